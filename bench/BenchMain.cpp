@@ -1,0 +1,43 @@
+// Shared main of the benchmarks. With CORVEX_BENCH_TINY=1 (the test script's smoke run)
+// every benchmark runs once on its smallest input, so benchmarks keep building and
+// running without costing CI time.
+
+#include "bench/BenchSupport.h"
+
+#include <QCoreApplication>
+#include <benchmark/benchmark.h>
+#include <cstdlib>
+
+namespace corvex::bench {
+
+bool tiny()
+{
+    const char* value = std::getenv("CORVEX_BENCH_TINY");
+    return value != nullptr && value[0] == '1';
+}
+
+std::vector<std::int64_t> sizes(std::initializer_list<std::int64_t> full, std::int64_t tinySize)
+{
+    if (tiny())
+        return {tinySize};
+    return std::vector<std::int64_t>(full);
+}
+
+} // namespace corvex::bench
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    std::vector<char*> args(argv, argv + argc);
+    static char minTime[] = "--benchmark_min_time=0.000001";
+    if (corvex::bench::tiny())
+        args.push_back(minTime);
+    int count = int(args.size());
+    benchmark::Initialize(&count, args.data());
+    if (benchmark::ReportUnrecognizedArguments(count, args.data()))
+        return 1;
+    corvex::bench::registerAll();
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,94 @@
+# Build helpers shared by every layer. A layer folder calls corvex_add_library(); its tests
+# call corvex_add_test(); fuzz targets and benchmarks have their own helpers.
+
+include_guard(GLOBAL)
+
+macro(corvex_setup_compiler)
+  if(CMAKE_GENERATOR MATCHES "Ninja")
+    set(CMAKE_JOB_POOLS link_pool=2)
+  endif()
+  add_compile_options(-Wall -Wextra)
+  # lld links much faster than bfd on the large test executables.
+  add_link_options(-fuse-ld=lld)
+  if(CORVEX_SANITIZE)
+    add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined -fno-sanitize-recover=all)
+  endif()
+endmacro()
+
+# Product code compiles with the strict Qt defines; tests relax them.
+set(CORVEX_STRICT_QT_DEFINES
+    QT_NO_CAST_FROM_ASCII
+    QT_NO_CAST_TO_ASCII
+    QT_NO_CAST_FROM_BYTEARRAY
+    QT_NO_KEYWORDS
+    QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
+    QT_NO_URL_CAST_FROM_STRING)
+
+# corvex_add_library(<name> SOURCES ... [PUBLIC_DEPS ...] [PRIVATE_DEPS ...] [PCH ...])
+# Every layer is one static library; its headers are included as "<layer>/<Header>.h"
+# from the repository root.
+function(corvex_add_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC_DEPS;PRIVATE_DEPS;PCH" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
+  target_compile_definitions(${name} PRIVATE ${CORVEX_STRICT_QT_DEFINES})
+  if(ARG_PCH)
+    target_precompile_headers(${name} PRIVATE ${ARG_PCH})
+  endif()
+endfunction()
+
+# corvex_add_test(<name> SOURCES ... LIBS ... [GUI])
+# One GoogleTest executable; tests are discovered when ctest runs (PRE_TEST), so a build
+# never has to execute a test binary. GUI selects the main that makes a QGuiApplication
+# (needed wherever fonts are measured or drawn).
+function(corvex_add_test name)
+  cmake_parse_arguments(ARG "GUI" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  if(ARG_GUI)
+    target_link_libraries(${name} PRIVATE corvex_test_main_gui)
+  else()
+    target_link_libraries(${name} PRIVATE corvex_test_main_core)
+  endif()
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} corvex_test_support GTest::gtest GTest::gmock)
+  target_precompile_headers(${name} PRIVATE <gtest/gtest.h> <QString> <QByteArray> <functional> <memory>)
+  set(env "CORVEX_TEST_OUTPUT=${CMAKE_BINARY_DIR}/test-output")
+  if(CORVEX_SANITIZE)
+    # Heavy tests (crash loops, very large documents) scale down under the sanitizers.
+    list(APPEND env "CORVEX_SANITIZED=1")
+  endif()
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "${env}" TIMEOUT 600)
+endfunction()
+
+# corvex_add_fuzz(<name> SOURCES ... LIBS ...)
+# The corpus lives in fuzz/corpus/<name>/. Without CORVEX_FUZZ the target links a small
+# main that replays files, so every compiler builds and runs it.
+set_property(GLOBAL PROPERTY CORVEX_FUZZ_TARGETS "")
+function(corvex_add_fuzz name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  set(corpus ${PROJECT_SOURCE_DIR}/fuzz/corpus/${name})
+  if(CORVEX_FUZZ)
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  else()
+    target_link_libraries(${name} PRIVATE corvex_fuzz_replay_main)
+    if(CORVEX_BUILD_TESTS)
+      add_test(NAME fuzz_replay.${name} COMMAND ${name} ${corpus})
+    endif()
+  endif()
+  set_property(GLOBAL APPEND PROPERTY CORVEX_FUZZ_TARGETS "${name}=${corpus}")
+endfunction()
+
+# corvex_add_benchmark(<name> SOURCES ... LIBS ...)
+function(corvex_add_benchmark name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} corvex_bench_support)
+  set_property(GLOBAL APPEND PROPERTY CORVEX_BENCHMARKS "${name}")
+endfunction()

@@ -1,0 +1,77 @@
+#include "tests/support/CompletionRecorder.h"
+
+#include "tests/support/RunUntil.h"
+
+#include <gtest/gtest.h>
+
+namespace corvex::test {
+
+CompletionRecorder::~CompletionRecorder()
+{
+    if (!mVerified)
+        verify();
+}
+
+std::shared_ptr<CompletionRecorder::Record> CompletionRecorder::add(const QString& name, OnThread thread)
+{
+    auto record = std::make_shared<Record>();
+    record->name = name;
+    record->thread = thread;
+    std::lock_guard lock(mMutex);
+    mRecords.push_back(record);
+    return record;
+}
+
+void CompletionRecorder::noteCall(Record& record)
+{
+    const int calls = ++record.calls;
+    if (calls > 1)
+        ADD_FAILURE() << "completion \"" << record.name.toStdString() << "\" called " << calls << " times";
+    const bool main = MainQueue::isMainThread();
+    if (record.thread == OnThread::Main && !main)
+        ADD_FAILURE() << "completion \"" << record.name.toStdString() << "\" called off the main thread";
+    if (record.thread == OnThread::Background && main)
+        ADD_FAILURE() << "completion \"" << record.name.toStdString() << "\" called on the main thread";
+}
+
+bool CompletionRecorder::allCalled() const
+{
+    std::lock_guard lock(mMutex);
+    for (const auto& record : mRecords) {
+        if (record->calls.load() == 0)
+            return false;
+    }
+    return true;
+}
+
+bool CompletionRecorder::waitAll(double timeoutSeconds)
+{
+    return runUntil([this] { return allCalled(); }, timeoutSeconds);
+}
+
+int CompletionRecorder::callCount(const QString& name) const
+{
+    std::lock_guard lock(mMutex);
+    int total = 0;
+    for (const auto& record : mRecords) {
+        if (record->name == name)
+            total += record->calls.load();
+    }
+    return total;
+}
+
+bool CompletionRecorder::verify()
+{
+    mVerified = true;
+    std::lock_guard lock(mMutex);
+    bool good = true;
+    for (const auto& record : mRecords) {
+        if (record->calls.load() == 0) {
+            ADD_FAILURE() << "completion \"" << record->name.toStdString() << "\" was never called";
+            good = false;
+        }
+    }
+    return good;
+}
+
+} // namespace corvex::test

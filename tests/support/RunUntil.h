@@ -1,0 +1,15 @@
+#pragma once
+
+#include <functional>
+
+namespace corvex::test {
+
+// Pumps Qt's event loop (and, when a virtual scheduler is installed, whatever is due on it
+// now) until the predicate holds or `timeoutSeconds` of real time have passed. Answers the
+// predicate's last value. For waiting on other threads, never for testing timing.
+bool runUntil(const std::function<bool()>& predicate, double timeoutSeconds = 10.0);
+
+// Pumps the event loop once, without waiting.
+void processEvents();
+
+} // namespace corvex::test

@@ -1,0 +1,120 @@
+// The shared main of every test executable. It fixes the environment before Qt starts
+// (offscreen platform, a non-UTC time zone with summer time, the language), gives every
+// test its own XDG folders through the environment, and dispatches helper processes.
+
+#include "tests/support/HelperProcess.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#if CORVEX_TEST_GUI
+#include <QGuiApplication>
+#endif
+
+namespace {
+
+// Central European time, spelled as a POSIX rule so that it needs no tz database.
+constexpr const char* kTimeZone = "CET-1CEST,M3.5.0,M10.5.0/3";
+
+QString gRunRoot;
+
+void setEnv(const char* name, const QString& value)
+{
+    ::setenv(name, value.toLocal8Bit().constData(), 1);
+}
+
+void fixEnvironment()
+{
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    ::setenv("TZ", kTimeZone, 1);
+    ::tzset();
+    ::setenv("LANG", "en_US.UTF-8", 1);
+    ::setenv("LANGUAGE", "en_US", 1);
+    for (const char* name : {"LC_ALL", "LC_CTYPE", "LC_NUMERIC", "LC_TIME", "LC_COLLATE", "LC_MONETARY",
+                             "LC_MESSAGES"})
+        ::unsetenv(name);
+    // No accessibility bus, no session bus: keeps offscreen start-up quiet and fast.
+    ::setenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "0", 1);
+    ::setenv("NO_AT_BRIDGE", "1", 1);
+}
+
+// Every test gets fresh XDG folders, set in the environment so that helper processes and
+// QStandardPaths see them.
+class PerTestFolders : public ::testing::EmptyTestEventListener
+{
+public:
+    void OnTestStart(const ::testing::TestInfo& info) override
+    {
+        const QString name = QString::fromUtf8(info.test_suite_name()) + QLatin1Char('.') +
+                             QString::fromUtf8(info.name()).replace(QLatin1Char('/'), QLatin1Char('_'));
+        mDir = gRunRoot + QLatin1Char('/') + name;
+        QDir().mkpath(mDir);
+        const struct
+        {
+            const char* variable;
+            const char* folder;
+        } folders[] = {{"XDG_DATA_HOME", "data"},   {"XDG_CONFIG_HOME", "config"}, {"XDG_CACHE_HOME", "cache"},
+                       {"XDG_RUNTIME_DIR", "run"}, {"HOME", "home"},               {"TMPDIR", "tmp"}};
+        for (const auto& folder : folders) {
+            const QString path = mDir + QLatin1Char('/') + QLatin1String(folder.folder);
+            QDir().mkpath(path);
+            ::chmod(path.toLocal8Bit().constData(), 0700);
+            setEnv(folder.variable, path);
+        }
+        setEnv("CORVEX_TEST_DIR", mDir);
+    }
+
+    void OnTestEnd(const ::testing::TestInfo& info) override
+    {
+        if (qEnvironmentVariableIsSet("CORVEX_KEEP_TEST_DIRS") && info.result()->Failed())
+            return;
+        QDir(mDir).removeRecursively();
+    }
+
+private:
+    QString mDir;
+};
+
+void makeRunRoot()
+{
+    const QByteArray base = qgetenv("TMPDIR").isEmpty() ? QByteArray("/tmp") : qgetenv("TMPDIR");
+    QByteArray pattern = base + "/corvex-test-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        std::perror("mkdtemp");
+        std::exit(2);
+    }
+    gRunRoot = QString::fromLocal8Bit(pattern);
+    setEnv("CORVEX_TEST_DIR", gRunRoot);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    fixEnvironment();
+    // A helper process keeps the environment of the test that started it.
+    const bool helper = argc >= 3 && std::strcmp(argv[1], "--corvex-helper") == 0;
+    if (!helper)
+        makeRunRoot();
+
+#if CORVEX_TEST_GUI
+    QGuiApplication app(argc, argv);
+#else
+    QCoreApplication app(argc, argv);
+#endif
+
+    if (helper)
+        return corvex::test::runHelperFromCommandLine(argc, argv);
+
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::UnitTest::GetInstance()->listeners().Append(new PerTestFolders);
+    const int rc = RUN_ALL_TESTS();
+    QDir(gRunRoot).removeRecursively();
+    return rc;
+}

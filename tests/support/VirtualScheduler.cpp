@@ -1,0 +1,49 @@
+#include "tests/support/VirtualScheduler.h"
+
+#include "platform/core/QueueLabels.h"
+#include "platform/core/MainQueue.h"
+
+namespace corvex::test {
+
+VirtualScheduler::VirtualScheduler(double start) : mNow(start > 0 ? start : 1.0) {}
+
+double VirtualScheduler::now() const
+{
+    return mNow.load();
+}
+
+Scheduler::TaskId VirtualScheduler::schedule(double delaySeconds, Task task)
+{
+    if (!(delaySeconds > 0))
+        delaySeconds = 0;
+    return mQueue.push(mNow.load() + delaySeconds, std::move(task)).first;
+}
+
+void VirtualScheduler::cancel(TaskId id)
+{
+    mQueue.cancel(id);
+}
+
+int VirtualScheduler::advance(double seconds)
+{
+    const double target = mNow.load() + (seconds > 0 ? seconds : 0);
+    int ran = 0;
+    QueueLabels::Scope scope(MainQueue::Label);
+    while (auto entry = mQueue.popDue(target)) {
+        if (entry->deadline > mNow.load())
+            mNow.store(entry->deadline);
+        entry->task();
+        ++ran;
+    }
+    mNow.store(target);
+    return ran;
+}
+
+ScopedVirtualTime::ScopedVirtualTime(double start) : mScheduler(start), mPrevious(Scheduler::install(&mScheduler)) {}
+
+ScopedVirtualTime::~ScopedVirtualTime()
+{
+    Scheduler::install(mPrevious);
+}
+
+} // namespace corvex::test
