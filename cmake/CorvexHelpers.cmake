@@ -14,6 +14,11 @@ macro(corvex_setup_compiler)
     add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
     add_link_options(-fsanitize=address,undefined -fno-sanitize-recover=all)
   endif()
+  if(CORVEX_FUZZ)
+    # Coverage instrumentation for every library, so that libFuzzer sees the readers' code
+    # and not only the fuzz target's own file.
+    add_compile_options(-fsanitize=fuzzer-no-link)
+  endif()
 endmacro()
 
 # Product code compiles with the strict Qt defines; tests relax them.

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "platform/core/QueueLabels.h"
+
+#include <QString>
+#include <functional>
+#include <memory>
+
+namespace corvex {
+
+// A named serial queue: blocks run one at a time, in the order they were submitted, on a
+// thread of the queue's own (made at the first async). The object may be destroyed from
+// inside one of its own blocks; destroying it runs every block still queued first.
+class SerialQueue
+{
+public:
+    using Task = std::function<void()>;
+
+    // The label is copied (at most QueueLabels::MaxLabelLength bytes of UTF-8).
+    explicit SerialQueue(const char* label);
+    explicit SerialQueue(const QString& label);
+    ~SerialQueue();
+    SerialQueue(const SerialQueue&) = delete;
+    SerialQueue& operator=(const SerialQueue&) = delete;
+
+    // Runs the block later on the queue's thread. Any thread.
+    void async(Task block);
+
+    // Runs the block on the calling thread once every block submitted before it has run,
+    // with no other block of this queue running meanwhile and the queue's label as the
+    // thread's label. Waits while the queue is suspended. Called from a block of this queue
+    // it would never return: that is logged as an assertion failure and the block runs at
+    // once instead. An exception from the block reaches the caller.
+    void sync(const Task& block);
+
+    // Submits the block with async once `seconds` have passed on the media clock (the
+    // current scheduler decides when).
+    void after(double seconds, Task block);
+
+    // Counted: a suspended queue starts no new block (the running one goes on) until every
+    // suspend has been matched by a resume.
+    void suspend();
+    void resume();
+
+    QString label() const;
+    const char* labelData() const;
+
+    // True inside a block of this queue, including a block run by sync.
+    bool isCurrent() const;
+
+private:
+    struct State;
+    std::shared_ptr<State> mState;
+};
+
+} // namespace corvex

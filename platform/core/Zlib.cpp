@@ -1,0 +1,389 @@
+#include "platform/core/Zlib.h"
+
+#include <QFile>
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <zlib.h>
+
+namespace corvex {
+
+const QString Zlib::ErrorDomain = QStringLiteral("com.tallowfen.corvex.zlib");
+
+namespace {
+
+// zlib counts in uInt; larger buffers are fed in pieces of this size.
+constexpr qint64 kMaxChunk = qint64(1) << 30;
+
+constexpr int kZlibWindow = MAX_WBITS;      // zlib header and Adler-32 trailer
+constexpr int kRawWindow = -MAX_WBITS;      // no header, no trailer
+constexpr int kGzipWindow = MAX_WBITS + 16; // gzip header only (no automatic detection)
+
+Error zlibError(Zlib::ErrorCode code, const QString& text)
+{
+    return Error(Zlib::ErrorDomain, code, text);
+}
+
+QString messageOf(const z_stream& stream, const char* fallback)
+{
+    return QString::fromLatin1(stream.msg != nullptr ? stream.msg : fallback);
+}
+
+// The inflating side's output: grows geometrically from a first guess, never beyond
+// maxOutput + InflateStep bytes, and remembers its largest allocation.
+class BoundedBuffer
+{
+public:
+    BoundedBuffer(qint64 maxOutput, qint64 inputSize, Zlib::InflateStats* stats)
+        : mMaxOutput(std::clamp<qint64>(maxOutput, 0, kMaxBound)), mStats(stats)
+    {
+        const qint64 guess = std::clamp<qint64>(inputSize > kMaxBound / 4 ? kMaxBound : inputSize * 4,
+                                                Zlib::InflateStep, kMaxBound);
+        allocate(std::min(guess, limit()));
+    }
+
+    qint64 size() const { return mSize; }
+    bool exceeded() const { return mSize > mMaxOutput; }
+    char* writePointer() { return mBuffer.data() + mSize; }
+    qint64 room() const { return std::min(qint64(mBuffer.size()) - mSize, kMaxChunk); }
+    void advance(qint64 count) { mSize += count; }
+
+    // Makes room; false when the buffer is already at its bound.
+    bool grow()
+    {
+        const qint64 capacity = mBuffer.size();
+        if (capacity >= limit())
+            return false;
+        const qint64 next = std::min(limit(), std::max(capacity * 2, capacity + Zlib::InflateStep));
+        QByteArray bigger(next, Qt::Uninitialized);
+        std::memcpy(bigger.data(), mBuffer.constData(), std::size_t(mSize));
+        mBuffer.swap(bigger);
+        notePeak();
+        return true;
+    }
+
+    QByteArray take()
+    {
+        mBuffer.truncate(mSize);
+        // Geometric growth can leave much unused capacity on a result that lives on.
+        if (mBuffer.capacity() - mSize > std::max(Zlib::InflateStep, mSize / 4))
+            mBuffer.squeeze();
+        return std::move(mBuffer);
+    }
+
+    Error limitError() const
+    {
+        return zlibError(
+            Zlib::LimitExceeded,
+            QStringLiteral("The decompressed data is larger than the limit of %1 bytes").arg(mMaxOutput));
+    }
+
+private:
+    // Leaves room for QByteArray's own header and terminator.
+    static constexpr qint64 kMaxBound = (qint64(1) << 62);
+
+    qint64 limit() const { return mMaxOutput + Zlib::InflateStep; }
+
+    void allocate(qint64 capacity)
+    {
+        mBuffer = QByteArray(capacity, Qt::Uninitialized);
+        notePeak();
+    }
+
+    void notePeak()
+    {
+        if (mStats != nullptr)
+            mStats->peakBufferBytes = std::max(mStats->peakBufferBytes, qint64(mBuffer.size()));
+    }
+
+    qint64 mMaxOutput;
+    Zlib::InflateStats* mStats;
+    QByteArray mBuffer;
+    qint64 mSize = 0;
+};
+
+std::optional<QByteArray> deflateWith(const QByteArray& input, int windowBits)
+{
+    z_stream stream{};
+    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return std::nullopt;
+    struct End
+    {
+        z_stream* stream;
+        ~End() { deflateEnd(stream); }
+    } end{&stream};
+
+    // deflateBound is enough for the whole output of a single finishing pass.
+    QByteArray out;
+    try {
+        out = QByteArray(qsizetype(deflateBound(&stream, uLong(input.size()))), Qt::Uninitialized);
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    }
+    qint64 consumed = 0;
+    qint64 produced = 0;
+    for (;;) {
+        if (stream.avail_in == 0 && consumed < input.size()) {
+            const qint64 chunk = std::min(kMaxChunk, input.size() - consumed);
+            stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.constData() + consumed));
+            stream.avail_in = uInt(chunk);
+            consumed += chunk;
+        }
+        if (produced == out.size())
+            out.resize(out.size() + out.size() / 2 + 64);
+        stream.next_out = reinterpret_cast<Bytef*>(out.data() + produced);
+        stream.avail_out = uInt(std::min(kMaxChunk, qint64(out.size()) - produced));
+        const uInt offered = stream.avail_out;
+        const int flush = consumed == input.size() ? Z_FINISH : Z_NO_FLUSH;
+        const int rc = deflate(&stream, flush);
+        produced += offered - stream.avail_out;
+        if (rc == Z_STREAM_END)
+            break;
+        if (rc != Z_OK && rc != Z_BUF_ERROR)
+            return std::nullopt;
+    }
+    out.truncate(produced);
+    out.squeeze();
+    return out;
+}
+
+// Inflates the whole input as one stream (or, for gzip, a series of members) of the format
+// chosen by windowBits.
+Result<QByteArray> inflateWith(const QByteArray& input, int windowBits, qint64 maxOutput,
+                               Zlib::InflateStats* stats)
+{
+    if (stats != nullptr)
+        *stats = Zlib::InflateStats{};
+    if (input.isEmpty())
+        return QByteArray();
+
+    z_stream stream{};
+    if (inflateInit2(&stream, windowBits) != Z_OK)
+        return zlibError(Zlib::OutOfMemory, QStringLiteral("Cannot start decompressing"));
+    struct End
+    {
+        z_stream* stream;
+        ~End() { inflateEnd(stream); }
+    } end{&stream};
+
+    try {
+        BoundedBuffer out(maxOutput, input.size(), stats);
+        qint64 consumed = 0;
+        for (;;) {
+            if (stream.avail_in == 0 && consumed < input.size()) {
+                const qint64 chunk = std::min(kMaxChunk, input.size() - consumed);
+                stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.constData() + consumed));
+                stream.avail_in = uInt(chunk);
+                consumed += chunk;
+            }
+            if (out.room() == 0 && !out.grow())
+                return out.limitError();
+            stream.next_out = reinterpret_cast<Bytef*>(out.writePointer());
+            stream.avail_out = uInt(out.room());
+            const uInt offered = stream.avail_out;
+            const int rc = ::inflate(&stream, Z_NO_FLUSH);
+            out.advance(offered - stream.avail_out);
+            if (out.exceeded())
+                return out.limitError();
+
+            switch (rc) {
+            case Z_STREAM_END: {
+                const bool moreInput = stream.avail_in > 0 || consumed < input.size();
+                if (!moreInput)
+                    return out.take();
+                if (windowBits == kGzipWindow) {
+                    // Another member must follow directly.
+                    const qint64 next = input.size() - consumed + qint64(stream.avail_in);
+                    const char* at = input.constData() + (input.size() - next);
+                    if (next >= 2 && quint8(at[0]) == 0x1f && quint8(at[1]) == 0x8b) {
+                        if (inflateReset(&stream) != Z_OK)
+                            return zlibError(Zlib::CorruptData,
+                                             QStringLiteral("Cannot restart decompressing"));
+                        continue;
+                    }
+                }
+                return zlibError(Zlib::TrailingData,
+                                 QStringLiteral("Unexpected data after the end of the compressed stream"));
+            }
+            case Z_OK:
+            case Z_BUF_ERROR:
+                // Output space left, all input given, and still no end: the stream is cut short.
+                if (stream.avail_in == 0 && consumed == input.size() && stream.avail_out > 0)
+                    return zlibError(Zlib::TruncatedData,
+                                     QStringLiteral("The compressed data ends before the end of its stream"));
+                break;
+            case Z_NEED_DICT:
+                return zlibError(Zlib::CorruptData,
+                                 QStringLiteral("The compressed data needs a preset dictionary"));
+            case Z_MEM_ERROR:
+                return zlibError(Zlib::OutOfMemory, QStringLiteral("Out of memory while decompressing"));
+            default:
+                return zlibError(
+                    Zlib::CorruptData,
+                    QStringLiteral("Invalid compressed data: %1").arg(messageOf(stream, "unknown error")));
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        return zlibError(Zlib::OutOfMemory, QStringLiteral("Out of memory while decompressing"));
+    }
+}
+
+QByteArray encodedPath(const QString& path)
+{
+    return QFile::encodeName(path);
+}
+
+// An Error for the last failure of a gz file: the errno when the gz layer reports one.
+Error gzFileError(gzFile file, const QString& operation, const QString& path, int savedErrno)
+{
+    int errnum = Z_OK;
+    const char* text = file != nullptr ? gzerror(file, &errnum) : nullptr;
+    if (errnum == Z_ERRNO || (file == nullptr && savedErrno != 0))
+        return Error::posix(savedErrno != 0 ? savedErrno : EIO, operation, path);
+    const QString message = QString::fromLatin1(text != nullptr && *text != '\0' ? text : "unknown error");
+    const Zlib::ErrorCode code = errnum == Z_BUF_ERROR    ? Zlib::TruncatedData
+                                 : errnum == Z_DATA_ERROR ? Zlib::CorruptData
+                                 : errnum == Z_MEM_ERROR  ? Zlib::OutOfMemory
+                                                          : Zlib::FileError;
+    return zlibError(code, QStringLiteral("%1 %2: %3").arg(operation, path, message));
+}
+
+} // namespace
+
+std::optional<QByteArray> Zlib::compress(const QByteArray& data)
+{
+    if (data.isEmpty())
+        return QByteArray();
+    return deflateWith(data, kZlibWindow);
+}
+
+Result<QByteArray> Zlib::inflate(const QByteArray& data, qint64 maxOutput, InflateStats* stats)
+{
+    return inflateWith(data, kZlibWindow, maxOutput, stats);
+}
+
+std::optional<QByteArray> Zlib::rawDeflate(const QByteArray& data)
+{
+    if (data.isEmpty())
+        return QByteArray();
+    return deflateWith(data, kRawWindow);
+}
+
+Result<QByteArray> Zlib::rawInflate(const QByteArray& data, qint64 maxOutput, InflateStats* stats)
+{
+    return inflateWith(data, kRawWindow, maxOutput, stats);
+}
+
+std::optional<QByteArray> Zlib::gzipCompress(const QByteArray& data)
+{
+    return deflateWith(data, kGzipWindow);
+}
+
+Result<QByteArray> Zlib::gunzip(const QByteArray& data, qint64 maxOutput, InflateStats* stats)
+{
+    return inflateWith(data, kGzipWindow, maxOutput, stats);
+}
+
+Status Zlib::writeGzipFile(const QString& path, const QByteArray& data)
+{
+    errno = 0;
+    // "e": close on exec, so that helper processes never inherit the descriptor.
+    gzFile file = gzopen(encodedPath(path).constData(), "wbe");
+    if (file == nullptr)
+        return Status(gzFileError(nullptr, QStringLiteral("Cannot create the gzip file"), path,
+                                  errno != 0 ? errno : ENOMEM));
+    Error failure;
+    qint64 written = 0;
+    while (written < data.size()) {
+        const qint64 chunk = std::min(kMaxChunk, data.size() - written);
+        errno = 0;
+        const int n = gzwrite(file, data.constData() + written, unsigned(chunk));
+        if (n <= 0) {
+            failure = gzFileError(file, QStringLiteral("Cannot write the gzip file"), path, errno);
+            break;
+        }
+        written += n;
+    }
+    errno = 0;
+    const int closed = gzclose(file);
+    if (failure.isNull() && closed != Z_OK) {
+        failure =
+            closed == Z_ERRNO
+                ? Error::posix(errno != 0 ? errno : EIO, QStringLiteral("Cannot finish the gzip file"), path)
+                : zlibError(FileError,
+                            QStringLiteral("Cannot finish the gzip file %1 (%2)").arg(path).arg(closed));
+    }
+    if (!failure.isNull()) {
+        QFile::remove(path);
+        return Status(failure);
+    }
+    return Status::success();
+}
+
+Result<QByteArray> Zlib::readGzipFile(const QString& path, qint64 maxOutput)
+{
+    errno = 0;
+    gzFile file = gzopen(encodedPath(path).constData(), "rbe");
+    if (file == nullptr)
+        return gzFileError(nullptr, QStringLiteral("Cannot open the gzip file"), path,
+                           errno != 0 ? errno : ENOMEM);
+    struct Close
+    {
+        gzFile file;
+        ~Close()
+        {
+            if (file != nullptr)
+                gzclose(file);
+        }
+    } closer{file};
+    gzbuffer(file, 64 * 1024);
+
+    try {
+        if (gzdirect(file) != 0) {
+            // The gz layer would copy a plain file through unchanged; only an empty file is
+            // accepted, as empty.
+            char probe = 0;
+            errno = 0;
+            const int n = gzread(file, &probe, 1);
+            if (n < 0)
+                return gzFileError(file, QStringLiteral("Cannot read the gzip file"), path, errno);
+            if (n == 0)
+                return QByteArray();
+            return zlibError(NotGzip, QStringLiteral("Not a gzip file: %1").arg(path));
+        }
+
+        QFile sizeProbe(path);
+        BoundedBuffer out(maxOutput, sizeProbe.size(), nullptr);
+        for (;;) {
+            if (out.room() == 0 && !out.grow())
+                return out.limitError();
+            errno = 0;
+            const int n = gzread(file, out.writePointer(), unsigned(std::min<qint64>(out.room(), INT_MAX)));
+            if (n < 0)
+                return gzFileError(file, QStringLiteral("Cannot read the gzip file"), path, errno);
+            if (n == 0)
+                break;
+            out.advance(n);
+            if (out.exceeded())
+                return out.limitError();
+        }
+        int errnum = Z_OK;
+        gzerror(file, &errnum);
+        if (errnum != Z_OK)
+            return gzFileError(file, QStringLiteral("Cannot read the gzip file"), path, errno);
+        closer.file = nullptr;
+        errno = 0;
+        const int closed = gzclose(file);
+        if (closed != Z_OK)
+            return closed == Z_ERRNO
+                       ? Error::posix(errno != 0 ? errno : EIO, QStringLiteral("Cannot close the gzip file"),
+                                      path)
+                       : zlibError(TruncatedData, QStringLiteral("The gzip file %1 is incomplete").arg(path));
+        return out.take();
+    } catch (const std::bad_alloc&) {
+        return zlibError(OutOfMemory, QStringLiteral("Out of memory while reading %1").arg(path));
+    }
+}
+
+} // namespace corvex

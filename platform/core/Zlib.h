@@ -1,0 +1,71 @@
+#pragma once
+
+#include "platform/core/Result.h"
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+namespace corvex {
+
+// zlib streams (RFC 1950), raw deflate (RFC 1951, as inside zip entries) and gzip (RFC 1952).
+//
+// Every inflating call takes the largest output it accepts: compressed input comes from
+// files and the network, and a few kilobytes can claim gigabytes. The output buffer grows
+// geometrically in steps of at most InflateStep and never holds more than maxOutput +
+// InflateStep bytes; output beyond maxOutput fails with LimitExceeded. Empty input answers
+// empty output for every format.
+class Zlib
+{
+public:
+    // The production bound for one inflated document or attachment.
+    static constexpr qint64 DefaultInflateLimit = qint64(1) << 30;
+    // The smallest growth of the output buffer, and the most it may hold beyond the bound.
+    static constexpr qint64 InflateStep = 64 * 1024;
+
+    static const QString ErrorDomain; // "com.tallowfen.corvex.zlib"
+    enum ErrorCode
+    {
+        CorruptData = 1,   // not the expected format, bad checksum, invalid codes
+        TruncatedData = 2, // the stream ends before its end marker
+        TrailingData = 3,  // bytes after the end of the stream
+        LimitExceeded = 4, // the output would be larger than maxOutput
+        OutOfMemory = 5,
+        NotGzip = 6,   // a file read as gzip that is not gzip
+        FileError = 7, // zlib's gz layer failed without an errno
+    };
+
+    struct InflateStats
+    {
+        qint64 peakBufferBytes = 0; // the largest output buffer allocated
+    };
+
+    // One zlib stream at the default level (it begins 78 9C). nullopt only when zlib fails
+    // (out of memory).
+    static std::optional<QByteArray> compress(const QByteArray& data);
+    // Exactly one complete zlib stream: a raw or gzip header, a truncated stream, a bad
+    // checksum or bytes after the end of the stream all fail.
+    static Result<QByteArray> inflate(const QByteArray& data, qint64 maxOutput = DefaultInflateLimit,
+                                      InflateStats* stats = nullptr);
+
+    // Deflate data without header or checksum; empty input answers empty.
+    static std::optional<QByteArray> rawDeflate(const QByteArray& data);
+    static Result<QByteArray> rawInflate(const QByteArray& data, qint64 maxOutput = DefaultInflateLimit,
+                                         InflateStats* stats = nullptr);
+
+    // One gzip member (even for empty input, so that the result is a valid gzip file).
+    static std::optional<QByteArray> gzipCompress(const QByteArray& data);
+    // One or more concatenated gzip members, as gzip(1) writes them; anything after the last
+    // member fails.
+    static Result<QByteArray> gunzip(const QByteArray& data, qint64 maxOutput = DefaultInflateLimit,
+                                     InflateStats* stats = nullptr);
+
+    // Writes through zlib's gz layer. Not atomic: on failure the partial file is removed.
+    static Status writeGzipFile(const QString& path, const QByteArray& data);
+    // Reads through zlib's gz layer. A file that is not gzip fails (an empty file reads as
+    // empty); a truncated file fails; bytes after the last member are ignored, as gzread
+    // does.
+    static Result<QByteArray> readGzipFile(const QString& path, qint64 maxOutput = DefaultInflateLimit);
+};
+
+} // namespace corvex

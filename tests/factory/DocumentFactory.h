@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+#include <vector>
+
+namespace corvex::test {
+
+// A neutral idea tree for tests and benchmarks, independent of the document model: a flat
+// vector whose index 0 is the root, children listed by index.
+struct FactoryIdea
+{
+    QString identifier;
+    QString text;
+    QString note;                               // empty when the idea has none
+    QString colorName;                          // empty when the idea has none
+    QString iconName, iconCategory, iconSymbol; // empty when the idea has no icon
+    std::vector<int> children;
+    int parent = -1; // -1 for the root
+};
+
+// A tree of max(1, ideaCount) ideas with a fixed mix, the same for the same arguments:
+// - every text is exactly 40 characters of varied words (some accented), drawn from `seed`;
+// - every fifth idea (index % 5 == 0) has a 200-character note with one line break;
+// - every idea has a colour, cycling through green1..7, blue1..7, red1..7, violet1..7;
+// - every third idea (index % 3 == 0) has an emoji icon from a small table;
+// - identifiers are "id<index>_<seed>";
+// - the tree fills breadth first with maxChildren children per idea (the last parent may
+//   have fewer); maxChildren = 1 makes a chain as deep as the tree is large.
+std::vector<FactoryIdea> makeDocumentTree(int ideaCount, int maxChildren = 8, quint32 seed = 1);
+
+// The tree in the stored document's JSON shape, compact, keys in a fixed order:
+// {"ideaDocumentDataObject":{"fileFormatVersion":4,"idea":{...},"dateCreated":...,
+//  "dateModified":...,"appInstance":...}}. An idea object holds "identifier", "ideaType",
+// "colorThemeType", "text", then "note", "color", "iconImage" and "ideas" only when set.
+// Written without recursion: any depth works.
+QByteArray makePayloadJson(const std::vector<FactoryIdea>& ideas);
+
+} // namespace corvex::test

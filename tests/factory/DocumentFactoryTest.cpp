@@ -1,0 +1,162 @@
+#include "tests/factory/DocumentFactory.h"
+#include "platform/core/JsonText.h"
+
+#include <QSet>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+using namespace corvex;
+using corvex::test::FactoryIdea;
+using corvex::test::makeDocumentTree;
+using corvex::test::makePayloadJson;
+
+namespace {
+
+// Counts the idea objects of a parsed payload and checks each against the factory's idea.
+int checkPayloadIdeas(const Value& root, const std::vector<FactoryIdea>& ideas)
+{
+    QHash<QString, const FactoryIdea*> byIdentifier;
+    for (const FactoryIdea& idea : ideas)
+        byIdentifier.insert(idea.identifier, &idea);
+    int seen = 0;
+    std::vector<const Value*> pending{
+        &root.value(QStringLiteral("ideaDocumentDataObject")).value(QStringLiteral("idea"))};
+    while (!pending.empty()) {
+        const Value& object = *pending.back();
+        pending.pop_back();
+        ++seen;
+        const QString identifier = object.value(QStringLiteral("identifier")).toString();
+        const FactoryIdea* idea = byIdentifier.value(identifier);
+        if (idea == nullptr) {
+            ADD_FAILURE() << "unknown identifier " << identifier.toStdString();
+            continue;
+        }
+        EXPECT_EQ(object.value(QStringLiteral("text")).toString(), idea->text) << identifier.toStdString();
+        EXPECT_EQ(object.value(QStringLiteral("note")).toString(), idea->note) << identifier.toStdString();
+        EXPECT_EQ(object.toDictionary().contains(QStringLiteral("note")), !idea->note.isEmpty());
+        EXPECT_EQ(object.value(QStringLiteral("color")).toString(), idea->colorName);
+        EXPECT_EQ(object.value(QStringLiteral("ideaType")).toInteger(), 1);
+        EXPECT_EQ(object.value(QStringLiteral("iconImage")).value(QStringLiteral("symbol")).toString(),
+                  idea->iconSymbol);
+        const Value& children = object.value(QStringLiteral("ideas"));
+        EXPECT_EQ(object.toDictionary().contains(QStringLiteral("ideas")), !idea->children.empty())
+            << identifier.toStdString();
+        EXPECT_EQ(std::size_t(children.size()), idea->children.size()) << identifier.toStdString();
+        for (const Value& child : children.toArray())
+            pending.push_back(&child);
+    }
+    return seen;
+}
+
+} // namespace
+
+TEST(DocumentFactory, MakesTheRequestedNumberOfIdeasFilledBreadthFirst)
+{
+    const auto ideas = makeDocumentTree(1000, 8, 7);
+    ASSERT_EQ(ideas.size(), 1000u);
+    EXPECT_EQ(ideas[0].parent, -1);
+    std::size_t childLinks = 0;
+    for (int i = 0; i < 1000; ++i) {
+        const FactoryIdea& idea = ideas[std::size_t(i)];
+        EXPECT_LE(idea.children.size(), 8u) << i;
+        childLinks += idea.children.size();
+        for (int child : idea.children)
+            EXPECT_EQ(ideas[std::size_t(child)].parent, i) << child;
+        if (i > 0) {
+            EXPECT_LT(idea.parent, i) << "breadth first: a parent comes before its children";
+            EXPECT_EQ(idea.parent, (i - 1) / 8) << i;
+        }
+    }
+    EXPECT_EQ(childLinks, 999u);
+    EXPECT_EQ(makeDocumentTree(0).size(), 1u) << "there is always a root";
+}
+
+TEST(DocumentFactory, HasTheFixedMixOfTextsNotesColoursAndIcons)
+{
+    const auto ideas = makeDocumentTree(500);
+    QSet<QString> identifiers;
+    QSet<QString> texts;
+    for (int i = 0; i < 500; ++i) {
+        const FactoryIdea& idea = ideas[std::size_t(i)];
+        EXPECT_EQ(idea.text.size(), 40) << i << ": " << idea.text.toStdString();
+        EXPECT_FALSE(idea.text.endsWith(QLatin1Char(' '))) << i;
+        EXPECT_EQ(idea.note.size(), i % 5 == 0 ? 200 : 0) << i;
+        EXPECT_EQ(idea.identifier, QStringLiteral("id%1_1").arg(i));
+        const char* families[] = {"green", "blue", "red", "violet"};
+        EXPECT_EQ(idea.colorName, QString::fromLatin1(families[(i % 28) / 7]) + QString::number(i % 7 + 1))
+            << i;
+        EXPECT_EQ(!idea.iconSymbol.isEmpty(), i % 3 == 0) << i;
+        EXPECT_EQ(!idea.iconName.isEmpty(), i % 3 == 0) << i;
+        EXPECT_EQ(!idea.iconCategory.isEmpty(), i % 3 == 0) << i;
+        identifiers.insert(idea.identifier);
+        texts.insert(idea.text);
+    }
+    EXPECT_EQ(identifiers.size(), 500);
+    EXPECT_GT(texts.size(), 490) << "texts vary";
+    EXPECT_EQ(ideas[0].iconName, QStringLiteral("grinning face"));
+    EXPECT_EQ(ideas[0].iconCategory, QStringLiteral("Smileys & People"));
+    EXPECT_EQ(ideas[0].iconSymbol, QStringLiteral("\U0001F600"));
+}
+
+TEST(DocumentFactory, IsDeterministicForASeedAndVariesWithIt)
+{
+    const auto first = makeDocumentTree(50, 4, 3);
+    const auto again = makeDocumentTree(50, 4, 3);
+    const auto other = makeDocumentTree(50, 4, 4);
+    int differentTexts = 0;
+    for (std::size_t i = 0; i < 50; ++i) {
+        EXPECT_EQ(first[i].text, again[i].text) << i;
+        EXPECT_EQ(first[i].note, again[i].note) << i;
+        differentTexts += first[i].text != other[i].text ? 1 : 0;
+    }
+    EXPECT_GT(differentTexts, 45);
+    // An idea's content does not depend on the size of the tree.
+    EXPECT_EQ(makeDocumentTree(10, 4, 3)[7].text, first[7].text);
+}
+
+TEST(DocumentFactory, PayloadJsonParsesInTheStoredDocumentShape)
+{
+    const auto ideas = makeDocumentTree(300, 5);
+    const QByteArray payload = makePayloadJson(ideas);
+
+    // An independent reader agrees that it is JSON.
+    EXPECT_TRUE(nlohmann::ordered_json::accept(payload.constData(), payload.constData() + payload.size()));
+
+    const auto parsed = JsonText::parse(payload);
+    ASSERT_TRUE(parsed.ok()) << parsed.error().toString().toStdString();
+    const Value& root = *parsed;
+    EXPECT_EQ(root.toDictionary().keys(), QStringList{QStringLiteral("ideaDocumentDataObject")});
+    const Value& data = root.value(QStringLiteral("ideaDocumentDataObject"));
+    EXPECT_EQ(data.toDictionary().keys(),
+              (QStringList{QStringLiteral("fileFormatVersion"), QStringLiteral("idea"),
+                           QStringLiteral("dateCreated"), QStringLiteral("dateModified"),
+                           QStringLiteral("appInstance")}));
+    EXPECT_EQ(data.value(QStringLiteral("fileFormatVersion")), Value(4));
+    EXPECT_EQ(data.value(QStringLiteral("dateCreated")).toString(),
+              QStringLiteral("2024-01-02 03:04:00 GMT"));
+    EXPECT_EQ(data.value(QStringLiteral("appInstance")).toString(), QStringLiteral("MAC_1704164640.000000"));
+
+    const Value& rootIdea = data.value(QStringLiteral("idea"));
+    EXPECT_EQ(rootIdea.toDictionary().keys(),
+              (QStringList{QStringLiteral("identifier"), QStringLiteral("ideaType"),
+                           QStringLiteral("colorThemeType"), QStringLiteral("text"), QStringLiteral("note"),
+                           QStringLiteral("color"), QStringLiteral("iconImage"), QStringLiteral("ideas")}));
+    EXPECT_EQ(rootIdea.value(QStringLiteral("iconImage")).toDictionary().keys(),
+              (QStringList{QStringLiteral("name"), QStringLiteral("category"), QStringLiteral("symbol")}));
+    EXPECT_EQ(checkPayloadIdeas(root, ideas), 300);
+}
+
+TEST(DocumentFactory, PayloadOfAChainDeeperThanTheParseLimitIsWrittenWithoutRecursion)
+{
+    const int count = 5000;
+    const auto ideas = makeDocumentTree(count, 1);
+    ASSERT_EQ(ideas[count - 1].parent, count - 2);
+    const QByteArray payload = makePayloadJson(ideas);
+    // Each level is an idea object and its "ideas" array.
+    const auto refused = JsonText::parse(payload);
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().code(), JsonText::TooDeep);
+    const auto parsed = JsonText::parse(payload, 2 * count + 2);
+    ASSERT_TRUE(parsed.ok()) << parsed.error().toString().toStdString();
+    EXPECT_EQ(checkPayloadIdeas(*parsed, ideas), count);
+}

@@ -1,0 +1,358 @@
+#include "platform/core/SaveFile.h"
+#include "platform/core/SysCalls.h"
+#include "tests/support/FaultShim.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <cerrno>
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace corvex;
+using corvex::test::FaultShim;
+
+namespace {
+
+QString folder()
+{
+    const QString path = test::testDir() + QStringLiteral("/save");
+    QDir().mkpath(path);
+    return path;
+}
+
+QString targetPath()
+{
+    return folder() + QStringLiteral("/doc.json");
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray("<unreadable>");
+    return file.readAll();
+}
+
+QStringList entries(const QString& path)
+{
+    return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+int openDescriptors()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size());
+}
+
+mode_t modeOf(const QString& path)
+{
+    struct stat info{};
+    ::stat(QFile::encodeName(path).constData(), &info);
+    return info.st_mode & 07777;
+}
+
+QByteArray bigPayload(char fill)
+{
+    return QByteArray(1 << 20, fill);
+}
+
+// Some file systems (older overlay mounts among them) have no unnamed temporary files.
+bool unnamedTemporariesWork()
+{
+    const int fd = ::open(QFile::encodeName(folder()).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+} // namespace
+
+TEST(SaveFile, CommitReplacesTheContentAndKeepsTheOldPermissions)
+{
+    writeFile(targetPath(), "old");
+    ASSERT_EQ(::chmod(QFile::encodeName(targetPath()).constData(), 0644), 0);
+
+    SaveFile file(targetPath());
+    ASSERT_TRUE(file.open()) << file.errorString().toStdString();
+    EXPECT_EQ(file.write(QByteArray("new ")), 4);
+    EXPECT_EQ(file.write(bigPayload('n')), 1 << 20);
+    ASSERT_TRUE(file.commit()) << file.errorString().toStdString();
+
+    EXPECT_EQ(readFile(targetPath()), QByteArray("new ") + bigPayload('n'));
+    EXPECT_EQ(modeOf(targetPath()), mode_t(0644));
+    EXPECT_EQ(entries(folder()), QStringList{QStringLiteral("doc.json")});
+}
+
+TEST(SaveFile, NewFilesAreOnlyReadableByTheirOwner)
+{
+    ASSERT_TRUE(SaveFile::writeAtomically(targetPath(), "fresh").ok());
+    EXPECT_EQ(readFile(targetPath()), QByteArray("fresh"));
+    EXPECT_EQ(modeOf(targetPath()), mode_t(0600));
+}
+
+TEST(SaveFile, UsesAnUnnamedTemporaryThatGetsANameOnlyAtCommit)
+{
+    if (!unnamedTemporariesWork())
+        GTEST_SKIP() << "the test folder's file system has no O_TMPFILE";
+    FaultShim shim;
+    SaveFile file(targetPath());
+    ASSERT_TRUE(file.open());
+    EXPECT_EQ(file.write(QByteArray("data")), 4);
+    // Nothing visible in the folder while writing.
+    EXPECT_TRUE(entries(folder()).isEmpty()) << entries(folder()).join(QLatin1Char(' ')).toStdString();
+    ASSERT_TRUE(file.commit());
+    EXPECT_EQ(shim.callCount(FaultShim::Op::Link), 1);
+    EXPECT_EQ(shim.callCount(FaultShim::Op::Rename), 1);
+    EXPECT_EQ(readFile(targetPath()), QByteArray("data"));
+}
+
+TEST(SaveFile, CancelledSaveLeavesNoFile)
+{
+    for (const bool named : {false, true}) {
+        SCOPED_TRACE(named ? "named temporary" : "unnamed temporary");
+        FaultShim shim;
+        if (named)
+            shim.failAt(FaultShim::Op::Open, 1, EOPNOTSUPP);
+        SaveFile file(targetPath());
+        ASSERT_TRUE(file.open()) << file.errorString().toStdString();
+        EXPECT_EQ(file.write(bigPayload('x')), 1 << 20);
+        file.cancelWriting();
+        EXPECT_FALSE(file.isOpen());
+        EXPECT_EQ(file.write(QByteArray("more")), -1);
+        EXPECT_FALSE(file.commit());
+        EXPECT_EQ(file.error().code(), ECANCELED);
+        EXPECT_TRUE(entries(folder()).isEmpty()) << entries(folder()).join(QLatin1Char(' ')).toStdString();
+    }
+}
+
+TEST(SaveFile, DestroyingWithoutCommitKeepsTheOldFileAndLeavesNothingElse)
+{
+    writeFile(targetPath(), "old");
+    for (const bool named : {false, true}) {
+        SCOPED_TRACE(named ? "named temporary" : "unnamed temporary");
+        FaultShim shim;
+        if (named)
+            shim.failAt(FaultShim::Op::Open, 1, EOPNOTSUPP);
+        {
+            SaveFile file(targetPath());
+            ASSERT_TRUE(file.open());
+            EXPECT_EQ(file.write(QByteArray("abandoned")), 9);
+        }
+        EXPECT_EQ(readFile(targetPath()), QByteArray("old"));
+        EXPECT_EQ(entries(folder()), QStringList{QStringLiteral("doc.json")});
+    }
+}
+
+TEST(SaveFile, ADirectoryPathFailsAtOpenWithAReadableError)
+{
+    const QString directory = folder() + QStringLiteral("/a folder");
+    ASSERT_TRUE(QDir().mkpath(directory));
+    SaveFile file(directory);
+    EXPECT_FALSE(file.open());
+    EXPECT_EQ(file.error().domain(), Error::PosixDomain);
+    EXPECT_EQ(file.error().code(), EISDIR);
+    EXPECT_TRUE(file.errorString().contains(QStringLiteral("folder"))) << file.errorString().toStdString();
+    EXPECT_TRUE(file.errorString().contains(directory)) << file.errorString().toStdString();
+    EXPECT_EQ(entries(directory), QStringList());
+}
+
+TEST(SaveFile, AMissingFolderFailsAtOpenWithAReadableError)
+{
+    const QString missing = folder() + QStringLiteral("/missing/doc.json");
+    SaveFile file(missing);
+    EXPECT_FALSE(file.open());
+    EXPECT_EQ(file.error().code(), ENOENT);
+    EXPECT_TRUE(file.errorString().contains(QStringLiteral("does not exist"))) << file.errorString().toStdString();
+    EXPECT_TRUE(file.errorString().contains(folder() + QStringLiteral("/missing")))
+        << file.errorString().toStdString();
+    EXPECT_EQ(file.write(QByteArray("x")), -1);
+    EXPECT_FALSE(file.commit());
+}
+
+TEST(SaveFile, ShortWritesAreCompleted)
+{
+    FaultShim shim;
+    shim.limitWriteSize(4093);
+    QByteArray payload;
+    for (int i = 0; i < 300000; ++i)
+        payload.append(char('a' + i % 26));
+    ASSERT_TRUE(SaveFile::writeAtomically(targetPath(), payload).ok());
+    EXPECT_EQ(readFile(targetPath()), payload);
+    EXPECT_GE(shim.callCount(FaultShim::Op::Write), int(payload.size() / 4093));
+}
+
+TEST(SaveFile, AWriteErrorSticksToLaterWritesAndTheCommit)
+{
+    writeFile(targetPath(), "old");
+    FaultShim shim;
+    shim.failAt(FaultShim::Op::Write, 1, ENOSPC);
+    SaveFile file(targetPath());
+    ASSERT_TRUE(file.open());
+    EXPECT_EQ(file.write(bigPayload('a')), -1);
+    // The shim would let this one through; the earlier failure must still stop it.
+    EXPECT_EQ(file.write(bigPayload('b')), -1);
+    EXPECT_EQ(shim.callCount(FaultShim::Op::Write), 1);
+    EXPECT_FALSE(file.commit());
+    EXPECT_EQ(file.error().code(), ENOSPC);
+    EXPECT_EQ(shim.callCount(FaultShim::Op::Rename), 0);
+    EXPECT_EQ(readFile(targetPath()), QByteArray("old"));
+    EXPECT_EQ(entries(folder()), QStringList{QStringLiteral("doc.json")});
+}
+
+TEST(SaveFile, BufferedSmallWritesReportAWriteFailureAtCommit)
+{
+    writeFile(targetPath(), "old");
+    FaultShim shim;
+    shim.failAt(FaultShim::Op::Write, 1, EIO);
+    SaveFile file(targetPath());
+    ASSERT_TRUE(file.open());
+    EXPECT_EQ(file.write(QByteArray("small")), 5);
+    EXPECT_FALSE(file.commit());
+    EXPECT_EQ(file.error().code(), EIO);
+    EXPECT_EQ(readFile(targetPath()), QByteArray("old"));
+    EXPECT_EQ(entries(folder()), QStringList{QStringLiteral("doc.json")});
+}
+
+TEST(SaveFile, AFailedFolderFlushAfterTheRenameIsOnlyLogged)
+{
+    writeFile(targetPath(), "old");
+    test::LogCapture log;
+    FaultShim shim;
+    shim.failAt(FaultShim::Op::Fsync, 2, EIO); // the first flushes the file, the second the folder
+    SaveFile file(targetPath());
+    ASSERT_TRUE(file.open());
+    EXPECT_EQ(file.write(QByteArray("new")), 3);
+    EXPECT_TRUE(file.commit()) << file.errorString().toStdString();
+    EXPECT_EQ(shim.callCount(FaultShim::Op::Fsync), 2);
+    EXPECT_EQ(readFile(targetPath()), QByteArray("new"));
+    EXPECT_TRUE(log.contains(QStringLiteral("folder could not be flushed"))) << log.lines().join(QLatin1Char('\n')).toStdString();
+}
+
+TEST(SaveFile, SavingThroughASymbolicLinkReplacesItsTarget)
+{
+    const QString real = folder() + QStringLiteral("/real.json");
+    const QString link = folder() + QStringLiteral("/link.json");
+    writeFile(real, "old");
+    ASSERT_TRUE(QFile::link(real, link));
+    ASSERT_TRUE(SaveFile::writeAtomically(link, "new").ok());
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(readFile(real), QByteArray("new"));
+    EXPECT_EQ(entries(folder()), (QStringList{QStringLiteral("link.json"), QStringLiteral("real.json")}));
+}
+
+TEST(SaveFile, WriteAtomicallyReturnsTheError)
+{
+    const Status status = SaveFile::writeAtomically(folder() + QStringLiteral("/missing/doc.json"), "x");
+    ASSERT_FALSE(status.ok());
+    EXPECT_EQ(status.error().code(), ENOENT);
+}
+
+TEST(SaveFile, RemoveStaleTemporariesRemovesOnlyTheTargetsTemporaries)
+{
+    writeFile(targetPath(), "keep");
+    writeFile(folder() + QStringLiteral("/doc.json.corvex-tmp-Ab12Cd"), "stale");
+    writeFile(folder() + QStringLiteral("/doc.json.corvex-tmp-zzzzzz"), "stale");
+    writeFile(folder() + QStringLiteral("/other.json.corvex-tmp-Ab12Cd"), "someone else's");
+    writeFile(folder() + QStringLiteral("/doc.json.corrupt"), "kept aside");
+    EXPECT_EQ(SaveFile::removeStaleTemporaries(folder(), QStringLiteral("doc.json")), 2);
+    EXPECT_EQ(entries(folder()), (QStringList{QStringLiteral("doc.json"), QStringLiteral("doc.json.corrupt"),
+                                              QStringLiteral("other.json.corvex-tmp-Ab12Cd")}));
+    EXPECT_EQ(SaveFile::removeStaleTemporaries(folder() + QStringLiteral("/missing"), QStringLiteral("doc.json")), 0);
+}
+
+// Injected failures at every step of a save: each must keep the old content, report the
+// errno, leave no temporary file and no open descriptor.
+struct InjectedFault
+{
+    const char* name;
+    FaultShim::Op op;
+    int k;
+    bool namedTemporary; // O_TMPFILE made to fail with EOPNOTSUPP first
+    bool failsAtOpen;
+};
+
+void PrintTo(const InjectedFault& fault, std::ostream* out)
+{
+    *out << fault.name;
+}
+
+class SaveFileInjectedFault : public ::testing::TestWithParam<InjectedFault>
+{
+};
+
+TEST_P(SaveFileInjectedFault, KeepsTheOldContentReportsTheFailureAndLeavesNoTemporary)
+{
+    const InjectedFault fault = GetParam();
+    if (fault.op == FaultShim::Op::Link && !unnamedTemporariesWork())
+        GTEST_SKIP() << "the test folder's file system has no O_TMPFILE";
+    const QByteArray old = bigPayload('o');
+    writeFile(targetPath(), old);
+    const int descriptorsBefore = openDescriptors();
+    {
+        FaultShim shim;
+        if (fault.namedTemporary)
+            shim.failAt(FaultShim::Op::Open, 1, EOPNOTSUPP);
+        shim.failAt(fault.op, fault.k, ENOSPC);
+
+        SaveFile file(targetPath());
+        if (fault.failsAtOpen) {
+            EXPECT_FALSE(file.open());
+        } else {
+            ASSERT_TRUE(file.open()) << file.errorString().toStdString();
+            file.write(bigPayload('n'));
+            EXPECT_FALSE(file.commit());
+        }
+        EXPECT_EQ(shim.callCount(fault.op), fault.k) << "the failure was never injected";
+        EXPECT_EQ(file.error().domain(), Error::PosixDomain);
+        EXPECT_EQ(file.error().code(), ENOSPC) << file.errorString().toStdString();
+        EXPECT_FALSE(file.errorString().isEmpty());
+        EXPECT_EQ(shim.callCount(FaultShim::Op::Rename), fault.op == FaultShim::Op::Rename ? 1 : 0);
+    }
+    EXPECT_TRUE(readFile(targetPath()) == old) << "the old file was changed";
+    EXPECT_EQ(entries(folder()), QStringList{QStringLiteral("doc.json")});
+    EXPECT_EQ(openDescriptors(), descriptorsBefore);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EverySaveStep, SaveFileInjectedFault,
+    ::testing::Values(InjectedFault{"OpenUnnamed", FaultShim::Op::Open, 1, false, true},
+                      InjectedFault{"OpenNamed", FaultShim::Op::Open, 2, true, true},
+                      InjectedFault{"WriteUnnamed", FaultShim::Op::Write, 1, false, false},
+                      InjectedFault{"WriteNamed", FaultShim::Op::Write, 1, true, false},
+                      InjectedFault{"FsyncUnnamed", FaultShim::Op::Fsync, 1, false, false},
+                      InjectedFault{"FsyncNamed", FaultShim::Op::Fsync, 1, true, false},
+                      InjectedFault{"LinkUnnamed", FaultShim::Op::Link, 1, false, false},
+                      InjectedFault{"CloseUnnamed", FaultShim::Op::Close, 1, false, false},
+                      InjectedFault{"CloseNamed", FaultShim::Op::Close, 1, true, false},
+                      InjectedFault{"RenameUnnamed", FaultShim::Op::Rename, 1, false, false},
+                      InjectedFault{"RenameNamed", FaultShim::Op::Rename, 1, true, false}),
+    [](const ::testing::TestParamInfo<InjectedFault>& info) { return std::string(info.param.name); });
+
+TEST(FaultShim, CountsCallsFromInstallationAndRestoresTheRealCallsWhenDestroyed)
+{
+    const QByteArray path = QFile::encodeName(folder() + QStringLiteral("/probe"));
+    {
+        FaultShim shim;
+        shim.failFrom(FaultShim::Op::Mkdir, 2, EROFS);
+        EXPECT_EQ(SysCalls::mkdir(path.constData(), 0700), 0);
+        EXPECT_EQ(SysCalls::mkdir((path + "2").constData(), 0700), -1);
+        EXPECT_EQ(errno, EROFS);
+        EXPECT_EQ(SysCalls::mkdir((path + "3").constData(), 0700), -1);
+        EXPECT_EQ(shim.callCount(FaultShim::Op::Mkdir), 3);
+        EXPECT_EQ(shim.callCount(FaultShim::Op::Open), 0);
+    }
+    EXPECT_EQ(SysCalls::mkdir((path + "2").constData(), 0700), 0);
+    EXPECT_EQ(entries(folder()), (QStringList{QStringLiteral("probe"), QStringLiteral("probe2")}));
+}

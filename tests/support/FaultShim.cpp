@@ -1,0 +1,189 @@
+#include "tests/support/FaultShim.h"
+
+#include "platform/core/SysCalls.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace corvex::test {
+namespace {
+
+std::atomic<FaultShim*> gActive{nullptr};
+
+static_assert(static_cast<std::size_t>(FaultShim::Op::Link) + 1 == FaultShim::OpCount);
+
+std::size_t index(FaultShim::Op op)
+{
+    return static_cast<std::size_t>(op);
+}
+
+} // namespace
+
+FaultShim::FaultShim()
+{
+    FaultShim* expected = nullptr;
+    if (!gActive.compare_exchange_strong(expected, this)) {
+        std::fprintf(stderr, "FaultShim: only one shim may be installed at a time\n");
+        std::abort();
+    }
+    SysCalls::Hooks hooks;
+    hooks.open = &FaultShim::hookOpen;
+    hooks.write = &FaultShim::hookWrite;
+    hooks.fsync = &FaultShim::hookFsync;
+    hooks.rename = &FaultShim::hookRename;
+    hooks.close = &FaultShim::hookClose;
+    hooks.unlink = &FaultShim::hookUnlink;
+    hooks.mkdir = &FaultShim::hookMkdir;
+    hooks.linkat = &FaultShim::hookLinkat;
+    SysCalls::installHooks(hooks);
+}
+
+FaultShim::~FaultShim()
+{
+    SysCalls::removeHooks();
+    gActive.store(nullptr);
+}
+
+void FaultShim::failAt(Op op, int k, int errnoValue)
+{
+    std::lock_guard lock(mMutex);
+    mRules[index(op)].push_back({k, k, errnoValue});
+}
+
+void FaultShim::failFrom(Op op, int k, int errnoValue)
+{
+    std::lock_guard lock(mMutex);
+    mRules[index(op)].push_back({k, INT_MAX, errnoValue});
+}
+
+void FaultShim::failOpensWith(int flags, int errnoValue)
+{
+    std::lock_guard lock(mMutex);
+    mOpenFlagFaults.emplace_back(flags, errnoValue);
+}
+
+void FaultShim::limitWriteSize(std::size_t bytes)
+{
+    mWriteLimit = bytes;
+}
+
+int FaultShim::callCount(Op op) const
+{
+    return mCounts[index(op)].load();
+}
+
+int FaultShim::faultFor(Op op, int n) const
+{
+    std::lock_guard lock(mMutex);
+    for (const Rule& rule : mRules[index(op)]) {
+        if (n >= rule.first && n <= rule.last)
+            return rule.errnoValue;
+    }
+    return 0;
+}
+
+int FaultShim::nextCall(Op op)
+{
+    const int n = ++mCounts[index(op)];
+    return faultFor(op, n);
+}
+
+FaultShim& FaultShim::active()
+{
+    return *gActive.load();
+}
+
+int FaultShim::hookOpen(const char* path, int flags, mode_t mode)
+{
+    FaultShim& shim = active();
+    if (const int error = shim.nextCall(Op::Open)) {
+        errno = error;
+        return -1;
+    }
+    {
+        std::lock_guard lock(shim.mMutex);
+        for (const auto& [required, error] : shim.mOpenFlagFaults) {
+            if ((flags & required) == required) {
+                errno = error;
+                return -1;
+            }
+        }
+    }
+    return ::open(path, flags, mode);
+}
+
+ssize_t FaultShim::hookWrite(int fd, const void* data, std::size_t size)
+{
+    FaultShim& shim = active();
+    if (const int error = shim.nextCall(Op::Write)) {
+        errno = error;
+        return -1;
+    }
+    const std::size_t limit = shim.mWriteLimit.load();
+    return ::write(fd, data, limit > 0 ? std::min(size, limit) : size);
+}
+
+int FaultShim::hookFsync(int fd)
+{
+    if (const int error = active().nextCall(Op::Fsync)) {
+        errno = error;
+        return -1;
+    }
+    return ::fsync(fd);
+}
+
+int FaultShim::hookRename(const char* from, const char* to)
+{
+    if (const int error = active().nextCall(Op::Rename)) {
+        errno = error;
+        return -1;
+    }
+    return ::rename(from, to);
+}
+
+int FaultShim::hookClose(int fd)
+{
+    if (const int error = active().nextCall(Op::Close)) {
+        // Linux releases the descriptor even when close reports an error.
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return ::close(fd);
+}
+
+int FaultShim::hookUnlink(const char* path)
+{
+    if (const int error = active().nextCall(Op::Unlink)) {
+        errno = error;
+        return -1;
+    }
+    return ::unlink(path);
+}
+
+int FaultShim::hookMkdir(const char* path, mode_t mode)
+{
+    if (const int error = active().nextCall(Op::Mkdir)) {
+        errno = error;
+        return -1;
+    }
+    return ::mkdir(path, mode);
+}
+
+int FaultShim::hookLinkat(int fromDirFd, const char* from, int toDirFd, const char* to, int flags)
+{
+    if (const int error = active().nextCall(Op::Link)) {
+        errno = error;
+        return -1;
+    }
+    return ::linkat(fromDirFd, from, toDirFd, to, flags);
+}
+
+} // namespace corvex::test

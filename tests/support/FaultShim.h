@@ -1,0 +1,79 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <mutex>
+#include <sys/types.h>
+#include <utility>
+#include <vector>
+
+namespace corvex::test {
+
+// Injects failures into the calls made through SysCalls, for the lifetime of the object.
+// Calls are counted per operation from installation (1-based); a rule makes chosen calls
+// fail with an errno without reaching the kernel (a failing close still closes, as Linux
+// does). One shim at a time; install it while no other thread is saving.
+class FaultShim
+{
+public:
+    enum class Op
+    {
+        Open,
+        Write,
+        Fsync,
+        Rename,
+        Close,
+        Unlink,
+        Mkdir,
+        Link,
+    };
+    static constexpr std::size_t OpCount = 8;
+
+    FaultShim();
+    ~FaultShim();
+    FaultShim(const FaultShim&) = delete;
+    FaultShim& operator=(const FaultShim&) = delete;
+
+    // The k-th call of `op` fails with `errnoValue`.
+    void failAt(Op op, int k, int errnoValue);
+    // Every call of `op` from the k-th on fails with `errnoValue`.
+    void failFrom(Op op, int k, int errnoValue);
+    // Every open whose flags include all of `flags` fails with `errnoValue` (still counted);
+    // failOpensWith(O_TMPFILE, EOPNOTSUPP) stands in for a file system without O_TMPFILE.
+    void failOpensWith(int flags, int errnoValue);
+    // Each write moves at most `bytes` (0: no limit), so callers see short writes.
+    void limitWriteSize(std::size_t bytes);
+
+    int callCount(Op op) const;
+
+private:
+    struct Rule
+    {
+        int first;
+        int last;
+        int errnoValue;
+    };
+
+    // The errno the n-th call of `op` must fail with, or 0.
+    int faultFor(Op op, int n) const;
+    int nextCall(Op op);
+
+    static int hookOpen(const char* path, int flags, mode_t mode);
+    static ssize_t hookWrite(int fd, const void* data, std::size_t size);
+    static int hookFsync(int fd);
+    static int hookRename(const char* from, const char* to);
+    static int hookClose(int fd);
+    static int hookUnlink(const char* path);
+    static int hookMkdir(const char* path, mode_t mode);
+    static int hookLinkat(int fromDirFd, const char* from, int toDirFd, const char* to, int flags);
+    static FaultShim& active();
+
+    mutable std::mutex mMutex;
+    std::array<std::vector<Rule>, OpCount> mRules;
+    std::array<std::atomic<int>, OpCount> mCounts{};
+    std::atomic<std::size_t> mWriteLimit{0};
+    std::vector<std::pair<int, int>> mOpenFlagFaults; // flags, errno; guarded by mMutex
+};
+
+} // namespace corvex::test
