@@ -56,13 +56,10 @@ function(corvex_add_test name)
   else()
     target_link_libraries(${name} PRIVATE corvex_test_main_core)
   endif()
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} corvex_test_support GTest::gtest GTest::gmock)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} corvex_test_support corvex_sanitizer_defaults GTest::gtest GTest::gmock)
   target_precompile_headers(${name} PRIVATE <gtest/gtest.h> <QString> <QByteArray> <functional> <memory>)
+  # One variable only: gtest_discover_tests loses the separators of a list here.
   set(env "CORVEX_TEST_OUTPUT=${CMAKE_BINARY_DIR}/test-output")
-  if(CORVEX_SANITIZE)
-    # Heavy tests (crash loops, very large documents) scale down under the sanitizers.
-    list(APPEND env "CORVEX_SANITIZED=1")
-  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
@@ -76,7 +73,7 @@ set_property(GLOBAL PROPERTY CORVEX_FUZZ_TARGETS "")
 function(corvex_add_fuzz name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} corvex_sanitizer_defaults)
   set(corpus ${PROJECT_SOURCE_DIR}/fuzz/corpus/${name})
   if(CORVEX_FUZZ)
     target_compile_options(${name} PRIVATE -fsanitize=fuzzer)

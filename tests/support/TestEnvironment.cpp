@@ -22,6 +22,11 @@ QString testOutputDir()
 
 bool isSanitized()
 {
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    return true;
+#endif
+#endif
     return qEnvironmentVariableIntValue("CORVEX_SANITIZED") == 1;
 }
 

@@ -1,0 +1,95 @@
+#include "platform/gfx/ImageCodec.h"
+
+#include <QBuffer>
+#include <QImageReader>
+#include <QImageWriter>
+#include <mutex>
+
+namespace corvex {
+
+namespace {
+
+// The limit is process-wide in Qt; it is set once, before the first decode.
+void applyAllocationLimit()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { QImageReader::setAllocationLimit(ImageCodec::AllocationLimitMB); });
+}
+
+} // namespace
+
+ImageCodec::Format ImageCodec::formatOf(const QByteArray& bytes)
+{
+    static const char png[] = {'\x89', 'P', 'N', 'G', '\r', '\n', '\x1a', '\n'};
+    if (bytes.size() >= 8 && std::equal(png, png + 8, bytes.constData()))
+        return Format::PNG;
+    if (bytes.size() >= 3 && uchar(bytes[0]) == 0xFF && uchar(bytes[1]) == 0xD8 && uchar(bytes[2]) == 0xFF)
+        return Format::JPEG;
+    return Format::Unknown;
+}
+
+QImage ImageCodec::decodePNG(const QByteArray& bytes)
+{
+    return formatOf(bytes) == Format::PNG ? decodeAs(bytes, Format::PNG) : QImage();
+}
+
+QImage ImageCodec::decodeJPEG(const QByteArray& bytes)
+{
+    return formatOf(bytes) == Format::JPEG ? decodeAs(bytes, Format::JPEG) : QImage();
+}
+
+QImage ImageCodec::decode(const QByteArray& bytes)
+{
+    const Format format = formatOf(bytes);
+    return format == Format::Unknown ? QImage() : decodeAs(bytes, format);
+}
+
+QImage ImageCodec::decodeAs(const QByteArray& bytes, Format format)
+{
+    applyAllocationLimit();
+    QByteArray data = bytes; // shared, not copied: the buffer only reads it
+    QBuffer buffer(&data);
+    if (!buffer.open(QIODevice::ReadOnly))
+        return {};
+    QImageReader reader(&buffer, format == Format::PNG ? QByteArrayLiteral("png") : QByteArrayLiteral("jpeg"));
+    reader.setDecideFormatFromContent(false);
+    reader.setAutoTransform(false);
+    // The header's dimensions, before any pixel memory exists.
+    const QSize size = reader.size();
+    if (!size.isValid() || size.width() > MaxDimension || size.height() > MaxDimension ||
+        qint64(size.width()) * size.height() > MaxPixelCount)
+        return {};
+    QImage image;
+    if (!reader.read(&image) || image.isNull() || image.size() != size)
+        return {};
+    return image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+}
+
+QByteArray ImageCodec::encodePNG(const QImage& image)
+{
+    return encode(image, "png", -1);
+}
+
+QByteArray ImageCodec::encodeJPEG(const QImage& image, int quality)
+{
+    // JPEG has no alpha channel; the encoder drops it.
+    return encode(image, "jpeg", quality);
+}
+
+QByteArray ImageCodec::encode(const QImage& image, const char* format, int quality)
+{
+    if (image.isNull())
+        return {};
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    if (!buffer.open(QIODevice::WriteOnly))
+        return {};
+    QImageWriter writer(&buffer, QByteArray(format));
+    if (quality >= 0)
+        writer.setQuality(qBound(0, quality, 100));
+    if (!writer.write(image))
+        return {};
+    return bytes;
+}
+
+} // namespace corvex

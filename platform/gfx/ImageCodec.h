@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+
+namespace corvex {
+
+// Decoding and encoding of PNG and JPEG bytes. Decoding treats its input as untrusted: the
+// format is taken from the bytes, the declared dimensions are checked against the caps below
+// before any pixel memory is allocated, and Qt's reader runs under an explicit allocation
+// limit. Anything over a limit or undecodable answers a null image; so does a PNG cut short,
+// while a JPEG cut short after its first scan data decodes with the missing part filled in
+// by the decoder (grey), as image viewers show it. Decoded images are
+// QImage::Format_RGBA8888_Premultiplied. Safe from any thread.
+class ImageCodec
+{
+public:
+    enum class Format
+    {
+        Unknown,
+        PNG,
+        JPEG
+    };
+
+    // Qt's reader refuses images whose decoding needs more memory than this.
+    static constexpr int AllocationLimitMB = 256;
+    // No side may exceed this many pixels, and no image this many pixels in all (256 MB as
+    // RGBA).
+    static constexpr int MaxDimension = 16384;
+    static constexpr qint64 MaxPixelCount = qint64(64) * 1024 * 1024;
+    // The JPEG quality that asks for the encoder's default (75).
+    static constexpr int DefaultJPEGQuality = -1;
+
+    // By signature: the full eight PNG signature bytes, or the JPEG start-of-image marker.
+    static Format formatOf(const QByteArray& bytes);
+
+    static QImage decodePNG(const QByteArray& bytes);
+    static QImage decodeJPEG(const QByteArray& bytes);
+    // Any supported format, recognised from the bytes.
+    static QImage decode(const QByteArray& bytes);
+
+    // Empty bytes for a null image or a failed encoder.
+    static QByteArray encodePNG(const QImage& image);
+    static QByteArray encodeJPEG(const QImage& image, int quality = DefaultJPEGQuality);
+
+private:
+    static QImage decodeAs(const QByteArray& bytes, Format format);
+    static QByteArray encode(const QImage& image, const char* format, int quality);
+};
+
+} // namespace corvex

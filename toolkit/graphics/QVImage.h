@@ -1,0 +1,86 @@
+#pragma once
+
+#include "platform/gfx/BlendMode.h"
+#include "platform/gfx/PlatformImage.h"
+#include "platform/gfx/Rect.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+#include <QUrl>
+#include <memory>
+#include <optional>
+
+namespace corvex {
+
+class FilterImage;
+class GraphicsContext;
+
+// The system's own bitmap image: one immutable image (RGBA, premultiplied alpha, bytes in
+// the order R, G, B, A) or nothing, when decoding failed. Ideas keep their pictures in it,
+// storage turns it into PNG attachments, views draw it. A value: copies share the pixels,
+// and every transformation makes a new one.
+//
+// Decoding treats its bytes as untrusted (ImageCodec's dimension caps and allocation limit);
+// an image over a limit counts as undecodable.
+class QVImage
+{
+public:
+    QVImage() = default; // holds no image
+    // Holds the image, converted to the one pixel format when it is in another.
+    explicit QVImage(const QImage& image);
+
+    // The whole file decoded as PNG or JPEG; none when the file cannot be read, is larger
+    // than any decodable image could be, or does not decode. The only creation that can
+    // answer none.
+    static std::optional<QVImage> readFromURL(const QUrl& fileUrl);
+    static std::optional<QVImage> readFromURL(const QString& path);
+    // Undecodable data (wrong format included) gives an image that holds nothing.
+    static QVImage initWithPNGData(const QByteArray& data);
+    static QVImage initWithJPEGData(const QByteArray& data);
+    // PNG when isPNG(data), JPEG otherwise.
+    static QVImage initWithSomeData(const QByteArray& data);
+    // At least five bytes, the first four 0x89 'P' 'N' 'G': the four alone are not enough.
+    static bool isPNG(const QByteArray& data);
+    static QVImage initWithCGImage(const QImage& image);
+    // The representation that fits the image's size in points best at the current context's
+    // scale (1 without a current context).
+    static QVImage initWithNSImage(const PlatformImage& image);
+    // The part `fromRect` of the filter image, rendered into a bitmap of the rectangle's size.
+    static QVImage initWithCIImage(const FilterImage& image, const Rect& fromRect);
+
+    bool hasImage() const { return !mImage.isNull(); }
+    // In pixels; 0 x 0 when there is no image.
+    Size pixelSize() const;
+    // A null QImage when there is no image.
+    const QImage& cgImage() const { return mImage; }
+    // A platform image over the pixels whose size in points is pixelSize().
+    PlatformImage nsImage() const;
+    // Empty when there is no image.
+    QByteArray pngData() const;
+    // At the encoder's default quality; the alpha channel is dropped.
+    QByteArray jpegData() const;
+
+    // Draws into the rectangle by the context's image drawing rule (upright in a y-up
+    // space). Flipped: mirrored vertically within the same rectangle, for y-down spaces.
+    // A null context draws nothing.
+    void drawInRect(const Rect& rect, GraphicsContext* context, bool flipped) const;
+    void drawInRect(const Rect& rect, GraphicsContext* context) const;
+    // The same with the blend mode and alpha (0..1) set for this drawing only.
+    void drawInRect(const Rect& rect, GraphicsContext* context, BlendMode mode, double alpha, bool flipped) const;
+
+    // A bitmap context in the format above: the size truncated to whole pixels, rows of
+    // exactly 4 x width bytes, user space y-up. Null, with an assertion line in the log,
+    // when the size is below one pixel, not finite or too large.
+    static std::unique_ptr<GraphicsContext> createBitmapContextForSize(Size size);
+    // The image drawn into (0, 0, width, height) of a new bitmap of that size (truncated);
+    // an image that holds nothing when the bitmap cannot be made.
+    QVImage scaleToSize(Size size) const;
+    // Keeps the aspect ratio.
+    QVImage scaleToWidth(double width) const;
+
+private:
+    QImage mImage;
+};
+
+} // namespace corvex

@@ -1,0 +1,235 @@
+#!/usr/bin/python3
+"""Draws the named images of the interface and writes the Qt resource list.
+
+Every image is drawn once per scale (1x as "<name>.png", 2x as "<name>@2x.png") into
+resources/images/, and resources/images.qrc lists them all under the prefix "/images"
+with the file name as alias, so code asks for ":/images/<name>.png".
+
+Shapes are drawn on a canvas SUPERSAMPLE times larger than the output and reduced with an
+area filter: edges come out antialiased and the 1x and 2x images match in shape. The output
+is deterministic (no time stamps, fixed drawing order), so re-running the script on an
+unchanged file gives byte-identical PNGs.
+
+Run with the system Python (it needs python3-pil):  /usr/bin/python3 tools/artwork/make_artwork.py
+Add an image by writing a draw function and one entry in ARTWORK.
+"""
+
+import os
+import sys
+from xml.sax.saxutils import quoteattr
+
+from PIL import Image, ImageDraw
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+IMAGES_DIR = os.path.join(ROOT, "resources", "images")
+QRC_PATH = os.path.join(ROOT, "resources", "images.qrc")
+
+SCALES = (1, 2)
+SUPERSAMPLE = 8
+
+# The palette every icon shares: a mid grey body, white marks, a darker grey for outlines.
+GREY = (122, 128, 135, 255)
+DARK_GREY = (78, 83, 89, 255)
+LIGHT_GREY = (196, 200, 205, 255)
+WHITE = (255, 255, 255, 255)
+
+
+class Pen:
+    """Drawing in points on a supersampled canvas: every coordinate and width is given in
+    points of the image's own size and scaled to canvas pixels here."""
+
+    def __init__(self, draw, unit):
+        self.draw = draw
+        self.unit = unit
+
+    def _box(self, cx, cy, r):
+        u = self.unit
+        return [(cx - r) * u, (cy - r) * u, (cx + r) * u, (cy + r) * u]
+
+    def disc(self, cx, cy, r, fill):
+        self.draw.ellipse(self._box(cx, cy, r), fill=fill)
+
+    def ring(self, cx, cy, r, width, colour):
+        # A ring centred on radius r: PIL draws an outline inwards from the box's edge.
+        self.draw.ellipse(self._box(cx, cy, r + width / 2), outline=colour, width=max(1, round(width * self.unit)))
+
+    def line(self, points, width, colour, round_caps=True):
+        u = self.unit
+        scaled = [(x * u, y * u) for x, y in points]
+        self.draw.line(scaled, fill=colour, width=max(1, round(width * u)), joint="curve")
+        if round_caps:
+            for x, y in (points[0], points[-1]):
+                self.disc(x, y, width / 2, colour)
+
+    def polygon(self, points, fill):
+        u = self.unit
+        self.draw.polygon([(x * u, y * u) for x, y in points], fill=fill)
+
+    def rounded_rect(self, x, y, w, h, radius, fill):
+        u = self.unit
+        self.draw.rounded_rectangle([x * u, y * u, (x + w) * u, (y + h) * u], radius=radius * u, fill=fill)
+
+    def rect(self, x, y, w, h, fill):
+        u = self.unit
+        self.draw.rectangle([x * u, y * u, (x + w) * u - 1, (y + h) * u - 1], fill=fill)
+
+
+# --- The images. Each takes a Pen and the size in points; (0, 0) is the top left. ---------
+
+
+def draw_3_dots(pen, w, h):
+    # Three dots in a row: the mark under a planet that has sub-ideas.
+    r = h * 0.3
+    for i in range(3):
+        pen.disc(w * (i + 1) / 4, h / 2, r, GREY)
+
+
+def draw_planet_note_indicator(pen, w, h):
+    # A small grey pill with three white lines: the note badge.
+    pen.rounded_rect(0.5, 0.5, w - 1, h - 1, (h - 1) / 2, GREY)
+    for i, length in enumerate((0.5, 0.5, 0.32)):
+        y = h * (0.32 + 0.18 * i)
+        pen.line([(w * 0.25, y), (w * (0.25 + length), y)], 1.2, WHITE)
+
+
+def draw_web_link_icon(pen, w, h):
+    # A globe: a ring, its equator, two parallels and a meridian ellipse.
+    cx, cy, r = w / 2, h / 2, w * 0.40
+    stroke = w * 0.06
+    pen.disc(cx, cy, r + stroke / 2, GREY)
+    pen.disc(cx, cy, r - stroke / 2, WHITE)
+    u = pen.unit
+    pen.draw.ellipse([(cx - r * 0.45) * u, (cy - r) * u, (cx + r * 0.45) * u, (cy + r) * u],
+                     outline=GREY, width=max(1, round(stroke * u)))
+    pen.line([(cx - r, cy), (cx + r, cy)], stroke, GREY, round_caps=False)
+    for dy in (-r * 0.5, r * 0.5):
+        half = (r * r - dy * dy) ** 0.5
+        pen.line([(cx - half, cy + dy), (cx + half, cy + dy)], stroke * 0.8, GREY, round_caps=False)
+    pen.line([(cx, cy - r), (cx, cy + r)], stroke, GREY, round_caps=False)
+
+
+def draw_close(pen, w, h):
+    # A grey disc with a white cross.
+    cx, cy = w / 2, h / 2
+    pen.disc(cx, cy, w * 0.45, GREY)
+    d = w * 0.17
+    pen.line([(cx - d, cy - d), (cx + d, cy + d)], w * 0.08, WHITE)
+    pen.line([(cx - d, cy + d), (cx + d, cy - d)], w * 0.08, WHITE)
+
+
+def draw_home_icon(pen, w, h):
+    # A house: a roof of two lines over a square body with a white door.
+    stroke = w * 0.09
+    pen.line([(w * 0.12, h * 0.50), (w * 0.50, h * 0.15), (w * 0.88, h * 0.50)], stroke, GREY)
+    pen.rect(w * 0.24, h * 0.46, w * 0.52, h * 0.42, GREY)
+    pen.rect(w * 0.43, h * 0.62, w * 0.14, h * 0.26, WHITE)
+
+
+def draw_plus_on_circle(pen, w, h):
+    # A grey ring holding a plus: the adder of a new idea.
+    cx, cy = w / 2, h / 2
+    pen.disc(cx, cy, w * 0.46, WHITE)
+    pen.ring(cx, cy, w * 0.42, w * 0.07, GREY)
+    d = w * 0.2
+    pen.line([(cx - d, cy), (cx + d, cy)], w * 0.08, GREY)
+    pen.line([(cx, cy - d), (cx, cy + d)], w * 0.08, GREY)
+
+
+def draw_dock(pen, w, h):
+    # A tray (a rounded bar) with three small discs resting on it: the dock of ideas.
+    pen.rounded_rect(w * 0.08, h * 0.62, w * 0.84, h * 0.2, h * 0.1, GREY)
+    for i in range(3):
+        pen.disc(w * (0.28 + 0.22 * i), h * 0.46, w * 0.08, DARK_GREY)
+
+
+def draw_contextual_cursor(pen, w, h):
+    # An arrow pointer (white, outlined in dark grey) and a small menu mark at the lower right.
+    arrow = [(2.0, 1.5), (2.0, 12.5), (4.7, 10.0), (6.6, 14.0), (8.4, 13.2), (6.6, 9.3), (10.0, 9.3)]
+    scale = w / 16.0
+    points = [(x * scale, y * scale) for x, y in arrow]
+    pen.polygon(points, WHITE)
+    pen.line(points + [points[0]], w * 0.06, DARK_GREY)
+    pen.rounded_rect(w * 0.62, h * 0.62, w * 0.34, h * 0.34, w * 0.05, DARK_GREY)
+    for i in range(3):
+        y = h * (0.70 + 0.09 * i)
+        pen.line([(w * 0.68, y), (w * 0.90, y)], w * 0.045, WHITE, round_caps=False)
+
+
+def draw_test_pattern(image, scale):
+    # Four exact quadrants, no smoothing: tests read these bytes. Red and green on top,
+    # blue and white below.
+    w, h = image.size
+    px = image.load()
+    for y in range(h):
+        for x in range(w):
+            top, left = y < h // 2, x < w // 2
+            if top:
+                px[x, y] = (255, 0, 0, 255) if left else (0, 255, 0, 255)
+            else:
+                px[x, y] = (0, 0, 255, 255) if left else (255, 255, 255, 255)
+
+
+# name -> (width in points, height in points, draw function, smooth)
+# Smooth images are drawn supersampled; the others directly at their pixel size.
+ARTWORK = {
+    "3_dots": (30, 10, draw_3_dots, True),
+    "planet_note_indicator": (26, 16, draw_planet_note_indicator, True),
+    "web_link_icon": (32, 32, draw_web_link_icon, True),
+    "close": (28, 28, draw_close, True),
+    "home_icon": (24, 24, draw_home_icon, True),
+    "plus_on_circle": (32, 32, draw_plus_on_circle, True),
+    "dock": (32, 32, draw_dock, True),
+    "contextual_cursor": (16, 16, draw_contextual_cursor, True),
+    "test_pattern": (8, 8, draw_test_pattern, False),
+}
+
+
+def render(name, scale):
+    w, h, draw_function, smooth = ARTWORK[name]
+    if not smooth:
+        image = Image.new("RGBA", (w * scale, h * scale), (0, 0, 0, 0))
+        draw_function(image, scale)
+        return image
+    factor = scale * SUPERSAMPLE
+    canvas = Image.new("RGBA", (w * factor, h * factor), (0, 0, 0, 0))
+    draw_function(Pen(ImageDraw.Draw(canvas), factor), w, h)
+    # Reduce in premultiplied form so that transparent pixels do not bleed black into edges.
+    premultiplied = canvas.convert("RGBa")
+    reduced = premultiplied.resize((w * scale, h * scale), Image.BOX)
+    return reduced.convert("RGBA")
+
+
+def file_name(name, scale):
+    return f"{name}.png" if scale == 1 else f"{name}@{scale}x.png"
+
+
+def write_qrc(names):
+    lines = ['<!DOCTYPE RCC>', '<RCC version="1.0">', '  <qresource prefix="/images">']
+    for name in names:
+        for scale in SCALES:
+            entry = file_name(name, scale)
+            lines.append(f"    <file alias={quoteattr(entry)}>images/{entry}</file>")
+    lines += ['  </qresource>', '</RCC>', '']
+    with open(QRC_PATH, "w", encoding="utf-8") as out:
+        out.write("\n".join(lines))
+
+
+def main():
+    os.makedirs(IMAGES_DIR, exist_ok=True)
+    names = sorted(ARTWORK)
+    wanted = {file_name(n, s) for n in names for s in SCALES}
+    # The folder holds only what this script makes: stale images of removed entries go.
+    for existing in os.listdir(IMAGES_DIR):
+        if existing.endswith(".png") and existing not in wanted:
+            os.remove(os.path.join(IMAGES_DIR, existing))
+    for name in names:
+        for scale in SCALES:
+            path = os.path.join(IMAGES_DIR, file_name(name, scale))
+            render(name, scale).save(path, "PNG", optimize=True)
+    write_qrc(names)
+    print(f"wrote {len(wanted)} images and {os.path.relpath(QRC_PATH, ROOT)}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
