@@ -14,12 +14,19 @@ std::pair<Scheduler::TaskId, bool> DeadlineQueue::push(double deadline, Schedule
 
 void DeadlineQueue::cancel(Scheduler::TaskId id)
 {
-    std::lock_guard lock(mMutex);
-    auto it = mDeadlines.find(id);
-    if (it == mDeadlines.end())
-        return;
-    mTasks.erase(Key{it->second, id});
-    mDeadlines.erase(it);
+    // The task is destroyed after the lock is released: what it captured may schedule or
+    // cancel work from its destructor.
+    Scheduler::Task dropped;
+    {
+        std::lock_guard lock(mMutex);
+        auto it = mDeadlines.find(id);
+        if (it == mDeadlines.end())
+            return;
+        auto node = mTasks.extract(Key{it->second, id});
+        if (!node.empty())
+            dropped = std::move(node.mapped());
+        mDeadlines.erase(it);
+    }
 }
 
 std::optional<DeadlineQueue::Entry> DeadlineQueue::popDue(double limit)

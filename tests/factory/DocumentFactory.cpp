@@ -93,7 +93,7 @@ QString colorName(int index)
 {
     static const char* const families[] = {"green", "blue", "red", "violet"};
     const int slot = index % 28;
-    return QLatin1String(families[slot / 7]) + QString::number(slot % 7 + 1);
+    return QLatin1String(families[slot / 7]) + QString::number(slot % 7);
 }
 
 void appendString(QByteArray& out, const QString& text)

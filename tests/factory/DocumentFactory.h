@@ -23,7 +23,7 @@ struct FactoryIdea
 // A tree of max(1, ideaCount) ideas with a fixed mix, the same for the same arguments:
 // - every text is exactly 40 characters of varied words (some accented), drawn from `seed`;
 // - every fifth idea (index % 5 == 0) has a 200-character note with one line break;
-// - every idea has a colour, cycling through green1..7, blue1..7, red1..7, violet1..7;
+// - every idea has a colour, cycling through the colour table's green0..6, blue0..6, red0..6, violet0..6;
 // - every third idea (index % 3 == 0) has an emoji icon from a small table;
 // - identifiers are "id<index>_<seed>";
 // - the tree fills breadth first with maxChildren children per idea (the last parent may

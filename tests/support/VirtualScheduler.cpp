@@ -35,7 +35,9 @@ int VirtualScheduler::advance(double seconds)
         entry->task();
         ++ran;
     }
-    mNow.store(target);
+    // A task may have advanced the clock further itself (a nested advance): time never goes back.
+    if (target > mNow.load())
+        mNow.store(target);
     return ran;
 }
 

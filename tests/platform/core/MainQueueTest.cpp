@@ -119,3 +119,35 @@ TEST(MainQueueQtLoop, DelayedBlocksRunInDeadlineOrder)
     ASSERT_TRUE(corvex::test::runUntil([&] { return order.size() == 4; }));
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3}));
 }
+
+TEST(MainQueueVirtualTime, ANestedAdvanceNeverMovesTheClockBack)
+{
+    ScopedVirtualTime time;
+    const double start = time.now();
+    MainQueue::postAfter(0.1, [&] { time.advance(1.0); });
+    time.advance(0.5);
+    EXPECT_EQ(time.now(), start + 0.1 + 1.0);
+}
+
+TEST(MainQueueVirtualTime, CancellingATaskWhoseCaptureSchedulesOnDestructionDoesNotDeadlock)
+{
+    ScopedVirtualTime time;
+    bool ranFromDestructor = false;
+    struct PostsWhenDestroyed
+    {
+        explicit PostsWhenDestroyed(bool* f) : flag(f) {}
+        bool* flag;
+        ~PostsWhenDestroyed()
+        {
+            bool* f = flag;
+            MainQueue::post([f] { *f = true; });
+        }
+    };
+    auto capture = std::make_shared<PostsWhenDestroyed>(&ranFromDestructor);
+    const auto id = MainQueue::postAfter(1.0, [capture] {});
+    capture.reset();
+    EXPECT_EQ(time.advance(0), 0);
+    MainQueue::cancel(id); // destroys the capture, which posts
+    time.advance(0);
+    EXPECT_TRUE(ranFromDestructor);
+}
