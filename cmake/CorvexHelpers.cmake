@@ -44,14 +44,16 @@ function(corvex_add_library name)
   endif()
 endfunction()
 
-# corvex_add_test(<name> SOURCES ... LIBS ... [GUI])
+# corvex_add_test(<name> SOURCES ... LIBS ... [GUI | WIDGETS])
 # One GoogleTest executable; tests are discovered when ctest runs (PRE_TEST), so a build
 # never has to execute a test binary. GUI selects the main that makes a QGuiApplication
-# (needed wherever fonts are measured or drawn).
+# (needed wherever fonts are measured or drawn); WIDGETS a QApplication (real widgets).
 function(corvex_add_test name)
-  cmake_parse_arguments(ARG "GUI" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "GUI;WIDGETS" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  if(ARG_GUI)
+  if(ARG_WIDGETS)
+    target_link_libraries(${name} PRIVATE corvex_test_main_widgets)
+  elseif(ARG_GUI)
     target_link_libraries(${name} PRIVATE corvex_test_main_gui)
   else()
     target_link_libraries(${name} PRIVATE corvex_test_main_core)

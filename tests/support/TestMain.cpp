@@ -13,7 +13,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#if CORVEX_TEST_GUI
+#if CORVEX_TEST_GUI == 2
+#include <QApplication>
+#elif CORVEX_TEST_GUI
 #include <QGuiApplication>
 #endif
 
@@ -104,7 +106,9 @@ int main(int argc, char** argv)
     if (!helper)
         makeRunRoot();
 
-#if CORVEX_TEST_GUI
+#if CORVEX_TEST_GUI == 2
+    QApplication app(argc, argv);
+#elif CORVEX_TEST_GUI
     QGuiApplication app(argc, argv);
 #else
     QCoreApplication app(argc, argv);

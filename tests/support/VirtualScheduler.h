@@ -43,6 +43,7 @@ public:
 
     VirtualScheduler& scheduler() { return mScheduler; }
     int advance(double seconds) { return mScheduler.advance(seconds); }
+    int runDue() { return mScheduler.runDue(); }
     double now() const { return mScheduler.now(); }
 
 private:

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "platform/ui/TimingFunction.h"
+
+#include <functional>
+#include <optional>
+
+namespace corvex {
+
+// Grouped animation in the form views use: runAnimationGroup opens a transaction with the
+// duration and timing function, runs `changes` (animator-proxy setters and implicit layer
+// changes inside it share them), commits, and calls `completion` once on the main thread
+// when every animation started in `changes` has ended (in the next turn when none was).
+class AnimationContext
+{
+public:
+    static void runAnimationGroup(double duration, std::optional<TimingFunction> timing,
+                                  const std::function<void()>& changes, std::function<void()> completion = {});
+
+    // The values in force for changes made now (inside a group: the group's).
+    static double duration();
+    static std::optional<TimingFunction> timingFunction();
+};
+
+} // namespace corvex

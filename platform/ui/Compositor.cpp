@@ -1,0 +1,459 @@
+#include "platform/ui/Compositor.h"
+
+#include "platform/core/Scheduler.h"
+#include "platform/gfx/GraphicsContext.h"
+#include "platform/ui/Layer.h"
+
+#include <QPaintDevice>
+#include <QPainter>
+#include <QPainterPath>
+#include <algorithm>
+#include <cmath>
+
+namespace corvex {
+
+namespace {
+
+constexpr double kMaxImageSide = 16384;
+// Larger scaled contents are drawn directly rather than kept at device resolution.
+constexpr int kMaxRenditionSide = 4096;
+
+bool isVisible(const PlatformColor& color)
+{
+    return color.isPattern() || color.alphaComponent() > 0;
+}
+
+// A layer's own space (flipped) onto its bounds space and back: y mirrored within the bounds.
+QTransform flipWithin(const QRectF& bounds)
+{
+    return QTransform(1, 0, 0, -1, 0, bounds.top() + bounds.bottom());
+}
+
+QPainterPath roundedRect(const QRectF& rect, double radius)
+{
+    QPainterPath path;
+    const double r = std::min(std::max(radius, 0.0), std::min(rect.width(), rect.height()) / 2);
+    if (r > 0)
+        path.addRoundedRect(rect, r, r);
+    else
+        path.addRect(rect);
+    return path;
+}
+
+bool isWhole(double v)
+{
+    return std::abs(v - std::round(v)) < 1e-6;
+}
+
+} // namespace
+
+// Paints layers into one painter. The painter's logical coordinates are what the transforms
+// map to; `mRatio` device pixels make one logical unit.
+class LayerRenderer
+{
+public:
+    LayerRenderer(QPainter& painter, const Compositor::Options& options)
+        : mPainter(painter), mOptions(options), mNow(MediaClock::now())
+    {
+        QPaintDevice* device = painter.device();
+        QSize pixels;
+        if (device->devType() == QInternal::Image) {
+            const auto* image = static_cast<const QImage*>(device);
+            mRatio = image->devicePixelRatio();
+            pixels = image->size();
+        } else {
+            mRatio = device->devicePixelRatioF();
+            pixels = QSize(qCeil(device->width() * mRatio), qCeil(device->height() * mRatio));
+        }
+        if (!(mRatio > 0))
+            mRatio = 1;
+        mArea = QRectF(0, 0, pixels.width() / mRatio, pixels.height() / mRatio);
+    }
+
+    // Paints into an offscreen image for `outer`, at its time and resolution.
+    LayerRenderer(QPainter& painter, const LayerRenderer& outer, const QRectF& area)
+        : mPainter(painter), mOptions(outer.mOptions), mNow(outer.mNow), mRatio(outer.mRatio), mArea(area)
+    {
+    }
+
+    const QRectF& area() const { return mArea; }
+
+    // `parentToPainter` maps the superlayer's own space; `parentFlipped` tells whether that
+    // space is y-down relative to the tree's base.
+    void paintLayer(Layer& layer, const QTransform& parentToPainter, bool parentFlipped, double opacity)
+    {
+        if (layer.isHidden())
+            return;
+        const LayerProperties p = propertiesOf(layer);
+        paintLayerAt(layer, p, p.toSuperlayer() * parentToPainter, parentFlipped, opacity);
+    }
+
+    // `toPainter` maps the layer's bounds space, `flipped` tells whether that space is y-down.
+    void paintLayerAt(Layer& layer, const LayerProperties& p, const QTransform& toPainter, bool flipped, double opacity)
+    {
+        layer.noteDrawn();
+        const double alpha = opacity * std::clamp(double(p.opacity), 0.0, 1.0);
+        if (!(alpha > 0))
+            return;
+        const QRectF bounds = p.bounds.toQRectF();
+        const bool sublayers = hasVisibleSublayers(layer);
+        const bool rounded = p.cornerRadius > 0;
+        // A mask QPainter cannot clip exactly (rounded, rotated or between device pixels) is
+        // applied to an offscreen image of the layer.
+        const bool softMask = layer.masksToBounds() &&
+                              ((rounded && (sublayers || !layer.contents().isNull())) ||
+                               (sublayers && !isPixelAligned(toPainter, bounds)));
+        const bool group = alpha < 1 && drawsSeveral(layer, p, sublayers);
+        if (!group && !softMask) {
+            paintBody(layer, p, toPainter, flipped, alpha, layer.masksToBounds() && sublayers);
+            paintBorder(p, toPainter, alpha);
+            return;
+        }
+
+        const QRectF area = subtreeArea(layer, p, toPainter) & mArea;
+        if (area.isEmpty())
+            return;
+        const QRect pixels = QRectF(area.x() * mRatio, area.y() * mRatio, area.width() * mRatio,
+                                    area.height() * mRatio)
+                                 .toAlignedRect();
+        if (pixels.width() > kMaxImageSide || pixels.height() > kMaxImageSide)
+            return;
+        QImage image(pixels.size(), QImage::Format_ARGB32_Premultiplied);
+        if (image.isNull())
+            return;
+        image.setDevicePixelRatio(mRatio);
+        image.fill(Qt::transparent);
+        const QPointF origin(pixels.x() / mRatio, pixels.y() / mRatio);
+        const QTransform shifted = toPainter * QTransform::fromTranslate(-origin.x(), -origin.y());
+        {
+            QPainter painter(&image);
+            LayerRenderer inner(painter, *this, QRectF(QPointF(0, 0), QSizeF(image.deviceIndependentSize())));
+            if (softMask) {
+                // The mask cuts contents and sublayers; the background has its own (rounded)
+                // edge and goes underneath afterwards, so that its edge is not cut twice.
+                inner.paintContents(layer, p, shifted, flipped, 1.0);
+                inner.paintSublayers(layer, p, shifted, flipped, 1.0, false);
+                inner.applyMask(roundedRect(bounds, p.cornerRadius), shifted, image.size());
+                painter.setCompositionMode(QPainter::CompositionMode_DestinationOver);
+                inner.paintBackground(p, shifted, 1.0);
+                painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+            } else {
+                inner.paintBackground(p, shifted, 1.0);
+                inner.paintContents(layer, p, shifted, flipped, 1.0);
+                inner.paintSublayers(layer, p, shifted, flipped, 1.0, layer.masksToBounds() && sublayers);
+            }
+            inner.paintBorder(p, shifted, 1.0);
+        }
+        mPainter.save();
+        mPainter.resetTransform();
+        mPainter.setOpacity(alpha);
+        // A copy pixel for pixel: smoothing would take the slow scaling path for nothing.
+        mPainter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+        mPainter.drawImage(origin, image);
+        mPainter.restore();
+    }
+
+    // Background, contents and sublayers (the border comes after any mask).
+    void paintBody(Layer& layer, const LayerProperties& p, const QTransform& toPainter, bool flipped, double alpha,
+                   bool clipSublayers)
+    {
+        paintBackground(p, toPainter, alpha);
+        paintContents(layer, p, toPainter, flipped, alpha);
+        paintSublayers(layer, p, toPainter, flipped, alpha, clipSublayers);
+    }
+
+    void paintBackground(const LayerProperties& p, const QTransform& toPainter, double alpha)
+    {
+        const QRectF bounds = p.bounds.toQRectF();
+        if (bounds.width() <= 0 || bounds.height() <= 0 || !isVisible(p.backgroundColor))
+            return;
+        mPainter.setWorldTransform(toPainter);
+        mPainter.setOpacity(alpha);
+        mPainter.setRenderHint(QPainter::Antialiasing, true);
+        const QBrush brush = p.backgroundColor.toBrush();
+        if (p.cornerRadius > 0)
+            mPainter.fillPath(roundedRect(bounds, p.cornerRadius), brush);
+        else
+            mPainter.fillRect(bounds, brush);
+    }
+
+    void paintContents(Layer& layer, const LayerProperties& p, const QTransform& toPainter, bool flipped, double alpha)
+    {
+        const QRectF bounds = p.bounds.toQRectF();
+        if (bounds.width() <= 0 || bounds.height() <= 0)
+            return;
+        const QImage& contents = layer.compositingContents(mOptions.convertContents);
+        // Nothing to do for contents outside the area that can be painted.
+        if (contents.isNull() || !toPainter.mapRect(bounds).intersects(mArea))
+            return;
+        // Upright: the image's top row at the visual top, which is the minimum y of a y-down
+        // bounds space and the maximum y of a y-up one.
+        const QTransform m = flipped ? toPainter : flipWithin(bounds) * toPainter;
+        const QTransform toDevice = QTransform(bounds.width() / contents.width(), 0, 0,
+                                               bounds.height() / contents.height(), bounds.x(), bounds.y()) *
+                                    m * QTransform::fromScale(mRatio, mRatio);
+        const bool exact = isPixelExact(toDevice);
+        if (!exact && toDevice.type() <= QTransform::TxScale && drawRendition(layer, contents, toDevice, alpha))
+            return;
+        mPainter.setWorldTransform(m);
+        mPainter.setOpacity(alpha);
+        mPainter.setRenderHint(QPainter::SmoothPixmapTransform, !exact);
+        // Edges are antialiased where the layer is turned; axis-aligned images keep the much
+        // faster unclipped scaling path (their edges move by at most half a device pixel).
+        mPainter.setRenderHint(QPainter::Antialiasing,
+                               m.type() > QTransform::TxScale && layer.edgeAntialiasingMask() != 0);
+        mPainter.drawImage(bounds, contents);
+    }
+
+    // Scaled contents drawn the same way as in the last frame are scaled once into a copy at
+    // device resolution (the fractional offset included), which later frames only copy: the
+    // pixels are those of scaling each time, at a fraction of the cost. Returns false when
+    // the contents must be drawn directly (the layer moves or scales, or is too large).
+    bool drawRendition(Layer& layer, const QImage& contents, const QTransform& toDevice, double alpha)
+    {
+        Layer::Rendition& r = layer.extras().rendition;
+        const qint64 key = contents.cacheKey();
+        if (r.image.isNull() || r.key != key || r.transform != toDevice) {
+            const bool steady = r.seenKey == key && r.seenTransform == toDevice;
+            r.seenKey = key;
+            r.seenTransform = toDevice;
+            r.image = QImage();
+            if (!steady)
+                return false;
+            const QRectF area = toDevice.mapRect(QRectF(0, 0, contents.width(), contents.height()));
+            const QPoint origin(int(std::floor(area.left())), int(std::floor(area.top())));
+            const QSize size(int(std::ceil(area.right())) - origin.x(), int(std::ceil(area.bottom())) - origin.y());
+            if (size.isEmpty() || size.width() > kMaxRenditionSide || size.height() > kMaxRenditionSide)
+                return false;
+            QImage image(size, QImage::Format_ARGB32_Premultiplied);
+            if (image.isNull())
+                return false;
+            image.fill(Qt::transparent);
+            {
+                QPainter painter(&image);
+                painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+                painter.setWorldTransform(toDevice * QTransform::fromTranslate(-origin.x(), -origin.y()));
+                painter.drawImage(QPointF(0, 0), contents);
+            }
+            image.setDevicePixelRatio(mRatio);
+            r.image = std::move(image);
+            r.origin = origin;
+            r.key = key;
+            r.transform = toDevice;
+        }
+        mPainter.resetTransform();
+        mPainter.setOpacity(alpha);
+        mPainter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+        mPainter.setRenderHint(QPainter::Antialiasing, false);
+        mPainter.drawImage(QPointF(r.origin.x() / mRatio, r.origin.y() / mRatio), r.image);
+        return true;
+    }
+
+    void paintSublayers(Layer& layer, const LayerProperties& p, const QTransform& toPainter, bool flipped,
+                        double alpha, bool clip)
+    {
+        if (layer.sublayers().empty())
+            return;
+        const QRectF bounds = p.bounds.toQRectF();
+        const bool ownFlipped = flipped != layer.isGeometryFlipped();
+        const QTransform own = layer.isGeometryFlipped() ? flipWithin(bounds) * toPainter : toPainter;
+        const QRectF savedArea = mArea;
+        if (clip) {
+            const QRectF deviceClip = toPainter.mapRect(bounds);
+            mPainter.save();
+            mPainter.resetTransform();
+            mPainter.setClipRect(deviceClip, Qt::IntersectClip);
+            mArea &= deviceClip;
+        }
+        for (const auto& sublayer : layer.sublayers())
+            paintLayer(*sublayer, own, ownFlipped, alpha);
+        if (clip) {
+            mPainter.restore();
+            mArea = savedArea;
+        }
+    }
+
+    void paintBorder(const LayerProperties& p, const QTransform& toPainter, double alpha)
+    {
+        const QRectF bounds = p.bounds.toQRectF();
+        if (!(p.borderWidth > 0) || !isVisible(p.borderColor) || bounds.width() <= 0 || bounds.height() <= 0)
+            return;
+        const double width = std::min(p.borderWidth, std::min(bounds.width(), bounds.height()) / 2);
+        QPainterPath path = roundedRect(bounds, p.cornerRadius);
+        const QRectF inner = bounds.adjusted(width, width, -width, -width);
+        if (inner.width() > 0 && inner.height() > 0)
+            path.addPath(roundedRect(inner, std::max(p.cornerRadius - width, 0.0)));
+        path.setFillRule(Qt::OddEvenFill);
+        mPainter.setWorldTransform(toPainter);
+        mPainter.setOpacity(alpha);
+        mPainter.setRenderHint(QPainter::Antialiasing, true);
+        mPainter.fillPath(path, p.borderColor.toBrush());
+    }
+
+    // Keeps what lies inside the shape (antialiased) and clears the rest of the image.
+    void applyMask(const QPainterPath& shape, const QTransform& toPainter, const QSize& pixels)
+    {
+        QImage mask(pixels, QImage::Format_ARGB32_Premultiplied);
+        mask.setDevicePixelRatio(mRatio);
+        mask.fill(Qt::transparent);
+        {
+            QPainter painter(&mask);
+            painter.setRenderHint(QPainter::Antialiasing, true);
+            painter.setWorldTransform(toPainter);
+            painter.fillPath(shape, Qt::black);
+        }
+        mPainter.resetTransform();
+        mPainter.setOpacity(1);
+        mPainter.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+        mPainter.drawImage(QPointF(0, 0), mask);
+        mPainter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    }
+
+private:
+    LayerProperties propertiesOf(Layer& layer) const
+    {
+        return mOptions.presentation ? layer.presentationPropertiesAt(mNow) : layer.modelProperties();
+    }
+
+    static bool hasVisibleSublayers(const Layer& layer)
+    {
+        return std::any_of(layer.sublayers().begin(), layer.sublayers().end(),
+                           [](const std::shared_ptr<Layer>& sublayer) { return !sublayer->isHidden(); });
+    }
+
+    // More than one thing to draw: opacity must then apply to them as one image.
+    static bool drawsSeveral(const Layer& layer, const LayerProperties& p, bool sublayers)
+    {
+        if (sublayers)
+            return true;
+        const QRectF bounds = p.bounds.toQRectF();
+        if (bounds.width() <= 0 || bounds.height() <= 0)
+            return false;
+        const int count = (isVisible(p.backgroundColor) ? 1 : 0) + (layer.contents().isNull() ? 0 : 1) +
+                          (p.borderWidth > 0 && isVisible(p.borderColor) ? 1 : 0);
+        return count > 1;
+    }
+
+    // The painter area the layer and its visible sublayers can touch.
+    QRectF subtreeArea(Layer& layer, const LayerProperties& p, const QTransform& toPainter) const
+    {
+        const QRectF bounds = p.bounds.toQRectF();
+        QRectF area = toPainter.mapRect(bounds);
+        if (layer.masksToBounds())
+            return area;
+        const QTransform own = layer.isGeometryFlipped() ? flipWithin(bounds) * toPainter : toPainter;
+        for (const auto& sublayer : layer.sublayers()) {
+            if (sublayer->isHidden())
+                continue;
+            const LayerProperties sp = propertiesOf(*sublayer);
+            area |= subtreeArea(*sublayer, sp, sp.toSuperlayer() * own);
+        }
+        return area;
+    }
+
+    // Whether the rectangle lands on device pixel edges without rotation (a clip QPainter
+    // then applies exactly).
+    bool isPixelAligned(const QTransform& toPainter, const QRectF& rect) const
+    {
+        if (toPainter.type() > QTransform::TxScale)
+            return false;
+        const QRectF device = toPainter.mapRect(rect);
+        return isWhole(device.left() * mRatio) && isWhole(device.top() * mRatio) &&
+               isWhole(device.right() * mRatio) && isWhole(device.bottom() * mRatio);
+    }
+
+    // Whether image pixels land one to one on device pixels (a plain copy, possibly mirrored):
+    // smoothing would only blur them.
+    static bool isPixelExact(const QTransform& toDevice)
+    {
+        return toDevice.type() <= QTransform::TxScale && std::abs(std::abs(toDevice.m11()) - 1) < 1e-9 &&
+               std::abs(std::abs(toDevice.m22()) - 1) < 1e-9 && isWhole(toDevice.dx()) && isWhole(toDevice.dy());
+    }
+
+    QPainter& mPainter;
+    const Compositor::Options& mOptions;
+    double mNow; // the frame's media time: every layer is presented as of it
+    double mRatio = 1;
+    QRectF mArea;
+};
+
+int Compositor::prepareFrame(Layer& root)
+{
+    return root.consumeDirtyLayers([](Layer& layer, Layer::DirtyFlags) { layer.displayIfNeeded(); });
+}
+
+void Compositor::paint(QPainter& painter, Layer& root, const QTransform& baseToPainter, const Options& options)
+{
+    painter.save();
+    LayerRenderer renderer(painter, options);
+    if (isVisible(options.background)) {
+        painter.resetTransform();
+        painter.setOpacity(1);
+        // A background that is not opaque replaces what was there (source-over would not).
+        const bool opaque = !options.background.isPattern() && options.background.alphaComponent() >= 1;
+        painter.setCompositionMode(opaque ? QPainter::CompositionMode_SourceOver : QPainter::CompositionMode_Source);
+        painter.fillRect(renderer.area(), options.background.toBrush());
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    }
+    // The base space is y-up by definition: flippedness is counted from it.
+    renderer.paintLayer(root, baseToPainter, false, 1.0);
+    painter.restore();
+}
+
+QImage Compositor::renderToImage(Layer& root, Size windowSize, double scale, const Options& options)
+{
+    if (!std::isfinite(scale) || !(scale > 0) || !std::isfinite(windowSize.width) || !std::isfinite(windowSize.height))
+        return {};
+    const double wide = std::ceil(windowSize.width * scale - 1e-6);
+    const double high = std::ceil(windowSize.height * scale - 1e-6);
+    if (!(wide >= 1) || !(high >= 1) || wide > kMaxImageSide || high > kMaxImageSide)
+        return {};
+    QImage image(int(wide), int(high), QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull())
+        return {};
+    image.setDevicePixelRatio(scale);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    paint(painter, root, windowBase(windowSize.height), options);
+    return image;
+}
+
+QImage Compositor::renderToImage(Layer& root, Size windowSize, double scale)
+{
+    return renderToImage(root, windowSize, scale, Options());
+}
+
+void Compositor::renderInContext(Layer& layer, GraphicsContext& context)
+{
+    if (layer.isHidden())
+        return;
+    // The snapshot shows current contents: what is marked is drawn first.
+    std::vector<Layer*> pending{&layer};
+    while (!pending.empty()) {
+        Layer* next = pending.back();
+        pending.pop_back();
+        next->displayIfNeeded();
+        for (const auto& sublayer : next->sublayers())
+            pending.push_back(sublayer.get());
+    }
+
+    QPainter* painter = context.painter();
+    if (!painter || !painter->isActive())
+        return;
+    Options options;
+    options.presentation = false;
+    painter->save();
+    // The context's user space is the layer's bounds space. Contents keep the orientation the
+    // layer has in its tree (upright relative to the tree's base space).
+    const bool boundsFlipped = layer.contentsAreFlipped() != layer.isGeometryFlipped();
+    LayerRenderer renderer(*painter, options);
+    renderer.paintLayerAt(layer, layer.modelProperties(), painter->worldTransform(), boundsFlipped, context.alpha());
+    painter->restore();
+}
+
+QTransform Compositor::windowBase(double height)
+{
+    return QTransform(1, 0, 0, -1, 0, height);
+}
+
+} // namespace corvex

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "platform/ui/LayerAction.h"
+
+#include <QString>
+
+namespace corvex {
+
+class GraphicsContext;
+class Layer;
+
+// What a layer asks of its delegate (a view for its backing layer). Every method has a
+// default, so a delegate overrides only what it needs. Layers hold their delegate weakly;
+// calls come on the main thread.
+class LayerDelegate
+{
+public:
+    virtual ~LayerDelegate();
+
+    // The action for a change of `key` on the layer: the first step of the action lookup.
+    // The default gives no answer, so the lookup goes on to the layer's table.
+    virtual LayerAction actionForLayer(Layer& layer, const QString& key);
+    // Supplies the layer's contents itself (by setting them); returns true when it did. The
+    // default returns false and the layer draws (drawInContext, which calls drawLayer).
+    virtual bool displayLayer(Layer& layer);
+    // Draws the layer's contents into a context whose user space is the layer's bounds,
+    // y-down when the layer is effectively flipped. The default draws nothing.
+    virtual void drawLayer(Layer& layer, GraphicsContext& context);
+};
+
+} // namespace corvex

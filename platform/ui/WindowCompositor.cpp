@@ -1,0 +1,108 @@
+#include "platform/ui/WindowCompositor.h"
+
+#include "platform/ui/Compositor.h"
+#include "platform/ui/Layer.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+#include <QWidget>
+#include <cmath>
+
+namespace corvex {
+
+namespace {
+
+// The host widget: paints the compositor's frames. It paints every pixel itself.
+class HostWidget final : public QWidget
+{
+public:
+    explicit HostWidget(WindowCompositor& compositor) : mCompositor(compositor)
+    {
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setAttribute(Qt::WA_NoSystemBackground);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        mCompositor.paintFrame(painter, Size(width(), height()));
+    }
+
+private:
+    WindowCompositor& mCompositor;
+};
+
+} // namespace
+
+WindowCompositor::WindowCompositor() = default;
+
+WindowCompositor::~WindowCompositor()
+{
+    if (mRoot)
+        mRoot->setFrameRequestHandler(nullptr);
+    delete mWidget.data();
+}
+
+void WindowCompositor::setRootLayer(std::shared_ptr<Layer> root)
+{
+    if (mRoot)
+        mRoot->setFrameRequestHandler(nullptr);
+    mRoot = std::move(root);
+    if (mRoot)
+        mRoot->setFrameRequestHandler([this] { frameRequested(); });
+    frameRequested();
+}
+
+void WindowCompositor::setBackgroundColor(const PlatformColor& color)
+{
+    mBackground = color;
+    frameRequested();
+}
+
+QWidget* WindowCompositor::widget()
+{
+    if (!mWidget)
+        mWidget = new HostWidget(*this);
+    return mWidget.data();
+}
+
+void WindowCompositor::frameRequested()
+{
+    ++mFrameRequests;
+    mFramePending = true;
+    if (mWidget)
+        mWidget->update();
+}
+
+void WindowCompositor::paintFrame(QPainter& painter, Size windowSize)
+{
+    mFramePending = false;
+    ++mFramesPainted;
+    Compositor::Options options;
+    options.background = mBackground;
+    if (!mRoot) {
+        painter.fillRect(QRectF(0, 0, windowSize.width, windowSize.height), mBackground.toBrush());
+        return;
+    }
+    Compositor::prepareFrame(*mRoot);
+    Compositor::paint(painter, *mRoot, Compositor::windowBase(windowSize.height), options);
+}
+
+QImage WindowCompositor::renderFrame(Size windowSize, double scale)
+{
+    const double wide = std::ceil(windowSize.width * scale - 1e-6);
+    const double high = std::ceil(windowSize.height * scale - 1e-6);
+    if (!(scale > 0) || !(wide >= 1) || !(high >= 1) || wide > 16384 || high > 16384)
+        return {};
+    QImage image(int(wide), int(high), QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull())
+        return {};
+    image.setDevicePixelRatio(scale);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    paintFrame(painter, windowSize);
+    return image;
+}
+
+} // namespace corvex
