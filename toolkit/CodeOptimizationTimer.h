@@ -10,7 +10,7 @@ namespace corvex {
 class CodeOptimizationTimer
 {
 public:
-    // Answers nullptr (the stopwatch is switched off); the label would only name the run.
+    // Returns nullptr (the stopwatch is switched off); the label would only name the run.
     static std::unique_ptr<CodeOptimizationTimer> create();
     static std::unique_ptr<CodeOptimizationTimer> create(const QString& label);
 

@@ -93,7 +93,7 @@ public:
 
     // Deletes the lock files in lockFolder() that nobody holds (each is locked exclusively
     // while it is removed, and lockers check that their file is still the one at the path).
-    // Answers how many were removed.
+    // Returns how many were removed.
     static int removeUnusedLockFiles();
 
 private:

@@ -21,7 +21,7 @@ public:
         Scheduler::Task task;
     };
 
-    // Answers the id and whether the new task is now the earliest.
+    // Returns the id and whether the new task is now the earliest.
     std::pair<Scheduler::TaskId, bool> push(double deadline, Scheduler::Task task);
     void cancel(Scheduler::TaskId id);
     // Removes and answers the earliest task whose deadline is at or before `limit`.

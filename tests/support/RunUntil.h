@@ -5,7 +5,7 @@
 namespace corvex::test {
 
 // Pumps Qt's event loop (and, when a virtual scheduler is installed, whatever is due on it
-// now) until the predicate holds or `timeoutSeconds` of real time have passed. Answers the
+// now) until the predicate holds or `timeoutSeconds` of real time have passed. Returns the
 // predicate's last value. For waiting on other threads, never for testing timing.
 bool runUntil(const std::function<bool()>& predicate, double timeoutSeconds = 10.0);
 

@@ -20,7 +20,7 @@ public:
     void cancel(TaskId id) override;
 
     // Moves the clock forward by `seconds`, running every task due on the way (including
-    // tasks those tasks schedule, when they fall inside the window). Answers the number run.
+    // tasks those tasks schedule, when they fall inside the window). Returns the number run.
     int advance(double seconds);
     // Runs what is due at the current time.
     int runDue() { return advance(0); }

@@ -11,7 +11,7 @@ namespace corvex {
 //
 // Precision is part of the contract: angles, distances and progress values are floats,
 // points and rectangles doubles, and each operation narrows to float at the same steps as
-// the original did. Answers near a decision point (isAngle for an angle on the arc) depend
+// the original did. Results near a decision point (isAngle for an angle on the arc) depend
 // on that rounding, so the intermediate precision must not be "improved".
 class Geometry
 {

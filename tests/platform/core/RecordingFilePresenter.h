@@ -75,7 +75,7 @@ public:
     SerialQueue* queue() const { return mQueue.get(); }
     void setAnswer(Answer answer) { mAnswer = answer; }
 
-    // Answers the block kept under Answer::Never.
+    // Returns the block kept under Answer::Never.
     void answerLater()
     {
         RelinquishBlock block;

@@ -1,0 +1,89 @@
+// The resident memory of a decoded document tree of 100,000 ideas (the factory's mix), in a
+// process of its own so that nothing else has touched the heap: VmRSS before decoding and
+// after it (once the text and every transient buffer are freed and returned to the system),
+// and VmHWM, the peak while decoding. The goal: the tree at most three times the size of
+// its JSON text. One run; the figures are counters of the single benchmark.
+
+#include "bench/BenchSupport.h"
+#include "model/DataExtension.h"
+#include "model/Idea.h"
+#include "model/IdeaDocumentDataObject.h"
+#include "tests/factory/DocumentFactory.h"
+
+#include <QFile>
+#include <benchmark/benchmark.h>
+#include <cstdio>
+#include <malloc.h>
+
+namespace {
+
+using corvex::IdeaDocumentDataObject;
+
+// A field of /proc/self/status in bytes ("VmRSS:   1234 kB").
+double statusBytes(const char* field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray prefix = QByteArray(field) + ':';
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').value(0).toDouble() * 1024.0;
+    }
+    return 0;
+}
+
+void decodedTreeMemory(benchmark::State& state)
+{
+    const int ideas = int(state.range(0));
+    // Lazily made tables (colours, the class registry) are not the tree's.
+    IdeaDocumentDataObject::registerCodables();
+    (void)IdeaDocumentDataObject::readFromJSONData(corvex::test::makePayloadJson(corvex::test::makeDocumentTree(10)));
+
+    QByteArray compressed;
+    qsizetype jsonBytes = 0;
+    {
+        const QByteArray json = corvex::test::makePayloadJson(corvex::test::makeDocumentTree(ideas));
+        jsonBytes = json.size();
+        compressed = corvex::DataExtension::zlibDeflate(json).value();
+    }
+    ::malloc_trim(0);
+
+    corvex::IdeaDocumentDataObjectPtr tree;
+    double before = 0;
+    double after = 0;
+    double heapInUse = 0;
+    for (auto _ : state) {
+        before = statusBytes("VmRSS");
+        const auto heapBefore = ::mallinfo2().uordblks;
+        tree = IdeaDocumentDataObject::readFromSomeData(compressed);
+        ::malloc_trim(0);
+        after = statusBytes("VmRSS");
+        heapInUse = double(::mallinfo2().uordblks) - double(heapBefore);
+    }
+    if (!tree || tree->idea()->calculateWholeTreeSize() != ideas)
+        state.SkipWithError("decoding failed");
+    const double treeBytes = after - before;
+    state.counters["json_bytes"] = double(jsonBytes);
+    state.counters["rss_before"] = before;
+    state.counters["rss_after"] = after;
+    state.counters["hwm"] = statusBytes("VmHWM");
+    state.counters["tree_bytes"] = treeBytes;
+    state.counters["heap_bytes"] = heapInUse; // allocated and not freed, whatever the pages
+    state.counters["bytes_per_idea"] = treeBytes / ideas;
+    state.counters["tree_per_json"] = treeBytes / double(jsonBytes);
+    std::printf("decoded %d ideas: JSON text %.1f MB, tree %.1f MB resident (%.2f x the text; %.1f MB of heap), "
+                "VmRSS %.1f -> %.1f MB, VmHWM %.1f MB\n",
+                ideas, double(jsonBytes) / 1e6, treeBytes / 1e6, treeBytes / double(jsonBytes), heapInUse / 1e6,
+                before / 1e6, after / 1e6, statusBytes("VmHWM") / 1e6);
+}
+
+const corvex::bench::Registration registration([] {
+    benchmark::RegisterBenchmark("Memory/decoded_tree", decodedTreeMemory)
+        ->Arg(corvex::bench::tiny() ? 100 : 100000)
+        ->ArgName("ideas")
+        ->Iterations(1)
+        ->Unit(benchmark::kMillisecond);
+});
+
+} // namespace

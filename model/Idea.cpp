@@ -1,0 +1,1007 @@
+#include "model/Idea.h"
+
+#include "model/StringExtensions.h"
+#include "platform/core/Log.h"
+#include "platform/gfx/FilterImage.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <algorithm>
+#include <array>
+#include <atomic>
+
+namespace corvex {
+namespace {
+
+// The assertion lines carry fixed line numbers, as every assertion text of the system does.
+constexpr int AddIdeaAssertionLine = 73;
+constexpr int DetachIdeaAssertionLine = 101;
+
+// Identifiers are names, not timing: they take the wall clock, read here only.
+double secondsSince1970()
+{
+    return double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
+}
+
+std::atomic<quint64>& identifierCounter()
+{
+    static std::atomic<quint64> counter{0};
+    return counter;
+}
+
+// How a text that is not set shows in descriptions.
+QString orNull(const QString& text)
+{
+    return text.isNull() ? QStringLiteral("(null)") : text;
+}
+
+// A stored empty text is a text: it must not read as one that is not set.
+QString presentString(const std::optional<QString>& text)
+{
+    if (!text)
+        return QString();
+    if (text->isNull())
+        return QStringLiteral("");
+    return *text;
+}
+
+QVImage makeSmallPicture(const QVImage& picture)
+{
+    const QImage& pixels = picture.cgImage();
+    if (pixels.isNull() || pixels.width() <= 0 || pixels.height() <= 0)
+        return QVImage();
+    // The centre square first, then the scaling: the same picture as scaling the shorter
+    // side to 160 and cropping, without a huge intermediate bitmap for extreme shapes.
+    const int width = pixels.width();
+    const int height = pixels.height();
+    const int side = std::min(width, height);
+    const int left = (width - side) / 2;
+    // The crop origin is measured from the bottom, as in the filter space.
+    const int top = height - side - (height - side) / 2;
+    const QVImage square(pixels.copy(left, top, side, side));
+    const QVImage scaled = square.scaleToSize(Size(Idea::SmallPictureSize, Idea::SmallPictureSize));
+    if (!scaled.hasImage())
+        return QVImage();
+    const FilterImage desaturated = FilterImage::fromImage(scaled.cgImage()).colorControls(0.7);
+    return QVImage::initWithCIImage(desaturated, Rect(0, 0, Idea::SmallPictureSize, Idea::SmallPictureSize));
+}
+
+} // namespace
+
+// ---- Creation
+
+Idea::Idea(Private, QString identifier, IdeaType type)
+    : mIdentifier(std::move(identifier)), mIdeaType(storedNumber(type))
+{}
+
+IdeaPtr Idea::make(const QString& identifier, IdeaType type)
+{
+    return std::make_shared<Idea>(Private{}, identifier, type);
+}
+
+Idea::~Idea()
+{
+    // Children are released here, one level at a time, so that destroying a deep tree never
+    // nests destructors. A child someone else still holds keeps its own subtree.
+    std::vector<IdeaPtr> pending = std::move(mIdeas);
+    while (!pending.empty()) {
+        IdeaPtr idea = std::move(pending.back());
+        pending.pop_back();
+        if (idea && idea.use_count() == 1) {
+            for (IdeaPtr& child : idea->mIdeas)
+                pending.push_back(std::move(child));
+            idea->mIdeas.clear();
+        }
+    }
+}
+
+QString Idea::createIdentifier()
+{
+    const quint64 counter = identifierCounter().fetch_add(1, std::memory_order_relaxed) + 1;
+    return QString::asprintf("id%0.0f_%d", secondsSince1970(), int(qint32(quint32(counter))));
+}
+
+IdeaPtr Idea::initWithText(const QString& text, const QString& identifier)
+{
+    IdeaPtr idea = make(identifier, IdeaTypeText);
+    idea->mText = text;
+    return idea;
+}
+
+IdeaPtr Idea::initWithText(const QString& text)
+{
+    return initWithText(text, createIdentifier());
+}
+
+IdeaPtr Idea::initWithImageAttachment(const QVImage& image, const ObjectID& attachment)
+{
+    IdeaPtr idea = make(createIdentifier(), IdeaTypeImage);
+    idea->updateImage(image, attachment);
+    return idea;
+}
+
+IdeaPtr Idea::initWithURL(const QString& url, const QVImage& image)
+{
+    IdeaPtr idea = make(createIdentifier(), IdeaTypeURL);
+    idea->extras().url = url;
+    idea->updateImage(image, ObjectID());
+    return idea;
+}
+
+IdeaPtr Idea::initWithLinkToIdea(const QString& targetIdentifier)
+{
+    IdeaPtr idea = make(createIdentifier(), IdeaTypeLink);
+    idea->extras().linkedIdentifier = targetIdentifier;
+    return idea;
+}
+
+Idea::Extras& Idea::extras()
+{
+    if (!mExtras)
+        mExtras = std::make_unique<Extras>();
+    return *mExtras;
+}
+
+void Idea::updateImage(const QVImage& image, const ObjectID& attachment)
+{
+    QVImage small = makeSmallPicture(image);
+    if (!mExtras && !small.hasImage() && attachment.isNull())
+        return;
+    Extras& more = extras();
+    more.image = std::move(small);
+    more.bigImageData = QByteArray();
+    more.att = attachment;
+}
+
+// ---- Tree structure
+
+IdeaPtr Idea::root() const
+{
+    IdeaPtr current = std::const_pointer_cast<Idea>(shared_from_this());
+    while (IdeaPtr up = current->mParent.lock())
+        current = std::move(up);
+    return current;
+}
+
+int Idea::level() const
+{
+    int level = 1;
+    for (IdeaPtr up = mParent.lock(); up; up = up->mParent.lock())
+        ++level;
+    return level;
+}
+
+int Idea::subtreeDepth() const
+{
+    if (mIdeas.empty())
+        return 1;
+    int deepest = 1;
+    std::vector<std::pair<const Idea*, int>> stack{{this, 1}};
+    while (!stack.empty()) {
+        const auto [idea, depth] = stack.back();
+        stack.pop_back();
+        deepest = std::max(deepest, depth);
+        for (const IdeaPtr& child : idea->mIdeas)
+            stack.emplace_back(child.get(), depth + 1);
+    }
+    return deepest;
+}
+
+const char* Idea::insertionRefusal(const IdeaPtr& idea) const
+{
+    if (!idea)
+        return "there is no idea to insert";
+    if (isLink())
+        return "a link idea takes no children";
+    // One walk over the new child's subtree finds both its depth and whether it holds this
+    // idea (which would make the tree a cycle).
+    const int room = MaxDepth - level();
+    std::vector<std::pair<const Idea*, int>> stack{{idea.get(), 1}};
+    while (!stack.empty()) {
+        const auto [node, depth] = stack.back();
+        stack.pop_back();
+        if (node == this)
+            return "the idea would hold itself";
+        if (depth > room)
+            return "the tree would be deeper than the maximum of 1000 levels";
+        for (const IdeaPtr& child : node->mIdeas)
+            stack.emplace_back(child.get(), depth + 1);
+    }
+    return nullptr;
+}
+
+bool Idea::canInsertIdea(const IdeaPtr& idea) const
+{
+    return insertionRefusal(idea) == nullptr;
+}
+
+void Idea::insertChecked(const IdeaPtr& idea, quint64 index)
+{
+    idea->mParent = weak_from_this();
+    mIdeas.insert(mIdeas.begin() + qsizetype(index), idea);
+}
+
+bool Idea::addIdea(const IdeaPtr& idea)
+{
+    if (isLink()) {
+        Log::assertionFailure(AddIdeaAssertionLine, "-[Idea addIdea:]");
+        return false;
+    }
+    if (const char* refusal = insertionRefusal(idea)) {
+        Log::assertionFailure(QStringLiteral("-[Idea addIdea:] refused: ") + QLatin1String(refusal));
+        return false;
+    }
+    insertChecked(idea, mIdeas.size());
+    return true;
+}
+
+bool Idea::insertIdea(const IdeaPtr& idea, quint64 index)
+{
+    if (isLink())
+        return false;
+    if (const char* refusal = insertionRefusal(idea)) {
+        Log::assertionFailure(QStringLiteral("-[Idea insertIdea:atIndex:] refused: ") + QLatin1String(refusal));
+        return false;
+    }
+    if (index > mIdeas.size()) {
+        Log::assertionFailure(QStringLiteral("-[Idea insertIdea:atIndex:] index %1 beyond %2 children; inserted last")
+                                  .arg(index)
+                                  .arg(mIdeas.size()));
+        index = mIdeas.size();
+    }
+    insertChecked(idea, index);
+    return true;
+}
+
+bool Idea::moveToParent(const IdeaPtr& newParent, quint64 index)
+{
+    if (!newParent) {
+        Log::assertionFailure(QStringLiteral("-[Idea moveToParent:atIndex:] refused: there is no new parent"));
+        return false;
+    }
+    const IdeaPtr self = shared_from_this();
+    if (const char* refusal = newParent->insertionRefusal(self)) {
+        Log::assertionFailure(QStringLiteral("-[Idea moveToParent:atIndex:] refused: ") + QLatin1String(refusal));
+        return false;
+    }
+    if (const IdeaPtr oldParent = mParent.lock()) {
+        auto& siblings = oldParent->mIdeas;
+        siblings.erase(std::remove(siblings.begin(), siblings.end(), self), siblings.end());
+    }
+    mParent.reset();
+    return newParent->insertIdea(self, std::min<quint64>(index, newParent->mIdeas.size()));
+}
+
+quint64 Idea::indexOfIdeaWithIdentifier(const QString& identifier) const
+{
+    for (std::size_t i = 0; i < mIdeas.size(); ++i) {
+        if (mIdeas[i]->mIdentifier == identifier && mIdeas[i]->mIdentifier.isNull() == identifier.isNull())
+            return i;
+    }
+    return NotFound;
+}
+
+IdeaPtr Idea::detachIdea(const QString& identifier)
+{
+    const quint64 index = indexOfIdeaWithIdentifier(identifier);
+    if (index == NotFound) {
+        Log::assertionFailure(DetachIdeaAssertionLine, "-[Idea detachIdea:]");
+        return nullptr;
+    }
+    IdeaPtr child = mIdeas[index];
+    mIdeas.erase(mIdeas.begin() + qsizetype(index));
+    child->mParent.reset();
+    return child;
+}
+
+bool Idea::removeIdea(const QString& identifier)
+{
+    const quint64 index = indexOfIdeaWithIdentifier(identifier);
+    if (index == NotFound)
+        return false;
+    const IdeaPtr child = mIdeas[index];
+    mIdeas.erase(mIdeas.begin() + qsizetype(index));
+    child->mParent.reset();
+    root()->ensureLinkConsistencyInSubTree();
+    return true;
+}
+
+void Idea::removeIdea(const IdeaPtr& idea, bool removeLinks)
+{
+    if (!idea || isLink())
+        return;
+    const auto removed = std::remove(mIdeas.begin(), mIdeas.end(), idea);
+    if (removed != mIdeas.end()) {
+        mIdeas.erase(removed, mIdeas.end());
+        idea->mParent.reset();
+    }
+    if (removeLinks)
+        root()->ensureLinkConsistencyInSubTree();
+}
+
+void Idea::ensureLinkConsistencyInSubTree()
+{
+    // The link ideas of this subtree in pre-order. Removing a link changes no other part of
+    // the walk (links have no children), so collecting them first visits the same links in
+    // the same order as a walk that removes as it goes.
+    std::vector<IdeaPtr> links;
+    {
+        std::vector<IdeaPtr> stack{shared_from_this()};
+        while (!stack.empty()) {
+            IdeaPtr idea = std::move(stack.back());
+            stack.pop_back();
+            if (idea->isLink()) {
+                links.push_back(std::move(idea));
+                continue;
+            }
+            for (auto it = idea->mIdeas.rbegin(); it != idea->mIdeas.rend(); ++it)
+                stack.push_back(*it);
+        }
+    }
+    if (links.empty())
+        return;
+
+    // Every identifier of the root's tree with its ideas in pre-order: the first is what a
+    // pre-order search would find. One index instead of one search per link keeps a tree
+    // with many links linear.
+    QHash<QString, std::vector<Idea*>> byIdentifier;
+    {
+        std::vector<Idea*> stack{root().get()};
+        while (!stack.empty()) {
+            Idea* idea = stack.back();
+            stack.pop_back();
+            if (!idea->mIdentifier.isNull())
+                byIdentifier[idea->mIdentifier].push_back(idea);
+            for (auto it = idea->mIdeas.rbegin(); it != idea->mIdeas.rend(); ++it)
+                stack.push_back(it->get());
+        }
+    }
+
+    for (const IdeaPtr& link : links) {
+        const QString target = link->linkedIdentifier();
+        Idea* found = nullptr;
+        if (!target.isNull()) {
+            const auto it = byIdentifier.constFind(target);
+            if (it != byIdentifier.constEnd() && !it->empty())
+                found = it->front();
+        }
+        if (found) {
+            link->extras().linkedIdea = found->weak_from_this();
+            continue;
+        }
+        link->extras().linkedIdea.reset();
+        if (const IdeaPtr parent = link->mParent.lock()) {
+            auto& siblings = parent->mIdeas;
+            siblings.erase(std::remove(siblings.begin(), siblings.end(), link), siblings.end());
+        }
+        link->mParent.reset();
+        if (!link->mIdentifier.isNull()) {
+            auto& sameIdentifier = byIdentifier[link->mIdentifier];
+            sameIdentifier.erase(std::remove(sameIdentifier.begin(), sameIdentifier.end(), link.get()),
+                                 sameIdentifier.end());
+        }
+    }
+}
+
+// ---- Lookup and measures
+
+QString Idea::linkedIdentifier() const
+{
+    return mExtras ? mExtras->linkedIdentifier : QString();
+}
+
+IdeaPtr Idea::linkedIdea() const
+{
+    if (!mExtras)
+        return nullptr;
+    if (mExtras->linkedIdentifier.isNull()) {
+        mExtras->linkedIdea.reset();
+        return nullptr;
+    }
+    if (IdeaPtr cached = mExtras->linkedIdea.lock())
+        return cached;
+    IdeaPtr found = root()->findIdeaInSubTreeWithIdentifier(mExtras->linkedIdentifier);
+    mExtras->linkedIdea = found;
+    return found;
+}
+
+IdeaPtr Idea::findIdeaInSubTreeWithIdentifier(const QString& identifier) const
+{
+    if (identifier.isNull())
+        return nullptr;
+    std::vector<const Idea*> stack{this};
+    while (!stack.empty()) {
+        const Idea* idea = stack.back();
+        stack.pop_back();
+        if (idea->mIdentifier == identifier && !idea->mIdentifier.isNull())
+            return std::const_pointer_cast<Idea>(idea->shared_from_this());
+        for (auto it = idea->mIdeas.rbegin(); it != idea->mIdeas.rend(); ++it)
+            stack.push_back(it->get());
+    }
+    return nullptr;
+}
+
+bool Idea::couldMyChildBeDescendantOfIdeaWithIdentifier(const QString& identifier) const
+{
+    if (identifier.isNull())
+        return false;
+    if (mIdentifier == identifier && !mIdentifier.isNull())
+        return true;
+    for (IdeaPtr up = mParent.lock(); up; up = up->mParent.lock()) {
+        if (up->mIdentifier == identifier && !up->mIdentifier.isNull())
+            return true;
+    }
+    return false;
+}
+
+qint64 Idea::calculateWholeTreeSize() const
+{
+    qint64 size = 0;
+    std::vector<const Idea*> stack{this};
+    while (!stack.empty()) {
+        const Idea* idea = stack.back();
+        stack.pop_back();
+        ++size;
+        if (idea->isLink())
+            continue;
+        for (const IdeaPtr& child : idea->mIdeas)
+            stack.push_back(child.get());
+    }
+    return size;
+}
+
+void Idea::traverseNaturally(const std::function<void(const IdeaPtr&, qint64)>& block, qint64 depth)
+{
+    std::vector<std::pair<IdeaPtr, qint64>> stack{{shared_from_this(), depth}};
+    while (!stack.empty()) {
+        auto [idea, ideaDepth] = std::move(stack.back());
+        stack.pop_back();
+        block(idea, ideaDepth);
+        for (auto it = idea->mIdeas.rbegin(); it != idea->mIdeas.rend(); ++it)
+            stack.emplace_back(*it, ideaDepth + 1);
+    }
+}
+
+QSet<ObjectID> Idea::attachments() const
+{
+    QSet<ObjectID> result;
+    std::vector<const Idea*> stack{this};
+    while (!stack.empty()) {
+        const Idea* idea = stack.back();
+        stack.pop_back();
+        if (idea->mExtras && !idea->mExtras->att.isNull())
+            result.insert(idea->mExtras->att);
+        for (const IdeaPtr& child : idea->mIdeas)
+            stack.push_back(child.get());
+    }
+    return result;
+}
+
+// ---- Content
+
+const Idea* Idea::contentIdea(IdeaPtr& keepAlive) const
+{
+    const Idea* current = this;
+    std::array<const Idea*, MaxLinkHops> visited{};
+    int hops = 0;
+    while (current->isLink()) {
+        if (hops == MaxLinkHops || std::find(visited.begin(), visited.begin() + hops, current) != visited.begin() + hops)
+            return nullptr;
+        visited[std::size_t(hops++)] = current;
+        keepAlive = current->linkedIdea();
+        if (!keepAlive)
+            return nullptr;
+        current = keepAlive.get();
+    }
+    return current;
+}
+
+QString Idea::text() const
+{
+    IdeaPtr keep;
+    const Idea* content = contentIdea(keep);
+    return content ? content->mText : QString();
+}
+
+void Idea::setText(const QString& text)
+{
+    if (!isLink())
+        mText = text;
+}
+
+QString Idea::URL() const
+{
+    IdeaPtr keep;
+    const Idea* content = contentIdea(keep);
+    return content && content->mExtras ? content->mExtras->url : QString();
+}
+
+void Idea::setURL(const QString& url)
+{
+    if (isLink() || (url.isNull() && !mExtras))
+        return;
+    extras().url = url;
+}
+
+QString Idea::note() const
+{
+    IdeaPtr keep;
+    const Idea* content = contentIdea(keep);
+    return content ? content->mNote : QString();
+}
+
+void Idea::setNote(const QString& note)
+{
+    if (!isLink())
+        mNote = note.isEmpty() ? QString() : note;
+}
+
+ColorPtr Idea::color() const
+{
+    IdeaPtr keep;
+    const Idea* content = contentIdea(keep);
+    return content ? content->mColor : nullptr;
+}
+
+void Idea::setColor(const ColorPtr& color)
+{
+    if (!isLink())
+        mColor = color;
+}
+
+IconImagePtr Idea::iconImage() const
+{
+    IdeaPtr keep;
+    const Idea* content = contentIdea(keep);
+    return content ? content->mIconImage : nullptr;
+}
+
+ObjectID Idea::att() const
+{
+    return mExtras ? mExtras->att : ObjectID();
+}
+
+void Idea::setAtt(const ObjectID& att)
+{
+    if (att.isNull() && !mExtras)
+        return;
+    extras().att = att;
+}
+
+QVImage Idea::image() const
+{
+    IdeaPtr keep;
+    const Idea* content = contentIdea(keep);
+    return content && content->mExtras ? content->mExtras->image : QVImage();
+}
+
+QByteArray Idea::bigImageData() const
+{
+    IdeaPtr keep;
+    const Idea* content = contentIdea(keep);
+    return content && content->mExtras ? content->mExtras->bigImageData : QByteArray();
+}
+
+QVImage Idea::bigImage() const
+{
+    const QByteArray data = bigImageData();
+    return data.isEmpty() ? QVImage() : QVImage::initWithJPEGData(data);
+}
+
+std::shared_ptr<ColorTheme> Idea::colorTheme() const
+{
+    IdeaPtr keep;
+    const Idea* content = contentIdea(keep);
+    if (!content || !content->mColor)
+        return nullptr;
+    if (content->mColorThemeType == ColorThemeTypeSameColor)
+        return ColorTheme::unnamedThemeWithColor(content->mColor);
+    return content->mColor->theme();
+}
+
+void Idea::applyColorTheme()
+{
+    const std::shared_ptr<ColorTheme> theme = colorTheme();
+    const std::size_t count = theme ? theme->colors().size() : 0;
+    for (std::size_t i = 0; i < mIdeas.size(); ++i)
+        mIdeas[i]->setColor(count > 0 ? theme->colors()[i % count] : nullptr);
+}
+
+// ---- Queries
+
+bool Idea::hasText() const
+{
+    IdeaPtr keep;
+    const Idea* content = contentIdea(keep);
+    return content && content->mIdeaType == IdeaTypeText && !content->mText.isNull();
+}
+
+bool Idea::hasNote() const
+{
+    IdeaPtr keep;
+    const Idea* content = contentIdea(keep);
+    return content && content->mIdeaType == IdeaTypeText && !content->mNote.isEmpty();
+}
+
+bool Idea::hasColor() const
+{
+    IdeaPtr keep;
+    const Idea* content = contentIdea(keep);
+    return content && content->mIdeaType == IdeaTypeText && content->mColor != nullptr;
+}
+
+bool Idea::hasIcon() const
+{
+    IdeaPtr keep;
+    const Idea* content = contentIdea(keep);
+    return content && content->mIdeaType == IdeaTypeText && content->mIconImage != nullptr;
+}
+
+bool Idea::hasURL() const
+{
+    IdeaPtr keep;
+    const Idea* content = contentIdea(keep);
+    return content && content->mIdeaType == IdeaTypeURL && content->mExtras && !content->mExtras->url.isNull();
+}
+
+QString Idea::exportTitle() const
+{
+    IdeaPtr keep;
+    const Idea* content = contentIdea(keep);
+    if (!content)
+        return QStringLiteral("");
+    QString title;
+    switch (content->mIdeaType) {
+    case IdeaTypeText:
+        title = content->mText;
+        break;
+    case IdeaTypeURL:
+        title = content->mExtras ? content->mExtras->url : QString();
+        break;
+    case IdeaTypeImage:
+        title = QStringLiteral("(image)");
+        break;
+    default:
+        break;
+    }
+    return title.isNull() ? QStringLiteral("") : title;
+}
+
+QString Idea::exportFileNameForType(const QString& extension) const
+{
+    const QString title = text();
+    if (!extension.isNull()) {
+        QString base = StringExtensions::createProperFileNameWithMaxLenght(title, 10);
+        if (base.isEmpty())
+            base = QStringLiteral("document");
+        return base + QLatin1Char('.') + extension;
+    }
+    if (title.isEmpty())
+        return QStringLiteral("document");
+    qsizetype cut = std::min<qsizetype>(title.size(), 30);
+    // A window name is no place for half a surrogate pair.
+    if (cut < title.size() && cut > 0 && title.at(cut).isLowSurrogate() && title.at(cut - 1).isHighSurrogate())
+        --cut;
+    return title.left(cut);
+}
+
+QString Idea::stringFromIdeaType(IdeaType type)
+{
+    switch (type) {
+    case IdeaTypeUndefined:
+        return QStringLiteral("IdeaTypeUndefined");
+    case IdeaTypeText:
+        return QStringLiteral("IdeaTypeText");
+    case IdeaTypeImage:
+        return QStringLiteral("IdeaTypeImage");
+    case IdeaTypeURL:
+        return QStringLiteral("IdeaTypeURL");
+    case IdeaTypeLink:
+        return QStringLiteral("IdeaTypeLink");
+    default:
+        return QStringLiteral("WRONG_IDEA_TYPE");
+    }
+}
+
+QString Idea::description() const
+{
+    if (mIdeaType == IdeaTypeText) {
+        return QStringLiteral("<Idea text=[%1] identifier=[%2] 0x%3>")
+            .arg(orNull(mText), orNull(mIdentifier), QString::number(quintptr(this), 16));
+    }
+    return QStringLiteral("<Idea type=[%1] identifier=[%2]>").arg(stringFromIdeaType(mIdeaType), orNull(mIdentifier));
+}
+
+QString Idea::debugDescription() const
+{
+    QString dump;
+    if (mParent.expired())
+        dump = QStringLiteral("<Idea identifier=[") + orNull(root()->mIdentifier) + QStringLiteral("] ");
+    else
+        dump = QStringLiteral("<Idea ");
+    std::vector<std::pair<const Idea*, int>> stack{{this, 0}};
+    while (!stack.empty()) {
+        const auto [idea, depth] = stack.back();
+        stack.pop_back();
+        dump += QString(2 * depth, QLatin1Char(' '));
+        if (idea->mIdeaType == IdeaTypeText) {
+            dump += QStringLiteral("text: [") + orNull(idea->mText) + QStringLiteral("] i=") + orNull(idea->mIdentifier);
+        } else {
+            dump += stringFromIdeaType(idea->mIdeaType) + QStringLiteral(" i=") + orNull(idea->mIdentifier);
+        }
+        dump += QStringLiteral(" \n");
+        for (auto it = idea->mIdeas.rbegin(); it != idea->mIdeas.rend(); ++it)
+            stack.emplace_back(it->get(), depth + 1);
+    }
+    dump += QLatin1Char('>');
+    return dump;
+}
+
+// ---- Copies
+
+IdeaPtr Idea::copyOfOne() const
+{
+    if (isLink())
+        return initWithLinkToIdea(linkedIdentifier());
+    IdeaPtr copy = initWithText(mText);
+    copy->mIdeaType = mIdeaType;
+    copy->mNote = mNote;
+    copy->mColor = mColor;
+    copy->mIconImage = mIconImage;
+    copy->mColorThemeType = mColorThemeType;
+    if (mExtras) {
+        Extras& more = copy->extras();
+        more.att = mExtras->att;
+        more.image = mExtras->image;
+        more.bigImageData = mExtras->bigImageData;
+        more.url = mExtras->url;
+    }
+    return copy;
+}
+
+void Idea::becomePlainCopyOf(const Idea* content)
+{
+    // A link whose target is gone becomes a text idea, as old data without a type reads.
+    mIdeaType = content ? content->mIdeaType : quint32(IdeaTypeText);
+    Extras& more = extras();
+    more.linkedIdentifier = QString();
+    more.linkedIdea.reset();
+    more.att = ObjectID();
+    if (!content)
+        return;
+    mText = content->mText;
+    mNote = content->mNote;
+    mColor = content->mColor;
+    mIconImage = content->mIconImage;
+    mColorThemeType = content->mColorThemeType;
+    if (content->mExtras) {
+        more.image = content->mExtras->image;
+        more.bigImageData = content->mExtras->bigImageData;
+        more.url = content->mExtras->url;
+    }
+}
+
+IdeaPtr Idea::deepCopyWithNewIdentifiersPreservingExternalLinks(bool preserveExternalLinks) const
+{
+    // Copy pass, pre-order. Each copy's source is kept in this table for the link pass
+    // rather than in a field of the copy: nothing outlives the copy operation.
+    struct Pending
+    {
+        const Idea* source;
+        Idea* parentCopy;
+    };
+    std::vector<std::pair<Idea*, const Idea*>> copies;
+    IdeaPtr top;
+    std::vector<Pending> stack{{this, nullptr}};
+    while (!stack.empty()) {
+        const Pending pending = stack.back();
+        stack.pop_back();
+        IdeaPtr copy = pending.source->copyOfOne();
+        copies.emplace_back(copy.get(), pending.source);
+        if (pending.parentCopy) {
+            copy->mParent = pending.parentCopy->weak_from_this();
+            pending.parentCopy->mIdeas.push_back(copy);
+        } else {
+            top = copy;
+        }
+        for (auto it = pending.source->mIdeas.rbegin(); it != pending.source->mIdeas.rend(); ++it)
+            stack.push_back({it->get(), copy.get()});
+    }
+
+    // Link pass: a link whose target was copied points at the copy. The first copy in
+    // pre-order whose source has the identifier is the one a pre-order search would find.
+    QHash<QString, const Idea*> copyBySourceIdentifier;
+    bool anyLink = false;
+    for (const auto& [copy, source] : copies) {
+        anyLink = anyLink || copy->isLink();
+        if (!source->mIdentifier.isNull() && !copyBySourceIdentifier.contains(source->mIdentifier))
+            copyBySourceIdentifier.insert(source->mIdentifier, copy);
+    }
+    if (!anyLink)
+        return top;
+    for (const auto& [copy, source] : copies) {
+        if (!copy->isLink())
+            continue;
+        const QString target = copy->linkedIdentifier();
+        const auto found = target.isNull() ? copyBySourceIdentifier.constEnd() : copyBySourceIdentifier.constFind(target);
+        if (found != copyBySourceIdentifier.constEnd()) {
+            copy->extras().linkedIdentifier = found.value()->mIdentifier;
+            continue;
+        }
+        if (preserveExternalLinks)
+            continue;
+        IdeaPtr keep;
+        copy->becomePlainCopyOf(source->contentIdea(keep));
+    }
+    return top;
+}
+
+IdeaPtr Idea::deepCopyWithNewIdentifiersNoExternalLinks() const
+{
+    return deepCopyWithNewIdentifiersPreservingExternalLinks(false);
+}
+
+IdeaPtr Idea::ideaByRestrictingDepth(qint64 levels) const
+{
+    IdeaPtr copy = deepCopyWithNewIdentifiersNoExternalLinks();
+    // Ideas at depth `levels` and below go, with their subtrees; the copied idea itself stays.
+    const qint64 lastKept = std::max<qint64>(levels, 1) - 1;
+    std::vector<std::pair<Idea*, qint64>> stack{{copy.get(), 0}};
+    while (!stack.empty()) {
+        const auto [idea, depth] = stack.back();
+        stack.pop_back();
+        if (depth == lastKept) {
+            for (const IdeaPtr& child : idea->mIdeas)
+                child->mParent.reset();
+            idea->mIdeas.clear();
+            continue;
+        }
+        for (const IdeaPtr& child : idea->mIdeas)
+            stack.emplace_back(child.get(), depth + 1);
+    }
+    return copy;
+}
+
+IdeaPtr Idea::ideaByRestrictingElements(qint64 limit) const
+{
+    std::vector<qint64> countByDepth;
+    std::vector<std::pair<const Idea*, std::size_t>> stack{{this, 0}};
+    while (!stack.empty()) {
+        const auto [idea, depth] = stack.back();
+        stack.pop_back();
+        if (countByDepth.size() <= depth)
+            countByDepth.resize(depth + 1, 0);
+        ++countByDepth[depth];
+        for (const IdeaPtr& child : idea->mIdeas)
+            stack.emplace_back(child.get(), depth + 1);
+    }
+    qint64 levels = 0;
+    qint64 runningSum = 0;
+    for (const qint64 count : countByDepth) {
+        runningSum += count;
+        if (runningSum >= limit)
+            break;
+        ++levels;
+    }
+    return ideaByRestrictingDepth(levels);
+}
+
+// ---- Coding
+
+QString Idea::className() const
+{
+    return QStringLiteral("Idea");
+}
+
+void Idea::encodeWithCoder(Coder& coder) const
+{
+    // As in initWithCoder: only the children's part is on the stack once per level.
+    static const QString ideasKey = QStringLiteral("ideas");
+    encodeOwnFields(coder);
+    if (!isLink() && !mIdeas.empty())
+        coder.encodeObjectList(mIdeas, ideasKey);
+}
+
+void Idea::encodeOwnFields(Coder& coder) const
+{
+    coder.encodeString(mIdentifier, QStringLiteral("identifier"));
+    coder.encodeInt(qint32(mIdeaType), QStringLiteral("ideaType"));
+    if (isLink()) {
+        coder.encodeString(linkedIdentifier(), QStringLiteral("linkedIdea"));
+        return;
+    }
+    coder.encodeString(mText, QStringLiteral("text"));
+    if (mExtras)
+        coder.encodeString(mExtras->url, QStringLiteral("URL"));
+    coder.encodeString(mNote, QStringLiteral("note"));
+    if (mColor)
+        coder.encodeString(mColor->name(), QStringLiteral("color"));
+    if (mExtras && !mExtras->att.isNull())
+        coder.encodeString(mExtras->att.asString(), QStringLiteral("att"));
+    if (mExtras && mExtras->image.hasImage())
+        coder.encodeData(mExtras->image.pngData(), QStringLiteral("image"));
+    if (mExtras)
+        coder.encodeData(mExtras->bigImageData, QStringLiteral("bigImageData"));
+    if (mIconImage)
+        coder.encodeObject(mIconImage, QStringLiteral("iconImage"));
+    coder.encodeInt(qint32(mColorThemeType), QStringLiteral("colorThemeType"));
+}
+
+QString Idea::codingDescription() const
+{
+    return description();
+}
+
+IdeaPtr Idea::initWithCoder(Coder& coder)
+{
+    // Children are decoded from inside this call, so this frame is on the stack once per
+    // level of a stored tree: everything else is read in a separate call, and the key is a
+    // shared string rather than a temporary.
+    static const QString ideasKey = QStringLiteral("ideas");
+    IdeaPtr idea = readOwnFields(coder);
+    if (idea->isLink())
+        return idea;
+    const CodedValue children = coder.decodeObjectForKey(ideasKey);
+    // A child that cannot be taken (the stored tree is deeper than the maximum) makes the
+    // stored idea unusable as a whole: a silently shortened tree would be saved back.
+    if (children.isObject())
+        return idea->adoptDecodedChild(children) ? idea : nullptr;
+    for (const CodedValue& child : children.list()) {
+        if (!idea->adoptDecodedChild(child))
+            return nullptr;
+    }
+    return idea;
+}
+
+bool Idea::adoptDecodedChild(const CodedValue& child)
+{
+    // Elements of other kinds are skipped, as decodeArrayOfClass does.
+    const IdeaPtr idea = child.objectAs<Idea>();
+    return !idea || addIdea(idea);
+}
+
+IdeaPtr Idea::readOwnFields(Coder& coder)
+{
+    const QString identifier = presentString(coder.decodeStringForKey(QStringLiteral("identifier")));
+    const IdeaPtr idea = make(identifier, IdeaType(coder.decodeInt64ForKey(QStringLiteral("ideaType"))));
+
+    if (idea->isLink()) {
+        const QString target = presentString(coder.decodeStringForKey(QStringLiteral("linkedIdea")));
+        if (!target.isNull())
+            idea->extras().linkedIdentifier = target;
+        return idea;
+    }
+
+    bool pictureRead = false;
+    const QByteArray png = coder.decodeDataForKey(QStringLiteral("image"));
+    if (!png.isEmpty()) {
+        pictureRead = true;
+        const QVImage picture = QVImage::initWithPNGData(png);
+        if (picture.hasImage())
+            idea->extras().image = picture;
+    }
+    const QByteArray big = coder.decodeDataForKey(QStringLiteral("bigImageData"));
+    if (!big.isEmpty())
+        idea->extras().bigImageData = big;
+    idea->mText = presentString(coder.decodeStringForKey(QStringLiteral("text")));
+    idea->setNote(presentString(coder.decodeStringForKey(QStringLiteral("note"))));
+    if (const auto colorName = coder.decodeStringForKey(QStringLiteral("color")))
+        idea->mColor = ColorTheme::colorByName(*colorName);
+    idea->setColorThemeType(ColorThemeType(coder.decodeInt64ForKey(QStringLiteral("colorThemeType"))));
+    idea->mIconImage = coder.decodeObjectOfClass<IconImage>(QStringLiteral("iconImage"));
+    idea->setURL(presentString(coder.decodeStringForKey(QStringLiteral("URL"))));
+    if (const auto att = coder.decodeStringForKey(QStringLiteral("att")))
+        idea->setAtt(ObjectID::parseFromString(*att));
+
+    if (idea->mIdeaType == IdeaTypeUndefined) {
+        if (!idea->URL().isNull())
+            idea->mIdeaType = quint32(IdeaTypeURL);
+        else if (pictureRead)
+            idea->mIdeaType = quint32(IdeaTypeImage);
+        else
+            idea->mIdeaType = quint32(IdeaTypeText);
+    }
+    return idea;
+}
+
+} // namespace corvex

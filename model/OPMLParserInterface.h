@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QByteArray>
+#include <functional>
+#include <memory>
+
+namespace corvex {
+
+class Idea;
+
+// What the payload readers need of the OPML reader: an idea tree from the bytes of an OPML
+// file. The document-files layer installs the real parser; until then no parser is
+// installed and OPML reads answer nothing.
+class OPMLParserInterface
+{
+public:
+    using Factory = std::function<std::unique_ptr<OPMLParserInterface>()>;
+
+    virtual ~OPMLParserInterface();
+
+    // The root idea of the outline; nullptr when the bytes yield none. A parser may be used
+    // again; each call starts from a clean state.
+    virtual std::shared_ptr<Idea> parseIdeaFromOPMLData(const QByteArray& data) = 0;
+
+    // Installs the factory that makes a parser for each read (an empty one removes it) and
+    // answers the previous one. Any thread.
+    static Factory installFactory(Factory factory);
+    static bool isInstalled();
+    // A new parser; nullptr when none is installed.
+    static std::unique_ptr<OPMLParserInterface> make();
+};
+
+} // namespace corvex

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QUrl>
+
+namespace corvex {
+
+// File-kind guesses from a URL's last path component, compared in lower case. Only the name
+// is looked at, never the content.
+class UrlExtension
+{
+public:
+    // ".opml" or ".xml".
+    static bool potentiallyOPMLDocument(const QUrl& url);
+    // ".corvex".
+    static bool potentiallyCorvexDocument(const QUrl& url);
+    // ".bmp", ".png", ".jpg" or ".jpeg".
+    static bool potentiallyImageDocument(const QUrl& url);
+
+    // The last path component in lower case ("" when the path has none); a trailing slash
+    // is ignored, as the original platform's URLs do.
+    static QString lowerCaseLastPathComponent(const QUrl& url);
+};
+
+} // namespace corvex
