@@ -1,0 +1,231 @@
+// Saving stored documents of 10,000 and 100,000 ideas from the document factory: a
+// document is opened, one idea is edited, and it is saved. Reported per save: the time on
+// the main thread (encoding the payload and handing it to the work queue; main_thread_ms)
+// and the total until the completion, which includes the deflate, the write, the sync and
+// the rename (the benchmark's own time). Beside it the bare work: the deflate of the same
+// payload plus writing and syncing a file of the compressed size, with the deflate in one
+// pass (the goal's measure) and spread over the cores as the save does it. The goal: a save
+// at most 1.3 times the bare work with the one-pass deflate. Every benchmark reports the peak resident memory
+// of the process so far (peak_rss_mb, from VmHWM); the opening is measured too.
+
+#include "bench/BenchSupport.h"
+#include "model/DataExtension.h"
+#include "model/Idea.h"
+#include "model/IdeaDocumentDataObject.h"
+#include "storage/IdeaDocument.h"
+#include "storage/ParallelDeflate.h"
+#include "tests/factory/DocumentFactory.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <fcntl.h>
+#include <map>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+using corvex::IdeaDocument;
+using corvex::IdeaDocumentDataObject;
+using Clock = std::chrono::steady_clock;
+
+double seconds(Clock::duration duration)
+{
+    return std::chrono::duration<double>(duration).count();
+}
+
+double peakResidentMegabytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return 0;
+}
+
+QTemporaryDir& folder()
+{
+    static QTemporaryDir dir;
+    return dir;
+}
+
+// The stored file of a factory document of `ideas` ideas, written once per size.
+QString documentFile(std::int64_t ideas)
+{
+    static std::map<std::int64_t, QString> files;
+    auto it = files.find(ideas);
+    if (it == files.end()) {
+        const QByteArray json = corvex::test::makePayloadJson(corvex::test::makeDocumentTree(int(ideas)));
+        const QString path = folder().filePath(QStringLiteral("bench%1.crvx").arg(ideas));
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write(corvex::DataExtension::zlibDeflate(json).value()) < 0)
+            return QString();
+        it = files.emplace(ideas, path).first;
+    }
+    return it->second;
+}
+
+// Runs the main loop until `done` holds.
+void waitFor(const bool& done)
+{
+    QEventLoop loop;
+    while (!done)
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+struct OpenDocument
+{
+    std::shared_ptr<IdeaDocument> document;
+    qint64 token = 0;
+};
+
+OpenDocument open(const QString& path)
+{
+    OpenDocument opened;
+    opened.document = IdeaDocument::initWithFileName(QStringLiteral("bench.crvx"), 1);
+    bool done = false;
+    opened.document->openFromURL(QUrl::fromLocalFile(path), [&](qint64 token) {
+        opened.token = token;
+        done = true;
+    });
+    waitFor(done);
+    return opened;
+}
+
+void close(OpenDocument& opened)
+{
+    opened.document->closeWithToken(opened.token);
+    opened.document.reset();
+}
+
+void openDocument(benchmark::State& state)
+{
+    const QString path = documentFile(state.range(0));
+    IdeaDocumentDataObject::registerCodables();
+    for (auto _ : state) {
+        OpenDocument opened = open(path);
+        if (opened.token <= 0) {
+            state.SkipWithError("the document did not open");
+            break;
+        }
+        state.PauseTiming();
+        close(opened); // the tree is freed outside the timed part
+        state.ResumeTiming();
+    }
+    state.counters["peak_rss_mb"] = peakResidentMegabytes();
+}
+
+void saveDocument(benchmark::State& state)
+{
+    const QString path = documentFile(state.range(0));
+    OpenDocument opened = open(path);
+    if (opened.token <= 0) {
+        state.SkipWithError("the document did not open");
+        return;
+    }
+    const corvex::IdeaPtr edited = opened.document->idea()->ideas().front();
+    double mainThread = 0;
+    int round = 0;
+    for (auto _ : state) {
+        edited->setText(QStringLiteral("edited %1").arg(++round));
+        bool done = false;
+        bool saved = false;
+        const Clock::time_point start = Clock::now();
+        opened.document->updateWithToken(opened.token, [&](bool ok) {
+            saved = ok;
+            done = true;
+        });
+        const Clock::time_point handedOff = Clock::now();
+        waitFor(done);
+        const Clock::time_point finished = Clock::now();
+        if (!saved) {
+            state.SkipWithError("the save failed");
+            break;
+        }
+        mainThread += seconds(handedOff - start);
+        state.SetIterationTime(seconds(finished - start));
+    }
+    state.counters["main_thread_ms"] =
+        benchmark::Counter(mainThread * 1e3, benchmark::Counter::kAvgIterations);
+    state.counters["peak_rss_mb"] = peakResidentMegabytes();
+    close(opened);
+}
+
+// The least a save can do: deflate the payload, write the bytes, sync them; the deflate in
+// one pass (the goal's measure) or spread over the cores as the save does it.
+void bareWork(benchmark::State& state, bool parallel)
+{
+    const QString path = documentFile(state.range(0));
+    OpenDocument opened = open(path);
+    const QByteArray json = opened.document->exportAsPureJSONData().value();
+    close(opened);
+    const QByteArray target = QFile::encodeName(folder().filePath(QStringLiteral("bare.bin")));
+    for (auto _ : state) {
+        const Clock::time_point start = Clock::now();
+        const QByteArray compressed = parallel ? corvex::ParallelDeflate::compress(json).value()
+                                               : corvex::DataExtension::zlibDeflate(json).value();
+        const int fd = ::open(target.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        bool ok = fd >= 0;
+        qsizetype written = 0;
+        while (ok && written < compressed.size()) {
+            const ssize_t n =
+                ::write(fd, compressed.constData() + written, std::size_t(compressed.size() - written));
+            ok = n > 0;
+            written += ok ? n : 0;
+        }
+        ok = ok && ::fsync(fd) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        if (!ok) {
+            state.SkipWithError("the bare write failed");
+            break;
+        }
+        state.SetIterationTime(seconds(Clock::now() - start));
+    }
+    state.counters["json_mb"] = double(json.size()) / 1e6;
+    state.counters["peak_rss_mb"] = peakResidentMegabytes();
+}
+
+void bareDeflateAndSync(benchmark::State& state)
+{
+    bareWork(state, false);
+}
+
+void bareParallelDeflateAndSync(benchmark::State& state)
+{
+    bareWork(state, true);
+}
+
+const corvex::bench::Registration registration([] {
+    const struct
+    {
+        const char* name;
+        void (*function)(benchmark::State&);
+        bool manualTime;
+    } benchmarks[] = {
+        {"Storage/open", openDocument, false},
+        {"Storage/save", saveDocument, true},
+        {"Storage/bare_deflate_and_sync", bareDeflateAndSync, true},
+        {"Storage/bare_parallel_deflate_and_sync", bareParallelDeflateAndSync, true},
+    };
+    for (const auto& entry : benchmarks) {
+        auto* benchmark = benchmark::RegisterBenchmark(entry.name, entry.function);
+        for (const std::int64_t ideas : corvex::bench::sizes({10000, 100000}, 100))
+            benchmark->Arg(ideas);
+        benchmark->ArgName("ideas")->Unit(benchmark::kMillisecond);
+        if (entry.manualTime)
+            benchmark->UseManualTime();
+        else
+            benchmark->UseRealTime(); // the reading runs on a worker thread
+    }
+});
+
+} // namespace

@@ -1,0 +1,126 @@
+#pragma once
+
+#include "platform/ui/View.h"
+
+#include <QImage>
+#include <QPointer>
+#include <memory>
+#include <optional>
+
+class QEvent;
+class QLineEdit;
+class QObject;
+class QWidget;
+
+namespace corvex {
+
+// A view that owns a real Qt widget (a one-line QLineEdit for text fields, a QTextEdit for
+// the editor's text) and shows it at the view's place in its window.
+//
+// A real widget always draws above the composited window, so it is shown (live) only while
+// that looks the same: the view is effectively visible (no hidden view or layer up its
+// chain, effective opacity 1, identity transforms, no animation moving it or fading it),
+// no superlayer that masks to its bounds cuts the widget's rectangle, and nothing painted
+// after it in compositing order intersects that rectangle. Otherwise the widget is hidden
+// and a grab of it (QWidget::grab) is shown by a sublayer of the view, in compositing order,
+// under whatever covers it. While the view has the keyboard focus (it is its window's first
+// responder, or the widget has Qt's focus) it stays live whenever it is visible at all: the
+// user is typing into it.
+//
+// The decision is made for every frame of the window: before Qt paints the window host (on
+// its update request), after the views' layout and drawing, with the presentation values of
+// the layers; updatePresentations does the same on demand (before rendering a window into
+// an image, in tests). The view is flipped (y down), as the original's text fields are. Its
+// first-responder status and the widget's Qt focus follow each other. Main thread only; the
+// widget needs a QApplication.
+class EmbeddedWidgetView : public View
+{
+public:
+    enum class State
+    {
+        Detached, // in no window (or the widget is gone)
+        Hidden,   // not visible at all: nothing shown
+        Live,     // the real widget is shown
+        Grabbed,  // a grab of the widget is shown in compositing order
+    };
+
+    // Owns the widget (a null widget gives a view that shows nothing).
+    explicit EmbeddedWidgetView(std::unique_ptr<QWidget> widget, const Rect& frame = Rect());
+    ~EmbeddedWidgetView() override;
+    static std::shared_ptr<EmbeddedWidgetView> create(std::unique_ptr<QWidget> widget,
+                                                      const Rect& frame = Rect());
+    // A view owning a new QLineEdit.
+    static std::shared_ptr<EmbeddedWidgetView> createLineEdit(const Rect& frame = Rect());
+
+    QString className() const override;
+
+    QWidget* widget() const { return mWidget.data(); }
+    // The widget as a QLineEdit, or null.
+    QLineEdit* lineEdit() const;
+
+    // The widget's rectangle in the view's coordinates: the bounds unless set (a text field's
+    // cell draws its outline around the text area).
+    Rect widgetRect() const;
+    void setWidgetRect(std::optional<Rect> rect);
+
+    State state() const { return mState; }
+    bool isLive() const { return mState == State::Live; }
+    // Whether the view holds the keyboard: first responder of its window, or the widget has
+    // Qt's focus.
+    bool hasKeyboardFocus() const;
+
+    // The sublayer showing the grab (hidden unless the state is Grabbed), and its contents.
+    const std::shared_ptr<Layer>& grabLayer() const { return mGrabLayer; }
+    QImage grabImage() const;
+    // The widget changed in a way its own events do not tell (text set on a hidden widget of
+    // a kind the view does not know): the next grab is taken afresh.
+    void invalidateGrab();
+
+    // Decides the state now and shows the widget or its grab accordingly.
+    void updatePresentation();
+    // The same for every embedded widget view of the window, after bringing the window's
+    // layout and drawing up to date.
+    static void updatePresentations(Window& window);
+
+    bool isFlipped() const override;
+    // When the widget is enabled and takes focus.
+    bool acceptsFirstResponder() const override;
+    // The widget goes live and takes Qt's focus.
+    bool becomeFirstResponder() override;
+    // The widget gives Qt's focus back to the window host.
+    bool resignFirstResponder() override;
+    // Clicks that reach the view (a grabbed widget, shown live by the click) go on to the
+    // widget, so that the caret lands where the user clicked.
+    void mouseDown(const Event& event) override;
+    void mouseDragged(const Event& event) override;
+    void mouseUp(const Event& event) override;
+    void viewWillMoveToWindow(Window* newWindow) override;
+    void viewDidMoveToWindow() override;
+
+private:
+    class HostPass;
+    class WidgetWatcher;
+    friend class HostPass;
+    friend class WidgetWatcher;
+
+    void widgetEvent(QEvent* event);
+    // Takes the widget out of the host (hidden, without a parent).
+    void releaseWidget();
+    void requestPass();
+    void attachGrabLayer();
+    State decideState(const Rect& rect) const;
+    void showLive(const Rect& rect);
+    void showGrab(const Rect& rect);
+    void forwardMouse(const Event& event, int qtType);
+
+    QPointer<QWidget> mWidget;
+    std::unique_ptr<WidgetWatcher> mWatcher;
+    std::shared_ptr<Layer> mGrabLayer;
+    std::optional<Rect> mWidgetRect;
+    State mState = State::Detached;
+    bool mGrabStale = true;
+    bool mFirstResponder = false;
+    bool mSyncingFocus = false;
+};
+
+} // namespace corvex

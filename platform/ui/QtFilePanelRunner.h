@@ -1,0 +1,17 @@
+#pragma once
+
+#include "platform/ui/FilePanelRunner.h"
+
+namespace corvex {
+
+// The application's open panel: a QFileDialog opened window-modally on the window's host
+// (QFileDialog::open, which does not block), with the allowed types as its name filter and
+// the panel's folder. The completion is posted to the main queue once the dialog ended; a
+// dialog destroyed without ending (its window closed) answers Cancel.
+class QtFilePanelRunner final : public FilePanelRunner
+{
+protected:
+    void present(const OpenPanel& panel, Window* window, Completion completion) override;
+};
+
+} // namespace corvex

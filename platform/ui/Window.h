@@ -1,0 +1,181 @@
+#pragma once
+
+#include "platform/gfx/PlatformColor.h"
+#include "platform/gfx/Rect.h"
+#include "platform/ui/Cursor.h"
+#include "platform/ui/Event.h"
+#include "platform/ui/Responder.h"
+#include "platform/ui/WindowCompositor.h"
+
+#include <QImage>
+#include <QPointF>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+#include <memory>
+
+class QWidget;
+
+namespace corvex {
+
+class Layer;
+class View;
+class WindowHost;
+
+// The stand-in for the original platform's window: a content view shown in one host
+// QWidget that composites the window's layer tree (WindowCompositor) and turns Qt's input
+// into Events (clicks counted, media-clock timestamps, the original's modifier flags).
+//
+// Coordinates. The window's base coordinates are y up with the origin at the bottom left of
+// the content area, in points; the content view's frame is (0, 0, contentSize). Qt's widget
+// coordinates are y down from the top left; screen coordinates are y up from the bottom of
+// the primary screen, Qt's global coordinates y down from its top.
+//
+// Events (sendEvent). A mouse-down goes to the view the content view's hitTest finds (which
+// becomes first responder when it accepts); drags and the mouse-up of that button go to the
+// same view wherever the pointer is (an implicit grab); scroll, magnify and tablet events
+// go to the view under the pointer; key events to the first responder. Mouse movements go
+// through the tracking areas of the window's views: exits first, then entries (with cursor
+// updates), then moves; during a drag only areas with EnabledDuringMouseDrag are tracked.
+// Every event then travels the responder chain (view, superviews, window).
+//
+// The host widget is made on first need (show, hostWidget) when there is a QApplication;
+// everything else, rendering included, works without it. Main thread only.
+class Window : public Responder
+{
+public:
+    explicit Window(Size contentSize = Size(480, 360));
+    ~Window() override;
+    static std::shared_ptr<Window> create(Size contentSize = Size(480, 360));
+
+    // ---- Content ----
+    const std::shared_ptr<View>& contentView() const { return mContentView; }
+    // The view leaves its superview and fills the content area; the old content view leaves
+    // the window.
+    void setContentView(const std::shared_ptr<View>& view);
+    Size contentSize() const { return mContentSize; }
+    // Resizes the content view (without implicit animation) and the host widget.
+    void setContentSize(Size size);
+    Rect contentRect() const { return Rect(Point(), mContentSize); }
+    // The root of the window's layer tree: the content view's layer is its first sublayer;
+    // layers above the content (overlays) may be added after it.
+    const std::shared_ptr<Layer>& rootLayer() const { return mRootLayer; }
+    const PlatformColor& backgroundColor() const { return mCompositor.backgroundColor(); }
+    void setBackgroundColor(const PlatformColor& color) { mCompositor.setBackgroundColor(color); }
+
+    // ---- Responders ----
+    // The window itself when no other responder is first.
+    Responder* firstResponder() const;
+    // Asks the current first responder to resign (refusal: false, nothing changes) and the
+    // new one to accept and become (refusal: the window becomes first responder, false).
+    // Null means the window. The responder is not owned.
+    bool makeFirstResponder(Responder* responder);
+    // Whether mouse movements also go to the first responder (tracking areas get them anyway).
+    bool acceptsMouseMovedEvents() const { return mAcceptsMouseMoved; }
+    void setAcceptsMouseMovedEvents(bool accepts) { mAcceptsMouseMoved = accepts; }
+
+    // ---- Status ----
+    // One window of the application is key (takes keys) and one main at a time.
+    bool isKeyWindow() const;
+    bool isMainWindow() const;
+    static Window* keyWindow();
+    static Window* mainWindow();
+    void makeKeyWindow();
+    void makeMainWindow();
+    // Shows the window, raises it and makes it key and main.
+    void makeKeyAndOrderFront();
+    // Shows the window (made on first need) and raises it.
+    void orderFront();
+    void show();
+    void orderOut();
+    bool isVisible() const { return mVisible; }
+    // Asks windowShouldClose, then closes.
+    void performClose();
+    // Hides the window (windowWillClose first) and gives up key and main status.
+    void close();
+    virtual bool windowShouldClose();
+    virtual void windowWillClose();
+    virtual void becomeKeyWindow();
+    virtual void resignKeyWindow();
+    virtual void becomeMainWindow();
+    virtual void resignMainWindow();
+
+    QString title() const { return mTitle; }
+    void setTitle(const QString& title);
+    // Stored for the window's document.
+    QUrl representedURL() const { return mRepresentedURL; }
+    void setRepresentedURL(const QUrl& url) { mRepresentedURL = url; }
+    // Device pixels per point: the override when set (> 0), else the host widget's device
+    // pixel ratio, else 1. A change redraws the views' layers at the new scale.
+    double backingScaleFactor() const;
+    void setBackingScaleFactorOverride(double scale);
+
+    // ---- Coordinates ----
+    Point convertPointFromWidget(QPointF widgetPoint) const;
+    QPointF convertPointToWidget(Point basePoint) const;
+    QPointF convertPointToGlobal(Point basePoint) const;
+    Point convertPointFromGlobal(QPointF globalPoint) const;
+    Point convertPointToScreen(Point basePoint) const;
+    Point convertPointFromScreen(Point screenPoint) const;
+    Rect convertRectToScreen(const Rect& baseRect) const;
+
+    // ---- Events ----
+    // Dispatches the event by the rules above; an event without a window gets this one.
+    virtual void sendEvent(const Event& event);
+    // The pointer's last known location in base coordinates.
+    Point mouseLocationOutsideOfEventStream() const { return mMouseLocation; }
+    // The pointer left the window: every tracking area it was in is exited.
+    void mouseExitedWindow();
+    // The end of the cursor-update chain: the arrow.
+    void cursorUpdate(const Event& event) override;
+    // Shows the cursor on the host widget.
+    void setCursor(const Cursor& cursor);
+    const Cursor& cursor() const { return mCursor; }
+    // Where Cursor::set shows a cursor: the window dispatching an event, else the key window.
+    static Window* cursorWindow();
+
+    // ---- Drawing ----
+    // The window's pixels (layout and drawing brought up to date first) at `scale`, or at
+    // the backing scale factor when 0.
+    QImage renderToImage(double scale = 0);
+    WindowCompositor& compositor() { return mCompositor; }
+    // The host widget, made on first call; null without a QApplication. Owned by the window.
+    QWidget* hostWidget();
+    bool hasHostWidget() const { return !mHost.isNull(); }
+
+private:
+    friend class View;
+    friend class WindowHost;
+
+    void viewWillLeaveWindow(View& view);
+    void updateTracking(const Event& event, bool dragging, bool outside);
+    std::shared_ptr<View> viewAt(Point locationInWindow) const;
+    std::shared_ptr<View>& grabFor(Event::Type type);
+    void dispatchMouse(const Event& event);
+    // From the host widget.
+    void hostResized(Size size);
+    void hostActivationChanged(bool active);
+    bool hostCloseRequested();
+    void applyScaleToViews();
+
+    WindowCompositor mCompositor;
+    std::shared_ptr<Layer> mRootLayer;
+    std::shared_ptr<View> mContentView;
+    Size mContentSize;
+    Responder::Ref mFirstResponder;
+    // The views that took the presses of the left, right and other buttons.
+    std::shared_ptr<View> mLeftGrab;
+    std::shared_ptr<View> mRightGrab;
+    std::shared_ptr<View> mOtherGrab;
+    Point mMouseLocation;
+    Cursor mCursor;
+    QString mTitle;
+    QUrl mRepresentedURL;
+    double mScaleOverride = 0;
+    double mAppliedScale = 1;
+    bool mAcceptsMouseMoved = false;
+    bool mVisible = false;
+    QPointer<WindowHost> mHost;
+};
+
+} // namespace corvex

@@ -1,0 +1,7 @@
+#include "storage/AttachmentFilePresenterDelegate.h"
+
+namespace corvex {
+
+AttachmentFilePresenterDelegate::~AttachmentFilePresenterDelegate() = default;
+
+} // namespace corvex

@@ -1,0 +1,7 @@
+#include "storage/AttachmentManager.h"
+
+namespace corvex {
+
+AttachmentManager::~AttachmentManager() = default;
+
+} // namespace corvex

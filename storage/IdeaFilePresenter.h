@@ -1,0 +1,125 @@
+#pragma once
+
+#include "platform/core/Error.h"
+#include "platform/core/FilePresenter.h"
+#include "platform/core/Result.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QUrl>
+#include <atomic>
+#include <functional>
+#include <memory>
+
+namespace corvex {
+
+class IdeaDocument;
+class IdeaDocumentDataObject;
+class SerialQueue;
+
+// The presenter of one document file: every coordinated read and write of the file goes
+// through it, and it hears when someone else changed the file.
+//
+// It keeps its owner (the IdeaDocument the payload is read into and written from) weakly,
+// and has a serial queue of its own for the coordinator's callbacks. Made with
+// initWithFileURL, which registers it with the file coordinator; close() (or destruction)
+// unregisters it.
+//
+// Change notices: the coordinator never tells a presenter about writes coordinated for it,
+// and the change watcher does not report this process's coordinated writes. For any other
+// change the file is read again on the main thread's behalf; a payload written by this
+// instance (its "appInstance" is Globals::appInstance()) is dropped, because the open tree
+// is at least as new and may hold edits the file does not. A payload of another instance
+// replaces the owner's tree and dates, and IdeaDocument::ChangedNotification is posted
+// with the owner as sender.
+//
+// Threads: the operations are started on the main thread and answer there. Reads run on a
+// global queue, writes on StorageQueues::persistenceQueue().
+class IdeaFilePresenter final : public FilePresenter, public std::enable_shared_from_this<IdeaFilePresenter>
+{
+public:
+    using BoolCompletion = std::function<void(bool ok)>;
+    using PayloadCompletion = std::function<void(const std::shared_ptr<IdeaDocumentDataObject>& payload)>;
+
+    enum class WriteMode
+    {
+        Replace,   // an existing file is replaced
+        CreateNew, // an existing file is kept and the write fails
+    };
+
+    // Makes the presenter and adds it to the file coordinator. Main thread.
+    static std::shared_ptr<IdeaFilePresenter> initWithFileURL(const QUrl& url,
+                                                              const std::weak_ptr<IdeaDocument>& owner);
+    ~IdeaFilePresenter() override;
+
+    // Unregisters and drops the owner and the URL; callbacks already queued do nothing
+    // more. Work under way (a queued save) still finishes. Main thread.
+    void close();
+    bool isClosed() const { return mClosed.load(); }
+
+    // The presented file; empty once closed. Any thread.
+    QUrl presentedItemURL() const;
+    std::shared_ptr<IdeaDocument> owner() const; // main thread
+    // True while another coordinated reader or writer has been handed the file.
+    bool fileIsBlocked() const { return mFileIsBlocked.load(); }
+
+    // Reads and decodes the file under coordination (reading, option 1) on a global queue;
+    // on the main thread the payload goes to the owner's applyDataObject and the completion
+    // answers YES; an unreadable file, a failed coordination or a closed presenter answer NO.
+    // Stale temporaries of killed saves beside the file are removed while the file is held.
+    void readWithCompletionHandler(BoolCompletion completion);
+    // The same without applying anything: the payload, or null, on the main thread.
+    void readPayloadWithCompletionHandler(PayloadCompletion completion);
+    // Encode the owner's payload now, on the main thread, then write it under coordination
+    // (writing for replacing, option 8, never over an existing file / writing for merging,
+    // option 4) on the persistence queue; the completion answers on the main thread.
+    void createWithCompletionHandler(BoolCompletion completion);
+    void updateWithCompletionHandler(BoolCompletion completion);
+
+    // The stored form for a file: plain JSON for a file of the iCloud location (2) whose
+    // name, lower-cased, ends with ".crvx"; zlib for everything else.
+    static bool writesPlainJSON(const QUrl& url, unsigned location);
+    // The bytes stored for the payload's JSON text: the text itself when `plainJSON`, else
+    // one zlib stream of it. Empty text fails. For the persistence queue.
+    static Result<QByteArray> storedForm(const QByteArray& json, bool plainJSON);
+    // The write itself, for the persistence queue: replaces the file with `data` atomically
+    // (a temporary file, synced and renamed). False, with the old file untouched, on any
+    // failure; CreateNew also fails (EEXIST) when the file exists.
+    [[nodiscard]] static bool doWriteToURL(const QUrl& url, const QByteArray& data, WriteMode mode,
+                                           Error* error = nullptr);
+
+    // The second half of a change notice: what the re-read found. Main thread: a call on
+    // another thread logs the assertion line and is carried over to the main queue.
+    void changeNoticeReadFinished(const std::shared_ptr<IdeaDocumentDataObject>& payload);
+
+    // FilePresenter
+    QString presentedItemPath() const override;
+    SerialQueue* presentedItemQueue() override;
+    void relinquishPresentedItemToReader(RelinquishBlock block) override;
+    void relinquishPresentedItemToWriter(RelinquishBlock block) override;
+    void presentedItemDidChange() override;
+
+private:
+    struct Private
+    {
+        explicit Private() = default;
+    };
+
+public:
+    // Use initWithFileURL; public only for std::make_shared.
+    IdeaFilePresenter(Private, const QUrl& url, const std::weak_ptr<IdeaDocument>& owner);
+
+private:
+    void write(WriteMode mode, BoolCompletion completion);
+    void changeNoticed();
+    Reacquirer blockedUntilReacquired();
+
+    const QUrl mFileURL;
+    const QString mPath;
+    std::unique_ptr<SerialQueue> mPresentedItemQueue; // kept until destruction, as presenters must
+    std::atomic<bool> mFileIsBlocked{false};
+    std::atomic<bool> mClosed{false};
+    std::weak_ptr<IdeaDocument> mOwner;
+};
+
+} // namespace corvex

@@ -1,0 +1,19 @@
+#pragma once
+
+namespace corvex {
+
+class SerialQueue;
+
+// The queues of the storage layer.
+class StorageQueues
+{
+public:
+    static constexpr const char* PersistenceLabel = "corvex.persistence";
+
+    // The process-wide serial queue for persistence work (deflating, writing, syncing and
+    // renaming stored documents). Made on first use and never destroyed, so work posted to it
+    // late in the process still runs. Any thread.
+    static SerialQueue& persistenceQueue();
+};
+
+} // namespace corvex
