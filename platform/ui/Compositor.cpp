@@ -447,7 +447,10 @@ void Compositor::renderInContext(Layer& layer, GraphicsContext& context)
     // layer has in its tree (upright relative to the tree's base space).
     const bool boundsFlipped = layer.contentsAreFlipped() != layer.isGeometryFlipped();
     LayerRenderer renderer(*painter, options);
-    renderer.paintLayerAt(layer, layer.modelProperties(), painter->worldTransform(), boundsFlipped, context.alpha());
+    // A copy: drawing the layer's own contents changes the painter's transform, and the
+    // sublayers must be placed with the one the layer started from.
+    const QTransform toPainter = painter->worldTransform();
+    renderer.paintLayerAt(layer, layer.modelProperties(), toPainter, boundsFlipped, context.alpha());
     painter->restore();
 }
 

@@ -229,6 +229,9 @@ void View::setFrame(const Rect& frame)
     mFrame = frame;
     applyLayerGeometry();
     geometryChanged(!(oldSize == frame.size), oldSize);
+    const bool wasEmpty = !(oldSize.width > 0 && oldSize.height > 0);
+    if (wasEmpty && mNeedsDisplay && frame.size.width > 0 && frame.size.height > 0)
+        UpdateCycle::instance().addDisplay(*this);
 }
 
 void View::setFrameOrigin(Point origin)
@@ -776,6 +779,13 @@ void View::setNeedsDisplayInRect(const Rect&)
 
 void View::drawNow()
 {
+    // A view without area has nothing to draw yet: the request stays pending until the view
+    // gets a size (setFrame queues it again), so a view made at the zero rectangle and sized
+    // later is still drawn once, whatever its redraw policy.
+    if (!(mFrame.size.width > 0 && mFrame.size.height > 0)) {
+        mNeedsDisplay = true;
+        return;
+    }
     mNeedsDisplay = false;
     Layer& target = *layer();
     target.display();

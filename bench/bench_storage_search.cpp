@@ -1,0 +1,244 @@
+// Searching the documents of a cloud location: 1,000 documents of 100 ideas each from the
+// document factory, stored by the in-process back end in a temporary folder.
+//
+// - Storage/search_first: a new workspace takes the location's list and is searched at once,
+//   so the search reads every document (one at a time, through the back end, as the
+//   workspace does) before it answers. Timed from the list's arrival to the answer.
+// - Storage/search_cached/<text>: the same search again, answered from the search cache.
+//   Timed from the request to the answer. The goal: within 20 ms on 2 cores
+//   (taskset -c 0,1) in the release tree.
+//
+// Reported beside the time: the matching documents, the cached strings, and the peak
+// resident memory of the process so far (peak_rss_mb, from VmHWM).
+
+#include "bench/BenchSupport.h"
+#include "model/IdeaDocumentDataObject.h"
+#include "platform/core/Log.h"
+#include "storage/IdeaProxy.h"
+#include "storage/TestFolderPersistenceState.h"
+#include "storage/Workspace.h"
+#include "storage/WorkspaceDelegate.h"
+#include "tests/factory/DocumentFactory.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <map>
+#include <memory>
+
+namespace {
+
+using corvex::IdeaProxyPtr;
+using corvex::TestFolderPersistenceState;
+using corvex::Workspace;
+using Clock = std::chrono::steady_clock;
+
+constexpr int IdeasPerDocument = 100;
+
+double seconds(Clock::duration duration)
+{
+    return std::chrono::duration<double>(duration).count();
+}
+
+double peakResidentMegabytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return 0;
+}
+
+// The stored documents of one size: written once, read by every benchmark of that size.
+struct StoredLocation
+{
+    QTemporaryDir folder;
+    std::vector<IdeaProxyPtr> proxies;
+};
+
+StoredLocation* storedLocation(std::int64_t documents)
+{
+    static std::map<std::int64_t, std::unique_ptr<StoredLocation>> locations;
+    auto it = locations.find(documents);
+    if (it != locations.end())
+        return it->second.get();
+    auto location = std::make_unique<StoredLocation>();
+    const auto writer =
+        TestFolderPersistenceState::create(location->folder.path(), corvex::IdeaDocument::DropboxLocation);
+    for (std::int64_t i = 0; i < documents; ++i) {
+        const auto payload = corvex::IdeaDocumentDataObject::readFromJSONData(corvex::test::makePayloadJson(
+            corvex::test::makeDocumentTree(IdeasPerDocument, 8, quint32(i + 1))));
+        if (!payload)
+            return nullptr;
+        IdeaProxyPtr proxy = writer->writeDocumentFile(
+            writer->docIdentifierForFileName(QStringLiteral("bench%1.crvx").arg(i)), payload->idea());
+        if (!proxy)
+            return nullptr;
+        location->proxies.push_back(std::move(proxy));
+    }
+    return locations.emplace(documents, std::move(location)).first->second.get();
+}
+
+// Keeps what a workspace's searches found.
+class SearchReplies final : public corvex::WorkspaceDelegate
+{
+public:
+    void statusChange(corvex::WorkspaceStatus, Workspace&) override {}
+    void batchUpdateDoneInWorkspace(Workspace&) override {}
+    void documentAppended(const IdeaProxyPtr&, Workspace&) override {}
+    void documentAdded(const IdeaProxyPtr&, qint64, Workspace&) override {}
+    void documentMoved(const IdeaProxyPtr&, qint64, Workspace&) override {}
+    void documentUpdated(const IdeaProxyPtr&, Workspace&) override {}
+    void documentDeleted(const QString&, Workspace&) override {}
+    void searchIsReady(const std::vector<IdeaProxyPtr>& proxies, qint64 requestIdentifier,
+                       Workspace&) override
+    {
+        replies[requestIdentifier] = proxies.size();
+    }
+
+    bool answered(qint64 requestIdentifier) const { return replies.count(requestIdentifier) != 0; }
+
+    std::map<qint64, std::size_t> replies;
+};
+
+void waitFor(const std::function<bool()>& done)
+{
+    QEventLoop loop;
+    while (!done())
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+struct SearchedWorkspace
+{
+    SearchReplies replies;
+    std::shared_ptr<TestFolderPersistenceState> state;
+    std::shared_ptr<Workspace> workspace;
+};
+
+// A new workspace over the stored documents; the list arrives and `text` is searched at
+// once. Returns the time from the list to the answer.
+double firstSearch(SearchedWorkspace& searched, const StoredLocation& location, const QString& text)
+{
+    searched.state =
+        TestFolderPersistenceState::create(location.folder.path(), corvex::IdeaDocument::DropboxLocation);
+    searched.workspace =
+        Workspace::initForLocation(corvex::IdeaDocument::DropboxLocation, searched.state, &searched.replies);
+    // The back end reports what it found, then the index's list.
+    for (const IdeaProxyPtr& proxy : location.proxies)
+        searched.workspace->foundIdeaDocument(proxy->docIdentifier(), searched.state.get());
+    const qint64 request = Workspace::nextSearchRequestID();
+    const Clock::time_point start = Clock::now();
+    searched.workspace->observeProxyList(location.proxies, searched.state.get());
+    searched.workspace->startSearch(text, request);
+    waitFor([&] { return searched.replies.answered(request); });
+    return seconds(Clock::now() - start);
+}
+
+qint64 cachedStrings(const Workspace& workspace, const StoredLocation& location)
+{
+    qint64 strings = 0;
+    for (const IdeaProxyPtr& proxy : location.proxies) {
+        if (const auto* map = workspace.searchCache().mapFor(proxy->docIdentifier()))
+            strings += map->count();
+    }
+    return strings;
+}
+
+void searchFirst(benchmark::State& state)
+{
+    const StoredLocation* location = storedLocation(state.range(0));
+    if (!location) {
+        state.SkipWithError("the documents could not be written");
+        return;
+    }
+    std::size_t matches = 0;
+    qint64 strings = 0;
+    for (auto _ : state) {
+        SearchedWorkspace searched;
+        state.SetIterationTime(firstSearch(searched, *location, QStringLiteral("garden")));
+        const auto& replies = searched.replies.replies;
+        matches = replies.empty() ? 0 : replies.begin()->second;
+        strings = cachedStrings(*searched.workspace, *location);
+        if (qsizetype(searched.workspace->searchCache().count()) != qsizetype(location->proxies.size())) {
+            state.SkipWithError("the first search did not cache every document");
+            break;
+        }
+        searched.workspace->setDelegate(nullptr);
+    }
+    state.counters["matches"] = double(matches);
+    state.counters["cached_strings"] = double(strings);
+    state.counters["peak_rss_mb"] = peakResidentMegabytes();
+}
+
+void searchCached(benchmark::State& state, const QString& text)
+{
+    const StoredLocation* location = storedLocation(state.range(0));
+    if (!location) {
+        state.SkipWithError("the documents could not be written");
+        return;
+    }
+    SearchedWorkspace searched;
+    firstSearch(searched, *location, QStringLiteral("warm up"));
+    // The list's own refresh search answers after the first one; let it finish.
+    waitFor([&] {
+        return searched.workspace->searchRequestID() == 0 &&
+               searched.workspace->pendingRefreshSearchID() == 0;
+    });
+    std::size_t matches = 0;
+    for (auto _ : state) {
+        const qint64 request = Workspace::nextSearchRequestID();
+        const Clock::time_point start = Clock::now();
+        searched.workspace->startSearch(text, request);
+        waitFor([&] { return searched.replies.answered(request); });
+        state.SetIterationTime(seconds(Clock::now() - start));
+        matches = searched.replies.replies[request];
+    }
+    state.counters["matches"] = double(matches);
+    state.counters["cached_strings"] = double(cachedStrings(*searched.workspace, *location));
+    state.counters["peak_rss_mb"] = peakResidentMegabytes();
+    searched.workspace->setDelegate(nullptr);
+}
+
+const corvex::bench::Registration registration([] {
+    corvex::IdeaDocumentDataObject::registerCodables();
+    corvex::IdeaProxy::registerCodable();
+    const std::vector<std::int64_t> documents = corvex::bench::sizes({1000}, 20);
+
+    auto* first = benchmark::RegisterBenchmark("Storage/search_first", searchFirst);
+    for (const std::int64_t count : documents)
+        first->Arg(count);
+    first->ArgName("documents")
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime()
+        ->Iterations(corvex::bench::tiny() ? 1 : 3);
+
+    const struct
+    {
+        const char* label;
+        QString text;
+    } texts[] = {
+        {"word", QStringLiteral("garden")},           // a word of the factory's texts
+        {"accented", QStringLiteral("Zürich")},       // upper case and an accent
+        {"letter", QStringLiteral("e")},              // in nearly every string
+        {"icon", QStringLiteral("\U0001F680")},       // an icon's symbol
+        {"absent", QStringLiteral("no such phrase")}, // in no string
+        {"no_text", QString()},                       // the whole list
+    };
+    for (const auto& entry : texts) {
+        const QString text = entry.text;
+        auto* cached =
+            benchmark::RegisterBenchmark((std::string("Storage/search_cached/") + entry.label).c_str(),
+                                         [text](benchmark::State& state) { searchCached(state, text); });
+        for (const std::int64_t count : documents)
+            cached->Arg(count);
+        cached->ArgName("documents")->Unit(benchmark::kMillisecond)->UseManualTime();
+    }
+});
+
+} // namespace

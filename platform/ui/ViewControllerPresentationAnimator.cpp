@@ -1,0 +1,7 @@
+#include "platform/ui/ViewControllerPresentationAnimator.h"
+
+namespace corvex {
+
+ViewControllerPresentationAnimator::~ViewControllerPresentationAnimator() = default;
+
+} // namespace corvex

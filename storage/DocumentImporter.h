@@ -1,0 +1,45 @@
+#pragma once
+
+#include "model/IdeaDocumentDataObject.h"
+#include "model/ObjectID.h"
+
+#include <QByteArray>
+#include <QUrl>
+#include <functional>
+#include <memory>
+
+namespace corvex {
+
+// Reads a document file from outside the storage layer (the archive format, OPML, an older
+// single-payload document) into a payload whose tree has fresh identifiers, handing each
+// attachment it carries to the caller's handler. The persistence controller imports through
+// the installed importer; the document-files layer installs the real one. With none
+// installed every import answers nothing.
+class DocumentImporter
+{
+public:
+    using AttachmentStored = std::function<void(bool ok)>;
+    // Stores one attachment of the file and answers whether it was stored.
+    using AttachmentHandler =
+        std::function<void(const ObjectID& attachment, const QByteArray& data, AttachmentStored completion)>;
+    // The payload, or nullptr when the file cannot be read or a step failed.
+    using Completion = std::function<void(const IdeaDocumentDataObjectPtr& payload)>;
+
+    virtual ~DocumentImporter();
+
+    // Reads the file; the completion runs once, on the main thread, after every attachment
+    // handed to the handler has been answered.
+    virtual void importDocument(const QUrl& url, AttachmentHandler attachmentHandler, Completion completion) = 0;
+
+    // Installs an importer (nullptr removes it) and answers the previous one. Any thread.
+    static std::shared_ptr<DocumentImporter> install(std::shared_ptr<DocumentImporter> importer);
+    // The installed importer; nullptr when there is none.
+    static std::shared_ptr<DocumentImporter> installed();
+    static bool isInstalled() { return installed() != nullptr; }
+
+    // importDocument of the installed importer; without one, nullptr through the main queue
+    // (and a log line).
+    static void import(const QUrl& url, AttachmentHandler attachmentHandler, Completion completion);
+};
+
+} // namespace corvex

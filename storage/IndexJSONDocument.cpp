@@ -1,0 +1,203 @@
+#include "storage/IndexJSONDocument.h"
+
+#include "model/Globals.h"
+#include "model/JSONDecoder.h"
+#include "model/JSONEncoder.h"
+#include "platform/core/Log.h"
+#include "platform/core/MainQueue.h"
+#include "platform/core/SaveFile.h"
+#include "platform/core/SerialQueue.h"
+#include "storage/IdeaDocument.h"
+#include "storage/IndexDocument.h"
+#include "storage/StorageQueues.h"
+
+#include <QFile>
+
+namespace corvex {
+
+namespace {
+
+// The assertion lines these operations have always logged.
+constexpr int PlainInitAssertionLine = 26;
+constexpr int ProxyWithoutIdentifierAssertionLine = 151;
+
+QString localPath(const QUrl& url)
+{
+    return url.isLocalFile() ? url.toLocalFile() : QString();
+}
+
+void answerOnMain(const IndexJSONDocument::BoolCompletion& completion, bool ok)
+{
+    if (completion)
+        MainQueue::post([completion, ok] { completion(ok); });
+}
+
+} // namespace
+
+const QString IndexJSONDocument::ClassName = QStringLiteral("IndexJSONDocument");
+const QString IndexJSONDocument::FileFormatVersionKey = QStringLiteral("fileFormatVersion");
+const QString IndexJSONDocument::AppInstanceKey = QStringLiteral("appInstance");
+const QString IndexJSONDocument::ProxiesKey = QStringLiteral("proxies");
+const QString IndexJSONDocument::IconImageKey = QStringLiteral("iconImage");
+
+IndexJSONDocument::IndexJSONDocument(Private, QUrl url) : mFileURL(std::move(url)) {}
+
+std::shared_ptr<IndexJSONDocument> IndexJSONDocument::initWithFileURL(const QUrl& url)
+{
+    return std::make_shared<IndexJSONDocument>(Private(), url);
+}
+
+std::shared_ptr<IndexJSONDocument> IndexJSONDocument::init()
+{
+    Log::assertionFailure(PlainInitAssertionLine, "-[IndexJSONDocument init]");
+    return std::make_shared<IndexJSONDocument>(Private(), QUrl());
+}
+
+// ---- Writing
+
+void IndexJSONDocument::saveJSONToURL(const QUrl& url, BoolCompletion completion)
+{
+    writeToLocalFileAt(url, std::move(completion));
+}
+
+void IndexJSONDocument::writeToLocalFileAt(const QUrl& url, BoolCompletion completion)
+{
+    const QString path = localPath(url);
+    if (path.isEmpty()) {
+        Globals::raiseCorvexURLError(QStringLiteral("IndexJSONDocument:writeToLocalFileAt"));
+        answerOnMain(completion, false);
+        return;
+    }
+    // Made here, on the list's own thread: the proxies may change as soon as this returns.
+    const Result<QByteArray> contents = contentsAsJSONData();
+    if (!contents.ok()) {
+        Log::error(
+            QStringLiteral("The index %1 cannot be encoded: %2").arg(path, contents.error().toString()));
+        answerOnMain(completion, false);
+        return;
+    }
+    StorageQueues::persistenceQueue().async([path, data = contents.value(), completion] {
+        const Status written = SaveFile::writeAtomically(path, data);
+        if (!written.ok())
+            Log::error(
+                QStringLiteral("The index %1 cannot be written: %2").arg(path, written.error().toString()));
+        answerOnMain(completion, written.ok());
+    });
+}
+
+Result<QByteArray> IndexJSONDocument::contentsAsJSONData() const
+{
+    IdeaProxy::registerCodable();
+    JSONEncoder encoder;
+    if (!encoder.encodeTopObject(*this))
+        return encoder.error();
+    std::optional<QByteArray> data = encoder.data();
+    if (!data)
+        return encoder.failed() ? encoder.error()
+                                : Error(JSONEncoder::ErrorDomain, JSONEncoder::NothingToEncode);
+    return std::move(*data);
+}
+
+QString IndexJSONDocument::className() const
+{
+    return ClassName;
+}
+
+void IndexJSONDocument::encodeWithCoder(Coder& coder) const
+{
+    coder.encodeInt(CurrentFileFormatVersion, FileFormatVersionKey);
+    coder.encodeString(Globals::appInstance(), AppInstanceKey);
+    coder.encodeObjectList(mIdeaProxyList, ProxiesKey);
+}
+
+// ---- Reading
+
+void IndexJSONDocument::readJSONWithCompletionHandler(BoolCompletion completion)
+{
+    std::weak_ptr<IndexJSONDocument> weakSelf = weak_from_this();
+    StorageQueues::persistenceQueue().async([weakSelf, url = mFileURL, completion] {
+        const QString path = localPath(url);
+        if (path.isEmpty()) {
+            Globals::raiseCorvexURLError(QStringLiteral("IndexJSONDocument:readJSONWithCompletionHandler"));
+            answerOnMain(completion, false);
+            return;
+        }
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            answerOnMain(completion, false);
+            return;
+        }
+        const QByteArray data = file.readAll();
+        if (file.error() != QFileDevice::NoError) {
+            answerOnMain(completion, false);
+            return;
+        }
+        const auto decoder = makeDecoder(data);
+        Error error;
+        std::optional<std::vector<IdeaProxyPtr>> list = decodeProxies(*decoder, &error);
+        if (!list)
+            Log::warning(QStringLiteral("The index %1 cannot be read: %2").arg(path, error.toString()));
+        // The list is taken on the main thread, which owns it.
+        MainQueue::post([weakSelf, list = std::move(list), completion]() mutable {
+            if (list) {
+                if (const auto self = weakSelf.lock())
+                    self->mIdeaProxyList = std::move(*list);
+            }
+            if (completion)
+                completion(list.has_value());
+        });
+    });
+}
+
+std::unique_ptr<JSONDecoder> IndexJSONDocument::makeDecoder(const QByteArray& json)
+{
+    IdeaProxy::registerCodable();
+    auto decoder = std::make_unique<JSONDecoder>(json);
+    decoder->addAlias(ProxiesKey, IdeaProxy::ClassName);
+    decoder->addAlias(IconImageKey, QStringLiteral("IconImage"));
+    return decoder;
+}
+
+bool IndexJSONDocument::decodeFromJSON(JSONDecoder& decoder, Error* error)
+{
+    std::optional<std::vector<IdeaProxyPtr>> list = decodeProxies(decoder, error);
+    if (!list)
+        return false;
+    mIdeaProxyList = std::move(*list);
+    return true;
+}
+
+std::optional<std::vector<IdeaProxyPtr>> IndexJSONDocument::decodeProxies(JSONDecoder& decoder, Error* error)
+{
+    if (!decoder.isValid() || decoder.failed()) {
+        if (error)
+            *error = decoder.error();
+        return std::nullopt;
+    }
+    const qint64 version = decoder.decodeInt64ForKey(FileFormatVersionKey);
+    if (version < CurrentFileFormatVersion || version > CurrentFileFormatVersion) {
+        if (error)
+            *error = Error(IndexDocument::ErrorDomain, version < CurrentFileFormatVersion
+                                                           ? IndexDocument::VersionTooOldErrorCode
+                                                           : IndexDocument::VersionTooNewErrorCode);
+        return std::nullopt;
+    }
+    std::vector<IdeaProxyPtr> list;
+    for (IdeaProxyPtr& proxy : decoder.decodeArrayOfClass<IdeaProxy>(ProxiesKey)) {
+        if (proxy->docIdentifier().isEmpty()) {
+            Log::assertionFailure(ProxyWithoutIdentifierAssertionLine,
+                                  "-[IndexJSONDocument decodeFromJSON:error:]");
+            continue;
+        }
+        proxy->changeLocation(IdeaDocument::DropboxLocation);
+        list.push_back(std::move(proxy));
+    }
+    if (decoder.failed()) {
+        if (error)
+            *error = decoder.error();
+        return std::nullopt;
+    }
+    return list;
+}
+
+} // namespace corvex

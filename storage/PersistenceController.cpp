@@ -1,0 +1,996 @@
+#include "storage/PersistenceController.h"
+
+#include "model/Globals.h"
+#include "platform/core/Log.h"
+#include "platform/core/MainQueue.h"
+#include "platform/core/UserDefaults.h"
+#include "storage/DocumentImporter.h"
+#include "storage/PersistenceControllerListener.h"
+#include "storage/PersistenceControllerListenerHolder.h"
+#include "storage/PersistenceStateFactory.h"
+#include "storage/StorageQueues.h"
+#include "storage/TempLocationManager.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <mutex>
+
+namespace corvex {
+
+namespace {
+
+constexpr StorageLocation kTemporary = IdeaDocument::TemporaryLocation;
+constexpr StorageLocation kICloud = IdeaDocument::ICloudLocation;
+constexpr StorageLocation kDropbox = IdeaDocument::DropboxLocation;
+
+bool isCloudLocation(StorageLocation location)
+{
+    return location == kICloud || location == kDropbox;
+}
+
+// "Now" as a document date: calendar time from the model's one clock.
+QDateTime now()
+{
+    return QDateTime::fromMSecsSinceEpoch(qint64(std::floor(Globals::secondsSince1970() * 1000.0)), Qt::UTC);
+}
+
+// Completions handed on to documents, workspaces and back ends are never empty, so that
+// none of them has to know that ours may be.
+template <class... Args>
+std::function<void(Args...)> orNothing(std::function<void(Args...)> completion)
+{
+    if (completion)
+        return completion;
+    return [](Args...) {};
+}
+
+// For completions that come from plug-ins (the importer): each is let through once, on the
+// main thread; a second call is logged and dropped.
+template <class... Args>
+std::function<void(Args...)> onceOnMain(std::function<void(Args...)> completion, const char* what)
+{
+    auto called = std::make_shared<std::atomic<bool>>(false);
+    return [completion = orNothing(std::move(completion)), called, what](Args... args) {
+        if (called->exchange(true)) {
+            Log::assertionFailure(QStringLiteral("%1 answered more than once").arg(QLatin1String(what)));
+            return;
+        }
+        if (MainQueue::isMainThread()) {
+            completion(args...);
+            return;
+        }
+        MainQueue::post([completion, args...] { completion(args...); });
+    };
+}
+
+// copyAttachments over a set: one attachment at a time. Managers may answer inside the call;
+// the loop then goes on here instead of nesting one call deeper for every attachment.
+class AttachmentCopyRun : public std::enable_shared_from_this<AttachmentCopyRun>
+{
+public:
+    AttachmentCopyRun(const QSet<ObjectID>& attachments, std::shared_ptr<AttachmentManager> from,
+                      std::shared_ptr<AttachmentManager> into, PersistenceController::BoolCompletion completion)
+        : mRemaining(attachments.cbegin(), attachments.cend()), mFrom(std::move(from)), mInto(std::move(into)),
+          mCompletion(orNothing(std::move(completion)))
+    {
+    }
+
+    void step()
+    {
+        if (mInStep) {
+            mStepAgain = true;
+            return;
+        }
+        mInStep = true;
+        do {
+            mStepAgain = false;
+            stepOnce();
+        } while (mStepAgain);
+        mInStep = false;
+    }
+
+private:
+    void stepOnce()
+    {
+        if (mRemaining.empty()) {
+            finish(true);
+            return;
+        }
+        // Taken from a list: taking the first entry of a hash again and again would scan its
+        // emptied buckets every time.
+        const ObjectID attachment = mRemaining.back();
+        mRemaining.pop_back();
+        auto self = shared_from_this();
+        mFrom->provideAttachment(attachment, [self, attachment](const QByteArray& data) {
+            if (data.isNull()) {
+                self->finish(false);
+                return;
+            }
+            self->mInto->storeAttachment(attachment, data, [self](bool stored) {
+                if (!stored) {
+                    self->finish(false);
+                    return;
+                }
+                self->step();
+            });
+        });
+    }
+
+    void finish(bool ok)
+    {
+        auto completion = std::move(mCompletion);
+        mCompletion = nullptr;
+        if (completion)
+            completion(ok);
+    }
+
+    std::vector<ObjectID> mRemaining;
+    std::shared_ptr<AttachmentManager> mFrom;
+    std::shared_ptr<AttachmentManager> mInto;
+    PersistenceController::BoolCompletion mCompletion;
+    bool mInStep = false;
+    bool mStepAgain = false;
+};
+
+} // namespace
+
+const QString PersistenceController::StateChangeNotification = QStringLiteral("PersistenceStateChangeNotification");
+
+// ---- Construction and locations
+
+PersistenceController::PersistenceController(Private) {}
+
+PersistenceController::~PersistenceController()
+{
+    if (mDefaultsObserver)
+        NotificationCenter::defaultCenter().removeObserver(mDefaultsObserver);
+    for (auto& [location, workspace] : mWorkspaces) {
+        workspace->setDelegate(nullptr);
+        workspace->closeWorkspace();
+    }
+}
+
+PersistenceController& PersistenceController::singleton()
+{
+    // Published before it is initialised, and without a lock held while initialisation runs:
+    // a back end made during initialisation calls singleton() again on this thread, which must
+    // neither wait for itself nor make a second controller.
+    static std::atomic<PersistenceController*> published{nullptr};
+    static std::mutex making;
+    // Never destroyed: completions and back ends may reach it until the process ends.
+    static std::shared_ptr<PersistenceController>* holder = nullptr;
+    if (PersistenceController* controller = published.load(std::memory_order_acquire))
+        return *controller;
+    std::unique_lock lock(making);
+    if (PersistenceController* controller = published.load(std::memory_order_acquire))
+        return *controller;
+    holder = new std::shared_ptr<PersistenceController>(std::make_shared<PersistenceController>(Private()));
+    PersistenceController* controller = holder->get();
+    published.store(controller, std::memory_order_release);
+    lock.unlock();
+    controller->initializePersistenceController();
+    return *controller;
+}
+
+SerialQueue& PersistenceController::workQueue() const
+{
+    return StorageQueues::persistenceQueue();
+}
+
+void PersistenceController::initializePersistenceController()
+{
+    // The work queue is the process's persistence queue (StorageQueues), there from the
+    // start, so a back end may use it before this runs. The lists start empty.
+    mTempLocationManager = std::make_shared<TempLocationManager>();
+
+    // Documents fetch their attachments from their own location through the controller.
+    std::weak_ptr<PersistenceController> weakSelf = weak_from_this();
+    IdeaDocument::setAttachmentFetcher(
+        [weakSelf](const ObjectID& attachment, StorageLocation location, IdeaDocument::DataCompletion completion) {
+            if (auto self = weakSelf.lock()) {
+                self->fetchAttachment(attachment, location, std::move(completion));
+                return;
+            }
+            if (completion)
+                completion(QByteArray());
+        });
+
+    ensureWorkspaceStatusForLocation(kICloud);
+    ensureWorkspaceStatusForLocation(kDropbox);
+
+    mDefaultsObserver = NotificationCenter::defaultCenter().addObserver(
+        UserDefaults::DidChangeNotification, std::weak_ptr<void>(weakSelf), nullptr,
+        [weakSelf](const NotificationCenter::Notification&) {
+            if (auto self = weakSelf.lock())
+                self->userDefaultsDidChange();
+        });
+}
+
+void PersistenceController::userDefaultsDidChange()
+{
+    ensureWorkspaceStatusForLocation(kICloud);
+    ensureWorkspaceStatusForLocation(kDropbox);
+}
+
+void PersistenceController::ensureWorkspaceStatusForLocation(StorageLocation location)
+{
+    const bool allowed = Globals::userHasAllowedLocation(location);
+    const auto existing = workspaceForLocation(location);
+    if (!allowed && existing) {
+        existing->closeWorkspace();
+        setWorkspace(nullptr, location);
+        NotificationCenter::defaultCenter().post(StateChangeNotification, nullptr);
+        return;
+    }
+    if (allowed && !existing) {
+        auto state = createPersistentStateForLocation(location);
+        if (!state) {
+            // Without a back end the location stays unavailable rather than "starting" for
+            // ever; a later change of the user defaults tries again.
+            if (!mLoggedMissingBackEnds.contains(location)) {
+                mLoggedMissingBackEnds.insert(location);
+                Log::warning(QStringLiteral("PersistenceController: no storage back end for location %1").arg(location));
+            }
+            return;
+        }
+        // The back end may have made the workspace itself while it started (it can reach the
+        // controller); the first one stays.
+        if (workspaceForLocation(location)) {
+            state->leaveState();
+            return;
+        }
+        setWorkspace(Workspace::initForLocation(location, state, this), location);
+        NotificationCenter::defaultCenter().post(StateChangeNotification, nullptr);
+    }
+}
+
+std::shared_ptr<PersistenceState> PersistenceController::createPersistentStateForLocation(StorageLocation location)
+{
+    if (!isCloudLocation(location)) {
+        Log::assertionFailure(BackEndAssertionLine, "-[PersistenceController createPersistentStateForLocation:]");
+        return nullptr;
+    }
+    return PersistenceStateFactory::create(location);
+}
+
+std::shared_ptr<Workspace> PersistenceController::workspaceForLocation(StorageLocation location) const
+{
+    const auto found = mWorkspaces.find(location);
+    return found == mWorkspaces.end() ? nullptr : found->second;
+}
+
+void PersistenceController::setWorkspace(const std::shared_ptr<Workspace>& workspace, StorageLocation location)
+{
+    if (workspace)
+        mWorkspaces[location] = workspace;
+    else
+        mWorkspaces.erase(location);
+}
+
+std::shared_ptr<AttachmentManager> PersistenceController::attachmentManagerForLocation(StorageLocation location) const
+{
+    if (location == kTemporary)
+        return mTempLocationManager;
+    return workspaceForLocation(location);
+}
+
+QUrl PersistenceController::urlForLocalOrTempFileWithDocIdentifer(const QString& identifier) const
+{
+    if (IdeaDocument::locationFromIdentifier(identifier) != kTemporary) {
+        Log::assertionFailure(TempURLAssertionLine, "-[PersistenceController urlForLocalOrTempFileWithDocIdentifer:]");
+        return QUrl();
+    }
+    // Refuses a path that is not one plain file name: identifiers come from saved state and
+    // drag payloads too.
+    return TempLocationManager::documentURL(IdeaDocument::pathFromIdentifier(identifier));
+}
+
+std::optional<std::vector<IdeaProxyPtr>> PersistenceController::proxyListForLocation(StorageLocation location) const
+{
+    const auto workspace = workspaceForLocation(location);
+    if (!workspace)
+        return std::nullopt;
+    return workspace->proxyListOrNilIfNotReady();
+}
+
+bool PersistenceController::isLocationReadyForUse(StorageLocation location) const
+{
+    if (location == kTemporary)
+        return true;
+    const auto workspace = workspaceForLocation(location);
+    return workspace && workspace->hasCompleteProxyList();
+}
+
+WorkspaceStatus PersistenceController::statusForLocation(StorageLocation location) const
+{
+    const auto workspace = workspaceForLocation(location);
+    return workspace ? workspace->status() : WorkspaceStatusUnavailable;
+}
+
+// ---- Documents
+
+void PersistenceController::createDocument(const std::shared_ptr<IdeaDocument>& document, qint64 index,
+                                           TokenCompletion completion)
+{
+    completion = orNothing(std::move(completion));
+    if (!document) {
+        completion(0);
+        return;
+    }
+    const StorageLocation location = document->location();
+    if (location != kTemporary) {
+        const auto workspace = workspaceForLocation(location);
+        if (!workspace) {
+            completion(0);
+            return;
+        }
+        // The workspace clamps the upper end to its list; a negative index means the front.
+        workspace->createDocument(document, std::max<qint64>(index, 0), std::move(completion));
+        return;
+    }
+    if (documentKnown(document->docIdentifier())) {
+        completion(0);
+        return;
+    }
+    auto self = shared_from_this();
+    document->createAtURL(urlForLocalOrTempFileWithDocIdentifer(document->docIdentifier()),
+                          [self, document, completion](qint64 token) {
+                              if (token > 0)
+                                  self->mRegisteredDocuments.push_back(document);
+                              completion(token);
+                          });
+}
+
+void PersistenceController::createDocument(const std::shared_ptr<IdeaDocument>& document, TokenCompletion completion)
+{
+    createDocument(document, 0, std::move(completion));
+}
+
+void PersistenceController::openDocument(const std::shared_ptr<IdeaDocument>& document, TokenCompletion completion)
+{
+    completion = orNothing(std::move(completion));
+    if (!document) {
+        completion(0);
+        return;
+    }
+    const StorageLocation location = document->location();
+    if (location != kTemporary) {
+        const auto workspace = workspaceForLocation(location);
+        if (!workspace) {
+            completion(0);
+            return;
+        }
+        workspace->openDocument(document, std::move(completion));
+        return;
+    }
+    auto self = shared_from_this();
+    document->openFromURL(urlForLocalOrTempFileWithDocIdentifer(document->docIdentifier()),
+                          [self, document, completion](qint64 token) {
+                              if (token > 0)
+                                  self->mRegisteredDocuments.push_back(document);
+                              completion(token);
+                          });
+}
+
+void PersistenceController::saveDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
+                                         BoolCompletion completion)
+{
+    completion = orNothing(std::move(completion));
+    if (!document) {
+        completion(false);
+        return;
+    }
+    document->setDateModified(now());
+    const StorageLocation location = document->location();
+    if (location != kTemporary) {
+        const auto workspace = workspaceForLocation(location);
+        if (!workspace) {
+            completion(false);
+            return;
+        }
+        workspace->updateDocument(document, token, std::move(completion));
+        return;
+    }
+    document->updateWithToken(token, std::move(completion));
+}
+
+void PersistenceController::releaseDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
+                                            Completion completion)
+{
+    completion = orNothing(std::move(completion));
+    if (!document) {
+        completion();
+        return;
+    }
+    const StorageLocation location = document->location();
+    if (location != kTemporary) {
+        const auto workspace = workspaceForLocation(location);
+        if (!workspace) {
+            completion();
+            return;
+        }
+        workspace->closeDocument(document, token, std::move(completion));
+        return;
+    }
+    document->closeWithToken(token, std::move(completion));
+}
+
+void PersistenceController::deleteDocument(const QString& identifier, BoolCompletion completion)
+{
+    completion = orNothing(std::move(completion));
+    const StorageLocation location = IdeaDocument::locationFromIdentifier(identifier);
+    if (location != kTemporary) {
+        const auto workspace = workspaceForLocation(location);
+        if (!workspace) {
+            completion(false);
+            return;
+        }
+        workspace->deleteDocument(identifier, std::move(completion));
+        return;
+    }
+    if (!findDocument(identifier)) {
+        completion(false);
+        return;
+    }
+    // Every registered handle of the document goes, not only the entries of the first one
+    // found: otherwise the identifier would stay "known" and could never be created again.
+    std::erase_if(mRegisteredDocuments, [&identifier](const std::shared_ptr<IdeaDocument>& registered) {
+        return registered->docIdentifier() == identifier;
+    });
+    // The file in the temporary folder stays on disk.
+    MainQueue::post([completion] { completion(true); });
+}
+
+void PersistenceController::fetchRootIdea(const QString& identifier, IdeaCompletion completion)
+{
+    completion = orNothing(std::move(completion));
+    const StorageLocation location = IdeaDocument::locationFromIdentifier(identifier);
+    if (location != kTemporary) {
+        const auto workspace = workspaceForLocation(location);
+        if (!workspace) {
+            completion(nullptr);
+            return;
+        }
+        workspace->fetchRootIdea(identifier, std::move(completion));
+        return;
+    }
+    auto reader = IdeaDocument::initWithIdentifier(identifier);
+    reader->readFromURL(urlForLocalOrTempFileWithDocIdentifer(identifier), [reader, completion](bool ok) {
+        completion(ok ? reader->idea() : nullptr);
+    });
+}
+
+DocumentVersionPtr PersistenceController::findConflictingVersion(const IdeaProxyPtr& proxy) const
+{
+    if (!proxy)
+        return nullptr;
+    const auto workspace = workspaceForLocation(proxy->location());
+    return workspace ? workspace->findConflictingVersion(proxy) : nullptr;
+}
+
+void PersistenceController::handleConflictForProxy(const IdeaProxyPtr& proxy, BoolCompletion completion)
+{
+    completion = orNothing(std::move(completion));
+    const auto workspace = proxy ? workspaceForLocation(proxy->location()) : nullptr;
+    if (!workspace) {
+        completion(false);
+        return;
+    }
+    workspace->handleConflictForProxy(proxy, std::move(completion));
+}
+
+bool PersistenceController::documentKnown(const QString& identifier) const
+{
+    return std::any_of(mRegisteredDocuments.begin(), mRegisteredDocuments.end(),
+                       [&identifier](const auto& document) { return document->docIdentifier() == identifier; });
+}
+
+std::shared_ptr<IdeaDocument> PersistenceController::findDocument(const QString& identifier) const
+{
+    if (isCloudLocation(IdeaDocument::locationFromIdentifier(identifier))) {
+        const auto proxy = findProxy(identifier);
+        return proxy ? proxy->doc() : nullptr;
+    }
+    for (const auto& document : mRegisteredDocuments) {
+        if (document->docIdentifier() == identifier)
+            return document;
+    }
+    return nullptr;
+}
+
+std::shared_ptr<IdeaDocument> PersistenceController::documentForIdentifier(const QString& identifier) const
+{
+    auto document = findDocument(identifier);
+    if (document || isCloudLocation(IdeaDocument::locationFromIdentifier(identifier)))
+        return document;
+    return IdeaDocument::initWithIdentifier(identifier);
+}
+
+// ---- Listeners
+
+void PersistenceController::addListener(const std::shared_ptr<PersistenceControllerListener>& listener)
+{
+    if (!listener)
+        return;
+    mListeners.push_back(std::make_shared<PersistenceControllerListenerHolder>(listener));
+}
+
+void PersistenceController::removeListener(const PersistenceControllerListener* listener)
+{
+    if (!listener)
+        return;
+    std::erase_if(mListeners, [listener](const auto& holder) { return holder->holds(listener); });
+}
+
+void PersistenceController::forEachListener(const std::function<void(PersistenceControllerListener&)>& call) const
+{
+    // A snapshot: listeners added or removed by a callback do not disturb this walk.
+    const auto holders = mListeners;
+    for (const auto& holder : holders) {
+        if (const auto listener = holder->value())
+            call(*listener);
+    }
+}
+
+void PersistenceController::statusChange(WorkspaceStatus, Workspace&)
+{
+    NotificationCenter::defaultCenter().post(StateChangeNotification, nullptr);
+}
+
+void PersistenceController::batchUpdateDoneInWorkspace(Workspace& workspace)
+{
+    const StorageLocation location = workspace.location();
+    forEachListener([location](PersistenceControllerListener& listener) { listener.batchUpdateDoneInLocation(location); });
+}
+
+void PersistenceController::documentAppended(const IdeaProxyPtr& proxy, Workspace&)
+{
+    forEachListener([&proxy](PersistenceControllerListener& listener) { listener.documentAppended(proxy); });
+}
+
+void PersistenceController::documentAdded(const IdeaProxyPtr& proxy, qint64 index, Workspace&)
+{
+    forEachListener([&proxy, index](PersistenceControllerListener& listener) { listener.documentAdded(proxy, index); });
+}
+
+void PersistenceController::documentMoved(const IdeaProxyPtr& proxy, qint64 index, Workspace&)
+{
+    forEachListener([&proxy, index](PersistenceControllerListener& listener) { listener.documentMoved(proxy, index); });
+}
+
+void PersistenceController::documentUpdated(const IdeaProxyPtr& proxy, Workspace&)
+{
+    forEachListener([&proxy](PersistenceControllerListener& listener) { listener.documentUpdated(proxy); });
+}
+
+void PersistenceController::documentDeleted(const QString& docIdentifier, Workspace&)
+{
+    forEachListener([&docIdentifier](PersistenceControllerListener& listener) { listener.documentDeleted(docIdentifier); });
+}
+
+void PersistenceController::searchIsReady(const std::vector<IdeaProxyPtr>& proxies, qint64 requestIdentifier,
+                                          Workspace& workspace)
+{
+    const StorageLocation location = workspace.location();
+    forEachListener([&proxies, location, requestIdentifier](PersistenceControllerListener& listener) {
+        listener.searchIsReady(proxies, location, requestIdentifier);
+    });
+}
+
+// ---- Search
+
+qint64 PersistenceController::nextSearchRequestID()
+{
+    return Workspace::nextSearchRequestID();
+}
+
+void PersistenceController::startSearch(const QString& textOrNull, StorageLocation location, qint64 requestIdentifier,
+                                        bool inLazyMode)
+{
+    const auto workspace = workspaceForLocation(location);
+    if (!workspace) {
+        Log::assertionFailure(SearchAssertionLine,
+                              "-[PersistenceController startSearch:inLocation:requestIdentifier:inLazyMode:]");
+        return;
+    }
+    workspace->startSearch(textOrNull, requestIdentifier, inLazyMode);
+}
+
+void PersistenceController::killSearch(qint64 requestIdentifier, StorageLocation location)
+{
+    if (const auto workspace = workspaceForLocation(location))
+        workspace->killSearch(requestIdentifier);
+}
+
+IdeaProxyPtr PersistenceController::findProxy(const QString& docIdentifier) const
+{
+    const auto workspace = workspaceForLocation(IdeaDocument::locationFromIdentifier(docIdentifier));
+    if (!workspace || !workspace->hasCompleteProxyList())
+        return nullptr;
+    return workspace->findProxy(docIdentifier);
+}
+
+// ---- Ideas across documents
+
+void PersistenceController::fetchIdea(const QString& ideaIdentifierOrNull, const QString& docIdentifier,
+                                      IdeaCompletion completion)
+{
+    completion = orNothing(std::move(completion));
+    fetchRootIdea(docIdentifier, [ideaIdentifierOrNull, completion](const IdeaPtr& root) {
+        if (!root || ideaIdentifierOrNull.isNull()) {
+            completion(root);
+            return;
+        }
+        completion(root->findIdeaInSubTreeWithIdentifier(ideaIdentifierOrNull));
+    });
+}
+
+void PersistenceController::copyIdeaBefore(const IdeaPtr& idea, const QString& docIdentifier, qint64 index,
+                                           StorageLocation target, BoolCompletion completion)
+{
+    completion = orNothing(std::move(completion));
+    if (!idea) {
+        completion(false);
+        return;
+    }
+    const IdeaPtr copy = idea->deepCopyWithNewIdentifiersNoExternalLinks();
+    auto self = shared_from_this();
+    copyAttachments(copy, docIdentifier, target, [self, copy, index, target, completion](bool copied) {
+        if (!copied) {
+            completion(false);
+            return;
+        }
+        auto document = IdeaDocument::initWithFileName(QString(), target);
+        document->setIdea(copy);
+        const QDateTime created = now();
+        document->setDateCreated(created);
+        document->setDateModified(created);
+        self->createDocument(document, index, [self, document, completion](qint64 token) {
+            if (token < 1) {
+                completion(false);
+                return;
+            }
+            self->releaseDocument(document, token);
+            completion(true);
+        });
+    });
+}
+
+void PersistenceController::copyIdeaInside(const IdeaPtr& idea, const QString& docIdentifier, qint64 index,
+                                           StorageLocation target, BoolCompletion completion)
+{
+    completion = orNothing(std::move(completion));
+    const auto workspace = workspaceForLocation(target);
+    // The index is the caller's (a grid position): checked against the list as it is now.
+    if (!idea || !workspace || !workspace->hasCompleteProxyList() || index < 0 ||
+        index >= qint64(workspace->ideaProxies().size())) {
+        completion(false);
+        return;
+    }
+    const IdeaProxyPtr targetProxy = workspace->ideaProxies()[std::size_t(index)];
+    const IdeaPtr copy = idea->deepCopyWithNewIdentifiersNoExternalLinks();
+    auto self = shared_from_this();
+    copyAttachments(copy, docIdentifier, target, [self, targetProxy, copy, completion](bool copied) {
+        if (!copied) {
+            completion(false);
+            return;
+        }
+        auto document = targetProxy->doc();
+        self->openDocument(document, [self, document, copy, completion](qint64 token) {
+            if (token < 1) {
+                completion(false);
+                return;
+            }
+            const IdeaPtr root = document->idea();
+            if (!root || !root->insertIdea(copy, 0)) {
+                self->releaseDocument(document, token);
+                completion(false);
+                return;
+            }
+            self->saveDocument(document, token, [self, document, token, root, copy, completion](bool saved) {
+                // A failed save takes the copy out of the open tree again, so that a later
+                // save by another holder of the document does not store it after all.
+                if (!saved)
+                    root->removeIdea(copy, false);
+                self->releaseDocument(document, token);
+                completion(saved);
+            });
+        });
+    });
+}
+
+void PersistenceController::moveIdeaBefore(const QString& ideaIdentifier, const QString& docIdentifier, qint64 index,
+                                           StorageLocation target, BoolCompletion completion)
+{
+    auto self = shared_from_this();
+    consumeIdea(
+        ideaIdentifier, docIdentifier,
+        [self, docIdentifier, index, target](const IdeaPtr& idea, NextBlock next) {
+            self->copyIdeaBefore(idea, docIdentifier, index, target, std::move(next));
+        },
+        std::move(completion));
+}
+
+void PersistenceController::moveIdeaInside(const QString& ideaIdentifier, const QString& docIdentifier, qint64 index,
+                                           StorageLocation target, BoolCompletion completion)
+{
+    auto self = shared_from_this();
+    consumeIdea(
+        ideaIdentifier, docIdentifier,
+        [self, docIdentifier, index, target](const IdeaPtr& idea, NextBlock next) {
+            // A root moved into its own document would be copied there and then deleted with
+            // the whole document, copy included: refused before anything is copied.
+            const auto workspace = self->workspaceForLocation(target);
+            if (!idea->parent() && workspace && workspace->hasCompleteProxyList() && index >= 0 &&
+                index < qint64(workspace->ideaProxies().size()) &&
+                workspace->ideaProxies()[std::size_t(index)]->docIdentifier() == docIdentifier) {
+                Log::warning(QStringLiteral("PersistenceController: refused to move the root of %1 into itself")
+                                 .arg(docIdentifier));
+                next(false);
+                return;
+            }
+            self->copyIdeaInside(idea, docIdentifier, index, target, std::move(next));
+        },
+        std::move(completion));
+}
+
+void PersistenceController::deleteIdea(const QString& ideaIdentifierOrNull, const QString& docIdentifier,
+                                       BoolCompletion completion)
+{
+    completion = orNothing(std::move(completion));
+    if (ideaIdentifierOrNull.isNull()) {
+        deleteDocument(docIdentifier, std::move(completion));
+        return;
+    }
+    auto document = documentForIdentifier(docIdentifier);
+    if (!document) {
+        completion(false);
+        return;
+    }
+    auto self = shared_from_this();
+    openDocument(document, [self, document, docIdentifier, ideaIdentifierOrNull, completion](qint64 token) {
+        if (token < 1) {
+            completion(false);
+            return;
+        }
+        const IdeaPtr root = document->idea();
+        if (root && root->identifier() == ideaIdentifierOrNull) {
+            self->releaseDocument(document, token,
+                                  [self, docIdentifier, completion] { self->deleteDocument(docIdentifier, completion); });
+            return;
+        }
+        const IdeaPtr found = root ? root->findIdeaInSubTreeWithIdentifier(ideaIdentifierOrNull) : nullptr;
+        if (!found) {
+            self->releaseDocument(document, token, [completion] { completion(false); });
+            return;
+        }
+        const IdeaPtr parent = found->parent();
+        if (!parent || !parent->removeIdea(ideaIdentifierOrNull))
+            Log::assertionFailure(RemoveIdeaAssertionLine, "-[PersistenceController deleteIdea:fromDocument:onCompletion:]");
+        self->saveDocument(document, token, [self, document, token, completion](bool saved) {
+            self->releaseDocument(document, token);
+            completion(saved);
+        });
+    });
+}
+
+void PersistenceController::consumeIdea(const QString& ideaIdentifier, const QString& docIdentifier, ChainBlock chain,
+                                        BoolCompletion completion)
+{
+    completion = orNothing(std::move(completion));
+    if (ideaIdentifier.isNull() || !chain) {
+        completion(false);
+        return;
+    }
+    if (IdeaDocument::locationFromIdentifier(docIdentifier) == kICloud && !findProxy(docIdentifier)) {
+        completion(false);
+        return;
+    }
+    auto self = shared_from_this();
+    fetchIdea(ideaIdentifier, docIdentifier,
+              [self, ideaIdentifier, docIdentifier, chain, completion](const IdeaPtr& idea) {
+                  if (!idea) {
+                      completion(false);
+                      return;
+                  }
+                  // The source is deleted only once the chain has stored the copy; a chain that
+                  // answers twice is heard once.
+                  auto answered = std::make_shared<bool>(false);
+                  chain(idea, [self, ideaIdentifier, docIdentifier, completion, answered](bool stored) {
+                      if (*answered) {
+                          Log::assertionFailure(QStringLiteral("PersistenceController: a move's copy answered twice"));
+                          return;
+                      }
+                      *answered = true;
+                      if (!stored) {
+                          completion(false);
+                          return;
+                      }
+                      self->deleteIdea(ideaIdentifier, docIdentifier, completion);
+                  });
+              });
+}
+
+// ---- Import
+
+void PersistenceController::importDocument(const QUrl& url, StorageLocation location, PayloadCompletion completion)
+{
+    completion = orNothing(std::move(completion));
+    const auto manager = attachmentManagerForLocation(location);
+    if (!manager) {
+        completion(nullptr);
+        return;
+    }
+    // Importers may work on other threads; attachment managers are the main thread's.
+    auto handler = [manager](const ObjectID& attachment, const QByteArray& data,
+                             DocumentImporter::AttachmentStored stored) {
+        auto store = [manager, attachment, data, stored = onceOnMain(std::move(stored), "an attachment store")] {
+            manager->storeAttachment(attachment, data, stored);
+        };
+        if (MainQueue::isMainThread())
+            store();
+        else
+            MainQueue::post(std::move(store));
+    };
+    DocumentImporter::import(url, std::move(handler), onceOnMain(std::move(completion), "an import"));
+}
+
+void PersistenceController::importAndStoreDocument(const QUrl& url, StoredIdeaCompletion completion)
+{
+    completion = orNothing(std::move(completion));
+    auto self = shared_from_this();
+    importDocument(url, kTemporary, [self, completion](const IdeaDocumentDataObjectPtr& payload) {
+        if (!payload) {
+            completion(nullptr, QString());
+            return;
+        }
+        self->doStoreDocumentIntoTemp(payload, completion);
+    });
+}
+
+void PersistenceController::importAndStoreIdea(const IdeaPtr& idea, const QString& docIdentifier,
+                                               StoredIdeaCompletion completion)
+{
+    completion = orNothing(std::move(completion));
+    if (!idea) {
+        completion(nullptr, QString());
+        return;
+    }
+    const IdeaPtr copy = idea->deepCopyWithNewIdentifiersNoExternalLinks();
+    auto self = shared_from_this();
+    copyAttachments(copy, docIdentifier, kTemporary, [self, copy, completion](bool copied) {
+        if (!copied) {
+            completion(nullptr, QString());
+            return;
+        }
+        auto payload = IdeaDocumentDataObject::create();
+        payload->setIdea(copy);
+        const QDateTime created = now();
+        payload->setDateCreated(created);
+        payload->setDateModified(created);
+        self->doStoreDocumentIntoTemp(payload, completion);
+    });
+}
+
+void PersistenceController::importAndStoreImage(const QVImage& image, StoredIdeaCompletion completion)
+{
+    completion = orNothing(std::move(completion));
+    const QByteArray png = image.hasImage() ? image.pngData() : QByteArray();
+    if (png.isEmpty()) {
+        completion(nullptr, QString());
+        return;
+    }
+    const ObjectID attachment = ObjectID::createFromData(png, QStringLiteral("png"));
+    auto self = shared_from_this();
+    storeAttachment(attachment, png, kTemporary, [self, image, attachment, completion](bool stored) {
+        if (!stored) {
+            completion(nullptr, QString());
+            return;
+        }
+        const IdeaPtr idea = Idea::initWithImageAttachment(image, attachment);
+        auto document = IdeaDocument::initWithFileName(QString(), kTemporary);
+        document->setIdea(idea);
+        const QDateTime created = now();
+        document->setDateCreated(created);
+        document->setDateModified(created);
+        self->createDocument(document, [self, document, idea, completion](qint64 token) {
+            if (token < 1) {
+                completion(nullptr, QString());
+                return;
+            }
+            self->releaseDocument(document, token);
+            completion(idea, document->docIdentifier());
+        });
+    });
+}
+
+void PersistenceController::importIdea(const QVImage& image, StoredIdeaCompletion completion)
+{
+    importAndStoreImage(image, std::move(completion));
+}
+
+void PersistenceController::doStoreDocumentIntoTemp(const IdeaDocumentDataObjectPtr& payload,
+                                                    StoredIdeaCompletion completion)
+{
+    completion = orNothing(std::move(completion));
+    if (!payload || !payload->idea()) {
+        completion(nullptr, QString());
+        return;
+    }
+    auto document = IdeaDocument::initWithFileName(QString(), kTemporary);
+    const IdeaPtr root = payload->idea();
+    document->setIdea(root);
+    document->setDateCreated(payload->dateCreated());
+    document->setDateModified(payload->dateModified());
+    auto self = shared_from_this();
+    createDocument(document, [self, document, root, completion](qint64 token) {
+        if (token < 1) {
+            completion(nullptr, QString());
+            return;
+        }
+        self->releaseDocument(document, token);
+        completion(root, document->docIdentifier());
+    });
+}
+
+// ---- Attachments
+
+void PersistenceController::storeAttachment(const ObjectID& attachment, const QByteArray& data,
+                                            StorageLocation location, BoolCompletion completion)
+{
+    completion = orNothing(std::move(completion));
+    const auto manager = attachmentManagerForLocation(location);
+    if (!manager) {
+        completion(false);
+        return;
+    }
+    manager->storeAttachment(attachment, data, std::move(completion));
+}
+
+void PersistenceController::fetchAttachment(const ObjectID& attachment, StorageLocation location,
+                                            DataCompletion completion)
+{
+    completion = orNothing(std::move(completion));
+    const auto manager = attachmentManagerForLocation(location);
+    if (!manager) {
+        completion(QByteArray());
+        return;
+    }
+    manager->provideAttachment(attachment, std::move(completion));
+}
+
+void PersistenceController::copyAttachments(const IdeaPtr& idea, const QString& docIdentifier, StorageLocation target,
+                                            BoolCompletion completion)
+{
+    completion = orNothing(std::move(completion));
+    const StorageLocation source = IdeaDocument::locationFromIdentifier(docIdentifier);
+    if (source == target) {
+        completion(true);
+        return;
+    }
+    const auto from = attachmentManagerForLocation(source);
+    const auto into = attachmentManagerForLocation(target);
+    if (!from || !into) {
+        completion(false);
+        return;
+    }
+    copyAttachments(idea ? idea->attachments() : QSet<ObjectID>(), from, into, std::move(completion));
+}
+
+void PersistenceController::copyAttachments(const QSet<ObjectID>& attachments, const std::shared_ptr<AttachmentManager>& from,
+                                            const std::shared_ptr<AttachmentManager>& into, BoolCompletion completion)
+{
+    completion = orNothing(std::move(completion));
+    if (attachments.isEmpty()) {
+        completion(true);
+        return;
+    }
+    if (!from || !into) {
+        completion(false);
+        return;
+    }
+    std::make_shared<AttachmentCopyRun>(attachments, from, into, std::move(completion))->step();
+}
+
+} // namespace corvex

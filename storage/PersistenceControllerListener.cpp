@@ -1,0 +1,7 @@
+#include "storage/PersistenceControllerListener.h"
+
+namespace corvex {
+
+PersistenceControllerListener::~PersistenceControllerListener() = default;
+
+} // namespace corvex

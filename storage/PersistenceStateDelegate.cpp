@@ -1,0 +1,7 @@
+#include "storage/PersistenceStateDelegate.h"
+
+namespace corvex {
+
+PersistenceStateDelegate::~PersistenceStateDelegate() = default;
+
+} // namespace corvex

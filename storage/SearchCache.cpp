@@ -1,0 +1,75 @@
+#include "storage/SearchCache.h"
+
+#include <algorithm>
+
+namespace corvex {
+
+void SearchCache::invalidate(const QString& docIdentifier)
+{
+    mDict.remove(docIdentifier);
+}
+
+void SearchCache::invalidate()
+{
+    mDict.clear();
+}
+
+void SearchCache::addIdeaTreeToMap(IdeaTextMap& map, const IdeaPtr& node, qint64 level)
+{
+    if (!node)
+        return;
+    node->traverseNaturally(
+        [&map](const IdeaPtr& idea, qint64 depth) {
+            const QString text = idea->text();
+            if (!text.isEmpty())
+                map.add(text.toLower(), depth);
+            const QString note = idea->note();
+            if (!note.isEmpty())
+                map.add(note.toLower(), depth);
+            if (const IconImagePtr icon = idea->iconImage(); icon && !icon->symbol().isEmpty())
+                map.add(icon->symbol().toLower(), depth);
+        },
+        level);
+}
+
+void SearchCache::addOrUpdate(const IdeaPtr& root, const QString& docIdentifier)
+{
+    IdeaTextMap map;
+    if (root)
+        addIdeaTreeToMap(map, root, 0);
+    map.squeeze();
+    mDict.insert(docIdentifier, std::move(map));
+}
+
+std::vector<SearchResult> SearchCache::search(const QString& text) const
+{
+    std::vector<SearchResult> results;
+    const QString lowerText = text.toLower();
+    if (lowerText.isEmpty())
+        return results;
+    for (auto it = mDict.cbegin(); it != mDict.cend(); ++it) {
+        qint64 found = 0;
+        qint64 minLevel = 0;
+        if (it.value().containsString(lowerText, &found, &minLevel))
+            results.emplace_back(it.key(), found, minLevel);
+    }
+    std::sort(results.begin(), results.end(), &SearchResult::rankedBefore);
+    return results;
+}
+
+QString SearchCache::nextDocIdentifierThatIsMissing(const std::vector<IdeaProxyPtr>& proxies) const
+{
+    for (const IdeaProxyPtr& proxy : proxies) {
+        if (proxy && !proxy->docIdentifier().isNull() && !mDict.contains(proxy->docIdentifier()))
+            return proxy->docIdentifier();
+    }
+    return QString();
+}
+
+const IdeaTextMap* SearchCache::mapFor(const QString& docIdentifier) const
+{
+    auto it = mDict.constFind(docIdentifier);
+    return it == mDict.cend() ? nullptr : &it.value();
+}
+
+} // namespace corvex

@@ -1,0 +1,583 @@
+#include "storage/Workspace.h"
+
+#include "model/Globals.h"
+#include "platform/core/SerialQueue.h"
+#include "storage/ExecuteBlock.h"
+
+#include <QHash>
+#include <QSet>
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <utility>
+
+namespace corvex {
+
+namespace {
+
+QDateTime now()
+{
+    return QDateTime::fromMSecsSinceEpoch(qint64(std::floor(Globals::secondsSince1970() * 1000.0)), Qt::UTC);
+}
+
+// The one counter of search requests: shared by the screens' searches and the workspaces'
+// own refresh searches, so that "a newer request has a greater identifier" holds across
+// both.
+std::atomic<qint64> gSearchRequestCounter{0};
+
+} // namespace
+
+std::shared_ptr<Workspace> Workspace::initForLocation(StorageLocation location, PersistenceStatePtr state,
+                                                      WorkspaceDelegate* delegate)
+{
+    auto workspace = std::make_shared<Workspace>(Private(), location, delegate);
+    workspace->mCurrentState = std::move(state);
+    if (workspace->mCurrentState)
+        workspace->mCurrentState->setDelegate(std::weak_ptr<PersistenceStateDelegate>(workspace));
+    return workspace;
+}
+
+Workspace::Workspace(Private, StorageLocation location, WorkspaceDelegate* delegate)
+    : mLocation(location), mQueue(std::make_unique<SerialQueue>(QueueLabel)), mDelegate(delegate)
+{}
+
+Workspace::~Workspace()
+{
+    // Someone else may still hold the back end: it must not report to a workspace that is
+    // gone, nor go on working for it.
+    if (mCurrentState)
+        mCurrentState->leaveState();
+}
+
+void Workspace::closeWorkspace()
+{
+    const auto keepAlive = shared_from_this();
+    if (mCurrentState) {
+        mCurrentState->leaveState();
+        mCurrentState.reset();
+    }
+    // Without a back end the running search could only cache failures.
+    mSearchRequestID = 0;
+    mRunningIsRefresh = false;
+    mPendingRefreshID = 0;
+}
+
+QString Workspace::description() const
+{
+    return QStringLiteral("{Workspace(0x%1) location=%2 storage=%3}")
+        .arg(quintptr(this), 0, 16)
+        .arg(mLocation)
+        .arg(mCurrentState ? mCurrentState->description() : QStringLiteral("(null)"));
+}
+
+bool Workspace::isCurrent(const PersistenceState* state) const
+{
+    return state != nullptr && state == mCurrentState.get();
+}
+
+qsizetype Workspace::indexOfProxy(const QString& docIdentifier) const
+{
+    for (std::size_t i = 0; i < mIdeaProxies.size(); ++i) {
+        if (mIdeaProxies[i] && mIdeaProxies[i]->docIdentifier() == docIdentifier)
+            return qsizetype(i);
+    }
+    return -1;
+}
+
+// ---- Documents
+
+void Workspace::createDocument(const std::shared_ptr<IdeaDocument>& document, qint64 index,
+                               TokenCompletion completion)
+{
+    if (!document || !mCurrentState || indexOfProxy(document->docIdentifier()) >= 0) {
+        if (completion)
+            completion(0);
+        return;
+    }
+    std::weak_ptr<Workspace> weakSelf = weak_from_this();
+    mCurrentState->createDocument(document, [weakSelf, document, index, completion](qint64 token) {
+        if (const auto self = weakSelf.lock(); self && token > 0) {
+            auto proxy = IdeaProxy::initWithDoc(document);
+            // The back end has stored the document, so it must be listed whatever index the
+            // caller had in mind.
+            const qint64 at = std::clamp<qint64>(index, 0, qint64(self->mIdeaProxies.size()));
+            self->mIdeaProxies.insert(self->mIdeaProxies.begin() + at, proxy);
+            self->saveIdeaProxyList();
+            if (self->mDelegate)
+                self->mDelegate->documentAdded(proxy, at, *self);
+        }
+        if (completion)
+            completion(token);
+    });
+}
+
+void Workspace::openDocument(const std::shared_ptr<IdeaDocument>& document, TokenCompletion completion)
+{
+    if (!document || !mCurrentState) {
+        if (completion)
+            completion(0);
+        return;
+    }
+    mCurrentState->openDocument(document, std::move(completion));
+}
+
+void Workspace::updateDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
+                               BoolCompletion completion)
+{
+    if (!document || !mCurrentState) {
+        if (completion)
+            completion(false);
+        return;
+    }
+    document->setDateModified(now());
+    std::weak_ptr<Workspace> weakSelf = weak_from_this();
+    mCurrentState->updateDocument(document, token, [weakSelf, document, completion](bool ok) {
+        if (const auto self = weakSelf.lock(); self && ok)
+            self->updateProxyForDocument(document);
+        if (completion)
+            completion(ok);
+    });
+}
+
+void Workspace::updateProxyForDocument(const std::shared_ptr<IdeaDocument>& document)
+{
+    const QString& identifier = document->docIdentifier();
+    const qsizetype index = indexOfProxy(identifier);
+    if (index < 0)
+        return;
+    const IdeaProxyPtr proxy = mIdeaProxies[std::size_t(index)];
+    proxy->updateWithDoc(document);
+    saveIdeaProxyList();
+    if (mDelegate)
+        mDelegate->documentUpdated(proxy, *this);
+    forgetSearchEntry(identifier);
+    mSearchCache.addOrUpdate(document->idea(), identifier);
+}
+
+void Workspace::closeDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
+                              Completion completion)
+{
+    if (!document || !mCurrentState) {
+        if (completion)
+            completion();
+        return;
+    }
+    mCurrentState->closeDocument(document, token, std::move(completion));
+}
+
+void Workspace::deleteDocument(const QString& docIdentifier, BoolCompletion completion)
+{
+    if (!mCurrentState) {
+        if (completion)
+            completion(false);
+        return;
+    }
+    std::weak_ptr<Workspace> weakSelf = weak_from_this();
+    mCurrentState->deleteDocument(docIdentifier, [weakSelf, docIdentifier, completion](bool ok) {
+        if (const auto self = weakSelf.lock(); self && ok)
+            self->deleteProxyForDocument(docIdentifier);
+        if (completion)
+            completion(ok);
+    });
+}
+
+void Workspace::deleteProxyForDocument(const QString& docIdentifier)
+{
+    forgetSearchEntry(docIdentifier);
+    const qsizetype index = indexOfProxy(docIdentifier);
+    if (index < 0)
+        return;
+    mIdeaProxies.erase(mIdeaProxies.begin() + index);
+    saveIdeaProxyList();
+    if (mDelegate)
+        mDelegate->documentDeleted(docIdentifier, *this);
+}
+
+void Workspace::fetchRootIdea(const QString& docIdentifier, IdeaCompletion completion)
+{
+    if (!mCurrentState) {
+        if (completion)
+            completion(nullptr);
+        return;
+    }
+    const PersistenceStatePtr state = mCurrentState;
+    const auto document = IdeaDocument::initWithIdentifier(docIdentifier);
+    state->openDocument(document, [state, document, completion](qint64 token) {
+        if (token < 1) {
+            if (completion)
+                completion(nullptr);
+            return;
+        }
+        // Taken before the close: the last token handed back releases the handle's tree.
+        const IdeaPtr root = document->idea();
+        state->closeDocument(document, token, [root, completion] {
+            if (completion)
+                completion(root);
+        });
+    });
+}
+
+// ---- The list
+
+std::optional<std::vector<IdeaProxyPtr>> Workspace::proxyListOrNilIfNotReady() const
+{
+    if (!mHasCompleteProxyList)
+        return std::nullopt;
+    return mIdeaProxies;
+}
+
+bool Workspace::documentKnown(const QString& docIdentifier) const
+{
+    return indexOfProxy(docIdentifier) >= 0;
+}
+
+IdeaProxyPtr Workspace::findProxy(const QString& docIdentifier) const
+{
+    const qsizetype index = indexOfProxy(docIdentifier);
+    return index < 0 ? nullptr : mIdeaProxies[std::size_t(index)];
+}
+
+std::shared_ptr<IdeaDocument> Workspace::findDocument(const QString& docIdentifier) const
+{
+    const IdeaProxyPtr proxy = findProxy(docIdentifier);
+    return proxy ? proxy->doc() : nullptr;
+}
+
+std::shared_ptr<IdeaDocument> Workspace::documentForIdentifier(const QString& docIdentifier) const
+{
+    return findDocument(docIdentifier);
+}
+
+void Workspace::saveIdeaProxyList()
+{
+    if (mCurrentState)
+        mCurrentState->saveProxyList(mIdeaProxies);
+}
+
+// ---- Attachments and conflicts
+
+void Workspace::storeAttachment(const ObjectID& attachment, const QByteArray& data,
+                                StoreCompletion completion)
+{
+    if (!mCurrentState) {
+        if (completion)
+            completion(false);
+        return;
+    }
+    mCurrentState->storeAttachment(attachment, data, std::move(completion));
+}
+
+void Workspace::provideAttachment(const ObjectID& attachment, ProvideCompletion completion)
+{
+    if (!mCurrentState) {
+        if (completion)
+            completion(QByteArray());
+        return;
+    }
+    mCurrentState->provideAttachment(attachment, std::move(completion));
+}
+
+DocumentVersionPtr Workspace::findConflictingVersion(const IdeaProxyPtr& proxy)
+{
+    if (!mCurrentState || !mCurrentState->keepsConflictingVersions())
+        return nullptr;
+    return mCurrentState->findConflictingVersion(proxy);
+}
+
+void Workspace::handleConflictForProxy(const IdeaProxyPtr& proxy, BoolCompletion completion)
+{
+    if (!mCurrentState || !mCurrentState->keepsConflictingVersions()) {
+        if (completion)
+            completion(false);
+        return;
+    }
+    mCurrentState->handleConflictForProxy(proxy, std::move(completion));
+}
+
+// ---- Search
+
+qint64 Workspace::nextSearchRequestID()
+{
+    return ++gSearchRequestCounter;
+}
+
+void Workspace::startSearch(const QString& text, qint64 requestIdentifier)
+{
+    startSearch(text, requestIdentifier, false);
+}
+
+void Workspace::startSearch(const QString& text, qint64 requestIdentifier, bool inLazyMode)
+{
+    if (requestIdentifier <= 0)
+        return;
+    if (mSearchRequestID != 0 && !mRunningIsRefresh && requestIdentifier <= mSearchRequestID)
+        return;
+    // A refresh under way is not dropped for a screen's search: it is answered after it.
+    if (mSearchRequestID != 0 && mRunningIsRefresh)
+        mPendingRefreshID = mSearchRequestID;
+    runSearch(text, requestIdentifier, inLazyMode, false);
+}
+
+void Workspace::startRefreshSearch()
+{
+    const qint64 requestIdentifier = nextSearchRequestID();
+    if (mSearchRequestID != 0 && !mRunningIsRefresh) {
+        mPendingRefreshID = requestIdentifier;
+        return;
+    }
+    // A newer refresh answers the newer list; an older one waiting is no longer wanted.
+    mPendingRefreshID = 0;
+    runSearch(QString(), requestIdentifier, false, true);
+}
+
+void Workspace::runSearch(const QString& text, qint64 requestIdentifier, bool inLazyMode, bool refresh)
+{
+    mSearchRequestID = requestIdentifier;
+    mRunningIsRefresh = refresh;
+    const auto run = ExecuteBlock::create();
+    std::weak_ptr<Workspace> weakSelf = weak_from_this();
+    // The run holds its block; the block holds the run only weakly (a queued round and a
+    // read under way keep it alive), so a run that is dropped leaves no cycle behind.
+    std::weak_ptr<ExecuteBlock> weakRun = run;
+    run->executeBlock([weakSelf, weakRun, text, requestIdentifier, inLazyMode] {
+        const auto current = weakRun.lock();
+        if (!current)
+            return;
+        const auto self = weakSelf.lock();
+        if (!self) {
+            current->markDone();
+            return;
+        }
+        self->searchStep(current, text, requestIdentifier, inLazyMode);
+    });
+}
+
+void Workspace::searchStep(const std::shared_ptr<ExecuteBlock>& run, const QString& text,
+                           qint64 requestIdentifier, bool inLazyMode)
+{
+    if (mSearchRequestID != requestIdentifier) {
+        run->markDone();
+        return;
+    }
+    if (!mHasCompleteProxyList) {
+        run->repeatAsyncAfterDelay(SearchWaitSeconds);
+        return;
+    }
+    const QString missing = mSearchCache.nextDocIdentifierThatIsMissing(mIdeaProxies);
+    if (!missing.isNull()) {
+        if (inLazyMode && !Globals::isUserIdle()) {
+            run->repeatAsyncAfterDelay(SearchWaitSeconds);
+            return;
+        }
+        const quint64 generation = mEntryGenerations.value(missing);
+        std::weak_ptr<Workspace> weakSelf = weak_from_this();
+        fetchRootIdea(missing, [weakSelf, run, missing, generation, requestIdentifier,
+                                inLazyMode](const IdeaPtr& root) {
+            const auto self = weakSelf.lock();
+            if (!self) {
+                run->markDone();
+                return;
+            }
+            const bool stale = self->mEntryGenerations.value(missing) != generation;
+            if (self->mSearchRequestID != requestIdentifier) {
+                run->markDone();
+                return;
+            }
+            // A null root (the read failed) leaves an empty entry, so that the document is
+            // not read again. A document the back end replaced while it was being read is
+            // left missing, to be read afresh by the next step.
+            if (!stale)
+                self->mSearchCache.addOrUpdate(root, missing);
+            if (inLazyMode)
+                run->repeatAsyncAfterDelay(LazyReadSeconds);
+            else
+                run->repeatAsync();
+        });
+        return;
+    }
+    const auto keepAlive = shared_from_this();
+    const std::vector<IdeaProxyPtr> result = findMatchingProxies(text);
+    mSearchRequestID = 0;
+    mRunningIsRefresh = false;
+    run->markDone();
+    const qint64 refresh = std::exchange(mPendingRefreshID, 0);
+    searchIsReady(result, requestIdentifier);
+    // Every listed document is cached now: the refresh that waited has nothing left to read.
+    if (refresh != 0)
+        searchIsReady(findMatchingProxies(QString()), refresh);
+}
+
+void Workspace::killSearch(qint64 requestIdentifier)
+{
+    if (requestIdentifier == 0)
+        return;
+    if (requestIdentifier == mPendingRefreshID) {
+        mPendingRefreshID = 0;
+        return;
+    }
+    if (requestIdentifier != mSearchRequestID)
+        return;
+    mSearchRequestID = 0;
+    mRunningIsRefresh = false;
+    if (const qint64 refresh = std::exchange(mPendingRefreshID, 0))
+        runSearch(QString(), refresh, false, true);
+}
+
+std::vector<IdeaProxyPtr> Workspace::findMatchingProxies(const QString& text) const
+{
+    if (text.isNull())
+        return mIdeaProxies;
+    std::vector<IdeaProxyPtr> result;
+    const std::vector<SearchResult> matches = mSearchCache.search(text);
+    if (matches.empty())
+        return result;
+    QHash<QString, std::vector<std::size_t>> listed;
+    listed.reserve(qsizetype(mIdeaProxies.size()));
+    for (std::size_t i = 0; i < mIdeaProxies.size(); ++i) {
+        if (mIdeaProxies[i])
+            listed[mIdeaProxies[i]->docIdentifier()].push_back(i);
+    }
+    for (const SearchResult& match : matches) {
+        const auto it = listed.constFind(match.docIdentifier());
+        if (it == listed.cend())
+            continue;
+        for (const std::size_t index : it.value()) {
+            IdeaProxyPtr copy = IdeaProxy::initWithProxy(*mIdeaProxies[index]);
+            copy->setItemCount(match.occurrences());
+            result.push_back(std::move(copy));
+        }
+    }
+    return result;
+}
+
+void Workspace::searchIsReady(const std::vector<IdeaProxyPtr>& proxies, qint64 requestIdentifier)
+{
+    if (mDelegate)
+        mDelegate->searchIsReady(proxies, requestIdentifier, *this);
+}
+
+void Workspace::forgetSearchEntry(const QString& docIdentifier)
+{
+    mSearchCache.invalidate(docIdentifier);
+    ++mEntryGenerations[docIdentifier];
+}
+
+// ---- Back-end events
+
+std::optional<WorkspaceStatus> Workspace::workspaceStatusForCode(PersistenceStateStatus status)
+{
+    switch (status) {
+    case PersistenceStateStatusInitial:
+        return WorkspaceStatusStarting;
+    case PersistenceStateStatusError:
+        return WorkspaceStatusError;
+    case PersistenceStateStatusNoAccount:
+        return WorkspaceStatusUnavailable;
+    case PersistenceStateStatusDataReceived:
+        return WorkspaceStatusInSync;
+    case PersistenceStateStatusSyncing:
+        return WorkspaceStatusSynchronising;
+    case PersistenceStateStatusAllFound:
+        return WorkspaceStatusInSync;
+    default:
+        return std::nullopt;
+    }
+}
+
+void Workspace::statusChange(PersistenceStateStatus status, PersistenceState* state)
+{
+    if (!isCurrent(state))
+        return;
+    const std::optional<WorkspaceStatus> mapped = workspaceStatusForCode(status);
+    if (!mapped)
+        return;
+    const auto keepAlive = shared_from_this();
+    mStatus = *mapped;
+    if (mDelegate)
+        mDelegate->statusChange(mStatus, *this);
+}
+
+void Workspace::foundIdeaDocument(const QString& docIdentifier, PersistenceState* state)
+{
+    if (isCurrent(state))
+        mKnownDocuments.append(docIdentifier);
+}
+
+void Workspace::observeProxyList(const std::vector<IdeaProxyPtr>& proxies, PersistenceState* state)
+{
+    if (!isCurrent(state))
+        return;
+    const auto keepAlive = shared_from_this();
+    QHash<QString, IdeaProxyPtr> current;
+    current.reserve(qsizetype(mIdeaProxies.size()));
+    for (const IdeaProxyPtr& proxy : mIdeaProxies) {
+        if (proxy && !current.contains(proxy->docIdentifier()))
+            current.insert(proxy->docIdentifier(), proxy);
+    }
+    const QSet<QString> known(mKnownDocuments.cbegin(), mKnownDocuments.cend());
+
+    std::vector<IdeaProxyPtr> list;
+    list.reserve(proxies.size());
+    QSet<QString> taken;
+    for (const IdeaProxyPtr& proxy : proxies) {
+        if (!proxy)
+            continue;
+        const QString& identifier = proxy->docIdentifier();
+        if (taken.contains(identifier))
+            continue;
+        const auto previous = current.constFind(identifier);
+        if (previous == current.cend() && !known.contains(identifier))
+            continue;
+        taken.insert(identifier);
+        list.push_back(proxy);
+        // A document whose summary changed was changed elsewhere: its cached text is
+        // stale and is read again by the search below.
+        if (previous != current.cend() && (previous.value()->dateModified() != proxy->dateModified() ||
+                                           previous.value()->itemCount() != proxy->itemCount()))
+            forgetSearchEntry(identifier);
+    }
+    mIdeaProxies = std::move(list);
+    mHasCompleteProxyList = true;
+    mKnownDocuments.clear();
+    if (mDelegate)
+        mDelegate->batchUpdateDoneInWorkspace(*this);
+    startRefreshSearch();
+}
+
+void Workspace::observeIdeaProxy(const IdeaProxyPtr& proxy, PersistenceState* state)
+{
+    if (!isCurrent(state) || !proxy)
+        return;
+    const auto keepAlive = shared_from_this();
+    const QString identifier = proxy->docIdentifier();
+    // The document changed elsewhere: the next search reads it again.
+    forgetSearchEntry(identifier);
+    const qsizetype index = indexOfProxy(identifier);
+    if (index >= 0) {
+        mIdeaProxies[std::size_t(index)] = proxy;
+        if (mHasCompleteProxyList && mDelegate)
+            mDelegate->documentUpdated(IdeaProxy::initWithProxy(*proxy), *this);
+    } else {
+        mIdeaProxies.push_back(proxy);
+        if (mHasCompleteProxyList && mDelegate)
+            mDelegate->documentAppended(IdeaProxy::initWithProxy(*proxy), *this);
+    }
+}
+
+void Workspace::ideaDocumentDeleted(const QString& docIdentifier, PersistenceState* state)
+{
+    if (!isCurrent(state))
+        return;
+    const auto keepAlive = shared_from_this();
+    forgetSearchEntry(docIdentifier);
+    const qsizetype index = indexOfProxy(docIdentifier);
+    if (index < 0)
+        return;
+    mIdeaProxies.erase(mIdeaProxies.begin() + index);
+    if (mHasCompleteProxyList && mDelegate)
+        mDelegate->documentDeleted(docIdentifier, *this);
+}
+
+void Workspace::detectedDocumentConflict(const QString&, PersistenceState*) {}
+
+} // namespace corvex

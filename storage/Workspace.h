@@ -1,0 +1,238 @@
+#pragma once
+
+#include "storage/AttachmentManager.h"
+#include "storage/IdeaDocument.h"
+#include "storage/IdeaProxy.h"
+#include "storage/PersistenceState.h"
+#include "storage/PersistenceStateDelegate.h"
+#include "storage/SearchCache.h"
+#include "storage/WorkspaceDelegate.h"
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace corvex {
+
+class ExecuteBlock;
+class SerialQueue;
+
+// The document set of one cloud location (2 iCloud, 3 Dropbox): it owns the location's
+// storage back end, keeps the IdeaProxy summaries of the location's documents in display
+// order, turns the back end's status codes into the location's WorkspaceStatus, keeps the
+// location's search cache, and reports every change of the list to its delegate (the
+// persistence controller).
+//
+// The list becomes complete with the back end's first complete list (observeProxyList);
+// before that, single proxies change it silently, and searches wait for it. Events from a
+// back end that is not the current one (after closeWorkspace) change nothing.
+//
+// Search: one search runs at a time. A screen's request whose identifier is not greater
+// than that of the screen's search still running is ignored and never answered; a greater
+// one takes over, and the older run ends at its next step without an answer. Missing
+// documents are read one at a time through fetchRootIdea, on the main queue, and cached as
+// lower-cased texts (SearchCache). Request identifiers come from nextSearchRequestID(): ONE
+// process-wide counter for every search, the workspace's own and the screens' alike.
+//
+// Refresh searches: each complete list starts a search with no text of the workspace's own,
+// which fills the cache and answers the whole list. A refresh never drops a screen's
+// search: while a screen's search runs, the refresh waits and is answered right after it
+// (that run has read every missing document by then). A screen's request takes over from a
+// running refresh whatever its identifier, and the refresh is answered the same way after
+// it, so a screen never waits for an answer that a refresh took away, and neither kind goes
+// unanswered except a refresh replaced by a newer refresh.
+//
+// Cache upkeep: a save through the workspace enters the document's new tree, a delete drops
+// the entry. A document that the back end replaces (observeIdeaProxy), reports deleted, or
+// lists in a complete list with another modification date or size than before loses its
+// entry too, so that the next search reads it again instead of answering from its earlier
+// text; a read under way when that happens is not cached.
+//
+// Completions: exactly once each. Failures found before any work (no back end, a document
+// already listed, conflict operations on a back end without versions) answer at once, on
+// the calling thread; everything else answers on the main queue when the back end does.
+// Failures of the back end pass through unchanged, and the list changes only after a
+// success.
+//
+// Threads: main thread only. The queue "corvex.workspace" exists, as the workspace always
+// had one, but no work goes to it.
+class Workspace final : public PersistenceStateDelegate,
+                        public AttachmentManager,
+                        public std::enable_shared_from_this<Workspace>
+{
+public:
+    using TokenCompletion = IdeaDocument::TokenCompletion;
+    using BoolCompletion = IdeaDocument::BoolCompletion;
+    using Completion = IdeaDocument::Completion;
+    using IdeaCompletion = std::function<void(const IdeaPtr& root)>;
+
+    static constexpr const char* QueueLabel = "corvex.workspace";
+    // Before the list is complete, a search looks again after this many seconds.
+    static constexpr double SearchWaitSeconds = 0.5;
+    // A lazy search reads the next document this many seconds after the last one.
+    static constexpr double LazyReadSeconds = 0.2;
+
+    // Location, status 1 (starting), the back end and the delegate; makes itself the back
+    // end's delegate. The delegate is not owned: it outlives the workspace or is cleared
+    // with setDelegate(nullptr) first.
+    static std::shared_ptr<Workspace> initForLocation(StorageLocation location, PersistenceStatePtr state,
+                                                      WorkspaceDelegate* delegate);
+    ~Workspace() override;
+    Workspace(const Workspace&) = delete;
+    Workspace& operator=(const Workspace&) = delete;
+
+    StorageLocation location() const { return mLocation; }
+    WorkspaceStatus status() const { return mStatus; }
+    // The back end; null after closeWorkspace.
+    const PersistenceStatePtr& currentState() const { return mCurrentState; }
+    WorkspaceDelegate* delegate() const { return mDelegate; }
+    void setDelegate(WorkspaceDelegate* delegate) { mDelegate = delegate; }
+    SerialQueue& queue() const { return *mQueue; }
+
+    // The back end leaves its state and is dropped; its events are ignored from now on, and
+    // the running search ends without an answer. Operations afterwards fail at once.
+    void closeWorkspace();
+    // "{Workspace(<address>) location=<n> storage=<back end's description>}".
+    QString description() const;
+
+    // ---- Documents
+
+    // A document already listed: 0 at once, the back end not asked. Otherwise the back end
+    // creates it; on success its proxy goes into the list at the index (clamped to the
+    // list's length: callers pass indexes of a grid that may have changed), the list is
+    // saved and the delegate hears documentAdded with the index used.
+    void createDocument(const std::shared_ptr<IdeaDocument>& document, qint64 index,
+                        TokenCompletion completion);
+    // Straight to the back end.
+    void openDocument(const std::shared_ptr<IdeaDocument>& document, TokenCompletion completion);
+    // Stamps dateModified with now, then the back end writes it; on success the proxy is
+    // refreshed, the list saved, the delegate hears documentUpdated, and the search cache
+    // holds the document's new tree.
+    void updateDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
+                        BoolCompletion completion);
+    // Straight to the back end.
+    void closeDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token, Completion completion);
+    // The back end removes it; on success the proxy leaves the list, the list is saved, the
+    // delegate hears documentDeleted and the cache entry goes.
+    void deleteDocument(const QString& docIdentifier, BoolCompletion completion);
+    // Opens a new handle for the identifier, takes its root idea and closes it again; null
+    // when the document cannot be opened.
+    void fetchRootIdea(const QString& docIdentifier, IdeaCompletion completion);
+
+    // ---- The list
+
+    // The list once complete; nothing before.
+    std::optional<std::vector<IdeaProxyPtr>> proxyListOrNilIfNotReady() const;
+    bool hasCompleteProxyList() const { return mHasCompleteProxyList; }
+    // The list as it is now, complete or not.
+    const std::vector<IdeaProxyPtr>& ideaProxies() const { return mIdeaProxies; }
+    // Identifiers found since the last complete list.
+    const QStringList& knownDocuments() const { return mKnownDocuments; }
+    bool documentKnown(const QString& docIdentifier) const;
+    // The first proxy with the identifier, or null.
+    IdeaProxyPtr findProxy(const QString& docIdentifier) const;
+    // That proxy's document handle, or null.
+    std::shared_ptr<IdeaDocument> findDocument(const QString& docIdentifier) const;
+    std::shared_ptr<IdeaDocument> documentForIdentifier(const QString& docIdentifier) const;
+    // The back end writes the index file with the whole list.
+    void saveIdeaProxyList();
+
+    // ---- Attachments and conflicts: handed to the back end unchanged
+
+    void storeAttachment(const ObjectID& attachment, const QByteArray& data,
+                         StoreCompletion completion) override;
+    void provideAttachment(const ObjectID& attachment, ProvideCompletion completion) override;
+    // Only for a back end that keeps versions; otherwise null, and NO at once.
+    DocumentVersionPtr findConflictingVersion(const IdeaProxyPtr& proxy);
+    void handleConflictForProxy(const IdeaProxyPtr& proxy, BoolCompletion completion);
+
+    // ---- Search. A null text is "no text": it matches every document and answers the
+    // whole list; any other text is lower-cased and looked for in the texts, notes and icon
+    // symbols (an empty text occurs nowhere).
+
+    // The next request identifier of the one process-wide counter (the first is 1). Any
+    // thread.
+    static qint64 nextSearchRequestID();
+    void startSearch(const QString& text, qint64 requestIdentifier);
+    // A screen's search. Lazy mode reads missing documents only while Globals::isUserIdle(),
+    // one every LazyReadSeconds. Identifiers below 1 are ignored.
+    void startSearch(const QString& text, qint64 requestIdentifier, bool inLazyMode);
+    // Ends the running search without an answer when it has this identifier (a refresh
+    // waiting behind it then runs); forgets a waiting refresh of that identifier.
+    void killSearch(qint64 requestIdentifier);
+    // The running search's identifier; 0 when none runs.
+    qint64 searchRequestID() const { return mSearchRequestID; }
+    // The identifier of the refresh that waits for the running search; 0 when none.
+    qint64 pendingRefreshSearchID() const { return mPendingRefreshID; }
+    // Null text: the proxies of the list themselves, in list order. Otherwise a copy of each
+    // listed proxy of each cached document that matches, best first (SearchCache::search),
+    // its itemCount the number of matching strings.
+    std::vector<IdeaProxyPtr> findMatchingProxies(const QString& text) const;
+    // Tells the delegate searchIsReady.
+    void searchIsReady(const std::vector<IdeaProxyPtr>& proxies, qint64 requestIdentifier);
+    SearchCache& searchCache() { return mSearchCache; }
+    const SearchCache& searchCache() const { return mSearchCache; }
+
+    // ---- PersistenceStateDelegate (ignored unless `state` is the current back end)
+
+    // Codes 0..5 become 1, 2, 0, 4, 3, 4 and the delegate hears statusChange; others nothing.
+    void statusChange(PersistenceStateStatus status, PersistenceState* state) override;
+    void observeIdeaProxy(const IdeaProxyPtr& proxy, PersistenceState* state) override;
+    void observeProxyList(const std::vector<IdeaProxyPtr>& proxies, PersistenceState* state) override;
+    void ideaDocumentDeleted(const QString& docIdentifier, PersistenceState* state) override;
+    void foundIdeaDocument(const QString& docIdentifier, PersistenceState* state) override;
+    void detectedDocumentConflict(const QString& docIdentifier, PersistenceState* state) override;
+
+    // The WorkspaceStatus of a back end's code; nothing for codes above 5.
+    static std::optional<WorkspaceStatus> workspaceStatusForCode(PersistenceStateStatus status);
+
+private:
+    struct Private
+    {
+        explicit Private() = default;
+    };
+
+public:
+    // Use initForLocation; public only for std::make_shared.
+    Workspace(Private, StorageLocation location, WorkspaceDelegate* delegate);
+
+private:
+    bool isCurrent(const PersistenceState* state) const;
+    // The index of the first proxy with the identifier, or -1.
+    qsizetype indexOfProxy(const QString& docIdentifier) const;
+    void updateProxyForDocument(const std::shared_ptr<IdeaDocument>& document);
+    void deleteProxyForDocument(const QString& docIdentifier);
+    // Drops the document's cache entry; a search read of it under way is then not cached.
+    void forgetSearchEntry(const QString& docIdentifier);
+    // The refresh search a complete list starts (see above).
+    void startRefreshSearch();
+    // Makes the run current and takes its first step.
+    void runSearch(const QString& text, qint64 requestIdentifier, bool inLazyMode, bool refresh);
+    // One step of the search run `requestIdentifier` (see startSearch).
+    void searchStep(const std::shared_ptr<ExecuteBlock>& run, const QString& text, qint64 requestIdentifier,
+                    bool inLazyMode);
+
+    StorageLocation mLocation;
+    WorkspaceStatus mStatus = WorkspaceStatusStarting;
+    PersistenceStatePtr mCurrentState;
+    std::vector<IdeaProxyPtr> mIdeaProxies;
+    std::unique_ptr<SerialQueue> mQueue;
+    QStringList mKnownDocuments;
+    bool mHasCompleteProxyList = false;
+    WorkspaceDelegate* mDelegate;
+    SearchCache mSearchCache;
+    qint64 mSearchRequestID = 0;
+    bool mRunningIsRefresh = false;
+    qint64 mPendingRefreshID = 0;
+    // Per document, how often its cache entry was dropped: a search read that started
+    // before a drop is not cached (it may hold the text from before the change).
+    QHash<QString, quint64> mEntryGenerations;
+};
+
+using WorkspacePtr = std::shared_ptr<Workspace>;
+
+} // namespace corvex

@@ -1,0 +1,7 @@
+#include "storage/WorkspaceDelegate.h"
+
+namespace corvex {
+
+WorkspaceDelegate::~WorkspaceDelegate() = default;
+
+} // namespace corvex

@@ -1,0 +1,136 @@
+#include "toolkit/BaseViewController.h"
+
+#include "model/Globals.h"
+#include "model/Idea.h"
+#include "model/MyResult.h"
+#include "platform/core/Log.h"
+#include "platform/ui/FilePanelRunner.h"
+#include "platform/ui/Runners.h"
+#include "platform/ui/View.h"
+#include "storage/PersistenceController.h"
+#include "toolkit/CustomAlertView.h"
+
+namespace corvex {
+
+const QString BaseViewController::ShowingAlertOperation = QStringLiteral("ShowingAlert");
+
+BaseViewController::BaseViewController() = default;
+
+BaseViewController::~BaseViewController() = default;
+
+std::shared_ptr<BaseViewController> BaseViewController::create()
+{
+    return std::make_shared<BaseViewController>();
+}
+
+ValueDictionary BaseViewController::createState()
+{
+    return ValueDictionary();
+}
+
+bool BaseViewController::restoreFromState(const ValueDictionary&)
+{
+    return true;
+}
+
+bool BaseViewController::validateUserInterfaceItem(const MenuItem&)
+{
+    return true;
+}
+
+bool BaseViewController::startClosingCanCloseNow()
+{
+    return true;
+}
+
+void BaseViewController::becameTopLevelController() {}
+
+void BaseViewController::reactToStateChange() {}
+
+bool BaseViewController::canWeSafelyDeleteIdea(const std::shared_ptr<Idea>&, const QString&)
+{
+    return true;
+}
+
+Window* BaseViewController::myWindow() const
+{
+    // Asking must not load the view: a view not loaded is in no window.
+    const std::shared_ptr<View>& view = viewIfLoaded();
+    return view ? view->window() : nullptr;
+}
+
+void BaseViewController::occupyScreen(const QString& operation)
+{
+    if (operation.isNull() || screenOccupied())
+        return;
+    mCurrentOccupyingOperation = operation;
+    reactToStateChange();
+}
+
+void BaseViewController::liberateScreen(const QString& operation)
+{
+    if (!screenOccupied())
+        Log::assertionFailure(QStringLiteral("ERROR: Screen is already liberated"));
+    else if (operation.isNull())
+        Log::assertionFailure(QStringLiteral("ERROR: operation==nil"));
+    else if (operation != mCurrentOccupyingOperation)
+        Log::assertionFailure(QStringLiteral("ERROR: operation!=mCurrentOccupyingOperation"));
+    mCurrentOccupyingOperation = QString();
+    reactToStateChange();
+}
+
+void BaseViewController::showCloseAlert(const QString& title, const QString& message,
+                                        std::function<void()> closed)
+{
+    CustomAlertView alert(title, message);
+    alert.addButton(Globals::normalLocalizedStringForKey(QStringLiteral("Choice.Close"), QString()),
+                    CAVButton::NormalType, std::move(closed));
+    alert.showFromWindow(myWindow());
+}
+
+void BaseViewController::showSimpleAlertViewWithTitle(const QString& title, const QString& message)
+{
+    if (screenOccupied())
+        return;
+    occupyScreen(ShowingAlertOperation);
+    reactToStateChange();
+    // The alert is modal: the block runs before this returns, while the caller still holds
+    // this controller.
+    showCloseAlert(title, message, [this] {
+        liberateScreen(ShowingAlertOperation);
+        reactToStateChange();
+    });
+}
+
+void BaseViewController::showNonblockingAlertViewWithTitle(const QString& title, const QString& message)
+{
+    showCloseAlert(title, message, [this] { reactToStateChange(); });
+}
+
+void BaseViewController::startImportingLocalFileOnCompletion(ImportCompletion completion)
+{
+    FilePanelRunner::OpenPanel panel;
+    panel.allowedFileTypes = QStringList{QStringLiteral("corvex"), QStringLiteral("opml")};
+    panel.directory = FilePanelRunner::desktopDirectory();
+    const std::shared_ptr<FilePanelRunner> runner = Runners::filePanelRunner();
+    runner->beginOpenPanel(
+        panel, myWindow(), [completion = std::move(completion)](int response, const QList<QUrl>& urls) {
+            if (response != FilePanelRunner::OK)
+                return;
+            const QUrl url = urls.isEmpty() ? QUrl() : urls.first();
+            PersistenceController::singleton().importAndStoreDocument(
+                url, [completion](const IdeaPtr& idea, const QString& docIdentifier) {
+                    if (idea && !docIdentifier.isEmpty()) {
+                        if (completion)
+                            completion(idea, docIdentifier);
+                        return;
+                    }
+                    CustomAlertView::showErrorResult(MyResult::error(
+                        QStringLiteral("mac:Error:FailedToOpenFile"), QStringLiteral("Failed to open file")));
+                    if (completion)
+                        completion(nullptr, QString());
+                });
+        });
+}
+
+} // namespace corvex

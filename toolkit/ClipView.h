@@ -1,0 +1,51 @@
+#pragma once
+
+#include "platform/gfx/PlatformColor.h"
+#include "platform/ui/View.h"
+
+#include <memory>
+
+namespace corvex {
+
+// The view of a ScrollView that shows part of the document view: its bounds origin is the
+// scroll position in the document's coordinates. Flipped when the document is, so that the
+// scroll position counts from the document's own origin. Optionally fills its background.
+// Subclasses may constrain scrolling further. Main thread only.
+class ClipView : public View
+{
+public:
+    explicit ClipView(const Rect& frame = Rect());
+    ~ClipView() override;
+    static std::shared_ptr<ClipView> create(const Rect& frame = Rect());
+
+    const std::shared_ptr<View>& documentView() const { return mDocumentView; }
+    // Replaces the document view (null: none) and scrolls to the document's origin.
+    void setDocumentView(const std::shared_ptr<View>& view);
+    // The document view's frame; the clip view's bounds when there is none.
+    Rect documentRect() const;
+    // The visible part of the document, in its coordinates.
+    Rect documentVisibleRect() const;
+
+    // The nearest scroll position that keeps the view inside the document (at its origin when
+    // the document is smaller).
+    virtual Point constrainScrollPoint(Point point) const;
+    // Scrolls to the constrained point; returns whether the position changed.
+    bool scrollToPoint(Point point);
+
+    bool drawsBackground() const { return mDrawsBackground; }
+    void setDrawsBackground(bool draws);
+    const PlatformColor& backgroundColor() const { return mBackgroundColor; }
+    void setBackgroundColor(const PlatformColor& color);
+
+    bool isFlipped() const override;
+    bool isOpaque() const override;
+    void drawRect(const Rect& dirtyRect, GraphicsContext& context) override;
+    void willRemoveSubview(View* subview) override;
+
+private:
+    std::shared_ptr<View> mDocumentView;
+    PlatformColor mBackgroundColor = PlatformColor::white();
+    bool mDrawsBackground = true;
+};
+
+} // namespace corvex

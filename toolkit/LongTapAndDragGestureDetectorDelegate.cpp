@@ -1,0 +1,7 @@
+#include "toolkit/LongTapAndDragGestureDetectorDelegate.h"
+
+namespace corvex {
+
+LongTapAndDragGestureDetectorDelegate::~LongTapAndDragGestureDetectorDelegate() = default;
+
+} // namespace corvex

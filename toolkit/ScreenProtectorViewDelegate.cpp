@@ -1,0 +1,7 @@
+#include "toolkit/ScreenProtectorViewDelegate.h"
+
+namespace corvex {
+
+ScreenProtectorViewDelegate::~ScreenProtectorViewDelegate() = default;
+
+} // namespace corvex

@@ -1,0 +1,7 @@
+#include "toolkit/TapPanSwipeDetectorDelegate.h"
+
+namespace corvex {
+
+TapPanSwipeDetectorDelegate::~TapPanSwipeDetectorDelegate() = default;
+
+} // namespace corvex
