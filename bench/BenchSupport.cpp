@@ -1,5 +1,9 @@
 #include "bench/BenchSupport.h"
 
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+
 namespace corvex::bench {
 namespace {
 
@@ -14,6 +18,31 @@ std::vector<std::function<void()>>& registrars()
 Registration::Registration(std::function<void()> registrar)
 {
     registrars().push_back(std::move(registrar));
+}
+
+double peakResidentMegabytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return 0;
+}
+
+QTemporaryDir& folder()
+{
+    static QTemporaryDir dir;
+    return dir;
+}
+
+void waitFor(const std::function<bool()>& done)
+{
+    QEventLoop loop;
+    while (!done())
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 void registerAll()

@@ -5,12 +5,21 @@
 #include <initializer_list>
 #include <vector>
 
+class QTemporaryDir;
+
 namespace corvex::bench {
 
 // True for the smoke run (CORVEX_BENCH_TINY=1).
 bool tiny();
 // The input sizes to register: all of `full`, or only `tinySize` in the smoke run.
 std::vector<std::int64_t> sizes(std::initializer_list<std::int64_t> full, std::int64_t tinySize);
+
+// The process's peak resident set (VmHWM) in megabytes; 0 when it cannot be read.
+double peakResidentMegabytes();
+// One temporary folder for the whole run, removed at exit.
+QTemporaryDir& folder();
+// Runs the main loop until `done` holds.
+void waitFor(const std::function<bool()>& done);
 
 // Benchmarks register themselves at start through Registration objects, after the command
 // line is known (so that the smoke run can pick its sizes).

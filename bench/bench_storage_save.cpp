@@ -38,23 +38,9 @@ double seconds(Clock::duration duration)
     return std::chrono::duration<double>(duration).count();
 }
 
-double peakResidentMegabytes()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    }
-    return 0;
-}
+using corvex::bench::peakResidentMegabytes;
 
-QTemporaryDir& folder()
-{
-    static QTemporaryDir dir;
-    return dir;
-}
+using corvex::bench::folder;
 
 // The stored file of a factory document of `ideas` ideas, written once per size.
 QString documentFile(std::int64_t ideas)
@@ -76,9 +62,7 @@ QString documentFile(std::int64_t ideas)
 // Runs the main loop until `done` holds.
 void waitFor(const bool& done)
 {
-    QEventLoop loop;
-    while (!done)
-        loop.processEvents(QEventLoop::WaitForMoreEvents);
+    corvex::bench::waitFor([&done] { return done; });
 }
 
 struct OpenDocument

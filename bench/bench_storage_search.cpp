@@ -43,17 +43,7 @@ double seconds(Clock::duration duration)
     return std::chrono::duration<double>(duration).count();
 }
 
-double peakResidentMegabytes()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    }
-    return 0;
-}
+using corvex::bench::peakResidentMegabytes;
 
 // The stored documents of one size: written once, read by every benchmark of that size.
 struct StoredLocation
@@ -107,12 +97,7 @@ public:
     std::map<qint64, std::size_t> replies;
 };
 
-void waitFor(const std::function<bool()>& done)
-{
-    QEventLoop loop;
-    while (!done())
-        loop.processEvents(QEventLoop::WaitForMoreEvents);
-}
+using corvex::bench::waitFor;
 
 struct SearchedWorkspace
 {

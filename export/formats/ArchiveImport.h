@@ -1,0 +1,42 @@
+#pragma once
+
+#include "model/IdeaDocumentDataObject.h"
+#include "model/ObjectID.h"
+#include "storage/DocumentImporter.h"
+
+#include <QByteArray>
+#include <functional>
+#include <memory>
+
+class QIODevice;
+
+namespace corvex {
+
+// The reading half of the document archive (see ExportImport): the payload chunk and then
+// the attachment pairs of an open stream that stands just after the magic bytes. Runs on
+// the calling thread until the handler hands its continuation on; each later pair is read
+// on the thread that calls the continuation. `finish` runs exactly once, where the chain ends (the caller
+// decides where the payload is delivered), after the stream was closed.
+class ArchiveImport
+{
+public:
+    ArchiveImport() = delete;
+
+    using Finish = std::function<void(const IdeaDocumentDataObjectPtr& payload)>;
+
+    // The payload (its tree a copy with fresh identifiers) on success; nullptr when the
+    // payload chunk is missing or does not decode, a pair is damaged or incomplete, an
+    // identifier is not acceptable, the handler is missing for an attachment or a
+    // continuation reports NO.
+    static void run(std::shared_ptr<QIODevice> stream, DocumentImporter::AttachmentHandler handler, Finish finish);
+
+    // The attachment an identifier chunk names: valid UTF-8 that ObjectID::parseFromString
+    // takes whole and AttachmentNames accepts; the null ObjectID for anything else.
+    static ObjectID attachmentFromChunk(const QByteArray& chunk);
+
+    // The payload with its tree replaced by a copy with fresh identifiers whose links stay
+    // inside it (every import does this); nullptr for no payload or no tree.
+    static IdeaDocumentDataObjectPtr withFreshIdentifiers(IdeaDocumentDataObjectPtr payload);
+};
+
+} // namespace corvex

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "model/IdeaDocumentDataObject.h"
+#include "storage/DocumentImporter.h"
+
+#include <QByteArray>
+#include <QUrl>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QIODevice;
+
+namespace corvex {
+
+class IdeaDocument;
+class SaveFile;
+
+// The document archive (".corvex"): the file in which a whole document leaves the program
+// and comes back, and the one way in for any importable document file.
+//
+// Layout, all binary, no padding: the magic bytes 9C 78 78 01, then chunks back to back up
+// to the end of the file. A chunk is a length N (unsigned 32-bit, big-endian) and N bytes.
+// The first chunk is the document payload (IdeaDocument::exportAsCorvexData: zlib-compressed
+// JSON); then, per attachment of the tree, one chunk with the attachment's identifier (the
+// UTF-8 of ObjectID::asString) and one with its bytes as stored. No count, end marker or
+// checksum: the file ends after the last attachment's bytes. A file whose first four bytes
+// are not the magic is an older document: the bare compressed payload.
+//
+// Every completion runs once, on the main queue, also for failures found at once.
+class ExportImport
+{
+public:
+    ExportImport() = delete;
+
+    using BoolCompletion = std::function<void(bool ok)>;
+    using UrlCompletion = std::function<void(const QUrl& url)>;
+    using AttachmentHandler = DocumentImporter::AttachmentHandler;
+    using PayloadCompletion = DocumentImporter::Completion;
+
+    static const QByteArray Magic; // 9C 78 78 01
+    // The largest chunk the 32-bit length can describe; larger data is refused, never cut.
+    static constexpr qint64 MaxChunkLength = 0xFFFFFFFFLL;
+    // Read size of chunk data: an archive is streamed chunk by chunk.
+    static constexpr qint64 ReadPieceSize = 1024;
+    // The largest OPML or older file read whole (and the inflate bound of any payload).
+    static constexpr qint64 MaxWholeFileSize = qint64(1) << 30;
+
+    // Writes the archive of the document's tree to the file at `url`, replacing it only when
+    // everything was written and flushed (the old file stays on any failure). The document
+    // gives the tree (idea()), the payload (exportAsCorvexData()) and the attachment bytes
+    // (fetchAttachment(), in its storage location); attachments shared by several ideas are
+    // written once, in ascending order of their identifiers so that the same document always
+    // gives the same bytes. NO when the file cannot be written, an attachment is missing or
+    // a chunk would exceed MaxChunkLength. Main thread (a fetch may complete on any thread; the
+    // next step moves back to the main thread).
+    static void exportDocument(const std::shared_ptr<IdeaDocument>& document, const QUrl& url,
+                               BoolCompletion completion);
+    // Exports into a new folder of FileUtil::temporaryDirectoryForFile() under the root
+    // idea's export file name for "corvex"; the file's URL, or the empty URL on failure.
+    static void exportDocument(const std::shared_ptr<IdeaDocument>& document, UrlCompletion completion);
+
+    // Reads an importable document file: OPML when the file name ends in ".opml" or ".xml"
+    // (any case; the content is not looked at), an archive when it begins with the magic,
+    // else an older document. The payload's tree is replaced by a copy with fresh
+    // identifiers (links leaving the tree dropped). Each attachment of an archive goes to
+    // the handler, which must report through its continuation (YES: go on, NO: abandon);
+    // the next pair is read on the thread that calls the continuation. Identifiers that are not acceptable
+    // attachment names (AttachmentNames) end the import with failure. The completion (may be
+    // empty) gets the payload, or nullptr when the file cannot be imported; attachments
+    // stored before a failure stay stored.
+    static void importDocument(const QUrl& url, AttachmentHandler attachmentHandler, PayloadCompletion completion);
+
+    // ---- The chunk format (also for tests, the fuzz target and the benchmark)
+
+    // Reads one chunk. At the end of the stream (no byte left) returns nothing with
+    // `noMore` set; a partial length field, a length claiming more bytes than remain or a
+    // short read returns nothing with `noMore` cleared.
+    static std::optional<QByteArray> readDataChunk(QIODevice& stream, bool& noMore);
+    // Writes the length and the data; false when the data is longer than MaxChunkLength or
+    // a write fails.
+    [[nodiscard]] static bool writeDataChunk(const QByteArray& data, SaveFile& handle);
+    // The four bytes are the magic.
+    static bool hasArchiveMagic(const QByteArray& firstBytes);
+
+private:
+    static void importOPMLDocument(const QString& path, PayloadCompletion completion);
+    static void importLegacyCorvexDocument(const QString& path, PayloadCompletion completion);
+};
+
+} // namespace corvex

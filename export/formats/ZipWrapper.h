@@ -1,0 +1,154 @@
+#pragma once
+
+#include "platform/core/Error.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+namespace corvex {
+
+struct ZipWrapperDelegate;
+
+// Zip archives over minizip (with zlib): unpacking an archive into a folder and packing
+// files and folders into an archive. Everything runs synchronously on the calling thread;
+// no state is shared between calls.
+//
+// Unpacking treats the archive as hostile. An entry whose name is absolute, holds a ".."
+// component (also when spelled with backslashes, which count as separators) or a NUL is
+// refused: nothing is written for it and the unzip returns NO. Files are created with
+// O_NOFOLLOW below a folder walked with O_NOFOLLOW, so an existing symbolic link at a target
+// or among its folders makes the unzip return NO instead of writing through it; a symbolic
+// link stored in the archive becomes an ordinary file holding the link text. Permissions
+// from the archive are masked to 0777 and applied only when that leaves something. Inner
+// ".zip" files are unpacked where they lie, to MaxNestingDepth levels below the archive
+// (deeper ones stay as files); all levels of one unzip share the limits on bytes written
+// and entries. A read error, a bad CRC, an entry shorter than it claims, a short write or a
+// file that cannot be created returns NO. Files extracted before a failure stay; the file
+// being written when it failed is removed.
+//
+// Packing writes a temporary file beside the archive and renames it into place only when
+// every entry was written and the archive was closed and flushed; any failure (a source
+// that cannot be read included) returns NO, removes the temporary file and leaves an
+// existing archive as it was. Every minizip result is checked.
+class ZipWrapper
+{
+public:
+    // The fields of an entry's record that reach delegates and progress handlers.
+    struct FileInfo
+    {
+        quint32 versionMadeBy = 0;
+        quint32 flag = 0;
+        quint32 compressionMethod = 0;
+        quint32 dosDate = 0;
+        quint32 crc = 0;
+        quint64 compressedSize = 0;
+        quint64 uncompressedSize = 0;
+        quint32 nameLength = 0;
+        quint32 internalAttributes = 0;
+        quint32 externalAttributes = 0;
+    };
+    struct GlobalInfo
+    {
+        quint64 numberOfEntries = 0;
+    };
+
+    // After each extracted entry: its name (backslashes as slashes), its record, the entries
+    // extracted so far (from 1) and the archive's number of entries.
+    using ProgressHandler =
+        std::function<void(const QString& entry, const FileInfo& info, qint64 entryNumber, qint64 total)>;
+    // Once at the end: the archive path (empty when the archive or its first entry could not
+    // be opened), the outcome and the error (a null Error for failures without one).
+    using CompletionHandler = std::function<void(const QString& path, bool succeeded, const Error& error)>;
+
+    static const QString ErrorDomain; // "ZipWrapperErrorDomain"
+    enum ErrorCode
+    {
+        FailedToOpenZipFile = -1,   // "failed to open zip file"
+        FailedToOpenFirstFile = -2, // "failed to open first file in zip file"
+        CrcCheckFailed = -3,        // "crc check failed for file"
+    };
+
+    // The bounds of one unzip, nested archives included: inner archives unpacked below the
+    // outer one, bytes written and entries met.
+    static constexpr int MaxNestingDepth = 3;
+    static constexpr qint64 MaxTotalBytes = qint64(1) << 30;
+    static constexpr qint64 MaxEntries = 100000;
+    struct Limits
+    {
+        int maxNestingDepth = MaxNestingDepth;
+        qint64 maxTotalBytes = MaxTotalBytes;
+        qint64 maxEntries = MaxEntries;
+    };
+    // Process-wide; tests and the fuzz target lower them. Any thread.
+    static Limits limits();
+    static void setLimits(const Limits& limits);
+
+    // ---- Unpacking (overwrite YES and no password unless given)
+
+    static bool unzipFileAtPath(const QString& path, const QString& destination);
+    static bool unzipFileAtPath(const QString& path, const QString& destination, ZipWrapperDelegate* delegate);
+    static bool unzipFileAtPath(const QString& path, const QString& destination, bool overwrite,
+                                const QString& password, Error* error, ZipWrapperDelegate* delegate = nullptr);
+    static bool unzipFileAtPath(const QString& path, const QString& destination, ProgressHandler progressHandler,
+                                CompletionHandler completionHandler);
+    static bool unzipFileAtPath(const QString& path, const QString& destination, bool overwrite,
+                                const QString& password, ProgressHandler progressHandler,
+                                CompletionHandler completionHandler);
+    // The complete form; every other one forwards here.
+    static bool unzipFileAtPath(const QString& path, const QString& destination, bool overwrite,
+                                const QString& password, Error* error, ZipWrapperDelegate* delegate,
+                                ProgressHandler progressHandler, CompletionHandler completionHandler);
+
+    // ---- Packing
+
+    // Each file under its last path component.
+    static bool createZipFileAtPathWithFilesAtPaths(const QString& path, const QStringList& paths,
+                                                    const QString& password = QString());
+    // Every item below the folder, by path relative to it (with the folder's own name in
+    // front when keepParentDirectory); an empty folder E becomes a zero-length entry
+    // "E/.DS_Store". Items are taken in name order, so the same folder gives the same
+    // entries.
+    static bool createZipFileAtPathWithContentsOfDirectory(const QString& path, const QString& directory,
+                                                           bool keepParentDirectory = false,
+                                                           const QString& password = QString());
+
+    // ---- An archive being written
+
+    explicit ZipWrapper(const QString& path);
+    // An archive still open is abandoned: nothing of it stays on disk.
+    ~ZipWrapper();
+    ZipWrapper(const ZipWrapper&) = delete;
+    ZipWrapper& operator=(const ZipWrapper&) = delete;
+
+    const QString& path() const { return mPath; }
+    // Starts the archive (in a temporary file beside the path).
+    [[nodiscard]] bool open();
+    // Finishes the archive and puts it in place. NO when it was never opened, anything
+    // written into it failed or finishing fails; the temporary file is removed then.
+    [[nodiscard]] bool close();
+    // The file under its last path component.
+    bool writeFile(const QString& path, const QString& password = QString());
+    // The file under `fileName` (its last path component when empty), with its modification
+    // date and permissions.
+    bool writeFileAtPath(const QString& path, const QString& fileName, const QString& password = QString());
+    // An entry "<folderName>/" without data, with the folder's date and permissions.
+    bool writeFolderAtPath(const QString& path, const QString& folderName, const QString& password = QString());
+    // The bytes as one entry dated now; NO for null data.
+    bool writeData(const QByteArray& data, const QString& fileName, const QString& password = QString());
+
+    // A packed DOS date and time as local time; an invalid QDateTime when the fields are no
+    // date (a DOS date of 0 among them).
+    static QDateTime dateWithMSDOSFormat(quint32 dosDate);
+
+private:
+    struct Archive;
+
+    QString mPath;
+    std::unique_ptr<Archive> mArchive;
+};
+
+} // namespace corvex
