@@ -184,6 +184,46 @@ ARTWORK = {
 }
 
 
+# --- Example pictures of the screens (ExampleView: buttons, selectors and image views) ----
+# Drawn directly at their pixel size (flat boxes on whole points need no smoothing): grey
+# wireframes a screen can be compared with, sized as the example view shows them.
+
+
+def _example_box(draw, scale, x, y, w, h, fill):
+    draw.rectangle([x * scale, y * scale, (x + w) * scale - 1, (y + h) * scale - 1], fill=fill)
+
+
+def draw_example_welcome(image, scale):
+    # The welcome screen: a top bar, a title line, three text lines and two buttons.
+    draw = ImageDraw.Draw(image)
+    _example_box(draw, scale, 0, 0, 300, 200, (236, 239, 241, 255))
+    _example_box(draw, scale, 0, 0, 300, 24, LIGHT_GREY)
+    _example_box(draw, scale, 60, 44, 180, 14, GREY)
+    for i, width in enumerate((220, 200, 150)):
+        _example_box(draw, scale, (300 - width) // 2, 72 + 14 * i, width, 6, LIGHT_GREY)
+    _example_box(draw, scale, 60, 140, 80, 28, DARK_GREY)
+    _example_box(draw, scale, 160, 140, 80, 28, GREY)
+
+
+def draw_example_about(image, scale):
+    # The about window: an icon, a title line, a version line and a row of legal-notice lines.
+    draw = ImageDraw.Draw(image)
+    _example_box(draw, scale, 0, 0, 280, 180, (240, 241, 243, 255))
+    _example_box(draw, scale, 116, 20, 48, 48, GREY)
+    _example_box(draw, scale, 80, 80, 120, 12, DARK_GREY)
+    _example_box(draw, scale, 100, 100, 80, 6, LIGHT_GREY)
+    for i in range(3):
+        _example_box(draw, scale, 40, 124 + 12 * i, 200, 5, LIGHT_GREY)
+
+
+def add_example_artwork(artwork):
+    artwork["example_welcome"] = (300, 200, draw_example_welcome, False)
+    artwork["example_about"] = (280, 180, draw_example_about, False)
+
+
+add_example_artwork(ARTWORK)
+
+
 def render(name, scale):
     w, h, draw_function, smooth = ARTWORK[name]
     if not smooth:

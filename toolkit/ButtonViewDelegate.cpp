@@ -1,0 +1,7 @@
+#include "toolkit/ButtonViewDelegate.h"
+
+namespace corvex {
+
+ButtonViewDelegate::~ButtonViewDelegate() = default;
+
+} // namespace corvex

@@ -1,0 +1,7 @@
+#include "toolkit/HorizontalSelectorButtonDelegate.h"
+
+namespace corvex {
+
+HorizontalSelectorButtonDelegate::~HorizontalSelectorButtonDelegate() = default;
+
+} // namespace corvex

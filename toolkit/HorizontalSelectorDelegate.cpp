@@ -1,0 +1,7 @@
+#include "toolkit/HorizontalSelectorDelegate.h"
+
+namespace corvex {
+
+HorizontalSelectorDelegate::~HorizontalSelectorDelegate() = default;
+
+} // namespace corvex

@@ -1,0 +1,7 @@
+#include "toolkit/ProgressDisplay.h"
+
+namespace corvex {
+
+ProgressDisplay::~ProgressDisplay() = default;
+
+} // namespace corvex

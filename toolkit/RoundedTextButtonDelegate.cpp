@@ -1,0 +1,7 @@
+#include "toolkit/RoundedTextButtonDelegate.h"
+
+namespace corvex {
+
+RoundedTextButtonDelegate::~RoundedTextButtonDelegate() = default;
+
+} // namespace corvex

@@ -1,0 +1,7 @@
+#include "toolkit/UserInteractionProtocol.h"
+
+namespace corvex {
+
+UserInteractionProtocol::~UserInteractionProtocol() = default;
+
+} // namespace corvex
