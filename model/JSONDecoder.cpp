@@ -367,39 +367,17 @@ QByteArray JSONDecoder::decodeDataObject()
 
 bool JSONDecoder::decodeBoolForKey(const QString& key)
 {
-    const Value* value = lookup(key);
-    if (value == nullptr || !(value->isBool() || value->isNumber()))
-        return false;
-    return value->toBool();
+    return boolFromValue(lookup(key));
 }
 
 qint32 JSONDecoder::decodeIntForKey(const QString& key)
 {
-    const Value* value = lookup(key);
-    if (value == nullptr)
-        return 0;
-    if (value->isBool() || value->isInteger()) {
-        const qint64 number = value->toInteger();
-        if (number < std::numeric_limits<qint32>::min() || number > std::numeric_limits<qint32>::max())
-            return 0;
-        return qint32(number);
-    }
-    if (value->isReal()) {
-        const double real = std::trunc(value->toReal());
-        if (!(real >= double(std::numeric_limits<qint32>::min()) && real <= double(std::numeric_limits<qint32>::max())))
-            return 0;
-        return qint32(real);
-    }
-    return 0;
+    return int32FromValue(lookup(key));
 }
 
 qint64 JSONDecoder::decodeInt64ForKey(const QString& key)
 {
-    const Value* value = lookup(key);
-    if (value == nullptr || !(value->isBool() || value->isNumber()))
-        return 0;
-    // Value answers the default for a real outside the 64-bit range.
-    return value->toInteger(0);
+    return int64FromValue(lookup(key));
 }
 
 float JSONDecoder::decodeFloatForKey(const QString& key)
@@ -412,10 +390,7 @@ float JSONDecoder::decodeFloatForKey(const QString& key)
 
 double JSONDecoder::decodeDoubleForKey(const QString& key)
 {
-    const Value* value = lookup(key);
-    if (value == nullptr || !(value->isBool() || value->isNumber()))
-        return 0.0;
-    return value->toReal();
+    return doubleFromValue(lookup(key));
 }
 
 void JSONDecoder::encodeObject(const CodablePtr&, const QString&) {}

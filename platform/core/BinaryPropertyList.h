@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/OrderedDictionary.h"
 #include "platform/core/Result.h"
 #include "platform/core/Value.h"
 
@@ -176,42 +177,13 @@ private:
 };
 
 // An insertion-ordered dictionary with string keys. Writing follows the insertion order.
-class PlistDictionary
+class PlistDictionary : public OrderedDictionary<PlistValue>
 {
 public:
-    using Entry = std::pair<QString, PlistValue>;
-    using const_iterator = std::vector<Entry>::const_iterator;
-
-    PlistDictionary() = default;
-    // Repeated keys keep the first position and the last value.
-    PlistDictionary(std::initializer_list<Entry> entries);
-
-    qsizetype size() const { return qsizetype(mEntries.size()); }
-    bool isEmpty() const { return mEntries.empty(); }
-    bool contains(const QString& key) const { return indexOf(key) >= 0; }
-    // The shared null value when absent.
-    const PlistValue& value(const QString& key) const;
-    const PlistValue* find(const QString& key) const;
-    // A new key goes last; an existing key keeps its position and takes the new value.
-    void insert(const QString& key, PlistValue value);
-    void reserve(qsizetype count) { mEntries.reserve(std::size_t(count)); }
-
-    QStringList keys() const;
-    const Entry& entryAt(qsizetype index) const { return mEntries[std::size_t(index)]; }
-    const_iterator begin() const { return mEntries.begin(); }
-    const_iterator end() const { return mEntries.end(); }
-
-    friend bool operator==(const PlistDictionary& a, const PlistDictionary& b);
-    friend bool operator!=(const PlistDictionary& a, const PlistDictionary& b) { return !(a == b); }
+    using OrderedDictionary::OrderedDictionary;
 
 private:
-    static constexpr std::size_t IndexThreshold = 16;
-
-    qsizetype indexOf(const QString& key) const;
-
-    friend class PlistValue;
-    std::vector<Entry> mEntries;
-    QHash<QString, qsizetype> mIndex; // filled only above IndexThreshold entries
+    friend class PlistValue; // empties shared-alone dictionaries when releasing a tree
 };
 
 inline PlistValue::PlistValue(PlistArray array) : mData(std::make_shared<PlistArray>(std::move(array))) {}

@@ -2,6 +2,8 @@
 
 #include <QHash>
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <shared_mutex>
 
 namespace corvex {
@@ -153,6 +155,48 @@ QStringList CodableRegistry::registeredClassNames()
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+bool Coder::boolFromValue(const Value* value)
+{
+    if (value == nullptr || !(value->isBool() || value->isNumber()))
+        return false;
+    return value->toBool();
+}
+
+qint32 Coder::int32FromValue(const Value* value)
+{
+    if (value == nullptr)
+        return 0;
+    if (value->isBool() || value->isInteger()) {
+        const qint64 number = value->toInteger();
+        if (number < std::numeric_limits<qint32>::min() || number > std::numeric_limits<qint32>::max())
+            return 0;
+        return qint32(number);
+    }
+    if (value->isReal()) {
+        const double real = std::trunc(value->toReal());
+        if (!std::isfinite(real) || real < double(std::numeric_limits<qint32>::min()) ||
+            real > double(std::numeric_limits<qint32>::max()))
+            return 0;
+        return qint32(real);
+    }
+    return 0;
+}
+
+qint64 Coder::int64FromValue(const Value* value)
+{
+    if (value == nullptr || !(value->isBool() || value->isNumber()))
+        return 0;
+    // Value answers the default for a real outside the 64-bit range.
+    return value->toInteger(0);
+}
+
+double Coder::doubleFromValue(const Value* value)
+{
+    if (value == nullptr || !(value->isBool() || value->isNumber()))
+        return 0.0;
+    return value->toReal();
 }
 
 } // namespace corvex

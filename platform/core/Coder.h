@@ -154,6 +154,15 @@ public:
         }
         return result;
     }
+
+protected:
+    // The number rules of the decoders that read Values: nothing, or a value that is neither
+    // a number nor a boolean, reads as 0 / false; a number out of the type's range reads as
+    // 0; reals become integers truncated towards zero.
+    static bool boolFromValue(const Value* value);
+    static qint32 int32FromValue(const Value* value);
+    static qint64 int64FromValue(const Value* value);
+    static double doubleFromValue(const Value* value);
 };
 
 // The closed set of classes that may be made from stored data. Each class registers a

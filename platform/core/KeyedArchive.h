@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/core/BinaryPropertyList.h"
+#include "platform/core/OrderedDictionary.h"
 #include "platform/core/Result.h"
 #include "platform/core/Value.h"
 
@@ -104,41 +105,10 @@ private:
 
 // Insertion-ordered (key, value) pairs: the keys of an object, the entries of a dictionary
 // and the top-level keys of an archive.
-class ArchivedDictionary
+class ArchivedDictionary : public OrderedDictionary<ArchivedValue>
 {
 public:
-    using Entry = std::pair<QString, ArchivedValue>;
-    using const_iterator = std::vector<Entry>::const_iterator;
-
-    ArchivedDictionary() = default;
-    // Repeated keys keep the first position and the last value.
-    ArchivedDictionary(std::initializer_list<Entry> entries);
-
-    qsizetype size() const { return qsizetype(mEntries.size()); }
-    bool isEmpty() const { return mEntries.empty(); }
-    bool contains(const QString& key) const { return indexOf(key) >= 0; }
-    // Nil when absent.
-    const ArchivedValue& value(const QString& key) const;
-    const ArchivedValue* find(const QString& key) const;
-    // A new key goes last; an existing key keeps its position and takes the new value.
-    void insert(const QString& key, ArchivedValue value);
-
-    QStringList keys() const;
-    const Entry& entryAt(qsizetype index) const { return mEntries[std::size_t(index)]; }
-    const_iterator begin() const { return mEntries.begin(); }
-    const_iterator end() const { return mEntries.end(); }
-
-    // The same keys with equal values, in any order.
-    friend bool operator==(const ArchivedDictionary& a, const ArchivedDictionary& b);
-    friend bool operator!=(const ArchivedDictionary& a, const ArchivedDictionary& b) { return !(a == b); }
-
-private:
-    static constexpr std::size_t IndexThreshold = 16;
-
-    qsizetype indexOf(const QString& key) const;
-
-    std::vector<Entry> mEntries;
-    QHash<QString, qsizetype> mIndex; // filled only above IndexThreshold entries
+    using OrderedDictionary::OrderedDictionary;
 };
 
 // An instance of a class in a keyed archive: the class name, its hierarchy for "$classes"

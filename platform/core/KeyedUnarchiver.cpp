@@ -212,39 +212,17 @@ QByteArray KeyedUnarchiver::decodeDataObject()
 
 bool KeyedUnarchiver::decodeBoolForKey(const QString& key)
 {
-    const Value* value = primitive(key);
-    if (value == nullptr || !(value->isBool() || value->isNumber()))
-        return false;
-    return value->toBool();
+    return boolFromValue(primitive(key));
 }
 
 qint32 KeyedUnarchiver::decodeIntForKey(const QString& key)
 {
-    const Value* value = primitive(key);
-    if (value == nullptr)
-        return 0;
-    if (value->isBool() || value->isInteger()) {
-        const qint64 number = value->toInteger();
-        if (number < std::numeric_limits<qint32>::min() || number > std::numeric_limits<qint32>::max())
-            return 0;
-        return qint32(number);
-    }
-    if (value->isReal()) {
-        const double real = std::trunc(value->toReal());
-        if (!std::isfinite(real) || real < double(std::numeric_limits<qint32>::min()) ||
-            real > double(std::numeric_limits<qint32>::max()))
-            return 0;
-        return qint32(real);
-    }
-    return 0;
+    return int32FromValue(primitive(key));
 }
 
 qint64 KeyedUnarchiver::decodeInt64ForKey(const QString& key)
 {
-    const Value* value = primitive(key);
-    if (value == nullptr || !(value->isBool() || value->isNumber()))
-        return 0;
-    return value->toInteger(0);
+    return int64FromValue(primitive(key));
 }
 
 float KeyedUnarchiver::decodeFloatForKey(const QString& key)
@@ -257,10 +235,7 @@ float KeyedUnarchiver::decodeFloatForKey(const QString& key)
 
 double KeyedUnarchiver::decodeDoubleForKey(const QString& key)
 {
-    const Value* value = primitive(key);
-    if (value == nullptr || !(value->isBool() || value->isNumber()))
-        return 0.0;
-    return value->toReal();
+    return doubleFromValue(primitive(key));
 }
 
 void KeyedUnarchiver::encodeObject(const CodablePtr&, const QString&) {}

@@ -13,6 +13,7 @@
 #include "tests/support/LogCapture.h"
 #include "tests/support/RunUntil.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/TestFiles.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -37,19 +38,8 @@ QString attachmentsFolder()
     return Paths::applicationSupport() + QStringLiteral("/com.tallowfen.corvex/volatile/attachments");
 }
 
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& data)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
-    file.write(data);
-}
+using corvex::test::readFile;
+using corvex::test::writeFile;
 
 // Every entry below the folder (links not followed) with its size, hidden ones included.
 std::map<QString, qint64> snapshot(const QString& folder)

@@ -24,6 +24,7 @@
 #include "tests/support/LogCapture.h"
 #include "tests/support/RunUntil.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/TestFiles.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
@@ -75,12 +76,7 @@ QByteArray readFile(const QString& path)
     return file.readAll();
 }
 
-void writeFile(const QString& path, const QByteArray& data)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
-    ASSERT_EQ(file.write(data), data.size());
-}
+using corvex::test::writeFile;
 
 QString outPath(const QString& name)
 {

@@ -8,6 +8,7 @@
 #include "tests/support/FaultShim.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/TestFiles.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -47,21 +48,8 @@ QJsonObject expectations()
     return QJsonDocument::fromJson(file.readAll()).object();
 }
 
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
-}
-
-void writeFile(const QString& path, const QByteArray& data)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
-    ASSERT_EQ(file.write(data), data.size());
-}
+using corvex::test::readFile;
+using corvex::test::writeFile;
 
 QString inTest(const QString& relative)
 {

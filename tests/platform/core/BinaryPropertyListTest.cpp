@@ -1,6 +1,7 @@
 #include "platform/core/BinaryPropertyList.h"
 #include "platform/core/JsonText.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -70,13 +71,7 @@ QString scriptDir()
     return QFileInfo(QStringLiteral(__FILE__)).absoluteDir().absoluteFilePath(QStringLiteral("../../data/gen"));
 }
 
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
-}
+using corvex::test::readFile;
 
 // The value a tagged description of expected.json stands for.
 PlistValue fromTagged(const Value& tagged)

@@ -2,6 +2,7 @@
 #include "platform/core/JsonText.h"
 #include "platform/core/KeyedArchive.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -84,13 +85,7 @@ QString checkScript()
         .absoluteFilePath(QStringLiteral("../../data/gen/check_keyed_archive.py"));
 }
 
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
-}
+using corvex::test::readFile;
 
 Value expectations()
 {

@@ -7,6 +7,7 @@
 #include "tests/support/LogCapture.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/VirtualScheduler.h"
+#include "tests/support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -45,20 +46,8 @@ QString defaultsPath()
     return defaultsFolder() + QStringLiteral("/defaults.json");
 }
 
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
-    ASSERT_EQ(file.write(bytes), bytes.size());
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
-}
+using corvex::test::readFile;
+using corvex::test::writeFile;
 
 QStringList entries(const QString& path)
 {

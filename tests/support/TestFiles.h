@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace corvex::test {
+
+// The bytes of a file; empty when it cannot be read (a missing file is often what a test
+// expects, so this records no failure).
+QByteArray readFile(const QString& path);
+
+// Writes the bytes, making the folders on the way; a file that cannot be written in full
+// fails the running test.
+void writeFile(const QString& path, const QByteArray& bytes);
+
+} // namespace corvex::test
