@@ -191,7 +191,8 @@ void payloadRead(benchmark::State& state)
 {
     const QByteArray data = makeDocument(state.range(0), 0)->exportAsCorvexData().value();
     for (auto _ : state) {
-        auto payload = corvex::ArchiveImport::withFreshIdentifiers(IdeaDocumentDataObject::readFromCorvexData(data));
+        auto payload =
+            corvex::ArchiveImport::withFreshIdentifiers(IdeaDocumentDataObject::readFromCorvexData(data));
         if (!payload) {
             state.SkipWithError("the payload did not read");
             break;
@@ -268,7 +269,8 @@ void opmlRead(benchmark::State& state)
 
 const corvex::bench::Registration opmlRegistration([] {
     using Function = void (*)(benchmark::State&);
-    const std::pair<const char*, Function> benchmarks[] = {{"OPML/write", opmlWrite}, {"OPML/read", opmlRead}};
+    const std::pair<const char*, Function> benchmarks[] = {{"OPML/write", opmlWrite},
+                                                           {"OPML/read", opmlRead}};
     for (const auto& [name, function] : benchmarks) {
         benchmark::RegisterBenchmark(name, function)
             ->ArgsProduct({corvex::bench::sizes({10000, 100000}, 100)})

@@ -32,7 +32,8 @@ void backdropChain(benchmark::State& state)
     for (auto _ : state) {
         const FilterImage blurred = FilterImage::fromImage(picture).colorControls(1.5).gaussianBlur(15);
         const FilterImage tinted =
-            FilterImage::multiplyBlend(FilterImage::constantColor(PlatformColor::deviceRGB(0, 0, 0, 0.1)), blurred)
+            FilterImage::multiplyBlend(FilterImage::constantColor(PlatformColor::deviceRGB(0, 0, 0, 0.1)),
+                                       blurred)
                 .cropped(Rect(0, 0, width, height));
         QImage out = tinted.render(Rect(0, 0, width, height));
         benchmark::DoNotOptimize(out);

@@ -116,11 +116,11 @@ void rescaledRgba8888(benchmark::State& state)
 }
 
 const bench::Registration registration([] {
-    for (auto [name, function] : {std::pair{"Compositor/PlanetsFrame/Steady/ARGB32Premultiplied", &steadyArgb32},
-                                  std::pair{"Compositor/PlanetsFrame/Steady/RGBA8888Premultiplied", &steadyRgba8888},
-                                  std::pair{"Compositor/PlanetsFrame/Rescaled/ARGB32Premultiplied", &rescaledArgb32},
-                                  std::pair{"Compositor/PlanetsFrame/Rescaled/RGBA8888Premultiplied",
-                                            &rescaledRgba8888}}) {
+    for (auto [name, function] :
+         {std::pair{"Compositor/PlanetsFrame/Steady/ARGB32Premultiplied", &steadyArgb32},
+          std::pair{"Compositor/PlanetsFrame/Steady/RGBA8888Premultiplied", &steadyRgba8888},
+          std::pair{"Compositor/PlanetsFrame/Rescaled/ARGB32Premultiplied", &rescaledArgb32},
+          std::pair{"Compositor/PlanetsFrame/Rescaled/RGBA8888Premultiplied", &rescaledRgba8888}}) {
         auto* b = benchmark::RegisterBenchmark(name, function);
         for (std::int64_t planets : bench::sizes({60}, 2))
             b->Arg(planets);

@@ -38,7 +38,8 @@ void decodedTreeMemory(benchmark::State& state)
     const int ideas = int(state.range(0));
     // Lazily made tables (colours, the class registry) are not the tree's.
     IdeaDocumentDataObject::registerCodables();
-    (void)IdeaDocumentDataObject::readFromJSONData(corvex::test::makePayloadJson(corvex::test::makeDocumentTree(10)));
+    (void)IdeaDocumentDataObject::readFromJSONData(
+        corvex::test::makePayloadJson(corvex::test::makeDocumentTree(10)));
 
     QByteArray compressed;
     qsizetype jsonBytes = 0;
@@ -72,10 +73,11 @@ void decodedTreeMemory(benchmark::State& state)
     state.counters["heap_bytes"] = heapInUse; // allocated and not freed, whatever the pages
     state.counters["bytes_per_idea"] = treeBytes / ideas;
     state.counters["tree_per_json"] = treeBytes / double(jsonBytes);
-    std::printf("decoded %d ideas: JSON text %.1f MB, tree %.1f MB resident (%.2f x the text; %.1f MB of heap), "
-                "VmRSS %.1f -> %.1f MB, VmHWM %.1f MB\n",
-                ideas, double(jsonBytes) / 1e6, treeBytes / 1e6, treeBytes / double(jsonBytes), heapInUse / 1e6,
-                before / 1e6, after / 1e6, statusBytes("VmHWM") / 1e6);
+    std::printf(
+        "decoded %d ideas: JSON text %.1f MB, tree %.1f MB resident (%.2f x the text; %.1f MB of heap), "
+        "VmRSS %.1f -> %.1f MB, VmHWM %.1f MB\n",
+        ideas, double(jsonBytes) / 1e6, treeBytes / 1e6, treeBytes / double(jsonBytes), heapInUse / 1e6,
+        before / 1e6, after / 1e6, statusBytes("VmHWM") / 1e6);
 }
 
 const corvex::bench::Registration registration([] {

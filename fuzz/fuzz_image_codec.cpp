@@ -21,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QImage image = corvex::ImageCodec::decode(bytes);
     if (!image.isNull()) {
         // Whatever decodes has the format and bounds the rest of the program expects.
-        if (image.format() != QImage::Format_RGBA8888_Premultiplied || image.width() > corvex::ImageCodec::MaxDimension ||
+        if (image.format() != QImage::Format_RGBA8888_Premultiplied ||
+            image.width() > corvex::ImageCodec::MaxDimension ||
             image.height() > corvex::ImageCodec::MaxDimension)
             __builtin_trap();
     }

@@ -23,7 +23,8 @@ void checkError(const corvex::Error& error)
 {
     if (error.isNull() || error.localizedDescription().isEmpty())
         fail("an error without domain or text", error);
-    if (error.domain() != corvex::BinaryPropertyList::ErrorDomain && error.domain() != corvex::KeyedArchive::ErrorDomain)
+    if (error.domain() != corvex::BinaryPropertyList::ErrorDomain &&
+        error.domain() != corvex::KeyedArchive::ErrorDomain)
         fail("an error of a foreign domain", error);
 }
 

@@ -39,7 +39,8 @@ void readEverything(const corvex::IdeaDocumentDataObjectPtr& payload)
             (void)idea->colorTheme();
             (void)idea->exportTitle();
             (void)idea->exportFileNameForType(QStringLiteral("corvex"));
-            (void)(idea->hasText() || idea->hasNote() || idea->hasColor() || idea->hasIcon() || idea->hasURL());
+            (void)(idea->hasText() || idea->hasNote() || idea->hasColor() || idea->hasIcon() ||
+                   idea->hasURL());
             (void)idea->linkedIdea();
             (void)idea->description();
         },
@@ -123,7 +124,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!compressed.ok())
         fail("a read payload does not compress");
     const auto fromCompressed = IdeaDocumentDataObject::readFromSomeData(compressed.value());
-    if (!fromCompressed || fromCompressed->idea()->calculateWholeTreeSize() != second->idea()->calculateWholeTreeSize())
+    if (!fromCompressed ||
+        fromCompressed->idea()->calculateWholeTreeSize() != second->idea()->calculateWholeTreeSize())
         fail("the compressed form reads differently");
     return 0;
 }

@@ -29,12 +29,14 @@ QString gRoot;
 
 void expectOnly(const QString& folder, const QStringList& names)
 {
-    QStringList found = QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    QStringList found =
+        QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     found.sort();
     QStringList wanted = names;
     wanted.sort();
     if (found != wanted)
-        fail("something was written outside the destination:", folder + QStringLiteral(": ") + found.join(QLatin1Char(' ')));
+        fail("something was written outside the destination:",
+             folder + QStringLiteral(": ") + found.join(QLatin1Char(' ')));
 }
 
 // Walks byte paths, not QStrings: archives may name files in bytes that are no UTF-8.

@@ -4,17 +4,11 @@ namespace corvex {
 
 ApplicationDelegate::~ApplicationDelegate() = default;
 
-void ApplicationDelegate::markPersistentAppStateDirty()
-{
-}
+void ApplicationDelegate::markPersistentAppStateDirty() {}
 
-void ApplicationDelegate::updatePersistentAppStateNow()
-{
-}
+void ApplicationDelegate::updatePersistentAppStateNow() {}
 
-void ApplicationDelegate::addNewRecentDocumentURL(const QUrl&)
-{
-}
+void ApplicationDelegate::addNewRecentDocumentURL(const QUrl&) {}
 
 bool ApplicationDelegate::canWeSafelyDeleteIdea(const QString&, const QString&)
 {
@@ -22,9 +16,7 @@ bool ApplicationDelegate::canWeSafelyDeleteIdea(const QString&, const QString&)
     return true;
 }
 
-void ApplicationDelegate::openDocumentInNewWindow(const QString&, const QString&)
-{
-}
+void ApplicationDelegate::openDocumentInNewWindow(const QString&, const QString&) {}
 
 bool ApplicationDelegate::isFileCurrentlyOpen(const QUrl&)
 {

@@ -9,8 +9,7 @@ namespace corvex {
 class CollectionExtensions
 {
 public:
-    template <class Container>
-    static bool isEmpty(const Container& container)
+    template <class Container> static bool isEmpty(const Container& container)
     {
         return std::empty(container);
     }

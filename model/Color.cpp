@@ -11,15 +11,11 @@ PlatformColor platformColorOf(const RGBA& rgb)
 
 } // namespace
 
-Color::Color(Private, QString name, const RGBA& rgb, const HSVA& hsv, bool bright, std::weak_ptr<ColorTheme> theme)
-    : mName(std::move(name))
-    , mTheme(std::move(theme))
-    , mRGB(rgb)
-    , mHSV(hsv)
-    , mUIColor(platformColorOf(rgb))
-    , mIsBright(bright)
-{
-}
+Color::Color(Private, QString name, const RGBA& rgb, const HSVA& hsv, bool bright,
+             std::weak_ptr<ColorTheme> theme)
+    : mName(std::move(name)), mTheme(std::move(theme)), mRGB(rgb), mHSV(hsv), mUIColor(platformColorOf(rgb)),
+      mIsBright(bright)
+{}
 
 ColorPtr Color::withRGB(const QString& name, const RGBA& rgb)
 {
@@ -41,8 +37,8 @@ ColorPtr Color::withHSV(const QString& name, const HSVA& hsv)
     return std::make_shared<Color>(Private{}, name, rgb, hsv, false, std::weak_ptr<ColorTheme>());
 }
 
-ColorPtr Color::withHSV(const QString& name, float hue, float saturation, float value, float alpha, bool bright,
-                        const std::shared_ptr<ColorTheme>& theme)
+ColorPtr Color::withHSV(const QString& name, float hue, float saturation, float value, float alpha,
+                        bool bright, const std::shared_ptr<ColorTheme>& theme)
 {
     const HSVA hsv{double(hue), double(saturation), double(value), double(alpha)};
     RGBA rgb;

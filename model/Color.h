@@ -49,8 +49,7 @@ public:
 
 private:
     struct Private
-    {
-    };
+    {};
 
 public:
     // Use the factories; public only for std::make_shared.

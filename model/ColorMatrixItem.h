@@ -12,11 +12,8 @@ class ColorMatrixItem
 public:
     ColorMatrixItem() = default;
     ColorMatrixItem(ColorPtr color, std::size_t row, std::size_t col)
-        : mColor(std::move(color))
-        , mRow(row)
-        , mCol(col)
-    {
-    }
+        : mColor(std::move(color)), mRow(row), mCol(col)
+    {}
 
     std::size_t row() const { return mRow; }
     void setRow(std::size_t row) { mRow = row; }

@@ -6,10 +6,7 @@
 
 namespace corvex {
 
-ColorTheme::ColorTheme(Private, QString name)
-    : mName(std::move(name))
-{
-}
+ColorTheme::ColorTheme(Private, QString name) : mName(std::move(name)) {}
 
 std::shared_ptr<ColorTheme> ColorTheme::create(const QString& name)
 {

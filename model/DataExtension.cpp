@@ -8,7 +8,8 @@ Result<QByteArray> DataExtension::zlibDeflate(const QByteArray& data)
         return data;
     auto compressed = Zlib::compress(data);
     if (!compressed)
-        return Error(Zlib::ErrorDomain, Zlib::OutOfMemory, QStringLiteral("zlib could not compress the data"));
+        return Error(Zlib::ErrorDomain, Zlib::OutOfMemory,
+                     QStringLiteral("zlib could not compress the data"));
     return std::move(*compressed);
 }
 

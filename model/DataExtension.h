@@ -19,7 +19,8 @@ public:
     // or gzip stream, a truncated one, a bad checksum or bytes after the stream fail, and so
     // does output beyond maxOutput: a few kilobytes must not claim gigabytes of memory. The
     // output buffer grows geometrically up to the bound.
-    static Result<QByteArray> zlibInflate(const QByteArray& data, qint64 maxOutput = Zlib::DefaultInflateLimit);
+    static Result<QByteArray> zlibInflate(const QByteArray& data,
+                                          qint64 maxOutput = Zlib::DefaultInflateLimit);
 };
 
 } // namespace corvex

@@ -114,7 +114,9 @@ void synchronizeDefaults()
 void postAppearanceChanged()
 {
     // Observers are views: they hear of the change on the main thread.
-    const auto post = [] { NotificationCenter::defaultCenter().post(Globals::AppearanceSettingsChangedNotification); };
+    const auto post = [] {
+        NotificationCenter::defaultCenter().post(Globals::AppearanceSettingsChangedNotification);
+    };
     if (MainQueue::isMainThread())
         post();
     else
@@ -241,21 +243,66 @@ void Globals::setHighContrastText(bool on)
 
 // Palette
 
-PlatformColor Globals::colorGrayD7DEE4() { return rgb255(215, 222, 228); }
-PlatformColor Globals::colorGray91() { return rgb255(232, 232, 233); }
-PlatformColor Globals::colorGray93() { return rgb255(233, 237, 238); }
-PlatformColor Globals::colorGray95() { return white(0.95f); }
-PlatformColor Globals::colorGray58() { return white(0.58f); }
-PlatformColor Globals::colorGrayDarkText() { return rgb255(156, 164, 167); }
-PlatformColor Globals::colorGray46() { return white(0.46f); }
-PlatformColor Globals::colorGray26() { return white(0.26f); }
-PlatformColor Globals::colorGray23() { return rgb255(57, 58, 58); }
-PlatformColor Globals::colorBlack() { return PlatformColor::black(); }
-PlatformColor Globals::colorLightGray() { return PlatformColor::lightGray(); }
-PlatformColor Globals::colorWhite() { return PlatformColor::white(); }
-PlatformColor Globals::colorBrightGreen() { return rgb255(32, 228, 191); }
-PlatformColor Globals::colorNiceGreen() { return rgbFloat(0.231f, 0.812f, 0.714f); }
-PlatformColor Globals::colorDollarGreen() { return rgbFloat(0.0f, 0.9f, 0.76f); }
+PlatformColor Globals::colorGrayD7DEE4()
+{
+    return rgb255(215, 222, 228);
+}
+PlatformColor Globals::colorGray91()
+{
+    return rgb255(232, 232, 233);
+}
+PlatformColor Globals::colorGray93()
+{
+    return rgb255(233, 237, 238);
+}
+PlatformColor Globals::colorGray95()
+{
+    return white(0.95f);
+}
+PlatformColor Globals::colorGray58()
+{
+    return white(0.58f);
+}
+PlatformColor Globals::colorGrayDarkText()
+{
+    return rgb255(156, 164, 167);
+}
+PlatformColor Globals::colorGray46()
+{
+    return white(0.46f);
+}
+PlatformColor Globals::colorGray26()
+{
+    return white(0.26f);
+}
+PlatformColor Globals::colorGray23()
+{
+    return rgb255(57, 58, 58);
+}
+PlatformColor Globals::colorBlack()
+{
+    return PlatformColor::black();
+}
+PlatformColor Globals::colorLightGray()
+{
+    return PlatformColor::lightGray();
+}
+PlatformColor Globals::colorWhite()
+{
+    return PlatformColor::white();
+}
+PlatformColor Globals::colorBrightGreen()
+{
+    return rgb255(32, 228, 191);
+}
+PlatformColor Globals::colorNiceGreen()
+{
+    return rgbFloat(0.231f, 0.812f, 0.714f);
+}
+PlatformColor Globals::colorDollarGreen()
+{
+    return rgbFloat(0.0f, 0.9f, 0.76f);
+}
 
 // Fonts
 

@@ -33,9 +33,10 @@ public:
 
     // Posted (no sender, no user information) once for each change of the text size factor
     // or of the high-contrast setting; a write that changes neither posts nothing.
-    static const QString AppearanceSettingsChangedNotification; // "GlobalsAppearanceSettingsChangedNotification"
+    static const QString
+        AppearanceSettingsChangedNotification; // "GlobalsAppearanceSettingsChangedNotification"
 
-    static const QString ErrorDomain;            // "com.tallowfen.corvex"
+    static const QString ErrorDomain;              // "com.tallowfen.corvex"
     static constexpr int MessageErrorCode = -1500; // raiseCorvexError
     static constexpr int NullURLErrorCode = -1404; // raiseCorvexURLError
 

@@ -93,8 +93,8 @@ IconImagePtr IconImage::sharedIcon(const QString& name, const QString& category,
 IconImagePtr IconImage::initWithCoder(Coder& coder)
 {
     return sharedIcon(coder.decodeStringForKey(QStringLiteral("name")).value_or(QString()),
-                        coder.decodeStringForKey(QStringLiteral("category")).value_or(QString()),
-                        coder.decodeStringForKey(QStringLiteral("symbol")).value_or(QString()));
+                      coder.decodeStringForKey(QStringLiteral("category")).value_or(QString()),
+                      coder.decodeStringForKey(QStringLiteral("symbol")).value_or(QString()));
 }
 
 QString IconImage::className() const

@@ -240,13 +240,15 @@ bool Idea::insertIdea(const IdeaPtr& idea, quint64 index)
     if (isLink())
         return false;
     if (const char* refusal = insertionRefusal(idea)) {
-        Log::assertionFailure(QStringLiteral("-[Idea insertIdea:atIndex:] refused: ") + QLatin1String(refusal));
+        Log::assertionFailure(QStringLiteral("-[Idea insertIdea:atIndex:] refused: ") +
+                              QLatin1String(refusal));
         return false;
     }
     if (index > mIdeas.size()) {
-        Log::assertionFailure(QStringLiteral("-[Idea insertIdea:atIndex:] index %1 beyond %2 children; inserted last")
-                                  .arg(index)
-                                  .arg(mIdeas.size()));
+        Log::assertionFailure(
+            QStringLiteral("-[Idea insertIdea:atIndex:] index %1 beyond %2 children; inserted last")
+                .arg(index)
+                .arg(mIdeas.size()));
         index = mIdeas.size();
     }
     insertChecked(idea, index);
@@ -256,12 +258,14 @@ bool Idea::insertIdea(const IdeaPtr& idea, quint64 index)
 bool Idea::moveToParent(const IdeaPtr& newParent, quint64 index)
 {
     if (!newParent) {
-        Log::assertionFailure(QStringLiteral("-[Idea moveToParent:atIndex:] refused: there is no new parent"));
+        Log::assertionFailure(
+            QStringLiteral("-[Idea moveToParent:atIndex:] refused: there is no new parent"));
         return false;
     }
     const IdeaPtr self = shared_from_this();
     if (const char* refusal = newParent->insertionRefusal(self)) {
-        Log::assertionFailure(QStringLiteral("-[Idea moveToParent:atIndex:] refused: ") + QLatin1String(refusal));
+        Log::assertionFailure(QStringLiteral("-[Idea moveToParent:atIndex:] refused: ") +
+                              QLatin1String(refusal));
         return false;
     }
     if (const IdeaPtr oldParent = mParent.lock()) {
@@ -485,7 +489,8 @@ const Idea* Idea::contentIdea(IdeaPtr& keepAlive) const
     std::array<const Idea*, MaxLinkHops> visited{};
     int hops = 0;
     while (current->isLink()) {
-        if (hops == MaxLinkHops || std::find(visited.begin(), visited.begin() + hops, current) != visited.begin() + hops)
+        if (hops == MaxLinkHops ||
+            std::find(visited.begin(), visited.begin() + hops, current) != visited.begin() + hops)
             return nullptr;
         visited[std::size_t(hops++)] = current;
         keepAlive = current->linkedIdea();
@@ -641,7 +646,8 @@ bool Idea::hasURL() const
 {
     IdeaPtr keep;
     const Idea* content = contentIdea(keep);
-    return content && content->mIdeaType == IdeaTypeURL && content->mExtras && !content->mExtras->url.isNull();
+    return content && content->mIdeaType == IdeaTypeURL && content->mExtras &&
+           !content->mExtras->url.isNull();
 }
 
 QString Idea::exportTitle() const
@@ -680,7 +686,8 @@ QString Idea::exportFileNameForType(const QString& extension) const
         return QStringLiteral("document");
     qsizetype cut = std::min<qsizetype>(title.size(), 30);
     // A window name is no place for half a surrogate pair.
-    if (cut < title.size() && cut > 0 && title.at(cut).isLowSurrogate() && title.at(cut - 1).isHighSurrogate())
+    if (cut < title.size() && cut > 0 && title.at(cut).isLowSurrogate() &&
+        title.at(cut - 1).isHighSurrogate())
         --cut;
     return title.left(cut);
 }
@@ -709,7 +716,8 @@ QString Idea::description() const
         return QStringLiteral("<Idea text=[%1] identifier=[%2] 0x%3>")
             .arg(orNull(mText), orNull(mIdentifier), QString::number(quintptr(this), 16));
     }
-    return QStringLiteral("<Idea type=[%1] identifier=[%2]>").arg(stringFromIdeaType(mIdeaType), orNull(mIdentifier));
+    return QStringLiteral("<Idea type=[%1] identifier=[%2]>")
+        .arg(stringFromIdeaType(mIdeaType), orNull(mIdentifier));
 }
 
 QString Idea::debugDescription() const
@@ -725,7 +733,8 @@ QString Idea::debugDescription() const
         stack.pop_back();
         dump += QString(2 * depth, QLatin1Char(' '));
         if (idea->mIdeaType == IdeaTypeText) {
-            dump += QStringLiteral("text: [") + orNull(idea->mText) + QStringLiteral("] i=") + orNull(idea->mIdentifier);
+            dump += QStringLiteral("text: [") + orNull(idea->mText) + QStringLiteral("] i=") +
+                    orNull(idea->mIdentifier);
         } else {
             dump += stringFromIdeaType(idea->mIdeaType) + QStringLiteral(" i=") + orNull(idea->mIdentifier);
         }
@@ -823,7 +832,8 @@ IdeaPtr Idea::deepCopyWithNewIdentifiersPreservingExternalLinks(bool preserveExt
         if (!copy->isLink())
             continue;
         const QString target = copy->linkedIdentifier();
-        const auto found = target.isNull() ? copyBySourceIdentifier.constEnd() : copyBySourceIdentifier.constFind(target);
+        const auto found =
+            target.isNull() ? copyBySourceIdentifier.constEnd() : copyBySourceIdentifier.constFind(target);
         if (found != copyBySourceIdentifier.constEnd()) {
             copy->extras().linkedIdentifier = found.value()->mIdentifier;
             continue;

@@ -264,7 +264,8 @@ private:
     bool adoptDecodedChild(const CodedValue& child);
     static quint32 storedNumber(quint64 value)
     {
-        return value > std::numeric_limits<quint32>::max() ? std::numeric_limits<quint32>::max() : quint32(value);
+        return value > std::numeric_limits<quint32>::max() ? std::numeric_limits<quint32>::max()
+                                                           : quint32(value);
     }
 
     Extras& extras();

@@ -59,11 +59,13 @@ void IdeaDocumentDataObject::registerCodables()
     static OnceGuard once;
     once.run([] {
         registerModelCodables();
-        CodableRegistry::registerClass(ClassName, [](Coder& coder) -> CodablePtr { return initWithCoder(coder); });
+        CodableRegistry::registerClass(ClassName,
+                                       [](Coder& coder) -> CodablePtr { return initWithCoder(coder); });
     });
 }
 
-IdeaDocumentDataObjectPtr IdeaDocumentDataObject::readFromUnknownData(const QByteArray& data, const QUrl& urlHint)
+IdeaDocumentDataObjectPtr IdeaDocumentDataObject::readFromUnknownData(const QByteArray& data,
+                                                                      const QUrl& urlHint)
 {
     if (UrlExtension::potentiallyOPMLDocument(urlHint))
         return readFromOPML(data);
@@ -109,7 +111,8 @@ IdeaDocumentDataObjectPtr IdeaDocumentDataObject::readFromJSONData(const QByteAr
         logUnreadable(QStringLiteral("the root object is no document payload"));
         return nullptr;
     }
-    if (payload->mFileFormatVersion < OldestReadableVersion || payload->mFileFormatVersion > CurrentFileFormatVersion) {
+    if (payload->mFileFormatVersion < OldestReadableVersion ||
+        payload->mFileFormatVersion > CurrentFileFormatVersion) {
         logUnreadable(QStringLiteral("file format version %1").arg(payload->mFileFormatVersion));
         return nullptr;
     }
@@ -126,7 +129,8 @@ IdeaDocumentDataObjectPtr IdeaDocumentDataObject::readFromOPML(const QByteArray&
     if (!parser) {
         static std::atomic<bool> logged{false};
         if (!logged.exchange(true))
-            Log::warning(QStringLiteral("IdeaDocumentDataObject: no OPML parser is installed; OPML files are not read"));
+            Log::warning(QStringLiteral(
+                "IdeaDocumentDataObject: no OPML parser is installed; OPML files are not read"));
         return nullptr;
     }
     IdeaPtr root;

@@ -65,8 +65,8 @@ public:
 
     // A payload of the current version for a document's tree: dateModified is `modified`,
     // or now when that is invalid; dateCreated is `created`, or else that dateModified.
-    static IdeaDocumentDataObjectPtr payloadForWriting(const std::shared_ptr<Idea>& root, const QDateTime& created,
-                                                       const QDateTime& modified);
+    static IdeaDocumentDataObjectPtr payloadForWriting(const std::shared_ptr<Idea>& root,
+                                                       const QDateTime& created, const QDateTime& modified);
     // The plain form (the JSON text). A failure (a circular reference in the tree, a tree too
     // deep) is logged and recorded through Globals::raiseCorvexError, and answered as an
     // error: the caller reports the write as failed and keeps the old file.

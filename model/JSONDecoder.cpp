@@ -50,7 +50,8 @@ JSONDecoder::JSONDecoder(const QByteArray& json)
         Log::error(QStringLiteral("NSJSONSerialization: Error ") + describeUserInfo(parseError.userInfo()));
         QVariantMap info;
         info.insert(Error::UnderlyingErrorKey, parseError.toString());
-        fail(ParseFailed, QStringLiteral("The JSON text is not readable: ") + parseError.localizedDescription(), info);
+        fail(ParseFailed,
+             QStringLiteral("The JSON text is not readable: ") + parseError.localizedDescription(), info);
         return;
     }
     mRoot = std::move(parsed).value();
@@ -197,8 +198,9 @@ CodedValue JSONDecoder::decodeCurrent()
         if (const Value* named = value.toDictionary().find(ClassKey)) {
             ClassInfo* info = named->isString() ? classForClassName(named->toString()) : nullptr;
             if (info == nullptr) {
-                fail(UnknownClass, QStringLiteral("\"@class\" names no known class: %1")
-                                       .arg(named->isString() ? named->toString() : Value::typeName(named->type())));
+                fail(UnknownClass,
+                     QStringLiteral("\"@class\" names no known class: %1")
+                         .arg(named->isString() ? named->toString() : Value::typeName(named->type())));
                 return CodedValue();
             }
             return make(*info);
@@ -223,7 +225,8 @@ CodedValue JSONDecoder::decodeCurrent()
 CodedValue JSONDecoder::make(ClassInfo& info)
 {
     if (info.nesting >= mMaxClassNesting) {
-        fail(TooDeep, QStringLiteral("%1 objects nested deeper than %2 levels").arg(info.name).arg(mMaxClassNesting));
+        fail(TooDeep,
+             QStringLiteral("%1 objects nested deeper than %2 levels").arg(info.name).arg(mMaxClassNesting));
         return CodedValue();
     }
     ++info.nesting;

@@ -37,14 +37,14 @@ public:
         ParseFailed = 1,  // the JsonText error is the underlying error
         UnknownClass = 2, // "@class" names no registered class (or is not a text)
         TooDeep = 3,
-        NoRootObject = 4, // the root is no dictionary, or its first key gives no object
+        NoRootObject = 4,   // the root is no dictionary, or its first key gives no object
         DecodingFailed = 5, // an exception left a factory
     };
     // The id of the parsed document before decodeObject() opens it.
-    static const QString RootId;   // "root"
+    static const QString RootId; // "root"
     // The id under which array elements that name no class are read as plain dictionaries.
     static const QString PlainObjectId; // "object"
-    static const QString ClassKey; // "@class"
+    static const QString ClassKey;      // "@class"
     // The model's maximum idea depth (Idea::MaxDepth).
     static constexpr int DefaultMaxClassNesting = 1000;
 
@@ -140,7 +140,7 @@ private:
     std::vector<Frame> mJsonObjectStack;
     QHash<QString, QString> mMappingClasses;
     QHash<QString, std::shared_ptr<ClassInfo>> mClasses; // registered class name -> info
-    QHash<QString, ClassInfo*> mClassCache;               // key -> class (nullptr for none)
+    QHash<QString, ClassInfo*> mClassCache;              // key -> class (nullptr for none)
     // The key looked up last: elements of one list all ask for the same one.
     QString mLastKey;
     ClassInfo* mLastClass = nullptr;

@@ -111,7 +111,8 @@ bool JSONEncoder::encodeTop(const Codable* object, bool wrapped)
         QVariantMap info;
         info.insert(ExceptionNameKey, exception.name());
         info.insert(ExceptionReasonKey, exception.reason());
-        const int code = exception.name() == CircularReferenceExceptionName ? CircularReference : EncodingFailed;
+        const int code =
+            exception.name() == CircularReferenceExceptionName ? CircularReference : EncodingFailed;
         mError = Error(ErrorDomain, code, exception.name() + QStringLiteral(": ") + exception.reason(), info);
     } catch (const EncodingStopped& stopped) {
         mError = Error(ErrorDomain, stopped.code, stopped.text);
@@ -147,8 +148,9 @@ Value JSONEncoder::encodeCodable(const Codable& object)
     // Identity, not equality: two equal objects in different places are no cycle.
     for (const void* open : mObjectStack) {
         if (open == &object)
-            throw Exception(CircularReferenceExceptionName,
-                            QStringLiteral("Found circular reference for %1 ").arg(object.codingDescription()));
+            throw Exception(
+                CircularReferenceExceptionName,
+                QStringLiteral("Found circular reference for %1 ").arg(object.codingDescription()));
     }
     const QString name = object.className();
     std::size_t slot = 0;
@@ -157,9 +159,10 @@ Value JSONEncoder::encodeCodable(const Codable& object)
     if (slot == mClassNesting.size())
         mClassNesting.emplace_back(name, 0);
     if (mClassNesting[slot].second >= MaxClassNesting)
-        throw EncodingStopped{TooDeep, QStringLiteral("%1 objects nested deeper than %2 levels cannot be written")
-                                           .arg(name)
-                                           .arg(MaxClassNesting)};
+        throw EncodingStopped{TooDeep,
+                              QStringLiteral("%1 objects nested deeper than %2 levels cannot be written")
+                                  .arg(name)
+                                  .arg(MaxClassNesting)};
     ++mClassNesting[slot].second;
     mObjectStack.push_back(&object);
     // Room for the keys of a typical object (an idea writes up to twelve), so that its
@@ -214,8 +217,9 @@ Value JSONEncoder::plainForm(const Value& value, int depth)
     if (isPlainJson(value, mInvalidNumber))
         return value;
     if (depth >= JsonText::DefaultMaxDepth)
-        throw EncodingStopped{TooDeep, QStringLiteral("A value nested deeper than %1 levels cannot be written")
-                                           .arg(JsonText::DefaultMaxDepth)};
+        throw EncodingStopped{TooDeep,
+                              QStringLiteral("A value nested deeper than %1 levels cannot be written")
+                                  .arg(JsonText::DefaultMaxDepth)};
     if (value.isArray()) {
         ValueArray elements;
         for (const Value& element : value.toArray()) {
@@ -288,7 +292,8 @@ void JSONEncoder::encodeDataObject(const QByteArray&)
 {
     static std::atomic<bool> logged{false};
     if (!logged.exchange(true))
-        Log::assertionFailure(QStringLiteral("JSONEncoder: JSON has no unkeyed data object; nothing written"));
+        Log::assertionFailure(
+            QStringLiteral("JSONEncoder: JSON has no unkeyed data object; nothing written"));
 }
 
 bool JSONEncoder::containsValueForKey(const QString&) const

@@ -28,7 +28,8 @@ struct TableTheme
 // Part of the document format: documents store colour names, and the values decide how
 // every stored colour looks.
 constexpr TableTheme Table[] = {
-    {"greens", true,
+    {"greens",
+     true,
      {{"green0", 160, 0.67f, 0.52f, false},
       {"green1", 166, 0.81f, 0.61f, false},
       {"green2", 169, 0.81f, 0.71f, false},
@@ -36,7 +37,8 @@ constexpr TableTheme Table[] = {
       {"green4", 169, 0.86f, 0.89f, true},
       {"green5", 165, 0.33f, 0.84f, true},
       {"green6", 163, 0.21f, 0.75f, true}}},
-    {"blues", true,
+    {"blues",
+     true,
      {{"blue0", 192, 0.96f, 0.42f, false},
       {"blue1", 187, 0.73f, 0.5f, false},
       {"blue2", 187, 0.57f, 0.64f, false},
@@ -44,7 +46,8 @@ constexpr TableTheme Table[] = {
       {"blue4", 188, 0.65f, 0.92f, true},
       {"blue5", 192, 0.43f, 0.86f, true},
       {"blue6", 198, 0.33f, 0.8f, true}}},
-    {"reds", true,
+    {"reds",
+     true,
      {{"red0", 346, 0.83f, 0.38f, false},
       {"red1", 355, 0.83f, 0.6f, false},
       {"red2", 14, 0.81f, 0.76f, false},
@@ -52,7 +55,8 @@ constexpr TableTheme Table[] = {
       {"red4", 11, 0.57f, 0.9f, true},
       {"red5", 0, 0.3f, 0.8f, false},
       {"red6", 0, 0.28f, 0.68f, false}}},
-    {"violets", true,
+    {"violets",
+     true,
      {{"violet0", 244, 0.38f, 0.44f, false},
       {"violet1", 247, 0.29f, 0.55f, false},
       {"violet2", 250, 0.21f, 0.66f, false},
@@ -60,7 +64,8 @@ constexpr TableTheme Table[] = {
       {"violet4", 249, 0.07f, 0.83f, true},
       {"violet5", 252, 0.02f, 0.82f, true},
       {"violet6", 250, 0.04f, 0.66f, false}}},
-    {"bright1", false,
+    {"bright1",
+     false,
      {{"bright1_1", 207, 0.39f, 0.82f, false},
       {"bright1_2", 211, 0.5f, 0.4f, false},
       {"bright1_3", 348, 0.55f, 0.76f, false},
@@ -68,7 +73,8 @@ constexpr TableTheme Table[] = {
       {"bright1_5", 352, 0.9f, 0.98f, false},
       {"bright1_6", 23, 0.98f, 0.99f, false},
       {"bright1_7", 33, 0.37f, 0.99f, true}}},
-    {"bright2", false,
+    {"bright2",
+     false,
      {{"bright2_1", 38, 0.99f, 0.96f, false},
       {"bright2_2", 58, 0.91f, 0.93f, true},
       {"bright2_3", 132, 0.77f, 0.99f, true},
@@ -76,7 +82,8 @@ constexpr TableTheme Table[] = {
       {"bright2_5", 171, 0.78f, 1.0f, true},
       {"bright2_6", 190, 0.73f, 0.9f, true},
       {"bright2_7", 208, 0.83f, 0.99f, false}}},
-    {"bright3", false,
+    {"bright3",
+     false,
      {{"bright3_1", 226, 0.55f, 1.0f, false},
       {"bright3_2", 185, 0.49f, 1.0f, true},
       {"bright3_3", 192, 0.94f, 1.0f, true},
@@ -84,7 +91,8 @@ constexpr TableTheme Table[] = {
       {"bright3_5", 227, 0.97f, 1.0f, false},
       {"bright3_6", 203, 0.71f, 0.56f, false},
       {"bright3_7", 204, 0.91f, 0.35f, false}}},
-    {"bright4", false,
+    {"bright4",
+     false,
      {{"bright4_1", 35, 0.19f, 0.35f, false},
       {"bright4_2", 47, 0.47f, 0.98f, true},
       {"bright4_3", 17, 0.69f, 0.94f, false},
@@ -109,8 +117,8 @@ KnownColorThemes::KnownColorThemes()
     for (const TableTheme& entry : Table) {
         auto theme = ColorTheme::create(QLatin1String(entry.name));
         for (const TableColor& c : entry.colors) {
-            theme->addColor(Color::withHSV(QLatin1String(c.name), c.hue, c.saturation, c.value, 1.0f,
-                                           c.bright, theme));
+            theme->addColor(
+                Color::withHSV(QLatin1String(c.name), c.hue, c.saturation, c.value, 1.0f, c.bright, theme));
         }
         if (entry.standard)
             addStandardTheme(theme);

@@ -14,10 +14,12 @@ void registerModelCodables()
     once.run([] {
         CodableRegistry::registerClass(QStringLiteral("Idea"),
                                        [](Coder& coder) -> CodablePtr { return Idea::initWithCoder(coder); });
-        CodableRegistry::registerClass(QStringLiteral("IconImage"),
-                                       [](Coder& coder) -> CodablePtr { return IconImage::initWithCoder(coder); });
-        CodableRegistry::registerClass(QStringLiteral("PortableImage"),
-                                       [](Coder& coder) -> CodablePtr { return PortableImage::initWithCoder(coder); });
+        CodableRegistry::registerClass(QStringLiteral("IconImage"), [](Coder& coder) -> CodablePtr {
+            return IconImage::initWithCoder(coder);
+        });
+        CodableRegistry::registerClass(QStringLiteral("PortableImage"), [](Coder& coder) -> CodablePtr {
+            return PortableImage::initWithCoder(coder);
+        });
     });
 }
 

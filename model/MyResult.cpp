@@ -5,10 +5,7 @@
 
 namespace corvex {
 
-MyResult::MyResult(Private, QString message)
-    : mErrorString(std::move(message))
-{
-}
+MyResult::MyResult(Private, QString message) : mErrorString(std::move(message)) {}
 
 MyResultPtr MyResult::OK()
 {

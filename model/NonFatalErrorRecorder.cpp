@@ -39,7 +39,8 @@ std::shared_ptr<NonFatalErrorRecorder> NonFatalErrorRecorder::sharedInstance()
     return state.recorder ? state.recorder : *fallback;
 }
 
-std::shared_ptr<NonFatalErrorRecorder> NonFatalErrorRecorder::install(std::shared_ptr<NonFatalErrorRecorder> recorder)
+std::shared_ptr<NonFatalErrorRecorder>
+NonFatalErrorRecorder::install(std::shared_ptr<NonFatalErrorRecorder> recorder)
 {
     Installed& state = installed();
     std::lock_guard lock(state.mutex);

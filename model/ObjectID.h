@@ -21,7 +21,10 @@ public:
     // Either part may be empty; only a default-made ObjectID is null.
     explicit ObjectID(const QString& dash, const QString& extension);
 
-    static ObjectID initWithDash(const QString& dash, const QString& extension) { return ObjectID(dash, extension); }
+    static ObjectID initWithDash(const QString& dash, const QString& extension)
+    {
+        return ObjectID(dash, extension);
+    }
     // The identifier of attachment bytes with their file extension ("png" for pictures).
     static ObjectID createFromData(const QByteArray& data, const QString& extension);
     // Splits at each "."; the first component is the dash, the second the extension, further
@@ -38,7 +41,10 @@ public:
     QString description() const { return mStr; }
 
     // Equal string forms; two null ObjectIDs are equal.
-    bool isEqualToObjectID(const ObjectID& other) const { return mStr == other.mStr && isNull() == other.isNull(); }
+    bool isEqualToObjectID(const ObjectID& other) const
+    {
+        return mStr == other.mStr && isNull() == other.isNull();
+    }
     friend bool operator==(const ObjectID& a, const ObjectID& b) { return a.isEqualToObjectID(b); }
     friend bool operator!=(const ObjectID& a, const ObjectID& b) { return !a.isEqualToObjectID(b); }
 
@@ -58,8 +64,7 @@ inline size_t qHash(const ObjectID& id, size_t seed = 0) noexcept
 
 } // namespace corvex
 
-template <>
-struct std::hash<corvex::ObjectID>
+template <> struct std::hash<corvex::ObjectID>
 {
     size_t operator()(const corvex::ObjectID& id) const noexcept { return id.hash(); }
 };

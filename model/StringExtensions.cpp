@@ -97,8 +97,8 @@ QString StringExtensions::urlencode(const QString& text)
     result.reserve(bytes.size() * 3);
     for (const char byte : bytes) {
         const auto c = uchar(byte);
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.'
-            || c == '_' || c == '~') {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+            c == '.' || c == '_' || c == '~') {
             result.append(QLatin1Char(char(c)));
         } else if (c == ' ') {
             result.append(QLatin1Char('+'));

@@ -40,8 +40,8 @@ bool UrlExtension::potentiallyCorvexDocument(const QUrl& url)
 
 bool UrlExtension::potentiallyImageDocument(const QUrl& url)
 {
-    return endsWithAny(url, {QLatin1String(".bmp"), QLatin1String(".png"), QLatin1String(".jpg"),
-                             QLatin1String(".jpeg")});
+    return endsWithAny(
+        url, {QLatin1String(".bmp"), QLatin1String(".png"), QLatin1String(".jpg"), QLatin1String(".jpeg")});
 }
 
 } // namespace corvex

@@ -101,7 +101,8 @@ void AttachmentDocument::doSaveToURL(const QUrl& url, const QByteArray& data, Sa
                                      },
                                      &error);
     if (!coordinated)
-        Log::warning(QStringLiteral("AttachmentDocument: cannot coordinate writing %1: %2").arg(path, error.toString()));
+        Log::warning(QStringLiteral("AttachmentDocument: cannot coordinate writing %1: %2")
+                         .arg(path, error.toString()));
     else if (!written)
         Log::warning(QStringLiteral("AttachmentDocument: cannot write %1: %2").arg(path, error.toString()));
     // After the coordination, so that the completion runs without the file's locks.

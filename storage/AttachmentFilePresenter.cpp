@@ -5,16 +5,17 @@
 
 namespace corvex {
 
-std::shared_ptr<AttachmentFilePresenter> AttachmentFilePresenter::initWithFileURL(
-    const QUrl& url, const std::weak_ptr<AttachmentFilePresenterDelegate>& delegate)
+std::shared_ptr<AttachmentFilePresenter>
+AttachmentFilePresenter::initWithFileURL(const QUrl& url,
+                                         const std::weak_ptr<AttachmentFilePresenterDelegate>& delegate)
 {
     auto presenter = std::make_shared<AttachmentFilePresenter>(Private(), url, delegate);
     FileCoordinator::addFilePresenter(presenter);
     return presenter;
 }
 
-AttachmentFilePresenter::AttachmentFilePresenter(Private, const QUrl& url,
-                                                 const std::weak_ptr<AttachmentFilePresenterDelegate>& delegate)
+AttachmentFilePresenter::AttachmentFilePresenter(
+    Private, const QUrl& url, const std::weak_ptr<AttachmentFilePresenterDelegate>& delegate)
     : mFileURL(url),
       mPresentedItemOperationQueue(std::make_unique<SerialQueue>("com.tallowfen.corvex.attachmentpresenter")),
       mDelegate(delegate)

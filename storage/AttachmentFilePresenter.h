@@ -26,8 +26,8 @@ class SerialQueue;
 class AttachmentFilePresenter final : public FilePresenter
 {
 public:
-    static std::shared_ptr<AttachmentFilePresenter> initWithFileURL(
-        const QUrl& url, const std::weak_ptr<AttachmentFilePresenterDelegate>& delegate);
+    static std::shared_ptr<AttachmentFilePresenter>
+    initWithFileURL(const QUrl& url, const std::weak_ptr<AttachmentFilePresenterDelegate>& delegate);
     ~AttachmentFilePresenter() override;
 
     // Unregisters and drops the delegate and the URL.
@@ -59,7 +59,8 @@ private:
 
 public:
     // Use initWithFileURL; public only for std::make_shared.
-    AttachmentFilePresenter(Private, const QUrl& url, const std::weak_ptr<AttachmentFilePresenterDelegate>& delegate);
+    AttachmentFilePresenter(Private, const QUrl& url,
+                            const std::weak_ptr<AttachmentFilePresenterDelegate>& delegate);
 
 private:
     mutable std::mutex mMutex;

@@ -21,7 +21,8 @@ public:
 
     virtual ~AttachmentManager();
 
-    virtual void storeAttachment(const ObjectID& attachment, const QByteArray& data, StoreCompletion completion) = 0;
+    virtual void storeAttachment(const ObjectID& attachment, const QByteArray& data,
+                                 StoreCompletion completion) = 0;
     virtual void provideAttachment(const ObjectID& attachment, ProvideCompletion completion) = 0;
 };
 

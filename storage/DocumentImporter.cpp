@@ -44,7 +44,8 @@ void DocumentImporter::import(const QUrl& url, AttachmentHandler attachmentHandl
         importer->importDocument(url, std::move(attachmentHandler), std::move(completion));
         return;
     }
-    Log::warning(QStringLiteral("DocumentImporter: no importer installed; cannot import %1").arg(url.toString()));
+    Log::warning(
+        QStringLiteral("DocumentImporter: no importer installed; cannot import %1").arg(url.toString()));
     // Answered later, as a real import would be, so callers see one behaviour.
     MainQueue::post([completion = std::move(completion)] {
         if (completion)

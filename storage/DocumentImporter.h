@@ -29,7 +29,8 @@ public:
 
     // Reads the file; the completion runs once, on the main thread, after every attachment
     // handed to the handler has been answered.
-    virtual void importDocument(const QUrl& url, AttachmentHandler attachmentHandler, Completion completion) = 0;
+    virtual void importDocument(const QUrl& url, AttachmentHandler attachmentHandler,
+                                Completion completion) = 0;
 
     // Installs an importer (nullptr removes it) and answers the previous one. Any thread.
     static std::shared_ptr<DocumentImporter> install(std::shared_ptr<DocumentImporter> importer);

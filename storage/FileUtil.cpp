@@ -93,7 +93,8 @@ public:
                 failures.append(QStringLiteral("%1: folders nested too deep; left in place").arg(shownPath));
                 return;
             }
-            const int fd = ::openat(folderFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            const int fd =
+                ::openat(folderFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (fd < 0) {
                 fail(shownPath, errno);
                 return;
@@ -119,7 +120,10 @@ public:
     }
 
 private:
-    void fail(const QString& path, int error) { failures.append(QStringLiteral("%1: %2").arg(path, errnoText(error))); }
+    void fail(const QString& path, int error)
+    {
+        failures.append(QStringLiteral("%1: %2").arg(path, errnoText(error)));
+    }
 
     QList<QByteArray> entries(int folderFd, const QString& shownPath)
     {
@@ -283,7 +287,8 @@ QUrl FileUtil::createDirectory(const QString& name, const QUrl& folder)
         return QUrl();
     }
     if (!AttachmentNames::isSafeFileName(name)) {
-        Log::warning(QStringLiteral("FileUtil: refused the folder name \"%1\"").arg(AttachmentNames::printable(name)));
+        Log::warning(
+            QStringLiteral("FileUtil: refused the folder name \"%1\"").arg(AttachmentNames::printable(name)));
         return QUrl();
     }
     const QString path = parent + QLatin1Char('/') + name;
@@ -305,7 +310,8 @@ QUrl FileUtil::temporaryDirectoryForFile()
 QUrl FileUtil::temporaryURLForFileName(const QString& fileName)
 {
     if (!AttachmentNames::isSafeFileName(fileName)) {
-        Log::warning(QStringLiteral("FileUtil: refused the file name \"%1\"").arg(AttachmentNames::printable(fileName)));
+        Log::warning(QStringLiteral("FileUtil: refused the file name \"%1\"")
+                         .arg(AttachmentNames::printable(fileName)));
         return QUrl();
     }
     const QUrl folder = temporaryDirectoryForFile();
@@ -331,18 +337,19 @@ void FileUtil::cleanTemporaryFilesDuringStartup(std::function<void()> whenDone)
         return;
     }
     if (!S_ISDIR(info.st_mode)) {
-        Log::error(QStringLiteral("The program's temporary folder %1 is not a folder; it is not cleaned").arg(program));
+        Log::error(QStringLiteral("The program's temporary folder %1 is not a folder; it is not cleaned")
+                       .arg(program));
         finish();
         return;
     }
     // Listed here, removed on the global queue.
-    const QStringList items = QDir(program).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot,
-                                                      QDir::Name);
+    const QStringList items =
+        QDir(program).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     const QString session = uniqueCorvexSession();
     GlobalQueue::async(
         [program, items, session, finish = std::move(finish)]() mutable {
-            const int programFd =
-                ::open(QFile::encodeName(program).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            const int programFd = ::open(QFile::encodeName(program).constData(),
+                                         O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (programFd < 0) {
                 Log::error(QStringLiteral("%1: %2").arg(program, errnoText(errno)));
                 finish();

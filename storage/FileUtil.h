@@ -27,7 +27,7 @@ public:
     FileUtil() = delete;
 
     // The file in each run folder that its run holds locked.
-    static const QString RunLockFileName; // "run.lock"
+    static const QString RunLockFileName;   // "run.lock"
     static const QString ProgramFolderName; // "corvex_temp"
 
     // The run's identifier: an upper-case UUID made once per process.

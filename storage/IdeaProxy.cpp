@@ -81,7 +81,8 @@ void IdeaProxy::registerCodable()
     static OnceGuard once;
     once.run([] {
         registerModelCodables();
-        CodableRegistry::registerClass(ClassName, [](Coder& coder) -> CodablePtr { return initWithCoder(coder); });
+        CodableRegistry::registerClass(ClassName,
+                                       [](Coder& coder) -> CodablePtr { return initWithCoder(coder); });
     });
 }
 
@@ -138,11 +139,12 @@ bool IdeaProxy::updateWithDoc(const std::shared_ptr<IdeaDocument>& doc)
     const QString rootText = root ? root->text() : QString();
     const ColorPtr rootColor = root ? root->color() : nullptr;
 
-    const bool unchanged = mDateCreated.isValid() && mDateCreated == doc->dateCreated() && mDateModified.isValid() &&
-                           mDateModified == doc->dateModified() && mItemCount == count &&
-                           mHasNote == rootHasNote && mHasWebLink == rootHasURL && mIdeaType == rootType &&
-                           stringEquality(iconName(mIconImage), iconName(rootIcon)) &&
-                           stringEquality(mText, rootText) && stringEquality(colorName(mColor), colorName(rootColor));
+    const bool unchanged =
+        mDateCreated.isValid() && mDateCreated == doc->dateCreated() && mDateModified.isValid() &&
+        mDateModified == doc->dateModified() && mItemCount == count && mHasNote == rootHasNote &&
+        mHasWebLink == rootHasURL && mIdeaType == rootType &&
+        stringEquality(iconName(mIconImage), iconName(rootIcon)) && stringEquality(mText, rootText) &&
+        stringEquality(colorName(mColor), colorName(rootColor));
     if (unchanged)
         return false;
 
@@ -193,7 +195,8 @@ bool IdeaProxy::stringEquality(const QString& a, const QString& b)
     return a == b;
 }
 
-IdeaProxyPtr IdeaProxy::findProxyInArray(const std::vector<IdeaProxyPtr>& proxies, const QString& docIdentifier)
+IdeaProxyPtr IdeaProxy::findProxyInArray(const std::vector<IdeaProxyPtr>& proxies,
+                                         const QString& docIdentifier)
 {
     for (const IdeaProxyPtr& proxy : proxies) {
         if (proxy && !proxy->mDocIdentifier.isNull() && proxy->mDocIdentifier == docIdentifier)

@@ -87,7 +87,8 @@ public:
     // Both null, or both texts and equal.
     static bool stringEquality(const QString& a, const QString& b);
     // The first proxy whose docIdentifier equals `docIdentifier`; nullptr when none.
-    static IdeaProxyPtr findProxyInArray(const std::vector<IdeaProxyPtr>& proxies, const QString& docIdentifier);
+    static IdeaProxyPtr findProxyInArray(const std::vector<IdeaProxyPtr>& proxies,
+                                         const QString& docIdentifier);
 
     // "<IdeaProxy id=<docIdentifier> desc=(<text>)>", "(type=<type name>)" without a text,
     // and "<IdeaProxy (NO DOC) ..." without a document handle.

@@ -37,8 +37,7 @@ QDateTime now()
 
 // Completions handed on to documents, workspaces and back ends are never empty, so that
 // none of them has to know that ours may be.
-template <class... Args>
-std::function<void(Args...)> orNothing(std::function<void(Args...)> completion)
+template <class... Args> std::function<void(Args...)> orNothing(std::function<void(Args...)> completion)
 {
     if (completion)
         return completion;
@@ -70,11 +69,11 @@ class AttachmentCopyRun : public std::enable_shared_from_this<AttachmentCopyRun>
 {
 public:
     AttachmentCopyRun(const QSet<ObjectID>& attachments, std::shared_ptr<AttachmentManager> from,
-                      std::shared_ptr<AttachmentManager> into, PersistenceController::BoolCompletion completion)
-        : mRemaining(attachments.cbegin(), attachments.cend()), mFrom(std::move(from)), mInto(std::move(into)),
-          mCompletion(orNothing(std::move(completion)))
-    {
-    }
+                      std::shared_ptr<AttachmentManager> into,
+                      PersistenceController::BoolCompletion completion)
+        : mRemaining(attachments.cbegin(), attachments.cend()), mFrom(std::move(from)),
+          mInto(std::move(into)), mCompletion(orNothing(std::move(completion)))
+    {}
 
     void step()
     {
@@ -135,7 +134,8 @@ private:
 
 } // namespace
 
-const QString PersistenceController::StateChangeNotification = QStringLiteral("PersistenceStateChangeNotification");
+const QString PersistenceController::StateChangeNotification =
+    QStringLiteral("PersistenceStateChangeNotification");
 
 // ---- Construction and locations
 
@@ -186,15 +186,15 @@ void PersistenceController::initializePersistenceController()
 
     // Documents fetch their attachments from their own location through the controller.
     std::weak_ptr<PersistenceController> weakSelf = weak_from_this();
-    IdeaDocument::setAttachmentFetcher(
-        [weakSelf](const ObjectID& attachment, StorageLocation location, IdeaDocument::DataCompletion completion) {
-            if (auto self = weakSelf.lock()) {
-                self->fetchAttachment(attachment, location, std::move(completion));
-                return;
-            }
-            if (completion)
-                completion(QByteArray());
-        });
+    IdeaDocument::setAttachmentFetcher([weakSelf](const ObjectID& attachment, StorageLocation location,
+                                                  IdeaDocument::DataCompletion completion) {
+        if (auto self = weakSelf.lock()) {
+            self->fetchAttachment(attachment, location, std::move(completion));
+            return;
+        }
+        if (completion)
+            completion(QByteArray());
+    });
 
     ensureWorkspaceStatusForLocation(kICloud);
     ensureWorkspaceStatusForLocation(kDropbox);
@@ -230,7 +230,8 @@ void PersistenceController::ensureWorkspaceStatusForLocation(StorageLocation loc
             // ever; a later change of the user defaults tries again.
             if (!mLoggedMissingBackEnds.contains(location)) {
                 mLoggedMissingBackEnds.insert(location);
-                Log::warning(QStringLiteral("PersistenceController: no storage back end for location %1").arg(location));
+                Log::warning(QStringLiteral("PersistenceController: no storage back end for location %1")
+                                 .arg(location));
             }
             return;
         }
@@ -245,10 +246,12 @@ void PersistenceController::ensureWorkspaceStatusForLocation(StorageLocation loc
     }
 }
 
-std::shared_ptr<PersistenceState> PersistenceController::createPersistentStateForLocation(StorageLocation location)
+std::shared_ptr<PersistenceState>
+PersistenceController::createPersistentStateForLocation(StorageLocation location)
 {
     if (!isCloudLocation(location)) {
-        Log::assertionFailure(BackEndAssertionLine, "-[PersistenceController createPersistentStateForLocation:]");
+        Log::assertionFailure(BackEndAssertionLine,
+                              "-[PersistenceController createPersistentStateForLocation:]");
         return nullptr;
     }
     return PersistenceStateFactory::create(location);
@@ -260,7 +263,8 @@ std::shared_ptr<Workspace> PersistenceController::workspaceForLocation(StorageLo
     return found == mWorkspaces.end() ? nullptr : found->second;
 }
 
-void PersistenceController::setWorkspace(const std::shared_ptr<Workspace>& workspace, StorageLocation location)
+void PersistenceController::setWorkspace(const std::shared_ptr<Workspace>& workspace,
+                                         StorageLocation location)
 {
     if (workspace)
         mWorkspaces[location] = workspace;
@@ -268,7 +272,8 @@ void PersistenceController::setWorkspace(const std::shared_ptr<Workspace>& works
         mWorkspaces.erase(location);
 }
 
-std::shared_ptr<AttachmentManager> PersistenceController::attachmentManagerForLocation(StorageLocation location) const
+std::shared_ptr<AttachmentManager>
+PersistenceController::attachmentManagerForLocation(StorageLocation location) const
 {
     if (location == kTemporary)
         return mTempLocationManager;
@@ -278,7 +283,8 @@ std::shared_ptr<AttachmentManager> PersistenceController::attachmentManagerForLo
 QUrl PersistenceController::urlForLocalOrTempFileWithDocIdentifer(const QString& identifier) const
 {
     if (IdeaDocument::locationFromIdentifier(identifier) != kTemporary) {
-        Log::assertionFailure(TempURLAssertionLine, "-[PersistenceController urlForLocalOrTempFileWithDocIdentifer:]");
+        Log::assertionFailure(TempURLAssertionLine,
+                              "-[PersistenceController urlForLocalOrTempFileWithDocIdentifer:]");
         return QUrl();
     }
     // Refuses a path that is not one plain file name: identifiers come from saved state and
@@ -286,7 +292,8 @@ QUrl PersistenceController::urlForLocalOrTempFileWithDocIdentifer(const QString&
     return TempLocationManager::documentURL(IdeaDocument::pathFromIdentifier(identifier));
 }
 
-std::optional<std::vector<IdeaProxyPtr>> PersistenceController::proxyListForLocation(StorageLocation location) const
+std::optional<std::vector<IdeaProxyPtr>>
+PersistenceController::proxyListForLocation(StorageLocation location) const
 {
     const auto workspace = workspaceForLocation(location);
     if (!workspace)
@@ -342,12 +349,14 @@ void PersistenceController::createDocument(const std::shared_ptr<IdeaDocument>& 
                           });
 }
 
-void PersistenceController::createDocument(const std::shared_ptr<IdeaDocument>& document, TokenCompletion completion)
+void PersistenceController::createDocument(const std::shared_ptr<IdeaDocument>& document,
+                                           TokenCompletion completion)
 {
     createDocument(document, 0, std::move(completion));
 }
 
-void PersistenceController::openDocument(const std::shared_ptr<IdeaDocument>& document, TokenCompletion completion)
+void PersistenceController::openDocument(const std::shared_ptr<IdeaDocument>& document,
+                                         TokenCompletion completion)
 {
     completion = orNothing(std::move(completion));
     if (!document) {
@@ -456,9 +465,8 @@ void PersistenceController::fetchRootIdea(const QString& identifier, IdeaComplet
         return;
     }
     auto reader = IdeaDocument::initWithIdentifier(identifier);
-    reader->readFromURL(urlForLocalOrTempFileWithDocIdentifer(identifier), [reader, completion](bool ok) {
-        completion(ok ? reader->idea() : nullptr);
-    });
+    reader->readFromURL(urlForLocalOrTempFileWithDocIdentifer(identifier),
+                        [reader, completion](bool ok) { completion(ok ? reader->idea() : nullptr); });
 }
 
 DocumentVersionPtr PersistenceController::findConflictingVersion(const IdeaProxyPtr& proxy) const
@@ -482,8 +490,9 @@ void PersistenceController::handleConflictForProxy(const IdeaProxyPtr& proxy, Bo
 
 bool PersistenceController::documentKnown(const QString& identifier) const
 {
-    return std::any_of(mRegisteredDocuments.begin(), mRegisteredDocuments.end(),
-                       [&identifier](const auto& document) { return document->docIdentifier() == identifier; });
+    return std::any_of(
+        mRegisteredDocuments.begin(), mRegisteredDocuments.end(),
+        [&identifier](const auto& document) { return document->docIdentifier() == identifier; });
 }
 
 std::shared_ptr<IdeaDocument> PersistenceController::findDocument(const QString& identifier) const
@@ -523,7 +532,8 @@ void PersistenceController::removeListener(const PersistenceControllerListener* 
     std::erase_if(mListeners, [listener](const auto& holder) { return holder->holds(listener); });
 }
 
-void PersistenceController::forEachListener(const std::function<void(PersistenceControllerListener&)>& call) const
+void PersistenceController::forEachListener(
+    const std::function<void(PersistenceControllerListener&)>& call) const
 {
     // A snapshot: listeners added or removed by a callback do not disturb this walk.
     const auto holders = mListeners;
@@ -541,7 +551,9 @@ void PersistenceController::statusChange(WorkspaceStatus, Workspace&)
 void PersistenceController::batchUpdateDoneInWorkspace(Workspace& workspace)
 {
     const StorageLocation location = workspace.location();
-    forEachListener([location](PersistenceControllerListener& listener) { listener.batchUpdateDoneInLocation(location); });
+    forEachListener([location](PersistenceControllerListener& listener) {
+        listener.batchUpdateDoneInLocation(location);
+    });
 }
 
 void PersistenceController::documentAppended(const IdeaProxyPtr& proxy, Workspace&)
@@ -551,12 +563,14 @@ void PersistenceController::documentAppended(const IdeaProxyPtr& proxy, Workspac
 
 void PersistenceController::documentAdded(const IdeaProxyPtr& proxy, qint64 index, Workspace&)
 {
-    forEachListener([&proxy, index](PersistenceControllerListener& listener) { listener.documentAdded(proxy, index); });
+    forEachListener(
+        [&proxy, index](PersistenceControllerListener& listener) { listener.documentAdded(proxy, index); });
 }
 
 void PersistenceController::documentMoved(const IdeaProxyPtr& proxy, qint64 index, Workspace&)
 {
-    forEachListener([&proxy, index](PersistenceControllerListener& listener) { listener.documentMoved(proxy, index); });
+    forEachListener(
+        [&proxy, index](PersistenceControllerListener& listener) { listener.documentMoved(proxy, index); });
 }
 
 void PersistenceController::documentUpdated(const IdeaProxyPtr& proxy, Workspace&)
@@ -566,7 +580,9 @@ void PersistenceController::documentUpdated(const IdeaProxyPtr& proxy, Workspace
 
 void PersistenceController::documentDeleted(const QString& docIdentifier, Workspace&)
 {
-    forEachListener([&docIdentifier](PersistenceControllerListener& listener) { listener.documentDeleted(docIdentifier); });
+    forEachListener([&docIdentifier](PersistenceControllerListener& listener) {
+        listener.documentDeleted(docIdentifier);
+    });
 }
 
 void PersistenceController::searchIsReady(const std::vector<IdeaProxyPtr>& proxies, qint64 requestIdentifier,
@@ -585,13 +601,14 @@ qint64 PersistenceController::nextSearchRequestID()
     return Workspace::nextSearchRequestID();
 }
 
-void PersistenceController::startSearch(const QString& textOrNull, StorageLocation location, qint64 requestIdentifier,
-                                        bool inLazyMode)
+void PersistenceController::startSearch(const QString& textOrNull, StorageLocation location,
+                                        qint64 requestIdentifier, bool inLazyMode)
 {
     const auto workspace = workspaceForLocation(location);
     if (!workspace) {
-        Log::assertionFailure(SearchAssertionLine,
-                              "-[PersistenceController startSearch:inLocation:requestIdentifier:inLazyMode:]");
+        Log::assertionFailure(
+            SearchAssertionLine,
+            "-[PersistenceController startSearch:inLocation:requestIdentifier:inLazyMode:]");
         return;
     }
     workspace->startSearch(textOrNull, requestIdentifier, inLazyMode);
@@ -700,8 +717,8 @@ void PersistenceController::copyIdeaInside(const IdeaPtr& idea, const QString& d
     });
 }
 
-void PersistenceController::moveIdeaBefore(const QString& ideaIdentifier, const QString& docIdentifier, qint64 index,
-                                           StorageLocation target, BoolCompletion completion)
+void PersistenceController::moveIdeaBefore(const QString& ideaIdentifier, const QString& docIdentifier,
+                                           qint64 index, StorageLocation target, BoolCompletion completion)
 {
     auto self = shared_from_this();
     consumeIdea(
@@ -712,8 +729,8 @@ void PersistenceController::moveIdeaBefore(const QString& ideaIdentifier, const 
         std::move(completion));
 }
 
-void PersistenceController::moveIdeaInside(const QString& ideaIdentifier, const QString& docIdentifier, qint64 index,
-                                           StorageLocation target, BoolCompletion completion)
+void PersistenceController::moveIdeaInside(const QString& ideaIdentifier, const QString& docIdentifier,
+                                           qint64 index, StorageLocation target, BoolCompletion completion)
 {
     auto self = shared_from_this();
     consumeIdea(
@@ -725,8 +742,9 @@ void PersistenceController::moveIdeaInside(const QString& ideaIdentifier, const 
             if (!idea->parent() && workspace && workspace->hasCompleteProxyList() && index >= 0 &&
                 index < qint64(workspace->ideaProxies().size()) &&
                 workspace->ideaProxies()[std::size_t(index)]->docIdentifier() == docIdentifier) {
-                Log::warning(QStringLiteral("PersistenceController: refused to move the root of %1 into itself")
-                                 .arg(docIdentifier));
+                Log::warning(
+                    QStringLiteral("PersistenceController: refused to move the root of %1 into itself")
+                        .arg(docIdentifier));
                 next(false);
                 return;
             }
@@ -756,8 +774,9 @@ void PersistenceController::deleteIdea(const QString& ideaIdentifierOrNull, cons
         }
         const IdeaPtr root = document->idea();
         if (root && root->identifier() == ideaIdentifierOrNull) {
-            self->releaseDocument(document, token,
-                                  [self, docIdentifier, completion] { self->deleteDocument(docIdentifier, completion); });
+            self->releaseDocument(document, token, [self, docIdentifier, completion] {
+                self->deleteDocument(docIdentifier, completion);
+            });
             return;
         }
         const IdeaPtr found = root ? root->findIdeaInSubTreeWithIdentifier(ideaIdentifierOrNull) : nullptr;
@@ -767,7 +786,8 @@ void PersistenceController::deleteIdea(const QString& ideaIdentifierOrNull, cons
         }
         const IdeaPtr parent = found->parent();
         if (!parent || !parent->removeIdea(ideaIdentifierOrNull))
-            Log::assertionFailure(RemoveIdeaAssertionLine, "-[PersistenceController deleteIdea:fromDocument:onCompletion:]");
+            Log::assertionFailure(RemoveIdeaAssertionLine,
+                                  "-[PersistenceController deleteIdea:fromDocument:onCompletion:]");
         self->saveDocument(document, token, [self, document, token, completion](bool saved) {
             self->releaseDocument(document, token);
             completion(saved);
@@ -775,8 +795,8 @@ void PersistenceController::deleteIdea(const QString& ideaIdentifierOrNull, cons
     });
 }
 
-void PersistenceController::consumeIdea(const QString& ideaIdentifier, const QString& docIdentifier, ChainBlock chain,
-                                        BoolCompletion completion)
+void PersistenceController::consumeIdea(const QString& ideaIdentifier, const QString& docIdentifier,
+                                        ChainBlock chain, BoolCompletion completion)
 {
     completion = orNothing(std::move(completion));
     if (ideaIdentifier.isNull() || !chain) {
@@ -799,7 +819,8 @@ void PersistenceController::consumeIdea(const QString& ideaIdentifier, const QSt
                   auto answered = std::make_shared<bool>(false);
                   chain(idea, [self, ideaIdentifier, docIdentifier, completion, answered](bool stored) {
                       if (*answered) {
-                          Log::assertionFailure(QStringLiteral("PersistenceController: a move's copy answered twice"));
+                          Log::assertionFailure(
+                              QStringLiteral("PersistenceController: a move's copy answered twice"));
                           return;
                       }
                       *answered = true;
@@ -814,7 +835,8 @@ void PersistenceController::consumeIdea(const QString& ideaIdentifier, const QSt
 
 // ---- Import
 
-void PersistenceController::importDocument(const QUrl& url, StorageLocation location, PayloadCompletion completion)
+void PersistenceController::importDocument(const QUrl& url, StorageLocation location,
+                                           PayloadCompletion completion)
 {
     completion = orNothing(std::move(completion));
     const auto manager = attachmentManagerForLocation(location);
@@ -825,7 +847,8 @@ void PersistenceController::importDocument(const QUrl& url, StorageLocation loca
     // Importers may work on other threads; attachment managers are the main thread's.
     auto handler = [manager](const ObjectID& attachment, const QByteArray& data,
                              DocumentImporter::AttachmentStored stored) {
-        auto store = [manager, attachment, data, stored = onceOnMain(std::move(stored), "an attachment store")] {
+        auto store = [manager, attachment, data,
+                      stored = onceOnMain(std::move(stored), "an attachment store")] {
             manager->storeAttachment(attachment, data, stored);
         };
         if (MainQueue::isMainThread())
@@ -960,8 +983,8 @@ void PersistenceController::fetchAttachment(const ObjectID& attachment, StorageL
     manager->provideAttachment(attachment, std::move(completion));
 }
 
-void PersistenceController::copyAttachments(const IdeaPtr& idea, const QString& docIdentifier, StorageLocation target,
-                                            BoolCompletion completion)
+void PersistenceController::copyAttachments(const IdeaPtr& idea, const QString& docIdentifier,
+                                            StorageLocation target, BoolCompletion completion)
 {
     completion = orNothing(std::move(completion));
     const StorageLocation source = IdeaDocument::locationFromIdentifier(docIdentifier);
@@ -978,8 +1001,10 @@ void PersistenceController::copyAttachments(const IdeaPtr& idea, const QString& 
     copyAttachments(idea ? idea->attachments() : QSet<ObjectID>(), from, into, std::move(completion));
 }
 
-void PersistenceController::copyAttachments(const QSet<ObjectID>& attachments, const std::shared_ptr<AttachmentManager>& from,
-                                            const std::shared_ptr<AttachmentManager>& into, BoolCompletion completion)
+void PersistenceController::copyAttachments(const QSet<ObjectID>& attachments,
+                                            const std::shared_ptr<AttachmentManager>& from,
+                                            const std::shared_ptr<AttachmentManager>& into,
+                                            BoolCompletion completion)
 {
     completion = orNothing(std::move(completion));
     if (attachments.isEmpty()) {

@@ -46,7 +46,8 @@ class TempLocationManager;
 // temporary document's release, which touches no file, answers inside the call as the
 // document does). Failures are told only through the completion: token 0, NO, nullptr (or
 // nullptr and a null identifier).
-class PersistenceController final : public WorkspaceDelegate, public std::enable_shared_from_this<PersistenceController>
+class PersistenceController final : public WorkspaceDelegate,
+                                    public std::enable_shared_from_this<PersistenceController>
 {
 public:
     using TokenCompletion = std::function<void(qint64 token)>;
@@ -68,10 +69,10 @@ public:
 
     // The line numbers of the assertion lines this class logs ("ERROR: Assertion failure,
     // line: %.3i %s"); fixed texts other tools look for.
-    static constexpr int BackEndAssertionLine = 159;     // a back end asked for a location other than 2 and 3
-    static constexpr int TempURLAssertionLine = 219;     // a temporary-location URL asked for another location
-    static constexpr int SearchAssertionLine = 730;      // a search for a location without a workspace
-    static constexpr int RemoveIdeaAssertionLine = 776;  // a found idea its parent would not remove
+    static constexpr int BackEndAssertionLine = 159;    // a back end asked for a location other than 2 and 3
+    static constexpr int TempURLAssertionLine = 219;    // a temporary-location URL asked for another location
+    static constexpr int SearchAssertionLine = 730;     // a search for a location without a workspace
+    static constexpr int RemoveIdeaAssertionLine = 776; // a found idea its parent would not remove
 
     // ---- Construction and locations
 
@@ -112,7 +113,8 @@ public:
     // the front, one past the end to the end); location 0 keeps no list and ignores it. A
     // temporary document whose identifier is registered already fails with 0 and leaves the
     // registered handle alone.
-    void createDocument(const std::shared_ptr<IdeaDocument>& document, qint64 index, TokenCompletion completion);
+    void createDocument(const std::shared_ptr<IdeaDocument>& document, qint64 index,
+                        TokenCompletion completion);
     // The same at the front of the list (index 0).
     void createDocument(const std::shared_ptr<IdeaDocument>& document, TokenCompletion completion);
     // Opens the document: a token above 0, or 0. A temporary document opened successfully is
@@ -122,7 +124,8 @@ public:
     // the open document.
     void saveDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token, BoolCompletion completion);
     // Hands the token back; the completion may be empty. The handle stays registered.
-    void releaseDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token, Completion completion = {});
+    void releaseDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
+                         Completion completion = {});
     // Cloud locations: deletes the document through the workspace. Location 0: unregisters
     // every registered handle with the identifier and answers whether there was one; the
     // file stays on disk.
@@ -144,7 +147,10 @@ public:
     std::shared_ptr<IdeaDocument> documentForIdentifier(const QString& identifier) const;
     // The registered temporary-location handles, in the order they were registered (a
     // handle stands there once for every successful create or open).
-    const std::vector<std::shared_ptr<IdeaDocument>>& registeredDocuments() const { return mRegisteredDocuments; }
+    const std::vector<std::shared_ptr<IdeaDocument>>& registeredDocuments() const
+    {
+        return mRegisteredDocuments;
+    }
 
     // ---- Listeners
 
@@ -184,16 +190,17 @@ public:
 
     // The idea of that identifier in the document's tree (a null identifier: the root), or
     // nullptr when the document cannot be read or the idea is not in it.
-    void fetchIdea(const QString& ideaIdentifierOrNull, const QString& docIdentifier, IdeaCompletion completion);
+    void fetchIdea(const QString& ideaIdentifierOrNull, const QString& docIdentifier,
+                   IdeaCompletion completion);
     // Stores a deep copy (fresh identifiers, no links leaving it) of the idea, with its
     // attachments, as a new document at the index of the target location's list.
-    void copyIdeaBefore(const IdeaPtr& idea, const QString& docIdentifier, qint64 index, StorageLocation target,
-                        BoolCompletion completion);
+    void copyIdeaBefore(const IdeaPtr& idea, const QString& docIdentifier, qint64 index,
+                        StorageLocation target, BoolCompletion completion);
     // Adds such a copy as the first child of the root of the document at the index of the
     // target cloud location's complete list. NO at once when the location has no complete
     // list or the index is not in it.
-    void copyIdeaInside(const IdeaPtr& idea, const QString& docIdentifier, qint64 index, StorageLocation target,
-                        BoolCompletion completion);
+    void copyIdeaInside(const IdeaPtr& idea, const QString& docIdentifier, qint64 index,
+                        StorageLocation target, BoolCompletion completion);
     // copyIdeaBefore, then, once the copy is stored, the source idea is deleted (a root: the
     // whole document). A failed copy leaves the source as it was.
     void moveIdeaBefore(const QString& ideaIdentifier, const QString& docIdentifier, qint64 index,
@@ -205,7 +212,8 @@ public:
     // Deletes the idea from its document (saved), or the whole document for a null idea
     // identifier or the root. NO when the idea is not in the tree (the document is closed
     // again).
-    void deleteIdea(const QString& ideaIdentifierOrNull, const QString& docIdentifier, BoolCompletion completion);
+    void deleteIdea(const QString& ideaIdentifierOrNull, const QString& docIdentifier,
+                    BoolCompletion completion);
     // Copy-then-delete: fetches the idea, hands it to the chain, and deletes the source idea
     // only when the chain's next block is called with YES. NO at once for a null idea
     // identifier, or an iCloud document its list does not know.
@@ -220,7 +228,8 @@ public:
     // Imports the file into location 0 as a new stored document.
     void importAndStoreDocument(const QUrl& url, StoredIdeaCompletion completion);
     // Stores a deep copy of the idea (and its attachments) as a new location-0 document.
-    void importAndStoreIdea(const IdeaPtr& idea, const QString& docIdentifier, StoredIdeaCompletion completion);
+    void importAndStoreIdea(const IdeaPtr& idea, const QString& docIdentifier,
+                            StoredIdeaCompletion completion);
     // Stores the picture's PNG bytes as a location-0 attachment and a new location-0 document
     // whose root is a picture idea for it.
     void importAndStoreImage(const QVImage& image, StoredIdeaCompletion completion);
@@ -243,7 +252,8 @@ public:
                          BoolCompletion completion);
     // Copies the set one attachment at a time; the first failure ends it with NO (those
     // copied stay). An empty set answers YES at once without touching either manager.
-    static void copyAttachments(const QSet<ObjectID>& attachments, const std::shared_ptr<AttachmentManager>& from,
+    static void copyAttachments(const QSet<ObjectID>& attachments,
+                                const std::shared_ptr<AttachmentManager>& from,
                                 const std::shared_ptr<AttachmentManager>& into, BoolCompletion completion);
 
     // ---- WorkspaceDelegate: forwarded to the listeners (status changes: the notification)

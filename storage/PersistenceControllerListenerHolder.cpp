@@ -7,8 +7,7 @@ namespace corvex {
 PersistenceControllerListenerHolder::PersistenceControllerListenerHolder(
     const std::shared_ptr<PersistenceControllerListener>& listener)
     : mValue(listener)
-{
-}
+{}
 
 bool PersistenceControllerListenerHolder::holds(const PersistenceControllerListener* listener) const
 {

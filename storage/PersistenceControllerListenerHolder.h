@@ -12,7 +12,8 @@ class PersistenceControllerListener;
 class PersistenceControllerListenerHolder
 {
 public:
-    explicit PersistenceControllerListenerHolder(const std::shared_ptr<PersistenceControllerListener>& listener);
+    explicit PersistenceControllerListenerHolder(
+        const std::shared_ptr<PersistenceControllerListener>& listener);
 
     // The listener while it lives, else nullptr.
     std::shared_ptr<PersistenceControllerListener> value() const { return mValue.lock(); }

@@ -17,10 +17,11 @@ QUrl TempLocationManager::baseAttURL()
         Log::assertionFailure(QStringLiteral("TempLocationManager: no application support folder"));
         return QUrl();
     }
-    const QString path = support + QLatin1Char('/') + Paths::appFolderName() + QStringLiteral("/volatile/attachments");
+    const QString path =
+        support + QLatin1Char('/') + Paths::appFolderName() + QStringLiteral("/volatile/attachments");
     if (Status made = Paths::makePath(path, 0700); !made) {
-        Log::assertionFailure(
-            QStringLiteral("TempLocationManager: cannot make the attachments folder: %1").arg(made.error().toString()));
+        Log::assertionFailure(QStringLiteral("TempLocationManager: cannot make the attachments folder: %1")
+                                  .arg(made.error().toString()));
         return QUrl();
     }
     return QUrl::fromLocalFile(path);
@@ -50,7 +51,8 @@ QUrl TempLocationManager::attachmentURL(const ObjectID& attachment)
 QUrl TempLocationManager::documentURL(const QString& fileName)
 {
     if (!AttachmentNames::isSafeFileName(fileName)) {
-        Log::warning(QStringLiteral("TempLocationManager: refused the document name \"%1\"").arg(AttachmentNames::printable(fileName)));
+        Log::warning(QStringLiteral("TempLocationManager: refused the document name \"%1\"")
+                         .arg(AttachmentNames::printable(fileName)));
         return QUrl();
     }
     const QUrl folder = baseDocURL();

@@ -11,8 +11,7 @@ std::shared_ptr<Animator> Animator::create(float duration, float frameRate)
 
 Animator::Animator(float duration, float frameRate)
     : mAnimationTimer(RepeatedActionTimer::withFrameRate(frameRate, duration))
-{
-}
+{}
 
 void Animator::play(Block block)
 {

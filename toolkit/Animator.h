@@ -63,7 +63,7 @@ private:
     void scheduleFrame(float delay, std::shared_ptr<const Block> block);
 
     std::optional<RepeatedActionTimer> mAnimationTimer; // present exactly while active
-    float mProgress = 0;                                 // the last progress read from the clock
+    float mProgress = 0;                                // the last progress read from the clock
     bool mPlayed = false;
 };
 

@@ -52,8 +52,7 @@ public:
 
 private:
     struct Private
-    {
-    };
+    {};
 
 public:
     // Use create(); public only for std::make_shared.

@@ -78,22 +78,45 @@ Rect BaseImageView::imageRect() const
     int horizontal = 0;
     int vertical = 0;
     switch (mAlignment) {
-    case AlignTop: vertical = 1; break;
-    case AlignTopLeft: vertical = 1; horizontal = -1; break;
-    case AlignTopRight: vertical = 1; horizontal = 1; break;
-    case AlignLeft: horizontal = -1; break;
-    case AlignBottom: vertical = -1; break;
-    case AlignBottomLeft: vertical = -1; horizontal = -1; break;
-    case AlignBottomRight: vertical = -1; horizontal = 1; break;
-    case AlignRight: horizontal = 1; break;
-    default: break;
+    case AlignTop:
+        vertical = 1;
+        break;
+    case AlignTopLeft:
+        vertical = 1;
+        horizontal = -1;
+        break;
+    case AlignTopRight:
+        vertical = 1;
+        horizontal = 1;
+        break;
+    case AlignLeft:
+        horizontal = -1;
+        break;
+    case AlignBottom:
+        vertical = -1;
+        break;
+    case AlignBottomLeft:
+        vertical = -1;
+        horizontal = -1;
+        break;
+    case AlignBottomRight:
+        vertical = -1;
+        horizontal = 1;
+        break;
+    case AlignRight:
+        horizontal = 1;
+        break;
+    default:
+        break;
     }
     const double x = horizontal < 0   ? b.minX()
                      : horizontal > 0 ? b.maxX() - drawn.width
                                       : b.minX() + (b.size.width - drawn.width) / 2;
     // The screen's top is the smallest y in a flipped view, the largest otherwise.
     const int up = isFlipped() ? -vertical : vertical;
-    const double y = up > 0 ? b.maxY() - drawn.height : up < 0 ? b.minY() : b.minY() + (b.size.height - drawn.height) / 2;
+    const double y = up > 0   ? b.maxY() - drawn.height
+                     : up < 0 ? b.minY()
+                              : b.minY() + (b.size.height - drawn.height) / 2;
     return Rect(x, y, drawn.width, drawn.height);
 }
 

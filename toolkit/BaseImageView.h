@@ -46,8 +46,7 @@ public:
     // The zero rectangle, showing `image` (the owner sizes the view).
     static std::shared_ptr<BaseImageView> createWithImage(const PlatformImage& image);
 
-    template <class T = BaseImageView, class... Args>
-    static std::shared_ptr<T> make(Args&&... args)
+    template <class T = BaseImageView, class... Args> static std::shared_ptr<T> make(Args&&... args)
     {
         auto view = std::make_shared<T>(std::forward<Args>(args)...);
         static_cast<BaseImageView&>(*view).prepareBaseImageView();

@@ -26,8 +26,7 @@ public:
     static std::shared_ptr<BaseLayer> createCopy(const BaseLayer& other);
 
     // T constructed from `args` (a copy of a T when given one), then prepared.
-    template <class T = BaseLayer, class... Args>
-    static std::shared_ptr<T> make(Args&&... args)
+    template <class T = BaseLayer, class... Args> static std::shared_ptr<T> make(Args&&... args)
     {
         auto layer = std::make_shared<T>(std::forward<Args>(args)...);
         static_cast<BaseLayer&>(*layer).prepareBaseLayer();

@@ -19,7 +19,8 @@ bool BaseScrollView::isFlipped() const
 void BaseScrollView::prepareBaseScrollView()
 {
     setWantsLayer(true);
-    setVerticalScroller(BaseLegacyScroller::create(Rect(0, 0, Scroller::scrollerWidth(Scroller::StyleLegacy), 100)));
+    setVerticalScroller(
+        BaseLegacyScroller::create(Rect(0, 0, Scroller::scrollerWidth(Scroller::StyleLegacy), 100)));
 }
 
 } // namespace corvex

@@ -19,8 +19,7 @@ public:
     ~BaseScrollView() override;
 
     static std::shared_ptr<BaseScrollView> create(const Rect& frame = Rect());
-    template <class T = BaseScrollView, class... Args>
-    static std::shared_ptr<T> make(Args&&... args)
+    template <class T = BaseScrollView, class... Args> static std::shared_ptr<T> make(Args&&... args)
     {
         auto view = ScrollView::make<T>(std::forward<Args>(args)...);
         static_cast<BaseScrollView&>(*view).prepareBaseScrollView();

@@ -147,7 +147,9 @@ void BaseView::willRemoveSubview(View* subview)
 {
     if (!subview || subview == mRehosting)
         return;
-    const auto leaving = [subview](const std::shared_ptr<ViewPart>& part) { return part->view.get() == subview; };
+    const auto leaving = [subview](const std::shared_ptr<ViewPart>& part) {
+        return part->view.get() == subview;
+    };
     for (const auto& part : mParts) {
         if (leaving(part))
             part->removed = true;

@@ -60,8 +60,7 @@ public:
     static std::shared_ptr<BaseView> createWithCustomLayer(const std::shared_ptr<Layer>& layer);
 
     // The same initialisers for subclasses: T is constructed from `args`, then prepared.
-    template <class T = BaseView, class... Args>
-    static std::shared_ptr<T> make(Args&&... args)
+    template <class T = BaseView, class... Args> static std::shared_ptr<T> make(Args&&... args)
     {
         auto view = std::make_shared<T>(std::forward<Args>(args)...);
         static_cast<BaseView&>(*view).prepareBaseView();

@@ -39,7 +39,8 @@ PlatformImage BlurView::backdropPicture(const QVImage& screenshot)
     const FilterImage source = FilterImage::fromImage(screenshot.cgImage());
     const FilterImage saturated = source.colorControls(kSaturation);
     const FilterImage blurred = saturated.gaussianBlur(kBlurRadius);
-    const FilterImage tint = FilterImage::constantColor(PlatformColor::deviceRGB(0, 0, 0, double(kDarkening)));
+    const FilterImage tint =
+        FilterImage::constantColor(PlatformColor::deviceRGB(0, 0, 0, double(kDarkening)));
     const FilterImage darkened = FilterImage::multiplyBlend(tint, blurred);
     // The blur widens the extent by its margin; the picture keeps the screenshot's size.
     const Size pixels = screenshot.pixelSize();

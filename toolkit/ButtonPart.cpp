@@ -8,8 +8,7 @@ namespace corvex {
 
 ButtonPart::ButtonPart(std::shared_ptr<View> view, quint64 mask, LayoutBlock layoutBlock)
     : mView(std::move(view)), mMask(mask), mLayoutBlock(std::move(layoutBlock))
-{
-}
+{}
 
 bool ButtonPart::isShownInState(bool active) const
 {

@@ -15,7 +15,8 @@ std::shared_ptr<ButtonView> ButtonView::create()
     return make<ButtonView>();
 }
 
-std::shared_ptr<ButtonView> ButtonView::createWithImage(const PlatformImage& image, const PlatformImage& activeImage)
+std::shared_ptr<ButtonView> ButtonView::createWithImage(const PlatformImage& image,
+                                                        const PlatformImage& activeImage)
 {
     auto button = make<ButtonView>();
     // The normal image goes in last so that it lies above the active one.

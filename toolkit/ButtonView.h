@@ -46,10 +46,10 @@ public:
     static std::shared_ptr<ButtonView> create();
     // The active image (mask 2) under the normal image (mask 1), each only when not null;
     // the frame is (0, 0) with the normal image's size (zero without one).
-    static std::shared_ptr<ButtonView> createWithImage(const PlatformImage& image, const PlatformImage& activeImage);
+    static std::shared_ptr<ButtonView> createWithImage(const PlatformImage& image,
+                                                       const PlatformImage& activeImage);
 
-    template <class T = ButtonView, class... Args>
-    static std::shared_ptr<T> make(Args&&... args)
+    template <class T = ButtonView, class... Args> static std::shared_ptr<T> make(Args&&... args)
     {
         auto view = BaseView::make<T>(std::forward<Args>(args)...);
         static_cast<ButtonView&>(*view).prepareButtonView();

@@ -15,7 +15,8 @@ std::unique_ptr<CodeOptimizationTimer> CodeOptimizationTimer::create(const QStri
     return nullptr;
 }
 
-CodeOptimizationTimer::CodeOptimizationTimer() : mInitialTime(MediaClock::now()), mCurrentTime(mInitialTime) {}
+CodeOptimizationTimer::CodeOptimizationTimer() : mInitialTime(MediaClock::now()), mCurrentTime(mInitialTime)
+{}
 
 double CodeOptimizationTimer::lap(const QString& label)
 {

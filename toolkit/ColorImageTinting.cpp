@@ -49,7 +49,8 @@ uchar byteOf(double value)
 
 } // namespace
 
-PlatformImage ColorImageTinting::transformImage(const PlatformImage& image, const std::shared_ptr<Color>& color)
+PlatformImage ColorImageTinting::transformImage(const PlatformImage& image,
+                                                const std::shared_ptr<Color>& color)
 {
     QImage buffer = pixelBuffer(image);
     if (buffer.isNull())

@@ -24,8 +24,7 @@ public:
 
     // For subclasses: T constructed from `args` (which give ColoredView its colour), the
     // BaseView preparation, then marked for display.
-    template <class T = ColoredView, class... Args>
-    static std::shared_ptr<T> make(Args&&... args)
+    template <class T = ColoredView, class... Args> static std::shared_ptr<T> make(Args&&... args)
     {
         auto view = BaseView::make<T>(std::forward<Args>(args)...);
         view->setNeedsDisplay(true);

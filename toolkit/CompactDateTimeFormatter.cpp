@@ -39,8 +39,7 @@ CompactDateTimeFormatter::CompactDateTimeFormatter(const QString& localeName)
       mDateFormatterTime(createFormatterFromTemplate(TimeTemplate, mLocaleName)),
       mDateFormatterYearMonthDayTime(createFormatterFromTemplate(YearMonthDayTimeTemplate, mLocaleName)),
       mDateFormatterMonthDayTime(createFormatterFromTemplate(MonthDayTimeTemplate, mLocaleName))
-{
-}
+{}
 
 CompactDateTimeFormatter::~CompactDateTimeFormatter() = default;
 
@@ -50,11 +49,12 @@ CompactDateTimeFormatter& CompactDateTimeFormatter::singleton()
     return shared;
 }
 
-std::unique_ptr<DateFormatter> CompactDateTimeFormatter::createFormatterFromTemplate(const QString& dateTemplate,
-                                                                                      const QString& localeName)
+std::unique_ptr<DateFormatter>
+CompactDateTimeFormatter::createFormatterFromTemplate(const QString& dateTemplate, const QString& localeName)
 {
     const QString locale = localeName.isEmpty() ? DateFormatter::currentLocaleName() : localeName;
-    return std::make_unique<DateFormatter>(DateFormatter::dateFormatFromTemplate(dateTemplate, 0, locale), locale);
+    return std::make_unique<DateFormatter>(DateFormatter::dateFormatFromTemplate(dateTemplate, 0, locale),
+                                           locale);
 }
 
 QString CompactDateTimeFormatter::formatDateTime(const QDateTime& date, bool showAlwaysTime) const
@@ -67,7 +67,8 @@ QString CompactDateTimeFormatter::formatDateTime(const QDateTime& date, bool sho
         return mDateFormatterTime->stringFromDate(date);
     if (sameYear(when, today))
         return (showAlwaysTime ? mDateFormatterMonthDayTime : mDateFormatterMonthDay)->stringFromDate(date);
-    return (showAlwaysTime ? mDateFormatterYearMonthDayTime : mDateFormatterYearMonthDay)->stringFromDate(date);
+    return (showAlwaysTime ? mDateFormatterYearMonthDayTime : mDateFormatterYearMonthDay)
+        ->stringFromDate(date);
 }
 
 QString CompactDateTimeFormatter::formatDateOnly(const QDateTime& date) const
@@ -76,7 +77,8 @@ QString CompactDateTimeFormatter::formatDateOnly(const QDateTime& date) const
         return QString();
     const DateFormatter::Components when = DateFormatter::components(date, mLocaleName);
     const DateFormatter::Components today = DateFormatter::components(now(), mLocaleName);
-    return (sameYear(when, today) ? mDateFormatterMonthDay : mDateFormatterYearMonthDay)->stringFromDate(date);
+    return (sameYear(when, today) ? mDateFormatterMonthDay : mDateFormatterYearMonthDay)
+        ->stringFromDate(date);
 }
 
 } // namespace corvex

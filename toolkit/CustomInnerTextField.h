@@ -23,8 +23,8 @@ class CustomInnerTextField : public EmbeddedWidgetView
 public:
     // Returns the menu to show for the standard menu of a right click, the click, and the
     // character index under the pointer.
-    using MenuHandler =
-        std::function<std::shared_ptr<Menu>(const std::shared_ptr<Menu>& menu, const Event& event, qsizetype index)>;
+    using MenuHandler = std::function<std::shared_ptr<Menu>(const std::shared_ptr<Menu>& menu,
+                                                            const Event& event, qsizetype index)>;
 
     CustomInnerTextField();
     ~CustomInnerTextField() override;

@@ -20,7 +20,8 @@ bool isKeptAction(const QString& actionId)
 {
     return actionId == TextFieldEditMenu::CutAction || actionId == TextFieldEditMenu::CopyAction ||
            actionId == TextFieldEditMenu::PasteAction || actionId == TextFieldEditMenu::UppercaseWordAction ||
-           actionId == TextFieldEditMenu::LowercaseWordAction || actionId == TextFieldEditMenu::CapitalizeWordAction;
+           actionId == TextFieldEditMenu::LowercaseWordAction ||
+           actionId == TextFieldEditMenu::CapitalizeWordAction;
 }
 
 // A copy of a choice item (items belong to one menu at a time).
@@ -48,12 +49,12 @@ std::shared_ptr<CustomTextField> CustomTextField::create()
     auto view = BaseView::make<CustomTextField>();
     view->mInnerField = CustomInnerTextField::create();
     std::weak_ptr<CustomTextField> weak = view;
-    view->mInnerField->setMenuHandler(
-        [weak](const std::shared_ptr<Menu>& menu, const Event& event, qsizetype index) -> std::shared_ptr<Menu> {
-            if (auto owner = weak.lock())
-                return owner->textViewMenu(menu, event, index);
-            return createTextFieldMenuFrom(menu);
-        });
+    view->mInnerField->setMenuHandler([weak](const std::shared_ptr<Menu>& menu, const Event& event,
+                                             qsizetype index) -> std::shared_ptr<Menu> {
+        if (auto owner = weak.lock())
+            return owner->textViewMenu(menu, event, index);
+        return createTextFieldMenuFrom(menu);
+    });
     view->addSubview(view->mInnerField);
     view->setNeedsDisplay(true);
     return view;
@@ -108,7 +109,8 @@ void CustomTextField::drawRect(const Rect&, GraphicsContext& context)
     context.restoreGState();
 }
 
-std::shared_ptr<Menu> CustomTextField::textViewMenu(const std::shared_ptr<Menu>& menu, const Event&, qsizetype)
+std::shared_ptr<Menu> CustomTextField::textViewMenu(const std::shared_ptr<Menu>& menu, const Event&,
+                                                    qsizetype)
 {
     return createTextFieldMenuFrom(menu);
 }

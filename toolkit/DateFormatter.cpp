@@ -85,7 +85,8 @@ struct DateFormatter::Private
     }
 };
 
-DateFormatter::DateFormatter(const QString& pattern, const QString& localeName) : d(std::make_unique<Private>())
+DateFormatter::DateFormatter(const QString& pattern, const QString& localeName)
+    : d(std::make_unique<Private>())
 {
     d->pattern = pattern;
     d->localeName = localeNameOrCurrent(localeName);
@@ -104,7 +105,8 @@ QString DateFormatter::currentLocaleName()
     return normalizedLocaleName(QString());
 }
 
-QString DateFormatter::dateFormatFromTemplate(const QString& dateTemplate, unsigned, const QString& localeName)
+QString DateFormatter::dateFormatFromTemplate(const QString& dateTemplate, unsigned,
+                                              const QString& localeName)
 {
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<icu::DateTimePatternGenerator> generator(
@@ -152,8 +154,9 @@ DateFormatter::Components DateFormatter::components(const QDateTime& date, const
     if (!date.isValid())
         return result;
     UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::Calendar> calendar(icu::Calendar::createInstance(
-        icu::TimeZone::createTimeZone(icu::UnicodeString(u"GMT")), icuLocale(localeNameOrCurrent(localeName)), status));
+    std::unique_ptr<icu::Calendar> calendar(
+        icu::Calendar::createInstance(icu::TimeZone::createTimeZone(icu::UnicodeString(u"GMT")),
+                                      icuLocale(localeNameOrCurrent(localeName)), status));
     if (U_FAILURE(status) || !calendar) {
         logFailure("making a calendar", status);
         return result;

@@ -31,7 +31,8 @@ public:
     // orders the fields the locale's way: "yyyyMMdd" gives "MM/dd/yyyy" in en_US and
     // "dd.MM.yyyy" in de_DE). Options 0 are the only ones the system uses; the value is kept
     // for the platform's signature. The template itself when ICU fails.
-    static QString dateFormatFromTemplate(const QString& dateTemplate, unsigned options, const QString& localeName);
+    static QString dateFormatFromTemplate(const QString& dateTemplate, unsigned options,
+                                          const QString& localeName);
 
     QString dateFormat() const;
     void setDateFormat(const QString& pattern);

@@ -14,13 +14,12 @@ namespace corvex {
 
 HorizontalSelectorButton::HorizontalSelectorButton(std::shared_ptr<HorizontalSelectorButtonDelegate> delegate)
     : mDelegate(std::move(delegate))
-{
-}
+{}
 
 HorizontalSelectorButton::~HorizontalSelectorButton() = default;
 
-std::shared_ptr<HorizontalSelectorButton> HorizontalSelectorButton::createWithDelegate(
-    std::shared_ptr<HorizontalSelectorButtonDelegate> delegate)
+std::shared_ptr<HorizontalSelectorButton>
+HorizontalSelectorButton::createWithDelegate(std::shared_ptr<HorizontalSelectorButtonDelegate> delegate)
 {
     auto button = BaseView::make<HorizontalSelectorButton>(std::move(delegate));
     button->prepareHorizontalSelectorButton();

@@ -26,8 +26,8 @@ public:
     ~HorizontalSelectorButton() override;
 
     // Interaction enabled, an empty label as the only subview, not toggled.
-    static std::shared_ptr<HorizontalSelectorButton> createWithDelegate(
-        std::shared_ptr<HorizontalSelectorButtonDelegate> delegate);
+    static std::shared_ptr<HorizontalSelectorButton>
+    createWithDelegate(std::shared_ptr<HorizontalSelectorButtonDelegate> delegate);
 
     // The title in the medium face at 10 points; the label is sized to fit and the button
     // laid out.

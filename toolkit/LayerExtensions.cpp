@@ -20,7 +20,8 @@ constexpr int CreateBitmapLine = 530;
 constexpr const char* CreateBitmapMethod = "-[CALayer(MyExtensions) createBitmap]";
 // Scales the transforms divide by must be finite and above 0.
 constexpr int BadScaleLine = 452;
-constexpr const char* TransformToPointMethod = "-[CALayer(MyExtensions) transformToPoint:rotation:finalScale:]";
+constexpr const char* TransformToPointMethod =
+    "-[CALayer(MyExtensions) transformToPoint:rotation:finalScale:]";
 constexpr const char* TransformToScaleBadMethod = "-[CALayer(MyExtensions) transformToScale:]";
 
 bool isUsableDivisor(double scale)

@@ -24,27 +24,20 @@ public:
     Logger() = delete;
 
     // True when the object was added, false when it was registered already (or is null).
-    template <class T>
-    static bool addTraceableObject(const std::shared_ptr<T>& object)
+    template <class T> static bool addTraceableObject(const std::shared_ptr<T>& object)
     {
         return addTraceableIdentity(identity(object.get()), std::shared_ptr<const void>(object));
     }
     // True when the object was registered.
-    template <class T>
-    static bool removeTraceableObject(const T* object)
+    template <class T> static bool removeTraceableObject(const T* object)
     {
         return removeTraceableIdentity(identity(object));
     }
     // False for null.
-    template <class T>
-    static bool canLog(const T* object)
-    {
-        return canLogIdentity(identity(object));
-    }
+    template <class T> static bool canLog(const T* object) { return canLogIdentity(identity(object)); }
     static bool canLog(std::nullptr_t) { return false; }
     // True when either object is registered.
-    template <class T, class U>
-    static bool canLog(const T* object, const U* other)
+    template <class T, class U> static bool canLog(const T* object, const U* other)
     {
         return canLogIdentity(identity(object)) || canLogIdentity(identity(other));
     }
@@ -52,8 +45,7 @@ public:
     // The trace line "%.3i %s %@": the number, the method's name and the text.
     static QString traceLine(int number, const char* method, const QString& text);
     // Writes the trace line when the object is registered.
-    template <class T>
-    static void trace(const T* object, int number, const char* method, const QString& text)
+    template <class T> static void trace(const T* object, int number, const char* method, const QString& text)
     {
         if (canLog(object))
             writeTrace(number, method, text);
@@ -68,8 +60,7 @@ public:
     static void reset();
 
 private:
-    template <class T>
-    static const void* identity(const T* object)
+    template <class T> static const void* identity(const T* object)
     {
         if (!object)
             return nullptr;
@@ -85,13 +76,11 @@ private:
 };
 
 // Guards in front of diagnostic lines, as the original's plain functions.
-template <class T>
-bool LoggerCanLog(const T* object)
+template <class T> bool LoggerCanLog(const T* object)
 {
     return Logger::canLog(object);
 }
-template <class T, class U>
-bool LoggerCanLogOr(const T* object, const U* other)
+template <class T, class U> bool LoggerCanLogOr(const T* object, const U* other)
 {
     return Logger::canLog(object, other);
 }

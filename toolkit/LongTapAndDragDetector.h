@@ -56,7 +56,10 @@ public:
     const std::optional<Event>& lastEvent() const { return mLastEvent; }
     std::shared_ptr<LongTapAndDragGestureDetectorDelegate> delegate() const { return mDelegate.lock(); }
     // Held weakly.
-    void setDelegate(const std::shared_ptr<LongTapAndDragGestureDetectorDelegate>& delegate) { mDelegate = delegate; }
+    void setDelegate(const std::shared_ptr<LongTapAndDragGestureDetectorDelegate>& delegate)
+    {
+        mDelegate = delegate;
+    }
 
     std::int64_t detectorStatus() const { return mDetectorStatus; }
     std::int64_t operationCount() const { return mOperationCount; }

@@ -56,7 +56,8 @@ void drawClearButton(GraphicsContext& context, const Rect& button)
 
 Rect MyCell::searchTextRectForBounds(const Rect& bounds)
 {
-    return Rect(bounds.origin.x + 28.0, bounds.origin.y + 3.0, bounds.size.width - 58.0, bounds.size.height - 6.0);
+    return Rect(bounds.origin.x + 28.0, bounds.origin.y + 3.0, bounds.size.width - 58.0,
+                bounds.size.height - 6.0);
 }
 
 Rect MyCell::searchButtonRectForBounds(const Rect& bounds)

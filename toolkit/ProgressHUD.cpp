@@ -46,11 +46,8 @@ bool zooms(ProgressHUD::AnimationType type)
 } // namespace
 
 ProgressHUD::ProgressHUD(const Rect& frame)
-    : View(frame),
-      mColor(Globals::colorGray95()),
-      mLabelFont(Globals::fontAvenirMedium(16)),
-      mLabelColor(Globals::colorGray26()),
-      mDetailsLabelFont(PlatformFont::boldSystemFont(12))
+    : View(frame), mColor(Globals::colorGray95()), mLabelFont(Globals::fontAvenirMedium(16)),
+      mLabelColor(Globals::colorGray26()), mDetailsLabelFont(PlatformFont::boldSystemFont(12))
 {
     // Stays centred in a superview that resizes; layout gives it the superview's bounds.
     setAutoresizingMask(MinXMargin | MaxXMargin | MinYMargin | MaxYMargin);
@@ -167,7 +164,8 @@ void ProgressHUD::show(bool animated)
     if (grace > 0) {
         cancelTimer(mGraceTimer);
         // The timer holds the HUD, as a timer holds its target.
-        mGraceTimer = MainQueue::postAfter(grace, [this, keep = weak_from_this().lock()] { handleGraceTimer(); });
+        mGraceTimer =
+            MainQueue::postAfter(grace, [this, keep = weak_from_this().lock()] { handleGraceTimer(); });
         return;
     }
     setNeedsDisplay();
@@ -227,8 +225,8 @@ void ProgressHUD::hide(bool animated)
         const double shown = MediaClock::now() - *started;
         if (shown < minShow) {
             cancelTimer(mMinShowTimer);
-            mMinShowTimer = MainQueue::postAfter(minShow - shown,
-                                                 [this, keep = weak_from_this().lock()] { handleMinShowTimer(); });
+            mMinShowTimer = MainQueue::postAfter(
+                minShow - shown, [this, keep = weak_from_this().lock()] { handleMinShowTimer(); });
             return;
         }
     }
@@ -272,8 +270,8 @@ void ProgressHUD::hideUsingAnimation(bool animated)
 
 void ProgressHUD::hide(bool animated, double delay)
 {
-    mDelayedHides.push_back(
-        MainQueue::postAfter(delay, [this, animated, keep = weak_from_this().lock()] { hideDelayed(animated); }));
+    mDelayedHides.push_back(MainQueue::postAfter(
+        delay, [this, animated, keep = weak_from_this().lock()] { hideDelayed(animated); }));
 }
 
 void ProgressHUD::hideDelayed(bool animated)
@@ -410,8 +408,9 @@ void ProgressHUD::dispatchBlock(bool animated, Task block, CompletionBlock compl
 
 void ProgressHUD::showAnimatedWhileExecutingBlock(bool animated, Task block, CompletionBlock completion)
 {
-    dispatchBlock(animated, std::move(block), std::move(completion),
-                  [](std::function<void()> work) { GlobalQueue::async(std::move(work), GlobalQueue::Priority::Default); });
+    dispatchBlock(animated, std::move(block), std::move(completion), [](std::function<void()> work) {
+        GlobalQueue::async(std::move(work), GlobalQueue::Priority::Default);
+    });
 }
 
 void ProgressHUD::showAnimatedWhileExecutingBlock(bool animated, Task block, SerialQueue& queue,
@@ -578,7 +577,8 @@ void ProgressHUD::layoutSubviews()
     double y = std::round((H - boxHeight) / 2) + boxMargin - yOffset();
     const auto place = [&](View* view, Size size) {
         if (view)
-            view->setFrame(Rect(b.minX() + std::round((W - size.width) / 2) + dx, b.minY() + y, size.width, size.height));
+            view->setFrame(Rect(b.minX() + std::round((W - size.width) / 2) + dx, b.minY() + y, size.width,
+                                size.height));
         y += size.height;
     };
     place(mDetailsLabel.get(), detailsSize);
@@ -620,9 +620,9 @@ void ProgressHUD::drawRect(const Rect&, GraphicsContext& context)
 
     if (dimBackground()) {
         const Point center(b.minX() + W / 2, b.minY() + H / 2);
-        context.drawRadialGradient({{0.0, PlatformColor::deviceRGB(0, 0, 0, 0)},
-                                    {1.0, PlatformColor::deviceRGB(0, 0, 0, DimAlpha)}},
-                                   center, 0, center, std::min(W, H), true, true);
+        context.drawRadialGradient(
+            {{0.0, PlatformColor::deviceRGB(0, 0, 0, 0)}, {1.0, PlatformColor::deviceRGB(0, 0, 0, DimAlpha)}},
+            center, 0, center, std::min(W, H), true, true);
     }
 
     const std::optional<PlatformColor> fill = color();

@@ -219,14 +219,12 @@ private:
         Progress,
     };
 
-    template <class T>
-    T read(const T& field) const
+    template <class T> T read(const T& field) const
     {
         std::lock_guard lock(mMutex);
         return field;
     }
-    template <class T, class V>
-    void write(T& field, V&& value)
+    template <class T, class V> void write(T& field, V&& value)
     {
         std::lock_guard lock(mMutex);
         field = std::forward<V>(value);

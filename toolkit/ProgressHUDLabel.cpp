@@ -64,7 +64,8 @@ void ProgressHUDLabel::drawRect(const Rect&, GraphicsContext& context)
         string.drawAtPoint(context, Point(b.minX() + (b.width() - size.width) / 2, b.minY()));
         return;
     }
-    string.drawInRect(context, Rect(b.minX() + LinePadding, b.minY(), b.width() - 2 * LinePadding, b.height()));
+    string.drawInRect(context,
+                      Rect(b.minX() + LinePadding, b.minY(), b.width() - 2 * LinePadding, b.height()));
 }
 
 } // namespace corvex

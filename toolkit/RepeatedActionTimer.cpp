@@ -27,8 +27,7 @@ std::int64_t truncatedCount(float value)
 
 RepeatedActionTimer::RepeatedActionTimer(std::int64_t repetitions, float delta)
     : mRepetitions(repetitions), mDelta(delta)
-{
-}
+{}
 
 RepeatedActionTimer RepeatedActionTimer::withFrameRate(float frameRate, float totalDuration)
 {

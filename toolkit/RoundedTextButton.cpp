@@ -24,13 +24,12 @@ constexpr quint64 StyleFilledGreen = 3;
 
 RoundedTextButton::RoundedTextButton(std::shared_ptr<RoundedTextButtonDelegate> delegate, quint64 style)
     : mDelegate(std::move(delegate)), mStyle(style)
-{
-}
+{}
 
 RoundedTextButton::~RoundedTextButton() = default;
 
-std::shared_ptr<RoundedTextButton> RoundedTextButton::createWithDelegate(
-    std::shared_ptr<RoundedTextButtonDelegate> delegate, quint64 style)
+std::shared_ptr<RoundedTextButton>
+RoundedTextButton::createWithDelegate(std::shared_ptr<RoundedTextButtonDelegate> delegate, quint64 style)
 {
     auto button = BaseView::make<RoundedTextButton>(std::move(delegate), style);
     button->prepareRoundedTextButton();
@@ -48,7 +47,8 @@ void RoundedTextButton::prepareRoundedTextButton()
 void RoundedTextButton::setButtonTitle(const QString& title)
 {
     TextAttributes attributes;
-    attributes.font = mStyle == StyleFilledGreen ? Globals::fontAvenirHeavy(11.5) : Globals::fontAvenirMedium(11.5);
+    attributes.font =
+        mStyle == StyleFilledGreen ? Globals::fontAvenirHeavy(11.5) : Globals::fontAvenirMedium(11.5);
     // The label keeps the colour updateView gave it.
     attributes.foregroundColor = mButtonLabel->textColor();
     attributes.kern = 1.0;
@@ -139,7 +139,8 @@ void RoundedTextButton::drawRect(const Rect&, GraphicsContext& context)
         } else {
             shape.addRoundedRect(outline, radius, radius);
             context.addPath(shape);
-            context.setFillColor(mStyle == StyleFilledGrey ? Globals::colorGray91() : Globals::colorDollarGreen());
+            context.setFillColor(mStyle == StyleFilledGrey ? Globals::colorGray91()
+                                                           : Globals::colorDollarGreen());
             context.fillPath();
         }
     }

@@ -36,8 +36,8 @@ public:
     ~RoundedTextButton() override;
 
     // Interaction enabled, an empty label as the only subview, the released look.
-    static std::shared_ptr<RoundedTextButton> createWithDelegate(std::shared_ptr<RoundedTextButtonDelegate> delegate,
-                                                                 quint64 style);
+    static std::shared_ptr<RoundedTextButton>
+    createWithDelegate(std::shared_ptr<RoundedTextButtonDelegate> delegate, quint64 style);
 
     // The title in the style's face at 11.5 points (heavy for style 3, medium otherwise) with
     // a kern of 1; the label is sized to fit and the button laid out.

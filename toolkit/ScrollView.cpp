@@ -93,7 +93,8 @@ void ScrollView::setHasVerticalScroller(bool has)
 {
     mHasVertical = has;
     if (has && !mVerticalScroller)
-        setVerticalScroller(Scroller::create(Rect(0, 0, Scroller::scrollerWidth(Scroller::StyleLegacy), 100)));
+        setVerticalScroller(
+            Scroller::create(Rect(0, 0, Scroller::scrollerWidth(Scroller::StyleLegacy), 100)));
     tile();
 }
 
@@ -101,7 +102,8 @@ void ScrollView::setHasHorizontalScroller(bool has)
 {
     mHasHorizontal = has;
     if (has && !mHorizontalScroller)
-        setHorizontalScroller(Scroller::create(Rect(0, 0, 100, Scroller::scrollerWidth(Scroller::StyleLegacy))));
+        setHorizontalScroller(
+            Scroller::create(Rect(0, 0, 100, Scroller::scrollerWidth(Scroller::StyleLegacy))));
     tile();
 }
 
@@ -176,7 +178,8 @@ bool ScrollView::isVerticalScrollerShown() const
 
 bool ScrollView::isHorizontalScrollerShown() const
 {
-    return mHorizontalScroller && mHorizontalScroller->superview() == this && !mHorizontalScroller->isHidden();
+    return mHorizontalScroller && mHorizontalScroller->superview() == this &&
+           !mHorizontalScroller->isHidden();
 }
 
 bool ScrollView::documentFits(bool vertical) const
@@ -220,7 +223,8 @@ void ScrollView::tile()
     const double clipY = isFlipped() ? inner.origin.y : inner.origin.y + bottomRoom;
     mClipView->setFrame(Rect(inner.origin.x, clipY, clipWidth, clipHeight));
 
-    const double verticalLength = legacy ? clipHeight : std::max(0.0, inner.size.height - (showHorizontal ? width : 0));
+    const double verticalLength =
+        legacy ? clipHeight : std::max(0.0, inner.size.height - (showHorizontal ? width : 0));
     if (mVerticalScroller) {
         mVerticalScroller->setHidden(!showVertical);
         if (showVertical) {
@@ -235,7 +239,8 @@ void ScrollView::tile()
         if (showHorizontal) {
             if (mHorizontalScroller->superview() != this)
                 addSubview(mHorizontalScroller);
-            const double length = legacy ? clipWidth : std::max(0.0, inner.size.width - (showVertical ? width : 0));
+            const double length =
+                legacy ? clipWidth : std::max(0.0, inner.size.width - (showVertical ? width : 0));
             const double y = isFlipped() ? inner.maxY() - width : inner.origin.y;
             mHorizontalScroller->setFrame(Rect(inner.origin.x, y, length, width));
         }
@@ -250,8 +255,8 @@ void ScrollView::reflectScrolledClipView()
 {
     const Rect document = mClipView->documentRect();
     const Rect visible = mClipView->bounds();
-    const auto reflect = [](Scroller* scroller, double docStart, double docLength, double visStart, double visLength,
-                            bool fromEnd) {
+    const auto reflect = [](Scroller* scroller, double docStart, double docLength, double visStart,
+                            double visLength, bool fromEnd) {
         if (!scroller)
             return;
         const double range = docLength - visLength;
@@ -264,10 +269,10 @@ void ScrollView::reflectScrolledClipView()
     // The scroller's value counts from the visual top: the document's end when it is not
     // flipped (its origin at the bottom).
     const bool documentUp = !mClipView->isFlipped();
-    reflect(mVerticalScroller.get(), document.minY(), document.size.height, visible.origin.y, visible.size.height,
-            documentUp);
-    reflect(mHorizontalScroller.get(), document.minX(), document.size.width, visible.origin.x, visible.size.width,
-            false);
+    reflect(mVerticalScroller.get(), document.minY(), document.size.height, visible.origin.y,
+            visible.size.height, documentUp);
+    reflect(mHorizontalScroller.get(), document.minX(), document.size.width, visible.origin.x,
+            visible.size.width, false);
 }
 
 void ScrollView::scrollClipViewToPoint(Point point)
@@ -308,8 +313,10 @@ void ScrollView::resizeSubviewsWithOldSize(Size)
 
 void ScrollView::scrollWheel(const Event& event)
 {
-    const double dx = event.hasPreciseScrollingDeltas() ? event.scrollingDeltaX() : event.deltaX() * mLineScroll;
-    const double dy = event.hasPreciseScrollingDeltas() ? event.scrollingDeltaY() : event.deltaY() * mLineScroll;
+    const double dx =
+        event.hasPreciseScrollingDeltas() ? event.scrollingDeltaX() : event.deltaX() * mLineScroll;
+    const double dy =
+        event.hasPreciseScrollingDeltas() ? event.scrollingDeltaY() : event.deltaY() * mLineScroll;
     // A positive y delta shows what lies above: towards the document's origin when it is
     // flipped, away from it otherwise; a positive x delta shows what lies to the left.
     const Point origin = mClipView->bounds().origin;

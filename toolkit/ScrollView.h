@@ -37,8 +37,7 @@ public:
     ~ScrollView() override;
     static std::shared_ptr<ScrollView> create(const Rect& frame = Rect());
     // T constructed from `args`, then its parts installed.
-    template <class T = ScrollView, class... Args>
-    static std::shared_ptr<T> make(Args&&... args)
+    template <class T = ScrollView, class... Args> static std::shared_ptr<T> make(Args&&... args)
     {
         auto view = std::make_shared<T>(std::forward<Args>(args)...);
         static_cast<ScrollView&>(*view).installParts();

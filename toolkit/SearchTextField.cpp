@@ -97,7 +97,8 @@ void SearchTextField::setPlaceholderString(const QString& placeholder)
         lineEdit()->setPlaceholderText(placeholder);
 }
 
-std::shared_ptr<Menu> SearchTextField::textViewMenu(const std::shared_ptr<Menu>& menu, const Event&, qsizetype)
+std::shared_ptr<Menu> SearchTextField::textViewMenu(const std::shared_ptr<Menu>& menu, const Event&,
+                                                    qsizetype)
 {
     return CustomTextField::createTextFieldMenuFrom(menu);
 }
@@ -107,7 +108,8 @@ std::shared_ptr<Menu> SearchTextField::menuForEvent(const Event& event)
     QLineEdit* edit = lineEdit();
     if (!edit)
         return nullptr;
-    return textViewMenu(TextFieldEditMenu::standardMenu(*edit), event, TextFieldEditMenu::characterIndexAt(*this, event));
+    return textViewMenu(TextFieldEditMenu::standardMenu(*edit), event,
+                        TextFieldEditMenu::characterIndexAt(*this, event));
 }
 
 void SearchTextField::setFrame(const Rect& frame)

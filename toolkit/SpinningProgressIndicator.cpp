@@ -34,8 +34,7 @@ std::atomic<int> gRunningThreads{0};
 
 SpinningProgressIndicator::SpinningProgressIndicator(const Rect& frame)
     : View(frame), mFinColors(NumFins, PlatformColor::white())
-{
-}
+{}
 
 SpinningProgressIndicator::~SpinningProgressIndicator()
 {
@@ -407,7 +406,8 @@ void SpinningProgressIndicator::drawRect(const Rect&, GraphicsContext& context)
         // here; the difference is far below a pixel, so the exact value is taken.)
         const double step = 2 * std::numbers::pi / NumFins;
         for (int i = 0; i < NumFins; ++i) {
-            context.setStrokeColor(animating ? fins[std::size_t(i)] : fore.withAlphaComponent(StoppedFinAlpha));
+            context.setStrokeColor(animating ? fins[std::size_t(i)]
+                                             : fore.withAlphaComponent(StoppedFinAlpha));
             context.beginPath();
             context.moveToPoint(Point(0, FinInner * s));
             context.addLineToPoint(Point(0, FinOuter * s));
@@ -425,8 +425,9 @@ void SpinningProgressIndicator::drawRect(const Rect&, GraphicsContext& context)
         context.addEllipseInRect(Rect(-radius, -radius, 2 * radius, 2 * radius));
         context.strokePath();
         // A maximum of 0 or less has no share to show; values beyond it fill the pie.
-        const double share =
-            mMaxValue > 0 && std::isfinite(mCurrentValue / mMaxValue) ? std::clamp(mCurrentValue / mMaxValue, 0.0, 1.0) : 0.0;
+        const double share = mMaxValue > 0 && std::isfinite(mCurrentValue / mMaxValue)
+                                 ? std::clamp(mCurrentValue / mMaxValue, 0.0, 1.0)
+                                 : 0.0;
         if (share > 0) {
             const double start = std::numbers::pi / 2;
             context.beginPath();

@@ -24,7 +24,8 @@ double limitCap(double cap, double room)
 
 } // namespace
 
-StretchableImageView::StretchableImageView(const PlatformImage& image, Point scaleTopLeft, Point scaleBottomRight)
+StretchableImageView::StretchableImageView(const PlatformImage& image, Point scaleTopLeft,
+                                           Point scaleBottomRight)
     : mImage(image), mTopLeft(scaleTopLeft), mBottomRight(scaleBottomRight)
 {
     const Size size = image.size();
@@ -35,8 +36,8 @@ StretchableImageView::StretchableImageView(const PlatformImage& image, Point sca
 
 StretchableImageView::~StretchableImageView() = default;
 
-std::shared_ptr<StretchableImageView> StretchableImageView::create(const PlatformImage& image, Point scaleTopLeft,
-                                                                   Point scaleBottomRight)
+std::shared_ptr<StretchableImageView> StretchableImageView::create(const PlatformImage& image,
+                                                                   Point scaleTopLeft, Point scaleBottomRight)
 {
     auto view = BaseView::make<StretchableImageView>(image, scaleTopLeft, scaleBottomRight);
     view->setNeedsDisplay(true);
@@ -69,8 +70,9 @@ void StretchableImageView::drawRect(const Rect&, GraphicsContext& context)
     drawScalableImage(context, mImage, g.topLeftCaps, g.bottomRightCaps, bounds());
 }
 
-StretchableImageView::NineParts StretchableImageView::cutNineParts(const PlatformImage& image, Point topLeftCaps,
-                                                                   Point bottomRightCaps, double scale)
+StretchableImageView::NineParts StretchableImageView::cutNineParts(const PlatformImage& image,
+                                                                   Point topLeftCaps, Point bottomRightCaps,
+                                                                   double scale)
 {
     NineParts parts;
     const double W = image.size().width;
@@ -115,8 +117,8 @@ StretchableImageView::NineParts StretchableImageView::cutNineParts(const Platfor
     return parts;
 }
 
-void StretchableImageView::drawScalableImage(GraphicsContext& context, const PlatformImage& image, Point topLeftCaps,
-                                             Point bottomRightCaps, const Rect& frame)
+void StretchableImageView::drawScalableImage(GraphicsContext& context, const PlatformImage& image,
+                                             Point topLeftCaps, Point bottomRightCaps, const Rect& frame)
 {
     if (frame.isEmpty())
         return;
@@ -125,8 +127,8 @@ void StretchableImageView::drawScalableImage(GraphicsContext& context, const Pla
                         p.bottom, p.bottomRight, BlendMode::Normal, 1.0);
 }
 
-void StretchableImageView::drawScalableImage(const PlatformImage& image, Point topLeftCaps, Point bottomRightCaps,
-                                             const Rect& frame)
+void StretchableImageView::drawScalableImage(const PlatformImage& image, Point topLeftCaps,
+                                             Point bottomRightCaps, const Rect& frame)
 {
     if (GraphicsContext* context = GraphicsContext::current())
         drawScalableImage(*context, image, topLeftCaps, bottomRightCaps, frame);

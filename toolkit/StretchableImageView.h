@@ -32,9 +32,9 @@ public:
     // What drawRect draws with for the current bounds.
     struct Geometry
     {
-        Size imageSize;     // the image brought to the bounds height
-        double side = 0;    // its larger side, truncated to a whole number
-        Point topLeftCaps;  // (left, top) in points
+        Size imageSize;        // the image brought to the bounds height
+        double side = 0;       // its larger side, truncated to a whole number
+        Point topLeftCaps;     // (left, top) in points
         Point bottomRightCaps; // (right, bottom) in points
     };
 

@@ -213,7 +213,8 @@ std::shared_ptr<Menu> TextFieldEditMenu::standardMenu(QLineEdit& edit)
     // Qt parents the menu to the line edit, which deletes it when it goes first: the items
     // may outlive the field, so the last of them deletes the menu only if it still exists.
     QMenu* created = edit.createStandardContextMenu();
-    const std::shared_ptr<QMenu> owner(created, [guard = QPointer<QMenu>(created)](QMenu*) { delete guard.data(); });
+    const std::shared_ptr<QMenu> owner(created,
+                                       [guard = QPointer<QMenu>(created)](QMenu*) { delete guard.data(); });
     auto menu = convert(*owner, owner, 0);
     auto transformations = MenuItem::create(TransformationsTitle);
     transformations->setSubmenu(transformationsMenu(edit));
@@ -241,8 +242,8 @@ QString TextFieldEditMenu::changeCase(const QString& text, CaseChange change)
         const char32_t c = codePointAt(text, i, length);
         const QString piece = text.mid(i, length);
         // An apostrophe between letters ("don't") stays inside its word.
-        const bool continues = isWordCharacter(previous) ||
-                               (isApostrophe(previous) && isWordCharacter(beforePrevious));
+        const bool continues =
+            isWordCharacter(previous) || (isApostrophe(previous) && isWordCharacter(beforePrevious));
         if (isWordCharacter(c) && !continues)
             result += piece.toUpper();
         else
@@ -312,15 +313,16 @@ void TextFieldEditMenu::attach(EmbeddedWidgetView& view)
     edit->setContextMenuPolicy(Qt::CustomContextMenu);
     // The view owns the widget, so the connection (whose context is the widget) never
     // outlives the view.
-    QObject::connect(edit, &QWidget::customContextMenuRequested, edit, [target = &view, edit](const QPoint& pos) {
-        Window* window = target->window();
-        if (!window)
-            return;
-        const Point location = window->convertPointFromGlobal(QPointF(edit->mapToGlobal(pos)));
-        Event event = Event::rightMouseDown(location);
-        event.setWindow(window);
-        popUpMenu(*target, event);
-    });
+    QObject::connect(
+        edit, &QWidget::customContextMenuRequested, edit, [target = &view, edit](const QPoint& pos) {
+            Window* window = target->window();
+            if (!window)
+                return;
+            const Point location = window->convertPointFromGlobal(QPointF(edit->mapToGlobal(pos)));
+            Event event = Event::rightMouseDown(location);
+            event.setWindow(window);
+            popUpMenu(*target, event);
+        });
 }
 
 } // namespace corvex

@@ -18,7 +18,8 @@ namespace {
 constexpr int HeightMultipleLine = 236;
 constexpr const char* HeightMultipleMethod = "-[NSView(MyExtensions) ensureFrameHeightAsMultipleOf:]";
 constexpr int TransitionScaleLine = 204;
-constexpr const char* TransitionMethod = "-[NSView(MyExtensions) animateTransitionToPoint:finalScale:duration:onCompletion:]";
+constexpr const char* TransitionMethod =
+    "-[NSView(MyExtensions) animateTransitionToPoint:finalScale:duration:onCompletion:]";
 
 double roundNarrowed(double value)
 {
@@ -163,12 +164,14 @@ Point ViewExtensions::screenCenterLocation(const View& view)
 
 // ---- Hierarchy ----
 
-void ViewExtensions::insertSubviewAbove(View& receiver, const std::shared_ptr<View>& view, const View* sibling)
+void ViewExtensions::insertSubviewAbove(View& receiver, const std::shared_ptr<View>& view,
+                                        const View* sibling)
 {
     receiver.addSubview(view, View::Ordering::Above, sibling);
 }
 
-void ViewExtensions::insertSubviewBelow(View& receiver, const std::shared_ptr<View>& view, const View* sibling)
+void ViewExtensions::insertSubviewBelow(View& receiver, const std::shared_ptr<View>& view,
+                                        const View* sibling)
 {
     receiver.addSubview(view, View::Ordering::Below, sibling);
 }
@@ -259,8 +262,8 @@ void ViewExtensions::ensureIntegralFrame(View& view)
 {
     const double s = Globals::screenScale();
     const Rect& f = view.frame();
-    view.setFrame(Rect(std::floor(f.origin.x * s) / s, std::floor(f.origin.y * s) / s, ceilNarrowed(f.size.width),
-                       ceilNarrowed(f.size.height)));
+    view.setFrame(Rect(std::floor(f.origin.x * s) / s, std::floor(f.origin.y * s) / s,
+                       ceilNarrowed(f.size.width), ceilNarrowed(f.size.height)));
 }
 
 void ViewExtensions::ensureFrameHeightAsMultipleOf(View& view, double m)
@@ -312,7 +315,8 @@ PlatformImage ViewExtensions::imageRepresentation(View& view)
     const Size size = view.bounds().size;
     const double scale = Globals::screenScale();
     PlatformImage image;
-    if (std::unique_ptr<GraphicsContext> context = GraphicsContext::createBitmap(size.width * scale, size.height * scale)) {
+    if (std::unique_ptr<GraphicsContext> context =
+            GraphicsContext::createBitmap(size.width * scale, size.height * scale)) {
         context->scaleCTM(scale, scale);
         view.layer()->renderInContext(*context);
         image = PlatformImage(context->makeImage(), size);
@@ -329,7 +333,8 @@ QString ViewExtensions::recursiveDescription(const View& view)
 
 QString ViewExtensions::recursiveDescriptionWithPrefix(const View& view, const QString& prefix)
 {
-    QString text = prefix + view.description() + QStringLiteral(" frame=") + toString(view.frame()) + QLatin1Char('\n');
+    QString text =
+        prefix + view.description() + QStringLiteral(" frame=") + toString(view.frame()) + QLatin1Char('\n');
     const QString inner = prefix + QStringLiteral("|   ");
     for (const auto& subview : view.subviews())
         text += recursiveDescriptionWithPrefix(*subview, inner);

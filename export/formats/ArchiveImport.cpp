@@ -35,7 +35,8 @@ IdeaDocumentDataObjectPtr ArchiveImport::withFreshIdentifiers(IdeaDocumentDataOb
     return payload;
 }
 
-void ArchiveImport::run(std::shared_ptr<QIODevice> stream, DocumentImporter::AttachmentHandler handler, Finish finish)
+void ArchiveImport::run(std::shared_ptr<QIODevice> stream, DocumentImporter::AttachmentHandler handler,
+                        Finish finish)
 {
     const auto deliver = [stream, finish = std::move(finish)](const IdeaDocumentDataObjectPtr& payload) {
         stream->close();
@@ -79,7 +80,8 @@ void ArchiveImport::run(std::shared_ptr<QIODevice> stream, DocumentImporter::Att
                 return false;
             }
             if (!handler) {
-                Log::warning(QStringLiteral("ExportImport: an archive with attachments needs an attachment handler"));
+                Log::warning(
+                    QStringLiteral("ExportImport: an archive with attachments needs an attachment handler"));
                 return false;
             }
             handler(attachment, *data, [resume](bool ok) { resume(ok); });

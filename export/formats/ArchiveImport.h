@@ -28,7 +28,8 @@ public:
     // payload chunk is missing or does not decode, a pair is damaged or incomplete, an
     // identifier is not acceptable, the handler is missing for an attachment or a
     // continuation reports NO.
-    static void run(std::shared_ptr<QIODevice> stream, DocumentImporter::AttachmentHandler handler, Finish finish);
+    static void run(std::shared_ptr<QIODevice> stream, DocumentImporter::AttachmentHandler handler,
+                    Finish finish);
 
     // The attachment an identifier chunk names: valid UTF-8 that ObjectID::parseFromString
     // takes whole and AttachmentNames accepts; the null ObjectID for anything else.

@@ -4,7 +4,8 @@
 
 namespace corvex {
 
-void DocumentFileImporter::importDocument(const QUrl& url, AttachmentHandler attachmentHandler, Completion completion)
+void DocumentFileImporter::importDocument(const QUrl& url, AttachmentHandler attachmentHandler,
+                                          Completion completion)
 {
     ExportImport::importDocument(url, std::move(attachmentHandler), std::move(completion));
 }

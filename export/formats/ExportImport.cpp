@@ -30,7 +30,8 @@ QString localPath(const QUrl& url)
 
 // Every completion reaches its caller through the main queue, failures found at once too,
 // so that no caller is ever re-entered from inside its own call.
-void deliverPayload(const ExportImport::PayloadCompletion& completion, const IdeaDocumentDataObjectPtr& payload)
+void deliverPayload(const ExportImport::PayloadCompletion& completion,
+                    const IdeaDocumentDataObjectPtr& payload)
 {
     MainQueue::post([completion, payload] {
         if (completion)
@@ -132,7 +133,8 @@ void ExportImport::exportDocument(const std::shared_ptr<IdeaDocument>& document,
     }
     const auto payload = document->exportAsCorvexData();
     if (!payload.ok()) {
-        Log::warning(QStringLiteral("ExportImport: the payload cannot be written: %1").arg(payload.error().toString()));
+        Log::warning(QStringLiteral("ExportImport: the payload cannot be written: %1")
+                         .arg(payload.error().toString()));
         deliverBool(completion, false);
         return;
     }
@@ -184,7 +186,8 @@ void ExportImport::exportDocument(const std::shared_ptr<IdeaDocument>& document,
         },
         [file, path, completion](bool ok) {
             if (ok && !file->commit()) {
-                Log::warning(QStringLiteral("ExportImport: cannot save %1: %2").arg(path, file->errorString()));
+                Log::warning(
+                    QStringLiteral("ExportImport: cannot save %1: %2").arg(path, file->errorString()));
                 ok = false;
             }
             if (!ok)
@@ -214,7 +217,8 @@ void ExportImport::exportDocument(const std::shared_ptr<IdeaDocument>& document,
     });
 }
 
-void ExportImport::importDocument(const QUrl& url, AttachmentHandler attachmentHandler, PayloadCompletion completion)
+void ExportImport::importDocument(const QUrl& url, AttachmentHandler attachmentHandler,
+                                  PayloadCompletion completion)
 {
     const QString path = localPath(url);
     if (path.isEmpty()) {
@@ -230,7 +234,8 @@ void ExportImport::importDocument(const QUrl& url, AttachmentHandler attachmentH
 
     auto stream = std::make_shared<QFile>(path);
     if (!stream->open(QIODevice::ReadOnly)) {
-        Log::assertionFailure(QStringLiteral("ExportImport: cannot open %1: %2").arg(path, stream->errorString()));
+        Log::assertionFailure(
+            QStringLiteral("ExportImport: cannot open %1: %2").arg(path, stream->errorString()));
         deliverPayload(completion, nullptr);
         return;
     }

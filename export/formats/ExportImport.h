@@ -69,7 +69,8 @@ public:
     // attachment names (AttachmentNames) end the import with failure. The completion (may be
     // empty) gets the payload, or nullptr when the file cannot be imported; attachments
     // stored before a failure stay stored.
-    static void importDocument(const QUrl& url, AttachmentHandler attachmentHandler, PayloadCompletion completion);
+    static void importDocument(const QUrl& url, AttachmentHandler attachmentHandler,
+                               PayloadCompletion completion);
 
     // ---- The chunk format (also for tests, the fuzz target and the benchmark)
 

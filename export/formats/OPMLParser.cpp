@@ -80,8 +80,8 @@ private:
 
     static bool isPredefined(const QString& name)
     {
-        return name == QLatin1String("amp") || name == QLatin1String("lt") || name == QLatin1String("gt")
-               || name == QLatin1String("quot") || name == QLatin1String("apos");
+        return name == QLatin1String("amp") || name == QLatin1String("lt") || name == QLatin1String("gt") ||
+               name == QLatin1String("quot") || name == QLatin1String("apos");
     }
 
     qint64 mCap;
@@ -146,8 +146,9 @@ std::shared_ptr<Idea> OPMLParser::parseIdeaFromOPMLData(const QByteArray& data)
                                   .arg(reader.errorString());
         if (mRoot) {
             // One substitution pass: the reader's message may quote the input.
-            Log::warning(QStringLiteral("OPMLParser: reading stopped at %1; the %2 ideas read before it are kept")
-                             .arg(where, QString::number(mIdeaCount)));
+            Log::warning(
+                QStringLiteral("OPMLParser: reading stopped at %1; the %2 ideas read before it are kept")
+                    .arg(where, QString::number(mIdeaCount)));
         } else {
             Log::warning(QStringLiteral("OPMLParser: no outline read; reading stopped at ") + where);
         }
@@ -169,7 +170,8 @@ void OPMLParser::checkEntityDeclarations(QXmlStreamReader& reader, const QByteAr
     // holds one too), so their count bounds the references.
     const qint64 references = qint64(std::count(data.cbegin(), data.cend(), '&'));
     if (references > EntityExpansionBudget / longest)
-        reader.raiseError(QStringLiteral("the declared entities could expand beyond %1 characters").arg(EntityExpansionBudget));
+        reader.raiseError(QStringLiteral("the declared entities could expand beyond %1 characters")
+                              .arg(EntityExpansionBudget));
 }
 
 void OPMLParser::didStartElement(QXmlStreamReader& reader)

@@ -93,7 +93,8 @@ void OPMLWriter::appendEscapedText(QStringView text, QString& buffer)
 
 QString OPMLWriter::ideaAsOPML(const std::shared_ptr<Idea>& root)
 {
-    QString buffer = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<opml version=\"1.0\"><head><title>");
+    QString buffer =
+        QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<opml version=\"1.0\"><head><title>");
     if (root)
         appendEscapedText(root->exportTitle(), buffer);
     buffer += QLatin1String("</title></head><body>\n");

@@ -11,9 +11,9 @@ struct StepLoop::State
 {
     enum class Phase
     {
-        Idle,            // no step runs; a resume starts the next one
-        InStep,          // a step is running on some thread
-        ResumedInStep,   // the running step's resume was called before the step returned
+        Idle,          // no step runs; a resume starts the next one
+        InStep,        // a step is running on some thread
+        ResumedInStep, // the running step's resume was called before the step returned
         Finished
     };
 
@@ -40,7 +40,8 @@ public:
     void call(bool ok)
     {
         if (mCalled.exchange(true)) {
-            Log::warning(QStringLiteral("StepLoop: a continuation was called more than once; the later call is ignored"));
+            Log::warning(QStringLiteral(
+                "StepLoop: a continuation was called more than once; the later call is ignored"));
             return;
         }
         mLoop->resumed(ok);

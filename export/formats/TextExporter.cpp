@@ -13,8 +13,7 @@ namespace {
 
 // Pre-order over the subtree with each idea's level; children are read after `visit` has
 // run on their parent.
-template <class Visit>
-void walkPreOrder(const Idea& start, qint64 level, Visit visit)
+template <class Visit> void walkPreOrder(const Idea& start, qint64 level, Visit visit)
 {
     std::vector<std::pair<const Idea*, qint64>> stack{{&start, level}};
     while (!stack.empty()) {
@@ -38,8 +37,8 @@ bool isRegexSpace(QChar c)
     case u'\r':
         return true;
     default:
-        return c.category() == QChar::Separator_Space || c.category() == QChar::Separator_Line
-               || c.category() == QChar::Separator_Paragraph;
+        return c.category() == QChar::Separator_Space || c.category() == QChar::Separator_Line ||
+               c.category() == QChar::Separator_Paragraph;
     }
 }
 
@@ -70,7 +69,8 @@ QString TextExporter::textExportTitleFor(const std::shared_ptr<Idea>& idea)
     return idea ? withoutLeadingSpace(idea->exportTitle()) : QString();
 }
 
-void TextExporter::outlineIdea(const std::shared_ptr<Idea>& idea, qint64 level, qint64* nextNote, QString& buffer)
+void TextExporter::outlineIdea(const std::shared_ptr<Idea>& idea, qint64 level, qint64* nextNote,
+                               QString& buffer)
 {
     if (!idea)
         return;
@@ -87,7 +87,8 @@ void TextExporter::outlineIdea(const std::shared_ptr<Idea>& idea, qint64 level, 
     });
 }
 
-void TextExporter::addNotesFrom(const std::shared_ptr<Idea>& idea, qint64 level, qint64* nextNote, QString& buffer)
+void TextExporter::addNotesFrom(const std::shared_ptr<Idea>& idea, qint64 level, qint64* nextNote,
+                                QString& buffer)
 {
     if (!idea || !nextNote)
         return;
@@ -167,7 +168,8 @@ void TextExporter::appendIdeaIntoHTML(const std::shared_ptr<Idea>& idea, bool in
 
 QString TextExporter::ideaAsNestedHTMLList(const std::shared_ptr<Idea>& idea, bool includeNotes)
 {
-    QString buffer = QStringLiteral("<!DOCTYPE html><html><head><meta charset=utf-8><title>Corvex document</title></head><body>");
+    QString buffer = QStringLiteral(
+        "<!DOCTYPE html><html><head><meta charset=utf-8><title>Corvex document</title></head><body>");
     appendIdeaIntoHTML(idea, includeNotes, buffer);
     buffer += QLatin1String("</body></html>");
     return buffer;

@@ -37,10 +37,12 @@ public:
     static QString textExportTitleFor(const std::shared_ptr<Idea>& idea);
     // The outline lines of the idea and its descendants, the idea at `level`. With a note
     // counter, an idea with a note gets the line "(Note n)" and the counter grows by one.
-    static void outlineIdea(const std::shared_ptr<Idea>& idea, qint64 level, qint64* nextNote, QString& buffer);
+    static void outlineIdea(const std::shared_ptr<Idea>& idea, qint64 level, qint64* nextNote,
+                            QString& buffer);
     // The notes section of the idea and its descendants: nothing without a counter; else
     // "\nNote n: <title>\n\n<note>\n" for each idea with a note, counting as outlineIdea.
-    static void addNotesFrom(const std::shared_ptr<Idea>& idea, qint64 level, qint64* nextNote, QString& buffer);
+    static void addNotesFrom(const std::shared_ptr<Idea>& idea, qint64 level, qint64* nextNote,
+                             QString& buffer);
     // "<p>title</p>", then "\n<pre>note</pre>" when notes are wanted and the idea has one,
     // then for children "\n<ul>", "\n<li>child item</li>" each, "</ul>"; title and note
     // XML-escaped, the title's leading white space kept.

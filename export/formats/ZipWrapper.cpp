@@ -264,27 +264,30 @@ std::optional<QList<QByteArray>> safeComponents(const QByteArray& name)
 
 // Opens (making when asked) each folder of `components` below `base`, never following a
 // symbolic link. The deepest folder's descriptor, or an invalid one.
-FileDescriptor openFolders(int base, const QList<QByteArray>& components, qsizetype count, const QByteArray& shownPath)
+FileDescriptor openFolders(int base, const QList<QByteArray>& components, qsizetype count,
+                           const QByteArray& shownPath)
 {
     FileDescriptor current(::fcntl(base, F_DUPFD_CLOEXEC, 0));
     for (qsizetype index = 0; index < count && current.valid(); ++index) {
         const QByteArray& component = components.at(index);
-        int next = ::openat(current.get(), component.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        int next =
+            ::openat(current.get(), component.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (next < 0 && errno == ENOENT) {
             if (::mkdirat(current.get(), component.constData(), 0777) != 0 && errno != EEXIST) {
                 Log::error(QStringLiteral("[ZipWrapper] Error: cannot create the folder %1: %2")
                                .arg(printableName(shownPath), errnoText(errno)));
                 return FileDescriptor();
             }
-            next = ::openat(current.get(), component.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            next = ::openat(current.get(), component.constData(),
+                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         }
         if (next < 0) {
             struct stat info;
-            const bool link = ::fstatat(current.get(), component.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-                              S_ISLNK(info.st_mode);
+            const bool link =
+                ::fstatat(current.get(), component.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISLNK(info.st_mode);
             Log::error(QStringLiteral("[ZipWrapper] Error: %1 of %2 %3")
-                           .arg(QString::fromUtf8(component),
-                                printableName(shownPath),
+                           .arg(QString::fromUtf8(component), printableName(shownPath),
                                 link ? QStringLiteral("is a symbolic link; refused")
                                      : QStringLiteral("is not a usable folder: ") + errnoText(errno)));
             return FileDescriptor();
@@ -333,18 +336,12 @@ bool setModificationDate(const QByteArray& path, const QDateTime& date)
 class Unzipper
 {
 public:
-    Unzipper(QString path, QString destination, bool overwrite, QByteArray password, ZipWrapperDelegate* delegate,
-             ZipWrapper::ProgressHandler progress, int depth, Budget& budget)
-        : mPath(std::move(path)),
-          mDestination(std::move(destination)),
-          mOverwrite(overwrite),
-          mPassword(std::move(password)),
-          mDelegate(delegate),
-          mProgress(std::move(progress)),
-          mDepth(depth),
+    Unzipper(QString path, QString destination, bool overwrite, QByteArray password,
+             ZipWrapperDelegate* delegate, ZipWrapper::ProgressHandler progress, int depth, Budget& budget)
+        : mPath(std::move(path)), mDestination(std::move(destination)), mOverwrite(overwrite),
+          mPassword(std::move(password)), mDelegate(delegate), mProgress(std::move(progress)), mDepth(depth),
           mBudget(budget)
-    {
-    }
+    {}
 
     bool run(Error* error, const ZipWrapper::CompletionHandler& completion);
 
@@ -419,22 +416,27 @@ bool Unzipper::run(Error* error, const ZipWrapper::CompletionHandler& completion
     }
     if (unzGoToFirstFile(mZip) != UNZ_OK) {
         unzClose(mZip);
-        return failWith(ZipWrapper::FailedToOpenFirstFile, QStringLiteral("failed to open first file in zip file"));
+        return failWith(ZipWrapper::FailedToOpenFirstFile,
+                        QStringLiteral("failed to open first file in zip file"));
     }
     mFileSize = quint64(std::max<qint64>(0, QFileInfo(mPath).size()));
     ZipWrapper::GlobalInfo global;
     global.numberOfEntries = globalInfo.number_entry;
-    const qint64 total = qint64(std::min<quint64>(globalInfo.number_entry, quint64(std::numeric_limits<qint64>::max())));
+    const qint64 total =
+        qint64(std::min<quint64>(globalInfo.number_entry, quint64(std::numeric_limits<qint64>::max())));
 
     // The destination itself must be a real folder: a link there would send every entry
     // elsewhere.
     mDestinationPath = QFile::encodeName(mDestination);
-    mDestinationFd.reset(::open(mDestinationPath.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    mDestinationFd.reset(
+        ::open(mDestinationPath.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!mDestinationFd.valid() && errno == ENOENT && QDir().mkpath(mDestination))
-        mDestinationFd.reset(::open(mDestinationPath.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        mDestinationFd.reset(
+            ::open(mDestinationPath.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!mDestinationFd.valid()) {
-        Log::error(QStringLiteral("[ZipWrapper] Error: the destination %1 is not a folder (or is a symbolic link)")
-                       .arg(mDestination));
+        Log::error(
+            QStringLiteral("[ZipWrapper] Error: the destination %1 is not a folder (or is a symbolic link)")
+                .arg(mDestination));
         unzClose(mZip);
         if (completion)
             completion(mPath, false, Error());
@@ -460,13 +462,16 @@ bool Unzipper::run(Error* error, const ZipWrapper::CompletionHandler& completion
         const int opened = mPassword.isEmpty() ? unzOpenCurrentFile(mZip)
                                                : unzOpenCurrentFilePassword(mZip, mPassword.constData());
         if (opened != UNZ_OK) {
-            Log::error(QStringLiteral("[ZipWrapper] Error: cannot open entry %1 of %2 (%3)").arg(index).arg(mPath).arg(opened));
+            Log::error(QStringLiteral("[ZipWrapper] Error: cannot open entry %1 of %2 (%3)")
+                           .arg(index)
+                           .arg(mPath)
+                           .arg(opened));
             success = false;
             break;
         }
         unz_file_info64 info{};
-        if (unzGetCurrentFileInfo64(mZip, &info, nameBuffer.data(), uLong(nameBuffer.size()), nullptr, 0, nullptr, 0) !=
-            UNZ_OK) {
+        if (unzGetCurrentFileInfo64(mZip, &info, nameBuffer.data(), uLong(nameBuffer.size()), nullptr, 0,
+                                    nullptr, 0) != UNZ_OK) {
             unzCloseCurrentFile(mZip);
             success = false;
             break;
@@ -492,7 +497,8 @@ bool Unzipper::run(Error* error, const ZipWrapper::CompletionHandler& completion
             if (mDelegate && mDelegate->zipArchiveDidUnzipFileAtIndex) {
                 mDelegate->zipArchiveDidUnzipFileAtIndex(index, total, mPath, fileInfoFrom(info));
             } else if (mDelegate && mDelegate->zipArchiveDidUnzipFileAtIndexToPath) {
-                mDelegate->zipArchiveDidUnzipFileAtIndexToPath(index, total, mPath, QFile::decodeName(targetPath));
+                mDelegate->zipArchiveDidUnzipFileAtIndexToPath(index, total, mPath,
+                                                               QFile::decodeName(targetPath));
             }
             ++index;
             if (mProgress) {
@@ -506,7 +512,9 @@ bool Unzipper::run(Error* error, const ZipWrapper::CompletionHandler& completion
         if (next == UNZ_END_OF_LIST_OF_FILE)
             break;
         if (next != UNZ_OK) {
-            Log::error(QStringLiteral("[ZipWrapper] Error: the directory of %1 is damaged (%2)").arg(mPath).arg(next));
+            Log::error(QStringLiteral("[ZipWrapper] Error: the directory of %1 is damaged (%2)")
+                           .arg(mPath)
+                           .arg(next));
             success = false;
             break;
         }
@@ -528,9 +536,9 @@ bool Unzipper::run(Error* error, const ZipWrapper::CompletionHandler& completion
     if (!cancelled && mDelegate && mDelegate->zipArchiveProgressEvent)
         mDelegate->zipArchiveProgressEvent(mFileSize, mFileSize);
 
-    const Error failure =
-        crcFailed ? Error(ZipWrapper::ErrorDomain, ZipWrapper::CrcCheckFailed, QStringLiteral("crc check failed for file"))
-                  : Error();
+    const Error failure = crcFailed ? Error(ZipWrapper::ErrorDomain, ZipWrapper::CrcCheckFailed,
+                                            QStringLiteral("crc check failed for file"))
+                                    : Error();
     if (error)
         *error = failure;
     if (completion)
@@ -558,9 +566,10 @@ Unzipper::EntryOutcome Unzipper::extractCurrent(const unz_file_info64& info, con
     name.replace('\\', '/');
     const auto components = safeComponents(name);
     if (!components || (!isFolder && components->isEmpty())) {
-        Log::error(QStringLiteral("[ZipWrapper] Error: refused the entry name \"%1\" of %2: it leads outside the "
-                                  "destination")
-                       .arg(printableName(storedName), mPath));
+        Log::error(
+            QStringLiteral("[ZipWrapper] Error: refused the entry name \"%1\" of %2: it leads outside the "
+                           "destination")
+                .arg(printableName(storedName), mPath));
         unzCloseCurrentFile(mZip);
         return EntryOutcome::Failed;
     }
@@ -590,7 +599,8 @@ Unzipper::EntryOutcome Unzipper::extractCurrent(const unz_file_info64& info, con
 
     // Without O_TRUNC: a target that turns out to be shared with another path (a hard link)
     // must not be emptied.
-    FileDescriptor file(::openat(folder.get(), leaf.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));
+    FileDescriptor file(
+        ::openat(folder.get(), leaf.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (!file.valid()) {
         Log::error(QStringLiteral("[ZipWrapper] Error: cannot create %1: %2")
                        .arg(printableName(relative), errnoText(errno)));
@@ -636,19 +646,22 @@ Unzipper::EntryOutcome Unzipper::extractCurrent(const unz_file_info64& info, con
         times[0].tv_nsec = UTIME_OMIT;
         times[1] = timespecOf(date);
         if (::futimens(file.get(), times) != 0)
-            Log::warning(QStringLiteral("[ZipWrapper] Failed to set attributes - whilst setting modification date"));
+            Log::warning(
+                QStringLiteral("[ZipWrapper] Failed to set attributes - whilst setting modification date"));
     }
     // FileDescriptor closes quietly; this close goes through SysCalls and is checked.
     if (SysCalls::close(file.release()) != 0) {
-        Log::error(QStringLiteral("[ZipWrapper] Error: cannot close %1: %2").arg(printableName(relative), errnoText(errno)));
+        Log::error(QStringLiteral("[ZipWrapper] Error: cannot close %1: %2")
+                       .arg(printableName(relative), errnoText(errno)));
         ::unlinkat(folder.get(), leaf.constData(), 0);
         return EntryOutcome::Failed;
     }
 
     mDates.emplace_back(targetPath, date);
     if (QString::fromUtf8(leaf).toLower().endsWith(QLatin1String(".zip"))) {
-        const QByteArray folderPath = folderCount == 0 ? mDestinationPath
-                                                       : mDestinationPath + '/' + components->mid(0, folderCount).join('/');
+        const QByteArray folderPath =
+            folderCount == 0 ? mDestinationPath
+                             : mDestinationPath + '/' + components->mid(0, folderCount).join('/');
         unpackNested(targetPath, folderPath);
         if (mBudget.exceeded)
             return EntryOutcome::Failed;
@@ -673,14 +686,17 @@ bool Unzipper::writeEntryData(int fd, const unz_file_info64& info, const QByteAr
         if (got == 0)
             break;
         if (got < 0) {
-            Log::error(QStringLiteral("[ZipWrapper] Error: %1 is damaged (%2)").arg(printableName(shownPath)).arg(got));
+            Log::error(QStringLiteral("[ZipWrapper] Error: %1 is damaged (%2)")
+                           .arg(printableName(shownPath))
+                           .arg(got));
             return false;
         }
         mBudget.bytes += got;
         written += quint64(got);
         if (mBudget.bytes > mBudget.limits.maxTotalBytes || written > info.uncompressed_size) {
-            Log::error(QStringLiteral("[ZipWrapper] Error: %1 holds more than it claims or than the unzip may write")
-                           .arg(printableName(shownPath)));
+            Log::error(
+                QStringLiteral("[ZipWrapper] Error: %1 holds more than it claims or than the unzip may write")
+                    .arg(printableName(shownPath)));
             mBudget.exceeded = mBudget.bytes > mBudget.limits.maxTotalBytes;
             return false;
         }
@@ -706,13 +722,15 @@ void Unzipper::unpackNested(const QByteArray& innerPath, const QByteArray& folde
 {
     const QString inner = QFile::decodeName(innerPath);
     if (mDepth >= mBudget.limits.maxNestingDepth) {
-        Log::warning(QStringLiteral("[ZipWrapper] Not unpacking nested .zip file %1: nested deeper than %2 levels")
-                         .arg(QFileInfo(inner).fileName())
-                         .arg(mBudget.limits.maxNestingDepth));
+        Log::warning(
+            QStringLiteral("[ZipWrapper] Not unpacking nested .zip file %1: nested deeper than %2 levels")
+                .arg(QFileInfo(inner).fileName())
+                .arg(mBudget.limits.maxNestingDepth));
         return;
     }
     Log::info(QStringLiteral("Unzipping nested .zip file:  %1").arg(QFileInfo(inner).fileName()));
-    Unzipper nested(inner, QFile::decodeName(folderPath), mOverwrite, mPassword, nullptr, {}, mDepth + 1, mBudget);
+    Unzipper nested(inner, QFile::decodeName(folderPath), mOverwrite, mPassword, nullptr, {}, mDepth + 1,
+                    mBudget);
     if (nested.run(nullptr, {}) && ::unlink(innerPath.constData()) != 0)
         Log::warning(QStringLiteral("[ZipWrapper] Error: cannot remove the unpacked %1").arg(inner));
 }
@@ -724,14 +742,16 @@ QByteArray encodedName(const QString& name)
 
 bool isAscii(const QByteArray& bytes)
 {
-    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return std::all_of(bytes.begin(), bytes.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 zip_fileinfo zipInfoFor(const QDateTime& date, std::optional<mode_t> permissions)
 {
     zip_fileinfo info{};
-    const QDateTime local = (date.isValid() ? date : QDateTime::fromMSecsSinceEpoch(qint64(Globals::secondsSince1970() * 1000)))
-                                .toLocalTime();
+    const QDateTime local =
+        (date.isValid() ? date : QDateTime::fromMSecsSinceEpoch(qint64(Globals::secondsSince1970() * 1000)))
+            .toLocalTime();
     info.tmz_date.tm_sec = uInt(local.time().second());
     info.tmz_date.tm_min = uInt(local.time().minute());
     info.tmz_date.tm_hour = uInt(local.time().hour());
@@ -767,14 +787,15 @@ struct ZipWrapper::Archive
     }
 
     // Opens an entry; marks the archive failed when minizip refuses.
-    bool openEntry(const QString& name, const zip_fileinfo& info, int level, const QString& password, bool zip64)
+    bool openEntry(const QString& name, const zip_fileinfo& info, int level, const QString& password,
+                   bool zip64)
     {
         const QByteArray encoded = encodedName(name);
         const QByteArray secret = password.toUtf8();
-        const int result = zipOpenNewFileInZip4_64(zip, encoded.constData(), &info, nullptr, 0, nullptr, 0, nullptr,
-                                                   Z_DEFLATED, level, 0, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY,
-                                                   secret.isEmpty() ? nullptr : secret.constData(), 0, MadeByUnix,
-                                                   isAscii(encoded) ? 0 : Utf8NameFlag, zip64 ? 1 : 0);
+        const int result = zipOpenNewFileInZip4_64(
+            zip, encoded.constData(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, level, 0,
+            -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, secret.isEmpty() ? nullptr : secret.constData(), 0, MadeByUnix,
+            isAscii(encoded) ? 0 : Utf8NameFlag, zip64 ? 1 : 0);
         if (!check(result)) {
             Log::error(QStringLiteral("[ZipWrapper] Error: cannot start the entry %1 (%2, %3)")
                            .arg(name)
@@ -790,10 +811,7 @@ struct ZipWrapper::Archive
         return check(zipWriteInFileInZip(zip, data, unsigned(size)));
     }
 
-    bool closeEntry()
-    {
-        return check(zipCloseFileInZip(zip));
-    }
+    bool closeEntry() { return check(zipCloseFileInZip(zip)); }
 
     // The archive has failed already: closing the entry only frees minizip's record of it.
     void abandonEntry() { (void)zipCloseFileInZip(zip); }
@@ -825,8 +843,8 @@ bool ZipWrapper::open()
     const QFileInfo target(mPath);
     auto archive = std::make_unique<Archive>();
     archive->target = QFile::encodeName(target.absoluteFilePath());
-    const QString temporaryName = SaveFile::temporaryPrefix(target.fileName()) +
-                                  QUuid::createUuid().toString(QUuid::Id128).left(12);
+    const QString temporaryName =
+        SaveFile::temporaryPrefix(target.fileName()) + QUuid::createUuid().toString(QUuid::Id128).left(12);
     archive->temporary = QFile::encodeName(target.absoluteDir().filePath(temporaryName));
     zlib_filefunc64_def functions = fileFunctions(&archive->io);
     archive->zip = zipOpen2_64(archive->temporary.constData(), APPEND_STATUS_CREATE, nullptr, &functions);
@@ -852,7 +870,8 @@ bool ZipWrapper::close()
         ok = false;
     }
     if (ok && SysCalls::rename(archive->temporary.constData(), archive->target.constData()) != 0) {
-        Log::error(QStringLiteral("[ZipWrapper] Error: cannot put %1 in place: %2").arg(mPath, errnoText(errno)));
+        Log::error(
+            QStringLiteral("[ZipWrapper] Error: cannot put %1 in place: %2").arg(mPath, errnoText(errno)));
         ok = false;
     }
     if (!ok) {
@@ -889,10 +908,11 @@ bool ZipWrapper::writeFileAtPath(const QString& path, const QString& fileName, c
         return false;
     }
     const QString name = fileName.isEmpty() ? QFileInfo(path).fileName() : fileName;
-    const QDateTime modified = QDateTime::fromMSecsSinceEpoch(qint64(info.st_mtim.tv_sec) * 1000 +
-                                                              info.st_mtim.tv_nsec / 1000000);
+    const QDateTime modified =
+        QDateTime::fromMSecsSinceEpoch(qint64(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000);
     const bool zip64 = quint64(info.st_size) >= 0xFFFFFFFFull;
-    if (!mArchive->openEntry(name, zipInfoFor(modified, info.st_mode), Z_DEFAULT_COMPRESSION, password, zip64))
+    if (!mArchive->openEntry(name, zipInfoFor(modified, info.st_mode), Z_DEFAULT_COMPRESSION, password,
+                             zip64))
         return false;
     std::vector<char> buffer(ZipBufferSize);
     for (;;) {
@@ -925,9 +945,11 @@ bool ZipWrapper::writeFolderAtPath(const QString& path, const QString& folderNam
     QDateTime modified;
     if (::stat(QFile::encodeName(path).constData(), &info) == 0) {
         permissions = info.st_mode;
-        modified = QDateTime::fromMSecsSinceEpoch(qint64(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000);
+        modified = QDateTime::fromMSecsSinceEpoch(qint64(info.st_mtim.tv_sec) * 1000 +
+                                                  info.st_mtim.tv_nsec / 1000000);
     }
-    if (!mArchive->openEntry(folderName + QLatin1Char('/'), zipInfoFor(modified, permissions), 0, password, false))
+    if (!mArchive->openEntry(folderName + QLatin1Char('/'), zipInfoFor(modified, permissions), 0, password,
+                             false))
         return false;
     return mArchive->closeEntry();
 }
@@ -937,7 +959,8 @@ bool ZipWrapper::writeData(const QByteArray& data, const QString& fileName, cons
     if (!mArchive || data.isNull())
         return false;
     const bool zip64 = quint64(data.size()) >= 0xFFFFFFFFull;
-    if (!mArchive->openEntry(fileName, zipInfoFor(QDateTime(), std::nullopt), Z_DEFAULT_COMPRESSION, password, zip64))
+    if (!mArchive->openEntry(fileName, zipInfoFor(QDateTime(), std::nullopt), Z_DEFAULT_COMPRESSION, password,
+                             zip64))
         return false;
     for (qint64 done = 0; done < data.size(); done += ZipBufferSize) {
         if (!mArchive->write(data.constData() + done, std::min<qint64>(ZipBufferSize, data.size() - done))) {
@@ -976,7 +999,8 @@ bool ZipWrapper::createZipFileAtPathWithContentsOfDirectory(const QString& path,
     const QString ownTarget = QFileInfo(path).absoluteFilePath();
 
     QStringList items;
-    QDirIterator it(folder.absolutePath(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+    QDirIterator it(folder.absolutePath(),
+                    QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString item = it.next();
@@ -990,8 +1014,10 @@ bool ZipWrapper::createZipFileAtPathWithContentsOfDirectory(const QString& path,
         if (keepParentDirectory)
             entry = parentName + QLatin1Char('/') + entry;
         if (info.isDir() && !info.isSymLink()) {
-            const bool empty = QDir(item).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)
-                                   .isEmpty();
+            const bool empty =
+                QDir(item)
+                    .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)
+                    .isEmpty();
             if (empty && !zip.writeData(QByteArray(""), entry + QStringLiteral("/.DS_Store"), password))
                 return false;
             continue;
@@ -1025,7 +1051,8 @@ bool ZipWrapper::unzipFileAtPath(const QString& path, const QString& destination
     return unzipFileAtPath(path, destination, true, QString(), nullptr, nullptr, {}, {});
 }
 
-bool ZipWrapper::unzipFileAtPath(const QString& path, const QString& destination, ZipWrapperDelegate* delegate)
+bool ZipWrapper::unzipFileAtPath(const QString& path, const QString& destination,
+                                 ZipWrapperDelegate* delegate)
 {
     return unzipFileAtPath(path, destination, true, QString(), nullptr, delegate, {}, {});
 }
@@ -1036,8 +1063,8 @@ bool ZipWrapper::unzipFileAtPath(const QString& path, const QString& destination
     return unzipFileAtPath(path, destination, overwrite, password, error, delegate, {}, {});
 }
 
-bool ZipWrapper::unzipFileAtPath(const QString& path, const QString& destination, ProgressHandler progressHandler,
-                                 CompletionHandler completionHandler)
+bool ZipWrapper::unzipFileAtPath(const QString& path, const QString& destination,
+                                 ProgressHandler progressHandler, CompletionHandler completionHandler)
 {
     return unzipFileAtPath(path, destination, true, QString(), nullptr, nullptr, std::move(progressHandler),
                            std::move(completionHandler));
@@ -1047,8 +1074,8 @@ bool ZipWrapper::unzipFileAtPath(const QString& path, const QString& destination
                                  const QString& password, ProgressHandler progressHandler,
                                  CompletionHandler completionHandler)
 {
-    return unzipFileAtPath(path, destination, overwrite, password, nullptr, nullptr, std::move(progressHandler),
-                           std::move(completionHandler));
+    return unzipFileAtPath(path, destination, overwrite, password, nullptr, nullptr,
+                           std::move(progressHandler), std::move(completionHandler));
 }
 
 bool ZipWrapper::unzipFileAtPath(const QString& path, const QString& destination, bool overwrite,
@@ -1058,8 +1085,8 @@ bool ZipWrapper::unzipFileAtPath(const QString& path, const QString& destination
     Budget budget;
     budget.limits = limits();
     // minizip takes the reading password as plain bytes.
-    Unzipper unzipper(path, destination, overwrite, password.toLatin1(), delegate, std::move(progressHandler), 0,
-                      budget);
+    Unzipper unzipper(path, destination, overwrite, password.toLatin1(), delegate, std::move(progressHandler),
+                      0, budget);
     return unzipper.run(error, completionHandler);
 }
 

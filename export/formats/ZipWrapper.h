@@ -90,11 +90,13 @@ public:
     // ---- Unpacking (overwrite YES and no password unless given)
 
     static bool unzipFileAtPath(const QString& path, const QString& destination);
-    static bool unzipFileAtPath(const QString& path, const QString& destination, ZipWrapperDelegate* delegate);
+    static bool unzipFileAtPath(const QString& path, const QString& destination,
+                                ZipWrapperDelegate* delegate);
     static bool unzipFileAtPath(const QString& path, const QString& destination, bool overwrite,
-                                const QString& password, Error* error, ZipWrapperDelegate* delegate = nullptr);
-    static bool unzipFileAtPath(const QString& path, const QString& destination, ProgressHandler progressHandler,
-                                CompletionHandler completionHandler);
+                                const QString& password, Error* error,
+                                ZipWrapperDelegate* delegate = nullptr);
+    static bool unzipFileAtPath(const QString& path, const QString& destination,
+                                ProgressHandler progressHandler, CompletionHandler completionHandler);
     static bool unzipFileAtPath(const QString& path, const QString& destination, bool overwrite,
                                 const QString& password, ProgressHandler progressHandler,
                                 CompletionHandler completionHandler);
@@ -136,7 +138,8 @@ public:
     // date and permissions.
     bool writeFileAtPath(const QString& path, const QString& fileName, const QString& password = QString());
     // An entry "<folderName>/" without data, with the folder's date and permissions.
-    bool writeFolderAtPath(const QString& path, const QString& folderName, const QString& password = QString());
+    bool writeFolderAtPath(const QString& path, const QString& folderName,
+                           const QString& password = QString());
     // The bytes as one entry dated now; NO for null data.
     bool writeData(const QByteArray& data, const QString& fileName, const QString& password = QString());
 

@@ -423,7 +423,8 @@ class PlistReader
 {
 public:
     PlistReader(const QByteArray& data, const BinaryPropertyList::Limits& limits)
-        : mData(reinterpret_cast<const uchar*>(data.constData())), mSize(quint64(data.size())), mLimits(limits)
+        : mData(reinterpret_cast<const uchar*>(data.constData())), mSize(quint64(data.size())),
+          mLimits(limits)
     {}
 
     Result<PlistValue> run();
@@ -432,8 +433,8 @@ private:
     struct Done
     {
         PlistValue value;
-        int height = 0;     // containers along the tallest path, this one included
-        qint64 weight = 1;  // values in the expanded tree
+        int height = 0;    // containers along the tallest path, this one included
+        qint64 weight = 1; // values in the expanded tree
     };
 
     struct Frame
@@ -503,7 +504,9 @@ bool PlistReader::readTrailer()
     mTableOffset = qFromBigEndian<quint64>(trailer + 24);
     if (mOffsetSize < 1 || mOffsetSize > 8 || mRefSize < 1 || mRefSize > 8)
         return fail(BinaryPropertyList::CorruptTrailer,
-                    QStringLiteral("Offset size %1 or reference size %2 out of range").arg(mOffsetSize).arg(mRefSize));
+                    QStringLiteral("Offset size %1 or reference size %2 out of range")
+                        .arg(mOffsetSize)
+                        .arg(mRefSize));
     if (mCount == 0 || mTop >= mCount)
         return fail(BinaryPropertyList::CorruptTrailer,
                     QStringLiteral("Top object %1 of %2 objects out of range").arg(mTop).arg(mCount));
@@ -525,8 +528,9 @@ bool PlistReader::objectOffset(quint64 object, quint64& offset)
 {
     offset = readBigEndian(mData + mTableOffset + object * quint64(mOffsetSize), mOffsetSize);
     if (offset < HeaderSize || offset >= mTableOffset)
-        return fail(BinaryPropertyList::CorruptOffsetTable,
-                    QStringLiteral("Object %1 at offset %2 lies outside the object area").arg(object).arg(offset));
+        return fail(
+            BinaryPropertyList::CorruptOffsetTable,
+            QStringLiteral("Object %1 at offset %2 lies outside the object area").arg(object).arg(offset));
     return true;
 }
 
@@ -549,17 +553,21 @@ bool PlistReader::readCount(quint64 object, uchar marker, quint64& pos, quint64&
         return true;
     }
     if (pos >= mTableOffset)
-        return fail(BinaryPropertyList::CorruptObject, QStringLiteral("Object %1: count truncated").arg(object));
+        return fail(BinaryPropertyList::CorruptObject,
+                    QStringLiteral("Object %1: count truncated").arg(object));
     const uchar intMarker = mData[pos++];
     if ((intMarker & 0xF0) != 0x10 || (intMarker & 0x0F) > 3)
-        return fail(BinaryPropertyList::CorruptObject, QStringLiteral("Object %1: bad count marker").arg(object));
+        return fail(BinaryPropertyList::CorruptObject,
+                    QStringLiteral("Object %1: bad count marker").arg(object));
     const int size = 1 << (intMarker & 0x0F);
     if (quint64(size) > mTableOffset - pos)
-        return fail(BinaryPropertyList::CorruptObject, QStringLiteral("Object %1: count truncated").arg(object));
+        return fail(BinaryPropertyList::CorruptObject,
+                    QStringLiteral("Object %1: count truncated").arg(object));
     count = readBigEndian(mData + pos, size);
     pos += quint64(size);
     if (size == 8 && count > quint64(std::numeric_limits<qint64>::max()))
-        return fail(BinaryPropertyList::CorruptObject, QStringLiteral("Object %1: negative count").arg(object));
+        return fail(BinaryPropertyList::CorruptObject,
+                    QStringLiteral("Object %1: negative count").arg(object));
     return true;
 }
 
@@ -654,8 +662,8 @@ bool PlistReader::parseObject(quint64 object, Parsed& parsed)
             return truncated();
         if (!countBytes(qint64(count) * 2))
             return false;
-        parsed.leaf = PlistValue(
-            QString::fromLatin1(reinterpret_cast<const char*>(mData + pos), qsizetype(count)));
+        parsed.leaf =
+            PlistValue(QString::fromLatin1(reinterpret_cast<const char*>(mData + pos), qsizetype(count)));
         return true;
     }
     case 0x6: {
@@ -681,7 +689,8 @@ bool PlistReader::parseObject(quint64 object, Parsed& parsed)
         const quint64 extra = size > 8 ? size - 8 : 0;
         for (quint64 i = 0; i < extra; ++i) {
             if (mData[pos + i] != 0)
-                return fail(BinaryPropertyList::CorruptObject, QStringLiteral("Object %1: UID beyond 64 bits").arg(object));
+                return fail(BinaryPropertyList::CorruptObject,
+                            QStringLiteral("Object %1: UID beyond 64 bits").arg(object));
         }
         parsed.leaf = PlistValue::uid(readBigEndian(mData + pos + extra, int(size - extra)));
         return true;
@@ -699,8 +708,9 @@ bool PlistReader::parseObject(quint64 object, Parsed& parsed)
             return truncated();
         // Every element (and key) is one value of the result.
         if (count > quint64(mLimits.maxValues) / refsPerItem)
-            return fail(BinaryPropertyList::LimitExceeded,
-                        QStringLiteral("Object %1 holds more than %2 values").arg(object).arg(mLimits.maxValues));
+            return fail(
+                BinaryPropertyList::LimitExceeded,
+                QStringLiteral("Object %1 holds more than %2 values").arg(object).arg(mLimits.maxValues));
         parsed.container = true;
         parsed.dictionary = dictionary;
         parsed.count = count;
@@ -710,8 +720,9 @@ bool PlistReader::parseObject(quint64 object, Parsed& parsed)
     default:
         break;
     }
-    return fail(BinaryPropertyList::CorruptObject,
-                QStringLiteral("Object %1 has the unknown marker 0x%2").arg(object).arg(marker, 2, 16, QLatin1Char('0')));
+    return fail(BinaryPropertyList::CorruptObject, QStringLiteral("Object %1 has the unknown marker 0x%2")
+                                                       .arg(object)
+                                                       .arg(marker, 2, 16, QLatin1Char('0')));
 }
 
 void PlistReader::addChild(Frame& frame, const Done& child)
@@ -732,7 +743,8 @@ bool PlistReader::pushOrShare(std::vector<Frame>& stack, quint64 ref, bool asKey
     if (mState[ref] == 2) {
         shared = mDone[ref];
         if (asKey && !shared.value.isString())
-            return fail(BinaryPropertyList::CorruptObject, QStringLiteral("A dictionary key is not a string"));
+            return fail(BinaryPropertyList::CorruptObject,
+                        QStringLiteral("A dictionary key is not a string"));
         if (openContainers + shared.height > mLimits.maxDepth)
             return fail(BinaryPropertyList::TooDeep,
                         QStringLiteral("Containers nest deeper than %1").arg(mLimits.maxDepth));
@@ -755,7 +767,8 @@ bool PlistReader::pushOrShare(std::vector<Frame>& stack, quint64 ref, bool asKey
         return true;
     }
     if (openContainers + 1 > mLimits.maxDepth)
-        return fail(BinaryPropertyList::TooDeep, QStringLiteral("Containers nest deeper than %1").arg(mLimits.maxDepth));
+        return fail(BinaryPropertyList::TooDeep,
+                    QStringLiteral("Containers nest deeper than %1").arg(mLimits.maxDepth));
     Frame frame;
     frame.object = ref;
     frame.dictionary = parsed.dictionary;

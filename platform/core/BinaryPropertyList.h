@@ -167,8 +167,9 @@ private:
     };
     // Containers are never changed once shared; the pointers are not to const only so that
     // the last owner can take the elements apart without recursion.
-    using Storage = std::variant<std::monostate, bool, qint64, quint64, double, DateSeconds, QByteArray, QString,
-                                 UidValue, std::shared_ptr<PlistArray>, std::shared_ptr<PlistDictionary>>;
+    using Storage =
+        std::variant<std::monostate, bool, qint64, quint64, double, DateSeconds, QByteArray, QString,
+                     UidValue, std::shared_ptr<PlistArray>, std::shared_ptr<PlistDictionary>>;
     static constexpr std::size_t ContainerIndex = 9;
 
     void releaseContainer() noexcept;
@@ -209,10 +210,10 @@ public:
         CorruptTrailer = 2,        // sizes, counts or the top object out of range
         CorruptOffsetTable = 3,    // the table or an offset in it outside the object area
         InvalidReference = 4,      // an object reference not below the object count
-        CorruptObject = 5,         // unknown marker, bad count, truncated object, bad key, integer beyond 64 bits
-        ReferenceCycle = 6,        // a container that contains itself
-        TooDeep = 7,               // containers nested deeper than maxDepth
-        LimitExceeded = 8,         // more objects, values or bytes than the limits allow
+        CorruptObject = 5,  // unknown marker, bad count, truncated object, bad key, integer beyond 64 bits
+        ReferenceCycle = 6, // a container that contains itself
+        TooDeep = 7,        // containers nested deeper than maxDepth
+        LimitExceeded = 8,  // more objects, values or bytes than the limits allow
         OutOfMemory = 9,
     };
 

@@ -26,7 +26,8 @@ Bundle::Bundle()
     const QString kInfoResource = QStringLiteral(":/corvex/Info.json");
     QFile file(kInfoResource);
     if (!file.open(QIODevice::ReadOnly)) {
-        Log::error(QStringLiteral("The information dictionary %1 is missing: %2").arg(kInfoResource, file.errorString()));
+        Log::error(QStringLiteral("The information dictionary %1 is missing: %2")
+                       .arg(kInfoResource, file.errorString()));
         return;
     }
     QJsonParseError error;

@@ -25,9 +25,9 @@ public:
     // An invalid QVariant when the key is absent.
     QVariant objectForInfoDictionaryKey(const QString& key) const { return mInfo.value(key); }
 
-    static const QString IdentifierKey;    // "CFBundleIdentifier"
-    static const QString ShortVersionKey;  // "CFBundleShortVersionString"
-    static const QString VersionKey;       // "CFBundleVersion"
+    static const QString IdentifierKey;   // "CFBundleIdentifier"
+    static const QString ShortVersionKey; // "CFBundleShortVersionString"
+    static const QString VersionKey;      // "CFBundleVersion"
 
 private:
     Bundle();

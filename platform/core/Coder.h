@@ -56,16 +56,12 @@ public:
     bool isPlain() const { return mKind == Kind::Plain; }
     bool isObject() const { return mKind == Kind::Object; }
     bool isList() const { return mKind == Kind::List; }
-    const Value& plain() const; // the null Value unless Plain
-    const CodablePtr& object() const; // nullptr unless Object
+    const Value& plain() const;                  // the null Value unless Plain
+    const CodablePtr& object() const;            // nullptr unless Object
     const std::vector<CodedValue>& list() const; // empty unless List
 
     // The object as T, or nullptr when it is not one.
-    template <class T>
-    std::shared_ptr<T> objectAs() const
-    {
-        return std::dynamic_pointer_cast<T>(mObject);
-    }
+    template <class T> std::shared_ptr<T> objectAs() const { return std::dynamic_pointer_cast<T>(mObject); }
 
 private:
     Kind mKind = Kind::None;
@@ -131,14 +127,12 @@ public:
     // A text under the key; nothing when missing or not a text. Virtual so that a decoder
     // can answer it without making a CodedValue.
     virtual std::optional<QString> decodeStringForKey(const QString& key);
-    template <class T>
-    std::shared_ptr<T> decodeObjectOfClass(const QString& key)
+    template <class T> std::shared_ptr<T> decodeObjectOfClass(const QString& key)
     {
         return decodeObjectForKey(key).template objectAs<T>();
     }
     // The objects of class T under the key, in order; elements of other kinds are skipped.
-    template <class T>
-    std::vector<std::shared_ptr<T>> decodeArrayOfClass(const QString& key)
+    template <class T> std::vector<std::shared_ptr<T>> decodeArrayOfClass(const QString& key)
     {
         std::vector<std::shared_ptr<T>> result;
         const CodedValue value = decodeObjectForKey(key);

@@ -89,10 +89,10 @@ bool DispatchGroup::wait(double timeoutSeconds)
     const auto empty = [this] { return mState->count == 0; };
     if (timeoutSeconds <= 0)
         return empty();
-    return mState->condition.wait_for(
-        lock,
-        std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(timeoutSeconds)),
-        empty);
+    return mState->condition.wait_for(lock,
+                                      std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                          std::chrono::duration<double>(timeoutSeconds)),
+                                      empty);
 }
 
 void DispatchGroup::wait()

@@ -57,7 +57,6 @@ Error Error::posix(int errnoValue, const QString& operation, const QString& path
 Exception::Exception(QString name, QString reason, QVariantMap userInfo)
     : mName(std::move(name)), mReason(std::move(reason)), mUserInfo(std::move(userInfo)),
       mWhat((mName + QStringLiteral(": ") + mReason).toStdString())
-{
-}
+{}
 
 } // namespace corvex

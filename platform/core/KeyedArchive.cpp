@@ -53,7 +53,9 @@ ArchivedValue::ArchivedValue(std::shared_ptr<ArchivedObject> object)
         mData = std::move(object);
 }
 
-ArchivedValue::ArchivedValue(ArchivedArray array) : mData(std::make_shared<const ArchivedArray>(std::move(array))) {}
+ArchivedValue::ArchivedValue(ArchivedArray array)
+    : mData(std::make_shared<const ArchivedArray>(std::move(array)))
+{}
 
 ArchivedValue::ArchivedValue(ArchivedDictionary dictionary)
     : mData(std::make_shared<const ArchivedDictionary>(std::move(dictionary)))
@@ -287,7 +289,8 @@ quint64 Archiver::classUid(const QString& name, const QStringList& classes)
     PlistArray hierarchy;
     for (const QString& entry : classes)
         hierarchy.emplace_back(entry);
-    const quint64 uid = add(PlistDictionary{{ClassNameKey, name}, {ClassesKey, PlistValue(std::move(hierarchy))}});
+    const quint64 uid =
+        add(PlistDictionary{{ClassNameKey, name}, {ClassesKey, PlistValue(std::move(hierarchy))}});
     mClasses.insert(name, uid);
     return uid;
 }
@@ -349,7 +352,8 @@ bool Archiver::reference(const ArchivedValue& value, int depth, quint64& uid, in
         height = 1;
         if (!fits(depth, 1))
             return false;
-        const quint64 classId = classUid(QStringLiteral("NSDate"), {QStringLiteral("NSDate"), QStringLiteral("NSObject")});
+        const quint64 classId =
+            classUid(QStringLiteral("NSDate"), {QStringLiteral("NSDate"), QStringLiteral("NSObject")});
         uid = add(PlistDictionary{{ClassKey, PlistValue::uid(classId)},
                                   {TimeField, PlistValue::secondsFromDateTime(value.toDate())}});
         return true;
@@ -393,13 +397,14 @@ bool Archiver::composite(const ArchivedValue& value, int depth, quint64& uid, in
             height = std::max(height, childHeight + 1);
             elements.push_back(PlistValue::uid(elementUid));
         }
-        mObjects[uid] = PlistDictionary{{ClassKey, PlistValue::uid(classId)}, {ObjectsField, std::move(elements)}};
+        mObjects[uid] =
+            PlistDictionary{{ClassKey, PlistValue::uid(classId)}, {ObjectsField, std::move(elements)}};
         return true;
     }
     if (value.isDictionary()) {
         uid = add(PlistValue());
-        const quint64 classId =
-            classUid(QStringLiteral("NSDictionary"), {QStringLiteral("NSDictionary"), QStringLiteral("NSObject")});
+        const quint64 classId = classUid(QStringLiteral("NSDictionary"),
+                                         {QStringLiteral("NSDictionary"), QStringLiteral("NSObject")});
         PlistArray keys;
         PlistArray objects;
         for (const auto& [key, element] : value.toDictionary()) {
@@ -412,8 +417,9 @@ bool Archiver::composite(const ArchivedValue& value, int depth, quint64& uid, in
             keys.push_back(PlistValue::uid(keyUid));
             objects.push_back(PlistValue::uid(elementUid));
         }
-        mObjects[uid] = PlistDictionary{
-            {ClassKey, PlistValue::uid(classId)}, {KeysField, std::move(keys)}, {ObjectsField, std::move(objects)}};
+        mObjects[uid] = PlistDictionary{{ClassKey, PlistValue::uid(classId)},
+                                        {KeysField, std::move(keys)},
+                                        {ObjectsField, std::move(objects)}};
         return true;
     }
 
@@ -424,8 +430,9 @@ bool Archiver::composite(const ArchivedValue& value, int depth, quint64& uid, in
     if (object->className().isEmpty())
         return fail(KeyedArchive::InvalidValue, QStringLiteral("An object without a class name"));
     if (object->contains(ClassKey))
-        return fail(KeyedArchive::InvalidValue,
-                    QStringLiteral("An object of class %1 uses the reserved key $class").arg(object->className()));
+        return fail(
+            KeyedArchive::InvalidValue,
+            QStringLiteral("An object of class %1 uses the reserved key $class").arg(object->className()));
     mOpen.insert(object);
     uid = add(PlistValue());
     PlistDictionary entry;
@@ -492,16 +499,18 @@ private:
     bool spend(qint64 values)
     {
         mUsed = mUsed > std::numeric_limits<qint64>::max() - values ? std::numeric_limits<qint64>::max()
-                                                                     : mUsed + values;
+                                                                    : mUsed + values;
         return mUsed <= mLimits.maxValues ||
-               fail(KeyedArchive::LimitExceeded, QStringLiteral("More than %1 values").arg(mLimits.maxValues));
+               fail(KeyedArchive::LimitExceeded,
+                    QStringLiteral("More than %1 values").arg(mLimits.maxValues));
     }
 
     // `depth` counts the composites open above the value.
     bool resolve(const PlistValue& stored, int depth, ArchivedValue& out, int& height);
     bool decode(const PlistValue& entry, int depth, ArchivedValue& out, int& height);
     bool decodeInstance(const PlistDictionary& entry, int depth, ArchivedValue& out, int& height);
-    bool decodeElements(const PlistValue& list, const QString& className, int depth, ArchivedArray& out, int& height);
+    bool decodeElements(const PlistValue& list, const QString& className, int depth, ArchivedArray& out,
+                        int& height);
     const ClassInfo* classOf(const PlistDictionary& entry);
     bool primitive(const PlistValue& value, ArchivedValue& out);
 
@@ -524,7 +533,8 @@ bool Unarchiver::primitive(const PlistValue& value, ArchivedValue& out)
         out = ArchivedValue(value.toBool());
         return true;
     case PlistValue::Type::Integer:
-        out = value.isLargeUnsigned() ? ArchivedValue(Value(value.toUnsigned())) : ArchivedValue(value.toInteger());
+        out = value.isLargeUnsigned() ? ArchivedValue(Value(value.toUnsigned()))
+                                      : ArchivedValue(value.toInteger());
         return true;
     case PlistValue::Type::Real:
         out = ArchivedValue(value.toReal());
@@ -544,8 +554,9 @@ bool Unarchiver::primitive(const PlistValue& value, ArchivedValue& out)
         return true;
     }
     default:
-        return fail(KeyedArchive::CorruptArchive,
-                    QStringLiteral("A %1 where a value was expected").arg(PlistValue::typeName(value.type())));
+        return fail(
+            KeyedArchive::CorruptArchive,
+            QStringLiteral("A %1 where a value was expected").arg(PlistValue::typeName(value.type())));
     }
 }
 
@@ -565,13 +576,15 @@ bool Unarchiver::resolve(const PlistValue& stored, int depth, ArchivedValue& out
     if (mState[uid] == 2) {
         const Decoded& decoded = mDecoded[uid];
         if (depth + decoded.height > mLimits.maxDepth)
-            return fail(KeyedArchive::TooDeep, QStringLiteral("Objects nest deeper than %1").arg(mLimits.maxDepth));
+            return fail(KeyedArchive::TooDeep,
+                        QStringLiteral("Objects nest deeper than %1").arg(mLimits.maxDepth));
         out = decoded.value;
         height = decoded.height;
         return spend(decoded.weight);
     }
     if (mState[uid] == 1)
-        return fail(KeyedArchive::CircularReference, QStringLiteral("Object %1 is reached again from inside itself").arg(uid));
+        return fail(KeyedArchive::CircularReference,
+                    QStringLiteral("Object %1 is reached again from inside itself").arg(uid));
     mState[uid] = 1;
     const qint64 before = mUsed;
     if (!decode(mObjects[uid], depth, out, height))
@@ -591,7 +604,8 @@ bool Unarchiver::decode(const PlistValue& entry, int depth, ArchivedValue& out, 
     if (entry.isArray()) {
         // Not written by the platform's archiver, but a plain list of values is unambiguous.
         if (depth + 1 > mLimits.maxDepth)
-            return fail(KeyedArchive::TooDeep, QStringLiteral("Objects nest deeper than %1").arg(mLimits.maxDepth));
+            return fail(KeyedArchive::TooDeep,
+                        QStringLiteral("Objects nest deeper than %1").arg(mLimits.maxDepth));
         if (!spend(1))
             return false;
         ArchivedArray elements;
@@ -604,7 +618,8 @@ bool Unarchiver::decode(const PlistValue& entry, int depth, ArchivedValue& out, 
     if (entry.isDate()) {
         // Written back as an NSDate object, so it takes a level like one.
         if (depth + 1 > mLimits.maxDepth)
-            return fail(KeyedArchive::TooDeep, QStringLiteral("Objects nest deeper than %1").arg(mLimits.maxDepth));
+            return fail(KeyedArchive::TooDeep,
+                        QStringLiteral("Objects nest deeper than %1").arg(mLimits.maxDepth));
         height = 1;
     }
     return spend(1) && primitive(entry, out);
@@ -634,12 +649,14 @@ const Unarchiver::ClassInfo* Unarchiver::classOf(const PlistDictionary& entry)
     info.name = name.toString();
     if (const PlistValue* classes = description.toDictionary().find(ClassesKey)) {
         if (!classes->isArray()) {
-            fail(KeyedArchive::CorruptArchive, QStringLiteral("Class description %1 has a bad $classes").arg(uid));
+            fail(KeyedArchive::CorruptArchive,
+                 QStringLiteral("Class description %1 has a bad $classes").arg(uid));
             return nullptr;
         }
         for (const PlistValue& entryName : classes->toArray()) {
             if (!entryName.isString()) {
-                fail(KeyedArchive::CorruptArchive, QStringLiteral("Class description %1 has a bad $classes").arg(uid));
+                fail(KeyedArchive::CorruptArchive,
+                     QStringLiteral("Class description %1 has a bad $classes").arg(uid));
                 return nullptr;
             }
             info.classes.append(entryName.toString());
@@ -650,11 +667,12 @@ const Unarchiver::ClassInfo* Unarchiver::classOf(const PlistDictionary& entry)
     return &mClassInfos.emplace(uid, std::move(info)).first->second;
 }
 
-bool Unarchiver::decodeElements(const PlistValue& list, const QString& className, int depth, ArchivedArray& out,
-                                int& height)
+bool Unarchiver::decodeElements(const PlistValue& list, const QString& className, int depth,
+                                ArchivedArray& out, int& height)
 {
     if (!list.isArray())
-        return fail(KeyedArchive::CorruptArchive, QStringLiteral("%1 without a list of objects").arg(className));
+        return fail(KeyedArchive::CorruptArchive,
+                    QStringLiteral("%1 without a list of objects").arg(className));
     out.reserve(list.toArray().size());
     for (const PlistValue& element : list.toArray()) {
         ArchivedValue value;
@@ -673,7 +691,8 @@ bool Unarchiver::decodeInstance(const PlistDictionary& entry, int depth, Archive
     if (!info)
         return false;
     if (depth + 1 > mLimits.maxDepth)
-        return fail(KeyedArchive::TooDeep, QStringLiteral("Objects nest deeper than %1").arg(mLimits.maxDepth));
+        return fail(KeyedArchive::TooDeep,
+                    QStringLiteral("Objects nest deeper than %1").arg(mLimits.maxDepth));
     if (!spend(1))
         return false;
     const QString& name = info->name;
@@ -694,7 +713,8 @@ bool Unarchiver::decodeInstance(const PlistDictionary& entry, int depth, Archive
         const PlistValue& keys = entry.value(KeysField);
         const PlistValue& objects = entry.value(ObjectsField);
         if (!keys.isArray() || !objects.isArray() || keys.size() != objects.size())
-            return fail(KeyedArchive::CorruptArchive, QStringLiteral("%1 with unmatched keys and objects").arg(name));
+            return fail(KeyedArchive::CorruptArchive,
+                        QStringLiteral("%1 with unmatched keys and objects").arg(name));
         ArchivedDictionary dictionary;
         for (qsizetype i = 0; i < keys.size(); ++i) {
             ArchivedValue key;
@@ -703,7 +723,8 @@ bool Unarchiver::decodeInstance(const PlistDictionary& entry, int depth, Archive
             if (!resolve(keys.at(i), inner, key, keyHeight))
                 return false;
             if (key.kind() != ArchivedValue::Kind::String)
-                return fail(KeyedArchive::CorruptArchive, QStringLiteral("%1 with a key that is no string").arg(name));
+                return fail(KeyedArchive::CorruptArchive,
+                            QStringLiteral("%1 with a key that is no string").arg(name));
             if (!resolve(objects.at(i), inner, value, childHeight))
                 return false;
             height = std::max(height, childHeight);
@@ -744,8 +765,9 @@ bool Unarchiver::decodeInstance(const PlistDictionary& entry, int depth, Archive
         ArchivedValue data;
         const PlistValue* stored = entry.find(DataField);
         if (!stored || !resolve(*stored, inner, data, childHeight))
-            return mError.isNull() ? fail(KeyedArchive::CorruptArchive, QStringLiteral("%1 without NS.data").arg(name))
-                                   : false;
+            return mError.isNull()
+                       ? fail(KeyedArchive::CorruptArchive, QStringLiteral("%1 without NS.data").arg(name))
+                       : false;
         if (data.kind() != ArchivedValue::Kind::Data)
             return fail(KeyedArchive::CorruptArchive, QStringLiteral("%1 without data").arg(name));
         out = std::move(data);
@@ -759,7 +781,8 @@ bool Unarchiver::decodeInstance(const PlistDictionary& entry, int depth, Archive
             if (key == ClassKey)
                 continue;
             if (number || !(value.isInteger() || value.isReal() || value.isBool()))
-                return fail(KeyedArchive::CorruptArchive, QStringLiteral("NSNumber without exactly one number"));
+                return fail(KeyedArchive::CorruptArchive,
+                            QStringLiteral("NSNumber without exactly one number"));
             number = &value;
         }
         if (!number)

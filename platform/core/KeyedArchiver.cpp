@@ -48,7 +48,8 @@ std::shared_ptr<ArchivedObject> KeyedArchiver::archiveObject(const CodablePtr& o
     if (const auto found = mEncoded.find(source); found != mEncoded.end())
         return found->second.archived;
     if (std::find(mOpen.begin(), mOpen.end(), source) != mOpen.end()) {
-        fail(CircularReference, QStringLiteral("Found circular reference for %1 ").arg(object->codingDescription()));
+        fail(CircularReference,
+             QStringLiteral("Found circular reference for %1 ").arg(object->codingDescription()));
         return nullptr;
     }
     // Stop before the stack could suffer; KeyedArchive::archive checks the exact limit.
@@ -66,8 +67,8 @@ std::shared_ptr<ArchivedObject> KeyedArchiver::archiveObject(const CodablePtr& o
     try {
         object->encodeWithCoder(*this);
     } catch (const std::exception& exception) {
-        fail(EncodingFailed, QStringLiteral("Encoding %1 failed: %2")
-                                 .arg(className, QString::fromUtf8(exception.what())));
+        fail(EncodingFailed,
+             QStringLiteral("Encoding %1 failed: %2").arg(className, QString::fromUtf8(exception.what())));
     }
     --mDepth;
     mOpen.pop_back();

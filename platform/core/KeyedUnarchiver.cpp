@@ -110,8 +110,9 @@ CodablePtr KeyedUnarchiver::make(const std::shared_ptr<ArchivedObject>& object)
     if (!factory) {
         if (!mReportedClasses.contains(className)) {
             mReportedClasses.insert(className);
-            Log::warning(QStringLiteral("KeyedUnarchiver: the class %1 is not known; its objects read as missing")
-                             .arg(className));
+            Log::warning(
+                QStringLiteral("KeyedUnarchiver: the class %1 is not known; its objects read as missing")
+                    .arg(className));
         }
         return nullptr;
     }
@@ -121,8 +122,9 @@ CodablePtr KeyedUnarchiver::make(const std::shared_ptr<ArchivedObject>& object)
     try {
         made = (*factory)(*this);
     } catch (const std::exception& exception) {
-        mError = Error(ErrorDomain, DecodingFailed,
-                       QStringLiteral("Decoding %1 failed: %2").arg(className, QString::fromUtf8(exception.what())));
+        mError = Error(
+            ErrorDomain, DecodingFailed,
+            QStringLiteral("Decoding %1 failed: %2").arg(className, QString::fromUtf8(exception.what())));
         made = nullptr;
     }
     mStack.pop_back();

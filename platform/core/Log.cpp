@@ -25,11 +25,10 @@ std::shared_ptr<Log::Sink>& sinkSlot()
 void writeToStderr(LogLevel level, const QString& message)
 {
     // program_invocation_short_name is glibc's copy of argv[0]'s base name.
-    const QByteArray line = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toUtf8() +
-                            ' ' + QByteArray(program_invocation_short_name) + '[' +
-                            QByteArray::number(::getpid()) + "] " +
-                            (level == LogLevel::Debug ? QByteArray("debug: ") : QByteArray()) + message.toUtf8() +
-                            '\n';
+    const QByteArray line =
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toUtf8() + ' ' +
+        QByteArray(program_invocation_short_name) + '[' + QByteArray::number(::getpid()) + "] " +
+        (level == LogLevel::Debug ? QByteArray("debug: ") : QByteArray()) + message.toUtf8() + '\n';
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
 }
 
@@ -50,7 +49,8 @@ void Log::write(LogLevel level, const QString& message)
 
 void Log::assertionFailure(int line, const char* method)
 {
-    write(LogLevel::Error, QString::asprintf("ERROR: Assertion failure, line: %.3i %s", line, method ? method : ""));
+    write(LogLevel::Error,
+          QString::asprintf("ERROR: Assertion failure, line: %.3i %s", line, method ? method : ""));
 }
 
 void Log::assertionFailure(const QString& text)

@@ -19,7 +19,8 @@ struct NotificationCenter::Registration
 
     bool matches(const Notification& notification) const
     {
-        return (name.isEmpty() || name == notification.name) && (sender == nullptr || sender == notification.sender);
+        return (name.isEmpty() || name == notification.name) &&
+               (sender == nullptr || sender == notification.sender);
     }
 };
 
@@ -47,7 +48,8 @@ NotificationCenter::ObserverToken NotificationCenter::addObserver(const QString&
     return ObserverToken{registration->id};
 }
 
-NotificationCenter::ObserverToken NotificationCenter::addObserver(const QString& name, std::weak_ptr<void> target,
+NotificationCenter::ObserverToken NotificationCenter::addObserver(const QString& name,
+                                                                  std::weak_ptr<void> target,
                                                                   const void* sender, Observer observer)
 {
     auto registration = std::make_shared<Registration>();

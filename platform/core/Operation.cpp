@@ -112,7 +112,8 @@ void Operation::cancel()
 void Operation::addDependency(std::shared_ptr<Operation> operation)
 {
     if (!operation || operation.get() == this) {
-        Log::assertionFailure(QStringLiteral("operation %1 cannot depend on itself or on nothing").arg(name()));
+        Log::assertionFailure(
+            QStringLiteral("operation %1 cannot depend on itself or on nothing").arg(name()));
         return;
     }
     {
@@ -125,7 +126,8 @@ void Operation::addDependency(std::shared_ptr<Operation> operation)
     if (self.expired()) {
         // Without an owner nobody could be told when the dependency finishes.
         Log::assertionFailure(
-            QStringLiteral("operation %1 is not held by a shared pointer; its readiness is not announced").arg(name()));
+            QStringLiteral("operation %1 is not held by a shared pointer; its readiness is not announced")
+                .arg(name()));
         return;
     }
     // When the dependency has already told its dependants, this one missed it: readiness is

@@ -27,7 +27,9 @@ QString makeName(QString name)
 
 } // namespace
 
-OperationQueueCore::OperationQueueCore(QString name) : mName(makeName(std::move(name))), mLabel(mName.toUtf8()) {}
+OperationQueueCore::OperationQueueCore(QString name)
+    : mName(makeName(std::move(name))), mLabel(mName.toUtf8())
+{}
 
 bool OperationQueueCore::add(const std::shared_ptr<Operation>& operation)
 {
@@ -107,8 +109,8 @@ void OperationQueueCore::pump()
                 std::lock_guard lock(mMutex);
                 slots = freeSlotsLocked();
                 if (slots > 0) {
-                    for (auto it = mEntries.upper_bound(cursor); it != mEntries.end() && waiting.size() < PumpChunk;
-                         ++it) {
+                    for (auto it = mEntries.upper_bound(cursor);
+                         it != mEntries.end() && waiting.size() < PumpChunk; ++it) {
                         if (!it->second.claimed)
                             waiting.emplace_back(it->first, it->second.operation);
                     }
@@ -213,7 +215,9 @@ void OperationQueueCore::waitUntilEmpty()
 
 } // namespace detail
 
-OperationQueue::OperationQueue(QString name) : mCore(std::make_shared<detail::OperationQueueCore>(std::move(name))) {}
+OperationQueue::OperationQueue(QString name)
+    : mCore(std::make_shared<detail::OperationQueueCore>(std::move(name)))
+{}
 
 OperationQueue::~OperationQueue() = default;
 
@@ -222,8 +226,9 @@ void OperationQueue::addOperation(std::shared_ptr<Operation> operation)
     if (!operation)
         return;
     if (operation->isExecuting() || operation->isFinished() || !mCore->add(operation)) {
-        Log::assertionFailure(QStringLiteral("operation %1 added to queue %2 while in a queue, started or finished")
-                                  .arg(operation->name(), mCore->name()));
+        Log::assertionFailure(
+            QStringLiteral("operation %1 added to queue %2 while in a queue, started or finished")
+                .arg(operation->name(), mCore->name()));
         return;
     }
     mCore->requestPump(true);

@@ -14,8 +14,7 @@ namespace corvex {
 // the property-list and keyed-archive dictionaries. Small dictionaries are searched in order;
 // above IndexThreshold entries a hash index makes lookups constant time. V must be
 // default-constructible: a default V is the value of a missing key.
-template <class V>
-class OrderedDictionary
+template <class V> class OrderedDictionary
 {
 public:
     using Entry = std::pair<QString, V>;

@@ -113,26 +113,27 @@ Result<QString> Paths::privateTemporaryDirectory()
         const int error = errno;
         struct stat info;
         if (::lstat(encoded.constData(), &info) == 0 && S_ISLNK(info.st_mode))
-            return pathError(ELOOP,
-                             QStringLiteral("The private temporary folder %1 is a symbolic link; it is not used."),
-                             path);
+            return pathError(
+                ELOOP, QStringLiteral("The private temporary folder %1 is a symbolic link; it is not used."),
+                path);
         return Error::posix(error, QStringLiteral("Cannot open the private temporary folder"), path);
     }
     struct stat info;
     Error problem;
     if (::fstat(fd, &info) != 0) {
-        problem = Error::posix(errno, QStringLiteral("Cannot read the state of the private temporary folder"), path);
+        problem = Error::posix(errno, QStringLiteral("Cannot read the state of the private temporary folder"),
+                               path);
     } else if (info.st_uid != ::geteuid()) {
-        problem = pathError(EPERM,
-                            QStringLiteral("The private temporary folder %1 belongs to another user; it is not used."),
-                            path);
+        problem = pathError(
+            EPERM, QStringLiteral("The private temporary folder %1 belongs to another user; it is not used."),
+            path);
     } else if ((info.st_mode & 07777) != 0700) {
         if (::fchmod(fd, 0700) == 0)
             Log::warning(QStringLiteral("The private temporary folder %1 had mode %2; narrowed to 0700.")
                              .arg(path, QString::number(info.st_mode & 07777, 8)));
         else
-            problem = Error::posix(errno, QStringLiteral("Cannot narrow the mode of the private temporary folder"),
-                                   path);
+            problem = Error::posix(
+                errno, QStringLiteral("Cannot narrow the mode of the private temporary folder"), path);
     }
     SysCalls::close(fd);
     if (problem)

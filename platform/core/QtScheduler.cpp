@@ -57,7 +57,8 @@ void QtScheduler::wake()
         if (!logged.exchange(true))
             Log::error(QStringLiteral("Main queue: no application object; scheduled work will not run"));
     }
-    QMetaObject::invokeMethod(mContext, [this] { drain(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        mContext, [this] { drain(); }, Qt::QueuedConnection);
 }
 
 void QtScheduler::drain()

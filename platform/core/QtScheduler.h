@@ -29,7 +29,7 @@ private:
     void arm();
 
     DeadlineQueue mQueue;
-    QObject* mContext;      // lives on the main thread; receives the queued drains
+    QObject* mContext;        // lives on the main thread; receives the queued drains
     QTimer* mTimer = nullptr; // main thread only, made on first use
     std::atomic<bool> mDrainPosted{false};
 };

@@ -19,7 +19,7 @@ struct RepeatingTimer::State : std::enable_shared_from_this<RepeatingTimer::Stat
     bool valid = false;
     std::uint64_t generation = 0; // a firing of an earlier start finds a newer generation
     double interval = 0;
-    double origin = 0;       // clock at start
+    double origin = 0;        // clock at start
     std::uint64_t period = 0; // the firing due at origin + period * interval
     Scheduler::TaskId scheduled = 0;
     std::shared_ptr<Task> task;

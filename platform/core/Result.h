@@ -9,8 +9,7 @@ namespace corvex {
 
 // The one result type of the code base: a value or an Error. Callers test ok() (or the
 // bool conversion) before value(); error() of a success is a null Error.
-template <class T>
-class [[nodiscard]] Result
+template <class T> class [[nodiscard]] Result
 {
 public:
     Result(T value) : mValue(std::move(value)) {}

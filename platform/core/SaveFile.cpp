@@ -51,9 +51,7 @@ void splitPath(const QByteArray& path, QByteArray& folder, QByteArray& name)
 
 } // namespace
 
-SaveFile::SaveFile(QString path) : mPath(std::move(path))
-{
-}
+SaveFile::SaveFile(QString path) : mPath(std::move(path)) {}
 
 SaveFile::~SaveFile()
 {
@@ -84,7 +82,8 @@ bool SaveFile::open()
         if (S_ISDIR(info.st_mode))
             return fail(Error::posix(EISDIR, QStringLiteral("Cannot save over a folder"), mPath));
         if (!S_ISREG(info.st_mode))
-            return fail(Error::posix(EINVAL, QStringLiteral("Cannot save over something that is not a file"), mPath));
+            return fail(
+                Error::posix(EINVAL, QStringLiteral("Cannot save over something that is not a file"), mPath));
         mode = info.st_mode & 0777;
         struct stat linkInfo;
         if (::lstat(mTarget.constData(), &linkInfo) == 0 && S_ISLNK(linkInfo.st_mode)) {
@@ -109,7 +108,8 @@ bool SaveFile::open()
                                  decoded(mFolder)));
     }
     if (!S_ISDIR(folderInfo.st_mode))
-        return fail(Error::posix(ENOTDIR, QStringLiteral("Cannot save: the folder is not a folder"), decoded(mFolder)));
+        return fail(Error::posix(ENOTDIR, QStringLiteral("Cannot save: the folder is not a folder"),
+                                 decoded(mFolder)));
 
     int fd = SysCalls::open(mFolder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, kNewFileMode);
     if (fd < 0) {
@@ -129,7 +129,8 @@ bool SaveFile::open()
     mState = State::Open;
     // Exactly the old file's permissions, whatever the umask.
     if (::fchmod(mFd, mode) != 0)
-        return fail(Error::posix(errno, QStringLiteral("Cannot set the permissions of the saved file"), mPath));
+        return fail(
+            Error::posix(errno, QStringLiteral("Cannot set the permissions of the saved file"), mPath));
     return true;
 }
 
@@ -227,7 +228,8 @@ bool SaveFile::linkUnnamedTemporary()
     const QByteArray procPath = QByteArrayLiteral("/proc/self/fd/") + QByteArray::number(mFd);
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         const QByteArray name = prefix + randomSuffix();
-        int rc = SysCalls::linkat(AT_FDCWD, procPath.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW);
+        int rc =
+            SysCalls::linkat(AT_FDCWD, procPath.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW);
         int error = errno;
         if (rc != 0 && error == ENOENT) {
             // Without /proc; AT_EMPTY_PATH needs CAP_DAC_READ_SEARCH, so it is only the fallback.
@@ -240,7 +242,8 @@ bool SaveFile::linkUnnamedTemporary()
             return true;
         }
         if (error != EEXIST)
-            return fail(Error::posix(error, QStringLiteral("Cannot name the temporary file for saving"), mPath));
+            return fail(
+                Error::posix(error, QStringLiteral("Cannot name the temporary file for saving"), mPath));
     }
     return fail(Error::posix(EEXIST, QStringLiteral("Cannot name the temporary file for saving"), mPath));
 }

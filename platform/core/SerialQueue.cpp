@@ -99,7 +99,8 @@ struct SerialQueue::State : std::enable_shared_from_this<SerialQueue::State>
                     if (stopping && pending.empty())
                         break;
                     workerWaiting = true;
-                    workCondition.wait(lock, [this] { return canStartLocked() || (stopping && pending.empty()); });
+                    workCondition.wait(lock,
+                                       [this] { return canStartLocked() || (stopping && pending.empty()); });
                     workerWaiting = false;
                     continue;
                 }
@@ -210,9 +211,8 @@ void SerialQueue::after(double seconds, Task block)
 {
     // The shared state keeps the queue's thread able to run the block even if this object
     // is destroyed before the deadline.
-    Scheduler::current().schedule(seconds, [state = mState, block = std::move(block)]() mutable {
-        state->enqueue(std::move(block));
-    });
+    Scheduler::current().schedule(
+        seconds, [state = mState, block = std::move(block)]() mutable { state->enqueue(std::move(block)); });
 }
 
 void SerialQueue::suspend()

@@ -19,8 +19,7 @@ std::atomic<decltype(SysCalls::Hooks::unlink)> gUnlink{nullptr};
 std::atomic<decltype(SysCalls::Hooks::mkdir)> gMkdir{nullptr};
 std::atomic<decltype(SysCalls::Hooks::linkat)> gLinkat{nullptr};
 
-template <class Call>
-auto retryOnInterrupt(Call call)
+template <class Call> auto retryOnInterrupt(Call call)
 {
     decltype(call()) rc;
     do {
@@ -93,8 +92,10 @@ int SysCalls::mkdir(const char* path, mode_t mode)
 int SysCalls::linkat(int fromDirFd, const char* from, int toDirFd, const char* to, int flags)
 {
     auto hook = gLinkat.load(std::memory_order_acquire);
-    return retryOnInterrupt(
-        [&] { return hook ? hook(fromDirFd, from, toDirFd, to, flags) : ::linkat(fromDirFd, from, toDirFd, to, flags); });
+    return retryOnInterrupt([&] {
+        return hook ? hook(fromDirFd, from, toDirFd, to, flags)
+                    : ::linkat(fromDirFd, from, toDirFd, to, flags);
+    });
 }
 
 void SysCalls::installHooks(const Hooks& hooks)

@@ -445,7 +445,9 @@ void UserDefaults::load()
     if (!file.exists())
         return;
     if (!file.open(QIODevice::ReadOnly)) {
-        const Error error(kDomain, 1, QStringLiteral("Cannot read the user defaults %1: %2").arg(mFilePath, file.errorString()));
+        const Error error(
+            kDomain, 1,
+            QStringLiteral("Cannot read the user defaults %1: %2").arg(mFilePath, file.errorString()));
         Log::error(error.localizedDescription());
         mLastError = error;
         return;
@@ -461,9 +463,11 @@ void UserDefaults::load()
         mValues = std::move(builder.root());
         return;
     }
-    const QString problem = builder.problem().isEmpty() ? QStringLiteral("not a JSON object") : builder.problem();
+    const QString problem =
+        builder.problem().isEmpty() ? QStringLiteral("not a JSON object") : builder.problem();
     const QString aside = mFilePath + QStringLiteral(".corrupt");
-    const bool moved = SysCalls::rename(QFile::encodeName(mFilePath).constData(), QFile::encodeName(aside).constData()) == 0;
+    const bool moved =
+        SysCalls::rename(QFile::encodeName(mFilePath).constData(), QFile::encodeName(aside).constData()) == 0;
     Log::error(QStringLiteral("The user defaults %1 are damaged (%2); %3")
                    .arg(mFilePath, problem,
                         moved ? QStringLiteral("kept aside as %1, starting empty").arg(aside)
@@ -478,8 +482,10 @@ void UserDefaults::registerDefaults(const QVariantMap& defaults)
         if (normalize(it.value(), value, 0))
             normalized.insert(it.key(), std::move(value));
         else
-            Log::warning(QStringLiteral("A registered default for %1 has a type user defaults cannot hold (%2); ignored.")
-                             .arg(it.key(), QString::fromLatin1(it.value().typeName())));
+            Log::warning(
+                QStringLiteral(
+                    "A registered default for %1 has a type user defaults cannot hold (%2); ignored.")
+                    .arg(it.key(), QString::fromLatin1(it.value().typeName())));
     }
     std::lock_guard lock(mMutex);
     mRegistered.insert(normalized);
@@ -650,7 +656,8 @@ void UserDefaults::persist(quint64 generation, const QByteArray& bytes)
     if (status)
         status = SaveFile::writeAtomically(mFilePath, bytes);
     if (!status) {
-        Log::error(QStringLiteral("Cannot save the user defaults: %1").arg(status.error().localizedDescription()));
+        Log::error(
+            QStringLiteral("Cannot save the user defaults: %1").arg(status.error().localizedDescription()));
         setError(status.error());
         return;
     }

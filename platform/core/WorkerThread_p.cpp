@@ -26,7 +26,8 @@ AlternateSignalStack::AlternateSignalStack()
     const std::size_t page = std::size_t(::sysconf(_SC_PAGESIZE));
     size = (size + page - 1) / page * page;
     // One guard page below the stack turns an overflow of the handler into a clean fault.
-    void* memory = ::mmap(nullptr, size + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+    void* memory =
+        ::mmap(nullptr, size + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
     if (memory == MAP_FAILED)
         return;
     ::mprotect(memory, page, PROT_NONE);
@@ -69,7 +70,8 @@ void runQueueBlock(const std::function<void()>& block, const char* label)
                        .arg(QString::fromUtf8(label), QString::fromUtf8(e.what())));
         std::terminate();
     } catch (...) {
-        Log::error(QStringLiteral("Uncaught exception on queue %1: unknown exception").arg(QString::fromUtf8(label)));
+        Log::error(QStringLiteral("Uncaught exception on queue %1: unknown exception")
+                       .arg(QString::fromUtf8(label)));
         std::terminate();
     }
 }

@@ -39,12 +39,8 @@ AffineTransform AffineTransform::rotated(double radians) const
 
 AffineTransform AffineTransform::concat(const AffineTransform& t) const
 {
-    return {a * t.a + b * t.c,
-            a * t.b + b * t.d,
-            c * t.a + d * t.c,
-            c * t.b + d * t.d,
-            tx * t.a + ty * t.c + t.tx,
-            tx * t.b + ty * t.d + t.ty};
+    return {a * t.a + b * t.c, a * t.b + b * t.d,          c * t.a + d * t.c,
+            c * t.b + d * t.d, tx * t.a + ty * t.c + t.tx, tx * t.b + ty * t.d + t.ty};
 }
 
 AffineTransform AffineTransform::inverted() const

@@ -30,8 +30,8 @@ struct AffineTransform
     bool isIdentity() const;
 
     Point apply(Point p) const;
-    Size applyToSize(Size s) const;           // the linear part only
-    Rect applyToRect(const Rect& r) const;    // the bounding box of the transformed corners
+    Size applyToSize(Size s) const;        // the linear part only
+    Rect applyToRect(const Rect& r) const; // the bounding box of the transformed corners
 
     QTransform toQTransform() const { return QTransform(a, b, c, d, tx, ty); }
     static AffineTransform fromQTransform(const QTransform& t);

@@ -124,7 +124,8 @@ std::unique_ptr<QTextLayout> truncatedLayout(const AttributedString& source, qsi
         return whole;
 
     std::vector<qsizetype> bounds; // grapheme boundaries, from start to end
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, QStringView(source.string()).mid(start, end - start));
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme,
+                               QStringView(source.string()).mid(start, end - start));
     for (qsizetype at = 0; at >= 0; at = finder.toNextBoundary())
         bounds.push_back(start + at);
     const qsizetype graphemes = qsizetype(bounds.size()) - 1;
@@ -216,7 +217,8 @@ double lineOffset(TextAlignment alignment, bool rightToLeft, double available, d
 }
 
 // `width` <= 0 or not finite: no limit. `firstLineOnly` stops after the first line.
-TypesetText typeset(const AttributedString& text, double width, bool includeLeading, bool firstLineOnly = false)
+TypesetText typeset(const AttributedString& text, double width, bool includeLeading,
+                    bool firstLineOnly = false)
 {
     TypesetText result;
     if (text.isEmpty())
@@ -252,9 +254,11 @@ TypesetText typeset(const AttributedString& text, double width, bool includeLead
         paragraph.layout = truncate ? truncatedLayout(text, start, end, mode, width)
                                     : layoutOfPieces(text, {{start, end, false}});
         const bool justify = bounded && paragraph.style.alignment == TextAlignment::Justified;
-        paragraph.layout->setTextOption(textOption(truncate ? QTextOption::NoWrap : wrapModeFor(mode, bounded), justify));
+        paragraph.layout->setTextOption(
+            textOption(truncate ? QTextOption::NoWrap : wrapModeFor(mode, bounded), justify));
         paragraph.layout->beginLayout();
-        for (QTextLine line = paragraph.layout->createLine(); line.isValid(); line = paragraph.layout->createLine()) {
+        for (QTextLine line = paragraph.layout->createLine(); line.isValid();
+             line = paragraph.layout->createLine()) {
             line.setLineWidth(bounded ? width : kUnlimitedWidth);
             result.width = std::max(result.width, line.naturalTextWidth());
             if (firstLineOnly)
@@ -286,7 +290,8 @@ TypesetText typeset(const AttributedString& text, double width, bool includeLead
             if (style.maximumLineHeight > 0)
                 height = std::min(height, style.maximumLineHeight);
             const double baseline = y + (height - natural) + line.ascent();
-            const double x = lineOffset(style.alignment, paragraph.rightToLeft, available, line.naturalTextWidth());
+            const double x =
+                lineOffset(style.alignment, paragraph.rightToLeft, available, line.naturalTextWidth());
             line.setPosition(QPointF(x, baseline - line.ascent()));
             y += height;
             pendingSpacing = std::max(0.0, style.lineSpacing);
@@ -367,8 +372,7 @@ void AttributedString::append(const AttributedString& other)
     mergeRuns();
 }
 
-template <class Change>
-void AttributedString::changeRange(qsizetype start, qsizetype length, Change change)
+template <class Change> void AttributedString::changeRange(qsizetype start, qsizetype length, Change change)
 {
     const qsizetype size = mText.size();
     if (length <= 0 || start >= size)
@@ -442,7 +446,8 @@ void AttributedString::setKern(double kern, qsizetype start, qsizetype length)
     changeRange(start, length, [&](TextAttributes& a) { a.kern = kern; });
 }
 
-const TextAttributes& AttributedString::attributesAt(qsizetype index, qsizetype* runStart, qsizetype* runLength) const
+const TextAttributes& AttributedString::attributesAt(qsizetype index, qsizetype* runStart,
+                                                     qsizetype* runLength) const
 {
     static const TextAttributes defaults;
     if (mRuns.empty()) {

@@ -106,8 +106,7 @@ public:
     friend bool operator==(const AttributedString& a, const AttributedString& b);
 
 private:
-    template <class Change>
-    void changeRange(qsizetype start, qsizetype length, Change change);
+    template <class Change> void changeRange(qsizetype start, qsizetype length, Change change);
     void mergeRuns();
 
     QString mText;

@@ -164,8 +164,7 @@ struct FilterImage::Node
 
 FilterImage::FilterImage()
     : mNode(std::make_shared<Node>(Node{Bounds{}, [](const Area& area) { return Buffer(area); }}))
-{
-}
+{}
 
 FilterImage::FilterImage(std::shared_ptr<const Node> node) : mNode(std::move(node)) {}
 
@@ -194,7 +193,8 @@ FilterImage FilterImage::fromImage(const QImage& image)
         }
         return buffer;
     };
-    return FilterImage(std::make_shared<Node>(Node{Bounds{0, 0, double(width), double(height)}, std::move(render)}));
+    return FilterImage(
+        std::make_shared<Node>(Node{Bounds{0, 0, double(width), double(height)}, std::move(render)}));
 }
 
 FilterImage FilterImage::constantColor(const PlatformColor& color)
@@ -225,7 +225,8 @@ FilterImage FilterImage::multiplyBlend(const FilterImage& source, const FilterIm
         }
         return top;
     };
-    return FilterImage(std::make_shared<Node>(Node{source.mNode->bounds.united(background.mNode->bounds), std::move(render)}));
+    return FilterImage(std::make_shared<Node>(
+        Node{source.mNode->bounds.united(background.mNode->bounds), std::move(render)}));
 }
 
 FilterImage FilterImage::colorControls(double saturation, double brightness, double contrast) const
@@ -320,11 +321,13 @@ QImage FilterImage::render(const Rect& rect) const
     const double x1 = std::ceil(rect.maxX());
     const double y1 = std::ceil(rect.maxY());
     const bool finite = std::isfinite(x0) && std::isfinite(y0) && std::isfinite(x1) && std::isfinite(y1);
-    if (!finite || std::max({std::fabs(x0), std::fabs(y0), std::fabs(x1), std::fabs(y1)}) > kLargestCoordinate)
+    if (!finite ||
+        std::max({std::fabs(x0), std::fabs(y0), std::fabs(x1), std::fabs(y1)}) > kLargestCoordinate)
         return QImage();
     const int64_t width = int64_t(x1 - x0);
     const int64_t height = int64_t(y1 - y0);
-    if (width <= 0 || height <= 0 || width > kLargestSide || height > kLargestSide || width * height > kLargestArea)
+    if (width <= 0 || height <= 0 || width > kLargestSide || height > kLargestSide ||
+        width * height > kLargestArea)
         return QImage();
 
     const Area area{int64_t(x0), int64_t(y0), int(width), int(height)};

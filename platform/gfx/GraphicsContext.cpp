@@ -186,7 +186,8 @@ struct GraphicsContext::Private
 
     QPen strokePen(bool foldAlpha = true) const
     {
-        QPen pen(brushFor(state.stroke, foldAlpha), state.lineWidth, Qt::SolidLine, qtCap(state.cap), qtJoin(state.join));
+        QPen pen(brushFor(state.stroke, foldAlpha), state.lineWidth, Qt::SolidLine, qtCap(state.cap),
+                 qtJoin(state.join));
         pen.setMiterLimit(state.miterLimit);
         // QPen measures dashes in pen widths, the original platform in user units.
         const double unit = state.lineWidth > 0 ? state.lineWidth : 1.0;
@@ -220,8 +221,7 @@ struct GraphicsContext::Private
 
     // Runs one drawing operation with the state's composition, alpha and mask. `draw` sets the
     // painter's transform itself.
-    template <class Draw>
-    void paint(Draw&& draw, double opacity, bool clearing = false)
+    template <class Draw> void paint(Draw&& draw, double opacity, bool clearing = false)
     {
         const QPainter::CompositionMode mode =
             clearing ? QPainter::CompositionMode_Clear : compositionModeFor(state.blend);
@@ -297,8 +297,8 @@ struct GraphicsContext::Private
 
 std::unique_ptr<GraphicsContext> GraphicsContext::createBitmap(double width, double height)
 {
-    if (!std::isfinite(width) || !std::isfinite(height) || width < 1 || height < 1 || width > kMaxBitmapSide ||
-        height > kMaxBitmapSide)
+    if (!std::isfinite(width) || !std::isfinite(height) || width < 1 || height < 1 ||
+        width > kMaxBitmapSide || height > kMaxBitmapSide)
         return nullptr;
     const int w = int(width);
     const int h = int(height);
@@ -791,8 +791,8 @@ void GraphicsContext::drawTiledImage(const Rect& r, const QImage& image)
     d->fillUserPath(p, brush, d->state.alpha);
 }
 
-void GraphicsContext::drawLinearGradient(const std::vector<std::pair<double, PlatformColor>>& stops, Point start,
-                                         Point end, bool drawsBeforeStart, bool drawsAfterEnd)
+void GraphicsContext::drawLinearGradient(const std::vector<std::pair<double, PlatformColor>>& stops,
+                                         Point start, Point end, bool drawsBeforeStart, bool drawsAfterEnd)
 {
     const double length = std::hypot(end.x - start.x, end.y - start.y);
     const QRectF area = d->deviceInUserSpace();
@@ -822,8 +822,8 @@ void GraphicsContext::drawLinearGradient(const std::vector<std::pair<double, Pla
 }
 
 void GraphicsContext::drawRadialGradient(const std::vector<std::pair<double, PlatformColor>>& stops,
-                                         Point startCenter, double startRadius, Point endCenter, double endRadius,
-                                         bool drawsBeforeStart, bool drawsAfterEnd)
+                                         Point startCenter, double startRadius, Point endCenter,
+                                         double endRadius, bool drawsBeforeStart, bool drawsAfterEnd)
 {
     const QRectF area = d->deviceInUserSpace();
     if (stops.empty() || area.isEmpty() || !std::isfinite(startRadius) || !std::isfinite(endRadius))

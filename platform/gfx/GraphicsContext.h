@@ -132,8 +132,14 @@ public:
 
     void setFillColor(const PlatformColor& color);
     void setStrokeColor(const PlatformColor& color);
-    void setFillColor(double r, double g, double b, double a) { setFillColor(PlatformColor::deviceRGB(r, g, b, a)); }
-    void setStrokeColor(double r, double g, double b, double a) { setStrokeColor(PlatformColor::deviceRGB(r, g, b, a)); }
+    void setFillColor(double r, double g, double b, double a)
+    {
+        setFillColor(PlatformColor::deviceRGB(r, g, b, a));
+    }
+    void setStrokeColor(double r, double g, double b, double a)
+    {
+        setStrokeColor(PlatformColor::deviceRGB(r, g, b, a));
+    }
     void setLineWidth(double width);
     void setLineCap(LineCap cap);
     void setLineJoin(LineJoin join);
@@ -158,11 +164,11 @@ public:
     void drawImage(const Rect& r, const QImage& image);
     // Repeats the image over the clip, tiles of rectangle r's size anchored at r.
     void drawTiledImage(const Rect& r, const QImage& image);
-    void drawLinearGradient(const std::vector<std::pair<double, PlatformColor>>& stops, Point start, Point end,
-                            bool drawsBeforeStart = true, bool drawsAfterEnd = true);
+    void drawLinearGradient(const std::vector<std::pair<double, PlatformColor>>& stops, Point start,
+                            Point end, bool drawsBeforeStart = true, bool drawsAfterEnd = true);
     void drawRadialGradient(const std::vector<std::pair<double, PlatformColor>>& stops, Point startCenter,
-                            double startRadius, Point endCenter, double endRadius, bool drawsBeforeStart = true,
-                            bool drawsAfterEnd = true);
+                            double startRadius, Point endCenter, double endRadius,
+                            bool drawsBeforeStart = true, bool drawsAfterEnd = true);
 
     // The painter, set up for the current state with the CTM applied (for text and other
     // drawing done with Qt directly): pen from the stroke colour and line attributes, brush

@@ -51,7 +51,8 @@ QImage ImageCodec::decodeAs(const QByteArray& bytes, Format format)
     QBuffer buffer(&data);
     if (!buffer.open(QIODevice::ReadOnly))
         return {};
-    QImageReader reader(&buffer, format == Format::PNG ? QByteArrayLiteral("png") : QByteArrayLiteral("jpeg"));
+    QImageReader reader(&buffer,
+                        format == Format::PNG ? QByteArrayLiteral("png") : QByteArrayLiteral("jpeg"));
     reader.setDecideFormatFromContent(false);
     reader.setAutoTransform(false);
     // The header's dimensions, before any pixel memory exists.

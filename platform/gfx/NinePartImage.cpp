@@ -6,16 +6,17 @@ namespace corvex {
 
 void NinePartImage::draw(GraphicsContext& context, const Rect& frame, const PlatformImage& topLeft,
                          const PlatformImage& top, const PlatformImage& topRight, const PlatformImage& left,
-                         const PlatformImage& center, const PlatformImage& right, const PlatformImage& bottomLeft,
-                         const PlatformImage& bottom, const PlatformImage& bottomRight, BlendMode mode,
-                         double fraction)
+                         const PlatformImage& center, const PlatformImage& right,
+                         const PlatformImage& bottomLeft, const PlatformImage& bottom,
+                         const PlatformImage& bottomRight, BlendMode mode, double fraction)
 {
     if (frame.isEmpty())
         return;
     const Rect f = frame.standardized();
     const bool flipped = context.isFlipped();
     // A part placed by its distance from the frame's left and top edges on screen.
-    auto place = [&](const PlatformImage& image, double fromLeft, double fromTop, double width, double height) {
+    auto place = [&](const PlatformImage& image, double fromLeft, double fromTop, double width,
+                     double height) {
         if (image.isNull() || !(width > 0) || !(height > 0))
             return;
         const double y = flipped ? f.minY() + fromTop : f.maxY() - fromTop - height;

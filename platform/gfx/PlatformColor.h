@@ -1,8 +1,8 @@
 #pragma once
 
+#include <QBrush>
 #include <QColor>
 #include <QImage>
-#include <QBrush>
 
 namespace corvex {
 

@@ -175,15 +175,17 @@ public:
             }
         }
         if (logNow)
-            Log::error(QStringLiteral("Font face \"%1\" is not installed; using the Helvetica stand-in instead")
-                           .arg(faceName));
+            Log::error(
+                QStringLiteral("Font face \"%1\" is not installed; using the Helvetica stand-in instead")
+                    .arg(faceName));
         return resolution;
     }
 
 private:
     Resolution resolveLocked(const QString& key)
     {
-        if (const auto candidate = candidateLocked(key); candidate && isInstalledAs(candidate->first, candidate->second))
+        if (const auto candidate = candidateLocked(key);
+            candidate && isInstalledAs(candidate->first, candidate->second))
             return {candidate->first, candidate->second, false};
         Resolution fallback;
         fallback.missing = true;
@@ -258,7 +260,8 @@ double saneSize(double pointSize)
 // Resolved once: default fonts are made for every attribute set without a font.
 const PlatformFont& defaultFont()
 {
-    static const PlatformFont font = PlatformFont::fontWithName(QStringLiteral("Helvetica"), kDefaultPointSize);
+    static const PlatformFont font =
+        PlatformFont::fontWithName(QStringLiteral("Helvetica"), kDefaultPointSize);
     return font;
 }
 
@@ -273,15 +276,10 @@ PlatformFont::PlatformFont() : PlatformFont(defaultFont()) {}
 
 PlatformFont::PlatformFont(QString faceName, QString faceKey, QString family, QString style, double pointSize,
                            bool fallback)
-    : mFaceName(std::move(faceName)),
-      mFaceKey(std::move(faceKey)),
-      mFamily(std::move(family)),
-      mStyle(std::move(style)),
-      mPointSize(saneSize(pointSize)),
-      mFallback(fallback),
+    : mFaceName(std::move(faceName)), mFaceKey(std::move(faceKey)), mFamily(std::move(family)),
+      mStyle(std::move(style)), mPointSize(saneSize(pointSize)), mFallback(fallback),
       mFont(makeQFont(mFamily, mStyle, mPointSize))
-{
-}
+{}
 
 PlatformFont PlatformFont::fontWithName(const QString& faceName, double pointSize)
 {

@@ -78,7 +78,8 @@ public:
     friend bool operator==(const PlatformFont& a, const PlatformFont& b);
 
 private:
-    PlatformFont(QString faceName, QString faceKey, QString family, QString style, double pointSize, bool fallback);
+    PlatformFont(QString faceName, QString faceKey, QString family, QString style, double pointSize,
+                 bool fallback);
 
     QString mFaceName;
     QString mFaceKey; // the name in its comparable spelling

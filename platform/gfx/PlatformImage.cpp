@@ -107,7 +107,8 @@ QImage PlatformImage::bestRepresentation(const Rect& proposedRect, double scale)
     return best != nullptr ? *best : *largest;
 }
 
-QImage PlatformImage::pixelsFor(const GraphicsContext& context, const Rect& target, const Rect& fromRect) const
+QImage PlatformImage::pixelsFor(const GraphicsContext& context, const Rect& target,
+                                const Rect& fromRect) const
 {
     const bool whole = fromRect.isEmpty();
     const Rect from = whole ? Rect(Point(), mSize) : fromRect.standardized();
@@ -137,8 +138,8 @@ void PlatformImage::drawInRect(const Rect& rect, const Rect& fromRect, BlendMode
         drawInRect(*context, rect, fromRect, mode, fraction);
 }
 
-void PlatformImage::drawInRect(GraphicsContext& context, const Rect& rect, const Rect& fromRect, BlendMode mode,
-                               double fraction) const
+void PlatformImage::drawInRect(GraphicsContext& context, const Rect& rect, const Rect& fromRect,
+                               BlendMode mode, double fraction) const
 {
     if (isNull() || rect.isEmpty())
         return;

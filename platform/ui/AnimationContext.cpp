@@ -5,7 +5,8 @@
 namespace corvex {
 
 void AnimationContext::runAnimationGroup(double duration, std::optional<TimingFunction> timing,
-                                         const std::function<void()>& changes, std::function<void()> completion)
+                                         const std::function<void()>& changes,
+                                         std::function<void()> completion)
 {
     Transaction::begin();
     Transaction::setAnimationDuration(duration);

@@ -15,7 +15,8 @@ class AnimationContext
 {
 public:
     static void runAnimationGroup(double duration, std::optional<TimingFunction> timing,
-                                  const std::function<void()>& changes, std::function<void()> completion = {});
+                                  const std::function<void()>& changes,
+                                  std::function<void()> completion = {});
 
     // The values in force for changes made now (inside a group: the group's).
     static double duration();

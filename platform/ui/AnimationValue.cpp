@@ -11,7 +11,8 @@ double lerp(double a, double b, double t)
     return a + (b - a) * t;
 }
 
-Transform3D combine(const Transform3D& a, const Transform3D& b, double (*op)(double, double, double), double t)
+Transform3D combine(const Transform3D& a, const Transform3D& b, double (*op)(double, double, double),
+                    double t)
 {
     return {op(a.m11, b.m11, t), op(a.m12, b.m12, t), op(a.m13, b.m13, t), op(a.m14, b.m14, t),
             op(a.m21, b.m21, t), op(a.m22, b.m22, t), op(a.m23, b.m23, t), op(a.m24, b.m24, t),
@@ -96,8 +97,9 @@ AnimationValue AnimationValue::interpolate(const AnimationValue& from, const Ani
         const PlatformColor a = from.toColor(), b = to.toColor();
         if (a.isPattern() || b.isPattern())
             return t < 1 ? from : to;
-        return colorOf(lerp(a.redComponent(), b.redComponent(), t), lerp(a.greenComponent(), b.greenComponent(), t),
-                       lerp(a.blueComponent(), b.blueComponent(), t), lerp(a.alphaComponent(), b.alphaComponent(), t));
+        return colorOf(
+            lerp(a.redComponent(), b.redComponent(), t), lerp(a.greenComponent(), b.greenComponent(), t),
+            lerp(a.blueComponent(), b.blueComponent(), t), lerp(a.alphaComponent(), b.alphaComponent(), t));
     }
     return to;
 }
@@ -166,7 +168,8 @@ QString AnimationValue::toString() const
         const Transform3D t = toTransform();
         if (t.isAffine()) {
             return QStringLiteral("[%1 %2 %3 %4 %5 %6]")
-                .arg(number(t.m11), number(t.m12), number(t.m21), number(t.m22), number(t.m41), number(t.m42));
+                .arg(number(t.m11), number(t.m12), number(t.m21), number(t.m22), number(t.m41),
+                     number(t.m42));
         }
         const double m[16] = {t.m11, t.m12, t.m13, t.m14, t.m21, t.m22, t.m23, t.m24,
                               t.m31, t.m32, t.m33, t.m34, t.m41, t.m42, t.m43, t.m44};

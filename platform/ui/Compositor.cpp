@@ -73,8 +73,7 @@ public:
     // Paints into an offscreen image for `outer`, at its time and resolution.
     LayerRenderer(QPainter& painter, const LayerRenderer& outer, const QRectF& area)
         : mPainter(painter), mOptions(outer.mOptions), mNow(outer.mNow), mRatio(outer.mRatio), mArea(area)
-    {
-    }
+    {}
 
     const QRectF& area() const { return mArea; }
 
@@ -89,7 +88,8 @@ public:
     }
 
     // `toPainter` maps the layer's bounds space, `flipped` tells whether that space is y-down.
-    void paintLayerAt(Layer& layer, const LayerProperties& p, const QTransform& toPainter, bool flipped, double opacity)
+    void paintLayerAt(Layer& layer, const LayerProperties& p, const QTransform& toPainter, bool flipped,
+                      double opacity)
     {
         layer.noteDrawn();
         const double alpha = opacity * std::clamp(double(p.opacity), 0.0, 1.0);
@@ -100,9 +100,9 @@ public:
         const bool rounded = p.cornerRadius > 0;
         // A mask QPainter cannot clip exactly (rounded, rotated or between device pixels) is
         // applied to an offscreen image of the layer.
-        const bool softMask = layer.masksToBounds() &&
-                              ((rounded && (sublayers || !layer.contents().isNull())) ||
-                               (sublayers && !isPixelAligned(toPainter, bounds)));
+        const bool softMask =
+            layer.masksToBounds() && ((rounded && (sublayers || !layer.contents().isNull())) ||
+                                      (sublayers && !isPixelAligned(toPainter, bounds)));
         const bool group = alpha < 1 && drawsSeveral(layer, p, sublayers);
         if (!group && !softMask) {
             paintBody(layer, p, toPainter, flipped, alpha, layer.masksToBounds() && sublayers);
@@ -113,9 +113,9 @@ public:
         const QRectF area = subtreeArea(layer, p, toPainter) & mArea;
         if (area.isEmpty())
             return;
-        const QRect pixels = QRectF(area.x() * mRatio, area.y() * mRatio, area.width() * mRatio,
-                                    area.height() * mRatio)
-                                 .toAlignedRect();
+        const QRect pixels =
+            QRectF(area.x() * mRatio, area.y() * mRatio, area.width() * mRatio, area.height() * mRatio)
+                .toAlignedRect();
         if (pixels.width() > kMaxImageSide || pixels.height() > kMaxImageSide)
             return;
         QImage image(pixels.size(), QImage::Format_ARGB32_Premultiplied);
@@ -154,8 +154,8 @@ public:
     }
 
     // Background, contents and sublayers (the border comes after any mask).
-    void paintBody(Layer& layer, const LayerProperties& p, const QTransform& toPainter, bool flipped, double alpha,
-                   bool clipSublayers)
+    void paintBody(Layer& layer, const LayerProperties& p, const QTransform& toPainter, bool flipped,
+                   double alpha, bool clipSublayers)
     {
         paintBackground(p, toPainter, alpha);
         paintContents(layer, p, toPainter, flipped, alpha);
@@ -177,7 +177,8 @@ public:
             mPainter.fillRect(bounds, brush);
     }
 
-    void paintContents(Layer& layer, const LayerProperties& p, const QTransform& toPainter, bool flipped, double alpha)
+    void paintContents(Layer& layer, const LayerProperties& p, const QTransform& toPainter, bool flipped,
+                       double alpha)
     {
         const QRectF bounds = p.bounds.toQRectF();
         if (bounds.width() <= 0 || bounds.height() <= 0)
@@ -193,7 +194,8 @@ public:
                                                bounds.height() / contents.height(), bounds.x(), bounds.y()) *
                                     m * QTransform::fromScale(mRatio, mRatio);
         const bool exact = isPixelExact(toDevice);
-        if (!exact && toDevice.type() <= QTransform::TxScale && drawRendition(layer, contents, toDevice, alpha))
+        if (!exact && toDevice.type() <= QTransform::TxScale &&
+            drawRendition(layer, contents, toDevice, alpha))
             return;
         mPainter.setWorldTransform(m);
         mPainter.setOpacity(alpha);
@@ -222,7 +224,8 @@ public:
                 return false;
             const QRectF area = toDevice.mapRect(QRectF(0, 0, contents.width(), contents.height()));
             const QPoint origin(int(std::floor(area.left())), int(std::floor(area.top())));
-            const QSize size(int(std::ceil(area.right())) - origin.x(), int(std::ceil(area.bottom())) - origin.y());
+            const QSize size(int(std::ceil(area.right())) - origin.x(),
+                             int(std::ceil(area.bottom())) - origin.y());
             if (size.isEmpty() || size.width() > kMaxRenditionSide || size.height() > kMaxRenditionSide)
                 return false;
             QImage image(size, QImage::Format_ARGB32_Premultiplied);
@@ -367,7 +370,8 @@ private:
     static bool isPixelExact(const QTransform& toDevice)
     {
         return toDevice.type() <= QTransform::TxScale && std::abs(std::abs(toDevice.m11()) - 1) < 1e-9 &&
-               std::abs(std::abs(toDevice.m22()) - 1) < 1e-9 && isWhole(toDevice.dx()) && isWhole(toDevice.dy());
+               std::abs(std::abs(toDevice.m22()) - 1) < 1e-9 && isWhole(toDevice.dx()) &&
+               isWhole(toDevice.dy());
     }
 
     QPainter& mPainter;
@@ -382,7 +386,8 @@ int Compositor::prepareFrame(Layer& root)
     return root.consumeDirtyLayers([](Layer& layer, Layer::DirtyFlags) { layer.displayIfNeeded(); });
 }
 
-void Compositor::paint(QPainter& painter, Layer& root, const QTransform& baseToPainter, const Options& options)
+void Compositor::paint(QPainter& painter, Layer& root, const QTransform& baseToPainter,
+                       const Options& options)
 {
     painter.save();
     LayerRenderer renderer(painter, options);
@@ -391,7 +396,8 @@ void Compositor::paint(QPainter& painter, Layer& root, const QTransform& baseToP
         painter.setOpacity(1);
         // A background that is not opaque replaces what was there (source-over would not).
         const bool opaque = !options.background.isPattern() && options.background.alphaComponent() >= 1;
-        painter.setCompositionMode(opaque ? QPainter::CompositionMode_SourceOver : QPainter::CompositionMode_Source);
+        painter.setCompositionMode(opaque ? QPainter::CompositionMode_SourceOver
+                                          : QPainter::CompositionMode_Source);
         painter.fillRect(renderer.area(), options.background.toBrush());
         painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     }
@@ -402,7 +408,8 @@ void Compositor::paint(QPainter& painter, Layer& root, const QTransform& baseToP
 
 QImage Compositor::renderToImage(Layer& root, Size windowSize, double scale, const Options& options)
 {
-    if (!std::isfinite(scale) || !(scale > 0) || !std::isfinite(windowSize.width) || !std::isfinite(windowSize.height))
+    if (!std::isfinite(scale) || !(scale > 0) || !std::isfinite(windowSize.width) ||
+        !std::isfinite(windowSize.height))
         return {};
     const double wide = std::ceil(windowSize.width * scale - 1e-6);
     const double high = std::ceil(windowSize.height * scale - 1e-6);

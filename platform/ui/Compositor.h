@@ -40,7 +40,8 @@ public:
     // Paints the tree of `root`. `baseToPainter` maps the tree's base space (the root's
     // superlayer space) to the painter's logical coordinates; the painter's own transform is
     // replaced.
-    static void paint(QPainter& painter, Layer& root, const QTransform& baseToPainter, const Options& options);
+    static void paint(QPainter& painter, Layer& root, const QTransform& baseToPainter,
+                      const Options& options);
     // The tree in a new ARGB32-premultiplied image of windowSize x scale pixels (device pixel
     // ratio `scale`), the base space being a window's: y up from the bottom left, in points.
     // A null image for an empty or oversized window.

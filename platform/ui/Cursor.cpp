@@ -17,7 +17,8 @@ Cursor& current()
 
 } // namespace
 
-Cursor::Cursor(const QImage& image, Point hotSpot) : mShape(Shape::Custom), mImage(image), mHotSpot(hotSpot) {}
+Cursor::Cursor(const QImage& image, Point hotSpot) : mShape(Shape::Custom), mImage(image), mHotSpot(hotSpot)
+{}
 
 Cursor Cursor::arrowCursor()
 {

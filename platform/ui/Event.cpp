@@ -105,7 +105,8 @@ constexpr KeyEntry kKeys[] = {
 
 const KeyEntry* findKey(int qtKey)
 {
-    const auto it = std::find_if(std::begin(kKeys), std::end(kKeys), [&](const KeyEntry& e) { return e.qtKey == qtKey; });
+    const auto it =
+        std::find_if(std::begin(kKeys), std::end(kKeys), [&](const KeyEntry& e) { return e.qtKey == qtKey; });
     return it == std::end(kKeys) ? nullptr : it;
 }
 
@@ -113,7 +114,8 @@ bool isPrintable(const QString& text)
 {
     if (text.isEmpty())
         return false;
-    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0x20 && c.unicode() != 0x7f; });
+    return std::all_of(text.begin(), text.end(),
+                       [](QChar c) { return c.unicode() >= 0x20 && c.unicode() != 0x7f; });
 }
 
 // What the key types with no modifier but Shift.
@@ -269,13 +271,14 @@ Event Event::makeKey(Type type, const QString& characters, const QString& ignori
     return event;
 }
 
-Event Event::keyDown(const QString& characters, unsigned short keyCode, ModifierFlags modifiers, bool isARepeat)
+Event Event::keyDown(const QString& characters, unsigned short keyCode, ModifierFlags modifiers,
+                     bool isARepeat)
 {
     return makeKey(Type::KeyDown, characters, characters, keyCode, modifiers, isARepeat);
 }
 
-Event Event::keyDown(const QString& characters, const QString& charactersIgnoringModifiers, unsigned short keyCode,
-                     ModifierFlags modifiers, bool isARepeat)
+Event Event::keyDown(const QString& characters, const QString& charactersIgnoringModifiers,
+                     unsigned short keyCode, ModifierFlags modifiers, bool isARepeat)
 {
     return makeKey(Type::KeyDown, characters, charactersIgnoringModifiers, keyCode, modifiers, isARepeat);
 }
@@ -285,8 +288,8 @@ Event Event::keyUp(const QString& characters, unsigned short keyCode, ModifierFl
     return makeKey(Type::KeyUp, characters, characters, keyCode, modifiers, false);
 }
 
-Event Event::keyUp(const QString& characters, const QString& charactersIgnoringModifiers, unsigned short keyCode,
-                   ModifierFlags modifiers)
+Event Event::keyUp(const QString& characters, const QString& charactersIgnoringModifiers,
+                   unsigned short keyCode, ModifierFlags modifiers)
 {
     return makeKey(Type::KeyUp, characters, charactersIgnoringModifiers, keyCode, modifiers, false);
 }

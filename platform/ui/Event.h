@@ -124,7 +124,8 @@ public:
                               ModifierFlags modifiers = 0);
     static Event otherMouseDragged(Point locationInWindow, int buttonNumber = 2, ModifierFlags modifiers = 0);
     // Any mouse type, for loops over types.
-    static Event mouseEvent(Type type, Point locationInWindow, int clickCount = 1, ModifierFlags modifiers = 0);
+    static Event mouseEvent(Type type, Point locationInWindow, int clickCount = 1,
+                            ModifierFlags modifiers = 0);
     // Entered, exited or cursor update for a tracking area.
     static Event enterExitEvent(Type type, Point locationInWindow, const std::shared_ptr<TrackingArea>& area,
                                 ModifierFlags modifiers = 0);
@@ -201,8 +202,8 @@ public:
 
 private:
     static Event make(Type type, Point location, ModifierFlags modifiers);
-    static Event makeKey(Type type, const QString& characters, const QString& ignoring, unsigned short keyCode,
-                         ModifierFlags modifiers, bool isARepeat);
+    static Event makeKey(Type type, const QString& characters, const QString& ignoring,
+                         unsigned short keyCode, ModifierFlags modifiers, bool isARepeat);
 
     Type mType = Type::None;
     Point mLocation;

@@ -41,10 +41,10 @@ Layer::DirtyFlags flagFor(const QString& property)
         const char* key;
         Layer::DirtyFlags flag;
     } table[] = {
-        {"position", Layer::DirtyPosition},       {"bounds", Layer::DirtyBounds},
-        {"anchorPoint", Layer::DirtyAnchorPoint}, {"transform", Layer::DirtyTransform},
-        {"opacity", Layer::DirtyOpacity},         {"backgroundColor", Layer::DirtyBackground},
-        {"borderColor", Layer::DirtyBorder},      {"borderWidth", Layer::DirtyBorder},
+        {"position", Layer::DirtyPosition},         {"bounds", Layer::DirtyBounds},
+        {"anchorPoint", Layer::DirtyAnchorPoint},   {"transform", Layer::DirtyTransform},
+        {"opacity", Layer::DirtyOpacity},           {"backgroundColor", Layer::DirtyBackground},
+        {"borderColor", Layer::DirtyBorder},        {"borderWidth", Layer::DirtyBorder},
         {"cornerRadius", Layer::DirtyCornerRadius},
     };
     for (const auto& entry : table) {
@@ -139,8 +139,7 @@ Layer::Extras& Layer::extras()
 
 // ---- Changes and actions ----
 
-template <class Mutate>
-void Layer::changeAnimatable(const QString& key, DirtyFlags flag, Mutate&& mutate)
+template <class Mutate> void Layer::changeAnimatable(const QString& key, DirtyFlags flag, Mutate&& mutate)
 {
     LayerProperties next = mModel;
     mutate(next);
@@ -202,7 +201,8 @@ void Layer::setBounds(const Rect& bounds)
 
 void Layer::setPosition(Point position)
 {
-    changeAnimatable(QStringLiteral("position"), DirtyPosition, [&](LayerProperties& p) { p.position = position; });
+    changeAnimatable(QStringLiteral("position"), DirtyPosition,
+                     [&](LayerProperties& p) { p.position = position; });
 }
 
 void Layer::setAnchorPoint(Point anchorPoint)
@@ -213,7 +213,8 @@ void Layer::setAnchorPoint(Point anchorPoint)
 
 void Layer::setTransform(const Transform3D& transform)
 {
-    changeAnimatable(QStringLiteral("transform"), DirtyTransform, [&](LayerProperties& p) { p.transform = transform; });
+    changeAnimatable(QStringLiteral("transform"), DirtyTransform,
+                     [&](LayerProperties& p) { p.transform = transform; });
 }
 
 void Layer::setAffineTransform(const AffineTransform& transform)
@@ -231,7 +232,8 @@ void Layer::setFrame(const Rect& frame)
 
 void Layer::setOpacity(float opacity)
 {
-    changeAnimatable(QStringLiteral("opacity"), DirtyOpacity, [&](LayerProperties& p) { p.opacity = opacity; });
+    changeAnimatable(QStringLiteral("opacity"), DirtyOpacity,
+                     [&](LayerProperties& p) { p.opacity = opacity; });
 }
 
 void Layer::setHidden(bool hidden)
@@ -266,12 +268,14 @@ void Layer::setBackgroundColor(const PlatformColor& color)
 
 void Layer::setBorderColor(const PlatformColor& color)
 {
-    changeAnimatable(QStringLiteral("borderColor"), DirtyBorder, [&](LayerProperties& p) { p.borderColor = color; });
+    changeAnimatable(QStringLiteral("borderColor"), DirtyBorder,
+                     [&](LayerProperties& p) { p.borderColor = color; });
 }
 
 void Layer::setBorderWidth(double width)
 {
-    changeAnimatable(QStringLiteral("borderWidth"), DirtyBorder, [&](LayerProperties& p) { p.borderWidth = width; });
+    changeAnimatable(QStringLiteral("borderWidth"), DirtyBorder,
+                     [&](LayerProperties& p) { p.borderWidth = width; });
 }
 
 void Layer::setCornerRadius(double radius)
@@ -393,12 +397,13 @@ void Layer::addAnimation(const std::shared_ptr<Animation>& animation, const QStr
     addAnimationRecord(animation->clone(), key, false);
 }
 
-void Layer::addAnimationRecord(const std::shared_ptr<Animation>& animation, const QString& key, bool implicitDefaults)
+void Layer::addAnimationRecord(const std::shared_ptr<Animation>& animation, const QString& key,
+                               bool implicitDefaults)
 {
     const std::optional<TimingFunction> timing = Transaction::animationTimingFunction();
-    animation->fillInDefaults(Transaction::animationDuration(),
-                              timing.value_or(implicitDefaults ? TimingFunction::defaultFunction()
-                                                               : TimingFunction::linear()));
+    animation->fillInDefaults(
+        Transaction::animationDuration(),
+        timing.value_or(implicitDefaults ? TimingFunction::defaultFunction() : TimingFunction::linear()));
     if (!key.isEmpty())
         removeAnimation(key);
 
@@ -419,8 +424,9 @@ void Layer::addAnimationRecord(const std::shared_ptr<Animation>& animation, cons
     if (auto self = weak_from_this().lock()) {
         AnimationDriver::instance().watch(self);
     } else {
-        Log::warning(QStringLiteral("Layer::addAnimation: the layer is not held by a shared_ptr; its animations "
-                                    "are shown but never stepped to their end"));
+        Log::warning(
+            QStringLiteral("Layer::addAnimation: the layer is not held by a shared_ptr; its animations "
+                           "are shown but never stepped to their end"));
     }
 }
 
@@ -447,7 +453,8 @@ void Layer::removeAnimation(const QString& key)
     if (!mExtras || key.isEmpty())
         return;
     auto& records = mExtras->animations;
-    const auto it = std::find_if(records.begin(), records.end(), [&](const AnimationRecord& r) { return r.key == key; });
+    const auto it =
+        std::find_if(records.begin(), records.end(), [&](const AnimationRecord& r) { return r.key == key; });
     if (it == records.end())
         return;
     AnimationRecord record = std::move(*it);
@@ -641,7 +648,8 @@ void Layer::insertAt(const std::shared_ptr<Layer>& layer, std::size_t index)
     if (!layer)
         return;
     if (isDescendantOf(layer.get())) {
-        Log::assertionFailure(QStringLiteral("Layer: a layer cannot become a sublayer of itself or of its own sublayer"));
+        Log::assertionFailure(
+            QStringLiteral("Layer: a layer cannot become a sublayer of itself or of its own sublayer"));
         return;
     }
     if (layer->mSuperlayer == this) {
@@ -816,7 +824,8 @@ void Layer::display()
     const double scale = mContentsScale;
     const double pixelsWide = std::ceil(b.size.width * scale - 1e-6);
     const double pixelsHigh = std::ceil(b.size.height * scale - 1e-6);
-    if (!(pixelsWide >= 1) || !(pixelsHigh >= 1) || pixelsWide > kMaxContentsSide || pixelsHigh > kMaxContentsSide) {
+    if (!(pixelsWide >= 1) || !(pixelsHigh >= 1) || pixelsWide > kMaxContentsSide ||
+        pixelsHigh > kMaxContentsSide) {
         setContents(QImage());
         return;
     }
@@ -829,7 +838,8 @@ void Layer::display()
     image.fill(Qt::transparent);
     {
         QPainter painter(&image);
-        painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform | QPainter::TextAntialiasing);
+        painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform |
+                               QPainter::TextAntialiasing);
         const double sx = image.width() / b.size.width;
         const double sy = image.height() / b.size.height;
         // The layer's own space onto the image, whose top row is the layer's visual top: the

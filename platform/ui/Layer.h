@@ -295,7 +295,7 @@ private:
     struct Rendition
     {
         QImage image;
-        QPoint origin; // device pixel of the image's top-left corner
+        QPoint origin;        // device pixel of the image's top-left corner
         QTransform transform; // contents pixels to device pixels it was made for
         qint64 key = 0;       // of the contents it was made from
         // How the contents were drawn in the last frame: a rendition is made when the next
@@ -319,10 +319,10 @@ private:
     };
 
     Extras& extras();
-    template <class Mutate>
-    void changeAnimatable(const QString& key, DirtyFlags flag, Mutate&& mutate);
+    template <class Mutate> void changeAnimatable(const QString& key, DirtyFlags flag, Mutate&& mutate);
     void setModelValue(const QString& keyPath, const AnimationValue& value, bool withActions);
-    void addAnimationRecord(const std::shared_ptr<Animation>& animation, const QString& key, bool implicitDefaults);
+    void addAnimationRecord(const std::shared_ptr<Animation>& animation, const QString& key,
+                            bool implicitDefaults);
     static void endRecord(AnimationRecord& record, bool finished);
     void insertAt(const std::shared_ptr<Layer>& layer, std::size_t index);
     void markDirty(DirtyFlags flags);
@@ -348,7 +348,7 @@ private:
     bool mNeedsDisplay = false;
     bool mNeedsDisplayOnBoundsChange = false;
     bool mDrawn = false;
-    bool mFrameRequested = false; // roots: a frame was asked for and not yet consumed
+    bool mFrameRequested = false;  // roots: a frame was asked for and not yet consumed
     bool mWatchedByDriver = false; // in the animation driver's list
 };
 

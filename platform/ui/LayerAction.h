@@ -32,7 +32,9 @@ public:
     const std::shared_ptr<Animation>& animation() const { return mAnimation; }
 
 private:
-    LayerAction(Kind kind, std::shared_ptr<Animation> animation) : mKind(kind), mAnimation(std::move(animation)) {}
+    LayerAction(Kind kind, std::shared_ptr<Animation> animation)
+        : mKind(kind), mAnimation(std::move(animation))
+    {}
 
     Kind mKind = Kind::NoAnswer;
     std::shared_ptr<Animation> mAnimation;

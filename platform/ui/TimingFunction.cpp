@@ -30,8 +30,7 @@ double bezierSlope(double c1, double c2, double t)
 TimingFunction::TimingFunction(double c1x, double c1y, double c2x, double c2y)
     : mC1x(clamp01(c1x)), mC1y(std::isfinite(c1y) ? c1y : 0.0), mC2x(clamp01(c2x)),
       mC2y(std::isfinite(c2y) ? c2y : 1.0)
-{
-}
+{}
 
 TimingFunction TimingFunction::linear()
 {

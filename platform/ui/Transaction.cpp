@@ -97,8 +97,7 @@ State* top()
     return tStack.empty() ? nullptr : &tStack.back();
 }
 
-template <class T>
-std::optional<T> innermost(std::optional<T> State::*field)
+template <class T> std::optional<T> innermost(std::optional<T> State::*field)
 {
     commitStaleImplicit();
     for (auto it = tStack.rbegin(); it != tStack.rend(); ++it) {

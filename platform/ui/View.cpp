@@ -10,8 +10,8 @@
 #include "platform/ui/Window.h"
 
 #include <algorithm>
-#include <cxxabi.h>
 #include <cstdlib>
+#include <cxxabi.h>
 #include <typeinfo>
 
 namespace corvex {
@@ -350,7 +350,8 @@ void View::attachSubview(const std::shared_ptr<View>& view, Ordering ordering, c
     }
 
     // Where the view goes among the subviews that remain.
-    const View* anchor = relativeTo && relativeTo != view.get() && relativeTo->mSuperview == this ? relativeTo : nullptr;
+    const View* anchor =
+        relativeTo && relativeTo != view.get() && relativeTo->mSuperview == this ? relativeTo : nullptr;
     auto position = mSubviews.end();
     if (anchor) {
         position = std::find_if(mSubviews.begin(), mSubviews.end(),
@@ -743,7 +744,8 @@ void View::resizeWithOldSuperviewSize(Size oldSize)
     double height = mFrame.size.height;
     double high = oldSize.height - low - height;
     double* yParts[3] = {&low, &height, &high};
-    const bool yFlexible[3] = {(mAutoresizingMask & MinYMargin) != 0, (mAutoresizingMask & HeightSizable) != 0,
+    const bool yFlexible[3] = {(mAutoresizingMask & MinYMargin) != 0,
+                               (mAutoresizingMask & HeightSizable) != 0,
                                (mAutoresizingMask & MaxYMargin) != 0};
     distribute(newSize.height - oldSize.height, yParts, yFlexible);
 
@@ -941,7 +943,8 @@ void View::rightMouseDown(const Event& event)
     if (const ContextMenuPresenter& presenter = contextMenuPresenter())
         presenter(menu, event, *this);
     else
-        Log::warning(QStringLiteral("No context menu presenter: the menu of %1 is not shown").arg(description()));
+        Log::warning(
+            QStringLiteral("No context menu presenter: the menu of %1 is not shown").arg(description()));
 }
 
 std::shared_ptr<Menu> View::menuForEvent(const Event&)
@@ -964,9 +967,10 @@ void View::addTrackingArea(const std::shared_ptr<TrackingArea>& area)
 
 void View::removeTrackingArea(const TrackingArea* area)
 {
-    mTrackingAreas.erase(std::remove_if(mTrackingAreas.begin(), mTrackingAreas.end(),
-                                        [&](const std::shared_ptr<TrackingArea>& a) { return a.get() == area; }),
-                         mTrackingAreas.end());
+    mTrackingAreas.erase(
+        std::remove_if(mTrackingAreas.begin(), mTrackingAreas.end(),
+                       [&](const std::shared_ptr<TrackingArea>& a) { return a.get() == area; }),
+        mTrackingAreas.end());
 }
 
 void View::updateTrackingAreas() {}

@@ -249,8 +249,7 @@ public:
     static void runUpdateCycle();
     static bool isUpdateCyclePending();
 
-    template <class T>
-    std::shared_ptr<T> sharedAs()
+    template <class T> std::shared_ptr<T> sharedAs()
     {
         return std::static_pointer_cast<T>(shared_from_this());
     }

@@ -585,11 +585,13 @@ void Window::updateTracking(const Event& event, bool dragging, bool outside)
                 continue;
             const auto options = area->options();
             // An area without any "active" option counts as always active.
-            const bool active = (options & TrackingArea::ActiveAlways) || (options & activeAnywhere) == 0 ||
-                                ((options & TrackingArea::ActiveInActiveApp) && gKeyWindow != nullptr) ||
-                                ((options & TrackingArea::ActiveInKeyWindow) && isKeyWindow()) ||
-                                ((options & TrackingArea::ActiveWhenFirstResponder) && firstResponder() == view);
-            const Rect rect = area->hasOption(TrackingArea::InVisibleRect) ? view->visibleRect() : area->rect();
+            const bool active =
+                (options & TrackingArea::ActiveAlways) || (options & activeAnywhere) == 0 ||
+                ((options & TrackingArea::ActiveInActiveApp) && gKeyWindow != nullptr) ||
+                ((options & TrackingArea::ActiveInKeyWindow) && isKeyWindow()) ||
+                ((options & TrackingArea::ActiveWhenFirstResponder) && firstResponder() == view);
+            const Rect rect =
+                area->hasOption(TrackingArea::InVisibleRect) ? view->visibleRect() : area->rect();
             const bool inside = !outside && visible && active && view->mouseInRect(local, rect);
             if (inside != area->isMouseInside())
                 (inside ? entries : exits).push_back({area, strong});
@@ -615,13 +617,15 @@ void Window::updateTracking(const Event& event, bool dragging, bool outside)
     }
     for (const Change& change : entries) {
         change.area->setMouseInside(true);
-        if (Responder* owner = change.area->owner(); owner && change.area->hasOption(TrackingArea::MouseEnteredAndExited)) {
+        if (Responder* owner = change.area->owner();
+            owner && change.area->hasOption(TrackingArea::MouseEnteredAndExited)) {
             Event entered = Event::enterExitEvent(Event::Type::MouseEntered, location, change.area, flags);
             entered.setTimestamp(event.timestamp());
             entered.setWindow(this);
             owner->mouseEntered(entered);
         }
-        if (Responder* owner = change.area->owner(); owner && change.area->hasOption(TrackingArea::CursorUpdate)) {
+        if (Responder* owner = change.area->owner();
+            owner && change.area->hasOption(TrackingArea::CursorUpdate)) {
             Event update = Event::enterExitEvent(Event::Type::CursorUpdate, location, change.area, flags);
             update.setTimestamp(event.timestamp());
             update.setWindow(this);
@@ -636,7 +640,8 @@ void Window::updateTracking(const Event& event, bool dragging, bool outside)
     if (outside)
         return;
     for (const Change& change : moves) {
-        if (Responder* owner = change.area->owner(); owner && change.area->hasOption(TrackingArea::MouseMoved))
+        if (Responder* owner = change.area->owner();
+            owner && change.area->hasOption(TrackingArea::MouseMoved))
             owner->mouseMoved(event);
     }
 }

@@ -229,8 +229,8 @@ void WindowHost::wheelEvent(QWheelEvent* event)
         scrollX = deltaX * kPointsPerLine;
         scrollY = deltaY * kPointsPerLine;
     }
-    mWindow->sendEvent(Event::scrollWheel(baseLocation(event->position()), deltaX, deltaY, scrollX, scrollY, precise,
-                                         Event::modifierFlagsFromQt(event->modifiers())));
+    mWindow->sendEvent(Event::scrollWheel(baseLocation(event->position()), deltaX, deltaY, scrollX, scrollY,
+                                          precise, Event::modifierFlagsFromQt(event->modifiers())));
 }
 
 void WindowHost::keyPressEvent(QKeyEvent* event)

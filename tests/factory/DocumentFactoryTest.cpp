@@ -83,8 +83,7 @@ TEST(DocumentFactory, HasTheFixedMixOfTextsNotesColoursAndIcons)
         EXPECT_EQ(idea.note.size(), i % 5 == 0 ? 200 : 0) << i;
         EXPECT_EQ(idea.identifier, QStringLiteral("id%1_1").arg(i));
         const char* families[] = {"green", "blue", "red", "violet"};
-        EXPECT_EQ(idea.colorName, QString::fromLatin1(families[(i % 28) / 7]) + QString::number(i % 7))
-            << i;
+        EXPECT_EQ(idea.colorName, QString::fromLatin1(families[(i % 28) / 7]) + QString::number(i % 7)) << i;
         EXPECT_EQ(!idea.iconSymbol.isEmpty(), i % 3 == 0) << i;
         EXPECT_EQ(!idea.iconName.isEmpty(), i % 3 == 0) << i;
         EXPECT_EQ(!idea.iconCategory.isEmpty(), i % 3 == 0) << i;

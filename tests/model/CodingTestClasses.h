@@ -95,8 +95,9 @@ inline void registerTestCodables()
 {
     CodableRegistry::registerClass(QStringLiteral("TestNode"),
                                    [](Coder& coder) -> CodablePtr { return TestNode::initWithCoder(coder); });
-    CodableRegistry::registerClass(QStringLiteral("OtherNode"),
-                                   [](Coder& coder) -> CodablePtr { return OtherNode::initWithCoder(coder); });
+    CodableRegistry::registerClass(QStringLiteral("OtherNode"), [](Coder& coder) -> CodablePtr {
+        return OtherNode::initWithCoder(coder);
+    });
     CodableRegistry::registerClass(QStringLiteral("ThrowingNode"), [](Coder&) -> CodablePtr {
         throw std::runtime_error("factory failed on purpose");
     });

@@ -106,7 +106,8 @@ TEST(ColorMatrix, RefusesASizeWhoseCellCountOverflows)
     EXPECT_EQ(huge.rows(), 0u);
     EXPECT_EQ(huge.columns(), 0u);
     EXPECT_EQ(huge.itemAtRow(0, 0), nullptr);
-    EXPECT_TRUE(log.contains("ERROR: Assertion failure: ColorMatrix")) << log.lines().join('\n').toStdString();
+    EXPECT_TRUE(log.contains("ERROR: Assertion failure: ColorMatrix"))
+        << log.lines().join('\n').toStdString();
 }
 
 TEST(ColorMatrix, GridOfThemesTakesColumnsFromTheFirstTheme)
@@ -136,7 +137,8 @@ TEST(ColorMatrix, GridOfThemesTakesColumnsFromTheFirstTheme)
 TEST(ColorMatrix, NamesTheColourThemeTypes)
 {
     EXPECT_EQ(ColorMatrix::stringFromColorThemeType(0), "ColorThemeTypeSameColor");
-    EXPECT_EQ(ColorMatrix::stringFromColorThemeType(ColorThemeTypeLighterColor), "ColorThemeTypeLighterColor");
+    EXPECT_EQ(ColorMatrix::stringFromColorThemeType(ColorThemeTypeLighterColor),
+              "ColorThemeTypeLighterColor");
     EXPECT_EQ(ColorMatrix::stringFromColorThemeType(2), "ColorThemeTypeVaryingColors");
     EXPECT_EQ(ColorMatrix::stringFromColorThemeType(3), "UNKNOWN_COLOR_THEME_TYPE");
     EXPECT_EQ(ColorMatrix::stringFromColorThemeType(UINT64_MAX), "UNKNOWN_COLOR_THEME_TYPE");

@@ -1,10 +1,10 @@
-#include "model/Color.h"
 #include "model/ColorTheme.h"
+#include "model/Color.h"
 #include "model/KnownColorThemes.h"
 
 #include <QStringList>
-#include <gtest/gtest.h>
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <thread>
 #include <vector>
 
@@ -95,7 +95,8 @@ std::vector<Row> expectedTable()
     std::vector<Row> rows;
     for (const QString& line : QString::fromLatin1(kTableText).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
         const QStringList f = line.split(QLatin1Char(' '));
-        rows.push_back({f[0], f[1], widenedFloat(f[2]), widenedFloat(f[3]), widenedFloat(f[4]), f[5] == "yes"});
+        rows.push_back(
+            {f[0], f[1], widenedFloat(f[2]), widenedFloat(f[3]), widenedFloat(f[4]), f[5] == "yes"});
     }
     return rows;
 }
@@ -128,7 +129,8 @@ TEST(ColorTable, EveryColourHasItsTableValuesAsWidenedSinglePrecisionExactly)
     const std::vector<Row> rows = expectedTable();
     ASSERT_EQ(rows.size(), 56u);
     std::vector<std::shared_ptr<ColorTheme>> themes = ColorTheme::standardThemes();
-    themes.insert(themes.end(), ColorTheme::brightColorThemes().begin(), ColorTheme::brightColorThemes().end());
+    themes.insert(themes.end(), ColorTheme::brightColorThemes().begin(),
+                  ColorTheme::brightColorThemes().end());
     std::size_t index = 0;
     for (const auto& theme : themes) {
         for (const ColorPtr& color : theme->colors()) {
@@ -218,8 +220,10 @@ TEST(ColorTheme, NextColorWrapsAndFindsNothingForForeignColours)
 {
     const auto violets = ColorTheme::themeByName("violets");
     ASSERT_TRUE(violets);
-    EXPECT_EQ(violets->nextColorFromColor(ColorTheme::colorByName("violet6")), ColorTheme::colorByName("violet0"));
-    EXPECT_EQ(violets->nextColorFromColor(ColorTheme::colorByName("violet2")), ColorTheme::colorByName("violet3"));
+    EXPECT_EQ(violets->nextColorFromColor(ColorTheme::colorByName("violet6")),
+              ColorTheme::colorByName("violet0"));
+    EXPECT_EQ(violets->nextColorFromColor(ColorTheme::colorByName("violet2")),
+              ColorTheme::colorByName("violet3"));
     EXPECT_EQ(violets->nextColorFromColor(ColorTheme::colorByName("red2")), nullptr);
     EXPECT_EQ(violets->nextColorFromColor(nullptr), nullptr);
     // Identity, not name: a lookalike outside the table is not in the theme.

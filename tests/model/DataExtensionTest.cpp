@@ -41,7 +41,8 @@ TEST(DataExtensionDeflate, WritesOneZlibStreamAtTheDefaultLevelThatInflatesBack)
     std::vector<char> out(std::size_t(text.size()));
     uLongf outSize = uLongf(out.size());
     ASSERT_EQ(::uncompress(reinterpret_cast<Bytef*>(out.data()), &outSize,
-                           reinterpret_cast<const Bytef*>(deflated.value().constData()), uLong(deflated.value().size())),
+                           reinterpret_cast<const Bytef*>(deflated.value().constData()),
+                           uLong(deflated.value().size())),
               Z_OK);
     EXPECT_EQ(QByteArray(out.data(), qsizetype(outSize)), text);
     const auto inflated = DataExtension::zlibInflate(deflated.value());
@@ -72,7 +73,8 @@ TEST(DataExtensionInflate, OutputBeyondTheBoundFailsInsteadOfGrowingWithoutEnd)
     EXPECT_EQ(bounded.error().domain(), Zlib::ErrorDomain);
     EXPECT_EQ(bounded.error().code(), Zlib::LimitExceeded);
     EXPECT_EQ(Zlib::DefaultInflateLimit, qint64(1) << 30) << "the production bound: 1 GiB";
-    EXPECT_TRUE(DataExtension::zlibInflate(deflated.value(), big.size()).ok()) << "exactly at the bound is fine";
+    EXPECT_TRUE(DataExtension::zlibInflate(deflated.value(), big.size()).ok())
+        << "exactly at the bound is fine";
 }
 
 TEST(DataExtensionInflate, AnythingButOneCompleteValidZlibStreamFails)

@@ -13,9 +13,9 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
-#include <gtest/gtest.h>
 #include <atomic>
 #include <cmath>
+#include <gtest/gtest.h>
 #include <thread>
 #include <vector>
 
@@ -32,7 +32,8 @@ public:
     AppearanceObserver()
     {
         mToken = NotificationCenter::defaultCenter().addObserver(
-            Globals::AppearanceSettingsChangedNotification, nullptr, [this](const NotificationCenter::Notification& n) {
+            Globals::AppearanceSettingsChangedNotification, nullptr,
+            [this](const NotificationCenter::Notification& n) {
                 ++mCount;
                 mOnMainThread = mOnMainThread && MainQueue::isMainThread();
                 mSender = n.sender;
@@ -88,10 +89,21 @@ TEST(GlobalsFontSizeFactor, ReadsFiveWithoutAStoredValueAndClampsStoredOnes)
         QVariant stored;
         int expected;
     } cases[] = {
-        {qint64(12), 7}, {qint64(1), 3},  {qint64(3), 3},   {qint64(7), 7},   {qint64(4), 4},
-        {qint64(0), 3},  {qint64(-9), 3}, {qint64(8), 7},   {6.9, 6},         {true, 3},
-        {QStringLiteral("6"), 6},         {QStringLiteral("abc"), 5},         {QVariantList{1}, 5},
-        {QVariant::fromValue(nullptr), 5}, {qint64(std::numeric_limits<qint64>::min()), 3},
+        {qint64(12), 7},
+        {qint64(1), 3},
+        {qint64(3), 3},
+        {qint64(7), 7},
+        {qint64(4), 4},
+        {qint64(0), 3},
+        {qint64(-9), 3},
+        {qint64(8), 7},
+        {6.9, 6},
+        {true, 3},
+        {QStringLiteral("6"), 6},
+        {QStringLiteral("abc"), 5},
+        {QVariantList{1}, 5},
+        {QVariant::fromValue(nullptr), 5},
+        {qint64(std::numeric_limits<qint64>::min()), 3},
         {qint64(std::numeric_limits<qint64>::max()), 7},
     };
     for (const auto& c : cases) {
@@ -235,7 +247,8 @@ TEST(GlobalsStorageChoices, OptingIsWrittenAtOnceAndAnnouncedByTheUserDefaults)
     int defaultsChanges = 0;
     AppearanceObserver appearance;
     const auto token = NotificationCenter::defaultCenter().addObserver(
-        UserDefaults::DidChangeNotification, nullptr, [&](const NotificationCenter::Notification&) { ++defaultsChanges; });
+        UserDefaults::DidChangeNotification, nullptr,
+        [&](const NotificationCenter::Notification&) { ++defaultsChanges; });
 
     Globals::optForICloud(true);
     EXPECT_TRUE(Globals::userHasOptedForICloud());
@@ -306,7 +319,8 @@ TEST(GlobalsFonts, AnswerTheStandInFacesAtTheAskedSize)
         EXPECT_FALSE(c.font.isFallback()) << c.face;
         EXPECT_EQ(c.font.faceName(), c.face);
         EXPECT_EQ(c.font.familyName(), "Lato") << c.face;
-        EXPECT_TRUE(c.font.styleName().contains(c.style)) << c.face << ": " << c.font.styleName().toStdString();
+        EXPECT_TRUE(c.font.styleName().contains(c.style))
+            << c.face << ": " << c.font.styleName().toStdString();
         EXPECT_EQ(c.font.pointSize(), 13.0);
     }
     const PlatformFont fallback = Globals::fallbackFont(9.5);
@@ -383,13 +397,31 @@ TEST(GlobalsLocalizedText, LooksUpTheTableThenTheDefaultThenTheKey)
 TEST(GlobalsLocalizedText, TheStringTableHoldsTheKeysUsedWithoutDefaults)
 {
     const LocalizedStrings& table = LocalizedStrings::mainTable();
-    for (const char* key :
-         {"Choice.Add", "Choice.Cancel", "Choice.Change", "Choice.Close", "Choice.CopyHere", "Choice.CopyInside",
-          "Choice.CreateLink", "Choice.Delete", "Choice.MoveHere", "Choice.MoveInside", "Choice.RemoveIcon",
-          "Choice.Search", "ConflictDialog:AcceptCopying", "ConflictDialog:Message", "ConflictDialog:Title",
-          "DialogTitle.Oops", "DocumentOpeningFailedFromICloud:Message", "GenericDocumentOpeningFailedDialog:Message",
-          "IdeaEditorTab.Color", "IdeaEditorTab.Icon", "IdeaEditorTab.Text", "Label.Created", "Label.Elements",
-          "Label.Modified", "Search:NoMatches"}) {
+    for (const char* key : {"Choice.Add",
+                            "Choice.Cancel",
+                            "Choice.Change",
+                            "Choice.Close",
+                            "Choice.CopyHere",
+                            "Choice.CopyInside",
+                            "Choice.CreateLink",
+                            "Choice.Delete",
+                            "Choice.MoveHere",
+                            "Choice.MoveInside",
+                            "Choice.RemoveIcon",
+                            "Choice.Search",
+                            "ConflictDialog:AcceptCopying",
+                            "ConflictDialog:Message",
+                            "ConflictDialog:Title",
+                            "DialogTitle.Oops",
+                            "DocumentOpeningFailedFromICloud:Message",
+                            "GenericDocumentOpeningFailedDialog:Message",
+                            "IdeaEditorTab.Color",
+                            "IdeaEditorTab.Icon",
+                            "IdeaEditorTab.Text",
+                            "Label.Created",
+                            "Label.Elements",
+                            "Label.Modified",
+                            "Search:NoMatches"}) {
         EXPECT_TRUE(table.containsKey(key)) << key;
         EXPECT_FALSE(table.stringForKey(key, QString()).isEmpty()) << key;
     }
@@ -403,9 +435,12 @@ TEST(GlobalsLocalizedText, TheStringTableHoldsTheKeysUsedWithoutDefaults)
 
 TEST(GlobalsLocalizedText, SoftHyphenationPointsJoinOrBreakTheWord)
 {
-    EXPECT_EQ(Globals::normalLocalizedStringForKey("Test.Unknown", "Gedanken//landkarte"), "Gedankenlandkarte");
-    EXPECT_EQ(Globals::narrowLocalizedStringForKey("Test.Unknown", "Gedanken//landkarte"), "Gedanken-\nlandkarte");
-    EXPECT_EQ(Globals::normalUppercaseStringForKey("Test.Unknown", "Gedanken//landkarte"), "GEDANKENLANDKARTE");
+    EXPECT_EQ(Globals::normalLocalizedStringForKey("Test.Unknown", "Gedanken//landkarte"),
+              "Gedankenlandkarte");
+    EXPECT_EQ(Globals::narrowLocalizedStringForKey("Test.Unknown", "Gedanken//landkarte"),
+              "Gedanken-\nlandkarte");
+    EXPECT_EQ(Globals::normalUppercaseStringForKey("Test.Unknown", "Gedanken//landkarte"),
+              "GEDANKENLANDKARTE");
     EXPECT_EQ(Globals::normalLocalizedStringForKey("Test.Unknown", "a//b//c d"), "abc d");
     EXPECT_EQ(Globals::narrowLocalizedStringForKey("Test.Unknown", "a//b//c d"), "a-\nb-\nc d");
     // Three slashes: the first two are the mark, the third stays.
@@ -492,7 +527,8 @@ TEST(GlobalsErrors, TheDefaultRecorderLogsDomainCodeAndText)
     LogCapture log;
     Globals::raiseCorvexError("Tree could not be saved");
     Globals::raiseCorvexURLError("IdeaDocument:openFromURL");
-    EXPECT_EQ(log.count("com.tallowfen.corvex -1500: Tree could not be saved"), 1) << log.lines().join('\n').toStdString();
+    EXPECT_EQ(log.count("com.tallowfen.corvex -1500: Tree could not be saved"), 1)
+        << log.lines().join('\n').toStdString();
     EXPECT_EQ(log.count("com.tallowfen.corvex -1404: Null URL in operation IdeaDocument:openFromURL"), 1)
         << log.lines().join('\n').toStdString();
     // It says that nothing was recorded.
@@ -513,7 +549,8 @@ TEST(GlobalsErrors, RaisedErrorsGoToTheInstalledRecorder)
     EXPECT_EQ(recorder->errors[0].localizedDescription(), "first");
     EXPECT_EQ(recorder->errors[1].code(), -1404);
     EXPECT_EQ(recorder->errors[1].localizedDescription(), "Null URL in operation IdeaDocument:readFromURL");
-    EXPECT_EQ(recorder->errors[1].localizedRecoverySuggestion(), "Null URL in operation IdeaDocument:readFromURL");
+    EXPECT_EQ(recorder->errors[1].localizedRecoverySuggestion(),
+              "Null URL in operation IdeaDocument:readFromURL");
     EXPECT_TRUE(log.lines().isEmpty()) << log.lines().join('\n').toStdString();
 
     EXPECT_EQ(NonFatalErrorRecorder::install(nullptr), recorder);

@@ -54,8 +54,9 @@ TEST(IdeaCoding, ATextIdeaWritesItsKeysInTheirOrderAndLeavesOutWhatIsNotSet)
     full->setURL(QStringLiteral("https://example.org/"));
     full->setNote(QStringLiteral("note"));
     full->setColor(ColorTheme::colorByName(QStringLiteral("violet2")));
-    full->updateImage(QVImage::initWithPNGData(pngOf(200, 200)), ObjectID::parseFromString(
-                                                                      QStringLiteral("0123456789abcdef0123456789abcdef01234567.png")));
+    full->updateImage(
+        QVImage::initWithPNGData(pngOf(200, 200)),
+        ObjectID::parseFromString(QStringLiteral("0123456789abcdef0123456789abcdef01234567.png")));
     full->setIconImage(IconImage::initWithName(QStringLiteral("grinning"), QStringLiteral("Smileys"),
                                                QStringLiteral("\U0001F600")));
     full->setColorThemeType(ColorThemeTypeVaryingColors);
@@ -63,15 +64,16 @@ TEST(IdeaCoding, ATextIdeaWritesItsKeysInTheirOrderAndLeavesOutWhatIsNotSet)
 
     const auto record = MemoryCoder::encode(*full);
     EXPECT_EQ(record->className, QStringLiteral("Idea"));
-    EXPECT_EQ(record->keys(), (QStringList{"identifier", "ideaType", "text", "URL", "note", "color", "att", "image",
-                                           "iconImage", "colorThemeType", "ideas"}));
+    EXPECT_EQ(record->keys(), (QStringList{"identifier", "ideaType", "text", "URL", "note", "color", "att",
+                                           "image", "iconImage", "colorThemeType", "ideas"}));
     EXPECT_EQ(record->find(QStringLiteral("ideaType"))->plain, Value(1));
     EXPECT_EQ(record->find(QStringLiteral("color"))->plain, Value(QStringLiteral("violet2")));
     EXPECT_EQ(record->find(QStringLiteral("att"))->plain,
               Value(QStringLiteral("0123456789abcdef0123456789abcdef01234567.png")));
     EXPECT_EQ(record->find(QStringLiteral("colorThemeType"))->plain, Value(2));
     EXPECT_TRUE(QVImage::isPNG(record->find(QStringLiteral("image"))->plain.toData()));
-    EXPECT_EQ(record->find(QStringLiteral("iconImage"))->object->keys(), (QStringList{"name", "category", "symbol"}));
+    EXPECT_EQ(record->find(QStringLiteral("iconImage"))->object->keys(),
+              (QStringList{"name", "category", "symbol"}));
     ASSERT_EQ(record->find(QStringLiteral("ideas"))->list.size(), 1u);
 
     // A bare idea: no text, no children, but always its theme type.
@@ -102,10 +104,11 @@ TEST(IdeaCoding, ATreeReadsBackAsItWasWritten)
     a->setColorThemeType(ColorThemeTypeVaryingColors);
     a->setIconImage(IconImage::initWithName(QStringLiteral("grinning"), QStringLiteral("Smileys"),
                                             QStringLiteral("\U0001F600")));
-    const IdeaPtr web = Idea::initWithURL(QStringLiteral("https://example.org/"),
-                                          QVImage::initWithPNGData(pngOf(320, 240)));
+    const IdeaPtr web =
+        Idea::initWithURL(QStringLiteral("https://example.org/"), QVImage::initWithPNGData(pngOf(320, 240)));
     const ObjectID attachment = ObjectID::createFromData(QByteArrayLiteral("bytes"), QStringLiteral("png"));
-    const IdeaPtr picture = Idea::initWithImageAttachment(QVImage::initWithPNGData(pngOf(50, 80)), attachment);
+    const IdeaPtr picture =
+        Idea::initWithImageAttachment(QVImage::initWithPNGData(pngOf(50, 80)), attachment);
     const IdeaPtr linkIdea = Idea::initWithLinkToIdea(QStringLiteral("a"));
     ASSERT_TRUE(root->addIdea(a));
     ASSERT_TRUE(a->addIdea(web));

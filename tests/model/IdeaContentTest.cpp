@@ -152,10 +152,12 @@ TEST(IdeaContent, ALinkIgnoresContentWritesButKeepsItsOwnAttachmentAndThemeType)
     EXPECT_EQ(linkIdea->text(), QStringLiteral("Target"));
     EXPECT_TRUE(linkIdea->ideas().empty());
 
-    const ObjectID attachment(QStringLiteral("00112233445566778899aabbccddeeff00112233"), QStringLiteral("png"));
+    const ObjectID attachment(QStringLiteral("00112233445566778899aabbccddeeff00112233"),
+                              QStringLiteral("png"));
     linkIdea->setAtt(attachment);
     linkIdea->setColorThemeType(ColorThemeTypeLighterColor);
-    const IconImagePtr icon = IconImage::initWithName(QStringLiteral("n"), QStringLiteral("c"), QStringLiteral("x"));
+    const IconImagePtr icon =
+        IconImage::initWithName(QStringLiteral("n"), QStringLiteral("c"), QStringLiteral("x"));
     linkIdea->setIconImage(icon);
     EXPECT_EQ(linkIdea->att(), attachment);
     EXPECT_TRUE(target->att().isNull());
@@ -248,7 +250,8 @@ TEST(IdeaQueries, TextIdeasAnswerByTheirContent)
     const IdeaPtr full = idea("T", "t");
     full->setNote(QStringLiteral("n"));
     full->setColor(ColorTheme::colorByName(QStringLiteral("blue2")));
-    full->setIconImage(IconImage::initWithName(QStringLiteral("n"), QStringLiteral("c"), QStringLiteral("s")));
+    full->setIconImage(
+        IconImage::initWithName(QStringLiteral("n"), QStringLiteral("c"), QStringLiteral("s")));
     full->setURL(QStringLiteral("https://example.org/"));
     EXPECT_TRUE(full->hasText());
     EXPECT_TRUE(full->hasNote());
@@ -297,12 +300,14 @@ TEST(IdeaQueries, ExportTitleIsEmptyWhenNothingIsSet)
 
 TEST(IdeaQueries, ExportFileNameWithAnExtensionUsesTheCleanedTextOrDocument)
 {
-    EXPECT_EQ(Idea::initWithText(QStringLiteral("Hello World, again"))->exportFileNameForType(QStringLiteral("corvex")),
+    EXPECT_EQ(Idea::initWithText(QStringLiteral("Hello World, again"))
+                  ->exportFileNameForType(QStringLiteral("corvex")),
               QStringLiteral("HelloWorld.corvex"));
     EXPECT_EQ(Idea::initWithText(QStringLiteral("a: b/c"))->exportFileNameForType(QStringLiteral("pdf")),
               QStringLiteral("abc.pdf"));
     // Only characters the cleaning removes: blanks, emoji, symbols, ":" and "/".
-    EXPECT_EQ(Idea::initWithText(QStringLiteral(" \U0001F600 \u2764 :/ $ \n"))->exportFileNameForType(QStringLiteral("corvex")),
+    EXPECT_EQ(Idea::initWithText(QStringLiteral(" \U0001F600 \u2764 :/ $ \n"))
+                  ->exportFileNameForType(QStringLiteral("corvex")),
               QStringLiteral("document.corvex"));
     EXPECT_EQ(Idea::initWithText(QString())->exportFileNameForType(QStringLiteral("corvex")),
               QStringLiteral("document.corvex"));
@@ -314,11 +319,13 @@ TEST(IdeaQueries, ExportFileNameWithoutAnExtensionIsTheTextCutTo30Characters)
     EXPECT_EQ(Idea::initWithText(forty)->exportFileNameForType(QString()), forty.left(30));
     EXPECT_EQ(Idea::initWithText(QStringLiteral("short: name"))->exportFileNameForType(QString()),
               QStringLiteral("short: name"));
-    EXPECT_EQ(Idea::initWithText(QStringLiteral(""))->exportFileNameForType(QString()), QStringLiteral("document"));
+    EXPECT_EQ(Idea::initWithText(QStringLiteral(""))->exportFileNameForType(QString()),
+              QStringLiteral("document"));
     EXPECT_EQ(Idea::initWithText(QString())->exportFileNameForType(QString()), QStringLiteral("document"));
     // The 30th unit would be half an emoji: the cut keeps whole characters.
     const QString emojiAtCut = QString(29, QLatin1Char('a')) + QStringLiteral("\U0001F600tail");
-    EXPECT_EQ(Idea::initWithText(emojiAtCut)->exportFileNameForType(QString()), QString(29, QLatin1Char('a')));
+    EXPECT_EQ(Idea::initWithText(emojiAtCut)->exportFileNameForType(QString()),
+              QString(29, QLatin1Char('a')));
 }
 
 // ---- Names and descriptions
@@ -337,7 +344,8 @@ TEST(IdeaDescription, StringFromIdeaTypeNamesEveryTypeAndFlagsOthers)
 TEST(IdeaDescription, DescriptionShowsTextAndAddressForTextIdeasAndTheTypeOtherwise)
 {
     const IdeaPtr text = idea("Hello", "id1");
-    const QRegularExpression textForm(QStringLiteral("^<Idea text=\\[Hello\\] identifier=\\[id1\\] 0x([0-9a-f]+)>$"));
+    const QRegularExpression textForm(
+        QStringLiteral("^<Idea text=\\[Hello\\] identifier=\\[id1\\] 0x([0-9a-f]+)>$"));
     const QRegularExpressionMatch match = textForm.match(text->description());
     ASSERT_TRUE(match.hasMatch()) << text->description().toStdString();
     EXPECT_EQ(match.captured(1).toULongLong(nullptr, 16), quintptr(text.get()));
@@ -358,13 +366,12 @@ TEST(IdeaDescription, DebugDescriptionIsTheStableTreeDump)
     ASSERT_TRUE(root->addIdea(a));
     ASSERT_TRUE(a->addIdea(linkIdea));
     ASSERT_TRUE(root->addIdea(picture));
-    EXPECT_EQ(root->debugDescription(),
-              QStringLiteral("<Idea identifier=[r] text: [Root] i=r \n"
-                             "  text: [A] i=a \n"
-                             "    IdeaTypeLink i=%1 \n"
-                             "  IdeaTypeImage i=%2 \n"
-                             ">")
-                  .arg(linkIdea->identifier(), picture->identifier()));
+    EXPECT_EQ(root->debugDescription(), QStringLiteral("<Idea identifier=[r] text: [Root] i=r \n"
+                                                       "  text: [A] i=a \n"
+                                                       "    IdeaTypeLink i=%1 \n"
+                                                       "  IdeaTypeImage i=%2 \n"
+                                                       ">")
+                                            .arg(linkIdea->identifier(), picture->identifier()));
     EXPECT_EQ(a->debugDescription(),
               QStringLiteral("<Idea text: [A] i=a \n  IdeaTypeLink i=%1 \n>").arg(linkIdea->identifier()));
 }

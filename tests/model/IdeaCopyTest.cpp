@@ -30,8 +30,8 @@ QString shape(const IdeaPtr& top)
     QString dump;
     top->traverseNaturally(
         [&](const IdeaPtr& node, qint64 depth) {
-            dump += QString(int(depth) * 2, QLatin1Char(' ')) + Idea::stringFromIdeaType(node->ideaType())
-                    + QLatin1Char(' ') + node->text() + QLatin1Char('\n');
+            dump += QString(int(depth) * 2, QLatin1Char(' ')) + Idea::stringFromIdeaType(node->ideaType()) +
+                    QLatin1Char(' ') + node->text() + QLatin1Char('\n');
         },
         0);
     return dump;
@@ -48,7 +48,8 @@ TEST(IdeaCopy, ADeepCopyHasFreshIdentifiersAndTheSameContent)
     a->setColorThemeType(ColorThemeTypeVaryingColors);
     a->setIconImage(IconImage::initWithName(QStringLiteral("n"), QStringLiteral("c"), QStringLiteral("s")));
     a->setURL(QStringLiteral("https://example.org/"));
-    const ObjectID attachment(QStringLiteral("00112233445566778899aabbccddeeff00112233"), QStringLiteral("png"));
+    const ObjectID attachment(QStringLiteral("00112233445566778899aabbccddeeff00112233"),
+                              QStringLiteral("png"));
     QImage pixels(20, 20, QImage::Format_RGBA8888_Premultiplied);
     pixels.fill(Qt::yellow);
     const IdeaPtr picture = Idea::initWithImageAttachment(QVImage(pixels), attachment);
@@ -127,11 +128,13 @@ TEST(IdeaCopy, ALinkLeavingTheSubtreeBecomesAPlainIdeaWithItsTargetsContentWhenD
     outside->setNote(QStringLiteral("its note"));
     outside->setColor(ColorTheme::colorByName(QStringLiteral("green6")));
     outside->setColorThemeType(ColorThemeTypeLighterColor);
-    outside->setAtt(ObjectID(QStringLiteral("00112233445566778899aabbccddeeff00112233"), QStringLiteral("png")));
+    outside->setAtt(
+        ObjectID(QStringLiteral("00112233445566778899aabbccddeeff00112233"), QStringLiteral("png")));
     ASSERT_TRUE(outside->addIdea(idea("Child of outside", "oc")));
     const IdeaPtr branch = idea("Branch", "b");
     const IdeaPtr linkIdea = Idea::initWithLinkToIdea(outside->identifier());
-    linkIdea->setAtt(ObjectID(QStringLiteral("ffeeddccbbaa99887766554433221100ffeeddcc"), QStringLiteral("png")));
+    linkIdea->setAtt(
+        ObjectID(QStringLiteral("ffeeddccbbaa99887766554433221100ffeeddcc"), QStringLiteral("png")));
     ASSERT_TRUE(root->addIdea(outside));
     ASSERT_TRUE(root->addIdea(branch));
     ASSERT_TRUE(branch->addIdea(linkIdea));
@@ -181,7 +184,8 @@ TEST(IdeaCopy, CopyingADanglingLinkWithoutExternalLinksGivesAnEmptyTextIdea)
     EXPECT_EQ(plain->ideaType(), IdeaTypeText);
     EXPECT_FALSE(plain->isLink());
     EXPECT_TRUE(plain->text().isNull());
-    EXPECT_EQ(plain->debugDescription(), QStringLiteral("<Idea text: [(null)] i=%1 \n>").arg(plain->identifier()));
+    EXPECT_EQ(plain->debugDescription(),
+              QStringLiteral("<Idea text: [(null)] i=%1 \n>").arg(plain->identifier()));
 }
 
 TEST(IdeaCopy, RestrictingDepthKeepsTheLevelsAboveTheCount)
@@ -214,7 +218,8 @@ TEST(IdeaCopy, RestrictingElementsCutsWholeLevelsBelowTheLimit)
             ASSERT_TRUE(c->addIdea(Idea::initWithText(QString::number(j))));
     }
     // 1 + 3 + 9 = 13 ideas.
-    EXPECT_EQ(root->ideaByRestrictingElements(75)->calculateWholeTreeSize(), 13) << "fewer than the limit: all";
+    EXPECT_EQ(root->ideaByRestrictingElements(75)->calculateWholeTreeSize(), 13)
+        << "fewer than the limit: all";
     EXPECT_EQ(root->ideaByRestrictingElements(14)->calculateWholeTreeSize(), 13);
     EXPECT_EQ(root->ideaByRestrictingElements(13)->calculateWholeTreeSize(), 4) << "13 is not below 13";
     EXPECT_EQ(root->ideaByRestrictingElements(5)->calculateWholeTreeSize(), 4);

@@ -1,9 +1,9 @@
+#include "model/IdeaDocumentDataObject.h"
 #include "model/ColorTheme.h"
 #include "model/DataExtension.h"
 #include "model/Globals.h"
 #include "model/IconImage.h"
 #include "model/Idea.h"
-#include "model/IdeaDocumentDataObject.h"
 #include "model/JSONDecoder.h"
 #include "model/JSONEncoder.h"
 #include "model/NonFatalErrorRecorder.h"
@@ -86,7 +86,8 @@ public:
         if (!yieldTree)
             return nullptr;
         auto root = Idea::initWithText(QStringLiteral("Outline"), QStringLiteral("idOPML_root"));
-        EXPECT_TRUE(root->addIdea(Idea::initWithText(QString::fromUtf8(data.left(20)), QStringLiteral("idOPML_1"))));
+        EXPECT_TRUE(
+            root->addIdea(Idea::initWithText(QString::fromUtf8(data.left(20)), QStringLiteral("idOPML_1"))));
         return root;
     }
 };
@@ -114,9 +115,11 @@ IdeaPtr sampleTree()
     auto text = Idea::initWithText(QStringLiteral("Child"));
     auto grandchild = Idea::initWithText(QStringLiteral("Grandchild"));
     EXPECT_TRUE(text->addIdea(grandchild));
-    auto picture = Idea::initWithImageAttachment(QVImage(checkerboard(320, 200)),
-                                                 ObjectID::createFromData(QByteArray("picture"), QStringLiteral("png")));
-    auto web = Idea::initWithURL(QStringLiteral("https://example.com/x?y=1"), QVImage(checkerboard(100, 300)));
+    auto picture =
+        Idea::initWithImageAttachment(QVImage(checkerboard(320, 200)),
+                                      ObjectID::createFromData(QByteArray("picture"), QStringLiteral("png")));
+    auto web =
+        Idea::initWithURL(QStringLiteral("https://example.com/x?y=1"), QVImage(checkerboard(100, 300)));
     auto link = Idea::initWithLinkToIdea(grandchild->identifier());
     for (const IdeaPtr& child : {text, picture, web, link})
         EXPECT_TRUE(root->addIdea(child));
@@ -177,7 +180,8 @@ TEST(IdeaDocumentDataObjectReaders, TooShortOrUnrecognisedBytesReadAsNothing)
     EXPECT_EQ(IdeaDocumentDataObject::readFromSomeData(QByteArray()), nullptr);
     EXPECT_EQ(IdeaDocumentDataObject::readFromSomeData(QByteArray("{")), nullptr) << "one byte";
     EXPECT_EQ(IdeaDocumentDataObject::readFromSomeData(QByteArray("\x78\x9c", 2)), nullptr);
-    EXPECT_EQ(IdeaDocumentDataObject::readFromSomeData(QByteArray("\x78\x9cgarbage after the header", 26)), nullptr);
+    EXPECT_EQ(IdeaDocumentDataObject::readFromSomeData(QByteArray("\x78\x9cgarbage after the header", 26)),
+              nullptr);
     EXPECT_EQ(IdeaDocumentDataObject::readFromSomeData(QByteArray("{}")), nullptr);
 }
 
@@ -216,16 +220,18 @@ TEST(IdeaDocumentDataObjectReaders, OnlyVersionsOneToFourAreRead)
 
 TEST(IdeaDocumentDataObjectReaders, APayloadWithoutARootIdeaIsNoDocument)
 {
-    EXPECT_EQ(IdeaDocumentDataObject::readFromJSONData(
-                  "{\"ideaDocumentDataObject\":{\"fileFormatVersion\":4,\"dateCreated\":\"2024-01-02 03:04:00 GMT\"}}"),
+    EXPECT_EQ(IdeaDocumentDataObject::readFromJSONData("{\"ideaDocumentDataObject\":{\"fileFormatVersion\":4,"
+                                                       "\"dateCreated\":\"2024-01-02 03:04:00 GMT\"}}"),
               nullptr);
-    EXPECT_EQ(IdeaDocumentDataObject::readFromJSONData("{\"ideaDocumentDataObject\":{\"fileFormatVersion\":4,\"idea\":7}}"),
+    EXPECT_EQ(IdeaDocumentDataObject::readFromJSONData(
+                  "{\"ideaDocumentDataObject\":{\"fileFormatVersion\":4,\"idea\":7}}"),
               nullptr);
 }
 
 TEST(IdeaDocumentDataObjectReaders, AnotherRootObjectIsNoPayload)
 {
-    EXPECT_EQ(IdeaDocumentDataObject::readFromJSONData("{\"idea\":{\"identifier\":\"x\",\"ideaType\":1}}"), nullptr);
+    EXPECT_EQ(IdeaDocumentDataObject::readFromJSONData("{\"idea\":{\"identifier\":\"x\",\"ideaType\":1}}"),
+              nullptr);
     EXPECT_EQ(IdeaDocumentDataObject::readFromJSONData("{\"iconImage\":{\"name\":\"x\"}}"), nullptr);
 }
 
@@ -233,12 +239,14 @@ TEST(IdeaDocumentDataObjectReaders, UnreadableJsonLogsTheParseError)
 {
     test::LogCapture log;
     EXPECT_EQ(IdeaDocumentDataObject::readFromJSONData("{\"ideaDocumentDataObject\":"), nullptr);
-    EXPECT_TRUE(log.contains(QStringLiteral("NSJSONSerialization: Error"))) << log.lines().join(u'\n').toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("NSJSONSerialization: Error")))
+        << log.lines().join(u'\n').toStdString();
 }
 
 TEST(IdeaDocumentDataObjectReaders, AnOpmlPayloadIsNoJson)
 {
-    const QByteArray opml("<?xml version=\"1.0\"?><opml version=\"2.0\"><body><outline text=\"A\"/></body></opml>");
+    const QByteArray opml(
+        "<?xml version=\"1.0\"?><opml version=\"2.0\"><body><outline text=\"A\"/></body></opml>");
     EXPECT_EQ(IdeaDocumentDataObject::readFromJSONData(opml), nullptr);
     EXPECT_EQ(IdeaDocumentDataObject::readFromSomeData(opml), nullptr);
 }
@@ -249,11 +257,13 @@ TEST(IdeaDocumentDataObjectReaders, WithoutAnInstalledParserOpmlReadsAsNothingAn
     test::LogCapture log;
     const QByteArray json = test::makePayloadJson(test::makeDocumentTree(3));
     // The name decides, whatever the bytes hold.
-    EXPECT_EQ(IdeaDocumentDataObject::readFromUnknownData(json, QUrl::fromLocalFile(QStringLiteral("/d/outline.XML"))),
+    EXPECT_EQ(IdeaDocumentDataObject::readFromUnknownData(
+                  json, QUrl::fromLocalFile(QStringLiteral("/d/outline.XML"))),
               nullptr);
     EXPECT_EQ(IdeaDocumentDataObject::readFromOPML(QByteArray("<opml/>")), nullptr);
     EXPECT_EQ(log.count(QStringLiteral("no OPML parser is installed")), 1);
-    EXPECT_NE(IdeaDocumentDataObject::readFromUnknownData(json, QUrl::fromLocalFile(QStringLiteral("/d/outline.corvex"))),
+    EXPECT_NE(IdeaDocumentDataObject::readFromUnknownData(
+                  json, QUrl::fromLocalFile(QStringLiteral("/d/outline.corvex"))),
               nullptr);
 }
 
@@ -265,8 +275,8 @@ TEST(IdeaDocumentDataObjectReaders, OpmlGoesThroughTheInstalledParserAndIsDatedN
     OPMLParserInterface::installFactory([] { return std::make_unique<FakeOPMLParser>(); });
     // The bytes of a JSON document under an OPML name: the name decides.
     const QByteArray json = test::makePayloadJson(test::makeDocumentTree(3));
-    const auto payload =
-        IdeaDocumentDataObject::readFromUnknownData(json, QUrl::fromLocalFile(QStringLiteral("/d/Outline.Opml")));
+    const auto payload = IdeaDocumentDataObject::readFromUnknownData(
+        json, QUrl::fromLocalFile(QStringLiteral("/d/Outline.Opml")));
     ASSERT_NE(payload, nullptr);
     EXPECT_EQ(FakeOPMLParser::calls.load(), 1);
     EXPECT_EQ(payload->idea()->identifier(), QStringLiteral("idOPML_root"));
@@ -347,7 +357,8 @@ TEST(IdeaDocumentDataObjectWriting, ThePlainFormHasTheDocumentShape)
     EXPECT_EQ(idea.value(QStringLiteral("ideaType")), Value(1));
     EXPECT_EQ(idea.value(QStringLiteral("color")), Value(QStringLiteral("red5")));
     EXPECT_EQ(idea.value(QStringLiteral("colorThemeType")), Value(2));
-    EXPECT_EQ(idea.value(QStringLiteral("iconImage")).value(QStringLiteral("symbol")), Value(QStringLiteral("\U0001F680")));
+    EXPECT_EQ(idea.value(QStringLiteral("iconImage")).value(QStringLiteral("symbol")),
+              Value(QStringLiteral("\U0001F680")));
     ASSERT_EQ(idea.value(QStringLiteral("ideas")).size(), 4);
     const Value& link = idea.value(QStringLiteral("ideas")).at(3);
     EXPECT_EQ(link.size(), 3) << "a link idea writes only identifier, type and target: "
@@ -419,7 +430,8 @@ TEST(IdeaDocumentDataObjectRoundTrip, KeepsTheTreeIdentifiersAndDatesToTheMinute
     EXPECT_EQ(children[1]->att(), root->ideas()[1]->att());
     EXPECT_EQ(children[1]->image().cgImage().size(), QSize(160, 160));
     EXPECT_EQ(children[2]->URL(), QStringLiteral("https://example.com/x?y=1"));
-    EXPECT_EQ(children[3]->linkedIdea(), children[0]->ideas()[0]) << "the link finds its target in the read tree";
+    EXPECT_EQ(children[3]->linkedIdea(), children[0]->ideas()[0])
+        << "the link finds its target in the read tree";
 }
 
 TEST(IdeaDocumentDataObjectRoundTrip, AFactoryDocumentOfAThousandIdeasKeepsItsTree)
@@ -442,8 +454,10 @@ TEST(IdeaDocumentDataObjectRoundTrip, AFactoryDocumentOfAThousandIdeasKeepsItsTr
     // Our writer writes the factory's JSON objects again, but for the instance identifier.
     Value ours = parse(written.value());
     Value factory = parse(json);
-    factory.editDictionary()->find(QStringLiteral("ideaDocumentDataObject"))->editDictionary()->insert(
-        QStringLiteral("appInstance"), Value(Globals::appInstance()));
+    factory.editDictionary()
+        ->find(QStringLiteral("ideaDocumentDataObject"))
+        ->editDictionary()
+        ->insert(QStringLiteral("appInstance"), Value(Globals::appInstance()));
     EXPECT_TRUE(ours == factory);
 }
 
@@ -475,7 +489,8 @@ TEST(IdeaDocumentDataObjectDepth, OneLevelBeyondTheMaximumFailsCleanly)
 {
     test::LogCapture log;
     EXPECT_EQ(IdeaDocumentDataObject::readFromJSONData(chainPayload(Idea::MaxDepth + 1)), nullptr);
-    EXPECT_TRUE(log.contains(QStringLiteral("nested deeper than 1000 levels"))) << log.lines().join(u'\n').toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("nested deeper than 1000 levels")))
+        << log.lines().join(u'\n').toStdString();
     // Far deeper text does not even parse.
     EXPECT_EQ(IdeaDocumentDataObject::readFromJSONData(chainPayload(5000)), nullptr);
 }
@@ -484,7 +499,8 @@ TEST(IdeaDocumentDataObjectDepth, ATreeBuiltToTheMaximumIsWrittenAndReadBack)
 {
     const auto root = chainOfLevels(Idea::MaxDepth);
     ASSERT_EQ(root->subtreeDepth(), Idea::MaxDepth);
-    const auto written = IdeaDocumentDataObject::payloadForWriting(root, QDateTime(), QDateTime())->jsonData();
+    const auto written =
+        IdeaDocumentDataObject::payloadForWriting(root, QDateTime(), QDateTime())->jsonData();
     ASSERT_TRUE(written.ok()) << written.error().toString().toStdString();
     const auto read = IdeaDocumentDataObject::readFromJSONData(written.value());
     ASSERT_NE(read, nullptr);
@@ -494,8 +510,9 @@ TEST(IdeaDocumentDataObjectDepth, ATreeBuiltToTheMaximumIsWrittenAndReadBack)
 
 TEST(IdeaDocumentDataObjectCoding, AppInstanceIsReadOnlyWhenPresent)
 {
-    const auto without = IdeaDocumentDataObject::readFromJSONData(
-        "{\"ideaDocumentDataObject\":{\"fileFormatVersion\":4,\"idea\":{\"identifier\":\"a\",\"ideaType\":1}}}");
+    const auto without =
+        IdeaDocumentDataObject::readFromJSONData("{\"ideaDocumentDataObject\":{\"fileFormatVersion\":4,"
+                                                 "\"idea\":{\"identifier\":\"a\",\"ideaType\":1}}}");
     ASSERT_NE(without, nullptr);
     EXPECT_TRUE(without->appInstance().isNull());
     EXPECT_FALSE(without->dateCreated().isValid());

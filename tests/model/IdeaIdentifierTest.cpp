@@ -120,5 +120,6 @@ TEST(IdeaIdentifier, NewIdeasTakeFreshIdentifiers)
     identifiers.insert(Idea::initWithImageAttachment(QVImage(), ObjectID())->identifier());
     identifiers.insert(Idea::initWithLinkToIdea(QStringLiteral("x"))->identifier());
     EXPECT_EQ(identifiers.size(), 4);
-    EXPECT_EQ(Idea::initWithText(QStringLiteral("a"), QStringLiteral("given"))->identifier(), QStringLiteral("given"));
+    EXPECT_EQ(Idea::initWithText(QStringLiteral("a"), QStringLiteral("given"))->identifier(),
+              QStringLiteral("given"));
 }

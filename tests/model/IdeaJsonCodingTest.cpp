@@ -54,10 +54,11 @@ TEST(IdeaJsonCoding, AnIdeaIsStoredInTheDocumentsKeyForms)
     const IdeaPtr linkIdea = Idea::initWithLinkToIdea(QStringLiteral("id1796638500_1"));
     ASSERT_TRUE(root->addIdea(linkIdea));
     const QByteArray json = encode(root);
-    EXPECT_EQ(json, QByteArrayLiteral("{\"idea\":{\"identifier\":\"id1796638500_1\",\"ideaType\":1,\"text\":\"Root\","
-                                      "\"colorThemeType\":0,\"ideas\":[{\"identifier\":\"")
-                        + linkIdea->identifier().toUtf8()
-                        + QByteArrayLiteral("\",\"ideaType\":4,\"linkedIdea\":\"id1796638500_1\"}]}}"));
+    EXPECT_EQ(json, QByteArrayLiteral(
+                        "{\"idea\":{\"identifier\":\"id1796638500_1\",\"ideaType\":1,\"text\":\"Root\","
+                        "\"colorThemeType\":0,\"ideas\":[{\"identifier\":\"") +
+                        linkIdea->identifier().toUtf8() +
+                        QByteArrayLiteral("\",\"ideaType\":4,\"linkedIdea\":\"id1796638500_1\"}]}}"));
 }
 
 TEST(IdeaJsonCoding, ATreeWithEveryKindOfIdeaComesBackAsItWent)
@@ -72,7 +73,8 @@ TEST(IdeaJsonCoding, ATreeWithEveryKindOfIdeaComesBackAsItWent)
     const IdeaPtr web = Idea::initWithURL(QStringLiteral("https://example.org/?q=a&b=c"),
                                           QVImage::initWithPNGData(pngOf(300, 200)));
     const ObjectID attachment = ObjectID::createFromData(pngOf(8, 8), QStringLiteral("png"));
-    const IdeaPtr picture = Idea::initWithImageAttachment(QVImage::initWithPNGData(pngOf(20, 30)), attachment);
+    const IdeaPtr picture =
+        Idea::initWithImageAttachment(QVImage::initWithPNGData(pngOf(20, 30)), attachment);
     const IdeaPtr linkIdea = Idea::initWithLinkToIdea(QStringLiteral("a"));
     ASSERT_TRUE(root->addIdea(a));
     ASSERT_TRUE(a->addIdea(web));

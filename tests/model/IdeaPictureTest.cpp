@@ -40,7 +40,8 @@ void expectDesaturatedRed(const QImage& image, int x, int y)
 
 const ObjectID& someAttachment()
 {
-    static const ObjectID id(QStringLiteral("da39a3ee5e6b4b0d3255bfef95601890afd80709"), QStringLiteral("png"));
+    static const ObjectID id(QStringLiteral("da39a3ee5e6b4b0d3255bfef95601890afd80709"),
+                             QStringLiteral("png"));
     return id;
 }
 
@@ -67,7 +68,8 @@ TEST(IdeaPicture, AMissingOrEmptyPictureLeavesNoSmallPictureButSetsTheAttachment
     EXPECT_FALSE(none->image().hasImage());
     EXPECT_EQ(none->att(), someAttachment());
 
-    const IdeaPtr empty = Idea::initWithImageAttachment(QVImage(QImage(0, 0, QImage::Format_RGBA8888)), someAttachment());
+    const IdeaPtr empty =
+        Idea::initWithImageAttachment(QVImage(QImage(0, 0, QImage::Format_RGBA8888)), someAttachment());
     EXPECT_FALSE(empty->image().hasImage());
     EXPECT_EQ(empty->att(), someAttachment());
 
@@ -101,7 +103,8 @@ TEST(IdeaPicture, AWebLinkIdeaIsMadeWithOrWithoutItsPagePicture)
     EXPECT_FALSE(without->image().hasImage());
     EXPECT_TRUE(without->att().isNull());
 
-    const IdeaPtr with = Idea::initWithURL(QStringLiteral("https://example.org/"), QVImage(bands(320, 240, true)));
+    const IdeaPtr with =
+        Idea::initWithURL(QStringLiteral("https://example.org/"), QVImage(bands(320, 240, true)));
     EXPECT_EQ(with->image().pixelSize(), Size(160, 160));
     EXPECT_TRUE(with->att().isNull());
 

@@ -93,7 +93,8 @@ TEST(IdeaTree, ALinkIdeaTakesNoChildren)
     {
         test::LogCapture log;
         EXPECT_FALSE(linkIdea->addIdea(idea("X", "x")));
-        EXPECT_EQ(log.lines(), QStringList{QStringLiteral("ERROR: Assertion failure, line: 073 -[Idea addIdea:]")});
+        EXPECT_EQ(log.lines(),
+                  QStringList{QStringLiteral("ERROR: Assertion failure, line: 073 -[Idea addIdea:]")});
     }
     {
         test::LogCapture log;
@@ -115,7 +116,8 @@ TEST(IdeaTree, AnIdeaIsNeverInsertedIntoItsOwnSubtree)
     // Even through the list of a former parent: a1 is still listed under a after joining b.
     EXPECT_TRUE(tree.b->addIdea(tree.a1));
     EXPECT_FALSE(tree.a1->addIdea(tree.a));
-    EXPECT_EQ(log.count(QStringLiteral("the idea would hold itself")), 4) << log.lines().join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(log.count(QStringLiteral("the idea would hold itself")), 4)
+        << log.lines().join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(tree.a1->ideas().empty());
     EXPECT_TRUE(tree.a2->ideas().empty());
     EXPECT_EQ(tree.root->calculateWholeTreeSize(), 7); // a1 listed twice
@@ -153,7 +155,8 @@ TEST(IdeaTree, DetachIdeaOfAnUnknownIdentifierLogsAndChangesNothing)
     SmallTree tree;
     test::LogCapture log;
     EXPECT_EQ(tree.root->detachIdea(QStringLiteral("nope")), nullptr);
-    EXPECT_EQ(log.lines(), QStringList{QStringLiteral("ERROR: Assertion failure, line: 101 -[Idea detachIdea:]")});
+    EXPECT_EQ(log.lines(),
+              QStringList{QStringLiteral("ERROR: Assertion failure, line: 101 -[Idea detachIdea:]")});
     EXPECT_EQ(childIdentifiers(tree.root), (QStringList{"a", "b", "c"}));
 }
 

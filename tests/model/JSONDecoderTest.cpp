@@ -1,6 +1,6 @@
 #include "model/JSONDecoder.h"
-#include "model/JSONEncoder.h"
 #include "model/Idea.h"
+#include "model/JSONEncoder.h"
 #include "model/ModelCodables.h"
 #include "platform/core/JsonText.h"
 #include "tests/model/CodingTestClasses.h"
@@ -41,14 +41,16 @@ protected:
 
 TEST_F(JSONDecoderTest, UnparsableBytesLogTheParseErrorAndDecodeNothing)
 {
-    for (const QByteArray& bad : {json("{\"testNode\":"), json("not json"), QByteArray("{\"testNode\":{\"name\":\"\xff\"}}"),
-                                  json("{\"testNode\":{\"name\":\"\\ud800\"}}"), json("{\"testNode\":{\"number\":1e400}}"),
-                                  QByteArray()}) {
+    for (const QByteArray& bad :
+         {json("{\"testNode\":"), json("not json"), QByteArray("{\"testNode\":{\"name\":\"\xff\"}}"),
+          json("{\"testNode\":{\"name\":\"\\ud800\"}}"), json("{\"testNode\":{\"number\":1e400}}"),
+          QByteArray()}) {
         test::LogCapture log;
         JSONDecoder decoder(bad);
         EXPECT_FALSE(decoder.isValid()) << bad.toStdString();
         EXPECT_EQ(decoder.error().code(), JSONDecoder::ParseFailed);
-        EXPECT_TRUE(log.contains(QStringLiteral("NSJSONSerialization: Error {"))) << log.lines().join(u'\n').toStdString();
+        EXPECT_TRUE(log.contains(QStringLiteral("NSJSONSerialization: Error {")))
+            << log.lines().join(u'\n').toStdString();
         EXPECT_TRUE(decoder.decodeObject().isNone());
         EXPECT_FALSE(decoder.containsValueForKey(QStringLiteral("testNode")));
         EXPECT_TRUE(JSONDecoder::decodeWithData(bad).isNone());
@@ -61,8 +63,9 @@ TEST_F(JSONDecoderTest, TheRootKeyNamesTheClassOfTheDocumentObject)
     auto root = decoder.decodeObject().objectAs<TestNode>();
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(root->name, QStringLiteral("root"));
-    EXPECT_EQ(JSONDecoder::decodeWithData(json("{\"otherNode\":{\"label\":\"x\"}}")).objectAs<OtherNode>()->label,
-              QStringLiteral("x"));
+    EXPECT_EQ(
+        JSONDecoder::decodeWithData(json("{\"otherNode\":{\"label\":\"x\"}}")).objectAs<OtherNode>()->label,
+        QStringLiteral("x"));
 }
 
 TEST_F(JSONDecoderTest, WithSeveralRootKeysTheFirstListedCounts)
@@ -74,8 +77,8 @@ TEST_F(JSONDecoderTest, WithSeveralRootKeysTheFirstListedCounts)
 
 TEST_F(JSONDecoderTest, ARootKeyNamingNoClassYieldsNothing)
 {
-    for (const char* text : {"{\"unknownThing\":{\"name\":\"x\"}}", "{\"\":{\"name\":\"x\"}}", "{}", "[{\"a\":1}]",
-                             "\"testNode\"", "5", "null"}) {
+    for (const char* text : {"{\"unknownThing\":{\"name\":\"x\"}}", "{\"\":{\"name\":\"x\"}}", "{}",
+                             "[{\"a\":1}]", "\"testNode\"", "5", "null"}) {
         JSONDecoder decoder{QByteArray(text)};
         ASSERT_TRUE(decoder.isValid()) << text;
         EXPECT_TRUE(decoder.decodeObject().isNone()) << text;
@@ -110,7 +113,8 @@ TEST_F(JSONDecoderTest, DecodeObjectForKeyHandsBackPlainValuesUnchanged)
     EXPECT_EQ(decoder.decodeObjectForKey(QStringLiteral("b")).plain(), Value(true));
     EXPECT_TRUE(decoder.decodeObjectForKey(QStringLiteral("n")).isNone()) << "null reads as missing";
     EXPECT_TRUE(decoder.decodeObjectForKey(QStringLiteral("missing")).isNone());
-    EXPECT_TRUE(decoder.decodeObjectForKey(QStringLiteral("d")).isNone()) << "a dictionary under a key naming no class";
+    EXPECT_TRUE(decoder.decodeObjectForKey(QStringLiteral("d")).isNone())
+        << "a dictionary under a key naming no class";
     EXPECT_FALSE(decoder.failed());
 }
 
@@ -125,7 +129,8 @@ TEST_F(JSONDecoderTest, ContainsValueForKeyCountsNullAsMissing)
 
 TEST_F(JSONDecoderTest, DataIsBase64WithJunkSkippedAndEmptyTextIsEmptyData)
 {
-    JSONDecoder decoder(json("{\"d\":\"AAH+\\r\\n/yBo ZWxsbw==\",\"empty\":\"\",\"number\":5,\"object\":{}}"));
+    JSONDecoder decoder(
+        json("{\"d\":\"AAH+\\r\\n/yBo ZWxsbw==\",\"empty\":\"\",\"number\":5,\"object\":{}}"));
     EXPECT_EQ(decoder.decodeDataForKey(QStringLiteral("d")), QByteArray("\x00\x01\xfe\xff hello", 10));
     const QByteArray empty = decoder.decodeDataForKey(QStringLiteral("empty"));
     EXPECT_TRUE(empty.isEmpty());
@@ -137,12 +142,14 @@ TEST_F(JSONDecoderTest, DataIsBase64WithJunkSkippedAndEmptyTextIsEmptyData)
 
 TEST_F(JSONDecoderTest, DatesReadTheMinuteTextOnly)
 {
-    JSONDecoder decoder(json("{\"ok\":\"2024-03-05 10:15:00 GMT\",\"offset\":\"2024-03-05 12:15:00 GMT+02:00\","
-                             "\"seconds\":\"2024-03-05 10:15:42 GMT\",\"junk\":\"yesterday\",\"number\":1709633700}"));
+    JSONDecoder decoder(
+        json("{\"ok\":\"2024-03-05 10:15:00 GMT\",\"offset\":\"2024-03-05 12:15:00 GMT+02:00\","
+             "\"seconds\":\"2024-03-05 10:15:42 GMT\",\"junk\":\"yesterday\",\"number\":1709633700}"));
     const QDateTime expected(QDate(2024, 3, 5), QTime(10, 15), Qt::UTC);
     EXPECT_EQ(decoder.decodeDateForKey(QStringLiteral("ok")), std::optional<QDateTime>(expected));
     EXPECT_EQ(decoder.decodeDateForKey(QStringLiteral("offset")), std::optional<QDateTime>(expected));
-    EXPECT_EQ(decoder.decodeDateForKey(QStringLiteral("seconds")), std::nullopt) << "the seconds are a literal 00";
+    EXPECT_EQ(decoder.decodeDateForKey(QStringLiteral("seconds")), std::nullopt)
+        << "the seconds are a literal 00";
     EXPECT_EQ(decoder.decodeDateForKey(QStringLiteral("junk")), std::nullopt);
     EXPECT_EQ(decoder.decodeDateForKey(QStringLiteral("number")), std::nullopt);
     EXPECT_EQ(decoder.decodeDateForKey(QStringLiteral("missing")), std::nullopt);
@@ -155,7 +162,8 @@ TEST_F(JSONDecoderTest, NumbersReadTheirValueAndZeroWhenMissingWrongOrOutOfRange
                              "\"beyond64\":18446744073709551615,\"yes\":true,\"text\":\"5\",\"list\":[1]}"));
     EXPECT_EQ(decoder.decodeIntForKey(QStringLiteral("int")), -42);
     EXPECT_EQ(decoder.decodeInt64ForKey(QStringLiteral("int")), -42);
-    EXPECT_EQ(decoder.decodeInt64ForKey(QStringLiteral("big")), (qint64(1) << 62) + 1) << "the full 64-bit value";
+    EXPECT_EQ(decoder.decodeInt64ForKey(QStringLiteral("big")), (qint64(1) << 62) + 1)
+        << "the full 64-bit value";
     EXPECT_EQ(decoder.decodeInt64ForKey(QStringLiteral("min")), std::numeric_limits<qint64>::min());
     EXPECT_EQ(decoder.decodeIntForKey(QStringLiteral("big")), 0) << "out of the 32-bit range";
     EXPECT_EQ(decoder.decodeIntForKey(QStringLiteral("over32")), 0);
@@ -184,7 +192,8 @@ TEST_F(JSONDecoderTest, NumbersReadTheirValueAndZeroWhenMissingWrongOrOutOfRange
 
 TEST_F(JSONDecoderTest, WrongTypesInsideAnObjectReadAsMissing)
 {
-    auto decoded = node(json("{\"name\":5,\"number\":\"7\",\"data\":[1],\"date\":17,\"children\":\"none\",\"child\":3}"));
+    auto decoded = node(
+        json("{\"name\":5,\"number\":\"7\",\"data\":[1],\"date\":17,\"children\":\"none\",\"child\":3}"));
     ASSERT_NE(decoded, nullptr);
     EXPECT_TRUE(decoded->name.isNull());
     EXPECT_EQ(decoded->number, std::optional<qint64>(0)) << "present, but not a number: 0";
@@ -223,7 +232,8 @@ TEST_F(JSONDecoderTest, AnArrayNotStartingWithADictionaryKeepsItsStringsAndNumbe
 
 TEST_F(JSONDecoderTest, WithAnAliasAnArrayOfDictionariesDecodesIntoObjectsWithoutItIntoDictionaries)
 {
-    const QByteArray text = json("{\"testNode\":{\"children\":[{\"name\":\"a\",\"number\":1},{\"name\":\"b\",\"number\":2}]}}");
+    const QByteArray text =
+        json("{\"testNode\":{\"children\":[{\"name\":\"a\",\"number\":1},{\"name\":\"b\",\"number\":2}]}}");
     {
         JSONDecoder decoder(text);
         decoder.addAlias(QStringLiteral("children"), QStringLiteral("TestNode"));
@@ -235,7 +245,8 @@ TEST_F(JSONDecoderTest, WithAnAliasAnArrayOfDictionariesDecodesIntoObjectsWithou
     }
     {
         // Without the alias the elements stay plain dictionaries ("children" names no class).
-        JSONDecoder plain(json("{\"children\":[{\"name\":\"a\",\"number\":1},{\"name\":\"b\",\"number\":2}]}"));
+        JSONDecoder plain(
+            json("{\"children\":[{\"name\":\"a\",\"number\":1},{\"name\":\"b\",\"number\":2}]}"));
         const CodedValue list = plain.decodeObjectForKey(QStringLiteral("children"));
         ASSERT_TRUE(list.isList());
         ASSERT_EQ(list.list().size(), 2u);
@@ -283,7 +294,8 @@ TEST_F(JSONDecoderTest, ALoneElementWithOneKeyIsTakenForTheWrappedForm)
 TEST_F(JSONDecoderTest, ALongerArrayWhoseFirstElementHasOneKeyKeepsEveryElement)
 {
     // The old rule read only the first element's value and dropped the rest.
-    JSONDecoder decoder(json("{\"children\":[{\"name\":\"a\"},{\"name\":\"b\",\"number\":2},{\"name\":\"c\"}]}"));
+    JSONDecoder decoder(
+        json("{\"children\":[{\"name\":\"a\"},{\"name\":\"b\",\"number\":2},{\"name\":\"c\"}]}"));
     decoder.addAlias(QStringLiteral("children"), QStringLiteral("TestNode"));
     const auto children = decoder.decodeArrayOfClass<TestNode>(QStringLiteral("children"));
     ASSERT_EQ(children.size(), 3u);
@@ -293,8 +305,9 @@ TEST_F(JSONDecoderTest, ALongerArrayWhoseFirstElementHasOneKeyKeepsEveryElement)
 
 TEST_F(JSONDecoderTest, MalformedArraysDecodeWhatTheyCanWithoutCrashing)
 {
-    JSONDecoder decoder(json("{\"children\":[{\"name\":\"a\",\"number\":1},5,\"x\",null,[1],{\"name\":\"b\",\"number\":2}],"
-                             "\"empties\":[{}],\"nested\":[[{\"name\":\"n\",\"number\":3}]]}"));
+    JSONDecoder decoder(
+        json("{\"children\":[{\"name\":\"a\",\"number\":1},5,\"x\",null,[1],{\"name\":\"b\",\"number\":2}],"
+             "\"empties\":[{}],\"nested\":[[{\"name\":\"n\",\"number\":3}]]}"));
     decoder.addAlias(QStringLiteral("children"), QStringLiteral("TestNode"));
     decoder.addAlias(QStringLiteral("empties"), QStringLiteral("TestNode"));
     const CodedValue children = decoder.decodeObjectForKey(QStringLiteral("children"));
@@ -318,7 +331,8 @@ TEST_F(JSONDecoderTest, MalformedArraysDecodeWhatTheyCanWithoutCrashing)
 TEST_F(JSONDecoderTest, AnAtClassEntryWinsOverTheClassOfTheKey)
 {
     auto root = node(json("{\"child\":{\"@class\":\"OtherNode\",\"label\":\"other\"},"
-                          "\"children\":[{\"@class\":\"OtherNode\",\"label\":\"o\"},{\"@class\":\"TestNode\",\"name\":\"t\"}]}"));
+                          "\"children\":[{\"@class\":\"OtherNode\",\"label\":\"o\"},{\"@class\":\"TestNode\","
+                          "\"name\":\"t\"}]}"));
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(root->child, nullptr) << "decoded as OtherNode, so no TestNode child";
     ASSERT_EQ(root->children.size(), 1u);
@@ -333,13 +347,14 @@ TEST_F(JSONDecoderTest, AnAtClassEntryWinsOverTheClassOfTheKey)
 TEST_F(JSONDecoderTest, AnAtClassNamingNoRegisteredClassFailsTheWholeDecoding)
 {
     for (const char* body : {"{\"child\":{\"@class\":\"NSTask\",\"launchPath\":\"/bin/sh\"}}",
-                             "{\"children\":[{\"@class\":\"QProcess\",\"a\":1}]}", "{\"child\":{\"@class\":5}}",
-                             "{\"child\":{\"@class\":\"\"}}"}) {
+                             "{\"children\":[{\"@class\":\"QProcess\",\"a\":1}]}",
+                             "{\"child\":{\"@class\":5}}", "{\"child\":{\"@class\":\"\"}}"}) {
         JSONDecoder decoder(QByteArray("{\"testNode\":") + body + QByteArray("}"));
         decoder.addAlias(QStringLiteral("children"), QStringLiteral("TestNode"));
         EXPECT_TRUE(decoder.decodeObject().isNone()) << body;
         EXPECT_EQ(decoder.error().code(), JSONDecoder::UnknownClass) << body;
-        EXPECT_TRUE(decoder.decodeObjectForKey(QStringLiteral("name")).isNone()) << "a failed decoder reads nothing";
+        EXPECT_TRUE(decoder.decodeObjectForKey(QStringLiteral("name")).isNone())
+            << "a failed decoder reads nothing";
     }
 }
 
@@ -399,7 +414,8 @@ TEST_F(JSONDecoderTest, AnExceptionFromAFactoryNeverLeavesTheDecoder)
 
 TEST_F(JSONDecoderTest, EmptyKeysNameNoClass)
 {
-    JSONDecoder decoder(json("{\"testNode\":{\"\":{\"name\":\"x\"},\"children\":[{\"\":[{\"name\":\"y\"}]}]}}"));
+    JSONDecoder decoder(
+        json("{\"testNode\":{\"\":{\"name\":\"x\"},\"children\":[{\"\":[{\"name\":\"y\"}]}]}}"));
     auto root = decoder.decodeObject().objectAs<TestNode>();
     ASSERT_NE(root, nullptr) << decoder.errorString().toStdString();
     EXPECT_TRUE(root->children.empty());

@@ -48,7 +48,8 @@ TEST(JSONEncoderTopLevel, WrapsTheTopObjectUnderItsCamelCaseClassName)
 TEST(JSONEncoderTopLevel, EncodeTopObjectWritesNoWrapper)
 {
     const Value value = encodeToValue(TestNode::make(QStringLiteral("root")), false);
-    EXPECT_EQ(value, Value(ValueDictionary{{QStringLiteral("name"), Value(QStringLiteral("root"))}})) << text(value).toStdString();
+    EXPECT_EQ(value, Value(ValueDictionary{{QStringLiteral("name"), Value(QStringLiteral("root"))}}))
+        << text(value).toStdString();
 }
 
 TEST(JSONEncoderTopLevel, NestedObjectsArePlainDictionariesWithoutWrapper)
@@ -98,7 +99,8 @@ TEST(JSONEncoderValues, ScalarsKeepTheirJsonTypes)
                                          {QStringLiteral("int"), Value(-3)}});
     const Value body = encodeToValue(node).value(QStringLiteral("testNode"));
     EXPECT_EQ(body.value(QStringLiteral("number")).type(), Value::Type::Integer);
-    EXPECT_EQ(body.value(QStringLiteral("number")).toInteger(), (qint64(1) << 53) + 1) << "full 64-bit precision";
+    EXPECT_EQ(body.value(QStringLiteral("number")).toInteger(), (qint64(1) << 53) + 1)
+        << "full 64-bit precision";
     const Value& values = body.value(QStringLiteral("values"));
     EXPECT_EQ(values.value(QStringLiteral("flag")), Value(true));
     EXPECT_EQ(values.value(QStringLiteral("off")), Value(false));
@@ -121,7 +123,8 @@ TEST(JSONEncoderValues, DataIsBase64AndEmptyDataIsAnEmptyText)
     EXPECT_EQ(emptyBody.value(QStringLiteral("data")), Value(QStringLiteral("")));
 
     auto none = TestNode::make();
-    EXPECT_FALSE(encodeToValue(none).value(QStringLiteral("testNode")).toDictionary().contains(QStringLiteral("data")))
+    EXPECT_FALSE(
+        encodeToValue(none).value(QStringLiteral("testNode")).toDictionary().contains(QStringLiteral("data")))
         << "null data writes nothing";
 }
 
@@ -135,7 +138,10 @@ TEST(JSONEncoderValues, DatesAreMinuteTextsInGmtWhateverTheZone)
 
     auto invalid = TestNode::make();
     invalid->date = QDateTime();
-    EXPECT_FALSE(encodeToValue(invalid).value(QStringLiteral("testNode")).toDictionary().contains(QStringLiteral("date")));
+    EXPECT_FALSE(encodeToValue(invalid)
+                     .value(QStringLiteral("testNode"))
+                     .toDictionary()
+                     .contains(QStringLiteral("date")));
 }
 
 TEST(JSONEncoderValues, NilValuesEmptyListsAndEmptyArraysLeaveTheKeyOut)
@@ -163,17 +169,21 @@ TEST(JSONEncoderValues, ASetOfStringsWritesAnArrayOfThoseStrings)
         elements.push_back(Value(element));
     auto node = TestNode::make();
     node->values = Value(elements);
-    const Value written = encodeToValue(node).value(QStringLiteral("testNode")).value(QStringLiteral("values"));
+    const Value written =
+        encodeToValue(node).value(QStringLiteral("testNode")).value(QStringLiteral("values"));
     EXPECT_EQ(written, Value(elements)) << text(written).toStdString();
 }
 
 TEST(JSONEncoderValues, ArraysHoldingDataOrDatesTakeTheirFormsAndDropEmptyElements)
 {
     auto node = TestNode::make();
-    node->values = Value(ValueArray{Value(QByteArray("hi")), Value(QDateTime(QDate(2020, 1, 2), QTime(3, 4, 5), Qt::UTC)),
+    node->values = Value(ValueArray{Value(QByteArray("hi")),
+                                    Value(QDateTime(QDate(2020, 1, 2), QTime(3, 4, 5), Qt::UTC)),
                                     Value(ValueArray()), Value(QStringLiteral("text")), Value(7)});
-    const Value written = encodeToValue(node).value(QStringLiteral("testNode")).value(QStringLiteral("values"));
-    EXPECT_EQ(written, Value(ValueArray{Value(QStringLiteral("aGk=")), Value(QStringLiteral("2020-01-02 03:04:00 GMT")),
+    const Value written =
+        encodeToValue(node).value(QStringLiteral("testNode")).value(QStringLiteral("values"));
+    EXPECT_EQ(written, Value(ValueArray{Value(QStringLiteral("aGk=")),
+                                        Value(QStringLiteral("2020-01-02 03:04:00 GMT")),
                                         Value(QStringLiteral("text")), Value(7)}))
         << text(written).toStdString();
 }
@@ -188,7 +198,8 @@ TEST(JSONEncoderValues, ArraysThatAreAlreadyJsonStayAsTheyAre)
 
 TEST(JSONEncoderValues, NumbersThatAreNotFiniteFailTheWholeEncoding)
 {
-    for (const double bad : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
+    for (const double bad :
+         {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
         auto node = TestNode::make();
         node->values = Value(ValueArray{Value(1), Value(bad)});
         JSONEncoder encoder;
@@ -239,7 +250,8 @@ TEST(JSONEncoderCircularReference, IdentityNotEqualityDecides)
     auto shared = TestNode::make(QStringLiteral("shared"));
     outer->children = {shared, shared};
     const Value body = encodeToValue(outer).value(QStringLiteral("testNode"));
-    EXPECT_EQ(body.value(QStringLiteral("child")).value(QStringLiteral("name")), Value(QStringLiteral("same")));
+    EXPECT_EQ(body.value(QStringLiteral("child")).value(QStringLiteral("name")),
+              Value(QStringLiteral("same")));
     EXPECT_EQ(body.value(QStringLiteral("children")).size(), 2);
 }
 
@@ -267,7 +279,8 @@ TEST(JSONEncoderLimits, NestingAClassDeeperThanTheModelMaximumFails)
         return root;
     };
     JSONEncoder atLimit;
-    EXPECT_TRUE(atLimit.encodeObject(chain(JSONEncoder::MaxClassNesting))) << atLimit.errorString().toStdString();
+    EXPECT_TRUE(atLimit.encodeObject(chain(JSONEncoder::MaxClassNesting)))
+        << atLimit.errorString().toStdString();
     EXPECT_TRUE(atLimit.data().has_value());
 
     JSONEncoder beyond;
@@ -284,7 +297,8 @@ TEST(JSONEncoderLimits, AnExceptionFromEncodeWithCoderIsCaughtAndReported)
     JSONEncoder encoder;
     EXPECT_FALSE(encoder.encodeObject(root));
     EXPECT_EQ(encoder.error().code(), JSONEncoder::EncodingFailed);
-    EXPECT_TRUE(encoder.errorString().contains(QStringLiteral("on purpose"))) << encoder.errorString().toStdString();
+    EXPECT_TRUE(encoder.errorString().contains(QStringLiteral("on purpose")))
+        << encoder.errorString().toStdString();
     EXPECT_EQ(encoder.data(), std::nullopt);
 }
 
@@ -294,7 +308,8 @@ TEST(JSONEncoderMisuse, KeyedWritesOutsideAnObjectWriteNothingAndLog)
     JSONEncoder encoder;
     encoder.encodeString(QStringLiteral("x"), QStringLiteral("key"));
     encoder.encodeObject(TestNode::make(), QStringLiteral("key"));
-    EXPECT_EQ(log.count(QStringLiteral("a keyed write outside encodeWithCoder")), 2) << log.lines().join(u'\n').toStdString();
+    EXPECT_EQ(log.count(QStringLiteral("a keyed write outside encodeWithCoder")), 2)
+        << log.lines().join(u'\n').toStdString();
     EXPECT_EQ(encoder.data(), std::nullopt);
 }
 

@@ -72,8 +72,8 @@ public:
 private:
     const Value& plainFor(const QString& key) const;
 
-    std::shared_ptr<MemoryRecord> mRecord;              // encoding
-    std::shared_ptr<const MemoryRecord> mReadRecord;    // decoding
+    std::shared_ptr<MemoryRecord> mRecord;           // encoding
+    std::shared_ptr<const MemoryRecord> mReadRecord; // decoding
 };
 
 } // namespace corvex::test

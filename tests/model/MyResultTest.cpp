@@ -70,7 +70,8 @@ TEST(MyResult, AMissingDefaultLogsTheAssertionAndGoesOn)
 {
     LogCapture log;
     const MyResultPtr result = MyResult::error("Test.Unknown", QString());
-    EXPECT_EQ(log.count("ERROR: Assertion failure: +[MyResult error:desc:]"), 1) << log.lines().join('\n').toStdString();
+    EXPECT_EQ(log.count("ERROR: Assertion failure: +[MyResult error:desc:]"), 1)
+        << log.lines().join('\n').toStdString();
     ASSERT_TRUE(result);
     EXPECT_EQ(result->description(), "Test.Unknown");
     EXPECT_TRUE(result->isError());
@@ -84,8 +85,10 @@ TEST(MyResult, AMissingDefaultLogsTheAssertionAndGoesOn)
 TEST(MyResult, NothingToLookUpGivesTheGenericMessage)
 {
     LogCapture log;
-    EXPECT_EQ(MyResult::withKey(QString(), QString())->description(), "Sorry, an error occurred during operation");
-    EXPECT_EQ(MyResult::error(QString(), QString())->description(), "Sorry, an error occurred during operation");
+    EXPECT_EQ(MyResult::withKey(QString(), QString())->description(),
+              "Sorry, an error occurred during operation");
+    EXPECT_EQ(MyResult::error(QString(), QString())->description(),
+              "Sorry, an error occurred during operation");
     EXPECT_EQ(MyResult::error(QString(), "Default only")->description(), "Default only");
     EXPECT_EQ(log.count("+[MyResult error:desc:]"), 1);
 }

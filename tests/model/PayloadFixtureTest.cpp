@@ -4,8 +4,8 @@
 // expected JSON objects, and every corpus input must be read or refused as listed.
 
 #include "model/Globals.h"
-#include "model/IdeaDocumentDataObject.h"
 #include "model/Idea.h"
+#include "model/IdeaDocumentDataObject.h"
 #include "platform/core/Base64.h"
 #include "platform/core/JsonText.h"
 
@@ -24,12 +24,16 @@ namespace {
 
 QString payloadDir()
 {
-    return QFileInfo(QStringLiteral(__FILE__)).absoluteDir().absoluteFilePath(QStringLiteral("../data/payload"));
+    return QFileInfo(QStringLiteral(__FILE__))
+        .absoluteDir()
+        .absoluteFilePath(QStringLiteral("../data/payload"));
 }
 
 QString corpusDir()
 {
-    return QFileInfo(QStringLiteral(__FILE__)).absoluteDir().absoluteFilePath(QStringLiteral("../../fuzz/corpus/fuzz_payload"));
+    return QFileInfo(QStringLiteral(__FILE__))
+        .absoluteDir()
+        .absoluteFilePath(QStringLiteral("../../fuzz/corpus/fuzz_payload"));
 }
 
 QByteArray readFile(const QString& path)
@@ -146,9 +150,11 @@ void expectIdea(const Idea& idea, int depth, const Value& want)
     EXPECT_EQ(show(idea.text()), show(nullable(want.value(QStringLiteral("text")))));
     EXPECT_EQ(show(idea.URL()), show(nullable(want.value(QStringLiteral("URL")))));
     EXPECT_EQ(show(idea.note()), show(nullable(want.value(QStringLiteral("note")))));
-    EXPECT_EQ(show(idea.color() ? idea.color()->name() : QString()), show(nullable(want.value(QStringLiteral("color")))));
+    EXPECT_EQ(show(idea.color() ? idea.color()->name() : QString()),
+              show(nullable(want.value(QStringLiteral("color")))));
     EXPECT_EQ(qint64(idea.colorThemeType()), want.value(QStringLiteral("colorThemeType")).toInteger());
-    EXPECT_EQ(show(idea.att().isNull() ? QString() : idea.att().asString()), show(nullable(want.value(QStringLiteral("att")))));
+    EXPECT_EQ(show(idea.att().isNull() ? QString() : idea.att().asString()),
+              show(nullable(want.value(QStringLiteral("att")))));
 
     const Value& icon = want.value(QStringLiteral("icon"));
     ASSERT_EQ(idea.iconImage() != nullptr, !icon.isNull());
@@ -184,7 +190,8 @@ TEST(PayloadGoldenFixtures, EachFixtureReadsToItsExpectedTree)
     for (const Value& fixture : fixtures) {
         const QString file = fixture.value(QStringLiteral("file")).toString();
         SCOPED_TRACE(file.toStdString());
-        const Value expected = readJson(payloadDir() + QLatin1Char('/') + fixture.value(QStringLiteral("expected")).toString());
+        const Value expected =
+            readJson(payloadDir() + QLatin1Char('/') + fixture.value(QStringLiteral("expected")).toString());
         const QByteArray bytes = readFile(payloadDir() + QLatin1Char('/') + file);
 
         const auto payload = IdeaDocumentDataObject::readFromSomeData(bytes);
@@ -192,7 +199,8 @@ TEST(PayloadGoldenFixtures, EachFixtureReadsToItsExpectedTree)
         ASSERT_NE(payload->idea(), nullptr);
         EXPECT_EQ(payload->idea()->debugDescription().toStdString(),
                   expected.value(QStringLiteral("debugDescription")).toString().toStdString());
-        EXPECT_EQ(payload->idea()->calculateWholeTreeSize(), expected.value(QStringLiteral("treeSize")).toInteger());
+        EXPECT_EQ(payload->idea()->calculateWholeTreeSize(),
+                  expected.value(QStringLiteral("treeSize")).toInteger());
         expectDocument(*payload, expected.value(QStringLiteral("document")), file);
 
         const auto ideas = preOrder(payload->idea());
@@ -215,8 +223,10 @@ TEST(PayloadGoldenFixtures, OurWriterWritesTheReadPayloadAsTheExpectedJsonObject
     for (const Value& fixture : manifest.value(QStringLiteral("fixtures")).toArray()) {
         const QString file = fixture.value(QStringLiteral("file")).toString();
         SCOPED_TRACE(file.toStdString());
-        const Value expected = readJson(payloadDir() + QLatin1Char('/') + fixture.value(QStringLiteral("expected")).toString());
-        const auto payload = IdeaDocumentDataObject::readFromSomeData(readFile(payloadDir() + QLatin1Char('/') + file));
+        const Value expected =
+            readJson(payloadDir() + QLatin1Char('/') + fixture.value(QStringLiteral("expected")).toString());
+        const auto payload =
+            IdeaDocumentDataObject::readFromSomeData(readFile(payloadDir() + QLatin1Char('/') + file));
         ASSERT_NE(payload, nullptr);
 
         const auto written = payload->jsonData();
@@ -249,8 +259,10 @@ TEST(PayloadGoldenFixtures, TheCanonicalFixtureIsWrittenBackAsTheSameJsonObjects
     auto original = JsonText::parse(bytes);
     ASSERT_TRUE(original.ok());
     Value file = original.value();
-    file.editDictionary()->find(QStringLiteral("ideaDocumentDataObject"))->editDictionary()->insert(
-        QStringLiteral("appInstance"), Value(Globals::appInstance()));
+    file.editDictionary()
+        ->find(QStringLiteral("ideaDocumentDataObject"))
+        ->editDictionary()
+        ->insert(QStringLiteral("appInstance"), Value(Globals::appInstance()));
     auto written = JsonText::parse(payload->jsonData().value());
     ASSERT_TRUE(written.ok());
     EXPECT_TRUE(withPicturesDecoded(written.value()) == withPicturesDecoded(file));
@@ -258,7 +270,8 @@ TEST(PayloadGoldenFixtures, TheCanonicalFixtureIsWrittenBackAsTheSameJsonObjects
 
 TEST(PayloadFuzzCorpus, EveryInputIsReadOrRefusedAsListed)
 {
-    const Value expectations = readJson(payloadDir() + QStringLiteral("/corpus.json")).value(QStringLiteral("files"));
+    const Value expectations =
+        readJson(payloadDir() + QStringLiteral("/corpus.json")).value(QStringLiteral("files"));
     const QStringList files = QDir(corpusDir()).entryList(QDir::Files, QDir::Name);
     ASSERT_GE(files.size(), 60);
     EXPECT_EQ(qsizetype(files.size()), expectations.size()) << "corpus and list disagree; rerun the script";
@@ -267,7 +280,8 @@ TEST(PayloadFuzzCorpus, EveryInputIsReadOrRefusedAsListed)
         SCOPED_TRACE(file.toStdString());
         const Value& expectation = expectations.value(file);
         ASSERT_TRUE(expectation.isDictionary()) << "not listed in corpus.json";
-        const auto payload = IdeaDocumentDataObject::readFromSomeData(readFile(corpusDir() + QLatin1Char('/') + file));
+        const auto payload =
+            IdeaDocumentDataObject::readFromSomeData(readFile(corpusDir() + QLatin1Char('/') + file));
         const bool accept = expectation.value(QStringLiteral("accept")).toBool();
         ASSERT_EQ(payload != nullptr, accept);
         if (!accept) {
@@ -279,7 +293,8 @@ TEST(PayloadFuzzCorpus, EveryInputIsReadOrRefusedAsListed)
             EXPECT_EQ(payload->idea()->debugDescription().toStdString(),
                       expectation.value(QStringLiteral("debugDescription")).toString().toStdString());
         }
-        EXPECT_EQ(payload->idea()->calculateWholeTreeSize(), expectation.value(QStringLiteral("treeSize")).toInteger());
+        EXPECT_EQ(payload->idea()->calculateWholeTreeSize(),
+                  expectation.value(QStringLiteral("treeSize")).toInteger());
         expectDocument(*payload, expectation.value(QStringLiteral("document")), file);
     }
     EXPECT_GE(refused, 40) << "the corpus is mostly failure classes";

@@ -1,6 +1,6 @@
+#include "model/StringExtensions.h"
 #include "model/CollectionExtensions.h"
 #include "model/StringAdditions.h"
-#include "model/StringExtensions.h"
 
 #include <QList>
 #include <QLocale>
@@ -15,21 +15,24 @@ using namespace corvex;
 
 TEST(StringExtensions, AFileNameOfOnlyBlanksAndEmojiIsEmpty)
 {
-    EXPECT_EQ(StringExtensions::createProperFileNameWithMaxLenght(QStringLiteral("  \U0001F600 \U0001F680\t\n\u2603 "), 10),
+    EXPECT_EQ(StringExtensions::createProperFileNameWithMaxLenght(
+                  QStringLiteral("  \U0001F600 \U0001F680\t\n\u2603 "), 10),
               QStringLiteral(""));
 }
 
 TEST(StringExtensions, AFileNameDropsColonsSlashesAndBlanksButKeepsOtherPunctuation)
 {
-    EXPECT_EQ(StringExtensions::createProperFileNameWithMaxLenght(QStringLiteral("a: b/c"), 10), QStringLiteral("abc"));
+    EXPECT_EQ(StringExtensions::createProperFileNameWithMaxLenght(QStringLiteral("a: b/c"), 10),
+              QStringLiteral("abc"));
     EXPECT_EQ(StringExtensions::createProperFileNameWithMaxLenght(QStringLiteral("v1.2, draft-3?"), 20),
               QStringLiteral("v1.2,draft-3?"));
     // Symbols of every kind go: maths, currency, modifiers, others.
-    EXPECT_EQ(StringExtensions::createProperFileNameWithMaxLenght(QStringLiteral("a+b=c $5 \u20AC ^ \u00A9 x"), 20),
-              QStringLiteral("abc5x"));
+    EXPECT_EQ(
+        StringExtensions::createProperFileNameWithMaxLenght(QStringLiteral("a+b=c $5 \u20AC ^ \u00A9 x"), 20),
+        QStringLiteral("abc5x"));
     // Unassigned code points, non-characters, control characters and lone surrogates go too.
-    const QString odd = QStringLiteral("a") + QChar(0x0378) + QChar(0xFDD0) + QChar(0x0001) + QChar(0x0000)
-                        + QChar(0xD800) + QStringLiteral("b");
+    const QString odd = QStringLiteral("a") + QChar(0x0378) + QChar(0xFDD0) + QChar(0x0001) + QChar(0x0000) +
+                        QChar(0xD800) + QStringLiteral("b");
     EXPECT_EQ(StringExtensions::createProperFileNameWithMaxLenght(odd, 10), QStringLiteral("ab"));
     EXPECT_EQ(StringExtensions::createProperFileNameWithMaxLenght(QStringLiteral("caf\u00e9 \u00fcber"), 10),
               QStringLiteral("caf\u00e9\u00fcber"));
@@ -39,13 +42,16 @@ TEST(StringExtensions, AFileNameIsCutToTheMaximumWithoutSplittingASurrogatePair)
 {
     EXPECT_EQ(StringExtensions::createProperFileNameWithMaxLenght(QStringLiteral("abcdefghijklmn"), 10),
               QStringLiteral("abcdefghij"));
-    EXPECT_EQ(StringExtensions::createProperFileNameWithMaxLenght(QStringLiteral("abc"), 10), QStringLiteral("abc"));
-    EXPECT_EQ(StringExtensions::createProperFileNameWithMaxLenght(QStringLiteral("abc"), 0), QStringLiteral(""));
+    EXPECT_EQ(StringExtensions::createProperFileNameWithMaxLenght(QStringLiteral("abc"), 10),
+              QStringLiteral("abc"));
+    EXPECT_EQ(StringExtensions::createProperFileNameWithMaxLenght(QStringLiteral("abc"), 0),
+              QStringLiteral(""));
     // U+1D400 (a letter outside the basic plane) straddling the cut.
     const QString letters = QStringLiteral("abcdefghi\U0001D400z");
     const QString cut = StringExtensions::createProperFileNameWithMaxLenght(letters, 10);
     EXPECT_EQ(cut, QStringLiteral("abcdefghi"));
-    EXPECT_EQ(StringExtensions::createProperFileNameWithMaxLenght(letters, 11), QStringLiteral("abcdefghi\U0001D400"));
+    EXPECT_EQ(StringExtensions::createProperFileNameWithMaxLenght(letters, 11),
+              QStringLiteral("abcdefghi\U0001D400"));
     EXPECT_EQ(StringExtensions::createProperFileNameWithMaxLenght(QStringLiteral("\U0001D400\U0001D401"), 1),
               QStringLiteral(""));
 }
@@ -54,9 +60,12 @@ TEST(StringExtensions, AFileNameIsCutToTheMaximumWithoutSplittingASurrogatePair)
 
 TEST(StringExtensions, ConcatPathJoinsWithOneSeparator)
 {
-    EXPECT_EQ(StringExtensions::concatPath(QStringLiteral("/a/b"), QStringLiteral("c.txt")), QStringLiteral("/a/b/c.txt"));
-    EXPECT_EQ(StringExtensions::concatPath(QStringLiteral("/a/b/"), QStringLiteral("/c")), QStringLiteral("/a/b/c"));
-    EXPECT_EQ(StringExtensions::concatPath(QStringLiteral("a//b"), QStringLiteral("c/")), QStringLiteral("a/b/c"));
+    EXPECT_EQ(StringExtensions::concatPath(QStringLiteral("/a/b"), QStringLiteral("c.txt")),
+              QStringLiteral("/a/b/c.txt"));
+    EXPECT_EQ(StringExtensions::concatPath(QStringLiteral("/a/b/"), QStringLiteral("/c")),
+              QStringLiteral("/a/b/c"));
+    EXPECT_EQ(StringExtensions::concatPath(QStringLiteral("a//b"), QStringLiteral("c/")),
+              QStringLiteral("a/b/c"));
     EXPECT_EQ(StringExtensions::concatPath(QStringLiteral("/"), QStringLiteral("c")), QStringLiteral("/c"));
     EXPECT_EQ(StringExtensions::concatPath(QStringLiteral(""), QStringLiteral("c")), QStringLiteral("c"));
     EXPECT_EQ(StringExtensions::concatPath(QStringLiteral("a/"), QStringLiteral("")), QStringLiteral("a"));
@@ -150,7 +159,8 @@ TEST(StringAdditions, OnlyTheFirstCharacterChangesCase)
     EXPECT_EQ(StringAdditions::camelcaseString(QStringLiteral("URL")), QStringLiteral("uRL"));
     EXPECT_EQ(StringAdditions::capitalizeFirstLetterString(QStringLiteral("idea")), QStringLiteral("Idea"));
     EXPECT_EQ(StringAdditions::capitalizeFirstLetterString(QStringLiteral("jSON")), QStringLiteral("JSON"));
-    EXPECT_EQ(StringAdditions::capitalizeFirstLetterString(QStringLiteral("iconImage")), QStringLiteral("IconImage"));
+    EXPECT_EQ(StringAdditions::capitalizeFirstLetterString(QStringLiteral("iconImage")),
+              QStringLiteral("IconImage"));
     EXPECT_EQ(StringAdditions::capitalizeFirstLetterString(QStringLiteral("1abc")), QStringLiteral("1abc"));
 }
 
@@ -167,5 +177,6 @@ TEST(StringAdditions, ACharacterOutsideTheBasicPlaneIsLeftAlone)
     // Only the first UTF-16 unit is looked at; half a pair has no case.
     const QString deseret = QStringLiteral("\U00010400x");
     EXPECT_EQ(StringAdditions::camelcaseString(deseret), deseret);
-    EXPECT_EQ(StringAdditions::capitalizeFirstLetterString(QStringLiteral("\U00010428x")), QStringLiteral("\U00010428x"));
+    EXPECT_EQ(StringAdditions::capitalizeFirstLetterString(QStringLiteral("\U00010428x")),
+              QStringLiteral("\U00010428x"));
 }

@@ -15,12 +15,13 @@ QUrl file(const char* path)
 
 TEST(UrlExtension, OpmlNamesEndInOpmlOrXmlInAnyCase)
 {
-    for (const char* path : {"/a/outline.opml", "/a/outline.xml", "/a/OUTLINE.XML", "/a/Mixed.OpMl", "/a/b.c.xml",
-                             "/a/folder.xml/"})
+    for (const char* path : {"/a/outline.opml", "/a/outline.xml", "/a/OUTLINE.XML", "/a/Mixed.OpMl",
+                             "/a/b.c.xml", "/a/folder.xml/"})
         EXPECT_TRUE(UrlExtension::potentiallyOPMLDocument(file(path))) << path;
     for (const char* path : {"/a/outline.xmlx", "/a/outlineopml", "/a/xml", "/a.xml/inner.txt", "/", ""})
         EXPECT_FALSE(UrlExtension::potentiallyOPMLDocument(file(path))) << path;
-    EXPECT_TRUE(UrlExtension::potentiallyOPMLDocument(QUrl(QStringLiteral("https://example.com/feed.opml?x=1#y"))))
+    EXPECT_TRUE(
+        UrlExtension::potentiallyOPMLDocument(QUrl(QStringLiteral("https://example.com/feed.opml?x=1#y"))))
         << "only the path counts";
 }
 

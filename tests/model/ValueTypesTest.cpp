@@ -85,8 +85,9 @@ TEST(ObjectID, ParseFromStringTakesTheFirstTwoComponents)
 
 TEST(ObjectID, AStringWithoutBothPartsNamesNoAttachment)
 {
-    for (const QString& text : {QString(), QStringLiteral(""), QStringLiteral("abcdef"), QStringLiteral(".png"),
-                                QStringLiteral("abcdef."), QStringLiteral("abcdef..png")}) {
+    for (const QString& text :
+         {QString(), QStringLiteral(""), QStringLiteral("abcdef"), QStringLiteral(".png"),
+          QStringLiteral("abcdef."), QStringLiteral("abcdef..png")}) {
         const ObjectID id = ObjectID::parseFromString(text);
         EXPECT_TRUE(id.isNull()) << text.toStdString();
         EXPECT_TRUE(id.asString().isNull());
@@ -100,8 +101,8 @@ TEST(ObjectID, AStringWithoutBothPartsNamesNoAttachment)
 
 TEST(IconImage, KeepsItsNameCategoryAndSymbolAndCodesThem)
 {
-    const IconImagePtr icon = IconImage::initWithName(QStringLiteral("red heart"), QStringLiteral("Smileys & Emotion"),
-                                                      QStringLiteral("\u2764\uFE0F"));
+    const IconImagePtr icon = IconImage::initWithName(
+        QStringLiteral("red heart"), QStringLiteral("Smileys & Emotion"), QStringLiteral("\u2764\uFE0F"));
     EXPECT_EQ(icon->name(), QStringLiteral("red heart"));
     EXPECT_EQ(icon->category(), QStringLiteral("Smileys & Emotion"));
     EXPECT_EQ(icon->symbol(), QStringLiteral("\u2764\uFE0F"));
@@ -146,10 +147,13 @@ TEST(IconImage, DecodedIconsWithTheSameTextsAreOneObject)
     first.reset();
     second.reset();
     EXPECT_TRUE(watch.expired());
-    const auto again = IconImage::sharedIcon(QStringLiteral("shared one"), QStringLiteral("Travel"), QStringLiteral("\u2B50"));
+    const auto again = IconImage::sharedIcon(QStringLiteral("shared one"), QStringLiteral("Travel"),
+                                             QStringLiteral("\u2B50"));
     ASSERT_TRUE(again);
     EXPECT_EQ(again->symbol(), QStringLiteral("\u2B50"));
-    EXPECT_EQ(IconImage::sharedIcon(QStringLiteral("shared one"), QStringLiteral("Travel"), QStringLiteral("\u2B50")), again);
+    EXPECT_EQ(IconImage::sharedIcon(QStringLiteral("shared one"), QStringLiteral("Travel"),
+                                    QStringLiteral("\u2B50")),
+              again);
 }
 
 TEST(IconImage, DecodedWithoutASymbolItHasNoSymbolAndAnEmptyPicture)

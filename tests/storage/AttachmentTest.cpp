@@ -142,9 +142,11 @@ TEST(AttachmentNames, OnlyFortyLowerCaseHexDigitsWithAPlainExtensionAreAcceptabl
     EXPECT_TRUE(AttachmentNames::isAcceptableAttachmentName(Digest + QStringLiteral(".jpeg")));
     EXPECT_TRUE(AttachmentNames::isAcceptableAttachmentName(Digest + QStringLiteral(".tar.gz")))
         << "a single dot inside the extension stays inside the folder";
-    EXPECT_TRUE(AttachmentNames::isAcceptable(ObjectID::createFromData(QByteArray("bytes"), QStringLiteral("png"))));
+    EXPECT_TRUE(
+        AttachmentNames::isAcceptable(ObjectID::createFromData(QByteArray("bytes"), QStringLiteral("png"))));
     for (const QString& name : refusedNames())
-        EXPECT_FALSE(AttachmentNames::isAcceptableAttachmentName(name)) << AttachmentNames::printable(name).toStdString();
+        EXPECT_FALSE(AttachmentNames::isAcceptableAttachmentName(name))
+            << AttachmentNames::printable(name).toStdString();
     EXPECT_FALSE(AttachmentNames::isAcceptable(ObjectID()));
 }
 
@@ -153,10 +155,10 @@ TEST(AttachmentNames, SafeFileNamesAreOnePlainPathComponent)
     for (const QString& name : {QStringLiteral("id1796638500_1.crvx"), QStringLiteral(".hidden"),
                                 QStringLiteral("a..b"), QStringLiteral("map 2026.pdf")})
         EXPECT_TRUE(AttachmentNames::isSafeFileName(name)) << name.toStdString();
-    for (const QString& name : {QString(), QStringLiteral(""), QStringLiteral("."), QStringLiteral(".."),
-                                QStringLiteral("a/b"), QStringLiteral("/etc/passwd"), QStringLiteral("a\\b"),
-                                QStringLiteral("a") + QChar(u'\0') + QStringLiteral("b"),
-                                QString(256, QLatin1Char('x'))})
+    for (const QString& name :
+         {QString(), QStringLiteral(""), QStringLiteral("."), QStringLiteral(".."), QStringLiteral("a/b"),
+          QStringLiteral("/etc/passwd"), QStringLiteral("a\\b"),
+          QStringLiteral("a") + QChar(u'\0') + QStringLiteral("b"), QString(256, QLatin1Char('x'))})
         EXPECT_FALSE(AttachmentNames::isSafeFileName(name)) << AttachmentNames::printable(name).toStdString();
     EXPECT_EQ(AttachmentNames::printable(QStringLiteral("a") + QChar(u'\0') + QStringLiteral("b")),
               QStringLiteral("a\\x00b"));
@@ -170,12 +172,14 @@ TEST(TempLocationManager, FoldersLieInTheApplicationSupportFolderAndAreMadeOnDem
     EXPECT_FALSE(QFileInfo::exists(expected));
     EXPECT_EQ(TempLocationManager::baseAttURL(), QUrl::fromLocalFile(expected));
     EXPECT_TRUE(QFileInfo(expected).isDir());
-    EXPECT_EQ(TempLocationManager::baseDocURL(),
-              QUrl::fromLocalFile(Paths::applicationSupport() + QStringLiteral("/com.tallowfen.corvex/volatile")));
+    EXPECT_EQ(
+        TempLocationManager::baseDocURL(),
+        QUrl::fromLocalFile(Paths::applicationSupport() + QStringLiteral("/com.tallowfen.corvex/volatile")));
     EXPECT_EQ(TempLocationManager::documentURL(QStringLiteral("id1_1.crvx")),
-              QUrl::fromLocalFile(Paths::applicationSupport() + QStringLiteral("/com.tallowfen.corvex/volatile/id1_1.crvx")));
-    for (const QString& bad : {QString(), QStringLiteral(".."), QStringLiteral("../x.crvx"), QStringLiteral("/etc/passwd"),
-                               QStringLiteral("a/b.crvx")})
+              QUrl::fromLocalFile(Paths::applicationSupport() +
+                                  QStringLiteral("/com.tallowfen.corvex/volatile/id1_1.crvx")));
+    for (const QString& bad : {QString(), QStringLiteral(".."), QStringLiteral("../x.crvx"),
+                               QStringLiteral("/etc/passwd"), QStringLiteral("a/b.crvx")})
         EXPECT_TRUE(TempLocationManager::documentURL(bad).isEmpty()) << bad.toStdString();
 }
 
@@ -185,12 +189,14 @@ TEST(TempLocationManager, TheAttachmentsFolderCannotBeMadeWhereAFileStands)
     test::LogCapture log;
     EXPECT_TRUE(TempLocationManager::baseAttURL().isEmpty());
     EXPECT_TRUE(TempLocationManager::baseDocURL().isEmpty());
-    EXPECT_TRUE(log.contains(QStringLiteral("ERROR: Assertion failure: "))) << log.lines().join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("ERROR: Assertion failure: ")))
+        << log.lines().join(QLatin1Char('\n')).toStdString();
 
     CompletionRecorder recorder;
     TempLocationManager manager;
-    manager.storeAttachment(ObjectID::createFromData("x", QStringLiteral("png")), "x",
-                            expectCompletion<bool>(recorder, QStringLiteral("store"), [](bool ok) { EXPECT_FALSE(ok); }));
+    manager.storeAttachment(
+        ObjectID::createFromData("x", QStringLiteral("png")), "x",
+        expectCompletion<bool>(recorder, QStringLiteral("store"), [](bool ok) { EXPECT_FALSE(ok); }));
     EXPECT_EQ(recorder.callCount(QStringLiteral("store")), 1);
 }
 
@@ -201,13 +207,16 @@ TEST(TempLocationManager, AStoredAttachmentIsProvidedOnTheMainQueue)
     const ObjectID id = ObjectID::createFromData(data, QStringLiteral("png"));
     TempLocationManager manager;
     CompletionRecorder recorder;
-    manager.storeAttachment(id, data, expectCompletion<bool>(recorder, QStringLiteral("store"), [](bool ok) { EXPECT_TRUE(ok); }));
+    manager.storeAttachment(id, data, expectCompletion<bool>(recorder, QStringLiteral("store"), [](bool ok) {
+                                EXPECT_TRUE(ok);
+                            }));
     EXPECT_EQ(recorder.callCount(QStringLiteral("store")), 1) << "a write answers on the calling thread";
     EXPECT_EQ(readFile(attachmentsFolder() + QLatin1Char('/') + id.asString()), data);
 
     QByteArray provided;
-    manager.provideAttachment(id, expectCompletion<const QByteArray&>(recorder, QStringLiteral("provide"),
-                                                                     [&](const QByteArray& bytes) { provided = bytes; }));
+    manager.provideAttachment(
+        id, expectCompletion<const QByteArray&>(recorder, QStringLiteral("provide"),
+                                                [&](const QByteArray& bytes) { provided = bytes; }));
     EXPECT_EQ(recorder.callCount(QStringLiteral("provide")), 0) << "a read answers later, on the main queue";
     ASSERT_TRUE(recorder.waitAll());
     EXPECT_EQ(provided, data);
@@ -218,9 +227,10 @@ TEST(TempLocationManager, AnAttachmentThatWasNeverStoredIsProvidedAsNilOnTheMain
     TempLocationManager manager;
     CompletionRecorder recorder;
     bool wasNull = false;
-    manager.provideAttachment(ObjectID::createFromData("never stored", QStringLiteral("png")),
-                              expectCompletion<const QByteArray&>(recorder, QStringLiteral("provide"),
-                                                                 [&](const QByteArray& bytes) { wasNull = bytes.isNull(); }));
+    manager.provideAttachment(
+        ObjectID::createFromData("never stored", QStringLiteral("png")),
+        expectCompletion<const QByteArray&>(recorder, QStringLiteral("provide"),
+                                            [&](const QByteArray& bytes) { wasNull = bytes.isNull(); }));
     EXPECT_EQ(recorder.callCount(QStringLiteral("provide")), 0);
     ASSERT_TRUE(recorder.waitAll());
     EXPECT_TRUE(wasNull);
@@ -231,13 +241,16 @@ TEST(TempLocationManager, AnEmptyAttachmentIsProvidedAsEmptyBytesNotAsNil)
     const ObjectID id = ObjectID::createFromData(QByteArray(""), QStringLiteral("bin"));
     TempLocationManager manager;
     CompletionRecorder recorder;
-    manager.storeAttachment(id, QByteArray(""), expectCompletion<bool>(recorder, QStringLiteral("store"), [](bool ok) { EXPECT_TRUE(ok); }));
+    manager.storeAttachment(
+        id, QByteArray(""),
+        expectCompletion<bool>(recorder, QStringLiteral("store"), [](bool ok) { EXPECT_TRUE(ok); }));
     bool wasNull = true;
     qsizetype size = -1;
-    manager.provideAttachment(id, expectCompletion<const QByteArray&>(recorder, QStringLiteral("provide"), [&](const QByteArray& bytes) {
-        wasNull = bytes.isNull();
-        size = bytes.size();
-    }));
+    manager.provideAttachment(id, expectCompletion<const QByteArray&>(recorder, QStringLiteral("provide"),
+                                                                      [&](const QByteArray& bytes) {
+                                                                          wasNull = bytes.isNull();
+                                                                          size = bytes.size();
+                                                                      }));
     ASSERT_TRUE(recorder.waitAll());
     EXPECT_FALSE(wasNull);
     EXPECT_EQ(size, 0);
@@ -248,9 +261,13 @@ TEST(TempLocationManager, StoringOneAttachmentTwiceReplacesItAtomicallyAndLeaves
     const ObjectID id = ObjectID::createFromData("first", QStringLiteral("png"));
     TempLocationManager manager;
     CompletionRecorder recorder;
-    manager.storeAttachment(id, "first", expectCompletion<bool>(recorder, QStringLiteral("first"), [](bool ok) { EXPECT_TRUE(ok); }));
+    manager.storeAttachment(
+        id, "first",
+        expectCompletion<bool>(recorder, QStringLiteral("first"), [](bool ok) { EXPECT_TRUE(ok); }));
     // The same name again with other bytes shows that the file is really replaced.
-    manager.storeAttachment(id, "second version", expectCompletion<bool>(recorder, QStringLiteral("second"), [](bool ok) { EXPECT_TRUE(ok); }));
+    manager.storeAttachment(
+        id, "second version",
+        expectCompletion<bool>(recorder, QStringLiteral("second"), [](bool ok) { EXPECT_TRUE(ok); }));
     const auto entries = snapshot(attachmentsFolder());
     ASSERT_EQ(entries.size(), 1u) << describe(entries).toStdString();
     EXPECT_EQ(entries.begin()->first, id.asString());
@@ -262,17 +279,22 @@ TEST(TempLocationManager, AFailedWriteGivesNoAndKeepsTheOldFile)
     const ObjectID id = ObjectID::createFromData("old", QStringLiteral("png"));
     TempLocationManager manager;
     CompletionRecorder recorder;
-    manager.storeAttachment(id, "old", expectCompletion<bool>(recorder, QStringLiteral("old"), [](bool ok) { EXPECT_TRUE(ok); }));
+    manager.storeAttachment(
+        id, "old", expectCompletion<bool>(recorder, QStringLiteral("old"), [](bool ok) { EXPECT_TRUE(ok); }));
     for (const test::FaultShim::Op op : {test::FaultShim::Op::Write, test::FaultShim::Op::Fsync}) {
         test::FaultShim shim;
         shim.failFrom(op, 1, EIO);
-        manager.storeAttachment(id, "new", expectCompletion<bool>(recorder, QStringLiteral("failing"), [](bool ok) { EXPECT_FALSE(ok); }));
+        manager.storeAttachment(
+            id, "new",
+            expectCompletion<bool>(recorder, QStringLiteral("failing"), [](bool ok) { EXPECT_FALSE(ok); }));
     }
     {
         test::FaultShim shim;
         shim.failFrom(test::FaultShim::Op::Rename, 1, EIO);
         shim.failFrom(test::FaultShim::Op::Link, 1, EIO);
-        manager.storeAttachment(id, "new", expectCompletion<bool>(recorder, QStringLiteral("no rename"), [](bool ok) { EXPECT_FALSE(ok); }));
+        manager.storeAttachment(
+            id, "new",
+            expectCompletion<bool>(recorder, QStringLiteral("no rename"), [](bool ok) { EXPECT_FALSE(ok); }));
     }
     EXPECT_EQ(recorder.callCount(QStringLiteral("failing")), 2);
     EXPECT_EQ(readFile(attachmentsFolder() + QLatin1Char('/') + id.asString()), QByteArray("old"));
@@ -285,8 +307,9 @@ TEST(TempLocationManager, RefusedNamesAnswerAtOnceAndNothingIsWrittenAnywhere)
     TempLocationManager manager;
     CompletionRecorder recorder;
     // One good attachment first, so that the folders (and the coordinator's lock files) exist.
-    manager.storeAttachment(ObjectID::createFromData("good", QStringLiteral("png")), "good",
-                            expectCompletion<bool>(recorder, QStringLiteral("good"), [](bool ok) { EXPECT_TRUE(ok); }));
+    manager.storeAttachment(
+        ObjectID::createFromData("good", QStringLiteral("png")), "good",
+        expectCompletion<bool>(recorder, QStringLiteral("good"), [](bool ok) { EXPECT_TRUE(ok); }));
     const auto before = snapshot(test::testDir());
 
     int index = 0;
@@ -294,29 +317,38 @@ TEST(TempLocationManager, RefusedNamesAnswerAtOnceAndNothingIsWrittenAnywhere)
         // Names without a "." become "<name>." (an identifier always has one); the rest
         // are exactly the name.
         const ObjectID id = name.isEmpty() ? ObjectID() : objectIdNamed(name);
-        const QString label = QStringLiteral("%1 %2").arg(index++).arg(AttachmentNames::printable(id.asString()));
-        ASSERT_TRUE(name.isEmpty() || !name.contains(QLatin1Char('.')) || id.asString() == name) << label.toStdString();
-        manager.storeAttachment(id, "payload", expectCompletion<bool>(recorder, QStringLiteral("store ") + label, [label](bool ok) {
-            EXPECT_FALSE(ok) << label.toStdString();
-        }));
-        EXPECT_EQ(recorder.callCount(QStringLiteral("store ") + label), 1) << "at once: " << label.toStdString();
-        manager.provideAttachment(id, expectCompletion<const QByteArray&>(recorder, QStringLiteral("provide ") + label,
-                                                                         [label](const QByteArray& data) {
-                                                                             EXPECT_TRUE(data.isNull()) << label.toStdString();
-                                                                         }));
-        EXPECT_EQ(recorder.callCount(QStringLiteral("provide ") + label), 1) << "at once: " << label.toStdString();
+        const QString label =
+            QStringLiteral("%1 %2").arg(index++).arg(AttachmentNames::printable(id.asString()));
+        ASSERT_TRUE(name.isEmpty() || !name.contains(QLatin1Char('.')) || id.asString() == name)
+            << label.toStdString();
+        manager.storeAttachment(
+            id, "payload",
+            expectCompletion<bool>(recorder, QStringLiteral("store ") + label,
+                                   [label](bool ok) { EXPECT_FALSE(ok) << label.toStdString(); }));
+        EXPECT_EQ(recorder.callCount(QStringLiteral("store ") + label), 1)
+            << "at once: " << label.toStdString();
+        manager.provideAttachment(
+            id, expectCompletion<const QByteArray&>(
+                    recorder, QStringLiteral("provide ") + label,
+                    [label](const QByteArray& data) { EXPECT_TRUE(data.isNull()) << label.toStdString(); }));
+        EXPECT_EQ(recorder.callCount(QStringLiteral("provide ") + label), 1)
+            << "at once: " << label.toStdString();
         EXPECT_TRUE(TempLocationManager::attachmentURL(id).isEmpty()) << label.toStdString();
     }
     // A document for a path that climbs out of the folder refuses it as well.
     const QUrl outside = QUrl::fromLocalFile(attachmentsFolder() + QStringLiteral("/../../x"));
     auto document = AttachmentDocument::initWithFileURL(outside);
-    document->saveBinaryData("payload", expectCompletion<bool>(recorder, QStringLiteral("climbing save"), [](bool ok) { EXPECT_FALSE(ok); }));
-    document->readBinaryWithCompletionHandler(expectCompletion<const QByteArray&>(recorder, 
-        QStringLiteral("climbing read"), [](const QByteArray& data) { EXPECT_TRUE(data.isNull()); }));
+    document->saveBinaryData("payload", expectCompletion<bool>(recorder, QStringLiteral("climbing save"),
+                                                               [](bool ok) { EXPECT_FALSE(ok); }));
+    document->readBinaryWithCompletionHandler(
+        expectCompletion<const QByteArray&>(recorder, QStringLiteral("climbing read"),
+                                            [](const QByteArray& data) { EXPECT_TRUE(data.isNull()); }));
     EXPECT_TRUE(recorder.allCalled());
 
     const auto after = snapshot(test::testDir());
-    EXPECT_EQ(after, before) << "before:\n" << describe(before).toStdString() << "\nafter:\n" << describe(after).toStdString();
+    EXPECT_EQ(after, before) << "before:\n"
+                             << describe(before).toStdString() << "\nafter:\n"
+                             << describe(after).toStdString();
 }
 
 // --- Attachment documents and their presenters ---------------------------------------------------
@@ -347,12 +379,14 @@ TEST(AttachmentDocument, ItsPresenterIsRegisteredForItsFileAndClosedWhenTheDocum
 
 TEST(AttachmentDocument, AWriteIsCoordinatedAndOtherPresentersOfTheFileHearOfIt)
 {
-    const QString path = TempLocationManager::baseAttURL().toLocalFile() + QLatin1Char('/') + Digest + QStringLiteral(".png");
+    const QString path =
+        TempLocationManager::baseAttURL().toLocalFile() + QLatin1Char('/') + Digest + QStringLiteral(".png");
     auto observer = std::make_shared<Observer>(path);
     FileCoordinator::addFilePresenter(observer);
     auto document = AttachmentDocument::initWithFileURL(QUrl::fromLocalFile(path));
     CompletionRecorder recorder;
-    document->saveBinaryData("bytes", expectCompletion<bool>(recorder, QStringLiteral("save"), [](bool ok) { EXPECT_TRUE(ok); }));
+    document->saveBinaryData(
+        "bytes", expectCompletion<bool>(recorder, QStringLiteral("save"), [](bool ok) { EXPECT_TRUE(ok); }));
     EXPECT_TRUE(test::runUntil([&] { return observer->changes.load() == 1; })) << observer->changes.load();
     FileCoordinator::removeFilePresenter(observer.get());
 }
@@ -379,17 +413,20 @@ TEST(AttachmentDocument, APlainInitLogsItsAssertionLineAndItsOperationsFailAtOnc
     NonFatalErrorRecorder::install(errors);
     test::LogCapture log;
     auto document = AttachmentDocument::init();
-    EXPECT_TRUE(log.contains(QStringLiteral("ERROR: Assertion failure, line: 127 -[AttachmentDocument init]")))
+    EXPECT_TRUE(
+        log.contains(QStringLiteral("ERROR: Assertion failure, line: 127 -[AttachmentDocument init]")))
         << log.lines().join(QLatin1Char('\n')).toStdString();
     EXPECT_FALSE(document->presenter());
     EXPECT_TRUE(document->presentedItemURL().isEmpty());
     CompletionRecorder recorder;
-    document->saveBinaryData("x", expectCompletion<bool>(recorder, QStringLiteral("save"), [](bool ok) { EXPECT_FALSE(ok); }));
-    document->readBinaryWithCompletionHandler(
-        expectCompletion<const QByteArray&>(recorder, QStringLiteral("read"), [](const QByteArray& data) { EXPECT_TRUE(data.isNull()); }));
+    document->saveBinaryData(
+        "x", expectCompletion<bool>(recorder, QStringLiteral("save"), [](bool ok) { EXPECT_FALSE(ok); }));
+    document->readBinaryWithCompletionHandler(expectCompletion<const QByteArray&>(
+        recorder, QStringLiteral("read"), [](const QByteArray& data) { EXPECT_TRUE(data.isNull()); }));
     EXPECT_TRUE(recorder.allCalled()) << "failures found before any work answer at once";
     EXPECT_EQ(errors->descriptions(),
               (QStringList{QStringLiteral("Null URL in operation AttachmentDocument:doSaveToURL"),
-                           QStringLiteral("Null URL in operation AttachmentDocument:readBinaryWithCompletionHandler")}));
+                           QStringLiteral(
+                               "Null URL in operation AttachmentDocument:readBinaryWithCompletionHandler")}));
     NonFatalErrorRecorder::install(nullptr);
 }

@@ -1,8 +1,8 @@
+#include "storage/FileUtil.h"
 #include "model/Globals.h"
 #include "model/NonFatalErrorRecorder.h"
 #include "platform/core/Paths.h"
 #include "platform/core/Semaphore.h"
-#include "storage/FileUtil.h"
 #include "tests/support/CompletionRecorder.h"
 #include "tests/support/HelperProcess.h"
 #include "tests/support/LogCapture.h"
@@ -56,7 +56,8 @@ void makeLink(const QString& target, const QString& link)
 // The folder's lock can be had by a new open file description (flock locks belong to them).
 bool lockIsFree(const QString& runFolder)
 {
-    const int fd = ::open(QFile::encodeName(runFolder + QStringLiteral("/run.lock")).constData(), O_RDWR | O_CLOEXEC);
+    const int fd =
+        ::open(QFile::encodeName(runFolder + QStringLiteral("/run.lock")).constData(), O_RDWR | O_CLOEXEC);
     if (fd < 0)
         return false;
     const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
@@ -73,7 +74,8 @@ void clean()
 
 // A run of another instance: it makes a scratch file, reports its run folder, then exits or
 // stays until killed.
-std::unique_ptr<test::HelperProcess> startRun(const char* then, QString& runFolder, QString* scratch = nullptr)
+std::unique_ptr<test::HelperProcess> startRun(const char* then, QString& runFolder,
+                                              QString* scratch = nullptr)
 {
     auto helper = test::HelperProcess::start(QStringLiteral("fileUtilRun"), {QString::fromLatin1(then)});
     if (!helper)
@@ -137,9 +139,10 @@ CORVEX_TEST_HELPER(fileUtilStartUpClean)
 TEST(FileUtil, TheRunIdentifierIsOneUpperCaseUuidForTheWholeProcess)
 {
     const QString session = FileUtil::uniqueCorvexSession();
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"))
-                    .match(session)
-                    .hasMatch())
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"))
+            .match(session)
+            .hasMatch())
         << session.toStdString();
     EXPECT_EQ(FileUtil::uniqueCorvexSession(), session);
 }
@@ -163,7 +166,8 @@ TEST(FileUtil, EachRequestGetsANewPrivateFolderInsideTheLockedRunFolder)
         const QFileInfo info(folder.toLocalFile());
         EXPECT_TRUE(info.isDir());
         EXPECT_EQ(info.path(), run);
-        EXPECT_EQ(info.permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteOther), QFile::Permissions());
+        EXPECT_EQ(info.permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteOther),
+                  QFile::Permissions());
     }
     EXPECT_TRUE(present(run + QStringLiteral("/run.lock")));
     EXPECT_FALSE(lockIsFree(run)) << "the run holds its folder's lock while it lives";
@@ -185,8 +189,8 @@ TEST(FileUtil, NamesThatAreNoPlainPathComponentAreRefusedAndMakeNothing)
 {
     const QString base = test::testDir() + QStringLiteral("/base");
     QDir().mkpath(base);
-    for (const QString& bad : {QString(), QStringLiteral("."), QStringLiteral(".."), QStringLiteral("../escape"),
-                               QStringLiteral("/abs"), QStringLiteral("a/b"),
+    for (const QString& bad : {QString(), QStringLiteral("."), QStringLiteral(".."),
+                               QStringLiteral("../escape"), QStringLiteral("/abs"), QStringLiteral("a/b"),
                                QStringLiteral("a") + QChar(u'\0') + QStringLiteral("b")}) {
         EXPECT_TRUE(FileUtil::temporaryURLForFileName(bad).isEmpty()) << bad.toStdString();
         EXPECT_TRUE(FileUtil::createDirectory(bad, QUrl::fromLocalFile(base)).isEmpty()) << bad.toStdString();
@@ -195,7 +199,8 @@ TEST(FileUtil, NamesThatAreNoPlainPathComponentAreRefusedAndMakeNothing)
     EXPECT_TRUE(QDir(base).isEmpty());
     EXPECT_FALSE(present(test::testDir() + QStringLiteral("/escape")));
 
-    const QUrl made = FileUtil::createDirectory(QStringLiteral("sub"), QUrl::fromLocalFile(base + QStringLiteral("/deep/er")));
+    const QUrl made = FileUtil::createDirectory(QStringLiteral("sub"),
+                                                QUrl::fromLocalFile(base + QStringLiteral("/deep/er")));
     EXPECT_EQ(made, QUrl::fromLocalFile(base + QStringLiteral("/deep/er/sub")));
     EXPECT_TRUE(QFileInfo(made.toLocalFile()).isDir());
 }
@@ -206,7 +211,8 @@ TEST(FileUtil, CreatingAFolderInNoFolderRaisesTheNullUrlError)
     NonFatalErrorRecorder::install(errors);
     EXPECT_TRUE(FileUtil::createDirectory(QStringLiteral("x"), QUrl()).isEmpty());
     NonFatalErrorRecorder::install(nullptr);
-    EXPECT_EQ(errors->descriptions, QStringList{QStringLiteral("Null URL in operation FileUtil:createDirectory")});
+    EXPECT_EQ(errors->descriptions,
+              QStringList{QStringLiteral("Null URL in operation FileUtil:createDirectory")});
 }
 
 TEST(FileUtil, TheTimeStampedNameUsesTheLocalTimeOfTheWallClock)
@@ -317,7 +323,8 @@ TEST(FileUtil, ConcurrentRequestsShareOneRunFolderAndGetFoldersOfTheirOwn)
         }
     }
     EXPECT_EQ(folders.size(), Threads * PerThread);
-    EXPECT_EQ(QDir(programFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{FileUtil::uniqueCorvexSession()});
+    EXPECT_EQ(QDir(programFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+              QStringList{FileUtil::uniqueCorvexSession()});
 }
 
 TEST(FileUtilCleaning, AStaleRunWithoutALockFileOrWithALinkForItIsRemoved)
@@ -356,8 +363,11 @@ TEST(FileUtilCleaning, APrivateTemporaryFolderThatIsASymbolicLinkIsRefused)
     EXPECT_TRUE(FileUtil::temporaryDirectoryForFile().isEmpty());
     EXPECT_TRUE(FileUtil::temporaryURLForFileName(QStringLiteral("x.pdf")).isEmpty());
     clean();
-    EXPECT_EQ(readFile(elsewhere + QStringLiteral("/corvex_temp/victim/file.txt")), QByteArray("not ours to remove"));
-    EXPECT_EQ(QDir(elsewhere + QStringLiteral("/corvex_temp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-              QStringList{QStringLiteral("victim")});
-    EXPECT_TRUE(log.contains(QStringLiteral("symbolic link"))) << log.lines().join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(readFile(elsewhere + QStringLiteral("/corvex_temp/victim/file.txt")),
+              QByteArray("not ours to remove"));
+    EXPECT_EQ(
+        QDir(elsewhere + QStringLiteral("/corvex_temp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+        QStringList{QStringLiteral("victim")});
+    EXPECT_TRUE(log.contains(QStringLiteral("symbolic link")))
+        << log.lines().join(QLatin1Char('\n')).toStdString();
 }

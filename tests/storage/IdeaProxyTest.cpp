@@ -1,3 +1,4 @@
+#include "storage/IdeaProxy.h"
 #include "model/ColorTheme.h"
 #include "model/Globals.h"
 #include "model/Idea.h"
@@ -9,7 +10,6 @@
 #include "platform/core/KeyedArchiver.h"
 #include "platform/core/KeyedUnarchiver.h"
 #include "storage/IdeaDocument.h"
-#include "storage/IdeaProxy.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -50,7 +50,8 @@ ColorPtr color(const char* name)
 std::shared_ptr<IdeaDocument> makeDocument(const QString& fileName = QStringLiteral("id1796638500_1.crvx"))
 {
     auto doc = IdeaDocument::initWithFileName(fileName, IdeaDocument::TemporaryLocation);
-    IdeaPtr root = Idea::initWithText(QStringLiteral("Plans for the garden"), QStringLiteral("id1796638500_1"));
+    IdeaPtr root =
+        Idea::initWithText(QStringLiteral("Plans for the garden"), QStringLiteral("id1796638500_1"));
     root->setColor(color("green0"));
     root->setNote(QStringLiteral("water daily"));
     root->setIconImage(IconImage::initWithName(QStringLiteral("grinning face"), QStringLiteral("Smileys"),
@@ -79,7 +80,9 @@ CodedValue readJson(const QByteArray& json)
 
 QString dumpScript()
 {
-    return QFileInfo(QStringLiteral(__FILE__)).absoluteDir().absoluteFilePath(QStringLiteral("../data/gen/dump_keyed_archive.py"));
+    return QFileInfo(QStringLiteral(__FILE__))
+        .absoluteDir()
+        .absoluteFilePath(QStringLiteral("../data/gen/dump_keyed_archive.py"));
 }
 
 // What plistlib finds in an archive: "$top" with every reference resolved (see the script).
@@ -214,7 +217,8 @@ TEST(IdeaProxySummary, ChangingTheLocationRebuildsTheIdentifierAndComplainsAbout
     test::LogCapture log;
     proxy->changeLocation(IdeaDocument::TemporaryLocation);
     EXPECT_EQ(proxy->docIdentifier(), QStringLiteral("temp:/id3_3.crvx")) << "it goes on";
-    EXPECT_EQ(log.count(QStringLiteral("-[IdeaProxy changeLocation:]")), 1) << log.lines().join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(log.count(QStringLiteral("-[IdeaProxy changeLocation:]")), 1)
+        << log.lines().join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(log.contains(QStringLiteral("ERROR: Assertion failure, line: ")));
 }
 
@@ -222,9 +226,12 @@ TEST(IdeaProxySummary, FileNamesComeFromTheTextAfterTheFirstLocationSeparator)
 {
     EXPECT_EQ(IdeaProxy::fileNameFromURLLikeString(QStringLiteral("iCloud:/Documents/Maps/id1_1.crvx")),
               QStringLiteral("id1_1.crvx"));
-    EXPECT_EQ(IdeaProxy::fileNameFromURLLikeString(QStringLiteral("temp:/id1_1.crvx")), QStringLiteral("id1_1.crvx"));
-    EXPECT_EQ(IdeaProxy::fileNameFromURLLikeString(QStringLiteral("file:///home/u/maps/a.crvx")), QStringLiteral("a.crvx"));
-    EXPECT_EQ(IdeaProxy::fileNameFromURLLikeString(QStringLiteral("plain.crvx")), QStringLiteral("plain.crvx"));
+    EXPECT_EQ(IdeaProxy::fileNameFromURLLikeString(QStringLiteral("temp:/id1_1.crvx")),
+              QStringLiteral("id1_1.crvx"));
+    EXPECT_EQ(IdeaProxy::fileNameFromURLLikeString(QStringLiteral("file:///home/u/maps/a.crvx")),
+              QStringLiteral("a.crvx"));
+    EXPECT_EQ(IdeaProxy::fileNameFromURLLikeString(QStringLiteral("plain.crvx")),
+              QStringLiteral("plain.crvx"));
     EXPECT_EQ(IdeaProxy::fileNameFromURLLikeString(QStringLiteral("dir/sub/")), QStringLiteral("sub"));
     EXPECT_EQ(IdeaProxy::fileNameFromURLLikeString(QStringLiteral("a:/b:/c")), QStringLiteral("c"));
     EXPECT_TRUE(IdeaProxy::fileNameFromURLLikeString(QString()).isNull());
@@ -258,11 +265,13 @@ TEST(IdeaProxySummary, TheDescriptionNamesTheDocumentAndTheTextOrTheType)
     IdeaProxyPtr proxy = IdeaProxy::init();
     proxy->setDocIdentifier(QStringLiteral("temp:/a.crvx"));
     proxy->setIdeaType(IdeaTypeImage);
-    EXPECT_EQ(proxy->description(), QStringLiteral("<IdeaProxy (NO DOC) id=temp:/a.crvx desc=(type=IdeaTypeImage)>"));
+    EXPECT_EQ(proxy->description(),
+              QStringLiteral("<IdeaProxy (NO DOC) id=temp:/a.crvx desc=(type=IdeaTypeImage)>"));
     proxy->setText(QStringLiteral("Root"));
     proxy->doc();
     EXPECT_EQ(proxy->description(), QStringLiteral("<IdeaProxy id=temp:/a.crvx desc=(Root)>"));
-    EXPECT_EQ(IdeaProxy::init()->description(), QStringLiteral("<IdeaProxy (NO DOC) id=(null) desc=(type=IdeaTypeUndefined)>"));
+    EXPECT_EQ(IdeaProxy::init()->description(),
+              QStringLiteral("<IdeaProxy (NO DOC) id=(null) desc=(type=IdeaTypeUndefined)>"));
 }
 
 // --- Coding -------------------------------------------------------------------------------------
@@ -273,19 +282,23 @@ TEST(IdeaProxyCoding, TheJsonCoderWritesTheKeysWithThePictureAsImage)
     JSONEncoder encoder;
     ASSERT_TRUE(encoder.encodeTopObject(proxy)) << encoder.errorString().toStdString();
     const Value& json = encoder.finalJSONObject();
-    EXPECT_EQ(json.toDictionary().keys(),
-              (QStringList{QStringLiteral("filename"), QStringLiteral("identifier"), QStringLiteral("text"),
-                           QStringLiteral("color"), QStringLiteral("image"), QStringLiteral("dateCreated"),
-                           QStringLiteral("dateModified"), QStringLiteral("itemCount"), QStringLiteral("iconImage"),
-                           QStringLiteral("hasNote"), QStringLiteral("hasWebLink"), QStringLiteral("ideaType")}));
+    EXPECT_EQ(
+        json.toDictionary().keys(),
+        (QStringList{QStringLiteral("filename"), QStringLiteral("identifier"), QStringLiteral("text"),
+                     QStringLiteral("color"), QStringLiteral("image"), QStringLiteral("dateCreated"),
+                     QStringLiteral("dateModified"), QStringLiteral("itemCount"), QStringLiteral("iconImage"),
+                     QStringLiteral("hasNote"), QStringLiteral("hasWebLink"), QStringLiteral("ideaType")}));
     EXPECT_EQ(json.value(QStringLiteral("filename")).toString(), QStringLiteral("id1796638500_1.crvx"));
     EXPECT_EQ(json.value(QStringLiteral("color")).toString(), QStringLiteral("green0"));
-    EXPECT_EQ(QByteArray::fromBase64(json.value(QStringLiteral("image")).toString().toLatin1()), proxy->image().pngData());
-    EXPECT_EQ(json.value(QStringLiteral("dateCreated")).toString(), QStringLiteral("2026-12-01 09:30:00 GMT"));
+    EXPECT_EQ(QByteArray::fromBase64(json.value(QStringLiteral("image")).toString().toLatin1()),
+              proxy->image().pngData());
+    EXPECT_EQ(json.value(QStringLiteral("dateCreated")).toString(),
+              QStringLiteral("2026-12-01 09:30:00 GMT"));
     EXPECT_TRUE(json.value(QStringLiteral("hasNote")).isBool());
     EXPECT_EQ(json.value(QStringLiteral("itemCount")).toInteger(), 3);
     EXPECT_EQ(json.value(QStringLiteral("ideaType")).toInteger(), 1);
-    EXPECT_EQ(json.value(QStringLiteral("iconImage")).value(QStringLiteral("name")).toString(), QStringLiteral("grinning face"));
+    EXPECT_EQ(json.value(QStringLiteral("iconImage")).value(QStringLiteral("name")).toString(),
+              QStringLiteral("grinning face"));
 }
 
 TEST(IdeaProxyCoding, AJsonRoundTripGivesTheSummaryBackWithItsPicture)
@@ -356,7 +369,8 @@ TEST(IdeaProxyCoding, EachKindOfDecoderReadsThePictureOnlyUnderItsOwnKey)
     IdeaProxy::registerCodable();
     const QByteArray png = picture().pngData();
     // JSON holding only "image2": no picture for the JSON decoder.
-    const QByteArray json = "{\"ideaProxy\":{\"text\":\"t\",\"ideaType\":2,\"image2\":\"" + png.toBase64() + "\"}}";
+    const QByteArray json =
+        "{\"ideaProxy\":{\"text\":\"t\",\"ideaType\":2,\"image2\":\"" + png.toBase64() + "\"}}";
     const auto fromJson = readJson(json).objectAs<IdeaProxy>();
     ASSERT_TRUE(fromJson);
     EXPECT_FALSE(fromJson->image().hasImage());
@@ -392,7 +406,10 @@ TEST(IdeaProxyCoding, AnICloudIdentifierTravelsAsItsFileNameUntilTheLocationIsGi
     proxy->setDocIdentifier(QStringLiteral("iCloud:/Documents/id1796638500_1.crvx"));
     JSONEncoder encoder;
     ASSERT_TRUE(encoder.encodeObject(proxy));
-    EXPECT_EQ(encoder.finalJSONObject().value(QStringLiteral("ideaProxy")).value(QStringLiteral("filename")).toString(),
+    EXPECT_EQ(encoder.finalJSONObject()
+                  .value(QStringLiteral("ideaProxy"))
+                  .value(QStringLiteral("filename"))
+                  .toString(),
               QStringLiteral("id1796638500_1.crvx"));
     const auto read = readJson(*encoder.data()).objectAs<IdeaProxy>();
     ASSERT_TRUE(read);
@@ -420,9 +437,13 @@ TEST(IdeaProxyCoding, AMissingCreationDateIsTheModificationDateOnBothSides)
     proxy->setDateModified(utc(2026, 12, 7, 10, 15));
     JSONEncoder encoder;
     ASSERT_TRUE(encoder.encodeObject(proxy));
-    EXPECT_EQ(encoder.finalJSONObject().value(QStringLiteral("ideaProxy")).value(QStringLiteral("dateCreated")).toString(),
+    EXPECT_EQ(encoder.finalJSONObject()
+                  .value(QStringLiteral("ideaProxy"))
+                  .value(QStringLiteral("dateCreated"))
+                  .toString(),
               QStringLiteral("2026-12-07 10:15:00 GMT"));
-    const auto read = readJson("{\"ideaProxy\":{\"dateModified\":\"2026-12-07 10:15:00 GMT\"}}").objectAs<IdeaProxy>();
+    const auto read =
+        readJson("{\"ideaProxy\":{\"dateModified\":\"2026-12-07 10:15:00 GMT\"}}").objectAs<IdeaProxy>();
     ASSERT_TRUE(read);
     EXPECT_EQ(read->dateCreated(), utc(2026, 12, 7, 10, 15));
 }
@@ -457,7 +478,8 @@ TEST(IdeaProxyCoding, TheTypeOfOldDataIsInferredFromWhatTheSummaryHolds)
 TEST(IdeaProxyCoding, AnUnknownColourNameOrUnreadablePictureBytesLeaveNothing)
 {
     const auto read =
-        readJson("{\"ideaProxy\":{\"text\":\"t\",\"color\":\"mauve\",\"image\":\"bm90IGEgcGljdHVyZQ==\"}}").objectAs<IdeaProxy>();
+        readJson("{\"ideaProxy\":{\"text\":\"t\",\"color\":\"mauve\",\"image\":\"bm90IGEgcGljdHVyZQ==\"}}")
+            .objectAs<IdeaProxy>();
     ASSERT_TRUE(read);
     EXPECT_FALSE(read->color());
     EXPECT_FALSE(read->image().hasImage());
@@ -489,11 +511,13 @@ TEST(IdeaProxyCoding, AKeyedArchiveOfProxiesLoadsInPlistlibWithTheExpectedKeys)
               Value(ValueArray{Value(QStringLiteral("IdeaProxy")), Value(QStringLiteral("NSObject"))}));
     QStringList keys = p.toDictionary().keys();
     keys.sort();
-    EXPECT_EQ(keys, (QStringList{QStringLiteral("$class"), QStringLiteral("$classes"), QStringLiteral("$uid"),
-                                 QStringLiteral("color"), QStringLiteral("dateCreated"), QStringLiteral("dateModified"),
-                                 QStringLiteral("filename"), QStringLiteral("hasNote"), QStringLiteral("hasWebLink"),
-                                 QStringLiteral("iconImage"), QStringLiteral("ideaType"), QStringLiteral("identifier"),
-                                 QStringLiteral("image2"), QStringLiteral("itemCount"), QStringLiteral("text")}));
+    EXPECT_EQ(
+        keys,
+        (QStringList{QStringLiteral("$class"), QStringLiteral("$classes"), QStringLiteral("$uid"),
+                     QStringLiteral("color"), QStringLiteral("dateCreated"), QStringLiteral("dateModified"),
+                     QStringLiteral("filename"), QStringLiteral("hasNote"), QStringLiteral("hasWebLink"),
+                     QStringLiteral("iconImage"), QStringLiteral("ideaType"), QStringLiteral("identifier"),
+                     QStringLiteral("image2"), QStringLiteral("itemCount"), QStringLiteral("text")}));
     EXPECT_EQ(p.value(QStringLiteral("filename")).toString(), QStringLiteral("id1796638500_1.crvx"));
     EXPECT_EQ(p.value(QStringLiteral("text")).toString(), QStringLiteral("Plans for the garden"));
     EXPECT_EQ(p.value(QStringLiteral("color")).toString(), QStringLiteral("green0"));
@@ -506,10 +530,13 @@ TEST(IdeaProxyCoding, AKeyedArchiveOfProxiesLoadsInPlistlibWithTheExpectedKeys)
     EXPECT_EQ(p.value(QStringLiteral("dateCreated")).value(QStringLiteral("$date")).toReal(), created);
     const Value& image2 = p.value(QStringLiteral("image2"));
     EXPECT_EQ(image2.value(QStringLiteral("$class")).toString(), QStringLiteral("PortableImage"));
-    EXPECT_EQ(QByteArray::fromBase64(image2.value(QStringLiteral("$0")).value(QStringLiteral("$data")).toString().toLatin1()),
+    EXPECT_EQ(QByteArray::fromBase64(
+                  image2.value(QStringLiteral("$0")).value(QStringLiteral("$data")).toString().toLatin1()),
               first->image().pngData());
-    EXPECT_EQ(p.value(QStringLiteral("iconImage")).value(QStringLiteral("$class")).toString(), QStringLiteral("IconImage"));
-    EXPECT_EQ(p.value(QStringLiteral("iconImage")).value(QStringLiteral("name")).toString(), QStringLiteral("grinning face"));
+    EXPECT_EQ(p.value(QStringLiteral("iconImage")).value(QStringLiteral("$class")).toString(),
+              QStringLiteral("IconImage"));
+    EXPECT_EQ(p.value(QStringLiteral("iconImage")).value(QStringLiteral("name")).toString(),
+              QStringLiteral("grinning face"));
 
     const Value& q = list.at(1);
     EXPECT_FALSE(q.toDictionary().contains(QStringLiteral("text")));

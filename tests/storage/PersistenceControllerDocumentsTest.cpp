@@ -23,8 +23,7 @@ std::shared_ptr<IdeaDocument> newDocument(StorageLocation location, const QStrin
 
 // A document version the test back end hands out.
 class FakeVersion : public DocumentVersion
-{
-};
+{};
 
 } // namespace
 
@@ -87,7 +86,7 @@ TEST_F(PersistenceControllerDocuments, CreatingARegisteredTemporaryDocumentFails
     CompletionRecorder recorder;
     qint64 answer = -1;
     controller.createDocument(twin, expectCompletion<qint64>(recorder, QStringLiteral("create twin"),
-                                                            [&](qint64 t) { answer = t; }));
+                                                             [&](qint64 t) { answer = t; }));
     // A failure found before any work answers inside the call.
     EXPECT_EQ(recorder.callCount(QStringLiteral("create twin")), 1);
     EXPECT_EQ(answer, 0);
@@ -152,17 +151,20 @@ TEST_F(PersistenceControllerDocuments, LocalFileDocumentsAreServedByNothingAndFa
 
     CompletionRecorder recorder;
     controller.createDocument(document, expectCompletion<qint64>(recorder, QStringLiteral("create"),
-                                                                [](qint64 t) { EXPECT_EQ(t, 0); }));
+                                                                 [](qint64 t) { EXPECT_EQ(t, 0); }));
     controller.openDocument(document, expectCompletion<qint64>(recorder, QStringLiteral("open"),
-                                                              [](qint64 t) { EXPECT_EQ(t, 0); }));
-    controller.saveDocument(document, 1,
-                            expectCompletion<bool>(recorder, QStringLiteral("save"), [](bool ok) { EXPECT_FALSE(ok); }));
+                                                               [](qint64 t) { EXPECT_EQ(t, 0); }));
+    controller.saveDocument(
+        document, 1,
+        expectCompletion<bool>(recorder, QStringLiteral("save"), [](bool ok) { EXPECT_FALSE(ok); }));
     controller.releaseDocument(document, 1, recorder.expect<>(QStringLiteral("release")));
-    controller.deleteDocument(document->docIdentifier(), expectCompletion<bool>(recorder, QStringLiteral("delete"),
-                                                                               [](bool ok) { EXPECT_FALSE(ok); }));
-    controller.fetchRootIdea(document->docIdentifier(),
-                             expectCompletion<const IdeaPtr&>(recorder, QStringLiteral("fetch"),
-                                                              [](const IdeaPtr& root) { EXPECT_EQ(root, nullptr); }));
+    controller.deleteDocument(
+        document->docIdentifier(),
+        expectCompletion<bool>(recorder, QStringLiteral("delete"), [](bool ok) { EXPECT_FALSE(ok); }));
+    controller.fetchRootIdea(
+        document->docIdentifier(),
+        expectCompletion<const IdeaPtr&>(recorder, QStringLiteral("fetch"),
+                                         [](const IdeaPtr& root) { EXPECT_EQ(root, nullptr); }));
     EXPECT_TRUE(recorder.allCalled()) << "a location-1 failure was not answered inside the call";
     EXPECT_TRUE(recorder.verify());
     EXPECT_TRUE(controller.registeredDocuments().empty());
@@ -193,7 +195,8 @@ TEST_F(PersistenceControllerDocuments, ACloudDocumentGoesThroughItsWorkspaceAndI
     const qint64 token = create(document, 7);
     ASSERT_GT(token, 0);
     EXPECT_EQ(listener().events, QStringList{QStringLiteral("added %1 at 1").arg(identifier)});
-    EXPECT_EQ(identifiersOf(*controller.proxyListForLocation(kICloud)), (QStringList{existing[0], identifier}));
+    EXPECT_EQ(identifiersOf(*controller.proxyListForLocation(kICloud)),
+              (QStringList{existing[0], identifier}));
     EXPECT_TRUE(iCloud.storedDocuments().contains(identifier));
     EXPECT_EQ(iCloud.lastSavedProxyList(), (QStringList{existing[0], identifier}));
     EXPECT_FALSE(controller.documentKnown(identifier)) << "cloud documents are not registered";
@@ -245,19 +248,23 @@ TEST_F(PersistenceControllerDocuments, CloudOperationsWithoutAWorkspaceFailInsid
     auto document = newDocument(kDropbox, QStringLiteral("nowhere"));
 
     CompletionRecorder recorder;
-    controller.createDocument(document, 0, expectCompletion<qint64>(recorder, QStringLiteral("create"),
-                                                                   [](qint64 t) { EXPECT_EQ(t, 0); }));
+    controller.createDocument(
+        document, 0,
+        expectCompletion<qint64>(recorder, QStringLiteral("create"), [](qint64 t) { EXPECT_EQ(t, 0); }));
     controller.openDocument(document, expectCompletion<qint64>(recorder, QStringLiteral("open"),
-                                                              [](qint64 t) { EXPECT_EQ(t, 0); }));
-    controller.saveDocument(document, 3,
-                            expectCompletion<bool>(recorder, QStringLiteral("save"), [](bool ok) { EXPECT_FALSE(ok); }));
+                                                               [](qint64 t) { EXPECT_EQ(t, 0); }));
+    controller.saveDocument(
+        document, 3,
+        expectCompletion<bool>(recorder, QStringLiteral("save"), [](bool ok) { EXPECT_FALSE(ok); }));
     controller.releaseDocument(document, 3, recorder.expect<>(QStringLiteral("release")));
     controller.releaseDocument(document, 3); // no completion at all is fine too
-    controller.deleteDocument(document->docIdentifier(), expectCompletion<bool>(recorder, QStringLiteral("delete"),
-                                                                               [](bool ok) { EXPECT_FALSE(ok); }));
-    controller.fetchRootIdea(document->docIdentifier(),
-                             expectCompletion<const IdeaPtr&>(recorder, QStringLiteral("fetch"),
-                                                              [](const IdeaPtr& root) { EXPECT_EQ(root, nullptr); }));
+    controller.deleteDocument(
+        document->docIdentifier(),
+        expectCompletion<bool>(recorder, QStringLiteral("delete"), [](bool ok) { EXPECT_FALSE(ok); }));
+    controller.fetchRootIdea(
+        document->docIdentifier(),
+        expectCompletion<const IdeaPtr&>(recorder, QStringLiteral("fetch"),
+                                         [](const IdeaPtr& root) { EXPECT_EQ(root, nullptr); }));
     EXPECT_TRUE(recorder.allCalled());
     EXPECT_TRUE(recorder.verify());
     EXPECT_EQ(controller.findDocument(document->docIdentifier()), nullptr);
@@ -274,8 +281,8 @@ TEST_F(PersistenceControllerDocuments, TokensOfASlowBackEndArriveWhenItReplies)
     auto document = newDocument(kICloud, QStringLiteral("slow"));
     CompletionRecorder recorder;
     qint64 token = -1;
-    controller.createDocument(document, expectCompletion<qint64>(recorder, QStringLiteral("create"),
-                                                                [&](qint64 t) { token = t; }));
+    controller.createDocument(
+        document, expectCompletion<qint64>(recorder, QStringLiteral("create"), [&](qint64 t) { token = t; }));
     // The document is written and opened at once; the answer waits for the back end's delay.
     settle([&] { return document->filePresenter() != nullptr; });
     EXPECT_TRUE(iCloud.storedDocuments().contains(document->docIdentifier()));
@@ -300,8 +307,9 @@ TEST_F(PersistenceControllerDocuments, TokensOfASlowBackEndArriveWhenItReplies)
     iCloud.setDelay(TestFolderPersistenceState::Operation::Open, 1.0);
     CompletionRecorder openRecorder;
     qint64 opened = -1;
-    controller.openDocument(controller.findDocument(document->docIdentifier()),
-                            expectCompletion<qint64>(openRecorder, QStringLiteral("open"), [&](qint64 t) { opened = t; }));
+    controller.openDocument(
+        controller.findDocument(document->docIdentifier()),
+        expectCompletion<qint64>(openRecorder, QStringLiteral("open"), [&](qint64 t) { opened = t; }));
     settle([&] { return controller.findDocument(document->docIdentifier())->filePresenter() != nullptr; });
     EXPECT_EQ(openRecorder.callCount(QStringLiteral("open")), 0);
     time().advance(1.0);
@@ -327,14 +335,15 @@ TEST_F(PersistenceControllerDocuments, ConflictsAreHandledByTheProxysWorkspace)
 
     CompletionRecorder recorder;
     controller.handleConflictForProxy(iCloudProxy, expectCompletion<bool>(recorder, QStringLiteral("iCloud"),
-                                                                         [](bool ok) { EXPECT_TRUE(ok); }));
-    controller.handleConflictForProxy(dropboxProxy, expectCompletion<bool>(recorder, QStringLiteral("Dropbox"),
-                                                                          [](bool ok) { EXPECT_FALSE(ok); }));
+                                                                          [](bool ok) { EXPECT_TRUE(ok); }));
+    controller.handleConflictForProxy(
+        dropboxProxy,
+        expectCompletion<bool>(recorder, QStringLiteral("Dropbox"), [](bool ok) { EXPECT_FALSE(ok); }));
     // A proxy of a location without a workspace: NO at once.
     auto temporary = IdeaProxy::init();
     temporary->setDocIdentifier(QStringLiteral("temp:/id1_1.crvx"));
     controller.handleConflictForProxy(temporary, expectCompletion<bool>(recorder, QStringLiteral("temporary"),
-                                                                       [](bool ok) { EXPECT_FALSE(ok); }));
+                                                                        [](bool ok) { EXPECT_FALSE(ok); }));
     EXPECT_EQ(recorder.callCount(QStringLiteral("temporary")), 1);
     EXPECT_EQ(controller.findConflictingVersion(temporary), nullptr);
     EXPECT_TRUE(recorder.waitAll());
@@ -352,7 +361,8 @@ TEST_F(PersistenceControllerDocuments, LookupsFollowTheLocationOfTheIdentifier)
     ASSERT_EQ(published, QStringList{cloudIdentifier});
     ASSERT_TRUE(controller.findProxy(cloudIdentifier) != nullptr);
     EXPECT_EQ(controller.findDocument(cloudIdentifier), controller.findProxy(cloudIdentifier)->doc());
-    EXPECT_EQ(controller.documentForIdentifier(cloudIdentifier), controller.findProxy(cloudIdentifier)->doc());
+    EXPECT_EQ(controller.documentForIdentifier(cloudIdentifier),
+              controller.findProxy(cloudIdentifier)->doc());
     EXPECT_EQ(controller.documentForIdentifier(QStringLiteral("iCloud:/unlisted.crvx")), nullptr);
 
     // Temporary documents: the registered handle, else (only documentForIdentifier) a new one.

@@ -31,7 +31,8 @@ QStringList identifiersIn(const IdeaPtr& root)
 {
     QStringList identifiers;
     if (root)
-        root->traverseNaturally([&](const IdeaPtr& idea, qint64) { identifiers.append(idea->identifier()); }, 0);
+        root->traverseNaturally([&](const IdeaPtr& idea, qint64) { identifiers.append(idea->identifier()); },
+                                0);
     return identifiers;
 }
 
@@ -39,7 +40,8 @@ QStringList identifiersIn(const IdeaPtr& root)
 class MemoryAttachments : public AttachmentManager
 {
 public:
-    void storeAttachment(const ObjectID& attachment, const QByteArray& data, StoreCompletion completion) override
+    void storeAttachment(const ObjectID& attachment, const QByteArray& data,
+                         StoreCompletion completion) override
     {
         ++stores;
         if (failStores) {
@@ -68,8 +70,9 @@ protected:
     {
         CompletionRecorder recorder;
         bool answer = false;
-        controller().storeAttachment(attachment, data, location,
-                                     expectCompletion<bool>(recorder, QStringLiteral("store"), [&](bool ok) { answer = ok; }));
+        controller().storeAttachment(
+            attachment, data, location,
+            expectCompletion<bool>(recorder, QStringLiteral("store"), [&](bool ok) { answer = ok; }));
         EXPECT_TRUE(recorder.waitAll());
         return answer;
     }
@@ -78,9 +81,10 @@ protected:
     {
         CompletionRecorder recorder;
         QByteArray answer;
-        controller().fetchAttachment(attachment, location,
-                                     expectCompletion<const QByteArray&>(recorder, QStringLiteral("fetch"),
-                                                                         [&](const QByteArray& data) { answer = data; }));
+        controller().fetchAttachment(
+            attachment, location,
+            expectCompletion<const QByteArray&>(recorder, QStringLiteral("fetch"),
+                                                [&](const QByteArray& data) { answer = data; }));
         EXPECT_TRUE(recorder.waitAll());
         return answer;
     }
@@ -106,8 +110,9 @@ protected:
     {
         CompletionRecorder recorder;
         bool answer = false;
-        controller().copyIdeaBefore(idea, from, index, target,
-                                    expectCompletion<bool>(recorder, QStringLiteral("copy before"), [&](bool ok) { answer = ok; }));
+        controller().copyIdeaBefore(
+            idea, from, index, target,
+            expectCompletion<bool>(recorder, QStringLiteral("copy before"), [&](bool ok) { answer = ok; }));
         EXPECT_TRUE(recorder.waitAll());
         return answer;
     }
@@ -116,8 +121,9 @@ protected:
     {
         CompletionRecorder recorder;
         bool answer = false;
-        controller().copyIdeaInside(idea, from, index, target,
-                                    expectCompletion<bool>(recorder, QStringLiteral("copy inside"), [&](bool ok) { answer = ok; }));
+        controller().copyIdeaInside(
+            idea, from, index, target,
+            expectCompletion<bool>(recorder, QStringLiteral("copy inside"), [&](bool ok) { answer = ok; }));
         EXPECT_TRUE(recorder.waitAll());
         return answer;
     }
@@ -126,8 +132,9 @@ protected:
     {
         CompletionRecorder recorder;
         bool answer = false;
-        controller().moveIdeaBefore(idea, from, index, target,
-                                    expectCompletion<bool>(recorder, QStringLiteral("move before"), [&](bool ok) { answer = ok; }));
+        controller().moveIdeaBefore(
+            idea, from, index, target,
+            expectCompletion<bool>(recorder, QStringLiteral("move before"), [&](bool ok) { answer = ok; }));
         EXPECT_TRUE(recorder.waitAll());
         return answer;
     }
@@ -136,8 +143,9 @@ protected:
     {
         CompletionRecorder recorder;
         bool answer = false;
-        controller().moveIdeaInside(idea, from, index, target,
-                                    expectCompletion<bool>(recorder, QStringLiteral("move inside"), [&](bool ok) { answer = ok; }));
+        controller().moveIdeaInside(
+            idea, from, index, target,
+            expectCompletion<bool>(recorder, QStringLiteral("move inside"), [&](bool ok) { answer = ok; }));
         EXPECT_TRUE(recorder.waitAll());
         return answer;
     }
@@ -223,7 +231,8 @@ TEST_F(PersistenceControllerIdeas, CopyBeforeWithAMissingAttachmentStoresNoDocum
 TEST_F(PersistenceControllerIdeas, CopyInsideAddsAFreshCopyAsTheFirstChildOfTheTargetRoot)
 {
     start(true, false);
-    const QStringList documents = publishDocuments(kICloud, {QStringLiteral("first target"), QStringLiteral("second target")});
+    const QStringList documents =
+        publishDocuments(kICloud, {QStringLiteral("first target"), QStringLiteral("second target")});
     IdeaPtr idea = Idea::initWithText(QStringLiteral("dropped in"));
     ASSERT_TRUE(idea->addIdea(Idea::initWithText(QStringLiteral("its child"))));
     listener().events.clear();
@@ -232,8 +241,7 @@ TEST_F(PersistenceControllerIdeas, CopyInsideAddsAFreshCopyAsTheFirstChildOfTheT
 
     const IdeaPtr stored = backEnd(kICloud).storedTree(documents[1]);
     ASSERT_TRUE(stored != nullptr);
-    EXPECT_EQ(childTexts(stored),
-              (QStringList{"dropped in", "first child", "second child", "third child"}));
+    EXPECT_EQ(childTexts(stored), (QStringList{"dropped in", "first child", "second child", "third child"}));
     EXPECT_NE(stored->ideas().front()->identifier(), idea->identifier());
     EXPECT_EQ(childTexts(stored->ideas().front()), QStringList{QStringLiteral("its child")});
     EXPECT_EQ(listener().events, QStringList{QStringLiteral("updated ") + documents[1]});
@@ -250,7 +258,8 @@ TEST_F(PersistenceControllerIdeas, CopyInsideRefusesIndexesOutsideTheListAndLoca
 
     CompletionRecorder recorder;
     const auto refused = [&](const char* name) {
-        return expectCompletion<bool>(recorder, QString::fromLatin1(name), [name](bool ok) { EXPECT_FALSE(ok) << name; });
+        return expectCompletion<bool>(recorder, QString::fromLatin1(name),
+                                      [name](bool ok) { EXPECT_FALSE(ok) << name; });
     };
     const QString from = QStringLiteral("temp:/id1_1.crvx");
     controller.copyIdeaInside(idea, from, 2, kICloud, refused("index == count"));
@@ -266,17 +275,21 @@ TEST_F(PersistenceControllerIdeas, CopyInsideRefusesIndexesOutsideTheListAndLoca
 TEST_F(PersistenceControllerIdeas, AMoveDeletesTheSourceOnlyOnceTheTargetIsSaved)
 {
     start(true, false);
-    const QStringList documents = publishDocuments(kICloud, {QStringLiteral("source"), QStringLiteral("target")});
+    const QStringList documents =
+        publishDocuments(kICloud, {QStringLiteral("source"), QStringLiteral("target")});
     TestFolderPersistenceState& iCloud = backEnd(kICloud);
     iCloud.setDelay(Operation::Update, 2.0);
     const int updates = iCloud.callCount(Operation::Update);
 
     CompletionRecorder recorder;
     bool moved = false;
-    controller().moveIdeaInside(QStringLiteral("idb_1"), documents[0], 1, kICloud,
-                                expectCompletion<bool>(recorder, QStringLiteral("move"), [&](bool ok) { moved = ok; }));
+    controller().moveIdeaInside(
+        QStringLiteral("idb_1"), documents[0], 1, kICloud,
+        expectCompletion<bool>(recorder, QStringLiteral("move"), [&](bool ok) { moved = ok; }));
     // The target's save is written; its answer is held back by the back end.
-    ASSERT_TRUE(settle([&] { return childTexts(iCloud.storedTree(documents[1])).value(0) == QStringLiteral("second child"); }));
+    ASSERT_TRUE(settle([&] {
+        return childTexts(iCloud.storedTree(documents[1])).value(0) == QStringLiteral("second child");
+    }));
     EXPECT_EQ(iCloud.callCount(Operation::Update), updates + 1);
     EXPECT_EQ(recorder.callCount(QStringLiteral("move")), 0);
     EXPECT_TRUE(listener().linesStartingWith(QStringLiteral("updated")).isEmpty());
@@ -288,14 +301,16 @@ TEST_F(PersistenceControllerIdeas, AMoveDeletesTheSourceOnlyOnceTheTargetIsSaved
     EXPECT_EQ(identifiersIn(iCloud.storedTree(documents[0])), (QStringList{"idroot_1", "ida_1", "idc_1"}));
     EXPECT_EQ(childTexts(iCloud.storedTree(documents[1])),
               (QStringList{"second child", "first child", "second child", "third child"}));
-    EXPECT_EQ(listener().linesStartingWith(QStringLiteral("updated")),
-              (QStringList{QStringLiteral("updated ") + documents[1], QStringLiteral("updated ") + documents[0]}));
+    EXPECT_EQ(
+        listener().linesStartingWith(QStringLiteral("updated")),
+        (QStringList{QStringLiteral("updated ") + documents[1], QStringLiteral("updated ") + documents[0]}));
 }
 
 TEST_F(PersistenceControllerIdeas, AMoveWhoseTargetCannotBeStoredKeepsTheSource)
 {
     PersistenceController& controller = start(true, false);
-    const QStringList documents = publishDocuments(kICloud, {QStringLiteral("source"), QStringLiteral("target")});
+    const QStringList documents =
+        publishDocuments(kICloud, {QStringLiteral("source"), QStringLiteral("target")});
     TestFolderPersistenceState& iCloud = backEnd(kICloud);
     const QString sourceTree = dump(iCloud.storedTree(documents[0]));
     const QString targetTree = dump(iCloud.storedTree(documents[1]));
@@ -316,7 +331,8 @@ TEST_F(PersistenceControllerIdeas, AMoveWhoseTargetCannotBeStoredKeepsTheSource)
     // store it after all.
     EXPECT_EQ(childTexts(target->idea()), (QStringList{"first child", "second child", "third child"}));
     EXPECT_TRUE(save(target, editorToken));
-    EXPECT_EQ(childTexts(iCloud.storedTree(documents[1])), (QStringList{"first child", "second child", "third child"}));
+    EXPECT_EQ(childTexts(iCloud.storedTree(documents[1])),
+              (QStringList{"first child", "second child", "third child"}));
     release(target, editorToken);
 
     // Before: the new document cannot be created.
@@ -366,10 +382,12 @@ TEST_F(PersistenceControllerIdeas, MovingFromAnICloudDocumentItsListDoesNotKnowF
     const int opens = backEnd(kICloud).callCount(Operation::Open);
 
     CompletionRecorder recorder;
-    controller.moveIdeaBefore(QStringLiteral("idb_1"), QStringLiteral("iCloud:/unknown.crvx"), 0, kICloud,
-                              expectCompletion<bool>(recorder, QStringLiteral("unknown"), [](bool ok) { EXPECT_FALSE(ok); }));
-    controller.moveIdeaInside(QString(), QStringLiteral("iCloud:/doc2_1.crvx"), 0, kICloud,
-                              expectCompletion<bool>(recorder, QStringLiteral("no idea"), [](bool ok) { EXPECT_FALSE(ok); }));
+    controller.moveIdeaBefore(
+        QStringLiteral("idb_1"), QStringLiteral("iCloud:/unknown.crvx"), 0, kICloud,
+        expectCompletion<bool>(recorder, QStringLiteral("unknown"), [](bool ok) { EXPECT_FALSE(ok); }));
+    controller.moveIdeaInside(
+        QString(), QStringLiteral("iCloud:/doc2_1.crvx"), 0, kICloud,
+        expectCompletion<bool>(recorder, QStringLiteral("no idea"), [](bool ok) { EXPECT_FALSE(ok); }));
     EXPECT_TRUE(recorder.allCalled());
     EXPECT_TRUE(recorder.verify());
     EXPECT_EQ(backEnd(kICloud).callCount(Operation::Open), opens);
@@ -482,8 +500,9 @@ TEST_F(PersistenceControllerIdeas, AttachmentsAreStoredAndFetchedPerLocation)
     auto cloudDocument = IdeaDocument::initWithIdentifier(QStringLiteral("iCloud:/doc2_9.crvx"));
     CompletionRecorder recorder;
     QByteArray fetched;
-    cloudDocument->fetchAttachment(attachment, expectCompletion<QByteArray>(recorder, QStringLiteral("document fetch"),
-                                                                            [&](QByteArray data) { fetched = data; }));
+    cloudDocument->fetchAttachment(attachment,
+                                   expectCompletion<QByteArray>(recorder, QStringLiteral("document fetch"),
+                                                                [&](QByteArray data) { fetched = data; }));
     EXPECT_TRUE(recorder.waitAll());
     EXPECT_EQ(fetched, pictureBytes(5));
 }
@@ -497,16 +516,19 @@ TEST_F(PersistenceControllerIdeas, CopyingAttachmentsBetweenLocations)
 
     CompletionRecorder recorder;
     // Same location: YES at once, nothing copied.
-    controller.copyAttachments(root, source->docIdentifier(), kTemp,
-                               expectCompletion<bool>(recorder, QStringLiteral("same"), [](bool ok) { EXPECT_TRUE(ok); }));
+    controller.copyAttachments(
+        root, source->docIdentifier(), kTemp,
+        expectCompletion<bool>(recorder, QStringLiteral("same"), [](bool ok) { EXPECT_TRUE(ok); }));
     EXPECT_EQ(recorder.callCount(QStringLiteral("same")), 1);
     // No manager on the target side: NO at once.
-    controller.copyAttachments(root, source->docIdentifier(), kDropbox,
-                               expectCompletion<bool>(recorder, QStringLiteral("no target"), [](bool ok) { EXPECT_FALSE(ok); }));
+    controller.copyAttachments(
+        root, source->docIdentifier(), kDropbox,
+        expectCompletion<bool>(recorder, QStringLiteral("no target"), [](bool ok) { EXPECT_FALSE(ok); }));
     EXPECT_EQ(recorder.callCount(QStringLiteral("no target")), 1);
     // Into iCloud: both attachments of the tree.
-    controller.copyAttachments(root, source->docIdentifier(), kICloud,
-                               expectCompletion<bool>(recorder, QStringLiteral("copied"), [](bool ok) { EXPECT_TRUE(ok); }));
+    controller.copyAttachments(
+        root, source->docIdentifier(), kICloud,
+        expectCompletion<bool>(recorder, QStringLiteral("copied"), [](bool ok) { EXPECT_TRUE(ok); }));
     EXPECT_TRUE(recorder.waitAll());
     for (int seed : {1, 2})
         EXPECT_TRUE(QFileInfo::exists(attachmentPathIn(kICloud, attachmentFor(seed)))) << seed;
@@ -520,16 +542,18 @@ TEST_F(PersistenceControllerIdeas, CopyingASetOfAttachmentsStopsAtTheFirstFailur
 
     CompletionRecorder recorder;
     // An empty set answers YES without asking either side.
-    PersistenceController::copyAttachments({}, from, into,
-                                           expectCompletion<bool>(recorder, QStringLiteral("empty"), [](bool ok) { EXPECT_TRUE(ok); }));
+    PersistenceController::copyAttachments(
+        {}, from, into,
+        expectCompletion<bool>(recorder, QStringLiteral("empty"), [](bool ok) { EXPECT_TRUE(ok); }));
     EXPECT_EQ(recorder.callCount(QStringLiteral("empty")), 1);
     EXPECT_EQ(from->provides + from->stores + into->provides + into->stores, 0);
 
     // One attachment of three is missing at the source: NO, after at most the others.
     from->bytes.insert(attachmentFor(1).asString(), pictureBytes(1));
     from->bytes.insert(attachmentFor(2).asString(), pictureBytes(2));
-    PersistenceController::copyAttachments({attachmentFor(1), attachmentFor(2), attachmentFor(3)}, from, into,
-                                           expectCompletion<bool>(recorder, QStringLiteral("missing"), [](bool ok) { EXPECT_FALSE(ok); }));
+    PersistenceController::copyAttachments(
+        {attachmentFor(1), attachmentFor(2), attachmentFor(3)}, from, into,
+        expectCompletion<bool>(recorder, QStringLiteral("missing"), [](bool ok) { EXPECT_FALSE(ok); }));
     EXPECT_LE(from->provides, 3);
     EXPECT_LE(into->stores, 2);
     for (auto it = into->bytes.cbegin(); it != into->bytes.cend(); ++it)
@@ -538,8 +562,9 @@ TEST_F(PersistenceControllerIdeas, CopyingASetOfAttachmentsStopsAtTheFirstFailur
     // A refused store ends the copy too.
     into->failStores = true;
     into->stores = 0;
-    PersistenceController::copyAttachments({attachmentFor(1), attachmentFor(2)}, from, into,
-                                           expectCompletion<bool>(recorder, QStringLiteral("refused"), [](bool ok) { EXPECT_FALSE(ok); }));
+    PersistenceController::copyAttachments(
+        {attachmentFor(1), attachmentFor(2)}, from, into,
+        expectCompletion<bool>(recorder, QStringLiteral("refused"), [](bool ok) { EXPECT_FALSE(ok); }));
     EXPECT_EQ(into->stores, 1);
     EXPECT_TRUE(recorder.waitAll());
 }
@@ -557,8 +582,9 @@ TEST_F(PersistenceControllerIdeas, ManagersThatAnswerInsideTheCallDoNotDeepenThe
         from->bytes.insert(attachment.asString(), QByteArray::number(i));
     }
     CompletionRecorder recorder;
-    PersistenceController::copyAttachments(attachments, from, into,
-                                           expectCompletion<bool>(recorder, QStringLiteral("copy"), [](bool ok) { EXPECT_TRUE(ok); }));
+    PersistenceController::copyAttachments(
+        attachments, from, into,
+        expectCompletion<bool>(recorder, QStringLiteral("copy"), [](bool ok) { EXPECT_TRUE(ok); }));
     EXPECT_EQ(recorder.callCount(QStringLiteral("copy")), 1);
     EXPECT_EQ(into->bytes.size(), count);
 }

@@ -121,7 +121,8 @@ protected:
     // A payload file with smallTree(rootText) and fixed dates.
     QUrl payloadFile(const QString& rootText)
     {
-        auto payload = IdeaDocumentDataObject::payloadForWriting(smallTree(rootText), payloadCreated, payloadModified);
+        auto payload =
+            IdeaDocumentDataObject::payloadForWriting(smallTree(rootText), payloadCreated, payloadModified);
         const auto json = payload->jsonData();
         EXPECT_TRUE(json.ok());
         const QString path = testDir() + QStringLiteral("/import-%1.json").arg(++mFiles);
@@ -135,11 +136,11 @@ protected:
     {
         CompletionRecorder recorder;
         Stored stored;
-        controller().importAndStoreDocument(
-            url, expectCompletion<const IdeaPtr&, const QString&>(recorder, QStringLiteral("import and store"),
-                                                                  [&](const IdeaPtr& idea, const QString& identifier) {
-                                                                      stored = {idea, identifier};
-                                                                  }));
+        controller().importAndStoreDocument(url, expectCompletion<const IdeaPtr&, const QString&>(
+                                                     recorder, QStringLiteral("import and store"),
+                                                     [&](const IdeaPtr& idea, const QString& identifier) {
+                                                         stored = {idea, identifier};
+                                                     }));
         EXPECT_TRUE(recorder.waitAll());
         return stored;
     }
@@ -161,8 +162,9 @@ protected:
         CompletionRecorder recorder;
         Stored stored;
         auto completion = expectCompletion<const IdeaPtr&, const QString&>(
-            recorder, QStringLiteral("image"),
-            [&](const IdeaPtr& idea, const QString& identifier) { stored = {idea, identifier}; });
+            recorder, QStringLiteral("image"), [&](const IdeaPtr& idea, const QString& identifier) {
+                stored = {idea, identifier};
+            });
         if (throughImportIdea)
             controller().importIdea(image, completion);
         else
@@ -178,8 +180,9 @@ protected:
         controller().importAndStoreIdea(
             idea, from,
             expectCompletion<const IdeaPtr&, const QString&>(
-                recorder, QStringLiteral("idea"),
-                [&](const IdeaPtr& i, const QString& identifier) { stored = {i, identifier}; }));
+                recorder, QStringLiteral("idea"), [&](const IdeaPtr& i, const QString& identifier) {
+                    stored = {i, identifier};
+                }));
         EXPECT_TRUE(recorder.waitAll());
         return stored;
     }
@@ -204,7 +207,8 @@ TEST_F(PersistenceControllerImport, ADocumentFileBecomesATemporaryDocumentWithIt
     const Stored stored = importAndStoreDocument(payloadFile(QStringLiteral("imported root")));
     ASSERT_TRUE(stored.idea != nullptr);
     EXPECT_EQ(stored.idea->text(), QStringLiteral("imported root"));
-    EXPECT_NE(stored.idea->identifier(), QStringLiteral("idroot_1")) << "the import kept the file's identifiers";
+    EXPECT_NE(stored.idea->identifier(), QStringLiteral("idroot_1"))
+        << "the import kept the file's identifiers";
     EXPECT_EQ(IdeaDocument::locationFromIdentifier(stored.docIdentifier), kTemp);
     EXPECT_TRUE(stored.docIdentifier.startsWith(QStringLiteral("temp:/")));
     EXPECT_TRUE(controller.documentKnown(stored.docIdentifier));
@@ -222,7 +226,8 @@ TEST_F(PersistenceControllerImport, ADocumentFileBecomesATemporaryDocumentWithIt
     release(document, token);
 
     for (int seed : {1, 2})
-        EXPECT_EQ(fileBytes(TempLocationManager::attachmentURL(attachmentFor(seed)).toLocalFile()), pictureBytes(seed))
+        EXPECT_EQ(fileBytes(TempLocationManager::attachmentURL(attachmentFor(seed)).toLocalFile()),
+                  pictureBytes(seed))
             << "attachment " << seed;
 }
 
@@ -237,8 +242,9 @@ TEST_F(PersistenceControllerImport, ImportingIntoACloudLocationStoresTheAttachme
     const auto payload = importDocument(payloadFile(QStringLiteral("for iCloud")), kICloud);
     ASSERT_TRUE(payload != nullptr);
     EXPECT_EQ(payload->idea()->text(), QStringLiteral("for iCloud"));
-    EXPECT_EQ(fileBytes(backEnd(kICloud).attachmentsFolder() + QLatin1Char('/') + attachmentFor(3).asString()),
-              pictureBytes(3));
+    EXPECT_EQ(
+        fileBytes(backEnd(kICloud).attachmentsFolder() + QLatin1Char('/') + attachmentFor(3).asString()),
+        pictureBytes(3));
     EXPECT_FALSE(QFileInfo::exists(TempLocationManager::attachmentURL(attachmentFor(3)).toLocalFile()));
     // Importing stores no document by itself.
     EXPECT_TRUE(controller.proxyListForLocation(kICloud)->empty());
@@ -280,7 +286,8 @@ TEST_F(PersistenceControllerImport, FailedImportsGiveNothing)
     EXPECT_EQ(importAndStoreDocument(QUrl::fromLocalFile(garbage)).idea, nullptr);
 
     // An attachment the location refuses (not an attachment name): the import fails.
-    importer->attachments = {{ObjectID(QStringLiteral("../../escape"), QStringLiteral("png")), pictureBytes(4)}};
+    importer->attachments = {
+        {ObjectID(QStringLiteral("../../escape"), QStringLiteral("png")), pictureBytes(4)}};
     const Stored refused = importAndStoreDocument(url);
     EXPECT_EQ(refused.idea, nullptr);
     EXPECT_TRUE(refused.docIdentifier.isNull());
@@ -301,7 +308,8 @@ TEST_F(PersistenceControllerImport, AnImporterWorkingOnAnotherThreadIsAnsweredOn
     EXPECT_FALSE(importer->importerThreadWasMain.load());
     ASSERT_TRUE(payload != nullptr);
     for (int seed : {5, 6})
-        EXPECT_EQ(fileBytes(backEnd(kICloud).attachmentsFolder() + QLatin1Char('/') + attachmentFor(seed).asString()),
+        EXPECT_EQ(fileBytes(backEnd(kICloud).attachmentsFolder() + QLatin1Char('/') +
+                            attachmentFor(seed).asString()),
                   pictureBytes(seed));
     const Stored stored = importAndStoreDocument(payloadFile(QStringLiteral("threaded, stored")));
     ASSERT_TRUE(stored.idea != nullptr);
@@ -343,8 +351,9 @@ TEST_F(PersistenceControllerImport, AnIdeaOfACloudDocumentIsStoredAsATemporaryDo
     PersistenceController& controller = start(true, false);
     const QStringList documents = publishDocuments(kICloud, {QStringLiteral("cloud source")});
     CompletionRecorder recorder;
-    controller.storeAttachment(attachmentFor(7), pictureBytes(7), kICloud,
-                               expectCompletion<bool>(recorder, QStringLiteral("store"), [](bool ok) { EXPECT_TRUE(ok); }));
+    controller.storeAttachment(
+        attachmentFor(7), pictureBytes(7), kICloud,
+        expectCompletion<bool>(recorder, QStringLiteral("store"), [](bool ok) { EXPECT_TRUE(ok); }));
     ASSERT_TRUE(recorder.waitAll());
 
     IdeaPtr idea = fetchIdea(QStringLiteral("idb_1"), documents[0]);

@@ -64,14 +64,16 @@ TEST_F(PersistenceControllerListeners, ListenersHearTheWorkspaceEventsInTheOrder
 
     // A document the list does not have, one it has, and one gone: each heard as a copy.
     const QString newcomer = iCloud.docIdentifierForFileName(QStringLiteral("newcomer.crvx"));
-    const IdeaProxyPtr appended = iCloud.replaceDocumentRemotely(newcomer, smallTree(QStringLiteral("newcomer")));
-    const IdeaProxyPtr replaced = iCloud.replaceDocumentRemotely(documents[0], smallTree(QStringLiteral("changed")));
+    const IdeaProxyPtr appended =
+        iCloud.replaceDocumentRemotely(newcomer, smallTree(QStringLiteral("newcomer")));
+    const IdeaProxyPtr replaced =
+        iCloud.replaceDocumentRemotely(documents[0], smallTree(QStringLiteral("changed")));
     iCloud.deleteDocumentRemotely(newcomer);
     time().runDue();
     const QStringList expected = {
-        "first: appended " + newcomer,       "second: appended " + newcomer,       "first: appended " + newcomer,
-        "first: updated " + documents[0],    "second: updated " + documents[0],    "first: updated " + documents[0],
-        "first: deleted " + newcomer,        "second: deleted " + newcomer,        "first: deleted " + newcomer,
+        "first: appended " + newcomer,    "second: appended " + newcomer,    "first: appended " + newcomer,
+        "first: updated " + documents[0], "second: updated " + documents[0], "first: updated " + documents[0],
+        "first: deleted " + newcomer,     "second: deleted " + newcomer,     "first: deleted " + newcomer,
     };
     EXPECT_EQ(log, expected);
     ASSERT_EQ(first->proxies.size(), 4u);
@@ -169,7 +171,8 @@ TEST_F(PersistenceControllerListeners, ListenersChangedDuringACallbackDoNotDistu
         if (line.contains(QStringLiteral("batch")))
             batches.append(line);
     }
-    EXPECT_EQ(batches, (QStringList{"changer: batch 2", "removed: batch 2", "changer: batch 2", "added: batch 2"}))
+    EXPECT_EQ(batches,
+              (QStringList{"changer: batch 2", "removed: batch 2", "changer: batch 2", "added: batch 2"}))
         << log.join(QLatin1Char('\n')).toStdString();
 }
 
@@ -178,8 +181,8 @@ TEST_F(PersistenceControllerListeners, ListenersChangedDuringACallbackDoNotDistu
 TEST_F(PersistenceControllerListeners, SearchesAnswerTheListenersWithTheirLocationAndRequest)
 {
     PersistenceController& controller = start(true, true);
-    const QStringList documents =
-        publishDocuments(kICloud, {QStringLiteral("Alpha root"), QStringLiteral("beta root"), QStringLiteral("gamma alpha")});
+    const QStringList documents = publishDocuments(
+        kICloud, {QStringLiteral("Alpha root"), QStringLiteral("beta root"), QStringLiteral("gamma alpha")});
     publishDocuments(kDropbox, {QStringLiteral("alpha in Dropbox")});
 
     const qint64 request = controller.nextSearchRequestID();
@@ -221,8 +224,8 @@ TEST_F(PersistenceControllerListeners, ASearchOfALocationWithoutAWorkspaceLogsAn
     const qint64 request = controller.nextSearchRequestID();
     controller.startSearch(QStringLiteral("anything"), kDropbox, request);
     controller.startSearch(QStringLiteral("anything"), kTemp, controller.nextSearchRequestID());
-    EXPECT_EQ(log.count(QStringLiteral(
-                  "ERROR: Assertion failure, line: 730 -[PersistenceController startSearch:inLocation:requestIdentifier:inLazyMode:]")),
+    EXPECT_EQ(log.count(QStringLiteral("ERROR: Assertion failure, line: 730 -[PersistenceController "
+                                       "startSearch:inLocation:requestIdentifier:inLazyMode:]")),
               2)
         << log.lines().join(QLatin1Char('\n')).toStdString();
     controller.killSearch(request, kDropbox);
@@ -278,7 +281,8 @@ TEST_F(PersistenceControllerListeners, AScreensSearchDuringAWorkspaceRefreshIsAn
     // read all three, a second each.
     std::vector<IdeaProxyPtr> proxies;
     for (int i = 0; i < documents.size(); ++i)
-        proxies.push_back(iCloud.writeDocumentFile(documents[i], smallTree(QStringLiteral("changed %1").arg(i))));
+        proxies.push_back(
+            iCloud.writeDocumentFile(documents[i], smallTree(QStringLiteral("changed %1").arg(i))));
     for (const auto& proxy : proxies)
         proxy->setItemCount(proxy->itemCount() + 1); // a changed summary: the cache entries go
     iCloud.setDelay(Operation::Open, 1.0);
@@ -320,5 +324,6 @@ TEST_F(PersistenceControllerListeners, FindProxyLooksInTheCompleteListOfTheIdent
     EXPECT_EQ(proxy->docIdentifier(), documents[0]);
     EXPECT_EQ(controller.findProxy(QStringLiteral("iCloud:/other.crvx")), nullptr);
     EXPECT_EQ(controller.findProxy(QStringLiteral("dropbox:/doc2_1.crvx")), nullptr);
-    EXPECT_EQ(controller.findProxy(storedTemporaryDocument(QStringLiteral("temp"))->docIdentifier()), nullptr);
+    EXPECT_EQ(controller.findProxy(storedTemporaryDocument(QStringLiteral("temp"))->docIdentifier()),
+              nullptr);
 }

@@ -209,7 +209,8 @@ TEST_F(PersistenceControllerLocations, AttachmentManagersAndTemporaryURLsFollowT
 {
     PersistenceController& controller = start(true, false);
 
-    EXPECT_TRUE(std::dynamic_pointer_cast<TempLocationManager>(controller.attachmentManagerForLocation(kTemp)));
+    EXPECT_TRUE(
+        std::dynamic_pointer_cast<TempLocationManager>(controller.attachmentManagerForLocation(kTemp)));
     EXPECT_EQ(controller.attachmentManagerForLocation(kICloud),
               std::static_pointer_cast<AttachmentManager>(controller.workspaceForLocation(kICloud)));
     EXPECT_EQ(controller.attachmentManagerForLocation(kDropbox), nullptr);
@@ -218,22 +219,23 @@ TEST_F(PersistenceControllerLocations, AttachmentManagersAndTemporaryURLsFollowT
 
     LogCapture log;
     const QUrl url = controller.urlForLocalOrTempFileWithDocIdentifer(QStringLiteral("temp:/id5_1.crvx"));
-    EXPECT_EQ(url.toLocalFile(), TempLocationManager::baseDocURL().toLocalFile() + QStringLiteral("/id5_1.crvx"));
+    EXPECT_EQ(url.toLocalFile(),
+              TempLocationManager::baseDocURL().toLocalFile() + QStringLiteral("/id5_1.crvx"));
     EXPECT_FALSE(log.contains(QStringLiteral("Assertion failure")));
 
     for (const QString& other : {QStringLiteral("iCloud:/id5_1.crvx"), QStringLiteral("dropbox:/id5_1.crvx"),
                                  QStringLiteral("file:///tmp/id5_1.crvx")}) {
         log.clear();
         EXPECT_TRUE(controller.urlForLocalOrTempFileWithDocIdentifer(other).isEmpty()) << other.toStdString();
-        EXPECT_EQ(log.count(QStringLiteral(
-                      "ERROR: Assertion failure, line: 219 -[PersistenceController urlForLocalOrTempFileWithDocIdentifer:]")),
+        EXPECT_EQ(log.count(QStringLiteral("ERROR: Assertion failure, line: 219 -[PersistenceController "
+                                           "urlForLocalOrTempFileWithDocIdentifer:]")),
                   1)
             << other.toStdString() << "\n"
             << log.lines().join(QLatin1Char('\n')).toStdString();
     }
     // Paths from saved state or drag payloads never leave the temporary folder.
-    for (const QString& unsafe :
-         {QStringLiteral("temp:/../escape.crvx"), QStringLiteral("temp://etc/passwd"), QStringLiteral("temp:/"),
-          QStringLiteral("temp:/a/b.crvx")})
-        EXPECT_TRUE(controller.urlForLocalOrTempFileWithDocIdentifer(unsafe).isEmpty()) << unsafe.toStdString();
+    for (const QString& unsafe : {QStringLiteral("temp:/../escape.crvx"), QStringLiteral("temp://etc/passwd"),
+                                  QStringLiteral("temp:/"), QStringLiteral("temp:/a/b.crvx")})
+        EXPECT_TRUE(controller.urlForLocalOrTempFileWithDocIdentifer(unsafe).isEmpty())
+            << unsafe.toStdString();
 }

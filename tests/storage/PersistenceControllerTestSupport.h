@@ -77,12 +77,18 @@ public:
         std::vector<IdeaProxyPtr> proxies;
     };
 
-    void pleaseStopUsingLocation(StorageLocation location) override { note(QStringLiteral("stop %1").arg(location)); }
+    void pleaseStopUsingLocation(StorageLocation location) override
+    {
+        note(QStringLiteral("stop %1").arg(location));
+    }
     void batchUpdateStartingInLocation(StorageLocation location) override
     {
         note(QStringLiteral("batch starting %1").arg(location));
     }
-    void batchUpdateDoneInLocation(StorageLocation location) override { note(QStringLiteral("batch %1").arg(location)); }
+    void batchUpdateDoneInLocation(StorageLocation location) override
+    {
+        note(QStringLiteral("batch %1").arg(location));
+    }
     void documentAppended(const IdeaProxyPtr& proxy) override
     {
         proxies.push_back(proxy);
@@ -102,7 +108,10 @@ public:
         proxies.push_back(proxy);
         note(QStringLiteral("updated ") + proxy->docIdentifier());
     }
-    void documentDeleted(const QString& docIdentifier) override { note(QStringLiteral("deleted ") + docIdentifier); }
+    void documentDeleted(const QString& docIdentifier) override
+    {
+        note(QStringLiteral("deleted ") + docIdentifier);
+    }
     void searchIsReady(const std::vector<IdeaProxyPtr>& found, StorageLocation location,
                        qint64 requestIdentifier) override
     {
@@ -273,8 +282,9 @@ protected:
     {
         CompletionRecorder recorder;
         qint64 token = -1;
-        controller().createDocument(document, index,
-                                    expectCompletion<qint64>(recorder, QStringLiteral("create"), [&](qint64 t) { token = t; }));
+        controller().createDocument(
+            document, index,
+            expectCompletion<qint64>(recorder, QStringLiteral("create"), [&](qint64 t) { token = t; }));
         EXPECT_TRUE(recorder.waitAll());
         return token;
     }
@@ -283,8 +293,8 @@ protected:
     {
         CompletionRecorder recorder;
         qint64 token = -1;
-        controller().openDocument(document,
-                                  expectCompletion<qint64>(recorder, QStringLiteral("open"), [&](qint64 t) { token = t; }));
+        controller().openDocument(document, expectCompletion<qint64>(recorder, QStringLiteral("open"),
+                                                                     [&](qint64 t) { token = t; }));
         EXPECT_TRUE(recorder.waitAll());
         return token;
     }
@@ -293,8 +303,9 @@ protected:
     {
         CompletionRecorder recorder;
         bool answer = false;
-        controller().saveDocument(document, token,
-                                  expectCompletion<bool>(recorder, QStringLiteral("save"), [&](bool ok) { answer = ok; }));
+        controller().saveDocument(
+            document, token,
+            expectCompletion<bool>(recorder, QStringLiteral("save"), [&](bool ok) { answer = ok; }));
         EXPECT_TRUE(recorder.waitAll());
         return answer;
     }
@@ -311,7 +322,7 @@ protected:
         CompletionRecorder recorder;
         bool answer = false;
         controller().deleteDocument(identifier, expectCompletion<bool>(recorder, QStringLiteral("delete"),
-                                                                      [&](bool ok) { answer = ok; }));
+                                                                       [&](bool ok) { answer = ok; }));
         EXPECT_TRUE(recorder.waitAll());
         return answer;
     }
@@ -320,8 +331,9 @@ protected:
     {
         CompletionRecorder recorder;
         IdeaPtr root;
-        controller().fetchRootIdea(identifier, expectCompletion<const IdeaPtr&>(recorder, QStringLiteral("fetch root"),
-                                                                              [&](const IdeaPtr& r) { root = r; }));
+        controller().fetchRootIdea(identifier,
+                                   expectCompletion<const IdeaPtr&>(recorder, QStringLiteral("fetch root"),
+                                                                    [&](const IdeaPtr& r) { root = r; }));
         EXPECT_TRUE(recorder.waitAll());
         return root;
     }
@@ -341,8 +353,9 @@ protected:
     {
         CompletionRecorder recorder;
         bool answer = false;
-        controller().deleteIdea(ideaIdentifier, docIdentifier,
-                                expectCompletion<bool>(recorder, QStringLiteral("delete idea"), [&](bool ok) { answer = ok; }));
+        controller().deleteIdea(
+            ideaIdentifier, docIdentifier,
+            expectCompletion<bool>(recorder, QStringLiteral("delete idea"), [&](bool ok) { answer = ok; }));
         EXPECT_TRUE(recorder.waitAll());
         return answer;
     }
@@ -372,7 +385,10 @@ private:
 class ScopedWallClock
 {
 public:
-    explicit ScopedWallClock(double seconds) { mPrevious = Globals::setWallClock([seconds] { return seconds; }); }
+    explicit ScopedWallClock(double seconds)
+    {
+        mPrevious = Globals::setWallClock([seconds] { return seconds; });
+    }
     ~ScopedWallClock() { Globals::setWallClock(mPrevious); }
     ScopedWallClock(const ScopedWallClock&) = delete;
     ScopedWallClock& operator=(const ScopedWallClock&) = delete;

@@ -57,8 +57,8 @@ private:
 
 } // namespace corvex::test
 
-#define CORVEX_TEST_HELPER(name)                                                                        \
-    static int corvexHelper_##name(const QStringList& args);                                            \
-    static const ::corvex::test::HelperRegistration corvexHelperRegistration_##name(#name,              \
-                                                                                    &corvexHelper_##name); \
+#define CORVEX_TEST_HELPER(name)                                                                             \
+    static int corvexHelper_##name(const QStringList& args);                                                 \
+    static const ::corvex::test::HelperRegistration corvexHelperRegistration_##name(#name,                   \
+                                                                                    &corvexHelper_##name);   \
     static int corvexHelper_##name([[maybe_unused]] const QStringList& args)

@@ -19,7 +19,6 @@
 #include <QGuiApplication>
 #endif
 
-
 namespace {
 
 // Central European time, spelled as a POSIX rule so that it needs no tz database.
@@ -39,8 +38,8 @@ void fixEnvironment()
     ::tzset();
     ::setenv("LANG", "en_US.UTF-8", 1);
     ::setenv("LANGUAGE", "en_US", 1);
-    for (const char* name : {"LC_ALL", "LC_CTYPE", "LC_NUMERIC", "LC_TIME", "LC_COLLATE", "LC_MONETARY",
-                             "LC_MESSAGES"})
+    for (const char* name :
+         {"LC_ALL", "LC_CTYPE", "LC_NUMERIC", "LC_TIME", "LC_COLLATE", "LC_MONETARY", "LC_MESSAGES"})
         ::unsetenv(name);
     // No accessibility bus, no session bus: keeps offscreen start-up quiet and fast.
     ::setenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "0", 1);
@@ -62,8 +61,12 @@ public:
         {
             const char* variable;
             const char* folder;
-        } folders[] = {{"XDG_DATA_HOME", "data"},   {"XDG_CONFIG_HOME", "config"}, {"XDG_CACHE_HOME", "cache"},
-                       {"XDG_RUNTIME_DIR", "run"}, {"HOME", "home"},               {"TMPDIR", "tmp"}};
+        } folders[] = {{"XDG_DATA_HOME", "data"},
+                       {"XDG_CONFIG_HOME", "config"},
+                       {"XDG_CACHE_HOME", "cache"},
+                       {"XDG_RUNTIME_DIR", "run"},
+                       {"HOME", "home"},
+                       {"TMPDIR", "tmp"}};
         for (const auto& folder : folders) {
             const QString path = mDir + QLatin1Char('/') + QLatin1String(folder.folder);
             QDir().mkpath(path);

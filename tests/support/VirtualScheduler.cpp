@@ -1,7 +1,7 @@
 #include "tests/support/VirtualScheduler.h"
 
-#include "platform/core/QueueLabels.h"
 #include "platform/core/MainQueue.h"
+#include "platform/core/QueueLabels.h"
 
 namespace corvex::test {
 
@@ -41,7 +41,9 @@ int VirtualScheduler::advance(double seconds)
     return ran;
 }
 
-ScopedVirtualTime::ScopedVirtualTime(double start) : mScheduler(start), mPrevious(Scheduler::install(&mScheduler)) {}
+ScopedVirtualTime::ScopedVirtualTime(double start)
+    : mScheduler(start), mPrevious(Scheduler::install(&mScheduler))
+{}
 
 ScopedVirtualTime::~ScopedVirtualTime()
 {

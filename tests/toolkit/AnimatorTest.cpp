@@ -19,8 +19,8 @@ constexpr double kFrame = double(1.0f / 60.0f);
 // One block call as the block saw it.
 struct Call
 {
-    double at = 0;       // media seconds since play
-    float progress = 0;  // what updateProgress answered
+    double at = 0;      // media seconds since play
+    float progress = 0; // what updateProgress answered
 };
 
 // Plays `animator` with a block that records every call; the block reads the progress the
@@ -90,7 +90,8 @@ TEST(Animator, ADurationShorterThanOneFrameFinishesOnTheFirstFrameAtOnce)
     auto animator = Animator::create(0.01f, 60);
     auto calls = playRecording(animator);
     EXPECT_TRUE(calls->empty()) << "not called from play";
-    EXPECT_EQ(time.scheduler().nextDeadline(), std::optional<double>(time.now())) << "the deadline is immediate";
+    EXPECT_EQ(time.scheduler().nextDeadline(), std::optional<double>(time.now()))
+        << "the deadline is immediate";
 
     time.advance(0);
     ASSERT_EQ(calls->size(), 1u);

@@ -18,8 +18,10 @@ using namespace corvex::test;
 
 namespace {
 
-const QString kExecuteLine = QStringLiteral("ERROR: Assertion failure, line: 080 -[AsyncFutureRunnable execute]");
-const QString kWhenReadyLine = QStringLiteral("ERROR: Assertion failure, line: 073 -[AsyncFutureRunnable whenReady:]");
+const QString kExecuteLine =
+    QStringLiteral("ERROR: Assertion failure, line: 080 -[AsyncFutureRunnable execute]");
+const QString kWhenReadyLine =
+    QStringLiteral("ERROR: Assertion failure, line: 073 -[AsyncFutureRunnable whenReady:]");
 
 } // namespace
 
@@ -29,7 +31,8 @@ TEST(AsyncFutureRunnable, RunsItsWorkOnTheMainQueueInALaterTurnAndRepliesThrough
     QStringList events;
     AsyncFutureRunnable::Ptr seen;
     auto runnable = AsyncFutureRunnable::create([&](const AsyncFutureRunnable::Ptr& self) {
-        events << (MainQueue::isMainThread() ? QStringLiteral("run on main") : QStringLiteral("run elsewhere"));
+        events << (MainQueue::isMainThread() ? QStringLiteral("run on main")
+                                             : QStringLiteral("run elsewhere"));
         seen = self;
         self->postResponse();
     });

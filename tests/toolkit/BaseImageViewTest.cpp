@@ -1,10 +1,10 @@
 // BaseImageView: preparation (not editable, no drops), the image placed by its scaling and
 // alignment, and drawn upright.
 
+#include "toolkit/BaseImageView.h"
 #include "platform/gfx/PlatformImage.h"
 #include "platform/ui/Window.h"
 #include "tests/toolkit/BaseViewTestSupport.h"
-#include "toolkit/BaseImageView.h"
 
 #include <QColor>
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 // BaseLayer: prepared by each initialiser (centre anchor, the screen's contents scale), the
 // copy initialiser, and its VisualObject frame and centre.
 
+#include "toolkit/BaseLayer.h"
 #include "model/Globals.h"
 #include "tests/toolkit/BaseViewTestSupport.h"
-#include "toolkit/BaseLayer.h"
 
 #include <gtest/gtest.h>
 

@@ -2,12 +2,12 @@
 // of legacy and overlay scrollers, scrolling by wheel and by the scroll bar, the scrollers'
 // values, and a rendered scroll view.
 
+#include "toolkit/BaseScrollView.h"
 #include "platform/gfx/GraphicsContext.h"
 #include "platform/ui/Event.h"
 #include "platform/ui/Window.h"
 #include "tests/toolkit/BaseViewTestSupport.h"
 #include "toolkit/BaseLegacyScroller.h"
-#include "toolkit/BaseScrollView.h"
 #include "toolkit/ClipView.h"
 #include "toolkit/ColoredView.h"
 #include "toolkit/InheritedScoller.h"
@@ -25,13 +25,17 @@ namespace {
 class BandedDocument : public View
 {
 public:
-    BandedDocument(const Rect& frame, bool flipped) : View(frame), mFlipped(flipped) { setNeedsDisplay(true); }
+    BandedDocument(const Rect& frame, bool flipped) : View(frame), mFlipped(flipped)
+    {
+        setNeedsDisplay(true);
+    }
     bool isFlipped() const override { return mFlipped; }
     void drawRect(const Rect&, GraphicsContext& context) override
     {
         const Rect b = bounds();
         for (int band = 0; band * 50 < b.size.height; ++band) {
-            context.setFillColor(band % 2 ? PlatformColor::deviceRGB(0.2, 0.6, 0.2) : PlatformColor::deviceRGB(0.9, 0.9, 0.3));
+            context.setFillColor(band % 2 ? PlatformColor::deviceRGB(0.2, 0.6, 0.2)
+                                          : PlatformColor::deviceRGB(0.9, 0.9, 0.3));
             context.fillRect(Rect(0, band * 50, b.size.width, 50));
         }
     }
@@ -133,7 +137,8 @@ TEST(BaseScrollView, TheWheelScrollsWithinTheDocumentAndPassesOnAtTheEnds)
     EXPECT_TRUE(log->isEmpty());
 
     view->scrollWheel(Event::scrollWheel(Point(), 0, -1, 0, -10, true));
-    EXPECT_EQ(*log, QStringList{QStringLiteral("outer.scrollWheel")}) << "nothing to scroll: the event travels on";
+    EXPECT_EQ(*log, QStringList{QStringLiteral("outer.scrollWheel")})
+        << "nothing to scroll: the event travels on";
 
     view->scrollWheel(Event::scrollWheel(Point(), 0, 1, 0, 40, true));
     EXPECT_EQ(clip->bounds().origin, Point(0, 260));

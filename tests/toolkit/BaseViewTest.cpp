@@ -2,13 +2,13 @@
 // removal on every path, the mended faults (layout while the hosted views change, a stray
 // endLayout), mouse events that end at the view, and implicit animation along BaseView chains.
 
+#include "toolkit/BaseView.h"
 #include "platform/ui/BasicAnimation.h"
 #include "platform/ui/Layer.h"
 #include "platform/ui/Window.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/VirtualScheduler.h"
 #include "tests/toolkit/BaseViewTestSupport.h"
-#include "toolkit/BaseView.h"
 #include "toolkit/ViewExtensions.h"
 
 #include <gtest/gtest.h>
@@ -43,7 +43,8 @@ TEST(BaseViewInit, EveryInitialiserPreparesAFlippedLayerBackedView)
         BaseView::createWithCustomLayer(Layer::create()), countingHost(Rect(0, 0, 5, 5))};
     for (const auto& view : views) {
         EXPECT_TRUE(view->wantsLayer()) << view->className().toStdString();
-        EXPECT_EQ(view->layerContentsRedrawPolicy(), View::RedrawOnSetNeedsDisplay) << view->className().toStdString();
+        EXPECT_EQ(view->layerContentsRedrawPolicy(), View::RedrawOnSetNeedsDisplay)
+            << view->className().toStdString();
         EXPECT_TRUE(view->isFlipped());
         EXPECT_FALSE(view->disableAnimations());
         EXPECT_FALSE(view->eatMouseEvents());
@@ -256,11 +257,21 @@ TEST(BaseViewRemoval, EveryWayOutOfTheHostDropsTheRecord)
             v.setFrame(b);
         });
         switch (way) {
-        case Way::RemoveHostedView: host->removeHostedView(leaving); break;
-        case Way::RemoveFromSuperview: leaving->removeFromSuperview(); break;
-        case Way::MoveToAnotherSuperview: other->addSubview(leaving); break;
-        case Way::BringToFront: ViewExtensions::bringSubviewToFront(*host, leaving); break;
-        case Way::ReplaceSubview: host->replaceSubview(leaving.get(), plainView()); break;
+        case Way::RemoveHostedView:
+            host->removeHostedView(leaving);
+            break;
+        case Way::RemoveFromSuperview:
+            leaving->removeFromSuperview();
+            break;
+        case Way::MoveToAnotherSuperview:
+            other->addSubview(leaving);
+            break;
+        case Way::BringToFront:
+            ViewExtensions::bringSubviewToFront(*host, leaving);
+            break;
+        case Way::ReplaceSubview:
+            host->replaceSubview(leaving.get(), plainView());
+            break;
         }
         const int way_ = int(way);
         ASSERT_EQ(host->hostedViews().size(), 1u) << "way " << way_;

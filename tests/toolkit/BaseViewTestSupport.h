@@ -39,8 +39,7 @@ class CountingHost : public BaseView
 public:
     explicit CountingHost(const Rect& frame, std::shared_ptr<QStringList> log = nullptr)
         : BaseView(frame), mLog(log ? std::move(log) : std::make_shared<QStringList>())
-    {
-    }
+    {}
 
     void applyLayout() override
     {
@@ -59,7 +58,8 @@ private:
     std::shared_ptr<QStringList> mLog;
 };
 
-inline std::shared_ptr<CountingHost> countingHost(const Rect& frame, std::shared_ptr<QStringList> log = nullptr)
+inline std::shared_ptr<CountingHost> countingHost(const Rect& frame,
+                                                  std::shared_ptr<QStringList> log = nullptr)
 {
     return BaseView::make<CountingHost>(frame, std::move(log));
 }
@@ -91,8 +91,7 @@ class EventSink : public View
 public:
     EventSink(QString name, const Rect& frame, std::shared_ptr<QStringList> log)
         : View(frame), mName(std::move(name)), mLog(std::move(log))
-    {
-    }
+    {}
     bool isFlipped() const override { return true; }
 
     void mouseDown(const Event&) override { note(QStringLiteral("mouseDown")); }

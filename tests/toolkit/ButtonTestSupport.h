@@ -13,10 +13,10 @@
 #include "toolkit/HorizontalSelectorDelegate.h"
 #include "toolkit/RoundedTextButtonDelegate.h"
 
+#include <QColor>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QColor>
 #include <QImage>
 #include <QString>
 #include <QtGlobal>

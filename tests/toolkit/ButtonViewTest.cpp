@@ -2,6 +2,7 @@
 // release report 100 ms after release (on virtual time) and the operation counter that drops
 // an overtaken report, disabled interaction, the image initialiser, layout and hit testing.
 
+#include "toolkit/ButtonView.h"
 #include "model/Globals.h"
 #include "platform/gfx/PlatformImage.h"
 #include "platform/ui/Event.h"
@@ -9,7 +10,6 @@
 #include "tests/support/VirtualScheduler.h"
 #include "tests/toolkit/ButtonTestSupport.h"
 #include "toolkit/BaseImageView.h"
-#include "toolkit/ButtonView.h"
 #include "toolkit/ColoredView.h"
 
 #include <QImage>
@@ -46,13 +46,20 @@ struct PartsButton
     {
         EXPECT_FALSE(always->isHidden());
         EXPECT_FALSE(unknownMask->isHidden()) << "a mask of 5 is shown in every state";
-        EXPECT_NE(normal->isHidden(), active->isHidden()) << "exactly one of the normal and active parts shows";
+        EXPECT_NE(normal->isHidden(), active->isHidden())
+            << "exactly one of the normal and active parts shows";
         return !active->isHidden();
     }
 };
 
-Event down() { return Event::mouseDown(Point(20, 15)); }
-Event up(Point at = Point(20, 15)) { return Event::mouseUp(at); }
+Event down()
+{
+    return Event::mouseDown(Point(20, 15));
+}
+Event up(Point at = Point(20, 15))
+{
+    return Event::mouseUp(at);
+}
 
 } // namespace
 
@@ -415,13 +422,15 @@ TEST(ButtonViewRendering, NormalAndActiveLooksMatchTheirReferences)
         auto button = ButtonView::create();
         button->addView(ColoredView::create(Globals::colorGray91()), ButtonPart::ShownWhenNormal);
         button->addView(ColoredView::create(Globals::colorNiceGreen()), ButtonPart::ShownWhenActive);
-        button->addView(ColoredView::create(PlatformColor::deviceRGB(1, 0, 0)), ButtonPart::ShownAlways,
-                        [](View& view, const Rect& bounds) { view.setFrame(Rect(bounds.size.width - 14, 4, 10, 10)); });
+        button->addView(
+            ColoredView::create(PlatformColor::deviceRGB(1, 0, 0)), ButtonPart::ShownAlways,
+            [](View& view, const Rect& bounds) { view.setFrame(Rect(bounds.size.width - 14, 4, 10, 10)); });
         background->addSubview(button);
         button->setFrame(Rect(4, 4, 60, 30));
         if (active)
             button->mouseDown(down());
-        const QString name = active ? QStringLiteral("button_view_active") : QStringLiteral("button_view_normal");
+        const QString name =
+            active ? QStringLiteral("button_view_active") : QStringLiteral("button_view_normal");
         const QImage shown = window->renderToImage(2);
         saveOutput(shown, name);
         const QImage reference = widgetReference(name);

@@ -2,10 +2,10 @@
 // alpha of each pixel) and the hue-space recolouring relative to the centre pixel, with the
 // all-zero reference of a transparent centre; sizes in points and pixels kept.
 
+#include "toolkit/ColorImageTinting.h"
 #include "model/Color.h"
 #include "platform/gfx/PlatformImage.h"
 #include "tests/toolkit/graphics/ImageTestSupport.h"
-#include "toolkit/ColorImageTinting.h"
 #include "toolkit/graphics/ColorSpaceConverter.h"
 
 #include <QImage>
@@ -88,14 +88,16 @@ TEST(ColorImageTinting, AnOpaqueImageTakesTheColourEverywhereAndTransparencyStay
     const QImage rampOut = only(ColorImageTinting::transformImage(PlatformImage(ramp), orange()));
     for (int a = 0; a < 256; ++a) {
         const float f = float(a / 255.0);
-        ASSERT_EQ(imagePixel(rampOut, a, 0), (Pixel{int(200 * double(f)), int(100 * double(f)), int(50 * double(f)), a}))
+        ASSERT_EQ(imagePixel(rampOut, a, 0),
+                  (Pixel{int(200 * double(f)), int(100 * double(f)), int(50 * double(f)), a}))
             << "alpha " << a;
     }
 }
 
 TEST(ColorImageTinting, ANullColourGivesTheShapeInTransparentBlack)
 {
-    const PlatformImage tinted = ColorImageTinting::transformImage(PlatformImage(pixels(2, 2, kRed)), nullptr);
+    const PlatformImage tinted =
+        ColorImageTinting::transformImage(PlatformImage(pixels(2, 2, kRed)), nullptr);
     EXPECT_EQ(imagePixel(only(tinted), 0, 0), (Pixel{0, 0, 0, 255}));
 }
 
@@ -125,12 +127,13 @@ TEST(ColorImageTinting, RecolouringFollowsThePixelRuleRelativeToTheCentrePixel)
     // A 5 x 5 image: a saturated teal centre, coloured and grey pixels around it.
     QImage source = pixels(5, 5, Pixel{30, 160, 140, 255});
     setPixel(source, 0, 0, Pixel{200, 40, 40, 255});
-    setPixel(source, 4, 0, Pixel{60, 60, 60, 255});    // grey: saturation below 0.12
-    setPixel(source, 0, 4, Pixel{50, 20, 10, 128});    // half transparent
+    setPixel(source, 4, 0, Pixel{60, 60, 60, 255}); // grey: saturation below 0.12
+    setPixel(source, 0, 4, Pixel{50, 20, 10, 128}); // half transparent
     setPixel(source, 4, 4, kClear);
     setPixel(source, 2, 2, Pixel{20, 120, 200, 255}); // the centre: row 5 / 2, column 5 / 2
     const ColorPtr target = orange();
-    const PlatformImage out = ColorImageTinting::transformImageWithRealTransform(PlatformImage(source), target);
+    const PlatformImage out =
+        ColorImageTinting::transformImageWithRealTransform(PlatformImage(source), target);
     ASSERT_FALSE(out.isNull());
     EXPECT_EQ(out.size(), Size(5, 5));
 
@@ -139,7 +142,8 @@ TEST(ColorImageTinting, RecolouringFollowsThePixelRuleRelativeToTheCentrePixel)
     for (int y = 0; y < 5; ++y) {
         for (int x = 0; x < 5; ++x) {
             const Pixel in = imagePixel(source, x, y);
-            EXPECT_EQ(imagePixel(only(out), x, y), expectedRecoloured(in, reference, target->hsva())) << x << "," << y;
+            EXPECT_EQ(imagePixel(only(out), x, y), expectedRecoloured(in, reference, target->hsva()))
+                << x << "," << y;
         }
     }
     EXPECT_EQ(imagePixel(only(out), 4, 4), kClear) << "a transparent pixel stays (0, 0, 0, 0)";
@@ -154,22 +158,26 @@ TEST(ColorImageTinting, ATransparentCentreGivesTheAllZeroReference)
     setPixel(source, 2, 2, kClear); // row 4 / 2, column 4 / 2
     setPixel(source, 0, 0, Pixel{10, 90, 30, 200});
     const ColorPtr target = Color::withHSV(QStringLiteral("Sky"), HSVA{210, 0.6, 0.9, 1});
-    const PlatformImage out = ColorImageTinting::transformImageWithRealTransform(PlatformImage(source), target);
+    const PlatformImage out =
+        ColorImageTinting::transformImageWithRealTransform(PlatformImage(source), target);
     ASSERT_FALSE(out.isNull());
     for (int y = 0; y < 4; ++y) {
         for (int x = 0; x < 4; ++x)
-            EXPECT_EQ(imagePixel(only(out), x, y), expectedRecoloured(imagePixel(source, x, y), HSVA{}, target->hsva()))
+            EXPECT_EQ(imagePixel(only(out), x, y),
+                      expectedRecoloured(imagePixel(source, x, y), HSVA{}, target->hsva()))
                 << x << "," << y;
     }
     // Twice the same answer: nothing uninitialised is read.
-    const PlatformImage again = ColorImageTinting::transformImageWithRealTransform(PlatformImage(source), target);
+    const PlatformImage again =
+        ColorImageTinting::transformImageWithRealTransform(PlatformImage(source), target);
     EXPECT_EQ(only(again), only(out));
 }
 
 TEST(ColorImageTinting, ANullTargetRecoloursTowardsTheAllZeroColour)
 {
     const QImage source = pixels(2, 2, Pixel{200, 40, 40, 255});
-    const PlatformImage out = ColorImageTinting::transformImageWithRealTransform(PlatformImage(source), nullptr);
+    const PlatformImage out =
+        ColorImageTinting::transformImageWithRealTransform(PlatformImage(source), nullptr);
     HSVA reference;
     ColorSpaceConverter::RGBToHSV(straight(Pixel{200, 40, 40, 255}), reference);
     EXPECT_EQ(imagePixel(only(out), 0, 0), expectedRecoloured(Pixel{200, 40, 40, 255}, reference, HSVA{}));

@@ -1,6 +1,7 @@
 // ColoredView: an opaque BaseView filled with its colour (also a pattern), on every draw the
 // whole bounds; and a rendered screen of base views for a person to look at.
 
+#include "toolkit/ColoredView.h"
 #include "platform/gfx/GraphicsContext.h"
 #include "platform/gfx/PlatformImage.h"
 #include "platform/ui/Layer.h"
@@ -8,7 +9,6 @@
 #include "tests/support/VirtualScheduler.h"
 #include "tests/toolkit/BaseViewTestSupport.h"
 #include "toolkit/BaseImageView.h"
-#include "toolkit/ColoredView.h"
 
 #include <QColor>
 #include <QPainter>
@@ -86,7 +86,8 @@ TEST(ColoredView, APatternColourTilesTheBounds)
             red += c == QColor(255, 0, 0) ? 1 : 0;
             ASSERT_TRUE(c == QColor(255, 0, 0) || c == QColor(255, 255, 255)) << x << "," << y;
             if (x + 4 < 24) {
-                ASSERT_EQ(c, shown.pixelColor(x + 4, y)) << "repeats every 4 pixels across; " << x << "," << y;
+                ASSERT_EQ(c, shown.pixelColor(x + 4, y))
+                    << "repeats every 4 pixels across; " << x << "," << y;
             }
             if (y + 4 < 16) {
                 ASSERT_EQ(c, shown.pixelColor(x, y + 4)) << "and down; " << x << "," << y;
@@ -118,7 +119,8 @@ TEST(BaseViewRendering, AScreenOfBaseViewsComesOutAsLaidOut)
     saveOutput(shown, QStringLiteral("base_views_screen"));
     ASSERT_EQ(shown.size(), QSize(240, 160));
     EXPECT_EQ(shown.pixel(10, 10), rgbOf(PlatformColor::deviceRGB(0.2, 0.3, 0.8))) << "the bar is at the top";
-    EXPECT_EQ(shown.pixel(230, 150), rgbOf(PlatformColor::deviceRGB(0.9, 0.5, 0.1))) << "the panel at the right";
+    EXPECT_EQ(shown.pixel(230, 150), rgbOf(PlatformColor::deviceRGB(0.9, 0.5, 0.1)))
+        << "the panel at the right";
     EXPECT_EQ(shown.pixel(100, 150), rgbOf(PlatformColor::deviceRGB(0.9, 0.9, 0.9)));
     // The picture's quadrants upright: red top left, white bottom right.
     EXPECT_EQ(shown.pixelColor(30, 70), QColor(255, 0, 0));

@@ -28,7 +28,8 @@ QString icuBestPattern(const char* locale, const QString& skeleton)
     if (!generator)
         return QString();
     const icu::UnicodeString pattern = generator->getBestPattern(
-        icu::UnicodeString(reinterpret_cast<const UChar*>(skeleton.utf16()), int32_t(skeleton.size())), status);
+        icu::UnicodeString(reinterpret_cast<const UChar*>(skeleton.utf16()), int32_t(skeleton.size())),
+        status);
     EXPECT_TRUE(U_SUCCESS(status)) << u_errorName(status);
     return QString(reinterpret_cast<const QChar*>(pattern.getBuffer()), pattern.length());
 }
@@ -60,8 +61,10 @@ const char* const kTemplates[] = {"yyyyMMdd", "MMMdd", "HH:mm", "yyyyMMdd HHmm",
 
 TEST(CompactDateTimeFormatter, TheYearMonthDayTemplateTakesEachLocalesOrder)
 {
-    auto us = CompactDateTimeFormatter::createFormatterFromTemplate(QStringLiteral("yyyyMMdd"), QStringLiteral("en_US"));
-    auto de = CompactDateTimeFormatter::createFormatterFromTemplate(QStringLiteral("yyyyMMdd"), QStringLiteral("de_DE"));
+    auto us = CompactDateTimeFormatter::createFormatterFromTemplate(QStringLiteral("yyyyMMdd"),
+                                                                    QStringLiteral("en_US"));
+    auto de = CompactDateTimeFormatter::createFormatterFromTemplate(QStringLiteral("yyyyMMdd"),
+                                                                    QStringLiteral("de_DE"));
     EXPECT_EQ(us->dateFormat(), QStringLiteral("MM/dd/yyyy"));
     EXPECT_EQ(de->dateFormat(), QStringLiteral("dd.MM.yyyy"));
     const QDateTime date = local(2024, 3, 7, 9, 5);
@@ -74,15 +77,18 @@ TEST(CompactDateTimeFormatter, EveryTemplateFollowsIcuInBothLocales)
     for (const char* locale : {"en_US", "de_DE"}) {
         CompactDateTimeFormatter formatter{QString::fromLatin1(locale)};
         const DateFormatter* formatters[] = {
-            &formatter.yearMonthDayFormatter(), &formatter.monthDayFormatter(), &formatter.timeFormatter(),
-            &formatter.yearMonthDayTimeFormatter(), &formatter.monthDayTimeFormatter(),
+            &formatter.yearMonthDayFormatter(), &formatter.monthDayFormatter(),
+            &formatter.timeFormatter(),         &formatter.yearMonthDayTimeFormatter(),
+            &formatter.monthDayTimeFormatter(),
         };
         for (int i = 0; i < 5; ++i) {
             const QString dateTemplate = QString::fromLatin1(kTemplates[i]);
             const QString expected = icuBestPattern(locale, dateTemplate);
             EXPECT_FALSE(expected.isEmpty());
-            EXPECT_EQ(formatters[i]->dateFormat().toStdString(), expected.toStdString()) << locale << " " << kTemplates[i];
-            EXPECT_EQ(DateFormatter::dateFormatFromTemplate(dateTemplate, 0, QString::fromLatin1(locale)).toStdString(),
+            EXPECT_EQ(formatters[i]->dateFormat().toStdString(), expected.toStdString())
+                << locale << " " << kTemplates[i];
+            EXPECT_EQ(DateFormatter::dateFormatFromTemplate(dateTemplate, 0, QString::fromLatin1(locale))
+                          .toStdString(),
                       expected.toStdString());
         }
     }
@@ -93,7 +99,8 @@ TEST(CompactDateTimeFormatter, TheUsersLocaleComesFromTheEnvironment)
     // The test main sets LANG=en_US.UTF-8 and clears the LC_ variables.
     EXPECT_EQ(DateFormatter::currentLocaleName(), QStringLiteral("en_US"));
     EXPECT_EQ(CompactDateTimeFormatter::singleton().localeName(), QStringLiteral("en_US"));
-    EXPECT_EQ(CompactDateTimeFormatter::singleton().yearMonthDayFormatter().dateFormat(), QStringLiteral("MM/dd/yyyy"));
+    EXPECT_EQ(CompactDateTimeFormatter::singleton().yearMonthDayFormatter().dateFormat(),
+              QStringLiteral("MM/dd/yyyy"));
     EXPECT_EQ(&CompactDateTimeFormatter::singleton(), &CompactDateTimeFormatter::singleton());
     // A time locale of its own wins over LANG; "C" is the POSIX locale.
     ::setenv("LC_TIME", "de_DE.UTF-8", 1);
@@ -183,7 +190,8 @@ TEST(CompactDateTimeFormatter, NoDateGivesTheEmptyText)
 
 TEST(CompactDateTimeFormatter, CalendarComponentsAreLocal)
 {
-    const DateFormatter::Components c = DateFormatter::components(local(2024, 12, 30, 0, 30), QStringLiteral("de_DE"));
+    const DateFormatter::Components c =
+        DateFormatter::components(local(2024, 12, 30, 0, 30), QStringLiteral("de_DE"));
     EXPECT_EQ(c.era, 1);
     EXPECT_EQ(c.year, 2024);
     EXPECT_EQ(c.month, 12);

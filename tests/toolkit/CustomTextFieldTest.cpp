@@ -45,7 +45,8 @@ std::shared_ptr<MenuItem> item(const QString& title, const QString& actionId)
     return made;
 }
 
-std::shared_ptr<MenuItem> submenuItem(const QString& title, std::initializer_list<std::shared_ptr<MenuItem>> items)
+std::shared_ptr<MenuItem> submenuItem(const QString& title,
+                                      std::initializer_list<std::shared_ptr<MenuItem>> items)
 {
     auto sub = Menu::create(title);
     for (const auto& i : items)
@@ -55,16 +56,37 @@ std::shared_ptr<MenuItem> submenuItem(const QString& title, std::initializer_lis
     return holder;
 }
 
-std::shared_ptr<MenuItem> cut() { return item(QStringLiteral("Cut"), TextFieldEditMenu::CutAction); }
-std::shared_ptr<MenuItem> copy() { return item(QStringLiteral("Copy"), TextFieldEditMenu::CopyAction); }
-std::shared_ptr<MenuItem> paste() { return item(QStringLiteral("Paste"), TextFieldEditMenu::PasteAction); }
-std::shared_ptr<MenuItem> upper() { return item(QStringLiteral("Upper"), TextFieldEditMenu::UppercaseWordAction); }
-std::shared_ptr<MenuItem> lower() { return item(QStringLiteral("Lower"), TextFieldEditMenu::LowercaseWordAction); }
-std::shared_ptr<MenuItem> capitalize() { return item(QStringLiteral("Cap"), TextFieldEditMenu::CapitalizeWordAction); }
-std::shared_ptr<MenuItem> other(const QString& title) { return item(title, QStringLiteral("other:")); }
+std::shared_ptr<MenuItem> cut()
+{
+    return item(QStringLiteral("Cut"), TextFieldEditMenu::CutAction);
+}
+std::shared_ptr<MenuItem> copy()
+{
+    return item(QStringLiteral("Copy"), TextFieldEditMenu::CopyAction);
+}
+std::shared_ptr<MenuItem> paste()
+{
+    return item(QStringLiteral("Paste"), TextFieldEditMenu::PasteAction);
+}
+std::shared_ptr<MenuItem> upper()
+{
+    return item(QStringLiteral("Upper"), TextFieldEditMenu::UppercaseWordAction);
+}
+std::shared_ptr<MenuItem> lower()
+{
+    return item(QStringLiteral("Lower"), TextFieldEditMenu::LowercaseWordAction);
+}
+std::shared_ptr<MenuItem> capitalize()
+{
+    return item(QStringLiteral("Cap"), TextFieldEditMenu::CapitalizeWordAction);
+}
+std::shared_ptr<MenuItem> other(const QString& title)
+{
+    return item(title, QStringLiteral("other:"));
+}
 
-const QStringList kReducedStandardMenu{"Cut", "Copy", "Paste", "-", "Make Upper Case", "Make Lower Case",
-                                       "Capitalize", "-"};
+const QStringList kReducedStandardMenu{
+    "Cut", "Copy", "Paste", "-", "Make Upper Case", "Make Lower Case", "Capitalize", "-"};
 
 } // namespace
 
@@ -247,14 +269,16 @@ TEST(TextFieldEditMenu, TheStandardMenuCarriesQtsCommandsAndATransformationsSubm
             actions << i->actionId();
     for (const QString& expected : {TextFieldEditMenu::CutAction, TextFieldEditMenu::CopyAction,
                                     TextFieldEditMenu::PasteAction, TextFieldEditMenu::SelectAllAction})
-        EXPECT_TRUE(actions.contains(expected)) << expected.toStdString() << " in " << actions.join(u' ').toStdString();
+        EXPECT_TRUE(actions.contains(expected))
+            << expected.toStdString() << " in " << actions.join(u' ').toStdString();
     const auto transformations = menu->itemWithTitle(QStringLiteral("Transformations"));
     ASSERT_NE(transformations, nullptr);
     ASSERT_NE(transformations->submenu(), nullptr);
     EXPECT_EQ(titles(*transformations->submenu()),
               (QStringList{"Make Upper Case", "Make Lower Case", "Capitalize"}));
     const auto cutItem = menu->findItemWithTitle(QStringLiteral("Cut"));
-    ASSERT_NE(cutItem, nullptr) << "titles lose their mnemonic marks: " << titles(*menu).join(u'|').toStdString();
+    ASSERT_NE(cutItem, nullptr) << "titles lose their mnemonic marks: "
+                                << titles(*menu).join(u'|').toStdString();
     EXPECT_EQ(cutItem->keyEquivalent(), QStringLiteral("x"));
     EXPECT_EQ(cutItem->keyEquivalentModifierMask(), unsigned(Event::CommandKeyMask));
 }
@@ -275,7 +299,8 @@ TEST(TextFieldEditMenu, TheMenusItemsActOnTheField)
     field->setText(QStringLiteral("hello world"));
     edit->setCursorPosition(2);
     auto menu = field->field()->menuForEvent(Event::rightMouseDown(Point(5, 5)));
-    ASSERT_TRUE(menu->performActionForItemAtIndex(menu->indexOfItemWithTitle(QStringLiteral("Make Upper Case"))));
+    ASSERT_TRUE(
+        menu->performActionForItemAtIndex(menu->indexOfItemWithTitle(QStringLiteral("Make Upper Case"))));
     EXPECT_EQ(field->text(), QStringLiteral("HELLO world")) << "the word around the cursor";
 
     edit->setSelection(6, 5);
@@ -306,7 +331,8 @@ TEST(TextFieldEditMenu, AMenuMayOutliveItsField)
     }
     ASSERT_NE(menu, nullptr);
     // The line edit and Qt's menu are gone: the items do nothing, and dropping them is safe.
-    EXPECT_TRUE(menu->performActionForItemAtIndex(menu->indexOfItemWithTitle(QStringLiteral("Make Upper Case"))));
+    EXPECT_TRUE(
+        menu->performActionForItemAtIndex(menu->indexOfItemWithTitle(QStringLiteral("Make Upper Case"))));
     menu->performActionForItemAtIndex(menu->indexOfItemWithTitle(QStringLiteral("Copy")));
     menu.reset();
 }
@@ -314,8 +340,10 @@ TEST(TextFieldEditMenu, AMenuMayOutliveItsField)
 TEST(TextFieldEditMenu, CaseChanges)
 {
     using C = TextFieldEditMenu::CaseChange;
-    EXPECT_EQ(TextFieldEditMenu::changeCase(QStringLiteral("hello World"), C::Upper), QStringLiteral("HELLO WORLD"));
-    EXPECT_EQ(TextFieldEditMenu::changeCase(QStringLiteral("hello World"), C::Lower), QStringLiteral("hello world"));
+    EXPECT_EQ(TextFieldEditMenu::changeCase(QStringLiteral("hello World"), C::Upper),
+              QStringLiteral("HELLO WORLD"));
+    EXPECT_EQ(TextFieldEditMenu::changeCase(QStringLiteral("hello World"), C::Lower),
+              QStringLiteral("hello world"));
     EXPECT_EQ(TextFieldEditMenu::changeCase(QStringLiteral("hELLO wORLD don't"), C::Capitalize),
               QStringLiteral("Hello World Don't"));
     QLineEdit readOnly;

@@ -4,6 +4,7 @@
 // indexes out of range and an empty selector refused rather than read out of bounds, and the
 // rendering against the reference pictures (labels excluded).
 
+#include "toolkit/HorizontalSelector.h"
 #include "model/Globals.h"
 #include "platform/gfx/AttributedString.h"
 #include "platform/ui/Event.h"
@@ -12,7 +13,6 @@
 #include "tests/support/VirtualScheduler.h"
 #include "tests/toolkit/ButtonTestSupport.h"
 #include "toolkit/ColoredView.h"
-#include "toolkit/HorizontalSelector.h"
 #include "toolkit/HorizontalSelectorButton.h"
 #include "toolkit/HorizontalSelectorButtonDelegate.h"
 #include "toolkit/TextLabel.h"
@@ -24,7 +24,8 @@ using namespace corvex::test;
 
 namespace {
 
-const QString kAssertionLine = QStringLiteral("ERROR: Assertion failure, line: 118 -[HorizontalSelector selectElement:]");
+const QString kAssertionLine =
+    QStringLiteral("ERROR: Assertion failure, line: 118 -[HorizontalSelector selectElement:]");
 
 class RecordingButtonPresses : public HorizontalSelectorButtonDelegate
 {
@@ -68,7 +69,10 @@ std::vector<bool> toggles(const HorizontalSelector& s)
     return result;
 }
 
-Event down() { return Event::mouseDown(Point(1, 1)); }
+Event down()
+{
+    return Event::mouseDown(Point(1, 1));
+}
 
 } // namespace
 
@@ -267,7 +271,8 @@ TEST(HorizontalSelectorLayout, ThreeElementsInThreeHundredPoints)
     EXPECT_EQ(s->elements()[2]->frame(), Rect(184, 0, 116, 28));
 
     s->setFrameSize(Size(200, 30));
-    EXPECT_EQ(s->elements()[2]->frame(), Rect(118, 0, 82, 30)) << "a size change lays out again: w 82, step 59";
+    EXPECT_EQ(s->elements()[2]->frame(), Rect(118, 0, 82, 30))
+        << "a size change lays out again: w 82, step 59";
 }
 
 TEST(HorizontalSelectorLayout, TheVisibleWidthIsRoundedTowardZeroToAnEvenNumber)
@@ -347,8 +352,8 @@ QImage renderSelector(int count, double width, int selected, std::vector<QRect>*
     s->selectElement(selected);
     const QImage shown = window->renderToImage(2);
     for (const auto& element : s->elements())
-        labels->push_back(pixelRect(element->label()->convertRectToView(element->label()->bounds(), background.get()),
-                                    2, 2));
+        labels->push_back(pixelRect(
+            element->label()->convertRectToView(element->label()->bounds(), background.get()), 2, 2));
     return shown;
 }
 
@@ -382,10 +387,11 @@ TEST(HorizontalSelectorRendering, SelectorsMatchTheirReferences)
         EXPECT_GT(d.compared, shown.width() * shown.height() / 2);
         // Each element's own colour 4 points below its top, at its centre (above the label):
         // the tolerance above would let a light grey element go missing on white.
-        const std::vector<double> centres = c.count == 1 ? std::vector<double>{60} : std::vector<double>{58, 150, 242};
+        const std::vector<double> centres =
+            c.count == 1 ? std::vector<double>{60} : std::vector<double>{58, 150, 242};
         for (int i = 0; i < c.count; ++i) {
             const QColor expected = (c.count > 1 && i == c.selected) ? Globals::colorNiceGreen().toQColor()
-                                                                      : Globals::colorGray91().toQColor();
+                                                                     : Globals::colorGray91().toQColor();
             EXPECT_LE(colourDistance(shown, int((4 + centres[std::size_t(i)]) * 2), (4 + 4) * 2, expected), 2)
                 << c.name.toStdString() << ", element " << i;
         }

@@ -1,11 +1,11 @@
 // ImageCache: the key form, one tinted image per image name and colour name, nothing kept for
 // a name without an image, the shared instance, and concurrent use from several threads.
 
+#include "toolkit/ImageCache.h"
 #include "model/Color.h"
 #include "platform/gfx/PlatformImage.h"
 #include "tests/toolkit/graphics/ImageTestSupport.h"
 #include "toolkit/ColorImageTinting.h"
-#include "toolkit/ImageCache.h"
 
 #include <QImage>
 #include <atomic>
@@ -56,7 +56,8 @@ TEST(ImageCache, TwoRequestsForTheSameNamesAnswerTheSameImage)
     EXPECT_EQ(only(device).cacheKey(), only(first).cacheKey());
 
     // The image is the named one's flat tint.
-    const PlatformImage expected = ColorImageTinting::transformImage(PlatformImage::imageNamed(kPattern), orange);
+    const PlatformImage expected =
+        ColorImageTinting::transformImage(PlatformImage::imageNamed(kPattern), orange);
     EXPECT_EQ(only(first), only(expected));
     EXPECT_EQ(first.size(), PlatformImage::imageNamed(kPattern).size());
     EXPECT_EQ(imagePixel(only(first), 0, 0), (Pixel{200, 100, 50, 255}));

@@ -2,6 +2,7 @@
 // point), pixel alignment of untransformed layers, transforms built about the bounds centre,
 // the explicit animated move, opacity, bitmaps; and dictionaries holding rectangles.
 
+#include "toolkit/LayerExtensions.h"
 #include "model/Globals.h"
 #include "platform/ui/BasicAnimation.h"
 #include "platform/ui/Layer.h"
@@ -10,7 +11,6 @@
 #include "tests/toolkit/BaseViewTestSupport.h"
 #include "toolkit/BaseLayer.h"
 #include "toolkit/DictionaryExtensions.h"
-#include "toolkit/LayerExtensions.h"
 
 #include <QColor>
 #include <gtest/gtest.h>
@@ -47,7 +47,8 @@ TEST(LayerPositions, TheGettersAndSettersUseTheFrame)
     EXPECT_EQ(layer->frame(), Rect(-50, -25, 100, 50));
     LayerExtensions::setTopRightCorner(*layer, Point(0, 0));
     EXPECT_EQ(layer->frame(), Rect(-100, 0, 100, 50));
-    EXPECT_EQ(static_cast<float>(LayerExtensions::centerPointRounded(*layerWithFrame(Rect(0, 0, 5, 3))).x), 3.0f);
+    EXPECT_EQ(static_cast<float>(LayerExtensions::centerPointRounded(*layerWithFrame(Rect(0, 0, 5, 3))).x),
+              3.0f);
 }
 
 TEST(LayerPositions, TheTopLeftCornerSetsThePositionThroughTheAnchorPoint)
@@ -93,7 +94,8 @@ TEST(LayerTransforms, ScalingKeepsTheBoundsCentreWhateverTheAnchor)
     for (const Point anchor : {Point(0, 0), Point(0.5, 0.5), Point(1, 0.25)}) {
         auto layer = layerWithFrame(Rect(10, 20, 100, 50), anchor);
         LayerExtensions::transformToScale(*layer, 3);
-        EXPECT_EQ(layer->convertPointToLayer(Point(50, 25), nullptr), Point(60, 45)) << toString(anchor).toStdString();
+        EXPECT_EQ(layer->convertPointToLayer(Point(50, 25), nullptr), Point(60, 45))
+            << toString(anchor).toStdString();
         EXPECT_EQ(layer->frame(), Rect(-90, -30, 300, 150)) << toString(anchor).toStdString();
     }
 }
@@ -135,7 +137,8 @@ TEST(LayerTransforms, ScalesThatCannotBeDividedByLogAndChangeNothing)
     }
     LayerExtensions::transformToScale(*layer, nan);
     EXPECT_EQ(layer->transform(), before);
-    EXPECT_EQ(log.count(QStringLiteral("ERROR: Assertion failure, line: 452")), 9) << log.lines().join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(log.count(QStringLiteral("ERROR: Assertion failure, line: 452")), 9)
+        << log.lines().join(QLatin1Char('\n')).toStdString();
     LayerExtensions::transformToScale(*layer, 0);
     EXPECT_EQ(layer->transform().m11, 0) << "scaling to 0 divides by nothing and is allowed";
 }
@@ -148,12 +151,13 @@ TEST(LayerTransforms, TheAnimatedMoveAddsAnExplicitAnimationAndKeepsTheModel)
     time.advance(0);
     LayerExtensions::transformToPointAnimated(*layer, Point(300, 200), 2, true);
     EXPECT_TRUE(layer->transform().isIdentity()) << "the model is not changed";
-    const auto animation =
-        std::dynamic_pointer_cast<const BasicAnimation>(layer->animationForKey(QStringLiteral("transformToPoint:finalScale:animated")));
+    const auto animation = std::dynamic_pointer_cast<const BasicAnimation>(
+        layer->animationForKey(QStringLiteral("transformToPoint:finalScale:animated")));
     ASSERT_NE(animation, nullptr);
     EXPECT_EQ(animation->keyPath(), QStringLiteral("transform"));
     EXPECT_TRUE(animation->fromValue().isNull());
-    EXPECT_EQ(animation->toValue().toTransform(), LayerExtensions::animatedPointTransform(*layer, Point(300, 200), 2));
+    EXPECT_EQ(animation->toValue().toTransform(),
+              LayerExtensions::animatedPointTransform(*layer, Point(300, 200), 2));
     EXPECT_DOUBLE_EQ(animation->duration(), 0.25) << "the transaction's default duration";
     EXPECT_EQ(log.count(QStringLiteral("Assertion failure")), 0);
 
@@ -167,8 +171,8 @@ TEST(LayerTransforms, TheAnimatedMoveAddsAnExplicitAnimationAndKeepsTheModel)
     EXPECT_TRUE(layer->presentationProperties().transform.isIdentity()) << "the layer returns to its model";
 
     LayerExtensions::transformToPointAnimated(*layer, Point(300, 200), 2, false);
-    EXPECT_EQ(log.count(QStringLiteral(
-                  "ERROR: Assertion failure, line: 424 -[CALayer(MyExtensions) transformToPoint:finalScale:animated:]")),
+    EXPECT_EQ(log.count(QStringLiteral("ERROR: Assertion failure, line: 424 -[CALayer(MyExtensions) "
+                                       "transformToPoint:finalScale:animated:]")),
               1);
     EXPECT_TRUE(layer->hasAnimations()) << "it animates all the same";
 }
@@ -218,7 +222,9 @@ TEST(LayerBitmaps, AnEmptyLayerLogsAndGivesNoBitmap)
     layer->setBounds(Rect(0, 0, 0.5, 40));
     EXPECT_TRUE(LayerExtensions::createBitmap(*layer).isNull());
     EXPECT_TRUE(LayerExtensions::createImage(*layer).isNull());
-    EXPECT_EQ(log.count(QStringLiteral("ERROR: Assertion failure, line: 530 -[CALayer(MyExtensions) createBitmap]")), 2);
+    EXPECT_EQ(log.count(QStringLiteral(
+                  "ERROR: Assertion failure, line: 530 -[CALayer(MyExtensions) createBitmap]")),
+              2);
 }
 
 // ---- Dictionaries ----
@@ -232,7 +238,8 @@ TEST(DictionaryRectangles, AMissingKeyGivesTheZeroRectangleAndAStoredOneComesBac
     const Rect rect(12.5, -3, 640, 480.25);
     DictionaryExtensions::setRect(dictionary, rect, QStringLiteral("frame"));
     EXPECT_TRUE(DictionaryExtensions::hasKey(dictionary, QStringLiteral("frame")));
-    EXPECT_EQ(dictionary.value(QStringLiteral("frame")).toString(), QStringLiteral("{{12.5, -3}, {640, 480.25}}"));
+    EXPECT_EQ(dictionary.value(QStringLiteral("frame")).toString(),
+              QStringLiteral("{{12.5, -3}, {640, 480.25}}"));
     EXPECT_EQ(DictionaryExtensions::rectForKey(dictionary, QStringLiteral("frame")), rect);
 
     dictionary.insert(QStringLiteral("garbage"), QStringLiteral("not a rectangle"));

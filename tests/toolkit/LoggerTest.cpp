@@ -1,11 +1,11 @@
 // Logger: the registry of traceable objects (none by default, identity by address, lost
 // objects swept only when the set grows past its last size), and the trace line.
 
+#include "toolkit/Logger.h"
 #include "platform/ui/Layer.h"
 #include "tests/support/LogCapture.h"
 #include "toolkit/BaseLayer.h"
 #include "toolkit/LayerExtensions.h"
-#include "toolkit/Logger.h"
 
 #include <gtest/gtest.h>
 
@@ -115,7 +115,8 @@ TEST_F(LoggerRegistry, ALostObjectsAddressStaysRegisteredUntilASweep)
     EXPECT_FALSE(Logger::canLog(static_cast<const Plain*>(address)));
     EXPECT_EQ(Logger::holderCount(), 2);
     EXPECT_EQ(Logger::highWaterMark(), 2);
-    EXPECT_EQ(log.count(QStringLiteral("Removing holder <EqualityHolder: 0x")), 1) << log.lines().join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(log.count(QStringLiteral("Removing holder <EqualityHolder: 0x")), 1)
+        << log.lines().join(QLatin1Char('\n')).toStdString();
 
     // Not past the mark: no sweep, a lost holder stays.
     second.reset();
@@ -125,7 +126,8 @@ TEST_F(LoggerRegistry, ALostObjectsAddressStaysRegisteredUntilASweep)
 
 TEST_F(LoggerTrace, TheLineIsANumberOfThreeDigitsTheMethodAndTheText)
 {
-    EXPECT_EQ(Logger::traceLine(7, "-[Thing method:]", QStringLiteral("text")), QStringLiteral("007 -[Thing method:] text"));
+    EXPECT_EQ(Logger::traceLine(7, "-[Thing method:]", QStringLiteral("text")),
+              QStringLiteral("007 -[Thing method:] text"));
     EXPECT_EQ(Logger::traceLine(1234, "m", QStringLiteral(" x=1")), QStringLiteral("1234 m  x=1"));
 }
 
@@ -152,5 +154,6 @@ TEST_F(LoggerTrace, LayerScalingTracesTheAnchorPointOfARegisteredLayerOnly)
     ASSERT_TRUE(Logger::addTraceableObject(layer));
     LayerExtensions::transformToScale(*layer, 3);
     EXPECT_EQ(log.lines().filter(QStringLiteral("transformToScale")),
-              QStringList{QStringLiteral("489 -[CALayer(MyExtensions) transformToScale:]  self.anchorPoint=(0.25,1)")});
+              QStringList{QStringLiteral(
+                  "489 -[CALayer(MyExtensions) transformToScale:]  self.anchorPoint=(0.25,1)")});
 }

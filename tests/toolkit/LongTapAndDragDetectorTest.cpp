@@ -127,7 +127,8 @@ TEST(LongTapAndDragDetector, ALaterPressVoidsTheEarlierPressesLongPressCheck)
     f.time.advance(0.1);
     EXPECT_TRUE(f.lines().empty()) << "the first press's check (at 170 ms) does nothing";
     f.time.advance(0.07);
-    EXPECT_EQ(f.lines(), (Lines{"startDragGestureIfPossible (2, 2)"})) << "the second press's check, at 270 ms";
+    EXPECT_EQ(f.lines(), (Lines{"startDragGestureIfPossible (2, 2)"}))
+        << "the second press's check, at 270 ms";
 }
 
 // ---- Taps ----

@@ -150,7 +150,8 @@ TEST(ProgressHUD, ABlockTaskEndingWithinTheGraceTimeNeverShowsTheHUDAndCompletes
     hud->setGraceTime(0.5f);
     Semaphore gate;
     CompletionRecorder recorder;
-    hud->showAnimatedWhileExecutingBlock(true, [&gate] { gate.wait(); }, recorder.expect<>(QStringLiteral("completion")));
+    hud->showAnimatedWhileExecutingBlock(
+        true, [&gate] { gate.wait(); }, recorder.expect<>(QStringLiteral("completion")));
     EXPECT_TRUE(hud->taskInProgress());
     EXPECT_TRUE(hud->hasGraceTimer());
     EXPECT_FALSE(isVisible(*hud));

@@ -76,9 +76,9 @@ int pixelDifference(const uchar* a, const uchar* b)
 // Compares premultiplied bytes outside `excluded`. Where the reference is flat (no pixel of
 // its 3 x 3 neighbourhood differs from it by more than `tolerance`) ours must match within
 // `tolerance`: a shape in the wrong place, of the wrong size or colour, or missing, fails
-// there. On the reference's edges (pixels with a neighbour that differs more) the script's exact coverage and the painter's
-// antialiasing (which flattens curves into chords) may differ, but only by what an edge
-// moved by a quarter of a pixel changes: `edgeTolerance`.
+// there. On the reference's edges (pixels with a neighbour that differs more) the script's exact coverage and
+// the painter's antialiasing (which flattens curves into chords) may differ, but only by what an edge moved
+// by a quarter of a pixel changes: `edgeTolerance`.
 void expectMatchesReference(const QImage& ours, const QString& name, const std::vector<QRect>& excluded = {},
                             int tolerance = 6, int edgeTolerance = 64)
 {
@@ -94,7 +94,8 @@ void expectMatchesReference(const QImage& ours, const QString& name, const std::
     QPoint worstFlatAt(-1, -1), worstEdgeAt(-1, -1);
     for (int y = 0; y < ours.height(); ++y) {
         for (int x = 0; x < ours.width(); ++x) {
-            if (std::any_of(excluded.begin(), excluded.end(), [&](const QRect& r) { return r.contains(x, y); })) {
+            if (std::any_of(excluded.begin(), excluded.end(),
+                            [&](const QRect& r) { return r.contains(x, y); })) {
                 diff.setPixelColor(x, y, QColor(200, 200, 255));
                 continue;
             }
@@ -137,8 +138,8 @@ void expectMatchesReference(const QImage& ours, const QString& name, const std::
                                << " flat pixels differ by more than " << tolerance << ", most (" << worstFlat
                                << ") at (" << worstFlatAt.x() << ", " << worstFlatAt.y() << ")";
     EXPECT_EQ(edgeOutliers, 0) << name.toStdString() << ": " << edgeOutliers << " of " << edgeCompared
-                               << " edge pixels differ by more than " << edgeTolerance << ", most (" << worstEdge
-                               << ") at (" << worstEdgeAt.x() << ", " << worstEdgeAt.y() << ")";
+                               << " edge pixels differ by more than " << edgeTolerance << ", most ("
+                               << worstEdge << ") at (" << worstEdgeAt.x() << ", " << worstEdgeAt.y() << ")";
 }
 
 } // namespace
@@ -190,7 +191,8 @@ TEST(ProgressRendering, RoundIndicatorAsPieAndAsRing)
 
 TEST(ProgressRendering, BarIndicatorAtTheStartTheMiddleAndTheEnd)
 {
-    for (const auto& [name, progress] : {std::pair{"start", 0.03f}, std::pair{"half", 0.5f}, std::pair{"end", 0.97f}}) {
+    for (const auto& [name, progress] :
+         {std::pair{"start", 0.03f}, std::pair{"half", 0.5f}, std::pair{"end", 0.97f}}) {
         SCOPED_TRACE(name);
         auto bar = BarProgressView::create();
         EXPECT_EQ(bar->frame(), Rect(0, 0, 120, 20));
@@ -220,7 +222,8 @@ TEST(ProgressRendering, HUDWithADimmedBackgroundAPieAndTwoTexts)
     ASSERT_LT(details.size.width, 60);
 
     const QImage ours = render(*hud);
-    expectMatchesReference(ours, QStringLiteral("progress_hud_round"), {pixelsOf(label, 180), pixelsOf(details, 180)});
+    expectMatchesReference(ours, QStringLiteral("progress_hud_round"),
+                           {pixelsOf(label, 180), pixelsOf(details, 180)});
 
     // The texts are there, in their colours: dark grey on the box, white details.
     const QRect labelPixels = pixelsOf(label, 180);

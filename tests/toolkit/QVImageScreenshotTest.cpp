@@ -107,7 +107,8 @@ TEST(QVImageScreenshot, AFlippedAndAnUnflippedViewComeOutUprightWhereverTheyAre)
         const QVImage standalone = QVImageScreenshot::initByCapturingScreenshot(alone.get());
         EXPECT_EQ(alone->drewFlipped, flipped) << kind << ": drawn in its own coordinates";
         expectUpright(standalone.cgImage(), kind + " without a superview");
-        saveForReview(standalone.cgImage(), QString::fromStdString("screenshot_" + kind.substr(0, kind.find(' '))));
+        saveForReview(standalone.cgImage(),
+                      QString::fromStdString("screenshot_" + kind.substr(0, kind.find(' '))));
 
         auto window = Window::create(Size(40, 30));
         auto content = makeBanded(flipped);
@@ -132,7 +133,8 @@ TEST(QVImageScreenshot, ABaseViewHostingAViewComesOutUpright)
     host->layer()->setBackgroundColor(PlatformColor::deviceRGB(0, 0, 1, 1));
     auto band = View::create();
     band->layer()->setBackgroundColor(PlatformColor::deviceRGB(1, 0, 0, 1));
-    host->addHostedView(band, [](View& view, const Rect& bounds) { view.setFrame(Rect(0, 0, bounds.width(), 10)); });
+    host->addHostedView(
+        band, [](View& view, const Rect& bounds) { view.setFrame(Rect(0, 0, bounds.width(), 10)); });
     host->layoutSubtreeIfNeeded();
     ASSERT_EQ(band->frame(), Rect(0, 0, 40, 10));
     const QImage image = QVImageScreenshot::initByCapturingScreenshot(host.get()).cgImage();
@@ -175,7 +177,9 @@ TEST(QVImageScreenshot, NoViewOrAnEmptyViewGivesAnImageOfZeroSizeAfterTheBitmaps
     const QVImage none = QVImageScreenshot::initByCapturingScreenshot(nullptr);
     EXPECT_FALSE(none.hasImage());
     EXPECT_EQ(none.pixelSize(), Size(0, 0));
-    EXPECT_EQ(log.count(QStringLiteral("ERROR: Assertion failure, line: 220 +[QVImage createBitmapContextForSize:]")), 1)
+    EXPECT_EQ(log.count(QStringLiteral(
+                  "ERROR: Assertion failure, line: 220 +[QVImage createBitmapContextForSize:]")),
+              1)
         << log.lines().join(QLatin1Char('\n')).toStdString();
 
     auto empty = View::create(Rect(10, 10, 0, 25));

@@ -38,15 +38,18 @@ TEST(RepeatedActionTimer, FrameRateCutsTheRunToWholeFramesInSinglePrecision)
 
 TEST(RepeatedActionTimer, FrameRatesThatAreNotPositiveNumbersGiveNoFramesAndNoOverflow)
 {
-    for (const float rate : {0.0f, -60.0f, std::numeric_limits<float>::quiet_NaN(),
-                             std::numeric_limits<float>::infinity()}) {
+    for (const float rate :
+         {0.0f, -60.0f, std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()}) {
         const RepeatedActionTimer timer = RepeatedActionTimer::withFrameRate(rate, 0.4f);
         EXPECT_EQ(timer.repetitions(), 0) << "frame rate " << rate;
     }
     // A count beyond the 64-bit range is clamped, not converted with undefined behaviour.
-    EXPECT_EQ(RepeatedActionTimer::withFrameRate(60, 1e30f).repetitions(), std::numeric_limits<std::int64_t>::max());
-    EXPECT_EQ(RepeatedActionTimer::withFrameRate(60, -1e30f).repetitions(), std::numeric_limits<std::int64_t>::min());
-    EXPECT_EQ(RepeatedActionTimer::withFrameRate(60, std::numeric_limits<float>::quiet_NaN()).repetitions(), 0);
+    EXPECT_EQ(RepeatedActionTimer::withFrameRate(60, 1e30f).repetitions(),
+              std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(RepeatedActionTimer::withFrameRate(60, -1e30f).repetitions(),
+              std::numeric_limits<std::int64_t>::min());
+    EXPECT_EQ(RepeatedActionTimer::withFrameRate(60, std::numeric_limits<float>::quiet_NaN()).repetitions(),
+              0);
 }
 
 TEST(RepeatedActionTimer, ProgressIsZeroBeforeStartThenFollowsTheMediaClockUpToOne)
@@ -98,8 +101,8 @@ TEST(RepeatedActionTimer, ZeroOrNegativeDurationIsCompleteOnceStartedAndNeverNaN
     };
     int index = 0;
     for (RepeatedActionTimer timer : timers) {
-        SCOPED_TRACE(testing::Message() << "timer " << index++ << ": " << timer.repetitions() << " x "
-                                        << timer.delta());
+        SCOPED_TRACE(testing::Message()
+                     << "timer " << index++ << ": " << timer.repetitions() << " x " << timer.delta());
         EXPECT_EQ(timer.progress(), 0.0f) << "before start";
         timer.start();
         const float atStart = timer.progress();

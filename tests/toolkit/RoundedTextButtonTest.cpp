@@ -3,6 +3,7 @@
 // title and sizing rules, and the press cycle with the report 100 ms after release on
 // virtual time, dropped when the operation counter has moved on.
 
+#include "toolkit/RoundedTextButton.h"
 #include "model/Globals.h"
 #include "platform/gfx/AttributedString.h"
 #include "platform/ui/Event.h"
@@ -10,7 +11,6 @@
 #include "tests/support/VirtualScheduler.h"
 #include "tests/toolkit/ButtonTestSupport.h"
 #include "toolkit/ColoredView.h"
-#include "toolkit/RoundedTextButton.h"
 #include "toolkit/TextLabel.h"
 #include "toolkit/ViewExtensions.h"
 
@@ -21,10 +21,11 @@ using namespace corvex::test;
 
 namespace {
 
-std::shared_ptr<RoundedTextButton> button(quint64 style, std::shared_ptr<RecordingRoundedDelegate> delegate = nullptr)
+std::shared_ptr<RoundedTextButton> button(quint64 style,
+                                          std::shared_ptr<RecordingRoundedDelegate> delegate = nullptr)
 {
-    return RoundedTextButton::createWithDelegate(delegate ? delegate : std::make_shared<RecordingRoundedDelegate>(),
-                                                 style);
+    return RoundedTextButton::createWithDelegate(
+        delegate ? delegate : std::make_shared<RecordingRoundedDelegate>(), style);
 }
 
 PlatformColor releasedLabelColour(quint64 style)
@@ -41,8 +42,14 @@ PlatformColor releasedLabelColour(quint64 style)
     }
 }
 
-Event down() { return Event::mouseDown(Point(5, 5)); }
-Event up() { return Event::mouseUp(Point(5, 5)); }
+Event down()
+{
+    return Event::mouseDown(Point(5, 5));
+}
+Event up()
+{
+    return Event::mouseUp(Point(5, 5));
+}
 
 } // namespace
 
@@ -75,10 +82,12 @@ TEST(RoundedTextButton, TheTitleTakesTheStylesFaceAKernOfOneAndSizesTheLabel)
         const AttributedString& text = b->label()->attributedText();
         EXPECT_EQ(text.string(), QStringLiteral("EXPORT"));
         const TextAttributes& attributes = text.attributesAt(0);
-        EXPECT_EQ(attributes.font, style == 3 ? Globals::fontAvenirHeavy(11.5) : Globals::fontAvenirMedium(11.5))
+        EXPECT_EQ(attributes.font,
+                  style == 3 ? Globals::fontAvenirHeavy(11.5) : Globals::fontAvenirMedium(11.5))
             << "style " << style;
         EXPECT_EQ(attributes.kern, 1.0);
-        EXPECT_EQ(b->label()->textColor(), releasedLabelColour(style)) << "the title keeps the style's colour";
+        EXPECT_EQ(b->label()->textColor(), releasedLabelColour(style))
+            << "the title keeps the style's colour";
         EXPECT_EQ(b->label()->frame().size, b->label()->intrinsicContentSize()) << "sized to fit";
         // Laid out: the label centred, on whole points.
         const Rect label = b->label()->frame();
@@ -97,7 +106,8 @@ TEST(RoundedTextButton, SizeToFitIsTheLabelWidthPlusTwentyByThePreferredHeight)
         b->label()->setFrame(Rect(0, 0, 60, 16)); // a 60-point label
         b->sizeToFit();
         EXPECT_EQ(b->preferredHeight(), style == 2 ? 22.0 : 28.0);
-        EXPECT_EQ(b->frame(), Rect(7, 9, 80, style == 2 ? 22 : 28)) << "style " << style << ": the origin stays";
+        EXPECT_EQ(b->frame(), Rect(7, 9, 80, style == 2 ? 22 : 28))
+            << "style " << style << ": the origin stays";
         EXPECT_EQ(b->label()->frame(), Rect(10, style == 2 ? 3 : 6, 60, 16)) << "the label centred";
     }
 }
@@ -239,7 +249,8 @@ TEST(RoundedTextButtonRendering, EveryStyleMatchesItsReferenceReleasedAndPressed
     ScopedVirtualTime time;
     for (quint64 style = 0; style < 4; ++style) {
         for (bool pressed : {false, true}) {
-            const QString name = QStringLiteral("rounded_style%1_%2").arg(style).arg(pressed ? "pressed" : "released");
+            const QString name =
+                QStringLiteral("rounded_style%1_%2").arg(style).arg(pressed ? "pressed" : "released");
             Rect label;
             const QImage shown = renderButton(style, pressed, &label);
             saveOutput(shown, name);

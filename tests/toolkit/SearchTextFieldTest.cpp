@@ -64,7 +64,8 @@ struct Calls
     void attach(SearchTextField& field)
     {
         field.setAction([this](SearchTextField& f) { log << QStringLiteral("action:") + f.text(); });
-        field.setTextDidChangeHandler([this](SearchTextField& f) { log << QStringLiteral("changed:") + f.text(); });
+        field.setTextDidChangeHandler(
+            [this](SearchTextField& f) { log << QStringLiteral("changed:") + f.text(); });
     }
     QStringList log;
 };
@@ -223,8 +224,8 @@ TEST(SearchTextField, ItsMenuIsTheReducedEditMenu)
     QStringList titles;
     for (const auto& item : menu->items())
         titles << (item->isSeparator() ? QStringLiteral("-") : item->title());
-    EXPECT_EQ(titles, (QStringList{"Cut", "Copy", "Paste", "-", "Make Upper Case", "Make Lower Case", "Capitalize",
-                                   "-"}));
+    EXPECT_EQ(titles, (QStringList{"Cut", "Copy", "Paste", "-", "Make Upper Case", "Make Lower Case",
+                                   "Capitalize", "-"}));
 }
 
 // ---- Drawing ----
@@ -244,8 +245,7 @@ void expectMatchesReference(SearchWindow& w, const QString& name)
     ASSERT_FALSE(reference.isNull()) << name.toStdString();
     ASSERT_EQ(shown.size(), reference.size()) << name.toStdString();
     const Rect textArea = w.field->convertRectToView(w.field->widgetRect(), w.background.get());
-    const ImageDifference d =
-        compareImages(shown, reference, kTolerance, {pixelRect(textArea, 2, 1)});
+    const ImageDifference d = compareImages(shown, reference, kTolerance, {pixelRect(textArea, 2, 1)});
     EXPECT_EQ(d.beyondTolerance, 0) << name.toStdString() << ": " << d;
     EXPECT_GT(d.compared, shown.width() * shown.height() / 3);
 }

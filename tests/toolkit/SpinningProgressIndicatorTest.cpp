@@ -34,8 +34,8 @@ constexpr double kStep = 0.05;
 // A spinner in a window, as the animation runs only there.
 struct SpinnerInWindow
 {
-    explicit SpinnerInWindow(std::shared_ptr<SpinningProgressIndicator> indicator = SpinningProgressIndicator::create(
-                                 Rect(10, 10, 48, 48)))
+    explicit SpinnerInWindow(std::shared_ptr<SpinningProgressIndicator> indicator =
+                                 SpinningProgressIndicator::create(Rect(10, 10, 48, 48)))
         : spinner(std::move(indicator))
     {
         window->setContentView(content);
@@ -109,8 +109,8 @@ TEST(SpinningProgressIndicator, TheLitFinMovesToThePreviousIndexEveryStepAndLitF
     EXPECT_DOUBLE_EQ(faded.blueComponent(), 1.0);
     EXPECT_DOUBLE_EQ(faded.redComponent(), 0.0);
     // A fin lit eleven steps ago has decayed to the dim level.
-    EXPECT_NEAR(spinner.finColor((expected + 11) % 12).alphaComponent(), std::max(0.8 * std::pow(0.85, 11), 0.15),
-                1e-9);
+    EXPECT_NEAR(spinner.finColor((expected + 11) % 12).alphaComponent(),
+                std::max(0.8 * std::pow(0.85, 11), 0.15), 1e-9);
 }
 
 TEST(SpinningProgressIndicator, AfterStopTheFinsFadeAndTheAnimationEndsOnItsOwnThenTheViewHides)
@@ -347,7 +347,8 @@ TEST(SpinningProgressIndicator, ThreadedAnimationStepsOnItsThreadButDrawsOnlyOnT
             lastPosition = now;
         }
         return moves >= 4 && recording->draws >= 4;
-    })) << "moves " << moves << ", draws " << recording->draws;
+    })) << "moves "
+        << moves << ", draws " << recording->draws;
     EXPECT_EQ(recording->offMainDraws, 0) << "every draw ran on the main thread";
 }
 
@@ -361,7 +362,8 @@ TEST(SpinningProgressIndicator, DrawingOffTheMainThreadIsRefusedWithAnAssertionL
     LogCapture log;
     std::thread painter([&] { spinner->drawRect(spinner->bounds(), *context); });
     painter.join();
-    EXPECT_TRUE(log.contains(QStringLiteral("ERROR: Assertion failure"))) << log.lines().join(u'\n').toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("ERROR: Assertion failure")))
+        << log.lines().join(u'\n').toStdString();
     const QImage pixels = context->makeImage();
     int painted = 0;
     for (int y = 0; y < pixels.height(); ++y)
@@ -387,7 +389,8 @@ TEST(SpinningProgressIndicator, TheAnimationThreadIsJoinedWhenTheFadeEnds)
     spinner.stopAnimation();
     ASSERT_TRUE(runUntil([&] { return !spinner.isAnimating(); }, 20.0));
     EXPECT_FALSE(spinner.hasAnimationThread()) << "joined, not dropped";
-    EXPECT_EQ(SpinningProgressIndicator::runningAnimationThreadCount(), 0) << "the thread's function returned";
+    EXPECT_EQ(SpinningProgressIndicator::runningAnimationThreadCount(), 0)
+        << "the thread's function returned";
 }
 
 TEST(SpinningProgressIndicator, StoppingAtOnceJoinsTheThreadBeforeItReturns)

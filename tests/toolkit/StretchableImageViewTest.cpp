@@ -3,6 +3,7 @@
 // fit and images with a zero side (refused rather than drawn with negative tiles), redraw on
 // every resize; ExampleView's frame, alignment, scaling and alpha.
 
+#include "toolkit/StretchableImageView.h"
 #include "platform/gfx/GraphicsContext.h"
 #include "platform/gfx/PlatformImage.h"
 #include "platform/ui/Window.h"
@@ -11,7 +12,6 @@
 #include "tests/toolkit/graphics/ImageTestSupport.h"
 #include "toolkit/ColoredView.h"
 #include "toolkit/ExampleView.h"
-#include "toolkit/StretchableImageView.h"
 #include "toolkit/ViewExtensions.h"
 
 #include <QImage>
@@ -106,7 +106,8 @@ TEST(StretchableImageView, TilesCutTheMatchingRegionsOfTheImage)
     EXPECT_TRUE(parts.center.isNull()) << "no middle";
     EXPECT_TRUE(parts.top.isNull());
     ASSERT_FALSE(parts.topLeft.isNull());
-    EXPECT_EQ(imagePixel(parts.topLeft.representations().front(), 0, 0), kRed) << "the top left is the top on screen";
+    EXPECT_EQ(imagePixel(parts.topLeft.representations().front(), 0, 0), kRed)
+        << "the top left is the top on screen";
     EXPECT_EQ(imagePixel(parts.topRight.representations().front(), 3, 3), kGreen);
     EXPECT_EQ(imagePixel(parts.bottomLeft.representations().front(), 0, 0), kBlue);
     EXPECT_EQ(imagePixel(parts.bottomRight.representations().front(), 0, 0), kWhite);
@@ -132,7 +133,8 @@ TEST(StretchableImageView, CapsThatDoNotFitAreCutDownAndNoTileHasANegativeSize)
     // Drawing such caps draws the corners that are left and nothing between them.
     auto context = GraphicsContext::createBitmap(100, 50);
     ASSERT_NE(context, nullptr);
-    StretchableImageView::drawScalableImage(*context, image, Point(48, 48), Point(48, 48), Rect(0, 0, 100, 50));
+    StretchableImageView::drawScalableImage(*context, image, Point(48, 48), Point(48, 48),
+                                            Rect(0, 0, 100, 50));
     EXPECT_EQ(bitmapPixel(*context, 10, 10), kBlue) << "the 48 x 40 top-left corner";
     EXPECT_EQ(bitmapPixel(*context, 90, 10), kBlue) << "the 32 x 40 top-right corner";
     EXPECT_EQ(bitmapPixel(*context, 50, 10), kClear) << "no middle column";
@@ -193,7 +195,8 @@ TEST(StretchableImageView, CornersKeepTheirSizeWhileEdgesAndCentreStretch)
 {
     // 20 x 20 pixels with a 4-pixel border: in a 40-point-high view the image is 40 x 40
     // points, the caps 0.2 x 40 = 8 points, exactly the border.
-    auto view = StretchableImageView::create(PlatformImage(framedSquare(20, 4)), Point(0.2, 0.2), Point(0.2, 0.2));
+    auto view =
+        StretchableImageView::create(PlatformImage(framedSquare(20, 4)), Point(0.2, 0.2), Point(0.2, 0.2));
     view->setFrame(Rect(0, 0, 120, 40));
     ScopedVirtualTime time;
     auto window = Window::create(Size(140, 60));
@@ -235,7 +238,8 @@ TEST(StretchableImageView, TheClassMethodDrawsIntoTheCurrentContext)
 
 TEST(StretchableImageView, EveryResizeRedrawsAtOnce)
 {
-    auto view = StretchableImageView::create(PlatformImage(framedSquare(20, 4)), Point(0.2, 0.2), Point(0.2, 0.2));
+    auto view =
+        StretchableImageView::create(PlatformImage(framedSquare(20, 4)), Point(0.2, 0.2), Point(0.2, 0.2));
     view->setFrame(Rect(0, 0, 60, 20));
     view->display();
     EXPECT_FALSE(view->needsDisplay());

@@ -40,7 +40,8 @@ TEST(TapPanSwipeDetector, AClickIsASingleTapAtTheReleasePointAndIsForgottenAfter
     EXPECT_EQ(f.detector->lastEvent()->type(), Event::Type::LeftMouseUp);
 
     f.time.advance(0.299);
-    EXPECT_EQ(f.detector->detectorStatus(), TapPanSwipeDetector::Tapped) << "the check comes 300 ms after the tap";
+    EXPECT_EQ(f.detector->detectorStatus(), TapPanSwipeDetector::Tapped)
+        << "the check comes 300 ms after the tap";
     f.time.advance(0.002);
     EXPECT_EQ(f.detector->detectorStatus(), TapPanSwipeDetector::Idle);
     EXPECT_FALSE(f.detector->lastEvent().has_value()) << "the check resets";

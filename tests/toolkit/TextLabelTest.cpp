@@ -92,8 +92,10 @@ TEST(TextLabel, PlainTextTakesTheLabelsFontColourAndAlignment)
 TEST(TextLabel, TheTextFieldSettersChangeTheWholeCurrentText)
 {
     auto label = TextLabel::create();
-    AttributedString text(QStringLiteral("ab"), attributes(PlatformFont::systemFont(10), kRed, TextAlignment::Left));
-    text.append(QStringLiteral("cd"), attributes(PlatformFont::boldSystemFont(12), kBlue, TextAlignment::Left));
+    AttributedString text(QStringLiteral("ab"),
+                          attributes(PlatformFont::systemFont(10), kRed, TextAlignment::Left));
+    text.append(QStringLiteral("cd"),
+                attributes(PlatformFont::boldSystemFont(12), kBlue, TextAlignment::Left));
     label->setAttributedStringValue(text);
     EXPECT_EQ(label->attributedStringValue(), text);
 
@@ -112,7 +114,8 @@ TEST(TextLabel, AttributedTextKeepsItsRunsAndLendsItsFirstAttributesToTheLabel)
     auto label = TextLabel::create();
     const PlatformFont first = PlatformFont::systemFont(18);
     AttributedString text(QStringLiteral("Big"), attributes(first, kBlue, TextAlignment::Right));
-    text.append(QStringLiteral(" small"), attributes(PlatformFont::systemFont(9), kRed, TextAlignment::Right));
+    text.append(QStringLiteral(" small"),
+                attributes(PlatformFont::systemFont(9), kRed, TextAlignment::Right));
     label->setAttributedText(text);
     EXPECT_EQ(label->attributedText(), text);
     EXPECT_EQ(label->font(), first);

@@ -91,7 +91,8 @@ TEST(TextView, TheParagraphStyleHasTheAlignmentAndAlwaysSpacingZeroAndMultipleOn
     expected.alignment = TextAlignment::Center;
     expected.lineSpacing = 0;
     expected.lineHeightMultiple = 1.0;
-    EXPECT_EQ(style, expected) << "line spacing " << style.lineSpacing << ", multiple " << style.lineHeightMultiple;
+    EXPECT_EQ(style, expected) << "line spacing " << style.lineSpacing << ", multiple "
+                               << style.lineHeightMultiple;
     // The stored values read back.
     EXPECT_EQ(view->lineSpacing(), 7.0);
     EXPECT_EQ(view->lineHeightMultiple(), 2.5);

@@ -2,6 +2,7 @@
 // scale and move transforms through the layer, the animated transition, pixel alignment
 // (with the mended division by zero), distances, snapshots and the tree dump.
 
+#include "toolkit/ViewExtensions.h"
 #include "model/Globals.h"
 #include "platform/gfx/PlatformColor.h"
 #include "platform/ui/Animation.h"
@@ -13,7 +14,6 @@
 #include "toolkit/BaseView.h"
 #include "toolkit/ColoredView.h"
 #include "toolkit/LayerExtensions.h"
-#include "toolkit/ViewExtensions.h"
 
 #include <QColor>
 #include <cmath>
@@ -86,9 +86,12 @@ TEST(ViewPositions, EachSetterPutsItsPointThereAndKeepsTheSize)
         {"topRight", ViewExtensions::setTopRightCorner, ViewExtensions::topRightCorner, Point(-100, 0)},
         {"bottomLeft", ViewExtensions::setBottomLeftCorner, ViewExtensions::bottomLeftCorner, Point(0, -50)},
         {"middleTop", ViewExtensions::setMiddleTopPosition, ViewExtensions::middleTopPosition, Point(-50, 0)},
-        {"middleBottom", ViewExtensions::setMiddleBottomPosition, ViewExtensions::middleBottomPosition, Point(-50, -50)},
-        {"middleLeft", ViewExtensions::setMiddleLeftPosition, ViewExtensions::middleLeftPosition, Point(0, -25)},
-        {"middleRight", ViewExtensions::setMiddleRightPosition, ViewExtensions::middleRightPosition, Point(-100, -25)},
+        {"middleBottom", ViewExtensions::setMiddleBottomPosition, ViewExtensions::middleBottomPosition,
+         Point(-50, -50)},
+        {"middleLeft", ViewExtensions::setMiddleLeftPosition, ViewExtensions::middleLeftPosition,
+         Point(0, -25)},
+        {"middleRight", ViewExtensions::setMiddleRightPosition, ViewExtensions::middleRightPosition,
+         Point(-100, -25)},
     };
     for (const auto& c : cases) {
         auto view = flippedView(Rect(10, 20, 100, 50));
@@ -168,7 +171,8 @@ TEST(ViewScale, SetScaleScalesAboutTheCentreOfTheView)
     ViewExtensions::setScale(*view, 2);
     EXPECT_DOUBLE_EQ(ViewExtensions::scale(*view), 2);
     const Layer& layer = *view->layer();
-    EXPECT_EQ(layer.convertPointToLayer(Point(50, 25), parent->layer().get()), Point(60, 45)) << "the centre stays";
+    EXPECT_EQ(layer.convertPointToLayer(Point(50, 25), parent->layer().get()), Point(60, 45))
+        << "the centre stays";
     EXPECT_EQ(layer.convertPointToLayer(Point(0, 0), parent->layer().get()), Point(-40, -5));
     EXPECT_EQ(view->frame(), Rect(10, 20, 100, 50)) << "the frame ignores the transform";
 }
@@ -222,7 +226,8 @@ TEST(ViewTransforms, BadFinalScalesLogAndLeaveTheTransform)
     auto view = BaseView::create(Rect(10, 20, 100, 50));
     ViewExtensions::setScale(*view, 1.5);
     const Transform3D before = view->layer()->transform();
-    const double bad[] = {0, -1, std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()};
+    const double bad[] = {0, -1, std::numeric_limits<double>::quiet_NaN(),
+                          std::numeric_limits<double>::infinity()};
     for (const double scale : bad) {
         ViewExtensions::transformToPoint(*view, Point(1, 2), scale);
         ViewExtensions::transformToScaleRotation(*view, scale, 0);
@@ -380,9 +385,9 @@ TEST(ViewDescription, TheTreeDumpIndentsSubviewsWithABar)
     root->addSubview(child);
     child->addSubview(grandchild);
     const QString expected = root->description() + QStringLiteral(" frame={{0, 0}, {100, 50}}\n") +
-                             QStringLiteral("|   ") + child->description() + QStringLiteral(" frame={{1, 2}, {3, 4}}\n") +
-                             QStringLiteral("|   |   ") + grandchild->description() +
-                             QStringLiteral(" frame={{5, 6}, {7, 8}}\n");
+                             QStringLiteral("|   ") + child->description() +
+                             QStringLiteral(" frame={{1, 2}, {3, 4}}\n") + QStringLiteral("|   |   ") +
+                             grandchild->description() + QStringLiteral(" frame={{5, 6}, {7, 8}}\n");
     EXPECT_EQ(ViewExtensions::recursiveDescription(*root), expected);
     EXPECT_TRUE(child->description().startsWith(QStringLiteral("<BaseView: 0x")));
     EXPECT_EQ(ViewExtensions::recursiveDescriptionWithPrefix(*grandchild, QStringLiteral("> ")),

@@ -81,8 +81,8 @@ inline ImageDifference compareImages(const QImage& actual, const QImage& expecte
 
 inline std::ostream& operator<<(std::ostream& os, const ImageDifference& d)
 {
-    return os << "largest difference " << d.largest << " at (" << d.x << ", " << d.y << "), " << d.beyondTolerance
-              << " bytes beyond the tolerance, " << d.compared << " pixels compared";
+    return os << "largest difference " << d.largest << " at (" << d.x << ", " << d.y << "), "
+              << d.beyondTolerance << " bytes beyond the tolerance, " << d.compared << " pixels compared";
 }
 
 // A rectangle of points (flipped view coordinates of a window's content) as device pixels,

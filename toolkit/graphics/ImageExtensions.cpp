@@ -15,7 +15,8 @@ PlatformImage ImageExtensions::longImageNamed(const QString& name)
     return PlatformImage::imageNamed(name);
 }
 
-void ImageExtensions::drawInRect(const PlatformImage& image, const Rect& rect, GraphicsContext* context, bool flipped)
+void ImageExtensions::drawInRect(const PlatformImage& image, const Rect& rect, GraphicsContext* context,
+                                 bool flipped)
 {
     if (context == nullptr || image.isNull())
         return;

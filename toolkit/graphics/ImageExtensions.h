@@ -23,11 +23,12 @@ public:
 
     // As QVImage::drawInRect(rect, context, flipped), with the representation that fits the
     // rectangle's size. A null context or image draws nothing.
-    static void drawInRect(const PlatformImage& image, const Rect& rect, GraphicsContext* context, bool flipped);
+    static void drawInRect(const PlatformImage& image, const Rect& rect, GraphicsContext* context,
+                           bool flipped);
     static void drawInRect(const PlatformImage& image, const Rect& rect, GraphicsContext* context);
     // The same with the blend mode and alpha (0..1) set for this drawing only.
-    static void drawInRect(const PlatformImage& image, const Rect& rect, GraphicsContext* context, BlendMode mode,
-                           double alpha, bool flipped);
+    static void drawInRect(const PlatformImage& image, const Rect& rect, GraphicsContext* context,
+                           BlendMode mode, double alpha, bool flipped);
     // Into the current context, upright whether it is flipped or not. The blend mode and
     // alpha are accepted and not applied (source-over, fully opaque), as the original did;
     // nothing in the system relies on either.

@@ -69,8 +69,7 @@ Rect mirrorWithin(GraphicsContext& context, const Rect& rect)
 
 QVImage::QVImage(const QImage& image)
     : mImage(image.isNull() || image.format() == kPixelFormat ? image : image.convertToFormat(kPixelFormat))
-{
-}
+{}
 
 std::optional<QVImage> QVImage::readFromURL(const QUrl& fileUrl)
 {

@@ -67,7 +67,8 @@ public:
     void drawInRect(const Rect& rect, GraphicsContext* context, bool flipped) const;
     void drawInRect(const Rect& rect, GraphicsContext* context) const;
     // The same with the blend mode and alpha (0..1) set for this drawing only.
-    void drawInRect(const Rect& rect, GraphicsContext* context, BlendMode mode, double alpha, bool flipped) const;
+    void drawInRect(const Rect& rect, GraphicsContext* context, BlendMode mode, double alpha,
+                    bool flipped) const;
 
     // A bitmap context in the format above: the size truncated to whole pixels, rows of
     // exactly 4 x width bytes, user space y-up. Null, with an assertion line in the log,

@@ -4,8 +4,8 @@
 // file; hostile chunks and names are refused; every completion arrives once, on the main
 // queue.
 
-#include "export/formats/DocumentFormats.h"
 #include "export/formats/ExportImport.h"
+#include "export/formats/DocumentFormats.h"
 #include "model/Globals.h"
 #include "model/Idea.h"
 #include "model/IdeaDocumentDataObject.h"
@@ -54,12 +54,15 @@ namespace {
 template <class... Args, class Body>
 std::function<void(Args...)> expectCall(CompletionRecorder& recorder, const QString& name, Body body)
 {
-    return recorder.expect<Args...>(name, CompletionRecorder::OnThread::Main, std::function<void(Args...)>(std::move(body)));
+    return recorder.expect<Args...>(name, CompletionRecorder::OnThread::Main,
+                                    std::function<void(Args...)>(std::move(body)));
 }
 
 QString archiveDir()
 {
-    return QFileInfo(QStringLiteral(__FILE__)).absoluteDir().absoluteFilePath(QStringLiteral("../../data/archive"));
+    return QFileInfo(QStringLiteral(__FILE__))
+        .absoluteDir()
+        .absoluteFilePath(QStringLiteral("../../data/archive"));
 }
 
 QString corpusDir()
@@ -176,7 +179,7 @@ ImportRun importFile(const QString& path, Reply reply = Reply::Yes)
     auto run = std::make_shared<ImportRun>();
     CompletionRecorder recorder;
     auto handler = [run, reply](const ObjectID& attachment, const QByteArray& data,
-                                 DocumentImporter::AttachmentStored stored) {
+                                DocumentImporter::AttachmentStored stored) {
         run->attachments.push_back({attachment, data});
         switch (reply) {
         case Reply::Yes:
@@ -193,12 +196,13 @@ ImportRun importFile(const QString& path, Reply reply = Reply::Yes)
             break;
         }
     };
-    ExportImport::importDocument(QUrl::fromLocalFile(path), handler,
-                                 expectCall<const IdeaDocumentDataObjectPtr&>(recorder, 
-                                     QStringLiteral("import"), [run](const IdeaDocumentDataObjectPtr& payload) {
-                                         run->payload = payload;
-                                         run->completed = true;
-                                     }));
+    ExportImport::importDocument(
+        QUrl::fromLocalFile(path), handler,
+        expectCall<const IdeaDocumentDataObjectPtr&>(recorder, QStringLiteral("import"),
+                                                     [run](const IdeaDocumentDataObjectPtr& payload) {
+                                                         run->payload = payload;
+                                                         run->completed = true;
+                                                     }));
     EXPECT_TRUE(recorder.waitAll()) << "no completion for " << path.toStdString();
     return *run;
 }
@@ -210,8 +214,9 @@ class ScopedAttachmentStore
 public:
     explicit ScopedAttachmentStore(bool inline_ = false)
     {
-        mPrevious = IdeaDocument::setAttachmentFetcher(
-            [this, inline_](const ObjectID& attachment, StorageLocation, IdeaDocument::DataCompletion completion) {
+        mPrevious =
+            IdeaDocument::setAttachmentFetcher([this, inline_](const ObjectID& attachment, StorageLocation,
+                                                               IdeaDocument::DataCompletion completion) {
                 QByteArray data;
                 {
                     std::lock_guard lock(mMutex);
@@ -276,8 +281,9 @@ bool exportTo(const std::shared_ptr<IdeaDocument>& document, const QString& path
 {
     CompletionRecorder recorder;
     bool result = false;
-    ExportImport::exportDocument(document, QUrl::fromLocalFile(path),
-                                 expectCall<bool>(recorder, QStringLiteral("export"), [&](bool ok) { result = ok; }));
+    ExportImport::exportDocument(
+        document, QUrl::fromLocalFile(path),
+        expectCall<bool>(recorder, QStringLiteral("export"), [&](bool ok) { result = ok; }));
     EXPECT_TRUE(recorder.waitAll());
     return result;
 }
@@ -325,7 +331,8 @@ TEST(ArchiveImport, APythonMadeArchiveImportsToItsExpectedTreeWithFreshIdentifie
         EXPECT_EQ(idea->text(), nullable(want.value(QStringLiteral("text"))));
         EXPECT_EQ(idea->URL(), nullable(want.value(QStringLiteral("URL"))));
         EXPECT_EQ(idea->note(), nullable(want.value(QStringLiteral("note"))));
-        EXPECT_EQ(idea->color() ? idea->color()->name() : QString(), nullable(want.value(QStringLiteral("color"))));
+        EXPECT_EQ(idea->color() ? idea->color()->name() : QString(),
+                  nullable(want.value(QStringLiteral("color"))));
         EXPECT_EQ(qint64(idea->colorThemeType()), want.value(QStringLiteral("colorThemeType")).toInteger());
         EXPECT_EQ(idea->att().asString(), nullable(want.value(QStringLiteral("att"))));
         EXPECT_EQ(idea->image().hasImage(), want.value(QStringLiteral("hasImage")).toBool());
@@ -350,7 +357,8 @@ TEST(ArchiveImport, APythonMadeArchiveImportsToItsExpectedTreeWithFreshIdentifie
     ASSERT_EQ(run.attachments.size(), std::size_t(expectedAttachments.size()));
     for (std::size_t i = 0; i < run.attachments.size(); ++i) {
         const QJsonObject want = expectedAttachments.at(qsizetype(i)).toObject();
-        EXPECT_EQ(run.attachments[i].attachment.asString(), want.value(QStringLiteral("identifier")).toString());
+        EXPECT_EQ(run.attachments[i].attachment.asString(),
+                  want.value(QStringLiteral("identifier")).toString());
         EXPECT_EQ(run.attachments[i].data.size(), want.value(QStringLiteral("size")).toInteger());
         EXPECT_EQ(QCryptographicHash::hash(run.attachments[i].data, QCryptographicHash::Sha1).toHex(),
                   want.value(QStringLiteral("sha1")).toString().toLatin1());
@@ -382,8 +390,9 @@ TEST(ArchiveImport, TheFacadeImporterReadsArchivesOnceTheFormatsAreRegistered)
             ++attachments;
             stored(true);
         },
-        expectCall<const IdeaDocumentDataObjectPtr&>(recorder, 
-            QStringLiteral("import"), [&](const IdeaDocumentDataObjectPtr& result) { payload = result; }));
+        expectCall<const IdeaDocumentDataObjectPtr&>(
+            recorder, QStringLiteral("import"),
+            [&](const IdeaDocumentDataObjectPtr& result) { payload = result; }));
     ASSERT_TRUE(recorder.waitAll());
     ASSERT_TRUE(payload);
     EXPECT_EQ(payload->idea()->text(), QStringLiteral("Trip to Z\u00fcrich"));
@@ -410,9 +419,9 @@ TEST(ArchiveImport, TheStorageFacadeImportsAnArchiveWithItsAttachmentsIntoTheTem
     const QDir attachments(archiveDir() + QStringLiteral("/attachments"));
     for (const QString& name : attachments.entryList(QDir::Files)) {
         QByteArray stored;
-        controller.fetchAttachment(ObjectID::parseFromString(name), IdeaDocument::TemporaryLocation,
-                                   expectCall<const QByteArray&>(recorder, name,
-                                                                 [&](const QByteArray& data) { stored = data; }));
+        controller.fetchAttachment(
+            ObjectID::parseFromString(name), IdeaDocument::TemporaryLocation,
+            expectCall<const QByteArray&>(recorder, name, [&](const QByteArray& data) { stored = data; }));
         ASSERT_TRUE(recorder.waitAll());
         EXPECT_EQ(stored, readFile(attachments.filePath(name))) << name.toStdString();
     }
@@ -420,9 +429,11 @@ TEST(ArchiveImport, TheStorageFacadeImportsAnArchiveWithItsAttachmentsIntoTheTem
 
 TEST(DocumentFormatsRegistration, RegisteringInstallsTheOPMLParserBehindThePayloadsReadFromOPML)
 {
-    const QByteArray opml = readFile(test::outline::opmlDataDir() + QStringLiteral("/import/outliner_nested.opml"));
+    const QByteArray opml =
+        readFile(test::outline::opmlDataDir() + QStringLiteral("/import/outliner_nested.opml"));
     const QJsonObject expected =
-        test::outline::readJson(test::outline::opmlDataDir() + QStringLiteral("/import/outliner_nested.expected.json"))
+        test::outline::readJson(test::outline::opmlDataDir() +
+                                QStringLiteral("/import/outliner_nested.expected.json"))
             .toObject();
     ASSERT_FALSE(OPMLParserInterface::isInstalled()) << "each test runs in a fresh process";
     {
@@ -452,7 +463,8 @@ TEST(ArchiveImport, TheStorageFacadeImportsAnOPMLFileThroughTheRegisteredParserW
     Globals::optForDropbox(false);
     const QString source = test::outline::opmlDataDir() + QStringLiteral("/import/outliner_nested.opml");
     const QJsonObject expected =
-        test::outline::readJson(test::outline::opmlDataDir() + QStringLiteral("/import/outliner_nested.expected.json"))
+        test::outline::readJson(test::outline::opmlDataDir() +
+                                QStringLiteral("/import/outliner_nested.expected.json"))
             .toObject();
     // Read directly once, to tell that the import hands out other identifiers.
     const auto direct = IdeaDocumentDataObject::readFromOPML(readFile(source));
@@ -500,7 +512,8 @@ TEST(ArchiveImport, TheStorageFacadeImportsAnOPMLFileThroughTheRegisteredParserW
 
 TEST(ArchiveImport, AHandlerReplyingFromAnotherThreadGetsTheNextPairAndTheCompletionComesOnTheMainQueue)
 {
-    const ImportRun run = importFile(archiveDir() + QStringLiteral("/pictures.corvex"), Reply::FromAnotherThread);
+    const ImportRun run =
+        importFile(archiveDir() + QStringLiteral("/pictures.corvex"), Reply::FromAnotherThread);
     ASSERT_TRUE(run.payload);
     EXPECT_EQ(run.attachments.size(), 2u);
 }
@@ -511,7 +524,8 @@ TEST(ArchiveImport, AHandlerReportingNoEndsTheImportWithNothingAndKeepsWhatWasSt
     EXPECT_FALSE(refused.payload);
     EXPECT_EQ(refused.attachments.size(), 1u) << "no pair may follow a NO";
 
-    const ImportRun secondRefused = importFile(archiveDir() + QStringLiteral("/pictures.corvex"), Reply::YesThenNo);
+    const ImportRun secondRefused =
+        importFile(archiveDir() + QStringLiteral("/pictures.corvex"), Reply::YesThenNo);
     EXPECT_FALSE(secondRefused.payload);
     EXPECT_EQ(secondRefused.attachments.size(), 2u);
 }
@@ -523,8 +537,9 @@ TEST(ArchiveImport, AHandlerThatDropsItsContinuationEndsTheImportWithNothing)
     ExportImport::importDocument(
         QUrl::fromLocalFile(archiveDir() + QStringLiteral("/pictures.corvex")),
         [](const ObjectID&, const QByteArray&, DocumentImporter::AttachmentStored) {},
-        expectCall<const IdeaDocumentDataObjectPtr&>(recorder, 
-            QStringLiteral("import"), [&](const IdeaDocumentDataObjectPtr& result) { payload = result; }));
+        expectCall<const IdeaDocumentDataObjectPtr&>(
+            recorder, QStringLiteral("import"),
+            [&](const IdeaDocumentDataObjectPtr& result) { payload = result; }));
     ASSERT_TRUE(recorder.waitAll());
     EXPECT_FALSE(payload);
 }
@@ -537,10 +552,11 @@ TEST(ArchiveImport, AnArchiveWithAttachmentsAndNoHandlerFailsButOneWithoutAttach
     for (const auto& [path, succeeds] : {std::pair{withPairs, false}, std::pair{withoutPairs, true}}) {
         CompletionRecorder recorder;
         bool gotPayload = false;
-        ExportImport::importDocument(QUrl::fromLocalFile(path), {},
-                                     expectCall<const IdeaDocumentDataObjectPtr&>(recorder, 
-                                         QStringLiteral("import"),
-                                         [&](const IdeaDocumentDataObjectPtr& result) { gotPayload = bool(result); }));
+        ExportImport::importDocument(
+            QUrl::fromLocalFile(path), {},
+            expectCall<const IdeaDocumentDataObjectPtr&>(
+                recorder, QStringLiteral("import"),
+                [&](const IdeaDocumentDataObjectPtr& result) { gotPayload = bool(result); }));
         ASSERT_TRUE(recorder.waitAll());
         EXPECT_EQ(gotPayload, succeeds) << path.toStdString();
     }
@@ -549,10 +565,12 @@ TEST(ArchiveImport, AnArchiveWithAttachmentsAndNoHandlerFailsButOneWithoutAttach
 TEST(ArchiveImport, AZeroLengthAttachmentReachesTheHandlerAsEmptyData)
 {
     const QByteArray empty;
-    const QString name = QString::fromLatin1(QCryptographicHash::hash(empty, QCryptographicHash::Sha1).toHex()) +
-                         QStringLiteral(".png");
+    const QString name =
+        QString::fromLatin1(QCryptographicHash::hash(empty, QCryptographicHash::Sha1).toHex()) +
+        QStringLiteral(".png");
     const QString path = outPath(QStringLiteral("empty-attachment.corvex"));
-    writeFile(path, ExportImport::Magic + chunk(compressedReferencePayload()) + chunk(name.toUtf8()) + chunk(""));
+    writeFile(path,
+              ExportImport::Magic + chunk(compressedReferencePayload()) + chunk(name.toUtf8()) + chunk(""));
     const ImportRun run = importFile(path);
     ASSERT_TRUE(run.payload);
     ASSERT_EQ(run.attachments.size(), 1u);
@@ -567,7 +585,8 @@ TEST(ArchiveImport, DamagedArchivesAreRefusedThoughTheirPayloadIsSound)
 {
     const QByteArray payload = compressedReferencePayload();
     const QByteArray identifier = QByteArrayLiteral("3c770baf6b7270062fdda7ea09bdd3949f4f6216.png");
-    const QByteArray whole = ExportImport::Magic + chunk(payload) + chunk(identifier) + chunk("picture bytes");
+    const QByteArray whole =
+        ExportImport::Magic + chunk(payload) + chunk(identifier) + chunk("picture bytes");
     const std::vector<std::pair<const char*, QByteArray>> cases = {
         {"only the magic", ExportImport::Magic},
         {"three bytes", ExportImport::Magic.left(3)},
@@ -597,9 +616,10 @@ TEST(ArchiveImport, ALengthClaimingMoreThanTheFileHoldsIsRefusedWithoutReadingOr
     const std::vector<std::pair<const char*, QByteArray>> cases = {
         {"payload 0xFFFFFFFF", ExportImport::Magic + QByteArray::fromHex("ffffffff") + payload},
         {"payload one byte more", ExportImport::Magic + QByteArray::fromHex("00000000") + payload},
-        {"identifier 0xFFFFFFFF", ExportImport::Magic + chunk(payload) + QByteArray::fromHex("ffffffff") + identifier},
-        {"data 0x80000000", ExportImport::Magic + chunk(payload) + chunk(identifier) + QByteArray::fromHex("80000000") +
-                                QByteArray(5000, 'x')},
+        {"identifier 0xFFFFFFFF",
+         ExportImport::Magic + chunk(payload) + QByteArray::fromHex("ffffffff") + identifier},
+        {"data 0x80000000", ExportImport::Magic + chunk(payload) + chunk(identifier) +
+                                QByteArray::fromHex("80000000") + QByteArray(5000, 'x')},
     };
     for (const auto& [label, original] : cases) {
         QByteArray bytes = original;
@@ -656,7 +676,8 @@ TEST(ArchiveImport, AttachmentNamesThatAreNoAttachmentNamesEndTheImportBeforeThe
 TEST(ArchiveImport, ABadNameAfterAGoodPairEndsTheImportOnceTheGoodPairWasHandedOver)
 {
     const QByteArray payload = compressedReferencePayload();
-    const QByteArray good = readFile(archiveDir() + QStringLiteral("/attachments/f8cd368b9efef0332fc984055586cfa1be7ec3f3.png"));
+    const QByteArray good =
+        readFile(archiveDir() + QStringLiteral("/attachments/f8cd368b9efef0332fc984055586cfa1be7ec3f3.png"));
     const QString path = outPath(QStringLiteral("good-then-bad.corvex"));
     writeFile(path, ExportImport::Magic + chunk(payload) +
                         chunk("f8cd368b9efef0332fc984055586cfa1be7ec3f3.png") + chunk(good) +
@@ -704,8 +725,8 @@ TEST(ArchiveImport, ANameEndingInOpmlOrXmlInAnyCaseIsReadAsOpmlWhateverItHolds)
     };
     const auto previous = OPMLParserInterface::installFactory([] { return std::make_unique<FakeParser>(); });
     const QByteArray archive = readFile(archiveDir() + QStringLiteral("/pictures.corvex"));
-    for (const QString& name : {QStringLiteral("outline.XML"), QStringLiteral("outline.opml"),
-                                QStringLiteral("OUTLINE.OpMl")}) {
+    for (const QString& name :
+         {QStringLiteral("outline.XML"), QStringLiteral("outline.opml"), QStringLiteral("OUTLINE.OpMl")}) {
         const QString path = outPath(name);
         writeFile(path, archive);
         const ImportRun run = importFile(path);
@@ -729,12 +750,13 @@ TEST(ArchiveImport, EveryFailureIsReportedLaterOnTheMainQueueNeverInsideTheCall)
         CompletionRecorder recorder;
         bool called = false;
         bool gotPayload = true;
-        ExportImport::importDocument(QUrl::fromLocalFile(path), {},
-                                     expectCall<const IdeaDocumentDataObjectPtr&>(recorder, 
-                                         QStringLiteral("import"), [&](const IdeaDocumentDataObjectPtr& payload) {
-                                             called = true;
-                                             gotPayload = bool(payload);
-                                         }));
+        ExportImport::importDocument(
+            QUrl::fromLocalFile(path), {},
+            expectCall<const IdeaDocumentDataObjectPtr&>(recorder, QStringLiteral("import"),
+                                                         [&](const IdeaDocumentDataObjectPtr& payload) {
+                                                             called = true;
+                                                             gotPayload = bool(payload);
+                                                         }));
         EXPECT_FALSE(called) << path.toStdString() << " reported inside the call";
         ASSERT_TRUE(recorder.waitAll());
         EXPECT_FALSE(gotPayload);
@@ -742,9 +764,10 @@ TEST(ArchiveImport, EveryFailureIsReportedLaterOnTheMainQueueNeverInsideTheCall)
     // A URL that names no file.
     CompletionRecorder recorder;
     bool called = false;
-    ExportImport::importDocument(QUrl(QStringLiteral("https://example.com/x.corvex")), {},
-                                 expectCall<const IdeaDocumentDataObjectPtr&>(recorder, 
-                                     QStringLiteral("import"), [&](const IdeaDocumentDataObjectPtr&) { called = true; }));
+    ExportImport::importDocument(
+        QUrl(QStringLiteral("https://example.com/x.corvex")), {},
+        expectCall<const IdeaDocumentDataObjectPtr&>(
+            recorder, QStringLiteral("import"), [&](const IdeaDocumentDataObjectPtr&) { called = true; }));
     EXPECT_FALSE(called);
     ASSERT_TRUE(recorder.waitAll());
 }
@@ -767,9 +790,10 @@ TEST(ArchiveExport, OurArchiveOfTheReferenceTreeEqualsThePythonArchiveByteForByt
         ASSERT_TRUE(exportTo(document, path));
         const QByteArray written = readFile(path);
         EXPECT_EQ(written.size(), reference.size()) << (inlineFetch ? "inline fetch" : "queued fetch");
-        EXPECT_TRUE(written == reference) << "first difference at byte "
-                                          << std::mismatch(written.begin(), written.end(), reference.begin(),
-                                                           reference.end()).first - written.begin();
+        EXPECT_TRUE(written == reference)
+            << "first difference at byte "
+            << std::mismatch(written.begin(), written.end(), reference.begin(), reference.end()).first -
+                   written.begin();
         if (written != reference)
             writeFile(test::testOutputDir() + QStringLiteral("/archive-reference-written.corvex"), written);
         EXPECT_EQ(store.fetches(), 2) << "an attachment shared by two ideas is fetched and written once";
@@ -852,9 +876,9 @@ TEST(ArchiveExport, AFailingWriteSyncOrRenameLeavesTheOldFileAndReturnsNo)
         test::FaultShim::Op op;
         int errnoValue;
     };
-    for (const Fault& fault : {Fault{"write", test::FaultShim::Op::Write, ENOSPC},
-                               Fault{"fsync", test::FaultShim::Op::Fsync, EIO},
-                               Fault{"rename", test::FaultShim::Op::Rename, EXDEV}}) {
+    for (const Fault& fault :
+         {Fault{"write", test::FaultShim::Op::Write, ENOSPC}, Fault{"fsync", test::FaultShim::Op::Fsync, EIO},
+          Fault{"rename", test::FaultShim::Op::Rename, EXDEV}}) {
         ScopedAttachmentStore store;
         store.loadFixtureAttachments();
         const auto document = referenceDocument();
@@ -870,7 +894,8 @@ TEST(ArchiveExport, AFailingWriteSyncOrRenameLeavesTheOldFileAndReturnsNo)
         }
         EXPECT_FALSE(result) << fault.label;
         EXPECT_EQ(readFile(path), QByteArrayLiteral("the user's old file")) << fault.label;
-        EXPECT_EQ(folderEntries(test::testDir()).filter(QStringLiteral("corvex-tmp")), QStringList()) << fault.label;
+        EXPECT_EQ(folderEntries(test::testDir()).filter(QStringLiteral("corvex-tmp")), QStringList())
+            << fault.label;
     }
 }
 
@@ -879,7 +904,8 @@ TEST(ArchiveExport, DataBeyondTheLengthFieldIsRefusedAndNeverCut)
     // Four gebibytes and one byte of address space that is never touched: the writer must
     // refuse by the size alone.
     const qint64 size = ExportImport::MaxChunkLength + 1;
-    void* region = ::mmap(nullptr, std::size_t(size), PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    void* region =
+        ::mmap(nullptr, std::size_t(size), PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (region == MAP_FAILED)
         GTEST_SKIP() << "no address space for the large region";
     {
@@ -894,7 +920,8 @@ TEST(ArchiveExport, DataBeyondTheLengthFieldIsRefusedAndNeverCut)
         test::LogCapture log;
         EXPECT_FALSE(exportTo(document, path));
         EXPECT_EQ(readFile(path), QByteArrayLiteral("the user's old file"));
-        EXPECT_TRUE(log.contains(QStringLiteral("do not fit one chunk"))) << log.lines().join(QLatin1Char('\n')).toStdString();
+        EXPECT_TRUE(log.contains(QStringLiteral("do not fit one chunk")))
+            << log.lines().join(QLatin1Char('\n')).toStdString();
     }
     ::munmap(region, std::size_t(size));
 }
@@ -907,8 +934,8 @@ TEST(ArchiveExport, ExportingWithoutAFileNameWritesIntoAFreshTemporaryFolder)
     ASSERT_TRUE(document);
     CompletionRecorder recorder;
     QUrl written;
-    ExportImport::exportDocument(document,
-                                 expectCall<const QUrl&>(recorder, QStringLiteral("export"), [&](const QUrl& url) { written = url; }));
+    ExportImport::exportDocument(document, expectCall<const QUrl&>(recorder, QStringLiteral("export"),
+                                                                   [&](const QUrl& url) { written = url; }));
     ASSERT_TRUE(recorder.waitAll());
     ASSERT_TRUE(written.isLocalFile());
     EXPECT_EQ(written.fileName(), document->idea()->exportFileNameForType(QStringLiteral("corvex")));
@@ -923,13 +950,15 @@ TEST(ArchiveExport, NothingToExportOrNoFileToWriteReturnsNoOnTheMainQueue)
     CompletionRecorder recorder;
     std::vector<bool> results;
     auto empty = IdeaDocument::initWithIdentifier(QStringLiteral("temp:/empty.crvx"));
-    ExportImport::exportDocument(empty, QUrl::fromLocalFile(outPath(QStringLiteral("x.corvex"))),
-                                 expectCall<bool>(recorder, QStringLiteral("no tree"), [&](bool ok) { results.push_back(ok); }));
-    ExportImport::exportDocument(referenceDocument(), QUrl(QStringLiteral("https://example.com/x.corvex")),
-                                 expectCall<bool>(recorder, QStringLiteral("no file"), [&](bool ok) { results.push_back(ok); }));
-    ExportImport::exportDocument(referenceDocument(),
-                                 QUrl::fromLocalFile(outPath(QStringLiteral("missing-folder/x.corvex"))),
-                                 expectCall<bool>(recorder, QStringLiteral("no folder"), [&](bool ok) { results.push_back(ok); }));
+    ExportImport::exportDocument(
+        empty, QUrl::fromLocalFile(outPath(QStringLiteral("x.corvex"))),
+        expectCall<bool>(recorder, QStringLiteral("no tree"), [&](bool ok) { results.push_back(ok); }));
+    ExportImport::exportDocument(
+        referenceDocument(), QUrl(QStringLiteral("https://example.com/x.corvex")),
+        expectCall<bool>(recorder, QStringLiteral("no file"), [&](bool ok) { results.push_back(ok); }));
+    ExportImport::exportDocument(
+        referenceDocument(), QUrl::fromLocalFile(outPath(QStringLiteral("missing-folder/x.corvex"))),
+        expectCall<bool>(recorder, QStringLiteral("no folder"), [&](bool ok) { results.push_back(ok); }));
     EXPECT_TRUE(results.empty()) << "reported inside the call";
     ASSERT_TRUE(recorder.waitAll());
     EXPECT_EQ(results, (std::vector<bool>{false, false, false}));

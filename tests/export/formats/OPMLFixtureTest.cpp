@@ -56,7 +56,8 @@ QString writeTemporary(const QString& name, const QByteArray& data)
 IdeaPtr factoryTree(int ideas, int maxChildren = 8)
 {
     IdeaDocumentDataObject::registerCodables();
-    const auto payload = IdeaDocumentDataObject::readFromJSONData(test::makePayloadJson(test::makeDocumentTree(ideas, maxChildren)));
+    const auto payload = IdeaDocumentDataObject::readFromJSONData(
+        test::makePayloadJson(test::makeDocumentTree(ideas, maxChildren)));
     EXPECT_NE(payload, nullptr);
     return payload ? payload->idea() : nullptr;
 }
@@ -71,9 +72,11 @@ TEST(OPMLFixtures, FilesShapedLikeOtherOutlinersFilesReadToTheirExpectedTrees)
     for (const QString& name : names) {
         SCOPED_TRACE(name.toStdString());
         OPMLParser parser;
-        const IdeaPtr root = parser.parseIdeaFromOPMLData(readBytes(folder + QLatin1Char('/') + name + QStringLiteral(".opml")));
+        const IdeaPtr root = parser.parseIdeaFromOPMLData(
+            readBytes(folder + QLatin1Char('/') + name + QStringLiteral(".opml")));
         ASSERT_NE(root, nullptr);
-        const QJsonObject expected = readJson(folder + QLatin1Char('/') + name + QStringLiteral(".expected.json")).toObject();
+        const QJsonObject expected =
+            readJson(folder + QLatin1Char('/') + name + QStringLiteral(".expected.json")).toObject();
         EXPECT_EQ(importDump(root).toStdString(), expectedImportDump(expected).toStdString());
     }
 }
@@ -85,7 +88,8 @@ TEST(OPMLFixtures, TheWriterReproducesTheExpectedFilesByteForByte)
     ASSERT_GE(names.size(), 4) << folder.toStdString();
     for (const QString& name : names) {
         SCOPED_TRACE(name.toStdString());
-        const IdeaPtr root = ideaTreeFromJson(readJson(folder + QLatin1Char('/') + name + QStringLiteral(".tree.json")).toObject());
+        const IdeaPtr root = ideaTreeFromJson(
+            readJson(folder + QLatin1Char('/') + name + QStringLiteral(".tree.json")).toObject());
         const QByteArray expected = readBytes(folder + QLatin1Char('/') + name + QStringLiteral(".opml"));
         EXPECT_EQ(OPMLWriter::ideaAsOPML(root).toUtf8().toStdString(), expected.toStdString());
     }
@@ -97,7 +101,8 @@ TEST(OPMLFixtures, TheFormatsExamplesComeOutExactly)
     const IdeaPtr alone = Idea::initWithText(QStringLiteral("Alone"));
     alone->setNote(QStringLiteral("not written"));
     EXPECT_EQ(OPMLWriter::ideaAsOPML(alone).toStdString(),
-              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<opml version=\"1.0\"><head><title>Alone</title></head><body>\n</body></opml>");
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<opml "
+              "version=\"1.0\"><head><title>Alone</title></head><body>\n</body></opml>");
 
     // & and < in a title; a line feed in a note as a character reference (so that reading
     // keeps it), a missing note not written.
@@ -108,7 +113,8 @@ TEST(OPMLFixtures, TheFormatsExamplesComeOutExactly)
     ASSERT_TRUE(root->addIdea(Idea::initWithText(QStringLiteral("plain"))));
     const QString written = OPMLWriter::ideaAsOPML(root);
     EXPECT_EQ(written.toStdString(),
-              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<opml version=\"1.0\"><head><title>R &amp; D &lt;1&gt;</title></head><body>\n"
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<opml version=\"1.0\"><head><title>R &amp; D "
+              "&lt;1&gt;</title></head><body>\n"
               "\t<outline text=\"a &amp; b &lt; c\" _note=\"line one&#10;line two\" />\n"
               "\t<outline text=\"plain\" />\n"
               "</body></opml>");
@@ -126,8 +132,10 @@ TEST(OPMLFixtures, OurFilesPassXmllint)
 {
     const QString folder = opmlDataDir() + QStringLiteral("/export");
     for (const QString& name : fixtureNames(folder, QStringLiteral(".tree.json"))) {
-        const IdeaPtr root = ideaTreeFromJson(readJson(folder + QLatin1Char('/') + name + QStringLiteral(".tree.json")).toObject());
-        const QString path = writeTemporary(name + QStringLiteral(".opml"), OPMLWriter::ideaAsOPML(root).toUtf8());
+        const IdeaPtr root = ideaTreeFromJson(
+            readJson(folder + QLatin1Char('/') + name + QStringLiteral(".tree.json")).toObject());
+        const QString path =
+            writeTemporary(name + QStringLiteral(".opml"), OPMLWriter::ideaAsOPML(root).toUtf8());
         EXPECT_EQ(xmllintComplaints(path).toStdString(), "") << name.toStdString();
     }
 
@@ -145,7 +153,8 @@ TEST(OPMLFixtures, OurFilesPassXmllint)
 
     const IdeaPtr big = factoryTree(2000);
     ASSERT_NE(big, nullptr);
-    const QString bigPath = writeTemporary(QStringLiteral("factory.opml"), OPMLWriter::ideaAsOPML(big).toUtf8());
+    const QString bigPath =
+        writeTemporary(QStringLiteral("factory.opml"), OPMLWriter::ideaAsOPML(big).toUtf8());
     EXPECT_EQ(xmllintComplaints(bigPath).toStdString(), "");
 }
 
@@ -172,7 +181,8 @@ TEST(OPMLRoundTrip, ControlCharactersAndMarkupInTitlesAndNotesSurviveOrAreDroppe
     EXPECT_EQ(read->text().toStdString(), source->text().toStdString());
     ASSERT_EQ(read->ideas().size(), 1u);
     EXPECT_EQ(read->ideas()[0]->text().toStdString(), child->text().toStdString());
-    EXPECT_EQ(read->ideas()[0]->note().toStdString(), "note\r\n\ttabbed end\U0001F600") << "only the forbidden characters go";
+    EXPECT_EQ(read->ideas()[0]->note().toStdString(), "note\r\n\ttabbed end\U0001F600")
+        << "only the forbidden characters go";
 }
 
 TEST(OPMLRoundTrip, ATreeOfTheMaximumDepthIsWrittenAndReadBack)
@@ -186,7 +196,8 @@ TEST(OPMLRoundTrip, ATreeOfTheMaximumDepthIsWrittenAndReadBack)
         last = next;
     }
     const QString written = OPMLWriter::ideaAsOPML(root);
-    EXPECT_TRUE(written.contains(QString(Idea::MaxDepth - 1, QLatin1Char('\t')) + QStringLiteral("<outline text=\"level 1000\" _note=\"note 1000\" />\n")));
+    EXPECT_TRUE(written.contains(QString(Idea::MaxDepth - 1, QLatin1Char('\t')) +
+                                 QStringLiteral("<outline text=\"level 1000\" _note=\"note 1000\" />\n")));
     OPMLParser parser;
     const IdeaPtr read = parser.parseIdeaFromOPMLData(written.toUtf8());
     ASSERT_NE(read, nullptr);
@@ -209,7 +220,8 @@ TEST(OPMLSaving, AFailedSaveLeavesTheOldFileAndReportsTheFailure)
     const QString path = writeTemporary(QStringLiteral("kept.opml"), "the user's previous file");
     const IdeaPtr root = factoryTree(200);
     ASSERT_NE(root, nullptr);
-    for (const auto op : {test::FaultShim::Op::Write, test::FaultShim::Op::Fsync, test::FaultShim::Op::Rename, test::FaultShim::Op::Open}) {
+    for (const auto op : {test::FaultShim::Op::Write, test::FaultShim::Op::Fsync, test::FaultShim::Op::Rename,
+                          test::FaultShim::Op::Open}) {
         SCOPED_TRACE(int(op));
         Status status;
         {
@@ -222,7 +234,8 @@ TEST(OPMLSaving, AFailedSaveLeavesTheOldFileAndReportsTheFailure)
         EXPECT_FALSE(status.ok());
         EXPECT_FALSE(status.error().isNull());
         EXPECT_EQ(readBytes(path).toStdString(), "the user's previous file");
-        EXPECT_EQ(QDir(test::testDir()).entryList(QDir::Files | QDir::Hidden).size(), 1) << "no temporary file is left";
+        EXPECT_EQ(QDir(test::testDir()).entryList(QDir::Files | QDir::Hidden).size(), 1)
+            << "no temporary file is left";
     }
     EXPECT_FALSE(OPMLWriter::saveToFile(nullptr, path).ok());
     EXPECT_EQ(readBytes(path).toStdString(), "the user's previous file");
@@ -240,7 +253,10 @@ TEST(OPMLFixtures, EveryFuzzCorpusInputReadsWithinTheBounds)
             continue;
         EXPECT_LE(root->subtreeDepth(), Idea::MaxDepth) << file.toStdString();
         qint64 characters = 0;
-        root->traverseNaturally([&](const IdeaPtr& idea, qint64) { characters += idea->text().size() + idea->note().size(); }, 0);
-        EXPECT_LE(characters, OPMLParser::EntityExpansionBudget + corpus.entryInfoList({file}).value(0).size()) << file.toStdString();
+        root->traverseNaturally(
+            [&](const IdeaPtr& idea, qint64) { characters += idea->text().size() + idea->note().size(); }, 0);
+        EXPECT_LE(characters,
+                  OPMLParser::EntityExpansionBudget + corpus.entryInfoList({file}).value(0).size())
+            << file.toStdString();
     }
 }

@@ -23,12 +23,16 @@ namespace corvex::test::outline {
 
 inline QString opmlDataDir()
 {
-    return QFileInfo(QStringLiteral(__FILE__)).absoluteDir().absoluteFilePath(QStringLiteral("../../data/opml"));
+    return QFileInfo(QStringLiteral(__FILE__))
+        .absoluteDir()
+        .absoluteFilePath(QStringLiteral("../../data/opml"));
 }
 
 inline QString opmlCorpusDir()
 {
-    return QFileInfo(QStringLiteral(__FILE__)).absoluteDir().absoluteFilePath(QStringLiteral("../../../fuzz/corpus/fuzz_opml"));
+    return QFileInfo(QStringLiteral(__FILE__))
+        .absoluteDir()
+        .absoluteFilePath(QStringLiteral("../../../fuzz/corpus/fuzz_opml"));
 }
 
 inline QByteArray readBytes(const QString& path)
@@ -42,7 +46,8 @@ inline QJsonValue readJson(const QString& path)
 {
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(readBytes(path), &error);
-    EXPECT_EQ(error.error, QJsonParseError::NoError) << path.toStdString() << ": " << error.errorString().toStdString();
+    EXPECT_EQ(error.error, QJsonParseError::NoError)
+        << path.toStdString() << ": " << error.errorString().toStdString();
     return document.isArray() ? QJsonValue(document.array()) : QJsonValue(document.object());
 }
 
@@ -100,9 +105,9 @@ inline QString importDump(const IdeaPtr& root)
     while (!stack.empty()) {
         auto [idea, depth] = stack.back();
         stack.pop_back();
-        dump += QString(2 * depth, QLatin1Char(' ')) + QStringLiteral("text=") + shown(idea->text())
-                + QStringLiteral(" note=") + shown(idea->note()) + QStringLiteral(" color=")
-                + (idea->color() ? idea->color()->name() : QStringLiteral("(none)")) + QLatin1Char('\n');
+        dump += QString(2 * depth, QLatin1Char(' ')) + QStringLiteral("text=") + shown(idea->text()) +
+                QStringLiteral(" note=") + shown(idea->note()) + QStringLiteral(" color=") +
+                (idea->color() ? idea->color()->name() : QStringLiteral("(none)")) + QLatin1Char('\n');
         for (auto it = idea->ideas().rbegin(); it != idea->ideas().rend(); ++it)
             stack.emplace_back(*it, depth + 1);
     }
@@ -118,10 +123,10 @@ inline QString expectedImportDump(const QJsonObject& expected)
         auto [node, depth] = stack.back();
         stack.pop_back();
         const QJsonValue color = node.value(QStringLiteral("color"));
-        dump += QString(2 * depth, QLatin1Char(' ')) + QStringLiteral("text=")
-                + shown(nullableString(node.value(QStringLiteral("text")))) + QStringLiteral(" note=")
-                + shown(nullableString(node.value(QStringLiteral("note")))) + QStringLiteral(" color=")
-                + (color.isString() ? color.toString() : QStringLiteral("(none)")) + QLatin1Char('\n');
+        dump += QString(2 * depth, QLatin1Char(' ')) + QStringLiteral("text=") +
+                shown(nullableString(node.value(QStringLiteral("text")))) + QStringLiteral(" note=") +
+                shown(nullableString(node.value(QStringLiteral("note")))) + QStringLiteral(" color=") +
+                (color.isString() ? color.toString() : QStringLiteral("(none)")) + QLatin1Char('\n');
         const QJsonArray children = node.value(QStringLiteral("ideas")).toArray();
         for (auto it = children.end(); it != children.begin();) {
             --it;

@@ -127,7 +127,8 @@ TEST(StepLoop, ASecondCallOfAContinuationIsIgnoredAndLogged)
     kept(true);
     EXPECT_EQ(ran, 2);
     EXPECT_EQ(finishes, std::vector<bool>{true});
-    EXPECT_EQ(log.count(QStringLiteral("called more than once")), 2) << log.lines().join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(log.count(QStringLiteral("called more than once")), 2)
+        << log.lines().join(QLatin1Char('\n')).toStdString();
 }
 
 TEST(StepLoop, AStepThatEndsTheChainAfterResumingFinishesOnceWithItsOwnResult)

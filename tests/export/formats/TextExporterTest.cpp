@@ -33,7 +33,8 @@ IdeaPtr tripTree()
 TEST(TextExporterOutline, TheTripExampleWithNotesNumbersTheNoteAndRepeatsItAfterTheOutline)
 {
     const QStringList lines = TextExporter::ideaAsTextOutline(tripTree(), true).split(QLatin1Char('\n'));
-    EXPECT_EQ(lines.join(QStringLiteral("|")).toStdString(), "Trip|\tPack|\t\t(Note 1)|\tGo|||Note 1: Pack||Socks");
+    EXPECT_EQ(lines.join(QStringLiteral("|")).toStdString(),
+              "Trip|\tPack|\t\t(Note 1)|\tGo|||Note 1: Pack||Socks");
     EXPECT_EQ(TextExporter::ideaAsTextOutline(tripTree(), true).toStdString(),
               "Trip\n\tPack\n\t\t(Note 1)\n\tGo\n\n\nNote 1: Pack\n\nSocks");
 }
@@ -50,7 +51,8 @@ TEST(TextExporterOutline, NotesRequestedWhereNoIdeaHasOneGiveTheOutlineWithoutNo
     const IdeaPtr picture = Idea::initWithImageAttachment(QVImage(), ObjectID());
     picture->setNote(QStringLiteral("a picture's note is not counted"));
     ASSERT_TRUE(root->addIdea(picture));
-    EXPECT_EQ(TextExporter::ideaAsTextOutline(root, true).toStdString(), TextExporter::ideaAsTextOutline(root, false).toStdString());
+    EXPECT_EQ(TextExporter::ideaAsTextOutline(root, true).toStdString(),
+              TextExporter::ideaAsTextOutline(root, false).toStdString());
     EXPECT_EQ(TextExporter::ideaAsTextOutline(root, false).toStdString(), "A\n\tB\n\t(image)");
 }
 
@@ -63,7 +65,8 @@ TEST(TextExporterOutline, LeadingWhiteSpaceLeavesTheTextOutlineButStaysInHTML)
               "<!DOCTYPE html><html><head><meta charset=utf-8><title>Corvex document</title></head><body>"
               "<p> \t\n\u00a0\u3000Spaced  </p></body></html>");
     // A vertical tab is not white space to the platform's expressions.
-    EXPECT_EQ(TextExporter::textExportTitleFor(Idea::initWithText(QStringLiteral("\vx"))).toStdString(), "\vx");
+    EXPECT_EQ(TextExporter::textExportTitleFor(Idea::initWithText(QStringLiteral("\vx"))).toStdString(),
+              "\vx");
 }
 
 TEST(TextExporterOutline, AnEmptyResultStaysEmpty)
@@ -110,8 +113,10 @@ TEST(TextExporterBlocks, LevelTabsAndTheNotesSectionFollowTheirRules)
 
 TEST(TextExporterHTML, ASingleIdeaGivesOnlyThePageFrameAroundItsParagraph)
 {
-    EXPECT_EQ(TextExporter::ideaAsNestedHTMLList(Idea::initWithText(QStringLiteral("Solo")), true).toStdString(),
-              "<!DOCTYPE html><html><head><meta charset=utf-8><title>Corvex document</title></head><body><p>Solo</p></body></html>");
+    EXPECT_EQ(
+        TextExporter::ideaAsNestedHTMLList(Idea::initWithText(QStringLiteral("Solo")), true).toStdString(),
+        "<!DOCTYPE html><html><head><meta charset=utf-8><title>Corvex "
+        "document</title></head><body><p>Solo</p></body></html>");
 }
 
 TEST(TextExporterHTML, NestedListsCarryEscapedTitlesAndNotesWhenAsked)
@@ -120,7 +125,8 @@ TEST(TextExporterHTML, NestedListsCarryEscapedTitlesAndNotesWhenAsked)
     trip->ideas()[0]->setNote(QStringLiteral("<Socks> & \"boots\""));
     EXPECT_EQ(TextExporter::ideaAsNestedHTMLList(trip, true).toStdString(),
               "<!DOCTYPE html><html><head><meta charset=utf-8><title>Corvex document</title></head><body>"
-              "<p>Trip</p>\n<ul>\n<li><p>Pack</p>\n<pre>&lt;Socks&gt; &amp; &quot;boots&quot;</pre></li>\n<li><p>Go</p></li></ul>"
+              "<p>Trip</p>\n<ul>\n<li><p>Pack</p>\n<pre>&lt;Socks&gt; &amp; "
+              "&quot;boots&quot;</pre></li>\n<li><p>Go</p></li></ul>"
               "</body></html>");
     EXPECT_EQ(TextExporter::ideaAsNestedHTMLList(trip, false).toStdString(),
               "<!DOCTYPE html><html><head><meta charset=utf-8><title>Corvex document</title></head><body>"
@@ -136,10 +142,12 @@ TEST(TextExporterFixtures, EveryOutlineOfTheFixturesComesOutByteForByte)
         const QJsonObject fixture = value.toObject();
         SCOPED_TRACE(fixture.value(QStringLiteral("name")).toString().toStdString());
         const IdeaPtr root = ideaTreeFromJson(fixture.value(QStringLiteral("tree")).toObject());
-        EXPECT_EQ(TextExporter::ideaAsTextOutline(root, false).toStdString(), fixture.value(QStringLiteral("text")).toString().toStdString());
+        EXPECT_EQ(TextExporter::ideaAsTextOutline(root, false).toStdString(),
+                  fixture.value(QStringLiteral("text")).toString().toStdString());
         EXPECT_EQ(TextExporter::ideaAsTextOutline(root, true).toStdString(),
                   fixture.value(QStringLiteral("textWithNotes")).toString().toStdString());
-        EXPECT_EQ(TextExporter::ideaAsNestedHTMLList(root, false).toStdString(), fixture.value(QStringLiteral("html")).toString().toStdString());
+        EXPECT_EQ(TextExporter::ideaAsNestedHTMLList(root, false).toStdString(),
+                  fixture.value(QStringLiteral("html")).toString().toStdString());
         EXPECT_EQ(TextExporter::ideaAsNestedHTMLList(root, true).toStdString(),
                   fixture.value(QStringLiteral("htmlWithNotes")).toString().toStdString());
     }
@@ -156,14 +164,16 @@ TEST(TextExporterDepth, ATreeOfTheMaximumDepthIsExportedWithEveryLevel)
         last = next;
     }
     const QString text = TextExporter::ideaAsTextOutline(root, true);
-    EXPECT_TRUE(text.contains(QString(Idea::MaxDepth - 1, QLatin1Char('\t')) + QStringLiteral("1000\n"))) << text.size();
+    EXPECT_TRUE(text.contains(QString(Idea::MaxDepth - 1, QLatin1Char('\t')) + QStringLiteral("1000\n")))
+        << text.size();
     EXPECT_TRUE(text.endsWith(QStringLiteral("Note 999: 1000\n\nn")));
     const QString html = TextExporter::ideaAsNestedHTMLList(root, false);
     EXPECT_EQ(html.count(QStringLiteral("<ul>")), Idea::MaxDepth - 1);
     EXPECT_EQ(html.count(QStringLiteral("</ul>")), Idea::MaxDepth - 1);
     EXPECT_EQ(html.count(QStringLiteral("</li>")), Idea::MaxDepth - 1);
-    EXPECT_TRUE(html.endsWith(QStringLiteral("<p>1000</p>") + QString(QStringLiteral("</li></ul>")).repeated(Idea::MaxDepth - 1)
-                              + QStringLiteral("</body></html>")));
+    EXPECT_TRUE(html.endsWith(QStringLiteral("<p>1000</p>") +
+                              QString(QStringLiteral("</li></ul>")).repeated(Idea::MaxDepth - 1) +
+                              QStringLiteral("</body></html>")));
 }
 
 TEST(TextExporterSaving, WritingReplacesTheFileAndAFailureLeavesTheOldOne)
@@ -182,7 +192,8 @@ TEST(TextExporterSaving, WritingReplacesTheFileAndAFailureLeavesTheOldOne)
     }
     EXPECT_EQ(readBytes(path).toStdString(), "previous outline");
 
-    const QString outline = TextExporter::ideaAsTextOutline(tripTree(), true) + QStringLiteral(" \u00e9\U0001F600");
+    const QString outline =
+        TextExporter::ideaAsTextOutline(tripTree(), true) + QStringLiteral(" \u00e9\U0001F600");
     const Status status = TextExporter::writeToFile(outline, path);
     ASSERT_TRUE(status.ok()) << status.error().toString().toStdString();
     EXPECT_EQ(readBytes(path), outline.toUtf8());

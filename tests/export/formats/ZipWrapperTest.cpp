@@ -33,7 +33,9 @@ namespace {
 
 QString zipDir()
 {
-    return QFileInfo(QStringLiteral(__FILE__)).absoluteDir().absoluteFilePath(QStringLiteral("../../data/zip"));
+    return QFileInfo(QStringLiteral(__FILE__))
+        .absoluteDir()
+        .absoluteFilePath(QStringLiteral("../../data/zip"));
 }
 
 QString fixture(const QString& name)
@@ -155,8 +157,8 @@ ToolRun runTool(const QString& program, const QStringList& arguments)
 }
 
 // Our archives are checked by Info-ZIP's own reader; only a machine without it skips.
-#define SKIP_WITHOUT_UNZIP()                                                       \
-    if (QStandardPaths::findExecutable(QStringLiteral("unzip")).isEmpty())         \
+#define SKIP_WITHOUT_UNZIP()                                                                                 \
+    if (QStandardPaths::findExecutable(QStringLiteral("unzip")).isEmpty())                                   \
     GTEST_SKIP() << "the unzip program is not installed"
 
 // The entry names of an archive as Info-ZIP lists them.
@@ -217,9 +219,11 @@ TEST(ZipUnpacking, EveryPythonMadeArchiveExtractsAsListedAndWritesNothingOutside
             }
         }
         for (const QJsonValue& folder : want.value(QStringLiteral("folders")).toArray())
-            EXPECT_TRUE(QFileInfo(destination + QLatin1Char('/') + folder.toString()).isDir()) << folder.toString().toStdString();
+            EXPECT_TRUE(QFileInfo(destination + QLatin1Char('/') + folder.toString()).isDir())
+                << folder.toString().toStdString();
         for (const QJsonValue& absent : want.value(QStringLiteral("absent")).toArray())
-            EXPECT_FALSE(exists(destination + QLatin1Char('/') + absent.toString())) << absent.toString().toStdString();
+            EXPECT_FALSE(exists(destination + QLatin1Char('/') + absent.toString()))
+                << absent.toString().toStdString();
         if (want.contains(QStringLiteral("fileCount"))) {
             EXPECT_EQ(fileCount(destination), want.value(QStringLiteral("fileCount")).toInt());
         } else {
@@ -238,7 +242,9 @@ TEST(ZipUnpacking, AStoredLinkWhoseTargetPathIsAnExistingLinkIsRefusedAndTheLink
     QDir().mkpath(destination);
     const QString outside = inTest(QStringLiteral("outside/target.txt"));
     writeFile(outside, "the user's file\n");
-    ASSERT_EQ(::symlink(QFile::encodeName(outside).constData(), QFile::encodeName(destination + QStringLiteral("/link")).constData()), 0);
+    ASSERT_EQ(::symlink(QFile::encodeName(outside).constData(),
+                        QFile::encodeName(destination + QStringLiteral("/link")).constData()),
+              0);
     const auto before = snapshot(test::testDir(), destination);
 
     test::LogCapture log;
@@ -247,7 +253,8 @@ TEST(ZipUnpacking, AStoredLinkWhoseTargetPathIsAnExistingLinkIsRefusedAndTheLink
     EXPECT_TRUE(isSymLink(destination + QStringLiteral("/link")));
     EXPECT_EQ(modeOf(outside), mode_t(0644)) << "the link's target kept its mode";
     EXPECT_TRUE(snapshot(test::testDir(), destination) == before);
-    EXPECT_TRUE(log.contains(QStringLiteral("cannot create link"))) << log.lines().join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("cannot create link")))
+        << log.lines().join(QLatin1Char('\n')).toStdString();
 }
 
 TEST(ZipUnpacking, AFolderOnTheWayThatIsALinkIsRefused)
@@ -257,7 +264,9 @@ TEST(ZipUnpacking, AFolderOnTheWayThatIsALinkIsRefused)
     QDir().mkpath(destination);
     QDir().mkpath(outside);
     // plain.zip writes docs/guide.md: "docs" leads elsewhere.
-    ASSERT_EQ(::symlink(QFile::encodeName(outside).constData(), QFile::encodeName(destination + QStringLiteral("/docs")).constData()), 0);
+    ASSERT_EQ(::symlink(QFile::encodeName(outside).constData(),
+                        QFile::encodeName(destination + QStringLiteral("/docs")).constData()),
+              0);
     EXPECT_FALSE(ZipWrapper::unzipFileAtPath(fixture(QStringLiteral("plain")), destination));
     EXPECT_TRUE(QDir(outside).isEmpty()) << "an entry was written through the link";
     EXPECT_TRUE(QFileInfo(destination + QStringLiteral("/readme.txt")).isFile()) << "entries before it stay";
@@ -306,14 +315,14 @@ TEST(ZipUnpacking, ErrorsCarryTheirDomainAndCodeToTheOutArgumentAndTheCompletion
         Error reported;
         QString reportedPath = QStringLiteral("unset");
         bool reportedOk = true;
-        const bool ok = ZipWrapper::unzipFileAtPath(
-            c.archive, inTest(QStringLiteral("out")), true, QString(), &error, nullptr, {},
-            [&](const QString& path, bool succeeded, const Error& e) {
-                ++completions;
-                reportedPath = path;
-                reportedOk = succeeded;
-                reported = e;
-            });
+        const bool ok = ZipWrapper::unzipFileAtPath(c.archive, inTest(QStringLiteral("out")), true, QString(),
+                                                    &error, nullptr, {},
+                                                    [&](const QString& path, bool succeeded, const Error& e) {
+                                                        ++completions;
+                                                        reportedPath = path;
+                                                        reportedOk = succeeded;
+                                                        reported = e;
+                                                    });
         EXPECT_FALSE(ok);
         EXPECT_EQ(error.domain(), QStringLiteral("ZipWrapperErrorDomain"));
         EXPECT_EQ(error.code(), c.code);
@@ -323,8 +332,8 @@ TEST(ZipUnpacking, ErrorsCarryTheirDomainAndCodeToTheOutArgumentAndTheCompletion
         EXPECT_EQ(reportedPath.isEmpty(), !c.pathGiven) << reportedPath.toStdString();
     }
     Error error;
-    EXPECT_TRUE(ZipWrapper::unzipFileAtPath(fixture(QStringLiteral("plain")), inTest(QStringLiteral("ok")), true,
-                                            QString(), &error));
+    EXPECT_TRUE(ZipWrapper::unzipFileAtPath(fixture(QStringLiteral("plain")), inTest(QStringLiteral("ok")),
+                                            true, QString(), &error));
     EXPECT_TRUE(error.isNull());
 }
 
@@ -333,33 +342,35 @@ TEST(ZipUnpacking, OverwriteNoKeepsExistingFilesAndNeitherCountsNorReportsThem)
     const QString destination = inTest(QStringLiteral("out"));
     writeFile(destination + QStringLiteral("/readme.txt"), "mine\n");
     QStringList reported;
-    EXPECT_TRUE(ZipWrapper::unzipFileAtPath(fixture(QStringLiteral("plain")), destination, false, QString(),
-                                            [&](const QString& entry, const ZipWrapper::FileInfo&, qint64, qint64) {
-                                                reported.append(entry);
-                                            },
-                                            {}));
+    EXPECT_TRUE(ZipWrapper::unzipFileAtPath(
+        fixture(QStringLiteral("plain")), destination, false, QString(),
+        [&](const QString& entry, const ZipWrapper::FileInfo&, qint64, qint64) { reported.append(entry); },
+        {}));
     EXPECT_EQ(readFile(destination + QStringLiteral("/readme.txt")), QByteArrayLiteral("mine\n"));
     EXPECT_FALSE(reported.contains(QStringLiteral("readme.txt")));
     EXPECT_EQ(reported.size(), 7);
 
     EXPECT_TRUE(ZipWrapper::unzipFileAtPath(fixture(QStringLiteral("plain")), destination));
-    EXPECT_EQ(readFile(destination + QStringLiteral("/readme.txt")).left(15), QByteArrayLiteral("Corvex zip test"));
+    EXPECT_EQ(readFile(destination + QStringLiteral("/readme.txt")).left(15),
+              QByteArrayLiteral("Corvex zip test"));
 }
 
 TEST(ZipUnpacking, ProgressAndDelegateSeeEveryEntryInOrderAndTheDelegateCanCancel)
 {
     std::vector<std::pair<QString, qint64>> progress;
     qint64 totalSeen = 0;
-    EXPECT_TRUE(ZipWrapper::unzipFileAtPath(fixture(QStringLiteral("plain")), inTest(QStringLiteral("a")),
-                                            [&](const QString& entry, const ZipWrapper::FileInfo&, qint64 n, qint64 total) {
-                                                progress.emplace_back(entry, n);
-                                                totalSeen = total;
-                                            },
-                                            {}));
+    EXPECT_TRUE(ZipWrapper::unzipFileAtPath(
+        fixture(QStringLiteral("plain")), inTest(QStringLiteral("a")),
+        [&](const QString& entry, const ZipWrapper::FileInfo&, qint64 n, qint64 total) {
+            progress.emplace_back(entry, n);
+            totalSeen = total;
+        },
+        {}));
     ASSERT_EQ(progress.size(), 8u);
     EXPECT_EQ(totalSeen, 8);
     EXPECT_EQ(progress[0], std::make_pair(QStringLiteral("readme.txt"), qint64(1)));
-    EXPECT_EQ(progress[4], std::make_pair(QStringLiteral("a/b.txt"), qint64(5))) << "backslashes shown as slashes";
+    EXPECT_EQ(progress[4], std::make_pair(QStringLiteral("a/b.txt"), qint64(5)))
+        << "backslashes shown as slashes";
     EXPECT_EQ(progress[7].second, 8);
 
     ZipWrapperDelegate delegate;
@@ -367,23 +378,27 @@ TEST(ZipUnpacking, ProgressAndDelegateSeeEveryEntryInOrderAndTheDelegateCanCance
     delegate.zipArchiveWillUnzipArchiveAtPath = [&](const QString&, const ZipWrapper::GlobalInfo& info) {
         events.push_back(QStringLiteral("will archive %1").arg(info.numberOfEntries));
     };
-    delegate.zipArchiveShouldUnzipFileAtIndex = [&](qint64 index, qint64, const QString&, const ZipWrapper::FileInfo&) {
-        return index < 2;
-    };
-    delegate.zipArchiveWillUnzipFileAtIndex = [&](qint64 index, qint64, const QString&, const ZipWrapper::FileInfo&) {
+    delegate.zipArchiveShouldUnzipFileAtIndex = [&](qint64 index, qint64, const QString&,
+                                                    const ZipWrapper::FileInfo&) { return index < 2; };
+    delegate.zipArchiveWillUnzipFileAtIndex = [&](qint64 index, qint64, const QString&,
+                                                  const ZipWrapper::FileInfo&) {
         events.push_back(QStringLiteral("will %1").arg(index));
     };
-    delegate.zipArchiveDidUnzipFileAtIndexToPath = [&](qint64 index, qint64, const QString&, const QString& path) {
+    delegate.zipArchiveDidUnzipFileAtIndexToPath = [&](qint64 index, qint64, const QString&,
+                                                       const QString& path) {
         events.push_back(QStringLiteral("did %1 %2").arg(index).arg(QFileInfo(path).fileName()));
     };
-    delegate.zipArchiveDidUnzipArchiveAtPath = [&](const QString&, const ZipWrapper::GlobalInfo&, const QString&) {
+    delegate.zipArchiveDidUnzipArchiveAtPath = [&](const QString&, const ZipWrapper::GlobalInfo&,
+                                                   const QString&) {
         events.push_back(QStringLiteral("did archive"));
     };
-    EXPECT_FALSE(ZipWrapper::unzipFileAtPath(fixture(QStringLiteral("plain")), inTest(QStringLiteral("b")), &delegate));
+    EXPECT_FALSE(ZipWrapper::unzipFileAtPath(fixture(QStringLiteral("plain")), inTest(QStringLiteral("b")),
+                                             &delegate));
     EXPECT_EQ(events, (std::vector<QString>{QStringLiteral("will archive 8"), QStringLiteral("will 0"),
                                             QStringLiteral("did 0 readme.txt"), QStringLiteral("will 1"),
                                             QStringLiteral("did 1 docs")}))
-        << "the third entry was refused by the delegate, and a cancelled unzip never reports the archive done";
+        << "the third entry was refused by the delegate, and a cancelled unzip never reports the archive "
+           "done";
     EXPECT_FALSE(exists(inTest(QStringLiteral("b/docs/guide.md"))));
 }
 
@@ -403,24 +418,28 @@ TEST(ZipUnpacking, TheBoundsOnEntriesAndBytesHoldAcrossNestedArchives)
 {
     {
         ScopedLimits limits({ZipWrapper::MaxNestingDepth, ZipWrapper::MaxTotalBytes, 100});
-        EXPECT_FALSE(ZipWrapper::unzipFileAtPath(fixture(QStringLiteral("many_entries")), inTest(QStringLiteral("a"))));
+        EXPECT_FALSE(ZipWrapper::unzipFileAtPath(fixture(QStringLiteral("many_entries")),
+                                                 inTest(QStringLiteral("a"))));
         EXPECT_EQ(fileCount(inTest(QStringLiteral("a"))), 100) << "entries up to the bound are written";
     }
     {
         // Entries are met depth first: l1/level1.zip, l2/level2.zip, l3/level3.zip, then
         // bottom.txt inside the innermost archive is the fourth, one too many.
         ScopedLimits limits({ZipWrapper::MaxNestingDepth, ZipWrapper::MaxTotalBytes, 3});
-        EXPECT_FALSE(ZipWrapper::unzipFileAtPath(fixture(QStringLiteral("nested_at_bound")), inTest(QStringLiteral("b"))));
+        EXPECT_FALSE(ZipWrapper::unzipFileAtPath(fixture(QStringLiteral("nested_at_bound")),
+                                                 inTest(QStringLiteral("b"))));
         EXPECT_FALSE(exists(inTest(QStringLiteral("b/l1/l2/l3/bottom.txt"))));
     }
     {
         ScopedLimits limits({ZipWrapper::MaxNestingDepth, 1024 * 1024, ZipWrapper::MaxEntries});
         test::LogCapture log;
-        EXPECT_FALSE(ZipWrapper::unzipFileAtPath(fixture(QStringLiteral("zeros_2mb")), inTest(QStringLiteral("c"))));
+        EXPECT_FALSE(
+            ZipWrapper::unzipFileAtPath(fixture(QStringLiteral("zeros_2mb")), inTest(QStringLiteral("c"))));
         EXPECT_FALSE(exists(inTest(QStringLiteral("c/zeros.bin"))));
         EXPECT_TRUE(log.contains(QStringLiteral("more than the unzip may write")));
     }
-    EXPECT_TRUE(ZipWrapper::unzipFileAtPath(fixture(QStringLiteral("zeros_2mb")), inTest(QStringLiteral("d"))));
+    EXPECT_TRUE(
+        ZipWrapper::unzipFileAtPath(fixture(QStringLiteral("zeros_2mb")), inTest(QStringLiteral("d"))));
 }
 
 TEST(ZipUnpacking, AFailedWriteDuringExtractionReturnsNoAndRemovesThePartialFile)
@@ -453,7 +472,8 @@ TEST(ZipUnpacking, DosDatesConvertAsLocalTimeAndNonsenseFieldsGiveNoDate)
     EXPECT_EQ(date.toString(Qt::ISODate), QStringLiteral("2021-05-17T14:33:20"));
     EXPECT_EQ(date.timeSpec(), Qt::LocalTime);
     EXPECT_FALSE(ZipWrapper::dateWithMSDOSFormat(0).isValid());
-    EXPECT_FALSE(ZipWrapper::dateWithMSDOSFormat((41u << 25) | (13u << 21) | (1u << 16)).isValid()) << "month 13";
+    EXPECT_FALSE(ZipWrapper::dateWithMSDOSFormat((41u << 25) | (13u << 21) | (1u << 16)).isValid())
+        << "month 13";
 }
 
 // ---- Packing
@@ -477,8 +497,9 @@ TEST(ZipPacking, AFolderPacksIntoAnArchiveThatUnzipAcceptsAndThatUnpacksToTheSam
     EXPECT_EQ(check.exitCode, 0) << check.output.toStdString();
     EXPECT_TRUE(check.output.contains(QStringLiteral("No errors detected"))) << check.output.toStdString();
     EXPECT_EQ(entryNames(archive),
-              (QStringList{QStringLiteral(".hidden"), QStringLiteral("E/.DS_Store"), QStringLiteral("Z\u00fcrich \u2615.txt"),
-                           QStringLiteral("index.html"), QStringLiteral("outer/inner/.DS_Store"), QStringLiteral("x/y.js")}))
+              (QStringList{QStringLiteral(".hidden"), QStringLiteral("E/.DS_Store"),
+                           QStringLiteral("Z\u00fcrich \u2615.txt"), QStringLiteral("index.html"),
+                           QStringLiteral("outer/inner/.DS_Store"), QStringLiteral("x/y.js")}))
         << "names relative to the folder; an empty folder as a .DS_Store entry and no entry of its own";
 
     const QString back = inTest(QStringLiteral("back"));
@@ -501,7 +522,8 @@ TEST(ZipPacking, KeepingTheParentFolderPutsItsNameInFrontAndFileListsUseLastPath
     writeFile(source + QStringLiteral("/sub/b.txt"), "b\n");
     const QString withParent = inTest(QStringLiteral("with-parent.zip"));
     ASSERT_TRUE(ZipWrapper::createZipFileAtPathWithContentsOfDirectory(withParent, source, true));
-    EXPECT_EQ(entryNames(withParent), (QStringList{QStringLiteral("site/a.txt"), QStringLiteral("site/sub/b.txt")}));
+    EXPECT_EQ(entryNames(withParent),
+              (QStringList{QStringLiteral("site/a.txt"), QStringLiteral("site/sub/b.txt")}));
 
     const QString list = inTest(QStringLiteral("list.zip"));
     ASSERT_TRUE(ZipWrapper::createZipFileAtPathWithFilesAtPaths(
@@ -534,12 +556,11 @@ TEST(ZipPacking, AnyFailureReturnsNoRemovesTheHalfWrittenArchiveAndKeepsAnOldOne
         test::FaultShim::Op op;
         int k;
     };
-    for (const Fault& fault : {Fault{"first write", test::FaultShim::Op::Write, 1},
-                               Fault{"a later write", test::FaultShim::Op::Write, 4},
-                               Fault{"sync", test::FaultShim::Op::Fsync, 1},
-                               Fault{"close", test::FaultShim::Op::Close, 1},
-                               Fault{"rename", test::FaultShim::Op::Rename, 1},
-                               Fault{"open", test::FaultShim::Op::Open, 1}}) {
+    for (const Fault& fault :
+         {Fault{"first write", test::FaultShim::Op::Write, 1},
+          Fault{"a later write", test::FaultShim::Op::Write, 4}, Fault{"sync", test::FaultShim::Op::Fsync, 1},
+          Fault{"close", test::FaultShim::Op::Close, 1}, Fault{"rename", test::FaultShim::Op::Rename, 1},
+          Fault{"open", test::FaultShim::Op::Open, 1}}) {
         bool ok = true;
         {
             test::FaultShim shim;
@@ -564,7 +585,8 @@ TEST(ZipPacking, ASourceThatCannotBeReadFailsThePackingInsteadOfBeingLeftOut)
     EXPECT_FALSE(ZipWrapper::createZipFileAtPathWithFilesAtPaths(
         archive, {inTest(QStringLiteral("a.txt")), inTest(QStringLiteral("missing.txt"))}));
     EXPECT_FALSE(exists(archive));
-    EXPECT_EQ(QDir(test::testDir()).entryList({QStringLiteral("*corvex-tmp*")}, QDir::Files | QDir::Hidden), QStringList());
+    EXPECT_EQ(QDir(test::testDir()).entryList({QStringLiteral("*corvex-tmp*")}, QDir::Files | QDir::Hidden),
+              QStringList());
 }
 
 TEST(ZipPacking, TheInstanceInterfaceWritesFilesFoldersAndDataAndRefusesWorkWhenNotOpen)
@@ -579,7 +601,8 @@ TEST(ZipPacking, TheInstanceInterfaceWritesFilesFoldersAndDataAndRefusesWorkWhen
         ASSERT_TRUE(zip.open());
         EXPECT_FALSE(exists(path)) << "the archive appears only when it is complete";
         EXPECT_TRUE(zip.writeFile(inTest(QStringLiteral("src/file.txt"))));
-        EXPECT_TRUE(zip.writeFileAtPath(inTest(QStringLiteral("src/file.txt")), QStringLiteral("renamed/file.txt")));
+        EXPECT_TRUE(
+            zip.writeFileAtPath(inTest(QStringLiteral("src/file.txt")), QStringLiteral("renamed/file.txt")));
         EXPECT_TRUE(zip.writeFolderAtPath(inTest(QStringLiteral("src")), QStringLiteral("folder")));
         EXPECT_TRUE(zip.writeData("data\n", QStringLiteral("data.txt")));
         EXPECT_FALSE(zip.writeData(QByteArray(), QStringLiteral("null.txt")));
@@ -597,5 +620,6 @@ TEST(ZipPacking, TheInstanceInterfaceWritesFilesFoldersAndDataAndRefusesWorkWhen
         EXPECT_TRUE(zip.writeData("data\n", QStringLiteral("data.txt")));
     }
     EXPECT_FALSE(exists(abandoned));
-    EXPECT_EQ(QDir(test::testDir()).entryList({QStringLiteral("*corvex-tmp*")}, QDir::Files | QDir::Hidden), QStringList());
+    EXPECT_EQ(QDir(test::testDir()).entryList({QStringLiteral("*corvex-tmp*")}, QDir::Files | QDir::Hidden),
+              QStringList());
 }

@@ -25,7 +25,8 @@ static QString describe(const PlistValue& value)
     case PlistValue::Type::Bool:
         return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
     case PlistValue::Type::Integer:
-        return value.isLargeUnsigned() ? QString::number(value.toUnsigned()) : QString::number(value.toInteger());
+        return value.isLargeUnsigned() ? QString::number(value.toUnsigned())
+                                       : QString::number(value.toInteger());
     case PlistValue::Type::Real:
         return QString::number(value.toReal(), 'g', 17);
     case PlistValue::Type::Date:
@@ -63,12 +64,16 @@ namespace {
 
 QString fixtureDir()
 {
-    return QFileInfo(QStringLiteral(__FILE__)).absoluteDir().absoluteFilePath(QStringLiteral("../../data/keyed"));
+    return QFileInfo(QStringLiteral(__FILE__))
+        .absoluteDir()
+        .absoluteFilePath(QStringLiteral("../../data/keyed"));
 }
 
 QString scriptDir()
 {
-    return QFileInfo(QStringLiteral(__FILE__)).absoluteDir().absoluteFilePath(QStringLiteral("../../data/gen"));
+    return QFileInfo(QStringLiteral(__FILE__))
+        .absoluteDir()
+        .absoluteFilePath(QStringLiteral("../../data/gen"));
 }
 
 using corvex::test::readFile;
@@ -245,7 +250,8 @@ int nestingOf(const PlistValue& value)
 ::testing::AssertionResult failsWith(const Result<PlistValue>& result, BinaryPropertyList::ErrorCode code)
 {
     if (result.ok())
-        return ::testing::AssertionFailure() << "read succeeded with " << describe(*result).left(200).toStdString();
+        return ::testing::AssertionFailure()
+               << "read succeeded with " << describe(*result).left(200).toStdString();
     if (result.error().domain() != BinaryPropertyList::ErrorDomain || result.error().code() != code)
         return ::testing::AssertionFailure() << "failed with " << result.error().toString().toStdString()
                                              << ", expected code " << int(code);
@@ -362,7 +368,8 @@ TEST(BinaryPropertyList, NestedContainersAndLongCountsRoundTrip)
     const PlistValue original(PlistArray{
         PlistValue(std::move(longArray)),
         PlistValue(std::move(manyKeys)),
-        PlistValue(PlistArray{PlistValue(PlistArray{PlistValue(PlistArray{QStringLiteral("deep")})}), PlistDictionary{}}),
+        PlistValue(PlistArray{PlistValue(PlistArray{PlistValue(PlistArray{QStringLiteral("deep")})}),
+                              PlistDictionary{}}),
         PlistValue(QString(300, QLatin1Char('x'))),
         PlistValue(QByteArray(70000, 'y')),
     });
@@ -396,7 +403,8 @@ TEST(BinaryPropertyList, IntegersUseTheSmallestFormThatReadsBackTheSame)
     EXPECT_EQ(topObjectBytes(PlistValue(256), 3), bytes({0x11, 0x01, 0x00}));
     EXPECT_EQ(topObjectBytes(PlistValue(65536), 5), bytes({0x12, 0x00, 0x01, 0x00, 0x00}));
     // 1, 2 and 4 byte integers are unsigned; negative values need the signed 8-byte form.
-    EXPECT_EQ(topObjectBytes(PlistValue(-1), 9), bytes({0x13, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(topObjectBytes(PlistValue(-1), 9),
+              bytes({0x13, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
     EXPECT_EQ(topObjectBytes(PlistValue(std::numeric_limits<quint64>::max()), 17),
               QByteArray(1, char(0x14)) + QByteArray(8, '\0') + QByteArray(8, char(0xFF)));
 }
@@ -406,7 +414,8 @@ TEST(BinaryPropertyList, StringsAreAsciiWhenTheyCanBeAndUtf16CountedInUnitsOther
     EXPECT_EQ(topObjectBytes(PlistValue(QStringLiteral("abc")), 4), bytes({0x53, 'a', 'b', 'c'}));
     EXPECT_EQ(topObjectBytes(PlistValue(QString()), 1), bytes({0x50}));
     EXPECT_EQ(topObjectBytes(PlistValue(QStringLiteral("\u00e9")), 3), bytes({0x61, 0x00, 0xE9}));
-    EXPECT_EQ(topObjectBytes(PlistValue(QStringLiteral("\U0001F600")), 5), bytes({0x62, 0xD8, 0x3D, 0xDE, 0x00}));
+    EXPECT_EQ(topObjectBytes(PlistValue(QStringLiteral("\U0001F600")), 5),
+              bytes({0x62, 0xD8, 0x3D, 0xDE, 0x00}));
     const QString longText(20, QChar(0x263A));
     EXPECT_EQ(topObjectBytes(PlistValue(longText), 3), bytes({0x6F, 0x10, 20}));
 }
@@ -449,7 +458,8 @@ TEST(BinaryPropertyList, ASharedContainerIsWrittenOnceAndItsDepthCountsAtEveryUs
     for (int i = 0; i < 250; ++i)
         outer = PlistValue(PlistArray{outer});
     const PlistValue both(PlistArray{chain, outer});
-    EXPECT_TRUE(failsWith(Result<PlistValue>(BinaryPropertyList::write(both).error()), BinaryPropertyList::TooDeep));
+    EXPECT_TRUE(
+        failsWith(Result<PlistValue>(BinaryPropertyList::write(both).error()), BinaryPropertyList::TooDeep));
     const auto deep = BinaryPropertyList::write(both, 551);
     ASSERT_TRUE(deep.ok());
     EXPECT_LT(trailerOf(*deep).count, 560u) << "the chain is written once";
@@ -506,14 +516,16 @@ TEST(BinaryPropertyList, WritingRefusesNestingBeyondTheBound)
     for (int i = 0; i < 20; ++i)
         value = PlistValue(PlistArray{std::move(value)});
     EXPECT_TRUE(BinaryPropertyList::write(value, 20).ok());
-    EXPECT_TRUE(failsWith(Result<PlistValue>(BinaryPropertyList::write(value, 19).error()), BinaryPropertyList::TooDeep));
+    EXPECT_TRUE(failsWith(Result<PlistValue>(BinaryPropertyList::write(value, 19).error()),
+                          BinaryPropertyList::TooDeep));
 }
 
 // --- Fixtures --------------------------------------------------------------------------------
 
 TEST(BinaryPropertyListFixtures, ThePlistlibFileOfEveryPrimitiveReadsAsExpected)
 {
-    const Value expected = expectations().value(QStringLiteral("plists")).value(QStringLiteral("primitives.bplist"));
+    const Value expected =
+        expectations().value(QStringLiteral("plists")).value(QStringLiteral("primitives.bplist"));
     ASSERT_FALSE(expected.isNull());
     const auto read = BinaryPropertyList::read(readFile(fixtureDir() + QStringLiteral("/primitives.bplist")));
     ASSERT_TRUE(read.ok()) << read.error().toString().toStdString();
@@ -524,7 +536,8 @@ TEST(BinaryPropertyListFixtures, ThePlistlibFileOfEveryPrimitiveReadsAsExpected)
 
 TEST(BinaryPropertyListFixtures, FormsPlistlibNeverWritesReadAsExpected)
 {
-    const Value expected = expectations().value(QStringLiteral("plists")).value(QStringLiteral("handmade.bplist"));
+    const Value expected =
+        expectations().value(QStringLiteral("plists")).value(QStringLiteral("handmade.bplist"));
     ASSERT_FALSE(expected.isNull());
     const auto read = BinaryPropertyList::read(readFile(fixtureDir() + QStringLiteral("/handmade.bplist")));
     ASSERT_TRUE(read.ok()) << read.error().toString().toStdString();
@@ -536,7 +549,8 @@ TEST(BinaryPropertyListFixtures, OurOutputLoadsInPlistlibAsExpected)
     const QString python = QStringLiteral("/usr/bin/python3");
     if (!QFileInfo::exists(python))
         GTEST_SKIP() << "no " << python.toStdString();
-    const Value expected = expectations().value(QStringLiteral("plists")).value(QStringLiteral("primitives.bplist"));
+    const Value expected =
+        expectations().value(QStringLiteral("plists")).value(QStringLiteral("primitives.bplist"));
     const auto written = BinaryPropertyList::write(fromTagged(expected));
     ASSERT_TRUE(written.ok());
     const QString path = test::testDir() + QStringLiteral("/primitives.bplist");
@@ -546,8 +560,8 @@ TEST(BinaryPropertyListFixtures, OurOutputLoadsInPlistlibAsExpected)
     file.close();
 
     QProcess process;
-    process.start(python, {scriptDir() + QStringLiteral("/check_keyed_archive.py"), QStringLiteral("--plist"), path,
-                           QStringLiteral("primitives.bplist")});
+    process.start(python, {scriptDir() + QStringLiteral("/check_keyed_archive.py"), QStringLiteral("--plist"),
+                           path, QStringLiteral("primitives.bplist")});
     ASSERT_TRUE(process.waitForFinished(60000));
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
@@ -559,8 +573,8 @@ TEST(BinaryPropertyListFixtures, OurOutputLoadsInPlistlibAsExpected)
     ASSERT_TRUE(again.open(QIODevice::WriteOnly | QIODevice::Truncate));
     again.write(*BinaryPropertyList::write(PlistValue(std::move(changed))));
     again.close();
-    process.start(python, {scriptDir() + QStringLiteral("/check_keyed_archive.py"), QStringLiteral("--plist"), path,
-                           QStringLiteral("primitives.bplist")});
+    process.start(python, {scriptDir() + QStringLiteral("/check_keyed_archive.py"), QStringLiteral("--plist"),
+                           path, QStringLiteral("primitives.bplist")});
     ASSERT_TRUE(process.waitForFinished(60000));
     EXPECT_EQ(process.exitCode(), 1);
 }
@@ -571,12 +585,15 @@ TEST(BinaryPropertyListMalformed, ShortOrForeignBytesAreNotAPropertyList)
 {
     const QByteArray valid = *BinaryPropertyList::write(everyPrimitive());
     EXPECT_TRUE(failsWith(BinaryPropertyList::read(QByteArray()), BinaryPropertyList::NotBinaryPropertyList));
-    EXPECT_TRUE(failsWith(BinaryPropertyList::read(QByteArray("bplist00")), BinaryPropertyList::NotBinaryPropertyList));
-    EXPECT_TRUE(failsWith(BinaryPropertyList::read(valid.left(39)), BinaryPropertyList::NotBinaryPropertyList));
+    EXPECT_TRUE(failsWith(BinaryPropertyList::read(QByteArray("bplist00")),
+                          BinaryPropertyList::NotBinaryPropertyList));
+    EXPECT_TRUE(
+        failsWith(BinaryPropertyList::read(valid.left(39)), BinaryPropertyList::NotBinaryPropertyList));
     EXPECT_TRUE(failsWith(BinaryPropertyList::read(QByteArray("bplist01") + valid.mid(8)),
                           BinaryPropertyList::NotBinaryPropertyList));
-    EXPECT_TRUE(failsWith(BinaryPropertyList::read(QByteArray("<?xml version=\"1.0\"?><plist><dict/></plist>")),
-                          BinaryPropertyList::NotBinaryPropertyList));
+    EXPECT_TRUE(
+        failsWith(BinaryPropertyList::read(QByteArray("<?xml version=\"1.0\"?><plist><dict/></plist>")),
+                  BinaryPropertyList::NotBinaryPropertyList));
     EXPECT_FALSE(BinaryPropertyList::hasHeader(QByteArray("bplist0")));
     EXPECT_TRUE(BinaryPropertyList::hasHeader(valid));
 }
@@ -598,21 +615,26 @@ TEST(BinaryPropertyListMalformed, TrailerFieldsOutOfRangeAreRefused)
     for (int size : {0, 9, 255}) {
         Layout offsets;
         offsets.trailerOffsetSize = size;
-        EXPECT_TRUE(failsWith(BinaryPropertyList::read(rawPlist(objects, offsets)), BinaryPropertyList::CorruptTrailer))
+        EXPECT_TRUE(failsWith(BinaryPropertyList::read(rawPlist(objects, offsets)),
+                              BinaryPropertyList::CorruptTrailer))
             << "offset size " << size;
         Layout refs;
         refs.trailerRefSize = size;
-        EXPECT_TRUE(failsWith(BinaryPropertyList::read(rawPlist(objects, refs)), BinaryPropertyList::CorruptTrailer))
+        EXPECT_TRUE(
+            failsWith(BinaryPropertyList::read(rawPlist(objects, refs)), BinaryPropertyList::CorruptTrailer))
             << "reference size " << size;
     }
     Layout none;
     none.count = 0;
-    EXPECT_TRUE(failsWith(BinaryPropertyList::read(rawPlist(objects, none)), BinaryPropertyList::CorruptTrailer));
+    EXPECT_TRUE(
+        failsWith(BinaryPropertyList::read(rawPlist(objects, none)), BinaryPropertyList::CorruptTrailer));
     Layout top;
     top.top = 3;
-    EXPECT_TRUE(failsWith(BinaryPropertyList::read(rawPlist(objects, top)), BinaryPropertyList::CorruptTrailer));
+    EXPECT_TRUE(
+        failsWith(BinaryPropertyList::read(rawPlist(objects, top)), BinaryPropertyList::CorruptTrailer));
     top.top = ~quint64(0);
-    EXPECT_TRUE(failsWith(BinaryPropertyList::read(rawPlist(objects, top)), BinaryPropertyList::CorruptTrailer));
+    EXPECT_TRUE(
+        failsWith(BinaryPropertyList::read(rawPlist(objects, top)), BinaryPropertyList::CorruptTrailer));
 }
 
 TEST(BinaryPropertyListMalformed, AnOffsetTableOutsideTheDataIsRefused)
@@ -621,7 +643,8 @@ TEST(BinaryPropertyListMalformed, AnOffsetTableOutsideTheDataIsRefused)
     for (quint64 tableOffset : {quint64(1000000), quint64(0), quint64(8), ~quint64(0), quint64(1) << 63}) {
         Layout layout;
         layout.tableOffset = tableOffset;
-        EXPECT_TRUE(failsWith(BinaryPropertyList::read(rawPlist(objects, layout)), BinaryPropertyList::CorruptOffsetTable))
+        EXPECT_TRUE(failsWith(BinaryPropertyList::read(rawPlist(objects, layout)),
+                              BinaryPropertyList::CorruptOffsetTable))
             << "table at " << tableOffset;
     }
     // More objects than the table has room for before the trailer, including counts whose
@@ -629,7 +652,8 @@ TEST(BinaryPropertyListMalformed, AnOffsetTableOutsideTheDataIsRefused)
     for (quint64 count : {quint64(4), quint64(200), quint64(1) << 61, ~quint64(0)}) {
         Layout layout;
         layout.count = count;
-        EXPECT_TRUE(failsWith(BinaryPropertyList::read(rawPlist(objects, layout)), BinaryPropertyList::CorruptOffsetTable))
+        EXPECT_TRUE(failsWith(BinaryPropertyList::read(rawPlist(objects, layout)),
+                              BinaryPropertyList::CorruptOffsetTable))
             << "count " << count;
     }
 }
@@ -640,15 +664,17 @@ TEST(BinaryPropertyListMalformed, AnObjectOffsetOutsideTheObjectAreaIsRefused)
     for (quint64 bad : {quint64(0), quint64(7), quint64(16) /* the table itself */, quint64(5000)}) {
         Layout layout;
         layout.offsets = {8, 11, bad};
-        EXPECT_TRUE(failsWith(BinaryPropertyList::read(rawPlist(objects, layout)), BinaryPropertyList::CorruptOffsetTable))
+        EXPECT_TRUE(failsWith(BinaryPropertyList::read(rawPlist(objects, layout)),
+                              BinaryPropertyList::CorruptOffsetTable))
             << "offset " << bad;
     }
 }
 
 TEST(BinaryPropertyListMalformed, AnObjectReferenceNotBelowTheCountIsRefused)
 {
-    EXPECT_TRUE(failsWith(BinaryPropertyList::read(rawPlist({arrayObject({1, 3}), intObject(7), intObject(8)})),
-                          BinaryPropertyList::InvalidReference));
+    EXPECT_TRUE(
+        failsWith(BinaryPropertyList::read(rawPlist({arrayObject({1, 3}), intObject(7), intObject(8)})),
+                  BinaryPropertyList::InvalidReference));
     EXPECT_TRUE(failsWith(BinaryPropertyList::read(rawPlist({dictObject({1, 200}), asciiObject("k")})),
                           BinaryPropertyList::InvalidReference));
     Layout wide;
@@ -662,8 +688,10 @@ TEST(BinaryPropertyListMalformed, HugeCountsAreRefusedBeforeAnythingIsAllocated)
     const QByteArray huge63 = bigEndian(quint64(std::numeric_limits<qint64>::max()), 8);
     // Arrays, dictionaries, sets, strings and data claiming more than the file holds.
     for (int high : {0x4, 0x5, 0x6, 0xA, 0xC, 0xD}) {
-        const QByteArray object = char((high << 4) | 0x0F) + QByteArray(1, char(0x13)) + huge63 + QByteArray(4, '\0');
-        EXPECT_TRUE(failsWith(BinaryPropertyList::read(rawPlist({object})), BinaryPropertyList::CorruptObject))
+        const QByteArray object =
+            char((high << 4) | 0x0F) + QByteArray(1, char(0x13)) + huge63 + QByteArray(4, '\0');
+        EXPECT_TRUE(
+            failsWith(BinaryPropertyList::read(rawPlist({object})), BinaryPropertyList::CorruptObject))
             << "marker " << std::hex << high;
     }
     // An 8-byte count with the sign bit set reads as negative.
@@ -673,9 +701,11 @@ TEST(BinaryPropertyListMalformed, HugeCountsAreRefusedBeforeAnythingIsAllocated)
     EXPECT_TRUE(failsWith(BinaryPropertyList::read(rawPlist({data32})), BinaryPropertyList::CorruptObject));
     // A count spelled as something other than a 1-8 byte integer.
     const QByteArray realCount = bytes({0x5F, 0x23}) + QByteArray(8, '\0');
-    EXPECT_TRUE(failsWith(BinaryPropertyList::read(rawPlist({realCount})), BinaryPropertyList::CorruptObject));
+    EXPECT_TRUE(
+        failsWith(BinaryPropertyList::read(rawPlist({realCount})), BinaryPropertyList::CorruptObject));
     const QByteArray int16Count = bytes({0x5F, 0x14}) + QByteArray(16, '\0');
-    EXPECT_TRUE(failsWith(BinaryPropertyList::read(rawPlist({int16Count})), BinaryPropertyList::CorruptObject));
+    EXPECT_TRUE(
+        failsWith(BinaryPropertyList::read(rawPlist({int16Count})), BinaryPropertyList::CorruptObject));
 }
 
 TEST(BinaryPropertyListMalformed, ObjectsBeyondTheLimitsAreRefused)
@@ -685,11 +715,13 @@ TEST(BinaryPropertyListMalformed, ObjectsBeyondTheLimitsAreRefused)
         objects.push_back(intObject(quint8(i)));
     BinaryPropertyList::Limits limits;
     limits.maxObjects = 6;
-    EXPECT_TRUE(failsWith(BinaryPropertyList::read(rawPlist(objects), limits), BinaryPropertyList::LimitExceeded));
+    EXPECT_TRUE(
+        failsWith(BinaryPropertyList::read(rawPlist(objects), limits), BinaryPropertyList::LimitExceeded));
     limits.maxObjects = 7;
     EXPECT_TRUE(BinaryPropertyList::read(rawPlist(objects), limits).ok());
     limits.maxValues = 5;
-    EXPECT_TRUE(failsWith(BinaryPropertyList::read(rawPlist(objects), limits), BinaryPropertyList::LimitExceeded));
+    EXPECT_TRUE(
+        failsWith(BinaryPropertyList::read(rawPlist(objects), limits), BinaryPropertyList::LimitExceeded));
 
     BinaryPropertyList::Limits bytesLimit;
     bytesLimit.maxBytes = 100;
@@ -702,10 +734,12 @@ TEST(BinaryPropertyListMalformed, ObjectsBeyondTheLimitsAreRefused)
 
 TEST(BinaryPropertyListMalformed, ContainersThatContainThemselvesAreRefused)
 {
-    EXPECT_TRUE(failsWith(BinaryPropertyList::read(rawPlist({arrayObject({0})})), BinaryPropertyList::ReferenceCycle));
-    // Through a dictionary value, two levels down.
-    EXPECT_TRUE(failsWith(BinaryPropertyList::read(rawPlist({arrayObject({1}), dictObject({2, 0}), asciiObject("k")})),
+    EXPECT_TRUE(failsWith(BinaryPropertyList::read(rawPlist({arrayObject({0})})),
                           BinaryPropertyList::ReferenceCycle));
+    // Through a dictionary value, two levels down.
+    EXPECT_TRUE(failsWith(
+        BinaryPropertyList::read(rawPlist({arrayObject({1}), dictObject({2, 0}), asciiObject("k")})),
+        BinaryPropertyList::ReferenceCycle));
     // A set holding itself.
     EXPECT_TRUE(failsWith(BinaryPropertyList::read(rawPlist({container(0xC, {1}), container(0xC, {0})})),
                           BinaryPropertyList::ReferenceCycle));
@@ -786,8 +820,9 @@ TEST(BinaryPropertyListMalformed, SixteenByteIntegersMustFit64Bits)
     EXPECT_TRUE(failsWith(BinaryPropertyList::read(int16(1, 0)), BinaryPropertyList::CorruptObject));
     EXPECT_TRUE(failsWith(BinaryPropertyList::read(int16(~quint64(0), 5)), BinaryPropertyList::CorruptObject))
         << "a sign extension over a positive low half";
-    EXPECT_TRUE(failsWith(BinaryPropertyList::read(rawPlist({QByteArray(1, char(0x15)) + QByteArray(32, '\0')})),
-                          BinaryPropertyList::CorruptObject))
+    EXPECT_TRUE(
+        failsWith(BinaryPropertyList::read(rawPlist({QByteArray(1, char(0x15)) + QByteArray(32, '\0')})),
+                  BinaryPropertyList::CorruptObject))
         << "32-byte integers do not exist";
 }
 
@@ -808,35 +843,41 @@ TEST(BinaryPropertyListMalformed, Utf16StringsEndingInsideAUnitAreRefused)
 
 TEST(BinaryPropertyListMalformed, UnknownMarkersTruncatedObjectsAndBadKeysAreRefused)
 {
-    for (const QByteArray& object : {bytes({0x70, 0x00}), bytes({0x0F}), bytes({0x01}), bytes({0x21, 0x00, 0x00}),
-                                     bytes({0x24}), bytes({0x34}), bytes({0x90}), bytes({0xE0}), bytes({0xF0})}) {
-        EXPECT_TRUE(failsWith(BinaryPropertyList::read(rawPlist({object})), BinaryPropertyList::CorruptObject))
+    for (const QByteArray& object :
+         {bytes({0x70, 0x00}), bytes({0x0F}), bytes({0x01}), bytes({0x21, 0x00, 0x00}), bytes({0x24}),
+          bytes({0x34}), bytes({0x90}), bytes({0xE0}), bytes({0xF0})}) {
+        EXPECT_TRUE(
+            failsWith(BinaryPropertyList::read(rawPlist({object})), BinaryPropertyList::CorruptObject))
             << "object " << object.toHex().toStdString();
     }
-    for (const QByteArray& truncated : {bytes({0x13, 0x00, 0x00}), bytes({0x23, 0x00}), bytes({0x33}),
-                                        bytes({0x22, 0x00}), bytes({0x14, 0x00}), bytes({0x83, 0x00}),
-                                        bytes({0x45, 'a'}), bytes({0x4F, 0x11, 0x00})}) {
-        EXPECT_TRUE(failsWith(BinaryPropertyList::read(rawPlist({truncated})), BinaryPropertyList::CorruptObject))
+    for (const QByteArray& truncated :
+         {bytes({0x13, 0x00, 0x00}), bytes({0x23, 0x00}), bytes({0x33}), bytes({0x22, 0x00}),
+          bytes({0x14, 0x00}), bytes({0x83, 0x00}), bytes({0x45, 'a'}), bytes({0x4F, 0x11, 0x00})}) {
+        EXPECT_TRUE(
+            failsWith(BinaryPropertyList::read(rawPlist({truncated})), BinaryPropertyList::CorruptObject))
             << "object " << truncated.toHex().toStdString();
     }
     // Keys must be strings: an integer, a container.
     EXPECT_TRUE(failsWith(BinaryPropertyList::read(rawPlist({dictObject({1, 1}), intObject(3)})),
                           BinaryPropertyList::CorruptObject));
-    EXPECT_TRUE(failsWith(BinaryPropertyList::read(rawPlist({dictObject({1, 2}), arrayObject({}), intObject(3)})),
-                          BinaryPropertyList::CorruptObject));
+    EXPECT_TRUE(
+        failsWith(BinaryPropertyList::read(rawPlist({dictObject({1, 2}), arrayObject({}), intObject(3)})),
+                  BinaryPropertyList::CorruptObject));
     // UIDs take up to 16 bytes; values beyond 64 bits are refused.
-    EXPECT_TRUE(failsWith(BinaryPropertyList::read(rawPlist({QByteArray(1, char(0x8F)) + bytes({1}) + QByteArray(15, '\0')})),
-                          BinaryPropertyList::CorruptObject));
-    const auto wideUid = BinaryPropertyList::read(rawPlist({QByteArray(1, char(0x8F)) + QByteArray(14, '\0') + bytes({1, 2})}));
+    EXPECT_TRUE(failsWith(
+        BinaryPropertyList::read(rawPlist({QByteArray(1, char(0x8F)) + bytes({1}) + QByteArray(15, '\0')})),
+        BinaryPropertyList::CorruptObject));
+    const auto wideUid = BinaryPropertyList::read(
+        rawPlist({QByteArray(1, char(0x8F)) + QByteArray(14, '\0') + bytes({1, 2})}));
     ASSERT_TRUE(wideUid.ok());
     EXPECT_EQ(*wideUid, PlistValue::uid(258));
 }
 
 TEST(BinaryPropertyListMalformed, RepeatedKeysKeepTheFirstPositionAndTheLastValue)
 {
-    const auto read = BinaryPropertyList::read(
-        rawPlist({dictObject({1, 2, 1, 3, 4, 5}), asciiObject("a"), asciiObject("b"), intObject(1), intObject(2),
-                  intObject(3)}));
+    const auto read =
+        BinaryPropertyList::read(rawPlist({dictObject({1, 2, 1, 3, 4, 5}), asciiObject("a"), asciiObject("b"),
+                                           intObject(1), intObject(2), intObject(3)}));
     ASSERT_TRUE(read.ok());
     EXPECT_EQ(read->toDictionary().keys(), (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
     EXPECT_EQ(read->value(QStringLiteral("a")), PlistValue(3));

@@ -16,8 +16,10 @@ TEST(Bundle, GivesTheIdentifierAndVersionsFromTheCompiledInInformation)
 TEST(Bundle, LooksUpInformationDictionaryKeys)
 {
     const Bundle& bundle = Bundle::mainBundle();
-    EXPECT_EQ(bundle.objectForInfoDictionaryKey(QStringLiteral("CFBundleName")), QVariant(QStringLiteral("Corvex")));
-    EXPECT_EQ(bundle.objectForInfoDictionaryKey(QStringLiteral("CFBundleExecutable")), QVariant(QStringLiteral("corvex")));
+    EXPECT_EQ(bundle.objectForInfoDictionaryKey(QStringLiteral("CFBundleName")),
+              QVariant(QStringLiteral("Corvex")));
+    EXPECT_EQ(bundle.objectForInfoDictionaryKey(QStringLiteral("CFBundleExecutable")),
+              QVariant(QStringLiteral("corvex")));
     EXPECT_FALSE(bundle.objectForInfoDictionaryKey(QStringLiteral("NoSuchKey")).isValid());
     EXPECT_EQ(bundle.infoDictionary().value(Bundle::IdentifierKey), QVariant(bundle.identifier()));
     EXPECT_GE(bundle.infoDictionary().size(), 7);

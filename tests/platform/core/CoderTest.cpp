@@ -129,11 +129,12 @@ TEST(CoderHelpers, TypedReadsTreatOtherKindsAsMissing)
     coder.toRead.insert(QStringLiteral("number"), CodedValue(Value(5)));
     coder.toRead.insert(QStringLiteral("leaf"), CodedValue(leaf));
     coder.toRead.insert(QStringLiteral("mixed"),
-                        CodedValue(std::vector<CodedValue>{CodedValue(leaf), CodedValue(Value(1)),
-                                                           CodedValue(std::make_shared<Other>()),
-                                                           CodedValue(std::make_shared<Leaf>(QStringLiteral("two")))}));
+                        CodedValue(std::vector<CodedValue>{
+                            CodedValue(leaf), CodedValue(Value(1)), CodedValue(std::make_shared<Other>()),
+                            CodedValue(std::make_shared<Leaf>(QStringLiteral("two")))}));
 
-    EXPECT_EQ(coder.decodeStringForKey(QStringLiteral("text")), std::optional<QString>(QStringLiteral("hello")));
+    EXPECT_EQ(coder.decodeStringForKey(QStringLiteral("text")),
+              std::optional<QString>(QStringLiteral("hello")));
     EXPECT_EQ(coder.decodeStringForKey(QStringLiteral("number")), std::nullopt) << "a number is no text";
     EXPECT_EQ(coder.decodeStringForKey(QStringLiteral("leaf")), std::nullopt);
     EXPECT_EQ(coder.decodeStringForKey(QStringLiteral("missing")), std::nullopt);
@@ -171,7 +172,8 @@ TEST(CodableRegistry, MakesOnlyRegisteredClassesThroughTheirFactories)
     });
     EXPECT_TRUE(CodableRegistry::isRegistered(QStringLiteral("CoderTestLeaf")));
     EXPECT_FALSE(CodableRegistry::isRegistered(QStringLiteral("coderTestLeaf"))) << "names are exact";
-    const auto made = std::dynamic_pointer_cast<Leaf>(CodableRegistry::make(QStringLiteral("CoderTestLeaf"), coder));
+    const auto made =
+        std::dynamic_pointer_cast<Leaf>(CodableRegistry::make(QStringLiteral("CoderTestLeaf"), coder));
     ASSERT_NE(made, nullptr);
     EXPECT_EQ(made->mName, QStringLiteral("from coder"));
     EXPECT_TRUE(CodableRegistry::registeredClassNames().contains(QStringLiteral("CoderTestLeaf")));
@@ -190,11 +192,14 @@ TEST(CodableRegistry, EmptyNamesAndEmptyFactoriesAreNotRegistered)
 TEST(CodableRegistry, ASecondRegistrationReplacesTheFirst)
 {
     DictionaryCoder coder;
-    CodableRegistry::registerClass(QStringLiteral("CoderTestTwice"),
-                                   [](Coder&) -> CodablePtr { return std::make_shared<Leaf>(QStringLiteral("first")); });
-    CodableRegistry::registerClass(QStringLiteral("CoderTestTwice"),
-                                   [](Coder&) -> CodablePtr { return std::make_shared<Leaf>(QStringLiteral("second")); });
-    const auto made = std::dynamic_pointer_cast<Leaf>(CodableRegistry::make(QStringLiteral("CoderTestTwice"), coder));
+    CodableRegistry::registerClass(QStringLiteral("CoderTestTwice"), [](Coder&) -> CodablePtr {
+        return std::make_shared<Leaf>(QStringLiteral("first"));
+    });
+    CodableRegistry::registerClass(QStringLiteral("CoderTestTwice"), [](Coder&) -> CodablePtr {
+        return std::make_shared<Leaf>(QStringLiteral("second"));
+    });
+    const auto made =
+        std::dynamic_pointer_cast<Leaf>(CodableRegistry::make(QStringLiteral("CoderTestTwice"), coder));
     ASSERT_NE(made, nullptr);
     EXPECT_EQ(made->mName, QStringLiteral("second"));
 }
@@ -203,8 +208,9 @@ TEST(CodableRegistry, FactoriesMayMakeNestedObjectsWhileOtherThreadsRegister)
 {
     // A factory that makes another object through the registry (as a decoder's nested reads
     // do) must not deadlock, also while registrations happen on other threads.
-    CodableRegistry::registerClass(QStringLiteral("CoderTestInner"),
-                                   [](Coder&) -> CodablePtr { return std::make_shared<Leaf>(QStringLiteral("inner")); });
+    CodableRegistry::registerClass(QStringLiteral("CoderTestInner"), [](Coder&) -> CodablePtr {
+        return std::make_shared<Leaf>(QStringLiteral("inner"));
+    });
     CodableRegistry::registerClass(QStringLiteral("CoderTestOuter"), [](Coder& c) -> CodablePtr {
         return CodableRegistry::make(QStringLiteral("CoderTestInner"), c);
     });
@@ -222,7 +228,8 @@ TEST(CodableRegistry, FactoriesMayMakeNestedObjectsWhileOtherThreadsRegister)
         makers.emplace_back([&] {
             DictionaryCoder coder;
             for (int i = 0; i < 2000; ++i) {
-                auto leaf = std::dynamic_pointer_cast<Leaf>(CodableRegistry::make(QStringLiteral("CoderTestOuter"), coder));
+                auto leaf = std::dynamic_pointer_cast<Leaf>(
+                    CodableRegistry::make(QStringLiteral("CoderTestOuter"), coder));
                 if (leaf && leaf->mName == QStringLiteral("inner"))
                     made.fetch_add(1);
             }

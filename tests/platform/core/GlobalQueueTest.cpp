@@ -131,7 +131,7 @@ TEST(GlobalQueue, HigherPrioritiesRunFirstAndFifoWithinAPriority)
         return order.size() == 8;
     }));
     EXPECT_EQ(order, (std::vector<std::string>{"high 1", "high 2", "default 1", "default 2", "low 1", "low 2",
-                                                "background 1", "background 2"}));
+                                               "background 1", "background 2"}));
     for (int i = 1; i < GlobalQueue::MaxThreads; ++i)
         blockers->release.signal();
 }
@@ -187,8 +187,8 @@ TEST(GlobalQueue, ThrowingBlockLogsAndTerminatesWithTheExceptionCurrent)
     ASSERT_TRUE(helper);
     const QByteArray output = helper->readAll();
     EXPECT_EQ(helper->wait(), -SIGABRT) << output.toStdString();
-    EXPECT_TRUE(
-        output.contains("log: Uncaught exception on queue com.tallowfen.corvex.global.low: unknown exception\n"))
+    EXPECT_TRUE(output.contains(
+        "log: Uncaught exception on queue com.tallowfen.corvex.global.low: unknown exception\n"))
         << output.toStdString();
     EXPECT_TRUE(output.contains("terminate: exception current\n")) << output.toStdString();
 }

@@ -1,6 +1,6 @@
+#include "platform/core/KeyedArchive.h"
 #include "platform/core/BinaryPropertyList.h"
 #include "platform/core/JsonText.h"
-#include "platform/core/KeyedArchive.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/TestFiles.h"
 
@@ -75,7 +75,9 @@ namespace {
 
 QString fixtureDir()
 {
-    return QFileInfo(QStringLiteral(__FILE__)).absoluteDir().absoluteFilePath(QStringLiteral("../../data/keyed"));
+    return QFileInfo(QStringLiteral(__FILE__))
+        .absoluteDir()
+        .absoluteFilePath(QStringLiteral("../../data/keyed"));
 }
 
 QString checkScript()
@@ -170,8 +172,8 @@ ArchivedTop roundTrip(const ArchivedTop& top)
 ::testing::AssertionResult failsWith(const Result<ArchivedTop>& result, const QString& domain, int code)
 {
     if (result.ok())
-        return ::testing::AssertionFailure() << "read succeeded with "
-                                             << describe(ArchivedValue(*result)).left(300).toStdString();
+        return ::testing::AssertionFailure()
+               << "read succeeded with " << describe(ArchivedValue(*result)).left(300).toStdString();
     if (result.error().domain() != domain || result.error().code() != code)
         return ::testing::AssertionFailure() << "failed with " << result.error().toString().toStdString()
                                              << ", expected " << domain.toStdString() << " " << code;
@@ -194,8 +196,9 @@ PlistValue uid(quint64 value)
 
 PlistValue classDescription(const char* name)
 {
-    return PlistDictionary{{QStringLiteral("$classname"), QLatin1String(name)},
-                           {QStringLiteral("$classes"), PlistArray{QLatin1String(name), QLatin1String("NSObject")}}};
+    return PlistDictionary{
+        {QStringLiteral("$classname"), QLatin1String(name)},
+        {QStringLiteral("$classes"), PlistArray{QLatin1String(name), QLatin1String("NSObject")}}};
 }
 
 PlistDictionary archiveRoot(PlistDictionary top, PlistArray objects)
@@ -267,7 +270,8 @@ PythonCheck runPythonCheck(const QByteArray& archive, const QString& name)
     file.write(archive);
     file.close();
     QProcess process;
-    process.start(QStringLiteral("/usr/bin/python3"), {checkScript(), QStringLiteral("--archive"), path, name});
+    process.start(QStringLiteral("/usr/bin/python3"),
+                  {checkScript(), QStringLiteral("--archive"), path, name});
     if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
         return check;
     check.ran = true;
@@ -326,11 +330,14 @@ TEST(KeyedArchive, EveryPrimitiveRoundTripsAtTheTopInObjectsArraysAndDictionarie
     EXPECT_EQ(read, top);
     EXPECT_EQ(read.keys(), top.keys()) << "top-level keys keep their order";
     ASSERT_TRUE(read.value(QStringLiteral("object")).isObject());
-    EXPECT_EQ(read.value(QStringLiteral("object")).object()->keys(), object->keys()) << "object keys keep their order";
+    EXPECT_EQ(read.value(QStringLiteral("object")).object()->keys(), object->keys())
+        << "object keys keep their order";
     EXPECT_EQ(read.value(QStringLiteral("dateBefore2001")).toDate(), utc(1969, 7, 20, 20, 17, 40, 125));
     EXPECT_EQ(read.value(QStringLiteral("dateFraction")).toDate().time().msec(), 999);
-    EXPECT_EQ(read.value(QStringLiteral("nonAscii")).toString(), QStringLiteral("Caf\u00e9 \u65e5\u672c \U0001F600"));
-    EXPECT_EQ(read.value(QStringLiteral("array")).toArray().size(), primitives.size()) << "nil elements are kept";
+    EXPECT_EQ(read.value(QStringLiteral("nonAscii")).toString(),
+              QStringLiteral("Caf\u00e9 \u65e5\u672c \U0001F600"));
+    EXPECT_EQ(read.value(QStringLiteral("array")).toArray().size(), primitives.size())
+        << "nil elements are kept";
 }
 
 TEST(KeyedArchive, NestedArraysAndDictionariesRoundTrip)
@@ -340,9 +347,9 @@ TEST(KeyedArchive, NestedArraysAndDictionariesRoundTrip)
          ArchivedArray{ArchivedValue(ArchivedArray{ArchivedValue(ArchivedArray{}), 1, QStringLiteral("x")}),
                        ArchivedValue(ArchivedDictionary{
                            {QStringLiteral("inner"), ArchivedArray{ArchivedValue(ArchivedDictionary{})}}})}},
-        {QStringLiteral("fromValue"), ArchivedValue(Value(ValueArray{Value(1), Value(QStringLiteral("two")),
-                                                                     Value(ValueDictionary{{QStringLiteral("k"),
-                                                                                            Value(3.5)}})}))},
+        {QStringLiteral("fromValue"),
+         ArchivedValue(Value(ValueArray{Value(1), Value(QStringLiteral("two")),
+                                        Value(ValueDictionary{{QStringLiteral("k"), Value(3.5)}})}))},
     };
     EXPECT_EQ(roundTrip(top), top);
 }
@@ -384,7 +391,8 @@ TEST(KeyedArchive, ASharedObjectIsArchivedOnceAndReadBackShared)
 TEST(KeyedArchive, SharedContainersAreWrittenOnceAndCountTheirDepthAtEveryUse)
 {
     const ArchivedValue shared(ArchivedArray{QStringLiteral("x"), 1});
-    const ArchivedTop top{{QStringLiteral("a"), shared}, {QStringLiteral("b"), ArchivedArray{shared, shared}}};
+    const ArchivedTop top{{QStringLiteral("a"), shared},
+                          {QStringLiteral("b"), ArchivedArray{shared, shared}}};
     const auto written = KeyedArchive::archive(top);
     ASSERT_TRUE(written.ok());
     const auto plist = BinaryPropertyList::read(*written);
@@ -473,11 +481,12 @@ TEST(KeyedArchive, TheLayoutIsThePlatformArchivers)
 
 TEST(KeyedArchive, ObjectsOfAnyClassKeepTheirNameAndHierarchyAsText)
 {
-    auto object = ArchivedObject::create(QStringLiteral("NSURL"), {QStringLiteral("NSURL"), QStringLiteral("NSObject")});
+    auto object = ArchivedObject::create(QStringLiteral("NSURL"),
+                                         {QStringLiteral("NSURL"), QStringLiteral("NSObject")});
     object->set(QStringLiteral("NS.relative"), QStringLiteral("file:///etc/passwd"));
-    auto custom = ArchivedObject::create(QStringLiteral("DerivedThing"),
-                                         {QStringLiteral("DerivedThing"), QStringLiteral("BaseThing"),
-                                          QStringLiteral("NSObject")});
+    auto custom = ArchivedObject::create(
+        QStringLiteral("DerivedThing"),
+        {QStringLiteral("DerivedThing"), QStringLiteral("BaseThing"), QStringLiteral("NSObject")});
     custom->set(QStringLiteral("$0"), QByteArray("unkeyed"));
     const ArchivedTop read = roundTrip({{QStringLiteral("url"), object}, {QStringLiteral("custom"), custom}});
     const auto& url = read.value(QStringLiteral("url")).object();
@@ -486,8 +495,8 @@ TEST(KeyedArchive, ObjectsOfAnyClassKeepTheirNameAndHierarchyAsText)
     EXPECT_EQ(url->value(QStringLiteral("NS.relative")).toString(), QStringLiteral("file:///etc/passwd"));
     const auto& derived = read.value(QStringLiteral("custom")).object();
     ASSERT_TRUE(derived);
-    EXPECT_EQ(derived->classes(),
-              (QStringList{QStringLiteral("DerivedThing"), QStringLiteral("BaseThing"), QStringLiteral("NSObject")}));
+    EXPECT_EQ(derived->classes(), (QStringList{QStringLiteral("DerivedThing"), QStringLiteral("BaseThing"),
+                                               QStringLiteral("NSObject")}));
     EXPECT_EQ(derived->value(QStringLiteral("$0")).toData(), QByteArray("unkeyed"));
 }
 
@@ -549,7 +558,8 @@ TEST(KeyedArchiveFixtures, TheIndexArchiveReadsAsExpectedWithItsSharedObject)
     const auto& icon = proxies[0].object()->value(QStringLiteral("iconImage")).object();
     ASSERT_TRUE(icon);
     EXPECT_EQ(icon, proxies[1].object()->value(QStringLiteral("iconImage")).object());
-    EXPECT_EQ(proxies[1].object()->value(QStringLiteral("modified")).toDate(), utc(2000, 12, 31, 0, 0, 0).addMSecs(-250));
+    EXPECT_EQ(proxies[1].object()->value(QStringLiteral("modified")).toDate(),
+              utc(2000, 12, 31, 0, 0, 0).addMSecs(-250));
     const auto& image = proxies[0].object()->value(QStringLiteral("image")).object();
     ASSERT_TRUE(image);
     EXPECT_EQ(image->className(), QStringLiteral("PortableImage"));
@@ -637,12 +647,15 @@ TEST(KeyedArchiveMalformed, PropertyListsWithoutTheLayoutAreNoKeyedArchive)
     EXPECT_TRUE(failsWith(changed(QStringLiteral("$archiver"), std::nullopt), KeyedArchive::NotKeyedArchive));
     EXPECT_TRUE(failsWith(changed(QStringLiteral("$archiver"), PlistValue(QStringLiteral("OtherArchiver"))),
                           KeyedArchive::NotKeyedArchive));
-    EXPECT_TRUE(failsWith(changed(QStringLiteral("$archiver"), PlistValue(7)), KeyedArchive::NotKeyedArchive));
+    EXPECT_TRUE(
+        failsWith(changed(QStringLiteral("$archiver"), PlistValue(7)), KeyedArchive::NotKeyedArchive));
     EXPECT_TRUE(failsWith(changed(QStringLiteral("$version"), std::nullopt), KeyedArchive::NotKeyedArchive));
     EXPECT_TRUE(failsWith(changed(QStringLiteral("$version"), PlistValue(QStringLiteral("100000"))),
                           KeyedArchive::NotKeyedArchive));
-    EXPECT_TRUE(failsWith(changed(QStringLiteral("$version"), PlistValue(100000.0)), KeyedArchive::NotKeyedArchive));
-    EXPECT_TRUE(failsWith(changed(QStringLiteral("$version"), PlistValue(99)), KeyedArchive::NotKeyedArchive));
+    EXPECT_TRUE(
+        failsWith(changed(QStringLiteral("$version"), PlistValue(100000.0)), KeyedArchive::NotKeyedArchive));
+    EXPECT_TRUE(
+        failsWith(changed(QStringLiteral("$version"), PlistValue(99)), KeyedArchive::NotKeyedArchive));
     EXPECT_TRUE(failsWith(changed(QStringLiteral("$top"), std::nullopt), KeyedArchive::NotKeyedArchive));
     EXPECT_TRUE(failsWith(changed(QStringLiteral("$top"), PlistValue(PlistArray{uid(1)})),
                           KeyedArchive::NotKeyedArchive));
@@ -660,11 +673,11 @@ TEST(KeyedArchiveMalformed, UidsOutOfRangeAreRefused)
     EXPECT_TRUE(failsWith(unarchiveRoot(PlistDictionary{{QStringLiteral("x"), uid(2)}},
                                         PlistArray{QLatin1String("$null"), QLatin1String("text")}),
                           KeyedArchive::CorruptArchive));
-    EXPECT_TRUE(failsWith(unarchiveObjects(PlistArray{QLatin1String("$null"),
-                                                      PlistDictionary{{QStringLiteral("$class"), uid(2)},
-                                                                      {QStringLiteral("NS.objects"),
-                                                                       PlistArray{uid(~quint64(0))}}},
-                                                      classDescription("NSArray")}),
+    EXPECT_TRUE(failsWith(unarchiveObjects(PlistArray{
+                              QLatin1String("$null"),
+                              PlistDictionary{{QStringLiteral("$class"), uid(2)},
+                                              {QStringLiteral("NS.objects"), PlistArray{uid(~quint64(0))}}},
+                              classDescription("NSArray")}),
                           KeyedArchive::CorruptArchive));
     EXPECT_TRUE(failsWith(unarchiveObjects(PlistArray{QLatin1String("$null"),
                                                       PlistDictionary{{QStringLiteral("$class"), uid(9)}}}),
@@ -675,26 +688,28 @@ TEST(KeyedArchiveMalformed, UidsOutOfRangeAreRefused)
 TEST(KeyedArchiveMalformed, UidCyclesAreRefused)
 {
     // An array holding itself.
-    EXPECT_TRUE(failsWith(unarchiveObjects(PlistArray{QLatin1String("$null"),
-                                                      PlistDictionary{{QStringLiteral("$class"), uid(2)},
-                                                                      {QStringLiteral("NS.objects"),
-                                                                       PlistArray{uid(1)}}},
-                                                      classDescription("NSArray")}),
-                          KeyedArchive::CircularReference));
+    EXPECT_TRUE(failsWith(
+        unarchiveObjects(PlistArray{QLatin1String("$null"),
+                                    PlistDictionary{{QStringLiteral("$class"), uid(2)},
+                                                    {QStringLiteral("NS.objects"), PlistArray{uid(1)}}},
+                                    classDescription("NSArray")}),
+        KeyedArchive::CircularReference));
     // Two objects referring to each other.
-    EXPECT_TRUE(failsWith(unarchiveObjects(PlistArray{
-                              QLatin1String("$null"),
-                              PlistDictionary{{QStringLiteral("$class"), uid(3)}, {QStringLiteral("next"), uid(2)}},
-                              PlistDictionary{{QStringLiteral("$class"), uid(3)}, {QStringLiteral("next"), uid(1)}},
-                              classDescription("Node")}),
-                          KeyedArchive::CircularReference));
+    EXPECT_TRUE(
+        failsWith(unarchiveObjects(PlistArray{
+                      QLatin1String("$null"),
+                      PlistDictionary{{QStringLiteral("$class"), uid(3)}, {QStringLiteral("next"), uid(2)}},
+                      PlistDictionary{{QStringLiteral("$class"), uid(3)}, {QStringLiteral("next"), uid(1)}},
+                      classDescription("Node")}),
+                  KeyedArchive::CircularReference));
     // Through a dictionary's values.
-    EXPECT_TRUE(failsWith(unarchiveObjects(PlistArray{QLatin1String("$null"),
-                                                      PlistDictionary{{QStringLiteral("$class"), uid(2)},
-                                                                      {QStringLiteral("NS.keys"), PlistArray{uid(3)}},
-                                                                      {QStringLiteral("NS.objects"), PlistArray{uid(1)}}},
-                                                      classDescription("NSDictionary"), QLatin1String("k")}),
-                          KeyedArchive::CircularReference));
+    EXPECT_TRUE(failsWith(
+        unarchiveObjects(PlistArray{QLatin1String("$null"),
+                                    PlistDictionary{{QStringLiteral("$class"), uid(2)},
+                                                    {QStringLiteral("NS.keys"), PlistArray{uid(3)}},
+                                                    {QStringLiteral("NS.objects"), PlistArray{uid(1)}}},
+                                    classDescription("NSDictionary"), QLatin1String("k")}),
+        KeyedArchive::CircularReference));
 }
 
 TEST(KeyedArchiveMalformed, BadClassDescriptionsAreRefused)
@@ -715,12 +730,13 @@ TEST(KeyedArchiveMalformed, BadClassDescriptionsAreRefused)
         ++index;
     }
     // An object without $class, and a $class that is no UID or refers to $null.
-    EXPECT_TRUE(failsWith(unarchiveObjects(PlistArray{QLatin1String("$null"), PlistDictionary{{QStringLiteral("k"), 1}}}),
-                          KeyedArchive::CorruptArchive));
-    EXPECT_TRUE(failsWith(unarchiveObjects(PlistArray{QLatin1String("$null"),
-                                                      PlistDictionary{{QStringLiteral("$class"), 2}},
-                                                      classDescription("X")}),
-                          KeyedArchive::CorruptArchive));
+    EXPECT_TRUE(failsWith(
+        unarchiveObjects(PlistArray{QLatin1String("$null"), PlistDictionary{{QStringLiteral("k"), 1}}}),
+        KeyedArchive::CorruptArchive));
+    EXPECT_TRUE(failsWith(
+        unarchiveObjects(PlistArray{QLatin1String("$null"), PlistDictionary{{QStringLiteral("$class"), 2}},
+                                    classDescription("X")}),
+        KeyedArchive::CorruptArchive));
     EXPECT_TRUE(failsWith(unarchiveObjects(PlistArray{QLatin1String("$null"),
                                                       PlistDictionary{{QStringLiteral("$class"), uid(0)}}}),
                           KeyedArchive::CorruptArchive));
@@ -736,23 +752,28 @@ TEST(KeyedArchiveMalformed, BrokenFoundationFormsAreRefused)
         return unarchiveObjects(std::move(objects));
     };
     EXPECT_TRUE(failsWith(single("NSArray", {}), KeyedArchive::CorruptArchive)) << "no NS.objects";
-    EXPECT_TRUE(failsWith(single("NSArray", {{QStringLiteral("NS.objects"), uid(0)}}), KeyedArchive::CorruptArchive));
-    EXPECT_TRUE(failsWith(single("NSDictionary", {{QStringLiteral("NS.keys"), PlistArray{uid(3)}},
-                                                  {QStringLiteral("NS.objects"), PlistArray{}}},
+    EXPECT_TRUE(
+        failsWith(single("NSArray", {{QStringLiteral("NS.objects"), uid(0)}}), KeyedArchive::CorruptArchive));
+    EXPECT_TRUE(failsWith(single("NSDictionary",
+                                 {{QStringLiteral("NS.keys"), PlistArray{uid(3)}},
+                                  {QStringLiteral("NS.objects"), PlistArray{}}},
                                  QLatin1String("k")),
                           KeyedArchive::CorruptArchive))
         << "unmatched keys and objects";
-    EXPECT_TRUE(failsWith(single("NSDictionary", {{QStringLiteral("NS.keys"), PlistArray{uid(3)}},
-                                                  {QStringLiteral("NS.objects"), PlistArray{uid(3)}}},
+    EXPECT_TRUE(failsWith(single("NSDictionary",
+                                 {{QStringLiteral("NS.keys"), PlistArray{uid(3)}},
+                                  {QStringLiteral("NS.objects"), PlistArray{uid(3)}}},
                                  PlistValue(5)),
                           KeyedArchive::CorruptArchive))
         << "a key that is no string";
     EXPECT_TRUE(failsWith(single("NSDate", {}), KeyedArchive::CorruptArchive));
     EXPECT_TRUE(failsWith(single("NSDate", {{QStringLiteral("NS.time"), QLatin1String("now")}}),
                           KeyedArchive::CorruptArchive));
-    EXPECT_TRUE(failsWith(single("NSDate", {{QStringLiteral("NS.time"), 1e300}}), KeyedArchive::CorruptArchive));
+    EXPECT_TRUE(
+        failsWith(single("NSDate", {{QStringLiteral("NS.time"), 1e300}}), KeyedArchive::CorruptArchive));
     EXPECT_TRUE(failsWith(single("NSString", {}), KeyedArchive::CorruptArchive));
-    EXPECT_TRUE(failsWith(single("NSString", {{QStringLiteral("NS.string"), 5}}), KeyedArchive::CorruptArchive));
+    EXPECT_TRUE(
+        failsWith(single("NSString", {{QStringLiteral("NS.string"), 5}}), KeyedArchive::CorruptArchive));
     EXPECT_TRUE(failsWith(single("NSData", {}), KeyedArchive::CorruptArchive));
     EXPECT_TRUE(failsWith(single("NSData", {{QStringLiteral("NS.data"), QLatin1String("text")}}),
                           KeyedArchive::CorruptArchive));
@@ -760,7 +781,8 @@ TEST(KeyedArchiveMalformed, BrokenFoundationFormsAreRefused)
     EXPECT_TRUE(failsWith(single("NSNumber", {{QStringLiteral("a"), 1}, {QStringLiteral("b"), 2}}),
                           KeyedArchive::CorruptArchive));
     // A UID whose entry is another UID, or whose entry is a class description.
-    EXPECT_TRUE(failsWith(unarchiveObjects(PlistArray{QLatin1String("$null"), uid(0)}), KeyedArchive::CorruptArchive));
+    EXPECT_TRUE(failsWith(unarchiveObjects(PlistArray{QLatin1String("$null"), uid(0)}),
+                          KeyedArchive::CorruptArchive));
     EXPECT_TRUE(failsWith(unarchiveObjects(PlistArray{QLatin1String("$null"), classDescription("X")}),
                           KeyedArchive::CorruptArchive));
 
@@ -790,27 +812,29 @@ TEST(KeyedArchiveMalformed, NestingThroughUidsIsBounded)
                           KeyedArchive::TooDeep));
 
     // An object decoded once counts its depth again wherever it is used.
-    PlistArray objects = arrayChain(300);                    // UIDs 2..301
-    const quint64 second = objects.size();                   // 250 more, the last holding UID 2
+    PlistArray objects = arrayChain(300);  // UIDs 2..301
+    const quint64 second = objects.size(); // 250 more, the last holding UID 2
     for (int k = 0; k < 250; ++k) {
         objects.push_back(PlistDictionary{
             {QStringLiteral("$class"), uid(1)},
             {QStringLiteral("NS.objects"), PlistArray{k + 1 < 250 ? uid(second + quint64(k) + 1) : uid(2)}}});
     }
-    EXPECT_TRUE(failsWith(unarchiveRoot(PlistDictionary{{QStringLiteral("a"), uid(2)}, {QStringLiteral("b"), uid(second)}},
-                                        objects),
-                          KeyedArchive::TooDeep));
+    EXPECT_TRUE(failsWith(
+        unarchiveRoot(PlistDictionary{{QStringLiteral("a"), uid(2)}, {QStringLiteral("b"), uid(second)}},
+                      objects),
+        KeyedArchive::TooDeep));
 }
 
 TEST(KeyedArchiveMalformed, PlainDateEntriesTakeALevelAsTheirWrittenFormDoes)
 {
     // Another writer may store a date as a plain property list date; it is written back as an
     // NSDate object, so reading counts it as one level, keeping every read graph writable.
-    const QByteArray data = bytesOf(archiveRoot(
-        PlistDictionary{{QStringLiteral("root"), uid(1)}},
-        PlistArray{QLatin1String("$null"),
-                   PlistDictionary{{QStringLiteral("$class"), uid(2)}, {QStringLiteral("NS.objects"), PlistArray{uid(3)}}},
-                   classDescription("NSArray"), PlistValue::date(86400.5)}));
+    const QByteArray data =
+        bytesOf(archiveRoot(PlistDictionary{{QStringLiteral("root"), uid(1)}},
+                            PlistArray{QLatin1String("$null"),
+                                       PlistDictionary{{QStringLiteral("$class"), uid(2)},
+                                                       {QStringLiteral("NS.objects"), PlistArray{uid(3)}}},
+                                       classDescription("NSArray"), PlistValue::date(86400.5)}));
     KeyedArchive::Limits two;
     two.maxDepth = 2;
     const auto read = KeyedArchive::unarchive(data, two);

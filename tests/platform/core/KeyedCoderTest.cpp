@@ -131,7 +131,8 @@ TEST(KeyedCoderRoundTrip, EveryKindOfValueReadsBackAsWritten)
     EXPECT_EQ(read->mScore, 0.25);
     EXPECT_TRUE(read->mStarred);
     // Dates keep their milliseconds in a keyed archive (seconds as a real number).
-    EXPECT_EQ(read->mModified, written->mModified) << read->mModified.toString(Qt::ISODateWithMs).toStdString();
+    EXPECT_EQ(read->mModified, written->mModified)
+        << read->mModified.toString(Qt::ISODateWithMs).toStdString();
     EXPECT_EQ(read->mThumbnail, written->mThumbnail);
     ASSERT_TRUE(read->mPicture);
     EXPECT_EQ(read->mPicture->mBytes, written->mPicture->mBytes);
@@ -155,7 +156,8 @@ TEST(KeyedCoderRoundTrip, ObjectsAreInstancesOfTheirClassBelowNSObjectAndTheData
     const auto note = top->value(QStringLiteral("note")).object();
     ASSERT_TRUE(note);
     EXPECT_EQ(note->className(), QStringLiteral("KeyedCoderTestNote"));
-    EXPECT_EQ(note->classes(), (QStringList{QStringLiteral("KeyedCoderTestNote"), QStringLiteral("NSObject")}));
+    EXPECT_EQ(note->classes(),
+              (QStringList{QStringLiteral("KeyedCoderTestNote"), QStringLiteral("NSObject")}));
     EXPECT_EQ(note->value(QStringLiteral("modified")).kind(), ArchivedValue::Kind::Date);
     EXPECT_EQ(note->value(QStringLiteral("thumbnail")).kind(), ArchivedValue::Kind::Data);
     EXPECT_EQ(note->value(QStringLiteral("starred")).kind(), ArchivedValue::Kind::Bool);
@@ -181,8 +183,8 @@ TEST(KeyedCoderRoundTrip, AbsentValuesAndEmptyListsWriteNoKey)
     const auto note = archiver.top().value(QStringLiteral("note")).object();
     ASSERT_TRUE(note);
     // Numbers and booleans are always written; nothing else of an empty note is.
-    EXPECT_EQ(note->keys(), (QStringList{QStringLiteral("count"), QStringLiteral("big"), QStringLiteral("score"),
-                                         QStringLiteral("starred")}));
+    EXPECT_EQ(note->keys(), (QStringList{QStringLiteral("count"), QStringLiteral("big"),
+                                         QStringLiteral("score"), QStringLiteral("starred")}));
 
     KeyedUnarchiver reader(*archiver.encodedData());
     ASSERT_TRUE(reader.isValid());
@@ -261,7 +263,8 @@ TEST(KeyedCoderWriting, ACircularReferenceFailsTheArchiveAndWritesNothingMore)
     EXPECT_TRUE(archiver.failed());
     EXPECT_EQ(archiver.error().domain(), KeyedArchiver::ErrorDomain);
     EXPECT_EQ(archiver.error().code(), KeyedArchiver::CircularReference);
-    EXPECT_TRUE(archiver.errorString().startsWith(QStringLiteral("Found circular reference for <KeyedCoderTestNote")))
+    EXPECT_TRUE(
+        archiver.errorString().startsWith(QStringLiteral("Found circular reference for <KeyedCoderTestNote")))
         << archiver.errorString().toStdString();
     EXPECT_FALSE(archiver.top().contains(QStringLiteral("late")));
     const auto bytes = archiver.encodedData();
@@ -332,7 +335,8 @@ TEST(KeyedCoderReading, OnlyRegisteredClassesAreMadeAndOthersReadAsMissing)
     EXPECT_TRUE(list.list()[0].isNone());
     EXPECT_EQ(list.list()[1].objectAs<Note>(), note) << "one archived object decodes to one object";
     EXPECT_FALSE(reader.failed());
-    EXPECT_EQ(log.count(QStringLiteral("NotRegistered")), 1) << log.lines().join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(log.count(QStringLiteral("NotRegistered")), 1)
+        << log.lines().join(QLatin1Char('\n')).toStdString();
 }
 
 TEST(KeyedCoderReading, DataAndDateReadsAnswerWhatDecodeObjectFindsWhenItIsDataOrADate)
@@ -399,7 +403,8 @@ TEST(KeyedCoderReading, AnExceptionLeavingAFactoryFailsTheDecodingAndLaterReadsA
     EXPECT_TRUE(reader.decodeObjectForKey(QStringLiteral("bad")).isNone());
     EXPECT_TRUE(reader.failed());
     EXPECT_EQ(reader.error().code(), KeyedUnarchiver::DecodingFailed);
-    EXPECT_TRUE(reader.errorString().contains(QStringLiteral("bad data"))) << reader.errorString().toStdString();
+    EXPECT_TRUE(reader.errorString().contains(QStringLiteral("bad data")))
+        << reader.errorString().toStdString();
     EXPECT_FALSE(reader.decodeStringForKey(QStringLiteral("text")).has_value());
 }
 
@@ -489,7 +494,9 @@ void registerFixtureClasses()
 
 QByteArray readFixture(const QString& name)
 {
-    QFile file(QFileInfo(QStringLiteral(__FILE__)).absoluteDir().absoluteFilePath(QStringLiteral("../../data/keyed/") + name));
+    QFile file(QFileInfo(QStringLiteral(__FILE__))
+                   .absoluteDir()
+                   .absoluteFilePath(QStringLiteral("../../data/keyed/") + name));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 

@@ -63,7 +63,8 @@ TEST(NotificationCenter, AnObserverRemovedDuringADeliveryIsNotCalledLaterInIt)
         calls.push_back(QStringLiteral("first"));
         center.removeObserver(second);
     });
-    second = center.addObserver(kOpened, nullptr, [&](const Notification&) { calls.push_back(QStringLiteral("second")); });
+    second = center.addObserver(kOpened, nullptr,
+                                [&](const Notification&) { calls.push_back(QStringLiteral("second")); });
     self = center.addObserver(kOpened, nullptr, [&](const Notification&) {
         calls.push_back(QStringLiteral("self"));
         center.removeObserver(self);
@@ -71,7 +72,8 @@ TEST(NotificationCenter, AnObserverRemovedDuringADeliveryIsNotCalledLaterInIt)
         center.post(kOpened);
     });
     center.post(kOpened);
-    EXPECT_EQ(calls, (std::vector<QString>{QStringLiteral("first"), QStringLiteral("self"), QStringLiteral("first")}));
+    EXPECT_EQ(calls, (std::vector<QString>{QStringLiteral("first"), QStringLiteral("self"),
+                                           QStringLiteral("first")}));
     center.post(kOpened);
     EXPECT_EQ(calls.size(), 4u);
     EXPECT_EQ(center.observerCount(), 1u);
@@ -98,9 +100,8 @@ TEST(NotificationCenter, WeakTargetsExpireAndAreDropped)
 {
     NotificationCenter center;
     auto target = std::make_shared<int>(0);
-    center.addObserver(kOpened, std::weak_ptr<void>(target), nullptr, [target = target.get()](const Notification&) {
-        ++*target;
-    });
+    center.addObserver(kOpened, std::weak_ptr<void>(target), nullptr,
+                       [target = target.get()](const Notification&) { ++*target; });
     center.post(kOpened);
     EXPECT_EQ(*target, 1);
     EXPECT_EQ(center.observerCount(), 1u);
@@ -135,7 +136,8 @@ TEST(NotificationCenter, RemoveObserversDropsEveryRegistrationOfATarget)
     int calls = 0;
     center.addObserver(kOpened, std::weak_ptr<void>(target), nullptr, [&](const Notification&) { ++calls; });
     center.addObserver(kClosed, std::weak_ptr<void>(target), nullptr, [&](const Notification&) { ++calls; });
-    center.addObserver(kOpened, std::weak_ptr<void>(other), nullptr, [&](const Notification&) { calls += 10; });
+    center.addObserver(kOpened, std::weak_ptr<void>(other), nullptr,
+                       [&](const Notification&) { calls += 10; });
     center.removeObservers(target.get());
     center.post(kOpened);
     center.post(kClosed);
@@ -146,7 +148,8 @@ TEST(NotificationCenter, DeliversOnThePostingThread)
 {
     NotificationCenter center;
     std::thread::id deliveredOn;
-    center.addObserver(kOpened, nullptr, [&](const Notification&) { deliveredOn = std::this_thread::get_id(); });
+    center.addObserver(kOpened, nullptr,
+                       [&](const Notification&) { deliveredOn = std::this_thread::get_id(); });
     std::thread::id postedOn;
     std::thread worker([&] {
         postedOn = std::this_thread::get_id();

@@ -1,7 +1,7 @@
+#include "platform/core/OperationQueue.h"
 #include "platform/core/BlockOperation.h"
 #include "platform/core/Log.h"
 #include "platform/core/Operation.h"
-#include "platform/core/OperationQueue.h"
 #include "platform/core/QueueLabels.h"
 #include "platform/core/Semaphore.h"
 #include "tests/support/LogCapture.h"

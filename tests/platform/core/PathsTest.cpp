@@ -21,7 +21,8 @@ void setEnv(const char* name, const QString& value)
 
 mode_t modeOf(const QString& path)
 {
-    struct stat info{};
+    struct stat info
+    {};
     ::lstat(QFile::encodeName(path).constData(), &info);
     return info.st_mode & 07777;
 }
@@ -133,7 +134,8 @@ TEST(PathsPrivateTemporaryDirectory, NarrowsAWiderMode)
     const Result<QString> folder = Paths::privateTemporaryDirectory();
     ASSERT_TRUE(folder.ok()) << folder.error().toString().toStdString();
     EXPECT_EQ(modeOf(*folder), mode_t(0700));
-    EXPECT_TRUE(log.contains(QStringLiteral("narrowed"))) << log.lines().join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("narrowed")))
+        << log.lines().join(QLatin1Char('\n')).toStdString();
 }
 
 TEST(PathsPrivateTemporaryDirectory, RefusesAFolderOwnedByAnotherUser)

@@ -9,8 +9,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,17 +36,20 @@ using corvex::test::writeFile;
 
 QStringList entries(const QString& path)
 {
-    return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                QDir::Name);
 }
 
 int openDescriptors()
 {
-    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size());
+    return int(
+        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size());
 }
 
 mode_t modeOf(const QString& path)
 {
-    struct stat info{};
+    struct stat info
+    {};
     ::stat(QFile::encodeName(path).constData(), &info);
     return info.st_mode & 07777;
 }
@@ -163,7 +166,8 @@ TEST(SaveFile, AMissingFolderFailsAtOpenWithAReadableError)
     SaveFile file(missing);
     EXPECT_FALSE(file.open());
     EXPECT_EQ(file.error().code(), ENOENT);
-    EXPECT_TRUE(file.errorString().contains(QStringLiteral("does not exist"))) << file.errorString().toStdString();
+    EXPECT_TRUE(file.errorString().contains(QStringLiteral("does not exist")))
+        << file.errorString().toStdString();
     EXPECT_TRUE(file.errorString().contains(folder() + QStringLiteral("/missing")))
         << file.errorString().toStdString();
     EXPECT_EQ(file.write(QByteArray("x")), -1);
@@ -226,7 +230,8 @@ TEST(SaveFile, AFailedFolderFlushAfterTheRenameIsOnlyLogged)
     EXPECT_TRUE(file.commit()) << file.errorString().toStdString();
     EXPECT_EQ(shim.callCount(FaultShim::Op::Fsync), 2);
     EXPECT_EQ(readFile(targetPath()), QByteArray("new"));
-    EXPECT_TRUE(log.contains(QStringLiteral("folder could not be flushed"))) << log.lines().join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("folder could not be flushed")))
+        << log.lines().join(QLatin1Char('\n')).toStdString();
 }
 
 TEST(SaveFile, SavingThroughASymbolicLinkReplacesItsTarget)
@@ -258,7 +263,9 @@ TEST(SaveFile, RemoveStaleTemporariesRemovesOnlyTheTargetsTemporaries)
     EXPECT_EQ(SaveFile::removeStaleTemporaries(folder(), QStringLiteral("doc.json")), 2);
     EXPECT_EQ(entries(folder()), (QStringList{QStringLiteral("doc.json"), QStringLiteral("doc.json.corrupt"),
                                               QStringLiteral("other.json.corvex-tmp-Ab12Cd")}));
-    EXPECT_EQ(SaveFile::removeStaleTemporaries(folder() + QStringLiteral("/missing"), QStringLiteral("doc.json")), 0);
+    EXPECT_EQ(
+        SaveFile::removeStaleTemporaries(folder() + QStringLiteral("/missing"), QStringLiteral("doc.json")),
+        0);
 }
 
 // Injected failures at every step of a save: each must keep the old content, report the
@@ -278,8 +285,7 @@ void PrintTo(const InjectedFault& fault, std::ostream* out)
 }
 
 class SaveFileInjectedFault : public ::testing::TestWithParam<InjectedFault>
-{
-};
+{};
 
 TEST_P(SaveFileInjectedFault, KeepsTheOldContentReportsTheFailureAndLeavesNoTemporary)
 {

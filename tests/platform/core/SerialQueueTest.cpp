@@ -1,7 +1,7 @@
+#include "platform/core/SerialQueue.h"
 #include "platform/core/Log.h"
 #include "platform/core/QueueLabels.h"
 #include "platform/core/Semaphore.h"
-#include "platform/core/SerialQueue.h"
 #include "tests/support/HelperProcess.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/RunUntil.h"
@@ -426,7 +426,8 @@ TEST(SerialQueue, ThrowingBlockLogsAndTerminatesWithTheExceptionCurrent)
     ASSERT_TRUE(helper);
     const QByteArray output = helper->readAll();
     EXPECT_EQ(helper->wait(), -SIGABRT) << output.toStdString();
-    EXPECT_TRUE(output.contains("log: Uncaught exception on queue com.tallowfen.corvex.test.thrower: broken block\n"))
+    EXPECT_TRUE(
+        output.contains("log: Uncaught exception on queue com.tallowfen.corvex.test.thrower: broken block\n"))
         << output.toStdString();
     EXPECT_TRUE(output.contains("terminate: exception current\n")) << output.toStdString();
     EXPECT_FALSE(output.contains("after:")) << output.toStdString();

@@ -168,7 +168,8 @@ TEST(DispatchGroup, LeaveWithoutEnterIsReportedAndIgnored)
     corvex::test::LogCapture log;
     DispatchGroup group;
     group.leave();
-    EXPECT_EQ(log.count(QStringLiteral("Assertion failure: leave of a dispatch group that was not entered")), 1)
+    EXPECT_EQ(log.count(QStringLiteral("Assertion failure: leave of a dispatch group that was not entered")),
+              1)
         << log.lines().join(QLatin1Char('\n')).toStdString();
     // The count stayed at zero rather than going below it.
     group.enter();

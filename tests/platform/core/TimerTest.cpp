@@ -33,7 +33,10 @@ public:
         mScheduled.push_back({++mLastId, mNow + delaySeconds, std::move(task)});
         return mLastId;
     }
-    void cancel(TaskId id) override { std::erase_if(mScheduled, [id](const Scheduled& s) { return s.id == id; }); }
+    void cancel(TaskId id) override
+    {
+        std::erase_if(mScheduled, [id](const Scheduled& s) { return s.id == id; });
+    }
 
     // Runs the oldest scheduled task with the clock at `at`.
     double runNextAt(double at)

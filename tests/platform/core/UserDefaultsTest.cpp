@@ -1,13 +1,13 @@
+#include "platform/core/UserDefaults.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/Paths.h"
 #include "platform/core/SaveFile.h"
-#include "platform/core/UserDefaults.h"
 #include "tests/support/FaultShim.h"
 #include "tests/support/HelperProcess.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TestEnvironment.h"
-#include "tests/support/VirtualScheduler.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/VirtualScheduler.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,10 +21,10 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
-#include <optional>
 #include <gtest/gtest.h>
 #include <iostream>
 #include <limits>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -51,7 +51,8 @@ using corvex::test::writeFile;
 
 QStringList entries(const QString& path)
 {
-    return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                QDir::Name);
 }
 
 // Counts the change notifications a UserDefaults posts.
@@ -60,8 +61,8 @@ class ChangeCounter
 public:
     explicit ChangeCounter(const UserDefaults& defaults)
     {
-        mToken = NotificationCenter::defaultCenter().addObserver(UserDefaults::DidChangeNotification, &defaults,
-                                                                  [this](const auto&) { ++mCount; });
+        mToken = NotificationCenter::defaultCenter().addObserver(
+            UserDefaults::DidChangeNotification, &defaults, [this](const auto&) { ++mCount; });
     }
     ~ChangeCounter() { NotificationCenter::defaultCenter().removeObserver(mToken); }
     int count() const { return mCount; }
@@ -106,8 +107,9 @@ TEST(UserDefaultsGetters, ReadBoolsAndIntegersFromYesNoAndDigitStrings)
         const char* text;
         bool asBool;
         qint64 asInteger;
-    } cases[] = {{"YES", true, 1}, {"NO", false, 0}, {"yes", true, 1}, {"no", false, 0}, {"1", true, 1},
-                 {"0", false, 0},  {"true", true, 1}, {"false", false, 0}, {" 7 ", true, 7}, {"-3", true, -3}};
+    } cases[] = {{"YES", true, 1}, {"NO", false, 0}, {"yes", true, 1},  {"no", false, 0},
+                 {"1", true, 1},   {"0", false, 0},  {"true", true, 1}, {"false", false, 0},
+                 {" 7 ", true, 7}, {"-3", true, -3}};
     for (const auto& c : cases) {
         defaults.setString(QStringLiteral("key"), QString::fromLatin1(c.text));
         EXPECT_EQ(defaults.boolForKey(QStringLiteral("key")), c.asBool) << c.text;
@@ -143,7 +145,8 @@ TEST(UserDefaultsGetters, WrongTypesReadAsTheRegisteredDefaultAndAbsentKeysAsZer
     EXPECT_EQ(defaults.doubleForKey(QStringLiteral("ratio")), 0.5);
     EXPECT_EQ(defaults.stringForKey(QStringLiteral("name")), QStringLiteral("registered"));
     EXPECT_EQ(defaults.arrayForKey(QStringLiteral("list")), (QVariantList{qint64(1), qint64(2)}));
-    EXPECT_EQ(defaults.dictionaryForKey(QStringLiteral("map")).value(QStringLiteral("a")), QVariant(qint64(1)));
+    EXPECT_EQ(defaults.dictionaryForKey(QStringLiteral("map")).value(QStringLiteral("a")),
+              QVariant(qint64(1)));
     // objectForKey returns the stored value whatever its type.
     EXPECT_EQ(defaults.objectForKey(QStringLiteral("flag")), QVariant(QStringLiteral("maybe")));
 
@@ -181,8 +184,9 @@ TEST(UserDefaultsGetters, HugeDoublesClampWhenReadAsIntegers)
 
 TEST(UserDefaultsFile, ASecondInstanceReadsEveryValueWithItsType)
 {
-    const QVariantMap nested{{QStringLiteral("frame"), QVariantList{10, 20.5, QStringLiteral("x"), false}},
-                             {QStringLiteral("inner"), QVariantMap{{QStringLiteral("n"), QVariant::fromValue(nullptr)}}}};
+    const QVariantMap nested{
+        {QStringLiteral("frame"), QVariantList{10, 20.5, QStringLiteral("x"), false}},
+        {QStringLiteral("inner"), QVariantMap{{QStringLiteral("n"), QVariant::fromValue(nullptr)}}}};
     {
         UserDefaults defaults(defaultsPath());
         defaults.setBool(QStringLiteral("bool"), false);
@@ -203,7 +207,8 @@ TEST(UserDefaultsFile, ASecondInstanceReadsEveryValueWithItsType)
     EXPECT_EQ(reread.objectForKey(QStringLiteral("whole")).typeId(), QMetaType::LongLong);
     EXPECT_EQ(reread.objectForKey(QStringLiteral("wholeDouble")).typeId(), QMetaType::Double);
     EXPECT_EQ(reread.doubleForKey(QStringLiteral("tiny")), 1e-300);
-    EXPECT_EQ(reread.stringForKey(QStringLiteral("unicode")), QStringLiteral("caf\u00e9 \u6587\u5b57 \"quoted\"\n"));
+    EXPECT_EQ(reread.stringForKey(QStringLiteral("unicode")),
+              QStringLiteral("caf\u00e9 \u6587\u5b57 \"quoted\"\n"));
     const QVariantMap readNested = reread.dictionaryForKey(QStringLiteral("nested"));
     const QVariantList frame = readNested.value(QStringLiteral("frame")).toList();
     ASSERT_EQ(frame.size(), 4);
@@ -224,7 +229,8 @@ TEST(UserDefaultsFile, TheFileIsOwnerOnlyAndItsFolderIsMadeWhenMissing)
     UserDefaults defaults(path);
     defaults.setInteger(QStringLiteral("a"), 1);
     ASSERT_TRUE(defaults.lastError().isNull()) << defaults.lastError().toString().toStdString();
-    EXPECT_EQ(QFile::permissions(path), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+    EXPECT_EQ(QFile::permissions(path),
+              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
     EXPECT_EQ(UserDefaults(path).integerForKey(QStringLiteral("a")), 1);
 }
 
@@ -257,7 +263,8 @@ TEST(UserDefaultsFile, AFailedWriteKeepsTheOldFileAndTheNextWritePersistsTheValu
         shim.failAt(FaultShim::Op::Rename, 1, ENOSPC);
         defaults.setInteger(QStringLiteral("a"), 2);
         EXPECT_EQ(defaults.lastError().code(), ENOSPC) << defaults.lastError().toString().toStdString();
-        EXPECT_TRUE(log.contains(QStringLiteral("Cannot save the user defaults"))) << log.lines().join(QLatin1Char('\n')).toStdString();
+        EXPECT_TRUE(log.contains(QStringLiteral("Cannot save the user defaults")))
+            << log.lines().join(QLatin1Char('\n')).toStdString();
     }
     EXPECT_EQ(readFile(defaultsPath()), before);
     EXPECT_EQ(entries(defaultsFolder()), QStringList{QStringLiteral("defaults.json")});
@@ -299,7 +306,8 @@ TEST(UserDefaultsFile, ValuesTheFileCannotHoldAreRefused)
     EXPECT_FALSE(defaults.lastError().isNull());
     defaults.setObject(QStringLiteral("bytes"), QVariant(QByteArray("raw")));
     EXPECT_FALSE(defaults.lastError().isNull());
-    defaults.setObject(QStringLiteral("nested"), QVariantMap{{QStringLiteral("inf"), std::numeric_limits<double>::infinity()}});
+    defaults.setObject(QStringLiteral("nested"),
+                       QVariantMap{{QStringLiteral("inf"), std::numeric_limits<double>::infinity()}});
     EXPECT_FALSE(defaults.containsKey(QStringLiteral("nan")));
     EXPECT_FALSE(defaults.containsKey(QStringLiteral("bytes")));
     EXPECT_FALSE(defaults.containsKey(QStringLiteral("nested")));
@@ -308,8 +316,13 @@ TEST(UserDefaultsFile, ValuesTheFileCannotHoldAreRefused)
 
 TEST(UserDefaultsFile, ACorruptFileIsKeptAsideAndReadsAsEmpty)
 {
-    const QByteArray samples[] = {"{\"a\": 1,", "not json at all", "[1, 2, 3]", "\"text\"", "{\"a\": 1} trailing",
-                                  "{\"bad\": \"\xff\xfe\"}", QByteArray("{\"deep\": ") + QByteArray(10000, '[')};
+    const QByteArray samples[] = {"{\"a\": 1,",
+                                  "not json at all",
+                                  "[1, 2, 3]",
+                                  "\"text\"",
+                                  "{\"a\": 1} trailing",
+                                  "{\"bad\": \"\xff\xfe\"}",
+                                  QByteArray("{\"deep\": ") + QByteArray(10000, '[')};
     for (const QByteArray& sample : samples) {
         SCOPED_TRACE(sample.left(40).toStdString());
         QFile::remove(defaultsPath() + QStringLiteral(".corrupt"));
@@ -317,7 +330,8 @@ TEST(UserDefaultsFile, ACorruptFileIsKeptAsideAndReadsAsEmpty)
         test::LogCapture log;
         UserDefaults defaults(defaultsPath());
         EXPECT_TRUE(defaults.dictionaryRepresentation().isEmpty());
-        EXPECT_TRUE(log.contains(QStringLiteral("damaged"))) << log.lines().join(QLatin1Char('\n')).toStdString();
+        EXPECT_TRUE(log.contains(QStringLiteral("damaged")))
+            << log.lines().join(QLatin1Char('\n')).toStdString();
         EXPECT_FALSE(QFile::exists(defaultsPath()));
         EXPECT_EQ(readFile(defaultsPath() + QStringLiteral(".corrupt")), sample);
 
@@ -376,7 +390,8 @@ TEST(UserDefaultsNotifications, OneNotificationPerBurstOfChangesAndNoneWithoutAC
     UserDefaults defaults(defaultsPath());
     const void* sender = nullptr;
     const auto token = NotificationCenter::defaultCenter().addObserver(
-        UserDefaults::DidChangeNotification, nullptr, [&](const NotificationCenter::Notification& note) { sender = note.sender; });
+        UserDefaults::DidChangeNotification, nullptr,
+        [&](const NotificationCenter::Notification& note) { sender = note.sender; });
     ChangeCounter changes(defaults);
 
     defaults.setInteger(QStringLiteral("a"), 1);
@@ -406,7 +421,8 @@ TEST(UserDefaultsNotifications, AChangeMadeByAnObserverStartsTheNextBurst)
     UserDefaults defaults(defaultsPath());
     ChangeCounter changes(defaults);
     const auto token = NotificationCenter::defaultCenter().addObserver(
-        UserDefaults::DidChangeNotification, &defaults, [&](const auto&) { defaults.setBool(QStringLiteral("seen"), true); });
+        UserDefaults::DidChangeNotification, &defaults,
+        [&](const auto&) { defaults.setBool(QStringLiteral("seen"), true); });
     defaults.setInteger(QStringLiteral("a"), 1);
     time.advance(0);
     EXPECT_EQ(changes.count(), 2);
@@ -419,8 +435,8 @@ TEST(UserDefaultsNotifications, NothingIsPostedForADestroyedInstance)
 {
     ScopedVirtualTime time;
     int posted = 0;
-    const auto token = NotificationCenter::defaultCenter().addObserver(UserDefaults::DidChangeNotification, nullptr,
-                                                                       [&](const auto&) { ++posted; });
+    const auto token = NotificationCenter::defaultCenter().addObserver(
+        UserDefaults::DidChangeNotification, nullptr, [&](const auto&) { ++posted; });
     {
         UserDefaults defaults(defaultsPath());
         defaults.setInteger(QStringLiteral("a"), 1);
@@ -444,10 +460,12 @@ TEST(UserDefaultsStandard, FollowsTheEnvironmentAtFirstUseAndStartsAfreshAfterAR
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(second));
     EXPECT_EQ(UserDefaults::standardUserDefaults().filePath(), standard.filePath()) << "fixed at first use";
     UserDefaults::resetStandardUserDefaultsForTesting();
-    EXPECT_EQ(UserDefaults::standardUserDefaults().filePath(), second + QStringLiteral("/com.tallowfen.corvex/defaults.json"));
+    EXPECT_EQ(UserDefaults::standardUserDefaults().filePath(),
+              second + QStringLiteral("/com.tallowfen.corvex/defaults.json"));
     EXPECT_FALSE(UserDefaults::standardUserDefaults().containsKey(QStringLiteral("where")));
     UserDefaults::resetStandardUserDefaultsForTesting();
-    EXPECT_EQ(UserDefaults(first + QStringLiteral("/com.tallowfen.corvex/defaults.json")).stringForKey(QStringLiteral("where")),
+    EXPECT_EQ(UserDefaults(first + QStringLiteral("/com.tallowfen.corvex/defaults.json"))
+                  .stringForKey(QStringLiteral("where")),
               QStringLiteral("first"));
 }
 
@@ -482,13 +500,15 @@ CORVEX_TEST_HELPER(defaultsRewriter)
         shim->failOpensWith(O_TMPFILE, EOPNOTSUPP);
     }
     UserDefaults defaults(args.value(0));
-    qint64 generation = defaults.dictionaryForKey(QStringLiteral("state")).value(QStringLiteral("generation")).toLongLong();
+    qint64 generation =
+        defaults.dictionaryForKey(QStringLiteral("state")).value(QStringLiteral("generation")).toLongLong();
     while (true) {
         ++generation;
         std::printf("write %lld\n", static_cast<long long>(generation));
         std::fflush(stdout);
-        defaults.setObject(QStringLiteral("state"), QVariantMap{{QStringLiteral("generation"), generation},
-                                                                {QStringLiteral("payload"), payloadFor(generation)}});
+        defaults.setObject(QStringLiteral("state"),
+                           QVariantMap{{QStringLiteral("generation"), generation},
+                                       {QStringLiteral("payload"), payloadFor(generation)}});
         if (!defaults.lastError().isNull()) {
             std::fprintf(stderr, "rewriter: %s\n", qPrintable(defaults.lastError().toString()));
             return 1;
@@ -520,8 +540,9 @@ TEST(UserDefaultsCrash, AKilledWriterAlwaysLeavesACompleteOldOrNewFile)
         SCOPED_TRACE(testing::Message() << "round " << round << ", seed " << seed);
         // Half the writers save through named temporaries, which a kill can leave behind.
         const bool named = round % 2 == 1;
-        auto writer = test::HelperProcess::start(QStringLiteral("defaultsRewriter"),
-                                                 {path, named ? QStringLiteral("named") : QStringLiteral("unnamed")});
+        auto writer =
+            test::HelperProcess::start(QStringLiteral("defaultsRewriter"),
+                                       {path, named ? QStringLiteral("named") : QStringLiteral("unnamed")});
         ASSERT_TRUE(writer);
 
         // The kill lands anywhere in a write cycle: after a random number of started writes,
@@ -554,8 +575,10 @@ TEST(UserDefaultsCrash, AKilledWriterAlwaysLeavesACompleteOldOrNewFile)
         ASSERT_TRUE(document.isObject()) << parseError.errorString().toStdString();
         const QJsonObject state = document.object().value(QStringLiteral("state")).toObject();
         const qint64 onDisk = state.value(QStringLiteral("generation")).toInteger(-1);
-        EXPECT_TRUE(onDisk == started || onDisk == started - 1) << "on disk " << onDisk << ", last started " << started;
-        EXPECT_TRUE(state.value(QStringLiteral("payload")).toString() == payloadFor(onDisk)) << "payload of " << onDisk;
+        EXPECT_TRUE(onDisk == started || onDisk == started - 1)
+            << "on disk " << onDisk << ", last started " << started;
+        EXPECT_TRUE(state.value(QStringLiteral("payload")).toString() == payloadFor(onDisk))
+            << "payload of " << onDisk;
         newest = onDisk;
 
         for (const QString& name : entries(defaultsFolder())) {
@@ -570,8 +593,8 @@ TEST(UserDefaultsCrash, AKilledWriterAlwaysLeavesACompleteOldOrNewFile)
         if (HasFatalFailure())
             return;
     }
-    std::cout << kills << " kills, last generation " << newest << ", named temporaries left by kills: " << leftovers
-              << std::endl;
+    std::cout << kills << " kills, last generation " << newest
+              << ", named temporaries left by kills: " << leftovers << std::endl;
     UserDefaults fresh(path);
     EXPECT_EQ(entries(defaultsFolder()), QStringList{QStringLiteral("defaults.json")});
 }

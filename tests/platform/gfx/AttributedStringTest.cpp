@@ -19,7 +19,8 @@ PlatformFont lato(double size)
     return PlatformFont::fontWithName(QStringLiteral("Avenir Book"), size);
 }
 
-AttributedString text(const QString& string, double size = 20, const PlatformColor& color = PlatformColor::black())
+AttributedString text(const QString& string, double size = 20,
+                      const PlatformColor& color = PlatformColor::black())
 {
     return AttributedString(string, lato(size), color);
 }
@@ -42,7 +43,8 @@ struct Ink
 std::ostream& operator<<(std::ostream& os, const Ink& ink)
 {
     return os << "ink rows " << ink.top << ".." << ink.bottom << ", columns " << ink.left << ".." << ink.right
-              << ", centroid y " << ink.centroidY << ", fullest row " << ink.fullestRow << ", pixels " << ink.count;
+              << ", centroid y " << ink.centroidY << ", fullest row " << ink.fullestRow << ", pixels "
+              << ink.count;
 }
 
 Ink inkOf(const QImage& source)
@@ -208,7 +210,8 @@ TEST(AttributedStringMeasure, KernAddsToEveryCharacter)
 
 TEST(AttributedStringMeasure, WrappingToAWidthGivesMoreLines)
 {
-    const AttributedString s = text(QStringLiteral("A title long enough to need several lines at this width"));
+    const AttributedString s =
+        text(QStringLiteral("A title long enough to need several lines at this width"));
     const double lineHeight = lato(20).lineHeight();
     const Rect unbounded = s.boundingRectWithSize(Size(0, 0));
     EXPECT_EQ(unbounded.size, s.size());
@@ -241,7 +244,8 @@ TEST(AttributedStringMeasure, LongWordsBreakInsideWhenTheyCannotFit)
 
 TEST(AttributedStringMeasure, TruncatingModesKeepOneLineWithinTheWidth)
 {
-    for (LineBreakMode mode : {LineBreakMode::TruncatingHead, LineBreakMode::TruncatingTail, LineBreakMode::TruncatingMiddle}) {
+    for (LineBreakMode mode :
+         {LineBreakMode::TruncatingHead, LineBreakMode::TruncatingTail, LineBreakMode::TruncatingMiddle}) {
         AttributedString s = text(QStringLiteral("A title far too long for the width it is given"));
         ParagraphStyle style;
         style.lineBreakMode = mode;
@@ -293,10 +297,11 @@ TEST(AttributedStringMeasure, LeadingCountsOnlyWhenAsked)
 {
     const AttributedString s = text(QStringLiteral("one\ntwo"));
     const PlatformFont font = lato(20);
-    const double withLeading = s.boundingRectWithSize(Size(0, 0),
-                                                      AttributedString::UsesLineFragmentOrigin |
-                                                          AttributedString::UsesFontLeading).height();
-    const double without = s.boundingRectWithSize(Size(0, 0), AttributedString::UsesLineFragmentOrigin).height();
+    const double withLeading = s.boundingRectWithSize(Size(0, 0), AttributedString::UsesLineFragmentOrigin |
+                                                                      AttributedString::UsesFontLeading)
+                                   .height();
+    const double without =
+        s.boundingRectWithSize(Size(0, 0), AttributedString::UsesLineFragmentOrigin).height();
     EXPECT_NEAR(withLeading, 2 * font.lineHeight(), 0.01);
     EXPECT_NEAR(without, 2 * (font.ascender() - font.descender()), 0.01);
 }

@@ -31,8 +31,9 @@ QImage sampleImage(int width, int height, bool opaque = false)
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             const int alpha = (!opaque && y >= height / 3 && y < height / 2) ? 128 : 255;
-            image.setPixelColor(x, y, QColor::fromHsv((x * 359) / std::max(1, width - 1), 200,
-                                                      255 - (y * 200) / std::max(1, height - 1), alpha));
+            image.setPixelColor(x, y,
+                                QColor::fromHsv((x * 359) / std::max(1, width - 1), 200,
+                                                255 - (y * 200) / std::max(1, height - 1), alpha));
         }
     }
     return image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
@@ -178,8 +179,8 @@ TEST(FilterImageBlur, MatchesAGaussianOfSigmaRadius)
             const int expected = int(std::lround(cover(x) * cover(y) * 255));
             const Rgba p = pixelAt(image, col, row);
             worst = std::max(worst, std::abs(p.a - expected));
-            ASSERT_LE(std::abs(p.a - expected), 1) << "at filter (" << x << ", " << y << "): " << p
-                                                    << ", expected alpha " << expected;
+            ASSERT_LE(std::abs(p.a - expected), 1)
+                << "at filter (" << x << ", " << y << "): " << p << ", expected alpha " << expected;
             ASSERT_EQ(p.r, p.a) << "white stays white (premultiplied)";
         }
     }
@@ -252,14 +253,16 @@ TEST(FilterImageCrop, KeepsOnlyThePixelsInside)
     for (int y = 0; y < 4; ++y) {
         for (int x = 0; x < 4; ++x) {
             const bool inside = x >= 1 && x < 3 && y >= 1 && y < 3;
-            EXPECT_EQ(pixelAt(image, x, y), inside ? corvex::test::kRed : corvex::test::kClear) << x << ", " << y;
+            EXPECT_EQ(pixelAt(image, x, y), inside ? corvex::test::kRed : corvex::test::kClear)
+                << x << ", " << y;
         }
     }
     EXPECT_TRUE(source.cropped(Rect(10, 10, 2, 2)).isEmpty());
     EXPECT_EQ(source.cropped(Rect(10, 10, 2, 2)).extent(), Rect::null());
     EXPECT_EQ(source.cropped(Rect::infinite()).extent(), Rect(0, 0, 4, 4));
     // An infinite image cropped becomes finite.
-    EXPECT_EQ(FilterImage::constantColor(PlatformColor::red()).cropped(Rect(-2, 3, 5, 6)).extent(), Rect(-2, 3, 5, 6));
+    EXPECT_EQ(FilterImage::constantColor(PlatformColor::red()).cropped(Rect(-2, 3, 5, 6)).extent(),
+              Rect(-2, 3, 5, 6));
 }
 
 TEST(FilterImageChain, TheBackdropRecipeKeepsTheScreenshotsSize)
@@ -285,7 +288,8 @@ TEST(FilterImageChain, TheBackdropRecipeKeepsTheScreenshotsSize)
 
 TEST(FilterImageThreads, ValuesRenderFromSeveralThreadsAtOnce)
 {
-    const FilterImage picture = FilterImage::fromImage(sampleImage(60, 40)).gaussianBlur(2).colorControls(0.5);
+    const FilterImage picture =
+        FilterImage::fromImage(sampleImage(60, 40)).gaussianBlur(2).colorControls(0.5);
     const QImage expected = picture.render(picture.extent());
     std::vector<QImage> results(4);
     std::vector<std::thread> threads;

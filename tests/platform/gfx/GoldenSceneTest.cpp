@@ -51,8 +51,8 @@ void expectMatchesReference(const QString& name, const std::function<void(Graphi
         for (int x = 0; x < kSize; ++x) {
             const Rgba a = pixelAt(ours, x, y);
             const Rgba b = pixelAt(expected, x, y);
-            const int d = std::max({std::abs(a.r - b.r), std::abs(a.g - b.g), std::abs(a.b - b.b),
-                                    std::abs(a.a - b.a)});
+            const int d = std::max(
+                {std::abs(a.r - b.r), std::abs(a.g - b.g), std::abs(a.b - b.b), std::abs(a.a - b.a)});
             worst = std::max(worst, d);
             if (d > tolerance) {
                 ++outliers;

@@ -116,7 +116,8 @@ TEST(ImageDrawingRule, TopRowLandsAtMaxYInYUpAndFlippedBitmaps)
         flipped->scaleCTM(1, -1);
         flipped->setInterpolationQuality(smooth);
         flipped->drawImage(Rect(0, 0, 4, 4), cornerImage());
-        saveForReview(*up, kGroup, smooth ? QStringLiteral("image_y_up_smooth") : QStringLiteral("image_y_up"));
+        saveForReview(*up, kGroup,
+                      smooth ? QStringLiteral("image_y_up_smooth") : QStringLiteral("image_y_up"));
         saveForReview(*flipped, kGroup,
                       smooth ? QStringLiteral("image_flipped_smooth") : QStringLiteral("image_flipped"));
 
@@ -251,7 +252,7 @@ TEST(Dashes, ScaleWithTheCtmAndStartAtThePhase)
 {
     auto context = bitmap(64, 8);
     context->scaleCTM(2, 2);
-    context->setLineWidth(2); // 4 pixels
+    context->setLineWidth(2);          // 4 pixels
     context->setLineDash(2.5, {5, 5}); // 10-pixel dashes, the first cut to 5 pixels
     context->moveToPoint(Point(1, 2));
     context->addLineToPoint(Point(31, 2));
@@ -585,7 +586,7 @@ TEST(Drawing, StrokedRectanglesEllipsesAndTiles)
 TEST(Drawing, LinearGradientsStopWhereAsked)
 {
     const std::vector<std::pair<double, PlatformColor>> stops = {{0, PlatformColor::black()},
-                                                                {1, PlatformColor::white()}};
+                                                                 {1, PlatformColor::white()}};
     auto context = bitmap(20, 2);
     context->drawLinearGradient(stops, Point(5, 0), Point(15, 0), false, false);
     saveForReview(*context, kGroup, QStringLiteral("linear_gradient_bounded"));
@@ -605,7 +606,7 @@ TEST(Drawing, LinearGradientsStopWhereAsked)
 TEST(Drawing, RadialGradientsCanStopAtTheEndCircle)
 {
     const std::vector<std::pair<double, PlatformColor>> stops = {{0, PlatformColor::white()},
-                                                                {1, PlatformColor::black()}};
+                                                                 {1, PlatformColor::black()}};
     auto context = bitmap(40, 40);
     context->drawRadialGradient(stops, Point(20, 20), 0, Point(20, 20), 10, false, false);
     saveForReview(*context, kGroup, QStringLiteral("radial_gradient"));

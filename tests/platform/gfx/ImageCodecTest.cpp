@@ -115,7 +115,8 @@ TEST(ImageCodecRoundTrip, OtherPixelFormatsDecodeToPremultipliedRgba)
 
 TEST(ImageCodecBounds, HeaderClaimingHugeDimensionsIsRefusedBeforeDecoding)
 {
-    EXPECT_FALSE(ImageCodec::decodePNG(pngClaiming(3, 2)).isNull()) << "the patching itself keeps a valid PNG";
+    EXPECT_FALSE(ImageCodec::decodePNG(pngClaiming(3, 2)).isNull())
+        << "the patching itself keeps a valid PNG";
 
     // 10^10 pixels: 40 GB if it were allocated.
     EXPECT_TRUE(ImageCodec::decodePNG(pngClaiming(100000, 100000)).isNull());

@@ -49,9 +49,11 @@ TEST(NamedArtwork, TheNamesTheInterfaceAsksForExistAtTheirSizes)
         const char* name;
         QSize points;
     } expected[] = {
-        {"3_dots", {30, 10}},         {"planet_note_indicator", {26, 16}}, {"web_link_icon", {32, 32}},
-        {"close", {28, 28}},          {"home_icon", {24, 24}},             {"plus_on_circle", {32, 32}},
-        {"dock", {32, 32}},           {"contextual_cursor", {16, 16}},     {"test_pattern", {8, 8}},
+        {"3_dots", {30, 10}},        {"planet_note_indicator", {26, 16}},
+        {"web_link_icon", {32, 32}}, {"close", {28, 28}},
+        {"home_icon", {24, 24}},     {"plus_on_circle", {32, 32}},
+        {"dock", {32, 32}},          {"contextual_cursor", {16, 16}},
+        {"test_pattern", {8, 8}},
     };
     for (const auto& e : expected) {
         const QImage image(QStringLiteral(":/images/%1.png").arg(QLatin1String(e.name)));

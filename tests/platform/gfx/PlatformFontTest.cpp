@@ -1,6 +1,6 @@
+#include "platform/gfx/PlatformFont.h"
 #include "platform/core/Log.h"
 #include "platform/gfx/AttributedString.h"
-#include "platform/gfx/PlatformFont.h"
 #include "tests/support/LogCapture.h"
 
 #include <QFontInfo>
@@ -172,7 +172,8 @@ TEST(PlatformFontMissing, AnUnknownFaceLogsOnceAndAnswersTheHelveticaStandIn)
     }
     // Another spelling of the same face is the same missing face.
     (void)PlatformFont::fontWithName(QStringLiteral("optima-extra-black-unknown"), 12);
-    EXPECT_EQ(log.count(QStringLiteral("Optima ExtraBlack Unknown")), 1) << log.lines().join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(log.count(QStringLiteral("Optima ExtraBlack Unknown")), 1)
+        << log.lines().join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(log.lines().size(), 1) << log.lines().join(QLatin1Char('\n')).toStdString();
     // A second missing face gets its own line.
     (void)PlatformFont::fontWithName(QStringLiteral("Futura Missing"), 12);
@@ -186,7 +187,8 @@ TEST(PlatformFontMissing, TheMissingFaceLineIsAnError)
     const auto entries = log.entries();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].first, LogLevel::Error);
-    EXPECT_TRUE(entries[0].second.contains(QStringLiteral("Frutiger Absent"))) << entries[0].second.toStdString();
+    EXPECT_TRUE(entries[0].second.contains(QStringLiteral("Frutiger Absent")))
+        << entries[0].second.toStdString();
 }
 
 TEST(PlatformFontMissing, ConcurrentFirstRequestsResolveOnceAndLogOnce)

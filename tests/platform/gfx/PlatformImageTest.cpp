@@ -1,7 +1,7 @@
+#include "platform/gfx/PlatformImage.h"
 #include "platform/gfx/GraphicsContext.h"
 #include "platform/gfx/ImageCodec.h"
 #include "platform/gfx/NinePartImage.h"
-#include "platform/gfx/PlatformImage.h"
 #include "tests/platform/gfx/PixelTestSupport.h"
 #include "tests/support/LogCapture.h"
 
@@ -93,7 +93,8 @@ TEST(NamedImage, ConcurrentLookupsAgree)
     std::vector<PlatformImage> results(8);
     std::vector<std::thread> threads;
     for (int i = 0; i < 8; ++i)
-        threads.emplace_back([&results, i] { results[i] = PlatformImage::imageNamed(QStringLiteral("test_pattern")); });
+        threads.emplace_back(
+            [&results, i] { results[i] = PlatformImage::imageNamed(QStringLiteral("test_pattern")); });
     for (auto& t : threads)
         t.join();
     for (const PlatformImage& r : results) {
@@ -124,10 +125,12 @@ TEST(PlatformImageRepresentations, TheBestFitsTheRectangleAtTheScale)
     ASSERT_FALSE(image.isNull());
     EXPECT_EQ(image.bestRepresentation(Rect(0, 0, 8, 8), 1).width(), 8);
     EXPECT_EQ(image.bestRepresentation(Rect(0, 0, 8, 8), 2).width(), 16);
-    EXPECT_EQ(image.bestRepresentation(Rect(0, 0, 8, 8), 3).width(), 16) << "none is large enough: the largest";
+    EXPECT_EQ(image.bestRepresentation(Rect(0, 0, 8, 8), 3).width(), 16)
+        << "none is large enough: the largest";
     EXPECT_EQ(image.bestRepresentation(Rect(0, 0, 4, 4), 2).width(), 8);
     EXPECT_EQ(image.bestRepresentation(Rect(0, 0, 9, 9), 1).width(), 16);
-    EXPECT_EQ(image.bestRepresentation(Rect(), 2).width(), 16) << "an empty rectangle stands for the image's size";
+    EXPECT_EQ(image.bestRepresentation(Rect(), 2).width(), 16)
+        << "an empty rectangle stands for the image's size";
     EXPECT_TRUE(PlatformImage().bestRepresentation(Rect(0, 0, 1, 1)).isNull());
 }
 
@@ -263,8 +266,8 @@ TEST(NinePart, CornersKeepTheirSizeEdgesAndCentreStretch)
 
     auto up = GraphicsContext::createBitmap(14, 12);
     up->setInterpolationQuality(false);
-    NinePartImage::draw(*up, Rect(1, 1, 12, 10), topLeft, top, topRight, left, center, right, bottomLeft, bottom,
-                        bottomRight);
+    NinePartImage::draw(*up, Rect(1, 1, 12, 10), topLeft, top, topRight, left, center, right, bottomLeft,
+                        bottom, bottomRight);
     saveForReview(*up, kGroup, QStringLiteral("nine_part_y_up"));
     checkUpright(up->makeImage(), "y-up");
 

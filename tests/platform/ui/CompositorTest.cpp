@@ -2,11 +2,11 @@
 // tests/data/gen/make_layer_references.py, snapshots into bitmap contexts, the redraw
 // policy and the window's frames while something moves.
 
+#include "platform/ui/Compositor.h"
 #include "platform/gfx/GraphicsContext.h"
 #include "platform/gfx/ImageCodec.h"
 #include "platform/ui/AnimationDriver.h"
 #include "platform/ui/BasicAnimation.h"
-#include "platform/ui/Compositor.h"
 #include "platform/ui/Layer.h"
 #include "platform/ui/LayerDelegate.h"
 #include "platform/ui/Transaction.h"
@@ -52,8 +52,8 @@ Rgba pixelAt(GraphicsContext& context, int x, int y)
 
 bool near(const Rgba& a, const Rgba& b, int tolerance)
 {
-    return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance && std::abs(a.b - b.b) <= tolerance &&
-           std::abs(a.a - b.a) <= tolerance;
+    return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance &&
+           std::abs(a.b - b.b) <= tolerance && std::abs(a.a - b.a) <= tolerance;
 }
 
 void save(const QImage& image, const QString& name)
@@ -74,7 +74,8 @@ QImage reference(const QString& name)
 // Compares per channel: at most `edgeShare` of the pixels (antialiased edges, where the
 // reference's supersampling and QPainter's coverage differ) may be off by more than
 // `tolerance`, and none by more than `worstAllowed`.
-void expectMatchesReference(const QImage& ours, const QString& name, int tolerance, double edgeShare, int worstAllowed)
+void expectMatchesReference(const QImage& ours, const QString& name, int tolerance, double edgeShare,
+                            int worstAllowed)
 {
     save(ours, name);
     const QImage expected = reference(name);
@@ -89,7 +90,8 @@ void expectMatchesReference(const QImage& ours, const QString& name, int toleran
         for (int x = 0; x < ours.width(); ++x) {
             const Rgba a = pixelAt(ours, x, y);
             const Rgba b = pixelAt(expected, x, y);
-            const int d = std::max({std::abs(a.r - b.r), std::abs(a.g - b.g), std::abs(a.b - b.b), std::abs(a.a - b.a)});
+            const int d = std::max(
+                {std::abs(a.r - b.r), std::abs(a.g - b.g), std::abs(a.b - b.b), std::abs(a.a - b.a)});
             if (d > worst) {
                 worst = d;
                 worstAt = QStringLiteral("%1, %2").arg(x).arg(y);
@@ -102,8 +104,8 @@ void expectMatchesReference(const QImage& ours, const QString& name, int toleran
     }
     save(diff, name + QStringLiteral("_diff"));
     const int pixels = ours.width() * ours.height();
-    EXPECT_LE(outliers, int(edgeShare * pixels))
-        << name.toStdString() << ": " << outliers << " of " << pixels << " pixels differ by more than " << tolerance;
+    EXPECT_LE(outliers, int(edgeShare * pixels)) << name.toStdString() << ": " << outliers << " of " << pixels
+                                                 << " pixels differ by more than " << tolerance;
     EXPECT_LE(worst, worstAllowed) << name.toStdString() << ": largest difference " << worst << " at "
                                    << worstAt.toStdString();
 }
@@ -314,7 +316,8 @@ TEST(Compositor, RenderInContextDrawsASubtreeInTheLayersOwnSpace)
     auto context = GraphicsContext::createBitmap(40, 30);
     ASSERT_NE(context, nullptr);
     layer->renderInContext(*context);
-    EXPECT_EQ(pixelAt(*context, 0, 29), (Rgba{0, 0, 255, 255})) << "(0, 0) is the bottom-left of a y-up context";
+    EXPECT_EQ(pixelAt(*context, 0, 29), (Rgba{0, 0, 255, 255}))
+        << "(0, 0) is the bottom-left of a y-up context";
     EXPECT_EQ(pixelAt(*context, 0, 0), (Rgba{255, 0, 0, 255}));
     EXPECT_EQ(pixelAt(*context, 39, 0), (Rgba{255, 0, 0, 255})) << "hidden layers are not drawn";
     EXPECT_EQ(context->gStateDepth(), 0);
@@ -344,7 +347,8 @@ TEST(Compositor, RenderInContextShowsModelValuesAndCurrentContents)
 
     auto context = GraphicsContext::createBitmap(20, 20);
     layer->renderInContext(*context);
-    EXPECT_EQ(pixelAt(*context, 15, 5), (Rgba{0, 0, 255, 255})) << "the model position, not the presented one";
+    EXPECT_EQ(pixelAt(*context, 15, 5), (Rgba{0, 0, 255, 255}))
+        << "the model position, not the presented one";
     EXPECT_EQ(pixelAt(*context, 5, 15), (Rgba{0, 0, 0, 0}));
     EXPECT_EQ(drawn->draws, 1) << "marked contents are drawn for the snapshot";
     EXPECT_EQ(pixelAt(*context, 1, 8), (Rgba{255, 0, 0, 255}));
@@ -408,12 +412,14 @@ TEST(Compositor, ContentsInTheBitmapByteOrderLookTheSameConvertedOrNot)
     for (int y = 0; y < a.height(); ++y) {
         for (int x = 0; x < a.width(); ++x) {
             const Rgba p = pixelAt(a, x, y), q = pixelAt(b, x, y);
-            worst = std::max({worst, std::abs(p.r - q.r), std::abs(p.g - q.g), std::abs(p.b - q.b), std::abs(p.a - q.a)});
+            worst = std::max(
+                {worst, std::abs(p.r - q.r), std::abs(p.g - q.g), std::abs(p.b - q.b), std::abs(p.a - q.a)});
         }
     }
     EXPECT_LE(worst, 1);
     EXPECT_EQ(layer->compositingContents(true).format(), QImage::Format_ARGB32_Premultiplied);
-    EXPECT_EQ(layer->contents().format(), QImage::Format_RGBA8888_Premultiplied) << "the stored contents stay as set";
+    EXPECT_EQ(layer->contents().format(), QImage::Format_RGBA8888_Premultiplied)
+        << "the stored contents stay as set";
 }
 
 TEST(WindowCompositor, KeepsAskingForFramesWhileAnythingMoves)

@@ -67,7 +67,8 @@ TEST(EventFromQt, CharactersIgnoringModifiersKeepOnlyShift)
     ASSERT_EQ(e.charactersIgnoringModifiers().size(), 1);
     EXPECT_EQ(e.charactersIgnoringModifiers().at(0).unicode(), 32);
     EXPECT_EQ(e.keyCode(), Event::KeyCodeSpace);
-    const QKeyEvent plus(QEvent::KeyPress, Qt::Key_Plus, Qt::ControlModifier | Qt::ShiftModifier, QStringLiteral("+"));
+    const QKeyEvent plus(QEvent::KeyPress, Qt::Key_Plus, Qt::ControlModifier | Qt::ShiftModifier,
+                         QStringLiteral("+"));
     EXPECT_EQ(Event::fromQKeyEvent(plus, Point()).charactersIgnoringModifiers(), QStringLiteral("+"));
 }
 

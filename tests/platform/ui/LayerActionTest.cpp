@@ -29,7 +29,8 @@ double durationOf(const Layer& layer, const QString& key)
 
 struct Fixture
 {
-    explicit Fixture(ScopedVirtualTime& time) : layer(committedLayer(time)), delegate(std::make_shared<ScriptedDelegate>())
+    explicit Fixture(ScopedVirtualTime& time)
+        : layer(committedLayer(time)), delegate(std::make_shared<ScriptedDelegate>())
     {
         layer->setDelegate(delegate);
         layer->setAction(QStringLiteral("position"), LayerAction::animate(templateLasting(3)));
@@ -77,7 +78,8 @@ TEST(LayerActions, TableIsUsedWhenTheDelegateGivesNoAnswer)
 
     f.layer->setAction(QStringLiteral("opacity"), LayerAction::null());
     f.layer->setOpacity(0.5f);
-    EXPECT_EQ(f.layer->animationForKey(QStringLiteral("opacity")), nullptr) << "a null table entry means no action";
+    EXPECT_EQ(f.layer->animationForKey(QStringLiteral("opacity")), nullptr)
+        << "a null table entry means no action";
 }
 
 TEST(LayerActions, DefaultAnimationWhenNobodyGivesAnAction)
@@ -85,8 +87,8 @@ TEST(LayerActions, DefaultAnimationWhenNobodyGivesAnAction)
     ScopedVirtualTime time;
     auto layer = committedLayer(time);
     layer->setBackgroundColor(PlatformColor::red());
-    const auto animation =
-        std::dynamic_pointer_cast<const BasicAnimation>(layer->animationForKey(QStringLiteral("backgroundColor")));
+    const auto animation = std::dynamic_pointer_cast<const BasicAnimation>(
+        layer->animationForKey(QStringLiteral("backgroundColor")));
     ASSERT_NE(animation, nullptr);
     EXPECT_EQ(animation->duration(), Transaction::DefaultAnimationDuration);
     EXPECT_EQ(animation->timingFunction(), TimingFunction::defaultFunction());

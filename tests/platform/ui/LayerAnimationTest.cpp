@@ -71,7 +71,8 @@ TEST(LayerAnimation, ImplicitChangeUsesTheDefaultCurveAndDuration)
     ScopedVirtualTime time;
     auto layer = committedLayer(time);
     layer->setPosition(Point(100, 0));
-    const auto animation = std::dynamic_pointer_cast<const BasicAnimation>(layer->animationForKey(QStringLiteral("position")));
+    const auto animation =
+        std::dynamic_pointer_cast<const BasicAnimation>(layer->animationForKey(QStringLiteral("position")));
     ASSERT_NE(animation, nullptr);
     EXPECT_EQ(animation->duration(), 0.25);
     EXPECT_EQ(animation->timingFunction(), TimingFunction::defaultFunction());
@@ -130,7 +131,8 @@ TEST(LayerAnimation, SecondAnimationOnTheSameKeyStartsFromThePresentedValue)
     ASSERT_NEAR(presentedX(*layer), 50, 1e-9);
 
     moveX(*layer, 200, 0.2, TimingFunction::linear());
-    EXPECT_EQ(layer->animationKeys(), QStringList{QStringLiteral("position")}) << "the new one replaced the old";
+    EXPECT_EQ(layer->animationKeys(), QStringList{QStringLiteral("position")})
+        << "the new one replaced the old";
     EXPECT_NEAR(presentedX(*layer), 50, 1e-9) << "no jump";
     time.advance(0.1);
     EXPECT_NEAR(presentedX(*layer), 125, 1e-9) << "half way from 50 to 200";
@@ -183,7 +185,8 @@ TEST(LayerAnimation, ExplicitAnimationLeavesTheModelAndIsRemovedAtItsEnd)
     EXPECT_EQ(layer->animationForKey(QStringLiteral("scale")), nullptr);
     time.advance(0.5);
     EXPECT_EQ(completions, 1);
-    EXPECT_EQ(delegate->events, (std::vector<QString>{QStringLiteral("start"), QStringLiteral("stop finished")}));
+    EXPECT_EQ(delegate->events,
+              (std::vector<QString>{QStringLiteral("start"), QStringLiteral("stop finished")}));
 }
 
 TEST(LayerAnimation, AnimationKeptAfterCompletionHoldsItsLastValue)

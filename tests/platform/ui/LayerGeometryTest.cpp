@@ -23,10 +23,14 @@ void expectPointNear(Point actual, Point expected, const char* what)
 
 void expectRectNear(const Rect& actual, const Rect& expected, const char* what)
 {
-    EXPECT_NEAR(actual.origin.x, expected.origin.x, 1e-9) << what << ": " << actual << ", expected " << expected;
-    EXPECT_NEAR(actual.origin.y, expected.origin.y, 1e-9) << what << ": " << actual << ", expected " << expected;
-    EXPECT_NEAR(actual.size.width, expected.size.width, 1e-9) << what << ": " << actual << ", expected " << expected;
-    EXPECT_NEAR(actual.size.height, expected.size.height, 1e-9) << what << ": " << actual << ", expected " << expected;
+    EXPECT_NEAR(actual.origin.x, expected.origin.x, 1e-9)
+        << what << ": " << actual << ", expected " << expected;
+    EXPECT_NEAR(actual.origin.y, expected.origin.y, 1e-9)
+        << what << ": " << actual << ", expected " << expected;
+    EXPECT_NEAR(actual.size.width, expected.size.width, 1e-9)
+        << what << ": " << actual << ", expected " << expected;
+    EXPECT_NEAR(actual.size.height, expected.size.height, 1e-9)
+        << what << ": " << actual << ", expected " << expected;
 }
 
 QStringList namesOf(const Layer& layer)
@@ -58,9 +62,11 @@ TEST(LayerGeometry, RotatedLayerHasTheBoundingFrameAndConvertsItsOriginIntoTheSu
 
     EXPECT_EQ(layer->anchorPoint(), Point(0.5, 0.5));
     expectRectNear(layer->frame(), Rect(175, 50, 50, 100), "frame");
-    expectPointNear(layer->convertPointToLayer(Point(0, 0), parent.get()), Point(225, 50), "(0, 0) in the superlayer");
+    expectPointNear(layer->convertPointToLayer(Point(0, 0), parent.get()), Point(225, 50),
+                    "(0, 0) in the superlayer");
     expectPointNear(parent->convertPointToLayer(Point(225, 50), layer.get()), Point(0, 0), "and back");
-    expectPointNear(layer->convertPointFromLayer(Point(225, 50), parent.get()), Point(0, 0), "from the superlayer");
+    expectPointNear(layer->convertPointFromLayer(Point(225, 50), parent.get()), Point(0, 0),
+                    "from the superlayer");
 }
 
 TEST(LayerGeometry, TransformStepsArePreMultipliedAndActAboutTheAnchor)
@@ -121,10 +127,13 @@ TEST(LayerGeometry, FlippedSuperlayerMeasuresItsSublayersFromTheTop)
     parent->addSublayer(child);
 
     // In the y-up base space the child's origin is 5 below the parent's top.
-    expectPointNear(child->convertPointToLayer(Point(0, 0), nullptr), Point(5, 75), "child origin in the base");
-    expectPointNear(child->convertPointToLayer(Point(0, 0), parent.get()), Point(5, 5), "in the parent's own space");
+    expectPointNear(child->convertPointToLayer(Point(0, 0), nullptr), Point(5, 75),
+                    "child origin in the base");
+    expectPointNear(child->convertPointToLayer(Point(0, 0), parent.get()), Point(5, 5),
+                    "in the parent's own space");
     // The parent's own space is y-down: its (0, 0) is its top-left corner.
-    expectPointNear(parent->convertPointToLayer(Point(0, 0), nullptr), Point(0, 80), "parent origin in the base");
+    expectPointNear(parent->convertPointToLayer(Point(0, 0), nullptr), Point(0, 80),
+                    "parent origin in the base");
 
     auto grandchild = Layer::create();
     child->addSublayer(grandchild);
@@ -151,7 +160,8 @@ TEST(LayerGeometry, RectanglesConvertBetweenSiblingsAsBoundingBoxes)
     expectRectNear(a->convertRectToLayer(Rect(0, 0, 10, 10), b.get()), Rect(-45, -15, 5, 5), "a to b");
     expectRectNear(b->convertRectFromLayer(Rect(0, 0, 10, 10), a.get()), Rect(-45, -15, 5, 5), "b from a");
     expectRectNear(a->convertRectToLayer(Rect(0, 0, 10, 10), nullptr), Rect(10, 10, 10, 10), "a to the base");
-    expectRectNear(a->convertRectFromLayer(Rect(10, 10, 10, 10), nullptr), Rect(0, 0, 10, 10), "a from the base");
+    expectRectNear(a->convertRectFromLayer(Rect(10, 10, 10, 10), nullptr), Rect(0, 0, 10, 10),
+                   "a from the base");
 }
 
 TEST(LayerGeometry, SublayerInsertionKeepsTheRequestedOrder)
@@ -206,7 +216,8 @@ TEST(LayerGeometry, CyclesAreRefusedWithAnAssertionLine)
     EXPECT_EQ(root->superlayer(), nullptr);
     EXPECT_TRUE(child->sublayers().empty());
     EXPECT_EQ(root->sublayers().size(), 1u);
-    EXPECT_EQ(log.count(QStringLiteral("ERROR: Assertion failure")), 2) << log.lines().join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(log.count(QStringLiteral("ERROR: Assertion failure")), 2)
+        << log.lines().join(QLatin1Char('\n')).toStdString();
 }
 
 TEST(LayerGeometry, RemovedLayerOutlivesItsSuperlayerOnlyWhileSomeoneHoldsIt)
@@ -298,5 +309,6 @@ TEST(LayerGeometry, CopyInitialiserCopiesTheLayersOwnValuesButNotItsTree)
     EXPECT_EQ(copy->superlayer(), nullptr);
     EXPECT_FALSE(copy->hasAnimations());
     EXPECT_FALSE(copy->isCommitted()) << "a new layer";
-    EXPECT_TRUE(copy->describe().startsWith(QStringLiteral("TaggedLayer \"planet\""))) << copy->describe().toStdString();
+    EXPECT_TRUE(copy->describe().startsWith(QStringLiteral("TaggedLayer \"planet\"")))
+        << copy->describe().toStdString();
 }

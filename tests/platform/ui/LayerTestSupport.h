@@ -31,7 +31,8 @@ namespace corvex::test {
 
 // A layer that has been through a commit, so that its changes animate implicitly. Runs the
 // turn's implicit commit on the virtual clock.
-inline std::shared_ptr<Layer> committedLayer(ScopedVirtualTime& time, const Rect& bounds = Rect(0, 0, 100, 50),
+inline std::shared_ptr<Layer> committedLayer(ScopedVirtualTime& time,
+                                             const Rect& bounds = Rect(0, 0, 100, 50),
                                              Point position = Point(0, 0))
 {
     auto layer = Layer::create();

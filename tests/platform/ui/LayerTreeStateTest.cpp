@@ -89,7 +89,8 @@ TEST(LayerTreeState, LayerMovedToAnotherTreeTakesItsChangesAlong)
     layer->setOpacity(0.25f);
     second->addSublayer(layer);
     QStringList seen;
-    EXPECT_EQ(consume(*first, &seen), 1) << "only the first root's own change: " << seen.join(QLatin1Char(' ')).toStdString();
+    EXPECT_EQ(consume(*first, &seen), 1)
+        << "only the first root's own change: " << seen.join(QLatin1Char(' ')).toStdString();
     seen.clear();
     EXPECT_EQ(consume(*second, &seen), 2);
     EXPECT_TRUE(seen.contains(QStringLiteral("moved:Opacity"))) << seen.join(QLatin1Char(' ')).toStdString();
@@ -107,8 +108,9 @@ TEST(LayerTreeState, DirtyToStringNamesEveryFlag)
 {
     EXPECT_EQ(Layer::dirtyToString(0), QStringLiteral("None"));
     EXPECT_EQ(Layer::dirtyToString(0x3fff),
-              QStringLiteral("Bounds|Position|AnchorPoint|Transform|Opacity|Hidden|GeometryFlipped|Background|Border|"
-                             "CornerRadius|MasksToBounds|Contents|Sublayers|Animations"));
+              QStringLiteral(
+                  "Bounds|Position|AnchorPoint|Transform|Opacity|Hidden|GeometryFlipped|Background|Border|"
+                  "CornerRadius|MasksToBounds|Contents|Sublayers|Animations"));
 }
 
 TEST(LayerTreeState, DumpTreeIsShortAndStable)
@@ -143,13 +145,15 @@ TEST(LayerTreeState, DumpTreeIsShortAndStable)
         "  Layer \"line\" bounds={{0, 0}, {0, 0}} position={0, 0}\n"
         "  Layer \"planet\" bounds={{0, 0}, {140, 140}} position={200, 150} transform=[0.5 0 0 0.5 0 0] "
         "opacity=0.75 contentsScale=2 needsDisplay\n"
-        "    Layer bounds={{0, 0}, {20, 10}} position={0, 0} background=rgba(1, 0, 0, 1) border=1 rgba(0, 0, 0, 1) "
+        "    Layer bounds={{0, 0}, {20, 10}} position={0, 0} background=rgba(1, 0, 0, 1) border=1 rgba(0, 0, "
+        "0, 1) "
         "cornerRadius=4 hidden masksToBounds\n");
     EXPECT_EQ(root->dumpTree(), expected) << root->dumpTree().toStdString();
 
     // Animations show by key; the dump shows model values.
     time.advance(0);
     planet->setPosition(Point(10, 10));
-    EXPECT_TRUE(planet->describe().endsWith(QStringLiteral("animations=[position]"))) << planet->describe().toStdString();
+    EXPECT_TRUE(planet->describe().endsWith(QStringLiteral("animations=[position]")))
+        << planet->describe().toStdString();
     EXPECT_TRUE(planet->describe().contains(QStringLiteral("position={10, 10}")));
 }

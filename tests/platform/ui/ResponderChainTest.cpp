@@ -53,10 +53,14 @@ struct Scene
 {
     std::shared_ptr<QStringList> log = std::make_shared<QStringList>();
     RecordingWindow window{Size(200, 100), log};
-    std::shared_ptr<RecordingView> content = RecordingView::make(QStringLiteral("content"), Rect(), true, log);
-    std::shared_ptr<RecordingView> left = RecordingView::make(QStringLiteral("left"), Rect(0, 0, 100, 100), true, log);
-    std::shared_ptr<RecordingView> inner = RecordingView::make(QStringLiteral("inner"), Rect(10, 10, 30, 30), true, log);
-    std::shared_ptr<RecordingView> right = RecordingView::make(QStringLiteral("right"), Rect(100, 0, 100, 100), true, log);
+    std::shared_ptr<RecordingView> content =
+        RecordingView::make(QStringLiteral("content"), Rect(), true, log);
+    std::shared_ptr<RecordingView> left =
+        RecordingView::make(QStringLiteral("left"), Rect(0, 0, 100, 100), true, log);
+    std::shared_ptr<RecordingView> inner =
+        RecordingView::make(QStringLiteral("inner"), Rect(10, 10, 30, 30), true, log);
+    std::shared_ptr<RecordingView> right =
+        RecordingView::make(QStringLiteral("right"), Rect(100, 0, 100, 100), true, log);
 
     Scene()
     {
@@ -77,7 +81,8 @@ TEST(ResponderChain, AnUnhandledClickTravelsUpToTheWindow)
 {
     Scene s;
     s.window.sendEvent(Event::mouseDown(s.at(*s.inner, Point(5, 5))));
-    EXPECT_EQ(s.joined(), QStringLiteral("inner.mouseDown left.mouseDown content.mouseDown window.mouseDown"));
+    EXPECT_EQ(s.joined(),
+              QStringLiteral("inner.mouseDown left.mouseDown content.mouseDown window.mouseDown"));
     ASSERT_FALSE(s.inner->events.empty());
     EXPECT_EQ(s.inner->events.front().window(), &s.window) << "sending stamps the window";
 }
@@ -98,7 +103,8 @@ TEST(ResponderChain, AResponderSetAfterAViewSitsBeforeItsSuperview)
     EXPECT_EQ(s.inner->nextResponder(), &controller);
     s.window.sendEvent(Event::mouseDown(s.at(*s.inner, Point(5, 5))));
     EXPECT_EQ(s.joined(),
-              QStringLiteral("inner.mouseDown controller.mouseDown left.mouseDown content.mouseDown window.mouseDown"));
+              QStringLiteral(
+                  "inner.mouseDown controller.mouseDown left.mouseDown content.mouseDown window.mouseDown"));
 }
 
 TEST(ResponderChain, DragsAndTheReleaseGoToThePressedViewWhereverThePointerIs)
@@ -110,7 +116,8 @@ TEST(ResponderChain, DragsAndTheReleaseGoToThePressedViewWhereverThePointerIs)
     s.window.sendEvent(Event::mouseDragged(s.at(*s.right, Point(50, 50))));
     s.window.sendEvent(Event::mouseDragged(Point(500, -40))); // outside the window
     s.window.sendEvent(Event::mouseUp(s.at(*s.right, Point(50, 50))));
-    EXPECT_EQ(s.joined(), QStringLiteral("inner.mouseDown inner.mouseDragged inner.mouseDragged inner.mouseUp"));
+    EXPECT_EQ(s.joined(),
+              QStringLiteral("inner.mouseDown inner.mouseDragged inner.mouseDragged inner.mouseUp"));
     // The next click goes where it lands again.
     s.log->clear();
     s.window.sendEvent(Event::mouseDown(s.at(*s.right, Point(50, 50))));
@@ -154,7 +161,8 @@ TEST(FirstResponder, KeysGoToTheFirstResponderAndUpTheChain)
     s.window.sendEvent(Event::keyDown(QStringLiteral("a"), Event::KeyCodeA));
     s.window.sendEvent(Event::keyUp(QStringLiteral("a"), Event::KeyCodeA));
     s.window.sendEvent(Event::flagsChanged(Event::ShiftKeyMask, Event::KeyCodeShift));
-    EXPECT_TRUE(s.joined().startsWith(QStringLiteral("inner.keyDown left.keyDown content.keyDown window.keyDown")))
+    EXPECT_TRUE(
+        s.joined().startsWith(QStringLiteral("inner.keyDown left.keyDown content.keyDown window.keyDown")))
         << s.joined().toStdString();
     EXPECT_TRUE(s.log->contains(QStringLiteral("inner.keyUp")));
     EXPECT_TRUE(s.log->contains(QStringLiteral("inner.flagsChanged")));
@@ -192,7 +200,8 @@ TEST(FirstResponder, AClickMakesAnAcceptingViewFirstResponder)
     EXPECT_EQ(s.window.firstResponder(), &s.window);
     s.window.sendEvent(Event::mouseDown(s.at(*s.inner, Point(5, 5))));
     EXPECT_EQ(s.window.firstResponder(), s.inner.get());
-    EXPECT_LT(s.log->indexOf(QStringLiteral("inner.becomeFirstResponder")), s.log->indexOf(QStringLiteral("inner.mouseDown")))
+    EXPECT_LT(s.log->indexOf(QStringLiteral("inner.becomeFirstResponder")),
+              s.log->indexOf(QStringLiteral("inner.mouseDown")))
         << s.joined().toStdString();
 }
 
@@ -260,8 +269,9 @@ TEST(TrackingAreas, ReportEnteringMovingAndLeaving)
     s.window.sendEvent(Event::mouseMoved(s.at(*s.inner, Point(5, 5))));
     s.window.sendEvent(Event::mouseMoved(s.at(*s.inner, Point(6, 6))));
     s.window.sendEvent(Event::mouseMoved(s.at(*s.left, Point(80, 80))));
-    EXPECT_EQ(s.joined(), QStringLiteral("inner.mouseEntered inner.cursorUpdate inner.mouseMoved inner.mouseMoved "
-                                         "inner.mouseExited"));
+    EXPECT_EQ(s.joined(),
+              QStringLiteral("inner.mouseEntered inner.cursorUpdate inner.mouseMoved inner.mouseMoved "
+                             "inner.mouseExited"));
     ASSERT_GE(s.inner->events.size(), 1u);
     EXPECT_EQ(s.inner->events[0].type(), Event::Type::MouseEntered);
     EXPECT_EQ(s.inner->events[0].trackingArea(), area);
@@ -287,14 +297,16 @@ TEST(TrackingAreas, ExitsComeBeforeEntries)
 TEST(TrackingAreas, KeyWindowAreasWaitForKeyStatus)
 {
     Scene s;
-    auto area = TrackingArea::create(Rect(), 0x221, s.inner.get()); // entered/exited, key window, visible rect
+    auto area =
+        TrackingArea::create(Rect(), 0x221, s.inner.get()); // entered/exited, key window, visible rect
     s.inner->addTrackingArea(area);
     s.inner->keeps = true;
     s.window.sendEvent(Event::mouseMoved(s.at(*s.inner, Point(5, 5))));
     EXPECT_TRUE(s.log->isEmpty()) << "not the key window";
     s.window.makeKeyWindow();
     s.window.sendEvent(Event::mouseMoved(s.at(*s.inner, Point(5, 5))));
-    EXPECT_EQ(s.joined(), QStringLiteral("inner.mouseEntered")) << "the visible rectangle stands for the empty one";
+    EXPECT_EQ(s.joined(), QStringLiteral("inner.mouseEntered"))
+        << "the visible rectangle stands for the empty one";
 }
 
 TEST(TrackingAreas, InVisibleRectFollowsClippingAndHiding)
@@ -320,19 +332,21 @@ TEST(TrackingAreas, DragsDoNotTrackUnlessAsked)
     s.window.makeKeyWindow();
     const auto options = TrackingArea::MouseEnteredAndExited | TrackingArea::ActiveAlways;
     s.right->addTrackingArea(TrackingArea::create(s.right->bounds(), options, s.right.get()));
-    s.inner->addTrackingArea(TrackingArea::create(s.inner->bounds(), options | TrackingArea::EnabledDuringMouseDrag,
-                                                  s.inner.get()));
+    s.inner->addTrackingArea(TrackingArea::create(
+        s.inner->bounds(), options | TrackingArea::EnabledDuringMouseDrag, s.inner.get()));
     s.right->keeps = true;
     s.inner->keeps = true;
     s.left->keeps = true;
     s.window.sendEvent(Event::mouseDown(s.at(*s.left, Point(80, 80))));
     s.window.sendEvent(Event::mouseDragged(s.at(*s.inner, Point(5, 5))));
     s.window.sendEvent(Event::mouseDragged(s.at(*s.right, Point(5, 5))));
-    EXPECT_EQ(s.joined(), QStringLiteral("left.mouseDown inner.mouseEntered left.mouseDragged inner.mouseExited "
-                                         "left.mouseDragged"));
+    EXPECT_EQ(s.joined(),
+              QStringLiteral("left.mouseDown inner.mouseEntered left.mouseDragged inner.mouseExited "
+                             "left.mouseDragged"));
     s.log->clear();
     s.window.sendEvent(Event::mouseUp(s.at(*s.right, Point(5, 5))));
-    EXPECT_EQ(s.joined(), QStringLiteral("left.mouseUp right.mouseEntered")) << "reported once the button is up";
+    EXPECT_EQ(s.joined(), QStringLiteral("left.mouseUp right.mouseEntered"))
+        << "reported once the button is up";
 }
 
 TEST(TrackingAreas, LeavingTheWindowExitsEveryArea)
@@ -387,8 +401,8 @@ TEST(Cursors, ACursorSetWhileDispatchingShowsOnThatWindow)
     view->setFrame(Rect(0, 0, 50, 50));
     window.setContentView(content);
     content->addSubview(view);
-    view->addTrackingArea(TrackingArea::create(view->bounds(), TrackingArea::CursorUpdate | TrackingArea::ActiveAlways,
-                                               view.get()));
+    view->addTrackingArea(TrackingArea::create(
+        view->bounds(), TrackingArea::CursorUpdate | TrackingArea::ActiveAlways, view.get()));
     window.sendEvent(Event::mouseMoved(Point(10, 10)));
     EXPECT_EQ(window.cursor().name(), QStringLiteral("pointingHand"));
     EXPECT_EQ(Cursor::currentCursor().shape(), Cursor::Shape::PointingHand);

@@ -1,7 +1,7 @@
 // The cubic timing curves and the progress of animations on them.
 
-#include "platform/ui/BasicAnimation.h"
 #include "platform/ui/TimingFunction.h"
+#include "platform/ui/BasicAnimation.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -45,9 +45,9 @@ TEST(TimingFunction, EndsAreExactAndOutOfRangeInputIsClamped)
 
 TEST(TimingFunction, CurvesRiseMonotonically)
 {
-    for (const TimingFunction& f : {TimingFunction::easeIn(), TimingFunction::easeOut(),
-                                    TimingFunction::easeInEaseOut(), TimingFunction::defaultFunction(),
-                                    TimingFunction(0.9, 0.0, 0.1, 1.0)}) {
+    for (const TimingFunction& f :
+         {TimingFunction::easeIn(), TimingFunction::easeOut(), TimingFunction::easeInEaseOut(),
+          TimingFunction::defaultFunction(), TimingFunction(0.9, 0.0, 0.1, 1.0)}) {
         double previous = 0;
         for (int i = 1; i <= 1000; ++i) {
             const double value = f.valueAt(i / 1000.0);
@@ -118,14 +118,15 @@ TEST(BasicAnimationValues, FromToAndByCombineAsThePlatformDoes)
 TEST(BasicAnimationValues, PointsRectanglesTransformsAndColoursInterpolateElementWise)
 {
     EXPECT_EQ(AnimationValue::interpolate(Point(0, 10), Point(10, 30), 0.25).toPoint(), Point(2.5, 15));
-    EXPECT_EQ(AnimationValue::interpolate(Rect(0, 0, 10, 10), Rect(10, 20, 30, 50), 0.5).toRect(), Rect(5, 10, 20, 30));
+    EXPECT_EQ(AnimationValue::interpolate(Rect(0, 0, 10, 10), Rect(10, 20, 30, 50), 0.5).toRect(),
+              Rect(5, 10, 20, 30));
     const Transform3D half =
         AnimationValue::interpolate(Transform3D(), Transform3D::makeScale(3, 5, 1), 0.5).toTransform();
     EXPECT_EQ(half.m11, 2);
     EXPECT_EQ(half.m22, 3);
-    const PlatformColor mid =
-        AnimationValue::interpolate(PlatformColor::deviceRGB(1, 0, 0, 1), PlatformColor::deviceRGB(0, 0, 1, 0), 0.5)
-            .toColor();
+    const PlatformColor mid = AnimationValue::interpolate(PlatformColor::deviceRGB(1, 0, 0, 1),
+                                                          PlatformColor::deviceRGB(0, 0, 1, 0), 0.5)
+                                  .toColor();
     EXPECT_DOUBLE_EQ(mid.redComponent(), 0.5);
     EXPECT_DOUBLE_EQ(mid.blueComponent(), 0.5);
     EXPECT_DOUBLE_EQ(mid.alphaComponent(), 0.5);

@@ -1,9 +1,9 @@
 // Transactions: completion after the last animation (once), or in the next turn when there
 // were none; nesting; disabled actions; the implicit transaction of a turn.
 
+#include "platform/ui/Transaction.h"
 #include "platform/ui/BasicAnimation.h"
 #include "platform/ui/Layer.h"
-#include "platform/ui/Transaction.h"
 #include "tests/platform/ui/LayerTestSupport.h"
 #include "tests/support/LogCapture.h"
 
@@ -159,6 +159,7 @@ TEST(Transaction, CommitWithoutBeginIsLoggedAndIgnored)
     ScopedVirtualTime time;
     LogCapture log;
     Transaction::commit();
-    EXPECT_TRUE(log.contains(QStringLiteral("commit without a matching begin"))) << log.lines().join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("commit without a matching begin")))
+        << log.lines().join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(Transaction::depth(), 0);
 }

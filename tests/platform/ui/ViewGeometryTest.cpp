@@ -75,7 +75,8 @@ TEST(ViewFrames, LayersFollowTheViewsThroughEveryMixOfFlippedAndUnflippedLevels)
         const bool rootFlipped = mask & 1;
         const bool midFlipped = mask & 2;
         const bool leafFlipped = mask & 4;
-        SCOPED_TRACE(testing::Message() << "flipped root/mid/leaf " << rootFlipped << midFlipped << leafFlipped);
+        SCOPED_TRACE(testing::Message()
+                     << "flipped root/mid/leaf " << rootFlipped << midFlipped << leafFlipped);
         auto root = plainView(Rect(5, 7, 300, 200), rootFlipped);
         auto mid = plainView(Rect(20, 30, 150, 100), midFlipped);
         auto leaf = plainView(Rect(11, 13, 40, 25), leafFlipped);
@@ -90,7 +91,8 @@ TEST(ViewFrames, LayersFollowTheViewsThroughEveryMixOfFlippedAndUnflippedLevels)
             EXPECT_EQ(view->convertPointToView(corner, nullptr), layerPointInBase(*view, corner))
                 << view->description().toStdString();
             // A layer draws y down exactly when its view is flipped.
-            EXPECT_EQ(view->layer()->contentsAreFlipped(), view->isFlipped()) << view->description().toStdString();
+            EXPECT_EQ(view->layer()->contentsAreFlipped(), view->isFlipped())
+                << view->description().toStdString();
         }
         // Round trip between two views.
         const Point p(3, 4);
@@ -199,7 +201,8 @@ TEST(ViewHitTest, PointsOutsideTheSuperviewReachNoSubviewThatStickOut)
     root->addSubview(box);
     box->addSubview(sticking);
     EXPECT_EQ(hitAt(*root, Point(45, 45)), sticking.get());
-    EXPECT_EQ(hitAt(*root, Point(70, 70)), root.get()) << "inside the subview's frame but outside its superview";
+    EXPECT_EQ(hitAt(*root, Point(70, 70)), root.get())
+        << "inside the subview's frame but outside its superview";
 }
 
 TEST(ViewHitTest, UsesTheViewFramesWhateverTheLayersShow)
@@ -208,7 +211,8 @@ TEST(ViewHitTest, UsesTheViewFramesWhateverTheLayersShow)
     auto scaled = plainView(Rect(0, 0, 50, 50), true);
     root->addSubview(scaled);
     scaled->layer()->setAffineTransform(AffineTransform::makeScale(3, 3));
-    EXPECT_EQ(hitAt(*root, Point(100, 100)), root.get()) << "shown there through the layer, not there as a view";
+    EXPECT_EQ(hitAt(*root, Point(100, 100)), root.get())
+        << "shown there through the layer, not there as a view";
     EXPECT_EQ(hitAt(*root, Point(10, 10)), scaled.get());
 }
 

@@ -23,20 +23,31 @@ class HookView : public View
 public:
     HookView(QString name, std::shared_ptr<QStringList> log) : mName(std::move(name)), mLog(std::move(log)) {}
 
-    void willRemoveSubview(View* subview) override { mLog->append(mName + QStringLiteral(".willRemove ") + nameOf(subview)); }
-    void didAddSubview(View* subview) override { mLog->append(mName + QStringLiteral(".didAdd ") + nameOf(subview)); }
+    void willRemoveSubview(View* subview) override
+    {
+        mLog->append(mName + QStringLiteral(".willRemove ") + nameOf(subview));
+    }
+    void didAddSubview(View* subview) override
+    {
+        mLog->append(mName + QStringLiteral(".didAdd ") + nameOf(subview));
+    }
     void viewWillMoveToSuperview(View* superview) override
     {
         mLog->append(mName + QStringLiteral(".willMoveToSuperview ") + nameOf(superview));
     }
-    void didMoveToSuperview() override { mLog->append(mName + QStringLiteral(".didMoveToSuperview ") + nameOf(superview())); }
+    void didMoveToSuperview() override
+    {
+        mLog->append(mName + QStringLiteral(".didMoveToSuperview ") + nameOf(superview()));
+    }
     void viewWillMoveToWindow(Window* window) override
     {
-        mLog->append(mName + (window ? QStringLiteral(".willMoveToWindow") : QStringLiteral(".willLeaveWindow")));
+        mLog->append(mName +
+                     (window ? QStringLiteral(".willMoveToWindow") : QStringLiteral(".willLeaveWindow")));
     }
     void viewDidMoveToWindow() override
     {
-        mLog->append(mName + (window() ? QStringLiteral(".didMoveToWindow") : QStringLiteral(".didLeaveWindow")));
+        mLog->append(mName +
+                     (window() ? QStringLiteral(".didMoveToWindow") : QStringLiteral(".didLeaveWindow")));
     }
 
     const QString& name() const { return mName; }
@@ -95,20 +106,23 @@ TEST(ViewHierarchy, WillRemoveSubviewRunsOnEveryRemovalPath)
 
     t.log->clear();
     x->removeFromSuperview();
-    EXPECT_TRUE(t.log->contains(QStringLiteral("a.willRemove x"))) << t.log->join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(t.log->contains(QStringLiteral("a.willRemove x")))
+        << t.log->join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(x->superview(), nullptr);
 
     a->addSubview(x);
     t.log->clear();
     b->addSubview(x); // moving to another superview
-    EXPECT_TRUE(t.log->contains(QStringLiteral("a.willRemove x"))) << t.log->join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(t.log->contains(QStringLiteral("a.willRemove x")))
+        << t.log->join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(x->superview(), b.get());
     EXPECT_EQ(names(*a), QStringList{QStringLiteral("y")});
 
     a->addSubview(x);
     t.log->clear();
     a->addSubview(y); // bringing to front by adding again
-    EXPECT_TRUE(t.log->contains(QStringLiteral("a.willRemove y"))) << t.log->join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(t.log->contains(QStringLiteral("a.willRemove y")))
+        << t.log->join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(names(*a), (QStringList{QStringLiteral("x"), QStringLiteral("y")}));
 
     t.log->clear();
@@ -132,8 +146,9 @@ TEST(ViewHierarchy, HooksComeInOrderAroundAMove)
     a->addSubview(x);
     t.log->clear();
     b->addSubview(x);
-    EXPECT_EQ(*t.log, (QStringList{QStringLiteral("x.willMoveToSuperview b"), QStringLiteral("a.willRemove x"),
-                                   QStringLiteral("x.didMoveToSuperview b"), QStringLiteral("b.didAdd x")}));
+    EXPECT_EQ(*t.log,
+              (QStringList{QStringLiteral("x.willMoveToSuperview b"), QStringLiteral("a.willRemove x"),
+                           QStringLiteral("x.didMoveToSuperview b"), QStringLiteral("b.didAdd x")}));
 }
 
 TEST(ViewHierarchy, WillRemoveSubviewMaySeeTheViewStillInPlace)
@@ -173,9 +188,10 @@ TEST(ViewHierarchy, SubviewLayersKeepTheSubviewOrderAmongRawSublayers)
     parent->layer()->addSublayer(raw);
     parent->addSubview(two);
     parent->addSubview(three, View::Ordering::Below, two.get());
-    EXPECT_EQ(names(*parent), (QStringList{QStringLiteral("one"), QStringLiteral("three"), QStringLiteral("two")}));
-    EXPECT_EQ(layerOrder(*parent),
-              (QStringList{QStringLiteral("one"), QStringLiteral("raw"), QStringLiteral("three"), QStringLiteral("two")}));
+    EXPECT_EQ(names(*parent),
+              (QStringList{QStringLiteral("one"), QStringLiteral("three"), QStringLiteral("two")}));
+    EXPECT_EQ(layerOrder(*parent), (QStringList{QStringLiteral("one"), QStringLiteral("raw"),
+                                                QStringLiteral("three"), QStringLiteral("two")}));
 
     auto bottom = t.make(QStringLiteral("bottom"));
     parent->addSubview(bottom, View::Ordering::Below, nullptr);
@@ -184,8 +200,8 @@ TEST(ViewHierarchy, SubviewLayersKeepTheSubviewOrderAmongRawSublayers)
 
     three->removeFromSuperview();
     EXPECT_EQ(three->layer()->superlayer(), nullptr);
-    EXPECT_EQ(layerOrder(*parent),
-              (QStringList{QStringLiteral("bottom"), QStringLiteral("one"), QStringLiteral("raw"), QStringLiteral("two")}));
+    EXPECT_EQ(layerOrder(*parent), (QStringList{QStringLiteral("bottom"), QStringLiteral("one"),
+                                                QStringLiteral("raw"), QStringLiteral("two")}));
 }
 
 TEST(ViewHierarchy, AViewCannotBeAddedBelowItself)
@@ -199,7 +215,8 @@ TEST(ViewHierarchy, AViewCannotBeAddedBelowItself)
     a->addSubview(a);
     EXPECT_EQ(a->superview(), nullptr);
     EXPECT_TRUE(b->subviews().empty());
-    EXPECT_EQ(log.count(QStringLiteral("cannot be added to itself")), 2) << log.lines().join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(log.count(QStringLiteral("cannot be added to itself")), 2)
+        << log.lines().join(QLatin1Char('\n')).toStdString();
 }
 
 TEST(ViewHierarchy, TheWindowReachesTheWholeSubtreeWithItsHooks)
@@ -329,7 +346,8 @@ TEST(ViewLayer, PlainViewsDoNotAnimateImplicitlyButViewsThatAllowItDo)
 
     plain->setFrameOrigin(Point(50, 50));
     animating->setFrameOrigin(Point(50, 50));
-    EXPECT_TRUE(plain->layer()->animationKeys().isEmpty()) << plain->layer()->animationKeys().join(QLatin1Char(',')).toStdString();
+    EXPECT_TRUE(plain->layer()->animationKeys().isEmpty())
+        << plain->layer()->animationKeys().join(QLatin1Char(',')).toStdString();
     EXPECT_TRUE(animating->layer()->animationKeys().contains(QStringLiteral("position")))
         << animating->layer()->animationKeys().join(QLatin1Char(',')).toStdString();
     EXPECT_EQ(animating->layer()->position(), Point(50, 50)) << "the model value changes at once";
@@ -357,7 +375,8 @@ TEST(ViewDragging, RegisteredTypesAreRecorded)
     auto view = View::create();
     view->registerForDraggedTypes({QStringLiteral("public.file-url"), QStringLiteral("idea")});
     view->registerForDraggedTypes({QStringLiteral("idea")});
-    EXPECT_EQ(view->registeredDraggedTypes(), (QStringList{QStringLiteral("public.file-url"), QStringLiteral("idea")}));
+    EXPECT_EQ(view->registeredDraggedTypes(),
+              (QStringList{QStringLiteral("public.file-url"), QStringLiteral("idea")}));
     view->unregisterDraggedTypes();
     EXPECT_TRUE(view->registeredDraggedTypes().isEmpty());
 }

@@ -32,10 +32,11 @@ namespace corvex::test {
 class RecordingView : public View
 {
 public:
-    RecordingView(QString name, const Rect& frame, bool flipped = false, std::shared_ptr<QStringList> log = nullptr)
-        : View(frame), mName(std::move(name)), mFlipped(flipped), mLog(log ? std::move(log) : std::make_shared<QStringList>())
-    {
-    }
+    RecordingView(QString name, const Rect& frame, bool flipped = false,
+                  std::shared_ptr<QStringList> log = nullptr)
+        : View(frame), mName(std::move(name)), mFlipped(flipped),
+          mLog(log ? std::move(log) : std::make_shared<QStringList>())
+    {}
 
     static std::shared_ptr<RecordingView> make(const QString& name, const Rect& frame, bool flipped,
                                                const std::shared_ptr<QStringList>& log)
@@ -58,29 +59,74 @@ public:
     std::function<void(RecordingView&)> onLayout;
     std::function<void(GraphicsContext&, RecordingView&)> onDraw;
 
-    void mouseDown(const Event& e) override { record(QStringLiteral("mouseDown"), e, [&] { View::mouseDown(e); }); }
-    void mouseDragged(const Event& e) override { record(QStringLiteral("mouseDragged"), e, [&] { View::mouseDragged(e); }); }
-    void mouseUp(const Event& e) override { record(QStringLiteral("mouseUp"), e, [&] { View::mouseUp(e); }); }
-    void mouseMoved(const Event& e) override { record(QStringLiteral("mouseMoved"), e, [&] { View::mouseMoved(e); }); }
-    void mouseEntered(const Event& e) override { record(QStringLiteral("mouseEntered"), e, [&] { View::mouseEntered(e); }); }
-    void mouseExited(const Event& e) override { record(QStringLiteral("mouseExited"), e, [&] { View::mouseExited(e); }); }
-    void rightMouseDown(const Event& e) override { record(QStringLiteral("rightMouseDown"), e, [&] { View::rightMouseDown(e); }); }
+    void mouseDown(const Event& e) override
+    {
+        record(QStringLiteral("mouseDown"), e, [&] { View::mouseDown(e); });
+    }
+    void mouseDragged(const Event& e) override
+    {
+        record(QStringLiteral("mouseDragged"), e, [&] { View::mouseDragged(e); });
+    }
+    void mouseUp(const Event& e) override
+    {
+        record(QStringLiteral("mouseUp"), e, [&] { View::mouseUp(e); });
+    }
+    void mouseMoved(const Event& e) override
+    {
+        record(QStringLiteral("mouseMoved"), e, [&] { View::mouseMoved(e); });
+    }
+    void mouseEntered(const Event& e) override
+    {
+        record(QStringLiteral("mouseEntered"), e, [&] { View::mouseEntered(e); });
+    }
+    void mouseExited(const Event& e) override
+    {
+        record(QStringLiteral("mouseExited"), e, [&] { View::mouseExited(e); });
+    }
+    void rightMouseDown(const Event& e) override
+    {
+        record(QStringLiteral("rightMouseDown"), e, [&] { View::rightMouseDown(e); });
+    }
     void rightMouseDragged(const Event& e) override
     {
         record(QStringLiteral("rightMouseDragged"), e, [&] { View::rightMouseDragged(e); });
     }
-    void rightMouseUp(const Event& e) override { record(QStringLiteral("rightMouseUp"), e, [&] { View::rightMouseUp(e); }); }
-    void otherMouseDown(const Event& e) override { record(QStringLiteral("otherMouseDown"), e, [&] { View::otherMouseDown(e); }); }
+    void rightMouseUp(const Event& e) override
+    {
+        record(QStringLiteral("rightMouseUp"), e, [&] { View::rightMouseUp(e); });
+    }
+    void otherMouseDown(const Event& e) override
+    {
+        record(QStringLiteral("otherMouseDown"), e, [&] { View::otherMouseDown(e); });
+    }
     void otherMouseDragged(const Event& e) override
     {
         record(QStringLiteral("otherMouseDragged"), e, [&] { View::otherMouseDragged(e); });
     }
-    void otherMouseUp(const Event& e) override { record(QStringLiteral("otherMouseUp"), e, [&] { View::otherMouseUp(e); }); }
-    void scrollWheel(const Event& e) override { record(QStringLiteral("scrollWheel"), e, [&] { View::scrollWheel(e); }); }
-    void cursorUpdate(const Event& e) override { record(QStringLiteral("cursorUpdate"), e, [&] { View::cursorUpdate(e); }); }
-    void keyDown(const Event& e) override { record(QStringLiteral("keyDown"), e, [&] { View::keyDown(e); }); }
-    void keyUp(const Event& e) override { record(QStringLiteral("keyUp"), e, [&] { View::keyUp(e); }); }
-    void flagsChanged(const Event& e) override { record(QStringLiteral("flagsChanged"), e, [&] { View::flagsChanged(e); }); }
+    void otherMouseUp(const Event& e) override
+    {
+        record(QStringLiteral("otherMouseUp"), e, [&] { View::otherMouseUp(e); });
+    }
+    void scrollWheel(const Event& e) override
+    {
+        record(QStringLiteral("scrollWheel"), e, [&] { View::scrollWheel(e); });
+    }
+    void cursorUpdate(const Event& e) override
+    {
+        record(QStringLiteral("cursorUpdate"), e, [&] { View::cursorUpdate(e); });
+    }
+    void keyDown(const Event& e) override
+    {
+        record(QStringLiteral("keyDown"), e, [&] { View::keyDown(e); });
+    }
+    void keyUp(const Event& e) override
+    {
+        record(QStringLiteral("keyUp"), e, [&] { View::keyUp(e); });
+    }
+    void flagsChanged(const Event& e) override
+    {
+        record(QStringLiteral("flagsChanged"), e, [&] { View::flagsChanged(e); });
+    }
 
     bool acceptsFirstResponder() const override { return acceptsFirst; }
     bool becomeFirstResponder() override
@@ -113,8 +159,7 @@ public:
 
 private:
     // `passOn` calls the base class's method (not virtually).
-    template <class PassOn>
-    void record(const QString& method, const Event& e, PassOn&& passOn)
+    template <class PassOn> void record(const QString& method, const Event& e, PassOn&& passOn)
     {
         mLog->append(mName + QLatin1Char('.') + method);
         events.push_back(e);
@@ -131,7 +176,8 @@ private:
 class FilledView : public View
 {
 public:
-    FilledView(const Rect& frame, PlatformColor color, bool flipped) : View(frame), mColor(color), mFlipped(flipped)
+    FilledView(const Rect& frame, PlatformColor color, bool flipped)
+        : View(frame), mColor(color), mFlipped(flipped)
     {
         setNeedsDisplay();
     }

@@ -75,7 +75,8 @@ TEST(ViewUpdateCycle, LaysOutTopDownThenDraws)
     // A layout may mark more layout below it: it runs in the same pass.
     root->onLayout = [&](RecordingView&) { mid->setNeedsLayout(); };
     time.runDue();
-    EXPECT_EQ(*log, (QStringList{QStringLiteral("root.layout"), QStringLiteral("mid.layout"), QStringLiteral("leaf.layout")}));
+    EXPECT_EQ(*log, (QStringList{QStringLiteral("root.layout"), QStringLiteral("mid.layout"),
+                                 QStringLiteral("leaf.layout")}));
     EXPECT_EQ(leaf->drawCount, 1);
 }
 
@@ -137,7 +138,8 @@ TEST(ViewUpdateCycle, DrawingUsesTheViewsCoordinatesAndLandsUpright)
         const QColor top = contents.pixelColor(2, 2);
         const QColor bottom = contents.pixelColor(2, 17);
         EXPECT_EQ(top.red() > 200 && top.alpha() == 255, flipped) << top.name(QColor::HexArgb).toStdString();
-        EXPECT_EQ(bottom.red() > 200 && bottom.alpha() == 255, !flipped) << bottom.name(QColor::HexArgb).toStdString();
+        EXPECT_EQ(bottom.red() > 200 && bottom.alpha() == 255, !flipped)
+            << bottom.name(QColor::HexArgb).toStdString();
     }
 }
 
@@ -160,7 +162,8 @@ TEST(ViewUpdateCycle, ResizingRedrawsByThePolicy)
     auto duringResize = recorder(QStringLiteral("a"), Rect(0, 0, 10, 10), true, log);
     auto onSetNeedsDisplay = recorder(QStringLiteral("b"), Rect(0, 0, 10, 10), true, log);
     onSetNeedsDisplay->setLayerContentsRedrawPolicy(View::RedrawOnSetNeedsDisplay);
-    EXPECT_EQ(duringResize->layerContentsRedrawPolicy(), View::RedrawDuringViewResize) << "the original's default";
+    EXPECT_EQ(duringResize->layerContentsRedrawPolicy(), View::RedrawDuringViewResize)
+        << "the original's default";
     duringResize->setNeedsDisplay();
     onSetNeedsDisplay->setNeedsDisplay();
     time.runDue();

@@ -34,9 +34,12 @@ struct HostScene
 {
     std::shared_ptr<QStringList> log = std::make_shared<QStringList>();
     Window window{Size(200, 100)};
-    std::shared_ptr<RecordingView> content = RecordingView::make(QStringLiteral("content"), Rect(), true, log);
-    std::shared_ptr<RecordingView> a = RecordingView::make(QStringLiteral("a"), Rect(0, 0, 100, 100), true, log);
-    std::shared_ptr<RecordingView> b = RecordingView::make(QStringLiteral("b"), Rect(100, 0, 100, 100), true, log);
+    std::shared_ptr<RecordingView> content =
+        RecordingView::make(QStringLiteral("content"), Rect(), true, log);
+    std::shared_ptr<RecordingView> a =
+        RecordingView::make(QStringLiteral("a"), Rect(0, 0, 100, 100), true, log);
+    std::shared_ptr<RecordingView> b =
+        RecordingView::make(QStringLiteral("b"), Rect(100, 0, 100, 100), true, log);
     QWidget* host = nullptr;
 
     HostScene()
@@ -69,8 +72,8 @@ struct HostScene
 
 void sendMove(QWidget* host, QPoint at)
 {
-    QMouseEvent move(QEvent::MouseMove, QPointF(at), host->mapToGlobal(QPointF(at)), Qt::NoButton, Qt::NoButton,
-                     Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, QPointF(at), host->mapToGlobal(QPointF(at)), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
     QCoreApplication::sendEvent(host, &move);
 }
 
@@ -165,8 +168,8 @@ TEST(WindowHostClicks, QtsDoubleClickEventsCountOnlyWhenNoPressCameBefore)
     HostScene s;
     const QPoint at(30, 40);
     const auto doubleClick = [&] {
-        QMouseEvent e(QEvent::MouseButtonDblClick, QPointF(at), s.host->mapToGlobal(QPointF(at)), Qt::LeftButton,
-                      Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent e(QEvent::MouseButtonDblClick, QPointF(at), s.host->mapToGlobal(QPointF(at)),
+                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(s.host, &e);
     };
     s.click(at);
@@ -186,10 +189,11 @@ TEST(WindowHostDrag, ADragThatLeavesTheViewStillReachesIt)
     ScopedVirtualTime time;
     HostScene s;
     QTest::mousePress(s.host, Qt::LeftButton, Qt::NoModifier, QPoint(30, 40));
-    QTest::mouseMove(s.host, QPoint(150, 40)); // over b
+    QTest::mouseMove(s.host, QPoint(150, 40));  // over b
     QTest::mouseMove(s.host, QPoint(260, -30)); // outside the window
     QTest::mouseRelease(s.host, Qt::LeftButton, Qt::NoModifier, QPoint(150, 60));
-    EXPECT_EQ(s.log->join(QLatin1Char(' ')), QStringLiteral("a.mouseDown a.mouseDragged a.mouseDragged a.mouseUp"));
+    EXPECT_EQ(s.log->join(QLatin1Char(' ')),
+              QStringLiteral("a.mouseDown a.mouseDragged a.mouseDragged a.mouseUp"));
     ASSERT_EQ(s.a->events.size(), 4u);
     EXPECT_EQ(s.a->events[2].locationInWindow(), Point(260, 130));
     EXPECT_EQ(s.a->events[3].locationInWindow(), Point(150, 40));
@@ -223,11 +227,11 @@ TEST(WindowHostWheel, ScrollGoesToTheViewUnderThePointer)
     ScopedVirtualTime time;
     HostScene s;
     const QPointF at(150, 20);
-    QWheelEvent notch(at, s.host->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::ControlModifier,
-                      Qt::NoScrollPhase, false);
+    QWheelEvent notch(at, s.host->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                      Qt::ControlModifier, Qt::NoScrollPhase, false);
     QCoreApplication::sendEvent(s.host, &notch);
-    QWheelEvent precise(at, s.host->mapToGlobal(at), QPoint(3, -24), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
-                        Qt::NoScrollPhase, false);
+    QWheelEvent precise(at, s.host->mapToGlobal(at), QPoint(3, -24), QPoint(0, -120), Qt::NoButton,
+                        Qt::NoModifier, Qt::NoScrollPhase, false);
     QCoreApplication::sendEvent(s.host, &precise);
     ASSERT_EQ(s.b->events.size(), 2u);
     const Event& first = s.b->events[0];
@@ -261,8 +265,7 @@ TEST(WindowHostFrame, ResizingTheHostResizesTheContent)
     HostScene s;
     s.a->setAutoresizingMask(View::HeightSizable);
     s.host->resize(300, 160);
-    EXPECT_TRUE(runUntil([&] { return s.window.contentSize() == Size(300, 160); }))
-        << s.window.contentSize();
+    EXPECT_TRUE(runUntil([&] { return s.window.contentSize() == Size(300, 160); })) << s.window.contentSize();
     EXPECT_EQ(s.content->frame(), Rect(0, 0, 300, 160));
     EXPECT_EQ(s.a->frame(), Rect(0, 0, 100, 160));
     s.window.setContentSize(Size(120, 80));
@@ -350,7 +353,8 @@ TEST(WindowRendering, AWindowRendersUprightAndTheHostShowsTheSame)
     auto content = std::make_shared<FilledView>(Rect(), PlatformColor::deviceWhite(0.8), true);
     auto red = std::make_shared<FilledView>(Rect(10, 10, 40, 20), PlatformColor::red(), true);
     // An unflipped container: its subview at (0, 0) sits at its bottom left.
-    auto green = std::make_shared<FilledView>(Rect(100, 10, 80, 60), PlatformColor::deviceRGB(0, 1, 0), false);
+    auto green =
+        std::make_shared<FilledView>(Rect(100, 10, 80, 60), PlatformColor::deviceRGB(0, 1, 0), false);
     auto blue = std::make_shared<FilledView>(Rect(0, 0, 20, 20), PlatformColor::deviceRGB(0, 0, 1), false);
     window.setContentView(content);
     content->addSubview(red);

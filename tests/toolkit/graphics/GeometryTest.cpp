@@ -59,7 +59,8 @@ TEST(ToolkitGeometryAngles, IsAngleDecidesOnTheShorterArcInSinglePrecision)
     // The shorter arc from 6.0 to 0.5 passes through 0; both sides of the test come to the
     // same float, so the answer depends on each step keeping its precision.
     EXPECT_EQ(std::fabs(Geometry::minimumAngleFrom(6.0f, 0.5f)), 0.7831848f);
-    EXPECT_EQ(std::fabs(Geometry::minimumAngleFrom(0.0f, 6.0f)) + std::fabs(Geometry::minimumAngleFrom(0.0f, 0.5f)),
+    EXPECT_EQ(std::fabs(Geometry::minimumAngleFrom(0.0f, 6.0f)) +
+                  std::fabs(Geometry::minimumAngleFrom(0.0f, 0.5f)),
               0.7831848f);
     EXPECT_TRUE(Geometry::isAngle(0.0f, 6.0f, 0.5f));
     EXPECT_FALSE(Geometry::isAngle(3.0f, 6.0f, 0.5f));
@@ -85,7 +86,8 @@ TEST(ToolkitGeometryAngles, InterpolateAngleTurnsTheShortWayWithoutNormalising)
     EXPECT_EQ(Geometry::interpolateAngleFrom(6.0f, 0.2f, 0.0f), 6.0f);
     EXPECT_NEAR(Geometry::interpolateAngleFrom(0.2f, 6.0f, 1.0f), 0.2 - 0.483, 5e-4);
     // Progress is clamped like the linear interpolation's.
-    EXPECT_EQ(Geometry::interpolateAngleFrom(6.0f, 0.2f, 3.0f), Geometry::interpolateAngleFrom(6.0f, 0.2f, 1.0f));
+    EXPECT_EQ(Geometry::interpolateAngleFrom(6.0f, 0.2f, 3.0f),
+              Geometry::interpolateAngleFrom(6.0f, 0.2f, 1.0f));
 }
 
 TEST(ToolkitGeometryAngles, RadiansToDegrees)

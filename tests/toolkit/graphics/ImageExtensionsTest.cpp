@@ -31,7 +31,8 @@ void expectCornerBlocks(GraphicsContext& context, bool upright, const std::strin
         for (int x = 0; x < 4; ++x) {
             const int row = upright ? y / 2 : 1 - y / 2;
             EXPECT_EQ(bitmapPixel(context, x, y), kCorners[row][x / 2])
-                << what << ": memory row " << y << ", column " << x << (upright ? " (upright)" : " (mirrored)");
+                << what << ": memory row " << y << ", column " << x
+                << (upright ? " (upright)" : " (mirrored)");
         }
     }
 }
@@ -76,7 +77,8 @@ TEST(ImageExtensionsDrawing, FlippedDrawingMirrorsAsQVImageDoes)
             expectCornerBlocks(*plain, flippedContext == flippedDrawing, what);
 
             auto blended = bitmap(flippedContext);
-            ImageExtensions::drawInRect(image, Rect(0, 0, 4, 4), blended.get(), BlendMode::Normal, 1.0, flippedDrawing);
+            ImageExtensions::drawInRect(image, Rect(0, 0, 4, 4), blended.get(), BlendMode::Normal, 1.0,
+                                        flippedDrawing);
             expectCornerBlocks(*blended, flippedContext == flippedDrawing, what + " (blend variant)");
             EXPECT_EQ(blended->gStateDepth(), 0) << what;
             if (flippedContext && flippedDrawing)
@@ -147,7 +149,8 @@ TEST(ImageExtensionsDrawing, CurrentContextDrawingIsUprightAndIgnoresBlendAndAlp
     saveForReview(device, QStringLiteral("extensions-current-flipped"));
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 4; ++x)
-            EXPECT_EQ(imagePixel(device, x, y), kCorners[y / 2][x / 2]) << "current flipped context: " << x << ", " << y;
+            EXPECT_EQ(imagePixel(device, x, y), kCorners[y / 2][x / 2])
+                << "current flipped context: " << x << ", " << y;
     // Without a current context nothing is drawn and nothing fails.
     CurrentContext none(nullptr);
     ImageExtensions::drawInRect(image, Rect(0, 0, 4, 4), BlendMode::Normal, 1.0);

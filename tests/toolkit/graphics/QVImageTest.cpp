@@ -22,7 +22,8 @@ using namespace corvex::test;
 
 namespace {
 
-const QString kBitmapAssertion = QStringLiteral("ERROR: Assertion failure, line: 220 +[QVImage createBitmapContextForSize:]");
+const QString kBitmapAssertion =
+    QStringLiteral("ERROR: Assertion failure, line: 220 +[QVImage createBitmapContextForSize:]");
 
 // The corner image's pixels by [row][column], row 0 on top.
 const Pixel kCorners[2][2] = {{kRed, kGreen}, {kBlue, kHalfOrange}};
@@ -52,7 +53,8 @@ void expectCornerBlocks(GraphicsContext& context, bool upright, const char* what
         for (int x = 0; x < 4; ++x) {
             const int row = upright ? y / 2 : 1 - y / 2;
             EXPECT_EQ(bitmapPixel(context, x, y), kCorners[row][x / 2])
-                << what << ": memory row " << y << ", column " << x << (upright ? " (upright)" : " (mirrored)");
+                << what << ": memory row " << y << ", column " << x
+                << (upright ? " (upright)" : " (mirrored)");
         }
     }
 }
@@ -66,7 +68,8 @@ void expectCornerImageAt(GraphicsContext& context, int left, int top, bool uprig
             const bool inside = x >= left && x < left + 2 && y >= top && y < top + 2;
             const int row = upright ? y - top : 1 - (y - top);
             const Pixel expected = inside ? kCorners[row][x - left] : kClear;
-            EXPECT_EQ(bitmapPixel(context, x, y), expected) << what << ": memory row " << y << ", column " << x;
+            EXPECT_EQ(bitmapPixel(context, x, y), expected)
+                << what << ": memory row " << y << ", column " << x;
         }
     }
 }
@@ -263,7 +266,8 @@ TEST(QVImageDrawing, BlendVariantMirrorsLikeThePlainOne)
             context->setInterpolationQuality(false);
             image.drawInRect(Rect(0, 0, 4, 4), context.get(), BlendMode::Normal, 1.0, flippedDrawing);
             expectCornerBlocks(*context, flippedContext == flippedDrawing,
-                               flippedContext ? "blend variant, flipped context" : "blend variant, y-up context");
+                               flippedContext ? "blend variant, flipped context"
+                                              : "blend variant, y-up context");
             EXPECT_EQ(context->gStateDepth(), 0);
         }
     }
@@ -472,8 +476,8 @@ TEST(QVImageScaling, ABitmapThatCannotBeMadeLogsTheAssertionLine)
                       Size(1e7, 1e7)}) {
         LogCapture log;
         EXPECT_EQ(QVImage::createBitmapContextForSize(size), nullptr) << size.width << " x " << size.height;
-        EXPECT_EQ(log.count(kBitmapAssertion), 1) << size.width << " x " << size.height << ": "
-                                                  << log.lines().join(QLatin1Char('|')).toStdString();
+        EXPECT_EQ(log.count(kBitmapAssertion), 1)
+            << size.width << " x " << size.height << ": " << log.lines().join(QLatin1Char('|')).toStdString();
     }
 }
 
@@ -573,8 +577,8 @@ TEST(QVImageConversion, InitWithCGImageConvertsToTheOneFormat)
 
 TEST(QVImageConversion, InitWithCIImageRendersTheRectangleUpright)
 {
-    const QVImage constant =
-        QVImage::initWithCIImage(FilterImage::constantColor(PlatformColor::deviceRGB(1, 0, 0, 1)), Rect(5, -7, 3, 2));
+    const QVImage constant = QVImage::initWithCIImage(
+        FilterImage::constantColor(PlatformColor::deviceRGB(1, 0, 0, 1)), Rect(5, -7, 3, 2));
     ASSERT_EQ(constant.pixelSize(), Size(3, 2));
     for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 3; ++x)
