@@ -8,6 +8,7 @@
 #include "platform/core/UserDefaults.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QGuiApplication>
 #include <QScreen>
 #include <algorithm>
@@ -436,6 +437,11 @@ Globals::WallClock Globals::setWallClock(WallClock clock)
     std::lock_guard lock(state.mutex);
     std::swap(state.clock, clock);
     return clock;
+}
+
+QDateTime Globals::currentDate()
+{
+    return QDateTime::fromMSecsSinceEpoch(qint64(std::floor(secondsSince1970() * 1000.0)), Qt::UTC);
 }
 
 qint64 Globals::currentTimeMillis()

@@ -5,6 +5,7 @@
 #include "platform/gfx/PlatformColor.h"
 #include "platform/gfx/PlatformFont.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QtGlobal>
 #include <functional>
@@ -128,6 +129,8 @@ public:
     static WallClock setWallClock(WallClock clock);
     // The seconds since 1970 cut to a whole number, times 1000.
     static qint64 currentTimeMillis();
+    // The wall clock as a UTC date to the millisecond: the dates documents and summaries carry.
+    static QDateTime currentDate();
 
     // The idle flag (true from the start); the document search reads it.
     static bool isUserIdle();

@@ -19,6 +19,11 @@ bool endsWithAny(const QUrl& url, std::initializer_list<QLatin1String> suffixes)
 
 } // namespace
 
+QString UrlExtension::localPath(const QUrl& url)
+{
+    return url.isLocalFile() ? url.toLocalFile() : QString();
+}
+
 QString UrlExtension::lowerCaseLastPathComponent(const QUrl& url)
 {
     QString path = url.path(QUrl::FullyDecoded);

@@ -19,6 +19,9 @@ public:
     // The last path component in lower case ("" when the path has none); a trailing slash
     // is ignored, as the original platform's URLs do.
     static QString lowerCaseLastPathComponent(const QUrl& url);
+
+    // A file URL's local path; empty for any other URL and for the empty one.
+    static QString localPath(const QUrl& url);
 };
 
 } // namespace corvex

@@ -16,7 +16,7 @@ namespace corvex {
 
 namespace {
 
-constexpr int PlainInitAssertionLine = 127;
+constexpr int AttachmentDocumentPlainInitAssertionLine = 127;
 
 // The local path of an acceptable attachment file; empty (and logged) for anything else.
 QString acceptedPath(const QUrl& url, const char* operation)
@@ -55,7 +55,7 @@ std::shared_ptr<AttachmentDocument> AttachmentDocument::initWithFileURL(const QU
 
 std::shared_ptr<AttachmentDocument> AttachmentDocument::init()
 {
-    Log::assertionFailure(PlainInitAssertionLine, "-[AttachmentDocument init]");
+    Log::assertionFailure(AttachmentDocumentPlainInitAssertionLine, "-[AttachmentDocument init]");
     return std::make_shared<AttachmentDocument>(Private());
 }
 

@@ -4,6 +4,7 @@
 #include "model/Globals.h"
 #include "model/Idea.h"
 #include "model/IdeaDocumentDataObject.h"
+#include "model/UrlExtension.h"
 #include "platform/core/Log.h"
 #include "platform/core/MainQueue.h"
 #include "platform/core/SerialQueue.h"
@@ -37,7 +38,7 @@ IdeaDocument::AttachmentFetcher& fetcherSlot()
 }
 
 // The last component of a path or URL text, trailing slashes ignored.
-QString lastPathComponent(const QString& text)
+QString trailingPathComponent(const QString& text)
 {
     qsizetype end = text.size();
     while (end > 1 && text.at(end - 1) == QLatin1Char('/'))
@@ -46,9 +47,9 @@ QString lastPathComponent(const QString& text)
     return text.mid(slash + 1, end - slash - 1);
 }
 
-QString lastPathComponent(const QUrl& url)
+QString trailingPathComponent(const QUrl& url)
 {
-    return lastPathComponent(url.path());
+    return trailingPathComponent(url.path());
 }
 
 // The way dates have always appeared in document descriptions.
@@ -153,14 +154,14 @@ bool IdeaDocument::isCloudDocument() const
 QString IdeaDocument::description() const
 {
     return QStringLiteral("<IdeaDocument file=%1, idea=%2, created=%3, modified=%4")
-        .arg(lastPathComponent(mDocIdentifier), mIdea ? mIdea->description() : QStringLiteral("(null)"),
+        .arg(trailingPathComponent(mDocIdentifier), mIdea ? mIdea->description() : QStringLiteral("(null)"),
              dateDescription(mDateCreated), dateDescription(mDateModified));
 }
 
 QString IdeaDocument::exportFileName() const
 {
     if (mLocation == TemporaryLocation && !mRepresentativeURL.isEmpty())
-        return lastPathComponent(mRepresentativeURL);
+        return trailingPathComponent(mRepresentativeURL);
     if (!mIdea)
         return QStringLiteral("document.corvex");
     return mIdea->exportFileNameForType(QStringLiteral("corvex"));
@@ -170,7 +171,7 @@ QString IdeaDocument::documentWindowName() const
 {
     if (mLocation == TemporaryLocation) {
         return mRepresentativeURL.isEmpty() ? QStringLiteral("untitled.corvex")
-                                            : lastPathComponent(mRepresentativeURL);
+                                            : trailingPathComponent(mRepresentativeURL);
     }
     if (!mIdea)
         return QStringLiteral("document");
@@ -179,11 +180,6 @@ QString IdeaDocument::documentWindowName() const
 
 // ---- Opening and saving
 
-QString IdeaDocument::localPath(const QUrl& url)
-{
-    return url.isLocalFile() ? url.toLocalFile() : QString();
-}
-
 bool IdeaDocument::goodToken(qint64 token) const
 {
     return token > 0 && mTokens.count(token) > 0;
@@ -191,7 +187,7 @@ bool IdeaDocument::goodToken(qint64 token) const
 
 void IdeaDocument::openFromURL(const QUrl& url, TokenCompletion completion)
 {
-    if (localPath(url).isEmpty()) {
+    if (UrlExtension::localPath(url).isEmpty()) {
         Globals::raiseCorvexURLError(QStringLiteral("IdeaDocument:openFromURL"));
         completion(0);
         return;
@@ -240,7 +236,7 @@ void IdeaDocument::finishPending(bool ok, TokenCompletion first, qint64 firstTok
 
 void IdeaDocument::createAtURL(const QUrl& url, TokenCompletion completion)
 {
-    if (localPath(url).isEmpty()) {
+    if (UrlExtension::localPath(url).isEmpty()) {
         Globals::raiseCorvexURLError(QStringLiteral("IdeaDocument:createAtURL"));
         completion(0);
         return;
@@ -293,7 +289,7 @@ void IdeaDocument::closeWithToken(qint64 token, Completion completion)
 
 void IdeaDocument::readFromURL(const QUrl& url, BoolCompletion completion)
 {
-    if (localPath(url).isEmpty()) {
+    if (UrlExtension::localPath(url).isEmpty()) {
         Globals::raiseCorvexURLError(QStringLiteral("IdeaDocument:readFromURL"));
         completion(false);
         return;
@@ -308,7 +304,7 @@ void IdeaDocument::readFromURL(const QUrl& url, BoolCompletion completion)
 
 void IdeaDocument::writeToLocalFileAt(const QUrl& url, BoolCompletion completion)
 {
-    if (localPath(url).isEmpty()) {
+    if (UrlExtension::localPath(url).isEmpty()) {
         Globals::raiseCorvexURLError(QStringLiteral("IdeaDocument:writeToLocalFileAt"));
         completion(false);
         return;

@@ -220,8 +220,6 @@ public:
     IdeaDocument(Private, QString identifier, StorageLocation location, QString filePath);
 
 private:
-    // A file URL's local path; empty for the nil URL.
-    static QString localPath(const QUrl& url);
     // Ends the open or create under way: `first` (the creator) gets `firstToken`, then every
     // waiting open a token of its own (0 on failure).
     void finishPending(bool ok, TokenCompletion first = {}, qint64 firstToken = 0);

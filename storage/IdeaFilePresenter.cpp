@@ -30,11 +30,6 @@ namespace {
 constexpr int kChangeNoticeThreadLine = 214;
 constexpr const char* kChangeNoticeMethod = "-[IdeaFilePresenter presentedItemDidChange]";
 
-QString localPathOf(const QUrl& url)
-{
-    return url.isLocalFile() ? url.toLocalFile() : QString();
-}
-
 // The whole file, through SysCalls so that tests can count and fail the opens. Larger files
 // than any document the decoder would inflate are refused before they are read.
 bool readWholeFile(const QString& path, QByteArray& data, Error* error)
@@ -96,8 +91,9 @@ IdeaFilePresenter::initWithFileURL(const QUrl& url, const std::weak_ptr<IdeaDocu
 }
 
 IdeaFilePresenter::IdeaFilePresenter(Private, const QUrl& url, const std::weak_ptr<IdeaDocument>& owner)
-    : mFileURL(url), mPath(localPathOf(url)), mPresentedItemQueue(std::make_unique<SerialQueue>(
-                                                  QStringLiteral("com.tallowfen.corvex.ideafilepresenter"))),
+    : mFileURL(url), mPath(UrlExtension::localPath(url)),
+      mPresentedItemQueue(
+          std::make_unique<SerialQueue>(QStringLiteral("com.tallowfen.corvex.ideafilepresenter"))),
       mOwner(owner)
 {}
 
@@ -177,7 +173,7 @@ void IdeaFilePresenter::readWithCompletionHandler(BoolCompletion completion)
 void IdeaFilePresenter::readPayloadWithCompletionHandler(PayloadCompletion completion)
 {
     const QUrl url = presentedItemURL();
-    if (localPathOf(url).isEmpty()) {
+    if (UrlExtension::localPath(url).isEmpty()) {
         Globals::raiseCorvexURLError(QStringLiteral("IdeaDocument:readWithCompletionHandler"));
         completion(nullptr);
         return;
@@ -232,7 +228,7 @@ Result<QByteArray> IdeaFilePresenter::storedForm(const QByteArray& json, bool pl
 
 bool IdeaFilePresenter::doWriteToURL(const QUrl& url, const QByteArray& data, WriteMode mode, Error* error)
 {
-    const QString path = localPathOf(url);
+    const QString path = UrlExtension::localPath(url);
     auto failed = [error](Error why) {
         if (error)
             *error = std::move(why);

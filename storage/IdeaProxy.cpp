@@ -34,12 +34,6 @@ namespace {
 constexpr int InitWithCoderAssertionLine = 97;
 constexpr int ChangeLocationAssertionLine = 214;
 
-QDateTime now()
-{
-    const double seconds = Globals::secondsSince1970();
-    return QDateTime::fromMSecsSinceEpoch(qint64(std::floor(seconds * 1000.0)), Qt::UTC);
-}
-
 QString iconName(const IconImagePtr& icon)
 {
     return icon ? icon->name() : QString();
@@ -239,7 +233,7 @@ void IdeaProxy::encodeWithCoder(Coder& coder) const
             coder.encodeObject(PortableImage::create(png), Image2Key);
     }
     coder.encodeDate(mDateCreated.isValid() ? mDateCreated : mDateModified, DateCreatedKey);
-    coder.encodeDate(mDateModified.isValid() ? mDateModified : now(), DateModifiedKey);
+    coder.encodeDate(mDateModified.isValid() ? mDateModified : Globals::currentDate(), DateModifiedKey);
     coder.encodeInt(clampedInt32(mItemCount), ItemCountKey);
     coder.encodeObject(mIconImage, IconImageKey);
     coder.encodeBool(mHasNote, HasNoteKey);
@@ -250,7 +244,7 @@ void IdeaProxy::encodeWithCoder(Coder& coder) const
 IdeaProxyPtr IdeaProxy::initWithCoder(Coder& coder)
 {
     IdeaProxyPtr proxy = init();
-    const QDateTime readingTime = now();
+    const QDateTime readingTime = Globals::currentDate();
     proxy->mDocIdentifier = coder.decodeStringForKey(FileNameKey).value_or(QString());
     proxy->mIdeaIdentifier = coder.decodeStringForKey(IdentifierKey).value_or(QString());
     proxy->mText = coder.decodeStringForKey(TextKey).value_or(QString());

@@ -1,6 +1,7 @@
 #include "storage/IndexDocument.h"
 
 #include "model/Globals.h"
+#include "model/UrlExtension.h"
 #include "platform/core/FileCoordinator.h"
 #include "platform/core/KeyedArchiver.h"
 #include "platform/core/KeyedUnarchiver.h"
@@ -18,14 +19,9 @@ namespace corvex {
 namespace {
 
 // The assertion lines these operations have always logged.
-constexpr int PlainInitAssertionLine = 113;
-constexpr int ProxyWithoutIdentifierAssertionLine = 253;
+constexpr int IndexDocumentPlainInitAssertionLine = 113;
+constexpr int IndexDocumentProxyWithoutIdentifierAssertionLine = 253;
 constexpr int ChangeNoticeOffMainAssertionLine = 49;
-
-QString localPath(const QUrl& url)
-{
-    return url.isLocalFile() ? url.toLocalFile() : QString();
-}
 
 } // namespace
 
@@ -54,14 +50,14 @@ IndexDocument::IndexDocument(Private, QUrl url)
 std::shared_ptr<IndexDocument> IndexDocument::initWithFileURL(const QUrl& url)
 {
     auto document = std::make_shared<IndexDocument>(Private(), url);
-    if (!localPath(url).isEmpty())
+    if (!UrlExtension::localPath(url).isEmpty())
         FileCoordinator::addFilePresenter(document);
     return document;
 }
 
 std::shared_ptr<IndexDocument> IndexDocument::init()
 {
-    Log::assertionFailure(PlainInitAssertionLine, "-[IndexDocument init]");
+    Log::assertionFailure(IndexDocumentPlainInitAssertionLine, "-[IndexDocument init]");
     return std::make_shared<IndexDocument>(Private(), QUrl());
 }
 
@@ -79,7 +75,7 @@ void IndexDocument::saveBinaryToURL(const QUrl& url, BoolCompletion completion)
 
 void IndexDocument::doSaveToURL(const QUrl& url, BoolCompletion completion)
 {
-    const QString path = localPath(url);
+    const QString path = UrlExtension::localPath(url);
     bool ok = false;
     if (path.isEmpty()) {
         Globals::raiseCorvexURLError(QStringLiteral("IndexDocument:doSaveToURL"));
@@ -145,7 +141,7 @@ void IndexDocument::readBinaryWithCompletionHandler(BoolCompletion completion)
 
 void IndexDocument::readBinaryWithCompletionHandler(BoolCompletion completion, bool onlyIfChanged)
 {
-    const QString path = localPath(mFileURL);
+    const QString path = UrlExtension::localPath(mFileURL);
     if (path.isEmpty()) {
         Globals::raiseCorvexURLError(QStringLiteral("IndexDocument:readBinaryWithCompletionHandler"));
         if (completion)
@@ -201,7 +197,7 @@ bool IndexDocument::decodeFromBinary(KeyedUnarchiver& unarchiver, Error* error, 
     std::vector<IdeaProxyPtr> list;
     for (IdeaProxyPtr& proxy : unarchiver.decodeArrayOfClass<IdeaProxy>(ProxyListKey)) {
         if (proxy->docIdentifier().isEmpty()) {
-            Log::assertionFailure(ProxyWithoutIdentifierAssertionLine,
+            Log::assertionFailure(IndexDocumentProxyWithoutIdentifierAssertionLine,
                                   "-[IndexDocument decodeFromBinary:error:onlyIfChanged:]");
             continue;
         }
@@ -221,7 +217,7 @@ bool IndexDocument::decodeFromBinary(KeyedUnarchiver& unarchiver, Error* error, 
 
 QString IndexDocument::presentedItemPath() const
 {
-    return localPath(mFileURL);
+    return UrlExtension::localPath(mFileURL);
 }
 
 SerialQueue* IndexDocument::presentedItemQueue()

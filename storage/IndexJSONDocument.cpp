@@ -3,6 +3,7 @@
 #include "model/Globals.h"
 #include "model/JSONDecoder.h"
 #include "model/JSONEncoder.h"
+#include "model/UrlExtension.h"
 #include "platform/core/Log.h"
 #include "platform/core/MainQueue.h"
 #include "platform/core/SaveFile.h"
@@ -18,13 +19,8 @@ namespace corvex {
 namespace {
 
 // The assertion lines these operations have always logged.
-constexpr int PlainInitAssertionLine = 26;
-constexpr int ProxyWithoutIdentifierAssertionLine = 151;
-
-QString localPath(const QUrl& url)
-{
-    return url.isLocalFile() ? url.toLocalFile() : QString();
-}
+constexpr int IndexJSONPlainInitAssertionLine = 26;
+constexpr int IndexJSONProxyWithoutIdentifierAssertionLine = 151;
 
 void answerOnMain(const IndexJSONDocument::BoolCompletion& completion, bool ok)
 {
@@ -49,7 +45,7 @@ std::shared_ptr<IndexJSONDocument> IndexJSONDocument::initWithFileURL(const QUrl
 
 std::shared_ptr<IndexJSONDocument> IndexJSONDocument::init()
 {
-    Log::assertionFailure(PlainInitAssertionLine, "-[IndexJSONDocument init]");
+    Log::assertionFailure(IndexJSONPlainInitAssertionLine, "-[IndexJSONDocument init]");
     return std::make_shared<IndexJSONDocument>(Private(), QUrl());
 }
 
@@ -62,7 +58,7 @@ void IndexJSONDocument::saveJSONToURL(const QUrl& url, BoolCompletion completion
 
 void IndexJSONDocument::writeToLocalFileAt(const QUrl& url, BoolCompletion completion)
 {
-    const QString path = localPath(url);
+    const QString path = UrlExtension::localPath(url);
     if (path.isEmpty()) {
         Globals::raiseCorvexURLError(QStringLiteral("IndexJSONDocument:writeToLocalFileAt"));
         answerOnMain(completion, false);
@@ -116,7 +112,7 @@ void IndexJSONDocument::readJSONWithCompletionHandler(BoolCompletion completion)
 {
     std::weak_ptr<IndexJSONDocument> weakSelf = weak_from_this();
     StorageQueues::persistenceQueue().async([weakSelf, url = mFileURL, completion] {
-        const QString path = localPath(url);
+        const QString path = UrlExtension::localPath(url);
         if (path.isEmpty()) {
             Globals::raiseCorvexURLError(QStringLiteral("IndexJSONDocument:readJSONWithCompletionHandler"));
             answerOnMain(completion, false);
@@ -185,7 +181,7 @@ std::optional<std::vector<IdeaProxyPtr>> IndexJSONDocument::decodeProxies(JSONDe
     std::vector<IdeaProxyPtr> list;
     for (IdeaProxyPtr& proxy : decoder.decodeArrayOfClass<IdeaProxy>(ProxiesKey)) {
         if (proxy->docIdentifier().isEmpty()) {
-            Log::assertionFailure(ProxyWithoutIdentifierAssertionLine,
+            Log::assertionFailure(IndexJSONProxyWithoutIdentifierAssertionLine,
                                   "-[IndexJSONDocument decodeFromJSON:error:]");
             continue;
         }

@@ -29,12 +29,6 @@ bool isCloudLocation(StorageLocation location)
     return location == kICloud || location == kDropbox;
 }
 
-// "Now" as a document date: calendar time from the model's one clock.
-QDateTime now()
-{
-    return QDateTime::fromMSecsSinceEpoch(qint64(std::floor(Globals::secondsSince1970() * 1000.0)), Qt::UTC);
-}
-
 // Completions handed on to documents, workspaces and back ends are never empty, so that
 // none of them has to know that ours may be.
 template <class... Args> std::function<void(Args...)> orNothing(std::function<void(Args...)> completion)
@@ -390,7 +384,7 @@ void PersistenceController::saveDocument(const std::shared_ptr<IdeaDocument>& do
         completion(false);
         return;
     }
-    document->setDateModified(now());
+    document->setDateModified(Globals::currentDate());
     const StorageLocation location = document->location();
     if (location != kTemporary) {
         const auto workspace = workspaceForLocation(location);
@@ -660,7 +654,7 @@ void PersistenceController::copyIdeaBefore(const IdeaPtr& idea, const QString& d
         }
         auto document = IdeaDocument::initWithFileName(QString(), target);
         document->setIdea(copy);
-        const QDateTime created = now();
+        const QDateTime created = Globals::currentDate();
         document->setDateCreated(created);
         document->setDateModified(created);
         self->createDocument(document, index, [self, document, completion](qint64 token) {
@@ -889,7 +883,7 @@ void PersistenceController::importAndStoreIdea(const IdeaPtr& idea, const QStrin
         }
         auto payload = IdeaDocumentDataObject::create();
         payload->setIdea(copy);
-        const QDateTime created = now();
+        const QDateTime created = Globals::currentDate();
         payload->setDateCreated(created);
         payload->setDateModified(created);
         self->doStoreDocumentIntoTemp(payload, completion);
@@ -914,7 +908,7 @@ void PersistenceController::importAndStoreImage(const QVImage& image, StoredIdea
         const IdeaPtr idea = Idea::initWithImageAttachment(image, attachment);
         auto document = IdeaDocument::initWithFileName(QString(), kTemporary);
         document->setIdea(idea);
-        const QDateTime created = now();
+        const QDateTime created = Globals::currentDate();
         document->setDateCreated(created);
         document->setDateModified(created);
         self->createDocument(document, [self, document, idea, completion](qint64 token) {

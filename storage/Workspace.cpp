@@ -15,11 +15,6 @@ namespace corvex {
 
 namespace {
 
-QDateTime now()
-{
-    return QDateTime::fromMSecsSinceEpoch(qint64(std::floor(Globals::secondsSince1970() * 1000.0)), Qt::UTC);
-}
-
 // The one counter of search requests: shared by the screens' searches and the workspaces'
 // own refresh searches, so that "a newer request has a greater identifier" holds across
 // both.
@@ -129,7 +124,7 @@ void Workspace::updateDocument(const std::shared_ptr<IdeaDocument>& document, qi
             completion(false);
         return;
     }
-    document->setDateModified(now());
+    document->setDateModified(Globals::currentDate());
     std::weak_ptr<Workspace> weakSelf = weak_from_this();
     mCurrentState->updateDocument(document, token, [weakSelf, document, completion](bool ok) {
         if (const auto self = weakSelf.lock(); self && ok)

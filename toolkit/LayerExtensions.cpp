@@ -5,6 +5,7 @@
 #include "platform/ui/BasicAnimation.h"
 #include "platform/ui/Layer.h"
 #include "toolkit/Logger.h"
+#include "toolkit/NarrowedRounding_p.h"
 
 #include <cmath>
 
@@ -27,17 +28,6 @@ constexpr const char* TransformToScaleBadMethod = "-[CALayer(MyExtensions) trans
 bool isUsableDivisor(double scale)
 {
     return std::isfinite(scale) && scale > 0;
-}
-
-// Halves away from zero, after narrowing to float as the original does.
-double roundNarrowed(double value)
-{
-    return double(std::round(float(value)));
-}
-
-double ceilNarrowed(double value)
-{
-    return double(std::ceil(float(value)));
 }
 
 void setFrameOrigin(Layer& layer, Point origin)

@@ -16,7 +16,7 @@ constexpr double kLongPressSecondStep = 0.07;
 constexpr double kStillDragStart = 0.18;
 // A second release within this time of a single tap is a double tap; after it a pending
 // single tap is forgotten.
-constexpr double kDoubleTapInterval = 0.3;
+constexpr double kLongTapDoubleTapInterval = 0.3;
 
 } // namespace
 
@@ -77,7 +77,7 @@ void LongTapAndDragDetector::mouseUp(const Event& event)
         mSingleTapTimeSecs = t;
         const std::int64_t operation = ++mOperationCount;
         // Forgets the single tap when no second release came in time.
-        MainQueue::postAfter(kDoubleTapInterval, [self = keepAlive, operation] {
+        MainQueue::postAfter(kLongTapDoubleTapInterval, [self = keepAlive, operation] {
             if (self->mOperationCount == operation && self->mDetectorStatus == Tapped)
                 self->reset();
         });
@@ -85,7 +85,7 @@ void LongTapAndDragDetector::mouseUp(const Event& event)
             delegate->singleTap(p);
         return;
     }
-    if (mDetectorStatus == Tapped && t - mSingleTapTimeSecs < kDoubleTapInterval) {
+    if (mDetectorStatus == Tapped && t - mSingleTapTimeSecs < kLongTapDoubleTapInterval) {
         // A release with no press forwarded since the single tap.
         if (auto delegate = mDelegate.lock())
             delegate->doubleTap(p);

@@ -10,7 +10,7 @@ namespace corvex {
 namespace {
 
 // Taller than any text: the view's bounds clip what is drawn.
-constexpr double kUnboundedHeight = 1.0e6;
+constexpr double kReadOnlyUnboundedHeight = 1.0e6;
 
 } // namespace
 
@@ -94,7 +94,7 @@ void ReadOnlyTextView::drawRect(const Rect&, GraphicsContext& context)
     const double width = limit > 0 ? limit : mText.size().width + FitSlack;
     context.saveGState();
     context.clipToRect(bounds());
-    mText.drawInRect(context, Rect(mInset.width, mInset.height, width, kUnboundedHeight));
+    mText.drawInRect(context, Rect(mInset.width, mInset.height, width, kReadOnlyUnboundedHeight));
     context.restoreGState();
 }
 

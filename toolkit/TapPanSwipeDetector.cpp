@@ -10,7 +10,7 @@ namespace {
 
 // A second release within this time of a single tap is a double tap; after it a pending
 // single tap is forgotten.
-constexpr double kDoubleTapInterval = 0.3;
+constexpr double kTapDoubleTapInterval = 0.3;
 // A pan released after the pointer rested longer than this ends without a swipe.
 constexpr double kSwipeRestLimit = 0.1;
 
@@ -81,7 +81,7 @@ void TapPanSwipeDetector::mouseUp(const Event& event)
         mSingleTapTimeSecs = t;
         const std::int64_t operation = ++mOperationCount;
         // Forgets the single tap when no second release came in time.
-        MainQueue::postAfter(kDoubleTapInterval, [self = keepAlive, operation] {
+        MainQueue::postAfter(kTapDoubleTapInterval, [self = keepAlive, operation] {
             if (self->mOperationCount == operation && self->mDetectorStatus == Tapped)
                 self->reset();
         });
@@ -91,7 +91,7 @@ void TapPanSwipeDetector::mouseUp(const Event& event)
     }
     case Tapped:
         // A release with no press forwarded since the single tap.
-        if (t - mSingleTapTimeSecs < kDoubleTapInterval) {
+        if (t - mSingleTapTimeSecs < kTapDoubleTapInterval) {
             if (auto delegate = mDelegate.lock())
                 delegate->doubleTap(p);
         }

@@ -11,7 +11,7 @@ namespace {
 
 // Taller than any label: the clip to the bounds cuts the text, so that a line only partly
 // inside still shows its visible part.
-constexpr double kUnboundedHeight = 1.0e6;
+constexpr double kLabelUnboundedHeight = 1.0e6;
 
 // The text with the wrapping modes turned into clipping; truncating modes stay.
 AttributedString singleLine(const AttributedString& text)
@@ -100,7 +100,9 @@ void TextLabel::setTextColor(const PlatformColor& color)
 void TextLabel::setAlignment(TextAlignment alignment)
 {
     mAlignment = alignment;
-    for (const auto& run : AttributedString(mText).runs()) {
+    // A copy of the runs: setParagraphStyle below rewrites mText's own.
+    const std::vector<AttributedString::Run> runs = mText.runs();
+    for (const auto& run : runs) {
         ParagraphStyle style = run.attributes.paragraphStyle;
         style.alignment = alignment;
         mText.setParagraphStyle(style, run.start, run.length);
@@ -169,7 +171,7 @@ void TextLabel::drawRect(const Rect&, GraphicsContext& context)
     if (!mText.isEmpty() && width > 0) {
         context.clipToRect(area);
         const AttributedString shown = mWraps ? mText : singleLine(mText);
-        shown.drawInRect(context, Rect(area.minX() + TextPadding, area.minY(), width, kUnboundedHeight));
+        shown.drawInRect(context, Rect(area.minX() + TextPadding, area.minY(), width, kLabelUnboundedHeight));
     }
     context.restoreGState();
 }

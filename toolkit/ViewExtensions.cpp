@@ -8,6 +8,7 @@
 #include "platform/ui/View.h"
 #include "platform/ui/Window.h"
 #include "toolkit/LayerExtensions.h"
+#include "toolkit/NarrowedRounding_p.h"
 
 #include <cmath>
 
@@ -20,16 +21,6 @@ constexpr const char* HeightMultipleMethod = "-[NSView(MyExtensions) ensureFrame
 constexpr int TransitionScaleLine = 204;
 constexpr const char* TransitionMethod =
     "-[NSView(MyExtensions) animateTransitionToPoint:finalScale:duration:onCompletion:]";
-
-double roundNarrowed(double value)
-{
-    return double(std::round(float(value)));
-}
-
-double ceilNarrowed(double value)
-{
-    return double(std::ceil(float(value)));
-}
 
 } // namespace
 

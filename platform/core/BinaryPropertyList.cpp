@@ -867,7 +867,7 @@ int bytesFor(quint64 value)
     return 8;
 }
 
-void appendInteger(QByteArray& out, qint64 value)
+void appendIntegerObject(QByteArray& out, qint64 value)
 {
     if (value < 0) {
         out.append(char(0x13));
@@ -887,7 +887,7 @@ void appendMarkerWithCount(QByteArray& out, uchar high, quint64 count)
         return;
     }
     out.append(char((high << 4) | 0x0F));
-    appendInteger(out, qint64(count));
+    appendIntegerObject(out, qint64(count));
 }
 
 void appendDouble(QByteArray& out, uchar marker, double value)
@@ -914,7 +914,7 @@ QByteArray encodeLeaf(const PlistValue& value)
             appendBigEndian(out, 0, 8);
             appendBigEndian(out, value.toUnsigned(), 8);
         } else {
-            appendInteger(out, value.toInteger());
+            appendIntegerObject(out, value.toInteger());
         }
         break;
     case PlistValue::Type::Real:

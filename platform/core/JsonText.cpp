@@ -182,7 +182,7 @@ void appendEscaped(QByteArray& out, const QString& text)
     out.append('"');
 }
 
-void appendInteger(QByteArray& out, qint64 value)
+void appendIntegerText(QByteArray& out, qint64 value)
 {
     char buffer[24];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
@@ -271,7 +271,7 @@ private:
                 mOut.append("false", 5);
             break;
         case Value::Type::Integer:
-            appendInteger(mOut, value.toInteger());
+            appendIntegerText(mOut, value.toInteger());
             break;
         case Value::Type::Real:
             appendReal(mOut, value.toReal());

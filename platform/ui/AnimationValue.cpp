@@ -25,7 +25,7 @@ PlatformColor colorOf(double r, double g, double b, double a)
     return PlatformColor::deviceRGB(r, g, b, a);
 }
 
-QString number(double v)
+QString numberText(double v)
 {
     return QString::number(v, 'g', 10);
 }
@@ -157,7 +157,7 @@ AnimationValue AnimationValue::minus(const AnimationValue& by) const
 QString AnimationValue::toString() const
 {
     if (isDouble())
-        return number(toDouble());
+        return numberText(toDouble());
     if (isPoint())
         return corvex::toString(toPoint());
     if (isSize())
@@ -168,14 +168,14 @@ QString AnimationValue::toString() const
         const Transform3D t = toTransform();
         if (t.isAffine()) {
             return QStringLiteral("[%1 %2 %3 %4 %5 %6]")
-                .arg(number(t.m11), number(t.m12), number(t.m21), number(t.m22), number(t.m41),
-                     number(t.m42));
+                .arg(numberText(t.m11), numberText(t.m12), numberText(t.m21), numberText(t.m22),
+                     numberText(t.m41), numberText(t.m42));
         }
         const double m[16] = {t.m11, t.m12, t.m13, t.m14, t.m21, t.m22, t.m23, t.m24,
                               t.m31, t.m32, t.m33, t.m34, t.m41, t.m42, t.m43, t.m44};
         QStringList parts;
         for (double v : m)
-            parts.append(number(v));
+            parts.append(numberText(v));
         return QLatin1Char('[') + parts.join(QLatin1Char(' ')) + QLatin1Char(']');
     }
     if (isColor()) {
@@ -183,8 +183,8 @@ QString AnimationValue::toString() const
         if (c.isPattern())
             return QStringLiteral("pattern");
         return QStringLiteral("rgba(%1, %2, %3, %4)")
-            .arg(number(c.redComponent()), number(c.greenComponent()), number(c.blueComponent()),
-                 number(c.alphaComponent()));
+            .arg(numberText(c.redComponent()), numberText(c.greenComponent()), numberText(c.blueComponent()),
+                 numberText(c.alphaComponent()));
     }
     return QStringLiteral("nil");
 }

@@ -2,6 +2,7 @@
 
 #include "platform/core/Scheduler.h"
 #include "platform/gfx/GraphicsContext.h"
+#include "platform/ui/FlipTransform_p.h"
 #include "platform/ui/Layer.h"
 
 #include <QPaintDevice>
@@ -21,12 +22,6 @@ constexpr int kMaxRenditionSide = 4096;
 bool isVisible(const PlatformColor& color)
 {
     return color.isPattern() || color.alphaComponent() > 0;
-}
-
-// A layer's own space (flipped) onto its bounds space and back: y mirrored within the bounds.
-QTransform flipWithin(const QRectF& bounds)
-{
-    return QTransform(1, 0, 0, -1, 0, bounds.top() + bounds.bottom());
 }
 
 QPainterPath roundedRect(const QRectF& rect, double radius)

@@ -7,6 +7,7 @@
 #include "platform/ui/AnimationDriver.h"
 #include "platform/ui/BasicAnimation.h"
 #include "platform/ui/Compositor.h"
+#include "platform/ui/FlipTransform_p.h"
 #include "platform/ui/LayerAnimator.h"
 #include "platform/ui/LayerDelegate.h"
 #include "platform/ui/Transaction.h"
@@ -54,14 +55,7 @@ Layer::DirtyFlags flagFor(const QString& property)
     return 0;
 }
 
-// Maps a layer's own space to its bounds space and back (a flip is its own inverse).
-QTransform flipWithin(const Rect& bounds)
-{
-    const Rect b = bounds.standardized();
-    return QTransform(1, 0, 0, -1, 0, 2 * b.origin.y + b.size.height);
-}
-
-QString number(double v)
+QString dumpNumber(double v)
 {
     return QString::number(v, 'g', 10);
 }
@@ -999,15 +993,15 @@ QString Layer::describe() const
     if (!mModel.transform.isIdentity())
         line += QStringLiteral(" transform=") + AnimationValue(mModel.transform).toString();
     if (mModel.opacity != 1)
-        line += QStringLiteral(" opacity=") + number(mModel.opacity);
+        line += QStringLiteral(" opacity=") + dumpNumber(mModel.opacity);
     if (mModel.backgroundColor.alphaComponent() > 0 || mModel.backgroundColor.isPattern())
         line += QStringLiteral(" background=") + AnimationValue(mModel.backgroundColor).toString();
     if (mModel.borderWidth != 0) {
-        line += QStringLiteral(" border=") + number(mModel.borderWidth) + QLatin1Char(' ') +
+        line += QStringLiteral(" border=") + dumpNumber(mModel.borderWidth) + QLatin1Char(' ') +
                 AnimationValue(mModel.borderColor).toString();
     }
     if (mModel.cornerRadius != 0)
-        line += QStringLiteral(" cornerRadius=") + number(mModel.cornerRadius);
+        line += QStringLiteral(" cornerRadius=") + dumpNumber(mModel.cornerRadius);
     if (mHidden)
         line += QStringLiteral(" hidden");
     if (mGeometryFlipped)
@@ -1017,7 +1011,7 @@ QString Layer::describe() const
     if (!mContents.isNull())
         line += QStringLiteral(" contents=%1x%2").arg(mContents.width()).arg(mContents.height());
     if (mContentsScale != 1)
-        line += QStringLiteral(" contentsScale=") + number(mContentsScale);
+        line += QStringLiteral(" contentsScale=") + dumpNumber(mContentsScale);
     if (mNeedsDisplay)
         line += QStringLiteral(" needsDisplay");
     if (hasAnimations()) {

@@ -1,6 +1,7 @@
 #include "platform/ui/LayerOcclusion.h"
 
 #include "platform/core/Scheduler.h"
+#include "platform/ui/FlipTransform_p.h"
 #include "platform/ui/Layer.h"
 
 #include <QImage>
@@ -9,14 +10,6 @@
 namespace corvex {
 
 namespace {
-
-// Maps a layer's own space to its bounds space and back, as the compositor does for layers
-// with flipped geometry.
-QTransform flipWithin(const Rect& bounds)
-{
-    const Rect b = bounds.standardized();
-    return QTransform(1, 0, 0, -1, 0, 2 * b.origin.y + b.size.height);
-}
 
 bool visible(const PlatformColor& color)
 {

@@ -1,11 +1,13 @@
 #include "model/Idea.h"
 #include "model/ModelCodables.h"
 #include "tests/model/MemoryCoder.h"
+#include "tests/model/ModelTestSupport.h"
 #include "tests/support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
 using namespace corvex;
+using corvex::test::decodeIdea;
 using corvex::test::MemoryCoder;
 using corvex::test::MemoryRecord;
 
@@ -19,18 +21,12 @@ std::shared_ptr<MemoryRecord> ideaRecord(const QString& identifier)
     return record;
 }
 
-IdeaPtr decode(const std::shared_ptr<MemoryRecord>& record)
-{
-    registerModelCodables();
-    return std::dynamic_pointer_cast<Idea>(MemoryCoder::decode(record));
-}
-
 IdeaPtr roundTrip(const IdeaPtr& source)
 {
-    return decode(MemoryCoder::encode(*source));
+    return decodeIdea(MemoryCoder::encode(*source));
 }
 
-QByteArray pngOf(int width, int height)
+QByteArray magentaPng(int width, int height)
 {
     QImage image(width, height, QImage::Format_RGBA8888_Premultiplied);
     image.fill(Qt::magenta);
@@ -55,7 +51,7 @@ TEST(IdeaCoding, ATextIdeaWritesItsKeysInTheirOrderAndLeavesOutWhatIsNotSet)
     full->setNote(QStringLiteral("note"));
     full->setColor(ColorTheme::colorByName(QStringLiteral("violet2")));
     full->updateImage(
-        QVImage::initWithPNGData(pngOf(200, 200)),
+        QVImage::initWithPNGData(magentaPng(200, 200)),
         ObjectID::parseFromString(QStringLiteral("0123456789abcdef0123456789abcdef01234567.png")));
     full->setIconImage(IconImage::initWithName(QStringLiteral("grinning"), QStringLiteral("Smileys"),
                                                QStringLiteral("\U0001F600")));
@@ -104,11 +100,11 @@ TEST(IdeaCoding, ATreeReadsBackAsItWasWritten)
     a->setColorThemeType(ColorThemeTypeVaryingColors);
     a->setIconImage(IconImage::initWithName(QStringLiteral("grinning"), QStringLiteral("Smileys"),
                                             QStringLiteral("\U0001F600")));
-    const IdeaPtr web =
-        Idea::initWithURL(QStringLiteral("https://example.org/"), QVImage::initWithPNGData(pngOf(320, 240)));
+    const IdeaPtr web = Idea::initWithURL(QStringLiteral("https://example.org/"),
+                                          QVImage::initWithPNGData(magentaPng(320, 240)));
     const ObjectID attachment = ObjectID::createFromData(QByteArrayLiteral("bytes"), QStringLiteral("png"));
     const IdeaPtr picture =
-        Idea::initWithImageAttachment(QVImage::initWithPNGData(pngOf(50, 80)), attachment);
+        Idea::initWithImageAttachment(QVImage::initWithPNGData(magentaPng(50, 80)), attachment);
     const IdeaPtr linkIdea = Idea::initWithLinkToIdea(QStringLiteral("a"));
     ASSERT_TRUE(root->addIdea(a));
     ASSERT_TRUE(a->addIdea(web));
@@ -140,26 +136,26 @@ TEST(IdeaCoding, OldDataWithoutATypeIsInferredFromItsContent)
 {
     auto web = ideaRecord(QStringLiteral("w"));
     web->set(QStringLiteral("URL"), QStringLiteral("https://example.org/"));
-    web->set(QStringLiteral("image"), pngOf(10, 10));
-    EXPECT_EQ(decode(web)->ideaType(), IdeaTypeURL);
+    web->set(QStringLiteral("image"), magentaPng(10, 10));
+    EXPECT_EQ(decodeIdea(web)->ideaType(), IdeaTypeURL);
 
     auto picture = ideaRecord(QStringLiteral("p"));
-    picture->set(QStringLiteral("image"), pngOf(10, 10));
+    picture->set(QStringLiteral("image"), magentaPng(10, 10));
     picture->set(QStringLiteral("text"), QStringLiteral("caption"));
-    EXPECT_EQ(decode(picture)->ideaType(), IdeaTypeImage);
+    EXPECT_EQ(decodeIdea(picture)->ideaType(), IdeaTypeImage);
 
     auto text = ideaRecord(QStringLiteral("t"));
     text->set(QStringLiteral("text"), QStringLiteral("words"));
-    EXPECT_EQ(decode(text)->ideaType(), IdeaTypeText);
+    EXPECT_EQ(decodeIdea(text)->ideaType(), IdeaTypeText);
     auto undefined = ideaRecord(QStringLiteral("u"));
     undefined->set(QStringLiteral("ideaType"), 0);
-    EXPECT_EQ(decode(undefined)->ideaType(), IdeaTypeText);
+    EXPECT_EQ(decodeIdea(undefined)->ideaType(), IdeaTypeText);
 
     // A type that is written stays, even one of no known kind.
     auto odd = ideaRecord(QStringLiteral("o"));
     odd->set(QStringLiteral("ideaType"), 7);
     odd->set(QStringLiteral("URL"), QStringLiteral("https://example.org/"));
-    const IdeaPtr oddIdea = decode(odd);
+    const IdeaPtr oddIdea = decodeIdea(odd);
     EXPECT_EQ(oddIdea->ideaType(), 7u);
     EXPECT_EQ(oddIdea->exportTitle(), QStringLiteral(""));
     EXPECT_EQ(oddIdea->debugDescription(), QStringLiteral("<Idea identifier=[o] WRONG_IDEA_TYPE i=o \n>"));
@@ -169,12 +165,12 @@ TEST(IdeaCoding, OldDataWithoutATypeIsInferredFromItsContent)
     auto huge = ideaRecord(QStringLiteral("h"));
     huge->set(QStringLiteral("ideaType"), (qint64(1) << 32) + 1);
     huge->set(QStringLiteral("colorThemeType"), qint64(1) << 40);
-    const IdeaPtr hugeIdea = decode(huge);
+    const IdeaPtr hugeIdea = decodeIdea(huge);
     EXPECT_EQ(hugeIdea->ideaType(), 0xFFFFFFFFu);
     EXPECT_EQ(hugeIdea->colorThemeType(), 0xFFFFFFFFu);
     const auto written = MemoryCoder::encode(*hugeIdea);
     EXPECT_EQ(written->find(QStringLiteral("ideaType"))->plain, Value(-1));
-    EXPECT_EQ(decode(written)->ideaType(), 0xFFFFFFFFu);
+    EXPECT_EQ(decodeIdea(written)->ideaType(), 0xFFFFFFFFu);
 }
 
 TEST(IdeaCoding, AStoredLinkReadsOnlyItsTarget)
@@ -185,7 +181,7 @@ TEST(IdeaCoding, AStoredLinkReadsOnlyItsTarget)
     record->set(QStringLiteral("text"), QStringLiteral("ignored"));
     record->set(QStringLiteral("att"), QStringLiteral("d.png"));
     record->setList(QStringLiteral("ideas"), {ideaRecord(QStringLiteral("c"))});
-    const IdeaPtr linkIdea = decode(record);
+    const IdeaPtr linkIdea = decodeIdea(record);
     ASSERT_TRUE(linkIdea);
     EXPECT_TRUE(linkIdea->isLink());
     EXPECT_EQ(linkIdea->linkedIdentifier(), QStringLiteral("t"));
@@ -194,7 +190,7 @@ TEST(IdeaCoding, AStoredLinkReadsOnlyItsTarget)
 
     auto withoutTarget = ideaRecord(QStringLiteral("l2"));
     withoutTarget->set(QStringLiteral("ideaType"), 4);
-    const IdeaPtr broken = decode(withoutTarget);
+    const IdeaPtr broken = decodeIdea(withoutTarget);
     EXPECT_TRUE(broken->linkedIdentifier().isNull());
     EXPECT_EQ(broken->linkedIdea(), nullptr);
 }
@@ -208,7 +204,7 @@ TEST(IdeaCoding, StoredValuesAreReadWithTheirMeaning)
     record->set(QStringLiteral("color"), QStringLiteral("no-such-colour"));
     record->set(QStringLiteral("att"), QStringLiteral("0123456789abcdef0123456789abcdef01234567.png.extra"));
     record->set(QStringLiteral("text"), QStringLiteral(""));
-    const IdeaPtr read = decode(record);
+    const IdeaPtr read = decodeIdea(record);
     ASSERT_TRUE(read);
     EXPECT_TRUE(read->note().isNull()) << "an empty note is no note";
     EXPECT_TRUE(read->bigImageData().isNull()) << "empty big picture bytes are none";
@@ -219,7 +215,7 @@ TEST(IdeaCoding, StoredValuesAreReadWithTheirMeaning)
 
     auto noExtension = ideaRecord(QStringLiteral("y"));
     noExtension->set(QStringLiteral("att"), QStringLiteral("0123456789abcdef0123456789abcdef01234567"));
-    EXPECT_TRUE(decode(noExtension)->att().isNull()) << "a name without extension is no attachment";
+    EXPECT_TRUE(decodeIdea(noExtension)->att().isNull()) << "a name without extension is no attachment";
 }
 
 TEST(IdeaCoding, ValuesOfTheWrongTypeReadAsMissing)
@@ -235,7 +231,7 @@ TEST(IdeaCoding, ValuesOfTheWrongTypeReadAsMissing)
     record->set(QStringLiteral("colorThemeType"), QStringLiteral("2"));
     record->set(QStringLiteral("iconImage"), QStringLiteral("not an object"));
     record->set(QStringLiteral("ideas"), QStringLiteral("not a list"));
-    const IdeaPtr read = decode(record);
+    const IdeaPtr read = decodeIdea(record);
     ASSERT_TRUE(read);
     EXPECT_EQ(read->ideaType(), IdeaTypeText);
     EXPECT_TRUE(read->text().isNull());
@@ -260,11 +256,11 @@ TEST(IdeaCoding, AStoredTreeOfTheMaximumDepthReadsAndOneLevelMoreIsRefused)
         }
         return inner;
     };
-    const IdeaPtr deepest = decode(chain(Idea::MaxDepth));
+    const IdeaPtr deepest = decodeIdea(chain(Idea::MaxDepth));
     ASSERT_TRUE(deepest);
     EXPECT_EQ(deepest->subtreeDepth(), 1000);
 
     test::LogCapture log;
-    EXPECT_EQ(decode(chain(Idea::MaxDepth + 1)), nullptr);
+    EXPECT_EQ(decodeIdea(chain(Idea::MaxDepth + 1)), nullptr);
     EXPECT_EQ(log.count(QStringLiteral("the tree would be deeper than the maximum of 1000 levels")), 1);
 }

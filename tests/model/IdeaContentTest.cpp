@@ -1,21 +1,20 @@
 #include "model/Idea.h"
 #include "model/ModelCodables.h"
 #include "tests/model/MemoryCoder.h"
+#include "tests/model/ModelTestSupport.h"
 #include "tests/support/LogCapture.h"
 
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
 using namespace corvex;
+using corvex::test::child;
+using corvex::test::decodeIdea;
+using corvex::test::idea;
 using corvex::test::MemoryCoder;
 using corvex::test::MemoryRecord;
 
 namespace {
-
-IdeaPtr idea(const char* text, const char* identifier)
-{
-    return Idea::initWithText(QString::fromUtf8(text), QString::fromUtf8(identifier));
-}
 
 QImage solid(int width, int height, QColor color)
 {
@@ -46,17 +45,6 @@ std::shared_ptr<MemoryRecord> textRecord(const QString& identifier, const QStrin
     if (!children.empty())
         record->setList(QStringLiteral("ideas"), std::move(children));
     return record;
-}
-
-IdeaPtr decode(const std::shared_ptr<MemoryRecord>& record)
-{
-    registerModelCodables();
-    return std::dynamic_pointer_cast<Idea>(MemoryCoder::decode(record));
-}
-
-IdeaPtr child(const IdeaPtr& parent, int index)
-{
-    return parent->ideas().at(std::size_t(index));
 }
 
 void expectReadsNothing(const IdeaPtr& broken)
@@ -196,8 +184,8 @@ TEST(IdeaContent, ACachedTargetIsLookedUpAgainOnceItIsGone)
 
 TEST(IdeaLinkCycles, ASelfLinkReadsAsABrokenLink)
 {
-    const IdeaPtr root = decode(textRecord(QStringLiteral("r"), QStringLiteral("Root"),
-                                           {linkRecord(QStringLiteral("self"), QStringLiteral("self"))}));
+    const IdeaPtr root = decodeIdea(textRecord(QStringLiteral("r"), QStringLiteral("Root"),
+                                               {linkRecord(QStringLiteral("self"), QStringLiteral("self"))}));
     ASSERT_TRUE(root);
     const IdeaPtr self = child(root, 0);
     EXPECT_EQ(self->linkedIdea(), self);
@@ -207,9 +195,9 @@ TEST(IdeaLinkCycles, ASelfLinkReadsAsABrokenLink)
 
 TEST(IdeaLinkCycles, TwoLinksToEachOtherReadAsBrokenLinks)
 {
-    const IdeaPtr root = decode(textRecord(QStringLiteral("r"), QStringLiteral("Root"),
-                                           {linkRecord(QStringLiteral("a"), QStringLiteral("b")),
-                                            linkRecord(QStringLiteral("b"), QStringLiteral("a"))}));
+    const IdeaPtr root = decodeIdea(textRecord(QStringLiteral("r"), QStringLiteral("Root"),
+                                               {linkRecord(QStringLiteral("a"), QStringLiteral("b")),
+                                                linkRecord(QStringLiteral("b"), QStringLiteral("a"))}));
     ASSERT_TRUE(root);
     expectReadsNothing(child(root, 0));
     expectReadsNothing(child(root, 1));
@@ -236,7 +224,7 @@ TEST(IdeaLinkCycles, AChainOfLinksReadsItsEndUpToTheHopLimit)
         children.push_back(linkRecord(QStringLiteral("l%1").arg(i), QStringLiteral("l%1").arg(i + 1)));
     children.back() = linkRecord(QStringLiteral("l%1").arg(Idea::MaxLinkHops), QStringLiteral("t"));
     children.push_back(textRecord(QStringLiteral("t"), QStringLiteral("End")));
-    const IdeaPtr root = decode(textRecord(QStringLiteral("r"), QStringLiteral("Root"), children));
+    const IdeaPtr root = decodeIdea(textRecord(QStringLiteral("r"), QStringLiteral("Root"), children));
     ASSERT_TRUE(root);
     EXPECT_TRUE(child(root, 0)->text().isNull());
     EXPECT_EQ(child(root, 1)->text(), QStringLiteral("End"));

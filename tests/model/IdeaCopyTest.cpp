@@ -1,21 +1,14 @@
 #include "model/Idea.h"
+#include "tests/model/ModelTestSupport.h"
 
 #include <QSet>
 #include <gtest/gtest.h>
 
 using namespace corvex;
+using corvex::test::child;
+using corvex::test::idea;
 
 namespace {
-
-IdeaPtr idea(const char* text, const char* identifier)
-{
-    return Idea::initWithText(QString::fromUtf8(text), QString::fromUtf8(identifier));
-}
-
-IdeaPtr child(const IdeaPtr& parent, int index)
-{
-    return parent->ideas().at(std::size_t(index));
-}
 
 QSet<QString> identifiersOf(const IdeaPtr& top)
 {

@@ -27,7 +27,7 @@ struct Decoded
     std::string error; // the decoder's, when it failed
 };
 
-Decoded decode(const QByteArray& json)
+Decoded decodeJson(const QByteArray& json)
 {
     registerModelCodables();
     JSONDecoder decoder(json);
@@ -39,7 +39,7 @@ Decoded decode(const QByteArray& json)
     return decoded;
 }
 
-QByteArray pngOf(int width, int height)
+QByteArray greenPng(int width, int height)
 {
     QImage image(width, height, QImage::Format_RGBA8888_Premultiplied);
     image.fill(Qt::darkGreen);
@@ -71,17 +71,17 @@ TEST(IdeaJsonCoding, ATreeWithEveryKindOfIdeaComesBackAsItWent)
     a->setIconImage(IconImage::initWithName(QStringLiteral("rocket"), QStringLiteral("Travel"),
                                             QStringLiteral("\U0001F680")));
     const IdeaPtr web = Idea::initWithURL(QStringLiteral("https://example.org/?q=a&b=c"),
-                                          QVImage::initWithPNGData(pngOf(300, 200)));
-    const ObjectID attachment = ObjectID::createFromData(pngOf(8, 8), QStringLiteral("png"));
+                                          QVImage::initWithPNGData(greenPng(300, 200)));
+    const ObjectID attachment = ObjectID::createFromData(greenPng(8, 8), QStringLiteral("png"));
     const IdeaPtr picture =
-        Idea::initWithImageAttachment(QVImage::initWithPNGData(pngOf(20, 30)), attachment);
+        Idea::initWithImageAttachment(QVImage::initWithPNGData(greenPng(20, 30)), attachment);
     const IdeaPtr linkIdea = Idea::initWithLinkToIdea(QStringLiteral("a"));
     ASSERT_TRUE(root->addIdea(a));
     ASSERT_TRUE(a->addIdea(web));
     ASSERT_TRUE(a->addIdea(picture));
     ASSERT_TRUE(root->addIdea(linkIdea));
 
-    const Decoded decoded = decode(encode(root));
+    const Decoded decoded = decodeJson(encode(root));
     const IdeaPtr read = decoded.idea;
     ASSERT_TRUE(read) << decoded.error;
     EXPECT_EQ(read->debugDescription(), root->debugDescription());
@@ -106,7 +106,7 @@ TEST(IdeaJsonCoding, StoredLinkCyclesReadAsBrokenLinks)
         "{\"identifier\":\"s\",\"ideaType\":4,\"linkedIdea\":\"s\"},"
         "{\"identifier\":\"a\",\"ideaType\":4,\"linkedIdea\":\"b\"},"
         "{\"identifier\":\"b\",\"ideaType\":4,\"linkedIdea\":\"a\"}]}}");
-    const Decoded decoded = decode(json);
+    const Decoded decoded = decodeJson(json);
     const IdeaPtr root = decoded.idea;
     ASSERT_TRUE(root) << decoded.error;
     ASSERT_EQ(root->ideas().size(), 3u);
@@ -133,10 +133,10 @@ TEST(IdeaJsonCoding, AStoredTreeOfTheMaximumDepthReadsAndOneLevelMoreFails)
             json += (i == 0) ? QByteArrayLiteral("}") : QByteArrayLiteral("]}");
         return json + "}";
     };
-    const Decoded atMaximum = decode(chain(Idea::MaxDepth));
+    const Decoded atMaximum = decodeJson(chain(Idea::MaxDepth));
     ASSERT_TRUE(atMaximum.idea) << atMaximum.error;
     EXPECT_EQ(atMaximum.idea->subtreeDepth(), 1000);
-    const Decoded beyond = decode(chain(Idea::MaxDepth + 1));
+    const Decoded beyond = decodeJson(chain(Idea::MaxDepth + 1));
     EXPECT_EQ(beyond.idea, nullptr);
     EXPECT_FALSE(beyond.error.empty());
 }

@@ -1,16 +1,13 @@
 #include "model/Idea.h"
+#include "tests/model/ModelTestSupport.h"
 #include "tests/support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
 using namespace corvex;
+using corvex::test::idea;
 
 namespace {
-
-IdeaPtr idea(const char* text, const char* identifier)
-{
-    return Idea::initWithText(QString::fromUtf8(text), QString::fromUtf8(identifier));
-}
 
 QStringList childIdentifiers(const IdeaPtr& parent)
 {

@@ -15,8 +15,8 @@ using corvex::test::OtherNode;
 using corvex::test::TestNode;
 using corvex::test::TestNodePtr;
 
-namespace {
-
+// Outside the anonymous namespace, like the test classes TEST_F derives from it: g++ warns
+// about a base with internal linkage when this file shares a unity batch.
 class JSONDecoderTest : public ::testing::Test
 {
 protected:
@@ -34,8 +34,6 @@ protected:
         return result;
     }
 };
-
-} // namespace
 
 // ---- Parsing and the root
 

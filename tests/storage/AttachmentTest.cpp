@@ -8,6 +8,7 @@
 #include "storage/AttachmentNames.h"
 #include "storage/TempLocationManager.h"
 #include "tests/storage/ExpectCompletion.h"
+#include "tests/storage/IdeaDocumentTestSupport.h"
 #include "tests/support/CompletionRecorder.h"
 #include "tests/support/FaultShim.h"
 #include "tests/support/LogCapture.h"
@@ -28,6 +29,7 @@
 using namespace corvex;
 using test::CompletionRecorder;
 using test::expectCompletion;
+using test::RecordingErrorRecorder;
 
 namespace {
 
@@ -99,25 +101,6 @@ QStringList refusedNames()
             QStringLiteral("g") + Digest.mid(1) + QStringLiteral(".png"),
             Digest + QStringLiteral(".") + QString(250, QLatin1Char('x'))};
 }
-
-class RecordingErrors : public NonFatalErrorRecorder
-{
-public:
-    void recordError(const Error& error) override
-    {
-        std::lock_guard lock(mMutex);
-        mDescriptions << error.localizedDescription();
-    }
-    QStringList descriptions() const
-    {
-        std::lock_guard lock(mMutex);
-        return mDescriptions;
-    }
-
-private:
-    mutable std::mutex mMutex;
-    QStringList mDescriptions;
-};
 
 // A presenter of the same file, to see what the coordinator tells others.
 class Observer : public FilePresenter
@@ -409,7 +392,7 @@ TEST(AttachmentDocument, AChangeNoticeOnlyMarksThePresenterAsWaitingForARead)
 
 TEST(AttachmentDocument, APlainInitLogsItsAssertionLineAndItsOperationsFailAtOnce)
 {
-    auto errors = std::make_shared<RecordingErrors>();
+    auto errors = std::make_shared<RecordingErrorRecorder>();
     NonFatalErrorRecorder::install(errors);
     test::LogCapture log;
     auto document = AttachmentDocument::init();

@@ -3,6 +3,7 @@
 #include "model/NonFatalErrorRecorder.h"
 #include "platform/core/Paths.h"
 #include "platform/core/Semaphore.h"
+#include "tests/storage/IdeaDocumentTestSupport.h"
 #include "tests/support/CompletionRecorder.h"
 #include "tests/support/HelperProcess.h"
 #include "tests/support/LogCapture.h"
@@ -29,6 +30,7 @@
 
 using namespace corvex;
 using test::CompletionRecorder;
+using test::RecordingErrorRecorder;
 
 namespace {
 
@@ -91,13 +93,6 @@ std::unique_ptr<test::HelperProcess> startRun(const char* then, QString& runFold
         *scratch = QString::fromUtf8(parts.value(1));
     return helper;
 }
-
-class RecordingErrors : public NonFatalErrorRecorder
-{
-public:
-    void recordError(const Error& error) override { descriptions << error.localizedDescription(); }
-    QStringList descriptions;
-};
 
 } // namespace
 
@@ -207,11 +202,11 @@ TEST(FileUtil, NamesThatAreNoPlainPathComponentAreRefusedAndMakeNothing)
 
 TEST(FileUtil, CreatingAFolderInNoFolderRaisesTheNullUrlError)
 {
-    auto errors = std::make_shared<RecordingErrors>();
+    auto errors = std::make_shared<RecordingErrorRecorder>();
     NonFatalErrorRecorder::install(errors);
     EXPECT_TRUE(FileUtil::createDirectory(QStringLiteral("x"), QUrl()).isEmpty());
     NonFatalErrorRecorder::install(nullptr);
-    EXPECT_EQ(errors->descriptions,
+    EXPECT_EQ(errors->descriptions(),
               QStringList{QStringLiteral("Null URL in operation FileUtil:createDirectory")});
 }
 

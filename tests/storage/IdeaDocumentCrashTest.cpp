@@ -220,13 +220,14 @@ struct Kill
 
 } // namespace
 
-TEST(IdeaDocumentCrash, ASaveKilledAtAnyMomentLeavesTheOldOrTheNewDocument)
+TEST(IdeaDocumentCrashSoak, ASaveKilledAtAnyMomentLeavesTheOldOrTheNewDocument)
 {
     const quint32 seed = crashTestSeed();
     RecordProperty("seed", int(seed));
     std::printf("crash test seed %u (set CORVEX_CRASH_TEST_SEED to repeat)\n", seed);
     std::mt19937 rng(seed);
-    const int runs = test::heavyScale(100, 10);
+    const int runs = test::soakRuns(100, 25, 10);
+    const auto started = std::chrono::steady_clock::now();
     const double startTimeout = test::isSanitized() ? 300 : 120;
     const QString chunkPause = QString::number(test::isSanitized() ? 100 : 300);
 
@@ -331,8 +332,14 @@ TEST(IdeaDocumentCrash, ASaveKilledAtAnyMomentLeavesTheOldOrTheNewDocument)
     RecordProperty("killsInsideTheWindow", inWindow);
     RecordProperty("oldOutcomes", oldOutcomes);
     RecordProperty("newOutcomes", newOutcomes);
-    std::printf("kills %d, inside the window %d, old %d, new %d, last window %.3f s\n", runs, inWindow,
-                oldOutcomes, newOutcomes, window);
+    test::reportSoak(
+        QStringLiteral("%1 kills in %2 s, %3 inside the window, old %4, new %5, last window %6 s")
+            .arg(runs)
+            .arg(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 0, 'f', 1)
+            .arg(inWindow)
+            .arg(oldOutcomes)
+            .arg(newOutcomes)
+            .arg(window, 0, 'f', 3));
     EXPECT_GE(inWindow * 2, runs) << "at least half of the kills land between the first write and the rename";
     EXPECT_GT(oldOutcomes, 0);
     EXPECT_GT(newOutcomes, 0);

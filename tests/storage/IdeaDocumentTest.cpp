@@ -28,24 +28,9 @@
 using namespace corvex;
 using corvex::test::CompletionRecorder;
 using corvex::test::FaultShim;
+using corvex::test::ScopedWallClock;
 
 namespace {
-
-// A fixed wall clock, for names and dates made from "now".
-class ScopedWallClock
-{
-public:
-    explicit ScopedWallClock(double seconds)
-    {
-        mPrevious = Globals::setWallClock([seconds] { return seconds; });
-    }
-    ~ScopedWallClock() { Globals::setWallClock(mPrevious); }
-    ScopedWallClock(const ScopedWallClock&) = delete;
-    ScopedWallClock& operator=(const ScopedWallClock&) = delete;
-
-private:
-    Globals::WallClock mPrevious;
-};
 
 std::shared_ptr<IdeaDocument> documentWithTree(const QString& rootText, StorageLocation location = 0)
 {

@@ -16,6 +16,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QUrl>
 #include <algorithm>
 #include <atomic>
@@ -203,6 +204,31 @@ private:
         return ::open(path, flags, mode);
     }
 };
+
+// A fixed wall clock, for names and dates made from "now" (the controller stamps its dates
+// with it too).
+class ScopedWallClock
+{
+public:
+    explicit ScopedWallClock(double seconds)
+    {
+        mPrevious = Globals::setWallClock([seconds] { return seconds; });
+    }
+    ~ScopedWallClock() { Globals::setWallClock(mPrevious); }
+    ScopedWallClock(const ScopedWallClock&) = delete;
+    ScopedWallClock& operator=(const ScopedWallClock&) = delete;
+
+private:
+    Globals::WallClock mPrevious;
+};
+
+// The keyed-archive dumper of tests/data/gen, which shows an archive as plistlib reads it.
+inline QString dumpKeyedArchiveScript()
+{
+    return QFileInfo(QStringLiteral(__FILE__))
+        .absoluteDir()
+        .absoluteFilePath(QStringLiteral("../data/gen/dump_keyed_archive.py"));
+}
 
 // ---- Non-fatal errors
 

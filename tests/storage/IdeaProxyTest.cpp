@@ -10,7 +10,9 @@
 #include "platform/core/KeyedArchiver.h"
 #include "platform/core/KeyedUnarchiver.h"
 #include "storage/IdeaDocument.h"
+#include "tests/storage/IdeaDocumentTestSupport.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/TestDates.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QDir>
@@ -21,13 +23,10 @@
 #include <gtest/gtest.h>
 
 using namespace corvex;
+using corvex::test::dumpKeyedArchiveScript;
+using corvex::test::utc;
 
 namespace {
-
-QDateTime utc(int year, int month, int day, int hour, int minute, int second = 0)
-{
-    return QDateTime(QDate(year, month, day), QTime(hour, minute, second), Qt::UTC);
-}
 
 // An opaque picture, so that PNG gives back the very pixels.
 QVImage picture(int width = 6, int height = 4)
@@ -78,13 +77,6 @@ CodedValue readJson(const QByteArray& json)
     return JSONDecoder::decodeWithData(json);
 }
 
-QString dumpScript()
-{
-    return QFileInfo(QStringLiteral(__FILE__))
-        .absoluteDir()
-        .absoluteFilePath(QStringLiteral("../data/gen/dump_keyed_archive.py"));
-}
-
 // What plistlib finds in an archive: "$top" with every reference resolved (see the script).
 Value plistlibView(const QByteArray& archive)
 {
@@ -94,7 +86,7 @@ Value plistlibView(const QByteArray& archive)
     file.write(archive);
     file.close();
     QProcess process;
-    process.start(QStringLiteral("/usr/bin/python3"), {dumpScript(), path});
+    process.start(QStringLiteral("/usr/bin/python3"), {dumpKeyedArchiveScript(), path});
     EXPECT_TRUE(process.waitForFinished(60000));
     EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().constData();
     const auto parsed = JsonText::parse(process.readAllStandardOutput());

@@ -28,6 +28,7 @@
 
 using namespace corvex;
 using corvex::test::CompletionRecorder;
+using corvex::test::dumpKeyedArchiveScript;
 using corvex::test::expectCompletion;
 using corvex::test::FaultShim;
 using corvex::test::identifiersOf;
@@ -36,7 +37,7 @@ using corvex::test::runUntil;
 
 namespace {
 
-QDateTime utc(int day, int hour, int minute)
+QDateTime inDecember2026(int day, int hour, int minute)
 {
     return QDateTime(QDate(2026, 12, day), QTime(hour, minute), Qt::UTC);
 }
@@ -49,8 +50,8 @@ IdeaProxyPtr summary(const QString& docIdentifier, const QString& text, qint64 c
     proxy->setItemCount(count);
     proxy->setIdeaType(IdeaTypeText);
     proxy->setHasNote(count % 2 == 0);
-    proxy->setDateCreated(utc(1, 9, 30));
-    proxy->setDateModified(utc(7, 10, count));
+    proxy->setDateCreated(inDecember2026(1, 9, 30));
+    proxy->setDateModified(inDecember2026(7, 10, count));
     proxy->setIconImage(IconImage::initWithName(QStringLiteral("rocket"), QStringLiteral("Travel & Places"),
                                                 QStringLiteral("\U0001F680")));
     return proxy;
@@ -149,18 +150,11 @@ bool readJSON(IndexJSONDocument& index)
     return answer;
 }
 
-QString dumpScript()
-{
-    return QFileInfo(QStringLiteral(__FILE__))
-        .absoluteDir()
-        .absoluteFilePath(QStringLiteral("../data/gen/dump_keyed_archive.py"));
-}
-
 // "$top" of the archive as plistlib reads it, every reference resolved.
 Value plistlibTop(const QString& path)
 {
     QProcess process;
-    process.start(QStringLiteral("/usr/bin/python3"), {dumpScript(), path});
+    process.start(QStringLiteral("/usr/bin/python3"), {dumpKeyedArchiveScript(), path});
     EXPECT_TRUE(process.waitForFinished(60000));
     EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().constData();
     const auto parsed = JsonText::parse(process.readAllStandardOutput());
@@ -250,7 +244,7 @@ TEST(IndexJSONFile, ReadBackItGivesTheListInOrderInTheDropboxLocation)
     EXPECT_EQ(list[1]->text(), QStringLiteral("Kitchen"));
     EXPECT_EQ(list[1]->itemCount(), 12);
     EXPECT_TRUE(list[1]->hasNote());
-    EXPECT_EQ(list[2]->dateModified(), utc(7, 10, 1));
+    EXPECT_EQ(list[2]->dateModified(), inDecember2026(7, 10, 1));
     ASSERT_NE(list[0]->iconImage(), nullptr) << "\"iconImage\" is read as an icon";
     EXPECT_EQ(list[0]->iconImage()->symbol(), QStringLiteral("\U0001F680"));
 }
@@ -447,7 +441,7 @@ TEST(IndexKeyedFile, ReadBackItGivesTheListInOrderInTheICloudLocation)
         EXPECT_EQ(proxy->location(), IdeaDocument::ICloudLocation);
     EXPECT_EQ(list[1]->text(), QStringLiteral("Kitchen"));
     EXPECT_EQ(list[1]->itemCount(), 12);
-    EXPECT_EQ(list[0]->dateCreated(), utc(1, 9, 30));
+    EXPECT_EQ(list[0]->dateCreated(), inDecember2026(1, 9, 30));
     ASSERT_NE(list[2]->iconImage(), nullptr);
     EXPECT_EQ(list[2]->iconImage()->name(), QStringLiteral("rocket"));
 }

@@ -63,6 +63,10 @@ public:
     bool failStores = false;
 };
 
+} // namespace
+
+// Outside the anonymous namespace, like the test classes TEST_F derives from it: g++ warns
+// about a base with internal linkage when this file shares a unity batch.
 class PersistenceControllerIdeas : public ControllerTest
 {
 protected:
@@ -157,8 +161,6 @@ protected:
         return backEnd(location).attachmentsFolder() + QLatin1Char('/') + attachment.asString();
     }
 };
-
-} // namespace
 
 TEST_F(PersistenceControllerIdeas, FetchIdeaGivesTheIdeaTheRootOrNothing)
 {

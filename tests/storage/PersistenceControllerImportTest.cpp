@@ -92,17 +92,17 @@ private:
     std::shared_ptr<DocumentImporter> mPrevious;
 };
 
-QByteArray pictureBytes(int seed)
+QByteArray importedPictureBytes(int seed)
 {
     return QByteArray("imported picture ") + QByteArray::number(seed);
 }
 
-ObjectID attachmentFor(int seed)
+ObjectID importedAttachmentFor(int seed)
 {
-    return ObjectID::createFromData(pictureBytes(seed), QStringLiteral("png"));
+    return ObjectID::createFromData(importedPictureBytes(seed), QStringLiteral("png"));
 }
 
-QVImage sampleImage(QColor color)
+QVImage importedSampleImage(QColor color)
 {
     QImage image(8, 6, QImage::Format_RGBA8888);
     image.fill(color);
@@ -115,6 +115,10 @@ struct Stored
     QString docIdentifier;
 };
 
+} // namespace
+
+// Outside the anonymous namespace, like the test classes TEST_F derives from it: g++ warns
+// about a base with internal linkage when this file shares a unity batch.
 class PersistenceControllerImport : public ControllerTest
 {
 protected:
@@ -195,13 +199,12 @@ private:
     int mFiles = 0;
 };
 
-} // namespace
-
 TEST_F(PersistenceControllerImport, ADocumentFileBecomesATemporaryDocumentWithItsAttachments)
 {
     PersistenceController& controller = start(false, false);
     auto importer = std::make_shared<BarePayloadImporter>();
-    importer->attachments = {{attachmentFor(1), pictureBytes(1)}, {attachmentFor(2), pictureBytes(2)}};
+    importer->attachments = {{importedAttachmentFor(1), importedPictureBytes(1)},
+                             {importedAttachmentFor(2), importedPictureBytes(2)}};
     ScopedImporter installed(importer);
 
     const Stored stored = importAndStoreDocument(payloadFile(QStringLiteral("imported root")));
@@ -226,8 +229,8 @@ TEST_F(PersistenceControllerImport, ADocumentFileBecomesATemporaryDocumentWithIt
     release(document, token);
 
     for (int seed : {1, 2})
-        EXPECT_EQ(fileBytes(TempLocationManager::attachmentURL(attachmentFor(seed)).toLocalFile()),
-                  pictureBytes(seed))
+        EXPECT_EQ(fileBytes(TempLocationManager::attachmentURL(importedAttachmentFor(seed)).toLocalFile()),
+                  importedPictureBytes(seed))
             << "attachment " << seed;
 }
 
@@ -236,16 +239,17 @@ TEST_F(PersistenceControllerImport, ImportingIntoACloudLocationStoresTheAttachme
     PersistenceController& controller = start(true, false);
     publishDocuments(kICloud, {});
     auto importer = std::make_shared<BarePayloadImporter>();
-    importer->attachments = {{attachmentFor(3), pictureBytes(3)}};
+    importer->attachments = {{importedAttachmentFor(3), importedPictureBytes(3)}};
     ScopedImporter installed(importer);
 
     const auto payload = importDocument(payloadFile(QStringLiteral("for iCloud")), kICloud);
     ASSERT_TRUE(payload != nullptr);
     EXPECT_EQ(payload->idea()->text(), QStringLiteral("for iCloud"));
-    EXPECT_EQ(
-        fileBytes(backEnd(kICloud).attachmentsFolder() + QLatin1Char('/') + attachmentFor(3).asString()),
-        pictureBytes(3));
-    EXPECT_FALSE(QFileInfo::exists(TempLocationManager::attachmentURL(attachmentFor(3)).toLocalFile()));
+    EXPECT_EQ(fileBytes(backEnd(kICloud).attachmentsFolder() + QLatin1Char('/') +
+                        importedAttachmentFor(3).asString()),
+              importedPictureBytes(3));
+    EXPECT_FALSE(
+        QFileInfo::exists(TempLocationManager::attachmentURL(importedAttachmentFor(3)).toLocalFile()));
     // Importing stores no document by itself.
     EXPECT_TRUE(controller.proxyListForLocation(kICloud)->empty());
 }
@@ -287,7 +291,7 @@ TEST_F(PersistenceControllerImport, FailedImportsGiveNothing)
 
     // An attachment the location refuses (not an attachment name): the import fails.
     importer->attachments = {
-        {ObjectID(QStringLiteral("../../escape"), QStringLiteral("png")), pictureBytes(4)}};
+        {ObjectID(QStringLiteral("../../escape"), QStringLiteral("png")), importedPictureBytes(4)}};
     const Stored refused = importAndStoreDocument(url);
     EXPECT_EQ(refused.idea, nullptr);
     EXPECT_TRUE(refused.docIdentifier.isNull());
@@ -300,7 +304,8 @@ TEST_F(PersistenceControllerImport, AnImporterWorkingOnAnotherThreadIsAnsweredOn
     publishDocuments(kICloud, {});
     auto importer = std::make_shared<BarePayloadImporter>();
     importer->fromWorkerThread = true;
-    importer->attachments = {{attachmentFor(5), pictureBytes(5)}, {attachmentFor(6), pictureBytes(6)}};
+    importer->attachments = {{importedAttachmentFor(5), importedPictureBytes(5)},
+                             {importedAttachmentFor(6), importedPictureBytes(6)}};
     ScopedImporter installed(importer);
 
     // The recorder fails a completion off the main thread.
@@ -309,8 +314,8 @@ TEST_F(PersistenceControllerImport, AnImporterWorkingOnAnotherThreadIsAnsweredOn
     ASSERT_TRUE(payload != nullptr);
     for (int seed : {5, 6})
         EXPECT_EQ(fileBytes(backEnd(kICloud).attachmentsFolder() + QLatin1Char('/') +
-                            attachmentFor(seed).asString()),
-                  pictureBytes(seed));
+                            importedAttachmentFor(seed).asString()),
+                  importedPictureBytes(seed));
     const Stored stored = importAndStoreDocument(payloadFile(QStringLiteral("threaded, stored")));
     ASSERT_TRUE(stored.idea != nullptr);
     EXPECT_TRUE(controller.documentKnown(stored.docIdentifier));
@@ -319,7 +324,7 @@ TEST_F(PersistenceControllerImport, AnImporterWorkingOnAnotherThreadIsAnsweredOn
 TEST_F(PersistenceControllerImport, APictureBecomesATemporaryDocumentWithAPictureRoot)
 {
     PersistenceController& controller = start(false, false);
-    const QVImage image = sampleImage(Qt::red);
+    const QVImage image = importedSampleImage(Qt::red);
     const ObjectID expected = ObjectID::createFromData(image.pngData(), QStringLiteral("png"));
 
     const Stored stored = storeImage(image);
@@ -352,24 +357,25 @@ TEST_F(PersistenceControllerImport, AnIdeaOfACloudDocumentIsStoredAsATemporaryDo
     const QStringList documents = publishDocuments(kICloud, {QStringLiteral("cloud source")});
     CompletionRecorder recorder;
     controller.storeAttachment(
-        attachmentFor(7), pictureBytes(7), kICloud,
+        importedAttachmentFor(7), importedPictureBytes(7), kICloud,
         expectCompletion<bool>(recorder, QStringLiteral("store"), [](bool ok) { EXPECT_TRUE(ok); }));
     ASSERT_TRUE(recorder.waitAll());
 
     IdeaPtr idea = fetchIdea(QStringLiteral("idb_1"), documents[0]);
     ASSERT_TRUE(idea != nullptr);
-    idea->setAtt(attachmentFor(7));
+    idea->setAtt(importedAttachmentFor(7));
     const Stored stored = storeIdea(idea, documents[0]);
     ASSERT_TRUE(stored.idea != nullptr);
     EXPECT_EQ(stored.idea->text(), QStringLiteral("second child"));
     EXPECT_NE(stored.idea->identifier(), QStringLiteral("idb_1"));
     EXPECT_EQ(childTexts(stored.idea), QStringList{QStringLiteral("grandchild")});
     EXPECT_TRUE(stored.docIdentifier.startsWith(QStringLiteral("temp:/")));
-    EXPECT_EQ(fileBytes(TempLocationManager::attachmentURL(attachmentFor(7)).toLocalFile()), pictureBytes(7));
+    EXPECT_EQ(fileBytes(TempLocationManager::attachmentURL(importedAttachmentFor(7)).toLocalFile()),
+              importedPictureBytes(7));
     EXPECT_EQ(fetchRoot(stored.docIdentifier)->text(), QStringLiteral("second child"));
 
     // An attachment the source cannot give: nothing is stored.
-    idea->setAtt(attachmentFor(8));
+    idea->setAtt(importedAttachmentFor(8));
     const Stored failed = storeIdea(idea, documents[0]);
     EXPECT_EQ(failed.idea, nullptr);
     EXPECT_TRUE(failed.docIdentifier.isNull());

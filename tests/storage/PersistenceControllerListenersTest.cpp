@@ -29,6 +29,10 @@ private:
     std::shared_ptr<int> mCalls;
 };
 
+} // namespace
+
+// Outside the anonymous namespace, like the test classes TEST_F derives from it: g++ warns
+// about a base with internal linkage when this file shares a unity batch.
 class PersistenceControllerListeners : public ControllerTest
 {
 protected:
@@ -46,8 +50,6 @@ protected:
 
     QStringList log;
 };
-
-} // namespace
 
 TEST_F(PersistenceControllerListeners, ListenersHearTheWorkspaceEventsInTheOrderTheyWereAdded)
 {

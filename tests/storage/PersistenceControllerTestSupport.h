@@ -22,6 +22,7 @@
 #include "storage/Workspace.h"
 #include "tests/storage/ExpectCompletion.h"
 #include "tests/storage/IdeaDocumentTestSupport.h"
+#include "tests/storage/WorkspaceTestSupport.h"
 #include "tests/support/CompletionRecorder.h"
 #include "tests/support/RunUntil.h"
 #include "tests/support/TestEnvironment.h"
@@ -41,14 +42,6 @@ inline constexpr StorageLocation kTemp = 0;
 inline constexpr StorageLocation kLocalFile = 1;
 inline constexpr StorageLocation kICloud = 2;
 inline constexpr StorageLocation kDropbox = 3;
-
-inline QStringList identifiersOf(const std::vector<IdeaProxyPtr>& proxies)
-{
-    QStringList identifiers;
-    for (const auto& proxy : proxies)
-        identifiers.append(proxy ? proxy->docIdentifier() : QStringLiteral("(null)"));
-    return identifiers;
-}
 
 inline QString dump(const IdeaPtr& root)
 {
@@ -379,22 +372,6 @@ private:
     std::array<int, 4> mMade{};
     std::array<std::shared_ptr<TestFolderPersistenceState>, 4> mStates;
     std::shared_ptr<RecordingListener> mListener;
-};
-
-// A fixed wall clock for the dates the controller stamps.
-class ScopedWallClock
-{
-public:
-    explicit ScopedWallClock(double seconds)
-    {
-        mPrevious = Globals::setWallClock([seconds] { return seconds; });
-    }
-    ~ScopedWallClock() { Globals::setWallClock(mPrevious); }
-    ScopedWallClock(const ScopedWallClock&) = delete;
-    ScopedWallClock& operator=(const ScopedWallClock&) = delete;
-
-private:
-    Globals::WallClock mPrevious;
 };
 
 } // namespace corvex::test

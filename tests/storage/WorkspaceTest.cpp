@@ -31,7 +31,7 @@ namespace {
 class VersionMark final : public DocumentVersion
 {};
 
-std::shared_ptr<IdeaDocument> newDocument(StorageLocation location, const QString& rootText)
+std::shared_ptr<IdeaDocument> newWorkspaceDocument(StorageLocation location, const QString& rootText)
 {
     auto document = IdeaDocument::initWithFileName(QString(), location);
     document->setIdea(test::treeWithChildren(rootText, {QStringLiteral("one"), QStringLiteral("two")}));
@@ -157,7 +157,7 @@ TEST(WorkspaceBackEnd, OperationsAfterCloseWorkspaceFailAtOnce)
     WorkspaceFixture f;
     f.workspace->closeWorkspace();
     CompletionRecorder recorder;
-    const auto document = newDocument(f.location, QStringLiteral("late"));
+    const auto document = newWorkspaceDocument(f.location, QStringLiteral("late"));
     f.workspace->createDocument(document, 0,
                                 expectCompletion<qint64>(recorder, QStringLiteral("create"),
                                                          [](qint64 token) { EXPECT_EQ(token, 0); }));
@@ -341,7 +341,7 @@ TEST(WorkspaceDocuments, ACreatedDocumentIsListedAtItsIndexSavedAndReported)
     f.deliverListAndCache(
         {proxyFor(f.identifier(QStringLiteral("x.crvx"))), proxyFor(f.identifier(QStringLiteral("y.crvx")))});
     f.delegate.events.clear();
-    const auto document = newDocument(f.location, QStringLiteral("new map"));
+    const auto document = newWorkspaceDocument(f.location, QStringLiteral("new map"));
     const qint64 token = create(f, document, 1);
     EXPECT_GT(token, 0);
     EXPECT_TRUE(QFile::exists(f.state->documentPath(document->docIdentifier())));
@@ -357,8 +357,8 @@ TEST(WorkspaceDocuments, IndexesOutsideTheListAreClampedIntoIt)
     WorkspaceFixture f;
     f.deliverListAndCache({proxyFor(f.identifier(QStringLiteral("x.crvx")))});
     f.delegate.events.clear();
-    const auto late = newDocument(f.location, QStringLiteral("late"));
-    const auto early = newDocument(f.location, QStringLiteral("early"));
+    const auto late = newWorkspaceDocument(f.location, QStringLiteral("late"));
+    const auto early = newWorkspaceDocument(f.location, QStringLiteral("early"));
     const qint64 lateToken = create(f, late, 99);
     const qint64 earlyToken = create(f, early, -5);
     EXPECT_GT(lateToken, 0);
@@ -376,8 +376,12 @@ TEST(WorkspaceDocuments, IndexesOutsideTheListAreClampedIntoIt)
 TEST(WorkspaceDocuments, CreatingAListedDocumentAnswersZeroAtOnceWithoutTheBackEnd)
 {
     WorkspaceFixture f;
-    const auto document = newDocument(f.location, QStringLiteral("twice"));
-    f.deliverList({proxyFor(document->docIdentifier())});
+    const auto document = newWorkspaceDocument(f.location, QStringLiteral("twice"));
+    // The list starts a refresh search, which reads the listed document (it has no file) on a
+    // worker thread. Waiting for its answer means no read is still under way when the test,
+    // and with it the process, ends: on a loaded machine that read could outlive the test and
+    // race the process's exit.
+    f.deliverListAndCache({proxyFor(document->docIdentifier())});
     CompletionRecorder recorder;
     f.workspace->createDocument(document, 0,
                                 expectCompletion<qint64>(recorder, QStringLiteral("create"),
@@ -399,7 +403,7 @@ TEST(WorkspaceDocuments, AFailedCreateChangesNothing)
     CompletionRecorder recorder;
     qint64 token = -1;
     f.workspace->createDocument(
-        newDocument(f.location, QStringLiteral("refused")), 0,
+        newWorkspaceDocument(f.location, QStringLiteral("refused")), 0,
         expectCompletion<qint64>(recorder, QStringLiteral("create"), [&](qint64 t) { token = t; }));
     time.advance(1.9);
     EXPECT_EQ(token, -1) << "the back end's delay holds the answer";
@@ -415,7 +419,7 @@ TEST(WorkspaceDocuments, ASaveStampsTheDateRefreshesTheProxyAndSavesTheList)
 {
     WorkspaceFixture f;
     f.deliverListAndCache({});
-    const auto document = newDocument(f.location, QStringLiteral("before"));
+    const auto document = newWorkspaceDocument(f.location, QStringLiteral("before"));
     const qint64 token = create(f, document, 0);
     ASSERT_GT(token, 0);
     f.delegate.events.clear();
@@ -447,7 +451,7 @@ TEST(WorkspaceDocuments, AFailedSaveLeavesTheListAndTheCacheAlone)
 {
     WorkspaceFixture f;
     f.deliverListAndCache({});
-    const auto document = newDocument(f.location, QStringLiteral("kept"));
+    const auto document = newWorkspaceDocument(f.location, QStringLiteral("kept"));
     const qint64 token = create(f, document, 0);
     f.delegate.events.clear();
     const int saves = f.state->savedProxyListCount();

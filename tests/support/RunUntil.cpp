@@ -13,7 +13,7 @@ void processEvents()
 {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     if (auto* virtualTime = dynamic_cast<VirtualScheduler*>(&Scheduler::current()))
-        virtualTime->runDue();
+        virtualTime->step();
 }
 
 bool runUntil(const std::function<bool()>& predicate, double timeoutSeconds)

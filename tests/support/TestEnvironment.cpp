@@ -2,7 +2,10 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <cstdio>
+#include <gtest/gtest.h>
 
 namespace corvex::test {
 
@@ -33,6 +36,33 @@ bool isSanitized()
 int heavyScale(int normal, int sanitized)
 {
     return isSanitized() ? sanitized : normal;
+}
+
+bool isSoak()
+{
+    return qEnvironmentVariableIntValue("CORVEX_SOAK") == 1;
+}
+
+int soakRuns(int full, int ci, int sanitized)
+{
+    return isSoak() ? full : heavyScale(ci, sanitized);
+}
+
+void reportSoak(const QString& figures)
+{
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const QString line = (info ? QString::fromUtf8(info->test_suite_name()) + QLatin1Char('.') +
+                                     QString::fromUtf8(info->name())
+                               : QStringLiteral("(no test)")) +
+                         QStringLiteral(": ") + figures + QLatin1Char('\n');
+    std::fputs(line.toUtf8().constData(), stdout);
+    std::fflush(stdout);
+    const QString report = qEnvironmentVariable("CORVEX_SOAK_REPORT");
+    if (report.isEmpty())
+        return;
+    QFile file(report);
+    if (file.open(QIODevice::Append | QIODevice::WriteOnly))
+        file.write(line.toUtf8());
 }
 
 QString selfExecutable()

@@ -17,6 +17,15 @@ QString testOutputDir();
 bool isSanitized();
 int heavyScale(int normal, int sanitized);
 
+// Soak loops (kill loops, storms, crash loops) live in test suites named "...Soak". They
+// run `full` times under tools/soak (CORVEX_SOAK=1), and scaled down in the test command:
+// heavyScale(ci, sanitized).
+bool isSoak();
+int soakRuns(int full, int ci, int sanitized);
+// The figures of a soak loop, one line "<Suite>.<Test>: <figures>", printed and, under
+// tools/soak, added to the report file it names in CORVEX_SOAK_REPORT.
+void reportSoak(const QString& figures);
+
 // The path of the running test executable (for helper processes).
 QString selfExecutable();
 

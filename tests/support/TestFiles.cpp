@@ -24,4 +24,10 @@ void writeFile(const QString& path, const QByteArray& bytes)
     EXPECT_EQ(file.write(bytes), bytes.size()) << path.toStdString();
 }
 
+QStringList folderEntries(const QString& path)
+{
+    return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                QDir::Name);
+}
+
 } // namespace corvex::test

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 namespace corvex::test {
 
@@ -12,5 +13,8 @@ QByteArray readFile(const QString& path);
 // Writes the bytes, making the folders on the way; a file that cannot be written in full
 // fails the running test.
 void writeFile(const QString& path, const QByteArray& bytes);
+
+// The names in a folder, hidden ones included, sorted by name; empty when it does not exist.
+QStringList folderEntries(const QString& path);
 
 } // namespace corvex::test

@@ -5,7 +5,7 @@
 
 namespace corvex::test {
 
-VirtualScheduler::VirtualScheduler(double start) : mNow(start > 0 ? start : 1.0) {}
+VirtualScheduler::VirtualScheduler(double start, Mode mode) : mNow(start > 0 ? start : 1.0), mMode(mode) {}
 
 double VirtualScheduler::now() const
 {
@@ -41,8 +41,17 @@ int VirtualScheduler::advance(double seconds)
     return ran;
 }
 
-ScopedVirtualTime::ScopedVirtualTime(double start)
-    : mScheduler(start), mPrevious(Scheduler::install(&mScheduler))
+int VirtualScheduler::step()
+{
+    const int ran = runDue();
+    if (ran > 0 || mMode != Mode::AutoAdvance)
+        return ran;
+    const std::optional<double> next = mQueue.earliestDeadline();
+    return next ? advance(*next - mNow.load()) : 0;
+}
+
+ScopedVirtualTime::ScopedVirtualTime(double start, VirtualScheduler::Mode mode)
+    : mScheduler(start, mode), mPrevious(Scheduler::install(&mScheduler))
 {}
 
 ScopedVirtualTime::~ScopedVirtualTime()

@@ -14,7 +14,7 @@ using corvex::test::ScopedVirtualTime;
 
 namespace {
 
-constexpr double kFrame = double(1.0f / 60.0f);
+constexpr double kAnimatorFrame = double(1.0f / 60.0f);
 
 // One block call as the block saw it.
 struct Call
@@ -78,7 +78,7 @@ TEST(Animator, FramesFallOnWholeMultiplesOfTheFrameSpanFromTheStart)
     ASSERT_EQ(calls->size(), 21u) << "0.35 s at 60 fps is 21 frames";
     for (std::size_t i = 0; i < calls->size(); ++i) {
         const double k = double(i + 1);
-        EXPECT_NEAR((*calls)[i].at, k * kFrame, 1e-6) << "call " << i;
+        EXPECT_NEAR((*calls)[i].at, k * kAnimatorFrame, 1e-6) << "call " << i;
         EXPECT_NEAR((*calls)[i].progress, std::min(1.0, k / 21), 1e-5) << "call " << i;
     }
     EXPECT_EQ(time.scheduler().pendingCount(), 0u) << "nothing left scheduled";
@@ -147,7 +147,7 @@ TEST(Animator, DeactivateBetweenFramesStopsWithoutAFinalCall)
     ScopedVirtualTime time;
     auto animator = Animator::create(0.4f, 60);
     auto calls = playRecording(animator);
-    time.advance(5.5 * kFrame);
+    time.advance(5.5 * kAnimatorFrame);
     ASSERT_EQ(calls->size(), 5u);
     animator->deactivate();
     EXPECT_FALSE(animator->isActive());
@@ -176,7 +176,7 @@ TEST(Animator, PlayToEndImmediatelyCallsOnceBeforeReturningWithProgressOne)
     ScopedVirtualTime time;
     auto animator = Animator::create(0.4f, 60);
     auto frames = playRecording(animator);
-    time.advance(2.5 * kFrame);
+    time.advance(2.5 * kAnimatorFrame);
     ASSERT_EQ(frames->size(), 2u);
 
     std::vector<float> endCalls;
@@ -216,13 +216,13 @@ TEST(Animator, ABlockHoldingTheMainThreadForThreeFramesIsFollowedAtTheFourthBoun
     auto animator = Animator::create(0.4f, 60);
     auto calls = playRecording(animator, [&](Animator&, std::size_t count) {
         if (count == 5)
-            time.advance(3 * kFrame); // the block runs for three frame spans
+            time.advance(3 * kAnimatorFrame); // the block runs for three frame spans
     });
     time.advance(2); // wider than the nested advance, so the clock never steps back
 
     ASSERT_GE(calls->size(), 6u);
-    EXPECT_NEAR((*calls)[4].at, 5 * kFrame, 1e-6);
-    EXPECT_NEAR((*calls)[5].at, 9 * kFrame, 1e-6) << "the fourth boundary after the held call";
+    EXPECT_NEAR((*calls)[4].at, 5 * kAnimatorFrame, 1e-6);
+    EXPECT_NEAR((*calls)[5].at, 9 * kAnimatorFrame, 1e-6) << "the fourth boundary after the held call";
     EXPECT_NEAR((*calls)[5].progress, 9.0 / 24, 1e-5) << "with the progress the clock gives then";
     ASSERT_EQ(calls->size(), 21u) << "frames 6, 7 and 8 were skipped";
     EXPECT_NEAR(calls->back().at, 0.4, 1e-6) << "and the run still ends on time";
@@ -250,10 +250,10 @@ TEST(Animator, ADeactivatedAnimatorIsReleasedWhenItsScheduledFrameHasRun)
     auto animator = Animator::create(0.4f, 60);
     std::weak_ptr<Animator> weak = animator;
     auto calls = playRecording(animator);
-    time.advance(1.5 * kFrame);
+    time.advance(1.5 * kAnimatorFrame);
     animator->deactivate();
     animator.reset();
-    time.advance(kFrame);
+    time.advance(kAnimatorFrame);
     EXPECT_TRUE(weak.expired());
     EXPECT_EQ(calls->size(), 1u);
 }
@@ -263,7 +263,7 @@ TEST(Animator, ASecondPlayWhilePlayingIsIgnored)
     ScopedVirtualTime time;
     auto animator = Animator::create(0.1f, 60);
     auto first = playRecording(animator);
-    time.advance(2 * kFrame);
+    time.advance(2 * kAnimatorFrame);
     auto second = playRecording(animator);
     time.advance(1);
     EXPECT_EQ(first->size(), 6u) << "the first run goes on undisturbed, on its own clock";

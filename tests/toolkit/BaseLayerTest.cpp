@@ -12,13 +12,6 @@ using namespace corvex::test;
 
 namespace {
 
-class ScreenScale
-{
-public:
-    explicit ScreenScale(double scale) { Globals::setScreenScaleOverride(scale); }
-    ~ScreenScale() { Globals::setScreenScaleOverride(0); }
-};
-
 class TintedLayer : public BaseLayer
 {
 public:

@@ -3,6 +3,7 @@
 // Shared pieces of the base view tests: a host that counts its layouts, a Layouter that
 // records its calls, a view that records the events reaching it, and image output.
 
+#include "model/Globals.h"
 #include "platform/gfx/Rect.h"
 #include "platform/ui/Event.h"
 #include "platform/ui/View.h"
@@ -119,5 +120,22 @@ inline void saveOutput(const QImage& image, const QString& name)
     QDir().mkpath(dir);
     image.save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
 }
+
+// The same, enlarged four times without smoothing so that single pixels can be seen.
+inline void saveEnlargedOutput(const QImage& image, const QString& name)
+{
+    const QString dir = testOutputDir() + QStringLiteral("/toolkit");
+    QDir().mkpath(dir);
+    image.scaled(image.size() * 4, Qt::IgnoreAspectRatio, Qt::FastTransformation)
+        .save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
+}
+
+// Sets the screen scale for a scope.
+class ScreenScale
+{
+public:
+    explicit ScreenScale(double scale) { Globals::setScreenScaleOverride(scale); }
+    ~ScreenScale() { Globals::setScreenScaleOverride(0); }
+};
 
 } // namespace corvex::test

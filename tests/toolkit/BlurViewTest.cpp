@@ -7,6 +7,8 @@
 #include "platform/gfx/PlatformColor.h"
 #include "platform/ui/Layer.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/toolkit/BaseViewTestSupport.h"
+#include "tests/toolkit/WidgetReferenceSupport.h"
 #include "toolkit/BaseImageView.h"
 #include "toolkit/QVImageScreenshot.h"
 
@@ -19,6 +21,8 @@
 #include <gtest/gtest.h>
 
 using namespace corvex;
+using corvex::test::premultiplied;
+using corvex::test::saveEnlargedOutput;
 
 namespace {
 
@@ -35,24 +39,11 @@ QByteArray dataFile(const QString& name)
     return file.readAll();
 }
 
-QImage premultiplied(const QImage& image)
-{
-    return image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
-}
-
 QImage reference(const QString& name)
 {
     QImage image;
     image.loadFromData(dataFile(name + QStringLiteral(".png")), "PNG");
     return premultiplied(image);
-}
-
-void saveForReview(const QImage& image, const QString& name)
-{
-    const QString dir = test::testOutputDir() + QStringLiteral("/toolkit");
-    QDir().mkpath(dir);
-    image.scaled(image.size() * 4, Qt::IgnoreAspectRatio, Qt::FastTransformation)
-        .save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
 }
 
 // The largest difference of any premultiplied byte, with where it is.
@@ -79,7 +70,7 @@ Difference compare(const QImage& actual, const QImage& expected)
 }
 
 // Premultiplied bytes R, G, B, A of one pixel, row 0 on top.
-std::vector<int> pixel(const QImage& image, int x, int y)
+std::vector<int> pixelBytes(const QImage& image, int x, int y)
 {
     const uchar* p = premultiplied(image).constScanLine(y) + 4 * x;
     return {p[0], p[1], p[2], p[3]};
@@ -92,7 +83,7 @@ QVImage sourceScreenshot()
 
 // The reference computes in double precision, the filters in single precision, and the PNG
 // files hold straight alpha: a few bytes apart at most (other parameters differ by 10 or more).
-constexpr int kTolerance = 3;
+constexpr int kBlurTolerance = 3;
 
 } // namespace
 
@@ -105,16 +96,16 @@ TEST(BlurView, ThePictureMatchesTheReferenceAndKeepsTheScreenshotsPixelSize)
     const QImage pixels = picture.representations().front();
     EXPECT_EQ(pixels.size(), QSize(64, 48)) << "the blur's outer margin does not widen it";
     EXPECT_EQ(picture.size(), Size(64, 48)) << "the size of the representation";
-    saveForReview(pixels, QStringLiteral("backdrop_picture"));
+    saveEnlargedOutput(pixels, QStringLiteral("backdrop_picture"));
 
     const QImage expected = reference(QStringLiteral("picture"));
     ASSERT_EQ(expected.size(), QSize(64, 48));
     const Difference d = compare(pixels, expected);
-    EXPECT_LE(d.largest, kTolerance) << "at (" << d.x << ", " << d.y << ")";
+    EXPECT_LE(d.largest, kBlurTolerance) << "at (" << d.x << ", " << d.y << ")";
 
     // Spot checks against values worked out by hand from the rules: the corner pixel lost
     // most of its kernel to the transparent outside, the tint adds 0.1 alpha everywhere.
-    const std::vector<int> corner = pixel(pixels, 63, 47);
+    const std::vector<int> corner = pixelBytes(pixels, 63, 47);
     EXPECT_LT(corner[3], 80) << "the bottom-right corner is mostly transparent";
     EXPECT_GE(corner[3], 26) << "but never below the tint's 0.1";
 }
@@ -134,11 +125,11 @@ TEST(BlurView, ShowsThePictureOverItsBackgroundAndStretchesItWithTheView)
     EXPECT_EQ(view->imageView()->frame(), Rect(0, 0, 64, 48));
 
     const QImage shown = QVImageScreenshot::initByCapturingScreenshot(view.get()).cgImage();
-    saveForReview(shown, QStringLiteral("backdrop_view"));
+    saveEnlargedOutput(shown, QStringLiteral("backdrop_view"));
     const QImage expected = reference(QStringLiteral("view"));
     ASSERT_EQ(shown.size(), expected.size());
     const Difference d = compare(shown, expected);
-    EXPECT_LE(d.largest, kTolerance) << "at (" << d.x << ", " << d.y << ")";
+    EXPECT_LE(d.largest, kBlurTolerance) << "at (" << d.x << ", " << d.y << ")";
 
     // A resize stretches the image view over the new bounds; the picture stays the one made
     // at creation.
@@ -160,7 +151,7 @@ TEST(BlurView, WhereTheScreenshotIsTransparentTheBackgroundShowsThroughTheTint)
     ASSERT_EQ(shown.size(), QSize(20, 16));
     // Black at 0.1 over white 0.8 at 0.7: colour 0.56 * 0.9 = 0.504, alpha 0.1 + 0.7 * 0.9 = 0.73.
     for (const auto& [x, y] : {std::pair{0, 0}, std::pair{10, 8}, std::pair{19, 15}}) {
-        const std::vector<int> p = pixel(shown, x, y);
+        const std::vector<int> p = pixelBytes(shown, x, y);
         for (int c = 0; c < 3; ++c)
             EXPECT_NEAR(p[c], 128.5, 1.0) << "channel " << c << " at (" << x << ", " << y << ")";
         EXPECT_NEAR(p[3], 186.2, 1.0) << "alpha at (" << x << ", " << y << ")";

@@ -52,11 +52,11 @@ struct PartsButton
     }
 };
 
-Event down()
+Event buttonDown()
 {
     return Event::mouseDown(Point(20, 15));
 }
-Event up(Point at = Point(20, 15))
+Event buttonUp(Point at = Point(20, 15))
 {
     return Event::mouseUp(at);
 }
@@ -190,14 +190,14 @@ TEST(ButtonViewPress, APlainButtonShowsItsActivePartsWhilePressedAndReports100Mi
 {
     ScopedVirtualTime time;
     PartsButton b;
-    b.button->mouseDown(down());
+    b.button->mouseDown(buttonDown());
     EXPECT_TRUE(b.showsActive()) << "pressed";
     EXPECT_FALSE(b.button->toggled()) << "a press does not toggle";
     EXPECT_EQ(b.delegate->presses, 0) << "a plain button reports on release";
     time.advance(1.0);
     EXPECT_TRUE(b.showsActive()) << "held down";
 
-    const Event release = up(Point(300, 300)); // far outside: the position does not matter
+    const Event release = buttonUp(Point(300, 300)); // far outside: the position does not matter
     b.button->mouseUp(release);
     EXPECT_FALSE(b.button->mouseDownSeen());
     time.advance(0.099);
@@ -221,8 +221,8 @@ TEST(ButtonViewPress, SetToggledWithinTheDelayDropsThePendingReport)
     ScopedVirtualTime time;
     for (bool newState : {true, false}) {
         PartsButton b;
-        b.button->mouseDown(down());
-        b.button->mouseUp(up());
+        b.button->mouseDown(buttonDown());
+        b.button->mouseUp(buttonUp());
         const qint64 counter = b.button->operationCount();
         time.advance(0.05);
         b.button->setToggled(newState); // the same state still moves the counter
@@ -242,11 +242,11 @@ TEST(ButtonViewPress, ANewReleaseOvertakesTheReportOfTheLastOne)
 {
     ScopedVirtualTime time;
     PartsButton b;
-    b.button->mouseDown(down());
-    b.button->mouseUp(up(Point(1, 1)));
+    b.button->mouseDown(buttonDown());
+    b.button->mouseUp(buttonUp(Point(1, 1)));
     time.advance(0.06);
-    b.button->mouseDown(down());
-    const Event second = up(Point(2, 2));
+    b.button->mouseDown(buttonDown());
+    const Event second = buttonUp(Point(2, 2));
     b.button->mouseUp(second);
     time.advance(0.06);
     EXPECT_EQ(b.delegate->presses, 0) << "the first report found the counter moved on";
@@ -261,15 +261,15 @@ TEST(ButtonViewPress, AReleaseWithoutAPressDoesNothing)
     ScopedVirtualTime time;
     PartsButton b;
     const qint64 counter = b.button->operationCount();
-    b.button->mouseUp(up());
+    b.button->mouseUp(buttonUp());
     time.advance(0.5);
     EXPECT_EQ(b.delegate->presses, 0);
     EXPECT_EQ(b.button->operationCount(), counter);
 
     // Nor does a second release after one press.
-    b.button->mouseDown(down());
-    b.button->mouseUp(up());
-    b.button->mouseUp(up());
+    b.button->mouseDown(buttonDown());
+    b.button->mouseUp(buttonUp());
+    b.button->mouseUp(buttonUp());
     time.advance(0.5);
     EXPECT_EQ(b.delegate->presses, 1);
 }
@@ -282,8 +282,8 @@ TEST(ButtonViewPress, APendingReportKeepsTheButtonAliveAndAGoneDelegateIsNotTold
     {
         auto button = ButtonView::create();
         button->setDelegate(delegate);
-        button->mouseDown(down());
-        button->mouseUp(up());
+        button->mouseDown(buttonDown());
+        button->mouseUp(buttonUp());
         weakButton = button;
     }
     EXPECT_FALSE(weakButton.expired()) << "held by its pending report";
@@ -294,8 +294,8 @@ TEST(ButtonViewPress, APendingReportKeepsTheButtonAliveAndAGoneDelegateIsNotTold
     auto button = ButtonView::create();
     auto gone = std::make_shared<RecordingButtonDelegate>();
     button->setDelegate(gone);
-    button->mouseDown(down());
-    button->mouseUp(up());
+    button->mouseDown(buttonDown());
+    button->mouseUp(buttonUp());
     gone.reset();
     time.advance(0.1); // nothing to tell, and no crash
     EXPECT_TRUE(button->lastEvent().has_value()) << "the event is still kept";
@@ -308,7 +308,7 @@ TEST(ButtonViewToggle, AToggleButtonReportsOnPressWithTheMouseDownEvent)
     ScopedVirtualTime time;
     PartsButton b;
     b.button->setIsToggleButton(true);
-    const Event press = down();
+    const Event press = buttonDown();
     b.button->mouseDown(press);
     EXPECT_EQ(b.delegate->presses, 1) << "at once";
     ASSERT_TRUE(b.button->lastEvent().has_value());
@@ -318,7 +318,7 @@ TEST(ButtonViewToggle, AToggleButtonReportsOnPressWithTheMouseDownEvent)
     EXPECT_FALSE(b.button->toggled()) << "the delegate decides the state";
 
     // The delegate did not toggle: 100 ms after release the look is the unchanged state.
-    b.button->mouseUp(up());
+    b.button->mouseUp(buttonUp());
     time.advance(0.099);
     EXPECT_TRUE(b.showsActive());
     time.advance(0.001);
@@ -335,18 +335,18 @@ TEST(ButtonViewToggle, ADelegateThatTogglesKeepsTheNewLookAfterRelease)
     b.button->setIsToggleButton(true);
     b.delegate->reaction = [](ButtonView& button) { button.setToggled(!button.toggled()); };
 
-    b.button->mouseDown(down());
+    b.button->mouseDown(buttonDown());
     EXPECT_TRUE(b.button->toggled());
     EXPECT_TRUE(b.showsActive());
-    b.button->mouseUp(up());
+    b.button->mouseUp(buttonUp());
     time.advance(0.1);
     EXPECT_TRUE(b.showsActive()) << "the toggled state after release";
 
     // Pressing a toggled button previews the normal state.
     b.delegate->reaction = nullptr;
-    b.button->mouseDown(down());
+    b.button->mouseDown(buttonDown());
     EXPECT_FALSE(b.showsActive());
-    b.button->mouseUp(up());
+    b.button->mouseUp(buttonUp());
     time.advance(0.1);
     EXPECT_TRUE(b.showsActive()) << "not toggled back by the delegate";
 }
@@ -358,13 +358,13 @@ TEST(ButtonViewInteraction, ADisabledButtonIgnoresThePressButRemembersIt)
     ScopedVirtualTime time;
     PartsButton b;
     b.button->setUserInteractionEnabled(false);
-    b.button->mouseDown(down());
+    b.button->mouseDown(buttonDown());
     EXPECT_TRUE(b.button->mouseDownSeen()) << "the press is remembered";
     EXPECT_FALSE(b.showsActive()) << "but not shown";
 
     // Enabling before the release lets the release report.
     b.button->setUserInteractionEnabled(true);
-    b.button->mouseUp(up());
+    b.button->mouseUp(buttonUp());
     time.advance(0.1);
     EXPECT_EQ(b.delegate->presses, 1);
     EXPECT_FALSE(b.button->mouseDownSeen());
@@ -376,9 +376,9 @@ TEST(ButtonViewInteraction, ADisabledButtonNeitherShowsNorReportsAnything)
     PartsButton b;
     b.button->setIsToggleButton(true);
     b.button->setUserInteractionEnabled(false);
-    b.button->mouseDown(down());
+    b.button->mouseDown(buttonDown());
     EXPECT_EQ(b.delegate->presses, 0) << "a disabled toggle button does not report its press";
-    b.button->mouseUp(up());
+    b.button->mouseUp(buttonUp());
     time.advance(0.5);
     EXPECT_EQ(b.delegate->presses, 0);
     EXPECT_FALSE(b.button->lastEvent().has_value());
@@ -428,7 +428,7 @@ TEST(ButtonViewRendering, NormalAndActiveLooksMatchTheirReferences)
         background->addSubview(button);
         button->setFrame(Rect(4, 4, 60, 30));
         if (active)
-            button->mouseDown(down());
+            button->mouseDown(buttonDown());
         const QString name =
             active ? QStringLiteral("button_view_active") : QStringLiteral("button_view_normal");
         const QImage shown = window->renderToImage(2);

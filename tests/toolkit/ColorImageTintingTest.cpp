@@ -26,11 +26,6 @@ QImage pixels(int w, int h, Pixel p)
     return image;
 }
 
-const QImage& only(const PlatformImage& image)
-{
-    return image.representations().front();
-}
-
 ColorPtr orange(double alpha = 1.0)
 {
     return Color::withRGB(QStringLiteral("Orange"), RGBA{200, 100, 50, alpha});
@@ -62,7 +57,7 @@ TEST(ColorImageTinting, AHalfTransparentPixelOfTheColourComesOutAtHalfItsBytes)
     ASSERT_FALSE(tinted.isNull());
     for (int y = 0; y < 2; ++y) {
         for (int x = 0; x < 3; ++x)
-            EXPECT_EQ(imagePixel(only(tinted), x, y), kHalfOrange) << x << "," << y;
+            EXPECT_EQ(imagePixel(onlyRepresentation(tinted), x, y), kHalfOrange) << x << "," << y;
     }
 }
 
@@ -74,7 +69,7 @@ TEST(ColorImageTinting, AnOpaqueImageTakesTheColourEverywhereAndTransparencyStay
     setPixel(source, 3, 3, Pixel{10, 20, 30, 64});
     // The colour's own alpha is not used.
     const PlatformImage tinted = ColorImageTinting::transformImage(PlatformImage(source), orange(0.25));
-    const QImage& out = only(tinted);
+    const QImage& out = onlyRepresentation(tinted);
     EXPECT_EQ(imagePixel(out, 0, 0), (Pixel{200, 100, 50, 255})) << "the former colour is discarded";
     EXPECT_EQ(imagePixel(out, 1, 1), (Pixel{200, 100, 50, 255}));
     EXPECT_EQ(imagePixel(out, 2, 2), kClear) << "a transparent pixel stays transparent";
@@ -85,7 +80,8 @@ TEST(ColorImageTinting, AnOpaqueImageTakesTheColourEverywhereAndTransparencyStay
     QImage ramp(256, 1, QImage::Format_RGBA8888_Premultiplied);
     for (int a = 0; a < 256; ++a)
         setPixel(ramp, a, 0, Pixel{0, 0, 0, a});
-    const QImage rampOut = only(ColorImageTinting::transformImage(PlatformImage(ramp), orange()));
+    const QImage rampOut =
+        onlyRepresentation(ColorImageTinting::transformImage(PlatformImage(ramp), orange()));
     for (int a = 0; a < 256; ++a) {
         const float f = float(a / 255.0);
         ASSERT_EQ(imagePixel(rampOut, a, 0),
@@ -98,7 +94,7 @@ TEST(ColorImageTinting, ANullColourGivesTheShapeInTransparentBlack)
 {
     const PlatformImage tinted =
         ColorImageTinting::transformImage(PlatformImage(pixels(2, 2, kRed)), nullptr);
-    EXPECT_EQ(imagePixel(only(tinted), 0, 0), (Pixel{0, 0, 0, 255}));
+    EXPECT_EQ(imagePixel(onlyRepresentation(tinted), 0, 0), (Pixel{0, 0, 0, 255}));
 }
 
 TEST(ColorImageTinting, KeepsThePointSizeAndThePixelsOfTheRepresentationUsed)
@@ -108,10 +104,10 @@ TEST(ColorImageTinting, KeepsThePointSizeAndThePixelsOfTheRepresentationUsed)
     const PlatformImage tinted = ColorImageTinting::transformImage(image, orange());
     EXPECT_EQ(tinted.size(), Size(4, 3));
     ASSERT_EQ(tinted.representations().size(), 1u);
-    EXPECT_EQ(only(tinted).size(), QSize(8, 6));
-    EXPECT_EQ(only(tinted).format(), QImage::Format_RGBA8888_Premultiplied);
-    EXPECT_EQ(only(tinted).bytesPerLine(), 4 * 8) << "rows of exactly 4 x width bytes";
-    EXPECT_EQ(imagePixel(only(image), 0, 0), kBlue) << "the source is left alone";
+    EXPECT_EQ(onlyRepresentation(tinted).size(), QSize(8, 6));
+    EXPECT_EQ(onlyRepresentation(tinted).format(), QImage::Format_RGBA8888_Premultiplied);
+    EXPECT_EQ(onlyRepresentation(tinted).bytesPerLine(), 4 * 8) << "rows of exactly 4 x width bytes";
+    EXPECT_EQ(imagePixel(onlyRepresentation(image), 0, 0), kBlue) << "the source is left alone";
 
     EXPECT_TRUE(ColorImageTinting::transformImage(PlatformImage(), orange()).isNull());
     EXPECT_TRUE(ColorImageTinting::transformImageWithRealTransform(PlatformImage(), orange()).isNull());
@@ -142,14 +138,15 @@ TEST(ColorImageTinting, RecolouringFollowsThePixelRuleRelativeToTheCentrePixel)
     for (int y = 0; y < 5; ++y) {
         for (int x = 0; x < 5; ++x) {
             const Pixel in = imagePixel(source, x, y);
-            EXPECT_EQ(imagePixel(only(out), x, y), expectedRecoloured(in, reference, target->hsva()))
+            EXPECT_EQ(imagePixel(onlyRepresentation(out), x, y),
+                      expectedRecoloured(in, reference, target->hsva()))
                 << x << "," << y;
         }
     }
-    EXPECT_EQ(imagePixel(only(out), 4, 4), kClear) << "a transparent pixel stays (0, 0, 0, 0)";
+    EXPECT_EQ(imagePixel(onlyRepresentation(out), 4, 4), kClear) << "a transparent pixel stays (0, 0, 0, 0)";
     // The grey pixel: value 1, its saturation (0) kept, so white.
-    EXPECT_EQ(imagePixel(only(out), 4, 0), kWhite);
-    EXPECT_EQ(imagePixel(only(out), 0, 4).a, 128) << "the pixel keeps its alpha";
+    EXPECT_EQ(imagePixel(onlyRepresentation(out), 4, 0), kWhite);
+    EXPECT_EQ(imagePixel(onlyRepresentation(out), 0, 4).a, 128) << "the pixel keeps its alpha";
 }
 
 TEST(ColorImageTinting, ATransparentCentreGivesTheAllZeroReference)
@@ -163,14 +160,14 @@ TEST(ColorImageTinting, ATransparentCentreGivesTheAllZeroReference)
     ASSERT_FALSE(out.isNull());
     for (int y = 0; y < 4; ++y) {
         for (int x = 0; x < 4; ++x)
-            EXPECT_EQ(imagePixel(only(out), x, y),
+            EXPECT_EQ(imagePixel(onlyRepresentation(out), x, y),
                       expectedRecoloured(imagePixel(source, x, y), HSVA{}, target->hsva()))
                 << x << "," << y;
     }
     // Twice the same answer: nothing uninitialised is read.
     const PlatformImage again =
         ColorImageTinting::transformImageWithRealTransform(PlatformImage(source), target);
-    EXPECT_EQ(only(again), only(out));
+    EXPECT_EQ(onlyRepresentation(again), onlyRepresentation(out));
 }
 
 TEST(ColorImageTinting, ANullTargetRecoloursTowardsTheAllZeroColour)
@@ -180,5 +177,6 @@ TEST(ColorImageTinting, ANullTargetRecoloursTowardsTheAllZeroColour)
         ColorImageTinting::transformImageWithRealTransform(PlatformImage(source), nullptr);
     HSVA reference;
     ColorSpaceConverter::RGBToHSV(straight(Pixel{200, 40, 40, 255}), reference);
-    EXPECT_EQ(imagePixel(only(out), 0, 0), expectedRecoloured(Pixel{200, 40, 40, 255}, reference, HSVA{}));
+    EXPECT_EQ(imagePixel(onlyRepresentation(out), 0, 0),
+              expectedRecoloured(Pixel{200, 40, 40, 255}, reference, HSVA{}));
 }

@@ -19,6 +19,9 @@
 
 namespace corvex::test {
 
+// Where the virtual clock of a gesture test starts.
+inline constexpr double kGestureStart = 1000.0;
+
 inline std::string pointText(Point p)
 {
     return "(" + QString::number(p.x).toStdString() + ", " + QString::number(p.y).toStdString() + ")";

@@ -69,7 +69,7 @@ std::vector<bool> toggles(const HorizontalSelector& s)
     return result;
 }
 
-Event down()
+Event selectorDown()
 {
     return Event::mouseDown(Point(1, 1));
 }
@@ -112,18 +112,18 @@ TEST(HorizontalSelectorButton, APressFlipsTheStateAndTellsTheDelegateAtOnce)
     ScopedVirtualTime time;
     auto delegate = std::make_shared<RecordingButtonPresses>();
     auto b = HorizontalSelectorButton::createWithDelegate(delegate);
-    b->mouseDown(down());
+    b->mouseDown(selectorDown());
     EXPECT_EQ(delegate->presses, 1);
     EXPECT_TRUE(delegate->toggledWhenTold) << "flipped before the delegate hears of it";
     b->mouseUp(Event::mouseUp(Point(1, 1)));
     time.advance(1.0);
     EXPECT_EQ(delegate->presses, 1) << "the release does nothing";
     EXPECT_TRUE(b->toggled());
-    b->mouseDown(down());
+    b->mouseDown(selectorDown());
     EXPECT_FALSE(b->toggled());
 
     b->setUserInteractionEnabled(false);
-    b->mouseDown(down());
+    b->mouseDown(selectorDown());
     EXPECT_EQ(delegate->presses, 2);
     EXPECT_FALSE(b->toggled());
 }
@@ -167,15 +167,15 @@ TEST(HorizontalSelector, PressingTheSelectedElementKeepsItSelectedAndStillReport
     auto s = selector(3);
     auto delegate = std::make_shared<RecordingSelectorDelegate>();
     s->setDelegate(delegate);
-    s->elements()[0]->mouseDown(down());
+    s->elements()[0]->mouseDown(selectorDown());
     EXPECT_EQ(toggles(*s), (std::vector<bool>{true, false, false})) << "still selected";
     EXPECT_EQ(delegate->indexes, (std::vector<qint64>{0}));
     EXPECT_EQ(delegate->lastSelector, s.get());
 
-    s->elements()[2]->mouseDown(down());
+    s->elements()[2]->mouseDown(selectorDown());
     EXPECT_EQ(toggles(*s), (std::vector<bool>{false, false, true}));
     EXPECT_EQ(stacking(*s).back(), 2);
-    s->elements()[2]->mouseDown(down());
+    s->elements()[2]->mouseDown(selectorDown());
     EXPECT_EQ(toggles(*s), (std::vector<bool>{false, false, true}));
     EXPECT_EQ(delegate->indexes, (std::vector<qint64>{0, 2, 2}));
 }
@@ -186,7 +186,7 @@ TEST(HorizontalSelector, AOneElementSelectorActsAsAPushButton)
     auto delegate = std::make_shared<RecordingSelectorDelegate>();
     s->setDelegate(delegate);
     for (int i = 0; i < 3; ++i) {
-        s->elements()[0]->mouseDown(down());
+        s->elements()[0]->mouseDown(selectorDown());
         EXPECT_FALSE(s->elements()[0]->toggled()) << "never shows a selection";
     }
     EXPECT_EQ(delegate->indexes, (std::vector<qint64>{0, 0, 0}));
@@ -357,7 +357,7 @@ QImage renderSelector(int count, double width, int selected, std::vector<QRect>*
     return shown;
 }
 
-constexpr int kTolerance = 40;
+constexpr int kSelectorTolerance = 40;
 
 } // namespace
 
@@ -382,7 +382,7 @@ TEST(HorizontalSelectorRendering, SelectorsMatchTheirReferences)
         const QImage reference = widgetReference(c.name);
         ASSERT_FALSE(reference.isNull()) << c.name.toStdString();
         ASSERT_EQ(shown.size(), reference.size()) << c.name.toStdString();
-        const ImageDifference d = compareImages(shown, reference, kTolerance, labels);
+        const ImageDifference d = compareImages(shown, reference, kSelectorTolerance, labels);
         EXPECT_EQ(d.beyondTolerance, 0) << c.name.toStdString() << ": " << d;
         EXPECT_GT(d.compared, shown.width() * shown.height() / 2);
         // Each element's own colour 4 points below its top, at its centre (above the label):

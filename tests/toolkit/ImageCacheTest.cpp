@@ -25,11 +25,6 @@ ColorPtr colour(const QString& name, double r, double g, double b)
     return Color::withRGB(name, RGBA{r, g, b, 1});
 }
 
-const QImage& only(const PlatformImage& image)
-{
-    return image.representations().front();
-}
-
 } // namespace
 
 TEST(ImageCache, TheKeyIsTheImageNameTwoUnderscoresAndTheColourName)
@@ -50,22 +45,23 @@ TEST(ImageCache, TwoRequestsForTheSameNamesAnswerTheSameImage)
 
     // Another colour object of the same name finds the cached image: colours are keyed by name.
     const PlatformImage second = cache.imageWithName(kPattern, colour(QStringLiteral("Orange"), 0, 0, 0));
-    EXPECT_EQ(only(second).cacheKey(), only(first).cacheKey()) << "the same image, not a second tinting";
+    EXPECT_EQ(onlyRepresentation(second).cacheKey(), onlyRepresentation(first).cacheKey())
+        << "the same image, not a second tinting";
     EXPECT_EQ(cache.count(), 1);
     const PlatformImage device = cache.deviceImageWithName(kPattern, orange);
-    EXPECT_EQ(only(device).cacheKey(), only(first).cacheKey());
+    EXPECT_EQ(onlyRepresentation(device).cacheKey(), onlyRepresentation(first).cacheKey());
 
     // The image is the named one's flat tint.
     const PlatformImage expected =
         ColorImageTinting::transformImage(PlatformImage::imageNamed(kPattern), orange);
-    EXPECT_EQ(only(first), only(expected));
+    EXPECT_EQ(onlyRepresentation(first), onlyRepresentation(expected));
     EXPECT_EQ(first.size(), PlatformImage::imageNamed(kPattern).size());
-    EXPECT_EQ(imagePixel(only(first), 0, 0), (Pixel{200, 100, 50, 255}));
+    EXPECT_EQ(imagePixel(onlyRepresentation(first), 0, 0), (Pixel{200, 100, 50, 255}));
 
     // Another colour name is another image.
     const PlatformImage green = cache.imageWithName(kPattern, colour(QStringLiteral("Green"), 0, 200, 0));
     EXPECT_EQ(cache.count(), 2);
-    EXPECT_EQ(imagePixel(only(green), 0, 0), (Pixel{0, 200, 0, 255}));
+    EXPECT_EQ(imagePixel(onlyRepresentation(green), 0, 0), (Pixel{0, 200, 0, 255}));
 }
 
 TEST(ImageCache, ANameWithoutAnImageAnswersNullAndLeavesTheCacheUnchanged)
@@ -84,7 +80,7 @@ TEST(ImageCache, TheSharedCacheIsOneInstance)
     const ColorPtr c = colour(QStringLiteral("SharedCacheColour"), 1, 2, 3);
     const PlatformImage a = ImageCache::cache().imageWithName(kPattern, c);
     const PlatformImage b = ImageCache::cache().imageWithName(kPattern, c);
-    EXPECT_EQ(only(a).cacheKey(), only(b).cacheKey());
+    EXPECT_EQ(onlyRepresentation(a).cacheKey(), onlyRepresentation(b).cacheKey());
 }
 
 TEST(ImageCache, ThreadsMayAskAtOnceAndAllGetTheRightPixels)
@@ -105,7 +101,7 @@ TEST(ImageCache, ThreadsMayAskAtOnceAndAllGetTheRightPixels)
             for (int i = 0; i < rounds; ++i) {
                 const ColorPtr& c = colours[std::size_t((t + i) % 4)];
                 const PlatformImage image = cache.imageWithName(kPattern, c);
-                const Pixel p = image.isNull() ? kClear : imagePixel(only(image), 0, 0);
+                const Pixel p = image.isNull() ? kClear : imagePixel(onlyRepresentation(image), 0, 0);
                 if (p != (Pixel{int(c->rgba().red), int(c->rgba().green), int(c->rgba().blue), 255}))
                     ++wrong;
                 if (!cache.imageWithName(QStringLiteral("no_such_image"), c).isNull())

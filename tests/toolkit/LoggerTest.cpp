@@ -19,6 +19,10 @@ struct Plain
     int value = 0;
 };
 
+} // namespace
+
+// Outside the anonymous namespace, like the test classes TEST_F derives from it: g++ warns
+// about a base with internal linkage when this file shares a unity batch.
 struct LoggerFixture : ::testing::Test
 {
     LoggerFixture() { Logger::reset(); }
@@ -27,8 +31,6 @@ struct LoggerFixture : ::testing::Test
 
 using LoggerRegistry = LoggerFixture;
 using LoggerTrace = LoggerFixture;
-
-} // namespace
 
 TEST_F(LoggerRegistry, NothingIsRegisteredByDefault)
 {

@@ -10,11 +10,9 @@ using namespace corvex::test;
 
 namespace {
 
-constexpr double kStart = 1000.0;
-
 struct DragFixture
 {
-    ScopedVirtualTime time{kStart};
+    ScopedVirtualTime time{kGestureStart};
     std::shared_ptr<LongTapAndDragDetector> detector = LongTapAndDragDetector::create();
     std::shared_ptr<RecordingDragDelegate> delegate = std::make_shared<RecordingDragDelegate>();
 
@@ -66,13 +64,13 @@ TEST(LongTapAndDragDetector, AnyMovementBeforeTheLongPressAbandonsThePress)
 TEST(LongTapAndDragDetector, AStillDragEventAfterEighteenHundredthsStartsTheDragAtItsPoint)
 {
     DragFixture f;
-    f.detector->mouseDown(at(down(40, 60), kStart));
+    f.detector->mouseDown(at(down(40, 60), kGestureStart));
     // Virtual time stands still, so the long-press check is still pending: only the events'
     // timestamps move.
-    f.detector->mouseDragged(at(drag(40, 60), kStart + 0.1));
+    f.detector->mouseDragged(at(drag(40, 60), kGestureStart + 0.1));
     EXPECT_TRUE(f.lines().empty()) << "too early";
     EXPECT_EQ(f.detector->detectorStatus(), LongTapAndDragDetector::Pressed);
-    f.detector->mouseDragged(at(drag(40, 60), kStart + 0.19));
+    f.detector->mouseDragged(at(drag(40, 60), kGestureStart + 0.19));
     EXPECT_EQ(f.lines(), (Lines{"startDragGestureIfPossible (40, 60)"}));
     EXPECT_EQ(f.detector->detectorStatus(), LongTapAndDragDetector::Idle);
     f.time.advance(1);
@@ -224,7 +222,7 @@ struct Script
 
 void play(const std::vector<Step>& steps, const std::function<void(const Event&)>& send)
 {
-    ScopedVirtualTime time{kStart};
+    ScopedVirtualTime time{kGestureStart};
     double now = 0;
     for (const Step& step : steps) {
         time.advance(step.at - now);

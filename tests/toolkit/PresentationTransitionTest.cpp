@@ -31,7 +31,7 @@ using namespace corvex::test;
 
 namespace {
 
-constexpr double kFrame = 1.0 / 60;
+constexpr double kTransitionFrame = 1.0 / 60;
 
 // A coloured screen view that notes the mouse events reaching it.
 class ScreenView : public ColoredView
@@ -106,7 +106,7 @@ bool hosts(const BaseView& host, const View* view)
                        [&](const std::shared_ptr<View>& v) { return v.get() == view; });
 }
 
-QColor pixelAt(const QImage& image, int x, int y)
+QColor colorAt(const QImage& image, int x, int y)
 {
     return image.pixelColor(x, y);
 }
@@ -135,8 +135,8 @@ TEST(SlideUpViewTransitionAnimation, StartsBelowThePresentingViewAndEndsExactlyO
     EXPECT_NEAR(presentedY(*stage.presentedView), 300, 0.5);
     const QImage middle = stage.window->renderToImage(1);
     saveOutput(middle, QStringLiteral("slide_up_middle"));
-    EXPECT_EQ(pixelAt(middle, 200, 100), QColor(255, 0, 0)) << "the presenting screen above";
-    EXPECT_EQ(pixelAt(middle, 200, 500), QColor(0, 0, 255)) << "the presented one coming up below";
+    EXPECT_EQ(colorAt(middle, 200, 100), QColor(255, 0, 0)) << "the presenting screen above";
+    EXPECT_EQ(colorAt(middle, 200, 500), QColor(0, 0, 255)) << "the presented one coming up below";
 
     time.advance(0.14);
     EXPECT_FALSE(stage.presentingView->isHidden()) << "hidden only at the end";
@@ -146,7 +146,7 @@ TEST(SlideUpViewTransitionAnimation, StartsBelowThePresentingViewAndEndsExactlyO
     EXPECT_DOUBLE_EQ(presentedY(*stage.presentedView), 0);
     const QImage end = stage.window->renderToImage(1);
     saveOutput(end, QStringLiteral("slide_up_end"));
-    EXPECT_EQ(pixelAt(end, 200, 10), QColor(0, 0, 255));
+    EXPECT_EQ(colorAt(end, 200, 10), QColor(0, 0, 255));
 }
 
 TEST(SlideUpViewTransitionAnimation, DismissalShowsThePresentingViewAndTakesThePresentedOneAway)
@@ -255,7 +255,7 @@ TEST(PartialViewTransitionAnimation, LowersThePanelFromAboveTheTopEdgeWhileTheBa
     double lastY = -370;
     int frames = 0;
     while (protector->layer()->opacity() < 1.0f && frames < 100) {
-        time.advance(kFrame);
+        time.advance(kTransitionFrame);
         ++frames;
         const double y = stage.presentedView->frame().origin.y;
         const float opacity = protector->layer()->opacity();
@@ -273,8 +273,8 @@ TEST(PartialViewTransitionAnimation, LowersThePanelFromAboveTheTopEdgeWhileTheBa
     time.advance(1);
     const QImage shown = stage.window->renderToImage(1);
     saveOutput(shown, QStringLiteral("partial_presented"));
-    EXPECT_EQ(pixelAt(shown, 200, 100), QColor(0, 0, 255)) << "the panel at the top";
-    const QColor backdrop = pixelAt(shown, 200, 480);
+    EXPECT_EQ(colorAt(shown, 200, 100), QColor(0, 0, 255)) << "the panel at the top";
+    const QColor backdrop = colorAt(shown, 200, 480);
     EXPECT_NEAR(backdrop.red(), 230, 4) << "the red screen, blurred and darkened by a tenth";
     EXPECT_LE(backdrop.green(), 6);
     EXPECT_LE(backdrop.blue(), 6);
@@ -313,7 +313,7 @@ TEST(PartialViewTransitionAnimation, DismissalLiftsThePanelAndBothLeaveTheHostAt
         EXPECT_LE(y, lastY);
         EXPECT_NEAR(protector->layer()->opacity(), 1.0 + y / 370.0, 1e-3) << "frame " << frames;
         lastY = y;
-        time.advance(kFrame);
+        time.advance(kTransitionFrame);
         ++frames;
     }
     EXPECT_GE(frames, 23);
@@ -329,8 +329,8 @@ TEST(PartialViewTransitionAnimation, DismissalLiftsThePanelAndBothLeaveTheHostAt
     time.advance(1);
     const QImage after = stage.window->renderToImage(1);
     saveOutput(after, QStringLiteral("partial_dismissed"));
-    EXPECT_EQ(pixelAt(after, 200, 100), QColor(255, 0, 0));
-    EXPECT_EQ(pixelAt(after, 200, 480), QColor(255, 0, 0));
+    EXPECT_EQ(colorAt(after, 200, 100), QColor(255, 0, 0));
+    EXPECT_EQ(colorAt(after, 200, 480), QColor(255, 0, 0));
 }
 
 TEST(PartialViewTransitionAnimation, ADismissalDuringThePresentationTakesOver)
@@ -347,14 +347,14 @@ TEST(PartialViewTransitionAnimation, ADismissalDuringThePresentationTakesOver)
     // presentation no longer pulls it down or fades the backdrop in.
     int frames = 0;
     while (stage.presentedView->frame().origin.y < -100 && frames < 5) {
-        time.advance(kFrame);
+        time.advance(kTransitionFrame);
         ++frames;
     }
     double lastY = stage.presentedView->frame().origin.y;
     float lastOpacity = protector->layer()->opacity();
     EXPECT_GT(lastY, -10) << "the dismissal starts at the top edge";
     while (stage.presentedView->superview() && frames < 100) {
-        time.advance(kFrame);
+        time.advance(kTransitionFrame);
         ++frames;
         EXPECT_LE(stage.presentedView->frame().origin.y, lastY) << "only going up, frame " << frames;
         EXPECT_LE(protector->layer()->opacity(), lastOpacity) << "only fading out, frame " << frames;

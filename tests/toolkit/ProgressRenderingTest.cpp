@@ -38,11 +38,6 @@ const PlatformColor kDarkBox = PlatformColor::deviceRGB(0.2, 0.25, 0.3, 1.0);
 constexpr double kLabelHeight = 19.203125;
 constexpr double kDetailsHeight = 17;
 
-QImage premultiplied(const QImage& image)
-{
-    return image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
-}
-
 void save(const QImage& image, const QString& name)
 {
     const QString dir = testOutputDir() + QStringLiteral("/toolkit/progress");

@@ -7,6 +7,8 @@
 #include "platform/ui/Window.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/toolkit/BaseViewTestSupport.h"
+#include "tests/toolkit/graphics/ImageTestSupport.h"
 #include "toolkit/BaseView.h"
 
 #include <QDir>
@@ -15,40 +17,15 @@
 #include <ostream>
 
 using namespace corvex;
+using corvex::test::imagePixel;
+using corvex::test::kBlue;
+using corvex::test::kClear;
+using corvex::test::kGreen;
+using corvex::test::kRed;
 using corvex::test::LogCapture;
+using corvex::test::saveEnlargedOutput;
 
 namespace {
-
-struct Rgba
-{
-    int r = 0, g = 0, b = 0, a = 0;
-    friend bool operator==(const Rgba&, const Rgba&) = default;
-    friend std::ostream& operator<<(std::ostream& os, const Rgba& p)
-    {
-        return os << '(' << p.r << ", " << p.g << ", " << p.b << ", " << p.a << ')';
-    }
-};
-
-constexpr Rgba kRed{255, 0, 0, 255};
-constexpr Rgba kGreen{0, 255, 0, 255};
-constexpr Rgba kBlue{0, 0, 255, 255};
-constexpr Rgba kClear{0, 0, 0, 0};
-
-// Row 0 is the top of the image.
-Rgba pixel(const QImage& image, int x, int y)
-{
-    const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
-    const uchar* p = rgba.constScanLine(y) + 4 * x;
-    return {p[0], p[1], p[2], p[3]};
-}
-
-void saveForReview(const QImage& image, const QString& name)
-{
-    const QString dir = test::testOutputDir() + QStringLiteral("/toolkit");
-    QDir().mkpath(dir);
-    image.scaled(image.size() * 4, Qt::IgnoreAspectRatio, Qt::FastTransformation)
-        .save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
-}
 
 // Draws a red band along its top edge (10 points) over blue, whichever way its y axis runs,
 // and says which way that was.
@@ -88,12 +65,12 @@ std::shared_ptr<BandedView> makeBanded(bool flipped, const Rect& frame = Rect(0,
 void expectUpright(const QImage& image, const std::string& context)
 {
     ASSERT_EQ(image.size(), QSize(40, 30)) << context;
-    EXPECT_EQ(pixel(image, 2, 2), kGreen) << context << ": the subview sits in the top-left corner";
-    EXPECT_EQ(pixel(image, 20, 0), kRed) << context << ": the top row is the top of the view";
-    EXPECT_EQ(pixel(image, 39, 9), kRed) << context;
-    EXPECT_EQ(pixel(image, 20, 10), kBlue) << context;
-    EXPECT_EQ(pixel(image, 20, 29), kBlue) << context << ": the bottom row is the bottom of the view";
-    EXPECT_EQ(pixel(image, 2, 27), kBlue) << context;
+    EXPECT_EQ(imagePixel(image, 2, 2), kGreen) << context << ": the subview sits in the top-left corner";
+    EXPECT_EQ(imagePixel(image, 20, 0), kRed) << context << ": the top row is the top of the view";
+    EXPECT_EQ(imagePixel(image, 39, 9), kRed) << context;
+    EXPECT_EQ(imagePixel(image, 20, 10), kBlue) << context;
+    EXPECT_EQ(imagePixel(image, 20, 29), kBlue) << context << ": the bottom row is the bottom of the view";
+    EXPECT_EQ(imagePixel(image, 2, 27), kBlue) << context;
 }
 
 } // namespace
@@ -107,8 +84,8 @@ TEST(QVImageScreenshot, AFlippedAndAnUnflippedViewComeOutUprightWhereverTheyAre)
         const QVImage standalone = QVImageScreenshot::initByCapturingScreenshot(alone.get());
         EXPECT_EQ(alone->drewFlipped, flipped) << kind << ": drawn in its own coordinates";
         expectUpright(standalone.cgImage(), kind + " without a superview");
-        saveForReview(standalone.cgImage(),
-                      QString::fromStdString("screenshot_" + kind.substr(0, kind.find(' '))));
+        saveEnlargedOutput(standalone.cgImage(),
+                           QString::fromStdString("screenshot_" + kind.substr(0, kind.find(' '))));
 
         auto window = Window::create(Size(40, 30));
         auto content = makeBanded(flipped);
@@ -139,11 +116,11 @@ TEST(QVImageScreenshot, ABaseViewHostingAViewComesOutUpright)
     ASSERT_EQ(band->frame(), Rect(0, 0, 40, 10));
     const QImage image = QVImageScreenshot::initByCapturingScreenshot(host.get()).cgImage();
     ASSERT_EQ(image.size(), QSize(40, 30));
-    EXPECT_EQ(pixel(image, 20, 0), kRed);
-    EXPECT_EQ(pixel(image, 20, 9), kRed);
-    EXPECT_EQ(pixel(image, 20, 10), kBlue);
-    EXPECT_EQ(pixel(image, 20, 29), kBlue);
-    saveForReview(image, QStringLiteral("screenshot_base_view"));
+    EXPECT_EQ(imagePixel(image, 20, 0), kRed);
+    EXPECT_EQ(imagePixel(image, 20, 9), kRed);
+    EXPECT_EQ(imagePixel(image, 20, 10), kBlue);
+    EXPECT_EQ(imagePixel(image, 20, 29), kBlue);
+    saveEnlargedOutput(image, QStringLiteral("screenshot_base_view"));
 }
 
 TEST(QVImageScreenshot, TheCaptureHasTheBoundsSizeAndShowsCurrentContents)
@@ -167,8 +144,8 @@ TEST(QVImageScreenshot, AHiddenViewGivesAClearImageOfItsSize)
     view->setHidden(true);
     const QImage image = QVImageScreenshot::initByCapturingScreenshot(view.get()).cgImage();
     ASSERT_EQ(image.size(), QSize(40, 30));
-    EXPECT_EQ(pixel(image, 20, 0), kClear);
-    EXPECT_EQ(pixel(image, 2, 2), kClear);
+    EXPECT_EQ(imagePixel(image, 20, 0), kClear);
+    EXPECT_EQ(imagePixel(image, 2, 2), kClear);
 }
 
 TEST(QVImageScreenshot, NoViewOrAnEmptyViewGivesAnImageOfZeroSizeAfterTheBitmapsAssertion)

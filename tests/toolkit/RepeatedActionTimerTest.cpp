@@ -11,7 +11,7 @@ using corvex::test::ScopedVirtualTime;
 
 namespace {
 
-constexpr float kFrame = 1.0f / 60.0f;
+constexpr float kTimerFrame = 1.0f / 60.0f;
 
 } // namespace
 
@@ -19,13 +19,13 @@ TEST(RepeatedActionTimer, FrameRateCutsTheRunToWholeFramesInSinglePrecision)
 {
     const RepeatedActionTimer fortyHundredths = RepeatedActionTimer::withFrameRate(60, 0.4f);
     EXPECT_EQ(fortyHundredths.repetitions(), 24);
-    EXPECT_EQ(fortyHundredths.delta(), kFrame);
-    EXPECT_EQ(fortyHundredths.totalDuration(), 24.0f * kFrame);
+    EXPECT_EQ(fortyHundredths.delta(), kTimerFrame);
+    EXPECT_EQ(fortyHundredths.totalDuration(), 24.0f * kTimerFrame);
 
     // 0.35f x 60 is 20.99999964 in double but rounds to 21 in single precision.
     EXPECT_EQ(RepeatedActionTimer::withFrameRate(60, 0.35f).repetitions(), 21);
     // Truncated toward zero: a part frame is no frame.
-    EXPECT_EQ(RepeatedActionTimer::withFrameRate(60, 0.1f + 0.5f * kFrame).repetitions(), 6);
+    EXPECT_EQ(RepeatedActionTimer::withFrameRate(60, 0.1f + 0.5f * kTimerFrame).repetitions(), 6);
     EXPECT_EQ(RepeatedActionTimer::withFrameRate(60, 0.01f).repetitions(), 0);
     EXPECT_EQ(RepeatedActionTimer::withFrameRate(60, -0.1f).repetitions(), -6);
 
@@ -91,10 +91,10 @@ TEST(RepeatedActionTimer, ZeroOrNegativeDurationIsCompleteOnceStartedAndNeverNaN
 {
     ScopedVirtualTime time;
     const RepeatedActionTimer timers[] = {
-        RepeatedActionTimer(0, kFrame),
-        RepeatedActionTimer(-3, kFrame),
+        RepeatedActionTimer(0, kTimerFrame),
+        RepeatedActionTimer(-3, kTimerFrame),
         RepeatedActionTimer(5, 0.0f),
-        RepeatedActionTimer(5, -kFrame),
+        RepeatedActionTimer(5, -kTimerFrame),
         RepeatedActionTimer(5, std::numeric_limits<float>::quiet_NaN()),
         RepeatedActionTimer::withFrameRate(60, 0.0f),
         RepeatedActionTimer::withFrameRate(0, 0.4f),
@@ -144,11 +144,11 @@ TEST(RepeatedActionTimer, AClockAHairBeforeABoundaryCountsAsOnIt)
     ScopedVirtualTime time;
     RepeatedActionTimer timer = RepeatedActionTimer::withFrameRate(60, 0.4f);
     timer.start();
-    time.advance(3 * double(kFrame) - 2e-9);
-    EXPECT_NEAR(timer.timeToNextAction(), kFrame, 1e-8);
+    time.advance(3 * double(kTimerFrame) - 2e-9);
+    EXPECT_NEAR(timer.timeToNextAction(), kTimerFrame, 1e-8);
     EXPECT_NEAR(timer.progress(), 3.0 / 24.0, 1e-6);
 
-    time.advance(21 * double(kFrame)); // a hair before the end
+    time.advance(21 * double(kTimerFrame)); // a hair before the end
     EXPECT_EQ(timer.progress(), 1.0f);
     EXPECT_EQ(timer.timeToNextAction(), 0.0f);
 }

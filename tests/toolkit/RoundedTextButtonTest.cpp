@@ -42,11 +42,11 @@ PlatformColor releasedLabelColour(quint64 style)
     }
 }
 
-Event down()
+Event roundedDown()
 {
     return Event::mouseDown(Point(5, 5));
 }
-Event up()
+Event roundedUp()
 {
     return Event::mouseUp(Point(5, 5));
 }
@@ -122,11 +122,11 @@ TEST(RoundedTextButtonPress, ThePressedLookLastsUntilTheReport100MillisecondsAft
     bool toggledWhenTold = false;
     delegate->reaction = [&](RoundedTextButton& pressed) { toggledWhenTold = pressed.toggled(); };
 
-    b->mouseDown(down());
+    b->mouseDown(roundedDown());
     EXPECT_TRUE(b->toggled()) << "pressed look";
     EXPECT_EQ(b->label()->textColor(), Globals::colorWhite());
     time.advance(2.0);
-    b->mouseUp(up());
+    b->mouseUp(roundedUp());
     time.advance(0.099);
     EXPECT_EQ(delegate->presses, 0);
     EXPECT_TRUE(b->toggled());
@@ -143,8 +143,8 @@ TEST(RoundedTextButtonPress, SetToggledWithinTheDelayDropsTheReport)
     ScopedVirtualTime time;
     auto delegate = std::make_shared<RecordingRoundedDelegate>();
     auto b = button(1, delegate);
-    b->mouseDown(down());
-    b->mouseUp(up());
+    b->mouseDown(roundedDown());
+    b->mouseUp(roundedUp());
     const qint64 counter = b->operationCount();
     time.advance(0.05);
     b->setToggled(true); // no change of state, but the counter moves
@@ -156,11 +156,11 @@ TEST(RoundedTextButtonPress, SetToggledWithinTheDelayDropsTheReport)
     EXPECT_EQ(b->label()->textColor(), Globals::colorGray46());
 
     // A second press overtakes the first release's report.
-    b->mouseDown(down());
-    b->mouseUp(up());
+    b->mouseDown(roundedDown());
+    b->mouseUp(roundedUp());
     time.advance(0.05);
-    b->mouseDown(down());
-    b->mouseUp(up());
+    b->mouseDown(roundedDown());
+    b->mouseUp(roundedUp());
     time.advance(0.07);
     EXPECT_EQ(delegate->presses, 0);
     time.advance(0.031);
@@ -174,9 +174,9 @@ TEST(RoundedTextButtonPress, ADisabledButtonNeitherShowsThePressNorReports)
     auto b = button(3, delegate);
     b->setEnabled(false);
     EXPECT_FALSE(b->userInteractionEnabled()) << "setEnabled is setUserInteractionEnabled";
-    b->mouseDown(down());
+    b->mouseDown(roundedDown());
     EXPECT_FALSE(b->toggled());
-    b->mouseUp(up());
+    b->mouseUp(roundedUp());
     time.advance(0.5);
     EXPECT_EQ(delegate->presses, 0);
     b->setEnabled(true);
@@ -189,9 +189,9 @@ TEST(RoundedTextButtonPress, AStyleAboveThreeShowsOnlyThePressAndLeavesTheLabelC
     auto b = button(7);
     const PlatformColor initial = b->label()->textColor();
     EXPECT_EQ(initial, PlatformColor::black()) << "the label's own colour";
-    b->mouseDown(down());
+    b->mouseDown(roundedDown());
     EXPECT_EQ(b->label()->textColor(), Globals::colorWhite()) << "pressed, every style";
-    b->mouseUp(up());
+    b->mouseUp(roundedUp());
     time.advance(0.1);
     EXPECT_FALSE(b->toggled());
     EXPECT_EQ(b->label()->textColor(), Globals::colorWhite()) << "released: the colour is left as it was";
@@ -240,7 +240,7 @@ QImage renderButton(quint64 style, bool pressed, Rect* labelFrame)
 }
 
 // Rasterisers round coverage a little differently; the shapes and colours must agree.
-constexpr int kTolerance = 40;
+constexpr int kRoundedTolerance = 40;
 
 } // namespace
 
@@ -257,7 +257,8 @@ TEST(RoundedTextButtonRendering, EveryStyleMatchesItsReferenceReleasedAndPressed
             const QImage reference = widgetReference(name);
             ASSERT_FALSE(reference.isNull()) << name.toStdString();
             ASSERT_EQ(shown.size(), reference.size()) << name.toStdString();
-            const ImageDifference d = compareImages(shown, reference, kTolerance, {pixelRect(label, 2, 2)});
+            const ImageDifference d =
+                compareImages(shown, reference, kRoundedTolerance, {pixelRect(label, 2, 2)});
             EXPECT_EQ(d.beyondTolerance, 0) << name.toStdString() << ": " << d;
             EXPECT_GT(d.compared, shown.width() * shown.height() / 2) << "most of the picture is compared";
             // Inside the shape, left of the label: the style's fill exactly (the tolerance

@@ -235,9 +235,9 @@ namespace {
 // Qt's stroker flattens curves into chords, which puts the outer edge of the 2-point white
 // outline up to about a sixth of a point inside the true arc at the corners: up to ~60 levels
 // on the edge pixels against the blue. A wrong colour, width or place differs by far more.
-constexpr int kTolerance = 72;
+constexpr int kSearchFieldTolerance = 72;
 
-void expectMatchesReference(SearchWindow& w, const QString& name)
+void expectSearchFieldMatchesReference(SearchWindow& w, const QString& name)
 {
     const QImage shown = w.window->renderToImage(2);
     saveOutput(shown, name);
@@ -245,7 +245,8 @@ void expectMatchesReference(SearchWindow& w, const QString& name)
     ASSERT_FALSE(reference.isNull()) << name.toStdString();
     ASSERT_EQ(shown.size(), reference.size()) << name.toStdString();
     const Rect textArea = w.field->convertRectToView(w.field->widgetRect(), w.background.get());
-    const ImageDifference d = compareImages(shown, reference, kTolerance, {pixelRect(textArea, 2, 1)});
+    const ImageDifference d =
+        compareImages(shown, reference, kSearchFieldTolerance, {pixelRect(textArea, 2, 1)});
     EXPECT_EQ(d.beyondTolerance, 0) << name.toStdString() << ": " << d;
     EXPECT_GT(d.compared, shown.width() * shown.height() / 3);
 }
@@ -256,7 +257,7 @@ TEST(SearchTextFieldRendering, EmptyAndUnfocusedMatchesTheReference)
 {
     ScopedVirtualTime time;
     SearchWindow w(0);
-    expectMatchesReference(w, QStringLiteral("field_search_style0_empty"));
+    expectSearchFieldMatchesReference(w, QStringLiteral("field_search_style0_empty"));
 }
 
 TEST(SearchTextFieldRendering, WithTextEachStyleMatchesItsReference)
@@ -265,6 +266,6 @@ TEST(SearchTextFieldRendering, WithTextEachStyleMatchesItsReference)
     for (quint64 style : {0u, 1u}) {
         SearchWindow w(style);
         w.field->setText(QStringLiteral("Search"));
-        expectMatchesReference(w, QStringLiteral("field_search_style%1_text").arg(style));
+        expectSearchFieldMatchesReference(w, QStringLiteral("field_search_style%1_text").arg(style));
     }
 }

@@ -22,20 +22,10 @@ using namespace corvex::test;
 
 namespace {
 
-QImage filled(int w, int h, Pixel p)
-{
-    QImage image(w, h, QImage::Format_RGBA8888_Premultiplied);
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x)
-            setPixel(image, x, y, p);
-    }
-    return image;
-}
-
 // A square picture frame: a red border `border` pixels wide around a blue inside.
 QImage framedSquare(int side, int border)
 {
-    QImage image = filled(side, side, kBlue);
+    QImage image = filledImage(side, side, kBlue);
     for (int y = 0; y < side; ++y) {
         for (int x = 0; x < side; ++x) {
             if (x < border || y < border || x >= side - border || y >= side - border)
@@ -56,7 +46,7 @@ Size sizeOf(const PlatformImage& image)
 
 TEST(StretchableImageView, KeepsItsImageAspectRatioAndCapsAndAsksToBeDrawn)
 {
-    const PlatformImage image(filled(200, 100, kBlue));
+    const PlatformImage image(filledImage(200, 100, kBlue));
     auto view = StretchableImageView::create(image, Point(0.1, 0.2), Point(0.3, 0.4));
     EXPECT_DOUBLE_EQ(view->aspectRatio(), 2.0);
     EXPECT_EQ(view->scaleTopLeft(), Point(0.1, 0.2));
@@ -68,7 +58,7 @@ TEST(StretchableImageView, KeepsItsImageAspectRatioAndCapsAndAsksToBeDrawn)
 
 TEST(StretchableImageView, AFortyPointViewBringsTheImageToItsHeightAndCutsEightPointCaps)
 {
-    const PlatformImage image(filled(200, 100, kBlue));
+    const PlatformImage image(filledImage(200, 100, kBlue));
     auto view = StretchableImageView::create(image, Point(0.1, 0.1), Point(0.1, 0.1));
     view->setFrame(Rect(0, 0, 120, 40));
     const StretchableImageView::Geometry g = view->geometryForBounds();
@@ -115,7 +105,7 @@ TEST(StretchableImageView, TilesCutTheMatchingRegionsOfTheImage)
 
 TEST(StretchableImageView, CapsThatDoNotFitAreCutDownAndNoTileHasANegativeSize)
 {
-    const PlatformImage image(filled(80, 40, kBlue));
+    const PlatformImage image(filledImage(80, 40, kBlue));
     // Left and right 48 each on a width of 80; top 48 on a height of 40; negative and NaN caps.
     const auto parts = StretchableImageView::cutNineParts(image, Point(48, 48), Point(48, -5));
     EXPECT_EQ(sizeOf(parts.topLeft), Size(48, 40)) << "the left and top caps first, each at most the image";
@@ -144,7 +134,7 @@ TEST(StretchableImageView, CapsThatDoNotFitAreCutDownAndNoTileHasANegativeSize)
 TEST(StretchableImageView, AnImageWithAZeroSideDrawsNothing)
 {
     // A height of 0 would give an infinite aspect ratio.
-    PlatformImage flat(filled(10, 10, kRed));
+    PlatformImage flat(filledImage(10, 10, kRed));
     flat.setSize(Size(10, 0));
     auto view = StretchableImageView::create(flat, Point(0.1, 0.1), Point(0.1, 0.1));
     EXPECT_EQ(view->aspectRatio(), 0);
@@ -157,7 +147,7 @@ TEST(StretchableImageView, AnImageWithAZeroSideDrawsNothing)
             ASSERT_EQ(bitmapPixel(*context, x, y), kClear) << x << "," << y;
     }
 
-    PlatformImage thin(filled(10, 10, kRed));
+    PlatformImage thin(filledImage(10, 10, kRed));
     thin.setSize(Size(0, 10));
     const auto parts = StretchableImageView::cutNineParts(thin, Point(0, 0), Point(0, 0));
     EXPECT_TRUE(parts.center.isNull());
@@ -166,7 +156,7 @@ TEST(StretchableImageView, AnImageWithAZeroSideDrawsNothing)
     EXPECT_EQ(bitmapPixel(*context, 20, 10), kClear);
 
     // A view without height has no image size to draw.
-    auto empty = StretchableImageView::create(PlatformImage(filled(10, 10, kRed)), Point(), Point());
+    auto empty = StretchableImageView::create(PlatformImage(filledImage(10, 10, kRed)), Point(), Point());
     empty->setFrame(Rect(0, 0, 40, 0));
     EXPECT_EQ(empty->geometryForBounds().imageSize, Size(0, 0));
 }

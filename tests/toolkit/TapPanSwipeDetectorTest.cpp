@@ -10,11 +10,9 @@ using namespace corvex::test;
 
 namespace {
 
-constexpr double kStart = 1000.0;
-
 struct PanFixture
 {
-    ScopedVirtualTime time{kStart};
+    ScopedVirtualTime time{kGestureStart};
     std::shared_ptr<TapPanSwipeDetector> detector = TapPanSwipeDetector::create();
     std::shared_ptr<RecordingPanDelegate> delegate = std::make_shared<RecordingPanDelegate>();
 
@@ -138,21 +136,21 @@ TEST(TapPanSwipeDetector, AReleaseInTheIdleStateOnlyResets)
 TEST(TapPanSwipeDetector, AnyMovementAfterAPressStartsAPanWithAnUpdateInTheSameEvent)
 {
     PanFixture f;
-    f.detector->mouseDown(at(down(10, 10), kStart));
-    f.detector->mouseDragged(at(drag(10, 10), kStart + 0.0625));
+    f.detector->mouseDown(at(down(10, 10), kGestureStart));
+    f.detector->mouseDragged(at(drag(10, 10), kGestureStart + 0.0625));
     EXPECT_TRUE(f.lines().empty()) << "a drag that does not move does nothing";
     EXPECT_EQ(f.detector->detectorStatus(), TapPanSwipeDetector::Pressed);
 
-    f.detector->mouseDragged(at(drag(10.25, 10), kStart + 0.125));
+    f.detector->mouseDragged(at(drag(10.25, 10), kGestureStart + 0.125));
     EXPECT_EQ(f.lines(), (Lines{"panGestureStarted (10.25, 10)", "panGestureUpdate (0.25, 0)"}));
     EXPECT_TRUE(f.detector->panning());
     EXPECT_EQ(f.detector->lastUpdateVelocity(), Point()) << "the first step computes no velocity";
 
-    f.detector->mouseDragged(at(drag(20.25, 5), kStart + 0.1875));
+    f.detector->mouseDragged(at(drag(20.25, 5), kGestureStart + 0.1875));
     EXPECT_EQ(f.lines().back(), "panGestureUpdate (10, -5)");
     EXPECT_EQ(f.detector->lastUpdateVelocity(), Point(160, -80)) << "movement / 0.0625 s";
 
-    f.detector->mouseUp(at(up(22.25, 5), kStart + 0.25));
+    f.detector->mouseUp(at(up(22.25, 5), kGestureStart + 0.25));
     EXPECT_EQ(f.lines().back(), "panGestureDone (2, 0) (160, -80)")
         << "a release within 0.1 s carries the last step's velocity";
     EXPECT_EQ(f.lines().size(), 4u);
@@ -160,27 +158,27 @@ TEST(TapPanSwipeDetector, AnyMovementAfterAPressStartsAPanWithAnUpdateInTheSameE
     EXPECT_EQ(f.detector->lastUpdateVelocity(), Point(160, -80)) << "reset keeps the velocity";
     EXPECT_FALSE(f.detector->lastEvent().has_value());
 
-    f.detector->mouseDown(at(down(0, 0), kStart + 1));
+    f.detector->mouseDown(at(down(0, 0), kGestureStart + 1));
     EXPECT_EQ(f.detector->lastUpdateVelocity(), Point()) << "the next press clears it";
 }
 
 TEST(TapPanSwipeDetector, APanThatRestedBeforeTheReleaseEndsWithoutASwipe)
 {
     PanFixture f;
-    f.detector->mouseDown(at(down(0, 0), kStart));
-    f.detector->mouseDragged(at(drag(4, 0), kStart + 0.0625));
-    f.detector->mouseDragged(at(drag(8, 0), kStart + 0.125));
+    f.detector->mouseDown(at(down(0, 0), kGestureStart));
+    f.detector->mouseDragged(at(drag(4, 0), kGestureStart + 0.0625));
+    f.detector->mouseDragged(at(drag(8, 0), kGestureStart + 0.125));
     ASSERT_EQ(f.detector->lastUpdateVelocity(), Point(64, 0));
-    f.detector->mouseUp(at(up(8, 0), kStart + 0.25)); // 0.125 s after the last step
+    f.detector->mouseUp(at(up(8, 0), kGestureStart + 0.25)); // 0.125 s after the last step
     EXPECT_EQ(f.lines().back(), "panGestureDone (0, 0) (0, 0)");
 }
 
 TEST(TapPanSwipeDetector, APanOfOneStepEndsWithoutASwipe)
 {
     PanFixture f;
-    f.detector->mouseDown(at(down(0, 0), kStart));
-    f.detector->mouseDragged(at(drag(30, 40), kStart + 0.0625));
-    f.detector->mouseUp(at(up(31, 40), kStart + 0.09375));
+    f.detector->mouseDown(at(down(0, 0), kGestureStart));
+    f.detector->mouseDragged(at(drag(30, 40), kGestureStart + 0.0625));
+    f.detector->mouseUp(at(up(31, 40), kGestureStart + 0.09375));
     EXPECT_EQ(f.lines(), (Lines{"panGestureStarted (30, 40)", "panGestureUpdate (30, 40)",
                                 "panGestureDone (1, 0) (0, 0)"}));
 }
@@ -188,14 +186,14 @@ TEST(TapPanSwipeDetector, APanOfOneStepEndsWithoutASwipe)
 TEST(TapPanSwipeDetector, AStepWithTheTimestampOfThePreviousOneZeroesTheVelocity)
 {
     PanFixture f;
-    f.detector->mouseDown(at(down(0, 0), kStart));
-    f.detector->mouseDragged(at(drag(1, 0), kStart + 0.0625));
-    f.detector->mouseDragged(at(drag(5, 0), kStart + 0.125));
+    f.detector->mouseDown(at(down(0, 0), kGestureStart));
+    f.detector->mouseDragged(at(drag(1, 0), kGestureStart + 0.0625));
+    f.detector->mouseDragged(at(drag(5, 0), kGestureStart + 0.125));
     ASSERT_EQ(f.detector->lastUpdateVelocity(), Point(64, 0));
-    f.detector->mouseDragged(at(drag(9, 0), kStart + 0.125));
+    f.detector->mouseDragged(at(drag(9, 0), kGestureStart + 0.125));
     EXPECT_EQ(f.detector->lastUpdateVelocity(), Point(0, 0));
     EXPECT_EQ(f.lines().back(), "panGestureUpdate (4, 0)") << "the movement is still reported";
-    f.detector->mouseUp(at(up(9, 0), kStart + 0.125));
+    f.detector->mouseUp(at(up(9, 0), kGestureStart + 0.125));
     EXPECT_EQ(f.lines().back(), "panGestureDone (0, 0) (0, 0)");
 }
 

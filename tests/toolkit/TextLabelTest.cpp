@@ -41,8 +41,8 @@ TextAttributes attributes(const PlatformFont& font, const PlatformColor& color, 
     return a;
 }
 
-const PlatformColor kRed = PlatformColor::sRGB(1, 0, 0);
-const PlatformColor kBlue = PlatformColor::sRGB(0, 0, 1);
+const PlatformColor kLabelRed = PlatformColor::sRGB(1, 0, 0);
+const PlatformColor kLabelBlue = PlatformColor::sRGB(0, 0, 1);
 
 } // namespace
 
@@ -81,11 +81,11 @@ TEST(TextLabel, PlainTextTakesTheLabelsFontColourAndAlignment)
     EXPECT_FALSE(label->drawsBackground());
     const PlatformFont font = PlatformFont::systemFont(20.0);
     label->setFont(font);
-    label->setTextColor(kRed);
+    label->setTextColor(kLabelRed);
     label->setAlignment(TextAlignment::Center);
     label->setText(QStringLiteral("Idea"));
     EXPECT_EQ(label->text(), QStringLiteral("Idea"));
-    EXPECT_EQ(label->attributedText().attributesAt(0), attributes(font, kRed, TextAlignment::Center));
+    EXPECT_EQ(label->attributedText().attributesAt(0), attributes(font, kLabelRed, TextAlignment::Center));
     EXPECT_EQ(label->attributedText().runs().size(), 1u);
 }
 
@@ -93,9 +93,9 @@ TEST(TextLabel, TheTextFieldSettersChangeTheWholeCurrentText)
 {
     auto label = TextLabel::create();
     AttributedString text(QStringLiteral("ab"),
-                          attributes(PlatformFont::systemFont(10), kRed, TextAlignment::Left));
+                          attributes(PlatformFont::systemFont(10), kLabelRed, TextAlignment::Left));
     text.append(QStringLiteral("cd"),
-                attributes(PlatformFont::boldSystemFont(12), kBlue, TextAlignment::Left));
+                attributes(PlatformFont::boldSystemFont(12), kLabelBlue, TextAlignment::Left));
     label->setAttributedStringValue(text);
     EXPECT_EQ(label->attributedStringValue(), text);
 
@@ -113,18 +113,18 @@ TEST(TextLabel, AttributedTextKeepsItsRunsAndLendsItsFirstAttributesToTheLabel)
 {
     auto label = TextLabel::create();
     const PlatformFont first = PlatformFont::systemFont(18);
-    AttributedString text(QStringLiteral("Big"), attributes(first, kBlue, TextAlignment::Right));
+    AttributedString text(QStringLiteral("Big"), attributes(first, kLabelBlue, TextAlignment::Right));
     text.append(QStringLiteral(" small"),
-                attributes(PlatformFont::systemFont(9), kRed, TextAlignment::Right));
+                attributes(PlatformFont::systemFont(9), kLabelRed, TextAlignment::Right));
     label->setAttributedText(text);
     EXPECT_EQ(label->attributedText(), text);
     EXPECT_EQ(label->font(), first);
     EXPECT_EQ(label->fontSize(), 18.0);
-    EXPECT_EQ(label->textColor(), kBlue);
+    EXPECT_EQ(label->textColor(), kLabelBlue);
     EXPECT_EQ(label->alignment(), TextAlignment::Right);
     // A plain string afterwards gets those attributes.
     label->setText(QStringLiteral("plain"));
-    EXPECT_EQ(label->attributedText().attributesAt(0), attributes(first, kBlue, TextAlignment::Right));
+    EXPECT_EQ(label->attributedText().attributesAt(0), attributes(first, kLabelBlue, TextAlignment::Right));
 }
 
 TEST(TextLabel, FontSizeKeepsTheFace)
@@ -170,7 +170,7 @@ struct LabelPicture
 
 // The label at (10, 10) in a white 200 x 40 window, at 1 pixel a point; counts the pixels
 // whose colour is near `probe`.
-LabelPicture render(const std::shared_ptr<TextLabel>& label, const QColor& probe)
+LabelPicture renderLabel(const std::shared_ptr<TextLabel>& label, const QColor& probe)
 {
     auto window = Window::create(Size(200, 40));
     window->setBackingScaleFactorOverride(1);
@@ -202,9 +202,9 @@ TEST(TextLabelRendering, TheTextIsDrawnInItsColourInsideTheLabelOnly)
     ScopedVirtualTime time;
     auto label = TextLabel::create(Rect(10, 10, 150, 20));
     label->setFont(PlatformFont::boldSystemFont(16));
-    label->setTextColor(kRed);
+    label->setTextColor(kLabelRed);
     label->setText(QStringLiteral("Mindmap planets"));
-    const LabelPicture picture = render(label, QColor(255, 0, 0));
+    const LabelPicture picture = renderLabel(label, QColor(255, 0, 0));
     saveOutput(picture.image, QStringLiteral("label_text"));
     EXPECT_GT(picture.coloured, 40) << "red glyphs";
     EXPECT_EQ(picture.colouredOutside, 0);
@@ -216,15 +216,15 @@ TEST(TextLabelRendering, TheBackgroundIsFilledOnlyWhenAskedFor)
 {
     ScopedVirtualTime time;
     auto label = TextLabel::create(Rect(10, 10, 150, 20));
-    label->setBackgroundColor(kBlue);
+    label->setBackgroundColor(kLabelBlue);
     label->setText(QStringLiteral("x"));
-    EXPECT_EQ(render(label, QColor(0, 0, 255)).coloured, 0) << "drawsBackground is off";
+    EXPECT_EQ(renderLabel(label, QColor(0, 0, 255)).coloured, 0) << "drawsBackground is off";
     EXPECT_FALSE(label->isOpaque());
 
     label->removeFromSuperview();
     label->setDrawsBackground(true);
     EXPECT_TRUE(label->isOpaque());
-    const LabelPicture picture = render(label, QColor(0, 0, 255));
+    const LabelPicture picture = renderLabel(label, QColor(0, 0, 255));
     saveOutput(picture.image, QStringLiteral("label_background"));
     EXPECT_EQ(picture.colouredOutside, 0);
     EXPECT_GT(picture.coloured, 150 * 20 - 100) << "the whole label but the glyph";

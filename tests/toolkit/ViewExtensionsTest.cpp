@@ -38,14 +38,6 @@ std::shared_ptr<View> flippedView(const Rect& frame)
     return std::make_shared<FlippedView>(frame);
 }
 
-// Sets the screen scale for a scope.
-class ScreenScale
-{
-public:
-    explicit ScreenScale(double scale) { Globals::setScreenScaleOverride(scale); }
-    ~ScreenScale() { Globals::setScreenScaleOverride(0); }
-};
-
 } // namespace
 
 // ---- Positions ----

@@ -21,6 +21,12 @@ inline QString widgetDataDir()
     return QFileInfo(QString::fromUtf8(__FILE__)).absolutePath() + QStringLiteral("/../data/widgets/");
 }
 
+// The image as premultiplied RGBA bytes, the form every comparison here reads.
+inline QImage premultiplied(const QImage& image)
+{
+    return image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+}
+
 // A reference picture as premultiplied RGBA bytes; null when missing.
 inline QImage widgetReference(const QString& name)
 {

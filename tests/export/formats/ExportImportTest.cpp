@@ -72,14 +72,8 @@ QString corpusDir()
         .absoluteFilePath(QStringLiteral("../../../fuzz/corpus/fuzz_archive"));
 }
 
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
-    return file.readAll();
-}
-
 using corvex::test::writeFile;
+using corvex::test::outline::readBytes;
 
 QString outPath(const QString& name)
 {
@@ -95,7 +89,7 @@ QByteArray chunk(const QByteArray& data)
 
 QByteArray referencePayloadJson()
 {
-    return readFile(archiveDir() + QStringLiteral("/reference.payload.json"));
+    return readBytes(archiveDir() + QStringLiteral("/reference.payload.json"));
 }
 
 QByteArray compressedReferencePayload()
@@ -244,7 +238,7 @@ public:
     {
         const QDir folder(archiveDir() + QStringLiteral("/attachments"));
         for (const QString& name : folder.entryList(QDir::Files))
-            put(name, readFile(folder.filePath(name)));
+            put(name, readBytes(folder.filePath(name)));
         ASSERT_EQ(mData.size(), 2u);
     }
     int fetches() const
@@ -300,7 +294,7 @@ QStringList folderEntries(const QString& folder)
 TEST(ArchiveImport, APythonMadeArchiveImportsToItsExpectedTreeWithFreshIdentifiers)
 {
     const QJsonObject expected =
-        QJsonDocument::fromJson(readFile(archiveDir() + QStringLiteral("/pictures.expected.json"))).object();
+        QJsonDocument::fromJson(readBytes(archiveDir() + QStringLiteral("/pictures.expected.json"))).object();
     const ImportRun run = importFile(archiveDir() + QStringLiteral("/pictures.corvex"));
     ASSERT_TRUE(run.payload);
     ASSERT_TRUE(run.payload->idea());
@@ -423,14 +417,14 @@ TEST(ArchiveImport, TheStorageFacadeImportsAnArchiveWithItsAttachmentsIntoTheTem
             ObjectID::parseFromString(name), IdeaDocument::TemporaryLocation,
             expectCall<const QByteArray&>(recorder, name, [&](const QByteArray& data) { stored = data; }));
         ASSERT_TRUE(recorder.waitAll());
-        EXPECT_EQ(stored, readFile(attachments.filePath(name))) << name.toStdString();
+        EXPECT_EQ(stored, readBytes(attachments.filePath(name))) << name.toStdString();
     }
 }
 
 TEST(DocumentFormatsRegistration, RegisteringInstallsTheOPMLParserBehindThePayloadsReadFromOPML)
 {
     const QByteArray opml =
-        readFile(test::outline::opmlDataDir() + QStringLiteral("/import/outliner_nested.opml"));
+        readBytes(test::outline::opmlDataDir() + QStringLiteral("/import/outliner_nested.opml"));
     const QJsonObject expected =
         test::outline::readJson(test::outline::opmlDataDir() +
                                 QStringLiteral("/import/outliner_nested.expected.json"))
@@ -467,7 +461,7 @@ TEST(ArchiveImport, TheStorageFacadeImportsAnOPMLFileThroughTheRegisteredParserW
                                 QStringLiteral("/import/outliner_nested.expected.json"))
             .toObject();
     // Read directly once, to tell that the import hands out other identifiers.
-    const auto direct = IdeaDocumentDataObject::readFromOPML(readFile(source));
+    const auto direct = IdeaDocumentDataObject::readFromOPML(readBytes(source));
     ASSERT_TRUE(direct && direct->idea());
     std::set<QString> directIdentifiers;
     for (const IdeaPtr& idea : preOrder(direct->idea()))
@@ -477,7 +471,7 @@ TEST(ArchiveImport, TheStorageFacadeImportsAnOPMLFileThroughTheRegisteredParserW
     for (const QString& name : {QStringLiteral("trip.opml"), QStringLiteral("TRIP.XML")}) {
         SCOPED_TRACE(name.toStdString());
         const QString path = outPath(name);
-        writeFile(path, readFile(source));
+        writeFile(path, readBytes(source));
         CompletionRecorder recorder;
         IdeaDocumentDataObjectPtr payload;
         controller.importDocument(QUrl::fromLocalFile(path), IdeaDocument::TemporaryLocation,
@@ -677,7 +671,7 @@ TEST(ArchiveImport, ABadNameAfterAGoodPairEndsTheImportOnceTheGoodPairWasHandedO
 {
     const QByteArray payload = compressedReferencePayload();
     const QByteArray good =
-        readFile(archiveDir() + QStringLiteral("/attachments/f8cd368b9efef0332fc984055586cfa1be7ec3f3.png"));
+        readBytes(archiveDir() + QStringLiteral("/attachments/f8cd368b9efef0332fc984055586cfa1be7ec3f3.png"));
     const QString path = outPath(QStringLiteral("good-then-bad.corvex"));
     writeFile(path, ExportImport::Magic + chunk(payload) +
                         chunk("f8cd368b9efef0332fc984055586cfa1be7ec3f3.png") + chunk(good) +
@@ -724,7 +718,7 @@ TEST(ArchiveImport, ANameEndingInOpmlOrXmlInAnyCaseIsReadAsOpmlWhateverItHolds)
         }
     };
     const auto previous = OPMLParserInterface::installFactory([] { return std::make_unique<FakeParser>(); });
-    const QByteArray archive = readFile(archiveDir() + QStringLiteral("/pictures.corvex"));
+    const QByteArray archive = readBytes(archiveDir() + QStringLiteral("/pictures.corvex"));
     for (const QString& name :
          {QStringLiteral("outline.XML"), QStringLiteral("outline.opml"), QStringLiteral("OUTLINE.OpMl")}) {
         const QString path = outPath(name);
@@ -780,7 +774,7 @@ TEST(ArchiveExport, OurArchiveOfTheReferenceTreeEqualsThePythonArchiveByteForByt
     const auto previousClock = Globals::setWallClock([] { return 1614834360.123456; });
     ASSERT_EQ(Globals::appInstance(), QStringLiteral("MAC_1614834360.123456"))
         << "the instance name was made before this test could fix the clock";
-    const QByteArray reference = readFile(archiveDir() + QStringLiteral("/reference.corvex"));
+    const QByteArray reference = readBytes(archiveDir() + QStringLiteral("/reference.corvex"));
     for (const bool inlineFetch : {false, true}) {
         ScopedAttachmentStore store(inlineFetch);
         store.loadFixtureAttachments();
@@ -788,7 +782,7 @@ TEST(ArchiveExport, OurArchiveOfTheReferenceTreeEqualsThePythonArchiveByteForByt
         ASSERT_TRUE(document);
         const QString path = outPath(QStringLiteral("reference.corvex"));
         ASSERT_TRUE(exportTo(document, path));
-        const QByteArray written = readFile(path);
+        const QByteArray written = readBytes(path);
         EXPECT_EQ(written.size(), reference.size()) << (inlineFetch ? "inline fetch" : "queued fetch");
         EXPECT_TRUE(written == reference)
             << "first difference at byte "
@@ -809,7 +803,7 @@ TEST(ArchiveExport, ADocumentWithoutAttachmentsIsTheMagicOneLengthAndThePayload)
     document->setIdea(root);
     const QString path = outPath(QStringLiteral("plain.corvex"));
     ASSERT_TRUE(exportTo(document, path));
-    const QByteArray written = readFile(path);
+    const QByteArray written = readBytes(path);
     ASSERT_GE(written.size(), 8);
     EXPECT_EQ(written.left(4), ExportImport::Magic);
     const quint32 length = qFromBigEndian<quint32>(written.constData() + 4);
@@ -864,7 +858,7 @@ TEST(ArchiveExport, AMissingAttachmentFailsTheExportAndLeavesTheOldFile)
     const QString path = outPath(QStringLiteral("keep.corvex"));
     writeFile(path, QByteArrayLiteral("the user's old file"));
     EXPECT_FALSE(exportTo(document, path));
-    EXPECT_EQ(readFile(path), QByteArrayLiteral("the user's old file"));
+    EXPECT_EQ(readBytes(path), QByteArrayLiteral("the user's old file"));
     EXPECT_EQ(folderEntries(test::testDir()).filter(QStringLiteral("corvex-tmp")), QStringList());
 }
 
@@ -893,7 +887,7 @@ TEST(ArchiveExport, AFailingWriteSyncOrRenameLeavesTheOldFileAndReturnsNo)
             EXPECT_GE(shim.callCount(fault.op), 1) << fault.label << " was never reached";
         }
         EXPECT_FALSE(result) << fault.label;
-        EXPECT_EQ(readFile(path), QByteArrayLiteral("the user's old file")) << fault.label;
+        EXPECT_EQ(readBytes(path), QByteArrayLiteral("the user's old file")) << fault.label;
         EXPECT_EQ(folderEntries(test::testDir()).filter(QStringLiteral("corvex-tmp")), QStringList())
             << fault.label;
     }
@@ -919,7 +913,7 @@ TEST(ArchiveExport, DataBeyondTheLengthFieldIsRefusedAndNeverCut)
         writeFile(path, QByteArrayLiteral("the user's old file"));
         test::LogCapture log;
         EXPECT_FALSE(exportTo(document, path));
-        EXPECT_EQ(readFile(path), QByteArrayLiteral("the user's old file"));
+        EXPECT_EQ(readBytes(path), QByteArrayLiteral("the user's old file"));
         EXPECT_TRUE(log.contains(QStringLiteral("do not fit one chunk")))
             << log.lines().join(QLatin1Char('\n')).toStdString();
     }

@@ -1,5 +1,6 @@
 #include "platform/core/BinaryPropertyList.h"
 #include "platform/core/JsonText.h"
+#include "tests/platform/core/CoreTestSupport.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/TestFiles.h"
 
@@ -62,13 +63,6 @@ static void PrintTo(const PlistValue& value, std::ostream* os)
 
 namespace {
 
-QString fixtureDir()
-{
-    return QFileInfo(QStringLiteral(__FILE__))
-        .absoluteDir()
-        .absoluteFilePath(QStringLiteral("../../data/keyed"));
-}
-
 QString scriptDir()
 {
     return QFileInfo(QStringLiteral(__FILE__))
@@ -76,6 +70,8 @@ QString scriptDir()
         .absoluteFilePath(QStringLiteral("../../data/gen"));
 }
 
+using corvex::test::keyedExpectations;
+using corvex::test::keyedFixtureDir;
 using corvex::test::readFile;
 
 // The value a tagged description of expected.json stands for.
@@ -119,13 +115,6 @@ PlistValue fromTagged(const Value& tagged)
     }
     ADD_FAILURE() << "unknown tagged kind " << kind.toStdString();
     return PlistValue();
-}
-
-Value expectations()
-{
-    const auto parsed = JsonText::parse(readFile(fixtureDir() + QStringLiteral("/expected.json")));
-    EXPECT_TRUE(parsed.ok()) << parsed.error().toString().toStdString();
-    return parsed.ok() ? *parsed : Value();
 }
 
 // --- Hand-laid property lists -------------------------------------------------------------
@@ -525,9 +514,10 @@ TEST(BinaryPropertyList, WritingRefusesNestingBeyondTheBound)
 TEST(BinaryPropertyListFixtures, ThePlistlibFileOfEveryPrimitiveReadsAsExpected)
 {
     const Value expected =
-        expectations().value(QStringLiteral("plists")).value(QStringLiteral("primitives.bplist"));
+        keyedExpectations().value(QStringLiteral("plists")).value(QStringLiteral("primitives.bplist"));
     ASSERT_FALSE(expected.isNull());
-    const auto read = BinaryPropertyList::read(readFile(fixtureDir() + QStringLiteral("/primitives.bplist")));
+    const auto read =
+        BinaryPropertyList::read(readFile(keyedFixtureDir() + QStringLiteral("/primitives.bplist")));
     ASSERT_TRUE(read.ok()) << read.error().toString().toStdString();
     EXPECT_EQ(*read, fromTagged(expected));
     EXPECT_EQ(read->value(QStringLiteral("dateBefore2001")).toDateTime(),
@@ -537,9 +527,10 @@ TEST(BinaryPropertyListFixtures, ThePlistlibFileOfEveryPrimitiveReadsAsExpected)
 TEST(BinaryPropertyListFixtures, FormsPlistlibNeverWritesReadAsExpected)
 {
     const Value expected =
-        expectations().value(QStringLiteral("plists")).value(QStringLiteral("handmade.bplist"));
+        keyedExpectations().value(QStringLiteral("plists")).value(QStringLiteral("handmade.bplist"));
     ASSERT_FALSE(expected.isNull());
-    const auto read = BinaryPropertyList::read(readFile(fixtureDir() + QStringLiteral("/handmade.bplist")));
+    const auto read =
+        BinaryPropertyList::read(readFile(keyedFixtureDir() + QStringLiteral("/handmade.bplist")));
     ASSERT_TRUE(read.ok()) << read.error().toString().toStdString();
     EXPECT_EQ(*read, fromTagged(expected));
 }
@@ -550,7 +541,7 @@ TEST(BinaryPropertyListFixtures, OurOutputLoadsInPlistlibAsExpected)
     if (!QFileInfo::exists(python))
         GTEST_SKIP() << "no " << python.toStdString();
     const Value expected =
-        expectations().value(QStringLiteral("plists")).value(QStringLiteral("primitives.bplist"));
+        keyedExpectations().value(QStringLiteral("plists")).value(QStringLiteral("primitives.bplist"));
     const auto written = BinaryPropertyList::write(fromTagged(expected));
     ASSERT_TRUE(written.ok());
     const QString path = test::testDir() + QStringLiteral("/primitives.bplist");
@@ -886,7 +877,7 @@ TEST(BinaryPropertyListMalformed, RepeatedKeysKeepTheFirstPositionAndTheLastValu
 
 TEST(BinaryPropertyListMalformed, EverySingleByteChangeReadsOrFailsCleanly)
 {
-    const QByteArray valid = readFile(fixtureDir() + QStringLiteral("/primitives.bplist"));
+    const QByteArray valid = readFile(keyedFixtureDir() + QStringLiteral("/primitives.bplist"));
     ASSERT_FALSE(valid.isEmpty());
     const std::vector<int> replacements =
         test::isSanitized() ? std::vector<int>{0x00, 0xFF} : std::vector<int>{0x00, 0x7F, 0xFF};

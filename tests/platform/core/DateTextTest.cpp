@@ -1,16 +1,13 @@
 #include "platform/core/DateText.h"
+#include "tests/support/TestDates.h"
 
 #include <QTimeZone>
 #include <gtest/gtest.h>
 
 using namespace corvex;
+using corvex::test::utc;
 
 namespace {
-
-QDateTime utc(int year, int month, int day, int hour, int minute, int second = 0)
-{
-    return QDateTime(QDate(year, month, day), QTime(hour, minute, second), Qt::UTC);
-}
 
 std::string show(const std::optional<QDateTime>& date)
 {

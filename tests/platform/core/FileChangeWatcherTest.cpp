@@ -15,6 +15,7 @@
 
 using namespace corvex;
 using corvex::test::RecordingFilePresenter;
+using corvex::test::registeredPresenter;
 using corvex::test::runUntil;
 using corvex::test::ScopedVirtualTime;
 
@@ -25,14 +26,6 @@ QString folderPath(const QString& name = QStringLiteral("documents"))
     const QString folder = test::testDir() + QLatin1Char('/') + name;
     QDir().mkpath(folder);
     return folder;
-}
-
-std::shared_ptr<RecordingFilePresenter> presenter(const QString& path, const QString& name,
-                                                  bool ownQueue = false)
-{
-    auto made = std::make_shared<RecordingFilePresenter>(path, name, ownQueue);
-    FileCoordinator::addFilePresenter(made);
-    return made;
 }
 
 FileChangeWatcher& watcher()
@@ -52,7 +45,7 @@ bool pumpUntil(ScopedVirtualTime& time, const std::function<bool()>& predicate)
 }
 
 // Everything that could still arrive has arrived: inotify events read, debounces run.
-void settle(ScopedVirtualTime& time)
+void settleWatcher(ScopedVirtualTime& time)
 {
     for (int i = 0; i < 3; ++i) {
         test::processEvents();
@@ -96,14 +89,14 @@ TEST(FileChangeWatcher, ForeignSaveIsToldOnceAndOurOwnWriteNever)
     const QString first = folder + QStringLiteral("/first.crvx");
     const QString second = folder + QStringLiteral("/second.crvx");
     ASSERT_TRUE(SaveFile::writeAtomically(first, "original").ok());
-    auto a = presenter(first, QStringLiteral("A"), true);
-    auto b = presenter(second, QStringLiteral("B"));
+    auto a = registeredPresenter(first, QStringLiteral("A"), true);
+    auto b = registeredPresenter(second, QStringLiteral("B"));
     ASSERT_TRUE(runUntil([&] { return watcher().watchedFolders().contains(folder); }));
 
     foreignSave(first, QStringLiteral("from another instance"));
     ASSERT_TRUE(pumpUntil(time, [&] { return a->journal()->changes.load() == 1; }))
         << events(*a).toStdString();
-    settle(time);
+    settleWatcher(time);
     a->queue()->sync([] {});
     EXPECT_EQ(a->journal()->changes.load(), 1) << events(*a).toStdString();
     EXPECT_EQ(a->journal()->offQueueCalls.load(), 0);
@@ -118,7 +111,7 @@ TEST(FileChangeWatcher, ForeignSaveIsToldOnceAndOurOwnWriteNever)
     foreignSave(second, QStringLiteral("barrier"));
     ASSERT_TRUE(pumpUntil(time, [&] { return b->journal()->changes.load() == 1; }))
         << events(*b).toStdString();
-    settle(time);
+    settleWatcher(time);
     a->queue()->sync([] {});
     EXPECT_EQ(a->journal()->changes.load(), 1) << events(*a).toStdString();
     EXPECT_EQ(b->journal()->changes.load(), 1) << events(*b).toStdString();
@@ -128,13 +121,13 @@ TEST(FileChangeWatcher, FileThatAppearsOrDisappearsIsToldOncePerChange)
 {
     ScopedVirtualTime time;
     const QString path = folderPath() + QStringLiteral("/map.crvx");
-    auto p = presenter(path, QStringLiteral("P"));
+    auto p = registeredPresenter(path, QStringLiteral("P"));
 
     ASSERT_TRUE(SaveFile::writeAtomically(path, "new").ok()); // not coordinated: as another program
     ASSERT_TRUE(pumpUntil(time, [&] { return p->journal()->changes.load() == 1; }));
     ASSERT_TRUE(QFile::remove(path));
     ASSERT_TRUE(pumpUntil(time, [&] { return p->journal()->changes.load() == 2; }));
-    settle(time);
+    settleWatcher(time);
     EXPECT_EQ(p->journal()->changes.load(), 2) << events(*p).toStdString();
 }
 
@@ -143,8 +136,8 @@ TEST(FileChangeWatcher, WriteInPlaceIsNoticedThroughTheFileWatch)
     ScopedVirtualTime time;
     const QString path = folderPath() + QStringLiteral("/map.crvx");
     ASSERT_TRUE(SaveFile::writeAtomically(path, "original").ok());
-    auto p = presenter(path, QStringLiteral("P"));
-    settle(time);
+    auto p = registeredPresenter(path, QStringLiteral("P"));
+    settleWatcher(time);
     ASSERT_EQ(p->journal()->changes.load(), 0);
 
     QFile file(path);
@@ -161,7 +154,7 @@ TEST(FileChangeWatcher, FolderThatDoesNotExistYetIsWatchedOnceItAppears)
     const QString base = folderPath(QStringLiteral("cloud"));
     const QString folder = base + QStringLiteral("/not/yet");
     const QString path = folder + QStringLiteral("/map.crvx");
-    auto p = presenter(path, QStringLiteral("P"));
+    auto p = registeredPresenter(path, QStringLiteral("P"));
     ASSERT_TRUE(runUntil([&] { return watcher().watchedFolders().contains(base); }))
         << watcher().watchedFolders().join(QLatin1Char(' ')).toStdString();
 
@@ -176,7 +169,7 @@ TEST(FileChangeWatcher, FolderThatDoesNotExistYetIsWatchedOnceItAppears)
     ASSERT_TRUE(SaveFile::writeAtomically(path, "synced again").ok());
     ASSERT_TRUE(pumpUntil(time, [&] { return p->journal()->changes.load() == 2; }))
         << events(*p).toStdString();
-    settle(time);
+    settleWatcher(time);
     EXPECT_EQ(p->journal()->changes.load(), 2);
 }
 
@@ -185,8 +178,8 @@ TEST(FileChangeWatcher, WatchedFoldersFollowThePresenters)
     ScopedVirtualTime time;
     const QString one = folderPath(QStringLiteral("one"));
     const QString two = folderPath(QStringLiteral("two"));
-    auto a = presenter(one + QStringLiteral("/a.crvx"), QStringLiteral("A"));
-    auto b = presenter(two + QStringLiteral("/b.crvx"), QStringLiteral("B"));
+    auto a = registeredPresenter(one + QStringLiteral("/a.crvx"), QStringLiteral("A"));
+    auto b = registeredPresenter(two + QStringLiteral("/b.crvx"), QStringLiteral("B"));
     ASSERT_TRUE(runUntil([&] {
         return watcher().watchedFolders() == QStringList{one, two};
     })) << watcher().watchedFolders().join(QLatin1Char(' ')).toStdString();
@@ -200,7 +193,7 @@ TEST(FileChangeWatcher, WatchedFoldersFollowThePresenters)
 
     // A removed presenter hears nothing of later changes.
     ASSERT_TRUE(SaveFile::writeAtomically(one + QStringLiteral("/a.crvx"), "changed").ok());
-    settle(time);
+    settleWatcher(time);
     EXPECT_EQ(a->journal()->calls.load(), 0) << events(*a).toStdString();
 }
 
@@ -208,8 +201,8 @@ TEST(FileChangeWatcher, LookDuringOurOwnWriteIsPutOffAndFindsNothingForeign)
 {
     ScopedVirtualTime time;
     const QString path = folderPath() + QStringLiteral("/map.crvx");
-    auto a = presenter(path, QStringLiteral("A"));
-    auto b = presenter(path, QStringLiteral("B"));
+    auto a = registeredPresenter(path, QStringLiteral("A"));
+    auto b = registeredPresenter(path, QStringLiteral("B"));
     bool written = false;
     ASSERT_TRUE(FileCoordinator(a.get()).coordinateWriting(
         path, FileCoordinator::WritingForReplacing, [&](const QString& granted) {
@@ -218,7 +211,7 @@ TEST(FileChangeWatcher, LookDuringOurOwnWriteIsPutOffAndFindsNothingForeign)
             watcher().checkAll();
         }));
     ASSERT_TRUE(written);
-    settle(time);
+    settleWatcher(time);
     // B hears of the write once (from the coordinator), A never.
     EXPECT_EQ(a->journal()->changes.load(), 0) << events(*a).toStdString();
     EXPECT_EQ(b->journal()->changes.load(), 1) << events(*b).toStdString();

@@ -31,6 +31,7 @@
 using namespace corvex;
 using corvex::test::FilePresenterJournal;
 using corvex::test::RecordingFilePresenter;
+using corvex::test::registeredPresenter;
 using corvex::test::runUntil;
 using corvex::test::ScopedVirtualTime;
 
@@ -41,14 +42,6 @@ QString documentPath(const QString& name = QStringLiteral("map.crvx"))
     const QString folder = test::testDir() + QStringLiteral("/documents");
     QDir().mkpath(folder);
     return folder + QLatin1Char('/') + name;
-}
-
-std::shared_ptr<RecordingFilePresenter> presenter(const QString& path, const QString& name,
-                                                  bool ownQueue = false)
-{
-    auto made = std::make_shared<RecordingFilePresenter>(path, name, ownQueue);
-    FileCoordinator::addFilePresenter(made);
-    return made;
 }
 
 // Writes through the coordinator the way the document store saves.
@@ -100,8 +93,8 @@ TEST(FileCoordinatorNotices, WriteForPresenterATellsBOnceAndNeverA)
 {
     ScopedVirtualTime time;
     const QString path = documentPath();
-    auto a = presenter(path, QStringLiteral("A"));
-    auto b = presenter(path, QStringLiteral("B"));
+    auto a = registeredPresenter(path, QStringLiteral("A"));
+    auto b = registeredPresenter(path, QStringLiteral("B"));
 
     ASSERT_TRUE(save(FileCoordinator(a.get()), path, "first"));
     ASSERT_TRUE(runUntil([&] { return b->journal()->changes.load() == 1; }));
@@ -120,8 +113,8 @@ TEST(FileCoordinatorNotices, CoordinatorWithoutPresenterTellsEveryPresenter)
 {
     ScopedVirtualTime time;
     const QString path = documentPath();
-    auto a = presenter(path, QStringLiteral("A"));
-    auto b = presenter(path, QStringLiteral("B"), true);
+    auto a = registeredPresenter(path, QStringLiteral("A"));
+    auto b = registeredPresenter(path, QStringLiteral("B"), true);
 
     ASSERT_TRUE(save(FileCoordinator(), path, "content"));
     ASSERT_TRUE(
@@ -136,7 +129,7 @@ TEST(FileCoordinatorNotices, CoordinatorWithoutPresenterTellsEveryPresenter)
 TEST(FileCoordinatorNotices, PresentersOfOtherFilesAreLeftAlone)
 {
     ScopedVirtualTime time;
-    auto other = presenter(documentPath(QStringLiteral("other.crvx")), QStringLiteral("other"));
+    auto other = registeredPresenter(documentPath(QStringLiteral("other.crvx")), QStringLiteral("other"));
     ASSERT_TRUE(save(FileCoordinator(), documentPath(), "content"));
     settle(time);
     EXPECT_EQ(other->journal()->calls.load(), 0)
@@ -148,7 +141,7 @@ TEST(FileCoordinatorNotices, ReadsTellNobodyOfAChange)
     ScopedVirtualTime time;
     const QString path = documentPath();
     ASSERT_TRUE(SaveFile::writeAtomically(path, "content").ok());
-    auto b = presenter(path, QStringLiteral("B"));
+    auto b = registeredPresenter(path, QStringLiteral("B"));
     QByteArray read;
     ASSERT_TRUE(FileCoordinator().coordinateReading(path, FileCoordinator::ReadingWithoutChanges,
                                                     [&](const QString& p) {
@@ -166,7 +159,7 @@ TEST(FileCoordinatorNotices, RegistryKeysPathsByTheirNormalisedForm)
     ScopedVirtualTime time;
     const QString path = documentPath();
     const QString folder = QFileInfo(path).path();
-    auto b = presenter(folder + QStringLiteral("/sub/.././/map.crvx"), QStringLiteral("B"));
+    auto b = registeredPresenter(folder + QStringLiteral("/sub/.././/map.crvx"), QStringLiteral("B"));
     ASSERT_TRUE(save(FileCoordinator(), folder + QStringLiteral("//./map.crvx"), "content"));
     ASSERT_TRUE(runUntil([&] { return b->journal()->changes.load() == 1; }));
 
@@ -180,10 +173,10 @@ TEST(FileCoordinatorRelinquish, OthersLetGoOnTheirQueueBeforeTheAccessorAndReacq
 {
     ScopedVirtualTime time;
     const QString path = documentPath();
-    auto a = presenter(path, QStringLiteral("A"));
-    auto b = presenter(path, QStringLiteral("B"), true);
-    auto c =
-        presenter(path, QStringLiteral("C")); // main queue, coordination on the main thread: called directly
+    auto a = registeredPresenter(path, QStringLiteral("A"));
+    auto b = registeredPresenter(path, QStringLiteral("B"), true);
+    auto c = registeredPresenter(
+        path, QStringLiteral("C")); // main queue, coordination on the main thread: called directly
     auto journal = std::make_shared<FilePresenterJournal>();
     // The accessor writes into B's journal, so that one list shows the order of everything.
     auto log = [&](const QString& event) {
@@ -225,7 +218,7 @@ TEST(FileCoordinatorRelinquish, OthersLetGoOnTheirQueueBeforeTheAccessorAndReacq
 TEST(FileCoordinatorRelinquish, AccessorWaitsForAPresenterThatAnswersFromAnotherThread)
 {
     const QString path = documentPath();
-    auto b = presenter(path, QStringLiteral("B"), true);
+    auto b = registeredPresenter(path, QStringLiteral("B"), true);
     b->setAnswer(RecordingFilePresenter::Answer::FromAnotherThread);
     ASSERT_TRUE(
         FileCoordinator().coordinateWriting(path, FileCoordinator::WritingForMerging, [&](const QString&) {
@@ -243,7 +236,7 @@ TEST(FileCoordinatorRelinquish, SilentPresenterIsWaitedForBoundedAndReacquiresWh
     TimeoutScope timeouts(CrossProcessLock::DefaultTimeout, 0.05);
     test::LogCapture log;
     const QString path = documentPath();
-    auto b = presenter(path, QStringLiteral("B"), true);
+    auto b = registeredPresenter(path, QStringLiteral("B"), true);
     b->setAnswer(RecordingFilePresenter::Answer::Never);
     bool ran = false;
     ASSERT_TRUE(FileCoordinator().coordinateWriting(path, FileCoordinator::WritingForMerging,
@@ -264,7 +257,7 @@ TEST(FileCoordinatorRelinquish, WorkerReachesAMainQueuePresenterThroughTheMainQu
     ScopedVirtualTime time;
     test::LogCapture log;
     const QString path = documentPath();
-    auto p = presenter(path, QStringLiteral("P")); // on the main queue
+    auto p = registeredPresenter(path, QStringLiteral("P")); // on the main queue
     std::atomic<bool> done{false};
     std::atomic<bool> ok{false};
     GlobalQueue::async([&] {
@@ -427,7 +420,7 @@ TEST(FileCoordinatorExclusion, WaitingWriterHoldsBackReadersThatComeAfterIt)
 TEST(FileCoordinatorExclusion, NestedAccessOnTheHoldingThreadRunsAtOnceButAWriteInsideAReadFails)
 {
     const QString path = documentPath();
-    auto b = presenter(path, QStringLiteral("B"));
+    auto b = registeredPresenter(path, QStringLiteral("B"));
     int innerRuns = 0;
     ASSERT_TRUE(
         FileCoordinator().coordinateWriting(path, FileCoordinator::WritingForMerging, [&](const QString&) {
@@ -457,8 +450,8 @@ TEST(FileCoordinatorPresenters, DestroyedPresenterIsDroppedAndNeverCalled)
 {
     ScopedVirtualTime time;
     const QString path = documentPath();
-    auto a = presenter(path, QStringLiteral("A"), true);
-    auto b = presenter(path, QStringLiteral("B"));
+    auto a = registeredPresenter(path, QStringLiteral("A"), true);
+    auto b = registeredPresenter(path, QStringLiteral("B"));
     const std::shared_ptr<FilePresenterJournal> aJournal = a->journal();
     const std::shared_ptr<FilePresenterJournal> bJournal = b->journal();
     ASSERT_EQ(FileCoordinator::filePresenters().size(), 2u);
@@ -484,7 +477,7 @@ TEST(FileCoordinatorPresenters, RemovedPresenterIsNotCalledEvenForNoticesAlready
 {
     ScopedVirtualTime time;
     const QString path = documentPath();
-    auto b = presenter(path, QStringLiteral("B"));
+    auto b = registeredPresenter(path, QStringLiteral("B"));
     ASSERT_TRUE(save(FileCoordinator(), path, "one"));
     FileCoordinator::removeFilePresenter(b.get());
     ASSERT_TRUE(save(FileCoordinator(), path, "two"));
@@ -498,7 +491,7 @@ TEST(FileCoordinatorPresenters, PresenterAddedTwiceIsRegisteredOnce)
 {
     ScopedVirtualTime time;
     const QString path = documentPath();
-    auto b = presenter(path, QStringLiteral("B"));
+    auto b = registeredPresenter(path, QStringLiteral("B"));
     FileCoordinator::addFilePresenter(b);
     EXPECT_EQ(FileCoordinator::filePresenters().size(), 1u);
     ASSERT_TRUE(save(FileCoordinator(), path, "content"));
@@ -521,7 +514,7 @@ TEST(FileCoordinatorFailures, LockFileThatCannotBeOpenedFailsTheWriteAndPresente
 {
     ScopedVirtualTime time;
     const QString path = documentPath();
-    auto b = presenter(path, QStringLiteral("B"));
+    auto b = registeredPresenter(path, QStringLiteral("B"));
     Error error;
     bool ran = false;
     {
@@ -640,7 +633,7 @@ TEST(FileCoordinatorAcrossProcesses, LockFilesLiveUnderTheRuntimeFolderNamedByHa
 {
     ScopedVirtualTime time;
     const QString path = documentPath();
-    auto b = presenter(path, QStringLiteral("B"));
+    auto b = registeredPresenter(path, QStringLiteral("B"));
     ASSERT_TRUE(save(FileCoordinator(), path, "content"));
     ASSERT_TRUE(FileCoordinator().coordinateReading(path, FileCoordinator::ReadingWithoutChanges,
                                                     [](const QString&) {}));

@@ -2,6 +2,7 @@
 #include "platform/core/Log.h"
 #include "platform/core/QueueLabels.h"
 #include "platform/core/Semaphore.h"
+#include "tests/platform/core/CoreTestSupport.h"
 #include "tests/support/HelperProcess.h"
 #include "tests/support/RunUntil.h"
 
@@ -18,19 +19,9 @@
 #include <vector>
 
 using namespace corvex;
+using corvex::test::currentQueueLabel;
 using corvex::test::runUntil;
 using Priority = GlobalQueue::Priority;
-
-namespace {
-
-std::string currentLabel()
-{
-    char buffer[QueueLabels::MaxLabelLength + 1];
-    QueueLabels::readCurrent(buffer, sizeof buffer);
-    return buffer;
-}
-
-} // namespace
 
 TEST(GlobalQueue, BlocksRunWithThePriorityLabel)
 {
@@ -48,7 +39,7 @@ TEST(GlobalQueue, BlocksRunWithThePriorityLabel)
         GlobalQueue::async(
             [&] {
                 std::lock_guard lock(mutex);
-                seen = currentLabel();
+                seen = currentQueueLabel();
                 done = true;
             },
             priority);

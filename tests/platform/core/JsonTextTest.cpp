@@ -1,20 +1,13 @@
 #include "platform/core/JsonText.h"
 #include "platform/core/Base64.h"
 #include "platform/core/DateText.h"
+#include "tests/platform/core/CoreTestSupport.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
 
 using namespace corvex;
-
-namespace corvex {
-static void PrintTo(const Value& value, std::ostream* os)
-{
-    *os << Value::typeName(value.type()).toStdString() << " "
-        << JsonText::serialize(value).left(200).toStdString();
-}
-} // namespace corvex
 
 namespace {
 

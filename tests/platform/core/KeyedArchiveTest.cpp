@@ -1,6 +1,8 @@
 #include "platform/core/KeyedArchive.h"
 #include "platform/core/BinaryPropertyList.h"
 #include "platform/core/JsonText.h"
+#include "tests/platform/core/CoreTestSupport.h"
+#include "tests/support/TestDates.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/TestFiles.h"
 
@@ -17,7 +19,7 @@ using namespace corvex;
 
 namespace corvex {
 
-static QString describe(const ArchivedValue& value, int depth = 0)
+static QString describeArchived(const ArchivedValue& value, int depth = 0)
 {
     if (depth > 8)
         return QStringLiteral("...");
@@ -39,20 +41,20 @@ static QString describe(const ArchivedValue& value, int depth = 0)
     case ArchivedValue::Kind::Object: {
         QStringList parts;
         for (const auto& [key, element] : value.object()->values())
-            parts.append(key + QStringLiteral(": ") + describe(element, depth + 1));
+            parts.append(key + QStringLiteral(": ") + describeArchived(element, depth + 1));
         return value.object()->className() + QStringLiteral("{") + parts.join(QStringLiteral(", ")) +
                QLatin1Char('}');
     }
     case ArchivedValue::Kind::Array: {
         QStringList parts;
         for (const ArchivedValue& element : value.toArray())
-            parts.append(describe(element, depth + 1));
+            parts.append(describeArchived(element, depth + 1));
         return QLatin1Char('[') + parts.join(QStringLiteral(", ")) + QLatin1Char(']');
     }
     case ArchivedValue::Kind::Dictionary: {
         QStringList parts;
         for (const auto& [key, element] : value.toDictionary())
-            parts.append(key + QStringLiteral(": ") + describe(element, depth + 1));
+            parts.append(key + QStringLiteral(": ") + describeArchived(element, depth + 1));
         return QLatin1Char('{') + parts.join(QStringLiteral(", ")) + QLatin1Char('}');
     }
     }
@@ -61,24 +63,17 @@ static QString describe(const ArchivedValue& value, int depth = 0)
 
 static void PrintTo(const ArchivedValue& value, std::ostream* os)
 {
-    *os << describe(value).left(600).toStdString();
+    *os << describeArchived(value).left(600).toStdString();
 }
 
 static void PrintTo(const ArchivedDictionary& value, std::ostream* os)
 {
-    *os << describe(ArchivedValue(value)).left(600).toStdString();
+    *os << describeArchived(ArchivedValue(value)).left(600).toStdString();
 }
 
 } // namespace corvex
 
 namespace {
-
-QString fixtureDir()
-{
-    return QFileInfo(QStringLiteral(__FILE__))
-        .absoluteDir()
-        .absoluteFilePath(QStringLiteral("../../data/keyed"));
-}
 
 QString checkScript()
 {
@@ -87,20 +82,16 @@ QString checkScript()
         .absoluteFilePath(QStringLiteral("../../data/gen/check_keyed_archive.py"));
 }
 
+using corvex::test::keyedExpectations;
+using corvex::test::keyedFixtureDir;
 using corvex::test::readFile;
-
-Value expectations()
-{
-    const auto parsed = JsonText::parse(readFile(fixtureDir() + QStringLiteral("/expected.json")));
-    EXPECT_TRUE(parsed.ok()) << parsed.error().toString().toStdString();
-    return parsed.ok() ? *parsed : Value();
-}
+using corvex::test::utc;
 
 using SharedObjects = std::map<QString, std::shared_ptr<ArchivedObject>>;
 
 // The graph a tagged description of expected.json stands for; every use of one "shared" label
 // is one object.
-ArchivedValue fromTagged(const Value& tagged, SharedObjects& shared)
+ArchivedValue archivedFromTagged(const Value& tagged, SharedObjects& shared)
 {
     const QString kind = tagged.at(0).toString();
     const Value& payload = tagged.at(1);
@@ -121,13 +112,13 @@ ArchivedValue fromTagged(const Value& tagged, SharedObjects& shared)
     if (kind == QLatin1String("array")) {
         ArchivedArray array;
         for (const Value& element : payload.toArray())
-            array.push_back(fromTagged(element, shared));
+            array.push_back(archivedFromTagged(element, shared));
         return ArchivedValue(std::move(array));
     }
     if (kind == QLatin1String("dict")) {
         ArchivedDictionary dictionary;
         for (const Value& pair : payload.toArray())
-            dictionary.insert(pair.at(0).toString(), fromTagged(pair.at(1), shared));
+            dictionary.insert(pair.at(0).toString(), archivedFromTagged(pair.at(1), shared));
         return ArchivedValue(std::move(dictionary));
     }
     if (kind == QLatin1String("object")) {
@@ -139,7 +130,7 @@ ArchivedValue fromTagged(const Value& tagged, SharedObjects& shared)
             classes.append(name.toString());
         auto object = ArchivedObject::create(payload.value(QStringLiteral("class")).toString(), classes);
         for (const Value& pair : payload.value(QStringLiteral("values")).toArray())
-            object->set(pair.at(0).toString(), fromTagged(pair.at(1), shared));
+            object->set(pair.at(0).toString(), archivedFromTagged(pair.at(1), shared));
         if (!label.isEmpty())
             shared[label] = object;
         return ArchivedValue(object);
@@ -150,15 +141,15 @@ ArchivedValue fromTagged(const Value& tagged, SharedObjects& shared)
 
 ArchivedTop expectedTop(const QString& name, SharedObjects& shared)
 {
-    const Value pairs = expectations().value(QStringLiteral("archives")).value(name);
+    const Value pairs = keyedExpectations().value(QStringLiteral("archives")).value(name);
     EXPECT_TRUE(pairs.isArray()) << name.toStdString();
     ArchivedTop top;
     for (const Value& pair : pairs.toArray())
-        top.insert(pair.at(0).toString(), fromTagged(pair.at(1), shared));
+        top.insert(pair.at(0).toString(), archivedFromTagged(pair.at(1), shared));
     return top;
 }
 
-ArchivedTop roundTrip(const ArchivedTop& top)
+ArchivedTop archiveRoundTrip(const ArchivedTop& top)
 {
     const auto written = KeyedArchive::archive(top);
     EXPECT_TRUE(written.ok()) << written.error().toString().toStdString();
@@ -169,11 +160,12 @@ ArchivedTop roundTrip(const ArchivedTop& top)
     return read.ok() ? *read : ArchivedTop();
 }
 
-::testing::AssertionResult failsWith(const Result<ArchivedTop>& result, const QString& domain, int code)
+::testing::AssertionResult unarchiveFailsWith(const Result<ArchivedTop>& result, const QString& domain,
+                                              int code)
 {
     if (result.ok())
         return ::testing::AssertionFailure()
-               << "read succeeded with " << describe(ArchivedValue(*result)).left(300).toStdString();
+               << "read succeeded with " << describeArchived(ArchivedValue(*result)).left(300).toStdString();
     if (result.error().domain() != domain || result.error().code() != code)
         return ::testing::AssertionFailure() << "failed with " << result.error().toString().toStdString()
                                              << ", expected " << domain.toStdString() << " " << code;
@@ -182,9 +174,9 @@ ArchivedTop roundTrip(const ArchivedTop& top)
     return ::testing::AssertionSuccess();
 }
 
-::testing::AssertionResult failsWith(const Result<ArchivedTop>& result, KeyedArchive::ErrorCode code)
+::testing::AssertionResult unarchiveFailsWith(const Result<ArchivedTop>& result, KeyedArchive::ErrorCode code)
 {
-    return failsWith(result, KeyedArchive::ErrorDomain, code);
+    return unarchiveFailsWith(result, KeyedArchive::ErrorDomain, code);
 }
 
 // --- Hand-laid archives (property lists in the layout, or deliberately not) -------------------
@@ -240,7 +232,7 @@ PlistArray arrayChain(int depth)
     return objects;
 }
 
-int nestingOf(const ArchivedValue& value)
+int archivedNestingOf(const ArchivedValue& value)
 {
     int depth = 0;
     const ArchivedValue* at = &value;
@@ -280,12 +272,7 @@ PythonCheck runPythonCheck(const QByteArray& archive, const QString& name)
     return check;
 }
 
-QDateTime utc(int year, int month, int day, int hour, int minute, int second, int msec = 0)
-{
-    return QDateTime(QDate(year, month, day), QTime(hour, minute, second, msec), Qt::UTC);
-}
-
-ArchivedDictionary everyPrimitive()
+ArchivedDictionary everyArchivedPrimitive()
 {
     return ArchivedDictionary{
         {QStringLiteral("text"), QStringLiteral("plain")},
@@ -314,7 +301,7 @@ ArchivedDictionary everyPrimitive()
 
 TEST(KeyedArchive, EveryPrimitiveRoundTripsAtTheTopInObjectsArraysAndDictionaries)
 {
-    const ArchivedDictionary primitives = everyPrimitive();
+    const ArchivedDictionary primitives = everyArchivedPrimitive();
     auto object = ArchivedObject::create(QStringLiteral("IdeaProxy"));
     ArchivedArray elements;
     for (const auto& [key, value] : primitives) {
@@ -326,7 +313,7 @@ TEST(KeyedArchive, EveryPrimitiveRoundTripsAtTheTopInObjectsArraysAndDictionarie
     top.insert(QStringLiteral("array"), elements);
     top.insert(QStringLiteral("dictionary"), primitives);
 
-    const ArchivedTop read = roundTrip(top);
+    const ArchivedTop read = archiveRoundTrip(top);
     EXPECT_EQ(read, top);
     EXPECT_EQ(read.keys(), top.keys()) << "top-level keys keep their order";
     ASSERT_TRUE(read.value(QStringLiteral("object")).isObject());
@@ -351,7 +338,7 @@ TEST(KeyedArchive, NestedArraysAndDictionariesRoundTrip)
          ArchivedValue(Value(ValueArray{Value(1), Value(QStringLiteral("two")),
                                         Value(ValueDictionary{{QStringLiteral("k"), Value(3.5)}})}))},
     };
-    EXPECT_EQ(roundTrip(top), top);
+    EXPECT_EQ(archiveRoundTrip(top), top);
 }
 
 TEST(KeyedArchive, ASharedObjectIsArchivedOnceAndReadBackShared)
@@ -401,7 +388,7 @@ TEST(KeyedArchive, SharedContainersAreWrittenOnceAndCountTheirDepthAtEveryUse)
     for (const PlistValue& entry : plist->value(QStringLiteral("$objects")).toArray())
         arrays += entry.toDictionary().contains(QStringLiteral("NS.objects")) ? 1 : 0;
     EXPECT_EQ(arrays, 2);
-    EXPECT_EQ(roundTrip(top), top);
+    EXPECT_EQ(archiveRoundTrip(top), top);
 
     // 300 arrays used at the top, and again under 250 more: 550 levels at the deeper use.
     ArchivedValue chain{ArchivedArray{}};
@@ -416,12 +403,12 @@ TEST(KeyedArchive, SharedContainersAreWrittenOnceAndCountTheirDepthAtEveryUse)
     EXPECT_EQ(refused.error().code(), KeyedArchive::TooDeep);
     const auto written550 = KeyedArchive::archive(deep, 550);
     ASSERT_TRUE(written550.ok()) << written550.error().toString().toStdString();
-    EXPECT_TRUE(failsWith(KeyedArchive::unarchive(*written550), KeyedArchive::TooDeep));
+    EXPECT_TRUE(unarchiveFailsWith(KeyedArchive::unarchive(*written550), KeyedArchive::TooDeep));
     KeyedArchive::Limits limits;
     limits.maxDepth = 550;
     const auto read = KeyedArchive::unarchive(*written550, limits);
     ASSERT_TRUE(read.ok()) << read.error().toString().toStdString();
-    EXPECT_EQ(nestingOf(read->value(QStringLiteral("b"))), 550);
+    EXPECT_EQ(archivedNestingOf(read->value(QStringLiteral("b"))), 550);
     EXPECT_EQ(*read, deep);
 }
 
@@ -488,7 +475,8 @@ TEST(KeyedArchive, ObjectsOfAnyClassKeepTheirNameAndHierarchyAsText)
         QStringLiteral("DerivedThing"),
         {QStringLiteral("DerivedThing"), QStringLiteral("BaseThing"), QStringLiteral("NSObject")});
     custom->set(QStringLiteral("$0"), QByteArray("unkeyed"));
-    const ArchivedTop read = roundTrip({{QStringLiteral("url"), object}, {QStringLiteral("custom"), custom}});
+    const ArchivedTop read =
+        archiveRoundTrip({{QStringLiteral("url"), object}, {QStringLiteral("custom"), custom}});
     const auto& url = read.value(QStringLiteral("url")).object();
     ASSERT_TRUE(url);
     EXPECT_EQ(url->className(), QStringLiteral("NSURL"));
@@ -549,7 +537,7 @@ TEST(KeyedArchiveFixtures, TheIndexArchiveReadsAsExpectedWithItsSharedObject)
 {
     SharedObjects shared;
     const ArchivedTop expected = expectedTop(QStringLiteral("index.archive"), shared);
-    const auto read = KeyedArchive::unarchive(readFile(fixtureDir() + QStringLiteral("/index.archive")));
+    const auto read = KeyedArchive::unarchive(readFile(keyedFixtureDir() + QStringLiteral("/index.archive")));
     ASSERT_TRUE(read.ok()) << read.error().toString().toStdString();
     EXPECT_EQ(*read, expected);
 
@@ -571,7 +559,7 @@ TEST(KeyedArchiveFixtures, TheOtherClassFormsReadAsTheirPrimitiveKinds)
 {
     SharedObjects shared;
     const ArchivedTop expected = expectedTop(QStringLiteral("forms.archive"), shared);
-    const auto read = KeyedArchive::unarchive(readFile(fixtureDir() + QStringLiteral("/forms.archive")));
+    const auto read = KeyedArchive::unarchive(readFile(keyedFixtureDir() + QStringLiteral("/forms.archive")));
     ASSERT_TRUE(read.ok()) << read.error().toString().toStdString();
     EXPECT_EQ(*read, expected);
     EXPECT_TRUE(read->value(QStringLiteral("null")).isNil()) << "NSNull reads as nil";
@@ -618,11 +606,12 @@ TEST(KeyedArchiveFixtures, ThePlistlibCheckNoticesACopiedSharedObject)
 
 TEST(KeyedArchiveMalformed, BytesThatAreNoPropertyListFailWithThePropertyListError)
 {
-    EXPECT_TRUE(failsWith(KeyedArchive::unarchive(QByteArray()), BinaryPropertyList::ErrorDomain,
-                          BinaryPropertyList::NotBinaryPropertyList));
-    EXPECT_TRUE(failsWith(KeyedArchive::unarchive(QByteArray("{\"$archiver\": \"NSKeyedArchiver\"}")),
-                          BinaryPropertyList::ErrorDomain, BinaryPropertyList::NotBinaryPropertyList));
-    const QByteArray valid = readFile(fixtureDir() + QStringLiteral("/index.archive"));
+    EXPECT_TRUE(unarchiveFailsWith(KeyedArchive::unarchive(QByteArray()), BinaryPropertyList::ErrorDomain,
+                                   BinaryPropertyList::NotBinaryPropertyList));
+    EXPECT_TRUE(
+        unarchiveFailsWith(KeyedArchive::unarchive(QByteArray("{\"$archiver\": \"NSKeyedArchiver\"}")),
+                           BinaryPropertyList::ErrorDomain, BinaryPropertyList::NotBinaryPropertyList));
+    const QByteArray valid = readFile(keyedFixtureDir() + QStringLiteral("/index.archive"));
     ASSERT_FALSE(valid.isEmpty());
     const auto truncated = KeyedArchive::unarchive(valid.left(valid.size() - 5));
     ASSERT_FALSE(truncated.ok());
@@ -644,66 +633,74 @@ TEST(KeyedArchiveMalformed, PropertyListsWithoutTheLayoutAreNoKeyedArchive)
         }
         return KeyedArchive::unarchive(bytesOf(root));
     };
-    EXPECT_TRUE(failsWith(changed(QStringLiteral("$archiver"), std::nullopt), KeyedArchive::NotKeyedArchive));
-    EXPECT_TRUE(failsWith(changed(QStringLiteral("$archiver"), PlistValue(QStringLiteral("OtherArchiver"))),
-                          KeyedArchive::NotKeyedArchive));
+    EXPECT_TRUE(unarchiveFailsWith(changed(QStringLiteral("$archiver"), std::nullopt),
+                                   KeyedArchive::NotKeyedArchive));
     EXPECT_TRUE(
-        failsWith(changed(QStringLiteral("$archiver"), PlistValue(7)), KeyedArchive::NotKeyedArchive));
-    EXPECT_TRUE(failsWith(changed(QStringLiteral("$version"), std::nullopt), KeyedArchive::NotKeyedArchive));
-    EXPECT_TRUE(failsWith(changed(QStringLiteral("$version"), PlistValue(QStringLiteral("100000"))),
-                          KeyedArchive::NotKeyedArchive));
+        unarchiveFailsWith(changed(QStringLiteral("$archiver"), PlistValue(QStringLiteral("OtherArchiver"))),
+                           KeyedArchive::NotKeyedArchive));
+    EXPECT_TRUE(unarchiveFailsWith(changed(QStringLiteral("$archiver"), PlistValue(7)),
+                                   KeyedArchive::NotKeyedArchive));
     EXPECT_TRUE(
-        failsWith(changed(QStringLiteral("$version"), PlistValue(100000.0)), KeyedArchive::NotKeyedArchive));
+        unarchiveFailsWith(changed(QStringLiteral("$version"), std::nullopt), KeyedArchive::NotKeyedArchive));
+    EXPECT_TRUE(unarchiveFailsWith(changed(QStringLiteral("$version"), PlistValue(QStringLiteral("100000"))),
+                                   KeyedArchive::NotKeyedArchive));
+    EXPECT_TRUE(unarchiveFailsWith(changed(QStringLiteral("$version"), PlistValue(100000.0)),
+                                   KeyedArchive::NotKeyedArchive));
+    EXPECT_TRUE(unarchiveFailsWith(changed(QStringLiteral("$version"), PlistValue(99)),
+                                   KeyedArchive::NotKeyedArchive));
     EXPECT_TRUE(
-        failsWith(changed(QStringLiteral("$version"), PlistValue(99)), KeyedArchive::NotKeyedArchive));
-    EXPECT_TRUE(failsWith(changed(QStringLiteral("$top"), std::nullopt), KeyedArchive::NotKeyedArchive));
-    EXPECT_TRUE(failsWith(changed(QStringLiteral("$top"), PlistValue(PlistArray{uid(1)})),
-                          KeyedArchive::NotKeyedArchive));
-    EXPECT_TRUE(failsWith(changed(QStringLiteral("$objects"), std::nullopt), KeyedArchive::NotKeyedArchive));
-    EXPECT_TRUE(failsWith(changed(QStringLiteral("$objects"), PlistValue(PlistArray{QLatin1String("text")})),
-                          KeyedArchive::NotKeyedArchive));
-    EXPECT_TRUE(failsWith(KeyedArchive::unarchive(bytesOf(PlistArray{QLatin1String("$null")})),
-                          KeyedArchive::NotKeyedArchive));
+        unarchiveFailsWith(changed(QStringLiteral("$top"), std::nullopt), KeyedArchive::NotKeyedArchive));
+    EXPECT_TRUE(unarchiveFailsWith(changed(QStringLiteral("$top"), PlistValue(PlistArray{uid(1)})),
+                                   KeyedArchive::NotKeyedArchive));
+    EXPECT_TRUE(
+        unarchiveFailsWith(changed(QStringLiteral("$objects"), std::nullopt), KeyedArchive::NotKeyedArchive));
+    EXPECT_TRUE(
+        unarchiveFailsWith(changed(QStringLiteral("$objects"), PlistValue(PlistArray{QLatin1String("text")})),
+                           KeyedArchive::NotKeyedArchive));
+    EXPECT_TRUE(unarchiveFailsWith(KeyedArchive::unarchive(bytesOf(PlistArray{QLatin1String("$null")})),
+                                   KeyedArchive::NotKeyedArchive));
 }
 
 // --- Broken archives ------------------------------------------------------------------------------
 
 TEST(KeyedArchiveMalformed, UidsOutOfRangeAreRefused)
 {
-    EXPECT_TRUE(failsWith(unarchiveRoot(PlistDictionary{{QStringLiteral("x"), uid(2)}},
-                                        PlistArray{QLatin1String("$null"), QLatin1String("text")}),
-                          KeyedArchive::CorruptArchive));
-    EXPECT_TRUE(failsWith(unarchiveObjects(PlistArray{
-                              QLatin1String("$null"),
-                              PlistDictionary{{QStringLiteral("$class"), uid(2)},
-                                              {QStringLiteral("NS.objects"), PlistArray{uid(~quint64(0))}}},
-                              classDescription("NSArray")}),
-                          KeyedArchive::CorruptArchive));
-    EXPECT_TRUE(failsWith(unarchiveObjects(PlistArray{QLatin1String("$null"),
-                                                      PlistDictionary{{QStringLiteral("$class"), uid(9)}}}),
-                          KeyedArchive::CorruptArchive))
+    EXPECT_TRUE(unarchiveFailsWith(unarchiveRoot(PlistDictionary{{QStringLiteral("x"), uid(2)}},
+                                                 PlistArray{QLatin1String("$null"), QLatin1String("text")}),
+                                   KeyedArchive::CorruptArchive));
+    EXPECT_TRUE(
+        unarchiveFailsWith(unarchiveObjects(PlistArray{
+                               QLatin1String("$null"),
+                               PlistDictionary{{QStringLiteral("$class"), uid(2)},
+                                               {QStringLiteral("NS.objects"), PlistArray{uid(~quint64(0))}}},
+                               classDescription("NSArray")}),
+                           KeyedArchive::CorruptArchive));
+    EXPECT_TRUE(
+        unarchiveFailsWith(unarchiveObjects(PlistArray{QLatin1String("$null"),
+                                                       PlistDictionary{{QStringLiteral("$class"), uid(9)}}}),
+                           KeyedArchive::CorruptArchive))
         << "a $class UID out of range";
 }
 
 TEST(KeyedArchiveMalformed, UidCyclesAreRefused)
 {
     // An array holding itself.
-    EXPECT_TRUE(failsWith(
+    EXPECT_TRUE(unarchiveFailsWith(
         unarchiveObjects(PlistArray{QLatin1String("$null"),
                                     PlistDictionary{{QStringLiteral("$class"), uid(2)},
                                                     {QStringLiteral("NS.objects"), PlistArray{uid(1)}}},
                                     classDescription("NSArray")}),
         KeyedArchive::CircularReference));
     // Two objects referring to each other.
-    EXPECT_TRUE(
-        failsWith(unarchiveObjects(PlistArray{
-                      QLatin1String("$null"),
-                      PlistDictionary{{QStringLiteral("$class"), uid(3)}, {QStringLiteral("next"), uid(2)}},
-                      PlistDictionary{{QStringLiteral("$class"), uid(3)}, {QStringLiteral("next"), uid(1)}},
-                      classDescription("Node")}),
-                  KeyedArchive::CircularReference));
+    EXPECT_TRUE(unarchiveFailsWith(
+        unarchiveObjects(
+            PlistArray{QLatin1String("$null"),
+                       PlistDictionary{{QStringLiteral("$class"), uid(3)}, {QStringLiteral("next"), uid(2)}},
+                       PlistDictionary{{QStringLiteral("$class"), uid(3)}, {QStringLiteral("next"), uid(1)}},
+                       classDescription("Node")}),
+        KeyedArchive::CircularReference));
     // Through a dictionary's values.
-    EXPECT_TRUE(failsWith(
+    EXPECT_TRUE(unarchiveFailsWith(
         unarchiveObjects(PlistArray{QLatin1String("$null"),
                                     PlistDictionary{{QStringLiteral("$class"), uid(2)},
                                                     {QStringLiteral("NS.keys"), PlistArray{uid(3)}},
@@ -724,22 +721,24 @@ TEST(KeyedArchiveMalformed, BadClassDescriptionsAreRefused)
                                      {QStringLiteral("$classes"), QLatin1String("X")}}),
           PlistValue(PlistDictionary{{QStringLiteral("$classname"), QLatin1String("X")},
                                      {QStringLiteral("$classes"), PlistArray{1}}})}) {
-        EXPECT_TRUE(failsWith(unarchiveObjects(PlistArray{QLatin1String("$null"), plainObject, description}),
-                              KeyedArchive::CorruptArchive))
+        EXPECT_TRUE(
+            unarchiveFailsWith(unarchiveObjects(PlistArray{QLatin1String("$null"), plainObject, description}),
+                               KeyedArchive::CorruptArchive))
             << "description " << index;
         ++index;
     }
     // An object without $class, and a $class that is no UID or refers to $null.
-    EXPECT_TRUE(failsWith(
+    EXPECT_TRUE(unarchiveFailsWith(
         unarchiveObjects(PlistArray{QLatin1String("$null"), PlistDictionary{{QStringLiteral("k"), 1}}}),
         KeyedArchive::CorruptArchive));
-    EXPECT_TRUE(failsWith(
+    EXPECT_TRUE(unarchiveFailsWith(
         unarchiveObjects(PlistArray{QLatin1String("$null"), PlistDictionary{{QStringLiteral("$class"), 2}},
                                     classDescription("X")}),
         KeyedArchive::CorruptArchive));
-    EXPECT_TRUE(failsWith(unarchiveObjects(PlistArray{QLatin1String("$null"),
-                                                      PlistDictionary{{QStringLiteral("$class"), uid(0)}}}),
-                          KeyedArchive::CorruptArchive));
+    EXPECT_TRUE(
+        unarchiveFailsWith(unarchiveObjects(PlistArray{QLatin1String("$null"),
+                                                       PlistDictionary{{QStringLiteral("$class"), uid(0)}}}),
+                           KeyedArchive::CorruptArchive));
 }
 
 TEST(KeyedArchiveMalformed, BrokenFoundationFormsAreRefused)
@@ -751,40 +750,41 @@ TEST(KeyedArchiveMalformed, BrokenFoundationFormsAreRefused)
             objects.push_back(std::move(extra));
         return unarchiveObjects(std::move(objects));
     };
-    EXPECT_TRUE(failsWith(single("NSArray", {}), KeyedArchive::CorruptArchive)) << "no NS.objects";
-    EXPECT_TRUE(
-        failsWith(single("NSArray", {{QStringLiteral("NS.objects"), uid(0)}}), KeyedArchive::CorruptArchive));
-    EXPECT_TRUE(failsWith(single("NSDictionary",
-                                 {{QStringLiteral("NS.keys"), PlistArray{uid(3)}},
-                                  {QStringLiteral("NS.objects"), PlistArray{}}},
-                                 QLatin1String("k")),
-                          KeyedArchive::CorruptArchive))
+    EXPECT_TRUE(unarchiveFailsWith(single("NSArray", {}), KeyedArchive::CorruptArchive)) << "no NS.objects";
+    EXPECT_TRUE(unarchiveFailsWith(single("NSArray", {{QStringLiteral("NS.objects"), uid(0)}}),
+                                   KeyedArchive::CorruptArchive));
+    EXPECT_TRUE(unarchiveFailsWith(single("NSDictionary",
+                                          {{QStringLiteral("NS.keys"), PlistArray{uid(3)}},
+                                           {QStringLiteral("NS.objects"), PlistArray{}}},
+                                          QLatin1String("k")),
+                                   KeyedArchive::CorruptArchive))
         << "unmatched keys and objects";
-    EXPECT_TRUE(failsWith(single("NSDictionary",
-                                 {{QStringLiteral("NS.keys"), PlistArray{uid(3)}},
-                                  {QStringLiteral("NS.objects"), PlistArray{uid(3)}}},
-                                 PlistValue(5)),
-                          KeyedArchive::CorruptArchive))
+    EXPECT_TRUE(unarchiveFailsWith(single("NSDictionary",
+                                          {{QStringLiteral("NS.keys"), PlistArray{uid(3)}},
+                                           {QStringLiteral("NS.objects"), PlistArray{uid(3)}}},
+                                          PlistValue(5)),
+                                   KeyedArchive::CorruptArchive))
         << "a key that is no string";
-    EXPECT_TRUE(failsWith(single("NSDate", {}), KeyedArchive::CorruptArchive));
-    EXPECT_TRUE(failsWith(single("NSDate", {{QStringLiteral("NS.time"), QLatin1String("now")}}),
-                          KeyedArchive::CorruptArchive));
-    EXPECT_TRUE(
-        failsWith(single("NSDate", {{QStringLiteral("NS.time"), 1e300}}), KeyedArchive::CorruptArchive));
-    EXPECT_TRUE(failsWith(single("NSString", {}), KeyedArchive::CorruptArchive));
-    EXPECT_TRUE(
-        failsWith(single("NSString", {{QStringLiteral("NS.string"), 5}}), KeyedArchive::CorruptArchive));
-    EXPECT_TRUE(failsWith(single("NSData", {}), KeyedArchive::CorruptArchive));
-    EXPECT_TRUE(failsWith(single("NSData", {{QStringLiteral("NS.data"), QLatin1String("text")}}),
-                          KeyedArchive::CorruptArchive));
-    EXPECT_TRUE(failsWith(single("NSNumber", {}), KeyedArchive::CorruptArchive));
-    EXPECT_TRUE(failsWith(single("NSNumber", {{QStringLiteral("a"), 1}, {QStringLiteral("b"), 2}}),
-                          KeyedArchive::CorruptArchive));
+    EXPECT_TRUE(unarchiveFailsWith(single("NSDate", {}), KeyedArchive::CorruptArchive));
+    EXPECT_TRUE(unarchiveFailsWith(single("NSDate", {{QStringLiteral("NS.time"), QLatin1String("now")}}),
+                                   KeyedArchive::CorruptArchive));
+    EXPECT_TRUE(unarchiveFailsWith(single("NSDate", {{QStringLiteral("NS.time"), 1e300}}),
+                                   KeyedArchive::CorruptArchive));
+    EXPECT_TRUE(unarchiveFailsWith(single("NSString", {}), KeyedArchive::CorruptArchive));
+    EXPECT_TRUE(unarchiveFailsWith(single("NSString", {{QStringLiteral("NS.string"), 5}}),
+                                   KeyedArchive::CorruptArchive));
+    EXPECT_TRUE(unarchiveFailsWith(single("NSData", {}), KeyedArchive::CorruptArchive));
+    EXPECT_TRUE(unarchiveFailsWith(single("NSData", {{QStringLiteral("NS.data"), QLatin1String("text")}}),
+                                   KeyedArchive::CorruptArchive));
+    EXPECT_TRUE(unarchiveFailsWith(single("NSNumber", {}), KeyedArchive::CorruptArchive));
+    EXPECT_TRUE(unarchiveFailsWith(single("NSNumber", {{QStringLiteral("a"), 1}, {QStringLiteral("b"), 2}}),
+                                   KeyedArchive::CorruptArchive));
     // A UID whose entry is another UID, or whose entry is a class description.
-    EXPECT_TRUE(failsWith(unarchiveObjects(PlistArray{QLatin1String("$null"), uid(0)}),
-                          KeyedArchive::CorruptArchive));
-    EXPECT_TRUE(failsWith(unarchiveObjects(PlistArray{QLatin1String("$null"), classDescription("X")}),
-                          KeyedArchive::CorruptArchive));
+    EXPECT_TRUE(unarchiveFailsWith(unarchiveObjects(PlistArray{QLatin1String("$null"), uid(0)}),
+                                   KeyedArchive::CorruptArchive));
+    EXPECT_TRUE(
+        unarchiveFailsWith(unarchiveObjects(PlistArray{QLatin1String("$null"), classDescription("X")}),
+                           KeyedArchive::CorruptArchive));
 
     // The accepted variants of the same forms.
     const auto bytesString = single("NSString", {{QStringLiteral("NS.bytes"), QByteArray("caf\xc3\xa9")}});
@@ -803,13 +803,13 @@ TEST(KeyedArchiveMalformed, NestingThroughUidsIsBounded)
     const auto atLimit = unarchiveRoot(PlistDictionary{{QStringLiteral("root"), uid(2)}},
                                        arrayChain(KeyedArchive::DefaultMaxDepth));
     ASSERT_TRUE(atLimit.ok()) << atLimit.error().toString().toStdString();
-    EXPECT_EQ(nestingOf(atLimit->value(QStringLiteral("root"))), KeyedArchive::DefaultMaxDepth);
-    EXPECT_TRUE(failsWith(unarchiveRoot(PlistDictionary{{QStringLiteral("root"), uid(2)}},
-                                        arrayChain(KeyedArchive::DefaultMaxDepth + 1)),
-                          KeyedArchive::TooDeep));
-    EXPECT_TRUE(failsWith(unarchiveRoot(PlistDictionary{{QStringLiteral("root"), uid(2)}},
-                                        arrayChain(test::heavyScale(10000, 3000))),
-                          KeyedArchive::TooDeep));
+    EXPECT_EQ(archivedNestingOf(atLimit->value(QStringLiteral("root"))), KeyedArchive::DefaultMaxDepth);
+    EXPECT_TRUE(unarchiveFailsWith(unarchiveRoot(PlistDictionary{{QStringLiteral("root"), uid(2)}},
+                                                 arrayChain(KeyedArchive::DefaultMaxDepth + 1)),
+                                   KeyedArchive::TooDeep));
+    EXPECT_TRUE(unarchiveFailsWith(unarchiveRoot(PlistDictionary{{QStringLiteral("root"), uid(2)}},
+                                                 arrayChain(test::heavyScale(10000, 3000))),
+                                   KeyedArchive::TooDeep));
 
     // An object decoded once counts its depth again wherever it is used.
     PlistArray objects = arrayChain(300);  // UIDs 2..301
@@ -819,7 +819,7 @@ TEST(KeyedArchiveMalformed, NestingThroughUidsIsBounded)
             {QStringLiteral("$class"), uid(1)},
             {QStringLiteral("NS.objects"), PlistArray{k + 1 < 250 ? uid(second + quint64(k) + 1) : uid(2)}}});
     }
-    EXPECT_TRUE(failsWith(
+    EXPECT_TRUE(unarchiveFailsWith(
         unarchiveRoot(PlistDictionary{{QStringLiteral("a"), uid(2)}, {QStringLiteral("b"), uid(second)}},
                       objects),
         KeyedArchive::TooDeep));
@@ -843,7 +843,7 @@ TEST(KeyedArchiveMalformed, PlainDateEntriesTakeALevelAsTheirWrittenFormDoes)
     EXPECT_TRUE(KeyedArchive::archive(*read, 2).ok());
     KeyedArchive::Limits one;
     one.maxDepth = 1;
-    EXPECT_TRUE(failsWith(KeyedArchive::unarchive(data, one), KeyedArchive::TooDeep));
+    EXPECT_TRUE(unarchiveFailsWith(KeyedArchive::unarchive(data, one), KeyedArchive::TooDeep));
     EXPECT_FALSE(KeyedArchive::archive(*read, 1).ok());
 }
 
@@ -856,13 +856,13 @@ TEST(KeyedArchiveMalformed, ExponentialSharingIsRefusedQuickly)
                                           {QStringLiteral("NS.objects"), PlistArray{uid(next), uid(next)}}});
     }
     objects.push_back(QLatin1String("lol"));
-    EXPECT_TRUE(failsWith(unarchiveRoot(PlistDictionary{{QStringLiteral("root"), uid(2)}}, objects),
-                          KeyedArchive::LimitExceeded));
+    EXPECT_TRUE(unarchiveFailsWith(unarchiveRoot(PlistDictionary{{QStringLiteral("root"), uid(2)}}, objects),
+                                   KeyedArchive::LimitExceeded));
 }
 
 TEST(KeyedArchiveMalformed, EverySingleByteChangeReadsOrFailsCleanly)
 {
-    const QByteArray valid = readFile(fixtureDir() + QStringLiteral("/index.archive"));
+    const QByteArray valid = readFile(keyedFixtureDir() + QStringLiteral("/index.archive"));
     ASSERT_FALSE(valid.isEmpty());
     const std::vector<int> replacements =
         test::isSanitized() ? std::vector<int>{0x00, 0xFF} : std::vector<int>{0x00, 0x7F, 0xFF};

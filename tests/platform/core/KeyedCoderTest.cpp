@@ -2,6 +2,7 @@
 #include "platform/core/KeyedArchiver.h"
 #include "platform/core/KeyedUnarchiver.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/TestDates.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,13 +12,9 @@
 #include <stdexcept>
 
 using namespace corvex;
+using corvex::test::utc;
 
 namespace {
-
-QDateTime utc(int year, int month, int day, int hour, int minute, int second, int msec = 0)
-{
-    return QDateTime(QDate(year, month, day), QTime(hour, minute, second, msec), Qt::UTC);
-}
 
 // The picture wrapper's shape: one unkeyed data object.
 class Blob : public Codable
@@ -106,7 +103,7 @@ std::shared_ptr<Note> sampleNote()
 }
 
 // What an archive reads back as, through our own reader.
-std::shared_ptr<Note> roundTrip(const CodablePtr& object)
+std::shared_ptr<Note> codedRoundTrip(const CodablePtr& object)
 {
     const auto bytes = KeyedArchiver::archivedDataWithRootObject(object);
     EXPECT_TRUE(bytes.ok()) << bytes.error().toString().toStdString();
@@ -123,7 +120,7 @@ TEST(KeyedCoderRoundTrip, EveryKindOfValueReadsBackAsWritten)
 {
     registerTestClasses();
     const auto written = sampleNote();
-    const auto read = roundTrip(written);
+    const auto read = codedRoundTrip(written);
     ASSERT_TRUE(read);
     EXPECT_EQ(read->mTitle, written->mTitle);
     EXPECT_EQ(read->mCount, -42);
@@ -214,7 +211,7 @@ TEST(KeyedCoderRoundTrip, AnObjectUsedTwiceIsArchivedOnceAndReadBackAsOneObject)
     EXPECT_EQ(children[0].object()->value(QStringLiteral("friend")).object(),
               children[1].object()->value(QStringLiteral("friend")).object());
 
-    const auto read = roundTrip(root);
+    const auto read = codedRoundTrip(root);
     ASSERT_TRUE(read);
     ASSERT_EQ(read->mChildren.size(), 2u);
     ASSERT_TRUE(read->mChildren[0]->mFriend);

@@ -4,6 +4,7 @@
 #include "platform/core/Operation.h"
 #include "platform/core/QueueLabels.h"
 #include "platform/core/Semaphore.h"
+#include "tests/platform/core/CoreTestSupport.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/RunUntil.h"
 #include "tests/support/TestEnvironment.h"
@@ -17,24 +18,10 @@
 #include <vector>
 
 using namespace corvex;
+using corvex::test::InFlight;
 using corvex::test::runUntil;
 
 namespace {
-
-struct InFlight
-{
-    std::atomic<int> now{0};
-    std::atomic<int> most{0};
-
-    void enter()
-    {
-        const int value = ++now;
-        int seen = most.load();
-        while (value > seen && !most.compare_exchange_weak(seen, value)) {
-        }
-    }
-    void leave() { --now; }
-};
 
 // Records names in the order they happen, from any thread.
 class Journal

@@ -19,7 +19,8 @@ void setEnv(const char* name, const QString& value)
     qputenv(name, QFile::encodeName(value));
 }
 
-mode_t modeOf(const QString& path)
+// The permission bits of the entry itself: a symbolic link is not followed.
+mode_t linkModeOf(const QString& path)
 {
     struct stat info
     {};
@@ -74,7 +75,7 @@ TEST(PathsPrivateTemporaryDirectory, IsMadeWithMode0700)
     ASSERT_TRUE(folder.ok()) << folder.error().toString().toStdString();
     EXPECT_EQ(*folder, expectedTemporary());
     EXPECT_TRUE(QFileInfo(*folder).isDir());
-    EXPECT_EQ(modeOf(*folder), mode_t(0700));
+    EXPECT_EQ(linkModeOf(*folder), mode_t(0700));
     // A second call finds it in order.
     EXPECT_EQ(Paths::privateTemporaryDirectory().valueOr(QString()), expectedTemporary());
 }
@@ -101,7 +102,7 @@ TEST(PathsPrivateTemporaryDirectory, RefusesASymbolicLinkInItsPlace)
     EXPECT_EQ(folder.error().code(), ELOOP);
     EXPECT_TRUE(folder.error().localizedDescription().contains(QStringLiteral("symbolic link")))
         << folder.error().toString().toStdString();
-    EXPECT_EQ(modeOf(elsewhere), mode_t(0755)) << "the link's target must not be touched";
+    EXPECT_EQ(linkModeOf(elsewhere), mode_t(0755)) << "the link's target must not be touched";
     EXPECT_TRUE(QFileInfo(expectedTemporary()).isSymLink());
 }
 
@@ -133,7 +134,7 @@ TEST(PathsPrivateTemporaryDirectory, NarrowsAWiderMode)
     test::LogCapture log;
     const Result<QString> folder = Paths::privateTemporaryDirectory();
     ASSERT_TRUE(folder.ok()) << folder.error().toString().toStdString();
-    EXPECT_EQ(modeOf(*folder), mode_t(0700));
+    EXPECT_EQ(linkModeOf(*folder), mode_t(0700));
     EXPECT_TRUE(log.contains(QStringLiteral("narrowed")))
         << log.lines().join(QLatin1Char('\n')).toStdString();
 }

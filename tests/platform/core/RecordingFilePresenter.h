@@ -4,6 +4,7 @@
 // that outlives it (so a test can check that a destroyed presenter was never called) and
 // notes every callback that arrives on a queue other than its own.
 
+#include "platform/core/FileCoordinator.h"
 #include "platform/core/FilePresenter.h"
 #include "platform/core/GlobalQueue.h"
 #include "platform/core/MainQueue.h"
@@ -160,5 +161,14 @@ private:
     std::mutex mMutex;
     RelinquishBlock mKeptBlock;
 };
+
+// A recording presenter that the coordinator already knows.
+inline std::shared_ptr<RecordingFilePresenter> registeredPresenter(const QString& path, const QString& name,
+                                                                   bool ownQueue = false)
+{
+    auto made = std::make_shared<RecordingFilePresenter>(path, name, ownQueue);
+    FileCoordinator::addFilePresenter(made);
+    return made;
+}
 
 } // namespace corvex::test

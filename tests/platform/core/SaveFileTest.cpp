@@ -31,14 +31,9 @@ QString targetPath()
     return folder() + QStringLiteral("/doc.json");
 }
 
+using corvex::test::folderEntries;
 using corvex::test::readFile;
 using corvex::test::writeFile;
-
-QStringList entries(const QString& path)
-{
-    return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                QDir::Name);
-}
 
 int openDescriptors()
 {
@@ -84,7 +79,7 @@ TEST(SaveFile, CommitReplacesTheContentAndKeepsTheOldPermissions)
 
     EXPECT_EQ(readFile(targetPath()), QByteArray("new ") + bigPayload('n'));
     EXPECT_EQ(modeOf(targetPath()), mode_t(0644));
-    EXPECT_EQ(entries(folder()), QStringList{QStringLiteral("doc.json")});
+    EXPECT_EQ(folderEntries(folder()), QStringList{QStringLiteral("doc.json")});
 }
 
 TEST(SaveFile, NewFilesAreOnlyReadableByTheirOwner)
@@ -103,7 +98,8 @@ TEST(SaveFile, UsesAnUnnamedTemporaryThatGetsANameOnlyAtCommit)
     ASSERT_TRUE(file.open());
     EXPECT_EQ(file.write(QByteArray("data")), 4);
     // Nothing visible in the folder while writing.
-    EXPECT_TRUE(entries(folder()).isEmpty()) << entries(folder()).join(QLatin1Char(' ')).toStdString();
+    EXPECT_TRUE(folderEntries(folder()).isEmpty())
+        << folderEntries(folder()).join(QLatin1Char(' ')).toStdString();
     ASSERT_TRUE(file.commit());
     EXPECT_EQ(shim.callCount(FaultShim::Op::Link), 1);
     EXPECT_EQ(shim.callCount(FaultShim::Op::Rename), 1);
@@ -125,7 +121,8 @@ TEST(SaveFile, CancelledSaveLeavesNoFile)
         EXPECT_EQ(file.write(QByteArray("more")), -1);
         EXPECT_FALSE(file.commit());
         EXPECT_EQ(file.error().code(), ECANCELED);
-        EXPECT_TRUE(entries(folder()).isEmpty()) << entries(folder()).join(QLatin1Char(' ')).toStdString();
+        EXPECT_TRUE(folderEntries(folder()).isEmpty())
+            << folderEntries(folder()).join(QLatin1Char(' ')).toStdString();
     }
 }
 
@@ -143,7 +140,7 @@ TEST(SaveFile, DestroyingWithoutCommitKeepsTheOldFileAndLeavesNothingElse)
             EXPECT_EQ(file.write(QByteArray("abandoned")), 9);
         }
         EXPECT_EQ(readFile(targetPath()), QByteArray("old"));
-        EXPECT_EQ(entries(folder()), QStringList{QStringLiteral("doc.json")});
+        EXPECT_EQ(folderEntries(folder()), QStringList{QStringLiteral("doc.json")});
     }
 }
 
@@ -157,7 +154,7 @@ TEST(SaveFile, ADirectoryPathFailsAtOpenWithAReadableError)
     EXPECT_EQ(file.error().code(), EISDIR);
     EXPECT_TRUE(file.errorString().contains(QStringLiteral("folder"))) << file.errorString().toStdString();
     EXPECT_TRUE(file.errorString().contains(directory)) << file.errorString().toStdString();
-    EXPECT_EQ(entries(directory), QStringList());
+    EXPECT_EQ(folderEntries(directory), QStringList());
 }
 
 TEST(SaveFile, AMissingFolderFailsAtOpenWithAReadableError)
@@ -201,7 +198,7 @@ TEST(SaveFile, AWriteErrorSticksToLaterWritesAndTheCommit)
     EXPECT_EQ(file.error().code(), ENOSPC);
     EXPECT_EQ(shim.callCount(FaultShim::Op::Rename), 0);
     EXPECT_EQ(readFile(targetPath()), QByteArray("old"));
-    EXPECT_EQ(entries(folder()), QStringList{QStringLiteral("doc.json")});
+    EXPECT_EQ(folderEntries(folder()), QStringList{QStringLiteral("doc.json")});
 }
 
 TEST(SaveFile, BufferedSmallWritesReportAWriteFailureAtCommit)
@@ -215,7 +212,7 @@ TEST(SaveFile, BufferedSmallWritesReportAWriteFailureAtCommit)
     EXPECT_FALSE(file.commit());
     EXPECT_EQ(file.error().code(), EIO);
     EXPECT_EQ(readFile(targetPath()), QByteArray("old"));
-    EXPECT_EQ(entries(folder()), QStringList{QStringLiteral("doc.json")});
+    EXPECT_EQ(folderEntries(folder()), QStringList{QStringLiteral("doc.json")});
 }
 
 TEST(SaveFile, AFailedFolderFlushAfterTheRenameIsOnlyLogged)
@@ -243,7 +240,8 @@ TEST(SaveFile, SavingThroughASymbolicLinkReplacesItsTarget)
     ASSERT_TRUE(SaveFile::writeAtomically(link, "new").ok());
     EXPECT_TRUE(QFileInfo(link).isSymLink());
     EXPECT_EQ(readFile(real), QByteArray("new"));
-    EXPECT_EQ(entries(folder()), (QStringList{QStringLiteral("link.json"), QStringLiteral("real.json")}));
+    EXPECT_EQ(folderEntries(folder()),
+              (QStringList{QStringLiteral("link.json"), QStringLiteral("real.json")}));
 }
 
 TEST(SaveFile, WriteAtomicallyReturnsTheError)
@@ -261,8 +259,9 @@ TEST(SaveFile, RemoveStaleTemporariesRemovesOnlyTheTargetsTemporaries)
     writeFile(folder() + QStringLiteral("/other.json.corvex-tmp-Ab12Cd"), "someone else's");
     writeFile(folder() + QStringLiteral("/doc.json.corrupt"), "kept aside");
     EXPECT_EQ(SaveFile::removeStaleTemporaries(folder(), QStringLiteral("doc.json")), 2);
-    EXPECT_EQ(entries(folder()), (QStringList{QStringLiteral("doc.json"), QStringLiteral("doc.json.corrupt"),
-                                              QStringLiteral("other.json.corvex-tmp-Ab12Cd")}));
+    EXPECT_EQ(folderEntries(folder()),
+              (QStringList{QStringLiteral("doc.json"), QStringLiteral("doc.json.corrupt"),
+                           QStringLiteral("other.json.corvex-tmp-Ab12Cd")}));
     EXPECT_EQ(
         SaveFile::removeStaleTemporaries(folder() + QStringLiteral("/missing"), QStringLiteral("doc.json")),
         0);
@@ -316,7 +315,7 @@ TEST_P(SaveFileInjectedFault, KeepsTheOldContentReportsTheFailureAndLeavesNoTemp
         EXPECT_EQ(shim.callCount(FaultShim::Op::Rename), fault.op == FaultShim::Op::Rename ? 1 : 0);
     }
     EXPECT_TRUE(readFile(targetPath()) == old) << "the old file was changed";
-    EXPECT_EQ(entries(folder()), QStringList{QStringLiteral("doc.json")});
+    EXPECT_EQ(folderEntries(folder()), QStringList{QStringLiteral("doc.json")});
     EXPECT_EQ(openDescriptors(), descriptorsBefore);
 }
 
@@ -349,5 +348,5 @@ TEST(FaultShim, CountsCallsFromInstallationAndRestoresTheRealCallsWhenDestroyed)
         EXPECT_EQ(shim.callCount(FaultShim::Op::Open), 0);
     }
     EXPECT_EQ(SysCalls::mkdir((path + "2").constData(), 0700), 0);
-    EXPECT_EQ(entries(folder()), (QStringList{QStringLiteral("probe"), QStringLiteral("probe2")}));
+    EXPECT_EQ(folderEntries(folder()), (QStringList{QStringLiteral("probe"), QStringLiteral("probe2")}));
 }

@@ -2,6 +2,7 @@
 #include "platform/core/Log.h"
 #include "platform/core/QueueLabels.h"
 #include "platform/core/Semaphore.h"
+#include "tests/platform/core/CoreTestSupport.h"
 #include "tests/support/HelperProcess.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/RunUntil.h"
@@ -24,6 +25,8 @@
 #include <vector>
 
 using namespace corvex;
+using corvex::test::currentQueueLabel;
+using corvex::test::InFlight;
 using corvex::test::runUntil;
 
 namespace {
@@ -35,35 +38,12 @@ int currentTid()
     return int(::syscall(SYS_gettid));
 }
 
-std::string currentLabel()
-{
-    char buffer[QueueLabels::MaxLabelLength + 1];
-    QueueLabels::readCurrent(buffer, sizeof buffer);
-    return buffer;
-}
-
 std::string labelOf(int tid)
 {
     char buffer[QueueLabels::MaxLabelLength + 1];
     QueueLabels::read(tid, buffer, sizeof buffer);
     return buffer;
 }
-
-// Counts blocks inside a region and remembers the most seen at once.
-struct InFlight
-{
-    std::atomic<int> now{0};
-    std::atomic<int> most{0};
-
-    void enter()
-    {
-        const int value = ++now;
-        int seen = most.load();
-        while (value > seen && !most.compare_exchange_weak(seen, value)) {
-        }
-    }
-    void leave() { --now; }
-};
 
 } // namespace
 
@@ -89,7 +69,7 @@ TEST(SerialQueue, EightProducersKeepTheirOrderEveryBlockRunsOnceAndNeverTwoAtOnc
                         ++outOfOrder;
                     lastSeen[p] = i;
                     ++runs[p][i];
-                    if (currentLabel() != kLabel)
+                    if (currentQueueLabel() != kLabel)
                         ++wrongLabel;
                     inFlight.leave();
                     ++ran;
@@ -163,7 +143,7 @@ TEST(SerialQueue, SyncRunsInlineOnTheCallerAfterEarlierBlocksWithTheQueueLabel)
     std::size_t earlierDone = 0;
     queue.sync([&] {
         ranOn = std::this_thread::get_id();
-        labelInside = currentLabel();
+        labelInside = currentQueueLabel();
         currentInside = queue.isCurrent();
         earlierDone = order.size();
         order.push_back(99);
@@ -173,7 +153,7 @@ TEST(SerialQueue, SyncRunsInlineOnTheCallerAfterEarlierBlocksWithTheQueueLabel)
     EXPECT_TRUE(currentInside);
     EXPECT_EQ(earlierDone, 5u) << "blocks submitted before sync run first";
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 99}));
-    EXPECT_EQ(currentLabel(), "com.tallowfen.corvex.test.caller") << "the caller's label comes back";
+    EXPECT_EQ(currentQueueLabel(), "com.tallowfen.corvex.test.caller") << "the caller's label comes back";
     EXPECT_FALSE(queue.isCurrent());
 }
 

@@ -2,8 +2,11 @@
 #include "platform/core/MainQueue.h"
 #include "platform/core/RepeatingTimer.h"
 #include "platform/core/Scheduler.h"
+#include "tests/support/HelperProcess.h"
+#include "tests/support/RunUntil.h"
 #include "tests/support/VirtualScheduler.h"
 
+#include <cstdio>
 #include <deque>
 #include <gtest/gtest.h>
 #include <memory>
@@ -268,4 +271,61 @@ TEST(Debouncer, DestroyedWhileACheckIsScheduledNeverRunsTheTask)
     time.advance(1);
     EXPECT_EQ(runs, 1);
     EXPECT_EQ(owned, nullptr);
+}
+
+// ---- Auto-advancing virtual time
+
+TEST(VirtualTime, OnlyAnAutoAdvancingSchedulerJumpsToTheNextDeadlineWhenNothingIsDue)
+{
+    for (const auto mode :
+         {test::VirtualScheduler::Mode::Manual, test::VirtualScheduler::Mode::AutoAdvance}) {
+        const bool autoAdvances = mode == test::VirtualScheduler::Mode::AutoAdvance;
+        ScopedVirtualTime time(1000.0, mode);
+        std::vector<double> ranAt;
+        MainQueue::postAfter(3600, [&] { ranAt.push_back(MediaClock::now()); });
+        MainQueue::postAfter(7200, [&] { ranAt.push_back(MediaClock::now()); });
+        EXPECT_EQ(time.scheduler().step(), autoAdvances ? 1 : 0);
+        EXPECT_EQ(time.now(), autoAdvances ? 4600.0 : 1000.0)
+            << "one deadline per idle step, never beyond it";
+        EXPECT_EQ(ranAt, autoAdvances ? std::vector<double>{4600.0} : std::vector<double>{});
+    }
+}
+
+namespace {
+
+// Arms an hourly timer and a ten-minute repeating one under auto-advancing virtual time, and
+// reports the virtual time at which each had fired: a loop of the helper never waits on the
+// wall clock.
+int runTimersInVirtualTime()
+{
+    ScopedVirtualTime time(1000.0, test::VirtualScheduler::Mode::AutoAdvance);
+    double hourly = 0;
+    int repeats = 0;
+    MainQueue::postAfter(3600, [&] { hourly = MediaClock::now(); });
+    RepeatingTimer timer;
+    timer.start(600, [&] { ++repeats; });
+    if (!test::runUntil([&] { return hourly > 0 && repeats >= 6; }, 30))
+        return 1;
+    const QByteArray line =
+        "hourly " + QByteArray::number(hourly) + " repeats " + QByteArray::number(repeats) + '\n';
+    std::fwrite(line.constData(), 1, std::size_t(line.size()), stdout);
+    std::fflush(stdout);
+    return 0;
+}
+
+} // namespace
+
+CORVEX_TEST_HELPER(virtualTimeTimers)
+{
+    return runTimersInVirtualTime();
+}
+
+TEST(VirtualTime, AHelperProcessWithAutoAdvancingTimeRunsAnHourOfTimersWithoutWaiting)
+{
+    auto helper = test::HelperProcess::start(QStringLiteral("virtualTimeTimers"));
+    ASSERT_TRUE(helper);
+    const auto line = helper->readLine(30);
+    ASSERT_TRUE(line.has_value()) << "exit " << helper->wait();
+    EXPECT_EQ(*line, QByteArray("hourly 4600 repeats 6"));
+    EXPECT_EQ(helper->wait(), 0);
 }

@@ -46,14 +46,9 @@ QString defaultsPath()
     return defaultsFolder() + QStringLiteral("/defaults.json");
 }
 
+using corvex::test::folderEntries;
 using corvex::test::readFile;
 using corvex::test::writeFile;
-
-QStringList entries(const QString& path)
-{
-    return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                QDir::Name);
-}
 
 // Counts the change notifications a UserDefaults posts.
 class ChangeCounter
@@ -267,7 +262,7 @@ TEST(UserDefaultsFile, AFailedWriteKeepsTheOldFileAndTheNextWritePersistsTheValu
             << log.lines().join(QLatin1Char('\n')).toStdString();
     }
     EXPECT_EQ(readFile(defaultsPath()), before);
-    EXPECT_EQ(entries(defaultsFolder()), QStringList{QStringLiteral("defaults.json")});
+    EXPECT_EQ(folderEntries(defaultsFolder()), QStringList{QStringLiteral("defaults.json")});
     EXPECT_EQ(defaults.integerForKey(QStringLiteral("a")), 2) << "the value set stays in memory";
     EXPECT_EQ(UserDefaults(defaultsPath()).integerForKey(QStringLiteral("a")), 1);
 
@@ -359,7 +354,7 @@ TEST(UserDefaultsFile, LoadingRemovesStaleTemporaries)
     writeFile(defaultsPath() + QStringLiteral(".corvex-tmp-AbCdEf"), "{\"a\": 6}");
     UserDefaults defaults(defaultsPath());
     EXPECT_EQ(defaults.integerForKey(QStringLiteral("a")), 5);
-    EXPECT_EQ(entries(defaultsFolder()), QStringList{QStringLiteral("defaults.json")});
+    EXPECT_EQ(folderEntries(defaultsFolder()), QStringList{QStringLiteral("defaults.json")});
 }
 
 TEST(UserDefaultsFile, ConcurrentWritersLoseNoValue)
@@ -516,7 +511,7 @@ CORVEX_TEST_HELPER(defaultsRewriter)
     }
 }
 
-TEST(UserDefaultsCrash, AKilledWriterAlwaysLeavesACompleteOldOrNewFile)
+TEST(UserDefaultsCrashSoak, AKilledWriterAlwaysLeavesACompleteOldOrNewFile)
 {
     std::uint32_t seed = std::random_device{}();
     if (qEnvironmentVariableIsSet("CORVEX_CRASH_SEED"))
@@ -533,7 +528,8 @@ TEST(UserDefaultsCrash, AKilledWriterAlwaysLeavesACompleteOldOrNewFile)
         ASSERT_TRUE(initial.lastError().isNull());
     }
 
-    const int kills = test::heavyScale(50, 10);
+    const int kills = test::soakRuns(50, 20, 10);
+    const auto began = std::chrono::steady_clock::now();
     int leftovers = 0;
     qint64 newest = 0;
     for (int round = 0; round < kills; ++round) {
@@ -581,7 +577,7 @@ TEST(UserDefaultsCrash, AKilledWriterAlwaysLeavesACompleteOldOrNewFile)
             << "payload of " << onDisk;
         newest = onDisk;
 
-        for (const QString& name : entries(defaultsFolder())) {
+        for (const QString& name : folderEntries(defaultsFolder())) {
             if (name.startsWith(SaveFile::temporaryPrefix(QStringLiteral("defaults.json"))))
                 ++leftovers;
         }
@@ -593,8 +589,12 @@ TEST(UserDefaultsCrash, AKilledWriterAlwaysLeavesACompleteOldOrNewFile)
         if (HasFatalFailure())
             return;
     }
-    std::cout << kills << " kills, last generation " << newest
-              << ", named temporaries left by kills: " << leftovers << std::endl;
+    test::reportSoak(
+        QStringLiteral("%1 kills in %2 s, last generation %3, named temporaries left by kills: %4")
+            .arg(kills)
+            .arg(std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count(), 0, 'f', 1)
+            .arg(newest)
+            .arg(leftovers));
     UserDefaults fresh(path);
-    EXPECT_EQ(entries(defaultsFolder()), QStringList{QStringLiteral("defaults.json")});
+    EXPECT_EQ(folderEntries(defaultsFolder()), QStringList{QStringLiteral("defaults.json")});
 }

@@ -1,5 +1,6 @@
 #include "platform/core/Value.h"
 #include "platform/core/JsonText.h"
+#include "tests/platform/core/CoreTestSupport.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QStringList>
@@ -8,15 +9,6 @@
 #include <limits>
 
 using namespace corvex;
-
-namespace corvex {
-// Readable values in assertion messages.
-static void PrintTo(const Value& value, std::ostream* os)
-{
-    *os << Value::typeName(value.type()).toStdString() << " "
-        << JsonText::serialize(value).left(200).toStdString();
-}
-} // namespace corvex
 
 namespace {
 

@@ -36,12 +36,12 @@ QByteArray zlibOf(const QByteArray& data)
     return compressed.value_or(QByteArray());
 }
 
-std::string describe(const Error& error)
+std::string errorText(const Error& error)
 {
     return error.toString().toStdString();
 }
 
-bool writeFile(const QString& path, const QByteArray& bytes)
+bool writeBytes(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
@@ -60,7 +60,7 @@ TEST(Zlib, CompressWritesOneZlibStreamAtTheDefaultLevel)
     EXPECT_EQ(quint8(compressed[1]), 0x9C);
     EXPECT_LT(compressed.size(), data.size());
     const auto inflated = Zlib::inflate(compressed);
-    ASSERT_TRUE(inflated.ok()) << describe(inflated.error());
+    ASSERT_TRUE(inflated.ok()) << errorText(inflated.error());
     EXPECT_EQ(*inflated, data);
 }
 
@@ -76,9 +76,9 @@ TEST(Zlib, EveryFormatRoundTripsEmptyOneByteAndLargeInputs)
         const auto fromZlib = Zlib::inflate(*zlib);
         const auto fromRaw = Zlib::rawInflate(*raw);
         const auto fromGzip = Zlib::gunzip(*gzip);
-        ASSERT_TRUE(fromZlib.ok()) << size << ": " << describe(fromZlib.error());
-        ASSERT_TRUE(fromRaw.ok()) << size << ": " << describe(fromRaw.error());
-        ASSERT_TRUE(fromGzip.ok()) << size << ": " << describe(fromGzip.error());
+        ASSERT_TRUE(fromZlib.ok()) << size << ": " << errorText(fromZlib.error());
+        ASSERT_TRUE(fromRaw.ok()) << size << ": " << errorText(fromRaw.error());
+        ASSERT_TRUE(fromGzip.ok()) << size << ": " << errorText(fromGzip.error());
         EXPECT_EQ(*fromZlib, data) << size;
         EXPECT_EQ(*fromRaw, data) << size;
         EXPECT_EQ(*fromGzip, data) << size;
@@ -91,7 +91,7 @@ TEST(Zlib, EmptyInputAnswersEmptyButAnEmptyGzipIsStillAGzipMember)
     EXPECT_EQ(Zlib::rawDeflate(QByteArray()), QByteArray());
     for (const auto& result :
          {Zlib::inflate(QByteArray()), Zlib::rawInflate(QByteArray()), Zlib::gunzip(QByteArray())}) {
-        ASSERT_TRUE(result.ok()) << describe(result.error());
+        ASSERT_TRUE(result.ok()) << errorText(result.error());
         EXPECT_TRUE(result->isEmpty());
     }
     const auto gzip = Zlib::gzipCompress(QByteArray());
@@ -111,14 +111,14 @@ TEST(Zlib, ABombStopsAtTheBoundWithABoundedBuffer)
     const auto refused = Zlib::inflate(bomb, 64 * KiB, &stats);
     ASSERT_FALSE(refused.ok());
     EXPECT_EQ(refused.error().domain(), Zlib::ErrorDomain);
-    EXPECT_EQ(refused.error().code(), Zlib::LimitExceeded) << describe(refused.error());
+    EXPECT_EQ(refused.error().code(), Zlib::LimitExceeded) << errorText(refused.error());
     EXPECT_TRUE(refused.error().localizedDescription().contains(QStringLiteral("65536")))
-        << describe(refused.error());
+        << errorText(refused.error());
     EXPECT_GT(stats.peakBufferBytes, 0);
     EXPECT_LE(stats.peakBufferBytes, 64 * KiB + Zlib::InflateStep);
 
     const auto accepted = Zlib::inflate(bomb, 2 * MiB, &stats);
-    ASSERT_TRUE(accepted.ok()) << describe(accepted.error());
+    ASSERT_TRUE(accepted.ok()) << errorText(accepted.error());
     EXPECT_EQ(*accepted, zeros);
     EXPECT_LE(stats.peakBufferBytes, 2 * MiB + Zlib::InflateStep);
 }
@@ -143,7 +143,7 @@ TEST(Zlib, OutputExactlyAtTheBoundPassesAndOneByteMoreFails)
     const QByteArray data = sampleData(300 * KiB);
     const QByteArray compressed = zlibOf(data);
     const auto exact = Zlib::inflate(compressed, data.size());
-    ASSERT_TRUE(exact.ok()) << describe(exact.error());
+    ASSERT_TRUE(exact.ok()) << errorText(exact.error());
     EXPECT_EQ(*exact, data);
     const auto over = Zlib::inflate(compressed, data.size() - 1);
     ASSERT_FALSE(over.ok());
@@ -160,7 +160,7 @@ TEST(Zlib, EveryTruncationOfAStreamFails)
         ASSERT_FALSE(result.ok()) << "prefix of " << length << " of " << compressed.size();
         EXPECT_TRUE(result.error().code() == Zlib::TruncatedData ||
                     result.error().code() == Zlib::CorruptData)
-            << length << ": " << describe(result.error());
+            << length << ": " << errorText(result.error());
     }
     EXPECT_EQ(Zlib::inflate(compressed.left(compressed.size() - 1)).error().code(), Zlib::TruncatedData)
         << "a missing checksum byte is a truncation";
@@ -174,7 +174,7 @@ TEST(Zlib, BytesAfterTheEndOfTheStreamFail)
     for (const QByteArray& tail : {QByteArray(1, '\0'), QByteArray("garbage"), compressed}) {
         const auto result = Zlib::inflate(compressed + tail);
         ASSERT_FALSE(result.ok()) << tail.size();
-        EXPECT_EQ(result.error().code(), Zlib::TrailingData) << describe(result.error());
+        EXPECT_EQ(result.error().code(), Zlib::TrailingData) << errorText(result.error());
     }
     const QByteArray raw = *Zlib::rawDeflate(sampleData(100));
     EXPECT_EQ(Zlib::rawInflate(raw + "x").error().code(), Zlib::TrailingData);
@@ -188,7 +188,7 @@ TEST(Zlib, ABadChecksumFails)
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.error().code(), Zlib::CorruptData);
     EXPECT_TRUE(result.error().localizedDescription().contains(QStringLiteral("incorrect data check")))
-        << describe(result.error());
+        << errorText(result.error());
 
     QByteArray gzip = *Zlib::gzipCompress(sampleData(2000));
     gzip[gzip.size() - 6] = char(gzip[gzip.size() - 6] ^ 0x40); // inside the CRC-32
@@ -206,7 +206,7 @@ TEST(Zlib, EachReaderRefusesTheOtherFormats)
     ASSERT_FALSE(gzipAsZlib.ok());
     EXPECT_EQ(gzipAsZlib.error().code(), Zlib::CorruptData);
     EXPECT_TRUE(gzipAsZlib.error().localizedDescription().contains(QStringLiteral("header")))
-        << describe(gzipAsZlib.error());
+        << errorText(gzipAsZlib.error());
     EXPECT_FALSE(Zlib::inflate(raw).ok());
     EXPECT_FALSE(Zlib::gunzip(zlib).ok());
     EXPECT_FALSE(Zlib::gunzip(raw).ok());
@@ -219,7 +219,7 @@ TEST(Zlib, GunzipReadsConcatenatedMembers)
     const QByteArray first = sampleData(1000);
     const QByteArray second = sampleData(333);
     const auto result = Zlib::gunzip(*Zlib::gzipCompress(first) + *Zlib::gzipCompress(second));
-    ASSERT_TRUE(result.ok()) << describe(result.error());
+    ASSERT_TRUE(result.ok()) << errorText(result.error());
     EXPECT_EQ(*result, first + second);
     EXPECT_EQ(Zlib::gunzip(*Zlib::gzipCompress(first) + "\x1f").error().code(), Zlib::TrailingData);
 }
@@ -229,7 +229,7 @@ TEST(Zlib, GzipFilesRoundTripThroughTheGzLayer)
     const QString path = test::testDir() + QStringLiteral("/log.gz");
     const QByteArray data = sampleData(700 * KiB);
     const Status written = Zlib::writeGzipFile(path, data);
-    ASSERT_TRUE(written.ok()) << describe(written.error());
+    ASSERT_TRUE(written.ok()) << errorText(written.error());
 
     const QByteArray bytes = readFile(path);
     ASSERT_GE(bytes.size(), 2);
@@ -238,11 +238,11 @@ TEST(Zlib, GzipFilesRoundTripThroughTheGzLayer)
         << "the in-memory reader reads what the gz layer wrote";
 
     const auto read = Zlib::readGzipFile(path);
-    ASSERT_TRUE(read.ok()) << describe(read.error());
+    ASSERT_TRUE(read.ok()) << errorText(read.error());
     EXPECT_EQ(*read, data);
 
     const QString memoryWritten = test::testDir() + QStringLiteral("/memory.gz");
-    ASSERT_TRUE(writeFile(memoryWritten, *Zlib::gzipCompress(data)));
+    ASSERT_TRUE(writeBytes(memoryWritten, *Zlib::gzipCompress(data)));
     EXPECT_EQ(Zlib::readGzipFile(memoryWritten).valueOr(QByteArray()), data);
 }
 
@@ -259,21 +259,21 @@ TEST(Zlib, ReadingAGzipFileIsBounded)
 TEST(Zlib, ReadingGzipFilesFailsForPlainTruncatedAndMissingFiles)
 {
     const QString dir = test::testDir();
-    ASSERT_TRUE(writeFile(dir + QStringLiteral("/plain.gz"), "just text, not gzip"));
+    ASSERT_TRUE(writeBytes(dir + QStringLiteral("/plain.gz"), "just text, not gzip"));
     const auto plain = Zlib::readGzipFile(dir + QStringLiteral("/plain.gz"));
     ASSERT_FALSE(plain.ok());
     EXPECT_EQ(plain.error().code(), Zlib::NotGzip);
 
-    ASSERT_TRUE(writeFile(dir + QStringLiteral("/empty.gz"), QByteArray()));
+    ASSERT_TRUE(writeBytes(dir + QStringLiteral("/empty.gz"), QByteArray()));
     const auto empty = Zlib::readGzipFile(dir + QStringLiteral("/empty.gz"));
-    ASSERT_TRUE(empty.ok()) << describe(empty.error());
+    ASSERT_TRUE(empty.ok()) << errorText(empty.error());
     EXPECT_TRUE(empty->isEmpty());
 
     const QByteArray gzip = *Zlib::gzipCompress(sampleData(50 * KiB));
-    ASSERT_TRUE(writeFile(dir + QStringLiteral("/cut.gz"), gzip.left(gzip.size() / 2)));
+    ASSERT_TRUE(writeBytes(dir + QStringLiteral("/cut.gz"), gzip.left(gzip.size() / 2)));
     const auto cut = Zlib::readGzipFile(dir + QStringLiteral("/cut.gz"));
     ASSERT_FALSE(cut.ok());
-    EXPECT_EQ(cut.error().code(), Zlib::TruncatedData) << describe(cut.error());
+    EXPECT_EQ(cut.error().code(), Zlib::TruncatedData) << errorText(cut.error());
 
     const auto missing = Zlib::readGzipFile(dir + QStringLiteral("/missing.gz"));
     ASSERT_FALSE(missing.ok());
@@ -288,6 +288,6 @@ TEST(Zlib, WritingAGzipFileIntoAMissingFolderFailsWithTheErrno)
     ASSERT_FALSE(status.ok());
     EXPECT_EQ(status.error().domain(), Error::PosixDomain);
     EXPECT_EQ(status.error().code(), ENOENT);
-    EXPECT_TRUE(status.error().localizedDescription().contains(path)) << describe(status.error());
+    EXPECT_TRUE(status.error().localizedDescription().contains(path)) << errorText(status.error());
     EXPECT_FALSE(QFile::exists(path));
 }

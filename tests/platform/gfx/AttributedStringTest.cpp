@@ -8,11 +8,12 @@
 #include <limits>
 
 using namespace corvex;
+using corvex::test::FlippedCanvas;
 using corvex::test::saveForReview;
 
 namespace {
 
-const QString kGroup = QStringLiteral("attributed_text");
+const QString kTextGroup = QStringLiteral("attributed_text");
 
 PlatformFont lato(double size)
 {
@@ -76,27 +77,6 @@ Ink inkOf(const QImage& source)
         ink.centroidY = sumY / double(ink.count);
     return ink;
 }
-
-// A y-down context over a QImage (as a flipped view draws), with the image it paints.
-struct FlippedCanvas
-{
-    QImage image;
-    std::unique_ptr<QPainter> painter;
-    std::unique_ptr<GraphicsContext> context;
-
-    FlippedCanvas(int width, int height) : image(width, height, QImage::Format_RGBA8888_Premultiplied)
-    {
-        image.fill(Qt::transparent);
-        painter = std::make_unique<QPainter>(&image);
-        context = std::make_unique<GraphicsContext>(painter.get(), true);
-    }
-    QImage finish()
-    {
-        context.reset();
-        painter.reset();
-        return image;
-    }
-};
 
 // A capital T: upright, its bar (the fullest row) lies at the top of its ink.
 bool isUprightT(const Ink& ink)
@@ -313,7 +293,7 @@ TEST(AttributedStringDraw, UprightAtTheTopOfTheRectInAYUpContext)
     ASSERT_FALSE(context->isFlipped());
     text(QStringLiteral("T"), 40).drawInRect(*context, Rect(0, 0, 200, 100));
     const QImage image = context->makeImage();
-    saveForReview(image, kGroup, QStringLiteral("y_up_top"));
+    saveForReview(image, kTextGroup, QStringLiteral("y_up_top"));
     const Ink ink = inkOf(image);
     ASSERT_FALSE(ink.isEmpty());
     // The rectangle's maximum y (row 0 of the bitmap) is the top of the text.
@@ -328,7 +308,7 @@ TEST(AttributedStringDraw, UprightAtTheTopOfTheRectInAFlippedContext)
     ASSERT_TRUE(canvas.context->isFlipped());
     text(QStringLiteral("T"), 40).drawInRect(*canvas.context, Rect(0, 0, 200, 100));
     const QImage image = canvas.finish();
-    saveForReview(image, kGroup, QStringLiteral("flipped_top"));
+    saveForReview(image, kTextGroup, QStringLiteral("flipped_top"));
     const Ink ink = inkOf(image);
     ASSERT_FALSE(ink.isEmpty());
     EXPECT_LT(ink.top, 15) << ink;
@@ -360,7 +340,7 @@ TEST(AttributedStringDraw, ARectHighUpInAYUpSpaceHangsTheTextFromItsMaximumY)
     // User y 100..180 is image rows 20..100.
     text(QStringLiteral("T"), 40).drawInRect(*context, Rect(20, 100, 160, 80));
     const Ink ink = inkOf(context->makeImage());
-    saveForReview(context->makeImage(), kGroup, QStringLiteral("y_up_high_rect"));
+    saveForReview(context->makeImage(), kTextGroup, QStringLiteral("y_up_high_rect"));
     EXPECT_GE(ink.top, 20) << ink;
     EXPECT_LT(ink.top, 35) << ink;
     EXPECT_LE(ink.bottom, 100) << ink;
@@ -376,7 +356,7 @@ TEST(AttributedStringDraw, DrawAtPointPutsTheBoxCornerAtThePoint)
     auto context = GraphicsContext::createBitmap(200, 200);
     s.drawAtPoint(*context, Point(30, 50));
     const Ink up = inkOf(context->makeImage());
-    saveForReview(context->makeImage(), kGroup, QStringLiteral("draw_at_point_y_up"));
+    saveForReview(context->makeImage(), kTextGroup, QStringLiteral("draw_at_point_y_up"));
     EXPECT_LE(up.bottom, 150) << up;
     EXPECT_GE(up.top, int(150 - height)) << up;
     EXPECT_GE(up.left, 30) << up;
@@ -400,7 +380,7 @@ TEST(AttributedStringDraw, TheContextsTransformApplies)
     text(QStringLiteral("T"), 20).drawInRect(*scaled, Rect(0, 0, 150, 75));
     const Ink a = inkOf(plain->makeImage());
     const Ink b = inkOf(scaled->makeImage());
-    saveForReview(scaled->makeImage(), kGroup, QStringLiteral("scaled_ctm"));
+    saveForReview(scaled->makeImage(), kTextGroup, QStringLiteral("scaled_ctm"));
     EXPECT_NEAR(b.bottom - b.top, 2 * (a.bottom - a.top), 3) << a << " / " << b;
     EXPECT_TRUE(isUprightT(b)) << b;
     EXPECT_LT(b.top, 20) << b;
@@ -463,7 +443,7 @@ TEST(AttributedStringDraw, RunsDrawInTheirOwnColours)
     auto context = GraphicsContext::createBitmap(200, 50);
     s.drawInRect(*context, Rect(0, 0, 200, 50));
     const QImage image = context->makeImage();
-    saveForReview(image, kGroup, QStringLiteral("colours"));
+    saveForReview(image, kTextGroup, QStringLiteral("colours"));
     const double split = text(QStringLiteral("RRRR"), 30).size().width;
     int red = 0, blue = 0, wrong = 0;
     for (int y = 0; y < image.height(); ++y) {
@@ -496,7 +476,7 @@ TEST(AttributedStringDraw, EmojiDrawInColour)
     auto context = GraphicsContext::createBitmap(80, 80);
     s.drawInRect(*context, Rect(0, 0, 80, 80));
     const QImage image = context->makeImage();
-    saveForReview(image, kGroup, QStringLiteral("emoji"));
+    saveForReview(image, kTextGroup, QStringLiteral("emoji"));
     int coloured = 0;
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {

@@ -14,7 +14,7 @@ using corvex::test::saveForReview;
 
 namespace {
 
-const QString kGroup = QStringLiteral("filters");
+const QString kFilterGroup = QStringLiteral("filters");
 
 QImage solid(int width, int height, const QColor& color)
 {
@@ -159,7 +159,7 @@ TEST(FilterImageBlur, MatchesAGaussianOfSigmaRadius)
     const FilterImage blurred = FilterImage::fromImage(solid(20, 20, Qt::white)).gaussianBlur(radius);
     EXPECT_EQ(blurred.extent(), Rect(-9, -9, 38, 38)) << "grown by ceil(3 sigma)";
     const QImage image = blurred.render(blurred.extent());
-    saveForReview(image, kGroup, QStringLiteral("blurred_square"));
+    saveForReview(image, kFilterGroup, QStringLiteral("blurred_square"));
     ASSERT_EQ(image.size(), QSize(38, 38));
 
     const std::vector<double> kernel = referenceKernel(radius);
@@ -192,7 +192,7 @@ TEST(FilterImageBlur, KeepsTotalAlphaAndSpreadsBeyondTheEdge)
     const QImage shape = sampleImage(40, 30);
     const FilterImage blurred = FilterImage::fromImage(shape).gaussianBlur(4);
     const QImage image = blurred.render(blurred.extent());
-    saveForReview(image, kGroup, QStringLiteral("blurred_sample"));
+    saveForReview(image, kFilterGroup, QStringLiteral("blurred_sample"));
     const long long before = alphaSum(shape);
     const long long after = alphaSum(image);
     EXPECT_NEAR(double(after), double(before), 0.01 * double(before));
@@ -275,7 +275,7 @@ TEST(FilterImageChain, TheBackdropRecipeKeepsTheScreenshotsSize)
             .cropped(Rect(0, 0, screenshot.width(), screenshot.height()));
     EXPECT_EQ(picture.extent(), Rect(0, 0, 200, 160));
     const QImage image = picture.render(picture.extent());
-    saveForReview(image, kGroup, QStringLiteral("backdrop"));
+    saveForReview(image, kFilterGroup, QStringLiteral("backdrop"));
     ASSERT_EQ(image.size(), screenshot.size());
     // More than 3 sigma inside the edges the blur has averaged opaque pixels only: opaque,
     // and darker than white.

@@ -7,12 +7,11 @@
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
+#include <numbers>
 
 using namespace corvex;
 
 namespace {
-
-constexpr double kPi = 3.141592653589793;
 
 void expectNear(const QTransform& actual, const QTransform& expected, double tolerance = 1e-12)
 {
@@ -24,7 +23,7 @@ void expectNear(const QTransform& actual, const QTransform& expected, double tol
         EXPECT_NEAR(a[i], e[i], tolerance) << "element " << i;
 }
 
-std::string text(const Rect& r)
+std::string rectText(const Rect& r)
 {
     return toString(r).toStdString();
 }
@@ -46,7 +45,7 @@ TEST(RectText, RoundTripsEveryDoubleExactly)
                             Rect(std::nextafter(1.0, 2.0), 1e15 + 0.5, 4.9406564584124654e-320, -0.0)};
     for (const Rect& r : samples) {
         const Rect back = rectFromString(toString(r));
-        EXPECT_EQ(back, r) << text(r) << " read back as " << text(back);
+        EXPECT_EQ(back, r) << rectText(r) << " read back as " << rectText(back);
     }
 }
 
@@ -198,7 +197,7 @@ TEST(AffineTransformTest, TranslatedAppliesTheNewStepFirst)
 
 TEST(AffineTransformTest, RotationTurnsXTowardsY)
 {
-    const Point p = AffineTransform::makeRotation(kPi / 2).apply(Point(1, 0));
+    const Point p = AffineTransform::makeRotation(std::numbers::pi / 2).apply(Point(1, 0));
     EXPECT_NEAR(p.x, 0, 1e-15);
     EXPECT_NEAR(p.y, 1, 1e-15);
     QTransform q;
@@ -262,7 +261,7 @@ TEST(Transform3DTest, RotationAboutZMatchesTheAffineRotation)
     EXPECT_TRUE(Transform3D::makeRotation(1, 0, 0, 0).isIdentity());
     EXPECT_EQ(Transform3D::makeAffine(a).affine(), a);
     // About x, a quarter turn takes y to z.
-    const Transform3D rx = Transform3D::makeRotation(kPi / 2, 1, 0, 0);
+    const Transform3D rx = Transform3D::makeRotation(std::numbers::pi / 2, 1, 0, 0);
     EXPECT_NEAR(rx.m21, 0, 1e-15);
     EXPECT_NEAR(rx.m22, 0, 1e-15);
     EXPECT_NEAR(rx.m23, 1, 1e-15);

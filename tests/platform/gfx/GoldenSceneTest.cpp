@@ -9,13 +9,13 @@
 #include <cmath>
 #include <functional>
 #include <gtest/gtest.h>
+#include <numbers>
 
 using namespace corvex;
 using namespace corvex::test;
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
 constexpr int kSize = 64;
 
 QImage reference(const QString& name)
@@ -91,12 +91,12 @@ TEST(GoldenScene, QuarterPiesFollowTheAngleConvention)
         [](GraphicsContext& c) {
             c.setFillColor(0, 1, 0, 1);
             c.moveToPoint(Point(32, 32));
-            c.addArc(Point(32, 32), 24, kPi / 2, 0, true);
+            c.addArc(Point(32, 32), 24, std::numbers::pi / 2, 0, true);
             c.closePath();
             c.fillPath();
             c.setFillColor(0, 0, 1, 1);
             c.moveToPoint(Point(32, 32));
-            c.addArc(Point(32, 32), 16, kPi, 3 * kPi / 2, false);
+            c.addArc(Point(32, 32), 16, std::numbers::pi, 3 * std::numbers::pi / 2, false);
             c.closePath();
             c.fillPath();
         },

@@ -3,6 +3,7 @@
 
 #include <QPainter>
 #include <gtest/gtest.h>
+#include <numbers>
 #include <thread>
 #include <vector>
 
@@ -11,9 +12,7 @@ using namespace corvex::test;
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
-
-const QString kGroup = QStringLiteral("GraphicsContext");
+const QString kContextGroup = QStringLiteral("GraphicsContext");
 
 std::unique_ptr<GraphicsContext> bitmap(int width, int height)
 {
@@ -61,7 +60,7 @@ TEST(BitmapContext, StoresPremultipliedRgbaBytesInRowsOfFourTimesTheWidth)
 
     context->setFillColor(1, 0, 0, 0.5);
     context->fillRect(Rect(0, 0, 5, 3));
-    saveForReview(*context, kGroup, QStringLiteral("half_red"));
+    saveForReview(*context, kContextGroup, QStringLiteral("half_red"));
     const uchar* bytes = context->bitmapData();
     for (int i = 0; i < 5 * 3; ++i) {
         EXPECT_EQ(bytes[i * 4 + 0], 128) << "red byte of pixel " << i;
@@ -95,7 +94,7 @@ TEST(BitmapContext, UserSpaceIsYUpWithTheOriginAtTheBottomLeft)
     EXPECT_TRUE(context->ctm().isIdentity()) << "the CTM excludes the device's flip";
     context->setFillColor(PlatformColor::red());
     context->fillRect(Rect(0, 0, 2, 1));
-    saveForReview(*context, kGroup, QStringLiteral("y_up_origin"));
+    saveForReview(*context, kContextGroup, QStringLiteral("y_up_origin"));
     EXPECT_EQ(pixelAt(*context, 0, 3), kRed) << "user (0, 0) is the bottom-left pixel";
     EXPECT_EQ(pixelAt(*context, 1, 3), kRed);
     EXPECT_EQ(pixelAt(*context, 2, 3), kClear);
@@ -116,9 +115,9 @@ TEST(ImageDrawingRule, TopRowLandsAtMaxYInYUpAndFlippedBitmaps)
         flipped->scaleCTM(1, -1);
         flipped->setInterpolationQuality(smooth);
         flipped->drawImage(Rect(0, 0, 4, 4), cornerImage());
-        saveForReview(*up, kGroup,
+        saveForReview(*up, kContextGroup,
                       smooth ? QStringLiteral("image_y_up_smooth") : QStringLiteral("image_y_up"));
-        saveForReview(*flipped, kGroup,
+        saveForReview(*flipped, kContextGroup,
                       smooth ? QStringLiteral("image_flipped_smooth") : QStringLiteral("image_flipped"));
 
         // Upright in y-up space: the image's top-left pixel is the bitmap's top-left.
@@ -181,10 +180,10 @@ TEST(Arcs, ClockwiseQuarterFromUpToRightFillsTheTopRightQuadrantInYUpSpace)
     auto context = bitmap(20, 20);
     context->setFillColor(PlatformColor::red());
     context->moveToPoint(Point(10, 10));
-    context->addArc(Point(10, 10), 10, kPi / 2, 0, true);
+    context->addArc(Point(10, 10), 10, std::numbers::pi / 2, 0, true);
     context->closePath();
     context->fillPath();
-    saveForReview(*context, kGroup, QStringLiteral("arc_clockwise_y_up"));
+    saveForReview(*context, kContextGroup, QStringLiteral("arc_clockwise_y_up"));
     EXPECT_TRUE(context->isPathEmpty()) << "painting consumes the path";
     // User maxY is bitmap row 0: the quadrant above and right of the centre is the top-right.
     EXPECT_TRUE(filledAt(*context, 14, 5)) << "top right";
@@ -200,10 +199,10 @@ TEST(Arcs, CounterClockwiseQuarterAnglesFillThreeQuadrants)
     auto context = bitmap(20, 20);
     context->setFillColor(PlatformColor::red());
     context->moveToPoint(Point(10, 10));
-    context->addArc(Point(10, 10), 10, kPi / 2, 0, false);
+    context->addArc(Point(10, 10), 10, std::numbers::pi / 2, 0, false);
     context->closePath();
     context->fillPath();
-    saveForReview(*context, kGroup, QStringLiteral("arc_counter_clockwise_y_up"));
+    saveForReview(*context, kContextGroup, QStringLiteral("arc_counter_clockwise_y_up"));
     EXPECT_FALSE(filledAt(*context, 14, 5)) << "top right";
     EXPECT_TRUE(filledAt(*context, 5, 5)) << "top left";
     EXPECT_TRUE(filledAt(*context, 5, 14)) << "bottom left";
@@ -217,10 +216,10 @@ TEST(Arcs, DirectionFollowsTheUserSpaceSoAFlippedSpaceMirrorsIt)
     context->scaleCTM(1, -1);
     context->setFillColor(PlatformColor::red());
     context->moveToPoint(Point(10, 10));
-    context->addArc(Point(10, 10), 10, kPi / 2, 0, true);
+    context->addArc(Point(10, 10), 10, std::numbers::pi / 2, 0, true);
     context->closePath();
     context->fillPath();
-    saveForReview(*context, kGroup, QStringLiteral("arc_clockwise_flipped"));
+    saveForReview(*context, kContextGroup, QStringLiteral("arc_clockwise_flipped"));
     // y-down: angle pi/2 points down on screen; decreasing to 0 sweeps to the right.
     EXPECT_TRUE(filledAt(*context, 14, 14)) << "bottom right";
     EXPECT_FALSE(filledAt(*context, 14, 5)) << "top right";
@@ -236,7 +235,7 @@ TEST(Dashes, LengthsAreInUserUnitsWhateverTheLineWidth)
     context->setLineDash(0, {10, 10});
     const Point line[2] = {Point(2, 4), Point(62, 4)};
     context->strokeLineSegments(line, 2);
-    saveForReview(*context, kGroup, QStringLiteral("dashes_width_4"));
+    saveForReview(*context, kContextGroup, QStringLiteral("dashes_width_4"));
     // The line covers user y 2..6: bitmap rows 2..5.
     for (int row = 2; row <= 5; ++row)
         EXPECT_EQ(opaqueRuns(*context, row), (std::vector<int>{10, 10, 10})) << "row " << row;
@@ -257,7 +256,7 @@ TEST(Dashes, ScaleWithTheCtmAndStartAtThePhase)
     context->moveToPoint(Point(1, 2));
     context->addLineToPoint(Point(31, 2));
     context->strokePath();
-    saveForReview(*context, kGroup, QStringLiteral("dashes_scaled_phase"));
+    saveForReview(*context, kContextGroup, QStringLiteral("dashes_scaled_phase"));
     EXPECT_EQ(opaqueRuns(*context, 3), (std::vector<int>{5, 10, 10, 5}));
 
     // An odd list repeats: {10} means 10 on, 10 off.
@@ -267,7 +266,7 @@ TEST(Dashes, ScaleWithTheCtmAndStartAtThePhase)
     odd->moveToPoint(Point(2, 4));
     odd->addLineToPoint(Point(62, 4));
     odd->strokePath();
-    saveForReview(*odd, kGroup, QStringLiteral("dashes_odd_list"));
+    saveForReview(*odd, kContextGroup, QStringLiteral("dashes_odd_list"));
     EXPECT_EQ(opaqueRuns(*odd, 3), (std::vector<int>{10, 10, 10}));
 
     // An empty list is a solid line.
@@ -311,7 +310,7 @@ TEST(GState, RestoreBringsBackEveryAttributeAndTheClip)
     context->setBlendMode(BlendMode::Normal);
     context->setAlpha(1);
     context->fillRect(Rect(-1, -1, 4, 4));
-    saveForReview(*context, kGroup, QStringLiteral("restored_clip"));
+    saveForReview(*context, kContextGroup, QStringLiteral("restored_clip"));
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 4; ++x)
             EXPECT_EQ(pixelAt(*context, x, y), kRed) << x << ", " << y;
@@ -360,7 +359,7 @@ TEST(Clipping, ToRectanglesPathsAndEvenOddPaths)
     context->clipToRect(Rect(0, 0, 2, 2));
     context->setFillColor(PlatformColor::red());
     context->fillRect(Rect(0, 0, 4, 4));
-    saveForReview(*context, kGroup, QStringLiteral("clip_rect"));
+    saveForReview(*context, kContextGroup, QStringLiteral("clip_rect"));
     EXPECT_EQ(pixelAt(*context, 0, 3), kRed);
     EXPECT_EQ(pixelAt(*context, 1, 2), kRed);
     EXPECT_EQ(pixelAt(*context, 2, 3), kClear);
@@ -375,7 +374,7 @@ TEST(Clipping, ToRectanglesPathsAndEvenOddPaths)
     ring->clipToRect(Rect(0, 0, 6, 5));
     ring->setFillColor(PlatformColor::red());
     ring->fillRect(Rect(0, 0, 6, 6));
-    saveForReview(*ring, kGroup, QStringLiteral("clip_even_odd_ring"));
+    saveForReview(*ring, kContextGroup, QStringLiteral("clip_even_odd_ring"));
     EXPECT_EQ(pixelAt(*ring, 1, 1), kRed);
     EXPECT_EQ(pixelAt(*ring, 2, 2), kClear) << "the hole";
     EXPECT_EQ(pixelAt(*ring, 3, 3), kClear) << "the hole";
@@ -409,7 +408,7 @@ TEST(Clipping, ToAMaskPlacedByTheImageDrawingRule)
     context->clipToMask(Rect(0, 0, 2, 4), mask);
     context->setFillColor(PlatformColor::red());
     context->fillRect(Rect(0, 0, 4, 4));
-    saveForReview(*context, kGroup, QStringLiteral("clip_mask"));
+    saveForReview(*context, kContextGroup, QStringLiteral("clip_mask"));
     EXPECT_EQ(pixelAt(*context, 0, 0), kRed) << "top left: under the mask's opaque top row";
     EXPECT_EQ(pixelAt(*context, 1, 1), kRed);
     EXPECT_EQ(pixelAt(*context, 0, 2), kClear) << "under the transparent row";
@@ -447,7 +446,7 @@ TEST(Clipping, MaskedClearingRemovesOnlyTheMaskedShare)
     context->setInterpolationQuality(false);
     context->clipToMask(Rect(0, 0, 4, 4), mask);
     context->clearRect(Rect(0, 0, 4, 4));
-    saveForReview(*context, kGroup, QStringLiteral("clip_mask_clear"));
+    saveForReview(*context, kContextGroup, QStringLiteral("clip_mask_clear"));
     EXPECT_EQ(pixelAt(*context, 0, 0), kClear);
     EXPECT_EQ(pixelAt(*context, 3, 0), kRed);
 }
@@ -483,7 +482,7 @@ TEST(Blending, MultiplyAlphaClearAndCopy)
     context->setBlendMode(BlendMode::Copy);
     context->setFillColor(1, 0, 0, 0.5);
     context->fillRect(Rect(0, 0, 1, 1));
-    saveForReview(*context, kGroup, QStringLiteral("blending"));
+    saveForReview(*context, kContextGroup, QStringLiteral("blending"));
     EXPECT_EQ(pixelAt(*context, 0, 3), (Rgba{128, 0, 0, 128}));
     EXPECT_EQ(pixelAt(*context, 1, 3), (Rgba{0, 0, 128, 128}));
 }
@@ -534,7 +533,7 @@ TEST(Colors, PatternColoursTileFromTheUserOriginUpright)
     EXPECT_TRUE(context->fillColor().isPattern());
     context->setInterpolationQuality(false);
     context->fillRect(Rect(0, 0, 6, 6));
-    saveForReview(*context, kGroup, QStringLiteral("pattern_fill"));
+    saveForReview(*context, kContextGroup, QStringLiteral("pattern_fill"));
     // Tiles end at user y = 0 (the bottom row) and are upright on screen.
     EXPECT_EQ(pixelAt(*context, 0, 5), kBlue) << "bottom-left pixel: the tile's bottom-left";
     EXPECT_EQ(pixelAt(*context, 1, 5), kWhite);
@@ -558,7 +557,7 @@ TEST(Drawing, StrokedRectanglesEllipsesAndTiles)
     auto context = bitmap(10, 10);
     context->setStrokeColor(PlatformColor::black());
     context->strokeRectWithWidth(Rect(2, 2, 6, 6), 2);
-    saveForReview(*context, kGroup, QStringLiteral("stroke_rect"));
+    saveForReview(*context, kContextGroup, QStringLiteral("stroke_rect"));
     EXPECT_EQ(context->lineWidth(), 1) << "the width is for this stroke only";
     EXPECT_EQ(pixelAt(*context, 1, 5).a, 255) << "the left edge covers x 1..3";
     EXPECT_EQ(pixelAt(*context, 2, 5).a, 255);
@@ -568,14 +567,14 @@ TEST(Drawing, StrokedRectanglesEllipsesAndTiles)
     auto ellipse = bitmap(10, 10);
     ellipse->setFillColor(PlatformColor::red());
     ellipse->fillEllipseInRect(Rect(0, 0, 10, 10));
-    saveForReview(*ellipse, kGroup, QStringLiteral("ellipse"));
+    saveForReview(*ellipse, kContextGroup, QStringLiteral("ellipse"));
     EXPECT_EQ(pixelAt(*ellipse, 5, 5), kRed);
     EXPECT_EQ(pixelAt(*ellipse, 0, 0), kClear);
 
     auto tiles = bitmap(4, 4);
     tiles->setInterpolationQuality(false);
     tiles->drawTiledImage(Rect(1, 1, 2, 2), cornerImage());
-    saveForReview(*tiles, kGroup, QStringLiteral("tiled_image"));
+    saveForReview(*tiles, kContextGroup, QStringLiteral("tiled_image"));
     // Tile (1..3, 1..3) in user space: its top-left pixel is the image's, at bitmap (1, 1).
     EXPECT_EQ(pixelAt(*tiles, 1, 1), kRed);
     EXPECT_EQ(pixelAt(*tiles, 2, 2), kWhite);
@@ -589,7 +588,7 @@ TEST(Drawing, LinearGradientsStopWhereAsked)
                                                                  {1, PlatformColor::white()}};
     auto context = bitmap(20, 2);
     context->drawLinearGradient(stops, Point(5, 0), Point(15, 0), false, false);
-    saveForReview(*context, kGroup, QStringLiteral("linear_gradient_bounded"));
+    saveForReview(*context, kContextGroup, QStringLiteral("linear_gradient_bounded"));
     EXPECT_EQ(pixelAt(*context, 2, 0), kClear) << "before the start";
     EXPECT_EQ(pixelAt(*context, 18, 0), kClear) << "after the end";
     const Rgba mid = pixelAt(*context, 10, 0);
@@ -598,7 +597,7 @@ TEST(Drawing, LinearGradientsStopWhereAsked)
 
     auto extended = bitmap(20, 2);
     extended->drawLinearGradient(stops, Point(5, 0), Point(15, 0));
-    saveForReview(*extended, kGroup, QStringLiteral("linear_gradient_extended"));
+    saveForReview(*extended, kContextGroup, QStringLiteral("linear_gradient_extended"));
     EXPECT_EQ(pixelAt(*extended, 1, 0), (Rgba{0, 0, 0, 255}));
     EXPECT_EQ(pixelAt(*extended, 19, 0), kWhite);
 }
@@ -609,7 +608,7 @@ TEST(Drawing, RadialGradientsCanStopAtTheEndCircle)
                                                                  {1, PlatformColor::black()}};
     auto context = bitmap(40, 40);
     context->drawRadialGradient(stops, Point(20, 20), 0, Point(20, 20), 10, false, false);
-    saveForReview(*context, kGroup, QStringLiteral("radial_gradient"));
+    saveForReview(*context, kContextGroup, QStringLiteral("radial_gradient"));
     EXPECT_GT(pixelAt(*context, 20, 20).r, 200) << "white at the centre";
     EXPECT_EQ(pixelAt(*context, 20, 20).a, 255);
     EXPECT_EQ(pixelAt(*context, 2, 2), kClear) << "nothing past the end circle";
@@ -636,7 +635,7 @@ TEST(PainterContext, WorksInTheCallersSpaceAndHandsThePainterBack)
         context.fillRect(Rect(0, 0, 2, 2)); // y-down: the top-left area, moved by (2, 0) + (1, 1)
     }
     painter.end();
-    saveForReview(image, kGroup, QStringLiteral("painter_context"));
+    saveForReview(image, kContextGroup, QStringLiteral("painter_context"));
     EXPECT_EQ(pixelAt(image, 3, 1), kRed);
     EXPECT_EQ(pixelAt(image, 4, 2), kRed);
     EXPECT_EQ(pixelAt(image, 2, 1), kClear);
@@ -676,7 +675,7 @@ TEST(PainterAccess, CarriesTheCtmAndColours)
     QPainter* p = context->painter();
     p->setPen(Qt::NoPen);
     p->drawRect(QRectF(0, 0, 2, 2));
-    saveForReview(*context, kGroup, QStringLiteral("painter_access"));
+    saveForReview(*context, kContextGroup, QStringLiteral("painter_access"));
     // User (2..4, 2..4) in y-up: bitmap columns 2..3, rows 4..5.
     EXPECT_EQ(pixelAt(*context, 2, 4), kRed);
     EXPECT_EQ(pixelAt(*context, 3, 5), kRed);

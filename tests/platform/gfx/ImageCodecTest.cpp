@@ -20,7 +20,7 @@ quint32 crc32(const QByteArray& bytes)
     return ~crc;
 }
 
-QImage sampleImage()
+QImage codecSampleImage()
 {
     QImage image(3, 2, QImage::Format_RGBA8888_Premultiplied);
     image.setPixelColor(0, 0, QColor(255, 0, 0));
@@ -36,7 +36,7 @@ QImage sampleImage()
 // the dimensions are wrong.
 QByteArray pngClaiming(quint32 width, quint32 height)
 {
-    QByteArray png = ImageCodec::encodePNG(sampleImage());
+    QByteArray png = ImageCodec::encodePNG(codecSampleImage());
     // Signature (8), IHDR length (4), "IHDR" (4), width (4), height (4), 5 more bytes, CRC.
     qToBigEndian(width, png.data() + 16);
     qToBigEndian(height, png.data() + 20);
@@ -48,8 +48,8 @@ QByteArray pngClaiming(quint32 width, quint32 height)
 
 TEST(ImageCodecFormat, ComesFromTheSignatureBytes)
 {
-    EXPECT_EQ(ImageCodec::formatOf(ImageCodec::encodePNG(sampleImage())), ImageCodec::Format::PNG);
-    EXPECT_EQ(ImageCodec::formatOf(ImageCodec::encodeJPEG(sampleImage())), ImageCodec::Format::JPEG);
+    EXPECT_EQ(ImageCodec::formatOf(ImageCodec::encodePNG(codecSampleImage())), ImageCodec::Format::PNG);
+    EXPECT_EQ(ImageCodec::formatOf(ImageCodec::encodeJPEG(codecSampleImage())), ImageCodec::Format::JPEG);
     EXPECT_EQ(ImageCodec::formatOf(QByteArray("\x89PNG", 4)), ImageCodec::Format::Unknown);
     EXPECT_EQ(ImageCodec::formatOf(QByteArray("\x89PNG\r\n\x1a", 7)), ImageCodec::Format::Unknown);
     EXPECT_EQ(ImageCodec::formatOf(QByteArray("\x89PNG\r\n\x1a\n", 8)), ImageCodec::Format::PNG);
@@ -60,7 +60,7 @@ TEST(ImageCodecFormat, ComesFromTheSignatureBytes)
 
 TEST(ImageCodecRoundTrip, PngKeepsEveryByte)
 {
-    const QImage image = sampleImage();
+    const QImage image = codecSampleImage();
     const QByteArray png = ImageCodec::encodePNG(image);
     ASSERT_FALSE(png.isEmpty());
     const QImage back = ImageCodec::decodePNG(png);
@@ -128,12 +128,12 @@ TEST(ImageCodecBounds, HeaderClaimingHugeDimensionsIsRefusedBeforeDecoding)
 
 TEST(ImageCodecBounds, TruncatedAndForeignDataDecodeToNull)
 {
-    const QByteArray png = ImageCodec::encodePNG(sampleImage());
+    const QByteArray png = ImageCodec::encodePNG(codecSampleImage());
     EXPECT_TRUE(ImageCodec::decodePNG(png.left(png.size() / 2)).isNull());
     EXPECT_TRUE(ImageCodec::decodePNG(png.left(33)).isNull()) << "signature and header only";
     EXPECT_TRUE(ImageCodec::decodePNG(png.left(8)).isNull());
 
-    const QByteArray jpeg = ImageCodec::encodeJPEG(sampleImage());
+    const QByteArray jpeg = ImageCodec::encodeJPEG(codecSampleImage());
     EXPECT_TRUE(ImageCodec::decodeJPEG(jpeg.left(20)).isNull());
     EXPECT_TRUE(ImageCodec::decodeJPEG(jpeg.left(3)).isNull());
     // A JPEG cut inside its scan data still has its full size, the rest filled in.

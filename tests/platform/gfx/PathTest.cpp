@@ -2,12 +2,11 @@
 
 #include <cmath>
 #include <gtest/gtest.h>
+#include <numbers>
 
 using namespace corvex;
 
 namespace {
-
-constexpr double kPi = 3.141592653589793;
 
 Point onCircle(Point c, double r, double angle)
 {
@@ -27,23 +26,23 @@ Path pie(double start, double end, bool clockwise)
 
 TEST(PathArcs, ClockwiseMeansDecreasingAngles)
 {
-    const Path cw = pie(kPi / 2, 0, true);
-    EXPECT_TRUE(cw.contains(onCircle({}, 5, kPi / 4))) << "between 0 and pi/2";
-    EXPECT_FALSE(cw.contains(onCircle({}, 5, 3 * kPi / 4)));
-    EXPECT_FALSE(cw.contains(onCircle({}, 5, -kPi / 2)));
+    const Path cw = pie(std::numbers::pi / 2, 0, true);
+    EXPECT_TRUE(cw.contains(onCircle({}, 5, std::numbers::pi / 4))) << "between 0 and pi/2";
+    EXPECT_FALSE(cw.contains(onCircle({}, 5, 3 * std::numbers::pi / 4)));
+    EXPECT_FALSE(cw.contains(onCircle({}, 5, -std::numbers::pi / 2)));
 
-    const Path ccw = pie(kPi / 2, 0, false);
-    EXPECT_FALSE(ccw.contains(onCircle({}, 5, kPi / 4)));
-    EXPECT_TRUE(ccw.contains(onCircle({}, 5, 3 * kPi / 4)));
-    EXPECT_TRUE(ccw.contains(onCircle({}, 5, -kPi / 2)));
-    EXPECT_TRUE(ccw.contains(onCircle({}, 5, -kPi / 4)));
+    const Path ccw = pie(std::numbers::pi / 2, 0, false);
+    EXPECT_FALSE(ccw.contains(onCircle({}, 5, std::numbers::pi / 4)));
+    EXPECT_TRUE(ccw.contains(onCircle({}, 5, 3 * std::numbers::pi / 4)));
+    EXPECT_TRUE(ccw.contains(onCircle({}, 5, -std::numbers::pi / 2)));
+    EXPECT_TRUE(ccw.contains(onCircle({}, 5, -std::numbers::pi / 4)));
 }
 
 TEST(PathArcs, EndsWhereTheEndAngleIsAndJoinsTheCurrentPointByALine)
 {
     Path p;
     p.moveTo(Point(-20, 0));
-    p.addArc(Point(0, 0), 10, 0, kPi / 2, false);
+    p.addArc(Point(0, 0), 10, 0, std::numbers::pi / 2, false);
     const Point end = p.currentPoint();
     EXPECT_NEAR(end.x, 0, 1e-12);
     EXPECT_NEAR(end.y, 10, 1e-12);
@@ -79,13 +78,13 @@ TEST(PathArcs, EqualAnglesGiveNoArcAndFullTurnsAreCircles)
     EXPECT_TRUE(none.boundingBox().isEmpty());
 
     Path full;
-    full.addArc(Point(0, 0), 10, 0, 2 * kPi, false);
+    full.addArc(Point(0, 0), 10, 0, 2 * std::numbers::pi, false);
     for (double a : {0.5, 2.0, 3.5, 5.0})
         EXPECT_TRUE(full.contains(onCircle({}, 9, a))) << a;
 
     // More than a full turn is one turn.
     Path more;
-    more.addArc(Point(0, 0), 10, 0, -7 * kPi, true);
+    more.addArc(Point(0, 0), 10, 0, -7 * std::numbers::pi, true);
     EXPECT_NEAR(more.boundingBox().width(), 20, 1e-9);
 }
 
@@ -180,7 +179,7 @@ TEST(PathBuilding, AddingAndConnectingPathsWithATransform)
 
     // A lone move, then a connected arc: one subpath from the move (a wedge, not a segment).
     Path arc;
-    arc.addArc(Point(0, 0), 10, kPi / 2, 0, true);
+    arc.addArc(Point(0, 0), 10, std::numbers::pi / 2, 0, true);
     Path wedge;
     wedge.moveTo(Point(0, 0));
     wedge.connectPath(arc);

@@ -9,6 +9,8 @@
 
 #include <QDir>
 #include <QImage>
+#include <QPainter>
+#include <memory>
 #include <ostream>
 
 namespace corvex::test {
@@ -55,6 +57,27 @@ constexpr Rgba kRed{255, 0, 0, 255};
 constexpr Rgba kGreen{0, 255, 0, 255};
 constexpr Rgba kBlue{0, 0, 255, 255};
 constexpr Rgba kWhite{255, 255, 255, 255};
+
+// A y-down context over a QImage (as a flipped view draws), with the image it paints.
+struct FlippedCanvas
+{
+    QImage image;
+    std::unique_ptr<QPainter> painter;
+    std::unique_ptr<GraphicsContext> context;
+
+    FlippedCanvas(int width, int height) : image(width, height, QImage::Format_RGBA8888_Premultiplied)
+    {
+        image.fill(Qt::transparent);
+        painter = std::make_unique<QPainter>(&image);
+        context = std::make_unique<GraphicsContext>(painter.get(), true);
+    }
+    QImage finish()
+    {
+        context.reset();
+        painter.reset();
+        return image;
+    }
+};
 
 // A 2 x 2 image: red top left, green top right, blue bottom left, white bottom right.
 inline QImage cornerImage()

@@ -15,29 +15,7 @@ using namespace corvex::test;
 
 namespace {
 
-const QString kGroup = QStringLiteral("PlatformImage");
-
-// A context over a y-down painter on a w x h image, as a flipped view's drawing gets.
-struct FlippedCanvas
-{
-    QImage image;
-    QPainter painter;
-    std::unique_ptr<GraphicsContext> context;
-
-    FlippedCanvas(int w, int h) : image(w, h, QImage::Format_RGBA8888_Premultiplied)
-    {
-        image.fill(Qt::transparent);
-        painter.begin(&image);
-        context = std::make_unique<GraphicsContext>(&painter, true);
-    }
-
-    QImage finish()
-    {
-        context.reset();
-        painter.end();
-        return image;
-    }
-};
+const QString kImageGroup = QStringLiteral("PlatformImage");
 
 // Checks that `image` shows the test pattern upright over its whole area.
 void expectUprightPattern(const QImage& image, const char* what)
@@ -50,7 +28,7 @@ void expectUprightPattern(const QImage& image, const char* what)
     EXPECT_EQ(pixelAt(image, w - 1, h - 1), kWhite) << what;
 }
 
-PlatformImage solid(int w, int h, QColor color)
+PlatformImage solidPlatformImage(int w, int h, QColor color)
 {
     QImage image(w, h, QImage::Format_RGBA8888_Premultiplied);
     image.fill(color);
@@ -143,7 +121,7 @@ TEST(PlatformImageDrawing, DrawInRectIsUprightInYUpAndFlippedContexts)
     GraphicsContext::setCurrent(up.get());
     image.drawInRect(Rect(0, 0, 8, 8));
     GraphicsContext::setCurrent(nullptr);
-    saveForReview(*up, kGroup, QStringLiteral("draw_in_rect_y_up"));
+    saveForReview(*up, kImageGroup, QStringLiteral("draw_in_rect_y_up"));
     expectUprightPattern(up->makeImage(), "y-up context");
 
     FlippedCanvas flipped(8, 8);
@@ -151,7 +129,7 @@ TEST(PlatformImageDrawing, DrawInRectIsUprightInYUpAndFlippedContexts)
     image.drawInRect(Rect(0, 0, 8, 8));
     GraphicsContext::setCurrent(nullptr);
     const QImage flippedResult = flipped.finish();
-    saveForReview(flippedResult, kGroup, QStringLiteral("draw_in_rect_flipped"));
+    saveForReview(flippedResult, kImageGroup, QStringLiteral("draw_in_rect_flipped"));
     expectUprightPattern(flippedResult, "flipped context");
 
     // At twice the scale the 2x pixels land one to one.
@@ -159,7 +137,7 @@ TEST(PlatformImageDrawing, DrawInRectIsUprightInYUpAndFlippedContexts)
     twice->scaleCTM(2, 2);
     twice->setInterpolationQuality(false);
     image.drawInRect(*twice, Rect(0, 0, 8, 8));
-    saveForReview(*twice, kGroup, QStringLiteral("draw_in_rect_scale_2"));
+    saveForReview(*twice, kImageGroup, QStringLiteral("draw_in_rect_scale_2"));
     expectUprightPattern(twice->makeImage(), "scale 2");
     EXPECT_EQ(pixelAt(*twice, 7, 7), kRed);
     EXPECT_EQ(pixelAt(*twice, 8, 8), kWhite);
@@ -178,7 +156,7 @@ TEST(PlatformImageDrawing, DrawAtPointFollowsTheImageDrawingRule)
     GraphicsContext::setCurrent(up.get());
     image.drawAtPoint(Point(2, 0)); // 8 x 8 at the bottom right
     GraphicsContext::setCurrent(nullptr);
-    saveForReview(*up, kGroup, QStringLiteral("draw_at_point_y_up"));
+    saveForReview(*up, kImageGroup, QStringLiteral("draw_at_point_y_up"));
     EXPECT_EQ(pixelAt(*up, 2, 2), kRed);
     EXPECT_EQ(pixelAt(*up, 9, 9), kWhite);
     EXPECT_EQ(pixelAt(*up, 1, 5), kClear);
@@ -187,7 +165,7 @@ TEST(PlatformImageDrawing, DrawAtPointFollowsTheImageDrawingRule)
     FlippedCanvas flipped(8, 8);
     image.drawAtPoint(*flipped.context, Point(0, 0));
     const QImage result = flipped.finish();
-    saveForReview(result, kGroup, QStringLiteral("draw_at_point_flipped"));
+    saveForReview(result, kImageGroup, QStringLiteral("draw_at_point_flipped"));
     EXPECT_EQ(pixelAt(result, 0, 0), kBlue);
     EXPECT_EQ(pixelAt(result, 7, 0), kWhite);
     EXPECT_EQ(pixelAt(result, 0, 7), kRed);
@@ -203,21 +181,21 @@ TEST(PlatformImageDrawing, SourceRectangleBlendModeAndFraction)
     // top-left quarter.
     auto part = GraphicsContext::createBitmap(4, 4);
     image.drawInRect(*part, Rect(0, 0, 4, 4), Rect(0, 4, 4, 4));
-    saveForReview(*part, kGroup, QStringLiteral("source_rect"));
+    saveForReview(*part, kImageGroup, QStringLiteral("source_rect"));
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 4; ++x)
             EXPECT_EQ(pixelAt(*part, x, y), kRed) << x << ", " << y;
     // drawAtPoint draws the part at its own size.
     auto corner = GraphicsContext::createBitmap(8, 8);
     image.drawAtPoint(*corner, Point(0, 0), Rect(4, 0, 4, 4));
-    saveForReview(*corner, kGroup, QStringLiteral("source_rect_at_point"));
+    saveForReview(*corner, kImageGroup, QStringLiteral("source_rect_at_point"));
     EXPECT_EQ(pixelAt(*corner, 0, 7), kWhite);
     EXPECT_EQ(pixelAt(*corner, 3, 4), kWhite);
     EXPECT_EQ(pixelAt(*corner, 4, 4), kClear);
 
     auto faded = GraphicsContext::createBitmap(8, 8);
     image.drawInRect(*faded, Rect(0, 0, 8, 8), Rect(), BlendMode::Normal, 0.5);
-    saveForReview(*faded, kGroup, QStringLiteral("fraction_half"));
+    saveForReview(*faded, kImageGroup, QStringLiteral("fraction_half"));
     const Rgba p = pixelAt(*faded, 0, 0);
     EXPECT_NEAR(p.a, 128, 1) << p;
     EXPECT_EQ(faded->alpha(), 1) << "the state is restored";
@@ -226,7 +204,7 @@ TEST(PlatformImageDrawing, SourceRectangleBlendModeAndFraction)
     multiplied->setFillColor(0, 1, 1, 1);
     multiplied->fillRect(Rect(0, 0, 8, 8));
     image.drawInRect(*multiplied, Rect(0, 0, 8, 8), Rect(), BlendMode::Multiply);
-    saveForReview(*multiplied, kGroup, QStringLiteral("multiply_on_cyan"));
+    saveForReview(*multiplied, kImageGroup, QStringLiteral("multiply_on_cyan"));
     EXPECT_EQ(pixelAt(*multiplied, 0, 0), (Rgba{0, 0, 0, 255})) << "red times cyan";
     EXPECT_EQ(pixelAt(*multiplied, 7, 7), (Rgba{0, 255, 255, 255})) << "white times cyan";
     EXPECT_EQ(multiplied->blendMode(), BlendMode::Normal);
@@ -235,15 +213,15 @@ TEST(PlatformImageDrawing, SourceRectangleBlendModeAndFraction)
 TEST(NinePart, CornersKeepTheirSizeEdgesAndCentreStretch)
 {
     // Corners 2 x 2, edges 2 thick, a 12 x 10 frame: the centre is 8 x 6.
-    const PlatformImage topLeft = solid(2, 2, QColor(255, 0, 0));
-    const PlatformImage top = solid(1, 2, QColor(0, 255, 0));
-    const PlatformImage topRight = solid(2, 2, QColor(0, 0, 255));
-    const PlatformImage left = solid(2, 1, QColor(255, 255, 0));
-    const PlatformImage center = solid(1, 1, QColor(255, 255, 255));
-    const PlatformImage right = solid(2, 1, QColor(0, 255, 255));
-    const PlatformImage bottomLeft = solid(2, 2, QColor(255, 0, 255));
-    const PlatformImage bottom = solid(1, 2, QColor(128, 128, 128));
-    const PlatformImage bottomRight = solid(2, 2, QColor(0, 0, 0));
+    const PlatformImage topLeft = solidPlatformImage(2, 2, QColor(255, 0, 0));
+    const PlatformImage top = solidPlatformImage(1, 2, QColor(0, 255, 0));
+    const PlatformImage topRight = solidPlatformImage(2, 2, QColor(0, 0, 255));
+    const PlatformImage left = solidPlatformImage(2, 1, QColor(255, 255, 0));
+    const PlatformImage center = solidPlatformImage(1, 1, QColor(255, 255, 255));
+    const PlatformImage right = solidPlatformImage(2, 1, QColor(0, 255, 255));
+    const PlatformImage bottomLeft = solidPlatformImage(2, 2, QColor(255, 0, 255));
+    const PlatformImage bottom = solidPlatformImage(1, 2, QColor(128, 128, 128));
+    const PlatformImage bottomRight = solidPlatformImage(2, 2, QColor(0, 0, 0));
 
     auto checkUpright = [&](const QImage& result, const char* what) {
         // Rows and columns as seen on screen, the frame at (1, 1).
@@ -268,7 +246,7 @@ TEST(NinePart, CornersKeepTheirSizeEdgesAndCentreStretch)
     up->setInterpolationQuality(false);
     NinePartImage::draw(*up, Rect(1, 1, 12, 10), topLeft, top, topRight, left, center, right, bottomLeft,
                         bottom, bottomRight);
-    saveForReview(*up, kGroup, QStringLiteral("nine_part_y_up"));
+    saveForReview(*up, kImageGroup, QStringLiteral("nine_part_y_up"));
     checkUpright(up->makeImage(), "y-up");
 
     FlippedCanvas flipped(14, 12);
@@ -276,16 +254,16 @@ TEST(NinePart, CornersKeepTheirSizeEdgesAndCentreStretch)
     NinePartImage::draw(*flipped.context, Rect(1, 1, 12, 10), topLeft, top, topRight, left, center, right,
                         bottomLeft, bottom, bottomRight);
     const QImage flippedResult = flipped.finish();
-    saveForReview(flippedResult, kGroup, QStringLiteral("nine_part_flipped"));
+    saveForReview(flippedResult, kImageGroup, QStringLiteral("nine_part_flipped"));
     checkUpright(flippedResult, "flipped");
 }
 
 TEST(NinePart, LeavesOutNullPartsAndEmptyFrames)
 {
-    const PlatformImage corner = solid(2, 2, QColor(255, 0, 0));
+    const PlatformImage corner = solidPlatformImage(2, 2, QColor(255, 0, 0));
     auto context = GraphicsContext::createBitmap(6, 6);
     NinePartImage::draw(*context, Rect(0, 0, 6, 6), corner, {}, corner, {}, {}, {}, corner, {}, corner);
-    saveForReview(*context, kGroup, QStringLiteral("nine_part_corners_only"));
+    saveForReview(*context, kImageGroup, QStringLiteral("nine_part_corners_only"));
     EXPECT_EQ(pixelAt(*context, 0, 0), kRed);
     EXPECT_EQ(pixelAt(*context, 5, 5), kRed);
     EXPECT_EQ(pixelAt(*context, 3, 3), kClear);

@@ -19,13 +19,12 @@
 #include <cmath>
 #include <functional>
 #include <gtest/gtest.h>
+#include <numbers>
 
 using namespace corvex;
 using namespace corvex::test;
 
 namespace {
-
-constexpr double kPi = 3.141592653589793;
 
 struct Rgba
 {
@@ -56,7 +55,7 @@ bool near(const Rgba& a, const Rgba& b, int tolerance)
            std::abs(a.b - b.b) <= tolerance && std::abs(a.a - b.a) <= tolerance;
 }
 
-void save(const QImage& image, const QString& name)
+void saveLayerOutput(const QImage& image, const QString& name)
 {
     const QString dir = testOutputDir() + QStringLiteral("/layers");
     QDir().mkpath(dir);
@@ -77,7 +76,7 @@ QImage reference(const QString& name)
 void expectMatchesReference(const QImage& ours, const QString& name, int tolerance, double edgeShare,
                             int worstAllowed)
 {
-    save(ours, name);
+    saveLayerOutput(ours, name);
     const QImage expected = reference(name);
     ASSERT_FALSE(expected.isNull()) << "missing reference " << name.toStdString();
     ASSERT_EQ(expected.size(), ours.size()) << name.toStdString();
@@ -102,7 +101,7 @@ void expectMatchesReference(const QImage& ours, const QString& name, int toleran
             }
         }
     }
-    save(diff, name + QStringLiteral("_diff"));
+    saveLayerOutput(diff, name + QStringLiteral("_diff"));
     const int pixels = ours.width() * ours.height();
     EXPECT_LE(outliers, int(edgeShare * pixels)) << name.toStdString() << ": " << outliers << " of " << pixels
                                                  << " pixels differ by more than " << tolerance;
@@ -185,7 +184,7 @@ TEST(CompositorReference, RotatedAndScaledSublayer)
     auto child = Layer::create();
     child->setBounds(Rect(0, 0, 24, 16));
     child->setPosition(Point(32, 32));
-    child->setTransform(Transform3D::identity().rotate(kPi / 6, 0, 0, 1).scale(1.5, 1.5, 1));
+    child->setTransform(Transform3D::identity().rotate(std::numbers::pi / 6, 0, 0, 1).scale(1.5, 1.5, 1));
     drawWith(*child, [](GraphicsContext& c) {
         EXPECT_FALSE(c.isFlipped());
         fillRect(c, Rect(0, 0, 24, 16), PlatformColor::deviceRGB(0, 0, 1, 1));
@@ -444,7 +443,7 @@ TEST(WindowCompositor, KeepsAskingForFramesWhileAnythingMoves)
             const QImage frame = window.renderFrame(Size(100, 100), 1);
             ++frames;
             if (i == 7)
-                save(frame, QStringLiteral("window_frame_mid_animation"));
+                saveLayerOutput(frame, QStringLiteral("window_frame_mid_animation"));
         }
     }
     // The 0.25 s move is painted at every step of the driver (about 15), then nothing more.

@@ -55,8 +55,12 @@ namespace {
 
 using State = EmbeddedWidgetView::State;
 
+} // namespace
+
 // A shown 300 x 200 window whose content view holds a container (the whole content) and, in
 // it, a field at (20, 20, 160, 24): y up from the bottom, so Qt's y is 200 - 44 = 156.
+// Outside the anonymous namespace, like the test classes TEST_F derives from it: g++ warns
+// about a base with internal linkage when this file shares a unity batch.
 class EmbeddedWidgetTest : public ::testing::Test
 {
 protected:
@@ -99,8 +103,6 @@ protected:
     std::shared_ptr<View> container;
     std::shared_ptr<EmbeddedWidgetView> field;
 };
-
-} // namespace
 
 TEST_F(EmbeddedWidgetTest, AnUncoveredFieldIsLiveAtItsFrameAboveTheSurface)
 {

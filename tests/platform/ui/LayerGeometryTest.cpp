@@ -7,13 +7,12 @@
 
 #include <cmath>
 #include <gtest/gtest.h>
+#include <numbers>
 
 using namespace corvex;
 using namespace corvex::test;
 
 namespace {
-
-constexpr double kPi = 3.141592653589793;
 
 void expectPointNear(Point actual, Point expected, const char* what)
 {
@@ -58,7 +57,7 @@ TEST(LayerGeometry, RotatedLayerHasTheBoundingFrameAndConvertsItsOriginIntoTheSu
     parent->addSublayer(layer);
     layer->setBounds(Rect(0, 0, 100, 50));
     layer->setPosition(Point(200, 100));
-    layer->setTransform(Transform3D::identity().rotate(kPi / 2, 0, 0, 1));
+    layer->setTransform(Transform3D::identity().rotate(std::numbers::pi / 2, 0, 0, 1));
 
     EXPECT_EQ(layer->anchorPoint(), Point(0.5, 0.5));
     expectRectNear(layer->frame(), Rect(175, 50, 50, 100), "frame");

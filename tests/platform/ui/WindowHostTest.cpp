@@ -77,7 +77,7 @@ void sendMove(QWidget* host, QPoint at)
     QCoreApplication::sendEvent(host, &move);
 }
 
-void save(const QImage& image, const QString& name)
+void saveViewOutput(const QImage& image, const QString& name)
 {
     const QString dir = testOutputDir() + QStringLiteral("/views");
     QDir().mkpath(dir);
@@ -363,7 +363,7 @@ TEST(WindowRendering, AWindowRendersUprightAndTheHostShowsTheSame)
     time.runDue();
 
     const QImage image = window.renderToImage(1);
-    save(image, QStringLiteral("window"));
+    saveViewOutput(image, QStringLiteral("window"));
     ASSERT_EQ(image.size(), QSize(200, 100));
     EXPECT_TRUE(isColor(image, 15, 15, Qt::red)) << colorAt(image, 15, 15);
     EXPECT_TRUE(isColor(image, 15, 35, QColor(204, 204, 204))) << colorAt(image, 15, 35);
@@ -372,13 +372,13 @@ TEST(WindowRendering, AWindowRendersUprightAndTheHostShowsTheSame)
     EXPECT_TRUE(isColor(image, 105, 15, Qt::green)) << colorAt(image, 105, 15);
 
     const QImage doubled = window.renderToImage(2);
-    save(doubled, QStringLiteral("window@2x"));
+    saveViewOutput(doubled, QStringLiteral("window@2x"));
     EXPECT_EQ(doubled.size(), QSize(400, 200));
     EXPECT_TRUE(isColor(doubled, 30, 30, Qt::red)) << colorAt(doubled, 30, 30);
 
     window.makeKeyAndOrderFront();
     const QImage grabbed = window.hostWidget()->grab().toImage();
-    save(grabbed, QStringLiteral("window-host"));
+    saveViewOutput(grabbed, QStringLiteral("window-host"));
     ASSERT_EQ(grabbed.size(), QSize(200, 100));
     EXPECT_TRUE(isColor(grabbed, 15, 15, Qt::red)) << colorAt(grabbed, 15, 15);
     EXPECT_TRUE(isColor(grabbed, 105, 65, Qt::blue)) << colorAt(grabbed, 105, 65);

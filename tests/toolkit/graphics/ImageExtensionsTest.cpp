@@ -11,8 +11,6 @@ using namespace corvex::test;
 
 namespace {
 
-const Pixel kCorners[2][2] = {{kRed, kGreen}, {kBlue, kHalfOrange}};
-
 std::unique_ptr<GraphicsContext> bitmap(bool flipped, int size = 4)
 {
     auto context = GraphicsContext::createBitmap(size, size);
@@ -23,18 +21,6 @@ std::unique_ptr<GraphicsContext> bitmap(bool flipped, int size = 4)
     }
     context->setInterpolationQuality(false);
     return context;
-}
-
-void expectCornerBlocks(GraphicsContext& context, bool upright, const std::string& what)
-{
-    for (int y = 0; y < 4; ++y) {
-        for (int x = 0; x < 4; ++x) {
-            const int row = upright ? y / 2 : 1 - y / 2;
-            EXPECT_EQ(bitmapPixel(context, x, y), kCorners[row][x / 2])
-                << what << ": memory row " << y << ", column " << x
-                << (upright ? " (upright)" : " (mirrored)");
-        }
-    }
 }
 
 // Makes `context` the current one for the scope.

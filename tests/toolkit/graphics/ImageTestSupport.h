@@ -5,12 +5,15 @@
 // rendered bitmaps under the build folder's test-output for a person to look at.
 
 #include "platform/gfx/GraphicsContext.h"
+#include "platform/gfx/PlatformImage.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QDir>
 #include <QImage>
 #include <algorithm>
+#include <gtest/gtest.h>
 #include <ostream>
+#include <string>
 
 namespace corvex::test {
 
@@ -36,6 +39,12 @@ inline Pixel imagePixel(const QImage& image, int x, int y)
     const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
     const uchar* p = rgba.constScanLine(y) + x * 4;
     return {p[0], p[1], p[2], p[3]};
+}
+
+// The one bitmap of an image that has a single representation.
+inline const QImage& onlyRepresentation(const PlatformImage& image)
+{
+    return image.representations().front();
 }
 
 inline void setPixel(QImage& image, int x, int y, Pixel p)
@@ -66,6 +75,23 @@ inline QImage cornerImage()
     setPixel(image, 0, 1, kBlue);
     setPixel(image, 1, 1, kHalfOrange);
     return image;
+}
+
+// The corner image's pixels by [row][column], row 0 on top.
+inline constexpr Pixel kCorners[2][2] = {{kRed, kGreen}, {kBlue, kHalfOrange}};
+
+// Expects the corner image, each pixel a 2 x 2 block, over the whole 4 x 4 bitmap: upright
+// has the image's top row in memory rows 0-1 (the top of the picture made from the bitmap).
+inline void expectCornerBlocks(GraphicsContext& context, bool upright, const std::string& what)
+{
+    for (int y = 0; y < 4; ++y) {
+        for (int x = 0; x < 4; ++x) {
+            const int row = upright ? y / 2 : 1 - y / 2;
+            EXPECT_EQ(bitmapPixel(context, x, y), kCorners[row][x / 2])
+                << what << ": memory row " << y << ", column " << x
+                << (upright ? " (upright)" : " (mirrored)");
+        }
+    }
 }
 
 inline QImage filledImage(int width, int height, Pixel p)

@@ -25,9 +25,6 @@ namespace {
 const QString kBitmapAssertion =
     QStringLiteral("ERROR: Assertion failure, line: 220 +[QVImage createBitmapContextForSize:]");
 
-// The corner image's pixels by [row][column], row 0 on top.
-const Pixel kCorners[2][2] = {{kRed, kGreen}, {kBlue, kHalfOrange}};
-
 std::unique_ptr<GraphicsContext> yUpBitmap(int size = 4)
 {
     auto context = GraphicsContext::createBitmap(size, size);
@@ -43,20 +40,6 @@ std::unique_ptr<GraphicsContext> flippedBitmap(int size = 4)
     context->translateCTM(0, size);
     context->scaleCTM(1, -1);
     return context;
-}
-
-// Expects the corner image, each pixel a 2 x 2 block, over the whole 4 x 4 bitmap: upright
-// has the image's top row in memory rows 0-1 (the top of the picture made from the bitmap).
-void expectCornerBlocks(GraphicsContext& context, bool upright, const char* what)
-{
-    for (int y = 0; y < 4; ++y) {
-        for (int x = 0; x < 4; ++x) {
-            const int row = upright ? y / 2 : 1 - y / 2;
-            EXPECT_EQ(bitmapPixel(context, x, y), kCorners[row][x / 2])
-                << what << ": memory row " << y << ", column " << x
-                << (upright ? " (upright)" : " (mirrored)");
-        }
-    }
 }
 
 // Expects the corner image at 1:1 with its top-left pixel at memory (left, top), upright or
