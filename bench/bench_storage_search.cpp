@@ -15,9 +15,9 @@
 #include "model/IdeaDocumentDataObject.h"
 #include "platform/core/Log.h"
 #include "storage/IdeaProxy.h"
-#include "storage/TestFolderPersistenceState.h"
 #include "storage/Workspace.h"
 #include "storage/WorkspaceDelegate.h"
+#include "tests/doubles/storage/TestFolderPersistenceState.h"
 #include "tests/factory/DocumentFactory.h"
 
 #include <QCoreApplication>

@@ -5,8 +5,8 @@
 // with fresh identifiers, every attachment handed over must carry an acceptable name, and
 // the chain must finish exactly once, inside the call.
 
-#include "export/formats/ArchiveImport.h"
-#include "export/formats/ExportImport.h"
+#include "formats/ArchiveImport.h"
+#include "formats/ExportImport.h"
 #include "model/Idea.h"
 #include "model/IdeaDocumentDataObject.h"
 #include "platform/core/Log.h"

@@ -3,9 +3,9 @@
 // and must settle: our OPML of the read tree is well-formed XML, reads back to a tree whose
 // OPML is the same text again.
 
-#include "export/formats/OPMLParser.h"
-#include "export/formats/OPMLWriter.h"
-#include "export/formats/TextExporter.h"
+#include "formats/OPMLParser.h"
+#include "formats/OPMLWriter.h"
+#include "formats/TextExporter.h"
 #include "model/Idea.h"
 #include "platform/core/Log.h"
 

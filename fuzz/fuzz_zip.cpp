@@ -3,7 +3,7 @@
 // nothing may appear outside the destination (the levels above it must hold nothing but the
 // input and the way down) and nothing extracted may be a symbolic link.
 
-#include "export/formats/ZipWrapper.h"
+#include "formats/ZipWrapper.h"
 #include "platform/core/Log.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "graphics/ColorSpaceConverter.h"
 #include "platform/gfx/PlatformColor.h"
-#include "toolkit/graphics/ColorSpaceConverter.h"
 
 #include <QString>
 #include <memory>

@@ -1,9 +1,9 @@
 #include "model/IconImage.h"
 
+#include "graphics/ImageBuilder.h"
 #include "platform/gfx/AttributedString.h"
 #include "platform/gfx/GraphicsContext.h"
 #include "platform/gfx/PlatformFont.h"
-#include "toolkit/graphics/ImageBuilder.h"
 
 #include <QHashFunctions>
 #include <QTextBoundaryFinder>

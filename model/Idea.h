@@ -1,12 +1,12 @@
 #pragma once
 
+#include "graphics/QVImage.h"
 #include "model/Color.h"
 #include "model/ColorTheme.h"
 #include "model/ColorThemeType.h"
 #include "model/IconImage.h"
 #include "model/ObjectID.h"
 #include "platform/core/Coder.h"
-#include "toolkit/graphics/QVImage.h"
 
 #include <QByteArray>
 #include <QSet>

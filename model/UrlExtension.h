@@ -16,8 +16,8 @@ public:
     // ".bmp", ".png", ".jpg" or ".jpeg".
     static bool potentiallyImageDocument(const QUrl& url);
 
-    // The last path component in lower case ("" when the path has none); a trailing slash
-    // is ignored, as the original platform's URLs do.
+    // The last path component in lower case ("" when the path has none); trailing slashes
+    // are ignored ("/a/B/" gives "b").
     static QString lowerCaseLastPathComponent(const QUrl& url);
 
     // A file URL's local path; empty for any other URL and for the empty one.

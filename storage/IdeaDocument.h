@@ -1,8 +1,8 @@
 #pragma once
 
+#include "graphics/QVImage.h"
 #include "model/ObjectID.h"
 #include "platform/core/Result.h"
-#include "toolkit/graphics/QVImage.h"
 
 #include <QByteArray>
 #include <QDateTime>

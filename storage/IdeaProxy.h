@@ -1,10 +1,10 @@
 #pragma once
 
+#include "graphics/QVImage.h"
 #include "model/Color.h"
 #include "model/IconImage.h"
 #include "model/Idea.h"
 #include "platform/core/Coder.h"
-#include "toolkit/graphics/QVImage.h"
 
 #include <QDateTime>
 #include <QString>

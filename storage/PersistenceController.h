@@ -1,5 +1,6 @@
 #pragma once
 
+#include "graphics/QVImage.h"
 #include "model/Idea.h"
 #include "model/IdeaDocumentDataObject.h"
 #include "model/ObjectID.h"
@@ -9,7 +10,6 @@
 #include "storage/PersistenceState.h"
 #include "storage/Workspace.h"
 #include "storage/WorkspaceDelegate.h"
-#include "toolkit/graphics/QVImage.h"
 
 #include <QByteArray>
 #include <QSet>

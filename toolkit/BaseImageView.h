@@ -15,7 +15,7 @@ namespace corvex {
 class BaseImageView : public View
 {
 public:
-    // The original's values.
+    // Fixed numbers: setImageScaling takes them as plain ints.
     enum ImageScaling
     {
         ScaleProportionallyDown = 0,

@@ -9,9 +9,10 @@
 namespace corvex {
 
 // The base of the system's own layers: anchored at the centre of its bounds, with contents
-// drawn at the screen's scale (Globals::screenScale). Construction is in two phases, as the
-// original's initialisers end with the preparation step (prepareBaseLayer): make layers with
-// create, createCopy or make<T> for subclasses. Main thread only.
+// drawn at the screen's scale (Globals::screenScale). Construction is in two phases, the
+// constructor and then the preparation step (prepareBaseLayer), which runs once the whole
+// object, subclass included, is built: make layers with create, createCopy or make<T> for
+// subclasses. Main thread only.
 class BaseLayer : public Layer, public VisualObject
 {
 public:

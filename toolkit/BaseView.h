@@ -21,10 +21,11 @@ class Layouter;
 // layout transactions, able to refuse implicit layer animations for itself and the BaseViews
 // below it, and able to stop clicks from travelling up the responder chain.
 //
-// Construction is in two phases, as the original's initialisers end with the preparation
-// step (prepareBaseView): make views with the factories (create..., or make<T>... for
-// subclasses, which construct T and then run the initialiser's steps). A subclass with a
-// preparation step of its own writes a factory that calls make<T> and then its step.
+// Construction is in two phases, the constructor and then the preparation step
+// (prepareBaseView), which runs once the whole object, subclass included, is built: make
+// views with the factories (create..., or make<T>... for subclasses, which construct T and
+// then run the initialiser's steps). A subclass with a preparation step of its own writes a
+// factory that calls make<T> and then its step.
 //
 // Layout runs (applyLayout: the Layouter first, then the hosted views in the order they were
 // hosted) on each layout pass of the update cycle, on each size change, on forceDirtyLayout

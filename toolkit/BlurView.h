@@ -1,8 +1,8 @@
 #pragma once
 
+#include "graphics/QVImage.h"
 #include "platform/gfx/PlatformImage.h"
 #include "toolkit/BaseView.h"
-#include "toolkit/graphics/QVImage.h"
 
 #include <memory>
 #include <utility>

@@ -1,8 +1,8 @@
 #include "toolkit/ColorImageTinting.h"
 
+#include "graphics/ColorSpaceConverter.h"
 #include "model/Color.h"
 #include "model/Globals.h"
-#include "toolkit/graphics/ColorSpaceConverter.h"
 
 #include <QImage>
 #include <algorithm>

@@ -75,7 +75,7 @@ private:
     static bool canLogIdentity(const void* identity);
 };
 
-// Guards in front of diagnostic lines, as the original's plain functions.
+// Guards in front of diagnostic lines: free-function forms of Logger::canLog.
 template <class T> bool LoggerCanLog(const T* object)
 {
     return Logger::canLog(object);

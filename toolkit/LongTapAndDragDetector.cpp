@@ -1,8 +1,8 @@
 #include "toolkit/LongTapAndDragDetector.h"
 
+#include "graphics/Geometry.h"
 #include "platform/core/MainQueue.h"
 #include "toolkit/LongTapAndDragGestureDetectorDelegate.h"
-#include "toolkit/graphics/Geometry.h"
 
 namespace corvex {
 

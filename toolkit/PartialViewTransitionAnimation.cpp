@@ -1,5 +1,6 @@
 #include "toolkit/PartialViewTransitionAnimation.h"
 
+#include "graphics/Geometry.h"
 #include "platform/core/Log.h"
 #include "platform/ui/Layer.h"
 #include "platform/ui/View.h"
@@ -9,7 +10,6 @@
 #include "toolkit/QVImageScreenshot.h"
 #include "toolkit/ScreenProtectorView.h"
 #include "toolkit/ScreenProtectorViewDelegate.h"
-#include "toolkit/graphics/Geometry.h"
 
 namespace corvex {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "toolkit/graphics/QVImage.h"
+#include "graphics/QVImage.h"
 
 namespace corvex {
 

@@ -23,7 +23,7 @@ class Scroller;
 class ScrollView : public View
 {
 public:
-    // The original's border types.
+    // Border types, fixed numbers: setBorderType takes them as plain ints.
     enum BorderType
     {
         NoBorder = 0,

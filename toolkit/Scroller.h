@@ -16,7 +16,7 @@ namespace corvex {
 class Scroller : public View
 {
 public:
-    // The original's values.
+    // Scroller styles.
     enum Style
     {
         StyleLegacy = 0,

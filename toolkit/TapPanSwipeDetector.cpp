@@ -1,8 +1,8 @@
 #include "toolkit/TapPanSwipeDetector.h"
 
+#include "graphics/Geometry.h"
 #include "platform/core/MainQueue.h"
 #include "toolkit/TapPanSwipeDetectorDelegate.h"
-#include "toolkit/graphics/Geometry.h"
 
 namespace corvex {
 

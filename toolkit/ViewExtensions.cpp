@@ -231,7 +231,7 @@ void ViewExtensions::animateTransitionToPoint(View& view, Point point, double fi
         Transaction::commit();
         return;
     }
-    // The completion holds the view, as the original's block does.
+    // The completion holds the view, so the view lives until the transition ends.
     std::shared_ptr<View> strong = view.weak_from_this().lock();
     View* target = &view;
     Transaction::begin();

@@ -13,9 +13,9 @@ public:
     // The standard alphabet with padding and no line breaks.
     static QString encode(const QByteArray& data);
 
-    // Lenient on purpose, like the original's decoder: every character outside the Base64
-    // alphabet (line breaks, spaces, junk) is skipped; decoding ends at the first '='. A
-    // lone trailing character that cannot complete a byte is dropped.
+    // Lenient on purpose: every character outside the Base64 alphabet (line breaks, spaces,
+    // junk) is skipped; decoding ends at the first '='. A lone trailing character that
+    // cannot complete a byte is dropped.
     static QByteArray decode(QStringView text);
 };
 

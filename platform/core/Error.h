@@ -7,9 +7,9 @@
 
 namespace corvex {
 
-// An error value with a domain and a code, in the way of the original platform's error
-// objects: the storage layer, the cloud back ends and the reporting kit hand these to
-// completions and delegates. A default-made Error is "no error".
+// An error value with a domain, a code and user information: the storage layer, the cloud
+// back ends and the reporting kit hand these to completions and delegates. A default-made
+// Error is "no error".
 class Error
 {
 public:
@@ -23,7 +23,7 @@ public:
     int code() const { return mCode; }
     const QVariantMap& userInfo() const { return mUserInfo; }
 
-    // The user-information keys the original's errors carry.
+    // The well-known user-information keys.
     static const QString DescriptionKey;        // "NSLocalizedDescription"
     static const QString FailureReasonKey;      // "NSLocalizedFailureReason"
     static const QString RecoverySuggestionKey; // "NSLocalizedRecoverySuggestion"
@@ -31,7 +31,7 @@ public:
     static const QString FilePathKey;           // "NSFilePath"
 
     // The description from the user information, else "The operation couldn't be completed.
-    // (<domain> error <code>.)" as the original platform words it.
+    // (<domain> error <code>.)".
     QString localizedDescription() const;
     QString localizedFailureReason() const;
     QString localizedRecoverySuggestion() const;
@@ -54,9 +54,9 @@ private:
     QVariantMap mUserInfo;
 };
 
-// A named exception with a reason, standing in for the original's exception objects
-// ("Circular Reference Not Allowed", "LOMException"). Thrown only inside a component and
-// caught at its boundary; nothing throws across the storage facade or a Qt signal.
+// A named exception with a reason ("Circular Reference Not Allowed", "LOMException").
+// Thrown only inside a component and caught at its boundary; nothing throws across the
+// storage facade or a Qt signal.
 class Exception : public std::exception
 {
 public:

@@ -49,12 +49,12 @@
 //   or disappeared without a coordinated write of this process: once per change.
 //
 // Options
-//   Values as the original platform has them, so that callers can pass them through
-//   unchanged. ReadingWithoutChanges (1) is the only reading option; presenters here have
-//   no unsaved changes to be asked for, so it changes nothing. WritingForDeleting (1),
-//   WritingForMoving (2), WritingForMerging (4), WritingForReplacing (8) are accepted and
-//   change nothing: every write is treated alike and followed by presentedItemDidChange
-//   (there is no separate deletion or move message).
+//   Fixed numbers, so that callers can pass them through unchanged. ReadingWithoutChanges
+//   (1) is the only reading option; presenters here have no unsaved changes to be asked
+//   for, so it changes nothing. WritingForDeleting (1), WritingForMoving (2),
+//   WritingForMerging (4), WritingForReplacing (8) are accepted and change nothing: every
+//   write is treated alike and followed by presentedItemDidChange (there is no separate
+//   deletion or move message).
 //
 // Lock files
 //   Cross-process exclusion uses CrossProcessLock (flock, shared for readers, exclusive for

@@ -141,11 +141,10 @@ private:
 // The top-level keys of an archive and their values.
 using ArchivedTop = ArchivedDictionary;
 
-// Object graphs to and from keyed archives in the original platform's layout: a binary
-// property list holding "$archiver" "NSKeyedArchiver", "$version" 100000, "$top" and
-// "$objects", where objects refer to each other through UIDs (indexes into "$objects", whose
-// entry 0 is "$null") and name their class through a "$class" UID of a class description
-// ("$classname", "$classes").
+// Object graphs to and from keyed archives: a binary property list holding "$archiver"
+// "NSKeyedArchiver", "$version" 100000, "$top" and "$objects", where objects refer to each
+// other through UIDs (indexes into "$objects", whose entry 0 is "$null") and name their
+// class through a "$class" UID of a class description ("$classname", "$classes").
 //
 // Writing: integers, reals and bools are stored inline in an object's keys and in "$top";
 // every other value is an entry of "$objects" referred to by UID (nil is UID 0). Strings and

@@ -13,16 +13,15 @@
 
 namespace corvex {
 
-// Writes a graph of Codable objects as a keyed archive (KeyedArchive's layout, which the
-// original platform's unarchiver reads). Each object becomes an instance of its className()
-// with the hierarchy {className, "NSObject"}, holding the keys its encodeWithCoder writes;
-// keyed writes outside any object go to the archive's top-level keys. Texts, numbers,
-// booleans, data, dates (NSDate), arrays and dictionaries of plain values are stored as
-// such; lists of objects as arrays. An object written twice (the same pointer) is archived
-// once and shared by both uses, as the original's archiver does.
+// Writes a graph of Codable objects as a keyed archive (KeyedArchive's layout). Each object
+// becomes an instance of its className() with the hierarchy {className, "NSObject"},
+// holding the keys its encodeWithCoder writes; keyed writes outside any object go to the
+// archive's top-level keys. Texts, numbers, booleans, data, dates (NSDate), arrays and
+// dictionaries of plain values are stored as such; lists of objects as arrays. An object
+// written twice (the same pointer) is archived once and shared by both uses.
 //
 // The single unkeyed data object (PortableImage's bytes) is stored under DataObjectKey
-// ("$0"), where the original's archiver puts an object's first unkeyed value.
+// ("$0"), the key of an object's first unkeyed value in keyed archives.
 //
 // An object met again while it is still being encoded is a circular reference, which a keyed
 // archive made here cannot hold: the encoding fails (CircularReference) and nothing more is
@@ -49,8 +48,7 @@ public:
     KeyedArchiver(const KeyedArchiver&) = delete;
     KeyedArchiver& operator=(const KeyedArchiver&) = delete;
 
-    // The archive of the object under "root", as the original platform's
-    // archivedDataWithRootObject writes it.
+    // The archive of the object under the top-level key "root" (RootKey).
     static Result<QByteArray> archivedDataWithRootObject(const CodablePtr& object);
 
     // The archive of the top-level keys written so far; the encoding's error when it failed,

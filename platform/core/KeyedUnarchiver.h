@@ -14,10 +14,10 @@
 
 namespace corvex {
 
-// Reads keyed archives (KeyedArchive's layout, as KeyedArchiver and the original platform
-// write them) back into objects. Objects are made only through CodableRegistry, by the
-// class name the archive gives them: an object of a class that is not registered reads as
-// missing (logged once per class), so stored data never choose code. An archived object
+// Reads keyed archives (KeyedArchive's layout, as KeyedArchiver and other keyed-archive
+// writers write them) back into objects. Objects are made only through CodableRegistry, by
+// the class name the archive gives them: an object of a class that is not registered reads
+// as missing (logged once per class), so stored data never choose code. An archived object
 // used in several places is decoded once and the same object is answered for every use.
 //
 // What decodeObjectForKey answers for an archived value: nothing for nil; a plain Value
@@ -25,10 +25,10 @@ namespace corvex {
 // objects; the decoded object; a List for an array holding objects (its elements converted
 // the same way). A dictionary that holds objects reads as its plain entries only.
 //
-// As the original's decoding extension has it, decodeDataForKey and decodeDateForKey answer
-// what decodeObjectForKey finds when it is data or a date, so classes written for the JSON
-// coders read archives in which data and dates are stored as objects. The unkeyed data
-// object is read from KeyedArchiver::DataObjectKey ("$0").
+// decodeDataForKey and decodeDateForKey answer what decodeObjectForKey finds when it is
+// data or a date, so classes written for the JSON coders read archives in which data and
+// dates are stored as objects. The unkeyed data object is read from
+// KeyedArchiver::DataObjectKey ("$0").
 //
 // Typed reads treat a value of the wrong type (and a number out of the type's range) as
 // missing. An exception leaving a class's factory fails the decoding (DecodingFailed); from

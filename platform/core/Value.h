@@ -28,9 +28,10 @@ using ValueArray = std::vector<Value>;
 // Destruction, equality and JSON writing walk nested containers without recursion, so a
 // deep tree cannot exhaust the stack. A const Value may be read from several threads.
 //
-// Accessors never throw: asking for a type the value does not hold answers an empty
-// string, 0, false, an empty container or the shared null value. Numbers convert among
-// themselves (Bool, Integer, Real) the way the original platform's number objects do.
+// Accessors never throw: asking for a type the value does not hold answers an empty string,
+// 0, false, an empty container or the shared null value. Numbers convert among themselves
+// (Bool, Integer, Real): true is 1, any non-zero number is true, and a Real becomes an
+// Integer truncated towards zero (the default when out of range).
 class Value
 {
 public:

@@ -7,10 +7,10 @@
 
 namespace corvex {
 
-// A 2D affine transform with the original platform's layout (a b c d tx ty) and row
-// vectors: a point maps to (x*a + y*c + tx, x*b + y*d + ty). The operations that take a
-// transform and add a step (translated, scaled, rotated) put the new step first, as the
-// platform and QTransform do: t.translated(x, y) applies the translation, then t.
+// A 2D affine transform laid out as (a b c d tx ty), with row vectors: a point maps to
+// (x*a + y*c + tx, x*b + y*d + ty). The operations that take a transform and add a step
+// (translated, scaled, rotated) put the new step first, as QTransform does:
+// t.translated(x, y) applies the translation, then t.
 struct AffineTransform
 {
     double a = 1, b = 0, c = 0, d = 1, tx = 0, ty = 0;

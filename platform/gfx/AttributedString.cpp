@@ -16,7 +16,7 @@ namespace {
 // A line width that never wraps (QTextLine keeps widths as 26.6 fixed point: stay far below
 // its limit).
 constexpr double kUnlimitedWidth = 1.0e6;
-// The original platform's default tab interval.
+// The default distance between tab stops, in points.
 constexpr double kTabInterval = 28.0;
 // Rounding slack when deciding whether a line fits a height.
 constexpr double kFitSlack = 0.01;

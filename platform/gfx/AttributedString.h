@@ -27,9 +27,8 @@ struct TextAttributes
     friend bool operator==(const TextAttributes&, const TextAttributes&) = default;
 };
 
-// Text with attribute runs, measured and drawn in the way of the original platform's
-// attributed strings. Positions and lengths are in UTF-16 units (QString indices); ranges
-// are clamped to the text.
+// Text with attribute runs, measured and drawn by the rules below. Positions and lengths
+// are in UTF-16 units (QString indices); ranges are clamped to the text.
 //
 // Layout: paragraphs end at line feed, carriage return (CR LF counts once) and the
 // paragraph separator; U+2028 breaks a line inside a paragraph. A terminator at the very
@@ -43,7 +42,7 @@ struct TextAttributes
 class AttributedString
 {
 public:
-    // Options of boundingRectWithSize, with the original platform's numbers.
+    // Options of boundingRectWithSize, bits with fixed values.
     static constexpr unsigned UsesLineFragmentOrigin = 1u << 0;
     static constexpr unsigned UsesFontLeading = 1u << 1;
 

@@ -4,8 +4,7 @@
 
 namespace corvex {
 
-// Blend modes with the original platform's numbers (they are stored and passed around as
-// numbers by callers).
+// Blend modes with fixed numbers (they are stored and passed around as numbers by callers).
 enum class BlendMode : int
 {
     Normal = 0,

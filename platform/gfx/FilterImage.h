@@ -8,14 +8,14 @@
 
 namespace corvex {
 
-// The software stand-in for the original platform's image filters: an immutable value made
-// of an extent (possibly infinite) and a function that renders any part of it. Filters chain
-// lazily; nothing is computed until render().
+// Image filters in software: an immutable value made of an extent (possibly infinite) and a
+// function that renders any part of it. Filters chain lazily; nothing is computed until
+// render().
 //
-// Coordinates are those of the original's filter space: y up, the origin at the bottom
-// left, one unit per pixel. Pixel (x, y) covers [x, x + 1) x [y, y + 1). An image made by
-// fromImage(q) covers (0, 0, q.width(), q.height()) with q's top row at the top (y from
-// height - 1 to height), so rendering its extent gives q back.
+// Coordinates: y up, the origin at the bottom left, one unit per pixel. Pixel (x, y) covers
+// [x, x + 1) x [y, y + 1). An image made by fromImage(q) covers
+// (0, 0, q.width(), q.height()) with q's top row at the top (y from height - 1 to height),
+// so rendering its extent gives q back.
 //
 // Pixels are premultiplied RGBA in single precision between the steps; sRGB values are used
 // as they are (no colour management). Values are cheap to copy and may be rendered from any

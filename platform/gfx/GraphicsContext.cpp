@@ -189,7 +189,7 @@ struct GraphicsContext::Private
         QPen pen(brushFor(state.stroke, foldAlpha), state.lineWidth, Qt::SolidLine, qtCap(state.cap),
                  qtJoin(state.join));
         pen.setMiterLimit(state.miterLimit);
-        // QPen measures dashes in pen widths, the original platform in user units.
+        // QPen measures dashes in pen widths, our callers in user units.
         const double unit = state.lineWidth > 0 ? state.lineWidth : 1.0;
         QList<qreal> pattern;
         double total = 0;

@@ -36,12 +36,12 @@ enum class PathDrawingMode
     EvenOddFillStroke
 };
 
-// A drawing context with the original platform's user-space semantics over a QPainter:
-// a graphics-state stack, a current transform (CTM) that operations pre-multiply, a
-// current path, fill and stroke colours, line attributes and dashes in user units, global
-// alpha, blend modes and clipping. The CTM a caller sees excludes the device's base
-// transform: a bitmap context's user space is y-up with one unit per pixel, a context over
-// a flipped (y-down) device reports isFlipped().
+// A drawing context with user-space semantics over a QPainter: a graphics-state stack, a
+// current transform (CTM) that operations pre-multiply, a current path, fill and stroke
+// colours, line attributes and dashes in user units, global alpha, blend modes and
+// clipping. The CTM a caller sees excludes the device's base transform: a bitmap context's
+// user space is y-up with one unit per pixel, a context over a flipped (y-down) device
+// reports isFlipped().
 //
 // Image drawing rule (drawImage): the image's top row lands at the rectangle's maximum y
 // in user space, so an image is upright in a y-up space and upside down in a flipped one.

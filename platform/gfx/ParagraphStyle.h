@@ -2,7 +2,7 @@
 
 namespace corvex {
 
-// Text alignment with the original platform's numbers (2 centres).
+// Text alignment with fixed numbers (2 centres).
 enum class TextAlignment : int
 {
     Left = 0,
@@ -12,8 +12,8 @@ enum class TextAlignment : int
     Natural = 4, // left, or right for a right-to-left paragraph
 };
 
-// Line break modes with the original platform's numbers. The truncating modes set each
-// paragraph on one line and replace what does not fit with an ellipsis.
+// Line break modes with fixed numbers. The truncating modes set each paragraph on one line
+// and replace what does not fit with an ellipsis.
 enum class LineBreakMode : int
 {
     WordWrap = 0, // at word boundaries; a word longer than the line breaks anywhere

@@ -7,12 +7,11 @@
 
 namespace corvex {
 
-// A path built with the original platform's rules, in user-space coordinates.
-// Angles are radians from the positive x axis towards the positive y axis; `clockwise`
-// means decreasing angles (clockwise on screen in a y-up space, counter-clockwise in a
-// flipped one). An arc added to a path that has a current point is joined to it by a line.
-// Lines and curves need a current point and are ignored without one. The painter path
-// fills with the non-zero winding rule.
+// A path in user-space coordinates. Angles are radians from the positive x axis towards the
+// positive y axis; `clockwise` means decreasing angles (clockwise on screen in a y-up
+// space, counter-clockwise in a flipped one). An arc added to a path that has a current
+// point is joined to it by a line. Lines and curves need a current point and are ignored
+// without one. The painter path fills with the non-zero winding rule.
 class Path
 {
 public:

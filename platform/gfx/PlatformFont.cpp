@@ -72,8 +72,8 @@ struct StandIn
     const char* style;
 };
 
-// The stand-ins of the original's faces. Avenir Black has no heavier Lato on purpose: the
-// design decided on Heavy for both.
+// The stand-ins of the faces the interface names. Avenir Black has no heavier Lato on
+// purpose: the design decided on Heavy for both.
 constexpr StandIn kStandIns[] = {
     {"avenir", "Lato", "Regular"},
     {"avenir book", "Lato", "Regular"},
@@ -128,8 +128,8 @@ QFont makeQFont(const QString& family, const QString& style, double pointSize)
     if (!style.isEmpty())
         font.setStyleName(style);
     font.setPointSizeF(qtPointSize(pointSize));
-    // Unhinted outlines keep advances fractional and the same at every scale, as the
-    // original's text engine lays text out.
+    // Unhinted outlines keep advances fractional and the same at every scale, so text
+    // measures alike on every screen.
     font.setHintingPreference(QFont::PreferNoHinting);
     return font;
 }

@@ -8,10 +8,10 @@ class QPaintDevice;
 namespace corvex {
 
 // The platform font stand-in: a face asked for by name at a size in points, where one point
-// is one user-space unit (the original platform's rule), whatever the screen's resolution.
+// is one user-space unit, whatever the screen's resolution.
 //
-// The original's faces are not installed on Linux; each one resolves to a stand-in once per
-// process:
+// The faces the interface names are not installed on Linux; each one resolves to a stand-in
+// once per process:
 //   Avenir Book, Avenir Roman, Avenir          -> Lato Regular
 //   Avenir Light / Medium                      -> Lato Light / Medium
 //   Avenir Heavy, Avenir Black                 -> Lato Heavy
@@ -54,15 +54,15 @@ public:
     const QString& familyName() const { return mFamily; }
     const QString& styleName() const { return mStyle; }
     // The Qt font, sized so that at the screen's logical resolution (Qt's default for text
-    // layout) one em is pointSize() device-independent pixels: the original's points on a 1x
+    // layout) one em is pointSize() device-independent pixels: one pixel per point on a 1x
     // screen. Its Qt point size therefore differs from pointSize() unless the screen has 72
     // dpi. Measure and lay it out against pointDevice() (or no device) to get user-space units.
     const QFont& qfont() const { return mFont; }
 
-    // Metrics in points, with the original's signs: the descender is negative (below the
-    // baseline), the others positive. lineHeight() is ascender - descender + leading. They
-    // are the values text layout uses: for fonts without typographic metrics (Nimbus Sans)
-    // the font engine rounds ascender and descender to whole points.
+    // Metrics in points, signed: the descender is negative (below the baseline), the others
+    // positive. lineHeight() is ascender - descender + leading. They are the values text
+    // layout uses: for fonts without typographic metrics (Nimbus Sans) the font engine
+    // rounds ascender and descender to whole points.
     double ascender() const;
     double descender() const;
     double leading() const;

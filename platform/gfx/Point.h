@@ -4,7 +4,7 @@
 
 namespace corvex {
 
-// A point in double precision, as the original platform's point type.
+// A point in double precision.
 struct Point
 {
     double x = 0;

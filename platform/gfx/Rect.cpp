@@ -13,7 +13,7 @@ namespace {
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kMax = std::numeric_limits<double>::max();
 
-// The original platform's infinite rectangle: half the largest value either side of zero.
+// The infinite rectangle: half the largest value either side of zero.
 constexpr Rect kInfinite(-kMax / 2, -kMax / 2, kMax, kMax);
 
 QString number(double v)

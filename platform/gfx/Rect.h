@@ -8,9 +8,9 @@
 
 namespace corvex {
 
-// A rectangle with the original platform's rules: an origin and a size that may be
-// negative; the geometric accessors work on the standardised form (non-negative size).
-// The null rectangle (infinite origin) is what an empty intersection answers.
+// A rectangle: an origin and a size that may be negative; the geometric accessors work on
+// the standardised form (non-negative size). The null rectangle (infinite origin) is what
+// an empty intersection answers.
 struct Rect
 {
     Point origin;

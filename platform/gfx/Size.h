@@ -4,7 +4,7 @@
 
 namespace corvex {
 
-// A size in double precision; may be negative, as the original platform allows.
+// A size in double precision; may be negative.
 struct Size
 {
     double width = 0;

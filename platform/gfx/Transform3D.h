@@ -6,9 +6,9 @@
 
 namespace corvex {
 
-// A 4x4 transform with the original platform's layout (m11 .. m44, row vectors, the
-// translation in m41 m42 m43). translate/scale/rotate put the new step first (the result
-// applies the step, then this transform), as QTransform does in 2D.
+// A 4x4 transform laid out as m11 .. m44, with row vectors; the translation is m41 m42 m43.
+// translate/scale/rotate put the new step first (the result applies the step, then this
+// transform), as QTransform does in 2D.
 struct Transform3D
 {
     double m11 = 1, m12 = 0, m13 = 0, m14 = 0;

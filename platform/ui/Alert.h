@@ -27,7 +27,7 @@ struct Alert
 
     enum class Style
     {
-        Warning, // the original platform's default
+        Warning, // the default
         Informational,
         Critical,
     };

@@ -8,10 +8,10 @@
 
 namespace corvex {
 
-// A mouse cursor, as the original platform's cursor object: the standard shapes, the
-// contextual-menu cursor (a small bitmap of the artwork, since Qt has no such shape) and
-// custom images. set() makes a cursor current and shows it on the window under the pointer
-// (the window dispatching an event, else the key window) through its host widget.
+// A mouse cursor: the standard shapes, the contextual-menu cursor (a small bitmap of the
+// artwork, since Qt has no such shape) and custom images. set() makes a cursor current and
+// shows it on the window under the pointer (the window dispatching an event, else the key
+// window) through its host widget.
 class Cursor
 {
 public:

@@ -30,9 +30,9 @@ namespace corvex {
 // The decision is made for every frame of the window: before Qt paints the window host (on
 // its update request), after the views' layout and drawing, with the presentation values of
 // the layers; updatePresentations does the same on demand (before rendering a window into
-// an image, in tests). The view is flipped (y down), as the original's text fields are. Its
-// first-responder status and the widget's Qt focus follow each other. Main thread only; the
-// widget needs a QApplication.
+// an image, in tests). The view is flipped (y down), like every text field of the
+// interface. Its first-responder status and the widget's Qt focus follow each other. Main
+// thread only; the widget needs a QApplication.
 class EmbeddedWidgetView : public View
 {
 public:

@@ -17,8 +17,8 @@ struct KeyEntry
     char16_t character; // 0: the key types what Qt says
 };
 
-// The original's key codes (US layout positions) and, for keys that type no printable text,
-// the characters it reports.
+// Key codes, numbered by the key's position on a US layout (A 0, S 1, D 2, ...), and, for
+// keys that type no printable text, the characters their events carry.
 constexpr KeyEntry kKeys[] = {
     {Qt::Key_A, 0, 0},
     {Qt::Key_S, 1, 0},
@@ -372,7 +372,7 @@ Event Event::fromQKeyEvent(const QKeyEvent& qt, Point locationInWindow)
     }
     const QString base = baseCharacters(key, (flags & ShiftKeyMask) != 0);
     const QString text = qt.text();
-    // Control and Command turn letters into control characters in Qt's text; the original
+    // Control and Command turn letters into control characters in Qt's text; the event
     // reports the letter.
     const QString characters = isPrintable(text) ? text : base;
     const QString ignoring = base.isEmpty() ? characters : base;

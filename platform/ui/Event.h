@@ -13,18 +13,18 @@ namespace corvex {
 class TrackingArea;
 class Window;
 
-// An input event, as the original platform's event object: a type, a location in the
-// window's base coordinates (y up from the bottom left of the content area), a timestamp on
-// the media clock (MediaClock::now() when the event was received; never the toolkit's own
-// timestamps, whose origin differs between platforms), a click count, modifier flags with
-// the original's bit values, the characters of a key, scroll deltas and so on.
+// An input event: a type, a location in the window's base coordinates (y up from the bottom
+// left of the content area), a timestamp on the media clock (MediaClock::now() when the
+// event was received; never the toolkit's own timestamps, whose origin differs between
+// platforms), a click count, modifier flags with fixed bit values, the characters of a key,
+// scroll deltas and so on.
 //
 // A value type. Events are made by the window host from Qt's events, or directly (tests,
 // gesture code) with the named constructors below, which stamp the current media time.
 class Event
 {
 public:
-    // The original platform's type numbers.
+    // Event types, with fixed numbers.
     enum class Type
     {
         None = 0,
@@ -50,8 +50,8 @@ public:
         Magnify = 30,
     };
 
-    // Modifier flag bits with the original's values. On Linux the Ctrl key is the original's
-    // Command key (the shortcut key), and the Super (Meta) key its Control key.
+    // Modifier flag bits with fixed values. The Ctrl key sets CommandKeyMask (the shortcut
+    // key), and the Super (Meta) key ControlKeyMask.
     enum ModifierFlag : unsigned
     {
         CapsLockKeyMask = 1u << 16,
@@ -66,7 +66,7 @@ public:
     };
     using ModifierFlags = unsigned;
 
-    // The original's key codes of the keys the system reads (a US layout's positions).
+    // Key codes of the keys the system reads, numbered by position on a US layout.
     enum KeyCode : unsigned short
     {
         KeyCodeA = 0,
@@ -90,7 +90,7 @@ public:
         KeyCodeUnknown = 0xffff,
     };
 
-    // The characters the original gives keys that type none (arrows, function keys).
+    // Private-use characters for keys that type none (arrows, function keys).
     enum FunctionKey : char16_t
     {
         UpArrowFunctionKey = 0xF700,
@@ -147,12 +147,12 @@ public:
     static Event tabletPoint(Point locationInWindow, double pressure, ModifierFlags modifiers = 0);
     static Event tabletProximity(Point locationInWindow, bool enteringProximity);
 
-    // A key event from Qt's, with the original's characters, key codes and flags: Ctrl+F
-    // gives characters "f" with the Command flag; Escape "\x1b"; the arrows the function-key
+    // A key event from Qt's, with our characters, key codes and flags: Ctrl+F gives
+    // characters "f" with the Command flag; Escape "\x1b"; the arrows the function-key
     // characters; charactersIgnoringModifiers keeps the Shift key's effect only.
     static Event fromQKeyEvent(const QKeyEvent& event, Point locationInWindow);
     static ModifierFlags modifierFlagsFromQt(Qt::KeyboardModifiers modifiers);
-    // The original's key code for a Qt key; KeyCodeUnknown for keys it has none for.
+    // The key code of a Qt key; KeyCodeUnknown for keys without one.
     static unsigned short keyCodeFromQt(int qtKey);
 
     // ---- Values ----

@@ -16,7 +16,7 @@ class Window;
 class FilePanelRunner
 {
 public:
-    // The original platform's answers.
+    // The panel's answers, with fixed numbers.
     enum Response : int
     {
         Cancel = 0,

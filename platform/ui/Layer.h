@@ -26,8 +26,8 @@ class GraphicsContext;
 class LayerAnimator;
 class LayerDelegate;
 
-// The stand-in for the original platform's layer: a retained node of the window's tree with
-// the platform's geometry, appearance, contents and animation rules.
+// A layer: a retained node of the window's tree with the geometry, appearance, contents and
+// animation rules below.
 //
 // Geometry. A point p of the layer's bounds space maps into its superlayer's space as
 // position + T * (p - bounds.origin - anchorPoint * bounds.size), T the 2D part of the

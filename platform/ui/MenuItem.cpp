@@ -28,7 +28,7 @@ void MenuItem::setSubmenu(std::shared_ptr<Menu> submenu)
     if (submenu == mSubmenu)
         return;
     if (submenu && submenu->supermenu()) {
-        // The original platform refuses a menu that already hangs under another item.
+        // A menu hangs under one item at most: refuse one that already has a supermenu.
         Log::assertionFailure(QStringLiteral("Menu is already the submenu of another item"));
         return;
     }

@@ -19,7 +19,7 @@ class MenuItem : public std::enable_shared_from_this<MenuItem>
 public:
     using Action = std::function<void(MenuItem&)>;
 
-    // The check mark values of the original platform.
+    // The check mark states.
     enum class State
     {
         Mixed = -1,
@@ -39,8 +39,8 @@ public:
     void setTitle(const QString& title) { mTitle = title; }
     bool isSeparator() const { return mSeparator; }
 
-    // A single character ("c"; an upper-case letter implies Shift, as on the original
-    // platform), shown beside the title; empty for none.
+    // A single character ("c"; an upper-case letter implies Shift), shown beside the title;
+    // empty for none.
     QString keyEquivalent() const { return mKeyEquivalent; }
     void setKeyEquivalent(const QString& key) { mKeyEquivalent = key; }
     // Event's modifier flag bits; Command (shown as Ctrl) unless set otherwise.

@@ -15,8 +15,8 @@ namespace {
 
 using ActionMap = std::map<const QAction*, std::shared_ptr<MenuItem>>;
 
-// The shortcut shown beside an item. Ctrl stands for the original's Command key and Meta for
-// its Control key; an upper-case letter implies Shift, as on the original platform.
+// The shortcut shown beside an item. Ctrl stands for Event::CommandKeyMask and Meta for
+// Event::ControlKeyMask; an upper-case letter implies Shift.
 QKeySequence shortcutFor(const MenuItem& item)
 {
     const QString key = item.keyEquivalent();

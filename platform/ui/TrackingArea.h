@@ -10,8 +10,7 @@ namespace corvex {
 
 // A region of a view that reports the mouse entering, leaving and moving inside it, and
 // asks for cursor updates, to its owner (a responder, not owned). The window checks its
-// views' areas on every mouse movement (see Window::sendEvent). The options keep the
-// original's bit values.
+// views' areas on every mouse movement (see Window::sendEvent).
 class TrackingArea
 {
 public:

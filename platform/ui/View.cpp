@@ -147,7 +147,7 @@ View::ContextMenuPresenter& contextMenuPresenter()
     return presenter;
 }
 
-// The original's point-in-rectangle rule: the top edge is inside, the bottom edge is not.
+// The point-in-rectangle rule: the top edge is inside, the bottom edge is not.
 bool pointInRect(Point p, const Rect& rect, bool flipped)
 {
     const Rect r = rect.standardized();

@@ -19,8 +19,8 @@ class Menu;
 class TrackingArea;
 class Window;
 
-// The stand-in for the original platform's view: a rectangle of a window with its own
-// coordinate system, a place in the view tree, a layer, drawing, layout and event handling.
+// A view: a rectangle of a window with its own coordinate system, a place in the view tree,
+// a layer, drawing, layout and event handling.
 //
 // Coordinates. A view's frame is in its superview's coordinates: y down from the top when
 // the superview is flipped, y up from the bottom otherwise (a view without a superview uses
@@ -50,7 +50,7 @@ class Window;
 class View : public Responder, public LayerDelegate, public std::enable_shared_from_this<View>
 {
 public:
-    // Autoresizing mask bits, the original's values.
+    // Autoresizing mask bits.
     enum AutoresizingMask : unsigned
     {
         NotSizable = 0,
@@ -67,7 +67,7 @@ public:
         Below = -1,
         Above = 1,
     };
-    // The original's layer contents redraw policies.
+    // Layer contents redraw policies.
     enum LayerContentsRedrawPolicy : int
     {
         RedrawNever = 0,
@@ -214,8 +214,8 @@ public:
     Point convertPointToView(Point point, const View* view) const;
     Rect convertRectFromView(const Rect& rect, const View* view) const;
     Rect convertRectToView(const Rect& rect, const View* view) const;
-    // Whether the point, in this view's coordinates, lies in the rectangle by the original's
-    // rule: the top edge is inside and the bottom edge is not (whichever way y grows).
+    // Whether the point, in this view's coordinates, lies in the rectangle: the top edge is
+    // inside and the bottom edge is not (whichever way y grows).
     bool mouseInRect(Point point, const Rect& rect) const;
 
     // ---- Responder ----

@@ -11,9 +11,9 @@ namespace corvex {
 class View;
 class ViewControllerPresentationAnimator;
 
-// The stand-in for the original platform's view controller: it owns one view, made on first
-// need by loadView, sits after that view in the responder chain, and presents other
-// controllers in the same window through a presentation animator.
+// A view controller: it owns one view, made on first need by loadView, sits after that view
+// in the responder chain, and presents other controllers in the same window through a
+// presentation animator.
 //
 // The view. view() loads it (loadView, then viewDidLoad) the first time it is asked for;
 // setView replaces it. While the controller has a view, the view's next responder is the

@@ -22,9 +22,9 @@ class Layer;
 class View;
 class WindowHost;
 
-// The stand-in for the original platform's window: a content view shown in one host
-// QWidget that composites the window's layer tree (WindowCompositor) and turns Qt's input
-// into Events (clicks counted, media-clock timestamps, the original's modifier flags).
+// A window: a content view shown in one host QWidget that composites the window's layer
+// tree (WindowCompositor) and turns Qt's input into Events (clicks counted, media-clock
+// timestamps, Event's modifier flags).
 //
 // Coordinates. The window's base coordinates are y up with the origin at the bottom left of
 // the content area, in points; the content view's frame is (0, 0, contentSize). Qt's widget

@@ -19,7 +19,8 @@ namespace corvex {
 
 namespace {
 
-// The original's button numbers.
+// Event's button numbers: 0 left, 1 right, 2 middle, 3 back, 4 forward; any other button
+// the index of its bit.
 int buttonNumber(Qt::MouseButton button)
 {
     switch (button) {

@@ -6,7 +6,7 @@
 #include "model/Globals.h"
 #include "model/IconImage.h"
 #include "model/Idea.h"
-#include "storage/TestFolderPersistenceState.h"
+#include "tests/doubles/storage/TestFolderPersistenceState.h"
 #include "tests/storage/ExpectCompletion.h"
 #include "tests/storage/WorkspaceTestSupport.h"
 #include "tests/support/CompletionRecorder.h"

@@ -5,7 +5,7 @@
 #include "platform/core/SerialQueue.h"
 #include "storage/ExecuteBlock.h"
 #include "storage/PersistenceStateFactory.h"
-#include "storage/TestFolderPersistenceState.h"
+#include "tests/doubles/storage/TestFolderPersistenceState.h"
 #include "tests/storage/ExpectCompletion.h"
 #include "tests/storage/WorkspaceTestSupport.h"
 #include "tests/support/CompletionRecorder.h"

@@ -3,10 +3,10 @@
 // all-zero reference of a transparent centre; sizes in points and pixels kept.
 
 #include "toolkit/ColorImageTinting.h"
+#include "graphics/ColorSpaceConverter.h"
 #include "model/Color.h"
 #include "platform/gfx/PlatformImage.h"
-#include "tests/toolkit/graphics/ImageTestSupport.h"
-#include "toolkit/graphics/ColorSpaceConverter.h"
+#include "tests/graphics/ImageTestSupport.h"
 
 #include <QImage>
 #include <gtest/gtest.h>

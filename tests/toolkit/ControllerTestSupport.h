@@ -4,11 +4,11 @@
 // for a test's scope, and a controller whose view is a given one.
 
 #include "platform/ui/Runners.h"
-#include "platform/ui/ScriptedAlertRunner.h"
-#include "platform/ui/ScriptedFilePanelRunner.h"
-#include "platform/ui/ScriptedMenuRunner.h"
 #include "platform/ui/View.h"
 #include "platform/ui/ViewController.h"
+#include "tests/doubles/ui/ScriptedAlertRunner.h"
+#include "tests/doubles/ui/ScriptedFilePanelRunner.h"
+#include "tests/doubles/ui/ScriptedMenuRunner.h"
 
 #include <QStringList>
 #include <memory>

@@ -4,7 +4,7 @@
 #include "toolkit/ImageCache.h"
 #include "model/Color.h"
 #include "platform/gfx/PlatformImage.h"
-#include "tests/toolkit/graphics/ImageTestSupport.h"
+#include "tests/graphics/ImageTestSupport.h"
 #include "toolkit/ColorImageTinting.h"
 
 #include <QImage>

@@ -5,10 +5,10 @@
 #include "platform/ui/Layer.h"
 #include "platform/ui/View.h"
 #include "platform/ui/Window.h"
+#include "tests/graphics/ImageTestSupport.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/toolkit/BaseViewTestSupport.h"
-#include "tests/toolkit/graphics/ImageTestSupport.h"
 #include "toolkit/BaseView.h"
 
 #include <QDir>

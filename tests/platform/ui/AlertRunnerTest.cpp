@@ -5,7 +5,7 @@
 #include "platform/ui/Alert.h"
 #include "platform/ui/QtAlertRunner.h"
 #include "platform/ui/Runners.h"
-#include "platform/ui/ScriptedAlertRunner.h"
+#include "tests/doubles/ui/ScriptedAlertRunner.h"
 #include "tests/platform/ui/ModalTestSupport.h"
 #include "tests/support/LogCapture.h"
 

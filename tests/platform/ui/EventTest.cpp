@@ -1,5 +1,5 @@
-// Events made directly and from Qt's key events: media-clock timestamps, the original's
-// modifier bits, characters and key codes.
+// Events made directly and from Qt's key events: media-clock timestamps, modifier bits,
+// characters and key codes.
 
 #include "platform/ui/Event.h"
 #include "tests/support/VirtualScheduler.h"
@@ -15,7 +15,7 @@ TEST(EventFactory, StampsTheMediaClockAndFillsTheMouseFields)
     ScopedVirtualTime time(500);
     const Event down = Event::mouseDown(Point(3, 4), 2, Event::ShiftKeyMask);
     EXPECT_EQ(down.type(), Event::Type::LeftMouseDown);
-    EXPECT_EQ(int(down.type()), 1) << "the original's type numbers";
+    EXPECT_EQ(int(down.type()), 1) << "fixed type numbers";
     EXPECT_EQ(down.timestamp(), 500);
     EXPECT_EQ(down.locationInWindow(), Point(3, 4));
     EXPECT_EQ(down.clickCount(), 2);

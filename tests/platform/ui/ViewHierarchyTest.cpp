@@ -153,8 +153,8 @@ TEST(ViewHierarchy, HooksComeInOrderAroundAMove)
 
 TEST(ViewHierarchy, WillRemoveSubviewMaySeeTheViewStillInPlace)
 {
-    // The host's hook runs before the view leaves (the original's order), so it can still
-    // look the view up among its subviews.
+    // The host's hook runs before the view leaves, so it can still look the view up among
+    // its subviews.
     struct Host : View
     {
         int indexSeen = -1;

@@ -162,8 +162,7 @@ TEST(ViewUpdateCycle, ResizingRedrawsByThePolicy)
     auto duringResize = recorder(QStringLiteral("a"), Rect(0, 0, 10, 10), true, log);
     auto onSetNeedsDisplay = recorder(QStringLiteral("b"), Rect(0, 0, 10, 10), true, log);
     onSetNeedsDisplay->setLayerContentsRedrawPolicy(View::RedrawOnSetNeedsDisplay);
-    EXPECT_EQ(duringResize->layerContentsRedrawPolicy(), View::RedrawDuringViewResize)
-        << "the original's default";
+    EXPECT_EQ(duringResize->layerContentsRedrawPolicy(), View::RedrawDuringViewResize) << "the default";
     duringResize->setNeedsDisplay();
     onSetNeedsDisplay->setNeedsDisplay();
     time.runDue();

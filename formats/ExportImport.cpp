@@ -1,0 +1,280 @@
+#include "formats/ExportImport.h"
+
+#include "formats/ArchiveImport.h"
+#include "formats/StepLoop.h"
+#include "model/Idea.h"
+#include "platform/core/GlobalQueue.h"
+#include "platform/core/Log.h"
+#include "platform/core/MainQueue.h"
+#include "platform/core/SaveFile.h"
+#include "storage/AttachmentNames.h"
+#include "storage/FileUtil.h"
+#include "storage/IdeaDocument.h"
+
+#include <QDir>
+#include <QFile>
+#include <QtEndian>
+#include <algorithm>
+#include <deque>
+
+namespace corvex {
+
+const QByteArray ExportImport::Magic = QByteArray::fromHex("9c787801");
+
+namespace {
+
+QString localPath(const QUrl& url)
+{
+    return url.isLocalFile() ? url.toLocalFile() : QString();
+}
+
+// Every completion reaches its caller through the main queue, failures found at once too,
+// so that no caller is ever re-entered from inside its own call.
+void deliverPayload(const ExportImport::PayloadCompletion& completion,
+                    const IdeaDocumentDataObjectPtr& payload)
+{
+    MainQueue::post([completion, payload] {
+        if (completion)
+            completion(payload);
+    });
+}
+
+void deliverBool(const ExportImport::BoolCompletion& completion, bool ok)
+{
+    MainQueue::post([completion, ok] {
+        if (completion)
+            completion(ok);
+    });
+}
+
+// The whole file, or nothing when it cannot be read or is larger than the bound.
+std::optional<QByteArray> readWholeFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const qint64 size = file.size();
+    if (size > ExportImport::MaxWholeFileSize)
+        return std::nullopt;
+    QByteArray data;
+    data.resize(size);
+    if (size > 0 && file.read(data.data(), size) != size)
+        return std::nullopt;
+    return data;
+}
+
+} // namespace
+
+bool ExportImport::hasArchiveMagic(const QByteArray& firstBytes)
+{
+    return firstBytes.size() == Magic.size() && firstBytes == Magic;
+}
+
+std::optional<QByteArray> ExportImport::readDataChunk(QIODevice& stream, bool& noMore)
+{
+    noMore = false;
+    char lengthBytes[4];
+    const qint64 got = stream.read(lengthBytes, 4);
+    if (got == 0) {
+        noMore = true;
+        return std::nullopt;
+    }
+    if (got != 4)
+        return std::nullopt;
+    const qint64 length = qFromBigEndian<quint32>(lengthBytes);
+    if (!stream.isSequential()) {
+        // A damaged or crafted length never makes us allocate more than the file holds.
+        const qint64 remaining = stream.size() - stream.pos();
+        if (length > remaining)
+            return std::nullopt;
+    }
+    QByteArray data;
+    if (length == 0)
+        return QByteArray(""); // empty data, not "no data"
+    if (!stream.isSequential())
+        data.resize(length);
+    qint64 done = 0;
+    char piece[ReadPieceSize];
+    while (done < length) {
+        const qint64 want = std::min<qint64>(length - done, ReadPieceSize);
+        if (stream.isSequential()) {
+            if (stream.read(piece, want) != want)
+                return std::nullopt;
+            data.append(piece, want);
+        } else if (stream.read(data.data() + done, want) != want) {
+            return std::nullopt;
+        }
+        done += want;
+    }
+    return data;
+}
+
+bool ExportImport::writeDataChunk(const QByteArray& data, SaveFile& handle)
+{
+    if (data.size() > MaxChunkLength) {
+        Log::warning(QStringLiteral("ExportImport: %1 bytes do not fit one chunk").arg(data.size()));
+        return false;
+    }
+    char lengthBytes[4];
+    qToBigEndian<quint32>(quint32(data.size()), lengthBytes);
+    if (handle.write(lengthBytes, 4) != 4)
+        return false;
+    return data.isEmpty() || handle.write(data) == data.size();
+}
+
+void ExportImport::exportDocument(const std::shared_ptr<IdeaDocument>& document, const QUrl& url,
+                                  BoolCompletion completion)
+{
+    const QString path = localPath(url);
+    if (!document || !document->idea() || path.isEmpty()) {
+        Log::assertionFailure(QStringLiteral("ExportImport: nothing to export, or no file to export to"));
+        deliverBool(completion, false);
+        return;
+    }
+    const auto payload = document->exportAsCorvexData();
+    if (!payload.ok()) {
+        Log::warning(QStringLiteral("ExportImport: the payload cannot be written: %1")
+                         .arg(payload.error().toString()));
+        deliverBool(completion, false);
+        return;
+    }
+    const QSet<ObjectID> attachmentSet = document->idea()->attachments();
+    auto pending = std::make_shared<std::deque<ObjectID>>(attachmentSet.begin(), attachmentSet.end());
+    std::sort(pending->begin(), pending->end(),
+              [](const ObjectID& a, const ObjectID& b) { return a.asString() < b.asString(); });
+
+    // The old file is replaced only at the commit: a failure anywhere leaves it as it was.
+    auto file = std::make_shared<SaveFile>(path);
+    if (!file->open()) {
+        Log::assertionFailure(
+            QStringLiteral("ExportImport: cannot open %1 for writing: %2").arg(path, file->errorString()));
+        deliverBool(completion, false);
+        return;
+    }
+    if (file->write(Magic) != Magic.size() || !writeDataChunk(payload.value(), *file)) {
+        Log::warning(QStringLiteral("ExportImport: cannot write %1: %2").arg(path, file->errorString()));
+        file->cancelWriting();
+        deliverBool(completion, false);
+        return;
+    }
+
+    StepLoop::run(
+        [document, file, pending](const StepLoop::Resume& resume) -> std::optional<bool> {
+            if (pending->empty())
+                return true;
+            const ObjectID attachment = pending->front();
+            pending->pop_front();
+            if (!writeDataChunk(attachment.asString().toUtf8(), *file))
+                return false;
+            document->fetchAttachment(attachment, [file, resume, attachment](const QByteArray& data) {
+                auto next = [file, resume, attachment, data] {
+                    if (data.isNull()) {
+                        Log::warning(QStringLiteral("ExportImport: the attachment %1 is missing")
+                                         .arg(AttachmentNames::printable(attachment.asString())));
+                        resume(false);
+                        return;
+                    }
+                    resume(writeDataChunk(data, *file));
+                };
+                // The next step asks the document again, which is the main thread's.
+                if (MainQueue::isMainThread())
+                    next();
+                else
+                    MainQueue::post(std::move(next));
+            });
+            return std::nullopt;
+        },
+        [file, path, completion](bool ok) {
+            if (ok && !file->commit()) {
+                Log::warning(
+                    QStringLiteral("ExportImport: cannot save %1: %2").arg(path, file->errorString()));
+                ok = false;
+            }
+            if (!ok)
+                file->cancelWriting();
+            deliverBool(completion, ok);
+        });
+}
+
+void ExportImport::exportDocument(const std::shared_ptr<IdeaDocument>& document, UrlCompletion completion)
+{
+    const QUrl folder = FileUtil::temporaryDirectoryForFile();
+    if (folder.isEmpty() || !document) {
+        MainQueue::post([completion] {
+            if (completion)
+                completion(QUrl());
+        });
+        return;
+    }
+    QString name = document->idea() ? document->idea()->exportFileNameForType(QStringLiteral("corvex"))
+                                    : QStringLiteral("document.corvex");
+    if (!AttachmentNames::isSafeFileName(name))
+        name = QStringLiteral("document.corvex");
+    const QUrl url = QUrl::fromLocalFile(QDir(folder.toLocalFile()).filePath(name));
+    exportDocument(document, url, [completion, url](bool ok) {
+        if (completion)
+            completion(ok ? url : QUrl());
+    });
+}
+
+void ExportImport::importDocument(const QUrl& url, AttachmentHandler attachmentHandler,
+                                  PayloadCompletion completion)
+{
+    const QString path = localPath(url);
+    if (path.isEmpty()) {
+        Log::assertionFailure(QStringLiteral("ExportImport: no file to import"));
+        deliverPayload(completion, nullptr);
+        return;
+    }
+    const QString name = url.fileName().toLower();
+    if (name.endsWith(QLatin1String(".opml")) || name.endsWith(QLatin1String(".xml"))) {
+        importOPMLDocument(path, std::move(completion));
+        return;
+    }
+
+    auto stream = std::make_shared<QFile>(path);
+    if (!stream->open(QIODevice::ReadOnly)) {
+        Log::assertionFailure(
+            QStringLiteral("ExportImport: cannot open %1: %2").arg(path, stream->errorString()));
+        deliverPayload(completion, nullptr);
+        return;
+    }
+    const QByteArray head = stream->read(Magic.size());
+    if (head.size() < Magic.size()) {
+        Log::assertionFailure(QStringLiteral("ExportImport: %1 is too short to be a document").arg(path));
+        stream->close();
+        deliverPayload(completion, nullptr);
+        return;
+    }
+    if (!hasArchiveMagic(head)) {
+        stream->close();
+        importLegacyCorvexDocument(path, std::move(completion));
+        return;
+    }
+    ArchiveImport::run(stream, std::move(attachmentHandler),
+                       [completion = std::move(completion)](const IdeaDocumentDataObjectPtr& payload) {
+                           deliverPayload(completion, payload);
+                       });
+}
+
+void ExportImport::importOPMLDocument(const QString& path, PayloadCompletion completion)
+{
+    GlobalQueue::async([path, completion = std::move(completion)] {
+        IdeaDocumentDataObjectPtr payload;
+        if (const auto data = readWholeFile(path))
+            payload = ArchiveImport::withFreshIdentifiers(IdeaDocumentDataObject::readFromOPML(*data));
+        deliverPayload(completion, payload);
+    });
+}
+
+void ExportImport::importLegacyCorvexDocument(const QString& path, PayloadCompletion completion)
+{
+    GlobalQueue::async([path, completion = std::move(completion)] {
+        IdeaDocumentDataObjectPtr payload;
+        if (const auto data = readWholeFile(path))
+            payload = ArchiveImport::withFreshIdentifiers(IdeaDocumentDataObject::readFromCorvexData(*data));
+        deliverPayload(completion, payload);
+    });
+}
+
+} // namespace corvex

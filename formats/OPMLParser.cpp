@@ -1,0 +1,261 @@
+#include "formats/OPMLParser.h"
+
+#include "model/ColorTheme.h"
+#include "model/ColorThemeType.h"
+#include "model/Idea.h"
+#include "platform/core/Log.h"
+
+#include <QHash>
+#include <QXmlStreamReader>
+#include <algorithm>
+
+namespace corvex {
+
+namespace {
+
+// The longest text any reference to the declared entity `name` can produce, capped at
+// `cap`. References inside the value count by their own expansion, character references
+// and the predefined entities as one character. A reference cycle, or nesting deeper than
+// the reader could follow, counts as the cap: the reader refuses those itself, and the cap
+// keeps this an upper bound.
+class EntityLengths
+{
+public:
+    EntityLengths(const QXmlStreamEntityDeclarations& declarations, qint64 cap) : mCap(cap)
+    {
+        for (const QXmlStreamEntityDeclaration& declaration : declarations) {
+            // External entities are never read, so they expand to nothing.
+            if (declaration.systemId().isEmpty() && declaration.publicId().isEmpty())
+                mValues.insert(declaration.name().toString(), declaration.value().toString());
+        }
+    }
+
+    qint64 longest()
+    {
+        qint64 longest = 0;
+        for (auto it = mValues.cbegin(); it != mValues.cend(); ++it)
+            longest = std::max(longest, lengthOf(it.key(), 0));
+        return longest;
+    }
+
+private:
+    static constexpr int MaxNesting = 32;
+
+    qint64 lengthOf(const QString& name, int nesting)
+    {
+        if (const auto known = mLengths.constFind(name); known != mLengths.cend())
+            return *known;
+        if (nesting > MaxNesting)
+            return mCap;
+        const auto value = mValues.constFind(name);
+        if (value == mValues.cend())
+            return 0;
+        // Seen while it is being measured: a cycle.
+        mLengths.insert(name, mCap);
+        qint64 length = 0;
+        const QString& text = *value;
+        qsizetype i = 0;
+        while (i < text.size() && length < mCap) {
+            if (text.at(i) != QLatin1Char('&')) {
+                ++length;
+                ++i;
+                continue;
+            }
+            const qsizetype end = text.indexOf(QLatin1Char(';'), i + 1);
+            if (end < 0) {
+                length += text.size() - i;
+                break;
+            }
+            const QString reference = text.mid(i + 1, end - i - 1);
+            if (reference.startsWith(QLatin1Char('#')) || isPredefined(reference))
+                length += 1;
+            else
+                length += lengthOf(reference, nesting + 1);
+            i = end + 1;
+        }
+        length = std::min(length, mCap);
+        mLengths.insert(name, length);
+        return length;
+    }
+
+    static bool isPredefined(const QString& name)
+    {
+        return name == QLatin1String("amp") || name == QLatin1String("lt") || name == QLatin1String("gt") ||
+               name == QLatin1String("quot") || name == QLatin1String("apos");
+    }
+
+    qint64 mCap;
+    QHash<QString, QString> mValues;
+    QHash<QString, qint64> mLengths;
+};
+
+// The theme's colour at `index` modulo its size; nullptr without a theme or colours.
+ColorPtr colorOf(const std::shared_ptr<ColorTheme>& theme, qint64 index)
+{
+    if (!theme || theme->colors().empty())
+        return nullptr;
+    return theme->colors()[std::size_t(index % qint64(theme->colors().size()))];
+}
+
+} // namespace
+
+OPMLParser::OPMLParser() = default;
+
+OPMLParser::~OPMLParser() = default;
+
+void OPMLParser::reset()
+{
+    mRoot.reset();
+    mCurrent.reset();
+    mCurrentLevel = 0;
+    mElementContent.clear();
+    mIgnoreRest = false;
+    mIdeaCount = 0;
+}
+
+std::shared_ptr<Idea> OPMLParser::parseIdeaFromOPMLData(const QByteArray& data)
+{
+    reset();
+    QXmlStreamReader reader(data);
+    reader.setNamespaceProcessing(false);
+    reader.setEntityExpansionLimit(int(EntityExpansionLimit));
+    // Once the root outline has closed nothing more is read, so stopping is the same as
+    // ignoring the rest.
+    while (!mIgnoreRest && !reader.atEnd()) {
+        switch (reader.readNext()) {
+        case QXmlStreamReader::DTD:
+            checkEntityDeclarations(reader, data);
+            break;
+        case QXmlStreamReader::StartElement:
+            didStartElement(reader);
+            break;
+        case QXmlStreamReader::EndElement:
+            didEndElement(reader.qualifiedName().toString().toLower());
+            break;
+        case QXmlStreamReader::Characters:
+            foundCharacters(reader.text());
+            break;
+        default:
+            break;
+        }
+    }
+    if (!mIgnoreRest && reader.hasError()) {
+        const QString where = QStringLiteral("line %1, column %2: %3")
+                                  .arg(reader.lineNumber())
+                                  .arg(reader.columnNumber())
+                                  .arg(reader.errorString());
+        if (mRoot) {
+            // One substitution pass: the reader's message may quote the input.
+            Log::warning(
+                QStringLiteral("OPMLParser: reading stopped at %1; the %2 ideas read before it are kept")
+                    .arg(where, QString::number(mIdeaCount)));
+        } else {
+            Log::warning(QStringLiteral("OPMLParser: no outline read; reading stopped at ") + where);
+        }
+    }
+    std::shared_ptr<Idea> root = std::move(mRoot);
+    reset();
+    return root;
+}
+
+void OPMLParser::checkEntityDeclarations(QXmlStreamReader& reader, const QByteArray& data)
+{
+    const QXmlStreamEntityDeclarations declarations = reader.entityDeclarations();
+    if (declarations.isEmpty())
+        return;
+    const qint64 longest = EntityLengths(declarations, EntityExpansionLimit + 1).longest();
+    if (longest == 0)
+        return;
+    // Every "&" byte may start a reference in any encoding the reader takes (a UTF-16 "&"
+    // holds one too), so their count bounds the references.
+    const qint64 references = qint64(std::count(data.cbegin(), data.cend(), '&'));
+    if (references > EntityExpansionBudget / longest)
+        reader.raiseError(QStringLiteral("the declared entities could expand beyond %1 characters")
+                              .arg(EntityExpansionBudget));
+}
+
+void OPMLParser::didStartElement(QXmlStreamReader& reader)
+{
+    mElementContent.clear();
+    const QString name = reader.qualifiedName().toString().toLower();
+    if (name == QLatin1String("head")) {
+        if (!appendNewIdeaAsCurrent(QString()))
+            reader.raiseError(QStringLiteral("the outline is deeper than %1 levels").arg(Idea::MaxDepth));
+    } else if (name == QLatin1String("outline")) {
+        // Attribute names are compared exactly; a missing attribute reads as null. Values
+        // the document type supplies as defaults are not the outline's own: taking them
+        // would let a few bytes of declaration give every outline a long text.
+        QString text;
+        QString note;
+        bool hasNote = false;
+        for (const QXmlStreamAttribute& attribute : reader.attributes()) {
+            if (attribute.isDefault())
+                continue;
+            if (attribute.qualifiedName() == QLatin1String("text")) {
+                text = attribute.value().toString();
+            } else if (attribute.qualifiedName() == QLatin1String("_note")) {
+                note = attribute.value().toString();
+                hasNote = true;
+            }
+        }
+        if (!appendNewIdeaAsCurrent(text)) {
+            reader.raiseError(QStringLiteral("the outline is deeper than %1 levels").arg(Idea::MaxDepth));
+            return;
+        }
+        if (hasNote)
+            mCurrent->setNote(note);
+    }
+}
+
+void OPMLParser::didEndElement(const QString& name)
+{
+    if (name == QLatin1String("outline")) {
+        if (!mCurrent)
+            return;
+        std::shared_ptr<Idea> parent = mCurrent->parent();
+        if (!parent) {
+            mIgnoreRest = true;
+            return;
+        }
+        mCurrent = std::move(parent);
+        --mCurrentLevel;
+    } else if (name == QLatin1String("title")) {
+        if (mCurrent && mCurrent == mRoot)
+            mRoot->setText(QString(mElementContent));
+    }
+}
+
+void OPMLParser::foundCharacters(QStringView text)
+{
+    mElementContent.append(text);
+}
+
+bool OPMLParser::appendNewIdeaAsCurrent(const QString& text)
+{
+    if (mRoot && mCurrentLevel >= Idea::MaxDepth)
+        return false;
+    std::shared_ptr<Idea> idea = Idea::initWithText(text);
+    idea->setColorThemeType(ColorThemeTypeVaryingColors);
+    const auto& themes = ColorTheme::standardThemes();
+    if (!mRoot) {
+        idea->setColor(themes.empty() ? nullptr : colorOf(themes.front(), 0));
+        mRoot = idea;
+        mCurrent = std::move(idea);
+        mCurrentLevel = 1;
+        ++mIdeaCount;
+        return true;
+    }
+    const qint64 k = qint64(mCurrent->ideas().size()) + 1;
+    if (!mCurrent->parent())
+        idea->setColor(themes.empty() ? nullptr : colorOf(themes[std::size_t(k % qint64(themes.size()))], 0));
+    else
+        idea->setColor(colorOf(mCurrent->colorTheme(), k));
+    if (!mCurrent->addIdea(idea))
+        return false;
+    mCurrent = std::move(idea);
+    ++mCurrentLevel;
+    ++mIdeaCount;
+    return true;
+}
+
+} // namespace corvex

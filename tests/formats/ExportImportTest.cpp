@@ -1,0 +1,959 @@
+// The document archive: the Python-made archives of tests/data/archive (written by
+// tests/data/gen/make_archive_fixtures.py from the layout alone) import to their expected
+// trees and our writer reproduces the reference byte for byte; failures keep the user's
+// file; hostile chunks and names are refused; every completion arrives once, on the main
+// queue.
+
+#include "formats/ExportImport.h"
+#include "formats/DocumentFormats.h"
+#include "model/Globals.h"
+#include "model/Idea.h"
+#include "model/IdeaDocumentDataObject.h"
+#include "model/OPMLParserInterface.h"
+#include "platform/core/GlobalQueue.h"
+#include "platform/core/MainQueue.h"
+#include "platform/core/SaveFile.h"
+#include "platform/core/Zlib.h"
+#include "storage/DocumentImporter.h"
+#include "storage/IdeaDocument.h"
+#include "storage/PersistenceController.h"
+#include "tests/factory/DocumentFactory.h"
+#include "tests/formats/OutlineTestSupport.h"
+#include "tests/support/CompletionRecorder.h"
+#include "tests/support/FaultShim.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/RunUntil.h"
+#include "tests/support/TestEnvironment.h"
+#include "tests/support/TestFiles.h"
+
+#include <QBuffer>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QThread>
+#include <QtEndian>
+#include <atomic>
+#include <cerrno>
+#include <gtest/gtest.h>
+#include <map>
+#include <mutex>
+#include <set>
+#include <sys/mman.h>
+#include <vector>
+
+using namespace corvex;
+using test::CompletionRecorder;
+
+namespace {
+
+// recorder.expect with a lambda body (the recorder cannot deduce its arguments from one).
+template <class... Args, class Body>
+std::function<void(Args...)> expectCall(CompletionRecorder& recorder, const QString& name, Body body)
+{
+    return recorder.expect<Args...>(name, CompletionRecorder::OnThread::Main,
+                                    std::function<void(Args...)>(std::move(body)));
+}
+
+QString archiveDir()
+{
+    return QFileInfo(QStringLiteral(__FILE__))
+        .absoluteDir()
+        .absoluteFilePath(QStringLiteral("../data/archive"));
+}
+
+QString corpusDir()
+{
+    return QFileInfo(QStringLiteral(__FILE__))
+        .absoluteDir()
+        .absoluteFilePath(QStringLiteral("../../fuzz/corpus/fuzz_archive"));
+}
+
+using corvex::test::writeFile;
+using corvex::test::outline::readBytes;
+
+QString outPath(const QString& name)
+{
+    return test::testDir() + QLatin1Char('/') + name;
+}
+
+QByteArray chunk(const QByteArray& data)
+{
+    char length[4];
+    qToBigEndian<quint32>(quint32(data.size()), length);
+    return QByteArray(length, 4) + data;
+}
+
+QByteArray referencePayloadJson()
+{
+    return readBytes(archiveDir() + QStringLiteral("/reference.payload.json"));
+}
+
+QByteArray compressedReferencePayload()
+{
+    return Zlib::compress(referencePayloadJson()).value();
+}
+
+// The list of an idea's child indices from its root.
+QList<int> pathOf(const IdeaPtr& idea)
+{
+    QList<int> path;
+    IdeaPtr current = idea;
+    while (IdeaPtr parent = current->parent()) {
+        const auto& children = parent->ideas();
+        const auto it = std::find(children.begin(), children.end(), current);
+        path.prepend(int(it - children.begin()));
+        current = parent;
+    }
+    return path;
+}
+
+std::vector<IdeaPtr> preOrder(const IdeaPtr& root)
+{
+    std::vector<IdeaPtr> out;
+    std::vector<IdeaPtr> stack{root};
+    while (!stack.empty()) {
+        IdeaPtr idea = stack.back();
+        stack.pop_back();
+        out.push_back(idea);
+        for (auto it = idea->ideas().rbegin(); it != idea->ideas().rend(); ++it)
+            stack.push_back(*it);
+    }
+    return out;
+}
+
+QList<int> toPath(const QJsonValue& value)
+{
+    QList<int> path;
+    for (const QJsonValue& index : value.toArray())
+        path.append(index.toInt());
+    return path;
+}
+
+std::string show(const QList<int>& path)
+{
+    std::string out = "[";
+    for (int index : path)
+        out += std::to_string(index) + ",";
+    return out + "]";
+}
+
+QString nullable(const QJsonValue& value)
+{
+    return value.isNull() || value.isUndefined() ? QString() : value.toString();
+}
+
+struct Received
+{
+    ObjectID attachment;
+    QByteArray data;
+};
+
+// One import, waited for: the payload and the attachments the handler got.
+struct ImportRun
+{
+    IdeaDocumentDataObjectPtr payload;
+    std::vector<Received> attachments;
+    bool completed = false;
+};
+
+enum class Reply
+{
+    Yes,
+    No,
+    YesThenNo,
+    FromAnotherThread,
+};
+
+ImportRun importFile(const QString& path, Reply reply = Reply::Yes)
+{
+    auto run = std::make_shared<ImportRun>();
+    CompletionRecorder recorder;
+    auto handler = [run, reply](const ObjectID& attachment, const QByteArray& data,
+                                DocumentImporter::AttachmentStored stored) {
+        run->attachments.push_back({attachment, data});
+        switch (reply) {
+        case Reply::Yes:
+            stored(true);
+            break;
+        case Reply::No:
+            stored(false);
+            break;
+        case Reply::YesThenNo:
+            stored(run->attachments.size() < 2);
+            break;
+        case Reply::FromAnotherThread:
+            GlobalQueue::async([stored] { stored(true); });
+            break;
+        }
+    };
+    ExportImport::importDocument(
+        QUrl::fromLocalFile(path), handler,
+        expectCall<const IdeaDocumentDataObjectPtr&>(recorder, QStringLiteral("import"),
+                                                     [run](const IdeaDocumentDataObjectPtr& payload) {
+                                                         run->payload = payload;
+                                                         run->completed = true;
+                                                     }));
+    EXPECT_TRUE(recorder.waitAll()) << "no completion for " << path.toStdString();
+    return *run;
+}
+
+// The attachment store of the writer tests: bytes by identifier, delivered on the main queue
+// (or inline), null bytes for an attachment it does not have.
+class ScopedAttachmentStore
+{
+public:
+    explicit ScopedAttachmentStore(bool inline_ = false)
+    {
+        mPrevious =
+            IdeaDocument::setAttachmentFetcher([this, inline_](const ObjectID& attachment, StorageLocation,
+                                                               IdeaDocument::DataCompletion completion) {
+                QByteArray data;
+                {
+                    std::lock_guard lock(mMutex);
+                    ++mFetches;
+                    const auto it = mData.find(attachment.asString());
+                    if (it != mData.end())
+                        data = it->second;
+                }
+                if (inline_)
+                    completion(data);
+                else
+                    MainQueue::post([completion = std::move(completion), data] { completion(data); });
+            });
+    }
+    ~ScopedAttachmentStore() { IdeaDocument::setAttachmentFetcher(mPrevious); }
+    ScopedAttachmentStore(const ScopedAttachmentStore&) = delete;
+    ScopedAttachmentStore& operator=(const ScopedAttachmentStore&) = delete;
+
+    void put(const QString& identifier, const QByteArray& data)
+    {
+        std::lock_guard lock(mMutex);
+        mData[identifier] = data;
+    }
+    void loadFixtureAttachments()
+    {
+        const QDir folder(archiveDir() + QStringLiteral("/attachments"));
+        for (const QString& name : folder.entryList(QDir::Files))
+            put(name, readBytes(folder.filePath(name)));
+        ASSERT_EQ(mData.size(), 2u);
+    }
+    int fetches() const
+    {
+        std::lock_guard lock(mMutex);
+        return mFetches;
+    }
+
+private:
+    IdeaDocument::AttachmentFetcher mPrevious;
+    mutable std::mutex mMutex;
+    std::map<QString, QByteArray> mData;
+    int mFetches = 0;
+};
+
+std::shared_ptr<IdeaDocument> documentFor(const IdeaDocumentDataObjectPtr& payload)
+{
+    auto document = IdeaDocument::initWithIdentifier(QStringLiteral("temp:/export-carrier.crvx"));
+    document->setIdea(payload->idea());
+    document->setDateCreated(payload->dateCreated());
+    document->setDateModified(payload->dateModified());
+    return document;
+}
+
+// The reference tree with its identifiers (read, not imported).
+std::shared_ptr<IdeaDocument> referenceDocument()
+{
+    const auto payload = IdeaDocumentDataObject::readFromJSONData(referencePayloadJson());
+    EXPECT_TRUE(payload != nullptr);
+    return payload ? documentFor(payload) : nullptr;
+}
+
+bool exportTo(const std::shared_ptr<IdeaDocument>& document, const QString& path)
+{
+    CompletionRecorder recorder;
+    bool result = false;
+    ExportImport::exportDocument(
+        document, QUrl::fromLocalFile(path),
+        expectCall<bool>(recorder, QStringLiteral("export"), [&](bool ok) { result = ok; }));
+    EXPECT_TRUE(recorder.waitAll());
+    return result;
+}
+
+QStringList folderEntries(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+}
+
+} // namespace
+
+// ---- Reading the Python-made archive
+
+TEST(ArchiveImport, APythonMadeArchiveImportsToItsExpectedTreeWithFreshIdentifiers)
+{
+    const QJsonObject expected =
+        QJsonDocument::fromJson(readBytes(archiveDir() + QStringLiteral("/pictures.expected.json"))).object();
+    const ImportRun run = importFile(archiveDir() + QStringLiteral("/pictures.corvex"));
+    ASSERT_TRUE(run.payload);
+    ASSERT_TRUE(run.payload->idea());
+
+    const std::vector<IdeaPtr> ideas = preOrder(run.payload->idea());
+    const QJsonArray expectedIdeas = expected.value(QStringLiteral("ideas")).toArray();
+    ASSERT_EQ(ideas.size(), std::size_t(expectedIdeas.size()));
+    std::set<QString> identifiers;
+    for (std::size_t i = 0; i < ideas.size(); ++i) {
+        const IdeaPtr& idea = ideas[i];
+        const QJsonObject want = expectedIdeas.at(qsizetype(i)).toObject();
+        const QList<int> path = toPath(want.value(QStringLiteral("path")));
+        SCOPED_TRACE("idea at " + show(path));
+        EXPECT_EQ(pathOf(idea), path);
+        EXPECT_EQ(idea->ideaType(), IdeaType(want.value(QStringLiteral("ideaType")).toInt()));
+        EXPECT_EQ(idea->ideas().size(), std::size_t(want.value(QStringLiteral("childCount")).toInt()));
+        EXPECT_NE(idea->identifier(), want.value(QStringLiteral("originalIdentifier")).toString())
+            << "imports must carry fresh identifiers";
+        EXPECT_FALSE(idea->identifier().isEmpty());
+        identifiers.insert(idea->identifier());
+        if (idea->isLink()) {
+            // Identifiers are fresh, so a link is checked by where its target sits.
+            const IdeaPtr target = idea->linkedIdea();
+            ASSERT_TRUE(target) << "the link lost its target";
+            EXPECT_EQ(show(pathOf(target)), show(toPath(want.value(QStringLiteral("linkTargetPath")))));
+            continue;
+        }
+        EXPECT_EQ(idea->text(), nullable(want.value(QStringLiteral("text"))));
+        EXPECT_EQ(idea->URL(), nullable(want.value(QStringLiteral("URL"))));
+        EXPECT_EQ(idea->note(), nullable(want.value(QStringLiteral("note"))));
+        EXPECT_EQ(idea->color() ? idea->color()->name() : QString(),
+                  nullable(want.value(QStringLiteral("color"))));
+        EXPECT_EQ(qint64(idea->colorThemeType()), want.value(QStringLiteral("colorThemeType")).toInteger());
+        EXPECT_EQ(idea->att().asString(), nullable(want.value(QStringLiteral("att"))));
+        EXPECT_EQ(idea->image().hasImage(), want.value(QStringLiteral("hasImage")).toBool());
+        const QJsonValue icon = want.value(QStringLiteral("icon"));
+        if (icon.isNull()) {
+            EXPECT_FALSE(idea->iconImage());
+        } else {
+            ASSERT_TRUE(idea->iconImage());
+            EXPECT_EQ(idea->iconImage()->name(), icon[QStringLiteral("name")].toString());
+            EXPECT_EQ(idea->iconImage()->category(), icon[QStringLiteral("category")].toString());
+            EXPECT_EQ(idea->iconImage()->symbol(), icon[QStringLiteral("symbol")].toString());
+        }
+    }
+    EXPECT_EQ(identifiers.size(), ideas.size()) << "identifiers must be unique";
+
+    EXPECT_EQ(run.payload->dateCreated().toUTC().toString(Qt::ISODate),
+              expected.value(QStringLiteral("dateCreated")).toString());
+    EXPECT_EQ(run.payload->dateModified().toUTC().toString(Qt::ISODate),
+              expected.value(QStringLiteral("dateModified")).toString());
+
+    const QJsonArray expectedAttachments = expected.value(QStringLiteral("attachments")).toArray();
+    ASSERT_EQ(run.attachments.size(), std::size_t(expectedAttachments.size()));
+    for (std::size_t i = 0; i < run.attachments.size(); ++i) {
+        const QJsonObject want = expectedAttachments.at(qsizetype(i)).toObject();
+        EXPECT_EQ(run.attachments[i].attachment.asString(),
+                  want.value(QStringLiteral("identifier")).toString());
+        EXPECT_EQ(run.attachments[i].data.size(), want.value(QStringLiteral("size")).toInteger());
+        EXPECT_EQ(QCryptographicHash::hash(run.attachments[i].data, QCryptographicHash::Sha1).toHex(),
+                  want.value(QStringLiteral("sha1")).toString().toLatin1());
+    }
+}
+
+TEST(ArchiveImport, ImportingTheSameArchiveTwiceGivesTreesWithDifferentIdentifiers)
+{
+    const ImportRun first = importFile(archiveDir() + QStringLiteral("/pictures.corvex"));
+    const ImportRun second = importFile(archiveDir() + QStringLiteral("/pictures.corvex"));
+    ASSERT_TRUE(first.payload && second.payload);
+    std::set<QString> firstIdentifiers;
+    for (const IdeaPtr& idea : preOrder(first.payload->idea()))
+        firstIdentifiers.insert(idea->identifier());
+    for (const IdeaPtr& idea : preOrder(second.payload->idea()))
+        EXPECT_EQ(firstIdentifiers.count(idea->identifier()), 0u) << idea->identifier().toStdString();
+}
+
+TEST(ArchiveImport, TheFacadeImporterReadsArchivesOnceTheFormatsAreRegistered)
+{
+    registerDocumentFormats();
+    ASSERT_TRUE(DocumentImporter::isInstalled());
+    CompletionRecorder recorder;
+    IdeaDocumentDataObjectPtr payload;
+    int attachments = 0;
+    DocumentImporter::import(
+        QUrl::fromLocalFile(archiveDir() + QStringLiteral("/pictures.corvex")),
+        [&](const ObjectID&, const QByteArray&, DocumentImporter::AttachmentStored stored) {
+            ++attachments;
+            stored(true);
+        },
+        expectCall<const IdeaDocumentDataObjectPtr&>(
+            recorder, QStringLiteral("import"),
+            [&](const IdeaDocumentDataObjectPtr& result) { payload = result; }));
+    ASSERT_TRUE(recorder.waitAll());
+    ASSERT_TRUE(payload);
+    EXPECT_EQ(payload->idea()->text(), QStringLiteral("Trip to Z\u00fcrich"));
+    EXPECT_EQ(attachments, 2);
+}
+
+TEST(ArchiveImport, TheStorageFacadeImportsAnArchiveWithItsAttachmentsIntoTheTemporaryLocation)
+{
+    registerDocumentFormats();
+    Globals::optForICloud(false);
+    Globals::optForDropbox(false);
+    PersistenceController& controller = PersistenceController::singleton();
+    CompletionRecorder recorder;
+    IdeaDocumentDataObjectPtr payload;
+    controller.importDocument(QUrl::fromLocalFile(archiveDir() + QStringLiteral("/pictures.corvex")),
+                              IdeaDocument::TemporaryLocation,
+                              expectCall<const IdeaDocumentDataObjectPtr&>(
+                                  recorder, QStringLiteral("import"),
+                                  [&](const IdeaDocumentDataObjectPtr& result) { payload = result; }));
+    ASSERT_TRUE(recorder.waitAll());
+    ASSERT_TRUE(payload);
+    EXPECT_EQ(payload->idea()->text(), QStringLiteral("Trip to Z\u00fcrich"));
+
+    const QDir attachments(archiveDir() + QStringLiteral("/attachments"));
+    for (const QString& name : attachments.entryList(QDir::Files)) {
+        QByteArray stored;
+        controller.fetchAttachment(
+            ObjectID::parseFromString(name), IdeaDocument::TemporaryLocation,
+            expectCall<const QByteArray&>(recorder, name, [&](const QByteArray& data) { stored = data; }));
+        ASSERT_TRUE(recorder.waitAll());
+        EXPECT_EQ(stored, readBytes(attachments.filePath(name))) << name.toStdString();
+    }
+}
+
+TEST(DocumentFormatsRegistration, RegisteringInstallsTheOPMLParserBehindThePayloadsReadFromOPML)
+{
+    const QByteArray opml =
+        readBytes(test::outline::opmlDataDir() + QStringLiteral("/import/outliner_nested.opml"));
+    const QJsonObject expected =
+        test::outline::readJson(test::outline::opmlDataDir() +
+                                QStringLiteral("/import/outliner_nested.expected.json"))
+            .toObject();
+    ASSERT_FALSE(OPMLParserInterface::isInstalled()) << "each test runs in a fresh process";
+    {
+        test::LogCapture quiet;
+        EXPECT_EQ(IdeaDocumentDataObject::readFromOPML(opml), nullptr) << "no parser before the registration";
+    }
+
+    registerDocumentFormats();
+    ASSERT_TRUE(OPMLParserInterface::isInstalled());
+    const auto payload = IdeaDocumentDataObject::readFromOPML(opml);
+    ASSERT_NE(payload, nullptr);
+    ASSERT_NE(payload->idea(), nullptr);
+    EXPECT_EQ(test::outline::importDump(payload->idea()).toStdString(),
+              test::outline::expectedImportDump(expected).toStdString());
+
+    // A second registration changes nothing.
+    registerDocumentFormats();
+    const auto again = IdeaDocumentDataObject::readFromOPML(opml);
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(test::outline::importDump(again->idea()), test::outline::importDump(payload->idea()));
+}
+
+TEST(ArchiveImport, TheStorageFacadeImportsAnOPMLFileThroughTheRegisteredParserWithFreshIdentifiers)
+{
+    registerDocumentFormats();
+    Globals::optForICloud(false);
+    Globals::optForDropbox(false);
+    const QString source = test::outline::opmlDataDir() + QStringLiteral("/import/outliner_nested.opml");
+    const QJsonObject expected =
+        test::outline::readJson(test::outline::opmlDataDir() +
+                                QStringLiteral("/import/outliner_nested.expected.json"))
+            .toObject();
+    // Read directly once, to tell that the import hands out other identifiers.
+    const auto direct = IdeaDocumentDataObject::readFromOPML(readBytes(source));
+    ASSERT_TRUE(direct && direct->idea());
+    std::set<QString> directIdentifiers;
+    for (const IdeaPtr& idea : preOrder(direct->idea()))
+        directIdentifiers.insert(idea->identifier());
+
+    PersistenceController& controller = PersistenceController::singleton();
+    for (const QString& name : {QStringLiteral("trip.opml"), QStringLiteral("TRIP.XML")}) {
+        SCOPED_TRACE(name.toStdString());
+        const QString path = outPath(name);
+        writeFile(path, readBytes(source));
+        CompletionRecorder recorder;
+        IdeaDocumentDataObjectPtr payload;
+        controller.importDocument(QUrl::fromLocalFile(path), IdeaDocument::TemporaryLocation,
+                                  expectCall<const IdeaDocumentDataObjectPtr&>(
+                                      recorder, QStringLiteral("import"),
+                                      [&](const IdeaDocumentDataObjectPtr& result) { payload = result; }));
+        ASSERT_TRUE(recorder.waitAll());
+        ASSERT_TRUE(payload);
+        ASSERT_TRUE(payload->idea());
+        EXPECT_EQ(test::outline::importDump(payload->idea()).toStdString(),
+                  test::outline::expectedImportDump(expected).toStdString());
+        std::set<QString> identifiers;
+        for (const IdeaPtr& idea : preOrder(payload->idea())) {
+            EXPECT_EQ(directIdentifiers.count(idea->identifier()), 0u) << idea->identifier().toStdString();
+            identifiers.insert(idea->identifier());
+        }
+        EXPECT_EQ(identifiers.size(), preOrder(payload->idea()).size()) << "identifiers must be unique";
+    }
+
+    // A file named like OPML that is none imports as nothing, through the same path.
+    const QString broken = outPath(QStringLiteral("broken.opml"));
+    writeFile(broken, QByteArrayLiteral("not an outline"));
+    CompletionRecorder recorder;
+    IdeaDocumentDataObjectPtr payload = IdeaDocumentDataObject::create();
+    controller.importDocument(QUrl::fromLocalFile(broken), IdeaDocument::TemporaryLocation,
+                              expectCall<const IdeaDocumentDataObjectPtr&>(
+                                  recorder, QStringLiteral("broken import"),
+                                  [&](const IdeaDocumentDataObjectPtr& result) { payload = result; }));
+    ASSERT_TRUE(recorder.waitAll());
+    EXPECT_FALSE(payload);
+}
+
+TEST(ArchiveImport, AHandlerReplyingFromAnotherThreadGetsTheNextPairAndTheCompletionComesOnTheMainQueue)
+{
+    const ImportRun run =
+        importFile(archiveDir() + QStringLiteral("/pictures.corvex"), Reply::FromAnotherThread);
+    ASSERT_TRUE(run.payload);
+    EXPECT_EQ(run.attachments.size(), 2u);
+}
+
+TEST(ArchiveImport, AHandlerReportingNoEndsTheImportWithNothingAndKeepsWhatWasStored)
+{
+    const ImportRun refused = importFile(archiveDir() + QStringLiteral("/pictures.corvex"), Reply::No);
+    EXPECT_FALSE(refused.payload);
+    EXPECT_EQ(refused.attachments.size(), 1u) << "no pair may follow a NO";
+
+    const ImportRun secondRefused =
+        importFile(archiveDir() + QStringLiteral("/pictures.corvex"), Reply::YesThenNo);
+    EXPECT_FALSE(secondRefused.payload);
+    EXPECT_EQ(secondRefused.attachments.size(), 2u);
+}
+
+TEST(ArchiveImport, AHandlerThatDropsItsContinuationEndsTheImportWithNothing)
+{
+    CompletionRecorder recorder;
+    IdeaDocumentDataObjectPtr payload = IdeaDocumentDataObject::create();
+    ExportImport::importDocument(
+        QUrl::fromLocalFile(archiveDir() + QStringLiteral("/pictures.corvex")),
+        [](const ObjectID&, const QByteArray&, DocumentImporter::AttachmentStored) {},
+        expectCall<const IdeaDocumentDataObjectPtr&>(
+            recorder, QStringLiteral("import"),
+            [&](const IdeaDocumentDataObjectPtr& result) { payload = result; }));
+    ASSERT_TRUE(recorder.waitAll());
+    EXPECT_FALSE(payload);
+}
+
+TEST(ArchiveImport, AnArchiveWithAttachmentsAndNoHandlerFailsButOneWithoutAttachmentsNeedsNone)
+{
+    const QString withPairs = archiveDir() + QStringLiteral("/pictures.corvex");
+    const QString withoutPairs = outPath(QStringLiteral("plain.corvex"));
+    writeFile(withoutPairs, ExportImport::Magic + chunk(compressedReferencePayload()));
+    for (const auto& [path, succeeds] : {std::pair{withPairs, false}, std::pair{withoutPairs, true}}) {
+        CompletionRecorder recorder;
+        bool gotPayload = false;
+        ExportImport::importDocument(
+            QUrl::fromLocalFile(path), {},
+            expectCall<const IdeaDocumentDataObjectPtr&>(
+                recorder, QStringLiteral("import"),
+                [&](const IdeaDocumentDataObjectPtr& result) { gotPayload = bool(result); }));
+        ASSERT_TRUE(recorder.waitAll());
+        EXPECT_EQ(gotPayload, succeeds) << path.toStdString();
+    }
+}
+
+TEST(ArchiveImport, AZeroLengthAttachmentReachesTheHandlerAsEmptyData)
+{
+    const QByteArray empty;
+    const QString name =
+        QString::fromLatin1(QCryptographicHash::hash(empty, QCryptographicHash::Sha1).toHex()) +
+        QStringLiteral(".png");
+    const QString path = outPath(QStringLiteral("empty-attachment.corvex"));
+    writeFile(path,
+              ExportImport::Magic + chunk(compressedReferencePayload()) + chunk(name.toUtf8()) + chunk(""));
+    const ImportRun run = importFile(path);
+    ASSERT_TRUE(run.payload);
+    ASSERT_EQ(run.attachments.size(), 1u);
+    EXPECT_EQ(run.attachments[0].attachment.asString(), name);
+    EXPECT_TRUE(run.attachments[0].data.isEmpty());
+    EXPECT_FALSE(run.attachments[0].data.isNull()) << "empty data, not missing data";
+}
+
+// ---- Damaged and hostile archives (truncation, lengths, names)
+
+TEST(ArchiveImport, DamagedArchivesAreRefusedThoughTheirPayloadIsSound)
+{
+    const QByteArray payload = compressedReferencePayload();
+    const QByteArray identifier = QByteArrayLiteral("3c770baf6b7270062fdda7ea09bdd3949f4f6216.png");
+    const QByteArray whole =
+        ExportImport::Magic + chunk(payload) + chunk(identifier) + chunk("picture bytes");
+    const std::vector<std::pair<const char*, QByteArray>> cases = {
+        {"only the magic", ExportImport::Magic},
+        {"three bytes", ExportImport::Magic.left(3)},
+        {"empty file", QByteArray("")},
+        {"payload length cut", ExportImport::Magic + chunk(payload).left(2)},
+        {"payload cut", ExportImport::Magic + chunk(payload).left(payload.size() / 2)},
+        {"identifier without data", ExportImport::Magic + chunk(payload) + chunk(identifier)},
+        {"data cut", whole.left(whole.size() - 3)},
+        {"one stray byte", whole + QByteArray(1, '\0')},
+        {"two stray bytes", whole + QByteArray(2, '\0')},
+        {"three stray bytes", whole + QByteArray(3, '\0')},
+        {"payload that is no zlib stream", ExportImport::Magic + chunk(referencePayloadJson())},
+        {"empty payload", ExportImport::Magic + chunk("")},
+    };
+    for (const auto& [label, bytes] : cases) {
+        const QString path = outPath(QStringLiteral("damaged.corvex"));
+        writeFile(path, bytes);
+        const ImportRun run = importFile(path);
+        EXPECT_FALSE(run.payload) << label;
+    }
+}
+
+TEST(ArchiveImport, ALengthClaimingMoreThanTheFileHoldsIsRefusedWithoutReadingOrAllocatingIt)
+{
+    const QByteArray payload = compressedReferencePayload();
+    const QByteArray identifier = QByteArrayLiteral("3c770baf6b7270062fdda7ea09bdd3949f4f6216.png");
+    const std::vector<std::pair<const char*, QByteArray>> cases = {
+        {"payload 0xFFFFFFFF", ExportImport::Magic + QByteArray::fromHex("ffffffff") + payload},
+        {"payload one byte more", ExportImport::Magic + QByteArray::fromHex("00000000") + payload},
+        {"identifier 0xFFFFFFFF",
+         ExportImport::Magic + chunk(payload) + QByteArray::fromHex("ffffffff") + identifier},
+        {"data 0x80000000", ExportImport::Magic + chunk(payload) + chunk(identifier) +
+                                QByteArray::fromHex("80000000") + QByteArray(5000, 'x')},
+    };
+    for (const auto& [label, original] : cases) {
+        QByteArray bytes = original;
+        if (std::string(label) == "payload one byte more")
+            qToBigEndian<quint32>(quint32(payload.size() + 1), bytes.data() + 4);
+        const QString path = outPath(QStringLiteral("oversized.corvex"));
+        writeFile(path, bytes);
+        const ImportRun run = importFile(path);
+        EXPECT_FALSE(run.payload) << label;
+        EXPECT_TRUE(run.attachments.empty()) << label;
+    }
+
+    // The chunk reader itself: the claimed length is checked before anything is read.
+    QByteArray huge = QByteArray::fromHex("ffffffff") + QByteArray(100, 'x');
+    QBuffer buffer(&huge);
+    ASSERT_TRUE(buffer.open(QIODevice::ReadOnly));
+    bool noMore = true;
+    EXPECT_FALSE(ExportImport::readDataChunk(buffer, noMore));
+    EXPECT_FALSE(noMore) << "a damaged chunk is not the end of the file";
+    EXPECT_EQ(buffer.pos(), 4) << "nothing past the length field was read";
+}
+
+TEST(ArchiveImport, TheChunkReaderTellsTheEndOfTheFileFromAPartialLengthField)
+{
+    for (int extra = 0; extra <= 3; ++extra) {
+        QByteArray bytes = chunk(QByteArray(3000, 'a')) + QByteArray(extra, '\x01');
+        QBuffer buffer(&bytes);
+        ASSERT_TRUE(buffer.open(QIODevice::ReadOnly));
+        bool noMore = true;
+        const auto first = ExportImport::readDataChunk(buffer, noMore);
+        ASSERT_TRUE(first);
+        EXPECT_EQ(*first, QByteArray(3000, 'a')) << "a chunk larger than one read piece comes back whole";
+        EXPECT_FALSE(noMore);
+        const auto second = ExportImport::readDataChunk(buffer, noMore);
+        EXPECT_FALSE(second);
+        EXPECT_EQ(noMore, extra == 0) << extra << " stray bytes";
+    }
+}
+
+TEST(ArchiveImport, AttachmentNamesThatAreNoAttachmentNamesEndTheImportBeforeTheHandlerSeesThem)
+{
+    const QDir corpus(corpusDir());
+    const QStringList files = corpus.entryList({QStringLiteral("bad_name_*.corvex")}, QDir::Files);
+    ASSERT_GE(files.size(), 14) << "the fuzz corpus holds the hostile names";
+    test::LogCapture log;
+    for (const QString& name : files) {
+        const ImportRun run = importFile(corpus.filePath(name));
+        EXPECT_FALSE(run.payload) << name.toStdString();
+        EXPECT_TRUE(run.attachments.empty()) << name.toStdString() << " reached the handler";
+    }
+    EXPECT_GE(log.count(QStringLiteral("refused the attachment name")), 14);
+}
+
+TEST(ArchiveImport, ABadNameAfterAGoodPairEndsTheImportOnceTheGoodPairWasHandedOver)
+{
+    const QByteArray payload = compressedReferencePayload();
+    const QByteArray good =
+        readBytes(archiveDir() + QStringLiteral("/attachments/f8cd368b9efef0332fc984055586cfa1be7ec3f3.png"));
+    const QString path = outPath(QStringLiteral("good-then-bad.corvex"));
+    writeFile(path, ExportImport::Magic + chunk(payload) +
+                        chunk("f8cd368b9efef0332fc984055586cfa1be7ec3f3.png") + chunk(good) +
+                        chunk("../../f8cd368b9efef0332fc984055586cfa1be7ec3f3.png") + chunk(good));
+    const ImportRun run = importFile(path);
+    EXPECT_FALSE(run.payload);
+    ASSERT_EQ(run.attachments.size(), 1u) << "only the good pair reached the handler";
+    EXPECT_EQ(run.attachments[0].data, good);
+}
+
+TEST(ArchiveImport, ManyPairsAreReadOneAfterAnotherWithoutNesting)
+{
+    const ImportRun run = importFile(corpusDir() + QStringLiteral("/many_pairs.corvex"));
+    ASSERT_TRUE(run.payload);
+    EXPECT_EQ(run.attachments.size(), 3000u);
+}
+
+// ---- Other files the importer recognises
+
+TEST(ArchiveImport, AFileWithoutTheMagicIsAnOlderDocumentWithoutAttachments)
+{
+    const QString path = outPath(QStringLiteral("older.corvex"));
+    writeFile(path, compressedReferencePayload());
+    const ImportRun run = importFile(path);
+    ASSERT_TRUE(run.payload);
+    EXPECT_TRUE(run.attachments.empty());
+    EXPECT_EQ(run.payload->idea()->text(), QStringLiteral("Trip to Z\u00fcrich"));
+    EXPECT_NE(run.payload->idea()->identifier(), QStringLiteral("idA_root"));
+
+    writeFile(path, QByteArrayLiteral("\x78\x9c not a stream"));
+    EXPECT_FALSE(importFile(path).payload);
+}
+
+TEST(ArchiveImport, ANameEndingInOpmlOrXmlInAnyCaseIsReadAsOpmlWhateverItHolds)
+{
+    struct FakeParser : OPMLParserInterface
+    {
+        std::shared_ptr<Idea> parseIdeaFromOPMLData(const QByteArray& data) override
+        {
+            auto root = Idea::initWithText(QStringLiteral("from OPML"), QStringLiteral("idOPML_root"));
+            auto child = Idea::initWithText(QString::number(data.size()), QStringLiteral("idOPML_child"));
+            EXPECT_TRUE(root->addIdea(child));
+            return root;
+        }
+    };
+    const auto previous = OPMLParserInterface::installFactory([] { return std::make_unique<FakeParser>(); });
+    const QByteArray archive = readBytes(archiveDir() + QStringLiteral("/pictures.corvex"));
+    for (const QString& name :
+         {QStringLiteral("outline.XML"), QStringLiteral("outline.opml"), QStringLiteral("OUTLINE.OpMl")}) {
+        const QString path = outPath(name);
+        writeFile(path, archive);
+        const ImportRun run = importFile(path);
+        ASSERT_TRUE(run.payload) << name.toStdString();
+        EXPECT_TRUE(run.attachments.empty()) << "OPML has no attachments";
+        EXPECT_EQ(run.payload->idea()->text(), QStringLiteral("from OPML"));
+        ASSERT_EQ(run.payload->idea()->ideas().size(), 1u);
+        EXPECT_EQ(run.payload->idea()->ideas()[0]->text(), QString::number(archive.size()));
+        EXPECT_NE(run.payload->idea()->identifier(), QStringLiteral("idOPML_root"));
+    }
+    OPMLParserInterface::installFactory(previous);
+}
+
+TEST(ArchiveImport, EveryFailureIsReportedLaterOnTheMainQueueNeverInsideTheCall)
+{
+    const QString shortFile = outPath(QStringLiteral("short.corvex"));
+    writeFile(shortFile, QByteArrayLiteral("\x9c\x78"));
+    const QString noPayload = outPath(QStringLiteral("magic.corvex"));
+    writeFile(noPayload, ExportImport::Magic);
+    for (const QString& path : {outPath(QStringLiteral("missing.corvex")), shortFile, noPayload}) {
+        CompletionRecorder recorder;
+        bool called = false;
+        bool gotPayload = true;
+        ExportImport::importDocument(
+            QUrl::fromLocalFile(path), {},
+            expectCall<const IdeaDocumentDataObjectPtr&>(recorder, QStringLiteral("import"),
+                                                         [&](const IdeaDocumentDataObjectPtr& payload) {
+                                                             called = true;
+                                                             gotPayload = bool(payload);
+                                                         }));
+        EXPECT_FALSE(called) << path.toStdString() << " reported inside the call";
+        ASSERT_TRUE(recorder.waitAll());
+        EXPECT_FALSE(gotPayload);
+    }
+    // A URL that names no file.
+    CompletionRecorder recorder;
+    bool called = false;
+    ExportImport::importDocument(
+        QUrl(QStringLiteral("https://example.com/x.corvex")), {},
+        expectCall<const IdeaDocumentDataObjectPtr&>(
+            recorder, QStringLiteral("import"), [&](const IdeaDocumentDataObjectPtr&) { called = true; }));
+    EXPECT_FALSE(called);
+    ASSERT_TRUE(recorder.waitAll());
+}
+
+// ---- Writing
+
+TEST(ArchiveExport, OurArchiveOfTheReferenceTreeEqualsThePythonArchiveByteForByte)
+{
+    // The payload names the writing instance, made from the wall clock on first use.
+    const auto previousClock = Globals::setWallClock([] { return 1614834360.123456; });
+    ASSERT_EQ(Globals::appInstance(), QStringLiteral("MAC_1614834360.123456"))
+        << "the instance name was made before this test could fix the clock";
+    const QByteArray reference = readBytes(archiveDir() + QStringLiteral("/reference.corvex"));
+    for (const bool inlineFetch : {false, true}) {
+        ScopedAttachmentStore store(inlineFetch);
+        store.loadFixtureAttachments();
+        const auto document = referenceDocument();
+        ASSERT_TRUE(document);
+        const QString path = outPath(QStringLiteral("reference.corvex"));
+        ASSERT_TRUE(exportTo(document, path));
+        const QByteArray written = readBytes(path);
+        EXPECT_EQ(written.size(), reference.size()) << (inlineFetch ? "inline fetch" : "queued fetch");
+        EXPECT_TRUE(written == reference)
+            << "first difference at byte "
+            << std::mismatch(written.begin(), written.end(), reference.begin(), reference.end()).first -
+                   written.begin();
+        if (written != reference)
+            writeFile(test::testOutputDir() + QStringLiteral("/archive-reference-written.corvex"), written);
+        EXPECT_EQ(store.fetches(), 2) << "an attachment shared by two ideas is fetched and written once";
+    }
+    Globals::setWallClock(previousClock);
+}
+
+TEST(ArchiveExport, ADocumentWithoutAttachmentsIsTheMagicOneLengthAndThePayload)
+{
+    auto document = IdeaDocument::initWithIdentifier(QStringLiteral("temp:/plain.crvx"));
+    auto root = Idea::initWithText(QStringLiteral("Just text"), QStringLiteral("idP_root"));
+    ASSERT_TRUE(root->addIdea(Idea::initWithText(QStringLiteral("child"), QStringLiteral("idP_1"))));
+    document->setIdea(root);
+    const QString path = outPath(QStringLiteral("plain.corvex"));
+    ASSERT_TRUE(exportTo(document, path));
+    const QByteArray written = readBytes(path);
+    ASSERT_GE(written.size(), 8);
+    EXPECT_EQ(written.left(4), ExportImport::Magic);
+    const quint32 length = qFromBigEndian<quint32>(written.constData() + 4);
+    EXPECT_EQ(qint64(written.size()), 8 + qint64(length));
+    EXPECT_EQ(written.mid(8, 2), QByteArrayLiteral("\x78\x9c"));
+}
+
+TEST(ArchiveExport, AWrittenDocumentWithAttachmentsImportsBackWithTheSameTreeAndBytes)
+{
+    ScopedAttachmentStore store;
+    const auto source = test::makeDocumentTree(300, 6, 7);
+    auto payload = IdeaDocumentDataObject::readFromJSONData(test::makePayloadJson(source));
+    ASSERT_TRUE(payload);
+    // Pictures on a few ideas: one attachment per picture, a large one among them.
+    std::map<QString, QByteArray> pictures;
+    int index = 0;
+    for (const IdeaPtr& idea : preOrder(payload->idea())) {
+        if (index++ % 37 != 5)
+            continue;
+        QByteArray bytes(index * 101 + (index == 6 ? 300000 : 0), char(index));
+        const ObjectID attachment = ObjectID::createFromData(bytes, QStringLiteral("png"));
+        idea->setAtt(attachment);
+        store.put(attachment.asString(), bytes);
+        pictures[attachment.asString()] = bytes;
+    }
+    ASSERT_GE(pictures.size(), 5u);
+    const QString path = outPath(QStringLiteral("round-trip.corvex"));
+    ASSERT_TRUE(exportTo(documentFor(payload), path));
+
+    const ImportRun run = importFile(path);
+    ASSERT_TRUE(run.payload);
+    const std::vector<IdeaPtr> before = preOrder(payload->idea());
+    const std::vector<IdeaPtr> after = preOrder(run.payload->idea());
+    ASSERT_EQ(after.size(), before.size());
+    for (std::size_t i = 0; i < before.size(); ++i) {
+        EXPECT_EQ(after[i]->text(), before[i]->text());
+        EXPECT_EQ(after[i]->note(), before[i]->note());
+        EXPECT_EQ(after[i]->att(), before[i]->att());
+    }
+    std::map<QString, QByteArray> received;
+    for (const Received& item : run.attachments)
+        received[item.attachment.asString()] = item.data;
+    EXPECT_EQ(received.size(), run.attachments.size()) << "each attachment is written once";
+    EXPECT_TRUE(received == pictures);
+}
+
+TEST(ArchiveExport, AMissingAttachmentFailsTheExportAndLeavesTheOldFile)
+{
+    ScopedAttachmentStore store; // holds nothing
+    const auto document = referenceDocument();
+    ASSERT_TRUE(document);
+    const QString path = outPath(QStringLiteral("keep.corvex"));
+    writeFile(path, QByteArrayLiteral("the user's old file"));
+    EXPECT_FALSE(exportTo(document, path));
+    EXPECT_EQ(readBytes(path), QByteArrayLiteral("the user's old file"));
+    EXPECT_EQ(folderEntries(test::testDir()).filter(QStringLiteral("corvex-tmp")), QStringList());
+}
+
+TEST(ArchiveExport, AFailingWriteSyncOrRenameLeavesTheOldFileAndReturnsNo)
+{
+    struct Fault
+    {
+        const char* label;
+        test::FaultShim::Op op;
+        int errnoValue;
+    };
+    for (const Fault& fault :
+         {Fault{"write", test::FaultShim::Op::Write, ENOSPC}, Fault{"fsync", test::FaultShim::Op::Fsync, EIO},
+          Fault{"rename", test::FaultShim::Op::Rename, EXDEV}}) {
+        ScopedAttachmentStore store;
+        store.loadFixtureAttachments();
+        const auto document = referenceDocument();
+        ASSERT_TRUE(document);
+        const QString path = outPath(QStringLiteral("keep.corvex"));
+        writeFile(path, QByteArrayLiteral("the user's old file"));
+        bool result = true;
+        {
+            test::FaultShim shim;
+            shim.failFrom(fault.op, 1, fault.errnoValue);
+            result = exportTo(document, path);
+            EXPECT_GE(shim.callCount(fault.op), 1) << fault.label << " was never reached";
+        }
+        EXPECT_FALSE(result) << fault.label;
+        EXPECT_EQ(readBytes(path), QByteArrayLiteral("the user's old file")) << fault.label;
+        EXPECT_EQ(folderEntries(test::testDir()).filter(QStringLiteral("corvex-tmp")), QStringList())
+            << fault.label;
+    }
+}
+
+TEST(ArchiveExport, DataBeyondTheLengthFieldIsRefusedAndNeverCut)
+{
+    // Four gebibytes and one byte of address space that is never touched: the writer must
+    // refuse by the size alone.
+    const qint64 size = ExportImport::MaxChunkLength + 1;
+    void* region =
+        ::mmap(nullptr, std::size_t(size), PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (region == MAP_FAILED)
+        GTEST_SKIP() << "no address space for the large region";
+    {
+        ScopedAttachmentStore store;
+        const auto document = referenceDocument();
+        ASSERT_TRUE(document);
+        store.loadFixtureAttachments();
+        store.put(QStringLiteral("3c770baf6b7270062fdda7ea09bdd3949f4f6216.png"),
+                  QByteArray::fromRawData(static_cast<const char*>(region), size));
+        const QString path = outPath(QStringLiteral("keep.corvex"));
+        writeFile(path, QByteArrayLiteral("the user's old file"));
+        test::LogCapture log;
+        EXPECT_FALSE(exportTo(document, path));
+        EXPECT_EQ(readBytes(path), QByteArrayLiteral("the user's old file"));
+        EXPECT_TRUE(log.contains(QStringLiteral("do not fit one chunk")))
+            << log.lines().join(QLatin1Char('\n')).toStdString();
+    }
+    ::munmap(region, std::size_t(size));
+}
+
+TEST(ArchiveExport, ExportingWithoutAFileNameWritesIntoAFreshTemporaryFolder)
+{
+    ScopedAttachmentStore store;
+    store.loadFixtureAttachments();
+    const auto document = referenceDocument();
+    ASSERT_TRUE(document);
+    CompletionRecorder recorder;
+    QUrl written;
+    ExportImport::exportDocument(document, expectCall<const QUrl&>(recorder, QStringLiteral("export"),
+                                                                   [&](const QUrl& url) { written = url; }));
+    ASSERT_TRUE(recorder.waitAll());
+    ASSERT_TRUE(written.isLocalFile());
+    EXPECT_EQ(written.fileName(), document->idea()->exportFileNameForType(QStringLiteral("corvex")));
+    EXPECT_TRUE(written.fileName().endsWith(QStringLiteral(".corvex")));
+    const ImportRun run = importFile(written.toLocalFile());
+    ASSERT_TRUE(run.payload);
+    EXPECT_EQ(run.attachments.size(), 2u);
+}
+
+TEST(ArchiveExport, NothingToExportOrNoFileToWriteReturnsNoOnTheMainQueue)
+{
+    CompletionRecorder recorder;
+    std::vector<bool> results;
+    auto empty = IdeaDocument::initWithIdentifier(QStringLiteral("temp:/empty.crvx"));
+    ExportImport::exportDocument(
+        empty, QUrl::fromLocalFile(outPath(QStringLiteral("x.corvex"))),
+        expectCall<bool>(recorder, QStringLiteral("no tree"), [&](bool ok) { results.push_back(ok); }));
+    ExportImport::exportDocument(
+        referenceDocument(), QUrl(QStringLiteral("https://example.com/x.corvex")),
+        expectCall<bool>(recorder, QStringLiteral("no file"), [&](bool ok) { results.push_back(ok); }));
+    ExportImport::exportDocument(
+        referenceDocument(), QUrl::fromLocalFile(outPath(QStringLiteral("missing-folder/x.corvex"))),
+        expectCall<bool>(recorder, QStringLiteral("no folder"), [&](bool ok) { results.push_back(ok); }));
+    EXPECT_TRUE(results.empty()) << "reported inside the call";
+    ASSERT_TRUE(recorder.waitAll());
+    EXPECT_EQ(results, (std::vector<bool>{false, false, false}));
+}
