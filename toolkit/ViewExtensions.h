@@ -95,7 +95,8 @@ public:
 
     // ---- Snapshots and diagnostics ----
     // The view's layer tree rendered into an image of the bounds size, upright, at one pixel
-    // per point; the view is shown and layer-backed for the duration.
+    // per point, text fields with their text; the view is shown and layer-backed for the
+    // duration.
     static PlatformImage imageRepresentation(View& view);
     // One line "<prefix><description> frame=<frame>\n" per view, subviews indented by "|   ".
     static QString recursiveDescription(const View& view);

@@ -4,6 +4,7 @@
 #include "platform/gfx/GraphicsContext.h"
 #include "platform/ui/FlipTransform_p.h"
 #include "platform/ui/Layer.h"
+#include "platform/ui/RenderingScope.h"
 
 #include <QPaintDevice>
 #include <QPainter>
@@ -415,6 +416,7 @@ QImage Compositor::renderToImage(Layer& root, Size windowSize, double scale, con
         return {};
     image.setDevicePixelRatio(scale);
     image.fill(Qt::transparent);
+    const RenderingScope rendering(root);
     QPainter painter(&image);
     paint(painter, root, windowBase(windowSize.height), options);
     return image;
@@ -429,6 +431,7 @@ void Compositor::renderInContext(Layer& layer, GraphicsContext& context)
 {
     if (layer.isHidden())
         return;
+    const RenderingScope rendering(layer);
     // The snapshot shows current contents: what is marked is drawn first.
     std::vector<Layer*> pending{&layer};
     while (!pending.empty()) {

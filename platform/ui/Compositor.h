@@ -44,11 +44,11 @@ public:
                       const Options& options);
     // The tree in a new ARGB32-premultiplied image of windowSize x scale pixels (device pixel
     // ratio `scale`), the base space being a window's: y up from the bottom left, in points.
-    // A null image for an empty or oversized window.
+    // A null image for an empty or oversized window. Painted in a RenderingScope.
     static QImage renderToImage(Layer& root, Size windowSize, double scale, const Options& options);
     static QImage renderToImage(Layer& root, Size windowSize, double scale);
     // Layer::renderInContext: the layer and its sublayers with model values, the context's
-    // user space being the layer's bounds space.
+    // user space being the layer's bounds space, in a RenderingScope.
     static void renderInContext(Layer& layer, GraphicsContext& context);
     // The base-to-painter transform of a window `height` points high: y up from the bottom.
     static QTransform windowBase(double height);

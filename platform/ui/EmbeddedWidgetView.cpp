@@ -5,6 +5,7 @@
 #include "platform/ui/Layer.h"
 #include "platform/ui/LayerAction.h"
 #include "platform/ui/LayerOcclusion.h"
+#include "platform/ui/Transaction.h"
 #include "platform/ui/Window.h"
 
 #include <QApplication>
@@ -269,9 +270,8 @@ EmbeddedWidgetView::State EmbeddedWidgetView::decideState(const Rect& rect) cons
     return State::Live;
 }
 
-void EmbeddedWidgetView::updatePresentation()
+void EmbeddedWidgetView::placeGrabLayer(const Rect& rect)
 {
-    const Rect rect = widgetRect();
     attachGrabLayer();
     if (mGrabLayer->frame() != rect)
         mGrabLayer->setFrame(rect);
@@ -285,6 +285,33 @@ void EmbeddedWidgetView::updatePresentation()
             mGrabStale = true;
         }
     }
+}
+
+void EmbeddedWidgetView::refreshGrab()
+{
+    if (!mWidget || (!mGrabStale && !mGrabLayer->contents().isNull()))
+        return;
+    // At the window's scale, so that a window drawn at twice the widget's own resolution
+    // shows sharp text.
+    const double scale = window() ? window()->backingScaleFactor() : mWidget->devicePixelRatioF();
+    const QSize size = mWidget->size();
+    QImage image(int(std::ceil(size.width() * scale)), int(std::ceil(size.height() * scale)),
+                 QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(scale);
+    image.fill(Qt::transparent);
+    if (!image.isNull())
+        mWidget->render(&image, QPoint(), QRegion(),
+                        QWidget::DrawWindowBackground | QWidget::DrawChildren | QWidget::IgnoreMask);
+    mGrabStale = false;
+    // Same pixels: no new contents, so no new frame.
+    if (image != mGrabLayer->contents())
+        mGrabLayer->setContents(image);
+}
+
+void EmbeddedWidgetView::updatePresentation()
+{
+    const Rect rect = widgetRect();
+    placeGrabLayer(rect);
 
     const State state = decideState(rect);
     switch (state) {
@@ -332,15 +359,45 @@ void EmbeddedWidgetView::showGrab(const Rect&)
 {
     if (!mWidget->isHidden())
         mWidget->hide();
-    if (mGrabStale || mGrabLayer->contents().isNull()) {
-        QImage image = mWidget->grab().toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
-        mGrabStale = false;
-        // Same pixels: no new contents, so no new frame.
-        if (image != mGrabLayer->contents())
-            mGrabLayer->setContents(image);
-    }
+    refreshGrab();
     if (mGrabLayer->isHidden())
         mGrabLayer->setHidden(false);
+}
+
+// ---- Renderings ----
+
+void EmbeddedWidgetView::layerWillBeRendered(Layer& rendered)
+{
+    if (&rendered != layer().get() || mRenderings++ > 0)
+        return;
+    mGrabShownForRendering = false;
+    const Rect rect = widgetRect();
+    if (!mWidget || !(rect.size.width > 0) || !(rect.size.height > 0))
+        return;
+    // Model changes no animation may follow: the grab comes and goes at once.
+    Transaction::begin();
+    Transaction::setDisableActions(true);
+    placeGrabLayer(rect);
+    refreshGrab();
+    if (mGrabLayer->isHidden()) {
+        mGrabLayer->setHidden(false);
+        mGrabShownForRendering = true;
+    }
+    Transaction::commit();
+}
+
+void EmbeddedWidgetView::layerWasRendered(Layer& rendered)
+{
+    if (&rendered != layer().get() || mRenderings == 0 || --mRenderings > 0 || !mGrabShownForRendering)
+        return;
+    mGrabShownForRendering = false;
+    // A pass made meanwhile may have chosen the grab for the screen too.
+    if (mState == State::Grabbed)
+        return;
+    Transaction::begin();
+    Transaction::setDisableActions(true);
+    mGrabLayer->setHidden(true);
+    Transaction::commit();
 }
 
 // ---- Window and focus ----

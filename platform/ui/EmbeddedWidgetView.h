@@ -22,17 +22,21 @@ namespace corvex {
 // chain, effective opacity 1, identity transforms, no animation moving it or fading it),
 // no superlayer that masks to its bounds cuts the widget's rectangle, and nothing painted
 // after it in compositing order intersects that rectangle. Otherwise the widget is hidden
-// and a grab of it (QWidget::grab) is shown by a sublayer of the view, in compositing order,
-// under whatever covers it. While the view has the keyboard focus (it is its window's first
-// responder, or the widget has Qt's focus) it stays live whenever it is visible at all: the
-// user is typing into it.
+// and a grab of it (QWidget::render, at the window's scale) is shown by a sublayer of the
+// view, in compositing order, under whatever covers it. While the view has the keyboard
+// focus (it is its window's first responder, or the widget has Qt's focus) it stays live
+// whenever it is visible at all: the user is typing into it.
 //
 // The decision is made for every frame of the window: before Qt paints the window host (on
 // its update request), after the views' layout and drawing, with the presentation values of
-// the layers; updatePresentations does the same on demand (before rendering a window into
-// an image, in tests). The view is flipped (y down), like every text field of the
-// interface. Its first-responder status and the widget's Qt focus follow each other. Main
-// thread only; the widget needs a QApplication.
+// the layers; updatePresentations does the same on demand. The view is flipped (y down),
+// like every text field of the interface. Its first-responder status and the widget's Qt
+// focus follow each other. Main thread only; the widget needs a QApplication.
+//
+// Renderings of the layer tree (window renderings, snapshots, drag images) never see a live
+// widget, and a window that is not on screen runs no pass. So while a rendering lasts (a
+// RenderingScope) the view shows a grab of the widget as it is then, in its place, whatever
+// its state.
 class EmbeddedWidgetView : public View
 {
 public:
@@ -96,6 +100,9 @@ public:
     void mouseUp(const Event& event) override;
     void viewWillMoveToWindow(Window* newWindow) override;
     void viewDidMoveToWindow() override;
+    // LayerDelegate: the grab for a rendering.
+    void layerWillBeRendered(Layer& layer) override;
+    void layerWasRendered(Layer& layer) override;
 
 private:
     class HostPass;
@@ -111,6 +118,10 @@ private:
     State decideState(const Rect& rect) const;
     void showLive(const Rect& rect);
     void showGrab(const Rect& rect);
+    // The grab layer takes the widget rectangle, the widget its size.
+    void placeGrabLayer(const Rect& rect);
+    // A new grab into the grab layer when the widget changed since the last one.
+    void refreshGrab();
     void forwardMouse(const Event& event, int qtType);
 
     QPointer<QWidget> mWidget;
@@ -121,6 +132,9 @@ private:
     bool mGrabStale = true;
     bool mFirstResponder = false;
     bool mSyncingFocus = false;
+    // Renderings under way (they nest), and whether the first showed the grab layer.
+    int mRenderings = 0;
+    bool mGrabShownForRendering = false;
 };
 
 } // namespace corvex

@@ -207,7 +207,8 @@ public:
     // rules. The context's user space is the layer's bounds space (its position and transform
     // do not apply); a layer with flipped geometry shows its sublayers flipped within it, so
     // a flipped view's layer comes out upright in a y-up bitmap. Layers marked as needing
-    // display are displayed first.
+    // display are displayed first, and delegates hear of the rendering (RenderingScope), so
+    // that embedded widgets are in it.
     void renderInContext(GraphicsContext& context);
     // The contents as the compositor draws them: converted once to ARGB32 premultiplied when
     // `converted` (the fastest format to composite), else as stored.

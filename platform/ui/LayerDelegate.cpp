@@ -16,4 +16,8 @@ bool LayerDelegate::displayLayer(Layer&)
 
 void LayerDelegate::drawLayer(Layer&, GraphicsContext&) {}
 
+void LayerDelegate::layerWillBeRendered(Layer&) {}
+
+void LayerDelegate::layerWasRendered(Layer&) {}
+
 } // namespace corvex

@@ -26,6 +26,12 @@ public:
     // Draws the layer's contents into a context whose user space is the layer's bounds,
     // y-down when the layer is effectively flipped. The default draws nothing.
     virtual void drawLayer(Layer& layer, GraphicsContext& context);
+    // A rendering of a tree holding the layer (a RenderingScope) begins and ends: a delegate
+    // whose pixels on screen are not in the tree (a live Qt widget, drawn above the composited
+    // window) puts a picture of them into it for the time. Calls pair up, and may nest. The
+    // defaults do nothing.
+    virtual void layerWillBeRendered(Layer& layer);
+    virtual void layerWasRendered(Layer& layer);
 };
 
 } // namespace corvex

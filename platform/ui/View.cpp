@@ -8,6 +8,7 @@
 #include "platform/ui/TrackingArea.h"
 #include "platform/ui/Transaction.h"
 #include "platform/ui/Window.h"
+#include "platform/ui/WindowViewLink_p.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -473,7 +474,7 @@ void View::setWindowRecursive(Window* window)
 {
     Window* old = this->window();
     if (old && old != window)
-        old->viewWillLeaveWindow(*this);
+        ViewToWindowLink::viewWillLeave(*old, *this);
     mWindow = window;
     applyContentsScale();
     if (window && !mTrackingNeedsUpdate) {
@@ -1000,6 +1001,18 @@ void View::runUpdateCycle()
 bool View::isUpdateCyclePending()
 {
     return UpdateCycle::instance().isPending();
+}
+
+// ---- The window's calls ----
+
+void WindowToViewLink::setContentViewWindow(View& view, Window* window)
+{
+    view.setWindowForContentView(window);
+}
+
+void WindowToViewLink::backingScaleChanged(View& view)
+{
+    view.applyContentsScale();
 }
 
 } // namespace corvex

@@ -256,9 +256,10 @@ public:
 
 private:
     friend class UpdateCycle;
-    friend class Window;
+    // The calls its window makes (WindowViewLink_p.h): entering or leaving as content view,
+    // and a new backing scale.
+    friend class WindowToViewLink;
 
-    // For Window: the content view enters or leaves it.
     void setWindowForContentView(Window* window);
     void attachSubview(const std::shared_ptr<View>& view, Ordering ordering, const View* relativeTo);
     void detachSubview(View* view);

@@ -6,6 +6,7 @@
 #include "platform/ui/Transaction.h"
 #include "platform/ui/View.h"
 #include "platform/ui/WindowHost_p.h"
+#include "platform/ui/WindowViewLink_p.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -76,7 +77,7 @@ Window::~Window()
     if (gDispatching == this)
         gDispatching = nullptr;
     if (mContentView)
-        mContentView->setWindowForContentView(nullptr);
+        WindowToViewLink::setContentViewWindow(*mContentView, nullptr);
 }
 
 std::shared_ptr<Window> Window::create(Size contentSize)
@@ -93,9 +94,10 @@ void Window::setContentView(const std::shared_ptr<View>& view)
     if (mContentView) {
         const std::shared_ptr<View> old = std::move(mContentView);
         mContentView.reset();
-        old->setWindowForContentView(nullptr);
-        if (old->mLayer && old->mLayer->superlayer() == mRootLayer)
-            old->mLayer->removeFromSuperlayer();
+        WindowToViewLink::setContentViewWindow(*old, nullptr);
+        const std::shared_ptr<Layer>& oldLayer = old->layer();
+        if (oldLayer->superlayer() == mRootLayer)
+            oldLayer->removeFromSuperlayer();
     }
     if (!view)
         return;
@@ -107,7 +109,7 @@ void Window::setContentView(const std::shared_ptr<View>& view)
     Transaction::commit();
     mRootLayer->insertSublayer(view->layer(), 0);
     view->updateLayerGeometry();
-    view->setWindowForContentView(this);
+    WindowToViewLink::setContentViewWindow(*view, this);
 }
 
 void Window::setContentSize(Size size)
@@ -161,6 +163,11 @@ void Window::viewWillLeaveWindow(View& view)
     // A first responder that leaves the window gives its place to the window, unasked.
     if (mFirstResponder.get() == &view)
         mFirstResponder = Responder::Ref();
+}
+
+void ViewToWindowLink::viewWillLeave(Window& window, View& view)
+{
+    window.viewWillLeaveWindow(view);
 }
 
 // ---- Status ----
@@ -311,7 +318,7 @@ void Window::applyScaleToViews()
     while (!stack.empty()) {
         View* view = stack.back();
         stack.pop_back();
-        view->applyContentsScale();
+        WindowToViewLink::backingScaleChanged(*view);
         for (const auto& subview : view->subviews())
             stack.push_back(subview.get());
     }
@@ -684,6 +691,11 @@ void Window::hostActivationChanged(bool active)
         gKeyWindow = nullptr;
         resignKeyWindow();
     }
+}
+
+void Window::hostPressLost(Event::Type upType)
+{
+    grabFor(upType).reset();
 }
 
 bool Window::hostCloseRequested()

@@ -136,7 +136,7 @@ public:
 
     // ---- Drawing ----
     // The window's pixels (layout and drawing brought up to date first) at `scale`, or at
-    // the backing scale factor when 0.
+    // the backing scale factor when 0: what the screen shows, embedded widgets included.
     QImage renderToImage(double scale = 0);
     WindowCompositor& compositor() { return mCompositor; }
     // The host widget, made on first call; null without a QApplication. Owned by the window.
@@ -144,7 +144,8 @@ public:
     bool hasHostWidget() const { return !mHost.isNull(); }
 
 private:
-    friend class View;
+    // Its views tell it when one leaves (WindowViewLink_p.h).
+    friend class ViewToWindowLink;
     friend class WindowHost;
 
     void viewWillLeaveWindow(View& view);
@@ -155,6 +156,9 @@ private:
     // From the host widget.
     void hostResized(Size size);
     void hostActivationChanged(bool active);
+    // A press of the button that `upType` releases ended without its release reaching the
+    // window: the view that took the press is let go, unasked.
+    void hostPressLost(Event::Type upType);
     bool hostCloseRequested();
     void applyScaleToViews();
 

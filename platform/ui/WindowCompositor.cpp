@@ -2,11 +2,13 @@
 
 #include "platform/ui/Compositor.h"
 #include "platform/ui/Layer.h"
+#include "platform/ui/RenderingScope.h"
 
 #include <QPaintEvent>
 #include <QPainter>
 #include <QWidget>
 #include <cmath>
+#include <optional>
 
 namespace corvex {
 
@@ -25,6 +27,11 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override
     {
+        // Off screen a widget paints only for QWidget::grab or render: a rendering, which
+        // shows what the screen would.
+        std::optional<RenderingScope> rendering;
+        if (!isVisible() && mCompositor.rootLayer())
+            rendering.emplace(*mCompositor.rootLayer());
         QPainter painter(this);
         mCompositor.paintFrame(painter, Size(width(), height()));
     }
@@ -100,6 +107,9 @@ QImage WindowCompositor::renderFrame(Size windowSize, double scale)
         return {};
     image.setDevicePixelRatio(scale);
     image.fill(Qt::transparent);
+    std::optional<RenderingScope> rendering;
+    if (mRoot)
+        rendering.emplace(*mRoot);
     QPainter painter(&image);
     paintFrame(painter, windowSize);
     return image;

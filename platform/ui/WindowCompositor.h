@@ -18,7 +18,8 @@ class Layer;
 // animations ask for a frame (QWidget::update), and each paint event runs the display pass
 // (Compositor::prepareFrame) and paints the tree with presentation values over the
 // background, the window's base coordinates being y-up from the widget's bottom left, in
-// points (the widget's device pixel ratio gives the scale). The host widget is made on first
+// points (the widget's device pixel ratio gives the scale). A paint while the widget is not
+// on screen (a grab) is a rendering (RenderingScope). The host widget is made on first
 // use of widget() (it needs a QApplication); without it the frame logic works the same
 // through renderFrame. Main thread only.
 class WindowCompositor
@@ -49,7 +50,8 @@ public:
     // One frame, as the paint event makes it: the display pass, then the tree, into a painter
     // over a window of `windowSize` points.
     void paintFrame(QPainter& painter, Size windowSize);
-    // One frame as an image of windowSize x scale pixels.
+    // One frame as an image of windowSize x scale pixels, in a RenderingScope: what is shown
+    // above the surface (live embedded widgets) is in the image too.
     QImage renderFrame(Size windowSize, double scale);
 
 private:

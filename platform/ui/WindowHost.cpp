@@ -129,10 +129,33 @@ bool WindowHost::event(QEvent* event)
     return QWidget::event(event);
 }
 
-void WindowHost::press(QMouseEvent* event)
+void WindowHost::dropLostPresses(Qt::MouseButtons held)
+{
+    const Qt::MouseButtons lost = mButtonsDown & ~held;
+    if (lost == Qt::NoButton)
+        return;
+    mButtonsDown &= ~lost;
+    for (unsigned bit = 1; bit != 0; bit <<= 1) {
+        const auto button = Qt::MouseButton(bit);
+        if (!(lost & button))
+            continue;
+        mPressCounts.erase(int(button));
+        // The view that took the press hears nothing more of it: a menu run from the press
+        // swallowed the release, and the view expects none.
+        if (mWindow)
+            mWindow->hostPressLost(releaseType(button));
+    }
+}
+
+void WindowHost::press(QMouseEvent* event, bool doubleClick)
 {
     const Qt::MouseButton button = event->button();
-    if (!mWindow || button == Qt::NoButton || (mButtonsDown & button))
+    if (!mWindow || button == Qt::NoButton)
+        return;
+    // A press of a button still held here means its last release never came. A double-click
+    // event follows its own press, so there the button is rightly down already.
+    dropLostPresses(doubleClick ? event->buttons() | button : event->buttons() & ~button);
+    if (mButtonsDown & button)
         return;
     mButtonsDown |= button;
     const double now = MediaClock::now();
@@ -154,14 +177,14 @@ void WindowHost::press(QMouseEvent* event)
 
 void WindowHost::mousePressEvent(QMouseEvent* event)
 {
-    press(event);
+    press(event, false);
     event->accept();
 }
 
 void WindowHost::mouseDoubleClickEvent(QMouseEvent* event)
 {
     // Qt sends press, release, press, double-click, release: the press already counted.
-    press(event);
+    press(event, true);
     event->accept();
 }
 
@@ -169,7 +192,10 @@ void WindowHost::mouseReleaseEvent(QMouseEvent* event)
 {
     const Qt::MouseButton button = event->button();
     event->accept();
-    if (!mWindow || !(mButtonsDown & button))
+    if (!mWindow)
+        return;
+    dropLostPresses(event->buttons() | button);
+    if (!(mButtonsDown & button))
         return;
     mButtonsDown &= ~button;
     const auto count = mPressCounts.find(int(button));
@@ -185,6 +211,7 @@ void WindowHost::mouseMoveEvent(QMouseEvent* event)
     event->accept();
     if (!mWindow)
         return;
+    dropLostPresses(event->buttons());
     const Point location = baseLocation(event->position());
     const Event::ModifierFlags flags = Event::modifierFlagsFromQt(event->modifiers());
     const Qt::MouseButtons down = mButtonsDown;

@@ -21,7 +21,11 @@ class Window;
 //   kClickSlop pixels of it counts one more, else 1; a release carries its press's count.
 //   Qt's double-click events count as presses only when no press came before them;
 // - a drag is a move with a button down; moves without buttons, and leaving the widget, go
-//   to the tracking areas.
+//   to the tracking areas;
+// - the buttons held are Qt's (QMouseEvent::buttons()): a press whose release went elsewhere
+//   (a pop-up menu or a modal loop opened by the press takes it) ends when a mouse event
+//   shows the button up, silently, as a menu's tracking swallows the release. So the next
+//   move is a move, and the next press of that button is a press.
 class WindowHost final : public QWidget
 {
 public:
@@ -55,7 +59,9 @@ protected:
     bool focusNextPrevChild(bool next) override;
 
 private:
-    void press(QMouseEvent* event);
+    void press(QMouseEvent* event, bool doubleClick);
+    // Forgets the presses of buttons missing from `held`: their releases went elsewhere.
+    void dropLostPresses(Qt::MouseButtons held);
     Point baseLocation(QPointF widgetPoint) const;
 
     Window* mWindow;

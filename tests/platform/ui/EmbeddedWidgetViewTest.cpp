@@ -3,12 +3,14 @@
 // per-frame pass on the real window host; clicks and focus shared with the window.
 
 #include "platform/ui/EmbeddedWidgetView.h"
+#include "platform/gfx/GraphicsContext.h"
 #include "platform/gfx/PlatformColor.h"
 #include "platform/gfx/Transform3D.h"
 #include "platform/ui/BasicAnimation.h"
 #include "platform/ui/Event.h"
 #include "platform/ui/Layer.h"
 #include "platform/ui/LayerOcclusion.h"
+#include "platform/ui/RenderingScope.h"
 #include "platform/ui/Transaction.h"
 #include "platform/ui/View.h"
 #include "platform/ui/Window.h"
@@ -464,4 +466,64 @@ TEST(EmbeddedWidgetView, AWindowNotOnScreenShowsTheGrabSoThatRenderingsHaveTheFi
     EmbeddedWidgetView::updatePresentations(*window);
     EXPECT_EQ(field->state(), EmbeddedWidgetView::State::Live);
     window->close();
+}
+
+namespace {
+
+// Dark pixels (black text on the line edit's white) in a rectangle of an image, y down.
+int darkPixelsIn(const QImage& image, const QRect& area)
+{
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    int count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QRgb p = argb.pixel(x, y);
+            count += qAlpha(p) > 200 && qGray(p) < 110 ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+// The fixture's field in the window's pixels: (20, 156) and 160 x 24.
+const QRect kFieldPixels(20, 156, 160, 24);
+
+} // namespace
+
+TEST_F(EmbeddedWidgetTest, RenderingsShowALiveFieldsTextAndLeaveItLive)
+{
+    // A caret that does not blink looks the same in both pictures.
+    QApplication::setCursorFlashTime(0);
+    ASSERT_EQ(pass(), State::Live);
+    const int onScreen = darkPixelsIn(window->hostWidget()->grab().toImage(), kFieldPixels);
+    ASSERT_GT(onScreen, 20) << "the host shows the text";
+    const QImage rendered = window->renderToImage(1);
+    EXPECT_EQ(darkPixelsIn(rendered, kFieldPixels), onScreen);
+    // A snapshot of a view below the window's root: the container fills the window.
+    auto bitmap = GraphicsContext::createBitmap(300, 200);
+    ASSERT_NE(bitmap, nullptr);
+    container->layer()->renderInContext(*bitmap);
+    EXPECT_EQ(darkPixelsIn(bitmap->makeImage(), kFieldPixels), onScreen);
+    // Renderings nest: the grab stays until the outermost ends.
+    {
+        const RenderingScope outer(*window->rootLayer());
+        EXPECT_EQ(darkPixelsIn(window->renderToImage(1), kFieldPixels), onScreen);
+        EXPECT_FALSE(field->grabLayer()->isHidden());
+    }
+    // The screen is as it was: the widget live, its grab hidden.
+    EXPECT_EQ(field->state(), State::Live);
+    EXPECT_FALSE(field->lineEdit()->isHidden());
+    EXPECT_TRUE(field->grabLayer()->isHidden());
+}
+
+TEST(EmbeddedWidgetView, TheGrabIsTakenAtTheWindowsScale)
+{
+    auto window = Window::create(Size(200, 100));
+    window->setBackingScaleFactorOverride(2);
+    window->setContentView(View::create());
+    auto field = EmbeddedWidgetView::createLineEdit(Rect(10, 10, 120, 24));
+    window->contentView()->addSubview(field);
+    EmbeddedWidgetView::updatePresentations(*window);
+    ASSERT_EQ(field->state(), State::Grabbed);
+    EXPECT_EQ(field->grabImage().size(), QSize(240, 48));
+    EXPECT_EQ(field->grabImage().devicePixelRatio(), 2.0);
 }
