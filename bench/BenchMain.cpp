@@ -6,6 +6,9 @@
 
 #include <QCoreApplication>
 #include <benchmark/benchmark.h>
+#ifdef CORVEX_BENCH_GUI
+#include <QGuiApplication>
+#endif
 #include <cstdlib>
 
 namespace corvex::bench {
@@ -27,7 +30,14 @@ std::vector<std::int64_t> sizes(std::initializer_list<std::int64_t> full, std::i
 
 int main(int argc, char** argv)
 {
+#ifdef CORVEX_BENCH_GUI
+    // Drawing benchmarks (fonts, text layout) need a GUI application; no display is used.
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+#else
     QCoreApplication app(argc, argv);
+#endif
     std::vector<char*> args(argv, argv + argc);
     static char minTime[] = "--benchmark_min_time=0.000001";
     if (corvex::bench::tiny())

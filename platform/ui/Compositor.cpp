@@ -11,6 +11,7 @@
 #include <QPainterPath>
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace corvex {
 
@@ -100,13 +101,22 @@ public:
             layer.masksToBounds() && ((rounded && (sublayers || !layer.contents().isNull())) ||
                                       (sublayers && !isPixelAligned(toPainter, bounds)));
         const bool group = alpha < 1 && drawsSeveral(layer, p, sublayers);
-        if (!group && !softMask) {
+        const std::optional<Path>& maskPath = layer.maskPath();
+        if (!group && !softMask && !maskPath) {
             paintBody(layer, p, toPainter, flipped, alpha, layer.masksToBounds() && sublayers);
             paintBorder(p, toPainter, alpha);
             return;
         }
 
-        const QRectF area = subtreeArea(layer, p, toPainter) & mArea;
+        // The mask path is in the layer's own space, flipped within the bounds with the geometry.
+        const QTransform ownToPainter =
+            layer.isGeometryFlipped() ? flipWithin(bounds) * toPainter : toPainter;
+        QRectF area = subtreeArea(layer, p, toPainter) & mArea;
+        if (maskPath) {
+            if (maskPath->isEmpty())
+                return;
+            area &= ownToPainter.mapRect(maskPath->painterPath().boundingRect());
+        }
         if (area.isEmpty())
             return;
         const QRect pixels =
@@ -139,6 +149,11 @@ public:
                 inner.paintSublayers(layer, p, shifted, flipped, 1.0, layer.masksToBounds() && sublayers);
             }
             inner.paintBorder(p, shifted, 1.0);
+            if (maskPath) {
+                const QTransform ownShifted =
+                    ownToPainter * QTransform::fromTranslate(-origin.x(), -origin.y());
+                inner.applyMask(maskPath->painterPath(), ownShifted, image.size());
+            }
         }
         mPainter.save();
         mPainter.resetTransform();
@@ -264,7 +279,7 @@ public:
             mPainter.setClipRect(deviceClip, Qt::IntersectClip);
             mArea &= deviceClip;
         }
-        for (const auto& sublayer : layer.sublayers())
+        for (Layer* sublayer : layer.sublayersInDrawingOrder())
             paintLayer(*sublayer, own, ownFlipped, alpha);
         if (clip) {
             mPainter.restore();

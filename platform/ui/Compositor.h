@@ -14,8 +14,9 @@ class GraphicsContext;
 class Layer;
 
 // Paints layer trees with QPainter by the layer rules: each layer's background (rounded by
-// cornerRadius), its contents stretched into the bounds and upright, its sublayers in order
-// (clipped to the bounds, rounded, when masksToBounds), then its border inside the bounds;
+// cornerRadius), its contents stretched into the bounds and upright, its sublayers in drawing
+// order (ascending zPosition, ties in sublayer order; clipped to the bounds, rounded, when
+// masksToBounds), then its border inside the bounds, all of it cut by the mask path if any;
 // flippedness passed down the tree; opacity as group opacity (a layer with several things
 // to draw is composited as one image). Drawing is at the painter's device resolution, so a
 // window at scale 2 gets twice the pixels each way.

@@ -70,14 +70,15 @@ Layer::Layer()
 
 Layer::Layer(const Layer& other)
     : std::enable_shared_from_this<Layer>(), mModel(other.mModel), mDelegate(other.mDelegate),
-      mContents(other.mContents), mContentsScale(other.mContentsScale), mHidden(other.mHidden),
-      mGeometryFlipped(other.mGeometryFlipped), mMasksToBounds(other.mMasksToBounds), mOpaque(other.mOpaque),
-      mNeedsDisplayOnBoundsChange(other.mNeedsDisplayOnBoundsChange)
+      mContents(other.mContents), mContentsScale(other.mContentsScale), mZPosition(other.mZPosition),
+      mHidden(other.mHidden), mGeometryFlipped(other.mGeometryFlipped), mMasksToBounds(other.mMasksToBounds),
+      mOpaque(other.mOpaque), mNeedsDisplayOnBoundsChange(other.mNeedsDisplayOnBoundsChange)
 {
     if (other.mExtras) {
         extras().name = other.mExtras->name;
         mExtras->actions = other.mExtras->actions;
         mExtras->edgeAntialiasingMask = other.mExtras->edgeAntialiasingMask;
+        mExtras->maskPath = other.mExtras->maskPath;
     }
     Transaction::ensureOpen();
     mBornIn = Transaction::openGeneration();
@@ -284,6 +285,41 @@ void Layer::setMasksToBounds(bool masks)
         return;
     mMasksToBounds = masks;
     markDirty(DirtyMasksToBounds);
+}
+
+const std::optional<Path>& Layer::maskPath() const
+{
+    static const std::optional<Path> none;
+    return mExtras ? mExtras->maskPath : none;
+}
+
+void Layer::setMaskPath(std::optional<Path> path)
+{
+    if (!path && !maskPath())
+        return;
+    extras().maskPath = std::move(path);
+    markDirty(DirtyMaskPath);
+}
+
+void Layer::setZPosition(double zPosition)
+{
+    // NaN would break the ordering of siblings.
+    const double value = std::isnan(zPosition) ? 0.0 : zPosition;
+    if (value == mZPosition)
+        return;
+    mZPosition = value;
+    markDirty(DirtyZPosition);
+}
+
+std::vector<Layer*> Layer::sublayersInDrawingOrder() const
+{
+    std::vector<Layer*> ordered;
+    ordered.reserve(mSublayers.size());
+    for (const auto& sublayer : mSublayers)
+        ordered.push_back(sublayer.get());
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [](const Layer* a, const Layer* b) { return a->mZPosition < b->mZPosition; });
+    return ordered;
 }
 
 void Layer::setOpaque(bool opaque)
@@ -764,7 +800,10 @@ std::shared_ptr<Layer> Layer::hitTest(Point pointInSuperlayer)
     const bool inside = containsPoint(own);
     if (mMasksToBounds && !inside)
         return nullptr;
-    for (auto it = mSublayers.rbegin(); it != mSublayers.rend(); ++it) {
+    if (const std::optional<Path>& mask = maskPath(); mask && !mask->contains(own))
+        return nullptr;
+    const std::vector<Layer*> ordered = sublayersInDrawingOrder();
+    for (auto it = ordered.rbegin(); it != ordered.rend(); ++it) {
         if (auto hit = (*it)->hitTest(own))
             return hit;
     }
@@ -970,6 +1009,8 @@ QString Layer::dirtyToString(DirtyFlags flags)
         {DirtyContents, "Contents"},
         {DirtySublayers, "Sublayers"},
         {DirtyAnimations, "Animations"},
+        {DirtyZPosition, "ZPosition"},
+        {DirtyMaskPath, "MaskPath"},
     };
     QStringList parts;
     for (const auto& entry : names) {
@@ -1008,6 +1049,10 @@ QString Layer::describe() const
         line += QStringLiteral(" flipped");
     if (mMasksToBounds)
         line += QStringLiteral(" masksToBounds");
+    if (mZPosition != 0)
+        line += QStringLiteral(" zPosition=") + dumpNumber(mZPosition);
+    if (const std::optional<Path>& mask = maskPath())
+        line += QStringLiteral(" maskPath=") + toString(mask->boundingBox());
     if (!mContents.isNull())
         line += QStringLiteral(" contents=%1x%2").arg(mContents.width()).arg(mContents.height());
     if (mContentsScale != 1)

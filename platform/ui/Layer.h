@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/gfx/AffineTransform.h"
+#include "platform/gfx/Path.h"
 #include "platform/gfx/PlatformColor.h"
 #include "platform/gfx/Rect.h"
 #include "platform/gfx/Transform3D.h"
@@ -17,6 +18,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace corvex {
@@ -71,6 +73,8 @@ public:
         DirtyContents = 1u << 11,
         DirtySublayers = 1u << 12,
         DirtyAnimations = 1u << 13,
+        DirtyZPosition = 1u << 14,
+        DirtyMaskPath = 1u << 15,
     };
     using DirtyFlags = std::uint32_t;
 
@@ -145,6 +149,12 @@ public:
     void setCornerRadius(double radius);
     bool masksToBounds() const { return mMasksToBounds; }
     void setMasksToBounds(bool masks);
+    // A mask by a closed path in the layer's own space (non-zero winding): the background,
+    // contents, sublayers and border show only inside it, with antialiased edges, and the
+    // layer and its sublayers are hit only there. std::nullopt clears it; an empty path hides
+    // everything. Not animated.
+    const std::optional<Path>& maskPath() const;
+    void setMaskPath(std::optional<Path> path);
     // A hint that the layer fills its bounds with opaque pixels; nothing relies on it.
     bool isOpaque() const { return mOpaque; }
     void setOpaque(bool opaque);
@@ -156,6 +166,12 @@ public:
     // ---- Tree ----
     std::shared_ptr<Layer> superlayer() const;
     const std::vector<std::shared_ptr<Layer>>& sublayers() const { return mSublayers; }
+    // The order among siblings: sublayers are drawn (and hit-tested, from the top) in
+    // ascending zPosition, ties in sublayer order. Default 0; NaN counts as 0. Not animated.
+    double zPosition() const { return mZPosition; }
+    void setZPosition(double zPosition);
+    // The sublayers from bottom to top as drawn: by zPosition, ties in sublayer order.
+    std::vector<Layer*> sublayersInDrawingOrder() const;
     void setSublayers(const std::vector<std::shared_ptr<Layer>>& sublayers);
     // Adding a layer takes it out of its current superlayer first. A layer cannot be added to
     // itself or below one of its sublayers: that logs and changes nothing.
@@ -182,7 +198,9 @@ public:
     // Whether the point (in the layer's own space) lies in its bounds.
     bool containsPoint(Point point) const;
     // The deepest visible layer of this subtree whose bounds hold the point (given in the
-    // superlayer's space), sublayers front to back; null when none does.
+    // superlayer's space), sublayers front to back (the reverse of the drawing order); null
+    // when none does. Outside a layer's mask (its bounds with masksToBounds, its mask path)
+    // neither the layer nor its sublayers are hit.
     std::shared_ptr<Layer> hitTest(Point pointInSuperlayer);
 
     // ---- Contents ----
@@ -314,6 +332,7 @@ private:
         unsigned edgeAntialiasingMask = AllEdges;
         QImage convertedContents;
         Rendition rendition;
+        std::optional<Path> maskPath;
         // Roots only.
         std::function<void()> frameRequest;
         std::vector<std::weak_ptr<Layer>> dirtyList;
@@ -339,6 +358,7 @@ private:
     std::weak_ptr<LayerDelegate> mDelegate;
     QImage mContents;
     double mContentsScale = 1;
+    double mZPosition = 0;
     std::unique_ptr<Extras> mExtras;
     std::uint64_t mBornIn = 0; // the commit generation open when the layer was made
     DirtyFlags mDirty = 0;

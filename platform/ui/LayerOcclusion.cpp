@@ -5,6 +5,7 @@
 #include "platform/ui/Layer.h"
 
 #include <QImage>
+#include <optional>
 #include <unordered_map>
 
 namespace corvex {
@@ -46,19 +47,23 @@ public:
             return;
         const QTransform toBase = p.toSuperlayer() * parentToBase;
         const QRectF bounds = p.bounds.toQRectF();
-        const QRectF onScreen = toBase.mapRect(bounds) & clip;
+        const QTransform own = layer.isGeometryFlipped() ? flipWithin(p.bounds) * toBase : toBase;
+        // A mask path cuts the layer and its sublayers; its bounding box stands for it.
+        QRectF clipped = clip;
+        if (const std::optional<Path>& mask = layer.maskPath())
+            clipped &= own.mapRect(mask->painterPath().boundingRect());
+        const QRectF onScreen = toBase.mapRect(bounds) & clipped;
 
         if (mAfter && !isTarget && paintsBody(layer, p) && overlaps(onScreen, mArea)) {
             mCovered = true;
             return;
         }
 
-        const QTransform own = layer.isGeometryFlipped() ? flipWithin(p.bounds) * toBase : toBase;
-        const QRectF inner = layer.masksToBounds() ? clip & toBase.mapRect(bounds) : clip;
-        for (const auto& sublayer : layer.sublayers())
+        const QRectF inner = layer.masksToBounds() ? clipped & toBase.mapRect(bounds) : clipped;
+        for (const Layer* sublayer : layer.sublayersInDrawingOrder())
             visit(*sublayer, own, inner, alpha);
 
-        if (mAfter && !mCovered && borderCovers(p, toBase, clip))
+        if (mAfter && !mCovered && borderCovers(p, toBase, clipped))
             mCovered = true;
     }
 
@@ -126,6 +131,13 @@ bool LayerOcclusion::isUnclipped(const Layer& layer, const QRectF& rectInLayer)
 {
     const QRectF rect = presentedTransformToBase(layer).mapRect(rectInLayer);
     for (auto super = layer.superlayer(); super; super = super->superlayer()) {
+        if (const std::optional<Path>& mask = super->maskPath()) {
+            const QTransform superToBase = presentedTransformToBase(*super);
+            bool invertible = false;
+            const QTransform baseToSuper = superToBase.inverted(&invertible);
+            if (!invertible || !mask->painterPath().contains(baseToSuper.mapRect(rect)))
+                return false;
+        }
         if (!super->masksToBounds())
             continue;
         const QRectF clip =

@@ -19,9 +19,10 @@ public:
     static QTransform presentedTransformToBase(const Layer& layer);
 
     // Whether something painted after `target` intersects `areaInBase`: the target's own
-    // sublayers and border, its later siblings and those of its superlayers with their
-    // subtrees, and the borders of its superlayers (painted over their sublayers), each as
-    // clipped by the layers that mask to their bounds. A hidden target keeps its place in the
+    // sublayers and border, its later siblings (in drawing order) and those of its
+    // superlayers with their subtrees, and the borders of its superlayers (painted over their
+    // sublayers), each as clipped by the layers that mask to their bounds (or, by its bounding
+    // box, to a mask path). A hidden target keeps its place in the
     // order. A layer counts where it paints a visible background colour, non-transparent
     // contents, a visible border, or contents still to be drawn (needsDisplay); hidden and
     // fully transparent layers and their sublayers do not count. Touching edges do not
@@ -29,7 +30,7 @@ public:
     static bool isCoveredAfter(const Layer& root, const Layer& target, const QRectF& areaInBase);
 
     // Whether the rectangle (in the layer's own space) shows whole: no superlayer that masks to
-    // its bounds cuts it.
+    // its bounds or by a path cuts it.
     static bool isUnclipped(const Layer& layer, const QRectF& rectInLayer);
 
     // Whether the image has no pixel with alpha above 0 (answers are cached per image).

@@ -135,6 +135,67 @@ def draw_plus_on_circle(pen, w, h):
     pen.line([(cx, cy - d), (cx, cy + d)], w * 0.08, GREY)
 
 
+def draw_plus_on_circle_hover(pen, w, h):
+    # The adder under the pointer: the same plus, white on a filled grey disc.
+    cx, cy = w / 2, h / 2
+    pen.disc(cx, cy, w * 0.46, GREY)
+    d = w * 0.2
+    pen.line([(cx - d, cy), (cx + d, cy)], w * 0.08, WHITE)
+    pen.line([(cx, cy - d), (cx, cy + d)], w * 0.08, WHITE)
+
+
+def _small_dock_tray(pen, w, h, colour):
+    # The dock's mark (a tray with three discs on it), shrunk to fit an adder's slot.
+    pen.rounded_rect(w * 0.27, h * 0.56, w * 0.46, h * 0.10, h * 0.05, colour)
+    for i in range(3):
+        pen.disc(w * (0.37 + 0.13 * i), h * 0.47, w * 0.045, colour)
+
+
+def draw_small_dock(pen, w, h):
+    # An adder in docking mode: a thin ring around the tray mark, on white.
+    cx, cy = w / 2, h / 2
+    pen.disc(cx, cy, w * 0.40, WHITE)
+    pen.ring(cx, cy, w * 0.36, w * 0.05, LIGHT_GREY)
+    _small_dock_tray(pen, w, h, GREY)
+
+
+def draw_small_dock_active(pen, w, h):
+    # The docking mark lit while a dragged idea is over it: a filled dark disc, white tray.
+    cx, cy = w / 2, h / 2
+    pen.disc(cx, cy, w * 0.44, DARK_GREY)
+    pen.ring(cx, cy, w * 0.44, w * 0.04, WHITE)
+    _small_dock_tray(pen, w, h, WHITE)
+
+
+def draw_blackhole(pen, w, h):
+    # The delete area: a dark core inside rings that fade outwards, with a bright thin
+    # accretion ring, so that it reads as a hole things fall into.
+    cx, cy = w / 2, h / 2
+    steps = 12
+    for i in range(steps):
+        # From the outer halo (light, mostly transparent) to the core (near black, opaque).
+        t = i / (steps - 1)
+        r = w * (0.48 - 0.30 * t)
+        level = int(150 - 130 * t)
+        alpha = int(70 + 185 * t)
+        pen.disc(cx, cy, r, (level, level, level + 6, alpha))
+    pen.ring(cx, cy, w * 0.25, w * 0.03, (235, 238, 242, 255))
+    pen.disc(cx, cy, w * 0.16, (12, 12, 16, 255))
+
+
+# The parent planet: the disc of the parent idea, of which the parent view (120 x 120 points)
+# shows only the corner. Its centre and radius are the parent view's default origin and
+# radius (the distance from (-34, -36) to (95, 36) plus 8), so that the tinted shape and the
+# title frame (11, 6, 95, 36) line up.
+PARENT_CENTRE = (-34.0, -36.0)
+PARENT_RADIUS = ((95 + 34) ** 2 + (36 + 36) ** 2) ** 0.5 + 8
+
+
+def draw_parent_planet(pen, w, h):
+    # White, so that tinting fills it with the parent's colour.
+    pen.disc(PARENT_CENTRE[0], PARENT_CENTRE[1], PARENT_RADIUS, WHITE)
+
+
 def draw_dock(pen, w, h):
     # A tray (a rounded bar) with three small discs resting on it: the dock of ideas.
     pen.rounded_rect(w * 0.08, h * 0.62, w * 0.84, h * 0.2, h * 0.1, GREY)
@@ -178,6 +239,11 @@ ARTWORK = {
     "close": (28, 28, draw_close, True),
     "home_icon": (24, 24, draw_home_icon, True),
     "plus_on_circle": (32, 32, draw_plus_on_circle, True),
+    "plus_on_circle_hover": (32, 32, draw_plus_on_circle_hover, True),
+    "small_dock": (32, 32, draw_small_dock, True),
+    "small_dock_active": (32, 32, draw_small_dock_active, True),
+    "blackhole": (40, 40, draw_blackhole, True),
+    "parent_planet": (120, 120, draw_parent_planet, True),
     "dock": (32, 32, draw_dock, True),
     "contextual_cursor": (16, 16, draw_contextual_cursor, True),
     "test_pattern": (8, 8, draw_test_pattern, False),

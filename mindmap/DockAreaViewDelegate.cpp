@@ -1,0 +1,7 @@
+#include "mindmap/DockAreaViewDelegate.h"
+
+namespace corvex {
+
+DockAreaViewDelegate::~DockAreaViewDelegate() = default;
+
+} // namespace corvex

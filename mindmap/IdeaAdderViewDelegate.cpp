@@ -1,0 +1,7 @@
+#include "mindmap/IdeaAdderViewDelegate.h"
+
+namespace corvex {
+
+IdeaAdderViewDelegate::~IdeaAdderViewDelegate() = default;
+
+} // namespace corvex

@@ -1,0 +1,7 @@
+#include "mindmap/ParentIdeaViewDelegate.h"
+
+namespace corvex {
+
+ParentIdeaViewDelegate::~ParentIdeaViewDelegate() = default;
+
+} // namespace corvex

@@ -1,0 +1,50 @@
+#include "mindmap/SolarSystemLayer.h"
+
+#include "platform/gfx/GraphicsContext.h"
+#include <cmath>
+
+namespace corvex {
+
+SolarSystemLayer::SolarSystemLayer()
+{
+    setNeedsDisplay();
+}
+
+SolarSystemLayer::SolarSystemLayer(const SolarSystemLayer& other) : BaseLayer(other)
+{
+    setRadius(other.mRadius);
+}
+
+SolarSystemLayer::~SolarSystemLayer() = default;
+
+std::shared_ptr<SolarSystemLayer> SolarSystemLayer::create()
+{
+    return make<SolarSystemLayer>();
+}
+
+QString SolarSystemLayer::className() const
+{
+    return QStringLiteral("SolarSystemLayer");
+}
+
+void SolarSystemLayer::setRadius(double radius)
+{
+    mRadius = radius;
+    setNeedsDisplay();
+}
+
+void SolarSystemLayer::drawInContext(GraphicsContext& context)
+{
+    BaseLayer::drawInContext(context);
+    if (!std::isfinite(mRadius) || mRadius < 0)
+        return;
+    const Rect b = bounds();
+    context.saveGState();
+    context.translateCTM(b.midX(), b.midY());
+    context.setStrokeColor(PlatformColor::lightGray());
+    context.setLineWidth(double(0.6f));
+    context.strokeEllipseInRect(Rect(-mRadius, -mRadius, 2 * mRadius, 2 * mRadius));
+    context.restoreGState();
+}
+
+} // namespace corvex
