@@ -7,22 +7,27 @@
 // a parsed value inside it (a decoder frees it before it answers).
 
 #include "bench/BenchSupport.h"
-#include "model/DataExtension.h"
 #include "model/Idea.h"
 #include "model/IdeaDocumentDataObject.h"
 #include "platform/core/JsonText.h"
 #include "platform/core/Zlib.h"
+#include "platform/gfx/ImageCodec.h"
 #include "tests/factory/DocumentFactory.h"
 
 #include <benchmark/benchmark.h>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <map>
 #include <mutex>
+#include <nlohmann/json.hpp>
+#include <sys/mman.h>
 
 namespace {
 
-using corvex::DataExtension;
 using corvex::IdeaDocumentDataObject;
 using corvex::JsonText;
+using corvex::Zlib;
 
 struct Payload
 {
@@ -39,7 +44,7 @@ const Payload& payload(std::int64_t ideas)
     if (it == cache.end()) {
         Payload made;
         made.json = corvex::test::makePayloadJson(corvex::test::makeDocumentTree(int(ideas)));
-        made.compressed = DataExtension::zlibDeflate(made.json).value();
+        made.compressed = *Zlib::compress(made.json);
         it = cache.emplace(ideas, std::move(made)).first;
     }
     return it->second;
@@ -86,7 +91,7 @@ void bareInflate(benchmark::State& state)
 {
     const Payload& bytes = payload(state.range(0));
     for (auto _ : state) {
-        auto inflated = DataExtension::zlibInflate(bytes.compressed);
+        auto inflated = Zlib::inflate(bytes.compressed);
         if (!inflated.ok())
             state.SkipWithError("inflate failed");
         benchmark::DoNotOptimize(inflated);
@@ -148,7 +153,7 @@ void bareDeflate(benchmark::State& state)
 {
     const Payload& bytes = payload(state.range(0));
     for (auto _ : state) {
-        auto compressed = DataExtension::zlibDeflate(bytes.json);
+        auto compressed = Zlib::compress(bytes.json);
         benchmark::DoNotOptimize(compressed);
     }
     report(state, bytes);
@@ -174,6 +179,331 @@ const corvex::bench::Registration registration([] {
         for (const std::int64_t ideas : corvex::bench::sizes({1000, 10000, 100000}, 100))
             benchmark->Arg(ideas);
         benchmark->ArgName("ideas")->Unit(benchmark::kMillisecond);
+    }
+});
+
+} // namespace
+
+// Saving a document with pictures: 100,000 ideas, one in fifty with a small picture (2,000),
+// read from its stored text like any opened document. Its save (the payload's JSON text, the
+// main thread's part) against the save of the same tree without pictures and one copy of
+// the picture bytes: pictures keep the bytes they were read with, so a save writes them
+// without encoding them again. The goal: within 1.3 times that sum, measured in the same
+// iterations by save_pictures_against_goal, which also copies into freshly mapped memory
+// (the save's text always is; a reused buffer is already mapped). reencode_pictures is what
+// each save spent on encoding the pictures as PNG before they kept their bytes.
+namespace {
+
+struct PictureDocument
+{
+    corvex::IdeaDocumentDataObjectPtr withPictures;
+    corvex::IdeaDocumentDataObjectPtr withoutPictures;
+    std::vector<corvex::IdeaPtr> pictureIdeas;
+    qint64 pictureBytes = 0;
+};
+
+// The payload of a reader's answer, whether it answers the payload or a result holding it.
+corvex::IdeaDocumentDataObjectPtr payloadOf(corvex::IdeaDocumentDataObjectPtr payload)
+{
+    return payload;
+}
+template <class Answer> corvex::IdeaDocumentDataObjectPtr payloadOf(const Answer& answer)
+{
+    return answer.ok() ? answer.value() : nullptr;
+}
+
+const PictureDocument& pictureDocument(std::int64_t ideas)
+{
+    static std::mutex mutex;
+    static std::map<std::int64_t, PictureDocument> cache;
+    std::lock_guard lock(mutex);
+    auto it = cache.find(ideas);
+    if (it == cache.end()) {
+        IdeaDocumentDataObject::registerCodables();
+        PictureDocument made;
+        auto tree = corvex::test::makeDocumentTree(int(ideas));
+        made.withoutPictures =
+            payloadOf(IdeaDocumentDataObject::readFromJSONData(corvex::test::makePayloadJson(tree)));
+        corvex::test::addPictures(tree, int(ideas / 50));
+        for (const auto& idea : tree)
+            made.pictureBytes += idea.picture.size();
+        made.withPictures =
+            payloadOf(IdeaDocumentDataObject::readFromJSONData(corvex::test::makePayloadJson(tree)));
+        if (made.withPictures && made.withPictures->idea()) {
+            made.withPictures->idea()->traverseNaturally(
+                [&made](const corvex::IdeaPtr& idea, qint64) {
+                    if (idea->image().hasImage())
+                        made.pictureIdeas.push_back(idea);
+                },
+                0);
+        }
+        it = cache.emplace(ideas, std::move(made)).first;
+    }
+    return it->second;
+}
+
+void reportPictures(benchmark::State& state, const PictureDocument& document)
+{
+    state.counters["pictures"] = double(document.pictureIdeas.size());
+    state.counters["picture_bytes"] = double(document.pictureBytes);
+}
+
+void savePayload(benchmark::State& state, const corvex::IdeaDocumentDataObjectPtr& payload)
+{
+    if (!payload) {
+        state.SkipWithError("the document did not decode");
+        return;
+    }
+    qsizetype written = 0;
+    for (auto _ : state) {
+        auto json = payload->jsonData();
+        if (!json.ok())
+            state.SkipWithError("encoding failed");
+        written = json.ok() ? json.value().size() : 0;
+        benchmark::DoNotOptimize(json);
+    }
+    state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(written));
+    state.counters["json_bytes"] = double(written);
+}
+
+void savePictures(benchmark::State& state)
+{
+    const PictureDocument& document = pictureDocument(state.range(0));
+    savePayload(state, document.withPictures);
+    reportPictures(state, document);
+}
+
+void saveWithoutPictures(benchmark::State& state)
+{
+    const PictureDocument& document = pictureDocument(state.range(0));
+    savePayload(state, document.withoutPictures);
+    reportPictures(state, document);
+}
+
+void copyPictureBytes(benchmark::State& state)
+{
+    const PictureDocument& document = pictureDocument(state.range(0));
+    std::vector<QByteArray> stored;
+    for (const auto& idea : document.pictureIdeas)
+        stored.push_back(idea->image().pngData());
+    for (auto _ : state) {
+        QByteArray copy(document.pictureBytes, Qt::Uninitialized);
+        char* out = copy.data();
+        for (const QByteArray& bytes : stored) {
+            std::memcpy(out, bytes.constData(), std::size_t(bytes.size()));
+            out += bytes.size();
+        }
+        benchmark::DoNotOptimize(copy);
+    }
+    reportPictures(state, document);
+}
+
+void reencodePictures(benchmark::State& state)
+{
+    const PictureDocument& document = pictureDocument(state.range(0));
+    for (auto _ : state) {
+        for (const auto& idea : document.pictureIdeas) {
+            QByteArray png = corvex::ImageCodec::encodePNG(idea->image().cgImage());
+            benchmark::DoNotOptimize(png);
+        }
+    }
+    reportPictures(state, document);
+}
+
+// The three measures of the goal in the same iterations, so that the ratio compares like
+// with like: the save with pictures against the save without them plus one copy of the
+// picture bytes.
+void savePicturesAgainstGoal(benchmark::State& state)
+{
+    using GoalClock = std::chrono::steady_clock;
+    const PictureDocument& document = pictureDocument(state.range(0));
+    if (!document.withPictures || !document.withoutPictures) {
+        state.SkipWithError("the document did not decode");
+        return;
+    }
+    std::vector<QByteArray> stored;
+    for (const auto& idea : document.pictureIdeas)
+        stored.push_back(idea->image().pngData());
+    const auto milliseconds = [](GoalClock::time_point start) {
+        return std::chrono::duration<double, std::milli>(GoalClock::now() - start).count();
+    };
+    double withPictures = 0;
+    double withoutPictures = 0;
+    double copying = 0;
+    double freshCopying = 0;
+    for (auto _ : state) {
+        GoalClock::time_point start = GoalClock::now();
+        auto json = document.withPictures->jsonData();
+        const double saved = milliseconds(start);
+        if (!json.ok()) {
+            state.SkipWithError("encoding failed");
+            break;
+        }
+        benchmark::DoNotOptimize(json);
+
+        start = GoalClock::now();
+        auto plain = document.withoutPictures->jsonData();
+        withoutPictures += milliseconds(start);
+        benchmark::DoNotOptimize(plain);
+
+        start = GoalClock::now();
+        QByteArray copy(document.pictureBytes, Qt::Uninitialized);
+        char* out = copy.data();
+        for (const QByteArray& bytes : stored) {
+            std::memcpy(out, bytes.constData(), std::size_t(bytes.size()));
+            out += bytes.size();
+        }
+        benchmark::DoNotOptimize(copy);
+        copying += milliseconds(start);
+
+        // The same copy into memory never touched before, as the save's text is (a buffer
+        // of this size would otherwise come back from the allocator already mapped).
+        start = GoalClock::now();
+        void* fresh = ::mmap(nullptr, std::size_t(document.pictureBytes), PROT_READ | PROT_WRITE,
+                             MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (fresh == MAP_FAILED) {
+            state.SkipWithError("no memory for the copy");
+            break;
+        }
+        char* into = static_cast<char*>(fresh);
+        for (const QByteArray& bytes : stored) {
+            std::memcpy(into, bytes.constData(), std::size_t(bytes.size()));
+            into += bytes.size();
+        }
+        benchmark::DoNotOptimize(into);
+        freshCopying += milliseconds(start);
+        ::munmap(fresh, std::size_t(document.pictureBytes));
+
+        withPictures += saved;
+        state.SetIterationTime(saved / 1e3);
+    }
+    const double iterations = double(std::max<benchmark::IterationCount>(1, state.iterations()));
+    const double goal = withoutPictures + copying;
+    state.counters["pictures_ms"] = withPictures / iterations;
+    state.counters["without_pictures_ms"] = withoutPictures / iterations;
+    state.counters["copy_ms"] = copying / iterations;
+    const double freshGoal = withoutPictures + freshCopying;
+    state.counters["fresh_copy_ms"] = freshCopying / iterations;
+    state.counters["ratio"] = goal > 0 ? withPictures / goal : 0;
+    state.counters["ratio_fresh"] = freshGoal > 0 ? withPictures / freshGoal : 0;
+    std::printf("saving %lld ideas with %zu pictures: %.1f ms; without pictures %.1f ms + one copy of the "
+                "picture bytes %.1f ms (into fresh memory %.1f ms); ratio %.2f (fresh %.2f; goal 1.3)\n",
+                static_cast<long long>(state.range(0)), document.pictureIdeas.size(),
+                withPictures / iterations, withoutPictures / iterations, copying / iterations,
+                freshCopying / iterations, goal > 0 ? withPictures / goal : 0.0,
+                freshGoal > 0 ? withPictures / freshGoal : 0.0);
+    reportPictures(state, document);
+}
+
+const corvex::bench::Registration pictureRegistration([] {
+    const struct
+    {
+        const char* name;
+        void (*function)(benchmark::State&);
+    } benchmarks[] = {
+        {"Payload/save_pictures", savePictures},
+        {"Payload/save_without_pictures", saveWithoutPictures},
+        {"Payload/copy_picture_bytes", copyPictureBytes},
+        {"Payload/reencode_pictures", reencodePictures},
+    };
+    for (const auto& entry : benchmarks) {
+        auto* benchmark = benchmark::RegisterBenchmark(entry.name, entry.function);
+        for (const std::int64_t ideas : corvex::bench::sizes({100000}, 100))
+            benchmark->Arg(ideas);
+        benchmark->ArgName("ideas")->Unit(benchmark::kMillisecond);
+    }
+    for (const std::int64_t ideas : corvex::bench::sizes({100000}, 100))
+        benchmark::RegisterBenchmark("Payload/save_pictures_against_goal", savePicturesAgainstGoal)
+            ->Arg(ideas)
+            ->ArgName("ideas")
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond);
+});
+
+} // namespace
+
+// Decoding beside its anchor: a bare nlohmann::json parse (a DOM of the text) plus the
+// inflate of the same bytes, both measured in the same iterations so that the ratio compares
+// like with like. Decoding reads while it inflates; the tree, like the parsed DOM, is freed
+// outside the timed part. The goal: decoding within 1.5 times the anchor.
+namespace {
+
+using DecodeClock = std::chrono::steady_clock;
+
+double elapsedMilliseconds(DecodeClock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(DecodeClock::now() - start).count();
+}
+
+void bareNlohmannParseAndInflate(benchmark::State& state)
+{
+    const Payload& bytes = payload(state.range(0));
+    for (auto _ : state) {
+        auto inflated = Zlib::inflate(bytes.compressed);
+        if (!inflated.ok()) {
+            state.SkipWithError("inflate failed");
+            break;
+        }
+        auto dom = nlohmann::json::parse(inflated.value().constData(),
+                                         inflated.value().constData() + inflated.value().size());
+        state.PauseTiming();
+        dom = nlohmann::json();
+        state.ResumeTiming();
+    }
+    report(state, bytes);
+}
+
+void decodeBesideNlohmann(benchmark::State& state)
+{
+    const Payload& bytes = payload(state.range(0));
+    IdeaDocumentDataObject::registerCodables();
+    double decoding = 0;
+    double anchor = 0;
+    for (auto _ : state) {
+        double decoded = 0;
+        {
+            const DecodeClock::time_point start = DecodeClock::now();
+            const auto read = IdeaDocumentDataObject::decodeSomeData(bytes.compressed);
+            decoded = elapsedMilliseconds(start);
+            if (!read.ok() || read.value()->idea()->calculateWholeTreeSize() != state.range(0)) {
+                state.SkipWithError("decoding failed");
+                break;
+            }
+        } // the tree is freed here, outside both measures
+
+        const DecodeClock::time_point start = DecodeClock::now();
+        auto inflated = Zlib::inflate(bytes.compressed);
+        auto dom = nlohmann::json::parse(inflated.value().constData(),
+                                         inflated.value().constData() + inflated.value().size());
+        const double parsed = elapsedMilliseconds(start);
+        benchmark::DoNotOptimize(dom);
+
+        decoding += decoded;
+        anchor += parsed;
+        state.SetIterationTime(decoded / 1e3);
+    }
+    const double iterations = double(std::max<benchmark::IterationCount>(1, state.iterations()));
+    state.counters["decode_ms"] = decoding / iterations;
+    state.counters["nlohmann_inflate_ms"] = anchor / iterations;
+    state.counters["ratio"] = anchor > 0 ? decoding / anchor : 0;
+    std::printf(
+        "decoding %lld ideas: %.1f ms; bare nlohmann::json parse + inflate: %.1f ms; ratio %.2f (goal 1.5)\n",
+        static_cast<long long>(state.range(0)), decoding / iterations, anchor / iterations,
+        anchor > 0 ? decoding / anchor : 0.0);
+    report(state, bytes);
+}
+
+const corvex::bench::Registration decodingAnchorRegistration([] {
+    for (const std::int64_t ideas : corvex::bench::sizes({1000, 10000, 100000}, 100)) {
+        benchmark::RegisterBenchmark("Payload/bare_nlohmann_parse_and_inflate", bareNlohmannParseAndInflate)
+            ->Arg(ideas)
+            ->ArgName("ideas")
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark("Payload/decode_beside_nlohmann", decodeBesideNlohmann)
+            ->Arg(ideas)
+            ->ArgName("ideas")
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond);
     }
 });
 

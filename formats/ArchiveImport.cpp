@@ -7,6 +7,11 @@
 #include "storage/AttachmentNames.h"
 
 #include <QIODevice>
+#include <QtEndian>
+#include <algorithm>
+#include <deque>
+#include <optional>
+#include <vector>
 
 namespace corvex {
 
@@ -35,6 +40,66 @@ IdeaDocumentDataObjectPtr ArchiveImport::withFreshIdentifiers(IdeaDocumentDataOb
     return payload;
 }
 
+namespace {
+
+// One attachment pair found by the first reading: its name and where its bytes lie.
+struct ArchivePair
+{
+    ObjectID attachment;
+    qint64 offset = 0;
+    qint64 length = 0;
+};
+
+// Reads every pair after the payload to the end of the stream, data included, checking the
+// chunks and the names; the pairs in file order, or nothing (logged) when the archive is
+// damaged or names an attachment that is not acceptable.
+std::optional<std::vector<ArchivePair>> readPairs(QIODevice& stream)
+{
+    std::vector<ArchivePair> pairs;
+    char piece[ExportImport::ReadPieceSize * 16];
+    for (;;) {
+        bool end = false;
+        const auto identifier = ExportImport::readDataChunk(stream, end);
+        if (!identifier) {
+            if (end)
+                return pairs;
+            Log::warning(QStringLiteral("ExportImport: damaged attachment identifier chunk"));
+            return std::nullopt;
+        }
+        const ObjectID attachment = ArchiveImport::attachmentFromChunk(*identifier);
+        if (attachment.isNull()) {
+            Log::warning(QStringLiteral("ExportImport: refused the attachment name \"%1\"")
+                             .arg(AttachmentNames::printable(QString::fromUtf8(identifier->left(300)))));
+            return std::nullopt;
+        }
+        char lengthBytes[4];
+        if (stream.read(lengthBytes, 4) != 4) {
+            Log::warning(QStringLiteral("ExportImport: an attachment identifier without its data"));
+            return std::nullopt;
+        }
+        ArchivePair pair{attachment, stream.pos(), qint64(qFromBigEndian<quint32>(lengthBytes))};
+        if (pair.length > stream.size() - pair.offset) {
+            Log::warning(QStringLiteral("ExportImport: the data of %1 claims more bytes than the file holds")
+                             .arg(attachment.asString()));
+            return std::nullopt;
+        }
+        // Read, not skipped: a file that cannot be read to its end fails here, before any
+        // attachment was stored.
+        for (qint64 left = pair.length; left > 0;) {
+            const qint64 got = stream.read(piece, std::min<qint64>(left, qint64(sizeof piece)));
+            if (got <= 0) {
+                Log::warning(QStringLiteral("ExportImport: the data of %1 cannot be read: %2")
+                                 .arg(attachment.asString(), stream.errorString()));
+                return std::nullopt;
+            }
+            left -= got;
+        }
+        pairs.push_back(pair);
+    }
+}
+
+} // namespace
+
 void ArchiveImport::run(std::shared_ptr<QIODevice> stream, DocumentImporter::AttachmentHandler handler,
                         Finish finish)
 {
@@ -44,6 +109,12 @@ void ArchiveImport::run(std::shared_ptr<QIODevice> stream, DocumentImporter::Att
             finish(payload);
     };
 
+    if (stream->isSequential()) {
+        Log::assertionFailure(
+            QStringLiteral("ExportImport: an archive is read from a file, never from a pipe"));
+        deliver(nullptr);
+        return;
+    }
     bool noMore = false;
     const auto payloadChunk = ExportImport::readDataChunk(*stream, noMore);
     if (!payloadChunk) {
@@ -58,33 +129,40 @@ void ArchiveImport::run(std::shared_ptr<QIODevice> stream, DocumentImporter::Att
         return;
     }
 
+    // The whole archive is read and checked before the handler sees its first attachment:
+    // a damaged or hostile file leaves nothing stored behind.
+    auto pairs = readPairs(*stream);
+    if (!pairs) {
+        deliver(nullptr);
+        return;
+    }
+    if (!pairs->empty() && !handler) {
+        Log::warning(QStringLiteral("ExportImport: an archive with attachments needs an attachment handler"));
+        deliver(nullptr);
+        return;
+    }
+
+    auto pending = std::make_shared<std::deque<ArchivePair>>(pairs->begin(), pairs->end());
     StepLoop::run(
-        [stream, handler = std::move(handler)](const StepLoop::Resume& resume) -> std::optional<bool> {
-            bool end = false;
-            const auto identifier = ExportImport::readDataChunk(*stream, end);
-            if (!identifier) {
-                if (!end)
-                    Log::warning(QStringLiteral("ExportImport: damaged attachment identifier chunk"));
-                return end; // the normal end of the file, or damage
-            }
-            bool missing = false;
-            auto data = ExportImport::readDataChunk(*stream, missing);
-            if (!data) {
-                Log::warning(QStringLiteral("ExportImport: an attachment identifier without its data"));
+        [stream, pending,
+         handler = std::move(handler)](const StepLoop::Resume& resume) -> std::optional<bool> {
+            if (pending->empty())
+                return true;
+            const ArchivePair pair = pending->front();
+            pending->pop_front();
+            // Read again at the place the first reading found; a file changed in between
+            // ends the import.
+            QByteArray data;
+            data.resize(pair.length);
+            if (!stream->seek(pair.offset) ||
+                (pair.length > 0 && stream->read(data.data(), pair.length) != pair.length)) {
+                Log::warning(QStringLiteral("ExportImport: the data of %1 changed while it was imported")
+                                 .arg(pair.attachment.asString()));
                 return false;
             }
-            const ObjectID attachment = attachmentFromChunk(*identifier);
-            if (attachment.isNull()) {
-                Log::warning(QStringLiteral("ExportImport: refused the attachment name \"%1\"")
-                                 .arg(AttachmentNames::printable(QString::fromUtf8(identifier->left(300)))));
-                return false;
-            }
-            if (!handler) {
-                Log::warning(
-                    QStringLiteral("ExportImport: an archive with attachments needs an attachment handler"));
-                return false;
-            }
-            handler(attachment, *data, [resume](bool ok) { resume(ok); });
+            if (data.isNull())
+                data = QByteArray(""); // empty data, not "no data"
+            handler(pair.attachment, data, [resume](bool ok) { resume(ok); });
             return std::nullopt;
         },
         [payload = std::move(payload), deliver](bool ok) { deliver(ok ? payload : nullptr); });

@@ -13,10 +13,13 @@ class QIODevice;
 namespace corvex {
 
 // The reading half of the document archive (see ExportImport): the payload chunk and then
-// the attachment pairs of an open stream that stands just after the magic bytes. Runs on
-// the calling thread until the handler hands its continuation on; each later pair is read
-// on the thread that calls the continuation. `finish` runs exactly once, where the chain ends (the caller
-// decides where the payload is delivered), after the stream was closed.
+// the attachment pairs of an open stream that stands just after the magic bytes. The whole
+// stream is read and checked (every chunk, every name) before the first attachment goes to
+// the handler, so a damaged or hostile archive stores nothing; the pairs are then read
+// again, one at a time. Runs on the calling thread until the handler hands its
+// continuation on; each later pair is read on the thread that calls the continuation.
+// `finish` runs exactly once, where the chain ends (the caller decides where the payload is
+// delivered), after the stream was closed.
 class ArchiveImport
 {
 public:
@@ -25,9 +28,10 @@ public:
     using Finish = std::function<void(const IdeaDocumentDataObjectPtr& payload)>;
 
     // The payload (its tree a copy with fresh identifiers) on success; nullptr when the
-    // payload chunk is missing or does not decode, a pair is damaged or incomplete, an
-    // identifier is not acceptable, the handler is missing for an attachment or a
-    // continuation reports NO.
+    // stream cannot be read twice (a pipe), the payload chunk is missing or does not decode,
+    // a pair is damaged or incomplete, an identifier is not acceptable, the handler is
+    // missing for an attachment, a continuation reports NO or the file changes between the
+    // two readings. Only the last two can come after an attachment was handed over.
     static void run(std::shared_ptr<QIODevice> stream, DocumentImporter::AttachmentHandler handler,
                     Finish finish);
 

@@ -7,6 +7,7 @@
 #include "platform/core/Log.h"
 #include "platform/core/MainQueue.h"
 #include "platform/core/SaveFile.h"
+#include "platform/core/WholeFileReader.h"
 #include "storage/AttachmentNames.h"
 #include "storage/FileUtil.h"
 #include "storage/IdeaDocument.h"
@@ -50,17 +51,10 @@ void deliverBool(const ExportImport::BoolCompletion& completion, bool ok)
 // The whole file, or nothing when it cannot be read or is larger than the bound.
 std::optional<QByteArray> readWholeFile(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    auto data = WholeFileReader::read(path, ExportImport::MaxWholeFileSize);
+    if (!data.ok())
         return std::nullopt;
-    const qint64 size = file.size();
-    if (size > ExportImport::MaxWholeFileSize)
-        return std::nullopt;
-    QByteArray data;
-    data.resize(size);
-    if (size > 0 && file.read(data.data(), size) != size)
-        return std::nullopt;
-    return data;
+    return std::move(data).value();
 }
 
 } // namespace

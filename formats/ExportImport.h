@@ -65,10 +65,12 @@ public:
     // else an older document. The payload's tree is replaced by a copy with fresh
     // identifiers (links leaving the tree dropped). Each attachment of an archive goes to
     // the handler, which must report through its continuation (YES: go on, NO: abandon);
-    // the next pair is read on the thread that calls the continuation. Identifiers that are not acceptable
-    // attachment names (AttachmentNames) end the import with failure. The completion (may be
-    // empty) gets the payload, or nullptr when the file cannot be imported; attachments
-    // stored before a failure stay stored.
+    // the next pair is read on the thread that calls the continuation. No attachment goes to
+    // the handler before the whole archive was read and found sound: a damaged or truncated
+    // archive, or one naming an attachment that is not acceptable (AttachmentNames), fails
+    // with nothing stored. The completion (may be empty) gets the payload, or nullptr when
+    // the file cannot be imported; when the handler itself answers NO, what it stored before
+    // stays stored (attachments are named by their content and may be shared).
     static void importDocument(const QUrl& url, AttachmentHandler attachmentHandler,
                                PayloadCompletion completion);
 

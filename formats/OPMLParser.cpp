@@ -13,11 +13,14 @@ namespace corvex {
 
 namespace {
 
-// The longest text any reference to the declared entity `name` can produce, capped at
-// `cap`. References inside the value count by their own expansion, character references
-// and the predefined entities as one character. A reference cycle, or nesting deeper than
-// the reader could follow, counts as the cap: the reader refuses those itself, and the cap
-// keeps this an upper bound.
+// For each declared entity, a bound on what one reference to it can cost: its value as the
+// reader keeps it (character references already resolved, the predefined entities still
+// written out) plus, for every reference to another declared entity inside it, that
+// entity's bound, capped at `cap`. This bounds both the text a reference expands to and the
+// reader's own count against its expansion limit (which adds up the values of the
+// entities it walks through), so a document whose entities all stay within the limit is
+// never stopped halfway by the reader. A reference cycle, or nesting deeper than the reader
+// could follow, counts as the cap.
 class EntityLengths
 {
 public:
@@ -29,6 +32,9 @@ public:
                 mValues.insert(declaration.name().toString(), declaration.value().toString());
         }
     }
+
+    // The bound of one entity; 0 for an external or undeclared one.
+    qint64 of(const QString& name) { return lengthOf(name, 0); }
 
     qint64 longest()
     {
@@ -52,36 +58,19 @@ private:
             return 0;
         // Seen while it is being measured: a cycle.
         mLengths.insert(name, mCap);
-        qint64 length = 0;
         const QString& text = *value;
-        qsizetype i = 0;
-        while (i < text.size() && length < mCap) {
-            if (text.at(i) != QLatin1Char('&')) {
-                ++length;
-                ++i;
-                continue;
-            }
+        qint64 length = text.size();
+        qsizetype i = text.indexOf(QLatin1Char('&'));
+        while (i >= 0 && length < mCap) {
             const qsizetype end = text.indexOf(QLatin1Char(';'), i + 1);
-            if (end < 0) {
-                length += text.size() - i;
+            if (end < 0)
                 break;
-            }
-            const QString reference = text.mid(i + 1, end - i - 1);
-            if (reference.startsWith(QLatin1Char('#')) || isPredefined(reference))
-                length += 1;
-            else
-                length += lengthOf(reference, nesting + 1);
-            i = end + 1;
+            length += lengthOf(text.mid(i + 1, end - i - 1), nesting + 1);
+            i = text.indexOf(QLatin1Char('&'), end + 1);
         }
         length = std::min(length, mCap);
         mLengths.insert(name, length);
         return length;
-    }
-
-    static bool isPredefined(const QString& name)
-    {
-        return name == QLatin1String("amp") || name == QLatin1String("lt") || name == QLatin1String("gt") ||
-               name == QLatin1String("quot") || name == QLatin1String("apos");
     }
 
     qint64 mCap;
@@ -111,6 +100,7 @@ void OPMLParser::reset()
     mElementContent.clear();
     mIgnoreRest = false;
     mIdeaCount = 0;
+    mRefusal.clear();
 }
 
 std::shared_ptr<Idea> OPMLParser::parseIdeaFromOPMLData(const QByteArray& data)
@@ -139,6 +129,12 @@ std::shared_ptr<Idea> OPMLParser::parseIdeaFromOPMLData(const QByteArray& data)
             break;
         }
     }
+    if (!mRefusal.isEmpty()) {
+        // Refused as a whole: nothing of it is kept, whatever was read.
+        Log::error(QStringLiteral("OPMLParser: the document is refused: ") + mRefusal);
+        reset();
+        return nullptr;
+    }
     if (!mIgnoreRest && reader.hasError()) {
         const QString where = QStringLiteral("line %1, column %2: %3")
                                   .arg(reader.lineNumber())
@@ -163,15 +159,36 @@ void OPMLParser::checkEntityDeclarations(QXmlStreamReader& reader, const QByteAr
     const QXmlStreamEntityDeclarations declarations = reader.entityDeclarations();
     if (declarations.isEmpty())
         return;
-    const qint64 longest = EntityLengths(declarations, EntityExpansionLimit + 1).longest();
+    EntityLengths lengths(declarations, EntityExpansionLimit + 1);
+    // In the order of the document, so that the same file always names the same entity.
+    for (const QXmlStreamEntityDeclaration& declaration : declarations) {
+        const QString name = declaration.name().toString();
+        if (lengths.of(name) > EntityExpansionLimit) {
+            refuse(reader, QStringLiteral("the entity \"%1\" could expand to more than %2 characters, the "
+                                          "entity expansion limit")
+                               .arg(name.left(100))
+                               .arg(EntityExpansionLimit));
+            return;
+        }
+    }
+    const qint64 longest = lengths.longest();
     if (longest == 0)
         return;
     // Every "&" byte may start a reference in any encoding the reader takes (a UTF-16 "&"
     // holds one too), so their count bounds the references.
     const qint64 references = qint64(std::count(data.cbegin(), data.cend(), '&'));
     if (references > EntityExpansionBudget / longest)
-        reader.raiseError(QStringLiteral("the declared entities could expand beyond %1 characters")
-                              .arg(EntityExpansionBudget));
+        refuse(reader, QStringLiteral("the declared entities could expand beyond %1 characters")
+                           .arg(EntityExpansionBudget));
+}
+
+void OPMLParser::refuse(QXmlStreamReader& reader, const QString& reason)
+{
+    reader.raiseError(reason);
+    mRefusal = QStringLiteral("line %1, column %2: %3")
+                   .arg(reader.lineNumber())
+                   .arg(reader.columnNumber())
+                   .arg(reason);
 }
 
 void OPMLParser::didStartElement(QXmlStreamReader& reader)

@@ -18,11 +18,13 @@ class Idea;
 // read. Every idea read is a text idea with child colour-theme type "varying colours",
 // coloured from the standard themes (appendNewIdeaAsCurrent).
 //
-// Outside bytes are bounded: no external entity is ever resolved, one entity reference may
-// expand to at most EntityExpansionLimit characters, a document whose declared entities
-// could add more than EntityExpansionBudget characters in all is refused before any idea is
-// made, attribute defaults declared by the document type are not taken, and the tree never
-// grows beyond the model's maximum depth.
+// Outside bytes are bounded: no external entity is ever resolved, attribute defaults
+// declared by the document type are not taken, and the tree never grows beyond the model's
+// maximum depth. A document is refused as a whole, before any idea is made, when one of its
+// declared entities could expand to more than EntityExpansionLimit characters (nested
+// references counted, as in the billion-laughs file) or when its declared entities could add
+// more than EntityExpansionBudget characters in all; the refusal is logged as an error with
+// its reason. So the reader's own expansion limit never stops a document halfway.
 //
 // Failures follow the reading rules of the format: bytes that are not XML, or XML without a
 // head or an outline, give no tree; an error after some ideas were made (malformed or
@@ -58,9 +60,11 @@ private:
     void didStartElement(QXmlStreamReader& reader);
     void didEndElement(const QString& name);
     void foundCharacters(QStringView text);
-    // Refuses (raises a reader error) a document whose entity declarations could expand
-    // beyond the budget.
+    // Refuses a document whose entity declarations could expand beyond the limit of one
+    // reference or the budget of the document.
     void checkEntityDeclarations(QXmlStreamReader& reader, const QByteArray& data);
+    // Stops the reader, and the document gives no tree.
+    void refuse(QXmlStreamReader& reader, const QString& reason);
 
     std::shared_ptr<Idea> mRoot;
     std::shared_ptr<Idea> mCurrent;
@@ -68,6 +72,7 @@ private:
     QString mElementContent;
     bool mIgnoreRest = false;
     qint64 mIdeaCount = 0;
+    QString mRefusal; // why the document is refused, with where; empty when it is not
 };
 
 } // namespace corvex

@@ -1,5 +1,6 @@
 #include "formats/ZipWrapper.h"
 
+#include "formats/ZipCrypto.h"
 #include "formats/ZipWrapperDelegate.h"
 #include "model/Globals.h"
 #include "platform/core/Log.h"
@@ -10,6 +11,8 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QUuid>
 #include <algorithm>
 #include <cerrno>
@@ -26,6 +29,7 @@
 namespace corvex {
 
 const QString ZipWrapper::ErrorDomain = QStringLiteral("ZipWrapperErrorDomain");
+const QString ZipWrapper::EntryNameKey = QStringLiteral("ZipWrapperEntryName");
 
 namespace {
 
@@ -37,12 +41,14 @@ constexpr uLong Utf8NameFlag = 0x800;
 // ---- minizip's file access, through SysCalls: every result reaches minizip, and tests can
 // make any of the calls fail.
 
-// The first write error of an archive being written. minizip leaks its entry record when a
-// write fails inside the opening of an entry, so a write that fails is recorded here and
-// reported to minizip as done; every later write is skipped, and the writer checks this
-// after each minizip call. The archive is thrown away all the same.
+// An archive being written: the descriptor of its SaveFile's temporary file, and the first
+// write error. minizip leaks its entry record when a write fails inside the opening of an
+// entry, so a write that fails is recorded here and reported to minizip as done; every
+// later write is skipped, and the writer checks this after each minizip call. The archive
+// is thrown away all the same.
 struct WriteState
 {
+    int fd = -1;
     int error = 0;
 };
 
@@ -58,22 +64,18 @@ voidpf ioOpen(voidpf opaque, const void* filename, int mode)
 {
     if (!filename)
         return nullptr;
-    int flags = O_CLOEXEC;
-    bool writing = false;
-    if ((mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) == ZLIB_FILEFUNC_MODE_READ) {
-        flags |= O_RDONLY;
-    } else if (mode & ZLIB_FILEFUNC_MODE_CREATE) {
-        // Only our own temporary files are created: never an existing file, never a link.
-        flags |= O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW;
-        writing = true;
-    } else {
-        flags |= O_RDWR;
-        writing = true;
+    if ((mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ) {
+        // Archives are only ever written into the temporary file their SaveFile made, which
+        // stays open until the SaveFile commits it.
+        auto* state = static_cast<WriteState*>(opaque);
+        if (!state || state->fd < 0 || !(mode & ZLIB_FILEFUNC_MODE_CREATE))
+            return nullptr;
+        return new IoStream{state->fd, true, 0, state};
     }
-    const int fd = SysCalls::open(static_cast<const char*>(filename), flags, 0666);
+    const int fd = SysCalls::open(static_cast<const char*>(filename), O_RDONLY | O_CLOEXEC, 0);
     if (fd < 0)
         return nullptr;
-    return new IoStream{fd, writing, 0, writing ? static_cast<WriteState*>(opaque) : nullptr};
+    return new IoStream{fd, false, 0, nullptr};
 }
 
 uLong ioRead(voidpf, voidpf stream, void* buffer, uLong size)
@@ -81,10 +83,8 @@ uLong ioRead(voidpf, voidpf stream, void* buffer, uLong size)
     auto* io = static_cast<IoStream*>(stream);
     uLong done = 0;
     while (done < size) {
-        const ssize_t got = ::read(io->fd, static_cast<char*>(buffer) + done, size - done);
+        const ssize_t got = SysCalls::read(io->fd, static_cast<char*>(buffer) + done, size - done);
         if (got < 0) {
-            if (errno == EINTR)
-                continue;
             io->error = errno;
             break;
         }
@@ -114,7 +114,7 @@ uLong ioWrite(voidpf, voidpf stream, const void* buffer, uLong size)
 ZPOS64_T ioTell(voidpf, voidpf stream)
 {
     auto* io = static_cast<IoStream*>(stream);
-    const off_t position = ::lseek(io->fd, 0, SEEK_CUR);
+    const off_t position = SysCalls::lseek(io->fd, 0, SEEK_CUR);
     if (position < 0) {
         io->error = errno;
         return ZPOS64_T(-1);
@@ -134,7 +134,7 @@ long ioSeek(voidpf, voidpf stream, ZPOS64_T offset, int origin)
         return -1;
     if (offset > ZPOS64_T(std::numeric_limits<off_t>::max()))
         return -1;
-    if (::lseek(io->fd, off_t(offset), whence) < 0) {
+    if (SysCalls::lseek(io->fd, off_t(offset), whence) < 0) {
         io->error = errno;
         return -1;
     }
@@ -145,10 +145,8 @@ int ioClose(voidpf, voidpf stream)
 {
     auto* io = static_cast<IoStream*>(stream);
     bool ok = io->error == 0 && (!io->state || io->state->error == 0);
-    // A written archive is on the disk before it is renamed into place.
-    if (ok && io->writing && SysCalls::fsync(io->fd) != 0)
-        ok = false;
-    if (SysCalls::close(io->fd) != 0)
+    // The SaveFile of a written archive syncs and closes its file when it commits.
+    if (!io->writing && SysCalls::close(io->fd) != 0)
         ok = false;
     delete io;
     return ok ? 0 : -1;
@@ -179,14 +177,18 @@ zlib_filefunc64_def fileFunctions(WriteState* state = nullptr)
 std::mutex gLimitsMutex;
 ZipWrapper::Limits gLimits;
 
+class Unzipper;
+
 // What one unzip has used, nested archives included. Once a bound is passed every level
-// returns NO.
+// returns NO, and the outermost call reports the bound.
 struct Budget
 {
     ZipWrapper::Limits limits;
     qint64 bytes = 0;
     qint64 entries = 0;
     bool exceeded = false;
+    Error error;                   // the bound that was passed
+    std::vector<Unzipper*> levels; // the levels reading their archives now, outermost first
 };
 
 // ---- Small helpers
@@ -241,60 +243,137 @@ QString printableName(const QByteArray& name)
     return QString::fromUtf8(shown);
 }
 
-// The components of an entry name (backslashes already turned into slashes), or nothing
-// when the name must not be written: absolute, a drive prefix, a ".." component or a NUL.
-// Empty and "." components are dropped.
-std::optional<QList<QByteArray>> safeComponents(const QByteArray& name)
+// The components of an entry name (backslashes already turned into slashes), or nothing,
+// with the reason in `refusal`, when the name must not be written: absolute, a drive
+// prefix, a ".." component or a NUL. Empty and "." components are dropped.
+std::optional<QList<QByteArray>> safeComponents(const QByteArray& name, QString& refusal)
 {
-    if (name.contains('\0') || name.startsWith('/'))
+    if (name.contains('\0')) {
+        refusal = QStringLiteral("its name holds a NUL byte");
         return std::nullopt;
+    }
+    if (name.startsWith('/')) {
+        refusal = QStringLiteral("its name is absolute, so it leads outside the destination");
+        return std::nullopt;
+    }
     const QList<QByteArray> raw = name.split('/');
-    if (!raw.isEmpty() && raw.first().size() == 2 && raw.first().at(1) == ':')
-        return std::nullopt; // "C:" and the like name another root elsewhere
+    if (!raw.isEmpty() && raw.first().size() == 2 && raw.first().at(1) == ':') {
+        // "C:" and the like name another root elsewhere
+        refusal = QStringLiteral("its name starts with a drive, so it leads outside the destination");
+        return std::nullopt;
+    }
     QList<QByteArray> components;
     for (const QByteArray& component : raw) {
         if (component.isEmpty() || component == ".")
             continue;
-        if (component == "..")
+        if (component == "..") {
+            refusal = QStringLiteral("its name holds \"..\", so it leads outside the destination");
             return std::nullopt;
+        }
         components.append(component);
     }
     return components;
 }
 
+// Why the folders of an entry could not be opened.
+struct FolderRefusal
+{
+    int code = ZipWrapper::FileSystemError;
+    QString reason;
+};
+
 // Opens (making when asked) each folder of `components` below `base`, never following a
-// symbolic link. The deepest folder's descriptor, or an invalid one.
+// symbolic link. The deepest folder's descriptor, or an invalid one with `refusal` filled.
 FileDescriptor openFolders(int base, const QList<QByteArray>& components, qsizetype count,
-                           const QByteArray& shownPath)
+                           FolderRefusal& refusal)
 {
     FileDescriptor current(::fcntl(base, F_DUPFD_CLOEXEC, 0));
     for (qsizetype index = 0; index < count && current.valid(); ++index) {
         const QByteArray& component = components.at(index);
+        const QString shown = printableName(components.mid(0, index + 1).join('/'));
         int next =
             ::openat(current.get(), component.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (next < 0 && errno == ENOENT) {
             if (::mkdirat(current.get(), component.constData(), 0777) != 0 && errno != EEXIST) {
-                Log::error(QStringLiteral("[ZipWrapper] Error: cannot create the folder %1: %2")
-                               .arg(printableName(shownPath), errnoText(errno)));
+                refusal = {ZipWrapper::FileSystemError,
+                           QStringLiteral("cannot create the folder %1: %2").arg(shown, errnoText(errno))};
                 return FileDescriptor();
             }
             next = ::openat(current.get(), component.constData(),
                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         }
         if (next < 0) {
+            const int problem = errno;
             struct stat info;
             const bool link =
                 ::fstatat(current.get(), component.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
                 S_ISLNK(info.st_mode);
-            Log::error(QStringLiteral("[ZipWrapper] Error: %1 of %2 %3")
-                           .arg(QString::fromUtf8(component), printableName(shownPath),
-                                link ? QStringLiteral("is a symbolic link; refused")
-                                     : QStringLiteral("is not a usable folder: ") + errnoText(errno)));
+            if (link)
+                refusal = {ZipWrapper::TargetRefused,
+                           QStringLiteral("the folder %1 on its way is a symbolic link; refused").arg(shown)};
+            else
+                refusal = {problem == ENOTDIR ? ZipWrapper::TargetRefused : ZipWrapper::FileSystemError,
+                           QStringLiteral("%1 is not a usable folder: %2").arg(shown, errnoText(problem))};
             return FileDescriptor();
         }
         current.reset(next);
     }
     return current;
+}
+
+// The folder path of the first `count` components below `destination`.
+QByteArray folderPathOf(const QByteArray& destination, const QList<QByteArray>& components, qsizetype count)
+{
+    return count == 0 ? destination : destination + '/' + components.mid(0, count).join('/');
+}
+
+// The fixed descriptions the first error codes have always had; empty for the others.
+QString fixedDescription(int code)
+{
+    switch (code) {
+    case ZipWrapper::FailedToOpenZipFile:
+        return QStringLiteral("failed to open zip file");
+    case ZipWrapper::FailedToOpenFirstFile:
+        return QStringLiteral("failed to open first file in zip file");
+    case ZipWrapper::CrcCheckFailed:
+        return QStringLiteral("crc check failed for file");
+    default:
+        return QString();
+    }
+}
+
+// An error about one entry of an archive: its name and the reason in the description (the
+// fixed text for the first codes), the user information and the failure reason.
+Error entryError(int code, const QString& archive, const QString& entry, const QString& reason)
+{
+    const QString located =
+        QStringLiteral("\"%1\" in %2: %3").arg(entry, QFileInfo(archive).fileName(), reason);
+    QVariantMap info{
+        {Error::FilePathKey, archive}, {ZipWrapper::EntryNameKey, entry}, {Error::FailureReasonKey, located}};
+    const QString fixed = fixedDescription(code);
+    return Error(ZipWrapper::ErrorDomain, code, fixed.isEmpty() ? located : fixed, info);
+}
+
+// An error about the archive as a whole (no entry was reached).
+Error archiveError(int code, const QString& archive, const QString& description, const QString& reason)
+{
+    return Error(ZipWrapper::ErrorDomain, code, description,
+                 {{Error::FilePathKey, archive}, {Error::FailureReasonKey, reason}});
+}
+
+// Why minizip could not open the archive at all.
+QString whyNoArchive(const QString& path)
+{
+    const QByteArray encoded = QFile::encodeName(path);
+    const int fd = SysCalls::open(encoded.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return QStringLiteral("%1: %2").arg(path, errnoText(errno));
+    struct stat info;
+    const bool folder = SysCalls::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
+    SysCalls::close(fd);
+    if (folder)
+        return QStringLiteral("%1 is a folder").arg(path);
+    return QStringLiteral("%1 is no zip archive, or a damaged one: its directory cannot be found").arg(path);
 }
 
 ZipWrapper::FileInfo fileInfoFrom(const unz_file_info64& info)
@@ -345,6 +424,9 @@ public:
 
     bool run(Error* error, const ZipWrapper::CompletionHandler& completion);
 
+    // Why the last run failed; a null Error after a success.
+    const Error& error() const { return mError; }
+
 private:
     enum class EntryOutcome
     {
@@ -355,12 +437,31 @@ private:
         Cancelled
     };
 
-    // Extracts the open entry; `targetPath` receives where it went.
+    // An entry extracted under a fresh name because its own name is taken by an archive
+    // still being read: it takes that name once the archive is closed and unpacked.
+    struct Deferred
+    {
+        QByteArray fresh;
+        QByteArray target;
+        QString shown;
+    };
+
+    // Extracts the current entry; `targetPath` receives where it went.
     EntryOutcome extractCurrent(const unz_file_info64& rawInfo, const QByteArray& storedName, qint64 index,
                                 qint64 total, QByteArray& targetPath);
-    bool writeEntryData(int fd, const unz_file_info64& info, const QByteArray& shownPath);
-    void unpackNested(const QByteArray& innerPath, const QByteArray& folderPath);
-    bool spendEntry();
+    bool writeEntryData(int fd, const unz_file_info64& info, const QByteArray& storedName,
+                        const std::function<int(char*, unsigned)>& read, bool encrypted);
+    // Unpacks an inner archive written at `innerPath` into `folderPath`; true when it was
+    // unpacked and removed, false when it stays a file.
+    bool unpackNested(const QByteArray& innerPath, const QByteArray& folderPath, const QString& shown);
+    bool spendEntry(const QByteArray& storedName);
+    // The level whose archive is the file `info` describes; nullptr for any other file.
+    Unzipper* levelReading(const struct stat& info) const;
+    // Puts every deferred entry in place (`replace`) or throws the copies away; false when
+    // one could not be put in place.
+    bool settleDeferred(bool replace);
+    // Records a failure of the entry (the first one is this level's error) and logs it.
+    void fail(int code, const QByteArray& storedName, const QString& reason);
 
     QString mPath;
     QString mDestination;
@@ -372,34 +473,81 @@ private:
     Budget& mBudget;
 
     unzFile mZip = nullptr;
+    dev_t mArchiveDevice = 0;
+    ino_t mArchiveInode = 0;
     FileDescriptor mDestinationFd;
     QByteArray mDestinationPath;
     std::vector<std::pair<QByteArray, QDateTime>> mDates;
+    std::vector<Deferred> mDeferred;
     quint64 mPosition = 0;
     quint64 mFileSize = 0;
+    Error mError;
 };
 
-bool Unzipper::spendEntry()
+void Unzipper::fail(int code, const QByteArray& storedName, const QString& reason)
 {
-    if (mBudget.exceeded)
+    const QString name = printableName(storedName);
+    Log::error(QStringLiteral("[ZipWrapper] Error: \"%1\" in %2: %3").arg(name, mPath, reason));
+    if (mError.isNull())
+        mError = entryError(code, mPath, name, reason);
+}
+
+bool Unzipper::spendEntry(const QByteArray& storedName)
+{
+    if (mBudget.exceeded) {
+        if (mError.isNull())
+            mError = mBudget.error;
         return false;
+    }
     if (++mBudget.entries > mBudget.limits.maxEntries) {
-        Log::error(QStringLiteral("[ZipWrapper] Error: more than %1 entries; the unzip stops")
-                       .arg(mBudget.limits.maxEntries));
+        fail(ZipWrapper::LimitExceeded, storedName,
+             QStringLiteral("more than %1 entries; the unzip stops").arg(mBudget.limits.maxEntries));
         mBudget.exceeded = true;
+        mBudget.error = mError;
         return false;
     }
     return true;
 }
 
+Unzipper* Unzipper::levelReading(const struct stat& info) const
+{
+    for (Unzipper* level : mBudget.levels) {
+        if (level->mArchiveInode == info.st_ino && level->mArchiveDevice == info.st_dev)
+            return level;
+    }
+    return nullptr;
+}
+
+bool Unzipper::settleDeferred(bool replace)
+{
+    bool ok = true;
+    for (const Deferred& deferred : std::exchange(mDeferred, {})) {
+        if (!replace) {
+            SysCalls::unlink(deferred.fresh.constData());
+            continue;
+        }
+        if (SysCalls::rename(deferred.fresh.constData(), deferred.target.constData()) != 0) {
+            const int problem = errno;
+            fail(
+                ZipWrapper::FileSystemError, QFile::encodeName(deferred.shown),
+                QStringLiteral("cannot put it in place of the unpacked archive: %1").arg(errnoText(problem)));
+            SysCalls::unlink(deferred.fresh.constData());
+            ok = false;
+        }
+    }
+    return ok;
+}
+
 bool Unzipper::run(Error* error, const ZipWrapper::CompletionHandler& completion)
 {
-    const auto failWith = [&](int code, const QString& description) {
-        const Error failure(ZipWrapper::ErrorDomain, code, description);
+    // Failures before any entry: no archive path reaches the completion for the first two.
+    const auto failWith = [&](int code, const QString& description, const QString& reason, bool pathGiven) {
+        Log::error(QStringLiteral("[ZipWrapper] Error: %1: %2").arg(description, reason));
+        mError = archiveError(code, mPath, description, reason);
         if (error)
-            *error = failure;
+            *error = mError;
         if (completion)
-            completion(QString(), false, failure);
+            completion(pathGiven ? mPath : QString(), false, mError);
         return false;
     };
 
@@ -407,19 +555,42 @@ bool Unzipper::run(Error* error, const ZipWrapper::CompletionHandler& completion
     const QByteArray encodedPath = QFile::encodeName(mPath);
     mZip = unzOpen2_64(encodedPath.constData(), &functions);
     if (!mZip)
-        return failWith(ZipWrapper::FailedToOpenZipFile, QStringLiteral("failed to open zip file"));
+        return failWith(ZipWrapper::FailedToOpenZipFile, QStringLiteral("failed to open zip file"),
+                        whyNoArchive(mPath), false);
 
     unz_global_info64 globalInfo{};
-    if (unzGetGlobalInfo64(mZip, &globalInfo) != UNZ_OK) {
+    const int globalResult = unzGetGlobalInfo64(mZip, &globalInfo);
+    if (globalResult != UNZ_OK) {
         unzClose(mZip);
-        return failWith(ZipWrapper::FailedToOpenZipFile, QStringLiteral("failed to open zip file"));
+        return failWith(ZipWrapper::FailedToOpenZipFile, QStringLiteral("failed to open zip file"),
+                        QStringLiteral("%1: its directory cannot be read (minizip error %2)")
+                            .arg(mPath)
+                            .arg(globalResult),
+                        false);
     }
-    if (unzGoToFirstFile(mZip) != UNZ_OK) {
+    const int firstResult = unzGoToFirstFile(mZip);
+    if (firstResult != UNZ_OK) {
         unzClose(mZip);
-        return failWith(ZipWrapper::FailedToOpenFirstFile,
-                        QStringLiteral("failed to open first file in zip file"));
+        return failWith(
+            ZipWrapper::FailedToOpenFirstFile, QStringLiteral("failed to open first file in zip file"),
+            firstResult == UNZ_END_OF_LIST_OF_FILE
+                ? QStringLiteral("%1 holds no entries").arg(mPath)
+                : QStringLiteral("%1: the record of its first entry cannot be read (minizip error %2)")
+                      .arg(mPath)
+                      .arg(firstResult),
+            false);
     }
-    mFileSize = quint64(std::max<qint64>(0, QFileInfo(mPath).size()));
+    // Who the archive is: an entry that would land on it must wait until it is read.
+    struct stat archiveInfo;
+    if (SysCalls::stat(encodedPath.constData(), &archiveInfo) != 0) {
+        const int problem = errno;
+        unzClose(mZip);
+        return failWith(ZipWrapper::FileSystemError, QStringLiteral("cannot read the zip file"),
+                        QStringLiteral("%1: %2").arg(mPath, errnoText(problem)), true);
+    }
+    mArchiveDevice = archiveInfo.st_dev;
+    mArchiveInode = archiveInfo.st_ino;
+    mFileSize = quint64(std::max<qint64>(0, archiveInfo.st_size));
     ZipWrapper::GlobalInfo global;
     global.numberOfEntries = globalInfo.number_entry;
     const qint64 total =
@@ -429,19 +600,28 @@ bool Unzipper::run(Error* error, const ZipWrapper::CompletionHandler& completion
     // elsewhere.
     mDestinationPath = QFile::encodeName(mDestination);
     mDestinationFd.reset(
-        ::open(mDestinationPath.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        SysCalls::open(mDestinationPath.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!mDestinationFd.valid() && errno == ENOENT && QDir().mkpath(mDestination))
         mDestinationFd.reset(
-            ::open(mDestinationPath.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            SysCalls::open(mDestinationPath.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!mDestinationFd.valid()) {
-        Log::error(
-            QStringLiteral("[ZipWrapper] Error: the destination %1 is not a folder (or is a symbolic link)")
-                .arg(mDestination));
+        const int problem = errno;
         unzClose(mZip);
-        if (completion)
-            completion(mPath, false, Error());
-        return false;
+        struct stat destinationInfo;
+        const bool link = SysCalls::lstat(mDestinationPath.constData(), &destinationInfo) == 0 &&
+                          S_ISLNK(destinationInfo.st_mode);
+        return failWith(
+            link ? ZipWrapper::TargetRefused : ZipWrapper::FileSystemError,
+            QStringLiteral("cannot unzip into %1").arg(mDestination),
+            link ? QStringLiteral("the destination %1 is a symbolic link; refused").arg(mDestination)
+                 : QStringLiteral("the destination %1 is not a usable folder: %2")
+                       .arg(mDestination, errnoText(problem)),
+            true);
     }
+
+    // The levels reading now, for entries that would land on one of their archives.
+    mBudget.levels.push_back(this);
+    const auto leaveLevels = qScopeGuard([this] { std::erase(mBudget.levels, this); });
 
     if (mDelegate && mDelegate->zipArchiveWillUnzipArchiveAtPath)
         mDelegate->zipArchiveWillUnzipArchiveAtPath(mPath, global);
@@ -450,33 +630,31 @@ bool Unzipper::run(Error* error, const ZipWrapper::CompletionHandler& completion
 
     bool success = true;
     bool cancelled = false;
-    bool crcFailed = false;
     qint64 index = 0;
+    qint64 position = 0; // of the entry in the archive, for a record that cannot be read
     // The name field is 16 bits long: this buffer holds any name and its terminator.
     std::vector<char> nameBuffer(65536 + 1, '\0');
-    for (;;) {
-        if (!spendEntry()) {
-            success = false;
-            break;
-        }
-        const int opened = mPassword.isEmpty() ? unzOpenCurrentFile(mZip)
-                                               : unzOpenCurrentFilePassword(mZip, mPassword.constData());
-        if (opened != UNZ_OK) {
-            Log::error(QStringLiteral("[ZipWrapper] Error: cannot open entry %1 of %2 (%3)")
-                           .arg(index)
-                           .arg(mPath)
-                           .arg(opened));
-            success = false;
-            break;
-        }
+    for (;; ++position) {
         unz_file_info64 info{};
-        if (unzGetCurrentFileInfo64(mZip, &info, nameBuffer.data(), uLong(nameBuffer.size()), nullptr, 0,
-                                    nullptr, 0) != UNZ_OK) {
-            unzCloseCurrentFile(mZip);
+        const int described = unzGetCurrentFileInfo64(mZip, &info, nameBuffer.data(),
+                                                      uLong(nameBuffer.size()), nullptr, 0, nullptr, 0);
+        if (described != UNZ_OK) {
+            // No name to tell: the entry is known by its place.
+            const QString reason =
+                QStringLiteral("%1: the record of entry %2 cannot be read (minizip error %3)")
+                    .arg(mPath)
+                    .arg(position + 1)
+                    .arg(described);
+            Log::error(QStringLiteral("[ZipWrapper] Error: ") + reason);
+            mError = archiveError(ZipWrapper::DamagedArchive, mPath, reason, reason);
             success = false;
             break;
         }
         const QByteArray storedName(nameBuffer.data(), qsizetype(std::min<uLong>(info.size_filename, 65536)));
+        if (!spendEntry(storedName)) {
+            success = false;
+            break;
+        }
         QByteArray targetPath;
         const EntryOutcome outcome = extractCurrent(info, storedName, index, total, targetPath);
         if (outcome == EntryOutcome::Cancelled) {
@@ -484,12 +662,7 @@ bool Unzipper::run(Error* error, const ZipWrapper::CompletionHandler& completion
             success = false;
             break;
         }
-        if (outcome == EntryOutcome::CrcFailed) {
-            crcFailed = true;
-            success = false;
-            break;
-        }
-        if (outcome == EntryOutcome::Failed) {
+        if (outcome == EntryOutcome::CrcFailed || outcome == EntryOutcome::Failed) {
             success = false;
             break;
         }
@@ -512,9 +685,9 @@ bool Unzipper::run(Error* error, const ZipWrapper::CompletionHandler& completion
         if (next == UNZ_END_OF_LIST_OF_FILE)
             break;
         if (next != UNZ_OK) {
-            Log::error(QStringLiteral("[ZipWrapper] Error: the directory of %1 is damaged (%2)")
-                           .arg(mPath)
-                           .arg(next));
+            fail(ZipWrapper::DamagedArchive, storedName,
+                 QStringLiteral("the archive's directory is damaged after this entry (minizip error %1)")
+                     .arg(next));
             success = false;
             break;
         }
@@ -522,6 +695,10 @@ bool Unzipper::run(Error* error, const ZipWrapper::CompletionHandler& completion
     if (unzClose(mZip) != UNZ_OK)
         Log::warning(QStringLiteral("[ZipWrapper] Error: closing %1 failed").arg(mPath));
     mZip = nullptr;
+    // The outermost archive is closed: entries that would have landed on it take its name.
+    // (An inner level's are put in place by the level above, once it removed the archive.)
+    if (mDepth == 0 && !settleDeferred(success))
+        success = false;
 
     // Folders get their dates last, after their contents stopped changing them. An inner
     // archive unpacked and removed has no date to set.
@@ -536,13 +713,15 @@ bool Unzipper::run(Error* error, const ZipWrapper::CompletionHandler& completion
     if (!cancelled && mDelegate && mDelegate->zipArchiveProgressEvent)
         mDelegate->zipArchiveProgressEvent(mFileSize, mFileSize);
 
-    const Error failure = crcFailed ? Error(ZipWrapper::ErrorDomain, ZipWrapper::CrcCheckFailed,
-                                            QStringLiteral("crc check failed for file"))
-                                    : Error();
+    if (success)
+        mError = Error();
+    else if (mError.isNull())
+        mError = archiveError(ZipWrapper::DamagedArchive, mPath, QStringLiteral("cannot unzip %1").arg(mPath),
+                              QStringLiteral("the unzip stopped"));
     if (error)
-        *error = failure;
+        *error = mError;
     if (completion)
-        completion(mPath, success, failure);
+        completion(mPath, success, mError);
     return success;
 }
 
@@ -552,7 +731,7 @@ Unzipper::EntryOutcome Unzipper::extractCurrent(const unz_file_info64& info, con
     const ZipWrapper::FileInfo publicInfo = fileInfoFrom(info);
     if (mDelegate && mDelegate->zipArchiveShouldUnzipFileAtIndex &&
         !mDelegate->zipArchiveShouldUnzipFileAtIndex(index, total, mPath, publicInfo)) {
-        unzCloseCurrentFile(mZip);
+        fail(ZipWrapper::Cancelled, storedName, QStringLiteral("the delegate declined it; the unzip stops"));
         return EntryOutcome::Cancelled;
     }
     if (mDelegate && mDelegate->zipArchiveWillUnzipFileAtIndex)
@@ -564,13 +743,14 @@ Unzipper::EntryOutcome Unzipper::extractCurrent(const unz_file_info64& info, con
     QByteArray name = storedName;
     const bool isFolder = name.endsWith('/') || name.endsWith('\\');
     name.replace('\\', '/');
-    const auto components = safeComponents(name);
+    QString refusal;
+    const auto components = safeComponents(name, refusal);
     if (!components || (!isFolder && components->isEmpty())) {
-        Log::error(
-            QStringLiteral("[ZipWrapper] Error: refused the entry name \"%1\" of %2: it leads outside the "
-                           "destination")
-                .arg(printableName(storedName), mPath));
-        unzCloseCurrentFile(mZip);
+        if (components)
+            refusal = QStringLiteral("a file entry without a name");
+        if (storedName.contains('\\'))
+            refusal += QStringLiteral(" (backslashes count as slashes)");
+        fail(ZipWrapper::UnsafeEntryName, storedName, QStringLiteral("refused: %1").arg(refusal));
         return EntryOutcome::Failed;
     }
     const QByteArray relative = components->join('/');
@@ -578,67 +758,140 @@ Unzipper::EntryOutcome Unzipper::extractCurrent(const unz_file_info64& info, con
     const QDateTime date = ZipWrapper::dateWithMSDOSFormat(quint32(info.dosDate));
 
     const qsizetype folderCount = isFolder ? components->size() : components->size() - 1;
-    FileDescriptor folder = openFolders(mDestinationFd.get(), *components, folderCount, relative);
+    FolderRefusal folderRefusal;
+    FileDescriptor folder = openFolders(mDestinationFd.get(), *components, folderCount, folderRefusal);
     if (!folder.valid()) {
-        unzCloseCurrentFile(mZip);
+        fail(folderRefusal.code, storedName, folderRefusal.reason);
         return EntryOutcome::Failed;
     }
     if (isFolder) {
-        if (unzCloseCurrentFile(mZip) == UNZ_CRCERROR)
-            return EntryOutcome::CrcFailed;
         mDates.emplace_back(targetPath, date);
         return EntryOutcome::Done;
     }
 
     const QByteArray leaf = components->last();
     struct stat existing;
-    if (!mOverwrite && ::fstatat(folder.get(), leaf.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
-        unzCloseCurrentFile(mZip);
-        return EntryOutcome::Skipped;
+    const bool exists = ::fstatat(folder.get(), leaf.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+    // An archive of this unzip still being read lies where the entry goes (the entry names
+    // an archive that holds it, or the outer archive itself): writing there would cut off
+    // the rest of that archive.
+    Unzipper* reading = exists && S_ISREG(existing.st_mode) ? levelReading(existing) : nullptr;
+    if (exists && !mOverwrite && (!reading || reading->mDepth == 0))
+        return EntryOutcome::Skipped; // the user's own file, kept
+
+    const int method = int(info.compression_method);
+    const bool encrypted = (info.flag & ZipCrypto::EncryptedFlag) != 0;
+    if (method != 0 && method != Z_DEFLATED) {
+        fail(ZipWrapper::UnsupportedEntry, storedName,
+             QStringLiteral("it uses compression method %1, which cannot be read").arg(method));
+        return EntryOutcome::Failed;
+    }
+    if (encrypted && mPassword.isEmpty()) {
+        fail(ZipWrapper::WrongPassword, storedName,
+             QStringLiteral("it is encrypted and no password was given"));
+        return EntryOutcome::Failed;
+    }
+    // Encrypted entries are read raw and decrypted here (see ZipCrypto.h).
+    const int opened =
+        encrypted ? unzOpenCurrentFile3(mZip, nullptr, nullptr, 1, nullptr) : unzOpenCurrentFile(mZip);
+    if (opened != UNZ_OK) {
+        fail(ZipWrapper::DamagedArchive, storedName,
+             QStringLiteral("its data cannot be found (minizip error %1)").arg(opened));
+        return EntryOutcome::Failed;
+    }
+    auto closeEntry = qScopeGuard([this] { unzCloseCurrentFile(mZip); });
+    std::unique_ptr<ZipDecryptingReader> decrypting;
+    std::function<int(char*, unsigned)> read = [this](char* buffer, unsigned size) {
+        return unzReadCurrentFile(mZip, buffer, size);
+    };
+    if (encrypted) {
+        decrypting = std::make_unique<ZipDecryptingReader>(read, mPassword, method);
+        const auto header = decrypting->readHeader(
+            ZipCrypto::checkByte(quint32(info.flag), quint32(info.crc), quint32(info.dosDate)));
+        if (header != ZipDecryptingReader::Header::Good) {
+            fail(header == ZipDecryptingReader::Header::WrongPassword ? ZipWrapper::WrongPassword
+                                                                      : ZipWrapper::DamagedEntry,
+                 storedName,
+                 header == ZipDecryptingReader::Header::WrongPassword
+                     ? QStringLiteral("the password is wrong")
+                     : QStringLiteral("its encryption header is cut short"));
+            return EntryOutcome::Failed;
+        }
+        read = [reader = decrypting.get()](char* buffer, unsigned size) {
+            return reader->read(buffer, size);
+        };
     }
 
-    // Without O_TRUNC: a target that turns out to be shared with another path (a hard link)
-    // must not be emptied.
-    FileDescriptor file(
-        ::openat(folder.get(), leaf.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));
+    // Where the entry is written: its own name, or a fresh one beside it while the archive
+    // there is still being read.
+    QByteArray writtenLeaf = leaf;
+    FileDescriptor file;
+    if (reading) {
+        for (int attempt = 0; attempt < 8 && !file.valid(); ++attempt) {
+            writtenLeaf = ".corvex-unzip-" + QUuid::createUuid().toString(QUuid::Id128).left(12).toLatin1();
+            file.reset(::openat(folder.get(), writtenLeaf.constData(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+            if (!file.valid() && errno != EEXIST)
+                break;
+        }
+    } else {
+        // Without O_TRUNC: a target that turns out to be shared with another path (a hard
+        // link) must not be emptied.
+        file.reset(
+            ::openat(folder.get(), leaf.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));
+    }
     if (!file.valid()) {
-        Log::error(QStringLiteral("[ZipWrapper] Error: cannot create %1: %2")
-                       .arg(printableName(relative), errnoText(errno)));
-        unzCloseCurrentFile(mZip);
+        const int problem = errno;
+        fail(problem == ELOOP ? ZipWrapper::TargetRefused : ZipWrapper::FileSystemError, storedName,
+             QStringLiteral("cannot create %1: %2%3")
+                 .arg(printableName(relative), errnoText(problem),
+                      problem == ELOOP ? QStringLiteral(" (a symbolic link is in its place)") : QString()));
         return EntryOutcome::Failed;
     }
-    struct stat opened;
-    if (::fstat(file.get(), &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_nlink != 1 ||
-        ::ftruncate(file.get(), 0) != 0) {
-        Log::error(QStringLiteral("[ZipWrapper] Error: %1 exists and is not a plain file of its own; refused")
-                       .arg(printableName(relative)));
-        unzCloseCurrentFile(mZip);
-        return EntryOutcome::Failed;
-    }
-
     const auto discard = [&] {
         file.reset();
-        ::unlinkat(folder.get(), leaf.constData(), 0);
+        ::unlinkat(folder.get(), writtenLeaf.constData(), 0);
     };
-    if (!writeEntryData(file.get(), info, relative)) {
-        unzCloseCurrentFile(mZip);
+    struct stat created;
+    if (SysCalls::fstat(file.get(), &created) != 0) {
+        const int problem = errno;
+        fail(ZipWrapper::FileSystemError, storedName,
+             QStringLiteral("cannot examine %1: %2").arg(printableName(relative), errnoText(problem)));
+        if (reading)
+            discard(); // only a fresh file of our own; never the user's file at the name
+        return EntryOutcome::Failed;
+    }
+    if (!S_ISREG(created.st_mode) || created.st_nlink != 1 || ::ftruncate(file.get(), 0) != 0) {
+        fail(ZipWrapper::TargetRefused, storedName,
+             QStringLiteral("%1 exists and is not a plain file of its own; refused")
+                 .arg(printableName(relative)));
+        if (reading)
+            discard();
+        return EntryOutcome::Failed;
+    }
+    const QByteArray writtenPath =
+        reading ? folderPathOf(mDestinationPath, *components, folderCount) + '/' + writtenLeaf : targetPath;
+
+    if (!writeEntryData(file.get(), info, storedName, read, encrypted)) {
         discard();
         return EntryOutcome::Failed;
     }
+    closeEntry.dismiss();
     const int closed = unzCloseCurrentFile(mZip);
-    if (closed != UNZ_OK) {
-        Log::error(QStringLiteral("[ZipWrapper] Error: %1 of %2 %3")
-                       .arg(printableName(relative), mPath,
-                            closed == UNZ_CRCERROR ? QStringLiteral("fails its CRC check")
-                                                   : QStringLiteral("cannot be finished")));
+    const bool crcFailed = closed == UNZ_CRCERROR || (decrypting && decrypting->crc() != quint32(info.crc));
+    if (crcFailed || closed != UNZ_OK) {
+        fail(crcFailed ? ZipWrapper::CrcCheckFailed : ZipWrapper::DamagedEntry, storedName,
+             crcFailed ? QStringLiteral("its data fails its CRC check%1")
+                             .arg(encrypted ? QStringLiteral(" (or the password is wrong)") : QString())
+                       : QStringLiteral("it cannot be finished (minizip error %1)").arg(closed));
         discard();
-        return closed == UNZ_CRCERROR ? EntryOutcome::CrcFailed : EntryOutcome::Failed;
+        return crcFailed ? EntryOutcome::CrcFailed : EntryOutcome::Failed;
     }
 
     // Only permission bits: never set-user-ID, set-group-ID or sticky bits from an archive,
     // and never a mode that would lock the file away from its owner by accident.
     const mode_t mode = mode_t((info.external_fa >> 16) & 0777);
-    if (mode != 0 && ::fchmod(file.get(), mode) != 0)
+    if (mode != 0 && SysCalls::fchmod(file.get(), mode) != 0)
         Log::warning(QStringLiteral("[ZipWrapper] Failed to set attributes - whilst setting permissions"));
     if (info.dosDate != 0 && date.isValid()) {
         struct timespec times[2];
@@ -651,88 +904,119 @@ Unzipper::EntryOutcome Unzipper::extractCurrent(const unz_file_info64& info, con
     }
     // FileDescriptor closes quietly; this close goes through SysCalls and is checked.
     if (SysCalls::close(file.release()) != 0) {
-        Log::error(QStringLiteral("[ZipWrapper] Error: cannot close %1: %2")
-                       .arg(printableName(relative), errnoText(errno)));
-        ::unlinkat(folder.get(), leaf.constData(), 0);
+        const int problem = errno;
+        fail(ZipWrapper::FileSystemError, storedName,
+             QStringLiteral("cannot close %1: %2").arg(printableName(relative), errnoText(problem)));
+        ::unlinkat(folder.get(), writtenLeaf.constData(), 0);
         return EntryOutcome::Failed;
     }
 
-    mDates.emplace_back(targetPath, date);
+    bool unpacked = false;
     if (QString::fromUtf8(leaf).toLower().endsWith(QLatin1String(".zip"))) {
-        const QByteArray folderPath =
-            folderCount == 0 ? mDestinationPath
-                             : mDestinationPath + '/' + components->mid(0, folderCount).join('/');
-        unpackNested(targetPath, folderPath);
-        if (mBudget.exceeded)
+        unpacked = unpackNested(writtenPath, folderPathOf(mDestinationPath, *components, folderCount),
+                                printableName(relative));
+        if (mBudget.exceeded) {
+            if (mError.isNull())
+                mError = mBudget.error;
             return EntryOutcome::Failed;
+        }
+    }
+    if (!unpacked) {
+        if (reading)
+            reading->mDeferred.push_back({writtenPath, targetPath, printableName(relative)});
+        else
+            mDates.emplace_back(targetPath, date);
     }
     return EntryOutcome::Done;
 }
 
-bool Unzipper::writeEntryData(int fd, const unz_file_info64& info, const QByteArray& shownPath)
+bool Unzipper::writeEntryData(int fd, const unz_file_info64& info, const QByteArray& storedName,
+                              const std::function<int(char*, unsigned)>& read, bool encrypted)
 {
-    const qint64 remaining = mBudget.limits.maxTotalBytes - mBudget.bytes;
-    if (info.uncompressed_size > quint64(std::max<qint64>(0, remaining))) {
-        Log::error(QStringLiteral("[ZipWrapper] Error: %1 claims %2 bytes, more than the unzip may write")
-                       .arg(printableName(shownPath))
-                       .arg(info.uncompressed_size));
+    const auto overBudget = [&](const QString& reason) {
+        fail(ZipWrapper::LimitExceeded, storedName, reason);
         mBudget.exceeded = true;
+        mBudget.error = mError;
         return false;
-    }
+    };
+    const qint64 remaining = mBudget.limits.maxTotalBytes - mBudget.bytes;
+    if (info.uncompressed_size > quint64(std::max<qint64>(0, remaining)))
+        return overBudget(QStringLiteral("it claims %1 bytes, more than the unzip may write (%2 in all)")
+                              .arg(info.uncompressed_size)
+                              .arg(mBudget.limits.maxTotalBytes));
     char buffer[UnzipBufferSize];
     quint64 written = 0;
     for (;;) {
-        const int got = unzReadCurrentFile(mZip, buffer, unsigned(sizeof buffer));
+        const int got = read(buffer, unsigned(sizeof buffer));
         if (got == 0)
             break;
+        if (got == UNZ_ERRNO) {
+            fail(ZipWrapper::DamagedArchive, storedName,
+                 QStringLiteral("its data cannot be read from the archive (cut short, or a read error)"));
+            return false;
+        }
         if (got < 0) {
-            Log::error(QStringLiteral("[ZipWrapper] Error: %1 is damaged (%2)")
-                           .arg(printableName(shownPath))
-                           .arg(got));
+            fail(ZipWrapper::DamagedEntry, storedName,
+                 QStringLiteral("its compressed data is damaged (error %1)%2")
+                     .arg(got)
+                     .arg(encrypted ? QStringLiteral(", or the password is wrong") : QString()));
             return false;
         }
         mBudget.bytes += got;
         written += quint64(got);
-        if (mBudget.bytes > mBudget.limits.maxTotalBytes || written > info.uncompressed_size) {
-            Log::error(
-                QStringLiteral("[ZipWrapper] Error: %1 holds more than it claims or than the unzip may write")
-                    .arg(printableName(shownPath)));
-            mBudget.exceeded = mBudget.bytes > mBudget.limits.maxTotalBytes;
+        if (mBudget.bytes > mBudget.limits.maxTotalBytes)
+            return overBudget(QStringLiteral("it holds more than the unzip may write (%1 bytes in all)")
+                                  .arg(mBudget.limits.maxTotalBytes));
+        if (written > info.uncompressed_size) {
+            fail(ZipWrapper::DamagedEntry, storedName,
+                 QStringLiteral("it holds more than the %1 bytes it claims").arg(info.uncompressed_size));
             return false;
         }
         if (!SysCalls::writeAll(fd, buffer, std::size_t(got))) {
-            Log::error(QStringLiteral("[ZipWrapper] Error: cannot write %1: %2")
-                           .arg(printableName(shownPath), errnoText(errno)));
+            const int problem = errno;
+            fail(ZipWrapper::FileSystemError, storedName,
+                 QStringLiteral("cannot write it: %1").arg(errnoText(problem)));
             return false;
         }
     }
     // minizip checks the CRC only of an entry read to its declared end: a stream that stops
     // early must be caught here.
     if (written != info.uncompressed_size) {
-        Log::error(QStringLiteral("[ZipWrapper] Error: %1 ends after %2 of its %3 bytes")
-                       .arg(printableName(shownPath))
-                       .arg(written)
-                       .arg(info.uncompressed_size));
+        fail(ZipWrapper::DamagedEntry, storedName,
+             QStringLiteral("it ends after %1 of its %2 bytes").arg(written).arg(info.uncompressed_size));
         return false;
     }
     return true;
 }
 
-void Unzipper::unpackNested(const QByteArray& innerPath, const QByteArray& folderPath)
+bool Unzipper::unpackNested(const QByteArray& innerPath, const QByteArray& folderPath, const QString& shown)
 {
-    const QString inner = QFile::decodeName(innerPath);
+    const QString name = QFileInfo(shown).fileName();
     if (mDepth >= mBudget.limits.maxNestingDepth) {
         Log::warning(
             QStringLiteral("[ZipWrapper] Not unpacking nested .zip file %1: nested deeper than %2 levels")
-                .arg(QFileInfo(inner).fileName())
+                .arg(name)
                 .arg(mBudget.limits.maxNestingDepth));
-        return;
+        return false;
     }
-    Log::info(QStringLiteral("Unzipping nested .zip file:  %1").arg(QFileInfo(inner).fileName()));
-    Unzipper nested(inner, QFile::decodeName(folderPath), mOverwrite, mPassword, nullptr, {}, mDepth + 1,
-                    mBudget);
-    if (nested.run(nullptr, {}) && ::unlink(innerPath.constData()) != 0)
-        Log::warning(QStringLiteral("[ZipWrapper] Error: cannot remove the unpacked %1").arg(inner));
+    Log::info(QStringLiteral("Unzipping nested .zip file:  %1").arg(name));
+    Unzipper nested(QFile::decodeName(innerPath), QFile::decodeName(folderPath), mOverwrite, mPassword,
+                    nullptr, {}, mDepth + 1, mBudget);
+    if (!nested.run(nullptr, {})) {
+        // The archive stays as it was written, whole: whatever it held is still in it.
+        (void)nested.settleDeferred(false);
+        if (!mBudget.exceeded)
+            Log::warning(QStringLiteral("[ZipWrapper] The nested .zip file %1 of %2 stays packed: %3")
+                             .arg(shown, mPath, nested.error().localizedFailureReason()));
+        return false;
+    }
+    if (SysCalls::unlink(innerPath.constData()) != 0 && errno != ENOENT)
+        Log::warning(QStringLiteral("[ZipWrapper] Error: cannot remove the unpacked %1").arg(shown));
+    if (!nested.settleDeferred(true))
+        Log::warning(
+            QStringLiteral("[ZipWrapper] The nested .zip file %1 of %2 was unpacked only in part: %3")
+                .arg(shown, mPath, nested.error().localizedFailureReason()));
+    return true;
 }
 
 QByteArray encodedName(const QString& name)
@@ -765,17 +1049,41 @@ zip_fileinfo zipInfoFor(const QDateTime& date, std::optional<mode_t> permissions
     return info;
 }
 
+// The CRC-32 of an open file read to its end, which is then read again from its start;
+// false with errno when it cannot be read.
+bool crcOfFile(int fd, quint32& crc)
+{
+    std::vector<char> buffer(ZipBufferSize);
+    crc = 0;
+    for (;;) {
+        const ssize_t got = SysCalls::read(fd, buffer.data(), buffer.size());
+        if (got < 0)
+            return false;
+        if (got == 0)
+            break;
+        crc = quint32(::crc32(crc, reinterpret_cast<const Bytef*>(buffer.data()), uInt(got)));
+    }
+    return SysCalls::lseek(fd, 0, SEEK_SET) == 0;
+}
+
 } // namespace
 
 // ---- The archive being written
 
 struct ZipWrapper::Archive
 {
+    explicit Archive(const QString& path) : file(path) {}
+
     zipFile zip = nullptr;
-    QByteArray temporary;
-    QByteArray target;
+    SaveFile file;
     WriteState io;
     bool failed = false;
+    // The entry being written encrypted (it has a password; see ZipCrypto.h): its bytes
+    // reach minizip raw, with its size and CRC given at the end.
+    std::unique_ptr<ZipEncryptingWriter> encrypting;
+    quint64 plainSize = 0;
+    quint32 plainCrc = 0;
+    quint32 expectedCrc = 0;
 
     // Whether minizip's result and the writes behind it both went well; marks the archive
     // failed when not.
@@ -786,16 +1094,21 @@ struct ZipWrapper::Archive
         return !failed;
     }
 
-    // Opens an entry; marks the archive failed when minizip refuses.
+    // Opens an entry; marks the archive failed when minizip refuses. With a password the
+    // entry is encrypted, and `crc` must be the CRC-32 of all its data (the encryption
+    // header carries a byte of it).
     bool openEntry(const QString& name, const zip_fileinfo& info, int level, const QString& password,
-                   bool zip64)
+                   bool zip64, quint32 crc = 0)
     {
         const QByteArray encoded = encodedName(name);
         const QByteArray secret = password.toUtf8();
-        const int result = zipOpenNewFileInZip4_64(
-            zip, encoded.constData(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, level, 0,
-            -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, secret.isEmpty() ? nullptr : secret.constData(), 0, MadeByUnix,
-            isAscii(encoded) ? 0 : Utf8NameFlag, zip64 ? 1 : 0);
+        const bool encrypted = !secret.isEmpty();
+        const uLong flags =
+            (isAscii(encoded) ? 0 : Utf8NameFlag) | (encrypted ? ZipCrypto::EncryptedFlag : 0);
+        const int result =
+            zipOpenNewFileInZip4_64(zip, encoded.constData(), &info, nullptr, 0, nullptr, 0, nullptr,
+                                    Z_DEFLATED, level, encrypted ? 1 : 0, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY,
+                                    nullptr, 0, MadeByUnix, flags, zip64 ? 1 : 0);
         if (!check(result)) {
             Log::error(QStringLiteral("[ZipWrapper] Error: cannot start the entry %1 (%2, %3)")
                            .arg(name)
@@ -803,28 +1116,70 @@ struct ZipWrapper::Archive
                            .arg(errnoText(io.error)));
             return false;
         }
+        encrypting.reset();
+        plainSize = 0;
+        plainCrc = 0;
+        expectedCrc = crc;
+        if (encrypted) {
+            encrypting = std::make_unique<ZipEncryptingWriter>(
+                secret, level, crc, [this](const char* data, qsizetype size) {
+                    return check(zipWriteInFileInZip(zip, data, unsigned(size)));
+                });
+            QByteArray random(ZipCrypto::HeaderSize, '\0');
+            QRandomGenerator::system()->generate(random.begin(), random.end());
+            if (!encrypting->start(random)) {
+                Log::error(
+                    QStringLiteral("[ZipWrapper] Error: cannot start the encrypted entry %1").arg(name));
+                failed = true;
+                abandonEntry();
+                return false;
+            }
+        }
         return true;
     }
 
     bool write(const char* data, qint64 size)
     {
-        return check(zipWriteInFileInZip(zip, data, unsigned(size)));
+        if (!encrypting)
+            return check(zipWriteInFileInZip(zip, data, unsigned(size)));
+        plainSize += quint64(size);
+        plainCrc = quint32(::crc32(plainCrc, reinterpret_cast<const Bytef*>(data), uInt(size)));
+        if (!encrypting->write(data, size))
+            failed = true;
+        return !failed;
     }
 
-    bool closeEntry() { return check(zipCloseFileInZip(zip)); }
+    bool closeEntry()
+    {
+        if (!encrypting)
+            return check(zipCloseFileInZip(zip));
+        // The data read now must be the data whose CRC the header promised.
+        if (!encrypting->finish() || plainCrc != expectedCrc) {
+            if (plainCrc != expectedCrc)
+                Log::error(QStringLiteral("[ZipWrapper] Error: a file changed while it was packed"));
+            failed = true;
+            abandonEntry();
+            return false;
+        }
+        encrypting.reset();
+        return check(zipCloseFileInZipRaw64(zip, plainSize, plainCrc));
+    }
 
     // The archive has failed already: closing the entry only frees minizip's record of it.
-    void abandonEntry() { (void)zipCloseFileInZip(zip); }
+    void abandonEntry()
+    {
+        encrypting.reset();
+        (void)zipCloseFileInZip(zip);
+    }
 
+    // Nothing of the archive stays: the old file at the path is kept as it was.
     void abandon()
     {
         if (zip) {
             zipClose(zip, nullptr);
             zip = nullptr;
         }
-        if (!temporary.isEmpty())
-            SysCalls::unlink(temporary.constData());
-        temporary.clear();
+        file.cancelWriting();
     }
 };
 
@@ -840,17 +1195,19 @@ bool ZipWrapper::open()
 {
     if (mArchive || mPath.isEmpty())
         return false;
-    const QFileInfo target(mPath);
-    auto archive = std::make_unique<Archive>();
-    archive->target = QFile::encodeName(target.absoluteFilePath());
-    const QString temporaryName =
-        SaveFile::temporaryPrefix(target.fileName()) + QUuid::createUuid().toString(QUuid::Id128).left(12);
-    archive->temporary = QFile::encodeName(target.absoluteDir().filePath(temporaryName));
+    auto archive = std::make_unique<Archive>(QFileInfo(mPath).absoluteFilePath());
+    if (const Status opened = archive->file.open(); !opened) {
+        Log::error(QStringLiteral("[ZipWrapper] Error: cannot create %1: %2")
+                       .arg(mPath, opened.error().localizedDescription()));
+        return false;
+    }
+    archive->io.fd = archive->file.handle();
     zlib_filefunc64_def functions = fileFunctions(&archive->io);
-    archive->zip = zipOpen2_64(archive->temporary.constData(), APPEND_STATUS_CREATE, nullptr, &functions);
+    const QByteArray name = QFile::encodeName(mPath);
+    archive->zip = zipOpen2_64(name.constData(), APPEND_STATUS_CREATE, nullptr, &functions);
     if (!archive->zip) {
         Log::error(QStringLiteral("[ZipWrapper] Error: cannot create %1").arg(mPath));
-        archive->temporary.clear(); // nothing was made (O_EXCL), nothing to remove
+        archive->abandon();
         return false;
     }
     mArchive = std::move(archive);
@@ -869,23 +1226,14 @@ bool ZipWrapper::close()
         Log::error(QStringLiteral("[ZipWrapper] Error: cannot finish %1 (%2)").arg(mPath).arg(closed));
         ok = false;
     }
-    if (ok && SysCalls::rename(archive->temporary.constData(), archive->target.constData()) != 0) {
-        Log::error(
-            QStringLiteral("[ZipWrapper] Error: cannot put %1 in place: %2").arg(mPath, errnoText(errno)));
-        ok = false;
-    }
     if (!ok) {
         archive->abandon();
         return false;
     }
-    archive->temporary.clear();
-    // The rename is durable once the folder is flushed; the archive is in place already.
-    const QByteArray folder = QFile::encodeName(QFileInfo(mPath).absolutePath());
-    const int folderFd = SysCalls::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd >= 0) {
-        if (SysCalls::fsync(folderFd) != 0)
-            Log::warning(QStringLiteral("[ZipWrapper] cannot flush the folder of %1").arg(mPath));
-        SysCalls::close(folderFd);
+    if (const Status committed = archive->file.commit(); !committed) {
+        Log::error(QStringLiteral("[ZipWrapper] Error: cannot put %1 in place: %2")
+                       .arg(mPath, committed.error().localizedDescription()));
+        return false;
     }
     return true;
 }
@@ -902,7 +1250,7 @@ bool ZipWrapper::writeFileAtPath(const QString& path, const QString& fileName, c
     const QByteArray source = QFile::encodeName(path);
     FileDescriptor input(SysCalls::open(source.constData(), O_RDONLY | O_CLOEXEC));
     struct stat info;
-    if (!input.valid() || ::fstat(input.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (!input.valid() || SysCalls::fstat(input.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         Log::error(QStringLiteral("[ZipWrapper] Error: cannot read %1").arg(path));
         mArchive->failed = true;
         return false;
@@ -911,14 +1259,18 @@ bool ZipWrapper::writeFileAtPath(const QString& path, const QString& fileName, c
     const QDateTime modified =
         QDateTime::fromMSecsSinceEpoch(qint64(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000);
     const bool zip64 = quint64(info.st_size) >= 0xFFFFFFFFull;
-    if (!mArchive->openEntry(name, zipInfoFor(modified, info.st_mode), Z_DEFAULT_COMPRESSION, password,
-                             zip64))
+    quint32 crc = 0;
+    if (!password.isEmpty() && !crcOfFile(input.get(), crc)) {
+        Log::error(QStringLiteral("[ZipWrapper] Error: cannot read %1: %2").arg(path, errnoText(errno)));
+        mArchive->failed = true;
+        return false;
+    }
+    if (!mArchive->openEntry(name, zipInfoFor(modified, info.st_mode), Z_DEFAULT_COMPRESSION, password, zip64,
+                             crc))
         return false;
     std::vector<char> buffer(ZipBufferSize);
     for (;;) {
-        const ssize_t got = ::read(input.get(), buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR)
-            continue;
+        const ssize_t got = SysCalls::read(input.get(), buffer.data(), buffer.size());
         if (got < 0) {
             Log::error(QStringLiteral("[ZipWrapper] Error: cannot read %1: %2").arg(path, errnoText(errno)));
             mArchive->failed = true;
@@ -943,7 +1295,7 @@ bool ZipWrapper::writeFolderAtPath(const QString& path, const QString& folderNam
     struct stat info;
     std::optional<mode_t> permissions;
     QDateTime modified;
-    if (::stat(QFile::encodeName(path).constData(), &info) == 0) {
+    if (SysCalls::stat(QFile::encodeName(path).constData(), &info) == 0) {
         permissions = info.st_mode;
         modified = QDateTime::fromMSecsSinceEpoch(qint64(info.st_mtim.tv_sec) * 1000 +
                                                   info.st_mtim.tv_nsec / 1000000);
@@ -959,8 +1311,12 @@ bool ZipWrapper::writeData(const QByteArray& data, const QString& fileName, cons
     if (!mArchive || data.isNull())
         return false;
     const bool zip64 = quint64(data.size()) >= 0xFFFFFFFFull;
+    quint32 crc = 0;
+    for (qint64 done = 0; !password.isEmpty() && done < data.size(); done += ZipBufferSize)
+        crc = quint32(::crc32(crc, reinterpret_cast<const Bytef*>(data.constData() + done),
+                              uInt(std::min<qint64>(ZipBufferSize, data.size() - done))));
     if (!mArchive->openEntry(fileName, zipInfoFor(QDateTime(), std::nullopt), Z_DEFAULT_COMPRESSION, password,
-                             zip64))
+                             zip64, crc))
         return false;
     for (qint64 done = 0; done < data.size(); done += ZipBufferSize) {
         if (!mArchive->write(data.constData() + done, std::min<qint64>(ZipBufferSize, data.size() - done))) {
@@ -994,9 +1350,12 @@ bool ZipWrapper::createZipFileAtPathWithContentsOfDirectory(const QString& path,
         return false;
     const QDir folder(directory);
     const QString parentName = QFileInfo(folder.absolutePath()).fileName();
-    // The archive being written may lie inside the folder: never pack it into itself.
-    const QString ownTemporary = QFile::decodeName(zip.mArchive->temporary);
-    const QString ownTarget = QFileInfo(path).absoluteFilePath();
+    // The archive being written may lie inside the folder: never pack it, nor a temporary
+    // file of it, into itself.
+    const QFileInfo target(path);
+    const QString ownTarget = target.absoluteFilePath();
+    const QString ownFolder = target.absolutePath();
+    const QString ownTemporaries = SaveFile::temporaryPrefix(target.fileName());
 
     QStringList items;
     QDirIterator it(folder.absolutePath(),
@@ -1004,8 +1363,11 @@ bool ZipWrapper::createZipFileAtPathWithContentsOfDirectory(const QString& path,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString item = it.next();
-        if (item != ownTemporary && item != ownTarget)
-            items.append(item);
+        const QFileInfo found = it.fileInfo();
+        if (item == ownTarget ||
+            (found.absolutePath() == ownFolder && found.fileName().startsWith(ownTemporaries)))
+            continue;
+        items.append(item);
     }
     items.sort();
     for (const QString& item : items) {
@@ -1084,8 +1446,8 @@ bool ZipWrapper::unzipFileAtPath(const QString& path, const QString& destination
 {
     Budget budget;
     budget.limits = limits();
-    // minizip takes the reading password as plain bytes.
-    Unzipper unzipper(path, destination, overwrite, password.toLatin1(), delegate, std::move(progressHandler),
+    // The same bytes as packing uses (and Info-ZIP in a UTF-8 locale): the text's UTF-8.
+    Unzipper unzipper(path, destination, overwrite, password.toUtf8(), delegate, std::move(progressHandler),
                       0, budget);
     return unzipper.run(error, completionHandler);
 }

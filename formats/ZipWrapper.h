@@ -23,17 +23,31 @@ struct ZipWrapperDelegate;
 // O_NOFOLLOW below a folder walked with O_NOFOLLOW, so an existing symbolic link at a target
 // or among its folders makes the unzip return NO instead of writing through it; a symbolic
 // link stored in the archive becomes an ordinary file holding the link text. Permissions
-// from the archive are masked to 0777 and applied only when that leaves something. Inner
-// ".zip" files are unpacked where they lie, to MaxNestingDepth levels below the archive
-// (deeper ones stay as files); all levels of one unzip share the limits on bytes written
-// and entries. A read error, a bad CRC, an entry shorter than it claims, a short write or a
-// file that cannot be created returns NO. Files extracted before a failure stay; the file
-// being written when it failed is removed.
+// from the archive are masked to 0777 and applied only when that leaves something. A read
+// error, a bad CRC, an entry shorter than it claims, a short write, a file that cannot be
+// created or an encrypted entry without the right password returns NO. Files extracted
+// before a failure stay; the file being written when it failed is removed.
 //
-// Packing writes a temporary file beside the archive and renames it into place only when
-// every entry was written and the archive was closed and flushed; any failure (a source
-// that cannot be read included) returns NO, removes the temporary file and leaves an
-// existing archive as it was. Every minizip result is checked.
+// Inner ".zip" files are unpacked where they lie, to MaxNestingDepth levels below the
+// archive (deeper ones stay as files, with a log line); all levels of one unzip share the
+// limits on bytes written and entries, and passing one fails the whole unzip. An inner
+// archive that fails otherwise stays as the file it was written as, and the unzip goes on:
+// its failure is logged with the entry and the reason, and the outer call does not report
+// it. An entry that would land on an archive still being read (an inner archive holding an
+// entry of its own name, or the outer archive lying in the destination) is written under a
+// fresh name and takes its own name only once that archive was read and closed; if that
+// archive fails, the copy is dropped, since the archive keeping everything stays.
+//
+// Passwords are the UTF-8 of their text, when packing and when unpacking, as Info-ZIP's
+// zip and unzip take them in a UTF-8 locale, with the traditional PKWARE encryption (see
+// ZipCrypto.h). Packing with a password encrypts every entry; unpacking applies it to the
+// entries marked encrypted and reads the others as they are.
+//
+// Packing writes through SaveFile: a temporary file beside the archive, renamed into place
+// only when every entry was written and the archive was closed and flushed, with the old
+// archive's permissions (a symbolic link stays and its target is replaced). Any failure (a
+// source that cannot be read included) returns NO, removes the temporary file and leaves an
+// existing archive as it was, byte for byte. Every minizip result is checked.
 class ZipWrapper
 {
 public:
@@ -64,12 +78,27 @@ public:
     // be opened), the outcome and the error (a null Error for failures without one).
     using CompletionHandler = std::function<void(const QString& path, bool succeeded, const Error& error)>;
 
-    static const QString ErrorDomain; // "ZipWrapperErrorDomain"
+    // Every failed unzip answers an Error of this domain (out-argument and completion):
+    // Error::FilePathKey holds the archive's path, EntryNameKey the name of the entry it is
+    // about (as stored, control bytes as "\xNN"; absent for failures before the first
+    // entry), and localizedFailureReason() names the entry and says why. The description
+    // is the fixed text of the first three codes, else the same as the failure reason.
+    static const QString ErrorDomain;  // "ZipWrapperErrorDomain"
+    static const QString EntryNameKey; // "ZipWrapperEntryName"
     enum ErrorCode
     {
         FailedToOpenZipFile = -1,   // "failed to open zip file"
         FailedToOpenFirstFile = -2, // "failed to open first file in zip file"
         CrcCheckFailed = -3,        // "crc check failed for file"
+        UnsafeEntryName = -4,       // absolute, a drive prefix, a ".." component or a NUL
+        TargetRefused = -5,         // a symbolic link (or no plain file or folder) in the way
+        LimitExceeded = -6,         // more entries or bytes than the bounds allow
+        DamagedEntry = -7,          // data that does not decode or is not as long as it claims
+        WrongPassword = -8,         // encrypted, and no password or the wrong one
+        UnsupportedEntry = -9,      // a compression method other than stored or deflated
+        DamagedArchive = -10,       // an entry minizip cannot find or step past
+        FileSystemError = -11,      // a folder or file that cannot be made, written or closed
+        Cancelled = -12,            // the delegate declined an entry
     };
 
     // The bounds of one unzip, nested archives included: inner archives unpacked below the

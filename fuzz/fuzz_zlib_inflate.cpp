@@ -24,7 +24,7 @@ constexpr qint64 kBound = 1024 * 1024;
 }
 
 void checkInflated(const corvex::Result<QByteArray>& result, const Zlib::InflateStats& stats,
-                   std::optional<QByteArray> (*compress)(const QByteArray&),
+                   corvex::Result<QByteArray> (*compress)(const QByteArray&),
                    corvex::Result<QByteArray> (*inflate)(const QByteArray&, qint64, Zlib::InflateStats*))
 {
     if (stats.peakBufferBytes > kBound + Zlib::InflateStep)

@@ -1,16 +1,13 @@
 #include "graphics/QVImage.h"
 
 #include "platform/core/Log.h"
-#include "platform/core/SysCalls.h"
+#include "platform/core/WholeFileReader.h"
 #include "platform/gfx/FilterImage.h"
 #include "platform/gfx/GraphicsContext.h"
 #include "platform/gfx/ImageCodec.h"
 
-#include <cerrno>
 #include <cmath>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <mutex>
 
 namespace corvex {
 namespace {
@@ -20,40 +17,6 @@ constexpr QImage::Format kPixelFormat = QImage::Format_RGBA8888_Premultiplied;
 // No PNG or JPEG file larger than this can decode within the codec's allocation limit with
 // any sensible compression; refusing it up front keeps a dropped huge file out of memory.
 constexpr qint64 kMaxFileBytes = qint64(ImageCodec::AllocationLimitMB) * 2 * 1024 * 1024;
-
-std::optional<QByteArray> readWholeFile(const QString& path)
-{
-    if (path.isEmpty())
-        return std::nullopt;
-    const QByteArray encoded = path.toLocal8Bit();
-    const int fd = SysCalls::open(encoded.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    std::optional<QByteArray> result;
-    struct stat info;
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= kMaxFileBytes) {
-        QByteArray bytes(qsizetype(info.st_size), Qt::Uninitialized);
-        qsizetype done = 0;
-        bool failed = false;
-        while (done < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + done, std::size_t(bytes.size() - done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                // An error, or a file that shrank while we read it.
-                failed = n < 0;
-                break;
-            }
-            done += n;
-        }
-        if (!failed) {
-            bytes.truncate(done);
-            result = std::move(bytes);
-        }
-    }
-    SysCalls::close(fd);
-    return result;
-}
 
 // The vertical mirror within `rect` of the flipped drawing variants: after it, drawing into
 // the returned rectangle covers `rect` with the image upside down relative to unflipped
@@ -67,8 +30,15 @@ Rect mirrorWithin(GraphicsContext& context, const Rect& rect)
 
 } // namespace
 
+struct QVImage::StoredPNG
+{
+    std::mutex mutex;
+    QByteArray bytes; // empty until read or made; guarded by mutex
+};
+
 QVImage::QVImage(const QImage& image)
-    : mImage(image.isNull() || image.format() == kPixelFormat ? image : image.convertToFormat(kPixelFormat))
+    : mImage(image.isNull() || image.format() == kPixelFormat ? image : image.convertToFormat(kPixelFormat)),
+      mPNG(mImage.isNull() ? nullptr : std::make_shared<StoredPNG>())
 {}
 
 std::optional<QVImage> QVImage::readFromURL(const QUrl& fileUrl)
@@ -80,10 +50,10 @@ std::optional<QVImage> QVImage::readFromURL(const QUrl& fileUrl)
 
 std::optional<QVImage> QVImage::readFromURL(const QString& path)
 {
-    const std::optional<QByteArray> bytes = readWholeFile(path);
-    if (!bytes)
+    const auto bytes = WholeFileReader::read(path, kMaxFileBytes);
+    if (!bytes.ok())
         return std::nullopt;
-    const PlatformImage decoded = PlatformImage::fromData(*bytes);
+    const PlatformImage decoded = PlatformImage::fromData(bytes.value());
     if (decoded.isNull())
         return std::nullopt;
     return initWithNSImage(decoded);
@@ -91,7 +61,16 @@ std::optional<QVImage> QVImage::readFromURL(const QString& path)
 
 QVImage QVImage::initWithPNGData(const QByteArray& data)
 {
-    return QVImage(ImageCodec::decodePNG(data));
+    QVImage image(ImageCodec::decodePNG(data));
+    if (image.mPNG) {
+        // Bytes over a buffer they do not own (QByteArray::fromRawData) are copied: the
+        // buffer may go before the picture does.
+        QByteArray kept = data;
+        if (!kept.data_ptr().isMutable())
+            kept = QByteArray(data.constData(), data.size());
+        image.mPNG->bytes = std::move(kept);
+    }
+    return image;
 }
 
 QVImage QVImage::initWithJPEGData(const QByteArray& data)
@@ -153,7 +132,12 @@ PlatformImage QVImage::nsImage() const
 
 QByteArray QVImage::pngData() const
 {
-    return ImageCodec::encodePNG(mImage);
+    if (!mPNG)
+        return QByteArray();
+    std::lock_guard lock(mPNG->mutex);
+    if (mPNG->bytes.isEmpty())
+        mPNG->bytes = ImageCodec::encodePNG(mImage);
+    return mPNG->bytes;
 }
 
 QByteArray QVImage::jpegData() const

@@ -21,6 +21,12 @@ class GraphicsContext;
 // storage turns it into PNG attachments, views draw it. A value: copies share the pixels,
 // and every transformation makes a new one.
 //
+// Its PNG (pngData), the form documents store pictures in, is made at most once per picture
+// and shared by every copy: a picture decoded from PNG keeps the bytes it was read with, any
+// other is encoded on the first call. Saving a document therefore writes the bytes it read
+// instead of encoding every picture again. Since the pixels never change, the bytes never go
+// stale: a changed picture is a new value, which starts without them.
+//
 // Decoding treats its bytes as untrusted (ImageCodec's dimension caps and allocation limit);
 // an image over a limit counts as undecodable.
 class QVImage
@@ -35,7 +41,8 @@ public:
     // answer none.
     static std::optional<QVImage> readFromURL(const QUrl& fileUrl);
     static std::optional<QVImage> readFromURL(const QString& path);
-    // Undecodable data (wrong format included) gives an image that holds nothing.
+    // Undecodable data (wrong format included) gives an image that holds nothing. A decoded
+    // PNG keeps `data` as its pngData().
     static QVImage initWithPNGData(const QByteArray& data);
     static QVImage initWithJPEGData(const QByteArray& data);
     // PNG when isPNG(data), JPEG otherwise.
@@ -56,7 +63,8 @@ public:
     const QImage& cgImage() const { return mImage; }
     // A platform image over the pixels whose size in points is pixelSize().
     PlatformImage nsImage() const;
-    // Empty when there is no image.
+    // Empty when there is no image. The bytes read (initWithPNGData), else the encoding made
+    // by the first call of any copy. Any thread.
     QByteArray pngData() const;
     // At the encoder's default quality; the alpha channel is dropped.
     QByteArray jpegData() const;
@@ -81,7 +89,11 @@ public:
     QVImage scaleToWidth(double width) const;
 
 private:
+    struct StoredPNG;
+
     QImage mImage;
+    // The PNG bytes shared by the copies of this picture; null when there is no image.
+    std::shared_ptr<StoredPNG> mPNG;
 };
 
 } // namespace corvex

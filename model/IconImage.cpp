@@ -90,7 +90,7 @@ IconImagePtr IconImage::sharedIcon(const QString& name, const QString& category,
     return iconTable().find(name, category, symbol, [&] { return initWithName(name, category, symbol); });
 }
 
-IconImagePtr IconImage::initWithCoder(Coder& coder)
+IconImagePtr IconImage::initWithCoder(Decoder& coder)
 {
     return sharedIcon(coder.decodeStringForKey(QStringLiteral("name")).value_or(QString()),
                       coder.decodeStringForKey(QStringLiteral("category")).value_or(QString()),
@@ -102,7 +102,7 @@ QString IconImage::className() const
     return QStringLiteral("IconImage");
 }
 
-void IconImage::encodeWithCoder(Coder& coder) const
+void IconImage::encodeWithCoder(Encoder& coder) const
 {
     coder.encodeString(mName, QStringLiteral("name"));
     coder.encodeString(mCategory, QStringLiteral("category"));

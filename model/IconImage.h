@@ -26,7 +26,7 @@ public:
     // Decoded icons are shared: while one with the same name, category and symbol lives
     // (null and empty texts told apart), decoding answers it again, so a document's many
     // uses of a few icons cost one object and one picture each.
-    static IconImagePtr initWithCoder(Coder& coder);
+    static IconImagePtr initWithCoder(Decoder& coder);
     // That sharing, for any maker of icons from stored values.
     static IconImagePtr sharedIcon(const QString& name, const QString& category, const QString& symbol);
 
@@ -43,7 +43,7 @@ public:
     static PlatformImage createSymbolImage(const QString& symbol);
 
     QString className() const override;
-    void encodeWithCoder(Coder& coder) const override;
+    void encodeWithCoder(Encoder& coder) const override;
 
 private:
     // Only the class can make one: the explicit constructor refuses a bare "{}".

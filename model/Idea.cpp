@@ -1,10 +1,10 @@
 #include "model/Idea.h"
 
+#include "model/Globals.h"
 #include "model/StringExtensions.h"
 #include "platform/core/Log.h"
 #include "platform/gfx/FilterImage.h"
 
-#include <QDateTime>
 #include <QHash>
 #include <algorithm>
 #include <array>
@@ -16,12 +16,6 @@ namespace {
 // The assertion lines carry fixed line numbers, as every assertion text of the system does.
 constexpr int AddIdeaAssertionLine = 73;
 constexpr int DetachIdeaAssertionLine = 101;
-
-// Identifiers are names, not timing: they take the wall clock, read here only.
-double secondsSince1970()
-{
-    return double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
-}
 
 std::atomic<quint64>& identifierCounter()
 {
@@ -98,7 +92,8 @@ Idea::~Idea()
 QString Idea::createIdentifier()
 {
     const quint64 counter = identifierCounter().fetch_add(1, std::memory_order_relaxed) + 1;
-    return QString::asprintf("id%0.0f_%d", secondsSince1970(), int(qint32(quint32(counter))));
+    // Globals' wall clock, which document names take too: under an injected clock both agree.
+    return QString::asprintf("id%0.0f_%d", Globals::secondsSince1970(), int(qint32(quint32(counter))));
 }
 
 IdeaPtr Idea::initWithText(const QString& text, const QString& identifier)
@@ -196,18 +191,28 @@ const char* Idea::insertionRefusal(const IdeaPtr& idea) const
     // One walk over the new child's subtree finds both its depth and whether it holds this
     // idea (which would make the tree a cycle).
     const int room = MaxDepth - level();
-    std::vector<std::pair<const Idea*, int>> stack{{idea.get(), 1}};
+    // Reused by the thread (decoding a document inserts every one of its ideas), but not
+    // kept large after a wide tree.
+    thread_local std::vector<std::pair<const Idea*, int>> stack;
+    const auto answer = [](const char* refusal) {
+        constexpr std::size_t kKept = 4096;
+        if (stack.capacity() > kKept)
+            std::vector<std::pair<const Idea*, int>>().swap(stack);
+        return refusal;
+    };
+    stack.clear();
+    stack.emplace_back(idea.get(), 1);
     while (!stack.empty()) {
         const auto [node, depth] = stack.back();
         stack.pop_back();
         if (node == this)
-            return "the idea would hold itself";
+            return answer("the idea would hold itself");
         if (depth > room)
-            return "the tree would be deeper than the maximum of 1000 levels";
+            return answer("the tree would be deeper than the maximum of 1000 levels");
         for (const IdeaPtr& child : node->mIdeas)
             stack.emplace_back(child.get(), depth + 1);
     }
-    return nullptr;
+    return answer(nullptr);
 }
 
 bool Idea::canInsertIdea(const IdeaPtr& idea) const
@@ -903,7 +908,7 @@ QString Idea::className() const
     return QStringLiteral("Idea");
 }
 
-void Idea::encodeWithCoder(Coder& coder) const
+void Idea::encodeWithCoder(Encoder& coder) const
 {
     // As in initWithCoder: only the children's part is on the stack once per level.
     static const QString ideasKey = QStringLiteral("ideas");
@@ -912,7 +917,7 @@ void Idea::encodeWithCoder(Coder& coder) const
         coder.encodeObjectList(mIdeas, ideasKey);
 }
 
-void Idea::encodeOwnFields(Coder& coder) const
+void Idea::encodeOwnFields(Encoder& coder) const
 {
     coder.encodeString(mIdentifier, QStringLiteral("identifier"));
     coder.encodeInt(qint32(mIdeaType), QStringLiteral("ideaType"));
@@ -942,7 +947,7 @@ QString Idea::codingDescription() const
     return description();
 }
 
-IdeaPtr Idea::initWithCoder(Coder& coder)
+IdeaPtr Idea::initWithCoder(Decoder& coder)
 {
     // Children are decoded from inside this call, so this frame is on the stack once per
     // level of a stored tree: everything else is read in a separate call, and the key is a
@@ -956,6 +961,7 @@ IdeaPtr Idea::initWithCoder(Coder& coder)
     // stored idea unusable as a whole: a silently shortened tree would be saved back.
     if (children.isObject())
         return idea->adoptDecodedChild(children) ? idea : nullptr;
+    idea->mIdeas.reserve(children.list().size());
     for (const CodedValue& child : children.list()) {
         if (!idea->adoptDecodedChild(child))
             return nullptr;
@@ -970,7 +976,7 @@ bool Idea::adoptDecodedChild(const CodedValue& child)
     return !idea || addIdea(idea);
 }
 
-IdeaPtr Idea::readOwnFields(Coder& coder)
+IdeaPtr Idea::readOwnFields(Decoder& coder)
 {
     const QString identifier = presentString(coder.decodeStringForKey(QStringLiteral("identifier")));
     const IdeaPtr idea = make(identifier, IdeaType(coder.decodeInt64ForKey(QStringLiteral("ideaType"))));

@@ -64,7 +64,8 @@ public:
     static constexpr int SmallPictureSize = 160;
 
     // A fresh identifier "id<seconds since 1970>_<counter>" from one process-wide counter
-    // (the first call of a run gives counter 1). Safe from any thread.
+    // (the first call of a run gives counter 1); the seconds are Globals::secondsSince1970(),
+    // the clock document names take. Safe from any thread.
     static QString createIdentifier();
 
     // Creation; every new idea has an empty child list.
@@ -78,7 +79,7 @@ public:
     static IdeaPtr initWithLinkToIdea(const QString& targetIdentifier);
     // The registered "init with coder": nullptr when the stored children cannot all be
     // taken (a tree deeper than MaxDepth).
-    static IdeaPtr initWithCoder(Coder& coder);
+    static IdeaPtr initWithCoder(Decoder& coder);
 
     ~Idea() override;
     Idea(const Idea&) = delete;
@@ -226,7 +227,7 @@ public:
     // ---- Coding
 
     QString className() const override;
-    void encodeWithCoder(Coder& coder) const override;
+    void encodeWithCoder(Encoder& coder) const override;
     // description().
     QString codingDescription() const override;
 
@@ -256,9 +257,9 @@ private:
     static IdeaPtr make(const QString& identifier, IdeaType type);
     // initWithCoder without the children; never inlined, so that its many locals are not on
     // the stack while the children decode.
-    [[gnu::noinline]] static IdeaPtr readOwnFields(Coder& coder);
+    [[gnu::noinline]] static IdeaPtr readOwnFields(Decoder& coder);
     // encodeWithCoder without the children, likewise.
-    [[gnu::noinline]] void encodeOwnFields(Coder& coder) const;
+    [[gnu::noinline]] void encodeOwnFields(Encoder& coder) const;
     // Appends a decoded child; false when it is an idea that cannot be taken. Values of
     // other kinds are skipped.
     bool adoptDecodedChild(const CodedValue& child);

@@ -20,9 +20,13 @@ using IdeaDocumentDataObjectPtr = std::shared_ptr<IdeaDocumentDataObject>;
 // text of JSONEncoder ({"ideaDocumentDataObject":{...}}), either plain or as one zlib
 // stream (which begins 78 9C).
 //
-// The readers answer a payload or nullptr; they never throw and hold no state, so any
-// thread may run them (each on its own bytes). Besides the version check (1 to 4), a payload
-// must have a root idea to be read: a document without one is no document.
+// The readers answer a payload or why there is none; they never throw and hold no state, so
+// any thread may run them (each on its own bytes). Besides the version check (1 to 4), a
+// payload must have a root idea to be read: a document without one is no document. One
+// payload's JSON text may hold at most MaxPayloadBytes, inflated or plain: a compressed
+// payload is measured first by inflating it without keeping anything, then decoded while it
+// is inflated a second time, so that neither a bomb nor a large document ever has its whole
+// text in memory.
 class IdeaDocumentDataObject : public Codable
 {
 public:
@@ -44,21 +48,49 @@ public:
     // it themselves.
     static void registerCodables();
 
-    // ---- Readers
+    // The most JSON text one payload may hold: a document of millions of ideas, far beyond
+    // any made by hand, while a few kilobytes of zlib cannot claim gigabytes.
+    static constexpr qint64 MaxPayloadBytes = qint64(512) << 20;
 
-    // OPML when the URL's name says so (".opml", ".xml", any case), else readFromSomeData.
-    static IdeaDocumentDataObjectPtr readFromUnknownData(const QByteArray& data, const QUrl& urlHint);
-    // Nothing for fewer than 2 bytes; the compressed form when the bytes begin 78 9C, else
+    static const QString ErrorDomain; // "com.tallowfen.corvex.payload"
+    enum ErrorCode
+    {
+        TooShort = 1,  // fewer than two bytes
+        TooLarge = 2,  // plain JSON text beyond MaxPayloadBytes (inflated text fails as Zlib's LimitExceeded)
+        NoPayload = 3, // the root object is no payload
+        UnreadableVersion = 4, // a file format version other than 1 to 4 (the text names it)
+        NoRootIdea = 5,
+        NoOutline = 6,  // OPML: no parser installed, or it made no tree
+        OPMLFailed = 7, // OPML: the parser threw
+    };
+
+    // ---- Readers: the payload, or why there is none. Zlib and JSON failures are answered
+    // with their own errors (Zlib's domain; JSONDecoder's, whose ParseFailed also logs the
+    // platform's "NSJSONSerialization: Error" line).
+
+    // OPML when the URL's name says so (".opml", ".xml", any case), else decodeSomeData.
+    static Result<IdeaDocumentDataObjectPtr> decodeUnknownData(const QByteArray& data, const QUrl& urlHint);
+    // TooShort for fewer than 2 bytes; the compressed form when the bytes begin 78 9C, else
     // plain JSON (other zlib headers then fail as JSON).
-    static IdeaDocumentDataObjectPtr readFromSomeData(const QByteArray& data);
-    // One zlib stream (inflated within Zlib::DefaultInflateLimit), then readFromJSONData.
-    static IdeaDocumentDataObjectPtr readFromCorvexData(const QByteArray& data);
-    // A JSONDecoder with the aliases "idea" and "ideas" to Idea and "iconImage" to IconImage;
-    // accepted when the result is a payload with a version from 1 to 4 and a root idea.
-    static IdeaDocumentDataObjectPtr readFromJSONData(const QByteArray& data);
+    static Result<IdeaDocumentDataObjectPtr> decodeSomeData(const QByteArray& data);
+    // Exactly one complete zlib stream of at most MaxPayloadBytes, decoded as it inflates.
+    static Result<IdeaDocumentDataObjectPtr> decodeCorvexData(const QByteArray& data);
+    // A JSONDecoder reading the text with the aliases "idea" and "ideas" to Idea and
+    // "iconImage" to IconImage (an escaped lone surrogate reads as U+FFFD); accepted when the
+    // result is a payload with a version from 1 to 4 and a root idea.
+    static Result<IdeaDocumentDataObjectPtr> decodeJSONData(const QByteArray& data);
     // The installed OPML parser's tree as a payload of version 0 dated now, without an
-    // instance identifier; nothing when the parser yields no tree or none is installed
-    // (which is logged once per process).
+    // instance identifier. NoOutline when the parser yields no tree or none is installed
+    // (which is also logged once per process).
+    static Result<IdeaDocumentDataObjectPtr> decodeOPML(const QByteArray& data);
+
+    // The same readers answering the payload or nullptr, for callers that need no reason:
+    // the reason is logged ("IdeaDocumentDataObject: unreadable payload: ...") unless it was
+    // logged already or is no fault of the bytes (too short, no outline).
+    static IdeaDocumentDataObjectPtr readFromUnknownData(const QByteArray& data, const QUrl& urlHint);
+    static IdeaDocumentDataObjectPtr readFromSomeData(const QByteArray& data);
+    static IdeaDocumentDataObjectPtr readFromCorvexData(const QByteArray& data);
+    static IdeaDocumentDataObjectPtr readFromJSONData(const QByteArray& data);
     static IdeaDocumentDataObjectPtr readFromOPML(const QByteArray& data);
 
     // ---- Writing
@@ -71,8 +103,13 @@ public:
     // deep) is logged and recorded through Globals::raiseCorvexError, and answered as an
     // error: the caller reports the write as failed and keeps the old file.
     Result<QByteArray> jsonData() const;
-    // The compressed form: zlibDeflate of jsonData(); failures as there.
+    // The compressed form: storedForm(jsonData(), false); failures as there.
     Result<QByteArray> corvexData() const;
+    // The bytes a document file holds for the payload's JSON text, the one place they are
+    // made: the text itself when `plainJSON`, else one zlib stream at the default level (it
+    // begins 78 9C), deflated on several cores (ParallelDeflate). Empty text fails. Any
+    // thread: savers encode the text on the tree's thread and call this where they write.
+    static Result<QByteArray> storedForm(const QByteArray& json, bool plainJSON);
 
     // ---- Properties
 
@@ -92,11 +129,11 @@ public:
     // ---- Coding
 
     // The registered "init with coder".
-    static IdeaDocumentDataObjectPtr initWithCoder(Coder& coder);
+    static IdeaDocumentDataObjectPtr initWithCoder(Decoder& coder);
     QString className() const override;
     // "appInstance" is always the running instance's (Globals::appInstance), whatever the
     // property holds.
-    void encodeWithCoder(Coder& coder) const override;
+    void encodeWithCoder(Encoder& coder) const override;
 
 private:
     qint32 mFileFormatVersion = 0;

@@ -2,11 +2,13 @@
 
 #include "platform/core/Coder.h"
 #include "platform/core/Error.h"
+#include "platform/core/JsonText.h"
 #include "platform/core/Value.h"
 
 #include <QByteArray>
 #include <QHash>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -15,9 +17,9 @@
 namespace corvex {
 
 // Reads the JSON text of JSONEncoder back into objects. The class of a dictionary comes from
-// the key it stands under (an alias registered with addAlias, else the key with its first
-// letter capitalised) or from an "@class" entry, and only ever from CodableRegistry: stored
-// data name classes, they never choose code.
+// the key it stands under (an alias, else the key with its first letter capitalised) or from
+// an "@class" entry, and only ever from CodableRegistry: stored data name classes, they
+// never choose code.
 //
 // Lenient where the old format needs it, strict where input could hurt:
 // - a value of the wrong JSON type, and a JSON null, read as missing (typed reads answer 0,
@@ -28,13 +30,29 @@ namespace corvex {
 //   decoding: decodeObject() answers nothing and error() says why. After a failure every
 //   read answers nothing, so a factory in the middle of a deep tree unwinds at once.
 // No exception leaves the decoder. One decoder serves one thread.
-class JSONDecoder final : public Coder
+//
+// Two ways of reading, with the same results:
+// - From parsed values (the constructors taking the bytes alone or a Value): the text is
+//   parsed into Values first, and objects are made as factories ask for them. Aliases are
+//   added afterwards with addAlias.
+// - While reading the text (the constructors taking TextOptions): no value tree is made.
+//   Each dictionary's members are collected as the text goes by, and when it closes its
+//   class's factory makes the object at once from them, its children already made; the
+//   object then waits in its parent's members until the parent's factory takes it. A
+//   failure inside such a member (an unknown "@class", a class nested too deep, a factory
+//   that throws) fails the decoding only when a factory reads that member, as it would when
+//   made on request. Members whose meaning the text alone cannot settle while it is read
+//   (dictionaries and arrays under keys that name no class) are kept as Values and decoded
+//   on request. Should the text hold the old wrapped form of a list around a nested
+//   container ([{"someClass": [...]}], meaning only known when the list ends), the decoder
+//   reads the text once more into Values and decodes from those.
+class JSONDecoder final : public Decoder
 {
 public:
     static const QString ErrorDomain; // "com.tallowfen.corvex.jsondecoder"
     enum ErrorCode
     {
-        ParseFailed = 1,  // the JsonText error is the underlying error
+        ParseFailed = 1,  // the JsonText (or the source's) error is the underlying error
         UnknownClass = 2, // "@class" names no registered class (or is not a text)
         TooDeep = 3,
         NoRootObject = 4,   // the root is no dictionary, or its first key gives no object
@@ -48,11 +66,28 @@ public:
     // The model's maximum idea depth (Idea::MaxDepth).
     static constexpr int DefaultMaxClassNesting = 1000;
 
+    // Keys whose values are decoded by a registered class: {key, class name}.
+    using Aliases = std::vector<std::pair<QString, QString>>;
+    struct TextOptions
+    {
+        Aliases aliases;
+        int maxClassNesting = DefaultMaxClassNesting;
+        int maxDepth = JsonText::DefaultMaxDepth;
+        // See JsonText::ReadOptions.
+        bool replaceLoneSurrogates = false;
+    };
+
     // Parses the bytes; on a parse error logs "NSJSONSerialization: Error <details>" and the
     // decoder is not valid (every read answers nothing).
     explicit JSONDecoder(const QByteArray& json);
     // A value parsed elsewhere.
     explicit JSONDecoder(Value root);
+    // Decodes while it reads the text, with the classes the options' aliases name (addAlias
+    // comes too late for these). Parse errors as above. The source is read once, or twice
+    // (rewound) for the old wrapped form; it must outlive only the constructor.
+    JSONDecoder(const QByteArray& json, const TextOptions& options);
+    JSONDecoder(JsonSource& source, const TextOptions& options);
+    ~JSONDecoder() override;
     JSONDecoder(const JSONDecoder&) = delete;
     JSONDecoder& operator=(const JSONDecoder&) = delete;
 
@@ -78,13 +113,13 @@ public:
     const Error& error() const { return mError; }
     QString errorString() const { return mError.localizedDescription(); }
 
-    // Coder: reads from the dictionary being decoded.
+    // Decoder: reads from the dictionary being decoded.
     bool containsValueForKey(const QString& key) const override;
     // Nothing when missing or null; a text, number or boolean as a plain value; anything
     // else decoded by the class the key names (see decodeObject).
     CodedValue decodeObjectForKey(const QString& key) override;
-    // The text is a copy of its own, not a share of the parsed document's: a decoded tree
-    // then pins none of the parse's memory once the decoder is gone.
+    // The text is one of its own, not a share of a larger buffer: a decoded tree pins no
+    // memory of the reading once the decoder is gone.
     std::optional<QString> decodeStringForKey(const QString& key) override;
     // Base64 text; characters outside the alphabet are skipped.
     QByteArray decodeDataForKey(const QString& key) override;
@@ -99,28 +134,32 @@ public:
     float decodeFloatForKey(const QString& key) override;
     double decodeDoubleForKey(const QString& key) override;
 
-    // A decoder writes nothing.
-    void encodeObject(const CodablePtr& object, const QString& key) override;
-    void encodeObjects(const std::vector<CodablePtr>& objects, const QString& key) override;
-    void encodeValue(const Value& value, const QString& key) override;
-    void encodeData(const QByteArray& data, const QString& key) override;
-    void encodeDate(const QDateTime& date, const QString& key) override;
-    void encodeDataObject(const QByteArray& data) override;
-
 private:
     struct Frame
     {
         const Value* value;
         QString id;
     };
-    // A registered class as the decoder uses it: the factory taken once, and the count of
-    // its objects being decoded (one count per class, whichever key named it).
+    // A registered class as the decoder uses it: the factory taken once, the count of its
+    // objects being decoded (one count per class, whichever key named it) and the most
+    // counted since the last look (reads on request report how deep they went).
     struct ClassInfo
     {
         QString name;
         std::shared_ptr<const CodableRegistry::Factory> factory;
         int nesting = 0;
+        int deepest = 0;
     };
+    // The reading-while-parsing side (JSONDecoder.cpp).
+    struct Slot;
+    struct Heights;
+    struct KeyEntry;
+    struct KeyStore;
+    class TextReader;
+    friend class TextReader;
+
+    void readText(const std::function<Status(JsonHandler&)>& read, const TextOptions& options);
+    void parseFailed(const Error& parseError);
 
     CodedValue decodeCurrent();
     CodedValue decodeArray(ClassInfo* itemClass);
@@ -134,6 +173,13 @@ private:
     ClassInfo* registeredClass(const QString& name);
     // The value under the key in the current dictionary; nullptr when missing or null.
     const Value* lookup(const QString& key) const;
+    // The member under the key of the dictionary a factory reads while the text is read;
+    // nullptr when there is none (or reads are not from members now).
+    const Slot* slotFor(const QString& key) const;
+    // The plain value a typed read sees under a member; Null for none.
+    static Value plainValue(const Slot* slot);
+    // A plain value kept for decoding on request, decoded now (see TextReader).
+    CodedValue decodeKept(const Value& value, const QString& id);
     void fail(int code, const QString& text, const QVariantMap& userInfo = {});
 
     Value mRoot;
@@ -147,6 +193,15 @@ private:
     int mMaxClassNesting = DefaultMaxClassNesting;
     Error mError;
     bool mValid = false;
+    bool mFromText = false; // decoded while the text was read
+
+    // Reading while parsing: the members a factory reads now (or the root's), and how deep
+    // the objects it took go, per class.
+    const Slot* mSlots = nullptr;
+    qsizetype mSlotCount = 0;
+    std::unique_ptr<std::vector<Slot>> mRootSlots;
+    std::unique_ptr<Heights> mTaken;
+    std::unique_ptr<KeyStore> mKeys; // the members' keys point into it
 };
 
 } // namespace corvex

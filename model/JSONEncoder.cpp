@@ -6,6 +6,7 @@
 #include "platform/core/DateText.h"
 #include "platform/core/JsonText.h"
 #include "platform/core/Log.h"
+#include "platform/core/OutputBuffer.h"
 
 #include <atomic>
 #include <cmath>
@@ -20,6 +21,21 @@ const QString JSONEncoder::ExceptionReasonKey = QStringLiteral("ExceptionReason"
 static_assert(JSONEncoder::MaxClassNesting == Idea::MaxDepth, "the encoder writes what the decoder reads");
 
 namespace {
+
+// Data as a JSON string of Base64 text (the standard alphabet, padded: what Base64::encode
+// gives), written straight into the text. The alphabet needs no escapes, and pictures make
+// up most of a document's bytes: a save should cost them little more than a copy.
+void appendBase64String(QByteArray& out, OutputBuffer& buffer, const QByteArray& data)
+{
+    const qsizetype length = Base64::encodedSize(data.size()) + 2;
+    buffer.reserveMore(out, length);
+    const qsizetype at = out.size();
+    out.resize(at + length); // within the capacity just reserved: no reallocation
+    char* dst = out.data() + at;
+    *dst++ = '"';
+    dst = Base64::encodeInto(dst, data.constData(), data.size());
+    *dst = '"';
+}
 
 // Stops an encoding that cannot produce readable JSON; caught at the top-level call.
 struct EncodingStopped
@@ -85,28 +101,32 @@ bool JSONEncoder::encodeTopObject(const Codable& object)
 
 bool JSONEncoder::encodeTop(const Codable* object, bool wrapped)
 {
-    mFinalJSONObject = Value();
+    mOut = QByteArray();
+    mBuffer = OutputBuffer();
+    mFinalJSONObject.reset();
     mError = Error();
     mInvalidNumber = false;
+    mHasResult = false;
     mObjectStack.clear();
-    mJsonObjectStack.clear();
+    mOpenDictionaries.clear();
+    mMembers.clear();
     mClassNesting.clear();
     if (!object) {
         mError = Error(ErrorDomain, NothingToEncode, QStringLiteral("Nothing to encode"));
         return false;
     }
     try {
-        Value body = encodeCodable(*object);
-        if (mInvalidNumber) {
+        if (wrapped) {
+            mOut.append('{');
+            JsonText::appendString(mOut, StringAdditions::camelcaseString(object->className()));
+            mOut.append(':');
+        }
+        writeCodable(*object);
+        if (wrapped)
+            mOut.append('}');
+        if (mInvalidNumber)
             mError = Error(ErrorDomain, InvalidNumber,
                            QStringLiteral("A number that is not finite cannot be written as JSON"));
-        } else if (wrapped) {
-            ValueDictionary top;
-            top.insert(StringAdditions::camelcaseString(object->className()), std::move(body));
-            mFinalJSONObject = Value(std::move(top));
-        } else {
-            mFinalJSONObject = std::move(body);
-        }
     } catch (const Exception& exception) {
         QVariantMap info;
         info.insert(ExceptionNameKey, exception.name());
@@ -123,16 +143,22 @@ bool JSONEncoder::encodeTop(const Codable* object, bool wrapped)
         mError = Error(ErrorDomain, EncodingFailed, QStringLiteral("Encoding failed"));
     }
     mObjectStack.clear();
-    mJsonObjectStack.clear();
+    mOpenDictionaries.clear();
+    mMembers.clear();
     mClassNesting.clear();
-    return mError.isNull();
+    if (!mError.isNull()) {
+        mOut = QByteArray(); // half a text is no text
+        return false;
+    }
+    mHasResult = true;
+    return true;
 }
 
 std::optional<QByteArray> JSONEncoder::data() const
 {
-    if (failed() || mFinalJSONObject.isNull())
+    if (failed() || !mHasResult)
         return std::nullopt;
-    return JsonText::serialize(mFinalJSONObject);
+    return mOut;
 }
 
 std::optional<QString> JSONEncoder::json() const
@@ -143,7 +169,16 @@ std::optional<QString> JSONEncoder::json() const
     return QString::fromUtf8(*bytes);
 }
 
-Value JSONEncoder::encodeCodable(const Codable& object)
+const Value& JSONEncoder::finalJSONObject() const
+{
+    if (failed() || !mHasResult)
+        return Value::null();
+    if (!mFinalJSONObject)
+        mFinalJSONObject = JsonText::parse(mOut).valueOr(Value());
+    return *mFinalJSONObject;
+}
+
+void JSONEncoder::writeCodable(const Codable& object)
 {
     // Identity, not equality: two equal objects in different places are no cycle.
     for (const void* open : mObjectStack) {
@@ -165,30 +200,53 @@ Value JSONEncoder::encodeCodable(const Codable& object)
                                   .arg(MaxClassNesting)};
     ++mClassNesting[slot].second;
     mObjectStack.push_back(&object);
-    // Room for the keys of a typical object (an idea writes up to twelve), so that its
-    // dictionary is not grown key by key.
-    mJsonObjectStack.emplace_back().reserve(12);
+    mOut.append('{');
+    mOpenDictionaries.push_back(qsizetype(mMembers.size()));
     object.encodeWithCoder(*this);
-    Value result(std::move(mJsonObjectStack.back()));
-    mJsonObjectStack.pop_back();
+    mMembers.resize(std::size_t(mOpenDictionaries.back()));
+    mOpenDictionaries.pop_back();
+    mOut.append('}');
     mObjectStack.pop_back();
     --mClassNesting[slot].second;
-    return result;
 }
 
-Value JSONEncoder::encodeList(const std::vector<CodablePtr>& objects)
+bool JSONEncoder::beginMember(const QString& key)
 {
-    if (objects.empty())
-        return Value();
-    mObjectStack.push_back(&objects);
-    ValueArray elements;
-    elements.reserve(objects.size());
-    for (const CodablePtr& object : objects) {
-        if (object)
-            elements.push_back(encodeCodable(*object));
+    if (mOpenDictionaries.empty()) {
+        Log::assertionFailure(QStringLiteral("JSONEncoder: a keyed write outside encodeWithCoder"));
+        return false;
     }
-    mObjectStack.pop_back();
-    return Value(std::move(elements));
+    mBuffer.adviseIfMoved(mOut); // Qt may have grown the text since the last member
+    const qsizetype start = mOut.size();
+    JsonText::appendKey(mOut, key, qsizetype(mMembers.size()) > mOpenDictionaries.back());
+    mMembers.push_back(Member{key, start, mOut.size(), -1});
+    return true;
+}
+
+void JSONEncoder::endMember()
+{
+    Member& added = mMembers.back();
+    added.valueEnd = mOut.size();
+    // A key written before in this dictionary keeps its place and takes the new value, as a
+    // dictionary's insert does.
+    const std::size_t first = std::size_t(mOpenDictionaries.back());
+    for (std::size_t i = first; i + 1 < mMembers.size(); ++i) {
+        Member& old = mMembers[i];
+        if (old.key != added.key)
+            continue;
+        const QByteArray value = mOut.mid(added.valueStart, added.valueEnd - added.valueStart);
+        mOut.truncate(added.start);
+        mMembers.pop_back();
+        const qsizetype delta = value.size() - (old.valueEnd - old.valueStart);
+        mOut.replace(old.valueStart, old.valueEnd - old.valueStart, value);
+        old.valueEnd += delta;
+        for (std::size_t j = i + 1; j < mMembers.size(); ++j) {
+            mMembers[j].start += delta;
+            mMembers[j].valueStart += delta;
+            mMembers[j].valueEnd += delta;
+        }
+        return;
+    }
 }
 
 Value JSONEncoder::plainForm(const Value& value, int depth)
@@ -238,54 +296,94 @@ Value JSONEncoder::plainForm(const Value& value, int depth)
     return Value(std::move(entries));
 }
 
-ValueDictionary* JSONEncoder::currentDictionary()
+void JSONEncoder::writeReal(double value)
 {
-    if (mJsonObjectStack.empty()) {
-        Log::assertionFailure(QStringLiteral("JSONEncoder: a keyed write outside encodeWithCoder"));
-        return nullptr;
-    }
-    return &mJsonObjectStack.back();
-}
-
-void JSONEncoder::put(const QString& key, Value value)
-{
-    if (value.isNull())
-        return;
-    if (ValueDictionary* dictionary = currentDictionary())
-        dictionary->insert(key, std::move(value));
+    if (!std::isfinite(value))
+        mInvalidNumber = true;
+    JsonText::appendReal(mOut, value);
 }
 
 void JSONEncoder::encodeObject(const CodablePtr& object, const QString& key)
 {
-    if (!object || !currentDictionary())
+    if (!object || !beginMember(key))
         return;
-    put(key, encodeCodable(*object));
+    writeCodable(*object);
+    endMember();
 }
 
 void JSONEncoder::encodeObjects(const std::vector<CodablePtr>& objects, const QString& key)
 {
-    if (objects.empty() || !currentDictionary())
+    if (objects.empty() || !beginMember(key))
         return;
-    put(key, encodeList(objects));
+    mObjectStack.push_back(&objects);
+    mOut.append('[');
+    bool first = true;
+    for (const CodablePtr& object : objects) {
+        if (!object)
+            continue;
+        if (!first)
+            mOut.append(',');
+        first = false;
+        writeCodable(*object);
+    }
+    mOut.append(']');
+    mObjectStack.pop_back();
+    endMember();
 }
 
 void JSONEncoder::encodeValue(const Value& value, const QString& key)
 {
-    if (value.isNull())
+    switch (value.type()) {
+    case Value::Type::Null:
         return;
-    put(key, plainForm(value, 0));
+    case Value::Type::Bool:
+        encodeBool(value.toBool(), key);
+        return;
+    case Value::Type::Integer:
+        encodeInt64(value.toInteger(), key);
+        return;
+    case Value::Type::Real:
+        encodeDouble(value.toReal(), key);
+        return;
+    case Value::Type::String:
+    case Value::Type::Data:
+        // A text or data value is written even when null: only encodeString and encodeData
+        // take null as "nothing".
+        if (!beginMember(key))
+            return;
+        JsonText::appendString(mOut, value.isString() ? value.toString() : Base64::encode(value.toData()));
+        endMember();
+        return;
+    case Value::Type::Date:
+        encodeDate(value.toDate(), key);
+        return;
+    case Value::Type::Array:
+    case Value::Type::Dictionary:
+        break;
+    }
+    // Containers keep the rules of their plain form: an empty array is nothing, data and
+    // dates inside take their text forms.
+    const Value form = plainForm(value, 0);
+    if (form.isNull() || !beginMember(key))
+        return;
+    JsonText::appendValue(mOut, form);
+    endMember();
 }
 
 void JSONEncoder::encodeData(const QByteArray& data, const QString& key)
 {
-    if (!data.isNull())
-        put(key, Value(Base64::encode(data)));
+    if (data.isNull() || !beginMember(key))
+        return;
+    appendBase64String(mOut, mBuffer, data);
+    endMember();
 }
 
 void JSONEncoder::encodeDate(const QDateTime& date, const QString& key)
 {
-    if (date.isValid())
-        put(key, Value(DateText::format(date)));
+    if (!date.isValid() || !beginMember(key))
+        return;
+    JsonText::appendString(mOut, DateText::format(date));
+    endMember();
 }
 
 void JSONEncoder::encodeDataObject(const QByteArray&)
@@ -296,54 +394,49 @@ void JSONEncoder::encodeDataObject(const QByteArray&)
             QStringLiteral("JSONEncoder: JSON has no unkeyed data object; nothing written"));
 }
 
-bool JSONEncoder::containsValueForKey(const QString&) const
+void JSONEncoder::encodeString(const QString& text, const QString& key)
 {
-    return false;
+    if (text.isNull() || !beginMember(key))
+        return;
+    JsonText::appendString(mOut, text);
+    endMember();
 }
 
-CodedValue JSONEncoder::decodeObjectForKey(const QString&)
+void JSONEncoder::encodeBool(bool value, const QString& key)
 {
-    return CodedValue();
+    if (!beginMember(key))
+        return;
+    if (value)
+        mOut.append("true", 4);
+    else
+        mOut.append("false", 5);
+    endMember();
 }
 
-QByteArray JSONEncoder::decodeDataForKey(const QString&)
+void JSONEncoder::encodeInt(qint32 value, const QString& key)
 {
-    return QByteArray();
+    encodeInt64(value, key);
 }
 
-std::optional<QDateTime> JSONEncoder::decodeDateForKey(const QString&)
+void JSONEncoder::encodeInt64(qint64 value, const QString& key)
 {
-    return std::nullopt;
+    if (!beginMember(key))
+        return;
+    JsonText::appendInteger(mOut, value);
+    endMember();
 }
 
-QByteArray JSONEncoder::decodeDataObject()
+void JSONEncoder::encodeFloat(float value, const QString& key)
 {
-    return QByteArray();
+    encodeDouble(double(value), key);
 }
 
-bool JSONEncoder::decodeBoolForKey(const QString&)
+void JSONEncoder::encodeDouble(double value, const QString& key)
 {
-    return false;
-}
-
-qint32 JSONEncoder::decodeIntForKey(const QString&)
-{
-    return 0;
-}
-
-qint64 JSONEncoder::decodeInt64ForKey(const QString&)
-{
-    return 0;
-}
-
-float JSONEncoder::decodeFloatForKey(const QString&)
-{
-    return 0.0f;
-}
-
-double JSONEncoder::decodeDoubleForKey(const QString&)
-{
-    return 0.0;
+    if (!beginMember(key))
+        return;
+    writeReal(value);
+    endMember();
 }
 
 } // namespace corvex

@@ -2,6 +2,7 @@
 
 #include "platform/core/Coder.h"
 #include "platform/core/Error.h"
+#include "platform/core/OutputBuffer.h"
 #include "platform/core/Value.h"
 
 #include <QByteArray>
@@ -12,9 +13,11 @@
 
 namespace corvex {
 
-// Turns a graph of Codable objects into JSON text. Each object becomes a dictionary of the
-// keys its encodeWithCoder writes; nested objects are plain dictionaries (the decoder finds
-// their class from the key they stand under). Data become Base64 text, dates the date text
+// Turns a graph of Codable objects into JSON text, written as the objects encode themselves
+// (no value tree in between). Each object becomes a dictionary of the keys its
+// encodeWithCoder writes, in that order (a key written twice keeps its first place and takes
+// the last value); nested objects are plain dictionaries (the decoder finds their class from
+// the key they stand under). Data become Base64 text, dates the date text
 // "yyyy-MM-dd HH:mm:00 GMT" (minutes precision), and nil values, empty lists and empty
 // arrays leave their key out.
 //
@@ -25,7 +28,7 @@ namespace corvex {
 // decoder would refuse to read) and a number that is not finite fail the same way.
 //
 // One encoder serves one thread; make one per encoding.
-class JSONEncoder final : public Coder
+class JSONEncoder final : public Encoder
 {
 public:
     static const QString ErrorDomain; // "com.tallowfen.corvex.jsonencoder"
@@ -49,7 +52,7 @@ public:
     JSONEncoder(const JSONEncoder&) = delete;
     JSONEncoder& operator=(const JSONEncoder&) = delete;
 
-    using Coder::encodeObject;
+    using Encoder::encodeObject;
     // Codes the object as the final value, wrapped in a dictionary with one key: the class
     // name with its first letter in lower case ("ideaDocumentDataObject").
     [[nodiscard]] bool encodeObject(const CodablePtr& object);
@@ -63,14 +66,15 @@ public:
     // The final value as compact UTF-8 JSON; nothing when there is none or encoding failed.
     std::optional<QByteArray> data() const;
     std::optional<QString> json() const;
-    // Null when there is none.
-    const Value& finalJSONObject() const { return mFinalJSONObject; }
+    // The final value read back from the text; Null when there is none. For tests and
+    // diagnostics: the encoder itself never makes it.
+    const Value& finalJSONObject() const;
 
     bool failed() const { return !mError.isNull(); }
     const Error& error() const { return mError; }
     QString errorString() const { return mError.localizedDescription(); }
 
-    // Coder: writes into the dictionary of the object being encoded. Outside an
+    // Encoder: writes into the dictionary of the object being encoded. Outside an
     // encodeWithCoder they write nothing (and log the assertion line).
     void encodeObject(const CodablePtr& object, const QString& key) override;
     void encodeObjects(const std::vector<CodablePtr>& objects, const QString& key) override;
@@ -79,36 +83,44 @@ public:
     void encodeDate(const QDateTime& date, const QString& key) override;
     // JSON has no unkeyed values: logs the assertion line once and writes nothing.
     void encodeDataObject(const QByteArray& data) override;
-
-    // An encoder reads nothing.
-    bool containsValueForKey(const QString& key) const override;
-    CodedValue decodeObjectForKey(const QString& key) override;
-    QByteArray decodeDataForKey(const QString& key) override;
-    std::optional<QDateTime> decodeDateForKey(const QString& key) override;
-    QByteArray decodeDataObject() override;
-    bool decodeBoolForKey(const QString& key) override;
-    qint32 decodeIntForKey(const QString& key) override;
-    qint64 decodeInt64ForKey(const QString& key) override;
-    float decodeFloatForKey(const QString& key) override;
-    double decodeDoubleForKey(const QString& key) override;
+    void encodeString(const QString& text, const QString& key) override;
+    void encodeBool(bool value, const QString& key) override;
+    void encodeInt(qint32 value, const QString& key) override;
+    void encodeInt64(qint64 value, const QString& key) override;
+    void encodeFloat(float value, const QString& key) override;
+    void encodeDouble(double value, const QString& key) override;
 
 private:
-    bool encodeTop(const Codable* object, bool wrapped);
-    // The dictionary of the object; throws corvex::Exception on a circular reference or
-    // when nested too deep.
-    Value encodeCodable(const Codable& object);
-    Value encodeList(const std::vector<CodablePtr>& objects);
-    // The JSON form of a plain value; Null for "nothing".
-    Value plainForm(const Value& value, int depth);
-    ValueDictionary* currentDictionary();
-    void put(const QString& key, Value value);
+    // A member written into an open dictionary: its key and where its text lies.
+    struct Member
+    {
+        QString key;
+        qsizetype start;      // the separator (or the key when first)
+        qsizetype valueStart; // after the colon
+        qsizetype valueEnd;
+    };
 
-    std::vector<const void*> mObjectStack; // identities of the objects and lists being encoded
-    std::vector<ValueDictionary> mJsonObjectStack;
+    bool encodeTop(const Codable* object, bool wrapped);
+    // Writes the object's dictionary; throws on a circular reference or when nested too deep.
+    void writeCodable(const Codable& object);
+    // Opens a member of the current dictionary (false outside any: logged, nothing written);
+    // the value follows, then endMember.
+    bool beginMember(const QString& key);
+    void endMember();
+    // The JSON form of a plain value that holds data or dates somewhere; Null for "nothing".
+    Value plainForm(const Value& value, int depth);
+    void writeReal(double value);
+
+    QByteArray mOut;
+    OutputBuffer mBuffer;                               // huge pages behind a large text
+    std::vector<const void*> mObjectStack;              // identities of the objects and lists being encoded
+    std::vector<qsizetype> mOpenDictionaries;           // per open dictionary: its first member in mMembers
+    std::vector<Member> mMembers;                       // the members of every open dictionary
     std::vector<std::pair<QString, int>> mClassNesting; // open objects per class name
-    Value mFinalJSONObject;
+    mutable std::optional<Value> mFinalJSONObject;
     Error mError;
     bool mInvalidNumber = false;
+    bool mHasResult = false;
 };
 
 } // namespace corvex

@@ -12,12 +12,12 @@ void registerModelCodables()
 {
     static OnceGuard once;
     once.run([] {
-        CodableRegistry::registerClass(QStringLiteral("Idea"),
-                                       [](Coder& coder) -> CodablePtr { return Idea::initWithCoder(coder); });
-        CodableRegistry::registerClass(QStringLiteral("IconImage"), [](Coder& coder) -> CodablePtr {
+        CodableRegistry::registerClass(
+            QStringLiteral("Idea"), [](Decoder& coder) -> CodablePtr { return Idea::initWithCoder(coder); });
+        CodableRegistry::registerClass(QStringLiteral("IconImage"), [](Decoder& coder) -> CodablePtr {
             return IconImage::initWithCoder(coder);
         });
-        CodableRegistry::registerClass(QStringLiteral("PortableImage"), [](Coder& coder) -> CodablePtr {
+        CodableRegistry::registerClass(QStringLiteral("PortableImage"), [](Decoder& coder) -> CodablePtr {
             return PortableImage::initWithCoder(coder);
         });
     });

@@ -7,7 +7,7 @@ PortableImagePtr PortableImage::create(const QByteArray& image)
     return std::make_shared<PortableImage>(image);
 }
 
-PortableImagePtr PortableImage::initWithCoder(Coder& coder)
+PortableImagePtr PortableImage::initWithCoder(Decoder& coder)
 {
     return create(coder.decodeDataObject());
 }
@@ -17,7 +17,7 @@ QString PortableImage::className() const
     return QStringLiteral("PortableImage");
 }
 
-void PortableImage::encodeWithCoder(Coder& coder) const
+void PortableImage::encodeWithCoder(Encoder& coder) const
 {
     coder.encodeDataObject(mImage);
 }

@@ -19,13 +19,13 @@ public:
 
     static PortableImagePtr create(const QByteArray& image = QByteArray());
     // The coder's data object; null bytes when it has none.
-    static PortableImagePtr initWithCoder(Coder& coder);
+    static PortableImagePtr initWithCoder(Decoder& coder);
 
     const QByteArray& image() const { return mImage; }
     void setImage(const QByteArray& image) { mImage = image; }
 
     QString className() const override;
-    void encodeWithCoder(Coder& coder) const override;
+    void encodeWithCoder(Encoder& coder) const override;
 
 private:
     QByteArray mImage;

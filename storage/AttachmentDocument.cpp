@@ -6,11 +6,12 @@
 #include "platform/core/Log.h"
 #include "platform/core/MainQueue.h"
 #include "platform/core/SaveFile.h"
+#include "platform/core/WholeFileReader.h"
 #include "storage/AttachmentFilePresenter.h"
 #include "storage/AttachmentNames.h"
 
-#include <QFile>
 #include <QFileInfo>
+#include <cerrno>
 
 namespace corvex {
 
@@ -31,17 +32,18 @@ QString acceptedPath(const QUrl& url, const char* operation)
     return path;
 }
 
-QByteArray readWholeFile(const QString& path)
+// Null bytes when the file cannot be read; a file read empty gives empty, non-null bytes.
+QByteArray readAttachmentFile(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    auto data = WholeFileReader::read(path, AttachmentDocument::MaxFileSize);
+    if (!data.ok()) {
+        // A missing attachment is an everyday answer; only a refused size is news.
+        if (data.error().code() == EFBIG)
+            Log::warning(QStringLiteral("AttachmentDocument: %1 %2")
+                             .arg(data.error().toString(), data.error().localizedFailureReason()));
         return QByteArray();
-    QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return QByteArray();
-    if (data.isNull())
-        data = QByteArray(""); // read, and empty
-    return data;
+    }
+    return std::move(data).value();
 }
 
 } // namespace
@@ -132,7 +134,7 @@ void AttachmentDocument::readBinaryWithCompletionHandler(ReadCompletion completi
             FileCoordinator(self->mPresenter.get())
                 .coordinateReading(
                     path, FileCoordinator::ReadingWithoutChanges,
-                    [&](const QString& granted) { data = readWholeFile(granted); }, &error);
+                    [&](const QString& granted) { data = readAttachmentFile(granted); }, &error);
         if (!coordinated) {
             Log::warning(QStringLiteral("AttachmentDocument: cannot coordinate reading %1: %2")
                              .arg(path, error.toString()));

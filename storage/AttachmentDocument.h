@@ -32,6 +32,9 @@ public:
     // non-null bytes).
     using ReadCompletion = std::function<void(const QByteArray& data)>;
 
+    // The largest attachment read: the bound of one inflated document or attachment.
+    static constexpr qint64 MaxFileSize = qint64(1) << 30;
+
     static std::shared_ptr<AttachmentDocument> initWithFileURL(const QUrl& url);
     // A document without a file: logs the assertion line (127) of a plain init. Its
     // operations fail.
@@ -49,7 +52,8 @@ public:
     // old file stays on any failure). Null data is refused (answers NO).
     void doSaveToURL(const QUrl& url, const QByteArray& data, SaveCompletion completion);
     // Coordinates reading the presenter's URL (reading without changes, option 1) on a
-    // global queue and reads the whole file.
+    // global queue and reads the whole file; a file larger than MaxFileSize is refused
+    // (logged) before it is read and answers null bytes.
     void readBinaryWithCompletionHandler(ReadCompletion completion);
     // Attachments have no conflicts to resolve.
     void resolvePotentialConflict() {}

@@ -1,6 +1,5 @@
 #include "storage/IdeaDocument.h"
 
-#include "model/DataExtension.h"
 #include "model/Globals.h"
 #include "model/Idea.h"
 #include "model/IdeaDocumentDataObject.h"
@@ -248,7 +247,8 @@ void IdeaDocument::createAtURL(const QUrl& url, TokenCompletion completion)
     const qint64 token = nextToken();
     auto presenter = IdeaFilePresenter::initWithFileURL(url, weak_from_this());
     mPendingPresenter = presenter;
-    presenter->createWithCompletionHandler(
+    presenter->createWithBytes(
+        storedBytesJob(IdeaFilePresenter::writesPlainJSON(url, mLocation)),
         [self = shared_from_this(), presenter, token, completion = std::move(completion)](bool ok) {
             self->mPendingPresenter.reset();
             if (ok) {
@@ -268,7 +268,9 @@ void IdeaDocument::updateWithToken(qint64 token, BoolCompletion completion)
         completion(false);
         return;
     }
-    mFilePresenter->updateWithCompletionHandler(std::move(completion));
+    mFilePresenter->updateWithBytes(
+        storedBytesJob(IdeaFilePresenter::writesPlainJSON(mFilePresenter->presentedItemURL(), mLocation)),
+        std::move(completion));
 }
 
 void IdeaDocument::closeWithToken(qint64 token, Completion completion)
@@ -309,14 +311,11 @@ void IdeaDocument::writeToLocalFileAt(const QUrl& url, BoolCompletion completion
         completion(false);
         return;
     }
-    // Encoded here, on the tree's thread; the work queue gets bytes only.
-    auto encoded = exportAsPureJSONData();
-    QByteArray json = encoded.ok() ? std::move(encoded).value() : QByteArray();
     StorageQueues::persistenceQueue().async(
-        [url, json = std::move(json), completion = std::move(completion)]() mutable {
+        [url, bytes = storedBytesJob(false), completion = std::move(completion)]() mutable {
             Error error;
-            auto stored = IdeaFilePresenter::storedForm(json, false);
-            json = QByteArray();
+            auto stored = bytes();
+            bytes = nullptr;
             const bool written =
                 stored.ok() && IdeaFilePresenter::doWriteToURL(url, stored.value(),
                                                                IdeaFilePresenter::WriteMode::Replace, &error);
@@ -355,7 +354,20 @@ Result<QByteArray> IdeaDocument::exportAsCorvexData() const
     auto json = exportAsPureJSONData();
     if (!json.ok())
         return json.error();
-    return DataExtension::zlibDeflate(json.value());
+    return IdeaDocumentDataObject::storedForm(json.value(), false);
+}
+
+std::function<Result<QByteArray>()> IdeaDocument::storedBytesJob(bool plainJSON) const
+{
+    // Encoded here, on the tree's thread (it may change right after); the job carries bytes
+    // only. A tree that cannot be written leaves no text, which the stored form refuses.
+    auto encoded = exportAsPureJSONData();
+    QByteArray json = encoded.ok() ? std::move(encoded).value() : QByteArray();
+    return [json = std::move(json), plainJSON]() mutable {
+        const QByteArray text = std::move(json);
+        json = QByteArray(); // a large text is not kept beyond the one run
+        return IdeaDocumentDataObject::storedForm(text, plainJSON);
+    };
 }
 
 // ---- Attachments

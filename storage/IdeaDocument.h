@@ -188,7 +188,7 @@ public:
     // Fails, logged and raised through Globals::raiseCorvexError, when the tree cannot be
     // written (a circular reference) or there is no root idea.
     Result<QByteArray> exportAsPureJSONData() const;
-    // The same deflated into one zlib stream.
+    // The same deflated into one zlib stream (IdeaDocumentDataObject::storedForm).
     Result<QByteArray> exportAsCorvexData() const;
 
     // ---- Attachments (main thread)
@@ -220,6 +220,11 @@ public:
     IdeaDocument(Private, QString identifier, StorageLocation location, QString filePath);
 
 private:
+    // A save's bytes as a job for the queue that writes them: the payload's text is made now,
+    // on the main thread, and the job turns it into the stored form
+    // (IdeaDocumentDataObject::storedForm: plain JSON when `plainJSON`, else zlib) where it
+    // runs, once. A tree that cannot be written makes a job that fails.
+    std::function<Result<QByteArray>()> storedBytesJob(bool plainJSON) const;
     // Ends the open or create under way: `first` (the creator) gets `firstToken`, then every
     // waiting open a token of its own (0 on failure).
     void finishPending(bool ok, TokenCompletion first = {}, qint64 firstToken = 0);

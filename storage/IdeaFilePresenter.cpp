@@ -10,10 +10,9 @@
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/SaveFile.h"
 #include "platform/core/SerialQueue.h"
-#include "platform/core/SysCalls.h"
+#include "platform/core/WholeFileReader.h"
 #include "platform/core/Zlib.h"
 #include "storage/IdeaDocument.h"
-#include "storage/ParallelDeflate.h"
 #include "storage/StorageQueues.h"
 
 #include <QFile>
@@ -30,53 +29,9 @@ namespace {
 constexpr int kChangeNoticeThreadLine = 214;
 constexpr const char* kChangeNoticeMethod = "-[IdeaFilePresenter presentedItemDidChange]";
 
-// The whole file, through SysCalls so that tests can count and fail the opens. Larger files
-// than any document the decoder would inflate are refused before they are read.
-bool readWholeFile(const QString& path, QByteArray& data, Error* error)
+Error nothingToSave()
 {
-    const QByteArray encoded = QFile::encodeName(path);
-    const int fd = SysCalls::open(encoded.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (error)
-            *error = Error::posix(errno, QStringLiteral("Cannot open the document"), path);
-        return false;
-    }
-    struct stat info;
-    bool ok = ::fstat(fd, &info) == 0;
-    int failure = ok ? 0 : errno;
-    if (ok && (!S_ISREG(info.st_mode) || info.st_size > Zlib::DefaultInflateLimit)) {
-        ok = false;
-        failure = S_ISREG(info.st_mode) ? EFBIG : EINVAL;
-    }
-    if (ok) {
-        data.resize(qsizetype(info.st_size));
-        qsizetype filled = 0;
-        for (;;) {
-            if (filled == data.size())
-                data.resize(filled + 64 * 1024); // the file grew since fstat
-            const ssize_t got = ::read(fd, data.data() + filled, std::size_t(data.size() - filled));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got < 0) {
-                ok = false;
-                failure = errno;
-                break;
-            }
-            if (got == 0)
-                break;
-            filled += got;
-            if (filled > Zlib::DefaultInflateLimit) {
-                ok = false;
-                failure = EFBIG;
-                break;
-            }
-        }
-        data.resize(ok ? filled : 0);
-    }
-    SysCalls::close(fd);
-    if (!ok && error)
-        *error = Error::posix(failure, QStringLiteral("Cannot read the document"), path);
-    return ok;
+    return Error::posix(EINVAL, QStringLiteral("The document has nothing to save"));
 }
 
 } // namespace
@@ -156,18 +111,17 @@ void IdeaFilePresenter::relinquishPresentedItemToWriter(RelinquishBlock block)
 void IdeaFilePresenter::readWithCompletionHandler(BoolCompletion completion)
 {
     std::weak_ptr<IdeaFilePresenter> weak = weak_from_this();
-    readPayloadWithCompletionHandler(
-        [weak, completion = std::move(completion)](const std::shared_ptr<IdeaDocumentDataObject>& payload) {
-            if (!payload) {
-                completion(false);
-                return;
-            }
-            if (auto self = weak.lock()) {
-                if (auto owner = self->mOwner.lock())
-                    owner->applyDataObject(payload);
-            }
-            completion(true);
-        });
+    readPayloadWithCompletionHandler([weak, completion = std::move(completion)](const PayloadResult& read) {
+        if (!read.ok()) {
+            completion(false);
+            return;
+        }
+        if (auto self = weak.lock()) {
+            if (auto owner = self->mOwner.lock())
+                owner->applyDataObject(read.value());
+        }
+        completion(true);
+    });
 }
 
 void IdeaFilePresenter::readPayloadWithCompletionHandler(PayloadCompletion completion)
@@ -175,7 +129,9 @@ void IdeaFilePresenter::readPayloadWithCompletionHandler(PayloadCompletion compl
     const QUrl url = presentedItemURL();
     if (UrlExtension::localPath(url).isEmpty()) {
         Globals::raiseCorvexURLError(QStringLiteral("IdeaDocument:readWithCompletionHandler"));
-        completion(nullptr);
+        completion(PayloadResult(Globals::newCorvexError(
+            QStringLiteral("Null URL in operation IdeaDocument:readWithCompletionHandler"),
+            Globals::NullURLErrorCode)));
         return;
     }
     auto self = shared_from_this();
@@ -187,12 +143,20 @@ void IdeaFilePresenter::readPayloadWithCompletionHandler(PayloadCompletion compl
                 .coordinateReading(
                     self->mPath, FileCoordinator::ReadingWithoutChanges,
                     [&](const QString& path) {
-                        QByteArray data;
-                        if (readWholeFile(path, data, &error)) {
-                            payload = IdeaDocumentDataObject::readFromUnknownData(data, url);
-                            if (!payload)
-                                error = Error::posix(EINVAL, QStringLiteral("The document cannot be decoded"),
-                                                     path);
+                        // Larger files than any document the decoder would inflate are
+                        // refused before they are read.
+                        const auto data = WholeFileReader::read(path, Zlib::DefaultInflateLimit,
+                                                                QStringLiteral("Cannot open the document"),
+                                                                QStringLiteral("Cannot read the document"));
+                        if (!data.ok()) {
+                            error = data.error();
+                        } else {
+                            // The decoder's own reason goes to the log line and the result.
+                            auto read = IdeaDocumentDataObject::decodeUnknownData(data.value(), url);
+                            if (read.ok())
+                                payload = read.value();
+                            else
+                                error = read.error();
                         }
                         // A save killed half-way may have left its named temporary; no save of
                         // the file can run while it is held for reading.
@@ -200,11 +164,13 @@ void IdeaFilePresenter::readPayloadWithCompletionHandler(PayloadCompletion compl
                         SaveFile::removeStaleTemporaries(info.path(), info.fileName());
                     },
                     &error);
-        if (!coordinated || !payload)
+        PayloadResult read = payload;
+        if (!coordinated || !payload) {
             Log::warning(
                 QStringLiteral("IdeaFilePresenter: cannot read %1: %2").arg(self->mPath, error.toString()));
-        MainQueue::post(
-            [completion = std::move(completion), payload = std::move(payload)] { completion(payload); });
+            read = PayloadResult(error);
+        }
+        MainQueue::post([completion = std::move(completion), read = std::move(read)] { completion(read); });
     });
 }
 
@@ -214,16 +180,6 @@ bool IdeaFilePresenter::writesPlainJSON(const QUrl& url, unsigned location)
 {
     return location == IdeaDocument::ICloudLocation &&
            UrlExtension::lowerCaseLastPathComponent(url).endsWith(QLatin1String(".crvx"));
-}
-
-Result<QByteArray> IdeaFilePresenter::storedForm(const QByteArray& json, bool plainJSON)
-{
-    if (json.isEmpty())
-        return Error::posix(EINVAL, QStringLiteral("The document has nothing to save"));
-    if (plainJSON)
-        return json;
-    // The save's longest step, spread over the cores while the main thread goes on.
-    return ParallelDeflate::compress(json);
 }
 
 bool IdeaFilePresenter::doWriteToURL(const QUrl& url, const QByteArray& data, WriteMode mode, Error* error)
@@ -250,36 +206,27 @@ bool IdeaFilePresenter::doWriteToURL(const QUrl& url, const QByteArray& data, Wr
     return true;
 }
 
-void IdeaFilePresenter::createWithCompletionHandler(BoolCompletion completion)
+void IdeaFilePresenter::createWithBytes(BytesJob bytes, BoolCompletion completion)
 {
-    write(WriteMode::CreateNew, std::move(completion));
+    write(WriteMode::CreateNew, std::move(bytes), std::move(completion));
 }
 
-void IdeaFilePresenter::updateWithCompletionHandler(BoolCompletion completion)
+void IdeaFilePresenter::updateWithBytes(BytesJob bytes, BoolCompletion completion)
 {
-    write(WriteMode::Replace, std::move(completion));
+    write(WriteMode::Replace, std::move(bytes), std::move(completion));
 }
 
-void IdeaFilePresenter::write(WriteMode mode, BoolCompletion completion)
+void IdeaFilePresenter::write(WriteMode mode, BytesJob bytes, BoolCompletion completion)
 {
-    // The tree belongs to the main thread: its text is made here, and only bytes travel on.
-    QByteArray json;
-    bool plainJSON = false;
-    if (auto owner = mOwner.lock()) {
-        auto encoded = owner->exportAsPureJSONData();
-        if (encoded.ok())
-            json = std::move(encoded).value();
-        plainJSON = writesPlainJSON(mFileURL, owner->location());
-    }
     auto self = shared_from_this();
     // Failures go through the queue too, so that completions keep the order of the saves.
-    StorageQueues::persistenceQueue().async([self, mode, plainJSON, json = std::move(json),
+    StorageQueues::persistenceQueue().async([self, mode, bytes = std::move(bytes),
                                              completion = std::move(completion)]() mutable {
         bool written = false;
         Error error;
-        // Deflated before the file is locked: readers wait only for the write itself.
-        auto stored = storedForm(json, plainJSON);
-        json = QByteArray(); // a large payload is not kept until the lambda goes
+        // Made before the file is locked: readers wait only for the write itself.
+        auto stored = bytes ? bytes() : Result<QByteArray>(nothingToSave());
+        bytes = nullptr; // the job's text is not kept until the lambda goes
         if (!stored.ok()) {
             error = stored.error();
         } else if (self->mPath.isEmpty()) {
@@ -320,9 +267,9 @@ void IdeaFilePresenter::changeNoticed()
     if (isClosed() || mOwner.expired())
         return;
     std::weak_ptr<IdeaFilePresenter> weak = weak_from_this();
-    readPayloadWithCompletionHandler([weak](const std::shared_ptr<IdeaDocumentDataObject>& payload) {
+    readPayloadWithCompletionHandler([weak](const PayloadResult& read) {
         if (auto self = weak.lock())
-            self->changeNoticeReadFinished(payload);
+            self->changeNoticeReadFinished(read.valueOr(nullptr));
     });
 }
 

@@ -39,7 +39,10 @@ class IdeaFilePresenter final : public FilePresenter, public std::enable_shared_
 {
 public:
     using BoolCompletion = std::function<void(bool ok)>;
-    using PayloadCompletion = std::function<void(const std::shared_ptr<IdeaDocumentDataObject>& payload)>;
+    // The read's outcome: the payload, or the reason it could not be read (the decoder's own,
+    // e.g. the file format version it does not know).
+    using PayloadResult = Result<std::shared_ptr<IdeaDocumentDataObject>>;
+    using PayloadCompletion = std::function<void(const PayloadResult& read)>;
 
     enum class WriteMode
     {
@@ -68,20 +71,22 @@ public:
     // answers YES; an unreadable file, a failed coordination or a closed presenter answer NO.
     // Stale temporaries of killed saves beside the file are removed while the file is held.
     void readWithCompletionHandler(BoolCompletion completion);
-    // The same without applying anything: the payload, or null, on the main thread.
+    // The same without applying anything: the payload or the reason, on the main thread.
     void readPayloadWithCompletionHandler(PayloadCompletion completion);
-    // Encode the owner's payload now, on the main thread, then write it under coordination
+    // What a write stores, made where the write runs: the owner encodes its payload's text
+    // on the main thread and hands over the job that turns it into the stored bytes
+    // (IdeaDocument::storedBytesJob), so that this presenter only writes what it is given.
+    // An empty job stores nothing and fails.
+    using BytesJob = std::function<Result<QByteArray>()>;
+    // On the persistence queue: runs the job, then writes its bytes under coordination
     // (writing for replacing, option 8, never over an existing file / writing for merging,
-    // option 4) on the persistence queue; the completion answers on the main thread.
-    void createWithCompletionHandler(BoolCompletion completion);
-    void updateWithCompletionHandler(BoolCompletion completion);
+    // option 4); the completion answers on the main thread.
+    void createWithBytes(BytesJob bytes, BoolCompletion completion);
+    void updateWithBytes(BytesJob bytes, BoolCompletion completion);
 
     // The stored form for a file: plain JSON for a file of the iCloud location (2) whose
     // name, lower-cased, ends with ".crvx"; zlib for everything else.
     static bool writesPlainJSON(const QUrl& url, unsigned location);
-    // The bytes stored for the payload's JSON text: the text itself when `plainJSON`, else
-    // one zlib stream of it. Empty text fails. For the persistence queue.
-    static Result<QByteArray> storedForm(const QByteArray& json, bool plainJSON);
     // The write itself, for the persistence queue: replaces the file with `data` atomically
     // (a temporary file, synced and renamed). False, with the old file untouched, on any
     // failure; CreateNew also fails (EEXIST) when the file exists.
@@ -110,7 +115,7 @@ public:
     IdeaFilePresenter(Private, const QUrl& url, const std::weak_ptr<IdeaDocument>& owner);
 
 private:
-    void write(WriteMode mode, BoolCompletion completion);
+    void write(WriteMode mode, BytesJob bytes, BoolCompletion completion);
     void changeNoticed();
     Reacquirer blockedUntilReacquired();
 

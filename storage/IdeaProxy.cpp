@@ -76,7 +76,7 @@ void IdeaProxy::registerCodable()
     once.run([] {
         registerModelCodables();
         CodableRegistry::registerClass(ClassName,
-                                       [](Coder& coder) -> CodablePtr { return initWithCoder(coder); });
+                                       [](Decoder& coder) -> CodablePtr { return initWithCoder(coder); });
     });
 }
 
@@ -218,7 +218,7 @@ QString IdeaProxy::codingDescription() const
     return description();
 }
 
-void IdeaProxy::encodeWithCoder(Coder& coder) const
+void IdeaProxy::encodeWithCoder(Encoder& coder) const
 {
     coder.encodeString(fileNameFromURLLikeString(mDocIdentifier), FileNameKey);
     coder.encodeString(mIdeaIdentifier, IdentifierKey);
@@ -241,7 +241,7 @@ void IdeaProxy::encodeWithCoder(Coder& coder) const
     coder.encodeInt(clampedInt32(qint64(mIdeaType)), IdeaTypeKey);
 }
 
-IdeaProxyPtr IdeaProxy::initWithCoder(Coder& coder)
+IdeaProxyPtr IdeaProxy::initWithCoder(Decoder& coder)
 {
     IdeaProxyPtr proxy = init();
     const QDateTime readingTime = Globals::currentDate();

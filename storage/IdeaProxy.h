@@ -63,7 +63,7 @@ public:
     // first when it has none).
     static IdeaProxyPtr initWithProxy(IdeaProxy& other);
     // The registered "init with coder" (see the keys above).
-    static IdeaProxyPtr initWithCoder(Coder& coder);
+    static IdeaProxyPtr initWithCoder(Decoder& coder);
 
     // Keeps the document as the handle, takes the root's identifier, the document identifier
     // and the tree's size; when the summary differs from the document (dates, count, note and
@@ -123,7 +123,7 @@ public:
 
     // ---- Coding
     QString className() const override;
-    void encodeWithCoder(Coder& coder) const override;
+    void encodeWithCoder(Encoder& coder) const override;
     QString codingDescription() const override;
 
 private:

@@ -10,9 +10,8 @@
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/SaveFile.h"
 #include "platform/core/SerialQueue.h"
+#include "platform/core/WholeFileReader.h"
 #include "storage/IdeaDocument.h"
-
-#include <QFile>
 
 namespace corvex {
 
@@ -125,7 +124,7 @@ QString IndexDocument::className() const
     return ClassName;
 }
 
-void IndexDocument::encodeWithCoder(Coder& coder) const
+void IndexDocument::encodeWithCoder(Encoder& coder) const
 {
     coder.encodeInt(CurrentFileFormatVersion, FileFormatVersionKey);
     coder.encodeString(Globals::appInstance(), AppInstanceKey);
@@ -154,11 +153,10 @@ void IndexDocument::readBinaryWithCompletionHandler(BoolCompletion completion, b
     const bool coordinated = FileCoordinator(this).coordinateReading(
         path, FileCoordinator::ReadingWithoutChanges,
         [&](const QString& coordinatedPath) {
-            QFile file(coordinatedPath);
-            if (file.open(QIODevice::ReadOnly)) {
-                data = file.readAll();
-                read = file.error() == QFileDevice::NoError;
-            }
+            auto contents = WholeFileReader::read(coordinatedPath, MaxFileSize);
+            read = contents.ok();
+            if (read)
+                data = std::move(contents).value();
         },
         &error);
     bool ok = false;

@@ -52,6 +52,8 @@ public:
     static constexpr int VersionTooOldErrorCode = 100;
     static constexpr int VersionTooNewErrorCode = 150;
     static constexpr qint32 CurrentFileFormatVersion = 1;
+    // The largest index file read; a larger one is refused before it is read, as unreadable.
+    static constexpr qint64 MaxFileSize = qint64(1) << 30;
 
     // "corvex.index".
     static QString standardFileName();
@@ -93,7 +95,7 @@ public:
 
     // Codable: the three keys, written at the top of the coder.
     QString className() const override;
-    void encodeWithCoder(Coder& coder) const override;
+    void encodeWithCoder(Encoder& coder) const override;
 
     // FilePresenter
     QString presentedItemPath() const override;

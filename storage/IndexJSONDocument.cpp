@@ -8,11 +8,10 @@
 #include "platform/core/MainQueue.h"
 #include "platform/core/SaveFile.h"
 #include "platform/core/SerialQueue.h"
+#include "platform/core/WholeFileReader.h"
 #include "storage/IdeaDocument.h"
 #include "storage/IndexDocument.h"
 #include "storage/StorageQueues.h"
-
-#include <QFile>
 
 namespace corvex {
 
@@ -99,7 +98,7 @@ QString IndexJSONDocument::className() const
     return ClassName;
 }
 
-void IndexJSONDocument::encodeWithCoder(Coder& coder) const
+void IndexJSONDocument::encodeWithCoder(Encoder& coder) const
 {
     coder.encodeInt(CurrentFileFormatVersion, FileFormatVersionKey);
     coder.encodeString(Globals::appInstance(), AppInstanceKey);
@@ -118,17 +117,12 @@ void IndexJSONDocument::readJSONWithCompletionHandler(BoolCompletion completion)
             answerOnMain(completion, false);
             return;
         }
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
+        const auto data = WholeFileReader::read(path, MaxFileSize);
+        if (!data.ok()) {
             answerOnMain(completion, false);
             return;
         }
-        const QByteArray data = file.readAll();
-        if (file.error() != QFileDevice::NoError) {
-            answerOnMain(completion, false);
-            return;
-        }
-        const auto decoder = makeDecoder(data);
+        const auto decoder = makeDecoder(data.value());
         Error error;
         std::optional<std::vector<IdeaProxyPtr>> list = decodeProxies(*decoder, &error);
         if (!list)

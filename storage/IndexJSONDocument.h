@@ -41,6 +41,8 @@ public:
     static const QString ProxiesKey;           // "proxies"
     static const QString IconImageKey;         // "iconImage"
     static constexpr qint32 CurrentFileFormatVersion = 1;
+    // The largest index file read; a larger one is refused before it is read, as unreadable.
+    static constexpr qint64 MaxFileSize = qint64(1) << 30;
 
     static std::shared_ptr<IndexJSONDocument> initWithFileURL(const QUrl& url);
     // An index without a file: logs the assertion line of a plain init.
@@ -73,7 +75,7 @@ public:
 
     // Codable: the three keys.
     QString className() const override;
-    void encodeWithCoder(Coder& coder) const override;
+    void encodeWithCoder(Encoder& coder) const override;
 
 private:
     struct Private

@@ -9,7 +9,8 @@
 #include "storage/PersistenceControllerListenerHolder.h"
 #include "storage/PersistenceStateFactory.h"
 #include "storage/StorageQueues.h"
-#include "storage/TempLocationManager.h"
+#include "storage/TemporaryLocation.h"
+#include "storage/UnservedLocation.h"
 
 #include <algorithm>
 #include <atomic>
@@ -23,11 +24,6 @@ namespace {
 constexpr StorageLocation kTemporary = IdeaDocument::TemporaryLocation;
 constexpr StorageLocation kICloud = IdeaDocument::ICloudLocation;
 constexpr StorageLocation kDropbox = IdeaDocument::DropboxLocation;
-
-bool isCloudLocation(StorageLocation location)
-{
-    return location == kICloud || location == kDropbox;
-}
 
 // Completions handed on to documents, workspaces and back ends are never empty, so that
 // none of them has to know that ours may be.
@@ -133,7 +129,7 @@ const QString PersistenceController::StateChangeNotification =
 
 // ---- Construction and locations
 
-PersistenceController::PersistenceController(Private) {}
+PersistenceController::PersistenceController(Private) : mTemporary(std::make_shared<TemporaryLocation>()) {}
 
 PersistenceController::~PersistenceController()
 {
@@ -175,8 +171,7 @@ SerialQueue& PersistenceController::workQueue() const
 void PersistenceController::initializePersistenceController()
 {
     // The work queue is the process's persistence queue (StorageQueues), there from the
-    // start, so a back end may use it before this runs. The lists start empty.
-    mTempLocationManager = std::make_shared<TempLocationManager>();
+    // start, so a back end may use it before this runs; so is the temporary location.
 
     // Documents fetch their attachments from their own location through the controller.
     std::weak_ptr<PersistenceController> weakSelf = weak_from_this();
@@ -243,7 +238,7 @@ void PersistenceController::ensureWorkspaceStatusForLocation(StorageLocation loc
 std::shared_ptr<PersistenceState>
 PersistenceController::createPersistentStateForLocation(StorageLocation location)
 {
-    if (!isCloudLocation(location)) {
+    if (!locationFor(location)->takesBackEnd()) {
         Log::assertionFailure(BackEndAssertionLine,
                               "-[PersistenceController createPersistentStateForLocation:]");
         return nullptr;
@@ -266,47 +261,54 @@ void PersistenceController::setWorkspace(const std::shared_ptr<Workspace>& works
         mWorkspaces.erase(location);
 }
 
+std::shared_ptr<DocumentLocation> PersistenceController::locationFor(StorageLocation location) const
+{
+    if (location == kTemporary)
+        return mTemporary;
+    if (auto workspace = workspaceForLocation(location))
+        return workspace;
+    // One object per number, so that two numbers never pass for the same location.
+    auto& unserved = mUnservedLocations[location];
+    if (!unserved)
+        unserved = std::make_shared<UnservedLocation>(location == kICloud || location == kDropbox);
+    return unserved;
+}
+
+std::shared_ptr<DocumentLocation> PersistenceController::locationOfDocument(const QString& identifier) const
+{
+    return locationFor(IdeaDocument::locationFromIdentifier(identifier));
+}
+
 std::shared_ptr<AttachmentManager>
 PersistenceController::attachmentManagerForLocation(StorageLocation location) const
 {
-    if (location == kTemporary)
-        return mTempLocationManager;
-    return workspaceForLocation(location);
+    return locationFor(location)->attachmentManager();
 }
 
 QUrl PersistenceController::urlForLocalOrTempFileWithDocIdentifer(const QString& identifier) const
 {
-    if (IdeaDocument::locationFromIdentifier(identifier) != kTemporary) {
+    if (locationOfDocument(identifier) != mTemporary) {
         Log::assertionFailure(TempURLAssertionLine,
                               "-[PersistenceController urlForLocalOrTempFileWithDocIdentifer:]");
         return QUrl();
     }
-    // Refuses a path that is not one plain file name: identifiers come from saved state and
-    // drag payloads too.
-    return TempLocationManager::documentURL(IdeaDocument::pathFromIdentifier(identifier));
+    return TemporaryLocation::documentURL(identifier);
 }
 
 std::optional<std::vector<IdeaProxyPtr>>
 PersistenceController::proxyListForLocation(StorageLocation location) const
 {
-    const auto workspace = workspaceForLocation(location);
-    if (!workspace)
-        return std::nullopt;
-    return workspace->proxyListOrNilIfNotReady();
+    return locationFor(location)->proxyListOrNilIfNotReady();
 }
 
 bool PersistenceController::isLocationReadyForUse(StorageLocation location) const
 {
-    if (location == kTemporary)
-        return true;
-    const auto workspace = workspaceForLocation(location);
-    return workspace && workspace->hasCompleteProxyList();
+    return locationFor(location)->isReadyForUse();
 }
 
 WorkspaceStatus PersistenceController::statusForLocation(StorageLocation location) const
 {
-    const auto workspace = workspaceForLocation(location);
-    return workspace ? workspace->status() : WorkspaceStatusUnavailable;
+    return locationFor(location)->status();
 }
 
 // ---- Documents
@@ -319,28 +321,9 @@ void PersistenceController::createDocument(const std::shared_ptr<IdeaDocument>& 
         completion(0);
         return;
     }
-    const StorageLocation location = document->location();
-    if (location != kTemporary) {
-        const auto workspace = workspaceForLocation(location);
-        if (!workspace) {
-            completion(0);
-            return;
-        }
-        // The workspace clamps the upper end to its list; a negative index means the front.
-        workspace->createDocument(document, std::max<qint64>(index, 0), std::move(completion));
-        return;
-    }
-    if (documentKnown(document->docIdentifier())) {
-        completion(0);
-        return;
-    }
-    auto self = shared_from_this();
-    document->createAtURL(urlForLocalOrTempFileWithDocIdentifer(document->docIdentifier()),
-                          [self, document, completion](qint64 token) {
-                              if (token > 0)
-                                  self->mRegisteredDocuments.push_back(document);
-                              completion(token);
-                          });
+    // A location with a list clamps the upper end to it; a negative index means the front.
+    locationFor(document->location())
+        ->createDocument(document, std::max<qint64>(index, 0), std::move(completion));
 }
 
 void PersistenceController::createDocument(const std::shared_ptr<IdeaDocument>& document,
@@ -357,23 +340,7 @@ void PersistenceController::openDocument(const std::shared_ptr<IdeaDocument>& do
         completion(0);
         return;
     }
-    const StorageLocation location = document->location();
-    if (location != kTemporary) {
-        const auto workspace = workspaceForLocation(location);
-        if (!workspace) {
-            completion(0);
-            return;
-        }
-        workspace->openDocument(document, std::move(completion));
-        return;
-    }
-    auto self = shared_from_this();
-    document->openFromURL(urlForLocalOrTempFileWithDocIdentifer(document->docIdentifier()),
-                          [self, document, completion](qint64 token) {
-                              if (token > 0)
-                                  self->mRegisteredDocuments.push_back(document);
-                              completion(token);
-                          });
+    locationFor(document->location())->openDocument(document, std::move(completion));
 }
 
 void PersistenceController::saveDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
@@ -385,17 +352,7 @@ void PersistenceController::saveDocument(const std::shared_ptr<IdeaDocument>& do
         return;
     }
     document->setDateModified(Globals::currentDate());
-    const StorageLocation location = document->location();
-    if (location != kTemporary) {
-        const auto workspace = workspaceForLocation(location);
-        if (!workspace) {
-            completion(false);
-            return;
-        }
-        workspace->updateDocument(document, token, std::move(completion));
-        return;
-    }
-    document->updateWithToken(token, std::move(completion));
+    locationFor(document->location())->updateDocument(document, token, std::move(completion));
 }
 
 void PersistenceController::releaseDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
@@ -406,106 +363,58 @@ void PersistenceController::releaseDocument(const std::shared_ptr<IdeaDocument>&
         completion();
         return;
     }
-    const StorageLocation location = document->location();
-    if (location != kTemporary) {
-        const auto workspace = workspaceForLocation(location);
-        if (!workspace) {
-            completion();
-            return;
-        }
-        workspace->closeDocument(document, token, std::move(completion));
-        return;
-    }
-    document->closeWithToken(token, std::move(completion));
+    locationFor(document->location())->closeDocument(document, token, std::move(completion));
 }
 
 void PersistenceController::deleteDocument(const QString& identifier, BoolCompletion completion)
 {
-    completion = orNothing(std::move(completion));
-    const StorageLocation location = IdeaDocument::locationFromIdentifier(identifier);
-    if (location != kTemporary) {
-        const auto workspace = workspaceForLocation(location);
-        if (!workspace) {
-            completion(false);
-            return;
-        }
-        workspace->deleteDocument(identifier, std::move(completion));
-        return;
-    }
-    if (!findDocument(identifier)) {
-        completion(false);
-        return;
-    }
-    // Every registered handle of the document goes, not only the entries of the first one
-    // found: otherwise the identifier would stay "known" and could never be created again.
-    std::erase_if(mRegisteredDocuments, [&identifier](const std::shared_ptr<IdeaDocument>& registered) {
-        return registered->docIdentifier() == identifier;
-    });
-    // The file in the temporary folder stays on disk.
-    MainQueue::post([completion] { completion(true); });
+    locationOfDocument(identifier)->deleteDocument(identifier, orNothing(std::move(completion)));
 }
 
 void PersistenceController::fetchRootIdea(const QString& identifier, IdeaCompletion completion)
 {
-    completion = orNothing(std::move(completion));
-    const StorageLocation location = IdeaDocument::locationFromIdentifier(identifier);
-    if (location != kTemporary) {
-        const auto workspace = workspaceForLocation(location);
-        if (!workspace) {
-            completion(nullptr);
-            return;
-        }
-        workspace->fetchRootIdea(identifier, std::move(completion));
-        return;
-    }
-    auto reader = IdeaDocument::initWithIdentifier(identifier);
-    reader->readFromURL(urlForLocalOrTempFileWithDocIdentifer(identifier),
-                        [reader, completion](bool ok) { completion(ok ? reader->idea() : nullptr); });
+    locationOfDocument(identifier)->fetchRootIdea(identifier, orNothing(std::move(completion)));
 }
 
 DocumentVersionPtr PersistenceController::findConflictingVersion(const IdeaProxyPtr& proxy) const
 {
     if (!proxy)
         return nullptr;
-    const auto workspace = workspaceForLocation(proxy->location());
-    return workspace ? workspace->findConflictingVersion(proxy) : nullptr;
+    return locationFor(proxy->location())->findConflictingVersion(proxy);
 }
 
 void PersistenceController::handleConflictForProxy(const IdeaProxyPtr& proxy, BoolCompletion completion)
 {
     completion = orNothing(std::move(completion));
-    const auto workspace = proxy ? workspaceForLocation(proxy->location()) : nullptr;
-    if (!workspace) {
+    if (!proxy) {
         completion(false);
         return;
     }
-    workspace->handleConflictForProxy(proxy, std::move(completion));
+    locationFor(proxy->location())->handleConflictForProxy(proxy, std::move(completion));
+}
+
+const std::vector<std::shared_ptr<IdeaDocument>>& PersistenceController::registeredDocuments() const
+{
+    return mTemporary->registeredDocuments();
 }
 
 bool PersistenceController::documentKnown(const QString& identifier) const
 {
-    return std::any_of(
-        mRegisteredDocuments.begin(), mRegisteredDocuments.end(),
-        [&identifier](const auto& document) { return document->docIdentifier() == identifier; });
+    return mTemporary->documentKnown(identifier);
 }
 
 std::shared_ptr<IdeaDocument> PersistenceController::findDocument(const QString& identifier) const
 {
-    if (isCloudLocation(IdeaDocument::locationFromIdentifier(identifier))) {
-        const auto proxy = findProxy(identifier);
-        return proxy ? proxy->doc() : nullptr;
-    }
-    for (const auto& document : mRegisteredDocuments) {
-        if (document->docIdentifier() == identifier)
-            return document;
-    }
-    return nullptr;
+    return locationOfDocument(identifier)->heldDocument(identifier);
 }
 
 std::shared_ptr<IdeaDocument> PersistenceController::documentForIdentifier(const QString& identifier) const
 {
-    auto document = findDocument(identifier);
-    if (document || isCloudLocation(IdeaDocument::locationFromIdentifier(identifier)))
+    const auto location = locationOfDocument(identifier);
+    // A cloud location's documents come from its list only; elsewhere any identifier gets a
+    // handle of its own.
+    auto document = location->heldDocument(identifier);
+    if (document || location->takesBackEnd())
         return document;
     return IdeaDocument::initWithIdentifier(identifier);
 }
@@ -598,28 +507,24 @@ qint64 PersistenceController::nextSearchRequestID()
 void PersistenceController::startSearch(const QString& textOrNull, StorageLocation location,
                                         qint64 requestIdentifier, bool inLazyMode)
 {
-    const auto workspace = workspaceForLocation(location);
-    if (!workspace) {
+    const auto searched = locationFor(location);
+    if (!searched->answersSearches()) {
         Log::assertionFailure(
             SearchAssertionLine,
             "-[PersistenceController startSearch:inLocation:requestIdentifier:inLazyMode:]");
         return;
     }
-    workspace->startSearch(textOrNull, requestIdentifier, inLazyMode);
+    searched->startSearch(textOrNull, requestIdentifier, inLazyMode);
 }
 
 void PersistenceController::killSearch(qint64 requestIdentifier, StorageLocation location)
 {
-    if (const auto workspace = workspaceForLocation(location))
-        workspace->killSearch(requestIdentifier);
+    locationFor(location)->killSearch(requestIdentifier);
 }
 
 IdeaProxyPtr PersistenceController::findProxy(const QString& docIdentifier) const
 {
-    const auto workspace = workspaceForLocation(IdeaDocument::locationFromIdentifier(docIdentifier));
-    if (!workspace || !workspace->hasCompleteProxyList())
-        return nullptr;
-    return workspace->findProxy(docIdentifier);
+    return locationOfDocument(docIdentifier)->listedProxy(docIdentifier);
 }
 
 // ---- Ideas across documents
@@ -672,14 +577,13 @@ void PersistenceController::copyIdeaInside(const IdeaPtr& idea, const QString& d
                                            StorageLocation target, BoolCompletion completion)
 {
     completion = orNothing(std::move(completion));
-    const auto workspace = workspaceForLocation(target);
+    const auto list = locationFor(target)->proxyListOrNilIfNotReady();
     // The index is the caller's (a grid position): checked against the list as it is now.
-    if (!idea || !workspace || !workspace->hasCompleteProxyList() || index < 0 ||
-        index >= qint64(workspace->ideaProxies().size())) {
+    if (!idea || !list || index < 0 || index >= qint64(list->size())) {
         completion(false);
         return;
     }
-    const IdeaProxyPtr targetProxy = workspace->ideaProxies()[std::size_t(index)];
+    const IdeaProxyPtr targetProxy = (*list)[std::size_t(index)];
     const IdeaPtr copy = idea->deepCopyWithNewIdentifiersNoExternalLinks();
     auto self = shared_from_this();
     copyAttachments(copy, docIdentifier, target, [self, targetProxy, copy, completion](bool copied) {
@@ -732,10 +636,9 @@ void PersistenceController::moveIdeaInside(const QString& ideaIdentifier, const 
         [self, docIdentifier, index, target](const IdeaPtr& idea, NextBlock next) {
             // A root moved into its own document would be copied there and then deleted with
             // the whole document, copy included: refused before anything is copied.
-            const auto workspace = self->workspaceForLocation(target);
-            if (!idea->parent() && workspace && workspace->hasCompleteProxyList() && index >= 0 &&
-                index < qint64(workspace->ideaProxies().size()) &&
-                workspace->ideaProxies()[std::size_t(index)]->docIdentifier() == docIdentifier) {
+            const auto list = self->locationFor(target)->proxyListOrNilIfNotReady();
+            if (!idea->parent() && list && index >= 0 && index < qint64(list->size()) &&
+                (*list)[std::size_t(index)]->docIdentifier() == docIdentifier) {
                 Log::warning(
                     QStringLiteral("PersistenceController: refused to move the root of %1 into itself")
                         .arg(docIdentifier));
@@ -797,7 +700,7 @@ void PersistenceController::consumeIdea(const QString& ideaIdentifier, const QSt
         completion(false);
         return;
     }
-    if (IdeaDocument::locationFromIdentifier(docIdentifier) == kICloud && !findProxy(docIdentifier)) {
+    if (!locationOfDocument(docIdentifier)->mayTakeIdeasFrom(docIdentifier)) {
         completion(false);
         return;
     }
@@ -981,13 +884,14 @@ void PersistenceController::copyAttachments(const IdeaPtr& idea, const QString& 
                                             StorageLocation target, BoolCompletion completion)
 {
     completion = orNothing(std::move(completion));
-    const StorageLocation source = IdeaDocument::locationFromIdentifier(docIdentifier);
-    if (source == target) {
+    const auto source = locationOfDocument(docIdentifier);
+    const auto destination = locationFor(target);
+    if (source == destination) {
         completion(true);
         return;
     }
-    const auto from = attachmentManagerForLocation(source);
-    const auto into = attachmentManagerForLocation(target);
+    const auto from = source->attachmentManager();
+    const auto into = destination->attachmentManager();
     if (!from || !into) {
         completion(false);
         return;

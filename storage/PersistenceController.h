@@ -24,16 +24,20 @@
 namespace corvex {
 
 class AttachmentManager;
+class DocumentLocation;
 class PersistenceControllerListener;
 class PersistenceControllerListenerHolder;
 class SerialQueue;
-class TempLocationManager;
+class TemporaryLocation;
 
-// The single way in to stored documents for the whole program. It serves the temporary
-// location (0) itself, through IdeaDocument files in TempLocationManager's folder, and each
-// cloud location (2 iCloud, 3 Dropbox) the user has opted in to through that location's
-// Workspace and its back end. Location 1 (a local file) is served by nothing here: every
-// operation on it fails through its completion. The location of a document is read from its
+// The single way in to stored documents for the whole program. Every location is served by
+// an object behind one interface (DocumentLocation): the temporary location (0) by its
+// TemporaryLocation, through IdeaDocument files in TempLocationManager's folder, and each
+// cloud location (2 iCloud, 3 Dropbox) the user has opted in to by that location's Workspace
+// and its back end. Location 1 (a local file), a cloud location without a workspace and any
+// other number are served by an UnservedLocation: every operation on them fails through its
+// completion. An operation picks the location's object once (locationFor, the one place that
+// reads a location number) and forwards to it. The location of a document is read from its
 // identifier.
 //
 // Threads: every member is for the main thread, except singleton(), workQueue() and
@@ -147,10 +151,7 @@ public:
     std::shared_ptr<IdeaDocument> documentForIdentifier(const QString& identifier) const;
     // The registered temporary-location handles, in the order they were registered (a
     // handle stands there once for every successful create or open).
-    const std::vector<std::shared_ptr<IdeaDocument>>& registeredDocuments() const
-    {
-        return mRegisteredDocuments;
-    }
+    const std::vector<std::shared_ptr<IdeaDocument>>& registeredDocuments() const;
 
     // ---- Listeners
 
@@ -295,13 +296,19 @@ private:
     // nullptr for a location other than 2 and 3.
     std::shared_ptr<PersistenceState> createPersistentStateForLocation(StorageLocation location);
 
+    // The object that serves the location (never null): the one road of every operation.
+    std::shared_ptr<DocumentLocation> locationFor(StorageLocation location) const;
+    // locationFor the location the identifier names.
+    std::shared_ptr<DocumentLocation> locationOfDocument(const QString& identifier) const;
+
     // Calls `call` on every live listener of a snapshot of the list.
     void forEachListener(const std::function<void(PersistenceControllerListener&)>& call) const;
 
-    std::vector<std::shared_ptr<IdeaDocument>> mRegisteredDocuments;
+    const std::shared_ptr<TemporaryLocation> mTemporary;
     std::map<StorageLocation, std::shared_ptr<Workspace>> mWorkspaces;
+    // The stand-ins of the locations nothing serves, made on first use.
+    mutable std::map<StorageLocation, std::shared_ptr<DocumentLocation>> mUnservedLocations;
     std::vector<std::shared_ptr<PersistenceControllerListenerHolder>> mListeners;
-    std::shared_ptr<TempLocationManager> mTempLocationManager;
     NotificationCenter::ObserverToken mDefaultsObserver;
     // Locations whose missing back end has been logged once already.
     QSet<StorageLocation> mLoggedMissingBackEnds;

@@ -11,7 +11,8 @@ public:
     static constexpr const char* PersistenceLabel = "corvex.persistence";
 
     // The process-wide serial queue for persistence work (deflating, writing, syncing and
-    // renaming stored documents). Made on first use and never destroyed, so work posted to it
+    // renaming stored documents), at background priority (SerialQueue::ThreadPriority).
+    // Made on first use and never destroyed, so work posted to it
     // late in the process still runs. Any thread.
     static SerialQueue& persistenceQueue();
 };

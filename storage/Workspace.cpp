@@ -243,6 +243,27 @@ std::shared_ptr<IdeaDocument> Workspace::documentForIdentifier(const QString& do
     return findDocument(docIdentifier);
 }
 
+IdeaProxyPtr Workspace::listedProxy(const QString& docIdentifier) const
+{
+    return mHasCompleteProxyList ? findProxy(docIdentifier) : nullptr;
+}
+
+std::shared_ptr<IdeaDocument> Workspace::heldDocument(const QString& docIdentifier) const
+{
+    const IdeaProxyPtr proxy = listedProxy(docIdentifier);
+    return proxy ? proxy->doc() : nullptr;
+}
+
+bool Workspace::mayTakeIdeasFrom(const QString& docIdentifier) const
+{
+    return mLocation != IdeaDocument::ICloudLocation || listedProxy(docIdentifier) != nullptr;
+}
+
+std::shared_ptr<AttachmentManager> Workspace::attachmentManager()
+{
+    return shared_from_this();
+}
+
 void Workspace::saveIdeaProxyList()
 {
     if (mCurrentState)

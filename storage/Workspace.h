@@ -1,6 +1,7 @@
 #pragma once
 
 #include "storage/AttachmentManager.h"
+#include "storage/DocumentLocation.h"
 #include "storage/IdeaDocument.h"
 #include "storage/IdeaProxy.h"
 #include "storage/PersistenceState.h"
@@ -62,13 +63,14 @@ class SerialQueue;
 // had one, but no work goes to it.
 class Workspace final : public PersistenceStateDelegate,
                         public AttachmentManager,
+                        public DocumentLocation,
                         public std::enable_shared_from_this<Workspace>
 {
 public:
-    using TokenCompletion = IdeaDocument::TokenCompletion;
-    using BoolCompletion = IdeaDocument::BoolCompletion;
-    using Completion = IdeaDocument::Completion;
-    using IdeaCompletion = std::function<void(const IdeaPtr& root)>;
+    using TokenCompletion = DocumentLocation::TokenCompletion;
+    using BoolCompletion = DocumentLocation::BoolCompletion;
+    using Completion = DocumentLocation::Completion;
+    using IdeaCompletion = DocumentLocation::IdeaCompletion;
 
     static constexpr const char* QueueLabel = "corvex.workspace";
     // Before the list is complete, a search looks again after this many seconds.
@@ -86,7 +88,7 @@ public:
     Workspace& operator=(const Workspace&) = delete;
 
     StorageLocation location() const { return mLocation; }
-    WorkspaceStatus status() const { return mStatus; }
+    WorkspaceStatus status() const override { return mStatus; }
     // The back end; null after closeWorkspace.
     const PersistenceStatePtr& currentState() const { return mCurrentState; }
     WorkspaceDelegate* delegate() const { return mDelegate; }
@@ -106,28 +108,39 @@ public:
     // list's length: callers pass indexes of a grid that may have changed), the list is
     // saved and the delegate hears documentAdded with the index used.
     void createDocument(const std::shared_ptr<IdeaDocument>& document, qint64 index,
-                        TokenCompletion completion);
+                        TokenCompletion completion) override;
     // Straight to the back end.
-    void openDocument(const std::shared_ptr<IdeaDocument>& document, TokenCompletion completion);
+    void openDocument(const std::shared_ptr<IdeaDocument>& document, TokenCompletion completion) override;
     // Stamps dateModified with now, then the back end writes it; on success the proxy is
     // refreshed, the list saved, the delegate hears documentUpdated, and the search cache
     // holds the document's new tree.
     void updateDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
-                        BoolCompletion completion);
+                        BoolCompletion completion) override;
     // Straight to the back end.
-    void closeDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token, Completion completion);
+    void closeDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
+                       Completion completion) override;
     // The back end removes it; on success the proxy leaves the list, the list is saved, the
     // delegate hears documentDeleted and the cache entry goes.
-    void deleteDocument(const QString& docIdentifier, BoolCompletion completion);
+    void deleteDocument(const QString& docIdentifier, BoolCompletion completion) override;
     // Opens a new handle for the identifier, takes its root idea and closes it again; null
     // when the document cannot be opened.
-    void fetchRootIdea(const QString& docIdentifier, IdeaCompletion completion);
+    void fetchRootIdea(const QString& docIdentifier, IdeaCompletion completion) override;
+    // The handle of the document's summary in the complete list; null before the list is
+    // complete.
+    std::shared_ptr<IdeaDocument> heldDocument(const QString& docIdentifier) const override;
+    // An iCloud document must be in the complete list: a move out of one that is not (yet)
+    // listed is refused at once. Dropbox documents need not be.
+    bool mayTakeIdeasFrom(const QString& docIdentifier) const override;
 
     // ---- The list
 
     // The list once complete; nothing before.
-    std::optional<std::vector<IdeaProxyPtr>> proxyListOrNilIfNotReady() const;
+    std::optional<std::vector<IdeaProxyPtr>> proxyListOrNilIfNotReady() const override;
     bool hasCompleteProxyList() const { return mHasCompleteProxyList; }
+    // The location is ready for the screens once its list is complete.
+    bool isReadyForUse() const override { return mHasCompleteProxyList; }
+    // findProxy in the complete list; null before the list is complete.
+    IdeaProxyPtr listedProxy(const QString& docIdentifier) const override;
     // The list as it is now, complete or not.
     const std::vector<IdeaProxyPtr>& ideaProxies() const { return mIdeaProxies; }
     // Identifiers found since the last complete list.
@@ -146,9 +159,13 @@ public:
     void storeAttachment(const ObjectID& attachment, const QByteArray& data,
                          StoreCompletion completion) override;
     void provideAttachment(const ObjectID& attachment, ProvideCompletion completion) override;
+    // This workspace itself.
+    std::shared_ptr<AttachmentManager> attachmentManager() override;
     // Only for a back end that keeps versions; otherwise null, and NO at once.
-    DocumentVersionPtr findConflictingVersion(const IdeaProxyPtr& proxy);
-    void handleConflictForProxy(const IdeaProxyPtr& proxy, BoolCompletion completion);
+    DocumentVersionPtr findConflictingVersion(const IdeaProxyPtr& proxy) override;
+    void handleConflictForProxy(const IdeaProxyPtr& proxy, BoolCompletion completion) override;
+    // A workspace is what a back end serves.
+    bool takesBackEnd() const override { return true; }
 
     // ---- Search. A null text is "no text": it matches every document and answers the
     // whole list; any other text is lower-cased and looked for in the texts, notes and icon
@@ -160,10 +177,11 @@ public:
     void startSearch(const QString& text, qint64 requestIdentifier);
     // A screen's search. Lazy mode reads missing documents only while Globals::isUserIdle(),
     // one every LazyReadSeconds. Identifiers below 1 are ignored.
-    void startSearch(const QString& text, qint64 requestIdentifier, bool inLazyMode);
+    void startSearch(const QString& text, qint64 requestIdentifier, bool inLazyMode) override;
+    bool answersSearches() const override { return true; }
     // Ends the running search without an answer when it has this identifier (a refresh
     // waiting behind it then runs); forgets a waiting refresh of that identifier.
-    void killSearch(qint64 requestIdentifier);
+    void killSearch(qint64 requestIdentifier) override;
     // The running search's identifier; 0 when none runs.
     qint64 searchRequestID() const { return mSearchRequestID; }
     // The identifier of the refresh that waits for the running search; 0 when none.

@@ -33,7 +33,9 @@ CodedValue::CodedValue(CodablePtr object)
     }
 }
 
-CodedValue::CodedValue(std::vector<CodedValue> list) : mKind(Kind::List), mList(std::move(list)) {}
+CodedValue::CodedValue(std::vector<CodedValue> list)
+    : mKind(Kind::List), mList(std::make_shared<const std::vector<CodedValue>>(std::move(list)))
+{}
 
 const Value& CodedValue::plain() const
 {
@@ -49,43 +51,45 @@ const CodablePtr& CodedValue::object() const
 const std::vector<CodedValue>& CodedValue::list() const
 {
     static const std::vector<CodedValue> none;
-    return mKind == Kind::List ? mList : none;
+    return mKind == Kind::List ? *mList : none;
 }
 
-Coder::~Coder() = default;
+Encoder::~Encoder() = default;
 
-void Coder::encodeString(const QString& text, const QString& key)
+Decoder::~Decoder() = default;
+
+void Encoder::encodeString(const QString& text, const QString& key)
 {
     if (!text.isNull())
         encodeValue(Value(text), key);
 }
 
-void Coder::encodeBool(bool value, const QString& key)
+void Encoder::encodeBool(bool value, const QString& key)
 {
     encodeValue(Value(value), key);
 }
 
-void Coder::encodeInt(qint32 value, const QString& key)
+void Encoder::encodeInt(qint32 value, const QString& key)
 {
     encodeValue(Value(value), key);
 }
 
-void Coder::encodeInt64(qint64 value, const QString& key)
+void Encoder::encodeInt64(qint64 value, const QString& key)
 {
     encodeValue(Value(value), key);
 }
 
-void Coder::encodeFloat(float value, const QString& key)
+void Encoder::encodeFloat(float value, const QString& key)
 {
     encodeValue(Value(value), key);
 }
 
-void Coder::encodeDouble(double value, const QString& key)
+void Encoder::encodeDouble(double value, const QString& key)
 {
     encodeValue(Value(value), key);
 }
 
-std::optional<QString> Coder::decodeStringForKey(const QString& key)
+std::optional<QString> Decoder::decodeStringForKey(const QString& key)
 {
     const CodedValue value = decodeObjectForKey(key);
     if (value.isPlain() && value.plain().isString())
@@ -137,12 +141,12 @@ std::shared_ptr<const CodableRegistry::Factory> CodableRegistry::factory(const Q
     return r.factories.value(className);
 }
 
-CodablePtr CodableRegistry::make(const QString& className, Coder& coder)
+CodablePtr CodableRegistry::make(const QString& className, Decoder& decoder)
 {
     const auto factory = CodableRegistry::factory(className);
     if (!factory)
         return nullptr;
-    return (*factory)(coder);
+    return (*factory)(decoder);
 }
 
 QStringList CodableRegistry::registeredClassNames()
@@ -157,14 +161,14 @@ QStringList CodableRegistry::registeredClassNames()
     return names;
 }
 
-bool Coder::boolFromValue(const Value* value)
+bool Decoder::boolFromValue(const Value* value)
 {
     if (value == nullptr || !(value->isBool() || value->isNumber()))
         return false;
     return value->toBool();
 }
 
-qint32 Coder::int32FromValue(const Value* value)
+qint32 Decoder::int32FromValue(const Value* value)
 {
     if (value == nullptr)
         return 0;
@@ -184,7 +188,7 @@ qint32 Coder::int32FromValue(const Value* value)
     return 0;
 }
 
-qint64 Coder::int64FromValue(const Value* value)
+qint64 Decoder::int64FromValue(const Value* value)
 {
     if (value == nullptr || !(value->isBool() || value->isNumber()))
         return 0;
@@ -192,7 +196,7 @@ qint64 Coder::int64FromValue(const Value* value)
     return value->toInteger(0);
 }
 
-double Coder::doubleFromValue(const Value* value)
+double Decoder::doubleFromValue(const Value* value)
 {
     if (value == nullptr || !(value->isBool() || value->isNumber()))
         return 0.0;

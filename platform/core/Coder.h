@@ -9,13 +9,15 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 namespace corvex {
 
-class Coder;
+class Encoder;
+class Decoder;
 
-// An object that writes itself to a keyed coder. Decoding goes through the factory a class
+// An object that writes itself to a keyed encoder. Decoding goes through the factory a class
 // registers with CodableRegistry: nothing outside the registry is ever made from stored data.
 class Codable
 {
@@ -23,7 +25,7 @@ public:
     virtual ~Codable();
     // The registered class name ("Idea", "IconImage", ...).
     virtual QString className() const = 0;
-    virtual void encodeWithCoder(Coder& coder) const = 0;
+    virtual void encodeWithCoder(Encoder& coder) const = 0;
     // How coder failures name this object (the circular-reference reason quotes it).
     // "<ClassName 0x...>" unless the class says more.
     virtual QString codingDescription() const;
@@ -33,7 +35,8 @@ using CodablePtr = std::shared_ptr<Codable>;
 
 // What a decoder hands back for a key: nothing, a plain value (text, number, boolean, data,
 // date, or an array or dictionary of plain values), a decoded object, or a list of decoded
-// values (objects, or plain values where a list held those).
+// values (objects, or plain values where a list held those). Copies are cheap: a list is
+// shared by its copies.
 class CodedValue
 {
 public:
@@ -67,21 +70,19 @@ private:
     Kind mKind = Kind::None;
     Value mPlain;
     CodablePtr mObject;
-    std::vector<CodedValue> mList;
+    std::shared_ptr<const std::vector<CodedValue>> mList;
 };
 
-// The keyed coder base: the JSON coders and the keyed-archive coders implement it. A coder
-// either encodes or decodes; the other half of its interface writes nothing and reads
-// nothing. Writes of absent values (a null string, null data, an invalid date, a null
-// object, an empty list, a Null value) write nothing. Typed reads treat a value of the
-// wrong type as missing; they never throw.
-class Coder
+// The writing half of a keyed coder: the JSON encoder, the keyed archiver and the tests'
+// in-memory encoder implement it. Writes of absent values (a null string, null data, an
+// invalid date, a null object, an empty list, a Null value) write nothing.
+class Encoder
 {
 public:
-    virtual ~Coder();
+    virtual ~Encoder();
 
     virtual bool allowsKeyedCoding() const { return true; }
-    // The JSON coders answer true: classes that store a value differently in JSON and in
+    // The JSON encoder answers true: classes that store a value differently in JSON and in
     // keyed archives (a picture as plain data or as an object) ask it.
     virtual bool isJSONCoder() const { return false; }
 
@@ -96,18 +97,36 @@ public:
     // The coder's single unkeyed data object.
     virtual void encodeDataObject(const QByteArray& data) = 0;
 
-    void encodeString(const QString& text, const QString& key);
-    void encodeBool(bool value, const QString& key);
-    void encodeInt(qint32 value, const QString& key);
-    void encodeInt64(qint64 value, const QString& key);
-    void encodeFloat(float value, const QString& key);
-    void encodeDouble(double value, const QString& key);
+    // Scalars go to encodeValue unless an encoder writes them itself (the JSON encoder puts
+    // them straight into its text).
+    virtual void encodeString(const QString& text, const QString& key);
+    virtual void encodeBool(bool value, const QString& key);
+    virtual void encodeInt(qint32 value, const QString& key);
+    virtual void encodeInt64(qint64 value, const QString& key);
+    virtual void encodeFloat(float value, const QString& key);
+    virtual void encodeDouble(double value, const QString& key);
     // Any list of objects of one Codable class (an idea's children).
     template <class T>
     void encodeObjectList(const std::vector<std::shared_ptr<T>>& objects, const QString& key)
     {
-        encodeObjects(std::vector<CodablePtr>(objects.begin(), objects.end()), key);
+        if constexpr (std::is_same_v<T, Codable>)
+            encodeObjects(objects, key);
+        else
+            encodeObjects(std::vector<CodablePtr>(objects.begin(), objects.end()), key);
     }
+};
+
+// The reading half of a keyed coder: the JSON decoder, the keyed unarchiver and the tests'
+// in-memory decoder implement it. Typed reads treat a value of the wrong type as missing;
+// they never throw.
+class Decoder
+{
+public:
+    virtual ~Decoder();
+
+    virtual bool allowsKeyedCoding() const { return true; }
+    // See Encoder::isJSONCoder.
+    virtual bool isJSONCoder() const { return false; }
 
     // A value is there (a stored null counts as missing).
     virtual bool containsValueForKey(const QString& key) const = 0;
@@ -160,23 +179,23 @@ protected:
 };
 
 // The closed set of classes that may be made from stored data. Each class registers a
-// factory that reads it from a coder (its "init with coder"); a factory may answer nullptr
+// factory that reads it from a decoder (its "init with coder"); a factory may answer nullptr
 // for unusable data. Registration happens at start-up (a second registration of a name
 // replaces the first); lookups and make() are safe from any thread, also while another
 // thread registers.
 class CodableRegistry
 {
 public:
-    using Factory = std::function<CodablePtr(Coder&)>;
+    using Factory = std::function<CodablePtr(Decoder&)>;
 
     static void registerClass(const QString& className, Factory factory);
     static bool isRegistered(const QString& className);
     // The factory of a registered class (nullptr for unknown classes), for decoders that
     // make many objects of one class: it stays valid when the class is registered again.
     static std::shared_ptr<const Factory> factory(const QString& className);
-    // Makes an object of a registered class from the coder; nullptr for unknown classes.
+    // Makes an object of a registered class from the decoder; nullptr for unknown classes.
     // The factory runs without any registry lock held, so it may decode nested objects.
-    static CodablePtr make(const QString& className, Coder& coder);
+    static CodablePtr make(const QString& className, Decoder& decoder);
     // Sorted, for diagnostics and tests.
     static QStringList registeredClassNames();
 };

@@ -35,8 +35,8 @@ namespace {
 // slot (F_OFD_SETLK, released with its descriptor, also by a crash) and writes its record
 // there with one pwrite; a reader trusts only slots that are locked. Records end with an
 // "end" line, so a torn read is recognised.
-constexpr qsizetype RecordSize = 512;
-constexpr int SlotCount = 64;
+constexpr qsizetype RecordSize = CrossProcessLock::RecordSize;
+constexpr int SlotCount = CrossProcessLock::SlotCount;
 const QByteArray RecordMagic = QByteArrayLiteral("corvex-lock 1");
 
 struct flock slotRange(int slot, short type)

@@ -46,6 +46,11 @@ public:
 
     static constexpr double DefaultTimeout = 10.0;
 
+    // The lock file's layout: holder k's record lies in the RecordSize bytes at
+    // k * RecordSize, for k below SlotCount.
+    static constexpr qsizetype RecordSize = 512;
+    static constexpr int SlotCount = 64;
+
     // One holder's record.
     struct Holder
     {

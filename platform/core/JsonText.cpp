@@ -3,32 +3,48 @@
 #include "platform/core/Base64.h"
 #include "platform/core/DateText.h"
 
+#include <QHash>
+#include <QStringDecoder>
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <string>
-#include <unordered_map>
 
 namespace corvex {
 
 const QString JsonText::ErrorDomain = QStringLiteral("com.tallowfen.corvex.json");
 
+JsonHandler::~JsonHandler() = default;
+JsonSource::~JsonSource() = default;
+
 namespace {
 
-using Json = nlohmann::ordered_json;
+using Json = nlohmann::json;
 
-// Builds Values from the parser's events with an explicit stack of open containers.
-class ValueBuilder
+// ---- Reading --------------------------------------------------------------------------
+
+// Hands nlohmann's events to a JsonHandler, with the depth bound and our error forms.
+class SaxBridge
 {
 public:
-    explicit ValueBuilder(int maxDepth) : mMaxDepth(maxDepth < 0 ? 0 : std::size_t(maxDepth)) {}
+    SaxBridge(JsonHandler& handler, int maxDepth)
+        : mHandler(handler), mMaxDepth(maxDepth < 0 ? 0 : std::size_t(maxDepth))
+    {}
 
-    bool null() { return deliver(Value()); }
-    bool boolean(bool value) { return deliver(Value(value)); }
-    bool number_integer(Json::number_integer_t value) { return deliver(Value(qint64(value))); }
-    bool number_unsigned(Json::number_unsigned_t value) { return deliver(Value(quint64(value))); }
+    bool null() { return forward(mHandler.null()); }
+    bool boolean(bool value) { return forward(mHandler.boolean(value)); }
+    bool number_integer(Json::number_integer_t value) { return forward(mHandler.integer(qint64(value))); }
+    bool number_unsigned(Json::number_unsigned_t value)
+    {
+        if (value <= Json::number_unsigned_t(std::numeric_limits<qint64>::max()))
+            return forward(mHandler.integer(qint64(value)));
+        return forward(mHandler.real(double(value)));
+    }
     bool number_float(Json::number_float_t value, const Json::string_t& text)
     {
         if (!std::isfinite(value)) {
@@ -38,23 +54,30 @@ public:
                     .arg(QString::fromUtf8(text.data(), qsizetype(std::min<std::size_t>(text.size(), 64)))));
             return false;
         }
-        return deliver(Value(double(value)));
+        return forward(mHandler.real(double(value)));
     }
     bool string(Json::string_t& value)
     {
-        return deliver(Value(QString::fromUtf8(value.data(), qsizetype(value.size()))));
+        return forward(mHandler.string(QByteArrayView(value.data(), qsizetype(value.size()))));
     }
-    bool binary(Json::binary_t&) { return deliver(Value()); } // not produced by JSON text
+    bool binary(Json::binary_t&) { return forward(mHandler.null()); } // not produced by JSON text
 
-    bool start_object(std::size_t) { return open(true); }
+    bool start_object(std::size_t) { return open() && forward(mHandler.startObject()); }
     bool key(Json::string_t& key)
     {
-        mStack.back().key = internedKey(key);
-        return true;
+        return forward(mHandler.key(QByteArrayView(key.data(), qsizetype(key.size()))));
     }
-    bool end_object() { return close(); }
-    bool start_array(std::size_t) { return open(false); }
-    bool end_array() { return close(); }
+    bool end_object()
+    {
+        --mDepth;
+        return forward(mHandler.endObject());
+    }
+    bool start_array(std::size_t) { return open() && forward(mHandler.startArray()); }
+    bool end_array()
+    {
+        --mDepth;
+        return forward(mHandler.endArray());
+    }
 
     bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& ex)
     {
@@ -65,131 +88,663 @@ public:
         return false;
     }
 
-    Value takeResult() { return std::move(mResult); }
-    const Error& error() const { return mError; }
+    // Why the reading ended early; null when it did not.
+    Error failure() const
+    {
+        if (!mError.isNull())
+            return mError;
+        if (mStopped)
+            return Error(JsonText::ErrorDomain, JsonText::Stopped, QStringLiteral("The reading was stopped"));
+        return Error();
+    }
 
 private:
-    struct Frame
+    bool open()
     {
-        bool object = false;
-        ValueArray array;
-        ValueDictionary dictionary;
-        QString key;
-    };
-
-    bool open(bool object)
-    {
-        if (mStack.size() >= mMaxDepth) {
+        if (mDepth >= mMaxDepth) {
             mError = Error(JsonText::ErrorDomain, JsonText::TooDeep,
                            QStringLiteral("Invalid JSON: arrays and objects nest deeper than %1 levels")
                                .arg(qulonglong(mMaxDepth)));
             return false;
         }
-        mStack.emplace_back();
-        mStack.back().object = object;
+        ++mDepth;
         return true;
     }
 
-    bool close()
+    bool forward(bool ok)
     {
-        Frame frame = std::move(mStack.back());
-        mStack.pop_back();
-        if (frame.object)
-            return deliver(Value(std::move(frame.dictionary)));
-        return deliver(Value(std::move(frame.array)));
+        if (!ok)
+            mStopped = true;
+        return ok;
     }
 
-    bool deliver(Value value)
-    {
-        if (mStack.empty()) {
-            mResult = std::move(value);
-        } else if (Frame& top = mStack.back(); top.object) {
-            top.dictionary.insert(top.key, std::move(value));
-        } else {
-            top.array.push_back(std::move(value));
-        }
-        return true;
-    }
-
-    // Documents repeat the same few keys thousands of times; sharing one QString per key
-    // saves an allocation for each.
-    QString internedKey(const std::string& key)
-    {
-        constexpr std::size_t kMaxInternedLength = 64;
-        constexpr std::size_t kMaxInterned = 1024;
-        if (key.size() > kMaxInternedLength)
-            return QString::fromUtf8(key.data(), qsizetype(key.size()));
-        if (auto it = mKeys.find(key); it != mKeys.end())
-            return it->second;
-        QString text = QString::fromUtf8(key.data(), qsizetype(key.size()));
-        if (mKeys.size() < kMaxInterned)
-            mKeys.emplace(key, text);
-        return text;
-    }
-
+    JsonHandler& mHandler;
     std::size_t mMaxDepth;
-    std::vector<Frame> mStack;
-    Value mResult;
+    std::size_t mDepth = 0;
+    bool mStopped = false;
     Error mError;
-    std::unordered_map<std::string, QString> mKeys;
 };
 
-// --- Writing -------------------------------------------------------------------------
-
-void appendEscaped(QByteArray& out, const QString& text)
+int hexDigit(char c)
 {
-    static constexpr char kHex[] = "0123456789abcdef";
-    const QByteArray utf8 = text.toUtf8();
-    out.append('"');
-    const char* begin = utf8.constData();
-    const char* end = begin + utf8.size();
-    const char* run = begin;
-    for (const char* p = begin; p != end; ++p) {
-        const unsigned char c = static_cast<unsigned char>(*p);
-        if (c >= 0x20 && c != '"' && c != '\\')
-            continue;
-        out.append(run, p - run);
-        run = p + 1;
-        switch (c) {
-        case '"':
-            out.append("\\\"", 2);
-            break;
-        case '\\':
-            out.append("\\\\", 2);
-            break;
-        case '\b':
-            out.append("\\b", 2);
-            break;
-        case '\f':
-            out.append("\\f", 2);
-            break;
-        case '\n':
-            out.append("\\n", 2);
-            break;
-        case '\r':
-            out.append("\\r", 2);
-            break;
-        case '\t':
-            out.append("\\t", 2);
-            break;
-        default: {
-            const char escape[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
-            out.append(escape, 6);
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// The code unit of the four hex digits at `p`; -1 when they are none.
+int hexUnit(const char* p)
+{
+    int unit = 0;
+    for (int i = 0; i < 4; ++i) {
+        const int digit = hexDigit(p[i]);
+        if (digit < 0)
+            return -1;
+        unit = unit * 16 + digit;
+    }
+    return unit;
+}
+
+// Reads JSON text and hands its events to a JsonHandler: the reader behind JsonText::read,
+// written for speed (documents of a hundred thousand ideas are read on every opening). It
+// accepts exactly what nlohmann's parser, behind JsonText::parse, accepts (the fuzz target
+// fuzz_json_text holds the two to that): RFC 8259 text with strictly valid UTF-8, an
+// optional UTF-8 byte-order mark before it, and nothing but whitespace after the one value.
+// Texts are handed over where they lie in the input when they hold no escape; a source's
+// pieces are read into a window that moves on, and a token cut by a window's end is
+// completed in a buffer of its own.
+class JsonScanner
+{
+public:
+    JsonScanner(JsonHandler& handler, const JsonReadOptions& options, const char* data, qsizetype size)
+        : mHandler(handler), mOptions(options), mPos(data), mEnd(data + size), mWindow(data)
+    {}
+
+    JsonScanner(JsonHandler& handler, const JsonReadOptions& options, JsonSource& source)
+        : mHandler(handler), mOptions(options), mSource(&source), mBuffer(std::size_t(kPiece))
+    {
+        mPos = mEnd = mWindow = mBuffer.data();
+    }
+
+    Status run()
+    {
+        try {
+            if (readText())
+                return Status();
+        } catch (const std::bad_alloc&) {
+            return Error(JsonText::ErrorDomain, JsonText::OutOfMemory,
+                         QStringLiteral("Out of memory while reading JSON"));
         }
+        // A source that failed is the cause; what the text seemed to lack follows from it.
+        if (!mSourceError.isNull())
+            return mSourceError;
+        if (!mError.isNull())
+            return mError;
+        return Error(JsonText::ErrorDomain, JsonText::Stopped, QStringLiteral("The reading was stopped"));
+    }
+
+private:
+    static constexpr qsizetype kPiece = 64 * 1024;
+
+    enum class Expect
+    {
+        Value,
+        ValueOrArrayEnd,
+        KeyOrObjectEnd,
+        Key,
+        Colon,
+        AfterValue,
+    };
+
+    // ---- The window
+
+    // At least `count` bytes from mPos on, moving the window when they come from a source;
+    // false when the text ends first.
+    bool ensure(qsizetype count)
+    {
+        if (mEnd - mPos >= count)
+            return true;
+        if (mSource == nullptr || mSourceDone)
+            return false;
+        const qsizetype kept = mEnd - mPos;
+        mBase += mPos - mWindow;
+        if (count + kPiece > qsizetype(mBuffer.size()))
+            mBuffer.resize(std::size_t(std::max<qsizetype>(count + kPiece, qsizetype(mBuffer.size()) * 2)));
+        char* buffer = mBuffer.data();
+        std::memmove(buffer, mPos, std::size_t(kept));
+        qsizetype filled = kept;
+        while (filled < count || filled == kept) {
+            const Result<qsizetype> got = mSource->read(buffer + filled, qsizetype(mBuffer.size()) - filled);
+            if (!got.ok()) {
+                mSourceError = got.error();
+                mSourceDone = true;
+                break;
+            }
+            if (got.value() <= 0) {
+                mSourceDone = true;
+                break;
+            }
+            filled += std::min(got.value(), qsizetype(mBuffer.size()) - filled);
+            if (filled == qsizetype(mBuffer.size()))
+                break;
+        }
+        mWindow = mPos = buffer;
+        mEnd = buffer + filled;
+        return filled >= count;
+    }
+
+    bool atEnd() { return !ensure(1); }
+
+    qint64 offset(const char* at) const { return mBase + (at - mWindow); }
+
+    // nlohmann's wording, so that both readers describe a fault alike.
+    bool syntaxError(const char* at, const QString& what)
+    {
+        if (!mSourceError.isNull())
+            return false; // the text ends early because its source failed
+        const qint64 column = offset(at) - mLineStart + 1;
+        mError = Error(JsonText::ErrorDomain, JsonText::SyntaxError,
+                       QStringLiteral("Invalid JSON: parse error at line %1, column %2: syntax error while "
+                                      "parsing value - %3")
+                           .arg(mLine)
+                           .arg(column)
+                           .arg(what));
+        return false;
+    }
+
+    void skipWhitespace()
+    {
+        for (;;) {
+            const char* p = mPos;
+            while (p < mEnd) {
+                const char c = *p;
+                if (c == ' ' || c == '\t' || c == '\r') {
+                    ++p;
+                } else if (c == '\n') {
+                    ++p;
+                    ++mLine;
+                    mLineStart = offset(p);
+                } else {
+                    mPos = p;
+                    return;
+                }
+            }
+            mPos = p;
+            if (!ensure(1))
+                return;
         }
     }
-    out.append(run, end - run);
-    out.append('"');
-}
 
-void appendIntegerText(QByteArray& out, qint64 value)
+    // ---- The text
+
+    bool readText()
+    {
+        // A byte-order mark may stand before the text, and nothing else of it.
+        if (ensure(1) && quint8(*mPos) == 0xEF) {
+            if (!ensure(3) || quint8(mPos[1]) != 0xBB || quint8(mPos[2]) != 0xBF)
+                return syntaxError(mPos, QStringLiteral("invalid BOM; must be 0xEF 0xBB 0xBF if given"));
+            mPos += 3;
+            mLineStart = offset(mPos);
+        }
+        std::vector<char> open; // '[' or '{' per open container
+        Expect expect = Expect::Value;
+        for (;;) {
+            skipWhitespace();
+            if (expect == Expect::AfterValue && open.empty()) {
+                if (!atEnd())
+                    return syntaxError(mPos, QStringLiteral("unexpected content; expected end of input"));
+                return true;
+            }
+            if (atEnd())
+                return syntaxError(mPos, QStringLiteral("unexpected end of input"));
+            const char c = *mPos;
+            switch (expect) {
+            case Expect::ValueOrArrayEnd:
+                if (c == ']') {
+                    ++mPos;
+                    open.pop_back();
+                    if (!mHandler.endArray())
+                        return false;
+                    expect = Expect::AfterValue;
+                    continue;
+                }
+                [[fallthrough]];
+            case Expect::Value:
+                if (c == '{' || c == '[') {
+                    if (open.size() >= std::size_t(std::max(0, mOptions.maxDepth))) {
+                        mError = Error(
+                            JsonText::ErrorDomain, JsonText::TooDeep,
+                            QStringLiteral("Invalid JSON: arrays and objects nest deeper than %1 levels")
+                                .arg(qulonglong(std::max(0, mOptions.maxDepth))));
+                        return false;
+                    }
+                    ++mPos;
+                    open.push_back(c);
+                    if (!(c == '{' ? mHandler.startObject() : mHandler.startArray()))
+                        return false;
+                    expect = c == '{' ? Expect::KeyOrObjectEnd : Expect::ValueOrArrayEnd;
+                    continue;
+                }
+                if (!scalar())
+                    return false;
+                expect = Expect::AfterValue;
+                continue;
+            case Expect::KeyOrObjectEnd:
+                if (c == '}') {
+                    ++mPos;
+                    open.pop_back();
+                    if (!mHandler.endObject())
+                        return false;
+                    expect = Expect::AfterValue;
+                    continue;
+                }
+                [[fallthrough]];
+            case Expect::Key: {
+                if (c != '"')
+                    return syntaxError(mPos, QStringLiteral("object key; expected string literal"));
+                ++mPos;
+                QByteArrayView key;
+                if (!string(key))
+                    return false;
+                if (!mHandler.key(key))
+                    return false;
+                expect = Expect::Colon;
+                continue;
+            }
+            case Expect::Colon:
+                if (c != ':')
+                    return syntaxError(mPos, QStringLiteral("object separator; expected ':'"));
+                ++mPos;
+                expect = Expect::Value;
+                continue;
+            case Expect::AfterValue:
+                if (c == ',') {
+                    ++mPos;
+                    expect = open.back() == '{' ? Expect::Key : Expect::Value;
+                    continue;
+                }
+                if (c == (open.back() == '{' ? '}' : ']')) {
+                    ++mPos;
+                    const bool object = open.back() == '{';
+                    open.pop_back();
+                    if (!(object ? mHandler.endObject() : mHandler.endArray()))
+                        return false;
+                    continue;
+                }
+                return syntaxError(mPos, open.back() == '{' ? QStringLiteral("object; expected '}'")
+                                                            : QStringLiteral("array; expected ']'"));
+            }
+        }
+    }
+
+    // A text, number, true, false or null at mPos.
+    bool scalar()
+    {
+        const char c = *mPos;
+        if (c == '"') {
+            ++mPos;
+            QByteArrayView text;
+            return string(text) && mHandler.string(text);
+        }
+        if (c == '-' || (c >= '0' && c <= '9'))
+            return number();
+        const char* word = c == 't' ? "true" : c == 'f' ? "false" : c == 'n' ? "null" : nullptr;
+        if (word != nullptr) {
+            const qsizetype length = qsizetype(std::strlen(word));
+            if (ensure(length) && std::memcmp(mPos, word, std::size_t(length)) == 0) {
+                mPos += length;
+                if (c == 'n')
+                    return mHandler.null();
+                return mHandler.boolean(c == 't');
+            }
+        }
+        return syntaxError(mPos, QStringLiteral("invalid literal"));
+    }
+
+    // The rest of a string after its opening quote; `text` is valid until the next event.
+    bool string(QByteArrayView& text)
+    {
+        mToken.clear();
+        bool copied = false;
+        const char* run = mPos; // the part not copied yet
+        const char* p = mPos;
+        for (;;) {
+            // Plain ASCII, the most of every document, goes by in this loop.
+            while (p < mEnd) {
+                const quint8 c = quint8(*p);
+                if (c < 0x20 || c == '"' || c == '\\' || c >= 0x80)
+                    break;
+                ++p;
+            }
+            if (p == mEnd) {
+                mToken.append(run, p - run);
+                copied = true;
+                mPos = p;
+                if (!ensure(1))
+                    return syntaxError(mPos, QStringLiteral("invalid string: missing closing quote"));
+                run = p = mPos;
+                continue;
+            }
+            const quint8 c = quint8(*p);
+            if (c == '"') {
+                if (copied) {
+                    mToken.append(run, p - run);
+                    text = QByteArrayView(mToken.constData(), mToken.size());
+                } else {
+                    text = QByteArrayView(run, p - run);
+                }
+                mPos = p + 1;
+                return true;
+            }
+            if (c < 0x20)
+                return syntaxError(
+                    p, QStringLiteral("invalid string: control character U+%1 must be escaped")
+                           .arg(QString::number(c, 16).toUpper().rightJustified(4, QLatin1Char('0'))));
+            // An escape or a character of several bytes may be cut by the window's end: the
+            // text so far is copied, so that the window can move.
+            mToken.append(run, p - run);
+            copied = true;
+            mPos = p;
+            if (c == '\\') {
+                if (!escape())
+                    return false;
+            } else {
+                const int length = c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+                if (!ensure(length) || !validSequence(mPos, length))
+                    return syntaxError(mPos, QStringLiteral("invalid string: ill-formed UTF-8 byte"));
+                mToken.append(mPos, length);
+                mPos += length;
+            }
+            run = p = mPos;
+        }
+    }
+
+    static bool continuation(quint8 byte, quint8 low = 0x80, quint8 high = 0xBF)
+    {
+        return byte >= low && byte <= high;
+    }
+
+    // RFC 3629's well-formed sequences: no overlong forms, no surrogates, nothing above U+10FFFF.
+    static bool validSequence(const char* at, int length)
+    {
+        const quint8 b0 = quint8(at[0]);
+        const quint8 b1 = quint8(at[1]);
+        if (length == 2)
+            return b0 >= 0xC2 && b0 <= 0xDF && continuation(b1);
+        const quint8 b2 = quint8(at[2]);
+        if (length == 3) {
+            if (b0 == 0xE0)
+                return continuation(b1, 0xA0, 0xBF) && continuation(b2);
+            if (b0 == 0xED)
+                return continuation(b1, 0x80, 0x9F) && continuation(b2);
+            return b0 >= 0xE1 && b0 <= 0xEF && continuation(b1) && continuation(b2);
+        }
+        const quint8 b3 = quint8(at[3]);
+        if (b0 == 0xF0)
+            return continuation(b1, 0x90, 0xBF) && continuation(b2) && continuation(b3);
+        if (b0 == 0xF4)
+            return continuation(b1, 0x80, 0x8F) && continuation(b2) && continuation(b3);
+        return b0 >= 0xF1 && b0 <= 0xF3 && continuation(b1) && continuation(b2) && continuation(b3);
+    }
+
+    void appendUtf8(char32_t code)
+    {
+        char out[4];
+        int length;
+        if (code < 0x80) {
+            out[0] = char(code);
+            length = 1;
+        } else if (code < 0x800) {
+            out[0] = char(0xC0 | (code >> 6));
+            out[1] = char(0x80 | (code & 0x3F));
+            length = 2;
+        } else if (code < 0x10000) {
+            out[0] = char(0xE0 | (code >> 12));
+            out[1] = char(0x80 | ((code >> 6) & 0x3F));
+            out[2] = char(0x80 | (code & 0x3F));
+            length = 3;
+        } else {
+            out[0] = char(0xF0 | (code >> 18));
+            out[1] = char(0x80 | ((code >> 12) & 0x3F));
+            out[2] = char(0x80 | ((code >> 6) & 0x3F));
+            out[3] = char(0x80 | (code & 0x3F));
+            length = 4;
+        }
+        mToken.append(out, length);
+    }
+
+    // The escape at mPos (a backslash), its character appended to mToken.
+    bool escape()
+    {
+        if (!ensure(2))
+            return syntaxError(mPos, QStringLiteral("invalid string: missing closing quote"));
+        const char kind = mPos[1];
+        char plain = 0;
+        switch (kind) {
+        case '"':
+            plain = '"';
+            break;
+        case '\\':
+            plain = '\\';
+            break;
+        case '/':
+            plain = '/';
+            break;
+        case 'b':
+            plain = '\b';
+            break;
+        case 'f':
+            plain = '\f';
+            break;
+        case 'n':
+            plain = '\n';
+            break;
+        case 'r':
+            plain = '\r';
+            break;
+        case 't':
+            plain = '\t';
+            break;
+        case 'u':
+            return unicodeEscape();
+        default:
+            return syntaxError(mPos + 1,
+                               QStringLiteral("invalid string: forbidden character after backslash"));
+        }
+        mToken.append(plain);
+        mPos += 2;
+        return true;
+    }
+
+    bool unicodeEscape()
+    {
+        const int unit = ensure(6) ? hexUnit(mPos + 2) : -1;
+        if (unit < 0)
+            return syntaxError(mPos,
+                               QStringLiteral("invalid string: '\\u' must be followed by 4 hex digits"));
+        char32_t code = char32_t(unit);
+        qsizetype length = 6;
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+            const bool escapeFollows = ensure(8) && mPos[6] == '\\' && mPos[7] == 'u';
+            const int next = escapeFollows && ensure(12) ? hexUnit(mPos + 8) : -1;
+            if (next >= 0xDC00 && next <= 0xDFFF) {
+                code = 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (char32_t(next) - 0xDC00);
+                length = 12;
+            } else if (escapeFollows && next < 0 && !mOptions.replaceLoneSurrogates) {
+                return syntaxError(mPos + 6,
+                                   QStringLiteral("invalid string: '\\u' must be followed by 4 hex digits"));
+            } else if (mOptions.replaceLoneSurrogates) {
+                code = 0xFFFD;
+            } else {
+                return syntaxError(mPos, QStringLiteral("invalid string: surrogate U+D800..U+DBFF must be "
+                                                        "followed by U+DC00..U+DFFF"));
+            }
+        } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+            if (!mOptions.replaceLoneSurrogates)
+                return syntaxError(mPos,
+                                   QStringLiteral("invalid string: surrogate U+DC00..U+DFFF must follow "
+                                                  "U+D800..U+DBFF"));
+            code = 0xFFFD;
+        }
+        appendUtf8(code);
+        mPos += length;
+        return true;
+    }
+
+    bool number()
+    {
+        // The whole number must lie in the window; it is rarely more than a few bytes.
+        for (;;) {
+            const char* p = mPos;
+            const char* const start = p;
+            bool integral = true;
+            const auto digits = [&p, this] {
+                const char* first = p;
+                while (p < mEnd && *p >= '0' && *p <= '9')
+                    ++p;
+                return p - first;
+            };
+            if (p < mEnd && *p == '-')
+                ++p;
+            if (p < mEnd && *p == '0') {
+                ++p;
+            } else if (digits() == 0) {
+                if (p == mEnd && ensure((p - start) + 1))
+                    continue;
+                return syntaxError(p, QStringLiteral("invalid number; expected digit after '-'"));
+            }
+            if (p < mEnd && *p == '.') {
+                ++p;
+                integral = false;
+                if (digits() == 0) {
+                    if (p == mEnd && ensure((p - start) + 1))
+                        continue;
+                    return syntaxError(p, QStringLiteral("invalid number; expected digit after '.'"));
+                }
+            }
+            if (p < mEnd && (*p == 'e' || *p == 'E')) {
+                ++p;
+                integral = false;
+                if (p < mEnd && (*p == '+' || *p == '-'))
+                    ++p;
+                if (digits() == 0) {
+                    if (p == mEnd && ensure((p - start) + 1))
+                        continue;
+                    return syntaxError(p,
+                                       QStringLiteral("invalid number; expected digit after exponent sign"));
+                }
+            }
+            if (p == mEnd && ensure((p - start) + 1))
+                continue; // the number may go on in the next piece
+            mPos = p;
+            return numberValue(start, p, integral);
+        }
+    }
+
+    bool numberValue(const char* start, const char* end, bool integral)
+    {
+        if (integral) {
+            const bool negative = *start == '-';
+            quint64 magnitude = 0;
+            bool overflow = false;
+            for (const char* d = start + (negative ? 1 : 0); d < end; ++d) {
+                const quint64 digit = quint64(*d - '0');
+                if (magnitude > (std::numeric_limits<quint64>::max() - digit) / 10) {
+                    overflow = true;
+                    break;
+                }
+                magnitude = magnitude * 10 + digit;
+            }
+            if (!overflow) {
+                if (!negative) {
+                    if (magnitude <= quint64(std::numeric_limits<qint64>::max()))
+                        return mHandler.integer(qint64(magnitude));
+                    return mHandler.real(double(magnitude));
+                }
+                if (magnitude <= quint64(std::numeric_limits<qint64>::max()))
+                    return mHandler.integer(-qint64(magnitude));
+                if (magnitude == quint64(std::numeric_limits<qint64>::max()) + 1)
+                    return mHandler.integer(std::numeric_limits<qint64>::min());
+            }
+            // Beyond 64 bits: a real, as for nlohmann.
+        }
+        double value = 0;
+        const auto parsed = std::from_chars(start, end, value);
+        if (parsed.ec == std::errc::result_out_of_range) {
+            // Too small comes back as zero or a denormal, too large as an infinity.
+            const std::string text(start, std::size_t(end - start));
+            value = std::strtod(text.c_str(), nullptr);
+        }
+        if (!std::isfinite(value)) {
+            mError =
+                Error(JsonText::ErrorDomain, JsonText::NumberOutOfRange,
+                      QStringLiteral("Invalid JSON: the number %1 is out of range")
+                          .arg(QString::fromLatin1(start, qsizetype(std::min<qint64>(end - start, 64)))));
+            return false;
+        }
+        return mHandler.real(value);
+    }
+
+    JsonHandler& mHandler;
+    const JsonReadOptions mOptions;
+    const char* mPos = nullptr;
+    const char* mEnd = nullptr;
+    const char* mWindow = nullptr; // the window's first byte
+    qint64 mBase = 0;              // the offset of the window's first byte in the text
+    qint64 mLine = 1;
+    qint64 mLineStart = 0;
+    JsonSource* mSource = nullptr;
+    std::vector<char> mBuffer;
+    bool mSourceDone = false;
+    Error mSourceError;
+    Error mError;
+    QByteArray mToken; // a text with escapes, or cut by the window's end
+};
+
+template <class Iterator> Status runParser(Iterator begin, Iterator end, SaxBridge& bridge)
 {
-    char buffer[24];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, result.ptr - buffer);
+    try {
+        const bool ok = Json::sax_parse(std::move(begin), std::move(end), &bridge, Json::input_format_t::json,
+                                        /*strict=*/true, /*ignore_comments=*/false);
+        if (!ok) {
+            const Error failure = bridge.failure();
+            if (!failure.isNull())
+                return failure;
+            return Error(JsonText::ErrorDomain, JsonText::SyntaxError, QStringLiteral("Invalid JSON"));
+        }
+    } catch (const std::bad_alloc&) {
+        return Error(JsonText::ErrorDomain, JsonText::OutOfMemory,
+                     QStringLiteral("Out of memory while reading JSON"));
+    } catch (const std::exception& ex) {
+        return Error(JsonText::ErrorDomain, JsonText::SyntaxError,
+                     QStringLiteral("Invalid JSON: %1").arg(QString::fromUtf8(ex.what())));
+    }
+    return Status();
 }
 
-void appendReal(QByteArray& out, double value)
+bool isAscii(const char* data, qsizetype size)
+{
+    qsizetype i = 0;
+    for (; i + 8 <= size; i += 8) {
+        quint64 word;
+        std::memcpy(&word, data + i, 8);
+        if (word & 0x8080808080808080ull)
+            return false;
+    }
+    for (; i < size; ++i) {
+        if (data[i] & 0x80)
+            return false;
+    }
+    return true;
+}
+
+// ---- Writing --------------------------------------------------------------------------
+
+void appendRealText(QByteArray& out, double value)
 {
     if (!std::isfinite(value)) {
         out.append("null", 4);
@@ -230,7 +785,7 @@ public:
             const Value* element;
             if (frame.dictionary != nullptr) {
                 const auto& entry = frame.dictionary->entryAt(frame.next);
-                appendEscaped(mOut, entry.first);
+                JsonText::appendString(mOut, entry.first);
                 mOut.append(mPretty ? ": " : ":");
                 element = &entry.second;
             } else {
@@ -271,19 +826,19 @@ private:
                 mOut.append("false", 5);
             break;
         case Value::Type::Integer:
-            appendIntegerText(mOut, value.toInteger());
+            JsonText::appendInteger(mOut, value.toInteger());
             break;
         case Value::Type::Real:
-            appendReal(mOut, value.toReal());
+            appendRealText(mOut, value.toReal());
             break;
         case Value::Type::String:
-            appendEscaped(mOut, value.toString());
+            JsonText::appendString(mOut, value.toString());
             break;
         case Value::Type::Data:
-            appendEscaped(mOut, Base64::encode(value.toData()));
+            JsonText::appendString(mOut, Base64::encode(value.toData()));
             break;
         case Value::Type::Date:
-            appendEscaped(mOut, DateText::format(value.toDate()));
+            JsonText::appendString(mOut, DateText::format(value.toDate()));
             break;
         case Value::Type::Array: {
             const ValueArray& array = value.toArray();
@@ -313,6 +868,96 @@ private:
     std::vector<Frame> mStack;
 };
 
+// A quoted and escaped string between the optional marks `before` and `after` (0 for none).
+// Written in blocks, each with room for its worst case (an escaped control character takes
+// six bytes for one unit), so that a long text never reserves six times its size; a short
+// one costs a single reservation, marks included: writers call this for every key and text.
+void appendQuotedText(QByteArray& out, QStringView text, char before, char after)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    constexpr qsizetype kBlock = 4096;
+    const char16_t* units = text.utf16();
+    const qsizetype count = text.size();
+    qsizetype pos = out.size();
+    qsizetype i = 0;
+    bool first = true;
+    do {
+        const qsizetype blockEnd = std::min(count, i + kBlock);
+        // One unit more than the block: a surrogate pair may straddle its end; and room for
+        // the marks and quotes around the text.
+        out.resize(pos + (blockEnd - i + 1) * 6 + 4);
+        char* dst = out.data() + pos;
+        char* const start = dst;
+        if (first) {
+            if (before != 0)
+                *dst++ = before;
+            *dst++ = '"';
+            first = false;
+        }
+        while (i < blockEnd) {
+            const char16_t unit = units[i++];
+            if (unit < 0x80) {
+                if (unit >= 0x20 && unit != u'"' && unit != u'\\') {
+                    *dst++ = char(unit);
+                    continue;
+                }
+                *dst++ = '\\';
+                switch (unit) {
+                case u'"':
+                    *dst++ = '"';
+                    break;
+                case u'\\':
+                    *dst++ = '\\';
+                    break;
+                case u'\b':
+                    *dst++ = 'b';
+                    break;
+                case u'\f':
+                    *dst++ = 'f';
+                    break;
+                case u'\n':
+                    *dst++ = 'n';
+                    break;
+                case u'\r':
+                    *dst++ = 'r';
+                    break;
+                case u'\t':
+                    *dst++ = 't';
+                    break;
+                default:
+                    *dst++ = 'u';
+                    *dst++ = '0';
+                    *dst++ = '0';
+                    *dst++ = kHex[unit >> 4];
+                    *dst++ = kHex[unit & 0xF];
+                }
+            } else if (unit < 0x800) {
+                *dst++ = char(0xC0 | (unit >> 6));
+                *dst++ = char(0x80 | (unit & 0x3F));
+            } else if (unit < 0xD800 || unit > 0xDFFF) {
+                *dst++ = char(0xE0 | (unit >> 12));
+                *dst++ = char(0x80 | ((unit >> 6) & 0x3F));
+                *dst++ = char(0x80 | (unit & 0x3F));
+            } else if (unit <= 0xDBFF && i < count && units[i] >= 0xDC00 && units[i] <= 0xDFFF) {
+                const char32_t code =
+                    0x10000 + ((char32_t(unit) - 0xD800) << 10) + (char32_t(units[i++]) - 0xDC00);
+                *dst++ = char(0xF0 | (code >> 18));
+                *dst++ = char(0x80 | ((code >> 12) & 0x3F));
+                *dst++ = char(0x80 | ((code >> 6) & 0x3F));
+                *dst++ = char(0x80 | (code & 0x3F));
+            } else {
+                *dst++ = '?'; // a lone surrogate, as QString::toUtf8 writes it
+            }
+        }
+        pos += dst - start;
+    } while (i < count);
+    char* dst = out.data() + pos;
+    *dst++ = '"';
+    if (after != 0)
+        *dst++ = after;
+    out.resize(dst - out.data());
+}
+
 QByteArray write(const Value& value, bool pretty)
 {
     QByteArray out;
@@ -322,25 +967,160 @@ QByteArray write(const Value& value, bool pretty)
 
 } // namespace
 
+// ---- JsonValueBuilder
+
+struct JsonValueBuilder::Frame
+{
+    bool object = false;
+    ValueArray array;
+    ValueDictionary dictionary;
+    QString key;
+};
+
+// Documents repeat the same few keys thousands of times; sharing one QString per key saves
+// an allocation for each.
+struct JsonValueBuilder::KeyTable
+{
+    static constexpr qsizetype MaxInternedLength = 64;
+    static constexpr qsizetype MaxInterned = 1024;
+    QHash<QByteArray, QString> keys;
+};
+
+JsonValueBuilder::JsonValueBuilder() : mKeys(std::make_unique<KeyTable>()) {}
+
+JsonValueBuilder::~JsonValueBuilder() = default;
+
+Value JsonValueBuilder::take()
+{
+    mDone = false;
+    mStack.clear();
+    return std::move(mResult);
+}
+
+bool JsonValueBuilder::null()
+{
+    return deliver(Value());
+}
+
+bool JsonValueBuilder::boolean(bool value)
+{
+    return deliver(Value(value));
+}
+
+bool JsonValueBuilder::integer(qint64 value)
+{
+    return deliver(Value(value));
+}
+
+bool JsonValueBuilder::real(double value)
+{
+    return deliver(Value(value));
+}
+
+bool JsonValueBuilder::string(QByteArrayView utf8)
+{
+    return deliver(Value(JsonText::stringFromUtf8(utf8)));
+}
+
+bool JsonValueBuilder::key(QByteArrayView utf8)
+{
+    if (mStack.empty())
+        return false;
+    mStack.back().key = internedKey(utf8);
+    return true;
+}
+
+bool JsonValueBuilder::startObject()
+{
+    mStack.emplace_back();
+    mStack.back().object = true;
+    return true;
+}
+
+bool JsonValueBuilder::startArray()
+{
+    mStack.emplace_back();
+    return true;
+}
+
+bool JsonValueBuilder::endObject()
+{
+    if (mStack.empty())
+        return false;
+    Frame frame = std::move(mStack.back());
+    mStack.pop_back();
+    return deliver(Value(std::move(frame.dictionary)));
+}
+
+bool JsonValueBuilder::endArray()
+{
+    if (mStack.empty())
+        return false;
+    Frame frame = std::move(mStack.back());
+    mStack.pop_back();
+    return deliver(Value(std::move(frame.array)));
+}
+
+bool JsonValueBuilder::deliver(Value value)
+{
+    if (mStack.empty()) {
+        mResult = std::move(value);
+        mDone = true;
+    } else if (Frame& top = mStack.back(); top.object) {
+        top.dictionary.insert(top.key, std::move(value));
+    } else {
+        top.array.push_back(std::move(value));
+    }
+    return true;
+}
+
+QString JsonValueBuilder::internedKey(QByteArrayView utf8)
+{
+    if (utf8.size() > KeyTable::MaxInternedLength)
+        return JsonText::stringFromUtf8(utf8);
+    const QByteArray lookup = QByteArray::fromRawData(utf8.data(), utf8.size());
+    if (auto it = mKeys->keys.constFind(lookup); it != mKeys->keys.constEnd())
+        return *it;
+    QString text = JsonText::stringFromUtf8(utf8);
+    if (mKeys->keys.size() < KeyTable::MaxInterned)
+        mKeys->keys.insert(QByteArray(utf8.data(), utf8.size()), text);
+    return text;
+}
+
+// ---- JsonText
+
+Status JsonText::read(const QByteArray& utf8, JsonHandler& handler, const ReadOptions& options)
+{
+    return JsonScanner(handler, options, utf8.constData(), utf8.size()).run();
+}
+
+Status JsonText::read(JsonSource& source, JsonHandler& handler, const ReadOptions& options)
+{
+    return JsonScanner(handler, options, source).run();
+}
+
 Result<Value> JsonText::parse(const QByteArray& utf8, int maxDepth)
 {
-    ValueBuilder builder(maxDepth);
-    try {
-        const char* begin = utf8.constData();
-        const bool ok = Json::sax_parse(begin, begin + utf8.size(), &builder, Json::input_format_t::json,
-                                        /*strict=*/true, /*ignore_comments=*/false);
-        if (!ok) {
-            if (!builder.error().isNull())
-                return builder.error();
-            return Error(ErrorDomain, SyntaxError, QStringLiteral("Invalid JSON"));
-        }
-    } catch (const std::bad_alloc&) {
-        return Error(ErrorDomain, OutOfMemory, QStringLiteral("Out of memory while reading JSON"));
-    } catch (const std::exception& ex) {
-        return Error(ErrorDomain, SyntaxError,
-                     QStringLiteral("Invalid JSON: %1").arg(QString::fromUtf8(ex.what())));
-    }
-    return builder.takeResult();
+    JsonValueBuilder builder;
+    SaxBridge bridge(builder, maxDepth);
+    const char* begin = utf8.constData();
+    const Status status = runParser(begin, begin + utf8.size(), bridge);
+    if (!status.ok())
+        return status.error();
+    return builder.take();
+}
+
+QString JsonText::stringFromUtf8(QByteArrayView utf8)
+{
+    if (isAscii(utf8.data(), utf8.size()))
+        return QString::fromLatin1(utf8.data(), utf8.size());
+    // The decoder's "convert the initial BOM" keeps a leading U+FEFF, which fromUtf8 drops.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    QString text = decoder.decode(utf8);
+    // The decoder reserves one unit per byte; a text a tree keeps should not carry the rest.
+    if (text.capacity() > text.size())
+        text.squeeze();
+    return text;
 }
 
 QByteArray JsonText::serialize(const Value& value)
@@ -351,6 +1131,33 @@ QByteArray JsonText::serialize(const Value& value)
 QByteArray JsonText::serializePretty(const Value& value)
 {
     return write(value, true);
+}
+
+void JsonText::appendString(QByteArray& out, QStringView text)
+{
+    appendQuotedText(out, text, 0, 0);
+}
+
+void JsonText::appendKey(QByteArray& out, QStringView key, bool afterAnother)
+{
+    appendQuotedText(out, key, afterAnother ? ',' : 0, ':');
+}
+
+void JsonText::appendInteger(QByteArray& out, qint64 value)
+{
+    char buffer[24];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    out.append(buffer, result.ptr - buffer);
+}
+
+void JsonText::appendReal(QByteArray& out, double value)
+{
+    appendRealText(out, value);
+}
+
+void JsonText::appendValue(QByteArray& out, const Value& value)
+{
+    Writer(out, false).write(value);
 }
 
 } // namespace corvex

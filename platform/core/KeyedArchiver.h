@@ -29,7 +29,7 @@ namespace corvex {
 // an encodeWithCoder (EncodingFailed). encodedData() then answers the error.
 //
 // One archiver serves one thread; make one per archive.
-class KeyedArchiver final : public Coder
+class KeyedArchiver final : public Encoder
 {
 public:
     static const QString ErrorDomain; // "com.tallowfen.corvex.keyedarchiver"
@@ -61,7 +61,7 @@ public:
     const Error& error() const { return mError; }
     QString errorString() const { return mError.localizedDescription(); }
 
-    // Coder: writes into the object being encoded, or the top-level keys.
+    // Encoder: writes into the object being encoded, or the top-level keys.
     void encodeObject(const CodablePtr& object, const QString& key) override;
     void encodeObjects(const std::vector<CodablePtr>& objects, const QString& key) override;
     void encodeValue(const Value& value, const QString& key) override;
@@ -69,18 +69,6 @@ public:
     void encodeDate(const QDateTime& date, const QString& key) override;
     // Stored under DataObjectKey.
     void encodeDataObject(const QByteArray& data) override;
-
-    // An archiver reads nothing.
-    bool containsValueForKey(const QString& key) const override;
-    CodedValue decodeObjectForKey(const QString& key) override;
-    QByteArray decodeDataForKey(const QString& key) override;
-    std::optional<QDateTime> decodeDateForKey(const QString& key) override;
-    QByteArray decodeDataObject() override;
-    bool decodeBoolForKey(const QString& key) override;
-    qint32 decodeIntForKey(const QString& key) override;
-    qint64 decodeInt64ForKey(const QString& key) override;
-    float decodeFloatForKey(const QString& key) override;
-    double decodeDoubleForKey(const QString& key) override;
 
 private:
     // The archived object of `object`: the one made before for the same pointer, or a new

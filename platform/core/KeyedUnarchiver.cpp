@@ -240,11 +240,4 @@ double KeyedUnarchiver::decodeDoubleForKey(const QString& key)
     return doubleFromValue(primitive(key));
 }
 
-void KeyedUnarchiver::encodeObject(const CodablePtr&, const QString&) {}
-void KeyedUnarchiver::encodeObjects(const std::vector<CodablePtr>&, const QString&) {}
-void KeyedUnarchiver::encodeValue(const Value&, const QString&) {}
-void KeyedUnarchiver::encodeData(const QByteArray&, const QString&) {}
-void KeyedUnarchiver::encodeDate(const QDateTime&, const QString&) {}
-void KeyedUnarchiver::encodeDataObject(const QByteArray&) {}
-
 } // namespace corvex

@@ -34,7 +34,7 @@ namespace corvex {
 // missing. An exception leaving a class's factory fails the decoding (DecodingFailed); from
 // then on every read answers nothing. No exception leaves the unarchiver. One unarchiver
 // serves one thread.
-class KeyedUnarchiver final : public Coder
+class KeyedUnarchiver final : public Decoder
 {
 public:
     static const QString ErrorDomain; // "com.tallowfen.corvex.keyedunarchiver"
@@ -62,7 +62,7 @@ public:
     QString errorString() const { return mError.localizedDescription(); }
     const ArchivedTop& top() const { return mTop; }
 
-    // Coder: reads from the object being decoded, or the top-level keys.
+    // Decoder: reads from the object being decoded, or the top-level keys.
     bool containsValueForKey(const QString& key) const override;
     CodedValue decodeObjectForKey(const QString& key) override;
     std::optional<QString> decodeStringForKey(const QString& key) override;
@@ -74,14 +74,6 @@ public:
     qint64 decodeInt64ForKey(const QString& key) override;
     float decodeFloatForKey(const QString& key) override;
     double decodeDoubleForKey(const QString& key) override;
-
-    // An unarchiver writes nothing.
-    void encodeObject(const CodablePtr& object, const QString& key) override;
-    void encodeObjects(const std::vector<CodablePtr>& objects, const QString& key) override;
-    void encodeValue(const Value& value, const QString& key) override;
-    void encodeData(const QByteArray& data, const QString& key) override;
-    void encodeDate(const QDateTime& date, const QString& key) override;
-    void encodeDataObject(const QByteArray& data) override;
 
 private:
     // The value under the key in the current object (or the top); nullptr when missing or nil

@@ -8,21 +8,34 @@
 #include <QObject>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 #include <ctime> // clock_gettime
+#include <vector>
 
 namespace corvex {
+namespace {
 
-QtScheduler::QtScheduler() : mContext(new QObject)
-{
-    if (QCoreApplication* app = QCoreApplication::instance())
-        mContext->moveToThread(app->thread());
-}
+// Schedulers with work that came before the application object, woken when it is made.
+std::mutex gWaitingMutex;
+std::vector<QtScheduler*> gWaiting; // guarded by gWaitingMutex
+std::once_flag gPreRoutineAdded;
+
+} // namespace
+
+QtScheduler::QtScheduler() = default;
 
 QtScheduler::~QtScheduler()
 {
-    delete mTimer;
-    delete mContext;
+    {
+        std::lock_guard lock(gWaitingMutex);
+        gWaiting.erase(std::remove(gWaiting.begin(), gWaiting.end(), this), gWaiting.end());
+    }
+    // The timer first: it is connected to the context. Destroying the context drops the
+    // drains still queued for it.
+    mTimer.reset();
+    std::lock_guard lock(mContextMutex);
+    mContext.reset();
 }
 
 double QtScheduler::now() const
@@ -48,17 +61,67 @@ void QtScheduler::cancel(TaskId id)
     mQueue.cancel(id);
 }
 
+QObject* QtScheduler::context()
+{
+    std::lock_guard lock(mContextMutex);
+    if (mContext)
+        return mContext.get();
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app == nullptr)
+        return nullptr;
+    // Made on whichever thread asks first, then pushed to the application's thread (an
+    // object can only be pushed away from its own thread, never pulled in from another).
+    auto context = std::make_unique<QObject>();
+    context->moveToThread(app->thread());
+    mContext = std::move(context);
+    return mContext.get();
+}
+
 void QtScheduler::wake()
 {
     if (mDrainPosted.exchange(true))
         return;
-    if (QCoreApplication::instance() == nullptr) {
-        static std::atomic<bool> logged{false};
-        if (!logged.exchange(true))
-            Log::error(QStringLiteral("Main queue: no application object; scheduled work will not run"));
+    QObject* target = context();
+    if (target == nullptr) {
+        mDrainPosted.store(false);
+        waitForApplication();
+        return;
     }
     QMetaObject::invokeMethod(
-        mContext, [this] { drain(); }, Qt::QueuedConnection);
+        target, [this] { drain(); }, Qt::QueuedConnection);
+}
+
+void QtScheduler::waitForApplication()
+{
+    static std::atomic<bool> logged{false};
+    if (!logged.exchange(true))
+        Log::info(QStringLiteral("Main queue: no application object yet; scheduled work waits for it"));
+    std::call_once(gPreRoutineAdded, [] { qAddPreRoutine(&QtScheduler::wakeWaitingSchedulers); });
+    bool appeared = false;
+    {
+        std::lock_guard lock(gWaitingMutex);
+        // The application object is published before its pre-routines run, and they take
+        // this lock: either they find this scheduler in the list, or it is seen here.
+        appeared = QCoreApplication::instance() != nullptr;
+        if (!appeared && std::find(gWaiting.begin(), gWaiting.end(), this) == gWaiting.end())
+            gWaiting.push_back(this);
+    }
+    if (appeared)
+        wake();
+}
+
+void QtScheduler::wakeWaitingSchedulers()
+{
+    std::vector<QtScheduler*> waiting;
+    {
+        std::lock_guard lock(gWaitingMutex);
+        // Called at once when a later application object was already destroyed.
+        if (QCoreApplication::instance() == nullptr)
+            return;
+        waiting.swap(gWaiting);
+    }
+    for (QtScheduler* scheduler : waiting)
+        scheduler->wake();
 }
 
 void QtScheduler::drain()
@@ -78,11 +141,12 @@ void QtScheduler::arm()
     const std::optional<double> earliest = mQueue.earliestDeadline();
     if (!earliest)
         return;
-    if (mTimer == nullptr) {
-        mTimer = new QTimer;
+    if (!mTimer) {
+        // drain() runs on the context's thread, so the timer is made there.
+        mTimer = std::make_unique<QTimer>();
         mTimer->setSingleShot(true);
         mTimer->setTimerType(Qt::PreciseTimer);
-        QObject::connect(mTimer, &QTimer::timeout, mContext, [this] { drain(); });
+        QObject::connect(mTimer.get(), &QTimer::timeout, context(), [this] { drain(); });
     }
     const double wait = *earliest - now();
     const int ms = wait <= 0 ? 0 : int(std::min(std::ceil(wait * 1000.0), 2.0e9));

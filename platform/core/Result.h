@@ -31,6 +31,12 @@ public:
 
     const Error& error() const { return mError; }
 
+    // A success holding exactly `value`.
+    friend bool operator==(const Result& result, const T& value)
+    {
+        return result.ok() && *result.mValue == value;
+    }
+
 private:
     std::optional<T> mValue;
     Error mError;

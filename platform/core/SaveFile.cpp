@@ -11,6 +11,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h> // flock
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,6 +50,25 @@ void splitPath(const QByteArray& path, QByteArray& folder, QByteArray& name)
     }
 }
 
+// Unlinks the entries of `dir` whose names begin with `prefix`. The caller holds the
+// folder's lock exclusively.
+int removeTemporariesIn(DIR* dir, const QByteArray& folderPath, const QByteArray& prefix)
+{
+    QList<QByteArray> stale;
+    ::rewinddir(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name.startsWith(prefix) && entry->d_type != DT_DIR)
+            stale.append(folderPath + '/' + name);
+    }
+    int removed = 0;
+    for (const QByteArray& path : stale) {
+        if (SysCalls::unlink(path.constData()) == 0)
+            ++removed;
+    }
+    return removed;
+}
+
 } // namespace
 
 SaveFile::SaveFile(QString path) : mPath(std::move(path)) {}
@@ -57,6 +77,7 @@ SaveFile::~SaveFile()
 {
     if (mState == State::Open)
         discard();
+    unlockFolder();
 }
 
 QString SaveFile::temporaryPrefix(const QString& fileName)
@@ -64,7 +85,7 @@ QString SaveFile::temporaryPrefix(const QString& fileName)
     return fileName + QStringLiteral(".corvex-tmp-");
 }
 
-bool SaveFile::open()
+Status SaveFile::open()
 {
     if (mState == State::Open)
         return fail(Error::posix(EBUSY, QStringLiteral("The file is already open for saving"), mPath));
@@ -78,7 +99,7 @@ bool SaveFile::open()
     mTarget = QFile::encodeName(mPath);
     mode_t mode = kNewFileMode;
     struct stat info;
-    if (::stat(mTarget.constData(), &info) == 0) {
+    if (SysCalls::stat(mTarget.constData(), &info) == 0) {
         if (S_ISDIR(info.st_mode))
             return fail(Error::posix(EISDIR, QStringLiteral("Cannot save over a folder"), mPath));
         if (!S_ISREG(info.st_mode))
@@ -86,11 +107,16 @@ bool SaveFile::open()
                 Error::posix(EINVAL, QStringLiteral("Cannot save over something that is not a file"), mPath));
         mode = info.st_mode & 0777;
         struct stat linkInfo;
-        if (::lstat(mTarget.constData(), &linkInfo) == 0 && S_ISLNK(linkInfo.st_mode)) {
-            if (char* resolved = ::realpath(mTarget.constData(), nullptr)) {
-                mTarget = resolved;
-                std::free(resolved);
-            }
+        if (SysCalls::lstat(mTarget.constData(), &linkInfo) != 0)
+            return fail(Error::posix(errno, QStringLiteral("Cannot save the file"), mPath));
+        if (S_ISLNK(linkInfo.st_mode)) {
+            // The link stays and its target is replaced; renaming over the link itself would
+            // turn it into a plain file.
+            char* resolved = SysCalls::realpath(mTarget.constData());
+            if (resolved == nullptr)
+                return fail(Error::posix(errno, QStringLiteral("Cannot save the file"), mPath));
+            mTarget = resolved;
+            std::free(resolved);
         }
     } else if (const int error = errno; error != ENOENT) {
         return fail(Error::posix(error, QStringLiteral("Cannot save the file"), mPath));
@@ -100,7 +126,7 @@ bool SaveFile::open()
         return fail(Error::posix(EISDIR, QStringLiteral("Cannot save over a folder"), mPath));
 
     struct stat folderInfo;
-    if (::stat(mFolder.constData(), &folderInfo) != 0) {
+    if (SysCalls::stat(mFolder.constData(), &folderInfo) != 0) {
         const int error = errno;
         return fail(Error::posix(error,
                                  error == ENOENT ? QStringLiteral("Cannot save: the folder does not exist")
@@ -110,6 +136,7 @@ bool SaveFile::open()
     if (!S_ISDIR(folderInfo.st_mode))
         return fail(Error::posix(ENOTDIR, QStringLiteral("Cannot save: the folder is not a folder"),
                                  decoded(mFolder)));
+    lockFolderAndRemoveStale();
 
     int fd = SysCalls::open(mFolder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, kNewFileMode);
     if (fd < 0) {
@@ -128,10 +155,38 @@ bool SaveFile::open()
     mFd = fd;
     mState = State::Open;
     // Exactly the old file's permissions, whatever the umask.
-    if (::fchmod(mFd, mode) != 0)
+    if (SysCalls::fchmod(mFd, mode) != 0)
         return fail(
             Error::posix(errno, QStringLiteral("Cannot set the permissions of the saved file"), mPath));
-    return true;
+    return Status::success();
+}
+
+void SaveFile::lockFolderAndRemoveStale()
+{
+    unlockFolder();
+    // A folder that cannot be listed or locked is saved into all the same, without cleaning:
+    // nothing could tell a dead save's temporary from a live one's there.
+    DIR* dir = SysCalls::opendir(mFolder.constData());
+    if (dir == nullptr)
+        return;
+    const int fd = ::dirfd(dir);
+    if (SysCalls::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        removeTemporariesIn(dir, mFolder, QFile::encodeName(temporaryPrefix(decoded(mFileName))));
+    // Waits only for another save's cleaning, which never holds the lock for long.
+    if (SysCalls::flock(fd, LOCK_SH) != 0) {
+        ::closedir(dir);
+        return;
+    }
+    mFolderLock = dir;
+}
+
+void SaveFile::unlockFolder()
+{
+    // Closing the stream drops its lock.
+    if (mFolderLock != nullptr) {
+        ::closedir(mFolderLock);
+        mFolderLock = nullptr;
+    }
 }
 
 int SaveFile::createNamedTemporary(const QByteArray& folder, mode_t mode, QByteArray& nameOut)
@@ -171,43 +226,45 @@ qint64 SaveFile::write(const char* data, qint64 size)
         return size;
     }
     if (!SysCalls::writeAll(mFd, data, std::size_t(size))) {
-        fail(Error::posix(errno, QStringLiteral("Cannot write the file"), mPath));
+        (void)fail(Error::posix(errno, QStringLiteral("Cannot write the file"), mPath));
         return -1;
     }
     return size;
 }
 
-bool SaveFile::flushBuffer()
+Status SaveFile::flushBuffer()
 {
     if (mBuffer.isEmpty())
-        return true;
+        return Status::success();
     if (!SysCalls::writeAll(mFd, mBuffer.constData(), std::size_t(mBuffer.size())))
         return fail(Error::posix(errno, QStringLiteral("Cannot write the file"), mPath));
     mBuffer.clear();
-    return true;
+    return Status::success();
 }
 
-bool SaveFile::commit()
+Status SaveFile::commit()
 {
     switch (mState) {
     case State::Open:
         break;
     case State::Failed:
-        return false;
+        return mError;
     case State::Cancelled:
         mError = Error::posix(ECANCELED, QStringLiteral("Saving was cancelled"), mPath);
-        return false;
+        return mError;
     case State::Idle:
     case State::Committed:
         mError = Error::posix(EBADF, QStringLiteral("The file is not open for saving"), mPath);
-        return false;
+        return mError;
     }
-    if (!flushBuffer())
-        return false;
+    if (Status flushed = flushBuffer(); !flushed)
+        return flushed;
     if (SysCalls::fsync(mFd) != 0)
         return fail(Error::posix(errno, QStringLiteral("Cannot write the file to the disk"), mPath));
-    if (mTemporary.isEmpty() && !linkUnnamedTemporary())
-        return false;
+    if (mTemporary.isEmpty()) {
+        if (Status linked = linkUnnamedTemporary(); !linked)
+            return linked;
+    }
     const int fd = mFd;
     mFd = -1;
     // close can report a late write error (network file systems do).
@@ -217,12 +274,13 @@ bool SaveFile::commit()
         return fail(Error::posix(errno, QStringLiteral("Cannot replace the file"), mPath));
     mTemporary.clear();
     mState = State::Committed;
+    unlockFolder();
     syncFolder();
-    return true;
+    return Status::success();
 }
 
 // rename() needs a name, so an unnamed temporary gets one just before it replaces the target.
-bool SaveFile::linkUnnamedTemporary()
+Status SaveFile::linkUnnamedTemporary()
 {
     const QByteArray prefix = mFolder + '/' + QFile::encodeName(temporaryPrefix(decoded(mFileName)));
     const QByteArray procPath = QByteArrayLiteral("/proc/self/fd/") + QByteArray::number(mFd);
@@ -239,7 +297,7 @@ bool SaveFile::linkUnnamedTemporary()
         }
         if (rc == 0) {
             mTemporary = name;
-            return true;
+            return Status::success();
         }
         if (error != EEXIST)
             return fail(
@@ -264,16 +322,18 @@ void SaveFile::cancelWriting()
 {
     if (mState == State::Open)
         discard();
+    unlockFolder();
     mState = State::Cancelled;
 }
 
-bool SaveFile::fail(Error error)
+Status SaveFile::fail(Error error)
 {
     mError = std::move(error);
     if (mState == State::Open)
         discard();
+    unlockFolder();
     mState = State::Failed;
-    return false;
+    return mError;
 }
 
 void SaveFile::discard()
@@ -304,22 +364,13 @@ Status SaveFile::writeAtomically(const QString& path, const QByteArray& data)
 int SaveFile::removeStaleTemporaries(const QString& folder, const QString& fileName)
 {
     const QByteArray folderPath = QFile::encodeName(folder);
-    const QByteArray prefix = QFile::encodeName(temporaryPrefix(fileName));
-    DIR* dir = ::opendir(folderPath.constData());
+    DIR* dir = SysCalls::opendir(folderPath.constData());
     if (dir == nullptr)
         return 0;
-    QList<QByteArray> stale;
-    while (const dirent* entry = ::readdir(dir)) {
-        const QByteArray name(entry->d_name);
-        if (name.startsWith(prefix) && entry->d_type != DT_DIR)
-            stale.append(folderPath + '/' + name);
-    }
-    ::closedir(dir);
     int removed = 0;
-    for (const QByteArray& path : stale) {
-        if (SysCalls::unlink(path.constData()) == 0)
-            ++removed;
-    }
+    if (SysCalls::flock(::dirfd(dir), LOCK_EX | LOCK_NB) == 0)
+        removed = removeTemporariesIn(dir, folderPath, QFile::encodeName(temporaryPrefix(fileName)));
+    ::closedir(dir);
     return removed;
 }
 

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <dirent.h>    // DIR
 #include <sys/types.h> // mode_t
 
 namespace corvex {
@@ -14,6 +15,14 @@ namespace corvex {
 // any failure, the old file stays as it was and no temporary file is left behind.
 // Existing symbolic links are followed (the link stays, its target is replaced). One
 // thread at a time. All kernel calls go through SysCalls.
+//
+// A process killed between naming its temporary and the rename leaves the temporary
+// behind, so every save first removes the named temporaries of its file that a dead save
+// left. Which are dead: a save holds a shared flock(2) on its folder from open() until it
+// has committed or given up, and temporaries are removed only by whoever holds that lock
+// exclusively, that is while no save in the folder is under way, in this process or any
+// other. A killed save's lock goes with its process. Where the folder cannot be locked
+// (flock unsupported, as on some network file systems), nothing is removed.
 class SaveFile
 {
 public:
@@ -24,9 +33,10 @@ public:
     SaveFile& operator=(const SaveFile&) = delete;
 
     // Creates the temporary file (an unnamed O_TMPFILE where the file system has them, else
-    // "<name>.corvex-tmp-XXXXXX"), with the existing file's permissions or 0600. Fails when
-    // the path is a folder or not a regular file, or its folder is missing.
-    [[nodiscard]] bool open();
+    // "<name>.corvex-tmp-XXXXXX"), with the existing file's permissions or 0600, after
+    // removing stale temporaries of the file (see above). Fails when the path is a folder or
+    // not a regular file, or its folder is missing. The error is also kept in error().
+    Status open();
 
     // Returns `size`, or -1 once anything failed: an error sticks, so later writes and the
     // commit fail too. Data may be buffered until commit().
@@ -34,15 +44,19 @@ public:
     qint64 write(const QByteArray& data) { return write(data.constData(), data.size()); }
 
     // Writes what is buffered, flushes the file to the disk, renames it into place and
-    // flushes the folder. False on failure, with the old file untouched. A failure to flush
-    // the folder after the rename is only logged: the new content is in place by then and
-    // there is nothing left to undo.
-    [[nodiscard]] bool commit();
+    // flushes the folder. Fails with the old file untouched. A failure to flush the folder
+    // after the rename is only logged: the new content is in place by then and there is
+    // nothing left to undo. The error is also kept in error().
+    Status commit();
 
     // Drops the temporary file now; a later commit() fails.
     void cancelWriting();
 
     bool isOpen() const { return mState == State::Open; }
+    // The temporary file's descriptor while open, else -1, for writers that must seek (an
+    // archive patches entry headers after their data). Such a writer writes only through
+    // it, never through write(), and leaves it open: commit() syncs and closes it.
+    int handle() const { return mState == State::Open ? mFd : -1; }
     const QString& path() const { return mPath; }
     const Error& error() const { return mError; }
     QString errorString() const { return mError.isNull() ? QString() : mError.localizedDescription(); }
@@ -51,9 +65,8 @@ public:
     static Status writeAtomically(const QString& path, const QByteArray& data);
 
     // Removes the named temporaries of `fileName` in `folder` ("<name>.corvex-tmp-*") that
-    // a killed process may have left. Callers run it when they load the file, before they
-    // save it again (a save running at the same time in another process would fail).
-    // Returns how many were removed.
+    // a killed save left, when no save in the folder is under way (see above); open() does
+    // the same for its own file. Returns how many were removed (0 while a save runs).
     static int removeStaleTemporaries(const QString& folder, const QString& fileName);
     // "<fileName>.corvex-tmp-".
     static QString temporaryPrefix(const QString& fileName);
@@ -68,11 +81,13 @@ private:
         Failed
     };
 
-    bool fail(Error error);
+    Status fail(Error error);
     void discard();
-    bool flushBuffer();
+    void lockFolderAndRemoveStale();
+    void unlockFolder();
+    Status flushBuffer();
     int createNamedTemporary(const QByteArray& folder, mode_t mode, QByteArray& nameOut);
-    bool linkUnnamedTemporary();
+    Status linkUnnamedTemporary();
     void syncFolder();
 
     QString mPath;
@@ -82,6 +97,7 @@ private:
     QByteArray mTemporary; // the named temporary; empty while the file is an unnamed O_TMPFILE
     QByteArray mBuffer;
     int mFd = -1;
+    DIR* mFolderLock = nullptr; // the folder, flock'ed shared while a save is under way
     State mState = State::Idle;
     Error mError;
 };

@@ -45,6 +45,7 @@ void copyLabel(char* out, std::size_t capacity, const char* label)
 struct SerialQueue::State : std::enable_shared_from_this<SerialQueue::State>
 {
     char label[QueueLabels::MaxLabelLength + 1] = {};
+    SerialQueue::ThreadPriority priority = SerialQueue::ThreadPriority::Normal;
 
     std::mutex mutex;
     std::condition_variable workCondition; // the worker waits here
@@ -92,6 +93,8 @@ struct SerialQueue::State : std::enable_shared_from_this<SerialQueue::State>
     {
         detail::AlternateSignalStack altStack;
         detail::nameCurrentThread("corvex-serial");
+        if (priority == SerialQueue::ThreadPriority::Background)
+            detail::makeCurrentThreadBackground(SerialQueue::BackgroundNiceIncrement);
         {
             std::unique_lock lock(mutex);
             while (true) {
@@ -129,12 +132,15 @@ struct SerialQueue::State : std::enable_shared_from_this<SerialQueue::State>
     }
 };
 
-SerialQueue::SerialQueue(const char* label) : mState(std::make_shared<State>())
+SerialQueue::SerialQueue(const char* label, ThreadPriority priority) : mState(std::make_shared<State>())
 {
     copyLabel(mState->label, sizeof mState->label, label);
+    mState->priority = priority;
 }
 
-SerialQueue::SerialQueue(const QString& label) : SerialQueue(label.toUtf8().constData()) {}
+SerialQueue::SerialQueue(const QString& label, ThreadPriority priority)
+    : SerialQueue(label.toUtf8().constData(), priority)
+{}
 
 SerialQueue::~SerialQueue()
 {

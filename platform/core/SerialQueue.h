@@ -16,9 +16,22 @@ class SerialQueue
 public:
     using Task = std::function<void()>;
 
+    // How the queue's thread is scheduled beside the interface thread. Background work
+    // (saving, deflating) runs as SCHED_BATCH, at a nice value BackgroundNiceIncrement above
+    // the thread that starts it, so that on a busy or single core the woken queue does not
+    // take the interface thread's time: woken, it never preempts the running thread (a plain
+    // lower nice value does not stop that), and it gets a smaller share while both run.
+    // Threads the queue's blocks start inherit both (Linux keeps them per thread).
+    enum class ThreadPriority
+    {
+        Normal,
+        Background,
+    };
+    static constexpr int BackgroundNiceIncrement = 10;
+
     // The label is copied (at most QueueLabels::MaxLabelLength bytes of UTF-8).
-    explicit SerialQueue(const char* label);
-    explicit SerialQueue(const QString& label);
+    explicit SerialQueue(const char* label, ThreadPriority priority = ThreadPriority::Normal);
+    explicit SerialQueue(const QString& label, ThreadPriority priority = ThreadPriority::Normal);
     ~SerialQueue();
     SerialQueue(const SerialQueue&) = delete;
     SerialQueue& operator=(const SerialQueue&) = delete;

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <cstddef>
-#include <sys/types.h> // mode_t, ssize_t
+#include <dirent.h>    // DIR
+#include <sys/types.h> // mode_t, ssize_t, off_t
+
+struct stat;
 
 namespace corvex {
 
@@ -25,6 +28,18 @@ public:
     static int unlink(const char* path);
     static int mkdir(const char* path, mode_t mode);
     static int linkat(int fromDirFd, const char* from, int toDirFd, const char* to, int flags);
+    static int stat(const char* path, struct stat* info);
+    static int lstat(const char* path, struct stat* info);
+    static int fstat(int fd, struct stat* info);
+    // As realpath(3) with a null buffer: a malloc'ed path the caller frees, or null with errno.
+    static char* realpath(const char* path);
+    static int fchmod(int fd, mode_t mode);
+    // Null with errno on failure; the caller closes the stream with closedir(3).
+    static DIR* opendir(const char* path);
+    // One read(2); may read less than asked, 0 at the end of the file.
+    static ssize_t read(int fd, void* buffer, std::size_t size);
+    static off_t lseek(int fd, off_t offset, int whence);
+    static int flock(int fd, int operation);
 
     // Test seam. Each non-null entry replaces the corresponding call for the whole process
     // until removeHooks(); a null entry keeps the real call. Replacements see the raw
@@ -40,6 +55,15 @@ public:
         int (*unlink)(const char* path) = nullptr;
         int (*mkdir)(const char* path, mode_t mode) = nullptr;
         int (*linkat)(int fromDirFd, const char* from, int toDirFd, const char* to, int flags) = nullptr;
+        int (*stat)(const char* path, struct stat* info) = nullptr;
+        int (*lstat)(const char* path, struct stat* info) = nullptr;
+        int (*fstat)(int fd, struct stat* info) = nullptr;
+        char* (*realpath)(const char* path) = nullptr;
+        int (*fchmod)(int fd, mode_t mode) = nullptr;
+        DIR* (*opendir)(const char* path) = nullptr;
+        ssize_t (*read)(int fd, void* buffer, std::size_t size) = nullptr;
+        off_t (*lseek)(int fd, off_t offset, int whence) = nullptr;
+        int (*flock)(int fd, int operation) = nullptr;
     };
     static void installHooks(const Hooks& hooks);
     static void removeHooks();

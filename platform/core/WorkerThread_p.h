@@ -35,4 +35,10 @@ void runQueueBlock(const std::function<void()>& block, const char* label);
 // Names the calling thread for debuggers and `top` (at most 15 bytes are kept).
 void nameCurrentThread(const char* name);
 
+// Schedules the calling thread as background work that must not take the interface
+// thread's time: SCHED_BATCH (a thread woken never preempts the running one; it waits for
+// the running thread's turn to end) with its nice value raised by `niceIncrement` (at most
+// to 19). A refusal is logged once and leaves the thread as it was.
+void makeCurrentThreadBackground(int niceIncrement);
+
 } // namespace corvex::detail

@@ -103,11 +103,15 @@ private:
     qint64 mSize = 0;
 };
 
-std::optional<QByteArray> deflateWith(const QByteArray& input, int windowBits)
+Result<QByteArray> deflateWith(const QByteArray& input, int windowBits)
 {
     z_stream stream{};
-    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        return std::nullopt;
+    if (const int rc =
+            deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
+        rc != Z_OK)
+        return rc == Z_MEM_ERROR
+                   ? zlibError(Zlib::OutOfMemory, QStringLiteral("Cannot start compressing"))
+                   : zlibError(Zlib::CompressionFailed, QStringLiteral("Cannot start compressing"));
     struct End
     {
         z_stream* stream;
@@ -119,7 +123,7 @@ std::optional<QByteArray> deflateWith(const QByteArray& input, int windowBits)
     try {
         out = QByteArray(qsizetype(deflateBound(&stream, uLong(input.size()))), Qt::Uninitialized);
     } catch (const std::bad_alloc&) {
-        return std::nullopt;
+        return zlibError(Zlib::OutOfMemory, QStringLiteral("Out of memory while compressing"));
     }
     qint64 consumed = 0;
     qint64 produced = 0;
@@ -141,7 +145,7 @@ std::optional<QByteArray> deflateWith(const QByteArray& input, int windowBits)
         if (rc == Z_STREAM_END)
             break;
         if (rc != Z_OK && rc != Z_BUF_ERROR)
-            return std::nullopt;
+            return zlibError(Zlib::CompressionFailed, QStringLiteral("Compressing failed"));
     }
     out.truncate(produced);
     out.squeeze();
@@ -251,7 +255,7 @@ Error gzFileError(gzFile file, const QString& operation, const QString& path, in
 
 } // namespace
 
-std::optional<QByteArray> Zlib::compress(const QByteArray& data)
+Result<QByteArray> Zlib::compress(const QByteArray& data)
 {
     if (data.isEmpty())
         return QByteArray();
@@ -263,7 +267,7 @@ Result<QByteArray> Zlib::inflate(const QByteArray& data, qint64 maxOutput, Infla
     return inflateWith(data, kZlibWindow, maxOutput, stats);
 }
 
-std::optional<QByteArray> Zlib::rawDeflate(const QByteArray& data)
+Result<QByteArray> Zlib::rawDeflate(const QByteArray& data)
 {
     if (data.isEmpty())
         return QByteArray();
@@ -275,7 +279,7 @@ Result<QByteArray> Zlib::rawInflate(const QByteArray& data, qint64 maxOutput, In
     return inflateWith(data, kRawWindow, maxOutput, stats);
 }
 
-std::optional<QByteArray> Zlib::gzipCompress(const QByteArray& data)
+Result<QByteArray> Zlib::gzipCompress(const QByteArray& data)
 {
     return deflateWith(data, kGzipWindow);
 }

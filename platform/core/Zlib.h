@@ -4,7 +4,6 @@
 
 #include <QByteArray>
 #include <QString>
-#include <optional>
 
 namespace corvex {
 
@@ -31,8 +30,9 @@ public:
         TrailingData = 3,  // bytes after the end of the stream
         LimitExceeded = 4, // the output would be larger than maxOutput
         OutOfMemory = 5,
-        NotGzip = 6,   // a file read as gzip that is not gzip
-        FileError = 7, // zlib's gz layer failed without an errno
+        NotGzip = 6,           // a file read as gzip that is not gzip
+        FileError = 7,         // zlib's gz layer failed without an errno
+        CompressionFailed = 8, // zlib refused to compress (never expected with valid settings)
     };
 
     struct InflateStats
@@ -40,21 +40,21 @@ public:
         qint64 peakBufferBytes = 0; // the largest output buffer allocated
     };
 
-    // One zlib stream at the default level (it begins 78 9C). nullopt only when zlib fails
-    // (out of memory).
-    static std::optional<QByteArray> compress(const QByteArray& data);
+    // One zlib stream at the default level (it begins 78 9C). Fails only when zlib does (out
+    // of memory, OutOfMemory). Compressing and inflating answer the same Result shape.
+    static Result<QByteArray> compress(const QByteArray& data);
     // Exactly one complete zlib stream: a raw or gzip header, a truncated stream, a bad
     // checksum or bytes after the end of the stream all fail.
     static Result<QByteArray> inflate(const QByteArray& data, qint64 maxOutput = DefaultInflateLimit,
                                       InflateStats* stats = nullptr);
 
     // Deflate data without header or checksum; empty input answers empty.
-    static std::optional<QByteArray> rawDeflate(const QByteArray& data);
+    static Result<QByteArray> rawDeflate(const QByteArray& data);
     static Result<QByteArray> rawInflate(const QByteArray& data, qint64 maxOutput = DefaultInflateLimit,
                                          InflateStats* stats = nullptr);
 
     // One gzip member (even for empty input, so that the result is a valid gzip file).
-    static std::optional<QByteArray> gzipCompress(const QByteArray& data);
+    static Result<QByteArray> gzipCompress(const QByteArray& data);
     // One or more concatenated gzip members, as gzip(1) writes them; anything after the last
     // member fails.
     static Result<QByteArray> gunzip(const QByteArray& data, qint64 maxOutput = DefaultInflateLimit,

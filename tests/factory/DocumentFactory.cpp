@@ -1,5 +1,7 @@
 #include "tests/factory/DocumentFactory.h"
 
+#include "platform/core/Zlib.h"
+
 #include <algorithm>
 #include <array>
 
@@ -130,12 +132,18 @@ void openIdea(QByteArray& out, const FactoryIdea& idea)
 {
     out.append("{\"identifier\":");
     appendString(out, idea.identifier);
-    out.append(",\"ideaType\":1,\"colorThemeType\":0");
+    out.append(idea.picture.isEmpty() ? ",\"ideaType\":1" : ",\"ideaType\":2");
+    out.append(",\"colorThemeType\":0");
     appendMember(out, "text", idea.text);
     if (!idea.note.isEmpty())
         appendMember(out, "note", idea.note);
     if (!idea.colorName.isEmpty())
         appendMember(out, "color", idea.colorName);
+    if (!idea.picture.isEmpty()) {
+        out.append(",\"image\":\"");
+        out.append(idea.picture.toBase64());
+        out.append('"');
+    }
     if (!idea.iconName.isEmpty()) {
         out.append(",\"iconImage\":{\"name\":");
         appendString(out, idea.iconName);
@@ -145,7 +153,93 @@ void openIdea(QByteArray& out, const FactoryIdea& idea)
     }
 }
 
+// CRC-32 of PNG chunks (ISO 3309, as zlib's crc32), from a table made once.
+quint32 pngCrc(const QByteArray& bytes)
+{
+    static const std::array<quint32, 256> table = [] {
+        std::array<quint32, 256> made{};
+        for (quint32 n = 0; n < 256; ++n) {
+            quint32 c = n;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            made[n] = c;
+        }
+        return made;
+    }();
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char byte : bytes)
+        crc = table[(crc ^ quint8(byte)) & 0xFF] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
+}
+
+void appendBigEndian(QByteArray& out, quint32 value)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.append(char((value >> shift) & 0xFF));
+}
+
+void appendChunk(QByteArray& out, const char* type, const QByteArray& data)
+{
+    appendBigEndian(out, quint32(data.size()));
+    const QByteArray typed = QByteArray(type, 4) + data;
+    out.append(typed);
+    appendBigEndian(out, pngCrc(typed));
+}
+
 } // namespace
+
+QByteArray makeSmallPicturePng(quint32 seed)
+{
+    constexpr int side = 160;
+    Random random(0x5049435455524531ull ^ quint64(seed) * 0x9E3779B97F4A7C15ull);
+    // A gradient between two colours of the seed, one value in eight a level off.
+    int from[3], to[3];
+    for (int channel = 0; channel < 3; ++channel) {
+        from[channel] = random.below(256);
+        to[channel] = random.below(256);
+    }
+    QByteArray rows;
+    rows.reserve(side * (1 + 3 * side));
+    for (int y = 0; y < side; ++y) {
+        rows.append(char(0)); // filter type None
+        for (int x = 0; x < side; ++x) {
+            const int weight = (x + y) * 255 / (2 * side - 2);
+            for (int channel = 0; channel < 3; ++channel) {
+                int level = from[channel] + (to[channel] - from[channel]) * weight / 255;
+                if (random.below(8) == 0)
+                    level += random.below(3) - 1;
+                rows.append(char(std::clamp(level, 0, 255)));
+            }
+        }
+    }
+    const auto compressed = Zlib::compress(rows);
+    if (!compressed)
+        return QByteArray();
+    QByteArray header;
+    appendBigEndian(header, side);
+    appendBigEndian(header, side);
+    header.append(char(8)); // bit depth
+    header.append(char(2)); // colour type: RGB
+    header.append(char(0)); // compression
+    header.append(char(0)); // filter method
+    header.append(char(0)); // no interlace
+    QByteArray png = QByteArray::fromHex("89504e470d0a1a0a");
+    appendChunk(png, "IHDR", header);
+    appendChunk(png, "IDAT", QByteArray(*compressed));
+    appendChunk(png, "IEND", QByteArray());
+    return png;
+}
+
+void addPictures(std::vector<FactoryIdea>& ideas, int count, quint32 seed)
+{
+    const int candidates = int(ideas.size()) - 1;
+    const int pictures = std::clamp(count, 0, std::max(0, candidates));
+    for (int i = 0; i < pictures; ++i) {
+        // Evenly over indexes 1 .. size - 1.
+        const int index = 1 + int(qint64(i) * candidates / pictures);
+        ideas[std::size_t(index)].picture = makeSmallPicturePng(seed * 100003u + quint32(i));
+    }
+}
 
 std::vector<FactoryIdea> makeDocumentTree(int ideaCount, int maxChildren, quint32 seed)
 {

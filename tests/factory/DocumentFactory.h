@@ -16,6 +16,7 @@ struct FactoryIdea
     QString note;                               // empty when the idea has none
     QString colorName;                          // empty when the idea has none
     QString iconName, iconCategory, iconSymbol; // empty when the idea has no icon
+    QByteArray picture;                         // PNG bytes of a picture idea; empty for a text idea
     std::vector<int> children;
     int parent = -1; // -1 for the root
 };
@@ -30,10 +31,21 @@ struct FactoryIdea
 //   have fewer); maxChildren = 1 makes a chain as deep as the tree is large.
 std::vector<FactoryIdea> makeDocumentTree(int ideaCount, int maxChildren = 8, quint32 seed = 1);
 
+// A picture idea's small picture, the same for the same seed: 160 x 160 pixels of a soft
+// gradient with a little grain (about 16 KB), as an 8-bit RGB PNG with unfiltered rows
+// deflated by zlib. These are not the bytes Qt's encoder writes for the
+// pixels, so a picture written back byte for byte was not encoded again.
+QByteArray makeSmallPicturePng(quint32 seed);
+
+// Gives `count` ideas of the tree a small picture each (makeSmallPicturePng), spread evenly
+// over the ideas after the root; they become picture ideas. At most every idea but the root.
+void addPictures(std::vector<FactoryIdea>& ideas, int count, quint32 seed = 1);
+
 // The tree in the stored document's JSON shape, compact, keys in a fixed order:
 // {"ideaDocumentDataObject":{"fileFormatVersion":4,"idea":{...},"dateCreated":...,
 //  "dateModified":...,"appInstance":...}}. An idea object holds "identifier", "ideaType",
-// "colorThemeType", "text", then "note", "color", "iconImage" and "ideas" only when set.
+// "colorThemeType", "text", then "note", "color", "image" (Base64), "iconImage" and "ideas"
+// only when set. "ideaType" is 2 for an idea with a picture, else 1.
 // Written without recursion: any depth works.
 QByteArray makePayloadJson(const std::vector<FactoryIdea>& ideas);
 

@@ -5,6 +5,7 @@
 // queue.
 
 #include "formats/ExportImport.h"
+#include "formats/ArchiveImport.h"
 #include "formats/DocumentFormats.h"
 #include "model/Globals.h"
 #include "model/Idea.h"
@@ -17,6 +18,7 @@
 #include "storage/DocumentImporter.h"
 #include "storage/IdeaDocument.h"
 #include "storage/PersistenceController.h"
+#include "storage/TempLocationManager.h"
 #include "tests/factory/DocumentFactory.h"
 #include "tests/formats/OutlineTestSupport.h"
 #include "tests/support/CompletionRecorder.h"
@@ -667,7 +669,7 @@ TEST(ArchiveImport, AttachmentNamesThatAreNoAttachmentNamesEndTheImportBeforeThe
     EXPECT_GE(log.count(QStringLiteral("refused the attachment name")), 14);
 }
 
-TEST(ArchiveImport, ABadNameAfterAGoodPairEndsTheImportOnceTheGoodPairWasHandedOver)
+TEST(ArchiveImport, ABadNameAfterAGoodPairEndsTheImportBeforeAnyPairIsHandedOver)
 {
     const QByteArray payload = compressedReferencePayload();
     const QByteArray good =
@@ -678,8 +680,114 @@ TEST(ArchiveImport, ABadNameAfterAGoodPairEndsTheImportOnceTheGoodPairWasHandedO
                         chunk("../../f8cd368b9efef0332fc984055586cfa1be7ec3f3.png") + chunk(good));
     const ImportRun run = importFile(path);
     EXPECT_FALSE(run.payload);
-    ASSERT_EQ(run.attachments.size(), 1u) << "only the good pair reached the handler";
-    EXPECT_EQ(run.attachments[0].data, good);
+    EXPECT_TRUE(run.attachments.empty()) << "the good pair would stay stored after the failed import";
+}
+
+TEST(ArchiveImport, AnArchiveCutShortAnywhereAmongItsPairsHandsNoAttachmentOver)
+{
+    // Every cut between the end of the payload and the last byte: inside a length field, an
+    // identifier or the bytes of the first or of the second attachment.
+    const QByteArray whole = readBytes(archiveDir() + QStringLiteral("/pictures.corvex"));
+    const qint64 payloadEnd = ExportImport::Magic.size() + 4 + qFromBigEndian<quint32>(whole.constData() + 4);
+    std::vector<qint64> cuts;
+    for (qint64 at = payloadEnd + 1; at < whole.size();
+         at += std::max<qint64>(1, (whole.size() - payloadEnd) / 97))
+        cuts.push_back(at);
+    for (qint64 near : {payloadEnd, qint64(whole.size())})
+        for (qint64 delta = 1; delta <= 6; ++delta)
+            cuts.push_back(near == payloadEnd ? near + delta : near - delta);
+    const QString path = outPath(QStringLiteral("cut.corvex"));
+    for (const qint64 cut : cuts) {
+        writeFile(path, whole.left(cut));
+        const ImportRun run = importFile(path);
+        EXPECT_FALSE(run.payload) << "cut at " << cut;
+        EXPECT_TRUE(run.attachments.empty()) << "cut at " << cut << ": an attachment was handed over";
+    }
+}
+
+TEST(ArchiveImport, AnArchiveTruncatedInItsSecondAttachmentLeavesNoAttachmentInTheTemporaryLocation)
+{
+    registerDocumentFormats();
+    Globals::optForICloud(false);
+    Globals::optForDropbox(false);
+    PersistenceController& controller = PersistenceController::singleton();
+    CompletionRecorder recorder;
+    IdeaDocumentDataObjectPtr payload = IdeaDocumentDataObject::create();
+    controller.importDocument(
+        QUrl::fromLocalFile(archiveDir() + QStringLiteral("/truncated_second_attachment.corvex")),
+        IdeaDocument::TemporaryLocation,
+        expectCall<const IdeaDocumentDataObjectPtr&>(
+            recorder, QStringLiteral("import"),
+            [&](const IdeaDocumentDataObjectPtr& result) { payload = result; }));
+    ASSERT_TRUE(recorder.waitAll());
+    EXPECT_FALSE(payload);
+
+    const QDir attachments(archiveDir() + QStringLiteral("/attachments"));
+    ASSERT_EQ(attachments.entryList(QDir::Files).size(), 2);
+    for (const QString& name : attachments.entryList(QDir::Files)) {
+        EXPECT_FALSE(QFileInfo::exists(
+            TempLocationManager::attachmentURL(ObjectID::parseFromString(name)).toLocalFile()))
+            << name.toStdString() << " was stored by the failed import";
+    }
+    const QString folder = TempLocationManager::baseAttURL().toLocalFile();
+    EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty()) << folder.toStdString();
+}
+
+TEST(ArchiveImport, AFileChangedBetweenTheTwoReadingsEndsTheImport)
+{
+    // The pairs are read a second time, one by one, as they are handed over: a file cut in
+    // between fails at the pair it no longer holds.
+    auto buffer = std::make_shared<QBuffer>();
+    buffer->setData(
+        readBytes(archiveDir() + QStringLiteral("/pictures.corvex")).mid(ExportImport::Magic.size()));
+    ASSERT_TRUE(buffer->open(QIODevice::ReadOnly));
+    int handed = 0;
+    int finishes = 0;
+    IdeaDocumentDataObjectPtr result = IdeaDocumentDataObject::create();
+    test::LogCapture log;
+    ArchiveImport::run(
+        buffer,
+        [&](const ObjectID&, const QByteArray&, DocumentImporter::AttachmentStored stored) {
+            ++handed;
+            buffer->buffer().chop(10);
+            stored(true);
+        },
+        [&](const IdeaDocumentDataObjectPtr& payload) {
+            ++finishes;
+            result = payload;
+        });
+    EXPECT_EQ(finishes, 1);
+    EXPECT_FALSE(result);
+    EXPECT_EQ(handed, 1);
+    EXPECT_TRUE(log.contains(QStringLiteral("changed while it was imported")))
+        << log.lines().join(QLatin1Char('\n')).toStdString();
+}
+
+TEST(ArchiveImport, AStreamThatCannotBeReadTwiceIsRefused)
+{
+    // A device that reads only forwards, as a pipe does.
+    class ForwardOnly : public QBuffer
+    {
+    public:
+        bool isSequential() const override { return true; }
+    };
+    auto stream = std::make_shared<ForwardOnly>();
+    stream->setData(
+        readBytes(archiveDir() + QStringLiteral("/pictures.corvex")).mid(ExportImport::Magic.size()));
+    ASSERT_TRUE(stream->open(QIODevice::ReadOnly));
+    int handed = 0;
+    IdeaDocumentDataObjectPtr result = IdeaDocumentDataObject::create();
+    test::LogCapture log;
+    ArchiveImport::run(
+        stream,
+        [&](const ObjectID&, const QByteArray&, DocumentImporter::AttachmentStored stored) {
+            ++handed;
+            stored(true);
+        },
+        [&](const IdeaDocumentDataObjectPtr& payload) { result = payload; });
+    EXPECT_FALSE(result);
+    EXPECT_EQ(handed, 0);
+    EXPECT_FALSE(stream->isOpen());
 }
 
 TEST(ArchiveImport, ManyPairsAreReadOneAfterAnotherWithoutNesting)
@@ -732,6 +840,38 @@ TEST(ArchiveImport, ANameEndingInOpmlOrXmlInAnyCaseIsReadAsOpmlWhateverItHolds)
         EXPECT_NE(run.payload->idea()->identifier(), QStringLiteral("idOPML_root"));
     }
     OPMLParserInterface::installFactory(previous);
+}
+
+TEST(ArchiveImport, AnOPMLBillionLaughsFileIsRefusedWithAnErrorAndMakesNoDocument)
+{
+    registerDocumentFormats();
+    Globals::optForICloud(false);
+    Globals::optForDropbox(false);
+    const QString path = outPath(QStringLiteral("laughs.opml"));
+    writeFile(path, readBytes(QFileInfo(QStringLiteral(__FILE__))
+                                  .absoluteDir()
+                                  .absoluteFilePath(QStringLiteral(
+                                      "../../fuzz/corpus/fuzz_opml/entity_billion_laughs.opml"))));
+    test::LogCapture log;
+    const ImportRun run = importFile(path);
+    EXPECT_FALSE(run.payload) << "an empty, untitled document was made of it";
+    EXPECT_TRUE(log.contains(QStringLiteral("OPMLParser: the document is refused")))
+        << log.lines().join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("entity expansion limit")))
+        << log.lines().join(QLatin1Char('\n')).toStdString();
+
+    // Through the storage facade: nothing is stored.
+    PersistenceController& controller = PersistenceController::singleton();
+    CompletionRecorder recorder;
+    IdeaPtr stored = Idea::initWithText(QStringLiteral("unset"));
+    controller.importAndStoreDocument(QUrl::fromLocalFile(path),
+                                      expectCall<const IdeaPtr&, const QString&>(
+                                          recorder, QStringLiteral("import and store"),
+                                          [&](const IdeaPtr& idea, const QString&) { stored = idea; }));
+    ASSERT_TRUE(recorder.waitAll());
+    EXPECT_FALSE(stored);
+    const QString documents = TempLocationManager::baseDocURL().toLocalFile();
+    EXPECT_TRUE(QDir(documents).entryList(QDir::Files).isEmpty()) << documents.toStdString();
 }
 
 TEST(ArchiveImport, EveryFailureIsReportedLaterOnTheMainQueueNeverInsideTheCall)

@@ -323,12 +323,13 @@ TEST(OPMLParserEntities, TheBillionLaughsDocumentIsRefusedWithoutExpanding)
     LogCapture log;
     const IdeaPtr root = parse(document(
         dtd + "<opml><head><title>&lol9;</title></head><body><outline text=\"&lol9;\"/></body></opml>"));
-    // The head was read before the title's expansion failed: the root is kept, without the
-    // expansion.
-    ASSERT_NE(root, nullptr);
-    EXPECT_TRUE(root->text().isNull()) << root->text().left(40).toStdString();
-    EXPECT_TRUE(root->ideas().empty());
-    EXPECT_TRUE(log.contains(QStringLiteral("expansion limit")))
+    // Refused as a whole at its declarations, before the head could make an empty,
+    // untitled root that would import as a document.
+    EXPECT_EQ(root, nullptr);
+    EXPECT_TRUE(log.contains(QStringLiteral("the document is refused")))
+        << log.lines().join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(
+        log.contains(QStringLiteral("could expand to more than 4096 characters, the entity expansion limit")))
         << log.lines().join(QLatin1Char('\n')).toStdString();
     EXPECT_LT(timer.elapsed(), 5000);
 }
@@ -349,6 +350,67 @@ TEST(OPMLParserEntities, ManyReferencesToALargeEntityAreRefusedBeforeAnyIdea)
     EXPECT_EQ(log.count(QStringLiteral("the declared entities could expand beyond")), 2)
         << log.lines().join(QLatin1Char('\n')).toStdString();
     EXPECT_LT(timer.elapsed(), 5000);
+}
+
+TEST(OPMLParserEntities, EntitiesTheReaderWouldStopHalfwayRefuseTheWholeDocumentBeforeAnyIdea)
+{
+    // Each entity is referenced only after two outlines were read. The reader's own limit
+    // counts the values it walks through as they are kept ("&amp;" as five characters, a
+    // character above U+FFFF as two), so each of these would stop it at the reference and
+    // leave a partial tree that imports as if it were whole.
+    struct Case
+    {
+        const char* label;
+        QByteArray declarations;
+        QByteArray entity;
+    };
+    const std::vector<Case> cases = {
+        {"predefined references", "<!ENTITY e \"" + QByteArray("&amp;").repeated(1000) + "\">", "e"},
+        {"characters beyond the BMP", "<!ENTITY e \"" + QByteArray("&#x1F600;").repeated(3000) + "\">", "e"},
+        {"three references to 2000", "<!ENTITY a \"" + QByteArray(2000, 'a') + "\"><!ENTITY e \"&a;&a;&a;\">",
+         "e"},
+        {"one value past the limit", "<!ENTITY e \"" + QByteArray(4100, 'x') + "\">", "e"},
+        {"a cycle", "<!ENTITY e \"&f;\"><!ENTITY f \"&e;\">", "e"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        LogCapture log;
+        const IdeaPtr root =
+            parse(document("<!DOCTYPE opml [" + c.declarations +
+                           "]><opml><head><title>t</title></head><body><outline text=\"one\"/>"
+                           "<outline text=\"two\"/><outline text=\"&" +
+                           c.entity + ";\"/></body></opml>"));
+        EXPECT_EQ(root, nullptr) << root->ideas().size() << " ideas were kept";
+        EXPECT_EQ(log.count(QStringLiteral("OPMLParser: the document is refused")), 1)
+            << log.lines().join(QLatin1Char('\n')).toStdString();
+        EXPECT_TRUE(log.contains(QStringLiteral("the entity expansion limit")))
+            << log.lines().join(QLatin1Char('\n')).toStdString();
+    }
+}
+
+TEST(OPMLParserEntities, EntitiesJustWithinTheLimitAreExpanded)
+{
+    struct Case
+    {
+        const char* label;
+        QByteArray declarations;
+        qsizetype length;
+    };
+    const std::vector<Case> cases = {
+        {"two references to 2000", "<!ENTITY a \"" + QByteArray(2000, 'a') + "\"><!ENTITY e \"&a;&a;\">",
+         4000},
+        {"a value of the limit", "<!ENTITY e \"" + QByteArray(4096, 'x') + "\">", 4096},
+        {"character references", "<!ENTITY e \"" + QByteArray("&#65;").repeated(1000) + "\">", 1000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const IdeaPtr root = parse(document("<!DOCTYPE opml [" + c.declarations +
+                                            "]><opml><head><title>t</title></head><body><outline "
+                                            "text=\"&e;\"/></body></opml>"));
+        ASSERT_NE(root, nullptr);
+        ASSERT_EQ(root->ideas().size(), 1u);
+        EXPECT_EQ(root->ideas()[0]->text().size(), c.length);
+    }
 }
 
 TEST(OPMLParserEntities, SmallDeclaredEntitiesAreExpanded)

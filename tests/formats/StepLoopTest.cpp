@@ -10,6 +10,7 @@
 
 #include <QThread>
 #include <atomic>
+#include <future>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <vector>
@@ -47,13 +48,21 @@ TEST(StepLoop, AResumeFromAnotherThreadRunsTheNextStepOnThatThread)
     std::atomic<int> finishes{0};
     std::atomic<bool> result{false};
     Qt::HANDLE finishThread = nullptr;
+    // A resume that arrives before its step has returned goes on in the returning thread; the
+    // resumes here wait until run() has returned, so that the second step cannot be taken
+    // over by the main thread.
+    std::promise<void> runReturned;
+    const std::shared_future<void> afterRun = runReturned.get_future().share();
     StepLoop::run(
         [&](const StepLoop::Resume& resume) -> std::optional<bool> {
             std::lock_guard lock(mutex);
             stepThreads.push_back(QThread::currentThreadId());
             if (stepThreads.size() == 4)
                 return true;
-            GlobalQueue::async([resume] { resume(true); });
+            GlobalQueue::async([resume, afterRun] {
+                afterRun.wait();
+                resume(true);
+            });
             return std::nullopt;
         },
         [&](bool ok) {
@@ -61,6 +70,7 @@ TEST(StepLoop, AResumeFromAnotherThreadRunsTheNextStepOnThatThread)
             result = ok;
             ++finishes;
         });
+    runReturned.set_value();
     ASSERT_TRUE(test::runUntil([&] { return finishes.load() == 1; }));
     std::lock_guard lock(mutex);
     ASSERT_EQ(stepThreads.size(), 4u);

@@ -1,7 +1,8 @@
 // The zip wrapper: archives made by Python's zipfile (tests/data/zip, written by
 // tests/data/gen/make_zip_fixtures.py) extract with ours as listed, hostile entries write
-// nothing outside the destination, damage returns NO, and our archives pass `unzip -t` and
-// are replaced only when complete.
+// nothing outside the destination, damage returns NO with an error naming the entry and the
+// reason, inner archives lose nothing, passwords travel to and from Info-ZIP's zip and
+// unzip, and our archives pass `unzip -t` and are replaced only when complete.
 
 #include "formats/ZipWrapper.h"
 #include "formats/ZipWrapperDelegate.h"
@@ -143,10 +144,12 @@ struct ToolRun
     QString output;
 };
 
-ToolRun runTool(const QString& program, const QStringList& arguments)
+ToolRun runTool(const QString& program, const QStringList& arguments, const QString& folder = QString())
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
+    if (!folder.isEmpty())
+        process.setWorkingDirectory(folder);
     process.start(program, arguments);
     if (!process.waitForFinished(60000))
         return {};
@@ -158,6 +161,9 @@ ToolRun runTool(const QString& program, const QStringList& arguments)
 #define SKIP_WITHOUT_UNZIP()                                                                                 \
     if (QStandardPaths::findExecutable(QStringLiteral("unzip")).isEmpty())                                   \
     GTEST_SKIP() << "the unzip program is not installed"
+#define SKIP_WITHOUT_ZIP()                                                                                   \
+    if (QStandardPaths::findExecutable(QStringLiteral("zip")).isEmpty())                                     \
+    GTEST_SKIP() << "the zip program is not installed"
 
 // The entry names of an archive as Info-ZIP lists them.
 QStringList entryNames(const QString& archive)
@@ -189,7 +195,8 @@ TEST(ZipUnpacking, EveryPythonMadeArchiveExtractsAsListedAndWritesNothingOutside
         const auto before = snapshot(test::testDir(), destination);
 
         Error error;
-        const bool ok = ZipWrapper::unzipFileAtPath(fixture(name), destination, true, QString(), &error);
+        const bool ok = ZipWrapper::unzipFileAtPath(
+            fixture(name), destination, true, want.value(QStringLiteral("password")).toString(), &error);
         EXPECT_EQ(ok, want.value(QStringLiteral("succeeds")).toBool());
         EXPECT_EQ(error.code() == ZipWrapper::CrcCheckFailed, want.value(QStringLiteral("crcError")).toBool())
             << error.toString().toStdString();
@@ -620,4 +627,455 @@ TEST(ZipPacking, TheInstanceInterfaceWritesFilesFoldersAndDataAndRefusesWorkWhen
     EXPECT_FALSE(exists(abandoned));
     EXPECT_EQ(QDir(test::testDir()).entryList({QStringLiteral("*corvex-tmp*")}, QDir::Files | QDir::Hidden),
               QStringList());
+}
+
+// ---- Errors: every failure names its entry and its reason
+
+namespace {
+
+int zipErrorCode(const QString& name)
+{
+    static const std::map<QString, int> codes = {
+        {QStringLiteral("FailedToOpenZipFile"), ZipWrapper::FailedToOpenZipFile},
+        {QStringLiteral("FailedToOpenFirstFile"), ZipWrapper::FailedToOpenFirstFile},
+        {QStringLiteral("CrcCheckFailed"), ZipWrapper::CrcCheckFailed},
+        {QStringLiteral("UnsafeEntryName"), ZipWrapper::UnsafeEntryName},
+        {QStringLiteral("TargetRefused"), ZipWrapper::TargetRefused},
+        {QStringLiteral("LimitExceeded"), ZipWrapper::LimitExceeded},
+        {QStringLiteral("DamagedEntry"), ZipWrapper::DamagedEntry},
+        {QStringLiteral("WrongPassword"), ZipWrapper::WrongPassword},
+        {QStringLiteral("UnsupportedEntry"), ZipWrapper::UnsupportedEntry},
+        {QStringLiteral("DamagedArchive"), ZipWrapper::DamagedArchive},
+        {QStringLiteral("FileSystemError"), ZipWrapper::FileSystemError},
+        {QStringLiteral("Cancelled"), ZipWrapper::Cancelled},
+    };
+    const auto it = codes.find(name);
+    return it == codes.end() ? 0 : it->second;
+}
+
+QString entryOf(const Error& error)
+{
+    return error.userInfo().value(ZipWrapper::EntryNameKey).toString();
+}
+
+// The whole error, for failure messages.
+std::string shownError(const Error& error)
+{
+    return (error.toString() + QStringLiteral(" | reason: ") + error.localizedFailureReason() +
+            QStringLiteral(" | entry: ") + entryOf(error))
+        .toStdString();
+}
+
+// An unzip with its out-argument and its completion, which must agree.
+struct Unzipped
+{
+    bool ok = false;
+    Error error;
+};
+
+Unzipped unzipReporting(const QString& archive, const QString& destination,
+                        const QString& password = QString(), bool overwrite = true)
+{
+    Unzipped out;
+    int completions = 0;
+    Error reported;
+    out.ok = ZipWrapper::unzipFileAtPath(archive, destination, overwrite, password, &out.error, nullptr, {},
+                                         [&](const QString&, bool, const Error& e) {
+                                             ++completions;
+                                             reported = e;
+                                         });
+    EXPECT_EQ(completions, 1);
+    EXPECT_EQ(reported, out.error) << "the completion and the out-argument disagree";
+    return out;
+}
+
+// A failed unzip's error: ours, explained, never the bare "couldn't be completed" text.
+void expectExplained(const Unzipped& run, const QString& archive)
+{
+    EXPECT_FALSE(run.ok);
+    EXPECT_EQ(run.error.domain(), ZipWrapper::ErrorDomain) << shownError(run.error);
+    EXPECT_NE(run.error.code(), 0);
+    EXPECT_FALSE(run.error.localizedDescription().startsWith(QStringLiteral("The operation couldn")))
+        << shownError(run.error);
+    EXPECT_FALSE(run.error.localizedFailureReason().isEmpty()) << shownError(run.error);
+    EXPECT_EQ(run.error.userInfo().value(Error::FilePathKey).toString(), archive) << shownError(run.error);
+}
+
+} // namespace
+
+TEST(ZipErrors, EveryFailingPythonMadeArchiveNamesTheEntryAndTheReason)
+{
+    const QJsonObject archives = expectations().value(QStringLiteral("archives")).toObject();
+    int checked = 0;
+    for (auto it = archives.begin(); it != archives.end(); ++it) {
+        const QJsonObject want = it.value().toObject();
+        if (!want.contains(QStringLiteral("error")))
+            continue;
+        ++checked;
+        SCOPED_TRACE(it.key().toStdString());
+        const QJsonObject expected = want.value(QStringLiteral("error")).toObject();
+        const Unzipped run = unzipReporting(fixture(it.key()), inTest(QStringLiteral("out-") + it.key()),
+                                            want.value(QStringLiteral("password")).toString());
+        expectExplained(run, fixture(it.key()));
+        EXPECT_EQ(run.error.code(), zipErrorCode(expected.value(QStringLiteral("code")).toString()))
+            << shownError(run.error);
+        const QString reason = expected.value(QStringLiteral("reason")).toString();
+        EXPECT_TRUE(run.error.localizedFailureReason().contains(reason))
+            << "wanted \"" << reason.toStdString() << "\" in " << shownError(run.error);
+        if (expected.value(QStringLiteral("entry")).isNull()) {
+            EXPECT_FALSE(run.error.userInfo().contains(ZipWrapper::EntryNameKey)) << shownError(run.error);
+        } else {
+            const QString entry = expected.value(QStringLiteral("entry")).toString();
+            EXPECT_EQ(entryOf(run.error), entry) << shownError(run.error);
+            EXPECT_TRUE(run.error.localizedFailureReason().contains(entry)) << shownError(run.error);
+        }
+    }
+    EXPECT_GE(checked, 15) << "the fixtures list their errors";
+}
+
+TEST(ZipErrors, AnEntryRefusedForLeavingTheDestinationSaysSoInsteadOfErrorZero)
+{
+    // The report that started this: "The operation couldn't be completed. ( error 0.)".
+    const Unzipped run =
+        unzipReporting(fixture(QStringLiteral("slip_parent")), inTest(QStringLiteral("out")));
+    EXPECT_EQ(
+        run.error.localizedDescription().toStdString(),
+        "\"../x\" in slip_parent.zip: refused: its name holds \"..\", so it leads outside the destination");
+}
+
+TEST(ZipErrors, SymbolicLinksInTheWayAreRefusedWithTheEntryAndTheLinkNamed)
+{
+    struct Case
+    {
+        const char* label;
+        QString linkAt; // made a link to a folder outside, relative to the test folder
+        QString entry;  // the entry the error must name; empty for the destination
+        QString reason;
+    };
+    const QString outside = inTest(QStringLiteral("outside"));
+    writeFile(outside + QStringLiteral("/target.txt"), "the user's file\n");
+    for (const Case& c : {Case{"a link where the entry goes", QStringLiteral("d1/link"),
+                               QStringLiteral("link"), QStringLiteral("cannot create link")},
+                          Case{"a link among the folders", QStringLiteral("d2/docs"), QStringLiteral("docs/"),
+                               QStringLiteral("the folder docs on its way is a symbolic link")},
+                          Case{"the destination is a link", QStringLiteral("d3"), QString(),
+                               QStringLiteral("is a symbolic link; refused")}}) {
+        SCOPED_TRACE(c.label);
+        const QString link = inTest(c.linkAt);
+        QDir().mkpath(QFileInfo(link).absolutePath());
+        const QString target =
+            c.entry == QStringLiteral("link") ? outside + QStringLiteral("/target.txt") : outside;
+        ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()), 0);
+        const QString archive = fixture(c.entry == QStringLiteral("link") ? QStringLiteral("symlink_entry")
+                                                                          : QStringLiteral("plain"));
+        const QString destination = inTest(c.linkAt.section(QLatin1Char('/'), 0, 0));
+        const Unzipped run = unzipReporting(archive, destination);
+        expectExplained(run, archive);
+        EXPECT_EQ(run.error.code(), ZipWrapper::TargetRefused) << shownError(run.error);
+        EXPECT_EQ(entryOf(run.error), c.entry) << shownError(run.error);
+        EXPECT_TRUE(run.error.localizedFailureReason().contains(c.reason)) << shownError(run.error);
+        EXPECT_EQ(readFile(outside + QStringLiteral("/target.txt")), QByteArrayLiteral("the user's file\n"));
+    }
+}
+
+TEST(ZipErrors, EveryInjectedSystemCallFailureGivesAnErrorNamingTheEntryOrTheArchive)
+{
+    // Each call of each kind made while plain.zip unpacks fails once, in turn: whatever
+    // fails, the unzip either still succeeds (a failed chmod is only logged) or explains.
+    const QString archive = fixture(QStringLiteral("plain"));
+    for (const test::FaultShim::Op op :
+         {test::FaultShim::Op::Open, test::FaultShim::Op::Read, test::FaultShim::Op::Lseek,
+          test::FaultShim::Op::Write, test::FaultShim::Op::Close, test::FaultShim::Op::Fstat,
+          test::FaultShim::Op::Stat}) {
+        int calls = 0;
+        {
+            test::FaultShim counter;
+            ASSERT_TRUE(ZipWrapper::unzipFileAtPath(archive, inTest(QStringLiteral("count"))));
+            calls = counter.callCount(op);
+        }
+        for (int k = 1; k <= calls; ++k) {
+            SCOPED_TRACE(testing::Message() << "operation " << int(op) << ", call " << k << " of " << calls);
+            const QString destination = inTest(QStringLiteral("out-%1-%2").arg(int(op)).arg(k));
+            test::LogCapture quiet;
+            Unzipped run;
+            {
+                test::FaultShim shim;
+                shim.failAt(op, k, EIO);
+                run = unzipReporting(archive, destination);
+            }
+            if (run.ok) {
+                EXPECT_TRUE(run.error.isNull()) << shownError(run.error);
+                continue;
+            }
+            expectExplained(run, archive);
+            const bool aboutTheArchive = run.error.code() == ZipWrapper::FailedToOpenZipFile ||
+                                         run.error.code() == ZipWrapper::FailedToOpenFirstFile ||
+                                         !run.error.userInfo().contains(ZipWrapper::EntryNameKey);
+            if (aboutTheArchive) {
+                EXPECT_TRUE(run.error.localizedFailureReason().contains(archive) ||
+                            run.error.localizedFailureReason().contains(QStringLiteral("plain.zip")) ||
+                            run.error.localizedFailureReason().contains(QStringLiteral("destination")))
+                    << shownError(run.error);
+            } else {
+                EXPECT_FALSE(entryOf(run.error).isEmpty());
+                EXPECT_TRUE(run.error.localizedFailureReason().contains(entryOf(run.error)))
+                    << shownError(run.error);
+            }
+        }
+    }
+}
+
+TEST(ZipErrors, AFailedWriteOrCloseNamesTheEntryAndTheSystemsReason)
+{
+    const QString archive = fixture(QStringLiteral("plain"));
+    struct Case
+    {
+        test::FaultShim::Op op;
+        const char* words;
+    };
+    for (const Case& c : {Case{test::FaultShim::Op::Write, "cannot write it"},
+                          Case{test::FaultShim::Op::Close, "cannot close readme.txt"}}) {
+        SCOPED_TRACE(c.words);
+        Unzipped run;
+        {
+            test::FaultShim shim;
+            shim.failAt(c.op, 1, ENOSPC);
+            run = unzipReporting(archive, inTest(QStringLiteral("out-%1").arg(int(c.op))));
+        }
+        expectExplained(run, archive);
+        EXPECT_EQ(run.error.code(), ZipWrapper::FileSystemError);
+        EXPECT_EQ(entryOf(run.error), QStringLiteral("readme.txt"));
+        EXPECT_TRUE(run.error.localizedFailureReason().contains(QLatin1String(c.words)))
+            << shownError(run.error);
+        EXPECT_TRUE(run.error.localizedFailureReason().contains(QString::fromLocal8Bit(::strerror(ENOSPC))))
+            << shownError(run.error);
+    }
+}
+
+TEST(ZipErrors, TheDelegateDecliningAnEntryCancelsWithAnErrorNamingIt)
+{
+    ZipWrapperDelegate delegate;
+    delegate.zipArchiveShouldUnzipFileAtIndex = [](qint64 index, qint64, const QString&,
+                                                   const ZipWrapper::FileInfo&) { return index < 2; };
+    Error error;
+    EXPECT_FALSE(ZipWrapper::unzipFileAtPath(fixture(QStringLiteral("plain")), inTest(QStringLiteral("out")),
+                                             true, QString(), &error, &delegate));
+    EXPECT_EQ(error.code(), ZipWrapper::Cancelled) << shownError(error);
+    EXPECT_EQ(entryOf(error), QStringLiteral("docs/guide.md"));
+}
+
+TEST(ZipErrors, BoundsPassedInsideAnInnerArchiveFailTheWholeUnzipNamingTheInnerEntry)
+{
+    // bottom.txt, inside the innermost archive, is the fourth entry met.
+    ScopedLimits limits({ZipWrapper::MaxNestingDepth, ZipWrapper::MaxTotalBytes, 3});
+    const QString archive = fixture(QStringLiteral("nested_at_bound"));
+    const Unzipped run = unzipReporting(archive, inTest(QStringLiteral("out")));
+    EXPECT_FALSE(run.ok);
+    EXPECT_EQ(run.error.code(), ZipWrapper::LimitExceeded) << shownError(run.error);
+    EXPECT_EQ(entryOf(run.error), QStringLiteral("bottom.txt"));
+    EXPECT_TRUE(
+        run.error.userInfo().value(Error::FilePathKey).toString().endsWith(QStringLiteral("level3.zip")))
+        << "the archive the entry lies in: " << shownError(run.error);
+    EXPECT_TRUE(run.error.localizedFailureReason().contains(QStringLiteral("more than 3 entries")))
+        << shownError(run.error);
+}
+
+// ---- Passwords: UTF-8 on both sides, and Info-ZIP on the other side
+
+namespace {
+
+const QString kPassword = QStringLiteral("p\u00e4ssw\u00f6rd");
+
+// A small folder of files to pack: text with non-ASCII characters, bytes, a subfolder.
+QString makePasswordSource(const QString& folder)
+{
+    writeFile(folder + QStringLiteral("/notes.txt"),
+              QStringLiteral("Gr\u00fc\u00dfe\n").repeated(300).toUtf8());
+    QByteArray bytes;
+    for (int i = 0; i < 70000; ++i)
+        bytes.append(char((i * 7919) & 0xff));
+    writeFile(folder + QStringLiteral("/data/blob.bin"), bytes);
+    writeFile(folder + QStringLiteral("/data/empty.txt"), QByteArray(""));
+    return folder;
+}
+
+void expectSameFiles(const QString& source, const QString& copy)
+{
+    for (const QString& name :
+         {QStringLiteral("notes.txt"), QStringLiteral("data/blob.bin"), QStringLiteral("data/empty.txt")}) {
+        EXPECT_TRUE(QFileInfo(copy + QLatin1Char('/') + name).isFile()) << name.toStdString();
+        EXPECT_EQ(readFile(copy + QLatin1Char('/') + name), readFile(source + QLatin1Char('/') + name))
+            << name.toStdString();
+    }
+}
+
+} // namespace
+
+TEST(ZipPasswords, AnArchiveInfoZipEncryptedWithANonAsciiPasswordUnpacksWithThatPassword)
+{
+    SKIP_WITHOUT_ZIP();
+    const QString source = makePasswordSource(inTest(QStringLiteral("src")));
+    const QString archive = inTest(QStringLiteral("info-zip.zip"));
+    const ToolRun packed = runTool(QStringLiteral("zip"),
+                                   {QStringLiteral("-q"), QStringLiteral("-r"), QStringLiteral("-P"),
+                                    kPassword, archive, QStringLiteral("notes.txt"), QStringLiteral("data")},
+                                   source);
+    ASSERT_EQ(packed.exitCode, 0) << packed.output.toStdString();
+
+    const Unzipped run = unzipReporting(archive, inTest(QStringLiteral("out")), kPassword);
+    ASSERT_TRUE(run.ok) << shownError(run.error);
+    expectSameFiles(source, inTest(QStringLiteral("out")));
+
+    const Unzipped wrong =
+        unzipReporting(archive, inTest(QStringLiteral("wrong")), QStringLiteral("passwoerd"));
+    expectExplained(wrong, archive);
+    EXPECT_EQ(wrong.error.code(), ZipWrapper::WrongPassword) << shownError(wrong.error);
+    EXPECT_TRUE(wrong.error.localizedFailureReason().contains(QStringLiteral("the password is wrong")));
+    EXPECT_FALSE(exists(inTest(QStringLiteral("wrong/notes.txt"))))
+        << "nothing of a refused entry is written";
+}
+
+TEST(ZipPasswords, OurPasswordArchivesUnpackWithInfoZipsUnzipWhichRefusesAWrongPassword)
+{
+    SKIP_WITHOUT_UNZIP();
+    const QString source = makePasswordSource(inTest(QStringLiteral("src")));
+    const QString archive = inTest(QStringLiteral("ours.zip"));
+    ASSERT_TRUE(ZipWrapper::createZipFileAtPathWithContentsOfDirectory(archive, source, false, kPassword));
+    {
+        ZipWrapper zip(inTest(QStringLiteral("instance.zip")));
+        ASSERT_TRUE(zip.open());
+        ASSERT_TRUE(zip.writeData("written as data\n", QStringLiteral("data.txt"), kPassword));
+        ASSERT_TRUE(zip.writeFolderAtPath(source, QStringLiteral("folder"), kPassword));
+        ASSERT_TRUE(zip.close());
+    }
+
+    const ToolRun tested =
+        runTool(QStringLiteral("unzip"), {QStringLiteral("-t"), QStringLiteral("-P"), kPassword, archive});
+    EXPECT_EQ(tested.exitCode, 0) << tested.output.toStdString();
+    EXPECT_TRUE(tested.output.contains(QStringLiteral("No errors detected"))) << tested.output.toStdString();
+    const ToolRun unpacked =
+        runTool(QStringLiteral("unzip"), {QStringLiteral("-q"), QStringLiteral("-P"), kPassword, archive,
+                                          QStringLiteral("-d"), inTest(QStringLiteral("by-unzip"))});
+    ASSERT_EQ(unpacked.exitCode, 0) << unpacked.output.toStdString();
+    expectSameFiles(source, inTest(QStringLiteral("by-unzip")));
+    const ToolRun instance = runTool(QStringLiteral("unzip"),
+                                     {QStringLiteral("-p"), QStringLiteral("-P"), kPassword,
+                                      inTest(QStringLiteral("instance.zip")), QStringLiteral("data.txt")});
+    EXPECT_EQ(instance.output, QStringLiteral("written as data\n"));
+    const ToolRun instanceTested =
+        runTool(QStringLiteral("unzip"), {QStringLiteral("-t"), QStringLiteral("-P"), kPassword,
+                                          inTest(QStringLiteral("instance.zip"))});
+    EXPECT_EQ(instanceTested.exitCode, 0) << instanceTested.output.toStdString();
+
+    const ToolRun refused = runTool(QStringLiteral("unzip"), {QStringLiteral("-t"), QStringLiteral("-P"),
+                                                              QStringLiteral("passwoerd"), archive});
+    EXPECT_NE(refused.exitCode, 0) << refused.output.toStdString();
+    EXPECT_TRUE(refused.output.contains(QStringLiteral("incorrect password")))
+        << refused.output.toStdString();
+
+    // And ours reads ours.
+    const Unzipped run = unzipReporting(archive, inTest(QStringLiteral("by-us")), kPassword);
+    ASSERT_TRUE(run.ok) << shownError(run.error);
+    expectSameFiles(source, inTest(QStringLiteral("by-us")));
+}
+
+TEST(ZipPasswords, AReadFailingInTheSecondPassOverAnEncryptedFileFailsThePacking)
+{
+    // An encrypted entry's file is read once for its CRC and once for its data; a read
+    // that fails in the second pass must fail the archive, not write a short entry.
+    const QString source = makePasswordSource(inTest(QStringLiteral("src")));
+    const QString archive = inTest(QStringLiteral("out.zip"));
+    int reads = 0;
+    {
+        test::FaultShim counter;
+        ASSERT_TRUE(ZipWrapper::createZipFileAtPathWithFilesAtPaths(
+            archive, {source + QStringLiteral("/data/blob.bin")}, kPassword));
+        reads = counter.callCount(test::FaultShim::Op::Read);
+    }
+    ASSERT_GE(reads, 4);
+    QFile::remove(archive);
+    bool ok = true;
+    {
+        test::FaultShim shim;
+        shim.failAt(test::FaultShim::Op::Read, reads - 1, EIO);
+        ok = ZipWrapper::createZipFileAtPathWithFilesAtPaths(
+            archive, {source + QStringLiteral("/data/blob.bin")}, kPassword);
+    }
+    EXPECT_FALSE(ok);
+    EXPECT_FALSE(exists(archive));
+}
+
+// ---- Inner archives lose nothing
+
+TEST(ZipNesting, AnInnerArchiveHoldingAnEntryOfItsOwnNameUnpacksEverythingAndLeavesNoCopies)
+{
+    struct Case
+    {
+        QString fixture;
+        bool overwrite;
+    };
+    for (const Case& c : {Case{QStringLiteral("nested_own_name_not_zip"), true},
+                          Case{QStringLiteral("nested_own_name_not_zip"), false},
+                          Case{QStringLiteral("nested_own_name"), true}}) {
+        SCOPED_TRACE(c.fixture.toStdString() + (c.overwrite ? " overwriting" : " keeping files"));
+        const QString destination =
+            inTest(c.fixture + (c.overwrite ? QStringLiteral("-y") : QStringLiteral("-n")));
+        test::LogCapture log;
+        const Unzipped run = unzipReporting(fixture(c.fixture), destination, QString(), c.overwrite);
+        ASSERT_TRUE(run.ok) << shownError(run.error);
+        EXPECT_EQ(readFile(destination + QStringLiteral("/after.txt")), QByteArrayLiteral("after\n"));
+        if (c.fixture == QStringLiteral("nested_own_name")) {
+            EXPECT_EQ(readFile(destination + QStringLiteral("/deepest.txt")), QByteArrayLiteral("deepest\n"));
+            EXPECT_FALSE(exists(destination + QStringLiteral("/a.zip")));
+        } else {
+            // The innermost a.zip is no archive: it stays, in the place of the archive it came
+            // from, once that one was read.
+            EXPECT_EQ(readFile(destination + QStringLiteral("/a.zip")),
+                      QByteArrayLiteral("this a.zip is no archive\n"));
+        }
+        EXPECT_TRUE(QDir(destination)
+                        .entryList({QStringLiteral(".corvex-unzip-*")}, QDir::Files | QDir::Hidden)
+                        .isEmpty())
+            << "a fresh copy was left behind";
+    }
+}
+
+TEST(ZipNesting, AnArchiveUnzippedWhereItLiesIsReadWholeBeforeAnEntryTakesItsName)
+{
+    const QString folder = inTest(QStringLiteral("here"));
+    const QString archive = folder + QStringLiteral("/self_named.zip");
+    const QByteArray original = readFile(fixture(QStringLiteral("self_named")));
+
+    writeFile(archive, original);
+    const Unzipped kept = unzipReporting(archive, folder, QString(), false);
+    ASSERT_TRUE(kept.ok) << shownError(kept.error);
+    EXPECT_EQ(readFile(archive), original) << "overwrite NO keeps the user's archive";
+    EXPECT_EQ(readFile(folder + QStringLiteral("/other.txt")), QByteArrayLiteral("other\n"));
+
+    QFile::remove(folder + QStringLiteral("/other.txt"));
+    const Unzipped replaced = unzipReporting(archive, folder);
+    ASSERT_TRUE(replaced.ok) << shownError(replaced.error);
+    EXPECT_EQ(readFile(folder + QStringLiteral("/other.txt")), QByteArrayLiteral("other\n"))
+        << "the entry after the one of the archive's name was still read";
+    EXPECT_EQ(readFile(archive), QByteArrayLiteral("the entry, not the archive\n"));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
+TEST(ZipNesting, AnInnerArchiveThatFailsStaysPackedAndItsFailureIsLoggedWithItsEntry)
+{
+    test::LogCapture log;
+    const QString destination = inTest(QStringLiteral("out"));
+    const Unzipped run = unzipReporting(fixture(QStringLiteral("nested_damaged")), destination);
+    EXPECT_TRUE(run.ok) << "an inner failure is not the outer call's";
+    EXPECT_TRUE(run.error.isNull()) << shownError(run.error);
+    EXPECT_EQ(readFile(destination + QStringLiteral("/after.txt")), QByteArrayLiteral("after\n"));
+    EXPECT_TRUE(QFileInfo(destination + QStringLiteral("/inner.zip")).isFile())
+        << "the inner archive stays whole";
+    bool logged = false;
+    for (const QString& line : log.lines())
+        logged =
+            logged ||
+            (line.contains(QStringLiteral("inner.zip")) && line.contains(QStringLiteral("stays packed")) &&
+             line.contains(QStringLiteral("inner-bad.txt")) && line.contains(QStringLiteral("CRC")));
+    EXPECT_TRUE(logged) << log.lines().join(QLatin1Char('\n')).toStdString();
 }

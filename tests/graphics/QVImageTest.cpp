@@ -16,6 +16,8 @@
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
+#include <thread>
+#include <vector>
 
 using namespace corvex;
 using namespace corvex::test;
@@ -431,6 +433,109 @@ TEST(QVImageEncoding, JPEGDataDecodesToTheSameSize)
     EXPECT_GE(p.g, 247) << p;
     EXPECT_LE(p.b, 8) << p;
     EXPECT_TRUE(QVImage().jpegData().isEmpty());
+}
+
+TEST(QVImageDecoding, AFileOverTheBoundIsRefusedUnread)
+{
+    // A valid PNG stretched (sparsely) one byte past the bound: refused by its size alone.
+    const qint64 bound = qint64(ImageCodec::AllocationLimitMB) * 2 * 1024 * 1024;
+    const QString png = writeFile(QStringLiteral("stretched.png"), encode(cornerImage(), "png"));
+    ASSERT_TRUE(QVImage::readFromURL(png).has_value());
+    ASSERT_TRUE(QFile::resize(png, bound + 1));
+    FaultShim shim; // counts the calls
+    EXPECT_FALSE(QVImage::readFromURL(png).has_value());
+    EXPECT_EQ(shim.callCount(FaultShim::Op::Read), 0) << "nothing of it was read";
+    EXPECT_EQ(shim.callCount(FaultShim::Op::Close), 1);
+}
+
+// ---- The stored PNG ----------------------------------------------------------------------------
+
+namespace {
+
+// The corner image as PNG, deflated harder than the codec's default: other bytes than
+// pngData() of the same pixels would make.
+QByteArray storedCornerPNG()
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    writer.setQuality(0); // the strongest compression
+    EXPECT_TRUE(writer.write(cornerImage().convertToFormat(QImage::Format_ARGB32)))
+        << writer.errorString().toStdString();
+    return bytes;
+}
+
+} // namespace
+
+TEST(QVImageStoredPNG, APictureDecodedFromPNGAnswersTheBytesItWasReadWith)
+{
+    const QByteArray stored = storedCornerPNG();
+    ASSERT_NE(stored, ImageCodec::encodePNG(cornerImage()))
+        << "the test needs bytes an encoding would not make";
+    const QVImage image = QVImage::initWithPNGData(stored);
+    ASSERT_TRUE(image.hasImage());
+    EXPECT_EQ(image.pngData(), stored);
+    const QVImage copy = image;
+    EXPECT_EQ(copy.pngData().constData(), stored.constData()) << "copies answer the very same bytes";
+}
+
+TEST(QVImageStoredPNG, APictureWithoutStoredBytesIsEncodedOnceForAllItsCopies)
+{
+    const QVImage image(cornerImage());
+    const QVImage copy = image;
+    const QByteArray first = copy.pngData();
+    ASSERT_TRUE(QVImage::isPNG(first));
+    EXPECT_EQ(image.pngData().constData(), first.constData()) << "not encoded a second time";
+    EXPECT_EQ(copy.pngData().constData(), first.constData());
+    const QVImage back = QVImage::initWithPNGData(first);
+    // The opaque corners (PNG stores unpremultiplied values: the half-transparent one may
+    // round).
+    EXPECT_EQ(imagePixel(back.cgImage(), 0, 0), kRed);
+    EXPECT_EQ(imagePixel(back.cgImage(), 1, 0), kGreen);
+    EXPECT_EQ(imagePixel(back.cgImage(), 0, 1), kBlue);
+    // A changed picture is a new value: its own encoding, of its own pixels.
+    const QVImage changed = image.scaleToSize(Size(4, 4));
+    const QByteArray changedPNG = changed.pngData();
+    EXPECT_NE(changedPNG, first);
+    EXPECT_EQ(QVImage::initWithPNGData(changedPNG).pixelSize(), Size(4, 4));
+    EXPECT_EQ(changed.pngData().constData(), changedPNG.constData());
+}
+
+TEST(QVImageStoredPNG, OnlyDecodedPNGBytesAreKept)
+{
+    const QByteArray jpeg = encode(filledImage(16, 8, kGreen), "jpeg");
+    const QByteArray fromJPEG = QVImage::initWithSomeData(jpeg).pngData();
+    EXPECT_TRUE(QVImage::isPNG(fromJPEG)) << "a JPEG is stored as PNG, encoded once";
+    EXPECT_TRUE(QVImage::initWithPNGData(QByteArray("\x89PNG not really")).pngData().isEmpty());
+    EXPECT_TRUE(QVImage().pngData().isEmpty());
+}
+
+TEST(QVImageStoredPNG, BytesOverABorrowedBufferAreCopied)
+{
+    QByteArray buffer = storedCornerPNG();
+    // A copy of its own: a shared one would keep the lender's bytes alive past fill().
+    const QByteArray expected(buffer.constData(), buffer.size());
+    QVImage image;
+    {
+        const QByteArray borrowed = QByteArray::fromRawData(buffer.constData(), buffer.size());
+        image = QVImage::initWithPNGData(borrowed);
+    }
+    buffer.fill('\0'); // the lender's buffer changes after the picture was made
+    EXPECT_EQ(image.pngData(), expected);
+}
+
+TEST(QVImageStoredPNG, CopiesOnManyThreadsEncodeOnceAndAgree)
+{
+    const QVImage image(filledImage(64, 64, kHalfOrange));
+    std::vector<QByteArray> answers(8);
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < answers.size(); ++i)
+        threads.emplace_back([copy = image, &answers, i] { answers[i] = copy.pngData(); });
+    for (auto& thread : threads)
+        thread.join();
+    for (const QByteArray& answer : answers)
+        EXPECT_EQ(answer.constData(), answers.front().constData());
 }
 
 // ---- Bitmaps and scaling -----------------------------------------------------------------------

@@ -39,7 +39,7 @@ public:
     bool throwWhileEncoding = false;
 
     QString className() const override { return QStringLiteral("TestNode"); }
-    void encodeWithCoder(Coder& coder) const override
+    void encodeWithCoder(Encoder& coder) const override
     {
         if (throwWhileEncoding)
             throw std::runtime_error("encodeWithCoder failed on purpose");
@@ -53,7 +53,7 @@ public:
         coder.encodeObject(child, QStringLiteral("child"));
     }
 
-    static TestNodePtr initWithCoder(Coder& coder)
+    static TestNodePtr initWithCoder(Decoder& coder)
     {
         auto node = std::make_shared<TestNode>();
         node->name = coder.decodeStringForKey(QStringLiteral("name")).value_or(QString());
@@ -74,8 +74,11 @@ class OtherNode : public Codable
 public:
     QString label;
     QString className() const override { return QStringLiteral("OtherNode"); }
-    void encodeWithCoder(Coder& coder) const override { coder.encodeString(label, QStringLiteral("label")); }
-    static std::shared_ptr<OtherNode> initWithCoder(Coder& coder)
+    void encodeWithCoder(Encoder& coder) const override
+    {
+        coder.encodeString(label, QStringLiteral("label"));
+    }
+    static std::shared_ptr<OtherNode> initWithCoder(Decoder& coder)
     {
         auto node = std::make_shared<OtherNode>();
         node->label = coder.decodeStringForKey(QStringLiteral("label")).value_or(QString());
@@ -88,17 +91,18 @@ class ThrowingNode : public Codable
 {
 public:
     QString className() const override { return QStringLiteral("ThrowingNode"); }
-    void encodeWithCoder(Coder&) const override {}
+    void encodeWithCoder(Encoder&) const override {}
 };
 
 inline void registerTestCodables()
 {
-    CodableRegistry::registerClass(QStringLiteral("TestNode"),
-                                   [](Coder& coder) -> CodablePtr { return TestNode::initWithCoder(coder); });
-    CodableRegistry::registerClass(QStringLiteral("OtherNode"), [](Coder& coder) -> CodablePtr {
+    CodableRegistry::registerClass(QStringLiteral("TestNode"), [](Decoder& coder) -> CodablePtr {
+        return TestNode::initWithCoder(coder);
+    });
+    CodableRegistry::registerClass(QStringLiteral("OtherNode"), [](Decoder& coder) -> CodablePtr {
         return OtherNode::initWithCoder(coder);
     });
-    CodableRegistry::registerClass(QStringLiteral("ThrowingNode"), [](Coder&) -> CodablePtr {
+    CodableRegistry::registerClass(QStringLiteral("ThrowingNode"), [](Decoder&) -> CodablePtr {
         throw std::runtime_error("factory failed on purpose");
     });
 }

@@ -1,6 +1,5 @@
 #include "model/IdeaDocumentDataObject.h"
 #include "model/ColorTheme.h"
-#include "model/DataExtension.h"
 #include "model/Globals.h"
 #include "model/IconImage.h"
 #include "model/Idea.h"
@@ -164,7 +163,7 @@ class SelfHoldingPayload : public IdeaDocumentDataObject
 {
 public:
     std::weak_ptr<SelfHoldingPayload> self;
-    void encodeWithCoder(Coder& coder) const override
+    void encodeWithCoder(Encoder& coder) const override
     {
         IdeaDocumentDataObject::encodeWithCoder(coder);
         coder.encodeObject(self.lock(), QStringLiteral("loop"));
@@ -377,7 +376,7 @@ TEST(IdeaDocumentDataObjectWriting, TheCompressedFormIsTheDeflatedPlainForm)
     ASSERT_TRUE(plain.ok() && compressed.ok());
     EXPECT_EQ(quint8(compressed.value()[0]), 0x78);
     EXPECT_EQ(quint8(compressed.value()[1]), 0x9C);
-    EXPECT_EQ(DataExtension::zlibInflate(compressed.value()).value(), plain.value());
+    EXPECT_EQ(Zlib::inflate(compressed.value()).value(), plain.value());
 }
 
 TEST(IdeaDocumentDataObjectWriting, ACircularReferenceFailsTheWriteVisiblyWithoutAnException)

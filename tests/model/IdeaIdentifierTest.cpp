@@ -1,3 +1,4 @@
+#include "model/Globals.h"
 #include "model/Idea.h"
 #include "tests/support/HelperProcess.h"
 
@@ -51,6 +52,17 @@ TEST(IdeaIdentifier, HasTheFormIdSecondsUnderscoreCounterWithTheWallClocksSecond
     EXPECT_GE(parts.seconds, qint64(std::floor(before))) << identifier.toStdString();
     EXPECT_LE(parts.seconds, qint64(std::ceil(after))) << identifier.toStdString();
     EXPECT_GT(parts.counter, 0);
+}
+
+TEST(IdeaIdentifier, TheSecondsComeFromTheInjectedClockRoundedToTheNearest)
+{
+    const Globals::WallClock previous = Globals::setWallClock([] { return 1796638500.4; });
+    const IdentifierParts cut = split(Idea::createIdentifier());
+    Globals::setWallClock([] { return 1796638500.6; });
+    const IdentifierParts rounded = split(Idea::createIdentifier());
+    Globals::setWallClock(previous);
+    EXPECT_EQ(cut.seconds, 1796638500);
+    EXPECT_EQ(rounded.seconds, 1796638501);
 }
 
 TEST(IdeaIdentifier, TwoMadeWithinOneSecondDifferOnlyInTheCounter)

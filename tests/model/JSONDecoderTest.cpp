@@ -9,6 +9,7 @@
 #include <QTimeZone>
 #include <gtest/gtest.h>
 #include <limits>
+#include <type_traits>
 
 using namespace corvex;
 using corvex::test::OtherNode;
@@ -420,13 +421,11 @@ TEST_F(JSONDecoderTest, EmptyKeysNameNoClass)
     EXPECT_TRUE(decoder.decodeObjectForKey(QString()).isNone());
 }
 
-TEST_F(JSONDecoderTest, TheDecoderWritesNothing)
+TEST_F(JSONDecoderTest, TheDecoderHasNoWritingHalfAndNoUnkeyedValue)
 {
+    static_assert(!std::is_base_of_v<Encoder, JSONDecoder>, "a decoder has no writing half");
     JSONDecoder decoder(json("{\"a\":1}"));
-    decoder.encodeString(QStringLiteral("x"), QStringLiteral("a"));
-    decoder.encodeObject(TestNode::make(), QStringLiteral("b"));
     EXPECT_EQ(decoder.decodeIntForKey(QStringLiteral("a")), 1);
-    EXPECT_FALSE(decoder.containsValueForKey(QStringLiteral("b")));
     EXPECT_TRUE(decoder.decodeDataObject().isNull());
 }
 

@@ -49,107 +49,107 @@ void MemoryRecord::setList(const QString& key, std::vector<std::shared_ptr<Memor
     entries.emplace_back(key, std::move(entry));
 }
 
-MemoryCoder::MemoryCoder() : mRecord(std::make_shared<MemoryRecord>()) {}
+MemoryEncoder::MemoryEncoder() : mRecord(std::make_shared<MemoryRecord>()) {}
 
-MemoryCoder::MemoryCoder(std::shared_ptr<const MemoryRecord> record) : mReadRecord(std::move(record)) {}
+MemoryDecoder::MemoryDecoder(std::shared_ptr<const MemoryRecord> record) : mRecord(std::move(record)) {}
 
 std::shared_ptr<MemoryRecord> MemoryCoder::encode(const Codable& object)
 {
-    MemoryCoder coder;
-    coder.mRecord->className = object.className();
-    object.encodeWithCoder(coder);
-    return coder.mRecord;
+    MemoryEncoder encoder;
+    encoder.record()->className = object.className();
+    object.encodeWithCoder(encoder);
+    return encoder.record();
 }
 
 CodablePtr MemoryCoder::decode(const std::shared_ptr<const MemoryRecord>& record)
 {
     if (!record)
         return nullptr;
-    MemoryCoder coder(record);
-    return CodableRegistry::make(record->className, coder);
+    MemoryDecoder decoder(record);
+    return CodableRegistry::make(record->className, decoder);
 }
 
-void MemoryCoder::encodeObject(const CodablePtr& object, const QString& key)
+void MemoryEncoder::encodeObject(const CodablePtr& object, const QString& key)
 {
     if (mRecord && object)
-        mRecord->setObject(key, encode(*object));
+        mRecord->setObject(key, MemoryCoder::encode(*object));
 }
 
-void MemoryCoder::encodeObjects(const std::vector<CodablePtr>& objects, const QString& key)
+void MemoryEncoder::encodeObjects(const std::vector<CodablePtr>& objects, const QString& key)
 {
     if (!mRecord)
         return;
     std::vector<std::shared_ptr<MemoryRecord>> records;
     for (const CodablePtr& object : objects) {
         if (object)
-            records.push_back(encode(*object));
+            records.push_back(MemoryCoder::encode(*object));
     }
     if (!records.empty())
         mRecord->setList(key, std::move(records));
 }
 
-void MemoryCoder::encodeValue(const Value& value, const QString& key)
+void MemoryEncoder::encodeValue(const Value& value, const QString& key)
 {
     if (mRecord && !value.isNull())
         mRecord->set(key, value);
 }
 
-void MemoryCoder::encodeData(const QByteArray& data, const QString& key)
+void MemoryEncoder::encodeData(const QByteArray& data, const QString& key)
 {
     if (mRecord && !data.isNull())
         mRecord->set(key, Value(data));
 }
 
-void MemoryCoder::encodeDate(const QDateTime& date, const QString& key)
+void MemoryEncoder::encodeDate(const QDateTime& date, const QString& key)
 {
     if (mRecord && date.isValid())
         mRecord->set(key, Value(date));
 }
 
-void MemoryCoder::encodeDataObject(const QByteArray& data)
+void MemoryEncoder::encodeDataObject(const QByteArray& data)
 {
     if (mRecord)
         mRecord->dataObject = data;
 }
 
-const Value& MemoryCoder::plainFor(const QString& key) const
+const Value& MemoryDecoder::plainFor(const QString& key) const
 {
-    if (!mReadRecord)
+    if (!mRecord)
         return Value::null();
-    const MemoryRecord::Entry* entry = mReadRecord->find(key);
+    const MemoryRecord::Entry* entry = mRecord->find(key);
     return entry ? entry->plain : Value::null();
 }
 
-bool MemoryCoder::containsValueForKey(const QString& key) const
+bool MemoryDecoder::containsValueForKey(const QString& key) const
 {
-    return mReadRecord && mReadRecord->find(key) != nullptr;
+    return mRecord && mRecord->find(key) != nullptr;
 }
 
-CodedValue MemoryCoder::decodeObjectForKey(const QString& key)
+CodedValue MemoryDecoder::decodeObjectForKey(const QString& key)
 {
-    if (!mReadRecord)
+    if (!mRecord)
         return CodedValue();
-    const MemoryRecord::Entry* entry = mReadRecord->find(key);
+    const MemoryRecord::Entry* entry = mRecord->find(key);
     if (!entry)
         return CodedValue();
     if (entry->object)
-        return CodedValue(decode(entry->object));
+        return CodedValue(MemoryCoder::decode(entry->object));
     if (entry->isList) {
         std::vector<CodedValue> list;
         for (const auto& record : entry->list)
-            list.emplace_back(decode(record));
+            list.emplace_back(MemoryCoder::decode(record));
         return CodedValue(std::move(list));
     }
     return CodedValue(entry->plain);
 }
 
-QByteArray MemoryCoder::decodeDataForKey(const QString& key)
+QByteArray MemoryDecoder::decodeDataForKey(const QString& key)
 {
     const Value& value = plainFor(key);
     return value.isData() ? value.toData() : QByteArray();
 }
 
-std::optional<QDateTime> MemoryCoder::decodeDateForKey(const QString& key)
+std::optional<QDateTime> MemoryDecoder::decodeDateForKey(const QString& key)
 {
     const Value& value = plainFor(key);
     if (!value.isDate())
@@ -157,18 +157,18 @@ std::optional<QDateTime> MemoryCoder::decodeDateForKey(const QString& key)
     return value.toDate();
 }
 
-QByteArray MemoryCoder::decodeDataObject()
+QByteArray MemoryDecoder::decodeDataObject()
 {
-    return mReadRecord ? mReadRecord->dataObject : QByteArray();
+    return mRecord ? mRecord->dataObject : QByteArray();
 }
 
-bool MemoryCoder::decodeBoolForKey(const QString& key)
+bool MemoryDecoder::decodeBoolForKey(const QString& key)
 {
     const Value& value = plainFor(key);
     return (value.isBool() || value.isNumber()) && value.toBool();
 }
 
-qint32 MemoryCoder::decodeIntForKey(const QString& key)
+qint32 MemoryDecoder::decodeIntForKey(const QString& key)
 {
     const qint64 value = decodeInt64ForKey(key);
     if (value < std::numeric_limits<qint32>::min() || value > std::numeric_limits<qint32>::max())
@@ -176,18 +176,18 @@ qint32 MemoryCoder::decodeIntForKey(const QString& key)
     return qint32(value);
 }
 
-qint64 MemoryCoder::decodeInt64ForKey(const QString& key)
+qint64 MemoryDecoder::decodeInt64ForKey(const QString& key)
 {
     const Value& value = plainFor(key);
     return value.isInteger() || value.isBool() ? value.toInteger() : 0;
 }
 
-float MemoryCoder::decodeFloatForKey(const QString& key)
+float MemoryDecoder::decodeFloatForKey(const QString& key)
 {
     return float(decodeDoubleForKey(key));
 }
 
-double MemoryCoder::decodeDoubleForKey(const QString& key)
+double MemoryDecoder::decodeDoubleForKey(const QString& key)
 {
     const Value& value = plainFor(key);
     return value.isNumber() || value.isBool() ? value.toReal() : 0.0;

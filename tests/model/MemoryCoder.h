@@ -33,22 +33,16 @@ struct MemoryRecord
     void setList(const QString& key, std::vector<std::shared_ptr<MemoryRecord>> records);
 };
 
-// A keyed coder that codes into memory, independent of any file format: encoding builds
-// records, decoding makes objects from records through CodableRegistry. It keeps the coder
+// Keyed coding into memory, independent of any file format: encoding builds records,
+// decoding makes objects from records through CodableRegistry. Both halves keep the coder
 // contract (absent values write nothing, wrong types read as missing), so a class's own
 // encodeWithCoder and factory can be tested on their own.
-class MemoryCoder final : public Coder
+class MemoryEncoder final : public Encoder
 {
 public:
-    // An encoder whose result is record().
-    MemoryCoder();
-    // A decoder over a record.
-    explicit MemoryCoder(std::shared_ptr<const MemoryRecord> record);
+    MemoryEncoder();
 
-    static std::shared_ptr<MemoryRecord> encode(const Codable& object);
-    // The record decoded by its class; nullptr when the class is unknown or refuses it.
-    static CodablePtr decode(const std::shared_ptr<const MemoryRecord>& record);
-
+    // The record written so far.
     const std::shared_ptr<MemoryRecord>& record() const { return mRecord; }
 
     void encodeObject(const CodablePtr& object, const QString& key) override;
@@ -57,6 +51,15 @@ public:
     void encodeData(const QByteArray& data, const QString& key) override;
     void encodeDate(const QDateTime& date, const QString& key) override;
     void encodeDataObject(const QByteArray& data) override;
+
+private:
+    std::shared_ptr<MemoryRecord> mRecord;
+};
+
+class MemoryDecoder final : public Decoder
+{
+public:
+    explicit MemoryDecoder(std::shared_ptr<const MemoryRecord> record);
 
     bool containsValueForKey(const QString& key) const override;
     CodedValue decodeObjectForKey(const QString& key) override;
@@ -72,8 +75,15 @@ public:
 private:
     const Value& plainFor(const QString& key) const;
 
-    std::shared_ptr<MemoryRecord> mRecord;           // encoding
-    std::shared_ptr<const MemoryRecord> mReadRecord; // decoding
+    std::shared_ptr<const MemoryRecord> mRecord;
+};
+
+// The two halves as one object goes through them.
+struct MemoryCoder
+{
+    static std::shared_ptr<MemoryRecord> encode(const Codable& object);
+    // The record decoded by its class; nullptr when the class is unknown or refuses it.
+    static CodablePtr decode(const std::shared_ptr<const MemoryRecord>& record);
 };
 
 } // namespace corvex::test

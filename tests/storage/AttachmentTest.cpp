@@ -239,6 +239,37 @@ TEST(TempLocationManager, AnEmptyAttachmentIsProvidedAsEmptyBytesNotAsNil)
     EXPECT_EQ(size, 0);
 }
 
+TEST(TempLocationManager, AnAttachmentFileOverTheBoundIsProvidedAsNilWithoutBeingRead)
+{
+    const ObjectID id = ObjectID::createFromData(QByteArray("stretched"), QStringLiteral("bin"));
+    TempLocationManager manager;
+    CompletionRecorder recorder;
+    manager.storeAttachment(
+        id, QByteArray("stretched"),
+        expectCompletion<bool>(recorder, QStringLiteral("store"), [](bool ok) { EXPECT_TRUE(ok); }));
+    // Sparse: a gigabyte that costs no disk.
+    const QString path = attachmentsFolder() + QLatin1Char('/') + id.asString();
+    ASSERT_TRUE(QFile::resize(path, AttachmentDocument::MaxFileSize + 1));
+    test::LogCapture log;
+    bool wasNull = false;
+    manager.provideAttachment(
+        id, expectCompletion<const QByteArray&>(recorder, QStringLiteral("provide"),
+                                                [&](const QByteArray& bytes) { wasNull = bytes.isNull(); }));
+    ASSERT_TRUE(recorder.waitAll());
+    EXPECT_TRUE(wasNull);
+    EXPECT_TRUE(log.contains(QStringLiteral("at most %1 are read").arg(AttachmentDocument::MaxFileSize)))
+        << log.lines().join(QLatin1Char('\n')).toStdString();
+
+    // Within the bound the same file is read again (its hole reads as zeros).
+    ASSERT_TRUE(QFile::resize(path, 4096));
+    qsizetype size = -1;
+    manager.provideAttachment(
+        id, expectCompletion<const QByteArray&>(recorder, QStringLiteral("provide again"),
+                                                [&](const QByteArray& bytes) { size = bytes.size(); }));
+    ASSERT_TRUE(recorder.waitAll());
+    EXPECT_EQ(size, 4096);
+}
+
 TEST(TempLocationManager, StoringOneAttachmentTwiceReplacesItAtomicallyAndLeavesOneFile)
 {
     const ObjectID id = ObjectID::createFromData("first", QStringLiteral("png"));

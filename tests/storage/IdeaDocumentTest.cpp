@@ -1,5 +1,4 @@
 #include "storage/IdeaDocument.h"
-#include "model/DataExtension.h"
 #include "model/Globals.h"
 #include "model/Idea.h"
 #include "model/IdeaDocumentDataObject.h"

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,7 +18,7 @@ namespace {
 
 std::atomic<FaultShim*> gActive{nullptr};
 
-static_assert(static_cast<std::size_t>(FaultShim::Op::Link) + 1 == FaultShim::OpCount);
+static_assert(static_cast<std::size_t>(FaultShim::Op::Flock) + 1 == FaultShim::OpCount);
 
 std::size_t index(FaultShim::Op op)
 {
@@ -42,6 +43,15 @@ FaultShim::FaultShim()
     hooks.unlink = &FaultShim::hookUnlink;
     hooks.mkdir = &FaultShim::hookMkdir;
     hooks.linkat = &FaultShim::hookLinkat;
+    hooks.stat = &FaultShim::hookStat;
+    hooks.lstat = &FaultShim::hookLstat;
+    hooks.fstat = &FaultShim::hookFstat;
+    hooks.realpath = &FaultShim::hookRealpath;
+    hooks.fchmod = &FaultShim::hookFchmod;
+    hooks.opendir = &FaultShim::hookOpendir;
+    hooks.read = &FaultShim::hookRead;
+    hooks.lseek = &FaultShim::hookLseek;
+    hooks.flock = &FaultShim::hookFlock;
     SysCalls::installHooks(hooks);
 }
 
@@ -184,6 +194,87 @@ int FaultShim::hookLinkat(int fromDirFd, const char* from, int toDirFd, const ch
         return -1;
     }
     return ::linkat(fromDirFd, from, toDirFd, to, flags);
+}
+
+int FaultShim::hookStat(const char* path, struct stat* info)
+{
+    if (const int error = active().nextCall(Op::Stat)) {
+        errno = error;
+        return -1;
+    }
+    return ::stat(path, info);
+}
+
+int FaultShim::hookLstat(const char* path, struct stat* info)
+{
+    if (const int error = active().nextCall(Op::Lstat)) {
+        errno = error;
+        return -1;
+    }
+    return ::lstat(path, info);
+}
+
+int FaultShim::hookFstat(int fd, struct stat* info)
+{
+    if (const int error = active().nextCall(Op::Fstat)) {
+        errno = error;
+        return -1;
+    }
+    return ::fstat(fd, info);
+}
+
+char* FaultShim::hookRealpath(const char* path)
+{
+    if (const int error = active().nextCall(Op::Realpath)) {
+        errno = error;
+        return nullptr;
+    }
+    return ::realpath(path, nullptr);
+}
+
+int FaultShim::hookFchmod(int fd, mode_t mode)
+{
+    if (const int error = active().nextCall(Op::Fchmod)) {
+        errno = error;
+        return -1;
+    }
+    return ::fchmod(fd, mode);
+}
+
+DIR* FaultShim::hookOpendir(const char* path)
+{
+    if (const int error = active().nextCall(Op::Opendir)) {
+        errno = error;
+        return nullptr;
+    }
+    return ::opendir(path);
+}
+
+ssize_t FaultShim::hookRead(int fd, void* buffer, std::size_t size)
+{
+    if (const int error = active().nextCall(Op::Read)) {
+        errno = error;
+        return -1;
+    }
+    return ::read(fd, buffer, size);
+}
+
+off_t FaultShim::hookLseek(int fd, off_t offset, int whence)
+{
+    if (const int error = active().nextCall(Op::Lseek)) {
+        errno = error;
+        return -1;
+    }
+    return ::lseek(fd, offset, whence);
+}
+
+int FaultShim::hookFlock(int fd, int operation)
+{
+    if (const int error = active().nextCall(Op::Flock)) {
+        errno = error;
+        return -1;
+    }
+    return ::flock(fd, operation);
 }
 
 } // namespace corvex::test

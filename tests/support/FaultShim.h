@@ -3,17 +3,21 @@
 #include <array>
 #include <atomic>
 #include <cstddef>
+#include <dirent.h> // DIR
 #include <mutex>
 #include <sys/types.h>
 #include <utility>
 #include <vector>
+
+struct stat;
 
 namespace corvex::test {
 
 // Injects failures into the calls made through SysCalls, for the lifetime of the object.
 // Calls are counted per operation from installation (1-based); a rule makes chosen calls
 // fail with an errno without reaching the kernel (a failing close still closes, as Linux
-// does). One shim at a time; install it while no other thread is saving.
+// does; a failing realpath or opendir answers null). One shim at a time; install it while
+// no other thread is saving.
 class FaultShim
 {
 public:
@@ -27,8 +31,17 @@ public:
         Unlink,
         Mkdir,
         Link,
+        Stat,
+        Lstat,
+        Fstat,
+        Realpath,
+        Fchmod,
+        Opendir,
+        Read,
+        Lseek,
+        Flock,
     };
-    static constexpr std::size_t OpCount = 8;
+    static constexpr std::size_t OpCount = 17;
 
     FaultShim();
     ~FaultShim();
@@ -67,6 +80,15 @@ private:
     static int hookUnlink(const char* path);
     static int hookMkdir(const char* path, mode_t mode);
     static int hookLinkat(int fromDirFd, const char* from, int toDirFd, const char* to, int flags);
+    static int hookStat(const char* path, struct stat* info);
+    static int hookLstat(const char* path, struct stat* info);
+    static int hookFstat(int fd, struct stat* info);
+    static char* hookRealpath(const char* path);
+    static int hookFchmod(int fd, mode_t mode);
+    static DIR* hookOpendir(const char* path);
+    static ssize_t hookRead(int fd, void* buffer, std::size_t size);
+    static off_t hookLseek(int fd, off_t offset, int whence);
+    static int hookFlock(int fd, int operation);
     static FaultShim& active();
 
     mutable std::mutex mMutex;

@@ -8,6 +8,7 @@
 #include <fcntl.h> // O_CLOEXEC
 #include <map>
 #include <poll.h>
+#include <set>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -25,11 +26,25 @@ std::map<std::string, HelperFunction>& registry()
     return helpers;
 }
 
+std::set<std::string>& withoutApplication()
+{
+    static std::set<std::string> names;
+    return names;
+}
+
 } // namespace
 
-HelperRegistration::HelperRegistration(const char* name, HelperFunction function)
+HelperRegistration::HelperRegistration(const char* name, HelperFunction function, bool runsWithoutApplication)
 {
     registry()[name] = function;
+    if (runsWithoutApplication)
+        withoutApplication().insert(name);
+}
+
+bool helperRunsWithoutApplication(int argc, char** argv)
+{
+    return argc >= 3 && std::strcmp(argv[1], "--corvex-helper") == 0 &&
+           withoutApplication().count(argv[2]) > 0;
 }
 
 int runHelperFromCommandLine(int argc, char** argv)

@@ -18,12 +18,16 @@ using HelperFunction = int (*)(const QStringList& args);
 class HelperRegistration
 {
 public:
-    HelperRegistration(const char* name, HelperFunction function);
+    // `runsWithoutApplication`: the helper runs before the test main makes its application
+    // object (and makes one itself if it needs one).
+    HelperRegistration(const char* name, HelperFunction function, bool runsWithoutApplication = false);
 };
 
 // Runs the helper named on the command line ("--corvex-helper <name> args...") if there
 // is one; answers its exit code, or -1 when argv does not ask for a helper.
 int runHelperFromCommandLine(int argc, char** argv);
+// Whether argv asks for a helper registered to run without the application object.
+bool helperRunsWithoutApplication(int argc, char** argv);
 
 class HelperProcess
 {
@@ -61,4 +65,11 @@ private:
     static int corvexHelper_##name(const QStringList& args);                                                 \
     static const ::corvex::test::HelperRegistration corvexHelperRegistration_##name(#name,                   \
                                                                                     &corvexHelper_##name);   \
+    static int corvexHelper_##name([[maybe_unused]] const QStringList& args)
+
+// A helper that starts before any application object exists.
+#define CORVEX_TEST_HELPER_WITHOUT_APPLICATION(name)                                                         \
+    static int corvexHelper_##name(const QStringList& args);                                                 \
+    static const ::corvex::test::HelperRegistration corvexHelperRegistration_##name(                         \
+        #name, &corvexHelper_##name, true);                                                                  \
     static int corvexHelper_##name([[maybe_unused]] const QStringList& args)

@@ -155,6 +155,10 @@ int main(int argc, char** argv)
     const bool helper = argc >= 3 && std::strcmp(argv[1], "--corvex-helper") == 0;
     if (!helper)
         makeRunRoot();
+    // Such a helper checks what happens before an application object exists; it makes its
+    // own, and the leak check stays on throughout.
+    if (helper && corvex::test::helperRunsWithoutApplication(argc, argv))
+        return corvex::test::runHelperFromCommandLine(argc, argv);
     const int rc = runTests(argc, argv, helper);
 #if CORVEX_LEAK_CHECK
     __lsan_enable();

@@ -27,6 +27,10 @@ Outputs (commit them):
   tests/data/archive/reference.corvex           what our writer must make of that tree: the
                                                 attachments in ascending order of identifier
   tests/data/archive/attachments/<identifier>   the attachment bytes, for the writer's fetcher
+  tests/data/archive/truncated_second_attachment.corvex
+                                                pictures.corvex cut off inside the bytes of its
+                                                second attachment: importing it must fail and
+                                                store neither attachment
   fuzz/corpus/fuzz_archive/*                    inputs of the fuzz target, hostile ones among
                                                 them
 
@@ -198,6 +202,14 @@ def corpus(valid_payload):
     identifier_end = len(archive(compressed, [])) + 4 + len(ATT_B)
     entries.append(('pair_without_data.corvex', full[:identifier_end]))
     entries.append(('pair_data_truncated.corvex', full[:identifier_end + 4 + 100]))
+    # The same in the second pair, after a whole first one.
+    second = len(archive(compressed, good_pairs[:1]))
+    entries.append(('pair2_length_cut.corvex', full[:second + 2]))
+    entries.append(('pair2_identifier_cut.corvex', full[:second + 4 + 10]))
+    entries.append(('pair2_without_data.corvex', full[:second + 4 + len(ATT_A)]))
+    entries.append(('pair2_data_length_cut.corvex', full[:second + 4 + len(ATT_A) + 3]))
+    entries.append(('pair2_data_truncated.corvex', full[:len(full) - 1]))
+    entries.append(('pair2_bad_name.corvex', archive(compressed, good_pairs[:1] + [(b'../' + ATT_A.encode(), FULL_A)])))
     for extra in (1, 2, 3):
         entries.append(('trailing_%d_bytes.corvex' % extra, full + b'\x00' * extra))
 
@@ -275,6 +287,11 @@ def main():
     pairs = [(ATT_B, FULL_B), (ATT_A, FULL_A)]
     assert [p[0] for p in pairs] != sorted(p[0] for p in pairs)
     write(os.path.join(ARCHIVE_DIR, 'pictures.corvex'), archive(compressed, pairs))
+    whole = archive(compressed, pairs)
+    second_data = len(archive(compressed, pairs[:1])) + 4 + len(pairs[1][0]) + 4
+    assert len(pairs[1][1]) > 10
+    write(os.path.join(ARCHIVE_DIR, 'truncated_second_attachment.corvex'),
+          whole[:second_data + len(pairs[1][1]) // 2])
     write_json(os.path.join(ARCHIVE_DIR, 'pictures.expected.json'), expected_import(root, pairs))
 
     # Written: the document without small pictures, pairs in ascending order of identifier,

@@ -520,6 +520,26 @@ def corpus(import_files, export_files):
     files['entity_small_allowed.opml'] = (
         '<?xml version="1.0"?>\n<!DOCTYPE opml [<!ENTITY co "Company &amp; Sons">]>'
         '<opml><head><title>&co;</title></head><body><outline text="&co; report" _note="by &co;"/></body></opml>').encode()
+    # Entities the reader's own expansion limit (4096 characters for one reference, counting
+    # the values it walks through as written, "&amp;" as five) would stop halfway, after some
+    # ideas were read: refused whole before any idea. And some just within the limit.
+    laughs_dtd = ''.join(lol[:-1]) + ']>'
+    files['entity_laughs_after_outlines.opml'] = (
+        laughs_dtd + '<opml><head><title>t</title></head><body><outline text="one"/><outline text="two"/>'
+        '<outline text="&lol9;"/></body></opml>').encode()
+    files['entity_predefined_heavy.opml'] = (
+        '<?xml version="1.0"?>\n<!DOCTYPE opml [<!ENTITY amps "' + '&amp;' * 1000 + '">]>'
+        '<opml><head><title>t</title></head><body><outline text="one"/><outline text="&amps;"/></body></opml>').encode()
+    files['entity_astral_references.opml'] = (
+        '<?xml version="1.0"?>\n<!DOCTYPE opml [<!ENTITY smiles "' + '&#x1F600;' * 3000 + '">]>'
+        '<opml><head><title>t</title></head><body><outline text="one"/><outline text="&smiles;"/></body></opml>'
+    ).encode()
+    files['entity_unused_oversized.opml'] = (
+        '<?xml version="1.0"?>\n<!DOCTYPE opml [<!ENTITY big "' + 'b' * 5000 + '">]>'
+        '<opml><head><title>t</title></head><body><outline text="plain"/></body></opml>').encode()
+    files['entity_nested_within_limit.opml'] = (
+        '<?xml version="1.0"?>\n<!DOCTYPE opml [<!ENTITY a "' + 'a' * 2000 + '"><!ENTITY b "&a;&a;">]>'
+        '<opml><head><title>t</title></head><body><outline text="&b;"/></body></opml>').encode()
     files['entity_recursive.opml'] = (
         '<?xml version="1.0"?>\n<!DOCTYPE opml [<!ENTITY a "&b;"><!ENTITY b "&a;">]>'
         '<opml><body><outline text="&a;"/></body></opml>').encode()

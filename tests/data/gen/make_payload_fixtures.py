@@ -556,7 +556,25 @@ def corpus():
     refuse('invalid_utf8_surrogate.json', good.replace(b'"Root"', b'"Ro\xed\xa0\x80ot"'))
     refuse('invalid_utf8_truncated.json', good.replace(b'"Root"', b'"Ro\xe2\x82"'))
     refuse('invalid_utf8_in_key.json', good.replace(b'"note"', b'"no\xfete"'))
-    refuse('lone_surrogate_escape.json', good.replace(b'"Root"', b'"Ro\\ud800ot"'))
+
+    # An escaped lone surrogate is one broken character, not a broken document: it reads as
+    # U+FFFD and everything else is kept.
+    def with_root_text(text):
+        tree = base_tree()
+        tree.text = text
+        return tree
+
+    accept('lone_surrogate_escape.json', good.replace(b'"Root"', b'"Ro\\ud800ot"'), with_root_text('Ro\ufffdot'))
+    accept('lone_low_surrogate_escape.json', good.replace(b'"Root"', b'"Ro\\uDC01ot"'),
+           with_root_text('Ro\ufffdot'))
+    accept('surrogate_pair_escape.json', good.replace(b'"Root"', b'"Ro\\ud83d\\ude00ot"'),
+           with_root_text('Ro\U0001F600ot'))
+    accept('escaped_backslash_before_u.json', good.replace(b'"Root"', b'"Ro\\\\ud800ot"'),
+           with_root_text('Ro\\ud800ot'))
+
+    # A text that begins with U+FEFF keeps it, written raw or escaped.
+    accept('leading_feff_raw.json', good.replace(b'"Root"', b'"\xef\xbb\xbfRoot"'), with_root_text('\ufeffRoot'))
+    accept('leading_feff_escaped.json', good.replace(b'"Root"', b'"\\ufeffRoot"'), with_root_text('\ufeffRoot'))
 
     # Links that run in circles: a pair pointing at each other and one pointing at itself.
     cycle = Idea('idY_root', 1, text='Cycles', children=[

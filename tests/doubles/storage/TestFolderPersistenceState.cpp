@@ -1,6 +1,5 @@
 #include "tests/doubles/storage/TestFolderPersistenceState.h"
 
-#include "model/DataExtension.h"
 #include "model/IdeaDocumentDataObject.h"
 #include "model/JSONDecoder.h"
 #include "platform/core/JsonText.h"
@@ -248,7 +247,8 @@ IdeaProxyPtr TestFolderPersistenceState::writeDocumentFile(const QString& docIde
                 fields->insert(IdeaDocumentDataObject::AppInstanceKey, Value(RemoteInstance));
         }
     }
-    const Result<QByteArray> compressed = DataExtension::zlibDeflate(JsonText::serialize(tree));
+    const Result<QByteArray> compressed =
+        IdeaDocumentDataObject::storedForm(JsonText::serialize(tree), false);
     if (!compressed.ok() || !SaveFile::writeAtomically(path, compressed.value()).ok())
         return nullptr;
 

@@ -52,3 +52,24 @@ TEST(Base64, DecodingStopsAtPaddingAndToleratesItsAbsence)
     EXPECT_TRUE(Base64::decode(u"").isEmpty());
     EXPECT_TRUE(Base64::decode(u"====").isEmpty());
 }
+
+// The writer used for pictures must give Qt's text at every length remainder, around the
+// boundaries of its six- and twelve-byte steps, for every byte value.
+TEST(Base64, EncodeIntoWritesQtsTextAtEveryLengthAndOnlyInsideItsSize)
+{
+    QByteArray source;
+    for (int i = 0; i < 600; ++i)
+        source.append(char((i * 167 + 13) & 0xFF)); // every byte value, in no simple order
+    const qsizetype lengths[] = {0,  1,  2,  3,  4,  5,  6,  7,   8,   11,  12,  13,  14,  15,  16,
+                                 17, 23, 24, 25, 26, 27, 28, 255, 256, 257, 299, 300, 301, 599, 600};
+    for (const qsizetype length : lengths) {
+        const QByteArray data = source.left(length);
+        const qsizetype size = Base64::encodedSize(length);
+        QByteArray out(size + 2, '#'); // a guard byte on each side
+        char* end = Base64::encodeInto(out.data() + 1, data.constData(), length);
+        EXPECT_EQ(end - (out.constData() + 1), size) << "length " << length;
+        EXPECT_EQ(out.mid(1, size), data.toBase64()) << "length " << length;
+        EXPECT_EQ(out.front(), '#') << "length " << length;
+        EXPECT_EQ(out.back(), '#') << "length " << length;
+    }
+}

@@ -10,12 +10,12 @@ using namespace corvex;
 
 namespace {
 
-// A coder over one in-memory dictionary: enough to drive the base class's helpers.
-class DictionaryCoder : public Coder
+// The two halves of a coder over one in-memory dictionary: enough to drive the base
+// classes' helpers.
+class DictionaryEncoder : public Encoder
 {
 public:
     ValueDictionary written;
-    QHash<QString, CodedValue> toRead;
 
     void encodeObject(const CodablePtr& object, const QString& key) override
     {
@@ -30,6 +30,12 @@ public:
     void encodeData(const QByteArray& data, const QString& key) override { written.insert(key, Value(data)); }
     void encodeDate(const QDateTime& date, const QString& key) override { written.insert(key, Value(date)); }
     void encodeDataObject(const QByteArray&) override {}
+};
+
+class DictionaryDecoder : public Decoder
+{
+public:
+    QHash<QString, CodedValue> toRead;
 
     bool containsValueForKey(const QString& key) const override { return toRead.contains(key); }
     CodedValue decodeObjectForKey(const QString& key) override { return toRead.value(key); }
@@ -48,7 +54,7 @@ class Leaf : public Codable
 public:
     explicit Leaf(QString name = {}) : mName(std::move(name)) {}
     QString className() const override { return QStringLiteral("CoderTestLeaf"); }
-    void encodeWithCoder(Coder& coder) const override { coder.encodeString(mName, QStringLiteral("name")); }
+    void encodeWithCoder(Encoder& coder) const override { coder.encodeString(mName, QStringLiteral("name")); }
     QString mName;
 };
 
@@ -56,7 +62,7 @@ class Other : public Codable
 {
 public:
     QString className() const override { return QStringLiteral("CoderTestOther"); }
-    void encodeWithCoder(Coder&) const override {}
+    void encodeWithCoder(Encoder&) const override {}
 };
 
 } // namespace
@@ -93,7 +99,7 @@ TEST(CodedValue, AccessorsOfAnotherKindAnswerEmptyValues)
 
 TEST(CoderHelpers, ScalarWritesGoThroughEncodeValueWithTheirTypes)
 {
-    DictionaryCoder coder;
+    DictionaryEncoder coder;
     coder.encodeString(QStringLiteral("x"), QStringLiteral("s"));
     coder.encodeString(QString(), QStringLiteral("null string"));
     coder.encodeString(QStringLiteral(""), QStringLiteral("empty string"));
@@ -115,7 +121,7 @@ TEST(CoderHelpers, ScalarWritesGoThroughEncodeValueWithTheirTypes)
 
 TEST(CoderHelpers, ObjectListsAreHandedOverAsCodables)
 {
-    DictionaryCoder coder;
+    DictionaryEncoder coder;
     const std::vector<std::shared_ptr<Leaf>> leaves{std::make_shared<Leaf>(), std::make_shared<Leaf>()};
     coder.encodeObjectList(leaves, QStringLiteral("leaves"));
     EXPECT_EQ(coder.written.value(QStringLiteral("leaves")).toInteger(), 2);
@@ -123,7 +129,7 @@ TEST(CoderHelpers, ObjectListsAreHandedOverAsCodables)
 
 TEST(CoderHelpers, TypedReadsTreatOtherKindsAsMissing)
 {
-    DictionaryCoder coder;
+    DictionaryDecoder coder;
     auto leaf = std::make_shared<Leaf>(QStringLiteral("one"));
     coder.toRead.insert(QStringLiteral("text"), CodedValue(Value(QStringLiteral("hello"))));
     coder.toRead.insert(QStringLiteral("number"), CodedValue(Value(5)));
@@ -162,12 +168,12 @@ TEST(Codable, DefaultCodingDescriptionNamesTheClassAndTheObject)
 
 TEST(CodableRegistry, MakesOnlyRegisteredClassesThroughTheirFactories)
 {
-    DictionaryCoder coder;
+    DictionaryDecoder coder;
     coder.toRead.insert(QStringLiteral("name"), CodedValue(Value(QStringLiteral("from coder"))));
     EXPECT_FALSE(CodableRegistry::isRegistered(QStringLiteral("CoderTestLeaf")));
     EXPECT_EQ(CodableRegistry::make(QStringLiteral("CoderTestLeaf"), coder), nullptr);
 
-    CodableRegistry::registerClass(QStringLiteral("CoderTestLeaf"), [](Coder& c) -> CodablePtr {
+    CodableRegistry::registerClass(QStringLiteral("CoderTestLeaf"), [](Decoder& c) -> CodablePtr {
         return std::make_shared<Leaf>(c.decodeStringForKey(QStringLiteral("name")).value_or(QString()));
     });
     EXPECT_TRUE(CodableRegistry::isRegistered(QStringLiteral("CoderTestLeaf")));
@@ -181,21 +187,22 @@ TEST(CodableRegistry, MakesOnlyRegisteredClassesThroughTheirFactories)
 
 TEST(CodableRegistry, EmptyNamesAndEmptyFactoriesAreNotRegistered)
 {
-    CodableRegistry::registerClass(QString(), [](Coder&) -> CodablePtr { return std::make_shared<Other>(); });
+    CodableRegistry::registerClass(QString(),
+                                   [](Decoder&) -> CodablePtr { return std::make_shared<Other>(); });
     CodableRegistry::registerClass(QStringLiteral("CoderTestNoFactory"), {});
     EXPECT_FALSE(CodableRegistry::isRegistered(QString()));
     EXPECT_FALSE(CodableRegistry::isRegistered(QStringLiteral("CoderTestNoFactory")));
-    DictionaryCoder coder;
+    DictionaryDecoder coder;
     EXPECT_EQ(CodableRegistry::make(QString(), coder), nullptr);
 }
 
 TEST(CodableRegistry, ASecondRegistrationReplacesTheFirst)
 {
-    DictionaryCoder coder;
-    CodableRegistry::registerClass(QStringLiteral("CoderTestTwice"), [](Coder&) -> CodablePtr {
+    DictionaryDecoder coder;
+    CodableRegistry::registerClass(QStringLiteral("CoderTestTwice"), [](Decoder&) -> CodablePtr {
         return std::make_shared<Leaf>(QStringLiteral("first"));
     });
-    CodableRegistry::registerClass(QStringLiteral("CoderTestTwice"), [](Coder&) -> CodablePtr {
+    CodableRegistry::registerClass(QStringLiteral("CoderTestTwice"), [](Decoder&) -> CodablePtr {
         return std::make_shared<Leaf>(QStringLiteral("second"));
     });
     const auto made =
@@ -208,10 +215,10 @@ TEST(CodableRegistry, FactoriesMayMakeNestedObjectsWhileOtherThreadsRegister)
 {
     // A factory that makes another object through the registry (as a decoder's nested reads
     // do) must not deadlock, also while registrations happen on other threads.
-    CodableRegistry::registerClass(QStringLiteral("CoderTestInner"), [](Coder&) -> CodablePtr {
+    CodableRegistry::registerClass(QStringLiteral("CoderTestInner"), [](Decoder&) -> CodablePtr {
         return std::make_shared<Leaf>(QStringLiteral("inner"));
     });
-    CodableRegistry::registerClass(QStringLiteral("CoderTestOuter"), [](Coder& c) -> CodablePtr {
+    CodableRegistry::registerClass(QStringLiteral("CoderTestOuter"), [](Decoder& c) -> CodablePtr {
         return CodableRegistry::make(QStringLiteral("CoderTestInner"), c);
     });
     std::atomic<bool> stop{false};
@@ -219,14 +226,14 @@ TEST(CodableRegistry, FactoriesMayMakeNestedObjectsWhileOtherThreadsRegister)
         int round = 0;
         while (!stop.load()) {
             CodableRegistry::registerClass(QStringLiteral("CoderTestChurn%1").arg(round++ % 50),
-                                           [](Coder&) -> CodablePtr { return std::make_shared<Other>(); });
+                                           [](Decoder&) -> CodablePtr { return std::make_shared<Other>(); });
         }
     });
     std::vector<std::thread> makers;
     std::atomic<int> made{0};
     for (int t = 0; t < 4; ++t) {
         makers.emplace_back([&] {
-            DictionaryCoder coder;
+            DictionaryDecoder coder;
             for (int i = 0; i < 2000; ++i) {
                 auto leaf = std::dynamic_pointer_cast<Leaf>(
                     CodableRegistry::make(QStringLiteral("CoderTestOuter"), coder));

@@ -22,7 +22,7 @@ class Blob : public Codable
 public:
     explicit Blob(QByteArray bytes = {}) : mBytes(std::move(bytes)) {}
     QString className() const override { return QStringLiteral("KeyedCoderTestBlob"); }
-    void encodeWithCoder(Coder& coder) const override { coder.encodeDataObject(mBytes); }
+    void encodeWithCoder(Encoder& coder) const override { coder.encodeDataObject(mBytes); }
     QByteArray mBytes;
 };
 
@@ -30,7 +30,7 @@ class Note : public Codable
 {
 public:
     QString className() const override { return QStringLiteral("KeyedCoderTestNote"); }
-    void encodeWithCoder(Coder& coder) const override
+    void encodeWithCoder(Encoder& coder) const override
     {
         coder.encodeString(mTitle, QStringLiteral("title"));
         coder.encodeInt(mCount, QStringLiteral("count"));
@@ -45,7 +45,7 @@ public:
         coder.encodeObject(mFriend, QStringLiteral("friend"));
     }
 
-    static CodablePtr decode(Coder& coder)
+    static CodablePtr decode(Decoder& coder)
     {
         auto note = std::make_shared<Note>();
         note->mTitle = coder.decodeStringForKey(QStringLiteral("title")).value_or(QString());
@@ -77,7 +77,7 @@ public:
 
 void registerTestClasses()
 {
-    CodableRegistry::registerClass(QStringLiteral("KeyedCoderTestBlob"), [](Coder& coder) -> CodablePtr {
+    CodableRegistry::registerClass(QStringLiteral("KeyedCoderTestBlob"), [](Decoder& coder) -> CodablePtr {
         return std::make_shared<Blob>(coder.decodeDataObject());
     });
     CodableRegistry::registerClass(QStringLiteral("KeyedCoderTestNote"), &Note::decode);
@@ -227,7 +227,7 @@ TEST(KeyedCoderRoundTrip, TemporaryObjectsAtARecycledAddressAreNotTakenForOneAno
     {
     public:
         QString className() const override { return QStringLiteral("KeyedCoderTestNote"); }
-        void encodeWithCoder(Coder& coder) const override
+        void encodeWithCoder(Encoder& coder) const override
         {
             for (int index = 0; index < 8; ++index)
                 coder.encodeObject(std::make_shared<Blob>(QByteArray::number(index)),
@@ -297,7 +297,7 @@ TEST(KeyedCoderWriting, AnExceptionLeavingEncodeWithCoderFailsTheArchive)
     {
     public:
         QString className() const override { return QStringLiteral("Throwing"); }
-        void encodeWithCoder(Coder&) const override { throw std::runtime_error("no"); }
+        void encodeWithCoder(Encoder&) const override { throw std::runtime_error("no"); }
     };
     KeyedArchiver archiver;
     archiver.encodeObject(std::make_shared<Throwing>(), QStringLiteral("thrower"));
@@ -392,7 +392,7 @@ TEST(KeyedCoderReading, BytesThatAreNoKeyedArchiveGiveAnInvalidReaderThatReadsNo
 TEST(KeyedCoderReading, AnExceptionLeavingAFactoryFailsTheDecodingAndLaterReadsAnswerNothing)
 {
     CodableRegistry::registerClass(QStringLiteral("KeyedCoderTestThrows"),
-                                   [](Coder&) -> CodablePtr { throw std::runtime_error("bad data"); });
+                                   [](Decoder&) -> CodablePtr { throw std::runtime_error("bad data"); });
     ArchivedTop top{{QStringLiteral("bad"), ArchivedObject::create(QStringLiteral("KeyedCoderTestThrows"))},
                     {QStringLiteral("text"), QStringLiteral("fine")}};
     KeyedUnarchiver reader(top);
@@ -426,7 +426,7 @@ class FixtureImage : public Codable
 {
 public:
     QString className() const override { return QStringLiteral("PortableImage"); }
-    void encodeWithCoder(Coder& coder) const override { coder.encodeDataObject(mBytes); }
+    void encodeWithCoder(Encoder& coder) const override { coder.encodeDataObject(mBytes); }
     QByteArray mBytes;
 };
 
@@ -434,7 +434,7 @@ class FixtureIcon : public Codable
 {
 public:
     QString className() const override { return QStringLiteral("IconImage"); }
-    void encodeWithCoder(Coder&) const override {}
+    void encodeWithCoder(Encoder&) const override {}
     QString mSymbol;
     QString mName;
 };
@@ -443,7 +443,7 @@ class FixtureProxy : public Codable
 {
 public:
     QString className() const override { return QStringLiteral("IdeaProxy"); }
-    void encodeWithCoder(Coder&) const override {}
+    void encodeWithCoder(Encoder&) const override {}
     QString mDocIdentifier;
     QString mTitle;
     qint32 mIdeaCount = 0;
@@ -460,18 +460,18 @@ public:
 
 void registerFixtureClasses()
 {
-    CodableRegistry::registerClass(QStringLiteral("PortableImage"), [](Coder& coder) -> CodablePtr {
+    CodableRegistry::registerClass(QStringLiteral("PortableImage"), [](Decoder& coder) -> CodablePtr {
         auto image = std::make_shared<FixtureImage>();
         image->mBytes = coder.decodeDataObject();
         return image;
     });
-    CodableRegistry::registerClass(QStringLiteral("IconImage"), [](Coder& coder) -> CodablePtr {
+    CodableRegistry::registerClass(QStringLiteral("IconImage"), [](Decoder& coder) -> CodablePtr {
         auto icon = std::make_shared<FixtureIcon>();
         icon->mSymbol = coder.decodeStringForKey(QStringLiteral("symbol")).value_or(QString());
         icon->mName = coder.decodeStringForKey(QStringLiteral("name")).value_or(QString());
         return icon;
     });
-    CodableRegistry::registerClass(QStringLiteral("IdeaProxy"), [](Coder& coder) -> CodablePtr {
+    CodableRegistry::registerClass(QStringLiteral("IdeaProxy"), [](Decoder& coder) -> CodablePtr {
         auto proxy = std::make_shared<FixtureProxy>();
         proxy->mDocIdentifier = coder.decodeStringForKey(QStringLiteral("docIdentifier")).value_or(QString());
         proxy->mTitle = coder.decodeStringForKey(QStringLiteral("title")).value_or(QString());

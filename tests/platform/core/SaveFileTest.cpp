@@ -35,7 +35,7 @@ using corvex::test::folderEntries;
 using corvex::test::readFile;
 using corvex::test::writeFile;
 
-int openDescriptors()
+int saveFileOpenDescriptors()
 {
     return int(
         QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size());
@@ -244,6 +244,38 @@ TEST(SaveFile, SavingThroughASymbolicLinkReplacesItsTarget)
               (QStringList{QStringLiteral("link.json"), QStringLiteral("real.json")}));
 }
 
+// realpath runs only for a link; when it fails, the save must not fall back to renaming
+// over the link itself (which would turn the link into a plain file).
+TEST(SaveFile, AFailedResolutionOfASymbolicLinkFailsAtOpenAndKeepsLinkAndTarget)
+{
+    const QString real = folder() + QStringLiteral("/real.json");
+    const QString link = folder() + QStringLiteral("/link.json");
+    writeFile(real, "old");
+    ASSERT_EQ(::chmod(QFile::encodeName(real).constData(), 0640), 0);
+    ASSERT_TRUE(QFile::link(real, link));
+    {
+        FaultShim shim;
+        shim.failAt(FaultShim::Op::Realpath, 1, ELOOP);
+        SaveFile file(link);
+        EXPECT_FALSE(file.open());
+        EXPECT_EQ(file.error().code(), ELOOP) << file.errorString().toStdString();
+        EXPECT_EQ(file.write(QByteArray("new")), -1);
+        EXPECT_FALSE(file.commit());
+        EXPECT_EQ(shim.callCount(FaultShim::Op::Realpath), 1);
+        EXPECT_EQ(shim.callCount(FaultShim::Op::Rename), 0);
+    }
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(readFile(real), QByteArray("old"));
+    EXPECT_EQ(modeOf(real), mode_t(0640));
+    EXPECT_EQ(folderEntries(folder()),
+              (QStringList{QStringLiteral("link.json"), QStringLiteral("real.json")}));
+
+    // A plain file never asks for its real path.
+    FaultShim shim;
+    ASSERT_TRUE(SaveFile::writeAtomically(real, "plain").ok());
+    EXPECT_EQ(shim.callCount(FaultShim::Op::Realpath), 0);
+}
+
 TEST(SaveFile, WriteAtomicallyReturnsTheError)
 {
     const Status status = SaveFile::writeAtomically(folder() + QStringLiteral("/missing/doc.json"), "x");
@@ -293,7 +325,7 @@ TEST_P(SaveFileInjectedFault, KeepsTheOldContentReportsTheFailureAndLeavesNoTemp
         GTEST_SKIP() << "the test folder's file system has no O_TMPFILE";
     const QByteArray old = bigPayload('o');
     writeFile(targetPath(), old);
-    const int descriptorsBefore = openDescriptors();
+    const int descriptorsBefore = saveFileOpenDescriptors();
     {
         FaultShim shim;
         if (fault.namedTemporary)
@@ -316,7 +348,7 @@ TEST_P(SaveFileInjectedFault, KeepsTheOldContentReportsTheFailureAndLeavesNoTemp
     }
     EXPECT_TRUE(readFile(targetPath()) == old) << "the old file was changed";
     EXPECT_EQ(folderEntries(folder()), QStringList{QStringLiteral("doc.json")});
-    EXPECT_EQ(openDescriptors(), descriptorsBefore);
+    EXPECT_EQ(saveFileOpenDescriptors(), descriptorsBefore);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -331,7 +363,12 @@ INSTANTIATE_TEST_SUITE_P(
                       InjectedFault{"CloseUnnamed", FaultShim::Op::Close, 1, false, false},
                       InjectedFault{"CloseNamed", FaultShim::Op::Close, 1, true, false},
                       InjectedFault{"RenameUnnamed", FaultShim::Op::Rename, 1, false, false},
-                      InjectedFault{"RenameNamed", FaultShim::Op::Rename, 1, true, false}),
+                      InjectedFault{"RenameNamed", FaultShim::Op::Rename, 1, true, false},
+                      InjectedFault{"StatOfTheFile", FaultShim::Op::Stat, 1, false, true},
+                      InjectedFault{"StatOfTheFolder", FaultShim::Op::Stat, 2, false, true},
+                      InjectedFault{"LstatOfTheFile", FaultShim::Op::Lstat, 1, false, true},
+                      InjectedFault{"FchmodUnnamed", FaultShim::Op::Fchmod, 1, false, true},
+                      InjectedFault{"FchmodNamed", FaultShim::Op::Fchmod, 1, true, true}),
     [](const ::testing::TestParamInfo<InjectedFault>& info) { return std::string(info.param.name); });
 
 TEST(FaultShim, CountsCallsFromInstallationAndRestoresTheRealCallsWhenDestroyed)

@@ -17,8 +17,10 @@
 #include <exception>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sched.h>
 #include <stdexcept>
 #include <string>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
@@ -411,4 +413,37 @@ TEST(SerialQueue, ThrowingBlockLogsAndTerminatesWithTheExceptionCurrent)
         << output.toStdString();
     EXPECT_TRUE(output.contains("terminate: exception current\n")) << output.toStdString();
     EXPECT_FALSE(output.contains("after:")) << output.toStdString();
+}
+
+// A background queue's thread runs as SCHED_BATCH at a higher nice value than the thread that
+// made it, so that it does not take the interface thread's time; a normal queue's thread
+// keeps the caller's scheduling.
+TEST(SerialQueue, ABackgroundQueueRunsItsBlocksAsBatchWorkAtAHigherNiceValue)
+{
+    const auto niceOfThisThread = [] { return ::getpriority(PRIO_PROCESS, id_t(::gettid())); };
+    const int callerNice = niceOfThisThread();
+    const struct
+    {
+        SerialQueue::ThreadPriority priority;
+        int expectedNice;
+        int expectedPolicy;
+    } cases[] = {
+        {SerialQueue::ThreadPriority::Normal, callerNice, ::sched_getscheduler(0)},
+        {SerialQueue::ThreadPriority::Background,
+         std::min(callerNice + SerialQueue::BackgroundNiceIncrement, 19), SCHED_BATCH},
+    };
+    for (const auto& entry : cases) {
+        std::atomic<int> seenNice{-100};
+        std::atomic<int> seenPolicy{-1};
+        {
+            SerialQueue queue("corvex.test.priority", entry.priority);
+            queue.async([&] {
+                seenNice = niceOfThisThread();
+                seenPolicy = ::sched_getscheduler(0);
+            });
+        } // destroying the queue runs the block and joins its thread
+        EXPECT_EQ(seenNice.load(), entry.expectedNice) << "priority " << int(entry.priority);
+        EXPECT_EQ(seenPolicy.load(), entry.expectedPolicy) << "priority " << int(entry.priority);
+    }
+    EXPECT_EQ(niceOfThisThread(), callerNice) << "the caller's own priority is untouched";
 }

@@ -1,6 +1,5 @@
-#include "storage/ParallelDeflate.h"
+#include "platform/core/ParallelDeflate.h"
 
-#include "model/DataExtension.h"
 #include "platform/core/GlobalQueue.h"
 #include "platform/core/Zlib.h"
 
@@ -19,7 +18,12 @@ namespace {
 constexpr int kRawWindowBits = -15;
 constexpr int kMemLevel = 8;
 
-int usableCores()
+Error deflateOutOfMemory()
+{
+    return Error(Zlib::ErrorDomain, Zlib::OutOfMemory, QStringLiteral("zlib could not compress the data"));
+}
+
+int deflateCores()
 {
     cpu_set_t set;
     CPU_ZERO(&set);
@@ -29,7 +33,7 @@ int usableCores()
 }
 
 // The shared state of one compression: whoever takes piece i deflates it.
-struct Job
+struct DeflateJob
 {
     QByteArray data;
     int pieceCount = 0;
@@ -105,15 +109,17 @@ struct Job
 
 Result<QByteArray> ParallelDeflate::compress(const QByteArray& data, int maxThreads)
 {
+    if (data.isEmpty())
+        return data;
     if (data.size() < 2 * PieceSize)
-        return DataExtension::zlibDeflate(data);
+        return Zlib::compress(data);
 
-    auto job = std::make_shared<Job>();
+    auto job = std::make_shared<DeflateJob>();
     job->data = data;
     job->pieceCount = int((data.size() + PieceSize - 1) / PieceSize);
     job->outputs.resize(std::size_t(job->pieceCount));
     job->checksums.resize(std::size_t(job->pieceCount));
-    const int threads = std::min(job->pieceCount, maxThreads > 0 ? maxThreads : usableCores());
+    const int threads = std::min(job->pieceCount, maxThreads > 0 ? maxThreads : deflateCores());
     for (int helper = 1; helper < threads; ++helper)
         GlobalQueue::async([job] { job->work(); });
     job->work();
@@ -122,8 +128,7 @@ Result<QByteArray> ParallelDeflate::compress(const QByteArray& data, int maxThre
         job->finished.wait(lock, [&] { return job->done == job->pieceCount; });
     }
     if (job->failed.load())
-        return Error(Zlib::ErrorDomain, Zlib::OutOfMemory,
-                     QStringLiteral("zlib could not compress the data"));
+        return deflateOutOfMemory();
 
     qsizetype total = 2 + 4;
     for (const QByteArray& piece : job->outputs)

@@ -1,4 +1,7 @@
-#include "model/DataExtension.h"
+// The zlib streams stored documents are made of: written by ParallelDeflate (the stored-bytes
+// function's deflate), read by Zlib::inflate.
+#include "platform/core/ParallelDeflate.h"
+#include "platform/core/Zlib.h"
 
 #include <QRandomGenerator>
 #include <gtest/gtest.h>
@@ -8,7 +11,7 @@ using namespace corvex;
 
 namespace {
 
-QByteArray sampleText()
+QByteArray storedStreamText()
 {
     QByteArray text;
     for (int i = 0; i < 2000; ++i)
@@ -18,20 +21,20 @@ QByteArray sampleText()
 
 } // namespace
 
-TEST(DataExtensionDeflate, EmptyDataIsReturnedAsItIs)
+TEST(ZlibStoredStreamDeflate, EmptyDataIsReturnedAsItIs)
 {
-    const auto deflated = DataExtension::zlibDeflate(QByteArray());
+    const auto deflated = ParallelDeflate::compress(QByteArray());
     ASSERT_TRUE(deflated.ok());
     EXPECT_TRUE(deflated.value().isEmpty());
-    const auto inflated = DataExtension::zlibInflate(QByteArray());
+    const auto inflated = Zlib::inflate(QByteArray());
     ASSERT_TRUE(inflated.ok());
     EXPECT_TRUE(inflated.value().isEmpty());
 }
 
-TEST(DataExtensionDeflate, WritesOneZlibStreamAtTheDefaultLevelThatInflatesBack)
+TEST(ZlibStoredStreamDeflate, WritesOneZlibStreamAtTheDefaultLevelThatInflatesBack)
 {
-    const QByteArray text = sampleText();
-    const auto deflated = DataExtension::zlibDeflate(text);
+    const QByteArray text = storedStreamText();
+    const auto deflated = ParallelDeflate::compress(text);
     ASSERT_TRUE(deflated.ok());
     ASSERT_GE(deflated.value().size(), 2);
     EXPECT_EQ(quint8(deflated.value()[0]), 0x78);
@@ -45,42 +48,41 @@ TEST(DataExtensionDeflate, WritesOneZlibStreamAtTheDefaultLevelThatInflatesBack)
                            uLong(deflated.value().size())),
               Z_OK);
     EXPECT_EQ(QByteArray(out.data(), qsizetype(outSize)), text);
-    const auto inflated = DataExtension::zlibInflate(deflated.value());
+    const auto inflated = Zlib::inflate(deflated.value());
     ASSERT_TRUE(inflated.ok()) << inflated.error().toString().toStdString();
     EXPECT_EQ(inflated.value(), text);
 }
 
-TEST(DataExtensionInflate, AStreamManyTimesItsSizeInflatesToTheFullSize)
+TEST(ZlibStoredStreamInflate, AStreamManyTimesItsSizeInflatesToTheFullSize)
 {
     QByteArray big(24 * 1024 * 1024, 'a');
     big[1000] = 'b';
-    const auto deflated = DataExtension::zlibDeflate(big);
+    const auto deflated = ParallelDeflate::compress(big);
     ASSERT_TRUE(deflated.ok());
     EXPECT_LT(deflated.value().size(), big.size() / 500) << "a highly repetitive stream";
-    const auto inflated = DataExtension::zlibInflate(deflated.value());
+    const auto inflated = Zlib::inflate(deflated.value());
     ASSERT_TRUE(inflated.ok()) << inflated.error().toString().toStdString();
     EXPECT_EQ(inflated.value().size(), big.size());
     EXPECT_TRUE(inflated.value() == big);
 }
 
-TEST(DataExtensionInflate, OutputBeyondTheBoundFailsInsteadOfGrowingWithoutEnd)
+TEST(ZlibStoredStreamInflate, OutputBeyondTheBoundFailsInsteadOfGrowingWithoutEnd)
 {
     const QByteArray big(8 * 1024 * 1024, 'z');
-    const auto deflated = DataExtension::zlibDeflate(big);
+    const auto deflated = ParallelDeflate::compress(big);
     ASSERT_TRUE(deflated.ok());
-    const auto bounded = DataExtension::zlibInflate(deflated.value(), 1024 * 1024);
+    const auto bounded = Zlib::inflate(deflated.value(), 1024 * 1024);
     ASSERT_FALSE(bounded.ok());
     EXPECT_EQ(bounded.error().domain(), Zlib::ErrorDomain);
     EXPECT_EQ(bounded.error().code(), Zlib::LimitExceeded);
     EXPECT_EQ(Zlib::DefaultInflateLimit, qint64(1) << 30) << "the production bound: 1 GiB";
-    EXPECT_TRUE(DataExtension::zlibInflate(deflated.value(), big.size()).ok())
-        << "exactly at the bound is fine";
+    EXPECT_TRUE(Zlib::inflate(deflated.value(), big.size()).ok()) << "exactly at the bound is fine";
 }
 
-TEST(DataExtensionInflate, AnythingButOneCompleteValidZlibStreamFails)
+TEST(ZlibStoredStreamInflate, AnythingButOneCompleteValidZlibStreamFails)
 {
-    const QByteArray text = sampleText();
-    const QByteArray stream = DataExtension::zlibDeflate(text).value();
+    const QByteArray text = storedStreamText();
+    const QByteArray stream = ParallelDeflate::compress(text).value();
     const struct
     {
         const char* what;
@@ -96,12 +98,12 @@ TEST(DataExtensionInflate, AnythingButOneCompleteValidZlibStreamFails)
         {"78 9C and garbage", QByteArray("\x78\x9c garbage garbage", 18)},
     };
     for (const auto& c : cases) {
-        const auto inflated = DataExtension::zlibInflate(c.bytes);
+        const auto inflated = Zlib::inflate(c.bytes);
         EXPECT_FALSE(inflated.ok()) << c.what;
     }
 }
 
-TEST(DataExtensionInflate, RandomBytesNeverInflate)
+TEST(ZlibStoredStreamInflate, RandomBytesNeverInflate)
 {
     QRandomGenerator random(42);
     for (int round = 0; round < 200; ++round) {
@@ -111,6 +113,6 @@ TEST(DataExtensionInflate, RandomBytesNeverInflate)
         bytes[0] = char(0x78);
         if (bytes.size() > 1)
             bytes[1] = char(0x9C);
-        EXPECT_FALSE(DataExtension::zlibInflate(bytes).ok()) << "round " << round;
+        EXPECT_FALSE(Zlib::inflate(bytes).ok()) << "round " << round;
     }
 }

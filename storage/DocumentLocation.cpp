@@ -1,0 +1,7 @@
+#include "storage/DocumentLocation.h"
+
+namespace corvex {
+
+DocumentLocation::~DocumentLocation() = default;
+
+} // namespace corvex

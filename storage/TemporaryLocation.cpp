@@ -1,0 +1,104 @@
+#include "storage/TemporaryLocation.h"
+
+#include "platform/core/MainQueue.h"
+#include "storage/TempLocationManager.h"
+
+#include <algorithm>
+
+namespace corvex {
+
+TemporaryLocation::TemporaryLocation() : mAttachments(std::make_shared<TempLocationManager>()) {}
+
+TemporaryLocation::~TemporaryLocation() = default;
+
+QUrl TemporaryLocation::documentURL(const QString& docIdentifier)
+{
+    // Refuses a path that is not one plain file name: identifiers come from saved state and
+    // drag payloads too.
+    return TempLocationManager::documentURL(IdeaDocument::pathFromIdentifier(docIdentifier));
+}
+
+bool TemporaryLocation::documentKnown(const QString& docIdentifier) const
+{
+    return heldDocument(docIdentifier) != nullptr;
+}
+
+std::shared_ptr<IdeaDocument> TemporaryLocation::heldDocument(const QString& docIdentifier) const
+{
+    const auto found = std::find_if(
+        mRegisteredDocuments.begin(), mRegisteredDocuments.end(),
+        [&docIdentifier](const auto& document) { return document->docIdentifier() == docIdentifier; });
+    return found == mRegisteredDocuments.end() ? nullptr : *found;
+}
+
+DocumentLocation::TokenCompletion
+TemporaryLocation::registeringOnSuccess(const std::shared_ptr<IdeaDocument>& document,
+                                        TokenCompletion completion)
+{
+    return [self = shared_from_this(), document, completion = std::move(completion)](qint64 token) {
+        if (token > 0)
+            self->mRegisteredDocuments.push_back(document);
+        completion(token);
+    };
+}
+
+void TemporaryLocation::createDocument(const std::shared_ptr<IdeaDocument>& document, qint64,
+                                       TokenCompletion completion)
+{
+    // The file of a registered identifier exists (or is being made): never made twice.
+    if (documentKnown(document->docIdentifier())) {
+        completion(0);
+        return;
+    }
+    document->createAtURL(documentURL(document->docIdentifier()),
+                          registeringOnSuccess(document, std::move(completion)));
+}
+
+void TemporaryLocation::openDocument(const std::shared_ptr<IdeaDocument>& document,
+                                     TokenCompletion completion)
+{
+    document->openFromURL(documentURL(document->docIdentifier()),
+                          registeringOnSuccess(document, std::move(completion)));
+}
+
+void TemporaryLocation::updateDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
+                                       BoolCompletion completion)
+{
+    document->updateWithToken(token, std::move(completion));
+}
+
+void TemporaryLocation::closeDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
+                                      Completion completion)
+{
+    document->closeWithToken(token, std::move(completion));
+}
+
+void TemporaryLocation::deleteDocument(const QString& docIdentifier, BoolCompletion completion)
+{
+    if (!documentKnown(docIdentifier)) {
+        completion(false);
+        return;
+    }
+    // Every registered handle of the document goes, not only the first one found: otherwise
+    // the identifier would stay "known" and could never be created again.
+    std::erase_if(mRegisteredDocuments, [&docIdentifier](const std::shared_ptr<IdeaDocument>& registered) {
+        return registered->docIdentifier() == docIdentifier;
+    });
+    // The file in the temporary folder stays on disk.
+    MainQueue::post([completion = std::move(completion)] { completion(true); });
+}
+
+void TemporaryLocation::fetchRootIdea(const QString& docIdentifier, IdeaCompletion completion)
+{
+    auto reader = IdeaDocument::initWithIdentifier(docIdentifier);
+    reader->readFromURL(documentURL(docIdentifier), [reader, completion = std::move(completion)](bool ok) {
+        completion(ok ? reader->idea() : nullptr);
+    });
+}
+
+std::shared_ptr<AttachmentManager> TemporaryLocation::attachmentManager()
+{
+    return mAttachments;
+}
+
+} // namespace corvex

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "storage/DocumentLocation.h"
+
+#include <QUrl>
+#include <memory>
+#include <vector>
+
+namespace corvex {
+
+class TempLocationManager;
+
+// The temporary location (0) behind the persistence controller's one road: documents are
+// IdeaDocument files in TempLocationManager's folder, attachments TempLocationManager's. It
+// keeps no list; instead it registers every handle that was created or opened successfully
+// (once more for each open), and only a delete unregisters them. It has no status, search
+// or conflicts: those answer "unavailable", nothing and NO.
+//
+// Completions: a create of a registered identifier answers 0 at once; a delete of an
+// identifier that is not registered answers NO at once, any other delete YES through the
+// main queue (the file stays on disk). The rest is the document handles' (IdeaDocument):
+// file work answers through the main queue, a close at once.
+class TemporaryLocation final : public DocumentLocation,
+                                public std::enable_shared_from_this<TemporaryLocation>
+{
+public:
+    TemporaryLocation();
+    ~TemporaryLocation() override;
+    TemporaryLocation(const TemporaryLocation&) = delete;
+    TemporaryLocation& operator=(const TemporaryLocation&) = delete;
+
+    // The file of a temporary-location document: TempLocationManager::documentURL of the
+    // identifier's path (empty for a path that is not one plain file name).
+    static QUrl documentURL(const QString& docIdentifier);
+
+    // The registered handles, in the order they were registered.
+    const std::vector<std::shared_ptr<IdeaDocument>>& registeredDocuments() const
+    {
+        return mRegisteredDocuments;
+    }
+    // A registered handle has the identifier.
+    bool documentKnown(const QString& docIdentifier) const;
+
+    // DocumentLocation
+    void createDocument(const std::shared_ptr<IdeaDocument>& document, qint64 index,
+                        TokenCompletion completion) override;
+    void openDocument(const std::shared_ptr<IdeaDocument>& document, TokenCompletion completion) override;
+    void updateDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
+                        BoolCompletion completion) override;
+    void closeDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
+                       Completion completion) override;
+    void deleteDocument(const QString& docIdentifier, BoolCompletion completion) override;
+    void fetchRootIdea(const QString& docIdentifier, IdeaCompletion completion) override;
+    std::shared_ptr<IdeaDocument> heldDocument(const QString& docIdentifier) const override;
+    bool mayTakeIdeasFrom(const QString&) const override { return true; }
+    bool isReadyForUse() const override { return true; }
+    std::shared_ptr<AttachmentManager> attachmentManager() override;
+    bool takesBackEnd() const override { return false; }
+
+private:
+    // The completion of a create or open: registers the handle when it succeeded.
+    TokenCompletion registeringOnSuccess(const std::shared_ptr<IdeaDocument>& document,
+                                         TokenCompletion completion);
+
+    std::shared_ptr<TempLocationManager> mAttachments;
+    std::vector<std::shared_ptr<IdeaDocument>> mRegisteredDocuments;
+};
+
+} // namespace corvex
