@@ -20,16 +20,22 @@ Registration::Registration(std::function<void()> registrar)
     registrars().push_back(std::move(registrar));
 }
 
-double peakResidentMegabytes()
+double processStatusBytes(const char* field)
 {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return 0;
+    const QByteArray prefix = QByteArray(field) + ':';
     for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').value(0).toDouble() * 1024.0;
     }
     return 0;
+}
+
+double peakResidentMegabytes()
+{
+    return processStatusBytes("VmHWM") / (1024.0 * 1024.0);
 }
 
 QTemporaryDir& folder()

@@ -14,6 +14,9 @@ bool tiny();
 // The input sizes to register: all of `full`, or only `tinySize` in the smoke run.
 std::vector<std::int64_t> sizes(std::initializer_list<std::int64_t> full, std::int64_t tinySize);
 
+// A field of /proc/self/status in bytes ("VmRSS", "VmHWM": "VmHWM:   1234 kB"); 0 when it
+// cannot be read.
+double processStatusBytes(const char* field);
 // The process's peak resident set (VmHWM) in megabytes; 0 when it cannot be read.
 double peakResidentMegabytes();
 // One temporary folder for the whole run, removed at exit.

@@ -21,20 +21,6 @@ namespace {
 
 using corvex::IdeaDocumentDataObject;
 
-// A field of /proc/self/status in bytes ("VmRSS:   1234 kB").
-double statusBytes(const char* field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').value(0).toDouble() * 1024.0;
-    }
-    return 0;
-}
-
 void decodedTreeMemory(benchmark::State& state)
 {
     const int ideas = int(state.range(0));
@@ -62,21 +48,21 @@ void decodedTreeMemory(benchmark::State& state)
     double after = 0;
     double heapInUse = 0;
     for (auto _ : state) {
-        before = statusBytes("VmRSS");
+        before = corvex::bench::processStatusBytes("VmRSS");
         const auto heapBefore = ::mallinfo2().uordblks;
         tree = IdeaDocumentDataObject::readFromSomeData(compressed);
         ::malloc_trim(0);
-        after = statusBytes("VmRSS");
+        after = corvex::bench::processStatusBytes("VmRSS");
         heapInUse = double(::mallinfo2().uordblks) - double(heapBefore);
     }
     if (!tree || tree->idea()->calculateWholeTreeSize() != ideas)
         state.SkipWithError("decoding failed");
     const double treeBytes = after - before;
-    const double peakGrowth = statusBytes("VmHWM") - before;
+    const double peakGrowth = corvex::bench::processStatusBytes("VmHWM") - before;
     state.counters["json_bytes"] = double(jsonBytes);
     state.counters["rss_before"] = before;
     state.counters["rss_after"] = after;
-    state.counters["hwm"] = statusBytes("VmHWM");
+    state.counters["hwm"] = corvex::bench::processStatusBytes("VmHWM");
     state.counters["tree_bytes"] = treeBytes;
     state.counters["heap_bytes"] = heapInUse; // allocated and not freed, whatever the pages
     state.counters["bytes_per_idea"] = treeBytes / ideas;
@@ -86,7 +72,7 @@ void decodedTreeMemory(benchmark::State& state)
         "decoded %d ideas: JSON text %.1f MB, tree %.1f MB resident (%.2f x the text; %.1f MB of heap), "
         "VmRSS %.1f -> %.1f MB, VmHWM %.1f MB (peak %.1f MB above the start, %.2f x the text)\n",
         ideas, double(jsonBytes) / 1e6, treeBytes / 1e6, treeBytes / double(jsonBytes), heapInUse / 1e6,
-        before / 1e6, after / 1e6, statusBytes("VmHWM") / 1e6, peakGrowth / 1e6,
+        before / 1e6, after / 1e6, corvex::bench::processStatusBytes("VmHWM") / 1e6, peakGrowth / 1e6,
         peakGrowth / double(jsonBytes));
 }
 

@@ -26,20 +26,6 @@ namespace {
 using corvex::IdeaDocumentDataObject;
 using BombClock = std::chrono::steady_clock;
 
-// A field of /proc/self/status in bytes ("VmHWM:   1234 kB").
-double statusField(const char* field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').value(0).toDouble() * 1024.0;
-    }
-    return 0;
-}
-
 // Starts the peak anew at the present resident size; false when the kernel does not allow it.
 bool resetPeak()
 {
@@ -57,7 +43,7 @@ struct Outcome
 void report(benchmark::State& state, const char* path, qint64 inflated, qint64 stored, double before,
             double seconds, const Outcome& outcome)
 {
-    const double peak = statusField("VmHWM");
+    const double peak = corvex::bench::processStatusBytes("VmHWM");
     state.counters["inflated_mb"] = double(inflated) / 1e6;
     state.counters["stored_kb"] = double(stored) / 1e3;
     state.counters["refused"] = outcome.refused ? 1 : 0;
@@ -86,7 +72,7 @@ void storedDocumentBomb(benchmark::State& state)
         state.SkipWithError("no bomb, or the peak cannot be reset");
         return;
     }
-    const double before = statusField("VmRSS");
+    const double before = corvex::bench::processStatusBytes("VmRSS");
     Outcome outcome;
     double seconds = 0;
     for (auto _ : state) {
@@ -120,7 +106,7 @@ void archiveBomb(benchmark::State& state)
         state.SkipWithError("the peak cannot be reset");
         return;
     }
-    const double before = statusField("VmRSS");
+    const double before = corvex::bench::processStatusBytes("VmRSS");
     Outcome outcome;
     double seconds = 0;
     for (auto _ : state) {
