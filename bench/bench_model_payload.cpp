@@ -202,16 +202,6 @@ struct PictureDocument
     qint64 pictureBytes = 0;
 };
 
-// The payload of a reader's answer, whether it answers the payload or a result holding it.
-corvex::IdeaDocumentDataObjectPtr payloadOf(corvex::IdeaDocumentDataObjectPtr payload)
-{
-    return payload;
-}
-template <class Answer> corvex::IdeaDocumentDataObjectPtr payloadOf(const Answer& answer)
-{
-    return answer.ok() ? answer.value() : nullptr;
-}
-
 const PictureDocument& pictureDocument(std::int64_t ideas)
 {
     static std::mutex mutex;
@@ -222,13 +212,11 @@ const PictureDocument& pictureDocument(std::int64_t ideas)
         IdeaDocumentDataObject::registerCodables();
         PictureDocument made;
         auto tree = corvex::test::makeDocumentTree(int(ideas));
-        made.withoutPictures =
-            payloadOf(IdeaDocumentDataObject::readFromJSONData(corvex::test::makePayloadJson(tree)));
+        made.withoutPictures = IdeaDocumentDataObject::readFromJSONData(corvex::test::makePayloadJson(tree));
         corvex::test::addPictures(tree, int(ideas / 50));
         for (const auto& idea : tree)
             made.pictureBytes += idea.picture.size();
-        made.withPictures =
-            payloadOf(IdeaDocumentDataObject::readFromJSONData(corvex::test::makePayloadJson(tree)));
+        made.withPictures = IdeaDocumentDataObject::readFromJSONData(corvex::test::makePayloadJson(tree));
         if (made.withPictures && made.withPictures->idea()) {
             made.withPictures->idea()->traverseNaturally(
                 [&made](const corvex::IdeaPtr& idea, qint64) {
