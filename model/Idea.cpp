@@ -490,8 +490,10 @@ QSet<ObjectID> Idea::attachments() const
 
 const Idea* Idea::contentIdea(IdeaPtr& keepAlive) const
 {
+    if (!isLink())
+        return this; // nearly every idea: no chain to walk
     const Idea* current = this;
-    std::array<const Idea*, MaxLinkHops> visited{};
+    std::array<const Idea*, MaxLinkHops> visited; // only the first `hops` are read
     int hops = 0;
     while (current->isLink()) {
         if (hops == MaxLinkHops ||

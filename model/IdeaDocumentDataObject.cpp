@@ -226,9 +226,33 @@ IdeaDocumentDataObjectPtr IdeaDocumentDataObject::payloadForWriting(const std::s
     return payload;
 }
 
+namespace {
+
+// A generous guess at a document's JSON text: the members every idea writes, its texts
+// (escapes included) and its picture as Base64. Asking for the pictures' bytes costs nothing
+// extra: the save writes them anyway, and a picture encodes at most once.
+qsizetype expectedJsonSize(const IdeaPtr& root)
+{
+    if (!root)
+        return 0;
+    qsizetype bytes = 256;
+    root->traverseNaturally(
+        [&bytes](const IdeaPtr& idea, qint64) {
+            bytes += 256 + 2 * (idea->text().size() + idea->note().size());
+            const QVImage picture = idea->image();
+            if (picture.hasImage())
+                bytes += picture.pngData().size() / 3 * 4 + 8;
+        },
+        0);
+    return bytes;
+}
+
+} // namespace
+
 Result<QByteArray> IdeaDocumentDataObject::jsonData() const
 {
     JSONEncoder encoder;
+    encoder.setExpectedSize(expectedJsonSize(mIdea));
     if (!encoder.encodeObject(*this))
         return reportWriteFailure(encoder.error());
     auto bytes = encoder.data();

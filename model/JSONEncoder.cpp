@@ -22,6 +22,8 @@ static_assert(JSONEncoder::MaxClassNesting == Idea::MaxDepth, "the encoder write
 
 namespace {
 
+constexpr qsizetype MemberSlack = 4096;
+
 // Data as a JSON string of Base64 text (the standard alphabet, padded: what Base64::encode
 // gives), written straight into the text. The alphabet needs no escapes, and pictures make
 // up most of a document's bytes: a save should cost them little more than a copy.
@@ -115,6 +117,8 @@ bool JSONEncoder::encodeTop(const Codable* object, bool wrapped)
         mError = Error(ErrorDomain, NothingToEncode, QStringLiteral("Nothing to encode"));
         return false;
     }
+    if (mExpectedSize > 0)
+        mBuffer.reserveMore(mOut, mExpectedSize);
     try {
         if (wrapped) {
             mOut.append('{');
@@ -216,7 +220,9 @@ bool JSONEncoder::beginMember(const QString& key)
         Log::assertionFailure(QStringLiteral("JSONEncoder: a keyed write outside encodeWithCoder"));
         return false;
     }
-    mBuffer.adviseIfMoved(mOut); // Qt may have grown the text since the last member
+    // Room ahead for this member, so that the text grows here, in the buffer's way, and Qt's
+    // own growth (a copy into fresh 4 KiB pages) is left to members longer than the slack.
+    mBuffer.reserveMore(mOut, MemberSlack);
     const qsizetype start = mOut.size();
     JsonText::appendKey(mOut, key, qsizetype(mMembers.size()) > mOpenDictionaries.back());
     mMembers.push_back(Member{key, start, mOut.size(), -1});

@@ -61,6 +61,11 @@ public:
     [[nodiscard]] bool encodeTopObject(const CodablePtr& object);
     [[nodiscard]] bool encodeTopObject(const Codable& object);
 
+    // About how long the next text will be: it is made room for at once, so that a large
+    // text is written into one block instead of being copied at every growth. A wrong guess
+    // costs only time.
+    void setExpectedSize(qsizetype bytes) { mExpectedSize = bytes; }
+
     bool isJSONCoder() const override { return true; }
 
     // The final value as compact UTF-8 JSON; nothing when there is none or encoding failed.
@@ -121,6 +126,7 @@ private:
     Error mError;
     bool mInvalidNumber = false;
     bool mHasResult = false;
+    qsizetype mExpectedSize = 0;
 };
 
 } // namespace corvex

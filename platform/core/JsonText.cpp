@@ -10,6 +10,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <iterator>
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -895,58 +898,81 @@ void appendQuotedText(QByteArray& out, QStringView text, char before, char after
             first = false;
         }
         while (i < blockEnd) {
-            const char16_t unit = units[i++];
-            if (unit < 0x80) {
-                if (unit >= 0x20 && unit != u'"' && unit != u'\\') {
-                    *dst++ = char(unit);
+            qsizetype scalarEnd = blockEnd;
+#if defined(__SSE2__)
+            // Most text is plain ASCII: eight units at a time while none needs an escape or
+            // more than one byte; eight that do go unit by unit.
+            if (i + 8 <= blockEnd) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
+                const __m128i wide = _mm_and_si128(v, _mm_set1_epi16(short(0xFF80)));
+                __m128i bad = _mm_cmpeq_epi16(wide, _mm_setzero_si128());
+                bad = _mm_andnot_si128(bad, _mm_set1_epi16(-1));
+                bad = _mm_or_si128(bad, _mm_cmplt_epi16(v, _mm_set1_epi16(0x20)));
+                bad = _mm_or_si128(bad, _mm_cmpeq_epi16(v, _mm_set1_epi16(0x22)));
+                bad = _mm_or_si128(bad, _mm_cmpeq_epi16(v, _mm_set1_epi16(0x5C)));
+                if (_mm_movemask_epi8(bad) == 0) {
+                    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(v, v));
+                    dst += 8;
+                    i += 8;
                     continue;
                 }
-                *dst++ = '\\';
-                switch (unit) {
-                case u'"':
-                    *dst++ = '"';
-                    break;
-                case u'\\':
+                scalarEnd = i + 8;
+            }
+#endif
+            while (i < scalarEnd) {
+                const char16_t unit = units[i++];
+                if (unit < 0x80) {
+                    if (unit >= 0x20 && unit != u'"' && unit != u'\\') {
+                        *dst++ = char(unit);
+                        continue;
+                    }
                     *dst++ = '\\';
-                    break;
-                case u'\b':
-                    *dst++ = 'b';
-                    break;
-                case u'\f':
-                    *dst++ = 'f';
-                    break;
-                case u'\n':
-                    *dst++ = 'n';
-                    break;
-                case u'\r':
-                    *dst++ = 'r';
-                    break;
-                case u'\t':
-                    *dst++ = 't';
-                    break;
-                default:
-                    *dst++ = 'u';
-                    *dst++ = '0';
-                    *dst++ = '0';
-                    *dst++ = kHex[unit >> 4];
-                    *dst++ = kHex[unit & 0xF];
+                    switch (unit) {
+                    case u'"':
+                        *dst++ = '"';
+                        break;
+                    case u'\\':
+                        *dst++ = '\\';
+                        break;
+                    case u'\b':
+                        *dst++ = 'b';
+                        break;
+                    case u'\f':
+                        *dst++ = 'f';
+                        break;
+                    case u'\n':
+                        *dst++ = 'n';
+                        break;
+                    case u'\r':
+                        *dst++ = 'r';
+                        break;
+                    case u'\t':
+                        *dst++ = 't';
+                        break;
+                    default:
+                        *dst++ = 'u';
+                        *dst++ = '0';
+                        *dst++ = '0';
+                        *dst++ = kHex[unit >> 4];
+                        *dst++ = kHex[unit & 0xF];
+                    }
+                } else if (unit < 0x800) {
+                    *dst++ = char(0xC0 | (unit >> 6));
+                    *dst++ = char(0x80 | (unit & 0x3F));
+                } else if (unit < 0xD800 || unit > 0xDFFF) {
+                    *dst++ = char(0xE0 | (unit >> 12));
+                    *dst++ = char(0x80 | ((unit >> 6) & 0x3F));
+                    *dst++ = char(0x80 | (unit & 0x3F));
+                } else if (unit <= 0xDBFF && i < count && units[i] >= 0xDC00 && units[i] <= 0xDFFF) {
+                    const char32_t code =
+                        0x10000 + ((char32_t(unit) - 0xD800) << 10) + (char32_t(units[i++]) - 0xDC00);
+                    *dst++ = char(0xF0 | (code >> 18));
+                    *dst++ = char(0x80 | ((code >> 12) & 0x3F));
+                    *dst++ = char(0x80 | ((code >> 6) & 0x3F));
+                    *dst++ = char(0x80 | (code & 0x3F));
+                } else {
+                    *dst++ = '?'; // a lone surrogate, as QString::toUtf8 writes it
                 }
-            } else if (unit < 0x800) {
-                *dst++ = char(0xC0 | (unit >> 6));
-                *dst++ = char(0x80 | (unit & 0x3F));
-            } else if (unit < 0xD800 || unit > 0xDFFF) {
-                *dst++ = char(0xE0 | (unit >> 12));
-                *dst++ = char(0x80 | ((unit >> 6) & 0x3F));
-                *dst++ = char(0x80 | (unit & 0x3F));
-            } else if (unit <= 0xDBFF && i < count && units[i] >= 0xDC00 && units[i] <= 0xDFFF) {
-                const char32_t code =
-                    0x10000 + ((char32_t(unit) - 0xD800) << 10) + (char32_t(units[i++]) - 0xDC00);
-                *dst++ = char(0xF0 | (code >> 18));
-                *dst++ = char(0x80 | ((code >> 12) & 0x3F));
-                *dst++ = char(0x80 | ((code >> 6) & 0x3F));
-                *dst++ = char(0x80 | (code & 0x3F));
-            } else {
-                *dst++ = '?'; // a lone surrogate, as QString::toUtf8 writes it
             }
         }
         pos += dst - start;

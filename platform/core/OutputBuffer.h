@@ -26,7 +26,9 @@ public:
     static constexpr qsizetype LargeCapacity = qsizetype(34) << 20;
 
     // Makes room for `more` bytes after the buffer's end (at least doubling the capacity
-    // when it must grow) and advises what was added. The size does not change.
+    // when it must grow) and advises what was added. The size does not change. A buffer
+    // passing HugePageThreshold moves into a block of at least LargeCapacity that is advised
+    // before the text is copied into it, so that even the copy lands on huge pages.
     void reserveMore(QByteArray& buffer, qsizetype more);
     // Takes up a buffer whose capacity changed since the last call (Qt's own growth moves or
     // enlarges it): a large one grows to LargeCapacity and its unwritten capacity is
@@ -41,6 +43,9 @@ public:
 
 private:
     void takeUp(QByteArray& buffer);
+    static void moveIntoAdvisedBlock(QByteArray& buffer, qsizetype capacity);
+    // Advises the whole huge pages of the buffer's capacity past its size.
+    static bool adviseUnwritten(const QByteArray& buffer);
 
     const char* mAdvisedData = nullptr;
     qsizetype mAdvisedCapacity = -1;

@@ -405,6 +405,21 @@ TEST(JsonWriting, StringsAreWrittenAsThroughToUtf8AndEscaped)
         JsonText::appendString(appended, text);
         EXPECT_EQ(appended, QByteArray("prefix") + quotedThroughToUtf8(text)) << text.left(40).toStdString();
     }
+    // Plain runs are copied eight units at a time: every special unit at every place of
+    // such a run, a pair across a run's end, and the widest ASCII and narrowest wide units.
+    const QString specials[] = {QStringLiteral("\""),     QStringLiteral("\\"),
+                                QStringLiteral("\x1f"),   QStringLiteral("\x7f"),
+                                QString(QChar(0x80)),     QStringLiteral("\u00e9"),
+                                QStringLiteral("\u4e2d"), QStringLiteral("\U0001F600"),
+                                QString(QChar(0xFFFF)),   QString(QChar(0xDC00))};
+    for (const QString& special : specials) {
+        for (int at = 0; at <= 17; ++at) {
+            const QString text = QStringLiteral("abcdefghijklmnopq").insert(at, special);
+            QByteArray appended;
+            JsonText::appendString(appended, text);
+            EXPECT_EQ(appended, quotedThroughToUtf8(text)) << at << " " << special.toStdString();
+        }
+    }
     QByteArray loneText;
     JsonText::appendString(loneText, lone);
     EXPECT_EQ(loneText, QByteArray("\"a?b\""));
