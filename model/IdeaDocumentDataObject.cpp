@@ -228,8 +228,8 @@ IdeaDocumentDataObjectPtr IdeaDocumentDataObject::payloadForWriting(const std::s
 
 namespace {
 
-// A generous guess at a document's JSON text: the members every idea writes, its texts
-// (escapes included) and its picture as Base64. Asking for the pictures' bytes costs nothing
+// A guess at a document's JSON text: the members an idea writes with short texts, and its
+// picture as Base64. Asking for the pictures' bytes costs nothing
 // extra: the save writes them anyway, and a picture encodes at most once.
 qsizetype expectedJsonSize(const IdeaPtr& root)
 {
@@ -238,7 +238,7 @@ qsizetype expectedJsonSize(const IdeaPtr& root)
     qsizetype bytes = 256;
     root->traverseNaturally(
         [&bytes](const IdeaPtr& idea, qint64) {
-            bytes += 256 + 2 * (idea->text().size() + idea->note().size());
+            bytes += 320;
             const QVImage picture = idea->image();
             if (picture.hasImage())
                 bytes += picture.pngData().size() / 3 * 4 + 8;

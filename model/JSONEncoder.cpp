@@ -319,12 +319,26 @@ void JSONEncoder::encodeObject(const CodablePtr& object, const QString& key)
 
 void JSONEncoder::encodeObjects(const std::vector<CodablePtr>& objects, const QString& key)
 {
+    writeList(
+        &objects, objects, [](const CodablePtr& object) { return object.get(); }, key);
+}
+
+void JSONEncoder::encodeBorrowedObjects(const std::vector<const Codable*>& objects, const QString& key)
+{
+    writeList(
+        &objects, objects, [](const Codable* object) { return object; }, key);
+}
+
+template <class List, class Get>
+void JSONEncoder::writeList(const void* identity, const List& objects, Get get, const QString& key)
+{
     if (objects.empty() || !beginMember(key))
         return;
-    mObjectStack.push_back(&objects);
+    mObjectStack.push_back(identity);
     mOut.append('[');
     bool first = true;
-    for (const CodablePtr& object : objects) {
+    for (const auto& element : objects) {
+        const Codable* object = get(element);
         if (!object)
             continue;
         if (!first)

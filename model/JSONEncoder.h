@@ -83,6 +83,8 @@ public:
     // encodeWithCoder they write nothing (and log the assertion line).
     void encodeObject(const CodablePtr& object, const QString& key) override;
     void encodeObjects(const std::vector<CodablePtr>& objects, const QString& key) override;
+    bool writesListsWhileBorrowing() const override { return true; }
+    void encodeBorrowedObjects(const std::vector<const Codable*>& objects, const QString& key) override;
     void encodeValue(const Value& value, const QString& key) override;
     void encodeData(const QByteArray& data, const QString& key) override;
     void encodeDate(const QDateTime& date, const QString& key) override;
@@ -108,6 +110,8 @@ private:
     bool encodeTop(const Codable* object, bool wrapped);
     // Writes the object's dictionary; throws on a circular reference or when nested too deep.
     void writeCodable(const Codable& object);
+    template <class List, class Get>
+    void writeList(const void* identity, const List& objects, Get get, const QString& key);
     // Opens a member of the current dictionary (false outside any: logged, nothing written);
     // the value follows, then endMember.
     bool beginMember(const QString& key);

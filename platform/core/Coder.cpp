@@ -1,5 +1,7 @@
 #include "platform/core/Coder.h"
 
+#include "platform/core/Log.h"
+
 #include <QHash>
 #include <algorithm>
 #include <cmath>
@@ -55,6 +57,12 @@ const std::vector<CodedValue>& CodedValue::list() const
 }
 
 Encoder::~Encoder() = default;
+
+void Encoder::encodeBorrowedObjects(const std::vector<const Codable*>&, const QString& key)
+{
+    // Only reached by an encoder that says it borrows lists and forgot to write them.
+    Log::assertionFailure(QStringLiteral("Encoder: a borrowed list for \"%1\" was not written").arg(key));
+}
 
 Decoder::~Decoder() = default;
 

@@ -109,11 +109,26 @@ public:
     template <class T>
     void encodeObjectList(const std::vector<std::shared_ptr<T>>& objects, const QString& key)
     {
-        if constexpr (std::is_same_v<T, Codable>)
+        if constexpr (std::is_same_v<T, Codable>) {
             encodeObjects(objects, key);
-        else
+        } else if (writesListsWhileBorrowing()) {
+            std::vector<const Codable*> borrowed;
+            borrowed.reserve(objects.size());
+            for (const auto& object : objects)
+                borrowed.push_back(object.get());
+            encodeBorrowedObjects(borrowed, key);
+        } else {
             encodeObjects(std::vector<CodablePtr>(objects.begin(), objects.end()), key);
+        }
     }
+
+protected:
+    // An encoder that is done with a list before encodeObjectList returns may take it as
+    // plain pointers: a save then does not count references up and down for every idea.
+    virtual bool writesListsWhileBorrowing() const { return false; }
+    virtual void encodeBorrowedObjects(const std::vector<const Codable*>& objects, const QString& key);
+
+public:
 };
 
 // The reading half of a keyed coder: the JSON decoder, the keyed unarchiver and the tests'

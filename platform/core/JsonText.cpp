@@ -871,18 +871,118 @@ private:
     std::vector<Frame> mStack;
 };
 
-// A quoted and escaped string between the optional marks `before` and `after` (0 for none).
-// Written in blocks, each with room for its worst case (an escaped control character takes
-// six bytes for one unit), so that a long text never reserves six times its size; a short
-// one costs a single reservation, marks included: writers call this for every key and text.
-void appendQuotedText(QByteArray& out, QStringView text, char before, char after)
+// Writes units [i, blockEnd) of a text escaped as JSON string contents at dst (a surrogate
+// pair that straddles blockEnd is written whole, so i may end one past it) and answers the
+// end. Six bytes a unit are the worst case (an escaped control character).
+char* writeEscapedUnits(char* dst, const char16_t* units, qsizetype& i, qsizetype blockEnd, qsizetype count)
 {
     static constexpr char kHex[] = "0123456789abcdef";
-    constexpr qsizetype kBlock = 4096;
+    while (i < blockEnd) {
+        qsizetype scalarEnd = blockEnd;
+#if defined(__SSE2__)
+        // Most text is plain ASCII: eight units at a time while none needs an escape or
+        // more than one byte; eight that do go unit by unit.
+        if (i + 8 <= blockEnd) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
+            const __m128i wide = _mm_and_si128(v, _mm_set1_epi16(short(0xFF80)));
+            __m128i bad = _mm_cmpeq_epi16(wide, _mm_setzero_si128());
+            bad = _mm_andnot_si128(bad, _mm_set1_epi16(-1));
+            bad = _mm_or_si128(bad, _mm_cmplt_epi16(v, _mm_set1_epi16(0x20)));
+            bad = _mm_or_si128(bad, _mm_cmpeq_epi16(v, _mm_set1_epi16(0x22)));
+            bad = _mm_or_si128(bad, _mm_cmpeq_epi16(v, _mm_set1_epi16(0x5C)));
+            if (_mm_movemask_epi8(bad) == 0) {
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(v, v));
+                dst += 8;
+                i += 8;
+                continue;
+            }
+            scalarEnd = i + 8;
+        }
+#endif
+        while (i < scalarEnd) {
+            const char16_t unit = units[i++];
+            if (unit < 0x80) {
+                if (unit >= 0x20 && unit != u'"' && unit != u'\\') {
+                    *dst++ = char(unit);
+                    continue;
+                }
+                *dst++ = '\\';
+                switch (unit) {
+                case u'"':
+                    *dst++ = '"';
+                    break;
+                case u'\\':
+                    *dst++ = '\\';
+                    break;
+                case u'\b':
+                    *dst++ = 'b';
+                    break;
+                case u'\f':
+                    *dst++ = 'f';
+                    break;
+                case u'\n':
+                    *dst++ = 'n';
+                    break;
+                case u'\r':
+                    *dst++ = 'r';
+                    break;
+                case u'\t':
+                    *dst++ = 't';
+                    break;
+                default:
+                    *dst++ = 'u';
+                    *dst++ = '0';
+                    *dst++ = '0';
+                    *dst++ = kHex[unit >> 4];
+                    *dst++ = kHex[unit & 0xF];
+                }
+            } else if (unit < 0x800) {
+                *dst++ = char(0xC0 | (unit >> 6));
+                *dst++ = char(0x80 | (unit & 0x3F));
+            } else if (unit < 0xD800 || unit > 0xDFFF) {
+                *dst++ = char(0xE0 | (unit >> 12));
+                *dst++ = char(0x80 | ((unit >> 6) & 0x3F));
+                *dst++ = char(0x80 | (unit & 0x3F));
+            } else if (unit <= 0xDBFF && i < count && units[i] >= 0xDC00 && units[i] <= 0xDFFF) {
+                const char32_t code =
+                    0x10000 + ((char32_t(unit) - 0xD800) << 10) + (char32_t(units[i++]) - 0xDC00);
+                *dst++ = char(0xF0 | (code >> 18));
+                *dst++ = char(0x80 | ((code >> 12) & 0x3F));
+                *dst++ = char(0x80 | ((code >> 6) & 0x3F));
+                *dst++ = char(0x80 | (code & 0x3F));
+            } else {
+                *dst++ = '?'; // a lone surrogate, as QString::toUtf8 writes it
+            }
+        }
+    }
+    return dst;
+}
+
+// A quoted and escaped string between the optional marks `before` and `after` (0 for none).
+// Keys and most texts are short: written on the stack and appended at once. Longer ones are
+// written in blocks, each with room for its worst case, so that a long text never reserves
+// six times its size.
+void appendQuotedText(QByteArray& out, QStringView text, char before, char after)
+{
     const char16_t* units = text.utf16();
     const qsizetype count = text.size();
-    qsizetype pos = out.size();
     qsizetype i = 0;
+    constexpr qsizetype kShort = 48;
+    if (count <= kShort) {
+        char buffer[kShort * 6 + 4];
+        char* dst = buffer;
+        if (before != 0)
+            *dst++ = before;
+        *dst++ = '"';
+        dst = writeEscapedUnits(dst, units, i, count, count);
+        *dst++ = '"';
+        if (after != 0)
+            *dst++ = after;
+        out.append(buffer, dst - buffer);
+        return;
+    }
+    constexpr qsizetype kBlock = 4096;
+    qsizetype pos = out.size();
     bool first = true;
     do {
         const qsizetype blockEnd = std::min(count, i + kBlock);
@@ -897,84 +997,7 @@ void appendQuotedText(QByteArray& out, QStringView text, char before, char after
             *dst++ = '"';
             first = false;
         }
-        while (i < blockEnd) {
-            qsizetype scalarEnd = blockEnd;
-#if defined(__SSE2__)
-            // Most text is plain ASCII: eight units at a time while none needs an escape or
-            // more than one byte; eight that do go unit by unit.
-            if (i + 8 <= blockEnd) {
-                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
-                const __m128i wide = _mm_and_si128(v, _mm_set1_epi16(short(0xFF80)));
-                __m128i bad = _mm_cmpeq_epi16(wide, _mm_setzero_si128());
-                bad = _mm_andnot_si128(bad, _mm_set1_epi16(-1));
-                bad = _mm_or_si128(bad, _mm_cmplt_epi16(v, _mm_set1_epi16(0x20)));
-                bad = _mm_or_si128(bad, _mm_cmpeq_epi16(v, _mm_set1_epi16(0x22)));
-                bad = _mm_or_si128(bad, _mm_cmpeq_epi16(v, _mm_set1_epi16(0x5C)));
-                if (_mm_movemask_epi8(bad) == 0) {
-                    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(v, v));
-                    dst += 8;
-                    i += 8;
-                    continue;
-                }
-                scalarEnd = i + 8;
-            }
-#endif
-            while (i < scalarEnd) {
-                const char16_t unit = units[i++];
-                if (unit < 0x80) {
-                    if (unit >= 0x20 && unit != u'"' && unit != u'\\') {
-                        *dst++ = char(unit);
-                        continue;
-                    }
-                    *dst++ = '\\';
-                    switch (unit) {
-                    case u'"':
-                        *dst++ = '"';
-                        break;
-                    case u'\\':
-                        *dst++ = '\\';
-                        break;
-                    case u'\b':
-                        *dst++ = 'b';
-                        break;
-                    case u'\f':
-                        *dst++ = 'f';
-                        break;
-                    case u'\n':
-                        *dst++ = 'n';
-                        break;
-                    case u'\r':
-                        *dst++ = 'r';
-                        break;
-                    case u'\t':
-                        *dst++ = 't';
-                        break;
-                    default:
-                        *dst++ = 'u';
-                        *dst++ = '0';
-                        *dst++ = '0';
-                        *dst++ = kHex[unit >> 4];
-                        *dst++ = kHex[unit & 0xF];
-                    }
-                } else if (unit < 0x800) {
-                    *dst++ = char(0xC0 | (unit >> 6));
-                    *dst++ = char(0x80 | (unit & 0x3F));
-                } else if (unit < 0xD800 || unit > 0xDFFF) {
-                    *dst++ = char(0xE0 | (unit >> 12));
-                    *dst++ = char(0x80 | ((unit >> 6) & 0x3F));
-                    *dst++ = char(0x80 | (unit & 0x3F));
-                } else if (unit <= 0xDBFF && i < count && units[i] >= 0xDC00 && units[i] <= 0xDFFF) {
-                    const char32_t code =
-                        0x10000 + ((char32_t(unit) - 0xD800) << 10) + (char32_t(units[i++]) - 0xDC00);
-                    *dst++ = char(0xF0 | (code >> 18));
-                    *dst++ = char(0x80 | ((code >> 12) & 0x3F));
-                    *dst++ = char(0x80 | ((code >> 6) & 0x3F));
-                    *dst++ = char(0x80 | (code & 0x3F));
-                } else {
-                    *dst++ = '?'; // a lone surrogate, as QString::toUtf8 writes it
-                }
-            }
-        }
+        dst = writeEscapedUnits(dst, units, i, blockEnd, count);
         pos += dst - start;
     } while (i < count);
     char* dst = out.data() + pos;
