@@ -1,5 +1,6 @@
 #include "bench/BenchSupport.h"
 
+#include <QAbstractEventDispatcher>
 #include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
@@ -46,9 +47,21 @@ QTemporaryDir& folder()
 
 void waitFor(const std::function<bool()>& done)
 {
+    if (done())
+        return;
+    // One blocking processEvents() call may deliver the posted work that makes `done` true
+    // and then go on to block for more: Qt's own dispatcher (QT_NO_GLIB=1) does, and waited
+    // for ever once the last completion had run. So `done` is checked again whenever the
+    // dispatcher is about to block, and a true answer interrupts it.
     QEventLoop loop;
+    const QMetaObject::Connection check = QObject::connect(
+        QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &loop, [&] {
+            if (done())
+                loop.quit();
+        });
     while (!done())
         loop.processEvents(QEventLoop::WaitForMoreEvents);
+    QObject::disconnect(check);
 }
 
 void registerAll()

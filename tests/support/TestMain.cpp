@@ -51,6 +51,8 @@ void fixEnvironment()
     // No accessibility bus, no session bus: keeps offscreen start-up quiet and fast.
     ::setenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "0", 1);
     ::setenv("NO_AT_BRIDGE", "1", 1);
+    // Tests reach only servers they start on 127.0.0.1; platform/net fails any other host.
+    ::setenv("CORVEX_NET_LOOPBACK_ONLY", "1", 1);
 }
 
 // Every test gets fresh XDG folders, set in the environment so that helper processes and
