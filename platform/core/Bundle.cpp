@@ -6,6 +6,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
+#include <atomic>
+#include <mutex>
 
 // Resources compiled into a static library are registered only when their init function
 // runs; it has to be named from the global namespace.
@@ -20,8 +22,47 @@ const QString Bundle::IdentifierKey = QStringLiteral("CFBundleIdentifier");
 const QString Bundle::ShortVersionKey = QStringLiteral("CFBundleShortVersionString");
 const QString Bundle::VersionKey = QStringLiteral("CFBundleVersion");
 
+namespace {
+
+struct SuppliedInfoDictionary
+{
+    std::mutex mutex;
+    bool read = false;
+    bool supplied = false;
+    std::optional<QVariantMap> info;
+};
+
+SuppliedInfoDictionary& suppliedInfoDictionary()
+{
+    static SuppliedInfoDictionary supplied;
+    return supplied;
+}
+
+} // namespace
+
+bool Bundle::supplyInfoDictionary(std::optional<QVariantMap> info)
+{
+    SuppliedInfoDictionary& supplied = suppliedInfoDictionary();
+    std::lock_guard lock(supplied.mutex);
+    if (supplied.read)
+        return false;
+    supplied.supplied = true;
+    supplied.info = std::move(info);
+    return true;
+}
+
 Bundle::Bundle()
 {
+    {
+        SuppliedInfoDictionary& supplied = suppliedInfoDictionary();
+        std::lock_guard lock(supplied.mutex);
+        supplied.read = true;
+        if (supplied.supplied) {
+            mHasInfo = supplied.info.has_value();
+            mInfo = supplied.info.value_or(QVariantMap());
+            return;
+        }
+    }
     initCoreResources();
     const QString kInfoResource = QStringLiteral(":/corvex/Info.json");
     QFile file(kInfoResource);
@@ -38,6 +79,7 @@ Bundle::Bundle()
         return;
     }
     mInfo = document.object().toVariantMap();
+    mHasInfo = true;
 }
 
 const Bundle& Bundle::mainBundle()

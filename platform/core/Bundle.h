@@ -3,6 +3,7 @@
 #include <QString>
 #include <QVariant>
 #include <QVariantMap>
+#include <optional>
 
 namespace corvex {
 
@@ -22,6 +23,15 @@ public:
     QString version() const;
 
     const QVariantMap& infoDictionary() const { return mInfo; }
+    // False when there is no information dictionary at all (only through the seam below, or
+    // when the compiled-in one cannot be read).
+    bool hasInfoDictionary() const { return mHasInfo; }
+
+    // Test seam: the information dictionary this process uses in place of the compiled-in one
+    // (nullopt: none at all), for a test or a helper process to describe the application it
+    // plays. The dictionary is still read once per process, so this has to come before the
+    // first mainBundle(); afterwards it changes nothing and answers false.
+    static bool supplyInfoDictionary(std::optional<QVariantMap> info);
     // An invalid QVariant when the key is absent.
     QVariant objectForInfoDictionaryKey(const QString& key) const { return mInfo.value(key); }
 
@@ -33,6 +43,7 @@ private:
     Bundle();
 
     QVariantMap mInfo;
+    bool mHasInfo = false;
 };
 
 } // namespace corvex

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <climits>
+#include <utility>
 
 namespace corvex {
 
@@ -152,11 +153,22 @@ void OperationQueueCore::pump()
     }
 }
 
+namespace {
+thread_local OperationQueueCore* tRunningQueueCore = nullptr;
+}
+
+OperationQueueCore* OperationQueueCore::current()
+{
+    return tRunningQueueCore;
+}
+
 void OperationQueueCore::dispatch(const std::shared_ptr<Operation>& operation)
 {
     GlobalQueue::async([self = shared_from_this(), operation] {
         QueueLabels::Scope scope(self->mLabel.constData());
+        OperationQueueCore* const outer = std::exchange(tRunningQueueCore, self.get());
         operation->start();
+        tRunningQueueCore = outer;
     });
 }
 
@@ -217,9 +229,20 @@ void OperationQueueCore::waitUntilEmpty()
 
 OperationQueue::OperationQueue(QString name)
     : mCore(std::make_shared<detail::OperationQueueCore>(std::move(name)))
-{}
+{
+    mCore->setOwner(this);
+}
 
-OperationQueue::~OperationQueue() = default;
+OperationQueue::~OperationQueue()
+{
+    mCore->setOwner(nullptr);
+}
+
+OperationQueue* OperationQueue::currentQueue()
+{
+    detail::OperationQueueCore* core = detail::OperationQueueCore::current();
+    return core != nullptr ? core->owner() : nullptr;
+}
 
 void OperationQueue::addOperation(std::shared_ptr<Operation> operation)
 {

@@ -54,6 +54,10 @@ public:
 
     QString name() const;
 
+    // The queue whose operation the calling thread is running; nullptr on any other thread
+    // (and once that queue object is gone).
+    static OperationQueue* currentQueue();
+
 private:
     std::shared_ptr<detail::OperationQueueCore> mCore;
 };

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -15,7 +16,8 @@
 
 namespace corvex {
 class Operation;
-}
+class OperationQueue;
+} // namespace corvex
 
 namespace corvex::detail {
 
@@ -25,6 +27,12 @@ public:
     explicit OperationQueueCore(QString name);
 
     const QString& name() const { return mName; }
+
+    // The OperationQueue object in front of this core, while it exists.
+    void setOwner(OperationQueue* owner) { mOwner.store(owner); }
+    OperationQueue* owner() const { return mOwner.load(); }
+    // The core whose operation the calling thread runs.
+    static OperationQueueCore* current();
 
     bool add(const std::shared_ptr<Operation>& operation);
     // From the operation once it has announced isFinished.
@@ -54,6 +62,7 @@ private:
 
     const QString mName;
     const QByteArray mLabel;
+    std::atomic<OperationQueue*> mOwner{nullptr};
     mutable std::mutex mMutex;
     std::condition_variable mEmptyCondition;
     std::map<std::uint64_t, Entry> mEntries; // by order of addition

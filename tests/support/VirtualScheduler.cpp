@@ -1,5 +1,6 @@
 #include "tests/support/VirtualScheduler.h"
 
+#include "platform/core/CalendarClock.h"
 #include "platform/core/MainQueue.h"
 #include "platform/core/QueueLabels.h"
 
@@ -52,10 +53,17 @@ int VirtualScheduler::step()
 
 ScopedVirtualTime::ScopedVirtualTime(double start, VirtualScheduler::Mode mode)
     : mScheduler(start, mode), mPrevious(Scheduler::install(&mScheduler))
-{}
+{
+    // Calendar time moves with the virtual clock, from a fixed date.
+    mTiedCalendar = !CalendarClock::isTied();
+    if (mTiedCalendar)
+        CalendarClock::tieToMediaClock(QDateTime(QDate(2026, 1, 1), QTime(12, 0), Qt::UTC));
+}
 
 ScopedVirtualTime::~ScopedVirtualTime()
 {
+    if (mTiedCalendar)
+        CalendarClock::untie();
     Scheduler::install(mPrevious);
 }
 

@@ -66,6 +66,7 @@ public:
 private:
     VirtualScheduler mScheduler;
     Scheduler* mPrevious;
+    bool mTiedCalendar = false;
 };
 
 } // namespace corvex::test
