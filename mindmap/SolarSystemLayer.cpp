@@ -7,6 +7,10 @@ namespace corvex {
 
 SolarSystemLayer::SolarSystemLayer()
 {
+    // The ring changes radius every frame of a drill and covers little of its large square:
+    // stroked into the target each frame instead of redrawing and compositing a cache of the
+    // whole square (25 MB at scale 2).
+    setDrawsDirectly(true);
     setNeedsDisplay();
 }
 

@@ -7,8 +7,10 @@
 namespace corvex {
 
 // The orbit of the solar system: a thin light-grey circle of `radius` around the middle of
-// the bounds, on which the child planets sit. Redrawn on every radius set. Make it with
-// create() (or BaseLayer::make<SolarSystemLayer>). Main thread only.
+// the bounds, on which the child planets sit. It draws directly (Layer::drawsDirectly): no
+// cached contents, the ring stroked at the target's resolution whenever the layer is
+// composited; every radius set asks for a frame. Make it with create() (or
+// BaseLayer::make<SolarSystemLayer>). Main thread only.
 class SolarSystemLayer : public BaseLayer
 {
 public:
@@ -26,7 +28,8 @@ public:
 
     QString className() const override;
 
-    // Stores the radius and marks the layer for display, also when it is unchanged.
+    // Stores the radius and marks the layer for display (a new frame), also when it is
+    // unchanged.
     void setRadius(double radius);
     double radius() const { return mRadius; }
 

@@ -2,6 +2,7 @@
 
 #include "platform/core/Scheduler.h"
 #include "platform/gfx/GraphicsContext.h"
+#include "platform/ui/CompositorScaler_p.h"
 #include "platform/ui/FlipTransform_p.h"
 #include "platform/ui/Layer.h"
 #include "platform/ui/RenderingScope.h"
@@ -11,7 +12,9 @@
 #include <QPainterPath>
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace corvex {
 
@@ -20,10 +23,19 @@ namespace {
 constexpr double kMaxImageSide = 16384;
 // Larger scaled contents are drawn directly rather than kept at device resolution.
 constexpr int kMaxRenditionSide = 4096;
+// Pixels in a band of changing scaled contents: 128 KB, well inside a core's cache.
+constexpr int kBandPixels = 32768;
 
 bool isVisible(const PlatformColor& color)
 {
     return color.isPattern() || color.alphaComponent() > 0;
+}
+
+// An opaque colour filled under the tree replaces every pixel of a fresh image: clearing
+// the image first (25 MB for a window at scale 2) would be written over at once.
+bool coversWithoutClear(const PlatformColor& background)
+{
+    return !background.isPattern() && background.alphaComponent() >= 1;
 }
 
 QPainterPath roundedRect(const QRectF& rect, double radius)
@@ -97,9 +109,9 @@ public:
         const bool rounded = p.cornerRadius > 0;
         // A mask QPainter cannot clip exactly (rounded, rotated or between device pixels) is
         // applied to an offscreen image of the layer.
-        const bool softMask =
-            layer.masksToBounds() && ((rounded && (sublayers || !layer.contents().isNull())) ||
-                                      (sublayers && !isPixelAligned(toPainter, bounds)));
+        const bool contents = !layer.contents().isNull() || layer.drawsDirectly();
+        const bool softMask = layer.masksToBounds() && ((rounded && (sublayers || contents)) ||
+                                                        (sublayers && !isPixelAligned(toPainter, bounds)));
         const bool group = alpha < 1 && drawsSeveral(layer, p, sublayers);
         const std::optional<Path>& maskPath = layer.maskPath();
         if (!group && !softMask && !maskPath) {
@@ -194,6 +206,10 @@ public:
         const QRectF bounds = p.bounds.toQRectF();
         if (bounds.width() <= 0 || bounds.height() <= 0)
             return;
+        if (layer.drawsDirectly()) {
+            paintDirectly(layer, bounds, toPainter, flipped, alpha);
+            return;
+        }
         const QImage& contents = layer.compositingContents(mOptions.convertContents);
         // Nothing to do for contents outside the area that can be painted.
         if (contents.isNull() || !toPainter.mapRect(bounds).intersects(mArea))
@@ -218,49 +234,138 @@ public:
         mPainter.drawImage(bounds, contents);
     }
 
-    // Scaled contents drawn the same way as in the last frame are scaled once into a copy at
-    // device resolution (the fractional offset included), which later frames only copy: the
-    // pixels are those of scaling each time, at a fraction of the cost. Returns false when
-    // the contents must be drawn directly (the layer moves or scales, or is too large).
+    // A layer that draws directly: its drawing in its own space, cut to the bounds as cached
+    // contents would be, with the settings of a layer's display.
+    void paintDirectly(Layer& layer, const QRectF& bounds, const QTransform& toPainter, bool flipped,
+                       double alpha)
+    {
+        if (!toPainter.mapRect(bounds).intersects(mArea))
+            return;
+        mPainter.save();
+        mPainter.setWorldTransform(layer.isGeometryFlipped() ? flipWithin(bounds) * toPainter : toPainter);
+        mPainter.setOpacity(1);
+        mPainter.setClipRect(bounds, Qt::IntersectClip);
+        mPainter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform |
+                                QPainter::TextAntialiasing);
+        {
+            GraphicsContext context(&mPainter, flipped != layer.isGeometryFlipped());
+            context.setAlpha(alpha);
+            GraphicsContext* previous = GraphicsContext::current();
+            GraphicsContext::setCurrent(&context);
+            layer.drawInContext(context);
+            GraphicsContext::setCurrent(previous);
+        }
+        mPainter.restore();
+    }
+
+    // Scaled contents are drawn through copies at device resolution (the fractional offset
+    // included). A layer drawn the same way as in the last frame keeps its copy, which later
+    // frames only blend. Contents the compositor's scaler takes are scaled at a fraction of
+    // the cost of QPainter's smooth drawing, the opacity multiplied in: while they change
+    // from frame to frame (a zoom, a drill) they are scaled a band of rows at a time into a
+    // small buffer shared by all layers and blended from there, which keeps the pixels in
+    // the processor's cache and holds no memory per layer; a kept copy has the opacity in it
+    // when that held still too, else none (a fade then only blends it). Other contents are
+    // drawn directly until they hold still. Returns false when the contents must be drawn
+    // directly (other contents that move or scale, or a copy too large to make).
     bool drawRendition(Layer& layer, const QImage& contents, const QTransform& toDevice, double alpha)
     {
         Layer::Rendition& r = layer.extras().rendition;
         const qint64 key = contents.cacheKey();
-        if (r.image.isNull() || r.key != key || r.transform != toDevice) {
+        const bool scaler = CompositorScaler::supports(contents.format());
+        const bool kept = !r.image.isNull() && r.key == key && r.transform == toDevice &&
+                          (r.opacity == alpha || r.opacity == 1);
+        if (!kept) {
             const bool steady = r.seenKey == key && r.seenTransform == toDevice;
+            const bool opacitySteady = r.seenOpacity == alpha;
             r.seenKey = key;
             r.seenTransform = toDevice;
+            r.seenOpacity = alpha;
             r.image = QImage();
-            if (!steady)
-                return false;
-            const QRectF area = toDevice.mapRect(QRectF(0, 0, contents.width(), contents.height()));
-            const QPoint origin(int(std::floor(area.left())), int(std::floor(area.top())));
-            const QSize size(int(std::ceil(area.right())) - origin.x(),
-                             int(std::ceil(area.bottom())) - origin.y());
-            if (size.isEmpty() || size.width() > kMaxRenditionSide || size.height() > kMaxRenditionSide)
-                return false;
-            QImage image(size, QImage::Format_ARGB32_Premultiplied);
-            if (image.isNull())
-                return false;
-            image.fill(Qt::transparent);
-            {
-                QPainter painter(&image);
-                painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
-                painter.setWorldTransform(toDevice * QTransform::fromTranslate(-origin.x(), -origin.y()));
-                painter.drawImage(QPointF(0, 0), contents);
+            const double baked = scaler && opacitySteady ? alpha : 1.0;
+            ScaledRendition made;
+            if (scaler) {
+                if (!steady) {
+                    const CompositorScaler scaling(contents, toDevice, alpha, kMaxRenditionSide);
+                    if (!scaling.isValid())
+                        return false;
+                    drawInBands(scaling);
+                    return true;
+                }
+                made = CompositorScaler::scale(contents, toDevice, baked, kMaxRenditionSide);
+            } else {
+                if (!steady)
+                    return false;
+                made = qtRendition(contents, toDevice);
             }
-            image.setDevicePixelRatio(mRatio);
-            r.image = std::move(image);
-            r.origin = origin;
+            if (made.image.isNull())
+                return false;
+            made.image.setDevicePixelRatio(mRatio);
+            r.image = std::move(made.image);
+            r.origin = made.origin;
             r.key = key;
             r.transform = toDevice;
+            r.opacity = baked;
         }
-        mPainter.resetTransform();
-        mPainter.setOpacity(alpha);
-        mPainter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-        mPainter.setRenderHint(QPainter::Antialiasing, false);
+        prepareCopy(alpha / r.opacity);
         mPainter.drawImage(QPointF(r.origin.x() / mRatio, r.origin.y() / mRatio), r.image);
         return true;
+    }
+
+    // Device pixels copied one to one.
+    void prepareCopy(double opacity)
+    {
+        mPainter.resetTransform();
+        mPainter.setOpacity(opacity);
+        mPainter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+        mPainter.setRenderHint(QPainter::Antialiasing, false);
+    }
+
+    // The scaler's drawing blended a band of rows at a time, the rows outside the area that
+    // can be painted skipped.
+    void drawInBands(const CompositorScaler& scaling)
+    {
+        const QPoint origin = scaling.origin();
+        const QSize size = scaling.size();
+        const int rowsPerBand = std::max(1, kBandPixels / size.width());
+        const std::size_t needed =
+            std::size_t(std::min(rowsPerBand, size.height())) * std::size_t(size.width());
+        if (mBand.size() < needed)
+            mBand.resize(needed);
+        const int firstVisible = std::max(0, int(std::floor(mArea.top() * mRatio)) - origin.y());
+        const int endVisible = std::min(size.height(), int(std::ceil(mArea.bottom() * mRatio)) - origin.y());
+        prepareCopy(1);
+        for (int row = firstVisible; row < endVisible; row += rowsPerBand) {
+            const int rows = std::min(rowsPerBand, endVisible - row);
+            auto* bits = reinterpret_cast<uchar*>(mBand.data());
+            scaling.scaleRows(row, rows, bits, qsizetype(size.width()) * 4);
+            QImage band(bits, size.width(), rows, qsizetype(size.width()) * 4,
+                        QImage::Format_ARGB32_Premultiplied);
+            band.setDevicePixelRatio(mRatio);
+            mPainter.drawImage(QPointF(origin.x() / mRatio, (origin.y() + row) / mRatio), band);
+        }
+    }
+
+    // Contents in formats the scaler does not take, scaled by QPainter.
+    static ScaledRendition qtRendition(const QImage& contents, const QTransform& toDevice)
+    {
+        const QRectF area = toDevice.mapRect(QRectF(0, 0, contents.width(), contents.height()));
+        const QPoint origin(int(std::floor(area.left())), int(std::floor(area.top())));
+        const QSize size(int(std::ceil(area.right())) - origin.x(),
+                         int(std::ceil(area.bottom())) - origin.y());
+        if (size.isEmpty() || size.width() > kMaxRenditionSide || size.height() > kMaxRenditionSide)
+            return {};
+        QImage image(size, QImage::Format_ARGB32_Premultiplied);
+        if (image.isNull())
+            return {};
+        image.fill(Qt::transparent);
+        {
+            QPainter painter(&image);
+            painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+            painter.setWorldTransform(toDevice * QTransform::fromTranslate(-origin.x(), -origin.y()));
+            painter.drawImage(QPointF(0, 0), contents);
+        }
+        return {std::move(image), origin};
     }
 
     void paintSublayers(Layer& layer, const LayerProperties& p, const QTransform& toPainter, bool flipped,
@@ -343,7 +448,8 @@ private:
         const QRectF bounds = p.bounds.toQRectF();
         if (bounds.width() <= 0 || bounds.height() <= 0)
             return false;
-        const int count = (isVisible(p.backgroundColor) ? 1 : 0) + (layer.contents().isNull() ? 0 : 1) +
+        const bool contents = !layer.contents().isNull() || layer.drawsDirectly();
+        const int count = (isVisible(p.backgroundColor) ? 1 : 0) + (contents ? 1 : 0) +
                           (p.borderWidth > 0 && isVisible(p.borderColor) ? 1 : 0);
         return count > 1;
     }
@@ -390,6 +496,7 @@ private:
     double mNow; // the frame's media time: every layer is presented as of it
     double mRatio = 1;
     QRectF mArea;
+    std::vector<std::uint32_t> mBand; // drawInBands' buffer, shared by the frame's layers
 };
 
 int Compositor::prepareFrame(Layer& root)
@@ -430,7 +537,8 @@ QImage Compositor::renderToImage(Layer& root, Size windowSize, double scale, con
     if (image.isNull())
         return {};
     image.setDevicePixelRatio(scale);
-    image.fill(Qt::transparent);
+    if (!coversWithoutClear(options.background))
+        image.fill(Qt::transparent);
     const RenderingScope rendering(root);
     QPainter painter(&image);
     paint(painter, root, windowBase(windowSize.height), options);

@@ -72,7 +72,8 @@ Layer::Layer(const Layer& other)
     : std::enable_shared_from_this<Layer>(), mModel(other.mModel), mDelegate(other.mDelegate),
       mContents(other.mContents), mContentsScale(other.mContentsScale), mZPosition(other.mZPosition),
       mHidden(other.mHidden), mGeometryFlipped(other.mGeometryFlipped), mMasksToBounds(other.mMasksToBounds),
-      mOpaque(other.mOpaque), mNeedsDisplayOnBoundsChange(other.mNeedsDisplayOnBoundsChange)
+      mOpaque(other.mOpaque), mNeedsDisplayOnBoundsChange(other.mNeedsDisplayOnBoundsChange),
+      mDrawsDirectly(other.mDrawsDirectly)
 {
     if (other.mExtras) {
         extras().name = other.mExtras->name;
@@ -848,9 +849,21 @@ void Layer::displayIfNeeded()
         display();
 }
 
+void Layer::setDrawsDirectly(bool direct)
+{
+    if (direct == mDrawsDirectly)
+        return;
+    mDrawsDirectly = direct;
+    if (direct && !mContents.isNull())
+        setContents(QImage());
+    setNeedsDisplay();
+}
+
 void Layer::display()
 {
     mNeedsDisplay = false;
+    if (mDrawsDirectly)
+        return;
     if (auto delegate = mDelegate.lock(); delegate && delegate->displayLayer(*this))
         return;
     const Rect b = mModel.bounds.standardized();

@@ -216,8 +216,17 @@ public:
     void setNeedsDisplayOnBoundsChange(bool needs);
     void displayIfNeeded();
     // Redraws the contents: the delegate's displayLayer, else drawInContext into a new image
-    // of bounds size x contentsScale pixels.
+    // of bounds size x contentsScale pixels. A layer that draws directly only clears the mark.
     virtual void display();
+    // Whether the layer draws straight into the compositor's target, at the target's
+    // resolution, every time it is composited, instead of caching contents: the compositor
+    // calls drawInContext (with the opacity as the context's alpha, cut to the bounds) where
+    // it would draw cached contents; setNeedsDisplay still asks for a frame. For drawings
+    // that change every frame and cover little of their bounds (a thin ring in a large
+    // square), whose cache would be redrawn and composited whole every frame. Turning it on
+    // drops the contents.
+    bool drawsDirectly() const { return mDrawsDirectly; }
+    void setDrawsDirectly(bool direct);
     // Draws the contents; the context's user space is the bounds, y-down when the layer is
     // effectively flipped. The default asks the delegate's drawLayer.
     virtual void drawInContext(GraphicsContext& context);
@@ -311,16 +320,20 @@ private:
 
     // The compositor's copy of scaled contents at device resolution, drawn instead of
     // scaling the contents again while the layer is drawn the same way frame after frame.
+    // At most one a layer, of the size the layer covers on the device; dropped with the
+    // contents and while the way the layer is drawn changes from frame to frame.
     struct Rendition
     {
         QImage image;
         QPoint origin;        // device pixel of the image's top-left corner
         QTransform transform; // contents pixels to device pixels it was made for
         qint64 key = 0;       // of the contents it was made from
+        double opacity = 1;   // multiplied into the image (1 when the copy applies it)
         // How the contents were drawn in the last frame: a rendition is made when the next
         // frame draws them the same way.
         QTransform seenTransform;
         qint64 seenKey = 0;
+        double seenOpacity = 1;
     };
 
     // Values few layers use, allocated on first use.
@@ -369,6 +382,7 @@ private:
     bool mNeedsDisplay = false;
     bool mNeedsDisplayOnBoundsChange = false;
     bool mDrawn = false;
+    bool mDrawsDirectly = false;
     bool mFrameRequested = false;  // roots: a frame was asked for and not yet consumed
     bool mWatchedByDriver = false; // in the animation driver's list
 };

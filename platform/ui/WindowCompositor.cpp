@@ -106,7 +106,9 @@ QImage WindowCompositor::renderFrame(Size windowSize, double scale)
     if (image.isNull())
         return {};
     image.setDevicePixelRatio(scale);
-    image.fill(Qt::transparent);
+    // paintFrame fills an opaque background over every pixel: no need to clear them first.
+    if (mBackground.isPattern() || mBackground.alphaComponent() < 1)
+        image.fill(Qt::transparent);
     std::optional<RenderingScope> rendering;
     if (mRoot)
         rendering.emplace(*mRoot);

@@ -514,3 +514,94 @@ TEST(Compositor, RepeatedFramesOfScaledContentsLookLikeTheFirst)
     const Rgba centre = pixelAt(changed, 40, 41);
     EXPECT_TRUE(near(centre, Rgba{51, 255, 51, 255}, 1)) << centre;
 }
+
+// A frame over an opaque background is not cleared first: the background must reach every
+// pixel, at fractional scales too. The image freed just before (all red) is the one the
+// allocator hands out again, so a pixel left out would show red.
+TEST(WindowCompositor, AnOpaqueBackgroundCoversEveryPixelOfAFrame)
+{
+    struct Case
+    {
+        const char* name;
+        Size size;
+        double scale;
+        bool withRoot;
+    };
+    const Case cases[] = {
+        {"no tree, scale 1", Size(33, 21), 1, false},
+        {"no tree, scale 1.5", Size(33, 21), 1.5, false},
+        {"empty tree, scale 1.5", Size(33, 21), 1.5, true},
+        {"empty tree, scale 2", Size(33, 21), 2, true},
+        {"empty tree, scale 1.25", Size(31, 19), 1.25, true},
+    };
+    for (const Case& c : cases) {
+        WindowCompositor red;
+        red.setBackgroundColor(PlatformColor::red());
+        (void)red.renderFrame(c.size, c.scale);
+        WindowCompositor window;
+        window.setBackgroundColor(PlatformColor::deviceRGB(0, 0, 1, 1));
+        if (c.withRoot)
+            window.setRootLayer(layerWithFrame(Rect(0, 0, 4, 4)));
+        const QImage frame = window.renderFrame(c.size, c.scale);
+        ASSERT_FALSE(frame.isNull()) << c.name;
+        int wrong = 0;
+        for (int y = 0; y < frame.height(); ++y)
+            for (int x = 0; x < frame.width(); ++x)
+                wrong += pixelAt(frame, x, y) == Rgba{0, 0, 255, 255} ? 0 : 1;
+        EXPECT_EQ(wrong, 0) << c.name;
+    }
+}
+
+// A background that is not opaque is what the frame shows where nothing is drawn, never
+// what a reused image held before.
+TEST(WindowCompositor, ATranslucentOrClearBackgroundIsNotBlendedOverOldPixels)
+{
+    const struct
+    {
+        const char* name;
+        PlatformColor background;
+        Rgba expected;
+    } cases[] = {
+        {"clear", PlatformColor::clear(), Rgba{0, 0, 0, 0}},
+        {"half blue", PlatformColor::deviceRGB(0, 0, 1, 0.5), Rgba{0, 0, 255, 128}},
+    };
+    for (const auto& c : cases) {
+        for (bool withRoot : {false, true}) {
+            WindowCompositor red;
+            red.setBackgroundColor(PlatformColor::red());
+            (void)red.renderFrame(Size(30, 20), 1);
+            WindowCompositor window;
+            window.setBackgroundColor(c.background);
+            if (withRoot)
+                window.setRootLayer(layerWithFrame(Rect(0, 0, 4, 4)));
+            const QImage frame = window.renderFrame(Size(30, 20), 1);
+            ASSERT_FALSE(frame.isNull());
+            EXPECT_TRUE(near(pixelAt(frame, 20, 10), c.expected, 1))
+                << c.name << (withRoot ? " with a tree" : " without a tree") << ": "
+                << pixelAt(frame, 20, 10);
+        }
+    }
+}
+
+// Compositor::renderToImage clears under a background that is not opaque and not under an
+// opaque one; either way no pixel holds what the image's memory held.
+TEST(Compositor, RenderToImageShowsItsBackgroundEverywhere)
+{
+    auto root = layerWithFrame(Rect(0, 0, 4, 4));
+    for (const auto& [background, expected] :
+         {std::pair{PlatformColor::deviceRGB(0, 1, 0, 1), Rgba{0, 255, 0, 255}},
+          std::pair{PlatformColor::clear(), Rgba{0, 0, 0, 0}}}) {
+        Compositor::Options red;
+        red.background = PlatformColor::red();
+        (void)Compositor::renderToImage(*root, Size(27, 13), 1.5, red);
+        Compositor::Options options;
+        options.background = background;
+        const QImage image = Compositor::renderToImage(*root, Size(27, 13), 1.5, options);
+        ASSERT_FALSE(image.isNull());
+        int wrong = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                wrong += pixelAt(image, x, y) == expected ? 0 : 1;
+        EXPECT_EQ(wrong, 0) << expected;
+    }
+}

@@ -1,0 +1,7 @@
+#include "mindmap/NoteHoverUtilityDelegate.h"
+
+namespace corvex {
+
+NoteHoverUtilityDelegate::~NoteHoverUtilityDelegate() = default;
+
+} // namespace corvex

@@ -1,0 +1,7 @@
+#include "mindmap/SolarRotationAnimatorDelegate.h"
+
+namespace corvex {
+
+SolarRotationAnimatorDelegate::~SolarRotationAnimatorDelegate() = default;
+
+} // namespace corvex

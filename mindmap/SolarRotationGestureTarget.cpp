@@ -1,0 +1,7 @@
+#include "mindmap/SolarRotationGestureTarget.h"
+
+namespace corvex {
+
+SolarRotationGestureTarget::~SolarRotationGestureTarget() = default;
+
+} // namespace corvex

@@ -1,0 +1,7 @@
+#include "mindmap/SolarSystemDelegate.h"
+
+namespace corvex {
+
+SolarSystemDelegate::~SolarSystemDelegate() = default;
+
+} // namespace corvex

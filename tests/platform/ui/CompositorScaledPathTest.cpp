@@ -1,0 +1,400 @@
+// The compositor's scaled path and directly drawn layers: planets composited at a series
+// of nearby scales look like QPainter's smooth drawing of the full contents, the scaler
+// samples as QPainter does (byte orders, mirroring, one-pixel and edge cases), and a layer
+// that draws directly shows what its cached contents would have shown, whatever the flips.
+
+#include "platform/gfx/GraphicsContext.h"
+#include "platform/ui/Compositor.h"
+#include "platform/ui/CompositorScaler_p.h"
+#include "platform/ui/Layer.h"
+#include "platform/ui/LayerDelegate.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QDir>
+#include <QPainter>
+#include <QRadialGradient>
+#include <algorithm>
+#include <cmath>
+#include <gtest/gtest.h>
+
+using namespace corvex;
+
+namespace {
+
+constexpr double kScaledPathScale = 2; // device pixels a point, as on the drill's screens
+
+// A planet like the mind map's: a shaded disc with a dark rim, transparent around it.
+QImage scaledPathPlanet(int side, int hue)
+{
+    QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QRadialGradient gradient(side * 0.4, side * 0.35, side * 0.6);
+    gradient.setColorAt(0, QColor::fromHsv(hue, 60, 255));
+    gradient.setColorAt(1, QColor::fromHsv(hue, 220, 160));
+    painter.setBrush(gradient);
+    painter.setPen(QPen(QColor::fromHsv(hue, 255, 90), side / 40.0));
+    painter.drawEllipse(QRectF(side / 30.0, side / 30.0, side - side / 15.0, side - side / 15.0));
+    // A hard-edged detail, where resampling errors show most.
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor::fromHsv((hue + 180) % 360, 255, 255));
+    painter.drawRect(QRectF(side * 0.45, side * 0.2, side * 0.1, side * 0.6));
+    return image;
+}
+
+struct ScaledPathPlanetSpec
+{
+    double x, y, scale, opacity;
+};
+
+// The largest channel difference between `ours` and `reference` at each pixel, taking the
+// best match among the reference pixel and its eight neighbours; returns the worst of these.
+int worstNeighbourDifference(const QImage& ours, const QImage& reference)
+{
+    int worst = 0;
+    for (int y = 0; y < ours.height(); ++y) {
+        for (int x = 0; x < ours.width(); ++x) {
+            const QRgb p = ours.pixel(x, y);
+            int best = 255;
+            for (int dy = -1; dy <= 1 && best > 0; ++dy) {
+                for (int dx = -1; dx <= 1 && best > 0; ++dx) {
+                    const int rx = x + dx, ry = y + dy;
+                    if (rx < 0 || ry < 0 || rx >= reference.width() || ry >= reference.height())
+                        continue;
+                    const QRgb q = reference.pixel(rx, ry);
+                    best = std::min(
+                        best, std::max({std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                                        std::abs(qBlue(p) - qBlue(q)), std::abs(qAlpha(p) - qAlpha(q))}));
+                }
+            }
+            worst = std::max(worst, best);
+        }
+    }
+    return worst;
+}
+
+// The largest channel difference pixel for pixel.
+int worstPixelDifference(const QImage& a, const QImage& b)
+{
+    int worst = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            worst = std::max({worst, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                              std::abs(qBlue(p) - qBlue(q)), std::abs(qAlpha(p) - qAlpha(q))});
+        }
+    }
+    return worst;
+}
+
+void saveScaledPathOutput(const QImage& image, const QString& name)
+{
+    const QString dir = corvex::test::testOutputDir() + QStringLiteral("/compositor");
+    QDir().mkpath(dir);
+    image.save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
+}
+
+TEST(CompositorScaledPath, PlanetsAtNearbyScalesLookLikeSmoothDrawingOfTheContents)
+{
+    const Size window(160, 100);
+    const int side = 112; // 56 points at scale 2
+    const std::vector<ScaledPathPlanetSpec> planets = {
+        {40.3, 30.7, 1.0, 1.0},
+        {110.6, 35.2, 1.0, 0.8},
+        {45.1, 75.45, 1.0, 0.55},
+        {120.25, 72.8, 1.0, 1.0},
+        // Across the top right corner: only the rows inside the window are scaled.
+        {152.5, 96.3, 1.0, 0.9}};
+    const QImage contents[] = {scaledPathPlanet(side, 20), scaledPathPlanet(side, 140),
+                               scaledPathPlanet(side, 220), scaledPathPlanet(side, 300),
+                               scaledPathPlanet(side, 60)};
+    auto root = Layer::createBackingLayer(false);
+    root->setFrame(Rect(0, 0, window.width, window.height));
+    std::vector<std::shared_ptr<Layer>> layers;
+    for (std::size_t i = 0; i < planets.size(); ++i) {
+        auto planet = Layer::create();
+        planet->setBounds(Rect(0, 0, side / kScaledPathScale, side / kScaledPathScale));
+        planet->setContentsScale(kScaledPathScale);
+        planet->setContents(contents[i]);
+        planet->setPosition(Point(planets[i].x, planets[i].y));
+        planet->setOpacity(float(planets[i].opacity));
+        root->addSublayer(planet);
+        layers.push_back(planet);
+    }
+    Compositor::Options options;
+    options.background = PlatformColor::white();
+    options.presentation = false; // the scales as set, not an implicit animation towards them
+
+    // A drill's frames: every planet a little larger than in the last one (the first also
+    // with the scale of a shrunken system, the last above the contents' own size).
+    for (const double scale : {0.42, 0.8, 0.83, 0.86, 0.9, 0.95, 1.04, 1.1, 1.27}) {
+        for (std::size_t i = 0; i < layers.size(); ++i) {
+            const double s = scale * (1 + 0.03 * double(i));
+            layers[i]->setTransform(Transform3D::makeScale(s, s, 1));
+        }
+        const QImage ours = Compositor::renderToImage(*root, window, kScaledPathScale, options);
+        ASSERT_FALSE(ours.isNull());
+
+        // QPainter's smooth drawing of each planet's full contents, straight into the frame.
+        QImage reference(ours.size(), QImage::Format_ARGB32_Premultiplied);
+        reference.fill(Qt::white);
+        {
+            QPainter painter(&reference);
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            for (std::size_t i = 0; i < planets.size(); ++i) {
+                const double s = scale * (1 + 0.03 * double(i));
+                // Contents pixels to device pixels: centred on the position, y up from the bottom.
+                const double cx = planets[i].x * kScaledPathScale;
+                const double cy = (window.height - planets[i].y) * kScaledPathScale;
+                painter.setWorldTransform(QTransform(s, 0, 0, s, cx - s * side / 2, cy - s * side / 2));
+                painter.setOpacity(planets[i].opacity);
+                painter.drawImage(QPointF(0, 0), contents[i]);
+            }
+        }
+        const QString tag = QString::number(scale, 'f', 2);
+        saveScaledPathOutput(ours, QStringLiteral("planets_scaled_") + tag);
+        saveScaledPathOutput(reference, QStringLiteral("planets_reference_") + tag);
+        EXPECT_LE(worstNeighbourDifference(ours, reference), 8) << "scale " << scale;
+        EXPECT_LE(worstNeighbourDifference(reference, ours), 8) << "scale " << scale;
+        EXPECT_LE(worstPixelDifference(ours, reference), 24) << "scale " << scale;
+        if (scale == 1.04) {
+            // Held still, the planets are scaled once more into copies that later frames
+            // only blend: the same pixels as while they were changing.
+            for (int frame = 0; frame < 2; ++frame)
+                EXPECT_EQ(worstPixelDifference(
+                              Compositor::renderToImage(*root, window, kScaledPathScale, options), ours),
+                          0);
+        }
+    }
+}
+
+TEST(CompositorScaledPath, FadingAndResumingScaledLayersKeepTheirLook)
+{
+    const Size window(80, 60);
+    const QImage contents = scaledPathPlanet(96, 200);
+    const auto scene = [&](float opacity) {
+        auto root = Layer::createBackingLayer(false);
+        root->setFrame(Rect(0, 0, window.width, window.height));
+        auto planet = Layer::create();
+        planet->setBounds(Rect(0, 0, 48, 48));
+        planet->setContentsScale(kScaledPathScale);
+        planet->setContents(contents);
+        planet->setPosition(Point(40.3, 29.6));
+        planet->setTransform(Transform3D::makeScale(0.87, 0.87, 1));
+        planet->setOpacity(opacity);
+        root->addSublayer(planet);
+        return std::pair{root, planet};
+    };
+    Compositor::Options options;
+    options.background = PlatformColor::white();
+    options.presentation = false;
+    // Held still, then fading (the copy kept without opacity), then held still at another
+    // opacity: every frame as a first frame of the same scene draws it.
+    auto [root, planet] = scene(1.0f);
+    for (const float opacity : {1.0f, 1.0f, 1.0f, 0.9f, 0.8f, 0.7f, 0.7f, 0.7f, 1.0f, 0.6f, 0.6f}) {
+        planet->setOpacity(opacity);
+        const QImage frame = Compositor::renderToImage(*root, window, kScaledPathScale, options);
+        auto fresh = scene(opacity);
+        const QImage expected = Compositor::renderToImage(*fresh.first, window, kScaledPathScale, options);
+        // The opacity is either in the scaler's (7-bit) weights or QPainter's on the copy.
+        EXPECT_LE(worstPixelDifference(frame, expected), 4) << "opacity " << opacity;
+    }
+}
+
+// QPainter's smooth drawing of `source` by `toDevice` with `opacity`, in an image placed as
+// the scaler's rendition is.
+QImage qtScaledLike(const ScaledRendition& rendition, const QImage& source, const QTransform& toDevice,
+                    double opacity)
+{
+    QImage image(rendition.image.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.setOpacity(opacity);
+    painter.setWorldTransform(toDevice *
+                              QTransform::fromTranslate(-rendition.origin.x(), -rendition.origin.y()));
+    painter.drawImage(QPointF(0, 0), source);
+    return image;
+}
+
+struct ScalerCase
+{
+    const char* name;
+    QSize size;
+    QImage::Format format;
+    QTransform toDevice;
+    double opacity;
+    // QPainter interpolates with 8-bit weights (4-bit ones when reducing more than twice),
+    // the scaler along rows with 7-bit ones where it uses AVX2.
+    int tolerance = 3;
+};
+
+TEST(CompositorScaler, SamplesAsQPaintersSmoothDrawing)
+{
+    const ScalerCase cases[] = {
+        {"enlarged", {24, 20}, QImage::Format_ARGB32_Premultiplied, QTransform(2.6, 0, 0, 3.1, 5.3, 2.7), 1},
+        {"reduced",
+         {64, 48},
+         QImage::Format_ARGB32_Premultiplied,
+         QTransform(0.37, 0, 0, 0.55, 0.4, 1.6),
+         0.6,
+         8},
+        {"rgba bytes",
+         {30, 30},
+         QImage::Format_RGBA8888_Premultiplied,
+         QTransform(1.13, 0, 0, 0.91, 3.5, 4.25),
+         0.8},
+        {"opaque", {30, 22}, QImage::Format_RGB32, QTransform(1.7, 0, 0, 1.2, 0.5, 0.5), 1},
+        {"mirrored",
+         {32, 32},
+         QImage::Format_ARGB32_Premultiplied,
+         QTransform(1.2, 0, 0, -0.8, 2.2, 40.6),
+         0.9},
+        {"one pixel wide",
+         {1, 12},
+         QImage::Format_ARGB32_Premultiplied,
+         QTransform(5.5, 0, 0, 1.5, 1.2, 0.3),
+         1},
+        {"one pixel", {1, 1}, QImage::Format_ARGB32_Premultiplied, QTransform(3.3, 0, 0, 3.3, 0.6, 0.6), 0.5},
+        {"negative origin",
+         {20, 20},
+         QImage::Format_ARGB32_Premultiplied,
+         QTransform(1.5, 0, 0, 1.5, -7.3, -4.6),
+         1},
+    };
+    for (const ScalerCase& c : cases) {
+        // Colour blocks with hard edges and partly transparent pixels.
+        QImage source(c.size, QImage::Format_ARGB32_Premultiplied);
+        for (int y = 0; y < source.height(); ++y) {
+            for (int x = 0; x < source.width(); ++x) {
+                const int alpha = (x + 2 * y) % 5 == 0 ? 128 : 255;
+                source.setPixelColor(
+                    x, y, QColor((x * 53) % 256, (y * 91) % 256, ((x / 3 + y / 4) % 2) * 255, alpha));
+            }
+        }
+        source = source.convertToFormat(c.format);
+        const ScaledRendition ours = CompositorScaler::scale(source, c.toDevice, c.opacity, 4096);
+        ASSERT_FALSE(ours.image.isNull()) << c.name;
+        EXPECT_EQ(ours.image.format(), QImage::Format_ARGB32_Premultiplied) << c.name;
+        const QRectF area = c.toDevice.mapRect(QRectF(0, 0, c.size.width(), c.size.height()));
+        EXPECT_EQ(ours.origin, QPoint(int(std::floor(area.left())), int(std::floor(area.top())))) << c.name;
+        EXPECT_EQ(ours.image.width(), int(std::ceil(area.right())) - ours.origin.x()) << c.name;
+        const QImage expected = qtScaledLike(ours, source, c.toDevice, c.opacity);
+        EXPECT_LE(worstPixelDifference(ours.image, expected), c.tolerance) << c.name;
+    }
+}
+
+TEST(CompositorScaler, RefusesWhatItCannotScale)
+{
+    QImage source(8, 8, QImage::Format_ARGB32_Premultiplied);
+    source.fill(Qt::red);
+    const QImage indexed = source.convertToFormat(QImage::Format_Indexed8);
+    const QImage straight = source.convertToFormat(QImage::Format_ARGB32);
+    const struct
+    {
+        const char* name;
+        QImage image;
+        QTransform toDevice;
+    } refused[] = {
+        {"rotated", source, QTransform().rotate(30)},
+        {"indexed colours", indexed, QTransform::fromScale(2, 2)},
+        {"unpremultiplied", straight, QTransform::fromScale(2, 2)},
+        {"flat", source, QTransform::fromScale(0, 2)},
+        {"too large", source, QTransform::fromScale(600, 1)},
+        {"not a number", source, QTransform(std::nan(""), 0, 0, 1, 0, 0)},
+        {"null", QImage(), QTransform::fromScale(2, 2)},
+    };
+    for (const auto& r : refused)
+        EXPECT_TRUE(CompositorScaler::scale(r.image, r.toDevice, 1, 4096).image.isNull()) << r.name;
+}
+
+// Draws an asymmetric mark in the layer's own space: a triangle in the lower left of the
+// bounds and a bar along the top (in whatever way the context's space points).
+class ScaledPathMarkDelegate : public LayerDelegate
+{
+public:
+    void drawLayer(Layer& layer, GraphicsContext& context) override
+    {
+        const Rect b = layer.bounds();
+        context.setFillColor(PlatformColor::deviceRGB(0.9, 0.2, 0.1, 1));
+        Path triangle;
+        triangle.moveTo(Point(b.minX() + 2, b.minY() + 2));
+        triangle.lineTo(Point(b.minX() + 14, b.minY() + 2));
+        triangle.lineTo(Point(b.minX() + 2, b.minY() + 11));
+        triangle.closeSubpath();
+        context.addPath(triangle);
+        context.fillPath();
+        context.setStrokeColor(PlatformColor::deviceRGB(0.1, 0.3, 0.9, 1));
+        context.setLineWidth(1.3);
+        context.strokeEllipseInRect(Rect(b.midX() - 6, b.midY() - 6, 12, 12));
+        // Past the bounds on the right: cut there, as cached contents are.
+        context.fillRect(Rect(b.maxX() - 4, b.minY() + 6, 10, 3));
+    }
+};
+
+TEST(CompositorDirectDrawing, ShowsWhatCachedContentsWouldShow)
+{
+    auto delegate = std::make_shared<ScaledPathMarkDelegate>();
+    const struct
+    {
+        const char* name;
+        bool parentFlipped;
+        bool layerFlipped;
+        double scale;
+    } cases[] = {
+        {"plain at 1", false, false, 1},    {"plain at 2", false, false, 2},
+        {"flipped parent", true, false, 2}, {"flipped layer", false, true, 2},
+        {"both flipped", true, true, 1},
+    };
+    for (const auto& c : cases) {
+        const auto scene = [&](bool direct) {
+            auto root = Layer::createBackingLayer(c.parentFlipped);
+            root->setFrame(Rect(0, 0, 60, 50));
+            auto layer = Layer::create();
+            layer->setBounds(Rect(3, -2, 32, 24));
+            layer->setPosition(Point(30, 25));
+            layer->setGeometryFlipped(c.layerFlipped);
+            layer->setContentsScale(c.scale);
+            layer->setOpacity(0.7f);
+            layer->setDelegate(delegate);
+            layer->setDrawsDirectly(direct);
+            layer->setNeedsDisplay();
+            root->addSublayer(layer);
+            Compositor::prepareFrame(*root);
+            EXPECT_EQ(layer->contents().isNull(), direct) << c.name;
+            Compositor::Options options;
+            options.background = PlatformColor::white();
+            return Compositor::renderToImage(*root, Size(60, 50), c.scale, options);
+        };
+        const QImage direct = scene(true);
+        const QImage cached = scene(false);
+        saveScaledPathOutput(direct,
+                             QStringLiteral("direct_") + QString::fromLatin1(c.name).replace(' ', '_'));
+        EXPECT_LE(worstPixelDifference(direct, cached), 2) << c.name;
+    }
+}
+
+TEST(CompositorDirectDrawing, DropsContentsAndStillAsksForFrames)
+{
+    auto layer = Layer::create();
+    layer->setBounds(Rect(0, 0, 10, 10));
+    QImage image(10, 10, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::blue);
+    layer->setContents(image);
+    layer->consumeDirtyLayers();
+    layer->setDrawsDirectly(true);
+    EXPECT_TRUE(layer->contents().isNull());
+    EXPECT_TRUE(layer->needsDisplay());
+    layer->consumeDirtyLayers();
+    layer->setNeedsDisplay();
+    EXPECT_NE(layer->dirtyFlags() & Layer::DirtyContents, 0u);
+    layer->display();
+    EXPECT_FALSE(layer->needsDisplay());
+    EXPECT_TRUE(layer->contents().isNull()) << "nothing cached";
+    // Presentation copies draw the same way.
+    Layer copy(*layer);
+    EXPECT_TRUE(copy.drawsDirectly());
+}
+
+} // namespace
