@@ -49,6 +49,20 @@ struct InputRig
         w.send(Event::mouseDown(w.inWindow(view), clicks));
         w.send(Event::mouseUp(w.inWindow(view), clicks));
     }
+    // A quick drag around the ring from 10 to 40 degrees, released while moving: the orbit
+    // runs on afterwards.
+    void flick()
+    {
+        Point p = ring(330, 10);
+        press(p);
+        for (double deg : {20.0, 30.0, 40.0}) {
+            time.advance(0.01);
+            p = ring(330, deg);
+            drag(p);
+        }
+        time.advance(0.01);
+        release(p);
+    }
     Point planet(std::int64_t i) const { return LayerExtensions::center(*w.solar->ideaViewAtIndex(i)); }
     QString planetId(std::int64_t i) const { return w.solar->ideaViewAtIndex(i)->ideaIdentifier(); }
 
@@ -120,15 +134,7 @@ TEST(SolarSystemInput, AFlickTurnsTheOrbitOnByASpeedOverThreeAndAHalf)
 TEST(SolarSystemInput, ANewDragDuringTheRunOnStopsItAndOnlyItsOwnStepsMoveTheOrbit)
 {
     InputRig r;
-    Point p = r.ring(330, 10);
-    r.press(p);
-    for (double deg : {20.0, 30.0, 40.0}) {
-        r.time.advance(0.01);
-        p = r.ring(330, deg);
-        r.drag(p);
-    }
-    r.time.advance(0.01);
-    r.release(p);
+    r.flick();
     r.time.advance(0.1);
     const auto spin = r.w.solar->rotationAnimator();
     ASSERT_NE(spin, nullptr);
@@ -272,15 +278,7 @@ TEST(SolarSystemInput, ClicksOnPlanetsCentreAndParentBecomeDrillsEditsAndDrillUp
 TEST(SolarSystemInput, AClickOnAnAdderDuringTheRunOnStopsItAtOnceAndAsksOnce)
 {
     InputRig r;
-    Point p = r.ring(330, 10);
-    r.press(p);
-    for (double deg : {20.0, 30.0, 40.0}) {
-        r.time.advance(0.01);
-        p = r.ring(330, deg);
-        r.drag(p);
-    }
-    r.time.advance(0.01);
-    r.release(p);
+    r.flick();
     r.time.advance(0.05);
     ASSERT_NE(r.w.solar->rotationAnimator(), nullptr);
     const auto adder = r.w.solar->ideaAdderViewAtIndex(3);
