@@ -44,10 +44,9 @@ void SolarSystemLayer::drawInContext(GraphicsContext& context)
         return;
     const Rect b = bounds();
     context.saveGState();
-    context.translateCTM(b.midX(), b.midY());
     context.setStrokeColor(PlatformColor::lightGray());
     context.setLineWidth(double(0.6f));
-    context.strokeEllipseInRect(Rect(-mRadius, -mRadius, 2 * mRadius, 2 * mRadius));
+    context.strokeCircle(Point(b.midX(), b.midY()), mRadius);
     context.restoreGState();
 }
 

@@ -1,12 +1,17 @@
 #include "platform/gfx/GraphicsContext.h"
 
+#include "platform/gfx/RingRasterizer.h"
+
 #include <QLinearGradient>
 #include <QPaintDevice>
 #include <QPainter>
+#include <QPainterPath>
+#include <QPolygonF>
 #include <QRadialGradient>
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 
 namespace corvex {
 
@@ -281,6 +286,64 @@ struct GraphicsContext::Private
                 painter.strokePath(p, pen);
             },
             opacityFor(state.stroke));
+    }
+
+    // The painter's clip in device pixels: the image when there is none; nothing when it is
+    // not one upright rectangle (the caller then leaves the drawing to QPainter). QPainter
+    // clips to such a rectangle with each edge rounded to the nearest pixel boundary.
+    std::optional<QRect> deviceClip(const QTransform& toDevice, const QImage& image) const
+    {
+        if (!painter->hasClipping())
+            return image.rect();
+        const QPolygonF outline = toDevice.map(painter->clipPath()).toFillPolygon();
+        const QRectF box = outline.boundingRect();
+        auto near = [](double a, double b) { return std::fabs(a - b) < 1e-6; };
+        if (outline.size() < 4 || outline.size() > 5)
+            return std::nullopt;
+        for (const QPointF& corner : outline) {
+            const bool onX = near(corner.x(), box.left()) || near(corner.x(), box.right());
+            const bool onY = near(corner.y(), box.top()) || near(corner.y(), box.bottom());
+            if (!onX || !onY)
+                return std::nullopt;
+        }
+        // The clip path comes back already on whole pixels, but not always the ones QPainter
+        // clips to; the bounding rectangle is the one asked for, which QPainter rounds.
+        const QRectF asked = toDevice.mapRect(painter->clipBoundingRect());
+        const int left = qRound(asked.left());
+        const int top = qRound(asked.top());
+        return QRect(left, top, qRound(asked.right()) - left, qRound(asked.bottom()) - top);
+    }
+
+    bool strokeRing(Point centre, double radius)
+    {
+        if (!state.mask.isNull() || state.blend != BlendMode::Normal || !state.antialias ||
+            state.stroke.isPattern() || painter->device() == nullptr ||
+            painter->device()->devType() != QInternal::Image)
+            return false;
+        for (double length : state.dashes) {
+            if (length > 0)
+                return false;
+        }
+        auto* image = static_cast<QImage*>(painter->device());
+        // A shared image would be copied by writing to it, away from the painter's pixels.
+        if (!RingRasterizer::supports(image->format()) || !image->isDetached())
+            return false;
+        painter->setWorldTransform(userToDevice());
+        const QTransform toDevice = painter->deviceTransform();
+        const double scale = std::fabs(toDevice.m11());
+        if (toDevice.type() > QTransform::TxScale ||
+            std::fabs(std::fabs(toDevice.m22()) - scale) > 1e-9 * scale)
+            return false;
+        const double width = state.lineWidth * scale;
+        if (!RingRasterizer::canStroke(radius * scale, width))
+            return false;
+        const std::optional<QRect> clip = deviceClip(toDevice, *image);
+        if (!clip)
+            return false;
+        // As stroke(): the global alpha is in the colour, the painter's opacity plays no part.
+        RingRasterizer::strokeCircle(*image, *clip, toDevice.map(centre.toQPointF()), radius * scale, width,
+                                     qPremultiply(brushFor(state.stroke).color().rgba()));
+        return true;
     }
 
     void fillUserPath(const QPainterPath& p, const QBrush& brush, double opacity)
@@ -603,6 +666,13 @@ void GraphicsContext::strokeEllipseInRect(const Rect& r)
     beginPath();
     addEllipseInRect(r);
     strokePath();
+}
+
+void GraphicsContext::strokeCircle(Point centre, double radius)
+{
+    if (!d->strokeRing(centre, radius))
+        strokeEllipseInRect(Rect(centre.x - radius, centre.y - radius, 2 * radius, 2 * radius));
+    beginPath();
 }
 
 void GraphicsContext::strokeLineSegments(const Point* points, int count)

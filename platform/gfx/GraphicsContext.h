@@ -118,6 +118,11 @@ public:
     void clearRect(const Rect& r); // to transparent, whatever the blend mode
     void fillEllipseInRect(const Rect& r);
     void strokeEllipseInRect(const Rect& r);
+    // The same as stroking the ellipse in the circle's square, but drawn by RingRasterizer
+    // when the target allows it (an image of 32-bit pixels, a plain scale without turning,
+    // a rectangular clip on whole pixels, a solid colour without dashes, mask or blend mode,
+    // a pen wider than a pixel): for rings redrawn on every animation frame.
+    void strokeCircle(Point centre, double radius);
     void strokeLineSegments(const Point* points, int count);
 
     // Clipping intersects with the current clip; it is part of the graphics state.

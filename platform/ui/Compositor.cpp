@@ -224,6 +224,17 @@ public:
         if (!exact && toDevice.type() <= QTransform::TxScale &&
             drawRendition(layer, contents, toDevice, alpha))
             return;
+        if (exact && toDevice.m11() > 0 && toDevice.m22() > 0) {
+            // Upright one to one: a plain copy. Drawn through the layer's transform instead, the
+            // contents would take QPainter's transformed path, which splits the blend of every
+            // image taller than a few rows over its thread pool: on one processor only a wait.
+            QImage view = contents;
+            view.setDevicePixelRatio(mRatio);
+            prepareCopy(alpha);
+            mPainter.drawImage(
+                QPointF(std::round(toDevice.dx()) / mRatio, std::round(toDevice.dy()) / mRatio), view);
+            return;
+        }
         mPainter.setWorldTransform(m);
         mPainter.setOpacity(alpha);
         mPainter.setRenderHint(QPainter::SmoothPixmapTransform, !exact);
