@@ -1,6 +1,7 @@
 #include "kit/core/Loom.h"
 
 #include "kit/core/BBXUserDefaults.h"
+#include "kit/core/LOMSettingsOnboardingManager.h"
 #include "kit/sys/HostFunctions.h"
 #include "platform/core/Bundle.h"
 #include "platform/core/Error.h"
@@ -40,13 +41,19 @@ bool containsKit(const std::vector<LOMKitClass*>& classes, const LOMKitClass* ki
 
 Loom& Loom::sharedSDK()
 {
-    static Loom* const shared =
-        new Loom(BBXUserDefaults::standardUserDefaults(), []() -> std::optional<QVariantMap> {
+    static Loom* const shared = [] {
+        auto* made = new Loom(BBXUserDefaults::standardUserDefaults(), []() -> std::optional<QVariantMap> {
             const Bundle& bundle = Bundle::mainBundle();
             if (!bundle.hasInfoDictionary())
                 return std::nullopt;
             return bundle.infoDictionary();
         });
+        // The settings download and onboarding run in every start; the manager lives for
+        // the process, as the registry does.
+        static const std::shared_ptr<LOMSettingsOnboardingManager> manager =
+            LOMInstallSettingsAndOnboarding(*made, [] { return Bundle::mainBundle().infoDictionary(); });
+        return made;
+    }();
     return *shared;
 }
 

@@ -3,21 +3,56 @@
 #include "platform/core/Log.h"
 #include "platform/core/MainQueue.h"
 
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <memory>
 
 namespace corvex {
 
-FilePanelRunner::~FilePanelRunner() = default;
+namespace {
 
-QString FilePanelRunner::OpenPanel::nameFilter() const
+QString filePanelNameFilter(const QStringList& types)
 {
     QStringList patterns;
-    for (const QString& type : allowedFileTypes) {
+    for (const QString& type : types) {
         if (!type.isEmpty())
             patterns.append(QStringLiteral("*.") + type);
     }
     return patterns.join(QLatin1Char(' '));
+}
+
+} // namespace
+
+FilePanelRunner::~FilePanelRunner() = default;
+
+QString FilePanelRunner::OpenPanel::nameFilter() const
+{
+    return filePanelNameFilter(allowedFileTypes);
+}
+
+QString FilePanelRunner::SavePanel::nameFilter() const
+{
+    return filePanelNameFilter(allowedFileTypes);
+}
+
+QUrl FilePanelRunner::SavePanel::withAllowedExtension(const QUrl& url) const
+{
+    if (!url.isLocalFile())
+        return url;
+    const QString path = url.toLocalFile();
+    const QString suffix = QFileInfo(path).suffix();
+    QString first;
+    for (const QString& type : allowedFileTypes) {
+        if (type.isEmpty())
+            continue;
+        if (suffix.compare(type, Qt::CaseInsensitive) == 0)
+            return url;
+        if (first.isEmpty())
+            first = type;
+    }
+    if (first.isEmpty())
+        return url;
+    return QUrl::fromLocalFile(path + QLatin1Char('.') + first);
 }
 
 QString FilePanelRunner::desktopDirectory()
@@ -25,22 +60,20 @@ QString FilePanelRunner::desktopDirectory()
     return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
 }
 
-void FilePanelRunner::beginOpenPanel(OpenPanel panel, Window* window, Completion completion)
+FilePanelRunner::Completion FilePanelRunner::answeredOnce(Completion completion, const char* panelKind,
+                                                          std::shared_ptr<bool> inCall)
 {
-    if (panel.directory.isEmpty())
-        panel.directory = desktopDirectory();
-    // Whatever the runner does, the caller hears back once, and never from inside this call.
+    // Whatever the runner does, the caller hears back once, and never from inside the call.
     struct State
     {
         Completion completion;
         bool answered = false;
-        bool inCall = true;
     };
     auto state = std::make_shared<State>();
     state->completion = std::move(completion);
-    Completion once = [state](int response, const QList<QUrl>& urls) {
+    return [state, panelKind, inCall](int response, const QList<QUrl>& urls) {
         if (state->answered) {
-            Log::assertionFailure(QStringLiteral("Open panel answered twice"));
+            Log::assertionFailure(QStringLiteral("%1 panel answered twice").arg(QLatin1String(panelKind)));
             return;
         }
         state->answered = true;
@@ -48,13 +81,38 @@ void FilePanelRunner::beginOpenPanel(OpenPanel panel, Window* window, Completion
         state->completion = nullptr;
         if (!call)
             return;
-        if (state->inCall)
+        if (*inCall)
             MainQueue::post([call, response, urls] { call(response, urls); });
         else
             call(response, urls);
     };
-    present(panel, window, std::move(once));
-    state->inCall = false;
+}
+
+void FilePanelRunner::beginOpenPanel(OpenPanel panel, Window* window, Completion completion)
+{
+    if (panel.directory.isEmpty())
+        panel.directory = desktopDirectory();
+    auto inCall = std::make_shared<bool>(true);
+    present(panel, window, answeredOnce(std::move(completion), "Open", inCall));
+    *inCall = false;
+}
+
+void FilePanelRunner::beginSavePanel(SavePanel panel, Window* window, SaveCompletion completion)
+{
+    if (panel.directory.isEmpty())
+        panel.directory = desktopDirectory();
+    Completion chosen = [panel, completion = std::move(completion)](int response, const QList<QUrl>& urls) {
+        if (!completion)
+            return;
+        if (response != OK || urls.isEmpty() || urls.first().isEmpty()) {
+            completion(Cancel, QUrl());
+            return;
+        }
+        completion(OK, panel.withAllowedExtension(urls.first()));
+    };
+    auto inCall = std::make_shared<bool>(true);
+    presentSave(panel, window, answeredOnce(std::move(chosen), "Save", inCall));
+    *inCall = false;
 }
 
 } // namespace corvex

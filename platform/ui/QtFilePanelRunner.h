@@ -4,14 +4,16 @@
 
 namespace corvex {
 
-// The application's open panel: a QFileDialog opened window-modally on the window's host
-// (QFileDialog::open, which does not block), with the allowed types as its name filter and
-// the panel's folder. The completion is posted to the main queue once the dialog ended; a
-// dialog destroyed without ending (its window closed) answers Cancel.
+// The application's open and save panels: a QFileDialog opened window-modally on the window's
+// host (QFileDialog::open, which does not block), with the allowed types as its name filter and
+// the panel's folder; a save panel also proposes the name, adds the first type as the default
+// suffix and asks before replacing a file. The completion is posted to the main queue once the dialog ended;
+// a dialog destroyed without ending (its window closed) answers Cancel.
 class QtFilePanelRunner final : public FilePanelRunner
 {
 protected:
     void present(const OpenPanel& panel, Window* window, Completion completion) override;
+    void presentSave(const SavePanel& panel, Window* window, Completion completion) override;
 };
 
 } // namespace corvex

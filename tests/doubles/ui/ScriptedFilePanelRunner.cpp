@@ -28,6 +28,17 @@ bool ScriptedFilePanelRunner::respond(int response, const QList<QUrl>& urls)
 void ScriptedFilePanelRunner::present(const OpenPanel& panel, Window* window, Completion completion)
 {
     mPresented.push_back(Record{panel, window});
+    openPanel(std::move(completion));
+}
+
+void ScriptedFilePanelRunner::presentSave(const SavePanel& panel, Window* window, Completion completion)
+{
+    mPresentedSaves.push_back(SaveRecord{panel, window});
+    openPanel(std::move(completion));
+}
+
+void ScriptedFilePanelRunner::openPanel(Completion completion)
+{
     mOpen.push_back(std::move(completion));
     if (mAnswers.empty())
         return;

@@ -7,9 +7,10 @@
 
 namespace corvex {
 
-// An open-panel runner for tests: shows nothing. A panel takes the next queued answer and
-// completes on the main queue; with none queued it stays open until the test answers it with
-// respond(). Every panel shown is recorded (its directory filled in).
+// A file-panel runner for tests: shows nothing. A panel (open or save, from one queue of
+// answers) takes the next queued answer and completes on the main queue; with none queued it
+// stays open until the test answers it with respond(). Every panel shown is recorded (its
+// directory filled in); a save panel's answer is the first URL of answerOK.
 class ScriptedFilePanelRunner final : public FilePanelRunner
 {
 public:
@@ -29,12 +30,20 @@ public:
     bool respond(int response, const QList<QUrl>& urls = {});
     std::size_t openPanels() const { return mOpen.size(); }
 
+    struct SaveRecord
+    {
+        SavePanel panel;
+        Window* window = nullptr;
+    };
+
     const std::vector<Record>& presented() const { return mPresented; }
+    const std::vector<SaveRecord>& presentedSaves() const { return mPresentedSaves; }
     int presentedCount() const { return int(mPresented.size()); }
     std::size_t pendingAnswers() const { return mAnswers.size(); }
 
 protected:
     void present(const OpenPanel& panel, Window* window, Completion completion) override;
+    void presentSave(const SavePanel& panel, Window* window, Completion completion) override;
 
 private:
     struct Answer
@@ -46,6 +55,9 @@ private:
     std::deque<Answer> mAnswers;
     std::deque<Completion> mOpen;
     std::vector<Record> mPresented;
+    std::vector<SaveRecord> mPresentedSaves;
+
+    void openPanel(Completion completion);
 };
 
 } // namespace corvex

@@ -69,7 +69,28 @@ protected:
         completion(OK, {QUrl::fromLocalFile(QStringLiteral("/tmp/a.corvex"))});
         completion(Cancel, {});
     }
+    void presentSave(const SavePanel&, Window*, Completion completion) override
+    {
+        completion(OK, {QUrl::fromLocalFile(QStringLiteral("/tmp/b"))});
+        completion(Cancel, {});
+    }
 };
+
+struct SaveAnswer
+{
+    int response = -1;
+    QUrl url;
+    int calls = 0;
+};
+
+FilePanelRunner::SaveCompletion recordSaveInto(SaveAnswer& answer)
+{
+    return [&answer](int response, const QUrl& url) {
+        ++answer.calls;
+        answer.response = response;
+        answer.url = url;
+    };
+}
 
 } // namespace
 
@@ -235,5 +256,83 @@ TEST(QtFilePanelRunner, OnAWindowTheDialogIsModalToItAndTheCallGoesOn)
     QTimer::singleShot(0, dialog.data(), &QDialog::reject);
     ASSERT_TRUE(runUntil([&] { return answer.calls > 0; }));
     EXPECT_EQ(answer.response, int(FilePanelRunner::Cancel));
+    window->close();
+}
+
+TEST(FilePanelRunner, ASavePanelAnswersOnceLaterWithTheAllowedExtensionAdded)
+{
+    ScopedVirtualTime time;
+    LogCapture log;
+    EagerRunner runner;
+    SaveAnswer answer;
+    runner.beginSavePanel({}, nullptr, recordSaveInto(answer));
+    EXPECT_EQ(answer.calls, 0);
+    time.runDue();
+    EXPECT_EQ(answer.calls, 1);
+    EXPECT_EQ(answer.response, int(FilePanelRunner::OK));
+    EXPECT_EQ(answer.url, QUrl::fromLocalFile(QStringLiteral("/tmp/b.corvex")));
+    EXPECT_EQ(log.count(QStringLiteral("ERROR: Assertion failure: Save panel answered twice")), 1);
+
+    struct Case
+    {
+        const char* chosen;
+        const char* written;
+    };
+    const FilePanelRunner::SavePanel panel;
+    for (const Case& c : {Case{"/d/map", "/d/map.corvex"}, Case{"/d/map.CORVEX", "/d/map.CORVEX"},
+                          Case{"/d/map.opml", "/d/map.opml.corvex"}}) {
+        EXPECT_EQ(panel.withAllowedExtension(QUrl::fromLocalFile(QString::fromUtf8(c.chosen))),
+                  QUrl::fromLocalFile(QString::fromUtf8(c.written)))
+            << c.chosen;
+    }
+}
+
+TEST(ScriptedFilePanelRunner, ASavePanelTakesTheFirstQueuedUrlAndAnEmptyOneCancels)
+{
+    ScopedVirtualTime time;
+    ScriptedFilePanelRunner runner;
+    runner.answerOK({QUrl::fromLocalFile(QStringLiteral("/srv/a.corvex"))});
+    runner.answerOK({});
+    FilePanelRunner::SavePanel panel;
+    panel.nameFieldStringValue = QStringLiteral("Plans.corvex");
+    SaveAnswer first;
+    SaveAnswer second;
+    runner.beginSavePanel(panel, nullptr, recordSaveInto(first));
+    runner.beginSavePanel(panel, nullptr, recordSaveInto(second));
+    time.runDue();
+    EXPECT_EQ(first.response, int(FilePanelRunner::OK));
+    EXPECT_EQ(first.url, QUrl::fromLocalFile(QStringLiteral("/srv/a.corvex")));
+    EXPECT_EQ(second.response, int(FilePanelRunner::Cancel));
+    ASSERT_EQ(runner.presentedSaves().size(), 2u);
+    EXPECT_EQ(runner.presentedSaves()[0].panel.directory, FilePanelRunner::desktopDirectory());
+    EXPECT_EQ(runner.presentedSaves()[0].panel.nameFieldStringValue, QStringLiteral("Plans.corvex"));
+    EXPECT_EQ(runner.presentedCount(), 0);
+}
+
+TEST(QtFilePanelRunner, TheSaveDialogIsModalToTheWindowProposesTheNameAndAddsTheSuffix)
+{
+    const QString folder = desktop();
+    auto window = Window::create(Size(400, 300));
+    window->makeKeyAndOrderFront();
+    QtFilePanelRunner runner;
+    SaveAnswer answer;
+    FilePanelRunner::SavePanel panel;
+    panel.nameFieldStringValue = QStringLiteral("Plans.corvex");
+    runner.beginSavePanel(panel, window.get(), recordSaveInto(answer));
+    QPointer<QFileDialog> dialog;
+    ASSERT_TRUE(runUntil([&] { return (dialog = visibleFileDialog()) != nullptr; }));
+    EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(dialog->parentWidget(), window->hostWidget());
+    EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
+    EXPECT_EQ(dialog->nameFilters(), QStringList{QStringLiteral("*.corvex")});
+    EXPECT_EQ(dialog->defaultSuffix(), QStringLiteral("corvex"));
+    EXPECT_EQ(QDir(dialog->directory()).canonicalPath(), QDir(folder).canonicalPath());
+    ASSERT_FALSE(dialog->selectedFiles().isEmpty());
+    EXPECT_EQ(QFileInfo(dialog->selectedFiles().first()).fileName(), QStringLiteral("Plans.corvex"));
+    dialog->selectFile(folder + QStringLiteral("/Other"));
+    QTimer::singleShot(0, dialog.data(), &QDialog::accept);
+    ASSERT_TRUE(runUntil([&] { return answer.calls > 0; }));
+    EXPECT_EQ(answer.response, int(FilePanelRunner::OK));
+    EXPECT_EQ(QFileInfo(answer.url.toLocalFile()).fileName(), QStringLiteral("Other.corvex"));
     window->close();
 }

@@ -158,6 +158,8 @@ TestPki::TestPki()
     const Issued leafOfB = issue({"127.0.0.1", false, "IP:127.0.0.1"}, &b);
     const Issued wrongHost = issue({"wrong-host.invalid", false, "DNS:wrong-host.invalid"}, &aIntermediate);
     const Issued expired = issue({"127.0.0.1", false, "IP:127.0.0.1", -30, -1}, &aIntermediate);
+    const Issued aIntermediate2 = issue({"Corvex Test Intermediate A2", true, nullptr, -1, 3650}, &a);
+    const Issued leafOfA2 = issue({"127.0.0.1", false, "IP:127.0.0.1"}, &aIntermediate2);
 
     rootA = describe(a, {});
     intermediateA = describe(aIntermediate, {});
@@ -166,6 +168,8 @@ TestPki::TestPki()
     leafB = describe(leafOfB, {});
     wrongHostA = describe(wrongHost, {&aIntermediate});
     expiredA = describe(expired, {&aIntermediate});
+    intermediateA2 = describe(aIntermediate2, {});
+    leafA2 = describe(leafOfA2, {&aIntermediate2});
 }
 
 } // namespace corvex::test

@@ -21,7 +21,9 @@ struct TestCertificate
 // - root B, which issues its leaf directly;
 // - leafA and leafB for 127.0.0.1 (an IP subject alternative name);
 // - wrongHostA for "wrong-host.invalid" only;
-// - expiredA for 127.0.0.1, whose validity ended a day ago.
+// - expiredA for 127.0.0.1, whose validity ended a day ago;
+// - leafA2 for 127.0.0.1 under a second intermediate of root A (a server that replaced its
+//   leaf and intermediate).
 class TestPki
 {
 public:
@@ -34,6 +36,8 @@ public:
     TestCertificate leafB;
     TestCertificate wrongHostA;
     TestCertificate expiredA;
+    TestCertificate intermediateA2;
+    TestCertificate leafA2;
 
 private:
     TestPki();

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "mindmap/DragTarget.h"
+#include "platform/gfx/Point.h"
+
+#include <QtGlobal>
+
+namespace corvex {
+
+// One drag as one window sees it. The window that a drag touches makes its own record and
+// hands it to the screen it shows: `location` is the pointer's latest position in that
+// window's base coordinates (y up, origin at the bottom left); `source` says where the drag
+// began; `returnTarget` is where the dragged planet goes back to, as given by the screen that
+// started the drag; `objectType` is what is dragged. Plain values, freely copied.
+class DragInfo
+{
+public:
+    // Where the drag began.
+    enum Source : quint64
+    {
+        ThisWindow = 0,
+        OtherWindow = 1,
+        OutsideApplication = 2,
+    };
+    // What is dragged.
+    enum ObjectType : quint64
+    {
+        IdeaObject = 0,
+        FileObject = 1,
+    };
+
+    DragInfo() = default;
+    DragInfo(const DragInfo&) = default;
+    DragInfo& operator=(const DragInfo&) = default;
+    virtual ~DragInfo();
+
+    Point location;
+    quint64 source = ThisWindow;
+    DragTarget returnTarget;
+    quint64 objectType = IdeaObject;
+};
+
+} // namespace corvex

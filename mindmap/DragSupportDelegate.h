@@ -1,0 +1,44 @@
+#pragma once
+
+#include "mindmap/DragInfo.h"
+#include "mindmap/DragInfoForIdea.h"
+#include "mindmap/DragTarget.h"
+#include "model/Idea.h"
+
+#include <QString>
+#include <functional>
+
+namespace corvex {
+
+// How a document window talks to the screen it shows about drags: the window holds one
+// delegate, its current screen, and calls it on the main thread in the order below. The
+// records are the window's own (DragInfo; DragInfoForIdea for ideas).
+class DragSupportDelegate
+{
+public:
+    // Takes a drop's result code (DragResult); must be called exactly once, at once or later,
+    // on the main thread.
+    using DropCompletion = std::function<void(quint64 result)>;
+
+    virtual ~DragSupportDelegate();
+
+    // A drag entered the window. true: the screen takes part (shows its dock and focus aids);
+    // false: the window ignores this drag until it enters again.
+    virtual bool dragOperationStarted(const DragInfo& info) = 0;
+    // Asked for idea drags when they enter, on every move and once at the drop: the screen
+    // moves its focus to `info.location` and answers the target under it (object 0: none).
+    virtual DragTarget dragOperationUpdate(const DragInfo& info) = 0;
+    // The drag left the window where it began and goes on elsewhere; it is not over.
+    virtual void dragOperationExited() = 0;
+    // The idea (already loaded) was dropped on a target the update named; the document
+    // identifier is the one it was dragged from (null for a docked idea without document).
+    // The screen decides what the drop means and calls the completion once with the code.
+    // The same screen then hears no dragOperationEndedWithResult for this drag.
+    virtual void dragOperationEndedAcceptingIdea(const DragInfo& info, const IdeaPtr& idea,
+                                                 const QString& docIdentifier, DropCompletion completion) = 0;
+    // The drag is over for this window, with its final result: the screen where it began
+    // learns whether the idea was taken (non-zero) or not (0).
+    virtual void dragOperationEndedWithResult(const DragInfo& info, quint64 result) = 0;
+};
+
+} // namespace corvex

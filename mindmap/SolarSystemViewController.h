@@ -1,0 +1,408 @@
+#pragma once
+
+#include "mindmap/DockAreaViewDelegate.h"
+#include "mindmap/DragSupportDelegate.h"
+#include "mindmap/ExportAndPrintSeams.h"
+#include "mindmap/MindMapScreenSeams.h"
+#include "mindmap/SolarSystemDelegate.h"
+#include "model/Idea.h"
+#include "model/MyResult.h"
+#include "platform/core/Value.h"
+#include "storage/IdeaDocument.h"
+#include "storage/PersistenceControllerListener.h"
+#include "toolkit/BaseViewController.h"
+#include "toolkit/Layouter.h"
+
+#include <QString>
+#include <QUrl>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace corvex {
+
+class DeleteAreaView;
+class DockAreaView;
+class DocumentWindowServices;
+class Event;
+class Menu;
+class MenuItem;
+class SimpleIdeaView;
+class SolarFocusObject;
+class SolarSystem;
+class View;
+
+// The screen of one open document inside a document window: the top bar, the solar system
+// of the idea shown (its children are the planets), the overview graph of the whole tree, the
+// dock and the delete area.
+//
+// Every change of the tree ends in one save (updateSolarSystemAndSaveDocument) after the
+// view was refreshed from the model; while any of this screen's saves runs (they can
+// overlap, so they are counted) the screen ignores notices about its own document. The
+// editors are shown through the EditorFactory seam, the overview through OverviewGraph, the
+// top bar through TopBarServices and the window through DocumentWindowServices; a missing
+// seam is logged and the action does nothing.
+//
+// Screen states: 0 restoring (no document yet), 1 mind map, 2 overview graph, 3 overview with
+// a search begun there, 4 search begun from the mind map. Main thread only.
+class SolarSystemViewController : public BaseViewController,
+                                  public Layouter,
+                                  public SolarSystemDelegate,
+                                  public PersistenceControllerListener,
+                                  public TopBarServicesDelegate,
+                                  public OverviewGraphDelegate,
+                                  public DockAreaViewDelegate,
+                                  public IdeaEditorDelegate,
+                                  public PictureViewerDelegate,
+                                  public WebLinkEditorDelegate,
+                                  public DragSupportDelegate
+{
+public:
+    // The screen states.
+    static constexpr std::uint64_t StateRestoring = 0;
+    static constexpr std::uint64_t StateMindMap = 1;
+    static constexpr std::uint64_t StateOverview = 2;
+    static constexpr std::uint64_t StateOverviewSearch = 3;
+    static constexpr std::uint64_t StateMindMapSearch = 4;
+
+    // A missing index among realIdea's children.
+    static constexpr std::int64_t NotFound = std::int64_t(Idea::NotFound);
+
+    // Completion of an operation: whether the change was made.
+    using BoolCompletion = std::function<void(bool ok)>;
+
+    struct Private
+    {
+        explicit Private() = default;
+    };
+    explicit SolarSystemViewController(Private);
+    ~SolarSystemViewController() override;
+
+    // A screen of the open document showing the idea with the identifier (the root when it
+    // is null or not in the tree).
+    static std::shared_ptr<SolarSystemViewController>
+    initWithDoc(const std::shared_ptr<IdeaDocument>& document, qint64 token, const QString& ideaIdentifier);
+    // A screen waiting for restoreFromState (state 0).
+    static std::shared_ptr<SolarSystemViewController> initForRestoration();
+    // Registers "SolarSystemViewController" with ScreenFactory (made for restoration).
+    static void registerWithScreenFactory();
+
+    // ---- State ----
+    ValueDictionary createState() override;
+    bool restoreFromState(const ValueDictionary& state) override;
+    void setCurrentDoc(const std::shared_ptr<IdeaDocument>& document, qint64 token,
+                       const QString& ideaIdentifier);
+
+    const std::shared_ptr<IdeaDocument>& document() const { return mDoc; }
+    qint64 documentToken() const { return mDocToken; }
+    std::uint64_t solarSystemState() const { return mSolarSystemState; }
+    const IdeaPtr& ownIdea() const { return mOwnIdea; }
+    const IdeaPtr& realIdea() const { return mRealIdea; }
+    const IdeaPtr& rootIdea() const { return mRootIdea; }
+    void setOwnIdea(const IdeaPtr& idea);
+    // The current mind map; null before an idea is shown.
+    const std::shared_ptr<SolarSystem>& solarSystemView() const { return mSolarSystem; }
+    const std::shared_ptr<TopBarServices>& topBar() const { return mTopBar; }
+    const std::shared_ptr<OverviewGraph>& graphView() const { return mGraphView; }
+    const std::shared_ptr<DockAreaView>& dockAreaView() const { return mDockAreaView; }
+    const std::shared_ptr<DeleteAreaView>& deleteAreaView() const { return mDeleteAreaView; }
+    // How many of this screen's saves are running.
+    int savesInFlight() const { return mSavesInFlight; }
+    bool updatingDocument() const { return mSavesInFlight > 0; }
+    bool drillingUpOrDown() const { return mDrillingUpOrDown; }
+    // Whether an editor's after-editor block waits.
+    bool editorOpen() const { return static_cast<bool>(mAfterEditorDismissal); }
+
+    // ---- View life cycle ----
+    void viewWillAppear() override;
+    void viewDidAppear() override;
+    void viewWillDisappear() override;
+    void viewDidDisappear() override;
+    void applyLayout() override;
+    void becameTopLevelController() override;
+    void addViewsIfPossible();
+    void ensureTopBarState();
+    void updateScreenButtons(bool hasParent);
+
+    // ---- Screen switching ----
+    void pleaseSwitchToMindmapOrSearch(bool animated);
+    void pleaseSwitchToSolarView();
+    void pleaseSwitchToHomeView();
+    void startSwitchAnimation(const std::shared_ptr<View>& from, const std::shared_ptr<View>& to);
+    void updateGraphSearch();
+    void makeSearch(const QString& text);
+    void qvToggleMindmap();
+
+    // ---- Idea switching ----
+    void switchToIdea(const IdeaPtr& idea, bool animated);
+    void modelDidChangeWithNewRootIdea(const IdeaPtr& root);
+
+    // ---- Top bar ----
+    void topBarAction(int action, const Rect& fromRect) override;
+    void topBarSearchStatusDidChange(bool changed) override;
+
+    // ---- Keyboard ----
+    void keyDown(const Event& event) override;
+    void cancelOperation();
+
+    // ---- Overview graph ----
+    void onIdeaSelected(const IdeaPtr& idea) override;
+    void openIdeaInNewWindow(const IdeaPtr& idea) override;
+    bool canOpenIdeaInNewWindow() override;
+
+    // ---- Storage ----
+    void pleaseStopUsingLocation(StorageLocation location) override;
+    void batchUpdateStartingInLocation(StorageLocation location) override;
+    void batchUpdateDoneInLocation(StorageLocation location) override;
+    void documentAppended(const IdeaProxyPtr& proxy) override;
+    void documentAdded(const IdeaProxyPtr& proxy, qint64 index) override;
+    void documentMoved(const IdeaProxyPtr& proxy, qint64 index) override;
+    void documentUpdated(const IdeaProxyPtr& proxy) override;
+    void documentDeleted(const QString& docIdentifier) override;
+    void searchIsReady(const std::vector<IdeaProxyPtr>& proxies, StorageLocation location,
+                       qint64 requestIdentifier) override;
+    // "IdeaDocumentChangedNotification" about a document.
+    void documentContentChanged(const std::shared_ptr<IdeaDocument>& document);
+    void persistenceStateChangeNotification();
+    // Posted by a screen after each successful save of its document (userInfo
+    // "docIdentifier" and "document", the handle's address): other screens of the same
+    // document show its tree again, so that none keeps planets of ideas moved away.
+    static const QString SavedByScreenNotification;
+    void documentSavedByAnotherScreen(const QString& docIdentifier, quintptr document);
+
+    // ---- Window and screen ----
+    void updateWindowFromDocument(const std::shared_ptr<IdeaDocument>& document);
+    void markDocumentChange();
+    void performForcedClose();
+    void setUserInteractionEnabled(bool enabled);
+    // Input to the mind map follows occupation: off while the screen is occupied.
+    void reactToStateChange() override;
+    void showAlertViewWithTitle(const QString& title, const QString& message);
+    // The window's services; null when the view is in no document window.
+    DocumentWindowServices* windowServices() const;
+
+    // ---- Lookups (indices among realIdea's children) ----
+    std::int64_t indexOfIdeaWithIdentifier(const QString& identifier) const;
+    std::int64_t indexForIdea(const QString& identifier, const QString& docIdentifier) const;
+    IdeaPtr childIdeaWithIdentifier(const QString& identifier) const;
+    IdeaPtr ideaForIdea(const QString& identifier) const;
+    IdeaPtr ideaAtIndex(std::int64_t index) const;
+    std::int64_t insertionIndexFromIdentifier(const QString& identifier) const;
+    std::int64_t insertionIndexFromObjectTag(const IdeaPtr& idea) const;
+    std::int64_t indexAfter(std::int64_t afterIndex) const;
+    bool isOurCentralIdea(const QString& identifier) const;
+    bool isOurParentIdea(const QString& identifier) const;
+    bool isOurChildIdea(const QString& identifier) const;
+
+    // ---- Idea operations ----
+    // Each ends in one save. A move of an idea from another document inserts a copy with
+    // fresh identifiers, saves, and only after that save succeeded deletes the idea from its
+    // document; its completion says whether the source lost it (false: the copy was kept and
+    // the source left alone, whether the save or the deletion failed). Other completions say
+    // whether the change was made.
+    void addNewIdeaAfterIndex(std::int64_t afterIndex, const IdeaPtr& idea, BoolCompletion completion = {});
+    void moveIdeaAfter(const IdeaPtr& idea, const QString& docIdentifier, std::int64_t afterIndex,
+                       BoolCompletion completion);
+    void moveIdeaInside(const IdeaPtr& idea, const QString& docIdentifier, std::int64_t index,
+                        BoolCompletion completion);
+    void moveToParentTheIdea(const IdeaPtr& idea, const QString& docIdentifier, BoolCompletion completion);
+    void copyIdeaAfter(const IdeaPtr& idea, std::int64_t afterIndex, BoolCompletion completion);
+    void copyIdeaInside(const IdeaPtr& idea, std::int64_t index, BoolCompletion completion);
+    void copyToParentTheIdea(const IdeaPtr& idea, BoolCompletion completion);
+    void createLinkToIdea(const IdeaPtr& idea, std::int64_t afterIndex, BoolCompletion completion);
+    bool deleteIdeaWithIdentifier(const QString& identifier);
+    void removeExternalIdea(const IdeaPtr& idea, const QString& docIdentifier, BoolCompletion completion);
+    // Refreshes the mind map from the model and saves; `saved` (may be empty) hears the
+    // save's outcome.
+    void updateSolarSystemAndSaveDocument(BoolCompletion saved = {});
+    bool canWeSafelyDeleteIdea(const std::shared_ptr<Idea>& idea, const QString& docIdentifier) override;
+    bool canWeSafelyDeleteIdeaWithIdentifier(const QString& ideaIdentifier, const QString& docIdentifier);
+
+    // ---- SolarSystemDelegate ----
+    void onAddNewIdeaAfterIndex(std::int64_t index, const Rect& fromRect) override;
+    void onEditIdea(const QString& ideaIdentifier) override;
+    void onDrillDownTo(const QString& ideaIdentifier) override;
+    void onDrillUp() override;
+    std::shared_ptr<Menu> onRightClickAtIdea(const QString& ideaIdentifier) override;
+
+    // ---- Context menu actions (the item's represented object is the idea identifier) ----
+    void onOpenItem(const MenuItem& item);
+    void onOpenItemInNewWindow(const MenuItem& item);
+    void onEditItem(const MenuItem& item);
+    void onDeleteItem(const MenuItem& item);
+    void onOpenItemInBrowser(const MenuItem& item);
+
+    // ---- Editing ----
+    void doEditTextualIdea(const IdeaPtr& idea);
+    void doEditImageIdea(const IdeaPtr& idea);
+    void doEditURLIdea(const IdeaPtr& idea);
+    void editIdeaViewDidClose() override;
+    void pleaseDismissEditor(ViewController& editor);
+    void pleaseDismissPictureView(ViewController& viewer) override;
+    void pleaseDismissHTMLPageView(ViewController& editor) override;
+    void pleaseStartImageAddition();
+    void pleaseStartWebLinkAddition();
+    // Closes whatever editor is open, keeping its result (its after-editor block runs).
+    void closeOpenEditor();
+    const std::shared_ptr<IdeaEditor>& ideaEditor() const { return mIdeaEditor; }
+
+    // --- Drag and drop ---
+    // Kinds of drop targets this screen answers besides DragTarget::Dock and ::DeleteArea: a
+    // planet or slot of the map, and (as a return target) the planet a drag began on.
+    static constexpr quint64 MindMapFocusTarget = 1;
+    static constexpr quint64 OwnPlanetTarget = 4;
+    // Within this distance of the dock's or the delete area's centre a drop goes there.
+    static constexpr double DropAreaGravityRadius = 80.0;
+
+    // The choices a drop may offer; dispatched by these ids, never by their texts.
+    enum class DropChoice
+    {
+        MoveInside,
+        CopyInside,
+        MoveHere,
+        CopyHere,
+        CreateLink,
+        Delete,
+    };
+    // The shown text: the string table's text of the choice's "Choice." key.
+    static QString dropChoiceTitle(DropChoice choice);
+
+    // (SolarSystemDelegate and DockAreaViewDelegate: drags start here.)
+    void startDragForIdea(const QString& ideaIdentifier, const Rect& fromRect, const Event& event) override;
+    void dragFromDockAreaWithIdeaView(const std::shared_ptr<SimpleIdeaView>& ideaView,
+                                      const Event& event) override;
+
+    // DragSupportDelegate.
+    bool dragOperationStarted(const DragInfo& info) override;
+    DragTarget dragOperationUpdate(const DragInfo& info) override;
+    void dragOperationExited() override;
+    void dragOperationEndedAcceptingIdea(const DragInfo& info, const IdeaPtr& idea,
+                                         const QString& docIdentifier, DropCompletion completion) override;
+    void dragOperationEndedWithResult(const DragInfo& info, quint64 result) override;
+
+    // Carries out a choice of the drop being decided; none is the menu closed without one.
+    void copyPasteAction(std::optional<DropChoice> choice);
+    // Ends the drop being decided with the code (see DragResult).
+    void handleDragEndWithResult(quint64 result);
+    // The dock shows the window's docked idea (hidden without one); shadows follow it.
+    void updateStatusDueToPossibleDockingUpdate();
+    // No identifier: no shadows; else the planet of that identifier half transparent.
+    void updateShadowStatusForIdea(const QString& ideaIdentifier, const QString& docIdentifier);
+    // The child at a focus index; null at or past the end.
+    IdeaPtr childIdeaAtFocusIndex(std::int64_t index) const;
+    // 0 without children or when the index exceeds the number of children, else the index.
+    std::int64_t safeInsertionIndexFromFocusIndex(std::int64_t index) const;
+    // Slot s touches child k on a circle of n: s mod n or (s + 1) mod n is k mod n (false for
+    // n of 0 or less).
+    static bool isInsertionIndexAttachedToIndex(std::int64_t slot, std::int64_t child, std::int64_t count);
+    // A drop is being decided (its choice menu may be open).
+    bool dropBeingDecided() const { return static_cast<bool>(mAfterAcceptance); }
+    const IdeaPtr& ideaBeingAccepted() const { return mIdeaBeingAccepted; }
+
+private:
+    void acceptDraggedIdeaToSolarSystem();
+    void acceptDropIntoDock();
+    void offerDropChoices(const std::vector<DropChoice>& choices, const Rect& rect, View& inView);
+    void iffHandleDragEndWithResult(bool ok, quint64 result);
+    // A move (of another document's idea when `fromOtherDocument`): 1 when done; for another
+    // document's idea 2 when the copy went in but its save or the source's deletion failed.
+    void runDropMove(bool fromOtherDocument, const IdeaPtr& container,
+                     const std::function<void(BoolCompletion)>& move);
+    void performDropChoice(DropChoice choice, const std::shared_ptr<SolarFocusObject>& focus);
+
+    IdeaPtr mIdeaBeingAccepted;
+    QString mIdeaBeingAcceptedDocIdentifier;
+    std::function<void(quint64 result)> mAfterAcceptance;
+    // Counts drops, so that a late answer of an earlier one finds it over.
+    std::uint64_t mDropSerial = 0;
+
+public:
+    // --- end ---
+
+    // --- Saving, import, export, printing and closing ---
+    using ResultCompletion = std::function<void(const MyResultPtr& result)>;
+
+    // The save items ("qvSaveLocalFile:", "qvSaveLocalFileAs:") only for a document of the
+    // temporary location; everything else as the base class says.
+    bool validateUserInterfaceItem(const MenuItem& item) override;
+    // Menu actions; each does nothing while the screen is occupied.
+    void qvSaveLocalFile();
+    void qvSaveLocalFileAs();
+    void qvImport();
+    void qvExport();
+    void qvPrintIdea();
+    void cloudMenuOpened() {}
+
+    // Writes the shown tree as a document archive to the file; the window then names the
+    // file and is no longer edited.
+    void doSaveLocalFile(const QUrl& url, ResultCompletion completion);
+    // Lets the user name a ".corvex" file in a save panel on the window, then writes it.
+    void performSaveLocalFileWithCompletion(ResultCompletion completion);
+    // Presents the export screen on the tab of the share type (ExportScreen::ShareType).
+    void launchExportForType(quint64 shareType);
+    // "corvex_yyyyMMdd_HHmm.pdf" for the current local time.
+    QString createPDFFileName() const;
+    // Closes an open editor first (its result is kept and saved); asks whether to save an
+    // edited document of the temporary location (answering false meanwhile); otherwise
+    // hands the document back and answers true.
+    bool startClosingCanCloseNow() override;
+    void pleaseDismissSharingView(ViewController& screen);
+    const std::shared_ptr<ExportScreen>& exportScreen() const { return mExportScreen; }
+    bool canCloseTempFileIfAsked() const { return mCanCloseTempFileIfAsked; }
+
+private:
+    void showCloseTempFileQuestion();
+    void closeWindowLater();
+    static void showResultIfError(const MyResultPtr& result);
+
+    std::shared_ptr<ExportScreen> mExportScreen;
+    std::shared_ptr<ExportScreenDelegate> mExportScreenDelegate;
+    bool mCanCloseTempFileIfAsked = false;
+    // --- end ---
+
+protected:
+    void loadView() override;
+
+private:
+    void initializeSolarSystemViewController();
+    void tryLoadingDocumentForRestoration();
+    void observeDocument();
+    void stopObserving();
+    Rect mindMapFrame() const;
+    void startAnimatedDrillDownToIdea(const IdeaPtr& idea, const std::shared_ptr<SolarSystem>& next);
+    void startAnimatedDrillUpWithSolarSystem(const std::shared_ptr<SolarSystem>& next);
+    void switchDirectlyToIdea(const IdeaPtr& idea, const std::shared_ptr<SolarSystem>& next);
+    void followDockedIdeaShadows();
+    // The dock shows the window's docked idea again (after this screen docked one).
+    void refreshDockFromWindow();
+    void makeMindMapFirstResponder();
+    void makeGraphFirstResponder();
+    void showEditorPopover(const std::shared_ptr<IdeaEditor>& editor, const Rect& anchorInMindMap);
+    bool setAfterEditorDismissal(std::function<void()> block);
+    void presentSlideUp(const std::shared_ptr<BaseViewController>& editor);
+    std::shared_ptr<MenuItem> menuItemForIdea(const QString& identifier, const QString& title,
+                                              void (SolarSystemViewController::*action)(const MenuItem&));
+    std::shared_ptr<SolarSystemViewController> sharedSelf();
+
+    std::shared_ptr<IdeaDocument> mDoc;
+    std::shared_ptr<TopBarServices> mTopBar;
+    std::shared_ptr<OverviewGraph> mGraphView;
+    std::shared_ptr<SolarSystem> mSolarSystem;
+    std::shared_ptr<DockAreaView> mDockAreaView;
+    std::shared_ptr<DeleteAreaView> mDeleteAreaView;
+    std::function<void()> mAfterEditorDismissal;
+    std::shared_ptr<IdeaEditor> mIdeaEditor;
+    std::shared_ptr<BaseViewController> mSlideUpEditor;
+    std::uint64_t mSolarSystemState = StateMindMap;
+    bool mDrillingUpOrDown = false;
+    int mSavesInFlight = 0;
+    qint64 mDocToken = 0;
+    std::shared_ptr<ValueDictionary> mRestorationDictionary;
+    IdeaPtr mOwnIdea;
+    IdeaPtr mRealIdea;
+    IdeaPtr mRootIdea;
+};
+
+} // namespace corvex

@@ -1,0 +1,608 @@
+// Drag and drop on the mind-map screen: starting drags from a planet or the dock, the drop
+// target under the pointer (a planet or slot of the map, the dock, the delete area), the
+// choices a drop offers and carrying out the chosen one, and the result code every drop ends
+// with.
+
+#include "graphics/Geometry.h"
+#include "mindmap/DeleteAreaView.h"
+#include "mindmap/DockAreaView.h"
+#include "mindmap/DocumentWindowServices.h"
+#include "mindmap/DragInfoForIdea.h"
+#include "mindmap/SimpleIdeaView.h"
+#include "mindmap/SolarFocusObject.h"
+#include "mindmap/SolarSystem.h"
+#include "mindmap/SolarSystemViewController.h"
+#include "model/Globals.h"
+#include "platform/core/Log.h"
+#include "storage/PersistenceController.h"
+#include "toolkit/ModalChoiceController.h"
+
+namespace corvex {
+
+namespace {
+
+// The centre of a view's frame, and the frame, in window base coordinates.
+Rect dropFrameInWindow(const View& view)
+{
+    if (const View* superview = view.superview())
+        return superview->convertRectToView(view.frame(), nullptr);
+    return view.frame();
+}
+
+bool dropNearView(const View* view, Point locationInWindow)
+{
+    if (!view || view->isHidden())
+        return false;
+    const View* superview = view->superview();
+    if (!superview)
+        return false;
+    const Point p = superview->convertPointFromView(locationInWindow, nullptr);
+    const Rect frame = view->frame();
+    return Geometry::distanceFrom(p, Point(frame.midX(), frame.midY())) <
+           float(SolarSystemViewController::DropAreaGravityRadius);
+}
+
+} // namespace
+
+QString SolarSystemViewController::dropChoiceTitle(DropChoice choice)
+{
+    const char* key = "Choice.Delete";
+    switch (choice) {
+    case DropChoice::MoveInside:
+        key = "Choice.MoveInside";
+        break;
+    case DropChoice::CopyInside:
+        key = "Choice.CopyInside";
+        break;
+    case DropChoice::MoveHere:
+        key = "Choice.MoveHere";
+        break;
+    case DropChoice::CopyHere:
+        key = "Choice.CopyHere";
+        break;
+    case DropChoice::CreateLink:
+        key = "Choice.CreateLink";
+        break;
+    case DropChoice::Delete:
+        break;
+    }
+    return Globals::normalLocalizedStringForKey(QLatin1String(key), QString());
+}
+
+// ---- Starting drags
+
+void SolarSystemViewController::startDragForIdea(const QString& ideaIdentifier, const Rect& fromRect,
+                                                 const Event& event)
+{
+    DocumentWindowServices* window = windowServices();
+    const IdeaPtr idea = ideaForIdea(ideaIdentifier);
+    if (!window || !idea || !mSolarSystem || !mDoc || screenOccupied())
+        return;
+    DragTarget target;
+    target.object = OwnPlanetTarget;
+    target.area = mSolarSystem->convertRectToView(fromRect, nullptr);
+    const std::shared_ptr<SimpleIdeaView> image = SimpleIdeaView::create(3);
+    image->updateWithIdea(idea.get(), mDoc->docIdentifier());
+    window->startDragForEvent(event, *mSolarSystem, image, target);
+}
+
+void SolarSystemViewController::dragFromDockAreaWithIdeaView(const std::shared_ptr<SimpleIdeaView>& ideaView,
+                                                             const Event& event)
+{
+    DocumentWindowServices* window = windowServices();
+    View* from = mSolarSystem ? static_cast<View*>(mSolarSystem.get()) : viewIfLoaded().get();
+    if (!window || !ideaView || !mDockAreaView || !from) {
+        // The dock gave its view up: show the window's docked idea again.
+        updateStatusDueToPossibleDockingUpdate();
+        return;
+    }
+    DragTarget target;
+    target.object = DragTarget::Dock;
+    target.area = dropFrameInWindow(*mDockAreaView);
+    target.gravityRadius = DropAreaGravityRadius;
+    window->startDragForEvent(event, *from, ideaView, target);
+}
+
+// ---- The window's questions
+
+bool SolarSystemViewController::dragOperationStarted(const DragInfo& info)
+{
+    mIdeaBeingAccepted.reset();
+    mIdeaBeingAcceptedDocIdentifier.clear();
+    if (mSolarSystem) {
+        mSolarSystem->stopFocusing();
+        mSolarSystem->setDockingMode(true);
+    }
+    if (mDockAreaView)
+        mDockAreaView->setHidden(false);
+    if (mDeleteAreaView)
+        mDeleteAreaView->setHidden(info.source != DragInfo::ThisWindow);
+    if (info.objectType == DragInfo::IdeaObject)
+        updateShadowStatusForIdea(DragInfoForIdea::ideaIdentifierOf(info),
+                                  DragInfoForIdea::docIdentifierOf(info));
+    return true;
+}
+
+DragTarget SolarSystemViewController::dragOperationUpdate(const DragInfo& info)
+{
+    DragTarget target;
+    // Only the map on screen takes drops (not while the overview is shown).
+    if (mSolarSystem && !mSolarSystem->isHiddenOrHasHiddenAncestor() && mSolarSystemState == StateMindMap) {
+        mSolarSystem->updateFocusBasedOnPoint(info.location, nullptr);
+        if (const std::shared_ptr<SolarFocusObject>& focus = mSolarSystem->currentFocusObject()) {
+            target.object = MindMapFocusTarget;
+            target.area = mSolarSystem->convertRectToView(focus->focusRect(), nullptr);
+        }
+    }
+    if (dropNearView(mDockAreaView.get(), info.location)) {
+        target.object = DragTarget::Dock;
+        target.area = dropFrameInWindow(*mDockAreaView);
+        target.gravityRadius = DropAreaGravityRadius;
+    }
+    // Tested last so that it wins over the dock; a hidden delete area (a drag from elsewhere)
+    // takes nothing.
+    if (dropNearView(mDeleteAreaView.get(), info.location)) {
+        const Rect frame = dropFrameInWindow(*mDeleteAreaView);
+        target.object = DragTarget::DeleteArea;
+        target.area = frame.insetBy(frame.width() * 0.2, frame.height() * 0.2);
+        target.gravityRadius = DropAreaGravityRadius;
+    }
+    return target;
+}
+
+void SolarSystemViewController::dragOperationExited()
+{
+    if (mSolarSystem) {
+        mSolarSystem->stopFocusing();
+        mSolarSystem->setDockingMode(false);
+    }
+    if (mDeleteAreaView)
+        mDeleteAreaView->setHidden(true);
+}
+
+void SolarSystemViewController::dragOperationEndedAcceptingIdea(const DragInfo& info, const IdeaPtr& idea,
+                                                                const QString& docIdentifier,
+                                                                DropCompletion completion)
+{
+    // One drop is decided at a time, and none while the screen is busy with something else
+    // (an editor, an alert, a switch) or without a tree to put it in.
+    if (mAfterAcceptance || screenOccupied() || !idea || !mDoc || !mRealIdea) {
+        if (!mAfterAcceptance)
+            handleDragEndWithResult(DragResultNotAccepted);
+        if (completion)
+            completion(DragResultNotAccepted);
+        return;
+    }
+    const DragTarget target = dragOperationUpdate(info);
+    const quint64 source = info.source;
+    const quint64 returnKind = info.returnTarget.object;
+    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
+    mAfterAcceptance = [weak, source, returnKind, target, completion](quint64 result) {
+        // A docked idea dragged into the map (not back into the dock) leaves the dock.
+        if (result != DragResultNotAccepted && source == DragInfo::ThisWindow &&
+            returnKind == DragTarget::Dock && target.object != DragTarget::Dock) {
+            if (auto self = weak.lock()) {
+                if (DocumentWindowServices* window = self->windowServices())
+                    window->removeDockedIdea();
+                self->updateStatusDueToPossibleDockingUpdate();
+            }
+        }
+        if (completion)
+            completion(result);
+    };
+    ++mDropSerial;
+    mIdeaBeingAccepted = idea;
+    mIdeaBeingAcceptedDocIdentifier = docIdentifier;
+
+    switch (target.object) {
+    case DragTarget::None:
+        handleDragEndWithResult(DragResultNotAccepted);
+        return;
+    case MindMapFocusTarget:
+        if (!mSolarSystem || !mSolarSystem->currentFocusObject()) {
+            Log::assertionFailure(
+                __LINE__,
+                "-[SolarSystemViewController dragOperationEnded:acceptIdea:fromDocument:onCompletion:]");
+            handleDragEndWithResult(DragResultNotAccepted);
+            return;
+        }
+        acceptDraggedIdeaToSolarSystem();
+        return;
+    case DragTarget::Dock:
+        acceptDropIntoDock();
+        return;
+    case DragTarget::DeleteArea:
+        if (source != DragInfo::ThisWindow) {
+            Log::assertionFailure(
+                __LINE__,
+                "-[SolarSystemViewController dragOperationEnded:acceptIdea:fromDocument:onCompletion:]");
+            handleDragEndWithResult(DragResultNotAccepted);
+            return;
+        }
+        if (returnKind == DragTarget::Dock) {
+            if (DocumentWindowServices* window = windowServices())
+                window->removeDockedIdea();
+            handleDragEndWithResult(DragResultMoved);
+            return;
+        }
+        if (mDeleteAreaView && mDeleteAreaView->superview()) {
+            offerDropChoices({DropChoice::Delete}, mDeleteAreaView->frame(), *mDeleteAreaView->superview());
+            return;
+        }
+        handleDragEndWithResult(DragResultNotAccepted);
+        return;
+    default:
+        Log::assertionFailure(
+            __LINE__,
+            "-[SolarSystemViewController dragOperationEnded:acceptIdea:fromDocument:onCompletion:]");
+        handleDragEndWithResult(DragResultNotAccepted);
+        return;
+    }
+}
+
+void SolarSystemViewController::acceptDropIntoDock()
+{
+    DocumentWindowServices* window = windowServices();
+    const IdeaPtr idea = mIdeaBeingAccepted;
+    const QString docIdentifier = mIdeaBeingAcceptedDocIdentifier;
+    if (!window) {
+        handleDragEndWithResult(DragResultNotAccepted);
+        return;
+    }
+    // An idea of a cloud document other than this one waits in the dock as a temporary copy.
+    if (docIdentifier != mDoc->docIdentifier() && IdeaDocument::locationFromIdentifier(docIdentifier) != 0) {
+        std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
+        const std::uint64_t serial = mDropSerial;
+        PersistenceController::singleton().importAndStoreIdea(
+            idea, docIdentifier, [weak, serial](const IdeaPtr& copy, const QString& copyDocIdentifier) {
+                auto self = weak.lock();
+                if (!self || self->mDropSerial != serial || !self->mAfterAcceptance)
+                    return;
+                DocumentWindowServices* services = self->windowServices();
+                if (!copy || copyDocIdentifier.isEmpty() || !services) {
+                    self->handleDragEndWithResult(DragResultNotAccepted);
+                    return;
+                }
+                services->setDockedIdea(copy, copyDocIdentifier);
+                if (self->mDockAreaView)
+                    self->mDockAreaView->takeIdeaInside(copy.get(), copyDocIdentifier);
+                self->handleDragEndWithResult(DragResultCopied);
+            });
+        return;
+    }
+    window->setDockedIdea(idea, docIdentifier);
+    if (mDockAreaView)
+        mDockAreaView->takeIdeaInside(idea.get(), docIdentifier);
+    handleDragEndWithResult(DragResultCopied);
+}
+
+// ---- Choices
+
+void SolarSystemViewController::acceptDraggedIdeaToSolarSystem()
+{
+    const std::shared_ptr<SolarFocusObject> focus =
+        mSolarSystem ? mSolarSystem->currentFocusObject() : nullptr;
+    const IdeaPtr idea = mIdeaBeingAccepted;
+    if (!focus || !idea || !mRealIdea || !mRootIdea) {
+        Log::assertionFailure(__LINE__, "-[SolarSystemViewController acceptDraggedIdeaToSolarSystem]");
+        handleDragEndWithResult(DragResultNotAccepted);
+        return;
+    }
+    const QString& from = mIdeaBeingAcceptedDocIdentifier;
+    const bool sameDocument = from == mDoc->docIdentifier();
+    std::vector<DropChoice> choices;
+    if (focus->focusType() == SolarFocusObject::PlanetFocus) {
+        const IdeaPtr child = childIdeaAtFocusIndex(focus->index());
+        if (!child) {
+            Log::assertionFailure(__LINE__, "-[SolarSystemViewController acceptDraggedIdeaToSolarSystem]");
+            handleDragEndWithResult(DragResultNotAccepted);
+            return;
+        }
+        if (child->identifier() == idea->identifier() && sameDocument) {
+            // Dropped back onto itself.
+            handleDragEndWithResult(DragResultCopied);
+            return;
+        }
+        if (child->isLink()) {
+            handleDragEndWithResult(DragResultNotAccepted);
+            return;
+        }
+        if (!from.isNull() && !mRealIdea->couldMyChildBeDescendantOfIdeaWithIdentifier(idea->identifier()))
+            choices.push_back(DropChoice::MoveInside);
+        choices.push_back(DropChoice::CopyInside);
+    } else if (focus->focusType() == SolarFocusObject::AdderFocus) {
+        const std::int64_t slot = safeInsertionIndexFromFocusIndex(focus->index());
+        const std::int64_t count = std::int64_t(mRealIdea->ideas().size());
+        const std::int64_t childIndex = indexOfIdeaWithIdentifier(idea->identifier());
+        const bool besideItself = sameDocument && childIndex != NotFound &&
+                                  isInsertionIndexAttachedToIndex(slot, childIndex, count);
+        if (!from.isNull() &&
+            (!sameDocument ||
+             (!mRealIdea->couldMyChildBeDescendantOfIdeaWithIdentifier(idea->identifier()) && !besideItself)))
+            choices.push_back(DropChoice::MoveHere);
+        choices.push_back(DropChoice::CopyHere);
+        if (!from.isNull() && sameDocument && !idea->isLink() &&
+            mRootIdea->findIdeaInSubTreeWithIdentifier(idea->identifier()) && childIndex == NotFound)
+            choices.push_back(DropChoice::CreateLink);
+    } else {
+        handleDragEndWithResult(DragResultNotAccepted);
+        return;
+    }
+    if (!viewIfLoaded()) {
+        handleDragEndWithResult(DragResultNotAccepted);
+        return;
+    }
+    offerDropChoices(choices, mSolarSystem->convertRectToView(focus->focusRect(), viewIfLoaded().get()),
+                     *viewIfLoaded());
+}
+
+void SolarSystemViewController::offerDropChoices(const std::vector<DropChoice>& choices, const Rect& rect,
+                                                 View& inView)
+{
+    const std::shared_ptr<ModalChoiceController> menu = ModalChoiceController::create();
+    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
+    const std::uint64_t serial = mDropSerial;
+    for (const DropChoice choice : choices) {
+        menu->addButton(dropChoiceTitle(choice), [weak, serial, choice] {
+            auto self = weak.lock();
+            if (self && self->mDropSerial == serial)
+                self->copyPasteAction(choice);
+        });
+    }
+    menu->addButton(QString(), [weak, serial] {
+        auto self = weak.lock();
+        if (self && self->mDropSerial == serial)
+            self->copyPasteAction(std::nullopt);
+    });
+    menu->showModallyFromRect(rect, inView);
+}
+
+void SolarSystemViewController::copyPasteAction(std::optional<DropChoice> choice)
+{
+    // A menu answering after its drop ended changes nothing.
+    if (!mAfterAcceptance || !mIdeaBeingAccepted)
+        return;
+    if (!choice) {
+        handleDragEndWithResult(DragResultNotAccepted);
+        return;
+    }
+    if (*choice == DropChoice::Delete) {
+        const bool ours = mDoc && mIdeaBeingAcceptedDocIdentifier == mDoc->docIdentifier();
+        iffHandleDragEndWithResult(ours && deleteIdeaWithIdentifier(mIdeaBeingAccepted->identifier()),
+                                   DragResultMoved);
+        return;
+    }
+    const std::shared_ptr<SolarFocusObject> focus =
+        mSolarSystem ? mSolarSystem->currentFocusObject() : nullptr;
+    if (!focus || !mDoc) {
+        Log::assertionFailure(__LINE__, "-[SolarSystemViewController copyPasteActionWithTitle:]");
+        handleDragEndWithResult(DragResultNotAccepted);
+        return;
+    }
+    if (*choice == DropChoice::CreateLink) {
+        performDropChoice(*choice, focus);
+        return;
+    }
+    // The idea's pictures come along first; without them nothing is done.
+    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
+    const std::uint64_t serial = mDropSerial;
+    const DropChoice chosen = *choice;
+    PersistenceController::singleton().copyAttachments(
+        mIdeaBeingAccepted, mIdeaBeingAcceptedDocIdentifier, mDoc->location(),
+        [weak, serial, chosen, focus](bool ok) {
+            auto self = weak.lock();
+            if (!self || self->mDropSerial != serial || !self->mAfterAcceptance)
+                return;
+            if (!ok) {
+                self->handleDragEndWithResult(DragResultNotAccepted);
+                return;
+            }
+            self->performDropChoice(chosen, focus);
+        });
+}
+
+void SolarSystemViewController::performDropChoice(DropChoice choice,
+                                                  const std::shared_ptr<SolarFocusObject>& focus)
+{
+    const IdeaPtr idea = mIdeaBeingAccepted;
+    const QString from = mIdeaBeingAcceptedDocIdentifier;
+    const quint64 type = focus->focusType();
+    const std::int64_t index = focus->index();
+    const std::int64_t slot = safeInsertionIndexFromFocusIndex(index);
+    const bool fromOtherDocument = !mDoc || from != mDoc->docIdentifier();
+    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
+    const std::uint64_t serial = mDropSerial;
+    const auto endWith = [weak, serial](quint64 result) {
+        return [weak, serial, result](bool ok) {
+            auto self = weak.lock();
+            if (self && self->mDropSerial == serial)
+                self->iffHandleDragEndWithResult(ok, result);
+        };
+    };
+    const IdeaPtr child = childIdeaAtFocusIndex(index);
+
+    switch (choice) {
+    case DropChoice::CopyHere:
+        if (type == SolarFocusObject::AdderFocus) {
+            copyIdeaAfter(idea, slot, endWith(DragResultCopied));
+            return;
+        }
+        break;
+    case DropChoice::CreateLink:
+        if (type == SolarFocusObject::AdderFocus) {
+            createLinkToIdea(idea, slot, endWith(DragResultCopied));
+            return;
+        }
+        break;
+    case DropChoice::CopyInside:
+        if (type == SolarFocusObject::ParentFocus) {
+            copyToParentTheIdea(idea, endWith(DragResultCopied));
+            return;
+        }
+        if (type == SolarFocusObject::PlanetFocus && child) {
+            copyIdeaInside(idea, index, endWith(DragResultCopied));
+            return;
+        }
+        break;
+    case DropChoice::MoveHere:
+        if (type == SolarFocusObject::AdderFocus) {
+            if (child && child->identifier() == idea->identifier() && !fromOtherDocument) {
+                handleDragEndWithResult(DragResultCopied);
+                return;
+            }
+            runDropMove(fromOtherDocument, mRealIdea, [this, idea, from, slot](BoolCompletion done) {
+                moveIdeaAfter(idea, from, slot, done);
+            });
+            return;
+        }
+        break;
+    case DropChoice::MoveInside:
+        if (type == SolarFocusObject::ParentFocus) {
+            const IdeaPtr parent = mOwnIdea ? mOwnIdea->parent() : nullptr;
+            runDropMove(fromOtherDocument, parent,
+                        [this, idea, from](BoolCompletion done) { moveToParentTheIdea(idea, from, done); });
+            return;
+        }
+        if (type == SolarFocusObject::PlanetFocus && child) {
+            runDropMove(fromOtherDocument, child, [this, idea, from, index](BoolCompletion done) {
+                moveIdeaInside(idea, from, index, done);
+            });
+            return;
+        }
+        break;
+    case DropChoice::Delete:
+        break;
+    }
+    handleDragEndWithResult(DragResultNotAccepted);
+}
+
+void SolarSystemViewController::runDropMove(bool fromOtherDocument, const IdeaPtr& container,
+                                            const std::function<void(BoolCompletion)>& move)
+{
+    // A move from another document inserts a copy, saves this document and only then deletes
+    // the source idea. When the save or the deletion fails the copy is still in this tree,
+    // so the drop ends as a copy (2): the source keeps its idea and nothing is lost. Whether
+    // the copy went in shows in the container's child count once the synchronous part of the
+    // move is over.
+    struct MoveState
+    {
+        bool inCall = true;
+        bool answered = false;
+        bool ok = false;
+        std::size_t countBefore = 0;
+        bool copyInserted = false;
+    };
+    auto state = std::make_shared<MoveState>();
+    state->countBefore = container ? container->ideas().size() : 0;
+    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
+    const std::uint64_t serial = mDropSerial;
+    const auto finish = [weak, serial, fromOtherDocument](const MoveState& done) {
+        auto self = weak.lock();
+        if (!self || self->mDropSerial != serial)
+            return;
+        if (done.ok)
+            self->handleDragEndWithResult(DragResultMoved);
+        else if (fromOtherDocument && done.copyInserted)
+            self->handleDragEndWithResult(DragResultCopied);
+        else
+            self->handleDragEndWithResult(DragResultNotAccepted);
+    };
+    move([state, finish](bool ok) {
+        state->answered = true;
+        state->ok = ok;
+        if (!state->inCall)
+            finish(*state);
+    });
+    state->inCall = false;
+    state->copyInserted = container && container->ideas().size() > state->countBefore;
+    if (state->answered)
+        finish(*state);
+}
+
+void SolarSystemViewController::iffHandleDragEndWithResult(bool ok, quint64 result)
+{
+    handleDragEndWithResult(ok ? result : quint64(DragResultNotAccepted));
+}
+
+// ---- Ending drops and drags
+
+void SolarSystemViewController::handleDragEndWithResult(quint64 result)
+{
+    mIdeaBeingAccepted.reset();
+    mIdeaBeingAcceptedDocIdentifier.clear();
+    if (mSolarSystem) {
+        mSolarSystem->stopFocusing();
+        mSolarSystem->setDockingMode(false);
+    }
+    updateStatusDueToPossibleDockingUpdate();
+    if (mDeleteAreaView)
+        mDeleteAreaView->setHidden(true);
+    std::function<void(quint64)> after = std::move(mAfterAcceptance);
+    mAfterAcceptance = nullptr;
+    if (after)
+        after(result);
+}
+
+void SolarSystemViewController::dragOperationEndedWithResult(const DragInfo& info, quint64 result)
+{
+    mAfterAcceptance = nullptr;
+    ++mDropSerial;
+    if (result != DragResultNotAccepted && info.source == DragInfo::ThisWindow &&
+        info.returnTarget.object == DragTarget::Dock) {
+        if (DocumentWindowServices* window = windowServices())
+            window->removeDockedIdea();
+    }
+    // One of our planets was taken by another screen, which may have changed the tree this
+    // screen shares (the same document) or deleted the idea from it (a move): show the idea
+    // again from the tree.
+    if (result != DragResultNotAccepted && info.returnTarget.object == OwnPlanetTarget && mDoc &&
+        mDoc->idea() && !mDrillingUpOrDown)
+        modelDidChangeWithNewRootIdea(mDoc->idea());
+    handleDragEndWithResult(result);
+}
+
+// ---- Dock and shadows
+
+void SolarSystemViewController::updateStatusDueToPossibleDockingUpdate()
+{
+    refreshDockFromWindow();
+}
+
+void SolarSystemViewController::updateShadowStatusForIdea(const QString& ideaIdentifier, const QString&)
+{
+    if (!mSolarSystem)
+        return;
+    if (ideaIdentifier.isNull()) {
+        mSolarSystem->removeAllShadows();
+        return;
+    }
+    mSolarSystem->setShadowForIdeaAtIndex(indexOfIdeaWithIdentifier(ideaIdentifier));
+}
+
+// ---- Index helpers
+
+IdeaPtr SolarSystemViewController::childIdeaAtFocusIndex(std::int64_t index) const
+{
+    if (!mRealIdea || index < 0 || index >= std::int64_t(mRealIdea->ideas().size()))
+        return nullptr;
+    return mRealIdea->ideas()[std::size_t(index)];
+}
+
+std::int64_t SolarSystemViewController::safeInsertionIndexFromFocusIndex(std::int64_t index) const
+{
+    const std::int64_t count = mRealIdea ? std::int64_t(mRealIdea->ideas().size()) : 0;
+    if (count == 0 || index > count)
+        return 0;
+    return index;
+}
+
+bool SolarSystemViewController::isInsertionIndexAttachedToIndex(std::int64_t slot, std::int64_t child,
+                                                                std::int64_t count)
+{
+    if (count <= 0)
+        return false;
+    const auto mod = [count](std::int64_t value) { return ((value % count) + count) % count; };
+    return mod(slot) == mod(child) || mod(slot + 1) == mod(child);
+}
+
+} // namespace corvex

@@ -1,0 +1,445 @@
+// The editing flows of the mind-map screen: the idea editor popover for text and new ideas,
+// the picture viewer, the web-link editor, and adding pictures and web links to the dock.
+//
+// An editor's result is written when it closes into the idea found again by identifier in
+// the tree shown then (a storage notice may have replaced the tree meanwhile), and every
+// editor occupies the screen while it is up, so that no other presentation replaces the
+// block that writes its result.
+
+#include "mindmap/DockAreaView.h"
+#include "mindmap/DocumentWindowServices.h"
+#include "mindmap/PlanetDrawer.h"
+#include "mindmap/SolarSystem.h"
+#include "mindmap/SolarSystemViewController.h"
+#include "model/Color.h"
+#include "model/ColorTheme.h"
+#include "model/Globals.h"
+#include "model/IconImage.h"
+#include "model/ObjectID.h"
+#include "platform/core/Log.h"
+#include "platform/ui/FilePanelRunner.h"
+#include "platform/ui/Runners.h"
+#include "platform/ui/View.h"
+#include "storage/PersistenceController.h"
+#include "toolkit/SlideUpViewTransitionAnimation.h"
+#include "toolkit/ViewExtensions.h"
+
+namespace corvex {
+
+namespace {
+
+const QString kShowingIdeaEditor = QStringLiteral("ShowingIdeaEditor");
+const QString kIdeaEditing = QStringLiteral("IdeaEditing");
+const QString kWebLinkAddition = QStringLiteral("WebLinkAddition");
+const QString kFailedToUpdate = QStringLiteral("Failed to update document");
+
+std::shared_ptr<EditorFactory> editorFactoryOrLog()
+{
+    std::shared_ptr<EditorFactory> factory = EditorFactory::current();
+    if (!factory)
+        Log::warning(QStringLiteral("SolarSystemViewController: no editors registered"));
+    return factory;
+}
+
+// The colour proposed for a new child of `centre`.
+ColorPtr proposedColorForNewChild(const IdeaPtr& centre)
+{
+    const std::size_t next = (centre ? centre->ideas().size() : 0) + 1;
+    if (centre && centre->hasColor()) {
+        const std::shared_ptr<ColorTheme> theme = centre->colorTheme();
+        if (theme && !theme->colors().empty())
+            return theme->colors()[next % theme->colors().size()];
+        return centre->color();
+    }
+    const auto& themes = ColorTheme::standardThemes();
+    if (themes.empty())
+        return nullptr;
+    const auto& theme = themes[next % themes.size()];
+    return theme && !theme->colors().empty() ? theme->colors().front() : nullptr;
+}
+
+} // namespace
+
+bool SolarSystemViewController::setAfterEditorDismissal(std::function<void()> block)
+{
+    // A pending block holds an open editor's result: it is never replaced.
+    if (mAfterEditorDismissal) {
+        Log::warning(QStringLiteral("SolarSystemViewController: an editor is open already"));
+        return false;
+    }
+    mAfterEditorDismissal = std::move(block);
+    return true;
+}
+
+void SolarSystemViewController::onEditIdea(const QString& ideaIdentifier)
+{
+    if (!mSolarSystem || !mSolarSystem->userInteractionEnabled() || screenOccupied() || mAfterEditorDismissal)
+        return;
+    const IdeaPtr idea = ideaForIdea(ideaIdentifier);
+    if (!idea)
+        return;
+    switch (idea->ideaType()) {
+    case IdeaTypeText:
+        doEditTextualIdea(idea);
+        break;
+    case IdeaTypeImage:
+        doEditImageIdea(idea);
+        break;
+    case IdeaTypeURL:
+        doEditURLIdea(idea);
+        break;
+    default:
+        break;
+    }
+}
+
+void SolarSystemViewController::showEditorPopover(const std::shared_ptr<IdeaEditor>& editor,
+                                                  const Rect& anchorInMindMap)
+{
+    const std::shared_ptr<View>& view = viewIfLoaded();
+    if (!view || !editor)
+        return;
+    const Rect anchor = view->convertRectFromView(anchorInMindMap, mSolarSystem.get());
+    occupyScreen(kShowingIdeaEditor);
+    mIdeaEditor = editor;
+    editor->showRelativeToRect(anchor, *view);
+}
+
+void SolarSystemViewController::doEditTextualIdea(const IdeaPtr& idea)
+{
+    const auto factory = editorFactoryOrLog();
+    if (!factory || !idea || !mSolarSystem || mAfterEditorDismissal || screenOccupied())
+        return;
+    Rect anchor;
+    if (idea == mRealIdea) {
+        const double r = PlanetDrawer::radiusForPlanetType(1);
+        const Point centre = ViewExtensions::centerPoint(*mSolarSystem);
+        anchor = Rect(centre.x - r, centre.y - r, 2 * r, 2 * r);
+    } else {
+        const std::int64_t index = indexOfIdeaWithIdentifier(idea->identifier());
+        if (index == NotFound) {
+            Log::assertionFailure(__LINE__, "-[SolarSystemViewController doEditTextualIdea:]");
+            return;
+        }
+        anchor = mSolarSystem->popoverRectForIdeaAtIndex(index);
+    }
+    const std::shared_ptr<IdeaEditor> editor = factory->makeIdeaEditor();
+    if (!editor)
+        return;
+    editor->setSelectedTitleText(idea->text());
+    editor->setSelectedNoteText(idea->note());
+    editor->setSelectedColor(idea->color());
+    editor->setSelectedColorThemeType(idea->colorThemeType());
+    editor->setSelectedIconImage(idea->iconImage());
+    editor->setDelegate(std::static_pointer_cast<IdeaEditorDelegate>(sharedSelf()));
+    setUserInteractionEnabled(false);
+    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
+    const QString identifier = idea->identifier();
+    setAfterEditorDismissal([weak, editor, identifier] {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        if (self->currentOccupyingOperation() == kShowingIdeaEditor)
+            self->liberateScreen(kShowingIdeaEditor);
+        self->setUserInteractionEnabled(true);
+        if (!editor->didChange())
+            return;
+        const IdeaPtr target =
+            self->mRootIdea ? self->mRootIdea->findIdeaInSubTreeWithIdentifier(identifier) : nullptr;
+        if (!target) {
+            if (DocumentWindowServices* window = self->windowServices())
+                window->showShortNotificationToUser(kFailedToUpdate);
+            return;
+        }
+        target->setText(editor->selectedTitleText());
+        target->setNote(editor->selectedNoteText());
+        target->setColor(editor->selectedColor());
+        target->setColorThemeType(editor->selectedColorThemeType());
+        target->setIconImage(editor->selectedIconImage());
+        if (editor->didRecolor())
+            target->applyColorTheme();
+        self->updateSolarSystemAndSaveDocument();
+    });
+    showEditorPopover(editor, anchor);
+}
+
+void SolarSystemViewController::onAddNewIdeaAfterIndex(std::int64_t index, const Rect& fromRect)
+{
+    if (!mSolarSystem || !mSolarSystem->userInteractionEnabled() || screenOccupied() ||
+        mAfterEditorDismissal || !mRealIdea)
+        return;
+    const auto factory = editorFactoryOrLog();
+    const std::shared_ptr<IdeaEditor> editor = factory ? factory->makeIdeaEditor() : nullptr;
+    if (!editor)
+        return;
+    editor->setSelectedColor(proposedColorForNewChild(mRealIdea));
+    editor->setSelectedColorThemeType(ColorThemeTypeLighterColor);
+    editor->setDelegate(std::static_pointer_cast<IdeaEditorDelegate>(sharedSelf()));
+    setUserInteractionEnabled(false);
+    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
+    setAfterEditorDismissal([weak, editor, index] {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        if (self->currentOccupyingOperation() == kShowingIdeaEditor)
+            self->liberateScreen(kShowingIdeaEditor);
+        if (!editor->didChange())
+            return;
+        const IdeaPtr idea = Idea::initWithText(editor->selectedTitleText());
+        idea->setNote(editor->selectedNoteText());
+        idea->setColor(editor->selectedColor());
+        idea->setColorThemeType(editor->selectedColorThemeType());
+        idea->setIconImage(editor->selectedIconImage());
+        self->addNewIdeaAfterIndex(index, idea);
+    });
+    showEditorPopover(editor, fromRect);
+}
+
+void SolarSystemViewController::editIdeaViewDidClose()
+{
+    mIdeaEditor.reset();
+    std::function<void()> block = std::move(mAfterEditorDismissal);
+    mAfterEditorDismissal = nullptr;
+    if (block)
+        block();
+    makeMindMapFirstResponder();
+}
+
+void SolarSystemViewController::presentSlideUp(const std::shared_ptr<BaseViewController>& editor)
+{
+    mSlideUpEditor = editor;
+    presentViewController(editor, std::make_shared<SlideUpViewTransitionAnimation>());
+}
+
+void SolarSystemViewController::doEditImageIdea(const IdeaPtr& idea)
+{
+    const auto factory = editorFactoryOrLog();
+    if (!factory || !idea || !mDoc || mAfterEditorDismissal || screenOccupied())
+        return;
+    const std::shared_ptr<IdeaDocument> document = mDoc;
+    PictureViewer::Loader loader = [document, idea](PictureViewer::ImageCompletion completion) {
+        document->fetchImageForIdea(idea, std::move(completion));
+    };
+    const std::shared_ptr<PictureViewer> viewer = factory->makePictureViewer(
+        std::static_pointer_cast<PictureViewerDelegate>(sharedSelf()), std::move(loader));
+    if (!viewer)
+        return;
+    setUserInteractionEnabled(false);
+    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
+    const QString identifier = idea->identifier();
+    setAfterEditorDismissal([weak, viewer, identifier] {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        if (self->currentOccupyingOperation() == kIdeaEditing)
+            self->liberateScreen(kIdeaEditing);
+        self->setUserInteractionEnabled(true);
+        const QVImage image = viewer->changedImage();
+        if (!image.hasImage() || !self->mDoc)
+            return;
+        const QByteArray png = image.pngData();
+        if (png.isEmpty())
+            return;
+        const ObjectID attachment = ObjectID::createFromData(png, QStringLiteral("png"));
+        std::weak_ptr<SolarSystemViewController> again = self;
+        PersistenceController::singleton().storeAttachment(
+            attachment, png, self->mDoc->location(), [again, image, attachment, identifier](bool ok) {
+                auto screen = again.lock();
+                if (!screen || !ok)
+                    return;
+                const IdeaPtr target = screen->mRootIdea
+                                           ? screen->mRootIdea->findIdeaInSubTreeWithIdentifier(identifier)
+                                           : nullptr;
+                if (!target) {
+                    if (DocumentWindowServices* window = screen->windowServices())
+                        window->showShortNotificationToUser(kFailedToUpdate);
+                    return;
+                }
+                target->updateImage(image, attachment);
+                screen->updateSolarSystemAndSaveDocument();
+            });
+    });
+    occupyScreen(kIdeaEditing);
+    presentSlideUp(viewer);
+}
+
+void SolarSystemViewController::doEditURLIdea(const IdeaPtr& idea)
+{
+    const auto factory = editorFactoryOrLog();
+    if (!factory || !idea || mAfterEditorDismissal || screenOccupied())
+        return;
+    const std::shared_ptr<WebLinkEditor> editor = factory->makeWebLinkEditor(
+        std::static_pointer_cast<WebLinkEditorDelegate>(sharedSelf()), idea->URL());
+    if (!editor)
+        return;
+    setUserInteractionEnabled(false);
+    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
+    const QString identifier = idea->identifier();
+    setAfterEditorDismissal([weak, editor, identifier] {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        if (self->currentOccupyingOperation() == kIdeaEditing)
+            self->liberateScreen(kIdeaEditing);
+        self->setUserInteractionEnabled(true);
+        const QString url = editor->resultURL();
+        if (url.isNull())
+            return;
+        const IdeaPtr target =
+            self->mRootIdea ? self->mRootIdea->findIdeaInSubTreeWithIdentifier(identifier) : nullptr;
+        if (!target) {
+            if (DocumentWindowServices* window = self->windowServices())
+                window->showShortNotificationToUser(kFailedToUpdate);
+            return;
+        }
+        target->setURL(url);
+        // A failed page capture keeps the picture the link had.
+        const QVImage page = editor->resultPageImage();
+        if (page.hasImage())
+            target->updateImage(page, ObjectID());
+        self->updateSolarSystemAndSaveDocument();
+    });
+    occupyScreen(kIdeaEditing);
+    presentSlideUp(editor);
+}
+
+void SolarSystemViewController::pleaseDismissEditor(ViewController& editor)
+{
+    if (!mAfterEditorDismissal)
+        return;
+    dismissViewController(&editor);
+    if (mSlideUpEditor.get() == &editor)
+        mSlideUpEditor.reset();
+    std::function<void()> block = std::move(mAfterEditorDismissal);
+    mAfterEditorDismissal = nullptr;
+    block();
+    makeMindMapFirstResponder();
+}
+
+void SolarSystemViewController::pleaseDismissPictureView(ViewController& viewer)
+{
+    pleaseDismissEditor(viewer);
+}
+
+void SolarSystemViewController::pleaseDismissHTMLPageView(ViewController& editor)
+{
+    pleaseDismissEditor(editor);
+}
+
+void SolarSystemViewController::closeOpenEditor()
+{
+    if (!mAfterEditorDismissal)
+        return;
+    if (const std::shared_ptr<IdeaEditor> editor = mIdeaEditor) {
+        editor->close();
+        // An editor that did not report its closing is closed here all the same.
+        if (mAfterEditorDismissal)
+            editIdeaViewDidClose();
+        return;
+    }
+    if (const std::shared_ptr<BaseViewController> slideUp = mSlideUpEditor) {
+        if (auto viewer = std::dynamic_pointer_cast<PictureViewer>(slideUp))
+            viewer->finish();
+        else if (auto linkEditor = std::dynamic_pointer_cast<WebLinkEditor>(slideUp))
+            linkEditor->finish();
+        if (mAfterEditorDismissal)
+            pleaseDismissEditor(*slideUp);
+    }
+}
+
+void SolarSystemViewController::pleaseStartWebLinkAddition()
+{
+    if (screenOccupied() || mAfterEditorDismissal)
+        return;
+    const auto factory = editorFactoryOrLog();
+    const std::shared_ptr<WebLinkEditor> editor =
+        factory ? factory->makeWebLinkEditor(std::static_pointer_cast<WebLinkEditorDelegate>(sharedSelf()),
+                                             QString())
+                : nullptr;
+    if (!editor)
+        return;
+    occupyScreen(kWebLinkAddition);
+    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
+    setAfterEditorDismissal([weak, editor] {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        if (self->currentOccupyingOperation() == kWebLinkAddition)
+            self->liberateScreen(kWebLinkAddition);
+        self->setUserInteractionEnabled(true);
+        const QString url = editor->resultURL();
+        if (url.isNull())
+            return;
+        const IdeaPtr idea = Idea::initWithURL(url, editor->resultPageImage());
+        const std::shared_ptr<IdeaDocument> document = IdeaDocument::initWithFileName(QString(), 0);
+        if (!idea || !document)
+            return;
+        document->setIdea(idea);
+        const QDateTime now = Globals::currentDate();
+        document->setDateCreated(now);
+        document->setDateModified(now);
+        std::weak_ptr<SolarSystemViewController> again = self;
+        PersistenceController::singleton().createDocument(document, [again, document, idea](qint64 token) {
+            if (token <= 0)
+                return;
+            PersistenceController::singleton().releaseDocument(document, token, [again, document, idea] {
+                auto screen = again.lock();
+                if (!screen)
+                    return;
+                if (DocumentWindowServices* window = screen->windowServices()) {
+                    window->setDockedIdea(idea, document->docIdentifier());
+                    screen->refreshDockFromWindow();
+                }
+            });
+        });
+    });
+    presentSlideUp(editor);
+}
+
+void SolarSystemViewController::pleaseStartImageAddition()
+{
+    if (screenOccupied())
+        return;
+    FilePanelRunner::OpenPanel panel;
+    panel.allowedFileTypes = QStringList{QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("tiff"),
+                                         QStringLiteral("jpeg"), QStringLiteral("gif")};
+    panel.directory = FilePanelRunner::desktopDirectory();
+    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
+    Runners::filePanelRunner()->beginOpenPanel(
+        panel, myWindow(), [weak](int response, const QList<QUrl>& urls) {
+            if (response != FilePanelRunner::OK || urls.isEmpty())
+                return;
+            // Bounded decoding: a corrupt or oversized picture reads as none and adds nothing.
+            const std::optional<QVImage> image = QVImage::readFromURL(urls.first());
+            if (!image || !image->hasImage()) {
+                Log::warning(QStringLiteral("SolarSystemViewController: no picture in %1")
+                                 .arg(urls.first().toString()));
+                return;
+            }
+            PersistenceController::singleton().importAndStoreImage(
+                *image, [weak](const IdeaPtr& idea, const QString& docIdentifier) {
+                    auto self = weak.lock();
+                    if (!self || !idea || docIdentifier.isEmpty())
+                        return;
+                    if (DocumentWindowServices* window = self->windowServices()) {
+                        window->setDockedIdea(idea, docIdentifier);
+                        self->refreshDockFromWindow();
+                    }
+                });
+        });
+}
+
+void SolarSystemViewController::refreshDockFromWindow()
+{
+    DocumentWindowServices* window = windowServices();
+    if (!window)
+        return;
+    const IdeaPtr docked = window->currentDockedIdea();
+    if (mDockAreaView) {
+        mDockAreaView->takeIdeaInside(docked.get(), window->currentDockedDocIdentifier());
+        mDockAreaView->setHidden(!(mSolarSystemState == StateMindMap && docked));
+    }
+    followDockedIdeaShadows();
+}
+
+} // namespace corvex

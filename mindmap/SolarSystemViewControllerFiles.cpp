@@ -1,0 +1,328 @@
+// Saving, import, export, printing and closing on the mind-map screen: the document menu's
+// actions and the question the window asks before it closes.
+
+#include "formats/ExportImport.h"
+#include "mindmap/DocumentWindowServices.h"
+#include "mindmap/ExportAndPrintSeams.h"
+#include "mindmap/SolarSystemViewController.h"
+#include "model/ApplicationDelegate.h"
+#include "model/Globals.h"
+#include "platform/core/Log.h"
+#include "platform/core/MainQueue.h"
+#include "platform/ui/FilePanelRunner.h"
+#include "platform/ui/MenuItem.h"
+#include "platform/ui/Runners.h"
+#include "platform/ui/Window.h"
+#include "storage/PersistenceController.h"
+#include "toolkit/CustomAlertView.h"
+#include "toolkit/PartialViewTransitionAnimation.h"
+
+namespace corvex {
+
+namespace {
+
+const QString kExportScreenOperation = QStringLiteral("Sharing");
+const QString kCloseTempFileQuestion = QStringLiteral("CloseTempFile");
+
+// Hands the export screen's request to dismiss to the screen that presented it (held weakly:
+// the export screen keeps its delegate).
+class ExportScreenDismissal final : public ExportScreenDelegate
+{
+public:
+    explicit ExportScreenDismissal(std::weak_ptr<SolarSystemViewController> owner) : mOwner(std::move(owner))
+    {}
+
+    void pleaseDismissSharingView(ViewController& screen) override
+    {
+        if (auto owner = mOwner.lock())
+            owner->pleaseDismissSharingView(screen);
+    }
+
+private:
+    std::weak_ptr<SolarSystemViewController> mOwner;
+};
+
+// A representative URL the screen may write to: a local file (a document of the temporary
+// location carries its own "temp:/" identifier as the URL until it is saved to a file).
+QUrl writableDocumentFileUrl(const std::shared_ptr<IdeaDocument>& document)
+{
+    if (!document)
+        return QUrl();
+    const QUrl& url = document->representativeURL();
+    return url.isLocalFile() ? url : QUrl();
+}
+
+} // namespace
+
+void SolarSystemViewController::showResultIfError(const MyResultPtr& result)
+{
+    if (result && result->isError())
+        CustomAlertView::showErrorResult(result);
+}
+
+// ---- Menu validation and actions
+
+bool SolarSystemViewController::validateUserInterfaceItem(const MenuItem& item)
+{
+    const QString action = item.actionId();
+    if (action == QLatin1String("qvSaveLocalFile:") || action == QLatin1String("qvSaveLocalFileAs:"))
+        return mDoc && mDoc->location() == 0;
+    return BaseViewController::validateUserInterfaceItem(item);
+}
+
+void SolarSystemViewController::qvSaveLocalFile()
+{
+    if (!mDoc || mDoc->isCloudDocument() || screenOccupied())
+        return;
+    const QUrl url = writableDocumentFileUrl(mDoc);
+    if (url.isEmpty()) {
+        qvSaveLocalFileAs();
+        return;
+    }
+    doSaveLocalFile(url, [](const MyResultPtr& result) { showResultIfError(result); });
+}
+
+void SolarSystemViewController::qvSaveLocalFileAs()
+{
+    if (!mDoc || mDoc->isCloudDocument() || screenOccupied())
+        return;
+    performSaveLocalFileWithCompletion([](const MyResultPtr& result) { showResultIfError(result); });
+}
+
+void SolarSystemViewController::performSaveLocalFileWithCompletion(ResultCompletion completion)
+{
+    if (!mDoc) {
+        if (completion)
+            completion(MyResult::USER_CANCEL());
+        return;
+    }
+    FilePanelRunner::SavePanel panel;
+    panel.allowedFileTypes = QStringList{QStringLiteral("corvex")};
+    panel.directory = FilePanelRunner::desktopDirectory();
+    // The file's own name once it has one; before that the root idea's (the document's
+    // name would be its storage identifier).
+    const QUrl file = writableDocumentFileUrl(mDoc);
+    panel.nameFieldStringValue = !file.isEmpty() ? file.fileName()
+                                 : mRootIdea     ? mRootIdea->exportFileNameForType(QStringLiteral("corvex"))
+                                                 : mDoc->exportFileName();
+    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
+    Runners::filePanelRunner()->beginSavePanel(
+        panel, myWindow(), [weak, completion](int response, const QUrl& url) {
+            auto self = weak.lock();
+            if (!self || !self->mDoc || response != FilePanelRunner::OK || url.isEmpty()) {
+                if (completion)
+                    completion(MyResult::USER_CANCEL());
+                return;
+            }
+            // Never over a file another window shows (its next save would undo this one).
+            if (!self->mDoc->refersToURL(url) && Globals::app()->isFileCurrentlyOpen(url)) {
+                if (completion)
+                    completion(MyResult::error(QStringLiteral("mac:Error:CannotSaveOverOpenFile"),
+                                               QStringLiteral("Cannot overwrite file that is open")));
+                return;
+            }
+            self->doSaveLocalFile(url, completion);
+        });
+}
+
+void SolarSystemViewController::doSaveLocalFile(const QUrl& url, ResultCompletion completion)
+{
+    const MyResultPtr failed =
+        MyResult::error(QStringLiteral("mac:Error:FailedToWriteFile"), QStringLiteral("Failed to save file"));
+    if (!mDoc || !mRootIdea || !url.isLocalFile()) {
+        if (completion)
+            completion(failed);
+        return;
+    }
+    // A handle of its own for the archive: the shown tree and the document's dates, with
+    // the attachments read from the temporary location.
+    const std::shared_ptr<IdeaDocument> archive = IdeaDocument::initWithFileName(url.toLocalFile(), 0);
+    archive->setIdea(mRootIdea);
+    archive->setDateCreated(mDoc->dateCreated());
+    archive->setDateModified(mDoc->dateModified());
+    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
+    // The write is atomic: on any failure the old file stays as it was.
+    ExportImport::exportDocument(archive, url, [weak, url, completion, failed](bool ok) {
+        auto self = weak.lock();
+        if (!ok || !self) {
+            if (completion)
+                completion(ok ? MyResult::OK() : failed);
+            return;
+        }
+        if (Window* window = self->myWindow())
+            window->setTitle(url.fileName());
+        if (DocumentWindowServices* services = self->windowServices()) {
+            services->setDocumentEdited(false);
+            services->setDocURL(url);
+        }
+        if (self->mDoc)
+            self->mDoc->setRepresentativeURL(url);
+        Globals::updatePersistentAppStateNow();
+        if (completion)
+            completion(MyResult::OK());
+    });
+}
+
+void SolarSystemViewController::qvImport()
+{
+    if (screenOccupied())
+        return;
+    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
+    startImportingLocalFileOnCompletion([weak](const IdeaPtr& idea, const QString& docIdentifier) {
+        auto self = weak.lock();
+        if (!self || !idea || docIdentifier.isEmpty())
+            return;
+        // The imported root waits in the dock until the user drags it into place.
+        if (DocumentWindowServices* window = self->windowServices()) {
+            window->setDockedIdea(idea, docIdentifier);
+            self->updateStatusDueToPossibleDockingUpdate();
+        }
+    });
+}
+
+void SolarSystemViewController::qvExport()
+{
+    launchExportForType(ExportScreen::OwnFormat);
+}
+
+void SolarSystemViewController::launchExportForType(quint64 shareType)
+{
+    // Nothing over another modal operation or an open editor, whose result must not be lost.
+    if (screenOccupied() || mAfterEditorDismissal || !mDoc || !mRootIdea)
+        return;
+    const std::shared_ptr<ExportScreen> screen =
+        ExportScreen::create(mRootIdea, mDoc->location(), mDoc->dateModified());
+    if (!screen) {
+        Log::warning(QStringLiteral("SolarSystemViewController: no export screen registered"));
+        return;
+    }
+    screen->selectShareType(shareType);
+    if (!mExportScreenDelegate)
+        mExportScreenDelegate = std::make_shared<ExportScreenDismissal>(sharedSelf());
+    screen->setDelegate(mExportScreenDelegate);
+    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
+    if (!setAfterEditorDismissal([weak] {
+            auto self = weak.lock();
+            if (!self)
+                return;
+            self->mExportScreen.reset();
+            if (self->currentOccupyingOperation() == kExportScreenOperation)
+                self->liberateScreen(kExportScreenOperation);
+        }))
+        return;
+    occupyScreen(kExportScreenOperation);
+    mExportScreen = screen;
+    presentViewController(screen, std::make_shared<PartialViewTransitionAnimation>());
+}
+
+void SolarSystemViewController::pleaseDismissSharingView(ViewController& screen)
+{
+    pleaseDismissEditor(screen);
+}
+
+QString SolarSystemViewController::createPDFFileName() const
+{
+    return QStringLiteral("corvex_%1.pdf")
+        .arg(Globals::currentDate().toLocalTime().toString(QStringLiteral("yyyyMMdd_HHmm")));
+}
+
+void SolarSystemViewController::qvPrintIdea()
+{
+    if (screenOccupied() || !mDoc || !mRootIdea)
+        return;
+    const std::shared_ptr<MapPrinter> printer = MapPrinter::create(mRootIdea, mDoc->dateModified());
+    if (!printer) {
+        Log::warning(QStringLiteral("SolarSystemViewController: no printing registered"));
+        return;
+    }
+    printer->runPrintOperation(myWindow());
+}
+
+// ---- Closing
+
+bool SolarSystemViewController::startClosingCanCloseNow()
+{
+    // An open editor is closed first: its block writes the edit and starts the save, which
+    // the persistence queue finishes even after the document is handed back.
+    if (mExportScreen)
+        pleaseDismissSharingView(*mExportScreen);
+    closeOpenEditor();
+    // Nothing shown, or the document handed back already (a switch to the home screen).
+    if (!mOwnIdea || !mDoc || mDocToken <= 0)
+        return true;
+    // The question is up already.
+    if (currentOccupyingOperation() == kCloseTempFileQuestion)
+        return false;
+    const DocumentWindowServices* window = windowServices();
+    if (mDoc->location() == 0 && !mCanCloseTempFileIfAsked && window && window->isDocumentEdited()) {
+        showCloseTempFileQuestion();
+        return false;
+    }
+    PersistenceController::singleton().releaseDocument(mDoc, mDocToken);
+    mDocToken = 0;
+    return true;
+}
+
+void SolarSystemViewController::showCloseTempFileQuestion()
+{
+    const bool hasFile = !writableDocumentFileUrl(mDoc).isEmpty();
+    const QString text =
+        hasFile
+            ? Globals::normalLocalizedStringForKey(QStringLiteral("mac:CloseModifiedFile.Title"),
+                                                   QStringLiteral("Do you want save the changes you made?"))
+            : Globals::normalLocalizedStringForKey(
+                  QStringLiteral("mac:CloseTempFile.Title"),
+                  QStringLiteral("Do you want save the changes you made to the New file?"));
+    const auto alert = CustomAlertView::create(QString(), text);
+    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
+    alert->addButton(Globals::normalLocalizedStringForKey(QString(), QStringLiteral("Save")), 1, [weak] {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        self->liberateScreen(kCloseTempFileQuestion);
+        const ResultCompletion closeWhenSaved = [weak](const MyResultPtr& result) {
+            auto screen = weak.lock();
+            if (!screen || !result)
+                return;
+            if (result->isOK())
+                screen->closeWindowLater();
+            else
+                showResultIfError(result);
+        };
+        const QUrl url = writableDocumentFileUrl(self->mDoc);
+        if (url.isEmpty())
+            self->performSaveLocalFileWithCompletion(closeWhenSaved);
+        else
+            self->doSaveLocalFile(url, closeWhenSaved);
+    });
+    alert->addButton(Globals::normalLocalizedStringForKey(QString(), QStringLiteral("Do Not Save")), 1,
+                     [weak] {
+                         auto self = weak.lock();
+                         if (!self)
+                             return;
+                         self->liberateScreen(kCloseTempFileQuestion);
+                         self->mCanCloseTempFileIfAsked = true;
+                         self->closeWindowLater();
+                     });
+    alert->addButton(Globals::normalLocalizedStringForKey(QString(), QStringLiteral("Cancel")), 3, [weak] {
+        if (auto self = weak.lock())
+            self->liberateScreen(kCloseTempFileQuestion);
+    });
+    occupyScreen(kCloseTempFileQuestion);
+    alert->showFromWindow(myWindow());
+}
+
+void SolarSystemViewController::closeWindowLater()
+{
+    // Not from inside the question the window's own close is still waiting on.
+    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
+    MainQueue::post([weak] {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        if (Window* window = self->myWindow())
+            window->performClose();
+    });
+}
+
+} // namespace corvex

@@ -1,0 +1,339 @@
+// Drops on the mind-map screen, driven through DragSupportDelegate with hand-made records:
+// moves between documents that never lose the idea, the choices a drop offers, the dock and
+// the delete area, and a planet taken by another screen.
+
+#include "mindmap/DeleteAreaView.h"
+#include "mindmap/DockAreaView.h"
+#include "mindmap/PlanetLayer.h"
+#include "mindmap/SolarSystem.h"
+#include "platform/ui/Event.h"
+#include "tests/doubles/ui/ScriptedMenuRunner.h"
+#include "tests/mindmap/MindMapScreenRig.h"
+#include "tests/support/FaultShim.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QDir>
+#include <QImage>
+#include <cerrno>
+#include <gtest/gtest.h>
+#include <optional>
+
+namespace corvex::test {
+namespace {
+
+using DropChoiceId = SolarSystemViewController::DropChoice;
+
+QString choiceTitle(DropChoiceId choice)
+{
+    return SolarSystemViewController::dropChoiceTitle(choice);
+}
+
+// Drops `idea` of `docIdentifier` at the window point and lets everything finish.
+std::vector<quint64> dropAt(MindMapScreenRig& rig, SolarSystemViewController& screen,
+                            const DragInfoForIdea& info, const IdeaPtr& idea)
+{
+    DropResults results;
+    EXPECT_TRUE(screen.dragOperationStarted(info));
+    screen.dragOperationUpdate(info);
+    screen.dragOperationEndedAcceptingIdea(info, idea, info.docIdentifier, results.completion());
+    rig.settle([&] { return !results.codes.empty() && screen.savesInFlight() == 0; });
+    return results.codes;
+}
+
+class MoveFromAnotherDocument : public ::testing::TestWithParam<bool>
+{};
+
+} // namespace
+
+TEST_P(MoveFromAnotherDocument, DeletesTheSourceOnlyOnceTheTargetIsStored)
+{
+    const bool targetRenameFails = GetParam();
+    MindMapScreenRig rig;
+    qint64 targetToken = 0;
+    qint64 sourceToken = 0;
+    const auto target = rig.createDocument(treeFromOutline(QStringLiteral("T(a b)")), targetToken);
+    const auto source = rig.createDocument(treeFromOutline(QStringLiteral("S(x(y) z)")), sourceToken);
+    const auto screen = rig.showDocument(target, targetToken);
+    const IdeaPtr x = findByText(source->idea(), QStringLiteral("x"));
+    const QString xIdentifier = x->identifier();
+    const QString yIdentifier = findByText(x, QStringLiteral("y"))->identifier();
+
+    rig.menus->chooseTitle(choiceTitle(DropChoiceId::MoveHere));
+    std::optional<FaultShim> shim;
+    if (targetRenameFails) {
+        // The target's save is the first rename: the source is deleted only after it.
+        shim.emplace();
+        shim->failAt(FaultShim::Op::Rename, 1, EIO);
+    }
+    const auto codes =
+        dropAt(rig, *screen,
+               ideaDrag(adderInWindow(*screen, 0), DragInfo::OtherWindow, x, source->docIdentifier()), x);
+    shim.reset();
+
+    const IdeaPtr storedSource = readStoredTree(storedFilePath(*source));
+    const IdeaPtr storedTarget = readStoredTree(storedFilePath(*target));
+    ASSERT_TRUE(storedSource && storedTarget);
+    if (targetRenameFails) {
+        // Copied, never moved: the source keeps its idea, the target's file its old tree.
+        EXPECT_EQ(codes, std::vector<quint64>{DragResultCopied});
+        EXPECT_EQ(outline(storedSource), QStringLiteral("S(x(y) z)"));
+        EXPECT_EQ(outline(storedTarget), QStringLiteral("T(a b)"));
+    } else {
+        EXPECT_EQ(codes, std::vector<quint64>{DragResultMoved});
+        EXPECT_EQ(outline(storedSource), QStringLiteral("S(z)"));
+        EXPECT_EQ(outline(storedTarget), QStringLiteral("T(a x(y) b)"));
+        const IdeaPtr copy = findByText(storedTarget, QStringLiteral("x"));
+        EXPECT_NE(copy->identifier(), xIdentifier);
+        EXPECT_NE(findByText(copy, QStringLiteral("y"))->identifier(), yIdentifier);
+        EXPECT_EQ(planetTexts(*screen),
+                  (QStringList{QStringLiteral("a"), QStringLiteral("x"), QStringLiteral("b")}));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(MindMapScreenDrops, MoveFromAnotherDocument, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "TargetRenameFails" : "TargetStored");
+                         });
+
+TEST(MindMapScreenDrops, TheChoicesFollowWhatIsDroppedWhereAndACancelEndsWithZero)
+{
+    MindMapScreenRig rig;
+    qint64 token = 0;
+    qint64 otherToken = 0;
+    const auto document = rig.createDocument(treeFromOutline(QStringLiteral("R(a(a1) b c)")), token);
+    const auto other = rig.createDocument(treeFromOutline(QStringLiteral("O(o)")), otherToken);
+    const auto screen = rig.showDocument(document, token);
+    // A link planet at the end: R(a(a1) b c ->a1).
+    screen->createLinkToIdea(findByText(document->idea(), QStringLiteral("a1")), 2, {});
+    rig.settle(*screen);
+    const QString here = document->docIdentifier();
+
+    struct Row
+    {
+        const char* what;
+        const char* idea;
+        bool fromOther;
+        bool ontoPlanet;
+        std::int64_t index;
+        QStringList offered; // empty: no menu
+        quint64 code;        // with the menu cancelled
+    };
+    const QString moveHere = choiceTitle(DropChoiceId::MoveHere),
+                  copyHere = choiceTitle(DropChoiceId::CopyHere),
+                  link = choiceTitle(DropChoiceId::CreateLink),
+                  moveInside = choiceTitle(DropChoiceId::MoveInside),
+                  copyInside = choiceTitle(DropChoiceId::CopyInside);
+    const std::vector<Row> rows = {
+        {"a planet beside its own slot", "b", false, false, 0, {copyHere}, DragResultNotAccepted},
+        {"a planet onto itself", "b", false, true, 1, {}, DragResultCopied},
+        {"another document's idea onto a slot",
+         "o",
+         true,
+         false,
+         2,
+         {moveHere, copyHere},
+         DragResultNotAccepted},
+        {"a grandchild onto a slot",
+         "a1",
+         false,
+         false,
+         2,
+         {moveHere, copyHere, link},
+         DragResultNotAccepted},
+        {"a planet onto another", "b", false, true, 0, {moveInside, copyInside}, DragResultNotAccepted},
+        {"a planet onto a link", "b", false, true, 3, {}, DragResultNotAccepted},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const int menusBefore = rig.menus->presentedCount();
+        const IdeaPtr idea =
+            findByText(row.fromOther ? other->idea() : document->idea(), QLatin1String(row.idea));
+        const Point at =
+            row.ontoPlanet ? planetInWindow(*screen, row.index) : adderInWindow(*screen, row.index);
+        if (!row.offered.isEmpty())
+            rig.menus->chooseNothing();
+        const auto codes = dropAt(rig, *screen,
+                                  ideaDrag(at, row.fromOther ? DragInfo::OtherWindow : DragInfo::ThisWindow,
+                                           idea, row.fromOther ? other->docIdentifier() : here),
+                                  idea);
+        EXPECT_EQ(codes, std::vector<quint64>{row.code});
+        if (row.offered.isEmpty()) {
+            EXPECT_EQ(rig.menus->presentedCount(), menusBefore);
+        } else {
+            ASSERT_EQ(rig.menus->presentedCount(), menusBefore + 1);
+            EXPECT_EQ(rig.menus->presented().back().titles, row.offered);
+        }
+        EXPECT_FALSE(screen->dropBeingDecided());
+    }
+    EXPECT_EQ(outline(readStoredTree(storedFilePath(*document))), QStringLiteral("R(a(a1) b c ->a1)"));
+}
+
+TEST(MindMapScreenDrops, TheDeleteAreaWinsOverTheDockAndTheDockedIdeaLeavesTheDock)
+{
+    MindMapScreenRig rig;
+    qint64 token = 0;
+    const auto document = rig.createDocument(treeFromOutline(QStringLiteral("R(a b)")), token);
+    const IdeaPtr docked = treeFromOutline(QStringLiteral("d"));
+    rig.window->setDockedIdea(docked, QString());
+    const auto screen = rig.showDocument(document, token);
+    View& dock = *screen->dockAreaView();
+    View& deleteArea = *screen->deleteAreaView();
+
+    // A drag from another window: the delete area stays hidden and takes nothing.
+    const auto fromElsewhere =
+        ideaDrag(viewCentreInWindow(deleteArea), DragInfo::OtherWindow, docked, QString());
+    screen->dragOperationStarted(fromElsewhere);
+    EXPECT_TRUE(deleteArea.isHidden());
+    EXPECT_NE(screen->dragOperationUpdate(fromElsewhere).object, DragTarget::DeleteArea);
+    screen->dragOperationExited();
+
+    // Within 80 points of both centres the delete area wins, inset by a fifth on each side.
+    deleteArea.setFrame(dock.frame().offsetBy(0, 60));
+    const Point dockCentre = viewCentreInWindow(dock);
+    const Point deleteCentre = viewCentreInWindow(deleteArea);
+    const Point between((dockCentre.x + deleteCentre.x) / 2, (dockCentre.y + deleteCentre.y) / 2);
+    const auto ownDrag = ideaDrag(between, DragInfo::ThisWindow, docked, QString(), DragTarget::Dock);
+    screen->dragOperationStarted(ownDrag);
+    EXPECT_FALSE(deleteArea.isHidden());
+    const DragTarget target = screen->dragOperationUpdate(ownDrag);
+    EXPECT_EQ(target.object, DragTarget::DeleteArea);
+    EXPECT_EQ(target.gravityRadius, 80.0);
+    EXPECT_EQ(target.area.width(), deleteArea.frame().width() * 0.6);
+
+    // The docked idea dropped there leaves the dock at once: moved, no question asked.
+    const int menusBefore = rig.menus->presentedCount();
+    DropResults results;
+    screen->dragOperationEndedAcceptingIdea(ownDrag, docked, QString(), results.completion());
+    EXPECT_EQ(results.codes, std::vector<quint64>{DragResultMoved});
+    EXPECT_EQ(rig.menus->presentedCount(), menusBefore);
+    EXPECT_FALSE(rig.window->currentDockedIdea());
+    EXPECT_TRUE(deleteArea.isHidden());
+    EXPECT_TRUE(dock.isHidden());
+
+    // Docked again and copied onto the map: it leaves the dock too.
+    rig.window->setDockedIdea(docked, QString());
+    screen->updateStatusDueToPossibleDockingUpdate();
+    rig.menus->chooseTitle(choiceTitle(DropChoiceId::CopyHere));
+    const auto codes =
+        dropAt(rig, *screen,
+               ideaDrag(adderInWindow(*screen, 1), DragInfo::ThisWindow, docked, QString(), DragTarget::Dock),
+               docked);
+    EXPECT_EQ(codes, std::vector<quint64>{DragResultCopied});
+    EXPECT_FALSE(rig.window->currentDockedIdea());
+    EXPECT_EQ(outline(readStoredTree(storedFilePath(*document))), QStringLiteral("R(a b d)"));
+
+    // A planet of this window dropped there is deleted when the user says so.
+    const IdeaPtr a = findByText(document->idea(), QStringLiteral("a"));
+    rig.menus->chooseTitle(choiceTitle(DropChoiceId::Delete));
+    const auto deleted =
+        dropAt(rig, *screen,
+               ideaDrag(viewCentreInWindow(deleteArea), DragInfo::ThisWindow, a, document->docIdentifier(),
+                        SolarSystemViewController::OwnPlanetTarget),
+               a);
+    EXPECT_EQ(deleted, std::vector<quint64>{DragResultMoved});
+    EXPECT_EQ(rig.menus->presented().back().titles, QStringList{choiceTitle(DropChoiceId::Delete)});
+    EXPECT_EQ(outline(readStoredTree(storedFilePath(*document))), QStringLiteral("R(b d)"));
+}
+
+TEST(MindMapScreenDrops, APlanetMovedToAnotherDocumentLeavesTheScreenItCameFrom)
+{
+    MindMapScreenRig rig;
+    qint64 token = 0;
+    qint64 otherToken = 0;
+    const auto document = rig.createDocument(treeFromOutline(QStringLiteral("A(a b c)")), token);
+    const auto other = rig.createDocument(treeFromOutline(QStringLiteral("B(x)")), otherToken);
+    auto dragWindow = std::make_shared<ShellRigWindow>(Size(1000, 800));
+    const auto first = rig.showDocument(document, token, QString(), dragWindow.get());
+    const auto second = rig.showDocument(other, otherToken, QString(), rig.makeWindow().get());
+
+    // The drag starts on the first screen's planet "a", returning there on failure.
+    const IdeaPtr a = findByText(document->idea(), QStringLiteral("a"));
+    const auto planet = first->solarSystemView()->ideaViewAtIndex(0);
+    first->startDragForIdea(a->identifier(), planet->frame(), Event());
+    ASSERT_EQ(dragWindow->dragStarts.size(), 1u);
+    const ShellRigWindow::DragStart& start = dragWindow->dragStarts.front();
+    EXPECT_EQ(start.ideaIdentifier, a->identifier());
+    EXPECT_EQ(start.docIdentifier, document->docIdentifier());
+    EXPECT_EQ(start.returnTarget.object, SolarSystemViewController::OwnPlanetTarget);
+    EXPECT_EQ(start.returnTarget.area, first->solarSystemView()->convertRectToView(planet->frame(), nullptr));
+
+    // The second screen takes it; the storage layer deletes it from the first document's
+    // tree, and the window tells the first screen the result.
+    rig.menus->chooseTitle(choiceTitle(DropChoiceId::MoveHere));
+    const auto codes = dropAt(rig, *second,
+                              ideaDrag(adderInWindow(*second, 0), DragInfo::OtherWindow, a,
+                                       document->docIdentifier(), SolarSystemViewController::OwnPlanetTarget),
+                              a);
+    ASSERT_EQ(codes, std::vector<quint64>{DragResultMoved});
+    first->dragOperationEndedWithResult(ideaDrag(Point(), DragInfo::ThisWindow, a, document->docIdentifier(),
+                                                 SolarSystemViewController::OwnPlanetTarget),
+                                        codes.front());
+    EXPECT_EQ(outline(readStoredTree(storedFilePath(*document))), QStringLiteral("A(b c)"));
+    EXPECT_EQ(outline(readStoredTree(storedFilePath(*other))), QStringLiteral("B(x a)"));
+    EXPECT_EQ(planetTexts(*first), (QStringList{QStringLiteral("b"), QStringLiteral("c")}));
+    dragWindow->close();
+}
+
+TEST(MindMapScreenDrops, ADragOutOfTheDockGoesBackThereAndEmptiesItOnlyWhenTakenElsewhere)
+{
+    MindMapScreenRig rig;
+    qint64 token = 0;
+    const auto document = rig.createDocument(treeFromOutline(QStringLiteral("R(a)")), token);
+    auto window = std::make_shared<ShellRigWindow>(Size(1000, 800));
+    const IdeaPtr docked = treeFromOutline(QStringLiteral("d"));
+    window->setDockedIdea(docked, QStringLiteral("temp:/elsewhere.crvx"));
+    const auto screen = rig.showDocument(document, token, QString(), window.get());
+    const auto& dock = screen->dockAreaView();
+    ASSERT_TRUE(dock->ideaView());
+
+    screen->dragFromDockAreaWithIdeaView(dock->ideaView(), Event());
+    ASSERT_EQ(window->dragStarts.size(), 1u);
+    const DragTarget& back = window->dragStarts[0].returnTarget;
+    EXPECT_EQ(back.object, DragTarget::Dock);
+    EXPECT_EQ(back.area, dock->superview()->convertRectToView(dock->frame(), nullptr));
+    EXPECT_EQ(back.gravityRadius, 80.0);
+    EXPECT_EQ(window->dragStarts[0].ideaIdentifier, docked->identifier());
+
+    // Refused elsewhere: the idea stays docked; taken elsewhere: the dock empties.
+    const auto ended =
+        ideaDrag(Point(), DragInfo::ThisWindow, docked, window->dockedDocIdentifier, DragTarget::Dock);
+    screen->dragOperationEndedWithResult(ended, DragResultNotAccepted);
+    EXPECT_EQ(window->currentDockedIdea(), docked);
+    EXPECT_FALSE(dock->isHidden());
+    screen->dragOperationEndedWithResult(ended, DragResultCopied);
+    EXPECT_FALSE(window->currentDockedIdea());
+    EXPECT_TRUE(dock->isHidden());
+    window->close();
+}
+
+TEST(MindMapScreenDrops, RendersADragOverTheMapWithTheDockAndTheDeleteArea)
+{
+    MindMapScreenRig rig;
+    qint64 token = 0;
+    const auto document =
+        rig.createDocument(treeFromOutline(QStringLiteral("Plans(Travel Garden Books Music)")), token);
+    const IdeaPtr docked = treeFromOutline(QStringLiteral("Ideas"));
+    rig.window->setDockedIdea(docked, QString());
+    const auto screen = rig.showDocument(document, token);
+    const auto info = ideaDrag(adderInWindow(*screen, 1), DragInfo::ThisWindow,
+                               findByText(document->idea(), QStringLiteral("Books")),
+                               document->docIdentifier(), SolarSystemViewController::OwnPlanetTarget);
+    screen->dragOperationStarted(info);
+    EXPECT_EQ(screen->dragOperationUpdate(info).object, SolarSystemViewController::MindMapFocusTarget);
+    rig.finishAnimations();
+    const QImage image = rig.window->renderToImage(1.0);
+    ASSERT_FALSE(image.isNull());
+    const QString dir = testOutputDir() + QStringLiteral("/mindmap-screen");
+    QDir().mkpath(dir);
+    EXPECT_TRUE(image.save(dir + QStringLiteral("/drag-with-dock-and-delete-area.png")));
+    // The delete area and the dock are drawn (not the white of the screen).
+    for (const View* area : {static_cast<const View*>(screen->deleteAreaView().get()),
+                             static_cast<const View*>(screen->dockAreaView().get())}) {
+        const Point centre = viewCentreInWindow(*area);
+        const QColor pixel = image.pixelColor(int(centre.x), int(image.height() - centre.y));
+        EXPECT_NE(pixel, QColor(Qt::white)) << area->className().toStdString();
+    }
+    screen->dragOperationExited();
+}
+
+} // namespace corvex::test

@@ -1,0 +1,296 @@
+// Saving to a ".corvex" file, closing, export and printing on the mind-map screen, through the
+// screen's menu actions, scripted panels and alerts, and the files on disk.
+
+#include "formats/DocumentFormats.h"
+#include "formats/ExportImport.h"
+#include "mindmap/ExportAndPrintSeams.h"
+#include "model/Globals.h"
+#include "platform/ui/MenuItem.h"
+#include "tests/doubles/ui/ScriptedAlertRunner.h"
+#include "tests/doubles/ui/ScriptedFilePanelRunner.h"
+#include "tests/mindmap/MindMapScreenRig.h"
+#include "tests/support/FaultShim.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TestEnvironment.h"
+#include "tests/support/TestFiles.h"
+#include "toolkit/ColoredView.h"
+
+#include <QDir>
+#include <cerrno>
+#include <gtest/gtest.h>
+
+namespace corvex::test {
+namespace {
+
+// The outline of an archive as ExportImport reads it back.
+QString importedOutline(MindMapScreenRig& rig, const QString& path)
+{
+    QString answer = QStringLiteral("(not read)");
+    bool done = false;
+    ExportImport::importDocument(
+        QUrl::fromLocalFile(path), [](const ObjectID&, const QByteArray&, auto stored) { stored(true); },
+        [&](const IdeaDocumentDataObjectPtr& payload) {
+            answer = payload ? outline(payload->idea()) : QStringLiteral("(null)");
+            done = true;
+        });
+    rig.settle([&] { return done; });
+    return answer;
+}
+
+QString lastAlertText(const MindMapScreenRig& rig)
+{
+    return rig.alerts->presented().empty() ? QString() : rig.alerts->presented().back().informativeText;
+}
+
+class RecordingExportScreen final : public ExportScreen
+{
+public:
+    void selectShareType(quint64 type) override { shareType = type; }
+    void setDelegate(std::weak_ptr<ExportScreenDelegate> delegate) override
+    {
+        mDelegate = std::move(delegate);
+    }
+    void screenProtectorWasClicked() override
+    {
+        if (auto delegate = mDelegate.lock())
+            delegate->pleaseDismissSharingView(*this);
+    }
+    quint64 shareType = 99;
+
+protected:
+    void loadView() override { setView(ColoredView::create(Globals::colorWhite())); }
+
+private:
+    std::weak_ptr<ExportScreenDelegate> mDelegate;
+};
+
+class RecordingPrinter final : public MapPrinter
+{
+public:
+    void runPrintOperation(Window* window) override { windows.push_back(window); }
+    std::vector<Window*> windows;
+};
+
+} // namespace
+
+TEST(MindMapScreenFiles, ASavedFileReadsBackAsTheShownTreeAndAFailedSaveLeavesItByteForByte)
+{
+    MindMapScreenRig rig;
+    qint64 token = 0;
+    const auto document = rig.createDocument(treeFromOutline(QStringLiteral("Plans(a(a1) b)")), token);
+    const auto screen = rig.showDocument(document, token);
+    rig.window->edited = true;
+    const QString desktop = QDir::homePath() + QStringLiteral("/Desktop");
+    QDir().mkpath(desktop);
+    const QString path = desktop + QStringLiteral("/Plans.corvex");
+    const QUrl url = QUrl::fromLocalFile(path);
+
+    // Without a file the save asks for one (the extension is added to the typed name).
+    rig.filePanels->answerOK({QUrl::fromLocalFile(desktop + QStringLiteral("/Plans"))});
+    screen->qvSaveLocalFile();
+    ASSERT_TRUE(rig.settle([&] { return !rig.window->edited; }));
+    ASSERT_EQ(rig.filePanels->presentedSaves().size(), 1u);
+    EXPECT_EQ(rig.filePanels->presentedSaves()[0].panel.nameFieldStringValue, QStringLiteral("Plans.corvex"));
+    EXPECT_EQ(rig.filePanels->presentedSaves()[0].panel.allowedFileTypes,
+              QStringList{QStringLiteral("corvex")});
+    EXPECT_EQ(rig.window->title(), QStringLiteral("Plans.corvex"));
+    EXPECT_EQ(document->representativeURL(), url);
+    EXPECT_GE(rig.app->stateWrites, 1);
+    EXPECT_EQ(importedOutline(rig, path), outline(document->idea()));
+
+    // Over a file another window shows: refused, nothing written.
+    const QString otherPath = desktop + QStringLiteral("/Open.corvex");
+    rig.app->fileOpen = true;
+    rig.filePanels->answerOK({QUrl::fromLocalFile(otherPath)});
+    screen->qvSaveLocalFileAs();
+    rig.settle([&] { return rig.filePanels->pendingAnswers() == 0; });
+    EXPECT_EQ(lastAlertText(rig), QStringLiteral("Cannot overwrite file that is open"));
+    EXPECT_FALSE(QFile::exists(otherPath));
+
+    // A change, then a save to the same file (no panel) whose rename fails.
+    screen->addNewIdeaAfterIndex(1, Idea::initWithText(QStringLiteral("c")));
+    rig.settle(*screen);
+    EXPECT_TRUE(rig.window->edited);
+    const QByteArray before = readFile(path);
+    {
+        FaultShim shim;
+        shim.failAt(FaultShim::Op::Rename, 1, EIO);
+        screen->qvSaveLocalFile();
+        rig.settle([&] { return lastAlertText(rig) == QStringLiteral("Failed to save file"); });
+    }
+    EXPECT_EQ(lastAlertText(rig), QStringLiteral("Failed to save file"));
+    EXPECT_EQ(readFile(path), before);
+    EXPECT_TRUE(rig.window->edited);
+    EXPECT_EQ(rig.filePanels->presentedSaves().size(), 2u);
+
+    // Saving as onto its own file is allowed although that file is open.
+    rig.filePanels->answerOK({url});
+    screen->qvSaveLocalFileAs();
+    ASSERT_TRUE(rig.settle([&] { return !rig.window->edited; }));
+    EXPECT_EQ(importedOutline(rig, path), QStringLiteral("Plans(a(a1) b c)"));
+}
+
+TEST(MindMapScreenFiles, AnImportedFileWaitsInTheDockAndADamagedOneChangesNothing)
+{
+    registerDocumentFormats();
+    MindMapScreenRig rig;
+    qint64 token = 0;
+    const auto document = rig.createDocument(treeFromOutline(QStringLiteral("R(a)")), token);
+    const auto screen = rig.showDocument(document, token);
+    const QString damaged = testDir() + QStringLiteral("/damaged.corvex");
+    // A chunk claiming more bytes than the file holds.
+    writeFile(damaged, ExportImport::Magic + QByteArray::fromHex("00001000") + QByteArray("not a payload"));
+    const QString good = testDir() + QStringLiteral("/good.corvex");
+    bool written = false;
+    screen->doSaveLocalFile(QUrl::fromLocalFile(good),
+                            [&](const MyResultPtr& result) { written = result->isOK(); });
+    ASSERT_TRUE(rig.settle([&] { return written; }));
+
+    const int alertsBefore = rig.alerts->presentedCount();
+    rig.filePanels->answerOK({QUrl::fromLocalFile(damaged)});
+    screen->qvImport();
+    ASSERT_TRUE(rig.settle([&] { return rig.alerts->presentedCount() > alertsBefore; }));
+    EXPECT_FALSE(rig.window->currentDockedIdea());
+
+    rig.filePanels->answerOK({QUrl::fromLocalFile(good)});
+    screen->qvImport();
+    ASSERT_TRUE(rig.settle([&] { return rig.window->currentDockedIdea() != nullptr; }));
+    EXPECT_EQ(outline(rig.window->currentDockedIdea()), QStringLiteral("R(a)"));
+    EXPECT_EQ(IdeaDocument::locationFromIdentifier(rig.window->currentDockedDocIdentifier()), 0u);
+    EXPECT_FALSE(screen->dockAreaView()->isHidden());
+    EXPECT_EQ(outline(readStoredTree(storedFilePath(*document))), QStringLiteral("R(a)"));
+}
+
+TEST(MindMapScreenFiles, ClosingAnEditedNewDocumentAsksAndEachAnswerDoesWhatItSays)
+{
+    struct Row
+    {
+        const char* answer; // null: not edited, nothing asked
+        bool cancelPanel;
+        bool closes;
+    };
+    for (const Row& row : {Row{nullptr, false, true}, Row{"Cancel", false, false}, Row{"Save", true, false},
+                           Row{"Save", false, true}, Row{"Do Not Save", false, true}}) {
+        SCOPED_TRACE(row.answer ? row.answer : "unedited");
+        MindMapScreenRig rig;
+        qint64 token = 0;
+        const auto document = rig.createDocument(treeFromOutline(QStringLiteral("N(a)")), token);
+        auto window = std::make_shared<ShellRigWindow>(Size(1000, 800));
+        window->orderFront();
+        const auto screen = rig.showDocument(document, token, QString(), window.get());
+        window->edited = row.answer != nullptr;
+        const int alertsBefore = rig.alerts->presentedCount();
+        if (row.answer)
+            rig.alerts->answerTitle(QLatin1String(row.answer));
+        const bool saves = row.answer && QLatin1String(row.answer) == QLatin1String("Save");
+        if (saves && row.cancelPanel)
+            rig.filePanels->answerCancel();
+        else if (saves)
+            rig.filePanels->answerOK({QUrl::fromLocalFile(testDir() + QStringLiteral("/N.corvex"))});
+
+        window->performClose();
+        rig.settle([&] { return window->closes > 0 || rig.filePanels->pendingAnswers() == 0; });
+        rig.settle(*screen);
+
+        EXPECT_EQ(window->closes, row.closes ? 1 : 0);
+        EXPECT_EQ(rig.alerts->presentedCount() - alertsBefore, row.answer ? 1 : 0);
+        if (row.answer) {
+            EXPECT_EQ(rig.alerts->presented()[alertsBefore].informativeText,
+                      QStringLiteral("Do you want save the changes you made to the New file?"));
+        }
+        EXPECT_FALSE(screen->screenOccupied());
+        // The document is handed back exactly when the window closes.
+        EXPECT_EQ(document->goodToken(token), !row.closes);
+        if (saves) {
+            EXPECT_EQ(window->edited, row.cancelPanel);
+        }
+        window->close();
+    }
+}
+
+TEST(MindMapScreenFiles, ClosingWithTheEditorOpenClosesItFirstAndTheEditIsStored)
+{
+    MindMapScreenRig rig;
+    qint64 token = 0;
+    const auto document = rig.createDocument(treeFromOutline(QStringLiteral("R(a b)")), token);
+    const auto screen = rig.showDocument(document, token);
+    EditorScript script;
+    script.didChange = true;
+    script.title = QStringLiteral("edited");
+    rig.editors->next = script;
+    screen->onEditIdea(findByText(document->idea(), QStringLiteral("b"))->identifier());
+    ASSERT_TRUE(screen->editorOpen());
+
+    EXPECT_TRUE(screen->startClosingCanCloseNow());
+    EXPECT_FALSE(screen->editorOpen());
+    rig.settle(*screen);
+    EXPECT_EQ(outline(readStoredTree(storedFilePath(*document))), QStringLiteral("R(a edited)"));
+}
+
+TEST(MindMapScreenFiles, ExportAndPrintingGoThroughTheirSeamsOnlyWhileTheScreenIsFree)
+{
+    MindMapScreenRig rig;
+    qint64 token = 0;
+    const auto document = rig.createDocument(treeFromOutline(QStringLiteral("R(a)")), token);
+    const auto screen = rig.showDocument(document, token);
+
+    // Nothing registered: logged, nothing shown or occupied.
+    {
+        LogCapture log;
+        screen->qvExport();
+        screen->qvPrintIdea();
+        EXPECT_TRUE(log.contains(QStringLiteral("no export screen registered")));
+        EXPECT_TRUE(log.contains(QStringLiteral("no printing registered")));
+        EXPECT_FALSE(screen->screenOccupied());
+    }
+
+    std::vector<std::shared_ptr<RecordingExportScreen>> made;
+    ExportScreen::setFactory([&](const IdeaPtr& root, StorageLocation location, const QDateTime&) {
+        EXPECT_EQ(root, document->idea());
+        EXPECT_EQ(location, 0u);
+        made.push_back(std::make_shared<RecordingExportScreen>());
+        return made.back();
+    });
+    auto printer = std::make_shared<RecordingPrinter>();
+    MapPrinter::setFactory([&](const IdeaPtr&, const QDateTime&) { return printer; });
+
+    screen->launchExportForType(ExportScreen::OPML);
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_EQ(made[0]->shareType, quint64(ExportScreen::OPML));
+    EXPECT_EQ(screen->currentOccupyingOperation(), QStringLiteral("Sharing"));
+    // While it is up, neither a second export nor printing starts.
+    screen->qvExport();
+    screen->qvPrintIdea();
+    EXPECT_EQ(made.size(), 1u);
+    EXPECT_TRUE(printer->windows.empty());
+    made[0]->screenProtectorWasClicked();
+    rig.finishAnimations();
+    EXPECT_FALSE(screen->screenOccupied());
+    EXPECT_FALSE(screen->exportScreen());
+
+    // An open editor keeps its result: no export over it.
+    rig.editors->next = EditorScript{};
+    screen->onEditIdea(findByText(document->idea(), QStringLiteral("a"))->identifier());
+    ASSERT_TRUE(screen->editorOpen());
+    screen->launchExportForType(ExportScreen::PDF);
+    EXPECT_EQ(made.size(), 1u);
+    rig.editors->lastIdeaEditor->close();
+
+    screen->qvPrintIdea();
+    ASSERT_EQ(printer->windows.size(), 1u);
+    EXPECT_EQ(printer->windows[0], rig.window.get());
+    ExportScreen::setFactory({});
+    MapPrinter::setFactory({});
+
+    // The save items are for documents of the temporary location; the PDF name carries the
+    // local time (09:05 in Central Europe is 08:05 UTC in winter).
+    auto save = MenuItem::create(QStringLiteral("Save"));
+    save->setActionId(QStringLiteral("qvSaveLocalFile:"));
+    EXPECT_TRUE(screen->validateUserInterfaceItem(*save));
+    const double at = double(QDateTime(QDate(2024, 2, 3), QTime(8, 5), Qt::UTC).toSecsSinceEpoch());
+    const Globals::WallClock previous = Globals::setWallClock([at] { return at; });
+    EXPECT_EQ(screen->createPDFFileName(), QStringLiteral("corvex_20240203_0905.pdf"));
+    Globals::setWallClock(previous);
+}
+
+} // namespace corvex::test
