@@ -12,6 +12,7 @@
 //
 // Figures: the release tree, pinned (taskset -c 4,5).
 
+#include "bench/BareCurlLoop.h"
 #include "bench/BenchSupport.h"
 #include "kit/net/LOMMultipartMimeStreamEncoder.h"
 #include "kit/net/LOMNetworkClient.h"
@@ -76,35 +77,9 @@ void smallGetsClient(benchmark::State& state)
         benchmark::Counter(double(state.range(0)) * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
-size_t kitCollectBody(char* data, size_t size, size_t count, void* user)
-{
-    static_cast<std::string*>(user)->append(data, size * count);
-    return size * count;
-}
-
 void smallGetsKitCurlEasy(benchmark::State& state)
 {
-    const QByteArray url = kitServer().url("/small");
-    curl_global_init(CURL_GLOBAL_DEFAULT);
-    CURL* easy = curl_easy_init();
-    std::string body;
-    curl_easy_setopt(easy, CURLOPT_URL, url.constData());
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, kitCollectBody);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &body);
-    for (auto _ : state) {
-        for (std::int64_t i = 0; i < state.range(0); ++i) {
-            body.clear();
-            if (curl_easy_perform(easy) != CURLE_OK || body.size() != 32) {
-                state.SkipWithError("a GET failed");
-                curl_easy_cleanup(easy);
-                return;
-            }
-        }
-    }
-    curl_easy_cleanup(easy);
-    state.counters["gets_per_s"] =
-        benchmark::Counter(double(state.range(0)) * double(state.iterations()), benchmark::Counter::kIsRate);
+    corvex::bench::bareCurlSmallGets(state, kitServer().url("/small"), 32);
 }
 
 QString kitInputFile(std::int64_t mebibytes)

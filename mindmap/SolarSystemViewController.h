@@ -385,6 +385,17 @@ private:
     std::shared_ptr<MenuItem> menuItemForIdea(const QString& identifier, const QString& title,
                                               void (SolarSystemViewController::*action)(const MenuItem&));
     std::shared_ptr<SolarSystemViewController> sharedSelf();
+    // A move from another document: a copy with fresh identifiers goes into `target`, and the
+    // source loses the idea only once the copy is stored.
+    void addCopyFromOtherDocument(const IdeaPtr& idea, const QString& docIdentifier, const IdeaPtr& target,
+                                  BoolCompletion completion);
+    // Takes an idea of this tree out of where it is (a planet, or deeper in the tree).
+    void detachFromItsPlace(const IdeaPtr& moved);
+    // The idea an editor worked on, found again in the current tree (a storage notice may
+    // have replaced it meanwhile); when it is gone the user is told the edit was not stored.
+    IdeaPtr editedIdeaOrNotify(const QString& identifier);
+    // Ends the picture viewer's or the web-link editor's hold on the screen.
+    void endSlideUpEditing();
 
     std::shared_ptr<IdeaDocument> mDoc;
     std::shared_ptr<TopBarServices> mTopBar;

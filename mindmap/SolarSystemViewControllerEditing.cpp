@@ -144,13 +144,9 @@ void SolarSystemViewController::doEditTextualIdea(const IdeaPtr& idea)
         self->setUserInteractionEnabled(true);
         if (!editor->didChange())
             return;
-        const IdeaPtr target =
-            self->mRootIdea ? self->mRootIdea->findIdeaInSubTreeWithIdentifier(identifier) : nullptr;
-        if (!target) {
-            if (DocumentWindowServices* window = self->windowServices())
-                window->showShortNotificationToUser(kFailedToUpdate);
+        const IdeaPtr target = self->editedIdeaOrNotify(identifier);
+        if (!target)
             return;
-        }
         target->setText(editor->selectedTitleText());
         target->setNote(editor->selectedNoteText());
         target->setColor(editor->selectedColor());
@@ -231,9 +227,7 @@ void SolarSystemViewController::doEditImageIdea(const IdeaPtr& idea)
         auto self = weak.lock();
         if (!self)
             return;
-        if (self->currentOccupyingOperation() == kIdeaEditing)
-            self->liberateScreen(kIdeaEditing);
-        self->setUserInteractionEnabled(true);
+        self->endSlideUpEditing();
         const QVImage image = viewer->changedImage();
         if (!image.hasImage() || !self->mDoc)
             return;
@@ -247,14 +241,9 @@ void SolarSystemViewController::doEditImageIdea(const IdeaPtr& idea)
                 auto screen = again.lock();
                 if (!screen || !ok)
                     return;
-                const IdeaPtr target = screen->mRootIdea
-                                           ? screen->mRootIdea->findIdeaInSubTreeWithIdentifier(identifier)
-                                           : nullptr;
-                if (!target) {
-                    if (DocumentWindowServices* window = screen->windowServices())
-                        window->showShortNotificationToUser(kFailedToUpdate);
+                const IdeaPtr target = screen->editedIdeaOrNotify(identifier);
+                if (!target)
                     return;
-                }
                 target->updateImage(image, attachment);
                 screen->updateSolarSystemAndSaveDocument();
             });
@@ -279,19 +268,13 @@ void SolarSystemViewController::doEditURLIdea(const IdeaPtr& idea)
         auto self = weak.lock();
         if (!self)
             return;
-        if (self->currentOccupyingOperation() == kIdeaEditing)
-            self->liberateScreen(kIdeaEditing);
-        self->setUserInteractionEnabled(true);
+        self->endSlideUpEditing();
         const QString url = editor->resultURL();
         if (url.isNull())
             return;
-        const IdeaPtr target =
-            self->mRootIdea ? self->mRootIdea->findIdeaInSubTreeWithIdentifier(identifier) : nullptr;
-        if (!target) {
-            if (DocumentWindowServices* window = self->windowServices())
-                window->showShortNotificationToUser(kFailedToUpdate);
+        const IdeaPtr target = self->editedIdeaOrNotify(identifier);
+        if (!target)
             return;
-        }
         target->setURL(url);
         // A failed page capture keeps the picture the link had.
         const QVImage page = editor->resultPageImage();
@@ -440,6 +423,23 @@ void SolarSystemViewController::refreshDockFromWindow()
         mDockAreaView->setHidden(!(mSolarSystemState == StateMindMap && docked));
     }
     followDockedIdeaShadows();
+}
+
+IdeaPtr SolarSystemViewController::editedIdeaOrNotify(const QString& identifier)
+{
+    const IdeaPtr idea = mRootIdea ? mRootIdea->findIdeaInSubTreeWithIdentifier(identifier) : nullptr;
+    if (!idea) {
+        if (DocumentWindowServices* window = windowServices())
+            window->showShortNotificationToUser(kFailedToUpdate);
+    }
+    return idea;
+}
+
+void SolarSystemViewController::endSlideUpEditing()
+{
+    if (currentOccupyingOperation() == kIdeaEditing)
+        liberateScreen(kIdeaEditing);
+    setUserInteractionEnabled(true);
 }
 
 } // namespace corvex

@@ -198,6 +198,30 @@ removeSourceAfterSave(const std::weak_ptr<SolarSystemViewController>& weak, cons
 
 } // namespace
 
+void SolarSystemViewController::addCopyFromOtherDocument(const IdeaPtr& idea, const QString& docIdentifier,
+                                                         const IdeaPtr& target, BoolCompletion completion)
+{
+    const IdeaPtr copy = idea->deepCopyWithNewIdentifiersNoExternalLinks();
+    if (!copy || !target->addIdea(copy)) {
+        if (completion)
+            completion(false);
+        return;
+    }
+    updateSolarSystemAndSaveDocument(removeSourceAfterSave(sharedSelf(), idea, docIdentifier, completion));
+}
+
+void SolarSystemViewController::detachFromItsPlace(const IdeaPtr& moved)
+{
+    const std::int64_t k = indexOfIdeaWithIdentifier(moved->identifier());
+    if (k != NotFound) {
+        mRealIdea->detachIdea(moved->identifier());
+        if (mSolarSystem)
+            mSolarSystem->removeIdeaAtIndex(k);
+    } else if (const IdeaPtr parent = moved->parent()) {
+        parent->detachIdea(moved->identifier());
+    }
+}
+
 void SolarSystemViewController::moveIdeaAfter(const IdeaPtr& idea, const QString& docIdentifier,
                                               std::int64_t afterIndex, BoolCompletion completion)
 {
@@ -257,14 +281,7 @@ void SolarSystemViewController::moveIdeaInside(const IdeaPtr& idea, const QStrin
         return;
     }
     if (docIdentifier != mDoc->docIdentifier()) {
-        const IdeaPtr copy = idea->deepCopyWithNewIdentifiersNoExternalLinks();
-        if (!copy || !target->addIdea(copy)) {
-            if (completion)
-                completion(false);
-            return;
-        }
-        updateSolarSystemAndSaveDocument(
-            removeSourceAfterSave(sharedSelf(), idea, docIdentifier, completion));
+        addCopyFromOtherDocument(idea, docIdentifier, target, std::move(completion));
         return;
     }
     const IdeaPtr moved = mRootIdea->findIdeaInSubTreeWithIdentifier(idea->identifier());
@@ -275,14 +292,7 @@ void SolarSystemViewController::moveIdeaInside(const IdeaPtr& idea, const QStrin
             completion(false);
         return;
     }
-    const std::int64_t k = indexOfIdeaWithIdentifier(moved->identifier());
-    if (k != NotFound) {
-        mRealIdea->detachIdea(moved->identifier());
-        if (mSolarSystem)
-            mSolarSystem->removeIdeaAtIndex(k);
-    } else if (const IdeaPtr parent = moved->parent()) {
-        parent->detachIdea(moved->identifier());
-    }
+    detachFromItsPlace(moved);
     (void)target->addIdea(moved);
     updateSolarSystemAndSaveDocument();
     if (completion)
@@ -299,14 +309,7 @@ void SolarSystemViewController::moveToParentTheIdea(const IdeaPtr& idea, const Q
         return;
     }
     if (docIdentifier != mDoc->docIdentifier()) {
-        const IdeaPtr copy = idea->deepCopyWithNewIdentifiersNoExternalLinks();
-        if (!copy || !parent->addIdea(copy)) {
-            if (completion)
-                completion(false);
-            return;
-        }
-        updateSolarSystemAndSaveDocument(
-            removeSourceAfterSave(sharedSelf(), idea, docIdentifier, completion));
+        addCopyFromOtherDocument(idea, docIdentifier, parent, std::move(completion));
         return;
     }
     // The idea handed in may be a copy read from storage: move the tree's own idea.
@@ -316,14 +319,7 @@ void SolarSystemViewController::moveToParentTheIdea(const IdeaPtr& idea, const Q
             completion(false);
         return;
     }
-    const std::int64_t k = indexOfIdeaWithIdentifier(moved->identifier());
-    if (k != NotFound) {
-        mRealIdea->detachIdea(moved->identifier());
-        if (mSolarSystem)
-            mSolarSystem->removeIdeaAtIndex(k);
-    } else if (const IdeaPtr oldParent = moved->parent()) {
-        oldParent->detachIdea(moved->identifier());
-    }
+    detachFromItsPlace(moved);
     (void)parent->addIdea(moved);
     updateSolarSystemAndSaveDocument();
     if (completion)

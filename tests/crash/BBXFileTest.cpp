@@ -184,7 +184,7 @@ TEST(BBXFile, TortureLinesReadInPythonAsOneMemberObjectsWithTheirBytes)
         expected += QByteArray::fromStdString(text).toHex() + '\n';
     const QString expectedPath = QFile::decodeName(crashTestPath("expected.txt"));
     writeFile(expectedPath, expected);
-    const auto checked = runCrashProgram(QStringLiteral("/usr/bin/python3"),
+    const auto checked = runProgramToEnd(QStringLiteral("/usr/bin/python3"),
                                          {QStringLiteral(CORVEX_CRASH_TEST_DIR "/check_records.py"),
                                           QFile::decodeName(bufferedPath), expectedPath});
     ASSERT_TRUE(checked.ran);
@@ -194,7 +194,7 @@ TEST(BBXFile, TortureLinesReadInPythonAsOneMemberObjectsWithTheirBytes)
     QByteArray broken = unbuffered;
     broken.replace("quote\\\"inside", "quote\"inside");
     writeFile(QFile::decodeName(bufferedPath), broken);
-    const auto failed = runCrashProgram(QStringLiteral("/usr/bin/python3"),
+    const auto failed = runProgramToEnd(QStringLiteral("/usr/bin/python3"),
                                         {QStringLiteral(CORVEX_CRASH_TEST_DIR "/check_records.py"),
                                          QFile::decodeName(bufferedPath), expectedPath});
     EXPECT_EQ(failed.exitCode, 1);

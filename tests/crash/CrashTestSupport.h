@@ -4,12 +4,12 @@
 
 #include "crash/runtime/BBXMemory.h"
 #include "crash/runtime/BBXSDKLog.h"
+#include "tests/support/HelperProcess.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/TestFiles.h"
 
 #include <QByteArray>
 #include <QFile>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <unistd.h>
@@ -69,27 +69,6 @@ private:
 inline const char* crashMechanismName(BBXSafeReadMechanism mechanism)
 {
     return mechanism == BBXSafeReadMechanism::Pipe ? "pipe" : "process_vm_readv";
-}
-
-struct CrashProcessResult
-{
-    bool ran = false;
-    int exitCode = -1;
-    QByteArray output;
-};
-
-inline CrashProcessResult runCrashProgram(const QString& program, const QStringList& arguments)
-{
-    CrashProcessResult result;
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    if (!process.waitForFinished(60000))
-        return result;
-    result.ran = process.exitStatus() == QProcess::NormalExit;
-    result.exitCode = process.exitCode();
-    result.output = process.readAll();
-    return result;
 }
 
 } // namespace corvex::test

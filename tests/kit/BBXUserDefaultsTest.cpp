@@ -228,19 +228,19 @@ TEST(BBXUserDefaultsInterop, TheFileWeWriteLoadsInPlistlibAndPassesXmllint)
         store.setObject(entry.second, entry.first);
     ASSERT_TRUE(store.synchronize());
     const QString script = test::kitScriptDir() + QStringLiteral("/make_kit_plist_fixtures.py");
-    const auto checked = test::runKitProgram(QStringLiteral("/usr/bin/python3"),
-                                             {script, QStringLiteral("--check"), store.filePath()});
+    const auto checked = test::runProgramToEnd(QStringLiteral("/usr/bin/python3"),
+                                               {script, QStringLiteral("--check"), store.filePath()});
     ASSERT_TRUE(checked.ran);
     EXPECT_EQ(checked.exitCode, 0) << checked.output.toStdString();
-    const auto linted = test::runKitProgram(QStringLiteral("/usr/bin/xmllint"),
-                                            {QStringLiteral("--noout"), store.filePath()});
+    const auto linted = test::runProgramToEnd(QStringLiteral("/usr/bin/xmllint"),
+                                              {QStringLiteral("--noout"), store.filePath()});
     ASSERT_TRUE(linted.ran);
     EXPECT_EQ(linted.exitCode, 0) << linted.output.toStdString();
 
     // The check is not blind: one changed value fails it.
     store.setObject(Value(43), QStringLiteral("integer"));
     ASSERT_TRUE(store.synchronize());
-    const auto changed = test::runKitProgram(QStringLiteral("/usr/bin/python3"),
-                                             {script, QStringLiteral("--check"), store.filePath()});
+    const auto changed = test::runProgramToEnd(QStringLiteral("/usr/bin/python3"),
+                                               {script, QStringLiteral("--check"), store.filePath()});
     EXPECT_EQ(changed.exitCode, 1);
 }

@@ -129,7 +129,7 @@ QJsonObject parsedByPython(const QByteArray& body, const QByteArray& contentType
 {
     const QString path = test::testDir() + QStringLiteral("/body.bin");
     writeKitFile(path, body);
-    const test::KitProcessResult result = test::runKitProgram(
+    const test::ProgramRun result = test::runProgramToEnd(
         QStringLiteral("python3"), {test::kitScriptDir() + QStringLiteral("/check_multipart_body.py"), path,
                                     QString::fromLatin1(contentType)});
     if (!result.ran || result.exitCode != 0)

@@ -3,6 +3,7 @@
 // Helpers shared by the kit's test files (one unity batch may hold several of them).
 
 #include "platform/core/Value.h"
+#include "tests/support/HelperProcess.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -10,7 +11,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 
@@ -24,28 +24,6 @@ inline QString kitDataDir()
 inline QString kitScriptDir()
 {
     return QFileInfo(QStringLiteral(__FILE__)).absoluteDir().absoluteFilePath(QStringLiteral("../data/gen"));
-}
-
-struct KitProcessResult
-{
-    bool ran = false;
-    int exitCode = -1;
-    QByteArray output;
-};
-
-// Runs a program to its end (at most a minute): its exit code and its merged output.
-inline KitProcessResult runKitProgram(const QString& program, const QStringList& arguments)
-{
-    KitProcessResult result;
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    if (!process.waitForFinished(60000))
-        return result;
-    result.ran = process.exitStatus() == QProcess::NormalExit;
-    result.exitCode = process.exitCode();
-    result.output = process.readAll();
-    return result;
 }
 
 // The tagged JSON the fixture scripts write ({"t": type, "v": value}) as a Value.

@@ -70,8 +70,8 @@ TEST_P(MoveFromAnotherDocument, DeletesTheSourceOnlyOnceTheTargetIsStored)
                ideaDrag(adderInWindow(*screen, 0), DragInfo::OtherWindow, x, source->docIdentifier()), x);
     shim.reset();
 
-    const IdeaPtr storedSource = readStoredTree(storedFilePath(*source));
-    const IdeaPtr storedTarget = readStoredTree(storedFilePath(*target));
+    const IdeaPtr storedSource = readStoredTree(storedPath(*source));
+    const IdeaPtr storedTarget = readStoredTree(storedPath(*target));
     ASSERT_TRUE(storedSource && storedTarget);
     if (targetRenameFails) {
         // Copied, never moved: the source keeps its idea, the target's file its old tree.
@@ -165,7 +165,7 @@ TEST(MindMapScreenDrops, TheChoicesFollowWhatIsDroppedWhereAndACancelEndsWithZer
         }
         EXPECT_FALSE(screen->dropBeingDecided());
     }
-    EXPECT_EQ(outline(readStoredTree(storedFilePath(*document))), QStringLiteral("R(a(a1) b c ->a1)"));
+    EXPECT_EQ(outline(readStoredTree(storedPath(*document))), QStringLiteral("R(a(a1) b c ->a1)"));
 }
 
 TEST(MindMapScreenDrops, TheDeleteAreaWinsOverTheDockAndTheDockedIdeaLeavesTheDock)
@@ -220,7 +220,7 @@ TEST(MindMapScreenDrops, TheDeleteAreaWinsOverTheDockAndTheDockedIdeaLeavesTheDo
                docked);
     EXPECT_EQ(codes, std::vector<quint64>{DragResultCopied});
     EXPECT_FALSE(rig.window->currentDockedIdea());
-    EXPECT_EQ(outline(readStoredTree(storedFilePath(*document))), QStringLiteral("R(a b d)"));
+    EXPECT_EQ(outline(readStoredTree(storedPath(*document))), QStringLiteral("R(a b d)"));
 
     // A planet of this window dropped there is deleted when the user says so.
     const IdeaPtr a = findByText(document->idea(), QStringLiteral("a"));
@@ -232,7 +232,7 @@ TEST(MindMapScreenDrops, TheDeleteAreaWinsOverTheDockAndTheDockedIdeaLeavesTheDo
                a);
     EXPECT_EQ(deleted, std::vector<quint64>{DragResultMoved});
     EXPECT_EQ(rig.menus->presented().back().titles, QStringList{choiceTitle(DropChoiceId::Delete)});
-    EXPECT_EQ(outline(readStoredTree(storedFilePath(*document))), QStringLiteral("R(b d)"));
+    EXPECT_EQ(outline(readStoredTree(storedPath(*document))), QStringLiteral("R(b d)"));
 }
 
 TEST(MindMapScreenDrops, APlanetMovedToAnotherDocumentLeavesTheScreenItCameFrom)
@@ -268,8 +268,8 @@ TEST(MindMapScreenDrops, APlanetMovedToAnotherDocumentLeavesTheScreenItCameFrom)
     first->dragOperationEndedWithResult(ideaDrag(Point(), DragInfo::ThisWindow, a, document->docIdentifier(),
                                                  SolarSystemViewController::OwnPlanetTarget),
                                         codes.front());
-    EXPECT_EQ(outline(readStoredTree(storedFilePath(*document))), QStringLiteral("A(b c)"));
-    EXPECT_EQ(outline(readStoredTree(storedFilePath(*other))), QStringLiteral("B(x a)"));
+    EXPECT_EQ(outline(readStoredTree(storedPath(*document))), QStringLiteral("A(b c)"));
+    EXPECT_EQ(outline(readStoredTree(storedPath(*other))), QStringLiteral("B(x a)"));
     EXPECT_EQ(planetTexts(*first), (QStringList{QStringLiteral("b"), QStringLiteral("c")}));
     dragWindow->close();
 }

@@ -158,7 +158,7 @@ TEST(MindMapScreenFiles, AnImportedFileWaitsInTheDockAndADamagedOneChangesNothin
     EXPECT_EQ(outline(rig.window->currentDockedIdea()), QStringLiteral("R(a)"));
     EXPECT_EQ(IdeaDocument::locationFromIdentifier(rig.window->currentDockedDocIdentifier()), 0u);
     EXPECT_FALSE(screen->dockAreaView()->isHidden());
-    EXPECT_EQ(outline(readStoredTree(storedFilePath(*document))), QStringLiteral("R(a)"));
+    EXPECT_EQ(outline(readStoredTree(storedPath(*document))), QStringLiteral("R(a)"));
 }
 
 TEST(MindMapScreenFiles, ClosingAnEditedNewDocumentAsksAndEachAnswerDoesWhatItSays)
@@ -224,7 +224,7 @@ TEST(MindMapScreenFiles, ClosingWithTheEditorOpenClosesItFirstAndTheEditIsStored
     EXPECT_TRUE(screen->startClosingCanCloseNow());
     EXPECT_FALSE(screen->editorOpen());
     rig.settle(*screen);
-    EXPECT_EQ(outline(readStoredTree(storedFilePath(*document))), QStringLiteral("R(a edited)"));
+    EXPECT_EQ(outline(readStoredTree(storedPath(*document))), QStringLiteral("R(a edited)"));
 }
 
 TEST(MindMapScreenFiles, ExportAndPrintingGoThroughTheirSeamsOnlyWhileTheScreenIsFree)

@@ -480,13 +480,6 @@ Point adderInWindow(const SolarSystemViewController& screen, std::int64_t index)
     return adder ? viewCentreInWindow(*adder) : Point();
 }
 
-QString storedFilePath(const IdeaDocument& document)
-{
-    return PersistenceController::singleton()
-        .urlForLocalOrTempFileWithDocIdentifer(document.docIdentifier())
-        .toLocalFile();
-}
-
 Point viewCentreInWindow(const View& view)
 {
     const Rect frame = view.frame();

@@ -383,8 +383,6 @@ Point planetInWindow(const SolarSystemViewController& screen, std::int64_t index
 Point adderInWindow(const SolarSystemViewController& screen, std::int64_t index);
 // The centre of a view's frame in window base coordinates.
 Point viewCentreInWindow(const View& view);
-// The file of a document of the temporary location.
-QString storedFilePath(const IdeaDocument& document);
 // The result codes a drop completion was called with.
 struct DropResults
 {

@@ -3,6 +3,7 @@
 #include "tests/support/TestEnvironment.h"
 
 #include <QDeadlineTimer>
+#include <QProcess>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h> // O_CLOEXEC
@@ -165,6 +166,20 @@ QByteArray HelperProcess::readAll()
     QByteArray all = mBuffer;
     mBuffer.clear();
     return all;
+}
+
+ProgramRun runProgramToEnd(const QString& program, const QStringList& arguments, int timeoutMs)
+{
+    ProgramRun result;
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    if (!process.waitForFinished(timeoutMs))
+        return result;
+    result.ran = process.exitStatus() == QProcess::NormalExit;
+    result.exitCode = process.exitCode();
+    result.output = process.readAll();
+    return result;
 }
 
 } // namespace corvex::test

@@ -29,6 +29,16 @@ int runHelperFromCommandLine(int argc, char** argv);
 // Whether argv asks for a helper registered to run without the application object.
 bool helperRunsWithoutApplication(int argc, char** argv);
 
+// Another program run to its end (at most `timeoutMs`): whether it ended normally, its exit
+// code and its merged output.
+struct ProgramRun
+{
+    bool ran = false;
+    int exitCode = -1;
+    QByteArray output;
+};
+ProgramRun runProgramToEnd(const QString& program, const QStringList& arguments, int timeoutMs = 60000);
+
 class HelperProcess
 {
 public:
