@@ -126,14 +126,32 @@ void BM_ScreenStorageHandOff(benchmark::State& state)
     PersistenceController::singleton().releaseDocument(opened.document, opened.token, {});
 }
 
+// The payload's JSON text of the open document's tree, timed as the operation is: each time
+// after the previous save has run, so that both start from the caches a save leaves (timed
+// in a tight loop instead, the text of 1,000 ideas comes out of warm caches a third faster
+// than any operation could).
 void BM_ScreenBareSerialisation(benchmark::State& state)
 {
-    const IdeaPtr root = screenBenchTree(state.range(0));
-    for (auto _ : state) {
-        const auto payload = IdeaDocumentDataObject::payloadForWriting(root, QDateTime(), QDateTime());
-        const auto json = payload->jsonData();
-        benchmark::DoNotOptimize(json.ok());
+    ScreenBenchDocument opened = openScreen(state.range(0));
+    if (!opened.screen) {
+        state.SkipWithError("the document did not open");
+        return;
     }
+    for (auto _ : state) {
+        const ScreenClock::time_point start = ScreenClock::now();
+        const auto payload =
+            IdeaDocumentDataObject::payloadForWriting(opened.document->idea(), QDateTime(), QDateTime());
+        const auto json = payload->jsonData();
+        const ScreenClock::time_point written = ScreenClock::now();
+        benchmark::DoNotOptimize(json.ok());
+        bool done = false;
+        PersistenceController::singleton().saveDocument(opened.document, opened.token,
+                                                        [&](bool) { done = true; });
+        bench::waitFor([&] { return done; });
+        state.SetIterationTime(std::chrono::duration<double>(written - start).count());
+    }
+    opened.screen.reset();
+    PersistenceController::singleton().releaseDocument(opened.document, opened.token, {});
 }
 
 const bench::Registration screenRegistration([] {
@@ -147,7 +165,7 @@ const bench::Registration screenRegistration([] {
     }
     move->UseManualTime()->Unit(benchmark::kMillisecond);
     handOff->UseManualTime()->Unit(benchmark::kMillisecond);
-    bare->Unit(benchmark::kMillisecond);
+    bare->UseManualTime()->Unit(benchmark::kMillisecond);
     if (bench::tiny()) {
         move->Iterations(1);
         handOff->Iterations(1);
