@@ -35,7 +35,11 @@ struct BBXURLSessionTask::SessionState
 {
     std::shared_ptr<BBXURLSessionConfiguration> configuration;
     std::shared_ptr<HttpSession> http;
-    SerialQueue taskQueue{"com.blackbox.URLSessionTask"};
+    // Shared with the transfers, which post their completions to it from their own thread:
+    // they must not hold the session itself, whose last release there would end the
+    // transfer thread from inside it.
+    const std::shared_ptr<SerialQueue> taskQueue =
+        std::make_shared<SerialQueue>("com.blackbox.URLSessionTask");
     std::weak_ptr<BBXURLSession> owner;
 
     mutable std::mutex mutex; // the session queue: guards what follows
@@ -171,11 +175,11 @@ void BBXURLSessionTask::resume()
         transfer = mTransfer;
     }
     std::shared_ptr<BBXURLSessionTask> self = shared_from_this();
-    // The transfer's completion comes once on the main queue; the task's callbacks move to
-    // the task queue from there. The task keeps itself alive until then.
-    transfer->start([self](const Result<HttpResponse>& result) {
-        self->mSession->taskQueue.async([self, result] { self->transferEnded(result); });
-    });
+    // The transfer completes once, straight on the task queue where the task's callbacks
+    // run. The task keeps itself, and so the session, alive until then.
+    transfer->setDeliveryQueue(
+        [queue = mSession->taskQueue](std::function<void()> work) { queue->async(std::move(work)); });
+    transfer->start([self](const Result<HttpResponse>& result) { self->transferEnded(result); });
 }
 
 void BBXURLSessionTask::cancel()
@@ -192,7 +196,7 @@ void BBXURLSessionTask::cancel()
             mResumed = true;
             mError = UrlError::make(UrlError::Cancelled, QStringLiteral("cancelled"), mOriginalRequest.url);
             std::shared_ptr<BBXURLSessionTask> self = shared_from_this();
-            mSession->taskQueue.async([self] { self->complete(); });
+            mSession->taskQueue->async([self] { self->complete(); });
             return;
         }
     }

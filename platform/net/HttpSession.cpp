@@ -182,10 +182,19 @@ struct HttpTransfer::State : std::enable_shared_from_this<HttpTransfer::State>
 {
     HttpRequest request;
 
-    // Main thread.
+    // The caller's queue (the main queue unless the caller named another).
+    HttpTransfer::DeliveryQueue deliveryQueue;
     Completion completion;
     ProgressHandler progressHandler;
     bool delivered = false;
+
+    void post(std::function<void()> work) const
+    {
+        if (deliveryQueue)
+            deliveryQueue(std::move(work));
+        else
+            MainQueue::post(std::move(work));
+    }
 
     std::atomic<bool> started{false};
     std::atomic<bool> finished{false};
@@ -227,7 +236,7 @@ struct HttpTransfer::State : std::enable_shared_from_this<HttpTransfer::State>
             forcedError = std::move(error);
     }
 
-    // Main thread: runs the completion once.
+    // The caller's queue: runs the completion once.
     void deliver(const Result<HttpResponse>& result)
     {
         if (delivered)
@@ -260,19 +269,19 @@ namespace {
 
 using TransferStatePtr = std::shared_ptr<HttpTransfer::State>;
 
-// Posts the completion to the main queue; the state marks itself finished first so that
-// a cancel arriving meanwhile does nothing.
+// Posts the completion to the caller's queue; the state marks itself finished first so
+// that a cancel arriving meanwhile does nothing.
 void postCompletion(const TransferStatePtr& state, Result<HttpResponse> result)
 {
     state->finished.store(true);
-    MainQueue::post([state, result = std::move(result)] { state->deliver(result); });
+    state->post([state, result = std::move(result)] { state->deliver(result); });
 }
 
 void postProgress(const TransferStatePtr& state)
 {
     if (state->progressPosted.exchange(true))
         return;
-    MainQueue::post([state] {
+    state->post([state] {
         state->progressPosted.store(false);
         if (state->delivered || !state->progressHandler)
             return;
@@ -1109,6 +1118,15 @@ void HttpTransfer::setProgressHandler(ProgressHandler handler)
         return;
     }
     mState->progressHandler = std::move(handler);
+}
+
+void HttpTransfer::setDeliveryQueue(DeliveryQueue queue)
+{
+    if (mState->started.load()) {
+        Log::assertionFailure(QStringLiteral("HttpTransfer: delivery queue set after start"));
+        return;
+    }
+    mState->deliveryQueue = std::move(queue);
 }
 
 void HttpTransfer::start(Completion completion)

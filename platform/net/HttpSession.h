@@ -73,13 +73,17 @@ private:
 
 // One request's transfer. The same interface whatever the body (memory, a file read from
 // disk, a download to a file): start it once with a completion, watch its progress, cancel
-// it. The completion runs exactly once, on the main queue (a cancelled transfer completes
-// with UrlError::Cancelled); progress reports run on the main queue before it.
+// it. The completion runs exactly once, on the caller's queue (a cancelled transfer
+// completes with UrlError::Cancelled); progress reports run there before it. The caller's
+// queue is the main queue unless the caller names another.
 class HttpTransfer
 {
 public:
     using Completion = std::function<void(const Result<HttpResponse>&)>;
     using ProgressHandler = std::function<void(const TransferProgress&)>;
+    // Runs work on the caller's queue, in the order posted (a serial queue): called on the
+    // transfer thread, so it must keep what it posts to alive itself.
+    using DeliveryQueue = std::function<void(std::function<void()>)>;
 
     ~HttpTransfer();
     HttpTransfer(const HttpTransfer&) = delete;
@@ -88,6 +92,9 @@ public:
     const HttpRequest& request() const;
     // Set before start().
     void setProgressHandler(ProgressHandler handler);
+    // Set before start(): where the completion and progress reports run instead of the main
+    // queue, so that a caller working on a queue of its own gets them without a detour.
+    void setDeliveryQueue(DeliveryQueue queue);
     // A second call is refused (logged) and its completion never runs.
     void start(Completion completion);
     // Any thread; without effect once the transfer completed.

@@ -1,6 +1,7 @@
 // Transfers over plain HTTP on 127.0.0.1: bodies in memory and in files both ways,
 // progress, cancellation, redirects, connection reuse and the completion contract.
 
+#include "platform/core/SerialQueue.h"
 #include "tests/platform/net/NetTestSupport.h"
 #include "tests/support/FaultShim.h"
 #include "tests/support/LogCapture.h"
@@ -225,6 +226,36 @@ TEST_F(HttpSessionTest, ReportsProgressBeforeTheCompletion)
     EXPECT_GT(record->progress.back().bytesReceived, 0);
     EXPECT_EQ(transfer->progress().bytesReceived, 3 * 1024 * 1024);
     EXPECT_TRUE(transfer->isFinished());
+}
+
+// A caller on a queue of its own gets progress and the completion there, never on the main
+// thread, and in that order.
+TEST_F(HttpSessionTest, DeliversOnTheQueueTheCallerNames)
+{
+    SerialQueue callerQueue("com.tallowfen.corvex.test.net-caller");
+    auto transfer = session->makeTransfer(HttpRequest::get(serverUrl(server, "/big")));
+    std::atomic<int> progressOnQueue{0};
+    std::atomic<int> elsewhere{0};
+    std::atomic<int> completions{0};
+    std::atomic<bool> progressAfterCompletion{false};
+    transfer->setDeliveryQueue(
+        [&callerQueue](std::function<void()> work) { callerQueue.async(std::move(work)); });
+    transfer->setProgressHandler([&](const TransferProgress&) {
+        (callerQueue.isCurrent() ? progressOnQueue : elsewhere).fetch_add(1);
+        if (completions.load() > 0)
+            progressAfterCompletion.store(true);
+    });
+    transfer->start([&](const Result<HttpResponse>& result) {
+        (callerQueue.isCurrent() ? completions : elsewhere).fetch_add(1);
+        EXPECT_TRUE(result.ok());
+    });
+    ASSERT_TRUE(runUntil([&] { return completions.load() + elsewhere.load() > 0; }));
+    callerQueue.sync([] {});
+    processEvents();
+    EXPECT_EQ(completions.load(), 1);
+    EXPECT_EQ(elsewhere.load(), 0);
+    EXPECT_GT(progressOnQueue.load(), 0);
+    EXPECT_FALSE(progressAfterCompletion.load());
 }
 
 TEST_F(HttpSessionTest, FollowsARedirect)
