@@ -299,8 +299,11 @@ void SolarSystemViewController::addViewsIfPossible()
         if (mTopBar) {
             mTopBar->setDelegate(std::static_pointer_cast<TopBarServicesDelegate>(sharedSelf()));
             ensureTopBarState();
-            if (const auto barView = mTopBar->view())
+            if (const auto barView = mTopBar->view()) {
                 view->addSubview(barView);
+                // A screen restored before its document arrived was laid out without a bar.
+                view->setNeedsLayout();
+            }
         } else {
             Log::warning(QStringLiteral("SolarSystemViewController: no top bar registered"));
         }

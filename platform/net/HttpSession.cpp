@@ -296,6 +296,14 @@ void postProgress(const TransferStatePtr& state)
 }
 
 // The host a URL names, for the loopback rule.
+bool isReservedInvalidHost(const QString& host)
+{
+    QString name = host.toLower();
+    if (name.endsWith(QLatin1Char('.')))
+        name.chop(1);
+    return name == QLatin1String("invalid") || name.endsWith(QLatin1String(".invalid"));
+}
+
 bool isLoopbackUrl(const QUrl& url)
 {
     return url.host() == kLoopbackHost;
@@ -577,6 +585,12 @@ size_t HttpSession::Engine::onHeader(char* data, size_t size, size_t count, void
         const QUrl target = base.resolved(QUrl::fromEncoded(state->parser.headers().value("Location")));
         auto* engine = static_cast<Engine*>(nullptr);
         curl_easy_getinfo(state->easy, CURLINFO_PRIVATE, &engine);
+        if (isReservedInvalidHost(target.host())) {
+            state->fail(UrlError::make(
+                UrlError::CannotFindHost,
+                QStringLiteral("A redirect to %1, a name that never resolves").arg(target.host()), target));
+            return 0;
+        }
         if (engine != nullptr && engine->loopbackOnly && !isLoopbackUrl(target)) {
             state->fail(
                 UrlError::make(UrlError::CannotConnectToHost,
@@ -1157,6 +1171,11 @@ void HttpTransfer::start(Completion completion)
     if (engine->loopbackOnly && host != kLoopbackHost)
         return refuse(UrlError::CannotConnectToHost,
                       QStringLiteral("Only 127.0.0.1 may be reached in this process: %1").arg(host));
+    // Names in the reserved ".invalid" domain never resolve: not even a name lookup leaves the
+    // machine for them (the unconfigured reporting kit's hosts are there).
+    if (isReservedInvalidHost(host))
+        return refuse(UrlError::CannotFindHost,
+                      QStringLiteral("%1 is a reserved name that never resolves").arg(host));
     engine->submit(mState);
 }
 

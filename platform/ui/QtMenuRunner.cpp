@@ -2,6 +2,7 @@
 
 #include "platform/ui/Menu.h"
 #include "platform/ui/MenuItem.h"
+#include "platform/ui/MenuShortcut_p.h"
 #include "platform/ui/Window.h"
 
 #include <QAction>
@@ -14,29 +15,6 @@ namespace corvex {
 namespace {
 
 using ActionMap = std::map<const QAction*, std::shared_ptr<MenuItem>>;
-
-// The shortcut shown beside an item. Ctrl stands for Event::CommandKeyMask and Meta for
-// Event::ControlKeyMask; an upper-case letter implies Shift.
-QKeySequence shortcutFor(const MenuItem& item)
-{
-    const QString key = item.keyEquivalent();
-    if (key.isEmpty())
-        return {};
-    const unsigned mask = item.keyEquivalentModifierMask();
-    Qt::KeyboardModifiers modifiers;
-    if (mask & Event::CommandKeyMask)
-        modifiers |= Qt::ControlModifier;
-    if (mask & Event::ControlKeyMask)
-        modifiers |= Qt::MetaModifier;
-    if (mask & Event::OptionKeyMask)
-        modifiers |= Qt::AltModifier;
-    if ((mask & Event::ShiftKeyMask) || (key.size() == 1 && key.at(0).isUpper()))
-        modifiers |= Qt::ShiftModifier;
-    const QKeySequence base(key.toUpper());
-    if (base.isEmpty())
-        return {};
-    return QKeySequence(QKeyCombination(modifiers, base[0].key()));
-}
 
 QString actionText(const QString& title)
 {
@@ -61,7 +39,7 @@ void fill(QMenu& qmenu, const Menu& menu, ActionMap& actions, int depth)
             action = sub->menuAction();
         } else {
             action = qmenu.addAction(actionText(item->title()));
-            action->setShortcut(shortcutFor(*item));
+            action->setShortcut(menuShortcutFor(*item));
             action->setShortcutVisibleInContextMenu(true);
             if (item->state() != MenuItem::State::Off) {
                 action->setCheckable(true);

@@ -2,6 +2,7 @@
 
 #include "platform/core/Log.h"
 #include "platform/ui/Layer.h"
+#include "platform/ui/ScreenFacade.h"
 #include "platform/ui/TrackingArea.h"
 #include "platform/ui/Transaction.h"
 #include "platform/ui/View.h"
@@ -10,8 +11,11 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QIcon>
+#include <QPixmap>
 #include <QScreen>
 #include <QWidget>
+#include <algorithm>
 #include <cmath>
 
 namespace corvex {
@@ -43,10 +47,41 @@ Size sanitized(Size size)
 
 double primaryScreenHeight()
 {
-    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-        return 0;
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    return screen ? screen->geometry().height() : 0;
+    return ScreenFacade::mainScreenHeight();
+}
+
+std::vector<Window*>& liveWindows()
+{
+    static std::vector<Window*> windows;
+    return windows;
+}
+
+std::function<void(Window&)>& lastWindowWillCloseHandler()
+{
+    static std::function<void(Window&)> handler;
+    return handler;
+}
+
+// Tells the handler when `closing` is the last visible window.
+void noteWindowClosing(Window& closing)
+{
+    const std::function<void(Window&)> handler = lastWindowWillCloseHandler();
+    if (!handler)
+        return;
+    for (Window* other : liveWindows()) {
+        if (other != &closing && other->isVisible())
+            return;
+    }
+    handler(closing);
+}
+
+QString titleWithEditMark(const QString& title, bool edited)
+{
+    // Qt shows "[*]" as the modified mark, only while the window is modified; a literal
+    // "[*]" in a title is doubled to stay text.
+    QString escaped = title;
+    escaped.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
+    return edited ? escaped + QStringLiteral("[*]") : escaped;
 }
 
 } // namespace
@@ -62,10 +97,12 @@ Window::Window(Size contentSize) : mContentSize(sanitized(contentSize))
                             {QStringLiteral("sublayers"), LayerAction::null()}});
     mRootLayer->setBounds(contentRect());
     mCompositor.setRootLayer(mRootLayer);
+    liveWindows().push_back(this);
 }
 
 Window::~Window()
 {
+    std::erase(liveWindows(), this);
     if (WindowHost* host = mHost.data()) {
         host->detachWindow();
         delete host;
@@ -127,7 +164,7 @@ void Window::setContentSize(Size size)
         Transaction::commit();
     }
     if (mHost) {
-        const QSize wanted(int(std::lround(size.width)), int(std::lround(size.height)));
+        const QSize wanted(int(std::lround(size.width)), int(std::lround(size.height)) + mMenuBarHeight);
         if (mHost->size() != wanted)
             mHost->resize(wanted);
     }
@@ -257,6 +294,7 @@ void Window::close()
 {
     if (!mVisible && (!mHost || !mHost->isVisible()))
         return;
+    noteWindowClosing(*this);
     windowWillClose();
     orderOut();
     if (gKeyWindow == this) {
@@ -288,7 +326,121 @@ void Window::setTitle(const QString& title)
 {
     mTitle = title;
     if (mHost)
-        mHost->setWindowTitle(title);
+        mHost->setWindowTitle(titleWithEditMark(title, mDocumentEdited));
+}
+
+void Window::setDocumentEdited(bool edited)
+{
+    mDocumentEdited = edited;
+    if (mHost) {
+        mHost->setWindowTitle(titleWithEditMark(mTitle, edited));
+        mHost->setWindowModified(edited);
+    }
+}
+
+void Window::setIconImageName(const QString& name)
+{
+    mIconImageName = name;
+    if (!mHost)
+        return;
+    const QPixmap pixmap =
+        name.isEmpty() ? QPixmap() : QPixmap(QStringLiteral(":/images/") + name + QStringLiteral(".png"));
+    mHost->setWindowIcon(pixmap.isNull() ? QIcon() : QIcon(pixmap));
+}
+
+// ---- Frame ----
+
+Rect Window::frameRectForContentRect(const Rect& contentRect) const
+{
+    return Rect(contentRect.origin.x, contentRect.origin.y, contentRect.size.width,
+                contentRect.size.height + mMenuBarHeight);
+}
+
+Rect Window::contentRectForFrameRect(const Rect& frameRect) const
+{
+    return Rect(frameRect.origin.x, frameRect.origin.y, frameRect.size.width,
+                std::max(0.0, frameRect.size.height - mMenuBarHeight));
+}
+
+Rect Window::frame() const
+{
+    const Size size(mContentSize.width, mContentSize.height + mMenuBarHeight);
+    if (!mHost)
+        return Rect(mFrameOrigin, size);
+    const QPoint topLeft = mHost->isWindow() ? mHost->pos() : mHost->mapToGlobal(QPoint(0, 0));
+    const Rect qtRect(topLeft.x(), topLeft.y(), size.width, size.height);
+    const QRectF flipped = ScreenFacade::toQtRect(qtRect); // the flip is its own inverse
+    return Rect(flipped.x(), flipped.y(), size.width, size.height);
+}
+
+void Window::setFrame(const Rect& frame)
+{
+    const Rect r = frame.standardized();
+    if (!std::isfinite(r.origin.x) || !std::isfinite(r.origin.y))
+        return;
+    Size content = contentRectForFrameRect(r).size;
+    content.width = std::max(content.width, mContentMinSize.width);
+    content.height = std::max(content.height, mContentMinSize.height);
+    // The top edge stays where the frame puts it when the minimum makes the window taller.
+    const double frameHeight = content.height + mMenuBarHeight;
+    mFrameOrigin = Point(r.origin.x, r.origin.y + r.size.height - frameHeight);
+    setContentSize(content);
+    if (mHost) {
+        const QRectF qt = ScreenFacade::toQtRect(Rect(mFrameOrigin, Size(content.width, frameHeight)));
+        mHost->move(int(std::lround(qt.x())), int(std::lround(qt.y())));
+    }
+}
+
+void Window::setFrameOrigin(Point origin)
+{
+    const Rect current = frame();
+    setFrame(Rect(origin, current.size));
+}
+
+void Window::center()
+{
+    const Rect visible = ScreenFacade::mainScreen().visibleFrame;
+    const Rect current = frame();
+    // As AppKit centres: horizontally in the middle, a third of the free height above.
+    const double x = visible.origin.x + std::floor((visible.size.width - current.size.width) / 2);
+    const double y = visible.origin.y + std::floor((visible.size.height - current.size.height) * 2 / 3);
+    setFrame(Rect(Point(x, y), current.size));
+}
+
+void Window::setContentMinSize(Size size)
+{
+    mContentMinSize = sanitized(size);
+    if (mHost)
+        mHost->setMinimumSize(int(std::ceil(mContentMinSize.width)),
+                              int(std::ceil(mContentMinSize.height)) + mMenuBarHeight);
+    if (mContentSize.width < mContentMinSize.width || mContentSize.height < mContentMinSize.height)
+        setContentSize(Size(std::max(mContentSize.width, mContentMinSize.width),
+                            std::max(mContentSize.height, mContentMinSize.height)));
+}
+
+void Window::setMenuBarWidget(QWidget* bar)
+{
+    if (mMenuBar && mMenuBar.data() != bar)
+        delete mMenuBar.data();
+    mMenuBar = bar;
+    WindowHost* host = static_cast<WindowHost*>(hostWidget());
+    if (bar && !host) {
+        delete bar;
+        return;
+    }
+    mMenuBarHeight = bar ? std::max(0, bar->sizeHint().height()) : 0;
+    if (host) {
+        host->setTopInset(mMenuBarHeight, bar);
+        host->resize(int(std::lround(mContentSize.width)),
+                     int(std::lround(mContentSize.height)) + mMenuBarHeight);
+        host->setMinimumSize(int(std::ceil(mContentMinSize.width)),
+                             int(std::ceil(mContentMinSize.height)) + mMenuBarHeight);
+    }
+}
+
+void Window::setLastWindowWillCloseHandler(std::function<void(Window&)> handler)
+{
+    lastWindowWillCloseHandler() = std::move(handler);
 }
 
 double Window::backingScaleFactor() const
@@ -328,12 +480,12 @@ void Window::applyScaleToViews()
 
 Point Window::convertPointFromWidget(QPointF widgetPoint) const
 {
-    return Point(widgetPoint.x(), mContentSize.height - widgetPoint.y());
+    return Point(widgetPoint.x(), mContentSize.height - (widgetPoint.y() - mMenuBarHeight));
 }
 
 QPointF Window::convertPointToWidget(Point basePoint) const
 {
-    return QPointF(basePoint.x, mContentSize.height - basePoint.y);
+    return QPointF(basePoint.x, mContentSize.height - basePoint.y + mMenuBarHeight);
 }
 
 QPointF Window::convertPointToGlobal(Point basePoint) const
@@ -666,9 +818,18 @@ QWidget* Window::hostWidget()
     // Widgets need a QApplication; without one the window works headless.
     if (!mHost && qobject_cast<QApplication*>(QCoreApplication::instance())) {
         mHost = new WindowHost(*this, mCompositor.widget());
-        mHost->setWindowTitle(mTitle);
+        mHost->setWindowTitle(titleWithEditMark(mTitle, mDocumentEdited));
+        mHost->setWindowModified(mDocumentEdited);
         mHost->resize(int(std::lround(mContentSize.width)), int(std::lround(mContentSize.height)));
         mHost->setCursor(mCursor.toQCursor());
+        if (!mIconImageName.isEmpty())
+            setIconImageName(mIconImageName);
+        if (mContentMinSize.width > 0 || mContentMinSize.height > 0)
+            mHost->setMinimumSize(int(std::ceil(mContentMinSize.width)),
+                                  int(std::ceil(mContentMinSize.height)));
+        const QRectF qt = ScreenFacade::toQtRect(Rect(mFrameOrigin, mContentSize));
+        if (mFrameOrigin.x != 0 || mFrameOrigin.y != 0)
+            mHost->move(int(std::lround(qt.x())), int(std::lround(qt.y())));
         applyScaleToViews();
     }
     return mHost.data();
@@ -702,6 +863,7 @@ bool Window::hostCloseRequested()
 {
     if (!windowShouldClose())
         return false;
+    noteWindowClosing(*this);
     windowWillClose();
     mVisible = false;
     if (gKeyWindow == this) {

@@ -12,6 +12,8 @@
 #include <QPointer>
 #include <QString>
 #include <QUrl>
+#include <QWidget> // QPointer<QWidget>::data() in menuBarWidget needs the complete type
+#include <functional>
 #include <memory>
 
 class QWidget;
@@ -105,6 +107,39 @@ public:
     // Stored for the window's document.
     QUrl representedURL() const { return mRepresentedURL; }
     void setRepresentedURL(const QUrl& url) { mRepresentedURL = url; }
+    // The document-edited mark: "[*]" in the host's title, shown by the window manager.
+    bool isDocumentEdited() const { return mDocumentEdited; }
+    void setDocumentEdited(bool edited);
+    // The window's icon, a named image of the bundle ("cloud"); empty for none.
+    QString iconImageName() const { return mIconImageName; }
+    void setIconImageName(const QString& name);
+
+    // ---- Frame (screen coordinates, y up from the bottom of the main screen; see
+    // ScreenFacade) ----
+    // The frame holds the content and the menu bar above it (window decorations are the
+    // window manager's and not counted).
+    Rect frame() const;
+    // Moves and resizes the window so that its frame is `frame` (content size follows,
+    // not below the minimum).
+    void setFrame(const Rect& frame);
+    void setFrameOrigin(Point origin);
+    Rect frameRectForContentRect(const Rect& contentRect) const;
+    Rect contentRectForFrameRect(const Rect& frameRect) const;
+    // Centres the frame on the main screen's visible frame, a little above the middle.
+    void center();
+    Size contentMinSize() const { return mContentMinSize; }
+    void setContentMinSize(Size size);
+
+    // A widget shown above the content, across the window (the menu bar); owned by the
+    // window's host from then on. Null removes it. Without a host it is deleted.
+    void setMenuBarWidget(QWidget* bar);
+    QWidget* menuBarWidget() const { return mMenuBar.data(); }
+    // The height the menu bar takes above the content (0 without one).
+    int menuBarHeight() const { return mMenuBarHeight; }
+
+    // Called when a visible window is about to close and no other window is visible (the
+    // application's quit on last window closed); the window is still open during the call.
+    static void setLastWindowWillCloseHandler(std::function<void(Window&)> handler);
     // Device pixels per point: the override when set (> 0), else the host widget's device
     // pixel ratio, else 1. A change redraws the views' layers at the new scale.
     double backingScaleFactor() const;
@@ -175,6 +210,13 @@ private:
     Cursor mCursor;
     QString mTitle;
     QUrl mRepresentedURL;
+    QString mIconImageName;
+    QPointer<QWidget> mMenuBar;
+    Size mContentMinSize;
+    // The frame's origin while there is no host to ask.
+    Point mFrameOrigin;
+    int mMenuBarHeight = 0;
+    bool mDocumentEdited = false;
     double mScaleOverride = 0;
     double mAppliedScale = 1;
     bool mAcceptsMouseMoved = false;

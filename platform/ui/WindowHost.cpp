@@ -1,5 +1,7 @@
 #include "platform/ui/WindowHost_p.h"
 
+#include <algorithm>
+
 #include "platform/core/Scheduler.h"
 #include "platform/ui/Event.h"
 #include "platform/ui/View.h"
@@ -299,12 +301,27 @@ void WindowHost::leaveEvent(QEvent* event)
     QWidget::leaveEvent(event);
 }
 
+void WindowHost::setTopInset(int inset, QWidget* bar)
+{
+    mTopInset = std::max(0, inset);
+    mBar = bar;
+    if (bar) {
+        bar->setParent(this);
+        bar->setGeometry(0, 0, width(), mTopInset);
+        bar->show();
+    }
+    if (mSurface)
+        mSurface->setGeometry(rect().adjusted(0, mTopInset, 0, 0));
+}
+
 void WindowHost::resizeEvent(QResizeEvent* event)
 {
     if (mSurface)
-        mSurface->setGeometry(rect());
+        mSurface->setGeometry(rect().adjusted(0, mTopInset, 0, 0));
+    if (mBar)
+        mBar->setGeometry(0, 0, width(), mTopInset);
     if (mWindow)
-        mWindow->hostResized(Size(width(), height()));
+        mWindow->hostResized(Size(width(), std::max(0, height() - mTopInset)));
     QWidget::resizeEvent(event);
 }
 

@@ -37,6 +37,10 @@ public:
     // The window is going away: events from now on are dropped.
     void detachWindow() { mWindow = nullptr; }
 
+    // Space kept above the surface for the bar (the window's menu bar), which is laid out
+    // across the top; the surface fills the rest.
+    void setTopInset(int inset, QWidget* bar);
+
     // The double-click interval in seconds.
     static double doubleClickInterval();
 
@@ -71,6 +75,8 @@ private:
     double mLastPressTime = -std::numeric_limits<double>::infinity();
     QPointF mLastPressPosition;
     int mClickCount = 0;
+    int mTopInset = 0;
+    QPointer<QWidget> mBar;
     // The click count of each button's current press.
     std::map<int, int> mPressCounts;
 };

@@ -14,6 +14,7 @@ Run with the system Python (it needs python3-pil):  /usr/bin/python3 tools/artwo
 Add an image by writing a draw function and one entry in ARTWORK.
 """
 
+import math
 import os
 import sys
 from xml.sax.saxutils import quoteattr
@@ -248,6 +249,172 @@ ARTWORK = {
     "contextual_cursor": (16, 16, draw_contextual_cursor, True),
     "test_pattern": (8, 8, draw_test_pattern, False),
 }
+
+
+# --- The shell's images: window status, screen switches, adders, drop marks, logos. -------
+
+BLUE = (66, 133, 244, 255)
+GREEN = (76, 175, 80, 255)
+RED = (219, 68, 55, 255)
+ACTIVE = (52, 120, 246, 255)
+
+
+def _cloud_shape(pen, w, h, colour):
+    # Three overlapping discs on a flat base: a cloud.
+    pen.disc(w * 0.34, h * 0.58, h * 0.20, colour)
+    pen.disc(w * 0.55, h * 0.45, h * 0.27, colour)
+    pen.disc(w * 0.72, h * 0.60, h * 0.18, colour)
+    pen.rounded_rect(w * 0.16, h * 0.58, w * 0.72, h * 0.20, h * 0.10, colour)
+
+
+def draw_cloud(pen, w, h):
+    # In sync: a plain cloud.
+    _cloud_shape(pen, w, h, GREY)
+
+
+def draw_sync(pen, w, h):
+    # Starting or synchronising: a cloud with two white arrows in a circle.
+    _cloud_shape(pen, w, h, BLUE)
+    cx, cy, r = w * 0.52, h * 0.60, h * 0.11
+    pen.ring(cx, cy, r, h * 0.05, WHITE)
+    pen.polygon([(cx + r - h * 0.06, cy - h * 0.02), (cx + r + h * 0.06, cy - h * 0.02), (cx + r, cy + h * 0.06)], WHITE)
+
+
+def draw_error(pen, w, h):
+    # Error: a red disc with a white exclamation mark.
+    cx, cy = w / 2, h / 2
+    pen.disc(cx, cy, w * 0.42, RED)
+    pen.line([(cx, cy - h * 0.22), (cx, cy + h * 0.06)], w * 0.10, WHITE)
+    pen.disc(cx, cy + h * 0.20, w * 0.06, WHITE)
+
+
+def _home_icon_in(pen, w, h, colour):
+    stroke = w * 0.09
+    pen.line([(w * 0.12, h * 0.50), (w * 0.50, h * 0.15), (w * 0.88, h * 0.50)], stroke, colour)
+    pen.rect(w * 0.24, h * 0.46, w * 0.52, h * 0.42, colour)
+    pen.rect(w * 0.43, h * 0.62, w * 0.14, h * 0.26, WHITE)
+
+
+def draw_home_icon_active(pen, w, h):
+    _home_icon_in(pen, w, h, ACTIVE)
+
+
+def _mindmap_icon_in(pen, w, h, colour):
+    # A root planet with three satellites on spokes.
+    cx, cy = w / 2, h / 2
+    for dx, dy in ((-0.32, -0.26), (0.32, -0.22), (0.02, 0.34)):
+        pen.line([(cx, cy), (cx + w * dx, cy + h * dy)], w * 0.06, colour)
+        pen.disc(cx + w * dx, cy + h * dy, w * 0.11, colour)
+    pen.disc(cx, cy, w * 0.18, colour)
+
+
+def draw_mindmap_icon(pen, w, h):
+    _mindmap_icon_in(pen, w, h, GREY)
+
+
+def draw_mindmap_icon_active(pen, w, h):
+    _mindmap_icon_in(pen, w, h, ACTIVE)
+
+
+def _add_image_icon_in(pen, w, h, colour):
+    # A picture frame with a mountain and a sun, and a plus at its corner.
+    pen.rounded_rect(w * 0.08, h * 0.18, w * 0.70, h * 0.60, w * 0.06, colour)
+    pen.rect(w * 0.14, h * 0.24, w * 0.58, h * 0.48, WHITE)
+    pen.polygon([(w * 0.16, h * 0.70), (w * 0.36, h * 0.40), (w * 0.52, h * 0.70)], colour)
+    pen.disc(w * 0.58, h * 0.36, w * 0.06, colour)
+    pen.disc(w * 0.78, h * 0.76, w * 0.17, colour)
+    pen.line([(w * 0.70, h * 0.76), (w * 0.86, h * 0.76)], w * 0.05, WHITE)
+    pen.line([(w * 0.78, h * 0.68), (w * 0.78, h * 0.84)], w * 0.05, WHITE)
+
+
+def draw_add_image_icon(pen, w, h):
+    _add_image_icon_in(pen, w, h, GREY)
+
+
+def draw_add_image_icon_active(pen, w, h):
+    _add_image_icon_in(pen, w, h, ACTIVE)
+
+
+def draw_home_view_plus(pen, w, h):
+    draw_plus_on_circle(pen, w, h)
+
+
+def draw_home_view_plus_active(pen, w, h):
+    cx, cy = w / 2, h / 2
+    pen.disc(cx, cy, w * 0.46, ACTIVE)
+    d = w * 0.2
+    pen.line([(cx - d, cy), (cx + d, cy)], w * 0.08, WHITE)
+    pen.line([(cx, cy - d), (cx, cy + d)], w * 0.08, WHITE)
+
+
+def draw_drop_here(pen, w, h):
+    # A dashed-looking ring with an arrow pointing into it: drops are welcome.
+    cx, cy = w / 2, h / 2
+    pen.ring(cx, cy, w * 0.42, w * 0.05, GREEN)
+    pen.line([(cx, cy - h * 0.22), (cx, cy + h * 0.12)], w * 0.07, GREEN)
+    pen.polygon([(cx - w * 0.13, cy + h * 0.04), (cx + w * 0.13, cy + h * 0.04), (cx, cy + h * 0.22)], GREEN)
+
+
+def draw_drop_here_no(pen, w, h):
+    # The same ring crossed out: no drop here.
+    cx, cy = w / 2, h / 2
+    pen.ring(cx, cy, w * 0.42, w * 0.05, RED)
+    d = w * 0.28
+    pen.line([(cx - d, cy - d), (cx + d, cy + d)], w * 0.07, RED)
+
+
+def draw_transparent_planet(pen, w, h):
+    # A pale see-through disc: the place a dragged planet would take.
+    pen.disc(w / 2, h / 2, w * 0.46, (196, 200, 205, 110))
+    pen.ring(w / 2, h / 2, w * 0.46, w * 0.02, (122, 128, 135, 160))
+
+
+def draw_accept_active(pen, w, h):
+    # A tick on a blue disc.
+    cx, cy = w / 2, h / 2
+    pen.disc(cx, cy, w * 0.45, ACTIVE)
+    pen.line([(w * 0.28, h * 0.52), (w * 0.44, h * 0.68), (w * 0.73, h * 0.36)], w * 0.09, WHITE)
+
+
+def _corvex_logo(pen, w, h):
+    # The application's mark: a green root planet with orbiting ideas on a ring.
+    cx, cy = w / 2, h / 2
+    pen.disc(cx, cy, w * 0.48, (37, 52, 63, 255))
+    pen.ring(cx, cy, w * 0.33, w * 0.015, (140, 160, 170, 255))
+    pen.disc(cx, cy, w * 0.16, (139, 195, 74, 255))
+    for angle, colour in ((0.3, (255, 193, 7, 255)), (2.2, (3, 169, 244, 255)), (4.1, (233, 30, 99, 255))):
+        pen.disc(cx + w * 0.33 * math.cos(angle), cy + w * 0.33 * math.sin(angle), w * 0.07, colour)
+
+
+def draw_about_logo(pen, w, h):
+    _corvex_logo(pen, w, h)
+
+
+def draw_app_icon(pen, w, h):
+    _corvex_logo(pen, w, h)
+
+
+SHELL_ARTWORK = {
+    "cloud": (24, 24, draw_cloud, True),
+    "sync": (24, 24, draw_sync, True),
+    "error": (24, 24, draw_error, True),
+    "home_icon_active": (24, 24, draw_home_icon_active, True),
+    "mindmap_icon": (24, 24, draw_mindmap_icon, True),
+    "mindmap_icon_active": (24, 24, draw_mindmap_icon_active, True),
+    "add_image_icon": (24, 24, draw_add_image_icon, True),
+    "add_image_icon_active": (24, 24, draw_add_image_icon_active, True),
+    "home_view_plus": (32, 32, draw_home_view_plus, True),
+    "home_view_plus_active": (32, 32, draw_home_view_plus_active, True),
+    "drop_here": (64, 64, draw_drop_here, True),
+    "drop_here_no": (64, 64, draw_drop_here_no, True),
+    "transparent_planet": (140, 140, draw_transparent_planet, True),
+    "accept_active": (28, 28, draw_accept_active, True),
+    "about_logo": (96, 96, draw_about_logo, True),
+    # The application icon of the desktop entry: 128 points, 256 pixels at 2x.
+    "app_icon": (128, 128, draw_app_icon, True),
+}
+
+ARTWORK.update(SHELL_ARTWORK)
 
 
 # --- Example pictures of the screens (ExampleView: buttons, selectors and image views) ----

@@ -59,7 +59,7 @@ TEST(HttpLoopbackOnly, ARedirectAwayFromLoopbackIsRefusedBeforeItIsFollowed)
     ScopedVirtualTime time;
     LoopbackServer server;
     server.route("/away", [](const LoopbackRequest&, LoopbackConnection& connection) {
-        connection.respond(302, {}, {{"Location", "http://corvex-outside.invalid/next"}});
+        connection.respond(302, {}, {{"Location", "http://corvex-outside.example/next"}});
     });
     ASSERT_TRUE(server.start());
     auto session = HttpSession::create(quickConfiguration());
@@ -67,7 +67,37 @@ TEST(HttpLoopbackOnly, ARedirectAwayFromLoopbackIsRefusedBeforeItIsFollowed)
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.error().code(), UrlError::CannotConnectToHost);
     EXPECT_EQ(session->socketsOpened(), 1);
-    EXPECT_TRUE(result.error().localizedDescription().contains(QStringLiteral("corvex-outside.invalid")));
+    EXPECT_TRUE(result.error().localizedDescription().contains(QStringLiteral("corvex-outside.example")));
+}
+
+// Even where every host may be reached, a name in the reserved ".invalid" domain (where an
+// unconfigured build's reporting hosts lie) fails at once, before any lookup, also as the
+// target of a redirect.
+TEST(HttpLoopbackOnly, ReservedInvalidNamesFailWithoutALookupWhereverTheyCome)
+{
+    ScopedVirtualTime time;
+    LoopbackServer server;
+    server.route("/away", [](const LoopbackRequest&, LoopbackConnection& connection) {
+        connection.respond(302, {}, {{"Location", "https://Events.Tally.INVALID./next"}});
+    });
+    ASSERT_TRUE(server.start());
+    ::setenv(HttpSession::LoopbackOnlyVariable, "0", 1);
+    auto session = HttpSession::create(quickConfiguration());
+    ::setenv(HttpSession::LoopbackOnlyVariable, "1", 1);
+    ASSERT_FALSE(session->loopbackOnly());
+
+    auto transfer =
+        session->makeTransfer(HttpRequest::get(QUrl(QStringLiteral("https://settings.loom.invalid/x"))));
+    auto record = startRecorded(*transfer);
+    processEvents();
+    ASSERT_TRUE(record->done());
+    EXPECT_EQ(record->result().error().code(), UrlError::CannotFindHost);
+    EXPECT_EQ(session->socketsOpened(), 0);
+
+    const auto redirected = runTransfer(*session, HttpRequest::get(serverUrl(server, "/away")));
+    ASSERT_FALSE(redirected.ok());
+    EXPECT_EQ(redirected.error().code(), UrlError::CannotFindHost);
+    EXPECT_EQ(session->socketsOpened(), 1);
 }
 
 TEST(HttpLoopbackOnly, TheSwitchIsReadWhenASessionIsMade)

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QPair>
+#include <QStringList>
 #include <deque>
 #include <functional>
 #include <map>
@@ -27,6 +28,7 @@ public:
         Settings,
         AppCreate,
         AppUpdate,
+        Events, // the analytics events upload
     };
 
     struct Answer
@@ -62,6 +64,26 @@ public:
 
     // A settings answer: {"app": {"status": ..., "update_required": ...}, "features": ...}.
     static QByteArray settingsBody(const QByteArray& status, bool updateRequired);
+    // An activated app's settings sending analytics to this service's events route, with
+    // `analyticsMembers` (",\"flush_interval_secs\":60" ...) added to "analytics".
+    QByteArray analyticsSettingsBody(const QByteArray& analyticsMembers = QByteArray()) const;
+
+    // One analytics upload as the service read it: the multipart body taken apart, the
+    // gzip part inflated, the log split into lines and every payload's "eventId" noted.
+    struct EventsUpload
+    {
+        QByteArray boundary; // of the Content-Type
+        QByteArray partName; // the part's file name ("<UUID>.gz")
+        QList<QByteArray> lines;
+        QStringList eventIds;
+        QByteArray problem; // empty when the upload parsed
+        int status = 0;     // what the service answered
+    };
+    std::vector<EventsUpload> eventsUploads() const;
+    // The most uploads of one boundary that were in flight at once (1 when never two).
+    int mostConcurrentUploadsOfOneBoundary() const;
+    // Parses an events body for a boundary (also used on packages read from disk).
+    static EventsUpload parseEventsBody(const QByteArray& boundary, const QByteArray& body);
     static Answer jsonAnswer(QByteArray body, QByteArray contentType = "application/json; charset=utf-8");
 
 private:
@@ -73,6 +95,9 @@ private:
     std::map<Route, Answer> mDefaults;
     std::map<Route, std::deque<Answer>> mQueued;
     std::vector<std::pair<Route, LoopbackRequest>> mLog;
+    std::vector<EventsUpload> mUploads;
+    std::map<QByteArray, int> mInFlight;
+    int mMostConcurrent = 0;
 };
 
 } // namespace corvex::test

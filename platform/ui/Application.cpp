@@ -1,0 +1,244 @@
+#include "platform/ui/Application.h"
+
+#include "platform/core/InstanceMessage.h"
+#include "platform/core/LaunchSeams.h"
+#include "platform/core/Log.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/ui/ApplicationLifecycleBridge.h"
+#include "platform/ui/SingleInstance.h"
+#include "platform/ui/Window.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QSocketNotifier>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+namespace corvex {
+
+namespace {
+
+Application* gApplication = nullptr;
+// The self-pipe: the signal handler writes the signal's number, the main loop reads it.
+int gSignalPipe[2] = {-1, -1};
+
+void quitSignalHandler(int signalNumber)
+{
+    const int savedErrno = errno;
+    const unsigned char byte = static_cast<unsigned char>(signalNumber);
+    if (gSignalPipe[1] >= 0) {
+        // Nothing to do about a full pipe: a quit is already pending then.
+        [[maybe_unused]] const ssize_t written = ::write(gSignalPipe[1], &byte, 1);
+    }
+    errno = savedErrno;
+}
+
+} // namespace
+
+ApplicationHandler::~ApplicationHandler()
+{
+    if (ActionRouter::applicationTarget() == this)
+        ActionRouter::setApplicationTarget(nullptr);
+    if (Application* app = Application::instance(); app && app->handler() == this)
+        app->setHandler(nullptr);
+}
+
+bool ApplicationHandler::respondsToAction(const QString&) const
+{
+    return false;
+}
+
+void ApplicationHandler::performAction(const QString&, MenuItem&) {}
+
+Application::Application(int& argc, char** argv, Options options) : mOptions(options)
+{
+    if (!QCoreApplication::instance())
+        mOwnedApp = std::make_unique<QApplication>(argc, argv);
+    gApplication = this;
+    const QStringList arguments = QCoreApplication::arguments();
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        // Qt's own options were taken out by QApplication; ours start with '-' and are
+        // not documents.
+        if (!argument.startsWith(QLatin1Char('-')))
+            mLaunchArguments.append(argument);
+    }
+    mSchemes = QStringList{DropboxSignInService::redirectScheme()};
+    if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        QGuiApplication::setDesktopFileName(QStringLiteral("com.tallowfen.corvex"));
+        // Closing the last window is one of our quit paths, with the state written first.
+        QGuiApplication::setQuitOnLastWindowClosed(false);
+        connect(gui, &QGuiApplication::commitDataRequest, this, [this] { quit(QuitReason::SessionEnd); });
+    }
+    if (mOptions.quitOnLastWindowClosed) {
+        Window::setLastWindowWillCloseHandler([](Window&) {
+            if (Application* app = Application::instance(); app && app->mLaunched)
+                app->quit(QuitReason::LastWindowClosed);
+        });
+    }
+    if (mOptions.handleSignals)
+        installSignalPipe();
+}
+
+Application::~Application()
+{
+    if (mOptions.quitOnLastWindowClosed)
+        Window::setLastWindowWillCloseHandler({});
+    if (mSignalNotifier) {
+        ::signal(SIGTERM, SIG_DFL);
+        ::signal(SIGINT, SIG_DFL);
+        delete mSignalNotifier;
+        mSignalNotifier = nullptr;
+        ::close(gSignalPipe[0]);
+        ::close(gSignalPipe[1]);
+        gSignalPipe[0] = gSignalPipe[1] = -1;
+    }
+    if (ActionRouter::applicationTarget() == mHandler)
+        ActionRouter::setApplicationTarget(nullptr);
+    mSingleInstance.reset();
+    if (gApplication == this)
+        gApplication = nullptr;
+}
+
+Application* Application::instance()
+{
+    return gApplication;
+}
+
+QApplication* Application::qApplication() const
+{
+    return qobject_cast<QApplication*>(QCoreApplication::instance());
+}
+
+void Application::setHandler(ApplicationHandler* handler)
+{
+    if (ActionRouter::applicationTarget() == mHandler)
+        ActionRouter::setApplicationTarget(nullptr);
+    mHandler = handler;
+    if (handler)
+        ActionRouter::setApplicationTarget(handler);
+}
+
+void Application::installSignalPipe()
+{
+    if (gSignalPipe[0] >= 0)
+        return;
+    if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        Log::error(QStringLiteral("Quit signals cannot be caught: no pipe"));
+        gSignalPipe[0] = gSignalPipe[1] = -1;
+        return;
+    }
+    mSignalNotifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, this);
+    connect(mSignalNotifier, &QSocketNotifier::activated, this, [this] { signalPipeReadable(); });
+    struct sigaction action = {};
+    action.sa_handler = quitSignalHandler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+
+void Application::signalPipeReadable()
+{
+    unsigned char bytes[64];
+    bool any = false;
+    while (::read(gSignalPipe[0], bytes, sizeof bytes) > 0)
+        any = true;
+    if (any) {
+        Log::info(QStringLiteral("Quit requested by signal"));
+        quit(QuitReason::Signal);
+    }
+}
+
+int Application::run()
+{
+    if (mOptions.singleInstance) {
+        mSingleInstance = std::make_unique<SingleInstance>(mSchemes);
+        switch (mSingleInstance->claim()) {
+        case SingleInstance::Role::Secondary: {
+            // The running instance shows the files; this launch hands them over and ends.
+            const QByteArray lines =
+                InstanceMessageParser::linesForArguments(mLaunchArguments, QDir::currentPath());
+            if (lines.isEmpty())
+                return 0;
+            return mSingleInstance->send(lines) ? 0 : 1;
+        }
+        case SingleInstance::Role::Failed:
+            Log::error(QStringLiteral("Running without the one-instance service"));
+            mSingleInstance.reset();
+            break;
+        case SingleInstance::Role::Primary:
+            mSingleInstance->setMessageHandler(
+                [this](const InstanceMessage& message) { deliverInstanceMessage(message); });
+            break;
+        }
+    }
+    // Activation and quit reach the notification centre (the reporting kit observes them).
+    if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        ApplicationLifecycleBridge::install(gui);
+    launch();
+    if (mQuitting)
+        return 0;
+    return QCoreApplication::exec();
+}
+
+void Application::launch()
+{
+    if (mLaunched)
+        return;
+    if (mHandler)
+        mHandler->applicationWillFinishLaunching();
+    // Launch files and URLs go through the same checks as a second launch's.
+    InstanceMessageParser parser(mSchemes);
+    std::vector<InstanceMessage> messages =
+        parser.feed(InstanceMessageParser::linesForArguments(mLaunchArguments, QDir::currentPath()));
+    for (InstanceMessage& message : parser.finish())
+        messages.push_back(std::move(message));
+    for (const InstanceMessage& message : messages)
+        deliverInstanceMessage(message);
+    mLaunched = true;
+    if (mHandler)
+        mHandler->applicationDidFinishLaunching();
+}
+
+void Application::deliverInstanceMessage(const InstanceMessage& message)
+{
+    if (!mHandler || mQuitting)
+        return;
+    if (message.kind == InstanceMessage::Kind::File)
+        mHandler->applicationOpenFile(message.path);
+    else
+        mHandler->applicationOpenUrl(message.url);
+}
+
+bool Application::quit(QuitReason reason)
+{
+    if (mQuitting)
+        return false;
+    if (reason == QuitReason::Menu && mHandler && !mHandler->applicationShouldTerminate())
+        return false;
+    mQuitting = true;
+    // The state first, while every window is still open: closing one takes it off the list.
+    if (mHandler) {
+        mHandler->applicationWriteStateBeforeQuit();
+        mHandler->applicationWillTerminate();
+    }
+    const Status flushed = UserDefaults::standardUserDefaults().synchronize();
+    if (!flushed.ok())
+        Log::error(QStringLiteral("User defaults not written at quit: ") +
+                   flushed.error().localizedDescription());
+    const std::vector<std::function<void()>> observers = mQuitObservers;
+    for (const auto& observer : observers)
+        observer();
+    QCoreApplication::exit(0);
+    return true;
+}
+
+void Application::addQuitObserver(std::function<void()> observer)
+{
+    if (observer)
+        mQuitObservers.push_back(std::move(observer));
+}
+
+} // namespace corvex

@@ -1,0 +1,612 @@
+#include "shell/AppDelegate.h"
+
+#include "cloud/container/CloudLocations.h"
+#include "formats/DocumentFormats.h"
+#include "mindmap/SolarSystemViewController.h"
+#include "model/ColorTheme.h"
+#include "model/Globals.h"
+#include "model/Idea.h"
+#include "model/IdeaDocumentDataObject.h"
+#include "platform/core/Bundle.h"
+#include "platform/core/CalendarClock.h"
+#include "platform/core/LaunchSeams.h"
+#include "platform/core/Log.h"
+#include "platform/core/MainQueue.h"
+#include "platform/core/NotificationCenter.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/ui/FilePanelRunner.h"
+#include "platform/ui/Runners.h"
+#include "platform/ui/ScreenFacade.h"
+#include "platform/ui/UrlOpener.h"
+#include "shell/MainWindowController.h"
+#include "shell/MenuHelper.h"
+#include "shell/MyWindow.h"
+#include "shell/TopBarView.h"
+#include "shell/WindowGeometry.h"
+#include "storage/FileUtil.h"
+#include "storage/IdeaDocument.h"
+#include "storage/PersistenceController.h"
+#include "toolkit/CustomAlertView.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <algorithm>
+
+namespace corvex {
+
+namespace {
+
+std::weak_ptr<AppDelegate>& installedAppDelegate()
+{
+    static std::weak_ptr<AppDelegate> delegate;
+    return delegate;
+}
+
+// The leading decimal number of a text, as a version's doubleValue: 0 for none.
+double leadingNumber(const QString& text)
+{
+    static const QRegularExpression number(QStringLiteral("^\\s*[+-]?(\\d+(\\.\\d*)?|\\.\\d+)"));
+    const QRegularExpressionMatch match = number.match(text);
+    return match.hasMatch() ? match.captured(0).trimmed().toDouble() : 0.0;
+}
+
+// One spelling per file: symbolic links and "." or ".." resolved when the file exists.
+QString canonicalPathOf(const QUrl& url)
+{
+    if (!url.isLocalFile())
+        return QString();
+    const QString path = url.toLocalFile();
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(QFileInfo(path).absoluteFilePath()) : canonical;
+}
+
+// "RecentLocalFiles" as stored: the strings of a list, anything else logged and left out.
+QStringList readRecentLocalFiles()
+{
+    const QVariant stored =
+        UserDefaults::standardUserDefaults().objectForKey(AppDelegate::RecentLocalFilesKey);
+    QStringList paths;
+    if (!stored.isValid())
+        return paths;
+    if (stored.typeId() != QMetaType::QVariantList && stored.typeId() != QMetaType::QStringList) {
+        Log::error(QStringLiteral("\"RecentLocalFiles\" is not a list; it is ignored"));
+        return paths;
+    }
+    for (const QVariant& entry : stored.toList()) {
+        if (entry.typeId() == QMetaType::QString && !entry.toString().isEmpty())
+            paths.append(entry.toString());
+        else
+            Log::error(
+                QStringLiteral("\"RecentLocalFiles\" holds an entry that is not a path; it is left out"));
+    }
+    return paths;
+}
+
+MyResultPtr couldNotRestoreResult()
+{
+    return MyResult::error(QStringLiteral("mac:Error:CouldNotRestoreWindowsProperly"),
+                           QStringLiteral("We could not restore all application windows"));
+}
+
+} // namespace
+
+AppDelegate::AppDelegate(Private) : mRecentMenu(std::make_unique<RecentDocumentsMenu>(MaxRecentFiles))
+{
+    mMainMenu = MenuHelper::createMainMenu(mRecentMenu->menu());
+}
+
+AppDelegate::~AppDelegate()
+{
+    if (mStateUpdateTask != 0)
+        MainQueue::cancel(mStateUpdateTask);
+}
+
+std::shared_ptr<AppDelegate> AppDelegate::install()
+{
+    auto delegate = std::make_shared<AppDelegate>(Private());
+    std::weak_ptr<AppDelegate> weak = delegate;
+    delegate->mRecentMenu->setOpenCallback([weak](const QString& path) {
+        if (auto self = weak.lock())
+            self->applicationOpenFile(path);
+    });
+    delegate->mRecentMenu->setChangedCallback([weak] {
+        if (auto self = weak.lock())
+            UserDefaults::standardUserDefaults().setObject(RecentLocalFilesKey,
+                                                           QVariant(self->mRecentMenu->paths()));
+    });
+    installedAppDelegate() = delegate;
+    Globals::setApp(delegate);
+    ActionRouter::setApplicationTarget(delegate.get());
+    return delegate;
+}
+
+std::shared_ptr<AppDelegate> AppDelegate::shared()
+{
+    return installedAppDelegate().lock();
+}
+
+void AppDelegate::uninstall()
+{
+    auto delegate = shared();
+    if (!delegate)
+        return;
+    if (ActionRouter::applicationTarget() == delegate.get())
+        ActionRouter::setApplicationTarget(nullptr);
+    const auto controllers = delegate->mWindowControllers;
+    for (const auto& controller : controllers)
+        controller->myWindow()->close();
+    delegate->mWindowControllers.clear();
+    Globals::setApp(nullptr);
+    installedAppDelegate().reset();
+}
+
+// ---- Launch ----
+
+void AppDelegate::applicationWillFinishLaunching()
+{
+    // What the screens and storage find through seams is plugged in before any file opens.
+    registerDocumentFormats();
+    registerCloudLocations();
+    registerTopBar();
+    SolarSystemViewController::registerWithScreenFactory();
+}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    // 1. The reporting kit (nothing runs when none is linked in).
+    ReportingKitLaunch::start();
+    // 2. Defaults.
+    UserDefaults& defaults = UserDefaults::standardUserDefaults();
+    defaults.registerDefaults({{RecentLocalFilesKey, QVariantList()}});
+    // 3. The sign-in service needs no set-up here: it carries its key (DropboxSignInService).
+    // 4. Open Recent, newest first as stored (noting them oldest first would reverse them).
+    mRecentMenu->setPaths(readRecentLocalFiles());
+    // 5. The main menu.
+    if (!mMainMenu)
+        Log::assertionFailure(554, "-[AppDelegate applicationDidFinishLaunching:]");
+    // 6. The saved windows.
+    if (!restoreFromStoredState())
+        CustomAlertView::showErrorResult(couldNotRestoreResult());
+    // 7. Scratch files of earlier runs (never this run's: a launch file may be importing).
+    FileUtil::cleanTemporaryFilesDuringStartup();
+    // 8. The state cycle.
+    dispatchNextStateUpdate();
+    // 9. The version check; a new version other than 1.6 ends the launch with its welcome.
+    if (checkVersion())
+        return;
+    // 10. The first window.
+    openFirstWindow();
+}
+
+QString AppDelegate::versionNumberDisplayString()
+{
+    const Bundle& bundle = Bundle::mainBundle();
+    return QStringLiteral("%1.%2").arg(bundle.shortVersion(), bundle.version());
+}
+
+QString AppDelegate::runningVersion() const
+{
+    return mRunningVersionOverride.isEmpty() ? versionNumberDisplayString() : mRunningVersionOverride;
+}
+
+bool AppDelegate::checkVersion()
+{
+    UserDefaults& defaults = UserDefaults::standardUserDefaults();
+    const QString running = runningVersion();
+    const QVariant storedValue = defaults.objectForKey(CurrentVersionKey);
+    const QString stored = storedValue.typeId() == QMetaType::QString ? storedValue.toString() : QString();
+    if (storedValue.isValid() && stored == running)
+        return false;
+    if (leadingNumber(stored) < 1.5 && Globals::userHasOptedForDropbox())
+        Globals::optForDropbox(false);
+    defaults.setString(CurrentVersionKey, running);
+    if (!defaults.synchronize().ok())
+        Log::error(QStringLiteral("The defaults could not be written"));
+    if (!running.startsWith(QLatin1String("1.6."))) {
+        createNewLocalFileWithInitialAction(MainWindowController::InitialActionWelcome);
+        return true;
+    }
+    return false;
+}
+
+void AppDelegate::openFirstWindow()
+{
+    if (!mWindowControllers.empty())
+        return;
+    if (Globals::userHasOptedForICloud())
+        newCloudWindow(IdeaDocument::ICloudLocation);
+    else if (Globals::userHasOptedForDropbox())
+        newCloudWindow(IdeaDocument::DropboxLocation);
+    else
+        createNewLocalFileWithInitialAction(MainWindowController::InitialActionEditIdea);
+}
+
+void AppDelegate::applicationOpenFile(const QString& path)
+{
+    doOpenLocalFile(path, [](const MyResultPtr& result) {
+        if (result && !result->isOK())
+            CustomAlertView::showErrorResult(result);
+    });
+}
+
+void AppDelegate::applicationOpenUrl(const QUrl& url)
+{
+    // Only the answer to a sign-in this process started reaches the service.
+    auto service = DropboxSignInService::registered();
+    if (!service || !DropboxSignInService::isRedirect(url)) {
+        Log::info(QStringLiteral("Ignoring a URL that is not the Dropbox sign-in redirect"));
+        return;
+    }
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    service->handleRedirectURL(
+        url, [weak](DropboxSignInService::Outcome outcome, const QString& description) {
+            auto self = weak.lock();
+            if (!self)
+                return;
+            switch (outcome) {
+            case DropboxSignInService::Outcome::Success:
+                Globals::optForDropbox(true);
+                Log::info(QStringLiteral("Success! User is logged into Dropbox."));
+                break;
+            case DropboxSignInService::Outcome::Cancel:
+                Log::info(QStringLiteral("Authorization flow was manually canceled by user!"));
+                self->sessionDidReceiveAuthorizationFailure();
+                break;
+            case DropboxSignInService::Outcome::Error:
+                Log::error(QStringLiteral("Error: %1").arg(description));
+                self->sessionDidReceiveAuthorizationFailure();
+                break;
+            case DropboxSignInService::Outcome::NotRedirect:
+                break;
+            }
+        });
+}
+
+void AppDelegate::sessionDidReceiveAuthorizationFailure()
+{
+    NotificationCenter::defaultCenter().post(DropboxNotifications::InvalidAccessToken);
+    if (!Globals::userHasOptedForDropbox())
+        return;
+    Globals::optForDropbox(false);
+    auto alert = CustomAlertView::create(
+        QStringLiteral("Dropbox Authentication"),
+        QStringLiteral(
+            "Problem with authenticating with Dropbox. Please reconnect your account in Corvex Settings."));
+    alert->addButton(Globals::normalLocalizedStringForKey(QStringLiteral("Choice.Close"), QString()), 1, {});
+    alert->showFromWindow(Window::mainWindow());
+}
+
+bool AppDelegate::applicationShouldTerminate()
+{
+    return true;
+}
+
+void AppDelegate::applicationWriteStateBeforeQuit()
+{
+    // Every window is still open here: the state holds them all.
+    updateStoredState(true);
+}
+
+// ---- Actions ----
+
+bool AppDelegate::respondsToAction(const QString& actionId) const
+{
+    static const QStringList handled{
+        QStringLiteral("qvNewLocalFile:"),     QStringLiteral("qvNewCloudWindow:"),
+        QStringLiteral("qvNewDropboxWindow:"), QStringLiteral("qvOpenLocalFile:"),
+        QStringLiteral("qvOpenUserGuide:"),    QStringLiteral("qvContactSupport:"),
+        QStringLiteral("qvTestToggleICloud:"), MenuHelper::QuitAction};
+    return handled.contains(actionId);
+}
+
+bool AppDelegate::validateAction(const QString& actionId, const MenuItem&)
+{
+    if (actionId == QLatin1String("qvNewCloudWindow:"))
+        return Globals::userHasOptedForICloud();
+    if (actionId == QLatin1String("qvNewDropboxWindow:"))
+        return Globals::userHasOptedForDropbox();
+    return true;
+}
+
+void AppDelegate::performAction(const QString& actionId, MenuItem&)
+{
+    if (actionId == QLatin1String("qvNewLocalFile:"))
+        createNewLocalFileWithInitialAction(MainWindowController::InitialActionEditIdea);
+    else if (actionId == QLatin1String("qvNewCloudWindow:"))
+        newCloudWindow(IdeaDocument::ICloudLocation);
+    else if (actionId == QLatin1String("qvNewDropboxWindow:"))
+        newCloudWindow(IdeaDocument::DropboxLocation);
+    else if (actionId == QLatin1String("qvOpenLocalFile:"))
+        qvOpenLocalFile();
+    else if (actionId == QLatin1String("qvOpenUserGuide:"))
+        UrlOpener::current()->open(QUrl(SiteBase + QStringLiteral("/files/CorvexForMacUserGuide.pdf")));
+    else if (actionId == QLatin1String("qvContactSupport:"))
+        UrlOpener::current()->open(QUrl(SiteBase + QStringLiteral("/support/")));
+    else if (actionId == MenuHelper::QuitAction && Application::instance())
+        Application::instance()->quit(Application::QuitReason::Menu);
+}
+
+// ---- ApplicationDelegate ----
+
+void AppDelegate::markPersistentAppStateDirty()
+{
+    mStateIsDirty = true;
+}
+
+void AppDelegate::updatePersistentAppStateNow()
+{
+    updateStoredState(false);
+}
+
+bool AppDelegate::canWeSafelyDeleteIdea(const QString& ideaIdentifier, const QString& docIdentifier)
+{
+    std::shared_ptr<Idea> idea;
+    if (auto document = PersistenceController::singleton().findDocument(docIdentifier);
+        document && document->idea())
+        idea = document->idea()->findIdeaInSubTreeWithIdentifier(ideaIdentifier);
+    for (const auto& controller : mWindowControllers) {
+        if (!controller->canWeSafelyDeleteIdea(idea, docIdentifier))
+            return false;
+    }
+    return true;
+}
+
+void AppDelegate::openDocumentInNewWindow(const QString& docIdentifier, const QString& ideaIdentifier)
+{
+    auto document = PersistenceController::singleton().findDocument(docIdentifier);
+    if (!document)
+        return;
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    PersistenceController::singleton().openDocument(document, [weak, document, ideaIdentifier](qint64 token) {
+        auto self = weak.lock();
+        if (!self || token < 1)
+            return;
+        self->addAndShowNewWindowController(MainWindowController::initWithDocumentWindow(
+            document, token, ideaIdentifier, MainWindowController::InitialActionNone));
+    });
+}
+
+bool AppDelegate::isFileCurrentlyOpen(const QUrl& fileUrl)
+{
+    return findWindowWithURL(fileUrl) != nullptr;
+}
+
+// ---- Windows ----
+
+void AppDelegate::installMenuBar(MainWindowController& controller)
+{
+    MenuBar::install(*controller.myWindow(), mMainMenu);
+}
+
+void AppDelegate::addAndShowNewWindowController(const std::shared_ptr<MainWindowController>& controller)
+{
+    if (!controller)
+        return;
+    Window* main = Window::mainWindow();
+    const Rect mainFrame = main ? main->frame() : Rect();
+    mWindowControllers.push_back(controller);
+    Log::info(QStringLiteral("Opened a new window (%1 open)").arg(mWindowControllers.size()));
+    installMenuBar(*controller);
+    auto window = controller->myWindow();
+    window->makeKeyAndOrderFront();
+    if (main && main != window.get()) {
+        const Rect screen = ScreenFacade::mainScreen().frame;
+        window->setFrame(WindowGeometry::cascadedFrame(screen, mainFrame, window->frame()));
+    }
+    markPersistentAppStateDirty();
+}
+
+void AppDelegate::removeWindowController(const std::shared_ptr<MainWindowController>& controller)
+{
+    auto found = std::find(mWindowControllers.begin(), mWindowControllers.end(), controller);
+    if (found != mWindowControllers.end())
+        mWindowControllers.erase(found);
+    markPersistentAppStateDirty();
+}
+
+std::shared_ptr<MainWindowController> AppDelegate::findWindowWithURL(const QUrl& fileUrl) const
+{
+    const QString wanted = canonicalPathOf(fileUrl);
+    if (wanted.isEmpty())
+        return nullptr;
+    for (const auto& controller : mWindowControllers) {
+        if (canonicalPathOf(controller->myWindow()->docURL()) == wanted)
+            return controller;
+    }
+    return nullptr;
+}
+
+// ---- Saved state ----
+
+QVariantMap AppDelegate::createState(bool) const
+{
+    QVariantList states;
+    for (const auto& controller : mWindowControllers) {
+        const QVariantMap state = controller->createState();
+        if (!state.isEmpty())
+            states.append(state);
+    }
+    return QVariantMap{{ControllerStatesKey, states}};
+}
+
+bool AppDelegate::restoreFromState(const QVariant& state)
+{
+    if (!state.isValid() || state.isNull())
+        return true;
+    if (state.typeId() != QMetaType::QVariantMap) {
+        Log::error(QStringLiteral("\"CurrentState\" is not a dictionary; no window is restored"));
+        return false;
+    }
+    const QVariant entries = state.toMap().value(ControllerStatesKey);
+    if (!entries.isValid())
+        return true;
+    if (entries.typeId() != QMetaType::QVariantList) {
+        Log::error(QStringLiteral("\"controllerStates\" is not a list; no window is restored"));
+        return false;
+    }
+    bool all = true;
+    for (const QVariant& entry : entries.toList()) {
+        if (entry.typeId() != QMetaType::QVariantMap) {
+            Log::error(QStringLiteral("A saved window is not a dictionary; it is left out"));
+            all = false;
+            continue;
+        }
+        auto controller = MainWindowController::initForRestoration();
+        addAndShowNewWindowController(controller);
+        if (!controller->restoreFromState(entry.toMap()))
+            all = false;
+    }
+    return all;
+}
+
+bool AppDelegate::restoreFromStoredState()
+{
+    return restoreFromState(UserDefaults::standardUserDefaults().objectForKey(CurrentStateKey));
+}
+
+bool AppDelegate::updateStoredState(bool quitting)
+{
+    const QVariantMap state = createState(quitting);
+    UserDefaults::standardUserDefaults().setObject(CurrentStateKey, state);
+    return true;
+}
+
+void AppDelegate::dispatchNextStateUpdate()
+{
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    mStateUpdateTask = MainQueue::postAfter(StateUpdateInterval, [weak] {
+        if (auto self = weak.lock())
+            self->runStateUpdatePass();
+    });
+}
+
+void AppDelegate::runStateUpdatePass()
+{
+    mStateUpdateTask = 0;
+    if (mStateIsDirty)
+        updateStoredState(false);
+    mStateIsDirty = false;
+    dispatchNextStateUpdate();
+}
+
+// ---- Local files ----
+
+void AppDelegate::createNewLocalFileWithInitialAction(int initialAction)
+{
+    auto idea = Idea::initWithText(QString());
+    const auto& themes = ColorTheme::standardThemes();
+    if (!themes.empty() && themes.front() && !themes.front()->colors().empty())
+        idea->setColor(themes.front()->colors().front());
+    idea->setColorThemeType(ColorThemeTypeLighterColor);
+    createNewLocalFileFromIdea(idea, QUrl(), initialAction);
+}
+
+void AppDelegate::createNewLocalFileFromIdea(const std::shared_ptr<Idea>& idea, const QUrl& representedURL,
+                                             int initialAction)
+{
+    auto document = IdeaDocument::initWithFileName(QString(), IdeaDocument::TemporaryLocation);
+    document->setRepresentativeURL(representedURL);
+    document->setIdea(idea);
+    const QDateTime now = CalendarClock::now();
+    document->setDateCreated(now);
+    document->setDateModified(now);
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    PersistenceController::singleton().createDocument(
+        document, [weak, document, initialAction](qint64 token) {
+            auto self = weak.lock();
+            if (!self)
+                return;
+            if (token < 1) {
+                CustomAlertView::showErrorResult(
+                    MyResult::error(QStringLiteral("mac:Error:CouldNotCreateDocument"),
+                                    QStringLiteral("Could not create document")));
+                return;
+            }
+            self->addAndShowNewWindowController(
+                MainWindowController::initWithDocumentWindow(document, token, QString(), initialAction));
+        });
+}
+
+void AppDelegate::doOpenLocalFile(const QString& path, OpenCompletion completion)
+{
+    const QUrl url = QUrl::fromLocalFile(path);
+    if (auto controller = findWindowWithURL(url)) {
+        Log::info(QStringLiteral("%1 is open already: its window comes to the front").arg(path));
+        controller->myWindow()->makeKeyAndOrderFront();
+        if (completion)
+            completion(MyResult::OK());
+        return;
+    }
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    PersistenceController::singleton().importDocument(
+        url, IdeaDocument::TemporaryLocation,
+        [weak, url, completion](const IdeaDocumentDataObjectPtr& payload) {
+            auto self = weak.lock();
+            if (self && payload && payload->idea()) {
+                self->createNewLocalFileFromIdea(payload->idea(), url,
+                                                 MainWindowController::InitialActionNone);
+                if (completion)
+                    completion(MyResult::OK());
+                return;
+            }
+            if (completion)
+                completion(MyResult::error(QStringLiteral("mac:Error:FailedToOpenFile"),
+                                           QStringLiteral("Failed to open file")));
+        });
+}
+
+void AppDelegate::qvOpenLocalFile()
+{
+    FilePanelRunner::OpenPanel panel;
+    panel.allowedFileTypes = {QStringLiteral("corvex"), QStringLiteral("opml")};
+    panel.directory = FilePanelRunner::desktopDirectory();
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    Runners::filePanelRunner()->beginOpenPanel(
+        panel, Window::mainWindow(), [weak](int response, const QList<QUrl>& urls) {
+            auto self = weak.lock();
+            if (!self || response != FilePanelRunner::OK || urls.isEmpty() || !urls.front().isLocalFile())
+                return;
+            self->doOpenLocalFile(urls.front().toLocalFile(), [](const MyResultPtr& result) {
+                if (result && !result->isOK())
+                    CustomAlertView::showErrorResult(result);
+            });
+        });
+}
+
+void AppDelegate::newCloudWindow(unsigned location)
+{
+    addAndShowNewWindowController(MainWindowController::initWithCloudWindow(location));
+}
+
+QStringList AppDelegate::recentLocalFiles() const
+{
+    return readRecentLocalFiles();
+}
+
+void AppDelegate::addNewRecentDocumentURL(const QUrl& fileUrl)
+{
+    // Only local files are remembered: another scheme would reopen as something else.
+    if (!fileUrl.isLocalFile() || fileUrl.toLocalFile().isEmpty())
+        return;
+    const QString path = fileUrl.toLocalFile();
+    QStringList paths = readRecentLocalFiles();
+    paths.removeAll(path);
+    paths.prepend(path);
+    while (paths.size() > MaxRecentFiles)
+        paths.removeLast();
+    UserDefaults::standardUserDefaults().setObject(RecentLocalFilesKey, QVariant(paths));
+    mRecentMenu->setPaths(paths);
+}
+
+qint64 AppDelegate::focusedAdvancedControlIndex() const
+{
+    return UserDefaults::standardUserDefaults().integerForKey(FocusedAdvancedControlIndexKey);
+}
+
+void AppDelegate::setFocusedAdvancedControlIndex(qint64 index)
+{
+    UserDefaults::standardUserDefaults().setInteger(FocusedAdvancedControlIndexKey, index);
+}
+
+} // namespace corvex

@@ -1,0 +1,140 @@
+#pragma once
+
+#include "model/ApplicationDelegate.h"
+#include "model/MyResult.h"
+#include "platform/core/Scheduler.h"
+#include "platform/ui/Application.h"
+
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <QVariantMap>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace corvex {
+
+class Idea;
+class IdeaDocument;
+class MainWindowController;
+class Menu;
+class RecentDocumentsMenu;
+
+// The application's delegate: the launch sequence, the window list and its saved state
+// ("CurrentState", written every 5 s after a change and at quit), the local-file operations,
+// the recent files ("RecentLocalFiles"), the sign-in redirect and the application-level menu
+// actions. The one instance is made by install() and answers Globals::app(). Main thread
+// only.
+class AppDelegate : public ApplicationDelegate,
+                    public ApplicationHandler,
+                    public std::enable_shared_from_this<AppDelegate>
+{
+    struct Private
+    {};
+
+public:
+    static inline const QString CurrentStateKey = QStringLiteral("CurrentState");
+    static inline const QString ControllerStatesKey = QStringLiteral("controllerStates");
+    static inline const QString RecentLocalFilesKey = QStringLiteral("RecentLocalFiles");
+    static inline const QString CurrentVersionKey = QStringLiteral("CurrentCorvexVersion");
+    static inline const QString FocusedAdvancedControlIndexKey =
+        QStringLiteral("FocusedAdvancedControlIndex");
+    static constexpr double StateUpdateInterval = 5.0;
+    static constexpr int MaxRecentFiles = 10;
+    // The maker's site; the user guide and support pages are paths under it.
+    static inline const QString SiteBase = QStringLiteral("https://www.tallowfen.com");
+
+    explicit AppDelegate(Private);
+    ~AppDelegate() override;
+
+    // Makes the delegate and installs it as Globals::app().
+    static std::shared_ptr<AppDelegate> install();
+    // The installed delegate; null before install() or after uninstall().
+    static std::shared_ptr<AppDelegate> shared();
+    // Takes it out again (tests); its windows close.
+    static void uninstall();
+
+    // ---- ApplicationHandler ----
+    void applicationWillFinishLaunching() override;
+    void applicationOpenFile(const QString& path) override;
+    void applicationOpenUrl(const QUrl& url) override;
+    void applicationDidFinishLaunching() override;
+    bool applicationShouldTerminate() override;
+    void applicationWriteStateBeforeQuit() override;
+    bool respondsToAction(const QString& actionId) const override;
+    bool validateAction(const QString& actionId, const MenuItem& item) override;
+    void performAction(const QString& actionId, MenuItem& item) override;
+
+    // ---- ApplicationDelegate ----
+    void markPersistentAppStateDirty() override;
+    void updatePersistentAppStateNow() override;
+    void addNewRecentDocumentURL(const QUrl& fileUrl) override;
+    bool canWeSafelyDeleteIdea(const QString& ideaIdentifier, const QString& docIdentifier) override;
+    void openDocumentInNewWindow(const QString& docIdentifier, const QString& ideaIdentifier) override;
+    bool isFileCurrentlyOpen(const QUrl& fileUrl) override;
+
+    // ---- Windows ----
+    void addAndShowNewWindowController(const std::shared_ptr<MainWindowController>& controller);
+    void removeWindowController(const std::shared_ptr<MainWindowController>& controller);
+    const std::vector<std::shared_ptr<MainWindowController>>& windowControllers() const
+    {
+        return mWindowControllers;
+    }
+    // The first window showing the file, compared by canonical path (a symbolic link or
+    // "/a/./b" finds the same window); null when none.
+    std::shared_ptr<MainWindowController> findWindowWithURL(const QUrl& fileUrl) const;
+
+    // ---- Saved state ----
+    QVariantMap createState(bool quitting) const;
+    bool restoreFromState(const QVariant& state);
+    bool restoreFromStoredState();
+    bool updateStoredState(bool quitting);
+    bool stateIsDirty() const { return mStateIsDirty; }
+    // Arms the 5-second cycle: a pass writes the state when it is dirty and clears the flag.
+    void dispatchNextStateUpdate();
+
+    // ---- Local files ----
+    void createNewLocalFileWithInitialAction(int initialAction);
+    void createNewLocalFileFromIdea(const std::shared_ptr<Idea>& idea, const QUrl& representedURL,
+                                    int initialAction);
+    using OpenCompletion = std::function<void(const MyResultPtr& result)>;
+    void doOpenLocalFile(const QString& path, OpenCompletion completion);
+    void qvOpenLocalFile();
+    void newCloudWindow(unsigned location);
+    // The recent files, newest first, as stored.
+    QStringList recentLocalFiles() const;
+    RecentDocumentsMenu& recentDocumentsMenu() { return *mRecentMenu; }
+    // The main menu model every main window shows.
+    const std::shared_ptr<Menu>& mainMenu() const { return mMainMenu; }
+
+    // ---- Version ----
+    // "<CFBundleShortVersionString>.<CFBundleVersion>".
+    static QString versionNumberDisplayString();
+    // The running version string the launch compares (tests set it; empty: the bundle's).
+    void setRunningVersionForTesting(const QString& version) { mRunningVersionOverride = version; }
+
+    qint64 focusedAdvancedControlIndex() const;
+    void setFocusedAdvancedControlIndex(qint64 index);
+
+    // The sign-in failed or was cancelled.
+    void sessionDidReceiveAuthorizationFailure();
+
+private:
+    void runStateUpdatePass();
+    QString runningVersion() const;
+    // Launch step 9; true when it ended the launch (the welcome document).
+    bool checkVersion();
+    void openFirstWindow();
+    void installMenuBar(MainWindowController& controller);
+
+    std::vector<std::shared_ptr<MainWindowController>> mWindowControllers;
+    bool mStateIsDirty = false;
+    std::unique_ptr<RecentDocumentsMenu> mRecentMenu;
+    std::shared_ptr<Menu> mMainMenu;
+    QString mRunningVersionOverride;
+    Scheduler::TaskId mStateUpdateTask = 0;
+    bool mStateCycleArmed = false;
+};
+
+} // namespace corvex

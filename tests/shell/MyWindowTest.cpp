@@ -1,0 +1,205 @@
+#include "tests/shell/ShellTestSupport.h"
+
+#include "mindmap/DragSupportDelegate.h"
+#include "model/Globals.h"
+#include "platform/ui/EmbeddedWidgetView.h"
+#include "platform/ui/Layer.h"
+#include "platform/ui/Menu.h"
+#include "platform/ui/MenuItem.h"
+#include "shell/ContainerView.h"
+#include "shell/MenuHelper.h"
+
+#include <QAction>
+#include <QLineEdit>
+#include <gtest/gtest.h>
+
+namespace corvex::test {
+
+namespace {
+
+class KeyListenerDouble final : public MyWindowEventListener
+{
+public:
+    explicit KeyListenerDouble(bool consume) : mConsume(consume) {}
+    int asked = 0;
+    bool keyDown(const Event&, MyWindow&) override
+    {
+        ++asked;
+        return mConsume;
+    }
+
+private:
+    bool mConsume;
+};
+
+// A screen with its own undo history: the window's undo must not reach it.
+class UndoingScreenDouble final : public BaseViewController
+{
+public:
+    int validations = 0;
+    bool validateUserInterfaceItem(const MenuItem&) override
+    {
+        ++validations;
+        return true;
+    }
+};
+
+class DraggingScreenDouble final : public BaseViewController, public DragSupportDelegate
+{
+public:
+    std::vector<quint64> results;
+    bool dragOperationStarted(const DragInfo&) override { return true; }
+    DragTarget dragOperationUpdate(const DragInfo&) override { return DragTarget(); }
+    void dragOperationExited() override {}
+    void dragOperationEndedAcceptingIdea(const DragInfo&, const IdeaPtr&, const QString&,
+                                         DropCompletion completion) override
+    {
+        completion(0);
+    }
+    void dragOperationEndedWithResult(const DragInfo&, quint64 result) override { results.push_back(result); }
+};
+
+} // namespace
+
+TEST(MyWindowUndo, ServesOnlyTheTextFieldBeingEdited)
+{
+    ShellRig rig;
+    auto window = MyWindow::create(Size(600, 600));
+    auto screen = std::make_shared<UndoingScreenDouble>();
+    window->switchToViewController(screen, false, {});
+    auto undo = MenuItem::create(QStringLiteral("Undo"));
+    undo->setActionId(MyWindow::UndoAction);
+    EXPECT_TRUE(window->respondsToAction(MyWindow::UndoAction));
+    EXPECT_FALSE(window->validateAction(MyWindow::UndoAction, *undo)); // the window is first responder
+    EXPECT_EQ(screen->validations, 0);
+
+    auto field = EmbeddedWidgetView::createLineEdit(Rect(10, 10, 200, 22));
+    window->containerView()->addSubview(field);
+    ASSERT_TRUE(window->makeFirstResponder(field.get()));
+    field->lineEdit()->insert(QStringLiteral("ab"));
+    field->lineEdit()->insert(QStringLiteral("c"));
+    ASSERT_TRUE(window->validateAction(MyWindow::UndoAction, *undo));
+    window->performAction(MyWindow::UndoAction, *undo);
+    EXPECT_NE(field->lineEdit()->text(), QStringLiteral("abc"));
+    auto redo = MenuItem::create(QStringLiteral("Redo"));
+    redo->setActionId(MyWindow::RedoAction);
+    ASSERT_TRUE(window->validateAction(MyWindow::RedoAction, *redo));
+    window->performAction(MyWindow::RedoAction, *redo);
+    EXPECT_EQ(field->lineEdit()->text(), QStringLiteral("abc"));
+
+    auto other = MenuItem::create(QStringLiteral("Zoom"));
+    other->setActionId(QStringLiteral("qvZoomIn:"));
+    EXPECT_TRUE(window->validateAction(QStringLiteral("qvZoomIn:"), *other));
+    EXPECT_EQ(screen->validations, 1);
+    window->close();
+}
+
+TEST(MyWindowKeys, EveryListenerIsAskedAndOneYesConsumes)
+{
+    ShellRig rig;
+    auto window = MyWindow::create(Size(600, 600));
+    auto first = std::make_shared<KeyListenerDouble>(true);
+    auto second = std::make_shared<KeyListenerDouble>(false);
+    window->addListener(first);
+    window->addListener(second);
+    window->keyDown(Event::keyDown(QStringLiteral("a")));
+    EXPECT_EQ(first->asked, 1);
+    EXPECT_EQ(second->asked, 1);
+    window->removeListener(first.get());
+    window->keyDown(Event::keyDown(QStringLiteral("a")));
+    EXPECT_EQ(first->asked, 1);
+    EXPECT_EQ(second->asked, 2);
+}
+
+TEST(MyWindowSwitch, AnimatedFirstSwitchFadesInAndCompletesAtOnce)
+{
+    ShellRig rig;
+    auto window = MyWindow::create(Size(600, 600));
+    auto first = std::make_shared<UndoingScreenDouble>();
+    bool completed = false;
+    window->switchToViewController(first, true, [&] { completed = true; });
+    EXPECT_TRUE(completed);
+    EXPECT_EQ(first->view()->layer()->opacity(), 0.0f);
+    rig.time.advance(0.3);
+    EXPECT_EQ(first->view()->layer()->opacity(), 1.0f);
+
+    auto second = std::make_shared<UndoingScreenDouble>();
+    window->switchToViewController(second, true, {});
+    EXPECT_NE(first->view()->superview(), nullptr); // the old view stays while the fade runs
+    rig.time.advance(0.3);
+    EXPECT_EQ(first->view()->superview(), nullptr);
+    EXPECT_EQ(window->controllerClassName(), QStringLiteral("UndoingScreenDouble"));
+    EXPECT_TRUE(rig.app->stateIsDirty());
+}
+
+TEST(MyWindowIcon, OnlyCloudLocationsWithAStatusShowOne)
+{
+    ShellRig rig;
+    auto window = MyWindow::create(Size(600, 600));
+    window->setCloudIconStateForLocation(3); // no Dropbox back end: status 0
+    EXPECT_TRUE(window->cloudIconName().isEmpty());
+    window->setCloudIconStateForLocation(0);
+    EXPECT_TRUE(window->cloudIconName().isEmpty());
+}
+
+TEST(MyWindowDrag, ADragStartEndsAtOnceWithNothingTaken)
+{
+    ShellRig rig;
+    auto window = MyWindow::create(Size(600, 600));
+    auto screen = std::make_shared<DraggingScreenDouble>();
+    window->switchToViewController(screen, false, {});
+    window->startDragForEvent(Event::mouseDragged(Point(40, 50)), *window->containerView(), nullptr,
+                              DragTarget());
+    EXPECT_EQ(screen->results, (std::vector<quint64>{0}));
+}
+
+TEST(MyWindowClose, ClosingLeavesTheWindowList)
+{
+    ShellRig rig;
+    ASSERT_TRUE(rig.app->windowControllers().empty());
+    auto controller = MainWindowController::initForRestoration();
+    // Closing it takes it out of the application's list.
+    rig.app->addAndShowNewWindowController(controller);
+    ASSERT_EQ(rig.windowCount(), 1u);
+    controller->myWindow()->close();
+    EXPECT_EQ(rig.windowCount(), 0u);
+}
+
+} // namespace corvex::test
+
+namespace corvex::test {
+
+TEST(ShellMenus, CloudWindowItemFollowsTheStorageChoiceAndSubmenusAreValidatedToo)
+{
+    ShellRig rig;
+    const auto menu = rig.app->mainMenu();
+    ASSERT_NE(menu, nullptr);
+    std::shared_ptr<MenuItem> newCloud;
+    std::shared_ptr<MenuItem> newLocal;
+    for (const auto& top : menu->items()) {
+        if (!top->submenu())
+            continue;
+        for (const auto& item : top->submenu()->items()) {
+            if (item->actionId() == QLatin1String("qvNewCloudWindow:"))
+                newCloud = item;
+            if (item->actionId() == QLatin1String("qvNewLocalFile:"))
+                newLocal = item;
+        }
+    }
+    ASSERT_TRUE(newCloud && newLocal);
+    EXPECT_EQ(newLocal->keyEquivalent(), QStringLiteral("n"));
+    auto window = MyWindow::create(Size(600, 600));
+    MenuBar* bar = MenuBar::install(*window, menu);
+    ASSERT_NE(bar, nullptr);
+    Globals::optForICloud(false);
+    MenuHelper::updateMenuRecursively(menu.get(), window.get());
+    EXPECT_FALSE(bar->actionFor(newCloud.get())->isEnabled());
+    EXPECT_TRUE(bar->actionFor(newLocal.get())->isEnabled());
+    Globals::optForICloud(true);
+    MenuHelper::updateMenuRecursively(menu.get(), window.get());
+    EXPECT_TRUE(bar->actionFor(newCloud.get())->isEnabled());
+    Globals::optForICloud(false);
+    window->close();
+}
+
+} // namespace corvex::test
