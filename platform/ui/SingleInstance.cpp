@@ -3,6 +3,7 @@
 #include "platform/core/Log.h"
 #include "platform/core/Paths.h"
 
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -15,6 +16,8 @@
 namespace corvex {
 
 namespace {
+
+constexpr qsizetype kMaxSocketPathBytes = 107; // sockaddr_un's path, less its terminator
 
 // The folder must be ours and private: anyone who could write into it could serve the
 // socket in our place and receive the paths a second launch hands over.
@@ -57,9 +60,21 @@ QString SingleInstance::defaultFolder()
     return Paths::runtime() + QLatin1Char('/') + Paths::appFolderName();
 }
 
+QString SingleInstance::socketFolder() const
+{
+    // A Unix socket's path holds at most 107 bytes. Under a deeper folder the socket lies in a
+    // private folder of its own under /tmp, named after the user and the instance folder.
+    const QString inFolder = mFolder + QStringLiteral("/instance.socket");
+    if (QFile::encodeName(inFolder).size() <= kMaxSocketPathBytes)
+        return mFolder;
+    const QByteArray digest =
+        QCryptographicHash::hash(QFile::encodeName(mFolder), QCryptographicHash::Sha256).toHex().left(16);
+    return QStringLiteral("/tmp/corvex-%1-%2").arg(::geteuid()).arg(QString::fromLatin1(digest));
+}
+
 QString SingleInstance::socketPath() const
 {
-    return mFolder + QStringLiteral("/instance.socket");
+    return socketFolder() + QStringLiteral("/instance.socket");
 }
 
 QString SingleInstance::lockPath() const
@@ -72,7 +87,8 @@ SingleInstance::Role SingleInstance::claim()
     if (mRole == Role::Primary)
         return mRole;
     mRole = Role::Failed;
-    if (!prepareInstanceFolder(mFolder))
+    if (!prepareInstanceFolder(mFolder) ||
+        (socketFolder() != mFolder && !prepareInstanceFolder(socketFolder())))
         return mRole;
     mLock = std::make_unique<CrossProcessLock>(lockPath(), QStringLiteral("The running instance"));
     if (!mLock->tryLock(CrossProcessLock::Mode::Exclusive)) {

@@ -38,6 +38,9 @@ public:
 
     // $XDG_RUNTIME_DIR/com.tallowfen.corvex, else the cache folder's.
     static QString defaultFolder();
+    // The socket lies in the instance folder, or where a too deep folder cannot hold it, in a
+    // private folder of its own under /tmp.
+    QString socketFolder() const;
     QString socketPath() const;
     QString lockPath() const;
 

@@ -379,6 +379,31 @@ TEST(SingleInstance, ASecondLaunchHandsItsArgumentsToTheFirst)
     EXPECT_TRUE(runUntil([&] { return log.contains(QStringLiteral("relative path")); }, 5));
 }
 
+// Per-user runtime folders can lie deeper than a socket's path may reach: the socket then
+// lies in a private folder of its own, and a second launch still finds the first.
+TEST(SingleInstance, AFolderTooDeepForASocketPathStillHandsOver)
+{
+    QString folder = testDir() + QStringLiteral("/instance");
+    while (folder.size() < 140)
+        folder += QStringLiteral("/deeper-and-deeper");
+    SingleInstance first({}, folder);
+    ASSERT_EQ(first.claim(), SingleInstance::Role::Primary);
+    EXPECT_NE(first.socketFolder(), folder);
+    EXPECT_LE(QFile::encodeName(first.socketPath()).size(), 107);
+    struct stat info = {};
+    ASSERT_EQ(::lstat(QFile::encodeName(first.socketFolder()).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    EXPECT_EQ(info.st_uid, ::geteuid());
+    std::vector<InstanceMessage> received;
+    first.setMessageHandler([&received](const InstanceMessage& m) { received.push_back(m); });
+
+    SingleInstance second({}, folder);
+    ASSERT_EQ(second.claim(), SingleInstance::Role::Secondary);
+    ASSERT_TRUE(second.send("/docs/B.opml\n"));
+    ASSERT_TRUE(runUntil([&] { return received.size() == 1; }, 5));
+    EXPECT_EQ(received[0].path, QStringLiteral("/docs/B.opml"));
+}
+
 TEST(DesktopIntegration, InstallsTheEntryTypesAndAssociations)
 {
     const QString script = QStringLiteral(CORVEX_SOURCE_ROOT "/tools/install-desktop-integration");
