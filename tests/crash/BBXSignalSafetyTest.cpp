@@ -6,6 +6,7 @@
 #include "crash/runtime/BBXFileReader.h"
 #include "crash/runtime/BBXMemory.h"
 #include "crash/runtime/BBXSDKLog.h"
+#include "tests/crash/AllocationMarks.h"
 #include "tests/crash/CrashTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -15,82 +16,7 @@
 #include <csignal>
 #include <cstdlib>
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define CORVEX_CRASH_OWN_MALLOC 0
-#endif
-#endif
-#if !defined(CORVEX_CRASH_OWN_MALLOC) && !defined(__SANITIZE_ADDRESS__)
-#define CORVEX_CRASH_OWN_MALLOC 1
-#endif
-
-#if CORVEX_CRASH_OWN_MALLOC
-namespace {
-
-thread_local bool tCrashWatchingAllocations = false;
-std::atomic<int> gCrashAllocationMarks{0};
-
-void crashMarkAllocation()
-{
-    if (tCrashWatchingAllocations)
-        gCrashAllocationMarks.fetch_add(1, std::memory_order_relaxed);
-}
-
-} // namespace
-
-extern "C" {
-void* __libc_malloc(std::size_t size);
-void* __libc_calloc(std::size_t count, std::size_t size);
-void* __libc_realloc(void* pointer, std::size_t size);
-void __libc_free(void* pointer);
-void* __libc_memalign(std::size_t alignment, std::size_t size);
-
-void* malloc(std::size_t size)
-{
-    crashMarkAllocation();
-    return __libc_malloc(size);
-}
-void* calloc(std::size_t count, std::size_t size)
-{
-    crashMarkAllocation();
-    return __libc_calloc(count, size);
-}
-void* realloc(void* pointer, std::size_t size)
-{
-    crashMarkAllocation();
-    return __libc_realloc(pointer, size);
-}
-void free(void* pointer)
-{
-    if (pointer != nullptr)
-        crashMarkAllocation();
-    __libc_free(pointer);
-}
-void* memalign(std::size_t alignment, std::size_t size)
-{
-    crashMarkAllocation();
-    return __libc_memalign(alignment, size);
-}
-void* aligned_alloc(std::size_t alignment, std::size_t size)
-{
-    crashMarkAllocation();
-    return __libc_memalign(alignment, size);
-}
-int posix_memalign(void** out, std::size_t alignment, std::size_t size)
-{
-    crashMarkAllocation();
-    void* pointer = __libc_memalign(alignment, size);
-    if (pointer == nullptr)
-        return ENOMEM;
-    *out = pointer;
-    return 0;
-}
-void* valloc(std::size_t size)
-{
-    crashMarkAllocation();
-    return __libc_memalign(4096, size);
-}
-}
+#if CORVEX_TEST_OWN_MALLOC
 
 namespace {
 
@@ -101,7 +27,7 @@ std::atomic<bool> gCrashRecordWritten{false};
 
 void crashWriteRecordInHandler(int, siginfo_t*, void*)
 {
-    tCrashWatchingAllocations = true;
+    test::watchAllocationsOnThisThread(true);
     char buffer[BBXFileBufferSize];
     BBXFile file;
     if (BBXFileInitWithPathModeAndBuffer(&file, gCrashRecordPath, false, buffer)) {
@@ -128,7 +54,7 @@ void crashWriteRecordInHandler(int, siginfo_t*, void*)
         BBXFileClose(&file);
         gCrashRecordWritten.store(true);
     }
-    tCrashWatchingAllocations = false;
+    test::watchAllocationsOnThisThread(false);
 }
 
 } // namespace
@@ -136,7 +62,7 @@ void crashWriteRecordInHandler(int, siginfo_t*, void*)
 
 TEST(BBXSignalSafety, WritingARecordInASignalHandlerAllocatesNothing)
 {
-#if !CORVEX_CRASH_OWN_MALLOC
+#if !CORVEX_TEST_OWN_MALLOC
     GTEST_SKIP() << "the sanitizers own the malloc family here";
 #else
     using namespace corvex::test;
@@ -145,12 +71,12 @@ TEST(BBXSignalSafety, WritingARecordInASignalHandlerAllocatesNothing)
     gCrashRecordPath = path.constData();
 
     // The watch is not blind: an allocation while watching leaves a mark.
-    gCrashAllocationMarks.store(0);
-    tCrashWatchingAllocations = true;
+    test::resetAllocationMarks();
+    test::watchAllocationsOnThisThread(true);
     void* volatile probe = std::malloc(16);
     std::free(probe);
-    tCrashWatchingAllocations = false;
-    ASSERT_EQ(gCrashAllocationMarks.load(), 2);
+    test::watchAllocationsOnThisThread(false);
+    ASSERT_EQ(test::allocationMarks(), 2);
 
     struct sigaction action = {};
     struct sigaction previous = {};
@@ -158,12 +84,12 @@ TEST(BBXSignalSafety, WritingARecordInASignalHandlerAllocatesNothing)
     action.sa_flags = SA_SIGINFO;
     sigemptyset(&action.sa_mask);
     ASSERT_EQ(::sigaction(SIGUSR2, &action, &previous), 0);
-    gCrashAllocationMarks.store(0);
+    test::resetAllocationMarks();
     ASSERT_EQ(::raise(SIGUSR2), 0);
     ::sigaction(SIGUSR2, &previous, nullptr);
 
     ASSERT_TRUE(gCrashRecordWritten.load());
-    EXPECT_EQ(gCrashAllocationMarks.load(), 0);
+    EXPECT_EQ(test::allocationMarks(), 0);
     EXPECT_EQ(BBXFileReadSectionsFromData(readFile(QFile::decodeName(path))).size(), 1000u);
     EXPECT_TRUE(log.text().contains("hold onto your butts -1 0xabc x\n"));
 #endif

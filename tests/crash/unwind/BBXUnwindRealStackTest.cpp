@@ -5,6 +5,7 @@
 // that allocates nothing.
 
 #include "crash/unwind/BBXUnwind.h"
+#include "tests/crash/AllocationMarks.h"
 #include "tests/crash/CrashTestSupport.h"
 #include "tests/crash/unwind/UnwindTestSupport.h"
 
@@ -17,15 +18,6 @@
 #include <execinfo.h>
 #include <string>
 #include <thread>
-
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define CORVEX_UNWIND_OWN_MALLOC 0
-#endif
-#endif
-#if !defined(CORVEX_UNWIND_OWN_MALLOC) && !defined(__SANITIZE_ADDRESS__)
-#define CORVEX_UNWIND_OWN_MALLOC 1
-#endif
 
 using namespace corvex;
 using namespace corvex::test;
@@ -173,81 +165,15 @@ TEST(BBXUnwindRealStack, InsideAQtSlotCalledThroughInvokeMethod)
     expectRealStackMatches();
 }
 
-#if CORVEX_UNWIND_OWN_MALLOC
-namespace {
-
-thread_local bool tUnwindWatchingAllocations = false;
-std::atomic<int> gUnwindAllocationMarks{0};
-
-void unwindMarkAllocation()
-{
-    if (tUnwindWatchingAllocations)
-        gUnwindAllocationMarks.fetch_add(1, std::memory_order_relaxed);
-}
-
-} // namespace
-
-extern "C" {
-void* __libc_malloc(std::size_t size);
-void* __libc_calloc(std::size_t count, std::size_t size);
-void* __libc_realloc(void* pointer, std::size_t size);
-void __libc_free(void* pointer);
-void* __libc_memalign(std::size_t alignment, std::size_t size);
-
-void* malloc(std::size_t size)
-{
-    unwindMarkAllocation();
-    return __libc_malloc(size);
-}
-void* calloc(std::size_t count, std::size_t size)
-{
-    unwindMarkAllocation();
-    return __libc_calloc(count, size);
-}
-void* realloc(void* pointer, std::size_t size)
-{
-    unwindMarkAllocation();
-    return __libc_realloc(pointer, size);
-}
-void free(void* pointer)
-{
-    if (pointer != nullptr)
-        unwindMarkAllocation();
-    __libc_free(pointer);
-}
-void* memalign(std::size_t alignment, std::size_t size)
-{
-    unwindMarkAllocation();
-    return __libc_memalign(alignment, size);
-}
-void* aligned_alloc(std::size_t alignment, std::size_t size)
-{
-    unwindMarkAllocation();
-    return __libc_memalign(alignment, size);
-}
-int posix_memalign(void** out, std::size_t alignment, std::size_t size)
-{
-    unwindMarkAllocation();
-    void* pointer = __libc_memalign(alignment, size);
-    if (pointer == nullptr)
-        return ENOMEM;
-    *out = pointer;
-    return 0;
-}
-void* valloc(std::size_t size)
-{
-    unwindMarkAllocation();
-    return __libc_memalign(4096, size);
-}
-}
+#if CORVEX_TEST_OWN_MALLOC
 
 namespace {
 
 void unwindWatchedHandler(int, siginfo_t*, void* ucontext)
 {
-    tUnwindWatchingAllocations = true;
+    test::watchAllocationsOnThisThread(true);
     realStackUnwindFromSignal(ucontext);
-    tUnwindWatchingAllocations = false;
+    test::watchAllocationsOnThisThread(false);
 }
 
 __attribute__((noinline)) int unwindDeepRecursion(int depth)
@@ -264,23 +190,23 @@ __attribute__((noinline)) int unwindDeepRecursion(int depth)
 
 TEST(BBXUnwindSignalSafety, TenThousandFramesFromASignalHandlerAllocateNothing)
 {
-#if !CORVEX_UNWIND_OWN_MALLOC
+#if !CORVEX_TEST_OWN_MALLOC
     GTEST_SKIP() << "the sanitizers own the malloc family here";
 #else
     ScopedLiveImageTable table;
     ScopedSdkLog log; // the kit log's lines are written too
-    gUnwindAllocationMarks.store(0);
-    tUnwindWatchingAllocations = true;
+    test::resetAllocationMarks();
+    test::watchAllocationsOnThisThread(true);
     void* volatile probe = std::malloc(16);
     std::free(probe);
-    tUnwindWatchingAllocations = false;
-    ASSERT_EQ(gUnwindAllocationMarks.load(), 2);
+    test::watchAllocationsOnThisThread(false);
+    ASSERT_EQ(test::allocationMarks(), 2);
 
     ScopedUnwindSignal signal(SIGUSR2, unwindWatchedHandler);
     gRealStack = RealStackCapture{};
-    gUnwindAllocationMarks.store(0);
+    test::resetAllocationMarks();
     EXPECT_EQ(unwindDeepRecursion(10000), 10000);
     EXPECT_GE(gRealStack.unwoundFrames, 10000u);
-    EXPECT_EQ(gUnwindAllocationMarks.load(), 0);
+    EXPECT_EQ(test::allocationMarks(), 0);
 #endif
 }
