@@ -389,6 +389,10 @@ private:
     // source loses the idea only once the copy is stored.
     void addCopyFromOtherDocument(const IdeaPtr& idea, const QString& docIdentifier, const IdeaPtr& target,
                                   BoolCompletion completion);
+    // A move of `idea` into `target` (from another document, a copy); `refusalAssertion` is
+    // logged when this tree's idea cannot go there.
+    void moveIdeaInto(const IdeaPtr& idea, const QString& docIdentifier, const IdeaPtr& target,
+                      const char* refusalAssertion, BoolCompletion completion);
     // Takes an idea of this tree out of where it is (a planet, or deeper in the tree).
     void detachFromItsPlace(const IdeaPtr& moved);
     // The idea an editor worked on, found again in the current tree (a storage notice may
@@ -396,6 +400,10 @@ private:
     IdeaPtr editedIdeaOrNotify(const QString& identifier);
     // Ends the picture viewer's or the web-link editor's hold on the screen.
     void endSlideUpEditing();
+    // Shows the picture viewer or the web-link editor over the screen, which it occupies;
+    // `afterClose` runs once it is dismissed, the screen free again.
+    void presentSlideUpEditor(const std::shared_ptr<BaseViewController>& editor,
+                              std::function<void(SolarSystemViewController&)> afterClose);
 
     std::shared_ptr<IdeaDocument> mDoc;
     std::shared_ptr<TopBarServices> mTopBar;

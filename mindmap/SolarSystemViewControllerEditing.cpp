@@ -220,24 +220,18 @@ void SolarSystemViewController::doEditImageIdea(const IdeaPtr& idea)
         std::static_pointer_cast<PictureViewerDelegate>(sharedSelf()), std::move(loader));
     if (!viewer)
         return;
-    setUserInteractionEnabled(false);
-    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
     const QString identifier = idea->identifier();
-    setAfterEditorDismissal([weak, viewer, identifier] {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        self->endSlideUpEditing();
+    presentSlideUpEditor(viewer, [viewer, identifier](SolarSystemViewController& self) {
         const QVImage image = viewer->changedImage();
-        if (!image.hasImage() || !self->mDoc)
+        if (!image.hasImage() || !self.mDoc)
             return;
         const QByteArray png = image.pngData();
         if (png.isEmpty())
             return;
         const ObjectID attachment = ObjectID::createFromData(png, QStringLiteral("png"));
-        std::weak_ptr<SolarSystemViewController> again = self;
+        std::weak_ptr<SolarSystemViewController> again = self.sharedSelf();
         PersistenceController::singleton().storeAttachment(
-            attachment, png, self->mDoc->location(), [again, image, attachment, identifier](bool ok) {
+            attachment, png, self.mDoc->location(), [again, image, attachment, identifier](bool ok) {
                 auto screen = again.lock();
                 if (!screen || !ok)
                     return;
@@ -248,8 +242,6 @@ void SolarSystemViewController::doEditImageIdea(const IdeaPtr& idea)
                 screen->updateSolarSystemAndSaveDocument();
             });
     });
-    occupyScreen(kIdeaEditing);
-    presentSlideUp(viewer);
 }
 
 void SolarSystemViewController::doEditURLIdea(const IdeaPtr& idea)
@@ -261,18 +253,12 @@ void SolarSystemViewController::doEditURLIdea(const IdeaPtr& idea)
         std::static_pointer_cast<WebLinkEditorDelegate>(sharedSelf()), idea->URL());
     if (!editor)
         return;
-    setUserInteractionEnabled(false);
-    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
     const QString identifier = idea->identifier();
-    setAfterEditorDismissal([weak, editor, identifier] {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        self->endSlideUpEditing();
+    presentSlideUpEditor(editor, [editor, identifier](SolarSystemViewController& self) {
         const QString url = editor->resultURL();
         if (url.isNull())
             return;
-        const IdeaPtr target = self->editedIdeaOrNotify(identifier);
+        const IdeaPtr target = self.editedIdeaOrNotify(identifier);
         if (!target)
             return;
         target->setURL(url);
@@ -280,7 +266,22 @@ void SolarSystemViewController::doEditURLIdea(const IdeaPtr& idea)
         const QVImage page = editor->resultPageImage();
         if (page.hasImage())
             target->updateImage(page, ObjectID());
-        self->updateSolarSystemAndSaveDocument();
+        self.updateSolarSystemAndSaveDocument();
+    });
+}
+
+void SolarSystemViewController::presentSlideUpEditor(
+    const std::shared_ptr<BaseViewController>& editor,
+    std::function<void(SolarSystemViewController&)> afterClose)
+{
+    setUserInteractionEnabled(false);
+    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
+    setAfterEditorDismissal([weak, afterClose = std::move(afterClose)] {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        self->endSlideUpEditing();
+        afterClose(*self);
     });
     occupyScreen(kIdeaEditing);
     presentSlideUp(editor);

@@ -274,7 +274,22 @@ void SolarSystemViewController::moveIdeaAfter(const IdeaPtr& idea, const QString
 void SolarSystemViewController::moveIdeaInside(const IdeaPtr& idea, const QString& docIdentifier,
                                                std::int64_t index, BoolCompletion completion)
 {
-    const IdeaPtr target = ideaAtIndex(index);
+    moveIdeaInto(idea, docIdentifier, ideaAtIndex(index),
+                 "-[SolarSystemViewController moveIdea:fromDocument:inside:completion:]",
+                 std::move(completion));
+}
+
+void SolarSystemViewController::moveToParentTheIdea(const IdeaPtr& idea, const QString& docIdentifier,
+                                                    BoolCompletion completion)
+{
+    moveIdeaInto(idea, docIdentifier, mOwnIdea ? mOwnIdea->parent() : nullptr, nullptr,
+                 std::move(completion));
+}
+
+void SolarSystemViewController::moveIdeaInto(const IdeaPtr& idea, const QString& docIdentifier,
+                                             const IdeaPtr& target, const char* refusalAssertion,
+                                             BoolCompletion completion)
+{
     if (!idea || !target || !mRootIdea || !mDoc) {
         if (completion)
             completion(false);
@@ -284,43 +299,17 @@ void SolarSystemViewController::moveIdeaInside(const IdeaPtr& idea, const QStrin
         addCopyFromOtherDocument(idea, docIdentifier, target, std::move(completion));
         return;
     }
+    // The idea handed in may be a copy read from storage: move the tree's own idea.
     const IdeaPtr moved = mRootIdea->findIdeaInSubTreeWithIdentifier(idea->identifier());
     if (!moved || moved == mRootIdea || moved == target || !target->canInsertIdea(moved)) {
-        Log::assertionFailure(__LINE__,
-                              "-[SolarSystemViewController moveIdea:fromDocument:inside:completion:]");
+        if (refusalAssertion != nullptr)
+            Log::assertionFailure(__LINE__, refusalAssertion);
         if (completion)
             completion(false);
         return;
     }
     detachFromItsPlace(moved);
     (void)target->addIdea(moved);
-    updateSolarSystemAndSaveDocument();
-    if (completion)
-        completion(true);
-}
-
-void SolarSystemViewController::moveToParentTheIdea(const IdeaPtr& idea, const QString& docIdentifier,
-                                                    BoolCompletion completion)
-{
-    const IdeaPtr parent = mOwnIdea ? mOwnIdea->parent() : nullptr;
-    if (!idea || !parent || !mRootIdea || !mDoc) {
-        if (completion)
-            completion(false);
-        return;
-    }
-    if (docIdentifier != mDoc->docIdentifier()) {
-        addCopyFromOtherDocument(idea, docIdentifier, parent, std::move(completion));
-        return;
-    }
-    // The idea handed in may be a copy read from storage: move the tree's own idea.
-    const IdeaPtr moved = mRootIdea->findIdeaInSubTreeWithIdentifier(idea->identifier());
-    if (!moved || moved == mRootIdea || !parent->canInsertIdea(moved)) {
-        if (completion)
-            completion(false);
-        return;
-    }
-    detachFromItsPlace(moved);
-    (void)parent->addIdea(moved);
     updateSolarSystemAndSaveDocument();
     if (completion)
         completion(true);
