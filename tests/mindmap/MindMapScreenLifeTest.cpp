@@ -49,6 +49,9 @@ TEST(MindMapScreenLife, TwoWindowsOnOneCloudDocumentAgreeOnceAMoveIsSaved)
     Globals::optForICloud(true);
     MindMapScreenRig rig;
     PersistenceController& storage = PersistenceController::singleton();
+    // A controller made by an earlier test learns of the choice from the defaults' notice,
+    // which the main queue delivers.
+    rig.drain();
     auto state = std::dynamic_pointer_cast<TestFolderPersistenceState>(
         storage.workspaceForLocation(2) ? storage.workspaceForLocation(2)->currentState() : nullptr);
     ASSERT_TRUE(state);

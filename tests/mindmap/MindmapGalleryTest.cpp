@@ -337,4 +337,5 @@ TEST(MindmapGallery, TheParentViewAndTheDeleteArea)
     auto grey = ParentIdeaView::createWithText(QStringLiteral("High contrast"), galleryBrightColour());
     contrast.addView(0, grey);
     contrast.finish(QStringLiteral("parent-high-contrast"));
+    Globals::setHighContrastText(false);
 }
