@@ -47,12 +47,14 @@ BBXImageTracker& bbxImageTracker()
 
 const std::string& bbxExecutablePath()
 {
-    static const std::string path = [] {
+    // Never destroyed: a dlclose during the process's exit still rescans after static
+    // destructors ran.
+    static const std::string* const path = [] {
         char buffer[4096];
         const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-        return length > 0 ? std::string(buffer, std::size_t(length)) : std::string();
+        return new std::string(length > 0 ? std::string(buffer, std::size_t(length)) : std::string());
     }();
-    return path;
+    return *path;
 }
 
 // A pointer of .eh_frame_hdr in one of the encodings linkers write there.

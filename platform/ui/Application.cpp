@@ -5,6 +5,7 @@
 #include "platform/core/Log.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/ui/ApplicationLifecycleBridge.h"
+#include "platform/ui/ReportingApplication.h"
 #include "platform/ui/SingleInstance.h"
 #include "platform/ui/Window.h"
 
@@ -54,7 +55,7 @@ void ApplicationHandler::performAction(const QString&, MenuItem&) {}
 Application::Application(int& argc, char** argv, Options options) : mOptions(options)
 {
     if (!QCoreApplication::instance())
-        mOwnedApp = std::make_unique<QApplication>(argc, argv);
+        mOwnedApp = std::make_unique<ReportingApplication>(argc, argv);
     gApplication = this;
     const QStringList arguments = QCoreApplication::arguments();
     for (qsizetype i = 1; i < arguments.size(); ++i) {

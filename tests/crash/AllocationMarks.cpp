@@ -8,10 +8,11 @@ namespace {
 
 thread_local bool tWatchingAllocations = false;
 std::atomic<int> gAllocationMarks{0};
+std::atomic<bool> gWatchingAllThreads{false};
 
 [[maybe_unused]] void markAllocation()
 {
-    if (tWatchingAllocations)
+    if (tWatchingAllocations || gWatchingAllThreads.load(std::memory_order_relaxed))
         gAllocationMarks.fetch_add(1, std::memory_order_relaxed);
 }
 
@@ -22,6 +23,11 @@ namespace corvex::test {
 void watchAllocationsOnThisThread(bool watching)
 {
     tWatchingAllocations = watching;
+}
+
+void watchAllocationsOnAllThreads(bool watching)
+{
+    gWatchingAllThreads.store(watching, std::memory_order_relaxed);
 }
 
 void resetAllocationMarks()

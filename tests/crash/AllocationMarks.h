@@ -20,6 +20,8 @@ namespace corvex::test {
 
 // Async-signal-safe: a thread-local switch.
 void watchAllocationsOnThisThread(bool watching);
+// Every thread's calls leave a mark while this is on. Async-signal-safe: an atomic switch.
+void watchAllocationsOnAllThreads(bool watching);
 void resetAllocationMarks();
 int allocationMarks();
 

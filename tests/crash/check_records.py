@@ -10,13 +10,11 @@ it), whose value holds the plain text, its hex, the integer limits and an array 
 Exit status 0 when every line matches, 1 with the first difference otherwise.
 """
 
-import json
+import os
 import sys
 
-
-def fail(message):
-    print(message)
-    sys.exit(1)
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from record_lines import fail, read_record_line  # noqa: E402
 
 
 def main():
@@ -30,12 +28,7 @@ def main():
     if len(lines) != len(expected):
         fail('%d lines, expected %d' % (len(lines), len(expected)))
     for number, (line, raw) in enumerate(zip(lines, expected), 1):
-        try:
-            record = json.loads(line.decode('utf-8'))
-        except (UnicodeDecodeError, ValueError) as error:
-            fail('line %d does not read: %s' % (number, error))
-        if not isinstance(record, dict) or len(record) != 1:
-            fail('line %d is not a one-member object' % number)
+        record = read_record_line(number, line)
         text = raw.decode('utf-8', 'replace')
         (name, value), = record.items()
         if name != text:

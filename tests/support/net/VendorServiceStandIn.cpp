@@ -16,7 +16,11 @@ VendorServiceStandIn::VendorServiceStandIn(QByteArray bundleIdentifier,
     mDefaults[Route::AppUpdate] = jsonAnswer("{}");
     mDefaults[Route::Events] = jsonAnswer("{}");
     mDefaults[Route::Events].status = 202;
-    for (Route route : {Route::Settings, Route::AppCreate, Route::AppUpdate, Route::Events}) {
+    mDefaults[Route::Reports] = jsonAnswer("{}");
+    mDefaults[Route::Reports].status = 202;
+    mDefaults[Route::Beta] = jsonAnswer("{}");
+    for (Route route :
+         {Route::Settings, Route::AppCreate, Route::AppUpdate, Route::Events, Route::Reports, Route::Beta}) {
         mServer->route(path(route),
                        [this, route](const LoopbackRequest& request, LoopbackConnection& connection) {
                            serve(route, request, connection);
@@ -45,6 +49,10 @@ QByteArray VendorServiceStandIn::path(Route route) const
         return "/spi/v1/platforms/mac/apps/" + mBundleIdentifier;
     case Route::Events:
         return "/spi/v2/events";
+    case Route::Reports:
+        return "/sdk-api/v1/platforms/mac/apps/" + mBundleIdentifier + "/reports";
+    case Route::Beta:
+        return "/spi/v2/platforms/mac/apps/" + mBundleIdentifier + "/beta_update_check";
     }
     return QByteArray();
 }

@@ -28,7 +28,9 @@ public:
         Settings,
         AppCreate,
         AppUpdate,
-        Events, // the analytics events upload
+        Events,  // the analytics events upload
+        Reports, // the crash reporter's report upload
+        Beta,    // the beta update check
     };
 
     struct Answer

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace corvex {
+
+// The function symbols of an ELF file on disk (.symtab, and .dynsym for stripped files), so
+// that static and hidden functions get names that dladdr cannot give. Ordinary code, run at
+// the next launch. Every read is bounded by the file's size and by fixed limits; a damaged
+// file answers nothing rather than a wrong table.
+class BBXElfSymbolTable
+{
+public:
+    struct Symbol
+    {
+        std::uint64_t value = 0; // the file's virtual address
+        std::uint64_t size = 0;
+        QByteArray name;
+    };
+    // Reads `length` bytes at `offset` into `out`; false when it cannot.
+    using ReadAt = std::function<bool(std::uint64_t offset, void* out, std::size_t length)>;
+
+    static constexpr std::uint64_t MaximumSymbols = 4 * 1024 * 1024;
+    static constexpr std::uint64_t MaximumStringTableBytes = 64 * 1024 * 1024;
+
+    // A regular file only, opened read-only; nothing when it is anything else or damaged.
+    static std::optional<BBXElfSymbolTable> readFile(const QString& path);
+    // The same over any byte source of `fileSize` bytes (the fuzz target's entry).
+    static std::optional<BBXElfSymbolTable> read(std::uint64_t fileSize, const ReadAt& readAt);
+
+    // The GNU build-id note's bytes; empty when there is none.
+    const QByteArray& buildId() const { return mBuildId; }
+    // The first 16 bytes of the build id as 32 lower-case hex digits (the image tables' uuid).
+    QByteArray uuidText() const;
+    // The function symbol with the greatest value at or below `address`; nullptr when none.
+    const Symbol* symbolAtOrBelow(std::uint64_t address) const;
+    std::size_t size() const { return mSymbols.size(); }
+
+private:
+    QByteArray mBuildId;
+    std::vector<Symbol> mSymbols; // sorted by value
+};
+
+} // namespace corvex

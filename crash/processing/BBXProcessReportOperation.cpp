@@ -1,0 +1,77 @@
+#include "crash/processing/BBXProcessReportOperation.h"
+
+#include "crash/BBXInternalReport.h"
+#include "crash/processing/BBXDemangleOperation.h"
+#include "crash/processing/BBXSerializeSymbolicatedFramesOperation.h"
+#include "crash/processing/BBXSymbolResolver.h"
+#include "crash/processing/BBXSymbolicationOperation.h"
+#include "crash/runtime/BBXFileReader.h"
+
+#include <QFileInfo>
+
+namespace corvex {
+
+BBXProcessReportOperation::BBXProcessReportOperation(std::shared_ptr<BBXInternalReport> report,
+                                                     std::shared_ptr<BBXSymbolResolver> resolver)
+    : mReport(std::move(report)), mResolver(std::move(resolver))
+{}
+
+QString BBXProcessReportOperation::binaryImagePath() const
+{
+    return mReport ? mReport->binaryImagePath() : QString();
+}
+
+void BBXProcessReportOperation::main()
+{
+    if (!mReport || !mResolver || !mResolver->loadBinaryImagesFromFile(binaryImagePath()))
+        return;
+    mReport->enumerateSymbolicatableFilesInContent(
+        [this](const QString& path) { symbolicateFile(path, mResolver); });
+}
+
+std::shared_ptr<BBXThreadArray> BBXProcessReportOperation::threadArrayFromFile(const QString& path)
+{
+    if (!QFileInfo(path).isFile())
+        return nullptr;
+    const std::optional<ValueArray> sections =
+        BBXFileReadSections(path, false, [](const Value& section) -> std::optional<Value> {
+            if (!section.isDictionary() || !section.value(QStringLiteral("threads")).isArray())
+                return std::nullopt;
+            return section.value(QStringLiteral("threads"));
+        });
+    if (!sections || sections->empty())
+        return nullptr;
+    const QString name = QFileInfo(path).fileName();
+    const bool exactFirstFrame =
+        name == BBXInternalReport::SignalFile || name == BBXInternalReport::MachExceptionFile;
+    auto threads = std::make_shared<BBXThreadArray>();
+    for (const Value& thread : sections->front().toArray()) {
+        BBXThread frames;
+        const Value& stack = thread.isDictionary() ? thread.value(QStringLiteral("stacktrace")) : Value();
+        if (stack.isArray()) {
+            for (const Value& address : stack.toArray()) {
+                BBXStackFrame frame = BBXStackFrame::stackFrameWithAddress(
+                    address.isNumber() ? std::uint64_t(address.toInteger()) : 0);
+                frame.exactAddress = exactFirstFrame && frames.empty();
+                frames.push_back(frame);
+            }
+        }
+        threads->push_back(std::move(frames));
+    }
+    return threads;
+}
+
+bool BBXProcessReportOperation::symbolicateFile(const QString& path,
+                                                const std::shared_ptr<BBXSymbolResolver>& resolver)
+{
+    std::shared_ptr<BBXThreadArray> threads = threadArrayFromFile(path);
+    if (!threads)
+        return false;
+    std::make_shared<BBXSymbolicationOperation>(threads, resolver)->start();
+    std::make_shared<BBXDemangleOperation>(threads)->start();
+    std::make_shared<BBXSerializeSymbolicatedFramesOperation>(threads, path + QStringLiteral(".symbolicated"))
+        ->start();
+    return true;
+}
+
+} // namespace corvex

@@ -1,0 +1,20 @@
+#include "platform/ui/ReportingApplication.h"
+
+#include "platform/core/Error.h"
+#include "platform/core/ExceptionReporter.h"
+
+namespace corvex {
+
+ReportingApplication::ReportingApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+bool ReportingApplication::notify(QObject* receiver, QEvent* event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const Exception& exception) {
+        ExceptionReporter::report(exception);
+        return false;
+    }
+}
+
+} // namespace corvex

@@ -1,0 +1,438 @@
+// The road of a crash report: a probe run crashes, the next run finds its report, names its
+// frames, packages it and uploads it to the vendor-service stand-in on 127.0.0.1, and the
+// report tree ends empty.
+
+#include "crash/BBXFileManager.h"
+#include "crash/Blackbox.h"
+#include "crash/BlackboxErrorRecorder.h"
+#include "crash/capture/BBXContext.h"
+#include "crash/capture/BBXUserLogging.h"
+#include "crash/runtime/BBXFileReader.h"
+#include "kit/core/Loom.h"
+#include "model/Globals.h"
+#include "platform/core/Bundle.h"
+#include "platform/core/Paths.h"
+#include "platform/core/Zlib.h"
+#include "tallykit/Tally.h"
+#include "tests/crash/reports/ReportTestSupport.h"
+#include "tests/support/HelperProcess.h"
+#include "tests/support/RunUntil.h"
+#include "tests/support/TestEnvironment.h"
+#include "tests/support/net/VendorServiceStandIn.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <atomic>
+#include <cstdlib>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <iostream>
+#include <random>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
+
+extern "C" {
+volatile int* gCorvexReportsProbeNull = nullptr;
+}
+
+namespace corvex {
+namespace {
+
+const QByteArray ProbeIdentifier = "com.example.crashprobe";
+
+// Kept out of the dynamic symbol table: only the file's own .symtab names it.
+__attribute__((noinline)) void probeCrashInStaticFunction()
+{
+    *gCorvexReportsProbeNull = 1;
+    std::abort();
+}
+
+__attribute__((noinline)) void probeCrashInThreadBody()
+{
+    *gCorvexReportsProbeNull = 2;
+    std::abort();
+}
+
+QVariantMap probeInfo()
+{
+    return QVariantMap{
+        {QStringLiteral("CFBundleIdentifier"), QString::fromLatin1(ProbeIdentifier)},
+        {QStringLiteral("CFBundleVersion"), QStringLiteral("7")},
+        {QStringLiteral("CFBundleShortVersionString"), QStringLiteral("1.0")},
+        {QStringLiteral("Loom"),
+         QVariantMap{{QStringLiteral("APIKey"), QStringLiteral("probe-api-key")},
+                     {QStringLiteral("Kits"),
+                      QVariantList{QVariantMap{{QStringLiteral("KitName"), QStringLiteral("Blackbox")},
+                                               {QStringLiteral("KitInfo"), QVariantMap()}}}}}}};
+}
+
+// Starts the kit as the application does, against the server at args[1].
+void probeStart(const QStringList& args)
+{
+    rlimit none{0, 0};
+    setrlimit(RLIMIT_CORE, &none);
+    const QByteArray base = args.value(1).toUtf8();
+    qputenv("BlackboxReportsEndpoint", base);
+    qputenv("SettingsEndpoint", base);
+    qputenv("ConfigureEndpoint", base);
+    Bundle::supplyInfoDictionary(probeInfo());
+    Tally::registerKitClass();
+    Blackbox::registerKitClass();
+    Loom::startAtLaunch({Blackbox::kitClass()});
+}
+
+bool heldByAnotherRun(const QString& directory)
+{
+    const int fd =
+        ::open(QFile::encodeName(directory + QStringLiteral("/.lock")).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    ::close(fd);
+    return held;
+}
+
+// Raises `count` non-fatal errors from 8 threads, numbered in the order they are raised.
+void probeRaiseErrors(int count)
+{
+    BlackboxErrorRecorder::install();
+    std::atomic<int> next{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([&] {
+            for (int n = next++; n < count; n = next++)
+                Globals::raiseCorvexError(QStringLiteral("probe error %1").arg(n));
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    BBXUserLoggingSync([] {});
+}
+
+CORVEX_TEST_HELPER(reports_probe)
+{
+    if (args.value(0) == QLatin1String("report-killed")) {
+        // Killed at a seeded point of the start: processing, packaging or the upload.
+        const int microseconds = args.value(2).toInt();
+        std::thread([microseconds] {
+            ::usleep(useconds_t(microseconds));
+            ::kill(::getpid(), SIGKILL);
+        }).detach();
+    }
+    probeStart(args);
+    const QString mode = args.value(0);
+    BBXFileManager early(BBXFileManager::defaultRootPath());
+    if (mode == QLatin1String("crash-early"))
+        probeCrashInStaticFunction();
+    if (mode == QLatin1String("report-urgent")) {
+        // An urgent report went up synchronously inside the start.
+        std::cout << (early.preparedPathContents().isEmpty() && early.processingPathContents().isEmpty()
+                          ? "urgent-sent"
+                          : "urgent-left")
+                  << std::endl;
+    }
+    // The first main-queue turn removes the launch marker: the crash is then not urgent.
+    BBXFileManager tree(BBXFileManager::defaultRootPath());
+    test::runUntil([&] { return BBXContextIsInitialized() && !QFile::exists(tree.launchMarkerPath()); }, 10);
+    if (mode == QLatin1String("crash-static"))
+        probeCrashInStaticFunction();
+    if (mode == QLatin1String("crash-thread")) {
+        std::thread body([] { probeCrashInThreadBody(); });
+        body.join();
+    }
+    if (mode == QLatin1String("errors")) {
+        probeRaiseErrors(args.value(2).toInt());
+        return 0;
+    }
+    // "report": until the earlier reports are gone from the tree.
+    const QString own = Loom::sharedSDK().executionIdentifier();
+    const bool empty = test::runUntil(
+        [&] {
+            if (!tree.processingPathContents().isEmpty() || !tree.preparedPathContents().isEmpty())
+                return false;
+            for (const QString& path : tree.activePathContents()) {
+                if (!path.endsWith(own) && !heldByAnotherRun(path))
+                    return false;
+            }
+            return true;
+        },
+        20);
+    std::cout << (empty ? "empty" : "left") << std::endl;
+    return 0;
+}
+
+struct Upload
+{
+    QByteArray boundary;
+    QString bodyPath;
+};
+
+// The parts of a multipart body by field name, gzip parts inflated; empty when it does not parse.
+std::map<QByteArray, QByteArray> partsOf(const QByteArray& body, const QByteArray& boundary)
+{
+    std::map<QByteArray, QByteArray> parts;
+    const QByteArray marker = "--" + boundary;
+    if (!body.startsWith("MIME-Version: 1.0\r\n") || !body.endsWith(marker + "--\r\n"))
+        return parts;
+    qsizetype at = body.indexOf(marker);
+    while (at >= 0) {
+        const qsizetype next = body.indexOf(marker, at + marker.size());
+        if (next < 0)
+            break;
+        const QByteArray chunk = body.mid(at + marker.size() + 2, next - at - marker.size() - 4);
+        const qsizetype split = chunk.indexOf("\r\n\r\n");
+        const QByteArray head = chunk.left(split);
+        QByteArray content = chunk.mid(split + 4);
+        const qsizetype nameAt = head.indexOf("name=\"") + 6;
+        const QByteArray name = head.mid(nameAt, head.indexOf('"', nameAt) - nameAt);
+        if (head.contains("application/x-gzip")) {
+            const Result<QByteArray> inflated = Zlib::gunzip(content);
+            content = inflated ? inflated.value() : QByteArray("<not gzip>");
+        }
+        parts[name] = content;
+        at = next;
+    }
+    return parts;
+}
+
+bool crashesAreSanitized()
+{
+    return qEnvironmentVariableIntValue("CORVEX_SANITIZED") == 1;
+}
+
+// The sanitizers' own signal handlers take the probes' crashes.
+#define CORVEX_SKIP_CRASH_UNDER_SANITIZERS()                                                                 \
+    if (crashesAreSanitized())                                                                               \
+    GTEST_SKIP() << "the sanitizers' own signal handlers take the probes' crashes"
+
+class ReportRoadTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(mService.start()); }
+
+    // Run 1 crashes with `mode`; answers the report directory's name.
+    QString crashRun(const QString& mode)
+    {
+        if (crashesAreSanitized())
+            return QString();
+        auto crash = test::HelperProcess::start(QStringLiteral("reports_probe"),
+                                                {mode, QString::fromUtf8(mService.baseUrl())});
+        EXPECT_TRUE(crash);
+        if (!crash)
+            return QString();
+        EXPECT_EQ(crash->wait(), -SIGSEGV);
+        BBXFileManager tree(Paths::caches() + QStringLiteral("/com.blackbox.data/") +
+                            QString::fromLatin1(ProbeIdentifier));
+        const QStringList active = tree.activePathContents();
+        EXPECT_EQ(active.size(), 1) << active.join(QLatin1Char(' ')).toStdString();
+        return active.isEmpty() ? QString() : QFileInfo(active.front()).fileName();
+    }
+
+    // Run 2 reports; answers its verdict line.
+    QByteArray reportRun() { return reportRunWith(QStringLiteral("report")); }
+    QByteArray reportRunWith(const QString& mode)
+    {
+        auto report = test::HelperProcess::start(QStringLiteral("reports_probe"),
+                                                 {mode, QString::fromUtf8(mService.baseUrl())});
+        EXPECT_TRUE(report);
+        if (!report)
+            return QByteArray();
+        const QByteArray line = report->readLine(40).value_or("none");
+        EXPECT_EQ(report->wait(), 0);
+        return line;
+    }
+
+    QByteArray check(const test::LoopbackRequest& request, const QString& reportId, const QString& crashFile,
+                     const QString& probe)
+    {
+        const QByteArray type = request.header("Content-Type");
+        const QByteArray boundary = type.mid(type.indexOf("boundary=") + 9);
+        const QString bodyPath = mTemporary.filePath(QStringLiteral("body"));
+        QFile body(bodyPath);
+        if (!body.open(QIODevice::WriteOnly) || body.write(request.body) != request.body.size())
+            return "unwritable";
+        body.close();
+        const test::ProgramRun run =
+            test::runProgramToEnd(QStringLiteral("/usr/bin/python3"),
+                                  {QStringLiteral(CORVEX_CRASH_REPORTS_TEST_DIR "/check_report_upload.py"),
+                                   bodyPath, QString::fromLatin1(boundary), reportId, crashFile, probe});
+        return run.output.trimmed();
+    }
+
+    void expectRoad(const QString& mode, const QString& probe)
+    {
+        const QString reportId = crashRun(mode);
+        EXPECT_EQ(reportRun(), QByteArray("empty"));
+        const auto uploads = mService.requests(test::VendorServiceStandIn::Route::Reports);
+        ASSERT_EQ(uploads.size(), 1u);
+        const test::LoopbackRequest& upload = uploads.front();
+        EXPECT_EQ(upload.method, QByteArray("POST"));
+        EXPECT_EQ(upload.header("Content-Length").toLongLong(), upload.bodyBytes);
+        EXPECT_EQ(upload.body.size(), upload.bodyBytes);
+        EXPECT_EQ(upload.header("User-Agent"), QByteArray("Blackbox Mac SDK/3.8.5"));
+        EXPECT_EQ(upload.header("X-Blackbox-API-Key"), QByteArray("probe-api-key"));
+        EXPECT_TRUE(check(upload, reportId, QStringLiteral("signal.bbxrecord"), probe).startsWith("ok"))
+            << check(upload, reportId, QStringLiteral("signal.bbxrecord"), probe).toStdString();
+    }
+
+    BBXFileManager probeTree() const
+    {
+        return BBXFileManager(Paths::caches() + QStringLiteral("/com.blackbox.data/") +
+                              QString::fromLatin1(ProbeIdentifier));
+    }
+    std::map<QByteArray, QByteArray> onlyUpload()
+    {
+        const auto uploads = mService.requests(test::VendorServiceStandIn::Route::Reports);
+        EXPECT_EQ(uploads.size(), 1u);
+        if (uploads.empty())
+            return {};
+        const QByteArray type = uploads.front().header("Content-Type");
+        EXPECT_EQ(uploads.front().body.size(), uploads.front().header("Content-Length").toLongLong());
+        return partsOf(uploads.front().body, type.mid(type.indexOf("boundary=") + 9));
+    }
+
+    QTemporaryDir mTemporary;
+    test::VendorServiceStandIn mService{ProbeIdentifier};
+};
+
+TEST_F(ReportRoadTest, ACrashInAStaticFunctionIsNamedFromTheFileSymbolTableAndUploadedAtTheNextRun)
+{
+    CORVEX_SKIP_CRASH_UNDER_SANITIZERS();
+    expectRoad(QStringLiteral("crash-static"), QStringLiteral("probeCrashInStaticFunction"));
+}
+
+TEST_F(ReportRoadTest, ACrashInAThreadBodyIsNamedAndUploadedAtTheNextRun)
+{
+    CORVEX_SKIP_CRASH_UNDER_SANITIZERS();
+    expectRoad(QStringLiteral("crash-thread"), QStringLiteral("probeCrashInThreadBody"));
+}
+
+// The kill loop: tools/soak runs it at 20 kills.
+class ReportRoadSoak : public ReportRoadTest
+{};
+
+TEST_F(ReportRoadSoak, RunsKilledWhileReportingNeverSendATornBodyAndTheReportArrivesOnceOrTwice)
+{
+    CORVEX_SKIP_CRASH_UNDER_SANITIZERS();
+    const int kills = test::soakRuns(20, 6, 0);
+    const QString reportId = crashRun(QStringLiteral("crash-static"));
+    std::mt19937 seeded(39);
+    std::uniform_int_distribution<int> point(0, 60000);
+    for (int k = 0; k < kills; ++k) {
+        auto killed = test::HelperProcess::start(QStringLiteral("reports_probe"),
+                                                 {QStringLiteral("report-killed"),
+                                                  QString::fromUtf8(mService.baseUrl()),
+                                                  QString::number(point(seeded))});
+        ASSERT_TRUE(killed);
+        killed->wait();
+    }
+    reportRun();
+    int arrived = 0;
+    for (const test::LoopbackRequest& upload :
+         mService.requests(test::VendorServiceStandIn::Route::Reports)) {
+        EXPECT_EQ(upload.bodyBytes, upload.header("Content-Length").toLongLong());
+        const QByteArray type = upload.header("Content-Type");
+        const std::map<QByteArray, QByteArray> parts =
+            partsOf(upload.body, type.mid(type.indexOf("boundary=") + 9));
+        ASSERT_FALSE(parts.empty()) << "a body that does not parse";
+        EXPECT_EQ(parts.at("report_id"), reportId.toUtf8());
+        ++arrived;
+    }
+    EXPECT_GE(arrived, 1);
+    EXPECT_LE(arrived, 2);
+    test::reportSoak(
+        QStringLiteral("%1 reporting runs killed, the report arrived %2 time(s), every body whole")
+            .arg(kills)
+            .arg(arrived));
+    EXPECT_TRUE(probeTree().preparedPathContents().isEmpty());
+    EXPECT_TRUE(probeTree().processingPathContents().isEmpty());
+}
+
+TEST_F(ReportRoadTest, ACrashBeforeTheFirstTurnIsSentSynchronouslyInsideTheNextStart)
+{
+    CORVEX_SKIP_CRASH_UNDER_SANITIZERS();
+    auto crash =
+        test::HelperProcess::start(QStringLiteral("reports_probe"),
+                                   {QStringLiteral("crash-early"), QString::fromUtf8(mService.baseUrl())});
+    ASSERT_TRUE(crash);
+    EXPECT_EQ(crash->wait(), -SIGSEGV);
+    EXPECT_TRUE(QFile::exists(probeTree().launchMarkerPath()));
+    EXPECT_EQ(reportRunWith(QStringLiteral("report-urgent")), QByteArray("urgent-sent"));
+    EXPECT_EQ(onlyUpload().count("signal.bbxrecord.symbolicated"), 1u);
+}
+
+TEST_F(ReportRoadTest, NonFatalErrorsFromEightThreadsArriveAsWholeRecordsOfTheNewestOnes)
+{
+    const int raised = 1000;
+    auto errors = test::HelperProcess::start(
+        QStringLiteral("reports_probe"),
+        {QStringLiteral("errors"), QString::fromUtf8(mService.baseUrl()), QString::number(raised)});
+    ASSERT_TRUE(errors);
+    EXPECT_EQ(errors->wait(), 0);
+    EXPECT_EQ(reportRun(), QByteArray("empty"));
+    const std::map<QByteArray, QByteArray> parts = onlyUpload();
+    EXPECT_EQ(parts.count("signal.bbxrecord"), 0u);
+    int records = 0;
+    for (const char* name : {"errors_a.bbxrecord", "errors_b.bbxrecord"}) {
+        auto part = parts.find(name);
+        if (part == parts.end())
+            continue;
+        const QList<QByteArray> lines = part->second.split('\n');
+        EXPECT_TRUE(lines.back().isEmpty()) << "a torn last line in " << name;
+        const ValueArray sections = BBXFileReadSectionsFromData(part->second);
+        EXPECT_EQ(qsizetype(sections.size()), lines.size() - 1) << name;
+        for (const Value& section : sections) {
+            const QByteArray hexInfo = QByteArray(section.value(QStringLiteral("error"))
+                                                      .value(QStringLiteral("info"))
+                                                      .at(0)
+                                                      .at(1)
+                                                      .toString()
+                                                      .toLatin1());
+            const int number =
+                QString::fromUtf8(BBXFileHexDecodeBytes(hexInfo)).section(QLatin1Char(' '), 2).toInt();
+            // 2 files of 16: what is kept is the last of what was raised.
+            EXPECT_GE(number, raised - 200)
+                << QString::fromUtf8(BBXFileHexDecodeBytes(hexInfo)).toStdString();
+            ++records;
+        }
+    }
+    EXPECT_GT(records, 0);
+    EXPECT_LE(records, 32);
+}
+
+TEST_F(ReportRoadTest, DirectoriesLeftHalfWrittenAreSentAsFarAsTheyReadOrDeletedAndALiveRunIsLeftAlone)
+{
+    BBXFileManager tree = probeTree();
+    ASSERT_TRUE(tree.prepareForNewLaunch());
+    const QString active = tree.activePath();
+    test::writeMinimalReport(active + QStringLiteral("/torn"), "torn", true);
+    test::writeReportFile(active + QStringLiteral("/torn/log_a.bbxrecord"), "{\"log\":{\"msg\":\"61");
+    test::writeReportFile(active + QStringLiteral("/junk/whatever.bin"), "\x01\x02");
+    test::writeReportFile(active + QStringLiteral("/nometa/signal.bbxrecord"), "{\"signal\":{}}\n");
+    test::writeMinimalReport(active + QStringLiteral("/live"), "live", true);
+    // Left by runs killed while packaging: a partial package and a processed directory without
+    // its metadata.
+    const QString partial = tree.preparedPath() + QStringLiteral("/.B.multipartmime.partial");
+    test::writeReportFile(partial, "MIME-Version: 1.0\r\n--B\r\n");
+    test::writeReportFile(tree.processingPath() + QStringLiteral("/cut/signal.bbxrecord"),
+                          "{\"signal\":{}}\n");
+    const int lock = ::open(QFile::encodeName(active + QStringLiteral("/live/.lock")).constData(),
+                            O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+    reportRun();
+    ::close(lock);
+    const std::map<QByteArray, QByteArray> parts = onlyUpload();
+    EXPECT_EQ(parts.count("report_id") ? parts.at("report_id") : QByteArray(), QByteArray("torn"));
+    EXPECT_EQ(parts.count("log_a.bbxrecord"), 1u);
+    EXPECT_FALSE(QFileInfo::exists(active + QStringLiteral("/junk")));
+    EXPECT_FALSE(QFileInfo::exists(active + QStringLiteral("/nometa")));
+    EXPECT_TRUE(QFileInfo::exists(active + QStringLiteral("/live/errors_a.bbxrecord")));
+    EXPECT_FALSE(QFileInfo::exists(partial));
+    EXPECT_FALSE(QFileInfo::exists(tree.processingPath() + QStringLiteral("/cut")));
+}
+
+} // namespace
+} // namespace corvex
