@@ -9,6 +9,9 @@
 #ifdef CORVEX_BENCH_GUI
 #include <QGuiApplication>
 #endif
+#ifdef CORVEX_BENCH_WIDGETS
+#include <QApplication>
+#endif
 #include <cstdlib>
 
 namespace corvex::bench {
@@ -30,7 +33,12 @@ std::vector<std::int64_t> sizes(std::initializer_list<std::int64_t> full, std::i
 
 int main(int argc, char** argv)
 {
-#ifdef CORVEX_BENCH_GUI
+#if defined(CORVEX_BENCH_WIDGETS)
+    // Interface benchmarks with real Qt widgets (text fields), offscreen.
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+#elif defined(CORVEX_BENCH_GUI)
     // Drawing benchmarks (fonts, text layout) need a GUI application; no display is used.
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");

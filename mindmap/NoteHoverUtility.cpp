@@ -16,6 +16,14 @@ NoteHoverUtility::Factory& noteHoverFactorySlot()
 
 NoteHoverUtility::~NoteHoverUtility() = default;
 
+void NoteHoverUtility::observeCursorHoveringOverNoteOfIdea(const std::optional<QString>& note, const QString&,
+                                                           Point viewPoint)
+{
+    observeCursorHoveringOver(note, viewPoint);
+}
+
+void NoteHoverUtility::closeIfOpen() {}
+
 void NoteHoverUtility::setFactory(Factory factory)
 {
     noteHoverFactorySlot() = std::move(factory);

@@ -26,6 +26,15 @@ public:
     // The note under the pointer (std::nullopt when the pointer is on no note) and the point
     // in the host view's coordinates; called on every pointer movement over the mind map.
     virtual void observeCursorHoveringOver(const std::optional<QString>& note, Point viewPoint) = 0;
+    // The same with the identifier of the idea whose note it is. A QString has no identity of
+    // its own, so the idea's stands in: staying on one idea keeps the wait for the popover,
+    // another idea restarts it even when its note has the same text. The default passes the
+    // note on without it.
+    virtual void observeCursorHoveringOverNoteOfIdea(const std::optional<QString>& note,
+                                                     const QString& ideaIdentifier, Point viewPoint);
+    // Closes a popover that is shown and forgets the hovered note (before a large change of
+    // the host view). Nothing by default.
+    virtual void closeIfOpen();
 
     // Replaces the factory (an empty one removes it). Called once at start-up, and by tests.
     static void setFactory(Factory factory);

@@ -349,7 +349,7 @@ private:
                            AnimationBlock otherStep, bool drillDown, Completion completion);
     // Input helpers.
     bool coveredByAnotherScreen() const;
-    void observeNote(const std::optional<QString>& note, Point viewPoint);
+    void observeNote(const std::optional<QString>& note, const QString& ideaIdentifier, Point viewPoint);
 
     QString mDocIdentifier;
     std::vector<std::shared_ptr<PlanetLayer>> mIdeaViews;

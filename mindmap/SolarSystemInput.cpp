@@ -235,10 +235,11 @@ bool SolarSystem::coveredByAnotherScreen() const
     return container && container->subviews().size() > 1;
 }
 
-void SolarSystem::observeNote(const std::optional<QString>& note, Point viewPoint)
+void SolarSystem::observeNote(const std::optional<QString>& note, const QString& ideaIdentifier,
+                              Point viewPoint)
 {
     if (mNoteHoverUtility)
-        mNoteHoverUtility->observeCursorHoveringOver(note, viewPoint);
+        mNoteHoverUtility->observeCursorHoveringOverNoteOfIdea(note, ideaIdentifier, viewPoint);
 }
 
 void SolarSystem::cursorUpdate(const Event& event)
@@ -249,7 +250,7 @@ void SolarSystem::cursorUpdate(const Event& event)
     const Hit hit = viewAtPoint(event.locationInWindow());
     switch (hit.kind) {
     case Hit::Kind::Nothing:
-        observeNote(std::nullopt, p);
+        observeNote(std::nullopt, QString(), p);
         if (mSolarRotationGestureRecognizer->mightRotateDueToEvent(event))
             Cursor::openHandCursor().set();
         else
@@ -260,10 +261,10 @@ void SolarSystem::cursorUpdate(const Event& event)
         const Point local = p - planet.frame().origin + planet.bounds().origin;
         if (planet.hitsNote(local) && planet.note()) {
             Cursor::contextualMenuCursor().set();
-            observeNote(planet.note(), p);
+            observeNote(planet.note(), planet.ideaIdentifier(), p);
         } else {
             Cursor::pointingHandCursor().set();
-            observeNote(std::nullopt, p);
+            observeNote(std::nullopt, QString(), p);
         }
         return;
     }
@@ -272,17 +273,17 @@ void SolarSystem::cursorUpdate(const Event& event)
         const std::optional<QString> note = mCentralView->note();
         if (mCentralView->hitsNote(local) && note) {
             Cursor::contextualMenuCursor().set();
-            observeNote(note, p);
+            observeNote(note, mCentralView->ideaIdentifier(), p);
         } else {
             Cursor::pointingHandCursor().set();
-            observeNote(std::nullopt, p);
+            observeNote(std::nullopt, QString(), p);
         }
         return;
     }
     case Hit::Kind::Parent:
     case Hit::Kind::Adder:
         Cursor::pointingHandCursor().set();
-        observeNote(std::nullopt, p);
+        observeNote(std::nullopt, QString(), p);
         return;
     }
 }

@@ -1,8 +1,11 @@
 #include "toolkit/ClipView.h"
 
+#include "platform/gfx/AffineTransform.h"
 #include "platform/gfx/GraphicsContext.h"
+#include "platform/ui/Layer.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace corvex {
 
@@ -32,6 +35,7 @@ void ClipView::setDocumentView(const std::shared_ptr<View>& view)
         view->updateLayerGeometry();
     }
     setBoundsOrigin(constrainScrollPoint(documentRect().origin));
+    applyMagnification();
 }
 
 Rect ClipView::documentRect() const
@@ -43,16 +47,22 @@ Rect ClipView::documentVisibleRect() const
 {
     if (!mDocumentView)
         return bounds();
-    return mDocumentView->convertRectFromView(bounds(), this).intersection(mDocumentView->bounds());
+    return mDocumentView->convertRectFromView(scaledBounds(), this).intersection(mDocumentView->bounds());
 }
 
 Point ClipView::constrainScrollPoint(Point point) const
 {
+    return constrainBoundsRect(Rect(point, scaledBounds().size)).origin;
+}
+
+Rect ClipView::constrainBoundsRect(const Rect& proposed) const
+{
     const Rect document = documentRect();
-    const Size size = bounds().size;
+    const Size size = proposed.size;
     const double maxX = std::max(document.minX(), document.maxX() - size.width);
     const double maxY = std::max(document.minY(), document.maxY() - size.height);
-    return Point(std::clamp(point.x, document.minX(), maxX), std::clamp(point.y, document.minY(), maxY));
+    return Rect(std::clamp(proposed.origin.x, document.minX(), maxX),
+                std::clamp(proposed.origin.y, document.minY(), maxY), size.width, size.height);
 }
 
 bool ClipView::scrollToPoint(Point point)
@@ -61,7 +71,45 @@ bool ClipView::scrollToPoint(Point point)
     if (constrained == bounds().origin)
         return false;
     setBoundsOrigin(constrained);
+    applyMagnification();
     return true;
+}
+
+void ClipView::setMagnification(double magnification)
+{
+    if (!std::isfinite(magnification) || magnification <= 0 || magnification == mMagnification)
+        return;
+    mMagnification = magnification;
+    setBoundsOrigin(constrainScrollPoint(bounds().origin));
+    applyMagnification();
+    setNeedsDisplay(true);
+}
+
+Rect ClipView::scaledBounds() const
+{
+    const Size size = frame().size;
+    return Rect(bounds().origin, Size(size.width / mMagnification, size.height / mMagnification));
+}
+
+void ClipView::setFrame(const Rect& frame)
+{
+    View::setFrame(frame);
+    applyMagnification();
+}
+
+void ClipView::applyMagnification()
+{
+    // Unmagnified clip views keep the plain geometry the view gave their layer.
+    if (mMagnification == 1 && !mMagnified)
+        return;
+    mMagnified = true;
+    const std::shared_ptr<Layer>& backing = layer();
+    if (!backing)
+        return;
+    // The layer maps p to position + m (p - origin): document units in, window points out.
+    backing->setBounds(scaledBounds());
+    backing->setAffineTransform(AffineTransform::makeScale(mMagnification, mMagnification));
+    backing->setMasksToBounds(true);
 }
 
 void ClipView::setDrawsBackground(bool draws)

@@ -3,6 +3,7 @@
 #include "model/Globals.h"
 #include "platform/gfx/PlatformFont.h"
 #include "platform/ui/Menu.h"
+#include "toolkit/TextCommandHook.h"
 #include "toolkit/TextFieldEditMenu.h"
 
 #include <QLineEdit>
@@ -44,6 +45,17 @@ void CustomInnerTextField::setText(const QString& text)
 {
     if (lineEdit())
         lineEdit()->setText(text);
+}
+
+void CustomInnerTextField::setCommandHandler(CommandHandler handler)
+{
+    QLineEdit* edit = lineEdit();
+    if (!edit)
+        return;
+    if (mCommandHook)
+        mCommandHook->setHandler(std::move(handler));
+    else
+        mCommandHook = TextCommandHook::install(*edit, std::move(handler));
 }
 
 std::shared_ptr<Menu> CustomInnerTextField::menuForEvent(const Event& event)

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "platform/ui/EmbeddedWidgetView.h"
+#include "toolkit/TextCommandHook.h"
 
+#include <QPointer>
 #include <QString>
 #include <QtGlobal>
 #include <functional>
@@ -36,10 +38,17 @@ public:
     void setText(const QString& text);
 
     void setMenuHandler(MenuHandler handler) { mMenuHandler = std::move(handler); }
+    // The field's editing commands ("insertNewline:", "insertTab:") go to the handler first
+    // (TextCommandHook); answering true takes them. An empty handler leaves every key to the
+    // field.
+    using CommandHandler = std::function<bool(const QString& command)>;
+    void setCommandHandler(CommandHandler handler);
     std::shared_ptr<Menu> menuForEvent(const Event& event) override;
 
 private:
     MenuHandler mMenuHandler;
+    // Owned by the line edit.
+    QPointer<TextCommandHook> mCommandHook;
 };
 
 } // namespace corvex

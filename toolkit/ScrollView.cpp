@@ -159,6 +159,44 @@ void ScrollView::setBackgroundColor(const PlatformColor& color)
     mClipView->setBackgroundColor(color);
 }
 
+// ---- Magnification ----
+
+double ScrollView::magnification() const
+{
+    return mClipView->magnification();
+}
+
+void ScrollView::setMagnification(double magnification)
+{
+    if (!std::isfinite(magnification) || magnification <= 0)
+        return;
+    const double clamped = std::clamp(magnification, mMinMagnification, mMaxMagnification);
+    const Rect before = mClipView->scaledBounds();
+    const Point middle(before.midX(), before.midY());
+    mClipView->setMagnification(clamped);
+    tile();
+    const Size after = mClipView->scaledBounds().size;
+    scrollClipViewToPoint(Point(middle.x - after.width / 2, middle.y - after.height / 2));
+}
+
+void ScrollView::setMinMagnification(double minimum)
+{
+    if (!std::isfinite(minimum) || minimum <= 0)
+        return;
+    mMinMagnification = minimum;
+    mMaxMagnification = std::max(mMaxMagnification, minimum);
+    setMagnification(magnification());
+}
+
+void ScrollView::setMaxMagnification(double maximum)
+{
+    if (!std::isfinite(maximum) || maximum <= 0)
+        return;
+    mMaxMagnification = maximum;
+    mMinMagnification = std::min(mMinMagnification, maximum);
+    setMagnification(magnification());
+}
+
 // ---- Geometry ----
 
 Size ScrollView::contentSize() const
@@ -185,7 +223,7 @@ bool ScrollView::isHorizontalScrollerShown() const
 bool ScrollView::documentFits(bool vertical) const
 {
     const Rect document = mClipView->documentRect();
-    const Size visible = mClipView->frame().size;
+    const Size visible = mClipView->scaledBounds().size;
     return vertical ? document.size.height <= visible.height : document.size.width <= visible.width;
 }
 
@@ -254,7 +292,7 @@ void ScrollView::tile()
 void ScrollView::reflectScrolledClipView()
 {
     const Rect document = mClipView->documentRect();
-    const Rect visible = mClipView->bounds();
+    const Rect visible = mClipView->scaledBounds();
     const auto reflect = [](Scroller* scroller, double docStart, double docLength, double visStart,
                             double visLength, bool fromEnd) {
         if (!scroller)
@@ -284,7 +322,7 @@ void ScrollView::scrollClipViewToPoint(Point point)
 void ScrollView::scrollerMoved(Scroller& scroller)
 {
     const Rect document = mClipView->documentRect();
-    const Rect visible = mClipView->bounds();
+    const Rect visible = mClipView->scaledBounds();
     Point target = visible.origin;
     if (&scroller == mVerticalScroller.get()) {
         const double range = std::max(0.0, document.size.height - visible.size.height);
@@ -319,8 +357,10 @@ void ScrollView::scrollWheel(const Event& event)
         event.hasPreciseScrollingDeltas() ? event.scrollingDeltaY() : event.deltaY() * mLineScroll;
     // A positive y delta shows what lies above: towards the document's origin when it is
     // flipped, away from it otherwise; a positive x delta shows what lies to the left.
+    // Deltas are in window points: fewer document units when magnified.
+    const double m = mClipView->magnification();
     const Point origin = mClipView->bounds().origin;
-    const Point target(origin.x - dx, mClipView->isFlipped() ? origin.y - dy : origin.y + dy);
+    const Point target(origin.x - dx / m, mClipView->isFlipped() ? origin.y - dy / m : origin.y + dy / m);
     if (!mClipView->scrollToPoint(target)) {
         View::scrollWheel(event);
         return;

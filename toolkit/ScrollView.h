@@ -17,6 +17,9 @@ class Scroller;
 // scrollers' owner: it sets their values from the clip view (reflectScrolledClipView) and
 // scrolls when the user moves them.
 //
+// Magnification scales what the clip view shows (ClipView::setMagnification) within the
+// limits, 0.25 to 4.0 unless set; a change keeps the middle of the visible part in place.
+//
 // Layout (tile) runs on every size change and layout pass; a document view that changes
 // its size tells the scroll view with reflectScrolledClipView (or setNeedsLayout). A wheel
 // event that scrolls nothing travels on up the responder chain. Main thread only.
@@ -77,6 +80,21 @@ public:
     double lineScroll() const { return mLineScroll; }
     void setLineScroll(double points) { mLineScroll = points; }
 
+    // ---- Magnification ----
+    static constexpr double DefaultMinMagnification = 0.25;
+    static constexpr double DefaultMaxMagnification = 4.0;
+    bool allowsMagnification() const { return mAllowsMagnification; }
+    void setAllowsMagnification(bool allows) { mAllowsMagnification = allows; }
+    double magnification() const;
+    // Clamped to the limits; a value that is not finite and above 0 is ignored.
+    void setMagnification(double magnification);
+    double minMagnification() const { return mMinMagnification; }
+    double maxMagnification() const { return mMaxMagnification; }
+    // Each ignored unless finite and above 0; the other limit follows when they would cross.
+    // The current magnification is clamped into the new range.
+    void setMinMagnification(double minimum);
+    void setMaxMagnification(double maximum);
+
     // ---- Geometry ----
     // The clip view's size.
     Size contentSize() const;
@@ -86,7 +104,7 @@ public:
     // Places the clip view and the scrollers.
     virtual void tile();
     // Sets the scrollers from the clip view's position and the document's size.
-    void reflectScrolledClipView();
+    virtual void reflectScrolledClipView();
     // Scrolls the clip view (constrained to the document) and updates the scrollers.
     void scrollClipViewToPoint(Point point);
 
@@ -115,6 +133,9 @@ private:
     bool mHasHorizontal = false;
     bool mAutohides = false;
     bool mTiling = false;
+    bool mAllowsMagnification = false;
+    double mMinMagnification = DefaultMinMagnification;
+    double mMaxMagnification = DefaultMaxMagnification;
 };
 
 } // namespace corvex

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
+#include <QTextEdit>
 #include <cmath>
 #include <tuple>
 #include <utility>
@@ -223,6 +224,14 @@ std::shared_ptr<Menu> TextFieldEditMenu::standardMenu(QLineEdit& edit)
     return menu;
 }
 
+std::shared_ptr<Menu> TextFieldEditMenu::standardMenu(QTextEdit& edit)
+{
+    QMenu* created = edit.createStandardContextMenu();
+    const std::shared_ptr<QMenu> owner(created,
+                                       [guard = QPointer<QMenu>(created)](QMenu*) { delete guard.data(); });
+    return convert(*owner, owner, 0);
+}
+
 QString TextFieldEditMenu::changeCase(const QString& text, CaseChange change)
 {
     switch (change) {
@@ -307,7 +316,7 @@ bool TextFieldEditMenu::popUpMenu(EmbeddedWidgetView& view, const Event& event)
 
 void TextFieldEditMenu::attach(EmbeddedWidgetView& view)
 {
-    QLineEdit* edit = view.lineEdit();
+    QWidget* edit = view.widget();
     if (!edit)
         return;
     edit->setContextMenuPolicy(Qt::CustomContextMenu);

@@ -5,6 +5,7 @@
 #include <memory>
 
 class QLineEdit;
+class QTextEdit;
 
 namespace corvex {
 
@@ -59,6 +60,8 @@ public:
     };
 
     static std::shared_ptr<Menu> standardMenu(QLineEdit& edit);
+    // Qt's standard menu of a multi-line text edit in the model's form.
+    static std::shared_ptr<Menu> standardMenu(QTextEdit& edit);
     // The "Transformations" submenu's item, its items acting on `edit`.
     static std::shared_ptr<Menu> transformationsMenu(QLineEdit& edit);
 

@@ -16,6 +16,23 @@ void applyAllocationLimit()
     std::call_once(once, [] { QImageReader::setAllocationLimit(ImageCodec::AllocationLimitMB); });
 }
 
+QByteArray readerFormat(ImageCodec::Format format)
+{
+    switch (format) {
+    case ImageCodec::Format::PNG:
+        return QByteArrayLiteral("png");
+    case ImageCodec::Format::JPEG:
+        return QByteArrayLiteral("jpeg");
+    case ImageCodec::Format::GIF:
+        return QByteArrayLiteral("gif");
+    case ImageCodec::Format::TIFF:
+        return QByteArrayLiteral("tiff");
+    case ImageCodec::Format::Unknown:
+        break;
+    }
+    return {};
+}
+
 } // namespace
 
 ImageCodec::Format ImageCodec::formatOf(const QByteArray& bytes)
@@ -25,6 +42,10 @@ ImageCodec::Format ImageCodec::formatOf(const QByteArray& bytes)
         return Format::PNG;
     if (bytes.size() >= 3 && uchar(bytes[0]) == 0xFF && uchar(bytes[1]) == 0xD8 && uchar(bytes[2]) == 0xFF)
         return Format::JPEG;
+    if (bytes.startsWith("GIF87a") || bytes.startsWith("GIF89a"))
+        return Format::GIF;
+    if (bytes.startsWith(QByteArrayLiteral("II*\0")) || bytes.startsWith(QByteArrayLiteral("MM\0*")))
+        return Format::TIFF;
     return Format::Unknown;
 }
 
@@ -36,6 +57,16 @@ QImage ImageCodec::decodePNG(const QByteArray& bytes)
 QImage ImageCodec::decodeJPEG(const QByteArray& bytes)
 {
     return formatOf(bytes) == Format::JPEG ? decodeAs(bytes, Format::JPEG) : QImage();
+}
+
+QImage ImageCodec::decodeGIF(const QByteArray& bytes)
+{
+    return formatOf(bytes) == Format::GIF ? decodeAs(bytes, Format::GIF) : QImage();
+}
+
+QImage ImageCodec::decodeTIFF(const QByteArray& bytes)
+{
+    return formatOf(bytes) == Format::TIFF ? decodeAs(bytes, Format::TIFF) : QImage();
 }
 
 QImage ImageCodec::decode(const QByteArray& bytes)
@@ -51,8 +82,7 @@ QImage ImageCodec::decodeAs(const QByteArray& bytes, Format format)
     QBuffer buffer(&data);
     if (!buffer.open(QIODevice::ReadOnly))
         return {};
-    QImageReader reader(&buffer,
-                        format == Format::PNG ? QByteArrayLiteral("png") : QByteArrayLiteral("jpeg"));
+    QImageReader reader(&buffer, readerFormat(format));
     reader.setDecideFormatFromContent(false);
     reader.setAutoTransform(false);
     // The header's dimensions, before any pixel memory exists.

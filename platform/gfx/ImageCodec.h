@@ -5,7 +5,8 @@
 
 namespace corvex {
 
-// Decoding and encoding of PNG and JPEG bytes. Decoding treats its input as untrusted: the
+// Decoding of PNG, JPEG, GIF (its first frame) and TIFF (its first page) bytes, encoding of
+// PNG and JPEG. Decoding treats its input as untrusted: the
 // format is taken from the bytes, the declared dimensions are checked against the caps below
 // before any pixel memory is allocated, and Qt's reader runs under an explicit allocation
 // limit. Anything over a limit or undecodable answers a null image; so does a PNG cut short,
@@ -19,7 +20,9 @@ public:
     {
         Unknown,
         PNG,
-        JPEG
+        JPEG,
+        GIF,
+        TIFF
     };
 
     // Qt's reader refuses images whose decoding needs more memory than this.
@@ -31,11 +34,15 @@ public:
     // The JPEG quality that asks for the encoder's default (75).
     static constexpr int DefaultJPEGQuality = -1;
 
-    // By signature: the full eight PNG signature bytes, or the JPEG start-of-image marker.
+    // By signature: the full eight PNG signature bytes, the JPEG start-of-image marker, "GIF87a"
+    // or "GIF89a", or a TIFF header of either byte order ("II*\0", "MM\0*").
     static Format formatOf(const QByteArray& bytes);
 
     static QImage decodePNG(const QByteArray& bytes);
     static QImage decodeJPEG(const QByteArray& bytes);
+    static QImage decodeGIF(const QByteArray& bytes);
+    // Null when no TIFF reader is installed (qt6-image-formats-plugins).
+    static QImage decodeTIFF(const QByteArray& bytes);
     // Any supported format, recognised from the bytes.
     static QImage decode(const QByteArray& bytes);
 

@@ -563,6 +563,18 @@ std::shared_ptr<View>& Window::grabFor(Event::Type type)
     }
 }
 
+int Window::addEventMonitor(EventMonitor monitor)
+{
+    const int handle = ++mNextEventMonitor;
+    mEventMonitors.emplace_back(handle, std::move(monitor));
+    return handle;
+}
+
+void Window::removeEventMonitor(int handle)
+{
+    std::erase_if(mEventMonitors, [handle](const auto& entry) { return entry.first == handle; });
+}
+
 void Window::sendEvent(const Event& incoming)
 {
     Event event = incoming;
@@ -570,6 +582,12 @@ void Window::sendEvent(const Event& incoming)
         event.setWindow(this);
     DispatchScope scope(this);
     const std::shared_ptr<Layer> keepRoot = mRootLayer;
+    // A copy: a monitor may remove itself (or another) while it runs.
+    const auto monitors = mEventMonitors;
+    for (const auto& entry : monitors) {
+        if (entry.second && entry.second(event))
+            return;
+    }
     switch (event.type()) {
     case Event::Type::LeftMouseDown:
     case Event::Type::LeftMouseDragged:
@@ -831,6 +849,7 @@ QWidget* Window::hostWidget()
         if (mFrameOrigin.x != 0 || mFrameOrigin.y != 0)
             mHost->move(int(std::lround(qt.x())), int(std::lround(qt.y())));
         applyScaleToViews();
+        hostWidgetCreated(*mHost);
     }
     return mHost.data();
 }

@@ -15,6 +15,8 @@
 #include <QWidget> // QPointer<QWidget>::data() in menuBarWidget needs the complete type
 #include <functional>
 #include <memory>
+#include <utility>
+#include <vector>
 
 class QWidget;
 
@@ -157,6 +159,11 @@ public:
     // ---- Events ----
     // Dispatches the event by the rules above; an event without a window gets this one.
     virtual void sendEvent(const Event& event);
+    // Monitors see each event sendEvent dispatches before any view does; one answering true
+    // has consumed it (a popover closing on a click elsewhere). Returns a handle to remove it.
+    using EventMonitor = std::function<bool(const Event& event)>;
+    int addEventMonitor(EventMonitor monitor);
+    void removeEventMonitor(int handle);
     // The pointer's last known location in base coordinates.
     Point mouseLocationOutsideOfEventStream() const { return mMouseLocation; }
     // The pointer left the window: every tracking area it was in is exited.
@@ -177,6 +184,10 @@ public:
     // The host widget, made on first call; null without a QApplication. Owned by the window.
     QWidget* hostWidget();
     bool hasHostWidget() const { return !mHost.isNull(); }
+
+protected:
+    // The host widget was just made (a window that takes drops installs its adapter here).
+    virtual void hostWidgetCreated(QWidget&) {}
 
 private:
     // Its views tell it when one leaves (WindowViewLink_p.h).
@@ -222,6 +233,8 @@ private:
     bool mAcceptsMouseMoved = false;
     bool mVisible = false;
     QPointer<WindowHost> mHost;
+    std::vector<std::pair<int, EventMonitor>> mEventMonitors;
+    int mNextEventMonitor = 0;
 };
 
 } // namespace corvex

@@ -1,6 +1,7 @@
 #include "platform/gfx/ImageCodec.h"
 #include "tests/platform/gfx/PixelTestSupport.h"
 
+#include <QFile>
 #include <QtEndian>
 #include <gtest/gtest.h>
 
@@ -54,7 +55,12 @@ TEST(ImageCodecFormat, ComesFromTheSignatureBytes)
     EXPECT_EQ(ImageCodec::formatOf(QByteArray("\x89PNG\r\n\x1a", 7)), ImageCodec::Format::Unknown);
     EXPECT_EQ(ImageCodec::formatOf(QByteArray("\x89PNG\r\n\x1a\n", 8)), ImageCodec::Format::PNG);
     EXPECT_EQ(ImageCodec::formatOf(QByteArray("\xff\xd8", 2)), ImageCodec::Format::Unknown);
-    EXPECT_EQ(ImageCodec::formatOf(QByteArray("GIF89a")), ImageCodec::Format::Unknown);
+    EXPECT_EQ(ImageCodec::formatOf(QByteArray("GIF89a")), ImageCodec::Format::GIF);
+    EXPECT_EQ(ImageCodec::formatOf(QByteArray("GIF87a")), ImageCodec::Format::GIF);
+    EXPECT_EQ(ImageCodec::formatOf(QByteArray("GIF8")), ImageCodec::Format::Unknown);
+    EXPECT_EQ(ImageCodec::formatOf(QByteArray("II*\0", 4)), ImageCodec::Format::TIFF);
+    EXPECT_EQ(ImageCodec::formatOf(QByteArray("MM\0*", 4)), ImageCodec::Format::TIFF);
+    EXPECT_EQ(ImageCodec::formatOf(QByteArray("II*", 3)), ImageCodec::Format::Unknown);
     EXPECT_EQ(ImageCodec::formatOf(QByteArray()), ImageCodec::Format::Unknown);
 }
 
@@ -154,6 +160,49 @@ TEST(ImageCodecBounds, TruncatedAndForeignDataDecodeToNull)
     QByteArray corrupt = png;
     corrupt[30] = char(corrupt[30] ^ 0x55);
     EXPECT_TRUE(ImageCodec::decodePNG(corrupt).isNull());
+}
+
+static QByteArray codecFixture(const char* name)
+{
+    QFile file(QStringLiteral(CORVEX_GFX_TEST_DATA "/") + QLatin1String(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Pillow's pictures (tests/data/gen/make_codec_fixtures.py), so that the readers are checked
+// against an encoder of their own.
+TEST(ImageCodecOtherFormats, GifAndTiffDecodeWithinTheSameLimits)
+{
+    for (const char* name : {"codec_sample.gif", "codec_sample.tif"}) {
+        const QByteArray bytes = codecFixture(name);
+        ASSERT_FALSE(bytes.isEmpty()) << name;
+        const QImage decoded = ImageCodec::decode(bytes);
+        ASSERT_EQ(decoded.size(), QSize(5, 4)) << name;
+        EXPECT_EQ(decoded.format(), QImage::Format_RGBA8888_Premultiplied) << name;
+        EXPECT_EQ(decoded.pixelColor(0, 0), QColor(200, 10, 30)) << name;
+        EXPECT_EQ(decoded.pixelColor(4, 3), QColor(0, 0, 255)) << name;
+        EXPECT_TRUE(ImageCodec::decode(bytes.left(bytes.size() / 3)).isNull()) << name << " cut short";
+    }
+    const QByteArray gif = codecFixture("codec_sample.gif");
+    const QByteArray tiff = codecFixture("codec_sample.tif");
+    EXPECT_FALSE(ImageCodec::decodeGIF(gif).isNull());
+    EXPECT_TRUE(ImageCodec::decodeGIF(tiff).isNull());
+    EXPECT_TRUE(ImageCodec::decodeTIFF(gif).isNull());
+
+    // Screen and frame claiming 65535 x 65535: refused before any pixel exists.
+    QByteArray huge = gif;
+    qToLittleEndian(quint16(65535), huge.data() + 6);
+    qToLittleEndian(quint16(65535), huge.data() + 8);
+    const int frame = huge.indexOf('\x2c');
+    ASSERT_GT(frame, 0);
+    qToLittleEndian(quint16(65535), huge.data() + frame + 5);
+    qToLittleEndian(quint16(65535), huge.data() + frame + 7);
+    EXPECT_TRUE(ImageCodec::decode(huge).isNull());
+    // A TIFF whose width is over the side cap.
+    QByteArray wide = tiff;
+    const int entry = wide.indexOf(QByteArray("\x00\x01\x04\x00\x01\x00\x00\x00", 8));
+    ASSERT_GT(entry, 0);
+    qToLittleEndian(quint32(ImageCodec::MaxDimension + 1), wide.data() + entry + 8);
+    EXPECT_TRUE(ImageCodec::decode(wide).isNull());
 }
 
 TEST(ImageCodecEncoding, NullImagesGiveNoBytes)

@@ -1,0 +1,233 @@
+#include "platform/ui/Popover.h"
+
+#include "platform/core/Log.h"
+#include "platform/ui/Event.h"
+#include "platform/ui/PopoverDelegate.h"
+#include "platform/ui/ScreenFacade.h"
+#include "platform/ui/View.h"
+#include "platform/ui/ViewController.h"
+#include "platform/ui/Window.h"
+
+#include <QWidget>
+#include <algorithm>
+
+namespace corvex {
+
+namespace {
+
+bool isEscape(const Event& event)
+{
+    return event.type() == Event::Type::KeyDown &&
+           (event.keyCode() == Event::KeyCodeEscape || event.characters() == QStringLiteral("\x1b"));
+}
+
+bool isPress(const Event& event)
+{
+    return event.type() == Event::Type::LeftMouseDown || event.type() == Event::Type::RightMouseDown ||
+           event.type() == Event::Type::OtherMouseDown;
+}
+
+// The visible frame of the screen holding most of `rect`, else the main screen's.
+Rect visibleFrameFor(const Rect& rect)
+{
+    Rect best = ScreenFacade::mainScreen().visibleFrame;
+    double bestArea = -1;
+    for (const ScreenInfo& screen : ScreenFacade::screens()) {
+        const double w =
+            std::min(rect.maxX(), screen.frame.maxX()) - std::max(rect.minX(), screen.frame.minX());
+        const double h =
+            std::min(rect.maxY(), screen.frame.maxY()) - std::max(rect.minY(), screen.frame.minY());
+        const double area = w > 0 && h > 0 ? w * h : 0;
+        if (area > bestArea) {
+            bestArea = area;
+            best = screen.visibleFrame;
+        }
+    }
+    return best;
+}
+
+} // namespace
+
+Popover::Popover(bool takesKeyboard) : mTakesKeyboard(takesKeyboard) {}
+
+Popover::~Popover()
+{
+    detachMonitors();
+    if (mWindow)
+        mWindow->close();
+}
+
+std::shared_ptr<Popover> Popover::create(bool takesKeyboard)
+{
+    return std::make_shared<Popover>(takesKeyboard);
+}
+
+void Popover::setContentViewController(const std::shared_ptr<ViewController>& controller)
+{
+    mContent = controller;
+    if (mShown)
+        mShownContent = controller;
+}
+
+void Popover::setContentSize(Size size)
+{
+    mContentSize = size;
+    if (mWindow && mShown) {
+        mWindow->setContentSize(size);
+        place();
+    }
+}
+
+Rect Popover::frame() const
+{
+    return mWindow ? mWindow->frame() : Rect();
+}
+
+Rect Popover::placedFrame(Size content, const Rect& anchor, Edge edge, const Rect& visible)
+{
+    Rect frame(Point(), content);
+    // Screen coordinates are y up: the maximum-Y edge of a flipped positioning view is the
+    // anchor's lower edge on screen, its minimum-Y edge the upper one.
+    const auto below = [&] {
+        return Point(anchor.midX() - content.width / 2, anchor.minY() - content.height);
+    };
+    const auto above = [&] { return Point(anchor.midX() - content.width / 2, anchor.maxY()); };
+    switch (edge) {
+    case Edge::MaxY:
+        frame.origin = below();
+        if (frame.origin.y < visible.minY())
+            frame.origin = above();
+        break;
+    case Edge::MinY:
+        frame.origin = above();
+        if (frame.origin.y + content.height > visible.maxY())
+            frame.origin = below();
+        break;
+    case Edge::MinX:
+        frame.origin = Point(anchor.minX() - content.width, anchor.midY() - content.height / 2);
+        if (frame.origin.x < visible.minX())
+            frame.origin.x = anchor.maxX();
+        break;
+    case Edge::MaxX:
+        frame.origin = Point(anchor.maxX(), anchor.midY() - content.height / 2);
+        if (frame.origin.x + content.width > visible.maxX())
+            frame.origin.x = anchor.minX() - content.width;
+        break;
+    }
+    // Always on screen: moved in from the right and top first, so that a popover larger than
+    // the screen keeps its left and lower edges visible.
+    frame.origin.x = std::max(visible.minX(), std::min(frame.origin.x, visible.maxX() - content.width));
+    frame.origin.y = std::max(visible.minY(), std::min(frame.origin.y, visible.maxY() - content.height));
+    return frame;
+}
+
+void Popover::place()
+{
+    if (!mWindow)
+        return;
+    mWindow->setFrame(placedFrame(mContentSize, mAnchorOnScreen, mEdge, visibleFrameFor(mAnchorOnScreen)));
+}
+
+void Popover::showRelativeToRect(const Rect& rect, View& positioningView, Edge preferredEdge)
+{
+    const std::shared_ptr<ViewController> content = mContent.lock();
+    Window* positioning = positioningView.window();
+    if (!content || !positioning) {
+        Log::warning(QStringLiteral("Popover: nothing to show or no window to show it in"));
+        return;
+    }
+    if (mShown)
+        return;
+    mSelfWhileShown = shared_from_this();
+    mShownContent = content;
+    if (const auto delegate = mDelegate.lock())
+        delegate->popoverWillShow(*this);
+    if (!mSelfWhileShown)
+        return; // closed by the delegate meanwhile
+    if (!mWindow) {
+        mWindow = std::make_shared<Window>(mContentSize);
+        if (QWidget* host = mWindow->hostWidget()) {
+            if (mTakesKeyboard) {
+                host->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
+            } else {
+                host->setWindowFlags(Qt::ToolTip | Qt::FramelessWindowHint);
+                host->setAttribute(Qt::WA_ShowWithoutActivating);
+            }
+        }
+    }
+    mWindow->setContentSize(mContentSize);
+    mWindow->setContentView(content->view());
+    mPositioningWindow = positioning;
+    mPositioningLife = positioning->lifeToken();
+    const Rect inBase = positioningView.convertRectToView(rect, nullptr);
+    mAnchorOnScreen = positioning->convertRectToScreen(inBase);
+    mEdge = preferredEdge;
+    place();
+    std::weak_ptr<Popover> weak = weak_from_this();
+    mPositioningMonitor = positioning->addEventMonitor([weak](const Event& event) {
+        const auto self = weak.lock();
+        return self && self->positioningEvent(event);
+    });
+    mOwnMonitor = mWindow->addEventMonitor([weak](const Event& event) {
+        const auto self = weak.lock();
+        return self && self->popoverEvent(event);
+    });
+    mShown = true;
+    if (mTakesKeyboard)
+        mWindow->makeKeyAndOrderFront();
+    else
+        mWindow->orderFront();
+    if (const auto delegate = mDelegate.lock())
+        delegate->popoverDidShow(*this);
+}
+
+bool Popover::positioningEvent(const Event& event)
+{
+    if (!mShown || mBehavior == Behavior::ApplicationDefined)
+        return false;
+    if (isPress(event) || isEscape(event)) {
+        performClose();
+        return true;
+    }
+    return false;
+}
+
+bool Popover::popoverEvent(const Event& event)
+{
+    if (!mShown || mBehavior == Behavior::ApplicationDefined || !isEscape(event))
+        return false;
+    performClose();
+    return true;
+}
+
+void Popover::detachMonitors()
+{
+    if (mPositioningMonitor && mPositioningWindow && !mPositioningLife.expired())
+        mPositioningWindow->removeEventMonitor(mPositioningMonitor);
+    if (mOwnMonitor && mWindow)
+        mWindow->removeEventMonitor(mOwnMonitor);
+    mPositioningMonitor = 0;
+    mOwnMonitor = 0;
+}
+
+void Popover::performClose()
+{
+    if (!mShown)
+        return;
+    // Kept alive until the delegate has heard of the closing.
+    const std::shared_ptr<Popover> keep = std::move(mSelfWhileShown);
+    mShown = false;
+    detachMonitors();
+    if (mWindow) {
+        mWindow->close();
+        mWindow->setContentView(nullptr);
+    }
+    if (mTakesKeyboard && mPositioningWindow && !mPositioningLife.expired())
+        mPositioningWindow->makeKeyWindow();
+    mPositioningWindow = nullptr;
+    if (const auto delegate = mDelegate.lock())
+        delegate->popoverDidClose(*this);
+    mShownContent.reset();
+}
+
+} // namespace corvex

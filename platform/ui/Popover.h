@@ -1,0 +1,106 @@
+#pragma once
+
+#include "platform/gfx/Rect.h"
+
+#include <memory>
+
+namespace corvex {
+
+class Event;
+class PopoverDelegate;
+class View;
+class ViewController;
+class Window;
+
+// A popover: a frameless top-level window showing a view controller's view beside a
+// rectangle of a view (the positioning view), on a preferred edge.
+//
+// Placement. The edge is read in the positioning view's own coordinates, so the maximum-Y
+// edge of a flipped view is its lower edge on screen: the popover hangs below the rectangle,
+// above it when there is no room below, and is always moved onto the screen. A change of
+// the content size resizes and places the popover at once.
+//
+// Closing. Transient and semi-transient popovers close on a click elsewhere in the
+// positioning window (the click is consumed) and on Escape, in either window; the decision is
+// made in our own window event dispatch, so it holds offscreen too. performClose closes
+// programmatically. The delegate hears will show, did show and did close (once per showing).
+//
+// A popover that takes the keyboard becomes the key window while shown (an editor); one that
+// does not never takes it (a note display). The popover keeps itself and its content
+// controller alive while shown. Main thread only.
+class Popover : public std::enable_shared_from_this<Popover>
+{
+public:
+    enum class Behavior
+    {
+        ApplicationDefined = 0,
+        Transient = 1,
+        SemiTransient = 2,
+    };
+    enum class Edge
+    {
+        MinX = 0,
+        MinY = 1,
+        MaxX = 2,
+        MaxY = 3,
+    };
+
+    explicit Popover(bool takesKeyboard = true);
+    ~Popover();
+    static std::shared_ptr<Popover> create(bool takesKeyboard = true);
+
+    std::shared_ptr<ViewController> contentViewController() const { return mContent.lock(); }
+    // Held weakly, and strongly while shown.
+    void setContentViewController(const std::shared_ptr<ViewController>& controller);
+    std::shared_ptr<PopoverDelegate> delegate() const { return mDelegate.lock(); }
+    void setDelegate(std::weak_ptr<PopoverDelegate> delegate) { mDelegate = std::move(delegate); }
+    Behavior behavior() const { return mBehavior; }
+    void setBehavior(Behavior behavior) { mBehavior = behavior; }
+    // Kept for callers that ask; showing and closing are immediate.
+    bool animates() const { return mAnimates; }
+    void setAnimates(bool animates) { mAnimates = animates; }
+    bool takesKeyboard() const { return mTakesKeyboard; }
+
+    Size contentSize() const { return mContentSize; }
+    void setContentSize(Size size);
+
+    // Shows the content controller's view beside `rect` (in the positioning view's
+    // coordinates). A popover without content or whose view is in no window logs and stays
+    // closed.
+    void showRelativeToRect(const Rect& rect, View& positioningView, Edge preferredEdge);
+    bool isShown() const { return mShown; }
+    void performClose();
+
+    // The popover's window while it exists (made at the first showing), and its frame on
+    // screen (y up).
+    Window* window() const { return mWindow.get(); }
+    Rect frame() const;
+    // The frame for the content size beside the anchor (screen coordinates, y up), kept on
+    // the screen `visible`.
+    static Rect placedFrame(Size content, const Rect& anchorOnScreen, Edge edge, const Rect& visible);
+
+private:
+    void place();
+    bool positioningEvent(const Event& event);
+    bool popoverEvent(const Event& event);
+    void detachMonitors();
+
+    std::weak_ptr<ViewController> mContent;
+    std::shared_ptr<ViewController> mShownContent;
+    std::shared_ptr<Popover> mSelfWhileShown;
+    std::weak_ptr<PopoverDelegate> mDelegate;
+    std::shared_ptr<Window> mWindow;
+    std::weak_ptr<const int> mPositioningLife;
+    Window* mPositioningWindow = nullptr;
+    Rect mAnchorOnScreen;
+    Edge mEdge = Edge::MaxY;
+    Size mContentSize{320, 360};
+    Behavior mBehavior = Behavior::ApplicationDefined;
+    int mPositioningMonitor = 0;
+    int mOwnMonitor = 0;
+    bool mTakesKeyboard = true;
+    bool mAnimates = false;
+    bool mShown = false;
+};
+
+} // namespace corvex

@@ -1,0 +1,118 @@
+// The popover: placement beside its anchor on screen, closing by a click elsewhere or
+// Escape as its behaviour says, its delegate, and the variant that never takes the keyboard.
+
+#include "platform/ui/Popover.h"
+#include "platform/ui/PopoverDelegate.h"
+#include "platform/ui/ViewController.h"
+#include "platform/ui/Window.h"
+#include "tests/support/VirtualScheduler.h"
+#include "toolkit/BaseView.h"
+
+#include <gtest/gtest.h>
+
+namespace corvex::test {
+namespace {
+
+class RecordingPopoverDelegate : public PopoverDelegate
+{
+public:
+    void popoverWillShow(Popover&) override { calls << QStringLiteral("will"); }
+    void popoverDidShow(Popover&) override { calls << QStringLiteral("did"); }
+    void popoverDidClose(Popover&) override { calls << QStringLiteral("closed"); }
+    QStringList calls;
+};
+
+struct Shown
+{
+    explicit Shown(Popover::Behavior behavior, bool takesKeyboard = true)
+    {
+        window->setContentView(host);
+        window->makeKeyAndOrderFront();
+        popover = Popover::create(takesKeyboard);
+        popover->setBehavior(behavior);
+        content->setView(BaseView::create(Rect(0, 0, 200, 100)));
+        popover->setContentViewController(content);
+        popover->setDelegate(delegate);
+        popover->setContentSize(Size(200, 100));
+        popover->showRelativeToRect(Rect(50, 50, 40, 40), *host, Popover::Edge::MaxY);
+    }
+    ~Shown()
+    {
+        popover->performClose();
+        window->close();
+    }
+    ScopedVirtualTime time;
+    std::shared_ptr<Window> window = Window::create(Size(400, 300));
+    std::shared_ptr<BaseView> host = BaseView::create();
+    std::shared_ptr<ViewController> content = ViewController::create();
+    std::shared_ptr<RecordingPopoverDelegate> delegate = std::make_shared<RecordingPopoverDelegate>();
+    std::shared_ptr<Popover> popover;
+};
+
+TEST(Popover, HangsBelowTheAnchorAboveWithoutRoomAndStaysOnScreen)
+{
+    const Rect screen(0, 0, 1000, 800);
+    const Size size(320, 123);
+    // Below: the popover's top edge at the anchor's lower edge (screen y up).
+    EXPECT_EQ(Popover::placedFrame(size, Rect(400, 500, 70, 70), Popover::Edge::MaxY, screen),
+              Rect(275, 377, 320, 123));
+    // No room below: above the anchor.
+    EXPECT_EQ(Popover::placedFrame(size, Rect(400, 60, 70, 70), Popover::Edge::MaxY, screen),
+              Rect(275, 130, 320, 123));
+    // Near the left edge and the top: moved onto the screen.
+    EXPECT_EQ(Popover::placedFrame(size, Rect(-50, 760, 70, 70), Popover::Edge::MaxY, screen).origin.x, 0.0);
+    const Rect tall =
+        Popover::placedFrame(Size(320, 900), Rect(400, 300, 70, 70), Popover::Edge::MaxY, screen);
+    EXPECT_EQ(tall.origin.y, 0.0);
+}
+
+TEST(Popover, SemiTransientClosesOnAClickElsewhereAndOnEscape)
+{
+    {
+        Shown s(Popover::Behavior::SemiTransient);
+        EXPECT_EQ(s.delegate->calls, (QStringList{"will", "did"}));
+        ASSERT_TRUE(s.popover->window());
+        EXPECT_TRUE(s.popover->window()->isKeyWindow());
+        EXPECT_EQ(s.popover->window()->contentView(), s.content->view());
+        EXPECT_EQ(s.popover->frame().size, Size(200, 100));
+        s.popover->setContentSize(Size(200, 180));
+        EXPECT_EQ(s.popover->frame().size, Size(200, 180)) << "resized at once";
+        s.window->sendEvent(Event::mouseDown(Point(390, 290)));
+        EXPECT_FALSE(s.popover->isShown());
+        EXPECT_EQ(s.delegate->calls, (QStringList{"will", "did", "closed"}));
+        EXPECT_TRUE(s.window->isKeyWindow());
+        s.popover->performClose();
+        EXPECT_EQ(s.delegate->calls.size(), 3) << "closed once";
+    }
+    {
+        Shown s(Popover::Behavior::Transient);
+        s.popover->window()->sendEvent(Event::keyDown(QStringLiteral("\x1b"), Event::KeyCodeEscape));
+        EXPECT_FALSE(s.popover->isShown());
+    }
+}
+
+TEST(Popover, ApplicationDefinedStaysAndANoteDisplayNeverTakesTheKeyboard)
+{
+    Shown s(Popover::Behavior::ApplicationDefined, false);
+    s.window->sendEvent(Event::mouseDown(Point(390, 290)));
+    s.window->sendEvent(Event::mouseUp(Point(390, 290)));
+    s.window->sendEvent(Event::keyDown(QStringLiteral("\x1b"), Event::KeyCodeEscape));
+    EXPECT_TRUE(s.popover->isShown());
+    EXPECT_FALSE(s.popover->window()->isKeyWindow());
+    EXPECT_TRUE(s.window->isKeyWindow());
+    s.popover->performClose();
+    EXPECT_FALSE(s.popover->isShown());
+}
+
+TEST(Popover, WithoutContentOrWindowNothingShows)
+{
+    ScopedVirtualTime time;
+    auto popover = Popover::create();
+    auto loose = BaseView::create();
+    popover->setContentViewController(ViewController::create());
+    popover->showRelativeToRect(Rect(0, 0, 10, 10), *loose, Popover::Edge::MaxY);
+    EXPECT_FALSE(popover->isShown());
+}
+
+} // namespace
+} // namespace corvex::test

@@ -1,0 +1,7 @@
+#include "toolkit/TableViewDataSource.h"
+
+namespace corvex {
+
+TableViewDataSource::~TableViewDataSource() = default;
+
+} // namespace corvex
