@@ -49,6 +49,13 @@ public:
     virtual bool isRedirectURL(const QUrl& url) const = 0;
     // Completes once, on the main queue (the token exchange is a network call).
     virtual void handleRedirectURL(const QUrl& url, Completion completion) = 0;
+    // Whether a signed-in client exists already (a stored token).
+    virtual bool hasAuthorizedClient() const = 0;
+    // Starts the desktop sign-in: the sign-in page's address goes to `openURL` (the caller
+    // shows it in the browser); the answer comes back later as the redirect.
+    virtual void authorizeFromControllerDesktop(std::function<void(const QUrl& url)> openURL) = 0;
+    // Signs out: the stored token is forgotten (and revoked where possible).
+    virtual void unlinkAndResetClients() = 0;
 
     // The registered service; null when none.
     static std::shared_ptr<DropboxSignInService> registered();

@@ -43,6 +43,9 @@ public:
         ++handled;
         completion(outcome, QStringLiteral("denied"));
     }
+    bool hasAuthorizedClient() const override { return false; }
+    void authorizeFromControllerDesktop(std::function<void(const QUrl&)>) override {}
+    void unlinkAndResetClients() override {}
 };
 
 } // namespace

@@ -131,6 +131,9 @@ public:
         return url.query().contains(QStringLiteral("state=ours"));
     }
     void handleRedirectURL(const QUrl&, Completion completion) override { completion(Outcome::Success, {}); }
+    bool hasAuthorizedClient() const override { return false; }
+    void authorizeFromControllerDesktop(std::function<void(const QUrl&)>) override {}
+    void unlinkAndResetClients() override {}
     mutable int asked = 0;
 };
 

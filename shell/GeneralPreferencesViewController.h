@@ -1,0 +1,68 @@
+#pragma once
+
+#include "platform/core/NotificationCenter.h"
+#include "shell/PreferencesViewController.h"
+
+#include <QPointer>
+#include <memory>
+
+class QLabel;
+class QPushButton;
+
+namespace corvex {
+
+// The General pane: opting in to and out of the iCloud (2) and Dropbox (3) locations, each
+// with a button that says what a press does ("Connect", "Deactivate") and shows the
+// location's status image ("cloud", "sync", "error"), and a footer text. Dropbox goes
+// through the registered DropboxSignInService. It follows the choices and statuses while it
+// exists: on "PersistenceStateChangeNotification", on every change of the user defaults, and
+// when its view is made. Main thread only.
+class GeneralPreferencesViewController final : public PreferencesViewController
+{
+public:
+    static inline const QString Identifier = QStringLiteral("GeneralPreferences");
+    static inline const QString ConnectTitle = QStringLiteral("Connect");
+    static inline const QString DeactivateTitle = QStringLiteral("Deactivate");
+    // The dynamic property of a button naming the image it shows (empty: none).
+    static constexpr const char* ImageNameProperty = "corvexImageName";
+
+    GeneralPreferencesViewController();
+    ~GeneralPreferencesViewController() override;
+
+    QString identifier() const override { return Identifier; }
+    QIcon toolbarItemImage() const override;
+    QString toolbarItemLabel() const override;
+    QWidget* view() override;
+
+    QPushButton* iCloudConnectButton() const { return mICloudConnectButton; }
+    QPushButton* dropboxConnectButton() const { return mDropboxConnectButton; }
+    QLabel* iCloudFooterText() const { return mICloudFooterText; }
+    QLabel* dropboxFooterText() const { return mDropboxFooterText; }
+
+    void iCloudButtonPressed();
+    void dropboxButtonPressed();
+    void ensureICloudChoiceValue();
+    void ensureDropboxChoiceValue();
+    // The image of the location's status: 4 and 0 "cloud", 1 and 3 "sync", 2 "error". An
+    // opted-in location no back end serves counts as 2.
+    void setCloudImageForButton(QPushButton& button, unsigned location);
+    static unsigned statusForLocation(unsigned location);
+    static QString imageNameForStatus(unsigned status);
+
+private:
+    void refresh();
+    // "Connect" and the workspace text, or "Deactivate" with the status image and the text
+    // the status calls for.
+    void showChoice(QPushButton* button, QLabel* footer, unsigned location, bool opted,
+                    const QString& workspaceText, const QString& errorText);
+
+    std::unique_ptr<QWidget> mView;
+    QPointer<QPushButton> mICloudConnectButton;
+    QPointer<QPushButton> mDropboxConnectButton;
+    QPointer<QLabel> mICloudFooterText;
+    QPointer<QLabel> mDropboxFooterText;
+    NotificationCenter::ObserverToken mStateObserver;
+    NotificationCenter::ObserverToken mDefaultsObserver;
+};
+
+} // namespace corvex
