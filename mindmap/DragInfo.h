@@ -34,6 +34,15 @@ public:
     DragInfo& operator=(const DragInfo&) = default;
     virtual ~DragInfo();
 
+    // A drag out of this window's dock (return target: the dock) whose drop was carried out
+    // (result not 0) somewhere else than the dock: the idea has left the dock. With no drop
+    // target (a drag that ended elsewhere) only the first two count.
+    bool tookIdeaOutOfDock(quint64 result, const DragTarget& dropTarget = DragTarget()) const
+    {
+        return result != 0 && source == ThisWindow && returnTarget.object == DragTarget::Dock &&
+               dropTarget.object != DragTarget::Dock;
+    }
+
     Point location;
     quint64 source = ThisWindow;
     DragTarget returnTarget;

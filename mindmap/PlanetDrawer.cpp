@@ -361,14 +361,19 @@ void PlanetDrawer::drawTextInCircle(GraphicsContext& context, double textRadius)
 
 AttributedString PlanetDrawer::newAttributedString() const
 {
+    return titleString(mText, mFontSize, mTextColor);
+}
+
+AttributedString PlanetDrawer::titleString(const QString& text, double fontSize, const PlatformColor& color)
+{
     TextAttributes attributes;
-    attributes.font = PlatformFont::fontWithName(QStringLiteral("Helvetica"), mFontSize);
-    attributes.foregroundColor = mTextColor;
+    attributes.font = PlatformFont::fontWithName(QStringLiteral("Helvetica"), fontSize);
+    attributes.foregroundColor = color;
     attributes.paragraphStyle.alignment = TextAlignment::Center;
     attributes.paragraphStyle.lineSpacing = 2.0;
-    attributes.paragraphStyle.minimumLineHeight = mFontSize;
-    attributes.paragraphStyle.maximumLineHeight = mFontSize;
-    return AttributedString(mText, attributes);
+    attributes.paragraphStyle.minimumLineHeight = fontSize;
+    attributes.paragraphStyle.maximumLineHeight = fontSize;
+    return AttributedString(text, attributes);
 }
 
 Path PlanetDrawer::textAreaPath(double textRadius, bool withIcon)

@@ -120,6 +120,8 @@ public:
     // The title string: Helvetica of fontSize, textColor, centred, line spacing 2, minimum
     // and maximum line height fontSize.
     AttributedString newAttributedString() const;
+    // The same for any title, size and colour (the home grid's planets set theirs alike).
+    static AttributedString titleString(const QString& text, double fontSize, const PlatformColor& color);
     // The text area inside a circle of radius t around (t, t), y-up: the disc cut by a chord
     // 0.55 t below the centre and one k t above it (k 0.475 with an icon, 0.70 without).
     static Path textAreaPath(double textRadius, bool withIcon);

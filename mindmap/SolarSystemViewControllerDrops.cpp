@@ -8,6 +8,7 @@
 #include "mindmap/DockAreaView.h"
 #include "mindmap/DocumentWindowServices.h"
 #include "mindmap/DragInfoForIdea.h"
+#include "mindmap/DropChoiceMenu.h"
 #include "mindmap/SimpleIdeaView.h"
 #include "mindmap/SolarFocusObject.h"
 #include "mindmap/SolarSystem.h"
@@ -15,7 +16,6 @@
 #include "model/Globals.h"
 #include "platform/core/Log.h"
 #include "storage/PersistenceController.h"
-#include "toolkit/ModalChoiceController.h"
 
 namespace corvex {
 
@@ -91,7 +91,11 @@ void SolarSystemViewController::dragFromDockAreaWithIdeaView(const std::shared_p
 {
     DocumentWindowServices* window = windowServices();
     View* from = mSolarSystem ? static_cast<View*>(mSolarSystem.get()) : viewIfLoaded().get();
-    if (!window || !ideaView || !mDockAreaView || !from) {
+    // No drag starts without a dock to come back to, nor while the screen is busy or a drop
+    // made here is still being decided (docking mode lasts until it ends): the window would
+    // refuse it, and the refusal's end would end that decision too.
+    const bool dropUnderWay = mAfterAcceptance || (mSolarSystem && mSolarSystem->dockingMode());
+    if (!window || !ideaView || !mDockAreaView || !from || dropUnderWay || screenOccupied()) {
         // The dock gave its view up: show the window's docked idea again.
         updateStatusDueToPossibleDockingUpdate();
         return;
@@ -177,10 +181,10 @@ void SolarSystemViewController::dragOperationEndedAcceptingIdea(const DragInfo& 
     const quint64 source = info.source;
     const quint64 returnKind = info.returnTarget.object;
     std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
-    mAfterAcceptance = [weak, source, returnKind, target, completion](quint64 result) {
+    const DragInfo drag = info;
+    mAfterAcceptance = [weak, drag, target, completion](quint64 result) {
         // A docked idea dragged into the map (not back into the dock) leaves the dock.
-        if (result != DragResultNotAccepted && source == DragInfo::ThisWindow &&
-            returnKind == DragTarget::Dock && target.object != DragTarget::Dock) {
+        if (drag.tookIdeaOutOfDock(result, target)) {
             if (auto self = weak.lock()) {
                 if (DocumentWindowServices* window = self->windowServices())
                     window->removeDockedIdea();
@@ -339,22 +343,13 @@ void SolarSystemViewController::acceptDraggedIdeaToSolarSystem()
 void SolarSystemViewController::offerDropChoices(const std::vector<DropChoice>& choices, const Rect& rect,
                                                  View& inView)
 {
-    const std::shared_ptr<ModalChoiceController> menu = ModalChoiceController::create();
     std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
     const std::uint64_t serial = mDropSerial;
-    for (const DropChoice choice : choices) {
-        menu->addButton(dropChoiceTitle(choice), [weak, serial, choice] {
-            auto self = weak.lock();
-            if (self && self->mDropSerial == serial)
-                self->copyPasteAction(choice);
-        });
-    }
-    menu->addButton(QString(), [weak, serial] {
+    DropChoiceMenu::show(choices, rect, inView, [weak, serial](std::optional<DropChoice> choice) {
         auto self = weak.lock();
         if (self && self->mDropSerial == serial)
-            self->copyPasteAction(std::nullopt);
+            self->copyPasteAction(choice);
     });
-    menu->showModallyFromRect(rect, inView);
 }
 
 void SolarSystemViewController::copyPasteAction(std::optional<DropChoice> choice)
@@ -547,8 +542,7 @@ void SolarSystemViewController::dragOperationEndedWithResult(const DragInfo& inf
 {
     mAfterAcceptance = nullptr;
     ++mDropSerial;
-    if (result != DragResultNotAccepted && info.source == DragInfo::ThisWindow &&
-        info.returnTarget.object == DragTarget::Dock) {
+    if (info.tookIdeaOutOfDock(result)) {
         if (DocumentWindowServices* window = windowServices())
             window->removeDockedIdea();
     }

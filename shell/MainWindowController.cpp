@@ -9,6 +9,7 @@
 #include "platform/ui/ScreenFacade.h"
 #include "shell/AppDelegate.h"
 #include "shell/ContainerView.h"
+#include "shell/DragSupportWindow.h"
 #include "shell/MenuHelper.h"
 #include "shell/MyWindow.h"
 #include "shell/WelcomeScreenView.h"
@@ -43,7 +44,7 @@ std::shared_ptr<MyWindow> MainWindowController::prepareWindow()
 {
     const Rect visible = ScreenFacade::mainScreen().visibleFrame;
     const Rect content = WindowGeometry::preparedContentRect(visible);
-    auto window = MyWindow::create(content.size);
+    auto window = DragSupportWindow::create(content.size);
     window->setFrame(window->frameRectForContentRect(content));
     return window;
 }

@@ -119,6 +119,18 @@ void MyWindow::switchToViewController(const std::shared_ptr<BaseViewController>&
 {
     if (!screen)
         return;
+    // The window shows its top-level screen itself, so it runs the screens' appearance hooks
+    // (the new view loaded first): the mind-map screen builds its dock and listens to storage
+    // only once its view is in a window.
+    std::shared_ptr<BaseViewController> previous =
+        mCurrentController != screen ? mCurrentController : nullptr;
+    const bool appears = mCurrentController != screen;
+    if (appears) {
+        screen->loadViewIfNeeded();
+        if (previous)
+            previous->viewWillDisappear();
+        screen->viewWillAppear();
+    }
     std::shared_ptr<View> oldView = mCurrentController ? mCurrentController->view() : nullptr;
     mCurrentController = screen;
     std::shared_ptr<View> newView = screen->view();
@@ -161,6 +173,11 @@ void MyWindow::switchToViewController(const std::shared_ptr<BaseViewController>&
             mBecameMain();
     });
     Globals::markPersistentAppStateDirty();
+    if (appears) {
+        screen->viewDidAppear();
+        if (previous)
+            previous->viewDidDisappear();
+    }
     if (completion)
         completion();
 }
@@ -198,12 +215,6 @@ void MyWindow::showShortNotificationToUser(const QString& text)
         hud->setLabelText(text);
         hud->hide(true, NotificationDuration);
     });
-}
-
-void MyWindow::setDockedIdea(const IdeaPtr& idea, const QString& docIdentifier)
-{
-    mDockedIdea = idea;
-    mDockedDocIdentifier = idea ? docIdentifier : QString();
 }
 
 void MyWindow::startDragForEvent(const Event& event, View&, const std::shared_ptr<IdeaView>&,

@@ -27,8 +27,8 @@ public:
     virtual bool keyDown(const Event& event, MyWindow& window) = 0;
 };
 
-// A main window: one top-level screen at a time in its container view, the window's dock,
-// the document's file and edited flag, the cloud status icon, short notices, key listeners
+// A main window: one top-level screen at a time in its container view, the document's file
+// and edited flag, the cloud status icon, short notices, key listeners
 // and the undo and redo of a text field being edited. Main thread only.
 class MyWindow : public Window, public DocumentWindowServices, public ActionTarget
 {
@@ -54,11 +54,8 @@ public:
     bool isDocumentEdited() const override { return Window::isDocumentEdited(); }
     void setCloudIconStateForLocation(unsigned location) override;
     void showShortNotificationToUser(const QString& text) override;
-    IdeaPtr currentDockedIdea() const override { return mDockedIdea; }
-    QString currentDockedDocIdentifier() const override { return mDockedDocIdentifier; }
-    void setDockedIdea(const IdeaPtr& idea, const QString& docIdentifier) override;
-    // Window-level drag and drop is not here yet: the screen hears at once that nothing was
-    // taken (result 0).
+    // A plain main window takes part in no drag: the screen hears at once that nothing was
+    // taken (result 0). DragSupportWindow carries drags and the dock.
     void startDragForEvent(const Event& event, View& fromView,
                            const std::shared_ptr<IdeaView>& exampleIdeaView,
                            const DragTarget& returnTarget) override;
@@ -107,8 +104,6 @@ private:
     std::shared_ptr<BaseViewController> mCurrentController;
     std::vector<std::weak_ptr<MyWindowEventListener>> mListeners;
     QUrl mDocURL;
-    IdeaPtr mDockedIdea;
-    QString mDockedDocIdentifier;
     std::function<void()> mWillClose;
     std::function<void()> mBecameMain;
     std::shared_ptr<bool> mAliveToken = std::make_shared<bool>(true);

@@ -370,6 +370,29 @@ std::function<Result<QByteArray>()> IdeaDocument::storedBytesJob(bool plainJSON)
     };
 }
 
+// ---- Conflicts
+
+namespace {
+IdeaDocument::ConflictQuery& conflictQuerySlot()
+{
+    static IdeaDocument::ConflictQuery* slot = new IdeaDocument::ConflictQuery();
+    return *slot;
+}
+} // namespace
+
+bool IdeaDocument::inConflict() const
+{
+    const ConflictQuery& query = conflictQuerySlot();
+    return query && query(*this);
+}
+
+IdeaDocument::ConflictQuery IdeaDocument::setConflictQuery(ConflictQuery query)
+{
+    ConflictQuery previous = std::move(conflictQuerySlot());
+    conflictQuerySlot() = std::move(query);
+    return previous;
+}
+
 // ---- Attachments
 
 IdeaDocument::AttachmentFetcher IdeaDocument::setAttachmentFetcher(AttachmentFetcher fetcher)

@@ -134,9 +134,12 @@ public:
     // The instance identifier of the payload last applied (null before any).
     const QString& appInstance() const { return mAppInstance; }
 
-    // A document handle reports no conflict of its own (conflicts are found through the
-    // persistence controller).
-    bool inConflict() const { return false; }
+    // Whether the document's back end holds it in conflict, as the installed query answers
+    // (the persistence controller installs one that asks the back end); false without one.
+    bool inConflict() const;
+    using ConflictQuery = std::function<bool(const IdeaDocument& document)>;
+    // Installs the query (an empty one removes it) and answers the previous one. Main thread.
+    static ConflictQuery setConflictQuery(ConflictQuery query);
     void resolvePotentialConflict() {}
 
     // "<IdeaDocument file=<last path component of the identifier>, idea=<idea>,

@@ -185,6 +185,14 @@ void PersistenceController::initializePersistenceController()
             completion(QByteArray());
     });
 
+    // A document is in conflict when its location's back end says so.
+    IdeaDocument::setConflictQuery([weakSelf](const IdeaDocument& document) {
+        auto self = weakSelf.lock();
+        const auto workspace = self ? self->workspaceForLocation(document.location()) : nullptr;
+        const PersistenceStatePtr state = workspace ? workspace->currentState() : nullptr;
+        return state && state->documentInConflict(document.docIdentifier());
+    });
+
     ensureWorkspaceStatusForLocation(kICloud);
     ensureWorkspaceStatusForLocation(kDropbox);
 

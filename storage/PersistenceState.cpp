@@ -25,6 +25,11 @@ void PersistenceState::handleConflictForProxy(const IdeaProxyPtr&, BoolCompletio
         completion(false);
 }
 
+bool PersistenceState::documentInConflict(const QString&) const
+{
+    return false;
+}
+
 QString PersistenceState::description() const
 {
     return QStringLiteral("PersistenceState(0x%1)").arg(quintptr(this), 0, 16);

@@ -91,6 +91,9 @@ public:
     virtual DocumentVersionPtr findConflictingVersion(const IdeaProxyPtr& proxy);
     // Keeps both contents of the conflict (see the back end). The base answers NO at once.
     virtual void handleConflictForProxy(const IdeaProxyPtr& proxy, BoolCompletion completion);
+    // Whether the document is in conflict now; the base knows of no conflict of an open
+    // document and answers false.
+    virtual bool documentInConflict(const QString& docIdentifier) const;
 
     // "<class name>(<address>)" for the workspace's description.
     virtual QString description() const;

@@ -94,6 +94,7 @@ constexpr StandIn kStandIns[] = {
     {"helvetica oblique", "Nimbus Sans", "Italic"},
     {"helvetica bold oblique", "Nimbus Sans", "Bold Italic"},
     {"helvetica neue", "Nimbus Sans", "Regular"},
+    {"helvetica neue medium", "Nimbus Sans", "Regular"},
     {"helvetica neue bold", "Nimbus Sans", "Bold"},
     {"helvetica neue italic", "Nimbus Sans", "Italic"},
     {"helvetica neue bold italic", "Nimbus Sans", "Bold Italic"},

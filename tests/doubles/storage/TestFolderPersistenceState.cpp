@@ -488,6 +488,18 @@ void TestFolderPersistenceState::provideAttachment(const ObjectID& attachment, P
     });
 }
 
+void TestFolderPersistenceState::setDocumentInConflict(const QString& docIdentifier, bool inConflict)
+{
+    mDocumentsInConflict.removeAll(docIdentifier);
+    if (inConflict)
+        mDocumentsInConflict.append(docIdentifier);
+}
+
+bool TestFolderPersistenceState::documentInConflict(const QString& docIdentifier) const
+{
+    return mDocumentsInConflict.contains(docIdentifier);
+}
+
 DocumentVersionPtr TestFolderPersistenceState::findConflictingVersion(const IdeaProxyPtr&)
 {
     return mKeepsConflictingVersions ? mConflictingVersion : nullptr;

@@ -104,6 +104,8 @@ public:
     // findConflictingVersion answers `version`, and handleConflictForProxy answers YES
     // unless scripted to fail.
     void setKeepsConflictingVersions(bool keeps, DocumentVersionPtr version = nullptr);
+    // Scripts whether the document counts as in conflict (documentInConflict).
+    void setDocumentInConflict(const QString& docIdentifier, bool inConflict);
 
     // ---- Scripting the events
 
@@ -155,6 +157,7 @@ public:
     bool keepsConflictingVersions() const override { return mKeepsConflictingVersions; }
     DocumentVersionPtr findConflictingVersion(const IdeaProxyPtr& proxy) override;
     void handleConflictForProxy(const IdeaProxyPtr& proxy, BoolCompletion completion) override;
+    bool documentInConflict(const QString& docIdentifier) const override;
     QString description() const override;
 
 private:
@@ -196,6 +199,7 @@ private:
     bool mLastIndexWriteSucceeded = false;
     bool mKeepsConflictingVersions = false;
     DocumentVersionPtr mConflictingVersion;
+    QStringList mDocumentsInConflict;
     std::shared_ptr<IndexDocument> mIndexDocument;
     std::shared_ptr<IndexJSONDocument> mIndexJSONDocument;
 };

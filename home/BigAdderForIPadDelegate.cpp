@@ -1,0 +1,7 @@
+#include "home/BigAdderForIPadDelegate.h"
+
+namespace corvex {
+
+BigAdderForIPadDelegate::~BigAdderForIPadDelegate() = default;
+
+} // namespace corvex

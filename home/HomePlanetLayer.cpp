@@ -1,0 +1,325 @@
+#include "home/HomePlanetLayer.h"
+
+#include "mindmap/PlanetDrawer.h"
+#include "model/Color.h"
+#include "model/Globals.h"
+#include "model/IconImage.h"
+#include "platform/gfx/FilterImage.h"
+#include "platform/gfx/GraphicsContext.h"
+#include "platform/gfx/Path.h"
+#include "platform/gfx/PlatformFont.h"
+#include "platform/gfx/TextFrame.h"
+#include "toolkit/CompactDateTimeFormatter.h"
+
+#include <QLocale>
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace corvex {
+
+namespace {
+
+constexpr double kHomeArcDegreesFull = 310.0;
+constexpr double kHomeArcEnd = 245.0;
+
+double degreesToRadians(double degrees)
+{
+    return degrees * std::numbers::pi / 180.0;
+}
+
+} // namespace
+
+HomePlanetLayer::HomePlanetLayer() = default;
+
+HomePlanetLayer::HomePlanetLayer(const HomePlanetLayer& other)
+    : BaseLayer(other), mShadowMode(other.mShadowMode)
+{}
+
+HomePlanetLayer::~HomePlanetLayer() = default;
+
+std::shared_ptr<HomePlanetLayer> HomePlanetLayer::create()
+{
+    auto layer = BaseLayer::make<HomePlanetLayer>();
+    layer->setOpaque(false);
+    return layer;
+}
+
+QString HomePlanetLayer::className() const
+{
+    return QStringLiteral("HomePlanetLayer");
+}
+
+float HomePlanetLayer::fullnessForItemCount(qint64 count)
+{
+    // Counts come from stored summaries: a negative one draws as empty.
+    const float n = float(std::clamp<qint64>(count, 0, 100));
+    const float q = 1.0f - n / 100.0f;
+    return std::min(1.0f, 1.0f - q * q + 0.01f);
+}
+
+double HomePlanetLayer::fetchNewFontSize()
+{
+    return PlanetDrawer::fontSizeForPlanetType(6);
+}
+
+QString HomePlanetLayer::formatDateOnly(const QDateTime& date)
+{
+    return CompactDateTimeFormatter::singleton().formatDateOnly(date);
+}
+
+QString HomePlanetLayer::formatDateTime(const QDateTime& date)
+{
+    return CompactDateTimeFormatter::singleton().formatDateTime(date, false);
+}
+
+void HomePlanetLayer::updateWithProxy(const IdeaProxyPtr& proxy)
+{
+    mProxy = proxy;
+    mLabelTextColor = PlatformColor::deviceWhite(0.1);
+    if (proxy && proxy->image().hasImage()) {
+        mUserImage = proxy->image();
+        mText = QString();
+        mIconImage.reset();
+    } else {
+        mUserImage = QVImage();
+        mText = proxy ? proxy->text() : QString();
+        mIconImage = proxy ? proxy->iconImage() : nullptr;
+        const ColorPtr color = proxy ? proxy->color() : nullptr;
+        const RGBA rgb = color ? color->rgba() : RGBA();
+        const double luminance = 0.299 * rgb.red + 0.587 * rgb.green + 0.114 * rgb.blue;
+        mLabelTextColor = PlatformColor::deviceWhite(luminance < 128 ? 0.2 : 0.35);
+    }
+    if (proxy && proxy->hasWebLink()) {
+        if (mWebLinkIndicatorImage.isNull())
+            mWebLinkIndicatorImage = PlatformImage::imageNamed(QStringLiteral("web_link_icon"));
+    } else {
+        mWebLinkIndicatorImage = PlatformImage();
+    }
+    mElements = proxy ? proxy->itemCount() : 0;
+    mDateCreatedText = proxy ? formatDateOnly(proxy->dateCreated()) : QString();
+    mDateModifiedText = proxy ? formatDateTime(proxy->dateModified()) : QString();
+    mSliderPercentage = fullnessForItemCount(mElements);
+    updateAppearance();
+    setNeedsDisplay();
+}
+
+void HomePlanetLayer::updateAppearance()
+{
+    mFontSize = fetchNewFontSize();
+    const ColorPtr color = mProxy ? mProxy->color() : nullptr;
+    mTextColor = Globals::highContrastText() && color && color->isBright() ? PlatformColor::deviceWhite(0.33)
+                                                                           : PlatformColor::white();
+    if (!hasUserImage())
+        setNeedsDisplay();
+}
+
+void HomePlanetLayer::setShadowMode(bool on)
+{
+    if (on == mShadowMode)
+        return;
+    mShadowMode = on;
+    setOpacity(on ? 0.5f : 1.0f);
+}
+
+Point HomePlanetLayer::scaledCenter() const
+{
+    const Rect b = bounds();
+    return Point((b.origin.x + b.size.width / 2) * Scale, (b.origin.y + b.size.height / 2) * Scale);
+}
+
+void HomePlanetLayer::drawInContext(GraphicsContext& context)
+{
+    context.saveGState();
+    if (context.isFlipped()) {
+        // The planet is laid out y-up.
+        context.translateCTM(0, bounds().size.height);
+        context.scaleCTM(1, -1);
+    }
+    const Point c = scaledCenter();
+    const double r = Radius * Scale;
+    drawDisc(context, c, r);
+    drawArc(context, c, r);
+    if (!hasUserImage()) {
+        if (mIconImage)
+            drawIcon(context, c, r);
+        if (!mText.isEmpty())
+            drawText(context, c);
+    }
+    drawFields(context, c, r);
+    context.restoreGState();
+}
+
+void HomePlanetLayer::drawDisc(GraphicsContext& context, Point c, double r)
+{
+    const Rect circle(c.x - r, c.y - r, 2 * r, 2 * r);
+    if (hasUserImage()) {
+        const Rect pictureRect(circle.origin.x + 1, circle.origin.y + 1, circle.size.width - 2,
+                               circle.size.height - 2);
+        context.setFillColor(0.8, 0.8, 0.8, 1.0);
+        context.fillEllipseInRect(circle);
+        context.saveGState();
+        context.addEllipseInRect(pictureRect);
+        context.clip();
+        context.drawImage(pictureRect, mUserImage.cgImage());
+        context.restoreGState();
+        if (!mWebLinkIndicatorImage.isNull())
+            mWebLinkIndicatorImage.drawInRect(context, Rect(c.x - 20, c.y + r / 2 - 20, 40, 40), Rect(),
+                                              BlendMode::Difference, 0.2);
+        return;
+    }
+    const ColorPtr color = mProxy ? mProxy->color() : nullptr;
+    if (!color)
+        return;
+    context.setFillColor(color->uiColor());
+    context.fillEllipseInRect(Scale > 0.5 ? circle.integral() : circle);
+}
+
+void HomePlanetLayer::drawArc(GraphicsContext& context, Point c, double r)
+{
+    const double arcRadius = std::trunc(0.96 * r);
+    const double start = kHomeArcEnd - kHomeArcDegreesFull * double(mSliderPercentage);
+    context.saveGState();
+    context.beginPath();
+    context.addArc(c, arcRadius, degreesToRadians(start), degreesToRadians(kHomeArcEnd), false);
+    context.setStrokeColor(PlatformColor::white());
+    context.setLineWidth(1.5);
+    context.setLineCap(LineCap::Round);
+    context.strokePath();
+    context.restoreGState();
+}
+
+void HomePlanetLayer::drawIcon(GraphicsContext& context, Point c, double r)
+{
+    const PlatformImage image = mIconImage->image();
+    if (image.isNull())
+        return;
+    const long s = std::lround(r / 2.5);
+    const long side = s % 2 != 0 ? s - 1 : s;
+    const Rect rect = Rect(std::trunc(c.x - double(s / 2)), std::trunc(c.y + 0.85 * r - double(side)),
+                           double(side), double(side))
+                          .integral();
+    image.drawInRect(context, rect);
+}
+
+AttributedString HomePlanetLayer::newAttributedString() const
+{
+    return PlanetDrawer::titleString(mText, mFontSize, mTextColor);
+}
+
+void HomePlanetLayer::drawText(GraphicsContext& context, Point c)
+{
+    const double textRadius = std::round(0.89 * Radius);
+    const double k = mIconImage ? 0.56 : 0.72;
+    const double a = std::asin(k);
+    const double b = std::asin(0.1);
+    context.saveGState();
+    context.translateCTM(c.x - Scale * textRadius, c.y - Scale * textRadius);
+    const Point centre(textRadius, textRadius);
+    Path shape;
+    shape.addArc(centre, textRadius, std::numbers::pi - a, -(std::numbers::pi - b), false);
+    shape.addArc(centre, textRadius, -b, a, false);
+    shape.closeSubpath();
+    // The typesetter sets only what the band holds, whatever the title's length.
+    const TextFrame frame = TextFrame::typeset(newAttributedString(), shape);
+    if (!frame.lines().empty()) {
+        const double offset = textFrameCentringOffset(frame, 0.5 * k * textRadius, 0, (k + 0.1) * textRadius);
+        context.translateCTM(0, offset);
+        frame.draw(context);
+    }
+    context.restoreGState();
+}
+
+TextAttributes HomePlanetLayer::attributesForLabelWithShadow(bool withShadow) const
+{
+    TextAttributes attributes;
+    attributes.font = PlatformFont::fontWithName(QStringLiteral("HelveticaNeue-Medium"), 9.5);
+    attributes.kern = 0.3;
+    attributes.foregroundColor = withShadow ? PlatformColor::black() : mLabelTextColor;
+    return attributes;
+}
+
+TextAttributes HomePlanetLayer::attributesForValueWithShadow(bool withShadow) const
+{
+    TextAttributes attributes;
+    attributes.font = PlatformFont::fontWithName(QStringLiteral("HelveticaNeue"), 11.5);
+    attributes.foregroundColor = withShadow ? PlatformColor::white() : PlatformColor::deviceWhite(1.0, 0.95);
+    return attributes;
+}
+
+void HomePlanetLayer::drawLine(GraphicsContext& context, const AttributedString& text, const Rect& rect,
+                               const PlatformColor& shadowColor, double shadowRadius)
+{
+    if (text.isEmpty())
+        return;
+    // Baseline at the rectangle's origin.
+    const double descent = -text.boundingRectWithSize(Size(), 0).origin.y;
+    const Point at(rect.origin.x, rect.origin.y - descent);
+    if (shadowRadius > 0) {
+        const Size size = text.size();
+        const double margin = std::ceil(3 * shadowRadius);
+        const double scale = std::max(1.0, context.userSpaceScale());
+        const double width = std::ceil(size.width + 2 * margin);
+        const double height = std::ceil(size.height + 2 * margin);
+        auto offscreen = GraphicsContext::createBitmap(width * scale, height * scale);
+        if (offscreen) {
+            offscreen->scaleCTM(scale, scale);
+            AttributedString shadowText = text;
+            shadowText.setForegroundColor(shadowColor, 0, shadowText.length());
+            shadowText.drawAtPoint(*offscreen, Point(margin, margin));
+            const QImage pixels = offscreen->makeImage();
+            const FilterImage blurred = FilterImage::fromImage(pixels).gaussianBlur(shadowRadius * scale / 2);
+            const QImage shadow = blurred.render(Rect(0, 0, pixels.width(), pixels.height()));
+            if (!shadow.isNull())
+                context.drawImage(Rect(at.x - margin, at.y - margin, width, height), shadow);
+        }
+    }
+    text.drawAtPoint(context, at);
+}
+
+void HomePlanetLayer::drawFieldLeftAligned(GraphicsContext& context, const QString& label,
+                                           const QString& value, Point origin, bool withShadow)
+{
+    const AttributedString labelText(QLocale().toUpper(label), attributesForLabelWithShadow(withShadow));
+    const AttributedString valueText(value, attributesForValueWithShadow(withShadow));
+    drawLine(context, labelText, Rect(origin.x, origin.y, 200, 1), PlatformColor::deviceWhite(0.9),
+             withShadow ? 5 : 0);
+    drawLine(context, valueText, Rect(origin.x, origin.y - 14.5, 200, 1), PlatformColor::black(),
+             withShadow ? 3 : 0);
+}
+
+void HomePlanetLayer::drawFieldCenterAligned(GraphicsContext& context, const QString& label,
+                                             const QString& value, Point origin, bool withShadow)
+{
+    const AttributedString labelText(label, attributesForLabelWithShadow(withShadow));
+    const AttributedString valueText(value, attributesForValueWithShadow(withShadow));
+    const double labelWidth = std::min(100.0, labelText.size().width);
+    const double valueWidth = std::min(100.0, valueText.size().width);
+    drawLine(context, labelText, Rect(origin.x - labelWidth / 2, origin.y, 100, 1),
+             PlatformColor::deviceWhite(0.9), withShadow ? 5 : 0);
+    drawLine(context, valueText, Rect(origin.x - valueWidth / 2, origin.y - 14.5, 100, 1),
+             PlatformColor::black(), withShadow ? 3 : 0);
+}
+
+void HomePlanetLayer::drawFields(GraphicsContext& context, Point c, double r)
+{
+    const bool shadow = hasUserImage();
+    context.saveGState();
+    drawFieldLeftAligned(context,
+                         Globals::narrowLocalizedStringForKey(QStringLiteral("Label.Created"), QString()),
+                         mDateCreatedText, Point(c.x - r + 27, c.y - r + 68), shadow);
+    drawFieldLeftAligned(context,
+                         Globals::narrowLocalizedStringForKey(QStringLiteral("Label.Modified"), QString()),
+                         mDateModifiedText, Point(c.x - r + 110, c.y - r + 68), shadow);
+    // A table text that holds the count itself ("%1 elements") takes it in place of the value line.
+    QString elements = Globals::normalLocalizedStringForKey(QStringLiteral("Label.Elements"), QString());
+    QString count = QString::number(mElements);
+    if (elements.contains(QStringLiteral("%1"))) {
+        elements = elements.arg(count);
+        count.clear();
+    }
+    drawFieldCenterAligned(context, elements, count, Point(bounds().size.width / 2, c.y - r + 24), shadow);
+    context.restoreGState();
+}
+
+} // namespace corvex

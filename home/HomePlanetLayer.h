@@ -1,0 +1,91 @@
+#pragma once
+
+#include "graphics/QVImage.h"
+#include "platform/gfx/AttributedString.h"
+#include "platform/gfx/PlatformColor.h"
+#include "platform/gfx/PlatformImage.h"
+#include "storage/IdeaProxy.h"
+#include "toolkit/BaseLayer.h"
+
+#include <QString>
+#include <memory>
+
+namespace corvex {
+
+class IconImage;
+class TextFrame;
+
+// One document of the home grid drawn as a planet, everything from its summary: the disc in
+// the document's colour with the title set inside it (icon above) or the picture clipped to
+// the circle, a white arc whose length grows with the number of ideas, and the creation date,
+// modification date and idea count. Drawn y-up into the layer's own contents, once per
+// change. Summaries come from stored files, so every value is bounded before it is drawn.
+// Main thread only.
+class HomePlanetLayer : public BaseLayer
+{
+public:
+    static constexpr double Radius = 93;
+    static constexpr double Scale = 1.0;
+
+    HomePlanetLayer();
+    HomePlanetLayer(const HomePlanetLayer& other);
+    ~HomePlanetLayer() override;
+    static std::shared_ptr<HomePlanetLayer> create();
+
+    void updateWithProxy(const IdeaProxyPtr& proxy);
+    void updateAppearance();
+    void setShadowMode(bool on);
+    bool shadowMode() const { return mShadowMode; }
+
+    // Fullness of the arc for an idea count: 0.01 for none up to 1 from 100 ideas on.
+    static float fullnessForItemCount(qint64 count);
+    static double fetchNewFontSize();
+    static QString formatDateOnly(const QDateTime& date);
+    static QString formatDateTime(const QDateTime& date);
+
+    const IdeaProxyPtr& proxy() const { return mProxy; }
+    double sliderPercentage() const { return mSliderPercentage; }
+    const PlatformColor& labelTextColor() const { return mLabelTextColor; }
+    const PlatformColor& textColor() const { return mTextColor; }
+    const QString& dateCreatedText() const { return mDateCreatedText; }
+    const QString& dateModifiedText() const { return mDateModifiedText; }
+    bool hasUserImage() const { return !mUserImage.cgImage().isNull(); }
+
+    void drawInContext(GraphicsContext& context) override;
+    QString className() const override;
+
+private:
+    Point scaledCenter() const;
+    void drawDisc(GraphicsContext& context, Point c, double r);
+    void drawArc(GraphicsContext& context, Point c, double r);
+    void drawIcon(GraphicsContext& context, Point c, double r);
+    void drawText(GraphicsContext& context, Point c);
+    void drawFields(GraphicsContext& context, Point c, double r);
+    AttributedString newAttributedString() const;
+    void drawFieldLeftAligned(GraphicsContext& context, const QString& label, const QString& value,
+                              Point origin, bool withShadow);
+    void drawFieldCenterAligned(GraphicsContext& context, const QString& label, const QString& value,
+                                Point origin, bool withShadow);
+    TextAttributes attributesForLabelWithShadow(bool withShadow) const;
+    TextAttributes attributesForValueWithShadow(bool withShadow) const;
+    // One line of text at `rect`'s origin, with a blurred copy in the shadow colour beneath
+    // it when the radius is above 0.
+    static void drawLine(GraphicsContext& context, const AttributedString& text, const Rect& rect,
+                         const PlatformColor& shadowColor, double shadowRadius);
+
+    IdeaProxyPtr mProxy;
+    QVImage mUserImage;
+    QString mText;
+    std::shared_ptr<IconImage> mIconImage;
+    double mFontSize = 14;
+    PlatformColor mTextColor = PlatformColor::white();
+    PlatformColor mLabelTextColor = PlatformColor::white();
+    PlatformImage mWebLinkIndicatorImage;
+    qint64 mElements = 0;
+    QString mDateCreatedText;
+    QString mDateModifiedText;
+    double mSliderPercentage = 0.01;
+    bool mShadowMode = false;
+};
+
+} // namespace corvex

@@ -1,0 +1,12 @@
+#include "home/HomeRegistration.h"
+
+#include "home/HomeViewController.h"
+
+namespace corvex {
+
+void registerHomeScreen()
+{
+    HomeViewController::registerWithScreenFactory();
+}
+
+} // namespace corvex

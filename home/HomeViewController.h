@@ -1,0 +1,241 @@
+#pragma once
+
+#include "home/IdeaListViewDelegate.h"
+#include "mindmap/DockAreaViewDelegate.h"
+#include "mindmap/DragSupportDelegate.h"
+#include "mindmap/MindMapScreenSeams.h"
+#include "mindmap/SolarSystemViewController.h"
+#include "storage/IdeaDocument.h"
+#include "storage/PersistenceControllerListener.h"
+#include "toolkit/BaseViewController.h"
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace corvex {
+
+class DocumentWindowServices;
+class Event;
+class IdeaListView;
+class SimpleIdeaView;
+class IdeaView;
+class MainLayoutView;
+class Menu;
+class MenuItem;
+class TopBarView;
+
+// The home screen of one storage location (2 iCloud, 3 Dropbox): the location's documents as
+// a grid of planets under a top bar holding only the search field. It keeps the grid in step
+// with the storage layer, searches all documents as the user types (results are read-only),
+// opens a document in the mind-map screen, edits its root idea in place through the editor
+// seam, creates and deletes documents and imports local files.
+//
+// Every opened document's token is either handed on (to the mind-map screen or an editor's
+// after-editing block) or released. The context-menu actions, like the grid's, do nothing
+// while the screen is occupied. Screen states: 0 browsing, 1 browsing without a list, 3 a
+// search runs, 4 results shown. Main thread only.
+class HomeViewController : public BaseViewController,
+                           public IdeaListViewDelegate,
+                           public TopBarServicesDelegate,
+                           public DockAreaViewDelegate,
+                           public DragSupportDelegate,
+                           public IdeaEditorDelegate,
+                           public PictureViewerDelegate,
+                           public WebLinkEditorDelegate,
+                           public PersistenceControllerListener
+{
+public:
+    static constexpr std::uint64_t StateBrowsing = 0;
+    static constexpr std::uint64_t StateBrowsingWithoutList = 1;
+    static constexpr std::uint64_t StateSearching = 3;
+    static constexpr std::uint64_t StateResults = 4;
+
+    // The screen occupations.
+    static const QString OpenDocumentOperation;       // "OpenDocument"
+    static const QString OpenSolarSystemOperation;    // "OpenSolarSystem"
+    static const QString IdeaEditingOperation;        // "IdeaEditing"
+    static const QString ConflictDialogOperation;     // "ConflictDialog"
+    static const QString DeleteConfirmationOperation; // "DeleteConfirmationForContextMenu"
+
+    struct Private
+    {
+        explicit Private() = default;
+    };
+    explicit HomeViewController(Private);
+    ~HomeViewController() override;
+
+    // A screen of the location; a non-empty text starts its search at once.
+    static std::shared_ptr<HomeViewController> initWithLocation(StorageLocation location,
+                                                                const QString& searchText = QString());
+    // A screen of location 0 waiting for restoreFromState.
+    static std::shared_ptr<HomeViewController> initForRestoration();
+    // Registers "HomeViewController" with ScreenFactory: arguments "location" (2 when
+    // missing) and "searchText"; an empty dictionary makes a screen for restoration.
+    static void registerWithScreenFactory();
+
+    StorageLocation location() const { return mLocation; }
+    std::uint64_t state() const { return mState; }
+    bool isSearching() const { return mState == StateSearching || mState == StateResults; }
+    qint64 currentSearchRequestID() const { return mCurrentSearchRequestID; }
+    const std::shared_ptr<IdeaListView>& ideaListView() const { return mIdeaListView; }
+    const std::shared_ptr<TopBarView>& topBar() const { return mTopBar; }
+    const std::shared_ptr<MainLayoutView>& layoutView() const { return mLayoutView; }
+    bool editorOpen() const { return static_cast<bool>(mActionAfterEditing); }
+
+    // ---- State and life cycle ----
+    ValueDictionary createState() override;
+    bool restoreFromState(const ValueDictionary& state) override;
+    void viewDidLoad() override;
+    void viewWillAppear() override;
+    void viewDidAppear() override;
+    void becameTopLevelController() override;
+    bool validateUserInterfaceItem(const MenuItem& item) override;
+    void keyDown(const Event& event) override;
+    void reactToStateChange() override;
+    void ensureCorrectTitle();
+    void reloadTable();
+    void updateView();
+    void updateStatusDueToPossibleDockingUpdate();
+
+    // ---- Search ----
+    void topBarAction(int action, const Rect& fromRect) override;
+    void topBarSearchStatusDidChange(bool changed) override;
+
+    // ---- Storage ----
+    void pleaseStopUsingLocation(StorageLocation location) override;
+    void batchUpdateStartingInLocation(StorageLocation location) override;
+    void batchUpdateDoneInLocation(StorageLocation location) override;
+    void documentAppended(const IdeaProxyPtr& proxy) override;
+    void documentAdded(const IdeaProxyPtr& proxy, qint64 index) override;
+    void documentMoved(const IdeaProxyPtr& proxy, qint64 index) override;
+    void documentUpdated(const IdeaProxyPtr& proxy) override;
+    void documentDeleted(const QString& docIdentifier) override;
+    void searchIsReady(const std::vector<IdeaProxyPtr>& proxies, StorageLocation location,
+                       qint64 requestIdentifier) override;
+
+    // ---- Grid ----
+    void onDrillDownTo(const QString& docIdentifier, bool startEditing) override;
+    void pleaseCreateNewIdea() override;
+    bool hasShadowModeForDocument(const QString& docIdentifier) override;
+    void startDragForIdea(const QString& ideaIdentifier, const QString& docIdentifier, const Rect& fromRect,
+                          const Event* event) override;
+    std::shared_ptr<Menu> onRightClickAtDocument(const QString& docIdentifier) override;
+    void dragFromDockAreaWithIdeaView(const std::shared_ptr<SimpleIdeaView>& ideaView,
+                                      const Event& event) override;
+
+    // ---- Drops (the window asks where a drag lands and what a drop means) ----
+    // Kinds of target besides the shared dock and delete area: a document or an adder of the
+    // grid, and a grid item as the place a document dragged from it returns to.
+    static constexpr quint64 GridTarget = 1;
+    static constexpr quint64 GridItemReturnTarget = 4;
+    static constexpr double DropAreaGravityRadius = 80;
+    // What a drop may be turned into: the mind-map screen's choices (move or copy here or
+    // inside, delete) with their shown texts.
+    using DropChoice = SolarSystemViewController::DropChoice;
+    static QString dropChoiceTitle(DropChoice choice)
+    {
+        return SolarSystemViewController::dropChoiceTitle(choice);
+    }
+    bool dragOperationStarted(const DragInfo& info) override;
+    DragTarget dragOperationUpdate(const DragInfo& info) override;
+    void dragOperationExited() override;
+    void dragOperationEndedAcceptingIdea(const DragInfo& info, const IdeaPtr& idea,
+                                         const QString& docIdentifier, DropCompletion completion) override;
+    void dragOperationEndedWithResult(const DragInfo& info, quint64 result) override;
+    // The grid's focus: an adder's index (adder true), else a document's index (adder
+    // unchanged), else IdeaListView::NotFound.
+    std::uint64_t indexOfDragFocusPoint(bool& adder) const;
+    // Whether the document of the location's list is beside the adder at `index` (the adder
+    // before the first document counts as beside it).
+    bool isDocumentNearAdditionPoint(const QString& docIdentifier, std::uint64_t index) const;
+    // Picks a choice of the drop being settled, or cancels it (nullopt), as the menu does.
+    void copyPasteAction(std::optional<DropChoice> choice);
+    bool dropPending() const { return static_cast<bool>(mAfterAcceptance); }
+
+    // ---- Actions ----
+    void openSolarSystemForIdeaDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
+                                        bool startEditing);
+    void editOpenedProxy(const IdeaProxyPtr& proxy, qint64 token);
+    void onAddNewIdea();
+    using BoolCompletion = std::function<void(bool ok)>;
+    void deleteIdea(const QString& ideaIdentifier, const QString& docIdentifier, BoolCompletion completion);
+    void deleteDocument(const QString& docIdentifier, BoolCompletion completion);
+    void onOpenItem(const MenuItem& item);
+    void onOpenItemInNewWindow(const MenuItem& item);
+    void onEditItem(const MenuItem& item);
+    void onDeleteItem(const MenuItem& item);
+    void qvImport();
+
+    // ---- Editors ----
+    void editIdeaViewDidClose() override;
+    void pleaseDismissPictureView(ViewController& viewer) override;
+    void pleaseDismissHTMLPageView(ViewController& editor) override;
+    void pleaseDismissEditor(ViewController& editor);
+
+protected:
+    void loadView() override;
+
+private:
+    std::shared_ptr<HomeViewController> sharedSelf();
+    void initializeHomeViewController();
+    void updateState(std::uint64_t state);
+    void startSearchWithText(const QString& text);
+    // While searching, runs the search again (a new document may match) and answers true.
+    bool searchAgainForNewDocument();
+    void makeGridFirstResponder();
+    // Opens the document behind the proxy under "OpenDocument"; `opened` gets a valid token
+    // of a document that is not in conflict (failures are shown and cleaned up here).
+    void openProxy(const IdeaProxyPtr& proxy, std::function<void(qint64 token)> opened);
+    void showOpeningFailure(const std::shared_ptr<IdeaDocument>& document);
+    void handleConflict(const IdeaProxyPtr& proxy, qint64 token);
+    void releaseToken(const std::shared_ptr<IdeaDocument>& document, qint64 token);
+    void editOpenedTextualIdeaProxy(const IdeaProxyPtr& proxy, const IdeaPtr& idea, qint64 token);
+    void editOpenedImageIdeaProxy(const IdeaProxyPtr& proxy, const IdeaPtr& idea, qint64 token);
+    void editOpenedURLIdeaProxy(const IdeaProxyPtr& proxy, const IdeaPtr& idea, qint64 token);
+    // Shows a picture viewer or web-link editor under "IdeaEditing"; `afterEditing` runs once
+    // when it is dismissed.
+    void presentSlideUpEditor(const std::shared_ptr<BaseViewController>& editor,
+                              std::function<void()> afterEditing);
+    void runActionAfterEditing();
+    // Saves the document with the token, then hands the token back.
+    static void saveAndRelease(const std::shared_ptr<IdeaDocument>& document, qint64 token);
+    std::shared_ptr<MenuItem> menuItemForDoc(const QString& docIdentifier, const QString& title,
+                                             void (HomeViewController::*action)(const MenuItem&));
+    DocumentWindowServices* windowServices() const;
+    void acceptDraggedIdeaIntoIdeaList();
+    void offerDropChoices(const std::vector<DropChoice>& choices, const Rect& rect, View& inView);
+    // The storage call of a copy or move, once the idea's attachments are in the location.
+    void performDropChoice(DropChoice choice);
+    void handleDragEndWithResult(quint64 result);
+    // Ends the drop being settled with `onSuccess`, or 0 for a failure, unless it ended.
+    BoolCompletion endDropOnAnswer(quint64 onSuccess);
+    // The index the drop's target document has in the location's list now (the list's end
+    // for the adder after the last document); nullopt when it is gone.
+    std::optional<qint64> resolvedDropIndex() const;
+
+    StorageLocation mLocation = 0;
+    std::uint64_t mState = StateBrowsing;
+    qint64 mCurrentSearchRequestID = 0;
+    std::shared_ptr<TopBarView> mTopBar;
+    std::shared_ptr<IdeaListView> mIdeaListView;
+    std::shared_ptr<MainLayoutView> mLayoutView;
+    std::function<void()> mActionAfterEditing;
+    std::shared_ptr<IdeaEditor> mIdeaEditor;
+    std::shared_ptr<BaseViewController> mPresentedEditor;
+    // The drop being settled.
+    IdeaPtr mIdeaBeingAccepted;
+    QString mIdeaBeingAcceptedDocIdentifier;
+    std::function<void(quint64 result)> mAfterAcceptance;
+    std::uint64_t mDropSerial = 0;
+    // Where it lands, taken by document identifier when the drop arrives (a grid showing
+    // search results numbers its items otherwise than the location's list): the document
+    // at the focus, or the one the focused adder stands before (empty: after the last).
+    QString mDropTargetDocIdentifier;
+    bool mDropTargetIsAdder = false;
+};
+
+} // namespace corvex

@@ -1,0 +1,539 @@
+// What the home screen does with a document: open it in the mind-map screen, edit its root
+// idea in place through the editor seam, create, delete, the context menu and imports.
+// Every opened token is handed on exactly once: to the mind-map screen, to an editor's
+// after-editing block, or back to the storage layer.
+
+#include "cloud/container/ConflictVersionStore.h"
+#include "home/HomeViewController.h"
+#include "home/IdeaListView.h"
+#include "mindmap/DockAreaView.h"
+#include "mindmap/DocumentWindowServices.h"
+#include "mindmap/IdeaView.h"
+#include "mindmap/SolarSystemViewController.h"
+#include "model/ApplicationDelegate.h"
+#include "model/ColorTheme.h"
+#include "model/Globals.h"
+#include "model/ObjectID.h"
+#include "platform/core/Log.h"
+#include "platform/ui/Menu.h"
+#include "platform/ui/MenuItem.h"
+#include "shell/TopBarView.h"
+#include "storage/PersistenceController.h"
+#include "toolkit/CompactDateTimeFormatter.h"
+#include "toolkit/CustomAlertView.h"
+#include "toolkit/SlideUpViewTransitionAnimation.h"
+
+#include <QDateTime>
+#include <any>
+
+namespace corvex {
+
+namespace {
+
+QString homeDocIdentifierOfItem(const MenuItem& item)
+{
+    const QString* identifier = std::any_cast<QString>(&item.representedObject());
+    return identifier ? *identifier : QString();
+}
+
+QString homeText(const char* key)
+{
+    return Globals::normalLocalizedStringForKey(QString::fromLatin1(key), QString());
+}
+
+} // namespace
+
+void HomeViewController::releaseToken(const std::shared_ptr<IdeaDocument>& document, qint64 token)
+{
+    if (document && token > 0)
+        PersistenceController::singleton().releaseDocument(document, token, {});
+}
+
+void HomeViewController::showOpeningFailure(const std::shared_ptr<IdeaDocument>& document)
+{
+    if (document && !document->lastUserFriendlyError().isEmpty()) {
+        showSimpleAlertViewWithTitle(
+            Globals::normalLocalizedStringForKey(QStringLiteral("DocumentOpeningFailureDialog:Title"),
+                                                 QStringLiteral("Cannot open document")),
+            document->lastUserFriendlyError());
+        return;
+    }
+    showSimpleAlertViewWithTitle(homeText("DialogTitle.Oops"),
+                                 mLocation == 2 ? homeText("DocumentOpeningFailedFromICloud:Message")
+                                                : homeText("GenericDocumentOpeningFailedDialog:Message"));
+}
+
+void HomeViewController::openProxy(const IdeaProxyPtr& proxy, std::function<void(qint64 token)> opened)
+{
+    const std::shared_ptr<IdeaDocument> document = proxy->doc();
+    occupyScreen(OpenDocumentOperation);
+    std::weak_ptr<HomeViewController> weak = sharedSelf();
+    PersistenceController::singleton().openDocument(
+        document, [weak, proxy, document, opened = std::move(opened)](qint64 token) {
+            auto self = weak.lock();
+            if (!self) {
+                if (token > 0)
+                    PersistenceController::singleton().releaseDocument(document, token, {});
+                return;
+            }
+            self->liberateScreen(OpenDocumentOperation);
+            if (token < 1) {
+                self->showOpeningFailure(document);
+                return;
+            }
+            if (document->inConflict()) {
+                self->handleConflict(proxy, token);
+                return;
+            }
+            opened(token);
+        });
+}
+
+void HomeViewController::handleConflict(const IdeaProxyPtr& proxy, qint64 token)
+{
+    std::weak_ptr<HomeViewController> weak = sharedSelf();
+    PersistenceController& storage = PersistenceController::singleton();
+    storage.releaseDocument(proxy->doc(), token, [weak, proxy] {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        const DocumentVersionPtr version = PersistenceController::singleton().findConflictingVersion(proxy);
+        if (!version)
+            return;
+        const auto* described = dynamic_cast<const CloudFileVersion*>(version.get());
+        const QString message = homeText("ConflictDialog:Message")
+                                    .arg(described ? CompactDateTimeFormatter::singleton().formatDateTime(
+                                                         described->modificationDate(), true)
+                                                   : QString(),
+                                         described ? described->localizedNameOfSavingComputer() : QString());
+        CustomAlertView alert(homeText("ConflictDialog:Title"), message);
+        alert.addButton(homeText("Choice.Cancel"), CAVButton::CancelType, [weak] {
+            if (auto screen = weak.lock())
+                screen->liberateScreen(ConflictDialogOperation);
+        });
+        alert.addButton(homeText("ConflictDialog:AcceptCopying"), CAVButton::NormalType, [weak, proxy] {
+            PersistenceController::singleton().handleConflictForProxy(proxy, [weak](bool) {
+                if (auto screen = weak.lock())
+                    screen->liberateScreen(ConflictDialogOperation);
+            });
+        });
+        self->occupyScreen(ConflictDialogOperation);
+        alert.showFromWindow(self->myWindow());
+    });
+}
+
+void HomeViewController::onDrillDownTo(const QString& docIdentifier, bool startEditing)
+{
+    if (screenOccupied())
+        return;
+    const IdeaProxyPtr proxy = PersistenceController::singleton().findProxy(docIdentifier);
+    if (!proxy)
+        return;
+    std::weak_ptr<HomeViewController> weak = sharedSelf();
+    openProxy(proxy, [weak, proxy, startEditing](qint64 token) {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        if (startEditing)
+            self->editOpenedProxy(proxy, token);
+        else
+            self->openSolarSystemForIdeaDocument(proxy->doc(), token, false);
+    });
+}
+
+void HomeViewController::openSolarSystemForIdeaDocument(const std::shared_ptr<IdeaDocument>& document,
+                                                        qint64 token, bool startEditing)
+{
+    DocumentWindowServices* window = windowServices();
+    if (screenOccupied() || !window || !document) {
+        releaseToken(document, token);
+        return;
+    }
+    const auto screen = SolarSystemViewController::initWithDoc(document, token, QString());
+    screen->makeSearch(mTopBar ? mTopBar->currentSearchText() : QString());
+    occupyScreen(OpenSolarSystemOperation);
+    std::weak_ptr<HomeViewController> weak = sharedSelf();
+    std::weak_ptr<SolarSystemViewController> weakScreen = screen;
+    window->switchToViewController(screen, true, [weak, weakScreen, startEditing] {
+        if (auto self = weak.lock())
+            self->liberateScreen(OpenSolarSystemOperation);
+        auto mindMap = weakScreen.lock();
+        if (startEditing && mindMap && mindMap->rootIdea())
+            mindMap->onEditIdea(mindMap->rootIdea()->identifier());
+    });
+}
+
+// ---- Editing in place
+
+void HomeViewController::saveAndRelease(const std::shared_ptr<IdeaDocument>& document, qint64 token)
+{
+    PersistenceController::singleton().saveDocument(document, token, [document, token](bool) {
+        PersistenceController::singleton().releaseDocument(document, token, {});
+    });
+}
+
+void HomeViewController::editOpenedProxy(const IdeaProxyPtr& proxy, qint64 token)
+{
+    const std::shared_ptr<IdeaDocument> document = proxy ? proxy->doc() : nullptr;
+    const IdeaPtr idea = document ? document->idea() : nullptr;
+    const std::shared_ptr<EditorFactory> factory = EditorFactory::current();
+    // A root of another type, an occupied screen or no editor: the token goes back at once.
+    if (!idea || screenOccupied() || mActionAfterEditing || !factory) {
+        if (!factory)
+            Log::warning(QStringLiteral("HomeViewController: no editors registered"));
+        releaseToken(document, token);
+        return;
+    }
+    switch (idea->ideaType()) {
+    case IdeaTypeText:
+        editOpenedTextualIdeaProxy(proxy, idea, token);
+        break;
+    case IdeaTypeImage:
+        editOpenedImageIdeaProxy(proxy, idea, token);
+        break;
+    case IdeaTypeURL:
+        editOpenedURLIdeaProxy(proxy, idea, token);
+        break;
+    default:
+        releaseToken(document, token);
+        break;
+    }
+}
+
+void HomeViewController::editOpenedTextualIdeaProxy(const IdeaProxyPtr& proxy, const IdeaPtr& idea,
+                                                    qint64 token)
+{
+    const std::shared_ptr<IdeaDocument> document = proxy->doc();
+    const std::shared_ptr<IdeaEditor> editor = EditorFactory::current()->makeIdeaEditor();
+    const std::shared_ptr<View>& view = viewIfLoaded();
+    if (!editor || !view) {
+        releaseToken(document, token);
+        return;
+    }
+    editor->setSelectedTitleText(idea->text());
+    editor->setSelectedNoteText(idea->note());
+    editor->setSelectedColor(idea->color());
+    editor->setSelectedColorThemeType(idea->colorThemeType());
+    editor->setSelectedIconImage(idea->iconImage());
+    editor->setDelegate(std::static_pointer_cast<IdeaEditorDelegate>(sharedSelf()));
+    occupyScreen(IdeaEditingOperation);
+    std::weak_ptr<HomeViewController> weak = sharedSelf();
+    mActionAfterEditing = [weak, editor, document, idea, token] {
+        if (auto self = weak.lock()) {
+            self->liberateScreen(IdeaEditingOperation);
+            self->mIdeaEditor.reset();
+        }
+        if (!editor->didChange()) {
+            PersistenceController::singleton().releaseDocument(document, token, {});
+            return;
+        }
+        idea->setText(editor->selectedTitleText());
+        idea->setNote(editor->selectedNoteText());
+        idea->setColor(editor->selectedColor());
+        idea->setColorThemeType(editor->selectedColorThemeType());
+        idea->setIconImage(editor->selectedIconImage());
+        if (editor->didRecolor())
+            idea->applyColorTheme();
+        document->setIdea(idea);
+        HomeViewController::saveAndRelease(document, token);
+    };
+    mIdeaEditor = editor;
+    IdeaView* item =
+        mIdeaListView ? mIdeaListView->visibleIdeaViewForDocument(proxy->docIdentifier()) : nullptr;
+    const Rect anchor =
+        item && item->superview() ? view->convertRectFromView(item->frame(), item->superview()) : Rect();
+    editor->showRelativeToRect(anchor, *view);
+}
+
+void HomeViewController::editOpenedImageIdeaProxy(const IdeaProxyPtr& proxy, const IdeaPtr& idea,
+                                                  qint64 token)
+{
+    const std::shared_ptr<IdeaDocument> document = proxy->doc();
+    PictureViewer::Loader loader = [document, idea](PictureViewer::ImageCompletion completion) {
+        document->fetchImageForIdea(idea, std::move(completion));
+    };
+    const auto viewer = EditorFactory::current()->makePictureViewer(
+        std::static_pointer_cast<PictureViewerDelegate>(sharedSelf()), std::move(loader));
+    if (!viewer) {
+        releaseToken(document, token);
+        return;
+    }
+    presentSlideUpEditor(viewer, [viewer, document, idea, token] {
+        const QVImage image = viewer->changedImage();
+        const QByteArray png = image.hasImage() ? image.pngData() : QByteArray();
+        if (png.isEmpty()) {
+            PersistenceController::singleton().releaseDocument(document, token, {});
+            return;
+        }
+        const ObjectID attachment = ObjectID::createFromData(png, QStringLiteral("png"));
+        PersistenceController::singleton().storeAttachment(
+            attachment, png, document->location(), [document, idea, image, attachment, token](bool ok) {
+                if (!ok) {
+                    PersistenceController::singleton().releaseDocument(document, token, {});
+                    return;
+                }
+                idea->updateImage(image, attachment);
+                HomeViewController::saveAndRelease(document, token);
+            });
+    });
+}
+
+void HomeViewController::editOpenedURLIdeaProxy(const IdeaProxyPtr& proxy, const IdeaPtr& idea, qint64 token)
+{
+    const std::shared_ptr<IdeaDocument> document = proxy->doc();
+    const auto editor = EditorFactory::current()->makeWebLinkEditor(
+        std::static_pointer_cast<WebLinkEditorDelegate>(sharedSelf()), idea->URL());
+    if (!editor) {
+        releaseToken(document, token);
+        return;
+    }
+    presentSlideUpEditor(editor, [editor, document, idea, token] {
+        const QString url = editor->resultURL();
+        if (url.isNull()) {
+            PersistenceController::singleton().releaseDocument(document, token, {});
+            return;
+        }
+        idea->setURL(url);
+        // A failed page capture keeps the picture the link had.
+        const QVImage page = editor->resultPageImage();
+        if (page.hasImage())
+            idea->updateImage(page, ObjectID());
+        HomeViewController::saveAndRelease(document, token);
+    });
+}
+
+void HomeViewController::presentSlideUpEditor(const std::shared_ptr<BaseViewController>& editor,
+                                              std::function<void()> afterEditing)
+{
+    occupyScreen(IdeaEditingOperation);
+    std::weak_ptr<HomeViewController> weak = sharedSelf();
+    mActionAfterEditing = [weak, afterEditing = std::move(afterEditing)] {
+        if (auto self = weak.lock())
+            self->liberateScreen(IdeaEditingOperation);
+        afterEditing();
+    };
+    mPresentedEditor = editor;
+    presentViewController(editor, std::make_shared<SlideUpViewTransitionAnimation>());
+}
+
+void HomeViewController::runActionAfterEditing()
+{
+    // Taken out first: the block runs at most once, even if it opens another editor.
+    std::function<void()> block = std::move(mActionAfterEditing);
+    mActionAfterEditing = nullptr;
+    if (block)
+        block();
+}
+
+void HomeViewController::editIdeaViewDidClose()
+{
+    runActionAfterEditing();
+}
+
+void HomeViewController::pleaseDismissEditor(ViewController& editor)
+{
+    if (!mActionAfterEditing)
+        return;
+    dismissViewController(&editor);
+    if (mPresentedEditor.get() == &editor)
+        mPresentedEditor.reset();
+    runActionAfterEditing();
+}
+
+void HomeViewController::pleaseDismissPictureView(ViewController& viewer)
+{
+    pleaseDismissEditor(viewer);
+}
+
+void HomeViewController::pleaseDismissHTMLPageView(ViewController& editor)
+{
+    pleaseDismissEditor(editor);
+}
+
+// ---- New document
+
+void HomeViewController::pleaseCreateNewIdea()
+{
+    onAddNewIdea();
+}
+
+void HomeViewController::onAddNewIdea()
+{
+    if (screenOccupied())
+        return;
+    PersistenceController& storage = PersistenceController::singleton();
+    const auto list = storage.proxyListForLocation(mLocation);
+    const std::size_t count = list ? list->size() : 0;
+    const IdeaPtr idea = Idea::initWithText(QString(QLatin1String("")));
+    const auto& themes = ColorTheme::standardThemes();
+    if (!themes.empty()) {
+        const auto& theme = themes[(count + 1) % themes.size()];
+        if (theme && !theme->colors().empty())
+            idea->setColor(theme->colors().front());
+    }
+    idea->setColorThemeType(1);
+    const auto document = IdeaDocument::initWithFileName(QString(), mLocation);
+    document->setIdea(idea);
+    document->setDateCreated(QDateTime::currentDateTimeUtc());
+    document->setDateModified(document->dateCreated());
+    // Held until the switch, so a second click cannot make a second document.
+    occupyScreen(OpenDocumentOperation);
+    std::weak_ptr<HomeViewController> weak = sharedSelf();
+    storage.createDocument(document, [weak, document](qint64 token) {
+        auto self = weak.lock();
+        if (!self) {
+            if (token > 0)
+                PersistenceController::singleton().releaseDocument(document, token, {});
+            return;
+        }
+        self->liberateScreen(OpenDocumentOperation);
+        if (token >= 1)
+            self->openSolarSystemForIdeaDocument(document, token, true);
+    });
+}
+
+// ---- Deleting
+
+void HomeViewController::deleteIdea(const QString& ideaIdentifier, const QString& docIdentifier,
+                                    BoolCompletion completion)
+{
+    PersistenceController& storage = PersistenceController::singleton();
+    if (ideaIdentifier.isNull() && storage.findDocument(docIdentifier)) {
+        const auto app = Globals::app();
+        if (app && !app->canWeSafelyDeleteIdea(QString(), docIdentifier)) {
+            showNonblockingAlertViewWithTitle(
+                QString(QLatin1String("")),
+                Globals::normalLocalizedStringForKey(
+                    QString(), QStringLiteral("Document is open in other window. Please close the window "
+                                              "before deleting document.")));
+            if (completion)
+                completion(false);
+            return;
+        }
+    }
+    storage.deleteIdea(ideaIdentifier, docIdentifier, [completion](bool ok) {
+        if (completion)
+            completion(ok);
+    });
+}
+
+void HomeViewController::deleteDocument(const QString& docIdentifier, BoolCompletion completion)
+{
+    deleteIdea(QString(), docIdentifier, std::move(completion));
+}
+
+// ---- Context menu
+
+std::shared_ptr<MenuItem>
+HomeViewController::menuItemForDoc(const QString& docIdentifier, const QString& title,
+                                   void (HomeViewController::*action)(const MenuItem&))
+{
+    std::weak_ptr<HomeViewController> weak = sharedSelf();
+    auto item = MenuItem::create(title, [weak, action](MenuItem& chosen) {
+        if (auto self = weak.lock())
+            ((*self).*action)(chosen);
+    });
+    item->setKeyEquivalent(QString());
+    item->setRepresentedObject(docIdentifier);
+    return item;
+}
+
+std::shared_ptr<Menu> HomeViewController::onRightClickAtDocument(const QString& docIdentifier)
+{
+    auto menu = Menu::create(QString());
+    menu->addItem(menuItemForDoc(docIdentifier, QStringLiteral("Open"), &HomeViewController::onOpenItem));
+    menu->addItem(menuItemForDoc(docIdentifier, QStringLiteral("Open in New Window"),
+                                 &HomeViewController::onOpenItemInNewWindow));
+    menu->addItem(MenuItem::separator());
+    menu->addItem(menuItemForDoc(docIdentifier, QStringLiteral("Edit"), &HomeViewController::onEditItem));
+    menu->addItem(MenuItem::separator());
+    menu->addItem(menuItemForDoc(docIdentifier, QStringLiteral("Delete"), &HomeViewController::onDeleteItem));
+    menu->addItem(MenuItem::separator());
+    return menu;
+}
+
+void HomeViewController::onOpenItem(const MenuItem& item)
+{
+    // Checked and cleaned up as a double click is: the menu may be chosen while another
+    // operation holds the screen, and a failed open is told, not handed on.
+    onDrillDownTo(homeDocIdentifierOfItem(item), false);
+}
+
+void HomeViewController::onOpenItemInNewWindow(const MenuItem& item)
+{
+    if (const auto app = Globals::app())
+        app->openDocumentInNewWindow(homeDocIdentifierOfItem(item), QString());
+}
+
+void HomeViewController::onEditItem(const MenuItem& item)
+{
+    onDrillDownTo(homeDocIdentifierOfItem(item), true);
+}
+
+void HomeViewController::onDeleteItem(const MenuItem& item)
+{
+    if (screenOccupied())
+        return;
+    const QString docIdentifier = homeDocIdentifierOfItem(item);
+    if (!PersistenceController::singleton().findProxy(docIdentifier))
+        return;
+    occupyScreen(OpenDocumentOperation);
+    std::weak_ptr<HomeViewController> weak = sharedSelf();
+    PersistenceController::singleton().fetchRootIdea(docIdentifier, [weak,
+                                                                     docIdentifier](const IdeaPtr& root) {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        self->liberateScreen(OpenDocumentOperation);
+        if (!root)
+            return;
+        QString text;
+        if (root->isLink())
+            text = QString();
+        else if (!root->ideas().empty())
+            // The count leaves out the idea itself, as on the mind-map screen.
+            text = Globals::normalLocalizedStringForKey(
+                       QString(), QStringLiteral("Element contains %d sub-elements. Are you sure?"))
+                       .replace(QStringLiteral("%d"), QString::number(root->calculateWholeTreeSize() - 1));
+        else if (root->ideaType() == IdeaTypeImage)
+            text = Globals::normalLocalizedStringForKey(
+                QString(), QStringLiteral("Element contains an image. Are you sure?"));
+        else if (root->hasNote())
+            text = Globals::normalLocalizedStringForKey(
+                QString(), QStringLiteral("Element contains a note. Are you sure?"));
+        if (text.isEmpty()) {
+            self->deleteDocument(docIdentifier, {});
+            return;
+        }
+        CustomAlertView alert(QStringLiteral("Delete"), text);
+        alert.addButton(homeText("Choice.Delete"), CAVButton::DestructiveType, [weak, docIdentifier] {
+            if (auto screen = weak.lock()) {
+                screen->liberateScreen(DeleteConfirmationOperation);
+                screen->deleteDocument(docIdentifier, {});
+            }
+        });
+        alert.addButton(homeText("Choice.Cancel"), CAVButton::CancelType, [weak] {
+            if (auto screen = weak.lock())
+                screen->liberateScreen(DeleteConfirmationOperation);
+        });
+        self->occupyScreen(DeleteConfirmationOperation);
+        alert.showFromWindow(self->myWindow());
+    });
+}
+
+// ---- Import
+
+void HomeViewController::qvImport()
+{
+    std::weak_ptr<HomeViewController> weak = sharedSelf();
+    startImportingLocalFileOnCompletion([weak](const IdeaPtr& idea, const QString& docIdentifier) {
+        auto self = weak.lock();
+        if (!self || !idea || docIdentifier.isNull())
+            return;
+        if (DocumentWindowServices* window = self->windowServices())
+            window->setDockedIdea(idea, docIdentifier);
+        self->updateStatusDueToPossibleDockingUpdate();
+    });
+}
+
+} // namespace corvex

@@ -1,0 +1,369 @@
+// The home screen's side of window-level drag and drop: the target under a drag (a document
+// or adder of the grid, the dock, the delete area), the choices a drop offers and carrying
+// out the chosen one through the storage facade, and the result code every drop ends with.
+
+#include "home/HomeViewController.h"
+#include "home/IdeaListView.h"
+#include "mindmap/DeleteAreaView.h"
+#include "mindmap/DockAreaView.h"
+#include "mindmap/DocumentWindowServices.h"
+#include "mindmap/DropChoiceMenu.h"
+#include "platform/core/Log.h"
+#include "storage/PersistenceController.h"
+
+namespace corvex {
+
+namespace {
+
+Rect homeDropBoundsInWindow(const View& view)
+{
+    return view.convertRectToView(view.bounds(), nullptr);
+}
+
+Rect homeDropInset(const Rect& rect)
+{
+    return rect.insetBy(rect.width() * 0.2, rect.height() * 0.2);
+}
+
+} // namespace
+
+// ---- The window's questions
+
+bool HomeViewController::dragOperationStarted(const DragInfo& info)
+{
+    if (!mIdeaListView)
+        return true;
+    mIdeaListView->startTrackingFocusAt(info.location, nullptr);
+    mIdeaListView->trackMouseAt(info.location, nullptr);
+    mIdeaListView->dockAreaView()->setHidden(false);
+    mIdeaListView->deleteAreaView()->setHidden(info.source != DragInfo::ThisWindow);
+    reactToStateChange();
+    return true;
+}
+
+DragTarget HomeViewController::dragOperationUpdate(const DragInfo& info)
+{
+    DragTarget target;
+    if (!mIdeaListView)
+        return target;
+    mIdeaListView->trackMouseAt(info.location, nullptr);
+    mIdeaListView->trackFocusAt(info.location, nullptr);
+    const View* focus = mIdeaListView->viewAtFocus();
+    if (!focus)
+        return target;
+    if (dynamic_cast<const DockAreaView*>(focus)) {
+        target.object = DragTarget::Dock;
+        target.area = homeDropBoundsInWindow(*focus);
+        target.gravityRadius = DropAreaGravityRadius;
+    } else if (dynamic_cast<const DeleteAreaView*>(focus)) {
+        target.object = DragTarget::DeleteArea;
+        target.area = homeDropInset(homeDropBoundsInWindow(*focus));
+        target.gravityRadius = DropAreaGravityRadius;
+    } else if (!(mIdeaListView->readOnly() &&
+                 mIdeaListView->indexOfIdeaAdderAtFocus() != IdeaListView::NotFound)) {
+        // Search results take drops on their planets only: no place among them is a place
+        // in the location's list.
+        target.object = GridTarget;
+        target.area = homeDropInset(homeDropBoundsInWindow(*focus));
+    }
+    return target;
+}
+
+void HomeViewController::dragOperationExited()
+{
+    if (mIdeaListView)
+        mIdeaListView->stopTrackingFocus();
+}
+
+void HomeViewController::dragOperationEndedAcceptingIdea(const DragInfo& info, const IdeaPtr& idea,
+                                                         const QString& docIdentifier,
+                                                         DropCompletion completion)
+{
+    // One drop is decided at a time, and none while the screen is busy.
+    if (mAfterAcceptance || screenOccupied() || !idea || !mIdeaListView) {
+        if (completion)
+            completion(DragResultNotAccepted);
+        return;
+    }
+    const DragTarget target = dragOperationUpdate(info);
+    mIdeaListView->stopTrackingMouse();
+    const quint64 source = info.source;
+    const quint64 returnKind = info.returnTarget.object;
+    std::weak_ptr<HomeViewController> weak = sharedSelf();
+    const DragInfo drag = info;
+    mAfterAcceptance = [weak, drag, target, completion](quint64 result) {
+        auto self = weak.lock();
+        DocumentWindowServices* window = self ? self->windowServices() : nullptr;
+        if (window && drag.tookIdeaOutOfDock(result, target))
+            window->removeDockedIdea();
+        if (completion)
+            completion(result);
+    };
+    ++mDropSerial;
+    mIdeaBeingAccepted = idea;
+    mIdeaBeingAcceptedDocIdentifier = docIdentifier;
+
+    switch (target.object) {
+    case DragTarget::None:
+        handleDragEndWithResult(DragResultNotAccepted);
+        return;
+    case GridTarget:
+        acceptDraggedIdeaIntoIdeaList();
+        return;
+    case DragTarget::Dock:
+        if (DocumentWindowServices* window = windowServices())
+            window->setDockedIdea(idea, docIdentifier);
+        mIdeaListView->dockAreaView()->takeIdeaInside(idea.get(), docIdentifier);
+        handleDragEndWithResult(DragResultCopied);
+        return;
+    case DragTarget::DeleteArea:
+        if (source != DragInfo::ThisWindow) {
+            Log::assertionFailure(
+                __LINE__, "-[HomeViewController dragOperationEnded:acceptIdea:fromDocument:onCompletion:]");
+            handleDragEndWithResult(DragResultNotAccepted);
+            return;
+        }
+        if (returnKind == DragTarget::Dock) {
+            if (DocumentWindowServices* window = windowServices())
+                window->removeDockedIdea();
+            mIdeaListView->dockAreaView()->takeIdeaInside(nullptr, QString());
+            handleDragEndWithResult(DragResultMoved);
+            return;
+        }
+        if (const std::shared_ptr<View>& view = viewIfLoaded()) {
+            const Point centre =
+                view->convertPointFromView(Point(target.area.midX(), target.area.midY()), nullptr);
+            offerDropChoices({DropChoice::Delete}, Rect(centre, Size()), *view);
+            return;
+        }
+        handleDragEndWithResult(DragResultNotAccepted);
+        return;
+    default:
+        Log::assertionFailure(
+            __LINE__, "-[HomeViewController dragOperationEnded:acceptIdea:fromDocument:onCompletion:]");
+        handleDragEndWithResult(DragResultNotAccepted);
+        return;
+    }
+}
+
+void HomeViewController::dragOperationEndedWithResult(const DragInfo& info, quint64 result)
+{
+    mAfterAcceptance = nullptr;
+    if (info.tookIdeaOutOfDock(result)) {
+        if (DocumentWindowServices* window = windowServices())
+            window->removeDockedIdea();
+        if (mIdeaListView)
+            mIdeaListView->dockAreaView()->takeIdeaInside(nullptr, QString());
+    }
+    handleDragEndWithResult(result);
+}
+
+// ---- Places in the grid
+
+std::uint64_t HomeViewController::indexOfDragFocusPoint(bool& adder) const
+{
+    if (!mIdeaListView)
+        return IdeaListView::NotFound;
+    if (mIdeaListView->indexOfIdeaAdderAtFocus() != IdeaListView::NotFound) {
+        adder = true;
+        return mIdeaListView->indexOfIdeaAdderAtFocus();
+    }
+    if (mIdeaListView->indexOfIdeaAtFocus() != IdeaListView::NotFound) {
+        adder = false;
+        return mIdeaListView->indexOfIdeaAtFocus();
+    }
+    return IdeaListView::NotFound;
+}
+
+bool HomeViewController::isDocumentNearAdditionPoint(const QString& docIdentifier, std::uint64_t index) const
+{
+    const auto list = PersistenceController::singleton().proxyListForLocation(mLocation);
+    if (!list || index == IdeaListView::NotFound || index > list->size())
+        return false;
+    const auto is = [&](std::uint64_t at) {
+        return at < list->size() && (*list)[at] && (*list)[at]->docIdentifier() == docIdentifier;
+    };
+    return (index > 0 && is(index - 1)) || is(index);
+}
+
+std::optional<qint64> HomeViewController::resolvedDropIndex() const
+{
+    const auto list = PersistenceController::singleton().proxyListForLocation(mLocation);
+    if (!list)
+        return std::nullopt;
+    if (mDropTargetIsAdder && mDropTargetDocIdentifier.isEmpty())
+        return qint64(list->size());
+    for (std::size_t i = 0; i < list->size(); ++i) {
+        if ((*list)[i] && (*list)[i]->docIdentifier() == mDropTargetDocIdentifier)
+            return qint64(i);
+    }
+    return std::nullopt;
+}
+
+// ---- Choices
+
+void HomeViewController::acceptDraggedIdeaIntoIdeaList()
+{
+    const std::shared_ptr<View>& view = viewIfLoaded();
+    const IdeaPtr idea = mIdeaBeingAccepted;
+    if (!view || !mIdeaListView || !idea) {
+        handleDragEndWithResult(DragResultNotAccepted);
+        return;
+    }
+    const View* focus = mIdeaListView->viewAtFocus();
+    const View* anchorView = focus && focus->superview() ? focus : view.get();
+    const Rect anchor = anchorView->superview()
+                            ? view->convertRectFromView(anchorView->frame(), anchorView->superview())
+                            : view->bounds();
+    bool adder = false;
+    const std::uint64_t index = indexOfDragFocusPoint(adder);
+    const auto& shown = mIdeaListView->proxies();
+    if (index == IdeaListView::NotFound || index > shown.size() || (!adder && index == shown.size())) {
+        handleDragEndWithResult(DragResultNotAccepted);
+        return;
+    }
+    mDropTargetIsAdder = adder;
+    mDropTargetDocIdentifier =
+        index < shown.size() && shown[index] ? shown[index]->docIdentifier() : QString();
+    const QString& from = mIdeaBeingAcceptedDocIdentifier;
+    std::vector<DropChoice> choices;
+    if (adder) {
+        // Beside the adder's own place in the list a move would change nothing.
+        const auto at = resolvedDropIndex();
+        if (!from.isNull() && at && !isDocumentNearAdditionPoint(from, std::uint64_t(*at)))
+            choices.push_back(DropChoice::MoveHere);
+        choices.push_back(DropChoice::CopyHere);
+    } else {
+        if (!from.isNull() && from == mDropTargetDocIdentifier) {
+            handleDragEndWithResult(DragResultMoved);
+            return;
+        }
+        if (!from.isNull() && !idea->identifier().isEmpty())
+            choices.push_back(DropChoice::MoveInside);
+        choices.push_back(DropChoice::CopyInside);
+    }
+    offerDropChoices(choices, anchor, *view);
+}
+
+void HomeViewController::offerDropChoices(const std::vector<DropChoice>& choices, const Rect& rect,
+                                          View& inView)
+{
+    std::weak_ptr<HomeViewController> weak = sharedSelf();
+    const std::uint64_t serial = mDropSerial;
+    DropChoiceMenu::show(choices, rect, inView, [weak, serial](std::optional<DropChoice> choice) {
+        auto self = weak.lock();
+        if (self && self->mDropSerial == serial)
+            self->copyPasteAction(choice);
+    });
+    reactToStateChange();
+}
+
+HomeViewController::BoolCompletion HomeViewController::endDropOnAnswer(quint64 onSuccess)
+{
+    std::weak_ptr<HomeViewController> weak = sharedSelf();
+    const std::uint64_t serial = mDropSerial;
+    return [weak, serial, onSuccess](bool ok) {
+        auto self = weak.lock();
+        if (self && self->mDropSerial == serial && self->mAfterAcceptance)
+            self->handleDragEndWithResult(ok ? onSuccess : DragResultNotAccepted);
+    };
+}
+
+void HomeViewController::copyPasteAction(std::optional<DropChoice> choice)
+{
+    // A menu answering after its drop ended changes nothing.
+    if (!mAfterAcceptance || !mIdeaBeingAccepted)
+        return;
+    if (!choice) {
+        handleDragEndWithResult(DragResultNotAccepted);
+        return;
+    }
+    std::weak_ptr<HomeViewController> weak = sharedSelf();
+    const std::uint64_t serial = mDropSerial;
+    const QString& from = mIdeaBeingAcceptedDocIdentifier;
+    if (*choice == DropChoice::Delete) {
+        if (from.isNull()) {
+            Log::assertionFailure(__LINE__, "-[HomeViewController copyPasteActionWithTitle:]");
+            handleDragEndWithResult(DragResultNotAccepted);
+        } else if (mIdeaBeingAccepted->parent()) {
+            deleteIdea(mIdeaBeingAccepted->identifier(), from, endDropOnAnswer(DragResultMoved));
+        } else {
+            deleteDocument(from, endDropOnAnswer(DragResultMoved));
+        }
+        return;
+    }
+    bool adder = false;
+    const bool here = *choice == DropChoice::CopyHere || *choice == DropChoice::MoveHere;
+    if (indexOfDragFocusPoint(adder) == IdeaListView::NotFound || adder != here ||
+        mDropTargetIsAdder != here || !resolvedDropIndex()) {
+        handleDragEndWithResult(DragResultNotAccepted);
+        return;
+    }
+    // The idea's pictures come along first; without them nothing is done.
+    const DropChoice chosen = *choice;
+    PersistenceController::singleton().copyAttachments(
+        mIdeaBeingAccepted, from, mLocation, [weak, serial, chosen](bool ok) {
+            auto self = weak.lock();
+            if (!self || self->mDropSerial != serial || !self->mAfterAcceptance)
+                return;
+            if (!ok) {
+                self->handleDragEndWithResult(DragResultNotAccepted);
+                return;
+            }
+            self->performDropChoice(chosen);
+        });
+}
+
+void HomeViewController::performDropChoice(DropChoice choice)
+{
+    // The target is found again by its document, just before the call: the list may have
+    // changed while the menu was open.
+    const std::optional<qint64> index = resolvedDropIndex();
+    const IdeaPtr idea = mIdeaBeingAccepted;
+    if (!index || !idea) {
+        handleDragEndWithResult(DragResultNotAccepted);
+        return;
+    }
+    PersistenceController& storage = PersistenceController::singleton();
+    const QString from = mIdeaBeingAcceptedDocIdentifier;
+    switch (choice) {
+    case DropChoice::CopyHere:
+        storage.copyIdeaBefore(idea, from, *index, mLocation, endDropOnAnswer(DragResultCopied));
+        return;
+    case DropChoice::CopyInside:
+        storage.copyIdeaInside(idea, from, *index, mLocation, endDropOnAnswer(DragResultCopied));
+        return;
+    case DropChoice::MoveHere:
+        storage.moveIdeaBefore(idea->identifier(), from, *index, mLocation, endDropOnAnswer(DragResultMoved));
+        return;
+    case DropChoice::MoveInside:
+        storage.moveIdeaInside(idea->identifier(), from, *index, mLocation, endDropOnAnswer(DragResultMoved));
+        return;
+    case DropChoice::CreateLink:
+    case DropChoice::Delete:
+        break;
+    }
+    handleDragEndWithResult(DragResultNotAccepted);
+}
+
+void HomeViewController::handleDragEndWithResult(quint64 result)
+{
+    mIdeaBeingAccepted.reset();
+    mIdeaBeingAcceptedDocIdentifier.clear();
+    mDropTargetDocIdentifier.clear();
+    mDropTargetIsAdder = false;
+    if (mAfterAcceptance) {
+        const auto after = std::move(mAfterAcceptance);
+        mAfterAcceptance = nullptr;
+        after(result);
+    }
+    updateStatusDueToPossibleDockingUpdate();
+    if (mIdeaListView) {
+        mIdeaListView->stopTrackingFocus();
+        mIdeaListView->deleteAreaView()->setHidden(true);
+        mIdeaListView->stopTrackingMouse();
+    }
+    reactToStateChange();
+}
+
+} // namespace corvex

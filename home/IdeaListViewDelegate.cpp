@@ -1,0 +1,7 @@
+#include "home/IdeaListViewDelegate.h"
+
+namespace corvex {
+
+IdeaListViewDelegate::~IdeaListViewDelegate() = default;
+
+} // namespace corvex

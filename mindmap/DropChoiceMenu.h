@@ -1,0 +1,25 @@
+#pragma once
+
+#include "mindmap/SolarSystemViewController.h"
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace corvex {
+
+class View;
+
+// The pop-up menu a drop offers on either screen: one entry per choice with its shown
+// text, and a cancel for a menu closed without a choice. `chosen` hears the choice, or
+// nullopt for the cancel, once. Returns when the menu has closed. Main thread only.
+class DropChoiceMenu
+{
+public:
+    using DropChoice = SolarSystemViewController::DropChoice;
+
+    static void show(const std::vector<DropChoice>& choices, const Rect& rect, View& inView,
+                     std::function<void(std::optional<DropChoice> choice)> chosen);
+};
+
+} // namespace corvex

@@ -1,0 +1,149 @@
+#include "platform/ui/QtDragDestinationAdapter.h"
+
+#include "platform/ui/DragDestination.h"
+#include "platform/ui/DragSessionRegistry.h"
+#include "platform/ui/Window.h"
+
+#include <QDragEnterEvent>
+#include <QDragLeaveEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
+#include <QWidget>
+
+namespace corvex {
+
+namespace {
+
+// The local files among the URLs; absent without a URL list.
+std::optional<QStringList> localFilesOf(const QMimeData& data)
+{
+    if (!data.hasFormat(QtDragDestinationAdapter::UriListType))
+        return std::nullopt;
+    QStringList files;
+    for (const QUrl& url : data.urls()) {
+        if (url.isLocalFile() && !url.toLocalFile().isEmpty())
+            files.append(url.toLocalFile());
+    }
+    return files;
+}
+
+} // namespace
+
+QtDragDestinationAdapter::QtDragDestinationAdapter(QWidget& host, Window& window,
+                                                   DragDestination& destination)
+    : QObject(&host), mWindow(&window), mDestination(&destination)
+{
+    host.setAcceptDrops(true);
+    host.installEventFilter(this);
+}
+
+quint64 QtDragDestinationAdapter::operationMaskFromQt(Qt::DropActions actions)
+{
+    quint64 mask = DragDestination::OperationNone;
+    if (actions & Qt::CopyAction)
+        mask |= DragDestination::OperationCopy | DragDestination::OperationGeneric;
+    if (actions & Qt::MoveAction)
+        mask |= DragDestination::OperationMove;
+    if (actions & Qt::LinkAction)
+        mask |= DragDestination::OperationLink;
+    return mask;
+}
+
+bool QtDragDestinationAdapter::describe(QDropEvent& event, bool entering)
+{
+    const QMimeData* data = event.mimeData();
+    if (!data)
+        return false;
+    if (entering) {
+        mFromApplication = event.source() != nullptr;
+        mFileNames.reset();
+        if (mFromApplication) {
+            // The application's own drag: its URL list is a promise, never read here.
+            if (!data->hasFormat(UriListType) && !data->hasFormat(OwnFileType))
+                return false;
+            const qint64 running = DragSessionRegistry::runningSessionNumber();
+            mSequenceNumber = running != DragSessionRegistry::NoSession
+                                  ? running
+                                  : DragSessionRegistry::nextSequenceNumber();
+        } else {
+            mFileNames = localFilesOf(*data);
+            const bool ownType = data->hasFormat(OwnFileType);
+            if ((!mFileNames || mFileNames->isEmpty()) && !ownType)
+                return false;
+            if (mFileNames && mFileNames->isEmpty())
+                mFileNames.reset();
+            mSequenceNumber = DragSessionRegistry::nextSequenceNumber();
+        }
+    }
+    return true;
+}
+
+void QtDragDestinationAdapter::answer(QDropEvent& event, bool take)
+{
+    if (!take) {
+        event.ignore();
+        return;
+    }
+    event.setDropAction(event.possibleActions() & Qt::CopyAction ? Qt::CopyAction : event.proposedAction());
+    event.accept();
+}
+
+bool QtDragDestinationAdapter::eventFilter(QObject* watched, QEvent* event)
+{
+    if (!mDestination || !mWindow)
+        return QObject::eventFilter(watched, event);
+    const QEvent::Type type = event->type();
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::DragLeave &&
+        type != QEvent::Drop)
+        return QObject::eventFilter(watched, event);
+
+    if (type == QEvent::DragLeave) {
+        if (mServing) {
+            mServing = false;
+            DragDestination::Drag drag;
+            drag.sequenceNumber = mSequenceNumber;
+            drag.hasDraggingSource = mFromApplication;
+            drag.location = mWindow->mouseLocationOutsideOfEventStream();
+            mDestination->draggingExited(drag);
+        }
+        event->accept();
+        return true;
+    }
+
+    auto& dropEvent = static_cast<QDropEvent&>(*event);
+    const bool entering = type == QEvent::DragEnter;
+    if (entering && !describe(dropEvent, true)) {
+        mServing = false;
+        dropEvent.ignore();
+        return true;
+    }
+    if (!mServing && !entering) {
+        dropEvent.ignore();
+        return true;
+    }
+    DragDestination::Drag drag;
+    drag.sequenceNumber = mSequenceNumber;
+    drag.hasDraggingSource = mFromApplication;
+    drag.location = mWindow->convertPointFromWidget(dropEvent.position());
+    drag.fileNames = mFileNames;
+    drag.sourceOperationMask = operationMaskFromQt(dropEvent.possibleActions());
+
+    if (entering) {
+        mServing = true;
+        answer(dropEvent, mDestination->draggingEntered(drag) != DragDestination::OperationNone);
+    } else if (type == QEvent::DragMove) {
+        answer(dropEvent, mDestination->draggingUpdated(drag) != DragDestination::OperationNone);
+    } else {
+        mServing = false;
+        DragDestination* destination = mDestination;
+        const bool taken = destination->performDragOperation(drag);
+        answer(dropEvent, taken);
+        if (mDestination)
+            mDestination->draggingEnded(drag);
+    }
+    return true;
+}
+
+} // namespace corvex

@@ -1,0 +1,389 @@
+// The state machine of window-level drag and drop: the source side (a drag this window
+// started), the target side (a drag over this window), the delay flags and the ending that
+// runs once both sides are idle.
+
+#include "shell/DragSupportWindow.h"
+
+#include "mindmap/IdeaView.h"
+#include "platform/core/Log.h"
+#include "platform/gfx/PlatformImage.h"
+#include "platform/ui/DragSessionRunner.h"
+#include "platform/ui/PromisedFileMimeData.h"
+#include "platform/ui/QtDragDestinationAdapter.h"
+#include "shell/DragOutFilePromise.h"
+#include "storage/PersistenceController.h"
+#include "toolkit/BaseViewController.h"
+#include "toolkit/Logger.h"
+
+#include <QMimeData>
+
+namespace corvex {
+
+namespace {
+
+// The window whose own drag runs now (only one at a time); cleared when it ends or the
+// window goes.
+DragSupportWindow* gDragSourceWindow = nullptr;
+
+} // namespace
+
+DragSupportWindow::DragSupportWindow(Size contentSize) : MyWindow(contentSize) {}
+
+DragSupportWindow::~DragSupportWindow()
+{
+    if (gDragSourceWindow == this)
+        gDragSourceWindow = nullptr;
+    if (mAdapter) {
+        mAdapter->detach();
+        delete mAdapter.data();
+    }
+}
+
+std::shared_ptr<DragSupportWindow> DragSupportWindow::create(Size contentSize)
+{
+    return std::make_shared<DragSupportWindow>(contentSize);
+}
+
+DragSupportWindow* DragSupportWindow::currentDragSourceWindow()
+{
+    return gDragSourceWindow;
+}
+
+void DragSupportWindow::hostWidgetCreated(QWidget& host)
+{
+    MyWindow::hostWidgetCreated(host);
+    mAdapter = new QtDragDestinationAdapter(host, *this, *this);
+}
+
+DragSupportDelegate* DragSupportWindow::dragSupportDelegate() const
+{
+    return dynamic_cast<DragSupportDelegate*>(mDelegateScreen.lock().get());
+}
+
+void DragSupportWindow::switchToViewController(const std::shared_ptr<BaseViewController>& screen,
+                                               bool animated, std::function<void()> completion)
+{
+    if (!screen)
+        return;
+    mDelegateScreen = dynamic_cast<DragSupportDelegate*>(screen.get()) ? screen : nullptr;
+    MyWindow::switchToViewController(screen, animated, std::move(completion));
+}
+
+void DragSupportWindow::setDockedIdea(const IdeaPtr& idea, const QString& docIdentifier)
+{
+    mDockedIdea = idea;
+    mDockedIdeaRoot = idea ? idea->root() : nullptr;
+    mDockedDocIdentifier = idea ? docIdentifier : QString();
+}
+
+// ---- Source side
+
+void DragSupportWindow::startDragForEvent(const Event& event, View& /*the host's widget is the source*/,
+                                          const std::shared_ptr<IdeaView>& exampleIdeaView,
+                                          const DragTarget& returnTarget)
+{
+    DragSupportDelegate* screen = dragSupportDelegate();
+    if (!exampleIdeaView || exampleIdeaView->docIdentifier().isEmpty())
+        Log::assertionFailure(
+            __LINE__, "-[DragSupportWindow startDragForEvent:fromView:withExampleIdeaView:returnTarget:]");
+    if (!exampleIdeaView || mDragSourceSessionNumber != NoSession || mDragTargetSessionNumber != NoSession) {
+        // Refused: one drag at a time, and none without an idea to drag. The screen hears
+        // that this drag (not the one running) took nothing, so a dock it came out of shows
+        // its idea again; but not while it decides a drop made here, as it would take that
+        // end for the pending drop's and drop its decision, leaving both windows waiting for
+        // an answer that never comes.
+        if (screen && !(mDelayDragEnding && mDragTargetSessionNumber != NoSession)) {
+            DragInfoForIdea refused;
+            refused.objectType = DragInfo::IdeaObject;
+            refused.source = DragInfo::ThisWindow;
+            refused.returnTarget = returnTarget;
+            refused.location = event.locationInWindow();
+            if (exampleIdeaView) {
+                refused.ideaIdentifier = exampleIdeaView->ideaIdentifier();
+                refused.docIdentifier = exampleIdeaView->docIdentifier();
+            }
+            screen->dragOperationEndedWithResult(refused, DragResultNotAccepted);
+        }
+        return;
+    }
+    std::shared_ptr<IdeaView> copy = exampleIdeaView->copyForDragging();
+    mDragExampleView = copy ? copy : exampleIdeaView;
+    mDraggedDocIdentifier = exampleIdeaView->docIdentifier();
+    mDraggedIdeaIdentifier = exampleIdeaView->ideaIdentifier();
+    mDragSourceInfo = std::make_shared<DragInfoForIdea>();
+    mDragSourceInfo->objectType = DragInfo::IdeaObject;
+    mDragSourceInfo->returnTarget = returnTarget;
+    mDragSourceInfo->ideaIdentifier = mDraggedIdeaIdentifier;
+    mDragSourceInfo->docIdentifier = mDraggedDocIdentifier;
+    mDragSourceInfo->location = event.locationInWindow();
+
+    // The file a destination outside the application may ask for, made only then.
+    const QString ideaIdentifier = mDraggedIdeaIdentifier;
+    const QString docIdentifier = mDraggedDocIdentifier;
+    WindowRef self = ref();
+    mDragOutPromise = std::make_shared<DragOutFilePromise>(
+        mDragExampleView->representativeTitle(), docIdentifier,
+        [self, ideaIdentifier, docIdentifier](std::function<void(const IdeaPtr&)> block) {
+            DragSupportWindow* window = self.get();
+            const IdeaPtr docked = window ? window->currentDockedIdea() : nullptr;
+            if (docIdentifier.isNull() && docked && docked->identifier() == ideaIdentifier &&
+                window->currentDockedDocIdentifier().isNull()) {
+                block(docked);
+                return;
+            }
+            PersistenceController::singleton().fetchIdea(ideaIdentifier, docIdentifier, std::move(block));
+        });
+    std::shared_ptr<DragOutFilePromise> promise = mDragOutPromise;
+    PromisedFileMimeData::Promise filePromise;
+    filePromise.fulfil = [promise] { promise->fulfil(); };
+    filePromise.settled = [promise] { return promise->settled(); };
+    filePromise.urls = [promise] { return promise->urls(); };
+
+    DragSessionRunner::Request request;
+    request.source = hasHostWidget() ? hostWidget() : nullptr;
+    request.data = std::make_unique<PromisedFileMimeData>(filePromise, PromiseWaitSeconds);
+    // The windows draw the planet themselves; Qt cannot change a running drag's image.
+    request.image =
+        PlatformImage::imageNamed(QStringLiteral("transparent_planet")).bestRepresentation(Rect());
+    request.hotSpot = QPoint(request.image.width() / 2, request.image.height() / 2);
+    request.copyCursor =
+        PlatformImage::imageNamed(QStringLiteral("accept_active")).bestRepresentation(Rect());
+
+    const std::shared_ptr<DragSessionRunner> runner = DragSessionRunner::current();
+    draggingSessionWillBegin(DragSessionRegistry::nextSequenceNumber());
+    std::weak_ptr<bool> alive = mDragAlive;
+    const bool performed = runner->runDrag(std::move(request));
+    DragSessionRegistry::setRunningSessionNumber(NoSession);
+    if (!alive.expired())
+        draggingSessionEnded(performed);
+}
+
+void DragSupportWindow::draggingSessionWillBegin(qint64 sequenceNumber)
+{
+    mDragSourceSessionNumber = sequenceNumber;
+    gDragSourceWindow = this;
+    DragSessionRegistry::setRunningSessionNumber(sequenceNumber);
+}
+
+void DragSupportWindow::draggingSessionEnded(bool operationPerformed)
+{
+    if (gDragSourceWindow == this)
+        gDragSourceWindow = nullptr;
+    // Taken outside the windows counts only when the promised file was written: a
+    // destination that got no file took nothing.
+    const bool taken = operationPerformed && (!mDragOutPromise || mDragOutPromise->succeeded());
+    handleDragEndingForSource(true, false, taken ? DragResultCopied : DragResultNotAccepted);
+}
+
+// ---- Target side
+
+quint64 DragSupportWindow::draggingEntered(const Drag& drag)
+{
+    if (mDragTargetSessionNumber != NoSession)
+        return OperationNone;
+    if (isVisible())
+        makeKeyAndOrderFront();
+    mDragTargetSessionNumber = drag.sequenceNumber;
+    if (!drag.hasDraggingSource) {
+        const bool accept = !supportedFilePathFromDrag(drag).isEmpty();
+        mDragTargetSourceWindow = WindowRef();
+        mDragTargetInfo = std::make_shared<DragInfo>();
+        mDragTargetInfo->source = DragInfo::OutsideApplication;
+        mDragTargetInfo->returnTarget.object = 1;
+        mDragTargetInfo->objectType = DragInfo::FileObject;
+        addOverlay(accept);
+    } else {
+        DragSupportWindow* from = currentDragSourceWindow();
+        mDragTargetSourceWindow = from ? from->ref() : WindowRef();
+        mDragExampleView = from ? from->mDragExampleView : nullptr;
+        mDraggedIdeaIdentifier = from ? from->mDraggedIdeaIdentifier : QString();
+        mDraggedDocIdentifier = from ? from->mDraggedDocIdentifier : QString();
+        auto info = std::make_shared<DragInfoForIdea>();
+        info->objectType = DragInfo::IdeaObject;
+        info->source = mDragSourceSessionNumber == mDragTargetSessionNumber ? DragInfo::ThisWindow
+                                                                            : DragInfo::OtherWindow;
+        if (from && from->mDragSourceInfo) {
+            info->docIdentifier = from->mDragSourceInfo->docIdentifier;
+            info->ideaIdentifier = from->mDragSourceInfo->ideaIdentifier;
+            info->returnTarget = from->mDragSourceInfo->returnTarget;
+        }
+        mDragTargetInfo = info;
+    }
+    mDragTargetInfo->location = drag.location;
+    DragSupportDelegate* screen = dragSupportDelegate();
+    if (!screen || !screen->dragOperationStarted(*mDragTargetInfo)) {
+        removeTargetIdeaViewAndOverlays();
+        mDragTargetSessionNumber = NoSession;
+        mDragTargetInfo.reset();
+        mDragTargetSourceWindow = WindowRef();
+        return OperationNone;
+    }
+    if (mDragTargetInfo->objectType == DragInfo::IdeaObject) {
+        screen->dragOperationUpdate(*mDragTargetInfo);
+        showPlanetCopy(drag.location);
+    }
+    return OperationEvery;
+}
+
+quint64 DragSupportWindow::draggingUpdated(const Drag& drag)
+{
+    if (drag.sequenceNumber != mDragTargetSessionNumber || !mDragTargetInfo)
+        return OperationNone;
+    mDragTargetInfo->location = drag.location;
+    if (mDragTargetIdeaView) {
+        DragSupportDelegate* screen = dragSupportDelegate();
+        const DragTarget target = screen ? screen->dragOperationUpdate(*mDragTargetInfo) : DragTarget();
+        movePlanetCopy(drag.location, target);
+    }
+    return OperationEvery;
+}
+
+void DragSupportWindow::draggingExited(const Drag& drag)
+{
+    if (drag.sequenceNumber != mDragTargetSessionNumber)
+        return;
+    // The drag may be going out of the application: its file is made from now on.
+    if (DragSupportWindow* from = mDragTargetSourceWindow.get();
+        from && from->mDragOutPromise && from->mDragSourceSessionNumber != NoSession)
+        from->mDragOutPromise->fulfil();
+    handleDragEndingForSource(false, true, DragResultNotAccepted);
+}
+
+void DragSupportWindow::draggingEnded(const Drag&)
+{
+    handleDragEndingForSource(false, true, DragResultNotAccepted);
+}
+
+bool DragSupportWindow::performDragOperation(const Drag& drag)
+{
+    if (drag.sequenceNumber != mDragTargetSessionNumber || !mDragTargetInfo)
+        return false;
+    const quint64 mask = drag.sourceOperationMask;
+    if (mDragTargetInfo->source == DragInfo::OutsideApplication) {
+        const QString path = supportedFilePathFromDrag(drag);
+        if (path.isEmpty() || !(mask & (OperationCopy | OperationGeneric | OperationMove))) {
+            // Nothing done is answered as nothing done.
+            handleDragEndingForSource(true, true, DragResultNotAccepted);
+            return false;
+        }
+        mDelayDragEnding = true;
+        WindowRef self = ref();
+        handleDataFromFile(path, [self](const IdeaPtr& idea, const QString& docIdentifier) {
+            if (DragSupportWindow* window = self.get())
+                window->fileImported(idea, docIdentifier);
+        });
+        return true;
+    }
+
+    mDragTargetInfo->location = drag.location;
+    DragSupportDelegate* screen = dragSupportDelegate();
+    const DragTarget target = screen ? screen->dragOperationUpdate(*mDragTargetInfo) : DragTarget();
+    if (target.object == DragTarget::None) {
+        // No target here: the drag ends as not taken for both windows, so a dock the idea
+        // came out of keeps it.
+        handleDragEndingForSource(true, true, DragResultNotAccepted);
+        return false;
+    }
+    snapPlanetCopy(target, drag.location);
+    mDelayDragEnding = true;
+    WindowRef from = mDragTargetSourceWindow;
+    if (DragSupportWindow* sourceWindow = from.get())
+        sourceWindow->mDelayDragEnding = true;
+    const std::shared_ptr<DragInfo> info = mDragTargetInfo;
+    WindowRef self = ref();
+    afterLoadingDraggedIdea([self, info, from](const IdeaPtr& idea) {
+        if (DragSupportWindow* window = self.get())
+            window->acceptLoadedIdea(idea, info, from);
+    });
+    handleDragEndingForSource(true, true, DragResultNotAccepted);
+    return true;
+}
+
+void DragSupportWindow::acceptLoadedIdea(const IdeaPtr& idea, const std::shared_ptr<DragInfo>& info,
+                                         WindowRef sourceWindow)
+{
+    DragSupportDelegate* screen = dragSupportDelegate();
+    if (idea && screen) {
+        WindowRef self = ref();
+        screen->dragOperationEndedAcceptingIdea(*info, idea, mDraggedDocIdentifier, [self](quint64 result) {
+            DragSupportWindow* window = self.get();
+            if (!window)
+                return;
+            window->mDragAcceptCalled = true;
+            window->mDelayDragEnding = false;
+            window->handleDragEndingForSource(true, true, result);
+        });
+        return;
+    }
+    mDelayDragEnding = false;
+    handleDragEndingForSource(true, true, DragResultNotAccepted);
+    DragSupportWindow* from = sourceWindow.get();
+    if (from && from != this) {
+        from->mDelayDragEnding = false;
+        from->handleDragEndingForSource(true, false, DragResultNotAccepted);
+    }
+}
+
+void DragSupportWindow::afterLoadingDraggedIdea(std::function<void(const IdeaPtr& idea)> block)
+{
+    if (!block)
+        return;
+    DragSupportWindow* from = mDragTargetSourceWindow.get();
+    const bool fromApplication = !mDragTargetInfo || mDragTargetInfo->source != DragInfo::OutsideApplication;
+    const IdeaPtr docked = from ? from->currentDockedIdea() : nullptr;
+    if (fromApplication && mDraggedDocIdentifier.isNull() && docked &&
+        docked->identifier() == mDraggedIdeaIdentifier && from->currentDockedDocIdentifier().isNull()) {
+        block(docked);
+        return;
+    }
+    PersistenceController::singleton().fetchIdea(mDraggedIdeaIdentifier, mDraggedDocIdentifier,
+                                                 std::move(block));
+}
+
+// ---- Ending
+
+void DragSupportWindow::handleDragEndingForSource(bool source, bool target, quint64 result)
+{
+    if (mDelayDragEnding)
+        return;
+    std::shared_ptr<DragInfo> record;
+    if (source && mDragSourceSessionNumber != NoSession) {
+        mDragSourceSessionNumber = NoSession;
+        record = mDragSourceInfo;
+        mDragSourceInfo.reset();
+    }
+    if (target && mDragTargetSessionNumber != NoSession) {
+        mDragTargetSessionNumber = NoSession;
+        record = mDragTargetInfo;
+        mDragTargetInfo.reset();
+        if (source && result == DragResultNotAccepted)
+            animateReturnDraggedViewAndRemoveIt(record.get());
+        else
+            removeTargetIdeaViewAndOverlays();
+        if (mDragSourceSessionNumber != NoSession && record && record->source == DragInfo::ThisWindow) {
+            if (DragSupportDelegate* screen = dragSupportDelegate())
+                screen->dragOperationExited();
+        }
+    }
+    if (!record || mDragSourceSessionNumber != NoSession || mDragTargetSessionNumber != NoSession)
+        return;
+    mDelayDragEnding = false;
+    mDraggedIdeaIdentifier.clear();
+    mDraggedDocIdentifier.clear();
+    mDragExampleView.reset();
+    if (mDragAcceptCalled) {
+        DragSupportWindow* from = mDragTargetSourceWindow.get();
+        if (from && from != this) {
+            from->mDelayDragEnding = false;
+            from->handleDragEndingForSource(true, false, result);
+        }
+    } else if (DragSupportDelegate* screen = dragSupportDelegate()) {
+        Logger::trace(this, __LINE__, "-[DragSupportWindow handleDragEndingForSource:andTarget:withResult:]",
+                      QStringLiteral("the screen hears the end with result %1").arg(result));
+        screen->dragOperationEndedWithResult(*record, result);
+    }
+    mDragAcceptCalled = false;
+    mDragTargetSourceWindow = WindowRef();
+}
+
+} // namespace corvex

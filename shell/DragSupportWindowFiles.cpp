@@ -1,0 +1,88 @@
+// Files dropped on a window from outside: which are taken, and their import into the dock.
+
+#include "graphics/QVImage.h"
+#include "model/Globals.h"
+#include "platform/core/MainQueue.h"
+#include "shell/DragSupportWindow.h"
+#include "storage/PersistenceController.h"
+
+#include <QFileInfo>
+#include <QUrl>
+
+namespace corvex {
+
+bool DragSupportWindow::isPathReferringToSupportedImage(const QString& path)
+{
+    const QString lower = path.toLower();
+    return lower.endsWith(QLatin1String(".png")) || lower.endsWith(QLatin1String(".jpg")) ||
+           lower.endsWith(QLatin1String(".jpeg"));
+}
+
+bool DragSupportWindow::isPathReferringToIdeaDocumentFile(const QString& path)
+{
+    const QString lower = path.toLower();
+    return lower.endsWith(QLatin1String(".corvex")) || lower.endsWith(QLatin1String(".opml"));
+}
+
+bool DragSupportWindow::isPathReferringToSupportedFileType(const QString& path)
+{
+    return isPathReferringToSupportedImage(path) || isPathReferringToIdeaDocumentFile(path);
+}
+
+QString DragSupportWindow::supportedFilePathFromDrag(const Drag& drag)
+{
+    if (!drag.fileNames || drag.fileNames->size() != 1)
+        return QString();
+    const QString& path = drag.fileNames->front();
+    return isPathReferringToSupportedFileType(path) ? path : QString();
+}
+
+void DragSupportWindow::handleDataFromFile(const QString& path, FileCompletion completion)
+{
+    const auto fail = [completion] {
+        if (completion)
+            MainQueue::post([completion] { completion(nullptr, QString()); });
+    };
+    // Only a regular file (a link is followed) is read: a device or a pipe would never end.
+    const QFileInfo file(path);
+    const QUrl url = QUrl::fromLocalFile(path);
+    if (path.isEmpty() || !file.isAbsolute() || !file.isFile() || !url.isValid()) {
+        fail();
+        return;
+    }
+    const auto stored = [completion](const IdeaPtr& idea, const QString& docIdentifier) {
+        if (completion)
+            completion(idea, docIdentifier);
+    };
+    if (isPathReferringToIdeaDocumentFile(path)) {
+        PersistenceController::singleton().importAndStoreDocument(url, stored);
+        return;
+    }
+    if (!isPathReferringToSupportedImage(path)) {
+        fail();
+        return;
+    }
+    const std::optional<QVImage> picture = QVImage::readFromURL(path);
+    if (!picture) {
+        fail();
+        return;
+    }
+    PersistenceController::singleton().importAndStoreImage(*picture, stored);
+}
+
+void DragSupportWindow::fileImported(const IdeaPtr& idea, const QString& docIdentifier)
+{
+    mDelayDragEnding = false;
+    if (idea && !docIdentifier.isEmpty()) {
+        setDockedIdea(idea, docIdentifier);
+        showShortNotificationToUser(
+            Globals::normalLocalizedStringForKey(QString(), QStringLiteral("Copied to clipboard")));
+        handleDragEndingForSource(true, true, DragResultCopied);
+        return;
+    }
+    showShortNotificationToUser(
+        Globals::normalLocalizedStringForKey(QString(), QStringLiteral("Error importing contents")));
+    handleDragEndingForSource(true, true, DragResultNotAccepted);
+}
+
+} // namespace corvex
