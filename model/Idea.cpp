@@ -797,22 +797,23 @@ void Idea::becomePlainCopyOf(const Idea* content)
     }
 }
 
-IdeaPtr Idea::deepCopyWithNewIdentifiersPreservingExternalLinks(bool preserveExternalLinks) const
+IdeaPtr Idea::copySubtree(bool keepIdentifiers, std::vector<std::pair<Idea*, const Idea*>>& copies) const
 {
-    // Copy pass, pre-order. Each copy's source is kept in this table for the link pass
-    // rather than in a field of the copy: nothing outlives the copy operation.
+    // Pre-order. Each copy's source is kept in the caller's table for its link pass rather
+    // than in a field of the copy: nothing outlives the copy operation.
     struct Pending
     {
         const Idea* source;
         Idea* parentCopy;
     };
-    std::vector<std::pair<Idea*, const Idea*>> copies;
     IdeaPtr top;
     std::vector<Pending> stack{{this, nullptr}};
     while (!stack.empty()) {
         const Pending pending = stack.back();
         stack.pop_back();
         IdeaPtr copy = pending.source->copyOfOne();
+        if (keepIdentifiers)
+            copy->mIdentifier = pending.source->mIdentifier;
         copies.emplace_back(copy.get(), pending.source);
         if (pending.parentCopy) {
             copy->mParent = pending.parentCopy->weak_from_this();
@@ -823,6 +824,13 @@ IdeaPtr Idea::deepCopyWithNewIdentifiersPreservingExternalLinks(bool preserveExt
         for (auto it = pending.source->mIdeas.rbegin(); it != pending.source->mIdeas.rend(); ++it)
             stack.push_back({it->get(), copy.get()});
     }
+    return top;
+}
+
+IdeaPtr Idea::deepCopyWithNewIdentifiersPreservingExternalLinks(bool preserveExternalLinks) const
+{
+    std::vector<std::pair<Idea*, const Idea*>> copies;
+    const IdeaPtr top = copySubtree(false, copies);
 
     // Link pass: a link whose target was copied points at the copy. The first copy in
     // pre-order whose source has the identifier is the one a pre-order search would find.

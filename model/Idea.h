@@ -15,6 +15,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace corvex {
@@ -232,6 +233,8 @@ public:
     QString codingDescription() const override;
 
 private:
+    // The identifier-keeping copy works on the fields the copy functions here use.
+    friend class IdeaTreeCopy;
     // Only the class can make one: the explicit constructor refuses a bare "{}".
     struct Private
     {
@@ -278,6 +281,9 @@ private:
     void insertChecked(const IdeaPtr& idea, quint64 index);
     // A copy of this one idea (no children) with a fresh identifier.
     IdeaPtr copyOfOne() const;
+    // Copies of the subtree's ideas in its shape (links as they are), each listed in
+    // pre-order with its source in `copies`; fresh identifiers unless `keepIdentifiers`.
+    IdeaPtr copySubtree(bool keepIdentifiers, std::vector<std::pair<Idea*, const Idea*>>& copies) const;
     // Turns a copied link idea into a plain idea with the content of `content`.
     void becomePlainCopyOf(const Idea* content);
 

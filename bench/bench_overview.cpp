@@ -1,0 +1,183 @@
+// The overview graph on document-factory trees of 10,000 and 100,000 ideas in a 1600 x 1000
+// view: (1) main-thread time of setCurrentIdea (graph, layout, snapshot) and of the layout
+// alone (goal: linear, 100,000 at most 12 x 10,000), with the memory the overview holds;
+// (2) time to the first ready tiled view at the fit zoom, beside one drawing of the whole
+// content into a bitmap of the view's size (goal: at most 3 x that drawing); (3) main-thread
+// time of a zoom step and (4) of a mouse move with its hit and note tests (goal at 100,000:
+// each under 4 ms). Run pinned: taskset -c 0,1 (tiles render on their own thread).
+
+#include "bench/BenchSupport.h"
+#include "model/Idea.h"
+#include "model/IdeaDocumentDataObject.h"
+#include "overview/Graph.h"
+#include "overview/GraphScrollView.h"
+#include "overview/GraphTileFactory.h"
+#include "overview/TreeCircleLayout.h"
+#include "platform/gfx/GraphicsContext.h"
+#include "platform/ui/Event.h"
+#include "platform/ui/Window.h"
+#include "tests/factory/DocumentFactory.h"
+#include "toolkit/BaseView.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <malloc.h>
+#include <map>
+#include <memory>
+#include <random>
+
+using namespace corvex;
+
+namespace {
+
+constexpr Size kViewSize(1600, 1000);
+
+IdeaPtr overviewTree(std::int64_t count)
+{
+    static std::map<std::int64_t, IdeaPtr> made;
+    auto& root = made[count];
+    if (!root) {
+        const auto payload = IdeaDocumentDataObject::decodeSomeData(
+            test::makePayloadJson(test::makeDocumentTree(int(count), 8, 11)));
+        root = payload.ok() && payload.value() ? payload.value()->idea()
+                                               : Idea::initWithText(QStringLiteral("x"));
+    }
+    return root;
+}
+
+struct OverviewWindow
+{
+    OverviewWindow()
+    {
+        window = std::make_shared<Window>(kViewSize);
+        auto container = BaseView::create(Rect(Point(), kViewSize));
+        window->setContentView(container);
+        view = GraphScrollView::create();
+        container->addSubview(view);
+        view->setFrame(Rect(Point(), kViewSize));
+    }
+    ~OverviewWindow() { window->close(); }
+    bool ready() const
+    {
+        const auto& shown = view->graphView();
+        return shown && shown->ready() && !view->ideaChangePending();
+    }
+    std::shared_ptr<Window> window;
+    std::shared_ptr<GraphScrollView> view;
+};
+
+void BM_OverviewSetCurrentIdea(benchmark::State& state)
+{
+    const IdeaPtr root = overviewTree(state.range(0));
+    OverviewWindow w;
+    double grown = -1;
+    for (auto _ : state) {
+        const double before = double(mallinfo2().uordblks);
+        w.view->setCurrentIdea(root, {});
+        // The heap the first opening keeps (graph, copies, tables); tiles come later.
+        if (grown < 0)
+            grown = double(mallinfo2().uordblks) - before;
+        state.PauseTiming();
+        bench::waitFor([&] { return w.ready(); });
+        state.ResumeTiming();
+    }
+    state.counters["overview_megabytes"] = grown / (1024.0 * 1024.0);
+    state.counters["peak_megabytes"] = bench::peakResidentMegabytes();
+}
+
+void BM_OverviewLayout(benchmark::State& state)
+{
+    const IdeaPtr root = overviewTree(state.range(0));
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto graph = std::make_unique<Graph>(root);
+        state.ResumeTiming();
+        TreeCircleLayout::layout(*graph, 140, 168);
+        benchmark::DoNotOptimize(graph->bounds());
+        state.PauseTiming();
+        graph.reset();
+        state.ResumeTiming();
+    }
+}
+
+void BM_OverviewFirstReadyView(benchmark::State& state)
+{
+    const IdeaPtr root = overviewTree(state.range(0));
+    OverviewWindow w;
+    for (auto _ : state) {
+        w.view->setCurrentIdea(root, {});
+        bench::waitFor([&] { return w.ready(); });
+    }
+    // One drawing of the whole content into a bitmap of the view's size, at the fit zoom.
+    const GraphTileFactory& factory = *w.view->tileFactory();
+    const double zoom = double(w.view->zoomScale());
+    const auto start = std::chrono::steady_clock::now();
+    auto context = GraphicsContext::createBitmap(kViewSize.width, kViewSize.height);
+    context->translateCTM(0, kViewSize.height);
+    context->scaleCTM(1, -1);
+    factory.drawTile(Rect(Point(), factory.contentSize()), zoom, *context);
+    const double whole =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    state.counters["whole_drawing_ms"] = whole;
+    state.counters["fit_zoom"] = zoom;
+}
+
+void BM_OverviewZoomStep(benchmark::State& state)
+{
+    const IdeaPtr root = overviewTree(state.range(0));
+    OverviewWindow w;
+    w.view->setCurrentIdea(root, {});
+    bench::waitFor([&] { return w.ready(); });
+    // Steps of 1.5 from the fit up to the maximum, then back to the fit: every step makes a
+    // next tiled view, and views are switched in and retired on the way. Tiles come in
+    // between steps, outside the measured time.
+    for (auto _ : state) {
+        state.PauseTiming();
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+        if (w.view->zoomScale() < w.view->maxZoomScale())
+            w.view->qvZoomIn();
+        else
+            w.view->qvActualSize();
+    }
+}
+
+void BM_OverviewMouseMove(benchmark::State& state)
+{
+    const IdeaPtr root = overviewTree(state.range(0));
+    OverviewWindow w;
+    w.view->setCurrentIdea(root, {});
+    bench::waitFor([&] { return w.ready(); });
+    w.view->zoomInCenter(1.0f / w.view->zoomScale());
+    std::mt19937 random(5);
+    std::uniform_real_distribution<double> x(0, kViewSize.width);
+    std::uniform_real_distribution<double> y(0, kViewSize.height);
+    for (auto _ : state)
+        w.view->mouseMoved(Event::mouseMoved(Point(x(random), y(random))));
+}
+
+const bench::Registration overviewRegistration([] {
+    const auto sizes = bench::sizes({10000, 100000}, 200);
+    const auto add = [&](const char* name, void (*function)(benchmark::State&), benchmark::TimeUnit unit,
+                         int iterations) {
+        auto* b = benchmark::RegisterBenchmark(name, function);
+        for (std::int64_t n : sizes)
+            b->Arg(n);
+        b->Unit(unit);
+        if (bench::tiny())
+            b->Iterations(1);
+        else if (iterations > 0)
+            b->Iterations(iterations);
+        b->UseRealTime();
+    };
+    add("Overview/SetCurrentIdea", &BM_OverviewSetCurrentIdea, benchmark::kMillisecond, 3);
+    add("Overview/Layout", &BM_OverviewLayout, benchmark::kMillisecond, 3);
+    add("Overview/FirstReadyView", &BM_OverviewFirstReadyView, benchmark::kMillisecond, 3);
+    add("Overview/ZoomStep", &BM_OverviewZoomStep, benchmark::kMicrosecond, 0);
+    add("Overview/MouseMove", &BM_OverviewMouseMove, benchmark::kMicrosecond, 0);
+});
+
+} // namespace

@@ -1,0 +1,7 @@
+#include "export/ShareTypeViewDelegate.h"
+
+namespace corvex {
+
+ShareTypeViewDelegate::~ShareTypeViewDelegate() = default;
+
+} // namespace corvex

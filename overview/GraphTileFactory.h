@@ -1,0 +1,98 @@
+#pragma once
+
+#include "overview/GraphNode.h"
+#include "overview/GraphTileSource.h"
+#include "platform/gfx/Rect.h"
+
+#include <QHash>
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace corvex {
+
+class GraphicsContext;
+class PlanetDrawer;
+
+// An idea tree as a drawable overview: builds the graph (copying every idea's drawing data
+// and the filter's answer on the main thread), lays it out, moves it into content
+// coordinates (y downward, (0, 0) to contentSize), and then draws any rectangle of the content
+// at any zoom: the connecting circle, arcs and segments, then every planet over its
+// descendants. Tells which idea or note mark lies under a content point and where an idea
+// is drawn.
+//
+// Threads: built on the main thread; afterwards drawTile and createTile run on any thread
+// (each call makes its own planet drawers) and read only the copies, never an idea, the
+// filter or interface state; the hit tests run on the main thread. Nothing changes after
+// construction except noteStyle, which its owner sets before the first drawing. Usable
+// without a window (printing and image export draw the whole content once).
+class GraphTileFactory : public GraphTileSource
+{
+public:
+    using Filter = std::function<bool(const IdeaPtr&)>;
+
+    // `centerToRoot`: the root lands in the middle of the content (parts may then lie outside
+    // it); otherwise the laid-out bounds map exactly onto the content.
+    GraphTileFactory(const IdeaPtr& idea, Filter filter, bool centerToRoot);
+    ~GraphTileFactory() override;
+    GraphTileFactory(const GraphTileFactory&) = delete;
+    GraphTileFactory& operator=(const GraphTileFactory&) = delete;
+
+    Size contentSize() const { return mContentSize; }
+    // 0 no note marks, 1 the note mark on ideas with a note, 2 their note numbers.
+    quint64 noteStyle() const { return mNoteStyle.load(); }
+    void setNoteStyle(quint64 style) { mNoteStyle.store(style); }
+
+    // Draws what falls into the content rectangle; the context's user space must be the
+    // content space (y downward) scaled by `zoom`.
+    void drawTile(const Rect& rect, double zoom, GraphicsContext& context) const;
+    // A new bitmap of `pixelSize` showing the rectangle, its top row at the rectangle's top;
+    // stops early (answering null) once `keepGoing` (when given) turns false.
+    QImage createTile(const Rect& rect, Size pixelSize,
+                      const std::atomic<bool>* keepGoing = nullptr) const override;
+
+    // Main thread. The idea under a content point (its planet's circle), null for none.
+    IdeaPtr ideaAtPoint(Point point) const;
+    const GraphNode* nodeAtPoint(Point point) const;
+    // Whether the point lies on the note badge of the idea under it.
+    bool noteAtPoint(Point point) const;
+    // The same for a node already found under the point.
+    bool noteAtPoint(Point point, const GraphNode& node) const;
+    // The drawn position of the idea with that idea's identifier; (0, 0) when not there.
+    Point ideaLocation(const IdeaPtr& idea) const;
+    Point ideaLocation(const QString& identifier) const;
+    // The drawn position: the centre, one planet radius further out along the parent's
+    // direction below the first generation.
+    Point drawnPosition(const GraphNode& node) const;
+
+    const GraphNode& root() const { return *mRoot; }
+    qint64 nodeCount() const { return qint64(mPreOrder.size()); }
+
+private:
+    struct Planet;
+    struct Line;
+
+    void prepareLines();
+    void prepareTree();
+    void drawLines(const Rect& rect, double zoom, GraphicsContext& context) const;
+    // False when stopped by `keepGoing`.
+    bool drawPlanets(const Rect& rect, double zoom, GraphicsContext& context,
+                     const std::atomic<bool>* keepGoing) const;
+
+    std::unique_ptr<GraphNode> mRoot;
+    bool mHasFilter = false;
+    double mExtra = 56;
+    double mNodeSide = 140; // the planets' drawing squares at scale 1
+    double mRootSide = 190;
+    Size mContentSize;
+    std::atomic<quint64> mNoteStyle{0};
+    std::vector<const GraphNode*> mPreOrder;
+    std::vector<Point> mPositions;                  // drawn positions, in pre-order
+    std::vector<Planet> mPlanets;                   // children's subtrees first, then the node
+    std::vector<Line> mLines;                       // pre-order
+    QHash<QString, std::size_t> mFirstByIdentifier; // into mPreOrder
+};
+
+} // namespace corvex

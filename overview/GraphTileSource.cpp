@@ -1,0 +1,7 @@
+#include "overview/GraphTileSource.h"
+
+namespace corvex {
+
+GraphTileSource::~GraphTileSource() = default;
+
+} // namespace corvex

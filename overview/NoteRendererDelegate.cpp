@@ -1,0 +1,7 @@
+#include "overview/NoteRendererDelegate.h"
+
+namespace corvex {
+
+NoteRendererDelegate::~NoteRendererDelegate() = default;
+
+} // namespace corvex

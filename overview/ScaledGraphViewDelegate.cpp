@@ -1,0 +1,7 @@
+#include "overview/ScaledGraphViewDelegate.h"
+
+namespace corvex {
+
+ScaledGraphViewDelegate::~ScaledGraphViewDelegate() = default;
+
+} // namespace corvex

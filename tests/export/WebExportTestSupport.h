@@ -1,0 +1,118 @@
+#pragma once
+
+// Shared pieces of the web export tests: the payload fixture's tree, an export run to its
+// end, attachments from a table, and the archive unpacked with Info-ZIP's unzip.
+
+#include "export/WebExporter.h"
+#include "model/IdeaDocumentDataObject.h"
+#include "model/ObjectID.h"
+#include "platform/core/MainQueue.h"
+#include "tests/support/HelperProcess.h"
+#include "tests/support/RunUntil.h"
+#include "tests/support/TestEnvironment.h"
+#include "tests/support/TestFiles.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <QStandardPaths>
+#include <gtest/gtest.h>
+#include <optional>
+
+namespace corvex::test {
+
+inline QString webTestDataDir()
+{
+    return QFileInfo(QStringLiteral(__FILE__)).absoluteDir().absoluteFilePath(QStringLiteral("../data"));
+}
+
+// The payload fixture with every idea type.
+inline IdeaPtr allTypesTree()
+{
+    const auto payload = IdeaDocumentDataObject::readFromJSONData(
+        readFile(webTestDataDir() + QStringLiteral("/payload/all_types.json")));
+    return payload ? payload->idea() : nullptr;
+}
+
+// Attachments by identifier string; a missing one answers no data.
+inline WebExportFiles::AttachmentSource attachmentTable(QHash<QString, QByteArray> table)
+{
+    return [table](const ObjectID& attachment, quint64, std::function<void(const QByteArray&)> completion) {
+        const QByteArray data = table.value(attachment.asString());
+        MainQueue::post([completion, data] { completion(data); });
+    };
+}
+
+// The fixture's two attachments.
+inline WebExportFiles::AttachmentSource allTypesAttachments()
+{
+    return attachmentTable(
+        {{QStringLiteral("3f786850e387550fdab836ed7e6dc881de23001b.png"), QByteArray("big picture")},
+         {QStringLiteral("89e6c98d92887913cadf06b2adb97f26cde4849b.png"), QByteArray("page picture")}});
+}
+
+// The export's outcome; nullopt when the completion never came. Checks that it came on the
+// main thread and not inside the call.
+inline std::optional<bool> exportNow(const IdeaPtr& root, quint64 style, const QString& destination,
+                                     const WebExportFiles::AttachmentSource& source)
+{
+    std::optional<bool> outcome;
+    bool insideCall = true;
+    bool onMain = false;
+    bool early = false;
+    WebExporter::saveWebExportFrom(
+        root, 0, style, destination.isEmpty() ? QUrl() : QUrl::fromLocalFile(destination),
+        [&](bool ok) {
+            early = insideCall;
+            onMain = MainQueue::isMainThread();
+            outcome = ok;
+        },
+        source);
+    insideCall = false;
+    runUntil([&] { return outcome.has_value(); }, 30);
+    EXPECT_FALSE(early);
+    if (outcome) {
+        EXPECT_TRUE(onMain);
+    }
+    return outcome;
+}
+
+inline bool haveProgram(const char* name)
+{
+    return !QStandardPaths::findExecutable(QString::fromLatin1(name)).isEmpty();
+}
+
+// The archive unpacked by Info-ZIP's unzip into a fresh folder; empty on failure.
+inline QString unpackWithUnzip(const QString& zip, const QString& name)
+{
+    const QString folder = testDir() + QStringLiteral("/unpacked-") + name;
+    QDir().mkpath(folder);
+    const ProgramRun run =
+        runProgramToEnd(QStringLiteral("unzip"), {QStringLiteral("-q"), zip, QStringLiteral("-d"), folder});
+    EXPECT_TRUE(run.ran && run.exitCode == 0) << run.output.constData();
+    return run.ran && run.exitCode == 0 ? folder : QString();
+}
+
+// Every file below the folder, by path relative to it, sorted.
+inline QStringList filesBelow(const QString& folder)
+{
+    QStringList found;
+    QStringList pending{QString()};
+    while (!pending.isEmpty()) {
+        const QString relative = pending.takeLast();
+        const QDir dir(relative.isEmpty() ? folder : folder + QLatin1Char('/') + relative);
+        for (const QFileInfo& info :
+             dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System)) {
+            const QString path =
+                relative.isEmpty() ? info.fileName() : relative + QLatin1Char('/') + info.fileName();
+            if (info.isDir() && !info.isSymLink())
+                pending.append(path);
+            else
+                found.append(path);
+        }
+    }
+    found.sort();
+    return found;
+}
+
+} // namespace corvex::test

@@ -1,0 +1,222 @@
+#include "overview/GraphTileFactory.h"
+#include "mindmap/PlanetDrawer.h"
+#include "platform/gfx/GraphicsContext.h"
+#include "tests/overview/OverviewTestSupport.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QImage>
+#include <cmath>
+
+namespace corvex {
+namespace {
+
+using test::attach;
+using test::textIdea;
+
+QImage renderWhole(const GraphTileFactory& factory, double zoom)
+{
+    const Size size = factory.contentSize();
+    return factory.createTile(Rect(Point(), size),
+                              Size(std::ceil(size.width * zoom), std::ceil(size.height * zoom)));
+}
+
+void saveOutput(const QImage& image, const QString& name)
+{
+    const QString dir = test::testOutputDir() + QStringLiteral("/overview");
+    QDir().mkpath(dir);
+    image.save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
+}
+
+// Root with a: (a1 a2 a3), b: (b1), c (a leaf): arcs, a single segment and leaves.
+IdeaPtr smallTree()
+{
+    const IdeaPtr root = textIdea(QStringLiteral("root"));
+    const IdeaPtr a = textIdea(QStringLiteral("a"));
+    const IdeaPtr b = textIdea(QStringLiteral("b"));
+    attach(root, a);
+    attach(root, b);
+    attach(root, textIdea(QStringLiteral("c")));
+    for (const char* name : {"a1", "a2", "a3"})
+        attach(a, textIdea(QString::fromLatin1(name)));
+    attach(b, textIdea(QStringLiteral("b1")));
+    a->setNote(QStringLiteral("a note"));
+    const char* colours[] = {"green3", "blue3", "red3", "violet3"};
+    int n = 0;
+    root->traverseNaturally(
+        [&](const IdeaPtr& idea, qint64) {
+            idea->setColor(
+                ColorMatrix::classicColorMatrix().colorWithName(QString::fromLatin1(colours[n++ % 4])));
+        },
+        0);
+    return root;
+}
+
+TEST(GraphTileFactory, ContentCoordinatesAndDrawnPositions)
+{
+    const IdeaPtr root = smallTree();
+    GraphTileFactory factory(root, {}, false);
+    const Size size = factory.contentSize();
+    bool inside = true;
+    std::function<void(const GraphNode&)> check = [&](const GraphNode& node) {
+        const Point p = factory.drawnPosition(node);
+        inside = inside && p.x >= 0 && p.y >= 0 && p.x <= size.width && p.y <= size.height;
+        for (const auto& child : node.children())
+            check(*child);
+    };
+    check(factory.root());
+    EXPECT_TRUE(inside);
+
+    // Below the first generation a planet sits one planet radius further out along its
+    // parent's direction.
+    const GraphNode& a = *factory.root().children().front();
+    const GraphNode& a1 = *a.children().front();
+    const Point offset = factory.drawnPosition(a1) - a1.center();
+    EXPECT_NEAR(std::hypot(offset.x, offset.y), 56.0, 1e-4);
+    EXPECT_EQ(factory.drawnPosition(a), a.center());
+
+    // Hit tests against the drawn positions: the root's radius is 76, the others' 56.
+    const Point rootAt = factory.drawnPosition(factory.root());
+    EXPECT_EQ(factory.ideaAtPoint(rootAt + Point(75, 0)), root);
+    EXPECT_EQ(factory.ideaAtPoint(factory.drawnPosition(a1) + Point(0, 55)), a1.idea());
+    EXPECT_EQ(factory.ideaAtPoint(factory.drawnPosition(a1) + Point(0, 57)) == a1.idea(), false);
+    EXPECT_EQ(factory.ideaAtPoint(Point(-1000, -1000)), nullptr);
+    EXPECT_EQ(factory.ideaLocation(a1.idea()), factory.drawnPosition(a1));
+    EXPECT_EQ(factory.ideaLocation(textIdea(QStringLiteral("elsewhere"))), Point());
+
+    // The note mark: only on an idea with a note, where its badge is drawn.
+    PlanetDrawer drawer(5);
+    drawer.setNoteNumber(1);
+    const Rect badge = drawer.noteRect();
+    const Point badgeCentre(badge.midX() - drawer.size().width / 2, badge.midY() - drawer.size().height / 2);
+    EXPECT_TRUE(factory.noteAtPoint(factory.drawnPosition(a) + badgeCentre));
+    EXPECT_FALSE(factory.noteAtPoint(factory.drawnPosition(a1) + badgeCentre));
+
+    GraphTileFactory centred(root, {}, true);
+    const Point c = centred.drawnPosition(centred.root());
+    EXPECT_EQ(c, Point(centred.contentSize().width * 0.5, centred.contentSize().height * 0.5));
+}
+
+// A tile shows its rectangle upright: the planet drawn at a content point appears at that
+// point of the tile; a filter that accepts nothing fades every planet.
+TEST(GraphTileFactory, TilesShowTheirRectangleUprightAndFadeFilteredIdeas)
+{
+    const IdeaPtr root = smallTree();
+    GraphTileFactory plain(root, {}, false);
+    plain.setNoteStyle(1);
+    const QImage whole = renderWhole(plain, 0.5);
+    saveOutput(whole, QStringLiteral("small_tree_half"));
+    ASSERT_FALSE(whole.isNull());
+
+    const GraphNode& a = *plain.root().children().front();
+    const Point at = plain.drawnPosition(a);
+    const Rect rect(at.x - 100, at.y - 50, 200, 200);
+    const QImage tile = plain.createTile(rect, Size(200, 200));
+    ASSERT_EQ(tile.size(), QSize(200, 200));
+    // The planet's centre is 100 / 50 pixels from the tile's top left; nothing of it at the
+    // far bottom corner.
+    EXPECT_GT(qAlpha(tile.pixel(100, 50)), 200);
+    EXPECT_EQ(qAlpha(tile.pixel(100, 195)), 0);
+
+    GraphTileFactory filtered(
+        root, [](const IdeaPtr&) { return false; }, false);
+    const QImage faded = filtered.createTile(rect, Size(200, 200));
+    saveOutput(faded, QStringLiteral("small_tree_faded_tile"));
+    EXPECT_NE(faded.pixel(100, 50), tile.pixel(100, 50));
+}
+
+// A lone root: a root planet inside a circle of radius 280 x zoom.
+TEST(GraphTileFactory, LoneRootInItsCircle)
+{
+    const IdeaPtr root = textIdea(QStringLiteral("alone"));
+    root->setColor(ColorMatrix::classicColorMatrix().colorWithName(QStringLiteral("green3")));
+    GraphTileFactory factory(root, {}, false);
+    EXPECT_EQ(factory.contentSize(), Size(896, 896));
+    const QImage image = renderWhole(factory, 1);
+    saveOutput(image, QStringLiteral("lone_root"));
+    const Point c = factory.drawnPosition(factory.root());
+    // On the circle (grey line) and well outside it (nothing).
+    EXPECT_GT(qAlpha(image.pixel(int(c.x + 280), int(c.y))), 0);
+    EXPECT_EQ(qAlpha(image.pixel(int(c.x + 300), int(c.y))), 0);
+    EXPECT_GT(qAlpha(image.pixel(int(c.x), int(c.y))), 200);
+}
+
+} // namespace
+} // namespace corvex
+
+namespace corvex {
+namespace {
+
+// A damaged tree (identifiers repeated) and a huge picture: drawn and hit-tested without
+// trouble, and the picture's planet shows it.
+TEST(GraphTileFactory, DuplicateIdentifiersAndHugePictures)
+{
+    const IdeaPtr root = test::textIdea(QStringLiteral("root"));
+    for (int i = 0; i < 6; ++i) {
+        const IdeaPtr child = Idea::initWithText(QStringLiteral("twin"), QStringLiteral("same"));
+        child->setColor(ColorMatrix::classicColorMatrix().colorWithName(QStringLiteral("green2")));
+        test::attach(root, child);
+        test::attach(child, Idea::initWithText(QStringLiteral("leaf"), QStringLiteral("same")));
+    }
+    QImage huge(6000, 6000, QImage::Format_ARGB32_Premultiplied);
+    huge.fill(qRgba(200, 30, 30, 255));
+    const IdeaPtr picture = Idea::initWithImageAttachment(QVImage(huge), ObjectID());
+    test::attach(root, picture);
+
+    QElapsedTimer timer;
+    timer.start();
+    GraphTileFactory factory(root, {}, false);
+    const QImage whole = renderWhole(factory, 0.5);
+    EXPECT_LT(timer.elapsed(), 5000);
+    saveOutput(whole, QStringLiteral("duplicates_and_huge_picture"));
+    const Point at = factory.ideaLocation(picture);
+    EXPECT_EQ(factory.ideaAtPoint(at), picture);
+    const QRgb centre = whole.pixel(int(at.x * 0.5), int(at.y * 0.5));
+    EXPECT_GT(qRed(centre), 150);
+    EXPECT_LT(qGreen(centre), 80);
+    // The twins all take the place of the last of them; the first is hit and located there.
+    const GraphNode& first = *factory.root().children().front();
+    for (std::size_t i = 0; i < 6; ++i)
+        EXPECT_EQ(factory.drawnPosition(*factory.root().children()[i]), factory.drawnPosition(first));
+    EXPECT_EQ(factory.nodeAtPoint(factory.drawnPosition(first)), &first);
+    EXPECT_EQ(factory.ideaLocation(root->ideas().front()),
+              factory.drawnPosition(*factory.root().children().front()));
+}
+
+} // namespace
+} // namespace corvex
+
+namespace corvex {
+namespace {
+
+// Tiles draw from the copies taken when the factory was built: later edits of the ideas and
+// the filter are never read by the drawing.
+TEST(GraphTileFactory, TilesDrawFromTheCopiesTakenAtConstruction)
+{
+    const IdeaPtr root = test::textIdea(QStringLiteral("root"));
+    const IdeaPtr child = test::textIdea(QStringLiteral("child"));
+    test::attach(root, child);
+    child->setColor(ColorMatrix::classicColorMatrix().colorWithName(QStringLiteral("red3")));
+    int filterCalls = 0;
+    GraphTileFactory factory(
+        root,
+        [&filterCalls](const IdeaPtr&) {
+            ++filterCalls;
+            return true;
+        },
+        false);
+    EXPECT_EQ(filterCalls, 2);
+    const Point at = factory.ideaLocation(child);
+    const Rect rect(at.x - 50, at.y - 50, 100, 100);
+    const QImage before = factory.createTile(rect, Size(100, 100));
+    EXPECT_GT(qRed(before.pixel(50, 20)), 2 * qBlue(before.pixel(50, 20)));
+    child->setColor(ColorMatrix::classicColorMatrix().colorWithName(QStringLiteral("blue3")));
+    child->setText(QStringLiteral("changed meanwhile"));
+    const QImage after = factory.createTile(rect, Size(100, 100));
+    EXPECT_EQ(before, after);
+    EXPECT_EQ(filterCalls, 2);
+}
+
+} // namespace
+} // namespace corvex

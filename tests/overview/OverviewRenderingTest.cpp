@@ -1,0 +1,111 @@
+#include "mindmap/PlanetDrawer.h"
+#include "platform/gfx/GraphicsContext.h"
+#include "tests/overview/OverviewTestSupport.h"
+#include "tests/overview/ScrollViewTestSupport.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QDir>
+#include <cmath>
+#include <random>
+
+namespace corvex {
+namespace {
+
+using test::ScrollViewRig;
+
+// The node's planet drawn alone, as the tiles draw it, at a zoom; y-down, top row first.
+QImage planetAlone(const GraphNode& node, float zoom)
+{
+    PlanetDrawer drawer(node.parent() ? 5 : 4);
+    const GraphNodeDrawing& drawing = node.drawing();
+    drawer.setScale(zoom);
+    drawer.setNoteNumber(node.noteNumber() >= 1 ? -1 : 0);
+    drawer.setBaseColor(drawing.color);
+    drawer.setImage(drawing.image);
+    drawer.setIsLink(drawing.isLink);
+    drawer.setShowWebLink(drawing.hasURL);
+    drawer.setText(drawing.text);
+    drawer.setIconImage(drawing.icon);
+    const Size size = drawer.scaledSize();
+    auto context = GraphicsContext::createBitmap(std::ceil(size.width), std::ceil(size.height));
+    context->translateCTM(0, context->bitmapHeight());
+    context->scaleCTM(1, -1);
+    drawer.drawInCurrentContext(*context);
+    return context->makeImage();
+}
+
+int channelDistance(QRgb a, QRgb b)
+{
+    return std::max(
+        {std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b))});
+}
+
+void saveRendering(const QImage& image, const QString& name)
+{
+    const QString dir = test::testOutputDir() + QStringLiteral("/overview");
+    QDir().mkpath(dir);
+    image.save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
+}
+
+// The overview of a 1,000-idea document at zoom 1, centred in turn on 10 seeded ideas: once
+// the tiles are ready, the pixel 40 points above the middle is that pixel of the idea's
+// planet drawn alone.
+TEST(OverviewRendering, TilesShowEachPlanetWhereTheLayoutPutsIt)
+{
+    ScrollViewRig rig;
+    const IdeaPtr root = test::documentTree(test::makeDocumentTree(1000, 8, 26));
+    ASSERT_TRUE(root);
+    rig.show(root);
+    saveRendering(rig.window->renderToImage(1), QStringLiteral("document_1000_fit"));
+    rig.view->zoomInCenter(1.0f / rig.view->zoomScale());
+    const float zoom = rig.view->zoomScale();
+    EXPECT_NEAR(zoom, 1.0f, 1e-5);
+    const GraphTileFactory& factory = *rig.view->tileFactory();
+
+    // Ideas with a plain disc whose probe point no other planet covers.
+    std::vector<const GraphNode*> nodes;
+    std::vector<const GraphNode*> stack{&factory.root()};
+    while (!stack.empty()) {
+        const GraphNode* node = stack.back();
+        stack.pop_back();
+        nodes.push_back(node);
+        for (const auto& child : node->children())
+            stack.push_back(child.get());
+    }
+    std::vector<const GraphNode*> candidates;
+    for (const GraphNode* node : nodes) {
+        if (node->drawing().icon || node->drawing().image.hasImage() || !node->drawing().color)
+            continue;
+        const Point probe = factory.drawnPosition(*node) - Point(0, 40);
+        bool covered = false;
+        for (const GraphNode* other : nodes) {
+            const Point d = factory.drawnPosition(*other) - probe;
+            if (other != node && std::hypot(d.x, d.y) < 80)
+                covered = true;
+        }
+        if (!covered)
+            candidates.push_back(node);
+    }
+    ASSERT_GE(candidates.size(), 10u);
+    std::mt19937 random(26);
+    std::shuffle(candidates.begin(), candidates.end(), random);
+    for (int i = 0; i < 10; ++i) {
+        const GraphNode& node = *candidates[std::size_t(i)];
+        SCOPED_TRACE(node.identifier().toStdString());
+        rig.centreOn(factory.drawnPosition(node));
+        ASSERT_TRUE(rig.settle());
+        View::runUpdateCycle();
+        const QImage shot = rig.window->renderToImage(1);
+        if (i < 2)
+            saveRendering(shot, QStringLiteral("document_1000_zoom1_%1").arg(i));
+        const QImage alone = planetAlone(node, zoom);
+        const QRgb expected = alone.pixel(alone.width() / 2, int(alone.height() / 2 - 40 * zoom));
+        const QRgb seen = shot.pixel(800, 460);
+        EXPECT_LE(channelDistance(seen, expected), 24)
+            << std::hex << seen << " vs " << expected << " at zoom " << zoom << " of a view at "
+            << rig.view->graphView()->zoomScale();
+    }
+}
+
+} // namespace
+} // namespace corvex

@@ -1,0 +1,307 @@
+#include "formats/TextExporter.h"
+#include "model/ColorMatrix.h"
+#include "overview/GraphTileFactory.h"
+#include "overview/MindMapToPDF.h"
+#include "overview/PlatonicPage.h"
+#include "platform/core/MainQueue.h"
+#include "tests/overview/OverviewTestSupport.h"
+#include "tests/overview/PrintTestSupport.h"
+#include "tests/support/FaultShim.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/RunUntil.h"
+#include "tests/support/TestDates.h"
+
+#include <QRegularExpression>
+#include <cerrno>
+#include <cmath>
+#include <map>
+#include <optional>
+
+namespace corvex {
+namespace {
+
+using test::addChild;
+using test::noteIdea;
+
+constexpr int kLongNoteWords = 350;
+
+struct NotedTree
+{
+    IdeaPtr root;
+    QStringList entryTitles; // the note entries' titles in pre-order, links counted
+};
+
+// 13 notes: one of them a link idea's (to TitleAtwo), one long enough for two columns.
+NotedTree thirteenNotes()
+{
+    NotedTree tree;
+    tree.root = Idea::initWithText(QStringLiteral("Printed map"), QStringLiteral("root"));
+    const auto add = [&tree](const IdeaPtr& parent, const QString& id, const QString& note) {
+        IdeaPtr idea = noteIdea(id, QStringLiteral("Title") + id, note);
+        idea->setColor(ColorMatrix::classicColorMatrix().colorWithName(QStringLiteral("blue2")));
+        addChild(parent, idea);
+        if (!note.isEmpty())
+            tree.entryTitles.append(QStringLiteral("Title") + id);
+        return idea;
+    };
+    const IdeaPtr a = add(tree.root, QStringLiteral("Aone"), QStringLiteral("first note"));
+    add(a, QStringLiteral("Atwo"), QStringLiteral("second note"));
+    add(a, QStringLiteral("Athree"), QStringLiteral("third note"));
+    const IdeaPtr b = add(tree.root, QStringLiteral("Bone"), QStringLiteral("fourth note"));
+    add(b, QStringLiteral("Blong"), test::longNote(kLongNoteWords, QStringLiteral("Blong")));
+    const IdeaPtr c = add(tree.root, QStringLiteral("Cone"), QString());
+    add(c, QStringLiteral("Ctwo"), QStringLiteral("sixth note"));
+    add(c, QStringLiteral("Cthree"), QStringLiteral("seventh note"));
+    addChild(c, Idea::initWithLinkToIdea(QStringLiteral("Atwo")));
+    tree.entryTitles.append(QStringLiteral("TitleAtwo"));
+    const IdeaPtr d = add(tree.root, QStringLiteral("Done"), QStringLiteral("ninth note"));
+    for (const char* id : {"Dtwo", "Dthree", "Dfour", "Dfive"})
+        add(d, QString::fromLatin1(id), QStringLiteral("note of ") + QString::fromLatin1(id).toLower());
+    return tree;
+}
+
+QString exportPdf(const IdeaPtr& root, bool showNotes, const QString& name)
+{
+    MindMapToPDF exporter(root, test::utc(2026, 3, 14, 15, 9));
+    exporter.setShowNotes(showNotes);
+    return test::writtenPdf(exporter.generatePDF(), name);
+}
+
+// The column a word on a note page lies in: columns are 240 platonic points apart, from 8
+// points inside the platonic inner rectangle.
+int noteColumn(const test::PdfWord& word)
+{
+    const AffineTransform t =
+        PlatonicPage::transform(PlatonicPage::innerRect(false).size, MindMapToPDF::pageInnerRect());
+    const double left = t.apply(Point(8, 0)).x;
+    return int(std::floor((word.xMin - left + 1) / (240 * t.a)));
+}
+
+TEST(PdfExport, ThirteenNotesListInPreOrderWithTheLinkCountedAndMatchTheMapBadges)
+{
+    const NotedTree tree = thirteenNotes();
+    ASSERT_EQ(tree.entryTitles.size(), 13);
+    const QString pdf = exportPdf(tree.root, true, QStringLiteral("thirteen"));
+    const std::vector<test::PdfPage> pages = test::pdfPages(pdf);
+    ASSERT_GE(pages.size(), 2u);
+    for (const test::PdfPage& page : pages) {
+        EXPECT_NEAR(page.width, 595, 0.5);
+        EXPECT_NEAR(page.height, 842, 0.5);
+    }
+    test::pdfRaster(pdf, 1, 72, QStringLiteral("thirteen_map"));
+    test::pdfRaster(pdf, 2, 72, QStringLiteral("thirteen_notes"));
+
+    // Note pages in reading order: page, column, top to bottom.
+    std::vector<test::PdfWord> words = test::pdfWords(pdf);
+    std::vector<test::PdfWord> notes;
+    for (const test::PdfWord& word : words)
+        if (word.page >= 2)
+            notes.push_back(word);
+    std::stable_sort(notes.begin(), notes.end(), [](const test::PdfWord& a, const test::PdfWord& b) {
+        if (a.page != b.page)
+            return a.page < b.page;
+        if (noteColumn(a) != noteColumn(b))
+            return noteColumn(a) < noteColumn(b);
+        return a.yMin < b.yMin - 1;
+    });
+    static const QRegularExpression number(QStringLiteral("^\\d{3}$"));
+    QStringList entries;
+    QStringList expected;
+    for (int i = 0; i < tree.entryTitles.size(); ++i)
+        expected << QString::asprintf("%03d", i + 1) << tree.entryTitles[i];
+    std::optional<test::PdfWord> longEnd;
+    std::optional<test::PdfWord> longNumber;
+    for (const test::PdfWord& word : notes) {
+        if (number.match(word.text).hasMatch() || word.text.startsWith(QStringLiteral("Title")))
+            entries.append(word.text);
+        if (word.text == QStringLiteral("Blongend"))
+            longEnd = word;
+        if (word.text == QStringLiteral("005"))
+            longNumber = word;
+    }
+    EXPECT_EQ(entries, expected);
+    // The text outline numbers the same notes the same way.
+    QStringList outline;
+    static const QRegularExpression outlineNote(QStringLiteral("^Note (\\d+): (.*)$"),
+                                                QRegularExpression::MultilineOption);
+    for (auto it = outlineNote.globalMatch(TextExporter::ideaAsTextOutline(tree.root, true)); it.hasNext();) {
+        const auto match = it.next();
+        outline << QString::asprintf("%03d", match.captured(1).toInt()) << match.captured(2);
+    }
+    EXPECT_EQ(outline, expected);
+    ASSERT_TRUE(longEnd && longNumber);
+    EXPECT_EQ(longEnd->page, longNumber->page);
+    EXPECT_EQ(noteColumn(*longEnd), noteColumn(*longNumber) + 1) << "the long note fills two columns";
+    EXPECT_TRUE(test::pdfText(pdf, 2).contains(QStringLiteral("NOTES")));
+
+    // The badges on the map page.
+    QStringList badges;
+    for (const test::PdfWord& word : words)
+        if (word.page == 1 && number.match(word.text).hasMatch())
+            badges.append(word.text);
+    badges.sort();
+    QStringList all;
+    for (int i = 1; i <= 13; ++i)
+        all << QString::asprintf("%03d", i);
+    EXPECT_EQ(badges, all);
+}
+
+TEST(PdfExport, PageCountsFollowShowNotesAndTheTreesNotes)
+{
+    const NotedTree tree = thirteenNotes();
+    EXPECT_EQ(test::pdfPages(exportPdf(tree.root, false, QStringLiteral("without_notes"))).size(), 1u);
+    const IdeaPtr plain = Idea::initWithText(QStringLiteral("Plain"), QStringLiteral("plain"));
+    addChild(plain, Idea::initWithText(QStringLiteral("child"), QStringLiteral("child")));
+    EXPECT_EQ(test::pdfPages(exportPdf(plain, true, QStringLiteral("no_notes"))).size(), 1u);
+    // Without notes the map shows no badge numbers.
+    const QString map = test::pdfText(exportPdf(tree.root, false, QStringLiteral("no_badges")), 1, 1);
+    EXPECT_FALSE(map.contains(QStringLiteral("001"))) << map.toStdString();
+
+    // An empty root title leaves the date alone in the header.
+    const IdeaPtr untitled = Idea::initWithText(QString(), QStringLiteral("untitled"));
+    const QString header = test::pdfText(exportPdf(untitled, true, QStringLiteral("untitled")), 1, 1);
+    EXPECT_TRUE(header.contains(QStringLiteral("2026"))) << header.toStdString();
+}
+
+TEST(PdfExport, ExportsTheTreeAsItWasWhenTheExporterWasMade)
+{
+    const IdeaPtr root = Idea::initWithText(QStringLiteral("Before"), QStringLiteral("root"));
+    addChild(root, noteIdea(QStringLiteral("kid"), QStringLiteral("Kid"), QStringLiteral("kept note")));
+    MindMapToPDF exporter(root, QDateTime());
+    exporter.setShowNotes(true);
+    root->setText(QStringLiteral("After"));
+    root->ideas().front()->setNote(QStringLiteral("changed note"));
+    std::optional<QByteArray> data;
+    exporter.generatePDFData([&data](const QByteArray& pdf) {
+        EXPECT_TRUE(MainQueue::isMainThread());
+        data = pdf;
+    });
+    ASSERT_TRUE(test::runUntil([&data] { return data.has_value(); }, 30));
+    const QString text = test::pdfText(test::writtenPdf(*data, QStringLiteral("snapshot")));
+    EXPECT_TRUE(text.contains(QStringLiteral("Before")));
+    EXPECT_TRUE(text.contains(QStringLiteral("kept note")));
+    EXPECT_FALSE(text.contains(QStringLiteral("After")));
+    EXPECT_FALSE(text.contains(QStringLiteral("changed")));
+}
+
+std::optional<bool> writeNow(const MindMapToPDF& exporter, const QUrl& url)
+{
+    std::optional<bool> outcome;
+    exporter.writePDFIntoURL(url, [&outcome](bool ok) {
+        EXPECT_TRUE(MainQueue::isMainThread());
+        outcome = ok;
+    });
+    test::runUntil([&outcome] { return outcome.has_value(); }, 30);
+    return outcome;
+}
+
+TEST(PdfExport, AFailedWriteCompletesNoAndLeavesTheOldFileByteForByte)
+{
+    const NotedTree tree = thirteenNotes();
+    MindMapToPDF exporter(tree.root, QDateTime());
+    exporter.setShowNotes(true);
+    const QString path = test::testDir() + QStringLiteral("/map.pdf");
+    const QByteArray old("an older file");
+    test::writeFile(path, old);
+    test::LogCapture log;
+    {
+        test::FaultShim shim;
+        shim.failFrom(test::FaultShim::Op::Rename, 1, EIO);
+        EXPECT_EQ(writeNow(exporter, QUrl::fromLocalFile(path)), std::optional<bool>(false));
+    }
+    EXPECT_EQ(test::readFile(path), old);
+    EXPECT_EQ(writeNow(exporter, QUrl::fromLocalFile(test::testDir() + QStringLiteral("/missing/map.pdf"))),
+              std::optional<bool>(false));
+    EXPECT_EQ(log.count(QStringLiteral("cannot be written")), 2)
+        << log.lines().join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(writeNow(exporter, QUrl::fromLocalFile(path)), std::optional<bool>(true));
+    EXPECT_EQ(test::pdfPages(path).size(),
+              test::pdfPages(exportPdf(tree.root, true, QStringLiteral("same"))).size());
+}
+
+// Page 1 at 144 dpi: at the drawn places of five ideas with empty titles, through the map's
+// zoom and the platonic-to-page transform, the planet's own colour.
+TEST(PdfExport, TheMapPageShowsEachPlanetWhereTheLayoutPutsIt)
+{
+    const std::vector<test::FactoryIdea> shape = test::makeDocumentTree(40, 4, 7);
+    std::vector<IdeaPtr> ideas = test::ideasFromFactory(shape);
+    const std::vector<int> picked{3, 9, 17, 26, 38};
+    for (const int i : picked)
+        ideas[std::size_t(i)]->setText(QString());
+    const IdeaPtr root = ideas.front();
+    const QImage page = test::pdfRaster(exportPdf(root, false, QStringLiteral("colours")), 1, 144,
+                                        QStringLiteral("colours_map"));
+    ASSERT_FALSE(page.isNull());
+
+    const GraphTileFactory factory(root, nullptr, false);
+    const Rect inner = PlatonicPage::innerRect(false);
+    const Size content = factory.contentSize();
+    const double mapHeight = inner.size.height - 40;
+    const double zoom = std::min({inner.size.width / content.width, mapHeight / content.height, 1.0});
+    const AffineTransform toPage = PlatonicPage::transform(inner.size, MindMapToPDF::pageInnerRect());
+    std::map<QString, const GraphNode*> nodes;
+    std::vector<const GraphNode*> stack{&factory.root()};
+    while (!stack.empty()) {
+        const GraphNode* node = stack.back();
+        stack.pop_back();
+        nodes[node->identifier()] = node;
+        for (const auto& child : node->children())
+            stack.push_back(child.get());
+    }
+    for (const int i : picked) {
+        const GraphNode* node = nodes[ideas[std::size_t(i)]->identifier()];
+        ASSERT_TRUE(node);
+        const Point drawn = factory.drawnPosition(*node);
+        const Point platonic((inner.size.width - content.width * zoom) / 2 + drawn.x * zoom,
+                             mapHeight - (mapHeight - content.height * zoom) / 2 - drawn.y * zoom);
+        const Point onPage = toPage.apply(platonic);
+        const int px = int(std::lround(onPage.x * 2));
+        const int py = int(std::lround((842 - onPage.y) * 2));
+        const QColor expected = ideas[std::size_t(i)]->color()->uiColor().toQColor();
+        const QColor seen = page.pixelColor(px, py);
+        SCOPED_TRACE(ideas[std::size_t(i)]->identifier().toStdString());
+        EXPECT_LE(std::abs(seen.red() - expected.red()), 24)
+            << qPrintable(seen.name()) << " vs " << qPrintable(expected.name());
+        EXPECT_LE(std::abs(seen.green() - expected.green()), 24);
+        EXPECT_LE(std::abs(seen.blue() - expected.blue()), 24);
+    }
+}
+
+} // namespace
+} // namespace corvex
+
+namespace corvex {
+namespace {
+
+// A tree as deep as the model allows, widened to many ideas, with every 50th idea noted:
+// counting, copying, layout and the note pages walk it without recursion.
+TEST(PdfExport, ADeepAndBroadTreeExportsWithAllItsNotes)
+{
+    const int total = test::heavyScale(100000, 20000);
+    const IdeaPtr root = Idea::initWithText(QStringLiteral("Deep"), QStringLiteral("root"));
+    std::vector<IdeaPtr> chain{root};
+    for (int i = 1; i < Idea::MaxDepth; ++i) {
+        chain.push_back(Idea::initWithText(QString(), QStringLiteral("c%1").arg(i)));
+        addChild(chain[std::size_t(i - 1)], chain.back());
+    }
+    int notes = 0;
+    for (int i = Idea::MaxDepth; i < total; ++i) {
+        IdeaPtr leaf = Idea::initWithText(QString(), QStringLiteral("l%1").arg(i));
+        if (i % 50 == 0) {
+            leaf->setNote(QStringLiteral("deep note %1").arg(++notes));
+        }
+        addChild(chain[std::size_t(i % 200)], leaf);
+    }
+    MindMapToPDF exporter(root, QDateTime());
+    exporter.setShowNotes(true);
+    const QString pdf = test::writtenPdf(exporter.generatePDF(), QStringLiteral("deep"));
+    const std::vector<test::PdfPage> pages = test::pdfPages(pdf);
+    ASSERT_GE(pages.size(), 2u);
+    const QString text = test::pdfText(pdf, 2, 0, false);
+    EXPECT_TRUE(text.contains(QStringLiteral("deep note 1\n")));
+    EXPECT_TRUE(text.contains(QStringLiteral("deep note %1\n").arg(notes)));
+    EXPECT_TRUE(text.contains(QString::asprintf("%03d", notes)));
+}
+
+} // namespace
+} // namespace corvex
