@@ -1,4 +1,4 @@
-#include "toolkit/AsyncFutureRunnable.h"
+#include "platform/core/AsyncFutureRunnable.h"
 
 #include "platform/core/Log.h"
 #include "platform/core/MainQueue.h"

@@ -1,7 +1,7 @@
 // One-shot runnables: the work runs on the main queue in a later turn unless cancelled first;
 // misuse logs its assertion line and goes on.
 
-#include "toolkit/AsyncFutureRunnable.h"
+#include "platform/core/AsyncFutureRunnable.h"
 
 #include "platform/core/MainQueue.h"
 #include "tests/support/LogCapture.h"

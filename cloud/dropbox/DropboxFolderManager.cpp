@@ -1,0 +1,569 @@
+#include "cloud/dropbox/DropboxFolderManager.h"
+
+#include "cloud/dropbox/DropboxFileNames.h"
+#include "model/Globals.h"
+#include "model/IdeaDocumentDataObject.h"
+#include "platform/core/AsyncFutureRunnable.h"
+#include "platform/core/GlobalQueue.h"
+#include "platform/core/LaunchSeams.h"
+#include "platform/core/Log.h"
+#include "platform/core/MainQueue.h"
+#include "platform/core/Paths.h"
+#include "platform/core/SaveFile.h"
+#include "platform/core/Scheduler.h"
+#include "platform/core/SerialQueue.h"
+#include "platform/core/SysCalls.h"
+#include "platform/core/WholeFileReader.h"
+#include "storage/AttachmentDocument.h"
+#include "storage/AttachmentNames.h"
+#include "storage/IndexJSONDocument.h"
+#include "storage/PersistenceStateDelegate.h"
+#include "storage/PersistenceStateFactory.h"
+#include "storage/StorageQueues.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+
+namespace corvex {
+
+const QString DropboxFolderManager::StatusFileName = QStringLiteral("corvex.local.status");
+const QString DropboxFolderManager::ManagedFolderName = QStringLiteral("dropbox");
+const QString DropboxFolderManager::WillTerminateNotification =
+    QStringLiteral("NSApplicationWillTerminateNotification");
+
+struct DropboxFolderManager::Task
+{
+    AsyncFutureRunnable::Ptr runnable;
+    // The caller's answer, given once the status file holds the task's change.
+    std::function<void()> answer;
+    std::function<void()> fail;
+};
+
+namespace {
+
+QString managerLastComponent(const QString& path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? path : path.mid(slash + 1);
+}
+
+} // namespace
+
+std::shared_ptr<DropboxFolderManager> DropboxFolderManager::create(DropboxModeServices services)
+{
+    auto mode = std::make_shared<DropboxFolderManager>(Private{}, std::move(services));
+    mode->initialize();
+    return mode;
+}
+
+DropboxFolderManager::DropboxFolderManager(Private, DropboxModeServices services)
+    : mServices(std::move(services)), mState(std::make_unique<DropboxFolderManagerState>()),
+      mLocalManagedFolder(ManagedFolderName)
+{}
+
+DropboxFolderManager::~DropboxFolderManager()
+{
+    leaveState();
+}
+
+std::weak_ptr<DropboxFolderManager> DropboxFolderManager::weakSelf()
+{
+    // Empty while the mode is being destroyed.
+    return std::static_pointer_cast<DropboxFolderManager>(weak_from_this().lock());
+}
+
+void DropboxFolderManager::initialize()
+{
+    mLastCommunicatedStatus = 0;
+    if (!mServices.client)
+        mServices.client = std::make_shared<QVDropboxClient>(nullptr);
+    if (!Paths::makePath(localAttachmentsFolder()).ok())
+        Log::assertionFailure(AttachmentsFolderAssertionLine, "-[DropboxFolderManager initialize:]");
+    if (!Paths::makePath(localUploadFolder()).ok())
+        Log::assertionFailure(UploadFolderAssertionLine, "-[DropboxFolderManager initialize:]");
+
+    const std::weak_ptr<DropboxFolderManager> weak = weakSelf();
+    const void* client = mServices.client.get();
+    auto observe = [this, weak, client](const QString& name, void (DropboxFolderManager::*handler)()) {
+        mObservers.push_back(NotificationCenter::defaultCenter().addObserver(
+            name, nullptr, [weak, client, handler](const NotificationCenter::Notification& note) {
+                auto self = weak.lock();
+                // Another machine's mode in the same process is no news for this one.
+                if (self && (!note.sender || note.sender == client || note.sender == self.get()))
+                    (self.get()->*handler)();
+            }));
+    };
+    observe(DropboxNotifications::InvalidAccessToken, &DropboxFolderManager::observeInvalidAccessToken);
+    observe(QVDropboxClient::NoConnectionNotification, &DropboxFolderManager::observeNoConnection);
+    observe(QVDropboxClient::GotSomeDataNotification, &DropboxFolderManager::observeGotSomeData);
+    observe(WillTerminateNotification, &DropboxFolderManager::flushPendingSave);
+    ensureRunnable();
+}
+
+// ---- Places
+
+QString DropboxFolderManager::localManagedFolder() const
+{
+    return mServices.applicationSupport + QLatin1Char('/') + Paths::appFolderName() +
+           QStringLiteral("/dropbox/") + mLocalManagedFolder;
+}
+
+QString DropboxFolderManager::localManagedFile(const QString& name) const
+{
+    return localManagedFolder() + QLatin1Char('/') + name;
+}
+
+QString DropboxFolderManager::localAttachmentsFolder() const
+{
+    return mServices.documents + QStringLiteral("/dropbox/attachments");
+}
+
+QString DropboxFolderManager::localUploadFolder() const
+{
+    return mServices.documents + QStringLiteral("/dropbox/upload");
+}
+
+bool DropboxFolderManager::isQuiet() const
+{
+    const DropboxFolderManagerState& s = *mState;
+    if (!s.isLocalStatusFileLoaded || !s.isIndexDocumentAvailable || !s.doWeHaveInitialDropboxFileStatus ||
+        s.hasPendingGeneralOperation || s.hasPendingDropboxOperation || s.statusSavePending ||
+        mSavesScheduled > 0 || !s.tasksToExecute.empty() || !s.documentsToLoadAsProxies.isEmpty() ||
+        !s.filesBeingAccessedByLoad.isEmpty() || mDidSomethingLastTime ||
+        (s.attachmentSyncState != 7 && s.attachmentSyncState != 1))
+        return false;
+    const auto waits = [](const DocumentInfo::Ref& record) {
+        return record && (record->input() || QVFileInfo::hasFile(record->output()) ||
+                          QVFileInfo::isDeleted(record->output()));
+    };
+    for (const auto& entry : s.docs)
+        if (waits(entry.second))
+            return false;
+    return !waits(s.indexDocumentInfo);
+}
+
+QString DropboxFolderManager::description() const
+{
+    return QStringLiteral("DropboxFolderManager(%1)").arg(quintptr(this), 0, 16);
+}
+
+// ---- Connection status
+
+void DropboxFolderManager::sendStatus(PersistenceStateStatus status)
+{
+    mLastCommunicatedStatus = status;
+    if (auto owner = delegate())
+        owner->statusChange(status, this);
+}
+
+void DropboxFolderManager::observeInvalidAccessToken()
+{
+    mState->perhapsDropboxConnection = false;
+    sendStatus(PersistenceStateStatusNoAccount);
+}
+
+void DropboxFolderManager::observeNoConnection()
+{
+    if (!isActive())
+        return;
+    mState->perhapsDropboxConnection = false;
+    if (mLastCommunicatedStatus != PersistenceStateStatusError)
+        sendStatus(PersistenceStateStatusError);
+}
+
+void DropboxFolderManager::observeGotSomeData()
+{
+    if (!isActive())
+        return;
+    mTimeOfLastDataReceived = double(Globals::currentTimeMillis());
+    mState->perhapsDropboxConnection = true;
+    PersistenceStateStatus next = PersistenceStateStatusDataReceived;
+    if (mLastCommunicatedStatus == PersistenceStateStatusDataReceived ||
+        mLastCommunicatedStatus == PersistenceStateStatusAllFound)
+        next = mLastCommunicatedStatus;
+    else if (mLastCommunicatedStatus == PersistenceStateStatusSyncing)
+        next = PersistenceStateStatusAllFound;
+    if (next != mLastCommunicatedStatus)
+        sendStatus(next);
+}
+
+void DropboxFolderManager::tellDelegateAboutSync()
+{
+    if (mLastCommunicatedStatus == PersistenceStateStatusDataReceived ||
+        mLastCommunicatedStatus == PersistenceStateStatusAllFound)
+        sendStatus(PersistenceStateStatusSyncing);
+}
+
+// ---- Life
+
+void DropboxFolderManager::leaveState()
+{
+    if (mLeft)
+        return;
+    mLeft = true;
+    flushPendingSave();
+    // Queued tasks will never run now: their callers hear failure rather than nothing.
+    std::vector<DropboxFolderManagerState::QueuedTask> kept;
+    for (const auto& queued : mState->tasksToExecute) {
+        const auto task = std::static_pointer_cast<Task>(queued);
+        if (task->runnable->canExecute()) {
+            task->runnable->cancel();
+            if (task->fail)
+                MainQueue::post(task->fail);
+        } else {
+            kept.push_back(queued);
+        }
+    }
+    mState->tasksToExecute = std::move(kept);
+    for (const auto token : mObservers)
+        NotificationCenter::defaultCenter().removeObserver(token);
+    mObservers.clear();
+    PersistenceState::leaveState();
+    setDelegate({});
+}
+
+// ---- Storage operations
+
+void DropboxFolderManager::queueTask(std::function<void(const TaskDone& done)> work,
+                                     std::function<void()> fail)
+{
+    auto task = std::make_shared<Task>();
+    task->fail = std::move(fail);
+    const std::weak_ptr<Task> weakTask = task;
+    task->runnable =
+        AsyncFutureRunnable::create([work = std::move(work), weakTask](const AsyncFutureRunnable::Ptr&) {
+            work([weakTask](std::function<void()> answer) {
+                if (const auto strong = weakTask.lock()) {
+                    strong->answer = std::move(answer);
+                    strong->runnable->postResponse();
+                } else if (answer) {
+                    answer();
+                }
+            });
+        });
+    if (mLeft) {
+        if (task->fail)
+            MainQueue::post(task->fail);
+        return;
+    }
+    mState->tasksToExecute.push_back(task);
+    ensureRunnable();
+}
+
+void DropboxFolderManager::queueDocumentWrite(
+    const std::shared_ptr<IdeaDocument>& document,
+    std::function<DocumentInfo::Ref(const QString& name, const DocumentInfo::Ref& old)> recordAfter,
+    BoolCompletion completion)
+{
+    const QString name = unusedLocalName(&DropboxFileNames::createLocalCRVXFileName);
+    ensureRunnable();
+    const auto weak = weakSelf();
+    const QUrl url = QUrl::fromLocalFile(localManagedFile(name));
+    queueTask(
+        [weak, document, name, url, recordAfter, completion](const TaskDone& done) {
+            document->writeToLocalFileAt(url, [weak, document, name, recordAfter, completion, done](bool ok) {
+                // A failed write changes no record: nothing half written is ever uploaded.
+                if (auto self = weak.lock(); ok && self) {
+                    const QString& identifier = document->docIdentifier();
+                    self->setRecord(identifier, recordAfter(name, self->record(identifier)));
+                }
+                done([completion, ok] {
+                    if (completion)
+                        completion(ok);
+                });
+            });
+        },
+        [completion] {
+            if (completion)
+                completion(false);
+        });
+}
+
+void DropboxFolderManager::createDocument(const std::shared_ptr<IdeaDocument>& document,
+                                          TokenCompletion completion)
+{
+    queueDocumentWrite(
+        document,
+        [](const QString& name, const DocumentInfo::Ref&) {
+            return DocumentInfo::make(nullptr, nullptr, QVFileInfo::make(name, std::nullopt));
+        },
+        [completion](bool ok) {
+            if (completion)
+                completion(ok ? 1 : 0);
+        });
+}
+
+void DropboxFolderManager::updateDocument(const std::shared_ptr<IdeaDocument>& document, qint64 /*token*/,
+                                          BoolCompletion completion)
+{
+    queueDocumentWrite(
+        document,
+        [](const QString& name, const DocumentInfo::Ref& old) {
+            const auto output = QVFileInfo::make(name, localRevFromDocumentInfo(old));
+            return old ? old->withOutput(output) : DocumentInfo::make(nullptr, nullptr, output);
+        },
+        std::move(completion));
+}
+
+std::optional<QString> DropboxFolderManager::localRevFromDocumentInfo(const DocumentInfo::Ref& record)
+{
+    if (!record)
+        return std::nullopt;
+    if (record->current())
+        return record->current()->rev();
+    if (record->output())
+        return record->output()->rev();
+    return std::nullopt;
+}
+
+void DropboxFolderManager::deleteDocument(const QString& docIdentifier, BoolCompletion completion)
+{
+    const auto weak = weakSelf();
+    queueTask(
+        [weak, docIdentifier, completion](const TaskDone& done) {
+            if (auto self = weak.lock()) {
+                if (const DocumentInfo::Ref old = self->record(docIdentifier)) {
+                    const QVFileInfo::Ref& newest = QVFileInfo::firstNonNull(old->output(), old->current());
+                    const QVFileInfo::Ref deletion = newest && newest->rev()
+                                                         ? QVFileInfo::make(std::nullopt, newest->rev())
+                                                         : QVFileInfo::EMPTY();
+                    self->setRecord(docIdentifier, old->withOutput(deletion));
+                }
+            }
+            done([completion] {
+                if (completion)
+                    completion(true);
+            });
+        },
+        [completion] {
+            if (completion)
+                completion(false);
+        });
+}
+
+void DropboxFolderManager::fetchDocument(const QString& docIdentifier, DocumentCompletion completion)
+{
+    if (docIdentifier.isEmpty()) {
+        Globals::raiseCorvexURLError(QStringLiteral("DropboxFolderManager:fetchDocument"));
+        if (completion)
+            completion(nullptr);
+        return;
+    }
+    const auto weak = weakSelf();
+    queueTask(
+        [weak, docIdentifier, completion](const TaskDone& done) {
+            auto self = weak.lock();
+            const DocumentInfo::Ref old = self ? self->record(docIdentifier) : nullptr;
+            const QVFileInfo::Ref newest =
+                old ? QVFileInfo::firstNonNull(old->output(), old->current()) : nullptr;
+            if (!self || !QVFileInfo::hasFile(newest)) {
+                done([completion] {
+                    if (completion)
+                        completion(nullptr);
+                });
+                return;
+            }
+            const QString name = *newest->name();
+            self->mState->filesBeingAccessedByLoad.append(name);
+            self->loadDocument(docIdentifier, self->localManagedFile(name),
+                               [weak, name, completion, done](const std::shared_ptr<IdeaDocument>& document) {
+                                   if (auto again = weak.lock())
+                                       again->mState->filesBeingAccessedByLoad.removeOne(name);
+                                   done([completion, document] {
+                                       if (completion)
+                                           completion(document);
+                                   });
+                               });
+        },
+        [completion] {
+            if (completion)
+                completion(nullptr);
+        });
+}
+
+void DropboxFolderManager::openDocument(const std::shared_ptr<IdeaDocument>& document,
+                                        TokenCompletion completion)
+{
+    fetchDocument(document->docIdentifier(),
+                  [document, completion](const std::shared_ptr<IdeaDocument>& read) {
+                      if (read) {
+                          document->setIdea(read->idea());
+                          document->setDateCreated(read->dateCreated());
+                          document->setDateModified(read->dateModified());
+                      }
+                      if (completion)
+                          completion(read ? 1 : 0);
+                  });
+}
+
+void DropboxFolderManager::closeDocument(const std::shared_ptr<IdeaDocument>& /*document*/, qint64 /*token*/,
+                                         Completion completion)
+{
+    if (completion)
+        completion();
+}
+
+void DropboxFolderManager::saveProxyList(const std::vector<IdeaProxyPtr>& proxies)
+{
+    const QString name = unusedLocalName(&DropboxFileNames::createLocalIndexFileName);
+    const QUrl url = QUrl::fromLocalFile(localManagedFile(name));
+    if (!url.isLocalFile()) {
+        Globals::raiseCorvexURLError(QStringLiteral("DropboxFolderManager:saveProxyList"));
+        return;
+    }
+    // The list is copied now: the workspace goes on changing its summaries.
+    std::vector<IdeaProxyPtr> copies;
+    copies.reserve(proxies.size());
+    for (const IdeaProxyPtr& proxy : proxies)
+        if (proxy)
+            copies.push_back(IdeaProxy::initWithProxy(*proxy));
+    auto index = IndexJSONDocument::initWithFileURL(url);
+    index->setIdeaProxyList(std::move(copies));
+    ensureRunnable();
+    const auto weak = weakSelf();
+    queueTask(
+        [weak, index, name, url](const TaskDone& done) {
+            index->saveJSONToURL(url, [weak, name, done](bool ok) {
+                if (auto self = weak.lock(); self && ok) {
+                    DocumentInfo::Ref& indexRecord = self->mState->indexDocumentInfo;
+                    indexRecord = indexRecord->withOutput(
+                        QVFileInfo::make(name, localRevFromDocumentInfo(indexRecord)));
+                }
+                done({});
+            });
+        },
+        {});
+}
+
+void DropboxFolderManager::setRecord(const QString& identifier, const DocumentInfo::Ref& record)
+{
+    mState->docs[identifier] = record;
+}
+
+DocumentInfo::Ref DropboxFolderManager::record(const QString& identifier) const
+{
+    const auto found = mState->docs.find(identifier);
+    return found == mState->docs.end() ? nullptr : found->second;
+}
+
+void DropboxFolderManager::loadDocument(const QString& identifier, const QString& sourcePath,
+                                        DocumentCompletion completion)
+{
+    // The managed folder is this mode's own and its copies are never rewritten in place (every
+    // version gets a new name), so a plain read serves: no presenter, no coordination.
+    StorageQueues::persistenceQueue().async([identifier, sourcePath, completion] {
+        Result<QByteArray> bytes = WholeFileReader::read(sourcePath, AttachmentDocument::MaxFileSize);
+        auto payload = bytes.ok() ? IdeaDocumentDataObject::readFromSomeData(bytes.value()) : nullptr;
+        MainQueue::post([identifier, payload, completion] {
+            std::shared_ptr<IdeaDocument> document;
+            if (payload && payload->idea()) {
+                document = IdeaDocument::initWithFileName(managerLastComponent(identifier),
+                                                          IdeaDocument::DropboxLocation);
+                document->applyDataObject(payload);
+            }
+            if (completion)
+                completion(document);
+        });
+    });
+}
+
+void DropboxFolderManager::loadDocumentAndNotifyProxy(const QString& identifier, const QVFileInfo::Ref& info,
+                                                      std::function<void(bool)> completion)
+{
+    if (mState->hasPendingGeneralOperation || !QVFileInfo::hasFile(info)) {
+        Log::assertionFailure(LoadDocumentAssertionLine,
+                              "-[DropboxFolderManager loadDocumentAndNofifyProxy:fileInfo:onCompletion:]");
+        if (completion)
+            completion(false);
+        return;
+    }
+    mState->hasPendingGeneralOperation = true;
+    const auto weak = weakSelf();
+    loadDocument(identifier, localManagedFile(*info->name()),
+                 [weak, completion](const std::shared_ptr<IdeaDocument>& document) {
+                     auto self = weak.lock();
+                     if (self) {
+                         self->mState->hasPendingGeneralOperation = false;
+                         if (document && self->isActive()) {
+                             IdeaProxyPtr proxy = IdeaProxy::init();
+                             proxy->updateWithDoc(document);
+                             self->delegate()->observeIdeaProxy(proxy, self.get());
+                         }
+                         self->ensureRunnable();
+                     }
+                     if (completion)
+                         completion(document != nullptr);
+                 });
+}
+
+void DropboxFolderManager::notifySummaryOfDownload(const QString& identifier, const QVFileInfo::Ref& info)
+{
+    if (!QVFileInfo::hasFile(info))
+        return;
+    // Read beside the loop rather than as its general operation, so the next download need
+    // not wait for it; the clean-up waits while the file is listed as being read.
+    const QString name = *info->name();
+    mState->filesBeingAccessedByLoad.append(name);
+    const auto weak = weakSelf();
+    loadDocument(identifier, localManagedFile(name),
+                 [weak, name](const std::shared_ptr<IdeaDocument>& document) {
+                     auto self = weak.lock();
+                     if (!self)
+                         return;
+                     self->mState->filesBeingAccessedByLoad.removeOne(name);
+                     if (document && self->isActive()) {
+                         IdeaProxyPtr proxy = IdeaProxy::init();
+                         proxy->updateWithDoc(document);
+                         self->delegate()->observeIdeaProxy(proxy, self.get());
+                     }
+                     self->ensureRunnable();
+                 });
+}
+
+// ---- Files
+
+QString DropboxFolderManager::unusedLocalName(QString (*make)()) const
+{
+    QString name = make();
+    while (QFileInfo::exists(localManagedFile(name)))
+        name = make();
+    return name;
+}
+
+bool DropboxFolderManager::ensureLocalManagedFolder() const
+{
+    const QFileInfo folder(localManagedFolder());
+    if (folder.exists())
+        return folder.isDir();
+    return Paths::makePath(localManagedFolder()).ok();
+}
+
+QStringList DropboxFolderManager::listFilePathsInFolder(const QString& folder) const
+{
+    QStringList paths;
+    const QDir dir(folder);
+    for (const QString& name : dir.entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot))
+        if (name.contains(QLatin1Char('.')))
+            paths.append(dir.filePath(name));
+    return paths;
+}
+
+void DropboxFolderManager::removeFilesAsync(const QStringList& paths)
+{
+    StorageQueues::persistenceQueue().async([paths] {
+        for (const QString& path : paths)
+            SysCalls::unlink(QFile::encodeName(path).constData());
+    });
+}
+
+// ---- Registration
+
+void registerDropboxLocation()
+{
+    PersistenceStateFactory::registerMaker(
+        IdeaDocument::DropboxLocation, [] { return PersistenceStatePtr(DropboxFolderManager::create()); });
+}
+
+} // namespace corvex

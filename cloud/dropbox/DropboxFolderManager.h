@@ -1,0 +1,246 @@
+#pragma once
+
+#include "cloud/dropbox/DropboxFolderManagerState.h"
+#include "cloud/dropbox/DropboxModeServices.h"
+#include "platform/core/NotificationCenter.h"
+#include "storage/PersistenceState.h"
+
+#include <QSet>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace corvex {
+
+class IndexJSONDocument;
+
+// The back end of the Dropbox location (3): a local mirror of the application's Dropbox
+// folder, kept in step by one polling loop on the main queue.
+//
+// Storage operations work on local copies only: each document or index operation becomes a
+// task the loop runs in order once the status file is loaded; open and create answer token
+// 1 or 0. Every local copy has a record (DocumentInfo) saying which file is current, which
+// Dropbox revision it matches and which change or deletion waits for upload; the records
+// live in "corvex.local.status" in the managed folder.
+//
+// Each turn offers the work to seventeen actions in a fixed order; the first that starts
+// work ends the turn. Two flags keep at most one local operation and one Dropbox request
+// of the loop in flight. Busy, the loop turns at once; idle, once a second; a listing older
+// than 30 s (wall clock) is asked for again; a connection found again after more than 5 s
+// without data lists and downloads everything before any upload.
+//
+// Sound behaviour where the plain rules would lose or wedge: an unreadable status file is
+// set aside as "corvex.local.status.<ms>.bak" and the mode starts as on a first start,
+// removing no local copy; a status file that cannot be written is retried at later turns;
+// a failed write answers NO and changes no record; only attachment-shaped names are
+// uploaded or become local files; a save falling due during a write runs once more after
+// it, and a pending save is written when the mode leaves or the application quits; queued
+// tasks answer failure when the mode leaves; an attachment asked for is waited for at most
+// AttachmentWaitLimitSeconds. A task's caller hears its answer once the status file holds
+// the task's change, so an answered save survives a kill. The summary of a downloaded copy
+// is read beside the loop (the clean-up waits for it), so the next download need not wait.
+//
+// Main thread only; completions and delegate calls on the main queue.
+class DropboxFolderManager final : public PersistenceState
+{
+public:
+    static constexpr int AttachmentsFolderAssertionLine = 79;
+    static constexpr int UploadFolderAssertionLine = 84;
+    static constexpr int StoreAttachmentAssertionLine = 340;
+    static constexpr int LoadDocumentAssertionLine = 625;
+    static constexpr int StatusReadAssertionLine = 815;
+    static constexpr int StatusWriteAssertionLine = 856;
+    static constexpr int TaskSaveAssertionLine = 1206;
+
+    static constexpr double IdleTurnSeconds = 1.0;
+    static constexpr double ProbeDelaySeconds = 2.0;
+    static constexpr double SaveDelaySeconds = 2.0;
+    static constexpr double AttachmentRetrySeconds = 0.5;
+    static constexpr double AttachmentWaitLimitSeconds = 30.0;
+    static constexpr qint64 PollIntervalMillis = 30000;
+    static constexpr qint64 ReconnectQuietMillis = 5000;
+
+    static const QString StatusFileName;            // "corvex.local.status"
+    static const QString ManagedFolderName;         // "dropbox"
+    static const QString WillTerminateNotification; // "NSApplicationWillTerminateNotification"
+
+    // Starts the mode: its first turn runs in a later main-queue turn.
+    static std::shared_ptr<DropboxFolderManager>
+    create(DropboxModeServices services = DropboxModeServices::standard());
+    ~DropboxFolderManager() override;
+
+    // ---- Places
+    QString localManagedFolder() const;
+    QString localManagedFile(const QString& name) const;
+    QString localAttachmentsFolder() const;
+    QString localUploadFolder() const;
+
+    // ---- State (diagnostics and tests)
+    bool isActive() const { return delegate() != nullptr; }
+    const DropboxFolderManagerState& state() const { return *mState; }
+    PersistenceStateStatus lastCommunicatedStatus() const { return mLastCommunicatedStatus; }
+    bool didSomethingLastTime() const { return mDidSomethingLastTime; }
+    // Nothing in flight, no task queued, nothing waiting for upload or download, the last
+    // turn found no work.
+    bool isQuiet() const;
+
+    // ---- PersistenceState
+    void leaveState() override;
+    void closeDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
+                       Completion completion) override;
+    void createDocument(const std::shared_ptr<IdeaDocument>& document, TokenCompletion completion) override;
+    void updateDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
+                        BoolCompletion completion) override;
+    void openDocument(const std::shared_ptr<IdeaDocument>& document, TokenCompletion completion) override;
+    void deleteDocument(const QString& docIdentifier, BoolCompletion completion) override;
+    void saveProxyList(const std::vector<IdeaProxyPtr>& proxies) override;
+    void storeAttachment(const ObjectID& attachment, const QByteArray& data,
+                         StoreCompletion completion) override;
+    void provideAttachment(const ObjectID& attachment, ProvideCompletion completion) override;
+    QString description() const override;
+
+    using DocumentCompletion = std::function<void(const std::shared_ptr<IdeaDocument>& document)>;
+    void fetchDocument(const QString& docIdentifier, DocumentCompletion completion);
+
+    // ---- The loop (public for tests that drive it)
+    void ensureRunnable();
+    void run();
+    // The newest local version's rev a local change is based on.
+    static std::optional<QString> localRevFromDocumentInfo(const DocumentInfo::Ref& record);
+    static bool fileInfoMatchesRev(const QVFileInfo::Ref& info, const QString& rev);
+    // The record after a listing entry was seen.
+    static DocumentInfo::Ref markForLoadingIfNeeded(const FileMetadata& entry,
+                                                    const DocumentInfo::Ref& record);
+    static DocumentInfo::Ref updatedDocInfoAfterUploadResponse(const QVFileInfo::Ref& uploaded,
+                                                               const UploadResponse& response,
+                                                               const DocumentInfo::Ref& record);
+    static QVFileInfo::Ref updatedOutputAfterSuccessfulUpload(const QVFileInfo::Ref& uploaded,
+                                                              const QString& rev,
+                                                              const QVFileInfo::Ref& output);
+    static QVFileInfo::Ref updatedOutputAfterUploadFoundsFileDeleted(const QVFileInfo::Ref& output);
+    static DocumentInfo::Ref updatedDocInfoAfterDeleteResponse(const DeleteResponse& response,
+                                                               const DocumentInfo::Ref& record);
+    static DocumentInfo::Ref resolveIndexDocumentState(const DocumentInfo::Ref& record);
+    static DropboxFolderManagerState::DocumentMap
+    filterOutDeletedDocuments(const DropboxFolderManagerState::DocumentMap& docs);
+    static bool shouldFileBeKept(const QString& fileName, const DropboxFolderManagerState& state);
+
+private:
+    struct Private
+    {
+        explicit Private() = default;
+    };
+
+public:
+    // Use create(); public only for std::make_shared.
+    DropboxFolderManager(Private, DropboxModeServices services);
+
+private:
+    // A queued storage operation and the failure answer it gives when the mode leaves first.
+    struct Task;
+    // Ends a task: the answer for its caller runs after the status file was written.
+    using TaskDone = std::function<void(std::function<void()> answer)>;
+    using Action = bool (DropboxFolderManager::*)();
+
+    void initialize();
+    std::weak_ptr<DropboxFolderManager> weakSelf();
+    void queueTask(std::function<void(const TaskDone& done)> work, std::function<void()> fail);
+    // Writes the document to a new local copy in a task; on success the record becomes
+    // `recordAfter` of the copy's name and the old record.
+    void queueDocumentWrite(
+        const std::shared_ptr<IdeaDocument>& document,
+        std::function<DocumentInfo::Ref(const QString& name, const DocumentInfo::Ref& old)> recordAfter,
+        BoolCompletion completion);
+    void sendStatus(PersistenceStateStatus status);
+    void observeInvalidAccessToken();
+    void observeNoConnection();
+    void observeGotSomeData();
+    void tellDelegateAboutSync();
+
+    bool idle() const;
+    bool loadedAndConnected() const;
+
+    // Loop actions, in the order of the turn.
+    bool action_ensureDropboxConnectionStatus();
+    bool action_uploadDropboxChanges();
+    bool action_downloadDropboxFiles();
+    bool action_resolveDocumentStates();
+    bool action_loadMissingProxies();
+    bool action_resolveIndexFileState();
+    bool action_downloadIndexFileFromDropbox();
+    bool action_uploadIndexFileToDropbox();
+    bool action_listDropboxContents();
+    bool action_realFileCleanup();
+    bool action_ensureIndexDocumentAvailability();
+    bool action_initializeFolderStatus();
+    bool action_performUserTask();
+    bool action_ensureAttachmentFolder();
+    bool action_listDropboxAttachments();
+    bool action_downloadDropboxAttachments();
+    bool action_uploadDropboxAttachments();
+
+    void answerReachability(bool reachable);
+
+    // Status file.
+    void saveStatusLater();
+    void saveOrCreateLocalStatus(std::function<void(bool ok)> completion);
+    void writeDelayedSave();
+    void flushPendingSave();
+    void finishStatusLoad(std::optional<DropboxFolderManagerState> read, bool existed);
+    void startAsOnFirstRun();
+
+    // Documents.
+    void markMissingDropboxDocumentsForDownload(const std::vector<FileMetadata>& entries);
+    void markMissingLocalDocumentsForCheck(const std::vector<FileMetadata>& entries);
+    void handleDownloadAnswer(const QString& identifier, const QString& localName,
+                              const DownloadResponse& response);
+    DocumentInfo::Ref resolveLoadAndNotifyState(const QString& identifier, const DocumentInfo::Ref& record);
+    void doUploadToDropbox(const QString& identifier, const DocumentInfo::Ref& record);
+    void doDeleteFromDropbox(const QString& identifier, const DocumentInfo::Ref& record);
+    void loadDocument(const QString& identifier, const QString& sourcePath, DocumentCompletion completion);
+    void loadDocumentAndNotifyProxy(const QString& identifier, const QVFileInfo::Ref& info,
+                                    std::function<void(bool)> completion);
+    // The summary of a resolved download, read while the loop goes on.
+    void notifySummaryOfDownload(const QString& identifier, const QVFileInfo::Ref& info);
+    void setRecord(const QString& identifier, const DocumentInfo::Ref& record);
+    DocumentInfo::Ref record(const QString& identifier) const;
+
+    // Index.
+    void indexDocumentAvailable(const std::shared_ptr<IndexJSONDocument>& index);
+    void ensureNewLocalDocumentsToBeLoadedAsProxies(const std::vector<IdeaProxyPtr>& proxies);
+
+    // Attachments.
+    void fetchLocalAttachment(const QString& name, ProvideCompletion completion);
+    void downloadAttachment(const QString& name, ProvideCompletion completion);
+    QSet<QString> listFilenamesInFolder(const QString& folder) const;
+
+    // Files.
+    // A new name from `make` that no file in the managed folder has yet: a restart within
+    // the same second must not write over a copy a record names.
+    QString unusedLocalName(QString (*make)()) const;
+    bool ensureLocalManagedFolder() const;
+    QStringList listFilePathsInFolder(const QString& folder) const;
+    void removeFilesAsync(const QStringList& paths);
+
+    DropboxModeServices mServices;
+    std::unique_ptr<DropboxFolderManagerState> mState;
+    std::vector<NotificationCenter::ObserverToken> mObservers;
+    PersistenceStateStatus mLastCommunicatedStatus = 0;
+    QString mLocalManagedFolder;
+    bool mDidSomethingLastTime = false;
+    int mRunnablesPosted = 0;
+    double mTimeOfLastDataReceived = 0;
+    double mTimeOfLastPoll = 0;
+    // Delayed saves scheduled and not yet due, and a save that fell due during a write.
+    int mSavesScheduled = 0;
+    bool mSaveAgain = false;
+    bool mLeft = false;
+};
+
+// Plugs the Dropbox mode into the storage facade for location 3 (PersistenceStateFactory).
+// Called once at start-up by the application shell; again changes nothing.
+void registerDropboxLocation();
+
+} // namespace corvex

@@ -1,0 +1,300 @@
+// Attachments of the Dropbox mode: stored into the upload folder, served from either local
+// folder or fetched on demand, and synchronised by name in the loop's last four actions.
+
+#include "cloud/dropbox/DropboxFileNames.h"
+#include "cloud/dropbox/DropboxFolderManager.h"
+
+#include "model/ObjectID.h"
+#include "platform/core/GlobalQueue.h"
+#include "platform/core/Log.h"
+#include "platform/core/MainQueue.h"
+#include "platform/core/SaveFile.h"
+#include "platform/core/Scheduler.h"
+#include "storage/AttachmentNames.h"
+#include "storage/ExecuteBlock.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace corvex {
+
+namespace {
+
+// The file's bytes; null when it is missing or unreadable.
+QByteArray readAttachmentFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return {};
+    if (bytes.isNull())
+        bytes = QByteArray("");
+    return bytes;
+}
+
+} // namespace
+
+void DropboxFolderManager::storeAttachment(const ObjectID& attachment, const QByteArray& data,
+                                           StoreCompletion completion)
+{
+    const auto answer = [completion](bool ok) {
+        MainQueue::post([completion, ok] {
+            if (completion)
+                completion(ok);
+        });
+    };
+    if (data.isNull()) {
+        Log::assertionFailure(StoreAttachmentAssertionLine,
+                              "-[DropboxFolderManager storeAttachment:withData:onCompletion:]");
+        answer(false);
+        return;
+    }
+    if (!AttachmentNames::isAcceptable(attachment)) {
+        answer(false);
+        return;
+    }
+    const QString path = localUploadFolder() + QLatin1Char('/') + attachment.asString();
+    const auto weak = weakSelf();
+    GlobalQueue::async([weak, path, data, completion] {
+        const bool ok = SaveFile::writeAtomically(path, data).ok();
+        MainQueue::post([weak, ok, completion] {
+            if (ok) {
+                if (auto self = weak.lock()) {
+                    self->mState->attachmentSyncState = 0;
+                    self->ensureRunnable();
+                }
+            } else {
+                Log::assertionFailure(QStringLiteral("storeAttachment"));
+            }
+            if (completion)
+                completion(ok);
+        });
+    });
+}
+
+void DropboxFolderManager::provideAttachment(const ObjectID& attachment, ProvideCompletion completion)
+{
+    if (!AttachmentNames::isAcceptable(attachment)) {
+        MainQueue::post([completion] {
+            if (completion)
+                completion(QByteArray());
+        });
+        return;
+    }
+    const QString name = attachment.asString();
+    const auto weak = weakSelf();
+    fetchLocalAttachment(name, [weak, name, completion](const QByteArray& bytes) {
+        auto self = weak.lock();
+        if (!bytes.isNull() || !self) {
+            if (completion)
+                completion(bytes);
+            return;
+        }
+        self->downloadAttachment(name, completion);
+    });
+}
+
+void DropboxFolderManager::fetchLocalAttachment(const QString& name, ProvideCompletion completion)
+{
+    const QString upload = localUploadFolder() + QLatin1Char('/') + name;
+    const QString local = localAttachmentsFolder() + QLatin1Char('/') + name;
+    const auto weak = weakSelf();
+    GlobalQueue::async([weak, upload, local, completion] {
+        const bool inUpload = QFileInfo(upload).isFile();
+        const bool found = inUpload || QFileInfo(local).isFile();
+        const QByteArray bytes = found ? readAttachmentFile(inUpload ? upload : local) : QByteArray();
+        MainQueue::post([weak, found, bytes, completion] {
+            if (!found) {
+                if (auto self = weak.lock()) {
+                    std::int64_t& syncState = self->mState->attachmentSyncState;
+                    if (syncState == 7 || syncState == 1) {
+                        syncState = 0;
+                        self->ensureRunnable();
+                    }
+                }
+            }
+            if (completion)
+                completion(bytes);
+        });
+    });
+}
+
+void DropboxFolderManager::downloadAttachment(const QString& name, ProvideCompletion completion)
+{
+    auto step = ExecuteBlock::create();
+    const double started = Scheduler::current().now();
+    const auto weak = weakSelf();
+    std::weak_ptr<ExecuteBlock> weakStep = step;
+    step->executeBlock([weak, weakStep, name, completion, started] {
+        auto self = weak.lock();
+        auto repeat = weakStep.lock();
+        if (!repeat)
+            return;
+        const auto giveUp = [&] {
+            repeat->markDone();
+            if (completion)
+                completion(QByteArray());
+        };
+        if (!self || self->mLeft || !self->mState->perhapsDropboxConnection ||
+            Scheduler::current().now() - started >= AttachmentWaitLimitSeconds) {
+            giveUp();
+            return;
+        }
+        if (!self->idle()) {
+            repeat->repeatAsyncAfterDelay(AttachmentRetrySeconds);
+            return;
+        }
+        self->mState->hasPendingGeneralOperation = true;
+        self->mState->hasPendingDropboxOperation = true;
+        const QString target = self->localAttachmentsFolder() + QLatin1Char('/') + name;
+        self->mServices.client->downloadFile(
+            DropboxFileNames::dropboxPathForAttachment(name), target,
+            [weak, repeat, target, completion](const DownloadResponse& response) {
+                repeat->markDone();
+                if (auto again = weak.lock()) {
+                    again->mState->hasPendingGeneralOperation = false;
+                    again->mState->hasPendingDropboxOperation = false;
+                    again->ensureRunnable();
+                }
+                if (completion)
+                    completion(response.result == DropboxResult::Done ? readAttachmentFile(target)
+                                                                      : QByteArray());
+            });
+    });
+}
+
+QSet<QString> DropboxFolderManager::listFilenamesInFolder(const QString& folder) const
+{
+    QSet<QString> names;
+    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden))
+        if (DropboxFileNames::isAcceptableAttachmentName(name))
+            names.insert(name);
+    return names;
+}
+
+bool DropboxFolderManager::action_ensureAttachmentFolder()
+{
+    if (!idle() || !mState->perhapsDropboxConnection || mState->hasEnsuredAttachmentFolder)
+        return false;
+    mState->hasPendingGeneralOperation = true;
+    mState->hasPendingDropboxOperation = true;
+    const auto weak = weakSelf();
+    mServices.client->ensureFolder(DropboxFileNames::RemoteAttachmentsPath,
+                                   [weak](const EnsureFolderResponse& response) {
+                                       auto self = weak.lock();
+                                       if (!self)
+                                           return;
+                                       self->mState->hasPendingGeneralOperation = false;
+                                       self->mState->hasPendingDropboxOperation = false;
+                                       if (response.result == DropboxResult::Done)
+                                           self->mState->hasEnsuredAttachmentFolder = true;
+                                       self->ensureRunnable();
+                                   });
+    return true;
+}
+
+bool DropboxFolderManager::action_listDropboxAttachments()
+{
+    if (!idle() || !mState->perhapsDropboxConnection || !mState->hasEnsuredAttachmentFolder ||
+        mState->attachmentSyncState != 0)
+        return false;
+    mState->hasPendingDropboxOperation = true;
+    const auto weak = weakSelf();
+    mServices.client->listFolderContents(
+        DropboxFileNames::RemoteAttachmentsPath, [weak](const ListFolderResponse& response) {
+            auto self = weak.lock();
+            if (!self)
+                return;
+            self->mState->hasPendingDropboxOperation = false;
+            if (response.result == DropboxResult::Done && response.entries) {
+                QSet<QString> names;
+                for (const FileMetadata& entry : *response.entries) {
+                    const QString name = entry.path.mid(entry.path.lastIndexOf(QLatin1Char('/')) + 1);
+                    // Only names a document can ask for become local file names.
+                    if (DropboxFileNames::isAcceptableAttachmentName(name))
+                        names.insert(name);
+                }
+                self->mState->remoteAttachments = std::move(names);
+                self->mState->attachmentSyncState = 3;
+            } else {
+                self->mState->attachmentSyncState = 1;
+            }
+            self->ensureRunnable();
+        });
+    return true;
+}
+
+bool DropboxFolderManager::action_downloadDropboxAttachments()
+{
+    if (!idle() || !mState->perhapsDropboxConnection || !mState->hasEnsuredAttachmentFolder ||
+        mState->attachmentSyncState != 3)
+        return false;
+    const QSet<QString> local = listFilenamesInFolder(localAttachmentsFolder());
+    const QSet<QString> remote = mState->remoteAttachments.value_or(QSet<QString>());
+    for (const QString& name : remote) {
+        if (local.contains(name))
+            continue;
+        mState->hasPendingGeneralOperation = true;
+        mState->hasPendingDropboxOperation = true;
+        const auto weak = weakSelf();
+        mServices.client->downloadFile(DropboxFileNames::dropboxPathForAttachment(name),
+                                       localAttachmentsFolder() + QLatin1Char('/') + name,
+                                       [weak](const DownloadResponse& response) {
+                                           auto self = weak.lock();
+                                           if (!self)
+                                               return;
+                                           self->mState->hasPendingGeneralOperation = false;
+                                           self->mState->hasPendingDropboxOperation = false;
+                                           if (response.result != DropboxResult::Done)
+                                               self->mState->attachmentSyncState = 1;
+                                           self->ensureRunnable();
+                                       });
+        return true;
+    }
+    mState->attachmentSyncState = 5;
+    return true;
+}
+
+bool DropboxFolderManager::action_uploadDropboxAttachments()
+{
+    if (!idle() || !mState->perhapsDropboxConnection || !mState->hasEnsuredAttachmentFolder ||
+        mState->attachmentSyncState != 5)
+        return false;
+    const QSet<QString> remote = mState->remoteAttachments.value_or(QSet<QString>());
+    for (const QString& name : listFilenamesInFolder(localUploadFolder())) {
+        if (remote.contains(name))
+            continue;
+        mState->hasPendingGeneralOperation = true;
+        mState->hasPendingDropboxOperation = true;
+        const QString source = localUploadFolder() + QLatin1Char('/') + name;
+        const QString target = localAttachmentsFolder() + QLatin1Char('/') + name;
+        const auto weak = weakSelf();
+        mServices.client->uploadFile(source, std::nullopt, DropboxFileNames::dropboxPathForAttachment(name),
+                                     [weak, name, source, target](const UploadResponse& response) {
+                                         auto self = weak.lock();
+                                         if (!self)
+                                             return;
+                                         self->mState->hasPendingGeneralOperation = false;
+                                         self->mState->hasPendingDropboxOperation = false;
+                                         if (response.result == DropboxResult::Done) {
+                                             QFile::rename(source, target);
+                                             // Known remote now, so a move that failed does not upload it
+                                             // again.
+                                             if (!self->mState->remoteAttachments)
+                                                 self->mState->remoteAttachments = QSet<QString>();
+                                             self->mState->remoteAttachments->insert(name);
+                                         } else {
+                                             self->mState->attachmentSyncState = 1;
+                                         }
+                                         self->ensureRunnable();
+                                     });
+        return true;
+    }
+    mState->attachmentSyncState = 7;
+    return true;
+}
+
+} // namespace corvex

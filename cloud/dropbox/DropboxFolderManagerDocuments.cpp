@@ -1,0 +1,304 @@
+// Documents of the Dropbox mode: the listing that finds remote changes and deletions, the
+// download and resolution of remote versions (conflicts become conflict copies), and the
+// upload and deletion of local changes.
+
+#include "cloud/dropbox/DropboxFileNames.h"
+#include "cloud/dropbox/DropboxFolderManager.h"
+
+#include "model/Globals.h"
+#include "platform/core/Log.h"
+#include "storage/PersistenceStateDelegate.h"
+
+#include <QFileInfo>
+#include <QSet>
+
+namespace corvex {
+
+bool DropboxFolderManager::fileInfoMatchesRev(const QVFileInfo::Ref& info, const QString& rev)
+{
+    return info && info->rev() && *info->rev() == rev;
+}
+
+DocumentInfo::Ref DropboxFolderManager::markForLoadingIfNeeded(const FileMetadata& entry,
+                                                               const DocumentInfo::Ref& record)
+{
+    if (!record)
+        return DocumentInfo::make(QVFileInfo::EMPTY(), nullptr, nullptr);
+    if (QVFileInfo::isEmpty(record->input()))
+        return record;
+    if (fileInfoMatchesRev(record->input(), entry.rev) || fileInfoMatchesRev(record->current(), entry.rev) ||
+        fileInfoMatchesRev(record->output(), entry.rev))
+        return record;
+    return record->withInput(QVFileInfo::EMPTY());
+}
+
+bool DropboxFolderManager::action_listDropboxContents()
+{
+    if (!idle() || !loadedAndConnected() ||
+        (mState->doWeHaveInitialDropboxFolderListing && !mState->pollFolderASAP))
+        return false;
+    mState->hasPendingDropboxOperation = true;
+    const auto weak = weakSelf();
+    mServices.client->listFolderContents(QString(), [weak](const ListFolderResponse& response) {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        self->mState->hasPendingDropboxOperation = false;
+        self->mState->pollFolderASAP = false;
+        self->mTimeOfLastPoll = double(Globals::currentTimeMillis());
+        if (response.result == DropboxResult::Done && response.entries) {
+            self->markMissingDropboxDocumentsForDownload(*response.entries);
+            self->markMissingLocalDocumentsForCheck(*response.entries);
+            self->saveStatusLater();
+            self->mState->doWeHaveInitialDropboxFolderListing = true;
+        }
+        self->ensureRunnable();
+    });
+    return false;
+}
+
+void DropboxFolderManager::markMissingDropboxDocumentsForDownload(const std::vector<FileMetadata>& entries)
+{
+    for (const FileMetadata& entry : entries) {
+        if (entry.path == DropboxFileNames::createDropboxIndexFilePath()) {
+            mState->indexDocumentInfo = markForLoadingIfNeeded(entry, mState->indexDocumentInfo);
+            continue;
+        }
+        if (!entry.path.endsWith(QStringLiteral(".crvx")))
+            continue;
+        if (!DropboxFileNames::isAcceptableDocumentPath(entry.path)) {
+            Log::warning(QStringLiteral("Dropbox: skipping the listed name %1")
+                             .arg(AttachmentNames::printable(entry.path)));
+            continue;
+        }
+        const QString identifier = DropboxFileNames::fileURLFromDropboxPath(entry.path);
+        setRecord(identifier, markForLoadingIfNeeded(entry, record(identifier)));
+    }
+}
+
+void DropboxFolderManager::markMissingLocalDocumentsForCheck(const std::vector<FileMetadata>& entries)
+{
+    QSet<QString> listed;
+    for (const FileMetadata& entry : entries)
+        listed.insert(DropboxFileNames::fileURLFromDropboxPath(entry.path));
+    for (auto& [identifier, record] : mState->docs) {
+        if (!record || listed.contains(identifier) || QVFileInfo::isEmpty(record->input()))
+            continue;
+        if (QVFileInfo::hasFile(record->current()) || QVFileInfo::hasFile(record->output()))
+            record = record->withInput(QVFileInfo::EMPTY());
+    }
+}
+
+bool DropboxFolderManager::action_downloadDropboxFiles()
+{
+    if (!idle() || !loadedAndConnected() || !mState->doWeHaveInitialDropboxFolderListing)
+        return false;
+    // Each of these loops starts at most one job and returns: the map is walked in place
+    // (std::map keeps its iterators when a record is replaced or added).
+    for (const auto& [identifier, record] : mState->docs) {
+        if (!record || !QVFileInfo::isEmpty(record->input()))
+            continue;
+        mState->hasPendingGeneralOperation = true;
+        mState->hasPendingDropboxOperation = true;
+        const QString name = unusedLocalName(&DropboxFileNames::createLocalCRVXFileName);
+        const QString fetched = identifier;
+        const auto weak = weakSelf();
+        mServices.client->downloadFile(DropboxFileNames::dropboxPathFromFileURL(fetched),
+                                       localManagedFile(name),
+                                       [weak, fetched, name](const DownloadResponse& response) {
+                                           if (auto self = weak.lock())
+                                               self->handleDownloadAnswer(fetched, name, response);
+                                       });
+        return true;
+    }
+    if (mState->doWeHaveInitialDropboxFileStatus)
+        return false;
+    mState->doWeHaveInitialDropboxFileStatus = true;
+    saveStatusLater();
+    return true;
+}
+
+void DropboxFolderManager::handleDownloadAnswer(const QString& identifier, const QString& localName,
+                                                const DownloadResponse& response)
+{
+    mState->hasPendingGeneralOperation = false;
+    mState->hasPendingDropboxOperation = false;
+    const DocumentInfo::Ref old = record(identifier);
+    if (response.result == DropboxResult::Done && response.rev) {
+        const QVFileInfo::Ref input = QVFileInfo::make(localName, response.rev);
+        setRecord(identifier, old ? resolveLoadAndNotifyState(identifier, old->withInput(input))
+                                  : DocumentInfo::make(input, nullptr, nullptr));
+    } else if (response.result == DropboxResult::NotFound && old) {
+        if (!QVFileInfo::hasFile(old->output())) {
+            // Gone remotely, and nothing of ours waits: a pending deletion is done too.
+            setRecord(identifier, DocumentInfo::make(nullptr, QVFileInfo::EMPTY(), nullptr));
+            if (auto owner = delegate())
+                owner->ideaDocumentDeleted(identifier, this);
+        } else {
+            setRecord(identifier, DocumentInfo::make(nullptr, QVFileInfo::EMPTY(),
+                                                     QVFileInfo::make(old->output()->name(), std::nullopt)));
+        }
+    }
+    saveStatusLater();
+    ensureRunnable();
+}
+
+DocumentInfo::Ref DropboxFolderManager::resolveLoadAndNotifyState(const QString& identifier,
+                                                                  const DocumentInfo::Ref& record)
+{
+    const QVFileInfo::Ref& input = record->input();
+    if (!QVFileInfo::hasFile(input))
+        return record;
+    const QVFileInfo::Ref& output = record->output();
+    const bool sameRevAsOutput = output && output->rev() && input->rev() == output->rev();
+    if (!output) {
+        if (QVFileInfo::areEqual(input, record->current()))
+            return record->withInput(nullptr);
+        notifySummaryOfDownload(identifier, input);
+        return DocumentInfo::make(nullptr, input, nullptr);
+    }
+    if (QVFileInfo::isDeleted(output)) {
+        if (sameRevAsOutput)
+            return record->withInput(nullptr);
+        notifySummaryOfDownload(identifier, input);
+        return DocumentInfo::make(nullptr, input, nullptr);
+    }
+    if (sameRevAsOutput)
+        return record->withInput(nullptr);
+
+    // A remote change met a local one: the remote version becomes a new document, and the
+    // local change, now based on the remote revision, replaces the remote file.
+    if (auto owner = delegate())
+        owner->detectedDocumentConflict(identifier, this);
+    const QString copyIdentifier = DropboxFileNames::fileURLFromDropboxPath(
+        DropboxFileNames::dropboxPathForFile(DropboxFileNames::createDropboxCRVXFileName()));
+    setRecord(copyIdentifier, DocumentInfo::make(nullptr, nullptr, input));
+    notifySummaryOfDownload(copyIdentifier, input);
+    const QVFileInfo::Ref current = record->current() ? record->current()->withRev(input->rev()) : nullptr;
+    return DocumentInfo::make(nullptr, current, output->withRev(input->rev()));
+}
+
+bool DropboxFolderManager::action_resolveDocumentStates()
+{
+    if (mState->doWeHaveInitialDropboxFileStatus || !idle() || !loadedAndConnected())
+        return false;
+    for (const auto& entry : mState->docs) {
+        const QString identifier = entry.first;
+        const DocumentInfo::Ref old = entry.second;
+        if (!old)
+            continue;
+        const DocumentInfo::Ref resolved = resolveLoadAndNotifyState(identifier, old);
+        if (resolved == old)
+            continue;
+        setRecord(identifier, resolved);
+        saveStatusLater();
+        return true;
+    }
+    return false;
+}
+
+bool DropboxFolderManager::action_uploadDropboxChanges()
+{
+    if (!idle() || !loadedAndConnected() || !mState->doWeHaveInitialDropboxFileStatus)
+        return false;
+    for (const auto& entry : mState->docs) {
+        const QString identifier = entry.first;
+        const DocumentInfo::Ref old = entry.second;
+        if (!old || old->input() || !old->output())
+            continue;
+        if (QVFileInfo::isDeleted(old->output()))
+            doDeleteFromDropbox(identifier, old);
+        else
+            doUploadToDropbox(identifier, old);
+        return true;
+    }
+    return false;
+}
+
+void DropboxFolderManager::doUploadToDropbox(const QString& identifier, const DocumentInfo::Ref& old)
+{
+    const QVFileInfo::Ref uploaded = old->output();
+    const QString path = localManagedFile(*uploaded->name());
+    if (!QFileInfo(path).isFile()) {
+        // The change is gone: take the remote version again.
+        setRecord(identifier, DocumentInfo::make(QVFileInfo::EMPTY(), old->current(), nullptr));
+        saveStatusLater();
+        return;
+    }
+    mState->hasPendingDropboxOperation = true;
+    const auto weak = weakSelf();
+    mServices.client->uploadFile(
+        path, uploaded->rev(), DropboxFileNames::dropboxPathFromFileURL(identifier),
+        [weak, identifier, uploaded](const UploadResponse& response) {
+            auto self = weak.lock();
+            if (!self)
+                return;
+            self->mState->hasPendingDropboxOperation = false;
+            if (const DocumentInfo::Ref now = self->record(identifier))
+                self->setRecord(identifier, updatedDocInfoAfterUploadResponse(uploaded, response, now));
+            self->saveStatusLater();
+            self->ensureRunnable();
+        });
+}
+
+void DropboxFolderManager::doDeleteFromDropbox(const QString& identifier, const DocumentInfo::Ref& old)
+{
+    mState->hasPendingDropboxOperation = true;
+    const auto weak = weakSelf();
+    mServices.client->deleteFile(DropboxFileNames::dropboxPathFromFileURL(identifier), old->output()->rev(),
+                                 [weak, identifier](const DeleteResponse& response) {
+                                     auto self = weak.lock();
+                                     if (!self)
+                                         return;
+                                     self->mState->hasPendingDropboxOperation = false;
+                                     if (const DocumentInfo::Ref now = self->record(identifier))
+                                         self->setRecord(identifier,
+                                                         updatedDocInfoAfterDeleteResponse(response, now));
+                                     self->saveStatusLater();
+                                     self->ensureRunnable();
+                                 });
+}
+
+DocumentInfo::Ref DropboxFolderManager::updatedDocInfoAfterUploadResponse(const QVFileInfo::Ref& uploaded,
+                                                                          const UploadResponse& response,
+                                                                          const DocumentInfo::Ref& record)
+{
+    if (response.result == DropboxResult::Done && response.rev)
+        return DocumentInfo::make(
+            record->input(), uploaded->withRev(response.rev),
+            updatedOutputAfterSuccessfulUpload(uploaded, *response.rev, record->output()));
+    if (response.result == DropboxResult::Conflict)
+        return record->withInput(QVFileInfo::EMPTY());
+    return record;
+}
+
+QVFileInfo::Ref DropboxFolderManager::updatedOutputAfterSuccessfulUpload(const QVFileInfo::Ref& uploaded,
+                                                                         const QString& rev,
+                                                                         const QVFileInfo::Ref& output)
+{
+    if (QVFileInfo::areEqual(output, uploaded) || !output)
+        return nullptr;
+    if (uploaded && output->name() == uploaded->name())
+        return output;
+    if (uploaded && output->rev() == uploaded->rev())
+        return output->withRev(rev);
+    return output;
+}
+
+QVFileInfo::Ref DropboxFolderManager::updatedOutputAfterUploadFoundsFileDeleted(const QVFileInfo::Ref& output)
+{
+    return QVFileInfo::hasFile(output) ? QVFileInfo::make(output->name(), std::nullopt) : nullptr;
+}
+
+DocumentInfo::Ref DropboxFolderManager::updatedDocInfoAfterDeleteResponse(const DeleteResponse& response,
+                                                                          const DocumentInfo::Ref& record)
+{
+    if (response.result == DropboxResult::Done)
+        return DocumentInfo::make(record->input(), QVFileInfo::EMPTY(),
+                                  updatedOutputAfterUploadFoundsFileDeleted(record->output()));
+    if (response.result == DropboxResult::Conflict)
+        return record->withInput(QVFileInfo::EMPTY());
+    return record;
+}
+
+} // namespace corvex

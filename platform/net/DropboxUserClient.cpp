@@ -1,0 +1,255 @@
+#include "platform/net/DropboxUserClient.h"
+
+#include "platform/core/Log.h"
+#include "platform/core/MainQueue.h"
+#include "platform/net/DropboxApiArg.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QUrlQuery>
+#include <algorithm>
+
+namespace corvex {
+
+struct DropboxUserClient::Call
+{
+    enum class Kind
+    {
+        Rpc,
+        Upload,
+        Download
+    };
+    Kind kind = Kind::Rpc;
+    QUrl url;
+    QByteArray argument;
+    QString file; // upload source or download target
+    Completion completion;
+    int repeats = 0;
+    bool refreshed = false;
+    std::shared_ptr<HttpTransfer> transfer;
+};
+
+namespace {
+
+// The ".tag" of the answer's "error", when the body is the service's JSON error.
+QString dropboxErrorTag(const QByteArray& body)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(body);
+    if (!document.isObject())
+        return QString();
+    const QJsonValue error = document.object().value(QStringLiteral("error"));
+    return error.isObject() ? error.toObject().value(QStringLiteral(".tag")).toString() : QString();
+}
+
+double retryAfterSeconds(const HttpHeaders& headers, double fallback, double cap)
+{
+    bool ok = false;
+    const double value = headers.value("Retry-After").trimmed().toDouble(&ok);
+    if (!ok || value < 0)
+        return fallback;
+    return std::min(value, cap);
+}
+
+std::shared_ptr<DropboxUserClient::Call> makeCall(DropboxUserClient::Call::Kind kind, QUrl url,
+                                                  QByteArray argument, QString file,
+                                                  DropboxUserClient::Completion completion)
+{
+    auto call = std::make_shared<DropboxUserClient::Call>();
+    call->kind = kind;
+    call->url = std::move(url);
+    call->argument = std::move(argument);
+    call->file = std::move(file);
+    call->completion = std::move(completion);
+    return call;
+}
+
+DropboxRequestAnswer answerFrom(const Result<HttpResponse>& result)
+{
+    DropboxRequestAnswer answer;
+    if (!result) {
+        answer.transportError = result.error();
+        return answer;
+    }
+    answer.status = result->statusCode;
+    answer.headers = result->headers;
+    answer.body = result->body;
+    answer.bodyFilePath = result->bodyFilePath;
+    return answer;
+}
+
+} // namespace
+
+std::shared_ptr<DropboxUserClient> DropboxUserClient::create(DropboxCredentials credentials, Options options)
+{
+    return std::shared_ptr<DropboxUserClient>(
+        new DropboxUserClient(std::move(credentials), std::move(options)));
+}
+
+DropboxUserClient::DropboxUserClient(DropboxCredentials credentials, Options options)
+    : mCredentials(std::move(credentials)), mOptions(std::move(options))
+{
+    if (!mOptions.session)
+        mOptions.session = HttpSession::create();
+}
+
+DropboxUserClient::~DropboxUserClient() = default;
+
+void DropboxUserClient::rpc(const QString& route, const QByteArray& jsonArgument, Completion completion)
+{
+    start(makeCall(Call::Kind::Rpc, mOptions.endpoints.apiRoute(route), jsonArgument, QString(),
+                   std::move(completion)));
+}
+
+void DropboxUserClient::upload(const QString& route, const QByteArray& jsonArgument, const QString& localFile,
+                               Completion completion)
+{
+    start(makeCall(Call::Kind::Upload, mOptions.endpoints.contentRoute(route), jsonArgument, localFile,
+                   std::move(completion)));
+}
+
+void DropboxUserClient::download(const QString& route, const QByteArray& jsonArgument,
+                                 const QString& targetFile, Completion completion)
+{
+    start(makeCall(Call::Kind::Download, mOptions.endpoints.contentRoute(route), jsonArgument, targetFile,
+                   std::move(completion)));
+}
+
+void DropboxUserClient::revoke(Completion completion)
+{
+    // The route takes no argument: its body is JSON null.
+    rpc(QStringLiteral("auth/token/revoke"), QByteArrayLiteral("null"), std::move(completion));
+}
+
+void DropboxUserClient::start(std::shared_ptr<Call> call)
+{
+    if (!mAwaitingRefresh.empty()) {
+        // A refresh is under way: the old token would only earn another 401.
+        mAwaitingRefresh.emplace_back(std::move(call), DropboxRequestAnswer{});
+        return;
+    }
+    send(call);
+}
+
+void DropboxUserClient::send(const std::shared_ptr<Call>& call)
+{
+    HttpRequest request;
+    request.url = call->url;
+    request.method = "POST";
+    request.headers.set("Authorization", "Bearer " + mCredentials.accessToken.toUtf8());
+    switch (call->kind) {
+    case Call::Kind::Rpc:
+        request.bodySource = HttpRequest::BodySource::Memory;
+        request.body = call->argument;
+        request.headers.set("Content-Type", "application/json");
+        break;
+    case Call::Kind::Upload:
+        request.bodySource = HttpRequest::BodySource::File;
+        request.bodyFilePath = call->file;
+        request.headers.set("Content-Type", "application/octet-stream");
+        request.headers.set("Dropbox-API-Arg", DropboxApiArg::headerSafe(call->argument));
+        break;
+    case Call::Kind::Download:
+        // An empty body with no Content-Type at all: libcurl would otherwise claim a form.
+        request.bodySource = HttpRequest::BodySource::Memory;
+        request.headers.set("Dropbox-API-Arg", DropboxApiArg::headerSafe(call->argument));
+        request.downloadFilePath = call->file;
+        break;
+    }
+    call->transfer = mOptions.session->makeTransfer(std::move(request));
+    std::weak_ptr<DropboxUserClient> weak = weak_from_this();
+    call->transfer->start([weak, call](const Result<HttpResponse>& result) {
+        call->transfer.reset();
+        if (auto self = weak.lock())
+            self->received(call, result);
+        else
+            finish(call, answerFrom(result));
+    });
+}
+
+void DropboxUserClient::received(const std::shared_ptr<Call>& call, const Result<HttpResponse>& result)
+{
+    DropboxRequestAnswer answer = answerFrom(result);
+    if (answer.status == 401 && !call->refreshed && !mCredentials.refreshToken.isEmpty() &&
+        dropboxErrorTag(answer.body) == QLatin1String("expired_access_token")) {
+        refreshThenRepeat(call, std::move(answer));
+        return;
+    }
+    const bool limited = answer.status == 429;
+    const bool serverFault = answer.status >= 500 && answer.status < 600;
+    if ((limited || serverFault) && call->repeats < mOptions.maxRetries) {
+        const double backoff = double(2 << call->repeats); // 2, 4, 8 s
+        const double delay =
+            limited ? retryAfterSeconds(answer.headers, backoff, mOptions.maxRetryAfter) : backoff;
+        ++call->repeats;
+        std::weak_ptr<DropboxUserClient> weak = weak_from_this();
+        MainQueue::postAfter(delay, [weak, call, answer] {
+            if (auto self = weak.lock())
+                self->send(call);
+            else
+                finish(call, answer);
+        });
+        return;
+    }
+    finish(call, answer);
+}
+
+void DropboxUserClient::refreshThenRepeat(const std::shared_ptr<Call>& call, DropboxRequestAnswer expired)
+{
+    call->refreshed = true;
+    const bool first = mAwaitingRefresh.empty();
+    mAwaitingRefresh.emplace_back(call, std::move(expired));
+    if (!first)
+        return;
+    QUrlQuery form;
+    form.addQueryItem(QStringLiteral("grant_type"), QStringLiteral("refresh_token"));
+    form.addQueryItem(QStringLiteral("refresh_token"), mCredentials.refreshToken);
+    form.addQueryItem(QStringLiteral("client_id"), mOptions.appKey);
+    mRefreshTransfer = mOptions.session->makeTransfer(
+        HttpRequest::post(mOptions.endpoints.tokenUrl(), form.toString(QUrl::FullyEncoded).toUtf8(),
+                          "application/x-www-form-urlencoded"));
+    std::weak_ptr<DropboxUserClient> weak = weak_from_this();
+    mRefreshTransfer->start([weak](const Result<HttpResponse>& result) {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        self->mRefreshTransfer.reset();
+        QString token;
+        if (result && result->statusCode == 200) {
+            const QJsonDocument document = QJsonDocument::fromJson(result->body);
+            token = document.object().value(QStringLiteral("access_token")).toString();
+        }
+        if (token.isEmpty()) {
+            Log::warning(QStringLiteral("Dropbox: the access token could not be refreshed"));
+            self->refreshed(false);
+            return;
+        }
+        self->mCredentials.accessToken = token;
+        if (const Status saved = self->mOptions.tokenStore.save(self->mCredentials); !saved)
+            Log::warning(QStringLiteral("Dropbox: the refreshed token was not saved: ") +
+                         saved.error().localizedDescription());
+        self->refreshed(true);
+    });
+}
+
+void DropboxUserClient::refreshed(bool ok)
+{
+    auto waiting = std::move(mAwaitingRefresh);
+    mAwaitingRefresh.clear();
+    for (auto& [call, answer] : waiting) {
+        // Calls that queued behind the refresh never went out: they go now either way.
+        if (ok || !call->refreshed)
+            send(call);
+        else
+            finish(call, answer);
+    }
+}
+
+void DropboxUserClient::finish(const std::shared_ptr<Call>& call, const DropboxRequestAnswer& answer)
+{
+    Completion completion = std::move(call->completion);
+    call->completion = nullptr;
+    if (completion)
+        completion(answer);
+}
+
+} // namespace corvex

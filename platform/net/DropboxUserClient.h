@@ -1,0 +1,91 @@
+#pragma once
+
+#include "platform/core/Error.h"
+#include "platform/net/DropboxEndpoints.h"
+#include "platform/net/DropboxTokenStore.h"
+#include "platform/net/HttpHeaders.h"
+#include "platform/net/HttpSession.h"
+
+#include <QByteArray>
+#include <QString>
+#include <functional>
+#include <memory>
+
+namespace corvex {
+
+// The final answer to one Dropbox request: either a transport failure (no HTTP answer) or
+// the status, headers and body the service sent. A download's body is in bodyFilePath when
+// the status was 2xx, else in body.
+struct DropboxRequestAnswer
+{
+    Error transportError;
+    int status = 0;
+    HttpHeaders headers;
+    QByteArray body;
+    QString bodyFilePath;
+
+    bool answered() const { return transportError.isNull(); }
+    bool isSuccess() const { return answered() && status >= 200 && status < 300; }
+    bool isAuthError() const { return answered() && status == 401; }
+};
+
+// The signed-in account's way to the Dropbox API: RPC routes with a JSON body, content
+// routes with their argument in a header-safe "Dropbox-API-Arg", every request a POST with
+// the bearer token. It absorbs what a caller should never see:
+// - a 401 "expired_access_token" refreshes the token once (saving the new one) and repeats
+//   the request;
+// - a 429 waits its Retry-After (at most maxRetryAfter), a 5xx waits 2, 4, 8 s; at most
+//   maxRetries repeats in all, on the current scheduler, then the last answer is final.
+// Main thread only; each completion runs once, on the main queue.
+class DropboxUserClient : public std::enable_shared_from_this<DropboxUserClient>
+{
+public:
+    struct Options
+    {
+        QString appKey;
+        DropboxEndpoints endpoints;
+        DropboxTokenStore tokenStore;
+        std::shared_ptr<HttpSession> session; // made when null
+        int maxRetries = 3;
+        double maxRetryAfter = 300.0;
+    };
+    using Completion = std::function<void(const DropboxRequestAnswer&)>;
+
+    static std::shared_ptr<DropboxUserClient> create(DropboxCredentials credentials, Options options);
+    ~DropboxUserClient();
+    DropboxUserClient(const DropboxUserClient&) = delete;
+    DropboxUserClient& operator=(const DropboxUserClient&) = delete;
+
+    // RPC route ("files/list_folder"): the argument is the JSON body.
+    void rpc(const QString& route, const QByteArray& jsonArgument, Completion completion);
+    // Content routes: the body is the local file, sent as application/octet-stream.
+    void upload(const QString& route, const QByteArray& jsonArgument, const QString& localFile,
+                Completion completion);
+    // The body goes to `targetFile` (written beside it, renamed over it after a 2xx).
+    void download(const QString& route, const QByteArray& jsonArgument, const QString& targetFile,
+                  Completion completion);
+    // "auth/token/revoke": the token stops working at the service.
+    void revoke(Completion completion);
+
+    DropboxCredentials credentials() const { return mCredentials; }
+    const Options& options() const { return mOptions; }
+
+    struct Call;
+
+private:
+    DropboxUserClient(DropboxCredentials credentials, Options options);
+    void start(std::shared_ptr<Call> call);
+    void send(const std::shared_ptr<Call>& call);
+    void received(const std::shared_ptr<Call>& call, const Result<HttpResponse>& result);
+    void refreshThenRepeat(const std::shared_ptr<Call>& call, DropboxRequestAnswer expired);
+    void refreshed(bool ok);
+    static void finish(const std::shared_ptr<Call>& call, const DropboxRequestAnswer& answer);
+
+    DropboxCredentials mCredentials;
+    Options mOptions;
+    // Calls waiting for the one refresh in flight, with the answers they would give if it fails.
+    std::vector<std::pair<std::shared_ptr<Call>, DropboxRequestAnswer>> mAwaitingRefresh;
+    std::shared_ptr<HttpTransfer> mRefreshTransfer;
+};
+
+} // namespace corvex

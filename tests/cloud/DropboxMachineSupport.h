@@ -1,0 +1,294 @@
+#pragma once
+
+// Machines of the Dropbox location in one test process: each a workspace over its own
+// DropboxFolderManager with its own folder roots, client and scripted reachability, all
+// against one emulator; and Dropbox's own documents as root texts.
+
+#include "cloud/dropbox/DropboxFolderManager.h"
+#include "model/Globals.h"
+#include "model/Idea.h"
+#include "model/IdeaDocumentDataObject.h"
+#include "platform/core/Scheduler.h"
+#include "storage/Workspace.h"
+#include "tests/cloud/DropboxTestSupport.h"
+#include "tests/storage/WorkspaceTestSupport.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <chrono>
+#include <map>
+#include <thread>
+
+namespace corvex::test {
+
+// Replies as the test says, through the main queue.
+class ScriptedReachability final : public DropboxReachability
+{
+public:
+    void probe(Answer answer) override
+    {
+        ++probes;
+        MainQueue::post([answer, reachable = reachable] { answer(reachable); });
+    }
+    bool reachable = true;
+    int probes = 0;
+};
+
+using DocumentDump = std::map<QString, QString>; // identifier -> root text
+
+// Pumps the main loop and virtual time until the predicate holds: what is due runs at once;
+// when nothing is, other threads (transfers, the persistence queue) get a moment, then the
+// clock moves to the next deadline. False after `timeoutSeconds` of real time.
+inline bool pumpDropbox(const std::function<bool()>& predicate, double timeoutSeconds = 30.0)
+{
+    auto* time = dynamic_cast<VirtualScheduler*>(&Scheduler::current());
+    QDeadlineTimer deadline(qint64(timeoutSeconds * 1000.0));
+    int idleSpins = 0;
+    while (!predicate()) {
+        if (deadline.hasExpired())
+            return predicate();
+        QCoreApplication::processEvents();
+        if (time && time->runDue() > 0) {
+            idleSpins = 0;
+            continue;
+        }
+        if (++idleSpins < 4) {
+            std::this_thread::sleep_for(std::chrono::microseconds(250));
+            continue;
+        }
+        idleSpins = 0;
+        if (time)
+            time->step();
+    }
+    return true;
+}
+
+// The root text of stored document bytes; null when they do not parse.
+inline QString rootTextOf(const QByteArray& bytes)
+{
+    const auto payload = IdeaDocumentDataObject::readFromSomeData(bytes);
+    return payload && payload->idea() ? payload->idea()->text() : QString();
+}
+
+// Pumps for `seconds` of virtual time.
+inline void passVirtual(double seconds)
+{
+    bool passed = false;
+    MainQueue::postAfter(seconds, [&passed] { passed = true; });
+    pumpDropbox([&] { return passed; }, 30.0);
+}
+
+// A signed-in client of the emulator at `baseUrl` (for helper processes, which have no
+// fixture).
+inline std::shared_ptr<DropboxUserClient> emulatorUser(const QString& baseUrl, const QString& access)
+{
+    DropboxUserClient::Options options;
+    options.appKey = QStringLiteral("testkey");
+    options.endpoints = DropboxEndpoints::atServer(baseUrl);
+    options.tokenStore = DropboxTokenStore(testDir() + QStringLiteral("/credentials.json"));
+    options.session = HttpSession::create(HttpSessionConfiguration());
+    return DropboxUserClient::create(DropboxCredentials{access, QStringLiteral("refresh")},
+                                     std::move(options));
+}
+
+class DropboxMachine
+{
+public:
+    DropboxMachine(const QString& name, std::shared_ptr<DropboxUserClient> user)
+        : root(testDir() + QLatin1Char('/') + name), mUser(std::move(user))
+    {
+        reachability = std::make_shared<ScriptedReachability>();
+    }
+    ~DropboxMachine() { stop(); }
+    DropboxMachine(const DropboxMachine&) = delete;
+    DropboxMachine& operator=(const DropboxMachine&) = delete;
+
+    DropboxModeServices services() const
+    {
+        return DropboxModeServices{root + QStringLiteral("/support"), root + QStringLiteral("/Documents"),
+                                   std::make_shared<QVDropboxClient>(mUser), reachability};
+    }
+
+    void start()
+    {
+        mode = DropboxFolderManager::create(services());
+        workspace = Workspace::initForLocation(IdeaDocument::DropboxLocation, mode, &delegate);
+    }
+    void stop()
+    {
+        if (workspace) {
+            workspace->setDelegate(nullptr);
+            workspace->closeWorkspace();
+        }
+        std::weak_ptr<DropboxFolderManager> gone = mode;
+        workspace.reset();
+        mode.reset();
+        EXPECT_TRUE(gone.expired()) << "the mode outlived its workspace";
+    }
+
+    QString managedFolder() const { return mode->localManagedFolder(); }
+
+    // Creates a document with that root text: its identifier, empty on failure.
+    QString create(const QString& text)
+    {
+        auto document = IdeaDocument::initWithFileName(QString(), IdeaDocument::DropboxLocation);
+        document->setIdea(Idea::initWithText(text));
+        std::optional<qint64> token;
+        workspace->createDocument(document, 0, [&](qint64 t) { token = t; });
+        if (!pumpDropbox([&] { return token.has_value(); }, 30.0) || *token < 1)
+            return QString();
+        workspace->closeDocument(document, *token, {});
+        return document->docIdentifier();
+    }
+
+    // An opened handle and its token (0 on failure).
+    std::pair<std::shared_ptr<IdeaDocument>, qint64> open(const QString& identifier)
+    {
+        auto document = IdeaDocument::initWithIdentifier(identifier);
+        std::optional<qint64> token;
+        workspace->openDocument(document, [&](qint64 t) { token = t; });
+        pumpDropbox([&] { return token.has_value(); }, 30.0);
+        return {document, document->idea() ? token.value_or(0) : 0};
+    }
+
+    bool save(const std::shared_ptr<IdeaDocument>& document, qint64 token, const QString& text)
+    {
+        document->idea()->setText(text);
+        std::optional<bool> saved;
+        workspace->updateDocument(document, token, [&](bool ok) { saved = ok; });
+        pumpDropbox([&] { return saved.has_value(); }, 30.0);
+        return saved.value_or(false);
+    }
+
+    // Opens, sets the root text, saves and closes.
+    bool edit(const QString& identifier, const QString& text)
+    {
+        const auto [document, token] = open(identifier);
+        if (token < 1)
+            return false;
+        const bool saved = save(document, token, text);
+        workspace->closeDocument(document, token, {});
+        return saved;
+    }
+
+    bool remove(const QString& identifier)
+    {
+        std::optional<bool> done;
+        workspace->deleteDocument(identifier, [&](bool ok) { done = ok; });
+        return pumpDropbox([&] { return done.has_value(); }, 30.0) && *done;
+    }
+
+    // The root text read through the mode; null when it cannot be read.
+    QString text(const QString& identifier)
+    {
+        std::optional<QString> text;
+        mode->fetchDocument(identifier, [&](const std::shared_ptr<IdeaDocument>& document) {
+            text = document && document->idea() ? document->idea()->text() : QString();
+        });
+        pumpDropbox([&] { return text.has_value(); }, 30.0);
+        return text.value_or(QString());
+    }
+
+    // The workspace's documents with their root texts.
+    DocumentDump dump()
+    {
+        DocumentDump texts;
+        for (const IdeaProxyPtr& proxy : workspace->ideaProxies())
+            texts[proxy->docIdentifier()] = text(proxy->docIdentifier());
+        return texts;
+    }
+
+    QByteArray attachment(const ObjectID& name)
+    {
+        std::optional<QByteArray> bytes;
+        mode->provideAttachment(name, [&](const QByteArray& data) { bytes = data; });
+        pumpDropbox([&] { return bytes.has_value(); }, 30.0);
+        return bytes.value_or(QByteArray());
+    }
+
+    bool store(const ObjectID& name, const QByteArray& data)
+    {
+        std::optional<bool> done;
+        mode->storeAttachment(name, data, [&](bool ok) { done = ok; });
+        return pumpDropbox([&] { return done.has_value(); }, 30.0) && *done;
+    }
+
+    QString root;
+    std::shared_ptr<ScriptedReachability> reachability;
+    RecordingWorkspaceDelegate delegate;
+    std::shared_ptr<DropboxFolderManager> mode;
+    std::shared_ptr<Workspace> workspace;
+
+private:
+    std::shared_ptr<DropboxUserClient> mUser;
+};
+
+// Two machines over the fixture's emulator, on auto-advancing virtual time with the wall
+// clock tied to it.
+class DropboxMachinesFixture : public DropboxFixture
+{
+protected:
+    void SetUp() override
+    {
+        DropboxFixture::SetUp();
+        mOldClock = Globals::setWallClock([] { return 1796638500.0 + Scheduler::current().now(); });
+        a = std::make_unique<DropboxMachine>(QStringLiteral("machineA"), makeUser(QStringLiteral("good")));
+        b = std::make_unique<DropboxMachine>(QStringLiteral("machineB"), makeUser(QStringLiteral("good")));
+    }
+    void TearDown() override
+    {
+        a.reset();
+        b.reset();
+        // Replies still on their way and waits still queued hold their sessions (and so
+        // their connections, which the emulator waits for when it stops).
+        pumpDropbox([] { return false; }, 0.1);
+        for (int i = 0; i < 50 && time.advance(60.0) > 0; ++i)
+            QCoreApplication::processEvents();
+        Globals::setWallClock(mOldClock);
+    }
+
+    // Pumps for `seconds` of virtual time.
+    void pass(double seconds) { passVirtual(seconds); }
+
+    static bool quiet(DropboxMachine& machine) { return !machine.mode || machine.mode->isQuiet(); }
+
+    // Both machines quiet through a whole poll interval, with no write reaching Dropbox
+    // meanwhile.
+    bool converge(int rounds = 8)
+    {
+        for (int round = 0; round < rounds; ++round) {
+            if (!pumpDropbox([&] { return quiet(*a) && quiet(*b); }, 30.0))
+                return false;
+            const int writes = emulator.count("files/upload") + emulator.count("files/delete_v2");
+            pass(35.0);
+            if (pumpDropbox([&] { return quiet(*a) && quiet(*b); }, 30.0) &&
+                writes == emulator.count("files/upload") + emulator.count("files/delete_v2"))
+                return true;
+        }
+        return false;
+    }
+
+    // Dropbox's documents with their root texts.
+    DocumentDump remoteDump()
+    {
+        auto listed = responses<ListFolderResponse>();
+        client->listFolderContents(QString(), log.completion(listed));
+        DocumentDump texts;
+        if (!settle(listed) || listed->front().result != 0)
+            return texts;
+        for (const FileMetadata& entry : *listed->front().entries)
+            if (entry.path.endsWith(QStringLiteral(".crvx")))
+                if (const auto file = emulator.file(entry.path))
+                    texts[QStringLiteral("dropbox:") + entry.path] = rootTextOf(file->content);
+        return texts;
+    }
+
+    std::unique_ptr<DropboxMachine> a;
+    std::unique_ptr<DropboxMachine> b;
+
+private:
+    Globals::WallClock mOldClock;
+};
+
+} // namespace corvex::test
