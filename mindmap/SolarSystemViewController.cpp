@@ -57,7 +57,19 @@ bool ideaMatchesSearch(const IdeaPtr& idea, const QString& lowerText)
 
 } // namespace
 
-SolarSystemViewController::SolarSystemViewController(Private) {}
+SolarSystemViewController::SolarSystemViewController(Private)
+{
+    addMenuAction(QStringLiteral("qvSaveLocalFile:"), [this] { qvSaveLocalFile(); });
+    addMenuAction(QStringLiteral("qvSaveLocalFileAs:"), [this] { qvSaveLocalFileAs(); });
+    addMenuAction(QStringLiteral("qvImport:"), [this] { qvImport(); });
+    addMenuAction(QStringLiteral("qvExport:"), [this] { qvExport(); });
+    addMenuAction(QStringLiteral("qvPrintIdea:"), [this] { qvPrintIdea(); });
+    addMenuAction(QStringLiteral("qvToggleMindmap:"), [this] { qvToggleMindmap(); });
+    addMenuAction(QStringLiteral("qvAddNewElement:"), [this] {
+        if (mSolarSystem && mSolarSystemState == StateMindMap)
+            mSolarSystem->qvAddNewElement();
+    });
+}
 
 SolarSystemViewController::~SolarSystemViewController()
 {

@@ -67,6 +67,8 @@ bool SolarSystemViewController::validateUserInterfaceItem(const MenuItem& item)
     const QString action = item.actionId();
     if (action == QLatin1String("qvSaveLocalFile:") || action == QLatin1String("qvSaveLocalFileAs:"))
         return mDoc && mDoc->location() == 0;
+    if (action == QLatin1String("qvAddNewElement:"))
+        return mSolarSystem && mSolarSystemState == StateMindMap && !screenOccupied();
     return BaseViewController::validateUserInterfaceItem(item);
 }
 

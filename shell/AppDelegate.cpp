@@ -1,6 +1,7 @@
 #include "shell/AppDelegate.h"
 
 #include "cloud/container/CloudLocations.h"
+#include "cloud/dropbox/DropboxFolderManager.h"
 #include "formats/DocumentFormats.h"
 #include "mindmap/SolarSystemViewController.h"
 #include "model/ColorTheme.h"
@@ -18,9 +19,13 @@
 #include "platform/ui/Runners.h"
 #include "platform/ui/ScreenFacade.h"
 #include "platform/ui/UrlOpener.h"
+#include "shell/AboutWindow.h"
+#include "shell/AdvancedPreferencesViewController.h"
+#include "shell/GeneralPreferencesViewController.h"
 #include "shell/MainWindowController.h"
 #include "shell/MenuHelper.h"
 #include "shell/MyWindow.h"
+#include "shell/PreferencesWindowController.h"
 #include "shell/TopBarView.h"
 #include "shell/WindowGeometry.h"
 #include "storage/FileUtil.h"
@@ -148,8 +153,11 @@ void AppDelegate::applicationWillFinishLaunching()
     // What the screens and storage find through seams is plugged in before any file opens.
     registerDocumentFormats();
     registerCloudLocations();
+    registerDropboxLocation();
     registerTopBar();
     SolarSystemViewController::registerWithScreenFactory();
+    if (mScreenRegistration)
+        mScreenRegistration();
 }
 
 void AppDelegate::applicationDidFinishLaunching()
@@ -159,7 +167,7 @@ void AppDelegate::applicationDidFinishLaunching()
     // 2. Defaults.
     UserDefaults& defaults = UserDefaults::standardUserDefaults();
     defaults.registerDefaults({{RecentLocalFilesKey, QVariantList()}});
-    // 3. The sign-in service needs no set-up here: it carries its key (DropboxSignInService).
+    // 3. The sign-in service was registered as the launch began (applicationMain), with its key.
     // 4. Open Recent, newest first as stored (noting them oldest first would reverse them).
     mRecentMenu->setPaths(readRecentLocalFiles());
     // 5. The main menu.
@@ -296,7 +304,8 @@ bool AppDelegate::respondsToAction(const QString& actionId) const
         QStringLiteral("qvNewLocalFile:"),     QStringLiteral("qvNewCloudWindow:"),
         QStringLiteral("qvNewDropboxWindow:"), QStringLiteral("qvOpenLocalFile:"),
         QStringLiteral("qvOpenUserGuide:"),    QStringLiteral("qvContactSupport:"),
-        QStringLiteral("qvTestToggleICloud:"), MenuHelper::QuitAction};
+        QStringLiteral("qvTestToggleICloud:"), QStringLiteral("qvOpenPreferences:"),
+        QStringLiteral("qvOpenAboutDialog:"),  MenuHelper::QuitAction};
     return handled.contains(actionId);
 }
 
@@ -319,12 +328,28 @@ void AppDelegate::performAction(const QString& actionId, MenuItem&)
         newCloudWindow(IdeaDocument::DropboxLocation);
     else if (actionId == QLatin1String("qvOpenLocalFile:"))
         qvOpenLocalFile();
+    else if (actionId == QLatin1String("qvOpenPreferences:"))
+        preferencesWindowController().showWindow();
+    else if (actionId == QLatin1String("qvOpenAboutDialog:"))
+        AboutWindow::show();
     else if (actionId == QLatin1String("qvOpenUserGuide:"))
         UrlOpener::current()->open(QUrl(SiteBase + QStringLiteral("/files/CorvexForMacUserGuide.pdf")));
     else if (actionId == QLatin1String("qvContactSupport:"))
         UrlOpener::current()->open(QUrl(SiteBase + QStringLiteral("/support/")));
     else if (actionId == MenuHelper::QuitAction && Application::instance())
         Application::instance()->quit(Application::QuitReason::Menu);
+}
+
+PreferencesWindowController& AppDelegate::preferencesWindowController()
+{
+    if (!mPreferencesWindowController) {
+        std::vector<PreferencesWindowController::Pane> panes{
+            std::make_shared<GeneralPreferencesViewController>(),
+            std::make_shared<AdvancedPreferencesViewController>()};
+        mPreferencesWindowController = std::make_unique<PreferencesWindowController>(
+            std::move(panes), Globals::normalLocalizedStringForKey(QStringLiteral("Preferences"), QString()));
+    }
+    return *mPreferencesWindowController;
 }
 
 // ---- ApplicationDelegate ----

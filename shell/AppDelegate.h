@@ -19,6 +19,7 @@ class Idea;
 class IdeaDocument;
 class MainWindowController;
 class Menu;
+class PreferencesWindowController;
 class RecentDocumentsMenu;
 
 // The application's delegate: the launch sequence, the window list and its saved state
@@ -113,12 +114,22 @@ public:
     static QString versionNumberDisplayString();
     // The running version string the launch compares (tests set it; empty: the bundle's).
     void setRunningVersionForTesting(const QString& version) { mRunningVersionOverride = version; }
+    // What plugs the libraries above the shell into their seams; run when the launch begins,
+    // never in a launch that only hands its files to the running instance.
+    void setScreenRegistration(std::function<void()> registration)
+    {
+        mScreenRegistration = std::move(registration);
+    }
 
     qint64 focusedAdvancedControlIndex() const;
     void setFocusedAdvancedControlIndex(qint64 index);
 
     // The sign-in failed or was cancelled.
     void sessionDidReceiveAuthorizationFailure();
+
+    // The preferences window's controller (General and Advanced panes), made on first call
+    // and kept.
+    PreferencesWindowController& preferencesWindowController();
 
 private:
     void runStateUpdatePass();
@@ -133,8 +144,10 @@ private:
     std::unique_ptr<RecentDocumentsMenu> mRecentMenu;
     std::shared_ptr<Menu> mMainMenu;
     QString mRunningVersionOverride;
+    std::function<void()> mScreenRegistration;
     Scheduler::TaskId mStateUpdateTask = 0;
     bool mStateCycleArmed = false;
+    std::unique_ptr<PreferencesWindowController> mPreferencesWindowController;
 };
 
 } // namespace corvex

@@ -38,6 +38,23 @@ bool BaseViewController::validateUserInterfaceItem(const MenuItem&)
     return true;
 }
 
+bool BaseViewController::respondsToAction(const QString& actionId) const
+{
+    return mMenuActions.contains(actionId);
+}
+
+void BaseViewController::performAction(const QString& actionId, MenuItem&)
+{
+    const auto it = mMenuActions.constFind(actionId);
+    if (it != mMenuActions.constEnd() && *it)
+        (*it)();
+}
+
+void BaseViewController::addMenuAction(const QString& actionId, std::function<void()> perform)
+{
+    mMenuActions.insert(actionId, std::move(perform));
+}
+
 bool BaseViewController::startClosingCanCloseNow()
 {
     return true;

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "platform/core/Value.h"
+#include "platform/ui/MenuBar.h"
 #include "platform/ui/ViewController.h"
 
+#include <QHash>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -27,7 +29,7 @@ class Window;
 // Alerts through CustomAlertView (Runners::alertRunner), the import of a local document
 // through an open panel (Runners::filePanelRunner) and PersistenceController. Main thread
 // only.
-class BaseViewController : public ViewController
+class BaseViewController : public ViewController, public ActionTarget
 {
 public:
     // The operation of a simple alert.
@@ -49,6 +51,11 @@ public:
     virtual bool restoreFromState(const ValueDictionary& state);
     // Menu validation; true. Overrides call this version for items they do not handle.
     virtual bool validateUserInterfaceItem(const MenuItem& item);
+    // The menu actions the screen answers: those added with addMenuAction. The window asks
+    // its current screen before itself and the application, and validates an item through
+    // validateUserInterfaceItem.
+    bool respondsToAction(const QString& actionId) const override;
+    void performAction(const QString& actionId, MenuItem& item) override;
     // Whether the window may close now; true.
     virtual bool startClosingCanCloseNow();
     // The window made this controller its top-level controller. Nothing here.
@@ -89,7 +96,12 @@ public:
     // identifier. A cancelled panel never calls it. An empty completion is allowed.
     void startImportingLocalFileOnCompletion(ImportCompletion completion);
 
+protected:
+    // Makes the screen answer the menu action ("qvExport:") by running `perform`.
+    void addMenuAction(const QString& actionId, std::function<void()> perform);
+
 private:
+    QHash<QString, std::function<void()>> mMenuActions;
     // The alert of the two alert operations; `closed` is the button's block.
     void showCloseAlert(const QString& title, const QString& message, std::function<void()> closed);
 

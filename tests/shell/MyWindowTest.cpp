@@ -1,17 +1,20 @@
 #include "tests/shell/ShellTestSupport.h"
 
 #include "mindmap/DragSupportDelegate.h"
+#include "mindmap/ExportAndPrintSeams.h"
 #include "model/Globals.h"
 #include "platform/ui/EmbeddedWidgetView.h"
 #include "platform/ui/Layer.h"
 #include "platform/ui/Menu.h"
 #include "platform/ui/MenuItem.h"
 #include "shell/ContainerView.h"
+#include "shell/MainWindowController.h"
 #include "shell/MenuHelper.h"
 
 #include <QAction>
 #include <QLineEdit>
 #include <gtest/gtest.h>
+#include <map>
 
 namespace corvex::test {
 
@@ -200,6 +203,38 @@ TEST(ShellMenus, CloudWindowItemFollowsTheStorageChoiceAndSubmenusAreValidatedTo
     EXPECT_TRUE(bar->actionFor(newCloud.get())->isEnabled());
     Globals::optForICloud(false);
     window->close();
+}
+
+TEST(ShellMenus, TheDocumentScreenAnswersItsFileItemsThroughTheWindow)
+{
+    ShellRig rig;
+    int printed = 0;
+    MapPrinter::setFactory([&](const IdeaPtr& root, const QDateTime&) -> std::shared_ptr<MapPrinter> {
+        struct CountingPrinter final : MapPrinter
+        {
+            explicit CountingPrinter(int& count) : mCount(count) {}
+            void runPrintOperation(Window*) override { ++mCount; }
+            int& mCount;
+        };
+        return root ? std::make_shared<CountingPrinter>(printed) : nullptr;
+    });
+    rig.app->createNewLocalFileWithInitialAction(MainWindowController::InitialActionNone);
+    ASSERT_TRUE(rig.settle([&] { return !rig.app->windowControllers().empty(); }));
+    MyWindow* window = rig.app->windowControllers().front()->myWindow().get();
+    const auto menu = rig.app->mainMenu();
+    std::map<QString, std::shared_ptr<MenuItem>> items;
+    for (const auto& top : menu->items())
+        if (top->submenu())
+            for (const auto& item : top->submenu()->items())
+                items[item->actionId()] = item;
+    // A new document lives in the temporary location: it can be saved, exported and printed.
+    for (const char* action : {"qvSaveLocalFile:", "qvSaveLocalFileAs:", "qvExport:", "qvPrintIdea:"}) {
+        ASSERT_TRUE(items.count(QString::fromLatin1(action))) << action;
+        EXPECT_TRUE(ActionRouter::validate(window, *items[QString::fromLatin1(action)])) << action;
+    }
+    EXPECT_TRUE(ActionRouter::perform(window, *items[QStringLiteral("qvPrintIdea:")]));
+    EXPECT_EQ(printed, 1);
+    MapPrinter::setFactory({});
 }
 
 } // namespace corvex::test

@@ -403,8 +403,8 @@ SHELL_ARTWORK = {
     "mindmap_icon_active": (24, 24, draw_mindmap_icon_active, True),
     "add_image_icon": (24, 24, draw_add_image_icon, True),
     "add_image_icon_active": (24, 24, draw_add_image_icon_active, True),
-    "home_view_plus": (32, 32, draw_home_view_plus, True),
-    "home_view_plus_active": (32, 32, draw_home_view_plus_active, True),
+    "home_view_plus": (186, 186, draw_home_view_plus, True),
+    "home_view_plus_active": (186, 186, draw_home_view_plus_active, True),
     "drop_here": (64, 64, draw_drop_here, True),
     "drop_here_no": (64, 64, draw_drop_here_no, True),
     "transparent_planet": (140, 140, draw_transparent_planet, True),
@@ -415,6 +415,91 @@ SHELL_ARTWORK = {
 }
 
 ARTWORK.update(SHELL_ARTWORK)
+
+
+# --- The idea editor's images (tab bar's Done, add-note button, icon tab rows) ----------
+
+
+def draw_accept(pen, w, h):
+    # A tick on a grey disc; the active one is blue.
+    cx, cy = w / 2, h / 2
+    pen.disc(cx, cy, w * 0.45, GREY)
+    pen.line([(w * 0.28, h * 0.52), (w * 0.44, h * 0.68), (w * 0.73, h * 0.36)], w * 0.09, WHITE)
+
+
+def _add_note_in(pen, w, h, colour):
+    # A sheet with a folded corner and a plus.
+    pen.line([(w * 0.22, h * 0.12), (w * 0.62, h * 0.12), (w * 0.8, h * 0.3), (w * 0.8, h * 0.88),
+              (w * 0.22, h * 0.88), (w * 0.22, h * 0.12)], w * 0.07, colour)
+    pen.line([(w * 0.51, h * 0.38), (w * 0.51, h * 0.72)], w * 0.08, colour)
+    pen.line([(w * 0.34, h * 0.55), (w * 0.68, h * 0.55)], w * 0.08, colour)
+
+
+def draw_add_note_icon(pen, w, h):
+    _add_note_in(pen, w, h, GREY)
+
+
+def draw_add_note_icon_active(pen, w, h):
+    _add_note_in(pen, w, h, ACTIVE)
+
+
+def draw_row_background_pattern_ipad(image, scale):
+    # A light row with a one-point separator line at its bottom (tiled by the rows).
+    draw = ImageDraw.Draw(image)
+    draw.rectangle([0, 0, 8 * scale - 1, 48 * scale - 1], fill=(247, 248, 249, 255))
+    draw.rectangle([0, 47 * scale, 8 * scale - 1, 48 * scale - 1], fill=(218, 221, 225, 255))
+
+
+def _chevron(pen, w, h, colour, right):
+    x0, x1 = (w * 0.38, w * 0.62) if right else (w * 0.62, w * 0.38)
+    pen.line([(x0, h * 0.25), (x1, h * 0.5), (x0, h * 0.75)], w * 0.09, colour)
+
+
+def draw_arrow_right(pen, w, h):
+    _chevron(pen, w, h, GREY, True)
+
+
+def draw_arrow_right_active(pen, w, h):
+    _chevron(pen, w, h, ACTIVE, True)
+
+
+def draw_arrow_left(pen, w, h):
+    _chevron(pen, w, h, GREY, False)
+
+
+def draw_arrow_left_active(pen, w, h):
+    _chevron(pen, w, h, ACTIVE, False)
+
+
+def _cross(pen, w, h, colour):
+    d = w * 0.22
+    cx, cy = w / 2, h / 2
+    pen.line([(cx - d, cy - d), (cx + d, cy + d)], w * 0.09, colour)
+    pen.line([(cx - d, cy + d), (cx + d, cy - d)], w * 0.09, colour)
+
+
+def draw_remove_icon(pen, w, h):
+    _cross(pen, w, h, GREY)
+
+
+def draw_remove_icon_active(pen, w, h):
+    _cross(pen, w, h, ACTIVE)
+
+
+EDITOR_ARTWORK = {
+    "accept": (28, 28, draw_accept, True),
+    "add_note_icon": (24, 24, draw_add_note_icon, True),
+    "add_note_icon_active": (24, 24, draw_add_note_icon_active, True),
+    "row_background_pattern_ipad": (8, 48, draw_row_background_pattern_ipad, False),
+    "arrow_right": (26, 26, draw_arrow_right, True),
+    "arrow_right_active": (26, 26, draw_arrow_right_active, True),
+    "arrow_left": (26, 26, draw_arrow_left, True),
+    "arrow_left_active": (26, 26, draw_arrow_left_active, True),
+    "remove_icon": (26, 26, draw_remove_icon, True),
+    "remove_icon_active": (26, 26, draw_remove_icon_active, True),
+}
+
+ARTWORK.update(EDITOR_ARTWORK)
 
 
 # --- Example pictures of the screens (ExampleView: buttons, selectors and image views) ----
@@ -447,6 +532,144 @@ def draw_example_about(image, scale):
     _example_box(draw, scale, 100, 100, 80, 6, LIGHT_GREY)
     for i in range(3):
         _example_box(draw, scale, 40, 124 + 12 * i, 200, 5, LIGHT_GREY)
+
+
+# --- The picture viewer and web-link editor: pressed close button, back arrow, backdrop. ---
+
+
+def draw_close_active(pen, w, h):
+    # The close button while pressed: the same cross on the active blue.
+    cx, cy = w / 2, h / 2
+    pen.disc(cx, cy, w * 0.45, ACTIVE)
+    d = w * 0.17
+    pen.line([(cx - d, cy - d), (cx + d, cy + d)], w * 0.08, WHITE)
+    pen.line([(cx - d, cy + d), (cx + d, cy - d)], w * 0.08, WHITE)
+
+
+def draw_back(pen, w, h):
+    _chevron(pen, w, h, GREY, False)
+
+
+def draw_bg_pattern(image, scale):
+    # A quiet checkerboard of two light greys behind pictures, so that transparency shows.
+    w, h = image.size
+    px = image.load()
+    cell = 8 * scale
+    for y in range(h):
+        for x in range(w):
+            light = ((x // cell) + (y // cell)) % 2 == 0
+            px[x, y] = (236, 238, 240, 255) if light else (224, 227, 230, 255)
+
+
+VIEWER_ARTWORK = {
+    "close_active": (28, 28, draw_close_active, True),
+    "back": (26, 26, draw_back, True),
+    "bg_pattern": (16, 16, draw_bg_pattern, False),
+}
+
+ARTWORK.update(VIEWER_ARTWORK)
+
+
+# --- The export dialog: checkboxes and the tab images of the seven forms of export -------
+
+
+def _box_outline(pen, x, y, w, h, width, colour):
+    pen.line([(x, y), (x + w, y), (x + w, y + h), (x, y + h), (x, y)], width, colour)
+
+
+def draw_checkbox(pen, w, h):
+    # An empty rounded box.
+    pen.rounded_rect(w * 0.14, h * 0.14, w * 0.72, h * 0.72, w * 0.12, DARK_GREY)
+    pen.rounded_rect(w * 0.2, h * 0.2, w * 0.6, h * 0.6, w * 0.08, WHITE)
+
+
+def draw_checkbox_x(pen, w, h):
+    # The same box, filled, with a tick.
+    pen.rounded_rect(w * 0.14, h * 0.14, w * 0.72, h * 0.72, w * 0.12, ACTIVE)
+    pen.line([(w * 0.3, h * 0.52), (w * 0.44, h * 0.66), (w * 0.7, h * 0.36)], w * 0.09, WHITE)
+
+
+def draw_corvex_icon_inactive(pen, w, h):
+    # A planet with two moons on an orbit.
+    pen.ring(w / 2, h / 2, w * 0.36, w * 0.04, GREY)
+    pen.disc(w / 2, h / 2, w * 0.17, GREY)
+    pen.disc(w * 0.5 + w * 0.36, h / 2, w * 0.07, GREY)
+    pen.disc(w * 0.5 - w * 0.25, h * 0.5 - h * 0.25, w * 0.06, GREY)
+
+
+def _sheet(pen, w, h):
+    # A sheet with a folded corner.
+    pen.line([(w * 0.22, h * 0.1), (w * 0.6, h * 0.1), (w * 0.78, h * 0.28), (w * 0.78, h * 0.9),
+              (w * 0.22, h * 0.9), (w * 0.22, h * 0.1)], w * 0.05, GREY)
+    pen.line([(w * 0.6, h * 0.1), (w * 0.6, h * 0.28), (w * 0.78, h * 0.28)], w * 0.04, GREY)
+
+
+def draw_pdf_icon_inactive(pen, w, h):
+    _sheet(pen, w, h)
+    pen.rounded_rect(w * 0.3, h * 0.46, w * 0.4, h * 0.2, w * 0.04, GREY)
+    pen.line([(w * 0.32, h * 0.76), (w * 0.68, h * 0.76)], w * 0.04, GREY)
+
+
+def draw_presentation_icon_inactive(pen, w, h):
+    # A screen on a stand showing a play mark.
+    _box_outline(pen, w * 0.12, h * 0.16, w * 0.76, h * 0.5, w * 0.05, GREY)
+    pen.polygon([(w * 0.44, h * 0.3), (w * 0.6, h * 0.41), (w * 0.44, h * 0.52)], GREY)
+    pen.line([(w * 0.5, h * 0.66), (w * 0.5, h * 0.8)], w * 0.05, GREY)
+    pen.line([(w * 0.34, h * 0.86), (w * 0.5, h * 0.8), (w * 0.66, h * 0.86)], w * 0.05, GREY)
+
+
+def draw_text_icon_inactive(pen, w, h):
+    # An indented outline: lines at three depths.
+    for row, (indent, length) in enumerate(((0.14, 0.6), (0.28, 0.5), (0.42, 0.4), (0.28, 0.56), (0.14, 0.5))):
+        y = h * (0.2 + row * 0.15)
+        pen.disc(w * indent, y, w * 0.035, GREY)
+        pen.line([(w * (indent + 0.08), y), (w * (indent + 0.08 + length * 0.7), y)], w * 0.045, GREY)
+
+
+def draw_image_icon_inactive(pen, w, h):
+    # A framed picture: a sun over two hills.
+    _box_outline(pen, w * 0.12, h * 0.18, w * 0.76, h * 0.64, w * 0.05, GREY)
+    pen.disc(w * 0.34, h * 0.36, w * 0.07, GREY)
+    pen.polygon([(w * 0.16, h * 0.78), (w * 0.4, h * 0.5), (w * 0.56, h * 0.68), (w * 0.66, h * 0.56),
+                 (w * 0.84, h * 0.78)], GREY)
+
+
+def draw_web_icon_inactive(pen, w, h):
+    # A globe: its outline, the equator, two parallels and a meridian ellipse.
+    cx, cy, r = w / 2, h / 2, w * 0.36
+    pen.ring(cx, cy, r, w * 0.045, GREY)
+    pen.line([(cx - r, cy), (cx + r, cy)], w * 0.035, GREY)
+    pen.line([(cx - r * 0.8, cy - r * 0.55), (cx + r * 0.8, cy - r * 0.55)], w * 0.03, GREY)
+    pen.line([(cx - r * 0.8, cy + r * 0.55), (cx + r * 0.8, cy + r * 0.55)], w * 0.03, GREY)
+    u = pen.unit
+    pen.draw.ellipse([(cx - r * 0.45) * u, (cy - r) * u, (cx + r * 0.45) * u, (cy + r) * u], outline=GREY,
+                     width=max(1, round(w * 0.035 * u)))
+    pen.line([(cx, cy - r), (cx, cy + r)], w * 0.03, GREY)
+
+
+def draw_opml_icon_inactive(pen, w, h):
+    # A small tree of outline nodes.
+    pen.line([(w * 0.22, h * 0.22), (w * 0.22, h * 0.78)], w * 0.04, GREY)
+    for y in (0.5, 0.78):
+        pen.line([(w * 0.22, h * y), (w * 0.46, h * y)], w * 0.04, GREY)
+    pen.line([(w * 0.56, h * 0.5), (w * 0.56, h * 0.64), (w * 0.72, h * 0.64)], w * 0.04, GREY)
+    for x, y, r in ((0.22, 0.22, 0.09), (0.56, 0.5, 0.08), (0.56, 0.78, 0.08), (0.78, 0.64, 0.07)):
+        pen.disc(w * x, h * y, w * r, GREY)
+
+
+EXPORT_ARTWORK = {
+    "checkbox": (28, 28, draw_checkbox, True),
+    "checkbox_x": (28, 28, draw_checkbox_x, True),
+    "corvex_icon_inactive": (48, 48, draw_corvex_icon_inactive, True),
+    "pdf_icon_inactive": (48, 48, draw_pdf_icon_inactive, True),
+    "presentation_icon_inactive": (48, 48, draw_presentation_icon_inactive, True),
+    "text_icon_inactive": (48, 48, draw_text_icon_inactive, True),
+    "image_icon_inactive": (48, 48, draw_image_icon_inactive, True),
+    "web_icon_inactive": (48, 48, draw_web_icon_inactive, True),
+    "opml_icon_inactive": (48, 48, draw_opml_icon_inactive, True),
+}
+
+ARTWORK.update(EXPORT_ARTWORK)
 
 
 def add_example_artwork(artwork):
