@@ -116,9 +116,10 @@ void copyTemplate(const QString& to)
         QFile::copy(templateReport() + QLatin1Char('/') + name, to + QLatin1Char('/') + name);
 }
 
-void BM_ProcessAndPackageReport(benchmark::State& state)
+// A fresh copy of the report processed each iteration, and packaged when `package` is set.
+void processReports(benchmark::State& state, const QString& treeName, bool package)
 {
-    auto tree = std::make_shared<BBXFileManager>(bench::folder().path() + QStringLiteral("/tree"));
+    auto tree = std::make_shared<BBXFileManager>(bench::folder().path() + QLatin1Char('/') + treeName);
     tree->prepareForNewLaunch();
     const QString directory = tree->processingPath() + QStringLiteral("/bench");
     for (auto _ : state) {
@@ -128,10 +129,17 @@ void BM_ProcessAndPackageReport(benchmark::State& state)
         auto report = BBXInternalReport::reportWithPath(directory);
         state.ResumeTiming();
         std::make_shared<BBXProcessReportOperation>(report, std::make_shared<BBXSymbolResolver>())->start();
-        auto package = std::make_shared<BBXPackageReportOperation>(report, tree);
-        package->start();
-        benchmark::DoNotOptimize(package->finalPath());
+        if (!package)
+            continue;
+        auto packaging = std::make_shared<BBXPackageReportOperation>(report, tree);
+        packaging->start();
+        benchmark::DoNotOptimize(packaging->finalPath());
     }
+}
+
+void BM_ProcessAndPackageReport(benchmark::State& state)
+{
+    processReports(state, QStringLiteral("tree"), true);
 }
 
 // The files a package holds: the report after processing (with its ".symbolicated" record).
@@ -178,17 +186,7 @@ void BM_BareDladdrAndGzip(benchmark::State& state)
 
 void BM_ProcessOnly(benchmark::State& state)
 {
-    auto tree = std::make_shared<BBXFileManager>(bench::folder().path() + QStringLiteral("/tree2"));
-    tree->prepareForNewLaunch();
-    const QString directory = tree->processingPath() + QStringLiteral("/bench");
-    for (auto _ : state) {
-        state.PauseTiming();
-        tree->removeContentsOfAllPaths();
-        copyTemplate(directory);
-        auto report = BBXInternalReport::reportWithPath(directory);
-        state.ResumeTiming();
-        std::make_shared<BBXProcessReportOperation>(report, std::make_shared<BBXSymbolResolver>())->start();
-    }
+    processReports(state, QStringLiteral("tree2"), false);
 }
 BENCHMARK(BM_ProcessOnly)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ProcessAndPackageReport)->Unit(benchmark::kMillisecond);
