@@ -1,23 +1,15 @@
-#include "editor/IdeaEditorFactory.h"
-#include "editor/ViewerEditorFactory.h"
-#include "export/ImageExporter.h"
-#include "export/SharingViewController.h"
-#include "home/HomeRegistration.h"
-#include "overview/OverviewRegistration.h"
-#include "overview/PrintedMapPrinter.h"
-#include "shell/ShellMain.h"
-#include "webpage/QtWebPageView.h"
+#include "app/ApplicationAssembly.h"
+#include "platform/core/StartupTrace.h"
+
+// The program's first code to run: the loader has loaded and relocated every library and run
+// their constructors; this program's own come next.
+__attribute__((constructor(101))) static void markLibrariesLoaded()
+{
+    corvex::StartupTrace::mark("libraries loaded");
+}
 
 int main(int argc, char** argv)
 {
-    return corvex::applicationMain(argc, argv, [] {
-        corvex::registerHomeScreen();
-        corvex::registerIdeaEditors();
-        corvex::registerViewerEditors();
-        corvex::registerWebPageView();
-        corvex::registerOverviewGraph();
-        corvex::registerMapPrinter();
-        corvex::registerWebExportPreview();
-        corvex::registerExportScreen();
-    });
+    corvex::StartupTrace::mark("main");
+    return corvex::runCorvex(argc, argv);
 }

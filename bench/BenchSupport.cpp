@@ -4,6 +4,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
+#include <cstdio>
 
 namespace corvex::bench {
 namespace {
@@ -37,6 +38,13 @@ double processStatusBytes(const char* field)
 double peakResidentMegabytes()
 {
     return processStatusBytes("VmHWM") / (1024.0 * 1024.0);
+}
+
+void resetPeak()
+{
+    QFile refs(QStringLiteral("/proc/self/clear_refs"));
+    if (!refs.open(QIODevice::WriteOnly) || refs.write("5") != 1)
+        std::printf("the peak cannot be reset: VmHWM counts what came before\n");
 }
 
 QTemporaryDir& folder()

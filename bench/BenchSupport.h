@@ -19,6 +19,9 @@ std::vector<std::int64_t> sizes(std::initializer_list<std::int64_t> full, std::i
 double processStatusBytes(const char* field);
 // The process's peak resident set (VmHWM) in megabytes; 0 when it cannot be read.
 double peakResidentMegabytes();
+// Starts the peak (VmHWM) again from the present resident set; says so on stdout when the
+// kernel does not allow it.
+void resetPeak();
 // One temporary folder for the whole run, removed at exit.
 QTemporaryDir& folder();
 // Runs the main loop until `done` holds.

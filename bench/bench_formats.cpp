@@ -14,6 +14,7 @@
 #include "model/Idea.h"
 #include "model/IdeaDocumentDataObject.h"
 #include "platform/core/MainQueue.h"
+#include "storage/DocumentImporter.h"
 #include "storage/IdeaDocument.h"
 #include "tests/factory/DocumentFactory.h"
 
@@ -150,7 +151,9 @@ void archiveRead(benchmark::State& state)
                 handedOver += data.size();
                 stored(true);
             },
-            [&](const corvex::IdeaDocumentDataObjectPtr& payload) {
+            [&](const corvex::DocumentImporter::Read& payloadRead) {
+                const corvex::IdeaDocumentDataObjectPtr payload =
+                    corvex::DocumentImporter::payloadOf(payloadRead);
                 result = payload;
                 done = true;
             });

@@ -62,13 +62,6 @@ private:
     Size mPage;
 };
 
-void resetPeak()
-{
-    QFile refs(QStringLiteral("/proc/self/clear_refs"));
-    if (!refs.open(QIODevice::WriteOnly) || refs.write("5") != 1)
-        std::printf("the peak cannot be reset: VmHWM counts what came before\n");
-}
-
 void pageCapture(benchmark::State& state)
 {
     const Size page(1000, double(state.range(0)));
@@ -79,7 +72,7 @@ void pageCapture(benchmark::State& state)
     bool ok = true;
     for (auto _ : state) {
         ::malloc_trim(0);
-        resetPeak();
+        corvex::bench::resetPeak();
         const double rssBefore = corvex::bench::processStatusBytes("VmRSS");
         const double heapBefore = PaintedPageView::heapInUse();
         PaintedPageView view(page);

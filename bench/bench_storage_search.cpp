@@ -1,9 +1,14 @@
-// Searching the documents of a cloud location: 1,000 documents of 100 ideas each from the
+// Searching the documents of a cloud location: 1,000 documents of 150 ideas each from the
 // document factory, stored by the in-process back end in a temporary folder.
 //
 // - Storage/search_first: a new workspace takes the location's list and is searched at once,
-//   so the search reads every document (one at a time, through the back end, as the
-//   workspace does) before it answers. Timed from the list's arrival to the answer.
+//   so the search reads every document before it answers. Timed from the list's arrival to
+//   the answer. Beside it, bare_ms: the yardstick below, run right after each search in the
+//   same process, and vs_bare, the search's time over it. The goal: at most 1.5 on 1 and on
+//   2 cores (taskset -c 0 / -c 0,1) in the release tree.
+// - Storage/bare_read_inflate: the yardstick: the same files read and inflated on as many
+//   threads as the process has cores, through the kernel and libdeflate directly
+//   (BareReadInflate.h).
 // - Storage/search_cached/<text>: the same search again, answered from the search cache.
 //   Timed from the request to the answer. The goal: within 20 ms on 2 cores
 //   (taskset -c 0,1) in the release tree.
@@ -11,6 +16,7 @@
 // Reported beside the time: the matching documents, the cached strings, and the peak
 // resident memory of the process so far (peak_rss_mb, from VmHWM).
 
+#include "bench/BareReadInflate.h"
 #include "bench/BenchSupport.h"
 #include "model/IdeaDocumentDataObject.h"
 #include "platform/core/Log.h"
@@ -36,7 +42,7 @@ using corvex::TestFolderPersistenceState;
 using corvex::Workspace;
 using Clock = std::chrono::steady_clock;
 
-constexpr int IdeasPerDocument = 100;
+constexpr int IdeasPerDocument = 150;
 
 double seconds(Clock::duration duration)
 {
@@ -50,6 +56,7 @@ struct StoredLocation
 {
     QTemporaryDir folder;
     std::vector<IdeaProxyPtr> proxies;
+    std::vector<std::string> paths; // the document files, for the yardstick
 };
 
 StoredLocation* storedLocation(std::int64_t documents)
@@ -70,6 +77,8 @@ StoredLocation* storedLocation(std::int64_t documents)
             writer->docIdentifierForFileName(QStringLiteral("bench%1.crvx").arg(i)), payload->idea());
         if (!proxy)
             return nullptr;
+        location->paths.push_back(
+            QFile::encodeName(writer->documentPath(proxy->docIdentifier())).toStdString());
         location->proxies.push_back(std::move(proxy));
     }
     return locations.emplace(documents, std::move(location)).first->second.get();
@@ -144,9 +153,14 @@ void searchFirst(benchmark::State& state)
     }
     std::size_t matches = 0;
     qint64 strings = 0;
+    double searchSeconds = 0;
+    double bareSeconds = 0;
     for (auto _ : state) {
         SearchedWorkspace searched;
-        state.SetIterationTime(firstSearch(searched, *location, QStringLiteral("garden")));
+        const double seconds = firstSearch(searched, *location, QStringLiteral("garden"));
+        state.SetIterationTime(seconds);
+        searchSeconds += seconds;
+        bareSeconds += corvex::bench::bareReadAndInflate(location->paths).seconds;
         const auto& replies = searched.replies.replies;
         matches = replies.empty() ? 0 : replies.begin()->second;
         strings = cachedStrings(*searched.workspace, *location);
@@ -159,6 +173,32 @@ void searchFirst(benchmark::State& state)
     state.counters["matches"] = double(matches);
     state.counters["cached_strings"] = double(strings);
     state.counters["peak_rss_mb"] = peakResidentMegabytes();
+    state.counters["cores"] = corvex::bench::usableCores();
+    if (bareSeconds > 0) {
+        state.counters["bare_ms"] =
+            benchmark::Counter(bareSeconds * 1000, benchmark::Counter::kAvgIterations);
+        state.counters["vs_bare"] = searchSeconds / bareSeconds;
+    }
+}
+
+// The yardstick alone.
+void bareReadInflate(benchmark::State& state)
+{
+    const StoredLocation* location = storedLocation(state.range(0));
+    if (!location) {
+        state.SkipWithError("the documents could not be written");
+        return;
+    }
+    corvex::bench::BareReadInflateResult result;
+    for (auto _ : state) {
+        result = corvex::bench::bareReadAndInflate(location->paths);
+        state.SetIterationTime(result.seconds);
+    }
+    if (result.files != qint64(location->paths.size()))
+        state.SkipWithError("a file could not be read or inflated");
+    state.counters["cores"] = corvex::bench::usableCores();
+    state.counters["inflated_mb"] = double(result.inflatedBytes) / (1024.0 * 1024.0);
+    state.counters["compressed_mb"] = double(result.compressedBytes) / (1024.0 * 1024.0);
 }
 
 void searchCached(benchmark::State& state, const QString& text)
@@ -202,6 +242,11 @@ const corvex::bench::Registration registration([] {
         ->Unit(benchmark::kMillisecond)
         ->UseManualTime()
         ->Iterations(corvex::bench::tiny() ? 1 : 3);
+
+    auto* bare = benchmark::RegisterBenchmark("Storage/bare_read_inflate", bareReadInflate);
+    for (const std::int64_t count : documents)
+        bare->Arg(count);
+    bare->ArgName("documents")->Unit(benchmark::kMillisecond)->UseManualTime();
 
     const struct
     {

@@ -11,6 +11,7 @@
 #include "formats/ExportImport.h"
 #include "model/IdeaDocumentDataObject.h"
 #include "platform/core/Zlib.h"
+#include "storage/DocumentImporter.h"
 #include "tests/model/PayloadBomb.h"
 
 #include <QFile>
@@ -117,7 +118,9 @@ void archiveBomb(benchmark::State& state)
             QUrl::fromLocalFile(path),
             [](const corvex::ObjectID&, const QByteArray&,
                corvex::DocumentImporter::AttachmentStored stored) { stored(true); },
-            [&](const corvex::IdeaDocumentDataObjectPtr& answer) {
+            [&](const corvex::DocumentImporter::Read& answerRead) {
+                const corvex::IdeaDocumentDataObjectPtr answer =
+                    corvex::DocumentImporter::payloadOf(answerRead);
                 payload = answer;
                 done = true;
             });

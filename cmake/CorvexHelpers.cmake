@@ -72,12 +72,38 @@ function(corvex_add_library name)
   corvex_precompile(${name} ${ARG_PCH})
 endfunction()
 
-# corvex_add_test(<name> SOURCES ... LIBS ... [GUI | WIDGETS])
+# corvex_register_dlopen_module(<target>): a shared library of Corvex that the application
+# opens with dlopen rather than links. corvex_write_product_binaries lists it beside the
+# application, so that the legal-notices test reads the libraries it links too.
+function(corvex_register_dlopen_module target)
+  set_property(GLOBAL APPEND PROPERTY CORVEX_DLOPEN_MODULES ${target})
+endfunction()
+
+# corvex_write_product_binaries(<file>): the application and every registered module, one
+# path a line, written at generation; tests that read it depend on every module. Called
+# once, after every folder was added.
+function(corvex_write_product_binaries file)
+  get_property(modules GLOBAL PROPERTY CORVEX_DLOPEN_MODULES)
+  set(content "$<TARGET_FILE:corvex>\n")
+  foreach(module ${modules})
+    string(APPEND content "$<TARGET_FILE:${module}>\n")
+  endforeach()
+  file(GENERATE OUTPUT ${file} CONTENT "${content}")
+  if(modules AND TARGET corvex_shell_tests)
+    add_dependencies(corvex_shell_tests ${modules})
+  endif()
+endfunction()
+
+# corvex_add_test(<name> SOURCES ... LIBS ... [GUI | WIDGETS] [TIMEOUT <seconds>])
 # One GoogleTest executable; tests are discovered when ctest runs (PRE_TEST), so a build
 # never has to execute a test binary. GUI selects the main that makes a QGuiApplication
 # (needed wherever fonts are measured or drawn); WIDGETS a QApplication (real widgets).
+# Each test may run 600 s unless TIMEOUT says otherwise (soaks at full count).
 function(corvex_add_test name)
-  cmake_parse_arguments(ARG "GUI;WIDGETS" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "GUI;WIDGETS" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 600)
+  endif()
   add_executable(${name} ${ARG_SOURCES})
   corvex_unity(${name})
   if(ARG_WIDGETS)
@@ -97,7 +123,7 @@ function(corvex_add_test name)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "${env}" TIMEOUT 600)
+    PROPERTIES ENVIRONMENT "${env}" TIMEOUT ${ARG_TIMEOUT})
 endfunction()
 
 # corvex_add_fuzz(<name> SOURCES ... LIBS ...)

@@ -9,6 +9,7 @@
 #include "crash/capture/BBXUserLogging.h"
 #include "kit/core/Loom.h"
 #include "kit/sys/HostFunctions.h"
+#include "platform/core/AfterFirstFrame.h"
 #include "platform/core/AlertPresenter.h"
 #include "platform/core/Log.h"
 #include "platform/core/MainQueue.h"
@@ -120,8 +121,21 @@ bool BBXCrashReportingController::startWithProfilingMark(double mark, const std:
         Log::error(QStringLiteral("[Blackbox:Crash] Unable to start crash reporter"));
         mCurrentReport.reset();
     }
-    processExistingReportPaths(earlier, lastLaunchFailed);
-    handleContentsInOtherReportingDirectories();
+    if (lastLaunchFailed) {
+        // Urgent: the earlier reports go out now, before this launch goes on and perhaps
+        // fails the same way.
+        processExistingReportPaths(earlier, true);
+        handleContentsInOtherReportingDirectories(earlier);
+    } else {
+        // Nothing of the first window needs them: they wait for its first frame.
+        std::weak_ptr<BBXCrashReportingController> weak = weak_from_this();
+        AfterFirstFrame::post([weak, earlier] {
+            if (auto self = weak.lock()) {
+                self->processExistingReportPaths(earlier, false);
+                self->handleContentsInOtherReportingDirectories(earlier);
+            }
+        });
+    }
     if (mCurrentReport) {
         const QString elapsed = milliseconds(mark);
         BBXUserLoggingRecordInternalKeyValue(QStringLiteral("com.blackbox.kit-start-time"), elapsed);
@@ -206,7 +220,8 @@ bool BBXCrashReportingController::installCrashReportingHandlers(const std::optio
     params.reportDirectory = mContextStrings[1].constData();
     params.reportIdentifier = mContextStrings[2].constData();
     params.installIdentifier = mContextStrings[3].constData();
-    params.betaToken = mContextStrings[4].constData();
+    // No token is a null in the metadata, not an empty text.
+    params.betaToken = betaToken ? mContextStrings[4].constData() : nullptr;
     params.machExceptionMask = machExceptionMask();
     params.errorReportingEnabled = current.errorReportingEnabled();
     params.customExceptionsEnabled = current.customExceptionsEnabled();
@@ -365,6 +380,13 @@ void BBXCrashReportingController::displayPermissionAlertForReport(
             buttons.append(always);
         buttons.append(cancel);
         const int answer = AlertPresenter::present(title, message, buttons);
+        if (answer == AlertPresenter::Unanswered) {
+            // The application quit while the alert showed: that is no answer. The report stays
+            // where it is, and the next launch asks again.
+            if (controllerDebug())
+                Log::info(QStringLiteral("[Blackbox:Crash] Permission alert ended unanswered"));
+            return;
+        }
         bool submit = true;
         bool alwaysSend = false;
         if (buttons.size() == 3) {
@@ -408,16 +430,25 @@ void BBXCrashReportingController::removeReport(const std::shared_ptr<BBXInternal
         mFileManager->removeItemAtPath(report->path());
 }
 
-void BBXCrashReportingController::handleContentsInOtherReportingDirectories()
+void BBXCrashReportingController::handleContentsInOtherReportingDirectories(const QStringList& taken)
 {
+    // Listed on the work queue, behind the operations this start queued for the earlier
+    // reports: the lists then show what those operations left, never a report one of them
+    // has packaged and removed meanwhile. What this start took up itself (a report its
+    // packaging left in processing, a package whose upload is under way or waits for its
+    // retry) is left to the road that took it.
+    QSet<QString> takenNames;
+    for (const QString& path : taken)
+        takenNames.insert(QFileInfo(path).fileName());
     std::weak_ptr<BBXCrashReportingController> weak = weak_from_this();
-    const QStringList processing = mFileManager->processingPathContents();
-    mQueue->addOperationWithBlock([weak, processing] {
+    mQueue->addOperationWithBlock([weak, takenNames] {
         auto self = weak.lock();
         if (!self)
             return;
         self->removeStalePartialPackages();
-        for (const QString& path : processing) {
+        for (const QString& path : self->mFileManager->processingPathContents()) {
+            if (takenNames.contains(QFileInfo(path).fileName()))
+                continue;
             if (std::shared_ptr<BBXInternalReport> report = BBXInternalReport::reportWithPath(path)) {
                 self->reportsController()->prepareAndSubmitReport(report, false, false);
             } else {
@@ -425,17 +456,24 @@ void BBXCrashReportingController::handleContentsInOtherReportingDirectories()
                 self->mFileManager->removeItemAtPath(path);
             }
         }
+        const QStringList prepared = self->mFileManager->preparedPathContents();
+        self->mClient->attemptToReconnectBackgroundSessionWithCompletionBlock([weak, prepared] {
+            auto strong = weak.lock();
+            if (!strong)
+                return;
+            for (const QString& path : prepared) {
+                if (QFileInfo::exists(path) && !strong->mClient->isUploading(path) &&
+                    !strong->awaitsRetry(path))
+                    strong->reportsController()->uploadPackagedReportAtPath(path, false);
+            }
+        });
     });
-    const QStringList prepared = mFileManager->preparedPathContents();
-    mClient->attemptToReconnectBackgroundSessionWithCompletionBlock([weak, prepared] {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        for (const QString& path : prepared) {
-            if (QFileInfo::exists(path))
-                self->reportsController()->uploadPackagedReportAtPath(path, false);
-        }
-    });
+}
+
+bool BBXCrashReportingController::awaitsRetry(const QString& path) const
+{
+    std::lock_guard lock(mRetryMutex);
+    return mAwaitingRetry.contains(path);
 }
 
 void BBXCrashReportingController::removeStalePartialPackages()
@@ -478,6 +516,10 @@ void BBXCrashReportingController::reportsControllerDidCompletePackageSubmission(
         Log::info(
             QStringLiteral("[Blackbox:Crash] report submission failed with error %1").arg(error.toString()));
     Log::warning(QStringLiteral("Error: failed to submit report '%1'").arg(error.toString()));
+    {
+        std::lock_guard lock(mRetryMutex);
+        mAwaitingRetry.insert(path);
+    }
     std::weak_ptr<BBXCrashReportingController> weak = weak_from_this();
     MainQueue::postAfter(RetryDelaySeconds, [weak, path] {
         auto self = weak.lock();
@@ -487,6 +529,10 @@ void BBXCrashReportingController::reportsControllerDidCompletePackageSubmission(
             auto strong = weak.lock();
             if (!strong)
                 return;
+            {
+                std::lock_guard lock(strong->mRetryMutex);
+                strong->mAwaitingRetry.remove(path);
+            }
             if (controllerDebug())
                 Log::info(QStringLiteral("[Blackbox:Crash] re-attempting report submission"));
             strong->reportsController()->uploadPackagedReportAtPath(path, false);

@@ -5,6 +5,7 @@
 #include "crash/upload/BBXNetworkClient.h"
 
 #include <QDateTime>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <atomic>
@@ -68,7 +69,9 @@ public:
     ~BBXCrashReportingController() override;
 
     // The start road, on the calling thread; `mark`: the facade's start, in seconds on the
-    // media clock.
+    // media clock. The handlers are installed before it returns; the reports of earlier runs
+    // are taken up there too after a failed launch (urgently), else once the launch's first
+    // frame is drawn (AfterFirstFrame).
     bool startWithProfilingMark(double mark, const std::optional<QString>& betaToken);
     std::uint32_t machExceptionMask();
 
@@ -104,7 +107,9 @@ private:
     void displayPermissionAlertForReport(const std::shared_ptr<BBXInternalReport>& report);
     void handlePromptCompleteForReport(const std::shared_ptr<BBXInternalReport>& report, bool submit,
                                        bool always);
-    void handleContentsInOtherReportingDirectories();
+    // `taken`: the earlier reports' directories this start handles itself.
+    void handleContentsInOtherReportingDirectories(const QStringList& taken);
+    bool awaitsRetry(const QString& path) const;
     void removeReport(const std::shared_ptr<BBXInternalReport>& report);
     void removeStalePartialPackages();
     bool canProcessUrgentReports();
@@ -125,6 +130,8 @@ private:
     QByteArray mContextStrings[5]; // what the capture's start parameters point at
     int mLockFd = -1;
     std::atomic<std::uint32_t> mInternalCounter{0};
+    mutable std::mutex mRetryMutex; // guards what follows
+    QSet<QString> mAwaitingRetry;   // packages whose upload failed, until their retry
 };
 
 } // namespace corvex

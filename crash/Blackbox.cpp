@@ -14,6 +14,7 @@
 #include "platform/core/MainQueue.h"
 #include "platform/core/Paths.h"
 #include "platform/core/Scheduler.h"
+#include "platform/core/StartupTrace.h"
 #include "platform/core/XmlPropertyList.h"
 #include "tallykit/Tally.h"
 
@@ -98,9 +99,12 @@ void Blackbox::start()
             mBetaController = beta;
         }
         mStarted.store(true);
+        StartupTrace::mark("crash reporter starting");
         if (!controller->startWithProfilingMark(mark, betaToken))
             Log::error(QStringLiteral("[Blackbox] Crash reporting could not be initialized"));
+        StartupTrace::mark("crash reporter started");
         Tally::startWithBetaToken(betaToken);
+        StartupTrace::mark("analytics started");
     });
 }
 
@@ -115,20 +119,25 @@ QString Blackbox::APIKey() const
     return Loom::sharedSDK().APIKey();
 }
 
+std::optional<QString> Blackbox::historicInstallID(const QString& path)
+{
+    const QFileInfo file(path);
+    if (!file.exists() || file.isDir())
+        return std::nullopt;
+    const Result<Value> read = XmlPropertyList::readFile(path);
+    if (!read || !read.value().isDictionary())
+        return std::nullopt;
+    const Value& identifier = read.value().value(Loom::InstallIdentifierKey);
+    if (!identifier.isString() || identifier.toString().isEmpty())
+        return std::nullopt;
+    return identifier.toString();
+}
+
 QString Blackbox::installID() const
 {
-    const QString historic =
-        Paths::applicationSupport() + QStringLiteral("/com.blackbox/BBXUserDefaults.plist");
-    const QFileInfo file(historic);
-    if (file.exists() && !file.isDir()) {
-        const Result<Value> read = XmlPropertyList::readFile(historic);
-        if (read && read.value().isDictionary()) {
-            const Value& identifier = read.value().value(Loom::InstallIdentifierKey);
-            if (identifier.isString() && !identifier.toString().isEmpty())
-                return identifier.toString();
-        }
-    }
-    return Loom::sharedSDK().installID();
+    const std::optional<QString> historic = historicInstallID(
+        Paths::applicationSupport() + QStringLiteral("/com.blackbox/BBXUserDefaults.plist"));
+    return historic ? *historic : Loom::sharedSDK().installID();
 }
 
 bool Blackbox::isFirstInstall() const
@@ -181,12 +190,17 @@ void Blackbox::logEvent(const QString& name, const Value& attributes)
 void Blackbox::recordCustomExceptionName(const QString& name, const QString& reason,
                                          const std::vector<BBXStackFrame>& frames)
 {
-    std::vector<std::uint64_t> addresses;
-    addresses.reserve(frames.size());
+    // A text given empty is still given: only a missing one is left out of the line.
+    const auto utf8 = [](const std::optional<QString>& text) {
+        return !text ? QByteArray() : text->isEmpty() ? QByteArray("") : text->toUtf8();
+    };
+    std::vector<BBXExceptionFrame> recorded;
+    recorded.reserve(frames.size());
     for (const BBXStackFrame& frame : frames)
-        addresses.push_back(frame.address);
-    BBXExceptionRecord(BBXExceptionTypeCustom, name.toUtf8(), reason.toUtf8(), addresses.data(),
-                       addresses.size(), false);
+        recorded.push_back(BBXExceptionFrame{frame.address, utf8(frame.symbol), utf8(frame.library),
+                                             utf8(frame.fileName), frame.lineNumber, frame.offset});
+    BBXExceptionRecord(BBXExceptionTypeCustom, name.toUtf8(), reason.toUtf8(), recorded.data(),
+                       recorded.size(), false);
 }
 
 void Blackbox::setDevelopmentPlatformName(const QString& name)

@@ -46,7 +46,11 @@ public:
     std::shared_ptr<BBXCrashReportingController> crashReportingController() const;
 
     QString APIKey() const;
+    // The historic store's identifier when it holds one, else the registry's.
     QString installID() const;
+    // The installation identifier a historic defaults file (an XML property list) holds: a
+    // non-empty string under "com.blackbox.iuuid"; nothing for anything else.
+    static std::optional<QString> historicInstallID(const QString& path);
     bool isFirstInstall() const;
     // Sets the registry's debug switch to `debug` (debug mode skips certificate pinning, so
     // "off" must mean off).
@@ -64,7 +68,8 @@ public:
     // A non-fatal error of the current run; dropped before crash reporting started.
     void recordError(const Error& error, const QVariantMap& additionalUserInfo = {});
     void logEvent(const QString& name, const Value& attributes = Value());
-    // A custom exception (type 4) with the frames' addresses; no crash-time delivery.
+    // A custom exception (type 4) with its frames as given (address, symbol, library, file,
+    // line and offset); no crash-time delivery.
     void recordCustomExceptionName(const QString& name, const QString& reason,
                                    const std::vector<BBXStackFrame>& frames);
     void setDevelopmentPlatformName(const QString& name);

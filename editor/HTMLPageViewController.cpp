@@ -449,8 +449,14 @@ void HTMLPageViewController::startLoadingPageWithURL(const QUrl& url)
     mWebViewState = WebViewLoading;
     switchToFreshWebView();
     mRequestedURL = url;
-    if (mWebView)
-        mWebView->loadBypassingCaches(url);
+    if (!mWebView) {
+        // No engine to show pages: the load fails at once, the address stays typed.
+        mWebViewState = WebViewFinished;
+        mSearchFieldState = StateAddressTyped;
+        updateView();
+        return;
+    }
+    mWebView->loadBypassingCaches(url);
     mSearchFieldState = StateAddressLoading;
     updateView();
 }
@@ -464,7 +470,7 @@ void HTMLPageViewController::switchToFreshWebView()
     }
     mWebView = WebPageView::create();
     if (!mWebView) {
-        Log::error(QStringLiteral("No web page view registered: the web-link editor shows no page"));
+        Log::error(QStringLiteral("No web page view: the web-link editor shows no page"));
         return;
     }
     mWebView->setClient(std::dynamic_pointer_cast<WebPageViewClient>(shared_from_this()));

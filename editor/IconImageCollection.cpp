@@ -1,8 +1,8 @@
 #include "editor/IconImageCollection.h"
 
+#include "platform/core/BackgroundDrawing.h"
 #include "platform/core/GlobalQueue.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <chrono>
 #include <mutex>
@@ -96,22 +96,19 @@ void IconImageCollection::startPreloading(const std::shared_ptr<const IconImageC
 {
     if (!self)
         return;
-    static std::once_flag quitHook;
-    std::call_once(quitHook, [] {
-        if (QCoreApplication* app = QCoreApplication::instance())
-            QObject::connect(app, &QCoreApplication::aboutToQuit, &IconImageCollection::stopPreloading);
-    });
     gPreloadsRunning.fetch_add(1);
     GlobalQueue::async(
         [self] {
+            // Drawing with the fonts the application's end takes down: it stops with the
+            // other background drawing (BackgroundDrawing), on every road out.
+            const BackgroundDrawing::Job drawing;
+            const auto stopping = [] {
+                return gStopPreloading.load() || BackgroundDrawing::Job::shouldStop();
+            };
             for (const QString& category : self->mCategories) {
-                if (const auto* icons = self->iconImagesByCategory(category)) {
-                    for (const IconImagePtr& icon : *icons) {
-                        if (gStopPreloading.load())
-                            break;
-                        (void)icon->image();
-                    }
-                }
+                const auto* icons = self->iconImagesByCategory(category);
+                for (std::size_t i = 0; drawing.admitted() && icons && i < icons->size() && !stopping(); ++i)
+                    (void)(*icons)[i]->image();
             }
             self->mPreloadFinished.store(true);
             gPreloadsRunning.fetch_sub(1);

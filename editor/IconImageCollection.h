@@ -48,7 +48,8 @@ public:
     void startPreloading(const std::shared_ptr<const IconImageCollection>& self) const;
     bool preloadFinished() const { return mPreloadFinished.load(); }
     // Stops every preload still running after its current icon and waits for it (at most
-    // about two seconds): called when the application quits, before fonts and images go.
+    // about two seconds), for tests that make catalogues of their own. The application's end
+    // stops it with all background drawing (BackgroundDrawing).
     static void stopPreloading();
 
 private:

@@ -2,6 +2,8 @@
 
 #include "editor/EditIdeaViewController.h"
 #include "editor/IconImageCollection.h"
+#include "platform/core/AfterFirstFrame.h"
+#include "platform/core/BackgroundDrawing.h"
 #include "platform/core/GlobalQueue.h"
 #include "platform/ui/Popover.h"
 
@@ -39,8 +41,18 @@ void registerIdeaEditors()
         return;
     EditorFactory::setCurrent(std::make_shared<IdeaEditorFactory>(previous));
     // The catalogue is read off the main thread, so that the first icon tab finds it ready;
-    // its images are then made at background priority.
-    GlobalQueue::async([] { (void)IconImageCollection::instance(); }, GlobalQueue::Priority::Background);
+    // its images are then made at background priority. Both wait for the launch's first
+    // frame: the first window needs neither, and its fonts would wait behind the emoji.
+    AfterFirstFrame::post([] {
+        GlobalQueue::async(
+            [] {
+                // Not once the application is on its way out: the catalogue's resource may be gone.
+                const BackgroundDrawing::Job loading;
+                if (loading.admitted())
+                    (void)IconImageCollection::instance();
+            },
+            GlobalQueue::Priority::Background);
+    });
 }
 
 } // namespace corvex

@@ -14,9 +14,15 @@ namespace corvex {
 
 namespace {
 
-Hunspell* sharedSpeller()
+struct SharedSpeller
 {
-    static std::unique_ptr<Hunspell> speller;
+    std::unique_ptr<Hunspell> speller;
+    QString dictionary; // the .dic file loaded
+};
+
+const SharedSpeller& sharedSpellerState()
+{
+    static SharedSpeller shared;
     static std::once_flag once;
     std::call_once(once, [] {
         QString folder = qEnvironmentVariable("CORVEX_HUNSPELL_DIR");
@@ -27,16 +33,22 @@ Hunspell* sharedSpeller()
             const QString base = folder + QLatin1Char('/') + name;
             if (QFile::exists(base + QStringLiteral(".aff")) &&
                 QFile::exists(base + QStringLiteral(".dic"))) {
-                speller =
+                shared.speller =
                     std::make_unique<Hunspell>(QFile::encodeName(base + QStringLiteral(".aff")).constData(),
                                                QFile::encodeName(base + QStringLiteral(".dic")).constData());
+                shared.dictionary = base + QStringLiteral(".dic");
                 return;
             }
         }
         Log::warning(QStringLiteral("NoteSpellChecker: no hunspell dictionary in %1, spelling is not checked")
                          .arg(folder));
     });
-    return speller.get();
+    return shared;
+}
+
+Hunspell* sharedSpeller()
+{
+    return sharedSpellerState().speller.get();
 }
 
 } // namespace
@@ -44,6 +56,11 @@ Hunspell* sharedSpeller()
 NoteSpellChecker::NoteSpellChecker(QTextDocument* document) : QSyntaxHighlighter(document) {}
 
 NoteSpellChecker::~NoteSpellChecker() = default;
+
+QString NoteSpellChecker::dictionaryFile()
+{
+    return sharedSpellerState().dictionary;
+}
 
 bool NoteSpellChecker::hasDictionary()
 {

@@ -21,6 +21,8 @@ public:
 
     // Whether a dictionary could be loaded.
     static bool hasDictionary();
+    // The ".dic" file of the dictionary loaded; empty without one.
+    static QString dictionaryFile();
     // Whether the word is spelt right (true without a dictionary).
     static bool isCorrect(const QString& word);
     // Checks the whole text again.

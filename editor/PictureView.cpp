@@ -140,6 +140,26 @@ bool PictureView::validateUserInterfaceItem(const MenuItem& item) const
     return true;
 }
 
+bool PictureView::respondsToAction(const QString& actionId) const
+{
+    return actionId == kZoomInAction || actionId == kZoomOutAction || actionId == kActualSizeAction;
+}
+
+bool PictureView::validateAction(const QString&, const MenuItem& item)
+{
+    return validateUserInterfaceItem(item);
+}
+
+void PictureView::performAction(const QString& actionId, MenuItem&)
+{
+    if (actionId == kZoomInAction)
+        zoomIn();
+    else if (actionId == kZoomOutAction)
+        zoomOut();
+    else if (actionId == kActualSizeAction)
+        actualSize();
+}
+
 void PictureView::applyLayout()
 {
     BaseView::applyLayout();

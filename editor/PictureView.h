@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/gfx/PlatformImage.h"
+#include "platform/ui/MenuBar.h"
 #include "toolkit/BaseView.h"
 
 #include <memory>
@@ -16,7 +17,7 @@ class MenuItem;
 // limits are the scroll view's, the minimum lowered to the fitting zoom when a picture needs
 // less, so that every picture can be shown whole. A picture that holds nothing (null, or no
 // area) is refused with an assertion line and changes nothing. Main thread only.
-class PictureView : public BaseView
+class PictureView : public BaseView, public ActionTarget
 {
 public:
     static constexpr double ZoomInFactor = 1.5;
@@ -45,6 +46,11 @@ public:
     bool canZoomToActualSize() const;
     // The matching test for "qvZoomIn:", "qvZoomOut:" and "qvActualSize:"; true otherwise.
     bool validateUserInterfaceItem(const MenuItem& item) const;
+
+    // ---- ActionTarget: the menu bar's zoom items, while the picture has the keys ----
+    bool respondsToAction(const QString& actionId) const override;
+    bool validateAction(const QString& actionId, const MenuItem& item) override;
+    void performAction(const QString& actionId, MenuItem& item) override;
 
     const std::shared_ptr<BaseScrollView>& scrollView() const { return mScrollView; }
     const std::shared_ptr<View>& contentView() const { return mContentView; }

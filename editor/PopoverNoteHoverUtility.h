@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mindmap/NoteHoverUtility.h"
+#include "platform/gfx/Rect.h"
 
 #include <memory>
 #include <optional>

@@ -336,7 +336,7 @@ void ShareTypeView::saveData(const QByteArray& data, const QUrl& url, const Comp
 {
     bool ok = false;
     if (url.isLocalFile()) {
-        const Status written = SaveFile::writeAtomically(url.toLocalFile(), data);
+        const Status written = SaveFile::writeAtomically(url.toLocalFile(), data, SaveFile::Kind::UserFile);
         if (!written)
             Log::warning(QStringLiteral("ShareTypeView: %1").arg(written.error().toString()));
         ok = written.ok();

@@ -1,6 +1,7 @@
 #include "export/WebExportRecord.h"
 
 #include "export/WebExportNames.h"
+#include "model/DrawnColor.h"
 #include "model/Idea.h"
 #include "platform/core/JsonText.h"
 #include "platform/core/Log.h"
@@ -21,17 +22,19 @@ int colorByte(double component)
     return int(std::clamp(scaled, 0.0, 255.0));
 }
 
-ValueDictionary ownFieldsOf(const Idea& idea)
+// `drawn`: the colour the idea's planet is drawn with.
+ValueDictionary ownFieldsOf(const Idea& idea, const ColorPtr& drawn)
 {
     ValueDictionary record;
     record.insert(QStringLiteral("elemtype"), Value(qint64(idea.ideaType())));
     record.insert(QStringLiteral("identifier"), Value(WebExportNames::safeIdentifier(idea.identifier())));
     if (idea.hasText())
         record.insert(QStringLiteral("text"), Value(idea.text()));
-    if (idea.hasColor()) {
-        if (const ColorPtr color = idea.color())
-            record.insert(QStringLiteral("bgcolor"), Value(WebExportRecord::hexStringForColor(*color)));
-    }
+    // A colourless idea shows the colour its planet is drawn with, unless a picture takes
+    // the disc's place.
+    const bool colourless = !idea.color() && !idea.image().hasImage();
+    if ((idea.hasColor() || colourless) && drawn)
+        record.insert(QStringLiteral("bgcolor"), Value(WebExportRecord::hexStringForColor(*drawn)));
     if (idea.hasNote())
         record.insert(QStringLiteral("note"), Value(idea.note()));
     if (idea.hasIcon()) {
@@ -83,6 +86,7 @@ Value WebExportRecord::exportIdea(const Idea& idea)
     {
         const Idea* idea;
         std::vector<std::size_t> children;
+        ColorPtr drawn;
     };
     std::vector<Node> nodes;
     std::vector<std::pair<const Idea*, std::size_t>> stack{{&idea, SIZE_MAX}};
@@ -90,7 +94,11 @@ Value WebExportRecord::exportIdea(const Idea& idea)
         const auto [current, parentIndex] = stack.back();
         stack.pop_back();
         const std::size_t index = nodes.size();
-        nodes.push_back({current, {}});
+        const Node* parent = parentIndex != SIZE_MAX ? &nodes[parentIndex] : nullptr;
+        ColorPtr drawn =
+            DrawnColor::ofChild(*current, parent ? parent->idea : nullptr, parent ? parent->drawn : nullptr,
+                                parent ? parent->children.size() : 0);
+        nodes.push_back({current, {}, std::move(drawn)});
         if (parentIndex != SIZE_MAX)
             nodes[parentIndex].children.push_back(index);
         const auto& ideas = current->ideas();
@@ -99,7 +107,7 @@ Value WebExportRecord::exportIdea(const Idea& idea)
     }
     std::vector<Value> records(nodes.size());
     for (std::size_t i = nodes.size(); i-- > 0;) {
-        ValueDictionary record = ownFieldsOf(*nodes[i].idea);
+        ValueDictionary record = ownFieldsOf(*nodes[i].idea, nodes[i].drawn);
         ValueArray children;
         children.reserve(nodes[i].children.size());
         for (const std::size_t child : nodes[i].children)

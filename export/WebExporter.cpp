@@ -5,6 +5,7 @@
 #include "export/WebExportResources.h"
 #include "formats/ZipWrapper.h"
 #include "model/IdeaTreeCopy.h"
+#include "platform/core/BackgroundDrawing.h"
 #include "platform/core/Log.h"
 #include "platform/core/MainQueue.h"
 #include "platform/core/Promise.h"
@@ -67,7 +68,14 @@ PromiseOutcome writePreview(const IdeaPtr& tree, const QString& path)
         return PromiseOutcome();
     }
     const IdeaPtr restricted = tree->ideaByRestrictingElements(kPreviewIdeaLimit);
-    const QByteArray png = renderer(*restricted);
+    QByteArray png;
+    {
+        // Drawn off the main thread: not once the application is on its way out.
+        const BackgroundDrawing::Job drawing;
+        if (!drawing.admitted())
+            return PromiseOutcome::rejection();
+        png = renderer(*restricted);
+    }
     if (png.isEmpty()) {
         Log::error(QStringLiteral("Web export: the preview could not be drawn"));
         return PromiseOutcome::rejection();

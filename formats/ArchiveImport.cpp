@@ -1,6 +1,7 @@
 #include "formats/ArchiveImport.h"
 
 #include "formats/ExportImport.h"
+#include "formats/ImportProblems.h"
 #include "formats/StepLoop.h"
 #include "model/Idea.h"
 #include "platform/core/Log.h"
@@ -50,10 +51,23 @@ struct ArchivePair
     qint64 length = 0;
 };
 
+Error cutOffAtAnAttachment()
+{
+    return ImportProblems::make(ImportProblems::CutOff,
+                                QStringLiteral("The file ends in the middle of a picture it holds, as if it "
+                                               "were cut off."));
+}
+
+Error picturesNotStored()
+{
+    return ImportProblems::make(ImportProblems::NotStored,
+                                QStringLiteral("The file was read, but its pictures could not be stored."));
+}
+
 // Reads every pair after the payload to the end of the stream, data included, checking the
-// chunks and the names; the pairs in file order, or nothing (logged) when the archive is
+// chunks and the names; the pairs in file order, or why not (logged) when the archive is
 // damaged or names an attachment that is not acceptable.
-std::optional<std::vector<ArchivePair>> readPairs(QIODevice& stream)
+Result<std::vector<ArchivePair>> readPairs(QIODevice& stream)
 {
     std::vector<ArchivePair> pairs;
     char piece[ExportImport::ReadPieceSize * 16];
@@ -64,24 +78,28 @@ std::optional<std::vector<ArchivePair>> readPairs(QIODevice& stream)
             if (end)
                 return pairs;
             Log::warning(QStringLiteral("ExportImport: damaged attachment identifier chunk"));
-            return std::nullopt;
+            return cutOffAtAnAttachment();
         }
         const ObjectID attachment = ArchiveImport::attachmentFromChunk(*identifier);
         if (attachment.isNull()) {
-            Log::warning(QStringLiteral("ExportImport: refused the attachment name \"%1\"")
-                             .arg(AttachmentNames::printable(QString::fromUtf8(identifier->left(300)))));
-            return std::nullopt;
+            const QString name = AttachmentNames::printable(QString::fromUtf8(identifier->left(300)));
+            Log::warning(QStringLiteral("ExportImport: refused the attachment name \"%1\"").arg(name));
+            return ImportProblems::make(
+                ImportProblems::UnsafeAttachmentName,
+                QStringLiteral("The file names a picture it holds \u201c%1\u201d, which is "
+                               "not a name Corvex stores files under.")
+                    .arg(name.left(80)));
         }
         char lengthBytes[4];
         if (stream.read(lengthBytes, 4) != 4) {
             Log::warning(QStringLiteral("ExportImport: an attachment identifier without its data"));
-            return std::nullopt;
+            return cutOffAtAnAttachment();
         }
         ArchivePair pair{attachment, stream.pos(), qint64(qFromBigEndian<quint32>(lengthBytes))};
         if (pair.length > stream.size() - pair.offset) {
             Log::warning(QStringLiteral("ExportImport: the data of %1 claims more bytes than the file holds")
                              .arg(attachment.asString()));
-            return std::nullopt;
+            return cutOffAtAnAttachment();
         }
         // Read, not skipped: a file that cannot be read to its end fails here, before any
         // attachment was stored.
@@ -90,7 +108,8 @@ std::optional<std::vector<ArchivePair>> readPairs(QIODevice& stream)
             if (got <= 0) {
                 Log::warning(QStringLiteral("ExportImport: the data of %1 cannot be read: %2")
                                  .arg(attachment.asString(), stream.errorString()));
-                return std::nullopt;
+                return ImportProblems::make(ImportProblems::Unreadable,
+                                            QStringLiteral("The file cannot be read to its end."));
             }
             left -= got;
         }
@@ -103,29 +122,34 @@ std::optional<std::vector<ArchivePair>> readPairs(QIODevice& stream)
 void ArchiveImport::run(std::shared_ptr<QIODevice> stream, DocumentImporter::AttachmentHandler handler,
                         Finish finish)
 {
-    const auto deliver = [stream, finish = std::move(finish)](const IdeaDocumentDataObjectPtr& payload) {
+    const auto deliver = [stream, finish = std::move(finish)](const DocumentImporter::Read& read) {
         stream->close();
         if (finish)
-            finish(payload);
+            finish(read);
     };
 
     if (stream->isSequential()) {
         Log::assertionFailure(
             QStringLiteral("ExportImport: an archive is read from a file, never from a pipe"));
-        deliver(nullptr);
+        deliver(ImportProblems::make(ImportProblems::Unreadable,
+                                     QStringLiteral("It is not a file Corvex can read (a pipe).")));
         return;
     }
     bool noMore = false;
     const auto payloadChunk = ExportImport::readDataChunk(*stream, noMore);
     if (!payloadChunk) {
         Log::assertionFailure(QStringLiteral("ExportImport: the archive has no readable payload chunk"));
-        deliver(nullptr);
+        deliver(ImportProblems::make(ImportProblems::CutOff,
+                                     QStringLiteral("The file ends before its document does, as if it were "
+                                                    "cut off.")));
         return;
     }
-    auto payload = withFreshIdentifiers(IdeaDocumentDataObject::readFromCorvexData(*payloadChunk));
+    const auto decoded = IdeaDocumentDataObject::decodeCorvexData(*payloadChunk);
+    auto payload = decoded.ok() ? withFreshIdentifiers(decoded.value()) : nullptr;
     if (!payload) {
-        Log::assertionFailure(QStringLiteral("ExportImport: the payload of the archive does not decode"));
-        deliver(nullptr);
+        Log::assertionFailure(QStringLiteral("ExportImport: the payload of the archive does not decode: %1")
+                                  .arg(decoded.error().toString()));
+        deliver(ImportProblems::fromReaderError(decoded.ok() ? Error() : decoded.error()));
         return;
     }
 
@@ -133,18 +157,19 @@ void ArchiveImport::run(std::shared_ptr<QIODevice> stream, DocumentImporter::Att
     // a damaged or hostile file leaves nothing stored behind.
     auto pairs = readPairs(*stream);
     if (!pairs) {
-        deliver(nullptr);
+        deliver(pairs.error());
         return;
     }
-    if (!pairs->empty() && !handler) {
+    if (!pairs.value().empty() && !handler) {
         Log::warning(QStringLiteral("ExportImport: an archive with attachments needs an attachment handler"));
-        deliver(nullptr);
+        deliver(picturesNotStored());
         return;
     }
 
-    auto pending = std::make_shared<std::deque<ArchivePair>>(pairs->begin(), pairs->end());
+    auto pending = std::make_shared<std::deque<ArchivePair>>(pairs.value().begin(), pairs.value().end());
+    auto changed = std::make_shared<bool>(false);
     StepLoop::run(
-        [stream, pending,
+        [stream, pending, changed,
          handler = std::move(handler)](const StepLoop::Resume& resume) -> std::optional<bool> {
             if (pending->empty())
                 return true;
@@ -158,6 +183,7 @@ void ArchiveImport::run(std::shared_ptr<QIODevice> stream, DocumentImporter::Att
                 (pair.length > 0 && stream->read(data.data(), pair.length) != pair.length)) {
                 Log::warning(QStringLiteral("ExportImport: the data of %1 changed while it was imported")
                                  .arg(pair.attachment.asString()));
+                *changed = true;
                 return false;
             }
             if (data.isNull())
@@ -165,7 +191,15 @@ void ArchiveImport::run(std::shared_ptr<QIODevice> stream, DocumentImporter::Att
             handler(pair.attachment, data, [resume](bool ok) { resume(ok); });
             return std::nullopt;
         },
-        [payload = std::move(payload), deliver](bool ok) { deliver(ok ? payload : nullptr); });
+        [payload = std::move(payload), deliver, changed](bool ok) {
+            if (ok)
+                deliver(payload);
+            else if (*changed)
+                deliver(ImportProblems::make(ImportProblems::Changed,
+                                             QStringLiteral("The file changed while it was being opened.")));
+            else
+                deliver(picturesNotStored());
+        });
 }
 
 } // namespace corvex

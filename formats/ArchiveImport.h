@@ -25,13 +25,14 @@ class ArchiveImport
 public:
     ArchiveImport() = delete;
 
-    using Finish = std::function<void(const IdeaDocumentDataObjectPtr& payload)>;
+    using Finish = DocumentImporter::Completion;
 
-    // The payload (its tree a copy with fresh identifiers) on success; nullptr when the
-    // stream cannot be read twice (a pipe), the payload chunk is missing or does not decode,
-    // a pair is damaged or incomplete, an identifier is not acceptable, the handler is
-    // missing for an attachment, a continuation reports NO or the file changes between the
-    // two readings. Only the last two can come after an attachment was handed over.
+    // The payload (its tree a copy with fresh identifiers) on success; an ImportProblems
+    // error when the stream cannot be read twice (a pipe), the payload chunk is missing or
+    // does not decode, a pair is damaged or incomplete, an identifier is not acceptable, the
+    // handler is missing for an attachment, a continuation reports NO or the file changes
+    // between the two readings. Only the last two can come after an attachment was handed
+    // over.
     static void run(std::shared_ptr<QIODevice> stream, DocumentImporter::AttachmentHandler handler,
                     Finish finish);
 

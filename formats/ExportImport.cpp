@@ -1,6 +1,7 @@
 #include "formats/ExportImport.h"
 
 #include "formats/ArchiveImport.h"
+#include "formats/ImportProblems.h"
 #include "formats/StepLoop.h"
 #include "model/Idea.h"
 #include "platform/core/GlobalQueue.h"
@@ -14,9 +15,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QtEndian>
 #include <algorithm>
+#include <cerrno>
 #include <deque>
+#include <mutex>
 
 namespace corvex {
 
@@ -31,12 +35,11 @@ QString localPath(const QUrl& url)
 
 // Every completion reaches its caller through the main queue, failures found at once too,
 // so that no caller is ever re-entered from inside its own call.
-void deliverPayload(const ExportImport::PayloadCompletion& completion,
-                    const IdeaDocumentDataObjectPtr& payload)
+void deliverPayload(const ExportImport::PayloadCompletion& completion, const DocumentImporter::Read& read)
 {
-    MainQueue::post([completion, payload] {
+    MainQueue::post([completion, read] {
         if (completion)
-            completion(payload);
+            completion(read);
     });
 }
 
@@ -48,13 +51,62 @@ void deliverBool(const ExportImport::BoolCompletion& completion, bool ok)
     });
 }
 
-// The whole file, or nothing when it cannot be read or is larger than the bound.
-std::optional<QByteArray> readWholeFile(const QString& path)
+// A whole document file read by `decode`, its tree given fresh identifiers; the reason in
+// the words of ImportProblems when it cannot be read, is larger than the bound or does not
+// decode.
+DocumentImporter::Read
+readWholeDocument(const QString& path,
+                  const std::function<Result<IdeaDocumentDataObjectPtr>(const QByteArray&)>& decode)
 {
-    auto data = WholeFileReader::read(path, ExportImport::MaxWholeFileSize);
+    const auto data = WholeFileReader::read(path, ExportImport::MaxWholeFileSize);
     if (!data.ok())
-        return std::nullopt;
-    return std::move(data).value();
+        return ImportProblems::fromReaderError(data.error());
+    const auto decoded = decode(data.value());
+    if (!decoded.ok()) {
+        Log::warning(
+            QStringLiteral("ExportImport: cannot import %1: %2").arg(path, decoded.error().toString()));
+        return ImportProblems::fromReaderError(decoded.error());
+    }
+    if (auto payload = ArchiveImport::withFreshIdentifiers(decoded.value()))
+        return payload;
+    return ImportProblems::make(ImportProblems::Damaged, QStringLiteral("The document's data is damaged."));
+}
+
+std::mutex& gateMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::function<void()>& readingGate()
+{
+    static std::function<void()> gate;
+    return gate;
+}
+
+void passReadingGate()
+{
+    std::function<void()> gate;
+    {
+        std::lock_guard lock(gateMutex());
+        gate = readingGate();
+    }
+    if (gate)
+        gate();
+}
+
+// The handler's continuation moves the reader back onto a global queue, wherever the
+// handler answers (the attachment store answers on the main thread): the next pair, which
+// may be hundreds of megabytes, is never read on the interface thread.
+DocumentImporter::AttachmentHandler readingOffTheMainThread(DocumentImporter::AttachmentHandler handler)
+{
+    if (!handler)
+        return handler;
+    return [handler = std::move(handler)](const ObjectID& attachment, const QByteArray& data,
+                                          DocumentImporter::AttachmentStored stored) {
+        handler(attachment, data,
+                [stored = std::move(stored)](bool ok) { GlobalQueue::async([stored, ok] { stored(ok); }); });
+    };
 }
 
 } // namespace
@@ -62,6 +114,12 @@ std::optional<QByteArray> readWholeFile(const QString& path)
 bool ExportImport::hasArchiveMagic(const QByteArray& firstBytes)
 {
     return firstBytes.size() == Magic.size() && firstBytes == Magic;
+}
+
+bool ExportImport::isArchiveFileName(const QString& fileName)
+{
+    return fileName.endsWith(QLatin1Char('.') + FileExtension, Qt::CaseInsensitive) &&
+           fileName.size() > FileExtension.size() + 1;
 }
 
 std::optional<QByteArray> ExportImport::readDataChunk(QIODevice& stream, bool& noMore)
@@ -138,7 +196,7 @@ void ExportImport::exportDocument(const std::shared_ptr<IdeaDocument>& document,
               [](const ObjectID& a, const ObjectID& b) { return a.asString() < b.asString(); });
 
     // The old file is replaced only at the commit: a failure anywhere leaves it as it was.
-    auto file = std::make_shared<SaveFile>(path);
+    auto file = std::make_shared<SaveFile>(path, SaveFile::Kind::UserFile);
     if (!file->open()) {
         Log::assertionFailure(
             QStringLiteral("ExportImport: cannot open %1 for writing: %2").arg(path, file->errorString()));
@@ -217,58 +275,76 @@ void ExportImport::importDocument(const QUrl& url, AttachmentHandler attachmentH
     const QString path = localPath(url);
     if (path.isEmpty()) {
         Log::assertionFailure(QStringLiteral("ExportImport: no file to import"));
-        deliverPayload(completion, nullptr);
+        deliverPayload(completion,
+                       ImportProblems::make(ImportProblems::Unreadable,
+                                            QStringLiteral("It is not a file on this computer.")));
         return;
     }
-    const QString name = url.fileName().toLower();
-    if (name.endsWith(QLatin1String(".opml")) || name.endsWith(QLatin1String(".xml"))) {
-        importOPMLDocument(path, std::move(completion));
-        return;
-    }
+    // Every format is read on a global queue: a large file never holds up the windows, and a
+    // quit does not wait for it.
+    GlobalQueue::async([path, name = url.fileName().toLower(),
+                        attachmentHandler = std::move(attachmentHandler),
+                        completion = std::move(completion)]() mutable {
+        passReadingGate();
+        if (name.endsWith(QLatin1String(".opml")) || name.endsWith(QLatin1String(".xml")))
+            deliverPayload(completion, readWholeDocument(path, &IdeaDocumentDataObject::decodeOPML));
+        else
+            importArchiveOrOlderDocument(path, readingOffTheMainThread(std::move(attachmentHandler)),
+                                         std::move(completion));
+    });
+}
 
+void ExportImport::importArchiveOrOlderDocument(const QString& path, AttachmentHandler attachmentHandler,
+                                                PayloadCompletion completion)
+{
     auto stream = std::make_shared<QFile>(path);
     if (!stream->open(QIODevice::ReadOnly)) {
         Log::assertionFailure(
             QStringLiteral("ExportImport: cannot open %1: %2").arg(path, stream->errorString()));
-        deliverPayload(completion, nullptr);
+        const QFileInfo file(path);
+        const int error = !file.exists() ? ENOENT : file.isDir() ? EISDIR : EACCES;
+        deliverPayload(completion, ImportProblems::fromReaderError(
+                                       Error::posix(error, QStringLiteral("Cannot open"), path)));
         return;
     }
     const QByteArray head = stream->read(Magic.size());
     if (head.size() < Magic.size()) {
         Log::assertionFailure(QStringLiteral("ExportImport: %1 is too short to be a document").arg(path));
         stream->close();
-        deliverPayload(completion, nullptr);
+        deliverPayload(completion,
+                       ImportProblems::make(ImportProblems::NotADocument,
+                                            QStringLiteral("The file is too short to be a document.")));
         return;
     }
     if (!hasArchiveMagic(head)) {
         stream->close();
-        importLegacyCorvexDocument(path, std::move(completion));
+        deliverPayload(completion, readLegacyCorvexDocument(path));
         return;
     }
     ArchiveImport::run(stream, std::move(attachmentHandler),
-                       [completion = std::move(completion)](const IdeaDocumentDataObjectPtr& payload) {
-                           deliverPayload(completion, payload);
+                       [completion = std::move(completion)](const DocumentImporter::Read& read) {
+                           deliverPayload(completion, read);
                        });
 }
 
-void ExportImport::importOPMLDocument(const QString& path, PayloadCompletion completion)
+DocumentImporter::Read ExportImport::readLegacyCorvexDocument(const QString& path)
 {
-    GlobalQueue::async([path, completion = std::move(completion)] {
-        IdeaDocumentDataObjectPtr payload;
-        if (const auto data = readWholeFile(path))
-            payload = ArchiveImport::withFreshIdentifiers(IdeaDocumentDataObject::readFromOPML(*data));
-        deliverPayload(completion, payload);
+    return readWholeDocument(path, [](const QByteArray& data) -> Result<IdeaDocumentDataObjectPtr> {
+        // An older document is one zlib stream; anything else is no document of ours (an
+        // outline is read by its name).
+        if (data.size() < 2 || quint8(data[0]) != 0x78)
+            return ImportProblems::make(
+                ImportProblems::NotADocument,
+                QStringLiteral("The file is neither a Corvex document nor an OPML outline "
+                               "(whose names end in .opml)."));
+        return IdeaDocumentDataObject::decodeCorvexData(data);
     });
 }
 
-void ExportImport::importLegacyCorvexDocument(const QString& path, PayloadCompletion completion)
+void ExportImport::setReadingGate(std::function<void()> gate)
 {
-    GlobalQueue::async([path, completion = std::move(completion)] {
-        IdeaDocumentDataObjectPtr payload;
-        if (const auto data = readWholeFile(path))
-            payload = ArchiveImport::withFreshIdentifiers(IdeaDocumentDataObject::readFromCorvexData(*data));
-        deliverPayload(completion, payload);
-    });
+    std::lock_guard lock(gateMutex());
+    readingGate() = std::move(gate);
 }
 
 } // namespace corvex

@@ -27,7 +27,8 @@ class SaveFile;
 // checksum: the file ends after the last attachment's bytes. A file whose first four bytes
 // are not the magic is an older document: the bare compressed payload.
 //
-// Every completion runs once, on the main queue, also for failures found at once.
+// Every completion runs once, on the main queue, also for failures found at once. Every
+// importable file is read on a global queue, never on the caller's thread.
 class ExportImport
 {
 public:
@@ -64,13 +65,15 @@ public:
     // (any case; the content is not looked at), an archive when it begins with the magic,
     // else an older document. The payload's tree is replaced by a copy with fresh
     // identifiers (links leaving the tree dropped). Each attachment of an archive goes to
-    // the handler, which must report through its continuation (YES: go on, NO: abandon);
-    // the next pair is read on the thread that calls the continuation. No attachment goes to
-    // the handler before the whole archive was read and found sound: a damaged or truncated
-    // archive, or one naming an attachment that is not acceptable (AttachmentNames), fails
-    // with nothing stored. The completion (may be empty) gets the payload, or nullptr when
-    // the file cannot be imported; when the handler itself answers NO, what it stored before
-    // stays stored (attachments are named by their content and may be shared).
+    // the handler (on the reader's thread), which must report through its continuation
+    // (YES: go on, NO: abandon) from any thread; the next pair is read on a global queue. No
+    // attachment goes to the handler before the whole archive was read and found sound: a
+    // damaged or truncated archive, or one naming an attachment that is not acceptable
+    // (AttachmentNames), fails with nothing stored. The completion (may be empty) gets the payload, or an
+    // ImportProblems error saying why the file cannot be imported; when the handler itself
+    // answers NO, what it stored before stays stored (attachments are named by their content
+    // and may be shared). An outline read only in part is a payload whose
+    // incompleteReading() says why.
     static void importDocument(const QUrl& url, AttachmentHandler attachmentHandler,
                                PayloadCompletion completion);
 
@@ -85,10 +88,21 @@ public:
     [[nodiscard]] static bool writeDataChunk(const QByteArray& data, SaveFile& handle);
     // The four bytes are the magic.
     static bool hasArchiveMagic(const QByteArray& firstBytes);
+    // The archive's file name extension, "corvex", and whether a file name ends in it (any
+    // case): the only files a document is saved into. A file of another format a document
+    // was read from (OPML) is never written over with the archive.
+    static inline const QString FileExtension = QStringLiteral("corvex");
+    static bool isArchiveFileName(const QString& fileName);
+
+    // Tests only: a block every import runs on the reader's thread before it reads the file
+    // (a test holds the reader there); nullptr removes it. Any thread.
+    static void setReadingGate(std::function<void()> gate);
 
 private:
-    static void importOPMLDocument(const QString& path, PayloadCompletion completion);
-    static void importLegacyCorvexDocument(const QString& path, PayloadCompletion completion);
+    // On the reader's thread: an archive (after the magic) or an older document.
+    static void importArchiveOrOlderDocument(const QString& path, AttachmentHandler attachmentHandler,
+                                             PayloadCompletion completion);
+    static DocumentImporter::Read readLegacyCorvexDocument(const QString& path);
 };
 
 } // namespace corvex

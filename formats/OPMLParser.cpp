@@ -6,6 +6,7 @@
 #include "platform/core/Log.h"
 
 #include <QHash>
+#include <QLocale>
 #include <QXmlStreamReader>
 #include <algorithm>
 
@@ -78,6 +79,18 @@ private:
     QHash<QString, qint64> mLengths;
 };
 
+// The reader's message as part of a sentence: "Invalid character reference." becomes
+// "invalid character reference".
+QString readerMessage(const QXmlStreamReader& reader)
+{
+    QString message = reader.errorString().trimmed();
+    if (message.endsWith(QLatin1Char('.')))
+        message.chop(1);
+    if (!message.isEmpty())
+        message[0] = message[0].toLower();
+    return message;
+}
+
 // The theme's colour at `index` modulo its size; nullptr without a theme or colours.
 ColorPtr colorOf(const std::shared_ptr<ColorTheme>& theme, qint64 index)
 {
@@ -101,11 +114,13 @@ void OPMLParser::reset()
     mIgnoreRest = false;
     mIdeaCount = 0;
     mRefusal.clear();
+    mTooDeep = false;
 }
 
 std::shared_ptr<Idea> OPMLParser::parseIdeaFromOPMLData(const QByteArray& data)
 {
     reset();
+    mProblem.clear();
     QXmlStreamReader reader(data);
     reader.setNamespaceProcessing(false);
     reader.setEntityExpansionLimit(int(EntityExpansionLimit));
@@ -140,6 +155,7 @@ std::shared_ptr<Idea> OPMLParser::parseIdeaFromOPMLData(const QByteArray& data)
                                   .arg(reader.lineNumber())
                                   .arg(reader.columnNumber())
                                   .arg(reader.errorString());
+        mProblem = problemOfReader(reader);
         if (mRoot) {
             // One substitution pass: the reader's message may quote the input.
             Log::warning(
@@ -148,10 +164,32 @@ std::shared_ptr<Idea> OPMLParser::parseIdeaFromOPMLData(const QByteArray& data)
         } else {
             Log::warning(QStringLiteral("OPMLParser: no outline read; reading stopped at ") + where);
         }
+    } else if (!mRoot) {
+        mProblem = QStringLiteral("The file holds no outline.");
     }
     std::shared_ptr<Idea> root = std::move(mRoot);
     reset();
     return root;
+}
+
+QString OPMLParser::problemOfReader(const QXmlStreamReader& reader) const
+{
+    if (mTooDeep)
+        return QStringLiteral("The outline goes deeper than %1 levels, more than Corvex shows; the ideas "
+                              "below that level are left out.")
+            .arg(QLocale(QLocale::English).toString(Idea::MaxDepth));
+    if (!mRoot)
+        return QStringLiteral("The file is not an OPML outline (line %1, column %2: %3).")
+            .arg(reader.lineNumber())
+            .arg(reader.columnNumber())
+            .arg(readerMessage(reader));
+    if (reader.error() == QXmlStreamReader::PrematureEndOfDocumentError)
+        return QStringLiteral("The file ends before its outline does, as if it were cut off after line %1.")
+            .arg(reader.lineNumber());
+    return QStringLiteral("The file is damaged at line %1, column %2 (%3).")
+        .arg(reader.lineNumber())
+        .arg(reader.columnNumber())
+        .arg(readerMessage(reader));
 }
 
 void OPMLParser::checkEntityDeclarations(QXmlStreamReader& reader, const QByteArray& data)
@@ -185,6 +223,7 @@ void OPMLParser::checkEntityDeclarations(QXmlStreamReader& reader, const QByteAr
 void OPMLParser::refuse(QXmlStreamReader& reader, const QString& reason)
 {
     reader.raiseError(reason);
+    mProblem = QStringLiteral("The file is not opened: %1.").arg(reason);
     mRefusal = QStringLiteral("line %1, column %2: %3")
                    .arg(reader.lineNumber())
                    .arg(reader.columnNumber())
@@ -197,7 +236,7 @@ void OPMLParser::didStartElement(QXmlStreamReader& reader)
     const QString name = reader.qualifiedName().toString().toLower();
     if (name == QLatin1String("head")) {
         if (!appendNewIdeaAsCurrent(QString()))
-            reader.raiseError(QStringLiteral("the outline is deeper than %1 levels").arg(Idea::MaxDepth));
+            stopAtMaximumDepth(reader);
     } else if (name == QLatin1String("outline")) {
         // Attribute names are compared exactly; a missing attribute reads as null. Values
         // the document type supplies as defaults are not the outline's own: taking them
@@ -216,12 +255,18 @@ void OPMLParser::didStartElement(QXmlStreamReader& reader)
             }
         }
         if (!appendNewIdeaAsCurrent(text)) {
-            reader.raiseError(QStringLiteral("the outline is deeper than %1 levels").arg(Idea::MaxDepth));
+            stopAtMaximumDepth(reader);
             return;
         }
         if (hasNote)
             mCurrent->setNote(note);
     }
+}
+
+void OPMLParser::stopAtMaximumDepth(QXmlStreamReader& reader)
+{
+    mTooDeep = true;
+    reader.raiseError(QStringLiteral("the outline is deeper than %1 levels").arg(Idea::MaxDepth));
 }
 
 void OPMLParser::didEndElement(const QString& name)

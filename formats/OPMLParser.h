@@ -29,7 +29,8 @@ class Idea;
 // Failures follow the reading rules of the format: bytes that are not XML, or XML without a
 // head or an outline, give no tree; an error after some ideas were made (malformed or
 // truncated XML, an outline one level past the maximum depth) stops reading there and gives
-// the tree read so far, which is logged so that the damage is not silent.
+// the tree read so far. Either is logged, and lastProblem() says it in words for the person
+// who opened the file, so that the damage is not silent.
 //
 // One thread at a time; the object may be used again, each parse starts from a clean state.
 class OPMLParser : public OPMLParserInterface
@@ -46,6 +47,7 @@ public:
 
     // The root of the tree built, or nullptr when the data yields no idea.
     std::shared_ptr<Idea> parseIdeaFromOPMLData(const QByteArray& data) override;
+    QString lastProblem() const override { return mProblem; }
 
     // Makes the next idea, with `text` (null: no text), and makes it current: the root when
     // there is none yet (colour 0 of standard theme 0); else the last child of the current
@@ -65,6 +67,10 @@ private:
     void checkEntityDeclarations(QXmlStreamReader& reader, const QByteArray& data);
     // Stops the reader, and the document gives no tree.
     void refuse(QXmlStreamReader& reader, const QString& reason);
+    // Stops the reader at an outline one level past the maximum depth.
+    void stopAtMaximumDepth(QXmlStreamReader& reader);
+    // lastProblem() for a reading that stopped at the reader's error.
+    QString problemOfReader(const QXmlStreamReader& reader) const;
 
     std::shared_ptr<Idea> mRoot;
     std::shared_ptr<Idea> mCurrent;
@@ -73,6 +79,8 @@ private:
     bool mIgnoreRest = false;
     qint64 mIdeaCount = 0;
     QString mRefusal; // why the document is refused, with where; empty when it is not
+    bool mTooDeep = false;
+    QString mProblem; // lastProblem(), kept past the reset at the end of a parse
 };
 
 } // namespace corvex

@@ -155,7 +155,7 @@ Status OPMLWriter::saveToFile(const std::shared_ptr<Idea>& root, const QString& 
 {
     if (!root)
         return Error(Globals::ErrorDomain, -1, QStringLiteral("There is no idea to export."));
-    return SaveFile::writeAtomically(path, ideaAsOPML(root).toUtf8());
+    return SaveFile::writeAtomically(path, ideaAsOPML(root).toUtf8(), SaveFile::Kind::UserFile);
 }
 
 } // namespace corvex

@@ -177,7 +177,7 @@ QString TextExporter::ideaAsNestedHTMLList(const std::shared_ptr<Idea>& idea, bo
 
 Status TextExporter::writeToFile(const QString& text, const QString& path)
 {
-    return SaveFile::writeAtomically(path, text.toUtf8());
+    return SaveFile::writeAtomically(path, text.toUtf8(), SaveFile::Kind::UserFile);
 }
 
 } // namespace corvex

@@ -1030,7 +1030,16 @@ bool isAscii(const QByteArray& bytes)
                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-zip_fileinfo zipInfoFor(const QDateTime& date, std::optional<mode_t> permissions)
+// What an entry's external attributes say: a file readable by everyone (0644) and a folder
+// everyone may enter (0755), whatever the staged file's own mode; the archive is made for
+// the user to hand on, and unzip gives each unpacked file these permissions.
+enum class EntryKind
+{
+    File,
+    Folder,
+};
+
+zip_fileinfo zipInfoFor(const QDateTime& date, EntryKind kind)
 {
     zip_fileinfo info{};
     const QDateTime local =
@@ -1044,8 +1053,9 @@ zip_fileinfo zipInfoFor(const QDateTime& date, std::optional<mode_t> permissions
     info.tmz_date.tm_year = uInt(local.date().year());
     info.dosDate = 0;
     info.internal_fa = 0;
-    if (permissions)
-        info.external_fa = uLong(0x8000 + qint16(*permissions & 07777)) << 16;
+    constexpr uLong MsDosFolder = 0x10;
+    info.external_fa =
+        kind == EntryKind::File ? uLong(S_IFREG | 0644) << 16 : (uLong(S_IFDIR | 0755) << 16) | MsDosFolder;
     return info;
 }
 
@@ -1072,7 +1082,8 @@ bool crcOfFile(int fd, quint32& crc)
 
 struct ZipWrapper::Archive
 {
-    explicit Archive(const QString& path) : file(path) {}
+    // Every archive is made for the user (the web export is its one writer).
+    explicit Archive(const QString& path) : file(path, SaveFile::Kind::UserFile) {}
 
     zipFile zip = nullptr;
     SaveFile file;
@@ -1265,8 +1276,8 @@ bool ZipWrapper::writeFileAtPath(const QString& path, const QString& fileName, c
         mArchive->failed = true;
         return false;
     }
-    if (!mArchive->openEntry(name, zipInfoFor(modified, info.st_mode), Z_DEFAULT_COMPRESSION, password, zip64,
-                             crc))
+    if (!mArchive->openEntry(name, zipInfoFor(modified, EntryKind::File), Z_DEFAULT_COMPRESSION, password,
+                             zip64, crc))
         return false;
     std::vector<char> buffer(ZipBufferSize);
     for (;;) {
@@ -1293,15 +1304,12 @@ bool ZipWrapper::writeFolderAtPath(const QString& path, const QString& folderNam
     if (!mArchive)
         return false;
     struct stat info;
-    std::optional<mode_t> permissions;
     QDateTime modified;
-    if (SysCalls::stat(QFile::encodeName(path).constData(), &info) == 0) {
-        permissions = info.st_mode;
+    if (SysCalls::stat(QFile::encodeName(path).constData(), &info) == 0)
         modified = QDateTime::fromMSecsSinceEpoch(qint64(info.st_mtim.tv_sec) * 1000 +
                                                   info.st_mtim.tv_nsec / 1000000);
-    }
-    if (!mArchive->openEntry(folderName + QLatin1Char('/'), zipInfoFor(modified, permissions), 0, password,
-                             false))
+    if (!mArchive->openEntry(folderName + QLatin1Char('/'), zipInfoFor(modified, EntryKind::Folder), 0,
+                             password, false))
         return false;
     return mArchive->closeEntry();
 }
@@ -1315,8 +1323,8 @@ bool ZipWrapper::writeData(const QByteArray& data, const QString& fileName, cons
     for (qint64 done = 0; !password.isEmpty() && done < data.size(); done += ZipBufferSize)
         crc = quint32(::crc32(crc, reinterpret_cast<const Bytef*>(data.constData() + done),
                               uInt(std::min<qint64>(ZipBufferSize, data.size() - done))));
-    if (!mArchive->openEntry(fileName, zipInfoFor(QDateTime(), std::nullopt), Z_DEFAULT_COMPRESSION, password,
-                             zip64, crc))
+    if (!mArchive->openEntry(fileName, zipInfoFor(QDateTime(), EntryKind::File), Z_DEFAULT_COMPRESSION,
+                             password, zip64, crc))
         return false;
     for (qint64 done = 0; done < data.size(); done += ZipBufferSize) {
         if (!mArchive->write(data.constData() + done, std::min<qint64>(ZipBufferSize, data.size() - done))) {

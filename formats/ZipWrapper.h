@@ -45,7 +45,10 @@ struct ZipWrapperDelegate;
 //
 // Packing writes through SaveFile: a temporary file beside the archive, renamed into place
 // only when every entry was written and the archive was closed and flushed, with the old
-// archive's permissions (a symbolic link stays and its target is replaced). Any failure (a
+// archive's permissions, or for a new archive 0666 less the umask: archives are made for the
+// user (a symbolic link stays and its target is replaced). Every file entry says 0644 and
+// every folder entry 0755, whatever the packed file's own mode, so that what unzip makes of
+// the archive is readable by everyone. Any failure (a
 // source that cannot be read included) returns NO, removes the temporary file and leaves an
 // existing archive as it was, byte for byte. Every minizip result is checked.
 class ZipWrapper
@@ -164,9 +167,9 @@ public:
     // The file under its last path component.
     bool writeFile(const QString& path, const QString& password = QString());
     // The file under `fileName` (its last path component when empty), with its modification
-    // date and permissions.
+    // date.
     bool writeFileAtPath(const QString& path, const QString& fileName, const QString& password = QString());
-    // An entry "<folderName>/" without data, with the folder's date and permissions.
+    // An entry "<folderName>/" without data, with the folder's date.
     bool writeFolderAtPath(const QString& path, const QString& folderName,
                            const QString& password = QString());
     // The bytes as one entry dated now; NO for null data.

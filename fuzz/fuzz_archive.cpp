@@ -11,6 +11,7 @@
 #include "model/IdeaDocumentDataObject.h"
 #include "platform/core/Log.h"
 #include "storage/AttachmentNames.h"
+#include "storage/DocumentImporter.h"
 
 #include <QBuffer>
 #include <QSet>
@@ -92,7 +93,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             // Now and then the store refuses, so that the failure path runs too.
             stored(!(bytes.size() % 7 == 3));
         },
-        [&](const IdeaDocumentDataObjectPtr& payload) {
+        [&](const corvex::DocumentImporter::Read& payloadRead) {
+            const corvex::IdeaDocumentDataObjectPtr payload =
+                corvex::DocumentImporter::payloadOf(payloadRead);
             ++finishes;
             result = payload;
         });

@@ -19,8 +19,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         });
     if (table) {
         (void)table->uuidText();
-        (void)table->symbolAtOrBelow(0x1000);
-        (void)table->symbolAtOrBelow(~std::uint64_t(0));
+        (void)table->imageStart();
+        // A symbol answers only inside its extent.
+        for (const std::uint64_t address :
+             {std::uint64_t(0x1000), std::uint64_t(0x1028), ~std::uint64_t(0)}) {
+            const corvex::BBXElfSymbolTable::Symbol* symbol = table->symbolContaining(address);
+            if (symbol != nullptr && (address < symbol->value || address - symbol->value >= symbol->size))
+                std::abort();
+        }
     }
     return 0;
 }

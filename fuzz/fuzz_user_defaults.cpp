@@ -2,7 +2,7 @@
 // getter. The file lives at one fixed path per process and is removed after each input,
 // together with the ".corrupt" copy a damaged file is moved to.
 
-#include "platform/core/Log.h"
+#include "fuzz/FuzzSupport.h"
 #include "platform/core/UserDefaults.h"
 
 #include <QByteArray>
@@ -37,12 +37,7 @@ void removeFiles()
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    // Damaged inputs are the common case here; their log lines would only slow the run.
-    static const bool silenced = [] {
-        corvex::Log::setSink([](corvex::LogLevel, const QString&) {});
-        return true;
-    }();
-    (void)silenced;
+    corvex::fuzz::silenceLog();
     const std::string& path = defaultsPath();
     removeFiles();
     if (std::FILE* file = std::fopen(path.c_str(), "wb")) {

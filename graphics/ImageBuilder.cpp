@@ -11,14 +11,14 @@ ImageBuilder::~ImageBuilder()
         GraphicsContext::setCurrent(mPrevious);
 }
 
-GraphicsContext* ImageBuilder::startWithSize(double width, double height)
+GraphicsContext* ImageBuilder::startWithSize(double width, double height, GraphicsContext::PixelLayout layout)
 {
     if (!mStarted) {
         mPrevious = GraphicsContext::current();
         mStarted = true;
     }
     // The new context is current before the old one goes, so the pointer never dangles.
-    std::unique_ptr<GraphicsContext> context = GraphicsContext::createBitmap(width, height);
+    std::unique_ptr<GraphicsContext> context = GraphicsContext::createBitmap(width, height, layout);
     GraphicsContext::setCurrent(context.get());
     mContext = std::move(context);
     mSize = Size(width, height);

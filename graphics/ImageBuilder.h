@@ -1,12 +1,11 @@
 #pragma once
 
+#include "platform/gfx/GraphicsContext.h"
 #include "platform/gfx/PlatformImage.h"
 
 #include <memory>
 
 namespace corvex {
-
-class GraphicsContext;
 
 // An offscreen picture maker: start it with a size, draw into the context it answers, then
 // consume the image. Between the two calls the builder's context is the thread's current
@@ -14,7 +13,8 @@ class GraphicsContext;
 // interleaved there.
 //
 // The bitmap is RGBA with premultiplied alpha, the one format every bitmap here shares;
-// nothing reads its bytes directly.
+// nothing reads its bytes directly. A caller that only draws the image again may ask for
+// the layout QPainter fills fastest.
 class ImageBuilder
 {
 public:
@@ -30,7 +30,8 @@ public:
     // or too large) answers null and leaves no current context until consumeImage. Starting
     // again before consuming drops the first bitmap; consumeImage still restores the context
     // that was current before the first start.
-    GraphicsContext* startWithSize(double width, double height);
+    GraphicsContext* startWithSize(double width, double height,
+                                   GraphicsContext::PixelLayout layout = GraphicsContext::PixelLayout::Rgba);
     // Restores the current context saved by startWithSize and answers the drawing as an image
     // of the requested size in points; the builder is then empty. Without a bitmap (never
     // started, already consumed, or the start failed) the null image.

@@ -1,7 +1,9 @@
 #include "home/HomePlanetLayer.h"
 
+#include "graphics/ColorContrast.h"
 #include "mindmap/PlanetDrawer.h"
 #include "model/Color.h"
+#include "model/DrawnColor.h"
 #include "model/Globals.h"
 #include "model/IconImage.h"
 #include "platform/gfx/FilterImage.h"
@@ -29,6 +31,33 @@ double degreesToRadians(double degrees)
 }
 
 } // namespace
+
+ColorPtr HomePlanetLayer::planetColor() const
+{
+    return mProxy ? DrawnColor::ofRoot(mProxy->color()) : nullptr;
+}
+
+PlatformColor HomePlanetLayer::fieldColorOn(const ColorPtr& planetColor)
+{
+    const RGBA ink = ColorContrast::legibleInkOn(planetColor ? planetColor->rgba() : RGBA{0, 0, 0, 1});
+    return ink.red > 0 ? PlatformColor::white() : PlatformColor::black();
+}
+
+QString HomePlanetLayer::elementsText(qint64 count, QString* value)
+{
+    // A table text that holds the count itself ("%1 elements") takes it in place of the value
+    // line.
+    QString elements = Globals::normalLocalizedStringForKey(
+        count == 1 ? QStringLiteral("Label.Element") : QStringLiteral("Label.Elements"), QString());
+    QString number = QString::number(count);
+    if (elements.contains(QStringLiteral("%1"))) {
+        elements = elements.arg(number);
+        number.clear();
+    }
+    if (value)
+        *value = number;
+    return elements;
+}
 
 HomePlanetLayer::HomePlanetLayer() = default;
 
@@ -85,10 +114,7 @@ void HomePlanetLayer::updateWithProxy(const IdeaProxyPtr& proxy)
         mUserImage = QVImage();
         mText = proxy ? proxy->text() : QString();
         mIconImage = proxy ? proxy->iconImage() : nullptr;
-        const ColorPtr color = proxy ? proxy->color() : nullptr;
-        const RGBA rgb = color ? color->rgba() : RGBA();
-        const double luminance = 0.299 * rgb.red + 0.587 * rgb.green + 0.114 * rgb.blue;
-        mLabelTextColor = PlatformColor::deviceWhite(luminance < 128 ? 0.2 : 0.35);
+        mLabelTextColor = fieldColorOn(planetColor());
     }
     if (proxy && proxy->hasWebLink()) {
         if (mWebLinkIndicatorImage.isNull())
@@ -107,7 +133,7 @@ void HomePlanetLayer::updateWithProxy(const IdeaProxyPtr& proxy)
 void HomePlanetLayer::updateAppearance()
 {
     mFontSize = fetchNewFontSize();
-    const ColorPtr color = mProxy ? mProxy->color() : nullptr;
+    const ColorPtr color = planetColor();
     mTextColor = Globals::highContrastText() && color && color->isBright() ? PlatformColor::deviceWhite(0.33)
                                                                            : PlatformColor::white();
     if (!hasUserImage())
@@ -168,7 +194,7 @@ void HomePlanetLayer::drawDisc(GraphicsContext& context, Point c, double r)
                                               BlendMode::Difference, 0.2);
         return;
     }
-    const ColorPtr color = mProxy ? mProxy->color() : nullptr;
+    const ColorPtr color = planetColor();
     if (!color)
         return;
     context.setFillColor(color->uiColor());
@@ -243,7 +269,7 @@ TextAttributes HomePlanetLayer::attributesForValueWithShadow(bool withShadow) co
 {
     TextAttributes attributes;
     attributes.font = PlatformFont::fontWithName(QStringLiteral("HelveticaNeue"), 11.5);
-    attributes.foregroundColor = withShadow ? PlatformColor::white() : PlatformColor::deviceWhite(1.0, 0.95);
+    attributes.foregroundColor = withShadow ? PlatformColor::white() : mLabelTextColor;
     return attributes;
 }
 
@@ -311,13 +337,8 @@ void HomePlanetLayer::drawFields(GraphicsContext& context, Point c, double r)
     drawFieldLeftAligned(context,
                          Globals::narrowLocalizedStringForKey(QStringLiteral("Label.Modified"), QString()),
                          mDateModifiedText, Point(c.x - r + 110, c.y - r + 68), shadow);
-    // A table text that holds the count itself ("%1 elements") takes it in place of the value line.
-    QString elements = Globals::normalLocalizedStringForKey(QStringLiteral("Label.Elements"), QString());
-    QString count = QString::number(mElements);
-    if (elements.contains(QStringLiteral("%1"))) {
-        elements = elements.arg(count);
-        count.clear();
-    }
+    QString count;
+    const QString elements = elementsText(mElements, &count);
     drawFieldCenterAligned(context, elements, count, Point(bounds().size.width / 2, c.y - r + 24), shadow);
     context.restoreGState();
 }

@@ -43,6 +43,16 @@ public:
     static QString formatDateOnly(const QDateTime& date);
     static QString formatDateTime(const QDateTime& date);
 
+    // The colour of the dates, the count and their labels on a disc of that colour (white or
+    // black, whichever reads better: at least 4.5:1 on any colour).
+    static PlatformColor fieldColorOn(const ColorPtr& planetColor);
+    // The count's label from the strings table ("1 element", "N elements"); `value` receives
+    // the number to show below it, empty when the label holds it.
+    static QString elementsText(qint64 count, QString* value = nullptr);
+    // The disc's colour: the document's, the first standard colour for a document without
+    // one; none without a summary.
+    ColorPtr planetColor() const;
+
     const IdeaProxyPtr& proxy() const { return mProxy; }
     double sliderPercentage() const { return mSliderPercentage; }
     const PlatformColor& labelTextColor() const { return mLabelTextColor; }

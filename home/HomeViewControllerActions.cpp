@@ -479,46 +479,46 @@ void HomeViewController::onDeleteItem(const MenuItem& item)
         return;
     occupyScreen(OpenDocumentOperation);
     std::weak_ptr<HomeViewController> weak = sharedSelf();
-    PersistenceController::singleton().fetchRootIdea(docIdentifier, [weak,
-                                                                     docIdentifier](const IdeaPtr& root) {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        self->liberateScreen(OpenDocumentOperation);
-        if (!root)
-            return;
-        QString text;
-        if (root->isLink())
-            text = QString();
-        else if (!root->ideas().empty())
-            // The count leaves out the idea itself, as on the mind-map screen.
-            text = Globals::normalLocalizedStringForKey(
-                       QString(), QStringLiteral("Element contains %d sub-elements. Are you sure?"))
-                       .replace(QStringLiteral("%d"), QString::number(root->calculateWholeTreeSize() - 1));
-        else if (root->ideaType() == IdeaTypeImage)
-            text = Globals::normalLocalizedStringForKey(
-                QString(), QStringLiteral("Element contains an image. Are you sure?"));
-        else if (root->hasNote())
-            text = Globals::normalLocalizedStringForKey(
-                QString(), QStringLiteral("Element contains a note. Are you sure?"));
-        if (text.isEmpty()) {
-            self->deleteDocument(docIdentifier, {});
-            return;
-        }
-        CustomAlertView alert(QStringLiteral("Delete"), text);
-        alert.addButton(homeText("Choice.Delete"), CAVButton::DestructiveType, [weak, docIdentifier] {
-            if (auto screen = weak.lock()) {
-                screen->liberateScreen(DeleteConfirmationOperation);
-                screen->deleteDocument(docIdentifier, {});
+    PersistenceController::singleton().fetchRootIdea(
+        docIdentifier, [weak, docIdentifier](const IdeaPtr& root) {
+            auto self = weak.lock();
+            if (!self)
+                return;
+            self->liberateScreen(OpenDocumentOperation);
+            if (!root)
+                return;
+            QString text;
+            if (root->isLink())
+                text = QString();
+            else if (!root->ideas().empty())
+                // The whole document goes: its root counts with what lies below it.
+                text = Globals::normalLocalizedStringForKey(
+                           QString(), QStringLiteral("Element contains %d sub-elements. Are you sure?"))
+                           .replace(QStringLiteral("%d"), QString::number(root->calculateWholeTreeSize()));
+            else if (root->ideaType() == IdeaTypeImage)
+                text = Globals::normalLocalizedStringForKey(
+                    QString(), QStringLiteral("Element contains an image. Are you sure?"));
+            else if (root->hasNote())
+                text = Globals::normalLocalizedStringForKey(
+                    QString(), QStringLiteral("Element contains a note. Are you sure?"));
+            if (text.isEmpty()) {
+                self->deleteDocument(docIdentifier, {});
+                return;
             }
+            CustomAlertView alert(QStringLiteral("Delete"), text);
+            alert.addButton(homeText("Choice.Delete"), CAVButton::DestructiveType, [weak, docIdentifier] {
+                if (auto screen = weak.lock()) {
+                    screen->liberateScreen(DeleteConfirmationOperation);
+                    screen->deleteDocument(docIdentifier, {});
+                }
+            });
+            alert.addButton(homeText("Choice.Cancel"), CAVButton::CancelType, [weak] {
+                if (auto screen = weak.lock())
+                    screen->liberateScreen(DeleteConfirmationOperation);
+            });
+            self->occupyScreen(DeleteConfirmationOperation);
+            alert.showFromWindow(self->myWindow());
         });
-        alert.addButton(homeText("Choice.Cancel"), CAVButton::CancelType, [weak] {
-            if (auto screen = weak.lock())
-                screen->liberateScreen(DeleteConfirmationOperation);
-        });
-        self->occupyScreen(DeleteConfirmationOperation);
-        alert.showFromWindow(self->myWindow());
-    });
 }
 
 // ---- Import

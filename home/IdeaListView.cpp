@@ -433,8 +433,12 @@ void IdeaListView::repositionItems()
             item->updateDockingMode(mDockingMode,
                                     mIdeaViewAtFocus == std::uint64_t(index) ? mFocusStrength : 0.0f);
         } else if (auto* adder = dynamic_cast<BigAdderView*>(&view)) {
-            adder->setDockMode(mDockingMode);
-            adder->adderLayer()->setNeedsDisplay();
+            // Redrawn when its mode turns, not at every movement of a drag: its picture
+            // depends on nothing a reposition changes.
+            if (adder->dockMode() != mDockingMode) {
+                adder->setDockMode(mDockingMode);
+                adder->adderLayer()->setNeedsDisplay();
+            }
         } else if (auto* marker = dynamic_cast<SmallDockView*>(&view)) {
             marker->setHighlighted(mIdeaAdderAtFocus == mIdeaProxies.size());
         }
@@ -577,12 +581,6 @@ void IdeaListView::mouseUp(const Event& event)
 {
     BaseScrollView::mouseUp(event);
     mLongTapAndDragDetector->mouseUp(event);
-}
-
-void IdeaListView::keyDown(const Event& event)
-{
-    if (!mUserInteractionEnabled)
-        BaseScrollView::keyDown(event);
 }
 
 void IdeaListView::updateCursor(const Event& event)

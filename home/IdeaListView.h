@@ -113,11 +113,12 @@ public:
     void mouseDown(const Event& event) override;
     void mouseDragged(const Event& event) override;
     void mouseUp(const Event& event) override;
-    void keyDown(const Event& event) override;
     void mouseMoved(const Event& event) override;
     void cursorUpdate(const Event& event) override;
     void updateTrackingAreas() override;
     std::shared_ptr<Menu> menuForEvent(const Event& event) override;
+    // First responder for the screen's sake: it uses no keys itself, so each goes on to the
+    // screen (Ctrl+F starts the search).
     bool acceptsFirstResponder() const override { return true; }
     void layout() override;
     void reflectScrolledClipView() override;

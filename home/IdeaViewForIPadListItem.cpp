@@ -2,6 +2,7 @@
 
 #include "home/HomePlanetLayer.h"
 #include "mindmap/SimpleIdeaView.h"
+#include "model/DrawnColor.h"
 #include "platform/ui/Layer.h"
 
 namespace corvex {
@@ -54,8 +55,7 @@ std::shared_ptr<IdeaView> IdeaViewForIPadListItem::copyForDragging() const
     auto copy = SimpleIdeaView::create(mProxy->text(), kDraggedDocumentRole);
     copy->setIdeaIdentifier(QString());
     copy->setDocIdentifier(mProxy->docIdentifier());
-    if (mProxy->color())
-        copy->setBaseColor(mProxy->color());
+    copy->setBaseColor(DrawnColor::ofRoot(mProxy->color()));
     if (mProxy->image().hasImage())
         copy->setImage(mProxy->image());
     copy->setIconImage(mProxy->iconImage());

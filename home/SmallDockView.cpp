@@ -22,6 +22,9 @@ QString SmallDockView::className() const
 
 void SmallDockView::setHighlighted(bool highlighted)
 {
+    // The same picture again would be drawn again, at every movement of a drag.
+    if (highlighted == mHighlighted)
+        return;
     mHighlighted = highlighted;
     setImage(highlighted ? mActiveDockImage : mDockImage);
 }

@@ -81,16 +81,21 @@ int planetFontFactorIndex(qint64 factor)
 } // namespace
 
 PlanetDrawer::PlanetDrawer(quint64 planetType)
-    : mPlanetType(planetType), mRadius(radiusForPlanetType(planetType)), mTextColor(PlatformColor::white())
+    : mPlanetType(planetType), mRadius(radiusForPlanetType(planetType)), mSize(sizeForPlanetType(planetType)),
+      mTextColor(PlatformColor::white())
 {
-    const double side = double(2.5f * mRadius);
-    mSize = Size(side, side);
     mSubPlanetIndicatorImage = planetIndicatorImage(QStringLiteral("3_dots"), 10, true);
     mNoteIndicatorImage = planetIndicatorImage(QStringLiteral("planet_note_indicator"), 8, false);
     updateAppearance();
 }
 
 PlanetDrawer::~PlanetDrawer() = default;
+
+Size PlanetDrawer::sizeForPlanetType(quint64 planetType)
+{
+    const double side = double(2.5f * radiusForPlanetType(planetType));
+    return Size(side, side);
+}
 
 float PlanetDrawer::radiusForPlanetType(quint64 planetType)
 {

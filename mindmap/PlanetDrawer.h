@@ -44,6 +44,8 @@ public:
 
     // The radius (unscaled) of a planet type; unknown types answer type 0's.
     static float radiusForPlanetType(quint64 planetType);
+    // The drawing square (unscaled) of a planet type: 2.5 radii a side.
+    static Size sizeForPlanetType(quint64 planetType);
     // The title font size of a planet type for the current text size factor (a factor below
     // 4 counts as 3, above 6 as 7).
     static float fontSizeForPlanetType(quint64 planetType);

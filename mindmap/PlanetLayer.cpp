@@ -1,6 +1,7 @@
 #include "mindmap/PlanetLayer.h"
 
 #include "model/Color.h"
+#include "model/DrawnColor.h"
 #include "model/IconImage.h"
 #include "model/Idea.h"
 #include "platform/core/Log.h"
@@ -73,7 +74,7 @@ void PlanetLayer::updateWithIdea(const Idea* idea, const QString& docIdentifier)
         return;
     }
     setText(idea->text());
-    setBaseColor(idea->color());
+    setBaseColor(DrawnColor::ofIdea(*idea));
     setImage(idea->image());
     setIconImage(idea->iconImage());
     const QString note = idea->note();

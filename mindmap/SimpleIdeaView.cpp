@@ -2,6 +2,7 @@
 
 #include "mindmap/PlanetLayer.h"
 #include "model/Color.h"
+#include "model/DrawnColor.h"
 #include "model/Globals.h"
 #include "model/IconImage.h"
 #include "model/Idea.h"
@@ -247,7 +248,7 @@ void SimpleIdeaView::updateWithIdea(const Idea* idea, const QString& docIdentifi
     setNote(note.isNull() ? std::nullopt : std::optional<QString>(note));
     setIconImage(idea ? idea->iconImage() : nullptr);
     setHasWebLink(idea && idea->hasURL());
-    setBaseColor(idea ? idea->color() : nullptr);
+    setBaseColor(idea ? DrawnColor::ofIdea(*idea) : nullptr);
     setImage(idea ? idea->image() : QVImage());
     setIdeaIdentifier(idea ? idea->identifier() : QString());
     setDocIdentifier(docIdentifier);

@@ -8,12 +8,14 @@
 #include "mindmap/LineLayer.h"
 #include "mindmap/NoteHoverUtility.h"
 #include "mindmap/ParentIdeaView.h"
+#include "mindmap/PlanetCrowding.h"
 #include "mindmap/PlanetLayer.h"
 #include "mindmap/SimpleIdeaView.h"
 #include "mindmap/SolarFocusObject.h"
 #include "mindmap/SolarRotationAnimator.h"
 #include "mindmap/SolarRotationGestureRecognizer.h"
 #include "mindmap/SolarSystemLayer.h"
+#include "model/DrawnColor.h"
 #include "model/Globals.h"
 #include "model/Idea.h"
 #include "platform/core/Log.h"
@@ -140,8 +142,9 @@ void SolarSystem::setParentIdea(const std::shared_ptr<Idea>& parent, bool asLink
     if (mParentView)
         mParentView->removeFromSuperview();
     const QVImage image = parent->image();
-    mParentView = image.hasImage() ? ParentIdeaView::createWithImage(image)
-                                   : ParentIdeaView::createWithText(parent->text(), parent->color());
+    mParentView = image.hasImage()
+                      ? ParentIdeaView::createWithImage(image)
+                      : ParentIdeaView::createWithText(parent->text(), DrawnColor::ofIdea(*parent));
     mShowingLink = asLink;
     mParentView->setObjectTag(parent);
     mParentView->setDelegate(sharedAs<SolarSystem>());
@@ -165,7 +168,7 @@ void SolarSystem::setCentralIdea(const std::shared_ptr<Idea>& idea)
     const QString note = idea ? idea->note() : QString();
     mCentralView->setNote(note.isNull() ? std::nullopt : std::optional<QString>(note));
     mCentralView->setHasWebLink(idea && idea->hasURL());
-    mCentralView->setBaseColor(idea ? idea->color() : nullptr);
+    mCentralView->setBaseColor(idea ? DrawnColor::ofIdea(*idea) : nullptr);
     mCentralView->setImage(idea ? idea->image() : QVImage());
     mCentralView->setIdeaIdentifier(idea ? idea->identifier() : QString());
     mCentralView->setDocIdentifier(mDocIdentifier);
@@ -414,6 +417,7 @@ void SolarSystem::updateViewScaled()
     const std::int64_t planets = ideaViewCount();
     std::int64_t lowest = 0;
     float lowestAngle = std::numeric_limits<float>::infinity();
+    std::vector<Point> centres(std::size_t(std::max<std::int64_t>(planets, 0)));
     for (std::int64_t i = 0; i < planets; ++i) {
         PlanetLayer& planet = *mIdeaViews[std::size_t(i)];
         if (!mAnimating) {
@@ -421,7 +425,8 @@ void SolarSystem::updateViewScaled()
             planet.resizeToScale();
         }
         const float a = layout.angleForPlanetAtIndex(i, mCurrentAngle);
-        placeLayerCentre(planet, Point(c.x + double(r * std::cos(a)), c.y + double(r * std::sin(a))));
+        centres[std::size_t(i)] = Point(c.x + double(r * std::cos(a)), c.y + double(r * std::sin(a)));
+        placeLayerCentre(planet, centres[std::size_t(i)]);
         if (!mAnimating)
             LayerExtensions::ensureIntegralFrame(planet);
         if (a < lowestAngle) {
@@ -431,6 +436,7 @@ void SolarSystem::updateViewScaled()
     }
     if (!mAnimating)
         restackPlanets(lowest);
+    drawPlanetsAsCrowded(lowest, centres);
     const std::int64_t adders = ideaAdderViewCount();
     for (std::int64_t i = 0; i < adders; ++i) {
         IdeaAdderView& adder = *mIdeaAdderViews[std::size_t(i)];
@@ -462,6 +468,24 @@ void SolarSystem::restackPlanets(std::int64_t lowest)
         planet->removeFromSuperlayer();
     for (std::int64_t k = 0; k < planets; ++k)
         layer()->addSublayer(mIdeaViews[std::size_t((lowest + k) % planets)]);
+}
+
+void SolarSystem::drawPlanetsAsCrowded(std::int64_t lowest, const std::vector<Point>& centres)
+{
+    const std::size_t planets = mIdeaViews.size();
+    if (planets == 0 || centres.size() != planets)
+        return;
+    // In stacking order, as restackPlanets puts them.
+    std::vector<Point> stacked(planets);
+    for (std::size_t k = 0; k < planets; ++k)
+        stacked[k] = centres[(std::size_t(lowest) + k) % planets];
+    const PlanetLayer& first = *mIdeaViews.front();
+    const auto drawings = PlanetCrowding::drawings(stacked, first.radius(), first.contentsScale());
+    for (std::size_t k = 0; k < planets; ++k) {
+        PlanetLayer& planet = *mIdeaViews[(std::size_t(lowest) + k) % planets];
+        planet.setDrawsDirectly(drawings[k] != PlanetCrowding::Drawing::Cached);
+        planet.setHidden(drawings[k] == PlanetCrowding::Drawing::Covered);
+    }
 }
 
 void SolarSystem::applyLayout()

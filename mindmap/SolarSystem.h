@@ -336,6 +336,8 @@ private:
     // frame of a transformed layer would resize them.
     static void placeLayerCentre(Layer& layer, Point centre);
     void restackPlanets(std::int64_t lowest);
+    // Planets pressed together lose their cached drawings (PlanetCrowding); `centres` by index.
+    void drawPlanetsAsCrowded(std::int64_t lowest, const std::vector<Point>& centres);
     void ensureIdeaAddersWhenEmpty();
     std::shared_ptr<IdeaAdderView> makeAdder(const std::shared_ptr<Idea>& tag);
     void rebuildLineLayer();
@@ -348,6 +350,7 @@ private:
     void runDrillAnimation(const std::shared_ptr<SolarSystem>& other, AnimationBlock thisStep,
                            AnimationBlock otherStep, bool drillDown, Completion completion);
     // Input helpers.
+    // Whether another screen is shown over this view in its window's container.
     bool coveredByAnotherScreen() const;
     void observeNote(const std::optional<QString>& note, const QString& ideaIdentifier, Point viewPoint);
 

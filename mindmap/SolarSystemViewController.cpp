@@ -216,14 +216,22 @@ ValueDictionary SolarSystemViewController::createState()
 {
     if (!mDoc)
         return ValueDictionary();
-    ValueDictionary state;
-    state.insert(kDocIdentifierKey, mDoc->docIdentifier());
-    if (mOwnIdea)
-        state.insert(kIdeaIdentifierKey, mOwnIdea->identifier());
-    if (!mDoc->representativeURL().isEmpty())
-        state.insert(kRepresentedURLKey, mDoc->representativeURL().toString());
     const DocumentWindowServices* window = windowServices();
-    state.insert(kEditedKey, window ? window->isDocumentEdited() : false);
+    return stateOf(*mDoc, mOwnIdea ? mOwnIdea->identifier() : QString(),
+                   window ? window->isDocumentEdited() : false);
+}
+
+ValueDictionary SolarSystemViewController::stateOf(const IdeaDocument& document,
+                                                   const QString& ideaIdentifier, bool edited)
+{
+    ValueDictionary state;
+    state.insert(kDocIdentifierKey, document.docIdentifier());
+    if (!ideaIdentifier.isEmpty())
+        state.insert(kIdeaIdentifierKey, ideaIdentifier);
+    // Only a file: a cloud document's own identifier is no place to save or open from.
+    if (document.representativeURL().isLocalFile())
+        state.insert(kRepresentedURLKey, document.representativeURL().toString());
+    state.insert(kEditedKey, edited);
     return state;
 }
 
@@ -263,7 +271,12 @@ void SolarSystemViewController::tryLoadingDocumentForRestoration()
             window->performClose();
         return;
     }
-    document->setRepresentativeURL(representedURL.isEmpty() ? QUrl() : QUrl(representedURL));
+    // A file named by the state; without one (or with the identifier's URL an older state
+    // kept), a stored document keeps its identifier's URL and a new one has none.
+    if (const QUrl file(representedURL); file.isLocalFile())
+        document->setRepresentativeURL(file);
+    else if (location == IdeaDocument::TemporaryLocation)
+        document->setRepresentativeURL(QUrl());
     if (DocumentWindowServices* window = windowServices())
         window->setDocumentEdited(edited);
     mRestorationDictionary.reset();
@@ -822,13 +835,20 @@ void SolarSystemViewController::topBarSearchStatusDidChange(bool)
             if (!editing)
                 makeGraphFirstResponder();
             ensureTopBarState();
+        } else if (!editing) {
+            // Typing ended with the search kept: the graph showing its results takes the keys,
+            // so that Escape reaches the screen and clears it.
+            makeGraphFirstResponder();
         }
         break;
     case StateMindMapSearch:
-        if (!empty)
+        if (!empty) {
             updateGraphSearch();
-        else
+            if (!editing)
+                makeGraphFirstResponder();
+        } else {
             pleaseSwitchToSolarView();
+        }
         break;
     default:
         break;

@@ -91,6 +91,9 @@ public:
 
     // ---- State ----
     ValueDictionary createState() override;
+    // The state of a screen showing the document (the idea may be null), as createState
+    // gives it: for a window whose screen is still to be made.
+    static ValueDictionary stateOf(const IdeaDocument& document, const QString& ideaIdentifier, bool edited);
     bool restoreFromState(const ValueDictionary& state) override;
     void setCurrentDoc(const std::shared_ptr<IdeaDocument>& document, qint64 token,
                        const QString& ideaIdentifier);

@@ -17,6 +17,8 @@
 #include "toolkit/CustomAlertView.h"
 #include "toolkit/PartialViewTransitionAnimation.h"
 
+#include <QFileInfo>
+
 namespace corvex {
 
 namespace {
@@ -42,14 +44,24 @@ private:
     std::weak_ptr<SolarSystemViewController> mOwner;
 };
 
-// A representative URL the screen may write to: a local file (a document of the temporary
-// location carries its own "temp:/" identifier as the URL until it is saved to a file).
-QUrl writableDocumentFileUrl(const std::shared_ptr<IdeaDocument>& document)
+// The local file the document was opened from or saved to; empty for a new document (a
+// document of the temporary location carries its own "temp:/" identifier as the URL until
+// it has a file).
+QUrl documentFileUrl(const std::shared_ptr<IdeaDocument>& document)
 {
     if (!document)
         return QUrl();
     const QUrl& url = document->representativeURL();
     return url.isLocalFile() ? url : QUrl();
+}
+
+// The file a save writes without asking: the document's file when it is a Corvex document.
+// A file of another format (OPML) only names the window and finds it again when the same
+// file is opened; saving asks for a ".corvex" file instead of writing over it.
+QUrl saveTargetUrl(const std::shared_ptr<IdeaDocument>& document)
+{
+    const QUrl file = documentFileUrl(document);
+    return ExportImport::isArchiveFileName(file.fileName()) ? file : QUrl();
 }
 
 } // namespace
@@ -65,10 +77,14 @@ void SolarSystemViewController::showResultIfError(const MyResultPtr& result)
 bool SolarSystemViewController::validateUserInterfaceItem(const MenuItem& item)
 {
     const QString action = item.actionId();
+    // While another screen lies over the mind map (a picture viewer, the export dialog) or a
+    // switch runs, the screen's own actions do nothing: their items say so.
+    if (respondsToAction(action) && screenOccupied())
+        return false;
     if (action == QLatin1String("qvSaveLocalFile:") || action == QLatin1String("qvSaveLocalFileAs:"))
         return mDoc && mDoc->location() == 0;
     if (action == QLatin1String("qvAddNewElement:"))
-        return mSolarSystem && mSolarSystemState == StateMindMap && !screenOccupied();
+        return mSolarSystem && mSolarSystemState == StateMindMap;
     return BaseViewController::validateUserInterfaceItem(item);
 }
 
@@ -76,7 +92,7 @@ void SolarSystemViewController::qvSaveLocalFile()
 {
     if (!mDoc || mDoc->isCloudDocument() || screenOccupied())
         return;
-    const QUrl url = writableDocumentFileUrl(mDoc);
+    const QUrl url = saveTargetUrl(mDoc);
     if (url.isEmpty()) {
         qvSaveLocalFileAs();
         return;
@@ -99,14 +115,25 @@ void SolarSystemViewController::performSaveLocalFileWithCompletion(ResultComplet
         return;
     }
     FilePanelRunner::SavePanel panel;
-    panel.allowedFileTypes = QStringList{QStringLiteral("corvex")};
+    panel.allowedFileTypes = QStringList{ExportImport::FileExtension};
     panel.directory = FilePanelRunner::desktopDirectory();
     // The file's own name once it has one; before that the root idea's (the document's
-    // name would be its storage identifier).
-    const QUrl file = writableDocumentFileUrl(mDoc);
-    panel.nameFieldStringValue = !file.isEmpty() ? file.fileName()
-                                 : mRootIdea     ? mRootIdea->exportFileNameForType(QStringLiteral("corvex"))
-                                                 : mDoc->exportFileName();
+    // name would be its storage identifier). A file of another format proposes its own
+    // name as a Corvex file beside it.
+    const QUrl file = documentFileUrl(mDoc);
+    const QFileInfo fileInfo(file.toLocalFile());
+    const QString rootName =
+        mRootIdea ? mRootIdea->exportFileNameForType(ExportImport::FileExtension) : mDoc->exportFileName();
+    if (file.isEmpty()) {
+        panel.nameFieldStringValue = rootName;
+    } else if (ExportImport::isArchiveFileName(file.fileName())) {
+        panel.nameFieldStringValue = file.fileName();
+    } else {
+        panel.directory = fileInfo.absolutePath();
+        const QString base = fileInfo.completeBaseName();
+        panel.nameFieldStringValue =
+            base.isEmpty() ? rootName : base + QLatin1Char('.') + ExportImport::FileExtension;
+    }
     std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
     Runners::filePanelRunner()->beginSavePanel(
         panel, myWindow(), [weak, completion](int response, const QUrl& url) {
@@ -132,6 +159,15 @@ void SolarSystemViewController::doSaveLocalFile(const QUrl& url, ResultCompletio
     const MyResultPtr failed =
         MyResult::error(QStringLiteral("mac:Error:FailedToWriteFile"), QStringLiteral("Failed to save file"));
     if (!mDoc || !mRootIdea || !url.isLocalFile()) {
+        if (completion)
+            completion(failed);
+        return;
+    }
+    // The archive goes only into a Corvex file, never over a file of another format.
+    if (!ExportImport::isArchiveFileName(url.fileName())) {
+        Log::assertionFailure(
+            QStringLiteral("SolarSystemViewController: %1 is not a Corvex file to save into")
+                .arg(url.fileName()));
         if (completion)
             completion(failed);
         return;
@@ -267,7 +303,7 @@ bool SolarSystemViewController::startClosingCanCloseNow()
 
 void SolarSystemViewController::showCloseTempFileQuestion()
 {
-    const bool hasFile = !writableDocumentFileUrl(mDoc).isEmpty();
+    const bool hasFile = !documentFileUrl(mDoc).isEmpty();
     const QString text =
         hasFile
             ? Globals::normalLocalizedStringForKey(QStringLiteral("mac:CloseModifiedFile.Title"),
@@ -291,7 +327,7 @@ void SolarSystemViewController::showCloseTempFileQuestion()
             else
                 showResultIfError(result);
         };
-        const QUrl url = writableDocumentFileUrl(self->mDoc);
+        const QUrl url = saveTargetUrl(self->mDoc);
         if (url.isEmpty())
             self->performSaveLocalFileWithCompletion(closeWhenSaved);
         else

@@ -25,7 +25,8 @@ public:
     virtual void updatePersistentAppStateNow();
     // Puts the file first in the recent documents; nothing for a URL without a path.
     virtual void addNewRecentDocumentURL(const QUrl& fileUrl);
-    // Whether no window's screen objects to the idea being deleted.
+    // Whether no window's screen objects to the idea being deleted; a null identifier stands
+    // for the whole document.
     virtual bool canWeSafelyDeleteIdea(const QString& ideaIdentifier, const QString& docIdentifier);
     // Opens the document again in a new window centred on the idea, when storage knows it.
     virtual void openDocumentInNewWindow(const QString& docIdentifier, const QString& ideaIdentifier);

@@ -38,6 +38,20 @@ ColorPtr ColorTheme::nextColorFromColor(const ColorPtr& color) const
     return next == mColors.end() ? mColors.front() : *next;
 }
 
+ColorPtr ColorTheme::colorForPlace(std::size_t index) const
+{
+    return mColors.empty() ? nullptr : mColors[index % mColors.size()];
+}
+
+std::shared_ptr<ColorTheme> ColorTheme::themeForColor(const ColorPtr& color, ColorThemeType type)
+{
+    if (!color)
+        return nullptr;
+    if (type == ColorThemeTypeSameColor)
+        return unnamedThemeWithColor(color);
+    return color->theme();
+}
+
 const std::vector<std::shared_ptr<ColorTheme>>& ColorTheme::standardThemes()
 {
     return KnownColorThemes::sharedInstance().standardThemes();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/Color.h"
+#include "model/ColorThemeType.h"
 
 #include <QString>
 #include <memory>
@@ -32,6 +33,13 @@ public:
     // The colour after `color` (compared by identity), wrapping from the last to the first;
     // nullptr when the colour is not in the theme.
     ColorPtr nextColorFromColor(const ColorPtr& color) const;
+    // The colour the theme gives the child at `index`: colour index modulo the colour count;
+    // nullptr for a theme without colours.
+    ColorPtr colorForPlace(std::size_t index) const;
+
+    // The theme an idea of that colour and theme type gives its children: none without a
+    // colour; for type 0 an unnamed theme of the colour alone; otherwise the colour's own.
+    static std::shared_ptr<ColorTheme> themeForColor(const ColorPtr& color, ColorThemeType type);
 
     // The shared table's standard and bright themes.
     static const std::vector<std::shared_ptr<ColorTheme>>& standardThemes();

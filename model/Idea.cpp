@@ -23,6 +23,12 @@ std::atomic<quint64>& identifierCounter()
     return counter;
 }
 
+std::atomic<quint64>& changeCounter()
+{
+    static std::atomic<quint64> counter{0};
+    return counter;
+}
+
 // How a text that is not set shows in descriptions.
 QString orNull(const QString& text)
 {
@@ -89,6 +95,16 @@ Idea::~Idea()
     }
 }
 
+quint64 Idea::changeCount()
+{
+    return changeCounter().load(std::memory_order_relaxed);
+}
+
+void Idea::noteChange()
+{
+    changeCounter().fetch_add(1, std::memory_order_relaxed);
+}
+
 QString Idea::createIdentifier()
 {
     const quint64 counter = identifierCounter().fetch_add(1, std::memory_order_relaxed) + 1;
@@ -139,6 +155,7 @@ Idea::Extras& Idea::extras()
 
 void Idea::updateImage(const QVImage& image, const ObjectID& attachment)
 {
+    noteChange();
     QVImage small = makeSmallPicture(image);
     if (!mExtras && !small.hasImage() && attachment.isNull())
         return;
@@ -228,6 +245,7 @@ void Idea::insertChecked(const IdeaPtr& idea, quint64 index)
 
 bool Idea::addIdea(const IdeaPtr& idea)
 {
+    noteChange();
     if (isLink()) {
         Log::assertionFailure(AddIdeaAssertionLine, "-[Idea addIdea:]");
         return false;
@@ -242,6 +260,7 @@ bool Idea::addIdea(const IdeaPtr& idea)
 
 bool Idea::insertIdea(const IdeaPtr& idea, quint64 index)
 {
+    noteChange();
     if (isLink())
         return false;
     if (const char* refusal = insertionRefusal(idea)) {
@@ -262,6 +281,7 @@ bool Idea::insertIdea(const IdeaPtr& idea, quint64 index)
 
 bool Idea::moveToParent(const IdeaPtr& newParent, quint64 index)
 {
+    noteChange();
     if (!newParent) {
         Log::assertionFailure(
             QStringLiteral("-[Idea moveToParent:atIndex:] refused: there is no new parent"));
@@ -292,6 +312,7 @@ quint64 Idea::indexOfIdeaWithIdentifier(const QString& identifier) const
 
 IdeaPtr Idea::detachIdea(const QString& identifier)
 {
+    noteChange();
     const quint64 index = indexOfIdeaWithIdentifier(identifier);
     if (index == NotFound) {
         Log::assertionFailure(DetachIdeaAssertionLine, "-[Idea detachIdea:]");
@@ -305,6 +326,7 @@ IdeaPtr Idea::detachIdea(const QString& identifier)
 
 bool Idea::removeIdea(const QString& identifier)
 {
+    noteChange();
     const quint64 index = indexOfIdeaWithIdentifier(identifier);
     if (index == NotFound)
         return false;
@@ -317,6 +339,7 @@ bool Idea::removeIdea(const QString& identifier)
 
 void Idea::removeIdea(const IdeaPtr& idea, bool removeLinks)
 {
+    noteChange();
     if (!idea || isLink())
         return;
     const auto removed = std::remove(mIdeas.begin(), mIdeas.end(), idea);
@@ -330,6 +353,7 @@ void Idea::removeIdea(const IdeaPtr& idea, bool removeLinks)
 
 void Idea::ensureLinkConsistencyInSubTree()
 {
+    noteChange();
     // The link ideas of this subtree in pre-order. Removing a link changes no other part of
     // the walk (links have no children), so collecting them first visits the same links in
     // the same order as a walk that removes as it goes.
@@ -517,6 +541,7 @@ QString Idea::text() const
 
 void Idea::setText(const QString& text)
 {
+    noteChange();
     if (!isLink())
         mText = text;
 }
@@ -530,6 +555,7 @@ QString Idea::URL() const
 
 void Idea::setURL(const QString& url)
 {
+    noteChange();
     if (isLink() || (url.isNull() && !mExtras))
         return;
     extras().url = url;
@@ -544,6 +570,7 @@ QString Idea::note() const
 
 void Idea::setNote(const QString& note)
 {
+    noteChange();
     if (!isLink())
         mNote = note.isEmpty() ? QString() : note;
 }
@@ -557,6 +584,7 @@ ColorPtr Idea::color() const
 
 void Idea::setColor(const ColorPtr& color)
 {
+    noteChange();
     if (!isLink())
         mColor = color;
 }
@@ -575,6 +603,7 @@ ObjectID Idea::att() const
 
 void Idea::setAtt(const ObjectID& att)
 {
+    noteChange();
     if (att.isNull() && !mExtras)
         return;
     extras().att = att;
@@ -604,19 +633,14 @@ std::shared_ptr<ColorTheme> Idea::colorTheme() const
 {
     IdeaPtr keep;
     const Idea* content = contentIdea(keep);
-    if (!content || !content->mColor)
-        return nullptr;
-    if (content->mColorThemeType == ColorThemeTypeSameColor)
-        return ColorTheme::unnamedThemeWithColor(content->mColor);
-    return content->mColor->theme();
+    return content ? ColorTheme::themeForColor(content->mColor, content->mColorThemeType) : nullptr;
 }
 
 void Idea::applyColorTheme()
 {
     const std::shared_ptr<ColorTheme> theme = colorTheme();
-    const std::size_t count = theme ? theme->colors().size() : 0;
     for (std::size_t i = 0; i < mIdeas.size(); ++i)
-        mIdeas[i]->setColor(count > 0 ? theme->colors()[i % count] : nullptr);
+        mIdeas[i]->setColor(theme ? theme->colorForPlace(i) : nullptr);
 }
 
 // ---- Queries
@@ -988,36 +1012,54 @@ bool Idea::adoptDecodedChild(const CodedValue& child)
 
 IdeaPtr Idea::readOwnFields(Decoder& coder)
 {
-    const QString identifier = presentString(coder.decodeStringForKey(QStringLiteral("identifier")));
-    const IdeaPtr idea = make(identifier, IdeaType(coder.decodeInt64ForKey(QStringLiteral("ideaType"))));
+    StoredFields fields;
+    fields.identifier = coder.decodeStringForKey(QStringLiteral("identifier"));
+    fields.ideaType = coder.decodeInt64ForKey(QStringLiteral("ideaType"));
+    if (IdeaType(fields.ideaType) == IdeaTypeLink) {
+        fields.linkedIdea = coder.decodeStringForKey(QStringLiteral("linkedIdea"));
+        return fromStoredFields(std::move(fields));
+    }
+    fields.image = coder.decodeDataForKey(QStringLiteral("image"));
+    fields.bigImageData = coder.decodeDataForKey(QStringLiteral("bigImageData"));
+    fields.text = coder.decodeStringForKey(QStringLiteral("text"));
+    fields.note = coder.decodeStringForKey(QStringLiteral("note"));
+    fields.color = coder.decodeStringForKey(QStringLiteral("color"));
+    fields.colorThemeType = coder.decodeInt64ForKey(QStringLiteral("colorThemeType"));
+    fields.iconImage = coder.decodeObjectOfClass<IconImage>(QStringLiteral("iconImage"));
+    fields.url = coder.decodeStringForKey(QStringLiteral("URL"));
+    fields.att = coder.decodeStringForKey(QStringLiteral("att"));
+    return fromStoredFields(std::move(fields));
+}
+
+IdeaPtr Idea::fromStoredFields(StoredFields fields)
+{
+    const IdeaPtr idea = make(presentString(fields.identifier), IdeaType(fields.ideaType));
 
     if (idea->isLink()) {
-        const QString target = presentString(coder.decodeStringForKey(QStringLiteral("linkedIdea")));
+        const QString target = presentString(fields.linkedIdea);
         if (!target.isNull())
             idea->extras().linkedIdentifier = target;
         return idea;
     }
 
     bool pictureRead = false;
-    const QByteArray png = coder.decodeDataForKey(QStringLiteral("image"));
-    if (!png.isEmpty()) {
+    if (!fields.image.isEmpty()) {
         pictureRead = true;
-        const QVImage picture = QVImage::initWithPNGData(png);
+        const QVImage picture = QVImage::initWithPNGData(fields.image);
         if (picture.hasImage())
             idea->extras().image = picture;
     }
-    const QByteArray big = coder.decodeDataForKey(QStringLiteral("bigImageData"));
-    if (!big.isEmpty())
-        idea->extras().bigImageData = big;
-    idea->mText = presentString(coder.decodeStringForKey(QStringLiteral("text")));
-    idea->setNote(presentString(coder.decodeStringForKey(QStringLiteral("note"))));
-    if (const auto colorName = coder.decodeStringForKey(QStringLiteral("color")))
-        idea->mColor = ColorTheme::colorByName(*colorName);
-    idea->setColorThemeType(ColorThemeType(coder.decodeInt64ForKey(QStringLiteral("colorThemeType"))));
-    idea->mIconImage = coder.decodeObjectOfClass<IconImage>(QStringLiteral("iconImage"));
-    idea->setURL(presentString(coder.decodeStringForKey(QStringLiteral("URL"))));
-    if (const auto att = coder.decodeStringForKey(QStringLiteral("att")))
-        idea->setAtt(ObjectID::parseFromString(*att));
+    if (!fields.bigImageData.isEmpty())
+        idea->extras().bigImageData = std::move(fields.bigImageData);
+    idea->mText = presentString(fields.text);
+    idea->setNote(presentString(fields.note));
+    if (fields.color)
+        idea->mColor = ColorTheme::colorByName(*fields.color);
+    idea->setColorThemeType(ColorThemeType(fields.colorThemeType));
+    idea->mIconImage = std::move(fields.iconImage);
+    idea->setURL(presentString(fields.url));
+    if (fields.att)
+        idea->setAtt(ObjectID::parseFromString(*fields.att));
 
     if (idea->mIdeaType == IdeaTypeUndefined) {
         if (!idea->URL().isNull())

@@ -15,6 +15,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -68,6 +69,10 @@ public:
     // (the first call of a run gives counter 1); the seconds are Globals::secondsSince1970(),
     // the clock document names take. Safe from any thread.
     static QString createIdentifier();
+    // A number that every change made to an idea raises (its content, its children, its
+    // place): equal numbers at two moments mean that no idea changed in between, so a
+    // picture of a tree taken at the first still shows it. Any thread.
+    static quint64 changeCount();
 
     // Creation; every new idea has an empty child list.
     static IdeaPtr initWithText(const QString& text, const QString& identifier);
@@ -173,10 +178,18 @@ public:
     // Own value, also on a link idea. Documents store it as a 32-bit number: a value beyond
     // that range is kept as the largest 32-bit one.
     ColorThemeType colorThemeType() const { return mColorThemeType; }
-    void setColorThemeType(ColorThemeType type) { mColorThemeType = storedNumber(type); }
+    void setColorThemeType(ColorThemeType type)
+    {
+        noteChange();
+        mColorThemeType = storedNumber(type);
+    }
     IconImagePtr iconImage() const;
     // Stored on a link idea too (reads still come from the target).
-    void setIconImage(const IconImagePtr& icon) { mIconImage = icon; }
+    void setIconImage(const IconImagePtr& icon)
+    {
+        noteChange();
+        mIconImage = icon;
+    }
     // Own value, also on a link idea; null when there is no attachment.
     ObjectID att() const;
     void setAtt(const ObjectID& att);
@@ -235,6 +248,10 @@ public:
 private:
     // The identifier-keeping copy works on the fields the copy functions here use.
     friend class IdeaTreeCopy;
+    // The payload's text reader makes ideas from the members it reads and hands each its
+    // children, as initWithCoder does; its writer writes the members encodeWithCoder writes.
+    friend class PayloadTextReader;
+    friend class PayloadTextWriter;
     // Only the class can make one: the explicit constructor refuses a bare "{}".
     struct Private
     {
@@ -257,7 +274,31 @@ public:
     Idea(Private, QString identifier, IdeaType type);
 
 private:
+    // An idea's own members as a document stores them, before they are taken: what
+    // readOwnFields reads through a coder (a link reads only its identifiers and type), and
+    // what PayloadTextReader reads from the text itself. Missing texts are nothing, missing
+    // data null.
+    struct StoredFields
+    {
+        std::optional<QString> identifier;
+        qint64 ideaType = 0;
+        std::optional<QString> linkedIdea;
+        QByteArray image; // the PNG bytes
+        QByteArray bigImageData;
+        std::optional<QString> text;
+        std::optional<QString> note;
+        std::optional<QString> color;
+        qint64 colorThemeType = 0;
+        IconImagePtr iconImage;
+        std::optional<QString> url;
+        std::optional<QString> att;
+    };
+
     static IdeaPtr make(const QString& identifier, IdeaType type);
+    static void noteChange();
+    // The idea the stored members make (its children apart): stored values taken as they
+    // are where the setters would refuse nothing, a missing type inferred.
+    static IdeaPtr fromStoredFields(StoredFields fields);
     // initWithCoder without the children; never inlined, so that its many locals are not on
     // the stack while the children decode.
     [[gnu::noinline]] static IdeaPtr readOwnFields(Decoder& coder);

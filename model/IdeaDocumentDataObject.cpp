@@ -2,11 +2,14 @@
 
 #include "model/Globals.h"
 #include "model/Idea.h"
+#include "model/InflatedTextSource.h"
 #include "model/InflatingSource.h"
 #include "model/JSONDecoder.h"
 #include "model/JSONEncoder.h"
 #include "model/ModelCodables.h"
 #include "model/OPMLParserInterface.h"
+#include "model/PayloadTextReader.h"
+#include "model/PayloadTextWriter.h"
 #include "model/UrlExtension.h"
 #include "platform/core/Log.h"
 #include "platform/core/OnceGuard.h"
@@ -45,27 +48,9 @@ Error reportWriteFailure(const Error& error)
     return error;
 }
 
-JSONDecoder::TextOptions payloadDecodingOptions()
+// A payload read, when it is one that may be opened.
+Result<IdeaDocumentDataObjectPtr> checkedPayload(const IdeaDocumentDataObjectPtr& payload)
 {
-    IdeaDocumentDataObject::registerCodables();
-    JSONDecoder::TextOptions options;
-    options.aliases = {{QStringLiteral("idea"), QStringLiteral("Idea")},
-                       {QStringLiteral("ideas"), QStringLiteral("Idea")},
-                       {QStringLiteral("iconImage"), QStringLiteral("IconImage")}};
-    // One broken character must not cost the whole document.
-    options.replaceLoneSurrogates = true;
-    return options;
-}
-
-// The payload the decoder read, or why there is none.
-Result<IdeaDocumentDataObjectPtr> payloadOfDecoder(JSONDecoder& decoder)
-{
-    if (!decoder.isValid())
-        return decoder.error(); // the decoder has logged the parse error
-    const CodedValue decoded = decoder.decodeObject();
-    if (decoder.failed())
-        return decoder.error();
-    auto payload = decoded.objectAs<IdeaDocumentDataObject>();
     if (!payload)
         return Error(IdeaDocumentDataObject::ErrorDomain, IdeaDocumentDataObject::NoPayload,
                      QStringLiteral("The root object is no document payload"));
@@ -80,6 +65,34 @@ Result<IdeaDocumentDataObjectPtr> payloadOfDecoder(JSONDecoder& decoder)
         return Error(IdeaDocumentDataObject::ErrorDomain, IdeaDocumentDataObject::NoRootIdea,
                      QStringLiteral("The document has no root idea"));
     return payload;
+}
+
+// The payload the decoder read, or why there is none.
+Result<IdeaDocumentDataObjectPtr> payloadOfDecoder(JSONDecoder& decoder)
+{
+    if (!decoder.isValid())
+        return decoder.error(); // the decoder has logged the parse error
+    const CodedValue decoded = decoder.decodeObject();
+    if (decoder.failed())
+        return decoder.error();
+    return checkedPayload(decoded.objectAs<IdeaDocumentDataObject>());
+}
+
+// The payload of a text in pieces: read straight from the text when PayloadTextReader takes
+// it, else by JSONDecoder from the start again. A failure of the source is the answer.
+template <class Source>
+Result<IdeaDocumentDataObjectPtr> decodeSource(Source& source, IdeaDocumentDataObject::Parts parts)
+{
+    const JSONDecoder::TextOptions options = IdeaDocumentDataObject::textDecodingOptions();
+    if (auto payload = PayloadTextReader::read(source, options.readOptions(), parts);
+        payload && source.error().isNull())
+        return checkedPayload(payload);
+    if (!source.rewind())
+        return source.error();
+    JSONDecoder decoder(source, options);
+    if (!source.error().isNull())
+        return source.error();
+    return payloadOfDecoder(decoder);
 }
 
 // The payload, or nullptr with the reason logged.
@@ -117,6 +130,18 @@ void IdeaDocumentDataObject::registerCodables()
     });
 }
 
+JSONDecoder::TextOptions IdeaDocumentDataObject::textDecodingOptions()
+{
+    registerCodables();
+    JSONDecoder::TextOptions options;
+    options.aliases = {{QStringLiteral("idea"), QStringLiteral("Idea")},
+                       {QStringLiteral("ideas"), QStringLiteral("Idea")},
+                       {QStringLiteral("iconImage"), QStringLiteral("IconImage")}};
+    // One broken character must not cost the whole document.
+    options.replaceLoneSurrogates = true;
+    return options;
+}
+
 Result<IdeaDocumentDataObjectPtr> IdeaDocumentDataObject::decodeUnknownData(const QByteArray& data,
                                                                             const QUrl& urlHint)
 {
@@ -125,39 +150,53 @@ Result<IdeaDocumentDataObjectPtr> IdeaDocumentDataObject::decodeUnknownData(cons
     return decodeSomeData(data);
 }
 
-Result<IdeaDocumentDataObjectPtr> IdeaDocumentDataObject::decodeSomeData(const QByteArray& data)
+Result<IdeaDocumentDataObjectPtr> IdeaDocumentDataObject::decodeSomeData(const QByteArray& data, Parts parts)
 {
     if (data.size() < 2)
         return Error(ErrorDomain, TooShort, QStringLiteral("Fewer than two bytes are no document"));
     // Only the default-level zlib header marks the compressed form.
     if (quint8(data[0]) == 0x78 && quint8(data[1]) == 0x9C)
-        return decodeCorvexData(data);
-    return decodeJSONData(data);
+        return decodeCorvexData(data, parts);
+    return decodeJSONData(data, parts);
 }
 
-Result<IdeaDocumentDataObjectPtr> IdeaDocumentDataObject::decodeCorvexData(const QByteArray& data)
+Result<IdeaDocumentDataObjectPtr> IdeaDocumentDataObject::decodeCorvexData(const QByteArray& data,
+                                                                           Parts parts)
 {
-    // Measured before anything is decoded: a stream beyond the bound, or broken anywhere, is
-    // refused having cost one pass of inflating and no memory. Decoding after a failure of
-    // the stream could only fail too, and less clearly.
+    // The whole stream is inflated and checked before anything is decoded, in one fast pass
+    // when its text is at most WholeTextRatio times its size. A stream that inflates further
+    // (only a bomb or a text of endless repeats does) is measured piece by piece instead, so
+    // that one beyond the bound is refused having cost no memory, and then decoded while it
+    // inflates a second time. Decoding after a failure of the stream could only fail too, and
+    // less clearly.
+    const qint64 wholeBound = std::min(MaxPayloadBytes, qint64(data.size()) * WholeTextRatio);
+    Result<QByteArray> text = Zlib::inflate(data, wholeBound);
+    if (text.ok()) {
+        InflatedTextSource source(std::move(text).value(), data, wholeBound);
+        return decodeSource(source, parts);
+    }
+    const Error& error = text.error();
+    if (wholeBound == MaxPayloadBytes || error.domain() != Zlib::ErrorDomain ||
+        error.code() != Zlib::LimitExceeded)
+        return error;
     const Result<qint64> size = InflatingSource::measure(data, MaxPayloadBytes);
     if (!size.ok())
         return size.error();
     InflatingSource source(data, MaxPayloadBytes);
-    JSONDecoder decoder(source, payloadDecodingOptions());
-    if (!source.error().isNull())
-        return source.error();
-    return payloadOfDecoder(decoder);
+    return decodeSource(source, parts);
 }
 
-Result<IdeaDocumentDataObjectPtr> IdeaDocumentDataObject::decodeJSONData(const QByteArray& data)
+Result<IdeaDocumentDataObjectPtr> IdeaDocumentDataObject::decodeJSONData(const QByteArray& data, Parts parts)
 {
     if (data.size() > MaxPayloadBytes)
         return Error(ErrorDomain, TooLarge,
                      QStringLiteral("The document's text of %1 bytes is larger than the limit of %2 bytes")
                          .arg(data.size())
                          .arg(MaxPayloadBytes));
-    JSONDecoder decoder(data, payloadDecodingOptions());
+    const JSONDecoder::TextOptions options = IdeaDocumentDataObject::textDecodingOptions();
+    if (auto payload = PayloadTextReader::read(data, options.readOptions(), parts))
+        return checkedPayload(payload);
+    JSONDecoder decoder(data, options);
     return payloadOfDecoder(decoder);
 }
 
@@ -172,15 +211,19 @@ Result<IdeaDocumentDataObjectPtr> IdeaDocumentDataObject::decodeOPML(const QByte
         return Error(ErrorDomain, NoOutline, QStringLiteral("No OPML parser is installed"));
     }
     IdeaPtr root;
+    QString problem;
     try {
         root = parser->parseIdeaFromOPMLData(data);
+        problem = parser->lastProblem();
     } catch (const std::exception& exception) {
         return Error(ErrorDomain, OPMLFailed,
                      QStringLiteral("The OPML parser failed: ") + QString::fromLocal8Bit(exception.what()));
     }
     if (!root)
-        return Error(ErrorDomain, NoOutline, QStringLiteral("The OPML text holds no outline"));
+        return Error(ErrorDomain, NoOutline, QStringLiteral("The OPML text holds no outline"),
+                     problem.isEmpty() ? QVariantMap() : QVariantMap{{Error::FailureReasonKey, problem}});
     auto payload = create();
+    payload->mIncompleteReading = problem;
     payload->mIdea = std::move(root);
     payload->mDateCreated = now();
     payload->mDateModified = payload->mDateCreated;
@@ -251,6 +294,9 @@ qsizetype expectedJsonSize(const IdeaPtr& root)
 
 Result<QByteArray> IdeaDocumentDataObject::jsonData() const
 {
+    if (std::optional<QByteArray> text = PayloadTextWriter::write(*this))
+        return std::move(*text);
+    // What the writer declines, the coder refuses with its reason.
     JSONEncoder encoder;
     encoder.setExpectedSize(expectedJsonSize(mIdea));
     if (!encoder.encodeObject(*this))

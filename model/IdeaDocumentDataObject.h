@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/JSONDecoder.h"
 #include "platform/core/Coder.h"
 #include "platform/core/Result.h"
 
@@ -23,10 +24,14 @@ using IdeaDocumentDataObjectPtr = std::shared_ptr<IdeaDocumentDataObject>;
 // The readers answer a payload or why there is none; they never throw and hold no state, so
 // any thread may run them (each on its own bytes). Besides the version check (1 to 4), a
 // payload must have a root idea to be read: a document without one is no document. One
-// payload's JSON text may hold at most MaxPayloadBytes, inflated or plain: a compressed
-// payload is measured first by inflating it without keeping anything, then decoded while it
-// is inflated a second time, so that neither a bomb nor a large document ever has its whole
-// text in memory.
+// payload's JSON text may hold at most MaxPayloadBytes, inflated or plain. A compressed
+// payload is inflated whole and checked before it is decoded; the text's memory goes back to
+// the system as the decoding passes it, so that a large document never holds its whole text
+// and its whole tree at once. A stream inflating to more than WholeTextRatio times its size
+// is measured first by inflating it without keeping anything, then decoded while it is
+// inflated a second time, so that a bomb is refused having cost almost no memory. Texts
+// are read by PayloadTextReader when it takes them, else by JSONDecoder, with the same
+// result.
 class IdeaDocumentDataObject : public Codable
 {
 public:
@@ -51,6 +56,9 @@ public:
     // The most JSON text one payload may hold: a document of millions of ideas, far beyond
     // any made by hand, while a few kilobytes of zlib cannot claim gigabytes.
     static constexpr qint64 MaxPayloadBytes = qint64(512) << 20;
+    // A compressed payload whose text is at most this many times the stream's size is
+    // inflated whole at once; beyond, it is measured and decoded piece by piece.
+    static constexpr qint64 WholeTextRatio = 32;
 
     static const QString ErrorDomain; // "com.tallowfen.corvex.payload"
     enum ErrorCode
@@ -64,6 +72,16 @@ public:
         OPMLFailed = 7, // OPML: the parser threw
     };
 
+    // What the readers make of each idea.
+    enum class Parts
+    {
+        Whole,
+        // Its pictures (small and big) and its attachment's name are read past without being
+        // decoded, so that the tree holds the ideas' texts, notes and icons, what search looks
+        // at, and nothing of their pictures. Everything else is read and checked as for Whole.
+        Texts,
+    };
+
     // ---- Readers: the payload, or why there is none. Zlib and JSON failures are answered
     // with their own errors (Zlib's domain; JSONDecoder's, whose ParseFailed also logs the
     // platform's "NSJSONSerialization: Error" line).
@@ -72,16 +90,20 @@ public:
     static Result<IdeaDocumentDataObjectPtr> decodeUnknownData(const QByteArray& data, const QUrl& urlHint);
     // TooShort for fewer than 2 bytes; the compressed form when the bytes begin 78 9C, else
     // plain JSON (other zlib headers then fail as JSON).
-    static Result<IdeaDocumentDataObjectPtr> decodeSomeData(const QByteArray& data);
-    // Exactly one complete zlib stream of at most MaxPayloadBytes, decoded as it inflates.
-    static Result<IdeaDocumentDataObjectPtr> decodeCorvexData(const QByteArray& data);
+    static Result<IdeaDocumentDataObjectPtr> decodeSomeData(const QByteArray& data,
+                                                            Parts parts = Parts::Whole);
+    // Exactly one complete zlib stream of at most MaxPayloadBytes.
+    static Result<IdeaDocumentDataObjectPtr> decodeCorvexData(const QByteArray& data,
+                                                              Parts parts = Parts::Whole);
     // A JSONDecoder reading the text with the aliases "idea" and "ideas" to Idea and
     // "iconImage" to IconImage (an escaped lone surrogate reads as U+FFFD); accepted when the
     // result is a payload with a version from 1 to 4 and a root idea.
-    static Result<IdeaDocumentDataObjectPtr> decodeJSONData(const QByteArray& data);
+    static Result<IdeaDocumentDataObjectPtr> decodeJSONData(const QByteArray& data,
+                                                            Parts parts = Parts::Whole);
     // The installed OPML parser's tree as a payload of version 0 dated now, without an
-    // instance identifier. NoOutline when the parser yields no tree or none is installed
-    // (which is also logged once per process).
+    // instance identifier; when the parser stopped early, the payload's incompleteReading()
+    // says why. NoOutline when the parser yields no tree or none is installed (which is also
+    // logged once per process), with the parser's words for why in the failure reason.
     static Result<IdeaDocumentDataObjectPtr> decodeOPML(const QByteArray& data);
 
     // The same readers answering the payload or nullptr, for callers that need no reason:
@@ -92,6 +114,9 @@ public:
     static IdeaDocumentDataObjectPtr readFromCorvexData(const QByteArray& data);
     static IdeaDocumentDataObjectPtr readFromJSONData(const QByteArray& data);
     static IdeaDocumentDataObjectPtr readFromOPML(const QByteArray& data);
+    // How payload texts are read: JSONDecoder's options (the aliases above, an escaped lone
+    // surrogate as U+FFFD), whose depth and surrogate rules PayloadTextReader keeps too.
+    static JSONDecoder::TextOptions textDecodingOptions();
 
     // ---- Writing
 
@@ -125,6 +150,10 @@ public:
     // Null when the payload has none.
     const QString& appInstance() const { return mAppInstance; }
     void setAppInstance(const QString& instance) { mAppInstance = instance; }
+    // Why the file was read only in part (the tree holds what was read before the damage),
+    // in words for the person who opened it; empty when it was read whole. Never coded.
+    const QString& incompleteReading() const { return mIncompleteReading; }
+    void setIncompleteReading(const QString& why) { mIncompleteReading = why; }
 
     // ---- Coding
 
@@ -141,6 +170,7 @@ private:
     QDateTime mDateCreated;
     QDateTime mDateModified;
     QString mAppInstance;
+    QString mIncompleteReading;
 };
 
 } // namespace corvex

@@ -777,17 +777,13 @@ JSONDecoder::JSONDecoder(Value root) : mRoot(std::move(root)), mValid(true)
 
 JSONDecoder::JSONDecoder(const QByteArray& json, const TextOptions& options)
 {
-    JsonText::ReadOptions read;
-    read.maxDepth = options.maxDepth;
-    read.replaceLoneSurrogates = options.replaceLoneSurrogates;
+    const JsonText::ReadOptions read = options.readOptions();
     readText([&](JsonHandler& handler) { return JsonText::read(json, handler, read); }, options);
 }
 
 JSONDecoder::JSONDecoder(JsonSource& source, const TextOptions& options)
 {
-    JsonText::ReadOptions read;
-    read.maxDepth = options.maxDepth;
-    read.replaceLoneSurrogates = options.replaceLoneSurrogates;
+    const JsonText::ReadOptions read = options.readOptions();
     bool first = true;
     readText(
         [&](JsonHandler& handler) -> Status {

@@ -75,6 +75,15 @@ public:
         int maxDepth = JsonText::DefaultMaxDepth;
         // See JsonText::ReadOptions.
         bool replaceLoneSurrogates = false;
+
+        // The text's own rules among these.
+        JsonReadOptions readOptions() const
+        {
+            JsonReadOptions read;
+            read.maxDepth = maxDepth;
+            read.replaceLoneSurrogates = replaceLoneSurrogates;
+            return read;
+        }
     };
 
     // Parses the bytes; on a parse error logs "NSJSONSerialization: Error <details>" and the

@@ -29,6 +29,15 @@ MyResultPtr MyResult::error(const QString& key, const QString& defaultText)
     return withKey(key, defaultText);
 }
 
+MyResultPtr MyResult::error(const QString& key, const QString& defaultText, const QString& reason)
+{
+    const MyResultPtr plain = error(key, defaultText);
+    if (reason.isEmpty())
+        return plain;
+    return std::make_shared<const MyResult>(Private{},
+                                            plain->description() + QStringLiteral("\n\n") + reason);
+}
+
 MyResultPtr MyResult::withKey(const QString& key, const QString& defaultText)
 {
     QString message = LocalizedStrings::mainTable().stringForKey(key, defaultText);

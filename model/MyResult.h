@@ -25,6 +25,9 @@ public:
     // The same without the check of the default text. When the lookup finds nothing at all
     // (no key and no default), the message is "Sorry, an error occurred during operation".
     static MyResultPtr withKey(const QString& key, const QString& defaultText);
+    // error(key, defaultText) followed by an empty line and the reason: what went wrong
+    // first, then why. An empty reason adds nothing.
+    static MyResultPtr error(const QString& key, const QString& defaultText, const QString& reason);
 
     MyResult(const MyResult&) = delete;
     MyResult& operator=(const MyResult&) = delete;

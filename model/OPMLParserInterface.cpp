@@ -22,6 +22,11 @@ OPMLParserInterface::Factory& installedFactory()
 
 OPMLParserInterface::~OPMLParserInterface() = default;
 
+QString OPMLParserInterface::lastProblem() const
+{
+    return QString();
+}
+
 OPMLParserInterface::Factory OPMLParserInterface::installFactory(Factory factory)
 {
     std::lock_guard lock(factoryMutex());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <functional>
 #include <memory>
 
@@ -21,6 +22,10 @@ public:
     // The root idea of the outline; nullptr when the bytes yield none. A parser may be used
     // again; each call starts from a clean state.
     virtual std::shared_ptr<Idea> parseIdeaFromOPMLData(const QByteArray& data) = 0;
+    // How the last parse ended, in words for the person who opened the file: why reading
+    // stopped early (the ideas read before it are the tree answered) or why the bytes gave
+    // no tree; empty when the whole outline was read (and by default).
+    virtual QString lastProblem() const;
 
     // Installs the factory that makes a parser for each read (an empty one removes it) and
     // answers the previous one. Any thread.

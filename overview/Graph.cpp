@@ -46,26 +46,17 @@ const std::vector<GraphNode*> kNoNodes;
 
 } // namespace
 
-Graph::Graph(const IdeaPtr& idea, bool takeSnapshot, const Filter& filter)
-    : mRoot(std::make_unique<GraphNode>(idea))
+Graph::Graph(const IdeaPtr& idea) : mRoot(std::make_unique<GraphNode>(idea))
 {
     if (idea)
         mirrorTree(*idea, *mRoot, IdeaMirror{});
     reconstructLevels();
-    if (takeSnapshot)
-        traverseNaturally([&filter](GraphNode& node, qint64) { node.takeSnapshot(filter); });
 }
 
 Graph::Graph(const Graph& other) : mRoot(std::make_unique<GraphNode>(other.root().idea()))
 {
     mirrorTree(other.root(), *mRoot, NodeMirror{});
     reconstructLevels();
-}
-
-std::unique_ptr<GraphNode> Graph::releaseRoot()
-{
-    mLevels.clear();
-    return std::move(mRoot);
 }
 
 const std::vector<GraphNode*>& Graph::nodesAtLevel(qint64 level) const

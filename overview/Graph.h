@@ -17,20 +17,14 @@ namespace corvex {
 class Graph
 {
 public:
-    using Filter = std::function<bool(const IdeaPtr&)>;
-
-    // The mirror of the tree from `idea` (null: a lone node without idea). With
-    // `takeSnapshot`, every node copies its idea's drawing data and the filter's answer.
-    explicit Graph(const IdeaPtr& idea, bool takeSnapshot = false, const Filter& filter = {});
+    // The mirror of the tree from `idea` (null: a lone node without idea).
+    explicit Graph(const IdeaPtr& idea);
     // A structural copy: new nodes for the same ideas (and identifiers), layout results zero.
     explicit Graph(const Graph& other);
     Graph& operator=(const Graph&) = delete;
     std::unique_ptr<Graph> createCopy() const { return std::make_unique<Graph>(*this); }
 
     GraphNode& root() const { return *mRoot; }
-    // Hands the tree over to a caller that keeps it beyond the graph; the graph is then empty
-    // and must not be used again.
-    std::unique_ptr<GraphNode> releaseRoot();
 
     qint64 levels() const { return qint64(mLevels.size()); }
     // The nodes of a depth, in tree order; empty for an index out of range.

@@ -11,7 +11,7 @@ namespace corvex {
 GraphNode::GraphNode(IdeaPtr idea) : mIdea(std::move(idea))
 {
     if (mIdea)
-        mDrawing.identifier = mIdea->identifier();
+        mIdentifier = mIdea->identifier();
 }
 
 GraphNode::~GraphNode()
@@ -87,20 +87,6 @@ std::unique_ptr<GraphNode> GraphNode::removeNodeAtIndex(qint64 index)
 std::unique_ptr<GraphNode> GraphNode::removeLast()
 {
     return removeNodeAtIndex(size() - 1);
-}
-
-void GraphNode::takeSnapshot(const std::function<bool(const IdeaPtr&)>& filter)
-{
-    if (!mIdea)
-        return;
-    mDrawing.text = mIdea->text();
-    mDrawing.color = mIdea->color();
-    mDrawing.image = mIdea->image();
-    mDrawing.icon = mIdea->iconImage();
-    mDrawing.isLink = mIdea->isLink();
-    mDrawing.hasURL = mIdea->hasURL();
-    mDrawing.hasNote = mIdea->hasNote();
-    mDrawing.matchesFilter = !filter || filter(mIdea);
 }
 
 } // namespace corvex

@@ -18,19 +18,17 @@ class IconImage;
 // overview is built, so that drawing on another thread never reads the live tree.
 struct GraphNodeDrawing
 {
-    QString identifier;
     QString text;
     std::shared_ptr<Color> color; // immutable once made
     QVImage image;
     std::shared_ptr<IconImage> icon;
     bool isLink = false;
     bool hasURL = false;
-    bool hasNote = false;
-    bool matchesFilter = true; // the search filter's answer; true without a filter
 };
 
 // One node of the overview's mirror of an idea tree: the idea it stands for (main thread
-// only), the copy of its drawing data, and the layout's results. Children are owned; the
+// only), its identifier, the copy of its drawing data (when its maker took one), and the
+// layout's results. Children are owned; the
 // parent is a plain back pointer kept by addNode and remove. Destroying a node frees its
 // subtree without recursion, so any depth is safe on any thread.
 class GraphNode
@@ -70,16 +68,16 @@ public:
     qint64 noteNumber() const { return mNoteNumber; }
     void setNoteNumber(qint64 number) { mNoteNumber = number; }
 
-    // The drawing data; filled by takeSnapshot (the identifier always, from the idea).
+    const QString& identifier() const { return mIdentifier; }
+    // The drawing data; empty unless set.
     const GraphNodeDrawing& drawing() const { return mDrawing; }
-    const QString& identifier() const { return mDrawing.identifier; }
-    // Copies the idea's drawing data and the filter's answer. Main thread.
-    void takeSnapshot(const std::function<bool(const IdeaPtr&)>& filter);
+    void setDrawing(GraphNodeDrawing drawing) { mDrawing = std::move(drawing); }
 
 private:
     IdeaPtr mIdea;
     GraphNode* mParent = nullptr;
     std::vector<std::unique_ptr<GraphNode>> mChildren;
+    QString mIdentifier;
     GraphNodeDrawing mDrawing;
     Point mCenter;
     float mAngle = 0;

@@ -121,7 +121,9 @@ void GraphScrollView::setCurrentIdea(const IdeaPtr& root, Filter filter)
     mDismissed = false;
     mIdeaChangePending = true;
     mRootIdea = root;
-    mGraphTileFactory = std::make_shared<GraphTileFactory>(root, std::move(filter), false);
+    // Another search of an unchanged tree only answers the filter anew.
+    mGraphTileFactory =
+        std::make_shared<GraphTileFactory>(root, std::move(filter), false, mGraphTileFactory.get());
     mGraphTileFactory->setNoteStyle(1);
     updateScaling();
     const Size content = mGraphTileFactory->contentSize();

@@ -119,20 +119,21 @@ void GraphScrollView::cursorUpdate(const Event& event)
 {
     const Point viewPoint = convertPointFromView(event.locationInWindow(), nullptr);
     const Point content = contentPoint(viewPoint);
-    const GraphNode* node = mGraphTileFactory ? mGraphTileFactory->nodeAtPoint(content) : nullptr;
+    const qint64 node = mGraphTileFactory ? mGraphTileFactory->nodeIndexAtPoint(content) : -1;
+    const IdeaPtr idea = node >= 0 ? mGraphTileFactory->graph().idea(std::size_t(node)) : nullptr;
     std::optional<QString> note;
-    if (!node) {
+    if (node < 0) {
         Cursor::openHandCursor().set();
-    } else if (mZoomScale > kNoteHoverMinimumZoom && node->idea() &&
-               mGraphTileFactory->noteAtPoint(content, *node)) {
+    } else if (mZoomScale > kNoteHoverMinimumZoom && idea && mGraphTileFactory->noteAtPoint(content, node)) {
         Cursor::contextualMenuCursor().set();
-        note = node->idea()->note();
+        note = idea->note();
     } else {
         Cursor::pointingHandCursor().set();
     }
     if (mNoteHoverUtility)
-        mNoteHoverUtility->observeCursorHoveringOverNoteOfIdea(note, node ? node->identifier() : QString(),
-                                                               viewPoint);
+        mNoteHoverUtility->observeCursorHoveringOverNoteOfIdea(
+            note, node >= 0 ? mGraphTileFactory->graph().identifier(std::size_t(node)) : QString(),
+            viewPoint);
 }
 
 std::shared_ptr<View> GraphScrollView::hostViewForNoteHoverDisplay()

@@ -2,7 +2,6 @@
 
 #include "graphics/ImageBuilder.h"
 #include "mindmap/PlanetDrawer.h"
-#include "overview/Graph.h"
 #include "overview/TreeCircleLayout.h"
 #include "platform/gfx/GraphicsContext.h"
 
@@ -16,6 +15,60 @@ namespace {
 constexpr quint64 kRootPlanetType = 4;
 constexpr quint64 kNodePlanetType = 5;
 constexpr double kTitleZoom = double(0.05f);
+// A planet whose disc would be narrower than this many device pixels is drawn as a dot of
+// its colour: a square of as many whole pixels. At the fitting zoom of a large map a planet
+// is a fraction of a pixel, and its disc, antialiased or clipped to its square, would leave
+// nothing to see.
+constexpr int kDotPixels = 2;
+
+// The box of the arc that the drawing adds from `start` to `end` in the direction of
+// increasing angle (the sweep taken as the path takes it), grown by a thousandth of the
+// radius for its cubic segments, which stray from the circle by less than that.
+Rect arcBox(Point center, double radius, float start, float end)
+{
+    constexpr double kTurn = M_PI * 2;
+    const double from = double(start);
+    double sweep = double(end) - from;
+    if (sweep < 0) {
+        sweep = std::fmod(sweep, kTurn);
+        if (sweep < 0)
+            sweep += kTurn;
+    }
+    sweep = std::min(sweep, kTurn);
+    const auto at = [&](double angle) {
+        return Point(center.x + radius * std::cos(angle), center.y + radius * std::sin(angle));
+    };
+    const Point a = at(from);
+    const Point b = at(from + sweep);
+    double minX = std::min(a.x, b.x);
+    double maxX = std::max(a.x, b.x);
+    double minY = std::min(a.y, b.y);
+    double maxY = std::max(a.y, b.y);
+    // The extremes of the circle (angles 0, a quarter, a half and three quarters of a turn)
+    // that the sweep passes.
+    double past = -from; // from the start to the quarter, within one turn
+    while (past < 0)
+        past += kTurn;
+    while (past >= kTurn)
+        past -= kTurn;
+    const Point extremes[4] = {{center.x + radius, center.y},
+                               {center.x, center.y + radius},
+                               {center.x - radius, center.y},
+                               {center.x, center.y - radius}};
+    for (const Point& p : extremes) {
+        if (past <= sweep) {
+            minX = std::min(minX, p.x);
+            maxX = std::max(maxX, p.x);
+            minY = std::min(minY, p.y);
+            maxY = std::max(maxY, p.y);
+        }
+        past += M_PI / 2;
+        if (past >= kTurn)
+            past -= kTurn;
+    }
+    const double stray = std::abs(radius) * 1e-3;
+    return Rect(minX - stray, minY - stray, maxX - minX + 2 * stray, maxY - minY + 2 * stray);
+}
 
 bool boxesMeet(const Rect& a, double x, double y, double w, double h)
 {
@@ -24,13 +77,6 @@ bool boxesMeet(const Rect& a, double x, double y, double w, double h)
 }
 
 } // namespace
-
-struct GraphTileFactory::Planet
-{
-    const GraphNode* node;
-    Point position; // drawn position, content coordinates
-    bool root;
-};
 
 struct GraphTileFactory::Line
 {
@@ -50,27 +96,186 @@ struct GraphTileFactory::Line
     Rect box; // content coordinates, for culling
 };
 
-GraphTileFactory::GraphTileFactory(const IdeaPtr& idea, Filter filter, bool centerToRoot)
-    : mHasFilter(static_cast<bool>(filter))
+// What a factory draws from: the laid-out mirror in content coordinates with the drawn
+// positions, the planets' drawing order and the lines. Made once for a tree and a centring
+// and never changed; factories of the same unchanged tree share it.
+struct GraphTileFactory::Layout
 {
-    Graph graph(idea, true, filter);
-    const float r = PlanetDrawer::radiusForPlanetType(kNodePlanetType);
-    mExtra = double(r);
+    Layout(const IdeaPtr& idea, bool centred, double extraOut);
+
+    // Made for this idea and centring, and no idea has changed since.
+    bool mirrors(const IdeaPtr& idea, bool centred) const
+    {
+        return graph.idea(0) == idea && centred == centerToRoot && changeCount == Idea::changeCount();
+    }
+    Point drawnPosition(std::size_t node) const;
+    // The colour of a node's dot: its drawn colour, or its picture's mean colour (measured
+    // once, on the first call, from any thread).
+    PlatformColor dotColor(std::size_t node) const;
+    void preparePlanets();
+    void prepareLines();
+
+    quint64 changeCount; // before the ideas were read
+    bool centerToRoot;
+    double extra;
+    FlatGraph graph;
+    Size contentSize;
+    std::vector<Point> positions; // drawn positions, in pre-order
+    std::vector<qint32> planets;  // children's subtrees first, then the node
+    std::vector<Line> lines;      // pre-order
+    mutable std::once_flag pictureColorsMade;
+    mutable std::vector<PlatformColor> pictureColors; // pre-order, for the nodes with a picture
+};
+
+GraphTileFactory::Layout::Layout(const IdeaPtr& idea, bool centred, double extraOut)
+    : changeCount(Idea::changeCount()), centerToRoot(centred), extra(extraOut), graph(idea)
+{
+    const float r = float(extra);
     TreeCircleLayout::layout(graph, 2.5f * r, r * 3.0f);
-    mContentSize = graph.bounds().size;
-    const Rect bounds = graph.bounds();
-    const Point shift =
-        centerToRoot ? graph.root().center() - Point(mContentSize.width * 0.5, mContentSize.height * 0.5)
-                     : bounds.origin;
-    graph.traverseNaturally([shift](GraphNode& node, qint64) { node.setCenter(node.center() - shift); });
-    mRoot = graph.releaseRoot();
-    mNodeSide = PlanetDrawer(kNodePlanetType).size().width;
-    mRootSide = PlanetDrawer(kRootPlanetType).size().width;
-    prepareTree();
+    contentSize = graph.bounds().size;
+    const Point shift = centerToRoot
+                            ? graph.center(0) - Point(contentSize.width * 0.5, contentSize.height * 0.5)
+                            : graph.bounds().origin;
+    graph.moveCenters(shift);
+    preparePlanets();
     prepareLines();
 }
 
+Point GraphTileFactory::Layout::drawnPosition(std::size_t node) const
+{
+    const qint32 parent = graph.parent(node);
+    if (parent <= 0)
+        return graph.center(node);
+    const float angle = graph.angle(std::size_t(parent));
+    return graph.center(node) + Point(extra * double(std::cos(angle)), extra * double(std::sin(angle)));
+}
+
+PlatformColor GraphTileFactory::Layout::dotColor(std::size_t node) const
+{
+    std::call_once(pictureColorsMade, [this] {
+        pictureColors.resize(graph.size());
+        for (std::size_t i = 0; i < graph.size(); ++i) {
+            const QImage& picture = graph.picture(i).cgImage();
+            if (!picture.isNull())
+                pictureColors[i] = PlatformColor::fromQColor(
+                    picture.scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).pixelColor(0, 0));
+        }
+    });
+    if (!graph.picture(node).cgImage().isNull())
+        return pictureColors[node];
+    const ColorPtr& color = graph.color(node);
+    return color ? color->uiColor() : PlatformColor::lightGray();
+}
+
+void GraphTileFactory::Layout::preparePlanets()
+{
+    const std::size_t n = graph.size();
+    positions.resize(n);
+    for (std::size_t i = 0; i < n; ++i)
+        positions[i] = drawnPosition(i);
+    // Post-order (children's subtrees in order, then the node), so that every planet is
+    // painted over its descendants. Before node i come the nodes of the pre-order up to the
+    // end of its subtree, but for i and its ancestors.
+    planets.resize(n);
+    for (std::size_t i = 0; i < n; ++i)
+        planets[std::size_t(graph.end(i) - 1 - graph.depth(i))] = qint32(i);
+}
+
+void GraphTileFactory::Layout::prepareLines()
+{
+    const Point o = graph.center(0);
+    const auto circleBox = [](Point c, double radius) {
+        return Rect(c.x - radius, c.y - radius, 2 * radius, 2 * radius);
+    };
+    const auto segmentBox = [](Point a, Point b) {
+        return Rect(std::min(a.x, b.x), std::min(a.y, b.y), std::abs(a.x - b.x), std::abs(a.y - b.y));
+    };
+    // The root's circle, then a segment for a node with one child, an arc and a segment for
+    // one with more.
+    std::size_t count = 1;
+    for (std::size_t node = 1; node < graph.size(); ++node)
+        if (graph.hasChildren(node))
+            count += graph.end(node + 1) == graph.end(node) ? 1 : 2;
+    lines.reserve(count);
+    for (std::size_t node = 0; node < graph.size(); ++node) {
+        const std::size_t end = std::size_t(graph.end(node));
+        const std::size_t first = node + 1;
+        if (node == 0) {
+            const double radius = first < end
+                                      ? double(graph.radius(first))
+                                      : 5.0 * double(PlanetDrawer::radiusForPlanetType(kNodePlanetType));
+            Line line{Line::Kind::Circle, {}, {}, o, radius, 0, 0, circleBox(o, radius)};
+            lines.push_back(line);
+            continue;
+        }
+        if (first >= end)
+            continue;
+        if (std::size_t(graph.end(first)) == end) {
+            const Point a = positions[node];
+            const Point b = graph.center(first);
+            lines.push_back({Line::Kind::Segment, a, b, {}, 0, 0, 0, segmentBox(a, b)});
+            continue;
+        }
+        std::size_t last = first;
+        while (std::size_t(graph.end(last)) < end)
+            last = std::size_t(graph.end(last));
+        const float theta = graph.angle(node);
+        const float out = float(extra);
+        const Point f(double(out * std::cos(theta)), double(out * std::sin(theta)));
+        const Point arcCenter = o + f;
+        const double radius = double(graph.radius(first));
+        const Point firstCenter = graph.center(first);
+        const Point lastCenter = graph.center(last);
+        const float a1 = std::atan2(float(firstCenter.y - o.y), float(firstCenter.x - o.x));
+        const float a2 = std::atan2(float(lastCenter.y - o.y), float(lastCenter.x - o.x));
+        const Point start = firstCenter + f;
+        lines.push_back({Line::Kind::Arc,
+                         start,
+                         {},
+                         arcCenter,
+                         radius,
+                         a1,
+                         a2,
+                         arcBox(arcCenter, radius, a1, a2).unionWith(segmentBox(start, start))});
+        const Point from = positions[node];
+        const Point to = o + Point(radius * std::cos(double(theta)), radius * std::sin(double(theta))) + f;
+        lines.push_back({Line::Kind::Segment, from, to, {}, 0, 0, 0, segmentBox(from, to)});
+    }
+}
+
+GraphTileFactory::GraphTileFactory(const IdeaPtr& idea, Filter filter, bool centerToRoot)
+    : GraphTileFactory(idea, std::move(filter), centerToRoot, nullptr)
+{}
+
+GraphTileFactory::GraphTileFactory(const IdeaPtr& idea, Filter filter, bool centerToRoot,
+                                   const GraphTileFactory* previous)
+    : mExtra(double(PlanetDrawer::radiusForPlanetType(kNodePlanetType))),
+      mNodeSide(PlanetDrawer::sizeForPlanetType(kNodePlanetType).width),
+      mRootSide(PlanetDrawer::sizeForPlanetType(kRootPlanetType).width)
+{
+    if (previous && previous->mLayout->mirrors(idea, centerToRoot))
+        mLayout = previous->mLayout;
+    else
+        mLayout = std::make_shared<const Layout>(idea, centerToRoot, mExtra);
+    const FlatGraph& graph = mLayout->graph;
+    if (filter) {
+        mFaded.resize(graph.size(), 0);
+        for (std::size_t i = 0; i < graph.size(); ++i)
+            mFaded[i] = graph.idea(i) && !filter(graph.idea(i)) ? 1 : 0;
+    }
+}
+
 GraphTileFactory::~GraphTileFactory() = default;
+
+Size GraphTileFactory::contentSize() const
+{
+    return mLayout->contentSize;
+}
+
+const FlatGraph& GraphTileFactory::graph() const
+{
+    return mLayout->graph;
+}
 
 Point GraphTileFactory::drawnPosition(const GraphNode& node) const
 {
@@ -81,86 +286,31 @@ Point GraphTileFactory::drawnPosition(const GraphNode& node) const
     return node.center() + Point(mExtra * double(std::cos(angle)), mExtra * double(std::sin(angle)));
 }
 
-void GraphTileFactory::prepareTree()
+Point GraphTileFactory::drawnPosition(std::size_t node) const
 {
-    mRoot->traverseNaturally(
-        [this](GraphNode& node, qint64) {
-            if (!mFirstByIdentifier.contains(node.identifier()))
-                mFirstByIdentifier.insert(node.identifier(), mPreOrder.size());
-            mPreOrder.push_back(&node);
-            mPositions.push_back(drawnPosition(node));
-        },
-        0);
-    // Post-order (children's subtrees in order, then the node), so that every planet is
-    // painted over its descendants.
-    mPlanets.reserve(mPreOrder.size());
-    struct Step
-    {
-        const GraphNode* node;
-        std::size_t next;
-    };
-    std::vector<Step> stack{{mRoot.get(), 0}};
-    while (!stack.empty()) {
-        Step& step = stack.back();
-        if (step.next < step.node->children().size()) {
-            const GraphNode* child = step.node->children()[step.next++].get();
-            stack.push_back({child, 0});
-            continue;
-        }
-        mPlanets.push_back({step.node, drawnPosition(*step.node), step.node->parent() == nullptr});
-        stack.pop_back();
-    }
+    return mLayout->positions[node];
 }
 
-void GraphTileFactory::prepareLines()
+const GraphNode& GraphTileFactory::root() const
 {
-    const Point o = mRoot->center();
-    const auto circleBox = [](Point c, double radius) {
-        return Rect(c.x - radius, c.y - radius, 2 * radius, 2 * radius);
-    };
-    const auto segmentBox = [](Point a, Point b) {
-        return Rect(std::min(a.x, b.x), std::min(a.y, b.y), std::abs(a.x - b.x), std::abs(a.y - b.y));
-    };
-    for (const GraphNode* node : mPreOrder) {
-        const auto& children = node->children();
-        if (node == mRoot.get()) {
-            const double radius = children.empty()
-                                      ? 5.0 * double(PlanetDrawer::radiusForPlanetType(kNodePlanetType))
-                                      : double(children.front()->radius());
-            Line line{Line::Kind::Circle, {}, {}, o, radius, 0, 0, circleBox(o, radius)};
-            mLines.push_back(line);
-            continue;
+    std::call_once(mRootMade, [this] {
+        const FlatGraph& graph = mLayout->graph;
+        mNodes.resize(graph.size());
+        for (std::size_t i = 0; i < graph.size(); ++i) {
+            auto node = std::make_unique<GraphNode>(graph.idea(i));
+            node->setAngle(graph.angle(i));
+            node->setRadius(graph.radius(i));
+            node->setCenter(graph.center(i));
+            node->setNoteNumber(graph.noteNumber(i));
+            node->setDrawing(graph.drawing(i));
+            mNodes[i] = node.get();
+            if (i == 0)
+                mRoot = std::move(node);
+            else
+                mNodes[std::size_t(graph.parent(i))]->addNode(std::move(node));
         }
-        if (children.empty())
-            continue;
-        if (children.size() == 1) {
-            const Point a = drawnPosition(*node);
-            const Point b = children.front()->center();
-            mLines.push_back({Line::Kind::Segment, a, b, {}, 0, 0, 0, segmentBox(a, b)});
-            continue;
-        }
-        const float theta = node->angle();
-        const float extra = float(mExtra);
-        const Point f(double(extra * std::cos(theta)), double(extra * std::sin(theta)));
-        const GraphNode& first = *children.front();
-        const GraphNode& last = *children.back();
-        const Point arcCenter = o + f;
-        const double radius = double(first.radius());
-        const float a1 = std::atan2(float(first.center().y - o.y), float(first.center().x - o.x));
-        const float a2 = std::atan2(float(last.center().y - o.y), float(last.center().x - o.x));
-        const Point start = first.center() + f;
-        mLines.push_back({Line::Kind::Arc,
-                          start,
-                          {},
-                          arcCenter,
-                          radius,
-                          a1,
-                          a2,
-                          circleBox(arcCenter, radius).unionWith(segmentBox(start, start))});
-        const Point from = drawnPosition(*node);
-        const Point to = o + Point(radius * std::cos(double(theta)), radius * std::sin(double(theta))) + f;
-        mLines.push_back({Line::Kind::Segment, from, to, {}, 0, 0, 0, segmentBox(from, to)});
-    }
+    });
+    return *mRoot;
 }
 
 void GraphTileFactory::drawTile(const Rect& rect, double zoom, GraphicsContext& context) const
@@ -180,7 +330,7 @@ void GraphTileFactory::drawLines(const Rect& rect, double zoom, GraphicsContext&
     const double margin = zoom > 0 ? 2.0 / zoom : 0;
     const Rect near = rect.insetBy(-margin, -margin);
     context.beginPath();
-    for (const Line& line : mLines) {
+    for (const Line& line : mLayout->lines) {
         if (!boxesMeet(near, line.box.origin.x, line.box.origin.y, line.box.size.width, line.box.size.height))
             continue;
         const Point c(line.center.x * zoom, line.center.y * zoom);
@@ -212,42 +362,66 @@ bool GraphTileFactory::drawPlanets(const Rect& rect, double zoom, GraphicsContex
                       rect.size.height * zoom);
     const quint64 style = noteStyle();
     const bool titles = zoom >= kTitleZoom;
-    for (const Planet& planet : mPlanets) {
-        const double side = (planet.root ? mRootSide : mNodeSide) * double(float(zoom));
-        const double x = planet.position.x * zoom - side * 0.5;
-        const double y = planet.position.y * zoom - side * 0.5;
-        if (!boxesMeet(scaled, x, y, side, side))
+    const FlatGraph& graph = mLayout->graph;
+    const std::vector<Point>& positions = mLayout->positions;
+    const double dotSide = kDotPixels / std::max(context.userSpaceScale(), 1e-9); // user units
+    // Dots are filled together, before the next planet (only the root can be a planet among
+    // dots) and at the end, keeping the drawing order.
+    std::vector<GraphicsContext::PixelMark> dots;
+    for (const qint32 index : mLayout->planets) {
+        const std::size_t node = std::size_t(index);
+        const bool root = node == 0;
+        const Point position = positions[node];
+        const double side = (root ? mRootSide : mNodeSide) * double(float(zoom));
+        const bool dot = side / 2.5 * 2 < dotSide;
+        // A dot snaps to whole pixels: up to one more on each side.
+        const double extent = dot ? 2 * dotSide : side;
+        const double x = position.x * zoom - extent * 0.5;
+        const double y = position.y * zoom - extent * 0.5;
+        if (!boxesMeet(scaled, x, y, extent, extent))
+            continue;
+        // A planet draws inside a clip to its square: one that rounds to no pixel would draw
+        // nothing (a dot takes its place long before).
+        if (!dot && context.clipToRectLeavesNoPixels(Rect(x, y, side, side)))
             continue;
         // A retired view's tile is not wanted any more: its owner may be waiting for it.
         if (keepGoing && !keepGoing->load(std::memory_order_relaxed))
             return false;
-        if (planet.root && !rootDrawer)
+        if (dot) {
+            const PlatformColor color =
+                !mFaded.empty() && mFaded[node] != 0 ? PlatformColor::lightGray() : mLayout->dotColor(node);
+            dots.push_back({Point(position.x * zoom, position.y * zoom), color.toQColor().rgba()});
+            continue;
+        }
+        context.fillDevicePixelSquares(dots, kDotPixels);
+        dots.clear();
+        if (root && !rootDrawer)
             rootDrawer = std::make_unique<PlanetDrawer>(kRootPlanetType);
-        PlanetDrawer& d = planet.root ? *rootDrawer : drawer;
-        const GraphNode& node = *planet.node;
-        const GraphNodeDrawing& drawing = node.drawing();
-        d.setFade(mHasFilter && !drawing.matchesFilter);
+        PlanetDrawer& d = root ? *rootDrawer : drawer;
+
+        d.setFade(!mFaded.empty() && mFaded[node] != 0);
         d.setScale(float(zoom));
+        const qint64 number = graph.noteNumber(node);
         qint64 noteMark = 0;
         if (style == 2)
-            noteMark = node.noteNumber();
+            noteMark = number;
         else if (style == 1)
-            noteMark = node.noteNumber() >= 1 ? -1 : 0;
+            noteMark = number >= 1 ? -1 : 0;
         d.setNoteNumber(noteMark);
         const Size size = d.scaledSize();
-        const Point origin(planet.position.x * zoom - size.width * 0.5,
-                           planet.position.y * zoom - size.height * 0.5);
+        const Point origin(position.x * zoom - size.width * 0.5, position.y * zoom - size.height * 0.5);
         context.saveGState();
-        d.setBaseColor(drawing.color);
-        d.setImage(drawing.image);
-        d.setIsLink(drawing.isLink);
-        d.setShowWebLink(drawing.hasURL);
-        d.setText(titles ? drawing.text : QString());
-        d.setIconImage(titles ? drawing.icon : nullptr);
+        d.setBaseColor(graph.color(node));
+        d.setImage(graph.picture(node));
+        d.setIsLink(graph.isLink(node));
+        d.setShowWebLink(graph.hasURL(node));
+        d.setText(titles ? graph.text(node) : QString());
+        d.setIconImage(titles ? graph.icon(node) : nullptr);
         context.translateCTM(origin.x, origin.y);
         d.drawInCurrentContext(context);
         context.restoreGState();
     }
+    context.fillDevicePixelSquares(dots, kDotPixels);
     return true;
 }
 
@@ -258,7 +432,9 @@ QImage GraphTileFactory::createTile(const Rect& rect, Size pixelSize,
         return {};
     const double zoom = pixelSize.width / rect.size.width;
     ImageBuilder builder;
-    GraphicsContext* context = builder.startWithSize(pixelSize.width, pixelSize.height);
+    // Tiles are only drawn again: the layout QPainter fills fastest.
+    GraphicsContext* context =
+        builder.startWithSize(pixelSize.width, pixelSize.height, GraphicsContext::PixelLayout::Word);
     if (!context)
         return {};
     context->clearRect(Rect(0, 0, pixelSize.width, pixelSize.height));
@@ -267,6 +443,9 @@ QImage GraphTileFactory::createTile(const Rect& rect, Size pixelSize,
     context->scaleCTM(1, -1);
     context->saveGState();
     context->translateCTM(-rect.origin.x * zoom, -rect.origin.y * zoom);
+    // A retired view's tile is not wanted any more: its owner may be waiting for it.
+    if (keepGoing && !keepGoing->load(std::memory_order_relaxed))
+        return {};
     context->saveGState();
     drawLines(rect, zoom, *context);
     context->restoreGState();
@@ -278,44 +457,54 @@ QImage GraphTileFactory::createTile(const Rect& rect, Size pixelSize,
     return image.representations().front();
 }
 
-const GraphNode* GraphTileFactory::nodeAtPoint(Point point) const
+qint64 GraphTileFactory::nodeIndexAtPoint(Point point) const
 {
     const float rootRadius = PlanetDrawer::radiusForPlanetType(kRootPlanetType);
     const float nodeRadius = PlanetDrawer::radiusForPlanetType(kNodePlanetType);
     // A node is tested before its descendants, the first hit in tree order wins.
     const float reach = std::max(rootRadius, nodeRadius);
-    for (std::size_t i = 0; i < mPreOrder.size(); ++i) {
-        const Point p = mPositions[i];
+    const std::vector<Point>& positions = mLayout->positions;
+    for (std::size_t i = 0; i < positions.size(); ++i) {
+        const Point p = positions[i];
         const float dx = float(point.x - p.x);
         const float dy = float(point.y - p.y);
         if (std::abs(dx) > reach || std::abs(dy) > reach)
             continue;
-        const float limit = mPreOrder[i]->parent() ? nodeRadius : rootRadius;
+        const float limit = i > 0 ? nodeRadius : rootRadius;
         if (std::sqrt(dx * dx + dy * dy) <= limit)
-            return mPreOrder[i];
+            return qint64(i);
     }
-    return nullptr;
+    return -1;
+}
+
+const GraphNode* GraphTileFactory::nodeAtPoint(Point point) const
+{
+    const qint64 node = nodeIndexAtPoint(point);
+    if (node < 0)
+        return nullptr;
+    root();
+    return mNodes[std::size_t(node)];
 }
 
 IdeaPtr GraphTileFactory::ideaAtPoint(Point point) const
 {
-    const GraphNode* node = nodeAtPoint(point);
-    return node ? node->idea() : nullptr;
+    const qint64 node = nodeIndexAtPoint(point);
+    return node >= 0 ? graph().idea(std::size_t(node)) : nullptr;
 }
 
 bool GraphTileFactory::noteAtPoint(Point point) const
 {
-    const GraphNode* node = nodeAtPoint(point);
-    return node && noteAtPoint(point, *node);
+    const qint64 node = nodeIndexAtPoint(point);
+    return node >= 0 && noteAtPoint(point, node);
 }
 
-bool GraphTileFactory::noteAtPoint(Point point, const GraphNode& node) const
+bool GraphTileFactory::noteAtPoint(Point point, qint64 node) const
 {
-    if (!node.drawing().hasNote)
+    if (node < 0 || std::size_t(node) >= graph().size() || !graph().hasNote(std::size_t(node)))
         return false;
-    PlanetDrawer drawer(node.parent() ? kNodePlanetType : kRootPlanetType);
+    PlanetDrawer drawer(node > 0 ? kNodePlanetType : kRootPlanetType);
     drawer.setNoteNumber(1);
-    return drawer.hitsNote(point - drawnPosition(node));
+    return drawer.hitsNote(point - mLayout->positions[std::size_t(node)]);
 }
 
 Point GraphTileFactory::ideaLocation(const IdeaPtr& idea) const
@@ -325,10 +514,8 @@ Point GraphTileFactory::ideaLocation(const IdeaPtr& idea) const
 
 Point GraphTileFactory::ideaLocation(const QString& identifier) const
 {
-    const auto it = mFirstByIdentifier.constFind(identifier);
-    if (it == mFirstByIdentifier.cend() || !mPreOrder[*it]->idea())
-        return Point();
-    return drawnPosition(*mPreOrder[*it]);
+    const qint64 node = graph().firstWithIdentifier(identifier);
+    return node >= 0 ? mLayout->positions[std::size_t(node)] : Point();
 }
 
 } // namespace corvex

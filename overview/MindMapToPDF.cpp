@@ -6,6 +6,7 @@
 #include "overview/NoteRendererDelegate.h"
 #include "overview/PlatonicPage.h"
 #include "overview/SimpleGraphPrintRenderer.h"
+#include "platform/core/BackgroundDrawing.h"
 #include "platform/core/GlobalQueue.h"
 #include "platform/core/Log.h"
 #include "platform/core/MainQueue.h"
@@ -122,6 +123,14 @@ QByteArray generatePdfOf(const IdeaPtr& idea, const QDateTime& lastModified, boo
     return data;
 }
 
+// The same off the main thread: nothing once the application is on its way out (its fonts
+// go with it).
+QByteArray generateInBackground(const IdeaPtr& idea, const QDateTime& lastModified, bool showNotes)
+{
+    const BackgroundDrawing::Job drawing;
+    return drawing.admitted() ? generatePdfOf(idea, lastModified, showNotes) : QByteArray();
+}
+
 } // namespace
 
 MindMapToPDF::MindMapToPDF(const IdeaPtr& idea, const QDateTime& lastModified)
@@ -150,13 +159,14 @@ void MindMapToPDF::writePDFIntoURL(const QUrl& url, WriteCompletion completion) 
         [idea = mIdea, date = mLastModified, showNotes = mShowNotes, url,
          completion = std::move(completion)] {
             bool ok = false;
-            const QByteArray data = generatePdfOf(idea, date, showNotes);
+            const QByteArray data = generateInBackground(idea, date, showNotes);
             if (data.isEmpty()) {
                 Log::error(QStringLiteral("PDF export: nothing to write"));
             } else if (!url.isLocalFile()) {
                 Log::error(QStringLiteral("PDF export: %1 is no local file").arg(url.toString()));
             } else {
-                const Status written = SaveFile::writeAtomically(url.toLocalFile(), data);
+                const Status written =
+                    SaveFile::writeAtomically(url.toLocalFile(), data, SaveFile::Kind::UserFile);
                 ok = written.ok();
                 if (!ok)
                     Log::error(QStringLiteral("PDF export: %1 cannot be written: %2")
@@ -172,7 +182,7 @@ void MindMapToPDF::generatePDFData(DataCompletion completion) const
 {
     GlobalQueue::async(
         [idea = mIdea, date = mLastModified, showNotes = mShowNotes, completion = std::move(completion)] {
-            const QByteArray data = generatePdfOf(idea, date, showNotes);
+            const QByteArray data = generateInBackground(idea, date, showNotes);
             if (completion)
                 MainQueue::post([completion, data] { completion(data); });
         },

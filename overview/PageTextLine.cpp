@@ -9,6 +9,7 @@
 #include <QTextOption>
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace corvex {
 
@@ -30,6 +31,47 @@ bool isEmojiPart(QChar c)
     const char16_t u = c.unicode();
     return c.isSurrogate() || (u >= 0x2000 && u <= 0x2BFF) || (u >= 0xFE00 && u <= 0xFE0F) || u == 0x200D ||
            u == 0x20E3;
+}
+
+// Scripts whose shaping only makes ligatures and the like: their text is as legible without.
+bool shapesOnlyForLooks(QChar::Script script)
+{
+    return script == QChar::Script_Latin || script == QChar::Script_Greek ||
+           script == QChar::Script_Cyrillic || script == QChar::Script_Common;
+}
+
+// For each UTF-16 unit: whether its text may go without shaping. Arabic, Hebrew points,
+// Hangul jamo and every other script that needs its shaping keep it, and so do emoji
+// sequences (skin tones, joined emoji). Marks, spaces and punctuation go with the script
+// before them (the one after at the start), so a mark stays with its letter.
+std::vector<bool> shapingIsCosmetic(const QString& text)
+{
+    std::vector<QChar::Script> scripts(std::size_t(text.size()), QChar::Script_Common);
+    QChar::Script strong = QChar::Script_Common;
+    qsizetype firstStrong = -1;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char32_t code = text[i].unicode();
+        qsizetype units = 1;
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            code = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            units = 2;
+        }
+        const QChar::Script script = QChar::script(code);
+        if (script != QChar::Script_Common && script != QChar::Script_Inherited) {
+            strong = script;
+            if (firstStrong < 0)
+                firstStrong = i;
+        }
+        for (qsizetype k = 0; k < units; ++k)
+            scripts[std::size_t(i + k)] = strong;
+        i += units - 1;
+    }
+    if (firstStrong > 0)
+        std::fill(scripts.begin(), scripts.begin() + firstStrong, scripts[std::size_t(firstStrong)]);
+    std::vector<bool> cosmetic(scripts.size());
+    for (std::size_t i = 0; i < scripts.size(); ++i)
+        cosmetic[i] = !isEmojiPart(text[qsizetype(i)]) && shapesOnlyForLooks(scripts[i]);
+    return cosmetic;
 }
 
 // Raster scale of colour glyphs placed as pictures.
@@ -126,21 +168,21 @@ void PageTextLine::drawAtBaseline(GraphicsContext& context, Point origin) const
 void PageTextLine::avoidLigatures(QTextLayout& layout)
 {
     const QString& text = layout.text();
+    const std::vector<bool> plain = shapingIsCosmetic(text);
     QList<QTextLayout::FormatRange> split;
     for (const QTextLayout::FormatRange& range : layout.formats()) {
-        QTextLayout::FormatRange plain = range;
+        QTextLayout::FormatRange unshaped = range;
         QFont font = range.format.font();
         font.setStyleStrategy(QFont::StyleStrategy(font.styleStrategy() | QFont::PreferNoShaping));
-        plain.format.setFont(font);
-        // Emoji sequences (skin tones, joined emoji) need their shaping; the rest goes without.
+        unshaped.format.setFont(font);
         int start = range.start;
         const int end = std::min<int>(range.start + range.length, int(text.size()));
         while (start < end) {
-            const bool emoji = isEmojiPart(text[start]);
+            const bool cosmetic = plain[std::size_t(start)];
             int stop = start + 1;
-            while (stop < end && isEmojiPart(text[stop]) == emoji)
+            while (stop < end && plain[std::size_t(stop)] == cosmetic)
                 ++stop;
-            QTextLayout::FormatRange piece = emoji ? range : plain;
+            QTextLayout::FormatRange piece = cosmetic ? unshaped : range;
             piece.start = start;
             piece.length = stop - start;
             split.append(piece);

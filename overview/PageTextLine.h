@@ -31,9 +31,10 @@ public:
 
     void drawAtBaseline(GraphicsContext& context, Point origin) const;
 
-    // Sets a layout's fonts to skip shaping where the script does not need it (Latin text:
-    // no ligatures). Qt's PDF output maps ligature glyphs to no text, so a printed "fi"
-    // would be lost to search and copy. Call before laying out.
+    // Sets a layout's fonts to skip shaping where it only makes ligatures (Latin, Greek and
+    // Cyrillic text, digits and punctuation); Arabic, Hebrew, Hangul, emoji sequences and any
+    // other script that needs its shaping keep it. Qt's PDF output maps ligature glyphs to no
+    // text, so a printed "fi" would be lost to search and copy. Call before laying out.
     static void avoidLigatures(QTextLayout& layout);
 
     // Draws a laid-out line with its baseline starting at `origin`, upright in either

@@ -4,6 +4,7 @@
 #include "overview/GraphTileLayer.h"
 #include "overview/GraphTileSource.h"
 #include "overview/ScaledGraphViewDelegate.h"
+#include "platform/core/BackgroundDrawing.h"
 #include "platform/core/Log.h"
 #include "platform/core/MainQueue.h"
 #include "platform/core/Semaphore.h"
@@ -16,6 +17,13 @@
 #include <utility>
 
 namespace corvex {
+
+namespace {
+
+// The view is a 2 x 2 point square kept centred on its owner.
+constexpr double kViewSide = 2;
+
+} // namespace
 
 // What the rendering queue shares with the view: it outlives the view while jobs hold it.
 struct ScaledGraphView::Shared
@@ -47,11 +55,15 @@ struct ScaledGraphView::Shared
         std::lock_guard lock(mutex);
         return wanted.contains(coord) || allowed.contains(coord);
     }
+    // Whole points, nearest to where the tile shows the data centre on the middle of the
+    // 2 x 2 view, which is where the owner maps it (and where a zoom transform, turning about
+    // the middle, keeps it): at the fitting zoom of a large map a point spans thousands of
+    // content units.
     Point positionAt(const GridCoordinate& coord, Point center) const
     {
         const double t = tileSize();
-        return Point(std::floor(coord.col * t + t / 2 - center.x * scale),
-                     std::floor(coord.row * t + t / 2 - center.y * scale));
+        return Point(std::round(coord.col * t + t / 2 - center.x * scale) + kViewSide / 2,
+                     std::round(coord.row * t + t / 2 - center.y * scale) + kViewSide / 2);
     }
 
     // One tile job, on the queue.
@@ -68,8 +80,14 @@ void ScaledGraphView::Shared::processCoord(const std::shared_ptr<Shared>& self,
     const Rect rect(coord.col * t / self->scale, coord.row * t / self->scale, t / self->scale,
                     t / self->scale);
     const double pixels = Globals::screenScale() * t;
-    QImage image =
-        self->source ? self->source->createTile(rect, Size(pixels, pixels), &self->active) : QImage();
+    QImage image;
+    {
+        // Only the drawing: waiting for the main thread below must not hold up the application's end.
+        const BackgroundDrawing::Job drawing;
+        if (!drawing.admitted())
+            return;
+        image = self->source ? self->source->createTile(rect, Size(pixels, pixels), &self->active) : QImage();
+    }
     const Portions now = self->portions();
     const Point position = self->positionAt(coord, now.dataCenter);
     if (!now.wanted.contains(coord) && !now.allowed.contains(coord))
@@ -100,7 +118,7 @@ std::shared_ptr<ScaledGraphView> ScaledGraphView::create(std::shared_ptr<const G
 }
 
 ScaledGraphView::ScaledGraphView(std::shared_ptr<const GraphTileSource> source, double zoomScale)
-    : BaseView(Rect(0, 0, 2, 2)), mShared(std::make_shared<Shared>()),
+    : BaseView(Rect(0, 0, kViewSide, kViewSide)), mShared(std::make_shared<Shared>()),
       mQueue(std::make_unique<SerialQueue>("ScaledGraphView")), mScale(zoomScale)
 {
     mShared->source = std::move(source);

@@ -20,8 +20,9 @@ class ScaledGraphViewDelegate;
 // The overview content at one fixed zoom scale, as a grid of square tile layers around what
 // is visible, rendered by a tile source on the view's own serial queue "ScaledGraphView".
 // The view itself is 2 x 2 points and clips nothing; its owner keeps its centre on the visible
-// centre, and the tiles sit so that the content point `dataCenter` (scaled) falls on the
-// view layer's origin. At most 10 rendered images wait for the main thread at a time.
+// centre, and the tiles sit on whole points nearest to where the content point `dataCenter`
+// (scaled) falls on the view's middle, where the owner maps it. At most 10 rendered images
+// wait for the main thread at a time.
 //
 // Modes of an update: Idle renders the visible tiles and half a screen around them, Zoom only
 // the visible tiles (everything else is recycled), Move the visible tiles while keeping those

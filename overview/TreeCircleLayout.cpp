@@ -1,9 +1,9 @@
 #include "overview/TreeCircleLayout.h"
 
 #include "graphics/Geometry.h"
+#include "overview/FlatGraph.h"
 #include "overview/Graph.h"
 
-#include <QHash>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -17,66 +17,12 @@ constexpr double kFullTurn = M_PI * 2;
 
 } // namespace
 
-// The graph flattened in pre-order: index 0 is the root, the children of a node follow their
-// parent, and each node's children are listed in order.
-struct TreeCircleLayout::Tree
-{
-    std::vector<GraphNode*> nodes;
-    std::vector<int> depth;
-    std::vector<int> childStart; // into `children`
-    std::vector<int> childCount;
-    std::vector<int> children;
-    std::vector<float> angle; // the padded tree's angle of each node
-    int deepest = 0;
-
-    explicit Tree(Graph& graph)
-    {
-        // One walk records each node's parent; pre-order lists every node's children in
-        // order after it, so the child lists follow from the parents.
-        std::vector<int> parent;
-        struct Step
-        {
-            GraphNode* node;
-            int parent;
-            int depth;
-        };
-        std::vector<Step> stack{{&graph.root(), -1, 0}};
-        while (!stack.empty()) {
-            const Step step = stack.back();
-            stack.pop_back();
-            const int index = int(nodes.size());
-            nodes.push_back(step.node);
-            parent.push_back(step.parent);
-            depth.push_back(step.depth);
-            deepest = std::max(deepest, step.depth);
-            const auto& list = step.node->children();
-            for (auto it = list.rbegin(); it != list.rend(); ++it)
-                stack.push_back({it->get(), index, step.depth + 1});
-        }
-        const std::size_t n = nodes.size();
-        childCount.assign(n, 0);
-        childStart.assign(n, 0);
-        for (std::size_t i = 1; i < n; ++i)
-            ++childCount[std::size_t(parent[i])];
-        int next = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            childStart[i] = next;
-            next += childCount[i];
-        }
-        children.resize(std::size_t(next));
-        std::vector<int> filled(n, 0);
-        for (std::size_t i = 1; i < n; ++i) {
-            const std::size_t p = std::size_t(parent[i]);
-            children[std::size_t(childStart[p] + filled[p]++)] = int(i);
-        }
-        angle.assign(n, 0.0f);
-    }
-
-    int firstChild(std::size_t i) const { return children[std::size_t(childStart[i])]; }
-    int lastChild(std::size_t i) const { return children[std::size_t(childStart[i] + childCount[i] - 1)]; }
-};
-
 void TreeCircleLayout::layout(Graph& graph, float nodeSize, float radiusIncrement)
+{
+    TreeCircleLayout run(graph, nodeSize, radiusIncrement);
+}
+
+void TreeCircleLayout::layout(FlatGraph& graph, float nodeSize, float radiusIncrement)
 {
     TreeCircleLayout run(graph, nodeSize, radiusIncrement);
 }
@@ -84,11 +30,32 @@ void TreeCircleLayout::layout(Graph& graph, float nodeSize, float radiusIncremen
 TreeCircleLayout::TreeCircleLayout(Graph& graph, float nodeSize, float radiusIncrement)
     : mElemSize(double(nodeSize)), mRadiusInc(double(radiusIncrement))
 {
-    Tree tree(graph);
-    calculateAngles(tree);
-    calculateLevelRadiuses(tree);
+    std::vector<GraphNode*> nodes;
+    FlatGraph flat(graph, nodes);
+    run(flat);
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        GraphNode& node = *nodes[i];
+        node.setAngle(flat.angle(i));
+        node.setRadius(flat.radius(i));
+        node.setCenter(flat.center(i));
+        if (flat.noteNumber(i) != 0)
+            node.setNoteNumber(flat.noteNumber(i));
+    }
+    graph.setBounds(flat.bounds());
+}
+
+TreeCircleLayout::TreeCircleLayout(FlatGraph& graph, float nodeSize, float radiusIncrement)
+    : mElemSize(double(nodeSize)), mRadiusInc(double(radiusIncrement))
+{
+    run(graph);
+}
+
+void TreeCircleLayout::run(FlatGraph& graph)
+{
+    calculateAngles(graph);
+    calculateLevelRadiuses(graph);
     balanceLevelRadiuses();
-    copyResults(tree);
+    copyResults(graph);
     fineTuneFinalGraph(graph);
     calculatePositions(graph);
 }
@@ -101,7 +68,15 @@ double TreeCircleLayout::levelRadiusAtLevel(quint64 level) const
 double TreeCircleLayout::angleGap(float a, float b)
 {
     const float difference = b - a;
-    return std::fmod(double(difference) + kFullTurn, kFullTurn);
+    const double turn = double(difference) + kFullTurn;
+    // The remainder, without fmod where it is plain: within one turn either way the value
+    // itself, in the next turn up the value less one turn (exact, the two being within a
+    // factor of two).
+    if (turn > -kFullTurn && turn < kFullTurn)
+        return turn;
+    if (turn >= kFullTurn && turn < 2 * kFullTurn)
+        return turn - kFullTurn;
+    return std::fmod(turn, kFullTurn);
 }
 
 double TreeCircleLayout::findSmallestNonZeroAngleDistance(const std::vector<float>& angles)
@@ -115,76 +90,98 @@ double TreeCircleLayout::findSmallestNonZeroAngleDistance(const std::vector<floa
     return best;
 }
 
-void TreeCircleLayout::calculateAngles(Tree& tree) const
+void TreeCircleLayout::calculateAngles(FlatGraph& graph)
 {
     // Every leaf reaches the deepest level through its padding, so the deepest level holds
     // the leaves in tree order; a padded leaf and its chain share one angle.
-    const std::size_t n = tree.nodes.size();
+    const std::size_t n = graph.size();
+    std::vector<float>& angle = graph.angles();
     std::size_t leaves = 0;
     for (std::size_t i = 0; i < n; ++i)
-        leaves += tree.childCount[i] == 0 ? 1 : 0;
+        leaves += graph.hasChildren(i) ? 0 : 1;
     std::size_t leaf = 0;
     for (std::size_t i = 0; i < n; ++i)
-        if (tree.childCount[i] == 0) {
-            tree.angle[i] = float((double(leaf) * M_PI * 2) / double(leaves));
+        if (!graph.hasChildren(i)) {
+            angle[i] = float((double(leaf) * M_PI * 2) / double(leaves));
             ++leaf;
         }
     // Children follow their parent in pre-order: walking backwards finds them done.
     for (std::size_t i = n; i-- > 0;) {
-        if (tree.childCount[i] == 1) {
-            tree.angle[i] = tree.angle[std::size_t(tree.firstChild(i))];
-        } else if (tree.childCount[i] > 1) {
-            const float sum =
-                tree.angle[std::size_t(tree.lastChild(i))] + tree.angle[std::size_t(tree.firstChild(i))];
-            tree.angle[i] = sum * 0.5f;
+        if (!graph.hasChildren(i))
+            continue;
+        const std::size_t first = i + 1;
+        if (graph.end(first) == graph.end(i)) {
+            angle[i] = angle[first];
+            continue;
         }
+        std::size_t last = first;
+        while (graph.end(last) < graph.end(i))
+            last = std::size_t(graph.end(last));
+        const float sum = angle[last] + angle[first];
+        angle[i] = sum * 0.5f;
     }
 }
 
-void TreeCircleLayout::calculateLevelRadiuses(const Tree& tree)
+void TreeCircleLayout::calculateLevelRadiuses(FlatGraph& graph)
 {
     // The padded tree's level d, in order, is every node of depth d and every leaf above d:
     // the frontier. Going one level down replaces each node of the level above that has
     // children by its children. Two neighbouring leaves stay neighbours on every deeper
     // level, so the smallest gap of a level is the smallest gap between leaves that met
     // above it, or a gap touching a node of the level itself: each level costs its own nodes.
-    const std::size_t n = tree.nodes.size();
-    std::vector<int> prev(n, -1);
-    std::vector<int> next(n, -1);
-    std::vector<std::vector<int>> byDepth(std::size_t(tree.deepest) + 1);
-    for (std::size_t i = 0; i < n; ++i)
-        byDepth[std::size_t(tree.depth[i])].push_back(int(i));
-    const auto gapOf = [&](int a, int b) {
-        return angleGap(tree.angle[std::size_t(a)], tree.angle[std::size_t(b)]);
+    const std::size_t n = graph.size();
+    const std::size_t levels = std::size_t(graph.levels());
+    const std::vector<float>& angle = graph.angles();
+    // Each node's neighbours on the level being made, side by side in memory.
+    struct Neighbours
+    {
+        qint32 prev = -1;
+        qint32 next = -1;
     };
-    const auto isLeaf = [&](int i) { return tree.childCount[std::size_t(i)] == 0; };
+    std::vector<Neighbours> link(n);
+    // The nodes of each depth in tree order, one array sorted by depth.
+    std::vector<qint32> levelStart(levels + 1, 0);
+    for (std::size_t i = 0; i < n; ++i)
+        ++levelStart[std::size_t(graph.depth(i)) + 1];
+    for (std::size_t l = 0; l < levels; ++l)
+        levelStart[l + 1] += levelStart[l];
+    std::vector<qint32> byDepth(n);
+    {
+        std::vector<qint32> fill(levelStart.begin(), levelStart.end() - 1);
+        for (std::size_t i = 0; i < n; ++i)
+            byDepth[std::size_t(fill[std::size_t(graph.depth(i))]++)] = qint32(i);
+    }
+    const auto gapOf = [&](qint32 a, qint32 b) {
+        return angleGap(angle[std::size_t(a)], angle[std::size_t(b)]);
+    };
+    const auto isLeaf = [&](qint32 i) { return !graph.hasChildren(std::size_t(i)); };
 
     double settledLeaves = kFullTurn; // smallest positive gap between neighbouring leaves so far
-    mLevelRadiuses.assign(std::size_t(tree.deepest) + 1, 0.0);
-    for (int level = 1; level <= tree.deepest; ++level) {
-        for (const int u : byDepth[std::size_t(level - 1)]) {
+    mLevelRadiuses.assign(levels, 0.0);
+    for (std::size_t level = 1; level < levels; ++level) {
+        for (qint32 k = levelStart[level - 1]; k < levelStart[level]; ++k) {
+            const qint32 u = byDepth[std::size_t(k)];
             const std::size_t ui = std::size_t(u);
-            const int count = tree.childCount[ui];
-            if (count == 0)
+            if (!graph.hasChildren(ui))
                 continue;
-            const int p = prev[ui];
-            const int q = next[ui];
-            int last = p;
-            for (int k = 0; k < count; ++k) {
-                const int c = tree.children[std::size_t(tree.childStart[ui] + k)];
-                prev[std::size_t(c)] = last;
+            const qint32 p = link[ui].prev;
+            const qint32 q = link[ui].next;
+            qint32 last = p;
+            for (qint32 c = u + 1; c < graph.end(ui); c = graph.end(std::size_t(c))) {
+                link[std::size_t(c)].prev = last;
                 if (last >= 0)
-                    next[std::size_t(last)] = c;
+                    link[std::size_t(last)].next = c;
                 last = c;
             }
-            next[std::size_t(last)] = q;
+            link[std::size_t(last)].next = q;
             if (q >= 0)
-                prev[std::size_t(q)] = last;
+                link[std::size_t(q)].prev = last;
         }
         double smallest = settledLeaves;
-        for (const int u : byDepth[std::size_t(level)]) {
-            for (const auto& [a, b] :
-                 {std::pair{prev[std::size_t(u)], u}, std::pair{u, next[std::size_t(u)]}}) {
+        for (qint32 k = levelStart[level]; k < levelStart[level + 1]; ++k) {
+            const qint32 u = byDepth[std::size_t(k)];
+            const Neighbours around = link[std::size_t(u)];
+            for (const auto& [a, b] : {std::pair{around.prev, u}, std::pair{u, around.next}}) {
                 if (a < 0 || b < 0)
                     continue;
                 const double gap = gapOf(a, b);
@@ -195,8 +192,7 @@ void TreeCircleLayout::calculateLevelRadiuses(const Tree& tree)
                     settledLeaves = std::min(settledLeaves, gap);
             }
         }
-        const std::size_t l = std::size_t(level);
-        mLevelRadiuses[l] = std::max(mLevelRadiuses[l - 1] + mRadiusInc, mElemSize / smallest);
+        mLevelRadiuses[level] = std::max(mLevelRadiuses[level - 1] + mRadiusInc, mElemSize / smallest);
     }
 }
 
@@ -213,61 +209,120 @@ void TreeCircleLayout::balanceLevelRadiuses()
     }
 }
 
-void TreeCircleLayout::copyResults(Tree& tree) const
+void TreeCircleLayout::copyResults(FlatGraph& graph) const
 {
     // The padded tree holds the same idea nodes in the same order; a node takes the results
-    // of the last node of its identifier, as a search by identifier would find.
-    const std::size_t n = tree.nodes.size();
-    QHash<QString, std::size_t> lastByIdentifier;
-    lastByIdentifier.reserve(qsizetype(n));
-    for (std::size_t i = 0; i < n; ++i)
-        if (tree.nodes[i]->idea())
-            lastByIdentifier.insert(tree.nodes[i]->identifier(), i);
+    // of the last node of its identifier, as a search by identifier would find. Nearly every
+    // identifier is unique: two small bit sets keyed by the identifiers' hashes (a few bits a
+    // node, so they stay in the cache however large the tree) set aside the few nodes whose
+    // hashes might be shared, and only those go through a table of the last node of each
+    // identifier, strings compared where hashes meet.
+    const std::size_t n = graph.size();
+    std::vector<float>& angle = graph.angles();
+    std::vector<float>& radius = graph.radii();
+    std::size_t bits = 1024;
+    while (bits < 8 * n)
+        bits *= 2;
+    const std::size_t bitMask = bits - 1;
+    std::vector<quint64> seen(bits / 64, 0);
+    std::vector<quint64> seenTwice(bits / 64, 0);
     for (std::size_t i = 0; i < n; ++i) {
-        GraphNode& node = *tree.nodes[i];
-        const auto it = node.idea() ? lastByIdentifier.constFind(node.identifier()) : lastByIdentifier.cend();
-        if (it == lastByIdentifier.cend()) {
-            node.setAngle(0);
-            node.setRadius(0);
+        if (!graph.hasIdea(i)) {
+            angle[i] = 0;
+            radius[i] = 0;
             continue;
         }
-        node.setAngle(tree.angle[*it]);
-        node.setRadius(float(mLevelRadiuses[std::size_t(tree.depth[*it])]));
+        radius[i] = float(mLevelRadiuses[std::size_t(graph.depth(i))]);
+        const std::size_t bit = graph.identifierHash(i) & bitMask;
+        const quint64 flag = quint64(1) << (bit % 64);
+        seenTwice[bit / 64] |= seen[bit / 64] & flag;
+        seen[bit / 64] |= flag;
+    }
+    std::vector<qint32> shared;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t bit = graph.identifierHash(i) & bitMask;
+        if (graph.hasIdea(i) && (seenTwice[bit / 64] >> (bit % 64)) & 1)
+            shared.push_back(qint32(i));
+    }
+
+    // Open addressing by the hash's high bits (the low ones brought these nodes together).
+    std::size_t capacity = 16;
+    while (capacity < 2 * shared.size())
+        capacity *= 2;
+    const std::size_t mask = capacity - 1;
+    const auto slotOf = [mask](quint32 hash) {
+        return std::size_t(quint64(hash) * 0x9E3779B97F4A7C15ull >> 32) & mask;
+    };
+    std::vector<qint32> table(capacity, -1);
+    std::vector<std::pair<std::size_t, std::size_t>> replaced; // node, slot
+    for (const qint32 node : shared) {
+        const std::size_t i = std::size_t(node);
+        const quint32 hash = graph.identifierHash(i);
+        std::size_t slot = slotOf(hash);
+        for (;;) {
+            const qint32 held = table[slot];
+            if (held < 0)
+                break;
+            if (graph.identifierHash(std::size_t(held)) == hash &&
+                graph.identifier(std::size_t(held)) == graph.identifier(i)) {
+                replaced.emplace_back(std::size_t(held), slot);
+                break;
+            }
+            slot = (slot + 1) & mask;
+        }
+        table[slot] = node;
+    }
+    // The last node of an identifier is never replaced: it keeps its own padded angle.
+    for (const auto& [node, slot] : replaced) {
+        const std::size_t last = std::size_t(table[slot]);
+        angle[node] = angle[last];
+        radius[node] = float(mLevelRadiuses[std::size_t(graph.depth(last))]);
     }
 }
 
-void TreeCircleLayout::fineTuneFinalGraph(Graph& graph) const
+void TreeCircleLayout::fineTuneFinalGraph(FlatGraph& graph) const
 {
-    qint64 noteCounter = 1;
-    graph.traverseNaturally([&](GraphNode& node, qint64 depth) {
-        if (node.idea() && node.idea()->hasNote())
-            node.setNoteNumber(noteCounter++);
-        const auto& children = node.children();
-        if (depth < 1 || children.empty())
-            return;
-        for (const auto& child : children)
-            if (!child->children().empty())
-                return;
-        const float n = float(children.size());
-        for (std::size_t i = 0; i < children.size(); ++i) {
-            GraphNode& child = *children[i];
-            const float term = float(i) - (n * 0.5f - 0.5f);
-            child.setAngle(float(double(node.angle()) + double(term) * (mElemSize / double(child.radius()))));
+    std::vector<float>& angle = graph.angles();
+    std::vector<qint32>& noteNumber = graph.noteNumbers();
+    qint32 noteCounter = 1; // at most one a node, and nodes are counted in 32 bits
+    for (std::size_t i = 0; i < graph.size(); ++i) {
+        if (graph.hasIdea(i) && graph.hasNote(i))
+            noteNumber[i] = noteCounter++;
+        if (graph.depth(i) < 1 || !graph.hasChildren(i))
+            continue;
+        const qint32 end = graph.end(i);
+        std::size_t count = 0;
+        bool grandchildren = false;
+        for (qint32 c = qint32(i) + 1; c < end && !grandchildren; c = graph.end(std::size_t(c))) {
+            grandchildren = graph.hasChildren(std::size_t(c));
+            ++count;
         }
-    });
+        if (grandchildren)
+            continue;
+        const float n = float(count);
+        std::size_t k = 0;
+        for (qint32 c = qint32(i) + 1; c < end; c = graph.end(std::size_t(c)), ++k) {
+            const float term = float(k) - (n * 0.5f - 0.5f);
+            const std::size_t child = std::size_t(c);
+            angle[child] = float(double(angle[i]) + double(term) * (mElemSize / double(graph.radius(child))));
+        }
+    }
 }
 
-void TreeCircleLayout::calculatePositions(Graph& graph) const
+void TreeCircleLayout::calculatePositions(FlatGraph& graph) const
 {
     qint64 minX = std::numeric_limits<qint32>::max();
     qint64 minY = std::numeric_limits<qint32>::max();
     qint64 maxX = std::numeric_limits<qint32>::min();
     qint64 maxY = std::numeric_limits<qint32>::min();
     const auto awayFromZero = [](double v) { return v > 0 ? std::ceil(v) : std::floor(v); };
-    graph.traverseNaturally([&](GraphNode& node, qint64) {
-        const double x = awayFromZero(std::cos(double(node.angle())) * double(node.radius()));
-        const double y = awayFromZero(std::sin(double(node.angle())) * double(node.radius()));
-        node.setCenter(Point(x, y));
+    std::vector<Point>& centers = graph.centers();
+    for (std::size_t i = 0; i < graph.size(); ++i) {
+        const double angle = double(graph.angle(i));
+        const double radius = double(graph.radius(i));
+        const double x = awayFromZero(std::cos(angle) * radius);
+        const double y = awayFromZero(std::sin(angle) * radius);
+        centers[i] = Point(x, y);
         if (x < double(minX))
             minX = qint32(x);
         if (x > double(maxX))
@@ -276,7 +331,7 @@ void TreeCircleLayout::calculatePositions(Graph& graph) const
             minY = qint32(y);
         if (y > double(maxY))
             maxY = qint32(y);
-    });
+    }
     minX = qint64(std::min(double(minX), -mRadiusInc));
     minY = qint64(std::min(double(minY), -mRadiusInc));
     maxX = qint64(std::max(double(maxX), mRadiusInc));

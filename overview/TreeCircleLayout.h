@@ -5,8 +5,8 @@
 
 namespace corvex {
 
+class FlatGraph;
 class Graph;
-class GraphNode;
 
 // The radial layout of an overview graph: the root in the middle, each depth on a circle of
 // its own, every leaf at its own angle (the full circle shared evenly among the leaves) and
@@ -19,15 +19,20 @@ class GraphNode;
 // depth's own nodes are measured there (neighbouring leaves stay neighbours further down), so
 // the layout takes linear time and memory whatever the depth. Results reach
 // the nodes through their identifiers (the last node in tree order wins among duplicates).
-// Iterative throughout. Main thread (it reads the ideas' notes).
+//
+// It works on the flat mirror, whose arrays it reads and writes in order; a Graph is laid out
+// through a flat mirror of its nodes. Iterative throughout. A Graph's layout runs on the main
+// thread (it reads the ideas' notes); a flat mirror's reads nothing else.
 class TreeCircleLayout
 {
 public:
     // Lays the graph out with the node size (arc distance between neighbours, and margin) and
     // the least step between the circles.
     static void layout(Graph& graph, float nodeSize, float radiusIncrement);
+    static void layout(FlatGraph& graph, float nodeSize, float radiusIncrement);
 
     TreeCircleLayout(Graph& graph, float nodeSize, float radiusIncrement);
+    TreeCircleLayout(FlatGraph& graph, float nodeSize, float radiusIncrement);
 
     // The radius of a depth's circle (0 outside).
     double levelRadiusAtLevel(quint64 level) const;
@@ -40,14 +45,14 @@ public:
     static double angleGap(float a, float b);
 
 private:
-    struct Tree;
-
-    void calculateAngles(Tree& tree) const;
-    void calculateLevelRadiuses(const Tree& tree);
+    void run(FlatGraph& graph);
+    // The padded tree's angles, kept in the graph's angles until copyResults.
+    static void calculateAngles(FlatGraph& graph);
+    void calculateLevelRadiuses(FlatGraph& graph);
     void balanceLevelRadiuses();
-    void copyResults(Tree& tree) const;
-    void fineTuneFinalGraph(Graph& graph) const;
-    void calculatePositions(Graph& graph) const;
+    void copyResults(FlatGraph& graph) const;
+    void fineTuneFinalGraph(FlatGraph& graph) const;
+    void calculatePositions(FlatGraph& graph) const;
 
     double mElemSize;
     double mRadiusInc;

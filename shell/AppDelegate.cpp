@@ -1,9 +1,5 @@
 #include "shell/AppDelegate.h"
 
-#include "cloud/container/CloudLocations.h"
-#include "cloud/dropbox/DropboxFolderManager.h"
-#include "formats/DocumentFormats.h"
-#include "mindmap/SolarSystemViewController.h"
 #include "model/ColorTheme.h"
 #include "model/Globals.h"
 #include "model/Idea.h"
@@ -14,6 +10,7 @@
 #include "platform/core/Log.h"
 #include "platform/core/MainQueue.h"
 #include "platform/core/NotificationCenter.h"
+#include "platform/core/StartupTrace.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/ui/FilePanelRunner.h"
 #include "platform/ui/Runners.h"
@@ -26,12 +23,12 @@
 #include "shell/MenuHelper.h"
 #include "shell/MyWindow.h"
 #include "shell/PreferencesWindowController.h"
-#include "shell/TopBarView.h"
 #include "shell/WindowGeometry.h"
 #include "storage/FileUtil.h"
 #include "storage/IdeaDocument.h"
 #include "storage/PersistenceController.h"
 #include "toolkit/CustomAlertView.h"
+#include "toolkit/FileOpeningMessages.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -151,40 +148,49 @@ void AppDelegate::uninstall()
 void AppDelegate::applicationWillFinishLaunching()
 {
     // What the screens and storage find through seams is plugged in before any file opens.
-    registerDocumentFormats();
-    registerCloudLocations();
-    registerDropboxLocation();
-    registerTopBar();
-    SolarSystemViewController::registerWithScreenFactory();
     if (mScreenRegistration)
         mScreenRegistration();
+    StartupTrace::mark("seams plugged in");
 }
 
 void AppDelegate::applicationDidFinishLaunching()
 {
     // 1. The reporting kit (nothing runs when none is linked in).
     ReportingKitLaunch::start();
+    StartupTrace::mark("launch step 1 done");
     // 2. Defaults.
     UserDefaults& defaults = UserDefaults::standardUserDefaults();
     defaults.registerDefaults({{RecentLocalFilesKey, QVariantList()}});
-    // 3. The sign-in service was registered as the launch began (applicationMain), with its key.
+    // 3. The sign-in service was registered as the launch began (the assembly), with its key.
     // 4. Open Recent, newest first as stored (noting them oldest first would reverse them).
     mRecentMenu->setPaths(readRecentLocalFiles());
     // 5. The main menu.
     if (!mMainMenu)
         Log::assertionFailure(554, "-[AppDelegate applicationDidFinishLaunching:]");
+    StartupTrace::mark("defaults read");
     // 6. The saved windows.
     if (!restoreFromStoredState())
         CustomAlertView::showErrorResult(couldNotRestoreResult());
+    StartupTrace::mark("windows restored");
     // 7. Scratch files of earlier runs (never this run's: a launch file may be importing).
     FileUtil::cleanTemporaryFilesDuringStartup();
     // 8. The state cycle.
     dispatchNextStateUpdate();
     // 9. The version check; a new version other than 1.6 ends the launch with its welcome.
-    if (checkVersion())
+    if (checkVersion()) {
+        mLaunchFinished = true;
+        StartupTrace::mark("launch finished");
         return;
-    // 10. The first window.
-    openFirstWindow();
+    }
+    StartupTrace::mark("version checked");
+    // 10. The first window, unless the launch files are still on their way to theirs: it opens
+    // only if none of them brings one.
+    mLaunchFinished = true;
+    if (mLaunchFilesOpening > 0 || mDocumentsBeingCreated > 0)
+        mFirstWindowOwed = true;
+    else
+        openFirstWindow();
+    StartupTrace::mark("launch finished");
 }
 
 QString AppDelegate::versionNumberDisplayString()
@@ -230,11 +236,32 @@ void AppDelegate::openFirstWindow()
         createNewLocalFileWithInitialAction(MainWindowController::InitialActionEditIdea);
 }
 
+void AppDelegate::openOwedFirstWindow()
+{
+    if (!mFirstWindowOwed || mLaunchFilesOpening > 0 || mDocumentsBeingCreated > 0)
+        return;
+    mFirstWindowOwed = false;
+    openFirstWindow();
+}
+
 void AppDelegate::applicationOpenFile(const QString& path)
 {
-    doOpenLocalFile(path, [](const MyResultPtr& result) {
-        if (result && !result->isOK())
+    const bool launchFile = !mLaunchFinished;
+    if (launchFile)
+        ++mLaunchFilesOpening;
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    doOpenLocalFile(path, [weak, launchFile](const MyResultPtr& result) {
+        const bool failed = result && !result->isOK();
+        if (failed)
             CustomAlertView::showErrorResult(result);
+        auto self = weak.lock();
+        if (!self || !launchFile)
+            return;
+        --self->mLaunchFilesOpening;
+        // A file read is on its way to its window (its document being created): that one
+        // settles the debt.
+        if (failed)
+            self->openOwedFirstWindow();
     });
 }
 
@@ -369,7 +396,10 @@ bool AppDelegate::canWeSafelyDeleteIdea(const QString& ideaIdentifier, const QSt
     std::shared_ptr<Idea> idea;
     if (auto document = PersistenceController::singleton().findDocument(docIdentifier);
         document && document->idea())
-        idea = document->idea()->findIdeaInSubTreeWithIdentifier(ideaIdentifier);
+        // No idea: the whole document, which goes with its root; a window showing any idea of
+        // it refuses.
+        idea = ideaIdentifier.isNull() ? document->idea()
+                                       : document->idea()->findIdeaInSubTreeWithIdentifier(ideaIdentifier);
     for (const auto& controller : mWindowControllers) {
         if (!controller->canWeSafelyDeleteIdea(idea, docIdentifier))
             return false;
@@ -412,6 +442,7 @@ void AppDelegate::addAndShowNewWindowController(const std::shared_ptr<MainWindow
     const Rect mainFrame = main ? main->frame() : Rect();
     mWindowControllers.push_back(controller);
     Log::info(QStringLiteral("Opened a new window (%1 open)").arg(mWindowControllers.size()));
+    StartupTrace::mark("window controller made");
     installMenuBar(*controller);
     auto window = controller->myWindow();
     window->makeKeyAndOrderFront();
@@ -528,7 +559,7 @@ void AppDelegate::createNewLocalFileWithInitialAction(int initialAction)
 }
 
 void AppDelegate::createNewLocalFileFromIdea(const std::shared_ptr<Idea>& idea, const QUrl& representedURL,
-                                             int initialAction)
+                                             int initialAction, std::function<void()> afterShown)
 {
     auto document = IdeaDocument::initWithFileName(QString(), IdeaDocument::TemporaryLocation);
     document->setRepresentativeURL(representedURL);
@@ -536,20 +567,34 @@ void AppDelegate::createNewLocalFileFromIdea(const std::shared_ptr<Idea>& idea, 
     const QDateTime now = CalendarClock::now();
     document->setDateCreated(now);
     document->setDateModified(now);
+    // From here to "document created": the tree encoded and its file written (the first save).
+    if (StartupTrace::enabled())
+        StartupTrace::mark("document creating", representedURL.fileName().toUtf8().constData());
     std::weak_ptr<AppDelegate> weak = weak_from_this();
+    ++mDocumentsBeingCreated;
     PersistenceController::singleton().createDocument(
-        document, [weak, document, initialAction](qint64 token) {
+        document, [weak, document, initialAction, afterShown = std::move(afterShown),
+                   name = representedURL.fileName()](qint64 token) {
+            // Named by the file it came from (none for a new document): its window is the next shown.
+            if (StartupTrace::enabled())
+                StartupTrace::mark("document created", name.toUtf8().constData());
             auto self = weak.lock();
             if (!self)
                 return;
+            --self->mDocumentsBeingCreated;
             if (token < 1) {
                 CustomAlertView::showErrorResult(
                     MyResult::error(QStringLiteral("mac:Error:CouldNotCreateDocument"),
                                     QStringLiteral("Could not create document")));
+                self->openOwedFirstWindow();
                 return;
             }
             self->addAndShowNewWindowController(
                 MainWindowController::initWithDocumentWindow(document, token, QString(), initialAction));
+            self->openOwedFirstWindow();
+            // After the window had a turn of the loop to appear: what it says lies on top.
+            if (afterShown)
+                MainQueue::post(afterShown);
         });
 }
 
@@ -565,19 +610,26 @@ void AppDelegate::doOpenLocalFile(const QString& path, OpenCompletion completion
     }
     std::weak_ptr<AppDelegate> weak = weak_from_this();
     PersistenceController::singleton().importDocument(
-        url, IdeaDocument::TemporaryLocation,
-        [weak, url, completion](const IdeaDocumentDataObjectPtr& payload) {
+        url, IdeaDocument::TemporaryLocation, [weak, url, completion](const DocumentImporter::Read& read) {
             auto self = weak.lock();
-            if (self && payload && payload->idea()) {
-                self->createNewLocalFileFromIdea(payload->idea(), url,
-                                                 MainWindowController::InitialActionNone);
+            if (self && read.ok() && read.value()->idea()) {
+                const IdeaDocumentDataObjectPtr& payload = read.value();
+                // What was read of a damaged file opens, and the person is told what is missing.
+                std::function<void()> afterShown;
+                if (!payload->incompleteReading().isEmpty())
+                    afterShown = [name = url.fileName(), ideas = payload->idea()->calculateWholeTreeSize(),
+                                  why = payload->incompleteReading()] {
+                        FileOpeningMessages::showPartlyRead(name, ideas, why);
+                    };
+                self->createNewLocalFileFromIdea(
+                    payload->idea(), url, MainWindowController::InitialActionNone, std::move(afterShown));
                 if (completion)
                     completion(MyResult::OK());
                 return;
             }
             if (completion)
-                completion(MyResult::error(QStringLiteral("mac:Error:FailedToOpenFile"),
-                                           QStringLiteral("Failed to open file")));
+                completion(read.ok() ? FileOpeningMessages::failedToOpen(Error())
+                                     : FileOpeningMessages::failedToOpen(read.error()));
         });
 }
 

@@ -97,8 +97,9 @@ public:
 
     // ---- Local files ----
     void createNewLocalFileWithInitialAction(int initialAction);
+    // `afterShown` (may be empty) runs on the main queue once the document's window is shown.
     void createNewLocalFileFromIdea(const std::shared_ptr<Idea>& idea, const QUrl& representedURL,
-                                    int initialAction);
+                                    int initialAction, std::function<void()> afterShown = {});
     using OpenCompletion = std::function<void(const MyResultPtr& result)>;
     void doOpenLocalFile(const QString& path, OpenCompletion completion);
     void qvOpenLocalFile();
@@ -114,8 +115,9 @@ public:
     static QString versionNumberDisplayString();
     // The running version string the launch compares (tests set it; empty: the bundle's).
     void setRunningVersionForTesting(const QString& version) { mRunningVersionOverride = version; }
-    // What plugs the libraries above the shell into their seams; run when the launch begins,
-    // never in a launch that only hands its files to the running instance.
+    // What plugs the formats, storage back ends and screens into their seams (the
+    // application's assembly); run when the launch begins, never in a launch that only hands
+    // its files to the running instance.
     void setScreenRegistration(std::function<void()> registration)
     {
         mScreenRegistration = std::move(registration);
@@ -137,10 +139,19 @@ private:
     // Launch step 9; true when it ended the launch (the welcome document).
     bool checkVersion();
     void openFirstWindow();
+    // The first window step 10 held back for the launch files, once none of them can bring
+    // its own window any more and none did.
+    void openOwedFirstWindow();
     void installMenuBar(MainWindowController& controller);
 
     std::vector<std::shared_ptr<MainWindowController>> mWindowControllers;
     bool mStateIsDirty = false;
+    // Files handed to the launch count as windows to come until each has its window or failed;
+    // while any is, step 10 owes its first window instead of opening it.
+    bool mLaunchFinished = false;
+    int mLaunchFilesOpening = 0;
+    int mDocumentsBeingCreated = 0;
+    bool mFirstWindowOwed = false;
     std::unique_ptr<RecentDocumentsMenu> mRecentMenu;
     std::shared_ptr<Menu> mMainMenu;
     QString mRunningVersionOverride;

@@ -221,8 +221,11 @@ quint64 DragSupportWindow::draggingEntered(const Drag& drag)
     if (mDragTargetInfo->objectType == DragInfo::IdeaObject) {
         screen->dragOperationUpdate(*mDragTargetInfo);
         showPlanetCopy(drag.location);
+        return OperationEvery;
     }
-    return OperationEvery;
+    // Files: the source hears what a drop would do, so that a drop refused here (the overlay
+    // shows it) is never taken for done.
+    return fileDropOperation(drag);
 }
 
 quint64 DragSupportWindow::draggingUpdated(const Drag& drag)
@@ -235,6 +238,8 @@ quint64 DragSupportWindow::draggingUpdated(const Drag& drag)
         const DragTarget target = screen ? screen->dragOperationUpdate(*mDragTargetInfo) : DragTarget();
         movePlanetCopy(drag.location, target);
     }
+    if (mDragTargetInfo->objectType == DragInfo::FileObject)
+        return fileDropOperation(drag);
     return OperationEvery;
 }
 
@@ -268,11 +273,12 @@ bool DragSupportWindow::performDragOperation(const Drag& drag)
         }
         mDelayDragEnding = true;
         WindowRef self = ref();
-        handleDataFromFile(path, [self](const IdeaPtr& idea, const QString& docIdentifier) {
+        // A file that cannot be read at all (an unreadable picture) is refused to the source
+        // as well; the import's end still tells the user.
+        return handleDataFromFile(path, [self](const IdeaPtr& idea, const QString& docIdentifier) {
             if (DragSupportWindow* window = self.get())
                 window->fileImported(idea, docIdentifier);
         });
-        return true;
     }
 
     mDragTargetInfo->location = drag.location;

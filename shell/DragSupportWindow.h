@@ -80,11 +80,14 @@ public:
     static bool isPathReferringToSupportedFileType(const QString& path);
     // The one supported file of the drag; empty for none, several or an unsupported one.
     static QString supportedFilePathFromDrag(const Drag& drag);
+    // What a drop of the drag from outside would do: a copy (a move when the source allows
+    // only that) of its one supported file; none for anything else.
+    static quint64 fileDropOperation(const Drag& drag);
     using FileCompletion = std::function<void(const IdeaPtr& idea, const QString& docIdentifier)>;
     // Imports the file into location 0 as a new document: its root idea and identifier, or
     // null and empty (a file that is no regular file, an unreadable picture, a failed
-    // import).
-    static void handleDataFromFile(const QString& path, FileCompletion completion);
+    // import). False when it failed at once (the completion still runs, later).
+    static bool handleDataFromFile(const QString& path, FileCompletion completion);
 
     // ---- The planet copy and the overlay ----
     // The copy's scale near a target: PlanetCopyScale, shrinking linearly towards the area's

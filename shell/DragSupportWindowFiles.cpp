@@ -37,7 +37,16 @@ QString DragSupportWindow::supportedFilePathFromDrag(const Drag& drag)
     return isPathReferringToSupportedFileType(path) ? path : QString();
 }
 
-void DragSupportWindow::handleDataFromFile(const QString& path, FileCompletion completion)
+quint64 DragSupportWindow::fileDropOperation(const Drag& drag)
+{
+    if (supportedFilePathFromDrag(drag).isEmpty())
+        return OperationNone;
+    if (drag.sourceOperationMask & (OperationCopy | OperationGeneric))
+        return OperationCopy;
+    return drag.sourceOperationMask & OperationMove;
+}
+
+bool DragSupportWindow::handleDataFromFile(const QString& path, FileCompletion completion)
 {
     const auto fail = [completion] {
         if (completion)
@@ -48,26 +57,33 @@ void DragSupportWindow::handleDataFromFile(const QString& path, FileCompletion c
     const QUrl url = QUrl::fromLocalFile(path);
     if (path.isEmpty() || !file.isAbsolute() || !file.isFile() || !url.isValid()) {
         fail();
-        return;
+        return false;
     }
     const auto stored = [completion](const IdeaPtr& idea, const QString& docIdentifier) {
         if (completion)
             completion(idea, docIdentifier);
     };
     if (isPathReferringToIdeaDocumentFile(path)) {
-        PersistenceController::singleton().importAndStoreDocument(url, stored);
-        return;
+        PersistenceController::singleton().importAndStoreDocument(
+            url, [stored](const Result<PersistenceController::ImportedDocument>& imported) {
+                if (imported.ok())
+                    stored(imported.value().idea, imported.value().docIdentifier);
+                else
+                    stored(nullptr, QString());
+            });
+        return true;
     }
     if (!isPathReferringToSupportedImage(path)) {
         fail();
-        return;
+        return false;
     }
     const std::optional<QVImage> picture = QVImage::readFromURL(path);
     if (!picture) {
         fail();
-        return;
+        return false;
     }
     PersistenceController::singleton().importAndStoreImage(*picture, stored);
+    return true;
 }
 
 void DragSupportWindow::fileImported(const IdeaPtr& idea, const QString& docIdentifier)

@@ -92,8 +92,11 @@ void DragSupportWindow::movePlanetCopy(Point location, const DragTarget& target)
         return;
     const double scale = planetScaleFor(mDragTargetIdeaView->bounds().size, target, location);
     placePlanet(*mDragTargetIdeaView, inContainer(location), scale);
-    Logger::trace(this, __LINE__, "-[DragSupportWindow draggingUpdated:]",
-                  QStringLiteral("planet at %1, %2, scale %3").arg(location.x).arg(location.y).arg(scale));
+    // Every movement comes here: the line is only made when the window is traced.
+    if (Logger::canLog(this))
+        Logger::writeTrace(
+            __LINE__, "-[DragSupportWindow draggingUpdated:]",
+            QStringLiteral("planet at %1, %2, scale %3").arg(location.x).arg(location.y).arg(scale));
 }
 
 void DragSupportWindow::snapPlanetCopy(const DragTarget& target, Point location)

@@ -1,5 +1,6 @@
 #include "shell/FixedContentWindow.h"
 
+#include "platform/ui/Event.h"
 #include "platform/ui/ScreenFacade.h"
 #include "shell/ContainerView.h"
 
@@ -23,6 +24,15 @@ FixedContentWindow::FixedContentWindow(Size contentSize, const std::shared_ptr<V
 }
 
 FixedContentWindow::~FixedContentWindow() = default;
+
+void FixedContentWindow::keyDown(const Event& event)
+{
+    if (event.keyCode() == Event::KeyCodeEscape) {
+        performClose();
+        return;
+    }
+    Window::keyDown(event);
+}
 
 void FixedContentWindow::placeCentred()
 {

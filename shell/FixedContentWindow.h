@@ -28,6 +28,9 @@ public:
 
     const std::shared_ptr<ContainerView>& container() const { return mContainerView; }
 
+    // Escape closes the window, as its close button does; other keys go on as usual.
+    void keyDown(const Event& event) override;
+
 protected:
     // The one window of class T: made on the first call (once, even from two threads) and
     // centred, then brought to the front and made key.

@@ -85,16 +85,24 @@ MainWindowController::initWithDocumentWindow(const std::shared_ptr<IdeaDocument>
     return controller;
 }
 
+void MainWindowController::setPendingScreen(const QString& className, const ValueDictionary& state)
+{
+    mPendingScreenClass = className;
+    mPendingScreenState = state;
+}
+
 void MainWindowController::showCloudHome(unsigned location)
 {
     mWindow->makeKeyAndOrderFront();
+    ValueDictionary arguments;
+    // The home screen's own state names its location the same way.
+    arguments.insert(QStringLiteral("location"), Value(qint64(location)));
+    setPendingScreen(HomeScreenClass, arguments);
     std::weak_ptr<MyWindow> weak = mWindow;
-    MainQueue::post([weak, location] {
+    MainQueue::post([weak, arguments] {
         auto window = weak.lock();
         if (!window)
             return;
-        ValueDictionary arguments;
-        arguments.insert(QStringLiteral("location"), Value(qint64(location)));
         auto screen = makeHomeScreen(arguments);
         std::weak_ptr<MyWindow> again = window;
         window->switchToViewController(screen, false, [again] {
@@ -107,6 +115,9 @@ void MainWindowController::showCloudHome(unsigned location)
 void MainWindowController::showDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
                                         const QString& ideaIdentifier, int initialAction)
 {
+    if (document)
+        setPendingScreen(MindMapScreenClass,
+                         SolarSystemViewController::stateOf(*document, ideaIdentifier, false));
     std::weak_ptr<MainWindowController> weak = weak_from_this();
     MainQueue::post([weak, document, token, ideaIdentifier, initialAction] {
         auto self = weak.lock();
@@ -147,14 +158,16 @@ void MainWindowController::showWelcomeScreen()
 
 QVariantMap MainWindowController::createState() const
 {
-    auto screen = mWindow->controller();
-    if (!screen)
-        return {};
-    const ValueDictionary state = screen->createState();
-    if (state.isEmpty())
+    QString className = mPendingScreenClass;
+    ValueDictionary state = mPendingScreenState;
+    if (auto screen = mWindow->controller()) {
+        className = MyWindow::classNameOf(*screen);
+        state = screen->createState();
+    }
+    if (className.isEmpty() || state.isEmpty())
         return {};
     QVariantMap entry;
-    entry.insert(ControllerClassKey, MyWindow::classNameOf(*screen));
+    entry.insert(ControllerClassKey, className);
     entry.insert(ControllerStateKey, Value(state).toVariant());
     entry.insert(WindowFrameKey, toString(windowFrame()));
     return entry;
@@ -194,6 +207,7 @@ bool MainWindowController::restoreFromState(const QVariantMap& state)
 
     std::weak_ptr<MyWindow> weakWindow = mWindow;
     if (className == HomeScreenClass) {
+        setPendingScreen(HomeScreenClass, screenDictionary);
         MainQueue::post([weakWindow, screenDictionary, finish] {
             finish(weakWindow, makeHomeScreen(ValueDictionary()), screenDictionary);
         });

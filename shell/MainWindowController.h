@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/Value.h"
 #include "platform/gfx/Rect.h"
 
 #include <QString>
@@ -55,7 +56,9 @@ public:
     void showWelcomeScreen();
 
     // {"controllerClass", "controllerState", "windowFrame"}, or empty when the window has no
-    // screen or its screen gives no state.
+    // screen or its screen gives no state. A screen still to be made (it is made on the next
+    // turn of the main queue) gives the state it will have, so that a quit meanwhile keeps the
+    // window.
     QVariantMap createState() const;
     // Sets the saved frame (the prepared one when the saved one is empty or on no screen)
     // and makes the named screen; false for an unknown or missing class (the window stays
@@ -71,8 +74,12 @@ public:
 
 private:
     void attachWindow(std::shared_ptr<MyWindow> window);
+    void setPendingScreen(const QString& className, const ValueDictionary& state);
 
     std::shared_ptr<MyWindow> mWindow;
+    // The screen the window is about to show, and its state, until it shows one.
+    QString mPendingScreenClass;
+    ValueDictionary mPendingScreenState;
 };
 
 } // namespace corvex

@@ -92,7 +92,7 @@ std::shared_ptr<Menu> MenuHelper::createMainMenu(const std::shared_ptr<Menu>& op
     shellMenuItem(*view, QStringLiteral("Toggle Mind Map"), QStringLiteral("qvToggleMindmap:"));
     shellMenuItem(*view, QStringLiteral("Zoom In"), QStringLiteral("qvZoomIn:"), QStringLiteral("+"));
     shellMenuItem(*view, QStringLiteral("Zoom Out"), QStringLiteral("qvZoomOut:"), QStringLiteral("-"));
-    shellMenuItem(*view, QStringLiteral("Actual Size"), QStringLiteral("qvActualSize:"), QStringLiteral("0"));
+    shellMenuItem(*view, QStringLiteral("Zoom to Fit"), QStringLiteral("qvActualSize:"), QStringLiteral("9"));
     shellMenuItem(*view, QStringLiteral("Add New Element"), QStringLiteral("qvAddNewElement:"));
 
     auto window = shellSubmenu(*bar, QStringLiteral("&Window"));

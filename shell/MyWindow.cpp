@@ -6,6 +6,7 @@
 #include "platform/core/MainQueue.h"
 #include "platform/ui/EmbeddedWidgetView.h"
 #include "platform/ui/Layer.h"
+#include "platform/ui/TypeName.h"
 #include "shell/ContainerView.h"
 #include "shell/MenuHelper.h"
 #include "storage/IdeaDocument.h"
@@ -18,8 +19,6 @@
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QWidget>
-#include <cstdlib>
-#include <cxxabi.h>
 #include <typeinfo>
 
 namespace corvex {
@@ -95,13 +94,7 @@ std::shared_ptr<View> MyWindow::containerView() const
 
 QString MyWindow::classNameOf(const BaseViewController& screen)
 {
-    const char* mangled = typeid(screen).name();
-    int status = 0;
-    char* demangled = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
-    QString name = QString::fromLatin1(status == 0 && demangled ? demangled : mangled);
-    std::free(demangled);
-    const qsizetype colons = name.lastIndexOf(QLatin1String("::"));
-    return colons >= 0 ? name.mid(colons + 2) : name;
+    return unqualifiedTypeName(typeid(screen));
 }
 
 QString MyWindow::controllerClassName() const
@@ -213,6 +206,8 @@ void MyWindow::showShortNotificationToUser(const QString& text)
         auto hud = ProgressHUD::showHUDAddedTo(*host, true);
         hud->setMode(ProgressHUD::ModeText);
         hud->setLabelText(text);
+        // Gone with the notice: notices of a long session would pile up in the container.
+        hud->setRemoveFromSuperViewOnHide(true);
         hud->hide(true, NotificationDuration);
     });
 }
@@ -268,12 +263,8 @@ bool MyWindow::validateAction(const QString& actionId, const MenuItem& item)
         return myWindowCanUndo(myWindowTextWidget(*this), actionId == RedoAction);
     if (actionId == MenuHelper::CloseAction || actionId == MenuHelper::MinimizeAction)
         return true;
-    if (!mCurrentController)
-        return false;
-    auto* target = dynamic_cast<ActionTarget*>(mCurrentController.get());
-    if (target && !target->validateAction(actionId, item))
-        return false;
-    return mCurrentController->validateUserInterfaceItem(item);
+    // The screen decides the rest (its validateUserInterfaceItem); no screen, nothing enabled.
+    return mCurrentController && mCurrentController->validateAction(actionId, item);
 }
 
 void MyWindow::performAction(const QString& actionId, MenuItem& item)

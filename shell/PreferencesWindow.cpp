@@ -3,6 +3,7 @@
 #include "platform/ui/ScreenFacade.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -147,6 +148,15 @@ void PreferencesWindow::closeEvent(QCloseEvent* event)
         return;
     }
     event->accept();
+}
+
+void PreferencesWindow::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 } // namespace corvex

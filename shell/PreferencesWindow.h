@@ -55,6 +55,8 @@ protected:
     void moveEvent(QMoveEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    // Escape that no field took closes the window, as its close button does.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     Delegate* mDelegate = nullptr;

@@ -23,6 +23,8 @@ std::shared_ptr<DocumentImporter>& installedImporter()
 
 } // namespace
 
+const QString DocumentImporter::ErrorDomain = QStringLiteral("com.tallowfen.corvex.storage");
+
 DocumentImporter::~DocumentImporter() = default;
 
 std::shared_ptr<DocumentImporter> DocumentImporter::install(std::shared_ptr<DocumentImporter> importer)
@@ -49,7 +51,9 @@ void DocumentImporter::import(const QUrl& url, AttachmentHandler attachmentHandl
     // Answered later, as a real import would be, so callers see one behaviour.
     MainQueue::post([completion = std::move(completion)] {
         if (completion)
-            completion(nullptr);
+            completion(
+                Error(ErrorDomain, -1, QStringLiteral("No document reader is installed"),
+                      {{Error::FailureReasonKey, QStringLiteral("This Corvex reads no document files.")}}));
     });
 }
 

@@ -2,6 +2,7 @@
 
 #include "model/IdeaDocumentDataObject.h"
 #include "model/ObjectID.h"
+#include "platform/core/Result.h"
 
 #include <QByteArray>
 #include <QUrl>
@@ -22,8 +23,20 @@ public:
     // Stores one attachment of the file and answers whether it was stored.
     using AttachmentHandler =
         std::function<void(const ObjectID& attachment, const QByteArray& data, AttachmentStored completion)>;
-    // The payload, or nullptr when the file cannot be read or a step failed.
-    using Completion = std::function<void(const IdeaDocumentDataObjectPtr& payload)>;
+    // The payload (never null), or why the file cannot be opened: the error's failure reason
+    // says it in words for the person who opened the file. A payload read only in part says
+    // so in its incompleteReading().
+    using Read = Result<IdeaDocumentDataObjectPtr>;
+    using Completion = std::function<void(const Read& read)>;
+    // The payload of a read, nullptr for a failure.
+    static IdeaDocumentDataObjectPtr payloadOf(const Read& read)
+    {
+        return read.ok() ? read.value() : nullptr;
+    }
+
+    // The storage layer's own import failures (no importer installed, a location that
+    // keeps no attachments, a document read but not stored).
+    static const QString ErrorDomain; // "com.tallowfen.corvex.storage"
 
     virtual ~DocumentImporter();
 
@@ -38,7 +51,7 @@ public:
     static std::shared_ptr<DocumentImporter> installed();
     static bool isInstalled() { return installed() != nullptr; }
 
-    // importDocument of the installed importer; without one, nullptr through the main queue
+    // importDocument of the installed importer; without one, an error through the main queue
     // (and a log line).
     static void import(const QUrl& url, AttachmentHandler attachmentHandler, Completion completion);
 };

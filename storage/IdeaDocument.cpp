@@ -128,7 +128,22 @@ std::shared_ptr<IdeaDocument> IdeaDocument::initWithFileName(const QString& file
                                                              StorageLocation location)
 {
     const QString name = fileNameOrNull.isNull() ? createNewDocFileName() : fileNameOrNull;
-    return std::make_shared<IdeaDocument>(Private(), docIdentifierFromPath(name, location), location, name);
+    auto document =
+        std::make_shared<IdeaDocument>(Private(), docIdentifierFromPath(name, location), location, name);
+    document->mGeneratedFileName = fileNameOrNull.isNull();
+    return document;
+}
+
+bool IdeaDocument::takeNextGeneratedFileName()
+{
+    if (!mGeneratedFileName || mFilePresenter || mPendingPresenter)
+        return false;
+    const bool urlWasIdentifier = mRepresentativeURL == QUrl(mDocIdentifier);
+    mFilePath = createNewDocFileName();
+    mDocIdentifier = docIdentifierFromPath(mFilePath, mLocation);
+    if (urlWasIdentifier)
+        mRepresentativeURL = QUrl(mDocIdentifier);
+    return true;
 }
 
 IdeaDocument::IdeaDocument(Private, QString identifier, StorageLocation location, QString filePath)

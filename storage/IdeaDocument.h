@@ -103,6 +103,13 @@ public:
     // docIdentifierFromPath(name, location).
     static std::shared_ptr<IdeaDocument> initWithFileName(const QString& fileNameOrNull,
                                                           StorageLocation location);
+    // Whether the file name came from createNewDocFileName() (a null name at construction).
+    bool hasGeneratedFileName() const { return mGeneratedFileName; }
+    // For a generated name, while no file is open or being made: the next name of
+    // createNewDocFileName(), with the identifier (and a representativeURL that was the
+    // identifier) following it. Another process may have made a file of the same name in the
+    // same second. False, changing nothing, otherwise.
+    bool takeNextGeneratedFileName();
 
     ~IdeaDocument();
     IdeaDocument(const IdeaDocument&) = delete;
@@ -235,6 +242,7 @@ private:
     QString mDocIdentifier;
     StorageLocation mLocation = TemporaryLocation;
     QString mFilePath;
+    bool mGeneratedFileName = false;
     std::set<qint64> mTokens;
     std::shared_ptr<IdeaFilePresenter> mFilePresenter;
     // The presenter of an open or create under way, and the opens that wait for it.

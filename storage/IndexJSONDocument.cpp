@@ -118,19 +118,21 @@ void IndexJSONDocument::readJSONWithCompletionHandler(BoolCompletion completion)
             return;
         }
         const auto data = WholeFileReader::read(path, MaxFileSize);
-        if (!data.ok()) {
-            answerOnMain(completion, false);
-            return;
-        }
-        const auto decoder = makeDecoder(data.value());
         Error error;
-        std::optional<std::vector<IdeaProxyPtr>> list = decodeProxies(*decoder, &error);
-        if (!list)
-            Log::warning(QStringLiteral("The index %1 cannot be read: %2").arg(path, error.toString()));
+        std::optional<std::vector<IdeaProxyPtr>> list;
+        if (data.ok()) {
+            const auto decoder = makeDecoder(data.value());
+            list = decodeProxies(*decoder, &error);
+            if (!list)
+                Log::warning(QStringLiteral("The index %1 cannot be read: %2").arg(path, error.toString()));
+        } else {
+            error = data.error();
+        }
         // The list is taken on the main thread, which owns it.
-        MainQueue::post([weakSelf, list = std::move(list), completion]() mutable {
-            if (list) {
-                if (const auto self = weakSelf.lock())
+        MainQueue::post([weakSelf, list = std::move(list), error, completion]() mutable {
+            if (const auto self = weakSelf.lock()) {
+                self->mLastReadError = list ? Error() : error;
+                if (list)
                     self->mIdeaProxyList = std::move(*list);
             }
             if (completion)

@@ -61,6 +61,9 @@ public:
     // Reads the file and decodes it: YES when read and decoded, NO otherwise (also without a
     // file URL, which is raised through Globals::raiseCorvexURLError).
     void readJSONWithCompletionHandler(BoolCompletion completion);
+    // Why the last read answered NO (a version error of the format, or the reader's); null
+    // after a read that succeeded. Set before the read's completion runs.
+    const Error& lastReadError() const { return mLastReadError; }
 
     // The JSON text of the three keys; an error when the list cannot be encoded.
     Result<QByteArray> contentsAsJSONData() const;
@@ -90,6 +93,7 @@ public:
 private:
     QUrl mFileURL;
     std::vector<IdeaProxyPtr> mIdeaProxyList;
+    Error mLastReadError;
 };
 
 } // namespace corvex

@@ -218,6 +218,10 @@ void PersistenceController::ensureWorkspaceStatusForLocation(StorageLocation loc
         existing->closeWorkspace();
         setWorkspace(nullptr, location);
         NotificationCenter::defaultCenter().post(StateChangeNotification, nullptr);
+        // The user left the location: windows showing it close.
+        forEachListener([location](PersistenceControllerListener& listener) {
+            listener.pleaseStopUsingLocation(location);
+        });
         return;
     }
     if (allowed && !existing) {
@@ -741,12 +745,15 @@ void PersistenceController::consumeIdea(const QString& ideaIdentifier, const QSt
 // ---- Import
 
 void PersistenceController::importDocument(const QUrl& url, StorageLocation location,
-                                           PayloadCompletion completion)
+                                           ImportCompletion completion)
 {
     completion = orNothing(std::move(completion));
     const auto manager = attachmentManagerForLocation(location);
     if (!manager) {
-        completion(nullptr);
+        completion(Error(DocumentImporter::ErrorDomain, -1,
+                         QStringLiteral("The location keeps no attachments"),
+                         {{Error::FailureReasonKey,
+                           QStringLiteral("Documents cannot be opened into this storage location.")}}));
         return;
     }
     // Importers may work on other threads; attachment managers are the main thread's.
@@ -764,16 +771,27 @@ void PersistenceController::importDocument(const QUrl& url, StorageLocation loca
     DocumentImporter::import(url, std::move(handler), onceOnMain(std::move(completion), "an import"));
 }
 
-void PersistenceController::importAndStoreDocument(const QUrl& url, StoredIdeaCompletion completion)
+void PersistenceController::importAndStoreDocument(const QUrl& url, ImportedDocumentCompletion completion)
 {
     completion = orNothing(std::move(completion));
     auto self = shared_from_this();
-    importDocument(url, kTemporary, [self, completion](const IdeaDocumentDataObjectPtr& payload) {
-        if (!payload) {
-            completion(nullptr, QString());
+    importDocument(url, kTemporary, [self, completion](const DocumentImporter::Read& read) {
+        if (!read.ok()) {
+            completion(read.error());
             return;
         }
-        self->doStoreDocumentIntoTemp(payload, completion);
+        const QString incomplete = read.value()->incompleteReading();
+        self->doStoreDocumentIntoTemp(read.value(), [completion, incomplete](const IdeaPtr& idea,
+                                                                             const QString& docIdentifier) {
+            if (!idea || docIdentifier.isEmpty()) {
+                completion(Error(DocumentImporter::ErrorDomain, -1,
+                                 QStringLiteral("The imported document could not be stored"),
+                                 {{Error::FailureReasonKey,
+                                   QStringLiteral("The document was read, but it could not be stored.")}}));
+                return;
+            }
+            completion(ImportedDocument{idea, docIdentifier, incomplete});
+        });
     });
 }
 

@@ -5,6 +5,8 @@
 #include "model/IdeaDocumentDataObject.h"
 #include "model/ObjectID.h"
 #include "platform/core/NotificationCenter.h"
+#include "platform/core/Result.h"
+#include "storage/DocumentImporter.h"
 #include "storage/IdeaDocument.h"
 #include "storage/IdeaProxy.h"
 #include "storage/PersistenceState.h"
@@ -58,10 +60,22 @@ public:
     using BoolCompletion = std::function<void(bool ok)>;
     using Completion = std::function<void()>;
     using IdeaCompletion = std::function<void(const IdeaPtr& idea)>;
-    using PayloadCompletion = std::function<void(const IdeaDocumentDataObjectPtr& payload)>;
+    // A read document file: its payload, or why it cannot be opened (DocumentImporter).
+    using ImportCompletion = DocumentImporter::Completion;
     // The stored root idea and the new document's identifier; nullptr and a null identifier
     // on failure.
     using StoredIdeaCompletion = std::function<void(const IdeaPtr& idea, const QString& docIdentifier)>;
+    // A document file stored as a new document: its root idea and identifier, and what of a
+    // file read only in part was left out (the payload's incompleteReading()).
+    struct ImportedDocument
+    {
+        IdeaPtr idea;
+        QString docIdentifier;
+        QString incompleteReading;
+    };
+    // The stored document, or why the file could not be read or stored (the error's failure
+    // reason says it in words for the person who opened the file).
+    using ImportedDocumentCompletion = std::function<void(const Result<ImportedDocument>& imported)>;
     using DataCompletion = std::function<void(const QByteArray& data)>;
     // consumeIdea's chain: stores the idea somewhere and calls `next` with the outcome.
     using NextBlock = std::function<void(bool ok)>;
@@ -224,10 +238,10 @@ public:
     // ---- Import
 
     // Reads a document file through the installed DocumentImporter, storing its attachments
-    // in the location; nullptr when the location keeps no attachments or the read fails.
-    void importDocument(const QUrl& url, StorageLocation location, PayloadCompletion completion);
+    // in the location; an error when the location keeps no attachments or the read fails.
+    void importDocument(const QUrl& url, StorageLocation location, ImportCompletion completion);
     // Imports the file into location 0 as a new stored document.
-    void importAndStoreDocument(const QUrl& url, StoredIdeaCompletion completion);
+    void importAndStoreDocument(const QUrl& url, ImportedDocumentCompletion completion);
     // Stores a deep copy of the idea (and its attachments) as a new location-0 document.
     void importAndStoreIdea(const IdeaPtr& idea, const QString& docIdentifier,
                             StoredIdeaCompletion completion);

@@ -18,8 +18,9 @@ class PersistenceControllerListener
 public:
     virtual ~PersistenceControllerListener();
 
-    // Never sent by this storage layer; kept for the screens that implement them.
+    // The user left the location (opted out): its workspace is closed already.
     virtual void pleaseStopUsingLocation(StorageLocation location) = 0;
+    // Never sent by this storage layer; kept for the screens that implement it.
     virtual void batchUpdateStartingInLocation(StorageLocation location) = 0;
 
     // The location's workspace took a complete new document list from its back end.

@@ -1,5 +1,8 @@
 #include "storage/PersistenceState.h"
 
+#include "platform/core/WholeFileReader.h"
+#include "platform/core/Zlib.h"
+
 namespace corvex {
 
 DocumentVersion::~DocumentVersion() = default;
@@ -12,6 +15,21 @@ PersistenceState::~PersistenceState()
 void PersistenceState::leaveState()
 {
     mDead = true;
+}
+
+PersistenceState::SearchRead PersistenceState::searchRead(const QString&)
+{
+    return {};
+}
+
+PersistenceState::SearchRead PersistenceState::fileSearchRead(const QString& path)
+{
+    if (path.isEmpty())
+        return {};
+    return [path] {
+        return WholeFileReader::read(path, Zlib::DefaultInflateLimit,
+                                     QStringLiteral("Cannot read the document"));
+    };
 }
 
 DocumentVersionPtr PersistenceState::findConflictingVersion(const IdeaProxyPtr&)

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "platform/core/Result.h"
 #include "storage/AttachmentManager.h"
 #include "storage/IdeaDocument.h"
 #include "storage/IdeaProxy.h"
 
+#include <QByteArray>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -84,6 +86,16 @@ public:
     virtual void saveProxyList(const std::vector<IdeaProxyPtr>& proxies) = 0;
     // AttachmentManager: storeAttachment and provideAttachment, answered as it says.
 
+    // What reads one stored document's bytes for the search cache, away from the main
+    // thread: the file as it is stored (a compressed or plain payload), read outside file
+    // coordination. Only a back end whose document files are replaced whole and never
+    // written in place (each save writes a new file and renames it over the old one), so
+    // that such a read always sees one complete version, hands one out; the job may run on
+    // any thread and touches nothing of the back end. The base hands out none (an empty
+    // job): the search then reads the document through openDocument and closeDocument.
+    using SearchRead = std::function<Result<QByteArray>()>;
+    virtual SearchRead searchRead(const QString& docIdentifier);
+
     // Back ends that keep conflicting versions of a document (the iCloud mode) answer true
     // and override the two operations below; the workspace asks the others nothing.
     virtual bool keepsConflictingVersions() const { return false; }
@@ -97,6 +109,11 @@ public:
 
     // "<class name>(<address>)" for the workspace's description.
     virtual QString description() const;
+
+protected:
+    // A search read of the file at `path`, read whole as a document file is opened (at most
+    // Zlib::DefaultInflateLimit bytes); an empty job for an empty path.
+    static SearchRead fileSearchRead(const QString& path);
 
 private:
     std::weak_ptr<PersistenceStateDelegate> mDelegate;

@@ -1,5 +1,6 @@
 #include "storage/SearchCache.h"
 
+#include <QSet>
 #include <algorithm>
 
 namespace corvex {
@@ -38,19 +39,25 @@ void SearchCache::addOrUpdate(const IdeaPtr& root, const QString& docIdentifier)
     if (root)
         addIdeaTreeToMap(map, root, 0);
     map.squeeze();
-    mDict.insert(docIdentifier, std::move(map));
+    mDict.emplace(docIdentifier, std::move(map));
+}
+
+void SearchCache::addOrUpdate(IdeaTextMap map, const QString& docIdentifier)
+{
+    // emplace moves the map in (insert would copy it), replacing any entry.
+    mDict.emplace(docIdentifier, std::move(map));
 }
 
 std::vector<SearchResult> SearchCache::search(const QString& text) const
 {
     std::vector<SearchResult> results;
-    const QString lowerText = text.toLower();
+    const QByteArray lowerText = IdeaTextMap::searchKey(text);
     if (lowerText.isEmpty())
         return results;
     for (auto it = mDict.cbegin(); it != mDict.cend(); ++it) {
         qint64 found = 0;
         qint64 minLevel = 0;
-        if (it.value().containsString(lowerText, &found, &minLevel))
+        if (it.value().containsUtf8(lowerText, &found, &minLevel))
             results.emplace_back(it.key(), found, minLevel);
     }
     std::sort(results.begin(), results.end(), &SearchResult::rankedBefore);
@@ -64,6 +71,21 @@ QString SearchCache::nextDocIdentifierThatIsMissing(const std::vector<IdeaProxyP
             return proxy->docIdentifier();
     }
     return QString();
+}
+
+QStringList SearchCache::docIdentifiersThatAreMissing(const std::vector<IdeaProxyPtr>& proxies) const
+{
+    QStringList missing;
+    QSet<QString> listed;
+    for (const IdeaProxyPtr& proxy : proxies) {
+        if (!proxy || proxy->docIdentifier().isNull() || mDict.contains(proxy->docIdentifier()))
+            continue;
+        if (!listed.contains(proxy->docIdentifier())) {
+            listed.insert(proxy->docIdentifier());
+            missing.append(proxy->docIdentifier());
+        }
+    }
+    return missing;
 }
 
 const IdeaTextMap* SearchCache::mapFor(const QString& docIdentifier) const

@@ -7,6 +7,7 @@
 
 #include <QHash>
 #include <QString>
+#include <QStringList>
 #include <vector>
 
 namespace corvex {
@@ -31,6 +32,8 @@ public:
     static void addIdeaTreeToMap(IdeaTextMap& map, const IdeaPtr& node, qint64 level);
     // A new map of the tree (empty for a null root) under the identifier, replacing any.
     void addOrUpdate(const IdeaPtr& root, const QString& docIdentifier);
+    // A map made elsewhere (a search read) under the identifier, replacing any.
+    void addOrUpdate(IdeaTextMap map, const QString& docIdentifier);
 
     // The cached documents whose strings hold the text (lower-cased here), ranked by
     // SearchResult::rankedBefore. An empty text matches nothing.
@@ -38,6 +41,8 @@ public:
     // The identifier of the first proxy, in list order, without an entry; null when every
     // one has an entry.
     QString nextDocIdentifierThatIsMissing(const std::vector<IdeaProxyPtr>& proxies) const;
+    // Every such identifier, in list order, each once.
+    QStringList docIdentifiersThatAreMissing(const std::vector<IdeaProxyPtr>& proxies) const;
 
     bool contains(const QString& docIdentifier) const { return mDict.contains(docIdentifier); }
     qsizetype count() const { return mDict.size(); }

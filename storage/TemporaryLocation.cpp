@@ -3,6 +3,7 @@
 #include "platform/core/MainQueue.h"
 #include "storage/TempLocationManager.h"
 
+#include <QFileInfo>
 #include <algorithm>
 
 namespace corvex {
@@ -50,8 +51,24 @@ void TemporaryLocation::createDocument(const std::shared_ptr<IdeaDocument>& docu
         completion(0);
         return;
     }
-    document->createAtURL(documentURL(document->docIdentifier()),
-                          registeringOnSuccess(document, std::move(completion)));
+    createUnderFreeName(document, registeringOnSuccess(document, std::move(completion)), FreeNameAttempts);
+}
+
+void TemporaryLocation::createUnderFreeName(const std::shared_ptr<IdeaDocument>& document,
+                                            TokenCompletion completion, int attemptsLeft)
+{
+    const QUrl url = documentURL(document->docIdentifier());
+    document->createAtURL(url, [self = shared_from_this(), document, url, attemptsLeft,
+                                completion = std::move(completion)](qint64 token) mutable {
+        // Two launches within one second make the same first name: the file is never
+        // replaced, so the later one takes the next name instead of failing.
+        if (token < 1 && attemptsLeft > 0 && !url.isEmpty() && QFileInfo::exists(url.toLocalFile()) &&
+            document->takeNextGeneratedFileName()) {
+            self->createUnderFreeName(document, std::move(completion), attemptsLeft - 1);
+            return;
+        }
+        completion(token);
+    });
 }
 
 void TemporaryLocation::openDocument(const std::shared_ptr<IdeaDocument>& document,

@@ -41,6 +41,9 @@ public:
     // A registered handle has the identifier.
     bool documentKnown(const QString& docIdentifier) const;
 
+    // How often a create takes the next generated name when the file of one exists.
+    static constexpr int FreeNameAttempts = 100;
+
     // DocumentLocation
     void createDocument(const std::shared_ptr<IdeaDocument>& document, qint64 index,
                         TokenCompletion completion) override;
@@ -58,6 +61,10 @@ public:
     bool takesBackEnd() const override { return false; }
 
 private:
+    // Makes the document's file; a generated name whose file another process made meanwhile
+    // gives way to the next name, up to `attemptsLeft` times.
+    void createUnderFreeName(const std::shared_ptr<IdeaDocument>& document, TokenCompletion completion,
+                             int attemptsLeft);
     // The completion of a create or open: registers the handle when it succeeded.
     TokenCompletion registeringOnSuccess(const std::shared_ptr<IdeaDocument>& document,
                                          TokenCompletion completion);

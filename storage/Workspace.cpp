@@ -1,6 +1,8 @@
 #include "storage/Workspace.h"
 
 #include "model/Globals.h"
+#include "platform/core/HostInfo.h"
+#include "platform/core/Log.h"
 #include "platform/core/SerialQueue.h"
 #include "storage/ExecuteBlock.h"
 
@@ -55,6 +57,8 @@ void Workspace::closeWorkspace()
     mSearchRequestID = 0;
     mRunningIsRefresh = false;
     mPendingRefreshID = 0;
+    mSearchRun.reset();
+    dropWaitingSearchReads();
 }
 
 QString Workspace::description() const
@@ -351,9 +355,15 @@ void Workspace::runSearch(const QString& text, qint64 requestIdentifier, bool in
     mSearchRequestID = requestIdentifier;
     mRunningIsRefresh = refresh;
     const auto run = ExecuteBlock::create();
+    mSearchRun = run;
+    mSearchRunLazy = inLazyMode;
+    // The reads look for this run's text as they go, so that its answer need not scan their
+    // maps again.
+    searchReadQueue().setProbeText(text.isNull() ? QByteArray() : IdeaTextMap::searchKey(text));
     std::weak_ptr<Workspace> weakSelf = weak_from_this();
-    // The run holds its block; the block holds the run only weakly (a queued round and a
-    // read under way keep it alive), so a run that is dropped leaves no cycle behind.
+    // The run holds its block; the block holds the run only weakly (a queued round keeps
+    // it alive, and the workspace while it is the running search), so a run that is dropped
+    // leaves no cycle behind.
     std::weak_ptr<ExecuteBlock> weakRun = run;
     run->executeBlock([weakSelf, weakRun, text, requestIdentifier, inLazyMode] {
         const auto current = weakRun.lock();
@@ -372,6 +382,8 @@ void Workspace::searchStep(const std::shared_ptr<ExecuteBlock>& run, const QStri
                            qint64 requestIdentifier, bool inLazyMode)
 {
     if (mSearchRequestID != requestIdentifier) {
+        if (mSearchRun == run)
+            mSearchRun.reset();
         run->markDone();
         return;
     }
@@ -379,48 +391,121 @@ void Workspace::searchStep(const std::shared_ptr<ExecuteBlock>& run, const QStri
         run->repeatAsyncAfterDelay(SearchWaitSeconds);
         return;
     }
-    const QString missing = mSearchCache.nextDocIdentifierThatIsMissing(mIdeaProxies);
-    if (!missing.isNull()) {
+    // The reads under way answer first; their answers take the next step.
+    if (!mSearchReads.isEmpty())
+        return;
+    const QStringList missing = mSearchCache.docIdentifiersThatAreMissing(mIdeaProxies);
+    if (!missing.isEmpty()) {
         if (inLazyMode && !Globals::isUserIdle()) {
             run->repeatAsyncAfterDelay(SearchWaitSeconds);
             return;
         }
-        const quint64 generation = mEntryGenerations.value(missing);
-        std::weak_ptr<Workspace> weakSelf = weak_from_this();
-        fetchRootIdea(missing, [weakSelf, run, missing, generation, requestIdentifier,
-                                inLazyMode](const IdeaPtr& root) {
-            const auto self = weakSelf.lock();
-            if (!self) {
-                run->markDone();
-                return;
-            }
-            const bool stale = self->mEntryGenerations.value(missing) != generation;
-            if (self->mSearchRequestID != requestIdentifier) {
-                run->markDone();
-                return;
-            }
-            // A null root (the read failed) leaves an empty entry, so that the document is
-            // not read again. A document the back end replaced while it was being read is
-            // left missing, to be read afresh by the next step.
-            if (!stale)
-                self->mSearchCache.addOrUpdate(root, missing);
-            if (inLazyMode)
-                run->repeatAsyncAfterDelay(LazyReadSeconds);
-            else
-                run->repeatAsync();
-        });
+        startSearchReads(inLazyMode ? missing.mid(0, 1) : missing, inLazyMode);
         return;
     }
     const auto keepAlive = shared_from_this();
     const std::vector<IdeaProxyPtr> result = findMatchingProxies(text);
     mSearchRequestID = 0;
     mRunningIsRefresh = false;
+    mSearchRun.reset();
     run->markDone();
     const qint64 refresh = std::exchange(mPendingRefreshID, 0);
     searchIsReady(result, requestIdentifier);
     // Every listed document is cached now: the refresh that waited has nothing left to read.
     if (refresh != 0)
         searchIsReady(findMatchingProxies(QString()), refresh);
+}
+
+void Workspace::startSearchReads(const QStringList& docIdentifiers, bool inLazyMode)
+{
+    const PersistenceStatePtr state = mCurrentState;
+    SearchReadQueue& queue = searchReadQueue();
+    queue.setMaxReads(inLazyMode ? 1 : HostInfo::usableCores());
+    bool fetching = false;
+    for (const QString& identifier : docIdentifiers) {
+        const quint64 generation = mEntryGenerations.value(identifier);
+        if (PersistenceState::SearchRead read = state ? state->searchRead(identifier) : nullptr) {
+            mSearchReads.insert(identifier, generation);
+            queue.add(identifier, generation, std::move(read));
+            continue;
+        }
+        // A back end without search reads opens its documents, one at a time.
+        if (std::exchange(fetching, true))
+            continue;
+        mSearchReads.insert(identifier, generation);
+        std::weak_ptr<Workspace> weakSelf = weak_from_this();
+        fetchRootIdea(identifier, [weakSelf, identifier, generation](const IdeaPtr& root) {
+            const auto self = weakSelf.lock();
+            if (!self)
+                return;
+            // A null root (the read failed) leaves an empty entry, so that the document is
+            // not read again.
+            if (self->takeSearchRead(identifier, generation))
+                self->mSearchCache.addOrUpdate(root, identifier);
+            self->wakeSearchRun();
+        });
+    }
+}
+
+SearchReadQueue& Workspace::searchReadQueue()
+{
+    if (!mSearchReadQueue) {
+        std::weak_ptr<Workspace> weakSelf = weak_from_this();
+        mSearchReadQueue = SearchReadQueue::create([weakSelf](std::vector<SearchReadQueue::Answer>& answers) {
+            if (const auto self = weakSelf.lock())
+                self->searchReadsAnswered(answers);
+        });
+    }
+    return *mSearchReadQueue;
+}
+
+bool Workspace::takeSearchRead(const QString& docIdentifier, quint64 generation)
+{
+    const auto it = mSearchReads.constFind(docIdentifier);
+    if (it == mSearchReads.cend() || it.value() != generation)
+        return false;
+    mSearchReads.erase(it);
+    // No search wants it any more, or the document changed while it was read: then it is
+    // read afresh by the next search that finds it missing.
+    return mSearchRequestID != 0 && mEntryGenerations.value(docIdentifier) == generation;
+}
+
+void Workspace::searchReadsAnswered(std::vector<SearchReadQueue::Answer>& answers)
+{
+    const auto keepAlive = shared_from_this();
+    for (SearchReadQueue::Answer& answer : answers) {
+        if (!takeSearchRead(answer.docIdentifier, answer.generation))
+            continue;
+        if (!answer.map.ok()) {
+            Log::warning(QStringLiteral("Workspace: cannot read %1 for searching: %2")
+                             .arg(answer.docIdentifier, answer.map.error().toString()));
+            // An empty entry, so that the document is not read again.
+            mSearchCache.addOrUpdate(IdeaTextMap(), answer.docIdentifier);
+            continue;
+        }
+        mSearchCache.addOrUpdate(std::move(answer.map).value(), answer.docIdentifier);
+    }
+    wakeSearchRun();
+}
+
+void Workspace::wakeSearchRun()
+{
+    const auto run = mSearchRun;
+    // The step waits for every read under way anyway.
+    if (!run || mSearchRequestID == 0 || !mSearchReads.isEmpty())
+        return;
+    if (mSearchRunLazy)
+        run->repeatAsyncAfterDelay(LazyReadSeconds);
+    else
+        run->repeatAsync();
+}
+
+void Workspace::dropWaitingSearchReads()
+{
+    if (!mSearchReadQueue)
+        return;
+    for (const QString& identifier : mSearchReadQueue->dropWaiting())
+        mSearchReads.remove(identifier);
 }
 
 void Workspace::killSearch(qint64 requestIdentifier)
@@ -435,8 +520,12 @@ void Workspace::killSearch(qint64 requestIdentifier)
         return;
     mSearchRequestID = 0;
     mRunningIsRefresh = false;
-    if (const qint64 refresh = std::exchange(mPendingRefreshID, 0))
+    if (const qint64 refresh = std::exchange(mPendingRefreshID, 0)) {
         runSearch(QString(), refresh, false, true);
+        return;
+    }
+    mSearchRun.reset();
+    dropWaitingSearchReads();
 }
 
 std::vector<IdeaProxyPtr> Workspace::findMatchingProxies(const QString& text) const

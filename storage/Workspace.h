@@ -7,6 +7,7 @@
 #include "storage/PersistenceState.h"
 #include "storage/PersistenceStateDelegate.h"
 #include "storage/SearchCache.h"
+#include "storage/SearchReadQueue.h"
 #include "storage/WorkspaceDelegate.h"
 
 #include <QHash>
@@ -35,9 +36,15 @@ class SerialQueue;
 // Search: one search runs at a time. A screen's request whose identifier is not greater
 // than that of the screen's search still running is ignored and never answered; a greater
 // one takes over, and the older run ends at its next step without an answer. Missing
-// documents are read one at a time through fetchRootIdea, on the main queue, and cached as
-// lower-cased texts (SearchCache). Request identifiers come from nextSearchRequestID(): ONE
-// process-wide counter for every search, the workspace's own and the screens' alike.
+// documents are cached as lower-cased texts (SearchCache), read in list order: where the
+// back end hands out search reads (PersistenceState::searchRead), on the global queues, as
+// many at a time as the process has cores, each decoded only as far as its strings
+// (SearchTextReader), the cache filled on the main thread as the answers come; where it
+// does not, through fetchRootIdea, one at a time. Lazy mode reads one document at a time
+// either way. Reads under way belong to the workspace, not to a run: a newer run takes
+// their answers, and they are dropped once no search runs (killed, workspace closed).
+// Request identifiers come from nextSearchRequestID(): ONE process-wide counter for every
+// search, the workspace's own and the screens' alike.
 //
 // Refresh searches: each complete list starts a search with no text of the workspace's own,
 // which fills the cache and answers the whole list. A refresh never drops a screen's
@@ -51,7 +58,8 @@ class SerialQueue;
 // the entry. A document that the back end replaces (observeIdeaProxy), reports deleted, or
 // lists in a complete list with another modification date or size than before loses its
 // entry too, so that the next search reads it again instead of answering from its earlier
-// text; a read under way when that happens is not cached.
+// text. A read under way when any of these happens (a save included) is not cached: it may
+// hold the text from before.
 //
 // Completions: exactly once each. Failures found before any work (no back end, a document
 // already listed, conflict operations on a back end without versions) answer at once, on
@@ -59,8 +67,8 @@ class SerialQueue;
 // Failures of the back end pass through unchanged, and the list changes only after a
 // success.
 //
-// Threads: main thread only. The queue "corvex.workspace" exists, as the workspace always
-// had one, but no work goes to it.
+// Threads: main thread only, but for the search reads above. The queue "corvex.workspace"
+// exists, as the workspace always had one, but no work goes to it.
 class Workspace final : public PersistenceStateDelegate,
                         public AttachmentManager,
                         public DocumentLocation,
@@ -186,6 +194,8 @@ public:
     qint64 searchRequestID() const { return mSearchRequestID; }
     // The identifier of the refresh that waits for the running search; 0 when none.
     qint64 pendingRefreshSearchID() const { return mPendingRefreshID; }
+    // Documents being read for the search cache, their answers not taken yet.
+    qsizetype searchReadsUnderWay() const { return mSearchReads.size(); }
     // Null text: the proxies of the list themselves, in list order. Otherwise a copy of each
     // listed proxy of each cached document that matches, best first (SearchCache::search),
     // its itemCount the number of matching strings.
@@ -233,6 +243,18 @@ private:
     // One step of the search run `requestIdentifier` (see startSearch).
     void searchStep(const std::shared_ptr<ExecuteBlock>& run, const QString& text, qint64 requestIdentifier,
                     bool inLazyMode);
+    // Reads the documents for the cache: through the back end's search reads, at most one
+    // per core at a time (one in lazy mode), or, where it has none, by fetchRootIdea, one
+    // at a time.
+    void startSearchReads(const QStringList& docIdentifiers, bool inLazyMode);
+    SearchReadQueue& searchReadQueue();
+    // Takes a read off the list under way; true when its answer is to be cached.
+    bool takeSearchRead(const QString& docIdentifier, quint64 generation);
+    void searchReadsAnswered(std::vector<SearchReadQueue::Answer>& answers);
+    // The running search takes its next step: at once, or after LazyReadSeconds in lazy mode.
+    void wakeSearchRun();
+    // Reads not started yet are not wanted any more.
+    void dropWaitingSearchReads();
 
     StorageLocation mLocation;
     WorkspaceStatus mStatus = WorkspaceStatusStarting;
@@ -249,6 +271,13 @@ private:
     // Per document, how often its cache entry was dropped: a search read that started
     // before a drop is not cached (it may hold the text from before the change).
     QHash<QString, quint64> mEntryGenerations;
+    // The search reads under way: each document with its entry's generation when asked for.
+    QHash<QString, quint64> mSearchReads;
+    std::shared_ptr<SearchReadQueue> mSearchReadQueue; // made with the first search
+    // The running search's rounds, which the reads' answers move on (nothing else holds
+    // them while reads are under way); null when none runs.
+    std::shared_ptr<ExecuteBlock> mSearchRun;
+    bool mSearchRunLazy = false;
 };
 
 using WorkspacePtr = std::shared_ptr<Workspace>;

@@ -292,9 +292,10 @@ void TLYCompressLogOperation::main()
 const QString TLYPackageLogOperation::ContentType = QStringLiteral("application/vnd.blackbox.mac.events");
 
 TLYPackageLogOperation::TLYPackageLogOperation(QString compressedLogURL, QString packagedLogURL,
-                                               QString multipartMimeBoundary)
+                                               QString multipartMimeBoundary,
+                                               std::optional<qint64> maximumPendingMultipartFiles)
     : mCompressed(std::move(compressedLogURL)), mPackaged(std::move(packagedLogURL)),
-      mBoundary(std::move(multipartMimeBoundary))
+      mBoundary(std::move(multipartMimeBoundary)), mMaximumPendingMultipartFiles(maximumPendingMultipartFiles)
 {}
 
 QString TLYPackageLogOperation::multipartURLForCompressedURL(const QString& compressed,
@@ -332,6 +333,25 @@ void TLYPackageLogOperation::main()
         return;
     }
     mSuccess = true;
+    removeOldPackages();
+}
+
+void TLYPackageLogOperation::removeOldPackages() const
+{
+    if (!mMaximumPendingMultipartFiles)
+        return;
+    const QString folder = mPackaged.left(mPackaged.lastIndexOf(u'/'));
+    QStringList others = TLYFileUtils::filesWithExtension(QStringLiteral("multipartmime"), folder);
+    others.removeAll(mPackaged);
+    // The new package is always kept: it is the newest (whatever the maximum says).
+    const qint64 room = std::max<qint64>(1, *mMaximumPendingMultipartFiles) - 1;
+    if (others.size() <= room)
+        return;
+    logFailure(QStringLiteral("PackageOperation"),
+               QStringLiteral("%1 packages wait to be sent: the oldest %2 are removed")
+                   .arg(others.size() + 1)
+                   .arg(others.size() - room));
+    TLYCleanupFilesOperation::URLsByRemovingOldFiles(others, room);
 }
 
 TLYCleanupFilesOperation::TLYCleanupFilesOperation(QString directoryUrl, qint64 maximumPendingMulitpartFiles)

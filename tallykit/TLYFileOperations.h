@@ -90,21 +90,27 @@ private:
     std::atomic<bool> mSuccess{false};
 };
 
-// The ".gz" as the one file part of a multipart body, written whole through SaveFile.
+// The ".gz" as the one file part of a multipart body, written whole through SaveFile. With
+// a maximum, the folder then keeps at most that many packages: the new one and the newest
+// others (packages pile up while nothing can be sent, not only between starts).
 class TLYPackageLogOperation : public Operation
 {
 public:
     static const QString ContentType; // "application/vnd.blackbox.mac.events"
 
-    TLYPackageLogOperation(QString compressedLogURL, QString packagedLogURL, QString multipartMimeBoundary);
+    TLYPackageLogOperation(QString compressedLogURL, QString packagedLogURL, QString multipartMimeBoundary,
+                           std::optional<qint64> maximumPendingMultipartFiles = std::nullopt);
     static QString multipartURLForCompressedURL(const QString& compressed, const QString& boundary);
     void main() override;
     bool success() const { return mSuccess.load(); }
 
 private:
+    void removeOldPackages() const;
+
     QString mCompressed;
     QString mPackaged;
     QString mBoundary;
+    std::optional<qint64> mMaximumPendingMultipartFiles;
     std::atomic<bool> mSuccess{false};
 };
 

@@ -8,6 +8,8 @@
 #include "platform/core/SaveFile.h"
 #include "platform/core/WholeFileReader.h"
 
+#include <cmath>
+#include <limits>
 #include <unistd.h>
 
 namespace corvex {
@@ -15,22 +17,36 @@ namespace corvex {
 namespace {
 
 // The platform's number reading of a value: numbers as they are, strings by their leading
-// number (a string "0" is 0 and false).
+// number (a string "0" is 0 and false). A number that is not finite counts as absent: no
+// interval, time-out or count can be one.
 double settingsNumber(const Value& value, double fallback)
 {
-    if (value.isNumber() || value.isBool())
-        return value.toReal();
-    if (value.isString()) {
+    double number = fallback;
+    if (value.isNumber() || value.isBool()) {
+        number = value.toReal();
+    } else if (value.isString()) {
         const QString text = value.toString().trimmed();
         qsizetype end = 0;
         while (end < text.size() && (text[end].isDigit() || text[end] == u'.' ||
                                      ((text[end] == u'-' || text[end] == u'+') && end == 0)))
             ++end;
         bool ok = false;
-        const double number = text.left(end).toDouble(&ok);
-        return ok ? number : 0.0;
+        number = text.left(end).toDouble(&ok);
+        if (!ok)
+            number = 0.0;
     }
-    return fallback;
+    return std::isfinite(number) ? number : fallback;
+}
+
+// The same as a whole number, cut to the range of one (the settings are outside bytes).
+qint64 settingsInteger(const Value& value, qint64 fallback)
+{
+    const double number = settingsNumber(value, double(fallback));
+    if (number >= double(std::numeric_limits<qint64>::max()))
+        return std::numeric_limits<qint64>::max();
+    if (number <= double(std::numeric_limits<qint64>::min()))
+        return std::numeric_limits<qint64>::min();
+    return qint64(number);
 }
 
 bool settingsBool(const Value& value, bool fallback)
@@ -87,12 +103,12 @@ bool TLYSettings::shouldCollectPredefinedEvents() const
 
 qint64 TLYSettings::maximumPayloadSize() const
 {
-    return qint64(settingsNumber(at("analytics", "max_byte_size_per_file"), 8000));
+    return settingsInteger(at("analytics", "max_byte_size_per_file"), 8000);
 }
 
 qint64 TLYSettings::maxPendingSendFiles() const
 {
-    return qint64(settingsNumber(at("analytics", "max_pending_send_file_count"), 100));
+    return settingsInteger(at("analytics", "max_pending_send_file_count"), 100);
 }
 
 double TLYSettings::flushInterval() const
@@ -102,7 +118,7 @@ double TLYSettings::flushInterval() const
 
 qint64 TLYSettings::samplingRate() const
 {
-    return qint64(settingsNumber(at("analytics", "sampling_rate"), 1));
+    return settingsInteger(at("analytics", "sampling_rate"), 1);
 }
 
 double TLYSettings::defaultUploadTimeout() const

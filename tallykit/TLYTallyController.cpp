@@ -360,7 +360,8 @@ TLYTallyController::operationsForCompressedLog(const QString& compressed)
                      .arg(extension, QStringLiteral("gz")));
     const QString boundary = TLYFileUtils::baseName(compressed);
     const QString packageURL = multipartMimeURLWithBoundary(boundary);
-    auto package = std::make_shared<TLYPackageLogOperation>(compressed, packageURL, boundary);
+    auto package = std::make_shared<TLYPackageLogOperation>(compressed, packageURL, boundary,
+                                                            mSettings->maxPendingSendFiles());
     TLYPackageLogOperation* packageRaw = package.get();
     package->setCompletionBlock([packageRaw, compressed] {
         if (packageRaw->success())
@@ -475,7 +476,8 @@ bool TLYTallyController::isTransientUploadError(const Error& error)
         return true;
     return error.domain() == LOMNetworkResponseHandler::ErrorDomain &&
            (error.code() == LOMNetworkResponseHandler::RetryableResponse ||
-            error.code() == LOMNetworkResponseHandler::RetryLimitReached);
+            error.code() == LOMNetworkResponseHandler::RetryLimitReached ||
+            error.code() == TLYNetworkRetryHandler::NoTimer);
 }
 
 void TLYTallyController::uploaderDidFinishUpload(TLYUploader&, const QString& uniqueName, const Error& error)

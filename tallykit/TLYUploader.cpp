@@ -349,19 +349,19 @@ void TLYNetworkRetryHandler::handleCompletedRequest(const HttpRequest& request,
         completion(false, outcome.error);
         return;
     }
-    auto errorWithCode = [&](int code) {
-        if (!outcome.error.isNull())
-            return outcome.error;
+    // The retries end with the handler's own code whatever the last attempt met, which its
+    // description keeps.
+    auto errorWithCode = [&](int code, const QString& ending) {
         QVariantMap info;
         info.insert(IdentifierKey, identifier.isNull() ? QStringLiteral("(null)") : identifier);
         if (!request.url.isEmpty())
             info.insert(UrlError::FailingURLKey, request.url);
-        return LOMNetworkResponseHandler::errorForCode(code, info);
+        return LOMNetworkResponseHandler::errorEndingRetries(code, info, ending, outcome.error);
     };
     std::shared_ptr<TLYBackoffTimer> timer =
         timerForIdentifier(identifier, LOMNetworkResponseHandler::retryValueForResponse(response));
     if (!timer) {
-        completion(false, errorWithCode(NoTimer));
+        completion(false, errorWithCode(NoTimer, QStringLiteral("No retry without an identifier")));
         return;
     }
     if (timer->retryCount() <= quint64(std::max(0, maxRetries))) {
@@ -369,7 +369,8 @@ void TLYNetworkRetryHandler::handleCompletedRequest(const HttpRequest& request,
         timer->executeBlockAfterNextInterval([completion, retryError] { completion(true, retryError); });
         return;
     }
-    completion(false, errorWithCode(LOMNetworkResponseHandler::RetryLimitReached));
+    completion(false, errorWithCode(LOMNetworkResponseHandler::RetryLimitReached,
+                                    QStringLiteral("Gave up after %1 retries").arg(timer->retryCount())));
 }
 
 TrustDisposition TLYNetworkRetryHandler::handleChallenge(const ServerTrust& trust) const

@@ -9,6 +9,7 @@
 #include "platform/ui/View.h"
 #include "storage/PersistenceController.h"
 #include "toolkit/CustomAlertView.h"
+#include "toolkit/FileOpeningMessages.h"
 
 namespace corvex {
 
@@ -41,6 +42,11 @@ bool BaseViewController::validateUserInterfaceItem(const MenuItem&)
 bool BaseViewController::respondsToAction(const QString& actionId) const
 {
     return mMenuActions.contains(actionId);
+}
+
+bool BaseViewController::validateAction(const QString&, const MenuItem& item)
+{
+    return validateUserInterfaceItem(item);
 }
 
 void BaseViewController::performAction(const QString& actionId, MenuItem&)
@@ -136,16 +142,20 @@ void BaseViewController::startImportingLocalFileOnCompletion(ImportCompletion co
                 return;
             const QUrl url = urls.isEmpty() ? QUrl() : urls.first();
             PersistenceController::singleton().importAndStoreDocument(
-                url, [completion](const IdeaPtr& idea, const QString& docIdentifier) {
-                    if (idea && !docIdentifier.isEmpty()) {
+                url, [completion, url](const Result<PersistenceController::ImportedDocument>& imported) {
+                    if (!imported.ok()) {
+                        CustomAlertView::showErrorResult(FileOpeningMessages::failedToOpen(imported.error()));
                         if (completion)
-                            completion(idea, docIdentifier);
+                            completion(nullptr, QString());
                         return;
                     }
-                    CustomAlertView::showErrorResult(MyResult::error(
-                        QStringLiteral("mac:Error:FailedToOpenFile"), QStringLiteral("Failed to open file")));
+                    const PersistenceController::ImportedDocument& document = imported.value();
                     if (completion)
-                        completion(nullptr, QString());
+                        completion(document.idea, document.docIdentifier);
+                    if (!document.incompleteReading.isEmpty())
+                        FileOpeningMessages::showPartlyRead(url.fileName(),
+                                                            document.idea->calculateWholeTreeSize(),
+                                                            document.incompleteReading);
                 });
         });
 }

@@ -52,9 +52,11 @@ public:
     // Menu validation; true. Overrides call this version for items they do not handle.
     virtual bool validateUserInterfaceItem(const MenuItem& item);
     // The menu actions the screen answers: those added with addMenuAction. The window asks
-    // its current screen before itself and the application, and validates an item through
-    // validateUserInterfaceItem.
+    // its current screen before itself and the application.
     bool respondsToAction(const QString& actionId) const override;
+    // An item the screen answers is enabled as validateUserInterfaceItem says, wherever the
+    // screen stands in the responder chain.
+    bool validateAction(const QString& actionId, const MenuItem& item) override;
     void performAction(const QString& actionId, MenuItem& item) override;
     // Whether the window may close now; true.
     virtual bool startClosingCanCloseNow();

@@ -44,6 +44,7 @@ QtWebPageView::QtWebPageView()
     QObject::connect(mPage, &QWebEnginePage::loadingChanged, mWebView,
                      [this](const QWebEngineLoadingInfo& info) { loadingChanged(info); });
     mView = EmbeddedWidgetView::create(std::move(widget));
+    mView->setJoinsWindowAfterTheEvent(true);
 }
 
 QtWebPageView::~QtWebPageView()
@@ -229,11 +230,6 @@ void QtWebPageView::loadBlankPage()
 {
     ++mLoadCount;
     mPage->setUrl(QUrl(QStringLiteral("about:blank")));
-}
-
-void registerWebPageView()
-{
-    WebPageView::setFactory([] { return std::make_shared<QtWebPageView>(); });
 }
 
 } // namespace corvex

@@ -71,7 +71,4 @@ private:
     quint64 mLoadCount = 0;
 };
 
-// Registers QtWebPageView as the web-link editor's page view (start-up, from app/main.cpp).
-void registerWebPageView();
-
 } // namespace corvex

@@ -554,6 +554,11 @@ void CloudMode::openDocument(const std::shared_ptr<IdeaDocument>& document, Toke
         url, completion ? std::move(completion) : [](qint64) {});
 }
 
+PersistenceState::SearchRead CloudMode::searchRead(const QString& docIdentifier)
+{
+    return fileSearchRead(documentPath(docIdentifier));
+}
+
 void CloudMode::createDocument(const std::shared_ptr<IdeaDocument>& document, TokenCompletion completion)
 {
     const QUrl url = document ? createFileURLForFileName(document->docIdentifier()) : QUrl();

@@ -106,6 +106,10 @@ public:
     void updateDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
                         BoolCompletion completion) override;
     void openDocument(const std::shared_ptr<IdeaDocument>& document, TokenCompletion completion) override;
+    // The document's file in the found folder. Every writer of the container replaces files
+    // whole: the program saves through a temporary file renamed over the old one, and sync
+    // tools do the same (they take no part in file coordination either way).
+    SearchRead searchRead(const QString& docIdentifier) override;
     void deleteDocument(const QString& docIdentifier, BoolCompletion completion) override;
     void saveProxyList(const std::vector<IdeaProxyPtr>& proxies) override;
     void storeAttachment(const ObjectID& attachment, const QByteArray& data,

@@ -2,6 +2,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <cstdint>
+
 namespace corvex {
 
 namespace {
@@ -30,9 +33,13 @@ std::optional<QString> answerString(const AnswerJson& object, const char* name)
     return QString::fromStdString(found->get_ref<const std::string&>());
 }
 
-std::optional<DropboxAnswerReader::Entry> readEntry(const AnswerJson& object)
+// `impliedTag`: the type the route names when the object carries no ".tag".
+std::optional<DropboxAnswerReader::Entry> readEntry(const AnswerJson& object,
+                                                    const char* impliedTag = nullptr)
 {
-    const std::optional<QString> tag = answerString(object, ".tag");
+    std::optional<QString> tag = answerString(object, ".tag");
+    if (!tag && impliedTag != nullptr && object.is_object() && !object.contains(".tag"))
+        tag = QString::fromLatin1(impliedTag);
     if (!tag)
         return std::nullopt;
     DropboxAnswerReader::Entry entry;
@@ -43,6 +50,10 @@ std::optional<DropboxAnswerReader::Entry> readEntry(const AnswerJson& object)
         if (!rev || rev->isEmpty() || entry.pathLower.isEmpty())
             return std::nullopt;
         entry.rev = *rev;
+        entry.contentHash = answerString(object, "content_hash").value_or(QString());
+        const auto size = object.find("size");
+        if (size != object.end() && size->is_number_unsigned())
+            entry.size = qint64(std::min<std::uint64_t>(size->get<std::uint64_t>(), INT64_MAX));
     }
     return entry;
 }
@@ -67,8 +78,10 @@ std::optional<DropboxAnswerReader::ListPage> DropboxAnswerReader::listPage(const
         return std::nullopt;
     for (const AnswerJson& element : *entries) {
         const std::optional<Entry> entry = readEntry(element);
-        if (entry && entry->tag == QLatin1String("file"))
-            page.files.push_back(*entry);
+        const bool file = entry && entry->tag == QLatin1String("file");
+        const bool deleted = entry && entry->tag == QLatin1String("deleted") && !entry->pathLower.isEmpty();
+        if (file || deleted)
+            page.entries.push_back(*entry);
     }
     return page;
 }
@@ -84,6 +97,17 @@ std::optional<DropboxAnswerReader::Entry> DropboxAnswerReader::metadata(const QB
     if (inner == parsed->end())
         return std::nullopt;
     return readEntry(*inner);
+}
+
+std::optional<DropboxAnswerReader::Entry> DropboxAnswerReader::fileMetadata(const QByteArray& json)
+{
+    const std::optional<AnswerJson> parsed = parseAnswer(json);
+    if (!parsed || !parsed->is_object())
+        return std::nullopt;
+    std::optional<Entry> entry = readEntry(*parsed, "file");
+    if (!entry || entry->tag != QLatin1String("file"))
+        return std::nullopt;
+    return entry;
 }
 
 QStringList DropboxAnswerReader::errorTags(const QByteArray& body)

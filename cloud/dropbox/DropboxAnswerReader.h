@@ -19,20 +19,30 @@ public:
         QString tag; // "file", "folder", "deleted"
         QString pathLower;
         QString rev; // files only
+        // Files only, when the answer gives them: the byte count ("size", -1 without one) and
+        // "content_hash" (empty without one).
+        qint64 size = -1;
+        QString contentHash;
     };
     struct ListPage
     {
-        std::vector<Entry> files; // the page's file entries in order; others are dropped
+        // The page's file and "deleted" entries in order; folders are dropped.
+        std::vector<Entry> entries;
         QString cursor;
         bool hasMore = false;
     };
 
     // {"entries":[...],"cursor":"...","has_more":bool}; a file entry without a string
-    // "path_lower" and "rev" is dropped.
+    // "path_lower" and "rev", or a deleted one without "path_lower", is dropped.
     static std::optional<ListPage> listPage(const QByteArray& body);
-    // A metadata object ({".tag":"file",...}); with `wrapped`, inside {"metadata":{...}}. A
-    // file without "path_lower" or "rev" is no answer.
+    // A metadata object of the Metadata union ({".tag":"file",...}), as get_metadata answers;
+    // with `wrapped`, inside {"metadata":{...}}. A file without "path_lower" or "rev" is no
+    // answer.
     static std::optional<Entry> metadata(const QByteArray& json, bool wrapped = false);
+    // The FileMetadata struct an upload answers and a download's "Dropbox-API-Result" holds:
+    // no ".tag", as the routes name the file type itself (one that carries "file" is taken
+    // too); its "path_lower" and "rev" as for metadata().
+    static std::optional<Entry> fileMetadata(const QByteArray& json);
     // The tags down an error body's "error" union: {"error":{".tag":"path","path":{".tag":
     // "not_found"}}} gives ["path", "not_found"]; an upload's "reason" is followed too.
     static QStringList errorTags(const QByteArray& body);

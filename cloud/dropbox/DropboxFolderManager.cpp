@@ -1,5 +1,6 @@
 #include "cloud/dropbox/DropboxFolderManager.h"
 
+#include "cloud/dropbox/DropboxContentHash.h"
 #include "cloud/dropbox/DropboxFileNames.h"
 #include "model/Globals.h"
 #include "model/IdeaDocumentDataObject.h"
@@ -78,7 +79,7 @@ void DropboxFolderManager::initialize()
 {
     mLastCommunicatedStatus = 0;
     if (!mServices.client)
-        mServices.client = std::make_shared<QVDropboxClient>(nullptr);
+        mServices.client = std::make_shared<QVDropboxClient>(std::shared_ptr<DropboxUserClient>());
     if (!Paths::makePath(localAttachmentsFolder()).ok())
         Log::assertionFailure(AttachmentsFolderAssertionLine, "-[DropboxFolderManager initialize:]");
     if (!Paths::makePath(localUploadFolder()).ok())
@@ -90,7 +91,8 @@ void DropboxFolderManager::initialize()
         mObservers.push_back(NotificationCenter::defaultCenter().addObserver(
             name, nullptr, [weak, client, handler](const NotificationCenter::Notification& note) {
                 auto self = weak.lock();
-                // Another machine's mode in the same process is no news for this one.
+                // Only this mode's own client speaks for its connection: another mode's client
+                // (another machine of a test, an old mode still answering) is no news for it.
                 if (self && (!note.sender || note.sender == client || note.sender == self.get()))
                     (self.get()->*handler)();
             }));
@@ -98,6 +100,7 @@ void DropboxFolderManager::initialize()
     observe(DropboxNotifications::InvalidAccessToken, &DropboxFolderManager::observeInvalidAccessToken);
     observe(QVDropboxClient::NoConnectionNotification, &DropboxFolderManager::observeNoConnection);
     observe(QVDropboxClient::GotSomeDataNotification, &DropboxFolderManager::observeGotSomeData);
+    observe(DropboxNotifications::SignedIn, &DropboxFolderManager::observeSignedIn);
     observe(WillTerminateNotification, &DropboxFolderManager::flushPendingSave);
     ensureRunnable();
 }
@@ -131,7 +134,7 @@ bool DropboxFolderManager::isQuiet() const
     if (!s.isLocalStatusFileLoaded || !s.isIndexDocumentAvailable || !s.doWeHaveInitialDropboxFileStatus ||
         s.hasPendingGeneralOperation || s.hasPendingDropboxOperation || s.statusSavePending ||
         mSavesScheduled > 0 || !s.tasksToExecute.empty() || !s.documentsToLoadAsProxies.isEmpty() ||
-        !s.filesBeingAccessedByLoad.isEmpty() || mDidSomethingLastTime ||
+        !s.filesBeingAccessedByLoad.isEmpty() || mDidSomethingLastTime || s.pollFolderASAP ||
         (s.attachmentSyncState != 7 && s.attachmentSyncState != 1))
         return false;
     const auto waits = [](const DocumentInfo::Ref& record) {
@@ -141,6 +144,10 @@ bool DropboxFolderManager::isQuiet() const
     for (const auto& entry : s.docs)
         if (waits(entry.second))
             return false;
+    // Beside an index of a newer format, a local index change is never uploaded: it waits for
+    // nothing.
+    if (mNewerFormatIndexRev)
+        return s.indexDocumentInfo && !s.indexDocumentInfo->input();
     return !waits(s.indexDocumentInfo);
 }
 
@@ -161,7 +168,24 @@ void DropboxFolderManager::sendStatus(PersistenceStateStatus status)
 void DropboxFolderManager::observeInvalidAccessToken()
 {
     mState->perhapsDropboxConnection = false;
+    // Said once: nothing is asked of Dropbox again until the account changes.
+    if (mAuthStopped)
+        return;
+    mAuthStopped = true;
     sendStatus(PersistenceStateStatusNoAccount);
+}
+
+void DropboxFolderManager::observeSignedIn()
+{
+    if (!mAuthStopped || !isActive() || !mServices.client->renewAuthorization())
+        return;
+    mAuthStopped = false;
+    mBackoff.reset();
+    mState->perhapsDropboxConnection = true;
+    mState->doWeHaveInitialDropboxFolderListing = false;
+    mState->doWeHaveInitialDropboxFileStatus = false;
+    mNextProbeAt = 0;
+    ensureRunnable();
 }
 
 void DropboxFolderManager::observeNoConnection()
@@ -179,6 +203,9 @@ void DropboxFolderManager::observeGotSomeData()
         return;
     mTimeOfLastDataReceived = double(Globals::currentTimeMillis());
     mState->perhapsDropboxConnection = true;
+    // An answer with data: the token works after all.
+    mAuthStopped = false;
+    mBackoff.succeeded();
     PersistenceStateStatus next = PersistenceStateStatusDataReceived;
     if (mLastCommunicatedStatus == PersistenceStateStatusDataReceived ||
         mLastCommunicatedStatus == PersistenceStateStatusAllFound)
@@ -284,10 +311,14 @@ void DropboxFolderManager::queueDocumentWrite(
 void DropboxFolderManager::createDocument(const std::shared_ptr<IdeaDocument>& document,
                                           TokenCompletion completion)
 {
+    const auto weak = weakSelf();
     queueDocumentWrite(
         document,
-        [](const QString& name, const DocumentInfo::Ref&) {
-            return DocumentInfo::make(nullptr, nullptr, QVFileInfo::make(name, std::nullopt));
+        [weak, document](const QString& name, const DocumentInfo::Ref&) {
+            const auto output = QVFileInfo::make(name, std::nullopt);
+            if (auto self = weak.lock())
+                self->rememberOpenedVersion(document, output);
+            return DocumentInfo::make(nullptr, nullptr, output);
         },
         [completion](bool ok) {
             if (completion)
@@ -298,13 +329,53 @@ void DropboxFolderManager::createDocument(const std::shared_ptr<IdeaDocument>& d
 void DropboxFolderManager::updateDocument(const std::shared_ptr<IdeaDocument>& document, qint64 /*token*/,
                                           BoolCompletion completion)
 {
+    const auto weak = weakSelf();
     queueDocumentWrite(
         document,
-        [](const QString& name, const DocumentInfo::Ref& old) {
+        [weak, document](const QString& name, const DocumentInfo::Ref& old) {
             const auto output = QVFileInfo::make(name, localRevFromDocumentInfo(old));
-            return old ? old->withOutput(output) : DocumentInfo::make(nullptr, nullptr, output);
+            auto self = weak.lock();
+            if (!self || !old)
+                return old ? old->withOutput(output) : DocumentInfo::make(nullptr, nullptr, output);
+            const bool missedAChange = self->savedOverAnotherVersion(document, old);
+            self->rememberOpenedVersion(document, output);
+            if (!missedAChange)
+                return old->withOutput(output);
+            // The window's content started from a version a remote change replaced since:
+            // as when a download meets a local change, the remote change becomes a conflict
+            // copy and the save, based on the remote revision, replaces the remote file.
+            self->keepAsConflictCopy(document->docIdentifier(),
+                                     QVFileInfo::firstNonNull(old->output(), old->current()));
+            return DocumentInfo::make(old->input(), nullptr, output);
         },
         std::move(completion));
+}
+
+void DropboxFolderManager::rememberOpenedVersion(const std::shared_ptr<IdeaDocument>& document,
+                                                 const QVFileInfo::Ref& version)
+{
+    std::erase_if(mOpenedVersions, [](const auto& entry) { return entry.second.handle.expired(); });
+    if (!QVFileInfo::hasFile(version)) {
+        mOpenedVersions.erase(document.get());
+        return;
+    }
+    mOpenedVersions[document.get()] = OpenedVersion{
+        document, version->rev(), DropboxContentHash::ofFile(localManagedFile(*version->name()))};
+}
+
+bool DropboxFolderManager::savedOverAnotherVersion(const std::shared_ptr<IdeaDocument>& document,
+                                                   const DocumentInfo::Ref& record) const
+{
+    const auto opened = mOpenedVersions.find(document.get());
+    if (opened == mOpenedVersions.end() || opened->second.handle.lock() != document || !record ||
+        opened->second.rev == localRevFromDocumentInfo(record))
+        return false;
+    // The revision moves without the content changing too (an upload, a conflict resolved).
+    const QVFileInfo::Ref& newest = QVFileInfo::firstNonNull(record->output(), record->current());
+    if (!QVFileInfo::hasFile(newest))
+        return false;
+    const auto hash = DropboxContentHash::ofFile(localManagedFile(*newest->name()));
+    return !hash || hash != opened->second.contentHash;
 }
 
 std::optional<QString> DropboxFolderManager::localRevFromDocumentInfo(const DocumentInfo::Ref& record)
@@ -345,6 +416,13 @@ void DropboxFolderManager::deleteDocument(const QString& docIdentifier, BoolComp
 
 void DropboxFolderManager::fetchDocument(const QString& docIdentifier, DocumentCompletion completion)
 {
+    readDocument(docIdentifier, nullptr, std::move(completion));
+}
+
+void DropboxFolderManager::readDocument(const QString& docIdentifier,
+                                        const std::shared_ptr<IdeaDocument>& opening,
+                                        DocumentCompletion completion)
+{
     if (docIdentifier.isEmpty()) {
         Globals::raiseCorvexURLError(QStringLiteral("DropboxFolderManager:fetchDocument"));
         if (completion)
@@ -353,7 +431,7 @@ void DropboxFolderManager::fetchDocument(const QString& docIdentifier, DocumentC
     }
     const auto weak = weakSelf();
     queueTask(
-        [weak, docIdentifier, completion](const TaskDone& done) {
+        [weak, docIdentifier, opening, completion](const TaskDone& done) {
             auto self = weak.lock();
             const DocumentInfo::Ref old = self ? self->record(docIdentifier) : nullptr;
             const QVFileInfo::Ref newest =
@@ -368,9 +446,13 @@ void DropboxFolderManager::fetchDocument(const QString& docIdentifier, DocumentC
             const QString name = *newest->name();
             self->mState->filesBeingAccessedByLoad.append(name);
             self->loadDocument(docIdentifier, self->localManagedFile(name),
-                               [weak, name, completion, done](const std::shared_ptr<IdeaDocument>& document) {
-                                   if (auto again = weak.lock())
+                               [weak, opening, newest, name, completion,
+                                done](const std::shared_ptr<IdeaDocument>& document) {
+                                   if (auto again = weak.lock()) {
+                                       if (opening && document)
+                                           again->rememberOpenedVersion(opening, newest);
                                        again->mState->filesBeingAccessedByLoad.removeOne(name);
+                                   }
                                    done([completion, document] {
                                        if (completion)
                                            completion(document);
@@ -386,21 +468,23 @@ void DropboxFolderManager::fetchDocument(const QString& docIdentifier, DocumentC
 void DropboxFolderManager::openDocument(const std::shared_ptr<IdeaDocument>& document,
                                         TokenCompletion completion)
 {
-    fetchDocument(document->docIdentifier(),
-                  [document, completion](const std::shared_ptr<IdeaDocument>& read) {
-                      if (read) {
-                          document->setIdea(read->idea());
-                          document->setDateCreated(read->dateCreated());
-                          document->setDateModified(read->dateModified());
-                      }
-                      if (completion)
-                          completion(read ? 1 : 0);
-                  });
+    readDocument(document->docIdentifier(), document,
+                 [document, completion](const std::shared_ptr<IdeaDocument>& read) {
+                     if (read) {
+                         document->setIdea(read->idea());
+                         document->setDateCreated(read->dateCreated());
+                         document->setDateModified(read->dateModified());
+                     }
+                     if (completion)
+                         completion(read ? 1 : 0);
+                 });
 }
 
-void DropboxFolderManager::closeDocument(const std::shared_ptr<IdeaDocument>& /*document*/, qint64 /*token*/,
+void DropboxFolderManager::closeDocument(const std::shared_ptr<IdeaDocument>& document, qint64 /*token*/,
                                          Completion completion)
 {
+    if (document)
+        mOpenedVersions.erase(document.get());
     if (completion)
         completion();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cloud/dropbox/DropboxBackoff.h"
 #include "cloud/dropbox/DropboxFolderManagerState.h"
 #include "cloud/dropbox/DropboxModeServices.h"
 #include "platform/core/NotificationCenter.h"
@@ -8,6 +9,7 @@
 #include <QSet>
 #include <QString>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -25,22 +27,34 @@ class IndexJSONDocument;
 // Dropbox revision it matches and which change or deletion waits for upload; the records
 // live in "corvex.local.status" in the managed folder.
 //
-// Each turn offers the work to seventeen actions in a fixed order; the first that starts
+// Each turn offers the work to eighteen actions in a fixed order; the first that starts
 // work ends the turn. Two flags keep at most one local operation and one Dropbox request
 // of the loop in flight. Busy, the loop turns at once; idle, once a second; a listing older
 // than 30 s (wall clock) is asked for again; a connection found again after more than 5 s
 // without data lists and downloads everything before any upload.
 //
 // Sound behaviour where the plain rules would lose or wedge: an unreadable status file is
-// set aside as "corvex.local.status.<ms>.bak" and the mode starts as on a first start,
-// removing no local copy; a status file that cannot be written is retried at later turns;
-// a failed write answers NO and changes no record; only attachment-shaped names are
-// uploaded or become local files; a save falling due during a write runs once more after
-// it, and a pending save is written when the mode leaves or the application quits; queued
-// tasks answer failure when the mode leaves; an attachment asked for is waited for at most
+// set aside as "corvex.local.status.<ms>.bak" and the mode starts as on a first start, after
+// every document copy was moved out of the clean-up's reach (DropboxSetAside); once listed,
+// the newest copy of each document that Dropbox does not hold becomes a conflict copy; a save from an
+// open handle whose content a downloaded remote change replaced since keeps that change as a conflict
+// copy rather than uploading over it; a status file that
+// cannot be written is retried at later turns; a failed write answers NO and changes no record; only
+// attachment-shaped names are uploaded or become local files; a save falling due during a write runs once
+// more after it, and a pending save is written when the mode leaves or the application quits; queued tasks
+// answer failure when the mode leaves; an attachment asked for is waited for at most
 // AttachmentWaitLimitSeconds. A task's caller hears its answer once the status file holds
 // the task's change, so an answered save survives a kill. The summary of a downloaded copy
 // is read beside the loop (the clean-up waits for it), so the next download need not wait.
+//
+// Nothing runs away and nothing is wedged by a failing service: every request waits out the
+// back-off of its step (DropboxBackoff), and a failed listing is asked again as soon as that
+// allows. The reachability check runs once a minute while connected and, once the connection
+// is lost, when the back-off allows the next request. An access token that is refused (and
+// that a refresh could not mend) stops every request and sends status 2 once, until the
+// signed-in account changes. A download that keeps failing holds back only its own document.
+// A remote index that cannot be read is replaced by the local one, uploaded over its
+// revision; one of a newer format is left alone, and the documents go on without it.
 //
 // Main thread only; completions and delegate calls on the main queue.
 class DropboxFolderManager final : public PersistenceState
@@ -61,6 +75,8 @@ public:
     static constexpr double AttachmentWaitLimitSeconds = 30.0;
     static constexpr qint64 PollIntervalMillis = 30000;
     static constexpr qint64 ReconnectQuietMillis = 5000;
+    // How often the reachability check runs while the connection is believed to work.
+    static constexpr double ConnectedProbeSeconds = 60.0;
 
     static const QString StatusFileName;            // "corvex.local.status"
     static const QString ManagedFolderName;         // "dropbox"
@@ -81,9 +97,12 @@ public:
     bool isActive() const { return delegate() != nullptr; }
     const DropboxFolderManagerState& state() const { return *mState; }
     PersistenceStateStatus lastCommunicatedStatus() const { return mLastCommunicatedStatus; }
+    // Requests stopped after an access token was refused, until the account changes.
+    bool isStoppedForAuthorization() const { return mAuthStopped; }
+    const DropboxBackoff& backoff() const { return mBackoff; }
     bool didSomethingLastTime() const { return mDidSomethingLastTime; }
-    // Nothing in flight, no task queued, nothing waiting for upload or download, the last
-    // turn found no work.
+    // Nothing in flight, no task queued, no listing owed, nothing waiting for upload or
+    // download, the last turn found no work.
     bool isQuiet() const;
 
     // ---- PersistenceState
@@ -157,10 +176,18 @@ private:
     void observeInvalidAccessToken();
     void observeNoConnection();
     void observeGotSomeData();
+    void observeSignedIn();
     void tellDelegateAboutSync();
 
     bool idle() const;
+    // Believed connected and signed in.
+    bool connected() const;
     bool loadedAndConnected() const;
+    // Whether the loop may send a request for `step` now (connected, and its back-off over);
+    // asking() marks it sent, answered() counts how it ended.
+    bool mayAsk(const QString& step) const;
+    void asking(const QString& step);
+    void answered(const QString& step, bool ok);
 
     // Loop actions, in the order of the turn.
     bool action_ensureDropboxConnectionStatus();
@@ -172,6 +199,7 @@ private:
     bool action_downloadIndexFileFromDropbox();
     bool action_uploadIndexFileToDropbox();
     bool action_listDropboxContents();
+    bool action_adoptSetAsideCopies();
     bool action_realFileCleanup();
     bool action_ensureIndexDocumentAvailability();
     bool action_initializeFolderStatus();
@@ -190,6 +218,12 @@ private:
     void flushPendingSave();
     void finishStatusLoad(std::optional<DropboxFolderManagerState> read, bool existed);
     void startAsOnFirstRun();
+    // The status file could not be read: its copies are set aside before it is.
+    void setAsideAndStartAfresh(bool existed);
+    // A set-aside copy whose content Dropbox or a record holds already is dropped; any other
+    // becomes a new document, uploaded as a conflict copy.
+    void adoptSetAsideCopy(const QString& path);
+    QSet<QString> localContentHashes() const;
 
     // Documents.
     void markMissingDropboxDocumentsForDownload(const std::vector<FileMetadata>& entries);
@@ -200,6 +234,16 @@ private:
     void doUploadToDropbox(const QString& identifier, const DocumentInfo::Ref& record);
     void doDeleteFromDropbox(const QString& identifier, const DocumentInfo::Ref& record);
     void loadDocument(const QString& identifier, const QString& sourcePath, DocumentCompletion completion);
+    // Reads the newest local version; for a handle being opened, remembers which one it was.
+    void readDocument(const QString& identifier, const std::shared_ptr<IdeaDocument>& opening,
+                      DocumentCompletion completion);
+    // The remote version that met a local change becomes a new document, a conflict copy.
+    void keepAsConflictCopy(const QString& identifier, const QVFileInfo::Ref& version);
+    void rememberOpenedVersion(const std::shared_ptr<IdeaDocument>& document, const QVFileInfo::Ref& version);
+    // Whether the newest local version is another content than the one the open handle's
+    // content came from (a remote change was taken in meanwhile).
+    bool savedOverAnotherVersion(const std::shared_ptr<IdeaDocument>& document,
+                                 const DocumentInfo::Ref& record) const;
     void loadDocumentAndNotifyProxy(const QString& identifier, const QVFileInfo::Ref& info,
                                     std::function<void(bool)> completion);
     // The summary of a resolved download, read while the loop goes on.
@@ -209,6 +253,9 @@ private:
 
     // Index.
     void indexDocumentAvailable(const std::shared_ptr<IndexJSONDocument>& index);
+    // The remote index that became current could not be read.
+    void remoteIndexUnreadable(const DocumentInfo::Ref& before, const DocumentInfo::Ref& resolved,
+                               const IndexJSONDocument& index);
     void ensureNewLocalDocumentsToBeLoadedAsProxies(const std::vector<IdeaProxyPtr>& proxies);
 
     // Attachments.
@@ -237,6 +284,27 @@ private:
     int mSavesScheduled = 0;
     bool mSaveAgain = false;
     bool mLeft = false;
+    DropboxBackoff mBackoff;
+    bool mAuthStopped = false;
+    // When the next reachability check may start while connected (scheduler time).
+    double mNextProbeAt = 0;
+    // The revision of a remote index of a newer format: never replaced, never fetched again.
+    std::optional<QString> mNewerFormatIndexRev;
+    // Set-aside copies may wait for adoption (checked once the status file is loaded).
+    bool mSetAsideWaiting = false;
+    // The content hashes of the documents of the last listing.
+    QSet<QString> mListedContentHashes;
+    // The version each open handle's content was read from or last saved as: its revision and
+    // content hash. Per handle, since the workspace opens and closes a document of its own to
+    // read a summary while a window holds it. Kept in memory only: handles do not outlive the
+    // mode.
+    struct OpenedVersion
+    {
+        std::weak_ptr<IdeaDocument> handle;
+        std::optional<QString> rev;
+        std::optional<QString> contentHash;
+    };
+    std::map<const IdeaDocument*, OpenedVersion> mOpenedVersions;
 };
 
 // Plugs the Dropbox mode into the storage facade for location 3 (PersistenceStateFactory).

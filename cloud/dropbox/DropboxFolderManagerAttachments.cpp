@@ -35,6 +35,16 @@ QByteArray readAttachmentFile(const QString& path)
     return bytes;
 }
 
+const QString AttachmentFolderStep = QStringLiteral("attachments folder");
+const QString AttachmentListStep = QStringLiteral("attachments list");
+const QString AttachmentDownloadStep = QStringLiteral("attachments download");
+const QString AttachmentUploadStep = QStringLiteral("attachments upload");
+
+QString attachmentStep(const QString& name)
+{
+    return QStringLiteral("attachment ") + name;
+}
+
 } // namespace
 
 void DropboxFolderManager::storeAttachment(const ObjectID& attachment, const QByteArray& data,
@@ -138,7 +148,9 @@ void DropboxFolderManager::downloadAttachment(const QString& name, ProvideComple
             if (completion)
                 completion(QByteArray());
         };
-        if (!self || self->mLeft || !self->mState->perhapsDropboxConnection ||
+        // Without connection, or while a failed fetch of it waits out its back-off: no answer
+        // to wait for.
+        if (!self || self->mLeft || !self->mayAsk(attachmentStep(name)) ||
             Scheduler::current().now() - started >= AttachmentWaitLimitSeconds) {
             giveUp();
             return;
@@ -149,14 +161,16 @@ void DropboxFolderManager::downloadAttachment(const QString& name, ProvideComple
         }
         self->mState->hasPendingGeneralOperation = true;
         self->mState->hasPendingDropboxOperation = true;
+        self->asking(attachmentStep(name));
         const QString target = self->localAttachmentsFolder() + QLatin1Char('/') + name;
         self->mServices.client->downloadFile(
             DropboxFileNames::dropboxPathForAttachment(name), target,
-            [weak, repeat, target, completion](const DownloadResponse& response) {
+            [weak, repeat, name, target, completion](const DownloadResponse& response) {
                 repeat->markDone();
                 if (auto again = weak.lock()) {
                     again->mState->hasPendingGeneralOperation = false;
                     again->mState->hasPendingDropboxOperation = false;
+                    again->answered(attachmentStep(name), response.result == DropboxResult::Done);
                     again->ensureRunnable();
                 }
                 if (completion)
@@ -177,31 +191,34 @@ QSet<QString> DropboxFolderManager::listFilenamesInFolder(const QString& folder)
 
 bool DropboxFolderManager::action_ensureAttachmentFolder()
 {
-    if (!idle() || !mState->perhapsDropboxConnection || mState->hasEnsuredAttachmentFolder)
+    if (!idle() || mState->hasEnsuredAttachmentFolder || !mayAsk(AttachmentFolderStep))
         return false;
     mState->hasPendingGeneralOperation = true;
     mState->hasPendingDropboxOperation = true;
+    asking(AttachmentFolderStep);
     const auto weak = weakSelf();
-    mServices.client->ensureFolder(DropboxFileNames::RemoteAttachmentsPath,
-                                   [weak](const EnsureFolderResponse& response) {
-                                       auto self = weak.lock();
-                                       if (!self)
-                                           return;
-                                       self->mState->hasPendingGeneralOperation = false;
-                                       self->mState->hasPendingDropboxOperation = false;
-                                       if (response.result == DropboxResult::Done)
-                                           self->mState->hasEnsuredAttachmentFolder = true;
-                                       self->ensureRunnable();
-                                   });
+    mServices.client->ensureFolder(
+        DropboxFileNames::RemoteAttachmentsPath, [weak](const EnsureFolderResponse& response) {
+            auto self = weak.lock();
+            if (!self)
+                return;
+            self->mState->hasPendingGeneralOperation = false;
+            self->mState->hasPendingDropboxOperation = false;
+            self->answered(AttachmentFolderStep, response.result == DropboxResult::Done);
+            if (response.result == DropboxResult::Done)
+                self->mState->hasEnsuredAttachmentFolder = true;
+            self->ensureRunnable();
+        });
     return true;
 }
 
 bool DropboxFolderManager::action_listDropboxAttachments()
 {
-    if (!idle() || !mState->perhapsDropboxConnection || !mState->hasEnsuredAttachmentFolder ||
-        mState->attachmentSyncState != 0)
+    if (!idle() || !mState->hasEnsuredAttachmentFolder || mState->attachmentSyncState != 0 ||
+        !mayAsk(AttachmentListStep))
         return false;
     mState->hasPendingDropboxOperation = true;
+    asking(AttachmentListStep);
     const auto weak = weakSelf();
     mServices.client->listFolderContents(
         DropboxFileNames::RemoteAttachmentsPath, [weak](const ListFolderResponse& response) {
@@ -209,6 +226,7 @@ bool DropboxFolderManager::action_listDropboxAttachments()
             if (!self)
                 return;
             self->mState->hasPendingDropboxOperation = false;
+            self->answered(AttachmentListStep, response.result == DropboxResult::Done && response.entries);
             if (response.result == DropboxResult::Done && response.entries) {
                 QSet<QString> names;
                 for (const FileMetadata& entry : *response.entries) {
@@ -229,8 +247,8 @@ bool DropboxFolderManager::action_listDropboxAttachments()
 
 bool DropboxFolderManager::action_downloadDropboxAttachments()
 {
-    if (!idle() || !mState->perhapsDropboxConnection || !mState->hasEnsuredAttachmentFolder ||
-        mState->attachmentSyncState != 3)
+    if (!idle() || !mState->hasEnsuredAttachmentFolder || mState->attachmentSyncState != 3 ||
+        !mayAsk(AttachmentDownloadStep))
         return false;
     const QSet<QString> local = listFilenamesInFolder(localAttachmentsFolder());
     const QSet<QString> remote = mState->remoteAttachments.value_or(QSet<QString>());
@@ -239,19 +257,21 @@ bool DropboxFolderManager::action_downloadDropboxAttachments()
             continue;
         mState->hasPendingGeneralOperation = true;
         mState->hasPendingDropboxOperation = true;
+        asking(AttachmentDownloadStep);
         const auto weak = weakSelf();
-        mServices.client->downloadFile(DropboxFileNames::dropboxPathForAttachment(name),
-                                       localAttachmentsFolder() + QLatin1Char('/') + name,
-                                       [weak](const DownloadResponse& response) {
-                                           auto self = weak.lock();
-                                           if (!self)
-                                               return;
-                                           self->mState->hasPendingGeneralOperation = false;
-                                           self->mState->hasPendingDropboxOperation = false;
-                                           if (response.result != DropboxResult::Done)
-                                               self->mState->attachmentSyncState = 1;
-                                           self->ensureRunnable();
-                                       });
+        mServices.client->downloadFile(
+            DropboxFileNames::dropboxPathForAttachment(name),
+            localAttachmentsFolder() + QLatin1Char('/') + name, [weak](const DownloadResponse& response) {
+                auto self = weak.lock();
+                if (!self)
+                    return;
+                self->mState->hasPendingGeneralOperation = false;
+                self->mState->hasPendingDropboxOperation = false;
+                self->answered(AttachmentDownloadStep, response.result == DropboxResult::Done);
+                if (response.result != DropboxResult::Done)
+                    self->mState->attachmentSyncState = 1;
+                self->ensureRunnable();
+            });
         return true;
     }
     mState->attachmentSyncState = 5;
@@ -260,8 +280,8 @@ bool DropboxFolderManager::action_downloadDropboxAttachments()
 
 bool DropboxFolderManager::action_uploadDropboxAttachments()
 {
-    if (!idle() || !mState->perhapsDropboxConnection || !mState->hasEnsuredAttachmentFolder ||
-        mState->attachmentSyncState != 5)
+    if (!idle() || !mState->hasEnsuredAttachmentFolder || mState->attachmentSyncState != 5 ||
+        !mayAsk(AttachmentUploadStep))
         return false;
     const QSet<QString> remote = mState->remoteAttachments.value_or(QSet<QString>());
     for (const QString& name : listFilenamesInFolder(localUploadFolder())) {
@@ -271,6 +291,7 @@ bool DropboxFolderManager::action_uploadDropboxAttachments()
         mState->hasPendingDropboxOperation = true;
         const QString source = localUploadFolder() + QLatin1Char('/') + name;
         const QString target = localAttachmentsFolder() + QLatin1Char('/') + name;
+        asking(AttachmentUploadStep);
         const auto weak = weakSelf();
         mServices.client->uploadFile(source, std::nullopt, DropboxFileNames::dropboxPathForAttachment(name),
                                      [weak, name, source, target](const UploadResponse& response) {
@@ -279,6 +300,8 @@ bool DropboxFolderManager::action_uploadDropboxAttachments()
                                              return;
                                          self->mState->hasPendingGeneralOperation = false;
                                          self->mState->hasPendingDropboxOperation = false;
+                                         self->answered(AttachmentUploadStep,
+                                                        response.result == DropboxResult::Done);
                                          if (response.result == DropboxResult::Done) {
                                              QFile::rename(source, target);
                                              // Known remote now, so a move that failed does not upload it

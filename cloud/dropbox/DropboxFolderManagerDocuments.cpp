@@ -2,6 +2,7 @@
 // download and resolution of remote versions (conflicts become conflict copies), and the
 // upload and deletion of local changes.
 
+#include "cloud/dropbox/DropboxContentHash.h"
 #include "cloud/dropbox/DropboxFileNames.h"
 #include "cloud/dropbox/DropboxFolderManager.h"
 
@@ -13,6 +14,22 @@
 #include <QSet>
 
 namespace corvex {
+
+namespace {
+
+const QString ListStep = QStringLiteral("list");
+
+QString downloadStep(const QString& identifier)
+{
+    return QStringLiteral("download ") + identifier;
+}
+
+QString writeStep(const QString& identifier)
+{
+    return QStringLiteral("write ") + identifier;
+}
+
+} // namespace
 
 bool DropboxFolderManager::fileInfoMatchesRev(const QVFileInfo::Ref& info, const QString& rev)
 {
@@ -35,18 +52,26 @@ DocumentInfo::Ref DropboxFolderManager::markForLoadingIfNeeded(const FileMetadat
 bool DropboxFolderManager::action_listDropboxContents()
 {
     if (!idle() || !loadedAndConnected() ||
-        (mState->doWeHaveInitialDropboxFolderListing && !mState->pollFolderASAP))
+        (mState->doWeHaveInitialDropboxFolderListing && !mState->pollFolderASAP) || !mayAsk(ListStep))
         return false;
     mState->hasPendingDropboxOperation = true;
+    asking(ListStep);
     const auto weak = weakSelf();
     mServices.client->listFolderContents(QString(), [weak](const ListFolderResponse& response) {
         auto self = weak.lock();
         if (!self)
             return;
+        const bool listed = response.result == DropboxResult::Done && response.entries;
         self->mState->hasPendingDropboxOperation = false;
-        self->mState->pollFolderASAP = false;
+        // A failed listing is asked again once its back-off allows, not a poll interval later.
+        self->mState->pollFolderASAP = !listed;
         self->mTimeOfLastPoll = double(Globals::currentTimeMillis());
-        if (response.result == DropboxResult::Done && response.entries) {
+        self->answered(ListStep, listed);
+        if (listed) {
+            self->mListedContentHashes.clear();
+            for (const FileMetadata& entry : *response.entries)
+                if (!entry.contentHash.isEmpty())
+                    self->mListedContentHashes.insert(entry.contentHash);
             self->markMissingDropboxDocumentsForDownload(*response.entries);
             self->markMissingLocalDocumentsForCheck(*response.entries);
             self->saveStatusLater();
@@ -59,9 +84,13 @@ bool DropboxFolderManager::action_listDropboxContents()
 
 void DropboxFolderManager::markMissingDropboxDocumentsForDownload(const std::vector<FileMetadata>& entries)
 {
+    bool indexListed = false;
     for (const FileMetadata& entry : entries) {
         if (entry.path == DropboxFileNames::createDropboxIndexFilePath()) {
-            mState->indexDocumentInfo = markForLoadingIfNeeded(entry, mState->indexDocumentInfo);
+            indexListed = true;
+            // An index of a newer format is not fetched again while it stays as it is.
+            if (entry.rev != mNewerFormatIndexRev)
+                mState->indexDocumentInfo = markForLoadingIfNeeded(entry, mState->indexDocumentInfo);
             continue;
         }
         if (!entry.path.endsWith(QStringLiteral(".crvx")))
@@ -74,6 +103,8 @@ void DropboxFolderManager::markMissingDropboxDocumentsForDownload(const std::vec
         const QString identifier = DropboxFileNames::fileURLFromDropboxPath(entry.path);
         setRecord(identifier, markForLoadingIfNeeded(entry, record(identifier)));
     }
+    if (!indexListed)
+        mNewerFormatIndexRev.reset();
 }
 
 void DropboxFolderManager::markMissingLocalDocumentsForCheck(const std::vector<FileMetadata>& entries)
@@ -93,11 +124,20 @@ bool DropboxFolderManager::action_downloadDropboxFiles()
 {
     if (!idle() || !loadedAndConnected() || !mState->doWeHaveInitialDropboxFolderListing)
         return false;
+    // A download not yet tried holds the file status back; one that failed and waits out its
+    // back-off holds back only its own document (whose upload waits for its input).
+    bool untried = false;
     // Each of these loops starts at most one job and returns: the map is walked in place
     // (std::map keeps its iterators when a record is replaced or added).
     for (const auto& [identifier, record] : mState->docs) {
         if (!record || !QVFileInfo::isEmpty(record->input()))
             continue;
+        const QString step = downloadStep(identifier);
+        if (!mayAsk(step)) {
+            untried = untried || !mBackoff.isFailing(step);
+            continue;
+        }
+        asking(step);
         mState->hasPendingGeneralOperation = true;
         mState->hasPendingDropboxOperation = true;
         const QString name = unusedLocalName(&DropboxFileNames::createLocalCRVXFileName);
@@ -111,7 +151,7 @@ bool DropboxFolderManager::action_downloadDropboxFiles()
                                        });
         return true;
     }
-    if (mState->doWeHaveInitialDropboxFileStatus)
+    if (untried || mState->doWeHaveInitialDropboxFileStatus)
         return false;
     mState->doWeHaveInitialDropboxFileStatus = true;
     saveStatusLater();
@@ -123,6 +163,8 @@ void DropboxFolderManager::handleDownloadAnswer(const QString& identifier, const
 {
     mState->hasPendingGeneralOperation = false;
     mState->hasPendingDropboxOperation = false;
+    answered(downloadStep(identifier), response.result == DropboxResult::NotFound ||
+                                           (response.result == DropboxResult::Done && response.rev));
     const DocumentInfo::Ref old = record(identifier);
     if (response.result == DropboxResult::Done && response.rev) {
         const QVFileInfo::Ref input = QVFileInfo::make(localName, response.rev);
@@ -165,17 +207,35 @@ DocumentInfo::Ref DropboxFolderManager::resolveLoadAndNotifyState(const QString&
     }
     if (sameRevAsOutput)
         return record->withInput(nullptr);
+    const auto inputHash = DropboxContentHash::ofFile(localManagedFile(*input->name()));
+    const auto hashOf = [this](const QVFileInfo::Ref& info) {
+        return QVFileInfo::hasFile(info) ? DropboxContentHash::ofFile(localManagedFile(*info->name()))
+                                         : std::nullopt;
+    };
+    // The remote version holds the local change already: an upload landed and its answer was
+    // lost. It becomes current, with nothing left to upload and no copy made.
+    if (inputHash && inputHash == hashOf(output))
+        return DocumentInfo::make(nullptr, input, nullptr);
+    // The remote version holds what the local change started from (a new revision of the same
+    // content): nothing of it is lost when the change replaces it, so no copy is made either.
+    if (inputHash && inputHash == hashOf(record->current()))
+        return DocumentInfo::make(nullptr, input, output->withRev(input->rev()));
 
     // A remote change met a local one: the remote version becomes a new document, and the
     // local change, now based on the remote revision, replaces the remote file.
+    keepAsConflictCopy(identifier, input);
+    const QVFileInfo::Ref current = record->current() ? record->current()->withRev(input->rev()) : nullptr;
+    return DocumentInfo::make(nullptr, current, output->withRev(input->rev()));
+}
+
+void DropboxFolderManager::keepAsConflictCopy(const QString& identifier, const QVFileInfo::Ref& version)
+{
     if (auto owner = delegate())
         owner->detectedDocumentConflict(identifier, this);
     const QString copyIdentifier = DropboxFileNames::fileURLFromDropboxPath(
         DropboxFileNames::dropboxPathForFile(DropboxFileNames::createDropboxCRVXFileName()));
-    setRecord(copyIdentifier, DocumentInfo::make(nullptr, nullptr, input));
-    notifySummaryOfDownload(copyIdentifier, input);
-    const QVFileInfo::Ref current = record->current() ? record->current()->withRev(input->rev()) : nullptr;
-    return DocumentInfo::make(nullptr, current, output->withRev(input->rev()));
+    setRecord(copyIdentifier, DocumentInfo::make(nullptr, nullptr, version));
+    notifySummaryOfDownload(copyIdentifier, version);
 }
 
 bool DropboxFolderManager::action_resolveDocumentStates()
@@ -204,7 +264,8 @@ bool DropboxFolderManager::action_uploadDropboxChanges()
     for (const auto& entry : mState->docs) {
         const QString identifier = entry.first;
         const DocumentInfo::Ref old = entry.second;
-        if (!old || old->input() || !old->output())
+        // A change Dropbox keeps refusing waits out its back-off while the others go on.
+        if (!old || old->input() || !old->output() || !mayAsk(writeStep(identifier)))
             continue;
         if (QVFileInfo::isDeleted(old->output()))
             doDeleteFromDropbox(identifier, old);
@@ -226,6 +287,7 @@ void DropboxFolderManager::doUploadToDropbox(const QString& identifier, const Do
         return;
     }
     mState->hasPendingDropboxOperation = true;
+    asking(writeStep(identifier));
     const auto weak = weakSelf();
     mServices.client->uploadFile(
         path, uploaded->rev(), DropboxFileNames::dropboxPathFromFileURL(identifier),
@@ -234,6 +296,9 @@ void DropboxFolderManager::doUploadToDropbox(const QString& identifier, const Do
             if (!self)
                 return;
             self->mState->hasPendingDropboxOperation = false;
+            self->answered(writeStep(identifier),
+                           response.result == DropboxResult::Conflict ||
+                               (response.result == DropboxResult::Done && response.rev));
             if (const DocumentInfo::Ref now = self->record(identifier))
                 self->setRecord(identifier, updatedDocInfoAfterUploadResponse(uploaded, response, now));
             self->saveStatusLater();
@@ -244,19 +309,21 @@ void DropboxFolderManager::doUploadToDropbox(const QString& identifier, const Do
 void DropboxFolderManager::doDeleteFromDropbox(const QString& identifier, const DocumentInfo::Ref& old)
 {
     mState->hasPendingDropboxOperation = true;
+    asking(writeStep(identifier));
     const auto weak = weakSelf();
-    mServices.client->deleteFile(DropboxFileNames::dropboxPathFromFileURL(identifier), old->output()->rev(),
-                                 [weak, identifier](const DeleteResponse& response) {
-                                     auto self = weak.lock();
-                                     if (!self)
-                                         return;
-                                     self->mState->hasPendingDropboxOperation = false;
-                                     if (const DocumentInfo::Ref now = self->record(identifier))
-                                         self->setRecord(identifier,
-                                                         updatedDocInfoAfterDeleteResponse(response, now));
-                                     self->saveStatusLater();
-                                     self->ensureRunnable();
-                                 });
+    mServices.client->deleteFile(
+        DropboxFileNames::dropboxPathFromFileURL(identifier), old->output()->rev(),
+        [weak, identifier](const DeleteResponse& response) {
+            auto self = weak.lock();
+            if (!self)
+                return;
+            self->mState->hasPendingDropboxOperation = false;
+            self->answered(writeStep(identifier), response.result != DropboxResult::Failed);
+            if (const DocumentInfo::Ref now = self->record(identifier))
+                self->setRecord(identifier, updatedDocInfoAfterDeleteResponse(response, now));
+            self->saveStatusLater();
+            self->ensureRunnable();
+        });
 }
 
 DocumentInfo::Ref DropboxFolderManager::updatedDocInfoAfterUploadResponse(const QVFileInfo::Ref& uploaded,

@@ -5,6 +5,8 @@
 #include "cloud/dropbox/DropboxFolderManager.h"
 
 #include "model/Globals.h"
+#include "platform/core/Log.h"
+#include "storage/IndexDocument.h"
 #include "storage/IndexJSONDocument.h"
 #include "storage/PersistenceStateDelegate.h"
 
@@ -13,6 +15,13 @@
 #include <QUrl>
 
 namespace corvex {
+
+namespace {
+
+const QString IndexDownloadStep = QStringLiteral("index download");
+const QString IndexUploadStep = QStringLiteral("index upload");
+
+} // namespace
 
 bool DropboxFolderManager::action_ensureIndexDocumentAvailability()
 {
@@ -126,17 +135,18 @@ bool DropboxFolderManager::action_resolveIndexFileState()
         // The remote index has become the current one.
         auto index = IndexJSONDocument::initWithFileURL(
             QUrl::fromLocalFile(localManagedFile(*resolved->current()->name())));
-        index->readJSONWithCompletionHandler([weak, index, old](bool ok) {
+        index->readJSONWithCompletionHandler([weak, index, old, resolved](bool ok) {
             auto self = weak.lock();
             if (!self)
                 return;
             self->mState->hasPendingGeneralOperation = false;
             if (ok) {
+                self->mNewerFormatIndexRev.reset();
                 if (auto owner = self->delegate())
                     owner->observeProxyList(index->ideaProxyList(), self.get());
                 self->ensureNewLocalDocumentsToBeLoadedAsProxies(index->ideaProxyList());
             } else {
-                self->mState->indexDocumentInfo = old->withInput(nullptr);
+                self->remoteIndexUnreadable(old, resolved, *index);
             }
             self->saveStatusLater();
             self->ensureRunnable();
@@ -150,11 +160,41 @@ bool DropboxFolderManager::action_resolveIndexFileState()
     return true;
 }
 
+void DropboxFolderManager::remoteIndexUnreadable(const DocumentInfo::Ref& before,
+                                                 const DocumentInfo::Ref& resolved,
+                                                 const IndexJSONDocument& index)
+{
+    const std::optional<QString> remoteRev = resolved->current()->rev();
+    const Error& error = index.lastReadError();
+    if (error.domain() == IndexDocument::ErrorDomain &&
+        error.code() == IndexDocument::VersionTooNewErrorCode) {
+        // Written by a newer program: ours must not replace it, and the documents go on
+        // without it.
+        Log::warning(
+            QStringLiteral("Dropbox: the index on Dropbox is of a newer format; it is left as it is"));
+        mNewerFormatIndexRev = remoteRev;
+        mState->indexDocumentInfo = before->withInput(nullptr);
+        return;
+    }
+    // Damaged: the local index takes its place, uploaded over the revision it replaces (an
+    // upload as a new file would only meet a conflict and fetch the damaged one again).
+    const QVFileInfo::Ref local = QVFileInfo::firstNonNull(before->output(), before->current());
+    Log::warning(QStringLiteral("Dropbox: the index on Dropbox cannot be read; the local one replaces it"));
+    if (!QVFileInfo::hasFile(local)) {
+        mState->indexDocumentInfo = before->withInput(nullptr);
+        return;
+    }
+    const QVFileInfo::Ref current = before->current() ? before->current()->withRev(remoteRev) : nullptr;
+    mState->indexDocumentInfo = DocumentInfo::make(nullptr, current, local->withRev(remoteRev));
+}
+
 bool DropboxFolderManager::action_downloadIndexFileFromDropbox()
 {
-    if (!idle() || !loadedAndConnected() || !QVFileInfo::isEmpty(mState->indexDocumentInfo->input()))
+    if (!idle() || !loadedAndConnected() || !QVFileInfo::isEmpty(mState->indexDocumentInfo->input()) ||
+        !mayAsk(IndexDownloadStep))
         return false;
     mState->hasPendingDropboxOperation = true;
+    asking(IndexDownloadStep);
     const QString name = unusedLocalName(&DropboxFileNames::createLocalIndexFileName);
     const auto weak = weakSelf();
     mServices.client->downloadFile(
@@ -166,6 +206,7 @@ bool DropboxFolderManager::action_downloadIndexFileFromDropbox()
             self->mState->hasPendingDropboxOperation = false;
             DocumentInfo::Ref& record = self->mState->indexDocumentInfo;
             const bool got = response.result == DropboxResult::Done && response.rev;
+            self->answered(IndexDownloadStep, got || response.result == DropboxResult::NotFound);
             record = record->withInput(got ? QVFileInfo::make(name, response.rev) : nullptr);
             self->saveStatusLater();
             self->ensureRunnable();
@@ -177,26 +218,30 @@ bool DropboxFolderManager::action_uploadIndexFileToDropbox()
 {
     const DocumentInfo::Ref& record = mState->indexDocumentInfo;
     if (!idle() || !loadedAndConnected() || !mState->doWeHaveInitialDropboxFileStatus || record->input() ||
-        !QVFileInfo::hasFile(record->output()))
+        !QVFileInfo::hasFile(record->output()) || mNewerFormatIndexRev || !mayAsk(IndexUploadStep))
         return false;
     const QVFileInfo::Ref uploaded = record->output();
     const QString path = localManagedFile(*uploaded->name());
     if (!QFileInfo(path).isFile())
         return false;
     mState->hasPendingDropboxOperation = true;
+    asking(IndexUploadStep);
     tellDelegateAboutSync();
     const auto weak = weakSelf();
-    mServices.client->uploadFile(path, uploaded->rev(), DropboxFileNames::createDropboxIndexFilePath(),
-                                 [weak, uploaded](const UploadResponse& response) {
-                                     auto self = weak.lock();
-                                     if (!self)
-                                         return;
-                                     self->mState->hasPendingDropboxOperation = false;
-                                     DocumentInfo::Ref& now = self->mState->indexDocumentInfo;
-                                     now = updatedDocInfoAfterUploadResponse(uploaded, response, now);
-                                     self->saveStatusLater();
-                                     self->ensureRunnable();
-                                 });
+    mServices.client->uploadFile(
+        path, uploaded->rev(), DropboxFileNames::createDropboxIndexFilePath(),
+        [weak, uploaded](const UploadResponse& response) {
+            auto self = weak.lock();
+            if (!self)
+                return;
+            self->mState->hasPendingDropboxOperation = false;
+            self->answered(IndexUploadStep, response.result == DropboxResult::Conflict ||
+                                                (response.result == DropboxResult::Done && response.rev));
+            DocumentInfo::Ref& now = self->mState->indexDocumentInfo;
+            now = updatedDocInfoAfterUploadResponse(uploaded, response, now);
+            self->saveStatusLater();
+            self->ensureRunnable();
+        });
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include "platform/core/Log.h"
 #include "platform/core/MainQueue.h"
 #include "platform/core/ProcessActivity.h"
+#include "platform/core/Scheduler.h"
 #include "platform/core/SerialQueue.h"
 #include "storage/PersistenceStateDelegate.h"
 #include "storage/StorageQueues.h"
@@ -66,6 +67,7 @@ void DropboxFolderManager::run()
         &DropboxFolderManager::action_downloadIndexFileFromDropbox,
         &DropboxFolderManager::action_uploadIndexFileToDropbox,
         &DropboxFolderManager::action_listDropboxContents,
+        &DropboxFolderManager::action_adoptSetAsideCopies,
         &DropboxFolderManager::action_realFileCleanup,
         &DropboxFolderManager::action_ensureIndexDocumentAvailability,
         &DropboxFolderManager::action_initializeFolderStatus,
@@ -104,17 +106,46 @@ bool DropboxFolderManager::idle() const
     return !mState->hasPendingGeneralOperation && !mState->hasPendingDropboxOperation;
 }
 
+bool DropboxFolderManager::connected() const
+{
+    return mState->perhapsDropboxConnection && !mAuthStopped;
+}
+
 bool DropboxFolderManager::loadedAndConnected() const
 {
-    return mState->isLocalStatusFileLoaded && mState->perhapsDropboxConnection;
+    return mState->isLocalStatusFileLoaded && connected();
+}
+
+bool DropboxFolderManager::mayAsk(const QString& step) const
+{
+    return connected() && mBackoff.mayStart(step, Scheduler::current().now());
+}
+
+void DropboxFolderManager::asking(const QString& step)
+{
+    mBackoff.started(step, Scheduler::current().now());
+}
+
+void DropboxFolderManager::answered(const QString& step, bool ok)
+{
+    if (ok)
+        mBackoff.succeeded(step);
+    else
+        mBackoff.failed(step, Scheduler::current().now());
 }
 
 // ---- Reachability
 
 bool DropboxFolderManager::action_ensureDropboxConnectionStatus()
 {
-    if (!idle() || mState->networkCheckPending || !mState->isLocalStatusFileLoaded)
+    if (!idle() || mState->networkCheckPending || !mState->isLocalStatusFileLoaded || mAuthStopped)
         return false;
+    // Connected, the check only notices a network gone quiet; without connection it is what
+    // brings the connection back, and so waits as long as the next request would.
+    const double now = Scheduler::current().now();
+    if (now < (mState->perhapsDropboxConnection ? mNextProbeAt : mBackoff.allowedAt()))
+        return false;
+    mNextProbeAt = now + ConnectedProbeSeconds;
     mState->networkCheckPending = true;
     const auto weak = weakSelf();
     MainQueue::postAfter(ProbeDelaySeconds, [weak] {
@@ -136,10 +167,14 @@ bool DropboxFolderManager::action_ensureDropboxConnectionStatus()
 void DropboxFolderManager::answerReachability(bool reachable)
 {
     mState->networkCheckPending = false;
-    if (!reachable && mState->perhapsDropboxConnection) {
-        mState->perhapsDropboxConnection = false;
-        NotificationCenter::defaultCenter().post(QVDropboxClient::NoConnectionNotification, this);
-    } else if (reachable && !mState->perhapsDropboxConnection) {
+    if (!reachable) {
+        // Counts as a failure: checks without a way to the service come less and less often.
+        mBackoff.failed(QString(), Scheduler::current().now());
+        if (mState->perhapsDropboxConnection) {
+            mState->perhapsDropboxConnection = false;
+            NotificationCenter::defaultCenter().post(QVDropboxClient::NoConnectionNotification, this);
+        }
+    } else if (!mState->perhapsDropboxConnection && !mAuthStopped) {
         const double now = double(Globals::currentTimeMillis());
         if (now - mTimeOfLastDataReceived > double(ReconnectQuietMillis) || mTimeOfLastDataReceived > now) {
             mTimeOfLastDataReceived = now;
@@ -225,18 +260,12 @@ void DropboxFolderManager::finishStatusLoad(std::optional<DropboxFolderManagerSt
         Log::assertionFailure(StatusReadAssertionLine,
                               "-[DropboxFolderManager action_initializeFolderStatus]");
         Globals::raiseCorvexError(QStringLiteral("DropboxFolderManager could not read corvex.local.status"));
-        if (existed) {
-            // Kept aside for whoever wants to look at it; the keep rules never remove ".bak".
-            const QString path = localManagedFile(StatusFileName);
-            const QString aside = QStringLiteral("%1.%2.bak").arg(path).arg(Globals::currentTimeMillis());
-            if (!QFile::rename(path, aside))
-                QFile::remove(path);
-        }
-        startAsOnFirstRun();
+        setAsideAndStartAfresh(existed);
         return;
     }
     mState->hasPendingGeneralOperation = false;
     mState->isLocalStatusFileLoaded = true;
+    mSetAsideWaiting = true;
     mState->docs = filterOutDeletedDocuments(read->docs);
     if (read->indexDocumentInfo)
         mState->indexDocumentInfo = read->indexDocumentInfo->withInput(QVFileInfo::EMPTY());
@@ -260,6 +289,7 @@ void DropboxFolderManager::startAsOnFirstRun()
         self->mState->hasPendingGeneralOperation = false;
         if (ok) {
             self->mState->isLocalStatusFileLoaded = true;
+            self->mSetAsideWaiting = true;
             return;
         }
         // Not loaded: a later turn tries again instead of the loop standing still.

@@ -16,11 +16,13 @@ constexpr std::uint64_t Conflict = 2;
 constexpr std::uint64_t Failed = 3;
 } // namespace DropboxResult
 
-// A listed file: its lower-case path and its revision.
+// A listed file: its lower-case path, its revision and its content hash (empty when the
+// listing gave none).
 struct FileMetadata
 {
     QString path;
     QString rev;
+    QString contentHash;
     QString description() const;
     friend bool operator==(const FileMetadata&, const FileMetadata&) = default;
 };

@@ -1,6 +1,7 @@
 #include "cloud/dropbox/QVDropboxClient.h"
 
 #include "cloud/dropbox/DropboxAnswerReader.h"
+#include "cloud/dropbox/DropboxContentHash.h"
 #include "platform/core/CalendarClock.h"
 #include "platform/core/LaunchSeams.h"
 #include "platform/core/MainQueue.h"
@@ -14,6 +15,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <cerrno>
+#include <map>
 
 namespace corvex {
 
@@ -23,21 +25,37 @@ const QString QVDropboxClient::NoConnectionNotification = QStringLiteral("Dropbo
 namespace {
 
 using Answer = DropboxRequestAnswer;
+// The client a notification comes from, while it lives.
+using Sender = std::weak_ptr<const QVDropboxClient*>;
 
-void postNotification(const QString& name)
+void postNotification(const QString& name, const Sender& sender)
 {
-    MainQueue::post([name] { NotificationCenter::defaultCenter().post(name); });
+    MainQueue::post([name, sender] {
+        if (const auto alive = sender.lock())
+            NotificationCenter::defaultCenter().post(name, *alive);
+    });
 }
 
-void noteSuccess()
+void noteSuccess(const Sender& sender)
 {
-    postNotification(QVDropboxClient::GotSomeDataNotification);
+    postNotification(QVDropboxClient::GotSomeDataNotification, sender);
 }
 
-void noteFailure(const Answer& answer)
+// The service answered and refused this one request (a route or request error): the
+// connection works, so nothing is said of it.
+bool isRefusal(const Answer& answer)
 {
+    return answer.answered() && answer.status >= 400 && answer.status < 500 && answer.status != 401 &&
+           answer.status != 429;
+}
+
+void noteFailure(const Answer& answer, const Sender& sender)
+{
+    if (isRefusal(answer))
+        return;
     postNotification(answer.isAuthError() ? DropboxNotifications::InvalidAccessToken
-                                          : QVDropboxClient::NoConnectionNotification);
+                                          : QVDropboxClient::NoConnectionNotification,
+                     sender);
 }
 
 // Queued after the notification, so that observers have run first.
@@ -70,11 +88,42 @@ void removeQuietly(const QString& path)
         SysCalls::unlink(QFile::encodeName(path).constData());
 }
 
+// One listing's pages as they arrive. A cursor goes on with the changes made while the
+// listing was paged, so a path can come again: a file entry stands in for the earlier one, a
+// deleted entry takes it out, and the listing ends as the folder was at its last page.
 struct Listing
 {
     std::shared_ptr<DropboxUserClient> user;
-    std::vector<FileMetadata> entries;
+    Sender sender;
     std::function<void(const ListFolderResponse&)> completion;
+    std::vector<std::optional<FileMetadata>> entries;
+    std::map<QString, std::size_t> indexByPath;
+
+    void take(const DropboxAnswerReader::Entry& entry)
+    {
+        const auto known = indexByPath.find(entry.pathLower);
+        if (entry.tag != QLatin1String("file")) {
+            if (known != indexByPath.end()) {
+                entries[known->second].reset();
+                indexByPath.erase(known);
+            }
+        } else if (known != indexByPath.end()) {
+            entries[known->second] = FileMetadata{entry.pathLower, entry.rev, entry.contentHash};
+        } else {
+            indexByPath.emplace(entry.pathLower, entries.size());
+            entries.emplace_back(FileMetadata{entry.pathLower, entry.rev, entry.contentHash});
+        }
+    }
+
+    std::vector<FileMetadata> files() const
+    {
+        std::vector<FileMetadata> listed;
+        listed.reserve(indexByPath.size());
+        for (const std::optional<FileMetadata>& entry : entries)
+            if (entry)
+                listed.push_back(*entry);
+        return listed;
+    }
 };
 
 void listingPage(const std::shared_ptr<Listing>& listing, bool first, const Answer& answer)
@@ -82,24 +131,26 @@ void listingPage(const std::shared_ptr<Listing>& listing, bool first, const Answ
     const auto page = answer.isSuccess() ? DropboxAnswerReader::listPage(answer.body) : std::nullopt;
     if (!page) {
         if (first) {
-            // The first page's failures are the caller's to read: no notification.
+            // The first page's failures are the caller's to read: no notification, except for a
+            // refused token, which no caller can mend and every request would meet again.
+            if (answer.isAuthError())
+                noteFailure(answer, listing->sender);
             const bool missing = isConflict(answer, QStringLiteral("path/not_found"));
             answerWith(
                 std::move(listing->completion),
                 ListFolderResponse{missing ? DropboxResult::NotFound : DropboxResult::Failed, std::nullopt});
         } else {
-            noteFailure(answer);
+            noteFailure(answer, listing->sender);
             answerWith(std::move(listing->completion),
                        ListFolderResponse{DropboxResult::Failed, std::nullopt});
         }
         return;
     }
-    for (const DropboxAnswerReader::Entry& entry : page->files)
-        listing->entries.push_back(FileMetadata{entry.pathLower, entry.rev});
+    for (const DropboxAnswerReader::Entry& entry : page->entries)
+        listing->take(entry);
     if (!page->hasMore) {
-        noteSuccess();
-        answerWith(std::move(listing->completion),
-                   ListFolderResponse{DropboxResult::Done, std::move(listing->entries)});
+        noteSuccess(listing->sender);
+        answerWith(std::move(listing->completion), ListFolderResponse{DropboxResult::Done, listing->files()});
         return;
     }
     listing->user->rpc(QStringLiteral("files/list_folder/continue"),
@@ -113,15 +164,25 @@ QString hiddenDownloadPath(const QString& targetPath)
     return target.absolutePath() + QStringLiteral("/.") + target.fileName() + QStringLiteral(".download");
 }
 
-void doDeleteFile(const std::shared_ptr<DropboxUserClient>& user, const QString& remotePath,
-                  const QString& rev, std::function<void(const DeleteResponse&)> completion)
+// A body can end early under a Content-Length that agrees with it: only the byte count and
+// content hash the answer's metadata gives for the whole file tell it apart.
+bool isWholeFile(const QString& path, const DropboxAnswerReader::Entry& metadata)
+{
+    if (metadata.size < 0 || metadata.contentHash.isEmpty() || QFileInfo(path).size() != metadata.size)
+        return false;
+    return DropboxContentHash::ofFile(path) == metadata.contentHash;
+}
+
+void doDeleteFile(const std::shared_ptr<DropboxUserClient>& user, const Sender& sender,
+                  const QString& remotePath, const QString& rev,
+                  std::function<void(const DeleteResponse&)> completion)
 {
     const QByteArray argument =
         jsonArgument(QJsonObject{{QStringLiteral("path"), remotePath}, {QStringLiteral("parent_rev"), rev}});
     user->rpc(QStringLiteral("files/delete_v2"), argument,
-              [completion = std::move(completion)](const Answer& answer) mutable {
+              [sender, completion = std::move(completion)](const Answer& answer) mutable {
                   if (answer.isSuccess()) {
-                      noteSuccess();
+                      noteSuccess(sender);
                       answerWith(std::move(completion), DeleteResponse{DropboxResult::Done});
                   } else if (isConflict(answer, QStringLiteral("path_lookup/not_found"))) {
                       answerWith(std::move(completion), DeleteResponse{DropboxResult::Done});
@@ -129,7 +190,7 @@ void doDeleteFile(const std::shared_ptr<DropboxUserClient>& user, const QString&
                       // The file changed since the peek: the service refused the condition.
                       answerWith(std::move(completion), DeleteResponse{DropboxResult::Conflict});
                   } else {
-                      noteFailure(answer);
+                      noteFailure(answer, sender);
                       answerWith(std::move(completion), DeleteResponse{DropboxResult::Failed});
                   }
               });
@@ -138,19 +199,35 @@ void doDeleteFile(const std::shared_ptr<DropboxUserClient>& user, const QString&
 } // namespace
 
 QVDropboxClient::QVDropboxClient()
-    : QVDropboxClient([] {
+    : QVDropboxClient(AccountSource([] {
           const std::shared_ptr<DBClientsManager> manager = DBClientsManager::shared();
           return manager ? manager->authorizedClient() : nullptr;
-      }())
+      }))
 {}
 
-QVDropboxClient::QVDropboxClient(std::shared_ptr<DropboxUserClient> authorized) : mUser(std::move(authorized))
+QVDropboxClient::QVDropboxClient(std::shared_ptr<DropboxUserClient> authorized)
+    : QVDropboxClient(AccountSource([authorized] { return authorized; }))
+{}
+
+QVDropboxClient::QVDropboxClient(AccountSource source)
+    : mSource(std::move(source)), mIdentity(std::make_shared<const QVDropboxClient*>(this))
 {
+    if (mSource)
+        mUser = mSource();
     if (!mUser)
-        postNotification(DropboxNotifications::InvalidAccessToken);
+        postNotification(DropboxNotifications::InvalidAccessToken, mIdentity);
 }
 
 QVDropboxClient::~QVDropboxClient() = default;
+
+bool QVDropboxClient::renewAuthorization()
+{
+    std::shared_ptr<DropboxUserClient> next = mSource ? mSource() : nullptr;
+    if (!next || next == mUser)
+        return false;
+    mUser = std::move(next);
+    return true;
+}
 
 void QVDropboxClient::listFolderContents(const QString& path,
                                          std::function<void(const ListFolderResponse&)> completion)
@@ -161,6 +238,7 @@ void QVDropboxClient::listFolderContents(const QString& path,
     }
     auto listing = std::make_shared<Listing>();
     listing->user = mUser;
+    listing->sender = mIdentity;
     listing->completion = std::move(completion);
     mUser->rpc(QStringLiteral("files/list_folder"), pathArgument(path),
                [listing](const Answer& answer) { listingPage(listing, true, answer); });
@@ -175,16 +253,17 @@ void QVDropboxClient::ensureFolder(const QString& path,
     }
     const QByteArray argument =
         jsonArgument(QJsonObject{{QStringLiteral("path"), path}, {QStringLiteral("autorename"), false}});
-    mUser->rpc(QStringLiteral("files/create_folder_v2"), argument,
-               [completion = std::move(completion)](const Answer& answer) mutable {
-                   if (answer.isSuccess() || isConflict(answer, QStringLiteral("path/conflict/folder"))) {
-                       noteSuccess();
-                       answerWith(std::move(completion), EnsureFolderResponse{DropboxResult::Done});
-                       return;
-                   }
-                   noteFailure(answer);
-                   answerWith(std::move(completion), EnsureFolderResponse{DropboxResult::Failed});
-               });
+    mUser->rpc(
+        QStringLiteral("files/create_folder_v2"), argument,
+        [sender = Sender(mIdentity), completion = std::move(completion)](const Answer& answer) mutable {
+            if (answer.isSuccess() || isConflict(answer, QStringLiteral("path/conflict/folder"))) {
+                noteSuccess(sender);
+                answerWith(std::move(completion), EnsureFolderResponse{DropboxResult::Done});
+                return;
+            }
+            noteFailure(answer, sender);
+            answerWith(std::move(completion), EnsureFolderResponse{DropboxResult::Failed});
+        });
 }
 
 void QVDropboxClient::uploadFile(const QString& localPath, const std::optional<QString>& rev,
@@ -208,16 +287,16 @@ void QVDropboxClient::uploadFile(const QString& localPath, const std::optional<Q
         argument.insert(QStringLiteral("mode"), QStringLiteral("add"));
     mUser->upload(
         QStringLiteral("files/upload"), jsonArgument(argument), localPath,
-        [completion = std::move(completion)](const Answer& answer) mutable {
+        [sender = Sender(mIdentity), completion = std::move(completion)](const Answer& answer) mutable {
             const auto metadata =
-                answer.isSuccess() ? DropboxAnswerReader::metadata(answer.body) : std::nullopt;
-            if (metadata && metadata->tag == QLatin1String("file")) {
-                noteSuccess();
+                answer.isSuccess() ? DropboxAnswerReader::fileMetadata(answer.body) : std::nullopt;
+            if (metadata) {
+                noteSuccess(sender);
                 answerWith(std::move(completion), UploadResponse{DropboxResult::Done, metadata->rev});
             } else if (isConflict(answer, QStringLiteral("path/conflict"))) {
                 answerWith(std::move(completion), UploadResponse{DropboxResult::Conflict, std::nullopt});
             } else {
-                noteFailure(answer);
+                noteFailure(answer, sender);
                 answerWith(std::move(completion), UploadResponse{DropboxResult::Failed, std::nullopt});
             }
         });
@@ -233,14 +312,16 @@ void QVDropboxClient::downloadFile(const QString& remotePath, const QString& tar
     const QString hidden = hiddenDownloadPath(targetPath);
     mUser->download(
         QStringLiteral("files/download"), pathArgument(remotePath), hidden,
-        [completion = std::move(completion), hidden, targetPath](const Answer& answer) mutable {
+        [sender = Sender(mIdentity), completion = std::move(completion), hidden,
+         targetPath](const Answer& answer) mutable {
             const auto metadata =
-                answer.isSuccess() ? DropboxAnswerReader::metadata(answer.headers.value("Dropbox-API-Result"))
-                                   : std::nullopt;
-            if (metadata && metadata->tag == QLatin1String("file")) {
+                answer.isSuccess()
+                    ? DropboxAnswerReader::fileMetadata(answer.headers.value("Dropbox-API-Result"))
+                    : std::nullopt;
+            if (metadata && isWholeFile(hidden, *metadata)) {
                 if (SysCalls::rename(QFile::encodeName(hidden).constData(),
                                      QFile::encodeName(targetPath).constData()) == 0) {
-                    noteSuccess();
+                    noteSuccess(sender);
                     answerWith(std::move(completion), DownloadResponse{DropboxResult::Done, metadata->rev});
                     return;
                 }
@@ -250,7 +331,7 @@ void QVDropboxClient::downloadFile(const QString& remotePath, const QString& tar
                 answerWith(std::move(completion), DownloadResponse{DropboxResult::NotFound, std::nullopt});
                 return;
             }
-            noteFailure(answer);
+            noteFailure(answer, sender);
             answerWith(std::move(completion), DownloadResponse{DropboxResult::Failed, std::nullopt});
         });
 }
@@ -262,23 +343,24 @@ void QVDropboxClient::peekFile(const QString& remotePath,
         answerWith(std::move(completion), PeekFileResponse{false, std::nullopt});
         return;
     }
-    mUser->rpc(QStringLiteral("files/get_metadata"), pathArgument(remotePath),
-               [completion = std::move(completion)](const Answer& answer) mutable {
-                   const auto metadata =
-                       answer.isSuccess() ? DropboxAnswerReader::metadata(answer.body) : std::nullopt;
-                   if (metadata) {
-                       noteSuccess();
-                       const bool file = metadata->tag == QLatin1String("file");
-                       answerWith(std::move(completion),
-                                  PeekFileResponse{file, file ? std::optional<QString>(metadata->rev)
-                                                              : std::nullopt});
-                   } else if (isConflict(answer, QStringLiteral("path/not_found"))) {
-                       answerWith(std::move(completion), PeekFileResponse{true, std::nullopt});
-                   } else {
-                       noteFailure(answer);
-                       answerWith(std::move(completion), PeekFileResponse{false, std::nullopt});
-                   }
-               });
+    mUser->rpc(
+        QStringLiteral("files/get_metadata"), pathArgument(remotePath),
+        [sender = Sender(mIdentity), completion = std::move(completion)](const Answer& answer) mutable {
+            const auto metadata =
+                answer.isSuccess() ? DropboxAnswerReader::metadata(answer.body) : std::nullopt;
+            if (metadata) {
+                noteSuccess(sender);
+                const bool file = metadata->tag == QLatin1String("file");
+                answerWith(
+                    std::move(completion),
+                    PeekFileResponse{file, file ? std::optional<QString>(metadata->rev) : std::nullopt});
+            } else if (isConflict(answer, QStringLiteral("path/not_found"))) {
+                answerWith(std::move(completion), PeekFileResponse{true, std::nullopt});
+            } else {
+                noteFailure(answer, sender);
+                answerWith(std::move(completion), PeekFileResponse{false, std::nullopt});
+            }
+        });
 }
 
 void QVDropboxClient::deleteFile(const QString& remotePath, const std::optional<QString>& rev,
@@ -289,7 +371,7 @@ void QVDropboxClient::deleteFile(const QString& remotePath, const std::optional<
         return;
     }
     std::shared_ptr<DropboxUserClient> user = mUser;
-    peekFile(remotePath, [user, remotePath, rev,
+    peekFile(remotePath, [user, sender = Sender(mIdentity), remotePath, rev,
                           completion = std::move(completion)](const PeekFileResponse& peek) mutable {
         if (!peek.success) {
             completion(DeleteResponse{DropboxResult::Failed});
@@ -298,7 +380,7 @@ void QVDropboxClient::deleteFile(const QString& remotePath, const std::optional<
         } else if (rev != peek.rev) {
             completion(DeleteResponse{DropboxResult::Conflict});
         } else {
-            doDeleteFile(user, remotePath, *rev, std::move(completion));
+            doDeleteFile(user, sender, remotePath, *rev, std::move(completion));
         }
     });
 }

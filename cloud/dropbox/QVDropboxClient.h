@@ -12,11 +12,14 @@ class DropboxUserClient;
 
 // The Dropbox location's six file operations over the signed-in account's client, each
 // reduced to a result record. Every call answers exactly once, on the main queue; its
-// notification (object null) is queued first, so observers have run when the completion runs:
+// notification (with this client as its object, so that each mode hears only its own client)
+// is queued first, so observers have run when the completion runs:
 // - "DropboxGotSomeDataNotification": the service answered;
 // - "DropboxInvalidAccessTokenNotification": an authorisation failure, or no account when
 //   the client was made;
-// - "DropboxNoConnectionNotification": any other failure that is noted.
+// - "DropboxNoConnectionNotification": no answer, a server error or a rate limit the account
+//   client could not wait out. A refusal the service answered (a 4xx route or request error)
+//   is this request's failure, not the connection's: it answers 3 without a notification.
 // Without an account no request is sent and every operation answers 3 (a peek: no success)
 // without a notification. Main thread only.
 class QVDropboxClient
@@ -24,13 +27,19 @@ class QVDropboxClient
 public:
     static const QString GotSomeDataNotification;
     static const QString NoConnectionNotification;
+    // Where the signed-in account's client comes from (null: no account).
+    using AccountSource = std::function<std::shared_ptr<DropboxUserClient>()>;
 
     // The signed-in account's client of the registered sign-in service, if any.
     QVDropboxClient();
     explicit QVDropboxClient(std::shared_ptr<DropboxUserClient> authorized);
+    explicit QVDropboxClient(AccountSource source);
     ~QVDropboxClient();
 
     bool hasAuthorizedClient() const { return bool(mUser); }
+    // Asks the source again: whether another account client (a new sign-in) took the place of
+    // the one in use.
+    bool renewAuthorization();
 
     // "" for the application folder's root, or "/attachments".
     void listFolderContents(const QString& path, std::function<void(const ListFolderResponse&)> completion);
@@ -39,7 +48,8 @@ public:
     void uploadFile(const QString& localPath, const std::optional<QString>& rev, const QString& remotePath,
                     std::function<void(const UploadResponse&)> completion);
     // The file arrives beside the target under a hidden name and replaces it only when
-    // complete, with its revision read; any failure leaves the target as it was.
+    // complete, with its revision read, and whole: its byte count and content hash those of
+    // the answer's metadata. Any failure (a short body too) leaves the target as it was.
     void downloadFile(const QString& remotePath, const QString& targetPath,
                       std::function<void(const DownloadResponse&)> completion);
     void peekFile(const QString& remotePath, std::function<void(const PeekFileResponse&)> completion);
@@ -49,7 +59,10 @@ public:
                     std::function<void(const DeleteResponse&)> completion);
 
 private:
+    AccountSource mSource;
     std::shared_ptr<DropboxUserClient> mUser;
+    // Notifications still queued when the client goes are not posted.
+    std::shared_ptr<const QVDropboxClient*> mIdentity;
 };
 
 } // namespace corvex

@@ -9,6 +9,7 @@
 #include "crash/capture/BBXMetadata.h"
 #include "crash/capture/BBXProcess.h"
 #include "crash/capture/BBXSignal.h"
+#include "crash/capture/BBXThreadStacks.h"
 #include "crash/capture/BBXUserLogging.h"
 #include "crash/runtime/BBXAllocator.h"
 #include "crash/runtime/BBXCrashTime.h"
@@ -41,6 +42,9 @@ SerialQueue& contextBinaryImagesQueue()
 // Room for the contexts and the copied paths; the 16-byte rounding of every allocation
 // included.
 constexpr std::size_t BBXContextPathRoom = 24 * 4096;
+
+// How long set-up waits for the threads asked to take an alternate stack.
+constexpr std::uint32_t BBXContextStackWaitMilliseconds = 200;
 
 void contextSetUpUserLogging(BBXReadOnlyContext* context, const BBXContextInitParams* params)
 {
@@ -133,6 +137,8 @@ bool BBXContextInitialize(const BBXContextInitParams* params)
         BBXThreadCaptureInstall(&writable->capture);
         context->signal.path = BBXContextAppendPathComponent(params->reportDirectory, "signal.bbxrecord");
         BBXSignalInitialize(&context->signal, context->signalStack, BBXContextSignalStackSize);
+        if (const std::uint32_t given = BBXThreadStacksGive(BBXContextStackWaitMilliseconds))
+            BBX_LOG_INFO("Gave %u threads an alternate signal stack", given);
         context->mach.path =
             BBXContextAppendPathComponent(params->reportDirectory, "mach_exception.bbxrecord");
         BBXMachExceptionInit(&context->mach, BBXMachExceptionSystemPort(), params->machExceptionMask);

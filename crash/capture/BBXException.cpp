@@ -157,7 +157,7 @@ void BBXExceptionRecordPlatformException(const Exception& exception)
 }
 
 void BBXExceptionWriteLine(BBXFile* file, int type, const QByteArray& name, const QByteArray& reason,
-                           const std::uint64_t* frames, std::size_t frameCount)
+                           const BBXExceptionFrame* frames, std::size_t frameCount)
 {
     BBXFileWriteSectionStart(file, "exception");
     BBXFileWriteHashStart(file);
@@ -168,11 +168,19 @@ void BBXExceptionWriteLine(BBXFile* file, int type, const QByteArray& name, cons
     if (frames != nullptr && frameCount > 0) {
         BBXFileWriteHashKey(file, "frames");
         BBXFileWriteArrayStart(file);
+        const auto writeText = [file](const char* key, const QByteArray& text) {
+            if (!text.isNull())
+                BBXFileWriteHashEntryHexEncodedString(file, key, text.constData());
+        };
         for (std::size_t i = 0; i < frameCount; ++i) {
+            const BBXExceptionFrame& frame = frames[i];
             BBXFileWriteHashStart(file);
-            BBXFileWriteHashEntryUint64(file, "pc", frames[i]);
-            BBXFileWriteHashEntryUint64(file, "offset", 0);
-            BBXFileWriteHashEntryUint64(file, "line", 0);
+            BBXFileWriteHashEntryUint64(file, "pc", frame.pc);
+            writeText("symbol", frame.symbol);
+            BBXFileWriteHashEntryUint64(file, "offset", frame.offset);
+            writeText("library", frame.library);
+            writeText("file", frame.file);
+            BBXFileWriteHashEntryUint64(file, "line", frame.line);
             BBXFileWriteHashEnd(file);
         }
         BBXFileWriteArrayEnd(file);
@@ -182,7 +190,7 @@ void BBXExceptionWriteLine(BBXFile* file, int type, const QByteArray& name, cons
 }
 
 void BBXExceptionRecord(int type, const QByteArray& name, const QByteArray& reason,
-                        const std::uint64_t* frames, std::size_t frameCount, bool notify)
+                        const BBXExceptionFrame* frames, std::size_t frameCount, bool notify)
 {
     if (!BBXContextIsInitialized())
         return;

@@ -20,6 +20,18 @@ enum BBXExceptionType : int
     BBXExceptionTypeCustom = 4,
 };
 
+// One frame of a recorded exception as its caller gave it: the texts are written only when
+// present (not null).
+struct BBXExceptionFrame
+{
+    std::uint64_t pc = 0;
+    QByteArray symbol;
+    QByteArray library;
+    QByteArray file;
+    std::uint32_t line = 0;
+    std::uint64_t offset = 0;
+};
+
 // "objective-c", "c++", "javascript", "custom", else "unknown".
 const char* BBXExceptionTypeText(int type);
 bool BBXExceptionTypeIsFatal(int type);
@@ -34,12 +46,12 @@ void BBXApplicationReportExceptionHook(const Exception& exception);
 void BBXExceptionRecordPlatformException(const Exception& exception);
 // The common entry. Fatal types: one "exception" line and the handler's sections, on the
 // exception queue (run inline on the calling thread, which is recorded as the crashed one).
-// `frames`: return addresses, written as "frames" when there is at least one.
+// `frames`: written as "frames", every field kept, when there is at least one.
 void BBXExceptionRecord(int type, const QByteArray& name, const QByteArray& reason,
-                        const std::uint64_t* frames, std::size_t frameCount, bool notify);
+                        const BBXExceptionFrame* frames, std::size_t frameCount, bool notify);
 // Writes the "exception" line.
 void BBXExceptionWriteLine(BBXFile* file, int type, const QByteArray& name, const QByteArray& reason,
-                           const std::uint64_t* frames, std::size_t frameCount);
+                           const BBXExceptionFrame* frames, std::size_t frameCount);
 // Warnings after set-up about handlers that are no longer ours.
 void BBXExceptionCheckHandlers();
 QByteArray BBXExceptionDemangle(const char* typeName);

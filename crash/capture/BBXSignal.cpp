@@ -54,7 +54,7 @@ void signalWriteLine(BBXFile* file, int signal, const siginfo_t* info, int saved
                                     static_cast<std::uint64_t>(static_cast<std::int64_t>(signal)));
         BBXFileWriteHashEntryUint64(file, "code",
                                     static_cast<std::uint64_t>(static_cast<std::int64_t>(info->si_code)));
-        BBXFileWriteHashEntryUint64(file, "address", reinterpret_cast<std::uint64_t>(info->si_addr));
+        BBXFileWriteHashEntryUint64(file, "address", BBXSignalFaultAddress(info));
         BBXFileWriteHashEntryString(file, "name", BBXSignalName(signal));
         BBXFileWriteHashEntryString(file, "code_name", BBXSignalCodeName(signal));
     }
@@ -183,6 +183,13 @@ bool BBXSignalSafeInstallPreexistingHandlers(const BBXSignalContext* context)
         }
     }
     return restored;
+}
+
+std::uint64_t BBXSignalFaultAddress(const siginfo_t* info)
+{
+    if (!BBXIsValidPointer(info) || info->si_code <= 0)
+        return 0;
+    return reinterpret_cast<std::uint64_t>(info->si_addr);
 }
 
 bool BBXSignalWillNotRecur(int signal, const siginfo_t* info)

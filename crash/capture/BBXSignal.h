@@ -14,6 +14,7 @@
 
 #include <csignal>
 #include <cstddef>
+#include <cstdint>
 
 namespace corvex {
 
@@ -29,6 +30,10 @@ bool BBXSignalSafeInstallPreexistingHandlers(const BBXSignalContext* context);
 // A signal that was sent (si_code <= 0), or SIGTRAP and SIGSYS, does not come again when the
 // thread goes on: those are sent again after the previous actions are back.
 bool BBXSignalWillNotRecur(int signal, const siginfo_t* info);
+// The "address" of the signal line: the fault address the kernel gave, 0 for a signal a
+// process sent (si_code <= 0: kill, sigqueue, tgkill, raise, abort), whose information holds
+// the sender's pid and uid in that place.
+std::uint64_t BBXSignalFaultAddress(const siginfo_t* info);
 // After set-up: each handled signal whose action is not ours is reported on stderr with the
 // handler's symbol name.
 void BBXSignalCheckHandlers();

@@ -3,6 +3,7 @@
 
 #include "crash/capture/BBXThreadCapture.h"
 
+#include "crash/capture/BBXThreadStacks.h"
 #include "crash/runtime/BBXCrashTime.h"
 
 #include <cerrno>
@@ -65,7 +66,8 @@ BBXThreadSlot* captureSlotFor(BBXThreadCaptureBlock* block, std::int32_t tid)
     return nullptr;
 }
 
-// Runs on the thread asked to park, on its alternate stack when it has one.
+// Runs on the thread asked to park (or to take an alternate stack, at set-up), on its
+// alternate stack when it has one.
 void BBXThreadCaptureHandler(int, siginfo_t*, void* userContext)
 {
     const int savedErrno = errno;
@@ -73,6 +75,8 @@ void BBXThreadCaptureHandler(int, siginfo_t*, void* userContext)
     const std::uint32_t epoch = block ? block->epoch.load(std::memory_order_acquire) : 0;
     BBXThreadSlot* slot = (epoch & 1u) ? captureSlotFor(block, BBXCurrentThreadId()) : nullptr;
     std::uint32_t requested = BBXThreadSlotRequested;
+    if (slot == nullptr)
+        BBXThreadStacksAnswer(BBXCurrentThreadId(), userContext);
     if (slot != nullptr && BBXIsValidPointer(userContext)) {
         BBXThreadContextFromUcontext(static_cast<const ucontext_t*>(userContext), &slot->registers);
         if (slot->state.compare_exchange_strong(requested, BBXThreadSlotParked, std::memory_order_acq_rel)) {

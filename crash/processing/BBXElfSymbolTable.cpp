@@ -14,6 +14,7 @@ namespace corvex {
 namespace {
 
 constexpr std::uint32_t MaximumSections = 65535;
+constexpr std::uint32_t MaximumProgramHeaders = 65535;
 constexpr std::uint64_t MaximumNoteBytes = 64 * 1024;
 
 bool readRecord(const BBXElfSymbolTable::ReadAt& readAt, std::uint64_t fileSize, std::uint64_t offset,
@@ -85,6 +86,22 @@ std::optional<BBXElfSymbolTable> BBXElfSymbolTable::read(std::uint64_t fileSize,
         return std::nullopt;
 
     BBXElfSymbolTable table;
+    // The image tables count an image from its lowest load segment less that segment's
+    // offset (BBXBinaryImageFillInSections); the same here maps their offsets into the file.
+    if (header.e_phnum != 0 && header.e_phentsize == sizeof(Elf64_Phdr) &&
+        header.e_phnum <= MaximumProgramHeaders) {
+        std::vector<Elf64_Phdr> segments(header.e_phnum);
+        if (readRecord(readAt, fileSize, header.e_phoff, segments.data(),
+                       segments.size() * sizeof(Elf64_Phdr))) {
+            for (const Elf64_Phdr& segment : segments) {
+                if (segment.p_type != PT_LOAD || segment.p_offset > segment.p_vaddr)
+                    continue;
+                const std::uint64_t start = segment.p_vaddr - segment.p_offset;
+                if (!table.mImageStart || start < *table.mImageStart)
+                    table.mImageStart = start;
+            }
+        }
+    }
     for (const Elf64_Shdr& section : sections) {
         if (section.sh_type != SHT_NOTE || section.sh_size > MaximumNoteBytes || !table.mBuildId.isEmpty())
             continue;
@@ -147,14 +164,24 @@ QByteArray BBXElfSymbolTable::uuidText() const
     return uuid.toHex();
 }
 
-const BBXElfSymbolTable::Symbol* BBXElfSymbolTable::symbolAtOrBelow(std::uint64_t address) const
+const BBXElfSymbolTable::Symbol* BBXElfSymbolTable::symbolContaining(std::uint64_t address) const
 {
     auto after =
         std::upper_bound(mSymbols.begin(), mSymbols.end(), address,
                          [](std::uint64_t value, const Symbol& symbol) { return value < symbol.value; });
+    // Down past the labels to the nearest sized symbol; of several at its address (aliases),
+    // the last one listed whose extent holds the address.
+    while (after != mSymbols.begin() && (after - 1)->size == 0)
+        --after;
     if (after == mSymbols.begin())
         return nullptr;
-    return &*(after - 1);
+    const std::uint64_t start = (after - 1)->value;
+    for (auto at = after; at != mSymbols.begin() && (at - 1)->value == start; --at) {
+        const Symbol& symbol = *(at - 1);
+        if (symbol.size != 0 && address - start < symbol.size)
+            return &symbol;
+    }
+    return nullptr;
 }
 
 } // namespace corvex

@@ -10,9 +10,11 @@
 namespace corvex {
 
 // The function symbols of an ELF file on disk (.symtab, and .dynsym for stripped files), so
-// that static and hidden functions get names that dladdr cannot give. Ordinary code, run at
-// the next launch. Every read is bounded by the file's size and by fixed limits; a damaged
-// file answers nothing rather than a wrong table.
+// that static and hidden functions get names that dladdr cannot give, and the images a
+// crashed run loaded that this process has not get names at all. A symbol names only the
+// addresses inside its extent (its size). Ordinary code, run at the next launch. Every read
+// is bounded by the file's size and by fixed limits; a damaged file answers nothing rather
+// than a wrong table.
 class BBXElfSymbolTable
 {
 public:
@@ -37,12 +39,18 @@ public:
     const QByteArray& buildId() const { return mBuildId; }
     // The first 16 bytes of the build id as 32 lower-case hex digits (the image tables' uuid).
     QByteArray uuidText() const;
-    // The function symbol with the greatest value at or below `address`; nullptr when none.
-    const Symbol* symbolAtOrBelow(std::uint64_t address) const;
+    // The file's address of its first byte once loaded: the lowest load segment's address less
+    // its file offset, as the image tables count an image's base. Nothing without one.
+    std::optional<std::uint64_t> imageStart() const { return mImageStart; }
+    // The function symbol whose extent holds `address`; nullptr when none does. Symbols
+    // without a size hold nothing (labels inside code are skipped on the way down), and the
+    // nearest sized symbol below decides: an address past its end lies between functions.
+    const Symbol* symbolContaining(std::uint64_t address) const;
     std::size_t size() const { return mSymbols.size(); }
 
 private:
     QByteArray mBuildId;
+    std::optional<std::uint64_t> mImageStart;
     std::vector<Symbol> mSymbols; // sorted by value
 };
 

@@ -7,7 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
-#include <dlfcn.h> // dladdr
+#include <dlfcn.h> // dladdr1 with the symbol table entry
 #include <link.h>  // dl_iterate_phdr: the loaded file of an image
 
 namespace corvex {
@@ -83,53 +83,70 @@ const BBXSymbolResolver::Image* BBXSymbolResolver::loadedBinaryImageForPC(std::u
     return nullptr;
 }
 
-const BBXSymbolResolver::LocalImage& BBXSymbolResolver::localImage(const QString& uuid)
+const BBXSymbolResolver::ImageSymbols& BBXSymbolResolver::imageSymbols(const Image& image)
 {
-    auto known = mLocal.constFind(uuid);
-    if (known != mLocal.constEnd())
+    const QString key = image.uuid + QLatin1Char('\n') + image.path;
+    auto known = mSymbols.constFind(key);
+    if (known != mSymbols.constEnd())
         return *known;
-    LocalImage local;
-    BBXBinaryImageDetails details;
-    const QByteArray uuidText = uuid.toLatin1();
-    if (uuid.size() == 32 && BBXBinaryImageFindImageForUUID(uuidText.constData(), &details)) {
-        local.found = true;
-        local.base = details.node.baseAddress;
-        local.bias = details.slide;
-        PathSearch search;
-        search.bias = details.slide;
-        dl_iterate_phdr(findPathForBias, &search);
-        local.path = search.path;
-        // The file on disk may be another build than the one loaded (upgraded since): its
-        // symbols count only when its build id is the loaded image's.
-        if (!local.path.isEmpty()) {
-            std::optional<BBXElfSymbolTable> table = BBXElfSymbolTable::readFile(local.path);
-            if (table && table->uuidText() == uuidText)
-                local.symbols = std::make_shared<BBXElfSymbolTable>(std::move(*table));
+    ImageSymbols symbols;
+    const QByteArray uuidText = image.uuid.toLatin1();
+    // Without a build id nothing tells whether a file is the image that ran.
+    if (uuidText.size() == 32) {
+        QString localPath;
+        BBXBinaryImageDetails details;
+        if (BBXBinaryImageFindImageForUUID(uuidText.constData(), &details)) {
+            symbols.localBase = details.node.baseAddress;
+            PathSearch search;
+            search.bias = details.slide;
+            dl_iterate_phdr(findPathForBias, &search);
+            localPath = search.path;
         }
+        // A file on disk may be another build than the one that ran (upgraded since): its
+        // symbols count only while its build id is the recorded one.
+        const auto tableAt = [&uuidText](const QString& path) -> std::shared_ptr<BBXElfSymbolTable> {
+            if (path.isEmpty())
+                return nullptr;
+            std::optional<BBXElfSymbolTable> table = BBXElfSymbolTable::readFile(path);
+            if (!table || table->uuidText() != uuidText || !table->imageStart())
+                return nullptr;
+            return std::make_shared<BBXElfSymbolTable>(std::move(*table));
+        };
+        symbols.table = tableAt(localPath);
+        if (!symbols.table && image.path != localPath)
+            symbols.table = tableAt(image.path);
     }
-    return *mLocal.insert(uuid, local);
+    return *mSymbols.insert(key, symbols);
 }
 
-BBXSymbolResolver::Lookup BBXSymbolResolver::lookup(const LocalImage& image, std::uint64_t local) const
+std::optional<BBXSymbolResolver::Found> BBXSymbolResolver::symbolAt(const ImageSymbols& symbols,
+                                                                    std::uint64_t offset) const
 {
-    Lookup found;
+    if (symbols.table) {
+        // The file's tables hold its dynamic symbols too (.symtab lists them, and a stripped
+        // file's own table is .dynsym): what they do not name, dladdr names no better.
+        const std::uint64_t imageStart = *symbols.table->imageStart();
+        const BBXElfSymbolTable::Symbol* symbol = symbols.table->symbolContaining(imageStart + offset);
+        if (symbol == nullptr)
+            return std::nullopt;
+        return Found{symbol->value - imageStart, symbol->name};
+    }
+    if (symbols.localBase == 0)
+        return std::nullopt;
+    // dladdr answers the nearest exported symbol at or below, whatever lies between: its
+    // answer counts only inside the extent its own symbol table entry gives.
+    const std::uint64_t local = symbols.localBase + offset;
     Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(local), &info) != 0 && info.dli_saddr != nullptr &&
-        info.dli_sname != nullptr &&
-        std::uint64_t(reinterpret_cast<std::uintptr_t>(info.dli_fbase)) == image.base) {
-        found.found = true;
-        found.start = std::uint64_t(reinterpret_cast<std::uintptr_t>(info.dli_saddr));
-        found.name = QByteArray(info.dli_sname);
-    }
-    if (image.symbols && local >= image.bias) {
-        const BBXElfSymbolTable::Symbol* symbol = image.symbols->symbolAtOrBelow(local - image.bias);
-        if (symbol != nullptr && (!found.found || symbol->value + image.bias > found.start)) {
-            found.found = true;
-            found.start = symbol->value + image.bias;
-            found.name = symbol->name;
-        }
-    }
-    return found;
+    void* found = nullptr;
+    if (dladdr1(reinterpret_cast<void*>(local), &info, &found, RTLD_DL_SYMENT) == 0 || found == nullptr ||
+        info.dli_sname == nullptr || info.dli_saddr == nullptr ||
+        std::uint64_t(reinterpret_cast<std::uintptr_t>(info.dli_fbase)) != symbols.localBase)
+        return std::nullopt;
+    const auto* entry = static_cast<const ElfW(Sym)*>(found);
+    const auto start = std::uint64_t(reinterpret_cast<std::uintptr_t>(info.dli_saddr));
+    if (entry->st_size == 0 || local < start || local - start >= entry->st_size)
+        return std::nullopt;
+    return Found{start - symbols.localBase, QByteArray(info.dli_sname)};
 }
 
 bool BBXSymbolResolver::updateStackFrame(BBXStackFrame& frame)
@@ -137,32 +154,31 @@ bool BBXSymbolResolver::updateStackFrame(BBXStackFrame& frame)
     if (frame.address == 0)
         return false;
     const Image* image = loadedBinaryImageForPC(frame.address);
-    if (image == nullptr || image->uuid.isEmpty())
+    if (image == nullptr)
         return false;
-    const LocalImage& local = localImage(image->uuid);
-    if (!local.found)
-        return false;
-    std::uint64_t address = local.base + (frame.address - image->base);
-    Lookup found = lookup(local, address);
-    if (!found.found)
-        return false;
-    // A return address at a symbol's start belongs to the function before it, whose last
-    // instruction was the call.
-    if (!frame.exactAddress && found.start == address) {
-        address -= 2;
-        found = lookup(local, address);
-        if (!found.found)
-            return false;
+    if (!image->fileName.isEmpty())
+        frame.library = image->fileName;
+    const std::uint64_t offset = frame.address - image->base;
+    frame.offset = offset;
+    const ImageSymbols& symbols = imageSymbols(*image);
+    // A return address lies just past its call: the call itself, in the function that made
+    // it, is what is looked up (its function may end right there, at another's start).
+    const bool returnAddress = !frame.exactAddress && offset != 0;
+    const std::optional<Found> found = symbolAt(symbols, returnAddress ? offset - 1 : offset);
+    if (!found)
+        return true;
+    // A return address at a symbol's start is counted from two bytes before it.
+    std::uint64_t counted = offset;
+    if (returnAddress && offset >= 2) {
+        const std::optional<Found> here = symbolAt(symbols, offset);
+        if (here && here->start == offset)
+            counted = offset - 2;
     }
-    frame.symbol = QString::fromUtf8(found.name);
+    frame.symbol = QString::fromUtf8(found->name);
     frame.rawSymbol = frame.symbol;
-    // Both addresses are this process's: the recorded one lay in another mapping.
-    if (address > found.start)
-        frame.offset = address - found.start;
-    frame.library = image->fileName;
+    frame.offset = counted > found->start ? counted - found->start : 0;
     return true;
 }
-
 std::optional<BBXStackFrame> BBXSymbolResolver::frameForAddress(std::uint64_t address)
 {
     BBXStackFrame frame = BBXStackFrame::stackFrameWithAddress(address);

@@ -12,11 +12,15 @@
 
 namespace corvex {
 
-// Names the addresses of a crashed run: the report's image list says which image each
-// address lay in; the image with the same build id in this process gives the address's
-// place here, and dladdr and the image file's own symbol table (read only when its build id
-// still matches the loaded image) name the nearest function at or below it. Ordinary
-// code, one resolver per report.
+// Names the addresses of a crashed run. The report's image list says which image each
+// address lay in, and the frame keeps that image's file name whatever else is found. The
+// image's own symbol table names it: read from the file this process loaded with the same
+// build id, else from the path the list holds (an image this process never loaded), each
+// used only while its build id is the recorded one; its .symtab first, the dynamic symbols
+// of a stripped file next, and for a loaded image without a readable file dladdr's answer
+// with the size of the dynamic symbol it found. A symbol names only the addresses inside its
+// extent: where none holds the address, the frame has its library and its offset in the
+// image, and no name. Ordinary code, one resolver per report.
 class BBXSymbolResolver
 {
 public:
@@ -34,31 +38,30 @@ public:
     // yields nothing.
     bool loadBinaryImagesFromFile(const QString& path);
     const Image* loadedBinaryImageForPC(std::uint64_t pc) const;
-    // Fills symbol, raw symbol, offset and library; false when the frame stays unresolved.
+    // Fills library and offset, and symbol and raw symbol when one holds the address; false
+    // when the address lies in no listed image and the frame keeps only its address.
     bool updateStackFrame(BBXStackFrame& frame);
     std::optional<BBXStackFrame> frameForAddress(std::uint64_t address);
     const std::vector<Image>& images() const { return mImages; }
 
 private:
-    struct LocalImage
+    // What names the addresses of one listed image.
+    struct ImageSymbols
     {
-        bool found = false;
-        std::uint64_t base = 0; // the ELF header in this process
-        std::uint64_t bias = 0;
-        QString path;                               // of the file loaded here
-        std::shared_ptr<BBXElfSymbolTable> symbols; // nullptr: unreadable or another build
+        std::uint64_t localBase = 0;              // the image in this process; 0: not loaded here
+        std::shared_ptr<BBXElfSymbolTable> table; // nullptr: no file of the recorded build
     };
-    struct Lookup
+    struct Found
     {
-        std::uint64_t start = 0;
+        std::uint64_t start = 0; // the symbol's offset in the image
         QByteArray name;
-        bool found = false;
     };
-    const LocalImage& localImage(const QString& uuid);
-    Lookup lookup(const LocalImage& image, std::uint64_t local) const;
+    const ImageSymbols& imageSymbols(const Image& image);
+    // The symbol whose extent holds `offset` (from the image's base); nothing when none does.
+    std::optional<Found> symbolAt(const ImageSymbols& symbols, std::uint64_t offset) const;
 
-    std::vector<Image> mImages; // sorted by base
-    QHash<QString, LocalImage> mLocal;
+    std::vector<Image> mImages;            // sorted by base
+    QHash<QString, ImageSymbols> mSymbols; // by uuid and path
 };
 
 } // namespace corvex

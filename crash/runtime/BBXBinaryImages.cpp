@@ -254,12 +254,20 @@ bool BBXBinaryImageFillInSections(BBXBinaryImageDetails* details, const dl_phdr_
     return true;
 }
 
-bool BBXBinaryImageInit(BBXBinaryImageState* state, const char* path, SerialQueue* queue)
+namespace {
+
+// Waits until the lines queued so far are in the file: a crash right after a start or a
+// dlopen would otherwise find the image list cut short, and its frames in the images left
+// out without their library.
+void bbxWaitForImageLines(SerialQueue* queue)
 {
-    if (!BBXIsValidPointer(state) || !BBXIsValidPointer(path) || queue == nullptr)
-        return false;
-    BBXImageTracker& tracker = bbxImageTracker();
-    std::lock_guard lock(tracker.mutex);
+    if (queue != nullptr && !queue->isCurrent())
+        queue->sync([] {});
+}
+
+bool bbxBinaryImageInitLocked(BBXImageTracker& tracker, BBXBinaryImageState* state, const char* path,
+                              SerialQueue* queue)
+{
     if (tracker.state != nullptr)
         return false;
     bbxExecutablePath();
@@ -284,12 +292,34 @@ bool BBXBinaryImageInit(BBXBinaryImageState* state, const char* path, SerialQueu
     return true;
 }
 
+} // namespace
+
+bool BBXBinaryImageInit(BBXBinaryImageState* state, const char* path, SerialQueue* queue)
+{
+    if (!BBXIsValidPointer(state) || !BBXIsValidPointer(path) || queue == nullptr)
+        return false;
+    BBXImageTracker& tracker = bbxImageTracker();
+    {
+        std::lock_guard lock(tracker.mutex);
+        if (!bbxBinaryImageInitLocked(tracker, state, path, queue))
+            return false;
+    }
+    bbxWaitForImageLines(queue);
+    return true;
+}
+
 void BBXBinaryImageRescan()
 {
     BBXImageTracker& tracker = bbxImageTracker();
-    std::lock_guard lock(tracker.mutex);
-    if (tracker.state != nullptr)
+    SerialQueue* queue = nullptr;
+    {
+        std::lock_guard lock(tracker.mutex);
+        if (tracker.state == nullptr)
+            return;
         bbxRescanLocked(tracker);
+        queue = tracker.queue;
+    }
+    bbxWaitForImageLines(queue);
 }
 
 void BBXBinaryImageStop()

@@ -45,11 +45,13 @@ struct BBXBinaryImageState
 };
 
 // Clears the block, installs its table for crash-time lookups, and on `queue` starts the
-// file afresh and writes a "load" line for every image loaded now. Later rescans write a line
-// per change, opening and closing the file each time. The block, the path and the queue must
-// outlive BBXBinaryImageStop. False for missing arguments or a second set-up.
+// file afresh and writes a "load" line for every image loaded now, returning once they are
+// written. Later rescans write a line per change, opening and closing the file each time.
+// The block, the path and the queue must outlive BBXBinaryImageStop. False for missing
+// arguments or a second set-up.
 bool BBXBinaryImageInit(BBXBinaryImageState* state, const char* path, SerialQueue* queue);
-// Brings the table up to date with the loaded images; does nothing before set-up.
+// Brings the table up to date with the loaded images and returns once the lines of the
+// changes are written; does nothing before set-up.
 void BBXBinaryImageRescan();
 // Ends tracking: waits for the queued lines and uninstalls the table.
 void BBXBinaryImageStop();

@@ -3,6 +3,7 @@
 #include "kit/core/BBXUserDefaults.h"
 #include "kit/core/LOMSettingsOnboardingManager.h"
 #include "kit/sys/HostFunctions.h"
+#include "platform/core/AfterFirstFrame.h"
 #include "platform/core/Bundle.h"
 #include "platform/core/Error.h"
 #include "platform/core/Log.h"
@@ -141,7 +142,9 @@ void Loom::start(const std::vector<LOMKitArgument>& kits)
     }
     for (LOMKitClass* kitClass : classes)
         initializeKit(*kitClass);
-    onboardAppAndDownloadSettings();
+    // The kits run with the settings they find until the download's answer; the first window
+    // needs none of it, so in a launch it waits for that window's first frame.
+    AfterFirstFrame::post([this] { onboardAppAndDownloadSettings(); });
 }
 
 std::vector<LOMKitClass*> Loom::completeKitList(std::vector<LOMKitClass*> classes) const

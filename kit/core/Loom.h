@@ -72,7 +72,9 @@ public:
     Loom(const Loom&) = delete;
     Loom& operator=(const Loom&) = delete;
 
-    // The instance's start (what with() does for the shared object).
+    // The instance's start (what with() does for the shared object). Its last step, the
+    // settings download, waits for the first frame of a launch under way (AfterFirstFrame):
+    // an instance that is started then must live until that frame.
     void start(const std::vector<LOMKitArgument>& kits);
 
     QString APIKey();

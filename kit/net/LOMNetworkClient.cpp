@@ -85,17 +85,17 @@ void LOMNetworkClient::startDataTask(const HttpRequest& request, int retryLimit,
     startDataTask(request, retryLimit, 0, std::move(completion));
 }
 
-void LOMNetworkClient::retryOrFinish(bool retry, const HttpRequest& request, int retryLimit, int tries,
-                                     const std::optional<HttpResponse>& response, std::function<void()> again,
-                                     std::function<void(const Error&)> finish)
+void LOMNetworkClient::retryOrFinish(const Error& lastAttempt, const HttpRequest& request, int retryLimit,
+                                     int tries, const std::optional<HttpResponse>& response,
+                                     std::function<void()> again, std::function<void(const Error&)> finish)
 {
-    if (!retry)
-        return;
     if (tries >= retryLimit) {
         QVariantMap info;
         info.insert(QStringLiteral("retryLimit"), quint64(std::max(retryLimit, 0)));
         info.insert(UrlError::FailingURLStringKey, request.url.toString());
-        finish(LOMNetworkResponseHandler::errorForCode(LOMNetworkResponseHandler::RetryLimitReached, info));
+        finish(LOMNetworkResponseHandler::errorEndingRetries(
+            LOMNetworkResponseHandler::RetryLimitReached, info,
+            QStringLiteral("Gave up after %1 attempts").arg(tries + 1), lastAttempt));
         return;
     }
     runAfterRetryValueFromResponse(response, tries, std::move(again));
@@ -117,7 +117,7 @@ void LOMNetworkClient::startDataTask(const HttpRequest& request, int retryLimit,
                 return;
             }
             self->retryOrFinish(
-                true, request, retryLimit, tries, response,
+                outcome.error, request, retryLimit, tries, response,
                 [self, request, retryLimit, tries, shared] {
                     self->startDataTask(request, retryLimit, tries + 1, *shared);
                 },
@@ -158,7 +158,7 @@ void LOMNetworkClient::startDownloadTask(const HttpRequest& request, int retryLi
                 return;
             }
             self->retryOrFinish(
-                true, request, retryLimit, tries, response,
+                outcome.error, request, retryLimit, tries, response,
                 [self, request, retryLimit, tries, shared] {
                     self->startDownloadTask(request, retryLimit, tries + 1, *shared);
                 },

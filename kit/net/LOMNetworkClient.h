@@ -73,7 +73,7 @@ public:
 
 private:
     LOMNetworkClient() = default;
-    void retryOrFinish(bool retry, const HttpRequest& request, int retryLimit, int tries,
+    void retryOrFinish(const Error& lastAttempt, const HttpRequest& request, int retryLimit, int tries,
                        const std::optional<HttpResponse>& response, std::function<void()> again,
                        std::function<void(const Error&)> finish);
 

@@ -142,6 +142,18 @@ Error LOMNetworkResponseHandler::errorForCode(int code, const QVariantMap& userI
     return Error(ErrorDomain, code, QString(), userInfo);
 }
 
+Error LOMNetworkResponseHandler::errorEndingRetries(int code, QVariantMap userInfo, const QString& ending,
+                                                    const Error& lastAttempt)
+{
+    if (!lastAttempt.isNull()) {
+        const QVariant status = lastAttempt.userInfo().value(QStringLiteral("status_code"));
+        const QString why = status.isValid() ? QStringLiteral("the answer was HTTP %1").arg(status.toInt())
+                                             : lastAttempt.localizedDescription();
+        userInfo.insert(Error::DescriptionKey, QStringLiteral("%1: %2").arg(ending, why));
+    }
+    return errorForCode(code, userInfo);
+}
+
 Error LOMNetworkResponseHandler::errorForResponse(const std::optional<HttpResponse>& response, Type type,
                                                   int status)
 {

@@ -69,6 +69,10 @@ public:
     static int cancelReasonFromURLError(const Error& error);
     static bool retryableURLError(const Error& error);
     static Error errorForCode(int code, const QVariantMap& userInfo = {});
+    // An error that ends the retries of a request (-6, -7): the code alone would hide why the
+    // attempts failed, so its description gives the last attempt's ("<ending>: <why>").
+    static Error errorEndingRetries(int code, QVariantMap userInfo, const QString& ending,
+                                    const Error& lastAttempt);
     static Error errorForResponse(const std::optional<HttpResponse>& response, Type type, int status);
     static Classification clientResponseType(const std::optional<HttpResponse>& response);
     static Outcome handleCompletedResponse(const std::optional<HttpResponse>& response,

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstring>
+#include <type_traits>
 
 namespace corvex {
 namespace {
@@ -104,15 +105,18 @@ char* Base64::encodeInto(char* out, const char* data, qsizetype size)
     return out;
 }
 
-QByteArray Base64::decode(QStringView text)
+namespace {
+
+// Characters (of any width) of Base64 text to their bytes: see Base64::decode.
+template <class Unit> QByteArray decodeUnits(const Unit* text, qsizetype size)
 {
     QByteArray out;
-    out.reserve(text.size() / 4 * 3 + 3);
+    out.reserve(size / 4 * 3 + 3);
     quint32 bits = 0;
     int pending = 0; // sextets held in `bits`
-    for (const QChar c : text) {
-        const char16_t unit = c.unicode();
-        if (unit == u'=')
+    for (const Unit* end = text + size; text < end; ++text) {
+        const auto unit = std::make_unsigned_t<Unit>(*text);
+        if (unit == '=')
             break;
         if (unit >= 128 || kDecodeTable[unit] < 0)
             continue;
@@ -132,6 +136,18 @@ QByteArray Base64::decode(QStringView text)
         out.append(char((bits >> 2) & 0xFF));
     }
     return out;
+}
+
+} // namespace
+
+QByteArray Base64::decode(QStringView text)
+{
+    return decodeUnits(text.utf16(), text.size());
+}
+
+QByteArray Base64::decode(QByteArrayView utf8)
+{
+    return decodeUnits(utf8.data(), utf8.size());
 }
 
 } // namespace corvex

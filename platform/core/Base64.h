@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringView>
 
@@ -24,6 +25,9 @@ public:
     // junk) is skipped; decoding ends at the first '='. A lone trailing character that
     // cannot complete a byte is dropped.
     static QByteArray decode(QStringView text);
+    // The same for text as UTF-8 (every byte of a character beyond ASCII is skipped, as the
+    // character is).
+    static QByteArray decode(QByteArrayView utf8);
 };
 
 } // namespace corvex

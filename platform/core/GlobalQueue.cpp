@@ -1,20 +1,44 @@
 #include "platform/core/GlobalQueue.h"
 
+#include "platform/core/AlternateSignalStack.h"
 #include "platform/core/QueueLabels.h"
 #include "platform/core/WorkerThread_p.h"
 
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <optional>
+#include <sys/resource.h>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
 
 namespace corvex {
 namespace {
 
 constexpr std::size_t PriorityCount = 4;
+
+// The scheduler's lowest priority, for the thread of a background block: it then yields the
+// processor to every other thread of the machine, the main thread first.
+constexpr int BackgroundNice = 19;
+
+// This thread's nice value; nullopt when it cannot be read.
+std::optional<int> currentThreadNice()
+{
+    errno = 0;
+    const int nice = ::getpriority(PRIO_PROCESS, id_t(::gettid()));
+    if (nice == -1 && errno != 0)
+        return std::nullopt;
+    return nice;
+}
+
+bool setCurrentThreadNice(int nice)
+{
+    return ::setpriority(PRIO_PROCESS, id_t(::gettid()), nice) == 0;
+}
 
 class Pool
 {
@@ -57,6 +81,20 @@ public:
     }
 
 private:
+    // Needs the mutex: a thread leaving the pool while blocks wait makes its successor, as
+    // async() would have.
+    void replaceLocked()
+    {
+        if (mPending <= mIdle)
+            return;
+        try {
+            std::thread(&Pool::threadMain, this).detach();
+            ++mThreads;
+        } catch (const std::system_error&) {
+            // The other threads take the blocks.
+        }
+    }
+
     // Needs the mutex and mPending > 0.
     std::pair<GlobalQueue::Task, GlobalQueue::Priority> takeLocked()
     {
@@ -73,7 +111,7 @@ private:
 
     void threadMain()
     {
-        detail::AlternateSignalStack altStack;
+        AlternateSignalStack altStack; // a hook at thread start may have given one already
         detail::nameCurrentThread("corvex-global");
         std::unique_lock lock(mMutex);
         while (true) {
@@ -86,11 +124,27 @@ private:
             }
             auto [block, priority] = takeLocked();
             lock.unlock();
+            // A background block runs at the lowest priority. Only a privileged process may
+            // raise it again afterwards: a thread that cannot ends with the block.
+            bool lowered = false;
+            int restore = 0;
+            if (priority == GlobalQueue::Priority::Background) {
+                const std::optional<int> nice = currentThreadNice();
+                if (nice && *nice < BackgroundNice && setCurrentThreadNice(BackgroundNice)) {
+                    lowered = true;
+                    restore = *nice;
+                }
+            }
             QueueLabels::setCurrent(GlobalQueue::label(priority));
             detail::runQueueBlock(block, GlobalQueue::label(priority));
             block = nullptr;
             QueueLabels::setCurrent(nullptr);
+            const bool keepsPriority = !lowered || setCurrentThreadNice(restore);
             lock.lock();
+            if (!keepsPriority) {
+                replaceLocked();
+                break;
+            }
         }
         --mThreads;
         lock.unlock();

@@ -4,6 +4,8 @@
 
 #include <QList>
 #include <QStringList>
+#include <algorithm>
+#include <sched.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -106,6 +108,15 @@ int HostInfo::processorCount()
 {
     const long count = ::sysconf(_SC_NPROCESSORS_ONLN);
     return count > 0 ? int(count) : 1;
+}
+
+int HostInfo::usableCores()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) != 0)
+        return 1;
+    return std::max(1, CPU_COUNT(&set));
 }
 
 } // namespace corvex

@@ -36,6 +36,8 @@ public:
     static QString firstLine(const QStringList& paths);
 
     static int processorCount();
+    // The cores this process may run on (its affinity mask, which taskset narrows); at least 1.
+    static int usableCores();
 };
 
 } // namespace corvex

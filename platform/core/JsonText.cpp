@@ -2,6 +2,7 @@
 
 #include "platform/core/Base64.h"
 #include "platform/core/DateText.h"
+#include "platform/core/JsonStringBytes.h"
 
 #include <QHash>
 #include <QStringDecoder>
@@ -128,28 +129,34 @@ private:
     Error mError;
 };
 
-int hexDigit(char c)
+// RFC 3629's well-formed sequences: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool validSequence(const char* at, int length)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+    const quint8 b0 = quint8(at[0]);
+    const quint8 b1 = quint8(at[1]);
+    if (length == 2)
+        return b0 >= 0xC2 && b0 <= 0xDF && utf8Continuation(b1);
+    const quint8 b2 = quint8(at[2]);
+    if (length == 3) {
+        if (b0 == 0xE0)
+            return utf8Continuation(b1, 0xA0, 0xBF) && utf8Continuation(b2);
+        if (b0 == 0xED)
+            return utf8Continuation(b1, 0x80, 0x9F) && utf8Continuation(b2);
+        return b0 >= 0xE1 && b0 <= 0xEF && utf8Continuation(b1) && utf8Continuation(b2);
+    }
+    const quint8 b3 = quint8(at[3]);
+    if (b0 == 0xF0)
+        return utf8Continuation(b1, 0x90, 0xBF) && utf8Continuation(b2) && utf8Continuation(b3);
+    if (b0 == 0xF4)
+        return utf8Continuation(b1, 0x80, 0x8F) && utf8Continuation(b2) && utf8Continuation(b3);
+    return b0 >= 0xF1 && b0 <= 0xF3 && utf8Continuation(b1) && utf8Continuation(b2) && utf8Continuation(b3);
 }
 
-// The code unit of the four hex digits at `p`; -1 when they are none.
-int hexUnit(const char* p)
+// The length of the UTF-8 sequence a lead byte begins (a byte that begins none gives a
+// length validSequence refuses).
+int sequenceLength(quint8 lead)
 {
-    int unit = 0;
-    for (int i = 0; i < 4; ++i) {
-        const int digit = hexDigit(p[i]);
-        if (digit < 0)
-            return -1;
-        unit = unit * 16 + digit;
-    }
-    return unit;
+    return lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
 }
 
 // Reads JSON text and hands its events to a JsonHandler: the reader behind JsonText::read,
@@ -207,10 +214,10 @@ private:
 
     // At least `count` bytes from mPos on, moving the window when they come from a source;
     // false when the text ends first.
-    bool ensure(qsizetype count)
+    bool ensure(qsizetype count) { return mEnd - mPos >= count || moveWindow(count); }
+
+    [[gnu::noinline]] bool moveWindow(qsizetype count)
     {
-        if (mEnd - mPos >= count)
-            return true;
         if (mSource == nullptr || mSourceDone)
             return false;
         const qsizetype kept = mEnd - mPos;
@@ -261,6 +268,9 @@ private:
 
     void skipWhitespace()
     {
+        // Compact text has none at all.
+        if (mPos < mEnd && quint8(*mPos) > ' ')
+            return;
         for (;;) {
             const char* p = mPos;
             while (p < mEnd) {
@@ -411,18 +421,13 @@ private:
     // The rest of a string after its opening quote; `text` is valid until the next event.
     bool string(QByteArrayView& text)
     {
-        mToken.clear();
+        mToken.truncate(0); // keeps its room for the next text that needs it
         bool copied = false;
         const char* run = mPos; // the part not copied yet
         const char* p = mPos;
         for (;;) {
-            // Plain ASCII, the most of every document, goes by in this loop.
-            while (p < mEnd) {
-                const quint8 c = quint8(*p);
-                if (c < 0x20 || c == '"' || c == '\\' || c >= 0x80)
-                    break;
-                ++p;
-            }
+            // Plain ASCII, the most of every document, goes by sixteen bytes at a time.
+            p = plainJsonStringRun(p, mEnd);
             if (p == mEnd) {
                 mToken.append(run, p - run);
                 copied = true;
@@ -447,8 +452,19 @@ private:
                 return syntaxError(
                     p, QStringLiteral("invalid string: control character U+%1 must be escaped")
                            .arg(QString::number(c, 16).toUpper().rightJustified(4, QLatin1Char('0'))));
-            // An escape or a character of several bytes may be cut by the window's end: the
-            // text so far is copied, so that the window can move.
+            if (c >= 0x80) {
+                // A character of several bytes, checked where it lies while it lies whole in
+                // the window.
+                const int length = sequenceLength(c);
+                if (mEnd - p >= length) {
+                    if (!validSequence(p, length))
+                        return syntaxError(p, QStringLiteral("invalid string: ill-formed UTF-8 byte"));
+                    p += length;
+                    continue;
+                }
+            }
+            // An escape or a character cut by the window's end: the text so far is copied,
+            // so that the window can move.
             mToken.append(run, p - run);
             copied = true;
             mPos = p;
@@ -456,7 +472,7 @@ private:
                 if (!escape())
                     return false;
             } else {
-                const int length = c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+                const int length = sequenceLength(c);
                 if (!ensure(length) || !validSequence(mPos, length))
                     return syntaxError(mPos, QStringLiteral("invalid string: ill-formed UTF-8 byte"));
                 mToken.append(mPos, length);
@@ -464,34 +480,6 @@ private:
             }
             run = p = mPos;
         }
-    }
-
-    static bool continuation(quint8 byte, quint8 low = 0x80, quint8 high = 0xBF)
-    {
-        return byte >= low && byte <= high;
-    }
-
-    // RFC 3629's well-formed sequences: no overlong forms, no surrogates, nothing above U+10FFFF.
-    static bool validSequence(const char* at, int length)
-    {
-        const quint8 b0 = quint8(at[0]);
-        const quint8 b1 = quint8(at[1]);
-        if (length == 2)
-            return b0 >= 0xC2 && b0 <= 0xDF && continuation(b1);
-        const quint8 b2 = quint8(at[2]);
-        if (length == 3) {
-            if (b0 == 0xE0)
-                return continuation(b1, 0xA0, 0xBF) && continuation(b2);
-            if (b0 == 0xED)
-                return continuation(b1, 0x80, 0x9F) && continuation(b2);
-            return b0 >= 0xE1 && b0 <= 0xEF && continuation(b1) && continuation(b2);
-        }
-        const quint8 b3 = quint8(at[3]);
-        if (b0 == 0xF0)
-            return continuation(b1, 0x90, 0xBF) && continuation(b2) && continuation(b3);
-        if (b0 == 0xF4)
-            return continuation(b1, 0x80, 0x8F) && continuation(b2) && continuation(b3);
-        return b0 >= 0xF1 && b0 <= 0xF3 && continuation(b1) && continuation(b2) && continuation(b3);
     }
 
     void appendUtf8(char32_t code)
@@ -565,7 +553,7 @@ private:
 
     bool unicodeEscape()
     {
-        const int unit = ensure(6) ? hexUnit(mPos + 2) : -1;
+        const int unit = ensure(6) ? jsonHexUnit(mPos + 2) : -1;
         if (unit < 0)
             return syntaxError(mPos,
                                QStringLiteral("invalid string: '\\u' must be followed by 4 hex digits"));
@@ -573,7 +561,7 @@ private:
         qsizetype length = 6;
         if (unit >= 0xD800 && unit <= 0xDBFF) {
             const bool escapeFollows = ensure(8) && mPos[6] == '\\' && mPos[7] == 'u';
-            const int next = escapeFollows && ensure(12) ? hexUnit(mPos + 8) : -1;
+            const int next = escapeFollows && ensure(12) ? jsonHexUnit(mPos + 8) : -1;
             if (next >= 0xDC00 && next <= 0xDFFF) {
                 code = 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (char32_t(next) - 0xDC00);
                 length = 12;
@@ -745,6 +733,62 @@ bool isAscii(const char* data, qsizetype size)
     return true;
 }
 
+// How many bytes from `p` on are ASCII.
+qsizetype asciiRun(const char* p, qsizetype size)
+{
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    for (; i + 16 <= size; i += 16) {
+        const int mask = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)));
+        if (mask != 0)
+            return i + __builtin_ctz(unsigned(mask));
+    }
+#endif
+    while (i < size && quint8(p[i]) < 0x80)
+        ++i;
+    return i;
+}
+
+// Decodes well-formed UTF-8 into as many UTF-16 units as it holds.
+void decodeWellFormed(const char* p, qsizetype size, char16_t* out)
+{
+    const char* const end = p + size;
+    while (p < end) {
+#if defined(__SSE2__)
+        // A run of ASCII widens sixteen bytes at a time.
+        while (end - p >= 16) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            if (_mm_movemask_epi8(bytes) != 0)
+                break;
+            const __m128i zero = _mm_setzero_si128();
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(bytes, zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(bytes, zero));
+            p += 16;
+            out += 16;
+        }
+        if (p == end)
+            break;
+#endif
+        const quint8 lead = quint8(*p);
+        if (lead < 0x80) {
+            *out++ = char16_t(lead);
+            ++p;
+        } else if (lead < 0xE0) {
+            *out++ = char16_t(((lead & 0x1F) << 6) | (quint8(p[1]) & 0x3F));
+            p += 2;
+        } else if (lead < 0xF0) {
+            *out++ = char16_t(((lead & 0x0F) << 12) | ((quint8(p[1]) & 0x3F) << 6) | (quint8(p[2]) & 0x3F));
+            p += 3;
+        } else {
+            const char32_t code = (char32_t(lead & 0x07) << 18) | (char32_t(quint8(p[1]) & 0x3F) << 12) |
+                                  (char32_t(quint8(p[2]) & 0x3F) << 6) | char32_t(quint8(p[3]) & 0x3F);
+            *out++ = char16_t(0xD800 + ((code - 0x10000) >> 10));
+            *out++ = char16_t(0xDC00 + ((code - 0x10000) & 0x3FF));
+            p += 4;
+        }
+    }
+}
+
 // ---- Writing --------------------------------------------------------------------------
 
 void appendRealText(QByteArray& out, double value)
@@ -890,13 +934,15 @@ char* writeEscapedUnits(char* dst, const char16_t* units, qsizetype& i, qsizetyp
             bad = _mm_or_si128(bad, _mm_cmplt_epi16(v, _mm_set1_epi16(0x20)));
             bad = _mm_or_si128(bad, _mm_cmpeq_epi16(v, _mm_set1_epi16(0x22)));
             bad = _mm_or_si128(bad, _mm_cmpeq_epi16(v, _mm_set1_epi16(0x5C)));
-            if (_mm_movemask_epi8(bad) == 0) {
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(v, v));
-                dst += 8;
-                i += 8;
+            const int mask = _mm_movemask_epi8(bad);
+            // The units before the first that needs care are written as they are.
+            const qsizetype plain = mask == 0 ? 8 : __builtin_ctz(unsigned(mask)) / 2;
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(v, v));
+            dst += plain;
+            i += plain;
+            if (mask == 0)
                 continue;
-            }
-            scalarEnd = i + 8;
+            scalarEnd = i + 1;
         }
 #endif
         while (i < scalarEnd) {
@@ -1161,8 +1207,38 @@ Result<Value> JsonText::parse(const QByteArray& utf8, int maxDepth)
 
 QString JsonText::stringFromUtf8(QByteArrayView utf8)
 {
-    if (isAscii(utf8.data(), utf8.size()))
-        return QString::fromLatin1(utf8.data(), utf8.size());
+    const char* const begin = utf8.data();
+    const qsizetype size = utf8.size();
+    if (isAscii(begin, size))
+        return QString::fromLatin1(begin, size);
+    // Well-formed text is counted, then decoded into a string of exactly its length.
+    qsizetype units = 0;
+    bool wellFormed = true;
+    for (qsizetype i = 0; i < size;) {
+        const qsizetype ascii = asciiRun(begin + i, size - i);
+        units += ascii;
+        i += ascii;
+        if (i == size)
+            break;
+        const quint8 lead = quint8(begin[i]);
+        if (lead < 0x80) {
+            ++units;
+            ++i;
+            continue;
+        }
+        const int length = sequenceLength(lead);
+        if (size - i < length || !validSequence(begin + i, length)) {
+            wellFormed = false;
+            break;
+        }
+        units += length == 4 ? 2 : 1;
+        i += length;
+    }
+    if (wellFormed) {
+        QString text(units, Qt::Uninitialized);
+        decodeWellFormed(begin, size, reinterpret_cast<char16_t*>(text.data()));
+        return text;
+    }
     // The decoder's "convert the initial BOM" keeps a leading U+FEFF, which fromUtf8 drops.
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
     QString text = decoder.decode(utf8);
@@ -1185,6 +1261,15 @@ QByteArray JsonText::serializePretty(const Value& value)
 void JsonText::appendString(QByteArray& out, QStringView text)
 {
     appendQuotedText(out, text, 0, 0);
+}
+
+char* JsonText::writeString(char* out, QStringView text)
+{
+    *out++ = '"';
+    qsizetype i = 0;
+    out = writeEscapedUnits(out, text.utf16(), i, text.size(), text.size());
+    *out++ = '"';
+    return out;
 }
 
 void JsonText::appendKey(QByteArray& out, QStringView key, bool afterAnother)

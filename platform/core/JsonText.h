@@ -149,6 +149,10 @@ public:
     // A string is quoted and escaped as serialize writes it (a lone surrogate becomes "?",
     // as QString::toUtf8 makes it).
     static void appendString(QByteArray& out, QStringView text);
+    // The same written at `out`, which has room for writtenStringBound(text.size()) bytes;
+    // answers the end of what was written. For writers that keep their own cursor.
+    static char* writeString(char* out, QStringView text);
+    static constexpr qsizetype writtenStringBound(qsizetype units) { return units * 6 + 2; }
     // A dictionary member's key as appendString writes it, then ':'; a ',' before it when it
     // follows another member.
     static void appendKey(QByteArray& out, QStringView key, bool afterAnother);

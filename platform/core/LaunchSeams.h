@@ -23,10 +23,12 @@ public:
     static bool start();
 };
 
-// Notification names the shell posts for the cloud back ends.
+// Notification names the shell and the sign-in service post for the cloud back ends.
 namespace DropboxNotifications {
 // Posted with no object when the sign-in service reports an access token no longer valid.
 inline const QString InvalidAccessToken = QStringLiteral("DropboxInvalidAccessTokenNotification");
+// Posted with no object once a sign-in has saved the account's new tokens.
+inline const QString SignedIn = QStringLiteral("DropboxSignedInNotification");
 } // namespace DropboxNotifications
 
 // The Dropbox sign-in service ("Dropbox client" implements it over platform/net). Only a URL

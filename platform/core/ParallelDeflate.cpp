@@ -1,6 +1,7 @@
 #include "platform/core/ParallelDeflate.h"
 
 #include "platform/core/GlobalQueue.h"
+#include "platform/core/HostInfo.h"
 #include "platform/core/Zlib.h"
 
 #include <algorithm>
@@ -8,7 +9,6 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <sched.h>
 #include <vector>
 #include <zlib.h>
 
@@ -23,19 +23,11 @@ Error deflateOutOfMemory()
     return Error(Zlib::ErrorDomain, Zlib::OutOfMemory, QStringLiteral("zlib could not compress the data"));
 }
 
-int deflateCores()
-{
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (sched_getaffinity(0, sizeof set, &set) != 0)
-        return 1;
-    return std::max(1, CPU_COUNT(&set));
-}
-
 // The shared state of one compression: whoever takes piece i deflates it.
 struct DeflateJob
 {
     QByteArray data;
+    qsizetype pieceSize = ParallelDeflate::PieceSize;
     int pieceCount = 0;
     std::vector<QByteArray> outputs;
     std::vector<uLong> checksums;
@@ -49,8 +41,8 @@ struct DeflateJob
     // aligned, not final) unless it is the last, which finishes the stream.
     bool deflatePiece(int i)
     {
-        const qsizetype begin = qsizetype(i) * ParallelDeflate::PieceSize;
-        const qsizetype length = std::min(ParallelDeflate::PieceSize, data.size() - begin);
+        const qsizetype begin = qsizetype(i) * pieceSize;
+        const qsizetype length = std::min(pieceSize, data.size() - begin);
         const auto* input = reinterpret_cast<const Bytef*>(data.constData());
         checksums[std::size_t(i)] = adler32(adler32(0L, Z_NULL, 0), input + begin, uInt(length));
 
@@ -111,15 +103,19 @@ Result<QByteArray> ParallelDeflate::compress(const QByteArray& data, int maxThre
 {
     if (data.isEmpty())
         return data;
-    if (data.size() < 2 * PieceSize)
+    const bool small = data.size() < 2 * PieceSize;
+    const int usable = maxThreads > 0 ? maxThreads : HostInfo::usableCores();
+    // On one thread, one pass of the whole-buffer deflate saves faster than zlib's pieces.
+    if (!small && usable == 1)
         return Zlib::compress(data);
-
     auto job = std::make_shared<DeflateJob>();
     job->data = data;
-    job->pieceCount = int((data.size() + PieceSize - 1) / PieceSize);
+    // Small data is one piece, one pass: the very bytes zlib's own deflate writes.
+    job->pieceSize = small ? data.size() : PieceSize;
+    job->pieceCount = int((data.size() + job->pieceSize - 1) / job->pieceSize);
+    const int threads = std::min(job->pieceCount, usable);
     job->outputs.resize(std::size_t(job->pieceCount));
     job->checksums.resize(std::size_t(job->pieceCount));
-    const int threads = std::min(job->pieceCount, maxThreads > 0 ? maxThreads : deflateCores());
     for (int helper = 1; helper < threads; ++helper)
         GlobalQueue::async([job] { job->work(); });
     job->work();
@@ -142,7 +138,7 @@ Result<QByteArray> ParallelDeflate::compress(const QByteArray& data, int maxThre
     for (int i = 0; i < job->pieceCount; ++i) {
         stream.append(job->outputs[std::size_t(i)]);
         if (i > 0) {
-            const qsizetype length = std::min(PieceSize, data.size() - qsizetype(i) * PieceSize);
+            const qsizetype length = std::min(job->pieceSize, data.size() - qsizetype(i) * job->pieceSize);
             checksum = adler32_combine(checksum, job->checksums[std::size_t(i)], z_off_t(length));
         }
     }

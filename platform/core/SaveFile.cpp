@@ -11,6 +11,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <optional>
 #include <sys/file.h> // flock
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,7 +22,9 @@ namespace {
 // Small writes gather up to this size before they reach the kernel.
 constexpr qsizetype kBufferSize = 64 * 1024;
 constexpr int kNameAttempts = 100;
-constexpr mode_t kNewFileMode = 0600;
+constexpr mode_t kProgramFileMode = 0600;
+// Narrowed by the umask (and a folder's default ACL) when the kernel creates the file.
+constexpr mode_t kUserFileMode = 0666;
 
 QByteArray randomSuffix()
 {
@@ -71,7 +74,7 @@ int removeTemporariesIn(DIR* dir, const QByteArray& folderPath, const QByteArray
 
 } // namespace
 
-SaveFile::SaveFile(QString path) : mPath(std::move(path)) {}
+SaveFile::SaveFile(QString path, Kind kind) : mPath(std::move(path)), mKind(kind) {}
 
 SaveFile::~SaveFile()
 {
@@ -97,7 +100,12 @@ Status SaveFile::open()
         return fail(Error::posix(EINVAL, QStringLiteral("Cannot save a file without a name")));
 
     mTarget = QFile::encodeName(mPath);
-    mode_t mode = kNewFileMode;
+    const mode_t createMode = mKind == Kind::UserFile ? kUserFileMode : kProgramFileMode;
+    // The mode set once the temporary exists: the old file's, or for a new program file 0600
+    // whatever the umask; a new user file keeps what the kernel gave it.
+    std::optional<mode_t> mode;
+    if (mKind == Kind::ProgramFile)
+        mode = kProgramFileMode;
     struct stat info;
     if (SysCalls::stat(mTarget.constData(), &info) == 0) {
         if (S_ISDIR(info.st_mode))
@@ -138,14 +146,14 @@ Status SaveFile::open()
                                  decoded(mFolder)));
     lockFolderAndRemoveStale();
 
-    int fd = SysCalls::open(mFolder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, kNewFileMode);
+    int fd = SysCalls::open(mFolder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, createMode);
     if (fd < 0) {
         const int error = errno;
         // Kernels and file systems without O_TMPFILE fail with one of these.
         if (error != EOPNOTSUPP && error != EISDIR && error != EINVAL)
             return fail(Error::posix(error, QStringLiteral("Cannot create a temporary file for saving"),
                                      decoded(mFolder)));
-        fd = createNamedTemporary(mFolder, kNewFileMode, mTemporary);
+        fd = createNamedTemporary(mFolder, createMode, mTemporary);
         if (fd < 0) {
             const int namedError = errno;
             return fail(Error::posix(namedError, QStringLiteral("Cannot create a temporary file for saving"),
@@ -155,7 +163,7 @@ Status SaveFile::open()
     mFd = fd;
     mState = State::Open;
     // Exactly the old file's permissions, whatever the umask.
-    if (SysCalls::fchmod(mFd, mode) != 0)
+    if (mode && SysCalls::fchmod(mFd, *mode) != 0)
         return fail(
             Error::posix(errno, QStringLiteral("Cannot set the permissions of the saved file"), mPath));
     return Status::success();
@@ -349,9 +357,9 @@ void SaveFile::discard()
     mBuffer.clear();
 }
 
-Status SaveFile::writeAtomically(const QString& path, const QByteArray& data)
+Status SaveFile::writeAtomically(const QString& path, const QByteArray& data, Kind kind)
 {
-    SaveFile file(path);
+    SaveFile file(path, kind);
     if (!file.open())
         return file.error();
     if (file.write(data) < 0)

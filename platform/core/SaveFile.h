@@ -26,16 +26,25 @@ namespace corvex {
 class SaveFile
 {
 public:
-    explicit SaveFile(QString path);
+    // Whose file a new one is: the program's own files (settings, tokens, caches, records)
+    // are the user's alone, 0600; files made for the user (documents and exports) get 0666
+    // less the process's umask, as any editor's. A replaced file keeps its mode either way.
+    enum class Kind
+    {
+        ProgramFile,
+        UserFile,
+    };
+
+    explicit SaveFile(QString path, Kind kind = Kind::ProgramFile);
     // Without a commit, cancels: nothing is left on disk.
     ~SaveFile();
     SaveFile(const SaveFile&) = delete;
     SaveFile& operator=(const SaveFile&) = delete;
 
     // Creates the temporary file (an unnamed O_TMPFILE where the file system has them, else
-    // "<name>.corvex-tmp-XXXXXX"), with the existing file's permissions or 0600, after
-    // removing stale temporaries of the file (see above). Fails when the path is a folder or
-    // not a regular file, or its folder is missing. The error is also kept in error().
+    // "<name>.corvex-tmp-XXXXXX"), with the existing file's permissions or the new-file mode
+    // of its kind (see Kind), after removing stale temporaries of the file (see above). Fails when the path
+    // is a folder or not a regular file, or its folder is missing. The error is also kept in error().
     Status open();
 
     // Returns `size`, or -1 once anything failed: an error sticks, so later writes and the
@@ -62,7 +71,7 @@ public:
     QString errorString() const { return mError.isNull() ? QString() : mError.localizedDescription(); }
 
     // open + write + commit.
-    static Status writeAtomically(const QString& path, const QByteArray& data);
+    static Status writeAtomically(const QString& path, const QByteArray& data, Kind kind = Kind::ProgramFile);
 
     // Removes the named temporaries of `fileName` in `folder` ("<name>.corvex-tmp-*") that
     // a killed save left, when no save in the folder is under way (see above); open() does
@@ -91,6 +100,7 @@ private:
     void syncFolder();
 
     QString mPath;
+    Kind mKind = Kind::ProgramFile;
     QByteArray mTarget; // the file the rename replaces, symbolic links resolved
     QByteArray mFolder;
     QByteArray mFileName;

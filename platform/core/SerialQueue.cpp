@@ -1,5 +1,6 @@
 #include "platform/core/SerialQueue.h"
 
+#include "platform/core/AlternateSignalStack.h"
 #include "platform/core/Log.h"
 #include "platform/core/Scheduler.h"
 #include "platform/core/WorkerThread_p.h"
@@ -91,7 +92,7 @@ struct SerialQueue::State : std::enable_shared_from_this<SerialQueue::State>
 
     void workerMain()
     {
-        detail::AlternateSignalStack altStack;
+        AlternateSignalStack altStack; // a hook at thread start may have given one already
         detail::nameCurrentThread("corvex-serial");
         if (priority == SerialQueue::ThreadPriority::Background)
             detail::makeCurrentThreadBackground(SerialQueue::BackgroundNiceIncrement);

@@ -63,18 +63,20 @@ Result<QByteArray> WholeFileReader::read(const QString& path, qint64 maxBytes, c
     const int fd = SysCalls::open(encoded.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return Error::posix(errno, openFailure, path);
-    Result<QByteArray> result = Error::posix(EINVAL, readFailure, path);
-    struct stat info;
-    if (SysCalls::fstat(fd, &info) != 0) {
-        result = Error::posix(errno, readFailure, path);
-    } else if (!S_ISREG(info.st_mode)) {
-        result = Error::posix(EINVAL, readFailure, path);
-    } else if (qint64(info.st_size) > maxBytes) {
-        result = wholeFileTooLarge(path, readFailure, qint64(info.st_size), maxBytes);
-    } else {
+    // Each answer is made only once it is known: an error's text (strerror, its user info)
+    // costs about as much as reading a small file, and a search reads a thousand of them.
+    const auto answer = [&]() -> Result<QByteArray> {
+        struct stat info;
+        if (SysCalls::fstat(fd, &info) != 0)
+            return Error::posix(errno, readFailure, path);
+        if (!S_ISREG(info.st_mode))
+            return Error::posix(EINVAL, readFailure, path);
+        if (qint64(info.st_size) > maxBytes)
+            return wholeFileTooLarge(path, readFailure, qint64(info.st_size), maxBytes);
         const qsizetype expected = qsizetype(info.st_size);
-        result = readWholeToEnd(fd, QByteArray(expected + 1, Qt::Uninitialized), path, maxBytes, readFailure);
-    }
+        return readWholeToEnd(fd, QByteArray(expected + 1, Qt::Uninitialized), path, maxBytes, readFailure);
+    };
+    Result<QByteArray> result = answer();
     // Nothing read can be lost by a failed close of a read-only descriptor.
     (void)SysCalls::close(fd);
     return result;

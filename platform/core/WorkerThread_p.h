@@ -2,30 +2,9 @@
 
 // Private to platform/core: what every thread made by the dispatch classes shares.
 
-#include <cstddef>
 #include <functional>
-#include <signal.h> // stack_t
 
 namespace corvex::detail {
-
-// Installs an alternate signal stack for the calling thread for the lifetime of the object
-// and puts the previous one back afterwards.
-class AlternateSignalStack
-{
-public:
-    static constexpr std::size_t Size = 64 * 1024;
-
-    AlternateSignalStack();
-    ~AlternateSignalStack();
-    AlternateSignalStack(const AlternateSignalStack&) = delete;
-    AlternateSignalStack& operator=(const AlternateSignalStack&) = delete;
-
-private:
-    void* mMemory = nullptr;
-    std::size_t mMappedSize = 0;
-    stack_t mPrevious{};
-    bool mInstalled = false;
-};
 
 // Runs one block of the queue `label`. A block that throws ends the process: the exception
 // is logged and std::terminate() is called inside the handler, so a terminate handler still

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <libdeflate.h>
+#include <memory>
 #include <zlib.h>
 
 namespace corvex {
@@ -19,6 +21,16 @@ constexpr qint64 kMaxChunk = qint64(1) << 30;
 constexpr int kZlibWindow = MAX_WBITS;      // zlib header and Adler-32 trailer
 constexpr int kRawWindow = -MAX_WBITS;      // no header, no trailer
 constexpr int kGzipWindow = MAX_WBITS + 16; // gzip header only (no automatic detection)
+
+// zlib's default level, which libdeflate's level 6 matches (its zlib header is 78 9C too).
+constexpr int kLevel = 6;
+
+enum class Format
+{
+    Zlib,
+    Raw,
+    Gzip,
+};
 
 Error zlibError(Zlib::ErrorCode code, const QString& text)
 {
@@ -38,7 +50,10 @@ public:
     BoundedBuffer(qint64 maxOutput, qint64 inputSize, Zlib::InflateStats* stats)
         : mMaxOutput(std::clamp<qint64>(maxOutput, 0, kMaxBound)), mStats(stats)
     {
-        const qint64 guess = std::clamp<qint64>(inputSize > kMaxBound / 4 ? kMaxBound : inputSize * 4,
+        // Eight times the input holds most texts at once (a document's JSON inflates about
+        // sevenfold): the whole-buffer road then inflates once. Pages not written are never
+        // touched.
+        const qint64 guess = std::clamp<qint64>(inputSize > kMaxBound / 8 ? kMaxBound : inputSize * 8,
                                                 Zlib::InflateStep, kMaxBound);
         allocate(std::min(guess, limit()));
     }
@@ -46,7 +61,8 @@ public:
     qint64 size() const { return mSize; }
     bool exceeded() const { return mSize > mMaxOutput; }
     char* writePointer() { return mBuffer.data() + mSize; }
-    qint64 room() const { return std::min(qint64(mBuffer.size()) - mSize, kMaxChunk); }
+    qint64 room() const { return std::min(space(), kMaxChunk); }
+    qint64 space() const { return qint64(mBuffer.size()) - mSize; }
     void advance(qint64 count) { mSize += count; }
 
     // Makes room; false when the buffer is already at its bound.
@@ -103,57 +119,49 @@ private:
     qint64 mSize = 0;
 };
 
-Result<QByteArray> deflateWith(const QByteArray& input, int windowBits)
+struct CompressorFree
 {
-    z_stream stream{};
-    if (const int rc =
-            deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
-        rc != Z_OK)
-        return rc == Z_MEM_ERROR
-                   ? zlibError(Zlib::OutOfMemory, QStringLiteral("Cannot start compressing"))
-                   : zlibError(Zlib::CompressionFailed, QStringLiteral("Cannot start compressing"));
-    struct End
+    void operator()(libdeflate_compressor* compressor) const { libdeflate_free_compressor(compressor); }
+};
+struct DecompressorFree
+{
+    void operator()(libdeflate_decompressor* decompressor) const
     {
-        z_stream* stream;
-        ~End() { deflateEnd(stream); }
-    } end{&stream};
+        libdeflate_free_decompressor(decompressor);
+    }
+};
 
-    // deflateBound is enough for the whole output of a single finishing pass.
+// The whole input in one pass at the default level.
+Result<QByteArray> deflateWhole(const QByteArray& input, Format format)
+{
+    const std::unique_ptr<libdeflate_compressor, CompressorFree> compressor(
+        libdeflate_alloc_compressor(kLevel));
+    if (!compressor)
+        return zlibError(Zlib::OutOfMemory, QStringLiteral("Cannot start compressing"));
+    const auto size = std::size_t(input.size());
+    const std::size_t bound = format == Format::Zlib ? libdeflate_zlib_compress_bound(compressor.get(), size)
+                              : format == Format::Raw
+                                  ? libdeflate_deflate_compress_bound(compressor.get(), size)
+                                  : libdeflate_gzip_compress_bound(compressor.get(), size);
     QByteArray out;
     try {
-        out = QByteArray(qsizetype(deflateBound(&stream, uLong(input.size()))), Qt::Uninitialized);
+        out = QByteArray(qsizetype(bound), Qt::Uninitialized);
     } catch (const std::bad_alloc&) {
         return zlibError(Zlib::OutOfMemory, QStringLiteral("Out of memory while compressing"));
     }
-    qint64 consumed = 0;
-    qint64 produced = 0;
-    for (;;) {
-        if (stream.avail_in == 0 && consumed < input.size()) {
-            const qint64 chunk = std::min(kMaxChunk, input.size() - consumed);
-            stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.constData() + consumed));
-            stream.avail_in = uInt(chunk);
-            consumed += chunk;
-        }
-        if (produced == out.size())
-            out.resize(out.size() + out.size() / 2 + 64);
-        stream.next_out = reinterpret_cast<Bytef*>(out.data() + produced);
-        stream.avail_out = uInt(std::min(kMaxChunk, qint64(out.size()) - produced));
-        const uInt offered = stream.avail_out;
-        const int flush = consumed == input.size() ? Z_FINISH : Z_NO_FLUSH;
-        const int rc = deflate(&stream, flush);
-        produced += offered - stream.avail_out;
-        if (rc == Z_STREAM_END)
-            break;
-        if (rc != Z_OK && rc != Z_BUF_ERROR)
-            return zlibError(Zlib::CompressionFailed, QStringLiteral("Compressing failed"));
-    }
-    out.truncate(produced);
+    const auto compress = format == Format::Zlib  ? &libdeflate_zlib_compress
+                          : format == Format::Raw ? &libdeflate_deflate_compress
+                                                  : &libdeflate_gzip_compress;
+    const std::size_t produced = compress(compressor.get(), input.constData(), size, out.data(), bound);
+    if (produced == 0)
+        return zlibError(Zlib::CompressionFailed, QStringLiteral("Compressing failed"));
+    out.truncate(qsizetype(produced));
     out.squeeze();
     return out;
 }
 
 // Inflates the whole input as one stream (or, for gzip, a series of members) of the format
-// chosen by windowBits.
+// chosen by windowBits, piece by piece: slower than inflateWhole, but it names every fault.
 Result<QByteArray> inflateWith(const QByteArray& input, int windowBits, qint64 maxOutput,
                                Zlib::InflateStats* stats)
 {
@@ -233,6 +241,89 @@ Result<QByteArray> inflateWith(const QByteArray& input, int windowBits, qint64 m
     }
 }
 
+int windowBitsOf(Format format)
+{
+    return format == Format::Zlib ? kZlibWindow : format == Format::Raw ? kRawWindow : kGzipWindow;
+}
+
+// Streams libdeflate reads exactly as zlib does. A zlib header other than 78 (a window
+// smaller than 32 KiB) and a gzip header checksum (which libdeflate skips unchecked) go to
+// zlib, whose window and checks then apply.
+bool wholeReadable(Format format, const char* at, qint64 remaining)
+{
+    if (format == Format::Zlib)
+        return remaining >= 2 && quint8(at[0]) == 0x78;
+    if (format == Format::Gzip)
+        return remaining >= 4 && (quint8(at[3]) & 0x02) == 0;
+    return true;
+}
+
+// Inflates the whole input in one pass per stream (libdeflate), into a buffer bounded as
+// inflateWith's: a stream larger than the buffer is inflated again into a larger one, up to
+// the bound. Whatever libdeflate refuses, zlib reads again, so that each fault keeps zlib's
+// code and wording; a stream larger than the bound is refused at once.
+Result<QByteArray> inflateWhole(const QByteArray& input, Format format, qint64 maxOutput,
+                                Zlib::InflateStats* stats)
+{
+    if (stats != nullptr)
+        *stats = Zlib::InflateStats{};
+    if (input.isEmpty())
+        return QByteArray();
+    const auto streamed = [&] {
+        const qint64 peak = stats != nullptr ? stats->peakBufferBytes : 0;
+        Result<QByteArray> result = inflateWith(input, windowBitsOf(format), maxOutput, stats);
+        if (stats != nullptr)
+            stats->peakBufferBytes = std::max(stats->peakBufferBytes, peak);
+        return result;
+    };
+    if (!wholeReadable(format, input.constData(), input.size()))
+        return streamed();
+    // One decompressor per thread, kept: making one clears some ten kilobytes, which costs
+    // as much as inflating a small document's first pages. It holds nothing between calls.
+    thread_local std::unique_ptr<libdeflate_decompressor, DecompressorFree> decompressor;
+    if (!decompressor)
+        decompressor.reset(libdeflate_alloc_decompressor());
+    if (!decompressor)
+        return zlibError(Zlib::OutOfMemory, QStringLiteral("Cannot start decompressing"));
+    const auto decompress = format == Format::Zlib  ? &libdeflate_zlib_decompress_ex
+                            : format == Format::Raw ? &libdeflate_deflate_decompress_ex
+                                                    : &libdeflate_gzip_decompress_ex;
+    try {
+        BoundedBuffer out(maxOutput, input.size(), stats);
+        qint64 consumed = 0;
+        for (;;) {
+            std::size_t read = 0;
+            std::size_t written = 0;
+            const libdeflate_result rc = decompress(decompressor.get(), input.constData() + consumed,
+                                                    std::size_t(input.size() - consumed), out.writePointer(),
+                                                    std::size_t(out.space()), &read, &written);
+            if (rc == LIBDEFLATE_INSUFFICIENT_SPACE) {
+                if (!out.grow())
+                    return out.limitError();
+                continue;
+            }
+            if (rc != LIBDEFLATE_SUCCESS)
+                return streamed();
+            out.advance(qint64(written));
+            if (out.exceeded())
+                return out.limitError();
+            consumed += qint64(read);
+            if (consumed == input.size())
+                return out.take();
+            // Only gzip takes another stream, a member that follows directly.
+            const char* next = input.constData() + consumed;
+            const qint64 left = input.size() - consumed;
+            if (format != Format::Gzip || left < 2 || quint8(next[0]) != 0x1f || quint8(next[1]) != 0x8b)
+                return zlibError(Zlib::TrailingData,
+                                 QStringLiteral("Unexpected data after the end of the compressed stream"));
+            if (!wholeReadable(format, next, left))
+                return streamed();
+        }
+    } catch (const std::bad_alloc&) {
+        return zlibError(Zlib::OutOfMemory, QStringLiteral("Out of memory while decompressing"));
+    }
+}
+
 QByteArray encodedPath(const QString& path)
 {
     return QFile::encodeName(path);
@@ -259,34 +350,34 @@ Result<QByteArray> Zlib::compress(const QByteArray& data)
 {
     if (data.isEmpty())
         return QByteArray();
-    return deflateWith(data, kZlibWindow);
+    return deflateWhole(data, Format::Zlib);
 }
 
 Result<QByteArray> Zlib::inflate(const QByteArray& data, qint64 maxOutput, InflateStats* stats)
 {
-    return inflateWith(data, kZlibWindow, maxOutput, stats);
+    return inflateWhole(data, Format::Zlib, maxOutput, stats);
 }
 
 Result<QByteArray> Zlib::rawDeflate(const QByteArray& data)
 {
     if (data.isEmpty())
         return QByteArray();
-    return deflateWith(data, kRawWindow);
+    return deflateWhole(data, Format::Raw);
 }
 
 Result<QByteArray> Zlib::rawInflate(const QByteArray& data, qint64 maxOutput, InflateStats* stats)
 {
-    return inflateWith(data, kRawWindow, maxOutput, stats);
+    return inflateWhole(data, Format::Raw, maxOutput, stats);
 }
 
 Result<QByteArray> Zlib::gzipCompress(const QByteArray& data)
 {
-    return deflateWith(data, kGzipWindow);
+    return deflateWhole(data, Format::Gzip);
 }
 
 Result<QByteArray> Zlib::gunzip(const QByteArray& data, qint64 maxOutput, InflateStats* stats)
 {
-    return inflateWith(data, kGzipWindow, maxOutput, stats);
+    return inflateWhole(data, Format::Gzip, maxOutput, stats);
 }
 
 Status Zlib::writeGzipFile(const QString& path, const QByteArray& data)

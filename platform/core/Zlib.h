@@ -9,11 +9,23 @@ namespace corvex {
 
 // zlib streams (RFC 1950), raw deflate (RFC 1951, as inside zip entries) and gzip (RFC 1952).
 //
+// Whole buffers are compressed and inflated by libdeflate, in one pass each: at zlib's
+// default level (6) its output is an ordinary stream every zlib reader takes. Whatever
+// libdeflate refuses is inflated again by zlib, so that every fault is answered with zlib's
+// code and words; streams zlib reads with other rules than libdeflate (a zlib header
+// declaring a window below 32 KiB, a gzip header with a checksum) are left to zlib
+// altogether. Differences stay only in blocks no deflater writes, which zlib refuses and
+// these read on: a block declaring more codes than the format has (287 or 288 literal/length
+// codes, 31 or 32 distance codes), a code of a single codeword whose missing second codeword
+// the data uses (read as the one symbol), and a run of code lengths reaching past the count
+// the block declares (the rest left unused). The gzip files go through zlib's gz layer.
+//
 // Every inflating call takes the largest output it accepts: compressed input comes from
 // files and the network, and a few kilobytes can claim gigabytes. The output buffer grows
-// geometrically in steps of at most InflateStep and never holds more than maxOutput +
-// InflateStep bytes; output beyond maxOutput fails with LimitExceeded. Empty input answers
-// empty output for every format.
+// geometrically in steps of at least InflateStep and never holds more than maxOutput +
+// InflateStep bytes (a stream larger than the buffer is inflated again into a larger one);
+// output beyond maxOutput fails with LimitExceeded. Empty input answers empty output for
+// every format.
 class Zlib
 {
 public:

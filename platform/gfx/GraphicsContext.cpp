@@ -4,6 +4,7 @@
 
 #include <QLinearGradient>
 #include <QPaintDevice>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygonF>
@@ -45,7 +46,22 @@ struct GState
     bool smooth = true;
     // Coverage in device pixels (alpha channel) of the mask clips; null when there is none.
     QImage mask;
+    // The painter's clip is made of rectangles only, or none (as far as this context knows).
+    bool rectangleClips = true;
 };
+
+// Whether both ends of a span in device pixels round to one pixel boundary, with a margin
+// for rounding in the arithmetic, and the span is under half a pixel: however QPainter
+// rounds a rectangle clip's edges or size, it keeps no pixel of the span.
+bool roundsToNoPixel(double a, double b)
+{
+    constexpr double kMargin = 1e-6;
+    const double low = std::min(a, b);
+    const double high = std::max(a, b);
+    if (!std::isfinite(low) || !std::isfinite(high) || high - low >= 0.5 - kMargin)
+        return false;
+    return std::floor(low - kMargin + 0.5) == std::floor(high + kMargin + 0.5);
+}
 
 // Maps image pixels into user space by the image drawing rule: the top row at r's maximum y.
 QTransform imageToUser(const Rect& r, const QSize& pixels)
@@ -358,7 +374,8 @@ struct GraphicsContext::Private
     }
 };
 
-std::unique_ptr<GraphicsContext> GraphicsContext::createBitmap(double width, double height)
+std::unique_ptr<GraphicsContext> GraphicsContext::createBitmap(double width, double height,
+                                                               PixelLayout layout)
 {
     if (!std::isfinite(width) || !std::isfinite(height) || width < 1 || height < 1 ||
         width > kMaxBitmapSide || height > kMaxBitmapSide)
@@ -373,7 +390,9 @@ std::unique_ptr<GraphicsContext> GraphicsContext::createBitmap(double width, dou
         return nullptr;
     auto d = std::make_unique<Private>();
     // Rows of exactly 4 x width bytes: the image is made over our own memory.
-    d->image = QImage(buffer.get(), w, h, w * 4, QImage::Format_RGBA8888_Premultiplied);
+    d->image = QImage(buffer.get(), w, h, w * 4,
+                      layout == PixelLayout::Word ? QImage::Format_ARGB32_Premultiplied
+                                                  : QImage::Format_RGBA8888_Premultiplied);
     if (d->image.isNull() || d->image.bytesPerLine() != w * 4)
         return nullptr;
     d->buffer = std::move(buffer);
@@ -393,6 +412,8 @@ GraphicsContext::GraphicsContext(QPainter* painter, bool flipped) : d(std::make_
 {
     d->painter = painter;
     d->flipped = flipped;
+    // Whatever clip the painter came with is not known here.
+    d->state.rectangleClips = false;
     d->painter->save();
     d->base = painter->worldTransform();
 }
@@ -687,6 +708,7 @@ void GraphicsContext::strokeLineSegments(const Point* points, int count)
 
 void GraphicsContext::clip()
 {
+    d->state.rectangleClips = false;
     const QPainterPath p = d->userPath(false);
     d->painter->setWorldTransform(d->userToDevice());
     d->setHints(*d->painter);
@@ -696,6 +718,7 @@ void GraphicsContext::clip()
 
 void GraphicsContext::eoClip()
 {
+    d->state.rectangleClips = false;
     const QPainterPath p = d->userPath(true);
     d->painter->setWorldTransform(d->userToDevice());
     d->setHints(*d->painter);
@@ -712,6 +735,67 @@ void GraphicsContext::clipToRect(const Rect& r)
         return;
     }
     d->painter->setClipRect(r.toQRectF(), Qt::IntersectClip);
+}
+
+bool GraphicsContext::clipToRectLeavesNoPixels(const Rect& r) const
+{
+    const QPaintEngine* engine = d->painter->paintEngine();
+    if (!d->state.rectangleClips || !d->state.mask.isNull() || !engine ||
+        engine->type() != QPaintEngine::Raster)
+        return false;
+    const qreal ratio = d->deviceRatio();
+    const QTransform toDevice = d->userToDevice() * QTransform::fromScale(ratio, ratio);
+    if (toDevice.type() > QTransform::TxScale)
+        return false;
+    const QPointF a = toDevice.map(QPointF(r.minX(), r.minY()));
+    const QPointF b = toDevice.map(QPointF(r.maxX(), r.maxY()));
+    return roundsToNoPixel(a.x(), b.x()) || roundsToNoPixel(a.y(), b.y());
+}
+
+Rect GraphicsContext::devicePixelSquare(Point center, int pixels) const
+{
+    const qreal ratio = d->deviceRatio();
+    const QTransform toDevice = d->userToDevice() * QTransform::fromScale(ratio, ratio);
+    bool invertible = false;
+    const QTransform toUser = toDevice.inverted(&invertible);
+    const double half = pixels / 2.0;
+    if (!invertible || toDevice.type() > QTransform::TxScale) {
+        const double side = pixels / std::max(userSpaceScale(), 1e-12);
+        return Rect(center.x - side / 2, center.y - side / 2, side, side);
+    }
+    const QPointF c = toDevice.map(center.toQPointF());
+    return Rect::fromQRectF(
+        toUser.mapRect(QRectF(std::round(c.x() - half), std::round(c.y() - half), pixels, pixels)));
+}
+
+void GraphicsContext::fillDevicePixelSquares(const std::vector<PixelMark>& marks, int pixels)
+{
+    if (marks.empty())
+        return;
+    const qreal ratio = d->deviceRatio();
+    const QTransform toDevice = d->userToDevice() * QTransform::fromScale(ratio, ratio);
+    if (toDevice.type() > QTransform::TxScale) {
+        saveGState();
+        for (const PixelMark& mark : marks) {
+            setFillColor(PlatformColor::fromQColor(QColor::fromRgba(mark.color)));
+            fillRect(devicePixelSquare(mark.center, pixels));
+        }
+        restoreGState();
+        return;
+    }
+    const double half = pixels / 2.0;
+    d->paint(
+        [&](QPainter& painter) {
+            // Whole pixels: no antialiasing to blend the squares' edges.
+            painter.setWorldTransform(QTransform::fromScale(1 / ratio, 1 / ratio));
+            painter.setRenderHint(QPainter::Antialiasing, false);
+            for (const PixelMark& mark : marks) {
+                const QPointF c = toDevice.map(mark.center.toQPointF());
+                painter.fillRect(QRectF(std::round(c.x() - half), std::round(c.y() - half), pixels, pixels),
+                                 QColor::fromRgba(mark.color));
+            }
+        },
+        d->state.alpha);
 }
 
 void GraphicsContext::clipToMask(const Rect& r, const QImage& mask)
@@ -931,6 +1015,8 @@ void GraphicsContext::drawRadialGradient(const std::vector<std::pair<double, Pla
 
 QPainter* GraphicsContext::painter()
 {
+    // Its holder may clip it any way.
+    d->state.rectangleClips = false;
     QPainter* p = d->painter;
     p->setWorldTransform(d->userToDevice());
     p->setPen(d->strokePen(false));

@@ -103,6 +103,15 @@ constexpr StandIn kStandIns[] = {
 
 const char kFallbackFace[] = "helvetica";
 
+// The faces every font falls back to, in this order, for characters it lacks, before any
+// face the system would pick: the same glyphs on every surface and in every file written, and
+// faces whose outlines PDF output embeds as text. Han, kana and Hangul come from WenQuanYi
+// Micro Hei: with Noto Sans CJK, whose ideographs share their glyphs with the Kangxi
+// radicals, the PDF's text would read "⽇本" for "日本". Noto Sans CJK covers what Micro Hei
+// lacks.
+constexpr const char* kScriptFaces[] = {"WenQuanYi Micro Hei", "Noto Sans Arabic", "Noto Sans Hebrew",
+                                        "Noto Sans CJK SC"};
+
 // The resolution Qt lays text out at when no device says otherwise (the primary screen's
 // logical dpi), read through the public API: a 72-point font is that many pixels high.
 int layoutDpi()
@@ -123,9 +132,15 @@ double qtPointSize(double points)
     return points * 72.0 / layoutDpi();
 }
 
+QStringList familiesWithScriptFaces(const QString& family)
+{
+    return QStringList{family} + PlatformFont::scriptFaces();
+}
+
 QFont makeQFont(const QString& family, const QString& style, double pointSize)
 {
     QFont font(family);
+    font.setFamilies(familiesWithScriptFaces(family));
     if (!style.isEmpty())
         font.setStyleName(style);
     font.setPointSizeF(qtPointSize(pointSize));
@@ -302,6 +317,17 @@ PlatformFont PlatformFont::boldSystemFont(double pointSize)
 bool PlatformFont::isFaceAvailable(const QString& faceName)
 {
     return !FaceResolver::instance().resolve(faceName, false).missing;
+}
+
+QStringList PlatformFont::scriptFaces()
+{
+    static const QStringList faces = [] {
+        QStringList list;
+        for (const char* face : kScriptFaces)
+            list.append(QString::fromLatin1(face));
+        return list;
+    }();
+    return faces;
 }
 
 PlatformFont PlatformFont::withSize(double pointSize) const

@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QString>
+#include <QStringList>
 
 class QPaintDevice;
 
@@ -20,9 +21,11 @@ namespace corvex {
 //   Helvetica, Helvetica Neue (Bold, Oblique)  -> Nimbus Sans (Bold, Italic)
 //   Apple Color Emoji                          -> Noto Color Emoji
 // Any other face is looked up among the installed fonts as "<family> <style>" (so "Lato
-// Light" and "DejaVu Sans Bold" work). Names compare without regard to case, spaces,
-// hyphens or camel case: "Avenir-BookOblique", "avenir book oblique" and "AvenirBook
-// Oblique" are one face.
+// Light" and "DejaVu Sans Bold" work). Characters a face lacks come from the script faces,
+// in this order: WenQuanYi Micro Hei (Chinese, Japanese, Korean), Noto Sans Arabic, Noto Sans
+// Hebrew, Noto Sans CJK SC (what Micro Hei lacks); scriptFaces() names them. Names compare without regard to
+// case, spaces, hyphens or camel case: "Avenir-BookOblique", "avenir book oblique" and "AvenirBook Oblique"
+// are one face.
 //
 // A face that resolves to nothing is missing: the error log gets one line for it (the first
 // time only) and the font answers the fallback, the Helvetica stand-in, with isFallback().
@@ -43,6 +46,8 @@ public:
     // Whether the face resolves to an installed font (a table stand-in or an installed face);
     // asks without logging.
     static bool isFaceAvailable(const QString& faceName);
+    // The families every font falls back to, in order.
+    static QStringList scriptFaces();
 
     // The same face at another size.
     PlatformFont withSize(double pointSize) const;

@@ -2,11 +2,11 @@
 
 #include "platform/core/Log.h"
 #include "platform/core/MainQueue.h"
+#include "platform/core/NotificationCenter.h"
+#include "platform/net/DropboxAccountAnswers.h"
 #include "platform/net/DropboxRedirect.h"
 
 #include <QCryptographicHash>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QRandomGenerator>
 #include <QUrlQuery>
 #include <array>
@@ -163,9 +163,7 @@ void DBClientsManager::exchange(const QString& code, const QString& verifier, Co
                 completion(Outcome::Error, result.error().localizedDescription());
                 return;
             }
-            const QJsonObject object = QJsonDocument::fromJson(result->body).object();
-            DropboxCredentials credentials{object.value(QStringLiteral("access_token")).toString(),
-                                           object.value(QStringLiteral("refresh_token")).toString()};
+            const DropboxCredentials credentials = DropboxAccountAnswers::signInTokens(result->body);
             if (result->statusCode != 200 || credentials.accessToken.isEmpty()) {
                 completion(Outcome::Error,
                            QStringLiteral("The sign-in code was refused (HTTP %1)").arg(result->statusCode));
@@ -176,6 +174,8 @@ void DBClientsManager::exchange(const QString& code, const QString& verifier, Co
                 return;
             }
             mClient.reset();
+            // A back end that stopped for a refused token takes up the new account.
+            NotificationCenter::defaultCenter().post(DropboxNotifications::SignedIn);
             completion(Outcome::Success, QString());
         });
 }

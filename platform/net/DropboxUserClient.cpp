@@ -2,10 +2,9 @@
 
 #include "platform/core/Log.h"
 #include "platform/core/MainQueue.h"
+#include "platform/net/DropboxAccountAnswers.h"
 #include "platform/net/DropboxApiArg.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QUrlQuery>
 #include <algorithm>
 
@@ -26,29 +25,11 @@ struct DropboxUserClient::Call
     Completion completion;
     int repeats = 0;
     bool refreshed = false;
+    QString sentWith; // the access token of the last send
     std::shared_ptr<HttpTransfer> transfer;
 };
 
 namespace {
-
-// The ".tag" of the answer's "error", when the body is the service's JSON error.
-QString dropboxErrorTag(const QByteArray& body)
-{
-    const QJsonDocument document = QJsonDocument::fromJson(body);
-    if (!document.isObject())
-        return QString();
-    const QJsonValue error = document.object().value(QStringLiteral("error"));
-    return error.isObject() ? error.toObject().value(QStringLiteral(".tag")).toString() : QString();
-}
-
-double retryAfterSeconds(const HttpHeaders& headers, double fallback, double cap)
-{
-    bool ok = false;
-    const double value = headers.value("Retry-After").trimmed().toDouble(&ok);
-    if (!ok || value < 0)
-        return fallback;
-    return std::min(value, cap);
-}
 
 std::shared_ptr<DropboxUserClient::Call> makeCall(DropboxUserClient::Call::Kind kind, QUrl url,
                                                   QByteArray argument, QString file,
@@ -135,6 +116,7 @@ void DropboxUserClient::send(const std::shared_ptr<Call>& call)
     HttpRequest request;
     request.url = call->url;
     request.method = "POST";
+    call->sentWith = mCredentials.accessToken;
     request.headers.set("Authorization", "Bearer " + mCredentials.accessToken.toUtf8());
     switch (call->kind) {
     case Call::Kind::Rpc:
@@ -169,8 +151,14 @@ void DropboxUserClient::send(const std::shared_ptr<Call>& call)
 void DropboxUserClient::received(const std::shared_ptr<Call>& call, const Result<HttpResponse>& result)
 {
     DropboxRequestAnswer answer = answerFrom(result);
-    if (answer.status == 401 && !call->refreshed && !mCredentials.refreshToken.isEmpty() &&
-        dropboxErrorTag(answer.body) == QLatin1String("expired_access_token")) {
+    const bool expired = answer.status == 401 && DropboxAccountAnswers::errorTag(answer.body) ==
+                                                     QLatin1String("expired_access_token");
+    if (expired && call->sentWith != mCredentials.accessToken) {
+        // Another call's refresh has replaced the token since this one went out.
+        send(call);
+        return;
+    }
+    if (expired && !call->refreshed && !mCredentials.refreshToken.isEmpty()) {
         refreshThenRepeat(call, std::move(answer));
         return;
     }
@@ -179,7 +167,9 @@ void DropboxUserClient::received(const std::shared_ptr<Call>& call, const Result
     if ((limited || serverFault) && call->repeats < mOptions.maxRetries) {
         const double backoff = double(2 << call->repeats); // 2, 4, 8 s
         const double delay =
-            limited ? retryAfterSeconds(answer.headers, backoff, mOptions.maxRetryAfter) : backoff;
+            limited ? DropboxAccountAnswers::retryAfterSeconds(answer.headers.value("Retry-After"), backoff,
+                                                               mOptions.maxRetryAfter)
+                    : backoff;
         ++call->repeats;
         std::weak_ptr<DropboxUserClient> weak = weak_from_this();
         MainQueue::postAfter(delay, [weak, call, answer] {
@@ -214,13 +204,14 @@ void DropboxUserClient::refreshThenRepeat(const std::shared_ptr<Call>& call, Dro
             return;
         self->mRefreshTransfer.reset();
         QString token;
-        if (result && result->statusCode == 200) {
-            const QJsonDocument document = QJsonDocument::fromJson(result->body);
-            token = document.object().value(QStringLiteral("access_token")).toString();
-        }
+        if (result && result->statusCode == 200)
+            token = DropboxAccountAnswers::refreshedAccessToken(result->body);
         if (token.isEmpty()) {
             Log::warning(QStringLiteral("Dropbox: the access token could not be refreshed"));
-            self->refreshed(false);
+            // Only the token route's refusal says the token cannot be mended; no answer or a
+            // server error is the connection's failure.
+            const bool refused = result && (result->statusCode == 400 || result->statusCode == 401);
+            self->refreshed(false, refused ? std::nullopt : std::optional(answerFrom(result)));
             return;
         }
         self->mCredentials.accessToken = token;
@@ -231,7 +222,7 @@ void DropboxUserClient::refreshThenRepeat(const std::shared_ptr<Call>& call, Dro
     });
 }
 
-void DropboxUserClient::refreshed(bool ok)
+void DropboxUserClient::refreshed(bool ok, const std::optional<DropboxRequestAnswer>& failure)
 {
     auto waiting = std::move(mAwaitingRefresh);
     mAwaitingRefresh.clear();
@@ -240,7 +231,7 @@ void DropboxUserClient::refreshed(bool ok)
         if (ok || !call->refreshed)
             send(call);
         else
-            finish(call, answer);
+            finish(call, failure.value_or(answer));
     }
 }
 

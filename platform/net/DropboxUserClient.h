@@ -10,6 +10,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace corvex {
 
@@ -33,7 +34,9 @@ struct DropboxRequestAnswer
 // routes with their argument in a header-safe "Dropbox-API-Arg", every request a POST with
 // the bearer token. It absorbs what a caller should never see:
 // - a 401 "expired_access_token" refreshes the token once (saving the new one) and repeats
-//   the request;
+//   the request; one that answers a token already refreshed since is repeated at once; a
+//   refresh the token route refuses (400, 401) leaves the 401 as the answer, one that gets no
+//   answer or a server error answers that instead (the connection failed, not the token);
 // - a 429 waits its Retry-After (at most maxRetryAfter), a 5xx waits 2, 4, 8 s; at most
 //   maxRetries repeats in all, on the current scheduler, then the last answer is final.
 // Main thread only; each completion runs once, on the main queue.
@@ -78,7 +81,8 @@ private:
     void send(const std::shared_ptr<Call>& call);
     void received(const std::shared_ptr<Call>& call, const Result<HttpResponse>& result);
     void refreshThenRepeat(const std::shared_ptr<Call>& call, DropboxRequestAnswer expired);
-    void refreshed(bool ok);
+    // `failure`: what the calls that waited for a failed refresh answer.
+    void refreshed(bool ok, const std::optional<DropboxRequestAnswer>& failure = std::nullopt);
     static void finish(const std::shared_ptr<Call>& call, const DropboxRequestAnswer& answer);
 
     DropboxCredentials mCredentials;

@@ -1168,14 +1168,15 @@ void HttpTransfer::start(Completion completion)
     const std::shared_ptr<HttpSession::Engine> engine = mEngine.lock();
     if (!engine)
         return refuse(UrlError::Cancelled, QStringLiteral("The session is gone"));
-    if (engine->loopbackOnly && host != kLoopbackHost)
-        return refuse(UrlError::CannotConnectToHost,
-                      QStringLiteral("Only 127.0.0.1 may be reached in this process: %1").arg(host));
     // Names in the reserved ".invalid" domain never resolve: not even a name lookup leaves the
-    // machine for them (the unconfigured reporting kit's hosts are there).
+    // machine for them (the unconfigured reporting kit's hosts are there). Refused for that
+    // reason first, in a loopback-only process too.
     if (isReservedInvalidHost(host))
         return refuse(UrlError::CannotFindHost,
                       QStringLiteral("%1 is a reserved name that never resolves").arg(host));
+    if (engine->loopbackOnly && host != kLoopbackHost)
+        return refuse(UrlError::CannotConnectToHost,
+                      QStringLiteral("Only 127.0.0.1 may be reached in this process: %1").arg(host));
     engine->submit(mState);
 }
 

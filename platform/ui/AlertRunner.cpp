@@ -14,21 +14,34 @@ QString AlertRunner::defaultButtonTitle()
     return QCoreApplication::translate("QPlatformTheme", "OK");
 }
 
-int AlertRunner::runModal(const Alert& alert)
+AlertRunner::Ending AlertRunner::show(const Alert& alert)
 {
     Alert shown = alert;
     if (shown.buttons.empty())
         shown.addButton(defaultButtonTitle(), Alert::NormalButton);
     const std::optional<int> pressed = present(shown);
-    int index = shown.dismissalIndex();
-    if (pressed) {
-        if (*pressed >= 0 && *pressed < int(shown.buttons.size()))
-            index = *pressed;
-        else
-            Log::assertionFailure(
-                QStringLiteral("Alert answered a button it does not have: %1").arg(*pressed));
-    }
-    return FirstButtonReturn + index;
+    Ending ending{shown.dismissalIndex(), false};
+    if (pressed && *pressed == EndedByQuit)
+        ending.endedByQuit = true;
+    else if (pressed && *pressed >= 0 && *pressed < int(shown.buttons.size()))
+        ending.index = *pressed;
+    else if (pressed)
+        Log::assertionFailure(QStringLiteral("Alert answered a button it does not have: %1").arg(*pressed));
+    return ending;
+}
+
+int AlertRunner::runModal(const Alert& alert)
+{
+    // An alert that ended without a choice stands for its dismissal button.
+    return FirstButtonReturn + show(alert).index;
+}
+
+std::optional<int> AlertRunner::runModalUnlessQuit(const Alert& alert)
+{
+    const Ending ending = show(alert);
+    if (ending.endedByQuit)
+        return std::nullopt;
+    return FirstButtonReturn + ending.index;
 }
 
 } // namespace corvex

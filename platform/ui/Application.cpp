@@ -1,5 +1,7 @@
 #include "platform/ui/Application.h"
 
+#include "platform/core/AfterFirstFrame.h"
+#include "platform/core/BackgroundDrawing.h"
 #include "platform/core/InstanceMessage.h"
 #include "platform/core/LaunchSeams.h"
 #include "platform/core/Log.h"
@@ -54,6 +56,10 @@ void ApplicationHandler::performAction(const QString&, MenuItem&) {}
 
 Application::Application(int& argc, char** argv, Options options) : mOptions(options)
 {
+    // Caught from the first moment: a quit signal that comes while the QApplication is made
+    // (connecting to the display takes a while) is answered once the event loop runs.
+    if (mOptions.handleSignals)
+        installSignalPipe();
     if (!QCoreApplication::instance())
         mOwnedApp = std::make_unique<ReportingApplication>(argc, argv);
     gApplication = this;
@@ -78,15 +84,18 @@ Application::Application(int& argc, char** argv, Options options) : mOptions(opt
                 app->quit(QuitReason::LastWindowClosed);
         });
     }
-    if (mOptions.handleSignals)
-        installSignalPipe();
+    if (mOwnsSignalPipe) {
+        mSignalNotifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, this);
+        connect(mSignalNotifier, &QSocketNotifier::activated, this, [this] { signalPipeReadable(); });
+    }
 }
 
 Application::~Application()
 {
+    BackgroundDrawing::stopAndWait();
     if (mOptions.quitOnLastWindowClosed)
         Window::setLastWindowWillCloseHandler({});
-    if (mSignalNotifier) {
+    if (mOwnsSignalPipe) {
         ::signal(SIGTERM, SIG_DFL);
         ::signal(SIGINT, SIG_DFL);
         delete mSignalNotifier;
@@ -130,8 +139,7 @@ void Application::installSignalPipe()
         gSignalPipe[0] = gSignalPipe[1] = -1;
         return;
     }
-    mSignalNotifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, this);
-    connect(mSignalNotifier, &QSocketNotifier::activated, this, [this] { signalPipeReadable(); });
+    mOwnsSignalPipe = true;
     struct sigaction action = {};
     action.sa_handler = quitSignalHandler;
     sigemptyset(&action.sa_mask);
@@ -153,6 +161,16 @@ void Application::signalPipeReadable()
 }
 
 int Application::run()
+{
+    const std::optional<int> ended = startUp();
+    const int code = ended ? *ended : QCoreApplication::exec();
+    // However the loop ended, or never ran (a quit during the launch): no drawing goes on
+    // into what the application object and the static state take down.
+    BackgroundDrawing::stopAndWait();
+    return code;
+}
+
+std::optional<int> Application::startUp()
 {
     if (mOptions.singleInstance) {
         mSingleInstance = std::make_unique<SingleInstance>(mSchemes);
@@ -181,13 +199,16 @@ int Application::run()
     launch();
     if (mQuitting)
         return 0;
-    return QCoreApplication::exec();
+    return std::nullopt;
 }
 
 void Application::launch()
 {
-    if (mLaunched)
+    if (mLaunchBegun)
         return;
+    mLaunchBegun = true;
+    // What the first window does not need waits for its first frame (WindowCompositor).
+    AfterFirstFrame::hold();
     if (mHandler)
         mHandler->applicationWillFinishLaunching();
     // Launch files and URLs go through the same checks as a second launch's.
@@ -198,9 +219,11 @@ void Application::launch()
         messages.push_back(std::move(message));
     for (const InstanceMessage& message : messages)
         deliverInstanceMessage(message);
-    mLaunched = true;
     if (mHandler)
         mHandler->applicationDidFinishLaunching();
+    // A window that closes while the launch runs (a restored window whose location is off) is
+    // not the user closing the last window: the launch goes on to its own first window.
+    mLaunched = true;
 }
 
 void Application::deliverInstanceMessage(const InstanceMessage& message)

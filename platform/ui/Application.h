@@ -8,6 +8,7 @@
 #include <QUrl>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QApplication;
@@ -94,10 +95,17 @@ public:
 
     // Claims the instance (when asked), then either hands the arguments to the running
     // instance and answers 0 without launching, or launches: will-finish, launch files and
-    // URLs, did-finish, then Qt's event loop until quit. Returns the exit code.
+    // URLs, did-finish, then Qt's event loop until quit. Then, whichever way it ended, every
+    // background drawing job is stopped and waited for (BackgroundDrawing), as it is again
+    // when the application object goes. Returns the exit code.
     int run();
+    // run() without the event loop: the exit code when the process is to end without one
+    // (the arguments were handed over, or a quit came during the launch), else nothing.
+    // The application tests start the real application this way and pump the loop themselves.
+    std::optional<int> startUp();
 
     // The launch steps alone, without the instance claim and without the event loop (tests).
+    // Work posted to AfterFirstFrame from here on waits for the first window's first frame.
     void launch();
 
     // The one quit function. Returns false when the delegate refused (menu) or a quit is
@@ -127,7 +135,10 @@ private:
     std::unique_ptr<SingleInstance> mSingleInstance;
     std::vector<std::function<void()>> mQuitObservers;
     QSocketNotifier* mSignalNotifier = nullptr;
+    bool mOwnsSignalPipe = false;
     bool mQuitting = false;
+    bool mLaunchBegun = false;
+    // The launch is over: from now on the last window closing quits.
     bool mLaunched = false;
 };
 

@@ -4,12 +4,15 @@
 #include "platform/gfx/GraphicsContext.h"
 #include "platform/ui/CompositorScaler_p.h"
 #include "platform/ui/FlipTransform_p.h"
+#include "platform/ui/FrameTrace.h"
 #include "platform/ui/Layer.h"
 #include "platform/ui/RenderingScope.h"
 
 #include <QPaintDevice>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPainterPath>
+#include <QRegion>
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -25,6 +28,13 @@ constexpr double kMaxImageSide = 16384;
 constexpr int kMaxRenditionSide = 4096;
 // Pixels in a band of changing scaled contents: 128 KB, well inside a core's cache.
 constexpr int kBandPixels = 32768;
+// Changing scaled contents at least this many pixels a side blend straight into the target.
+constexpr int kDirectBlendSide = 96;
+// Kept copies of scaled contents made in one frame. Making one costs about twice drawing the
+// contents in bands: when a whole orbit comes to rest (the end of a drill) the copies are
+// spread over the next frames, which draw the rest in bands as before, rather than all made
+// in the one frame that may also build a new view.
+constexpr int kRenditionsPerFrame = 6;
 
 bool isVisible(const PlatformColor& color)
 {
@@ -81,7 +91,8 @@ public:
 
     // Paints into an offscreen image for `outer`, at its time and resolution.
     LayerRenderer(QPainter& painter, const LayerRenderer& outer, const QRectF& area)
-        : mPainter(painter), mOptions(outer.mOptions), mNow(outer.mNow), mRatio(outer.mRatio), mArea(area)
+        : mPainter(painter), mOptions(outer.mOptions), mNow(outer.mNow), mRatio(outer.mRatio), mArea(area),
+          mRenditionsLeft(outer.mRenditionsLeft)
     {}
 
     const QRectF& area() const { return mArea; }
@@ -136,6 +147,7 @@ public:
                 .toAlignedRect();
         if (pixels.width() > kMaxImageSide || pixels.height() > kMaxImageSide)
             return;
+        const FrameTrace::Scope tracing(FrameTrace::Phase::Composite, layer);
         QImage image(pixels.size(), QImage::Format_ARGB32_Premultiplied);
         if (image.isNull())
             return;
@@ -252,6 +264,7 @@ public:
     {
         if (!toPainter.mapRect(bounds).intersects(mArea))
             return;
+        const FrameTrace::Scope tracing(FrameTrace::Phase::Drawing, layer);
         mPainter.save();
         mPainter.setWorldTransform(layer.isGeometryFlipped() ? flipWithin(bounds) * toPainter : toPainter);
         mPainter.setOpacity(1);
@@ -296,7 +309,9 @@ public:
             const double baked = scaler && opacitySteady ? alpha : 1.0;
             ScaledRendition made;
             if (scaler) {
-                if (!steady) {
+                // Over the frame's allowance the contents are drawn in bands and still count as
+                // steady, so that a later frame makes their copy.
+                if (!steady || *mRenditionsLeft <= 0) {
                     const CompositorScaler scaling(contents, toDevice, alpha, kMaxRenditionSide);
                     if (!scaling.isValid())
                         return false;
@@ -304,6 +319,7 @@ public:
                     return true;
                 }
                 made = CompositorScaler::scale(contents, toDevice, baked, kMaxRenditionSide);
+                --*mRenditionsLeft;
             } else {
                 if (!steady)
                     return false;
@@ -339,13 +355,17 @@ public:
         const QPoint origin = scaling.origin();
         const QSize size = scaling.size();
         const int rowsPerBand = std::max(1, kBandPixels / size.width());
+        const int firstVisible = std::max(0, int(std::floor(mArea.top() * mRatio)) - origin.y());
+        const int endVisible = std::min(size.height(), int(std::ceil(mArea.bottom() * mRatio)) - origin.y());
+        prepareCopy(1);
+        // Small drawings gain nothing from it: their rows are short and the band is few.
+        if (size.width() >= kDirectBlendSide && size.height() >= kDirectBlendSide &&
+            blendIntoTarget(scaling, firstVisible, endVisible))
+            return;
         const std::size_t needed =
             std::size_t(std::min(rowsPerBand, size.height())) * std::size_t(size.width());
         if (mBand.size() < needed)
             mBand.resize(needed);
-        const int firstVisible = std::max(0, int(std::floor(mArea.top() * mRatio)) - origin.y());
-        const int endVisible = std::min(size.height(), int(std::ceil(mArea.bottom() * mRatio)) - origin.y());
-        prepareCopy(1);
         for (int row = firstVisible; row < endVisible; row += rowsPerBand) {
             const int rows = std::min(rowsPerBand, endVisible - row);
             auto* bits = reinterpret_cast<uchar*>(mBand.data());
@@ -355,6 +375,56 @@ public:
             band.setDevicePixelRatio(mRatio);
             mPainter.drawImage(QPointF(origin.x() / mRatio, (origin.y() + row) / mRatio), band);
         }
+    }
+
+    // The scaler's drawing blended row by row straight into the painter's pixels, when they
+    // are a raster image in a format the blend writes and nothing but the painted area and
+    // one system rectangle clips (a copy being drawn in device pixels, the painter then
+    // maps points to pixels by the ratio and a whole offset). The pixels come out as
+    // QPainter's blend of the bands would leave them, without the bands' round trip through
+    // memory. Returns false when it cannot, and the bands are drawn.
+    bool blendIntoTarget(const CompositorScaler& scaling, int firstRow, int endRow)
+    {
+        QPaintEngine* engine = mPainter.paintEngine();
+        if (!engine || engine->type() != QPaintEngine::Raster || mPainter.hasClipping() ||
+            mPainter.compositionMode() != QPainter::CompositionMode_SourceOver)
+            return false;
+        QPaintDevice* device = engine->paintDevice();
+        if (!device || device->devType() != QInternal::Image)
+            return false;
+        const auto* image = static_cast<const QImage*>(device);
+        if (image->format() != QImage::Format_ARGB32_Premultiplied && image->format() != QImage::Format_RGB32)
+            return false;
+        const QTransform toDevice = mPainter.deviceTransform();
+        if (toDevice.type() > QTransform::TxScale || std::abs(toDevice.m11() - mRatio) > 1e-9 ||
+            std::abs(toDevice.m22() - mRatio) > 1e-9 || !isWhole(toDevice.dx()) || !isWhole(toDevice.dy()))
+            return false;
+        QRect target = image->rect();
+        const QRegion system = engine->systemClip();
+        if (!system.isEmpty()) {
+            if (system.rectCount() != 1)
+                return false;
+            target &= system.boundingRect();
+        }
+        // The drawing's own pixel coordinates.
+        const QPoint shift =
+            scaling.origin() + QPoint(int(std::round(toDevice.dx())), int(std::round(toDevice.dy())));
+        target.translate(-shift);
+        const int firstColumn =
+            std::max({0, target.left(), int(std::floor(mArea.left() * mRatio)) - scaling.origin().x()});
+        const int endColumn = std::min({scaling.size().width(), target.right() + 1,
+                                        int(std::ceil(mArea.right() * mRatio)) - scaling.origin().x()});
+        firstRow = std::max(firstRow, target.top());
+        endRow = std::min(endRow, target.bottom() + 1);
+        if (firstColumn >= endColumn || firstRow >= endRow)
+            return true;
+        // The raster engine writes these pixels itself: they are not shared while it paints.
+        uchar* bits = const_cast<uchar*>(image->constBits());
+        const qsizetype stride = image->bytesPerLine();
+        scaling.blendRows(
+            firstRow, endRow - firstRow, firstColumn, endColumn,
+            bits + qsizetype(firstRow + shift.y()) * stride + qsizetype(firstColumn + shift.x()) * 4, stride);
+        return true;
     }
 
     // Contents in formats the scaler does not take, scaled by QPainter.
@@ -508,6 +578,8 @@ private:
     double mRatio = 1;
     QRectF mArea;
     std::vector<std::uint32_t> mBand; // drawInBands' buffer, shared by the frame's layers
+    int mOwnRenditionsLeft = kRenditionsPerFrame;
+    int* mRenditionsLeft = &mOwnRenditionsLeft; // the outermost renderer's: one allowance a frame
 };
 
 int Compositor::prepareFrame(Layer& root)

@@ -44,6 +44,28 @@ inline std::uint32_t scalerSwapRedBlue(std::uint32_t p)
     return (p & 0xff00ff00u) | ((p >> 16) & 0xffu) | ((p & 0xffu) << 16);
 }
 
+// Each channel times a / 255, rounded as QPainter's raster blends round.
+inline std::uint32_t scalerByteMul(std::uint32_t x, unsigned a)
+{
+    std::uint32_t t = (x & 0xff00ffu) * a;
+    t = ((t + ((t >> 8) & 0xff00ffu) + 0x800080u) >> 8) & 0xff00ffu;
+    x = ((x >> 8) & 0xff00ffu) * a;
+    x = (x + ((x >> 8) & 0xff00ffu) + 0x800080u) & 0xff00ff00u;
+    return x | t;
+}
+
+// Premultiplied `src` over `dst`, from `i` on: QPainter's source-over, to the bit.
+void scalerBlendOverTail(const std::uint32_t* src, std::uint32_t* dst, int i, int count)
+{
+    for (; i < count; ++i) {
+        const std::uint32_t s = src[i];
+        if (s >= 0xff000000u)
+            dst[i] = s;
+        else if (s != 0)
+            dst[i] = s + scalerByteMul(dst[i], 255u - (s >> 24));
+    }
+}
+
 // out[i] = a[i] * (256 - d) / 256 + b[i] * d / 256, channel by channel, from `i` on.
 void scalerLerpRowsTail(const std::uint32_t* a, const std::uint32_t* b, unsigned d, std::uint32_t* out, int i,
                         int count)
@@ -88,9 +110,43 @@ void scalerLerpRowsSse2(const std::uint32_t* a, const std::uint32_t* b, unsigned
     scalerLerpRowsTail(a, b, d, out, i, count);
 }
 
+// dst = src + dst x (255 - alpha of src) / 255 for four pixels; the pixels of `src` as they are
+// where all four are opaque, `dst` untouched where all four are clear.
+inline __m128i scalerBlendFourSse2(__m128i s, __m128i d)
+{
+    const __m128i colorMask = _mm_set1_epi32(0x00ff00ff);
+    const __m128i half = _mm_set1_epi16(0x0080);
+    __m128i alpha = _mm_srli_epi32(s, 24);
+    alpha = _mm_sub_epi16(_mm_set1_epi16(0x00ff), _mm_or_si128(alpha, _mm_slli_epi32(alpha, 16)));
+    __m128i ag = _mm_mullo_epi16(_mm_srli_epi16(d, 8), alpha);
+    __m128i rb = _mm_mullo_epi16(_mm_and_si128(d, colorMask), alpha);
+    rb = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(rb, _mm_srli_epi16(rb, 8)), half), 8);
+    ag = _mm_andnot_si128(colorMask, _mm_add_epi16(_mm_add_epi16(ag, _mm_srli_epi16(ag, 8)), half));
+    return _mm_add_epi8(s, _mm_or_si128(ag, rb));
+}
+
+void scalerBlendOverSse2(const std::uint32_t* src, std::uint32_t* dst, int count)
+{
+    const __m128i alphaMask = _mm_set1_epi32(int(0xff000000u));
+    const __m128i zero = _mm_setzero_si128();
+    int i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(s, zero)) == 0xffff)
+            continue;
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(s, alphaMask), alphaMask)) == 0xffff) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), s);
+            continue;
+        }
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dst + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), scalerBlendFourSse2(s, d));
+    }
+    scalerBlendOverTail(src, dst, i, count);
+}
+
 template <bool swap>
 void scalerMixColumnsSse2(const std::uint32_t* row, const ScalerColumns& columns, std::uint32_t* out,
-                          int count)
+                          int first, int count)
 {
     const __m128i zero = _mm_setzero_si128();
     const int* index = columns.index.data();
@@ -105,7 +161,7 @@ void scalerMixColumnsSse2(const std::uint32_t* row, const ScalerColumns& columns
             p = _mm_shufflelo_epi16(p, _MM_SHUFFLE(3, 0, 1, 2));
         return p;
     };
-    int x = 0;
+    int x = first;
     for (; x + 4 <= count; x += 4) {
         const __m128i p01 = _mm_unpacklo_epi64(one(x), one(x + 1));
         const __m128i p23 = _mm_unpacklo_epi64(one(x + 2), one(x + 3));
@@ -175,8 +231,9 @@ __attribute__((target("avx2"))) inline __m256i scalerMixFourAvx2(const std::uint
 }
 
 template <bool swap>
-__attribute__((target("avx2"))) void
-scalerMixColumnsAvx2(const std::uint32_t* row, const ScalerColumns& columns, std::uint32_t* out, int count)
+__attribute__((target("avx2"))) void scalerMixColumnsAvx2(const std::uint32_t* row,
+                                                          const ScalerColumns& columns, std::uint32_t* out,
+                                                          int first, int count)
 {
     const int* index = columns.index.data();
     const std::uint8_t* weights = columns.narrowWeights.data();
@@ -188,7 +245,7 @@ scalerMixColumnsAvx2(const std::uint32_t* row, const ScalerColumns& columns, std
                                                        0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
     // The top bits flipped took 128 x (left + right) off every sum.
     const __m256i bias = _mm256_set1_epi16(short(128 * columns.half));
-    int x = 0;
+    int x = first;
     for (; x + 8 <= count; x += 8) {
         const __m256i first = scalerMixFourAvx2(row, index, weights, x, interleave, bias);
         const __m256i second = scalerMixFourAvx2(row, index, weights, x + 4, interleave, bias);
@@ -197,6 +254,36 @@ scalerMixColumnsAvx2(const std::uint32_t* row, const ScalerColumns& columns, std
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), _mm256_permute4x64_epi64(packed, 0xd8));
     }
     scalerMixColumnsNarrowTail<swap>(row, columns, out, x, count);
+}
+
+// The same source-over eight pixels at a time.
+__attribute__((target("avx2"))) void scalerBlendOverAvx2(const std::uint32_t* src, std::uint32_t* dst,
+                                                         int count)
+{
+    const __m256i alphaMask = _mm256_set1_epi32(int(0xff000000u));
+    const __m256i colorMask = _mm256_set1_epi32(0x00ff00ff);
+    const __m256i half = _mm256_set1_epi16(0x0080);
+    const __m256i full = _mm256_set1_epi16(0x00ff);
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+        if (_mm256_testz_si256(s, s))
+            continue;
+        if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(_mm256_and_si256(s, alphaMask), alphaMask)) == -1) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), s);
+            continue;
+        }
+        const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dst + i));
+        __m256i alpha = _mm256_srli_epi32(s, 24);
+        alpha = _mm256_sub_epi16(full, _mm256_or_si256(alpha, _mm256_slli_epi32(alpha, 16)));
+        __m256i ag = _mm256_mullo_epi16(_mm256_srli_epi16(d, 8), alpha);
+        __m256i rb = _mm256_mullo_epi16(_mm256_and_si256(d, colorMask), alpha);
+        rb = _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(rb, _mm256_srli_epi16(rb, 8)), half), 8);
+        ag = _mm256_andnot_si256(colorMask,
+                                 _mm256_add_epi16(_mm256_add_epi16(ag, _mm256_srli_epi16(ag, 8)), half));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), _mm256_add_epi8(s, _mm256_or_si256(ag, rb)));
+    }
+    scalerBlendOverTail(src, dst, i, count);
 }
 
 bool scalerHasAvx2()
@@ -218,16 +305,30 @@ void scalerLerpRows(const std::uint32_t* a, const std::uint32_t* b, unsigned d, 
 #endif
 }
 
-template <bool swap>
-void scalerMixColumns(const std::uint32_t* row, const ScalerColumns& columns, std::uint32_t* out, int count)
+void scalerBlendOver(const std::uint32_t* src, std::uint32_t* dst, int count)
 {
 #if defined(__SSE2__)
     if (scalerHasAvx2())
-        scalerMixColumnsAvx2<swap>(row, columns, out, count);
+        scalerBlendOverAvx2(src, dst, count);
     else
-        scalerMixColumnsSse2<swap>(row, columns, out, count);
+        scalerBlendOverSse2(src, dst, count);
 #else
-    scalerMixColumnsTail<swap>(row, columns, out, 0, count);
+    scalerBlendOverTail(src, dst, 0, count);
+#endif
+}
+
+template <bool swap>
+// Columns [first, count) of a row.
+void scalerMixColumns(const std::uint32_t* row, const ScalerColumns& columns, std::uint32_t* out, int first,
+                      int count)
+{
+#if defined(__SSE2__)
+    if (scalerHasAvx2())
+        scalerMixColumnsAvx2<swap>(row, columns, out, first, count);
+    else
+        scalerMixColumnsSse2<swap>(row, columns, out, first, count);
+#else
+    scalerMixColumnsTail<swap>(row, columns, out, first, count);
 #endif
 }
 
@@ -258,6 +359,43 @@ ScalerSample scalerSample(double device, double offset, double scale, int length
     return s;
 }
 
+// Per row of premultiplied contents, the columns [first, end) between the first and the last
+// pixel that is not clear: the rest of the row scales and blends to nothing, so it is left
+// out. Kept for the last contents seen (by cache key), since the same contents are scaled
+// frame after frame.
+std::shared_ptr<const ScalerRowSpans> scalerRowSpansOf(const QImage& source)
+{
+    if (source.format() != QImage::Format_ARGB32_Premultiplied &&
+        source.format() != QImage::Format_RGBA8888_Premultiplied)
+        return nullptr;
+    constexpr std::size_t kKept = 256;
+    thread_local std::vector<std::pair<qint64, std::shared_ptr<const ScalerRowSpans>>> kept;
+    const qint64 key = source.cacheKey();
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        if (kept[i].first == key) {
+            // Most recently used at the back.
+            std::rotate(kept.begin() + std::ptrdiff_t(i), kept.begin() + std::ptrdiff_t(i) + 1, kept.end());
+            return kept.back().second;
+        }
+    }
+    auto spans = std::make_shared<ScalerRowSpans>(std::size_t(source.height()));
+    const int w = source.width();
+    for (int y = 0; y < source.height(); ++y) {
+        const auto* row = reinterpret_cast<const std::uint32_t*>(source.constScanLine(y));
+        int first = 0;
+        while (first < w && row[first] == 0)
+            ++first;
+        int end = w;
+        while (end > first && row[end - 1] == 0)
+            --end;
+        (*spans)[std::size_t(y)] = {first, end};
+    }
+    if (kept.size() >= kKept)
+        kept.erase(kept.begin());
+    kept.emplace_back(key, spans);
+    return spans;
+}
+
 } // namespace
 
 bool CompositorScaler::supports(QImage::Format format)
@@ -277,6 +415,8 @@ struct CompositorScaler::Plan
     int span = 0;                       // source columns sampled, from `lowest`
     bool rgbaOrder = false;
     ScalerColumns columns;
+    // Per source row, the columns [first, end) that are not clear; null for opaque formats.
+    std::shared_ptr<const ScalerRowSpans> spans;
 };
 
 CompositorScaler::CompositorScaler(const QImage& source, const QTransform& toDevice, double opacity,
@@ -304,6 +444,9 @@ CompositorScaler::CompositorScaler(const QImage& source, const QTransform& toDev
     plan->sy = sy;
     plan->rgbaOrder = source.format() == QImage::Format_RGBA8888_Premultiplied ||
                       source.format() == QImage::Format_RGBX8888;
+    // Short rows gain less from their clear ends than looking them up costs.
+    if (w >= 64)
+        plan->spans = scalerRowSpansOf(source);
 
     // The pixels whose centres lie in the scaled rectangle, as QPainter fills it.
     const QPoint origin = plan->origin;
@@ -363,42 +506,116 @@ QSize CompositorScaler::size() const
     return mPlan ? mPlan->size : QSize();
 }
 
+std::pair<int, int> CompositorScaler::scaleRow(int y, std::uint32_t* line,
+                                               std::vector<std::uint32_t>& mixed) const
+{
+    const Plan& plan = *mPlan;
+    const int columnCount = plan.x1 - plan.x0;
+    const int w = plan.source.width();
+    const int h = plan.source.height();
+    const ScalerSample s = scalerSample(plan.origin.y() + y, plan.ty, plan.sy, h);
+    const int nextRow = std::min(s.index + 1, h - 1);
+    // The source columns [low, high) of the two rows that hold anything; the rest is clear.
+    int low = plan.lowest;
+    int high = plan.lowest + plan.span;
+    if (plan.spans) {
+        const auto& first = (*plan.spans)[std::size_t(s.index)];
+        const auto& second = (*plan.spans)[std::size_t(s.weight == 0 ? s.index : nextRow)];
+        const bool firstEmpty = first.first >= first.second;
+        const bool secondEmpty = second.first >= second.second;
+        if (firstEmpty && secondEmpty)
+            return {plan.x0, plan.x0};
+        low = std::max(low, firstEmpty    ? second.first
+                            : secondEmpty ? first.first
+                                          : std::min(first.first, second.first));
+        high = std::min(high, firstEmpty    ? second.second
+                              : secondEmpty ? first.second
+                                            : std::max(first.second, second.second));
+    }
+    // The output columns whose pair (index, index + 1) reaches into [low, high): the indices
+    // run monotonically, up or down with the mirroring.
+    const std::vector<int>& index = plan.columns.index;
+    const int lowPair = low - 1 - plan.lowest;
+    const int highPair = high - plan.lowest;
+    int from = 0;
+    int to = columnCount;
+    if (plan.spans && columnCount > 0) {
+        if (index.front() <= index.back()) {
+            from = int(std::partition_point(index.begin(), index.end(), [&](int i) { return i < lowPair; }) -
+                       index.begin());
+            to = int(std::partition_point(index.begin(), index.end(), [&](int i) { return i < highPair; }) -
+                     index.begin());
+        } else {
+            from =
+                int(std::partition_point(index.begin(), index.end(), [&](int i) { return i >= highPair; }) -
+                    index.begin());
+            to = int(std::partition_point(index.begin(), index.end(), [&](int i) { return i >= lowPair; }) -
+                     index.begin());
+        }
+        if (from >= to)
+            return {plan.x0, plan.x0};
+    }
+    const auto* a = reinterpret_cast<const std::uint32_t*>(plan.source.constScanLine(s.index));
+    const auto* b = reinterpret_cast<const std::uint32_t*>(plan.source.constScanLine(nextRow));
+    const std::uint32_t* row = nullptr;
+    if (w == 1) {
+        mixed[0] = mixed[1] = s.weight == 0 ? a[0] : scalerMix(a[0], 256 - s.weight, b[0], s.weight);
+        row = mixed.data();
+    } else if (s.weight == 0) {
+        row = a + plan.lowest;
+    } else {
+        // Only the part the pairs read: [low - 1, high + 1) within the sampled span.
+        const int begin = std::max(low - 1, plan.lowest) - plan.lowest;
+        const int end = std::min(high + 1, plan.lowest + plan.span) - plan.lowest;
+        scalerLerpRows(a + plan.lowest + begin, b + plan.lowest + begin, s.weight, mixed.data() + begin,
+                       end - begin);
+        row = mixed.data();
+    }
+    if (plan.rgbaOrder)
+        scalerMixColumns<true>(row, plan.columns, line + plan.x0, from, to);
+    else
+        scalerMixColumns<false>(row, plan.columns, line + plan.x0, from, to);
+    return {plan.x0 + from, plan.x0 + to};
+}
+
 void CompositorScaler::scaleRows(int first, int count, uchar* out, qsizetype bytesPerLine) const
 {
     if (!mPlan || first < 0 || count <= 0 || first + count > mPlan->size.height())
         return;
     const Plan& plan = *mPlan;
     const int width = plan.size.width();
-    const int columnCount = plan.x1 - plan.x0;
-    const int w = plan.source.width();
-    const int h = plan.source.height();
     std::vector<std::uint32_t> mixed(std::size_t(std::max(plan.span, 2)));
     for (int y = first; y < first + count; ++y) {
         auto* line = reinterpret_cast<std::uint32_t*>(out + (y - first) * bytesPerLine);
-        if (y < plan.y0 || y >= plan.y1 || columnCount == 0) {
-            std::fill(line, line + width, 0u);
-            continue;
-        }
-        std::fill(line, line + plan.x0, 0u);
-        std::fill(line + plan.x1, line + width, 0u);
-        const ScalerSample s = scalerSample(plan.origin.y() + y, plan.ty, plan.sy, h);
-        const int nextRow = std::min(s.index + 1, h - 1);
-        const auto* a = reinterpret_cast<const std::uint32_t*>(plan.source.constScanLine(s.index));
-        const auto* b = reinterpret_cast<const std::uint32_t*>(plan.source.constScanLine(nextRow));
-        const std::uint32_t* row = nullptr;
-        if (w == 1) {
-            mixed[0] = mixed[1] = s.weight == 0 ? a[0] : scalerMix(a[0], 256 - s.weight, b[0], s.weight);
-            row = mixed.data();
-        } else if (s.weight == 0) {
-            row = a + plan.lowest;
-        } else {
-            scalerLerpRows(a + plan.lowest, b + plan.lowest, s.weight, mixed.data(), plan.span);
-            row = mixed.data();
-        }
-        if (plan.rgbaOrder)
-            scalerMixColumns<true>(row, plan.columns, line + plan.x0, columnCount);
-        else
-            scalerMixColumns<false>(row, plan.columns, line + plan.x0, columnCount);
+        std::fill(line, line + width, 0u);
+        if (y >= plan.y0 && y < plan.y1 && plan.x1 > plan.x0)
+            scaleRow(y, line, mixed);
+    }
+}
+
+void CompositorScaler::blendRows(int first, int count, int fromColumn, int toColumn, uchar* out,
+                                 qsizetype bytesPerLine) const
+{
+    if (!mPlan || first < 0 || count <= 0 || first + count > mPlan->size.height())
+        return;
+    const Plan& plan = *mPlan;
+    // Only the covered pixels hold anything: the rest would blend as clear.
+    const int from = std::max(fromColumn, plan.x0);
+    const int to = std::min(toColumn, plan.x1);
+    if (from >= to)
+        return;
+    std::vector<std::uint32_t> mixed(std::size_t(std::max(plan.span, 2)));
+    std::vector<std::uint32_t> line(std::size_t(plan.size.width()));
+    for (int y = std::max(first, plan.y0); y < std::min(first + count, plan.y1); ++y) {
+        auto* target = reinterpret_cast<std::uint32_t*>(out + (y - first) * bytesPerLine) - fromColumn;
+        // The target row is fetched from memory while the row is scaled.
+        for (int x = from; x < to; x += 16)
+            __builtin_prefetch(target + x, 1);
+        const auto [written, end] = scaleRow(y, line.data(), mixed);
+        const int left = std::max(from, written);
+        const int right = std::min(to, end);
+        if (left < right)
+            scalerBlendOver(line.data() + left, target + left, right - left);
     }
 }
 

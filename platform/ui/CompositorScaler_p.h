@@ -10,9 +10,15 @@
 #include <QImage>
 #include <QPoint>
 #include <QTransform>
+#include <cstdint>
 #include <memory>
+#include <utility>
+#include <vector>
 
 namespace corvex {
+
+// Per source row, the columns [first, end) that are not clear.
+using ScalerRowSpans = std::vector<std::pair<int, int>>;
 
 struct ScaledRendition
 {
@@ -49,8 +55,18 @@ public:
     // Rows [first, first + count) of the drawing, ARGB32 premultiplied, into `out` (rows
     // `bytesPerLine` apart, each at least size().width() pixels). Nothing outside the size.
     void scaleRows(int first, int count, uchar* out, qsizetype bytesPerLine) const;
+    // The same rows blended source-over, exactly as QPainter blends premultiplied pixels, into
+    // ARGB32-premultiplied or RGB32 pixels, columns [fromColumn, toColumn) of the drawing
+    // only: `out` is where column fromColumn of row `first` lands, rows `bytesPerLine` apart.
+    // No band of rows is kept in between, and clear pixels leave the target as it was.
+    void blendRows(int first, int count, int fromColumn, int toColumn, uchar* out,
+                   qsizetype bytesPerLine) const;
 
 private:
+    // Row y's covered columns that are not clear into `line` (the rest untouched); answers
+    // them as [first, end). `mixed` holds the vertical mix.
+    std::pair<int, int> scaleRow(int y, std::uint32_t* line, std::vector<std::uint32_t>& mixed) const;
+
     struct Plan;
     std::unique_ptr<Plan> mPlan;
 };

@@ -1,6 +1,7 @@
 #include "platform/ui/EmbeddedWidgetView.h"
 
 #include "platform/core/Log.h"
+#include "platform/core/MainQueue.h"
 #include "platform/ui/Event.h"
 #include "platform/ui/Layer.h"
 #include "platform/ui/LayerAction.h"
@@ -115,11 +116,7 @@ public:
     }
 
 protected:
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        mView.widgetEvent(event);
-        return false;
-    }
+    bool eventFilter(QObject*, QEvent* event) override { return mView.widgetEvent(event); }
 
 private:
     EmbeddedWidgetView& mView;
@@ -336,8 +333,12 @@ void EmbeddedWidgetView::showLive(const Rect& rect)
 {
     Window* win = window();
     QWidget* host = win->hostWidget();
-    if (mWidget->parentWidget() != host)
+    if (mWidget->parentWidget() != host) {
+        // Not joined yet: shown once it has.
+        if (mJoinsWindowLater)
+            return;
         mWidget->setParent(host);
+    }
     const QRect geometry = widgetGeometry(*win, convertRectToView(rect, nullptr));
     if (mWidget->geometry() != geometry)
         mWidget->setGeometry(geometry);
@@ -428,8 +429,30 @@ void EmbeddedWidgetView::viewDidMoveToWindow()
         return;
     attachGrabLayer();
     HostPass::ensure(*win);
-    if (mWidget->parentWidget() != win->hostWidget())
-        mWidget->setParent(win->hostWidget());
+    if (!mJoinsWindowLater) {
+        joinWindow(*win);
+        return;
+    }
+    std::weak_ptr<View> weak = weak_from_this();
+    MainQueue::post([weak, win] {
+        const auto self = std::static_pointer_cast<EmbeddedWidgetView>(weak.lock());
+        // Still in that window: it may have moved on meanwhile.
+        if (self && self->mWidget && self->window() == win)
+            self->joinWindow(*win);
+    });
+}
+
+void EmbeddedWidgetView::joinWindow(Window& window)
+{
+    QWidget* host = window.hostWidget();
+    if (mWidget->parentWidget() != host) {
+        // A widget drawn through the graphics stack makes the window's native window anew,
+        // which the window system does not make active again: the keys would go nowhere.
+        const bool active = host->isActiveWindow();
+        mWidget->setParent(host);
+        if (active && !host->isActiveWindow())
+            host->activateWindow();
+    }
     mWidget->hide();
     mGrabStale = true;
     requestPass();
@@ -472,7 +495,7 @@ bool EmbeddedWidgetView::resignFirstResponder()
     return true;
 }
 
-void EmbeddedWidgetView::widgetEvent(QEvent* event)
+bool EmbeddedWidgetView::widgetEvent(QEvent* event)
 {
     switch (event->type()) {
     case QEvent::Paint:
@@ -493,11 +516,14 @@ void EmbeddedWidgetView::widgetEvent(QEvent* event)
         const auto reason = static_cast<QFocusEvent*>(event)->reason();
         if (reason == Qt::ActiveWindowFocusReason && win->firstResponder() != this) {
             // Qt focuses the first widget of a window that becomes active; the window's first
-            // responder keeps the keys, through the host.
+            // responder keeps the keys, through the host. The widget never hears of that
+            // focus: it would start a caret that its loss of focus, sent meanwhile, can no
+            // longer stop.
             if (win->hasHostWidget()) {
                 mSyncingFocus = true;
                 win->hostWidget()->setFocus(Qt::ActiveWindowFocusReason);
                 mSyncingFocus = false;
+                return true;
             }
             break;
         }
@@ -524,6 +550,7 @@ void EmbeddedWidgetView::widgetEvent(QEvent* event)
     default:
         break;
     }
+    return false;
 }
 
 // ---- Mouse ----

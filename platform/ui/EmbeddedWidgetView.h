@@ -80,6 +80,14 @@ public:
     // a kind the view does not know): the next grab is taken afresh.
     void invalidateGrab();
 
+    // For a widget drawn through the graphics stack (a web view): the first time such a widget
+    // joins a window, Qt makes the window's native window anew, deleting the window object it
+    // may be delivering an event with (a click that opened the widget's screen) and then
+    // crashing on it. Such a widget joins its window from the main queue, once the event that
+    // moved the view there is over, and stays hidden until then; an active window is made
+    // active again. Set before the view moves into a window.
+    void setJoinsWindowAfterTheEvent(bool later) { mJoinsWindowLater = later; }
+
     // Decides the state now and shows the widget or its grab accordingly.
     void updatePresentation();
     // The same for every embedded widget view of the window, after bringing the window's
@@ -110,11 +118,14 @@ private:
     friend class HostPass;
     friend class WidgetWatcher;
 
-    void widgetEvent(QEvent* event);
+    // True when the event must not reach the widget.
+    bool widgetEvent(QEvent* event);
     // Takes the widget out of the host (hidden, without a parent).
     void releaseWidget();
     void requestPass();
     void attachGrabLayer();
+    // Puts the widget into the window's host (hidden), the next pass deciding the rest.
+    void joinWindow(Window& window);
     State decideState(const Rect& rect) const;
     void showLive(const Rect& rect);
     void showGrab(const Rect& rect);
@@ -132,6 +143,7 @@ private:
     bool mGrabStale = true;
     bool mFirstResponder = false;
     bool mSyncingFocus = false;
+    bool mJoinsWindowLater = false;
     // Renderings under way (they nest), and whether the first showed the grab layer.
     int mRenderings = 0;
     bool mGrabShownForRendering = false;

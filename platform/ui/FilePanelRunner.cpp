@@ -3,6 +3,7 @@
 #include "platform/core/Log.h"
 #include "platform/core/MainQueue.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <memory>
@@ -57,7 +58,11 @@ QUrl FilePanelRunner::SavePanel::withAllowedExtension(const QUrl& url) const
 
 QString FilePanelRunner::desktopDirectory()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    // A folder that does not exist would leave the dialog wherever the process was started.
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    if (!desktop.isEmpty() && QFileInfo(desktop).isDir())
+        return desktop;
+    return QDir::homePath();
 }
 
 FilePanelRunner::Completion FilePanelRunner::answeredOnce(Completion completion, const char* panelKind,

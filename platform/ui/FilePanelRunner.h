@@ -81,7 +81,7 @@ public:
     // confirmed by the panel itself.
     void beginSavePanel(SavePanel panel, Window* window, SaveCompletion completion);
 
-    // QStandardPaths' desktop folder.
+    // QStandardPaths' desktop folder where it exists, else the home folder.
     static QString desktopDirectory();
 
 protected:

@@ -8,6 +8,7 @@
 #include "platform/ui/BasicAnimation.h"
 #include "platform/ui/Compositor.h"
 #include "platform/ui/FlipTransform_p.h"
+#include "platform/ui/FrameTrace.h"
 #include "platform/ui/LayerAnimator.h"
 #include "platform/ui/LayerDelegate.h"
 #include "platform/ui/Transaction.h"
@@ -864,6 +865,7 @@ void Layer::display()
     mNeedsDisplay = false;
     if (mDrawsDirectly)
         return;
+    const FrameTrace::Scope tracing(FrameTrace::Phase::Drawing, *this);
     if (auto delegate = mDelegate.lock(); delegate && delegate->displayLayer(*this))
         return;
     const Rect b = mModel.bounds.standardized();

@@ -389,6 +389,14 @@ void MenuBar::refreshAll()
         entry.second->refresh();
 }
 
+bool MenuBar::holdsSharedShortcuts(const QWidget& window) const
+{
+    // Another window (a popover) given this bar's shortcuts: its keys run them too.
+    const QList<QAction*> actions = window.actions();
+    return !actions.isEmpty() && menuItemOf(actions.front()) &&
+           actions.front()->associatedObjects().contains(mBar->window());
+}
+
 void MenuBar::trigger(QAction* action)
 {
     const std::shared_ptr<MenuItem> item = menuItemOf(action);
@@ -407,8 +415,8 @@ bool MenuBar::eventFilter(QObject* watched, QEvent* event)
     const QEvent::Type type = event->type();
     if ((type == QEvent::ShortcutOverride || type == QEvent::WindowActivate) && mBar &&
         watched->isWidgetType()) {
-        auto* widget = static_cast<QWidget*>(watched);
-        if (widget->window() == mBar->window())
+        QWidget* window = static_cast<QWidget*>(watched)->window();
+        if (window == mBar->window() || holdsSharedShortcuts(*window))
             refresh();
     }
     return QObject::eventFilter(watched, event);

@@ -92,6 +92,7 @@ private:
     void fillMenu(QMenu* qmenu, const std::shared_ptr<Menu>& menu);
     void validateMenu(QMenu* qmenu);
     void trigger(QAction* action);
+    bool holdsSharedShortcuts(const QWidget& window) const;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     Window* mWindow;

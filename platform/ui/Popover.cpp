@@ -8,6 +8,7 @@
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
 
+#include <QAction>
 #include <QWidget>
 #include <algorithm>
 
@@ -125,7 +126,16 @@ void Popover::place()
 {
     if (!mWindow)
         return;
-    mWindow->setFrame(placedFrame(mContentSize, mAnchorOnScreen, mEdge, visibleFrameFor(mAnchorOnScreen)));
+    // Inside the content area of the window it belongs to, where that is on screen: never over
+    // the window's menu bar or beyond its edges.
+    Rect area = visibleFrameFor(mAnchorOnScreen);
+    if (mPositioningWindow && !mPositioningLife.expired()) {
+        const Rect content =
+            mPositioningWindow->convertRectToScreen(mPositioningWindow->contentRect()).intersection(area);
+        if (!content.isEmpty())
+            area = content;
+    }
+    mWindow->setFrame(placedFrame(mContentSize, mAnchorOnScreen, mEdge, area));
 }
 
 void Popover::showRelativeToRect(const Rect& rect, View& positioningView, Edge preferredEdge)
@@ -173,6 +183,7 @@ void Popover::showRelativeToRect(const Rect& rect, View& positioningView, Edge p
         return self && self->popoverEvent(event);
     });
     mShown = true;
+    shareShortcuts();
     if (mTakesKeyboard)
         mWindow->makeKeyAndOrderFront();
     else
@@ -200,6 +211,33 @@ bool Popover::popoverEvent(const Event& event)
     return true;
 }
 
+void Popover::shareShortcuts()
+{
+    // The key equivalents of the window's menus (the actions its menu bar gave its host) work
+    // while the popover has the keyboard, for that window.
+    if (!mTakesKeyboard || !mWindow || !mWindow->hasHostWidget() || !mPositioningWindow ||
+        !mPositioningWindow->hasHostWidget())
+        return;
+    QWidget* own = mWindow->hostWidget();
+    for (QAction* action : mPositioningWindow->hostWidget()->actions()) {
+        if (action->shortcut().isEmpty())
+            continue;
+        own->addAction(action);
+        mSharedShortcuts.emplace_back(action);
+    }
+}
+
+void Popover::withdrawShortcuts()
+{
+    if (mWindow && mWindow->hasHostWidget()) {
+        for (const QPointer<QAction>& action : mSharedShortcuts) {
+            if (action)
+                mWindow->hostWidget()->removeAction(action);
+        }
+    }
+    mSharedShortcuts.clear();
+}
+
 void Popover::detachMonitors()
 {
     if (mPositioningMonitor && mPositioningWindow && !mPositioningLife.expired())
@@ -218,6 +256,7 @@ void Popover::performClose()
     const std::shared_ptr<Popover> keep = std::move(mSelfWhileShown);
     mShown = false;
     detachMonitors();
+    withdrawShortcuts();
     if (mWindow) {
         mWindow->close();
         mWindow->setContentView(nullptr);

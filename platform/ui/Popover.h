@@ -2,7 +2,12 @@
 
 #include "platform/gfx/Rect.h"
 
+#include <QPointer>
+
 #include <memory>
+#include <vector>
+
+class QAction;
 
 namespace corvex {
 
@@ -17,16 +22,18 @@ class Window;
 //
 // Placement. The edge is read in the positioning view's own coordinates, so the maximum-Y
 // edge of a flipped view is its lower edge on screen: the popover hangs below the rectangle,
-// above it when there is no room below, and is always moved onto the screen. A change of
-// the content size resizes and places the popover at once.
+// above it when there is no room below, and is always moved into the content area of the
+// positioning window (where that is on screen), never over its menu bar. A change of the
+// content size resizes and places the popover at once.
 //
 // Closing. Transient and semi-transient popovers close on a click elsewhere in the
 // positioning window (the click is consumed) and on Escape, in either window; the decision is
 // made in our own window event dispatch, so it holds offscreen too. performClose closes
 // programmatically. The delegate hears will show, did show and did close (once per showing).
 //
-// A popover that takes the keyboard becomes the key window while shown (an editor); one that
-// does not never takes it (a note display). The popover keeps itself and its content
+// A popover that takes the keyboard becomes the key window while shown (an editor), and the
+// key equivalents of its positioning window's menu bar work in it, for that window; one that
+// does not never takes the keyboard (a note display). The popover keeps itself and its content
 // controller alive while shown. Main thread only.
 class Popover : public std::enable_shared_from_this<Popover>
 {
@@ -75,8 +82,8 @@ public:
     // screen (y up).
     Window* window() const { return mWindow.get(); }
     Rect frame() const;
-    // The frame for the content size beside the anchor (screen coordinates, y up), kept on
-    // the screen `visible`.
+    // The frame for the content size beside the anchor (screen coordinates, y up), kept inside
+    // `visible`.
     static Rect placedFrame(Size content, const Rect& anchorOnScreen, Edge edge, const Rect& visible);
 
 private:
@@ -84,6 +91,8 @@ private:
     bool positioningEvent(const Event& event);
     bool popoverEvent(const Event& event);
     void detachMonitors();
+    void shareShortcuts();
+    void withdrawShortcuts();
 
     std::weak_ptr<ViewController> mContent;
     std::shared_ptr<ViewController> mShownContent;
@@ -96,6 +105,7 @@ private:
     Edge mEdge = Edge::MaxY;
     Size mContentSize{320, 360};
     Behavior mBehavior = Behavior::ApplicationDefined;
+    std::vector<QPointer<QAction>> mSharedShortcuts;
     int mPositioningMonitor = 0;
     int mOwnMonitor = 0;
     bool mTakesKeyboard = true;

@@ -1,5 +1,7 @@
 #include "platform/ui/QtAlertRunner.h"
 
+#include "platform/ui/Application.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
@@ -55,7 +57,12 @@ std::optional<int> QtAlertRunner::present(const Alert& alert)
         return std::nullopt;
     box.setDefaultButton(buttons.front());
     box.setEscapeButton(buttons[std::size_t(alert.dismissalIndex())]);
+    const auto quitting = [] { return Application::instance() && Application::instance()->isQuitting(); };
+    const bool quittingBefore = quitting();
     box.exec();
+    // A quit that began while the alert showed ended its loop (or closed it): nobody answered.
+    if (!quittingBefore && quitting())
+        return EndedByQuit;
 
     QAbstractButton* clicked = box.clickedButton();
     for (std::size_t i = 0; i < buttons.size(); ++i) {

@@ -8,7 +8,8 @@ namespace corvex {
 // same role, because QMessageBox reorders buttons by role for the platform style and the
 // callers rely on their order; the first button is the default (Return), and Escape and the
 // close box press the dismissal button (Alert::dismissalIndex), so a dismissal never runs a
-// destructive choice. Texts are shown as plain text: they may carry document names.
+// destructive choice; an alert ended by a quit that began while it showed was not answered.
+// Texts are shown as plain text: they may carry document names.
 class QtAlertRunner final : public AlertRunner
 {
 protected:

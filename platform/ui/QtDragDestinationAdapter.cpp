@@ -51,6 +51,18 @@ quint64 QtDragDestinationAdapter::operationMaskFromQt(Qt::DropActions actions)
     return mask;
 }
 
+Qt::DropAction QtDragDestinationAdapter::actionFromOperation(quint64 operation, Qt::DropActions possible)
+{
+    if ((operation & (DragDestination::OperationCopy | DragDestination::OperationGeneric)) &&
+        (possible & Qt::CopyAction))
+        return Qt::CopyAction;
+    if ((operation & DragDestination::OperationMove) && (possible & Qt::MoveAction))
+        return Qt::MoveAction;
+    if ((operation & DragDestination::OperationLink) && (possible & Qt::LinkAction))
+        return Qt::LinkAction;
+    return Qt::IgnoreAction;
+}
+
 bool QtDragDestinationAdapter::describe(QDropEvent& event, bool entering)
 {
     const QMimeData* data = event.mimeData();
@@ -80,13 +92,15 @@ bool QtDragDestinationAdapter::describe(QDropEvent& event, bool entering)
     return true;
 }
 
-void QtDragDestinationAdapter::answer(QDropEvent& event, bool take)
+void QtDragDestinationAdapter::answer(QDropEvent& event, Qt::DropAction action)
 {
-    if (!take) {
+    // A refusal is an ignore, so that a source never takes a drop refused here for done.
+    if (action == Qt::IgnoreAction) {
+        event.setDropAction(Qt::IgnoreAction);
         event.ignore();
         return;
     }
-    event.setDropAction(event.possibleActions() & Qt::CopyAction ? Qt::CopyAction : event.proposedAction());
+    event.setDropAction(action);
     event.accept();
 }
 
@@ -130,16 +144,30 @@ bool QtDragDestinationAdapter::eventFilter(QObject* watched, QEvent* event)
     drag.fileNames = mFileNames;
     drag.sourceOperationMask = operationMaskFromQt(dropEvent.possibleActions());
 
+    const Qt::DropActions possible = dropEvent.possibleActions();
     if (entering) {
         mServing = true;
-        answer(dropEvent, mDestination->draggingEntered(drag) != DragDestination::OperationNone);
+        mHoverAction = actionFromOperation(mDestination->draggingEntered(drag), possible);
+        // The window now follows the drag (a refusal shows as its overlay): the enter is taken
+        // even then, so that Qt goes on with moves and ends with the leave or the drop, and
+        // the source hears the moves' answers (an ignore for a refusal). An enter ignored
+        // would have Qt enter again on every move and never tell the end.
+        dropEvent.setDropAction(mHoverAction);
+        dropEvent.accept();
     } else if (type == QEvent::DragMove) {
-        answer(dropEvent, mDestination->draggingUpdated(drag) != DragDestination::OperationNone);
+        mHoverAction = actionFromOperation(mDestination->draggingUpdated(drag), possible);
+        answer(dropEvent, mHoverAction);
     } else {
         mServing = false;
         DragDestination* destination = mDestination;
         const bool taken = destination->performDragOperation(drag);
-        answer(dropEvent, taken);
+        // A drop taken performs what the hover promised (a drop without a hover: a copy where
+        // the source allows one).
+        Qt::DropAction performed = mHoverAction != Qt::IgnoreAction
+                                       ? mHoverAction
+                                       : actionFromOperation(DragDestination::OperationEvery, possible);
+        mHoverAction = Qt::IgnoreAction;
+        answer(dropEvent, taken ? performed : Qt::IgnoreAction);
         if (mDestination)
             mDestination->draggingEnded(drag);
     }

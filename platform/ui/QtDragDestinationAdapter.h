@@ -33,6 +33,9 @@ public:
 
     // The operation bits of Qt's actions.
     static quint64 operationMaskFromQt(Qt::DropActions actions);
+    // The one action among `possible` that an answer of the destination names: copy before
+    // move before link; Qt's ignore for none.
+    static Qt::DropAction actionFromOperation(quint64 operation, Qt::DropActions possible);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -40,13 +43,16 @@ protected:
 private:
     // Fills the drag of the event; false when the drag must not reach the window.
     bool describe(QDropEvent& event, bool entering);
-    void answer(QDropEvent& event, bool take);
+    // The source hears the action named, or ignore.
+    void answer(QDropEvent& event, Qt::DropAction action);
 
     Window* mWindow;
     DragDestination* mDestination;
     qint64 mSequenceNumber = 0;
     bool mServing = false;
     bool mFromApplication = false;
+    // What the last hover answered: what a taken drop performs.
+    Qt::DropAction mHoverAction = Qt::IgnoreAction;
     std::optional<QStringList> mFileNames;
 };
 

@@ -2,6 +2,7 @@
 
 #include "platform/core/Error.h"
 #include "platform/core/ExceptionReporter.h"
+#include "platform/ui/FrameTrace.h"
 
 namespace corvex {
 
@@ -9,6 +10,7 @@ ReportingApplication::ReportingApplication(int& argc, char** argv) : QApplicatio
 
 bool ReportingApplication::notify(QObject* receiver, QEvent* event)
 {
+    const FrameTrace::Scope tracing(FrameTrace::phaseOfEvent(*event));
     try {
         return QApplication::notify(receiver, event);
     } catch (const Exception& exception) {

@@ -17,7 +17,7 @@ int RunnerAlertPresenter::runModal(const QString& messageText, const QString& in
     for (qsizetype i = 0; i < buttons.size(); ++i)
         alert.addButton(buttons[i],
                         i + 1 == buttons.size() && i > 0 ? Alert::CancelButton : Alert::NormalButton);
-    return runner->runModal(alert);
+    return runner->runModalUnlessQuit(alert).value_or(Unanswered);
 }
 
 void RunnerAlertPresenter::registerPresenter()

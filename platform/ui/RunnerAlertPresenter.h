@@ -6,7 +6,7 @@ namespace corvex {
 
 // The alert presenter of the interface layer: each alert goes to the current alert runner
 // (Qt's modal dialog in the application, a scripted runner in tests); its last button is
-// the cancel-type one.
+// the cancel-type one. An alert ended by the quit answers Unanswered.
 class RunnerAlertPresenter : public AlertPresenter
 {
 public:

@@ -4,15 +4,15 @@
 #include "platform/core/MainQueue.h"
 #include "platform/core/Scheduler.h"
 #include "platform/ui/Event.h"
+#include "platform/ui/FrameTrace.h"
 #include "platform/ui/Layer.h"
 #include "platform/ui/TrackingArea.h"
 #include "platform/ui/Transaction.h"
+#include "platform/ui/TypeName.h"
 #include "platform/ui/Window.h"
 #include "platform/ui/WindowViewLink_p.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <cxxabi.h>
 #include <typeinfo>
 
 namespace corvex {
@@ -40,6 +40,7 @@ public:
             return;
         mRunning = true;
         mTask.reset();
+        const FrameTrace::Scope tracing(FrameTrace::Phase::Layout);
         layoutPass();
         trackingPass();
         displayPass();
@@ -206,13 +207,7 @@ std::shared_ptr<View> View::create(const Rect& frame)
 
 QString View::className() const
 {
-    const char* mangled = typeid(*this).name();
-    int status = 0;
-    char* demangled = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
-    QString name = QString::fromLatin1(status == 0 && demangled ? demangled : mangled);
-    std::free(demangled);
-    const int colons = name.lastIndexOf(QLatin1String("::"));
-    return colons >= 0 ? name.mid(colons + 2) : name;
+    return unqualifiedTypeName(typeid(*this));
 }
 
 QString View::description() const
@@ -956,6 +951,11 @@ std::shared_ptr<Menu> View::menuForEvent(const Event&)
 void View::setContextMenuPresenter(ContextMenuPresenter presenter)
 {
     contextMenuPresenter() = std::move(presenter);
+}
+
+bool View::hasContextMenuPresenter()
+{
+    return static_cast<bool>(contextMenuPresenter());
 }
 
 // ---- Tracking areas ----

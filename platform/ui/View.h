@@ -229,6 +229,7 @@ public:
     // Default: null.
     virtual std::shared_ptr<Menu> menuForEvent(const Event& event);
     static void setContextMenuPresenter(ContextMenuPresenter presenter);
+    static bool hasContextMenuPresenter();
 
     // ---- Tracking areas ----
     void addTrackingArea(const std::shared_ptr<TrackingArea>& area);

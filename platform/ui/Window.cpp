@@ -1,6 +1,7 @@
 #include "platform/ui/Window.h"
 
 #include "platform/core/Log.h"
+#include "platform/core/StartupTrace.h"
 #include "platform/ui/Layer.h"
 #include "platform/ui/ScreenFacade.h"
 #include "platform/ui/TrackingArea.h"
@@ -105,7 +106,14 @@ Window::~Window()
     std::erase(liveWindows(), this);
     if (WindowHost* host = mHost.data()) {
         host->detachWindow();
-        delete host;
+        // A window let go while its host handles an event (its close box) leaves the host to
+        // be deleted once that event is over.
+        if (host->isHandlingEvent()) {
+            host->hide();
+            host->deleteLater();
+        } else {
+            delete host;
+        }
     }
     if (gKeyWindow == this)
         gKeyWindow = nullptr;
@@ -266,10 +274,16 @@ void Window::orderFront()
     QWidget* host = hostWidget();
     if (!host)
         return;
-    if (host->isVisible())
-        host->raise();
-    else
+    // Shown again, a window keeps its old place in the stacking order, beneath the windows
+    // raised meanwhile: it is raised as well.
+    if (!host->isVisible()) {
+        // The window's identity first, so that its first frame can be told from other windows'.
+        if (StartupTrace::enabled())
+            StartupTrace::mark("window shown",
+                               (QByteArray::number(quintptr(host), 16) + ' ' + mTitle.toUtf8()).constData());
         host->show();
+    }
+    host->raise();
 }
 
 void Window::show()
@@ -295,7 +309,12 @@ void Window::close()
     if (!mVisible && (!mHost || !mHost->isVisible()))
         return;
     noteWindowClosing(*this);
+    // Whoever owns the window may let it go while it hears of the closing; nothing of it is
+    // touched after that.
+    const std::weak_ptr<const int> life = lifeToken();
     windowWillClose();
+    if (life.expired())
+        return;
     orderOut();
     if (gKeyWindow == this) {
         gKeyWindow = nullptr;
@@ -883,7 +902,10 @@ bool Window::hostCloseRequested()
     if (!windowShouldClose())
         return false;
     noteWindowClosing(*this);
+    const std::weak_ptr<const int> life = lifeToken();
     windowWillClose();
+    if (life.expired())
+        return true;
     mVisible = false;
     if (gKeyWindow == this) {
         gKeyWindow = nullptr;

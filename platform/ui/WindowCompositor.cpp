@@ -1,6 +1,9 @@
 #include "platform/ui/WindowCompositor.h"
 
+#include "platform/core/AfterFirstFrame.h"
+#include "platform/core/StartupTrace.h"
 #include "platform/ui/Compositor.h"
+#include "platform/ui/FrameTrace.h"
 #include "platform/ui/Layer.h"
 #include "platform/ui/RenderingScope.h"
 
@@ -34,10 +37,20 @@ protected:
             rendering.emplace(*mCompositor.rootLayer());
         QPainter painter(this);
         mCompositor.paintFrame(painter, Size(width(), height()));
+        if (!rendering && !mFrameDrawn) {
+            mFrameDrawn = true;
+            if (StartupTrace::enabled())
+                StartupTrace::mark("frame drawn", (QByteArray::number(quintptr(window()), 16) + ' ' +
+                                                   window()->windowTitle().toUtf8())
+                                                      .constData());
+            // The launch's held work runs once the frame is on its way to the screen.
+            AfterFirstFrame::release();
+        }
     }
 
 private:
     WindowCompositor& mCompositor;
+    bool mFrameDrawn = false;
 };
 
 } // namespace
@@ -76,6 +89,7 @@ QWidget* WindowCompositor::widget()
 
 void WindowCompositor::frameRequested()
 {
+    FrameTrace::frameRequested();
     ++mFrameRequests;
     mFramePending = true;
     if (mWidget)
@@ -84,6 +98,7 @@ void WindowCompositor::frameRequested()
 
 void WindowCompositor::paintFrame(QPainter& painter, Size windowSize)
 {
+    const FrameTrace::Scope tracing(FrameTrace::Phase::Composite);
     mFramePending = false;
     ++mFramesPainted;
     Compositor::Options options;
@@ -94,6 +109,7 @@ void WindowCompositor::paintFrame(QPainter& painter, Size windowSize)
     }
     Compositor::prepareFrame(*mRoot);
     Compositor::paint(painter, *mRoot, Compositor::windowBase(windowSize.height), options);
+    FrameTrace::framePainted();
 }
 
 QImage WindowCompositor::renderFrame(Size windowSize, double scale)

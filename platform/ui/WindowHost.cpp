@@ -13,6 +13,7 @@
 #include <QLineF>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
+#include <QScopeGuard>
 #include <QStyleHints>
 #include <QTabletEvent>
 #include <QWheelEvent>
@@ -119,6 +120,8 @@ bool WindowHost::eventFilter(QObject* watched, QEvent* event)
 
 bool WindowHost::event(QEvent* event)
 {
+    ++mEventDepth;
+    const auto leave = qScopeGuard([this] { --mEventDepth; });
     if (mWindow && event->type() == QEvent::NativeGesture) {
         auto* gesture = static_cast<QNativeGestureEvent*>(event);
         if (gesture->gestureType() == Qt::ZoomNativeGesture) {

@@ -290,6 +290,12 @@ TEST(CloudModeDocuments, CreateEditAndReadGoThroughTheContainersFiles)
     });
     ASSERT_TRUE(fetched);
     EXPECT_EQ(fetched->text(), QStringLiteral("Second"));
+    // The search reads the file itself, on whatever thread runs the read.
+    const PersistenceState::SearchRead read = fixture.mode->searchRead(document->docIdentifier());
+    ASSERT_TRUE(read);
+    const Result<QByteArray> bytes = read();
+    ASSERT_TRUE(bytes.ok());
+    EXPECT_EQ(bytes.value(), readFile(fixture.documentPath(QStringLiteral("new.crvx"))));
 }
 
 TEST(CloudModeDocuments, IdentifiersThatNameNoPlainFileAreRefusedAndLogged)
@@ -313,6 +319,7 @@ TEST(CloudModeDocuments, IdentifiersThatNameNoPlainFileAreRefusedAndLogged)
         EXPECT_FALSE(runToAnswer<bool>(time, [&](std::function<void(bool)> done) {
             fixture.mode->deleteDocument(document->docIdentifier(), done);
         })) << path.toStdString();
+        EXPECT_FALSE(fixture.mode->searchRead(document->docIdentifier())) << path.toStdString();
     }
     EXPECT_TRUE(QFile::exists(outside));
     EXPECT_TRUE(log.contains(QStringLiteral("names no file of the container")));
@@ -785,9 +792,14 @@ TEST(CloudModeStart, ANewerDocumentsQueryStopsTheChainOfTheOlderOne)
     ASSERT_TRUE(pumpCloud(time, [&] { return bare.delegate->events.contains(QStringLiteral("status 5")); }));
     for (int i = 0; i < 10; ++i)
         time.advance(1);
-    EXPECT_EQ(bare.delegate->events.filter(QStringLiteral("found ")),
-              (QStringList{QStringLiteral("found iCloud:/a.crvx"), QStringLiteral("found iCloud:/a.crvx"),
-                           QStringLiteral("found iCloud:/b.crvx"), QStringLiteral("found iCloud:/c.crvx")}));
+    // The older chain runs on until the index has been read again (one or two documents,
+    // as the threads fall), never to its end; the newer one finds every document.
+    const QStringList found = bare.delegate->events.filter(QStringLiteral("found "));
+    const QStringList newer{QStringLiteral("found iCloud:/a.crvx"), QStringLiteral("found iCloud:/b.crvx"),
+                            QStringLiteral("found iCloud:/c.crvx")};
+    ASSERT_TRUE(found.size() == 4 || found.size() == 5) << found.join(QLatin1Char(' ')).toStdString();
+    EXPECT_EQ(found.mid(0, found.size() - 3), newer.mid(0, found.size() - 3));
+    EXPECT_EQ(found.mid(found.size() - 3), newer);
     EXPECT_EQ(bare.delegate->events.filter(QStringLiteral("list")).size(), 1);
     EXPECT_EQ(bare.delegate->events.filter(QStringLiteral("status 5")).size(), 1);
     EXPECT_EQ(bare.delegate->events.filter(QStringLiteral("proxy ")).size(), 3)

@@ -1,9 +1,10 @@
 // Soak loops of the Dropbox location: random operations on two machines with a failing
-// connection, and a helper process killed at seeded points of its work. Full counts under
+// connection, and two machines' helper processes killed at seeded points of their work. Full counts under
 // tools/soak, scaled down in the test command.
 
 #include "tests/cloud/DropboxMachineSupport.h"
 
+#include "platform/core/Paths.h"
 #include "platform/core/SerialQueue.h"
 #include "platform/core/SysCalls.h"
 #include "storage/StorageQueues.h"
@@ -12,8 +13,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <mutex>
 #include <set>
 #include <unistd.h>
 
@@ -105,6 +108,13 @@ TEST_F(DropboxLocationSoak, RandomOperationsOnTwoMachinesConverge)
 
 namespace {
 
+// The status file of a killed machine's folder.
+QString statusFileOf(const QString& root)
+{
+    return root + QStringLiteral("/support/") + Paths::appFolderName() + QStringLiteral("/dropbox/") +
+           DropboxFolderManager::ManagedFolderName + QLatin1Char('/') + DropboxFolderManager::StatusFileName;
+}
+
 // Lines the killed machine writes on its stdout, from any thread.
 void killedSay(const QByteArray& line)
 {
@@ -121,7 +131,15 @@ ssize_t pointWrite(int fd, const void* data, std::size_t size)
 
 int pointRename(const char* from, const char* to)
 {
-    killedSay(QByteArray(to).endsWith("corvex.local.status") ? "point status" : "point rename");
+    const QByteArray target(to);
+    if (target.endsWith("corvex.local.status"))
+        killedSay("point status");
+    else if (target.endsWith(".index"))
+        killedSay("point index");
+    else if (QByteArray(from).endsWith(".download") || target.endsWith(".download"))
+        killedSay("point download");
+    else
+        killedSay("point rename");
     return ::rename(from, to);
 }
 
@@ -135,9 +153,9 @@ int pointUnlink(const char* path)
 
 // One run of a machine against the emulator, reporting the points where it may be killed.
 // args: emulator URL, machine folder, run number, then "work" (create and edit documents,
-// printing "saved <id> <text>" once each save is answered) or "check" (print "stray <name>"
-// for every file the start-up clean-up should have removed, then "doc <id> <text>" for every
-// document once quiet). Prints "done" at the end.
+// printing "saved <id> <root idea> <text>" once each save is answered) or "check" (print
+// "stray <name>" for every file the start-up clean-up should have removed, then
+// "doc <id> <text>" for every document once quiet). Prints "done" at the end.
 CORVEX_TEST_HELPER(dropboxKilledMachine)
 {
     const int run = args.value(2).toInt();
@@ -155,6 +173,9 @@ CORVEX_TEST_HELPER(dropboxKilledMachine)
         hooks.unlink = &pointUnlink;
         SysCalls::installHooks(hooks);
     }
+    // Only a readable status file has the clean-up remove what its records do not name; an
+    // unreadable one sets the copies aside and removes nothing.
+    const bool cleansUp = DropboxFolderManagerState::readFrom(statusFileOf(machine.root)).has_value();
     machine.start();
     const auto& state = machine.mode->state();
     if (!pumpDropbox([&] { return machine.workspace->hasCompleteProxyList(); }, 30.0))
@@ -164,7 +185,7 @@ CORVEX_TEST_HELPER(dropboxKilledMachine)
         const QString folder = machine.managedFolder() + QLatin1Char('/');
         QStringList suspects;
         for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden))
-            if (!DropboxFolderManager::shouldFileBeKept(name, state) &&
+            if (cleansUp && !DropboxFolderManager::shouldFileBeKept(name, state) &&
                 !state.filesToReallyDelete.contains(folder + name))
                 suspects.append(name);
         pumpDropbox([&] { return machine.mode->isQuiet(); }, 30.0);
@@ -190,8 +211,14 @@ CORVEX_TEST_HELPER(dropboxKilledMachine)
             id = proxies.at(random.bounded(int(proxies.size())))->docIdentifier();
             saved = machine.edit(id, text);
         }
-        if (saved)
-            killedSay("saved " + id.toUtf8() + ' ' + text.toUtf8());
+        if (saved) {
+            // With its root idea, which a copy of the document set aside and adopted keeps.
+            const auto [document, token] = machine.open(id);
+            const QString root = document->idea() ? document->idea()->identifier() : QString();
+            if (token > 0)
+                machine.workspace->closeDocument(document, token, {});
+            killedSay("saved " + id.toUtf8() + ' ' + root.toUtf8() + ' ' + text.toUtf8());
+        }
         passVirtual(random.bounded(4.0));
     }
     pumpDropbox([&] { return machine.mode->isQuiet(); }, 30.0);
@@ -199,92 +226,202 @@ CORVEX_TEST_HELPER(dropboxKilledMachine)
     return 0;
 }
 
-// A machine killed with SIGKILL at seeded points of its work (writing a copy, saving the
-// status file, awaiting an upload answer, cleaning up): after every restart it converges,
-// no answered save is lost, and the start-up clean-up leaves only what a record names.
+namespace {
+
+// What a "check" run of a killed machine reports.
+struct KilledMachineCheck
+{
+    int exitCode = -1;
+    QStringList strays;
+    std::map<QString, QString> documents;
+};
+
+KilledMachineCheck checkKilledMachine(const QString& baseUrl, const QString& folder, int run)
+{
+    KilledMachineCheck result;
+    auto check = HelperProcess::start(QStringLiteral("dropboxKilledMachine"),
+                                      {baseUrl, folder, QString::number(run), QStringLiteral("check")});
+    if (!check)
+        return result;
+    while (const std::optional<QByteArray> line = check->readLine(60.0)) {
+        if (*line == "done")
+            break;
+        if (line->startsWith("stray "))
+            result.strays.append(QString::fromUtf8(line->mid(6)));
+        if (line->startsWith("doc ")) {
+            const QByteArray rest = line->mid(4);
+            const qsizetype space = rest.indexOf(' ');
+            result.documents[QString::fromUtf8(rest.left(space))] = QString::fromUtf8(rest.mid(space + 1));
+        }
+    }
+    result.exitCode = check->wait();
+    return result;
+}
+
+// "run R step S": the order in which saves were made.
+std::pair<int, int> saveOrder(const QString& text)
+{
+    const QStringList words = text.split(QLatin1Char(' '));
+    return std::make_pair(words.value(1).toInt(), words.value(3).toInt());
+}
+
+} // namespace
+
+// Two machines, each killed with SIGKILL at seeded points of its work (writing a copy, saving
+// the status file or the index, awaiting an upload answer, taking a download, cleaning up),
+// against an emulator with its switches on (stalled, dropped and cut answers, listings in any
+// order over pages that expire and change between pages), the status file cut at a random
+// byte after some kills: once both are quiet, they show what Dropbox holds, the newest save
+// heard of for every document is found in some document (or a newer save of it is), no
+// content is on Dropbox twice, and a start-up clean-up over a readable status file leaves only
+// what a record names. Prints runs, kills, edits lost, duplicates made and requests made.
 TEST_F(DropboxLocationSoak, KilledAtSeededPointsConverges)
 {
     const quint32 seed = soakSeed();
-    const int kills = soakRuns(40, 6, 3);
+    const int kills = soakRuns(100, 6, 3);
     std::printf("DropboxLocationSoak kill seed %u (CORVEX_DROPBOX_SEED), %d kills\n", seed, kills);
     QRandomGenerator random(seed);
-    const QString folder = testDir() + QStringLiteral("/killed");
-    std::map<QString, QString> saved;
+    const QString folders[] = {testDir() + QStringLiteral("/killedA"),
+                               testDir() + QStringLiteral("/killedB")};
+    emulator.setPageSize(2);
+    emulator.shuffleListings(seed);
+    emulator.setCursorLifetime(20.0);
+    // Another program touches a listed document between pages: same content, a new revision.
+    std::mutex touchedMutex;
+    std::vector<QString> touchable;
+    std::atomic<int> pages{0};
+    emulator.setBetweenPages([&] {
+        if (++pages % 3 != 0)
+            return;
+        std::lock_guard lock(touchedMutex);
+        if (touchable.empty())
+            return;
+        const QString path = touchable[std::size_t(pages.load()) % touchable.size()];
+        if (const auto file = emulator.file(path))
+            emulator.putFile(path, file->content);
+    });
+    const DropboxEmulator::Fault downloadFaults[] = {
+        DropboxEmulator::Fault::ShortBody, DropboxEmulator::Fault::Truncate, DropboxEmulator::Fault::Stall};
+    // identifier -> its root idea and the newest save heard of, on either machine
+    std::map<QString, std::pair<QString, QString>> newest;
     std::map<QByteArray, int> killedAt;
     int killed = 0;
-    for (int run = 0; run < kills; ++run) {
-        const int target = 1 + random.bounded(40);
-        auto helper =
-            HelperProcess::start(QStringLiteral("dropboxKilledMachine"),
-                                 {emulator.baseUrl(), folder, QString::number(run), QStringLiteral("work")});
+    int cuts = 0;
+    int run = 0;
+    for (; killed < kills && run < 3 * kills; ++run) {
+        const int which = random.bounded(2);
+        const int target = 1 + random.bounded(60);
+        if (random.bounded(3) == 0)
+            emulator.injectFault("files/download", downloadFaults[random.bounded(3)], 1);
+        if (random.bounded(4) == 0)
+            emulator.injectFault("files/upload", DropboxEmulator::Fault::Drop, 1);
+        if (random.bounded(4) == 0)
+            emulator.expireCursors();
+        auto helper = HelperProcess::start(
+            QStringLiteral("dropboxKilledMachine"),
+            {emulator.baseUrl(), folders[which], QString::number(run), QStringLiteral("work")});
         ASSERT_TRUE(helper);
         int points = 0;
         int uploads = emulator.count("files/upload");
+        int downloads = emulator.count("files/download");
+        bool wasKilled = false;
         while (true) {
             const std::optional<QByteArray> line = helper->readLine(30.0);
             if (!line || *line == "done")
                 break;
             if (line->startsWith("saved ")) {
                 const QList<QByteArray> parts = line->mid(6).split(' ');
-                saved[QString::fromUtf8(parts.value(0))] =
-                    QString::fromUtf8(line->mid(7 + parts.value(0).size()));
+                const QString id = QString::fromUtf8(parts.value(0));
+                const QString text =
+                    QString::fromUtf8(line->mid(8 + parts.value(0).size() + parts.value(1).size()));
+                if (!newest.count(id) || saveOrder(newest[id].second) < saveOrder(text))
+                    newest[id] = {QString::fromUtf8(parts.value(1)), text};
+                std::lock_guard lock(touchedMutex);
+                touchable.push_back(id.mid(8));
                 continue;
             }
             QByteArray point = line->startsWith("point ") ? line->mid(6) : QByteArray();
             if (emulator.count("files/upload") > uploads) {
                 uploads = emulator.count("files/upload");
                 point = "upload";
+            } else if (emulator.count("files/download") > downloads) {
+                downloads = emulator.count("files/download");
+                point = "download";
             }
             if (!point.isEmpty() && ++points == target) {
                 helper->kill(SIGKILL);
                 ++killed;
                 ++killedAt[point];
+                wasKilled = true;
                 break;
             }
         }
         helper->wait();
-    }
-    auto check =
-        HelperProcess::start(QStringLiteral("dropboxKilledMachine"),
-                             {emulator.baseUrl(), folder, QString::number(kills), QStringLiteral("check")});
-    ASSERT_TRUE(check);
-    QStringList strays;
-    std::map<QString, QString> documents;
-    while (const std::optional<QByteArray> line = check->readLine(60.0)) {
-        if (*line == "done")
-            break;
-        if (line->startsWith("stray "))
-            strays.append(QString::fromUtf8(line->mid(6)));
-        if (line->startsWith("doc ")) {
-            const QByteArray rest = line->mid(4);
-            const qsizetype space = rest.indexOf(' ');
-            documents[QString::fromUtf8(rest.left(space))] = QString::fromUtf8(rest.mid(space + 1));
+        const QString status = statusFileOf(folders[which]);
+        if (wasKilled && random.bounded(5) == 0) {
+            QFile file(status);
+            if (file.exists() && file.size() > 0 && file.open(QIODevice::ReadWrite)) {
+                file.resize(random.bounded(int(file.size())));
+                ++cuts;
+            }
         }
     }
-    EXPECT_EQ(check->wait(), 0);
-    EXPECT_TRUE(strays.isEmpty()) << "seed " << seed << ": " << strays.join(QLatin1Char(' ')).toStdString();
-    // "run R step S": a kill may land after a save was answered but before its line was
-    // read, so a document may hold a newer save than the last one heard of, never an older.
-    const auto order = [](const QString& text) {
-        const QStringList words = text.split(QLatin1Char(' '));
-        return std::make_pair(words.value(1).toInt(), words.value(3).toInt());
-    };
-    for (const auto& [id, text] : saved) {
-        const QString local = documents[id];
-        const QString remote = rootTextOf(emulator.file(id.mid(8)).value_or(DropboxEmulator::File{}).content);
-        EXPECT_TRUE(local.startsWith(QStringLiteral("run ")) && order(local) >= order(text))
-            << "seed " << seed << " " << id.toStdString() << " holds " << local.toStdString();
-        EXPECT_EQ(remote, local) << "seed " << seed << " " << id.toStdString();
+    emulator.setBetweenPages({});
+    // A, B and A again: what either uploads on its last start reaches the other.
+    const KilledMachineCheck firstA = checkKilledMachine(emulator.baseUrl(), folders[0], run);
+    const KilledMachineCheck checkB = checkKilledMachine(emulator.baseUrl(), folders[1], run + 1);
+    const KilledMachineCheck checkA = checkKilledMachine(emulator.baseUrl(), folders[0], run + 2);
+    for (const KilledMachineCheck* check : {&firstA, &checkB, &checkA}) {
+        EXPECT_EQ(check->exitCode, 0) << "seed " << seed;
+        EXPECT_TRUE(check->strays.isEmpty())
+            << "seed " << seed << ": " << check->strays.join(QLatin1Char(' ')).toStdString();
     }
+    const DocumentDump remote = remoteDump();
+    EXPECT_EQ(checkA.documents, remote) << "seed " << seed;
+    EXPECT_EQ(checkB.documents, remote) << "seed " << seed;
+    QSet<QString> contents;
+    std::multimap<QString, QString> byRootIdea; // the texts on Dropbox by their root idea
+    int duplicates = 0;
+    for (const auto& [id, text] : remote) {
+        duplicates += contents.contains(text) ? 1 : 0;
+        contents.insert(text);
+        const auto held = emulator.file(id.mid(8));
+        const auto payload = held ? IdeaDocumentDataObject::readFromSomeData(held->content) : nullptr;
+        if (payload && payload->idea())
+            byRootIdea.emplace(payload->idea()->identifier(), text);
+    }
+    // A kill may land after a save was answered but before its line was read: the document
+    // (or, its record lost with a cut status file, its adopted copy) may then hold a newer save
+    // than the newest heard of, never an older one.
+    const auto superseded = [&](const QString& root, const QString& text) {
+        const auto [from, to] = byRootIdea.equal_range(root);
+        return std::any_of(from, to, [&](const auto& held) {
+            return held.second.startsWith(QStringLiteral("run ")) && saveOrder(held.second) > saveOrder(text);
+        });
+    };
+    int lost = 0;
+    for (const auto& [id, save] : newest) {
+        const auto& [root, text] = save;
+        if (contents.contains(text) || superseded(root, text))
+            continue;
+        ++lost;
+        ADD_FAILURE() << "seed " << seed << " " << id.toStdString() << " lost " << text.toStdString();
+    }
+    EXPECT_EQ(duplicates, 0) << "seed " << seed;
     QStringList where;
     for (const auto& [point, count] : killedAt)
         where.append(QStringLiteral("%1 %2").arg(QString::fromUtf8(point)).arg(count));
-    reportSoak(QStringLiteral("seed %1, %2 runs, %3 kills (%4), %5 saves checked")
+    reportSoak(QStringLiteral("seed %1, %2 runs, %3 kills (%4), %5 status files cut, %6 edits lost of %7, "
+                              "%8 duplicates made, %9 requests made")
                    .arg(seed)
-                   .arg(kills)
+                   .arg(run)
                    .arg(killed)
                    .arg(where.join(QStringLiteral(", ")))
-                   .arg(saved.size()));
+                   .arg(cuts)
+                   .arg(lost)
+                   .arg(newest.size())
+                   .arg(duplicates)
+                   .arg(emulator.requests().size()));
 }
 
 } // namespace corvex::test

@@ -3,6 +3,9 @@
 
 #include "tests/cloud/DropboxMachineSupport.h"
 
+#include "cloud/dropbox/DropboxContentHash.h"
+#include "cloud/dropbox/DropboxSetAside.h"
+
 #include "model/ObjectID.h"
 #include "platform/core/SaveFile.h"
 #include "platform/core/SerialQueue.h"
@@ -23,15 +26,6 @@ namespace {
 QStringList namesIn(const QString& folder)
 {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-}
-
-QStringList textsOf(const DocumentDump& dump)
-{
-    QStringList texts;
-    for (const auto& entry : dump)
-        texts.append(entry.second);
-    texts.sort();
-    return texts;
 }
 
 } // namespace
@@ -81,8 +75,19 @@ TEST_F(DropboxLocationTest, BothEditingOneDocumentKeepsBothContents)
     b->start();
     const QString id = a->create(QStringLiteral("start"));
     ASSERT_TRUE(converge());
+    // Both offline while they edit, so that neither can fetch the other's change first
+    // however far virtual time moves while a machine waits for its disk.
+    a->reachability->reachable = false;
+    b->reachability->reachable = false;
+    emulator.setRateLimit(1);
+    ASSERT_TRUE(pumpDropbox([&] {
+        return !a->mode->state().perhapsDropboxConnection && !b->mode->state().perhapsDropboxConnection;
+    }));
+    emulator.setRateLimit(0);
     ASSERT_TRUE(a->edit(id, QStringLiteral("from A")));
     ASSERT_TRUE(b->edit(id, QStringLiteral("from B")));
+    a->reachability->reachable = true;
+    b->reachability->reachable = true;
     ASSERT_TRUE(converge());
     const DocumentDump remote = remoteDump();
     EXPECT_EQ(textsOf(remote), (QStringList{QStringLiteral("from A"), QStringLiteral("from B")}));
@@ -90,6 +95,40 @@ TEST_F(DropboxLocationTest, BothEditingOneDocumentKeepsBothContents)
     EXPECT_EQ(b->dump(), remote);
     EXPECT_TRUE(a->delegate.events.join(QLatin1Char(' ')).contains(QStringLiteral("appended")) ||
                 b->delegate.events.join(QLatin1Char(' ')).contains(QStringLiteral("appended")));
+}
+
+// A document stays open on one machine while the other's change to it arrives and is taken
+// in; the open window's save started from the older version, so it meets the remote change as
+// a conflict: both edits stay on Dropbox and on both machines, and a later save is a plain one.
+TEST_F(DropboxLocationTest, SaveOfAnOpenDocumentKeepsTheRemoteChangeItMissed)
+{
+    a->start();
+    b->start();
+    const QString id = a->create(QStringLiteral("start"));
+    ASSERT_FALSE(id.isEmpty());
+    ASSERT_TRUE(converge());
+    const auto [document, token] = a->open(id);
+    ASSERT_GE(token, 1);
+
+    ASSERT_TRUE(b->edit(id, QStringLiteral("from B")));
+    ASSERT_TRUE(converge());
+    ASSERT_EQ(remoteDump(), (DocumentDump{{id, QStringLiteral("from B")}}));
+    ASSERT_EQ(a->text(id), QStringLiteral("from B")) << "A took in B's change under the open window";
+
+    ASSERT_TRUE(a->save(document, token, QStringLiteral("from A")));
+    ASSERT_TRUE(converge());
+    const DocumentDump remote = remoteDump();
+    EXPECT_EQ(textsOf(remote), (QStringList{QStringLiteral("from A"), QStringLiteral("from B")}));
+    EXPECT_EQ(remote.count(id) ? remote.at(id) : QString(), QStringLiteral("from A"));
+    EXPECT_EQ(a->dump(), remote);
+    EXPECT_EQ(b->dump(), remote);
+
+    // The window's content is now what Dropbox holds under the name: saving again replaces it.
+    ASSERT_TRUE(a->save(document, token, QStringLiteral("from A again")));
+    a->workspace->closeDocument(document, token, {});
+    ASSERT_TRUE(converge());
+    EXPECT_EQ(textsOf(remoteDump()), (QStringList{QStringLiteral("from A again"), QStringLiteral("from B")}));
+    EXPECT_EQ(b->dump(), remoteDump());
 }
 
 // Changes made on Dropbox by another program: a new document appears, a changed one is
@@ -156,18 +195,32 @@ TEST_F(DropboxLocationTest, OnDemandAttachmentDownloadAndItsLimits)
     const QByteArray picture("late picture");
     const ObjectID name = ObjectID::createFromData(picture, QStringLiteral("png"));
     emulator.putFile(QStringLiteral("/attachments/") + name.asString(), picture);
+    const auto attachmentListings = [&] {
+        int n = 0;
+        for (const auto& request : emulator.requests("files/list_folder"))
+            n += request.argument.contains("/attachments") ? 1 : 0;
+        return n;
+    };
+    const int listings = attachmentListings();
     EXPECT_EQ(a->attachment(name), picture);
-    EXPECT_EQ(a->mode->state().attachmentSyncState, 0); // the background pass starts again
+    // The background pass starts again (however far it got by now).
+    EXPECT_TRUE(pumpDropbox([&] { return attachmentListings() > listings; }, 30.0));
 
     const ObjectID missing = ObjectID::createFromData("other", QStringLiteral("png"));
     EXPECT_TRUE(a->attachment(missing).isNull());
     a->reachability->reachable = false;
     emulator.setRateLimit(1);
-    ASSERT_TRUE(pumpDropbox([&] { return !a->mode->state().perhapsDropboxConnection; }, 30.0));
-    emulator.setRateLimit(0);
+    // The limit stays until the end: a request still waiting out its Retry-After must not
+    // answer with data, which would give the connection back.
+    ASSERT_TRUE(pumpDropbox(
+        [&] {
+            return !a->mode->state().perhapsDropboxConnection && !a->mode->state().hasPendingDropboxOperation;
+        },
+        30.0));
     const int downloads = emulator.count("files/download");
     EXPECT_TRUE(a->attachment(missing).isNull()); // no waiting and no request without connection
     EXPECT_EQ(emulator.count("files/download"), downloads);
+    emulator.setRateLimit(0);
 }
 
 // A failed write of a save: the completion answers NO, Dropbox keeps its revision, and the
@@ -196,7 +249,8 @@ TEST_F(DropboxLocationTest, FailedWriteIsNeverUploaded)
 }
 
 // A truncated status file: set aside as a ".bak", a new one written, the storage tasks
-// queued meanwhile done, every document downloaded again and no local copy removed.
+// queued meanwhile done, every document downloaded again and no local copy removed: each is
+// set aside, or dropped as the newest of its document when Dropbox holds its content.
 TEST_F(DropboxLocationTest, TruncatedStatusFileStartsAfreshAndKeepsCopies)
 {
     a->start();
@@ -211,6 +265,9 @@ TEST_F(DropboxLocationTest, TruncatedStatusFileStartsAfreshAndKeepsCopies)
     file.resize(whole.size() / 2);
     file.close();
     const QStringList before = namesIn(folder);
+    std::map<QString, QString> hashes;
+    for (const QString& name : before.filter(QStringLiteral(".crvx")))
+        hashes[name] = DropboxContentHash::ofFile(folder + QLatin1Char('/') + name).value_or(QString());
     const int downloads = emulator.count("files/download");
 
     LogCapture captured;
@@ -220,9 +277,19 @@ TEST_F(DropboxLocationTest, TruncatedStatusFileStartsAfreshAndKeepsCopies)
     ASSERT_TRUE(converge());
     EXPECT_TRUE(captured.contains(QStringLiteral("Assertion failure, line: 815")));
     const QStringList after = namesIn(folder);
+    QStringList setAside;
+    const QDir aside(DropboxSetAside::folder(folder));
+    for (const QString& stamp : aside.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        setAside += namesIn(aside.filePath(stamp));
     for (const QString& name : before) {
-        if (name != DropboxFolderManager::StatusFileName) {
+        if (name == DropboxFolderManager::StatusFileName)
+            continue;
+        if (!name.endsWith(QStringLiteral(".crvx"))) {
             EXPECT_TRUE(after.contains(name)) << name.toStdString();
+        } else if (!setAside.contains(name)) {
+            const auto held = emulator.file(id.mid(8));
+            EXPECT_TRUE(held && DropboxEmulator::contentHash(held->content) == hashes[name])
+                << name.toStdString();
         }
     }
     EXPECT_EQ(after.filter(QStringLiteral(".bak")).size(), 1);
@@ -237,6 +304,8 @@ TEST_F(DropboxLocationTest, TruncatedStatusFileStartsAfreshAndKeepsCopies)
     DropboxFolderManagerState saved = *DropboxFolderManagerState::readFrom(status);
     saved.docs = DropboxFolderManager::filterOutDeletedDocuments(saved.docs);
     const QStringList beforeRestart = namesIn(folder);
+    const QStringList asideBeforeRestart =
+        namesIn(aside.filePath(aside.entryList(QDir::Dirs | QDir::NoDotAndDotDot).value(0)));
     a->start();
     ASSERT_TRUE(converge());
     const QStringList afterRestart = namesIn(folder);
@@ -245,8 +314,9 @@ TEST_F(DropboxLocationTest, TruncatedStatusFileStartsAfreshAndKeepsCopies)
             EXPECT_TRUE(DropboxFolderManager::shouldFileBeKept(name, saved)) << name.toStdString();
         }
     }
-    EXPECT_LT(afterRestart.filter(QStringLiteral(".crvx")).size(),
-              beforeRestart.filter(QStringLiteral(".crvx")).size());
+    // What was set aside stays set aside.
+    EXPECT_EQ(namesIn(aside.filePath(aside.entryList(QDir::Dirs | QDir::NoDotAndDotDot).value(0))),
+              asideBeforeRestart);
     EXPECT_EQ(a->dump().at(id), QStringLiteral("one"));
 }
 
@@ -287,8 +357,42 @@ TEST_F(DropboxLocationTest, StormsAndReconnectsConverge)
     EXPECT_EQ(a->dump().at(ids.at(1)), QStringLiteral("edited by B offline"));
 }
 
+// A listing whose cursor is reset between pages is still owed: the mode does not count as
+// settled until a listing has answered, and asks again within its back-off rather than a poll
+// interval later. A failed listing once left a machine looking settled on its last listing,
+// with none of the documents another machine had made since.
+TEST_F(DropboxLocationTest, AFailedListingIsOwedUntilOneAnswers)
+{
+    a->start();
+    const QString seed = a->create(QStringLiteral("seed"));
+    ASSERT_TRUE(converge());
+    const QByteArray bytes = emulator.file(seed.mid(8))->content;
+    emulator.setPageSize(2);
+    for (int i = 0; i < 4; ++i)
+        emulator.putFile(QStringLiteral("/arrived%1.crvx").arg(i), bytes);
+    emulator.injectFault("files/list_folder/continue", DropboxEmulator::Fault::CursorReset);
+    const auto reset = [&]() -> std::optional<double> {
+        for (const DropboxEmulator::LoggedRequest& request : emulator.requests("files/list_folder/continue"))
+            if (request.status == 409)
+                return request.at;
+        return std::nullopt;
+    };
+    ASSERT_TRUE(pumpDropbox([&] { return reset().has_value(); }, 30.0));
+    const double failed = *reset();
+    // Settled only once a listing has answered: by then every document has arrived.
+    ASSERT_TRUE(pumpDropbox([&] { return a->mode->isQuiet(); }, 30.0));
+    std::optional<double> relisted;
+    for (const DropboxEmulator::LoggedRequest& request : emulator.requests("files/list_folder"))
+        if (request.at > failed && !relisted)
+            relisted = request.at;
+    ASSERT_TRUE(relisted.has_value());
+    EXPECT_LT(*relisted - failed, double(DropboxFolderManager::PollIntervalMillis) / 1000.0);
+    EXPECT_EQ(a->dump().size(), 5u);
+    EXPECT_EQ(a->dump(), remoteDump());
+}
+
 // The status the workspace hears: 3 on data, 4 when the index upload starts, 5 after; an
-// invalid token sends 2 every time, a lost connection 1 once.
+// invalid token 2 once (the mode then stops asking), a lost connection 1 once.
 TEST_F(DropboxLocationTest, StatusFollowsDataUploadsAndFailures)
 {
     a->start();
@@ -296,14 +400,40 @@ TEST_F(DropboxLocationTest, StatusFollowsDataUploadsAndFailures)
     const QStringList statuses = a->delegate.events.filter(QStringLiteral("status "));
     ASSERT_GE(statuses.size(), 3);
     EXPECT_EQ(a->mode->lastCommunicatedStatus(), PersistenceStateStatusAllFound);
+    const qsizetype unavailable = a->delegate.events.count(QStringLiteral("status 0"));
     NotificationCenter::defaultCenter().post(DropboxNotifications::InvalidAccessToken);
     NotificationCenter::defaultCenter().post(DropboxNotifications::InvalidAccessToken);
     EXPECT_EQ(a->mode->lastCommunicatedStatus(), PersistenceStateStatusNoAccount);
+    EXPECT_EQ(a->delegate.events.count(QStringLiteral("status 0")), unavailable + 1);
     NotificationCenter::defaultCenter().post(QVDropboxClient::NoConnectionNotification);
     NotificationCenter::defaultCenter().post(QVDropboxClient::NoConnectionNotification);
     EXPECT_EQ(a->mode->lastCommunicatedStatus(), PersistenceStateStatusError);
     NotificationCenter::defaultCenter().post(QVDropboxClient::GotSomeDataNotification);
     EXPECT_EQ(a->mode->lastCommunicatedStatus(), PersistenceStateStatusDataReceived);
+}
+
+// What one machine's client says of its connection is news for that machine only: another
+// machine's failure does not cut it off, nor does another machine's data mark it connected
+// again (which once let a machine skip the listing it owed).
+TEST_F(DropboxLocationTest, EachMachineHearsOnlyItsOwnClient)
+{
+    a->start();
+    b->start();
+    ASSERT_TRUE(converge());
+    const PersistenceStateStatus statusOfB = b->mode->lastCommunicatedStatus();
+    NotificationCenter::defaultCenter().post(QVDropboxClient::NoConnectionNotification, a->client.get());
+    EXPECT_FALSE(a->mode->state().perhapsDropboxConnection);
+    EXPECT_EQ(a->mode->lastCommunicatedStatus(), PersistenceStateStatusError);
+    EXPECT_TRUE(b->mode->state().perhapsDropboxConnection);
+    EXPECT_EQ(b->mode->lastCommunicatedStatus(), statusOfB);
+    NotificationCenter::defaultCenter().post(QVDropboxClient::GotSomeDataNotification, b->client.get());
+    EXPECT_FALSE(a->mode->state().perhapsDropboxConnection);
+    EXPECT_EQ(a->mode->lastCommunicatedStatus(), PersistenceStateStatusError);
+    // A's own check brings it back, and it lists again before it counts as settled.
+    const int listings = emulator.count("files/list_folder");
+    ASSERT_TRUE(converge());
+    EXPECT_TRUE(a->mode->state().perhapsDropboxConnection);
+    EXPECT_GT(emulator.count("files/list_folder"), listings);
 }
 
 // A change that waits for its delayed save is written at once when the mode leaves.

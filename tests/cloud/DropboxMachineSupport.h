@@ -16,6 +16,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <thread>
@@ -29,13 +30,35 @@ public:
     void probe(Answer answer) override
     {
         ++probes;
+        probedAt.push_back(Scheduler::current().now());
         MainQueue::post([answer, reachable = reachable] { answer(reachable); });
     }
     bool reachable = true;
     int probes = 0;
+    std::vector<double> probedAt; // scheduler time of each check
 };
 
 using DocumentDump = std::map<QString, QString>; // identifier -> root text
+
+// While this answers true, virtual time only creeps (VirtualCreepSeconds per idle round)
+// instead of jumping to the next deadline: a test whose answers stall for a real time-out sets
+// it, so that a stalled request lasts seconds of virtual time, not minutes.
+inline std::function<bool()>& virtualTimeCreeps()
+{
+    static std::function<bool()> creeps;
+    return creeps;
+}
+inline constexpr double VirtualCreepSeconds = 0.01;
+
+// Sets virtualTimeCreeps() for its own lifetime.
+class ScopedVirtualCreep
+{
+public:
+    explicit ScopedVirtualCreep(std::function<bool()> creeps) { virtualTimeCreeps() = std::move(creeps); }
+    ~ScopedVirtualCreep() { virtualTimeCreeps() = nullptr; }
+    ScopedVirtualCreep(const ScopedVirtualCreep&) = delete;
+    ScopedVirtualCreep& operator=(const ScopedVirtualCreep&) = delete;
+};
 
 // Pumps the main loop and virtual time until the predicate holds: what is due runs at once;
 // when nothing is, other threads (transfers, the persistence queue) get a moment, then the
@@ -58,10 +81,23 @@ inline bool pumpDropbox(const std::function<bool()>& predicate, double timeoutSe
             continue;
         }
         idleSpins = 0;
-        if (time)
+        if (time && virtualTimeCreeps() && virtualTimeCreeps()())
+            time->advance(VirtualCreepSeconds);
+        else if (time)
             time->step();
     }
     return true;
+}
+
+// The most of `times` (scheduler time) in any minute that starts between `from` and `to - 60`.
+inline int busiestMinuteOf(std::vector<double> times, double from, double to)
+{
+    std::erase_if(times, [&](double at) { return at < from || at >= to; });
+    std::sort(times.begin(), times.end());
+    int most = 0;
+    for (auto first = times.begin(); first != times.end() && *first <= to - 60.0; ++first)
+        most = std::max(most, int(std::lower_bound(first, times.end(), *first + 60.0) - first));
+    return most;
 }
 
 // The root text of stored document bytes; null when they do not parse.
@@ -92,6 +128,16 @@ inline std::shared_ptr<DropboxUserClient> emulatorUser(const QString& baseUrl, c
                                      std::move(options));
 }
 
+// The documents' root texts, sorted.
+inline QStringList textsOf(const DocumentDump& dump)
+{
+    QStringList texts;
+    for (const auto& entry : dump)
+        texts.append(entry.second);
+    texts.sort();
+    return texts;
+}
+
 class DropboxMachine
 {
 public:
@@ -104,10 +150,19 @@ public:
     DropboxMachine(const DropboxMachine&) = delete;
     DropboxMachine& operator=(const DropboxMachine&) = delete;
 
-    DropboxModeServices services() const
+    DropboxModeServices services()
     {
+        // The machine's account as it is when the client asks (see signIn).
+        client = std::make_shared<QVDropboxClient>(QVDropboxClient::AccountSource([this] { return mUser; }));
         return DropboxModeServices{root + QStringLiteral("/support"), root + QStringLiteral("/Documents"),
-                                   std::make_shared<QVDropboxClient>(mUser), reachability};
+                                   client, reachability};
+    }
+
+    // The user signs in again: the new account's client, and the sign-in's notification.
+    void signIn(std::shared_ptr<DropboxUserClient> user)
+    {
+        mUser = std::move(user);
+        NotificationCenter::defaultCenter().post(DropboxNotifications::SignedIn);
     }
 
     void start()
@@ -194,7 +249,9 @@ public:
     DocumentDump dump()
     {
         DocumentDump texts;
-        for (const IdeaProxyPtr& proxy : workspace->ideaProxies())
+        // A copy: reading a document pumps the loop, which may change the workspace's list.
+        const std::vector<IdeaProxyPtr> proxies = workspace->ideaProxies();
+        for (const IdeaProxyPtr& proxy : proxies)
             texts[proxy->docIdentifier()] = text(proxy->docIdentifier());
         return texts;
     }
@@ -216,6 +273,7 @@ public:
 
     QString root;
     std::shared_ptr<ScriptedReachability> reachability;
+    std::shared_ptr<QVDropboxClient> client; // the last mode's
     RecordingWorkspaceDelegate delegate;
     std::shared_ptr<DropboxFolderManager> mode;
     std::shared_ptr<Workspace> workspace;
@@ -253,20 +311,45 @@ protected:
 
     static bool quiet(DropboxMachine& machine) { return !machine.mode || machine.mode->isQuiet(); }
 
-    // Both machines quiet through a whole poll interval, with no write reaching Dropbox
-    // meanwhile.
+    // Replies the client may still be repeating or waiting out when the window closes. (A
+    // listing that failed is not one: the mode owes a new one and is not quiet meanwhile.)
+    int setbacks() const
+    {
+        int n = 0;
+        for (const DropboxEmulator::LoggedRequest& request : emulator.requests())
+            n += request.cut || request.status == 401 || request.status == 429 || request.status >= 500 ? 1
+                                                                                                        : 0;
+        return n;
+    }
+
+    // Both machines quiet through a whole poll interval, with no write reaching Dropbox and no
+    // setback meanwhile.
     bool converge(int rounds = 8)
     {
         for (int round = 0; round < rounds; ++round) {
             if (!pumpDropbox([&] { return quiet(*a) && quiet(*b); }, 30.0))
                 return false;
             const int writes = emulator.count("files/upload") + emulator.count("files/delete_v2");
+            const int before = setbacks();
             pass(35.0);
             if (pumpDropbox([&] { return quiet(*a) && quiet(*b); }, 30.0) &&
-                writes == emulator.count("files/upload") + emulator.count("files/delete_v2"))
+                writes == emulator.count("files/upload") + emulator.count("files/delete_v2") &&
+                before == setbacks())
                 return true;
         }
         return false;
+    }
+
+    // The most requests `which` picks in any minute that starts between `from` and `to - 60`
+    // (scheduler time).
+    int busiestMinute(const std::function<bool(const DropboxEmulator::LoggedRequest&)>& which, double from,
+                      double to) const
+    {
+        std::vector<double> times;
+        for (const DropboxEmulator::LoggedRequest& request : emulator.requests())
+            if (which(request))
+                times.push_back(request.at);
+        return busiestMinuteOf(std::move(times), from, to);
     }
 
     // Dropbox's documents with their root texts.

@@ -24,7 +24,7 @@ QVFileInfo::Ref info(const char* name, const char* rev)
 TEST(DropboxRecordsTest, ListingAndAnswersChangeRecordsAsTheRulesSay)
 {
     using M = DropboxFolderManager;
-    const FileMetadata entry{QStringLiteral("/a.crvx"), QStringLiteral("r2")};
+    const FileMetadata entry{QStringLiteral("/a.crvx"), QStringLiteral("r2"), QString()};
     EXPECT_TRUE(QVFileInfo::isEmpty(M::markForLoadingIfNeeded(entry, nullptr)->input()));
     const auto inStep = DocumentInfo::make(nullptr, info("f1.crvx", "r2"), nullptr);
     EXPECT_EQ(M::markForLoadingIfNeeded(entry, inStep), inStep);

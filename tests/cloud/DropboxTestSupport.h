@@ -10,6 +10,7 @@
 #include "platform/net/DropboxUserClient.h"
 #include "tests/support/RunUntil.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/TestFiles.h"
 #include "tests/support/VirtualScheduler.h"
 #include "tests/support/net/DropboxEmulator.h"
 
@@ -26,6 +27,14 @@ inline QString dropboxScript(const QString& name)
     return QFileInfo(QStringLiteral(__FILE__))
         .absoluteDir()
         .absoluteFilePath(QStringLiteral("../data/gen/") + name);
+}
+
+// A file of the test folder with those bytes: its path.
+inline QString localFile(const QString& name, const QByteArray& bytes)
+{
+    const QString path = testDir() + QLatin1Char('/') + name;
+    writeFile(path, bytes);
+    return path;
 }
 
 // Notifications ("note:GotSomeData", "note:InvalidAccessToken", "note:NoConnection") and
@@ -84,7 +93,8 @@ protected:
     }
 
     // `idleTimeout`: how long a stalled answer is waited for.
-    std::shared_ptr<DropboxUserClient> makeUser(const QString& access, double idleTimeout = 10.0)
+    std::shared_ptr<DropboxUserClient> makeUser(const QString& access, double idleTimeout = 10.0,
+                                                const QString& refresh = QStringLiteral("refresh"))
     {
         HttpSessionConfiguration session;
         DropboxUserClient::Options options;
@@ -93,8 +103,7 @@ protected:
         options.tokenStore = DropboxTokenStore(testDir() + QStringLiteral("/credentials.json"));
         session.idleTimeout = idleTimeout;
         options.session = HttpSession::create(session);
-        return DropboxUserClient::create(DropboxCredentials{access, QStringLiteral("refresh")},
-                                         std::move(options));
+        return DropboxUserClient::create(DropboxCredentials{access, refresh}, std::move(options));
     }
 
     template <class Response> std::shared_ptr<std::vector<Response>> responses()

@@ -66,6 +66,18 @@ TEST(Popover, HangsBelowTheAnchorAboveWithoutRoomAndStaysOnScreen)
     EXPECT_EQ(tall.origin.y, 0.0);
 }
 
+TEST(Popover, StaysInsideTheContentAreaOfItsWindow)
+{
+    // Grown to a height that fits neither below nor above its anchor inside the window: moved
+    // into the content area, never over the window's menu bar or its edges.
+    Shown s(Popover::Behavior::SemiTransient);
+    const Rect content = s.window->convertRectToScreen(s.window->contentRect());
+    EXPECT_TRUE(content.contains(s.popover->frame())) << toString(s.popover->frame()).toStdString();
+    s.popover->setContentSize(Size(200, 280));
+    EXPECT_TRUE(content.contains(s.popover->frame())) << toString(s.popover->frame()).toStdString();
+    EXPECT_EQ(s.popover->frame().size, Size(200, 280));
+}
+
 TEST(Popover, SemiTransientClosesOnAClickElsewhereAndOnEscape)
 {
     {

@@ -30,6 +30,7 @@ TEST(WebExportNames, PlainIdentifiersStayAndAnyOtherBecomesOneSafeNameOfItsOwn)
     EXPECT_EQ(WebExportNames::bigImageNameFor(*hostile), QStringLiteral("~~2E~2E~2F~2E~2E~2Fx.jpg"));
 }
 
+// A root without a colour shows the first standard colour (green0), as its planet does.
 TEST(WebExportRecord, DataJsOfOneIdeaIsTheRecordBetweenTheFixedTexts)
 {
     const IdeaPtr solo =
@@ -40,7 +41,8 @@ TEST(WebExportRecord, DataJsOfOneIdeaIsTheRecordBetweenTheFixedTexts)
     EXPECT_EQ(
         *text,
         QByteArray("globalCorvexData = { \"rootIdea\": {\"elemtype\":1,\"identifier\":\"r\",\"text\":\"Solo "
-                   "\\\"q\\\" \\u2028 \\u2029 </script>\",\"ideas\":[]},\n\"mode\": \"embedded\" };"));
+                   "\\\"q\\\" \\u2028 \\u2029 </script>\",\"bgcolor\":\"#2B8466\",\"ideas\":[]},\n\"mode\": "
+                   "\"embedded\" };"));
     EXPECT_TRUE(
         WebExportRecord::createDataJS(WebExportRecord::exportIdea(*solo), 2)->endsWith("\"fullpage\" };"));
     EXPECT_TRUE(WebExportRecord::createDataJS(WebExportRecord::exportIdea(*solo), 0)

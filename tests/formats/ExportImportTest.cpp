@@ -36,10 +36,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QThread>
 #include <QtEndian>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <gtest/gtest.h>
 #include <map>
 #include <mutex>
@@ -197,11 +199,12 @@ ImportRun importFile(const QString& path, Reply reply = Reply::Yes)
     };
     ExportImport::importDocument(
         QUrl::fromLocalFile(path), handler,
-        expectCall<const IdeaDocumentDataObjectPtr&>(recorder, QStringLiteral("import"),
-                                                     [run](const IdeaDocumentDataObjectPtr& payload) {
-                                                         run->payload = payload;
-                                                         run->completed = true;
-                                                     }));
+        expectCall<const DocumentImporter::Read&>(
+            recorder, QStringLiteral("import"), [run](const DocumentImporter::Read& payloadRead) {
+                const IdeaDocumentDataObjectPtr payload = DocumentImporter::payloadOf(payloadRead);
+                run->payload = payload;
+                run->completed = true;
+            }));
     EXPECT_TRUE(recorder.waitAll()) << "no completion for " << path.toStdString();
     return *run;
 }
@@ -389,9 +392,11 @@ TEST(ArchiveImport, TheFacadeImporterReadsArchivesOnceTheFormatsAreRegistered)
             ++attachments;
             stored(true);
         },
-        expectCall<const IdeaDocumentDataObjectPtr&>(
-            recorder, QStringLiteral("import"),
-            [&](const IdeaDocumentDataObjectPtr& result) { payload = result; }));
+        expectCall<const DocumentImporter::Read&>(
+            recorder, QStringLiteral("import"), [&](const DocumentImporter::Read& resultRead) {
+                const IdeaDocumentDataObjectPtr result = DocumentImporter::payloadOf(resultRead);
+                payload = result;
+            }));
     ASSERT_TRUE(recorder.waitAll());
     ASSERT_TRUE(payload);
     EXPECT_EQ(payload->idea()->text(), QStringLiteral("Trip to Z\u00fcrich"));
@@ -406,11 +411,14 @@ TEST(ArchiveImport, TheStorageFacadeImportsAnArchiveWithItsAttachmentsIntoTheTem
     PersistenceController& controller = PersistenceController::singleton();
     CompletionRecorder recorder;
     IdeaDocumentDataObjectPtr payload;
-    controller.importDocument(QUrl::fromLocalFile(archiveDir() + QStringLiteral("/pictures.corvex")),
-                              IdeaDocument::TemporaryLocation,
-                              expectCall<const IdeaDocumentDataObjectPtr&>(
-                                  recorder, QStringLiteral("import"),
-                                  [&](const IdeaDocumentDataObjectPtr& result) { payload = result; }));
+    controller.importDocument(
+        QUrl::fromLocalFile(archiveDir() + QStringLiteral("/pictures.corvex")),
+        IdeaDocument::TemporaryLocation,
+        expectCall<const DocumentImporter::Read&>(
+            recorder, QStringLiteral("import"), [&](const DocumentImporter::Read& resultRead) {
+                const IdeaDocumentDataObjectPtr result = DocumentImporter::payloadOf(resultRead);
+                payload = result;
+            }));
     ASSERT_TRUE(recorder.waitAll());
     ASSERT_TRUE(payload);
     EXPECT_EQ(payload->idea()->text(), QStringLiteral("Trip to Z\u00fcrich"));
@@ -479,10 +487,13 @@ TEST(ArchiveImport, TheStorageFacadeImportsAnOPMLFileThroughTheRegisteredParserW
         writeFile(path, readBytes(source));
         CompletionRecorder recorder;
         IdeaDocumentDataObjectPtr payload;
-        controller.importDocument(QUrl::fromLocalFile(path), IdeaDocument::TemporaryLocation,
-                                  expectCall<const IdeaDocumentDataObjectPtr&>(
-                                      recorder, QStringLiteral("import"),
-                                      [&](const IdeaDocumentDataObjectPtr& result) { payload = result; }));
+        controller.importDocument(
+            QUrl::fromLocalFile(path), IdeaDocument::TemporaryLocation,
+            expectCall<const DocumentImporter::Read&>(
+                recorder, QStringLiteral("import"), [&](const DocumentImporter::Read& resultRead) {
+                    const IdeaDocumentDataObjectPtr result = DocumentImporter::payloadOf(resultRead);
+                    payload = result;
+                }));
         ASSERT_TRUE(recorder.waitAll());
         ASSERT_TRUE(payload);
         ASSERT_TRUE(payload->idea());
@@ -501,10 +512,13 @@ TEST(ArchiveImport, TheStorageFacadeImportsAnOPMLFileThroughTheRegisteredParserW
     writeFile(broken, QByteArrayLiteral("not an outline"));
     CompletionRecorder recorder;
     IdeaDocumentDataObjectPtr payload = IdeaDocumentDataObject::create();
-    controller.importDocument(QUrl::fromLocalFile(broken), IdeaDocument::TemporaryLocation,
-                              expectCall<const IdeaDocumentDataObjectPtr&>(
-                                  recorder, QStringLiteral("broken import"),
-                                  [&](const IdeaDocumentDataObjectPtr& result) { payload = result; }));
+    controller.importDocument(
+        QUrl::fromLocalFile(broken), IdeaDocument::TemporaryLocation,
+        expectCall<const DocumentImporter::Read&>(
+            recorder, QStringLiteral("broken import"), [&](const DocumentImporter::Read& resultRead) {
+                const IdeaDocumentDataObjectPtr result = DocumentImporter::payloadOf(resultRead);
+                payload = result;
+            }));
     ASSERT_TRUE(recorder.waitAll());
     EXPECT_FALSE(payload);
 }
@@ -547,9 +561,11 @@ TEST(ArchiveImport, AnArchiveWithAttachmentsAndNoHandlerFailsButOneWithoutAttach
         bool gotPayload = false;
         ExportImport::importDocument(
             QUrl::fromLocalFile(path), {},
-            expectCall<const IdeaDocumentDataObjectPtr&>(
-                recorder, QStringLiteral("import"),
-                [&](const IdeaDocumentDataObjectPtr& result) { gotPayload = bool(result); }));
+            expectCall<const DocumentImporter::Read&>(
+                recorder, QStringLiteral("import"), [&](const DocumentImporter::Read& resultRead) {
+                    const IdeaDocumentDataObjectPtr result = DocumentImporter::payloadOf(resultRead);
+                    gotPayload = bool(result);
+                }));
         ASSERT_TRUE(recorder.waitAll());
         EXPECT_EQ(gotPayload, succeeds) << path.toStdString();
     }
@@ -713,9 +729,11 @@ TEST(ArchiveImport, AnArchiveTruncatedInItsSecondAttachmentLeavesNoAttachmentInT
     controller.importDocument(
         QUrl::fromLocalFile(archiveDir() + QStringLiteral("/truncated_second_attachment.corvex")),
         IdeaDocument::TemporaryLocation,
-        expectCall<const IdeaDocumentDataObjectPtr&>(
-            recorder, QStringLiteral("import"),
-            [&](const IdeaDocumentDataObjectPtr& result) { payload = result; }));
+        expectCall<const DocumentImporter::Read&>(
+            recorder, QStringLiteral("import"), [&](const DocumentImporter::Read& resultRead) {
+                const IdeaDocumentDataObjectPtr result = DocumentImporter::payloadOf(resultRead);
+                payload = result;
+            }));
     ASSERT_TRUE(recorder.waitAll());
     EXPECT_FALSE(payload);
 
@@ -749,7 +767,8 @@ TEST(ArchiveImport, AFileChangedBetweenTheTwoReadingsEndsTheImport)
             buffer->buffer().chop(10);
             stored(true);
         },
-        [&](const IdeaDocumentDataObjectPtr& payload) {
+        [&](const DocumentImporter::Read& payloadRead) {
+            const IdeaDocumentDataObjectPtr payload = DocumentImporter::payloadOf(payloadRead);
             ++finishes;
             result = payload;
         });
@@ -781,7 +800,10 @@ TEST(ArchiveImport, AStreamThatCannotBeReadTwiceIsRefused)
             ++handed;
             stored(true);
         },
-        [&](const IdeaDocumentDataObjectPtr& payload) { result = payload; });
+        [&](const DocumentImporter::Read& payloadRead) {
+            const IdeaDocumentDataObjectPtr payload = DocumentImporter::payloadOf(payloadRead);
+            result = payload;
+        });
     EXPECT_FALSE(result);
     EXPECT_EQ(handed, 0);
     EXPECT_FALSE(stream->isOpen());
@@ -860,13 +882,17 @@ TEST(ArchiveImport, AnOPMLBillionLaughsFileIsRefusedWithAnErrorAndMakesNoDocumen
     // Through the storage facade: nothing is stored.
     PersistenceController& controller = PersistenceController::singleton();
     CompletionRecorder recorder;
-    IdeaPtr stored = Idea::initWithText(QStringLiteral("unset"));
-    controller.importAndStoreDocument(QUrl::fromLocalFile(path),
-                                      expectCall<const IdeaPtr&, const QString&>(
-                                          recorder, QStringLiteral("import and store"),
-                                          [&](const IdeaPtr& idea, const QString&) { stored = idea; }));
+    using Imported = Result<PersistenceController::ImportedDocument>;
+    std::optional<Imported> stored;
+    controller.importAndStoreDocument(
+        QUrl::fromLocalFile(path),
+        expectCall<const Imported&>(recorder, QStringLiteral("import and store"),
+                                    [&](const Imported& imported) { stored = imported; }));
     ASSERT_TRUE(recorder.waitAll());
-    EXPECT_FALSE(stored);
+    ASSERT_TRUE(stored.has_value());
+    EXPECT_FALSE(stored->ok());
+    EXPECT_TRUE(stored->error().localizedFailureReason().contains(QStringLiteral("entity expansion limit")))
+        << stored->error().localizedFailureReason().toStdString();
     const QString documents = TempLocationManager::baseDocURL().toLocalFile();
     EXPECT_TRUE(QDir(documents).entryList(QDir::Files).isEmpty()) << documents.toStdString();
 }
@@ -883,11 +909,12 @@ TEST(ArchiveImport, EveryFailureIsReportedLaterOnTheMainQueueNeverInsideTheCall)
         bool gotPayload = true;
         ExportImport::importDocument(
             QUrl::fromLocalFile(path), {},
-            expectCall<const IdeaDocumentDataObjectPtr&>(recorder, QStringLiteral("import"),
-                                                         [&](const IdeaDocumentDataObjectPtr& payload) {
-                                                             called = true;
-                                                             gotPayload = bool(payload);
-                                                         }));
+            expectCall<const DocumentImporter::Read&>(
+                recorder, QStringLiteral("import"), [&](const DocumentImporter::Read& payloadRead) {
+                    const IdeaDocumentDataObjectPtr payload = DocumentImporter::payloadOf(payloadRead);
+                    called = true;
+                    gotPayload = bool(payload);
+                }));
         EXPECT_FALSE(called) << path.toStdString() << " reported inside the call";
         ASSERT_TRUE(recorder.waitAll());
         EXPECT_FALSE(gotPayload);
@@ -897,10 +924,58 @@ TEST(ArchiveImport, EveryFailureIsReportedLaterOnTheMainQueueNeverInsideTheCall)
     bool called = false;
     ExportImport::importDocument(
         QUrl(QStringLiteral("https://example.com/x.corvex")), {},
-        expectCall<const IdeaDocumentDataObjectPtr&>(
-            recorder, QStringLiteral("import"), [&](const IdeaDocumentDataObjectPtr&) { called = true; }));
+        expectCall<const DocumentImporter::Read&>(recorder, QStringLiteral("import"),
+                                                  [&](const DocumentImporter::Read&) { called = true; }));
     EXPECT_FALSE(called);
     ASSERT_TRUE(recorder.waitAll());
+}
+
+TEST(ArchiveImport, TheWindowsTakeInputWhileTheReaderIsHeldAndNoPairIsReadOnTheMainThread)
+{
+    // The reader waits at the gate; the main queue must go on running blocks meanwhile.
+    std::mutex mutex;
+    std::condition_variable opened;
+    bool open = false;
+    std::atomic<bool> held{false};
+    ExportImport::setReadingGate([&] {
+        held = true;
+        std::unique_lock lock(mutex);
+        opened.wait(lock, [&] { return open; });
+    });
+    const auto removeGate = qScopeGuard([] { ExportImport::setReadingGate(nullptr); });
+
+    // The attachment store answers on the main thread, as the storage facade's does.
+    std::atomic<int> pairsOnTheMainThread{0};
+    std::atomic<int> pairs{0};
+    auto handler = [&](const ObjectID&, const QByteArray&, DocumentImporter::AttachmentStored stored) {
+        ++pairs;
+        if (MainQueue::isMainThread())
+            ++pairsOnTheMainThread;
+        MainQueue::post([stored] { stored(true); });
+    };
+    CompletionRecorder recorder;
+    IdeaDocumentDataObjectPtr payload;
+    ExportImport::importDocument(
+        QUrl::fromLocalFile(archiveDir() + QStringLiteral("/pictures.corvex")), handler,
+        expectCall<const DocumentImporter::Read&>(
+            recorder, QStringLiteral("import"),
+            [&](const DocumentImporter::Read& read) { payload = DocumentImporter::payloadOf(read); }));
+    ASSERT_TRUE(test::runUntil([&] { return held.load(); })) << "the reader never reached the gate";
+    bool ran = false;
+    MainQueue::post([&] { ran = true; });
+    EXPECT_TRUE(test::runUntil([&] { return ran; })) << "the main queue stood still while the file was read";
+    EXPECT_EQ(pairs.load(), 0);
+    EXPECT_FALSE(payload);
+
+    {
+        std::lock_guard lock(mutex);
+        open = true;
+    }
+    opened.notify_all();
+    ASSERT_TRUE(recorder.waitAll());
+    ASSERT_TRUE(payload);
+    EXPECT_EQ(pairs.load(), 2);
+    EXPECT_EQ(pairsOnTheMainThread.load(), 0);
 }
 
 // ---- Writing

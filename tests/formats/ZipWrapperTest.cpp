@@ -49,7 +49,9 @@ QJsonObject expectations()
     return QJsonDocument::fromJson(file.readAll()).object();
 }
 
+using corvex::test::filePermissions;
 using corvex::test::readFile;
+using corvex::test::ScopedUmask;
 using corvex::test::writeFile;
 
 QString inTest(const QString& relative)
@@ -102,17 +104,6 @@ std::map<QString, QByteArray> snapshot(const QString& folder, const QString& ski
     }
     return out;
 }
-
-// The umask the expected modes assume.
-class ScopedUmask
-{
-public:
-    explicit ScopedUmask(mode_t mask) : mPrevious(::umask(mask)) {}
-    ~ScopedUmask() { ::umask(mPrevious); }
-
-private:
-    mode_t mPrevious;
-};
 
 class ScopedLimits
 {
@@ -494,13 +485,27 @@ TEST(ZipPacking, AFolderPacksIntoAnArchiveThatUnzipAcceptsAndThatUnpacksToTheSam
     writeFile(source + QStringLiteral("/.hidden"), "hidden\n");
     QDir().mkpath(source + QStringLiteral("/E"));
     QDir().mkpath(source + QStringLiteral("/outer/inner"));
+    // Staged files of any mode become entries everyone may read, and nothing more.
     ASSERT_EQ(::chmod(QFile::encodeName(source + QStringLiteral("/x/y.js")).constData(), 0755), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(source + QStringLiteral("/index.html")).constData(), 0600), 0);
 
     const QString archive = inTest(QStringLiteral("site.zip"));
     ASSERT_TRUE(ZipWrapper::createZipFileAtPathWithContentsOfDirectory(archive, source));
+    EXPECT_EQ(filePermissions(archive), mode_t(0644)) << "a new archive takes the umask";
     const ToolRun check = runTool(QStringLiteral("unzip"), {QStringLiteral("-t"), archive});
     EXPECT_EQ(check.exitCode, 0) << check.output.toStdString();
     EXPECT_TRUE(check.output.contains(QStringLiteral("No errors detected"))) << check.output.toStdString();
+    const ToolRun listing =
+        runTool(QStringLiteral("unzip"), {QStringLiteral("-Z"), QStringLiteral("-s"), archive});
+    ASSERT_EQ(listing.exitCode, 0) << listing.output.toStdString();
+    int entries = 0;
+    for (const QString& line : listing.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        if (!line.startsWith(QLatin1Char('-')) && !line.startsWith(QLatin1Char('d')))
+            continue;
+        ++entries;
+        EXPECT_TRUE(line.startsWith(QStringLiteral("-rw-r--r--"))) << line.toStdString();
+    }
+    EXPECT_EQ(entries, 6);
     EXPECT_EQ(entryNames(archive),
               (QStringList{QStringLiteral(".hidden"), QStringLiteral("E/.DS_Store"),
                            QStringLiteral("Z\u00fcrich \u2615.txt"), QStringLiteral("index.html"),
@@ -510,7 +515,8 @@ TEST(ZipPacking, AFolderPacksIntoAnArchiveThatUnzipAcceptsAndThatUnpacksToTheSam
     const QString back = inTest(QStringLiteral("back"));
     ASSERT_TRUE(ZipWrapper::unzipFileAtPath(archive, back));
     EXPECT_EQ(readFile(back + QStringLiteral("/x/y.js")), QByteArrayLiteral("console.log(1);\n"));
-    EXPECT_EQ(modeOf(back + QStringLiteral("/x/y.js")), mode_t(0755));
+    EXPECT_EQ(modeOf(back + QStringLiteral("/x/y.js")), mode_t(0644));
+    EXPECT_EQ(modeOf(back + QStringLiteral("/index.html")), mode_t(0644));
     EXPECT_EQ(readFile(back + QStringLiteral("/index.html")), QByteArray(50000, 'h'));
     EXPECT_EQ(readFile(back + QStringLiteral("/Z\u00fcrich \u2615.txt")), QByteArrayLiteral("unicode\n"));
     EXPECT_EQ(QFileInfo(back + QStringLiteral("/E/.DS_Store")).size(), 0);

@@ -4,6 +4,7 @@
 #include "home/BigAdderLayer.h"
 #include "home/BigAdderView.h"
 #include "home/NormalIdeaListItemForIPad.h"
+#include "home/SmallDockView.h"
 #include "mindmap/DeleteAreaView.h"
 #include "mindmap/IdeaView.h"
 #include "mindmap/SimpleIdeaView.h"
@@ -287,6 +288,20 @@ TEST(HomeGrid, DragsFocusPlanetsAndMarkersNeverHiddenAreasAndScrollNearTheEdges)
     grid.trackFocusAt(marker, &grid);
     EXPECT_EQ(grid.indexOfIdeaAdderAtFocus(), 1u);
     EXPECT_EQ(grid.indexOfIdeaAtFocus(), IdeaListView::NotFound);
+
+    // A movement that changes neither the adder nor any marker draws none of them again.
+    auto adder = std::dynamic_pointer_cast<BigAdderView>(grid.visibleItems().at(IdeaListView::AdderKey));
+    ASSERT_TRUE(adder);
+    adder->adderLayer()->displayIfNeeded();
+    View::runUpdateCycle();
+    grid.trackFocusAt(Point(marker.x + 2, marker.y + 1), &grid);
+    EXPECT_EQ(grid.indexOfIdeaAdderAtFocus(), 1u);
+    EXPECT_FALSE(adder->adderLayer()->needsDisplay());
+    for (const auto& [key, item] : grid.visibleItems()) {
+        if (const auto* document = dynamic_cast<NormalIdeaListItemForIPad*>(item.get())) {
+            EXPECT_FALSE(document->smallDock()->needsDisplay()) << key.toStdString();
+        }
+    }
 
     // The hidden delete area takes no focus; shown, it does.
     const auto& area = grid.deleteAreaView();

@@ -1,12 +1,15 @@
 // Home planets: the arc's fullness, label and title colours, and a gallery of planets drawn
 // from summaries, ordinary and hostile, written under test-output/home-planets/.
 
+#include "graphics/ColorContrast.h"
 #include "home/HomePlanetLayer.h"
 #include "home/IdeaViewForIPadListItem.h"
+#include "mindmap/SimpleIdeaView.h"
 #include "model/Color.h"
 #include "model/ColorTheme.h"
 #include "model/Globals.h"
 #include "model/IconImage.h"
+#include "platform/gfx/GraphicsContext.h"
 #include "platform/ui/Window.h"
 #include "storage/IdeaProxy.h"
 #include "tests/factory/DocumentFactory.h"
@@ -68,13 +71,15 @@ TEST(HomePlanet, FullnessGrowsWithTheIdeasAndStaysBetweenAHundredthAndOne)
     EXPECT_FLOAT_EQ(HomePlanetLayer::fullnessForItemCount(std::numeric_limits<qint64>::min()), 0.01f);
 }
 
+// Labels, dates and counts are white on dark discs and black on light ones, whichever reads
+// better.
 TEST(HomePlanet, LabelsFollowTheDiscsBrightnessAndBrightDiscsDarkenTheTitleInHighContrast)
 {
     auto layer = HomePlanetLayer::create();
     layer->updateWithProxy(planetProxy(QStringLiteral("dark"), 3, planetColor(20, 30, 90)));
-    EXPECT_EQ(layer->labelTextColor(), PlatformColor::deviceWhite(0.2));
+    EXPECT_EQ(layer->labelTextColor(), PlatformColor::white());
     layer->updateWithProxy(planetProxy(QStringLiteral("light"), 3, planetColor(250, 240, 120)));
-    EXPECT_EQ(layer->labelTextColor(), PlatformColor::deviceWhite(0.35));
+    EXPECT_EQ(layer->labelTextColor(), PlatformColor::black());
     EXPECT_EQ(layer->textColor(), PlatformColor::white());
 
     const ColorPtr bright = firstBrightThemeColor();
@@ -85,6 +90,98 @@ TEST(HomePlanet, LabelsFollowTheDiscsBrightnessAndBrightDiscsDarkenTheTitleInHig
     Globals::setHighContrastText(false);
     layer->updateAppearance();
     EXPECT_EQ(layer->textColor(), PlatformColor::white());
+}
+
+// The fields of a planet in every colour of the themes, drawn at three times the size: in
+// each of the five lines (created, modified: label and date; the count) the ink reaches a
+// contrast of 4.5:1 against the disc. The count reads "1 element" and "N elements".
+TEST(HomePlanet, LabelsDatesAndCountsReachFourAndAHalfToOneOnEveryThemeColour)
+{
+    EXPECT_EQ(HomePlanetLayer::elementsText(1), QStringLiteral("1 element"));
+    EXPECT_EQ(HomePlanetLayer::elementsText(0), QStringLiteral("0 elements"));
+    EXPECT_EQ(HomePlanetLayer::elementsText(27), QStringLiteral("27 elements"));
+    ScopedVirtualTime time;
+    std::vector<ColorPtr> colours;
+    for (const auto* themes : {&ColorTheme::standardThemes(), &ColorTheme::brightColorThemes()})
+        for (const auto& theme : *themes)
+            colours.insert(colours.end(), theme->colors().begin(), theme->colors().end());
+    ASSERT_EQ(colours.size(), 56u);
+    constexpr double kScale = 3;
+    const double r = HomePlanetLayer::Radius;
+    const double c = 232.5 / 2;
+    // Where each line lies, y up from the disc's bottom, x from its left: the labels' baseline
+    // 68 above the bottom, the values' 14.5 below, the count's 24 above (one line).
+    struct Line
+    {
+        const char* name;
+        double left, right, bottom, top;
+    };
+    const Line lines[] = {{"created label", 27, 100, 66, 78},
+                          {"created date", 27, 100, 50, 63},
+                          {"modified label", 110, 190, 66, 78},
+                          {"modified date", 110, 190, 50, 63},
+                          {"count", 43, 143, 21, 34}};
+    auto layer = HomePlanetLayer::create();
+    layer->setBounds(Rect(0, 0, 232.5, 232.5));
+    for (const ColorPtr& colour : colours) {
+        SCOPED_TRACE(colour->name().toStdString());
+        layer->updateWithProxy(planetProxy(QString(), 1, colour));
+        // A bitmap's user space is y-up, as the layer draws.
+        auto context = GraphicsContext::createBitmap(232.5 * kScale, 232.5 * kScale);
+        ASSERT_TRUE(context);
+        context->scaleCTM(kScale, kScale);
+        layer->drawInContext(*context);
+        const QImage image = context->makeImage();
+        ASSERT_FALSE(image.isNull());
+        const RGBA disc = colour->rgba();
+        for (const Line& line : lines) {
+            double best = 1;
+            int inked = 0;
+            for (double y = line.bottom; y < line.top; y += 1 / kScale)
+                for (double x = line.left; x < line.right; x += 1 / kScale) {
+                    // Inside the arc (radius 89 around the centre).
+                    if (std::hypot(x - r, y - r) > 86)
+                        continue;
+                    const QRgb p =
+                        pixelAt(image, kScale * (c - r + x), image.height() - kScale * (c - r + y));
+                    const RGBA seen{double(qRed(p)), double(qGreen(p)), double(qBlue(p)), 1};
+                    const double contrast = ColorContrast::contrastRatio(seen, disc);
+                    inked += contrast > 1.2 ? 1 : 0;
+                    best = std::max(best, contrast);
+                }
+            EXPECT_GT(inked, 10) << line.name;
+            EXPECT_GE(best, ColorContrast::kLegibleText) << line.name;
+        }
+    }
+}
+
+// A document whose root has no colour (written elsewhere) shows the first standard colour on
+// its planet and on the planet dragged from it; its summary keeps no colour.
+TEST(HomePlanet, ADocumentWithoutAColourShowsTheFirstStandardColour)
+{
+    ScopedVirtualTime time;
+    const ColorPtr first = ColorTheme::standardThemes().front()->colors().front();
+    const IdeaProxyPtr proxy = planetProxy(QString(), 4, nullptr);
+    auto layer = HomePlanetLayer::create();
+    layer->setBounds(Rect(0, 0, 232.5, 232.5));
+    layer->updateWithProxy(proxy);
+    auto context = GraphicsContext::createBitmap(232.5, 232.5);
+    ASSERT_TRUE(context);
+    layer->drawInContext(*context);
+    const QImage image = context->makeImage();
+    // 40 points above the middle: disc, no text.
+    const QColor seen = image.pixelColor(116, 116 - 40);
+    const QColor wanted = first->uiColor().toQColor();
+    EXPECT_LE(std::max({std::abs(seen.red() - wanted.red()), std::abs(seen.green() - wanted.green()),
+                        std::abs(seen.blue() - wanted.blue())}),
+              4)
+        << qPrintable(seen.name());
+    auto item = IdeaViewForIPadListItem::create();
+    item->updateWithProxy(proxy);
+    const auto dragged = std::dynamic_pointer_cast<SimpleIdeaView>(item->copyForDragging());
+    ASSERT_TRUE(dragged);
+    EXPECT_EQ(dragged->baseColor(), first);
+    EXPECT_EQ(proxy->color(), nullptr);
 }
 
 // Every planet of the gallery draws: picture, icon, note, web link, a bright colour in high

@@ -58,7 +58,7 @@ HomeScreenRig::HomeScreenRig(int count, TreeMaker tree, bool warmSearch)
     });
     if (warmSearch)
         settle([&] {
-            return state->callCount(TestFolderPersistenceState::Operation::Open) >= count &&
+            return workspace->searchCache().count() >= count && workspace->searchReadsUnderWay() == 0 &&
                    openTokens() == 0;
         });
     registerHomeScreen();

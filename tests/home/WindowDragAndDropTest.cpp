@@ -40,6 +40,7 @@
 #include <QImage>
 #include <QMimeData>
 #include <QProcess>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 namespace corvex::test {
@@ -365,36 +366,49 @@ TEST(WindowDragAndDrop, FilesFromTheFileManagerAreDockedOrRefusedWithAClearAnswe
     QWidget* host = s.home->hostWidget();
     ASSERT_TRUE(host);
     const QStringList before = s.rig.state->storedDocuments();
+    // Delivered to the window as Qt delivers a file manager's drag: an enter and a move at the
+    // first position (the move starting with what the enter accepted), another move, then the
+    // drop, which a careless source sends even after a refusal. The actions are the answers the
+    // source hears.
     const auto sendFiles = [&](const QList<QUrl>& urls,
                                Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction) {
+        QWindow* window = host->windowHandle();
         QMimeData data;
         data.setUrls(urls);
-        QDragEnterEvent enter(QPoint(500, 300), actions, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(host, &enter);
         struct Outcome
         {
-            bool entered = false;
             bool overlay = false;
             bool accepting = false;
-            bool dropped = false;
+            Qt::DropAction hover = Qt::IgnoreAction;
+            Qt::DropAction dropped = Qt::IgnoreAction;
         } outcome;
-        outcome.entered = enter.isAccepted();
+        const auto hover = [&](QPoint at, Qt::DropAction accepted) {
+            QDragMoveEvent move(at, actions, &data, Qt::LeftButton, Qt::NoModifier);
+            if (accepted != Qt::IgnoreAction && (actions & accepted)) {
+                move.setDropAction(accepted);
+                move.accept();
+            }
+            QCoreApplication::sendEvent(window, &move);
+            return move.isAccepted() ? move.dropAction() : Qt::IgnoreAction;
+        };
+        QDragEnterEvent enter(QPoint(500, 300), actions, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window, &enter);
         outcome.overlay = static_cast<bool>(s.home->dragTargetOverlay());
         outcome.accepting = outcome.overlay && s.home->dragTargetOverlay()->accepts();
-        if (outcome.entered) {
-            QDragMoveEvent move(QPoint(510, 310), actions, &data, Qt::LeftButton, Qt::NoModifier);
-            QCoreApplication::sendEvent(host, &move);
-            QDropEvent drop(QPointF(510, 310), actions, &data, Qt::LeftButton, Qt::NoModifier);
-            QCoreApplication::sendEvent(host, &drop);
-            outcome.dropped = drop.isAccepted();
-        }
+        const Qt::DropAction entered = enter.isAccepted() ? enter.dropAction() : Qt::IgnoreAction;
+        outcome.hover = hover(QPoint(510, 310), hover(QPoint(500, 300), entered));
+        QDropEvent drop(QPointF(510, 310), actions, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window, &drop);
+        outcome.dropped = drop.isAccepted() ? drop.dropAction() : Qt::IgnoreAction;
         s.rig.settle([&] { return !s.home->delayDragEnding(); });
         return outcome;
     };
     const auto file = [](const QString& path) { return QUrl::fromLocalFile(path); };
 
     const auto plan = sendFiles({file(dropFile("PLAN.OPML"))});
-    EXPECT_TRUE(plan.entered && plan.accepting && plan.dropped);
+    EXPECT_TRUE(plan.accepting);
+    EXPECT_EQ(plan.hover, Qt::CopyAction);
+    EXPECT_EQ(plan.dropped, Qt::CopyAction);
     ASSERT_TRUE(s.home->currentDockedIdea());
     EXPECT_EQ(outline(s.home->currentDockedIdea()), QStringLiteral("Plan(Plan(Buy Sell))"))
         << "the title names the root";
@@ -405,7 +419,7 @@ TEST(WindowDragAndDrop, FilesFromTheFileManagerAreDockedOrRefusedWithAClearAnswe
     // A line feed in the name is just a name.
     const QString oddName = testDir() + QStringLiteral("/odd\nname.opml");
     ASSERT_TRUE(QFile::copy(dropFile("PLAN.OPML"), oddName));
-    EXPECT_TRUE(sendFiles({file(oddName)}).dropped);
+    EXPECT_EQ(sendFiles({file(oddName)}).dropped, Qt::CopyAction);
     EXPECT_NE(s.home->currentDockedIdea(), planDocked);
     const IdeaPtr docked = s.home->currentDockedIdea();
     s.notices(*s.home);
@@ -421,21 +435,34 @@ TEST(WindowDragAndDrop, FilesFromTheFileManagerAreDockedOrRefusedWithAClearAnswe
             << path.toStdString();
         EXPECT_EQ(s.home->currentDockedIdea(), docked) << path.toStdString();
     }
+    EXPECT_EQ(sendFiles({file(dropFile("truncated.png"))}).dropped, Qt::IgnoreAction)
+        << "a picture that cannot be read is refused to the source";
+    s.notices(*s.home);
 
     // Refused before anything is read: two files, an unsupported type, only a remote URL.
+    // The source hears "ignore" while hovering and for the drop.
     const auto two = sendFiles({file(dropFile("photo.PNG")), file(dropFile("PLAN.OPML"))});
-    EXPECT_TRUE(two.entered && two.overlay && !two.accepting && !two.dropped);
+    EXPECT_TRUE(two.overlay && !two.accepting);
+    EXPECT_EQ(two.hover, Qt::IgnoreAction);
+    EXPECT_EQ(two.dropped, Qt::IgnoreAction);
     const auto text = sendFiles({file(dropFile("notes.txt"))});
-    EXPECT_TRUE(text.overlay && !text.accepting && !text.dropped);
+    EXPECT_TRUE(text.overlay && !text.accepting);
+    EXPECT_EQ(text.hover, Qt::IgnoreAction);
+    EXPECT_EQ(text.dropped, Qt::IgnoreAction);
     const auto remote = sendFiles({QUrl(QStringLiteral("http://example.com/photo.png"))});
-    EXPECT_FALSE(remote.entered || remote.overlay);
+    EXPECT_FALSE(remote.overlay);
+    EXPECT_EQ(remote.dropped, Qt::IgnoreAction);
     // A picture from a program that only offers a link: nothing done, nothing claimed.
     const auto linkOnly = sendFiles({file(dropFile("photo.PNG"))}, Qt::LinkAction);
-    EXPECT_TRUE(linkOnly.accepting && !linkOnly.dropped);
+    EXPECT_TRUE(linkOnly.accepting);
+    EXPECT_EQ(linkOnly.hover, Qt::IgnoreAction);
+    EXPECT_EQ(linkOnly.dropped, Qt::IgnoreAction);
     EXPECT_EQ(s.home->currentDockedIdea(), docked);
 
-    const auto photo = sendFiles({file(dropFile("photo.PNG"))});
-    EXPECT_TRUE(photo.dropped);
+    // A source that allows only a move hears the move performed.
+    const auto photo = sendFiles({file(dropFile("photo.PNG"))}, Qt::MoveAction);
+    EXPECT_EQ(photo.hover, Qt::MoveAction);
+    EXPECT_EQ(photo.dropped, Qt::MoveAction);
     ASSERT_TRUE(s.home->currentDockedIdea());
     EXPECT_EQ(s.home->currentDockedIdea()->ideaType(), IdeaTypeImage);
     EXPECT_EQ(s.rig.state->storedDocuments(), before) << "nothing was written into the cloud location";
@@ -456,6 +483,8 @@ TEST(WindowDragAndDrop, AnIdeaDraggedOutBecomesAnArchiveNamedAfterItOrNothingAtA
         runUntil([] { return false; }, 0.005);
         s.rig.base.time.advance(0.01);
     });
+    // The archive is the user's to hand on: readable by others under the usual umask.
+    ScopedUmask mask(022);
     LogCapture log;
     Logger::addTraceableObject(s.map);
 
@@ -491,6 +520,7 @@ TEST(WindowDragAndDrop, AnIdeaDraggedOutBecomesAnArchiveNamedAfterItOrNothingAtA
     const QList<QUrl> first = dragOut(2, titled->identifier(), {});
     ASSERT_EQ(first.size(), 1);
     EXPECT_EQ(first[0].fileName(), QStringLiteral("Planetari.corvex"));
+    EXPECT_EQ(filePermissions(first[0].toLocalFile()), mode_t(0644));
     EXPECT_EQ(readArchive(first[0].toLocalFile()),
               (QStringList{QStringLiteral("Planetarie\u0301s"), "inner"}));
     EXPECT_EQ(log.count(QStringLiteral("result 2")), 1);

@@ -294,6 +294,25 @@ TEST(LOMSettingsOnboardingManager, BadAnswersLeaveThePreviousSettingsByteForByte
     }
 }
 
+// An unconfigured build's settings host is a reserved name: the download gives up after its
+// retry, and its log line says why.
+TEST(LOMSettingsOnboardingManager, TheReservedDefaultHostFailsWithItsReasonInTheLogLine)
+{
+    test::ScopedVirtualTime time(1000.0, test::VirtualScheduler::Mode::AutoAdvance);
+    SettingsRig rig;
+    ASSERT_TRUE(rig.start());
+    qunsetenv("SettingsEndpoint");
+    test::LogCapture log;
+    ASSERT_TRUE(rig.run());
+    EXPECT_EQ(rig.vendor.count(Route::Settings), 0);
+    EXPECT_EQ(rig.notifications(), 0);
+    EXPECT_TRUE(
+        log.contains(QStringLiteral("[Loom] failed to download settings LOMNetworkError -6: Gave up after "
+                                    "2 attempts: settings.loom.invalid is a reserved name that never "
+                                    "resolves")))
+        << log.lines().join(u'\n').toStdString();
+}
+
 TEST(LOMSettingsOnboardingManager, UnusableStoredFilesAndIdentifiersStayInsideTheKitsFolder)
 {
     // A damaged stored file is logged and removed when read.

@@ -1,11 +1,13 @@
 #include "kit/core/Loom.h"
 
 #include "kit/core/BBXUserDefaults.h"
+#include "platform/core/AfterFirstFrame.h"
 #include "platform/core/Bundle.h"
 #include "platform/core/Error.h"
 #include "tests/support/HelperProcess.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/VirtualScheduler.h"
 
 #include <QRegularExpression>
 #include <gtest/gtest.h>
@@ -159,6 +161,23 @@ TEST_F(LoomTest, StartInitialisesOnceAndASecondCallOnlyLogs)
         log.contains(QStringLiteral("[Loom] [Loom +with] called multiple times. Only the first call is "
                                     "honored, please pass all kits you wish to initialize")));
     EXPECT_EQ(blackbox.initializations, 1);
+    EXPECT_EQ(begins, 1);
+}
+
+TEST_F(LoomTest, ALaunchStartsItsKitsAtOnceAndAsksForSettingsAfterItsFirstFrame)
+{
+    test::ScopedVirtualTime time;
+    auto loom = makeLoom();
+    int begins = 0;
+    loom->setSettingsAndOnboarding({[&](const QString&, const QVariantMap&) { ++begins; }, {}});
+    AfterFirstFrame::hold();
+    loom->start({&blackbox});
+    EXPECT_EQ(blackbox.initializations, 1);
+    EXPECT_EQ(tally.initializations, 1);
+    time.advance(1.0);
+    EXPECT_EQ(begins, 0);
+    AfterFirstFrame::release();
+    time.advance(0.0);
     EXPECT_EQ(begins, 1);
 }
 

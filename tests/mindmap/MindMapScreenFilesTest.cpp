@@ -6,6 +6,7 @@
 #include "mindmap/ExportAndPrintSeams.h"
 #include "model/Globals.h"
 #include "platform/ui/MenuItem.h"
+#include "storage/DocumentImporter.h"
 #include "tests/doubles/ui/ScriptedAlertRunner.h"
 #include "tests/doubles/ui/ScriptedFilePanelRunner.h"
 #include "tests/mindmap/MindMapScreenRig.h"
@@ -29,7 +30,8 @@ QString importedOutline(MindMapScreenRig& rig, const QString& path)
     bool done = false;
     ExportImport::importDocument(
         QUrl::fromLocalFile(path), [](const ObjectID&, const QByteArray&, auto stored) { stored(true); },
-        [&](const IdeaDocumentDataObjectPtr& payload) {
+        [&](const DocumentImporter::Read& payloadRead) {
+            const IdeaDocumentDataObjectPtr payload = DocumentImporter::payloadOf(payloadRead);
             answer = payload ? outline(payload->idea()) : QStringLiteral("(null)");
             done = true;
         });
@@ -128,6 +130,73 @@ TEST(MindMapScreenFiles, ASavedFileReadsBackAsTheShownTreeAndAFailedSaveLeavesIt
     screen->qvSaveLocalFileAs();
     ASSERT_TRUE(rig.settle([&] { return !rig.window->edited; }));
     EXPECT_EQ(importedOutline(rig, path), QStringLiteral("Plans(a(a1) b c)"));
+}
+
+// A document read from a file of another format (OPML) keeps that file as its name, but
+// every save road asks for a Corvex file beside it and none writes into the OPML file.
+TEST(MindMapScreenFiles, AFileOfAnotherFormatIsNeverWrittenOverAndSavingOffersACorvexFileBesideIt)
+{
+    MindMapScreenRig rig;
+    const QString folder = testDir() + QStringLiteral("/maps");
+    const QString opml = folder + QStringLiteral("/Trip.plan.opml");
+    const QByteArray opmlBytes =
+        "<?xml version=\"1.0\"?><opml><head><title>Trip</title></head><body/></opml>";
+    writeFile(opml, opmlBytes);
+    qint64 token = 0;
+    const auto document = rig.createDocument(treeFromOutline(QStringLiteral("Trip(a)")), token);
+    document->setRepresentativeURL(QUrl::fromLocalFile(opml));
+    auto window = std::make_shared<ShellRigWindow>(Size(1000, 800));
+    window->orderFront();
+    const auto screen = rig.showDocument(document, token, QString(), window.get());
+    window->edited = true;
+
+    // Save asks, in the OPML file's folder, with its name as a Corvex file; cancelled, nothing.
+    rig.filePanels->answerCancel();
+    screen->qvSaveLocalFile();
+    rig.settle([&] { return rig.filePanels->pendingAnswers() == 0; });
+    ASSERT_EQ(rig.filePanels->presentedSaves().size(), 1u);
+    EXPECT_EQ(rig.filePanels->presentedSaves()[0].panel.directory, folder);
+    EXPECT_EQ(rig.filePanels->presentedSaves()[0].panel.nameFieldStringValue,
+              QStringLiteral("Trip.plan.corvex"));
+    EXPECT_TRUE(window->edited);
+
+    // Saving as with a typed OPML name gets the Corvex extension added.
+    rig.filePanels->answerOK({QUrl::fromLocalFile(opml)});
+    screen->qvSaveLocalFileAs();
+    ASSERT_TRUE(rig.settle([&] { return !window->edited; }));
+    EXPECT_EQ(rig.filePanels->presentedSaves()[1].panel.directory, folder);
+    EXPECT_EQ(document->representativeURL(), QUrl::fromLocalFile(opml + QStringLiteral(".corvex")));
+    EXPECT_EQ(readFile(opml), opmlBytes);
+    EXPECT_EQ(importedOutline(rig, opml + QStringLiteral(".corvex")), QStringLiteral("Trip(a)"));
+
+    // Written straight at an OPML file by anyone: refused.
+    MyResultPtr refused;
+    LogCapture log;
+    screen->doSaveLocalFile(QUrl::fromLocalFile(opml), [&](const MyResultPtr& result) { refused = result; });
+    ASSERT_TRUE(rig.settle([&] { return refused != nullptr; }));
+    EXPECT_EQ(refused->description(), QStringLiteral("Failed to save file"));
+    EXPECT_EQ(readFile(opml), opmlBytes);
+
+    // Closing an edited document of another format: "Save" asks for the Corvex file too.
+    document->setRepresentativeURL(QUrl::fromLocalFile(opml));
+    screen->addNewIdeaAfterIndex(1, Idea::initWithText(QStringLiteral("b")));
+    rig.settle(*screen);
+    window->edited = true;
+    rig.alerts->answerTitle(QStringLiteral("Save"));
+    rig.filePanels->answerOK({QUrl::fromLocalFile(folder + QStringLiteral("/Trip.plan.corvex"))});
+    window->performClose();
+    ASSERT_TRUE(rig.settle([&] { return window->closes > 0; }));
+    EXPECT_EQ(rig.alerts->presented().back().informativeText,
+              QStringLiteral("Do you want save the changes you made?"));
+    ASSERT_EQ(rig.filePanels->presentedSaves().size(), 3u);
+    EXPECT_EQ(rig.filePanels->presentedSaves()[2].panel.nameFieldStringValue,
+              QStringLiteral("Trip.plan.corvex"));
+    EXPECT_EQ(readFile(opml), opmlBytes);
+    EXPECT_EQ(importedOutline(rig, folder + QStringLiteral("/Trip.plan.corvex")),
+              QStringLiteral("Trip(a b)"));
+    EXPECT_EQ(folderEntries(folder),
+              (QStringList{QStringLiteral("Trip.plan.corvex"), QStringLiteral("Trip.plan.opml"),
+                           QStringLiteral("Trip.plan.opml.corvex")}));
 }
 
 TEST(MindMapScreenFiles, AnImportedFileWaitsInTheDockAndADamagedOneChangesNothing)

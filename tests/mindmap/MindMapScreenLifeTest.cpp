@@ -42,36 +42,62 @@ void runMenuItem(SolarSystemViewController& screen, const QString& identifier, c
     item->action()(*item);
 }
 
+// The iCloud location served by a test folder, ready, and holding one document
+// "shared.crvx" with the tree. The folder back end is registered until it goes.
+struct CloudLocation
+{
+    explicit CloudLocation(MindMapScreenRig& rig, const QString& tree)
+    {
+        PersistenceStateFactory::registerMaker(
+            2, [] { return TestFolderPersistenceState::create(testDir() + QStringLiteral("/icloud"), 2); });
+        Globals::optForICloud(true);
+        PersistenceController& storage = PersistenceController::singleton();
+        // A controller made by an earlier test learns of the choice from the defaults' notice,
+        // which the main queue delivers.
+        rig.drain();
+        state = std::dynamic_pointer_cast<TestFolderPersistenceState>(
+            storage.workspaceForLocation(2) ? storage.workspaceForLocation(2)->currentState() : nullptr);
+        if (!state)
+            return;
+        identifier = state->docIdentifierForFileName(QStringLiteral("shared.crvx"));
+        const auto proxy = state->writeDocumentFile(identifier, treeFromOutline(tree));
+        state->reportStatus(PersistenceStateStatusAllFound);
+        state->reportFoundDocument(identifier);
+        state->reportProxyList({proxy});
+        rig.settle([&] { return storage.isLocationReadyForUse(2); });
+    }
+    ~CloudLocation() { PersistenceStateFactory::registerMaker(2, {}); }
+
+    // The document opened and shown in the window.
+    std::shared_ptr<SolarSystemViewController> show(MindMapScreenRig& rig, RigWindow* window) const
+    {
+        auto document = IdeaDocument::initWithIdentifier(identifier);
+        qint64 token = -1;
+        PersistenceController::singleton().openDocument(document,
+                                                        [&token](qint64 answer) { token = answer; });
+        if (!rig.settle([&] { return token >= 0; }) || token < 1)
+            return nullptr;
+        return rig.showDocument(document, token, QString(), window);
+    }
+
+    std::shared_ptr<TestFolderPersistenceState> state;
+    QString identifier;
+};
+
 TEST(MindMapScreenLife, TwoWindowsOnOneCloudDocumentAgreeOnceAMoveIsSaved)
 {
-    PersistenceStateFactory::registerMaker(
-        2, [] { return TestFolderPersistenceState::create(testDir() + QStringLiteral("/icloud"), 2); });
-    Globals::optForICloud(true);
     MindMapScreenRig rig;
-    PersistenceController& storage = PersistenceController::singleton();
-    // A controller made by an earlier test learns of the choice from the defaults' notice,
-    // which the main queue delivers.
-    rig.drain();
-    auto state = std::dynamic_pointer_cast<TestFolderPersistenceState>(
-        storage.workspaceForLocation(2) ? storage.workspaceForLocation(2)->currentState() : nullptr);
-    ASSERT_TRUE(state);
-    const QString identifier = state->docIdentifierForFileName(QStringLiteral("shared.crvx"));
-    const auto proxy =
-        state->writeDocumentFile(identifier, treeFromOutline(QStringLiteral("root(a b(b1) c)")));
-    state->reportStatus(PersistenceStateStatusAllFound);
-    state->reportFoundDocument(identifier);
-    state->reportProxyList({proxy});
-    ASSERT_TRUE(rig.settle([&] { return storage.isLocationReadyForUse(2); }));
+    const CloudLocation cloud(rig, QStringLiteral("root(a b(b1) c)"));
+    ASSERT_TRUE(cloud.state);
+    const auto& state = cloud.state;
+    const QString& identifier = cloud.identifier;
+    ASSERT_TRUE(PersistenceController::singleton().isLocationReadyForUse(2));
 
     std::shared_ptr<SolarSystemViewController> screens[2];
     std::shared_ptr<RigWindow> windows[2] = {rig.window, rig.makeWindow()};
     for (int i = 0; i < 2; ++i) {
-        auto document = IdeaDocument::initWithIdentifier(identifier);
-        qint64 token = -1;
-        storage.openDocument(document, [&token](qint64 answer) { token = answer; });
-        ASSERT_TRUE(rig.settle([&] { return token >= 0; }));
-        ASSERT_GT(token, 0);
-        screens[i] = rig.showDocument(document, token, QString(), windows[i].get());
+        screens[i] = cloud.show(rig, windows[i].get());
+        ASSERT_TRUE(screens[i]);
     }
     ASSERT_NE(screens[0]->document(), screens[1]->document()) << "each window holds its own handle";
 
@@ -82,7 +108,44 @@ TEST(MindMapScreenLife, TwoWindowsOnOneCloudDocumentAgreeOnceAMoveIsSaved)
     EXPECT_EQ(outline(screens[1]->rootIdea()), QStringLiteral("root(a b(b1 c))"));
     EXPECT_EQ(outline(state->storedTree(identifier)), QStringLiteral("root(a b(b1 c))"));
     EXPECT_EQ(windows[1]->cloudIconLocations.value(0), 2u);
-    PersistenceStateFactory::registerMaker(2, {});
+}
+
+TEST(MindMapScreenLife, TheStateNamesAFileOnlyForADocumentKeptInOne)
+{
+    MindMapScreenRig rig;
+    const CloudLocation cloud(rig, QStringLiteral("root(a)"));
+    ASSERT_TRUE(cloud.state);
+    const auto shown = cloud.show(rig, rig.window.get());
+    ASSERT_TRUE(shown);
+    // A cloud document has no file: no "representedURL".
+    const ValueDictionary state = shown->createState();
+    EXPECT_EQ(state.value(QStringLiteral("docIdentifier")).toString(), cloud.identifier);
+    EXPECT_FALSE(state.contains(QStringLiteral("representedURL")));
+
+    // Restored without one, it keeps its identifier's URL; so does a state saved before, which
+    // held that URL as "representedURL".
+    ValueDictionary older = state;
+    older.insert(QStringLiteral("representedURL"), cloud.identifier);
+    for (const ValueDictionary& saved : {state, older}) {
+        auto restored = SolarSystemViewController::initForRestoration();
+        auto window = rig.makeWindow();
+        window->switchToViewController(restored, false, {});
+        ASSERT_TRUE(restored->restoreFromState(saved));
+        ASSERT_TRUE(rig.settle(
+            [&] { return restored->solarSystemState() == SolarSystemViewController::StateMindMap; }));
+        EXPECT_EQ(restored->document()->representativeURL(), QUrl(cloud.identifier));
+        EXPECT_EQ(window->docURL, QUrl(cloud.identifier));
+        EXPECT_FALSE(restored->createState().contains(QStringLiteral("representedURL")));
+    }
+
+    // A document opened from a file names it.
+    qint64 token = 0;
+    const auto local = rig.createDocument(treeFromOutline(QStringLiteral("root(b)")), token);
+    const QUrl file = QUrl::fromLocalFile(testDir() + QStringLiteral("/Trip.corvex"));
+    local->setRepresentativeURL(file);
+    auto other = rig.makeWindow();
+    const auto fromFile = rig.showDocument(local, token, QString(), other.get());
+    EXPECT_EQ(fromFile->createState().value(QStringLiteral("representedURL")).toString(), file.toString());
 }
 
 TEST(MindMapScreenLife, NoticesAboutTheDocumentWaitUntilEveryOverlappingSaveEnded)

@@ -3,6 +3,7 @@
 
 #include "PlanetDrawerTestSupport.h"
 
+#include "model/ColorTheme.h"
 #include "model/IconImage.h"
 #include "model/Idea.h"
 #include "tests/support/LogCapture.h"
@@ -196,7 +197,9 @@ TEST(PlanetLayer, FillsFromAnIdea)
     auto layer = PlanetLayer::create(0);
     layer->updateWithIdea(parent.get(), QStringLiteral("doc-1"));
     EXPECT_EQ(layer->text(), QStringLiteral("Parent"));
-    EXPECT_EQ(layer->baseColor(), parent->color());
+    // A root without a colour of its own is drawn with the first standard colour.
+    EXPECT_EQ(parent->color(), nullptr);
+    EXPECT_EQ(layer->baseColor(), ColorTheme::standardThemes().front()->colors().front());
     EXPECT_TRUE(layer->showNote());
     EXPECT_FALSE(layer->showWebLink());
     EXPECT_TRUE(layer->showOrbit());

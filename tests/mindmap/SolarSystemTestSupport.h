@@ -171,7 +171,7 @@ inline Point SolarWindow::planetCentre(std::int64_t i) const
     return planet ? inWindow(LayerExtensions::center(*planet)) : Point();
 }
 
-// A coloured idea (an idea without a colour draws no disc).
+// A coloured idea of its own colour (one without would take the colour of its place).
 inline IdeaPtr solarColouredIdea(const QString& text, int hue)
 {
     IdeaPtr idea = Idea::initWithText(text);

@@ -419,6 +419,7 @@ TEST(GlobalsLocalizedText, TheStringTableHoldsTheKeysUsedWithoutDefaults)
                             "IdeaEditorTab.Icon",
                             "IdeaEditorTab.Text",
                             "Label.Created",
+                            "Label.Element",
                             "Label.Elements",
                             "Label.Modified",
                             "Search:NoMatches"}) {

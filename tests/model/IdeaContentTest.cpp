@@ -1,3 +1,4 @@
+#include "model/DrawnColor.h"
 #include "model/Idea.h"
 #include "model/ModelCodables.h"
 #include "tests/model/MemoryCoder.h"
@@ -409,6 +410,57 @@ TEST(IdeaColour, ApplyColorThemeGivesChildIItsThemesColourIModuloTheCount)
     parent->applyColorTheme();
     for (const IdeaPtr& c : parent->ideas())
         EXPECT_EQ(c->color(), green3);
+}
+
+// A colourless idea is drawn with what applyColorTheme would give its place, through
+// colourless ancestors too, and the ideas keep no colour.
+TEST(IdeaColour, ColourlessIdeasAreDrawnWithTheColourTheirPlaceWouldTake)
+{
+    const auto& themes = ColorTheme::standardThemes();
+    ASSERT_FALSE(themes.empty());
+    const ColorPtr firstStandard = themes.front()->colors().front();
+    const ColorPtr blue2 = ColorTheme::colorByName(QStringLiteral("blue2"));
+    ASSERT_TRUE(blue2);
+
+    // root (no colour, varying) > a, b, c (no colour; c lighter) > c0 .. c8 (no colour)
+    const IdeaPtr root = idea("R", "r");
+    root->setColorThemeType(ColorThemeTypeVaryingColors);
+    for (const char* name : {"a", "b", "c"})
+        ASSERT_TRUE(root->addIdea(idea(name, name)));
+    const IdeaPtr c = root->ideas()[2];
+    c->setColorThemeType(ColorThemeTypeLighterColor);
+    for (int i = 0; i < 9; ++i)
+        ASSERT_TRUE(c->addIdea(Idea::initWithText(QString::number(i))));
+    EXPECT_EQ(DrawnColor::ofIdea(*root), firstStandard);
+
+    // The same colours as applying the themes top-down to a copy would store.
+    const IdeaPtr applied = root->deepCopyWithNewIdentifiersNoExternalLinks();
+    applied->setColor(firstStandard);
+    applied->applyColorTheme();
+    applied->ideas()[2]->applyColorTheme();
+    for (std::size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(DrawnColor::ofIdea(*root->ideas()[i]), applied->ideas()[i]->color()) << i;
+    for (std::size_t i = 0; i < 9; ++i)
+        EXPECT_EQ(DrawnColor::ofIdea(*c->ideas()[i]), applied->ideas()[2]->ideas()[i]->color()) << i;
+    // Child 8 of the third idea: colour 8 modulo 7 of the theme of the root's first colour.
+    EXPECT_EQ(DrawnColor::ofIdea(*c->ideas()[8]), firstStandard->theme()->colors()[1]);
+
+    // An ancestor's own colour is where the places start; a child's own colour wins.
+    c->setColor(blue2);
+    EXPECT_EQ(DrawnColor::ofIdea(*c->ideas()[3]), blue2->theme()->colors()[3]);
+    c->setColorThemeType(ColorThemeTypeSameColor);
+    EXPECT_EQ(DrawnColor::ofIdea(*c->ideas()[3]), blue2);
+    c->ideas()[3]->setColor(firstStandard);
+    EXPECT_EQ(DrawnColor::ofIdea(*c->ideas()[3]), firstStandard);
+
+    // Drawing stores nothing.
+    EXPECT_EQ(root->color(), nullptr);
+    EXPECT_EQ(root->ideas()[0]->color(), nullptr);
+    EXPECT_EQ(c->ideas()[4]->color(), nullptr);
+
+    // A parent colour outside the table has no theme: its children are drawn in it.
+    c->setColor(Color::withRGB(QStringLiteral("custom"), RGBA{10, 20, 30, 1}));
+    EXPECT_EQ(DrawnColor::ofIdea(*c->ideas()[5]), c->color());
 }
 
 TEST(IdeaColour, ApplyColorThemeWithoutATheme_ClearsEveryChildsColour)

@@ -331,3 +331,46 @@ TEST(IdeaTree, AChildStillHeldElsewhereOutlivesItsTreeWithoutAParent)
     EXPECT_EQ(kept->calculateWholeTreeSize(), 3);
     EXPECT_EQ(kept->ideas()[0]->parent(), kept);
 }
+
+// Every way an idea changes raises the change count, so that a picture of a tree can tell it
+// is still current; reading an idea or its tree leaves the count alone.
+TEST(IdeaTree, EveryChangeRaisesTheChangeCountAndReadingLeavesIt)
+{
+    SmallTree tree;
+    const IdeaPtr link = Idea::initWithLinkToIdea(QStringLiteral("a1"));
+    EXPECT_TRUE(tree.b->addIdea(link));
+    const std::vector<std::pair<const char*, std::function<void()>>> changes = {
+        {"setText", [&] { tree.a->setText(QStringLiteral("new")); }},
+        {"setNote", [&] { tree.a->setNote(QStringLiteral("note")); }},
+        {"setURL", [&] { tree.a->setURL(QStringLiteral("https://example.org")); }},
+        {"setColor", [&] { tree.a->setColor(nullptr); }},
+        {"setColorThemeType", [&] { tree.a->setColorThemeType(ColorThemeTypeSameColor); }},
+        {"setIconImage", [&] { tree.a->setIconImage(nullptr); }},
+        {"setAtt", [&] { tree.a->setAtt(ObjectID()); }},
+        {"updateImage", [&] { tree.c->updateImage(QVImage(), ObjectID()); }},
+        {"addIdea", [&] { EXPECT_TRUE(tree.c->addIdea(idea("C1", "c1"))); }},
+        {"insertIdea", [&] { EXPECT_TRUE(tree.c->insertIdea(idea("C0", "c0"), 0)); }},
+        {"moveToParent", [&] { EXPECT_TRUE(tree.a2->moveToParent(tree.b, 0)); }},
+        {"detachIdea", [&] { EXPECT_TRUE(tree.c->detachIdea(QStringLiteral("c0"))); }},
+        {"removeIdea by identifier", [&] { EXPECT_TRUE(tree.c->removeIdea(QStringLiteral("c1"))); }},
+        {"removeIdea", [&] { tree.a->removeIdea(tree.a1, true); }},
+        {"ensureLinkConsistencyInSubTree", [&] { tree.root->ensureLinkConsistencyInSubTree(); }},
+    };
+    for (const auto& [name, change] : changes) {
+        const quint64 before = Idea::changeCount();
+        change();
+        EXPECT_GT(Idea::changeCount(), before) << name;
+    }
+    const quint64 before = Idea::changeCount();
+    tree.root->traverseNaturally(
+        [](const IdeaPtr& each, qint64) {
+            (void)each->text();
+            (void)each->hasNote();
+            (void)each->color();
+            (void)each->linkedIdea();
+        },
+        0);
+    (void)tree.root->calculateWholeTreeSize();
+    (void)tree.root->deepCopyWithNewIdentifiersNoExternalLinks();
+    EXPECT_EQ(Idea::changeCount(), before);
+}

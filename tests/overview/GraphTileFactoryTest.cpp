@@ -15,11 +15,12 @@ namespace {
 using test::attach;
 using test::textIdea;
 
+// The whole content at exactly `zoom` (the bitmap's whole pixels reach a little beyond it).
 QImage renderWhole(const GraphTileFactory& factory, double zoom)
 {
     const Size size = factory.contentSize();
-    return factory.createTile(Rect(Point(), size),
-                              Size(std::ceil(size.width * zoom), std::ceil(size.height * zoom)));
+    const Size pixels(std::ceil(size.width * zoom), std::ceil(size.height * zoom));
+    return factory.createTile(Rect(Point(), Size(pixels.width / zoom, pixels.height / zoom)), pixels);
 }
 
 void saveOutput(const QImage& image, const QString& name)
@@ -216,6 +217,103 @@ TEST(GraphTileFactory, TilesDrawFromTheCopiesTakenAtConstruction)
     const QImage after = factory.createTile(rect, Size(100, 100));
     EXPECT_EQ(before, after);
     EXPECT_EQ(filterCalls, 2);
+}
+
+} // namespace
+} // namespace corvex
+
+namespace corvex {
+namespace {
+
+// A tile leaves out the lines and planets that cannot reach it. A root with a leaf and a
+// branch of four sub-branches (their arc sweeps most of a turn, across the half turn where
+// angles wrap) and a few thousand ideas more: at a far zoom (planets below a pixel) and at a
+// near one, every tile of 128 pixels shows what the drawing of the whole content shows there.
+TEST(GraphTileFactory, TilesShowWhatTheWholeDrawingShows)
+{
+    const IdeaPtr root = textIdea(QStringLiteral("root"));
+    const IdeaPtr branch = textIdea(QStringLiteral("branch"));
+    attach(root, textIdea(QStringLiteral("leaf")));
+    attach(root, branch);
+    for (int i = 0; i < 4; ++i) {
+        const IdeaPtr sub = textIdea(QStringLiteral("sub%1").arg(i));
+        attach(branch, sub);
+        for (int j = 0; j < 6; ++j)
+            attach(sub, textIdea(QStringLiteral("sub%1_%2").arg(i).arg(j)));
+    }
+    const std::vector<IdeaPtr> more = test::ideasFromFactory(test::makeDocumentTree(3000, 6, 9));
+    attach(root, more.front());
+    GraphTileFactory factory(root, {}, false);
+    const Size content = factory.contentSize();
+    for (const double side : {768.0, 3000.0}) {
+        const double zoom = side / std::max(content.width, content.height);
+        SCOPED_TRACE(zoom);
+        const QImage whole = renderWhole(factory, zoom);
+        ASSERT_FALSE(whole.isNull());
+        int checked = 0;
+        for (int top = 0; top + 128 <= whole.height(); top += 128 * (side > 1000 ? 5 : 1))
+            for (int left = 0; left + 128 <= whole.width(); left += 128 * (side > 1000 ? 5 : 1)) {
+                const QImage tile =
+                    factory.createTile(Rect(left / zoom, top / zoom, 128 / zoom, 128 / zoom), Size(128, 128));
+                int differing = 0;
+                // The outermost pixels are left out: a line cut at the tile's edge may cover them
+                // a little differently.
+                for (int y = 1; y < 127; ++y)
+                    for (int x = 1; x < 127; ++x) {
+                        const QRgb a = tile.pixel(x, y);
+                        const QRgb b = whole.pixel(left + x, top + y);
+                        differing +=
+                            std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                                      std::abs(qBlue(a) - qBlue(b)), std::abs(qAlpha(a) - qAlpha(b))}) > 8
+                                ? 1
+                                : 0;
+                    }
+                EXPECT_EQ(differing, 0) << "tile at " << left << ", " << top;
+                ++checked;
+            }
+        EXPECT_GT(checked, 20);
+    }
+}
+
+} // namespace
+} // namespace corvex
+
+namespace corvex {
+namespace {
+
+// A factory for the same unchanged tree shares the laid-out mirror of the one before and
+// answers only the new filter; any change to an idea, another tree or another centring
+// makes the mirror anew, showing the change.
+TEST(GraphTileFactory, AnotherFilterOfAnUnchangedTreeSharesTheLayout)
+{
+    const IdeaPtr root = smallTree();
+    const IdeaPtr a = root->ideas().front();
+    const GraphTileFactory plain(root, {}, false);
+    const Point at = plain.ideaLocation(a);
+    const Rect rect(at.x - 50, at.y - 50, 100, 100);
+    const QImage shown = plain.createTile(rect, Size(100, 100));
+
+    const GraphTileFactory searched(
+        root, [](const IdeaPtr&) { return false; }, false, &plain);
+    EXPECT_TRUE(searched.sharesLayoutWith(plain));
+    EXPECT_NE(searched.createTile(rect, Size(100, 100)), shown) << "faded by the new filter";
+    const GraphTileFactory again(root, {}, false, &searched);
+    EXPECT_TRUE(again.sharesLayoutWith(plain));
+    EXPECT_EQ(again.createTile(rect, Size(100, 100)), shown);
+    EXPECT_FALSE(GraphTileFactory(root, {}, true, &plain).sharesLayoutWith(plain));
+    EXPECT_FALSE(GraphTileFactory(a, {}, false, &plain).sharesLayoutWith(plain));
+
+    a->setColor(ColorMatrix::classicColorMatrix().colorWithName(QStringLiteral("red3")));
+    const GraphTileFactory edited(root, {}, false, &again);
+    EXPECT_FALSE(edited.sharesLayoutWith(plain));
+    const QRgb before = shown.pixel(50, 20);
+    const QRgb after = edited.createTile(rect, Size(100, 100)).pixel(50, 20);
+    EXPECT_GT(qRed(after), qRed(before) + 100) << "the new colour shows";
+
+    test::attach(a, textIdea(QStringLiteral("a4")));
+    const GraphTileFactory grown(root, {}, false, &edited);
+    EXPECT_FALSE(grown.sharesLayoutWith(edited));
+    EXPECT_EQ(grown.nodeCount(), edited.nodeCount() + 1);
 }
 
 } // namespace

@@ -107,5 +107,40 @@ TEST(OverviewRendering, TilesShowEachPlanetWhereTheLayoutPutsIt)
     }
 }
 
+// The share of ideas whose planet's laid-out place (its drawn position, where the overview maps
+// it on the window) shows something else than the background.
+double shareShown(const ScrollViewRig& rig, const QImage& shot)
+{
+    const GraphTileFactory& factory = *rig.view->tileFactory();
+    const FlatGraph& graph = factory.graph();
+    const QRgb background = shot.pixel(0, 0);
+    std::size_t shown = 0;
+    for (std::size_t i = 0; i < graph.size(); ++i) {
+        const Point window = rig.windowPointOfContent(factory.drawnPosition(i));
+        const int x = int(std::floor(window.x));
+        const int y = int(std::floor(shot.height() - window.y));
+        if (x >= 0 && y >= 0 && x < shot.width() && y < shot.height() && shot.pixel(x, y) != background)
+            ++shown;
+    }
+    return double(shown) / double(graph.size());
+}
+
+// Large maps at the fitting zoom of a 1600 x 1200 overview: a planet is then a pixel or a
+// fraction of one (at 100,000 ideas a pixel spans thousands of content units), and every idea
+// still shows as a dot of its colour where the layout put it.
+TEST(LargeOverviewDrawing, EveryIdeaShowsAtTheFittingZoom)
+{
+    for (const int count : {5000, 20000, 100000}) {
+        SCOPED_TRACE(count);
+        const std::vector<IdeaPtr> ideas = test::ideasFromFactory(test::makeDocumentTree(count, 8, 54));
+        ScrollViewRig rig(Size(1600, 1200));
+        rig.show(ideas.front());
+        const QImage shot = rig.window->renderToImage(1);
+        saveRendering(shot, QStringLiteral("fit_%1").arg(count));
+        const double share = shareShown(rig, shot);
+        EXPECT_GE(share, 0.95) << "zoom " << rig.view->zoomScale();
+    }
+}
+
 } // namespace
 } // namespace corvex

@@ -1,5 +1,6 @@
 #include "formats/TextExporter.h"
 #include "model/ColorMatrix.h"
+#include "model/Globals.h"
 #include "overview/GraphTileFactory.h"
 #include "overview/MindMapToPDF.h"
 #include "overview/PlatonicPage.h"
@@ -11,7 +12,9 @@
 #include "tests/support/RunUntil.h"
 #include "tests/support/TestDates.h"
 
+#include <QPainter>
 #include <QRegularExpression>
+#include <QTextLayout>
 #include <cerrno>
 #include <cmath>
 #include <map>
@@ -234,11 +237,6 @@ TEST(PdfExport, TheMapPageShowsEachPlanetWhereTheLayoutPutsIt)
     ASSERT_FALSE(page.isNull());
 
     const GraphTileFactory factory(root, nullptr, false);
-    const Rect inner = PlatonicPage::innerRect(false);
-    const Size content = factory.contentSize();
-    const double mapHeight = inner.size.height - 40;
-    const double zoom = std::min({inner.size.width / content.width, mapHeight / content.height, 1.0});
-    const AffineTransform toPage = PlatonicPage::transform(inner.size, MindMapToPDF::pageInnerRect());
     std::map<QString, const GraphNode*> nodes;
     std::vector<const GraphNode*> stack{&factory.root()};
     while (!stack.empty()) {
@@ -251,19 +249,171 @@ TEST(PdfExport, TheMapPageShowsEachPlanetWhereTheLayoutPutsIt)
     for (const int i : picked) {
         const GraphNode* node = nodes[ideas[std::size_t(i)]->identifier()];
         ASSERT_TRUE(node);
-        const Point drawn = factory.drawnPosition(*node);
-        const Point platonic((inner.size.width - content.width * zoom) / 2 + drawn.x * zoom,
-                             mapHeight - (mapHeight - content.height * zoom) / 2 - drawn.y * zoom);
-        const Point onPage = toPage.apply(platonic);
-        const int px = int(std::lround(onPage.x * 2));
-        const int py = int(std::lround((842 - onPage.y) * 2));
         const QColor expected = ideas[std::size_t(i)]->color()->uiColor().toQColor();
-        const QColor seen = page.pixelColor(px, py);
+        const QColor seen = page.pixelColor(test::mapPagePixel(factory, factory.drawnPosition(*node), 144));
         SCOPED_TRACE(ideas[std::size_t(i)]->identifier().toStdString());
         EXPECT_LE(std::abs(seen.red() - expected.red()), 24)
             << qPrintable(seen.name()) << " vs " << qPrintable(expected.name());
         EXPECT_LE(std::abs(seen.green() - expected.green()), 24);
         EXPECT_LE(std::abs(seen.blue() - expected.blue()), 24);
+    }
+}
+
+// ---- Every script
+
+struct ScriptEntry
+{
+    QString title;
+    QString note;
+};
+
+// Chinese, Japanese and Korean (with ideographs whose glyphs other faces share with the
+// Kangxi radicals: 日, 文, 一, 人, 大), Arabic, Hebrew with points, and Latin with "fi".
+std::vector<ScriptEntry> scriptEntries()
+{
+    return {
+        {QStringLiteral("中文标题"), QStringLiteral("这是一个中文笔记，人人都看得懂大字。")},
+        {QStringLiteral("日本語のタイトル"), QStringLiteral("これは日本語のメモです。文字と一日。")},
+        {QStringLiteral("한국어 제목"), QStringLiteral("한국어 메모입니다. 오늘은 좋은 날")},
+        {QStringLiteral("عنوان عربي"), QStringLiteral("مرحبا بالعالم")},
+        {QStringLiteral("כותרת עברית"), QStringLiteral("בְּרֵאשִׁית בָּרָא אֱלֹהִים")},
+        {QStringLiteral("Office files"), QStringLiteral("fine fish fit the file")},
+    };
+}
+
+// The dark pixels of an area, as a mask cropped to their bounding box.
+struct Ink
+{
+    QRect box;
+    std::vector<quint8> mask; // row by row over the box
+
+    bool at(int x, int y) const
+    {
+        return x >= 0 && y >= 0 && x < box.width() && y < box.height() &&
+               mask[std::size_t(y * box.width() + x)] != 0;
+    }
+};
+
+Ink inkOf(const QImage& image, const QRect& area)
+{
+    const QImage gray = image.convertToFormat(QImage::Format_Grayscale8);
+    const auto dark = [&gray](int x, int y) { return gray.valid(x, y) && qGray(gray.pixel(x, y)) < 128; };
+    Ink ink;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (dark(x, y))
+                ink.box = ink.box.united(QRect(x, y, 1, 1));
+    for (int y = 0; y < ink.box.height(); ++y)
+        for (int x = 0; x < ink.box.width(); ++x)
+            ink.mask.push_back(dark(ink.box.left() + x, ink.box.top() + y) ? 1 : 0);
+    return ink;
+}
+
+// The share of `a`'s ink with no ink of `b` within one pixel, the two aligned at the top
+// left of their ink.
+double strayInk(const Ink& a, const Ink& b)
+{
+    int ink = 0;
+    int stray = 0;
+    for (int y = 0; y < a.box.height(); ++y)
+        for (int x = 0; x < a.box.width(); ++x) {
+            if (!a.at(x, y))
+                continue;
+            ++ink;
+            bool near = false;
+            for (int dy = -1; dy <= 1 && !near; ++dy)
+                for (int dx = -1; dx <= 1 && !near; ++dx)
+                    near = b.at(x + dx, y + dy);
+            stray += near ? 0 : 1;
+        }
+    return ink > 0 ? double(stray) / ink : 1.0;
+}
+
+// The note text set by Qt with its full shaping, black on white at `scale` pixels a point.
+QImage shapedByQt(const QString& note, double scale)
+{
+    const AttributedString string(note, Globals::fontAvenirMedium(12), PlatformColor::black());
+    std::unique_ptr<QTextLayout> layout = string.createTextLayout(0, string.length());
+    QTextOption option;
+    option.setTextDirection(QStringView(note).isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight);
+    option.setUseDesignMetrics(true);
+    layout->setTextOption(option);
+    layout->beginLayout();
+    QTextLine line = layout->createLine();
+    line.setLineWidth(1000);
+    layout->endLayout();
+    QImage image(int(1100 * scale), int(60 * scale), QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
+    painter.scale(scale, scale);
+    layout->draw(&painter, QPointF(20, 20));
+    return image;
+}
+
+// Titles and notes in Chinese, Japanese, Korean, Arabic and Hebrew: the PDF embeds the
+// faces that draw them, its text holds every Chinese, Japanese and Korean title and note as
+// written (and Latin "fi" as two letters), and its Arabic and Hebrew look as Qt shapes them.
+TEST(PdfExport, EveryScriptIsEmbeddedFoundAndShaped)
+{
+    const IdeaPtr root = Idea::initWithText(QStringLiteral("Scripts"), QStringLiteral("root"));
+    const std::vector<ScriptEntry> entries = scriptEntries();
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        addChild(root, noteIdea(QStringLiteral("s%1").arg(i), entries[i].title, entries[i].note));
+    const QString pdf = exportPdf(root, true, QStringLiteral("scripts"));
+    QFile::remove(test::testOutputDir() + QStringLiteral("/print/scripts.pdf"));
+    QFile::copy(pdf, test::testOutputDir() + QStringLiteral("/print/scripts.pdf"));
+
+    const QString text = test::pdfText(pdf, 1, 0, false, false);
+    // Titles and notes wrap on the map's planets and in the note columns.
+    const QString letters = test::withoutWhiteSpace(text);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_TRUE(letters.contains(test::withoutWhiteSpace(entries[i].title)))
+            << entries[i].title.toStdString();
+        EXPECT_TRUE(letters.contains(test::withoutWhiteSpace(entries[i].note)))
+            << entries[i].note.toStdString();
+    }
+    EXPECT_TRUE(text.contains(entries[5].note)) << text.toStdString();
+
+    const QString fonts = QString::fromUtf8(test::runProgramToEnd(QStringLiteral("pdffonts"), {pdf}).output);
+    for (const char* face : {"WenQuanYiMicroHei", "NotoSansArabic-Regular", "NotoSansHebrew-Regular"}) {
+        bool embedded = false;
+        for (const QString& line : fonts.split(QLatin1Char('\n'))) {
+            const QStringList columns = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            if (columns.size() >= 6 && columns.front().section(QLatin1Char('+'), -1) == QLatin1String(face))
+                embedded = columns[columns.size() - 5] == QLatin1String("yes");
+        }
+        EXPECT_TRUE(embedded) << face << " in\n" << fonts.toStdString();
+    }
+
+    // The note lines of the Arabic and Hebrew entries (numbers 004 and 005) on page 2 at 144
+    // dpi, against the same text set by Qt at the page's scale.
+    const double scale =
+        PlatonicPage::transform(PlatonicPage::innerRect(false).size, MindMapToPDF::pageInnerRect()).a;
+    const QImage page = test::pdfRaster(pdf, 2, 144, QStringLiteral("scripts_notes"));
+    const std::vector<test::PdfWord> words = test::pdfWords(pdf);
+    for (const int entry : {3, 4}) {
+        SCOPED_TRACE(entries[std::size_t(entry)].note.toStdString());
+        const QString number = QString::asprintf("%03d", entry + 1);
+        const auto found = std::find_if(words.begin(), words.end(), [&](const test::PdfWord& word) {
+            return word.page == 2 && word.text == number;
+        });
+        ASSERT_NE(found, words.end());
+        // The note's first line: its frame starts 20 platonic points below the number's
+        // baseline, below the title's descenders.
+        const QRect band(int((found->xMin + 30 * scale) * 2), int((found->yMax + 10 * scale) * 2),
+                         int(200 * scale * 2), int(30 * scale * 2));
+        const Ink printed = inkOf(page, band);
+        page.copy(band).save(test::testOutputDir() + QStringLiteral("/print/scripts_note_%1.png").arg(entry));
+        const QImage reference = shapedByQt(entries[std::size_t(entry)].note, 2 * scale);
+        reference.save(test::testOutputDir() + QStringLiteral("/print/scripts_qt_%1.png").arg(entry));
+        const Ink shaped = inkOf(reference, reference.rect());
+        ASSERT_FALSE(printed.box.isEmpty());
+        EXPECT_NEAR(printed.box.width(), shaped.box.width(), 3);
+        EXPECT_NEAR(printed.box.height(), shaped.box.height(), 3);
+        // Set without shaping, the Arabic strays by half, the pointed Hebrew by more than a tenth.
+        EXPECT_LT(strayInk(printed, shaped), 0.05);
+        EXPECT_LT(strayInk(shaped, printed), 0.05);
     }
 }
 

@@ -5,6 +5,9 @@
 // panel that answers with a PDF-writing printer.
 
 #include "model/Idea.h"
+#include "overview/GraphTileFactory.h"
+#include "overview/MindMapToPDF.h"
+#include "overview/PlatonicPage.h"
 #include "platform/ui/PrintPanelRunner.h"
 #include "tests/support/HelperProcess.h"
 #include "tests/support/TestEnvironment.h"
@@ -17,6 +20,8 @@
 #include <QPrinter>
 #include <QRegularExpression>
 #include <QStringList>
+#include <algorithm>
+#include <cmath>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -63,8 +68,10 @@ inline std::vector<PdfPage> pdfPages(const QString& pdf)
     return pages;
 }
 
-// The text of pages first to last (0: to the end), in layout order.
-inline QString pdfText(const QString& pdf, int first = 1, int last = 0, bool layout = true)
+// The text of pages first to last (0: to the end), in layout order; `compatible`: with
+// ligatures, presentation forms and the like as their plain letters (NFKC).
+inline QString pdfText(const QString& pdf, int first = 1, int last = 0, bool layout = true,
+                       bool compatible = true)
 {
     QStringList arguments{QStringLiteral("-f"), QString::number(first)};
     if (last > 0)
@@ -72,10 +79,9 @@ inline QString pdfText(const QString& pdf, int first = 1, int last = 0, bool lay
     if (layout)
         arguments << QStringLiteral("-layout");
     arguments << QStringLiteral("-enc") << QStringLiteral("UTF-8") << pdf;
-    // Ligatures ("fi") come back as their own characters.
-    return QString::fromUtf8(
-               popplerOutput(QStringLiteral("pdftotext"), arguments, QStringLiteral("text.txt")))
-        .normalized(QString::NormalizationForm_KC);
+    const QString text =
+        QString::fromUtf8(popplerOutput(QStringLiteral("pdftotext"), arguments, QStringLiteral("text.txt")));
+    return compatible ? text.normalized(QString::NormalizationForm_KC) : text;
 }
 
 struct PdfWord
@@ -130,6 +136,24 @@ inline QImage pdfRaster(const QString& pdf, int page, int dpi, const QString& na
     QDir().mkpath(dir);
     image.save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
     return image;
+}
+
+// Where a drawn position of the map (content coordinates of a factory without filter or
+// centring) lands on an exported PDF's first page rastered at `dpi`: through the map's zoom
+// (the graph fitted below the header, never enlarged) and the platonic-to-page transform.
+inline QPoint mapPagePixel(const GraphTileFactory& factory, Point drawn, int dpi)
+{
+    const Rect inner = PlatonicPage::innerRect(false);
+    const Size content = factory.contentSize();
+    const double mapHeight = inner.size.height - 40;
+    const double zoom = std::min({inner.size.width / content.width, mapHeight / content.height, 1.0});
+    const AffineTransform toPage = PlatonicPage::transform(inner.size, MindMapToPDF::pageInnerRect());
+    const Point platonic((inner.size.width - content.width * zoom) / 2 + drawn.x * zoom,
+                         mapHeight - (mapHeight - content.height * zoom) / 2 - drawn.y * zoom);
+    const Point onPage = toPage.apply(platonic);
+    const double scale = dpi / 72.0;
+    return QPoint(int(std::lround(onPage.x * scale)),
+                  int(std::lround((MindMapToPDF::pageRect().size.height - onPage.y) * scale)));
 }
 
 inline QString withoutWhiteSpace(QString text)

@@ -50,8 +50,9 @@ TEST(ScaledGraphView, PortionsFollowTheMode)
     const GridPortion edge = view->calculateGridPortionFromDataRect(Rect(-T * 2 + 1, -T * 2 + 1, 10, 10));
     EXPECT_EQ(edge.firstRow, 0);
     EXPECT_EQ(edge.firstColumn, 0);
+    // Whole points, the data centre on the middle (1, 1) of the 2 x 2 view.
     EXPECT_EQ(view->layerPositionAt(GridCoordinate{1, 2}),
-              Point(std::floor(2 * T + T / 2 - 2600 * 0.5), std::floor(1 * T + T / 2 - 2000 * 0.5)));
+              Point(std::round(2 * T + T / 2 - 2600 * 0.5) + 1, std::round(1 * T + T / 2 - 2000 * 0.5) + 1));
     EXPECT_EQ(ScaledGraphView::nameForLayerAtRow(3, 7), QStringLiteral("r3:c7"));
     view->setActive(false);
     source->open();

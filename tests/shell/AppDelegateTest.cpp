@@ -1,11 +1,15 @@
 #include "tests/shell/ShellTestSupport.h"
 
+#include "formats/ExportImport.h"
+#include "mindmap/SolarSystemViewController.h"
 #include "model/Globals.h"
+#include "model/Idea.h"
 #include "platform/core/LaunchSeams.h"
 #include "platform/core/NotificationCenter.h"
 #include "shell/ContainerView.h"
 #include "shell/WelcomeScreenView.h"
 #include "storage/IdeaDocument.h"
+#include "tests/support/FreeplaneOutline.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/TestFiles.h"
@@ -80,6 +84,41 @@ TEST(ShellState, QuitWritesTheStateEvenWhenClean)
     EXPECT_TRUE(state.toMap().contains(AppDelegate::ControllerStatesKey));
 }
 
+TEST(ShellState, AQuitBeforeANewWindowShowsItsScreenKeepsTheWindow)
+{
+    // Quit in the same turn of the main queue as the windows opened, before either window
+    // shows its screen: both are saved as they will be.
+    ShellRig rig;
+    rig.app->newCloudWindow(IdeaDocument::ICloudLocation);
+    auto document = IdeaDocument::initWithFileName(QString(), IdeaDocument::TemporaryLocation);
+    document->setRepresentativeURL(QUrl::fromLocalFile(QStringLiteral("/home/user/Trip.corvex")));
+    rig.app->addAndShowNewWindowController(MainWindowController::initWithDocumentWindow(
+        document, 1, QString(), MainWindowController::InitialActionNone));
+    rig.app->applicationWriteStateBeforeQuit();
+    const QVariantList saved = shellDefaults()
+                                   .objectForKey(AppDelegate::CurrentStateKey)
+                                   .toMap()
+                                   .value(AppDelegate::ControllerStatesKey)
+                                   .toList();
+    ASSERT_EQ(saved.size(), 2);
+    const QVariantMap home = saved[0].toMap();
+    EXPECT_EQ(home.value(MainWindowController::ControllerClassKey).toString(),
+              MainWindowController::HomeScreenClass);
+    EXPECT_EQ(home.value(MainWindowController::ControllerStateKey)
+                  .toMap()
+                  .value(QStringLiteral("location"))
+                  .toInt(),
+              2);
+    const QVariantMap mindMap = saved[1].toMap();
+    EXPECT_EQ(mindMap.value(MainWindowController::ControllerClassKey).toString(),
+              MainWindowController::MindMapScreenClass);
+    const QVariantMap state = mindMap.value(MainWindowController::ControllerStateKey).toMap();
+    EXPECT_EQ(state.value(QStringLiteral("docIdentifier")).toString(), document->docIdentifier());
+    EXPECT_EQ(state.value(QStringLiteral("representedURL")).toString(),
+              QStringLiteral("file:///home/user/Trip.corvex"));
+    EXPECT_FALSE(home.value(MainWindowController::WindowFrameKey).toString().isEmpty());
+}
+
 namespace {
 
 struct VersionCase
@@ -152,14 +191,60 @@ TEST(ShellLaunch, KitStartsFirstAndALaunchFileSurvivesTheCleanUp)
         shellDefaults().setString(AppDelegate::CurrentVersionKey, AppDelegate::versionNumberDisplayString());
         rig.app->applicationOpenFile(path); // before did-finish, as a launch file arrives
         rig.app->applicationDidFinishLaunching();
-        // The file's window and the default new document (a launch file does not stop it).
-        ASSERT_TRUE(rig.settle([&] { return rig.windowCount() == 2; }));
+        // The file's window alone: the launch file stands for step 10's first window.
         ASSERT_TRUE(
             rig.settle([&] { return rig.app->findWindowWithURL(QUrl::fromLocalFile(path)) != nullptr; }));
+        rig.time.runDue();
+        EXPECT_EQ(rig.windowCount(), 1u);
         EXPECT_EQ(rig.alerts->presentedCount(), 0);
     }
     ReportingKitLaunch::setHook({});
     EXPECT_FALSE(registeredAtKitStart);
+}
+
+TEST(ShellLaunch, TheFirstWindowOpensOnlyWhenEveryLaunchFileFailed)
+{
+    const QString good = testDir() + QStringLiteral("/Good.opml");
+    writeFile(good, kShellOpml);
+    const QString missing = testDir() + QStringLiteral("/Missing.corvex");
+    const QString broken = testDir() + QStringLiteral("/Broken.opml");
+    writeFile(broken, QByteArray("<opml><body><outline text="));
+    struct LaunchCase
+    {
+        QStringList files;
+        int alerts;
+        bool firstWindow; // else the good file's
+    };
+    const LaunchCase cases[] = {
+        {{missing, good}, 1, false},
+        {{missing}, 1, true},
+        {{broken, missing}, 2, true},
+    };
+    for (const LaunchCase& c : cases) {
+        SCOPED_TRACE(c.files.join(QLatin1Char(' ')).toStdString());
+        ShellRig rig;
+        shellDefaults().setString(AppDelegate::CurrentVersionKey, AppDelegate::versionNumberDisplayString());
+        std::vector<std::size_t> windowsAtAlerts;
+        rig.alerts->setHandler([&](const Alert&) -> std::optional<int> {
+            windowsAtAlerts.push_back(rig.windowCount());
+            return std::nullopt;
+        });
+        for (const QString& file : c.files)
+            rig.app->applicationOpenFile(file);
+        rig.app->applicationDidFinishLaunching();
+        ASSERT_TRUE(rig.settle([&] { return rig.windowCount() == 1; }));
+        rig.time.runDue();
+        ASSERT_EQ(rig.windowCount(), 1u);
+        EXPECT_EQ(rig.alerts->presentedCount(), c.alerts);
+        const QUrl shown = rig.app->windowControllers().front()->myWindow()->docURL();
+        if (c.firstWindow) {
+            // The new document step 10 would have opened, after the failures were told.
+            EXPECT_TRUE(shown.isEmpty()) << shown.toString().toStdString();
+            EXPECT_EQ(windowsAtAlerts, std::vector<std::size_t>(std::size_t(c.alerts), 0u));
+        } else {
+            EXPECT_EQ(shown, QUrl::fromLocalFile(good));
+        }
+    }
 }
 
 TEST(ShellLaunch, UnreadableSavedStateRestoresWhatItCanAndAlerts)
@@ -241,10 +326,128 @@ TEST(ShellFiles, TheSameFileThroughALinkOpensNoSecondWindow)
 
     int failures = 0;
     rig.app->doOpenLocalFile(testDir() + QStringLiteral("/missing.opml"), [&](const MyResultPtr& result) {
-        failures += result->isError() && result->description() == QStringLiteral("Failed to open file");
+        failures +=
+            result->isError() &&
+            result->description() == QStringLiteral("Failed to open file\n\nThe file does not exist.");
     });
     EXPECT_TRUE(rig.settle([&] { return failures == 1; }));
     EXPECT_EQ(rig.windowCount(), 1u);
+}
+
+// The mind-map screen of the first window once it shows its document.
+std::shared_ptr<SolarSystemViewController> shownDocument(ShellRig& rig, std::size_t window = 0)
+{
+    std::shared_ptr<SolarSystemViewController> screen;
+    rig.settle([&] {
+        if (rig.windowCount() <= window)
+            return false;
+        screen = std::dynamic_pointer_cast<SolarSystemViewController>(
+            rig.app->windowControllers()[window]->myWindow()->controller());
+        return screen && screen->rootIdea() != nullptr;
+    });
+    return screen;
+}
+
+TEST(ShellFiles, AnOpenedOutlineIsNeverWrittenOverItsEditsAreSavedIntoACorvexFileBesideIt)
+{
+    const QString folder = testDir() + QStringLiteral("/maps");
+    const QString opml = folder + QStringLiteral("/Trip.opml");
+    const QString corvex = folder + QStringLiteral("/Trip.corvex");
+    writeFile(opml, kFreeplaneOpml);
+    ShellRig rig;
+    rig.app->doOpenLocalFile(opml, {});
+    auto screen = shownDocument(rig);
+    ASSERT_TRUE(screen);
+    EXPECT_EQ(rig.app->windowControllers().front()->myWindow()->title(), QStringLiteral("Trip.opml"));
+
+    // Opening it again brings its window forward: the outline's path still names the window.
+    bool again = false;
+    rig.app->doOpenLocalFile(opml, [&](const MyResultPtr& result) { again = result->isOK(); });
+    ASSERT_TRUE(rig.settle([&] { return again; }));
+    EXPECT_EQ(rig.windowCount(), 1u);
+
+    screen->addNewIdeaAfterIndex(screen->ownIdea()->ideas().size() - 1,
+                                 Idea::initWithText(QStringLiteral("Come back")));
+    ASSERT_TRUE(rig.settle([&] { return !screen->updatingDocument(); }));
+    rig.panels->answerOK({QUrl::fromLocalFile(corvex)});
+    screen->qvSaveLocalFile();
+    ASSERT_TRUE(rig.settle([&] {
+        return QFile::exists(corvex) && screen->document()->refersToURL(QUrl::fromLocalFile(corvex));
+    }));
+    ASSERT_EQ(rig.panels->presentedSaves().size(), 1u);
+    EXPECT_EQ(rig.panels->presentedSaves()[0].panel.directory, folder);
+    EXPECT_EQ(rig.panels->presentedSaves()[0].panel.nameFieldStringValue, QStringLiteral("Trip.corvex"));
+    EXPECT_EQ(readFile(opml), kFreeplaneOpml) << "the outline stays byte for byte";
+    EXPECT_EQ(rig.app->windowControllers().front()->myWindow()->title(), QStringLiteral("Trip.corvex"));
+
+    // The Corvex file reopens with the edit once its window is gone.
+    {
+        // Held while it closes: closing takes the controller out of the list.
+        const auto controller = rig.app->windowControllers().front();
+        const auto window = controller->myWindow();
+        window->performClose();
+    }
+    ASSERT_TRUE(rig.settle([&] { return rig.windowCount() == 0; }));
+    rig.app->doOpenLocalFile(corvex, {});
+    auto reopened = shownDocument(rig);
+    ASSERT_TRUE(reopened);
+    QStringList titles;
+    for (const auto& child : reopened->rootIdea()->ideas())
+        titles.append(child->text());
+    EXPECT_EQ(reopened->rootIdea()->text(), QStringLiteral("Trip"));
+    EXPECT_EQ(titles, (QStringList{QStringLiteral("Trip"), QStringLiteral("Come back")}));
+}
+
+TEST(ShellFiles, AFileReadInPartOpensWithAnAlertSayingHowMuchAndARefusalSaysWhy)
+{
+    // Cut off inside its fourth outline: three ideas and the head's root are read.
+    const QString cut = testDir() + QStringLiteral("/cut.opml");
+    writeFile(cut, kFreeplaneOpml.left(kFreeplaneOpml.indexOf("<outline text=\"Go\"") + 10));
+    ShellRig rig;
+    rig.app->doOpenLocalFile(cut, [](const MyResultPtr& result) { EXPECT_TRUE(result->isOK()); });
+    ASSERT_TRUE(shownDocument(rig));
+    ASSERT_TRUE(rig.settle([&] { return rig.alerts->presentedCount() == 1; }));
+    const QString partly = rig.alerts->presented()[0].informativeText;
+    EXPECT_TRUE(partly.startsWith(QStringLiteral(
+        "Only part of \u201ccut.opml\u201d could be read: the 4 ideas before the damage are open.\n\n")))
+        << partly.toStdString();
+    EXPECT_TRUE(partly.contains(QStringLiteral("as if it were cut off"))) << partly.toStdString();
+
+    // A lone surrogate in the first outline: only the root is read, and the alert says so.
+    const QString surrogate = testDir() + QStringLiteral("/surrogate.opml");
+    writeFile(surrogate, QByteArray(kFreeplaneOpml).replace("text=\"Trip\">", "text=\"Tr&#xD800;ip\">"));
+    rig.app->doOpenLocalFile(surrogate, {});
+    ASSERT_TRUE(rig.settle([&] { return rig.alerts->presentedCount() == 2; }));
+    EXPECT_TRUE(rig.alerts->presented()[1].informativeText.contains(
+        QStringLiteral("the one idea before the damage is open.\n\nThe file is damaged at line 7")))
+        << rig.alerts->presented()[1].informativeText.toStdString();
+
+    // Refused files keep the alert's words and add why.
+    const QString unsafe = testDir() + QStringLiteral("/unsafe.corvex");
+    const auto payload =
+        IdeaDocumentDataObject::payloadForWriting(Idea::initWithText(QStringLiteral("R")), {}, {});
+    const QByteArray name = "../../evil.png";
+    auto chunk = [](const QByteArray& data) {
+        QByteArray length(4, '\0');
+        for (int i = 0; i < 4; ++i)
+            length[i] = char((quint32(data.size()) >> (24 - 8 * i)) & 0xFF);
+        return length + data;
+    };
+    writeFile(unsafe,
+              ExportImport::Magic + chunk(payload->corvexData().value()) + chunk(name) + chunk("png"));
+    // Files are read side by side on background threads: each answer is awaited in turn.
+    QStringList refusals;
+    for (const QString& path : {unsafe, testDir() + QStringLiteral("/missing.corvex")}) {
+        const qsizetype answered = refusals.size();
+        rig.app->doOpenLocalFile(path,
+                                 [&](const MyResultPtr& result) { refusals.append(result->description()); });
+        ASSERT_TRUE(rig.settle([&] { return refusals.size() == answered + 1; }));
+    }
+    EXPECT_TRUE(
+        refusals[0].startsWith(QStringLiteral("Failed to open file\n\nThe file names a picture it holds "
+                                              "\u201c../../evil.png\u201d")))
+        << refusals[0].toStdString();
+    EXPECT_EQ(refusals[1], QStringLiteral("Failed to open file\n\nThe file does not exist."));
 }
 
 TEST(ShellUrls, OnlyTheRedirectSchemeReachesSignIn)

@@ -25,16 +25,7 @@ namespace {
 CORVEX_TEST_HELPER_WITHOUT_APPLICATION(run_corvex_binary)
 {
     ::dup2(STDOUT_FILENO, STDERR_FILENO);
-    std::vector<QByteArray> storage;
-    storage.push_back(QByteArrayLiteral(CORVEX_APP_BINARY));
-    for (const QString& arg : args)
-        storage.push_back(arg.toLocal8Bit());
-    std::vector<char*> argv;
-    for (QByteArray& bytes : storage)
-        argv.push_back(bytes.data());
-    argv.push_back(nullptr);
-    ::execv(argv.front(), argv.data());
-    return 127;
+    return execProgram(QByteArrayLiteral(CORVEX_APP_BINARY), args);
 }
 
 QJsonObject corvexDefaults()

@@ -235,16 +235,16 @@ TEST(DragSupportWindow, ARefusingScreenOrAnotherSessionGetsNoOperation)
 
     w.screens[0]->takesPart = true;
     const qint64 second = DragSessionRegistry::nextSequenceNumber();
-    EXPECT_EQ(window.draggingEntered(fileDrag(second, Point(5, 5), png)), DragDestination::OperationEvery);
+    EXPECT_EQ(window.draggingEntered(fileDrag(second, Point(5, 5), png)), DragDestination::OperationCopy);
     EXPECT_EQ(window.draggingEntered(fileDrag(DragSessionRegistry::nextSequenceNumber(), Point(5, 5), png)),
               DragDestination::OperationNone);
     EXPECT_EQ(window.draggingUpdated(fileDrag(first, Point(6, 6), png)), DragDestination::OperationNone);
-    EXPECT_EQ(window.draggingUpdated(fileDrag(second, Point(6, 6), png)), DragDestination::OperationEvery);
+    EXPECT_EQ(window.draggingUpdated(fileDrag(second, Point(6, 6), png)), DragDestination::OperationCopy);
     window.draggingExited(fileDrag(second, Point(-1, 6), png));
     EXPECT_EQ(window.dragTargetSessionNumber(), DragSupportWindow::NoSession);
 }
 
-TEST(DragSupportWindow, FilesFromOutsideAreJudgedOnceAndADropThatCannotCopyIsRefused)
+TEST(DragSupportWindow, FilesFromOutsideAreJudgedOnceAndTheSourceHearsWhatADropWouldDo)
 {
     DragWindows w(1);
     DragSupportWindow& window = *w.windows[0];
@@ -264,8 +264,19 @@ TEST(DragSupportWindow, FilesFromOutsideAreJudgedOnceAndADropThatCannotCopyIsRef
     };
     for (const Row& row : rows) {
         const qint64 number = DragSessionRegistry::nextSequenceNumber();
-        ASSERT_EQ(window.draggingEntered(fileDrag(number, Point(5, 5), row.files)),
-                  DragDestination::OperationEvery);
+        // A refused drag hears "none" from the start and while it hovers, never "every".
+        const quint64 answer = row.accept ? DragDestination::OperationCopy : DragDestination::OperationNone;
+        ASSERT_EQ(window.draggingEntered(fileDrag(number, Point(5, 5), row.files)), answer);
+        EXPECT_EQ(window.draggingUpdated(fileDrag(number, Point(6, 6), row.files)), answer);
+        if (row.accept) {
+            EXPECT_EQ(window.draggingUpdated(
+                          fileDrag(number, Point(6, 6), row.files, DragDestination::OperationMove)),
+                      DragDestination::OperationMove)
+                << "a source that allows only a move";
+            EXPECT_EQ(window.draggingUpdated(
+                          fileDrag(number, Point(6, 6), row.files, DragDestination::OperationLink)),
+                      DragDestination::OperationNone);
+        }
         ASSERT_TRUE(window.dragTargetOverlay());
         EXPECT_EQ(window.dragTargetOverlay()->accepts(), row.accept)
             << (row.files ? row.files->join(QLatin1Char(',')) : QStringLiteral("-")).toStdString();

@@ -10,6 +10,7 @@
 #include "shell/ContainerView.h"
 #include "shell/MainWindowController.h"
 #include "shell/MenuHelper.h"
+#include "toolkit/ProgressHUD.h"
 
 #include <QAction>
 #include <QLineEdit>
@@ -133,6 +134,24 @@ TEST(MyWindowSwitch, AnimatedFirstSwitchFadesInAndCompletesAtOnce)
     EXPECT_EQ(first->view()->superview(), nullptr);
     EXPECT_EQ(window->controllerClassName(), QStringLiteral("UndoingScreenDouble"));
     EXPECT_TRUE(rig.app->stateIsDirty());
+}
+
+TEST(MyWindowNotice, ShowsAfterADelayAndLeavesNothingBehind)
+{
+    ShellRig rig;
+    auto window = MyWindow::create(Size(600, 600));
+    const std::size_t before = window->containerView()->subviews().size();
+    window->showShortNotificationToUser(QStringLiteral("Copied to clipboard"));
+    window->showShortNotificationToUser(QStringLiteral("Error importing contents"));
+    EXPECT_TRUE(ProgressHUD::allHUDsForView(*window->containerView()).empty());
+    rig.time.advance(MyWindow::NotificationDelay + 0.05);
+    const auto shown = ProgressHUD::allHUDsForView(*window->containerView());
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0]->labelText(), QStringLiteral("Copied to clipboard"));
+    // Over: their views have left the container.
+    rig.time.advance(MyWindow::NotificationDuration + 1.0);
+    EXPECT_TRUE(ProgressHUD::allHUDsForView(*window->containerView()).empty());
+    EXPECT_EQ(window->containerView()->subviews().size(), before);
 }
 
 TEST(MyWindowIcon, OnlyCloudLocationsWithAStatusShowOne)

@@ -1,5 +1,9 @@
 #pragma once
 
+#include "cloud/container/CloudLocations.h"
+#include "cloud/dropbox/DropboxFolderManager.h"
+#include "formats/DocumentFormats.h"
+#include "mindmap/SolarSystemViewController.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/ui/Runners.h"
 #include "platform/ui/ScreenFacade.h"
@@ -7,6 +11,7 @@
 #include "shell/AppDelegate.h"
 #include "shell/MainWindowController.h"
 #include "shell/MyWindow.h"
+#include "shell/TopBarView.h"
 #include "tests/doubles/ui/RecordingUrlOpener.h"
 #include "tests/doubles/ui/ScriptedAlertRunner.h"
 #include "tests/doubles/ui/ScriptedFilePanelRunner.h"
@@ -67,6 +72,15 @@ public:
                 });
         }
         app = AppDelegate::install();
+        // What the application's assembly plugs in as the launch begins, as far as the shell
+        // needs it.
+        app->setScreenRegistration([] {
+            registerDocumentFormats();
+            registerCloudLocations();
+            registerDropboxLocation();
+            registerTopBar();
+            SolarSystemViewController::registerWithScreenFactory();
+        });
         app->applicationWillFinishLaunching();
     }
     ~ShellRig()

@@ -63,7 +63,7 @@ rm -f "$output"/*.png
 # xdg-open 1.1.3 takes a URL whose scheme holds digits for a file name, so the run uses an app
 # key of letters only (the installer and Corvex both read it).
 export CORVEX_DROPBOX_APP_KEY=corvexsignintest
-"$root/tools/install-desktop-integration" --binary "$binary" >/dev/null || fail "the desktop integration did not install"
+"$root/tools/install-desktop-integration" --binary "$binary" --bin-dir "$scratch/bin" >/dev/null || fail "the desktop integration did not install"
 
 handler=$(xdg-mime query default x-scheme-handler/db-$CORVEX_DROPBOX_APP_KEY)
 [[ "$handler" == com.tallowfen.corvex.desktop ]] || fail "the redirect scheme's handler is \"$handler\""

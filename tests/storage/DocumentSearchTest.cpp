@@ -6,6 +6,7 @@
 #include "model/Globals.h"
 #include "model/IconImage.h"
 #include "model/Idea.h"
+#include "platform/core/HostInfo.h"
 #include "tests/doubles/storage/TestFolderPersistenceState.h"
 #include "tests/storage/ExpectCompletion.h"
 #include "tests/storage/WorkspaceTestSupport.h"
@@ -368,11 +369,11 @@ TEST(DocumentSearchWorkspace, ADocumentThatCannotBeReadIsCachedEmptyAndNotReadAg
     const IdeaProxyPtr broken = proxyFor(f.identifier(QStringLiteral("broken.crvx")));
     f.deliverListAndCache({good, broken});
     EXPECT_TRUE(f.workspace->searchCache().contains(broken->docIdentifier()));
-    const int opens = f.state->callCount(Operation::Open);
+    const int reads = f.state->callCount(Operation::SearchRead);
     const auto* answer = f.search(QStringLiteral("findable"));
     ASSERT_NE(answer, nullptr);
     EXPECT_EQ(identifiersOf(answer->proxies), QStringList{good->docIdentifier()});
-    EXPECT_EQ(f.state->callCount(Operation::Open), opens) << "everything came from the cache";
+    EXPECT_EQ(f.state->callCount(Operation::SearchRead), reads) << "everything came from the cache";
     EXPECT_TRUE(f.search(QStringLiteral("title of"))->proxies.empty())
         << "the proxy's own text is not searched";
 }
@@ -395,11 +396,11 @@ TEST(DocumentSearchWorkspace, ASaveThroughTheWorkspaceIsSearchedWithoutReadingAg
         document, token,
         expectCompletion<bool>(recorder, QStringLiteral("save"), [](bool ok) { EXPECT_TRUE(ok); }));
     ASSERT_TRUE(recorder.waitAll());
-    const int opens = f.state->callCount(Operation::Open);
+    const int reads = f.state->callCount(Operation::SearchRead);
     const auto* answer = f.search(QStringLiteral("final"));
     ASSERT_NE(answer, nullptr);
     EXPECT_EQ(identifiersOf(answer->proxies), QStringList{document->docIdentifier()});
-    EXPECT_EQ(f.state->callCount(Operation::Open), opens);
+    EXPECT_EQ(f.state->callCount(Operation::SearchRead), reads);
     f.workspace->closeDocument(document, token, recorder.expect<>(QStringLiteral("close")));
     ASSERT_TRUE(recorder.waitAll());
 }
@@ -410,6 +411,8 @@ TEST(DocumentSearchRequests, ANewerRequestReplacesTheRunningOneAndAnOlderOneIsIg
 {
     ScopedVirtualTime time;
     WorkspaceFixture f;
+    // A back end that reads its documents only through openDocument (scripted below).
+    f.state->setServesSearchReads(false);
     const IdeaProxyPtr a = proxyFor(f.identifier(QStringLiteral("a.crvx")));
     const IdeaProxyPtr b = proxyFor(f.identifier(QStringLiteral("b.crvx")));
     f.workspace->searchCache().addOrUpdate(idea(QStringLiteral("alpha")), a->docIdentifier());
@@ -445,6 +448,8 @@ TEST(DocumentSearchRequests, AKilledSearchEndsWithoutAnAnswerAndOtherIdentifiers
 {
     ScopedVirtualTime time;
     WorkspaceFixture f;
+    // A back end that reads its documents only through openDocument (scripted below).
+    f.state->setServesSearchReads(false);
     const IdeaProxyPtr a = proxyFor(f.identifier(QStringLiteral("a.crvx")));
     f.state->setFailing(Operation::Open, true);
     f.state->setDelay(Operation::Open, 1.0);
@@ -499,6 +504,8 @@ TEST(DocumentSearchRequests, AScreensSearchTakesOverARunningRefreshWhichIsAnswer
 {
     ScopedVirtualTime time;
     WorkspaceFixture f;
+    // A back end that reads its documents only through openDocument (scripted below).
+    f.state->setServesSearchReads(false);
     const qint64 first = Workspace::nextSearchRequestID();
     const qint64 second = Workspace::nextSearchRequestID();
     EXPECT_EQ(second, first + 1) << "one counter, incremented before use";
@@ -530,6 +537,8 @@ TEST(DocumentSearchRequests, KillingTheScreensSearchLetsTheWaitingRefreshRun)
 {
     ScopedVirtualTime time;
     WorkspaceFixture f;
+    // A back end that reads its documents only through openDocument (scripted below).
+    f.state->setServesSearchReads(false);
     const IdeaProxyPtr a = proxyFor(f.identifier(QStringLiteral("a.crvx")));
     f.state->setFailing(Operation::Open, true);
     f.state->setDelay(Operation::Open, 1.0);
@@ -560,10 +569,12 @@ TEST(DocumentSearchRequests, KillingTheScreensSearchLetsTheWaitingRefreshRun)
     EXPECT_EQ(f.delegate.answerFor(second), nullptr);
 }
 
-TEST(DocumentSearchRequests, ARunReadsOneDocumentAtATime)
+TEST(DocumentSearchRequests, WithoutSearchReadsARunOpensOneDocumentAtATime)
 {
     ScopedVirtualTime time;
     WorkspaceFixture f;
+    // A back end that reads its documents only through openDocument (scripted below).
+    f.state->setServesSearchReads(false);
     std::vector<IdeaProxyPtr> list;
     for (int i = 0; i < 4; ++i)
         list.push_back(proxyFor(f.identifier(QStringLiteral("d%1.crvx").arg(i))));
@@ -581,6 +592,8 @@ TEST(DocumentSearchRequests, LazyModeReadsOnlyWhileTheUserIsIdleWithAPauseBetwee
 {
     ScopedVirtualTime time;
     WorkspaceFixture f;
+    // A back end that reads its documents only through openDocument (scripted below).
+    f.state->setServesSearchReads(false);
     std::vector<IdeaProxyPtr> list;
     for (int i = 0; i < 3; ++i)
         list.push_back(proxyFor(f.identifier(QStringLiteral("d%1.crvx").arg(i))));
@@ -622,7 +635,7 @@ TEST(DocumentSearchStaleness, ADocumentReplacedByTheBackEndIsReadAgainByTheNextS
     const IdeaProxyPtr b = f.store(QStringLiteral("b.crvx"), idea(QStringLiteral("other")));
     f.deliverListAndCache({a, b});
     ASSERT_EQ(identifiersOf(f.search(QStringLiteral("old"))->proxies), QStringList{a->docIdentifier()});
-    const int opens = f.state->callCount(Operation::Open);
+    const int reads = f.state->callCount(Operation::SearchRead);
 
     const IdeaProxyPtr replaced =
         f.state->replaceDocumentRemotely(a->docIdentifier(), idea(QStringLiteral("new words")));
@@ -630,7 +643,7 @@ TEST(DocumentSearchStaleness, ADocumentReplacedByTheBackEndIsReadAgainByTheNextS
     EXPECT_FALSE(f.workspace->searchCache().contains(a->docIdentifier()));
     EXPECT_EQ(identifiersOf(f.search(QStringLiteral("new"))->proxies), QStringList{a->docIdentifier()});
     EXPECT_TRUE(f.search(QStringLiteral("old"))->proxies.empty()) << "the earlier text is gone";
-    EXPECT_EQ(f.state->callCount(Operation::Open), opens + 1) << "read once more, then cached again";
+    EXPECT_EQ(f.state->callCount(Operation::SearchRead), reads + 1) << "read once more, then cached again";
 }
 
 TEST(DocumentSearchStaleness, ADocumentDeletedByTheBackEndLeavesTheCache)
@@ -650,13 +663,13 @@ TEST(DocumentSearchStaleness, ACompleteListWithAChangedSummaryReadsThatDocumentA
     const IdeaProxyPtr a = f.store(QStringLiteral("a.crvx"), idea(QStringLiteral("first text")));
     const IdeaProxyPtr b = f.store(QStringLiteral("b.crvx"), idea(QStringLiteral("steady")));
     f.deliverListAndCache({a, b});
-    const int opens = f.state->callCount(Operation::Open);
+    const int reads = f.state->callCount(Operation::SearchRead);
     // Another device changed a; the index lists it with its new summary, b unchanged.
     const IdeaProxyPtr changed = f.state->writeDocumentFile(
         a->docIdentifier(), with(idea(QStringLiteral("second text")), {idea(QStringLiteral("more"))}));
     const IdeaProxyPtr same = IdeaProxy::initWithProxy(*b);
     f.deliverListAndCache({changed, same});
-    EXPECT_EQ(f.state->callCount(Operation::Open), opens + 1) << "only the changed document is read";
+    EXPECT_EQ(f.state->callCount(Operation::SearchRead), reads + 1) << "only the changed document is read";
     EXPECT_EQ(identifiersOf(f.search(QStringLiteral("second"))->proxies), QStringList{a->docIdentifier()});
     EXPECT_TRUE(f.search(QStringLiteral("first"))->proxies.empty());
 }
@@ -665,6 +678,8 @@ TEST(DocumentSearchStaleness, AReadOvertakenByAReplacementIsNotCached)
 {
     ScopedVirtualTime time;
     WorkspaceFixture f;
+    // A back end that reads its documents only through openDocument (scripted below).
+    f.state->setServesSearchReads(false);
     const IdeaProxyPtr a = proxyFor(f.identifier(QStringLiteral("a.crvx")));
     f.state->setFailing(Operation::Open, true);
     f.state->setDelay(Operation::Open, 1.0);
@@ -678,4 +693,174 @@ TEST(DocumentSearchStaleness, AReadOvertakenByAReplacementIsNotCached)
     time.advance(1.0);
     EXPECT_TRUE(f.workspace->searchCache().contains(a->docIdentifier()));
     EXPECT_EQ(f.delegate.searches.size(), 1u);
+}
+
+// ---- Search reads: documents read and decoded away from the main thread
+
+namespace {
+
+// Opens the document through the workspace, lets `edit` change its tree, saves it through
+// the workspace and closes it again.
+void editAndSave(WorkspaceFixture& f, const QString& docIdentifier,
+                 const std::function<void(const IdeaPtr&)>& edit)
+{
+    const auto document = IdeaDocument::initWithIdentifier(docIdentifier);
+    CompletionRecorder recorder;
+    qint64 token = 0;
+    f.workspace->openDocument(
+        document, expectCompletion<qint64>(recorder, QStringLiteral("open"), [&](qint64 t) { token = t; }));
+    ASSERT_TRUE(recorder.waitAll());
+    ASSERT_GT(token, 0);
+    edit(document->idea());
+    f.workspace->updateDocument(
+        document, token,
+        expectCompletion<bool>(recorder, QStringLiteral("save"), [](bool ok) { EXPECT_TRUE(ok); }));
+    ASSERT_TRUE(recorder.waitAll());
+    f.workspace->closeDocument(document, token, recorder.expect<>(QStringLiteral("close")));
+    ASSERT_TRUE(recorder.waitAll());
+}
+
+} // namespace
+
+TEST(DocumentSearchReads, ADocumentSavedBetweenTwoSearchesIsFoundByItsNewTextAndNotByItsOld)
+{
+    WorkspaceFixture f;
+    const IdeaProxyPtr a = f.store(QStringLiteral("a.crvx"),
+                                   with(idea(QStringLiteral("Garden")), {idea(QStringLiteral("roses"))}));
+    const IdeaProxyPtr b = f.store(QStringLiteral("b.crvx"), idea(QStringLiteral("kitchen")));
+    f.deliverList({a, b});
+    ASSERT_EQ(identifiersOf(f.search(QStringLiteral("roses"))->proxies), QStringList{a->docIdentifier()});
+
+    editAndSave(f, a->docIdentifier(),
+                [](const IdeaPtr& root) { root->ideas()[0]->setText(QStringLiteral("Tulips")); });
+    const int reads = f.state->callCount(Operation::SearchRead);
+    EXPECT_TRUE(f.search(QStringLiteral("roses"))->proxies.empty()) << "not by its old text";
+    EXPECT_EQ(identifiersOf(f.search(QStringLiteral("tulips"))->proxies), QStringList{a->docIdentifier()});
+    EXPECT_EQ(f.state->callCount(Operation::SearchRead), reads)
+        << "the saved tree is cached, nothing read again";
+}
+
+TEST(DocumentSearchReads, AReadUnderWayWhenASaveLandsNeverBringsTheOldTextBack)
+{
+    WorkspaceFixture f;
+    const IdeaProxyPtr a = f.store(QStringLiteral("a.crvx"), idea(QStringLiteral("old words")));
+    // The list's refresh reads a and waits, holding the file as it was.
+    f.state->holdSearchReads(true);
+    f.deliverList({a});
+    ASSERT_TRUE(runUntil([&] { return f.state->heldSearchReads() == 1; }));
+
+    editAndSave(f, a->docIdentifier(),
+                [](const IdeaPtr& root) { root->setText(QStringLiteral("new words")); });
+    ASSERT_NE(f.workspace->searchCache().mapFor(a->docIdentifier()), nullptr) << "the save entered its tree";
+    f.state->holdSearchReads(false);
+    ASSERT_TRUE(runUntil([&] { return !f.delegate.searches.empty(); }));
+    EXPECT_EQ(f.workspace->searchReadsUnderWay(), 0);
+    EXPECT_EQ(keysOf(*f.workspace->searchCache().mapFor(a->docIdentifier())),
+              QStringList{QStringLiteral("new words@0")});
+    EXPECT_TRUE(f.search(QStringLiteral("old"))->proxies.empty());
+    EXPECT_EQ(identifiersOf(f.search(QStringLiteral("new"))->proxies), QStringList{a->docIdentifier()});
+}
+
+TEST(DocumentSearchReads, DocumentsAreReadInParallelAtMostOnePerCoreAwayFromTheMainThread)
+{
+    WorkspaceFixture f;
+    const int cores = HostInfo::usableCores();
+    std::vector<IdeaProxyPtr> list;
+    for (int i = 0; i < cores + 3; ++i)
+        list.push_back(f.store(QStringLiteral("d%1.crvx").arg(i), idea(QStringLiteral("text %1").arg(i))));
+    f.state->holdSearchReads(true);
+    f.deliverList(list);
+    // The main thread goes on turning while the reads wait on their own threads.
+    ASSERT_TRUE(runUntil([&] { return f.state->heldSearchReads() == cores; }));
+    for (int turn = 0; turn < 20; ++turn)
+        test::processEvents();
+    EXPECT_EQ(f.state->heldSearchReads(), cores) << "no more reads at a time than cores";
+    EXPECT_EQ(f.workspace->searchReadsUnderWay(), cores + 3);
+    EXPECT_EQ(f.state->callCount(Operation::SearchRead), cores + 3);
+    EXPECT_EQ(f.state->callCount(Operation::Open), 0) << "no document is opened for searching";
+    EXPECT_TRUE(f.delegate.searches.empty());
+
+    f.state->holdSearchReads(false);
+    ASSERT_TRUE(runUntil([&] { return !f.delegate.searches.empty(); }));
+    EXPECT_EQ(f.delegate.searches[0].proxies, list);
+    EXPECT_EQ(f.workspace->searchCache().count(), cores + 3);
+    EXPECT_EQ(identifiersOf(f.search(QStringLiteral("text 2"))->proxies),
+              QStringList{list[2]->docIdentifier()});
+}
+
+TEST(DocumentSearchReads, AKilledSearchCachesNothingOfItsReadsAndAFailedReadIsCachedEmpty)
+{
+    WorkspaceFixture f;
+    std::vector<IdeaProxyPtr> list;
+    for (int i = 0; i < 4; ++i)
+        list.push_back(f.store(QStringLiteral("d%1.crvx").arg(i), idea(QStringLiteral("text %1").arg(i))));
+    f.state->holdSearchReads(true);
+    f.deliverList(list);
+    ASSERT_TRUE(runUntil([&] { return f.state->heldSearchReads() > 0; }));
+    f.workspace->killSearch(f.workspace->searchRequestID());
+    EXPECT_EQ(f.workspace->searchRequestID(), 0);
+    f.state->holdSearchReads(false);
+    ASSERT_TRUE(runUntil([&] { return f.workspace->searchReadsUnderWay() == 0; }));
+    EXPECT_EQ(f.workspace->searchCache().count(), 0) << "no search wanted them any more";
+    EXPECT_TRUE(f.delegate.searches.empty());
+
+    // The next search reads them again; a read that fails leaves its document cached empty.
+    f.state->failNext(Operation::SearchRead);
+    const auto* answer = f.search(QStringLiteral("text"));
+    ASSERT_NE(answer, nullptr);
+    EXPECT_EQ(identifiersOf(answer->proxies),
+              (QStringList{list[3]->docIdentifier(), list[2]->docIdentifier(), list[1]->docIdentifier()}));
+    EXPECT_TRUE(f.workspace->searchCache().contains(list[0]->docIdentifier()));
+    const int reads = f.state->callCount(Operation::SearchRead);
+    f.search(QStringLiteral("text"));
+    EXPECT_EQ(f.state->callCount(Operation::SearchRead), reads) << "not read again";
+}
+
+TEST(DocumentSearchReads, LazyModeReadsOneDocumentAtATimeWhileTheUserIsIdle)
+{
+    ScopedVirtualTime time;
+    WorkspaceFixture f;
+    std::vector<IdeaProxyPtr> list;
+    for (int i = 0; i < 3; ++i)
+        list.push_back(f.store(QStringLiteral("d%1.crvx").arg(i), idea(QStringLiteral("lazy %1").arg(i))));
+    f.deliverList(list);
+    ASSERT_TRUE(runUntil([&] { return f.delegate.searches.size() == 1; })) << "the refresh read the three";
+    f.workspace->searchCache().invalidate();
+    const int reads = f.state->callCount(Operation::SearchRead);
+    // Each read waits on its own thread until the test lets it answer, so that the answer's
+    // time, from which the next read is paced, is the test's to choose.
+    f.state->holdSearchReads(true);
+    const auto answered = [&] {
+        f.state->holdSearchReads(false);
+        const bool done = runUntil([&] { return f.workspace->searchReadsUnderWay() == 0; });
+        f.state->holdSearchReads(true);
+        return done;
+    };
+
+    ScopedUserIdle busy(false);
+    const qint64 request = Workspace::nextSearchRequestID();
+    f.workspace->startSearch(QStringLiteral("lazy"), request, true);
+    time.advance(2.2);
+    EXPECT_EQ(f.state->callCount(Operation::SearchRead), reads) << "nothing is read while the user works";
+    Globals::setUserIdle(true);
+    time.advance(0.29);
+    EXPECT_EQ(f.state->callCount(Operation::SearchRead), reads);
+    time.advance(0.02);
+    EXPECT_EQ(f.state->callCount(Operation::SearchRead), reads + 1);
+    ASSERT_TRUE(runUntil([&] { return f.state->heldSearchReads() == 1; }));
+    EXPECT_EQ(f.workspace->searchReadsUnderWay(), 1) << "one at a time";
+    ASSERT_TRUE(answered());
+    time.advance(0.19);
+    EXPECT_EQ(f.state->callCount(Operation::SearchRead), reads + 1) << "0.2 s after each answer";
+    time.advance(0.02);
+    EXPECT_EQ(f.state->callCount(Operation::SearchRead), reads + 2);
+    ASSERT_TRUE(answered());
+    time.advance(0.21);
+    EXPECT_EQ(f.state->callCount(Operation::SearchRead), reads + 3);
+    ASSERT_TRUE(answered());
+    f.state->holdSearchReads(false);
+    EXPECT_EQ(f.delegate.answerFor(request), nullptr);
+    time.advance(0.21);
+    ASSERT_NE(f.delegate.answerFor(request), nullptr);
+    EXPECT_EQ(f.delegate.answerFor(request)->proxies.size(), 3u);
 }

@@ -7,7 +7,9 @@
 #include "storage/IdeaFilePresenter.h"
 #include "tests/support/LogCapture.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 using namespace corvex;
 using namespace corvex::test;
@@ -95,6 +97,57 @@ TEST_F(PersistenceControllerDocuments, CreatingARegisteredTemporaryDocumentFails
     EXPECT_TRUE(first->goodToken(token)) << "the registered handle was disturbed";
     EXPECT_EQ(fetchRoot(first->docIdentifier())->text(), QStringLiteral("first"));
     release(first, token);
+}
+
+TEST_F(PersistenceControllerDocuments, ANewTemporaryDocumentTakesTheNextNameWhenAnotherProcessMadeItsFile)
+{
+    PersistenceController& controller = start(false, false);
+    const ScopedWallClock clock(1'800'000'000.0);
+    // Another launch within the same second made the next two names of the counter.
+    const QRegularExpression shape(QStringLiteral("^id1800000000_(\\d+)\\.crvx$"));
+    const auto probe = shape.match(IdeaDocument::createNewDocFileName());
+    ASSERT_TRUE(probe.hasMatch());
+    const int counter = probe.captured(1).toInt();
+    const auto nameAt = [](int n) { return QStringLiteral("id1800000000_%1.crvx").arg(n); };
+    const auto pathOf = [&](const QString& name) {
+        return controller.urlForLocalOrTempFileWithDocIdentifer(QStringLiteral("temp:/") + name)
+            .toLocalFile();
+    };
+    const QByteArray theirs = "another process's document";
+    for (int n : {counter + 1, counter + 2}) {
+        QFile file(pathOf(nameAt(n)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << file.fileName().toStdString();
+        file.write(theirs);
+    }
+
+    auto mine = newDocument(kTemp, QStringLiteral("mine"));
+    ASSERT_EQ(mine->docIdentifier(), QStringLiteral("temp:/") + nameAt(counter + 1));
+    const qint64 token = create(mine);
+    ASSERT_GT(token, 0) << "a name taken by another process failed the create";
+    EXPECT_EQ(mine->docIdentifier(), QStringLiteral("temp:/") + nameAt(counter + 3));
+    EXPECT_EQ(mine->filePath(), nameAt(counter + 3));
+    EXPECT_EQ(mine->representativeURL(), QUrl(mine->docIdentifier()));
+    EXPECT_EQ(controller.findDocument(mine->docIdentifier()), mine);
+    release(mine, token);
+    EXPECT_EQ(fetchRoot(mine->docIdentifier())->text(), QStringLiteral("mine"));
+    for (int n : {counter + 1, counter + 2}) {
+        QFile file(pathOf(nameAt(n)));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), theirs) << "another process's file was touched";
+    }
+
+    // A name the caller chose is never changed: its file there refuses the create.
+    const QString chosen = QStringLiteral("chosen.crvx");
+    {
+        QFile file(pathOf(chosen));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(theirs);
+    }
+    auto named = IdeaDocument::initWithFileName(chosen, kTemp);
+    named->setIdea(smallTree(QStringLiteral("named")));
+    EXPECT_FALSE(named->takeNextGeneratedFileName());
+    EXPECT_EQ(create(named), 0);
+    EXPECT_EQ(named->docIdentifier(), QStringLiteral("temp:/chosen.crvx"));
 }
 
 TEST_F(PersistenceControllerDocuments, OpeningTwiceRegistersTwiceAndOneDeleteUnregistersBoth)

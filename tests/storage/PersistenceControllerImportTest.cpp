@@ -70,10 +70,11 @@ private:
 
     void answer(const IdeaDocumentDataObjectPtr& payload, const Completion& completion)
     {
+        const Read read = payload ? Read(payload) : Read(Error(QStringLiteral("test"), 1));
         if (fromWorkerThread)
-            StorageQueues::persistenceQueue().async([payload, completion] { completion(payload); });
+            StorageQueues::persistenceQueue().async([read, completion] { completion(read); });
         else
-            completion(payload);
+            completion(read);
     }
 };
 
@@ -140,11 +141,13 @@ protected:
     {
         CompletionRecorder recorder;
         Stored stored;
-        controller().importAndStoreDocument(url, expectCompletion<const IdeaPtr&, const QString&>(
-                                                     recorder, QStringLiteral("import and store"),
-                                                     [&](const IdeaPtr& idea, const QString& identifier) {
-                                                         stored = {idea, identifier};
-                                                     }));
+        using Imported = Result<PersistenceController::ImportedDocument>;
+        controller().importAndStoreDocument(
+            url, expectCompletion<const Imported&>(
+                     recorder, QStringLiteral("import and store"), [&](const Imported& imported) {
+                         if (imported.ok())
+                             stored = {imported.value().idea, imported.value().docIdentifier};
+                     }));
         EXPECT_TRUE(recorder.waitAll());
         return stored;
     }
@@ -153,10 +156,11 @@ protected:
     {
         CompletionRecorder recorder;
         IdeaDocumentDataObjectPtr payload;
-        controller().importDocument(url, location,
-                                    expectCompletion<const IdeaDocumentDataObjectPtr&>(
-                                        recorder, QStringLiteral("import"),
-                                        [&](const IdeaDocumentDataObjectPtr& p) { payload = p; }));
+        controller().importDocument(
+            url, location,
+            expectCompletion<const DocumentImporter::Read&>(
+                recorder, QStringLiteral("import"),
+                [&](const DocumentImporter::Read& read) { payload = DocumentImporter::payloadOf(read); }));
         EXPECT_TRUE(recorder.waitAll());
         return payload;
     }
@@ -273,9 +277,9 @@ TEST_F(PersistenceControllerImport, FailedImportsGiveNothing)
     CompletionRecorder recorder;
     for (StorageLocation location : {kLocalFile, kDropbox}) {
         controller.importDocument(url, location,
-                                  expectCompletion<const IdeaDocumentDataObjectPtr&>(
+                                  expectCompletion<const DocumentImporter::Read&>(
                                       recorder, QStringLiteral("location %1").arg(location),
-                                      [](const IdeaDocumentDataObjectPtr& p) { EXPECT_EQ(p, nullptr); }));
+                                      [](const DocumentImporter::Read& read) { EXPECT_FALSE(read.ok()); }));
     }
     EXPECT_TRUE(recorder.allCalled());
     EXPECT_TRUE(recorder.verify());

@@ -244,18 +244,20 @@ TEST_F(PersistenceControllerListeners, AKilledSearchIsNeverAnsweredAndTheNextOne
     // A document changed elsewhere must be read again, slowly.
     iCloud.replaceDocumentRemotely(documents[1], smallTree(QStringLiteral("two, changed")));
     time().runDue();
-    iCloud.setDelay(Operation::Open, 1.0);
+    iCloud.holdSearchReads(true);
 
-    const int opens = iCloud.callCount(Operation::Open);
+    const std::shared_ptr<Workspace> workspace = controller.workspaceForLocation(kICloud);
+    const int reads = iCloud.callCount(Operation::SearchRead);
     const qint64 killed = controller.nextSearchRequestID();
     controller.startSearch(QStringLiteral("changed"), kICloud, killed);
+    ASSERT_TRUE(settle([&] { return iCloud.heldSearchReads() == 1; }));
     controller.killSearch(killed + 1000, kICloud); // another request: nothing happens
     controller.killSearch(killed, kICloud);
-    // The read under way is answered, a second later, into a run that is no longer current.
-    ASSERT_TRUE(settle([&] { return time().scheduler().pendingCount() > 0; }));
-    time().advance(1.0);
+    // The read under way is answered, once let go, into a run that is no longer current.
+    iCloud.holdSearchReads(false);
+    ASSERT_TRUE(settle([&] { return workspace->searchReadsUnderWay() == 0; }));
     processEvents();
-    EXPECT_EQ(iCloud.callCount(Operation::Open), opens + 1);
+    EXPECT_EQ(iCloud.callCount(Operation::SearchRead), reads + 1);
     EXPECT_EQ(listener().searchAnswer(killed), nullptr);
 
     const qint64 next = controller.nextSearchRequestID();
@@ -280,14 +282,14 @@ TEST_F(PersistenceControllerListeners, AScreensSearchDuringAWorkspaceRefreshIsAn
     EXPECT_EQ(identifiersOf(listener().searches.front().proxies), documents);
 
     // Every document changed elsewhere; the next complete list starts a refresh that has to
-    // read all three, a second each.
+    // read all three, and their reads are held.
     std::vector<IdeaProxyPtr> proxies;
     for (int i = 0; i < documents.size(); ++i)
         proxies.push_back(
             iCloud.writeDocumentFile(documents[i], smallTree(QStringLiteral("changed %1").arg(i))));
     for (const auto& proxy : proxies)
         proxy->setItemCount(proxy->itemCount() + 1); // a changed summary: the cache entries go
-    iCloud.setDelay(Operation::Open, 1.0);
+    iCloud.holdSearchReads(true);
     iCloud.reportProxyList(proxies);
     time().runDue();
     const std::shared_ptr<Workspace> workspace = controller.workspaceForLocation(kICloud);
@@ -300,6 +302,7 @@ TEST_F(PersistenceControllerListeners, AScreensSearchDuringAWorkspaceRefreshIsAn
     const qint64 screen = controller.nextSearchRequestID();
     EXPECT_GT(screen, secondRefresh);
     controller.startSearch(QStringLiteral("changed 1"), kICloud, screen);
+    iCloud.holdSearchReads(false);
     advanceUntil([&] { return listener().searchAnswer(screen) != nullptr; });
     const auto* answer = listener().searchAnswer(screen);
     ASSERT_TRUE(answer != nullptr) << "the screen's search was dropped";
@@ -307,7 +310,6 @@ TEST_F(PersistenceControllerListeners, AScreensSearchDuringAWorkspaceRefreshIsAn
     EXPECT_EQ(workspace->searchRequestID(), 0);
 
     // The next refresh draws a still newer number and is answered with the whole list.
-    iCloud.setDelay(Operation::Open, 0);
     const std::size_t answers = listener().searches.size();
     iCloud.reportProxyList(proxies);
     ASSERT_TRUE(settle([&] { return listener().searches.size() > answers; }));

@@ -100,12 +100,16 @@ TEST_F(PersistenceControllerLocations, TheUserDefaultsChangeNotificationOpensAnd
     ASSERT_TRUE(iCloud && dropbox);
     auto dropboxBackEnd = dropbox->currentState();
     StateChangeCounter notifications;
+    // Screens showing a location's documents hear that it is no longer used.
+    auto listener = std::make_shared<RecordingListener>();
+    controller.addListener(listener);
 
     // Opting out of Dropbox while iCloud stays: only Dropbox's workspace goes, once.
     Globals::optForDropbox(false);
     settle([&] { return notifications.count > 0; });
     time().runDue();
     EXPECT_EQ(notifications.count, 1);
+    EXPECT_EQ(listener->linesStartingWith(QStringLiteral("stop")), QStringList{QStringLiteral("stop 3")});
     EXPECT_EQ(notifications.withSender, 0) << "posted with a sender";
     EXPECT_EQ(controller.workspaceForLocation(kDropbox), nullptr);
     EXPECT_TRUE(dropboxBackEnd->isDead()) << "the closed workspace's back end did not leave its state";
@@ -139,6 +143,10 @@ TEST_F(PersistenceControllerLocations, TheUserDefaultsChangeNotificationOpensAnd
     EXPECT_EQ(notifications.count, 4);
     EXPECT_EQ(controller.workspaceForLocation(kICloud), nullptr);
     EXPECT_EQ(controller.workspaceForLocation(kDropbox), nullptr);
+    // Opting in said nothing to the listeners.
+    EXPECT_EQ(listener->linesStartingWith(QStringLiteral("stop")),
+              (QStringList{QStringLiteral("stop 3"), QStringLiteral("stop 2"), QStringLiteral("stop 3")}));
+    controller.removeListener(listener.get());
 }
 
 TEST_F(PersistenceControllerLocations, BackEndStatusCodesBecomeStatusesAndPostTheNotification)

@@ -196,8 +196,16 @@ protected:
     {
         PersistenceStateFactory::registerMaker(kICloud, {});
         PersistenceStateFactory::registerMaker(kDropbox, {});
-        if (mListener)
-            controller().removeListener(mListener);
+        if (!mListener)
+            return;
+        controller().removeListener(mListener);
+        // Search reads answer through the main queue: they end before the test's time does.
+        for (StorageLocation location : {kICloud, kDropbox}) {
+            if (mStates[location])
+                mStates[location]->holdSearchReads(false);
+            if (const auto workspace = controller().workspaceForLocation(location))
+                runUntil([&workspace] { return workspace->searchReadsUnderWay() == 0; });
+        }
     }
 
     static QString folderFor(StorageLocation location)

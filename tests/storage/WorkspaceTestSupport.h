@@ -135,8 +135,12 @@ struct WorkspaceFixture
     }
     ~WorkspaceFixture()
     {
-        if (workspace)
-            workspace->setDelegate(nullptr);
+        if (!workspace)
+            return;
+        workspace->setDelegate(nullptr);
+        // Search reads answer through the main queue: they end before the test's time does.
+        state->holdSearchReads(false);
+        runUntil([this] { return workspace->searchReadsUnderWay() == 0; });
     }
     WorkspaceFixture(const WorkspaceFixture&) = delete;
     WorkspaceFixture& operator=(const WorkspaceFixture&) = delete;

@@ -121,6 +121,26 @@ int HelperProcess::wait()
     return mStatus;
 }
 
+std::optional<int> HelperProcess::waitFor(double timeoutSeconds)
+{
+    QDeadlineTimer deadline(qint64(timeoutSeconds * 1000));
+    while (!mReaped) {
+        int status = 0;
+        const pid_t reaped = ::waitpid(mPid, &status, WNOHANG);
+        if (reaped == mPid) {
+            mReaped = true;
+            mStatus = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? -WTERMSIG(status) : -1;
+            break;
+        }
+        if (reaped < 0 && errno != EINTR)
+            return std::nullopt;
+        if (deadline.hasExpired())
+            return std::nullopt;
+        ::usleep(10000);
+    }
+    return mStatus;
+}
+
 bool HelperProcess::fill(double timeoutSeconds)
 {
     if (mOut < 0)
@@ -166,6 +186,19 @@ QByteArray HelperProcess::readAll()
     QByteArray all = mBuffer;
     mBuffer.clear();
     return all;
+}
+
+int execProgram(const QByteArray& program, const QStringList& arguments)
+{
+    std::vector<QByteArray> storage{program};
+    for (const QString& argument : arguments)
+        storage.push_back(argument.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& bytes : storage)
+        argv.push_back(bytes.data());
+    argv.push_back(nullptr);
+    ::execv(argv.front(), argv.data());
+    return 127;
 }
 
 ProgramRun runProgramToEnd(const QString& program, const QStringList& arguments, int timeoutMs)

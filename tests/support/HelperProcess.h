@@ -29,6 +29,10 @@ int runHelperFromCommandLine(int argc, char** argv);
 // Whether argv asks for a helper registered to run without the application object.
 bool helperRunsWithoutApplication(int argc, char** argv);
 
+// Replaces this process with the program (a helper that becomes another program, keeping the
+// helper's pipes); answers 127 only when that failed.
+int execProgram(const QByteArray& program, const QStringList& arguments);
+
 // Another program run to its end (at most `timeoutMs`): whether it ended normally, its exit
 // code and its merged output.
 struct ProgramRun
@@ -52,6 +56,8 @@ public:
     bool kill(int signal);
     // Reaps the process: its exit code, or minus the signal that ended it.
     int wait();
+    // The same within `timeoutSeconds` of real time; nothing while it still runs then.
+    std::optional<int> waitFor(double timeoutSeconds);
     // A line from the helper's stdout (without the line feed), or nothing when the stream
     // ends or `timeoutSeconds` of real time pass first.
     std::optional<QByteArray> readLine(double timeoutSeconds = 30.0);

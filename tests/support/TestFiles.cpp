@@ -30,4 +30,13 @@ QStringList folderEntries(const QString& path)
                                 QDir::Name);
 }
 
+mode_t filePermissions(const QString& path)
+{
+    struct stat info
+    {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return 0;
+    return info.st_mode & 07777;
+}
+
 } // namespace corvex::test

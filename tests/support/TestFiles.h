@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <sys/stat.h>
 
 namespace corvex::test {
 
@@ -16,5 +17,21 @@ void writeFile(const QString& path, const QByteArray& bytes);
 
 // The names in a folder, hidden ones included, sorted by name; empty when it does not exist.
 QStringList folderEntries(const QString& path);
+
+// The permission bits of a file (links followed); 0 when it does not exist.
+mode_t filePermissions(const QString& path);
+
+// The process's umask for a scope, for tests whose expected modes assume one.
+class ScopedUmask
+{
+public:
+    explicit ScopedUmask(mode_t mask) : mPrevious(::umask(mask)) {}
+    ~ScopedUmask() { ::umask(mPrevious); }
+    ScopedUmask(const ScopedUmask&) = delete;
+    ScopedUmask& operator=(const ScopedUmask&) = delete;
+
+private:
+    mode_t mPrevious;
+};
 
 } // namespace corvex::test

@@ -4,9 +4,11 @@
 
 #include "tests/support/HelperProcess.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/TestProcessSetup.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -28,31 +30,11 @@
 
 namespace {
 
-// Central European time, spelled as a POSIX rule so that it needs no tz database.
-constexpr const char* kTimeZone = "CET-1CEST,M3.5.0,M10.5.0/3";
-
 QString gRunRoot;
 
 void setEnv(const char* name, const QString& value)
 {
     ::setenv(name, value.toLocal8Bit().constData(), 1);
-}
-
-void fixEnvironment()
-{
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    ::setenv("TZ", kTimeZone, 1);
-    ::tzset();
-    ::setenv("LANG", "en_US.UTF-8", 1);
-    ::setenv("LANGUAGE", "en_US", 1);
-    for (const char* name :
-         {"LC_ALL", "LC_CTYPE", "LC_NUMERIC", "LC_TIME", "LC_COLLATE", "LC_MONETARY", "LC_MESSAGES"})
-        ::unsetenv(name);
-    // No accessibility bus, no session bus: keeps offscreen start-up quiet and fast.
-    ::setenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "0", 1);
-    ::setenv("NO_AT_BRIDGE", "1", 1);
-    // Tests reach only servers they start on 127.0.0.1; platform/net fails any other host.
-    ::setenv("CORVEX_NET_LOOPBACK_ONLY", "1", 1);
 }
 
 // Every test gets fresh XDG folders, set in the environment so that helper processes and
@@ -65,24 +47,7 @@ public:
         const QString name = QString::fromUtf8(info.test_suite_name()) + QLatin1Char('.') +
                              QString::fromUtf8(info.name()).replace(QLatin1Char('/'), QLatin1Char('_'));
         mDir = gRunRoot + QLatin1Char('/') + name;
-        QDir().mkpath(mDir);
-        const struct
-        {
-            const char* variable;
-            const char* folder;
-        } folders[] = {{"XDG_DATA_HOME", "data"},
-                       {"XDG_CONFIG_HOME", "config"},
-                       {"XDG_CACHE_HOME", "cache"},
-                       {"XDG_RUNTIME_DIR", "run"},
-                       {"HOME", "home"},
-                       {"TMPDIR", "tmp"}};
-        for (const auto& folder : folders) {
-            const QString path = mDir + QLatin1Char('/') + QLatin1String(folder.folder);
-            QDir().mkpath(path);
-            ::chmod(path.toLocal8Bit().constData(), 0700);
-            setEnv(folder.variable, path);
-        }
-        setEnv("CORVEX_TEST_DIR", mDir);
+        corvex::test::makeTestFolders(mDir);
     }
 
     void OnTestEnd(const ::testing::TestInfo& info) override
@@ -144,7 +109,11 @@ int runTests(int argc, char** argv, bool helper)
     ::testing::InitGoogleTest(&argc, argv);
     ::testing::UnitTest::GetInstance()->listeners().Append(new PerTestFolders);
     const int rc = RUN_ALL_TESTS();
-    QDir(gRunRoot).removeRecursively();
+    // A failed test's folders are kept on request; they live under the run folder.
+    if (rc == 0 || !qEnvironmentVariableIsSet("CORVEX_KEEP_TEST_DIRS"))
+        QDir(gRunRoot).removeRecursively();
+    else
+        std::fprintf(stderr, "Kept the failed tests' folders under %s\n", qPrintable(gRunRoot));
     return rc;
 }
 
@@ -152,7 +121,7 @@ int runTests(int argc, char** argv, bool helper)
 
 int main(int argc, char** argv)
 {
-    fixEnvironment();
+    corvex::test::fixTestProcessEnvironment("offscreen");
     // A helper process keeps the environment of the test that started it.
     const bool helper = argc >= 3 && std::strcmp(argv[1], "--corvex-helper") == 0;
     if (!helper)

@@ -199,6 +199,20 @@ TEST(TLYSettings, DefaultsAndConversions)
     EXPECT_FALSE(given.shouldCollectAnalytics());
     EXPECT_EQ(given.maximumPayloadSize(), 500);
     EXPECT_EQ(given.flushInterval(), 60.0);
+
+    // Numbers past what a count holds are cut to it; one that is not finite counts as absent.
+    ValueDictionary analytics;
+    analytics.insert(QStringLiteral("max_pending_send_file_count"), Value(1e300));
+    analytics.insert(QStringLiteral("sampling_rate"), Value(-1e300));
+    analytics.insert(QStringLiteral("flush_interval_secs"), Value(std::numeric_limits<double>::infinity()));
+    analytics.insert(QStringLiteral("upload_timeout_secs"), Value(std::numeric_limits<double>::quiet_NaN()));
+    ValueDictionary huge;
+    huge.insert(QStringLiteral("analytics"), Value(analytics));
+    const TLYSettings outsized{Value(huge)};
+    EXPECT_EQ(outsized.maxPendingSendFiles(), std::numeric_limits<qint64>::max());
+    EXPECT_EQ(outsized.samplingRate(), std::numeric_limits<qint64>::min());
+    EXPECT_EQ(outsized.flushInterval(), 0.0);
+    EXPECT_EQ(outsized.defaultUploadTimeout(), 21600.0);
 }
 
 TEST(TLYMetadata, BetaTokensAndTheRecord)

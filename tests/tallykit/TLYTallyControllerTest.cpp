@@ -1,14 +1,22 @@
+#include "tallykit/TLYTallyController.h"
 #include "kit/net/LOMNetworkClient.h"
+#include "kit/net/LOMNetworkResponseHandler.h"
 #include "platform/core/MainQueue.h"
+#include "platform/net/UrlError.h"
 #include "tallykit/TLYEvent.h"
 #include "tallykit/TLYLogger.h"
+#include "tallykit/TLYUploader.h"
 #include "tests/support/FaultShim.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/RunUntil.h"
 #include "tests/support/VirtualScheduler.h"
 #include "tests/tallykit/TallyTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
+#include <algorithm>
 #include <cerrno>
 
 using namespace corvex;
@@ -246,4 +254,80 @@ TEST(TLYTallyController, RefusesNamesThatBreakTheFramingAndFlushesByTimer)
     EXPECT_TRUE(
         test::runUntil([&] { return run.receivedNames().contains(QStringLiteral("app_launched")); }, 30));
     EXPECT_FALSE(run.receivedNames().join(u' ').contains(QStringLiteral("bad")));
+}
+
+// Nothing is sent while no settings came (in this build, ever): packages pile up within a
+// run, and the cap of 100 holds as each is made, not only at the next start.
+TEST(TLYTallyController, PackagesWaitingToBeSentStayCappedAtOneHundredAsEachIsMade)
+{
+    ControllerRun run;
+    QDir().mkpath(test::tallyEventDir());
+    for (int index = 0; index < 100; ++index) {
+        const QString path =
+            test::tallyEventDir() + QStringLiteral("/K%1.multipartmime").arg(index, 3, 10, QLatin1Char('0'));
+        test::tallyWrite(path, "x");
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        file.setFileTime(QDateTime::fromSecsSinceEpoch(1600000000 + index, Qt::UTC),
+                         QFileDevice::FileModificationTime);
+    }
+    run.start();
+    run.post("NSApplicationDidBecomeActiveNotification");
+    run.post("NSApplicationWillResignActiveNotification");
+    const QStringList packages = test::tallyFiles(QStringLiteral("multipartmime"));
+    EXPECT_EQ(packages.size(), 100);
+    const qsizetype made = std::count_if(packages.begin(), packages.end(),
+                                         [](const QString& name) { return !name.startsWith(u'K'); });
+    EXPECT_GE(made, 2);
+    // The oldest of those left from before went, one for each made.
+    EXPECT_FALSE(packages.contains(QStringLiteral("K000.multipartmime")));
+    EXPECT_TRUE(packages.contains(QStringLiteral("K%1.multipartmime").arg(made, 3, 10, QLatin1Char('0'))));
+    EXPECT_TRUE(run.vendor.eventsUploads().empty());
+}
+
+// The retry handler's own codes end the retries, whatever the last answer's error was: -6
+// once they are spent, -7 for an empty identifier (no timer); the package stays for a later
+// start either way.
+TEST(TLYNetworkRetryHandler, SpentRetriesEndWithMinusSixAndAnEmptyIdentifierWithMinusSeven)
+{
+    test::ScopedVirtualTime time(1000.0, test::VirtualScheduler::Mode::AutoAdvance);
+    TLYNetworkRetryHandler handler([] { return false; });
+    const HttpRequest request =
+        HttpRequest::get(QUrl(QStringLiteral("https://events.tally.invalid/spi/v2/events")));
+    HttpResponse unavailable;
+    unavailable.statusCode = 503;
+    std::vector<std::pair<bool, Error>> outcomes;
+    const auto record = [&outcomes](bool retry, const Error& error) { outcomes.emplace_back(retry, error); };
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        handler.handleCompletedRequest(request, unavailable, QStringLiteral("B0UNDARY"), Error(), 1, record);
+        ASSERT_TRUE(test::runUntil([&] { return int(outcomes.size()) == attempt + 1; }));
+    }
+    EXPECT_TRUE(outcomes[0].first);
+    EXPECT_TRUE(outcomes[1].first);
+    ASSERT_FALSE(outcomes[2].first);
+    const Error& spent = outcomes[2].second;
+    EXPECT_EQ(spent.domain(), LOMNetworkResponseHandler::ErrorDomain);
+    EXPECT_EQ(spent.code(), LOMNetworkResponseHandler::RetryLimitReached);
+    EXPECT_EQ(spent.userInfo().value(TLYNetworkRetryHandler::IdentifierKey).toString(),
+              QStringLiteral("B0UNDARY"));
+    EXPECT_EQ(spent.userInfo().value(UrlError::FailingURLKey).toUrl(), request.url);
+    EXPECT_EQ(spent.localizedDescription(),
+              QStringLiteral("Gave up after 2 retries: the answer was HTTP 503"));
+    EXPECT_TRUE(TLYTallyController::isTransientUploadError(spent));
+
+    handler.handleCompletedRequest(request, unavailable, QString(), Error(), 10, record);
+    ASSERT_EQ(outcomes.size(), 4u);
+    EXPECT_FALSE(outcomes[3].first);
+    EXPECT_EQ(outcomes[3].second.code(), TLYNetworkRetryHandler::NoTimer);
+    EXPECT_EQ(outcomes[3].second.userInfo().value(TLYNetworkRetryHandler::IdentifierKey).toString(),
+              QStringLiteral("(null)"));
+    EXPECT_TRUE(TLYTallyController::isTransientUploadError(outcomes[3].second));
+
+    // A refusal ends at once with the answer's own error.
+    HttpResponse refused;
+    refused.statusCode = 400;
+    handler.handleCompletedRequest(request, refused, QStringLiteral("OTHER"), Error(), 10, record);
+    ASSERT_EQ(outcomes.size(), 5u);
+    EXPECT_EQ(outcomes[4].second.code(), LOMNetworkResponseHandler::ClientErrorResponse);
+    EXPECT_FALSE(TLYTallyController::isTransientUploadError(outcomes[4].second));
 }

@@ -77,7 +77,11 @@ public:
     void importDocument(const QUrl& url, AttachmentHandler, Completion completion) override
     {
         urls.append(url);
-        MainQueue::post([completion = std::move(completion), payload = payload] { completion(payload); });
+        const Read read =
+            payload ? Read(payload)
+                    : Read(Error(QStringLiteral("test"), 1, QString(),
+                                 {{Error::FailureReasonKey, QStringLiteral("The file holds no outline.")}}));
+        MainQueue::post([completion = std::move(completion), read] { completion(read); });
     }
 
     IdeaDocumentDataObjectPtr payload;
@@ -398,8 +402,30 @@ TEST(BaseViewControllerImport, AFailedImportIsShownAndCompletesWithNothing)
     EXPECT_EQ(alertsBeforeCompletion, 1) << "the alert comes first";
     ASSERT_EQ(runners.alerts->presentedCount(), 1);
     const Alert& alert = runners.alerts->presented()[0];
-    EXPECT_EQ(alert.informativeText, QStringLiteral("Failed to open file"));
+    // The reader's reason follows the alert's own words.
+    EXPECT_EQ(alert.informativeText, QStringLiteral("Failed to open file\n\nThe file holds no outline."));
     EXPECT_EQ(buttonTitles(alert), QStringList{AlertRunner::defaultButtonTitle()});
+}
+
+TEST(BaseViewControllerImport, AFileReadOnlyInPartIsImportedAndTheAlertSaysHowMuch)
+{
+    ScriptedRunners runners;
+    ImporterScope importer;
+    importer.importer->payload = payloadWithRoot(QStringLiteral("Kept"));
+    ASSERT_TRUE(importer.importer->payload->idea()->addIdea(Idea::initWithText(QStringLiteral("also kept"))));
+    importer.importer->payload->setIncompleteReading(QStringLiteral("The file ends early."));
+    auto screen = counting();
+    runners.panels->answerOK({QUrl::fromLocalFile(testDir() + QStringLiteral("/cut.opml"))});
+    std::shared_ptr<Idea> idea;
+    screen->startImportingLocalFileOnCompletion(
+        [&](const std::shared_ptr<Idea>& i, const QString&) { idea = i; });
+    ASSERT_TRUE(runUntil([&] { return runners.alerts->presentedCount() == 1; }));
+    ASSERT_NE(idea, nullptr);
+    EXPECT_EQ(idea->text(), QStringLiteral("Kept"));
+    EXPECT_EQ(
+        runners.alerts->presented()[0].informativeText,
+        QStringLiteral("Only part of \u201ccut.opml\u201d could be read: the 2 ideas before the damage are "
+                       "open.\n\nThe file ends early."));
 }
 
 TEST(BaseViewControllerImport, AFailedImportWithoutACompletionOnlyShowsTheAlert)

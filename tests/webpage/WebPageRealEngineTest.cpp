@@ -12,6 +12,7 @@
 #include "toolkit/SearchTextField.h"
 #include "webpage/QtWebPageView.h"
 
+#include "tests/webpage/LoopbackPageServer.h"
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -24,6 +25,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <gtest/gtest.h>
+
 #include <httplib.h>
 #include <thread>
 
@@ -48,47 +50,27 @@ bool waitFor(const std::function<bool()>& predicate, double seconds = 20.0)
 
 // The pages: "/a" redirects to "/b", a page whose top square is red and the rest blue;
 // "/w" is twice as wide as the window, its left half green and its right half yellow.
-class PageServer
+class PageServer : public LoopbackPageServer
 {
 public:
     PageServer()
     {
-        mServer.Get("/a", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/b"); });
-        mServer.Get("/b", [](const httplib::Request&, httplib::Response& res) {
+        server().Get("/a", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/b"); });
+        server().Get("/b", [](const httplib::Request&, httplib::Response& res) {
             res.set_content("<!DOCTYPE html><html><body style='margin:0'>"
                             "<div style='width:100%;height:100vw;background:#ff0000'></div>"
                             "<div style='width:100%;height:20000px;background:#0000ff'></div></body></html>",
                             "text/html");
         });
-        mServer.Get("/w", [](const httplib::Request&, httplib::Response& res) {
+        server().Get("/w", [](const httplib::Request&, httplib::Response& res) {
             res.set_content(
                 "<!DOCTYPE html><html style='height:100%'><body style='margin:0;height:100%;"
                 "width:2400px;display:flex'><div style='width:1200px;height:100%;background:#00ff00'>"
                 "</div><div style='width:1200px;height:100%;background:#ffff00'></div></body></html>",
                 "text/html");
         });
-        // One request per connection: stopping then never waits for the engine's idle
-        // connections to time out.
-        mServer.set_keep_alive_max_count(1);
-        mPort = mServer.bind_to_any_port("127.0.0.1");
-        mThread = std::thread([this] { mServer.listen_after_bind(); });
-        while (!mServer.is_running())
-            std::this_thread::yield();
+        start();
     }
-    ~PageServer()
-    {
-        mServer.stop();
-        mThread.join();
-    }
-    QString address(const char* path) const
-    {
-        return QStringLiteral("127.0.0.1:%1%2").arg(mPort).arg(QLatin1String(path));
-    }
-
-private:
-    httplib::Server mServer;
-    int mPort = 0;
-    std::thread mThread;
 };
 
 // The real page view, counting what is asked of it; its drawings can be made to fail.

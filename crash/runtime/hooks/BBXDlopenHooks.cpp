@@ -7,6 +7,7 @@
 // for $ORIGIN and namespaces: callers that rely on those load by absolute path (Qt does).
 
 #include "crash/runtime/BBXBinaryImages.h"
+#include "crash/runtime/hooks/BBXNextDefinition.h"
 
 #include <atomic>
 #include <dlfcn.h>
@@ -27,26 +28,12 @@ std::atomic<BBXDlcloseFunction> gBBXNextDlclose{nullptr};
 
 BBXDlopenFunction bbxNextDlopen()
 {
-    BBXDlopenFunction next = gBBXNextDlopen.load(std::memory_order_acquire);
-    if (next == nullptr) {
-        next = __interceptor_dlopen != nullptr
-                   ? __interceptor_dlopen
-                   : reinterpret_cast<BBXDlopenFunction>(::dlsym(RTLD_NEXT, "dlopen"));
-        gBBXNextDlopen.store(next, std::memory_order_release);
-    }
-    return next;
+    return corvex::BBXNextDefinition(gBBXNextDlopen, __interceptor_dlopen, "dlopen");
 }
 
 BBXDlcloseFunction bbxNextDlclose()
 {
-    BBXDlcloseFunction next = gBBXNextDlclose.load(std::memory_order_acquire);
-    if (next == nullptr) {
-        next = __interceptor_dlclose != nullptr
-                   ? __interceptor_dlclose
-                   : reinterpret_cast<BBXDlcloseFunction>(::dlsym(RTLD_NEXT, "dlclose"));
-        gBBXNextDlclose.store(next, std::memory_order_release);
-    }
-    return next;
+    return corvex::BBXNextDefinition(gBBXNextDlclose, __interceptor_dlclose, "dlclose");
 }
 
 } // namespace

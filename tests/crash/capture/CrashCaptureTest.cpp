@@ -2,6 +2,7 @@
 // leave a record that Python's json reads line by line, with the probe in the crashed
 // thread's stack. Skipped under the sanitizers, whose own handlers take these signals.
 
+#include "crash/capture/BBXSignal.h"
 #include "tests/crash/AllocationMarks.h"
 #include "tests/support/HelperProcess.h"
 #include "tests/support/TestEnvironment.h"
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
@@ -110,6 +112,15 @@ TEST_P(CrashCapture, childDiesByItsSignalWithTheProbeInTheCrashedThread)
     EXPECT_TRUE(signalLine.contains(QByteArray("\"name\":\"") + strsignal(crash.signal) + "\"") ||
                 signalLine.contains("\"name\":\"SIG"))
         << signalLine.constData();
+    // A fault has the address the kernel gave; a signal a process sent (kill, abort) has none,
+    // its information holding the sender's pid there.
+    const QByteArray kind(crash.kind);
+    if (kind == "kill" || kind == "abrt") {
+        EXPECT_TRUE(signalLine.contains("\"address\":0,")) << signalLine.constData();
+    }
+    if (kind == "bus" || kind == "fpe" || kind == "ill") {
+        EXPECT_FALSE(signalLine.contains("\"address\":0,")) << signalLine.constData();
+    }
     EXPECT_TRUE(readFile(run.directory + QStringLiteral("/sdk.log"))
                     .contains("Signal: " + QByteArray::number(crash.signal)));
     // The set-up's own record: who wrote the report, about what.
@@ -129,12 +140,35 @@ INSTANTIATE_TEST_SUITE_P(
                       CrashCase{"abrt", SIGABRT, "corvex_probe_abrt", "anywhere", false},
                       CrashCase{"kill", SIGSEGV, "corvex_probe_kill", "anywhere", false},
                       CrashCase{"overflow", SIGSEGV, "corvex_probe_recurse", "frame0", true},
-                      CrashCase{"queue-overflow", SIGSEGV, "corvex_probe_recurse", "frame0", true}),
+                      CrashCase{"queue-overflow", SIGSEGV, "corvex_probe_recurse", "frame0", true},
+                      CrashCase{"thread-overflow", SIGSEGV, "corvex_probe_recurse", "frame0", true},
+                      CrashCase{"qthread-overflow", SIGSEGV, "corvex_probe_recurse", "frame0", true},
+                      CrashCase{"pool-overflow", SIGSEGV, "corvex_probe_recurse", "frame0", true},
+                      CrashCase{"early-thread-overflow", SIGSEGV, "corvex_probe_recurse", "frame0", true}),
     [](const ::testing::TestParamInfo<CrashCase>& info) {
         QByteArray name(info.param.kind);
         name.replace('-', '_');
         return name.toStdString();
     });
+
+// What the kernel fills in for a sent signal (sigqueue's SI_QUEUE is not among the probes'
+// crashes): the sender's pid lies where a fault's address would.
+TEST(CrashCaptureSignal, aSignalAProcessSentHasAddressZeroAndAFaultKeepsItsAddress)
+{
+    for (const int code : {SI_USER, SI_QUEUE, SI_TKILL}) {
+        siginfo_t sent{};
+        sent.si_signo = SIGSEGV;
+        sent.si_code = code;
+        sent.si_pid = 4321;
+        sent.si_uid = 1000;
+        EXPECT_EQ(BBXSignalFaultAddress(&sent), 0u) << code;
+    }
+    siginfo_t fault{};
+    fault.si_signo = SIGSEGV;
+    fault.si_code = SEGV_MAPERR;
+    fault.si_addr = reinterpret_cast<void*>(std::uintptr_t(0x10d2));
+    EXPECT_EQ(BBXSignalFaultAddress(&fault), 0x10d2u);
+}
 
 TEST(CrashCaptureException, uncaughtRuntimeErrorIsRecordedAsCppAndThenAborts)
 {

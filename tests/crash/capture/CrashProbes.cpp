@@ -18,11 +18,14 @@
 #include "tests/support/HelperProcess.h"
 
 #include <QFile>
+#include <QThread>
+#include <QThreadPool>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <link.h>
 #include <pthread.h>
@@ -198,6 +201,46 @@ void probeMarksCallback(void*)
     [[maybe_unused]] const ssize_t written = write(1, line, static_cast<std::size_t>(at));
 }
 
+// A thread made by the C library's own pthread_create, as a library that passes the
+// thread-start hook by would; it recurses once told to.
+std::atomic<bool> gProbeEarlyGo{false};
+
+void* probeEarlyThread(void*)
+{
+    while (!gProbeEarlyGo.load(std::memory_order_acquire)) {
+        timespec pause{0, 1000000};
+        nanosleep(&pause, nullptr);
+    }
+    corvex_probe_recurse(0);
+    return nullptr;
+}
+
+void probeStartEarlyThread()
+{
+    using Create = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+    auto create = reinterpret_cast<Create>(dlsym(RTLD_NEXT, "pthread_create"));
+    pthread_t thread;
+    if (create == nullptr || create(&thread, nullptr, probeEarlyThread, nullptr) != 0)
+        std::_Exit(3);
+}
+
+// Overflows on a thread of the kind named, none of which platform/core made.
+void probeOverflowOnThread(const QString& kind)
+{
+    if (kind == QStringLiteral("thread-overflow")) {
+        std::thread([] { corvex_probe_recurse(0); }).detach();
+    } else if (kind == QStringLiteral("qthread-overflow")) {
+        QThread::create([] { corvex_probe_recurse(0); })->start();
+    } else if (kind == QStringLiteral("pool-overflow")) {
+        QThreadPool::globalInstance()->start([] { corvex_probe_recurse(0); });
+    } else if (kind == QStringLiteral("early-thread-overflow")) {
+        gProbeEarlyGo.store(true, std::memory_order_release);
+    } else {
+        return;
+    }
+    probeWaitForever();
+}
+
 void probeHoldObserver(bool held)
 {
     corvex::test::watchAllocationsOnAllThreads(held);
@@ -209,7 +252,10 @@ CORVEX_TEST_HELPER(crash_probe)
 {
     const QString kind = args.value(0);
     const QString directory = args.value(1);
+    if (kind == QStringLiteral("early-thread-overflow"))
+        probeStartEarlyThread(); // there when the reporter starts
     probeSetUp(directory);
+    probeOverflowOnThread(kind);
     if (kind == QStringLiteral("segv"))
         corvex_probe_segv();
     else if (kind == QStringLiteral("bus")) {

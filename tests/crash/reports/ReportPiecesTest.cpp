@@ -13,11 +13,13 @@
 #include "crash/processing/BBXPackageReportOperation.h"
 #include "crash/processing/BBXProcessReportOperation.h"
 #include "crash/processing/BBXSymbolResolver.h"
+#include "crash/runtime/BBXBinaryImages.h"
 #include "kit/core/Loom.h"
 #include "kit/sys/HostFunctions.h"
 #include "platform/core/ElfImage.h"
 #include "platform/core/OperationQueue.h"
 #include "platform/core/Paths.h"
+#include "tests/crash/reports/ControllerTestSupport.h"
 #include "tests/crash/reports/ReportTestSupport.h"
 #include "tests/support/FaultShim.h"
 #include "tests/support/HelperProcess.h"
@@ -30,6 +32,7 @@
 #include <QDir>
 #include <QFile>
 #include <cerrno>
+#include <cstring>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <link.h>
@@ -164,9 +167,12 @@ TEST(BBXElfSymbolTable, NamesStaticFunctionsOfTheRunningFileAndRefusesWhatIsNoRe
     ASSERT_NE(dladdr(reinterpret_cast<void*>(&piecesStaticFunction), &info), 0);
     const std::uint64_t bias = reinterpret_cast<std::uintptr_t>(info.dli_fbase);
     const auto address = std::uint64_t(reinterpret_cast<std::uintptr_t>(&piecesStaticFunction)) - bias;
-    const BBXElfSymbolTable::Symbol* symbol = table->symbolAtOrBelow(address + 1);
+    EXPECT_EQ(table->imageStart(), std::optional<std::uint64_t>(0));
+    const BBXElfSymbolTable::Symbol* symbol = table->symbolContaining(address + 1);
     ASSERT_NE(symbol, nullptr);
     EXPECT_TRUE(symbol->name.contains("piecesStaticFunction")) << symbol->name.toStdString();
+    const BBXElfSymbolTable::Symbol* next = table->symbolContaining(symbol->value + symbol->size);
+    EXPECT_TRUE(next == nullptr || next->value >= symbol->value + symbol->size);
     EXPECT_EQ(piecesStaticFunction(1), 4);
 
     EXPECT_FALSE(BBXElfSymbolTable::readFile(QStringLiteral("/dev/zero")));
@@ -185,25 +191,65 @@ TEST(BBXElfSymbolTable, ReadsTheGeneratedFixtureAsReadelfDoes)
         QStringLiteral(CORVEX_CRASH_REPORTS_TEST_DIR "/../../../fuzz/corpus/fuzz_elf_symbol_table/symtab"));
     ASSERT_TRUE(table);
     EXPECT_EQ(table->uuidText(), QByteArray(32, '1'));
-    EXPECT_EQ(table->size(), 3u);
-    ASSERT_NE(table->symbolAtOrBelow(0x1015), nullptr);
-    EXPECT_EQ(table->symbolAtOrBelow(0x1015)->name, QByteArray("static_helper"));
-    EXPECT_EQ(table->symbolAtOrBelow(0xfff), nullptr);
+    EXPECT_EQ(table->size(), 4u);
+    EXPECT_EQ(table->imageStart(), std::optional<std::uint64_t>(0));
+    ASSERT_NE(table->symbolContaining(0x1015), nullptr);
+    EXPECT_EQ(table->symbolContaining(0x1015)->name, QByteArray("static_helper"));
+    EXPECT_EQ(table->symbolContaining(0xfff), nullptr);
+    // main holds 16 bytes, its label none: past main's end there is no name, at the label
+    // main's own.
+    ASSERT_NE(table->symbolContaining(0x1028), nullptr);
+    EXPECT_EQ(table->symbolContaining(0x1028)->name, QByteArray("main"));
+    EXPECT_EQ(table->symbolContaining(0x1030), nullptr);
+    EXPECT_EQ(table->symbolContaining(0x1fff), nullptr);
 }
 
-TEST(BBXSymbolResolver, AnImageOfAnotherBuildLeavesItsFramesUnresolved)
+int findVdso(dl_phdr_info* info, std::size_t, void* out)
 {
+    if (info->dlpi_name == nullptr || std::strcmp(info->dlpi_name, "linux-vdso.so.1") != 0)
+        return 0;
+    return BBXBinaryImageFillInSections(static_cast<BBXBinaryImageDetails*>(out), info) ? 1 : 0;
+}
+
+TEST(BBXSymbolResolver, FramesKeepTheirLibraryAndNamesComeOnlyFromSymbolsHoldingTheAddress)
+{
+    // An image of another build: its frames keep their library and offset, and no name.
+    BBXBinaryImageDetails vdso;
+    ASSERT_EQ(dl_iterate_phdr(findVdso, &vdso), 1);
     const QString directory = reportRoot() + QStringLiteral("/resolver");
     test::writeReportFile(
         directory + QStringLiteral("/binary_images.bbxrecord"),
         "{\"load\":{\"path\":\"/usr/lib/old.so\",\"uuid\":\"00112233445566778899aabbccddeeff\","
-        "\"base\":4096,\"size\":8192}}\n{\"unload\":{\"base\":4096}}\n");
+        "\"base\":4096,\"size\":8192}}\n{\"unload\":{\"base\":4096}}\n"
+        "{\"load\":{\"path\":\"linux-vdso.so.1\",\"uuid\":\"" +
+            QByteArray(vdso.uuid) + "\",\"base\":" + QByteArray::number(vdso.node.baseAddress) +
+            ",\"size\":" + QByteArray::number(vdso.node.size) + "}}\n");
     BBXSymbolResolver resolver;
     ASSERT_TRUE(resolver.loadBinaryImagesFromFile(directory + QStringLiteral("/binary_images.bbxrecord")));
     ASSERT_NE(resolver.loadedBinaryImageForPC(5000), nullptr);
     EXPECT_EQ(resolver.loadedBinaryImageForPC(4096 + 8192), nullptr);
-    EXPECT_FALSE(resolver.frameForAddress(5000));
+    const std::optional<BBXStackFrame> old = resolver.frameForAddress(5000);
+    ASSERT_TRUE(old);
+    EXPECT_EQ(old->library, QStringLiteral("old.so"));
+    EXPECT_FALSE(old->symbol);
+    EXPECT_EQ(old->offset, 904u);
+    EXPECT_FALSE(resolver.frameForAddress(4096 + 8192));
     EXPECT_FALSE(resolver.frameForAddress(0));
+
+    // The vdso has no file: dladdr's answer names it inside the extent of the symbol found.
+    void* handle = dlopen("linux-vdso.so.1", RTLD_LAZY | RTLD_NOLOAD);
+    ASSERT_NE(handle, nullptr);
+    const auto clock = std::uint64_t(reinterpret_cast<std::uintptr_t>(dlsym(handle, "__vdso_clock_gettime")));
+    dlclose(handle);
+    ASSERT_NE(clock, 0u);
+    BBXStackFrame inside = BBXStackFrame::stackFrameWithAddress(clock + 9);
+    inside.exactAddress = true;
+    ASSERT_TRUE(resolver.updateStackFrame(inside));
+    EXPECT_TRUE(inside.symbol == QStringLiteral("clock_gettime") ||
+                inside.symbol == QStringLiteral("__vdso_clock_gettime"))
+        << inside.symbol.value_or(QStringLiteral("(none)")).toStdString();
+    EXPECT_EQ(inside.offset, 9u);
+    EXPECT_EQ(inside.library, QStringLiteral("linux-vdso.so.1"));
 }
 
 TEST(BBXDemangleOperation, BlocksAndPlainNames)
@@ -274,38 +320,6 @@ TEST(BBXPackageReportOperation, APackageHoldsEveryFileGzippedAndAFailedWriteLeav
     EXPECT_TRUE(body.contains("name=\"report_id\"\r\nContent-Type: text/plain\r\n\r\nr1\r\n"));
 }
 
-// The controller's delegate in a test: settings pointing at the stand-in.
-class TestControllerDelegate : public BBXCrashReportingControllerDelegate
-{
-public:
-    explicit TestControllerDelegate(QString endpoint) : mEndpoint(std::move(endpoint)) {}
-    bool shouldInstallCrashCallback() override { return false; }
-    void detectedCrash() override {}
-    bool reportingControllerCanUseBackgroundSessions() override { return true; }
-    bool reportingControllerMustInformDelegateOfReports() override { return false; }
-    void reportingControllerDidDetectReportForLastExecution(const std::shared_ptr<BBXInternalReport>&,
-                                                            SubmitHandler handler) override
-    {
-        handler(true);
-    }
-    void reportingControllerInternalDidDetectReportForLastExecution(
-        const std::shared_ptr<BBXInternalReport>&) override
-    {}
-    bool reportingControllerEnsureDeliveryOfUnixSignal(int) override { return false; }
-    QString APIKeyForCrashReportingController() override { return QStringLiteral("key"); }
-    QString installIDForCrashReportingController() override { return QStringLiteral("install"); }
-    bool isFirstInstallForCrashReportingController() override { return false; }
-    BBXSettings settingsForCrashReportingController() override
-    {
-        return BBXSettings(Value(),
-                           QVariantMap{{QStringLiteral("Blackbox"),
-                                        QVariantMap{{QStringLiteral("ReportsEndpoint"), mEndpoint}}}});
-    }
-
-private:
-    QString mEndpoint;
-};
-
 TEST(BBXUploadSoak, ServerFailuresRetryElevenTimesThenWait600SecondsAndA202RemovesThePackage)
 {
     test::VendorServiceStandIn service(LOMEscapedBundleIdentifier().toUtf8());
@@ -318,7 +332,7 @@ TEST(BBXUploadSoak, ServerFailuresRetryElevenTimesThenWait600SecondsAndA202Remov
     ASSERT_TRUE(tree->prepareForNewLaunch());
     const QString directory = tree->processingPath() + QStringLiteral("/u1");
     test::writeMinimalReport(directory, "u1", true);
-    auto delegate = std::make_shared<TestControllerDelegate>(QString::fromUtf8(service.baseUrl()));
+    auto delegate = std::make_shared<test::TestControllerDelegate>(QString::fromUtf8(service.baseUrl()));
     auto controller = BBXCrashReportingController::create(tree, delegate);
     auto report = BBXInternalReport::reportWithPath(directory);
     ASSERT_TRUE(controller->reportsController()->prepareAndSubmitReport(report, false, false));
@@ -378,7 +392,7 @@ TEST(BBXReportsController, AnEmptyPackageIsRemovedAndNotSent)
     ASSERT_TRUE(tree->prepareForNewLaunch());
     const QString empty = tree->preparedPath() + QStringLiteral("/E.multipartmime");
     ASSERT_TRUE(test::writeReportFile(empty, QByteArray()));
-    auto delegate = std::make_shared<TestControllerDelegate>(QStringLiteral("http://127.0.0.1:9"));
+    auto delegate = std::make_shared<test::TestControllerDelegate>(QStringLiteral("http://127.0.0.1:9"));
     auto controller = BBXCrashReportingController::create(tree, delegate);
     EXPECT_FALSE(controller->reportsController()->uploadPackagedReportAtPath(empty, false));
     EXPECT_FALSE(QFile::exists(empty));

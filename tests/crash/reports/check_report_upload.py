@@ -6,10 +6,11 @@ modules and nm.
 
 The body must parse as multipart/form-data with "api_key", "report_id" (= <report id>) and
 gzipped parts for the metadata, the image list, the crash file and its ".symbolicated"
-companion. For every frame of the crashed thread, the symbolicated name must be the nearest
-text symbol (nm types t, T, W; nm -D for stripped files) at or below the frame's address in
-its image (minus one for return addresses), with the image's file name as library; the
-crashed thread must hold <probe symbol>. Prints "ok", or the first fault and exit 1.
+companion. For every frame of the crashed thread inside a listed image, the library must be
+the image's file name, and the symbolicated name a text symbol (nm types t, T, W with their
+sizes; nm -D for stripped files) whose extent holds the frame's address in its image (minus
+one for return addresses), or none when no symbol's does; the crashed thread must hold
+<probe symbol>. Prints "ok", or the first fault and exit 1.
 """
 
 import gzip
@@ -56,14 +57,15 @@ def records(data, tolerant=False):
 
 
 def text_symbols(path):
+    """(start, size, name) of the file's sized text symbols."""
     def listing(dynamic):
-        args = ['nm', '-C', '--defined-only'] + (['-D'] if dynamic else []) + [path]
+        args = ['nm', '-C', '-S', '--defined-only'] + (['-D'] if dynamic else []) + [path]
         out = subprocess.run(args, capture_output=True, text=True).stdout
         found = []
         for line in out.splitlines():
-            bits = line.split(' ', 2)
-            if len(bits) == 3 and bits[1] in 'tTwW' and bits[0]:
-                found.append((int(bits[0], 16), bits[2].split('@')[0]))
+            bits = line.split(' ', 3)
+            if len(bits) == 4 and bits[2] in 'tTwW' and bits[0] and bits[1]:
+                found.append((int(bits[0], 16), int(bits[1], 16), bits[3].split('@')[0]))
         return found
     return listing(False) or listing(True)
 
@@ -97,22 +99,20 @@ def main():
     checked = 0
     for number, (address, frame) in enumerate(zip(stack, frames)):
         image = next((i for i in images if i['base'] <= address < i['base'] + i['size']), None)
-        if image is None or not image.get('path') or not os.path.isfile(image['path']):
+        if image is None or not image.get('path'):
             continue
         path = image['path']
+        if frame.get('library') != os.path.basename(path):
+            fail('frame %d: library %r, not %r' % (number, frame.get('library'), os.path.basename(path)))
+        if not os.path.isfile(path):
+            continue
         if path not in tables:
             tables[path] = text_symbols(path)
         lookup = address - image['base'] - (0 if number == 0 and exact_first else 1)
-        below = [s for s in tables[path] if s[0] <= lookup]
-        if not below:
-            continue
-        best = max(s[0] for s in below)
-        names = {s[1] for s in below if s[0] == best}
-        if frame.get('symbol') not in names:
+        names = {s[2] for s in tables[path] if s[0] <= lookup < s[0] + s[1]}
+        if frame.get('symbol') not in (names or {None}):
             fail('frame %d at %#x: %r, nm says %r' % (number, address, frame.get('symbol'), sorted(names)))
-        if frame.get('library') != os.path.basename(path):
-            fail('frame %d: library %r, not %r' % (number, frame.get('library'), os.path.basename(path)))
-        seen_probe = seen_probe or probe in frame['symbol']
+        seen_probe = seen_probe or probe in (frame.get('symbol') or '')
         checked += 1
     if not seen_probe:
         fail('the crashed thread does not hold %s: %r' % (probe, [f.get('symbol') for f in frames]))

@@ -4,6 +4,8 @@
   fuzz/corpus/fuzz_json_text/     JSON text for JsonText::parse
   fuzz/corpus/fuzz_zlib_inflate/  zlib, raw deflate and gzip streams (good and broken),
                                   plus date and Base64 text for the same target
+  fuzz/corpus/fuzz_inflate_roads/ the same streams and the headers and blocks where the
+                                  whole-buffer inflate and zlib's could part ways
 
 Standard library only. Output is deterministic (gzip headers carry mtime 0), so running it
 again leaves the checked-in files unchanged. Run from anywhere:
@@ -19,6 +21,7 @@ import zlib
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", ".."))
 JSON_DIR = os.path.join(ROOT, "fuzz", "corpus", "fuzz_json_text")
 ZLIB_DIR = os.path.join(ROOT, "fuzz", "corpus", "fuzz_zlib_inflate")
+ROADS_DIR = os.path.join(ROOT, "fuzz", "corpus", "fuzz_inflate_roads")
 
 # Keep in step with JsonText::DefaultMaxDepth and the small bound fuzz_json_text also uses.
 DEFAULT_MAX_DEPTH = 2100
@@ -203,10 +206,141 @@ def zlib_corpus():
     w("base64_junk.txt", "  Zm 9v*Y!mF\ty====extra")
 
 
+class BitWriter:
+    """Deflate's bit order: fields from their least significant bit, Huffman codes from their
+    most significant one."""
+
+    def __init__(self):
+        self.bits = []
+
+    def field(self, value, count):
+        self.bits += [(value >> i) & 1 for i in range(count)]
+
+    def code(self, value, length):
+        self.bits += [(value >> (length - 1 - i)) & 1 for i in range(length)]
+
+    def bytes(self):
+        padded = self.bits + [0] * (-len(self.bits) % 8)
+        return bytes(sum(padded[i + j] << j for j in range(8)) for i in range(0, len(padded), 8))
+
+
+def canonical_codes(lengths):
+    """The canonical Huffman code of each symbol with a length (RFC 1951, 3.2.2)."""
+    counts = [0] * 16
+    for length in lengths:
+        if length:
+            counts[length] += 1
+    next_code, code = [0] * 16, 0
+    for bits in range(1, 16):
+        code = (code + counts[bits - 1]) << 1
+        next_code[bits] = code
+    codes = {}
+    for symbol, length in enumerate(lengths):
+        if length:
+            codes[symbol] = (next_code[length], length)
+            next_code[length] += 1
+    return codes
+
+
+def dynamic_block(literal_count, text, missing_codeword=False, overrun=False):
+    """One final dynamic block whose literal/length code has `literal_count` lengths (286 at
+    most by RFC 1951; zlib refuses more), holding `text` as literals. Its distance code has
+    one codeword; with `missing_codeword` a match of three bytes follows that takes the
+    other, missing one (zlib refuses it). With `overrun` the distance code has none, its one
+    length given by a run of eleven zeros that reaches ten past the count (zlib refuses it)."""
+    # A complete code: 8 bits for some symbols, 9 for the rest.
+    lengths = [8] * (512 - literal_count) + [9] * (2 * literal_count - 512)
+    writer = BitWriter()
+    writer.field(1, 1)  # final
+    writer.field(2, 2)  # dynamic
+    writer.field(literal_count - 257, 5)
+    writer.field(0, 5)  # one distance code
+    order = [16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15]
+    length_code_lengths = [0] * 19
+    length_code_lengths[8] = 1
+    length_code_lengths[9] = 2
+    length_code_lengths[18 if overrun else 1] = 2
+    writer.field(19 - 4, 4)
+    for symbol in order:
+        writer.field(length_code_lengths[symbol], 3)
+    length_codes = canonical_codes(length_code_lengths)
+    for length in lengths:
+        writer.code(*length_codes[length])
+    if overrun:
+        writer.code(*length_codes[18])
+        writer.field(0, 7)  # eleven zeros
+    else:
+        writer.code(*length_codes[1])  # the one distance code
+    codes = canonical_codes(lengths)
+    for byte in text:
+        writer.code(*codes[byte])
+    if missing_codeword:
+        writer.code(*codes[257])  # a length of three
+        writer.code(1, 1)  # the distance codeword no symbol has
+    writer.code(*codes[256])
+    return writer.bytes()
+
+
+def gzip_member(data, flags=0, extra=b"", name=b"", comment=b"", header_crc=None):
+    header = bytes([0x1F, 0x8B, 8, flags, 0, 0, 0, 0, 0, 255])
+    if flags & 0x04:
+        header += len(extra).to_bytes(2, "little") + extra
+    if flags & 0x08:
+        header += name + b"\0"
+    if flags & 0x10:
+        header += comment + b"\0"
+    if flags & 0x02:
+        crc = zlib.crc32(header) & 0xFFFF if header_crc is None else header_crc
+        header += crc.to_bytes(2, "little")
+    trailer = zlib.crc32(data).to_bytes(4, "little") + (len(data) & 0xFFFFFFFF).to_bytes(4, "little")
+    return header + deflate(data, -15) + trailer
+
+
+def zlib_wrapped(raw, data, header=b"\x78\x9c"):
+    return header + raw + zlib.adler32(data).to_bytes(4, "big")
+
+
+def roads_corpus():
+    reset(ROADS_DIR)
+    for name in sorted(os.listdir(ZLIB_DIR)):
+        if not name.endswith(".txt"):
+            shutil.copy(os.path.join(ZLIB_DIR, name), os.path.join(ROADS_DIR, name))
+    w = lambda name, data: write(ROADS_DIR, name, data)
+    text = compact(payload(3, 4)).encode("utf-8")
+    for level in (1, 6, 9):
+        w("zlib_made_at_level%d.zlib" % level, deflate(text, 15, level))
+    w("zlib_stored_blocks.zlib", deflate(text * 8, 15, 0))
+    # Stored blocks of 64 KiB ending just beyond the bound, and exactly at it.
+    for name, zeros in (("zlib_stored_block_over_bound.zlib", INFLATE_BOUND - 1000),
+                        ("zlib_stored_block_at_bound.zlib", INFLATE_BOUND - 65535)):
+        head = zlib.compressobj(9, zlib.DEFLATED, -15)
+        raw = head.compress(b"\0" * zeros) + head.flush(zlib.Z_SYNC_FLUSH)
+        raw += b"\x01\xff\xff\x00\x00" + b"s" * 65535
+        w(name, zlib_wrapped(raw, b"\0" * zeros + b"s" * 65535))
+    # A 1 KiB window declared over a stream that reaches back 32 KiB.
+    far = deflate(text * 4, 15)
+    w("zlib_far_reach_small_window.zlib", b"\x28\x15" + far[2:])
+    w("gzip_header_checksum.gz", gzip_member(text, flags=0x02))
+    w("gzip_header_checksum_wrong.gz", gzip_member(text, flags=0x02, header_crc=0x1234))
+    w("gzip_extra_name_comment.gz", gzip_member(text, flags=0x1C, extra=b"ab\x02\x00xy", name=b"a.json",
+                                                comment=b"note"))
+    w("gzip_reserved_flag.gz", gzip_member(text, flags=0x20))
+    w("gzip_second_member_checksum.gz", gzip_member(text) + gzip_member(b"second", flags=0x02))
+    w("gzip_wrong_size.gz", gzip_member(text)[:-4] + b"\x01\x00\x00\x00")
+    literals = b"literal text in a dynamic block"
+    for count in (286, 288):
+        raw = dynamic_block(count, literals)
+        w("deflate_%d_literal_codes.deflate" % count, raw)
+        w("zlib_%d_literal_codes.zlib" % count, zlib_wrapped(raw, literals))
+    w("deflate_missing_distance_codeword.deflate", dynamic_block(286, literals, missing_codeword=True))
+    w("deflate_lengths_past_the_count.deflate", dynamic_block(286, literals, overrun=True))
+
+
 def main():
     json_corpus()
     zlib_corpus()
-    for folder in (JSON_DIR, ZLIB_DIR):
+    roads_corpus()
+    for folder in (JSON_DIR, ZLIB_DIR, ROADS_DIR):
         print("%s: %d files" % (os.path.relpath(folder, ROOT), len(os.listdir(folder))))
 
 

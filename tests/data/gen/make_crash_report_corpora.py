@@ -7,7 +7,8 @@
                                       exception 3, mach exception 4, errors 5, user kv 6 and 7,
                                       internal kv 8 and 9, custom exceptions 10, log 11)
   fuzz/corpus/fuzz_beta_update/       the beta service's answers
-  fuzz/corpus/fuzz_elf_symbol_table/  small ELF files with .symtab, .dynsym and build-id notes
+  fuzz/corpus/fuzz_elf_symbol_table/  small ELF files with a load segment, .symtab, .dynsym and
+                                      build-id notes, sized symbols and a label
 
 Standard library only; run with /usr/bin/python3 from anywhere.
 """
@@ -65,12 +66,13 @@ def beta_answers():
 
 
 def elf(symbols, build_id=b'\x11' * 16, stripped=False, cut=None):
-    """A 64-bit little-endian ELF with .text, a note, a symbol table and its strings."""
-    names = b'\x00' + b''.join(name + b'\x00' for name, _ in symbols)
+    """A 64-bit little-endian ELF with one load segment, .text, a note, a symbol table and its
+    strings; symbols are (name, value, size)."""
+    names = b'\x00' + b''.join(name + b'\x00' for name, _, _ in symbols)
     entries = [b'\x00' * 24]
     at = 1
-    for name, value in symbols:
-        entries.append(struct.pack('<IBBHQQ', at, 0x12, 0, 1, value, 16))
+    for name, value, size in symbols:
+        entries.append(struct.pack('<IBBHQQ', at, 0x12, 0, 1, value, size))
         at += len(name) + 1
     symtab = b''.join(entries)
     note = struct.pack('<III', 4, len(build_id), 3) + b'GNU\x00' + build_id
@@ -78,7 +80,7 @@ def elf(symbols, build_id=b'\x11' * 16, stripped=False, cut=None):
     text = b'\xc3' * 64
     body = [text, note, symtab, names, shstr]
     offsets = []
-    offset = 64
+    offset = 64 + 56
     for part in body:
         offsets.append(offset)
         offset += len(part)
@@ -91,14 +93,17 @@ def elf(symbols, build_id=b'\x11' * 16, stripped=False, cut=None):
                 struct.pack('<IIQQQQIIQQ', 21, 3, 0, 0, offsets[3], len(names), 0, 0, 1, 0),
                 struct.pack('<IIQQQQIIQQ', 29, 3, 0, 0, offsets[4], len(shstr), 0, 0, 1, 0)]
     header = (b'\x7fELF\x02\x01\x01' + b'\x00' * 9 +
-              struct.pack('<HHIQQQIHHHHHH', 3, 62, 1, 0x1000, 0, shoff, 0, 64, 56, 0, 64, len(sections), 5))
-    data = header + b''.join(body) + b''.join(sections)
+              struct.pack('<HHIQQQIHHHHHH', 3, 62, 1, 0x1000, 64, shoff, 0, 64, 56, 1, 64, len(sections), 5))
+    # PT_LOAD, read and execute: the file from offset 0 at address 0.
+    segment = struct.pack('<IIQQQQQQ', 1, 5, 0, 0, 0, shoff, shoff, 0x1000)
+    data = header + segment + b''.join(body) + b''.join(sections)
     return data[:cut] if cut else data
 
 
 def elf_files():
     folder = 'fuzz_elf_symbol_table'
-    symbols = [(b'_ZN6corvex5probeEv', 0x1000), (b'static_helper', 0x1010), (b'main', 0x1020)]
+    symbols = [(b'_ZN6corvex5probeEv', 0x1000, 16), (b'static_helper', 0x1010, 16), (b'main', 0x1020, 16),
+               (b'main_label', 0x1028, 0)]
     write(folder, 'symtab', elf(symbols))
     write(folder, 'dynsym_only', elf(symbols, stripped=True))
     write(folder, 'short_build_id', elf(symbols, build_id=b'\x01\x02'))
@@ -107,6 +112,12 @@ def elf_files():
     data = bytearray(elf(symbols))
     struct.pack_into('<H', data, 60, 0xffff)  # e_shnum beyond the file
     write(folder, 'too_many_sections', bytes(data))
+    data = bytearray(elf(symbols))
+    struct.pack_into('<QH', data, 32, 1 << 40, 0xffff)  # program headers far beyond the file
+    write(folder, 'program_headers_beyond', bytes(data))
+    data = bytearray(elf(symbols))
+    struct.pack_into('<Q', data, 64 + 8, 0x2000)  # a segment whose offset passes its address
+    write(folder, 'segment_offset_past_address', bytes(data))
     write(folder, 'not_elf', b'#!/bin/sh\necho hi\n')
 
 

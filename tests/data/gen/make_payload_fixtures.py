@@ -17,6 +17,8 @@ Outputs (commit them):
   tests/data/payload/corpus.json             per corpus file: read or refused, and the tree
                                              dump / size when read
   fuzz/corpus/fuzz_payload/*                 inputs of the fuzz target
+  fuzz/corpus/fuzz_payload_text/*            the same, and the texts where the payload's
+                                             own text reader and the JSON decoder could part
 
 Run with /usr/bin/python3 from anywhere.
 """
@@ -32,6 +34,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.normpath(os.path.join(HERE, '..', '..', '..'))
 PAYLOAD_DIR = os.path.join(REPO, 'tests', 'data', 'payload')
 CORPUS_DIR = os.path.join(REPO, 'fuzz', 'corpus', 'fuzz_payload')
+TEXT_CORPUS_DIR = os.path.join(REPO, 'fuzz', 'corpus', 'fuzz_payload_text')
 
 MAX_DEPTH = 1000  # the model's maximum idea depth
 
@@ -650,6 +653,64 @@ def chain_tree(levels):
 
 # ---------------------------------------------------------------- main
 
+def text_reader_corpus():
+    """(file name, bytes) of the texts the payload's own reader declines or reads past: the
+    JSON decoder must read each as that reader does, or alone."""
+    def changed(change):
+        stored = payload_json(base_tree())
+        change(stored['ideaDocumentDataObject'], stored['ideaDocumentDataObject']['idea'])
+        return dumps(stored)
+
+    def unknown_members(body, idea):
+        body['later'] = {'a': [1, {'b': None}], 'c': 'text'}
+        idea['flag'] = True
+        idea['ratio'] = 1.5
+        idea['nested'] = [[{'ideas': [{'identifier': 'x'}]}]]
+        idea['iconImage']['size'] = 20
+        idea['ideas'][0]['idea'] = {'identifier': 'not read', 'ideaType': 1}
+
+    def null_members(body, idea):
+        for key in list(idea['ideas'][0].keys()) + ['note', 'color', 'iconImage', 'URL', 'att', 'image']:
+            if key != 'identifier':
+                idea['ideas'][0][key] = None
+        idea['iconImage']['name'] = None
+
+    def link_with_members(body, idea):
+        idea['ideas'][1].update({'text': 'not read', 'iconImage': {'name': 'x'}, 'ideas': [{'identifier': 'y',
+                                                                                           'ideaType': 1}]})
+
+    members = [
+        ('unknown_members.json', changed(unknown_members)),
+        ('null_members.json', changed(null_members)),
+        ('link_with_members.json', changed(link_with_members)),
+        ('idea_class_named.json', changed(lambda body, idea: idea.update({'@class': 'Idea'}))),
+        ('payload_class_named.json', changed(lambda body, idea: body.update({'@class': 'IdeaDocumentDataObject'}))),
+        ('icon_class_named.json', changed(lambda body, idea: idea['iconImage'].update({'@class': 'IconImage'}))),
+        ('real_idea_type.json', changed(lambda body, idea: idea.update({'ideaType': 1.0}))),
+        ('true_theme.json', changed(lambda body, idea: idea.update({'colorThemeType': True}))),
+        ('single_child_one_member.json', changed(lambda body, idea: idea.update({'ideas': [{'identifier': 'x'}]}))),
+        ('single_child_unknown_member.json',
+         changed(lambda body, idea: idea.update({'ideas': [{'identifier': 'x', 'ideaType': 1, 'zz': 1}]}))),
+        ('single_child_of_two_members.json',
+         changed(lambda body, idea: idea.update({'ideas': [{'identifier': 'x', 'ideaType': 1}]}))),
+        ('ideas_with_array.json', changed(lambda body, idea: idea['ideas'].append([{'identifier': 'z'}]))),
+        ('ideas_with_text.json', changed(lambda body, idea: idea['ideas'].append('text'))),
+        ('ideas_empty.json', changed(lambda body, idea: idea.update({'ideas': []}))),
+    ]
+    plain = dumps(payload_json(base_tree()))
+    # Members written twice, in the payload, an idea and the root (the last value in the first place).
+    members.append(('payload_member_twice.json', plain.replace(b'"fileFormatVersion":4',
+                                                                b'"fileFormatVersion":3,"fileFormatVersion":4')))
+    members.append(('idea_member_twice.json', plain.replace(b'"text":"Root"', b'"text":"Old","text":"Root"')))
+    members.append(('root_member_twice.json', plain[:-1] + b',"ideaDocumentDataObject":' +
+                    plain[len(b'{"ideaDocumentDataObject":'):-1] + b'}'))
+    members.append(('root_second_member.json', plain[:-1] + b',"other":{"idea":{"identifier":"o"}}}'))
+    members.append(('root_first_member_unknown.json', b'{"other":1,' + plain[1:]))
+    members.append(('escaped_keys.json', plain.replace(b'"text":', b'"\\u0074ext":').replace(b'"ideas":',
+                                                                                          b'"ide\\u0061s":')))
+    return members
+
+
 def main():
     # The deepest inputs nest far beyond the default limit of json.dumps.
     sys.setrecursionlimit(20000)
@@ -673,7 +734,17 @@ def main():
         write(CORPUS_DIR, name, data)
         expectations[name] = expectation
     write_json(PAYLOAD_DIR, 'corpus.json', {'files': expectations})
-    print('wrote %d fixtures and %d corpus files' % (len(manifest), len(expectations)))
+
+    if os.path.isdir(TEXT_CORPUS_DIR):
+        for old in os.listdir(TEXT_CORPUS_DIR):
+            os.remove(os.path.join(TEXT_CORPUS_DIR, old))
+    else:
+        os.makedirs(TEXT_CORPUS_DIR)
+    text_inputs = [(name, data) for name, data, _ in corpus()] + text_reader_corpus()
+    for name, data in text_inputs:
+        write(TEXT_CORPUS_DIR, name, data)
+    print('wrote %d fixtures, %d corpus files and %d text reader corpus files' %
+          (len(manifest), len(expectations), len(text_inputs)))
 
 
 if __name__ == '__main__':

@@ -12,6 +12,10 @@ export's rules, without the program's code:
 - "text", "note", "bgcolor", "icon" only for content of type 1 (text): text when stored (also
   empty), note when not empty, the colour as "#RRGGBB" of the colour table's HSV turned into
   RGB times 255 and truncated, the icon's name;
+- an idea whose content (none for a link without target) has no colour and no small picture
+  has the colour its planet is drawn with as "bgcolor": the one its parent's theme gives its
+  place (child i of a parent drawn in colour c: c itself for theme type 0, else colour i
+  modulo 7 of c's theme), the first colour of the first standard theme for a root;
 - "url" for content of type 3 with a stored URL;
 - "image" "<safe id>_mini.png" when the content has a small picture;
 - "bigImage" the idea's own attachment ("att") when it has one, else "<safe id>.jpg" when
@@ -42,9 +46,18 @@ COLOURS = {
     'green1': (166, 0.81, 0.61),
     'green2': (169, 0.81, 0.71),
     'blue3': (187, 0.68, 0.79),
+    'blue4': (188, 0.65, 0.92),
     'red5': (0, 0.3, 0.8),
     'violet6': (250, 0.04, 0.66),
 }
+
+
+# The standard themes, colours in order.
+THEMES = [['%s%d' % (name, i) for i in range(7)] for name in ('green', 'blue', 'red', 'violet')]
+
+
+def theme_of(colour):
+    return next(theme for theme in THEMES if colour in theme)
 
 
 def single(x):
@@ -85,7 +98,14 @@ def preorder(idea):
         stack.extend(reversed(node.get('ideas', [])))
 
 
-def record(idea, by_id):
+def place_colour(parent_colour, parent_theme_type, index):
+    if parent_theme_type == 0:
+        return parent_colour
+    theme = theme_of(parent_colour)
+    return theme[index % len(theme)]
+
+
+def record(idea, by_id, drawn):
     content = idea
     if idea.get('ideaType') == 4:
         content = by_id.get(idea.get('linkedIdea'))
@@ -112,8 +132,20 @@ def record(idea, by_id):
             out['bigImage'] = safe + '.jpg'
         if idea.get('ideaType') == 4:
             out['linkedIdea'] = safe_identifier(content['identifier'])
-    out['ideas'] = [record(child, by_id) for child in idea.get('ideas', [])]
+    if content is None or ('color' not in content and not content.get('image')):
+        out['bgcolor'] = hex_colour(drawn)
+    theme_type = idea.get('colorThemeType', 0)
+    out['ideas'] = [
+        record(child, by_id, by_id_colour(child, by_id) or place_colour(drawn, theme_type, index))
+        for index, child in enumerate(idea.get('ideas', []))
+    ]
     return out
+
+
+def by_id_colour(idea, by_id):
+    """The idea's own colour, read from a link's target."""
+    content = by_id.get(idea.get('linkedIdea')) if idea.get('ideaType') == 4 else idea
+    return content.get('color') if content else None
 
 
 def main():
@@ -122,7 +154,7 @@ def main():
     by_id = {}
     for node in preorder(root):
         by_id.setdefault(node['identifier'], node)
-    tree = record(root, by_id)
+    tree = record(root, by_id, by_id_colour(root, by_id) or THEMES[0][0])
     expected = {mode: {'rootIdea': tree, 'mode': mode} for mode in ('presentation', 'embedded', 'fullpage')}
     os.makedirs(os.path.dirname(OUT), exist_ok=True)
     with open(OUT, 'w', encoding='utf-8') as f:

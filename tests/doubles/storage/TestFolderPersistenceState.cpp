@@ -15,6 +15,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <cerrno>
 
 namespace corvex {
 
@@ -35,6 +36,8 @@ TestFolderPersistenceState::TestFolderPersistenceState(Private, QString folder, 
 
 TestFolderPersistenceState::~TestFolderPersistenceState()
 {
+    // Reads still held would wait for ever.
+    holdSearchReads(false);
     TestFolderPersistenceState::leaveState();
 }
 
@@ -381,6 +384,49 @@ void TestFolderPersistenceState::openDocument(const std::shared_ptr<IdeaDocument
         self->answer(
             Operation::Open, [completion, token] { completion(token); }, true);
     });
+}
+
+PersistenceState::SearchRead TestFolderPersistenceState::searchRead(const QString& docIdentifier)
+{
+    if (!mServesSearchReads)
+        return {};
+    const bool fail = takeCall(Operation::SearchRead);
+    const QString path = documentPath(docIdentifier);
+    SearchRead read = fail ? SearchRead([path] {
+        return Result<QByteArray>(Error::posix(EIO, QStringLiteral("read"), path));
+    })
+                           : fileSearchRead(path);
+    if (!read)
+        return {};
+    return [gate = mSearchReadGate, read = std::move(read)] {
+        Result<QByteArray> bytes = read();
+        gate->pass();
+        return bytes;
+    };
+}
+
+void TestFolderPersistenceState::holdSearchReads(bool hold)
+{
+    {
+        std::lock_guard lock(mSearchReadGate->mutex);
+        mSearchReadGate->held = hold;
+    }
+    if (!hold)
+        mSearchReadGate->released.notify_all();
+}
+
+int TestFolderPersistenceState::heldSearchReads() const
+{
+    std::lock_guard lock(mSearchReadGate->mutex);
+    return mSearchReadGate->waiting;
+}
+
+void TestFolderPersistenceState::SearchReadGate::pass()
+{
+    std::unique_lock lock(mutex);
+    ++waiting;
+    released.wait(lock, [this] { return !held; });
+    --waiting;
 }
 
 void TestFolderPersistenceState::deleteDocument(const QString& docIdentifier, BoolCompletion completion)

@@ -10,7 +10,9 @@
 #include <QStringList>
 #include <QUrl>
 #include <array>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace corvex {
@@ -56,8 +58,12 @@ public:
         StoreAttachment,
         ProvideAttachment,
         HandleConflict,
+        // A search read handed out (searchRead): counted and failed when handed out, on
+        // the main thread; its delay is never scripted, as it answers from the thread
+        // that runs it (holdSearchReads holds it there instead).
+        SearchRead,
     };
-    static constexpr std::size_t OperationCount = 8;
+    static constexpr std::size_t OperationCount = 9;
 
     // Makes the folder and its subfolders.
     static std::shared_ptr<TestFolderPersistenceState> create(const QString& folder,
@@ -87,6 +93,16 @@ public:
     void setFailing(Operation operation, bool failing);
     // Calls of the operation so far, failed ones included.
     int callCount(Operation operation) const;
+
+    // Whether searchRead hands out reads of the document files (on by default). Off, the
+    // back end is one that reads documents only through openDocument.
+    void setServesSearchReads(bool serves) { mServesSearchReads = serves; }
+    // While held, the search reads handed out wait on the threads that run them, with the
+    // file read, until released: what they answer is the file as it was before the wait.
+    // Any number of holds end with one release.
+    void holdSearchReads(bool hold);
+    // The search reads waiting in a hold now. Any thread.
+    int heldSearchReads() const;
 
     // Whether saveProxyList writes the index file (on by default).
     void setWritesIndexFile(bool writes) { mWritesIndexFile = writes; }
@@ -149,6 +165,8 @@ public:
     void updateDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
                         BoolCompletion completion) override;
     void openDocument(const std::shared_ptr<IdeaDocument>& document, TokenCompletion completion) override;
+    // The document's file, read whole; a scripted failure answers EIO without reading.
+    SearchRead searchRead(const QString& docIdentifier) override;
     void deleteDocument(const QString& docIdentifier, BoolCompletion completion) override;
     void saveProxyList(const std::vector<IdeaProxyPtr>& proxies) override;
     void storeAttachment(const ObjectID& attachment, const QByteArray& data,
@@ -189,9 +207,22 @@ private:
     void post(double delay, std::function<void(PersistenceStateDelegate&, PersistenceState*)> event);
     void indexWritten(bool ok);
 
+    // Where held search reads wait.
+    struct SearchReadGate
+    {
+        mutable std::mutex mutex;
+        std::condition_variable released;
+        bool held = false;
+        int waiting = 0;
+
+        void pass();
+    };
+
     QString mFolder;
     StorageLocation mLocation;
     std::array<Script, OperationCount> mScripts;
+    bool mServesSearchReads = true;
+    std::shared_ptr<SearchReadGate> mSearchReadGate = std::make_shared<SearchReadGate>();
     bool mWritesIndexFile = true;
     int mSavedProxyListCount = 0;
     QStringList mLastSavedProxyList;

@@ -17,6 +17,11 @@ void ScriptedAlertRunner::answerDismissed()
     mAnswers.push_back(Answer{Answer::Kind::Dismiss, 0, QString()});
 }
 
+void ScriptedAlertRunner::answerEndedByQuit()
+{
+    mAnswers.push_back(Answer{Answer::Kind::Quit, 0, QString()});
+}
+
 std::optional<int> ScriptedAlertRunner::present(const Alert& alert)
 {
     mPresented.push_back(alert);
@@ -33,6 +38,8 @@ std::optional<int> ScriptedAlertRunner::present(const Alert& alert)
                 return int(i);
         }
         return std::nullopt;
+    case Answer::Kind::Quit:
+        return EndedByQuit;
     case Answer::Kind::Dismiss:
         break;
     }

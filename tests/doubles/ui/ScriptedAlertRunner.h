@@ -25,6 +25,8 @@ public:
     void answerTitle(const QString& title);
     // Queues a dismissal without a choice (Escape, the close box).
     void answerDismissed();
+    // Queues an ending by the application's quit while the alert showed (no answer).
+    void answerEndedByQuit();
     void setHandler(Handler handler) { mHandler = std::move(handler); }
 
     // The alerts shown so far, in order, as shown (with the default button added when the
@@ -44,6 +46,7 @@ private:
             Index,
             Title,
             Dismiss,
+            Quit,
         };
         Kind kind = Kind::Dismiss;
         int index = 0;

@@ -13,6 +13,7 @@
 #include "formats/TextExporter.h"
 #include "model/IdeaDocumentDataObject.h"
 #include "platform/core/Paths.h"
+#include "storage/DocumentImporter.h"
 #include "tests/doubles/ui/ScriptedAlertRunner.h"
 #include "tests/doubles/ui/ScriptedFilePanelRunner.h"
 #include "tests/export/dialog/ExportDialogRig.h"
@@ -24,6 +25,7 @@
 #include "toolkit/ButtonView.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QImage>
 #include <QRegularExpression>
@@ -89,8 +91,8 @@ std::optional<Imported> importArchive(const QString& path)
             imported.attachments.insert(attachment.asString(), data);
             next(true);
         },
-        [&](const std::shared_ptr<IdeaDocumentDataObject>& payload) {
-            imported.root = payload ? payload->idea() : nullptr;
+        [&](const DocumentImporter::Read& read) {
+            imported.root = read.ok() ? read.value()->idea() : nullptr;
             done = true;
         });
     runUntil([&] { return done; }, 30);
@@ -151,6 +153,89 @@ TEST(ExportPanes, EachPaneWritesItsFileFromACloudDocumentWithPictures)
                     .contains("\"mode\": \"presentation\""));
     EXPECT_TRUE(unzipped(folder + QStringLiteral("trip-web.zip"), QStringLiteral("files/data.js"))
                     .contains("\"mode\": \"embedded\""));
+}
+
+// Exports are made for the user to hand on: under the usual umask every exported file, and
+// every file of an unpacked web site, is readable by others. A destination named as another
+// format's file gets the pane's own extension, so no pane writes one format under another's
+// name, and the file of that name stays as it was.
+TEST(ExportPanes, EveryExportIsReadableByOthersAndNoneWritesOverAFileOfAnotherFormat)
+{
+    if (!toolsPresent())
+        GTEST_SKIP() << "pdfinfo, xmllint and unzip are needed";
+    ScopedUmask mask(022);
+    CloudLocation cloud;
+    ASSERT_TRUE(cloud.state);
+    const IdeaPtr tree = cloud.treeWithPictures();
+    const QString folder = exportFolder() + QLatin1Char('/');
+    const QByteArray outline = "<?xml version=\"1.0\"?><opml version=\"1.0\"><head/><body/></opml>";
+    const QByteArray picture = "not touched";
+    writeFile(folder + QStringLiteral("mine.opml"), outline);
+    writeFile(folder + QStringLiteral("mine.png"), picture);
+    struct Row
+    {
+        quint64 shareType;
+        const char* typed;
+        const char* written;
+    };
+    for (const Row& row : {Row{ExportScreen::OwnFormat, "mine.opml", "mine.opml.corvex"},
+                           Row{ExportScreen::PDF, "mine.opml", "mine.opml.pdf"},
+                           Row{ExportScreen::Presentation, "mine.png", "mine.png.zip"},
+                           Row{ExportScreen::Text, "mine.opml", "mine.opml.txt"},
+                           Row{ExportScreen::Image, "mine.opml", "mine.opml.png"},
+                           Row{ExportScreen::Web, "mine.opml", "mine.opml.zip"},
+                           Row{ExportScreen::OPML, "mine.png", "mine.png.opml"}}) {
+        SCOPED_TRACE(row.written);
+        DialogRig rig(tree, 2);
+        EXPECT_TRUE(rig.exportTo(row.shareType, folder + QString::fromLatin1(row.typed)));
+        const QString written = folder + QString::fromLatin1(row.written);
+        EXPECT_TRUE(QFileInfo(written).isFile());
+        EXPECT_EQ(filePermissions(written), mode_t(0644));
+    }
+    EXPECT_EQ(readFile(folder + QStringLiteral("mine.opml")), outline);
+    EXPECT_EQ(readFile(folder + QStringLiteral("mine.png")), picture);
+    EXPECT_TRUE(readFile(folder + QStringLiteral("mine.opml.pdf")).startsWith("%PDF-"));
+
+    // Sent by e-mail, each form is written under its own extension, readable by others.
+    {
+        DialogRig rig(tree, 2);
+        for (const quint64 shareType : {ExportScreen::Text, ExportScreen::OPML, ExportScreen::OwnFormat})
+            rig.sendByEmail(shareType);
+        ASSERT_EQ(rig.mail->paths.size(), 3);
+        EXPECT_EQ(QFileInfo(rig.mail->paths[0]).fileName(), QStringLiteral("Trip.txt"));
+        EXPECT_EQ(QFileInfo(rig.mail->paths[1]).fileName(), QStringLiteral("Trip.opml"));
+        EXPECT_EQ(QFileInfo(rig.mail->paths[2]).fileName(), QStringLiteral("Trip.corvex"));
+        for (const QString& sent : rig.mail->paths)
+            EXPECT_EQ(filePermissions(sent), mode_t(0644)) << sent.toStdString();
+    }
+
+    // The web site as unzip unpacks it: every entry listed as -rw-r--r--, every file readable.
+    const QString site = folder + QStringLiteral("mine.opml.zip");
+    const ProgramRun listing = runProgramToEnd(QStringLiteral("unzip"), {QStringLiteral("-Z"), site});
+    ASSERT_TRUE(listing.ran && listing.exitCode == 0) << listing.output.constData();
+    int entries = 0;
+    for (const QByteArray& line : listing.output.split('\n')) {
+        if (line.startsWith('-') || line.startsWith('d') || line.startsWith('l')) {
+            ++entries;
+            EXPECT_TRUE(line.startsWith("-rw-r--r--")) << line.constData();
+        }
+    }
+    EXPECT_GT(entries, 5);
+    const QString unpacked = folder + QStringLiteral("site");
+    QDir().mkpath(unpacked);
+    const ProgramRun unzip = runProgramToEnd(QStringLiteral("unzip"),
+                                             {QStringLiteral("-q"), site, QStringLiteral("-d"), unpacked});
+    ASSERT_TRUE(unzip.ran && unzip.exitCode == 0) << unzip.output.constData();
+    int files = 0;
+    QDirIterator it(unpacked, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        ++files;
+        EXPECT_EQ(filePermissions(path), mode_t(0644)) << path.toStdString();
+    }
+    EXPECT_EQ(files, entries);
+    EXPECT_TRUE(QFileInfo::exists(unpacked + QStringLiteral("/index.html")));
+    EXPECT_TRUE(QFileInfo::exists(unpacked + QStringLiteral("/files/data.js")));
 }
 
 TEST(ExportPanes, TheOwnFormatPaneTakesThePicturesFromTheDocumentsLocation)

@@ -16,6 +16,8 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace corvex;
@@ -125,6 +127,20 @@ TEST(GlobalQueue, HigherPrioritiesRunFirstAndFifoWithinAPriority)
                                                "background 1", "background 2"}));
     for (int i = 1; i < GlobalQueue::MaxThreads; ++i)
         blockers->release.signal();
+}
+
+TEST(GlobalQueue, BackgroundBlocksRunAtTheLowestPriorityAndTheOthersAtTheProcesssOwn)
+{
+    const auto niceOfThisThread = [] { return ::getpriority(PRIO_PROCESS, id_t(::gettid())); };
+    const int own = niceOfThisThread();
+    // In turns, so that a thread that ran a background block may take the next one.
+    for (const Priority priority :
+         {Priority::Background, Priority::Default, Priority::Background, Priority::High}) {
+        std::atomic<int> seen{-100};
+        GlobalQueue::async([&] { seen = niceOfThisThread(); }, priority);
+        ASSERT_TRUE(runUntil([&] { return seen.load() != -100; }));
+        EXPECT_EQ(seen.load(), priority == Priority::Background ? 19 : own) << GlobalQueue::label(priority);
+    }
 }
 
 TEST(GlobalQueue, IdleThreadsEndAfterTheIdleTimeout)

@@ -5,6 +5,7 @@
 
 #include "platform/core/JsonText.h"
 #include "tests/platform/core/CoreTestSupport.h"
+#include "tests/support/PieceSource.h"
 
 #include <QString>
 #include <algorithm>
@@ -12,39 +13,9 @@
 #include <gtest/gtest.h>
 
 using namespace corvex;
+using corvex::test::PieceSource;
 
 namespace {
-
-// A source over bytes that hands out at most `piece` bytes per read, and can be made to fail
-// after `failAfter` bytes.
-class PieceSource final : public JsonSource
-{
-public:
-    PieceSource(QByteArray text, qsizetype piece, qsizetype failAfter = -1)
-        : mText(std::move(text)), mPiece(piece), mFailAfter(failAfter)
-    {}
-
-    Result<qsizetype> read(char* buffer, qsizetype capacity) override
-    {
-        if (mFailAfter >= 0 && mOffset >= mFailAfter)
-            return Error(QStringLiteral("test.source"), 7, QStringLiteral("the source broke"));
-        const qsizetype count = std::min({capacity, mPiece, mText.size() - mOffset});
-        std::memcpy(buffer, mText.constData() + mOffset, std::size_t(count));
-        mOffset += count;
-        return count;
-    }
-    bool rewind() override
-    {
-        mOffset = 0;
-        return true;
-    }
-
-private:
-    QByteArray mText;
-    qsizetype mPiece;
-    qsizetype mFailAfter;
-    qsizetype mOffset = 0;
-};
 
 Result<Value> readWhole(const QByteArray& text, JsonText::ReadOptions options = {})
 {

@@ -89,6 +89,41 @@ TEST(SaveFile, NewFilesAreOnlyReadableByTheirOwner)
     EXPECT_EQ(modeOf(targetPath()), mode_t(0600));
 }
 
+// A document or export is the user's to share: the umask decides, as for any editor's files,
+// with or without unnamed temporaries; the program's own files stay private whatever the
+// umask, and a replaced file of either kind keeps its mode.
+TEST(SaveFile, NewUserFilesTakeTheUmaskProgramFilesStayPrivateReplacedFilesKeepTheirMode)
+{
+    for (const bool unnamed : {true, false}) {
+        SCOPED_TRACE(unnamed ? "unnamed temporary" : "named temporary");
+        const QString user = folder() + (unnamed ? QStringLiteral("/u1.pdf") : QStringLiteral("/u2.pdf"));
+        const QString program =
+            folder() + (unnamed ? QStringLiteral("/p1.json") : QStringLiteral("/p2.json"));
+        {
+            FaultShim shim;
+            if (!unnamed)
+                shim.failOpensWith(O_TMPFILE, EOPNOTSUPP);
+            test::ScopedUmask mask(022);
+            ASSERT_TRUE(SaveFile::writeAtomically(user, "user", SaveFile::Kind::UserFile).ok());
+            ASSERT_TRUE(SaveFile::writeAtomically(program, "own").ok());
+        }
+        EXPECT_EQ(modeOf(user), mode_t(0644));
+        EXPECT_EQ(modeOf(program), mode_t(0600));
+
+        test::ScopedUmask mask(027);
+        ASSERT_TRUE(
+            SaveFile::writeAtomically(user + QStringLiteral(".2"), "user", SaveFile::Kind::UserFile).ok());
+        EXPECT_EQ(modeOf(user + QStringLiteral(".2")), mode_t(0640));
+        ASSERT_EQ(::chmod(QFile::encodeName(user).constData(), 0600), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(program).constData(), 0604), 0);
+        ASSERT_TRUE(SaveFile::writeAtomically(user, "again", SaveFile::Kind::UserFile).ok());
+        ASSERT_TRUE(SaveFile::writeAtomically(program, "again").ok());
+        EXPECT_EQ(modeOf(user), mode_t(0600));
+        EXPECT_EQ(modeOf(program), mode_t(0604));
+        EXPECT_EQ(readFile(user), QByteArray("again"));
+    }
+}
+
 TEST(SaveFile, UsesAnUnnamedTemporaryThatGetsANameOnlyAtCommit)
 {
     if (!unnamedTemporariesWork())

@@ -2,8 +2,11 @@
 #include "tests/platform/gfx/PixelTestSupport.h"
 
 #include <QPainter>
+#include <cmath>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <numbers>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -72,6 +75,48 @@ TEST(BitmapContext, StoresPremultipliedRgbaBytesInRowsOfFourTimesTheWidth)
     EXPECT_EQ(copy.format(), QImage::Format_RGBA8888_Premultiplied);
     EXPECT_EQ(copy.size(), QSize(5, 3));
     EXPECT_EQ(pixelAt(copy, 4, 2), (Rgba{128, 0, 0, 128}));
+}
+
+// A bitmap of 32-bit words holds the colours the byte layout holds, pixel for pixel, for
+// antialiased thin and wide lines, arcs, translucent fills and images; each pixel is one
+// word 0xAARRGGBB.
+TEST(BitmapContext, WordLayoutDrawsTheSameColoursAsTheByteLayout)
+{
+    const auto scene = [](GraphicsContext& context) {
+        context.translateCTM(0, 64);
+        context.scaleCTM(1, -1);
+        for (int i = 0; i < 40; ++i) {
+            context.setStrokeColor(PlatformColor::deviceWhite(0.5, 0.4 + 0.015 * i));
+            context.setLineWidth(i % 3 == 0 ? 0.0005 : 0.3 * i);
+            context.beginPath();
+            context.moveToPoint(Point(1.3 * i, 0.7));
+            context.addLineToPoint(Point(63 - 0.9 * i, 61.2 - 0.4 * i));
+            context.addArc(Point(32.2, 30.9), 3 + 0.7 * i, 0.1 * i, 2.5 + 0.1 * i, false);
+            context.strokePath();
+        }
+        context.setFillColor(PlatformColor::red().withAlphaComponent(0.6));
+        context.fillEllipseInRect(Rect(10.3, 12.7, 20.2, 15.1));
+        context.drawImage(Rect(40.5, 3.25, 17, 11), cornerImage());
+    };
+    auto bytes = bitmap(64, 64);
+    auto words = GraphicsContext::createBitmap(64, 64, GraphicsContext::PixelLayout::Word);
+    ASSERT_NE(words, nullptr);
+    EXPECT_EQ(words->bytesPerRow(), 256);
+    scene(*bytes);
+    scene(*words);
+    const QImage fromWords = words->makeImage().convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    int differing = 0;
+    for (int row = 0; row < 64; ++row)
+        for (int column = 0; column < 64; ++column)
+            differing += pixelAt(*bytes, column, row) == pixelAt(fromWords, column, row) ? 0 : 1;
+    EXPECT_EQ(differing, 0);
+
+    auto red = GraphicsContext::createBitmap(2, 1, GraphicsContext::PixelLayout::Word);
+    red->setFillColor(PlatformColor::red());
+    red->fillRect(Rect(0, 0, 1, 1));
+    quint32 word = 0;
+    std::memcpy(&word, red->bitmapData(), sizeof word);
+    EXPECT_EQ(word, 0xFFFF0000u);
 }
 
 TEST(BitmapContext, TruncatesSizesAndRefusesEmptyOnes)
@@ -397,6 +442,70 @@ TEST(Clipping, ToRectanglesPathsAndEvenOddPaths)
     EXPECT_EQ(pixelAt(*none, 1, 1), kClear);
 }
 
+// Whether a clip leaves no pixel is known only where QPainter keeps no pixel of it: for
+// seeded rectangles a tenth to two thirds of a pixel across, in a flipped and scaled space
+// like an overview tile's, every rectangle said to leave none keeps a full-bitmap fill from
+// showing, and most that lie inside one pixel are said to.
+TEST(Clipping, RectanglesThatRoundToNoPixelAreKnownToLeaveNone)
+{
+    std::mt19937 random(41);
+    std::uniform_real_distribution<double> place(2, 14);
+    std::uniform_real_distribution<double> across(0.1, 0.66);
+    int claimed = 0;
+    int insideOnePixel = 0;
+    for (int i = 0; i < 400; ++i) {
+        auto context = bitmap(16, 16);
+        context->translateCTM(0, 16);
+        context->scaleCTM(0.5, -0.5); // user units are half pixels, y downward
+        const Rect r(place(random) * 2, place(random) * 2, across(random) * 2, across(random) * 2);
+        const bool none = context->clipToRectLeavesNoPixels(r);
+        const double x = r.minX() / 2;
+        const double y = r.minY() / 2;
+        const bool inside = std::floor(x + 0.5) == std::floor(x + r.width() / 2 + 0.5) &&
+                            std::floor(y + 0.5) == std::floor(y + r.height() / 2 + 0.5);
+        insideOnePixel += inside ? 1 : 0;
+        claimed += none ? 1 : 0;
+        context->clipToRect(r);
+        context->setFillColor(PlatformColor::red());
+        context->fillRect(Rect(0, 0, 32, 32));
+        bool drawn = false;
+        for (int row = 0; row < 16; ++row)
+            for (int column = 0; column < 16; ++column)
+                drawn = drawn || pixelAt(*context, column, row).a != 0;
+        EXPECT_FALSE(none && drawn) << "rectangle " << i << " at " << r.minX() << ", " << r.minY() << " size "
+                                    << r.width() << " x " << r.height();
+    }
+    EXPECT_GT(insideOnePixel, 40);
+    EXPECT_GE(claimed, insideOnePixel * 9 / 10);
+
+    // Not known: a rectangle half a pixel across or more, after a path clip, in a turned
+    // space, over a painter handed out or one the context did not make.
+    const Rect tiny(5.1, 5.1, 0.2, 0.2);
+    auto wide = bitmap(16, 16);
+    EXPECT_TRUE(wide->clipToRectLeavesNoPixels(tiny));
+    EXPECT_FALSE(wide->clipToRectLeavesNoPixels(Rect(5.6, 5.6, 0.6, 0.6)));
+    auto pathClip = bitmap(16, 16);
+    pathClip->addEllipseInRect(Rect(0, 0, 16, 16));
+    pathClip->clip();
+    EXPECT_FALSE(pathClip->clipToRectLeavesNoPixels(tiny));
+    pathClip->saveGState();
+    pathClip->restoreGState();
+    EXPECT_FALSE(pathClip->clipToRectLeavesNoPixels(tiny));
+    auto turned = bitmap(16, 16);
+    turned->rotateCTM(0.1);
+    EXPECT_FALSE(turned->clipToRectLeavesNoPixels(tiny));
+    auto handedOut = bitmap(16, 16);
+    handedOut->saveGState();
+    (void)handedOut->painter();
+    EXPECT_FALSE(handedOut->clipToRectLeavesNoPixels(tiny));
+    handedOut->restoreGState();
+    EXPECT_TRUE(handedOut->clipToRectLeavesNoPixels(tiny)) << "known again once restored";
+    QImage image(16, 16, QImage::Format_RGBA8888_Premultiplied);
+    QPainter painter(&image);
+    GraphicsContext borrowed(&painter, false);
+    EXPECT_FALSE(borrowed.clipToRectLeavesNoPixels(tiny));
+}
+
 TEST(Clipping, ToAMaskPlacedByTheImageDrawingRule)
 {
     // Mask: opaque top row, transparent bottom row; drawn into the left half.
@@ -683,4 +792,50 @@ TEST(PainterAccess, CarriesTheCtmAndColours)
     EXPECT_DOUBLE_EQ(context->userSpaceScale(), 1.0);
     context->scaleCTM(2, 2);
     EXPECT_DOUBLE_EQ(context->userSpaceScale(), 2.0);
+}
+
+// Marks of whole pixels at seeded points of a flipped, scaled and moved space like an overview
+// tile's: each fills exactly the 2 x 2 pixels nearest around its point (the pixel holding the
+// point among them), opaque and unblended, later marks over earlier ones; a turned space
+// still fills around each point.
+TEST(PixelMarks, EachMarkFillsTheTwoByTwoPixelsNearestAroundItsPoint)
+{
+    std::mt19937 random(54);
+    std::uniform_real_distribution<double> place(4, 28);
+    for (int i = 0; i < 50; ++i) {
+        auto context = bitmap(32, 32);
+        context->translateCTM(0.3, 32);
+        context->scaleCTM(0.25, -0.25); // user units are quarter pixels, y downward
+        const Point user(place(random) * 4, place(random) * 4);
+        context->fillDevicePixelSquares({{user, qRgb(200, 0, 0)}}, 2);
+        // The point in pixels, rows counted from the top.
+        const double x = 0.3 + user.x / 4;
+        const double y = user.y / 4;
+        const int left = int(std::round(x - 1));
+        const int top = int(std::round(y - 1));
+        EXPECT_LE(left, int(std::floor(x)));
+        EXPECT_LE(top, int(std::floor(y)));
+        for (int row = 0; row < 32; ++row)
+            for (int column = 0; column < 32; ++column) {
+                const bool inside = column >= left && column < left + 2 && row >= top && row < top + 2;
+                const Rgba seen = pixelAt(*context, column, row);
+                EXPECT_EQ(seen.a, inside ? 255 : 0) << column << ", " << row << " for " << x << ", " << y;
+                if (inside) {
+                    EXPECT_EQ(seen.r, 200);
+                }
+            }
+    }
+    // y up: (3, 3) covers columns 2 and 3 of rows 4 and 5, (4, 4) columns 3 and 4 of rows 3
+    // and 4.
+    auto two = bitmap(8, 8);
+    two->fillDevicePixelSquares({{Point(3, 3), qRgb(0, 0, 255)}, {Point(4, 4), qRgb(0, 255, 0)}}, 2);
+    EXPECT_EQ(pixelAt(*two, 3, 4).g, 255) << "the later mark lies over the earlier";
+    EXPECT_EQ(pixelAt(*two, 2, 5).b, 255);
+    EXPECT_EQ(pixelAt(*two, 4, 5).a, 0);
+    auto turned = bitmap(16, 16);
+    turned->translateCTM(8, 8);
+    turned->rotateCTM(0.3);
+    turned->fillDevicePixelSquares({{Point(0, 0), qRgb(0, 0, 255)}}, 2);
+    EXPECT_GT(pixelAt(*turned, 8, 8).a, 0);
+    EXPECT_EQ(pixelAt(*turned, 2, 2).a, 0);
 }

@@ -5,6 +5,9 @@
 
 #include <QFontInfo>
 #include <QFontMetricsF>
+#include <QGlyphRun>
+#include <QRawFont>
+#include <QTextLayout>
 #include <atomic>
 #include <gtest/gtest.h>
 #include <mutex>
@@ -279,4 +282,60 @@ TEST(PlatformFontEmoji, EmojiMeasureWithTheEmojiFont)
     EXPECT_GT(size.width, 24.0);
     EXPECT_LT(size.width, 80.0);
     EXPECT_GT(size.height, 20.0);
+}
+
+// Titles in Chinese, Japanese, Korean, Arabic and Hebrew, set in the planets' and the note
+// pages' faces: every glyph comes from the script faces, and none is the missing glyph
+// (index 0), shaped or not.
+TEST(PlatformFontScripts, EveryScriptIsSetWithTheScriptFacesAndNoMissingGlyph)
+{
+    struct Sample
+    {
+        const char* text;
+        const char* face;
+    };
+    const Sample samples[] = {
+        {"中文标题：这是一个中文笔记，人人都看得懂大字。", "WenQuanYi Micro Hei"},
+        {"日本語のタイトル、これは日本語のメモです。カタカナ", "WenQuanYi Micro Hei"},
+        {"한국어 제목, 한국어 메모입니다", "WenQuanYi Micro Hei"},
+        {"عنوان عربي مرحبا بالعالم", "Noto Sans Arabic"},
+        {"כותרת עברית בְּרֵאשִׁית בָּרָא", "Noto Sans Hebrew"},
+    };
+    EXPECT_EQ(PlatformFont::scriptFaces().mid(0, 3),
+              (QStringList{QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans Arabic"),
+                           QStringLiteral("Noto Sans Hebrew")}));
+    for (const char* face : {"Helvetica", "Avenir Medium", "HelveticaNeue-Medium"}) {
+        const PlatformFont font = PlatformFont::fontWithName(QString::fromLatin1(face), 14);
+        for (const Sample& sample : samples) {
+            SCOPED_TRACE(std::string(face) + ": " + sample.text);
+            const QString text = QString::fromUtf8(sample.text);
+            const AttributedString string(text, font, PlatformColor::black());
+            std::unique_ptr<QTextLayout> layout = string.createTextLayout(0, string.length());
+            layout->beginLayout();
+            layout->createLine().setLineWidth(100000);
+            layout->endLayout();
+            QStringList families;
+            for (const QGlyphRun& run : layout->glyphRuns()) {
+                const QString family = run.rawFont().familyName();
+                families.append(family);
+                for (const quint32 glyph : run.glyphIndexes())
+                    EXPECT_NE(glyph, 0u) << family.toStdString();
+            }
+            // Spaces and punctuation may come from the text's own face.
+            EXPECT_TRUE(families.contains(QString::fromLatin1(sample.face)))
+                << families.join(u',').toStdString();
+            for (const QString& family : families) {
+                EXPECT_TRUE(family == QString::fromLatin1(sample.face) || family == font.familyName())
+                    << family.toStdString();
+            }
+            // The face itself holds every character.
+            const QRawFont raw = QRawFont::fromFont(QFont(QString::fromLatin1(sample.face)));
+            ASSERT_TRUE(raw.isValid());
+            for (const QChar c : text) {
+                if (!c.isSpace() && !c.isPunct() && c.category() != QChar::Mark_NonSpacing) {
+                    EXPECT_TRUE(raw.supportsCharacter(c)) << QString(c).toStdString();
+                }
+            }
+        }
+    }
 }

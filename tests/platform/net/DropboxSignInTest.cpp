@@ -205,7 +205,8 @@ TEST(DropboxRedirectTest, ParsesOnlyWellFormedRedirectsAndTokenFiles)
 namespace corvex::test {
 
 // The emulator refuses what the service refuses, so that the client's tests would catch a
-// form Content-Type, a raw byte in the argument header, or a listing cursor it does not know.
+// form Content-Type, a raw byte in the argument header, a listing cursor that was never one
+// (400) or one that expired (409 reset).
 TEST(DropboxEmulatorTest, RefusesWhatTheServiceRefuses)
 {
     DropboxEmulator emulator;
@@ -233,8 +234,19 @@ TEST(DropboxEmulatorTest, RefusesWhatTheServiceRefuses)
         send("files/upload", "application/octet-stream", "{\"path\":\"/\xc3\xa9\"}", "x");
     EXPECT_EQ(raw.statusCode, 400);
     EXPECT_EQ(send("files/list_folder", "text/plain", R"({"path":""})", R"({"path":""})").statusCode, 400);
-    const HttpResponse reset =
+    const HttpResponse never =
         send("files/list_folder/continue", "application/json", {}, R"({"cursor":"nope"})");
+    EXPECT_EQ(never.statusCode, 400);
+    EXPECT_TRUE(never.body.contains("cursor")) << never.body.constData();
+    const QByteArray cursor =
+        QJsonDocument::fromJson(send("files/list_folder", "application/json", {}, R"({"path":""})").body)
+            .object()
+            .value(QStringLiteral("cursor"))
+            .toString()
+            .toUtf8();
+    emulator.expireCursors();
+    const HttpResponse reset =
+        send("files/list_folder/continue", "application/json", {}, R"({"cursor":")" + cursor + R"("})");
     EXPECT_EQ(reset.statusCode, 409);
     EXPECT_TRUE(reset.body.contains(R"({".tag":"reset"})")) << reset.body.constData();
     const HttpResponse safe =

@@ -98,6 +98,16 @@ TEST(HttpLoopbackOnly, ReservedInvalidNamesFailWithoutALookupWhereverTheyCome)
     ASSERT_FALSE(redirected.ok());
     EXPECT_EQ(redirected.error().code(), UrlError::CannotFindHost);
     EXPECT_EQ(session->socketsOpened(), 1);
+
+    // A loopback-only process gives the same reason.
+    auto closed = HttpSession::create(quickConfiguration());
+    ASSERT_TRUE(closed->loopbackOnly());
+    const auto reserved =
+        runTransfer(*closed, HttpRequest::get(QUrl(QStringLiteral("https://settings.loom.invalid/x"))));
+    ASSERT_FALSE(reserved.ok());
+    EXPECT_EQ(reserved.error().code(), UrlError::CannotFindHost);
+    EXPECT_EQ(reserved.error().localizedDescription(),
+              QStringLiteral("settings.loom.invalid is a reserved name that never resolves"));
 }
 
 TEST(HttpLoopbackOnly, TheSwitchIsReadWhenASessionIsMade)

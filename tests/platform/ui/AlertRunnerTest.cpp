@@ -3,6 +3,7 @@
 
 #include "platform/core/Log.h"
 #include "platform/ui/Alert.h"
+#include "platform/ui/Application.h"
 #include "platform/ui/QtAlertRunner.h"
 #include "platform/ui/Runners.h"
 #include "tests/doubles/ui/ScriptedAlertRunner.h"
@@ -13,6 +14,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <algorithm>
+#include <csignal>
 #include <gtest/gtest.h>
 
 using namespace corvex;
@@ -104,6 +106,21 @@ TEST(ScriptedAlertRunner, DismissalAnswersTheCancelButtonNeverTheDestructiveOne)
     EXPECT_EQ(runner.runModal(alertWith({kDelete, kCancel})), 1001);
     EXPECT_EQ(runner.runModal(alertWith({kClose})), 1000);
     EXPECT_EQ(runner.runModal(alertWith({kSave, kDontSave, kCancel})), 1002);
+}
+
+TEST(ScriptedAlertRunner, AnAlertEndedByTheQuitIsADismissalUnlessTheCallerAsksForTheAnswerOnly)
+{
+    ScriptedAlertRunner runner;
+    const Alert alert = alertWith({kSave, kDontSave, kCancel});
+    runner.answerEndedByQuit();
+    EXPECT_EQ(runner.runModal(alert), 1002);
+    runner.answerEndedByQuit();
+    EXPECT_EQ(runner.runModalUnlessQuit(alert), std::nullopt);
+    // The user's own dismissal and presses are answers.
+    runner.answerDismissed();
+    EXPECT_EQ(runner.runModalUnlessQuit(alert), 1002);
+    runner.answerIndex(0);
+    EXPECT_EQ(runner.runModalUnlessQuit(alert), 1000);
 }
 
 TEST(ScriptedAlertRunner, WithoutAnAnswerItAsksTheHandlerElseDismisses)
@@ -230,4 +247,24 @@ TEST(QtAlertRunner, AnAlertWithoutButtonsShowsOKAndAnswersIt)
         EXPECT_EQ(buttonOrder(box), QStringList{QStringLiteral("OK")});
     });
     EXPECT_EQ(answer, 1000);
+}
+
+TEST(QtAlertRunner, EscapeAnswersTheCancelButtonWhileASigtermDuringTheAlertLeavesItUnanswered)
+{
+    int argc = 1;
+    char name[] = "corvex";
+    char* argv[] = {name, nullptr};
+    Application app(argc, argv, {false, true, false});
+    QtAlertRunner runner;
+    {
+        ModalDriver driver(ModalDriver::Target::ModalWidget, {Qt::Key_Escape});
+        EXPECT_EQ(runner.runModalUnlessQuit(alertWith({kDelete, kCancel})), 1001);
+        EXPECT_TRUE(driver.sent());
+    }
+    ModalDriver driver(ModalDriver::Target::ModalWidget, {}, [](QWidget*) { ::raise(SIGTERM); });
+    LogCapture log;
+    EXPECT_EQ(runner.runModalUnlessQuit(alertWith({kDelete, kCancel})), std::nullopt);
+    EXPECT_FALSE(driver.rescued());
+    EXPECT_TRUE(app.isQuitting());
+    EXPECT_TRUE(log.contains(QStringLiteral("Quit requested by signal")));
 }

@@ -6,13 +6,16 @@
 #include "platform/core/UserDefaults.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/MenuBar.h"
+#include "platform/ui/Popover.h"
 #include "platform/ui/ScreenFacade.h"
 #include "platform/ui/SingleInstance.h"
 #include "platform/ui/View.h"
+#include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/RunUntil.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/TestFiles.h"
 
 #include <QAction>
 #include <QApplication>
@@ -214,6 +217,50 @@ TEST(ActionRouter, TheFirstResponderThatHandlesAnActionTakesIt)
     ActionRouter::setApplicationTarget(nullptr);
 }
 
+TEST(MenuBar, TheShortcutsOfAWindowRunWhileAPopoverOfItHasTheKeyboard)
+{
+    ScreenFacade::ScopedOverride screens(kShellTestScreen);
+    ShellTestWindow window(Size(400, 300));
+    window.name = QStringLiteral("window");
+    window.handled = {QStringLiteral("qvSaveLocalFile:")};
+    window.setContentView(View::create());
+    window.makeKeyAndOrderFront();
+    ShellTestHandler app;
+    app.name = QStringLiteral("app");
+    app.performed = window.performed;
+    app.handled = {QStringLiteral("terminate:")};
+    ActionRouter::setApplicationTarget(&app);
+    ASSERT_NE(
+        MenuBar::install(window, shellTestMainMenu({{QStringLiteral("qvSaveLocalFile:"), QStringLiteral("s")},
+                                                    {QStringLiteral("terminate:"), QStringLiteral("q")}})),
+        nullptr);
+
+    // An editor's popover over the window takes the keyboard.
+    auto content = ViewController::create();
+    content->setView(View::create(Rect(0, 0, 200, 100)));
+    auto popover = Popover::create(true);
+    popover->setContentViewController(content);
+    popover->showRelativeToRect(Rect(50, 50, 40, 40), *window.contentView(), Popover::Edge::MaxY);
+    ASSERT_TRUE(popover->isShown());
+    QWidget* popoverHost = popover->window()->hostWidget();
+    popoverHost->activateWindow();
+    ASSERT_TRUE(runUntil([&] { return QApplication::activeWindow() == popoverHost; }, 5));
+
+    QTest::keyClick(popoverHost, Qt::Key_Q, Qt::ControlModifier);
+    QTest::keyClick(popoverHost, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(*window.performed,
+              (QStringList{QStringLiteral("app:terminate:"), QStringLiteral("window:qvSaveLocalFile:")}));
+    // Validated for the window at the moment of the key, as in the window itself.
+    window.performed->clear();
+    window.valid[QStringLiteral("qvSaveLocalFile:")] = false;
+    QTest::keyClick(popoverHost, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_TRUE(window.performed->isEmpty());
+
+    popover->performClose();
+    EXPECT_TRUE(popoverHost->actions().isEmpty()) << "the popover kept the window's shortcuts";
+    ActionRouter::setApplicationTarget(nullptr);
+}
+
 TEST(MenuBar, AShortcutRunsOnlyWhenItsItemValidatesAtThatMoment)
 {
     auto performed = std::make_shared<QStringList>();
@@ -409,10 +456,26 @@ TEST(DesktopIntegration, InstallsTheEntryTypesAndAssociations)
     const QString script = QStringLiteral(CORVEX_SOURCE_ROOT "/tools/install-desktop-integration");
     if (!QFileInfo::exists(QStringLiteral("/usr/bin/update-mime-database")))
         GTEST_SKIP() << "shared-mime-info is not installed (tools/install-packages)";
-    QProcess install;
-    install.start(script, {QStringLiteral("--binary"), QStringLiteral("/bin/true")});
-    ASSERT_TRUE(install.waitForFinished(60000));
-    ASSERT_EQ(install.exitCode(), 0) << install.readAllStandardError().toStdString();
+    // The command goes into the folder named (as root the default would be /usr/local/bin,
+    // which a test must not touch; for other users ~/.local/bin).
+    const QString binDir = testDir() + QStringLiteral("/bin");
+    const auto installTo = [&](const QString& binary) {
+        QProcess install;
+        install.start(script, {QStringLiteral("--binary"), binary, QStringLiteral("--bin-dir"), binDir});
+        EXPECT_TRUE(install.waitForFinished(60000));
+        EXPECT_EQ(install.exitCode(), 0) << install.readAllStandardError().toStdString();
+        return QString::fromUtf8(install.readAllStandardOutput() + install.readAllStandardError());
+    };
+    installTo(QStringLiteral("/bin/false"));
+    const QString output = installTo(QStringLiteral("/bin/true"));
+    EXPECT_EQ(QFileInfo(binDir + QStringLiteral("/corvex")).symLinkTarget(), QStringLiteral("/bin/true"))
+        << "a second run replaces the link";
+    EXPECT_TRUE(output.contains(QStringLiteral("is not on PATH yet"))) << output.toStdString();
+    QFile::remove(binDir + QStringLiteral("/corvex"));
+    writeFile(binDir + QStringLiteral("/corvex"), "#!/bin/sh\n");
+    EXPECT_TRUE(installTo(QStringLiteral("/bin/true")).contains(QStringLiteral("is not a link")));
+    EXPECT_EQ(readFile(binDir + QStringLiteral("/corvex")), QByteArray("#!/bin/sh\n"))
+        << "someone else's file stays";
 
     const QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
     QFile entry(dataHome + QStringLiteral("/applications/com.tallowfen.corvex.desktop"));

@@ -169,6 +169,42 @@ TEST(CompositorScaledPath, PlanetsAtNearbyScalesLookLikeSmoothDrawingOfTheConten
     }
 }
 
+TEST(CompositorScaledPath, AnOrbitComingToRestKeepsItsLookWhileItsCopiesAreMadeFrameByFrame)
+{
+    // More planets than a frame makes copies of: the frames after the orbit stops draw some
+    // planets from new copies and the rest scaled afresh, until every planet has its copy.
+    const Size window(200, 120);
+    const int side = 48;
+    auto root = Layer::createBackingLayer(false);
+    root->setFrame(Rect(0, 0, window.width, window.height));
+    std::vector<std::shared_ptr<Layer>> planets;
+    for (int i = 0; i < 24; ++i) {
+        auto planet = Layer::create();
+        planet->setBounds(Rect(0, 0, side / kScaledPathScale, side / kScaledPathScale));
+        planet->setContentsScale(kScaledPathScale);
+        planet->setContents(scaledPathPlanet(side, (i * 37) % 360));
+        planet->setPosition(Point(14.3 + (i % 8) * 24.7, 20.6 + (i / 8) * 36.45));
+        planet->setOpacity(i % 5 == 0 ? 0.75f : 1.0f);
+        root->addSublayer(planet);
+        planets.push_back(planet);
+    }
+    Compositor::Options options;
+    options.background = PlatformColor::white();
+    options.presentation = false;
+    for (const auto& planet : planets)
+        planet->setTransform(Transform3D::makeScale(0.9, 0.9, 1));
+    (void)Compositor::renderToImage(*root, window, kScaledPathScale, options);
+    for (const auto& planet : planets)
+        planet->setTransform(Transform3D::makeScale(0.95, 0.95, 1));
+    const QImage moving = Compositor::renderToImage(*root, window, kScaledPathScale, options);
+    ASSERT_FALSE(moving.isNull());
+    for (int frame = 0; frame < 6; ++frame)
+        EXPECT_EQ(
+            worstPixelDifference(Compositor::renderToImage(*root, window, kScaledPathScale, options), moving),
+            0)
+            << "frame " << frame << " after the orbit stopped";
+}
+
 TEST(CompositorScaledPath, FadingAndResumingScaledLayersKeepTheirLook)
 {
     const Size window(80, 60);
@@ -282,6 +318,76 @@ TEST(CompositorScaler, SamplesAsQPaintersSmoothDrawing)
         EXPECT_EQ(ours.image.width(), int(std::ceil(area.right())) - ours.origin.x()) << c.name;
         const QImage expected = qtScaledLike(ours, source, c.toDevice, c.opacity);
         EXPECT_LE(worstPixelDifference(ours.image, expected), c.tolerance) << c.name;
+    }
+}
+
+// Blended straight into a target, the drawing leaves exactly the pixels QPainter's
+// source-over leaves when it blends the scaled rows, clear rows and columns skipped, within
+// the columns asked for; on targets with and without alpha.
+TEST(CompositorScaler, BlendsIntoATargetAsQPainterBlendsTheScaledRows)
+{
+    // A disc with clear corners, clear rows above and below, and a half transparent band.
+    QImage source(40, 36, QImage::Format_ARGB32_Premultiplied);
+    source.fill(Qt::transparent);
+    {
+        QPainter painter(&source);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(30, 160, 90));
+        painter.drawEllipse(QRectF(4, 5, 31, 26));
+        painter.setBrush(QColor(200, 40, 40, 120));
+        painter.drawRect(QRectF(10, 16, 24, 4));
+    }
+    const struct
+    {
+        const char* name;
+        QImage::Format sourceFormat;
+        QImage::Format targetFormat;
+        QTransform toDevice;
+        double opacity;
+    } cases[] = {
+        {"enlarged", QImage::Format_ARGB32_Premultiplied, QImage::Format_ARGB32_Premultiplied,
+         QTransform(1.37, 0, 0, 1.29, 6.3, 4.7), 1},
+        {"reduced and faded", QImage::Format_ARGB32_Premultiplied, QImage::Format_RGB32,
+         QTransform(0.83, 0, 0, 0.71, 9.5, 11.2), 0.6},
+        {"mirrored, rgba bytes", QImage::Format_RGBA8888_Premultiplied, QImage::Format_ARGB32_Premultiplied,
+         QTransform(-1.1, 0, 0, 0.9, 58.4, 3.3), 0.85},
+    };
+    for (const auto& c : cases) {
+        const QImage contents = source.convertToFormat(c.sourceFormat);
+        const CompositorScaler scaling(contents, c.toDevice, c.opacity, 4096);
+        ASSERT_TRUE(scaling.isValid()) << c.name;
+        // A target of every premultiplied value under the drawing.
+        QImage target(80, 70, QImage::Format_ARGB32_Premultiplied);
+        for (int y = 0; y < target.height(); ++y) {
+            auto* row = reinterpret_cast<QRgb*>(target.scanLine(y));
+            for (int x = 0; x < target.width(); ++x) {
+                const int alpha = (x * 7 + y * 13) % 256;
+                row[x] = qRgba((x * 37) % (alpha + 1), (y * 11) % (alpha + 1), (x + y) % (alpha + 1), alpha);
+            }
+        }
+        target = target.convertToFormat(c.targetFormat);
+        const QPoint origin = scaling.origin();
+        const QSize size = scaling.size();
+        // Columns cut on both sides, as by the area that can be painted.
+        const int from = 3;
+        const int to = size.width() - 2;
+
+        QImage band(size, QImage::Format_ARGB32_Premultiplied);
+        scaling.scaleRows(0, size.height(), band.bits(), band.bytesPerLine());
+        QImage expected = target.copy();
+        {
+            QPainter painter(&expected);
+            painter.setClipRect(QRect(origin.x() + from, origin.y(), to - from, size.height()));
+            painter.drawImage(origin, band);
+        }
+        QImage ours = target.copy();
+        scaling.blendRows(0, size.height(), from, to,
+                          ours.bits() + qsizetype(origin.y()) * ours.bytesPerLine() +
+                              qsizetype(origin.x() + from) * 4,
+                          ours.bytesPerLine());
+        // Bit for bit.
+        EXPECT_TRUE(ours == expected) << c.name << ": " << worstPixelDifference(ours, expected);
     }
 }
 

@@ -14,6 +14,7 @@
 #include "platform/ui/Transaction.h"
 #include "platform/ui/View.h"
 #include "platform/ui/Window.h"
+#include "tests/doubles/ui/CaretWatch.h"
 #include "tests/platform/ui/LayerTestSupport.h"
 #include "tests/support/RunUntil.h"
 #include "tests/support/TestEnvironment.h"
@@ -304,6 +305,19 @@ TEST_F(EmbeddedWidgetTest, QtFocusAndTheFirstResponderFollowEachOther)
     window->hostWidget()->setFocus(Qt::TabFocusReason);
     EXPECT_TRUE(runUntil([&] { return window->firstResponder() != field.get(); }));
     EXPECT_FALSE(field->hasKeyboardFocus());
+}
+
+TEST_F(EmbeddedWidgetTest, AWindowBecomingActiveKeepsItsFirstResponderAndTheFieldShowsNoCaret)
+{
+    // Qt gives the focus of a window that becomes active to its first widget, the field.
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window->hostWidget()));
+    ASSERT_EQ(pass(), State::Live);
+    EXPECT_NE(window->firstResponder(), field.get());
+    EXPECT_FALSE(field->lineEdit()->hasFocus());
+    EXPECT_FALSE(caretBlinks(*field->lineEdit())) << "a field the user is not typing into blinks";
+    // Once it is the first responder, it does.
+    ASSERT_TRUE(window->makeFirstResponder(field.get()));
+    EXPECT_TRUE(caretBlinks(*field->lineEdit()));
 }
 
 TEST_F(EmbeddedWidgetTest, AClickOnAGrabbedFieldMakesItLiveWithTheCaretThere)

@@ -102,8 +102,12 @@ TEST(FilePanelRunner, TheDefaultPanelAllowsDocumentsFromTheDesktop)
     FilePanelRunner::OpenPanel any;
     any.allowedFileTypes.clear();
     EXPECT_EQ(any.nameFilter(), QString());
-    // The test main points HOME at the test's own folder.
-    EXPECT_EQ(FilePanelRunner::desktopDirectory(), QDir::homePath() + QStringLiteral("/Desktop"));
+    // The test main points HOME at the test's own folder: without a desktop there, panels
+    // start in the home folder, never in the process's working directory.
+    QDir(QDir::homePath() + QStringLiteral("/Desktop")).removeRecursively();
+    EXPECT_EQ(FilePanelRunner::desktopDirectory(), QDir::homePath());
+    const QString made = desktop();
+    EXPECT_EQ(FilePanelRunner::desktopDirectory(), made);
 }
 
 TEST(FilePanelRunner, ACompletionRunsOnceAndNeverInsideTheCall)

@@ -9,7 +9,7 @@
 namespace corvex {
 namespace {
 
-TEST(RunnerAlertPresenter, AnswersThePressedButtonAndADismissalStandsForTheLastButton)
+TEST(RunnerAlertPresenter, AnswersThePressedButtonADismissalStandsForTheLastButtonAndAQuitForNone)
 {
     EXPECT_EQ(AlertPresenter::present(QStringLiteral("t"), QStringLiteral("m"), {QStringLiteral("OK")}),
               AlertPresenter::NoAlertShown);
@@ -20,13 +20,17 @@ TEST(RunnerAlertPresenter, AnswersThePressedButtonAndADismissalStandsForTheLastB
                               QStringLiteral("Don't Send")};
     runner->answerIndex(1);
     runner->answerDismissed();
+    runner->answerEndedByQuit();
     EXPECT_EQ(
         AlertPresenter::present(QStringLiteral("Send Crash Report?"), QStringLiteral("Looks like"), buttons),
         1001);
     EXPECT_EQ(
         AlertPresenter::present(QStringLiteral("Send Crash Report?"), QStringLiteral("Looks like"), buttons),
         1002);
-    ASSERT_EQ(runner->presentedCount(), 2);
+    EXPECT_EQ(
+        AlertPresenter::present(QStringLiteral("Send Crash Report?"), QStringLiteral("Looks like"), buttons),
+        AlertPresenter::Unanswered);
+    ASSERT_EQ(runner->presentedCount(), 3);
     EXPECT_EQ(runner->presented()[0].messageText, QStringLiteral("Send Crash Report?"));
     EXPECT_EQ(runner->presented()[0].buttons[2].title, QStringLiteral("Don't Send"));
     AlertPresenter::setRegistered(nullptr);

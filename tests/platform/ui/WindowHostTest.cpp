@@ -13,10 +13,12 @@
 #include <QDir>
 #include <QGuiApplication>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QStyleHints>
 #include <QTest>
 #include <QWheelEvent>
 #include <QWidget>
+#include <cstring>
 #include <gtest/gtest.h>
 
 using namespace corvex;
@@ -298,6 +300,54 @@ TEST(WindowHostFrame, ClosingAsksTheWindow)
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(window.willClose, 1);
     EXPECT_FALSE(window.isKeyWindow());
+}
+
+// A window whose owner lets it go as it hears of its closing. Its storage outlives it, filled
+// with a pattern once it is destroyed, so that a touch of the window after that reads garbage
+// (as freed memory may) instead of passing by luck.
+class LetGoWhenClosing final : public Window
+{
+public:
+    static std::shared_ptr<LetGoWhenClosing> make(std::vector<unsigned char>& storage)
+    {
+        storage.assign(sizeof(LetGoWhenClosing), 0);
+        auto* window = new (storage.data()) LetGoWhenClosing();
+        unsigned char* bytes = storage.data();
+        auto owner = std::shared_ptr<LetGoWhenClosing>(window, [bytes](LetGoWhenClosing* gone) {
+            gone->~LetGoWhenClosing();
+            std::memset(bytes, 0xA5, sizeof(LetGoWhenClosing));
+        });
+        window->mOwner = owner;
+        return owner;
+    }
+    void windowWillClose() override { mOwner.reset(); }
+
+private:
+    LetGoWhenClosing() : Window(Size(50, 50)) {}
+    std::shared_ptr<LetGoWhenClosing> mOwner;
+};
+
+TEST(WindowHostFrame, AWindowLetGoWhileItClosesIsNotTouchedAgain)
+{
+    std::vector<unsigned char> storage;
+    {
+        std::weak_ptr<LetGoWhenClosing> window = LetGoWhenClosing::make(storage);
+        Window* closing = window.lock().get(); // no owner but its own while it closes
+        closing->makeKeyAndOrderFront();
+        closing->close();
+        EXPECT_TRUE(window.expired());
+        EXPECT_EQ(Window::keyWindow(), nullptr);
+    }
+    // Closed by its close box: the host goes once its close event is over.
+    std::weak_ptr<LetGoWhenClosing> window = LetGoWhenClosing::make(storage);
+    Window* closing = window.lock().get();
+    closing->makeKeyAndOrderFront();
+    QPointer<QWidget> host = closing->hostWidget();
+    EXPECT_TRUE(host->close());
+    EXPECT_TRUE(window.expired());
+    EXPECT_EQ(Window::keyWindow(), nullptr);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(host.isNull());
 }
 
 TEST(WindowHostFrame, KeyAndMainStatusMoveBetweenWindows)

@@ -1,44 +1,53 @@
 #include "tests/support/net/DropboxEmulator.h"
 
 #include "platform/core/Scheduler.h"
+#include "tests/support/net/DropboxEmulatorAccounts.h"
+#include "tests/support/net/DropboxEmulatorArguments.h"
+#include "tests/support/net/DropboxEmulatorCursors.h"
+#include "tests/support/net/DropboxEmulatorTree.h"
+#include "tests/support/net/LoopbackServer.h"
 
-#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRandomGenerator>
 #include <QUrl>
 #include <QUrlQuery>
+#include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <deque>
 #include <httplib.h>
+#include <map>
+#include <mutex>
 
 namespace corvex::test {
 
 namespace {
 
 using Json = QJsonObject;
+using Headers = QList<QPair<QByteArray, QByteArray>>;
+using Fault = DropboxEmulator::Fault;
 
-struct Entry
+struct Answer
 {
-    bool folder = false;
-    DropboxEmulator::File file;
-    QString id;
+    int status = 200;
+    QByteArray body;
+    Headers headers;
 };
 
-std::string dump(const QJsonObject& object)
+QByteArray dump(const Json& object)
 {
-    return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
 // The service's header-safe JSON: \u escapes for 0x7F and above.
-std::string headerSafeDump(const QJsonObject& object)
+QByteArray headerSafeDump(const Json& object)
 {
-    const QString text = QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
-    std::string out;
+    const QString text = QString::fromUtf8(dump(object));
+    QByteArray out;
     for (const QChar c : text) {
         if (c.unicode() < 0x7F) {
-            out.push_back(char(c.unicode()));
+            out.append(char(c.unicode()));
         } else {
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\u%04x", unsigned(c.unicode()));
@@ -46,27 +55,6 @@ std::string headerSafeDump(const QJsonObject& object)
         }
     }
     return out;
-}
-
-QString lowerPath(const QString& path)
-{
-    return path.toLower();
-}
-
-QString parentOf(const QString& lower)
-{
-    const qsizetype slash = lower.lastIndexOf(QLatin1Char('/'));
-    return slash <= 0 ? QString() : lower.left(slash);
-}
-
-QString nameOf(const QString& path)
-{
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
-Json errorBody(const QString& summary, const Json& error)
-{
-    return Json{{QStringLiteral("error_summary"), summary}, {QStringLiteral("error"), error}};
 }
 
 Json tagged(const QString& tag)
@@ -79,593 +67,635 @@ Json tagged(const QString& tag, const QString& member, const Json& inner)
     return Json{{QStringLiteral(".tag"), tag}, {member, inner}};
 }
 
+Answer json(int status, const Json& body)
+{
+    return Answer{status, dump(body), {{"Content-Type", "application/json"}}};
+}
+
+// A 400: the service's plain-text account of what it could not take.
+Answer badRequest(const QByteArray& route, const QString& text)
+{
+    return Answer{400,
+                  "Error in call to API function \"" + route + "\": " + text.toUtf8(),
+                  {{"Content-Type", "text/plain; charset=utf-8"}}};
+}
+
+// A 409 route error: the tags down the union, then the error itself.
+Answer routeError(const QStringList& tags, const Json& error)
+{
+    return json(409,
+                Json{{QStringLiteral("error_summary"), tags.join(QLatin1Char('/')) + QStringLiteral("/..")},
+                     {QStringLiteral("error"), error}});
+}
+
+// {".tag": outer, outer: {".tag": inner}}: a lookup or write error of one path member.
+Answer pathError(const QString& outer, const QString& inner)
+{
+    return routeError({outer, inner}, tagged(outer, outer, tagged(inner)));
+}
+
+// An upload's write failure: {".tag": "path", "reason": {...}, "upload_session_id": ...}.
+Answer uploadFailure(const QStringList& reasonTags, const Json& reason)
+{
+    return routeError(QStringList{QStringLiteral("path")} + reasonTags,
+                      Json{{QStringLiteral(".tag"), QStringLiteral("path")},
+                           {QStringLiteral("reason"), reason},
+                           {QStringLiteral("upload_session_id"), QStringLiteral("pid_upload_session:AAAA")}});
+}
+
+Answer writeConflict(const QString& outer, const QString& kind)
+{
+    const Json conflict = tagged(QStringLiteral("conflict"), QStringLiteral("conflict"), tagged(kind));
+    if (outer == QLatin1String("upload"))
+        return uploadFailure({QStringLiteral("conflict"), kind}, conflict);
+    return routeError({outer, QStringLiteral("conflict"), kind}, tagged(outer, outer, conflict));
+}
+
+Answer rateLimited(const QString& reason, int retryAfter)
+{
+    Answer answer =
+        json(429, Json{{QStringLiteral("error_summary"), reason + QStringLiteral("/..")},
+                       {QStringLiteral("error"), Json{{QStringLiteral("reason"), tagged(reason)},
+                                                      {QStringLiteral("retry_after"), retryAfter}}}});
+    answer.headers.append({"Retry-After", QByteArray::number(retryAfter)});
+    return answer;
+}
+
+bool brokenOnTheWire(Fault fault)
+{
+    return fault == Fault::Drop || fault == Fault::Stall || fault == Fault::Truncate ||
+           fault == Fault::ShortBody;
+}
+
 } // namespace
 
 struct DropboxEmulator::Impl
 {
-    httplib::Server server;
-    std::thread thread;
-    int port = 0;
-    std::atomic<bool> listening{true}; // until listen_after_bind() returned
-
+    LoopbackServer server;
     mutable std::mutex mutex;
-    std::condition_variable stopped;
-    bool stopping = false;
+    DropboxEmulatorTree tree;
+    DropboxEmulatorCursors cursors;
+    DropboxEmulatorAccounts accounts;
 
-    std::map<QString, Entry> entries; // by lower-case path; the root "" is implied
-    std::uint64_t revCounter = 0x1a2b3c000;
-    std::uint64_t idCounter = 1;
     int pageSize = 2000;
-    std::map<QString, std::pair<std::vector<Json>, std::size_t>> cursors;
-    int cursorCounter = 0;
-
-    std::set<QString> validTokens;
-    std::set<QString> expiredTokens;
-    std::set<QString> refreshTokens;
-    std::vector<QString> issued;
-    std::map<QString, QString> codes; // code -> PKCE challenge
-    int tokenCounter = 0;
-
+    std::optional<QRandomGenerator> shuffler;
+    std::function<void()> betweenPages;
+    double writeContention = 0;
+    double lockedUntil = 0;
+    quint16 lockHolder = 0;
+    qint64 quota = 0;
+    qint64 uploadLimit = DropboxEmulator::ServiceUploadLimit;
     std::map<QByteArray, std::deque<Fault>> faults;
+    std::optional<Fault> outage;
     int rateLimit = 0;
     std::vector<LoggedRequest> log;
-
-    QString nextRev() { return QString::number(++revCounter, 16).rightJustified(12, QLatin1Char('0')); }
-
-    Json metadata(const QString& lower) const
-    {
-        const Entry& entry = entries.at(lower);
-        const QString display = entry.file.pathDisplay;
-        Json object{
-            {QStringLiteral(".tag"), entry.folder ? QStringLiteral("folder") : QStringLiteral("file")},
-            {QStringLiteral("name"), nameOf(display)},
-            {QStringLiteral("path_lower"), lower},
-            {QStringLiteral("path_display"), display},
-            {QStringLiteral("id"), entry.id}};
-        if (!entry.folder) {
-            object.insert(QStringLiteral("rev"), entry.file.rev);
-            object.insert(QStringLiteral("size"), double(entry.file.content.size()));
-            object.insert(QStringLiteral("content_hash"), contentHash(entry.file.content));
-            object.insert(QStringLiteral("client_modified"), entry.file.clientModified);
-            object.insert(QStringLiteral("server_modified"), QStringLiteral("2026-01-01T12:00:00Z"));
-            object.insert(QStringLiteral("is_downloadable"), true);
-        }
-        return object;
-    }
-
-    void ensureParents(const QString& display)
-    {
-        QString parent = parentOf(display);
-        while (!parent.isEmpty()) {
-            const QString lower = lowerPath(parent);
-            if (!entries.count(lower))
-                entries[lower] =
-                    Entry{true, File{parent, {}, {}, {}}, QStringLiteral("id:%1").arg(idCounter++)};
-            parent = parentOf(parent);
-        }
-    }
-
-    QString writeFile(const QString& display, const QByteArray& content, const QString& clientModified)
-    {
-        ensureParents(display);
-        const QString lower = lowerPath(display);
-        Entry& entry = entries[lower];
-        if (entry.id.isEmpty())
-            entry.id = QStringLiteral("id:%1").arg(idCounter++);
-        entry.folder = false;
-        entry.file = File{display, content, nextRev(), clientModified};
-        return entry.file.rev;
-    }
-
-    void removeTree(const QString& lower)
-    {
-        for (auto it = entries.begin(); it != entries.end();) {
-            if (it->first == lower || it->first.startsWith(lower + QLatin1Char('/')))
-                it = entries.erase(it);
-            else
-                ++it;
-        }
-    }
+    std::atomic<int> stalled{0};
 
     void install();
-    void handle(const QByteArray& route, bool content, const httplib::Request& request,
-                httplib::Response& response);
-    bool rejectRequest(const QByteArray& route, bool content, const httplib::Request& request,
-                       httplib::Response& response, QByteArray& argument);
-    void answer(const QByteArray& route, const QJsonObject& argument, const httplib::Request& request,
-                httplib::Response& response);
-    void applyFault(Fault fault, httplib::Response& response);
-    void servePage(const QString& cursor, httplib::Response& response);
-    void oauthToken(const httplib::Request& request, httplib::Response& response);
+    void api(const QByteArray& route, bool content, const LoopbackRequest& request,
+             LoopbackConnection& connection);
+    void send(LoopbackConnection& connection, const Answer& answer, std::optional<Fault> wire);
+    std::optional<Fault> takeFault(const QByteArray& route);
+    Answer faultAnswer(Fault fault) const;
+
+    Answer respond(const QByteArray& route, bool content, const LoopbackRequest& request, double now);
+    std::optional<Answer> refuseTransport(const QByteArray& route, bool content,
+                                          const LoopbackRequest& request, QByteArray& argument) const;
+    std::optional<Answer> refuseAuthorization(const QByteArray& route, const LoopbackRequest& request,
+                                              double now) const;
+    // The lower-case path an argument's path names; nothing for an identifier that names nothing.
+    std::optional<QString> resolve(const QString& path) const;
+    // Sets `lower` to what the argument's "path" names (the root counts), or answers the lookup
+    // error under `outer`: malformed_path or not_found.
+    std::optional<Answer> lookUp(const Json& argument, const QString& outer, QString& lower) const;
+    bool collides(quint16 writer, double now);
+    bool fileInTheWay(const QString& lower) const;
+
+    Answer listFolder(const Json& argument, double now);
+    Answer continueListing(const QByteArray& route, const Json& argument, double now);
+    Answer createFolder(const Json& argument, quint16 writer, double now);
+    Answer getMetadata(const Json& argument) const;
+    Answer deleteFile(const Json& argument, quint16 writer, double now);
+    Answer upload(const Json& argument, const LoopbackRequest& request, double now);
+    Answer download(const Json& argument) const;
 };
 
 void DropboxEmulator::Impl::install()
 {
-    const char* rpcRoutes[] = {"files/list_folder",      "files/list_folder/continue",
-                               "files/create_folder_v2", "files/get_metadata",
-                               "files/delete_v2",        "auth/token/revoke"};
-    for (const char* route : rpcRoutes) {
+    for (const char* route : {"files/list_folder", "files/list_folder/continue", "files/create_folder_v2",
+                              "files/get_metadata", "files/delete_v2", "auth/token/revoke"}) {
         const QByteArray name(route);
-        server.Post(
-            ("/2/" + name).toStdString(),
-            [this, name](const httplib::Request& q, httplib::Response& r) { handle(name, false, q, r); });
+        server.route("/2/" + name, [this, name](const LoopbackRequest& q, LoopbackConnection& c) {
+            api(name, false, q, c);
+        });
     }
     for (const char* route : {"files/upload", "files/download"}) {
         const QByteArray name(route);
-        server.Post(
-            ("/2/" + name).toStdString(),
-            [this, name](const httplib::Request& q, httplib::Response& r) { handle(name, true, q, r); });
+        server.route("/2/" + name, [this, name](const LoopbackRequest& q, LoopbackConnection& c) {
+            api(name, true, q, c);
+        });
     }
-    server.Post("/oauth2/token",
-                [this](const httplib::Request& q, httplib::Response& r) { oauthToken(q, r); });
-    server.Get("/oauth2/authorize", [this](const httplib::Request& q, httplib::Response& r) {
-        const QUrlQuery query(QString::fromStdString(q.target).section(QLatin1Char('?'), 1));
-        const QString code = QStringLiteral("code%1").arg(++tokenCounter);
+    server.route("/oauth2/token", [this](const LoopbackRequest& q, LoopbackConnection& c) {
+        Answer answer;
+        std::optional<Fault> wire;
         {
             std::lock_guard lock(mutex);
-            codes[code] = query.queryItemValue(QStringLiteral("code_challenge"), QUrl::FullyDecoded);
+            // An outage, or a fault injected for "oauth2/token" (the rate limit is the API's).
+            std::optional<Fault> fault = outage;
+            if (const auto queued = faults.find("oauth2/token");
+                !fault && queued != faults.end() && !queued->second.empty()) {
+                fault = queued->second.front();
+                queued->second.pop_front();
+            }
+            if (fault && !brokenOnTheWire(*fault)) {
+                answer = faultAnswer(*fault);
+            } else {
+                const DropboxEmulatorAccounts::Answer given =
+                    accounts.token(QUrlQuery(QString::fromUtf8(q.body)), MediaClock::now());
+                answer = Answer{given.status, given.body, {{"Content-Type", given.contentType}}};
+                wire = fault;
+            }
+            log.push_back(LoggedRequest{"oauth2/token",
+                                        q.body,
+                                        q.header("Content-Type"),
+                                        q.hasHeader("Content-Type"),
+                                        {},
+                                        answer.status,
+                                        answer.status == 200 ? QByteArray() : answer.body,
+                                        MediaClock::now(),
+                                        wire.has_value()});
+        }
+        send(c, answer, wire);
+    });
+    server.route("/oauth2/authorize", [this](const LoopbackRequest& q, LoopbackConnection& c) {
+        Answer answer;
+        {
+            std::lock_guard lock(mutex);
+            const DropboxEmulatorAccounts::Answer given =
+                accounts.authorize(QUrlQuery(QString::fromUtf8(q.target).section(QLatin1Char('?'), 1)));
+            answer = Answer{given.status, given.body, {}};
+            if (!given.contentType.isEmpty())
+                answer.headers.append({"Content-Type", given.contentType});
+            if (!given.location.isEmpty())
+                answer.headers.append({"Location", given.location});
             log.push_back(LoggedRequest{"oauth2/authorize",
-                                        QByteArray::fromStdString(q.target),
+                                        q.target,
                                         {},
                                         false,
                                         {},
-                                        302,
+                                        answer.status,
+                                        answer.status / 100 == 4 ? answer.body : QByteArray(),
                                         MediaClock::now()});
         }
-        // Taken as given: QUrl would read the authority "2" as an address.
-        const QString redirect = query.queryItemValue(QStringLiteral("redirect_uri"), QUrl::FullyDecoded);
-        QUrlQuery answer;
-        answer.addQueryItem(QStringLiteral("code"), code);
-        answer.addQueryItem(QStringLiteral("state"),
-                            query.queryItemValue(QStringLiteral("state"), QUrl::FullyDecoded));
-        r.set_redirect((redirect + QLatin1Char('?') + answer.toString(QUrl::FullyEncoded)).toStdString(),
-                       302);
+        send(c, answer, std::nullopt);
     });
 }
 
-bool DropboxEmulator::Impl::rejectRequest(const QByteArray& route, bool content,
-                                          const httplib::Request& request, httplib::Response& response,
-                                          QByteArray& argument)
+void DropboxEmulator::Impl::api(const QByteArray& route, bool content, const LoopbackRequest& request,
+                                LoopbackConnection& connection)
 {
-    const std::string type = request.get_header_value("Content-Type");
-    if (content) {
-        argument = QByteArray::fromStdString(request.get_header_value("Dropbox-API-Arg"));
-        for (const char byte : argument) {
-            if (static_cast<unsigned char>(byte) >= 0x7F) {
-                response.status = 400;
-                response.set_content(
-                    "Error in call to API function \"" + route.toStdString() +
-                        "\": HTTP header \"Dropbox-API-Arg\": could not decode input as JSON",
-                    "text/plain; charset=utf-8");
-                return true;
-            }
+    if (route == "files/list_folder/continue") {
+        std::function<void()> change;
+        {
+            std::lock_guard lock(mutex);
+            change = betweenPages;
         }
-        const bool upload = route == "files/upload";
-        const bool typeOk =
-            upload ? type == "application/octet-stream" : (type.empty() || type == "text/plain");
-        if (!typeOk) {
-            response.status = 400;
-            response.set_content("Error in call to API function \"" + route.toStdString() +
-                                     "\": Bad HTTP \"Content-Type\" header: \"" + type + "\"",
-                                 "text/plain; charset=utf-8");
-            return true;
-        }
-    } else {
-        argument = QByteArray::fromStdString(request.body);
-        if (type.rfind("application/json", 0) != 0) {
-            response.status = 400;
-            response.set_content(
-                "Error in call to API function \"" + route.toStdString() +
-                    "\": Bad HTTP \"Content-Type\" header: \"" + type +
-                    "\".  Expecting one of \"application/json\", \"text/plain; charset=dropbox-cors-hack\".",
-                "text/plain; charset=utf-8");
-            return true;
-        }
+        if (change)
+            change();
     }
-    const std::string authorization = request.get_header_value("Authorization");
-    const QString token =
-        QString::fromStdString(authorization.rfind("Bearer ", 0) == 0 ? authorization.substr(7) : "");
-    if (!validTokens.count(token)) {
-        const bool expired = expiredTokens.count(token) != 0;
-        const QString tag =
-            expired ? QStringLiteral("expired_access_token") : QStringLiteral("invalid_access_token");
-        response.status = 401;
-        response.set_content(dump(errorBody(tag + QStringLiteral("/.."), tagged(tag))), "application/json");
-        return true;
-    }
-    return false;
-}
-
-void DropboxEmulator::Impl::handle(const QByteArray& route, bool content, const httplib::Request& request,
-                                   httplib::Response& response)
-{
-    std::unique_lock lock(mutex);
-    LoggedRequest entry{route,
-                        {},
-                        QByteArray::fromStdString(request.get_header_value("Content-Type")),
-                        request.has_header("Content-Type"),
-                        QByteArray::fromStdString(request.get_header_value("Authorization")),
-                        0,
-                        MediaClock::now()};
-    std::optional<Fault> fault;
-    if (rateLimit > 0) {
-        fault = Fault::Status429;
-    } else if (auto queued = faults.find(route); queued != faults.end() && !queued->second.empty()) {
-        fault = queued->second.front();
-        queued->second.pop_front();
-    }
-    QByteArray argument;
-    if (fault && *fault != Fault::Drop && *fault != Fault::Stall && *fault != Fault::Truncate) {
-        entry.argument = content ? QByteArray::fromStdString(request.get_header_value("Dropbox-API-Arg"))
-                                 : QByteArray::fromStdString(request.body);
-        applyFault(*fault, response);
-    } else if (!rejectRequest(route, content, request, response, argument)) {
-        entry.argument = argument;
-        const QJsonDocument parsed = QJsonDocument::fromJson(argument);
-        if (route == "auth/token/revoke") {
-            const std::string authorization = request.get_header_value("Authorization");
-            validTokens.erase(QString::fromStdString(authorization.substr(7)));
-            response.status = 200;
-            response.set_content("null", "application/json");
-        } else if (!parsed.isObject()) {
-            response.status = 400;
-            response.set_content(
-                "Error in call to API function: request body: could not decode input as JSON",
-                "text/plain; charset=utf-8");
+    Answer answer;
+    std::optional<Fault> wire;
+    {
+        std::lock_guard lock(mutex);
+        const double now = MediaClock::now();
+        LoggedRequest entry{route,
+                            content ? request.header("Dropbox-API-Arg") : request.body,
+                            request.header("Content-Type"),
+                            request.hasHeader("Content-Type"),
+                            request.header("Authorization"),
+                            0,
+                            {},
+                            now,
+                            false};
+        const std::optional<Fault> fault = takeFault(route);
+        if (fault && !brokenOnTheWire(*fault)) {
+            answer = faultAnswer(*fault);
         } else {
-            answer(route, parsed.object(), request, response);
+            answer = respond(route, content, request, now);
+            wire = fault;
+            entry.cut = fault.has_value();
         }
-        if (fault) {
-            // The answer as computed, then broken on the wire.
-            const std::string body = response.body;
-            const Fault kind = *fault;
-            response.body.clear();
-            const std::size_t sent = kind == Fault::Truncate ? body.size() / 2 : 0;
-            response.set_content_provider(
-                body.size() + 1, "application/octet-stream",
-                [this, body, sent, kind](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                    if (offset == 0 && sent > 0)
-                        sink.write(body.data(), sent);
-                    if (kind == Fault::Stall) {
-                        std::unique_lock wait(mutex);
-                        // Long past any client's idle limit, short enough not to hold a thread for good.
-                        stopped.wait_for(wait, std::chrono::seconds(3), [this] { return stopping; });
-                    }
-                    return false;
-                });
-        }
-    } else {
-        entry.argument = argument;
+        entry.status = answer.status;
+        if (answer.status != 200)
+            entry.answer = answer.body;
+        log.push_back(entry);
     }
-    entry.status = response.status;
-    log.push_back(entry);
+    send(connection, answer, wire);
 }
 
-void DropboxEmulator::Impl::servePage(const QString& cursor, httplib::Response& response)
+void DropboxEmulator::Impl::send(LoopbackConnection& connection, const Answer& answer,
+                                 std::optional<Fault> wire)
 {
-    auto& [all, offset] = cursors.at(cursor);
-    QJsonArray pageEntries;
-    const std::size_t end = std::min(all.size(), offset + std::size_t(pageSize));
-    for (std::size_t i = offset; i < end; ++i)
-        pageEntries.append(all[i]);
-    offset = end;
-    response.status = 200;
-    response.set_content(dump(Json{{QStringLiteral("entries"), pageEntries},
-                                   {QStringLiteral("cursor"), cursor},
-                                   {QStringLiteral("has_more"), end < all.size()}}),
-                         "application/json");
+    if (!wire || *wire == Fault::ShortBody) {
+        connection.respond(answer.status, wire ? answer.body.left(answer.body.size() / 2) : answer.body,
+                           answer.headers);
+        return;
+    }
+    const QByteArray head =
+        LoopbackConnection::responseHead(answer.status, answer.body.size(), answer.headers, true);
+    switch (*wire) {
+    case Fault::Truncate:
+        connection.send(head + answer.body.left(answer.body.size() / 2));
+        break;
+    case Fault::Stall:
+        connection.send(head);
+        ++stalled;
+        connection.waitForPeerToLeave();
+        --stalled;
+        break;
+    default:
+        connection.send(head);
+        break;
+    }
+    connection.close();
 }
 
-void DropboxEmulator::Impl::applyFault(Fault fault, httplib::Response& response)
+std::optional<Fault> DropboxEmulator::Impl::takeFault(const QByteArray& route)
+{
+    if (outage)
+        return outage;
+    if (rateLimit > 0)
+        return Fault::Status429;
+    const auto queued = faults.find(route);
+    if (queued == faults.end() || queued->second.empty())
+        return std::nullopt;
+    const Fault fault = queued->second.front();
+    queued->second.pop_front();
+    return fault;
+}
+
+Answer DropboxEmulator::Impl::faultAnswer(Fault fault) const
 {
     switch (fault) {
     case Fault::Status500:
-        response.status = 500;
-        response.set_content("Internal Server Error", "text/plain");
-        break;
+        return Answer{500, "Internal Server Error", {{"Content-Type", "text/plain"}}};
     case Fault::Status503:
-        response.status = 503;
-        response.set_content("Service Unavailable", "text/plain");
-        break;
+        return Answer{503, "Service Unavailable", {{"Content-Type", "text/plain"}}};
     case Fault::Status429:
-        response.status = 429;
-        response.set_header("Retry-After", std::to_string(rateLimit > 0 ? rateLimit : 1));
-        response.set_content(dump(errorBody(QStringLiteral("too_many_requests/.."),
-                                            tagged(QStringLiteral("too_many_requests")))),
-                             "application/json");
-        break;
+        return rateLimited(QStringLiteral("too_many_requests"), rateLimit > 0 ? rateLimit : 1);
+    case Fault::TooManyWriteOperations:
+        return rateLimited(QStringLiteral("too_many_write_operations"), 1);
     case Fault::Unauthorized:
-        response.status = 401;
-        response.set_content(dump(errorBody(QStringLiteral("invalid_access_token/.."),
-                                            tagged(QStringLiteral("invalid_access_token")))),
-                             "application/json");
-        break;
+        return json(401, Json{{QStringLiteral("error_summary"), QStringLiteral("invalid_access_token/..")},
+                              {QStringLiteral("error"), tagged(QStringLiteral("invalid_access_token"))}});
     case Fault::CursorReset:
-        response.status = 409;
-        response.set_content(dump(errorBody(QStringLiteral("reset/"), tagged(QStringLiteral("reset")))),
-                             "application/json");
-        break;
+        return routeError({QStringLiteral("reset")}, tagged(QStringLiteral("reset")));
     default:
+        return Answer{};
+    }
+}
+
+Answer DropboxEmulator::Impl::respond(const QByteArray& route, bool content, const LoopbackRequest& request,
+                                      double now)
+{
+    QByteArray argument;
+    if (auto refused = refuseTransport(route, content, request, argument))
+        return *refused;
+    if (auto refused = refuseAuthorization(route, request, now))
+        return *refused;
+    if (route == "auth/token/revoke") {
+        accounts.revoke(QString::fromUtf8(request.header("Authorization").mid(7)));
+        return Answer{200, "null", {{"Content-Type", "application/json"}}};
+    }
+    const QString where =
+        content ? QStringLiteral("HTTP header \"Dropbox-API-Arg\"") : QStringLiteral("request body");
+    const QJsonDocument parsed = QJsonDocument::fromJson(argument);
+    if (!parsed.isObject())
+        return badRequest(route, where + QStringLiteral(": could not decode input as JSON"));
+    const Json object = parsed.object();
+    if (auto problem = DropboxEmulatorArguments::problem(route, object))
+        return badRequest(route, where + QStringLiteral(": ") + *problem);
+
+    if (route == "files/list_folder")
+        return listFolder(object, now);
+    if (route == "files/list_folder/continue")
+        return continueListing(route, object, now);
+    if (route == "files/create_folder_v2")
+        return createFolder(object, request.peerPort, now);
+    if (route == "files/get_metadata")
+        return getMetadata(object);
+    if (route == "files/delete_v2")
+        return deleteFile(object, request.peerPort, now);
+    if (route == "files/upload")
+        return upload(object, request, now);
+    return download(object);
+}
+
+std::optional<Answer> DropboxEmulator::Impl::refuseTransport(const QByteArray& route, bool content,
+                                                             const LoopbackRequest& request,
+                                                             QByteArray& argument) const
+{
+    const QByteArray type = request.header("Content-Type");
+    const auto badType = [&](const char* expecting) {
+        return badRequest(route,
+                          QStringLiteral("Bad HTTP \"Content-Type\" header: \"%1\".  Expecting one of %2.")
+                              .arg(QString::fromUtf8(type), QLatin1String(expecting)));
+    };
+    if (!content) {
+        argument = request.body;
+        // A route without argument takes an empty body with any Content-Type, or none.
+        if (route == "auth/token/revoke" && argument.isEmpty()) {
+            argument = "null";
+            return std::nullopt;
+        }
+        if (!type.startsWith("application/json") && type != "text/plain; charset=dropbox-cors-hack")
+            return badType(R"("application/json", "text/plain; charset=dropbox-cors-hack")");
+        return std::nullopt;
+    }
+    if (!request.hasHeader("Dropbox-API-Arg"))
+        return badRequest(
+            route, QStringLiteral("Must provide HTTP header \"Dropbox-API-Arg\" or URL parameter \"arg\"."));
+    argument = request.header("Dropbox-API-Arg");
+    for (const char byte : argument)
+        if (static_cast<unsigned char>(byte) >= 0x7F)
+            return badRequest(
+                route, QStringLiteral("HTTP header \"Dropbox-API-Arg\": could not decode input as JSON"));
+    if (route == "files/upload") {
+        if (type != "application/octet-stream" && type != "text/plain; charset=dropbox-cors-hack")
+            return badType(R"("application/octet-stream", "text/plain; charset=dropbox-cors-hack")");
+    } else if (!type.isEmpty() && type != "text/plain" && type != "text/plain; charset=dropbox-cors-hack") {
+        return badType(R"("text/plain", "text/plain; charset=dropbox-cors-hack")");
+    }
+    return std::nullopt;
+}
+
+std::optional<Answer> DropboxEmulator::Impl::refuseAuthorization(const QByteArray& route,
+                                                                 const LoopbackRequest& request,
+                                                                 double now) const
+{
+    if (!request.hasHeader("Authorization"))
+        return badRequest(
+            route,
+            QStringLiteral("Must provide HTTP header \"Authorization\" or URL parameter \"authorization\"."));
+    const QByteArray value = request.header("Authorization");
+    if (!value.startsWith("Bearer ") || value.size() <= 7)
+        return badRequest(route,
+                          QStringLiteral("Invalid authorization value in HTTP header \"Authorization\": "
+                                         "\"%1\".  Expecting \"Bearer <oauth2-access-token>\".")
+                              .arg(QString::fromUtf8(value)));
+    const DropboxEmulatorAccounts::TokenState state = accounts.check(QString::fromUtf8(value.mid(7)), now);
+    if (state == DropboxEmulatorAccounts::TokenState::Valid)
+        return std::nullopt;
+    const QString tag = state == DropboxEmulatorAccounts::TokenState::Expired
+                            ? QStringLiteral("expired_access_token")
+                            : QStringLiteral("invalid_access_token");
+    return json(401, Json{{QStringLiteral("error_summary"), tag + QStringLiteral("/..")},
+                          {QStringLiteral("error"), tagged(tag)}});
+}
+
+std::optional<QString> DropboxEmulator::Impl::resolve(const QString& path) const
+{
+    if (path.startsWith(QLatin1String("id:"))) {
+        const QString lower = tree.pathOfId(path);
+        return lower.isEmpty() ? std::nullopt : std::optional<QString>(lower);
+    }
+    if (!path.isEmpty() && !path.startsWith(QLatin1Char('/')))
+        return std::nullopt; // "ns:" and "rev:" forms name nothing here
+    return DropboxEmulatorTree::lowerPath(path);
+}
+
+std::optional<Answer> DropboxEmulator::Impl::lookUp(const Json& argument, const QString& outer,
+                                                    QString& lower) const
+{
+    const QString path = argument.value(QStringLiteral("path")).toString();
+    if (DropboxEmulatorArguments::isMalformedPath(path))
+        return pathError(outer, QStringLiteral("malformed_path"));
+    const std::optional<QString> resolved = resolve(path);
+    if (!resolved || (!resolved->isEmpty() && !tree.find(*resolved)))
+        return pathError(outer, QStringLiteral("not_found"));
+    lower = *resolved;
+    return std::nullopt;
+}
+
+bool DropboxEmulator::Impl::collides(quint16 writer, double now)
+{
+    if (!(writeContention > 0))
+        return false;
+    if (now < lockedUntil && writer != lockHolder)
+        return true;
+    lockHolder = writer;
+    lockedUntil = now + writeContention;
+    return false;
+}
+
+bool DropboxEmulator::Impl::fileInTheWay(const QString& lower) const
+{
+    for (QString parent = DropboxEmulatorTree::parentOf(lower); !parent.isEmpty();
+         parent = DropboxEmulatorTree::parentOf(parent))
+        if (tree.find(parent) && !tree.find(parent)->folder)
+            return true;
+    return false;
+}
+
+Answer DropboxEmulator::Impl::listFolder(const Json& argument, double now)
+{
+    QString folder;
+    if (auto refused = lookUp(argument, QStringLiteral("path"), folder))
+        return *refused;
+    if (!tree.isFolder(folder))
+        return pathError(QStringLiteral("path"), QStringLiteral("not_folder"));
+    std::vector<QJsonObject> snapshot;
+    for (const QString& child : tree.children(folder))
+        snapshot.push_back(tree.metadata(child, true));
+    if (shuffler)
+        std::shuffle(snapshot.begin(), snapshot.end(), *shuffler);
+    const DropboxEmulatorCursors::Page page = cursors.start(folder, std::move(snapshot), tree, pageSize, now);
+    return json(200, Json{{QStringLiteral("entries"), page.entries},
+                          {QStringLiteral("cursor"), page.cursor},
+                          {QStringLiteral("has_more"), page.hasMore}});
+}
+
+Answer DropboxEmulator::Impl::continueListing(const QByteArray& route, const Json& argument, double now)
+{
+    const QString cursor = argument.value(QStringLiteral("cursor")).toString();
+    switch (cursors.lookup(cursor, now)) {
+    case DropboxEmulatorCursors::Lookup::Unknown:
+        return badRequest(route, QStringLiteral("Invalid \"cursor\" parameter: \"%1\"").arg(cursor));
+    case DropboxEmulatorCursors::Lookup::Expired:
+        return routeError({QStringLiteral("reset")}, tagged(QStringLiteral("reset")));
+    case DropboxEmulatorCursors::Lookup::Known:
         break;
     }
+    const DropboxEmulatorCursors::Page page = cursors.next(cursor, tree, pageSize);
+    return json(200, Json{{QStringLiteral("entries"), page.entries},
+                          {QStringLiteral("cursor"), page.cursor},
+                          {QStringLiteral("has_more"), page.hasMore}});
 }
 
-void DropboxEmulator::Impl::answer(const QByteArray& route, const QJsonObject& argument,
-                                   const httplib::Request& request, httplib::Response& response)
+Answer DropboxEmulator::Impl::createFolder(const Json& argument, quint16 writer, double now)
 {
-    const auto conflict = [&response](const QString& summary, const Json& error) {
-        response.status = 409;
-        response.set_content(dump(errorBody(summary, error)), "application/json");
-    };
-    const auto ok = [&response](const Json& body) {
-        response.status = 200;
-        response.set_content(dump(body), "application/json");
-    };
     const QString path = argument.value(QStringLiteral("path")).toString();
-    const QString lower = lowerPath(path);
-    const bool exists = lower.isEmpty() || entries.count(lower);
-    const bool isFolder = lower.isEmpty() || (exists && entries.at(lower).folder);
-    const Json notFound = tagged(QStringLiteral("not_found"));
-
-    if (route == "files/list_folder") {
-        if (path == QLatin1String("/")) {
-            response.status = 400;
-            response.set_content("Error in call to API function \"files/list_folder\": request body: path: "
-                                 "Specify the root folder as an empty string rather than as \"/\".",
-                                 "text/plain; charset=utf-8");
-        } else if (!exists) {
-            conflict(QStringLiteral("path/not_found/"),
-                     tagged(QStringLiteral("path"), QStringLiteral("path"), notFound));
-        } else if (!isFolder) {
-            conflict(
-                QStringLiteral("path/not_folder/"),
-                tagged(QStringLiteral("path"), QStringLiteral("path"), tagged(QStringLiteral("not_folder"))));
-        } else {
-            std::vector<Json> listed;
-            for (const auto& [key, entry] : entries)
-                if (parentOf(key) == lower && !key.isEmpty())
-                    listed.push_back(metadata(key));
-            const QString cursor = QStringLiteral("cursor-%1").arg(++cursorCounter);
-            cursors[cursor] = {std::move(listed), 0};
-            servePage(cursor, response);
-        }
-        return;
-    }
-    if (route == "files/list_folder/continue") {
-        const QString cursor = argument.value(QStringLiteral("cursor")).toString();
-        const auto found = cursors.find(cursor);
-        if (found == cursors.end()) {
-            conflict(QStringLiteral("reset/"), tagged(QStringLiteral("reset")));
-            return;
-        }
-        servePage(cursor, response);
-        return;
-    }
-    if (route == "files/create_folder_v2") {
-        if (exists) {
-            const QString kind = isFolder ? QStringLiteral("folder") : QStringLiteral("file");
-            conflict(QStringLiteral("path/conflict/") + kind + QStringLiteral("/"),
-                     tagged(QStringLiteral("path"), QStringLiteral("path"),
-                            tagged(QStringLiteral("conflict"), QStringLiteral("conflict"), tagged(kind))));
-            return;
-        }
-        ensureParents(path + QStringLiteral("/x"));
-        ok(Json{{QStringLiteral("metadata"), metadata(lower)}});
-        return;
-    }
-    if (route == "files/get_metadata") {
-        if (!exists || lower.isEmpty()) {
-            conflict(QStringLiteral("path/not_found/"),
-                     tagged(QStringLiteral("path"), QStringLiteral("path"), notFound));
-            return;
-        }
-        ok(metadata(lower));
-        return;
-    }
-    if (route == "files/delete_v2") {
-        if (!exists || lower.isEmpty()) {
-            conflict(QStringLiteral("path_lookup/not_found/"),
-                     tagged(QStringLiteral("path_lookup"), QStringLiteral("path_lookup"), notFound));
-            return;
-        }
-        const QJsonValue parentRev = argument.value(QStringLiteral("parent_rev"));
-        if (parentRev.isString() && (isFolder || entries.at(lower).file.rev != parentRev.toString())) {
-            conflict(QStringLiteral("path_write/conflict/file/"),
-                     tagged(QStringLiteral("path_write"), QStringLiteral("path_write"),
-                            tagged(QStringLiteral("conflict"), QStringLiteral("conflict"),
-                                   tagged(QStringLiteral("file")))));
-            return;
-        }
-        const Json gone = metadata(lower);
-        removeTree(lower);
-        ok(Json{{QStringLiteral("metadata"), gone}});
-        return;
-    }
-    if (route == "files/upload") {
-        const QByteArray content = QByteArray::fromStdString(request.body);
-        const QJsonValue mode = argument.value(QStringLiteral("mode"));
-        const QString modeTag =
-            mode.isString() ? mode.toString() : mode.toObject().value(QStringLiteral(".tag")).toString();
-        const auto writeConflict = [&](const QString& kind) {
-            conflict(
-                QStringLiteral("path/conflict/") + kind + QStringLiteral("/"),
-                Json{{QStringLiteral(".tag"), QStringLiteral("path")},
-                     {QStringLiteral("reason"),
-                      tagged(QStringLiteral("conflict"), QStringLiteral("conflict"), tagged(kind))},
-                     {QStringLiteral("upload_session_id"), QStringLiteral("session-%1").arg(revCounter)}});
-        };
-        if (path.isEmpty() || !path.startsWith(QLatin1Char('/'))) {
-            response.status = 400;
-            response.set_content(
-                "Error in call to API function \"files/upload\": request body: path: bad path",
-                "text/plain; charset=utf-8");
-            return;
-        }
-        if (exists && isFolder) {
-            writeConflict(QStringLiteral("folder"));
-            return;
-        }
-        if (exists) {
-            const File& current = entries.at(lower).file;
-            if (current.content == content) {
-                ok(metadata(lower));
-                return;
-            }
-            const bool allowed = modeTag == QLatin1String("overwrite") ||
-                                 (modeTag == QLatin1String("update") &&
-                                  mode.toObject().value(QStringLiteral("update")).toString() == current.rev);
-            if (!allowed) {
-                writeConflict(QStringLiteral("file"));
-                return;
-            }
-        }
-        writeFile(path, content, argument.value(QStringLiteral("client_modified")).toString());
-        ok(metadata(lower));
-        return;
-    }
-    if (route == "files/download") {
-        if (!exists || lower.isEmpty()) {
-            conflict(QStringLiteral("path/not_found/"),
-                     tagged(QStringLiteral("path"), QStringLiteral("path"), notFound));
-            return;
-        }
-        if (isFolder) {
-            conflict(QStringLiteral("path/not_file/"), tagged(QStringLiteral("path"), QStringLiteral("path"),
-                                                              tagged(QStringLiteral("not_file"))));
-            return;
-        }
-        response.status = 200;
-        response.set_header("Dropbox-API-Result", headerSafeDump(metadata(lower)));
-        const QByteArray& bytes = entries.at(lower).file.content;
-        response.set_content(std::string(bytes.constData(), std::size_t(bytes.size())),
-                             "application/octet-stream");
-    }
+    const std::optional<QString> lower = resolve(path);
+    if (DropboxEmulatorArguments::isMalformedPath(path) || !lower)
+        return pathError(QStringLiteral("path"), QStringLiteral("malformed_path"));
+    if (DropboxEmulatorArguments::isDisallowedName(DropboxEmulatorTree::nameOf(path)))
+        return pathError(QStringLiteral("path"), QStringLiteral("disallowed_name"));
+    if (const DropboxEmulatorTree::Entry* existing = tree.find(*lower))
+        return writeConflict(QStringLiteral("path"),
+                             existing->folder ? QStringLiteral("folder") : QStringLiteral("file"));
+    if (fileInTheWay(*lower))
+        return writeConflict(QStringLiteral("path"), QStringLiteral("file_ancestor"));
+    if (collides(writer, now))
+        return rateLimited(QStringLiteral("too_many_write_operations"), 1);
+    tree.makeFolders(path);
+    return json(200, Json{{QStringLiteral("metadata"), tree.metadata(*lower, false)}});
 }
 
-void DropboxEmulator::Impl::oauthToken(const httplib::Request& request, httplib::Response& response)
+Answer DropboxEmulator::Impl::getMetadata(const Json& argument) const
 {
-    std::lock_guard lock(mutex);
-    const QUrlQuery form(QString::fromStdString(request.body));
-    const QString grant = form.queryItemValue(QStringLiteral("grant_type"));
-    QString access;
-    QString refresh;
-    if (grant == QLatin1String("refresh_token") &&
-        refreshTokens.count(form.queryItemValue(QStringLiteral("refresh_token"), QUrl::FullyDecoded))) {
-        access = QStringLiteral("access-%1").arg(++tokenCounter);
-    } else if (grant == QLatin1String("authorization_code")) {
-        const auto code = codes.find(form.queryItemValue(QStringLiteral("code"), QUrl::FullyDecoded));
-        const QByteArray verifier =
-            form.queryItemValue(QStringLiteral("code_verifier"), QUrl::FullyDecoded).toLatin1();
-        const QString challenge = QString::fromLatin1(
-            QCryptographicHash::hash(verifier, QCryptographicHash::Sha256)
-                .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
-        if (code != codes.end() && code->second == challenge) {
-            codes.erase(code);
-            access = QStringLiteral("access-%1").arg(++tokenCounter);
-            refresh = QStringLiteral("refresh-%1").arg(tokenCounter);
-            refreshTokens.insert(refresh);
-        }
+    // The argument check has refused the root already.
+    QString lower;
+    if (auto refused = lookUp(argument, QStringLiteral("path"), lower))
+        return *refused;
+    return json(200, tree.metadata(lower, true));
+}
+
+Answer DropboxEmulator::Impl::deleteFile(const Json& argument, quint16 writer, double now)
+{
+    QString lower;
+    if (auto refused = lookUp(argument, QStringLiteral("path_lookup"), lower))
+        return *refused;
+    if (lower.isEmpty())
+        return pathError(QStringLiteral("path_lookup"), QStringLiteral("not_found"));
+    const DropboxEmulatorTree::Entry& entry = *tree.find(lower);
+    const QJsonValue parentRev = argument.value(QStringLiteral("parent_rev"));
+    if (parentRev.isString() && (entry.folder || entry.rev != parentRev.toString()))
+        return writeConflict(QStringLiteral("path_write"), QStringLiteral("file"));
+    if (collides(writer, now))
+        return rateLimited(QStringLiteral("too_many_write_operations"), 1);
+    const Json gone = tree.metadata(lower, true);
+    tree.remove(lower);
+    return json(200, Json{{QStringLiteral("metadata"), gone}});
+}
+
+Answer DropboxEmulator::Impl::upload(const Json& argument, const LoopbackRequest& request, double now)
+{
+    if (request.bodyBytes > uploadLimit || request.bodyBytes > request.body.size())
+        return routeError({QStringLiteral("payload_too_large")}, tagged(QStringLiteral("payload_too_large")));
+    const QString path = argument.value(QStringLiteral("path")).toString();
+    const std::optional<QString> lower = resolve(path);
+    if (DropboxEmulatorArguments::isMalformedPath(path) || !lower || lower->isEmpty())
+        return uploadFailure({QStringLiteral("malformed_path")}, tagged(QStringLiteral("malformed_path")));
+    if (DropboxEmulatorArguments::isDisallowedName(DropboxEmulatorTree::nameOf(path)))
+        return uploadFailure({QStringLiteral("disallowed_name")}, tagged(QStringLiteral("disallowed_name")));
+    if (fileInTheWay(*lower))
+        return writeConflict(QStringLiteral("upload"), QStringLiteral("file_ancestor"));
+    const QByteArray& content = request.body;
+    const DropboxEmulatorTree::Entry* existing = tree.find(*lower);
+    if (existing && existing->folder)
+        return writeConflict(QStringLiteral("upload"), QStringLiteral("folder"));
+    const QJsonValue mode = argument.value(QStringLiteral("mode"));
+    const QString modeTag =
+        mode.isString() ? mode.toString()
+                        : mode.toObject().value(QStringLiteral(".tag")).toString(QStringLiteral("add"));
+    const QString baseRev = mode.toObject().value(QStringLiteral("update")).toString();
+    if (existing && existing->content == content)
+        return json(200, tree.metadata(*lower, false));
+    if (existing) {
+        const bool allowed = modeTag == QLatin1String("overwrite") ||
+                             (modeTag == QLatin1String("update") && baseRev == existing->rev);
+        if (!allowed)
+            return writeConflict(QStringLiteral("upload"), QStringLiteral("file"));
+    } else if (modeTag == QLatin1String("update") &&
+               argument.value(QStringLiteral("strict_conflict")).toBool()) {
+        return writeConflict(QStringLiteral("upload"), QStringLiteral("file"));
     }
-    LoggedRequest entry{"oauth2/token",
-                        QByteArray::fromStdString(request.body),
-                        QByteArray::fromStdString(request.get_header_value("Content-Type")),
-                        request.has_header("Content-Type"),
-                        {},
-                        0,
-                        MediaClock::now()};
-    if (access.isEmpty()) {
-        response.status = 400;
-        response.set_content(dump(Json{{QStringLiteral("error"), QStringLiteral("invalid_grant")}}),
-                             "application/json");
-    } else {
-        validTokens.insert(access);
-        issued.push_back(access);
-        Json body{{QStringLiteral("access_token"), access},
-                  {QStringLiteral("token_type"), QStringLiteral("bearer")},
-                  {QStringLiteral("expires_in"), 14400}};
-        if (!refresh.isEmpty())
-            body.insert(QStringLiteral("refresh_token"), refresh);
-        response.status = 200;
-        response.set_content(dump(body), "application/json");
-    }
-    entry.status = response.status;
-    log.push_back(entry);
+    if (quota > 0 && tree.usedBytes() - (existing ? existing->content.size() : 0) + content.size() > quota)
+        return uploadFailure({QStringLiteral("insufficient_space")},
+                             tagged(QStringLiteral("insufficient_space")));
+    if (collides(request.peerPort, now))
+        return rateLimited(QStringLiteral("too_many_write_operations"), 1);
+    const QString clientModified = argument.value(QStringLiteral("client_modified")).toString();
+    tree.writeFile(path, content,
+                   clientModified.isEmpty() ? QStringLiteral("2026-01-01T12:00:00Z") : clientModified);
+    return json(200, tree.metadata(*lower, false));
+}
+
+Answer DropboxEmulator::Impl::download(const Json& argument) const
+{
+    QString lower;
+    if (auto refused = lookUp(argument, QStringLiteral("path"), lower))
+        return *refused;
+    if (lower.isEmpty() || tree.find(lower)->folder)
+        return pathError(QStringLiteral("path"), QStringLiteral("not_file"));
+    return Answer{200,
+                  tree.find(lower)->content,
+                  {{"Content-Type", "application/octet-stream"},
+                   {"Dropbox-API-Result", headerSafeDump(tree.metadata(lower, false))}}};
 }
 
 DropboxEmulator::DropboxEmulator() : d(std::make_unique<Impl>())
 {
-    // Stalled answers and kept-alive connections each hold a thread.
-    d->server.new_task_queue = [] { return new httplib::ThreadPool(64); };
-    // A head and a body written apart would otherwise wait for the peer's delayed ACK.
-    d->server.set_tcp_nodelay(true);
+    // The whole of any upload the service would take, and one byte more to see a larger one.
+    d->server.setKeptBodyBytes(ServiceUploadLimit + 1);
     d->install();
 }
 
 DropboxEmulator::~DropboxEmulator()
 {
-    {
-        std::lock_guard lock(d->mutex);
-        d->stopping = true;
-    }
-    d->stopped.notify_all();
-    if (d->thread.joinable()) {
-        while (d->listening) {
-            d->server.stop();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        d->thread.join();
-    }
+    d->server.stop();
 }
 
 bool DropboxEmulator::start()
 {
-    d->port = d->server.bind_to_any_port("127.0.0.1");
-    if (d->port <= 0)
-        return false;
-    d->thread = std::thread([this] {
-        d->server.listen_after_bind();
-        d->listening = false;
-    });
-    // A stop before the loop runs would be lost (and the join would wait for good).
-    while (!d->server.is_running() && d->listening)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return true;
+    return d->server.start();
 }
 
 QString DropboxEmulator::baseUrl() const
 {
-    return QStringLiteral("http://127.0.0.1:%1").arg(d->port);
+    return QString::fromLatin1(d->server.baseUrl());
+}
+
+void DropboxEmulator::registerApp(const QString& appKey, const QStringList& redirectUris)
+{
+    std::lock_guard lock(d->mutex);
+    d->accounts.registerApp(appKey, redirectUris);
 }
 
 void DropboxEmulator::addAccessToken(const QString& token)
 {
     std::lock_guard lock(d->mutex);
-    d->validTokens.insert(token);
+    d->accounts.addAccessToken(token, MediaClock::now());
 }
 
 void DropboxEmulator::expireAccessToken(const QString& token)
 {
     std::lock_guard lock(d->mutex);
-    d->validTokens.erase(token);
-    d->expiredTokens.insert(token);
+    d->accounts.expireAccessToken(token);
 }
 
-void DropboxEmulator::addRefreshToken(const QString& token)
+void DropboxEmulator::addRefreshToken(const QString& token, const QString& appKey)
 {
     std::lock_guard lock(d->mutex);
-    d->refreshTokens.insert(token);
+    d->accounts.addRefreshToken(token, appKey);
+}
+
+void DropboxEmulator::revokeRefreshToken(const QString& token)
+{
+    std::lock_guard lock(d->mutex);
+    d->accounts.revokeRefreshToken(token);
 }
 
 bool DropboxEmulator::isValidAccessToken(const QString& token) const
 {
     std::lock_guard lock(d->mutex);
-    return d->validTokens.count(token) != 0;
+    return d->accounts.check(token, MediaClock::now()) == DropboxEmulatorAccounts::TokenState::Valid;
 }
 
 std::vector<QString> DropboxEmulator::issuedAccessTokens() const
 {
     std::lock_guard lock(d->mutex);
-    return d->issued;
+    return d->accounts.issued();
 }
 
 QString DropboxEmulator::openInBrowser(const QString& pageUrl) const
@@ -699,35 +729,104 @@ void DropboxEmulator::setRateLimit(int retryAfterSeconds)
     d->rateLimit = retryAfterSeconds;
 }
 
+void DropboxEmulator::setOutage(std::optional<Fault> fault)
+{
+    std::lock_guard lock(d->mutex);
+    d->outage = fault;
+}
+
+int DropboxEmulator::stalledAnswers() const
+{
+    return d->stalled.load();
+}
+
+void DropboxEmulator::shuffleListings(unsigned seed)
+{
+    std::lock_guard lock(d->mutex);
+    if (seed == 0)
+        d->shuffler.reset();
+    else
+        d->shuffler.emplace(seed);
+}
+
+void DropboxEmulator::setCursorLifetime(double seconds)
+{
+    std::lock_guard lock(d->mutex);
+    d->cursors.setLifetime(seconds);
+}
+
+void DropboxEmulator::expireCursors()
+{
+    std::lock_guard lock(d->mutex);
+    d->cursors.expireAll();
+}
+
+void DropboxEmulator::setBetweenPages(std::function<void()> change)
+{
+    std::lock_guard lock(d->mutex);
+    d->betweenPages = std::move(change);
+}
+
+void DropboxEmulator::setWriteContention(double seconds)
+{
+    std::lock_guard lock(d->mutex);
+    d->writeContention = seconds;
+    d->lockedUntil = 0;
+}
+
+void DropboxEmulator::setQuota(qint64 bytes)
+{
+    std::lock_guard lock(d->mutex);
+    d->quota = bytes;
+}
+
+void DropboxEmulator::setAccessTokenLifetime(double seconds)
+{
+    std::lock_guard lock(d->mutex);
+    d->accounts.setAccessTokenLifetime(seconds);
+}
+
+void DropboxEmulator::setUploadLimit(qint64 bytes)
+{
+    std::lock_guard lock(d->mutex);
+    d->uploadLimit = std::min(bytes, ServiceUploadLimit);
+}
+
 QString DropboxEmulator::putFile(const QString& path, const QByteArray& content)
 {
     std::lock_guard lock(d->mutex);
-    return d->writeFile(path, content, QStringLiteral("2026-01-01T12:00:00Z"));
+    return d->tree.writeFile(path, content, QStringLiteral("2026-01-01T12:00:00Z"));
 }
 
 void DropboxEmulator::makeFolder(const QString& path)
 {
     std::lock_guard lock(d->mutex);
-    d->ensureParents(path + QStringLiteral("/x"));
+    d->tree.makeFolders(path);
 }
 
 bool DropboxEmulator::remove(const QString& path)
 {
     std::lock_guard lock(d->mutex);
-    const QString lower = lowerPath(path);
-    if (!d->entries.count(lower))
+    const QString lower = DropboxEmulatorTree::lowerPath(path);
+    if (!d->tree.find(lower))
         return false;
-    d->removeTree(lower);
+    d->tree.remove(lower);
     return true;
 }
 
 std::optional<DropboxEmulator::File> DropboxEmulator::file(const QString& path) const
 {
     std::lock_guard lock(d->mutex);
-    const auto found = d->entries.find(lowerPath(path));
-    if (found == d->entries.end() || found->second.folder)
+    const DropboxEmulatorTree::Entry* entry = d->tree.find(DropboxEmulatorTree::lowerPath(path));
+    if (!entry || entry->folder)
         return std::nullopt;
-    return found->second.file;
+    return File{entry->pathDisplay, entry->content, entry->rev, entry->clientModified};
+}
+
+qint64 DropboxEmulator::usedBytes() const
+{
+    std::lock_guard lock(d->mutex);
+    return d->tree.usedBytes();
 }
 
 std::vector<DropboxEmulator::LoggedRequest> DropboxEmulator::requests() const
@@ -755,11 +854,7 @@ int DropboxEmulator::countWithStatus(int status) const
 
 QString DropboxEmulator::contentHash(const QByteArray& content)
 {
-    constexpr qsizetype Block = 4 * 1024 * 1024;
-    QCryptographicHash whole(QCryptographicHash::Sha256);
-    for (qsizetype at = 0; at < content.size(); at += Block)
-        whole.addData(QCryptographicHash::hash(content.mid(at, Block), QCryptographicHash::Sha256));
-    return QString::fromLatin1(whole.result().toHex());
+    return DropboxEmulatorTree::contentHash(content);
 }
 
 } // namespace corvex::test

@@ -2,39 +2,47 @@
 
 #include <QByteArray>
 #include <QString>
-#include <condition_variable>
-#include <map>
+#include <QStringList>
+#include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <set>
-#include <thread>
 #include <vector>
-
-namespace httplib {
-class Server;
-}
 
 namespace corvex::test {
 
-// The Dropbox API v2 as the client uses it, on 127.0.0.1 at a free port (cpp-httplib): one
-// application folder, paths compared without case, every write a fresh revision, SHA-256
-// content hashes as the service computes them (of the 4 MiB blocks' hashes).
+// The Dropbox API v2 as the client uses it, on 127.0.0.1 at a free port, as strict as the
+// service's public documentation and known behaviour: one application folder, paths
+// compared without case, every write a fresh revision, the service's content hashes.
 //
-// Routes: files/list_folder (paged: setPageSize; cursors; an unknown cursor is 409 "reset"),
-// list_folder/continue, create_folder_v2, upload (modes add, overwrite and update: a missing
-// target is always written, a folder always conflicts, identical content is a no-op that
-// answers the existing metadata), download (with "Dropbox-API-Result"), get_metadata,
+// Routes: files/list_folder and list_folder/continue (paged, see setPageSize; a cursor goes on
+// with the changes made since its listing began), create_folder_v2, upload (modes add,
+// overwrite and update: a missing target is always written, a folder always conflicts,
+// identical content is a no-op), download (with "Dropbox-API-Result"), get_metadata,
 // delete_v2 (a "parent_rev" that is not the file's answers 409 path_write/conflict/file: the
 // service's tag for that case is not public, this is our assumption), auth/token/revoke,
 // /oauth2/token (authorization_code with PKCE S256, refresh_token) and GET /oauth2/authorize,
-// which redirects at once to its redirect_uri with a code and the state.
+// which redirects at once to its redirect URI with a code and the state.
 //
-// Requests are checked as the service does: 401 invalid_access_token or expired_access_token;
-// 400 with a text body for an RPC route without JSON Content-Type, a content route with a form
-// Content-Type, or an argument header holding raw bytes above 0x7E. Faults can be injected per
-// route; a rate limit answers every request 429 with Retry-After until lifted. Every request is
-// logged. The destructor stops the server; a stalled answer ends then.
+// What the service always does, it does by default:
+// - 400 with a plain-text body for a request it cannot take: no Authorization header or not
+//   "Bearer <token>", an RPC route without JSON Content-Type (a route without argument takes an
+//   empty body too), a content route with a form Content-Type, raw bytes above 0x7E in
+//   "Dropbox-API-Arg", an argument that is not JSON, a field the route does not know, a wrong
+//   type, a path without its leading "/" (get_metadata "" included), a malformed revision or
+//   write mode, a cursor it never handed out;
+// - 401 invalid_access_token or expired_access_token for a token it does not take;
+// - 409 route errors with {"error_summary", "error"}: not_found, not_folder, not_file,
+//   conflict, malformed_path (a trailing "/" or blank, an empty component), disallowed_name
+//   (".DS_Store", "desktop.ini", ...), payload_too_large (an upload above 150 MiB), reset;
+// - 429 with Retry-After and {"error": {"reason", "retry_after"}};
+// - the token route checks client_id, redirect_uri and the PKCE verifier; the sign-in page
+//   knows only registered applications and their redirect URIs.
+// What it does only sometimes is a switch a test turns on: stalled and cut answers
+// (injectFault), an outage of every route (setOutage), expiring cursors, changes landing
+// between listing pages, listings in any order, too_many_write_operations, a quota, access
+// tokens expiring with time, refresh tokens revoked.
+//
+// Every request is logged. The destructor stops the server and ends whatever answer stalls.
 class DropboxEmulator
 {
 public:
@@ -42,12 +50,17 @@ public:
     {
         Status500,
         Status503,
-        Status429, // with Retry-After: 1
-        Unauthorized,
-        CursorReset, // 409 "reset": the listing's cursor expired
-        Drop,        // the head, then the connection closes
-        Stall,       // the head, then nothing for 3 s (or until the server stops)
-        Truncate,    // the head and half the body
+        Status429,              // too_many_requests, with Retry-After: 1
+        TooManyWriteOperations, // 429 too_many_write_operations, with Retry-After: 1
+        Unauthorized,           // 401 invalid_access_token
+        CursorReset,            // 409 "reset": the listing's cursor expired
+        // The answer is computed (a write lands), then broken on the wire:
+        Drop,     // the head, then the connection closes
+        Stall,    // the head, then nothing until the client gives up (or the emulator stops)
+        Truncate, // the head and half the body, then the connection closes
+        // Half the body under a Content-Length of that half: an answer that looks whole, its
+        // "Dropbox-API-Result" still the whole file's size and content hash.
+        ShortBody,
     };
 
     struct LoggedRequest
@@ -58,7 +71,9 @@ public:
         bool hasContentType = false;
         QByteArray authorization;
         int status = 0;
-        double at = 0; // MediaClock::now() when it arrived
+        QByteArray answer; // the body of an error answer
+        double at = 0;     // MediaClock::now() when it arrived
+        bool cut = false;  // dropped, cut or stalled on the wire
     };
 
     struct File
@@ -69,6 +84,9 @@ public:
         QString clientModified;
     };
 
+    // The single-upload limit of the service.
+    static constexpr qint64 ServiceUploadLimit = qint64(150) * 1024 * 1024;
+
     DropboxEmulator();
     ~DropboxEmulator();
     DropboxEmulator(const DropboxEmulator&) = delete;
@@ -78,11 +96,15 @@ public:
     // "http://127.0.0.1:<port>"
     QString baseUrl() const;
 
-    // Accounts: an access token that works, one that has expired, a refresh token that gives
-    // a new access token.
+    // Applications: "testkey" (redirect URI "db-testkey://2/token") is always registered.
+    void registerApp(const QString& appKey, const QStringList& redirectUris);
+    // Accounts: an access token that works, one that has expired, a refresh token of an
+    // application that gives a new access token.
     void addAccessToken(const QString& token);
     void expireAccessToken(const QString& token);
-    void addRefreshToken(const QString& token);
+    void addRefreshToken(const QString& token, const QString& appKey = QStringLiteral("testkey"));
+    // The refresh token stops working (the user took the application's access away).
+    void revokeRefreshToken(const QString& token);
     bool isValidAccessToken(const QString& token) const;
     // The access tokens handed out by /oauth2/token, in order.
     std::vector<QString> issuedAccessTokens() const;
@@ -92,15 +114,44 @@ public:
     QString openInBrowser(const QString& pageUrl) const;
 
     void setPageSize(int entries);
+    // The next `times` requests of `route` ("oauth2/token" too) meet `fault`.
     void injectFault(const QByteArray& route, Fault fault, int times = 1);
-    // 0 lifts the limit.
+    // Every request answers 429 too_many_requests with this Retry-After; 0 lifts the limit.
     void setRateLimit(int retryAfterSeconds);
+    // Every request (the token route too) meets this fault until the outage ends (nothing):
+    // a service gone for a while, its connections dropped or stalled, or every answer an error.
+    void setOutage(std::optional<Fault> fault);
+    // Replies still held by a stall (they end when their client gives up).
+    int stalledAnswers() const;
+
+    // Switches for what the service does only sometimes:
+    // - listings in an order of their own (a seeded shuffle); 0 lists in path order again;
+    void shuffleListings(unsigned seed);
+    // - cursors expire this many seconds (virtual time) after their listing began (0: never),
+    //   or all at once; continuing an expired one answers 409 reset;
+    void setCursorLifetime(double seconds);
+    void expireCursors();
+    // - `change` runs before each continuation page is served (on the emulator's thread; it may
+    //   call putFile, remove, makeFolder): changes landing between pages; null ends it;
+    void setBetweenPages(std::function<void()> change);
+    // - a write holds the folder this many seconds (virtual time); a write arriving meanwhile on
+    //   another connection answers 429 too_many_write_operations (0: writes never collide);
+    void setWriteContention(double seconds);
+    // - the account's space: an upload that would need more answers 409 path/insufficient_space
+    //   (0: no quota);
+    void setQuota(qint64 bytes);
+    // - access tokens expire this many seconds (virtual time) after they were issued or added
+    //   (0: never), answering 401 expired_access_token from then on.
+    void setAccessTokenLifetime(double seconds);
+    // The single-upload limit (ServiceUploadLimit unless a test lowers it).
+    void setUploadLimit(qint64 bytes);
 
     // The "second machine": writes and deletes that do not go through the API.
     QString putFile(const QString& path, const QByteArray& content);
     void makeFolder(const QString& path);
     bool remove(const QString& path);
     std::optional<File> file(const QString& path) const;
+    qint64 usedBytes() const;
 
     std::vector<LoggedRequest> requests() const;
     std::vector<LoggedRequest> requests(const QByteArray& route) const;

@@ -1,12 +1,16 @@
 // The Dropbox emulator as a process of its own, for runs of the real application: it serves
 // on 127.0.0.1, holds a few documents in the application folder as another machine put them
 // there, prints "<base URL>" on one line once it answers, and serves until SIGTERM or SIGINT.
+// It knows the application key Corvex signs in with (CORVEX_DROPBOX_APP_KEY, as Corvex reads it)
+// and that key's redirect URI.
 //
 //   corvex_dropbox_emulator_server [TITLE...]   (default: three documents)
 
 #include "model/ColorTheme.h"
 #include "model/Idea.h"
 #include "model/IdeaDocumentDataObject.h"
+#include "platform/core/LaunchSeams.h"
+#include "platform/net/DropboxRedirect.h"
 #include "tests/support/net/DropboxEmulator.h"
 
 #include <QCoreApplication>
@@ -36,6 +40,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "dropbox emulator: no port on 127.0.0.1\n");
         return 1;
     }
+    const QString appKey = corvex::DropboxSignInService::appKey();
+    emulator.registerApp(appKey, {corvex::DropboxRedirect::redirectUri(QStringLiteral("db-") + appKey)});
     const QDateTime now = QDateTime::currentDateTimeUtc();
     for (int i = 0; i < titles.size(); ++i) {
         // Coloured as the application colours a new document's central idea.

@@ -10,6 +10,7 @@
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -35,12 +36,20 @@ QByteArray reasonFor(int status)
         return "Found";
     case 400:
         return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
     case 404:
         return "Not Found";
     case 409:
         return "Conflict";
+    case 429:
+        return "Too Many Requests";
     case 500:
         return "Internal Server Error";
+    case 503:
+        return "Service Unavailable";
     default:
         return "Status";
     }
@@ -96,14 +105,24 @@ QByteArray LoopbackRequest::header(const QByteArray& name) const
     return {};
 }
 
+bool LoopbackRequest::hasHeader(const QByteArray& name) const
+{
+    for (const auto& field : headers) {
+        if (field.first.compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
 QByteArray LoopbackRequest::path() const
 {
     const qsizetype query = target.indexOf('?');
     return query < 0 ? target : target.left(query);
 }
 
-bool LoopbackConnection::respond(int status, const QByteArray& body,
-                                 const QList<QPair<QByteArray, QByteArray>>& headers, bool closeAfter)
+QByteArray LoopbackConnection::responseHead(int status, qint64 contentLength,
+                                            const QList<QPair<QByteArray, QByteArray>>& headers,
+                                            bool closeAfter)
 {
     QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonFor(status) + "\r\n";
     bool typed = false;
@@ -111,13 +130,18 @@ bool LoopbackConnection::respond(int status, const QByteArray& body,
         head += field.first + ": " + field.second + "\r\n";
         typed = typed || field.first.compare("Content-Type", Qt::CaseInsensitive) == 0;
     }
-    if (!typed && !body.isEmpty())
+    if (!typed && contentLength > 0)
         head += "Content-Type: application/octet-stream\r\n";
-    head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+    head += "Content-Length: " + QByteArray::number(contentLength) + "\r\n";
     if (closeAfter)
         head += "Connection: close\r\n";
-    head += "\r\n";
-    const bool sent = send(head + body);
+    return head + "\r\n";
+}
+
+bool LoopbackConnection::respond(int status, const QByteArray& body,
+                                 const QList<QPair<QByteArray, QByteArray>>& headers, bool closeAfter)
+{
+    const bool sent = send(responseHead(status, body.size(), headers, closeAfter) + body);
     if (closeAfter)
         close();
     return sent;
@@ -176,6 +200,21 @@ public:
         return mServer.mStopping;
     }
 
+    bool waitForPeerToLeave() override
+    {
+        while (!stopping()) {
+            // POLLRDHUP: the peer's end of the stream shows even behind bytes it sent that
+            // stay unread, as a stalled server would leave them.
+            pollfd watch = {mFd, POLLRDHUP, 0};
+            const int ready = ::poll(&watch, 1, 20);
+            if (ready < 0 && errno != EINTR)
+                return true;
+            if (ready > 0 && (watch.revents & (POLLRDHUP | POLLERR | POLLHUP)) != 0)
+                return true;
+        }
+        return false;
+    }
+
     // Reads into mBuffer; false at the end or on an error.
     bool fill()
     {
@@ -228,7 +267,7 @@ public:
             if (mBuffer.isEmpty() && !fill())
                 return false;
             const qsizetype take = qsizetype(std::min<qint64>(mBuffer.size(), length - request.bodyBytes));
-            const qint64 room = KeptBodyBytes - request.body.size();
+            const qint64 room = mServer.mKeptBodyBytes - request.body.size();
             if (room > 0)
                 request.body.append(mBuffer.constData(), qsizetype(std::min<qint64>(room, take)));
             request.bodyBytes += take;
@@ -404,8 +443,14 @@ void LoopbackServer::serve(int fd)
         ERR_clear_error();
     }
     Connection connection(*this, fd, ssl);
+    sockaddr_in peerAddress = {};
+    socklen_t peerLength = sizeof peerAddress;
+    const quint16 peer = ::getpeername(fd, reinterpret_cast<sockaddr*>(&peerAddress), &peerLength) == 0
+                             ? ntohs(peerAddress.sin_port)
+                             : 0;
     while (usable && !connection.stopping()) {
         LoopbackRequest request;
+        request.peerPort = peer;
         if (!connection.readHead(request))
             break;
         const auto early = mHeadRoutes.find(request.path());

@@ -21,10 +21,12 @@ struct LoopbackRequest
     QByteArray method;
     QByteArray target; // "/path?query"
     QList<QPair<QByteArray, QByteArray>> headers;
-    QByteArray body;      // the first LoopbackServer::KeptBodyBytes bytes
+    QByteArray body;      // the first keptBodyBytes() bytes
     qint64 bodyBytes = 0; // all the body bytes that arrived
+    quint16 peerPort = 0; // the client's end of the connection
 
     QByteArray header(const QByteArray& name) const;
+    bool hasHeader(const QByteArray& name) const;
     QByteArray path() const;
 };
 
@@ -42,12 +44,18 @@ public:
     // request unless closeAfter.
     bool respond(int status, const QByteArray& body, const QList<QPair<QByteArray, QByteArray>>& headers = {},
                  bool closeAfter = false);
+    // The status line and header fields of such a response, up to the empty line.
+    static QByteArray responseHead(int status, qint64 contentLength,
+                                   const QList<QPair<QByteArray, QByteArray>>& headers, bool closeAfter);
     // Closes after this exchange (a clean end: FIN).
     virtual void close() = 0;
     // Resets the connection (RST): the peer sees a broken connection, not an end.
     virtual void abort() = 0;
     // Blocks until the server stops: a route that stalls.
     virtual void waitForStop() = 0;
+    // Blocks until the peer closes or resets the connection, or the server stops: a route that
+    // stalls until the client gives up. True when the peer went.
+    virtual bool waitForPeerToLeave() = 0;
     virtual bool stopping() const = 0;
 };
 
@@ -61,7 +69,7 @@ using LoopbackRoute = std::function<void(const LoopbackRequest&, LoopbackConnect
 class LoopbackServer
 {
 public:
-    static constexpr qint64 KeptBodyBytes = 1024 * 1024;
+    static constexpr qint64 KeptBodyBytes = 1024 * 1024; // unless setKeptBodyBytes() says otherwise
     static constexpr int MaxConnections = 64;
 
     struct Tls
@@ -74,6 +82,10 @@ public:
     ~LoopbackServer();
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
+
+    // How much of a request body is kept for the route; set before start().
+    void setKeptBodyBytes(qint64 bytes) { mKeptBodyBytes = bytes; }
+    qint64 keptBodyBytes() const { return mKeptBodyBytes; }
 
     // Routes are set before start().
     void route(const QByteArray& path, LoopbackRoute route);
@@ -104,6 +116,7 @@ private:
     void reapFinished();
 
     std::optional<Tls> mTls;
+    qint64 mKeptBodyBytes = KeptBodyBytes;
     void* mSslContext = nullptr; // SSL_CTX
     std::map<QByteArray, LoopbackRoute> mRoutes;
     std::map<QByteArray, LoopbackRoute> mHeadRoutes;

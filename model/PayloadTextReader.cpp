@@ -1,0 +1,534 @@
+#include "model/PayloadTextReader.h"
+
+#include "model/IconImage.h"
+#include "platform/core/Base64.h"
+#include "platform/core/DateText.h"
+
+#include <array>
+#include <cstring>
+#include <deque>
+#include <iterator>
+#include <limits>
+#include <optional>
+#include <string_view>
+
+namespace corvex {
+
+namespace {
+
+// The members the reader knows, each in the one kind of object that has it.
+enum class Member : quint8
+{
+    Unknown, // read past
+    // The root object
+    Payload,
+    // The payload
+    FileFormatVersion,
+    RootIdea,
+    DateCreated,
+    DateModified,
+    AppInstance,
+    // An idea
+    Identifier,
+    IdeaType,
+    LinkedIdea,
+    Image,
+    BigImageData,
+    Text,
+    Note,
+    Color,
+    ColorThemeType,
+    IconImage,
+    Url,
+    Att,
+    Ideas,
+    // An idea's icon
+    IconName,
+    IconCategory,
+    IconSymbol,
+    // "@class": another class named, which only JSONDecoder reads
+    ClassName,
+    // No member: a value at the top or among the ideas
+    Nowhere,
+};
+
+enum class Kind : quint8
+{
+    Root,
+    Payload,
+    Idea,
+    Ideas, // an idea's children
+    Icon,
+};
+
+struct Name
+{
+    std::string_view text;
+    Member member;
+};
+
+constexpr Name kRootNames[] = {{"ideaDocumentDataObject", Member::Payload}};
+constexpr Name kPayloadNames[] = {
+    {"fileFormatVersion", Member::FileFormatVersion},
+    {"idea", Member::RootIdea},
+    {"dateCreated", Member::DateCreated},
+    {"dateModified", Member::DateModified},
+    {"appInstance", Member::AppInstance},
+};
+// In the order the encoder writes them: the usual member is found at the first tries.
+constexpr Name kIdeaNames[] = {
+    {"identifier", Member::Identifier},
+    {"ideaType", Member::IdeaType},
+    {"colorThemeType", Member::ColorThemeType},
+    {"text", Member::Text},
+    {"ideas", Member::Ideas},
+    {"color", Member::Color},
+    {"note", Member::Note},
+    {"iconImage", Member::IconImage},
+    {"URL", Member::Url},
+    {"att", Member::Att},
+    {"image", Member::Image},
+    {"bigImageData", Member::BigImageData},
+    {"linkedIdea", Member::LinkedIdea},
+};
+constexpr Name kIconNames[] = {
+    {"name", Member::IconName}, {"category", Member::IconCategory}, {"symbol", Member::IconSymbol}};
+
+template <std::size_t N> Member find(const Name (&names)[N], QByteArrayView key)
+{
+    for (const Name& name : names) {
+        if (qsizetype(name.text.size()) == key.size() &&
+            std::memcmp(name.text.data(), key.data(), name.text.size()) == 0)
+            return name.member;
+    }
+    return Member::Unknown;
+}
+
+Member memberOf(Kind kind, QByteArrayView key)
+{
+    if (key.size() == 6 && std::memcmp(key.data(), "@class", 6) == 0)
+        return Member::ClassName;
+    switch (kind) {
+    case Kind::Root:
+        return find(kRootNames, key);
+    case Kind::Payload:
+        return find(kPayloadNames, key);
+    case Kind::Idea:
+        return find(kIdeaNames, key);
+    case Kind::Icon:
+        return find(kIconNames, key);
+    case Kind::Ideas:
+        break;
+    }
+    return Member::Unknown;
+}
+
+// A stored 32-bit number: anything beyond reads as 0, as a keyed read of the type does.
+qint32 storedInt32(qint64 value)
+{
+    return value < std::numeric_limits<qint32>::min() || value > std::numeric_limits<qint32>::max()
+               ? 0
+               : qint32(value);
+}
+
+} // namespace
+
+// The text's events, taken as they come. Answering false stops the reading: the text is
+// declined.
+class PayloadTextReader::Handler final : public JsonHandler
+{
+public:
+    explicit Handler(Parts parts) : mParts(parts) {}
+
+    IdeaDocumentDataObjectPtr result() const { return mResult; }
+
+    bool null() override
+    {
+        // A known member reads as missing, an unknown one is read past.
+        Member member;
+        return scalarTarget(member) != nullptr || member == Member::Unknown;
+    }
+    bool boolean(bool) override { return readPast(); }
+    bool real(double) override { return readPast(); }
+
+    bool integer(qint64 value) override
+    {
+        Member member;
+        Frame* frame = scalarTarget(member);
+        if (frame == nullptr)
+            return member == Member::Unknown;
+        switch (member) {
+        case Member::FileFormatVersion:
+            frame->version = storedInt32(value);
+            return true;
+        case Member::IdeaType:
+            frame->fields.ideaType = value;
+            return true;
+        case Member::ColorThemeType:
+            frame->fields.colorThemeType = value;
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    bool string(QByteArrayView utf8) override
+    {
+        Member member;
+        Frame* frame = scalarTarget(member);
+        if (frame == nullptr)
+            return member == Member::Unknown;
+        if (member == Member::Image || member == Member::BigImageData) {
+            if (mParts == Parts::Whole)
+                (member == Member::Image ? frame->fields.image : frame->fields.bigImageData) =
+                    Base64::decode(utf8);
+            return true;
+        }
+        if (member == Member::Att && mParts == Parts::Texts)
+            return true;
+        std::optional<QString>* text = textOf(*frame, member);
+        if (text == nullptr)
+            return false;
+        *text = JsonText::stringFromUtf8(utf8);
+        return true;
+    }
+
+    bool key(QByteArrayView utf8) override
+    {
+        if (mSkip > 0)
+            return true;
+        Frame& frame = *top();
+        const Member member = memberOf(frame.kind, utf8);
+        if (member == Member::ClassName)
+            return false;
+        ++frame.keys;
+        frame.pending = member;
+        if (member == Member::Unknown) {
+            frame.unknownKeys = true;
+            // The root's first member names the class of the whole text.
+            return frame.kind != Kind::Root || frame.keys > 1;
+        }
+        // A repeated member takes the last value in the first place: the decoder's to read.
+        const quint32 bit = quint32(1) << unsigned(member);
+        if ((frame.seen & bit) != 0)
+            return false;
+        frame.seen |= bit;
+        return true;
+    }
+
+    bool startObject() override
+    {
+        if (skipped(1))
+            return true;
+        if (mDepth == 0) {
+            push(Kind::Root);
+            return true;
+        }
+        Frame& parent = *top();
+        if (parent.kind == Kind::Ideas)
+            return pushIdea(mFrames[mDepth - 2].level + 1);
+        switch (takeMember()) {
+        case Member::Unknown:
+            mSkip = 1;
+            return true;
+        case Member::Payload:
+            push(Kind::Payload);
+            return true;
+        case Member::RootIdea:
+            return pushIdea(1);
+        case Member::IconImage:
+            parent.hasIcon = true;
+            push(Kind::Icon);
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    bool startArray() override
+    {
+        if (skipped(1))
+            return true;
+        switch (takeMember()) {
+        case Member::Unknown:
+            mSkip = 1;
+            return true;
+        case Member::Ideas:
+            push(Kind::Ideas);
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    bool endObject() override
+    {
+        if (skipped(-1))
+            return true;
+        Frame& frame = *top();
+        --mDepth;
+        switch (frame.kind) {
+        case Kind::Root:
+            mResult = std::move(frame.payload);
+            return true;
+        case Kind::Payload:
+            top()->payload = makePayload(frame);
+            return true;
+        case Kind::Idea:
+            return finishIdea(frame);
+        case Kind::Icon: {
+            Frame& idea = *top();
+            idea.iconName = std::move(frame.iconName);
+            idea.iconCategory = std::move(frame.iconCategory);
+            idea.iconSymbol = std::move(frame.iconSymbol);
+            return true;
+        }
+        case Kind::Ideas:
+            break;
+        }
+        return false;
+    }
+
+    bool endArray() override
+    {
+        if (skipped(-1))
+            return true;
+        Frame& list = *top();
+        --mDepth;
+        // One element of one member is the old wrapped form of a list ([{"key": value}]),
+        // which only the decoder reads; an element with members not known might be one.
+        if (list.elements.size() == 1 && (list.firstKeys < 2 || list.firstUnknownKeys))
+            return false;
+        // Exactly sized: the list lives on in its idea.
+        top()->children = std::vector<IdeaPtr>(std::make_move_iterator(list.elements.begin()),
+                                               std::make_move_iterator(list.elements.end()));
+        list.elements.clear();
+        return true;
+    }
+
+private:
+    struct Frame
+    {
+        Kind kind = Kind::Root;
+        Member pending = Member::Unknown; // what the next value is read as
+        quint32 seen = 0;                 // the known members read, one bit each
+        int keys = 0;
+        bool unknownKeys = false;
+        // Payload
+        qint32 version = 0;
+        std::optional<QString> dateCreated;
+        std::optional<QString> dateModified;
+        std::optional<QString> appInstance;
+        IdeaPtr rootIdea;
+        // Root: the payload once made
+        IdeaDocumentDataObjectPtr payload;
+        // Idea (its level: the root idea is 1)
+        int level = 0;
+        Fields fields;
+        bool hasIcon = false;
+        std::optional<QString> iconName;
+        std::optional<QString> iconCategory;
+        std::optional<QString> iconSymbol;
+        std::vector<IdeaPtr> children; // exactly as many as its list had
+        // Ideas: the elements so far, and the first one's members
+        std::vector<IdeaPtr> elements;
+        int firstKeys = 0;
+        bool firstUnknownKeys = false;
+    };
+
+    Frame* top() { return mDepth == 0 ? nullptr : &mFrames[mDepth - 1]; }
+
+    // The object a scalar fills a known member of, and the member; nullptr when the scalar
+    // is read past (member Unknown) or stands where no member is (Nowhere).
+    Frame* scalarTarget(Member& member)
+    {
+        member = mSkip > 0 ? Member::Unknown : takeMember();
+        return member == Member::Unknown || member == Member::Nowhere ? nullptr : top();
+    }
+
+    // A scalar no known member takes: read past when it belongs to an unknown one.
+    bool readPast()
+    {
+        Member member;
+        scalarTarget(member);
+        return member == Member::Unknown;
+    }
+
+    // Whether a container opening (1) or closing (-1) belongs to a value read past, counted.
+    bool skipped(int step)
+    {
+        if (mSkip == 0)
+            return false;
+        mSkip += step;
+        return true;
+    }
+
+    // The member the value now read fills, no longer pending; Nowhere for a value at the top
+    // or among the ideas.
+    Member takeMember()
+    {
+        Frame* frame = top();
+        if (frame == nullptr || frame->kind == Kind::Ideas)
+            return Member::Nowhere;
+        return std::exchange(frame->pending, Member::Unknown);
+    }
+
+    Frame& push(Kind kind)
+    {
+        if (mDepth == mFrames.size())
+            mFrames.emplace_back();
+        Frame& frame = mFrames[mDepth++];
+        frame.kind = kind;
+        frame.pending = Member::Unknown;
+        frame.seen = 0;
+        frame.keys = 0;
+        frame.unknownKeys = false;
+        switch (kind) {
+        case Kind::Root:
+            frame.payload.reset();
+            break;
+        case Kind::Payload:
+            frame.version = 0;
+            frame.dateCreated.reset();
+            frame.dateModified.reset();
+            frame.appInstance.reset();
+            frame.rootIdea.reset();
+            break;
+        case Kind::Idea:
+            frame.fields = Fields();
+            frame.hasIcon = false;
+            frame.children.clear();
+            [[fallthrough]];
+        case Kind::Icon:
+            frame.iconName.reset();
+            frame.iconCategory.reset();
+            frame.iconSymbol.reset();
+            break;
+        case Kind::Ideas:
+            frame.elements.clear();
+            frame.firstKeys = 0;
+            frame.firstUnknownKeys = false;
+            break;
+        }
+        return frame;
+    }
+
+    bool pushIdea(int level)
+    {
+        // Deeper trees fail in the decoder, which says why.
+        if (level > Idea::MaxDepth)
+            return false;
+        push(Kind::Idea).level = level;
+        return true;
+    }
+
+    static std::optional<QString>* textOf(Frame& frame, Member member)
+    {
+        switch (member) {
+        case Member::DateCreated:
+            return &frame.dateCreated;
+        case Member::DateModified:
+            return &frame.dateModified;
+        case Member::AppInstance:
+            return &frame.appInstance;
+        case Member::Identifier:
+            return &frame.fields.identifier;
+        case Member::LinkedIdea:
+            return &frame.fields.linkedIdea;
+        case Member::Text:
+            return &frame.fields.text;
+        case Member::Note:
+            return &frame.fields.note;
+        case Member::Color:
+            return &frame.fields.color;
+        case Member::Url:
+            return &frame.fields.url;
+        case Member::Att:
+            return &frame.fields.att;
+        case Member::IconName:
+            return &frame.iconName;
+        case Member::IconCategory:
+            return &frame.iconCategory;
+        case Member::IconSymbol:
+            return &frame.iconSymbol;
+        default:
+            return nullptr;
+        }
+    }
+
+    bool finishIdea(Frame& frame)
+    {
+        Fields& fields = frame.fields;
+        const bool link = IdeaType(fields.ideaType) == IdeaTypeLink;
+        if (frame.hasIcon && !link)
+            fields.iconImage = IconImage::sharedIcon(frame.iconName.value_or(QString()),
+                                                     frame.iconCategory.value_or(QString()),
+                                                     frame.iconSymbol.value_or(QString()));
+        IdeaPtr idea = makeIdea(std::move(fields));
+        // A link's stored children are never read.
+        if (!link && !frame.children.empty())
+            adoptChildren(idea, std::move(frame.children));
+        frame.children.clear();
+        Frame& parent = *top();
+        if (parent.kind == Kind::Payload) {
+            parent.rootIdea = std::move(idea);
+            return true;
+        }
+        if (parent.elements.empty()) {
+            parent.firstKeys = frame.keys;
+            parent.firstUnknownKeys = frame.unknownKeys;
+        }
+        parent.elements.push_back(std::move(idea));
+        return true;
+    }
+
+    static IdeaDocumentDataObjectPtr makePayload(Frame& frame)
+    {
+        const auto date = [](const std::optional<QString>& text) {
+            return text ? DateText::parse(*text).value_or(QDateTime()) : QDateTime();
+        };
+        auto payload = IdeaDocumentDataObject::create();
+        payload->setFileFormatVersion(frame.version);
+        payload->setIdea(std::move(frame.rootIdea));
+        payload->setDateCreated(date(frame.dateCreated));
+        payload->setDateModified(date(frame.dateModified));
+        if (frame.appInstance)
+            payload->setAppInstance(*frame.appInstance);
+        return payload;
+    }
+
+    const Parts mParts;
+    std::deque<Frame> mFrames; // reused by depth; a deque keeps references to them valid
+    std::size_t mDepth = 0;
+    int mSkip = 0; // the depth of the unknown member's value being read past
+    IdeaDocumentDataObjectPtr mResult;
+};
+
+IdeaDocumentDataObjectPtr PayloadTextReader::read(const QByteArray& utf8, const JsonReadOptions& options,
+                                                  Parts parts)
+{
+    Handler handler(parts);
+    if (!JsonText::read(utf8, handler, options).ok())
+        return nullptr;
+    return handler.result();
+}
+
+IdeaDocumentDataObjectPtr PayloadTextReader::read(JsonSource& source, const JsonReadOptions& options,
+                                                  Parts parts)
+{
+    Handler handler(parts);
+    if (!JsonText::read(source, handler, options).ok())
+        return nullptr;
+    return handler.result();
+}
+
+void PayloadTextReader::adoptChildren(const IdeaPtr& idea, std::vector<IdeaPtr>&& children)
+{
+    // A change like any insertion, for whoever keeps a picture of a tree.
+    Idea::noteChange();
+    for (const IdeaPtr& child : children)
+        child->mParent = idea;
+    idea->mIdeas = std::move(children);
+}
+
+} // namespace corvex

@@ -1,0 +1,194 @@
+#include "overview/FlatGraph.h"
+
+#include "overview/Graph.h"
+
+#include "model/DrawnColor.h"
+
+#include <QHashFunctions>
+#include <algorithm>
+
+namespace corvex {
+
+namespace {
+
+const IdeaPtr kNoIdea;
+const QString kNoIdentifier;
+const QVImage kNoPicture;
+constexpr std::size_t kLookAhead = 8;
+
+} // namespace
+
+FlatGraph::FlatGraph(const IdeaPtr& idea)
+{
+    if (!idea) {
+        append(-1, 0, 0, &kNoIdentifier);
+        mIdeas.emplace_back();
+        mTexts.emplace_back();
+        mColors.emplace_back();
+        mIcons.emplace_back();
+        mPictureIndex.push_back(-1);
+        finish();
+        return;
+    }
+    // The shape and the ideas first, then every other array made at its final size and
+    // filled in order: no array of drawing data grows (and moves) while the ideas are read.
+    // The ideas lie anywhere in memory: those about to be read are asked for ahead, so that
+    // their loads overlap instead of each waiting for the one before.
+    struct Step
+    {
+        const IdeaPtr* idea;
+        qint32 parent;
+        qint32 depth;
+    };
+    std::vector<Step> stack{{&idea, -1, 0}};
+    while (!stack.empty()) {
+        const Step step = stack.back();
+        stack.pop_back();
+        const qint32 index = qint32(mIdeas.size());
+        mIdeas.push_back(*step.idea);
+        mParent.push_back(step.parent);
+        mDepth.push_back(step.depth);
+        const auto& children = (*step.idea)->ideas();
+        for (auto it = children.rbegin(); it != children.rend(); ++it) {
+            __builtin_prefetch(it->get());
+            stack.push_back({&*it, index, step.depth + 1});
+        }
+    }
+    const std::size_t n = mIdeas.size();
+    mFlags.reserve(n);
+    mIdentifiers.reserve(n);
+    mIdentifierHashes.reserve(n);
+    mTexts.reserve(n);
+    mColors.reserve(n);
+    mIcons.reserve(n);
+    mPictureIndex.reserve(n);
+    // Children come in order after their parent: counting them gives each its place.
+    std::vector<qint32> childrenSeen(n, 0);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i + kLookAhead < n) {
+            const char* ahead = reinterpret_cast<const char*>(mIdeas[i + kLookAhead].get());
+            for (std::size_t line = 0; line < sizeof(Idea); line += 64)
+                __builtin_prefetch(ahead + line);
+        }
+        if (i + kLookAhead / 2 < n)
+            __builtin_prefetch(mIdeas[i + kLookAhead / 2]->identifier().constData());
+        const Idea& current = *mIdeas[i];
+        const QString& identifier = current.identifier();
+        const quint8 flags = HasIdea | (current.hasNote() ? HasNote : 0) | (current.isLink() ? IsLink : 0) |
+                             (current.hasURL() ? HasURL : 0);
+        mFlags.push_back(flags);
+        mIdentifiers.push_back(&identifier);
+        mIdentifierHashes.push_back(hashIdentifier(identifier));
+        const qint32 parent = mParent[i];
+        copyDrawing(i, parent < 0 ? 0 : std::size_t(childrenSeen[std::size_t(parent)]++));
+    }
+    finish();
+}
+
+void FlatGraph::copyDrawing(std::size_t i, std::size_t place)
+{
+    const Idea& idea = *mIdeas[i];
+    mTexts.push_back(idea.text());
+    // A parent's colour is copied before its children's.
+    const qint32 parent = mParent[i];
+    mColors.push_back(parent < 0 ? DrawnColor::ofIdea(idea)
+                                 : DrawnColor::ofChild(idea, mIdeas[std::size_t(parent)].get(),
+                                                       mColors[std::size_t(parent)], place));
+    mIcons.push_back(idea.iconImage());
+    QVImage picture = idea.image();
+    if (picture.hasImage()) {
+        mPictureIndex.push_back(qint32(mPictures.size()));
+        mPictures.push_back(std::move(picture));
+    } else {
+        mPictureIndex.push_back(-1);
+    }
+}
+
+FlatGraph::FlatGraph(Graph& graph, std::vector<GraphNode*>& nodes)
+{
+    nodes.clear();
+    graph.traverseNaturally([&](GraphNode& node, qint64 depth) {
+        nodes.push_back(&node);
+        const quint8 flags = node.idea() ? HasIdea | (node.idea()->hasNote() ? HasNote : 0) : 0;
+        append(-1, qint32(depth), flags, &node.identifier());
+    });
+    // The walk gives each node's depth; a parent is the nearest earlier node one level up.
+    std::vector<qint32> lastAtDepth;
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        const std::size_t d = std::size_t(mDepth[i]);
+        lastAtDepth.resize(std::max(lastAtDepth.size(), d + 1));
+        mParent[i] = d == 0 ? -1 : lastAtDepth[d - 1];
+        lastAtDepth[d] = qint32(i);
+    }
+    finish();
+}
+
+std::size_t FlatGraph::append(qint32 parent, qint32 depth, quint8 flags, const QString* identifier)
+{
+    mParent.push_back(parent);
+    mDepth.push_back(depth);
+    mFlags.push_back(flags);
+    mIdentifiers.push_back(identifier);
+    mIdentifierHashes.push_back((flags & HasIdea) != 0 ? hashIdentifier(*identifier) : 0);
+    return mParent.size() - 1;
+}
+
+void FlatGraph::finish()
+{
+    const std::size_t n = size();
+    // Subtree sizes gathered from the leaves up (a child comes after its parent), then turned
+    // into ends.
+    mEnd.assign(n, 1);
+    for (std::size_t i = n; i-- > 1;)
+        mEnd[std::size_t(mParent[i])] += mEnd[i];
+    qint32 deepest = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        mEnd[i] += qint32(i);
+        deepest = std::max(deepest, mDepth[i]);
+    }
+    mLevels = n == 0 ? 0 : deepest + 1;
+    mAngle.assign(n, 0.0f);
+    mRadius.assign(n, 0.0f);
+    mCenter.assign(n, Point());
+    mNoteNumber.assign(n, 0);
+}
+
+const IdeaPtr& FlatGraph::idea(std::size_t i) const
+{
+    return i < mIdeas.size() ? mIdeas[i] : kNoIdea;
+}
+
+const QVImage& FlatGraph::picture(std::size_t i) const
+{
+    const qint32 index = i < mPictureIndex.size() ? mPictureIndex[i] : -1;
+    return index >= 0 ? mPictures[std::size_t(index)] : kNoPicture;
+}
+
+GraphNodeDrawing FlatGraph::drawing(std::size_t i) const
+{
+    if (i >= mTexts.size())
+        return {};
+    return {mTexts[i], mColors[i], picture(i), mIcons[i], isLink(i), hasURL(i)};
+}
+
+quint32 FlatGraph::hashIdentifier(const QString& identifier)
+{
+    return quint32(qHash(QStringView(identifier)));
+}
+
+qint64 FlatGraph::firstWithIdentifier(const QString& identifier) const
+{
+    const quint32 hash = hashIdentifier(identifier);
+    for (std::size_t i = 0; i < size(); ++i)
+        if (mIdentifierHashes[i] == hash && hasIdea(i) && *mIdentifiers[i] == identifier)
+            return qint64(i);
+    return -1;
+}
+
+void FlatGraph::moveCenters(Point shift)
+{
+    for (Point& center : mCenter)
+        center = center - shift;
+}
+
+} // namespace corvex

@@ -1,0 +1,118 @@
+#pragma once
+
+#include "overview/GraphNode.h"
+#include "platform/gfx/Point.h"
+#include "platform/gfx/Rect.h"
+
+#include <QString>
+#include <QtGlobal>
+#include <vector>
+
+namespace corvex {
+
+class Graph;
+
+// The overview's mirror of an idea tree as arrays in visiting order (depth-first pre-order,
+// index 0 the root): the shape, each node's identity and drawing data, and the layout's
+// results. The children of node i are i + 1, end(i + 1), end(end(i + 1)), ... up to end(i).
+// Laying out, drawing and hit testing then read memory in order instead of chasing nodes
+// spread over the heap; a tree of any size costs a few allocations. Made without recursion,
+// so any depth is safe on any thread.
+class FlatGraph
+{
+public:
+    // The mirror of the tree from `idea` (null: a lone node without idea), with a copy of
+    // every idea's drawing data. Main thread: it reads the ideas.
+    explicit FlatGraph(const IdeaPtr& idea);
+    // The shape and identities of a graph's nodes, without drawing data; `nodes` receives the
+    // graph's nodes in this mirror's order.
+    FlatGraph(Graph& graph, std::vector<GraphNode*>& nodes);
+
+    std::size_t size() const { return mParent.size(); }
+    // The parent's index, -1 for the root.
+    qint32 parent(std::size_t i) const { return mParent[i]; }
+    qint32 depth(std::size_t i) const { return mDepth[i]; }
+    // One past the last node of the subtree of i.
+    qint32 end(std::size_t i) const { return mEnd[i]; }
+    bool hasChildren(std::size_t i) const { return std::size_t(mEnd[i]) > i + 1; }
+    // The number of depths (the deepest depth + 1).
+    qint32 levels() const { return mLevels; }
+
+    // The idea of a node; null for a node without one, and in a mirror of a graph.
+    const IdeaPtr& idea(std::size_t i) const;
+    bool hasIdea(std::size_t i) const { return (mFlags[i] & HasIdea) != 0; }
+    bool hasNote(std::size_t i) const { return (mFlags[i] & HasNote) != 0; }
+    // The identifier, read where the idea (or the graph's node) keeps it: an idea's
+    // identifier never changes, and the mirror holds the idea. Main thread.
+    const QString& identifier(std::size_t i) const { return *mIdentifiers[i]; }
+    quint32 identifierHash(std::size_t i) const { return mIdentifierHashes[i]; }
+    // The first node in pre-order whose idea has the identifier; -1 when none has. Linear,
+    // as such a search is; used for single look-ups.
+    qint64 firstWithIdentifier(const QString& identifier) const;
+
+    // ---- The copy of the drawing data (not kept in a mirror of a graph), any thread
+    const QString& text(std::size_t i) const { return mTexts[i]; }
+    // The colour the planet is drawn with (DrawnColor's: a colourless idea's place gives one).
+    const std::shared_ptr<Color>& color(std::size_t i) const { return mColors[i]; }
+    // The idea's picture; one holding no image for most ideas.
+    const QVImage& picture(std::size_t i) const;
+    const std::shared_ptr<IconImage>& icon(std::size_t i) const { return mIcons[i]; }
+    bool isLink(std::size_t i) const { return (mFlags[i] & IsLink) != 0; }
+    bool hasURL(std::size_t i) const { return (mFlags[i] & HasURL) != 0; }
+    GraphNodeDrawing drawing(std::size_t i) const;
+
+    // ---- The layout's results
+    float angle(std::size_t i) const { return mAngle[i]; }
+    float radius(std::size_t i) const { return mRadius[i]; }
+    Point center(std::size_t i) const { return mCenter[i]; }
+    qint64 noteNumber(std::size_t i) const { return mNoteNumber[i]; }
+    const Rect& bounds() const { return mBounds; }
+    std::vector<float>& angles() { return mAngle; }
+    std::vector<float>& radii() { return mRadius; }
+    std::vector<Point>& centers() { return mCenter; }
+    std::vector<qint32>& noteNumbers() { return mNoteNumber; }
+    void setBounds(const Rect& bounds) { mBounds = bounds; }
+    // Moves every centre by minus `shift`.
+    void moveCenters(Point shift);
+
+    static quint32 hashIdentifier(const QString& identifier);
+
+private:
+    enum Flag : quint8
+    {
+        HasIdea = 1,
+        HasNote = 2,
+        IsLink = 4,
+        HasURL = 8,
+    };
+
+    // Appends a node below `parent` and answers its index.
+    std::size_t append(qint32 parent, qint32 depth, quint8 flags, const QString* identifier);
+    // Copies the drawing data of node i's idea, the `place`-th child of its parent (its
+    // parent's copied first). Main thread.
+    void copyDrawing(std::size_t i, std::size_t place);
+    // Fills the subtree ends and the level count from the parents; sizes the results.
+    void finish();
+
+    std::vector<qint32> mParent;
+    std::vector<qint32> mDepth;
+    std::vector<qint32> mEnd;
+    std::vector<quint8> mFlags;
+    std::vector<const QString*> mIdentifiers;
+    std::vector<quint32> mIdentifierHashes;
+    std::vector<IdeaPtr> mIdeas;
+    std::vector<QString> mTexts;
+    std::vector<std::shared_ptr<Color>> mColors;
+    std::vector<std::shared_ptr<IconImage>> mIcons;
+    std::vector<qint32> mPictureIndex; // into mPictures, -1 for none
+    std::vector<QVImage> mPictures;
+    qint32 mLevels = 0;
+
+    std::vector<float> mAngle;
+    std::vector<float> mRadius;
+    std::vector<Point> mCenter;
+    std::vector<qint32> mNoteNumber;
+    Rect mBounds;
+};
+
+} // namespace corvex

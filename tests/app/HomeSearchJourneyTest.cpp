@@ -1,0 +1,97 @@
+// Ctrl+F on the home screen starts the search, whatever the user clicked before: the grid
+// itself, or a document opened and left again.
+
+#include "home/HomeViewController.h"
+#include "home/IdeaListView.h"
+#include "mindmap/SolarSystemViewController.h"
+#include "model/Globals.h"
+#include "shell/MyWindow.h"
+#include "shell/TopBarView.h"
+#include "tests/app/JourneyTrees.h"
+#include "tests/app/MindMapJourney.h"
+#include "tests/app/UserFiles.h"
+#include "tests/app/UserInput.h"
+#include "tests/app/WhereOnScreen.h"
+
+namespace corvex::test {
+
+namespace {
+
+class HomeSearchJourney : public MindMapJourney
+{
+protected:
+    // The home screen shows exactly these documents.
+    static bool showsOnly(const HomeViewController& home, const QStringList& documents)
+    {
+        if (home.ideaListView()->proxies().size() != std::size_t(documents.size()))
+            return false;
+        for (const QString& document : documents) {
+            if (!WhereOnScreen::homeDocument(home, document))
+                return false;
+        }
+        return true;
+    }
+
+    // Ctrl+F, then the words: the grid shows what matches.
+    bool search(MyWindow& window, HomeViewController& home, const QString& words)
+    {
+        UserInput::pressKey(window, Qt::Key_F, Qt::ControlModifier);
+        if (!waitFor([&home] { return home.topBar()->isEditingSearchText(); }, 3.0))
+            return false;
+        UserInput::typeText(window, words);
+        return waitFor([&home, &words] {
+            return home.state() == HomeViewController::StateResults &&
+                   home.topBar()->currentSearchText() == words;
+        });
+    }
+};
+
+} // namespace
+
+TEST_F(HomeSearchJourney, CtrlFSearchesAfterClickingTheGridAndAfterComingBackFromADocument)
+{
+    UserFiles::setDefault(Globals::CloudStorageChoiceKey, true);
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(UserFiles::addDocumentToLocation(2, text(QStringLiteral("Plans"))));
+    ASSERT_TRUE(UserFiles::addDocumentToLocation(2, text(QStringLiteral("Shopping"))));
+    auto home = waitForScreen<HomeViewController>([](HomeViewController& shown) {
+        return showsOnly(shown, {QStringLiteral("Plans"), QStringLiteral("Shopping")});
+    });
+    ASSERT_NE(home, nullptr);
+    MyWindow& window = windowOf(*home);
+    ASSERT_TRUE(activate(window));
+
+    // A click on the grid, then Ctrl+F and the words: only what matches stays.
+    UserInput::click(window, seen(WhereOnScreen::homeEmptySpace(*home)));
+    EXPECT_TRUE(search(window, *home, QStringLiteral("plan")))
+        << "Ctrl+F after a click on the grid started no search";
+    EXPECT_TRUE(waitFor([&] { return showsOnly(*home, {QStringLiteral("Plans")}); }));
+    screenshot(QStringLiteral("home-search"));
+
+    // Emptied, the search ends and every document is back.
+    UserInput::pressKey(window, Qt::Key_A, Qt::ControlModifier);
+    UserInput::pressKey(window, Qt::Key_Backspace);
+    ASSERT_TRUE(waitFor([&] {
+        return showsOnly(*home, {QStringLiteral("Plans"), QStringLiteral("Shopping")});
+    }));
+
+    // A document opened and left by the home button: Ctrl+F searches again.
+    ASSERT_TRUE(UserInput::rightClick(window,
+                                      seen(WhereOnScreen::homeDocument(*home, QStringLiteral("Shopping"))),
+                                      QStringLiteral("Open"))
+                    .chose);
+    auto shopping = mindMapOf(QStringLiteral("Shopping"), QStringLiteral("Shopping"));
+    ASSERT_NE(shopping, nullptr);
+    UserInput::click(window, seen(WhereOnScreen::homeButton(*shopping)));
+    auto back = waitForScreen<HomeViewController>([](HomeViewController& shown) {
+        return showsOnly(shown, {QStringLiteral("Plans"), QStringLiteral("Shopping")}) &&
+               !shown.screenOccupied();
+    });
+    ASSERT_NE(back, nullptr) << "the home button did not bring the home screen back";
+    ASSERT_EQ(&windowOf(*back), &window);
+    EXPECT_TRUE(search(window, *back, QStringLiteral("shop")))
+        << "Ctrl+F after coming back started no search";
+    EXPECT_TRUE(waitFor([&] { return showsOnly(*back, {QStringLiteral("Shopping")}); }));
+}
+
+} // namespace corvex::test

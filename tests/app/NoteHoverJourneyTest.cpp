@@ -1,0 +1,133 @@
+// Resting the pointer on a note mark, in the mind map and in the overview: the cursor shapes
+// on the way and the note's popover after its delay, gone again once the pointer left.
+
+#include "editor/NoteDisplayViewController.h"
+#include "editor/PopoverNoteHoverUtility.h"
+#include "mindmap/SolarSystem.h"
+#include "mindmap/SolarSystemViewController.h"
+#include "overview/GraphScrollView.h"
+#include "platform/core/Scheduler.h"
+#include "platform/ui/Popover.h"
+#include "shell/MyWindow.h"
+#include "tests/app/JourneyTrees.h"
+#include "tests/app/MindMapJourney.h"
+#include "tests/app/UserInput.h"
+#include "tests/app/WhereOnScreen.h"
+
+#include <QCursor>
+#include <QWidget>
+
+namespace corvex::test {
+
+namespace {
+
+class NoteHoverJourney : public MindMapJourney
+{
+protected:
+    // The cursor the window shows now.
+    static Qt::CursorShape cursorShown(Window& window) { return window.hostWidget()->cursor().shape(); }
+
+    // The note a hover popover shows on screen now; nothing when none is shown.
+    static std::optional<QString> noteShown(NoteHoverUtility* hover)
+    {
+        auto* popovers = dynamic_cast<PopoverNoteHoverUtility*>(hover);
+        const std::shared_ptr<Popover> popover = popovers ? popovers->notePopover() : nullptr;
+        if (!popover || !popover->isShown() || !popover->window() ||
+            !popover->window()->hostWidget()->isVisible())
+            return std::nullopt;
+        auto display = std::dynamic_pointer_cast<NoteDisplayViewController>(popover->contentViewController());
+        return display ? std::optional<QString>(display->noteText()) : std::nullopt;
+    }
+
+    // Rests on the point: the popover shows after the delay, not at once; answers its note
+    // and how long it took.
+    struct Rest
+    {
+        std::optional<QString> note;
+        double seconds = 0;
+        bool shownAtOnce = false;
+    };
+    Rest restOn(Window& window, Point point, NoteHoverUtility* hover)
+    {
+        Rest rest;
+        const double start = MediaClock::now();
+        UserInput::moveMouse(window, point);
+        rest.shownAtOnce = noteShown(hover).has_value();
+        waitFor([&] { return noteShown(hover).has_value(); }, 3.0);
+        rest.seconds = MediaClock::now() - start;
+        rest.note = noteShown(hover);
+        return rest;
+    }
+
+    // Moves off to the point, then a little further a moment later, as a hand does.
+    bool leaveTo(Window& window, Point point, NoteHoverUtility* hover)
+    {
+        UserInput::moveMouse(window, point);
+        const double left = MediaClock::now();
+        waitFor([left] { return MediaClock::now() - left > 0.2; }, 1.0);
+        UserInput::moveMouse(window, Point(point.x + 2, point.y));
+        return waitFor([hover] { return !noteShown(hover).has_value(); }, 3.0);
+    }
+};
+
+} // namespace
+
+TEST_F(NoteHoverJourney, PlanetNoteMarkShowsItsNoteAfterARestAndTheCursorTellsWhatIsUnderIt)
+{
+    auto screen = launchWithDocument(
+        text(QStringLiteral("Trip"), {noted(QStringLiteral("Tickets"), QStringLiteral("Gate 4, seat 12")),
+                                      text(QStringLiteral("Pack"), {text(QStringLiteral("Socks"))})}));
+    ASSERT_NE(screen, nullptr);
+    MyWindow& window = windowOf(*screen);
+    NoteHoverUtility* hover = screen->solarSystemView()->noteHoverUtility();
+    ASSERT_NE(hover, nullptr) << "the mind map has no note hover";
+
+    UserInput::moveMouse(window, seen(WhereOnScreen::planet(*screen, QStringLiteral("Pack"))));
+    EXPECT_EQ(cursorShown(window), Qt::PointingHandCursor) << "over a planet";
+    UserInput::moveMouse(window, seen(WhereOnScreen::emptySpace(*screen)));
+    EXPECT_TRUE(cursorShown(window) == Qt::ArrowCursor || cursorShown(window) == Qt::OpenHandCursor)
+        << "over empty space: " << cursorShown(window);
+
+    const Rest rest =
+        restOn(window, seen(WhereOnScreen::planetNoteMark(*screen, QStringLiteral("Tickets"))), hover);
+    EXPECT_EQ(cursorShown(window), Qt::BitmapCursor) << "over a note mark: the contextual-menu cursor";
+    EXPECT_FALSE(rest.shownAtOnce);
+    ASSERT_TRUE(rest.note.has_value()) << "no note popover after resting on the note mark";
+    EXPECT_EQ(*rest.note, QStringLiteral("Gate 4, seat 12"));
+    EXPECT_GE(rest.seconds, 0.5);
+    screenshot(QStringLiteral("note-hover-planet"));
+
+    EXPECT_TRUE(leaveTo(window, seen(WhereOnScreen::emptySpace(*screen)), hover))
+        << "the popover stayed after leaving";
+}
+
+TEST_F(NoteHoverJourney, OverviewNodeNoteShowsAfterARest)
+{
+    auto screen = launchWithDocument(
+        text(QStringLiteral("Farm"),
+             {text(QStringLiteral("Barn"), {noted(QStringLiteral("Hay"), QStringLiteral("Dry by Friday"))}),
+              text(QStringLiteral("Field"))}));
+    ASSERT_NE(screen, nullptr);
+    MyWindow& window = windowOf(*screen);
+    ASSERT_TRUE(
+        UserInput::chooseMenuBarItem(window, QStringLiteral("View"), QStringLiteral("Toggle Mind Map"))
+            .chose);
+    ASSERT_TRUE(waitFor([&] {
+        return WhereOnScreen::overviewNoteMark(*screen, QStringLiteral("Hay")).has_value() &&
+               !screen->screenOccupied();
+    })) << "no overview with the noted node";
+    auto* graph = dynamic_cast<GraphScrollView*>(screen->graphView().get());
+    ASSERT_NE(graph, nullptr);
+
+    UserInput::moveMouse(window, seen(WhereOnScreen::overviewNode(*screen, QStringLiteral("Field"))));
+    EXPECT_EQ(cursorShown(window), Qt::PointingHandCursor) << "over a node";
+    const Rest rest = restOn(window, seen(WhereOnScreen::overviewNoteMark(*screen, QStringLiteral("Hay"))),
+                             graph->noteHoverUtility());
+    EXPECT_EQ(cursorShown(window), Qt::BitmapCursor) << "over a note mark: the contextual-menu cursor";
+    EXPECT_FALSE(rest.shownAtOnce);
+    ASSERT_TRUE(rest.note.has_value()) << "no note popover after resting on the node's note mark";
+    EXPECT_EQ(*rest.note, QStringLiteral("Dry by Friday"));
+    screenshot(QStringLiteral("note-hover-overview"));
+}
+
+} // namespace corvex::test

@@ -1,0 +1,298 @@
+#include "tests/app/UserInput.h"
+
+#include "platform/core/Scheduler.h"
+#include "platform/ui/Window.h"
+#include "tests/support/RunUntil.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCursor>
+#include <QLineF>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPointer>
+#include <QStyleHints>
+#include <QTest>
+#include <QTimer>
+#include <QWindow>
+#include <gtest/gtest.h>
+
+namespace corvex::test {
+
+namespace {
+
+struct LastPress
+{
+    const Window* window = nullptr;
+    Point point;
+    double time = -1e9;
+};
+
+LastPress& lastPress()
+{
+    static LastPress press;
+    return press;
+}
+
+QWindow* hostWindow(Window& window)
+{
+    QWidget* host = window.hostWidget();
+    return host ? host->windowHandle() : nullptr;
+}
+
+QPoint widgetPoint(Window& window, Point point)
+{
+    return window.convertPointToWidget(point).toPoint();
+}
+
+// The real pointer goes along, so that whoever asks the window system where it is (cursor
+// updates outside the event stream, key events) hears the same place.
+void warpPointer(Window& window, Point point)
+{
+    QCursor::setPos(window.convertPointToGlobal(point).toPoint());
+}
+
+double doubleClickInterval()
+{
+    return QGuiApplication::styleHints()->mouseDoubleClickInterval() / 1000.0;
+}
+
+// The title as shown: a single '&' marks the mnemonic and is not shown, "&&" shows one.
+QString shownTitle(const QAction& action)
+{
+    QString shown;
+    const QString text = action.text();
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i) == QLatin1Char('&') && i + 1 < text.size())
+            ++i;
+        shown.append(text.at(i));
+    }
+    return shown;
+}
+
+QAction* actionTitled(const QList<QAction*>& actions, const QString& title)
+{
+    for (QAction* action : actions) {
+        if (!action->isSeparator() && action->isVisible() && shownTitle(*action) == title)
+            return action;
+    }
+    return nullptr;
+}
+
+void closeWithEscape(QMenu& menu)
+{
+    if (QWindow* popup = menu.windowHandle())
+        QTest::keyClick(popup, Qt::Key_Escape);
+    runUntil([&menu] { return !menu.isVisible(); }, 2.0);
+}
+
+} // namespace
+
+std::optional<bool> ShownMenu::isEnabled(const QString& title) const
+{
+    const qsizetype index = titles.indexOf(title);
+    if (index < 0)
+        return std::nullopt;
+    return enabled[std::size_t(index)];
+}
+
+QStringList ShownMenu::items() const
+{
+    QStringList items = titles;
+    items.removeAll(QStringLiteral("-"));
+    return items;
+}
+
+ShownMenu UserInput::readMenu(const QMenu& menu)
+{
+    ShownMenu shown;
+    shown.opened = true;
+    for (QAction* action : menu.actions()) {
+        if (!action->isVisible())
+            continue;
+        shown.titles << (action->isSeparator() ? QStringLiteral("-") : shownTitle(*action));
+        shown.enabled.push_back(action->isEnabled());
+    }
+    return shown;
+}
+
+bool UserInput::clickMenuItem(QMenu& menu, const QString& title)
+{
+    QAction* action = actionTitled(menu.actions(), title);
+    QWindow* popup = menu.windowHandle();
+    if (!action || !popup)
+        return false;
+    const bool enabled = action->isEnabled();
+    QTest::mouseClick(popup, Qt::LeftButton, Qt::NoModifier, menu.actionGeometry(action).center());
+    return enabled;
+}
+
+void UserInput::waitOutDoubleClick(Window& window, Point point)
+{
+    const LastPress& last = lastPress();
+    if (last.window != &window || QLineF(last.point.toQPointF(), point.toQPointF()).length() > 4.0)
+        return;
+    const double until = last.time + doubleClickInterval() + 0.05;
+    runUntil([until] { return MediaClock::now() > until; }, doubleClickInterval() + 1.0);
+}
+
+void UserInput::moveMouse(Window& window, Point point, Qt::KeyboardModifiers modifiers)
+{
+    warpPointer(window, point);
+    // A hand moves the pointer through the points before the last: Qt takes the first move
+    // into a window for the entry alone.
+    deliverMouse(window, QEvent::MouseMove, Qt::NoButton, Point(point.x + 1, point.y), modifiers);
+    deliverMouse(window, QEvent::MouseMove, Qt::NoButton, point, modifiers);
+}
+
+void UserInput::press(Window& window, Qt::MouseButton button, Point point, Qt::KeyboardModifiers modifiers)
+{
+    QTestPrivate::qtestMouseButtons.setFlag(button, true);
+    deliverMouse(window, QEvent::MouseButtonPress, button, point, modifiers);
+}
+
+void UserInput::release(Window& window, Qt::MouseButton button, Point point, Qt::KeyboardModifiers modifiers)
+{
+    QTestPrivate::qtestMouseButtons.setFlag(button, false);
+    deliverMouse(window, QEvent::MouseButtonRelease, button, point, modifiers);
+    QTest::lastMouseTimestamp += QTest::mouseDoubleClickInterval;
+}
+
+void UserInput::deliverMouse(Window& window, QEvent::Type type, Qt::MouseButton button, Point point,
+                             Qt::KeyboardModifiers modifiers)
+{
+    // The window handle of the moment: what the application does may make the window's
+    // native window anew (the previous event's handle is gone then).
+    QWindow* host = hostWindow(window);
+    if (!host)
+        return;
+    QTest::lastMouseTimestamp += 1;
+    const QPoint local = widgetPoint(window, point);
+    QPointer<QWindow> delivering(host);
+    // Delivered at once, every handler of the event inside this call, as the window system
+    // delivers it.
+    qt_handleMouseEvent(host, local, host->mapToGlobal(local), QTestPrivate::qtestMouseButtons, button, type,
+                        modifiers, QTest::lastMouseTimestamp);
+    if (!delivering) {
+        // Qt goes on using the window it delivered the event with: with it gone, Qt reads freed
+        // memory, which crashes now and then.
+        const char* fault = "the window was destroyed while it handled a mouse event";
+        if (::testing::UnitTest::GetInstance()->current_test_info())
+            ADD_FAILURE() << fault;
+        else
+            qFatal("%s", fault);
+    }
+    QCoreApplication::processEvents();
+}
+
+void UserInput::click(Window& window, Point point, Qt::KeyboardModifiers modifiers)
+{
+    waitOutDoubleClick(window, point);
+    warpPointer(window, point);
+    press(window, Qt::LeftButton, point, modifiers);
+    release(window, Qt::LeftButton, point, modifiers);
+    lastPress() = LastPress{&window, point, MediaClock::now()};
+}
+
+void UserInput::doubleClick(Window& window, Point point)
+{
+    waitOutDoubleClick(window, point);
+    warpPointer(window, point);
+    press(window, Qt::LeftButton, point, Qt::NoModifier);
+    release(window, Qt::LeftButton, point, Qt::NoModifier);
+    press(window, Qt::LeftButton, point, Qt::NoModifier);
+    release(window, Qt::LeftButton, point, Qt::NoModifier);
+    lastPress() = LastPress{&window, point, MediaClock::now()};
+}
+
+ShownMenu UserInput::rightClick(Window& window, Point point, const QString& choose,
+                                const std::function<void()>& whileOpen)
+{
+    ShownMenu shown;
+    if (!hostWindow(window))
+        return shown;
+    // The menu runs modally inside the press: it is read, and closed, from a timer of its
+    // own event loop.
+    QTimer watch;
+    watch.setInterval(10);
+    QObject::connect(&watch, &QTimer::timeout, [&shown, &choose, &watch, &whileOpen] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu || !menu->isVisible() || shown.opened)
+            return;
+        watch.stop();
+        shown = readMenu(*menu);
+        if (whileOpen) {
+            whileOpen();
+            return;
+        }
+        if (!choose.isEmpty() && clickMenuItem(*menu, choose)) {
+            shown.chose = true;
+            return;
+        }
+        closeWithEscape(*menu);
+    });
+    watch.start();
+    waitOutDoubleClick(window, point);
+    warpPointer(window, point);
+    press(window, Qt::RightButton, point, Qt::NoModifier);
+    release(window, Qt::RightButton, point, Qt::NoModifier);
+    lastPress() = LastPress{};
+    // A menu shown after the press returned (none does today) is still read.
+    runUntil([&shown] { return shown.opened; }, 0.3);
+    watch.stop();
+    return shown;
+}
+
+void UserInput::pressKey(Window& window, Qt::Key key, Qt::KeyboardModifiers modifiers)
+{
+    if (QWindow* host = hostWindow(window))
+        QTest::keyClick(host, key, modifiers);
+}
+
+void UserInput::typeText(Window& window, const QString& text)
+{
+    for (const QChar character : text) {
+        if (QWindow* host = hostWindow(window))
+            QTest::keyClick(host, character.toLatin1());
+    }
+}
+
+ShownMenu UserInput::openMenuBarMenu(Window& window, const QString& menuTitle, bool leaveOpen)
+{
+    return chooseMenuBarItem(window, menuTitle, QString(), leaveOpen);
+}
+
+ShownMenu UserInput::chooseMenuBarItem(Window& window, const QString& menuTitle, const QString& itemTitle,
+                                       bool leaveOpen)
+{
+    ShownMenu shown;
+    auto* bar = qobject_cast<QMenuBar*>(window.menuBarWidget());
+    QWidget* host = window.hostWidget();
+    QAction* top = bar ? actionTitled(bar->actions(), menuTitle) : nullptr;
+    if (!top || !top->menu() || !host || !host->windowHandle())
+        return shown;
+    const QPoint titlePoint = bar->mapTo(host, bar->actionGeometry(top).center());
+    const Point titleInWindow = window.convertPointFromWidget(titlePoint);
+    press(window, Qt::LeftButton, titleInWindow, Qt::NoModifier);
+    release(window, Qt::LeftButton, titleInWindow, Qt::NoModifier);
+    QPointer<QMenu> menu = top->menu();
+    if (!runUntil([&menu] { return menu && menu->isVisible(); }, 3.0))
+        return shown;
+    shown = readMenu(*menu);
+    if (leaveOpen)
+        return shown;
+    if (!itemTitle.isEmpty())
+        shown.chose = clickMenuItem(*menu, itemTitle);
+    processEvents();
+    if (menu && menu->isVisible()) {
+        closeWithEscape(*menu);
+        // A menu closed by Escape leaves its title highlighted, the bar holding the keyboard:
+        // the user's second Escape gives the keys back to the window.
+        processEvents();
+        if (bar->hasFocus() && host->windowHandle())
+            QTest::keyClick(host->windowHandle(), Qt::Key_Escape);
+    }
+    return shown;
+}
+
+} // namespace corvex::test

@@ -1,0 +1,367 @@
+// The Dropbox location against a service that keeps failing, each fault held for ten virtual
+// minutes: the machines stay within their budget of requests (at most 6 a minute after the
+// first minute, the reachability check at most once a minute besides), every document the
+// fault does not touch keeps syncing, and sync comes back within one back-off of the fault
+// clearing. Requests are counted at the emulator, each machine by its own access token.
+
+#include "tests/cloud/DropboxMachineSupport.h"
+
+#include "model/JSONDecoder.h"
+#include "storage/IndexJSONDocument.h"
+
+namespace corvex::test {
+
+namespace {
+
+constexpr int Budget = 6;
+constexpr double HeldSeconds = 600.0;
+
+using Request = DropboxEmulator::LoggedRequest;
+using Which = std::function<bool(const Request&)>;
+
+Which sentWith(const QString& token)
+{
+    return [bearer = QByteArray("Bearer ") + token.toUtf8()](const Request& request) {
+        return request.authorization == bearer;
+    };
+}
+
+Which naming(Which who, const QByteArray& path)
+{
+    return [who = std::move(who), path](const Request& request) {
+        return who(request) && request.argument.contains("\"" + path + "\"");
+    };
+}
+
+double now()
+{
+    return Scheduler::current().now();
+}
+
+// What holdIndex left: the document edited meanwhile, the foreign index's revision, when it
+// was put there.
+struct HeldIndex
+{
+    QString edited;
+    QString rev;
+    double fault = 0;
+};
+
+} // namespace
+
+class DropboxLocationFailuresTest : public DropboxMachinesFixture
+{
+protected:
+    // Machines with accounts of their own, so that the emulator's log tells them apart.
+    void ownAccounts(double idleTimeout = 10.0)
+    {
+        for (const char* who : {"A", "B"}) {
+            emulator.addAccessToken(QStringLiteral("token") + QLatin1String(who));
+            emulator.addRefreshToken(QStringLiteral("refresh") + QLatin1String(who));
+        }
+        a = std::make_unique<DropboxMachine>(
+            QStringLiteral("ownA"),
+            makeUser(QStringLiteral("tokenA"), idleTimeout, QStringLiteral("refreshA")));
+        b = std::make_unique<DropboxMachine>(
+            QStringLiteral("ownB"),
+            makeUser(QStringLiteral("tokenB"), idleTimeout, QStringLiteral("refreshB")));
+    }
+
+    // Each machine's requests `which` picks stay within the budget from a minute after the
+    // fault began until it cleared, and so do the reachability checks of `probing` (both
+    // machines unless given).
+    void expectWithinBudget(const std::function<Which(const QString& token)>& which, double fault,
+                            double cleared, std::vector<DropboxMachine*> probing = {})
+    {
+        for (const QString& token : {QStringLiteral("tokenA"), QStringLiteral("tokenB")}) {
+            EXPECT_LE(busiestMinute(which(token), fault + 60.0, cleared), Budget) << token.toStdString();
+        }
+        if (probing.empty())
+            probing = {a.get(), b.get()};
+        for (DropboxMachine* machine : probing) {
+            EXPECT_LE(busiestMinuteOf(machine->reachability->probedAt, fault + 60.0, cleared), 1)
+                << machine->root.toStdString();
+        }
+    }
+
+    // See below.
+    HeldIndex holdIndex(const QByteArray& content);
+
+    // Pumps until Dropbox holds `text` at `path`: the scheduler time then, or nothing.
+    std::optional<double> untilRemote(const QString& path, const QString& text)
+    {
+        const bool arrived = pumpDropbox(
+            [&] {
+                const auto file = emulator.file(path);
+                return file && rootTextOf(file->content) == text;
+            },
+            30.0);
+        return arrived ? std::optional<double>(now()) : std::nullopt;
+    }
+};
+
+// A running machine with two documents, then another program's index on Dropbox, then a
+// second machine starting; ten minutes in which a document is edited on the first and one is
+// made on the second. The index requests stay within the budget, and both machines end with
+// every document as Dropbox holds it.
+HeldIndex DropboxLocationFailuresTest::holdIndex(const QByteArray& content)
+{
+    ownAccounts();
+    a->start();
+    HeldIndex held;
+    held.edited = a->create(QStringLiteral("one"));
+    a->create(QStringLiteral("two"));
+    EXPECT_TRUE(converge());
+    held.rev = emulator.putFile(QStringLiteral("/corvex.index"), content);
+    held.fault = now();
+    b->start();
+    pass(120.0);
+    EXPECT_TRUE(a->edit(held.edited, QStringLiteral("one, edited on A")));
+    EXPECT_FALSE(b->create(QStringLiteral("three, from B")).isEmpty());
+    pass(HeldSeconds - 120.0);
+    expectWithinBudget([](const QString& token) { return naming(sentWith(token), "/corvex.index"); },
+                       held.fault, now());
+    EXPECT_TRUE(converge());
+    const DocumentDump remote = remoteDump();
+    EXPECT_EQ(remote.size(), 3u);
+    EXPECT_EQ(remote.count(held.edited) ? remote.at(held.edited) : QString(),
+              QStringLiteral("one, edited on A"));
+    EXPECT_EQ(a->dump(), remote);
+    EXPECT_EQ(b->dump(), remote);
+    return held;
+}
+
+// A damaged index (another program wrote half of it), found by a machine already running and
+// by one that starts afterwards: the local index replaces it, uploaded over the damaged
+// revision, never as a new file into a conflict.
+TEST_F(DropboxLocationFailuresTest, ADamagedIndexIsReplacedAndDocumentsKeepSyncing)
+{
+    const HeldIndex held = holdIndex(R"({"fileFormatVersion":1,"proxies":[{"filen)");
+    int asNewFile = 0;
+    for (const Request& request : emulator.requests("files/upload"))
+        asNewFile += request.at >= held.fault && request.argument.contains("/corvex.index") &&
+                             request.argument.contains(R"("mode":"add")")
+                         ? 1
+                         : 0;
+    EXPECT_EQ(asNewFile, 0);
+    const auto index = emulator.file(QStringLiteral("/corvex.index"));
+    ASSERT_TRUE(index.has_value());
+    EXPECT_NE(index->rev, held.rev);
+    Error error;
+    const auto proxies =
+        IndexJSONDocument::decodeProxies(*IndexJSONDocument::makeDecoder(index->content), &error);
+    ASSERT_TRUE(proxies.has_value()) << error.toString().toStdString();
+    EXPECT_FALSE(proxies->empty());
+}
+
+// An index written by a newer program (format 2) is read with error 150: neither machine
+// replaces it or fetches it again while it stays, and the documents sync without it.
+TEST_F(DropboxLocationFailuresTest, ANewerIndexIsLeftAloneAndDocumentsSyncWithoutIt)
+{
+    const HeldIndex held = holdIndex(R"({"fileFormatVersion":2,"appInstance":"LATER_1","proxies":[]})");
+    EXPECT_EQ(emulator.file(QStringLiteral("/corvex.index"))->rev, held.rev);
+    for (const QString& token : {QStringLiteral("tokenA"), QStringLiteral("tokenB")}) {
+        int downloads = 0;
+        int uploads = 0;
+        for (const Request& request : emulator.requests()) {
+            if (request.at < held.fault || !naming(sentWith(token), "/corvex.index")(request))
+                continue;
+            downloads += request.route == "files/download" ? 1 : 0;
+            uploads += request.route == "files/upload" ? 1 : 0;
+        }
+        EXPECT_EQ(downloads, 1) << token.toStdString();
+        EXPECT_EQ(uploads, 0) << token.toStdString();
+    }
+}
+
+// Another program leaves a folder where a document was: its download keeps failing on both
+// machines, within the budget, and holds back only that document, which stays readable here;
+// edits of the others travel both ways, one of them made offline.
+TEST_F(DropboxLocationFailuresTest, AFolderAtADocumentsPathHoldsBackOnlyThatDocument)
+{
+    ownAccounts();
+    a->start();
+    b->start();
+    const QString blocked = a->create(QStringLiteral("blocked"));
+    const QString mine = a->create(QStringLiteral("A's"));
+    const QString theirs = a->create(QStringLiteral("B's"));
+    ASSERT_TRUE(converge());
+    const QByteArray path = blocked.mid(8).toUtf8();
+    ASSERT_TRUE(emulator.remove(blocked.mid(8)));
+    emulator.makeFolder(blocked.mid(8));
+    const double fault = now();
+    const qsizetype eventsB = b->delegate.events.size();
+    pass(90.0);
+    // A edits while offline: once back, it lists and fetches again before uploading, and the
+    // download that fails must not hold its upload back.
+    a->reachability->reachable = false;
+    ASSERT_TRUE(pumpDropbox([&] { return !a->mode->state().perhapsDropboxConnection; }, 30.0));
+    ASSERT_TRUE(a->edit(mine, QStringLiteral("A's, edited")));
+    a->reachability->reachable = true;
+    ASSERT_TRUE(b->edit(theirs, QStringLiteral("B's, edited")));
+    pass(HeldSeconds - (now() - fault));
+    // (A's checks while it was offline are another fault's.)
+    expectWithinBudget([path](const QString& token) { return naming(sentWith(token), path); }, fault, now(),
+                       {b.get()});
+    EXPECT_GE(emulator.count("files/download"), 2); // it was tried, and failed
+
+    const DocumentDump remote = remoteDump();
+    EXPECT_EQ(remote.at(mine), QStringLiteral("A's, edited"));
+    EXPECT_EQ(remote.at(theirs), QStringLiteral("B's, edited"));
+    for (DropboxMachine* machine : {a.get(), b.get()}) {
+        const DocumentDump shown = machine->dump();
+        EXPECT_EQ(shown.at(mine), QStringLiteral("A's, edited")) << machine->root.toStdString();
+        EXPECT_EQ(shown.at(theirs), QStringLiteral("B's, edited")) << machine->root.toStdString();
+        EXPECT_EQ(shown.at(blocked), QStringLiteral("blocked")) << machine->root.toStdString();
+    }
+    // The refusals are that document's, not the connection's: no error status came and went
+    // on the machine that stayed online.
+    EXPECT_FALSE(b->delegate.events.mid(eventsB).contains(QStringLiteral("status 2")));
+}
+
+// Every connection dropped for ten minutes, the network itself still there: a save made
+// meanwhile stays here, each machine stays within the budget, and once the service is back
+// the save reaches Dropbox within one back-off, and the other machine.
+TEST_F(DropboxLocationFailuresTest, ADroppedConnectionStaysWithinBudgetAndSyncResumes)
+{
+    ownAccounts();
+    a->start();
+    b->start();
+    const QString id = a->create(QStringLiteral("before"));
+    ASSERT_TRUE(converge());
+    emulator.setOutage(DropboxEmulator::Fault::Drop);
+    const double fault = now();
+    ASSERT_TRUE(a->edit(id, QStringLiteral("saved while Dropbox was away")));
+    pass(HeldSeconds);
+    const double cleared = now();
+    emulator.setOutage(std::nullopt);
+    expectWithinBudget(sentWith, fault, cleared);
+    EXPECT_GT(emulator.requests().size(), 10u); // they did keep trying
+
+    const std::optional<double> arrived =
+        untilRemote(id.mid(8), QStringLiteral("saved while Dropbox was away"));
+    ASSERT_TRUE(arrived.has_value());
+    EXPECT_LE(*arrived - cleared, DropboxBackoff::LongestWaitSeconds + 10.0);
+    ASSERT_TRUE(converge());
+    EXPECT_EQ(b->dump(), remoteDump());
+    EXPECT_GE(b->mode->lastCommunicatedStatus(), PersistenceStateStatusDataReceived);
+}
+
+// Every answer stalled until the client gives up (after 0.3 s of real time; virtual time
+// creeps while an answer stalls, so that each lasts seconds of it): within the budget, and
+// sync back within one back-off once the last stalled answer has ended. The other machine
+// starts afterwards and finds the save.
+TEST_F(DropboxLocationFailuresTest, AStalledServerStaysWithinBudgetAndSyncResumes)
+{
+    ownAccounts(0.3);
+    a->start();
+    const QString id = a->create(QStringLiteral("before"));
+    ASSERT_TRUE(converge());
+    emulator.setOutage(DropboxEmulator::Fault::Stall);
+    const ScopedVirtualCreep creep([this] { return emulator.stalledAnswers() > 0; });
+    const double fault = now();
+    ASSERT_TRUE(a->edit(id, QStringLiteral("saved while Dropbox stalled")));
+    pass(HeldSeconds);
+    emulator.setOutage(std::nullopt);
+    ASSERT_TRUE(pumpDropbox([&] { return emulator.stalledAnswers() == 0; }, 30.0));
+    const double cleared = now();
+    expectWithinBudget(sentWith, fault, cleared, {a.get()});
+    int stalled = 0;
+    for (const Request& request : emulator.requests())
+        stalled += request.at >= fault && request.cut ? 1 : 0;
+    EXPECT_GE(stalled, 10); // it did keep trying
+
+    const std::optional<double> arrived =
+        untilRemote(id.mid(8), QStringLiteral("saved while Dropbox stalled"));
+    ASSERT_TRUE(arrived.has_value());
+    EXPECT_LE(*arrived - cleared, DropboxBackoff::LongestWaitSeconds + 10.0);
+    b->start();
+    ASSERT_TRUE(converge());
+    EXPECT_EQ(a->dump(), remoteDump());
+    EXPECT_EQ(b->dump(), remoteDump());
+}
+
+// A full account refusing every new document: the refusals are this machine's uploads, not its
+// connection (no error status), and eight documents waiting for space together stay within
+// the budget; once there is space they all arrive.
+TEST_F(DropboxLocationFailuresTest, AFullAccountIsAskedWithinTheBudget)
+{
+    ownAccounts();
+    a->start();
+    b->start();
+    ASSERT_TRUE(converge());
+    emulator.setQuota(emulator.usedBytes() + 16);
+    const double fault = now();
+    QStringList ids;
+    for (int i = 0; i < 8; ++i)
+        ids.append(a->create(QStringLiteral("waiting %1").arg(i)));
+    const int statusesBefore = int(a->delegate.events.filter(QStringLiteral("status ")).size());
+    pass(HeldSeconds);
+    expectWithinBudget([](const QString& token) { return sentWith(token); }, fault, now());
+    const QStringList statuses = a->delegate.events.filter(QStringLiteral("status ")).mid(statusesBefore);
+    EXPECT_FALSE(statuses.contains(QStringLiteral("status 2")))
+        << statuses.join(QLatin1Char(',')).toStdString();
+
+    emulator.setQuota(0);
+    ASSERT_TRUE(converge());
+    EXPECT_EQ(remoteDump().size(), 8u);
+    EXPECT_EQ(b->dump(), remoteDump());
+}
+
+// The user took the application's access away on Dropbox: the access token expires, its
+// refresh is refused, and from then on that machine sends nothing and says status 2 once,
+// while its saves go on here and the other machine syncs as before; after a new sign-in the
+// saves travel both ways.
+TEST_F(DropboxLocationFailuresTest, ARevokedTokenStopsRequestsUntilANewSignIn)
+{
+    ownAccounts();
+    a->start();
+    b->start();
+    const QString id = a->create(QStringLiteral("shared"));
+    ASSERT_TRUE(converge());
+    const int noAccountBefore = int(a->delegate.events.count(QStringLiteral("status 0")));
+    emulator.revokeRefreshToken(QStringLiteral("refreshA"));
+    emulator.expireAccessToken(QStringLiteral("tokenA"));
+    ASSERT_TRUE(pumpDropbox([&] { return a->mode->isStoppedForAuthorization(); }, 30.0));
+    const auto fromA = [](const Request& request) {
+        return sentWith(QStringLiteral("tokenA"))(request) || request.argument.contains("refreshA");
+    };
+    const auto refusedRefresh = [&] {
+        const std::vector<Request> all = emulator.requests();
+        for (std::size_t i = all.size(); i-- > 0;)
+            if (all[i].route == "oauth2/token" && fromA(all[i]))
+                return i;
+        return all.size();
+    };
+    const std::size_t refused = refusedRefresh();
+    ASSERT_LT(refused, emulator.requests().size());
+    EXPECT_EQ(emulator.requests().at(refused).status, 400);
+
+    ASSERT_TRUE(a->edit(id, QStringLiteral("saved while signed out")));
+    ASSERT_TRUE(b->edit(id, QStringLiteral("saved by B")));
+    pass(HeldSeconds);
+    const std::vector<Request> all = emulator.requests();
+    EXPECT_EQ(std::count_if(all.begin() + std::ptrdiff_t(refused) + 1, all.end(), fromA), 0);
+    EXPECT_EQ(a->delegate.events.count(QStringLiteral("status 0")) - noAccountBefore, 1);
+    EXPECT_EQ(a->mode->lastCommunicatedStatus(), PersistenceStateStatusNoAccount);
+    EXPECT_EQ(a->text(id), QStringLiteral("saved while signed out"));
+    EXPECT_EQ(rootTextOf(emulator.file(id.mid(8))->content), QStringLiteral("saved by B"));
+    EXPECT_EQ(b->mode->lastCommunicatedStatus(), PersistenceStateStatusAllFound);
+
+    emulator.addAccessToken(QStringLiteral("tokenA2"));
+    emulator.addRefreshToken(QStringLiteral("refreshA2"));
+    a->signIn(makeUser(QStringLiteral("tokenA2"), 10.0, QStringLiteral("refreshA2")));
+    ASSERT_TRUE(converge());
+    EXPECT_FALSE(a->mode->isStoppedForAuthorization());
+    const DocumentDump remote = remoteDump();
+    QStringList texts;
+    for (const auto& entry : remote)
+        texts.append(entry.second);
+    texts.sort();
+    // Both saves were made on one revision: one keeps the name, the other is a conflict copy.
+    EXPECT_EQ(texts, (QStringList{QStringLiteral("saved by B"), QStringLiteral("saved while signed out")}));
+    EXPECT_EQ(a->dump(), remote);
+    EXPECT_EQ(b->dump(), remote);
+}
+
+} // namespace corvex::test

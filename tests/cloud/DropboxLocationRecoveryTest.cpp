@@ -1,0 +1,149 @@
+// The Dropbox location where what it reads is broken: a damaged status file, a download cut
+// short under a Content-Length that agrees, an upload whose answer never came. No edit is lost
+// and no copy is made twice.
+
+#include "tests/cloud/DropboxMachineSupport.h"
+
+#include "cloud/dropbox/DropboxContentHash.h"
+#include "cloud/dropbox/DropboxSetAside.h"
+
+#include <QFile>
+#include <QRegularExpression>
+
+namespace corvex::test {
+
+namespace {
+
+void cutStatusFile(const QString& folder, qint64 at = -1)
+{
+    QFile file(folder + QLatin1Char('/') + DropboxFolderManager::StatusFileName);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    file.resize(at < 0 ? file.size() / 2 : at);
+}
+
+} // namespace
+
+class DropboxLocationRecoveryTest : public DropboxMachinesFixture
+{
+protected:
+    // The machine stops talking to Dropbox (and knows it) before the next step.
+    void goOffline(DropboxMachine& machine)
+    {
+        machine.reachability->reachable = false;
+        emulator.setRateLimit(1);
+        ASSERT_TRUE(pumpDropbox([&] { return !machine.mode->state().perhapsDropboxConnection; }));
+        emulator.setRateLimit(0);
+    }
+};
+
+// Dropbox's content hash over several 4 MiB blocks, from memory and from a file, agrees with
+// the emulator's own.
+TEST_F(DropboxLocationRecoveryTest, ContentHashOverBlocks)
+{
+    QByteArray content(int(2 * DropboxContentHash::BlockSize + 77), 'x');
+    content[int(DropboxContentHash::BlockSize)] = 'y';
+    const QString path = testDir() + QStringLiteral("/blocks");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(content);
+    file.close();
+    EXPECT_EQ(DropboxContentHash::ofBytes(content), DropboxEmulator::contentHash(content));
+    EXPECT_EQ(DropboxContentHash::ofFile(path), DropboxEmulator::contentHash(content));
+    EXPECT_NE(DropboxContentHash::ofBytes(content.left(content.size() / 2)),
+              DropboxEmulator::contentHash(content));
+    EXPECT_FALSE(DropboxContentHash::ofFile(path + QStringLiteral(".missing")).has_value());
+}
+
+// An edit made offline whose record is lost with a damaged status file: the copy holding it
+// is set aside, not removed, and reaches Dropbox as a document of its own; the copy Dropbox
+// holds already is dropped, and a second start removes nothing that holds the edit.
+TEST_F(DropboxLocationRecoveryTest, DamagedStatusFileKeepsAnOfflineEdit)
+{
+    a->start();
+    const QString id = a->create(QStringLiteral("old text"));
+    ASSERT_TRUE(converge());
+    goOffline(*a);
+    ASSERT_TRUE(a->edit(id, QStringLiteral("offline edit")));
+    const QString folder = a->managedFolder();
+    a->stop();
+    cutStatusFile(folder);
+    a->reachability->reachable = true;
+
+    a->start();
+    ASSERT_TRUE(converge());
+    const DocumentDump remote = remoteDump();
+    EXPECT_EQ(textsOf(remote), (QStringList{QStringLiteral("offline edit"), QStringLiteral("old text")}));
+    EXPECT_EQ(a->dump(), remote);
+    EXPECT_TRUE(DropboxSetAside::waitingCopies(folder).isEmpty());
+    // The older copies of the document stay set aside.
+    const QDir aside(DropboxSetAside::folder(folder));
+    const QStringList stamps = aside.entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+                                   .filter(QRegularExpression(QStringLiteral("^\\d+$")));
+    ASSERT_EQ(stamps.size(), 1);
+
+    a->stop();
+    a->start();
+    ASSERT_TRUE(converge());
+    EXPECT_EQ(a->dump(), remote);
+    EXPECT_EQ(remoteDump(), remote);
+}
+
+// Half a document under a Content-Length of that half, its metadata the whole file's: the old
+// copy stays in use, and the document is fetched again whole.
+TEST_F(DropboxLocationRecoveryTest, ShortDownloadKeepsTheOldCopyAndFetchesAgain)
+{
+    a->start();
+    b->start();
+    const QString id = a->create(QStringLiteral("first"));
+    ASSERT_TRUE(converge());
+    emulator.injectFault("files/download", DropboxEmulator::Fault::ShortBody);
+    const auto shortAnswers = [&] {
+        int n = 0;
+        for (const auto& request : emulator.requests("files/download"))
+            n += request.cut ? 1 : 0;
+        return n;
+    };
+    ASSERT_TRUE(a->edit(id, QStringLiteral("second")));
+    ASSERT_TRUE(pumpDropbox([&] { return shortAnswers() == 1; }));
+    EXPECT_EQ(b->text(id), QStringLiteral("first"));
+    ASSERT_TRUE(converge());
+    EXPECT_EQ(b->text(id), QStringLiteral("second"));
+    EXPECT_EQ(b->dump(), remoteDump());
+    EXPECT_EQ(shortAnswers(), 1);
+}
+
+// An upload that landed while its answer was lost, then a restart: the listing shows Dropbox
+// holds the content already, so no conflict copy is made.
+TEST_F(DropboxLocationRecoveryTest, LostUploadAnswerMakesNoCopyAfterRestart)
+{
+    a->start();
+    ASSERT_TRUE(converge());
+    emulator.injectFault("files/upload", DropboxEmulator::Fault::Drop);
+    const QString id = a->create(QStringLiteral("landed"));
+    ASSERT_TRUE(pumpDropbox([&] { return emulator.file(id.mid(8)).has_value(); }));
+    pass(1.0);
+    a->stop();
+    a->start();
+    ASSERT_TRUE(converge());
+    EXPECT_EQ(remoteDump(), (DocumentDump{{id, QStringLiteral("landed")}}));
+    EXPECT_EQ(a->dump(), remoteDump());
+}
+
+// A local change waiting for upload meets a new revision of the content it started from:
+// the change replaces it, and no conflict copy is made.
+TEST_F(DropboxLocationRecoveryTest, SameContentUnderANewRevisionMakesNoCopy)
+{
+    a->start();
+    const QString id = a->create(QStringLiteral("base"));
+    ASSERT_TRUE(converge());
+    goOffline(*a);
+    ASSERT_TRUE(a->edit(id, QStringLiteral("changed offline")));
+    const QString rev = emulator.file(id.mid(8))->rev;
+    ASSERT_NE(emulator.putFile(id.mid(8), emulator.file(id.mid(8))->content), rev);
+    a->reachability->reachable = true;
+    ASSERT_TRUE(converge());
+    EXPECT_EQ(remoteDump(), (DocumentDump{{id, QStringLiteral("changed offline")}}));
+    EXPECT_EQ(a->dump(), remoteDump());
+}
+
+} // namespace corvex::test

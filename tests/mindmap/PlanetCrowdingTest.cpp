@@ -1,0 +1,100 @@
+// An orbit of thousands of children keeps cached drawings only for the planets a person can
+// tell apart, and still looks as it did when every planet had its own.
+
+#include "mindmap/PlanetCrowding.h"
+#include "tests/mindmap/SolarSystemTestSupport.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+using namespace corvex;
+using namespace corvex::test;
+
+namespace {
+
+using Drawing = PlanetCrowding::Drawing;
+
+// Where two frames differ (beyond rounding) and how much on average in that rectangle, per
+// channel.
+struct Difference
+{
+    QRect where;
+    double meanPerChannel = 0;
+};
+
+Difference difference(const QImage& a, const QImage& b)
+{
+    Difference d;
+    const auto channels = [](QRgb p, QRgb q) {
+        return std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q));
+    };
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            if (channels(a.pixel(x, y), b.pixel(x, y)) > 24)
+                d.where |= QRect(x, y, 1, 1);
+    double sum = 0;
+    for (int y = d.where.top(); y <= d.where.bottom(); ++y)
+        for (int x = d.where.left(); x <= d.where.right(); ++x)
+            sum += channels(a.pixel(x, y), b.pixel(x, y));
+    if (!d.where.isEmpty())
+        d.meanPerChannel = sum / (3.0 * d.where.width() * d.where.height());
+    return d;
+}
+
+} // namespace
+
+TEST(PlanetCrowding, SpreadPlanetsAreCachedPressedOnesDrawnOnDemandAndCoveredOnesNotAtAll)
+{
+    // Bottom first: one far from the next, one a sliver beside the next, one far again, two
+    // each within a quarter of a device pixel (at 2 pixels a point) of the next, and the top.
+    const std::vector<Point> centres{Point(0, 0),   Point(100, 0),   Point(103, 0),
+                                     Point(120, 0), Point(120.1, 0), Point(120.1, 0.05)};
+    EXPECT_EQ(PlanetCrowding::drawings(centres, 40, 2),
+              (std::vector<Drawing>{Drawing::Cached, Drawing::OnDemand, Drawing::Cached, Drawing::Covered,
+                                    Drawing::Covered, Drawing::Cached}));
+    // At one pixel a point, 0.4 points is still under half a pixel; 0.6 is not.
+    EXPECT_EQ(PlanetCrowding::drawings({Point(0, 0), Point(0.4, 0), Point(1.0, 0)}, 40, 1),
+              (std::vector<Drawing>{Drawing::Covered, Drawing::OnDemand, Drawing::Cached}));
+    // A run each 0.3 points beside the next: every other one is drawn, so the run still fans out.
+    EXPECT_EQ(PlanetCrowding::drawings(
+                  {Point(0, 0), Point(0.3, 0), Point(0.6, 0), Point(0.9, 0), Point(1.2, 0)}, 40, 1),
+              (std::vector<Drawing>{Drawing::OnDemand, Drawing::Covered, Drawing::OnDemand, Drawing::Covered,
+                                    Drawing::Cached}));
+    EXPECT_TRUE(PlanetCrowding::drawings({}, 40, 1).empty());
+}
+
+TEST(PlanetCrowding, AWideOrbitCachesFewPlanetsAndLooksAsIfEveryPlanetWereCached)
+{
+    const int children = heavyScale(3000, 600);
+    SolarWindow w(Size(900, 700));
+    showIdea(*w.solar, solarIdea(QStringLiteral("c"), children));
+    const QImage crowded = w.window->renderToImage(1);
+
+    int cached = 0;
+    int covered = 0;
+    for (std::int64_t i = 0; i < w.solar->ideaViewCount(); ++i) {
+        const auto planet = w.solar->ideaViewAtIndex(i);
+        ASSERT_TRUE(planet);
+        if (!planet->contents().isNull())
+            ++cached;
+        if (planet->isHidden())
+            ++covered;
+        EXPECT_EQ(planet->drawsDirectly(), planet->contents().isNull()) << i;
+    }
+    EXPECT_LE(cached, 60) << "of " << children;
+    EXPECT_GE(covered, children / 2);
+
+    // The same orbit with a cached drawing for every planet.
+    for (std::int64_t i = 0; i < w.solar->ideaViewCount(); ++i) {
+        const auto planet = w.solar->ideaViewAtIndex(i);
+        planet->setDrawsDirectly(false);
+        planet->setHidden(false);
+    }
+    const QImage everyPlanet = w.window->renderToImage(1);
+    ASSERT_EQ(crowded.size(), everyPlanet.size());
+    // Only the fan of pressed planets may differ, where fewer rims are laid over each other,
+    // and there only a little: everything else is the same to the pixel.
+    const Difference d = difference(crowded, everyPlanet);
+    EXPECT_LT(d.where.width() * d.where.height(), crowded.width() * crowded.height() / 25);
+    EXPECT_LT(d.meanPerChannel, 16.0);
+}

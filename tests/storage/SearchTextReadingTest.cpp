@@ -1,0 +1,209 @@
+#include "storage/PayloadTextScanner.h"
+#include "storage/SearchCache.h"
+#include "storage/SearchTextReader.h"
+
+#include "model/IconImage.h"
+#include "model/Idea.h"
+#include "model/IdeaDocumentDataObject.h"
+#include "platform/core/Zlib.h"
+#include "tests/factory/DocumentFactory.h"
+
+#include <QStringList>
+#include <gtest/gtest.h>
+
+using namespace corvex;
+
+namespace {
+
+// "<key>@<level>" of every entry, in order.
+QStringList entries(const IdeaTextMap& map)
+{
+    QStringList lines;
+    for (qsizetype i = 0; i < map.count(); ++i)
+        lines.append(map.keyAt(i) + QLatin1Char('@') + QString::number(map.levelAt(i)));
+    return lines;
+}
+
+// What search cached before it read texts straight: the map of the tree the payload
+// readers make. Null when they make none.
+std::optional<QStringList> treeEntries(const QByteArray& json)
+{
+    const auto payload = IdeaDocumentDataObject::decodeJSONData(json);
+    if (!payload.ok())
+        return std::nullopt;
+    IdeaTextMap map;
+    SearchCache::addIdeaTreeToMap(map, payload.value()->idea(), 0);
+    return entries(map);
+}
+
+// The writer's text of a tree.
+QByteArray written(const IdeaPtr& root)
+{
+    return IdeaDocumentDataObject::payloadForWriting(root, QDateTime(), QDateTime())->jsonData().value();
+}
+
+IdeaPtr rootWithTexts(const QStringList& texts)
+{
+    IdeaPtr root = Idea::initWithText(QStringLiteral("Root"));
+    for (const QString& text : texts)
+        EXPECT_TRUE(root->addIdea(Idea::initWithText(text)));
+    return root;
+}
+
+// A text in the writer's shape, one idea with the given members after its type.
+QByteArray oneIdea(const QByteArray& members, const QByteArray& type = "1")
+{
+    return R"({"ideaDocumentDataObject":{"fileFormatVersion":4,"idea":{"identifier":"a","ideaType":)" + type +
+           members + R"(,"colorThemeType":0},"appInstance":"MAC_1"}})";
+}
+
+} // namespace
+
+TEST(SearchTextReading, WhatTheWriterWritesIsScannedToTheStringsOfItsTree)
+{
+    for (quint32 seed = 1; seed <= 6; ++seed) {
+        std::vector<test::FactoryIdea> ideas = test::makeDocumentTree(150, seed % 2 == 0 ? 3 : 8, seed);
+        test::addPictures(ideas, 3, seed);
+        // Texts a writer escapes or a lower-casing lengthens, and scripts beyond Latin-1.
+        ideas[1].text = QStringLiteral("Say \"HI\"\\ \tnow\nÅÉÏ ÕÜ ×Þ ß");
+        ideas[2].note = QStringLiteral("İstanbul Ⱥ KELVIN \u212A ΣΟΦΊΑ Ꙁ 𐐀 \U0001F680 \u00A0nbsp");
+        ideas[3].text = QString();
+        ideas[4].note = QStringLiteral("ends in a lead É");
+        const auto payload = IdeaDocumentDataObject::readFromJSONData(test::makePayloadJson(ideas));
+        ASSERT_NE(payload, nullptr);
+        const QByteArray json = payload->jsonData().value();
+        const std::optional<QStringList> expected = treeEntries(json);
+        ASSERT_TRUE(expected.has_value());
+
+        const std::optional<IdeaTextMap> scanned = PayloadTextScanner::scan(json);
+        ASSERT_TRUE(scanned.has_value()) << "the writer's own shape, seed " << seed;
+        EXPECT_EQ(entries(*scanned), *expected) << "seed " << seed;
+        for (const QByteArray& stored : {json, Zlib::compress(json).value()}) {
+            const Result<IdeaTextMap> read = SearchTextReader::read(stored);
+            ASSERT_TRUE(read.ok());
+            EXPECT_EQ(entries(read.value()), *expected);
+        }
+    }
+}
+
+TEST(SearchTextReading, LowerCasingIsQStringsForEveryCharacterOfTheCasedPlanes)
+{
+    // Planes 0 and 1 hold every script with cases; a thousand characters to a text.
+    QStringList texts;
+    QString text;
+    for (char32_t code = 1; code < 0x20000; ++code) {
+        if (code >= 0xD800 && code <= 0xDFFF)
+            continue;
+        text += QString::fromUcs4(&code, 1);
+        if (text.size() >= 1000) {
+            texts.append(text);
+            text.clear();
+        }
+    }
+    texts.append(text);
+    const QByteArray json = written(rootWithTexts(texts));
+    const std::optional<IdeaTextMap> scanned = PayloadTextScanner::scan(json);
+    ASSERT_TRUE(scanned.has_value());
+    ASSERT_EQ(scanned->count(), texts.size() + 1);
+    for (qsizetype i = 0; i < texts.size(); ++i)
+        ASSERT_EQ(scanned->keyAt(i + 1), texts[i].toLower()) << "text " << i;
+}
+
+TEST(SearchTextReading, EscapesAndLoneSurrogatesReadAsThePayloadReadersReadThem)
+{
+    const QByteArray json = oneIdea(
+        R"(,"text":"\u0041\u00C9\u0130x\uD83D\uDE80 \uD800 \uDC00\uD800\u0041 \"\\\/\b\f\n\r\t","note":"Ab\u212A","iconImage":{"symbol":"\uD83D\uDE00X"})");
+    const std::optional<IdeaTextMap> scanned = PayloadTextScanner::scan(json);
+    ASSERT_TRUE(scanned.has_value());
+    const std::optional<QStringList> expected = treeEntries(json);
+    ASSERT_TRUE(expected.has_value());
+    EXPECT_EQ(entries(*scanned), *expected);
+    EXPECT_EQ(scanned->keyAt(0), QStringLiteral("aéi\u0307x\U0001F680 \uFFFD \uFFFD\uFFFDa \"\\/\b\f\n\r\t"));
+    EXPECT_EQ(scanned->keyAt(2), QStringLiteral("\U0001F600x")) << "the icon's symbol, lower-cased";
+
+    // Empty strings add nothing; an icon without a symbol neither.
+    const std::optional<IdeaTextMap> empty =
+        PayloadTextScanner::scan(oneIdea(R"(,"text":"","note":"","iconImage":{"name":"n","category":"c"})"));
+    ASSERT_TRUE(empty.has_value());
+    EXPECT_EQ(empty->count(), 0);
+}
+
+TEST(SearchTextReading, AnyOtherShapeIsLeftToThePayloadReadersWhoseStringsAreTaken)
+{
+    const QByteArray base = oneIdea(R"(,"text":"Base","note":"Note")");
+    ASSERT_TRUE(PayloadTextScanner::scan(base).has_value());
+    struct Case
+    {
+        const char* what;
+        QByteArray json;
+        bool readable; // whether the payload readers read it
+    };
+    const Case cases[] = {
+        {"white space", QByteArray(base).replace(R"("text":)", R"("text": )"), true},
+        {"another member order", oneIdea(R"(,"note":"Note","text":"Base")"), true},
+        {"a member not known", oneIdea(R"(,"text":"Base","extra":[1,{"a":"b"}])"), true},
+        {"a null", oneIdea(R"(,"text":null)"), true},
+        {"a link", oneIdea(R"(,"linkedIdea":"a")", "4"), true},
+        {"a byte-order mark", "\xEF\xBB\xBF" + base, true},
+        {"a version not read",
+         QByteArray(base).replace(R"("fileFormatVersion":4)", R"("fileFormatVersion":5)"), false},
+        {"no root idea", R"({"ideaDocumentDataObject":{"fileFormatVersion":4,"appInstance":"x"}})", false},
+        {"more after the payload", base + "x", false},
+        {"a cut text", base.left(base.size() - 3), false},
+        {"a raw line break", oneIdea(",\"text\":\"a\nb\""), false},
+        {"broken UTF-8 in a colour", oneIdea(",\"text\":\"Base\",\"color\":\"gr\xC3\x28n\""), false},
+        {"a broken escape in an identifier",
+         QByteArray(base).replace(R"("identifier":"a")", R"("identifier":"\x")"), false},
+        {"a broken escape in a text", oneIdea(R"(,"text":"\u12G4")"), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_FALSE(PayloadTextScanner::scan(c.json).has_value());
+        const std::optional<QStringList> expected = treeEntries(c.json);
+        ASSERT_EQ(expected.has_value(), c.readable);
+        const Result<IdeaTextMap> read = SearchTextReader::read(c.json);
+        ASSERT_EQ(read.ok(), c.readable);
+        if (c.readable) {
+            EXPECT_EQ(entries(read.value()), *expected);
+        }
+    }
+}
+
+TEST(SearchTextReading, TreesAreScannedToTheModelsDepthAndNoDeeper)
+{
+    // The ideas nested as the writer nests them, `levels` deep.
+    const auto chain = [](int levels) {
+        QByteArray json = R"({"ideaDocumentDataObject":{"fileFormatVersion":4,"idea":)";
+        for (int level = 1; level <= levels; ++level) {
+            json += R"({"ideaType":1,"text":"L)" + QByteArray::number(level) + R"(","colorThemeType":0)";
+            if (level < levels)
+                json += R"(,"ideas":[)";
+        }
+        for (int level = 1; level < levels; ++level)
+            json += "}]";
+        return json + "}}}";
+    };
+    const QByteArray deepest = chain(Idea::MaxDepth);
+    const std::optional<IdeaTextMap> scanned = PayloadTextScanner::scan(deepest);
+    ASSERT_TRUE(scanned.has_value());
+    EXPECT_EQ(entries(*scanned), *treeEntries(deepest));
+    EXPECT_EQ(scanned->levelAt(Idea::MaxDepth - 1), Idea::MaxDepth - 1);
+
+    const QByteArray deeper = chain(Idea::MaxDepth + 1);
+    EXPECT_FALSE(PayloadTextScanner::scan(deeper).has_value());
+    EXPECT_FALSE(treeEntries(deeper).has_value()) << "the payload readers refuse it";
+    EXPECT_FALSE(SearchTextReader::read(deeper).ok());
+}
+
+TEST(SearchTextReading, StoredBytesThatAreNoPayloadAnswerWhy)
+{
+    EXPECT_FALSE(SearchTextReader::read(QByteArray("x")).ok());
+    const QByteArray compressed = Zlib::compress(oneIdea(R"(,"text":"Base")")).value();
+    EXPECT_FALSE(SearchTextReader::read(compressed.left(compressed.size() - 4)).ok()) << "a cut stream";
+    EXPECT_FALSE(SearchTextReader::read(Zlib::compress("not json").value()).ok());
+    // A stream beyond the one-pass ratio is read by the payload readers, which measure it.
+    const QByteArray padded = oneIdea(R"(,"text":"Base","note":")" + QByteArray(200000, 'z') + "\"");
+    const Result<IdeaTextMap> read = SearchTextReader::read(Zlib::compress(padded).value());
+    ASSERT_TRUE(read.ok());
+    EXPECT_EQ(entries(read.value()), *treeEntries(padded));
+}
