@@ -26,13 +26,19 @@ void cutStatusFile(const QString& folder, qint64 at = -1)
 class DropboxLocationRecoveryTest : public DropboxMachinesFixture
 {
 protected:
-    // The machine stops talking to Dropbox (and knows it) before the next step.
+    // The machine stops talking to Dropbox (and knows it) before the next step. Dropbox stays
+    // out of reach until comeBack(): the loop still tries now and then while offline, and a
+    // try that got through would land the edit the test means to keep local.
     void goOffline(DropboxMachine& machine)
     {
         machine.reachability->reachable = false;
         emulator.setRateLimit(1);
         ASSERT_TRUE(pumpDropbox([&] { return !machine.mode->state().perhapsDropboxConnection; }));
+    }
+    void comeBack(DropboxMachine& machine)
+    {
         emulator.setRateLimit(0);
+        machine.reachability->reachable = true;
     }
 };
 
@@ -67,7 +73,7 @@ TEST_F(DropboxLocationRecoveryTest, DamagedStatusFileKeepsAnOfflineEdit)
     const QString folder = a->managedFolder();
     a->stop();
     cutStatusFile(folder);
-    a->reachability->reachable = true;
+    comeBack(*a);
 
     a->start();
     ASSERT_TRUE(converge());
@@ -140,7 +146,7 @@ TEST_F(DropboxLocationRecoveryTest, SameContentUnderANewRevisionMakesNoCopy)
     ASSERT_TRUE(a->edit(id, QStringLiteral("changed offline")));
     const QString rev = emulator.file(id.mid(8))->rev;
     ASSERT_NE(emulator.putFile(id.mid(8), emulator.file(id.mid(8))->content), rev);
-    a->reachability->reachable = true;
+    comeBack(*a);
     ASSERT_TRUE(converge());
     EXPECT_EQ(remoteDump(), (DocumentDump{{id, QStringLiteral("changed offline")}}));
     EXPECT_EQ(a->dump(), remoteDump());

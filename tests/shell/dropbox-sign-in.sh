@@ -115,8 +115,10 @@ xdotool mousemove --window "$prefs" 321 172 click 1
 tokens="$XDG_DATA_HOME/com.tallowfen.corvex/dropbox-credentials.json"
 wait_for 8 test -s "$tokens" || fail "no token file at $tokens"
 grep -q access "$tokens" || fail "the token file holds no access token"
-# The redirect came back through a second launch handing its URL to this process.
-grep -q "Success! User is logged into Dropbox." "$scratch/corvex.log" || fail "Corvex did not log the sign-in"
+# The redirect came back through a second launch handing its URL to this process. The line
+# follows the token file's save, so a loaded machine may show the file first.
+wait_for 5 grep -q "Success! User is logged into Dropbox." "$scratch/corvex.log" ||
+    fail "Corvex did not log the sign-in"
 sleep 0.5
 import -window root "$output/3-connected.png"
 
