@@ -446,9 +446,91 @@ private:
         QString shown;
     };
 
+    // Why the archive cannot be unzipped, found before any entry is read.
+    struct ArchiveFailure
+    {
+        int code = 0;
+        QString description;
+        QString reason;
+        bool pathGiven = false; // whether the completion hears the archive's path
+    };
+
+    // Where an entry goes: the components of its safe name, the folder that receives it
+    // (opened, and made on the way) and its date.
+    struct EntryPlace
+    {
+        QList<QByteArray> components;
+        QByteArray relative;
+        qsizetype folderCount = 0;
+        FileDescriptor folder;
+        QDateTime date;
+        bool isFolder = false;
+
+        QByteArray folderPath(const QByteArray& destination) const
+        {
+            return folderPathOf(destination, components, folderCount);
+        }
+    };
+
+    // How an entry's data is read: straight from minizip, or through the decryption.
+    struct EntryReader
+    {
+        std::unique_ptr<ZipDecryptingReader> decrypting;
+        std::function<int(char*, unsigned)> read;
+        bool encrypted = false;
+    };
+
+    // The file an entry is written to: under its own name, or a fresh one beside it.
+    struct EntryTarget
+    {
+        FileDescriptor file;
+        QByteArray leaf;
+    };
+
+    // Opens the archive at its first entry and learns which file it is; false with `failure`
+    // filled (and the archive closed again).
+    bool openArchive(unz_global_info64& globalInfo, ArchiveFailure& failure);
+    // Opens the destination folder, making it when missing; false with `failure` filled (and
+    // the archive closed).
+    bool openDestination(ArchiveFailure& failure);
+    // Extracts entry after entry: true after the last one, false at a failure or when the
+    // delegate cancelled (`cancelled`).
+    bool extractEntries(qint64 total, bool& cancelled);
+    // Tells the delegate and the progress handler of an entry that was extracted.
+    void reportExtracted(const unz_file_info64& info, const QByteArray& storedName, qint64 index,
+                         qint64 total, const QByteArray& targetPath);
+    // Closes the archive, settles the deferred entries and gives the folders their dates;
+    // `success`, or false when a deferred entry could not be put in place.
+    bool closeArchive(bool success);
+
     // Extracts the current entry; `targetPath` receives where it went.
     EntryOutcome extractCurrent(const unz_file_info64& rawInfo, const QByteArray& storedName, qint64 index,
                                 qint64 total, QByteArray& targetPath);
+    // Asks the delegate about the entry and tells it and the progress event; false when the
+    // delegate declined it.
+    bool announceEntry(const unz_file_info64& info, const QByteArray& storedName, qint64 index, qint64 total);
+    // Checks the entry's name and opens (making) its folders; false when the entry is refused.
+    bool placeEntry(const unz_file_info64& info, const QByteArray& storedName, EntryPlace& place);
+    // Opens the entry's data and, for an encrypted entry, checks its header; false (the entry
+    // closed again) when it cannot be read.
+    bool openEntryData(const unz_file_info64& info, const QByteArray& storedName, EntryReader& reader);
+    // Creates the file the entry is written to: `leaf` itself, or a fresh name beside it
+    // (`fresh`); false when there is none that is a plain file of its own.
+    bool createTarget(const EntryPlace& place, const QByteArray& leaf, bool fresh,
+                      const QByteArray& storedName, EntryTarget& target);
+    // Closes and removes what was written to the target.
+    void discardTarget(const EntryPlace& place, EntryTarget& target);
+    // Closes the entry's data, where minizip checks its CRC.
+    EntryOutcome closeEntryData(const unz_file_info64& info, const QByteArray& storedName,
+                                const EntryReader& reader);
+    // Gives the written file the entry's permission bits and date and closes it; false (the
+    // file removed) when the close fails.
+    bool finishTarget(const unz_file_info64& info, const QByteArray& storedName, const EntryPlace& place,
+                      EntryTarget& target);
+    // Unpacks a written inner archive, or keeps the file: its date for later, or its move
+    // onto an archive still being read for when that archive is done.
+    EntryOutcome keepWritten(const EntryPlace& place, const QByteArray& leaf, const QByteArray& writtenPath,
+                             const QByteArray& targetPath, Unzipper* reading);
     bool writeEntryData(int fd, const unz_file_info64& info, const QByteArray& storedName,
                         const std::function<int(char*, unsigned)>& read, bool encrypted);
     // Unpacks an inner archive written at `innerPath` into `folderPath`; true when it was
@@ -540,84 +622,22 @@ bool Unzipper::settleDeferred(bool replace)
 
 bool Unzipper::run(Error* error, const ZipWrapper::CompletionHandler& completion)
 {
-    // Failures before any entry: no archive path reaches the completion for the first two.
-    const auto failWith = [&](int code, const QString& description, const QString& reason, bool pathGiven) {
-        Log::error(QStringLiteral("[ZipWrapper] Error: %1: %2").arg(description, reason));
-        mError = archiveError(code, mPath, description, reason);
+    unz_global_info64 globalInfo{};
+    ArchiveFailure failure;
+    if (!openArchive(globalInfo, failure) || !openDestination(failure)) {
+        // Failures before any entry: no archive path reaches the completion for the first two.
+        Log::error(QStringLiteral("[ZipWrapper] Error: %1: %2").arg(failure.description, failure.reason));
+        mError = archiveError(failure.code, mPath, failure.description, failure.reason);
         if (error)
             *error = mError;
         if (completion)
-            completion(pathGiven ? mPath : QString(), false, mError);
+            completion(failure.pathGiven ? mPath : QString(), false, mError);
         return false;
-    };
-
-    zlib_filefunc64_def functions = fileFunctions();
-    const QByteArray encodedPath = QFile::encodeName(mPath);
-    mZip = unzOpen2_64(encodedPath.constData(), &functions);
-    if (!mZip)
-        return failWith(ZipWrapper::FailedToOpenZipFile, QStringLiteral("failed to open zip file"),
-                        whyNoArchive(mPath), false);
-
-    unz_global_info64 globalInfo{};
-    const int globalResult = unzGetGlobalInfo64(mZip, &globalInfo);
-    if (globalResult != UNZ_OK) {
-        unzClose(mZip);
-        return failWith(ZipWrapper::FailedToOpenZipFile, QStringLiteral("failed to open zip file"),
-                        QStringLiteral("%1: its directory cannot be read (minizip error %2)")
-                            .arg(mPath)
-                            .arg(globalResult),
-                        false);
     }
-    const int firstResult = unzGoToFirstFile(mZip);
-    if (firstResult != UNZ_OK) {
-        unzClose(mZip);
-        return failWith(
-            ZipWrapper::FailedToOpenFirstFile, QStringLiteral("failed to open first file in zip file"),
-            firstResult == UNZ_END_OF_LIST_OF_FILE
-                ? QStringLiteral("%1 holds no entries").arg(mPath)
-                : QStringLiteral("%1: the record of its first entry cannot be read (minizip error %2)")
-                      .arg(mPath)
-                      .arg(firstResult),
-            false);
-    }
-    // Who the archive is: an entry that would land on it must wait until it is read.
-    struct stat archiveInfo;
-    if (SysCalls::stat(encodedPath.constData(), &archiveInfo) != 0) {
-        const int problem = errno;
-        unzClose(mZip);
-        return failWith(ZipWrapper::FileSystemError, QStringLiteral("cannot read the zip file"),
-                        QStringLiteral("%1: %2").arg(mPath, errnoText(problem)), true);
-    }
-    mArchiveDevice = archiveInfo.st_dev;
-    mArchiveInode = archiveInfo.st_ino;
-    mFileSize = quint64(std::max<qint64>(0, archiveInfo.st_size));
     ZipWrapper::GlobalInfo global;
     global.numberOfEntries = globalInfo.number_entry;
     const qint64 total =
         qint64(std::min<quint64>(globalInfo.number_entry, quint64(std::numeric_limits<qint64>::max())));
-
-    // The destination itself must be a real folder: a link there would send every entry
-    // elsewhere.
-    mDestinationPath = QFile::encodeName(mDestination);
-    mDestinationFd.reset(
-        SysCalls::open(mDestinationPath.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!mDestinationFd.valid() && errno == ENOENT && QDir().mkpath(mDestination))
-        mDestinationFd.reset(
-            SysCalls::open(mDestinationPath.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!mDestinationFd.valid()) {
-        const int problem = errno;
-        unzClose(mZip);
-        struct stat destinationInfo;
-        const bool link = SysCalls::lstat(mDestinationPath.constData(), &destinationInfo) == 0 &&
-                          S_ISLNK(destinationInfo.st_mode);
-        return failWith(
-            link ? ZipWrapper::TargetRefused : ZipWrapper::FileSystemError,
-            QStringLiteral("cannot unzip into %1").arg(mDestination),
-            link ? QStringLiteral("the destination %1 is a symbolic link; refused").arg(mDestination)
-                 : QStringLiteral("the destination %1 is not a usable folder: %2")
-                       .arg(mDestination, errnoText(problem)),
-            true);
-    }
 
     // The levels reading now, for entries that would land on one of their archives.
     mBudget.levels.push_back(this);
@@ -628,85 +648,8 @@ bool Unzipper::run(Error* error, const ZipWrapper::CompletionHandler& completion
     if (mDelegate && mDelegate->zipArchiveProgressEvent)
         mDelegate->zipArchiveProgressEvent(0, mFileSize);
 
-    bool success = true;
     bool cancelled = false;
-    qint64 index = 0;
-    qint64 position = 0; // of the entry in the archive, for a record that cannot be read
-    // The name field is 16 bits long: this buffer holds any name and its terminator.
-    std::vector<char> nameBuffer(65536 + 1, '\0');
-    for (;; ++position) {
-        unz_file_info64 info{};
-        const int described = unzGetCurrentFileInfo64(mZip, &info, nameBuffer.data(),
-                                                      uLong(nameBuffer.size()), nullptr, 0, nullptr, 0);
-        if (described != UNZ_OK) {
-            // No name to tell: the entry is known by its place.
-            const QString reason =
-                QStringLiteral("%1: the record of entry %2 cannot be read (minizip error %3)")
-                    .arg(mPath)
-                    .arg(position + 1)
-                    .arg(described);
-            Log::error(QStringLiteral("[ZipWrapper] Error: ") + reason);
-            mError = archiveError(ZipWrapper::DamagedArchive, mPath, reason, reason);
-            success = false;
-            break;
-        }
-        const QByteArray storedName(nameBuffer.data(), qsizetype(std::min<uLong>(info.size_filename, 65536)));
-        if (!spendEntry(storedName)) {
-            success = false;
-            break;
-        }
-        QByteArray targetPath;
-        const EntryOutcome outcome = extractCurrent(info, storedName, index, total, targetPath);
-        if (outcome == EntryOutcome::Cancelled) {
-            cancelled = true;
-            success = false;
-            break;
-        }
-        if (outcome == EntryOutcome::CrcFailed || outcome == EntryOutcome::Failed) {
-            success = false;
-            break;
-        }
-        if (outcome == EntryOutcome::Done) {
-            if (mDelegate && mDelegate->zipArchiveDidUnzipFileAtIndex) {
-                mDelegate->zipArchiveDidUnzipFileAtIndex(index, total, mPath, fileInfoFrom(info));
-            } else if (mDelegate && mDelegate->zipArchiveDidUnzipFileAtIndexToPath) {
-                mDelegate->zipArchiveDidUnzipFileAtIndexToPath(index, total, mPath,
-                                                               QFile::decodeName(targetPath));
-            }
-            ++index;
-            if (mProgress) {
-                QByteArray shown = storedName;
-                if (shown.contains('/') || shown.contains('\\'))
-                    shown.replace('\\', '/');
-                mProgress(QString::fromUtf8(shown), fileInfoFrom(info), index, total);
-            }
-        }
-        const int next = unzGoToNextFile(mZip);
-        if (next == UNZ_END_OF_LIST_OF_FILE)
-            break;
-        if (next != UNZ_OK) {
-            fail(ZipWrapper::DamagedArchive, storedName,
-                 QStringLiteral("the archive's directory is damaged after this entry (minizip error %1)")
-                     .arg(next));
-            success = false;
-            break;
-        }
-    }
-    if (unzClose(mZip) != UNZ_OK)
-        Log::warning(QStringLiteral("[ZipWrapper] Error: closing %1 failed").arg(mPath));
-    mZip = nullptr;
-    // The outermost archive is closed: entries that would have landed on it take its name.
-    // (An inner level's are put in place by the level above, once it removed the archive.)
-    if (mDepth == 0 && !settleDeferred(success))
-        success = false;
-
-    // Folders get their dates last, after their contents stopped changing them. An inner
-    // archive unpacked and removed has no date to set.
-    for (const auto& [path, date] : mDates) {
-        if (date.isValid() && !setModificationDate(path, date) && errno != ENOENT)
-            Log::warning(QStringLiteral("[ZipWrapper] Set attributes failed for directory: %1.")
-                             .arg(QFile::decodeName(path)));
-    }
+    const bool success = closeArchive(extractEntries(total, cancelled));
 
     if (success && mDelegate && mDelegate->zipArchiveDidUnzipArchiveAtPath)
         mDelegate->zipArchiveDidUnzipArchiveAtPath(mPath, global, mDestination);
@@ -725,53 +668,180 @@ bool Unzipper::run(Error* error, const ZipWrapper::CompletionHandler& completion
     return success;
 }
 
+bool Unzipper::openArchive(unz_global_info64& globalInfo, ArchiveFailure& failure)
+{
+    zlib_filefunc64_def functions = fileFunctions();
+    const QByteArray encodedPath = QFile::encodeName(mPath);
+    mZip = unzOpen2_64(encodedPath.constData(), &functions);
+    if (!mZip) {
+        failure = {ZipWrapper::FailedToOpenZipFile, QStringLiteral("failed to open zip file"),
+                   whyNoArchive(mPath), false};
+        return false;
+    }
+    const int globalResult = unzGetGlobalInfo64(mZip, &globalInfo);
+    if (globalResult != UNZ_OK) {
+        unzClose(mZip);
+        failure = {ZipWrapper::FailedToOpenZipFile, QStringLiteral("failed to open zip file"),
+                   QStringLiteral("%1: its directory cannot be read (minizip error %2)")
+                       .arg(mPath)
+                       .arg(globalResult),
+                   false};
+        return false;
+    }
+    const int firstResult = unzGoToFirstFile(mZip);
+    if (firstResult != UNZ_OK) {
+        unzClose(mZip);
+        failure = {ZipWrapper::FailedToOpenFirstFile, QStringLiteral("failed to open first file in zip file"),
+                   firstResult == UNZ_END_OF_LIST_OF_FILE
+                       ? QStringLiteral("%1 holds no entries").arg(mPath)
+                       : QStringLiteral("%1: the record of its first entry cannot be read (minizip error %2)")
+                             .arg(mPath)
+                             .arg(firstResult),
+                   false};
+        return false;
+    }
+    // Who the archive is: an entry that would land on it must wait until it is read.
+    struct stat archiveInfo;
+    if (SysCalls::stat(encodedPath.constData(), &archiveInfo) != 0) {
+        const int problem = errno;
+        unzClose(mZip);
+        failure = {ZipWrapper::FileSystemError, QStringLiteral("cannot read the zip file"),
+                   QStringLiteral("%1: %2").arg(mPath, errnoText(problem)), true};
+        return false;
+    }
+    mArchiveDevice = archiveInfo.st_dev;
+    mArchiveInode = archiveInfo.st_ino;
+    mFileSize = quint64(std::max<qint64>(0, archiveInfo.st_size));
+    return true;
+}
+
+bool Unzipper::openDestination(ArchiveFailure& failure)
+{
+    // The destination itself must be a real folder: a link there would send every entry
+    // elsewhere.
+    mDestinationPath = QFile::encodeName(mDestination);
+    mDestinationFd.reset(
+        SysCalls::open(mDestinationPath.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!mDestinationFd.valid() && errno == ENOENT && QDir().mkpath(mDestination))
+        mDestinationFd.reset(
+            SysCalls::open(mDestinationPath.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (mDestinationFd.valid())
+        return true;
+    const int problem = errno;
+    unzClose(mZip);
+    struct stat destinationInfo;
+    const bool link = SysCalls::lstat(mDestinationPath.constData(), &destinationInfo) == 0 &&
+                      S_ISLNK(destinationInfo.st_mode);
+    failure = {link ? ZipWrapper::TargetRefused : ZipWrapper::FileSystemError,
+               QStringLiteral("cannot unzip into %1").arg(mDestination),
+               link ? QStringLiteral("the destination %1 is a symbolic link; refused").arg(mDestination)
+                    : QStringLiteral("the destination %1 is not a usable folder: %2")
+                          .arg(mDestination, errnoText(problem)),
+               true};
+    return false;
+}
+
+bool Unzipper::extractEntries(qint64 total, bool& cancelled)
+{
+    qint64 index = 0;
+    // The name field is 16 bits long: this buffer holds any name and its terminator.
+    std::vector<char> nameBuffer(65536 + 1, '\0');
+    // `position`: of the entry in the archive, for a record that cannot be read.
+    for (qint64 position = 0;; ++position) {
+        unz_file_info64 info{};
+        const int described = unzGetCurrentFileInfo64(mZip, &info, nameBuffer.data(),
+                                                      uLong(nameBuffer.size()), nullptr, 0, nullptr, 0);
+        if (described != UNZ_OK) {
+            // No name to tell: the entry is known by its place.
+            const QString reason =
+                QStringLiteral("%1: the record of entry %2 cannot be read (minizip error %3)")
+                    .arg(mPath)
+                    .arg(position + 1)
+                    .arg(described);
+            Log::error(QStringLiteral("[ZipWrapper] Error: ") + reason);
+            mError = archiveError(ZipWrapper::DamagedArchive, mPath, reason, reason);
+            return false;
+        }
+        const QByteArray storedName(nameBuffer.data(), qsizetype(std::min<uLong>(info.size_filename, 65536)));
+        if (!spendEntry(storedName))
+            return false;
+        QByteArray targetPath;
+        const EntryOutcome outcome = extractCurrent(info, storedName, index, total, targetPath);
+        if (outcome == EntryOutcome::Cancelled) {
+            cancelled = true;
+            return false;
+        }
+        if (outcome == EntryOutcome::CrcFailed || outcome == EntryOutcome::Failed)
+            return false;
+        if (outcome == EntryOutcome::Done) {
+            reportExtracted(info, storedName, index, total, targetPath);
+            ++index;
+        }
+        const int next = unzGoToNextFile(mZip);
+        if (next == UNZ_END_OF_LIST_OF_FILE)
+            return true;
+        if (next != UNZ_OK) {
+            fail(ZipWrapper::DamagedArchive, storedName,
+                 QStringLiteral("the archive's directory is damaged after this entry (minizip error %1)")
+                     .arg(next));
+            return false;
+        }
+    }
+}
+
+void Unzipper::reportExtracted(const unz_file_info64& info, const QByteArray& storedName, qint64 index,
+                               qint64 total, const QByteArray& targetPath)
+{
+    if (mDelegate && mDelegate->zipArchiveDidUnzipFileAtIndex) {
+        mDelegate->zipArchiveDidUnzipFileAtIndex(index, total, mPath, fileInfoFrom(info));
+    } else if (mDelegate && mDelegate->zipArchiveDidUnzipFileAtIndexToPath) {
+        mDelegate->zipArchiveDidUnzipFileAtIndexToPath(index, total, mPath, QFile::decodeName(targetPath));
+    }
+    if (mProgress) {
+        QByteArray shown = storedName;
+        if (shown.contains('/') || shown.contains('\\'))
+            shown.replace('\\', '/');
+        mProgress(QString::fromUtf8(shown), fileInfoFrom(info), index + 1, total);
+    }
+}
+
+bool Unzipper::closeArchive(bool success)
+{
+    if (unzClose(mZip) != UNZ_OK)
+        Log::warning(QStringLiteral("[ZipWrapper] Error: closing %1 failed").arg(mPath));
+    mZip = nullptr;
+    // The outermost archive is closed: entries that would have landed on it take its name.
+    // (An inner level's are put in place by the level above, once it removed the archive.)
+    if (mDepth == 0 && !settleDeferred(success))
+        success = false;
+
+    // Folders get their dates last, after their contents stopped changing them. An inner
+    // archive unpacked and removed has no date to set.
+    for (const auto& [path, date] : mDates) {
+        if (date.isValid() && !setModificationDate(path, date) && errno != ENOENT)
+            Log::warning(QStringLiteral("[ZipWrapper] Set attributes failed for directory: %1.")
+                             .arg(QFile::decodeName(path)));
+    }
+    return success;
+}
+
 Unzipper::EntryOutcome Unzipper::extractCurrent(const unz_file_info64& info, const QByteArray& storedName,
                                                 qint64 index, qint64 total, QByteArray& targetPath)
 {
-    const ZipWrapper::FileInfo publicInfo = fileInfoFrom(info);
-    if (mDelegate && mDelegate->zipArchiveShouldUnzipFileAtIndex &&
-        !mDelegate->zipArchiveShouldUnzipFileAtIndex(index, total, mPath, publicInfo)) {
-        fail(ZipWrapper::Cancelled, storedName, QStringLiteral("the delegate declined it; the unzip stops"));
+    if (!announceEntry(info, storedName, index, total))
         return EntryOutcome::Cancelled;
-    }
-    if (mDelegate && mDelegate->zipArchiveWillUnzipFileAtIndex)
-        mDelegate->zipArchiveWillUnzipFileAtIndex(index, total, mPath, publicInfo);
-    mPosition += info.compressed_size;
-    if (mDelegate && mDelegate->zipArchiveProgressEvent)
-        mDelegate->zipArchiveProgressEvent(mPosition, mFileSize);
-
-    QByteArray name = storedName;
-    const bool isFolder = name.endsWith('/') || name.endsWith('\\');
-    name.replace('\\', '/');
-    QString refusal;
-    const auto components = safeComponents(name, refusal);
-    if (!components || (!isFolder && components->isEmpty())) {
-        if (components)
-            refusal = QStringLiteral("a file entry without a name");
-        if (storedName.contains('\\'))
-            refusal += QStringLiteral(" (backslashes count as slashes)");
-        fail(ZipWrapper::UnsafeEntryName, storedName, QStringLiteral("refused: %1").arg(refusal));
+    EntryPlace place;
+    if (!placeEntry(info, storedName, place))
         return EntryOutcome::Failed;
-    }
-    const QByteArray relative = components->join('/');
-    targetPath = relative.isEmpty() ? mDestinationPath : mDestinationPath + '/' + relative;
-    const QDateTime date = ZipWrapper::dateWithMSDOSFormat(quint32(info.dosDate));
-
-    const qsizetype folderCount = isFolder ? components->size() : components->size() - 1;
-    FolderRefusal folderRefusal;
-    FileDescriptor folder = openFolders(mDestinationFd.get(), *components, folderCount, folderRefusal);
-    if (!folder.valid()) {
-        fail(folderRefusal.code, storedName, folderRefusal.reason);
-        return EntryOutcome::Failed;
-    }
-    if (isFolder) {
-        mDates.emplace_back(targetPath, date);
+    targetPath = place.relative.isEmpty() ? mDestinationPath : mDestinationPath + '/' + place.relative;
+    if (place.isFolder) {
+        mDates.emplace_back(targetPath, place.date);
         return EntryOutcome::Done;
     }
 
-    const QByteArray leaf = components->last();
+    const QByteArray leaf = place.components.last();
     struct stat existing;
-    const bool exists = ::fstatat(folder.get(), leaf.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+    const bool exists = ::fstatat(place.folder.get(), leaf.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
     // An archive of this unzip still being read lies where the entry goes (the entry names
     // an archive that holds it, or the outer archive itself): writing there would cut off
     // the rest of that archive.
@@ -779,142 +849,223 @@ Unzipper::EntryOutcome Unzipper::extractCurrent(const unz_file_info64& info, con
     if (exists && !mOverwrite && (!reading || reading->mDepth == 0))
         return EntryOutcome::Skipped; // the user's own file, kept
 
+    EntryReader reader;
+    if (!openEntryData(info, storedName, reader))
+        return EntryOutcome::Failed;
+    auto closeEntry = qScopeGuard([this] { unzCloseCurrentFile(mZip); });
+    EntryTarget target;
+    if (!createTarget(place, leaf, reading != nullptr, storedName, target))
+        return EntryOutcome::Failed;
+    const QByteArray writtenPath =
+        reading ? place.folderPath(mDestinationPath) + '/' + target.leaf : targetPath;
+
+    if (!writeEntryData(target.file.get(), info, storedName, reader.read, reader.encrypted)) {
+        discardTarget(place, target);
+        return EntryOutcome::Failed;
+    }
+    closeEntry.dismiss();
+    const EntryOutcome closed = closeEntryData(info, storedName, reader);
+    if (closed != EntryOutcome::Done) {
+        discardTarget(place, target);
+        return closed;
+    }
+    if (!finishTarget(info, storedName, place, target))
+        return EntryOutcome::Failed;
+    return keepWritten(place, leaf, writtenPath, targetPath, reading);
+}
+
+bool Unzipper::announceEntry(const unz_file_info64& info, const QByteArray& storedName, qint64 index,
+                             qint64 total)
+{
+    const ZipWrapper::FileInfo publicInfo = fileInfoFrom(info);
+    if (mDelegate && mDelegate->zipArchiveShouldUnzipFileAtIndex &&
+        !mDelegate->zipArchiveShouldUnzipFileAtIndex(index, total, mPath, publicInfo)) {
+        fail(ZipWrapper::Cancelled, storedName, QStringLiteral("the delegate declined it; the unzip stops"));
+        return false;
+    }
+    if (mDelegate && mDelegate->zipArchiveWillUnzipFileAtIndex)
+        mDelegate->zipArchiveWillUnzipFileAtIndex(index, total, mPath, publicInfo);
+    mPosition += info.compressed_size;
+    if (mDelegate && mDelegate->zipArchiveProgressEvent)
+        mDelegate->zipArchiveProgressEvent(mPosition, mFileSize);
+    return true;
+}
+
+bool Unzipper::placeEntry(const unz_file_info64& info, const QByteArray& storedName, EntryPlace& place)
+{
+    QByteArray name = storedName;
+    place.isFolder = name.endsWith('/') || name.endsWith('\\');
+    name.replace('\\', '/');
+    QString refusal;
+    const auto components = safeComponents(name, refusal);
+    if (!components || (!place.isFolder && components->isEmpty())) {
+        if (components)
+            refusal = QStringLiteral("a file entry without a name");
+        if (storedName.contains('\\'))
+            refusal += QStringLiteral(" (backslashes count as slashes)");
+        fail(ZipWrapper::UnsafeEntryName, storedName, QStringLiteral("refused: %1").arg(refusal));
+        return false;
+    }
+    place.components = *components;
+    place.relative = components->join('/');
+    place.date = ZipWrapper::dateWithMSDOSFormat(quint32(info.dosDate));
+    place.folderCount = place.isFolder ? components->size() : components->size() - 1;
+    FolderRefusal folderRefusal;
+    place.folder = openFolders(mDestinationFd.get(), place.components, place.folderCount, folderRefusal);
+    if (!place.folder.valid()) {
+        fail(folderRefusal.code, storedName, folderRefusal.reason);
+        return false;
+    }
+    return true;
+}
+
+bool Unzipper::openEntryData(const unz_file_info64& info, const QByteArray& storedName, EntryReader& reader)
+{
     const int method = int(info.compression_method);
-    const bool encrypted = (info.flag & ZipCrypto::EncryptedFlag) != 0;
+    reader.encrypted = (info.flag & ZipCrypto::EncryptedFlag) != 0;
     if (method != 0 && method != Z_DEFLATED) {
         fail(ZipWrapper::UnsupportedEntry, storedName,
              QStringLiteral("it uses compression method %1, which cannot be read").arg(method));
-        return EntryOutcome::Failed;
+        return false;
     }
-    if (encrypted && mPassword.isEmpty()) {
+    if (reader.encrypted && mPassword.isEmpty()) {
         fail(ZipWrapper::WrongPassword, storedName,
              QStringLiteral("it is encrypted and no password was given"));
-        return EntryOutcome::Failed;
+        return false;
     }
     // Encrypted entries are read raw and decrypted here (see ZipCrypto.h).
     const int opened =
-        encrypted ? unzOpenCurrentFile3(mZip, nullptr, nullptr, 1, nullptr) : unzOpenCurrentFile(mZip);
+        reader.encrypted ? unzOpenCurrentFile3(mZip, nullptr, nullptr, 1, nullptr) : unzOpenCurrentFile(mZip);
     if (opened != UNZ_OK) {
         fail(ZipWrapper::DamagedArchive, storedName,
              QStringLiteral("its data cannot be found (minizip error %1)").arg(opened));
-        return EntryOutcome::Failed;
+        return false;
     }
-    auto closeEntry = qScopeGuard([this] { unzCloseCurrentFile(mZip); });
-    std::unique_ptr<ZipDecryptingReader> decrypting;
-    std::function<int(char*, unsigned)> read = [this](char* buffer, unsigned size) {
-        return unzReadCurrentFile(mZip, buffer, size);
+    reader.read = [this](char* buffer, unsigned size) { return unzReadCurrentFile(mZip, buffer, size); };
+    if (!reader.encrypted)
+        return true;
+    reader.decrypting = std::make_unique<ZipDecryptingReader>(reader.read, mPassword, method);
+    const auto header = reader.decrypting->readHeader(
+        ZipCrypto::checkByte(quint32(info.flag), quint32(info.crc), quint32(info.dosDate)));
+    if (header != ZipDecryptingReader::Header::Good) {
+        fail(header == ZipDecryptingReader::Header::WrongPassword ? ZipWrapper::WrongPassword
+                                                                  : ZipWrapper::DamagedEntry,
+             storedName,
+             header == ZipDecryptingReader::Header::WrongPassword
+                 ? QStringLiteral("the password is wrong")
+                 : QStringLiteral("its encryption header is cut short"));
+        unzCloseCurrentFile(mZip);
+        return false;
+    }
+    reader.read = [decrypting = reader.decrypting.get()](char* buffer, unsigned size) {
+        return decrypting->read(buffer, size);
     };
-    if (encrypted) {
-        decrypting = std::make_unique<ZipDecryptingReader>(read, mPassword, method);
-        const auto header = decrypting->readHeader(
-            ZipCrypto::checkByte(quint32(info.flag), quint32(info.crc), quint32(info.dosDate)));
-        if (header != ZipDecryptingReader::Header::Good) {
-            fail(header == ZipDecryptingReader::Header::WrongPassword ? ZipWrapper::WrongPassword
-                                                                      : ZipWrapper::DamagedEntry,
-                 storedName,
-                 header == ZipDecryptingReader::Header::WrongPassword
-                     ? QStringLiteral("the password is wrong")
-                     : QStringLiteral("its encryption header is cut short"));
-            return EntryOutcome::Failed;
-        }
-        read = [reader = decrypting.get()](char* buffer, unsigned size) {
-            return reader->read(buffer, size);
-        };
-    }
+    return true;
+}
 
-    // Where the entry is written: its own name, or a fresh one beside it while the archive
-    // there is still being read.
-    QByteArray writtenLeaf = leaf;
-    FileDescriptor file;
-    if (reading) {
-        for (int attempt = 0; attempt < 8 && !file.valid(); ++attempt) {
-            writtenLeaf = ".corvex-unzip-" + QUuid::createUuid().toString(QUuid::Id128).left(12).toLatin1();
-            file.reset(::openat(folder.get(), writtenLeaf.constData(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-            if (!file.valid() && errno != EEXIST)
+bool Unzipper::createTarget(const EntryPlace& place, const QByteArray& leaf, bool fresh,
+                            const QByteArray& storedName, EntryTarget& target)
+{
+    target.leaf = leaf;
+    if (fresh) {
+        for (int attempt = 0; attempt < 8 && !target.file.valid(); ++attempt) {
+            target.leaf = ".corvex-unzip-" + QUuid::createUuid().toString(QUuid::Id128).left(12).toLatin1();
+            target.file.reset(::openat(place.folder.get(), target.leaf.constData(),
+                                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+            if (!target.file.valid() && errno != EEXIST)
                 break;
         }
     } else {
         // Without O_TRUNC: a target that turns out to be shared with another path (a hard
         // link) must not be emptied.
-        file.reset(
-            ::openat(folder.get(), leaf.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));
+        target.file.reset(::openat(place.folder.get(), leaf.constData(),
+                                   O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));
     }
-    if (!file.valid()) {
+    if (!target.file.valid()) {
         const int problem = errno;
         fail(problem == ELOOP ? ZipWrapper::TargetRefused : ZipWrapper::FileSystemError, storedName,
              QStringLiteral("cannot create %1: %2%3")
-                 .arg(printableName(relative), errnoText(problem),
+                 .arg(printableName(place.relative), errnoText(problem),
                       problem == ELOOP ? QStringLiteral(" (a symbolic link is in its place)") : QString()));
-        return EntryOutcome::Failed;
+        return false;
     }
-    const auto discard = [&] {
-        file.reset();
-        ::unlinkat(folder.get(), writtenLeaf.constData(), 0);
-    };
     struct stat created;
-    if (SysCalls::fstat(file.get(), &created) != 0) {
+    if (SysCalls::fstat(target.file.get(), &created) != 0) {
         const int problem = errno;
         fail(ZipWrapper::FileSystemError, storedName,
-             QStringLiteral("cannot examine %1: %2").arg(printableName(relative), errnoText(problem)));
-        if (reading)
-            discard(); // only a fresh file of our own; never the user's file at the name
-        return EntryOutcome::Failed;
+             QStringLiteral("cannot examine %1: %2").arg(printableName(place.relative), errnoText(problem)));
+        if (fresh)
+            discardTarget(place, target); // only a fresh file of our own; never the user's file at the name
+        return false;
     }
-    if (!S_ISREG(created.st_mode) || created.st_nlink != 1 || ::ftruncate(file.get(), 0) != 0) {
+    if (!S_ISREG(created.st_mode) || created.st_nlink != 1 || ::ftruncate(target.file.get(), 0) != 0) {
         fail(ZipWrapper::TargetRefused, storedName,
              QStringLiteral("%1 exists and is not a plain file of its own; refused")
-                 .arg(printableName(relative)));
-        if (reading)
-            discard();
-        return EntryOutcome::Failed;
+                 .arg(printableName(place.relative)));
+        if (fresh)
+            discardTarget(place, target);
+        return false;
     }
-    const QByteArray writtenPath =
-        reading ? folderPathOf(mDestinationPath, *components, folderCount) + '/' + writtenLeaf : targetPath;
+    return true;
+}
 
-    if (!writeEntryData(file.get(), info, storedName, read, encrypted)) {
-        discard();
-        return EntryOutcome::Failed;
-    }
-    closeEntry.dismiss();
+void Unzipper::discardTarget(const EntryPlace& place, EntryTarget& target)
+{
+    target.file.reset();
+    ::unlinkat(place.folder.get(), target.leaf.constData(), 0);
+}
+
+Unzipper::EntryOutcome Unzipper::closeEntryData(const unz_file_info64& info, const QByteArray& storedName,
+                                                const EntryReader& reader)
+{
     const int closed = unzCloseCurrentFile(mZip);
-    const bool crcFailed = closed == UNZ_CRCERROR || (decrypting && decrypting->crc() != quint32(info.crc));
-    if (crcFailed || closed != UNZ_OK) {
-        fail(crcFailed ? ZipWrapper::CrcCheckFailed : ZipWrapper::DamagedEntry, storedName,
-             crcFailed ? QStringLiteral("its data fails its CRC check%1")
-                             .arg(encrypted ? QStringLiteral(" (or the password is wrong)") : QString())
-                       : QStringLiteral("it cannot be finished (minizip error %1)").arg(closed));
-        discard();
-        return crcFailed ? EntryOutcome::CrcFailed : EntryOutcome::Failed;
-    }
+    const bool crcFailed =
+        closed == UNZ_CRCERROR || (reader.decrypting && reader.decrypting->crc() != quint32(info.crc));
+    if (!crcFailed && closed == UNZ_OK)
+        return EntryOutcome::Done;
+    fail(crcFailed ? ZipWrapper::CrcCheckFailed : ZipWrapper::DamagedEntry, storedName,
+         crcFailed ? QStringLiteral("its data fails its CRC check%1")
+                         .arg(reader.encrypted ? QStringLiteral(" (or the password is wrong)") : QString())
+                   : QStringLiteral("it cannot be finished (minizip error %1)").arg(closed));
+    return crcFailed ? EntryOutcome::CrcFailed : EntryOutcome::Failed;
+}
 
+bool Unzipper::finishTarget(const unz_file_info64& info, const QByteArray& storedName,
+                            const EntryPlace& place, EntryTarget& target)
+{
     // Only permission bits: never set-user-ID, set-group-ID or sticky bits from an archive,
     // and never a mode that would lock the file away from its owner by accident.
     const mode_t mode = mode_t((info.external_fa >> 16) & 0777);
-    if (mode != 0 && SysCalls::fchmod(file.get(), mode) != 0)
+    if (mode != 0 && SysCalls::fchmod(target.file.get(), mode) != 0)
         Log::warning(QStringLiteral("[ZipWrapper] Failed to set attributes - whilst setting permissions"));
-    if (info.dosDate != 0 && date.isValid()) {
+    if (info.dosDate != 0 && place.date.isValid()) {
         struct timespec times[2];
         times[0].tv_sec = 0;
         times[0].tv_nsec = UTIME_OMIT;
-        times[1] = timespecOf(date);
-        if (::futimens(file.get(), times) != 0)
+        times[1] = timespecOf(place.date);
+        if (::futimens(target.file.get(), times) != 0)
             Log::warning(
                 QStringLiteral("[ZipWrapper] Failed to set attributes - whilst setting modification date"));
     }
     // FileDescriptor closes quietly; this close goes through SysCalls and is checked.
-    if (SysCalls::close(file.release()) != 0) {
+    if (SysCalls::close(target.file.release()) != 0) {
         const int problem = errno;
         fail(ZipWrapper::FileSystemError, storedName,
-             QStringLiteral("cannot close %1: %2").arg(printableName(relative), errnoText(problem)));
-        ::unlinkat(folder.get(), writtenLeaf.constData(), 0);
-        return EntryOutcome::Failed;
+             QStringLiteral("cannot close %1: %2").arg(printableName(place.relative), errnoText(problem)));
+        discardTarget(place, target);
+        return false;
     }
+    return true;
+}
 
+Unzipper::EntryOutcome Unzipper::keepWritten(const EntryPlace& place, const QByteArray& leaf,
+                                             const QByteArray& writtenPath, const QByteArray& targetPath,
+                                             Unzipper* reading)
+{
     bool unpacked = false;
     if (QString::fromUtf8(leaf).toLower().endsWith(QLatin1String(".zip"))) {
-        unpacked = unpackNested(writtenPath, folderPathOf(mDestinationPath, *components, folderCount),
-                                printableName(relative));
+        unpacked =
+            unpackNested(writtenPath, place.folderPath(mDestinationPath), printableName(place.relative));
         if (mBudget.exceeded) {
             if (mError.isNull())
                 mError = mBudget.error;
@@ -923,9 +1074,9 @@ Unzipper::EntryOutcome Unzipper::extractCurrent(const unz_file_info64& info, con
     }
     if (!unpacked) {
         if (reading)
-            reading->mDeferred.push_back({writtenPath, targetPath, printableName(relative)});
+            reading->mDeferred.push_back({writtenPath, targetPath, printableName(place.relative)});
         else
-            mDates.emplace_back(targetPath, date);
+            mDates.emplace_back(targetPath, place.date);
     }
     return EntryOutcome::Done;
 }

@@ -8,6 +8,7 @@
 #include "crash/capture/BBXHandler.h"
 #include "crash/capture/BBXSignal.h"
 #include "crash/runtime/BBXCrashTime.h"
+#include "crash/runtime/BBXErrnoText.h"
 #include "crash/runtime/BBXFile.h"
 #include "crash/runtime/BBXHost.h"
 #include "crash/runtime/BBXHostSetup.h"
@@ -215,7 +216,7 @@ void BBXMachExceptionInit(BBXMachExceptionContext* context, const BBXMachPort* p
     if (!BBXIsValidPointer(context) || !BBXIsValidPointer(port))
         return;
     if (!BBXUnlinkIfExists(context->path))
-        BBX_LOG_WARN("Unable to reset the mach exception file %s", ::strerrordesc_np(errno));
+        BBX_LOG_WARN("Unable to reset the mach exception file %s", BBXErrnoText(errno).text());
     context->port = port;
     std::uint32_t exceptionPort = 0;
     std::int32_t result = port->allocate(port->self, &exceptionPort);

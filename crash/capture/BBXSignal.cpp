@@ -7,6 +7,7 @@
 #include "crash/capture/BBXHandler.h"
 #include "crash/capture/BBXThreadCapture.h"
 #include "crash/runtime/BBXCrashTime.h"
+#include "crash/runtime/BBXErrnoText.h"
 #include "crash/runtime/BBXFile.h"
 #include "crash/runtime/BBXMemory.h"
 
@@ -22,27 +23,22 @@ namespace corvex {
 
 namespace {
 
-void signalInstallHandlers(bool ours)
+// Puts the default action back on every handled signal; false when one could not be set.
+bool signalInstallDefaultHandlers()
 {
-    for (std::size_t i = 0; i < BBXHandledSignalCount; ++i) {
+    bool installed = true;
+    for (const int signal : BBXHandledSignals) {
         struct sigaction action
         {};
         sigemptyset(&action.sa_mask);
-        if (ours) {
-            action.sa_sigaction = BBXSignalHandler;
-            action.sa_flags = SA_SIGINFO | SA_ONSTACK;
-        } else {
-            action.sa_handler = SIG_DFL;
-        }
-        if (sigaction(BBXHandledSignals[i], &action, nullptr) != 0) {
-            if (ours)
-                BBX_LOG_WARN("Unable to install handler for %d (%s)", BBXHandledSignals[i],
-                             ::strerrordesc_np(errno));
-            else
-                BBX_LOG_WARN("Unable to set default handler for %d (%s)", static_cast<int>(i),
-                             ::strerrordesc_np(errno));
+        action.sa_handler = SIG_DFL;
+        if (sigaction(signal, &action, nullptr) != 0) {
+            BBX_LOG_WARN("Unable to set default handler for %s (%d): %s", BBXSignalName(signal), signal,
+                         BBXErrnoText(errno).text());
+            installed = false;
         }
     }
+    return installed;
 }
 
 void signalWriteLine(BBXFile* file, int signal, const siginfo_t* info, int savedErrno)
@@ -69,10 +65,11 @@ void signalWriteLine(BBXFile* file, int signal, const siginfo_t* info, int saved
 void signalHandOver(int signal, const siginfo_t* info)
 {
     const BBXReadOnlyContext* context = BBXContextReadOnly();
-    if (context != nullptr)
-        BBXSignalSafeInstallPreexistingHandlers(&context->signal);
-    else
-        BBXSignalSafeRemoveHandlers();
+    const bool handedOver = context != nullptr ? BBXSignalSafeInstallPreexistingHandlers(&context->signal)
+                                               : BBXSignalSafeRemoveHandlers();
+    // Sent again all the same: the process must still end by it.
+    if (!handedOver)
+        BBX_LOG_WARN("Unable to hand signal %s over to the previous actions", BBXSignalName(signal));
     if (BBXSignalWillNotRecur(signal, info))
         syscall(SYS_tgkill, getpid(), BBXCurrentThreadId(), signal);
 }
@@ -84,13 +81,13 @@ void BBXSignalInitialize(BBXSignalContext* context, void* stack, std::size_t siz
     if (!BBXIsValidPointer(context))
         return;
     if (!BBXUnlinkIfExists(context->path))
-        BBX_LOG_WARN("Unable to reset the signal log file %s", ::strerrordesc_np(errno));
+        BBX_LOG_WARN("Unable to reset the signal log file %s", BBXErrnoText(errno).text());
     stack_t alternate{};
     alternate.ss_sp = stack;
     alternate.ss_size = size;
     alternate.ss_flags = 0;
     if (!BBXIsValidPointer(stack) || sigaltstack(&alternate, &context->previousStack) != 0)
-        BBX_LOG_WARN("Unable to setup stack %s", ::strerrordesc_np(errno));
+        BBX_LOG_WARN("Unable to setup stack %s", BBXErrnoText(errno).text());
     else
         context->hasPreviousStack = true;
     for (std::size_t i = 0; i < BBXHandledSignalCount; ++i) {
@@ -102,8 +99,8 @@ void BBXSignalInitialize(BBXSignalContext* context, void* stack, std::size_t siz
         struct sigaction previous
         {};
         if (sigaction(BBXHandledSignals[i], &action, &previous) != 0) {
-            BBX_LOG_WARN("Unable to install handler for %d (%s)", BBXHandledSignals[i],
-                         ::strerrordesc_np(errno));
+            BBX_LOG_WARN("Unable to install handler for %s (%d): %s", BBXSignalName(BBXHandledSignals[i]),
+                         BBXHandledSignals[i], BBXErrnoText(errno).text());
             continue;
         }
         const bool hadHandler = (previous.sa_flags & SA_SIGINFO) ? previous.sa_sigaction != nullptr
@@ -157,28 +154,29 @@ void BBXSignalHandler(int signal, siginfo_t* info, void* userContext)
 
 bool BBXSignalSafeRemoveHandlers()
 {
-    signalInstallHandlers(false);
-    return true;
+    return signalInstallDefaultHandlers();
 }
 
 bool BBXSignalSafeInstallPreexistingHandlers(const BBXSignalContext* context)
 {
-    BBXSignalSafeRemoveHandlers();
+    // A default that could not be set does not stop the rest: each previous action put back
+    // still takes its signal away from our handler.
+    const bool removed = BBXSignalSafeRemoveHandlers();
     if (!BBXIsValidPointer(context))
         return false;
     if (context->hasPreviousStack && sigaltstack(&context->previousStack, nullptr) != 0) {
         // Only the thread that owns the stack can put the old one back; on any other thread
         // (a queue thread's crash) its own stays, which is what it should keep anyway.
         if (errno != EPERM) {
-            BBX_LOG_WARN("Unable to setup stack %s", ::strerrordesc_np(errno));
+            BBX_LOG_WARN("Unable to setup stack %s", BBXErrnoText(errno).text());
             return false;
         }
     }
-    bool restored = true;
+    bool restored = removed;
     for (std::size_t i = 0; i < BBXHandledSignalCount; ++i) {
         if (context->hasPrevious[i] && sigaction(BBXHandledSignals[i], &context->previous[i], nullptr) != 0) {
-            BBX_LOG_WARN("Unable to install handler for %d (%s)", static_cast<int>(i),
-                         ::strerrordesc_np(errno));
+            BBX_LOG_WARN("Unable to install handler for %s (%d): %s", BBXSignalName(BBXHandledSignals[i]),
+                         BBXHandledSignals[i], BBXErrnoText(errno).text());
             restored = false;
         }
     }

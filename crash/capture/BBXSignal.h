@@ -23,9 +23,11 @@ namespace corvex {
 // stack and actions in `context`.
 void BBXSignalInitialize(BBXSignalContext* context, void* stack, std::size_t size);
 void BBXSignalHandler(int signal, siginfo_t* info, void* userContext);
-// The default action for every handled signal.
+// The default action for every handled signal; false when one could not be set (the others
+// are set all the same).
 bool BBXSignalSafeRemoveHandlers();
-// Default actions, then the previous alternate stack and the previous actions.
+// Default actions, then the previous alternate stack and the previous actions; false when any
+// of them could not be put in place, or for an invalid context.
 bool BBXSignalSafeInstallPreexistingHandlers(const BBXSignalContext* context);
 // A signal that was sent (si_code <= 0), or SIGTRAP and SIGSYS, does not come again when the
 // thread goes on: those are sent again after the previous actions are back.

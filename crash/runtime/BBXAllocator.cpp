@@ -4,6 +4,7 @@
 #include "crash/runtime/BBXAllocator.h"
 
 #include "crash/runtime/BBXCrashTime.h"
+#include "crash/runtime/BBXErrnoText.h"
 #include "crash/runtime/BBXHost.h"
 #include "crash/runtime/BBXSDKLog.h"
 
@@ -54,7 +55,7 @@ BBXAllocator* BBXAllocatorCreate(std::size_t writableSize, std::size_t readOnlyS
     const std::size_t total = writable + readOnly + 3 * page;
     void* mapping = ::mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapping == MAP_FAILED) {
-        BBX_LOG_ERROR("Mapping failed %s", ::strerrordesc_np(errno));
+        BBX_LOG_ERROR("Mapping failed %s", BBXErrnoText(errno).text());
         return nullptr;
     }
     const auto base = reinterpret_cast<std::uintptr_t>(mapping);
@@ -73,7 +74,7 @@ BBXAllocator* BBXAllocatorCreate(std::size_t writableSize, std::size_t readOnlyS
     };
     for (const auto& guard : guards) {
         if (::mprotect(reinterpret_cast<void*>(guard.at), page, PROT_NONE) != 0) {
-            BBXSDKLog(BBXSDKLogLevelError, guard.failure, __func__, __LINE__, ::strerrordesc_np(errno));
+            BBXSDKLog(BBXSDKLogLevelError, guard.failure, __func__, __LINE__, BBXErrnoText(errno).text());
             ::munmap(mapping, total);
             return nullptr;
         }

@@ -4,6 +4,7 @@
 #include "crash/runtime/BBXFile.h"
 
 #include "crash/runtime/BBXCrashTime.h"
+#include "crash/runtime/BBXErrnoText.h"
 #include "crash/runtime/BBXSDKLog.h"
 
 #include <cerrno>
@@ -26,7 +27,7 @@ ssize_t bbxFileWriteToDescriptor(void* context, const void* bytes, std::size_t l
     errno = 0;
     const ssize_t result = ::write(fd, bytes, length);
     if (result < 0)
-        BBX_LOG_ERROR("Failed to write: %s", ::strerrordesc_np(errno));
+        BBX_LOG_ERROR("Failed to write: %s", BBXErrnoText(errno).text());
     return result;
 }
 
@@ -227,7 +228,7 @@ bool bbxFileOpen(BBXFile* file, const char* path, bool append, bool buffered, ch
         const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
         fd = ::open(path, flags, 0644);
         if (fd < 0)
-            BBX_LOG_WARN("Error: Unable to open file %s", ::strerrordesc_np(errno));
+            BBX_LOG_WARN("Error: Unable to open file %s", BBXErrnoText(errno).text());
     }
     if (fd < 0) {
         BBX_LOG_WARN("Error: file descriptor invalid");
@@ -417,7 +418,7 @@ bool BBXFileCloseWithOffset(BBXFile* file, std::uint64_t* outBytesWritten)
     if (BBXIsValidPointer(outBytesWritten))
         *outBytesWritten = file->bytesWritten;
     if (file->fd < 0 || ::close(file->fd) != 0) {
-        BBX_LOG_WARN("Error: Unable to close file %s", ::strerrordesc_np(file->fd < 0 ? EBADF : errno));
+        BBX_LOG_WARN("Error: Unable to close file %s", BBXErrnoText(file->fd < 0 ? EBADF : errno).text());
         return false;
     }
     *file = BBXFile();

@@ -7,6 +7,7 @@
 #include "crash/runtime/BBXCrashTime.h"
 #include "crash/runtime/BBXSDKLog.h"
 #include "crash/unwind/BBXDwarfCFI.h"
+#include "crash/unwind/BBXDwarfCallFrameOpcodes.h"
 #include "crash/unwind/BBXDwarfErrors.h"
 #include "crash/unwind/BBXDwarfExpression.h"
 #include "crash/unwind/BBXDwarfReaders.h"
@@ -50,12 +51,12 @@ bool bbxDwarfAdvance(BBXDwarfRuleMachine* machine, const BBXDwarfCIE* cie, std::
 bool BBXDwarfParseAndExecuteInstructionWithOperand(BBXDwarfCursor* cursor, const BBXDwarfCIE* cie,
                                                    BBXDwarfRuleMachine* machine, std::uint8_t opcode)
 {
-    const std::uint8_t operand = opcode & 0x3F;
-    switch (opcode & 0xC0) {
-    case 0x40:
+    const std::uint8_t operand = opcode & BBXDwarfPrimaryOperandMask;
+    switch (opcode & BBXDwarfPrimaryOpcodeMask) {
+    case DW_CFA_advance_loc:
         BBX_LOG_WARN("DW_CFA_advance_loc %u", unsigned(operand));
         return bbxDwarfAdvance(machine, cie, operand);
-    case 0x80: {
+    case DW_CFA_offset: {
         const std::uint64_t offset = BBXDwarfReadULEB128(cursor);
         const std::int64_t value =
             bbxDwarfFactored(static_cast<std::int64_t>(offset), cie->dataAlignmentFactor);
@@ -63,7 +64,7 @@ bool BBXDwarfParseAndExecuteInstructionWithOperand(BBXDwarfCursor* cursor, const
         return bbxDwarfSetRule(machine, operand, BBXDwarfRuleKind::SavedAtCFAOffset,
                                static_cast<std::uint64_t>(value), BBXDwarfError::InvalidOffsetRegister);
     }
-    default:
+    default: // DW_CFA_restore
         BBX_LOG_WARN("DW_CFA_restore %u", unsigned(operand));
         if (operand >= BBXDwarfRegisterCount)
             return BBX_DWARF_FAIL(BBXDwarfError::InvalidRestoreRegister);
@@ -77,13 +78,13 @@ bool bbxDwarfExecute(BBXDwarfCursor* cursor, const BBXDwarfCIE* cie, BBXDwarfRul
 {
     BBXDwarfRegisterState& state = machine->state;
     const std::int64_t dataAlignment = cie->dataAlignmentFactor;
-    if (opcode >= 0x40)
+    if ((opcode & BBXDwarfPrimaryOpcodeMask) != 0)
         return BBXDwarfParseAndExecuteInstructionWithOperand(cursor, cie, machine, opcode);
     switch (opcode) {
-    case 0x00:
+    case DW_CFA_nop:
         BBX_LOG_WARN("DW_CFA_nop");
         return true;
-    case 0x01: {
+    case DW_CFA_set_loc: {
         const std::uint64_t address = BBXParseAddressWithEncodingAndAdvance(cursor, cie->pointerEncoding);
         BBX_LOG_WARN("DW_CFA_set_loc %p", address);
         if (address == BBXDwarfInvalidAddress || address < machine->pcBegin)
@@ -91,40 +92,41 @@ bool bbxDwarfExecute(BBXDwarfCursor* cursor, const BBXDwarfCIE* cie, BBXDwarfRul
         machine->location = address - machine->pcBegin;
         return true;
     }
-    case 0x02: {
+    case DW_CFA_advance_loc1: {
         const std::uint64_t delta = BBXDwarfReadUInt8(cursor);
         BBX_LOG_WARN("DW_CFA_advance_loc1 %u", unsigned(delta));
         return bbxDwarfAdvance(machine, cie, delta);
     }
-    case 0x03: {
+    case DW_CFA_advance_loc2: {
         const std::uint64_t delta = BBXDwarfReadUInt16(cursor);
         BBX_LOG_WARN("DW_CFA_advance_loc2 %u", unsigned(delta));
         return bbxDwarfAdvance(machine, cie, delta);
     }
-    case 0x04: {
+    case DW_CFA_advance_loc4: {
         const std::uint64_t delta = BBXDwarfReadUInt32(cursor);
         BBX_LOG_WARN("DW_CFA_advance_loc4 %u", unsigned(delta));
         return bbxDwarfAdvance(machine, cie, delta);
     }
-    case 0x05:   // offset_extended
-    case 0x11:   // offset_extended_sf
-    case 0x14:   // val_offset
-    case 0x15:   // val_offset_sf
-    case 0x2F: { // GNU_negative_offset_extended
+    case DW_CFA_offset_extended:
+    case DW_CFA_offset_extended_sf:
+    case DW_CFA_val_offset:
+    case DW_CFA_val_offset_sf:
+    case DW_CFA_GNU_negative_offset_extended: {
         const std::uint64_t reg = BBXDwarfReadULEB128(cursor);
-        const bool isSigned = opcode == 0x11 || opcode == 0x15;
+        const bool isSigned = opcode == DW_CFA_offset_extended_sf || opcode == DW_CFA_val_offset_sf;
         std::int64_t factored =
             isSigned ? BBXDwarfReadSLEB128(cursor) : static_cast<std::int64_t>(BBXDwarfReadULEB128(cursor));
-        if (opcode == 0x2F)
+        if (opcode == DW_CFA_GNU_negative_offset_extended)
             factored = static_cast<std::int64_t>(0 - static_cast<std::uint64_t>(factored));
         const std::int64_t value = bbxDwarfFactored(factored, dataAlignment);
         BBX_LOG_WARN("DW_CFA_offset_extended 0x%x %u, %d", unsigned(opcode), unsigned(reg), int(value));
-        const BBXDwarfRuleKind kind = opcode == 0x14 || opcode == 0x15 ? BBXDwarfRuleKind::ValueCFAOffset
-                                                                       : BBXDwarfRuleKind::SavedAtCFAOffset;
+        const BBXDwarfRuleKind kind = opcode == DW_CFA_val_offset || opcode == DW_CFA_val_offset_sf
+                                          ? BBXDwarfRuleKind::ValueCFAOffset
+                                          : BBXDwarfRuleKind::SavedAtCFAOffset;
         return bbxDwarfSetRule(machine, reg, kind, static_cast<std::uint64_t>(value),
                                BBXDwarfError::InvalidOffsetRegister);
     }
-    case 0x06: { // restore_extended
+    case DW_CFA_restore_extended: {
         const std::uint64_t reg = BBXDwarfReadULEB128(cursor);
         BBX_LOG_WARN("DW_CFA_restore_extended %u", unsigned(reg));
         if (reg >= BBXDwarfRegisterCount)
@@ -132,19 +134,19 @@ bool bbxDwarfExecute(BBXDwarfCursor* cursor, const BBXDwarfCIE* cie, BBXDwarfRul
         state.rules[reg] = machine->initial.rules[reg];
         return true;
     }
-    case 0x07: { // undefined
+    case DW_CFA_undefined: {
         const std::uint64_t reg = BBXDwarfReadULEB128(cursor);
         BBX_LOG_WARN("DW_CFA_undefined %u", unsigned(reg));
         return bbxDwarfSetRule(machine, reg, BBXDwarfRuleKind::Undefined, 0,
                                BBXDwarfError::InvalidSameValueRegister);
     }
-    case 0x08: {
+    case DW_CFA_same_value: {
         const std::uint64_t reg = BBXDwarfReadULEB128(cursor);
         BBX_LOG_WARN("DW_CFA_same_value %u", unsigned(reg));
         return bbxDwarfSetRule(machine, reg, BBXDwarfRuleKind::Unchanged, 0,
                                BBXDwarfError::InvalidSameValueRegister);
     }
-    case 0x09: {
+    case DW_CFA_register: {
         const std::uint64_t reg = BBXDwarfReadULEB128(cursor);
         const std::uint64_t other = BBXDwarfReadULEB128(cursor);
         BBX_LOG_WARN("DW_CFA_register %u %u", unsigned(reg), unsigned(other));
@@ -155,13 +157,13 @@ bool bbxDwarfExecute(BBXDwarfCursor* cursor, const BBXDwarfCIE* cie, BBXDwarfRul
         state.rules[reg] = BBXDwarfRule{BBXDwarfRuleKind::InRegister, other};
         return true;
     }
-    case 0x0A: // remember_state
+    case DW_CFA_remember_state:
         BBX_LOG_WARN("DW_CFA_remember_state");
         if (machine->rememberedCount >= BBXDwarfRememberDepth)
             return BBX_DWARF_FAIL(BBXDwarfError::RememberStackFull);
         machine->remembered[machine->rememberedCount++] = state;
         return true;
-    case 0x0B: { // restore_state: the rules and the CFA come back
+    case DW_CFA_restore_state: { // the rules and the CFA come back
         BBX_LOG_WARN("DW_CFA_restore_state");
         if (machine->rememberedCount == 0)
             return BBX_DWARF_FAIL(BBXDwarfError::RememberStackEmpty);
@@ -173,10 +175,10 @@ bool bbxDwarfExecute(BBXDwarfCursor* cursor, const BBXDwarfCIE* cie, BBXDwarfRul
         state.cfaExpression = saved.cfaExpression;
         return true;
     }
-    case 0x0C:
-    case 0x12: { // def_cfa, def_cfa_sf
+    case DW_CFA_def_cfa:
+    case DW_CFA_def_cfa_sf: {
         const std::uint64_t reg = BBXDwarfReadULEB128(cursor);
-        const std::int64_t offset = opcode == 0x0C
+        const std::int64_t offset = opcode == DW_CFA_def_cfa
                                         ? static_cast<std::int64_t>(BBXDwarfReadULEB128(cursor))
                                         : bbxDwarfFactored(BBXDwarfReadSLEB128(cursor), dataAlignment);
         BBX_LOG_WARN("DW_CFA_def_cfa %u, %d", unsigned(reg), int(offset));
@@ -187,7 +189,7 @@ bool bbxDwarfExecute(BBXDwarfCursor* cursor, const BBXDwarfCIE* cie, BBXDwarfRul
         state.cfaExpression = 0;
         return true;
     }
-    case 0x0D: {
+    case DW_CFA_def_cfa_register: {
         const std::uint64_t reg = BBXDwarfReadULEB128(cursor);
         BBX_LOG_WARN("DW_CFA_def_cfa_register %u", unsigned(reg));
         if (reg >= BBXDwarfRegisterCount)
@@ -196,16 +198,16 @@ bool bbxDwarfExecute(BBXDwarfCursor* cursor, const BBXDwarfCIE* cie, BBXDwarfRul
         state.cfaExpression = 0;
         return true;
     }
-    case 0x0E:
-    case 0x13: { // def_cfa_offset, def_cfa_offset_sf
-        const std::int64_t offset = opcode == 0x0E
+    case DW_CFA_def_cfa_offset:
+    case DW_CFA_def_cfa_offset_sf: {
+        const std::int64_t offset = opcode == DW_CFA_def_cfa_offset
                                         ? static_cast<std::int64_t>(BBXDwarfReadULEB128(cursor))
                                         : bbxDwarfFactored(BBXDwarfReadSLEB128(cursor), dataAlignment);
         BBX_LOG_WARN("DW_CFA_def_cfa_offset %d", int(offset));
         state.cfaOffset = offset;
         return true;
     }
-    case 0x0F: {
+    case DW_CFA_def_cfa_expression: {
         std::uint64_t length = 0;
         const std::uint64_t field = bbxDwarfSkipBlock(cursor, &length);
         BBX_LOG_WARN("DW_CFA_def_cfa_expression %u", unsigned(length));
@@ -213,12 +215,12 @@ bool bbxDwarfExecute(BBXDwarfCursor* cursor, const BBXDwarfCIE* cie, BBXDwarfRul
         state.cfaExpression = field;
         return true;
     }
-    case 0x10:
-    case 0x16: {
+    case DW_CFA_expression:
+    case DW_CFA_val_expression: {
         const std::uint64_t reg = BBXDwarfReadULEB128(cursor);
         std::uint64_t length = 0;
         const std::uint64_t field = bbxDwarfSkipBlock(cursor, &length);
-        if (opcode == 0x10) {
+        if (opcode == DW_CFA_expression) {
             BBX_LOG_WARN("DW_CFA_expression %u %u", unsigned(reg), unsigned(length));
             return bbxDwarfSetRule(machine, reg, BBXDwarfRuleKind::AtExpression, field,
                                    BBXDwarfError::InvalidExpressionRegister);
@@ -227,12 +229,12 @@ bool bbxDwarfExecute(BBXDwarfCursor* cursor, const BBXDwarfCIE* cie, BBXDwarfRul
         return bbxDwarfSetRule(machine, reg, BBXDwarfRuleKind::ValueOfExpression, field,
                                BBXDwarfError::InvalidValExpressionRegister);
     }
-    case 0x2E: { // GNU_args_size: only landing pads care
+    case DW_CFA_GNU_args_size: { // only landing pads care
         const std::uint64_t size = BBXDwarfReadULEB128(cursor);
         BBX_LOG_WARN("DW_CFA_GNU_args_size %u", unsigned(size));
         return true;
     }
-    case 0x2D:
+    case DW_CFA_GNU_window_save:
         return BBX_DWARF_FAIL(BBXDwarfError::UnimplementedInstruction, opcode);
     default:
         return BBX_DWARF_FAIL(BBXDwarfError::UnrecognizedInstruction, opcode);

@@ -170,6 +170,40 @@ TEST(CrashCaptureSignal, aSignalAProcessSentHasAddressZeroAndAFaultKeepsItsAddre
     EXPECT_EQ(BBXSignalFaultAddress(&fault), 0x10d2u);
 }
 
+void handOverMarker(int) {}
+
+// The hand-over on this process's own actions (kept and put back around it): the defaults,
+// then the one previous action the context holds, and a plain "no" for a context that is none.
+TEST(CrashCaptureSignal, theHandOverPutsDefaultsAndPreviousActionsBackAndSaysWhetherItDid)
+{
+    struct sigaction kept[BBXHandledSignalCount];
+    for (std::size_t i = 0; i < BBXHandledSignalCount; ++i)
+        ASSERT_EQ(::sigaction(BBXHandledSignals[i], nullptr, &kept[i]), 0);
+    const auto handlerOf = [](int signal) {
+        struct sigaction current
+        {};
+        ::sigaction(signal, nullptr, &current);
+        return current.sa_handler;
+    };
+
+    BBXSignalContext context;
+    context.previous[1] = {};
+    context.previous[1].sa_handler = handOverMarker;
+    sigemptyset(&context.previous[1].sa_mask);
+    context.hasPrevious[1] = true;
+    EXPECT_TRUE(BBXSignalSafeInstallPreexistingHandlers(&context));
+    for (std::size_t i = 0; i < BBXHandledSignalCount; ++i)
+        EXPECT_EQ(handlerOf(BBXHandledSignals[i]), i == 1 ? handOverMarker : SIG_DFL) << BBXHandledSignals[i];
+
+    EXPECT_TRUE(BBXSignalSafeRemoveHandlers());
+    for (const int signal : BBXHandledSignals)
+        EXPECT_EQ(handlerOf(signal), SIG_DFL) << signal;
+    EXPECT_FALSE(BBXSignalSafeInstallPreexistingHandlers(nullptr));
+
+    for (std::size_t i = 0; i < BBXHandledSignalCount; ++i)
+        ::sigaction(BBXHandledSignals[i], &kept[i], nullptr);
+}
+
 TEST(CrashCaptureException, uncaughtRuntimeErrorIsRecordedAsCppAndThenAborts)
 {
     CORVEX_SKIP_UNDER_SANITIZERS();
