@@ -164,6 +164,17 @@ QLineEdit* EmbeddedWidgetView::lineEdit() const
     return qobject_cast<QLineEdit*>(mWidget.data());
 }
 
+bool EmbeddedWidgetView::takeKeyEvent(const QKeyEvent& event)
+{
+    if (!mWidget || !mWidget->isEnabled())
+        return false;
+    QWidget* target = mWidget->focusProxy() ? mWidget->focusProxy() : mWidget.data();
+    QKeyEvent forwarded(event.type(), event.key(), event.modifiers(), event.text(), event.isAutoRepeat(),
+                        event.count());
+    QApplication::sendEvent(target, &forwarded);
+    return true;
+}
+
 Rect EmbeddedWidgetView::widgetRect() const
 {
     return mWidgetRect ? *mWidgetRect : bounds();

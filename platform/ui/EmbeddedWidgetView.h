@@ -8,6 +8,7 @@
 #include <optional>
 
 class QEvent;
+class QKeyEvent;
 class QLineEdit;
 class QObject;
 class QWidget;
@@ -72,6 +73,11 @@ public:
     // Whether the view holds the keyboard: first responder of its window, or the widget has
     // Qt's focus.
     bool hasKeyboardFocus() const;
+    // A key that reached the window while this view is its first responder: the widget takes
+    // it. Keys typed while the widget cannot hold Qt's focus yet (shown as a picture during a
+    // fade, or before it has joined the window) would otherwise be lost. False when there is
+    // no widget to take it.
+    bool takeKeyEvent(const QKeyEvent& event);
 
     // The sublayer showing the grab (hidden unless the state is Grabbed), and its contents.
     const std::shared_ptr<Layer>& grabLayer() const { return mGrabLayer; }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/core/Scheduler.h"
+#include "platform/ui/EmbeddedWidgetView.h"
 #include "platform/ui/Event.h"
 #include "platform/ui/View.h"
 #include "platform/ui/Window.h"
@@ -269,15 +270,31 @@ void WindowHost::wheelEvent(QWheelEvent* event)
 void WindowHost::keyPressEvent(QKeyEvent* event)
 {
     event->accept();
-    if (mWindow)
+    if (mWindow && !embeddedFirstResponderTakes(*event))
         mWindow->sendEvent(Event::fromQKeyEvent(*event, mWindow->mouseLocationOutsideOfEventStream()));
 }
 
 void WindowHost::keyReleaseEvent(QKeyEvent* event)
 {
     event->accept();
-    if (mWindow)
+    if (mWindow && !embeddedFirstResponderTakes(*event))
         mWindow->sendEvent(Event::fromQKeyEvent(*event, mWindow->mouseLocationOutsideOfEventStream()));
+}
+
+bool WindowHost::embeddedFirstResponderTakes(const QKeyEvent& event)
+{
+    // The host has the keys although a widget's view is the first responder: the widget has
+    // not taken Qt's focus yet.
+    // A key the widget leaves comes back here through its parent: the window has it then.
+    if (mForwardingKey)
+        return false;
+    auto* embedded = dynamic_cast<EmbeddedWidgetView*>(mWindow->firstResponder());
+    if (!embedded)
+        return false;
+    mForwardingKey = true;
+    const bool taken = embedded->takeKeyEvent(event);
+    mForwardingKey = false;
+    return taken;
 }
 
 void WindowHost::tabletEvent(QTabletEvent* event)

@@ -67,11 +67,14 @@ protected:
 
 private:
     void press(QMouseEvent* event, bool doubleClick);
+    // Hands the key to the first responder's widget when that is a widget's view.
+    bool embeddedFirstResponderTakes(const QKeyEvent& event);
     // Forgets the presses of buttons missing from `held`: their releases went elsewhere.
     void dropLostPresses(Qt::MouseButtons held);
     Point baseLocation(QPointF widgetPoint) const;
 
     Window* mWindow;
+    bool mForwardingKey = false;
     QPointer<QWidget> mSurface;
     Qt::MouseButtons mButtonsDown;
     Qt::MouseButton mLastPressButton = Qt::NoButton;
