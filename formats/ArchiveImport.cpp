@@ -8,6 +8,7 @@
 #include "storage/AttachmentNames.h"
 
 #include <QIODevice>
+#include <QLocale>
 #include <QtEndian>
 #include <algorithm>
 #include <deque>
@@ -101,6 +102,17 @@ Result<std::vector<ArchivePair>> readPairs(QIODevice& stream)
                              .arg(attachment.asString()));
             return cutOffAtAnAttachment();
         }
+        if (pair.length > ArchiveImport::MaxAttachmentLength) {
+            Log::warning(QStringLiteral("ExportImport: the attachment %1 has %2 bytes")
+                             .arg(attachment.asString())
+                             .arg(pair.length));
+            return ImportProblems::make(
+                ImportProblems::TooLarge,
+                QStringLiteral("The file holds a picture larger than %1, more than Corvex opens.")
+                    .arg(QLocale(QLocale::English)
+                             .formattedDataSize(ArchiveImport::MaxAttachmentLength, 0,
+                                                QLocale::DataSizeIecFormat)));
+        }
         // Read, not skipped: a file that cannot be read to its end fails here, before any
         // attachment was stored.
         for (qint64 left = pair.length; left > 0;) {
@@ -133,6 +145,18 @@ void ArchiveImport::run(std::shared_ptr<QIODevice> stream, DocumentImporter::Att
             QStringLiteral("ExportImport: an archive is read from a file, never from a pipe"));
         deliver(ImportProblems::make(ImportProblems::Unreadable,
                                      QStringLiteral("It is not a file Corvex can read (a pipe).")));
+        return;
+    }
+    // A payload longer than any the readers take is refused before it is read.
+    // (A claim beyond the end of the file is a cut-off file, as readDataChunk finds.)
+    if (const QByteArray length = stream->peek(4);
+        length.size() == 4 && qFromBigEndian<quint32>(length.constData()) > MaxPayloadChunkLength &&
+        qFromBigEndian<quint32>(length.constData()) <= stream->size() - stream->pos() - 4) {
+        Log::warning(QStringLiteral("ExportImport: the payload chunk of the archive has %1 bytes")
+                         .arg(qFromBigEndian<quint32>(length.constData())));
+        deliver(ImportProblems::fromReaderError(Error(IdeaDocumentDataObject::ErrorDomain,
+                                                      IdeaDocumentDataObject::TooLarge,
+                                                      QStringLiteral("The payload chunk is too long"))));
         return;
     }
     bool noMore = false;

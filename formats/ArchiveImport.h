@@ -27,12 +27,19 @@ public:
 
     using Finish = DocumentImporter::Completion;
 
+    // The longest payload chunk read: the compressed form of the longest payload text
+    // (IdeaDocumentDataObject::MaxPayloadBytes) with zlib's most overhead, so that a chunk
+    // claiming more is refused before it is read into memory.
+    static constexpr qint64 MaxPayloadChunkLength =
+        IdeaDocumentDataObject::MaxPayloadBytes + IdeaDocumentDataObject::MaxPayloadBytes / 1024 + 1024;
+    // The largest attachment (a picture) read; each is read whole when it is stored.
+    static constexpr qint64 MaxAttachmentLength = qint64(512) << 20;
+
     // The payload (its tree a copy with fresh identifiers) on success; an ImportProblems
-    // error when the stream cannot be read twice (a pipe), the payload chunk is missing or
-    // does not decode, a pair is damaged or incomplete, an identifier is not acceptable, the
-    // handler is missing for an attachment, a continuation reports NO or the file changes
-    // between the two readings. Only the last two can come after an attachment was handed
-    // over.
+    // error when the stream cannot be read twice (a pipe), the payload chunk is missing, too
+    // long or does not decode, a pair is damaged, incomplete or too long, an identifier is not acceptable,
+    // the handler is missing for an attachment, a continuation reports NO or the file changes between the two
+    // readings. Only the last two can come after an attachment was handed over.
     static void run(std::shared_ptr<QIODevice> stream, DocumentImporter::AttachmentHandler handler,
                     Finish finish);
 

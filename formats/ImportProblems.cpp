@@ -33,6 +33,22 @@ QString payloadTooLargeReason()
         .arg(sizeText(IdeaDocumentDataObject::MaxPayloadBytes));
 }
 
+// The bound passed and which one: the reason says both in numbers.
+QString tooManyIdeasReason(const Error& error)
+{
+    const QLocale english(QLocale::English);
+    const QVariantMap& info = error.userInfo();
+    const QString bound =
+        english.toString(info.value(IdeaDocumentDataObject::TooManyIdeasBoundKey).toLongLong());
+    if (info.value(IdeaDocumentDataObject::TooManyIdeasChildrenKey).toBool())
+        return QStringLiteral("An idea of the document has more than %1 ideas directly below it, more than "
+                              "Corvex opens: one idea may have at most %1.")
+            .arg(bound);
+    return QStringLiteral("The document has more than %1 ideas, more than Corvex opens: a document may "
+                          "have at most %1 ideas.")
+        .arg(bound);
+}
+
 Error fromPosix(const Error& error)
 {
     switch (error.code()) {
@@ -83,6 +99,8 @@ Error fromPayload(const Error& error)
                                     QStringLiteral("The file is too short to be a document."), error);
     case IdeaDocumentDataObject::TooLarge:
         return ImportProblems::make(ImportProblems::TooLarge, payloadTooLargeReason(), error);
+    case IdeaDocumentDataObject::TooManyIdeas:
+        return ImportProblems::make(ImportProblems::TooManyIdeas, tooManyIdeasReason(error), error);
     case IdeaDocumentDataObject::UnreadableVersion:
         return ImportProblems::make(
             ImportProblems::UnreadableVersion,

@@ -28,6 +28,7 @@ public:
         UnreadableVersion = 8,    // a file format version this program does not read
         NotStored = 9,            // the file was read, but its pictures could not be stored
         Changed = 10,             // the file changed while it was being read
+        TooManyIdeas = 11,        // more ideas than a document may hold, in all or below one idea
     };
 
     // An error of the domain with the reason as its failure reason and description.

@@ -3,6 +3,7 @@
 #include "model/ColorTheme.h"
 #include "model/ColorThemeType.h"
 #include "model/Idea.h"
+#include "model/IdeaDocumentDataObject.h"
 #include "platform/core/Log.h"
 
 #include <QHash>
@@ -121,6 +122,10 @@ std::shared_ptr<Idea> OPMLParser::parseIdeaFromOPMLData(const QByteArray& data)
 {
     reset();
     mProblem.clear();
+    mPassedBound = PassedBound::None;
+    const IdeaDocumentDataObject::IdeaBounds bounds = IdeaDocumentDataObject::ideaBounds();
+    mMaxIdeas = bounds.ideas;
+    mMaxChildren = bounds.children;
     QXmlStreamReader reader(data);
     reader.setNamespaceProcessing(false);
     reader.setEntityExpansionLimit(int(EntityExpansionLimit));
@@ -234,6 +239,8 @@ void OPMLParser::didStartElement(QXmlStreamReader& reader)
 {
     mElementContent.clear();
     const QString name = reader.qualifiedName().toString().toLower();
+    if ((name == QLatin1String("head") || name == QLatin1String("outline")) && refusedPastBounds(reader))
+        return;
     if (name == QLatin1String("head")) {
         if (!appendNewIdeaAsCurrent(QString()))
             stopAtMaximumDepth(reader);
@@ -261,6 +268,23 @@ void OPMLParser::didStartElement(QXmlStreamReader& reader)
         if (hasNote)
             mCurrent->setNote(note);
     }
+}
+
+bool OPMLParser::refusedPastBounds(QXmlStreamReader& reader)
+{
+    // Counted before the idea is made: a refused outline never costs more than the bound.
+    if (mIdeaCount >= mMaxIdeas) {
+        mPassedBound = PassedBound::Ideas;
+        refuse(reader, QStringLiteral("the outline has more than %1 ideas").arg(mMaxIdeas));
+        return true;
+    }
+    if (mCurrent && qint64(mCurrent->ideas().size()) >= mMaxChildren) {
+        mPassedBound = PassedBound::Children;
+        refuse(reader,
+               QStringLiteral("an idea of the outline has more than %1 ideas below it").arg(mMaxChildren));
+        return true;
+    }
+    return false;
 }
 
 void OPMLParser::stopAtMaximumDepth(QXmlStreamReader& reader)

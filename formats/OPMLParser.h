@@ -20,7 +20,9 @@ class Idea;
 //
 // Outside bytes are bounded: no external entity is ever resolved, attribute defaults
 // declared by the document type are not taken, and the tree never grows beyond the model's
-// maximum depth. A document is refused as a whole, before any idea is made, when one of its
+// maximum depth. A document is refused as a whole at its first idea past
+// IdeaDocumentDataObject::ideaBounds() (in all, or below one idea): passedBound() says which.
+// A document is refused as a whole, before any idea is made, when one of its
 // declared entities could expand to more than EntityExpansionLimit characters (nested
 // references counted, as in the billion-laughs file) or when its declared entities could add
 // more than EntityExpansionBudget characters in all; the refusal is logged as an error with
@@ -48,6 +50,7 @@ public:
     // The root of the tree built, or nullptr when the data yields no idea.
     std::shared_ptr<Idea> parseIdeaFromOPMLData(const QByteArray& data) override;
     QString lastProblem() const override { return mProblem; }
+    PassedBound passedBound() const override { return mPassedBound; }
 
     // Makes the next idea, with `text` (null: no text), and makes it current: the root when
     // there is none yet (colour 0 of standard theme 0); else the last child of the current
@@ -69,6 +72,9 @@ private:
     void refuse(QXmlStreamReader& reader, const QString& reason);
     // Stops the reader at an outline one level past the maximum depth.
     void stopAtMaximumDepth(QXmlStreamReader& reader);
+    // Refuses the document at an idea past the bound on ideas or on one idea's children;
+    // false when the next idea is within both.
+    bool refusedPastBounds(QXmlStreamReader& reader);
     // lastProblem() for a reading that stopped at the reader's error.
     QString problemOfReader(const QXmlStreamReader& reader) const;
 
@@ -80,7 +86,10 @@ private:
     qint64 mIdeaCount = 0;
     QString mRefusal; // why the document is refused, with where; empty when it is not
     bool mTooDeep = false;
-    QString mProblem; // lastProblem(), kept past the reset at the end of a parse
+    QString mProblem;                             // lastProblem(), kept past the reset at the end of a parse
+    PassedBound mPassedBound = PassedBound::None; // passedBound(), kept like mProblem
+    qint64 mMaxIdeas = 0;                         // IdeaDocumentDataObject::ideaBounds() of the parse
+    qint64 mMaxChildren = 0;                      //
 };
 
 } // namespace corvex

@@ -19,6 +19,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cmath>
+#include <vector>
 
 namespace corvex {
 
@@ -31,6 +32,25 @@ const QString IdeaDocumentDataObject::DateModifiedKey = QStringLiteral("dateModi
 const QString IdeaDocumentDataObject::AppInstanceKey = QStringLiteral("appInstance");
 
 namespace {
+
+std::atomic<qint64> boundOfIdeas{IdeaDocumentDataObject::MaxIdeas};
+std::atomic<qint64> boundOfChildren{IdeaDocumentDataObject::MaxChildren};
+
+// The first idea of the tree with more children than the bound allows: the decoder's trees
+// are counted only once made.
+bool hasTooManyChildren(const Idea& root, qint64 bound)
+{
+    std::vector<const Idea*> pending{&root};
+    while (!pending.empty()) {
+        const Idea* idea = pending.back();
+        pending.pop_back();
+        if (qint64(idea->ideas().size()) > bound)
+            return true;
+        for (const IdeaPtr& child : idea->ideas())
+            pending.push_back(child.get());
+    }
+    return false;
+}
 
 QDateTime now()
 {
@@ -70,12 +90,22 @@ Result<IdeaDocumentDataObjectPtr> checkedPayload(const IdeaDocumentDataObjectPtr
 // The payload the decoder read, or why there is none.
 Result<IdeaDocumentDataObjectPtr> payloadOfDecoder(JSONDecoder& decoder)
 {
+    // More objects of a class than ideas allowed: the reading stopped there, valid or not.
+    const auto answered = [&decoder]() -> Error {
+        if (decoder.error().code() == JSONDecoder::TooManyObjects)
+            return IdeaDocumentDataObject::tooManyIdeas(false);
+        return decoder.error();
+    };
     if (!decoder.isValid())
-        return decoder.error(); // the decoder has logged the parse error
+        return answered(); // the decoder has logged a parse error
     const CodedValue decoded = decoder.decodeObject();
     if (decoder.failed())
-        return decoder.error();
-    return checkedPayload(decoded.objectAs<IdeaDocumentDataObject>());
+        return answered();
+    auto payload = checkedPayload(decoded.objectAs<IdeaDocumentDataObject>());
+    if (payload.ok() &&
+        hasTooManyChildren(*payload.value()->idea(), IdeaDocumentDataObject::ideaBounds().children))
+        return IdeaDocumentDataObject::tooManyIdeas(true);
+    return payload;
 }
 
 // The payload of a text in pieces: read straight from the text when PayloadTextReader takes
@@ -84,9 +114,12 @@ template <class Source>
 Result<IdeaDocumentDataObjectPtr> decodeSource(Source& source, IdeaDocumentDataObject::Parts parts)
 {
     const JSONDecoder::TextOptions options = IdeaDocumentDataObject::textDecodingOptions();
-    if (auto payload = PayloadTextReader::read(source, options.readOptions(), parts);
+    PayloadTextReader::Refusal refusal = PayloadTextReader::Refusal::None;
+    if (auto payload = PayloadTextReader::read(source, options.readOptions(), parts, &refusal);
         payload && source.error().isNull())
         return checkedPayload(payload);
+    if (refusal != PayloadTextReader::Refusal::None)
+        return IdeaDocumentDataObject::tooManyIdeas(refusal == PayloadTextReader::Refusal::TooManyChildren);
     if (!source.rewind())
         return source.error();
     JSONDecoder decoder(source, options);
@@ -130,10 +163,35 @@ void IdeaDocumentDataObject::registerCodables()
     });
 }
 
+IdeaDocumentDataObject::IdeaBounds IdeaDocumentDataObject::ideaBounds()
+{
+    return IdeaBounds{boundOfIdeas.load(), boundOfChildren.load()};
+}
+
+void IdeaDocumentDataObject::setIdeaBoundsForTesting(std::optional<IdeaBounds> bounds)
+{
+    const IdeaBounds set = bounds.value_or(IdeaBounds());
+    boundOfIdeas.store(set.ideas);
+    boundOfChildren.store(set.children);
+}
+
+Error IdeaDocumentDataObject::tooManyIdeas(bool children)
+{
+    const IdeaBounds bounds = ideaBounds();
+    const qint64 bound = children ? bounds.children : bounds.ideas;
+    return Error(ErrorDomain, TooManyIdeas,
+                 children ? QStringLiteral("An idea has more than %1 children").arg(bound)
+                          : QStringLiteral("The document has more than %1 ideas").arg(bound),
+                 {{TooManyIdeasBoundKey, bound}, {TooManyIdeasChildrenKey, children}});
+}
+
 JSONDecoder::TextOptions IdeaDocumentDataObject::textDecodingOptions()
 {
     registerCodables();
     JSONDecoder::TextOptions options;
+    // No class makes more objects than the document may hold ideas (an idea has at most one
+    // icon): the decoder stops at the first one past.
+    options.maxObjectsOfAClass = ideaBounds().ideas;
     options.aliases = {{QStringLiteral("idea"), QStringLiteral("Idea")},
                        {QStringLiteral("ideas"), QStringLiteral("Idea")},
                        {QStringLiteral("iconImage"), QStringLiteral("IconImage")}};
@@ -194,8 +252,11 @@ Result<IdeaDocumentDataObjectPtr> IdeaDocumentDataObject::decodeJSONData(const Q
                          .arg(data.size())
                          .arg(MaxPayloadBytes));
     const JSONDecoder::TextOptions options = IdeaDocumentDataObject::textDecodingOptions();
-    if (auto payload = PayloadTextReader::read(data, options.readOptions(), parts))
+    PayloadTextReader::Refusal refusal = PayloadTextReader::Refusal::None;
+    if (auto payload = PayloadTextReader::read(data, options.readOptions(), parts, &refusal))
         return checkedPayload(payload);
+    if (refusal != PayloadTextReader::Refusal::None)
+        return tooManyIdeas(refusal == PayloadTextReader::Refusal::TooManyChildren);
     JSONDecoder decoder(data, options);
     return payloadOfDecoder(decoder);
 }
@@ -219,6 +280,8 @@ Result<IdeaDocumentDataObjectPtr> IdeaDocumentDataObject::decodeOPML(const QByte
         return Error(ErrorDomain, OPMLFailed,
                      QStringLiteral("The OPML parser failed: ") + QString::fromLocal8Bit(exception.what()));
     }
+    if (const auto bound = parser->passedBound(); bound != OPMLParserInterface::PassedBound::None)
+        return tooManyIdeas(bound == OPMLParserInterface::PassedBound::Children);
     if (!root)
         return Error(ErrorDomain, NoOutline, QStringLiteral("The OPML text holds no outline"),
                      problem.isEmpty() ? QVariantMap() : QVariantMap{{Error::FailureReasonKey, problem}});

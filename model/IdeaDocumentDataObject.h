@@ -9,6 +9,7 @@
 #include <QString>
 #include <QUrl>
 #include <memory>
+#include <optional>
 
 namespace corvex {
 
@@ -60,6 +61,31 @@ public:
     // inflated whole at once; beyond, it is measured and decoded piece by piece.
     static constexpr qint64 WholeTextRatio = 32;
 
+    // The most ideas one document may hold, and the most children of one idea: a document
+    // within both opens and shows in well under 4 GB of memory. Measured by
+    // bench_wide_documents: an idea of the tree costs about 1 KB, a child of the idea shown
+    // about 14 KB (100,000 children: 1.3 GB), so both bounds at once stay near 2.3 GB and
+    // leave room for long texts. The readers count as they read and stop at the first idea
+    // past a bound, so a refused document never costs more than an accepted one. The OPML
+    // parser keeps the same bounds.
+    static constexpr qint64 MaxIdeas = 1000000;
+    static constexpr qint64 MaxChildren = 100000;
+    struct IdeaBounds
+    {
+        qint64 ideas = MaxIdeas;
+        qint64 children = MaxChildren;
+    };
+    // The bounds in force: the ones above, unless a test set others. Any thread.
+    static IdeaBounds ideaBounds();
+    // Tests only: other bounds, so that a document just past them stays small; nothing puts
+    // the shipped ones back.
+    static void setIdeaBoundsForTesting(std::optional<IdeaBounds> bounds);
+    // The error TooManyIdeas: the bound passed (TooManyIdeasBoundKey) and whether it is the
+    // one on the children of an idea (TooManyIdeasChildrenKey).
+    static Error tooManyIdeas(bool children);
+    static inline const QString TooManyIdeasBoundKey = QStringLiteral("bound");
+    static inline const QString TooManyIdeasChildrenKey = QStringLiteral("children");
+
     static const QString ErrorDomain; // "com.tallowfen.corvex.payload"
     enum ErrorCode
     {
@@ -68,8 +94,9 @@ public:
         NoPayload = 3, // the root object is no payload
         UnreadableVersion = 4, // a file format version other than 1 to 4 (the text names it)
         NoRootIdea = 5,
-        NoOutline = 6,  // OPML: no parser installed, or it made no tree
-        OPMLFailed = 7, // OPML: the parser threw
+        NoOutline = 6,    // OPML: no parser installed, or it made no tree
+        OPMLFailed = 7,   // OPML: the parser threw
+        TooManyIdeas = 8, // more ideas than ideaBounds() allows, in all or below one idea
     };
 
     // What the readers make of each idea.
@@ -115,7 +142,8 @@ public:
     static IdeaDocumentDataObjectPtr readFromJSONData(const QByteArray& data);
     static IdeaDocumentDataObjectPtr readFromOPML(const QByteArray& data);
     // How payload texts are read: JSONDecoder's options (the aliases above, an escaped lone
-    // surrogate as U+FFFD), whose depth and surrogate rules PayloadTextReader keeps too.
+    // surrogate as U+FFFD, no class with more objects than ideaBounds().ideas), whose depth
+    // and surrogate rules PayloadTextReader keeps too.
     static JSONDecoder::TextOptions textDecodingOptions();
 
     // ---- Writing

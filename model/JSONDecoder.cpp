@@ -471,6 +471,9 @@ private:
 
     bool close(bool object)
     {
+        // Past the bound on objects nothing more is read.
+        if (mDecoder.mTooManyObjects)
+            return false;
         if (mKeptDepth > 0) {
             const bool ok = object ? mKept.endObject() : mKept.endArray();
             if (--mKeptDepth == 0) {
@@ -704,6 +707,11 @@ private:
         if (info == nullptr)
             return made; // nothing: no class for the key
         JSONDecoder& decoder = mDecoder;
+        if (!decoder.countObject(*info)) {
+            made.kind = SlotKind::Failed;
+            made.error = decoder.mError;
+            return made;
+        }
         decoder.mSlots = slots;
         decoder.mSlotCount = count;
         decoder.mTaken->clear();
@@ -800,6 +808,7 @@ JSONDecoder::~JSONDecoder() = default;
 void JSONDecoder::readText(const std::function<Status(JsonHandler&)>& read, const TextOptions& options)
 {
     mMaxClassNesting = std::max(1, options.maxClassNesting);
+    mMaxObjectsOfAClass = std::max<qint64>(0, options.maxObjectsOfAClass);
     for (const auto& [key, className] : options.aliases)
         mMappingClasses.insert(key, className);
     mTaken = std::make_unique<Heights>();
@@ -821,7 +830,12 @@ void JSONDecoder::readText(const std::function<Status(JsonHandler&)>& read, cons
             return;
         }
     }
+    if (mTooManyObjects)
+        return; // the error says so; no second reading
     mError = Error();
+    // The values are decoded from the start: their objects are counted afresh.
+    for (const auto& info : std::as_const(mClasses))
+        info->made = 0;
     if (needsValues) {
         JsonValueBuilder builder;
         status = read(builder);
@@ -861,6 +875,17 @@ void JSONDecoder::addAlias(const QString& key, const QString& className)
     mClassCache.clear();
     mLastKey = QString();
     mLastClass = nullptr;
+}
+
+bool JSONDecoder::countObject(ClassInfo& info)
+{
+    if (mMaxObjectsOfAClass == 0 || ++info.made <= mMaxObjectsOfAClass)
+        return true;
+    // The cause of everything after it, whatever failed before.
+    mTooManyObjects = true;
+    mError = Error(ErrorDomain, TooManyObjects,
+                   QStringLiteral("More than %1 %2 objects").arg(mMaxObjectsOfAClass).arg(info.name));
+    return false;
 }
 
 void JSONDecoder::setMaxClassNesting(int levels)
@@ -1056,6 +1081,8 @@ CodedValue JSONDecoder::make(ClassInfo& info)
              QStringLiteral("%1 objects nested deeper than %2 levels").arg(info.name).arg(mMaxClassNesting));
         return CodedValue();
     }
+    if (!countObject(info))
+        return CodedValue();
     ++info.nesting;
     info.deepest = std::max(info.deepest, info.nesting);
     CodablePtr object = (*info.factory)(*this);

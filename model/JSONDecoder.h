@@ -57,6 +57,7 @@ public:
         TooDeep = 3,
         NoRootObject = 4,   // the root is no dictionary, or its first key gives no object
         DecodingFailed = 5, // an exception left a factory
+        TooManyObjects = 6, // a class made more objects than TextOptions::maxObjectsOfAClass
     };
     // The id of the parsed document before decodeObject() opens it.
     static const QString RootId; // "root"
@@ -75,6 +76,10 @@ public:
         int maxDepth = JsonText::DefaultMaxDepth;
         // See JsonText::ReadOptions.
         bool replaceLoneSurrogates = false;
+        // The most objects one class may make (0: no bound). Reading the text stops at the
+        // first object past it, so that a text of endless small objects costs no more than
+        // the bound; the decoding fails with TooManyObjects.
+        qint64 maxObjectsOfAClass = 0;
 
         // The text's own rules among these.
         JsonReadOptions readOptions() const
@@ -158,6 +163,7 @@ private:
         std::shared_ptr<const CodableRegistry::Factory> factory;
         int nesting = 0;
         int deepest = 0;
+        qint64 made = 0; // objects made, against mMaxObjectsOfAClass
     };
     // The reading-while-parsing side (JSONDecoder.cpp).
     struct Slot;
@@ -190,6 +196,9 @@ private:
     // A plain value kept for decoding on request, decoded now (see TextReader).
     CodedValue decodeKept(const Value& value, const QString& id);
     void fail(int code, const QString& text, const QVariantMap& userInfo = {});
+    // Counts an object the class is about to make; false, with the decoding failed, past the
+    // bound.
+    bool countObject(ClassInfo& info);
 
     Value mRoot;
     std::vector<Frame> mJsonObjectStack;
@@ -200,6 +209,8 @@ private:
     QString mLastKey;
     ClassInfo* mLastClass = nullptr;
     int mMaxClassNesting = DefaultMaxClassNesting;
+    qint64 mMaxObjectsOfAClass = 0;
+    bool mTooManyObjects = false;
     Error mError;
     bool mValid = false;
     bool mFromText = false; // decoded while the text was read

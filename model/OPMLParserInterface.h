@@ -26,6 +26,16 @@ public:
     // stopped early (the ideas read before it are the tree answered) or why the bytes gave
     // no tree; empty when the whole outline was read (and by default).
     virtual QString lastProblem() const;
+    // Whether the last parse gave no tree because the outline has more ideas than
+    // IdeaDocumentDataObject::ideaBounds() allows, in all or below one idea (false by
+    // default).
+    enum class PassedBound
+    {
+        None,
+        Ideas,
+        Children,
+    };
+    virtual PassedBound passedBound() const { return PassedBound::None; }
 
     // Installs the factory that makes a parser for each read (an empty one removes it) and
     // answers the previous one. Any thread.

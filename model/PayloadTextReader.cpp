@@ -138,9 +138,10 @@ qint32 storedInt32(qint64 value)
 class PayloadTextReader::Handler final : public JsonHandler
 {
 public:
-    explicit Handler(Parts parts) : mParts(parts) {}
+    explicit Handler(Parts parts) : mParts(parts), mBounds(IdeaDocumentDataObject::ideaBounds()) {}
 
     IdeaDocumentDataObjectPtr result() const { return mResult; }
+    Refusal refusal() const { return mRefusal; }
 
     bool null() override
     {
@@ -418,6 +419,16 @@ private:
         // Deeper trees fail in the decoder, which says why.
         if (level > Idea::MaxDepth)
             return false;
+        // Counted as they begin, so that reading stops before the idea past a bound is made.
+        if (++mIdeas > mBounds.ideas) {
+            mRefusal = Refusal::TooManyIdeas;
+            return false;
+        }
+        if (Frame* list = top();
+            list->kind == Kind::Ideas && qint64(list->elements.size()) >= mBounds.children) {
+            mRefusal = Refusal::TooManyChildren;
+            return false;
+        }
         push(Kind::Idea).level = level;
         return true;
     }
@@ -498,6 +509,9 @@ private:
     }
 
     const Parts mParts;
+    const IdeaDocumentDataObject::IdeaBounds mBounds;
+    qint64 mIdeas = 0;
+    Refusal mRefusal = Refusal::None;
     std::deque<Frame> mFrames; // reused by depth; a deque keeps references to them valid
     std::size_t mDepth = 0;
     int mSkip = 0; // the depth of the unknown member's value being read past
@@ -505,21 +519,23 @@ private:
 };
 
 IdeaDocumentDataObjectPtr PayloadTextReader::read(const QByteArray& utf8, const JsonReadOptions& options,
-                                                  Parts parts)
+                                                  Parts parts, Refusal* refusal)
 {
     Handler handler(parts);
-    if (!JsonText::read(utf8, handler, options).ok())
-        return nullptr;
-    return handler.result();
+    const bool ok = JsonText::read(utf8, handler, options).ok();
+    if (refusal)
+        *refusal = handler.refusal();
+    return ok ? handler.result() : nullptr;
 }
 
 IdeaDocumentDataObjectPtr PayloadTextReader::read(JsonSource& source, const JsonReadOptions& options,
-                                                  Parts parts)
+                                                  Parts parts, Refusal* refusal)
 {
     Handler handler(parts);
-    if (!JsonText::read(source, handler, options).ok())
-        return nullptr;
-    return handler.result();
+    const bool ok = JsonText::read(source, handler, options).ok();
+    if (refusal)
+        *refusal = handler.refusal();
+    return ok ? handler.result() : nullptr;
 }
 
 void PayloadTextReader::adoptChildren(const IdeaPtr& idea, std::vector<IdeaPtr>&& children)

@@ -27,12 +27,22 @@ public:
     // declined alike for both.
     using Parts = IdeaDocumentDataObject::Parts;
 
-    // The payload the text holds; nullptr when this reader declines it. The version and the
-    // root idea are the caller's to check, as for a payload JSONDecoder made.
+    // Why a text was refused rather than declined: reading stopped at the first idea past
+    // IdeaDocumentDataObject::ideaBounds(), in all or among one idea's children.
+    enum class Refusal
+    {
+        None,
+        TooManyIdeas,
+        TooManyChildren,
+    };
+
+    // The payload the text holds; nullptr when this reader declines or refuses it (then
+    // `refusal`, when given, says which bound). The version and the root idea are the
+    // caller's to check, as for a payload JSONDecoder made.
     static IdeaDocumentDataObjectPtr read(const QByteArray& utf8, const JsonReadOptions& options,
-                                          Parts parts = Parts::Whole);
+                                          Parts parts = Parts::Whole, Refusal* refusal = nullptr);
     static IdeaDocumentDataObjectPtr read(JsonSource& source, const JsonReadOptions& options,
-                                          Parts parts = Parts::Whole);
+                                          Parts parts = Parts::Whole, Refusal* refusal = nullptr);
 
 private:
     class Handler;

@@ -1,5 +1,6 @@
 // `corvex FILE` as a user types it: the launch shows the file's window and nothing more, and a
-// file that cannot be read still leaves the user a window once they were told why.
+// file that cannot be read, or holds more ideas than Corvex opens, still leaves the user a
+// window once they were told why.
 
 #include "home/HomeViewController.h"
 #include "mindmap/SolarSystemViewController.h"
@@ -8,6 +9,9 @@
 #include "tests/app/JourneyTrees.h"
 #include "tests/app/MindMapJourney.h"
 #include "tests/app/UserFiles.h"
+#include "tests/factory/ScopedIdeaBounds.h"
+
+#include <QFile>
 
 #include <QDir>
 #include <QUrl>
@@ -49,6 +53,33 @@ TEST_F(LaunchFileJourney, AFileThatCannotBeReadIsToldAndTheFirstWindowOpensAfter
     ASSERT_NE(home, nullptr) << "no first window after the failed file";
     EXPECT_EQ(alerts().presentedCount(), 1);
     EXPECT_EQ(windowsAtAlert, 0u);
+    EXPECT_FALSE(waitFor([] { return windows().size() != 1; }, 1.0)) << windows().size() << " windows";
+}
+
+TEST_F(LaunchFileJourney, AnOutlineOfMoreIdeasThanCorvexOpensIsRefusedWithItsReason)
+{
+    UserFiles::setDefault(Globals::CloudStorageChoiceKey, true);
+    // Bounds small enough for a file of a few lines: the same reading and the same alert.
+    const ScopedIdeaBounds bounds(5, 100);
+    const QString outline = QDir::home().filePath(QStringLiteral("Big.opml"));
+    {
+        QFile file(outline);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        QByteArray text = "<?xml version=\"1.0\"?><opml><head><title>Big</title></head><body>";
+        for (int i = 0; i < 5; ++i)
+            text += "<outline text=\"Idea\"/>";
+        file.write(text + "</body></opml>");
+    }
+    ASSERT_TRUE(launch({outline}));
+    auto home = waitForScreen<HomeViewController>();
+    ASSERT_NE(home, nullptr) << "no first window after the refused file";
+    ASSERT_EQ(alerts().presentedCount(), 1);
+    const Alert& alert = alerts().presented().front();
+    const QString told = alert.messageText + alert.informativeText;
+    EXPECT_TRUE(told.startsWith(QStringLiteral("Failed to open file"))) << told.toStdString();
+    EXPECT_TRUE(told.endsWith(QStringLiteral("The document has more than 5 ideas, more than Corvex opens: a "
+                                             "document may have at most 5 ideas.")))
+        << told.toStdString();
     EXPECT_FALSE(waitFor([] { return windows().size() != 1; }, 1.0)) << windows().size() << " windows";
 }
 

@@ -1,20 +1,24 @@
 // Why a file cannot be opened, as the person who opened it is told: every refusal of the
-// importer answers its reason in words about the file, and an outline past the depth bound
-// opens to the bound and says so.
+// importer answers its reason in words about the file, an outline past the depth bound
+// opens to the bound and says so, and a document past the bounds on ideas is refused in
+// every format.
 
 #include "formats/ImportProblems.h"
+#include "formats/ArchiveImport.h"
 #include "formats/DocumentFormats.h"
 #include "formats/ExportImport.h"
 #include "model/Idea.h"
 #include "platform/core/Zlib.h"
 #include "storage/DocumentImporter.h"
 #include "tests/factory/DocumentFactory.h"
+#include "tests/factory/ScopedIdeaBounds.h"
 #include "tests/support/RunUntil.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/TestFiles.h"
 
 #include <QFile>
 #include <QtEndian>
+#include <functional>
 #include <gtest/gtest.h>
 #include <optional>
 
@@ -51,6 +55,29 @@ QByteArray compressed(const QByteArray& text)
     return packed.valueOr(QByteArray());
 }
 
+// An outline of `ideas` ideas (the head the root), `fanOut` children an idea, breadth first.
+QByteArray outlineOf(int ideas, int fanOut)
+{
+    QByteArray text = "<?xml version=\"1.0\"?><opml><head><title>Root</title></head><body>";
+    const std::function<void(int)> write = [&](int k) {
+        for (int c = fanOut * k + 1; c <= std::min(fanOut * k + fanOut, ideas - 1); ++c) {
+            text += "<outline text=\"Idea " + QByteArray::number(c) + "\">";
+            write(c);
+            text += "</outline>";
+        }
+    };
+    write(0);
+    return text + "</body></opml>";
+}
+
+int ideasIn(const Idea& idea)
+{
+    int ideas = 1;
+    for (const IdeaPtr& child : idea.ideas())
+        ideas += ideasIn(*child);
+    return ideas;
+}
+
 } // namespace
 
 TEST(ImportProblems, EachRefusedFileSaysWhyInWordsAboutTheFile)
@@ -65,6 +92,21 @@ TEST(ImportProblems, EachRefusedFileSaysWhyInWordsAboutTheFile)
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         ASSERT_TRUE(file.resize(ExportImport::MaxWholeFileSize + 1));
     }
+    // Archives whose payload or picture is longer than the reader takes, holes again.
+    const auto sparseArchive = [&folder](const QString& name, const QByteArray& head, qint64 claimed) {
+        char length[4];
+        qToBigEndian<quint32>(quint32(claimed), length);
+        QFile file(folder + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_EQ(file.write(head + QByteArray(length, 4)), head.size() + 4);
+        ASSERT_TRUE(file.resize(file.size() + claimed));
+    };
+    sparseArchive(QStringLiteral("long-payload.corvex"), ExportImport::Magic,
+                  ArchiveImport::MaxPayloadChunkLength + 1);
+    const QByteArray picture = "3c770baf6b7270062fdda7ea09bdd3949f4f6216.png";
+    sparseArchive(QStringLiteral("big-picture.corvex"),
+                  archiveOf(small) + QByteArray::fromHex("0000002c") + picture,
+                  ArchiveImport::MaxAttachmentLength + 1);
     struct Row
     {
         QString name;
@@ -94,7 +136,11 @@ TEST(ImportProblems, EachRefusedFileSaysWhyInWordsAboutTheFile)
         {QStringLiteral("empty.opml"), QByteArray("<?xml version=\"1.0\"?><opml><body/></opml>"),
          ImportProblems::NotADocument, QStringLiteral("The file holds no outline.")},
         {QStringLiteral("huge.opml"), std::nullopt, ImportProblems::TooLarge,
-         QStringLiteral("The file is larger than 1 GiB, more than Corvex opens.")},
+         QStringLiteral("The file is larger than 256 MiB, more than Corvex opens.")},
+        {QStringLiteral("long-payload.corvex"), std::nullopt, ImportProblems::TooLarge,
+         QStringLiteral("The document is larger than 512 MiB once unpacked, more than Corvex opens.")},
+        {QStringLiteral("big-picture.corvex"), std::nullopt, ImportProblems::TooLarge,
+         QStringLiteral("The file holds a picture larger than 512 MiB, more than Corvex opens.")},
         {QStringLiteral("missing.corvex"), std::nullopt, ImportProblems::Unreadable,
          QStringLiteral("The file does not exist.")},
     };
@@ -136,6 +182,62 @@ TEST(ImportProblems, AnOutlinePastTheDepthBoundOpensToTheBoundAndSaysWhyTheRestI
     const DocumentImporter::Read whole = importedFrom(plain);
     ASSERT_TRUE(whole.ok());
     EXPECT_TRUE(whole.value()->incompleteReading().isEmpty());
+}
+
+} // namespace corvex::test
+
+namespace corvex::test {
+
+TEST(ImportProblems, EveryFormatOpensADocumentAtTheIdeaBoundsAndRefusesOnePastThem)
+{
+    registerDocumentFormats();
+    const ScopedIdeaBounds bounds(30, 6);
+    const QString tooMany =
+        QStringLiteral("The document has more than 30 ideas, more than Corvex opens: a document may have at "
+                       "most 30 ideas.");
+    const QString tooWide = QStringLiteral("An idea of the document has more than 6 ideas directly below it, "
+                                           "more than Corvex opens: one idea may have at most 6.");
+    // Each format of a tree of `ideas` ideas, `fanOut` children an idea.
+    const std::vector<std::pair<QString, std::function<QByteArray(int, int)>>> formats = {
+        {QStringLiteral("archive.corvex"),
+         [](int ideas, int fanOut) {
+             return archiveOf(compressed(makePayloadJson(makeDocumentTree(ideas, fanOut))));
+         }},
+        {QStringLiteral("older.corvex"),
+         [](int ideas, int fanOut) { return compressed(makePayloadJson(makeDocumentTree(ideas, fanOut))); }},
+        {QStringLiteral("outline.opml"), &outlineOf},
+    };
+    struct Case
+    {
+        int ideas;
+        int fanOut;
+        std::optional<QString> refusal; // none: it opens whole
+    };
+    const std::vector<Case> cases = {
+        {30, 6, std::nullopt}, {31, 6, tooMany}, {7, 6, std::nullopt}, {8, 7, tooWide}};
+    for (const auto& [name, bytesOf] : formats) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(QStringLiteral("%1: %2 ideas, %3 an idea")
+                             .arg(name)
+                             .arg(c.ideas)
+                             .arg(c.fanOut)
+                             .toStdString());
+            const QString path = testDir() + QLatin1Char('/') + name;
+            writeFile(path, bytesOf(c.ideas, c.fanOut));
+            const DocumentImporter::Read read = importedFrom(path);
+            if (!c.refusal) {
+                ASSERT_TRUE(read.ok()) << read.error().toString().toStdString();
+                EXPECT_EQ(ideasIn(*read.value()->idea()), c.ideas);
+                EXPECT_TRUE(read.value()->incompleteReading().isEmpty());
+                continue;
+            }
+            ASSERT_FALSE(read.ok());
+            EXPECT_EQ(read.error().domain(), ImportProblems::ErrorDomain);
+            EXPECT_EQ(read.error().code(), ImportProblems::TooManyIdeas)
+                << read.error().toString().toStdString();
+            EXPECT_EQ(read.error().localizedFailureReason(), *c.refusal);
+        }
+    }
 }
 
 } // namespace corvex::test

@@ -12,6 +12,7 @@
 #include "model/PayloadTextWriter.h"
 #include "platform/core/Zlib.h"
 #include "tests/factory/DocumentFactory.h"
+#include "tests/factory/ScopedIdeaBounds.h"
 
 #include <QDir>
 #include <QFile>
@@ -152,6 +153,53 @@ TEST(PayloadText, WhatOnlyTheDecoderReadsIsDeclinedAndReadByIt)
         "\"ideaType\":", "\"linkedIdea\":null,\"more\":{\"a\":[1,{\"@class\":\"Nothing\"}]},\"ideaType\":");
     ASSERT_TRUE(readStraight(pastMembers));
     EXPECT_EQ(contents(readStraight(pastMembers)), contents(decoded(pastMembers)));
+}
+
+TEST(PayloadText, TheReaderAndTheDecoderStopAtTheFirstIdeaPastTheBounds)
+{
+    const test::ScopedIdeaBounds bounds(10, 4);
+    // A tree of `ideas`, `fanOut` children an idea, as the reader takes it and with a class
+    // named in every idea, which only the decoder reads.
+    const auto texts = [](int ideas, int fanOut) {
+        const QByteArray straight = test::makePayloadJson(test::makeDocumentTree(ideas, fanOut));
+        return std::make_pair(
+            straight, QByteArray(straight).replace("\"ideaType\":", "\"@class\":\"Idea\",\"ideaType\":"));
+    };
+    struct Case
+    {
+        int ideas;
+        int fanOut;
+        std::optional<bool> children; // the bound passed: none, the one on all ideas (false) or children
+    };
+    for (const Case& c :
+         {Case{10, 4, std::nullopt}, Case{11, 4, false}, Case{5, 4, std::nullopt}, Case{6, 5, true}}) {
+        SCOPED_TRACE(testing::Message() << c.ideas << " ideas, " << c.fanOut << " an idea");
+        const auto [straight, classNamed] = texts(c.ideas, c.fanOut);
+        ASSERT_FALSE(readStraight(classNamed));
+        PayloadTextReader::Refusal refusal = PayloadTextReader::Refusal::None;
+        const bool readWhole =
+            PayloadTextReader::read(straight, IdeaDocumentDataObject::textDecodingOptions().readOptions(),
+                                    PayloadTextReader::Parts::Whole, &refusal) != nullptr;
+        EXPECT_EQ(readWhole, !c.children.has_value());
+        EXPECT_EQ(refusal, !c.children   ? PayloadTextReader::Refusal::None
+                           : *c.children ? PayloadTextReader::Refusal::TooManyChildren
+                                         : PayloadTextReader::Refusal::TooManyIdeas);
+        for (const QByteArray& text : {straight, classNamed}) {
+            const auto read = IdeaDocumentDataObject::decodeSomeData(text);
+            if (!c.children) {
+                EXPECT_TRUE(read.ok()) << read.error().toString().toStdString();
+                continue;
+            }
+            ASSERT_FALSE(read.ok());
+            EXPECT_EQ(read.error().domain(), IdeaDocumentDataObject::ErrorDomain);
+            EXPECT_EQ(read.error().code(), IdeaDocumentDataObject::TooManyIdeas);
+            EXPECT_EQ(read.error().userInfo().value(IdeaDocumentDataObject::TooManyIdeasChildrenKey).toBool(),
+                      *c.children);
+            EXPECT_EQ(
+                read.error().userInfo().value(IdeaDocumentDataObject::TooManyIdeasBoundKey).toLongLong(),
+                *c.children ? 4 : 10);
+        }
+    }
 }
 
 TEST(InflatedTextSource, GivesBackThePagesReadAndInflatesAgainOnRewind)
