@@ -31,6 +31,7 @@ const QString HomeViewController::DeleteConfirmationOperation =
     QStringLiteral("DeleteConfirmationForContextMenu");
 
 HomeViewController::HomeViewController(Private)
+    : ScreenDrops("-[HomeViewController dragOperationEnded:acceptIdea:fromDocument:onCompletion:]")
 {
     addMenuAction(QStringLiteral("qvImport:"), [this] { qvImport(); });
 }

@@ -1,10 +1,9 @@
 #pragma once
 
 #include "home/IdeaListViewDelegate.h"
-#include "mindmap/DockAreaViewDelegate.h"
-#include "mindmap/DragSupportDelegate.h"
 #include "mindmap/MindMapScreenSeams.h"
-#include "mindmap/SolarSystemViewController.h"
+#include "mindmap/ScreenDrops.h"
+#include "mindmap/ScreenEditing.h"
 #include "storage/IdeaDocument.h"
 #include "storage/PersistenceControllerListener.h"
 #include "toolkit/BaseViewController.h"
@@ -41,14 +40,18 @@ class TopBarView;
 class HomeViewController : public BaseViewController,
                            public IdeaListViewDelegate,
                            public TopBarServicesDelegate,
-                           public DockAreaViewDelegate,
-                           public DragSupportDelegate,
-                           public IdeaEditorDelegate,
-                           public PictureViewerDelegate,
-                           public WebLinkEditorDelegate,
+                           public ScreenDrops,
+                           public ScreenEditing,
                            public PersistenceControllerListener
 {
 public:
+    struct Private
+    {
+        explicit Private() = default;
+    };
+    explicit HomeViewController(Private);
+    ~HomeViewController() override;
+
     static constexpr std::uint64_t StateBrowsing = 0;
     static constexpr std::uint64_t StateBrowsingWithoutList = 1;
     static constexpr std::uint64_t StateSearching = 3;
@@ -60,13 +63,6 @@ public:
     static const QString IdeaEditingOperation;        // "IdeaEditing"
     static const QString ConflictDialogOperation;     // "ConflictDialog"
     static const QString DeleteConfirmationOperation; // "DeleteConfirmationForContextMenu"
-
-    struct Private
-    {
-        explicit Private() = default;
-    };
-    explicit HomeViewController(Private);
-    ~HomeViewController() override;
 
     // A screen of the location; a non-empty text starts its search at once.
     static std::shared_ptr<HomeViewController> initWithLocation(StorageLocation location,
@@ -84,7 +80,6 @@ public:
     const std::shared_ptr<IdeaListView>& ideaListView() const { return mIdeaListView; }
     const std::shared_ptr<TopBarView>& topBar() const { return mTopBar; }
     const std::shared_ptr<MainLayoutView>& layoutView() const { return mLayoutView; }
-    bool editorOpen() const { return static_cast<bool>(mActionAfterEditing); }
 
     // ---- State and life cycle ----
     ValueDictionary createState() override;
@@ -129,22 +124,13 @@ public:
 
     // ---- Drops (the window asks where a drag lands and what a drop means) ----
     // Kinds of target besides the shared dock and delete area: a document or an adder of the
-    // grid, and a grid item as the place a document dragged from it returns to.
+    // grid, and a grid item as the place a document dragged from it returns to. What a drop
+    // may be turned into are the shared choices (move or copy here or inside, delete).
     static constexpr quint64 GridTarget = 1;
     static constexpr quint64 GridItemReturnTarget = 4;
-    static constexpr double DropAreaGravityRadius = 80;
-    // What a drop may be turned into: the mind-map screen's choices (move or copy here or
-    // inside, delete) with their shown texts.
-    using DropChoice = SolarSystemViewController::DropChoice;
-    static QString dropChoiceTitle(DropChoice choice)
-    {
-        return SolarSystemViewController::dropChoiceTitle(choice);
-    }
     bool dragOperationStarted(const DragInfo& info) override;
     DragTarget dragOperationUpdate(const DragInfo& info) override;
     void dragOperationExited() override;
-    void dragOperationEndedAcceptingIdea(const DragInfo& info, const IdeaPtr& idea,
-                                         const QString& docIdentifier, DropCompletion completion) override;
     void dragOperationEndedWithResult(const DragInfo& info, quint64 result) override;
     // The grid's focus: an adder's index (adder true), else a document's index (adder
     // unchanged), else IdeaListView::NotFound.
@@ -153,15 +139,14 @@ public:
     // before the first document counts as beside it).
     bool isDocumentNearAdditionPoint(const QString& docIdentifier, std::uint64_t index) const;
     // Picks a choice of the drop being settled, or cancels it (nullopt), as the menu does.
-    void copyPasteAction(std::optional<DropChoice> choice);
-    bool dropPending() const { return static_cast<bool>(mAfterAcceptance); }
+    void copyPasteAction(std::optional<DropChoice> choice) override;
+    bool dropPending() const { return dropBeingDecided(); }
 
     // ---- Actions ----
     void openSolarSystemForIdeaDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
                                         bool startEditing);
     void editOpenedProxy(const IdeaProxyPtr& proxy, qint64 token);
     void onAddNewIdea();
-    using BoolCompletion = std::function<void(bool ok)>;
     void deleteIdea(const QString& ideaIdentifier, const QString& docIdentifier, BoolCompletion completion);
     void deleteDocument(const QString& docIdentifier, BoolCompletion completion);
     void onOpenItem(const MenuItem& item);
@@ -172,9 +157,6 @@ public:
 
     // ---- Editors ----
     void editIdeaViewDidClose() override;
-    void pleaseDismissPictureView(ViewController& viewer) override;
-    void pleaseDismissHTMLPageView(ViewController& editor) override;
-    void pleaseDismissEditor(ViewController& editor);
 
 protected:
     void loadView() override;
@@ -190,6 +172,11 @@ private:
     // Opens the document behind the proxy under "OpenDocument"; `opened` gets a valid token
     // of a document that is not in conflict (failures are shown and cleaned up here).
     void openProxy(const IdeaProxyPtr& proxy, std::function<void(qint64 token)> opened);
+    // The answer to an open or create under "OpenDocument": the token goes back when the
+    // screen is gone, else the screen is freed and `then` runs with the token (0: failed).
+    std::function<void(qint64 token)>
+    whenDocumentOpened(const std::shared_ptr<IdeaDocument>& document,
+                       std::function<void(HomeViewController& self, qint64 token)> then);
     void showOpeningFailure(const std::shared_ptr<IdeaDocument>& document);
     void handleConflict(const IdeaProxyPtr& proxy, qint64 token);
     void releaseToken(const std::shared_ptr<IdeaDocument>& document, qint64 token);
@@ -200,19 +187,23 @@ private:
     // when it is dismissed.
     void presentSlideUpEditor(const std::shared_ptr<BaseViewController>& editor,
                               std::function<void()> afterEditing);
-    void runActionAfterEditing();
+    ViewController& editingScreen() override { return *this; }
     // Saves the document with the token, then hands the token back.
     static void saveAndRelease(const std::shared_ptr<IdeaDocument>& document, qint64 token);
     std::shared_ptr<MenuItem> menuItemForDoc(const QString& docIdentifier, const QString& title,
                                              void (HomeViewController::*action)(const MenuItem&));
-    DocumentWindowServices* windowServices() const;
+    DocumentWindowServices* windowServices() const override;
+    // The screen's side of a drop (ScreenDrops).
+    std::weak_ptr<ScreenDrops> weakScreenDrops() override { return sharedSelf(); }
+    bool canDecideDrop() const override;
+    void dropWillBeDecided() override;
+    bool acceptDropAt(const DragTarget& target) override;
+    void dockedIdeaDeleted() override;
+    bool offerDeletionAt(const DragTarget& target) override;
     void acceptDraggedIdeaIntoIdeaList();
-    void offerDropChoices(const std::vector<DropChoice>& choices, const Rect& rect, View& inView);
     // The storage call of a copy or move, once the idea's attachments are in the location.
     void performDropChoice(DropChoice choice);
-    void handleDragEndWithResult(quint64 result);
-    // Ends the drop being settled with `onSuccess`, or 0 for a failure, unless it ended.
-    BoolCompletion endDropOnAnswer(quint64 onSuccess);
+    void handleDragEndWithResult(quint64 result) override;
     // The index the drop's target document has in the location's list now (the list's end
     // for the adder after the last document); nullopt when it is gone.
     std::optional<qint64> resolvedDropIndex() const;
@@ -220,22 +211,16 @@ private:
     StorageLocation mLocation = 0;
     std::uint64_t mState = StateBrowsing;
     qint64 mCurrentSearchRequestID = 0;
+    // Where the drop being settled lands, taken by document identifier when the drop
+    // arrives (a grid showing search results numbers its items otherwise than the location's
+    // list): the document at the focus, or the one the focused adder stands before (empty:
+    // after the last).
+    QString mDropTargetDocIdentifier;
+    bool mDropTargetIsAdder = false;
     std::shared_ptr<TopBarView> mTopBar;
     std::shared_ptr<IdeaListView> mIdeaListView;
     std::shared_ptr<MainLayoutView> mLayoutView;
-    std::function<void()> mActionAfterEditing;
     std::shared_ptr<IdeaEditor> mIdeaEditor;
-    std::shared_ptr<BaseViewController> mPresentedEditor;
-    // The drop being settled.
-    IdeaPtr mIdeaBeingAccepted;
-    QString mIdeaBeingAcceptedDocIdentifier;
-    std::function<void(quint64 result)> mAfterAcceptance;
-    std::uint64_t mDropSerial = 0;
-    // Where it lands, taken by document identifier when the drop arrives (a grid showing
-    // search results numbers its items otherwise than the location's list): the document
-    // at the focus, or the one the focused adder stands before (empty: after the last).
-    QString mDropTargetDocIdentifier;
-    bool mDropTargetIsAdder = false;
 };
 
 } // namespace corvex

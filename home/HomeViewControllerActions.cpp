@@ -21,7 +21,6 @@
 #include "storage/PersistenceController.h"
 #include "toolkit/CompactDateTimeFormatter.h"
 #include "toolkit/CustomAlertView.h"
-#include "toolkit/SlideUpViewTransitionAnimation.h"
 
 #include <QDateTime>
 #include <any>
@@ -67,26 +66,36 @@ void HomeViewController::openProxy(const IdeaProxyPtr& proxy, std::function<void
 {
     const std::shared_ptr<IdeaDocument> document = proxy->doc();
     occupyScreen(OpenDocumentOperation);
-    std::weak_ptr<HomeViewController> weak = sharedSelf();
     PersistenceController::singleton().openDocument(
-        document, [weak, proxy, document, opened = std::move(opened)](qint64 token) {
-            auto self = weak.lock();
-            if (!self) {
-                if (token > 0)
-                    PersistenceController::singleton().releaseDocument(document, token, {});
-                return;
-            }
-            self->liberateScreen(OpenDocumentOperation);
+        document, whenDocumentOpened(document, [proxy, document, opened = std::move(opened)](
+                                                   HomeViewController& self, qint64 token) {
             if (token < 1) {
-                self->showOpeningFailure(document);
+                self.showOpeningFailure(document);
                 return;
             }
             if (document->inConflict()) {
-                self->handleConflict(proxy, token);
+                self.handleConflict(proxy, token);
                 return;
             }
             opened(token);
-        });
+        }));
+}
+
+std::function<void(qint64 token)>
+HomeViewController::whenDocumentOpened(const std::shared_ptr<IdeaDocument>& document,
+                                       std::function<void(HomeViewController& self, qint64 token)> then)
+{
+    std::weak_ptr<HomeViewController> weak = sharedSelf();
+    return [weak, document, then = std::move(then)](qint64 token) {
+        auto self = weak.lock();
+        if (!self) {
+            if (token > 0)
+                PersistenceController::singleton().releaseDocument(document, token, {});
+            return;
+        }
+        self->liberateScreen(OpenDocumentOperation);
+        then(*self, token);
+    };
 }
 
 void HomeViewController::handleConflict(const IdeaProxyPtr& proxy, qint64 token)
@@ -178,7 +187,7 @@ void HomeViewController::editOpenedProxy(const IdeaProxyPtr& proxy, qint64 token
     const IdeaPtr idea = document ? document->idea() : nullptr;
     const std::shared_ptr<EditorFactory> factory = EditorFactory::current();
     // A root of another type, an occupied screen or no editor: the token goes back at once.
-    if (!idea || screenOccupied() || mActionAfterEditing || !factory) {
+    if (!idea || screenOccupied() || editorOpen() || !factory) {
         if (!factory)
             Log::warning(QStringLiteral("HomeViewController: no editors registered"));
         releaseToken(document, token);
@@ -210,15 +219,11 @@ void HomeViewController::editOpenedTextualIdeaProxy(const IdeaProxyPtr& proxy, c
         releaseToken(document, token);
         return;
     }
-    editor->setSelectedTitleText(idea->text());
-    editor->setSelectedNoteText(idea->note());
-    editor->setSelectedColor(idea->color());
-    editor->setSelectedColorThemeType(idea->colorThemeType());
-    editor->setSelectedIconImage(idea->iconImage());
+    presetIdeaEditor(*editor, *idea);
     editor->setDelegate(std::static_pointer_cast<IdeaEditorDelegate>(sharedSelf()));
     occupyScreen(IdeaEditingOperation);
     std::weak_ptr<HomeViewController> weak = sharedSelf();
-    mActionAfterEditing = [weak, editor, document, idea, token] {
+    setAfterEditing([weak, editor, document, idea, token] {
         if (auto self = weak.lock()) {
             self->liberateScreen(IdeaEditingOperation);
             self->mIdeaEditor.reset();
@@ -227,16 +232,12 @@ void HomeViewController::editOpenedTextualIdeaProxy(const IdeaProxyPtr& proxy, c
             PersistenceController::singleton().releaseDocument(document, token, {});
             return;
         }
-        idea->setText(editor->selectedTitleText());
-        idea->setNote(editor->selectedNoteText());
-        idea->setColor(editor->selectedColor());
-        idea->setColorThemeType(editor->selectedColorThemeType());
-        idea->setIconImage(editor->selectedIconImage());
+        takeIdeaEditorValues(*editor, *idea);
         if (editor->didRecolor())
             idea->applyColorTheme();
         document->setIdea(idea);
         HomeViewController::saveAndRelease(document, token);
-    };
+    });
     mIdeaEditor = editor;
     IdeaView* item =
         mIdeaListView ? mIdeaListView->visibleIdeaViewForDocument(proxy->docIdentifier()) : nullptr;
@@ -307,47 +308,17 @@ void HomeViewController::presentSlideUpEditor(const std::shared_ptr<BaseViewCont
 {
     occupyScreen(IdeaEditingOperation);
     std::weak_ptr<HomeViewController> weak = sharedSelf();
-    mActionAfterEditing = [weak, afterEditing = std::move(afterEditing)] {
+    setAfterEditing([weak, afterEditing = std::move(afterEditing)] {
         if (auto self = weak.lock())
             self->liberateScreen(IdeaEditingOperation);
         afterEditing();
-    };
-    mPresentedEditor = editor;
-    presentViewController(editor, std::make_shared<SlideUpViewTransitionAnimation>());
-}
-
-void HomeViewController::runActionAfterEditing()
-{
-    // Taken out first: the block runs at most once, even if it opens another editor.
-    std::function<void()> block = std::move(mActionAfterEditing);
-    mActionAfterEditing = nullptr;
-    if (block)
-        block();
+    });
+    presentSlideUp(editor);
 }
 
 void HomeViewController::editIdeaViewDidClose()
 {
-    runActionAfterEditing();
-}
-
-void HomeViewController::pleaseDismissEditor(ViewController& editor)
-{
-    if (!mActionAfterEditing)
-        return;
-    dismissViewController(&editor);
-    if (mPresentedEditor.get() == &editor)
-        mPresentedEditor.reset();
-    runActionAfterEditing();
-}
-
-void HomeViewController::pleaseDismissPictureView(ViewController& viewer)
-{
-    pleaseDismissEditor(viewer);
-}
-
-void HomeViewController::pleaseDismissHTMLPageView(ViewController& editor)
-{
-    pleaseDismissEditor(editor);
+    runAfterEditing();
 }
 
 // ---- New document
@@ -378,18 +349,11 @@ void HomeViewController::onAddNewIdea()
     document->setDateModified(document->dateCreated());
     // Held until the switch, so a second click cannot make a second document.
     occupyScreen(OpenDocumentOperation);
-    std::weak_ptr<HomeViewController> weak = sharedSelf();
-    storage.createDocument(document, [weak, document](qint64 token) {
-        auto self = weak.lock();
-        if (!self) {
-            if (token > 0)
-                PersistenceController::singleton().releaseDocument(document, token, {});
-            return;
-        }
-        self->liberateScreen(OpenDocumentOperation);
-        if (token >= 1)
-            self->openSolarSystemForIdeaDocument(document, token, true);
-    });
+    storage.createDocument(document,
+                           whenDocumentOpened(document, [document](HomeViewController& self, qint64 token) {
+                               if (token >= 1)
+                                   self.openSolarSystemForIdeaDocument(document, token, true);
+                           }));
 }
 
 // ---- Deleting

@@ -7,7 +7,6 @@
 #include "mindmap/DeleteAreaView.h"
 #include "mindmap/DockAreaView.h"
 #include "mindmap/DocumentWindowServices.h"
-#include "mindmap/DropChoiceMenu.h"
 #include "platform/core/Log.h"
 #include "storage/PersistenceController.h"
 
@@ -75,80 +74,52 @@ void HomeViewController::dragOperationExited()
         mIdeaListView->stopTrackingFocus();
 }
 
-void HomeViewController::dragOperationEndedAcceptingIdea(const DragInfo& info, const IdeaPtr& idea,
-                                                         const QString& docIdentifier,
-                                                         DropCompletion completion)
+bool HomeViewController::canDecideDrop() const
 {
-    // One drop is decided at a time, and none while the screen is busy.
-    if (mAfterAcceptance || screenOccupied() || !idea || !mIdeaListView) {
-        if (completion)
-            completion(DragResultNotAccepted);
-        return;
-    }
-    const DragTarget target = dragOperationUpdate(info);
-    mIdeaListView->stopTrackingMouse();
-    const quint64 source = info.source;
-    const quint64 returnKind = info.returnTarget.object;
-    std::weak_ptr<HomeViewController> weak = sharedSelf();
-    const DragInfo drag = info;
-    mAfterAcceptance = [weak, drag, target, completion](quint64 result) {
-        auto self = weak.lock();
-        DocumentWindowServices* window = self ? self->windowServices() : nullptr;
-        if (window && drag.tookIdeaOutOfDock(result, target))
-            window->removeDockedIdea();
-        if (completion)
-            completion(result);
-    };
-    ++mDropSerial;
-    mIdeaBeingAccepted = idea;
-    mIdeaBeingAcceptedDocIdentifier = docIdentifier;
+    return !screenOccupied() && mIdeaListView;
+}
 
-    switch (target.object) {
-    case DragTarget::None:
-        handleDragEndWithResult(DragResultNotAccepted);
-        return;
-    case GridTarget:
+void HomeViewController::dropWillBeDecided()
+{
+    mIdeaListView->stopTrackingMouse();
+}
+
+bool HomeViewController::acceptDropAt(const DragTarget& target)
+{
+    if (target.object == GridTarget) {
         acceptDraggedIdeaIntoIdeaList();
-        return;
-    case DragTarget::Dock:
-        if (DocumentWindowServices* window = windowServices())
-            window->setDockedIdea(idea, docIdentifier);
-        mIdeaListView->dockAreaView()->takeIdeaInside(idea.get(), docIdentifier);
-        handleDragEndWithResult(DragResultCopied);
-        return;
-    case DragTarget::DeleteArea:
-        if (source != DragInfo::ThisWindow) {
-            Log::assertionFailure(
-                __LINE__, "-[HomeViewController dragOperationEnded:acceptIdea:fromDocument:onCompletion:]");
-            handleDragEndWithResult(DragResultNotAccepted);
-            return;
-        }
-        if (returnKind == DragTarget::Dock) {
-            if (DocumentWindowServices* window = windowServices())
-                window->removeDockedIdea();
-            mIdeaListView->dockAreaView()->takeIdeaInside(nullptr, QString());
-            handleDragEndWithResult(DragResultMoved);
-            return;
-        }
-        if (const std::shared_ptr<View>& view = viewIfLoaded()) {
-            const Point centre =
-                view->convertPointFromView(Point(target.area.midX(), target.area.midY()), nullptr);
-            offerDropChoices({DropChoice::Delete}, Rect(centre, Size()), *view);
-            return;
-        }
-        handleDragEndWithResult(DragResultNotAccepted);
-        return;
-    default:
-        Log::assertionFailure(
-            __LINE__, "-[HomeViewController dragOperationEnded:acceptIdea:fromDocument:onCompletion:]");
-        handleDragEndWithResult(DragResultNotAccepted);
-        return;
+        return true;
     }
+    if (target.object != DragTarget::Dock)
+        return false;
+    const IdeaPtr idea = ideaBeingAccepted();
+    const QString docIdentifier = ideaBeingAcceptedDocIdentifier();
+    if (DocumentWindowServices* window = windowServices())
+        window->setDockedIdea(idea, docIdentifier);
+    mIdeaListView->dockAreaView()->takeIdeaInside(idea.get(), docIdentifier);
+    handleDragEndWithResult(DragResultCopied);
+    return true;
+}
+
+void HomeViewController::dockedIdeaDeleted()
+{
+    mIdeaListView->dockAreaView()->takeIdeaInside(nullptr, QString());
+}
+
+bool HomeViewController::offerDeletionAt(const DragTarget& target)
+{
+    const std::shared_ptr<View>& view = viewIfLoaded();
+    if (!view)
+        return false;
+    const Point centre = view->convertPointFromView(Point(target.area.midX(), target.area.midY()), nullptr);
+    offerDropChoices({DropChoice::Delete}, Rect(centre, Size()), *view);
+    reactToStateChange();
+    return true;
 }
 
 void HomeViewController::dragOperationEndedWithResult(const DragInfo& info, quint64 result)
 {
-    mAfterAcceptance = nullptr;
+    abandonDrop();
     if (info.tookIdeaOutOfDock(result)) {
         if (DocumentWindowServices* window = windowServices())
             window->removeDockedIdea();
@@ -205,7 +176,7 @@ std::optional<qint64> HomeViewController::resolvedDropIndex() const
 void HomeViewController::acceptDraggedIdeaIntoIdeaList()
 {
     const std::shared_ptr<View>& view = viewIfLoaded();
-    const IdeaPtr idea = mIdeaBeingAccepted;
+    const IdeaPtr idea = ideaBeingAccepted();
     if (!view || !mIdeaListView || !idea) {
         handleDragEndWithResult(DragResultNotAccepted);
         return;
@@ -225,7 +196,7 @@ void HomeViewController::acceptDraggedIdeaIntoIdeaList()
     mDropTargetIsAdder = adder;
     mDropTargetDocIdentifier =
         index < shown.size() && shown[index] ? shown[index]->docIdentifier() : QString();
-    const QString& from = mIdeaBeingAcceptedDocIdentifier;
+    const QString& from = ideaBeingAcceptedDocIdentifier();
     std::vector<DropChoice> choices;
     if (adder) {
         // Beside the adder's own place in the list a move would change nothing.
@@ -243,50 +214,20 @@ void HomeViewController::acceptDraggedIdeaIntoIdeaList()
         choices.push_back(DropChoice::CopyInside);
     }
     offerDropChoices(choices, anchor, *view);
-}
-
-void HomeViewController::offerDropChoices(const std::vector<DropChoice>& choices, const Rect& rect,
-                                          View& inView)
-{
-    std::weak_ptr<HomeViewController> weak = sharedSelf();
-    const std::uint64_t serial = mDropSerial;
-    DropChoiceMenu::show(choices, rect, inView, [weak, serial](std::optional<DropChoice> choice) {
-        auto self = weak.lock();
-        if (self && self->mDropSerial == serial)
-            self->copyPasteAction(choice);
-    });
     reactToStateChange();
-}
-
-HomeViewController::BoolCompletion HomeViewController::endDropOnAnswer(quint64 onSuccess)
-{
-    std::weak_ptr<HomeViewController> weak = sharedSelf();
-    const std::uint64_t serial = mDropSerial;
-    return [weak, serial, onSuccess](bool ok) {
-        auto self = weak.lock();
-        if (self && self->mDropSerial == serial && self->mAfterAcceptance)
-            self->handleDragEndWithResult(ok ? onSuccess : DragResultNotAccepted);
-    };
 }
 
 void HomeViewController::copyPasteAction(std::optional<DropChoice> choice)
 {
-    // A menu answering after its drop ended changes nothing.
-    if (!mAfterAcceptance || !mIdeaBeingAccepted)
+    if (!dropChoiceCounts(choice))
         return;
-    if (!choice) {
-        handleDragEndWithResult(DragResultNotAccepted);
-        return;
-    }
-    std::weak_ptr<HomeViewController> weak = sharedSelf();
-    const std::uint64_t serial = mDropSerial;
-    const QString& from = mIdeaBeingAcceptedDocIdentifier;
+    const QString& from = ideaBeingAcceptedDocIdentifier();
     if (*choice == DropChoice::Delete) {
         if (from.isNull()) {
             Log::assertionFailure(__LINE__, "-[HomeViewController copyPasteActionWithTitle:]");
             handleDragEndWithResult(DragResultNotAccepted);
-        } else if (mIdeaBeingAccepted->parent()) {
-            deleteIdea(mIdeaBeingAccepted->identifier(), from, endDropOnAnswer(DragResultMoved));
+        } else if (ideaBeingAccepted()->parent()) {
+            deleteIdea(ideaBeingAccepted()->identifier(), from, endDropOnAnswer(DragResultMoved));
         } else {
             deleteDocument(from, endDropOnAnswer(DragResultMoved));
         }
@@ -301,17 +242,7 @@ void HomeViewController::copyPasteAction(std::optional<DropChoice> choice)
     }
     // The idea's pictures come along first; without them nothing is done.
     const DropChoice chosen = *choice;
-    PersistenceController::singleton().copyAttachments(
-        mIdeaBeingAccepted, from, mLocation, [weak, serial, chosen](bool ok) {
-            auto self = weak.lock();
-            if (!self || self->mDropSerial != serial || !self->mAfterAcceptance)
-                return;
-            if (!ok) {
-                self->handleDragEndWithResult(DragResultNotAccepted);
-                return;
-            }
-            self->performDropChoice(chosen);
-        });
+    copyAttachmentsThen(mLocation, [this, chosen] { performDropChoice(chosen); });
 }
 
 void HomeViewController::performDropChoice(DropChoice choice)
@@ -319,13 +250,13 @@ void HomeViewController::performDropChoice(DropChoice choice)
     // The target is found again by its document, just before the call: the list may have
     // changed while the menu was open.
     const std::optional<qint64> index = resolvedDropIndex();
-    const IdeaPtr idea = mIdeaBeingAccepted;
+    const IdeaPtr idea = ideaBeingAccepted();
     if (!index || !idea) {
         handleDragEndWithResult(DragResultNotAccepted);
         return;
     }
     PersistenceController& storage = PersistenceController::singleton();
-    const QString from = mIdeaBeingAcceptedDocIdentifier;
+    const QString from = ideaBeingAcceptedDocIdentifier();
     switch (choice) {
     case DropChoice::CopyHere:
         storage.copyIdeaBefore(idea, from, *index, mLocation, endDropOnAnswer(DragResultCopied));
@@ -348,15 +279,10 @@ void HomeViewController::performDropChoice(DropChoice choice)
 
 void HomeViewController::handleDragEndWithResult(quint64 result)
 {
-    mIdeaBeingAccepted.reset();
-    mIdeaBeingAcceptedDocIdentifier.clear();
+    forgetIdeaBeingAccepted();
     mDropTargetDocIdentifier.clear();
     mDropTargetIsAdder = false;
-    if (mAfterAcceptance) {
-        const auto after = std::move(mAfterAcceptance);
-        mAfterAcceptance = nullptr;
-        after(result);
-    }
+    runAfterAcceptance(result);
     updateStatusDueToPossibleDockingUpdate();
     if (mIdeaListView) {
         mIdeaListView->stopTrackingFocus();

@@ -9,7 +9,7 @@ void DropChoiceMenu::show(const std::vector<DropChoice>& choices, const Rect& re
 {
     const std::shared_ptr<ModalChoiceController> menu = ModalChoiceController::create();
     for (const DropChoice choice : choices)
-        menu->addButton(SolarSystemViewController::dropChoiceTitle(choice), [chosen, choice] {
+        menu->addButton(ScreenDrops::dropChoiceTitle(choice), [chosen, choice] {
             if (chosen)
                 chosen(choice);
         });

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mindmap/SolarSystemViewController.h"
+#include "mindmap/ScreenDrops.h"
 
 #include <functional>
 #include <optional>
@@ -16,7 +16,7 @@ class View;
 class DropChoiceMenu
 {
 public:
-    using DropChoice = SolarSystemViewController::DropChoice;
+    using DropChoice = ScreenDrops::DropChoice;
 
     static void show(const std::vector<DropChoice>& choices, const Rect& rect, View& inView,
                      std::function<void(std::optional<DropChoice> choice)> chosen);

@@ -58,6 +58,7 @@ bool ideaMatchesSearch(const IdeaPtr& idea, const QString& lowerText)
 } // namespace
 
 SolarSystemViewController::SolarSystemViewController(Private)
+    : ScreenDrops("-[SolarSystemViewController dragOperationEnded:acceptIdea:fromDocument:onCompletion:]")
 {
     addMenuAction(QStringLiteral("qvSaveLocalFile:"), [this] { qvSaveLocalFile(); });
     addMenuAction(QStringLiteral("qvSaveLocalFileAs:"), [this] { qvSaveLocalFileAs(); });
@@ -933,13 +934,6 @@ void SolarSystemViewController::pleaseStopUsingLocation(StorageLocation location
     if (mDoc && mDoc->location() == location)
         performForcedClose();
 }
-
-void SolarSystemViewController::batchUpdateStartingInLocation(StorageLocation) {}
-void SolarSystemViewController::batchUpdateDoneInLocation(StorageLocation) {}
-void SolarSystemViewController::documentAppended(const IdeaProxyPtr&) {}
-void SolarSystemViewController::documentAdded(const IdeaProxyPtr&, qint64) {}
-void SolarSystemViewController::documentMoved(const IdeaProxyPtr&, qint64) {}
-void SolarSystemViewController::searchIsReady(const std::vector<IdeaProxyPtr>&, StorageLocation, qint64) {}
 
 void SolarSystemViewController::documentUpdated(const IdeaProxyPtr& proxy)
 {

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "mindmap/DockAreaViewDelegate.h"
-#include "mindmap/DragSupportDelegate.h"
 #include "mindmap/ExportAndPrintSeams.h"
 #include "mindmap/MindMapScreenSeams.h"
+#include "mindmap/ScreenDrops.h"
+#include "mindmap/ScreenEditing.h"
 #include "mindmap/SolarSystemDelegate.h"
 #include "model/Idea.h"
 #include "model/MyResult.h"
@@ -53,11 +53,8 @@ class SolarSystemViewController : public BaseViewController,
                                   public PersistenceControllerListener,
                                   public TopBarServicesDelegate,
                                   public OverviewGraphDelegate,
-                                  public DockAreaViewDelegate,
-                                  public IdeaEditorDelegate,
-                                  public PictureViewerDelegate,
-                                  public WebLinkEditorDelegate,
-                                  public DragSupportDelegate
+                                  public ScreenEditing,
+                                  public ScreenDrops
 {
 public:
     // The screen states.
@@ -69,9 +66,6 @@ public:
 
     // A missing index among realIdea's children.
     static constexpr std::int64_t NotFound = std::int64_t(Idea::NotFound);
-
-    // Completion of an operation: whether the change was made.
-    using BoolCompletion = std::function<void(bool ok)>;
 
     struct Private
     {
@@ -115,8 +109,6 @@ public:
     int savesInFlight() const { return mSavesInFlight; }
     bool updatingDocument() const { return mSavesInFlight > 0; }
     bool drillingUpOrDown() const { return mDrillingUpOrDown; }
-    // Whether an editor's after-editor block waits.
-    bool editorOpen() const { return static_cast<bool>(mAfterEditorDismissal); }
 
     // ---- View life cycle ----
     void viewWillAppear() override;
@@ -155,17 +147,10 @@ public:
     void openIdeaInNewWindow(const IdeaPtr& idea) override;
     bool canOpenIdeaInNewWindow() override;
 
-    // ---- Storage ----
+    // ---- Storage (the screen hears only of its own document and location) ----
     void pleaseStopUsingLocation(StorageLocation location) override;
-    void batchUpdateStartingInLocation(StorageLocation location) override;
-    void batchUpdateDoneInLocation(StorageLocation location) override;
-    void documentAppended(const IdeaProxyPtr& proxy) override;
-    void documentAdded(const IdeaProxyPtr& proxy, qint64 index) override;
-    void documentMoved(const IdeaProxyPtr& proxy, qint64 index) override;
     void documentUpdated(const IdeaProxyPtr& proxy) override;
     void documentDeleted(const QString& docIdentifier) override;
-    void searchIsReady(const std::vector<IdeaProxyPtr>& proxies, StorageLocation location,
-                       qint64 requestIdentifier) override;
     // "IdeaDocumentChangedNotification" about a document.
     void documentContentChanged(const std::shared_ptr<IdeaDocument>& document);
     void persistenceStateChangeNotification();
@@ -184,7 +169,7 @@ public:
     void reactToStateChange() override;
     void showAlertViewWithTitle(const QString& title, const QString& message);
     // The window's services; null when the view is in no document window.
-    DocumentWindowServices* windowServices() const;
+    DocumentWindowServices* windowServices() const override;
 
     // ---- Lookups (indices among realIdea's children) ----
     std::int64_t indexOfIdeaWithIdentifier(const QString& identifier) const;
@@ -242,9 +227,6 @@ public:
     void doEditImageIdea(const IdeaPtr& idea);
     void doEditURLIdea(const IdeaPtr& idea);
     void editIdeaViewDidClose() override;
-    void pleaseDismissEditor(ViewController& editor);
-    void pleaseDismissPictureView(ViewController& viewer) override;
-    void pleaseDismissHTMLPageView(ViewController& editor) override;
     void pleaseStartImageAddition();
     void pleaseStartWebLinkAddition();
     // Closes whatever editor is open, keeping its result (its after-editor block runs).
@@ -256,23 +238,8 @@ public:
     // planet or slot of the map, and (as a return target) the planet a drag began on.
     static constexpr quint64 MindMapFocusTarget = 1;
     static constexpr quint64 OwnPlanetTarget = 4;
-    // Within this distance of the dock's or the delete area's centre a drop goes there.
-    static constexpr double DropAreaGravityRadius = 80.0;
 
-    // The choices a drop may offer; dispatched by these ids, never by their texts.
-    enum class DropChoice
-    {
-        MoveInside,
-        CopyInside,
-        MoveHere,
-        CopyHere,
-        CreateLink,
-        Delete,
-    };
-    // The shown text: the string table's text of the choice's "Choice." key.
-    static QString dropChoiceTitle(DropChoice choice);
-
-    // (SolarSystemDelegate and DockAreaViewDelegate: drags start here.)
+    // (SolarSystemDelegate and DockAreaViewDelegate through ScreenDrops: drags start here.)
     void startDragForIdea(const QString& ideaIdentifier, const Rect& fromRect, const Event& event) override;
     void dragFromDockAreaWithIdeaView(const std::shared_ptr<SimpleIdeaView>& ideaView,
                                       const Event& event) override;
@@ -281,14 +248,10 @@ public:
     bool dragOperationStarted(const DragInfo& info) override;
     DragTarget dragOperationUpdate(const DragInfo& info) override;
     void dragOperationExited() override;
-    void dragOperationEndedAcceptingIdea(const DragInfo& info, const IdeaPtr& idea,
-                                         const QString& docIdentifier, DropCompletion completion) override;
     void dragOperationEndedWithResult(const DragInfo& info, quint64 result) override;
 
-    // Carries out a choice of the drop being decided; none is the menu closed without one.
-    void copyPasteAction(std::optional<DropChoice> choice);
-    // Ends the drop being decided with the code (see DragResult).
-    void handleDragEndWithResult(quint64 result);
+    void copyPasteAction(std::optional<DropChoice> choice) override;
+    void handleDragEndWithResult(quint64 result) override;
     // The dock shows the window's docked idea (hidden without one); shadows follow it.
     void updateStatusDueToPossibleDockingUpdate();
     // No identifier: no shadows; else the planet of that identifier half transparent.
@@ -300,26 +263,23 @@ public:
     // Slot s touches child k on a circle of n: s mod n or (s + 1) mod n is k mod n (false for
     // n of 0 or less).
     static bool isInsertionIndexAttachedToIndex(std::int64_t slot, std::int64_t child, std::int64_t count);
-    // A drop is being decided (its choice menu may be open).
-    bool dropBeingDecided() const { return static_cast<bool>(mAfterAcceptance); }
-    const IdeaPtr& ideaBeingAccepted() const { return mIdeaBeingAccepted; }
 
 private:
+    // The screen's side of a drop (ScreenDrops).
+    bool canDecideDrop() const override;
+    void dropRefused() override;
+    bool acceptDropAt(const DragTarget& target) override;
+    bool offerDeletionAt(const DragTarget& target) override;
+    void dropTookIdeaOutOfDock() override;
+    std::weak_ptr<ScreenDrops> weakScreenDrops() override { return sharedSelf(); }
     void acceptDraggedIdeaToSolarSystem();
     void acceptDropIntoDock();
-    void offerDropChoices(const std::vector<DropChoice>& choices, const Rect& rect, View& inView);
     void iffHandleDragEndWithResult(bool ok, quint64 result);
     // A move (of another document's idea when `fromOtherDocument`): 1 when done; for another
     // document's idea 2 when the copy went in but its save or the source's deletion failed.
     void runDropMove(bool fromOtherDocument, const IdeaPtr& container,
                      const std::function<void(BoolCompletion)>& move);
     void performDropChoice(DropChoice choice, const std::shared_ptr<SolarFocusObject>& focus);
-
-    IdeaPtr mIdeaBeingAccepted;
-    QString mIdeaBeingAcceptedDocIdentifier;
-    std::function<void(quint64 result)> mAfterAcceptance;
-    // Counts drops, so that a late answer of an earlier one finds it over.
-    std::uint64_t mDropSerial = 0;
 
 public:
     // --- end ---
@@ -383,8 +343,8 @@ private:
     void makeMindMapFirstResponder();
     void makeGraphFirstResponder();
     void showEditorPopover(const std::shared_ptr<IdeaEditor>& editor, const Rect& anchorInMindMap);
-    bool setAfterEditorDismissal(std::function<void()> block);
-    void presentSlideUp(const std::shared_ptr<BaseViewController>& editor);
+    ViewController& editingScreen() override { return *this; }
+    void slideUpEditorDismissed() override;
     std::shared_ptr<MenuItem> menuItemForIdea(const QString& identifier, const QString& title,
                                               void (SolarSystemViewController::*action)(const MenuItem&));
     std::shared_ptr<SolarSystemViewController> sharedSelf();
@@ -414,9 +374,7 @@ private:
     std::shared_ptr<SolarSystem> mSolarSystem;
     std::shared_ptr<DockAreaView> mDockAreaView;
     std::shared_ptr<DeleteAreaView> mDeleteAreaView;
-    std::function<void()> mAfterEditorDismissal;
     std::shared_ptr<IdeaEditor> mIdeaEditor;
-    std::shared_ptr<BaseViewController> mSlideUpEditor;
     std::uint64_t mSolarSystemState = StateMindMap;
     bool mDrillingUpOrDown = false;
     int mSavesInFlight = 0;

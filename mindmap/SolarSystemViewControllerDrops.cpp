@@ -8,12 +8,10 @@
 #include "mindmap/DockAreaView.h"
 #include "mindmap/DocumentWindowServices.h"
 #include "mindmap/DragInfoForIdea.h"
-#include "mindmap/DropChoiceMenu.h"
 #include "mindmap/SimpleIdeaView.h"
 #include "mindmap/SolarFocusObject.h"
 #include "mindmap/SolarSystem.h"
 #include "mindmap/SolarSystemViewController.h"
-#include "model/Globals.h"
 #include "platform/core/Log.h"
 #include "storage/PersistenceController.h"
 
@@ -44,31 +42,6 @@ bool dropNearView(const View* view, Point locationInWindow)
 
 } // namespace
 
-QString SolarSystemViewController::dropChoiceTitle(DropChoice choice)
-{
-    const char* key = "Choice.Delete";
-    switch (choice) {
-    case DropChoice::MoveInside:
-        key = "Choice.MoveInside";
-        break;
-    case DropChoice::CopyInside:
-        key = "Choice.CopyInside";
-        break;
-    case DropChoice::MoveHere:
-        key = "Choice.MoveHere";
-        break;
-    case DropChoice::CopyHere:
-        key = "Choice.CopyHere";
-        break;
-    case DropChoice::CreateLink:
-        key = "Choice.CreateLink";
-        break;
-    case DropChoice::Delete:
-        break;
-    }
-    return Globals::normalLocalizedStringForKey(QLatin1String(key), QString());
-}
-
 // ---- Starting drags
 
 void SolarSystemViewController::startDragForIdea(const QString& ideaIdentifier, const Rect& fromRect,
@@ -94,7 +67,7 @@ void SolarSystemViewController::dragFromDockAreaWithIdeaView(const std::shared_p
     // No drag starts without a dock to come back to, nor while the screen is busy or a drop
     // made here is still being decided (docking mode lasts until it ends): the window would
     // refuse it, and the refusal's end would end that decision too.
-    const bool dropUnderWay = mAfterAcceptance || (mSolarSystem && mSolarSystem->dockingMode());
+    const bool dropUnderWay = dropBeingDecided() || (mSolarSystem && mSolarSystem->dockingMode());
     if (!window || !ideaView || !mDockAreaView || !from || dropUnderWay || screenOccupied()) {
         // The dock gave its view up: show the window's docked idea again.
         updateStatusDueToPossibleDockingUpdate();
@@ -111,8 +84,7 @@ void SolarSystemViewController::dragFromDockAreaWithIdeaView(const std::shared_p
 
 bool SolarSystemViewController::dragOperationStarted(const DragInfo& info)
 {
-    mIdeaBeingAccepted.reset();
-    mIdeaBeingAcceptedDocIdentifier.clear();
+    forgetIdeaBeingAccepted();
     if (mSolarSystem) {
         mSolarSystem->stopFocusing();
         mSolarSystem->setDockingMode(true);
@@ -164,91 +136,56 @@ void SolarSystemViewController::dragOperationExited()
         mDeleteAreaView->setHidden(true);
 }
 
-void SolarSystemViewController::dragOperationEndedAcceptingIdea(const DragInfo& info, const IdeaPtr& idea,
-                                                                const QString& docIdentifier,
-                                                                DropCompletion completion)
+bool SolarSystemViewController::canDecideDrop() const
 {
-    // One drop is decided at a time, and none while the screen is busy with something else
-    // (an editor, an alert, a switch) or without a tree to put it in.
-    if (mAfterAcceptance || screenOccupied() || !idea || !mDoc || !mRealIdea) {
-        if (!mAfterAcceptance)
-            handleDragEndWithResult(DragResultNotAccepted);
-        if (completion)
-            completion(DragResultNotAccepted);
-        return;
-    }
-    const DragTarget target = dragOperationUpdate(info);
-    const quint64 source = info.source;
-    const quint64 returnKind = info.returnTarget.object;
-    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
-    const DragInfo drag = info;
-    mAfterAcceptance = [weak, drag, target, completion](quint64 result) {
-        // A docked idea dragged into the map (not back into the dock) leaves the dock.
-        if (drag.tookIdeaOutOfDock(result, target)) {
-            if (auto self = weak.lock()) {
-                if (DocumentWindowServices* window = self->windowServices())
-                    window->removeDockedIdea();
-                self->updateStatusDueToPossibleDockingUpdate();
-            }
-        }
-        if (completion)
-            completion(result);
-    };
-    ++mDropSerial;
-    mIdeaBeingAccepted = idea;
-    mIdeaBeingAcceptedDocIdentifier = docIdentifier;
+    // Not while the screen is busy with something else (an editor, an alert, a switch) or
+    // without a tree to put the drop in.
+    return !screenOccupied() && mDoc && mRealIdea;
+}
 
-    switch (target.object) {
-    case DragTarget::None:
-        handleDragEndWithResult(DragResultNotAccepted);
-        return;
-    case MindMapFocusTarget:
-        if (!mSolarSystem || !mSolarSystem->currentFocusObject()) {
-            Log::assertionFailure(
-                __LINE__,
-                "-[SolarSystemViewController dragOperationEnded:acceptIdea:fromDocument:onCompletion:]");
-            handleDragEndWithResult(DragResultNotAccepted);
-            return;
-        }
-        acceptDraggedIdeaToSolarSystem();
-        return;
-    case DragTarget::Dock:
+void SolarSystemViewController::dropRefused()
+{
+    handleDragEndWithResult(DragResultNotAccepted);
+}
+
+void SolarSystemViewController::dropTookIdeaOutOfDock()
+{
+    ScreenDrops::dropTookIdeaOutOfDock();
+    updateStatusDueToPossibleDockingUpdate();
+}
+
+bool SolarSystemViewController::acceptDropAt(const DragTarget& target)
+{
+    if (target.object == DragTarget::Dock) {
         acceptDropIntoDock();
-        return;
-    case DragTarget::DeleteArea:
-        if (source != DragInfo::ThisWindow) {
-            Log::assertionFailure(
-                __LINE__,
-                "-[SolarSystemViewController dragOperationEnded:acceptIdea:fromDocument:onCompletion:]");
-            handleDragEndWithResult(DragResultNotAccepted);
-            return;
-        }
-        if (returnKind == DragTarget::Dock) {
-            if (DocumentWindowServices* window = windowServices())
-                window->removeDockedIdea();
-            handleDragEndWithResult(DragResultMoved);
-            return;
-        }
-        if (mDeleteAreaView && mDeleteAreaView->superview()) {
-            offerDropChoices({DropChoice::Delete}, mDeleteAreaView->frame(), *mDeleteAreaView->superview());
-            return;
-        }
-        handleDragEndWithResult(DragResultNotAccepted);
-        return;
-    default:
+        return true;
+    }
+    if (target.object != MindMapFocusTarget)
+        return false;
+    if (!mSolarSystem || !mSolarSystem->currentFocusObject()) {
         Log::assertionFailure(
             __LINE__,
             "-[SolarSystemViewController dragOperationEnded:acceptIdea:fromDocument:onCompletion:]");
         handleDragEndWithResult(DragResultNotAccepted);
-        return;
+        return true;
     }
+    acceptDraggedIdeaToSolarSystem();
+    return true;
+}
+
+bool SolarSystemViewController::offerDeletionAt(const DragTarget&)
+{
+    if (!mDeleteAreaView || !mDeleteAreaView->superview())
+        return false;
+    offerDropChoices({DropChoice::Delete}, mDeleteAreaView->frame(), *mDeleteAreaView->superview());
+    return true;
 }
 
 void SolarSystemViewController::acceptDropIntoDock()
 {
     DocumentWindowServices* window = windowServices();
-    const IdeaPtr idea = mIdeaBeingAccepted;
-    const QString docIdentifier = mIdeaBeingAcceptedDocIdentifier;
+    const IdeaPtr idea = ideaBeingAccepted();
+    const QString docIdentifier = ideaBeingAcceptedDocIdentifier();
     if (!window) {
         handleDragEndWithResult(DragResultNotAccepted);
         return;
@@ -256,11 +193,11 @@ void SolarSystemViewController::acceptDropIntoDock()
     // An idea of a cloud document other than this one waits in the dock as a temporary copy.
     if (docIdentifier != mDoc->docIdentifier() && IdeaDocument::locationFromIdentifier(docIdentifier) != 0) {
         std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
-        const std::uint64_t serial = mDropSerial;
+        const std::uint64_t serial = dropSerial();
         PersistenceController::singleton().importAndStoreIdea(
             idea, docIdentifier, [weak, serial](const IdeaPtr& copy, const QString& copyDocIdentifier) {
                 auto self = weak.lock();
-                if (!self || self->mDropSerial != serial || !self->mAfterAcceptance)
+                if (!self || !self->isCurrentDrop(serial))
                     return;
                 DocumentWindowServices* services = self->windowServices();
                 if (!copy || copyDocIdentifier.isEmpty() || !services) {
@@ -286,13 +223,13 @@ void SolarSystemViewController::acceptDraggedIdeaToSolarSystem()
 {
     const std::shared_ptr<SolarFocusObject> focus =
         mSolarSystem ? mSolarSystem->currentFocusObject() : nullptr;
-    const IdeaPtr idea = mIdeaBeingAccepted;
+    const IdeaPtr idea = ideaBeingAccepted();
     if (!focus || !idea || !mRealIdea || !mRootIdea) {
         Log::assertionFailure(__LINE__, "-[SolarSystemViewController acceptDraggedIdeaToSolarSystem]");
         handleDragEndWithResult(DragResultNotAccepted);
         return;
     }
-    const QString& from = mIdeaBeingAcceptedDocIdentifier;
+    const QString& from = ideaBeingAcceptedDocIdentifier();
     const bool sameDocument = from == mDoc->docIdentifier();
     std::vector<DropChoice> choices;
     if (focus->focusType() == SolarFocusObject::PlanetFocus) {
@@ -340,30 +277,13 @@ void SolarSystemViewController::acceptDraggedIdeaToSolarSystem()
                      *viewIfLoaded());
 }
 
-void SolarSystemViewController::offerDropChoices(const std::vector<DropChoice>& choices, const Rect& rect,
-                                                 View& inView)
-{
-    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
-    const std::uint64_t serial = mDropSerial;
-    DropChoiceMenu::show(choices, rect, inView, [weak, serial](std::optional<DropChoice> choice) {
-        auto self = weak.lock();
-        if (self && self->mDropSerial == serial)
-            self->copyPasteAction(choice);
-    });
-}
-
 void SolarSystemViewController::copyPasteAction(std::optional<DropChoice> choice)
 {
-    // A menu answering after its drop ended changes nothing.
-    if (!mAfterAcceptance || !mIdeaBeingAccepted)
+    if (!dropChoiceCounts(choice))
         return;
-    if (!choice) {
-        handleDragEndWithResult(DragResultNotAccepted);
-        return;
-    }
     if (*choice == DropChoice::Delete) {
-        const bool ours = mDoc && mIdeaBeingAcceptedDocIdentifier == mDoc->docIdentifier();
-        iffHandleDragEndWithResult(ours && deleteIdeaWithIdentifier(mIdeaBeingAccepted->identifier()),
+        const bool ours = mDoc && ideaBeingAcceptedDocIdentifier() == mDoc->docIdentifier();
+        iffHandleDragEndWithResult(ours && deleteIdeaWithIdentifier(ideaBeingAccepted()->identifier()),
                                    DragResultMoved);
         return;
     }
@@ -379,41 +299,20 @@ void SolarSystemViewController::copyPasteAction(std::optional<DropChoice> choice
         return;
     }
     // The idea's pictures come along first; without them nothing is done.
-    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
-    const std::uint64_t serial = mDropSerial;
     const DropChoice chosen = *choice;
-    PersistenceController::singleton().copyAttachments(
-        mIdeaBeingAccepted, mIdeaBeingAcceptedDocIdentifier, mDoc->location(),
-        [weak, serial, chosen, focus](bool ok) {
-            auto self = weak.lock();
-            if (!self || self->mDropSerial != serial || !self->mAfterAcceptance)
-                return;
-            if (!ok) {
-                self->handleDragEndWithResult(DragResultNotAccepted);
-                return;
-            }
-            self->performDropChoice(chosen, focus);
-        });
+    copyAttachmentsThen(mDoc->location(), [this, chosen, focus] { performDropChoice(chosen, focus); });
 }
 
 void SolarSystemViewController::performDropChoice(DropChoice choice,
                                                   const std::shared_ptr<SolarFocusObject>& focus)
 {
-    const IdeaPtr idea = mIdeaBeingAccepted;
-    const QString from = mIdeaBeingAcceptedDocIdentifier;
+    const IdeaPtr idea = ideaBeingAccepted();
+    const QString from = ideaBeingAcceptedDocIdentifier();
     const quint64 type = focus->focusType();
     const std::int64_t index = focus->index();
     const std::int64_t slot = safeInsertionIndexFromFocusIndex(index);
     const bool fromOtherDocument = !mDoc || from != mDoc->docIdentifier();
-    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
-    const std::uint64_t serial = mDropSerial;
-    const auto endWith = [weak, serial](quint64 result) {
-        return [weak, serial, result](bool ok) {
-            auto self = weak.lock();
-            if (self && self->mDropSerial == serial)
-                self->iffHandleDragEndWithResult(ok, result);
-        };
-    };
+    const auto endWith = [this](quint64 result) { return endDropOnAnswer(result); };
     const IdeaPtr child = childIdeaAtFocusIndex(index);
 
     switch (choice) {
@@ -489,18 +388,13 @@ void SolarSystemViewController::runDropMove(bool fromOtherDocument, const IdeaPt
     };
     auto state = std::make_shared<MoveState>();
     state->countBefore = container ? container->ideas().size() : 0;
-    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
-    const std::uint64_t serial = mDropSerial;
-    const auto finish = [weak, serial, fromOtherDocument](const MoveState& done) {
-        auto self = weak.lock();
-        if (!self || self->mDropSerial != serial)
-            return;
-        if (done.ok)
-            self->handleDragEndWithResult(DragResultMoved);
-        else if (fromOtherDocument && done.copyInserted)
-            self->handleDragEndWithResult(DragResultCopied);
+    const BoolCompletion endMoved = endDropOnAnswer(DragResultMoved);
+    const BoolCompletion endCopied = endDropOnAnswer(DragResultCopied);
+    const auto finish = [endMoved, endCopied, fromOtherDocument](const MoveState& done) {
+        if (!done.ok && fromOtherDocument && done.copyInserted)
+            endCopied(true);
         else
-            self->handleDragEndWithResult(DragResultNotAccepted);
+            endMoved(done.ok);
     };
     move([state, finish](bool ok) {
         state->answered = true;
@@ -523,8 +417,7 @@ void SolarSystemViewController::iffHandleDragEndWithResult(bool ok, quint64 resu
 
 void SolarSystemViewController::handleDragEndWithResult(quint64 result)
 {
-    mIdeaBeingAccepted.reset();
-    mIdeaBeingAcceptedDocIdentifier.clear();
+    forgetIdeaBeingAccepted();
     if (mSolarSystem) {
         mSolarSystem->stopFocusing();
         mSolarSystem->setDockingMode(false);
@@ -532,16 +425,12 @@ void SolarSystemViewController::handleDragEndWithResult(quint64 result)
     updateStatusDueToPossibleDockingUpdate();
     if (mDeleteAreaView)
         mDeleteAreaView->setHidden(true);
-    std::function<void(quint64)> after = std::move(mAfterAcceptance);
-    mAfterAcceptance = nullptr;
-    if (after)
-        after(result);
+    runAfterAcceptance(result);
 }
 
 void SolarSystemViewController::dragOperationEndedWithResult(const DragInfo& info, quint64 result)
 {
-    mAfterAcceptance = nullptr;
-    ++mDropSerial;
+    abandonDrop();
     if (info.tookIdeaOutOfDock(result)) {
         if (DocumentWindowServices* window = windowServices())
             window->removeDockedIdea();

@@ -21,7 +21,6 @@
 #include "platform/ui/Runners.h"
 #include "platform/ui/View.h"
 #include "storage/PersistenceController.h"
-#include "toolkit/SlideUpViewTransitionAnimation.h"
 #include "toolkit/ViewExtensions.h"
 
 namespace corvex {
@@ -60,20 +59,9 @@ ColorPtr proposedColorForNewChild(const IdeaPtr& centre)
 
 } // namespace
 
-bool SolarSystemViewController::setAfterEditorDismissal(std::function<void()> block)
-{
-    // A pending block holds an open editor's result: it is never replaced.
-    if (mAfterEditorDismissal) {
-        Log::warning(QStringLiteral("SolarSystemViewController: an editor is open already"));
-        return false;
-    }
-    mAfterEditorDismissal = std::move(block);
-    return true;
-}
-
 void SolarSystemViewController::onEditIdea(const QString& ideaIdentifier)
 {
-    if (!mSolarSystem || !mSolarSystem->userInteractionEnabled() || screenOccupied() || mAfterEditorDismissal)
+    if (!mSolarSystem || !mSolarSystem->userInteractionEnabled() || screenOccupied() || editorOpen())
         return;
     const IdeaPtr idea = ideaForIdea(ideaIdentifier);
     if (!idea)
@@ -108,7 +96,7 @@ void SolarSystemViewController::showEditorPopover(const std::shared_ptr<IdeaEdit
 void SolarSystemViewController::doEditTextualIdea(const IdeaPtr& idea)
 {
     const auto factory = editorFactoryOrLog();
-    if (!factory || !idea || !mSolarSystem || mAfterEditorDismissal || screenOccupied())
+    if (!factory || !idea || !mSolarSystem || editorOpen() || screenOccupied())
         return;
     Rect anchor;
     if (idea == mRealIdea) {
@@ -126,16 +114,12 @@ void SolarSystemViewController::doEditTextualIdea(const IdeaPtr& idea)
     const std::shared_ptr<IdeaEditor> editor = factory->makeIdeaEditor();
     if (!editor)
         return;
-    editor->setSelectedTitleText(idea->text());
-    editor->setSelectedNoteText(idea->note());
-    editor->setSelectedColor(idea->color());
-    editor->setSelectedColorThemeType(idea->colorThemeType());
-    editor->setSelectedIconImage(idea->iconImage());
+    presetIdeaEditor(*editor, *idea);
     editor->setDelegate(std::static_pointer_cast<IdeaEditorDelegate>(sharedSelf()));
     setUserInteractionEnabled(false);
     std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
     const QString identifier = idea->identifier();
-    setAfterEditorDismissal([weak, editor, identifier] {
+    setAfterEditing([weak, editor, identifier] {
         auto self = weak.lock();
         if (!self)
             return;
@@ -147,11 +131,7 @@ void SolarSystemViewController::doEditTextualIdea(const IdeaPtr& idea)
         const IdeaPtr target = self->editedIdeaOrNotify(identifier);
         if (!target)
             return;
-        target->setText(editor->selectedTitleText());
-        target->setNote(editor->selectedNoteText());
-        target->setColor(editor->selectedColor());
-        target->setColorThemeType(editor->selectedColorThemeType());
-        target->setIconImage(editor->selectedIconImage());
+        takeIdeaEditorValues(*editor, *target);
         if (editor->didRecolor())
             target->applyColorTheme();
         self->updateSolarSystemAndSaveDocument();
@@ -161,8 +141,8 @@ void SolarSystemViewController::doEditTextualIdea(const IdeaPtr& idea)
 
 void SolarSystemViewController::onAddNewIdeaAfterIndex(std::int64_t index, const Rect& fromRect)
 {
-    if (!mSolarSystem || !mSolarSystem->userInteractionEnabled() || screenOccupied() ||
-        mAfterEditorDismissal || !mRealIdea)
+    if (!mSolarSystem || !mSolarSystem->userInteractionEnabled() || screenOccupied() || editorOpen() ||
+        !mRealIdea)
         return;
     const auto factory = editorFactoryOrLog();
     const std::shared_ptr<IdeaEditor> editor = factory ? factory->makeIdeaEditor() : nullptr;
@@ -173,7 +153,7 @@ void SolarSystemViewController::onAddNewIdeaAfterIndex(std::int64_t index, const
     editor->setDelegate(std::static_pointer_cast<IdeaEditorDelegate>(sharedSelf()));
     setUserInteractionEnabled(false);
     std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
-    setAfterEditorDismissal([weak, editor, index] {
+    setAfterEditing([weak, editor, index] {
         auto self = weak.lock();
         if (!self)
             return;
@@ -194,23 +174,19 @@ void SolarSystemViewController::onAddNewIdeaAfterIndex(std::int64_t index, const
 void SolarSystemViewController::editIdeaViewDidClose()
 {
     mIdeaEditor.reset();
-    std::function<void()> block = std::move(mAfterEditorDismissal);
-    mAfterEditorDismissal = nullptr;
-    if (block)
-        block();
+    runAfterEditing();
     makeMindMapFirstResponder();
 }
 
-void SolarSystemViewController::presentSlideUp(const std::shared_ptr<BaseViewController>& editor)
+void SolarSystemViewController::slideUpEditorDismissed()
 {
-    mSlideUpEditor = editor;
-    presentViewController(editor, std::make_shared<SlideUpViewTransitionAnimation>());
+    makeMindMapFirstResponder();
 }
 
 void SolarSystemViewController::doEditImageIdea(const IdeaPtr& idea)
 {
     const auto factory = editorFactoryOrLog();
-    if (!factory || !idea || !mDoc || mAfterEditorDismissal || screenOccupied())
+    if (!factory || !idea || !mDoc || editorOpen() || screenOccupied())
         return;
     const std::shared_ptr<IdeaDocument> document = mDoc;
     PictureViewer::Loader loader = [document, idea](PictureViewer::ImageCompletion completion) {
@@ -247,7 +223,7 @@ void SolarSystemViewController::doEditImageIdea(const IdeaPtr& idea)
 void SolarSystemViewController::doEditURLIdea(const IdeaPtr& idea)
 {
     const auto factory = editorFactoryOrLog();
-    if (!factory || !idea || mAfterEditorDismissal || screenOccupied())
+    if (!factory || !idea || editorOpen() || screenOccupied())
         return;
     const std::shared_ptr<WebLinkEditor> editor = factory->makeWebLinkEditor(
         std::static_pointer_cast<WebLinkEditorDelegate>(sharedSelf()), idea->URL());
@@ -276,7 +252,7 @@ void SolarSystemViewController::presentSlideUpEditor(
 {
     setUserInteractionEnabled(false);
     std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
-    setAfterEditorDismissal([weak, afterClose = std::move(afterClose)] {
+    setAfterEditing([weak, afterClose = std::move(afterClose)] {
         auto self = weak.lock();
         if (!self)
             return;
@@ -287,53 +263,30 @@ void SolarSystemViewController::presentSlideUpEditor(
     presentSlideUp(editor);
 }
 
-void SolarSystemViewController::pleaseDismissEditor(ViewController& editor)
-{
-    if (!mAfterEditorDismissal)
-        return;
-    dismissViewController(&editor);
-    if (mSlideUpEditor.get() == &editor)
-        mSlideUpEditor.reset();
-    std::function<void()> block = std::move(mAfterEditorDismissal);
-    mAfterEditorDismissal = nullptr;
-    block();
-    makeMindMapFirstResponder();
-}
-
-void SolarSystemViewController::pleaseDismissPictureView(ViewController& viewer)
-{
-    pleaseDismissEditor(viewer);
-}
-
-void SolarSystemViewController::pleaseDismissHTMLPageView(ViewController& editor)
-{
-    pleaseDismissEditor(editor);
-}
-
 void SolarSystemViewController::closeOpenEditor()
 {
-    if (!mAfterEditorDismissal)
+    if (!editorOpen())
         return;
     if (const std::shared_ptr<IdeaEditor> editor = mIdeaEditor) {
         editor->close();
         // An editor that did not report its closing is closed here all the same.
-        if (mAfterEditorDismissal)
+        if (editorOpen())
             editIdeaViewDidClose();
         return;
     }
-    if (const std::shared_ptr<BaseViewController> slideUp = mSlideUpEditor) {
+    if (const std::shared_ptr<BaseViewController> slideUp = slideUpEditor()) {
         if (auto viewer = std::dynamic_pointer_cast<PictureViewer>(slideUp))
             viewer->finish();
         else if (auto linkEditor = std::dynamic_pointer_cast<WebLinkEditor>(slideUp))
             linkEditor->finish();
-        if (mAfterEditorDismissal)
+        if (editorOpen())
             pleaseDismissEditor(*slideUp);
     }
 }
 
 void SolarSystemViewController::pleaseStartWebLinkAddition()
 {
-    if (screenOccupied() || mAfterEditorDismissal)
+    if (screenOccupied() || editorOpen())
         return;
     const auto factory = editorFactoryOrLog();
     const std::shared_ptr<WebLinkEditor> editor =
@@ -344,7 +297,7 @@ void SolarSystemViewController::pleaseStartWebLinkAddition()
         return;
     occupyScreen(kWebLinkAddition);
     std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
-    setAfterEditorDismissal([weak, editor] {
+    setAfterEditing([weak, editor] {
         auto self = weak.lock();
         if (!self)
             return;

@@ -226,7 +226,7 @@ void SolarSystemViewController::qvExport()
 void SolarSystemViewController::launchExportForType(quint64 shareType)
 {
     // Nothing over another modal operation or an open editor, whose result must not be lost.
-    if (screenOccupied() || mAfterEditorDismissal || !mDoc || !mRootIdea)
+    if (screenOccupied() || editorOpen() || !mDoc || !mRootIdea)
         return;
     const std::shared_ptr<ExportScreen> screen =
         ExportScreen::create(mRootIdea, mDoc->location(), mDoc->dateModified());
@@ -239,7 +239,7 @@ void SolarSystemViewController::launchExportForType(quint64 shareType)
         mExportScreenDelegate = std::make_shared<ExportScreenDismissal>(sharedSelf());
     screen->setDelegate(mExportScreenDelegate);
     std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
-    if (!setAfterEditorDismissal([weak] {
+    if (!setAfterEditing([weak] {
             auto self = weak.lock();
             if (!self)
                 return;

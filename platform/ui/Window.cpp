@@ -18,6 +18,8 @@
 #include <QWidget>
 #include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <utility>
 
 namespace corvex {
 
@@ -83,6 +85,93 @@ QString titleWithEditMark(const QString& title, bool edited)
     QString escaped = title;
     escaped.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
     return edited ? escaped + QStringLiteral("[*]") : escaped;
+}
+
+// Makes `window` the holder of a status (key or main): the previous holder resigns first.
+// False when it held the status already.
+bool takeStatus(Window*& holder, Window& window, void (Window::*resign)(), void (Window::*become)())
+{
+    if (holder == &window)
+        return false;
+    Window* previous = std::exchange(holder, &window);
+    if (previous)
+        (previous->*resign)();
+    (window.*become)();
+    return true;
+}
+
+void giveUpStatus(Window*& holder, Window& window, void (Window::*resign)())
+{
+    if (holder != &window)
+        return;
+    holder = nullptr;
+    (window.*resign)();
+}
+
+// Where sendEvent takes each kind of event.
+enum class Goes
+{
+    // To the view under the pointer, which keeps that button's grab (a left press also
+    // makes it first responder when it accepts).
+    Press,
+    // To the view holding the button's grab, else the view under the pointer.
+    Drag,
+    // As a drag, and the grab ends.
+    Release,
+    // Through the tracking areas, and to the first responder when the window asks for it.
+    Move,
+    // To the tracking area's owner, else the view under the pointer.
+    TrackingOwner,
+    UnderPointer,
+    FirstResponder,
+};
+
+struct Route
+{
+    Event::Type type;
+    Goes goes;
+    // The grab a button event uses: 0 left, 1 right, 2 other.
+    std::size_t button;
+    void (Responder::*method)(const Event&);
+};
+
+using T = Event::Type;
+using R = Responder;
+constexpr Route kRoutes[] = {
+    {T::LeftMouseDown, Goes::Press, 0, &R::mouseDown},
+    {T::LeftMouseDragged, Goes::Drag, 0, &R::mouseDragged},
+    {T::LeftMouseUp, Goes::Release, 0, &R::mouseUp},
+    {T::RightMouseDown, Goes::Press, 1, &R::rightMouseDown},
+    {T::RightMouseDragged, Goes::Drag, 1, &R::rightMouseDragged},
+    {T::RightMouseUp, Goes::Release, 1, &R::rightMouseUp},
+    {T::OtherMouseDown, Goes::Press, 2, &R::otherMouseDown},
+    {T::OtherMouseDragged, Goes::Drag, 2, &R::otherMouseDragged},
+    {T::OtherMouseUp, Goes::Release, 2, &R::otherMouseUp},
+    {T::MouseMoved, Goes::Move, 0, &R::mouseMoved},
+    {T::MouseEntered, Goes::TrackingOwner, 0, &R::mouseEntered},
+    {T::MouseExited, Goes::TrackingOwner, 0, &R::mouseExited},
+    {T::CursorUpdate, Goes::TrackingOwner, 0, &R::cursorUpdate},
+    {T::ScrollWheel, Goes::UnderPointer, 0, &R::scrollWheel},
+    {T::Magnify, Goes::UnderPointer, 0, &R::magnifyWithEvent},
+    {T::TabletPoint, Goes::UnderPointer, 0, &R::tabletPoint},
+    {T::TabletProximity, Goes::UnderPointer, 0, &R::tabletProximity},
+    {T::KeyDown, Goes::FirstResponder, 0, &R::keyDown},
+    {T::KeyUp, Goes::FirstResponder, 0, &R::keyUp},
+    {T::FlagsChanged, Goes::FirstResponder, 0, &R::flagsChanged},
+};
+
+// Null for an event that goes nowhere (None).
+const Route* routeOf(Event::Type type)
+{
+    const auto found = std::find_if(std::begin(kRoutes), std::end(kRoutes),
+                                    [type](const Route& route) { return route.type == type; });
+    return found == std::end(kRoutes) ? nullptr : &*found;
+}
+
+void deliver(Responder& target, const Event& event)
+{
+    if (const Route* route = routeOf(event.type()))
+        (target.*route->method)(event);
 }
 
 } // namespace
@@ -239,26 +328,14 @@ Window* Window::mainWindow()
 
 void Window::makeKeyWindow()
 {
-    if (gKeyWindow == this)
-        return;
-    Window* previous = gKeyWindow;
-    gKeyWindow = this;
-    if (previous)
-        previous->resignKeyWindow();
-    becomeKeyWindow();
-    if (mHost && mHost->isVisible() && !mHost->isActiveWindow())
+    if (takeStatus(gKeyWindow, *this, &Window::resignKeyWindow, &Window::becomeKeyWindow) && mHost &&
+        mHost->isVisible() && !mHost->isActiveWindow())
         mHost->activateWindow();
 }
 
 void Window::makeMainWindow()
 {
-    if (gMainWindow == this)
-        return;
-    Window* previous = gMainWindow;
-    gMainWindow = this;
-    if (previous)
-        previous->resignMainWindow();
-    becomeMainWindow();
+    takeStatus(gMainWindow, *this, &Window::resignMainWindow, &Window::becomeMainWindow);
 }
 
 void Window::makeKeyAndOrderFront()
@@ -308,22 +385,26 @@ void Window::close()
 {
     if (!mVisible && (!mHost || !mHost->isVisible()))
         return;
+    if (!announceClosing())
+        return;
+    orderOut();
+    giveUpKeyAndMain();
+}
+
+bool Window::announceClosing()
+{
     noteWindowClosing(*this);
     // Whoever owns the window may let it go while it hears of the closing; nothing of it is
     // touched after that.
     const std::weak_ptr<const int> life = lifeToken();
     windowWillClose();
-    if (life.expired())
-        return;
-    orderOut();
-    if (gKeyWindow == this) {
-        gKeyWindow = nullptr;
-        resignKeyWindow();
-    }
-    if (gMainWindow == this) {
-        gMainWindow = nullptr;
-        resignMainWindow();
-    }
+    return !life.expired();
+}
+
+void Window::giveUpKeyAndMain()
+{
+    giveUpStatus(gKeyWindow, *this, &Window::resignKeyWindow);
+    giveUpStatus(gMainWindow, *this, &Window::resignMainWindow);
 }
 
 bool Window::windowShouldClose()
@@ -568,18 +649,8 @@ std::shared_ptr<View> Window::viewAt(Point locationInWindow) const
 
 std::shared_ptr<View>& Window::grabFor(Event::Type type)
 {
-    switch (type) {
-    case Event::Type::RightMouseDown:
-    case Event::Type::RightMouseDragged:
-    case Event::Type::RightMouseUp:
-        return mRightGrab;
-    case Event::Type::OtherMouseDown:
-    case Event::Type::OtherMouseDragged:
-    case Event::Type::OtherMouseUp:
-        return mOtherGrab;
-    default:
-        return mLeftGrab;
-    }
+    const Route* route = routeOf(type);
+    return mGrabs[route ? route->button : 0];
 }
 
 int Window::addEventMonitor(EventMonitor monitor)
@@ -607,68 +678,36 @@ void Window::sendEvent(const Event& incoming)
         if (entry.second && entry.second(event))
             return;
     }
-    switch (event.type()) {
-    case Event::Type::LeftMouseDown:
-    case Event::Type::LeftMouseDragged:
-    case Event::Type::LeftMouseUp:
-    case Event::Type::RightMouseDown:
-    case Event::Type::RightMouseDragged:
-    case Event::Type::RightMouseUp:
-    case Event::Type::OtherMouseDown:
-    case Event::Type::OtherMouseDragged:
-    case Event::Type::OtherMouseUp:
+    const Route* route = routeOf(event.type());
+    if (!route)
+        return;
+    switch (route->goes) {
+    case Goes::Press:
+    case Goes::Drag:
+    case Goes::Release:
         dispatchMouse(event);
         break;
-    case Event::Type::MouseMoved:
+    case Goes::Move:
         mMouseLocation = event.locationInWindow();
         updateTracking(event, false, false);
         if (mAcceptsMouseMoved)
-            firstResponder()->mouseMoved(event);
+            deliver(*firstResponder(), event);
         break;
-    case Event::Type::MouseEntered:
-    case Event::Type::MouseExited:
-    case Event::Type::CursorUpdate: {
+    case Goes::TrackingOwner: {
         Responder* target = event.trackingArea() ? event.trackingArea()->owner() : nullptr;
         const std::shared_ptr<View> hit = target ? nullptr : viewAt(event.locationInWindow());
         if (!target)
             target = hit.get();
-        if (!target)
-            break;
-        if (event.type() == Event::Type::MouseEntered)
-            target->mouseEntered(event);
-        else if (event.type() == Event::Type::MouseExited)
-            target->mouseExited(event);
-        else
-            target->cursorUpdate(event);
+        if (target)
+            deliver(*target, event);
         break;
     }
-    case Event::Type::ScrollWheel:
-    case Event::Type::Magnify:
-    case Event::Type::TabletPoint:
-    case Event::Type::TabletProximity: {
-        const std::shared_ptr<View> target = viewAt(event.locationInWindow());
-        if (!target)
-            break;
-        if (event.type() == Event::Type::ScrollWheel)
-            target->scrollWheel(event);
-        else if (event.type() == Event::Type::Magnify)
-            target->magnifyWithEvent(event);
-        else if (event.type() == Event::Type::TabletPoint)
-            target->tabletPoint(event);
-        else
-            target->tabletProximity(event);
+    case Goes::UnderPointer:
+        if (const std::shared_ptr<View> target = viewAt(event.locationInWindow()))
+            deliver(*target, event);
         break;
-    }
-    case Event::Type::KeyDown:
-        firstResponder()->keyDown(event);
-        break;
-    case Event::Type::KeyUp:
-        firstResponder()->keyUp(event);
-        break;
-    case Event::Type::FlagsChanged:
-        firstResponder()->flagsChanged(event);
-        break;
-    case Event::Type::None:
+    case Goes::FirstResponder:
+        deliver(*firstResponder(), event);
         break;
     }
 }
@@ -676,21 +715,18 @@ void Window::sendEvent(const Event& incoming)
 void Window::dispatchMouse(const Event& event)
 {
     mMouseLocation = event.locationInWindow();
-    std::shared_ptr<View>& grab = grabFor(event.type());
+    const Route& route = *routeOf(event.type());
+    std::shared_ptr<View>& grab = mGrabs[route.button];
     std::shared_ptr<View> target;
-    switch (event.type()) {
-    case Event::Type::LeftMouseDown:
-    case Event::Type::RightMouseDown:
-    case Event::Type::OtherMouseDown:
+    switch (route.goes) {
+    case Goes::Press:
         target = viewAt(event.locationInWindow());
         grab = target;
         if (target && event.type() == Event::Type::LeftMouseDown && firstResponder() != target.get() &&
             target->acceptsFirstResponder())
             makeFirstResponder(target.get());
         break;
-    case Event::Type::LeftMouseUp:
-    case Event::Type::RightMouseUp:
-    case Event::Type::OtherMouseUp:
+    case Goes::Release:
         target = grab ? std::move(grab) : viewAt(event.locationInWindow());
         grab.reset();
         break;
@@ -699,43 +735,11 @@ void Window::dispatchMouse(const Event& event)
         updateTracking(event, true, false);
         break;
     }
-    if (target) {
-        switch (event.type()) {
-        case Event::Type::LeftMouseDown:
-            target->mouseDown(event);
-            break;
-        case Event::Type::LeftMouseDragged:
-            target->mouseDragged(event);
-            break;
-        case Event::Type::LeftMouseUp:
-            target->mouseUp(event);
-            break;
-        case Event::Type::RightMouseDown:
-            target->rightMouseDown(event);
-            break;
-        case Event::Type::RightMouseDragged:
-            target->rightMouseDragged(event);
-            break;
-        case Event::Type::RightMouseUp:
-            target->rightMouseUp(event);
-            break;
-        case Event::Type::OtherMouseDown:
-            target->otherMouseDown(event);
-            break;
-        case Event::Type::OtherMouseDragged:
-            target->otherMouseDragged(event);
-            break;
-        case Event::Type::OtherMouseUp:
-            target->otherMouseUp(event);
-            break;
-        default:
-            break;
-        }
-    }
+    if (target)
+        deliver(*target, event);
     // Areas left or entered during the drag report once the buttons are up.
-    if (!mLeftGrab && !mRightGrab && !mOtherGrab &&
-        (event.type() == Event::Type::LeftMouseUp || event.type() == Event::Type::RightMouseUp ||
-         event.type() == Event::Type::OtherMouseUp))
+    if (route.goes == Goes::Release &&
+        std::none_of(mGrabs.begin(), mGrabs.end(), [](const auto& held) { return held != nullptr; }))
         updateTracking(event, false, false);
 }
 
@@ -800,38 +804,29 @@ void Window::updateTracking(const Event& event, bool dragging, bool outside)
             }
         }
     }
-    const Event::ModifierFlags flags = event.modifierFlags();
+    // Tells the area's owner of an exit, entry or cursor update when the area asks for it.
+    const auto tell = [&](Event::Type type, const Change& change, TrackingArea::Option option) {
+        Responder* owner = change.area->owner();
+        if (!owner || !change.area->hasOption(option))
+            return;
+        Event told = Event::enterExitEvent(type, location, change.area, event.modifierFlags());
+        told.setTimestamp(event.timestamp());
+        told.setWindow(this);
+        deliver(*owner, told);
+    };
     for (const Change& change : exits) {
         change.area->setMouseInside(false);
-        Responder* owner = change.area->owner();
-        if (owner && change.area->hasOption(TrackingArea::MouseEnteredAndExited)) {
-            Event exited = Event::enterExitEvent(Event::Type::MouseExited, location, change.area, flags);
-            exited.setTimestamp(event.timestamp());
-            exited.setWindow(this);
-            owner->mouseExited(exited);
-        }
+        tell(Event::Type::MouseExited, change, TrackingArea::MouseEnteredAndExited);
     }
     for (const Change& change : entries) {
         change.area->setMouseInside(true);
-        if (Responder* owner = change.area->owner();
-            owner && change.area->hasOption(TrackingArea::MouseEnteredAndExited)) {
-            Event entered = Event::enterExitEvent(Event::Type::MouseEntered, location, change.area, flags);
-            entered.setTimestamp(event.timestamp());
-            entered.setWindow(this);
-            owner->mouseEntered(entered);
-        }
-        if (Responder* owner = change.area->owner();
-            owner && change.area->hasOption(TrackingArea::CursorUpdate)) {
-            Event update = Event::enterExitEvent(Event::Type::CursorUpdate, location, change.area, flags);
-            update.setTimestamp(event.timestamp());
-            update.setWindow(this);
-            owner->cursorUpdate(update);
-        }
+        tell(Event::Type::MouseEntered, change, TrackingArea::MouseEnteredAndExited);
+        tell(Event::Type::CursorUpdate, change, TrackingArea::CursorUpdate);
     }
     if (exitedCursorArea && !insideCursorArea)
         Cursor::arrowCursor().set();
-    if (event.type() != Event::Type::MouseMoved && event.type() != Event::Type::LeftMouseDragged &&
-        event.type() != Event::Type::RightMouseDragged && event.type() != Event::Type::OtherMouseDragged)
+    const Route* route = routeOf(event.type());
+    if (!route || (route->goes != Goes::Move && route->goes != Goes::Drag))
         return;
     if (outside)
         return;
@@ -886,9 +881,8 @@ void Window::hostActivationChanged(bool active)
     if (active) {
         makeKeyWindow();
         makeMainWindow();
-    } else if (gKeyWindow == this) {
-        gKeyWindow = nullptr;
-        resignKeyWindow();
+    } else {
+        giveUpStatus(gKeyWindow, *this, &Window::resignKeyWindow);
     }
 }
 
@@ -901,20 +895,10 @@ bool Window::hostCloseRequested()
 {
     if (!windowShouldClose())
         return false;
-    noteWindowClosing(*this);
-    const std::weak_ptr<const int> life = lifeToken();
-    windowWillClose();
-    if (life.expired())
+    if (!announceClosing())
         return true;
     mVisible = false;
-    if (gKeyWindow == this) {
-        gKeyWindow = nullptr;
-        resignKeyWindow();
-    }
-    if (gMainWindow == this) {
-        gMainWindow = nullptr;
-        resignMainWindow();
-    }
+    giveUpKeyAndMain();
     return true;
 }
 

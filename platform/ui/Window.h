@@ -13,6 +13,7 @@
 #include <QString>
 #include <QUrl>
 #include <QWidget> // QPointer<QWidget>::data() in menuBarWidget needs the complete type
+#include <array>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -206,6 +207,9 @@ private:
     // window: the view that took the press is let go, unasked.
     void hostPressLost(Event::Type upType);
     bool hostCloseRequested();
+    // Tells of the closing (windowWillClose); false when the window was let go meanwhile.
+    bool announceClosing();
+    void giveUpKeyAndMain();
     void applyScaleToViews();
 
     WindowCompositor mCompositor;
@@ -214,9 +218,7 @@ private:
     Size mContentSize;
     Responder::Ref mFirstResponder;
     // The views that took the presses of the left, right and other buttons.
-    std::shared_ptr<View> mLeftGrab;
-    std::shared_ptr<View> mRightGrab;
-    std::shared_ptr<View> mOtherGrab;
+    std::array<std::shared_ptr<View>, 3> mGrabs;
     Point mMouseLocation;
     Cursor mCursor;
     QString mTitle;

@@ -148,6 +148,18 @@ TEST(ResponderChain, ScrollGoesToTheViewUnderThePointerAndUpTheChain)
     EXPECT_EQ(s.right->events[0].scrollingDeltaY(), 10);
 }
 
+TEST(ResponderChain, PinchesAndTabletEventsGoToTheViewUnderThePointerAndUpTheChain)
+{
+    Scene s;
+    s.window.sendEvent(Event::magnify(s.at(*s.right, Point(10, 10)), 0.5));
+    s.window.sendEvent(Event::tabletPoint(s.at(*s.inner, Point(5, 5)), 0.25));
+    s.window.sendEvent(Event::tabletProximity(s.at(*s.left, Point(60, 60)), true));
+    EXPECT_EQ(s.joined(), QStringLiteral("right.magnify content.magnify inner.tabletPoint left.tabletPoint "
+                                         "content.tabletPoint left.tabletProximity content.tabletProximity"));
+    ASSERT_EQ(s.right->events.size(), 1u);
+    EXPECT_EQ(s.right->events[0].magnification(), 0.5);
+}
+
 TEST(FirstResponder, KeysGoToTheFirstResponderAndUpTheChain)
 {
     Scene s;

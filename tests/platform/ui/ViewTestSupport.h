@@ -115,6 +115,18 @@ public:
     {
         record(QStringLiteral("cursorUpdate"), e, [&] { View::cursorUpdate(e); });
     }
+    void magnifyWithEvent(const Event& e) override
+    {
+        record(QStringLiteral("magnify"), e, [&] { View::magnifyWithEvent(e); });
+    }
+    void tabletPoint(const Event& e) override
+    {
+        record(QStringLiteral("tabletPoint"), e, [&] { View::tabletPoint(e); });
+    }
+    void tabletProximity(const Event& e) override
+    {
+        record(QStringLiteral("tabletProximity"), e, [&] { View::tabletProximity(e); });
+    }
     void keyDown(const Event& e) override
     {
         record(QStringLiteral("keyDown"), e, [&] { View::keyDown(e); });

@@ -1,0 +1,147 @@
+#include "mindmap/ScreenDrops.h"
+
+#include "mindmap/DocumentWindowServices.h"
+#include "mindmap/DropChoiceMenu.h"
+#include "model/Globals.h"
+#include "platform/core/Log.h"
+#include "storage/PersistenceController.h"
+
+#include <iterator>
+
+namespace corvex {
+
+QString ScreenDrops::dropChoiceTitle(DropChoice choice)
+{
+    // In the order of DropChoice.
+    static constexpr const char* kKeys[] = {"Choice.MoveInside", "Choice.CopyInside", "Choice.MoveHere",
+                                            "Choice.CopyHere",   "Choice.CreateLink", "Choice.Delete"};
+    const auto at = std::size_t(choice);
+    return Globals::normalLocalizedStringForKey(
+        QLatin1String(at < std::size(kKeys) ? kKeys[at] : "Choice.Delete"), QString());
+}
+
+void ScreenDrops::dragOperationEndedAcceptingIdea(const DragInfo& info, const IdeaPtr& idea,
+                                                  const QString& docIdentifier, DropCompletion completion)
+{
+    // One drop is decided at a time, and none while the screen is busy.
+    if (mAfterAcceptance || !idea || !canDecideDrop()) {
+        if (!mAfterAcceptance)
+            dropRefused();
+        if (completion)
+            completion(DragResultNotAccepted);
+        return;
+    }
+    const DragTarget target = dragOperationUpdate(info);
+    dropWillBeDecided();
+    std::weak_ptr<ScreenDrops> weak = weakScreenDrops();
+    const DragInfo drag = info;
+    mAfterAcceptance = [weak, drag, target, completion](quint64 result) {
+        if (drag.tookIdeaOutOfDock(result, target)) {
+            if (auto self = weak.lock())
+                self->dropTookIdeaOutOfDock();
+        }
+        if (completion)
+            completion(result);
+    };
+    ++mDropSerial;
+    mIdeaBeingAccepted = idea;
+    mIdeaBeingAcceptedDocIdentifier = docIdentifier;
+
+    if (target.object == DragTarget::None) {
+        handleDragEndWithResult(DragResultNotAccepted);
+    } else if (target.object != DragTarget::DeleteArea) {
+        if (!acceptDropAt(target)) {
+            Log::assertionFailure(__LINE__, mAcceptAssertion);
+            handleDragEndWithResult(DragResultNotAccepted);
+        }
+    } else if (info.source != DragInfo::ThisWindow) {
+        Log::assertionFailure(__LINE__, mAcceptAssertion);
+        handleDragEndWithResult(DragResultNotAccepted);
+    } else if (info.returnTarget.object == DragTarget::Dock) {
+        if (DocumentWindowServices* window = windowServices())
+            window->removeDockedIdea();
+        dockedIdeaDeleted();
+        handleDragEndWithResult(DragResultMoved);
+    } else if (!offerDeletionAt(target)) {
+        handleDragEndWithResult(DragResultNotAccepted);
+    }
+}
+
+void ScreenDrops::dropTookIdeaOutOfDock()
+{
+    if (DocumentWindowServices* window = windowServices())
+        window->removeDockedIdea();
+}
+
+void ScreenDrops::offerDropChoices(const std::vector<DropChoice>& choices, const Rect& rect, View& inView)
+{
+    std::weak_ptr<ScreenDrops> weak = weakScreenDrops();
+    const std::uint64_t serial = mDropSerial;
+    DropChoiceMenu::show(choices, rect, inView, [weak, serial](std::optional<DropChoice> choice) {
+        auto self = weak.lock();
+        if (self && self->mDropSerial == serial)
+            self->copyPasteAction(choice);
+    });
+}
+
+bool ScreenDrops::dropChoiceCounts(const std::optional<DropChoice>& choice)
+{
+    if (!mAfterAcceptance || !mIdeaBeingAccepted)
+        return false;
+    if (!choice) {
+        handleDragEndWithResult(DragResultNotAccepted);
+        return false;
+    }
+    return true;
+}
+
+void ScreenDrops::copyAttachmentsThen(StorageLocation location, std::function<void()> then)
+{
+    std::weak_ptr<ScreenDrops> weak = weakScreenDrops();
+    const std::uint64_t serial = mDropSerial;
+    PersistenceController::singleton().copyAttachments(
+        mIdeaBeingAccepted, mIdeaBeingAcceptedDocIdentifier, location,
+        [weak, serial, then = std::move(then)](bool ok) {
+            auto self = weak.lock();
+            if (!self || !self->isCurrentDrop(serial))
+                return;
+            if (!ok) {
+                self->handleDragEndWithResult(DragResultNotAccepted);
+                return;
+            }
+            then();
+        });
+}
+
+ScreenDrops::BoolCompletion ScreenDrops::endDropOnAnswer(quint64 onSuccess)
+{
+    std::weak_ptr<ScreenDrops> weak = weakScreenDrops();
+    const std::uint64_t serial = mDropSerial;
+    return [weak, serial, onSuccess](bool ok) {
+        auto self = weak.lock();
+        if (self && self->isCurrentDrop(serial))
+            self->handleDragEndWithResult(ok ? onSuccess : quint64(DragResultNotAccepted));
+    };
+}
+
+void ScreenDrops::forgetIdeaBeingAccepted()
+{
+    mIdeaBeingAccepted.reset();
+    mIdeaBeingAcceptedDocIdentifier.clear();
+}
+
+void ScreenDrops::runAfterAcceptance(quint64 result)
+{
+    std::function<void(quint64)> after = std::move(mAfterAcceptance);
+    mAfterAcceptance = nullptr;
+    if (after)
+        after(result);
+}
+
+void ScreenDrops::abandonDrop()
+{
+    mAfterAcceptance = nullptr;
+    ++mDropSerial;
+}
+
+} // namespace corvex
