@@ -291,12 +291,110 @@ bool scalerHasAvx2()
     static const bool has = __builtin_cpu_supports("avx2");
     return has;
 }
+
+// GCC 12 takes the undefined vectors its AVX-512 intrinsics start from for uninitialised use.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+// The row mix and the blend with four times SSE2's lanes, where the processor has AVX-512
+// (with its byte and word instructions). A row's last pixels go through masked lanes rather
+// than one at a time; whole vectors are loaded and stored plainly, since a masked store
+// costs several plain ones on some processors (measured a third slower over a frame).
+// The column mix stays AVX2's: built from pairs its wider form measured slower.
+constexpr __mmask16 kAllLanes = 0xffff;
+
+// The pixels from `i` on, at most 16, in as many lanes; the others clear.
+__attribute__((target("avx512f"))) inline __m512i scalerLoadLanes(__mmask16 lanes, const std::uint32_t* p)
+{
+    return lanes == kAllLanes ? _mm512_loadu_si512(p) : _mm512_maskz_loadu_epi32(lanes, p);
+}
+
+__attribute__((target("avx512f"))) inline void scalerStoreLanes(__mmask16 lanes, std::uint32_t* p, __m512i v)
+{
+    if (lanes == kAllLanes)
+        _mm512_storeu_si512(p, v);
+    else
+        _mm512_mask_storeu_epi32(p, lanes, v);
+}
+
+// The lanes of the 16 pixels from `i` on that lie before `count`.
+inline __mmask16 scalerLanes(int i, int count)
+{
+    return count - i >= 16 ? kAllLanes : __mmask16((1u << (count - i)) - 1);
+}
+
+// Channels as 16-bit lanes: (x * wx + y * wy) / 256.
+__attribute__((target("avx512f,avx512bw"))) inline __m512i scalerWeighAvx512(__m512i x, __m512i wx, __m512i y,
+                                                                             __m512i wy)
+{
+    return _mm512_srli_epi16(_mm512_add_epi16(_mm512_mullo_epi16(x, wx), _mm512_mullo_epi16(y, wy)), 8);
+}
+
+__attribute__((target("avx512f,avx512bw"))) void scalerLerpRowsAvx512(const std::uint32_t* a,
+                                                                      const std::uint32_t* b, unsigned d,
+                                                                      std::uint32_t* out, int count)
+{
+    const __m512i zero = _mm512_setzero_si512();
+    const __m512i wa = _mm512_set1_epi16(short(256 - d));
+    const __m512i wb = _mm512_set1_epi16(short(d));
+    for (int i = 0; i < count; i += 16) {
+        const __mmask16 lanes = scalerLanes(i, count);
+        const __m512i va = scalerLoadLanes(lanes, a + i);
+        const __m512i vb = scalerLoadLanes(lanes, b + i);
+        const __m512i lo =
+            scalerWeighAvx512(_mm512_unpacklo_epi8(va, zero), wa, _mm512_unpacklo_epi8(vb, zero), wb);
+        const __m512i hi =
+            scalerWeighAvx512(_mm512_unpackhi_epi8(va, zero), wa, _mm512_unpackhi_epi8(vb, zero), wb);
+        scalerStoreLanes(lanes, out + i, _mm512_packus_epi16(lo, hi));
+    }
+}
+
+__attribute__((target("avx512f,avx512bw"))) void scalerBlendOverAvx512(const std::uint32_t* src,
+                                                                       std::uint32_t* dst, int count)
+{
+    const __m512i opaqueAlpha = _mm512_set1_epi32(int(0xff000000u));
+    const __m512i colorMask = _mm512_set1_epi32(0x00ff00ff);
+    const __m512i half = _mm512_set1_epi16(0x0080);
+    const __m512i full = _mm512_set1_epi16(0x00ff);
+    for (int i = 0; i < count; i += 16) {
+        const __mmask16 lanes = scalerLanes(i, count);
+        const __m512i s = scalerLoadLanes(lanes, src + i);
+        // Clear pixels leave the target as it is, opaque ones replace it.
+        const __mmask16 shown = _mm512_test_epi32_mask(s, s);
+        if (shown == 0)
+            continue;
+        if (lanes == kAllLanes && _mm512_cmpge_epu32_mask(s, opaqueAlpha) == kAllLanes) {
+            _mm512_storeu_si512(dst + i, s);
+            continue;
+        }
+        const __m512i d = scalerLoadLanes(lanes, dst + i);
+        __m512i alpha = _mm512_srli_epi32(s, 24);
+        alpha = _mm512_sub_epi16(full, _mm512_or_si512(alpha, _mm512_slli_epi32(alpha, 16)));
+        __m512i ag = _mm512_mullo_epi16(_mm512_srli_epi16(d, 8), alpha);
+        __m512i rb = _mm512_mullo_epi16(_mm512_and_si512(d, colorMask), alpha);
+        rb = _mm512_srli_epi16(_mm512_add_epi16(_mm512_add_epi16(rb, _mm512_srli_epi16(rb, 8)), half), 8);
+        ag = _mm512_andnot_si512(colorMask,
+                                 _mm512_add_epi16(_mm512_add_epi16(ag, _mm512_srli_epi16(ag, 8)), half));
+        // Clear lanes come out as the target was.
+        scalerStoreLanes(lanes, dst + i, _mm512_add_epi8(s, _mm512_or_si512(ag, rb)));
+    }
+}
+
+#pragma GCC diagnostic pop
+
+bool scalerHasAvx512()
+{
+    static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+    return has;
+}
 #endif
 
 void scalerLerpRows(const std::uint32_t* a, const std::uint32_t* b, unsigned d, std::uint32_t* out, int count)
 {
 #if defined(__SSE2__)
-    if (scalerHasAvx2())
+    if (scalerHasAvx512())
+        scalerLerpRowsAvx512(a, b, d, out, count);
+    else if (scalerHasAvx2())
         scalerLerpRowsAvx2(a, b, d, out, count);
     else
         scalerLerpRowsSse2(a, b, d, out, count);
@@ -308,7 +406,9 @@ void scalerLerpRows(const std::uint32_t* a, const std::uint32_t* b, unsigned d, 
 void scalerBlendOver(const std::uint32_t* src, std::uint32_t* dst, int count)
 {
 #if defined(__SSE2__)
-    if (scalerHasAvx2())
+    if (scalerHasAvx512())
+        scalerBlendOverAvx512(src, dst, count);
+    else if (scalerHasAvx2())
         scalerBlendOverAvx2(src, dst, count);
     else
         scalerBlendOverSse2(src, dst, count);
