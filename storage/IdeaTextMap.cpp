@@ -201,6 +201,11 @@ template <typename Block>
     std::size_t entry = 0;
     qsizetype from = 0; // no match starts before this
     qsizetype at = 0;   // the next candidate start to test
+    // The block's candidates from `skip` on: those before it lie in a string that is done
+    // with (a text holding a frequent letter would otherwise test each of its places).
+    const auto candidatesFrom = [](qsizetype skip) {
+        return skip >= Block::Width ? 0u : ~0u << unsigned(skip);
+    };
     while (at <= lastStart) {
         unsigned candidates = 0;
         const qsizetype base = at;
@@ -223,6 +228,7 @@ template <typename Block>
             // at any later start of this one.
             if (start + length > end) {
                 from = end;
+                candidates &= candidatesFrom(from - base);
                 continue;
             }
             if (std::memcmp(buffer + start, wanted.text.data(), std::size_t(length)) != 0)
@@ -232,6 +238,7 @@ template <typename Block>
                 found.count == 0 ? levels[entry] : std::min<qint64>(found.smallest, levels[entry]);
             ++found.count;
             from = end;
+            candidates &= candidatesFrom(from - base);
         }
         at = std::max(at, from);
     }
