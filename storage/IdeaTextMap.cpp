@@ -7,6 +7,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define CORVEX_TEXT_MAP_AVX2 1
+#endif
 
 namespace corvex {
 
@@ -105,47 +109,111 @@ bool IdeaTextMap::containsUtf8(QByteArrayView lowerText, qint64* found, qint64* 
     return scan(lowerText, found, minLevel);
 }
 
-bool IdeaTextMap::scan(QByteArrayView lowerText, qint64* found, qint64* minLevel) const
+namespace {
+
+// What a scan looks for: the text and its two rarest bytes (at `first` and `second`).
+struct Wanted
 {
-    // An empty text would be found everywhere; it occurs nowhere.
-    if (lowerText.isEmpty() || mLevels.empty())
-        return false;
-    const char* const buffer = mBuffer.constData();
-    const qsizetype size = mBuffer.size();
-    const qsizetype length = lowerText.size();
-    if (length > size)
-        return false;
-    // Candidates are the places where the text's two rarest bytes both stand where they
-    // would in it; only those are compared whole.
-    const qsizetype first = rarestByte(lowerText, -1);
-    const qsizetype second = length > 1 ? rarestByte(lowerText, first) : first;
-    const qsizetype reach = std::max(first, second); // the farthest byte a candidate's test reads
-    const char firstByte = lowerText[first];
-    const char secondByte = lowerText[second];
-    const qsizetype lastStart = size - length;
+    QByteArrayView text;
+    qsizetype first = 0;
+    qsizetype second = 0;
+};
+
+// What a scan found: the strings that hold the text, and their smallest level.
+struct Found
+{
     qint64 count = 0;
     qint64 smallest = 0;
+};
+
+// The candidate starts of one block of starts from `at`: bit i when the text's two rarest
+// bytes both stand where they would for a match at at + i. Each block tests Width starts
+// with two loads; the scan takes the last starts one at a time.
+struct OneByOne
+{
+    static constexpr qsizetype Width = 1;
+    explicit OneByOne(const Wanted& wanted)
+        : mFirst(wanted.text[wanted.first]), mSecond(wanted.text[wanted.second])
+    {}
+    [[gnu::always_inline]] unsigned candidates(const char* a, const char* b) const
+    {
+        return *a == mFirst && *b == mSecond ? 1u : 0u;
+    }
+    char mFirst;
+    char mSecond;
+};
+
+#if defined(__SSE2__)
+struct SixteenAtOnce
+{
+    static constexpr qsizetype Width = 16;
+    explicit SixteenAtOnce(const Wanted& wanted)
+        : mFirst(_mm_set1_epi8(wanted.text[wanted.first])), mSecond(_mm_set1_epi8(wanted.text[wanted.second]))
+    {}
+    [[gnu::always_inline]] unsigned candidates(const char* a, const char* b) const
+    {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
+        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
+        return unsigned(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(x, mFirst), _mm_cmpeq_epi8(y, mSecond))));
+    }
+    __m128i mFirst;
+    __m128i mSecond;
+};
+#endif
+
+#if defined(CORVEX_TEXT_MAP_AVX2)
+// Twice the starts a block, for processors that have AVX2 (chosen at run time).
+struct ThirtyTwoAtOnce
+{
+    static constexpr qsizetype Width = 32;
+    [[gnu::target("avx2")]] explicit ThirtyTwoAtOnce(const Wanted& wanted)
+        : mFirst(_mm256_set1_epi8(wanted.text[wanted.first])),
+          mSecond(_mm256_set1_epi8(wanted.text[wanted.second]))
+    {}
+    [[gnu::target("avx2")]] unsigned candidates(const char* a, const char* b) const
+    {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a));
+        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b));
+        return unsigned(_mm256_movemask_epi8(
+            _mm256_and_si256(_mm256_cmpeq_epi8(x, mFirst), _mm256_cmpeq_epi8(y, mSecond))));
+    }
+    __m256i mFirst;
+    __m256i mSecond;
+};
+#endif
+
+// The scan itself, with the widest block the processor has; kept inline so that each
+// block's loads stay in registers.
+template <typename Block>
+[[gnu::always_inline]] inline Found scanWith(const char* buffer, qsizetype size,
+                                             const std::vector<quint32>& ends,
+                                             const std::vector<qint32>& levels, const Wanted& wanted)
+{
+    const qsizetype length = wanted.text.size();
+    const qsizetype first = wanted.first;
+    const qsizetype second = wanted.second;
+    const qsizetype reach = std::max(first, second); // the farthest byte a candidate's test reads
+    const qsizetype lastStart = size - length;
+    const Block block(wanted);
+    const OneByOne single(wanted);
+    Found found;
     std::size_t entry = 0;
     qsizetype from = 0; // no match starts before this
-#if defined(__SSE2__)
-    const __m128i firstWanted = _mm_set1_epi8(firstByte);
-    const __m128i secondWanted = _mm_set1_epi8(secondByte);
-#endif
-    qsizetype at = 0; // the next candidate start to test
+    qsizetype at = 0;   // the next candidate start to test
+    // The block's candidates from `skip` on: those before it lie in a string that is done
+    // with (a text holding a frequent letter would otherwise test each of its places).
+    const auto candidatesFrom = [](qsizetype skip) {
+        return skip >= Block::Width ? 0u : ~0u << unsigned(skip);
+    };
     while (at <= lastStart) {
         unsigned candidates = 0;
         const qsizetype base = at;
-#if defined(__SSE2__)
-        if (at + reach + 16 <= size) {
-            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buffer + at + first));
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buffer + at + second));
-            candidates = unsigned(_mm_movemask_epi8(
-                _mm_and_si128(_mm_cmpeq_epi8(a, firstWanted), _mm_cmpeq_epi8(b, secondWanted))));
-            at += 16;
-        } else
-#endif
-        {
-            candidates = buffer[at + first] == firstByte && buffer[at + second] == secondByte ? 1u : 0u;
+        if (at + reach + Block::Width <= size) {
+            candidates = block.candidates(buffer + at + first, buffer + at + second);
+            at += Block::Width;
+        } else {
+            candidates = single.candidates(buffer + at + first, buffer + at + second);
             at += 1;
         }
         while (candidates != 0) {
@@ -153,30 +221,79 @@ bool IdeaTextMap::scan(QByteArrayView lowerText, qint64* found, qint64* minLevel
             candidates &= candidates - 1;
             if (start < from || start > lastStart)
                 continue;
-            while (qsizetype(mEnds[entry]) <= start)
+            while (qsizetype(ends[entry]) <= start)
                 ++entry;
-            const qsizetype end = qsizetype(mEnds[entry]);
+            const qsizetype end = qsizetype(ends[entry]);
             // A text that would run into the next string is not in this one; neither is it
             // at any later start of this one.
             if (start + length > end) {
                 from = end;
+                candidates &= candidatesFrom(from - base);
                 continue;
             }
-            if (std::memcmp(buffer + start, lowerText.data(), std::size_t(length)) != 0)
+            if (std::memcmp(buffer + start, wanted.text.data(), std::size_t(length)) != 0)
                 continue;
             // One string counts once, however often it holds the text.
-            smallest = count == 0 ? mLevels[entry] : std::min<qint64>(smallest, mLevels[entry]);
-            ++count;
+            found.smallest =
+                found.count == 0 ? levels[entry] : std::min<qint64>(found.smallest, levels[entry]);
+            ++found.count;
             from = end;
+            candidates &= candidatesFrom(from - base);
         }
         at = std::max(at, from);
     }
-    if (count == 0)
+    return found;
+}
+
+#if defined(CORVEX_TEXT_MAP_AVX2)
+// Flattened: the block's test is inlined into the loop, which takes the processor's AVX2 here.
+[[gnu::target("avx2"), gnu::flatten]] Found scanWithAvx2(const char* buffer, qsizetype size,
+                                                         const std::vector<quint32>& ends,
+                                                         const std::vector<qint32>& levels,
+                                                         const Wanted& wanted)
+{
+    return scanWith<ThirtyTwoAtOnce>(buffer, size, ends, levels, wanted);
+}
+
+bool hasAvx2()
+{
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+}
+#endif
+
+} // namespace
+
+bool IdeaTextMap::scan(QByteArrayView lowerText, qint64* found, qint64* minLevel) const
+{
+    // An empty text would be found everywhere; it occurs nowhere.
+    if (lowerText.isEmpty() || mLevels.empty())
+        return false;
+    const qsizetype size = mBuffer.size();
+    const qsizetype length = lowerText.size();
+    if (length > size)
+        return false;
+    // Candidates are the places where the text's two rarest bytes both stand where they
+    // would in it; only those are compared whole.
+    Wanted wanted;
+    wanted.text = lowerText;
+    wanted.first = rarestByte(lowerText, -1);
+    wanted.second = length > 1 ? rarestByte(lowerText, wanted.first) : wanted.first;
+    const char* const buffer = mBuffer.constData();
+#if defined(CORVEX_TEXT_MAP_AVX2)
+    const Found result = hasAvx2() ? scanWithAvx2(buffer, size, mEnds, mLevels, wanted)
+                                   : scanWith<SixteenAtOnce>(buffer, size, mEnds, mLevels, wanted);
+#elif defined(__SSE2__)
+    const Found result = scanWith<SixteenAtOnce>(buffer, size, mEnds, mLevels, wanted);
+#else
+    const Found result = scanWith<OneByOne>(buffer, size, mEnds, mLevels, wanted);
+#endif
+    if (result.count == 0)
         return false;
     if (found)
-        *found = count;
+        *found = result.count;
     if (minLevel)
-        *minLevel = smallest;
+        *minLevel = result.smallest;
     return true;
 }
 

@@ -174,7 +174,8 @@ TEST(DocumentSearchTextMap, CountsAgreeWithAPlainScanOfEachString)
         IdeaTextMap map;
         QStringList keys;
         std::vector<qint64> levels;
-        const int entries = int(random() % 6);
+        // Every fourth map is long enough to span several blocks of the widest scan.
+        const int entries = int(random() % (round % 4 == 0 ? 40 : 6));
         for (int i = 0; i < entries; ++i) {
             keys.append(text(6));
             levels.push_back(qint64(random() % 5));
