@@ -1,6 +1,7 @@
 #include "export/OPMLShareTypeView.h"
 
 #include "formats/OPMLWriter.h"
+#include "model/Idea.h"
 
 namespace corvex {
 

@@ -1,6 +1,7 @@
 #include "export/TextShareTypeView.h"
 
 #include "formats/TextExporter.h"
+#include "model/Idea.h"
 #include "toolkit/ButtonView.h"
 #include "toolkit/TextView.h"
 #include "toolkit/ViewExtensions.h"

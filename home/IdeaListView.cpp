@@ -1,5 +1,6 @@
 #include "home/IdeaListView.h"
 
+#include "home/BigAdderLayer.h"
 #include "home/BigAdderView.h"
 #include "home/IdeaListViewDelegate.h"
 #include "home/IdeaViewForIPadListItem.h"

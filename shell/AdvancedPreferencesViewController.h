@@ -2,12 +2,11 @@
 
 #include "shell/PreferencesViewController.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QPointer>
 #include <QStringList>
 #include <memory>
-
-class QCheckBox;
-class QComboBox;
 
 namespace corvex {
 

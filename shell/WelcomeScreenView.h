@@ -1,6 +1,7 @@
 #pragma once
 
 #include "graphics/QVImage.h"
+#include "platform/gfx/PlatformColor.h"
 #include "toolkit/BaseView.h"
 #include "toolkit/RoundedTextButtonDelegate.h"
 

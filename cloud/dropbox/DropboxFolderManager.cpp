@@ -2,6 +2,7 @@
 
 #include "cloud/dropbox/DropboxContentHash.h"
 #include "cloud/dropbox/DropboxFileNames.h"
+#include "cloud/dropbox/DropboxFolderManagerTask.h"
 #include "model/Globals.h"
 #include "model/IdeaDocumentDataObject.h"
 #include "platform/core/AsyncFutureRunnable.h"
@@ -33,14 +34,6 @@ const QString DropboxFolderManager::StatusFileName = QStringLiteral("corvex.loca
 const QString DropboxFolderManager::ManagedFolderName = QStringLiteral("dropbox");
 const QString DropboxFolderManager::WillTerminateNotification =
     QStringLiteral("NSApplicationWillTerminateNotification");
-
-struct DropboxFolderManager::Task
-{
-    AsyncFutureRunnable::Ptr runnable;
-    // The caller's answer, given once the status file holds the task's change.
-    std::function<void()> answer;
-    std::function<void()> fail;
-};
 
 namespace {
 

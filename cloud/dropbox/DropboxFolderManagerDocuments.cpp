@@ -8,6 +8,7 @@
 
 #include "model/Globals.h"
 #include "platform/core/Log.h"
+#include "storage/AttachmentNames.h"
 #include "storage/PersistenceStateDelegate.h"
 
 #include <QFileInfo>

@@ -3,6 +3,7 @@
 
 #include "cloud/dropbox/DropboxFolderManager.h"
 
+#include "cloud/dropbox/DropboxFolderManagerTask.h"
 #include "model/Globals.h"
 #include "platform/core/AsyncFutureRunnable.h"
 #include "platform/core/Log.h"

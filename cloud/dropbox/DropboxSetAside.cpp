@@ -1,5 +1,6 @@
 #include "cloud/dropbox/DropboxSetAside.h"
 
+#include "model/Idea.h"
 #include "model/IdeaDocumentDataObject.h"
 #include "platform/core/Log.h"
 #include "platform/core/Paths.h"

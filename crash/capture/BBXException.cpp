@@ -6,6 +6,7 @@
 #include "crash/capture/BBXHandler.h"
 #include "crash/capture/BBXUserLogging.h"
 #include "crash/runtime/BBXApplication.h"
+#include "crash/runtime/BBXCrashTime.h"
 #include "crash/runtime/BBXFile.h"
 #include "crash/runtime/BBXMemory.h"
 #include "platform/core/Error.h"

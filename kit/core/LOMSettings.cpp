@@ -14,6 +14,7 @@
 
 #include <QFile>
 #include <cerrno>
+#include <sys/stat.h>
 
 namespace corvex {
 

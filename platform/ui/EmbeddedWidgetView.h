@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QPointer>
+#include <QWidget>
 #include <memory>
 #include <optional>
 
@@ -11,7 +12,6 @@ class QEvent;
 class QKeyEvent;
 class QLineEdit;
 class QObject;
-class QWidget;
 
 namespace corvex {
 

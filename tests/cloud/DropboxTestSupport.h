@@ -14,6 +14,7 @@
 #include "tests/support/VirtualScheduler.h"
 #include "tests/support/net/DropboxEmulator.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStringList>

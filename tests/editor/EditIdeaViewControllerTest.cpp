@@ -19,6 +19,7 @@
 #include "toolkit/CustomInnerTextField.h"
 #include "toolkit/CustomTextField.h"
 #include "toolkit/EditableTextView.h"
+#include "toolkit/HorizontalSelector.h"
 
 #include <QLineEdit>
 #include <QTest>

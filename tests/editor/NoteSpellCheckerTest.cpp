@@ -5,6 +5,7 @@
 #include "tests/support/LogCapture.h"
 #include "tests/support/TestEnvironment.h"
 
+#include <QFile>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextLayout>

@@ -8,6 +8,7 @@
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/VirtualScheduler.h"
 #include "toolkit/BaseView.h"
+#include "toolkit/ButtonView.h"
 #include "toolkit/RoundedTextButton.h"
 #include "toolkit/SearchTextField.h"
 #include "toolkit/SpinningProgressIndicator.h"

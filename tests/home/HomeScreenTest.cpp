@@ -17,6 +17,7 @@
 #include "tests/home/HomeScreenRig.h"
 #include "tests/support/TestEnvironment.h"
 #include "toolkit/ScreenFactory.h"
+#include "toolkit/SearchTextField.h"
 #include "toolkit/ViewExtensions.h"
 
 #include <gtest/gtest.h>

@@ -6,6 +6,7 @@
 #include "formats/DocumentFormats.h"
 #include "home/HomeViewController.h"
 #include "home/IdeaListView.h"
+#include "mindmap/DeleteAreaView.h"
 #include "mindmap/DockAreaView.h"
 #include "mindmap/IdeaView.h"
 #include "mindmap/SimpleIdeaView.h"

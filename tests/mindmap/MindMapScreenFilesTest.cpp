@@ -3,6 +3,7 @@
 
 #include "formats/DocumentFormats.h"
 #include "formats/ExportImport.h"
+#include "mindmap/DockAreaView.h"
 #include "mindmap/ExportAndPrintSeams.h"
 #include "model/Globals.h"
 #include "platform/ui/MenuItem.h"

@@ -1,6 +1,9 @@
 // Renderings of the mind-map screen for a person to look at: the mind map with its top bar,
 // and the overview double that takes its place.
 
+#include "mindmap/ParentIdeaView.h"
+#include "mindmap/PlanetLayer.h"
+#include "mindmap/SimpleIdeaView.h"
 #include "mindmap/SolarSystem.h"
 #include "model/ColorTheme.h"
 #include "model/Globals.h"

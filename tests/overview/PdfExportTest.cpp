@@ -5,6 +5,7 @@
 #include "overview/MindMapToPDF.h"
 #include "overview/PlatonicPage.h"
 #include "platform/core/MainQueue.h"
+#include "platform/gfx/AttributedString.h"
 #include "tests/overview/OverviewTestSupport.h"
 #include "tests/overview/PrintTestSupport.h"
 #include "tests/support/FaultShim.h"

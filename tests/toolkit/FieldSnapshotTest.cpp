@@ -5,6 +5,7 @@
 #include "model/Globals.h"
 #include "platform/gfx/PlatformImage.h"
 #include "platform/ui/EmbeddedWidgetView.h"
+#include "platform/ui/Layer.h"
 #include "platform/ui/Window.h"
 #include "tests/support/VirtualScheduler.h"
 #include "tests/toolkit/FieldTestSupport.h"

@@ -4,6 +4,7 @@
 #include "tests/support/VirtualScheduler.h"
 
 #include <QElapsedTimer>
+#include <QString>
 #include <gtest/gtest.h>
 #include <vector>
 

@@ -32,7 +32,7 @@ constexpr std::array<int, 4> kOrderBlue{0, 0, 255, 255};
 
 void saveOrderMaskOutput(const QImage& image, const QString& name)
 {
-    const QString dir = testOutputDir() + QStringLiteral("/layers");
+    const QString dir = test::testOutputDir() + QStringLiteral("/layers");
     QDir().mkpath(dir);
     image.save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
 }
