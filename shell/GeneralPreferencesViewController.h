@@ -3,11 +3,10 @@
 #include "platform/core/NotificationCenter.h"
 #include "shell/PreferencesViewController.h"
 
+#include <QLabel>
 #include <QPointer>
+#include <QPushButton>
 #include <memory>
-
-class QLabel;
-class QPushButton;
 
 namespace corvex {
 
