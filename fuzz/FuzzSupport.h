@@ -4,9 +4,12 @@
 
 #include "platform/core/Log.h"
 
+#include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 
 namespace corvex::fuzz {
@@ -19,6 +22,12 @@ inline void silenceLog()
         return true;
     }();
     (void)silenced;
+}
+
+// The fuzzer's bytes as a QByteArray over them, without a copy.
+inline QByteArray inputBytes(const std::uint8_t* data, std::size_t size)
+{
+    return QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
 }
 
 // A folder of this process's own, emptied for each input; nothing when none can be made.

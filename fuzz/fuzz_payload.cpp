@@ -3,6 +3,7 @@
 // (links may run in cycles or point nowhere), must write in both forms, and must settle: the
 // tree read back from our own output writes the same JSON objects again.
 
+#include "fuzz/FuzzSupport.h"
 #include "model/Idea.h"
 #include "model/IdeaDocumentDataObject.h"
 #include "platform/core/JsonText.h"
@@ -86,15 +87,14 @@ QByteArray write(const IdeaDocumentDataObject& payload)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    // Refused inputs are logged one line each; the fuzzer needs none of them.
-    corvex::Log::setSink([](corvex::LogLevel, const QString&) {});
+    corvex::fuzz::silenceLog();
     IdeaDocumentDataObject::registerCodables();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const QByteArray input = QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
+    const QByteArray input = corvex::fuzz::inputBytes(data, size);
     const auto payload = IdeaDocumentDataObject::readFromSomeData(input);
     if (!payload)
         return 0;

@@ -4,6 +4,7 @@
 // payload JSONDecoder reads, PayloadTextWriter writes the very bytes JSONEncoder writes (or
 // both refuse the tree).
 
+#include "fuzz/FuzzSupport.h"
 #include "model/Idea.h"
 #include "model/IdeaDocumentDataObject.h"
 #include "model/JSONDecoder.h"
@@ -51,14 +52,14 @@ QByteArray contents(const IdeaDocumentDataObject& payload)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    corvex::Log::setSink([](corvex::LogLevel, const QString&) {});
+    corvex::fuzz::silenceLog();
     IdeaDocumentDataObject::registerCodables();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const QByteArray input = QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
+    const QByteArray input = corvex::fuzz::inputBytes(data, size);
     const corvex::JSONDecoder::TextOptions options = IdeaDocumentDataObject::textDecodingOptions();
 
     corvex::JSONDecoder decoder(input, options);

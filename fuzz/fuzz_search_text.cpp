@@ -4,6 +4,7 @@
 // strings; SearchTextReader answers a map exactly when the payload readers read a payload,
 // and then the map of its tree.
 
+#include "fuzz/FuzzSupport.h"
 #include "model/IdeaDocumentDataObject.h"
 #include "platform/core/Log.h"
 #include "storage/PayloadTextScanner.h"
@@ -46,14 +47,14 @@ QStringList treeEntries(const corvex::IdeaDocumentDataObjectPtr& payload)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    corvex::Log::setSink([](corvex::LogLevel, const QString&) {});
+    corvex::fuzz::silenceLog();
     IdeaDocumentDataObject::registerCodables();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const QByteArray input = QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
+    const QByteArray input = corvex::fuzz::inputBytes(data, size);
 
     if (const std::optional<IdeaTextMap> scanned = corvex::PayloadTextScanner::scan(input)) {
         const auto read = IdeaDocumentDataObject::decodeJSONData(input);
