@@ -35,6 +35,8 @@ IdeaDocumentDataObjectPtr ArchiveImport::withFreshIdentifiers(IdeaDocumentDataOb
 {
     if (!payload || !payload->idea())
         return nullptr;
+    if (payload->idea()->renewIdentifiersUnlessLinked())
+        return payload;
     auto copy = payload->idea()->deepCopyWithNewIdentifiersNoExternalLinks();
     if (!copy)
         return nullptr;

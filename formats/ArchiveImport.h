@@ -47,8 +47,9 @@ public:
     // takes whole and AttachmentNames accepts; the null ObjectID for anything else.
     static ObjectID attachmentFromChunk(const QByteArray& chunk);
 
-    // The payload with its tree replaced by a copy with fresh identifiers whose links stay
-    // inside it (every import does this); nullptr for no payload or no tree.
+    // The payload with fresh identifiers throughout its tree and links that stay inside it
+    // (every import does this): renewed in place when the tree has no link, else replaced by
+    // a copy. The payload must be the decoder's own. nullptr for no payload or no tree.
     static IdeaDocumentDataObjectPtr withFreshIdentifiers(IdeaDocumentDataObjectPtr payload);
 };
 

@@ -890,6 +890,21 @@ IdeaPtr Idea::deepCopyWithNewIdentifiersNoExternalLinks() const
     return deepCopyWithNewIdentifiersPreservingExternalLinks(false);
 }
 
+bool Idea::renewIdentifiersUnlessLinked()
+{
+    std::vector<Idea*> ideas{this};
+    for (std::size_t i = 0; i < ideas.size(); ++i) {
+        if (ideas[i]->isLink())
+            return false;
+        for (const IdeaPtr& child : ideas[i]->mIdeas)
+            ideas.push_back(child.get());
+    }
+    for (Idea* idea : ideas)
+        idea->mIdentifier = createIdentifier();
+    noteChange();
+    return true;
+}
+
 IdeaPtr Idea::ideaByRestrictingDepth(qint64 levels) const
 {
     IdeaPtr copy = deepCopyWithNewIdentifiersNoExternalLinks();

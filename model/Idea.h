@@ -232,6 +232,11 @@ public:
     // (a text idea without content when the target is missing).
     IdeaPtr deepCopyWithNewIdentifiersPreservingExternalLinks(bool preserveExternalLinks) const;
     IdeaPtr deepCopyWithNewIdentifiersNoExternalLinks() const;
+    // What deepCopyWithNewIdentifiersNoExternalLinks gives, made of this very tree: every
+    // idea takes a fresh identifier in place. Only for a tree nothing else holds yet (a
+    // decoder's): the copy of a tree of many ideas costs more than its decoding did. A tree
+    // with a link is left as it is and false returned, since its links need the copy's pass.
+    bool renewIdentifiersUnlessLinked();
     // A copy without external links that keeps the ideas less than `levels` below this one
     // (0 or 1: this idea alone).
     IdeaPtr ideaByRestrictingDepth(qint64 levels) const;

@@ -68,6 +68,29 @@ TEST(IdeaCopy, ADeepCopyHasFreshIdentifiersAndTheSameContent)
     EXPECT_EQ(copy->attachments(), root->attachments());
 }
 
+TEST(IdeaCopy, RenewingInPlaceGivesFreshIdentifiersToATreeWithoutLinksAndLeavesALinkedTreeAlone)
+{
+    const IdeaPtr root = idea("Root", "r");
+    const IdeaPtr a = idea("A", "a");
+    ASSERT_TRUE(root->addIdea(a));
+    ASSERT_TRUE(a->addIdea(idea("A1", "a1")));
+    ASSERT_TRUE(root->addIdea(idea("B", "b")));
+    const QString before = shape(root);
+    const QSet<QString> old = identifiersOf(root);
+
+    ASSERT_TRUE(root->renewIdentifiersUnlessLinked());
+    EXPECT_EQ(shape(root), before);
+    const QSet<QString> renewed = identifiersOf(root);
+    EXPECT_EQ(renewed.size(), 4) << "every idea has an identifier of its own";
+    EXPECT_TRUE(QSet<QString>(renewed).intersect(old).isEmpty());
+    EXPECT_EQ(child(child(root, 0), 0)->parent(), child(root, 0));
+
+    // A link deep down: nothing changes, so the caller's copy can still redirect it.
+    ASSERT_TRUE(child(root, 1)->addIdea(Idea::initWithLinkToIdea(child(root, 0)->identifier())));
+    EXPECT_FALSE(root->renewIdentifiersUnlessLinked());
+    EXPECT_EQ(identifiersOf(root), QSet<QString>(renewed).unite({child(child(root, 1), 0)->identifier()}));
+}
+
 TEST(IdeaCopy, LinksInsideTheCopiedSubtreePointAtTheCopiesWhateverTheirOrder)
 {
     // One link before its target in pre-order, one after it.
