@@ -131,7 +131,7 @@ public:
     bool dragOperationStarted(const DragInfo& info) override;
     DragTarget dragOperationUpdate(const DragInfo& info) override;
     void dragOperationExited() override;
-    void dragOperationEndedWithResult(const DragInfo& info, quint64 result) override;
+    void dragOperationEndedWithResult(const DragInfo& info, DragResult result) override;
     // The grid's focus: an adder's index (adder true), else a document's index (adder
     // unchanged), else IdeaListView::NotFound.
     std::uint64_t indexOfDragFocusPoint(bool& adder) const;
@@ -203,7 +203,7 @@ private:
     void acceptDraggedIdeaIntoIdeaList();
     // The storage call of a copy or move, once the idea's attachments are in the location.
     void performDropChoice(DropChoice choice);
-    void handleDragEndWithResult(quint64 result) override;
+    void handleDragEndWithResult(DragResult result) override;
     // The index the drop's target document has in the location's list now (the list's end
     // for the adder after the last document); nullopt when it is gone.
     std::optional<qint64> resolvedDropIndex() const;

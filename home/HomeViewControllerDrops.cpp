@@ -35,7 +35,7 @@ bool HomeViewController::dragOperationStarted(const DragInfo& info)
     mIdeaListView->startTrackingFocusAt(info.location, nullptr);
     mIdeaListView->trackMouseAt(info.location, nullptr);
     mIdeaListView->dockAreaView()->setHidden(false);
-    mIdeaListView->deleteAreaView()->setHidden(info.source != DragInfo::ThisWindow);
+    mIdeaListView->deleteAreaView()->setHidden(info.source != DragInfo::Source::ThisWindow);
     reactToStateChange();
     return true;
 }
@@ -97,7 +97,7 @@ bool HomeViewController::acceptDropAt(const DragTarget& target)
     if (DocumentWindowServices* window = windowServices())
         window->setDockedIdea(idea, docIdentifier);
     mIdeaListView->dockAreaView()->takeIdeaInside(idea.get(), docIdentifier);
-    handleDragEndWithResult(DragResultCopied);
+    handleDragEndWithResult(DragResult::Copied);
     return true;
 }
 
@@ -117,7 +117,7 @@ bool HomeViewController::offerDeletionAt(const DragTarget& target)
     return true;
 }
 
-void HomeViewController::dragOperationEndedWithResult(const DragInfo& info, quint64 result)
+void HomeViewController::dragOperationEndedWithResult(const DragInfo& info, DragResult result)
 {
     abandonDrop();
     if (info.tookIdeaOutOfDock(result)) {
@@ -178,7 +178,7 @@ void HomeViewController::acceptDraggedIdeaIntoIdeaList()
     const std::shared_ptr<View>& view = viewIfLoaded();
     const IdeaPtr idea = ideaBeingAccepted();
     if (!view || !mIdeaListView || !idea) {
-        handleDragEndWithResult(DragResultNotAccepted);
+        handleDragEndWithResult(DragResult::NotAccepted);
         return;
     }
     const View* focus = mIdeaListView->viewAtFocus();
@@ -190,7 +190,7 @@ void HomeViewController::acceptDraggedIdeaIntoIdeaList()
     const std::uint64_t index = indexOfDragFocusPoint(adder);
     const auto& shown = mIdeaListView->proxies();
     if (index == IdeaListView::NotFound || index > shown.size() || (!adder && index == shown.size())) {
-        handleDragEndWithResult(DragResultNotAccepted);
+        handleDragEndWithResult(DragResult::NotAccepted);
         return;
     }
     mDropTargetIsAdder = adder;
@@ -206,7 +206,7 @@ void HomeViewController::acceptDraggedIdeaIntoIdeaList()
         choices.push_back(DropChoice::CopyHere);
     } else {
         if (!from.isNull() && from == mDropTargetDocIdentifier) {
-            handleDragEndWithResult(DragResultMoved);
+            handleDragEndWithResult(DragResult::Moved);
             return;
         }
         if (!from.isNull() && !idea->identifier().isEmpty())
@@ -225,11 +225,11 @@ void HomeViewController::copyPasteAction(std::optional<DropChoice> choice)
     if (*choice == DropChoice::Delete) {
         if (from.isNull()) {
             Log::assertionFailure(__LINE__, "-[HomeViewController copyPasteActionWithTitle:]");
-            handleDragEndWithResult(DragResultNotAccepted);
+            handleDragEndWithResult(DragResult::NotAccepted);
         } else if (ideaBeingAccepted()->parent()) {
-            deleteIdea(ideaBeingAccepted()->identifier(), from, endDropOnAnswer(DragResultMoved));
+            deleteIdea(ideaBeingAccepted()->identifier(), from, endDropOnAnswer(DragResult::Moved));
         } else {
-            deleteDocument(from, endDropOnAnswer(DragResultMoved));
+            deleteDocument(from, endDropOnAnswer(DragResult::Moved));
         }
         return;
     }
@@ -237,7 +237,7 @@ void HomeViewController::copyPasteAction(std::optional<DropChoice> choice)
     const bool here = *choice == DropChoice::CopyHere || *choice == DropChoice::MoveHere;
     if (indexOfDragFocusPoint(adder) == IdeaListView::NotFound || adder != here ||
         mDropTargetIsAdder != here || !resolvedDropIndex()) {
-        handleDragEndWithResult(DragResultNotAccepted);
+        handleDragEndWithResult(DragResult::NotAccepted);
         return;
     }
     // The idea's pictures come along first; without them nothing is done.
@@ -252,32 +252,34 @@ void HomeViewController::performDropChoice(DropChoice choice)
     const std::optional<qint64> index = resolvedDropIndex();
     const IdeaPtr idea = ideaBeingAccepted();
     if (!index || !idea) {
-        handleDragEndWithResult(DragResultNotAccepted);
+        handleDragEndWithResult(DragResult::NotAccepted);
         return;
     }
     PersistenceController& storage = PersistenceController::singleton();
     const QString from = ideaBeingAcceptedDocIdentifier();
     switch (choice) {
     case DropChoice::CopyHere:
-        storage.copyIdeaBefore(idea, from, *index, mLocation, endDropOnAnswer(DragResultCopied));
+        storage.copyIdeaBefore(idea, from, *index, mLocation, endDropOnAnswer(DragResult::Copied));
         return;
     case DropChoice::CopyInside:
-        storage.copyIdeaInside(idea, from, *index, mLocation, endDropOnAnswer(DragResultCopied));
+        storage.copyIdeaInside(idea, from, *index, mLocation, endDropOnAnswer(DragResult::Copied));
         return;
     case DropChoice::MoveHere:
-        storage.moveIdeaBefore(idea->identifier(), from, *index, mLocation, endDropOnAnswer(DragResultMoved));
+        storage.moveIdeaBefore(idea->identifier(), from, *index, mLocation,
+                               endDropOnAnswer(DragResult::Moved));
         return;
     case DropChoice::MoveInside:
-        storage.moveIdeaInside(idea->identifier(), from, *index, mLocation, endDropOnAnswer(DragResultMoved));
+        storage.moveIdeaInside(idea->identifier(), from, *index, mLocation,
+                               endDropOnAnswer(DragResult::Moved));
         return;
     case DropChoice::CreateLink:
     case DropChoice::Delete:
         break;
     }
-    handleDragEndWithResult(DragResultNotAccepted);
+    handleDragEndWithResult(DragResult::NotAccepted);
 }
 
-void HomeViewController::handleDragEndWithResult(quint64 result)
+void HomeViewController::handleDragEndWithResult(DragResult result)
 {
     forgetIdeaBeingAccepted();
     mDropTargetDocIdentifier.clear();

@@ -16,14 +16,14 @@ class DragInfo
 {
 public:
     // Where the drag began.
-    enum Source : quint64
+    enum class Source : quint64
     {
         ThisWindow = 0,
         OtherWindow = 1,
         OutsideApplication = 2,
     };
     // What is dragged.
-    enum ObjectType : quint64
+    enum class ObjectType : quint64
     {
         IdeaObject = 0,
         FileObject = 1,
@@ -35,18 +35,18 @@ public:
     virtual ~DragInfo();
 
     // A drag out of this window's dock (return target: the dock) whose drop was carried out
-    // (result not 0) somewhere else than the dock: the idea has left the dock. With no drop
-    // target (a drag that ended elsewhere) only the first two count.
-    bool tookIdeaOutOfDock(quint64 result, const DragTarget& dropTarget = DragTarget()) const
+    // (any result but NotAccepted) somewhere else than the dock: the idea has left the dock.
+    // With no drop target (a drag that ended elsewhere) only the first two count.
+    bool tookIdeaOutOfDock(DragResult result, const DragTarget& dropTarget = DragTarget()) const
     {
-        return result != 0 && source == ThisWindow && returnTarget.object == DragTarget::Dock &&
-               dropTarget.object != DragTarget::Dock;
+        return result != DragResult::NotAccepted && source == Source::ThisWindow &&
+               returnTarget.object == DragTarget::Dock && dropTarget.object != DragTarget::Dock;
     }
 
     Point location;
-    quint64 source = ThisWindow;
+    Source source = Source::ThisWindow;
     DragTarget returnTarget;
-    quint64 objectType = IdeaObject;
+    ObjectType objectType = ObjectType::IdeaObject;
 };
 
 } // namespace corvex

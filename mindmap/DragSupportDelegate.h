@@ -18,7 +18,7 @@ class DragSupportDelegate
 public:
     // Takes a drop's result code (DragResult); must be called exactly once, at once or later,
     // on the main thread.
-    using DropCompletion = std::function<void(quint64 result)>;
+    using DropCompletion = std::function<void(DragResult result)>;
 
     virtual ~DragSupportDelegate();
 
@@ -37,8 +37,8 @@ public:
     virtual void dragOperationEndedAcceptingIdea(const DragInfo& info, const IdeaPtr& idea,
                                                  const QString& docIdentifier, DropCompletion completion) = 0;
     // The drag is over for this window, with its final result: the screen where it began
-    // learns whether the idea was taken (non-zero) or not (0).
-    virtual void dragOperationEndedWithResult(const DragInfo& info, quint64 result) = 0;
+    // learns whether the idea was taken (Moved, Copied) or not (NotAccepted).
+    virtual void dragOperationEndedWithResult(const DragInfo& info, DragResult result) = 0;
 };
 
 } // namespace corvex

@@ -34,13 +34,18 @@ struct DragTarget
 };
 
 // The outcome of a drop, passed from the screen under the drop to the screen where the drag
-// began: 0 nothing was done (the planet flies back), 1 moved (or deleted), 2 copied, linked,
-// docked or dropped back onto itself.
-enum DragResult : quint64
+// began. The numbers are the ones the drag trace logs.
+enum class DragResult : quint64
 {
-    DragResultNotAccepted = 0,
-    DragResultMoved = 1,
-    DragResultCopied = 2,
+    NotAccepted = 0, // nothing was done: the planet flies back
+    Moved = 1,       // moved, or deleted
+    Copied = 2,      // copied, linked, docked or dropped back onto itself
 };
+
+// The number a result is logged with.
+constexpr quint64 dragResultCode(DragResult result)
+{
+    return static_cast<quint64>(result);
+}
 
 } // namespace corvex

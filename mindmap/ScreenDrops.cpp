@@ -28,14 +28,14 @@ void ScreenDrops::dragOperationEndedAcceptingIdea(const DragInfo& info, const Id
         if (!mAfterAcceptance)
             dropRefused();
         if (completion)
-            completion(DragResultNotAccepted);
+            completion(DragResult::NotAccepted);
         return;
     }
     const DragTarget target = dragOperationUpdate(info);
     dropWillBeDecided();
     std::weak_ptr<ScreenDrops> weak = weakScreenDrops();
     const DragInfo drag = info;
-    mAfterAcceptance = [weak, drag, target, completion](quint64 result) {
+    mAfterAcceptance = [weak, drag, target, completion](DragResult result) {
         if (drag.tookIdeaOutOfDock(result, target)) {
             if (auto self = weak.lock())
                 self->dropTookIdeaOutOfDock();
@@ -48,22 +48,22 @@ void ScreenDrops::dragOperationEndedAcceptingIdea(const DragInfo& info, const Id
     mIdeaBeingAcceptedDocIdentifier = docIdentifier;
 
     if (target.object == DragTarget::None) {
-        handleDragEndWithResult(DragResultNotAccepted);
+        handleDragEndWithResult(DragResult::NotAccepted);
     } else if (target.object != DragTarget::DeleteArea) {
         if (!acceptDropAt(target)) {
             Log::assertionFailure(__LINE__, mAcceptAssertion);
-            handleDragEndWithResult(DragResultNotAccepted);
+            handleDragEndWithResult(DragResult::NotAccepted);
         }
-    } else if (info.source != DragInfo::ThisWindow) {
+    } else if (info.source != DragInfo::Source::ThisWindow) {
         Log::assertionFailure(__LINE__, mAcceptAssertion);
-        handleDragEndWithResult(DragResultNotAccepted);
+        handleDragEndWithResult(DragResult::NotAccepted);
     } else if (info.returnTarget.object == DragTarget::Dock) {
         if (DocumentWindowServices* window = windowServices())
             window->removeDockedIdea();
         dockedIdeaDeleted();
-        handleDragEndWithResult(DragResultMoved);
+        handleDragEndWithResult(DragResult::Moved);
     } else if (!offerDeletionAt(target)) {
-        handleDragEndWithResult(DragResultNotAccepted);
+        handleDragEndWithResult(DragResult::NotAccepted);
     }
 }
 
@@ -89,7 +89,7 @@ bool ScreenDrops::dropChoiceCounts(const std::optional<DropChoice>& choice)
     if (!mAfterAcceptance || !mIdeaBeingAccepted)
         return false;
     if (!choice) {
-        handleDragEndWithResult(DragResultNotAccepted);
+        handleDragEndWithResult(DragResult::NotAccepted);
         return false;
     }
     return true;
@@ -106,21 +106,21 @@ void ScreenDrops::copyAttachmentsThen(StorageLocation location, std::function<vo
             if (!self || !self->isCurrentDrop(serial))
                 return;
             if (!ok) {
-                self->handleDragEndWithResult(DragResultNotAccepted);
+                self->handleDragEndWithResult(DragResult::NotAccepted);
                 return;
             }
             then();
         });
 }
 
-ScreenDrops::BoolCompletion ScreenDrops::endDropOnAnswer(quint64 onSuccess)
+ScreenDrops::BoolCompletion ScreenDrops::endDropOnAnswer(DragResult onSuccess)
 {
     std::weak_ptr<ScreenDrops> weak = weakScreenDrops();
     const std::uint64_t serial = mDropSerial;
     return [weak, serial, onSuccess](bool ok) {
         auto self = weak.lock();
         if (self && self->isCurrentDrop(serial))
-            self->handleDragEndWithResult(ok ? onSuccess : quint64(DragResultNotAccepted));
+            self->handleDragEndWithResult(ok ? onSuccess : DragResult::NotAccepted);
     };
 }
 
@@ -130,9 +130,9 @@ void ScreenDrops::forgetIdeaBeingAccepted()
     mIdeaBeingAcceptedDocIdentifier.clear();
 }
 
-void ScreenDrops::runAfterAcceptance(quint64 result)
+void ScreenDrops::runAfterAcceptance(DragResult result)
 {
-    std::function<void(quint64)> after = std::move(mAfterAcceptance);
+    std::function<void(DragResult)> after = std::move(mAfterAcceptance);
     mAfterAcceptance = nullptr;
     if (after)
         after(result);

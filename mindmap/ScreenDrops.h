@@ -53,7 +53,7 @@ public:
     // Carries out a choice of the drop being decided; none is the menu closed without one.
     virtual void copyPasteAction(std::optional<DropChoice> choice) = 0;
     // Ends the drop being decided with the code (see DragResult).
-    virtual void handleDragEndWithResult(quint64 result) = 0;
+    virtual void handleDragEndWithResult(DragResult result) = 0;
     // The window's services; null when the screen is in no document window.
     virtual DocumentWindowServices* windowServices() const = 0;
 
@@ -90,10 +90,10 @@ protected:
     void copyAttachmentsThen(StorageLocation location, std::function<void()> then);
     // A storage call's answer: the drop ends with `onSuccess`, or unaccepted on failure,
     // unless it ended meanwhile.
-    BoolCompletion endDropOnAnswer(quint64 onSuccess);
+    BoolCompletion endDropOnAnswer(DragResult onSuccess);
     // The end of a drop: the idea forgotten, then the window told the result once.
     void forgetIdeaBeingAccepted();
-    void runAfterAcceptance(quint64 result);
+    void runAfterAcceptance(DragResult result);
     // The window ended the drag itself: no answer of the drop counts from now on.
     void abandonDrop();
     // The drop being decided now, if any, tells its answers by this serial.
@@ -104,7 +104,7 @@ private:
     const char* mAcceptAssertion;
     IdeaPtr mIdeaBeingAccepted;
     QString mIdeaBeingAcceptedDocIdentifier;
-    std::function<void(quint64 result)> mAfterAcceptance;
+    std::function<void(DragResult result)> mAfterAcceptance;
     // Counts drops, so that a late answer of an earlier one finds it over.
     std::uint64_t mDropSerial = 0;
 };

@@ -248,10 +248,10 @@ public:
     bool dragOperationStarted(const DragInfo& info) override;
     DragTarget dragOperationUpdate(const DragInfo& info) override;
     void dragOperationExited() override;
-    void dragOperationEndedWithResult(const DragInfo& info, quint64 result) override;
+    void dragOperationEndedWithResult(const DragInfo& info, DragResult result) override;
 
     void copyPasteAction(std::optional<DropChoice> choice) override;
-    void handleDragEndWithResult(quint64 result) override;
+    void handleDragEndWithResult(DragResult result) override;
     // The dock shows the window's docked idea (hidden without one); shadows follow it.
     void updateStatusDueToPossibleDockingUpdate();
     // No identifier: no shadows; else the planet of that identifier half transparent.
@@ -274,7 +274,7 @@ private:
     std::weak_ptr<ScreenDrops> weakScreenDrops() override { return sharedSelf(); }
     void acceptDraggedIdeaToSolarSystem();
     void acceptDropIntoDock();
-    void iffHandleDragEndWithResult(bool ok, quint64 result);
+    void iffHandleDragEndWithResult(bool ok, DragResult result);
     // A move (of another document's idea when `fromOtherDocument`): 1 when done; for another
     // document's idea 2 when the copy went in but its save or the source's deletion failed.
     void runDropMove(bool fromOtherDocument, const IdeaPtr& container,

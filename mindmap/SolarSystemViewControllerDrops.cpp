@@ -92,8 +92,8 @@ bool SolarSystemViewController::dragOperationStarted(const DragInfo& info)
     if (mDockAreaView)
         mDockAreaView->setHidden(false);
     if (mDeleteAreaView)
-        mDeleteAreaView->setHidden(info.source != DragInfo::ThisWindow);
-    if (info.objectType == DragInfo::IdeaObject)
+        mDeleteAreaView->setHidden(info.source != DragInfo::Source::ThisWindow);
+    if (info.objectType == DragInfo::ObjectType::IdeaObject)
         updateShadowStatusForIdea(DragInfoForIdea::ideaIdentifierOf(info),
                                   DragInfoForIdea::docIdentifierOf(info));
     return true;
@@ -145,7 +145,7 @@ bool SolarSystemViewController::canDecideDrop() const
 
 void SolarSystemViewController::dropRefused()
 {
-    handleDragEndWithResult(DragResultNotAccepted);
+    handleDragEndWithResult(DragResult::NotAccepted);
 }
 
 void SolarSystemViewController::dropTookIdeaOutOfDock()
@@ -166,7 +166,7 @@ bool SolarSystemViewController::acceptDropAt(const DragTarget& target)
         Log::assertionFailure(
             __LINE__,
             "-[SolarSystemViewController dragOperationEnded:acceptIdea:fromDocument:onCompletion:]");
-        handleDragEndWithResult(DragResultNotAccepted);
+        handleDragEndWithResult(DragResult::NotAccepted);
         return true;
     }
     acceptDraggedIdeaToSolarSystem();
@@ -187,7 +187,7 @@ void SolarSystemViewController::acceptDropIntoDock()
     const IdeaPtr idea = ideaBeingAccepted();
     const QString docIdentifier = ideaBeingAcceptedDocIdentifier();
     if (!window) {
-        handleDragEndWithResult(DragResultNotAccepted);
+        handleDragEndWithResult(DragResult::NotAccepted);
         return;
     }
     // An idea of a cloud document other than this one waits in the dock as a temporary copy.
@@ -201,20 +201,20 @@ void SolarSystemViewController::acceptDropIntoDock()
                     return;
                 DocumentWindowServices* services = self->windowServices();
                 if (!copy || copyDocIdentifier.isEmpty() || !services) {
-                    self->handleDragEndWithResult(DragResultNotAccepted);
+                    self->handleDragEndWithResult(DragResult::NotAccepted);
                     return;
                 }
                 services->setDockedIdea(copy, copyDocIdentifier);
                 if (self->mDockAreaView)
                     self->mDockAreaView->takeIdeaInside(copy.get(), copyDocIdentifier);
-                self->handleDragEndWithResult(DragResultCopied);
+                self->handleDragEndWithResult(DragResult::Copied);
             });
         return;
     }
     window->setDockedIdea(idea, docIdentifier);
     if (mDockAreaView)
         mDockAreaView->takeIdeaInside(idea.get(), docIdentifier);
-    handleDragEndWithResult(DragResultCopied);
+    handleDragEndWithResult(DragResult::Copied);
 }
 
 // ---- Choices
@@ -226,7 +226,7 @@ void SolarSystemViewController::acceptDraggedIdeaToSolarSystem()
     const IdeaPtr idea = ideaBeingAccepted();
     if (!focus || !idea || !mRealIdea || !mRootIdea) {
         Log::assertionFailure(__LINE__, "-[SolarSystemViewController acceptDraggedIdeaToSolarSystem]");
-        handleDragEndWithResult(DragResultNotAccepted);
+        handleDragEndWithResult(DragResult::NotAccepted);
         return;
     }
     const QString& from = ideaBeingAcceptedDocIdentifier();
@@ -236,16 +236,16 @@ void SolarSystemViewController::acceptDraggedIdeaToSolarSystem()
         const IdeaPtr child = childIdeaAtFocusIndex(focus->index());
         if (!child) {
             Log::assertionFailure(__LINE__, "-[SolarSystemViewController acceptDraggedIdeaToSolarSystem]");
-            handleDragEndWithResult(DragResultNotAccepted);
+            handleDragEndWithResult(DragResult::NotAccepted);
             return;
         }
         if (child->identifier() == idea->identifier() && sameDocument) {
             // Dropped back onto itself.
-            handleDragEndWithResult(DragResultCopied);
+            handleDragEndWithResult(DragResult::Copied);
             return;
         }
         if (child->isLink()) {
-            handleDragEndWithResult(DragResultNotAccepted);
+            handleDragEndWithResult(DragResult::NotAccepted);
             return;
         }
         if (!from.isNull() && !mRealIdea->couldMyChildBeDescendantOfIdeaWithIdentifier(idea->identifier()))
@@ -266,11 +266,11 @@ void SolarSystemViewController::acceptDraggedIdeaToSolarSystem()
             mRootIdea->findIdeaInSubTreeWithIdentifier(idea->identifier()) && childIndex == NotFound)
             choices.push_back(DropChoice::CreateLink);
     } else {
-        handleDragEndWithResult(DragResultNotAccepted);
+        handleDragEndWithResult(DragResult::NotAccepted);
         return;
     }
     if (!viewIfLoaded()) {
-        handleDragEndWithResult(DragResultNotAccepted);
+        handleDragEndWithResult(DragResult::NotAccepted);
         return;
     }
     offerDropChoices(choices, mSolarSystem->convertRectToView(focus->focusRect(), viewIfLoaded().get()),
@@ -284,14 +284,14 @@ void SolarSystemViewController::copyPasteAction(std::optional<DropChoice> choice
     if (*choice == DropChoice::Delete) {
         const bool ours = mDoc && ideaBeingAcceptedDocIdentifier() == mDoc->docIdentifier();
         iffHandleDragEndWithResult(ours && deleteIdeaWithIdentifier(ideaBeingAccepted()->identifier()),
-                                   DragResultMoved);
+                                   DragResult::Moved);
         return;
     }
     const std::shared_ptr<SolarFocusObject> focus =
         mSolarSystem ? mSolarSystem->currentFocusObject() : nullptr;
     if (!focus || !mDoc) {
         Log::assertionFailure(__LINE__, "-[SolarSystemViewController copyPasteActionWithTitle:]");
-        handleDragEndWithResult(DragResultNotAccepted);
+        handleDragEndWithResult(DragResult::NotAccepted);
         return;
     }
     if (*choice == DropChoice::CreateLink) {
@@ -312,36 +312,36 @@ void SolarSystemViewController::performDropChoice(DropChoice choice,
     const std::int64_t index = focus->index();
     const std::int64_t slot = safeInsertionIndexFromFocusIndex(index);
     const bool fromOtherDocument = !mDoc || from != mDoc->docIdentifier();
-    const auto endWith = [this](quint64 result) { return endDropOnAnswer(result); };
+    const auto endWith = [this](DragResult result) { return endDropOnAnswer(result); };
     const IdeaPtr child = childIdeaAtFocusIndex(index);
 
     switch (choice) {
     case DropChoice::CopyHere:
         if (type == SolarFocusObject::AdderFocus) {
-            copyIdeaAfter(idea, slot, endWith(DragResultCopied));
+            copyIdeaAfter(idea, slot, endWith(DragResult::Copied));
             return;
         }
         break;
     case DropChoice::CreateLink:
         if (type == SolarFocusObject::AdderFocus) {
-            createLinkToIdea(idea, slot, endWith(DragResultCopied));
+            createLinkToIdea(idea, slot, endWith(DragResult::Copied));
             return;
         }
         break;
     case DropChoice::CopyInside:
         if (type == SolarFocusObject::ParentFocus) {
-            copyToParentTheIdea(idea, endWith(DragResultCopied));
+            copyToParentTheIdea(idea, endWith(DragResult::Copied));
             return;
         }
         if (type == SolarFocusObject::PlanetFocus && child) {
-            copyIdeaInside(idea, index, endWith(DragResultCopied));
+            copyIdeaInside(idea, index, endWith(DragResult::Copied));
             return;
         }
         break;
     case DropChoice::MoveHere:
         if (type == SolarFocusObject::AdderFocus) {
             if (child && child->identifier() == idea->identifier() && !fromOtherDocument) {
-                handleDragEndWithResult(DragResultCopied);
+                handleDragEndWithResult(DragResult::Copied);
                 return;
             }
             runDropMove(fromOtherDocument, mRealIdea, [this, idea, from, slot](BoolCompletion done) {
@@ -367,7 +367,7 @@ void SolarSystemViewController::performDropChoice(DropChoice choice,
     case DropChoice::Delete:
         break;
     }
-    handleDragEndWithResult(DragResultNotAccepted);
+    handleDragEndWithResult(DragResult::NotAccepted);
 }
 
 void SolarSystemViewController::runDropMove(bool fromOtherDocument, const IdeaPtr& container,
@@ -375,7 +375,7 @@ void SolarSystemViewController::runDropMove(bool fromOtherDocument, const IdeaPt
 {
     // A move from another document inserts a copy, saves this document and only then deletes
     // the source idea. When the save or the deletion fails the copy is still in this tree,
-    // so the drop ends as a copy (2): the source keeps its idea and nothing is lost. Whether
+    // so the drop ends as Copied: the source keeps its idea and nothing is lost. Whether
     // the copy went in shows in the container's child count once the synchronous part of the
     // move is over.
     struct MoveState
@@ -388,8 +388,8 @@ void SolarSystemViewController::runDropMove(bool fromOtherDocument, const IdeaPt
     };
     auto state = std::make_shared<MoveState>();
     state->countBefore = container ? container->ideas().size() : 0;
-    const BoolCompletion endMoved = endDropOnAnswer(DragResultMoved);
-    const BoolCompletion endCopied = endDropOnAnswer(DragResultCopied);
+    const BoolCompletion endMoved = endDropOnAnswer(DragResult::Moved);
+    const BoolCompletion endCopied = endDropOnAnswer(DragResult::Copied);
     const auto finish = [endMoved, endCopied, fromOtherDocument](const MoveState& done) {
         if (!done.ok && fromOtherDocument && done.copyInserted)
             endCopied(true);
@@ -408,14 +408,14 @@ void SolarSystemViewController::runDropMove(bool fromOtherDocument, const IdeaPt
         finish(*state);
 }
 
-void SolarSystemViewController::iffHandleDragEndWithResult(bool ok, quint64 result)
+void SolarSystemViewController::iffHandleDragEndWithResult(bool ok, DragResult result)
 {
-    handleDragEndWithResult(ok ? result : quint64(DragResultNotAccepted));
+    handleDragEndWithResult(ok ? result : DragResult::NotAccepted);
 }
 
 // ---- Ending drops and drags
 
-void SolarSystemViewController::handleDragEndWithResult(quint64 result)
+void SolarSystemViewController::handleDragEndWithResult(DragResult result)
 {
     forgetIdeaBeingAccepted();
     if (mSolarSystem) {
@@ -428,7 +428,7 @@ void SolarSystemViewController::handleDragEndWithResult(quint64 result)
     runAfterAcceptance(result);
 }
 
-void SolarSystemViewController::dragOperationEndedWithResult(const DragInfo& info, quint64 result)
+void SolarSystemViewController::dragOperationEndedWithResult(const DragInfo& info, DragResult result)
 {
     abandonDrop();
     if (info.tookIdeaOutOfDock(result)) {
@@ -438,7 +438,7 @@ void SolarSystemViewController::dragOperationEndedWithResult(const DragInfo& inf
     // One of our planets was taken by another screen, which may have changed the tree this
     // screen shares (the same document) or deleted the idea from it (a move): show the idea
     // again from the tree.
-    if (result != DragResultNotAccepted && info.returnTarget.object == OwnPlanetTarget && mDoc &&
+    if (result != DragResult::NotAccepted && info.returnTarget.object == OwnPlanetTarget && mDoc &&
         mDoc->idea() && !mDrillingUpOrDown)
         modelDidChangeWithNewRootIdea(mDoc->idea());
     handleDragEndWithResult(result);

@@ -94,15 +94,15 @@ void DragSupportWindow::startDragForEvent(const Event& event, View& /*the host's
         // an answer that never comes.
         if (screen && !(mDelayDragEnding && mDragTargetSessionNumber != NoSession)) {
             DragInfoForIdea refused;
-            refused.objectType = DragInfo::IdeaObject;
-            refused.source = DragInfo::ThisWindow;
+            refused.objectType = DragInfo::ObjectType::IdeaObject;
+            refused.source = DragInfo::Source::ThisWindow;
             refused.returnTarget = returnTarget;
             refused.location = event.locationInWindow();
             if (exampleIdeaView) {
                 refused.ideaIdentifier = exampleIdeaView->ideaIdentifier();
                 refused.docIdentifier = exampleIdeaView->docIdentifier();
             }
-            screen->dragOperationEndedWithResult(refused, DragResultNotAccepted);
+            screen->dragOperationEndedWithResult(refused, DragResult::NotAccepted);
         }
         return;
     }
@@ -111,7 +111,7 @@ void DragSupportWindow::startDragForEvent(const Event& event, View& /*the host's
     mDraggedDocIdentifier = exampleIdeaView->docIdentifier();
     mDraggedIdeaIdentifier = exampleIdeaView->ideaIdentifier();
     mDragSourceInfo = std::make_shared<DragInfoForIdea>();
-    mDragSourceInfo->objectType = DragInfo::IdeaObject;
+    mDragSourceInfo->objectType = DragInfo::ObjectType::IdeaObject;
     mDragSourceInfo->returnTarget = returnTarget;
     mDragSourceInfo->ideaIdentifier = mDraggedIdeaIdentifier;
     mDragSourceInfo->docIdentifier = mDraggedDocIdentifier;
@@ -151,10 +151,11 @@ void DragSupportWindow::startDragForEvent(const Event& event, View& /*the host's
 
     const std::shared_ptr<DragSessionRunner> runner = DragSessionRunner::current();
     draggingSessionWillBegin(DragSessionRegistry::nextSequenceNumber());
-    std::weak_ptr<bool> alive = mDragAlive;
+    // The window may be closed while the drag runs.
+    const WindowRef alive = ref();
     const bool performed = runner->runDrag(std::move(request));
     DragSessionRegistry::setRunningSessionNumber(NoSession);
-    if (!alive.expired())
+    if (alive.get())
         draggingSessionEnded(performed);
 }
 
@@ -172,15 +173,15 @@ void DragSupportWindow::draggingSessionEnded(bool operationPerformed)
     // Taken outside the windows counts only when the promised file was written: a
     // destination that got no file took nothing.
     const bool taken = operationPerformed && (!mDragOutPromise || mDragOutPromise->succeeded());
-    handleDragEndingForSource(true, false, taken ? DragResultCopied : DragResultNotAccepted);
+    handleDragEndingForSource(true, false, taken ? DragResult::Copied : DragResult::NotAccepted);
 }
 
 // ---- Target side
 
-quint64 DragSupportWindow::draggingEntered(const Drag& drag)
+DragOperation DragSupportWindow::draggingEntered(const Drag& drag)
 {
     if (mDragTargetSessionNumber != NoSession)
-        return OperationNone;
+        return DragOperation::None;
     if (isVisible())
         makeKeyAndOrderFront();
     mDragTargetSessionNumber = drag.sequenceNumber;
@@ -188,9 +189,9 @@ quint64 DragSupportWindow::draggingEntered(const Drag& drag)
         const bool accept = !supportedFilePathFromDrag(drag).isEmpty();
         mDragTargetSourceWindow = WindowRef();
         mDragTargetInfo = std::make_shared<DragInfo>();
-        mDragTargetInfo->source = DragInfo::OutsideApplication;
+        mDragTargetInfo->source = DragInfo::Source::OutsideApplication;
         mDragTargetInfo->returnTarget.object = 1;
-        mDragTargetInfo->objectType = DragInfo::FileObject;
+        mDragTargetInfo->objectType = DragInfo::ObjectType::FileObject;
         addOverlay(accept);
     } else {
         DragSupportWindow* from = currentDragSourceWindow();
@@ -199,9 +200,9 @@ quint64 DragSupportWindow::draggingEntered(const Drag& drag)
         mDraggedIdeaIdentifier = from ? from->mDraggedIdeaIdentifier : QString();
         mDraggedDocIdentifier = from ? from->mDraggedDocIdentifier : QString();
         auto info = std::make_shared<DragInfoForIdea>();
-        info->objectType = DragInfo::IdeaObject;
-        info->source = mDragSourceSessionNumber == mDragTargetSessionNumber ? DragInfo::ThisWindow
-                                                                            : DragInfo::OtherWindow;
+        info->objectType = DragInfo::ObjectType::IdeaObject;
+        info->source = mDragSourceSessionNumber == mDragTargetSessionNumber ? DragInfo::Source::ThisWindow
+                                                                            : DragInfo::Source::OtherWindow;
         if (from && from->mDragSourceInfo) {
             info->docIdentifier = from->mDragSourceInfo->docIdentifier;
             info->ideaIdentifier = from->mDragSourceInfo->ideaIdentifier;
@@ -216,31 +217,31 @@ quint64 DragSupportWindow::draggingEntered(const Drag& drag)
         mDragTargetSessionNumber = NoSession;
         mDragTargetInfo.reset();
         mDragTargetSourceWindow = WindowRef();
-        return OperationNone;
+        return DragOperation::None;
     }
-    if (mDragTargetInfo->objectType == DragInfo::IdeaObject) {
+    if (mDragTargetInfo->objectType == DragInfo::ObjectType::IdeaObject) {
         screen->dragOperationUpdate(*mDragTargetInfo);
         showPlanetCopy(drag.location);
-        return OperationEvery;
+        return DragOperation::Every;
     }
     // Files: the source hears what a drop would do, so that a drop refused here (the overlay
     // shows it) is never taken for done.
     return fileDropOperation(drag);
 }
 
-quint64 DragSupportWindow::draggingUpdated(const Drag& drag)
+DragOperation DragSupportWindow::draggingUpdated(const Drag& drag)
 {
     if (drag.sequenceNumber != mDragTargetSessionNumber || !mDragTargetInfo)
-        return OperationNone;
+        return DragOperation::None;
     mDragTargetInfo->location = drag.location;
     if (mDragTargetIdeaView) {
         DragSupportDelegate* screen = dragSupportDelegate();
         const DragTarget target = screen ? screen->dragOperationUpdate(*mDragTargetInfo) : DragTarget();
         movePlanetCopy(drag.location, target);
     }
-    if (mDragTargetInfo->objectType == DragInfo::FileObject)
+    if (mDragTargetInfo->objectType == DragInfo::ObjectType::FileObject)
         return fileDropOperation(drag);
-    return OperationEvery;
+    return DragOperation::Every;
 }
 
 void DragSupportWindow::draggingExited(const Drag& drag)
@@ -251,24 +252,25 @@ void DragSupportWindow::draggingExited(const Drag& drag)
     if (DragSupportWindow* from = mDragTargetSourceWindow.get();
         from && from->mDragOutPromise && from->mDragSourceSessionNumber != NoSession)
         from->mDragOutPromise->fulfil();
-    handleDragEndingForSource(false, true, DragResultNotAccepted);
+    handleDragEndingForSource(false, true, DragResult::NotAccepted);
 }
 
 void DragSupportWindow::draggingEnded(const Drag&)
 {
-    handleDragEndingForSource(false, true, DragResultNotAccepted);
+    handleDragEndingForSource(false, true, DragResult::NotAccepted);
 }
 
 bool DragSupportWindow::performDragOperation(const Drag& drag)
 {
     if (drag.sequenceNumber != mDragTargetSessionNumber || !mDragTargetInfo)
         return false;
-    const quint64 mask = drag.sourceOperationMask;
-    if (mDragTargetInfo->source == DragInfo::OutsideApplication) {
+    const DragOperation mask = drag.sourceOperationMask;
+    if (mDragTargetInfo->source == DragInfo::Source::OutsideApplication) {
         const QString path = supportedFilePathFromDrag(drag);
-        if (path.isEmpty() || !(mask & (OperationCopy | OperationGeneric | OperationMove))) {
+        if (path.isEmpty() ||
+            !hasAnyOf(mask, DragOperation::Copy | DragOperation::Generic | DragOperation::Move)) {
             // Nothing done is answered as nothing done.
-            handleDragEndingForSource(true, true, DragResultNotAccepted);
+            handleDragEndingForSource(true, true, DragResult::NotAccepted);
             return false;
         }
         mDelayDragEnding = true;
@@ -287,7 +289,7 @@ bool DragSupportWindow::performDragOperation(const Drag& drag)
     if (target.object == DragTarget::None) {
         // No target here: the drag ends as not taken for both windows, so a dock the idea
         // came out of keeps it.
-        handleDragEndingForSource(true, true, DragResultNotAccepted);
+        handleDragEndingForSource(true, true, DragResult::NotAccepted);
         return false;
     }
     snapPlanetCopy(target, drag.location);
@@ -301,7 +303,7 @@ bool DragSupportWindow::performDragOperation(const Drag& drag)
         if (DragSupportWindow* window = self.get())
             window->acceptLoadedIdea(idea, info, from);
     });
-    handleDragEndingForSource(true, true, DragResultNotAccepted);
+    handleDragEndingForSource(true, true, DragResult::NotAccepted);
     return true;
 }
 
@@ -311,22 +313,23 @@ void DragSupportWindow::acceptLoadedIdea(const IdeaPtr& idea, const std::shared_
     DragSupportDelegate* screen = dragSupportDelegate();
     if (idea && screen) {
         WindowRef self = ref();
-        screen->dragOperationEndedAcceptingIdea(*info, idea, mDraggedDocIdentifier, [self](quint64 result) {
+        auto answered = [self](DragResult result) {
             DragSupportWindow* window = self.get();
             if (!window)
                 return;
             window->mDragAcceptCalled = true;
             window->mDelayDragEnding = false;
             window->handleDragEndingForSource(true, true, result);
-        });
+        };
+        screen->dragOperationEndedAcceptingIdea(*info, idea, mDraggedDocIdentifier, std::move(answered));
         return;
     }
     mDelayDragEnding = false;
-    handleDragEndingForSource(true, true, DragResultNotAccepted);
+    handleDragEndingForSource(true, true, DragResult::NotAccepted);
     DragSupportWindow* from = sourceWindow.get();
     if (from && from != this) {
         from->mDelayDragEnding = false;
-        from->handleDragEndingForSource(true, false, DragResultNotAccepted);
+        from->handleDragEndingForSource(true, false, DragResult::NotAccepted);
     }
 }
 
@@ -335,7 +338,8 @@ void DragSupportWindow::afterLoadingDraggedIdea(std::function<void(const IdeaPtr
     if (!block)
         return;
     DragSupportWindow* from = mDragTargetSourceWindow.get();
-    const bool fromApplication = !mDragTargetInfo || mDragTargetInfo->source != DragInfo::OutsideApplication;
+    const bool fromApplication =
+        !mDragTargetInfo || mDragTargetInfo->source != DragInfo::Source::OutsideApplication;
     const IdeaPtr docked = from ? from->currentDockedIdea() : nullptr;
     if (fromApplication && mDraggedDocIdentifier.isNull() && docked &&
         docked->identifier() == mDraggedIdeaIdentifier && from->currentDockedDocIdentifier().isNull()) {
@@ -348,7 +352,7 @@ void DragSupportWindow::afterLoadingDraggedIdea(std::function<void(const IdeaPtr
 
 // ---- Ending
 
-void DragSupportWindow::handleDragEndingForSource(bool source, bool target, quint64 result)
+void DragSupportWindow::handleDragEndingForSource(bool source, bool target, DragResult result)
 {
     if (mDelayDragEnding)
         return;
@@ -362,11 +366,12 @@ void DragSupportWindow::handleDragEndingForSource(bool source, bool target, quin
         mDragTargetSessionNumber = NoSession;
         record = mDragTargetInfo;
         mDragTargetInfo.reset();
-        if (source && result == DragResultNotAccepted)
+        if (source && result == DragResult::NotAccepted)
             animateReturnDraggedViewAndRemoveIt(record.get());
         else
             removeTargetIdeaViewAndOverlays();
-        if (mDragSourceSessionNumber != NoSession && record && record->source == DragInfo::ThisWindow) {
+        if (mDragSourceSessionNumber != NoSession && record &&
+            record->source == DragInfo::Source::ThisWindow) {
             if (DragSupportDelegate* screen = dragSupportDelegate())
                 screen->dragOperationExited();
         }
@@ -385,7 +390,7 @@ void DragSupportWindow::handleDragEndingForSource(bool source, bool target, quin
         }
     } else if (DragSupportDelegate* screen = dragSupportDelegate()) {
         Logger::trace(this, __LINE__, "-[DragSupportWindow handleDragEndingForSource:andTarget:withResult:]",
-                      QStringLiteral("the screen hears the end with result %1").arg(result));
+                      QStringLiteral("the screen hears the end with result %1").arg(dragResultCode(result)));
         screen->dragOperationEndedWithResult(*record, result);
     }
     mDragAcceptCalled = false;

@@ -68,8 +68,8 @@ public:
     static DragSupportWindow* currentDragSourceWindow();
 
     // ---- Target side (DragDestination) ----
-    quint64 draggingEntered(const Drag& drag) override;
-    quint64 draggingUpdated(const Drag& drag) override;
+    DragOperation draggingEntered(const Drag& drag) override;
+    DragOperation draggingUpdated(const Drag& drag) override;
     void draggingExited(const Drag& drag) override;
     bool performDragOperation(const Drag& drag) override;
     void draggingEnded(const Drag& drag) override;
@@ -82,7 +82,7 @@ public:
     static QString supportedFilePathFromDrag(const Drag& drag);
     // What a drop of the drag from outside would do: a copy (a move when the source allows
     // only that) of its one supported file; none for anything else.
-    static quint64 fileDropOperation(const Drag& drag);
+    static DragOperation fileDropOperation(const Drag& drag);
     using FileCompletion = std::function<void(const IdeaPtr& idea, const QString& docIdentifier)>;
     // Imports the file into location 0 as a new document: its root idea and identifier, or
     // null and empty (a file that is no regular file, an unreadable picture, a failed
@@ -110,16 +110,15 @@ protected:
     void hostWidgetCreated(QWidget& host) override;
 
 private:
-    // A window of a drag, held weakly.
+    // A window of a drag, held weakly: null once the window is destroyed.
     struct WindowRef
     {
-        DragSupportWindow* window = nullptr;
-        std::weak_ptr<bool> alive;
-        DragSupportWindow* get() const { return alive.expired() ? nullptr : window; }
+        Responder::Ref window;
+        DragSupportWindow* get() const { return static_cast<DragSupportWindow*>(window.get()); }
     };
-    WindowRef ref() { return WindowRef{this, mDragAlive}; }
+    WindowRef ref() { return WindowRef{this}; }
 
-    void handleDragEndingForSource(bool source, bool target, quint64 result);
+    void handleDragEndingForSource(bool source, bool target, DragResult result);
     void afterLoadingDraggedIdea(std::function<void(const IdeaPtr& idea)> block);
     void acceptLoadedIdea(const IdeaPtr& idea, const std::shared_ptr<DragInfo>& info, WindowRef sourceWindow);
     void fileImported(const IdeaPtr& idea, const QString& docIdentifier);
@@ -150,7 +149,6 @@ private:
     bool mDragAcceptCalled = false;
 
     QPointer<QtDragDestinationAdapter> mAdapter;
-    std::shared_ptr<bool> mDragAlive = std::make_shared<bool>(true);
 };
 
 } // namespace corvex

@@ -37,13 +37,13 @@ QString DragSupportWindow::supportedFilePathFromDrag(const Drag& drag)
     return isPathReferringToSupportedFileType(path) ? path : QString();
 }
 
-quint64 DragSupportWindow::fileDropOperation(const Drag& drag)
+DragOperation DragSupportWindow::fileDropOperation(const Drag& drag)
 {
     if (supportedFilePathFromDrag(drag).isEmpty())
-        return OperationNone;
-    if (drag.sourceOperationMask & (OperationCopy | OperationGeneric))
-        return OperationCopy;
-    return drag.sourceOperationMask & OperationMove;
+        return DragOperation::None;
+    if (hasAnyOf(drag.sourceOperationMask, DragOperation::Copy | DragOperation::Generic))
+        return DragOperation::Copy;
+    return drag.sourceOperationMask & DragOperation::Move;
 }
 
 bool DragSupportWindow::handleDataFromFile(const QString& path, FileCompletion completion)
@@ -93,12 +93,12 @@ void DragSupportWindow::fileImported(const IdeaPtr& idea, const QString& docIden
         setDockedIdea(idea, docIdentifier);
         showShortNotificationToUser(
             Globals::normalLocalizedStringForKey(QString(), QStringLiteral("Copied to clipboard")));
-        handleDragEndingForSource(true, true, DragResultCopied);
+        handleDragEndingForSource(true, true, DragResult::Copied);
         return;
     }
     showShortNotificationToUser(
         Globals::normalLocalizedStringForKey(QString(), QStringLiteral("Error importing contents")));
-    handleDragEndingForSource(true, true, DragResultNotAccepted);
+    handleDragEndingForSource(true, true, DragResult::NotAccepted);
 }
 
 } // namespace corvex

@@ -127,7 +127,7 @@ void DragSupportWindow::animateReturnDraggedViewAndRemoveIt(const DragInfo* info
 {
     std::shared_ptr<IdeaView> copy = mDragTargetIdeaView;
     View* superview = copy ? copy->superview() : nullptr;
-    if (!copy || !superview || !info || info->source != DragInfo::ThisWindow ||
+    if (!copy || !superview || !info || info->source != DragInfo::Source::ThisWindow ||
         info->returnTarget.object == DragTarget::None) {
         removeTargetIdeaViewAndOverlays();
         return;

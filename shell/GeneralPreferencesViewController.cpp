@@ -154,28 +154,30 @@ void GeneralPreferencesViewController::showChoice(QPushButton* button, QLabel* f
     }
     button->setText(DeactivateTitle);
     setCloudImageForButton(*button, location);
-    footer->setText(statusForLocation(location) == WorkspaceStatusError ? errorText : workspaceText);
+    footer->setText(statusForLocation(location) == WorkspaceStatus::Error ? errorText : workspaceText);
 }
 
-unsigned GeneralPreferencesViewController::statusForLocation(unsigned location)
+WorkspaceStatus GeneralPreferencesViewController::statusForLocation(unsigned location)
 {
     // Until a back end serves the location, the choice cannot work: say so.
     if (!PersistenceStateFactory::hasMaker(location))
-        return WorkspaceStatusError;
+        return WorkspaceStatus::Error;
     return PersistenceController::singleton().statusForLocation(location);
 }
 
-QString GeneralPreferencesViewController::imageNameForStatus(unsigned status)
+QString GeneralPreferencesViewController::imageNameForStatus(WorkspaceStatus status)
 {
     switch (status) {
-    case 1:
-    case 3:
+    case WorkspaceStatus::Starting:
+    case WorkspaceStatus::Synchronising:
         return QStringLiteral("sync");
-    case 2:
+    case WorkspaceStatus::Error:
         return QStringLiteral("error");
-    default:
-        return QStringLiteral("cloud");
+    case WorkspaceStatus::Unavailable:
+    case WorkspaceStatus::InSync:
+        break;
     }
+    return QStringLiteral("cloud");
 }
 
 void GeneralPreferencesViewController::setCloudImageForButton(QPushButton& button, unsigned location)

@@ -2,6 +2,7 @@
 
 #include "platform/core/NotificationCenter.h"
 #include "shell/PreferencesViewController.h"
+#include "storage/WorkspaceDelegate.h"
 
 #include <QLabel>
 #include <QPointer>
@@ -42,11 +43,12 @@ public:
     void dropboxButtonPressed();
     void ensureICloudChoiceValue();
     void ensureDropboxChoiceValue();
-    // The image of the location's status: 4 and 0 "cloud", 1 and 3 "sync", 2 "error". An
-    // opted-in location no back end serves counts as 2.
+    // The image of the location's status: in sync and unavailable "cloud", starting and
+    // synchronising "sync", error "error". An opted-in location no back end serves counts as
+    // an error.
     void setCloudImageForButton(QPushButton& button, unsigned location);
-    static unsigned statusForLocation(unsigned location);
-    static QString imageNameForStatus(unsigned status);
+    static WorkspaceStatus statusForLocation(unsigned location);
+    static QString imageNameForStatus(WorkspaceStatus status);
 
 private:
     void refresh();

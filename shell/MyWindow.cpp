@@ -55,16 +55,17 @@ void myWindowUndo(QWidget* widget, bool redo)
 QString cloudIconForStatus(WorkspaceStatus status)
 {
     switch (status) {
-    case 4:
+    case WorkspaceStatus::InSync:
         return QStringLiteral("cloud");
-    case 1:
-    case 3:
+    case WorkspaceStatus::Starting:
+    case WorkspaceStatus::Synchronising:
         return QStringLiteral("sync");
-    case 2:
+    case WorkspaceStatus::Error:
         return QStringLiteral("error");
-    default:
-        return QString();
+    case WorkspaceStatus::Unavailable:
+        break;
     }
+    return QString();
 }
 
 } // namespace
@@ -158,12 +159,9 @@ void MyWindow::switchToViewController(const std::shared_ptr<BaseViewController>&
 
     // The menus follow the new screen on the next turn (H20A's menu bar re-validates on
     // activation; the application hears it through the became-main handler).
-    std::weak_ptr<bool> alive = mAliveToken;
-    MainQueue::post([this, alive] {
-        if (alive.expired())
-            return;
-        if (mBecameMain)
-            mBecameMain();
+    postWhileAlive([](MyWindow& window) {
+        if (window.mBecameMain)
+            window.mBecameMain();
     });
     Globals::markPersistentAppStateDirty();
     if (appears) {
@@ -220,10 +218,10 @@ void MyWindow::startDragForEvent(const Event& event, View&, const std::shared_pt
         return;
     DragInfo info;
     info.location = event.locationInWindow();
-    info.source = DragInfo::ThisWindow;
+    info.source = DragInfo::Source::ThisWindow;
     info.returnTarget = returnTarget;
-    info.objectType = DragInfo::IdeaObject;
-    screen->dragOperationEndedWithResult(info, 0);
+    info.objectType = DragInfo::ObjectType::IdeaObject;
+    screen->dragOperationEndedWithResult(info, DragResult::NotAccepted);
 }
 
 void MyWindow::addListener(const std::shared_ptr<MyWindowEventListener>& listener)
@@ -304,14 +302,21 @@ void MyWindow::keyDown(const Event& event)
 void MyWindow::becomeMainWindow()
 {
     Window::becomeMainWindow();
-    std::weak_ptr<bool> alive = mAliveToken;
-    MainQueue::post([this, alive] {
-        if (alive.expired())
-            return;
-        if (mCurrentController)
-            mCurrentController->becameTopLevelController();
-        if (mBecameMain)
-            mBecameMain();
+    postWhileAlive([](MyWindow& window) {
+        if (window.mCurrentController)
+            window.mCurrentController->becameTopLevelController();
+        if (window.mBecameMain)
+            window.mBecameMain();
+    });
+}
+
+void MyWindow::postWhileAlive(std::function<void(MyWindow& window)> block)
+{
+    // The responder's own weak reference: it answers null once the window is destroyed.
+    const Responder::Ref self(this);
+    MainQueue::post([self, block = std::move(block)] {
+        if (Responder* alive = self.get())
+            block(static_cast<MyWindow&>(*alive));
     });
 }
 

@@ -55,7 +55,7 @@ public:
     void setCloudIconStateForLocation(unsigned location) override;
     void showShortNotificationToUser(const QString& text) override;
     // A plain main window takes part in no drag: the screen hears at once that nothing was
-    // taken (result 0). DragSupportWindow carries drags and the dock.
+    // taken (DragResult::NotAccepted). DragSupportWindow carries drags and the dock.
     void startDragForEvent(const Event& event, View& fromView,
                            const std::shared_ptr<IdeaView>& exampleIdeaView,
                            const DragTarget& returnTarget) override;
@@ -100,13 +100,16 @@ public:
     void windowWillClose() override;
 
 private:
+    // Runs `block` with this window on a later turn of the main queue, unless the window is
+    // gone by then.
+    void postWhileAlive(std::function<void(MyWindow& window)> block);
+
     std::shared_ptr<ContainerView> mContainerView;
     std::shared_ptr<BaseViewController> mCurrentController;
     std::vector<std::weak_ptr<MyWindowEventListener>> mListeners;
     QUrl mDocURL;
     std::function<void()> mWillClose;
     std::function<void()> mBecameMain;
-    std::shared_ptr<bool> mAliveToken = std::make_shared<bool>(true);
 };
 
 } // namespace corvex

@@ -63,8 +63,8 @@ public:
 
     // Ready for the screens: the location keeps no list, or its list is complete.
     virtual bool isReadyForUse() const = 0;
-    // WorkspaceStatusUnavailable where no workspace serves the location.
-    virtual WorkspaceStatus status() const { return WorkspaceStatusUnavailable; }
+    // WorkspaceStatus::Unavailable where no workspace serves the location.
+    virtual WorkspaceStatus status() const { return WorkspaceStatus::Unavailable; }
     // The complete list; nothing while it is not complete or where there is none.
     virtual std::optional<std::vector<IdeaProxyPtr>> proxyListOrNilIfNotReady() const { return std::nullopt; }
     // The first summary with the identifier in the complete list, or null.

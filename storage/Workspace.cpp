@@ -573,17 +573,17 @@ std::optional<WorkspaceStatus> Workspace::workspaceStatusForCode(PersistenceStat
 {
     switch (status) {
     case PersistenceStateStatusInitial:
-        return WorkspaceStatusStarting;
+        return WorkspaceStatus::Starting;
     case PersistenceStateStatusError:
-        return WorkspaceStatusError;
+        return WorkspaceStatus::Error;
     case PersistenceStateStatusNoAccount:
-        return WorkspaceStatusUnavailable;
+        return WorkspaceStatus::Unavailable;
     case PersistenceStateStatusDataReceived:
-        return WorkspaceStatusInSync;
+        return WorkspaceStatus::InSync;
     case PersistenceStateStatusSyncing:
-        return WorkspaceStatusSynchronising;
+        return WorkspaceStatus::Synchronising;
     case PersistenceStateStatusAllFound:
-        return WorkspaceStatusInSync;
+        return WorkspaceStatus::InSync;
     default:
         return std::nullopt;
     }

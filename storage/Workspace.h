@@ -257,7 +257,7 @@ private:
     void dropWaitingSearchReads();
 
     StorageLocation mLocation;
-    WorkspaceStatus mStatus = WorkspaceStatusStarting;
+    WorkspaceStatus mStatus = WorkspaceStatus::Starting;
     PersistenceStatePtr mCurrentState;
     std::vector<IdeaProxyPtr> mIdeaProxies;
     std::unique_ptr<SerialQueue> mQueue;

@@ -11,12 +11,14 @@ namespace corvex {
 class Workspace;
 
 // The state of a cloud location as the screens show it (PersistenceController::statusForLocation).
-using WorkspaceStatus = unsigned;
-inline constexpr WorkspaceStatus WorkspaceStatusUnavailable = 0; // also: the location has no workspace
-inline constexpr WorkspaceStatus WorkspaceStatusStarting = 1;
-inline constexpr WorkspaceStatus WorkspaceStatusError = 2;
-inline constexpr WorkspaceStatus WorkspaceStatusSynchronising = 3;
-inline constexpr WorkspaceStatus WorkspaceStatusInSync = 4;
+enum class WorkspaceStatus : unsigned
+{
+    Unavailable = 0, // also: the location has no workspace
+    Starting = 1,
+    Error = 2,
+    Synchronising = 3,
+    InSync = 4,
+};
 
 // What a Workspace reports to its owner (the persistence controller), each call with the
 // workspace as last argument, on the main thread.

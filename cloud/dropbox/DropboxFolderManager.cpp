@@ -128,7 +128,8 @@ bool DropboxFolderManager::isQuiet() const
         s.hasPendingGeneralOperation || s.hasPendingDropboxOperation || s.statusSavePending ||
         mSavesScheduled > 0 || !s.tasksToExecute.empty() || !s.documentsToLoadAsProxies.isEmpty() ||
         !s.filesBeingAccessedByLoad.isEmpty() || mDidSomethingLastTime || s.pollFolderASAP ||
-        (s.attachmentSyncState != 7 && s.attachmentSyncState != 1))
+        (s.attachmentSyncState != AttachmentSyncState::Done &&
+         s.attachmentSyncState != AttachmentSyncState::Failed))
         return false;
     const auto waits = [](const DocumentInfo::Ref& record) {
         return record && (record->input() || QVFileInfo::hasFile(record->output()) ||

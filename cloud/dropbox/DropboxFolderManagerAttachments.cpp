@@ -73,7 +73,7 @@ void DropboxFolderManager::storeAttachment(const ObjectID& attachment, const QBy
         MainQueue::post([weak, ok, completion] {
             if (ok) {
                 if (auto self = weak.lock()) {
-                    self->mState->attachmentSyncState = 0;
+                    self->mState->attachmentSyncState = AttachmentSyncState::ListRemote;
                     self->ensureRunnable();
                 }
             } else {
@@ -119,9 +119,9 @@ void DropboxFolderManager::fetchLocalAttachment(const QString& name, ProvideComp
         MainQueue::post([weak, found, bytes, completion] {
             if (!found) {
                 if (auto self = weak.lock()) {
-                    std::int64_t& syncState = self->mState->attachmentSyncState;
-                    if (syncState == 7 || syncState == 1) {
-                        syncState = 0;
+                    AttachmentSyncState& syncState = self->mState->attachmentSyncState;
+                    if (syncState == AttachmentSyncState::Done || syncState == AttachmentSyncState::Failed) {
+                        syncState = AttachmentSyncState::ListRemote;
                         self->ensureRunnable();
                     }
                 }
@@ -214,8 +214,8 @@ bool DropboxFolderManager::action_ensureAttachmentFolder()
 
 bool DropboxFolderManager::action_listDropboxAttachments()
 {
-    if (!idle() || !mState->hasEnsuredAttachmentFolder || mState->attachmentSyncState != 0 ||
-        !mayAsk(AttachmentListStep))
+    if (!idle() || !mState->hasEnsuredAttachmentFolder ||
+        mState->attachmentSyncState != AttachmentSyncState::ListRemote || !mayAsk(AttachmentListStep))
         return false;
     mState->hasPendingDropboxOperation = true;
     asking(AttachmentListStep);
@@ -236,9 +236,9 @@ bool DropboxFolderManager::action_listDropboxAttachments()
                         names.insert(name);
                 }
                 self->mState->remoteAttachments = std::move(names);
-                self->mState->attachmentSyncState = 3;
+                self->mState->attachmentSyncState = AttachmentSyncState::Listed;
             } else {
-                self->mState->attachmentSyncState = 1;
+                self->mState->attachmentSyncState = AttachmentSyncState::Failed;
             }
             self->ensureRunnable();
         });
@@ -247,8 +247,8 @@ bool DropboxFolderManager::action_listDropboxAttachments()
 
 bool DropboxFolderManager::action_downloadDropboxAttachments()
 {
-    if (!idle() || !mState->hasEnsuredAttachmentFolder || mState->attachmentSyncState != 3 ||
-        !mayAsk(AttachmentDownloadStep))
+    if (!idle() || !mState->hasEnsuredAttachmentFolder ||
+        mState->attachmentSyncState != AttachmentSyncState::Listed || !mayAsk(AttachmentDownloadStep))
         return false;
     const QSet<QString> local = listFilenamesInFolder(localAttachmentsFolder());
     const QSet<QString> remote = mState->remoteAttachments.value_or(QSet<QString>());
@@ -269,19 +269,19 @@ bool DropboxFolderManager::action_downloadDropboxAttachments()
                 self->mState->hasPendingDropboxOperation = false;
                 self->answered(AttachmentDownloadStep, response.result == DropboxResult::Done);
                 if (response.result != DropboxResult::Done)
-                    self->mState->attachmentSyncState = 1;
+                    self->mState->attachmentSyncState = AttachmentSyncState::Failed;
                 self->ensureRunnable();
             });
         return true;
     }
-    mState->attachmentSyncState = 5;
+    mState->attachmentSyncState = AttachmentSyncState::Downloaded;
     return true;
 }
 
 bool DropboxFolderManager::action_uploadDropboxAttachments()
 {
-    if (!idle() || !mState->hasEnsuredAttachmentFolder || mState->attachmentSyncState != 5 ||
-        !mayAsk(AttachmentUploadStep))
+    if (!idle() || !mState->hasEnsuredAttachmentFolder ||
+        mState->attachmentSyncState != AttachmentSyncState::Downloaded || !mayAsk(AttachmentUploadStep))
         return false;
     const QSet<QString> remote = mState->remoteAttachments.value_or(QSet<QString>());
     for (const QString& name : listFilenamesInFolder(localUploadFolder())) {
@@ -310,13 +310,13 @@ bool DropboxFolderManager::action_uploadDropboxAttachments()
                                                  self->mState->remoteAttachments = QSet<QString>();
                                              self->mState->remoteAttachments->insert(name);
                                          } else {
-                                             self->mState->attachmentSyncState = 1;
+                                             self->mState->attachmentSyncState = AttachmentSyncState::Failed;
                                          }
                                          self->ensureRunnable();
                                      });
         return true;
     }
-    mState->attachmentSyncState = 7;
+    mState->attachmentSyncState = AttachmentSyncState::Done;
     return true;
 }
 

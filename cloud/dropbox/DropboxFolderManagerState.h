@@ -14,6 +14,17 @@
 
 namespace corvex {
 
+// Where the background pass over the attachments stands. The numbers are the pass's own
+// codes: only ListRemote and Failed let a missing local file start a new pass.
+enum class AttachmentSyncState : std::int64_t
+{
+    ListRemote = 0, // the remote attachments are to be listed (again)
+    Failed = 1,     // a step failed; a pass starts again when asked for a missing file
+    Listed = 3,     // listed: missing ones are downloaded next
+    Downloaded = 5, // downloads done: local ones not remote yet are uploaded next
+    Done = 7,       // the pass finished
+};
+
 // The whole state of one Dropbox location, owned by its mode and changed on the main queue
 // only. Only fileFormatVersion, indexDocumentInfo and docs are persisted, in the status file
 // "corvex.local.status" (DropboxStatusCoding); everything else starts from its default.
@@ -34,8 +45,7 @@ struct DropboxFolderManagerState
     bool hasPendingDropboxOperation = false;
     bool isLocalStatusFileLoaded = false;
     bool isIndexDocumentAvailable = false;
-    // 0 list the remote attachments, 1 a step failed, 3 listed, 5 downloads done, 7 done.
-    std::int64_t attachmentSyncState = 0;
+    AttachmentSyncState attachmentSyncState = AttachmentSyncState::ListRemote;
     std::optional<QSet<QString>> remoteAttachments;
     DocumentInfo::Ref indexDocumentInfo = DocumentInfo::make(QVFileInfo::EMPTY(), nullptr, nullptr);
     std::optional<QString> fileFormatVersion = QStringLiteral("1");

@@ -66,7 +66,7 @@ QString FilePanelRunner::desktopDirectory()
 }
 
 FilePanelRunner::Completion FilePanelRunner::answeredOnce(Completion completion, const char* panelKind,
-                                                          std::shared_ptr<bool> inCall)
+                                                          std::shared_ptr<PresentCall> inCall)
 {
     // Whatever the runner does, the caller hears back once, and never from inside the call.
     struct State
@@ -86,7 +86,7 @@ FilePanelRunner::Completion FilePanelRunner::answeredOnce(Completion completion,
         state->completion = nullptr;
         if (!call)
             return;
-        if (*inCall)
+        if (inCall->running)
             MainQueue::post([call, response, urls] { call(response, urls); });
         else
             call(response, urls);
@@ -97,9 +97,9 @@ void FilePanelRunner::beginOpenPanel(OpenPanel panel, Window* window, Completion
 {
     if (panel.directory.isEmpty())
         panel.directory = desktopDirectory();
-    auto inCall = std::make_shared<bool>(true);
+    auto inCall = std::make_shared<PresentCall>();
     present(panel, window, answeredOnce(std::move(completion), "Open", inCall));
-    *inCall = false;
+    inCall->running = false;
 }
 
 void FilePanelRunner::beginSavePanel(SavePanel panel, Window* window, SaveCompletion completion)
@@ -115,9 +115,9 @@ void FilePanelRunner::beginSavePanel(SavePanel panel, Window* window, SaveComple
         }
         completion(OK, panel.withAllowedExtension(urls.first()));
     };
-    auto inCall = std::make_shared<bool>(true);
+    auto inCall = std::make_shared<PresentCall>();
     presentSave(panel, window, answeredOnce(std::move(chosen), "Save", inCall));
-    *inCall = false;
+    inCall->running = false;
 }
 
 } // namespace corvex

@@ -93,9 +93,14 @@ protected:
     virtual void presentSave(const SavePanel& panel, Window* window, Completion completion) = 0;
 
 private:
+    // Whether the call that presents a panel is still under way; shared with its answer.
+    struct PresentCall
+    {
+        bool running = true;
+    };
     // Wraps the completion so that it runs once and never inside the call that presents.
     static Completion answeredOnce(Completion completion, const char* panelKind,
-                                   std::shared_ptr<bool> inCall);
+                                   std::shared_ptr<PresentCall> inCall);
 };
 
 } // namespace corvex

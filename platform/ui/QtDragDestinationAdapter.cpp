@@ -39,26 +39,26 @@ QtDragDestinationAdapter::QtDragDestinationAdapter(QWidget& host, Window& window
     host.installEventFilter(this);
 }
 
-quint64 QtDragDestinationAdapter::operationMaskFromQt(Qt::DropActions actions)
+DragOperation QtDragDestinationAdapter::operationMaskFromQt(Qt::DropActions actions)
 {
-    quint64 mask = DragDestination::OperationNone;
+    DragOperation mask = DragOperation::None;
     if (actions & Qt::CopyAction)
-        mask |= DragDestination::OperationCopy | DragDestination::OperationGeneric;
+        mask |= DragOperation::Copy | DragOperation::Generic;
     if (actions & Qt::MoveAction)
-        mask |= DragDestination::OperationMove;
+        mask |= DragOperation::Move;
     if (actions & Qt::LinkAction)
-        mask |= DragDestination::OperationLink;
+        mask |= DragOperation::Link;
     return mask;
 }
 
-Qt::DropAction QtDragDestinationAdapter::actionFromOperation(quint64 operation, Qt::DropActions possible)
+Qt::DropAction QtDragDestinationAdapter::actionFromOperation(DragOperation operation,
+                                                             Qt::DropActions possible)
 {
-    if ((operation & (DragDestination::OperationCopy | DragDestination::OperationGeneric)) &&
-        (possible & Qt::CopyAction))
+    if (hasAnyOf(operation, DragOperation::Copy | DragOperation::Generic) && (possible & Qt::CopyAction))
         return Qt::CopyAction;
-    if ((operation & DragDestination::OperationMove) && (possible & Qt::MoveAction))
+    if (hasAnyOf(operation, DragOperation::Move) && (possible & Qt::MoveAction))
         return Qt::MoveAction;
-    if ((operation & DragDestination::OperationLink) && (possible & Qt::LinkAction))
+    if (hasAnyOf(operation, DragOperation::Link) && (possible & Qt::LinkAction))
         return Qt::LinkAction;
     return Qt::IgnoreAction;
 }
@@ -165,7 +165,7 @@ bool QtDragDestinationAdapter::eventFilter(QObject* watched, QEvent* event)
         // the source allows one).
         Qt::DropAction performed = mHoverAction != Qt::IgnoreAction
                                        ? mHoverAction
-                                       : actionFromOperation(DragDestination::OperationEvery, possible);
+                                       : actionFromOperation(DragOperation::Every, possible);
         mHoverAction = Qt::IgnoreAction;
         answer(dropEvent, taken ? performed : Qt::IgnoreAction);
         if (mDestination)

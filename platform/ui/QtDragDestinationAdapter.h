@@ -11,6 +11,7 @@ class QMimeData;
 namespace corvex {
 
 class DragDestination;
+enum class DragOperation : quint64;
 class Window;
 
 // Translates the Qt drag events of a window's host widget into DragDestination calls.
@@ -32,10 +33,10 @@ public:
     void detach() { mDestination = nullptr; }
 
     // The operation bits of Qt's actions.
-    static quint64 operationMaskFromQt(Qt::DropActions actions);
+    static DragOperation operationMaskFromQt(Qt::DropActions actions);
     // The one action among `possible` that an answer of the destination names: copy before
     // move before link; Qt's ignore for none.
-    static Qt::DropAction actionFromOperation(quint64 operation, Qt::DropActions possible);
+    static Qt::DropAction actionFromOperation(DragOperation operation, Qt::DropActions possible);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -61,7 +61,8 @@ bool UserFiles::addDocumentToLocation(unsigned location, const std::shared_ptr<I
 {
     // As a user waits for the home screen to show the location's documents.
     PersistenceController& storage = PersistenceController::singleton();
-    if (!runUntil([&] { return storage.statusForLocation(location) >= WorkspaceStatusSynchronising; }, 20.0))
+    if (!runUntil([&] { return storage.statusForLocation(location) >= WorkspaceStatus::Synchronising; },
+                  20.0))
         return false;
     auto document = IdeaDocument::initWithFileName(QString(), StorageLocation(location));
     document->setIdea(root);

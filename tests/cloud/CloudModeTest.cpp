@@ -102,7 +102,7 @@ void setModified(const QString& path, qint64 seconds)
 bool startInSync(ScopedVirtualTime& time, CloudFixture& fixture)
 {
     fixture.start();
-    return pumpCloud(time, [&] { return fixture.sawStatus(WorkspaceStatusInSync); });
+    return pumpCloud(time, [&] { return fixture.sawStatus(WorkspaceStatus::InSync); });
 }
 
 } // namespace
@@ -248,7 +248,7 @@ TEST(CloudModeStart, AnUnreadableIndexIsReadAgainEveryThreeSecondsUntilAGoodOneA
     EXPECT_EQ(fixture.mode->indexReadCount(), 2);
     time.advance(CloudMode::IndexRetrySeconds);
     EXPECT_EQ(fixture.mode->indexReadCount(), 3);
-    EXPECT_FALSE(fixture.sawStatus(WorkspaceStatusInSync));
+    EXPECT_FALSE(fixture.sawStatus(WorkspaceStatus::InSync));
     EXPECT_EQ(readFile(fixture.indexPath()), QByteArray("bplist00 but not really")) << "nothing is deleted";
     EXPECT_EQ(log.lines().filter(QStringLiteral("cannot be read; it is read again")).size(), 1)
         << "logged once";
@@ -259,7 +259,7 @@ TEST(CloudModeStart, AnUnreadableIndexIsReadAgainEveryThreeSecondsUntilAGoodOneA
         SaveFile::writeAtomically(fixture.indexPath(), good->contentsAsBinaryData().valueOr(QByteArray()))
             .ok());
     time.advance(CloudMode::IndexRetrySeconds);
-    ASSERT_TRUE(pumpCloud(time, [&] { return fixture.sawStatus(WorkspaceStatusInSync); }));
+    ASSERT_TRUE(pumpCloud(time, [&] { return fixture.sawStatus(WorkspaceStatus::InSync); }));
     EXPECT_EQ(fixture.listed(), QStringList{iCloudId(QStringLiteral("a.crvx"))});
 }
 
@@ -398,7 +398,7 @@ TEST(CloudModeAttachments, WithoutTheFolderOrWithAFailingMoveTheAnswersFail)
     CloudServices services = CloudServices::forFolder(fixture.container, false);
     services.mover = std::make_shared<RefusingMover>();
     fixture.start(services);
-    ASSERT_TRUE(pumpCloud(time, [&] { return fixture.sawStatus(WorkspaceStatusInSync); }));
+    ASSERT_TRUE(pumpCloud(time, [&] { return fixture.sawStatus(WorkspaceStatus::InSync); }));
     EXPECT_FALSE(runToAnswer<bool>(time, [&](std::function<void(bool)> done) {
         fixture.workspace->storeAttachment(attachment, QByteArray("x"), done);
     }));
@@ -547,7 +547,8 @@ TEST(CloudModeIdentity, MovingTheContainerAwayAndBackStopsAndRestartsTheLocation
     fixture.delegate.events.clear();
     ASSERT_TRUE(QDir().rename(away, fixture.container));
     ASSERT_TRUE(pumpCloud(
-        time, [&] { return fixture.sawStatus(WorkspaceStatusInSync); }, FileChangeWatcher::DebounceSeconds));
+        time, [&] { return fixture.sawStatus(WorkspaceStatus::InSync); },
+        FileChangeWatcher::DebounceSeconds));
     EXPECT_EQ(fixture.statuses(), (QStringList{QStringLiteral("status 3"), QStringLiteral("status 4")}));
     EXPECT_EQ(fixture.listed(), QStringList{iCloudId(QStringLiteral("a.crvx"))});
 }

@@ -129,7 +129,7 @@ struct CloudFixture
 
     bool sawStatus(WorkspaceStatus status) const
     {
-        return delegate.events.contains(QStringLiteral("status %1").arg(status));
+        return delegate.events.contains(QStringLiteral("status %1").arg(static_cast<unsigned>(status)));
     }
     QStringList statuses() const { return delegate.events.filter(QStringLiteral("status ")); }
 

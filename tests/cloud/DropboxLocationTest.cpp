@@ -183,7 +183,7 @@ TEST_F(DropboxLocationTest, AttachmentsTravelAndStrangeNamesStayPut)
     EXPECT_EQ(b->attachment(name), picture);
     EXPECT_EQ(namesIn(b->mode->localAttachmentsFolder()), QStringList{name.asString()});
     EXPECT_EQ(namesIn(a->mode->localAttachmentsFolder()), QStringList{name.asString()});
-    EXPECT_EQ(a->mode->state().attachmentSyncState, 7);
+    EXPECT_EQ(a->mode->state().attachmentSyncState, AttachmentSyncState::Done);
 }
 
 // An attachment another machine uploaded is fetched on demand before the background pass

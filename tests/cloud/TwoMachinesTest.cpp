@@ -68,7 +68,7 @@ CORVEX_TEST_HELPER(cloudMachine)
     RecordingWorkspaceDelegate delegate;
     auto mode = CloudMode::create(CloudServices::forFolder(args.value(0), false));
     auto workspace = Workspace::initForLocation(IdeaDocument::ICloudLocation, mode, &delegate);
-    if (!machineUntil([&] { return workspace->status() == WorkspaceStatusInSync; })) {
+    if (!machineUntil([&] { return workspace->status() == WorkspaceStatus::InSync; })) {
         machineSay(QStringLiteral("never in sync"));
         return 1;
     }
@@ -315,7 +315,7 @@ TEST(CloudTwoMachines, AnIndexWrittenByAnotherProcessShowsAfterTheWatchersDeboun
     ScopedVirtualTime time;
     CloudFixture fixture;
     fixture.start();
-    ASSERT_TRUE(pumpCloud(time, [&] { return fixture.sawStatus(WorkspaceStatusInSync); }));
+    ASSERT_TRUE(pumpCloud(time, [&] { return fixture.sawStatus(WorkspaceStatus::InSync); }));
     ASSERT_TRUE(fixture.listed().isEmpty());
 
     auto writer =

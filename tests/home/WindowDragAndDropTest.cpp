@@ -257,7 +257,7 @@ TEST(WindowDragAndDrop, PressingTheDockWhileADropIsDecidedStartsNothingAndTheDro
     const QString cloud = s.rig.identifiers().at(0);
     const IdeaPtr root = s.rig.state->storedTree(cloud);
     ASSERT_TRUE(root);
-    const auto info = ideaDrag(viewCentreInWindow(*dock), DragInfo::OtherWindow, root, cloud);
+    const auto info = ideaDrag(viewCentreInWindow(*dock), DragInfo::Source::OtherWindow, root, cloud);
     DropResults decided;
     ASSERT_TRUE(s.mapScreen->dragOperationStarted(info));
     s.mapScreen->dragOperationEndedAcceptingIdea(info, root, cloud, decided.completion());
@@ -270,7 +270,7 @@ TEST(WindowDragAndDrop, PressingTheDockWhileADropIsDecidedStartsNothingAndTheDro
     EXPECT_EQ(dock->ideaView()->ideaIdentifier(), docked->identifier());
 
     ASSERT_TRUE(s.rig.settle([&] { return !decided.codes.empty(); }));
-    EXPECT_EQ(decided.codes, std::vector<quint64>{DragResultCopied});
+    EXPECT_EQ(decided.codes, std::vector<DragResult>{DragResult::Copied});
     ASSERT_TRUE(s.map->currentDockedIdea());
     EXPECT_EQ(outline(s.map->currentDockedIdea()), outline(root)) << "the copy is docked";
     ASSERT_TRUE(dock->ideaView());
@@ -321,11 +321,11 @@ TEST(WindowDragAndDrop, TheHomeScreenOffersWhatADropOnTheGridCanMean)
 
     // Its own document's root dropped back on its planet: done at once, nothing asked.
     DropResults own;
-    auto info = ideaDrag(s.planetInHome(ids[0]), DragInfo::ThisWindow, root, ids[0],
+    auto info = ideaDrag(s.planetInHome(ids[0]), DragInfo::Source::ThisWindow, root, ids[0],
                          HomeViewController::GridItemReturnTarget);
     ASSERT_TRUE(screen.dragOperationStarted(info));
     screen.dragOperationEndedAcceptingIdea(info, root, ids[0], own.completion());
-    EXPECT_EQ(own.codes, std::vector<quint64>{DragResultMoved});
+    EXPECT_EQ(own.codes, std::vector<DragResult>{DragResult::Moved});
     EXPECT_EQ(s.rig.base.menus->presentedCount(), 0);
 
     // Beside its own place only a copy is offered; cancelling ends with 0.
@@ -343,7 +343,7 @@ TEST(WindowDragAndDrop, TheHomeScreenOffersWhatADropOnTheGridCanMean)
     ASSERT_TRUE(adder);
     screen.dragOperationEndedAcceptingIdea(info, root, ids[0], beside.completion());
     s.rig.drain();
-    EXPECT_EQ(beside.codes, std::vector<quint64>{DragResultNotAccepted});
+    EXPECT_EQ(beside.codes, std::vector<DragResult>{DragResult::NotAccepted});
     EXPECT_EQ(s.rig.base.menus->presented().back().titles, QStringList{title(Choice::CopyHere)});
     EXPECT_TRUE(screen.isDocumentNearAdditionPoint(ids[0], 0)) << "the adder before the first document";
     EXPECT_TRUE(screen.isDocumentNearAdditionPoint(ids[0], 1));
@@ -353,7 +353,7 @@ TEST(WindowDragAndDrop, TheHomeScreenOffersWhatADropOnTheGridCanMean)
     // An idea without a document (a docked file) is offered only the copy.
     DropResults loose;
     s.rig.base.menus->chooseNothing();
-    auto fromDock = ideaDrag(s.planetInHome(ids[2]), DragInfo::OtherWindow, root, QString());
+    auto fromDock = ideaDrag(s.planetInHome(ids[2]), DragInfo::Source::OtherWindow, root, QString());
     screen.dragOperationStarted(fromDock);
     screen.dragOperationEndedAcceptingIdea(fromDock, root, QString(), loose.completion());
     s.rig.drain();
@@ -590,12 +590,11 @@ TEST(WindowDragAndDrop, RendersTheOverlaysAndThePlanetCopyOverTheHomeGrid)
 TEST(WindowDragAndDrop, QtActionsBecomeTheOperationMasks)
 {
     using Adapter = QtDragDestinationAdapter;
-    EXPECT_EQ(Adapter::operationMaskFromQt(Qt::CopyAction),
-              DragDestination::OperationCopy | DragDestination::OperationGeneric);
-    EXPECT_EQ(Adapter::operationMaskFromQt(Qt::MoveAction), DragDestination::OperationMove);
-    EXPECT_EQ(Adapter::operationMaskFromQt(Qt::LinkAction), DragDestination::OperationLink);
-    EXPECT_EQ(Adapter::operationMaskFromQt(Qt::IgnoreAction), DragDestination::OperationNone);
-    EXPECT_EQ(Adapter::operationMaskFromQt(Qt::CopyAction | Qt::MoveAction), quint64(1 | 4 | 16));
+    EXPECT_EQ(Adapter::operationMaskFromQt(Qt::CopyAction), DragOperation::Copy | DragOperation::Generic);
+    EXPECT_EQ(Adapter::operationMaskFromQt(Qt::MoveAction), DragOperation::Move);
+    EXPECT_EQ(Adapter::operationMaskFromQt(Qt::LinkAction), DragOperation::Link);
+    EXPECT_EQ(Adapter::operationMaskFromQt(Qt::IgnoreAction), DragOperation::None);
+    EXPECT_EQ(Adapter::operationMaskFromQt(Qt::CopyAction | Qt::MoveAction), DragOperation(1 | 4 | 16));
 }
 
 } // namespace corvex::test

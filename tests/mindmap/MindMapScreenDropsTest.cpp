@@ -29,8 +29,8 @@ QString choiceTitle(DropChoiceId choice)
 }
 
 // Drops `idea` of `docIdentifier` at the window point and lets everything finish.
-std::vector<quint64> dropAt(MindMapScreenRig& rig, SolarSystemViewController& screen,
-                            const DragInfoForIdea& info, const IdeaPtr& idea)
+std::vector<DragResult> dropAt(MindMapScreenRig& rig, SolarSystemViewController& screen,
+                               const DragInfoForIdea& info, const IdeaPtr& idea)
 {
     DropResults results;
     EXPECT_TRUE(screen.dragOperationStarted(info));
@@ -65,9 +65,9 @@ TEST_P(MoveFromAnotherDocument, DeletesTheSourceOnlyOnceTheTargetIsStored)
         shim.emplace();
         shim->failAt(FaultShim::Op::Rename, 1, EIO);
     }
-    const auto codes =
-        dropAt(rig, *screen,
-               ideaDrag(adderInWindow(*screen, 0), DragInfo::OtherWindow, x, source->docIdentifier()), x);
+    const auto codes = dropAt(
+        rig, *screen,
+        ideaDrag(adderInWindow(*screen, 0), DragInfo::Source::OtherWindow, x, source->docIdentifier()), x);
     shim.reset();
 
     const IdeaPtr storedSource = readStoredTree(storedPath(*source));
@@ -75,11 +75,11 @@ TEST_P(MoveFromAnotherDocument, DeletesTheSourceOnlyOnceTheTargetIsStored)
     ASSERT_TRUE(storedSource && storedTarget);
     if (targetRenameFails) {
         // Copied, never moved: the source keeps its idea, the target's file its old tree.
-        EXPECT_EQ(codes, std::vector<quint64>{DragResultCopied});
+        EXPECT_EQ(codes, std::vector<DragResult>{DragResult::Copied});
         EXPECT_EQ(outline(storedSource), QStringLiteral("S(x(y) z)"));
         EXPECT_EQ(outline(storedTarget), QStringLiteral("T(a b)"));
     } else {
-        EXPECT_EQ(codes, std::vector<quint64>{DragResultMoved});
+        EXPECT_EQ(codes, std::vector<DragResult>{DragResult::Moved});
         EXPECT_EQ(outline(storedSource), QStringLiteral("S(z)"));
         EXPECT_EQ(outline(storedTarget), QStringLiteral("T(a x(y) b)"));
         const IdeaPtr copy = findByText(storedTarget, QStringLiteral("x"));
@@ -116,7 +116,7 @@ TEST(MindMapScreenDrops, TheChoicesFollowWhatIsDroppedWhereAndACancelEndsWithZer
         bool ontoPlanet;
         std::int64_t index;
         QStringList offered; // empty: no menu
-        quint64 code;        // with the menu cancelled
+        DragResult code;     // with the menu cancelled
     };
     const QString moveHere = choiceTitle(DropChoiceId::MoveHere),
                   copyHere = choiceTitle(DropChoiceId::CopyHere),
@@ -124,24 +124,24 @@ TEST(MindMapScreenDrops, TheChoicesFollowWhatIsDroppedWhereAndACancelEndsWithZer
                   moveInside = choiceTitle(DropChoiceId::MoveInside),
                   copyInside = choiceTitle(DropChoiceId::CopyInside);
     const std::vector<Row> rows = {
-        {"a planet beside its own slot", "b", false, false, 0, {copyHere}, DragResultNotAccepted},
-        {"a planet onto itself", "b", false, true, 1, {}, DragResultCopied},
+        {"a planet beside its own slot", "b", false, false, 0, {copyHere}, DragResult::NotAccepted},
+        {"a planet onto itself", "b", false, true, 1, {}, DragResult::Copied},
         {"another document's idea onto a slot",
          "o",
          true,
          false,
          2,
          {moveHere, copyHere},
-         DragResultNotAccepted},
+         DragResult::NotAccepted},
         {"a grandchild onto a slot",
          "a1",
          false,
          false,
          2,
          {moveHere, copyHere, link},
-         DragResultNotAccepted},
-        {"a planet onto another", "b", false, true, 0, {moveInside, copyInside}, DragResultNotAccepted},
-        {"a planet onto a link", "b", false, true, 3, {}, DragResultNotAccepted},
+         DragResult::NotAccepted},
+        {"a planet onto another", "b", false, true, 0, {moveInside, copyInside}, DragResult::NotAccepted},
+        {"a planet onto a link", "b", false, true, 3, {}, DragResult::NotAccepted},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -152,11 +152,12 @@ TEST(MindMapScreenDrops, TheChoicesFollowWhatIsDroppedWhereAndACancelEndsWithZer
             row.ontoPlanet ? planetInWindow(*screen, row.index) : adderInWindow(*screen, row.index);
         if (!row.offered.isEmpty())
             rig.menus->chooseNothing();
-        const auto codes = dropAt(rig, *screen,
-                                  ideaDrag(at, row.fromOther ? DragInfo::OtherWindow : DragInfo::ThisWindow,
-                                           idea, row.fromOther ? other->docIdentifier() : here),
-                                  idea);
-        EXPECT_EQ(codes, std::vector<quint64>{row.code});
+        const auto codes =
+            dropAt(rig, *screen,
+                   ideaDrag(at, row.fromOther ? DragInfo::Source::OtherWindow : DragInfo::Source::ThisWindow,
+                            idea, row.fromOther ? other->docIdentifier() : here),
+                   idea);
+        EXPECT_EQ(codes, std::vector<DragResult>{row.code});
         if (row.offered.isEmpty()) {
             EXPECT_EQ(rig.menus->presentedCount(), menusBefore);
         } else {
@@ -181,7 +182,7 @@ TEST(MindMapScreenDrops, TheDeleteAreaWinsOverTheDockAndTheDockedIdeaLeavesTheDo
 
     // A drag from another window: the delete area stays hidden and takes nothing.
     const auto fromElsewhere =
-        ideaDrag(viewCentreInWindow(deleteArea), DragInfo::OtherWindow, docked, QString());
+        ideaDrag(viewCentreInWindow(deleteArea), DragInfo::Source::OtherWindow, docked, QString());
     screen->dragOperationStarted(fromElsewhere);
     EXPECT_TRUE(deleteArea.isHidden());
     EXPECT_NE(screen->dragOperationUpdate(fromElsewhere).object, DragTarget::DeleteArea);
@@ -192,7 +193,7 @@ TEST(MindMapScreenDrops, TheDeleteAreaWinsOverTheDockAndTheDockedIdeaLeavesTheDo
     const Point dockCentre = viewCentreInWindow(dock);
     const Point deleteCentre = viewCentreInWindow(deleteArea);
     const Point between((dockCentre.x + deleteCentre.x) / 2, (dockCentre.y + deleteCentre.y) / 2);
-    const auto ownDrag = ideaDrag(between, DragInfo::ThisWindow, docked, QString(), DragTarget::Dock);
+    const auto ownDrag = ideaDrag(between, DragInfo::Source::ThisWindow, docked, QString(), DragTarget::Dock);
     screen->dragOperationStarted(ownDrag);
     EXPECT_FALSE(deleteArea.isHidden());
     const DragTarget target = screen->dragOperationUpdate(ownDrag);
@@ -204,7 +205,7 @@ TEST(MindMapScreenDrops, TheDeleteAreaWinsOverTheDockAndTheDockedIdeaLeavesTheDo
     const int menusBefore = rig.menus->presentedCount();
     DropResults results;
     screen->dragOperationEndedAcceptingIdea(ownDrag, docked, QString(), results.completion());
-    EXPECT_EQ(results.codes, std::vector<quint64>{DragResultMoved});
+    EXPECT_EQ(results.codes, std::vector<DragResult>{DragResult::Moved});
     EXPECT_EQ(rig.menus->presentedCount(), menusBefore);
     EXPECT_FALSE(rig.window->currentDockedIdea());
     EXPECT_TRUE(deleteArea.isHidden());
@@ -214,11 +215,11 @@ TEST(MindMapScreenDrops, TheDeleteAreaWinsOverTheDockAndTheDockedIdeaLeavesTheDo
     rig.window->setDockedIdea(docked, QString());
     screen->updateStatusDueToPossibleDockingUpdate();
     rig.menus->chooseTitle(choiceTitle(DropChoiceId::CopyHere));
-    const auto codes =
-        dropAt(rig, *screen,
-               ideaDrag(adderInWindow(*screen, 1), DragInfo::ThisWindow, docked, QString(), DragTarget::Dock),
-               docked);
-    EXPECT_EQ(codes, std::vector<quint64>{DragResultCopied});
+    const auto codes = dropAt(rig, *screen,
+                              ideaDrag(adderInWindow(*screen, 1), DragInfo::Source::ThisWindow, docked,
+                                       QString(), DragTarget::Dock),
+                              docked);
+    EXPECT_EQ(codes, std::vector<DragResult>{DragResult::Copied});
     EXPECT_FALSE(rig.window->currentDockedIdea());
     EXPECT_EQ(outline(readStoredTree(storedPath(*document))), QStringLiteral("R(a b d)"));
 
@@ -227,10 +228,10 @@ TEST(MindMapScreenDrops, TheDeleteAreaWinsOverTheDockAndTheDockedIdeaLeavesTheDo
     rig.menus->chooseTitle(choiceTitle(DropChoiceId::Delete));
     const auto deleted =
         dropAt(rig, *screen,
-               ideaDrag(viewCentreInWindow(deleteArea), DragInfo::ThisWindow, a, document->docIdentifier(),
-                        SolarSystemViewController::OwnPlanetTarget),
+               ideaDrag(viewCentreInWindow(deleteArea), DragInfo::Source::ThisWindow, a,
+                        document->docIdentifier(), SolarSystemViewController::OwnPlanetTarget),
                a);
-    EXPECT_EQ(deleted, std::vector<quint64>{DragResultMoved});
+    EXPECT_EQ(deleted, std::vector<DragResult>{DragResult::Moved});
     EXPECT_EQ(rig.menus->presented().back().titles, QStringList{choiceTitle(DropChoiceId::Delete)});
     EXPECT_EQ(outline(readStoredTree(storedPath(*document))), QStringLiteral("R(b d)"));
 }
@@ -261,11 +262,12 @@ TEST(MindMapScreenDrops, APlanetMovedToAnotherDocumentLeavesTheScreenItCameFrom)
     // tree, and the window tells the first screen the result.
     rig.menus->chooseTitle(choiceTitle(DropChoiceId::MoveHere));
     const auto codes = dropAt(rig, *second,
-                              ideaDrag(adderInWindow(*second, 0), DragInfo::OtherWindow, a,
+                              ideaDrag(adderInWindow(*second, 0), DragInfo::Source::OtherWindow, a,
                                        document->docIdentifier(), SolarSystemViewController::OwnPlanetTarget),
                               a);
-    ASSERT_EQ(codes, std::vector<quint64>{DragResultMoved});
-    first->dragOperationEndedWithResult(ideaDrag(Point(), DragInfo::ThisWindow, a, document->docIdentifier(),
+    ASSERT_EQ(codes, std::vector<DragResult>{DragResult::Moved});
+    first->dragOperationEndedWithResult(ideaDrag(Point(), DragInfo::Source::ThisWindow, a,
+                                                 document->docIdentifier(),
                                                  SolarSystemViewController::OwnPlanetTarget),
                                         codes.front());
     EXPECT_EQ(outline(readStoredTree(storedPath(*document))), QStringLiteral("A(b c)"));
@@ -295,12 +297,12 @@ TEST(MindMapScreenDrops, ADragOutOfTheDockGoesBackThereAndEmptiesItOnlyWhenTaken
     EXPECT_EQ(window->dragStarts[0].ideaIdentifier, docked->identifier());
 
     // Refused elsewhere: the idea stays docked; taken elsewhere: the dock empties.
-    const auto ended =
-        ideaDrag(Point(), DragInfo::ThisWindow, docked, window->dockedDocIdentifier, DragTarget::Dock);
-    screen->dragOperationEndedWithResult(ended, DragResultNotAccepted);
+    const auto ended = ideaDrag(Point(), DragInfo::Source::ThisWindow, docked, window->dockedDocIdentifier,
+                                DragTarget::Dock);
+    screen->dragOperationEndedWithResult(ended, DragResult::NotAccepted);
     EXPECT_EQ(window->currentDockedIdea(), docked);
     EXPECT_FALSE(dock->isHidden());
-    screen->dragOperationEndedWithResult(ended, DragResultCopied);
+    screen->dragOperationEndedWithResult(ended, DragResult::Copied);
     EXPECT_FALSE(window->currentDockedIdea());
     EXPECT_TRUE(dock->isHidden());
     window->close();
@@ -315,7 +317,7 @@ TEST(MindMapScreenDrops, RendersADragOverTheMapWithTheDockAndTheDeleteArea)
     const IdeaPtr docked = treeFromOutline(QStringLiteral("Ideas"));
     rig.window->setDockedIdea(docked, QString());
     const auto screen = rig.showDocument(document, token);
-    const auto info = ideaDrag(adderInWindow(*screen, 1), DragInfo::ThisWindow,
+    const auto info = ideaDrag(adderInWindow(*screen, 1), DragInfo::Source::ThisWindow,
                                findByText(document->idea(), QStringLiteral("Books")),
                                document->docIdentifier(), SolarSystemViewController::OwnPlanetTarget);
     screen->dragOperationStarted(info);

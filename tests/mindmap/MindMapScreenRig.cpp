@@ -450,13 +450,13 @@ void ShellRigWindow::startDragForEvent(const Event&, View& fromView,
     dragStarts.push_back(start);
 }
 
-DragInfoForIdea ideaDrag(Point location, quint64 source, const IdeaPtr& idea, const QString& docIdentifier,
-                         quint64 returnKind)
+DragInfoForIdea ideaDrag(Point location, DragInfo::Source source, const IdeaPtr& idea,
+                         const QString& docIdentifier, quint64 returnKind)
 {
     DragInfoForIdea info;
     info.location = location;
     info.source = source;
-    info.objectType = DragInfo::IdeaObject;
+    info.objectType = DragInfo::ObjectType::IdeaObject;
     info.returnTarget.object = returnKind;
     info.ideaIdentifier = idea ? idea->identifier() : QString();
     info.docIdentifier = docIdentifier;

@@ -376,8 +376,8 @@ public:
 };
 
 // A record of a drag of an idea over a window at a point of its base coordinates.
-DragInfoForIdea ideaDrag(Point location, quint64 source, const IdeaPtr& idea, const QString& docIdentifier,
-                         quint64 returnKind = DragTarget::None);
+DragInfoForIdea ideaDrag(Point location, DragInfo::Source source, const IdeaPtr& idea,
+                         const QString& docIdentifier, quint64 returnKind = DragTarget::None);
 // The centre of the screen's planet or adder `index`, in window base coordinates.
 Point planetInWindow(const SolarSystemViewController& screen, std::int64_t index);
 Point adderInWindow(const SolarSystemViewController& screen, std::int64_t index);
@@ -386,10 +386,10 @@ Point viewCentreInWindow(const View& view);
 // The result codes a drop completion was called with.
 struct DropResults
 {
-    std::vector<quint64> codes;
+    std::vector<DragResult> codes;
     DragSupportDelegate::DropCompletion completion()
     {
-        return [this](quint64 code) { codes.push_back(code); };
+        return [this](DragResult code) { codes.push_back(code); };
     }
 };
 

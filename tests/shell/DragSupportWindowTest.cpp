@@ -99,10 +99,10 @@ TEST(DragSupportWindow, ADropInsideTheStartingWindowIsAcceptedThereAndEndsWithou
     DragWindows w(1);
     RecordingDragScreen& screen = *w.screens[0];
     screen.target = someTarget();
-    screen.answerAtOnce = DragResultMoved;
+    screen.answerAtOnce = DragResult::Moved;
     w.startDrag(0, [&](QMimeData&) {
         DragSupportWindow& window = *w.windows[0];
-        EXPECT_NE(window.draggingEntered(appDrag(Point(540, 60))), DragDestination::OperationNone);
+        EXPECT_NE(window.draggingEntered(appDrag(Point(540, 60))), DragOperation::None);
         EXPECT_TRUE(window.dragTargetIdeaView()) << "the window draws its own planet";
         window.draggingUpdated(appDrag(Point(150, 130)));
         EXPECT_TRUE(window.performDragOperation(appDrag(Point(150, 130))));
@@ -147,7 +147,7 @@ TEST(DragSupportWindow, ADropInAnotherWindowEndsTheStartingSideOnlyWithTheOtherS
     // While B's outcome is pending, B answers every new drag with no operation.
     EXPECT_EQ(w.windows[1]->draggingEntered(fileDrag(DragSessionRegistry::nextSequenceNumber(), Point(5, 5),
                                                      QStringList{QStringLiteral("/tmp/x.png")})),
-              DragDestination::OperationNone);
+              DragOperation::None);
 
     // A drag B's own screen starts meanwhile is refused without B's screen hearing an end,
     // which it would take for the pending drop's.
@@ -155,7 +155,7 @@ TEST(DragSupportWindow, ADropInAnotherWindowEndsTheStartingSideOnlyWithTheOtherS
     EXPECT_EQ(b.calls.size(), 5);
     EXPECT_EQ(w.drags.runner->runs, 1);
 
-    b.answer(DragResultCopied);
+    b.answer(DragResult::Copied);
     EXPECT_EQ(a.calls, (QStringList{"started 0", "update", "exited", "ended 2"}));
     EXPECT_EQ(b.calls.size(), 5) << "the screen that answered hears nothing more";
     for (const auto& window : w.windows) {
@@ -229,17 +229,17 @@ TEST(DragSupportWindow, ARefusingScreenOrAnotherSessionGetsNoOperation)
     w.screens[0]->takesPart = false;
     const qint64 first = DragSessionRegistry::nextSequenceNumber();
     const auto png = QStringList{QStringLiteral("/tmp/a.png")};
-    EXPECT_EQ(window.draggingEntered(fileDrag(first, Point(5, 5), png)), DragDestination::OperationNone);
+    EXPECT_EQ(window.draggingEntered(fileDrag(first, Point(5, 5), png)), DragOperation::None);
     EXPECT_FALSE(window.dragTargetOverlay()) << "the overlay goes again with the refusal";
-    EXPECT_EQ(window.draggingUpdated(fileDrag(first, Point(6, 6), png)), DragDestination::OperationNone);
+    EXPECT_EQ(window.draggingUpdated(fileDrag(first, Point(6, 6), png)), DragOperation::None);
 
     w.screens[0]->takesPart = true;
     const qint64 second = DragSessionRegistry::nextSequenceNumber();
-    EXPECT_EQ(window.draggingEntered(fileDrag(second, Point(5, 5), png)), DragDestination::OperationCopy);
+    EXPECT_EQ(window.draggingEntered(fileDrag(second, Point(5, 5), png)), DragOperation::Copy);
     EXPECT_EQ(window.draggingEntered(fileDrag(DragSessionRegistry::nextSequenceNumber(), Point(5, 5), png)),
-              DragDestination::OperationNone);
-    EXPECT_EQ(window.draggingUpdated(fileDrag(first, Point(6, 6), png)), DragDestination::OperationNone);
-    EXPECT_EQ(window.draggingUpdated(fileDrag(second, Point(6, 6), png)), DragDestination::OperationCopy);
+              DragOperation::None);
+    EXPECT_EQ(window.draggingUpdated(fileDrag(first, Point(6, 6), png)), DragOperation::None);
+    EXPECT_EQ(window.draggingUpdated(fileDrag(second, Point(6, 6), png)), DragOperation::Copy);
     window.draggingExited(fileDrag(second, Point(-1, 6), png));
     EXPECT_EQ(window.dragTargetSessionNumber(), DragSupportWindow::NoSession);
 }
@@ -265,27 +265,25 @@ TEST(DragSupportWindow, FilesFromOutsideAreJudgedOnceAndTheSourceHearsWhatADropW
     for (const Row& row : rows) {
         const qint64 number = DragSessionRegistry::nextSequenceNumber();
         // A refused drag hears "none" from the start and while it hovers, never "every".
-        const quint64 answer = row.accept ? DragDestination::OperationCopy : DragDestination::OperationNone;
+        const DragOperation answer = row.accept ? DragOperation::Copy : DragOperation::None;
         ASSERT_EQ(window.draggingEntered(fileDrag(number, Point(5, 5), row.files)), answer);
         EXPECT_EQ(window.draggingUpdated(fileDrag(number, Point(6, 6), row.files)), answer);
         if (row.accept) {
-            EXPECT_EQ(window.draggingUpdated(
-                          fileDrag(number, Point(6, 6), row.files, DragDestination::OperationMove)),
-                      DragDestination::OperationMove)
+            EXPECT_EQ(window.draggingUpdated(fileDrag(number, Point(6, 6), row.files, DragOperation::Move)),
+                      DragOperation::Move)
                 << "a source that allows only a move";
-            EXPECT_EQ(window.draggingUpdated(
-                          fileDrag(number, Point(6, 6), row.files, DragDestination::OperationLink)),
-                      DragDestination::OperationNone);
+            EXPECT_EQ(window.draggingUpdated(fileDrag(number, Point(6, 6), row.files, DragOperation::Link)),
+                      DragOperation::None);
         }
         ASSERT_TRUE(window.dragTargetOverlay());
         EXPECT_EQ(window.dragTargetOverlay()->accepts(), row.accept)
             << (row.files ? row.files->join(QLatin1Char(',')) : QStringLiteral("-")).toStdString();
-        EXPECT_EQ(screen.lastInfoSource, quint64(DragInfo::OutsideApplication));
+        EXPECT_EQ(screen.lastInfoSource, DragInfo::Source::OutsideApplication);
         if (!row.accept)
             EXPECT_FALSE(window.performDragOperation(fileDrag(number, Point(5, 5), row.files)));
         else // a drag that may only link: nothing would be done, so nothing is claimed
-            EXPECT_FALSE(window.performDragOperation(
-                fileDrag(number, Point(5, 5), row.files, DragDestination::OperationLink)));
+            EXPECT_FALSE(
+                window.performDragOperation(fileDrag(number, Point(5, 5), row.files, DragOperation::Link)));
         EXPECT_FALSE(window.dragTargetOverlay());
         EXPECT_EQ(screen.calls.back(), QStringLiteral("ended 0"));
     }

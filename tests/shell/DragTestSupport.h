@@ -65,15 +65,14 @@ inline DragDestination::Drag appDrag(Point location)
     drag.sequenceNumber = DragSessionRegistry::runningSessionNumber();
     drag.hasDraggingSource = true;
     drag.location = location;
-    drag.sourceOperationMask = DragDestination::OperationCopy | DragDestination::OperationGeneric;
+    drag.sourceOperationMask = DragOperation::Copy | DragOperation::Generic;
     return drag;
 }
 
 // A drag from the file manager carrying these files.
 inline DragDestination::Drag fileDrag(qint64 sequenceNumber, Point location, std::optional<QStringList> files,
-                                      quint64 mask = DragDestination::OperationCopy |
-                                                     DragDestination::OperationGeneric |
-                                                     DragDestination::OperationMove)
+                                      DragOperation mask = DragOperation::Copy | DragOperation::Generic |
+                                                           DragOperation::Move)
 {
     DragDestination::Drag drag;
     drag.sequenceNumber = sequenceNumber;
@@ -90,7 +89,7 @@ class RecordingDragScreen final : public BaseViewController, public DragSupportD
 public:
     bool dragOperationStarted(const DragInfo& info) override
     {
-        calls.push_back(QStringLiteral("started %1").arg(info.source));
+        calls.push_back(QStringLiteral("started %1").arg(static_cast<quint64>(info.source)));
         lastInfoSource = info.source;
         return takesPart;
     }
@@ -108,12 +107,12 @@ public:
         if (answerAtOnce)
             answer(*answerAtOnce);
     }
-    void dragOperationEndedWithResult(const DragInfo&, quint64 result) override
+    void dragOperationEndedWithResult(const DragInfo&, DragResult result) override
     {
-        calls.push_back(QStringLiteral("ended %1").arg(result));
+        calls.push_back(QStringLiteral("ended %1").arg(dragResultCode(result)));
     }
     // Calls the acceptance's completion.
-    void answer(quint64 result)
+    void answer(DragResult result)
     {
         auto completion = std::move(pending);
         pending = nullptr;
@@ -123,9 +122,9 @@ public:
 
     bool takesPart = true;
     DragTarget target;
-    std::optional<quint64> answerAtOnce;
+    std::optional<DragResult> answerAtOnce;
     DropCompletion pending;
-    quint64 lastInfoSource = 99;
+    std::optional<DragInfo::Source> lastInfoSource;
     QStringList calls;
 };
 

@@ -51,16 +51,19 @@ public:
 class DraggingScreenDouble final : public BaseViewController, public DragSupportDelegate
 {
 public:
-    std::vector<quint64> results;
+    std::vector<DragResult> results;
     bool dragOperationStarted(const DragInfo&) override { return true; }
     DragTarget dragOperationUpdate(const DragInfo&) override { return DragTarget(); }
     void dragOperationExited() override {}
     void dragOperationEndedAcceptingIdea(const DragInfo&, const IdeaPtr&, const QString&,
                                          DropCompletion completion) override
     {
-        completion(0);
+        completion(DragResult::NotAccepted);
     }
-    void dragOperationEndedWithResult(const DragInfo&, quint64 result) override { results.push_back(result); }
+    void dragOperationEndedWithResult(const DragInfo&, DragResult result) override
+    {
+        results.push_back(result);
+    }
 };
 
 } // namespace
@@ -136,6 +139,23 @@ TEST(MyWindowSwitch, AnimatedFirstSwitchFadesInAndCompletesAtOnce)
     EXPECT_TRUE(rig.app->stateIsDirty());
 }
 
+TEST(MyWindowSwitch, TheBecameMainHandlerRunsOnTheNextTurnOnlyWhileTheWindowLives)
+{
+    ShellRig rig;
+    int calls = 0;
+    auto window = MyWindow::create(Size(600, 600));
+    window->setBecameMainHandler([&calls] { ++calls; });
+    window->switchToViewController(std::make_shared<UndoingScreenDouble>(), false, {});
+    EXPECT_EQ(calls, 0) << "not inside the switch";
+    rig.time.advance(0.01);
+    EXPECT_EQ(calls, 1);
+
+    window->switchToViewController(std::make_shared<UndoingScreenDouble>(), false, {});
+    window.reset();
+    rig.time.advance(0.01);
+    EXPECT_EQ(calls, 1) << "a window gone before the next turn runs nothing";
+}
+
 TEST(MyWindowNotice, ShowsAfterADelayAndLeavesNothingBehind)
 {
     ShellRig rig;
@@ -172,7 +192,7 @@ TEST(MyWindowDrag, ADragStartEndsAtOnceWithNothingTaken)
     window->switchToViewController(screen, false, {});
     window->startDragForEvent(Event::mouseDragged(Point(40, 50)), *window->containerView(), nullptr,
                               DragTarget());
-    EXPECT_EQ(screen->results, (std::vector<quint64>{0}));
+    EXPECT_EQ(screen->results, (std::vector<DragResult>{DragResult::NotAccepted}));
 }
 
 TEST(MyWindowClose, ClosingLeavesTheWindowList)

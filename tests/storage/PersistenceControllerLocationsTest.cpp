@@ -73,9 +73,9 @@ TEST_F(PersistenceControllerLocations, WorkspacesExistExactlyForTheLocationsOpte
     // Its back end is the workspace's and hears it as its delegate.
     EXPECT_EQ(controller.workspaceForLocation(kICloud)->currentState().get(), &backEnd(kICloud));
 
-    EXPECT_EQ(controller.statusForLocation(kICloud), WorkspaceStatusStarting);
-    EXPECT_EQ(controller.statusForLocation(kDropbox), WorkspaceStatusUnavailable);
-    EXPECT_EQ(controller.statusForLocation(kTemp), WorkspaceStatusUnavailable);
+    EXPECT_EQ(controller.statusForLocation(kICloud), WorkspaceStatus::Starting);
+    EXPECT_EQ(controller.statusForLocation(kDropbox), WorkspaceStatus::Unavailable);
+    EXPECT_EQ(controller.statusForLocation(kTemp), WorkspaceStatus::Unavailable);
 
     // Location 0 is always ready; a cloud location once its list is complete.
     EXPECT_TRUE(controller.isLocationReadyForUse(kTemp));
@@ -115,7 +115,7 @@ TEST_F(PersistenceControllerLocations, TheUserDefaultsChangeNotificationOpensAnd
     EXPECT_TRUE(dropboxBackEnd->isDead()) << "the closed workspace's back end did not leave its state";
     EXPECT_EQ(dropbox->currentState(), nullptr);
     EXPECT_EQ(controller.workspaceForLocation(kICloud), iCloud);
-    EXPECT_EQ(controller.statusForLocation(kDropbox), WorkspaceStatusUnavailable);
+    EXPECT_EQ(controller.statusForLocation(kDropbox), WorkspaceStatus::Unavailable);
 
     // A change that alters neither choice posts nothing and keeps both as they are.
     UserDefaults::standardUserDefaults().setString(QStringLiteral("someOtherKey"), QStringLiteral("x"));
@@ -133,7 +133,7 @@ TEST_F(PersistenceControllerLocations, TheUserDefaultsChangeNotificationOpensAnd
     EXPECT_EQ(backEndsMade(kDropbox), 2);
     ASSERT_TRUE(controller.workspaceForLocation(kDropbox) != nullptr);
     EXPECT_NE(controller.workspaceForLocation(kDropbox), dropbox);
-    EXPECT_EQ(controller.statusForLocation(kDropbox), WorkspaceStatusStarting);
+    EXPECT_EQ(controller.statusForLocation(kDropbox), WorkspaceStatus::Starting);
 
     // Opting out of both closes both, 2 before 3, one notification each.
     Globals::optForICloud(false);
@@ -159,11 +159,11 @@ TEST_F(PersistenceControllerLocations, BackEndStatusCodesBecomeStatusesAndPostTh
     {
         PersistenceStateStatus code;
         WorkspaceStatus expected;
-    } steps[] = {{PersistenceStateStatusSyncing, WorkspaceStatusSynchronising},
-                 {PersistenceStateStatusAllFound, WorkspaceStatusInSync},
-                 {PersistenceStateStatusError, WorkspaceStatusError},
-                 {PersistenceStateStatusDataReceived, WorkspaceStatusInSync},
-                 {PersistenceStateStatusNoAccount, WorkspaceStatusUnavailable}};
+    } steps[] = {{PersistenceStateStatusSyncing, WorkspaceStatus::Synchronising},
+                 {PersistenceStateStatusAllFound, WorkspaceStatus::InSync},
+                 {PersistenceStateStatusError, WorkspaceStatus::Error},
+                 {PersistenceStateStatusDataReceived, WorkspaceStatus::InSync},
+                 {PersistenceStateStatusNoAccount, WorkspaceStatus::Unavailable}};
     int expectedNotifications = 0;
     for (const auto& step : steps) {
         iCloud.reportStatus(step.code);
@@ -172,20 +172,21 @@ TEST_F(PersistenceControllerLocations, BackEndStatusCodesBecomeStatusesAndPostTh
         EXPECT_EQ(controller.statusForLocation(kICloud), step.expected) << "code " << step.code;
         EXPECT_EQ(notifications.count, expectedNotifications) << "code " << step.code;
     }
-    EXPECT_EQ(controller.statusForLocation(kDropbox), WorkspaceStatusStarting) << "another location changed";
+    EXPECT_EQ(controller.statusForLocation(kDropbox), WorkspaceStatus::Starting)
+        << "another location changed";
 
     // A code the workspaces do not know changes nothing and tells nobody.
     iCloud.reportStatus(6);
     time().runDue();
     EXPECT_EQ(notifications.count, expectedNotifications);
-    EXPECT_EQ(controller.statusForLocation(kICloud), WorkspaceStatusUnavailable);
+    EXPECT_EQ(controller.statusForLocation(kICloud), WorkspaceStatus::Unavailable);
 
     // A delayed report arrives when its time has come.
     backEnd(kDropbox).reportStatus(PersistenceStateStatusAllFound, 3.0);
     time().advance(2.9);
-    EXPECT_EQ(controller.statusForLocation(kDropbox), WorkspaceStatusStarting);
+    EXPECT_EQ(controller.statusForLocation(kDropbox), WorkspaceStatus::Starting);
     time().advance(0.2);
-    EXPECT_EQ(controller.statusForLocation(kDropbox), WorkspaceStatusInSync);
+    EXPECT_EQ(controller.statusForLocation(kDropbox), WorkspaceStatus::InSync);
     EXPECT_EQ(notifications.count, expectedNotifications + 1);
 }
 
@@ -195,7 +196,7 @@ TEST_F(PersistenceControllerLocations, ALocationWithoutABackEndStaysUnavailableU
     LogCapture log;
     PersistenceController& controller = start(true, true);
     EXPECT_EQ(controller.workspaceForLocation(kDropbox), nullptr);
-    EXPECT_EQ(controller.statusForLocation(kDropbox), WorkspaceStatusUnavailable);
+    EXPECT_EQ(controller.statusForLocation(kDropbox), WorkspaceStatus::Unavailable);
     EXPECT_EQ(log.count(QStringLiteral("no storage back end for location 3")), 1);
 
     // Later changes of the user defaults look again, without logging again.

@@ -212,12 +212,12 @@ TEST_F(PersistenceControllerRoad, LocationsNothingServesAnswerEveryOperationInsi
             EXPECT_EQ(answer.value, expected[int(i)]);
             EXPECT_TRUE(answer.inside);
         }
-        EXPECT_EQ(controller().statusForLocation(place.location), WorkspaceStatusUnavailable);
+        EXPECT_EQ(controller().statusForLocation(place.location), WorkspaceStatus::Unavailable);
         EXPECT_FALSE(controller().isLocationReadyForUse(place.location));
         EXPECT_EQ(controller().attachmentManagerForLocation(place.location), nullptr);
         EXPECT_FALSE(controller().proxyListForLocation(place.location).has_value());
     }
-    EXPECT_EQ(controller().statusForLocation(7), WorkspaceStatusUnavailable) << "a number no location has";
+    EXPECT_EQ(controller().statusForLocation(7), WorkspaceStatus::Unavailable) << "a number no location has";
     EXPECT_EQ(controller().attachmentManagerForLocation(7), nullptr);
     // A cloud location without a workspace hands out no handles; the others make one.
     EXPECT_EQ(controller().documentForIdentifier(QStringLiteral("iCloud:/id1_1.crvx")), nullptr);

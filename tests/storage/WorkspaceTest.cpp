@@ -66,16 +66,16 @@ void release(WorkspaceFixture& f, const std::shared_ptr<IdeaDocument>& document,
 TEST(WorkspaceStatus, EachBackEndCodeBecomesItsWorkspaceStatusAndIsReported)
 {
     WorkspaceFixture f;
-    EXPECT_EQ(f.workspace->status(), WorkspaceStatusStarting) << "a new workspace is starting";
+    EXPECT_EQ(f.workspace->status(), WorkspaceStatus::Starting) << "a new workspace is starting";
     const struct
     {
         PersistenceStateStatus code;
-        WorkspaceStatus status;
+        unsigned status; // the number the status is reported with
     } table[] = {{4, 3}, {5, 4}, {1, 2}, {3, 4}, {2, 0}, {0, 1}};
     for (const auto& row : table) {
         f.delegate.events.clear();
         f.workspace->statusChange(row.code, f.state.get());
-        EXPECT_EQ(f.workspace->status(), row.status) << "code " << row.code;
+        EXPECT_EQ(static_cast<unsigned>(f.workspace->status()), row.status) << "code " << row.code;
         EXPECT_EQ(f.delegate.events, QStringList{QStringLiteral("status %1").arg(row.status)})
             << "code " << row.code;
     }
@@ -88,7 +88,7 @@ TEST(WorkspaceStatus, CodesAboveFiveChangeNothingAndTellNobody)
     f.delegate.events.clear();
     for (PersistenceStateStatus code : {6u, 7u, 100u, 0xFFFFFFFFu})
         f.workspace->statusChange(code, f.state.get());
-    EXPECT_EQ(f.workspace->status(), WorkspaceStatusSynchronising);
+    EXPECT_EQ(f.workspace->status(), WorkspaceStatus::Synchronising);
     EXPECT_TRUE(f.delegate.events.isEmpty()) << f.delegate.events.join(QStringLiteral(", ")).toStdString();
 }
 
@@ -99,11 +99,11 @@ TEST(WorkspaceStatus, CodesArriveFromTheBackEndOnTheMainQueue)
     f.state->reportStatus(PersistenceStateStatusSyncing, 1.0);
     f.state->reportStatus(PersistenceStateStatusAllFound, 2.0);
     time.advance(0.999);
-    EXPECT_EQ(f.workspace->status(), WorkspaceStatusStarting) << "nothing is delivered inside the call";
+    EXPECT_EQ(f.workspace->status(), WorkspaceStatus::Starting) << "nothing is delivered inside the call";
     time.advance(0.001);
-    EXPECT_EQ(f.workspace->status(), WorkspaceStatusSynchronising);
+    EXPECT_EQ(f.workspace->status(), WorkspaceStatus::Synchronising);
     time.advance(1.0);
-    EXPECT_EQ(f.workspace->status(), WorkspaceStatusInSync);
+    EXPECT_EQ(f.workspace->status(), WorkspaceStatus::InSync);
     EXPECT_EQ(f.delegate.events, (QStringList{QStringLiteral("status 3"), QStringLiteral("status 4")}));
 }
 
@@ -120,7 +120,7 @@ TEST(WorkspaceBackEnd, EventsOfAnotherBackEndChangeNothing)
     f.workspace->observeIdeaProxy(proxyFor(id), stranger.get());
     f.workspace->observeProxyList({proxyFor(id)}, stranger.get());
     f.workspace->statusChange(PersistenceStateStatusAllFound, nullptr);
-    EXPECT_EQ(f.workspace->status(), WorkspaceStatusStarting);
+    EXPECT_EQ(f.workspace->status(), WorkspaceStatus::Starting);
     EXPECT_TRUE(f.workspace->ideaProxies().empty());
     EXPECT_TRUE(f.workspace->knownDocuments().isEmpty());
     EXPECT_FALSE(f.workspace->hasCompleteProxyList());
@@ -142,7 +142,7 @@ TEST(WorkspaceBackEnd, AfterCloseWorkspaceTheOldBackEndIsDeadAndItsEventsAreIgno
     f.workspace->statusChange(PersistenceStateStatusError, old.get());
     f.workspace->observeIdeaProxy(proxyFor(id), old.get());
     f.workspace->ideaDocumentDeleted(id, old.get());
-    EXPECT_EQ(f.workspace->status(), WorkspaceStatusStarting);
+    EXPECT_EQ(f.workspace->status(), WorkspaceStatus::Starting);
     EXPECT_TRUE(f.workspace->ideaProxies().empty());
     EXPECT_TRUE(f.delegate.events.isEmpty()) << f.delegate.events.join(QStringLiteral(", ")).toStdString();
 

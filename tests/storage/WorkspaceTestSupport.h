@@ -35,7 +35,7 @@ public:
 
     void statusChange(WorkspaceStatus status, Workspace&) override
     {
-        events.append(QStringLiteral("status %1").arg(status));
+        events.append(QStringLiteral("status %1").arg(static_cast<unsigned>(status)));
     }
     void batchUpdateDoneInWorkspace(Workspace&) override { events.append(QStringLiteral("batch done")); }
     void documentAppended(const IdeaProxyPtr& proxy, Workspace&) override
