@@ -1,5 +1,6 @@
 // SolarSystem: construction, filling, the children and the layout on the orbit. Rotation and
-// input are in SolarSystemInput.cpp, the drills in SolarSystemDrill.cpp.
+// input are in SolarSystemInput.cpp, the drills in SolarSystemDrill.cpp, the planets' layers
+// and the adders' views made on demand in SolarSystemPlanets.cpp and SolarSystemAdders.cpp.
 
 #include "mindmap/SolarSystem.h"
 
@@ -33,7 +34,6 @@ namespace corvex {
 namespace {
 
 constexpr quint64 kSolarCentralRole = 1;
-constexpr quint64 kSolarOrbitPlanetType = 0;
 constexpr int kSolarPlaceholderAdders = 4;
 // The orbit layer's square: three times the extended radius.
 constexpr double kSolarOrbitLayerSide = 3 * SolarLayout::kExtendedModeRadius;
@@ -220,7 +220,8 @@ void SolarSystem::ensureIdeaAddersWhenEmpty()
     for (int i = 0; i < kSolarPlaceholderAdders; ++i) {
         auto adder = makeAdder(nullptr);
         addSubview(adder);
-        mIdeaAdderViews.push_back(std::move(adder));
+        const Point centre = ViewExtensions::center(*adder);
+        insertAdder(i, nullptr, centre, std::move(adder));
     }
     updateView();
 }
@@ -245,32 +246,26 @@ void SolarSystem::insertIdea(const std::shared_ptr<Idea>& idea, std::int64_t aft
     if (mUpdateSemaphore == 0)
         offset = angleOffsetForShowingElementAtIndex(ins, planets + 1, currentAngleForAdderAtIndex(j));
     // The new planet and adder grow out of adder j: take its place before the placeholders go.
-    const Point origin = adders > 0 ? ViewExtensions::center(*mIdeaAdderViews[std::size_t(j)])
-                                    : ViewExtensions::centerPoint(*this);
+    const Point origin = adders > 0 ? adderCentre(j) : ViewExtensions::centerPoint(*this);
     if (planets == 0) {
         for (const auto& placeholder : mIdeaAdderViews)
-            placeholder->removeFromSuperview();
+            if (placeholder)
+                placeholder->removeFromSuperview();
+        mAdderTags.clear();
         mIdeaAdderViews.clear();
+        mAdderCentres.clear();
     }
 
     SolarNoActions noActions;
-    auto adder = makeAdder(idea);
-    ViewExtensions::setCenter(*adder, origin);
-    ViewExtensions::ensureIntegralFrame(*adder);
-    addSubview(adder);
+    // Views are made by the layout for the adders and planets it shows.
     const std::int64_t adderIns = std::clamp<std::int64_t>(ins, 0, ideaAdderViewCount());
-    mIdeaAdderViews.insert(mIdeaAdderViews.begin() + adderIns, adder);
+    insertAdder(adderIns, idea, origin, nullptr);
 
-    auto planet = PlanetLayer::create(kSolarOrbitPlanetType);
-    planet->updateWithIdea(idea.get(), mDocIdentifier);
-    planet->setIsLink(idea->isLink());
-    LayerExtensions::setCenter(*planet, origin);
-    LayerExtensions::ensureIntegralFrame(*planet);
-    planet->setIdeaIdentifier(idea->identifier());
-    planet->setDocIdentifier(mDocIdentifier);
-    planet->setDelegate(sharedAs<SolarSystem>());
-    layer()->addSublayer(planet);
-    mIdeaViews.insert(mIdeaViews.begin() + ins, planet);
+    // Its layer is made by the layout when it is drawn; until then it waits where it grows from.
+    mIdeas.insert(mIdeas.begin() + ins, idea);
+    mIdeaViews.insert(mIdeaViews.begin() + ins, nullptr);
+    mPlanetCentres.insert(mPlanetCentres.begin() + ins, origin);
+    mPlanetDrawings.insert(mPlanetDrawings.begin() + ins, std::uint8_t(PlanetCrowding::Drawing::Cached));
 
     mCurrentAngle = offset;
     updateView();
@@ -283,11 +278,18 @@ void SolarSystem::removeIdeaAtIndex(std::int64_t index)
         return;
     }
     const float removedAngle = currentAngleForIdeaAtIndex(index);
-    mIdeaViews[std::size_t(index)]->removeFromSuperlayer();
+    if (const auto& planet = mIdeaViews[std::size_t(index)])
+        planet->removeFromSuperlayer();
+    mIdeas.erase(mIdeas.begin() + index);
     mIdeaViews.erase(mIdeaViews.begin() + index);
+    mPlanetCentres.erase(mPlanetCentres.begin() + index);
+    mPlanetDrawings.erase(mPlanetDrawings.begin() + index);
     if (index < ideaAdderViewCount()) {
-        mIdeaAdderViews[std::size_t(index)]->removeFromSuperview();
+        if (const auto& adder = mIdeaAdderViews[std::size_t(index)])
+            adder->removeFromSuperview();
+        mAdderTags.erase(mAdderTags.begin() + index);
         mIdeaAdderViews.erase(mIdeaAdderViews.begin() + index);
+        mAdderCentres.erase(mAdderCentres.begin() + index);
     }
     if (mIdeaAdderViews.empty())
         ensureIdeaAddersWhenEmpty();
@@ -314,10 +316,16 @@ void SolarSystem::moveIdea(const std::shared_ptr<Idea>& idea, std::int64_t fromI
     const std::int64_t j = SolarLayout::wrapIndex(ideaAdderViewCount() + t, ideaAdderViewCount());
     const float offset = angleOffsetForShowingElementAtIndex(afterIndex, n, currentAngleForAdderAtIndex(j));
 
-    auto planet = mIdeaViews[std::size_t(fromIndex)];
-    mIdeaViews.erase(mIdeaViews.begin() + fromIndex);
     const std::int64_t target = std::clamp<std::int64_t>(t > fromIndex ? t - 1 : t, 0, n - 1);
-    mIdeaViews.insert(mIdeaViews.begin() + target, std::move(planet));
+    const auto move = [fromIndex, target](auto& list) {
+        auto item = std::move(list[std::size_t(fromIndex)]);
+        list.erase(list.begin() + fromIndex);
+        list.insert(list.begin() + target, std::move(item));
+    };
+    move(mIdeas);
+    move(mIdeaViews);
+    move(mPlanetCentres);
+    move(mPlanetDrawings);
 
     mCurrentAngle = offset;
     updateView();
@@ -329,7 +337,9 @@ void SolarSystem::modifyIdea(const std::shared_ptr<Idea>& idea, std::int64_t ind
         Log::assertionFailure(kSolarBadIndexLine, kSolarModifyIdeaMethod);
         return;
     }
-    mIdeaViews[std::size_t(index)]->updateWithIdea(idea.get(), mDocIdentifier);
+    mIdeas[std::size_t(index)] = idea;
+    if (const auto& planet = mIdeaViews[std::size_t(index)])
+        planet->updateWithIdea(idea.get(), mDocIdentifier);
     updateView();
 }
 
@@ -419,33 +429,35 @@ void SolarSystem::updateViewScaled()
     float lowestAngle = std::numeric_limits<float>::infinity();
     std::vector<Point> centres(std::size_t(std::max<std::int64_t>(planets, 0)));
     for (std::int64_t i = 0; i < planets; ++i) {
-        PlanetLayer& planet = *mIdeaViews[std::size_t(i)];
-        if (!mAnimating) {
-            planet.setScale(scale);
-            planet.resizeToScale();
-        }
         const float a = layout.angleForPlanetAtIndex(i, mCurrentAngle);
         centres[std::size_t(i)] = Point(c.x + double(r * std::cos(a)), c.y + double(r * std::sin(a)));
-        placeLayerCentre(planet, centres[std::size_t(i)]);
-        if (!mAnimating)
-            LayerExtensions::ensureIntegralFrame(planet);
         if (a < lowestAngle) {
             lowestAngle = a;
             lowest = i;
         }
     }
+    mPlanetDrawings = crowdedDrawings(lowest, centres);
+    mPlanetCentres = std::move(centres);
+    // Only drawn planets need a layer; a covered one keeps its layer while a drill moves it.
+    for (std::int64_t i = 0; i < planets; ++i) {
+        const bool covered =
+            PlanetCrowding::Drawing(mPlanetDrawings[std::size_t(i)]) == PlanetCrowding::Drawing::Covered;
+        if (covered && !mAnimating)
+            releasePlanetIfUnused(i);
+        if (!covered)
+            makePlanet(i, mAnimating);
+        const auto& planet = mIdeaViews[std::size_t(i)];
+        if (!planet)
+            continue;
+        if (!mAnimating) {
+            planet->setScale(scale);
+            planet->resizeToScale();
+        }
+        placePlanet(*planet, i);
+    }
+    placeAdders(layout, c, r);
     if (!mAnimating)
         restackPlanets(lowest);
-    drawPlanetsAsCrowded(lowest, centres);
-    const std::int64_t adders = ideaAdderViewCount();
-    for (std::int64_t i = 0; i < adders; ++i) {
-        IdeaAdderView& adder = *mIdeaAdderViews[std::size_t(i)];
-        const float a = layout.angleForAdderAtIndex(i, adders, mCurrentAngle);
-        adder.setHidden(false);
-        ViewExtensions::setCenter(adder, Point(c.x + double(r * std::cos(a)), c.y + double(r * std::sin(a))));
-        if (!mAnimating)
-            ViewExtensions::ensureIntegralFrame(adder);
-    }
 }
 
 void SolarSystem::restackPlanets(std::int64_t lowest)
@@ -454,38 +466,41 @@ void SolarSystem::restackPlanets(std::int64_t lowest)
     // them above the view's other layers. Taking every planet out and adding it again costs a
     // relink per planet, so it is done only when the order on top is not already that one.
     const std::int64_t planets = ideaViewCount();
-    if (planets == 0)
+    mStackLowest = lowest;
+    std::vector<const std::shared_ptr<PlanetLayer>*> made;
+    for (std::int64_t k = 0; k < planets; ++k)
+        if (const auto& planet = mIdeaViews[std::size_t((lowest + k) % planets)])
+            made.push_back(&planet);
+    if (made.empty())
         return;
     const auto& sublayers = layer()->sublayers();
-    bool inOrder = std::int64_t(sublayers.size()) >= planets;
-    const std::size_t first =
-        sublayers.size() - std::size_t(std::min<std::int64_t>(planets, sublayers.size()));
-    for (std::int64_t k = 0; inOrder && k < planets; ++k)
-        inOrder = sublayers[first + std::size_t(k)] == mIdeaViews[std::size_t((lowest + k) % planets)];
+    bool inOrder = sublayers.size() >= made.size();
+    const std::size_t first = sublayers.size() - std::min(made.size(), sublayers.size());
+    for (std::size_t k = 0; inOrder && k < made.size(); ++k)
+        inOrder = sublayers[first + k] == *made[k];
     if (inOrder)
         return;
-    for (const auto& planet : mIdeaViews)
-        planet->removeFromSuperlayer();
-    for (std::int64_t k = 0; k < planets; ++k)
-        layer()->addSublayer(mIdeaViews[std::size_t((lowest + k) % planets)]);
+    for (const auto* planet : made)
+        (*planet)->removeFromSuperlayer();
+    for (const auto* planet : made)
+        layer()->addSublayer(*planet);
 }
 
-void SolarSystem::drawPlanetsAsCrowded(std::int64_t lowest, const std::vector<Point>& centres)
+std::vector<std::uint8_t> SolarSystem::crowdedDrawings(std::int64_t lowest,
+                                                       const std::vector<Point>& centres) const
 {
-    const std::size_t planets = mIdeaViews.size();
-    if (planets == 0 || centres.size() != planets)
-        return;
+    const std::size_t planets = centres.size();
+    std::vector<std::uint8_t> byIndex(planets, std::uint8_t(PlanetCrowding::Drawing::Cached));
+    if (planets == 0)
+        return byIndex;
     // In stacking order, as restackPlanets puts them.
     std::vector<Point> stacked(planets);
     for (std::size_t k = 0; k < planets; ++k)
         stacked[k] = centres[(std::size_t(lowest) + k) % planets];
-    const PlanetLayer& first = *mIdeaViews.front();
-    const auto drawings = PlanetCrowding::drawings(stacked, first.radius(), first.contentsScale());
-    for (std::size_t k = 0; k < planets; ++k) {
-        PlanetLayer& planet = *mIdeaViews[(std::size_t(lowest) + k) % planets];
-        planet.setDrawsDirectly(drawings[k] != PlanetCrowding::Drawing::Cached);
-        planet.setHidden(drawings[k] == PlanetCrowding::Drawing::Covered);
-    }
+    const auto drawings = PlanetCrowding::drawings(stacked, planetRadius(), mOrbitLayer->contentsScale());
+    for (std::size_t k = 0; k < planets; ++k)
+        byIndex[(std::size_t(lowest) + k) % planets] = std::uint8_t(drawings[k]);
+    return byIndex;
 }
 
 void SolarSystem::applyLayout()
@@ -531,17 +546,15 @@ std::int64_t SolarSystem::ideaViewCount() const
 
 std::shared_ptr<PlanetLayer> SolarSystem::ideaViewAtIndex(std::int64_t index) const
 {
-    return validPlanetIndex(index) ? mIdeaViews[std::size_t(index)] : nullptr;
+    if (!validPlanetIndex(index))
+        return nullptr;
+    // A layer is a drawing made when wanted; asking for it changes nothing one can see.
+    return const_cast<SolarSystem*>(this)->makePlanet(index, true);
 }
 
 std::int64_t SolarSystem::ideaAdderViewCount() const
 {
     return std::int64_t(mIdeaAdderViews.size());
-}
-
-std::shared_ptr<IdeaAdderView> SolarSystem::ideaAdderViewAtIndex(std::int64_t index) const
-{
-    return index >= 0 && index < ideaAdderViewCount() ? mIdeaAdderViews[std::size_t(index)] : nullptr;
 }
 
 std::int64_t SolarSystem::indexOfAdder(const IdeaAdderView* adder) const
@@ -581,8 +594,10 @@ Rect SolarSystem::popoverRectForIdeaAtIndex(std::int64_t index) const
 
 void SolarSystem::setShadowForIdeaAtIndex(std::int64_t index)
 {
+    mShadowIndex = index;
     for (std::size_t i = 0; i < mIdeaViews.size(); ++i)
-        mIdeaViews[i]->setShadowMode(std::int64_t(i) == index);
+        if (mIdeaViews[i])
+            mIdeaViews[i]->setShadowMode(std::int64_t(i) == index);
 }
 
 void SolarSystem::removeAllShadows()
@@ -594,6 +609,8 @@ void SolarSystem::setDockingMode(bool docking)
 {
     mDockingMode = docking;
     for (const auto& adder : mIdeaAdderViews) {
+        if (!adder)
+            continue;
         if (docking) {
             adder->setAdderState(kSolarAdderDockState);
         } else {
@@ -607,6 +624,8 @@ void SolarSystem::setDockingMode(bool docking)
 void SolarSystem::appearanceSettingsChanged()
 {
     for (const auto& planet : mIdeaViews) {
+        if (!planet)
+            continue;
         planet->updateAppearance();
         planet->setNeedsDisplay();
     }
@@ -625,26 +644,33 @@ std::shared_ptr<SolarFocusObject> SolarSystem::closestViewToPoint(Point point, c
         best = std::max(float(std::max(p.x - m.x, 0.0)), float(std::max(p.y - m.y, 0.0)));
         focus = std::make_shared<SolarFocusObject>(mParentView, SolarFocusObject::ParentFocus, 0);
     }
+    std::int64_t nearestAdder = SolarLayout::kNotFound;
     for (std::size_t i = 0; i < mIdeaAdderViews.size(); ++i) {
         const auto& adder = mIdeaAdderViews[i];
-        if (adder->isHidden())
+        if (adder && adder->isHidden())
             continue;
-        const float d = Geometry::distanceFrom(p, ViewExtensions::center(*adder));
+        const float d = Geometry::distanceFrom(p, adderCentre(std::int64_t(i)));
         if (d < best) {
             best = d;
-            focus = std::make_shared<SolarFocusObject>(adder, SolarFocusObject::AdderFocus, qint64(i));
+            nearestAdder = std::int64_t(i);
         }
     }
-    for (std::size_t i = 0; i < mIdeaViews.size(); ++i) {
-        const auto& planet = mIdeaViews[i];
-        if (planet->isLink())
+    std::int64_t nearestPlanet = SolarLayout::kNotFound;
+    for (std::size_t i = 0; i < mIdeas.size(); ++i) {
+        if (mIdeas[i]->isLink())
             continue;
-        const float d = Geometry::distanceFrom(p, LayerExtensions::center(*planet));
+        const float d = Geometry::distanceFrom(p, planetCentre(std::int64_t(i)));
         if (d < best) {
             best = d;
-            focus = std::make_shared<SolarFocusObject>(planet, SolarFocusObject::PlanetFocus, qint64(i));
+            nearestPlanet = std::int64_t(i);
         }
     }
+    if (nearestAdder != SolarLayout::kNotFound && nearestPlanet == SolarLayout::kNotFound)
+        focus = std::make_shared<SolarFocusObject>(ideaAdderViewAtIndex(nearestAdder),
+                                                   SolarFocusObject::AdderFocus, qint64(nearestAdder));
+    if (nearestPlanet != SolarLayout::kNotFound)
+        focus = std::make_shared<SolarFocusObject>(ideaViewAtIndex(nearestPlanet),
+                                                   SolarFocusObject::PlanetFocus, qint64(nearestPlanet));
     if (outDistance)
         *outDistance = best;
     return focus;
@@ -675,8 +701,11 @@ void SolarSystem::markViewInFocus(const std::shared_ptr<SolarFocusObject>& focus
     const bool adderFocus = focus && focus->focusType() == SolarFocusObject::AdderFocus;
     const bool planetFocus = focus && focus->focusType() == SolarFocusObject::PlanetFocus;
     for (std::size_t i = 0; i < mIdeaAdderViews.size(); ++i)
-        mIdeaAdderViews[i]->setInFocus(adderFocus && focus->index() == qint64(i));
+        if (mIdeaAdderViews[i])
+            mIdeaAdderViews[i]->setInFocus(adderFocus && focus->index() == qint64(i));
     for (std::size_t i = 0; i < mIdeaViews.size(); ++i) {
+        if (!mIdeaViews[i])
+            continue;
         const bool focused = planetFocus && focus->index() == qint64(i);
         const float scale = focused ? Geometry::interpolateLinearlyFrom(1.1f, 1.0f, distance / 80.0f) : 1.0f;
         LayerExtensions::transformToScale(*mIdeaViews[i], double(scale));

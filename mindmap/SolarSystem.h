@@ -50,6 +50,11 @@ class TrackingArea;
 // children, but one that is out of range is ignored (logged where a step relies on it), never
 // used to index a list.
 //
+// A planet's layer and an adder's view are made only while they are drawn (an orbit of
+// thousands of children covers most of them, see PlanetCrowding) or asked for: hit tests,
+// focus and layout work from the ideas and the orbit positions, and a covered one nobody else
+// holds is let go at the next layout.
+//
 // The view rotates its orbit with the mouse (SolarRotationGestureRecognizer) and runs on with
 // inertia (SolarRotationAnimator); it animates drills into a planet and back to the parent
 // against a second view (0.35 s, frame by frame, on the main queue); it turns clicks, double
@@ -172,10 +177,14 @@ public:
 
     // ---- Queries ----
     std::int64_t ideaViewCount() const override;
-    // Null for an index out of range.
+    // Null for an index out of range; made (at its place on the orbit) when it was not.
     std::shared_ptr<PlanetLayer> ideaViewAtIndex(std::int64_t index) const;
     std::int64_t ideaAdderViewCount() const;
+    // Null for an index out of range; made (at its place on the orbit) when it was not.
     std::shared_ptr<IdeaAdderView> ideaAdderViewAtIndex(std::int64_t index) const;
+    // How many planets have a layer, and adders a view, now.
+    std::int64_t madeIdeaViewCount() const;
+    std::int64_t madeIdeaAdderViewCount() const;
     // The orbit angles of planet and adder i for the current offset (0 for an index out of
     // range is never asked: such an index answers the offset's own angle).
     float currentAngleForIdeaAtIndex(std::int64_t index) const;
@@ -336,8 +345,28 @@ private:
     // frame of a transformed layer would resize them.
     static void placeLayerCentre(Layer& layer, Point centre);
     void restackPlanets(std::int64_t lowest);
-    // Planets pressed together lose their cached drawings (PlanetCrowding); `centres` by index.
-    void drawPlanetsAsCrowded(std::int64_t lowest, const std::vector<Point>& centres);
+    // How each planet is drawn (PlanetCrowding), by index; `centres` by index.
+    std::vector<std::uint8_t> crowdedDrawings(std::int64_t lowest, const std::vector<Point>& centres) const;
+    // Planet layers made on demand (SolarSystemPlanets.cpp). The layer of planet i, made when missing;
+    // `inOrder` puts a new one at its place in the stack, else on top (a restack follows).
+    const std::shared_ptr<PlanetLayer>& makePlanet(std::int64_t index, bool inOrder);
+    // Lets go of planet i's layer when nothing but this view holds it.
+    void releasePlanetIfUnused(std::int64_t index);
+    // Planet i's layer placed, scaled and drawn as the last layout decided.
+    void placePlanet(PlanetLayer& planet, std::int64_t index);
+    float planetRadius() const;
+    Point planetCentre(std::int64_t index) const;
+    QString planetIdentifier(std::int64_t index) const;
+    // The same for adders (SolarSystemAdders.cpp): one another adder lies on (PlanetCrowding's
+    // covered) has no view.
+    const std::shared_ptr<IdeaAdderView>& makeAdderAt(std::int64_t index);
+    void releaseAdderIfUnused(std::int64_t index);
+    void insertAdder(std::int64_t index, const std::shared_ptr<Idea>& tag, Point centre,
+                     std::shared_ptr<IdeaAdderView> adder);
+    void placeAdders(const SolarLayout& layout, Point centre, float radius);
+    Point adderCentre(std::int64_t index) const;
+    // Whether a point in the view's coordinates lies on adder i, made or not.
+    bool adderContains(std::int64_t index, Point point) const;
     void ensureIdeaAddersWhenEmpty();
     std::shared_ptr<IdeaAdderView> makeAdder(const std::shared_ptr<Idea>& tag);
     void rebuildLineLayer();
@@ -355,8 +384,22 @@ private:
     void observeNote(const std::optional<QString>& note, const QString& ideaIdentifier, Point viewPoint);
 
     QString mDocIdentifier;
+    // By index: the child, its layer (null until made) and, from the last layout, its centre
+    // and how it is drawn (PlanetCrowding::Drawing).
+    std::vector<std::shared_ptr<Idea>> mIdeas;
     std::vector<std::shared_ptr<PlanetLayer>> mIdeaViews;
+    std::vector<Point> mPlanetCentres;
+    std::vector<std::uint8_t> mPlanetDrawings;
+    // The planet at the bottom of the stack at the last restack.
+    std::int64_t mStackLowest = 0;
+    // Carried over to planets made later: the shadowed index and the collapse's scale.
+    std::int64_t mShadowIndex = SolarLayout::kNotFound;
+    double mPlanetTransformScale = 1.0;
+    // By index: the adder's idea, its view (null until made) and its centre from the last
+    // layout.
+    std::vector<std::shared_ptr<Idea>> mAdderTags;
     std::vector<std::shared_ptr<IdeaAdderView>> mIdeaAdderViews;
+    std::vector<Point> mAdderCentres;
     float mCurrentAngle = 0;
     float mRadius = 0;
     std::shared_ptr<SolarRotationAnimator> mSolarRotationAnimator;

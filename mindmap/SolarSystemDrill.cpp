@@ -137,10 +137,13 @@ SolarSystem::AnimationBlock SolarSystem::prepareCollapseAnimation()
             self->mLineLayer->setHidden(hide);
         self->mRadius = drillLerp(r, r * k, p);
         self->mOrbitLayer->setRadius(self->mRadius);
+        self->mPlanetTransformScale = double(k);
         for (const auto& planet : self->mIdeaViews)
-            LayerExtensions::transformToScale(*planet, double(k));
+            if (planet)
+                LayerExtensions::transformToScale(*planet, double(k));
         for (const auto& adder : self->mIdeaAdderViews)
-            ViewExtensions::setScale(*adder, double(k));
+            if (adder)
+                ViewExtensions::setScale(*adder, double(k));
         self->updateView();
     };
 }

@@ -121,17 +121,14 @@ void SolarSystem::stopAnimations()
 
 std::int64_t SolarSystem::ideaViewAt(Point pointInView) const
 {
-    const std::vector<Layer*> drawn = layer()->sublayersInDrawingOrder();
-    for (auto it = drawn.rbegin(); it != drawn.rend(); ++it) {
-        const auto* planet = dynamic_cast<const PlanetLayer*>(*it);
-        if (!planet ||
-            !(Geometry::distanceFrom(pointInView, LayerExtensions::center(*planet)) < planet->radius()))
-            continue;
-        // Only this view's own planets count.
-        const auto found = std::find_if(mIdeaViews.begin(), mIdeaViews.end(),
-                                        [planet](const auto& mine) { return mine.get() == planet; });
-        if (found != mIdeaViews.end())
-            return std::int64_t(found - mIdeaViews.begin());
+    // From the top of the stack down, covered planets (which have no layer) included.
+    const std::int64_t n = ideaViewCount();
+    const float common = planetRadius();
+    for (std::int64_t k = n; k-- > 0;) {
+        const std::int64_t i = (mStackLowest + k) % n;
+        const auto& planet = mIdeaViews[std::size_t(i)];
+        if (Geometry::distanceFrom(pointInView, planetCentre(i)) < (planet ? planet->radius() : common))
+            return i;
     }
     return SolarLayout::kNotFound;
 }
@@ -145,9 +142,9 @@ SolarSystem::Hit SolarSystem::viewAtPoint(Point pointInWindow) const
         return {Hit::Kind::Parent, SolarLayout::kNotFound};
     if (mCentralView && mCentralView->hitTest(p))
         return {Hit::Kind::Central, SolarLayout::kNotFound};
-    for (std::size_t i = 0; i < mIdeaAdderViews.size(); ++i)
-        if (mIdeaAdderViews[i]->hitTest(p))
-            return {Hit::Kind::Adder, std::int64_t(i)};
+    for (std::int64_t i = 0; i < ideaAdderViewCount(); ++i)
+        if (adderContains(i, p))
+            return {Hit::Kind::Adder, i};
     return {};
 }
 
@@ -203,7 +200,7 @@ std::shared_ptr<Menu> SolarSystem::menuForEvent(const Event& event)
     const Hit hit = viewAtPoint(event.locationInWindow());
     switch (hit.kind) {
     case Hit::Kind::Planet:
-        return delegate->onRightClickAtIdea(mIdeaViews[std::size_t(hit.index)]->ideaIdentifier());
+        return delegate->onRightClickAtIdea(planetIdentifier(hit.index));
     case Hit::Kind::Central:
         return delegate->onRightClickAtIdea(mCentralView->ideaIdentifier());
     case Hit::Kind::Parent: {
@@ -275,7 +272,7 @@ void SolarSystem::cursorUpdate(const Event& event)
             Cursor::arrowCursor().set();
         return;
     case Hit::Kind::Planet: {
-        const PlanetLayer& planet = *mIdeaViews[std::size_t(hit.index)];
+        const PlanetLayer& planet = *ideaViewAtIndex(hit.index);
         const Point local = p - planet.frame().origin + planet.bounds().origin;
         if (planet.hitsNote(local) && planet.note()) {
             Cursor::contextualMenuCursor().set();
@@ -321,7 +318,7 @@ std::shared_ptr<void> SolarSystem::startDragGestureIfPossible(Point point)
     const auto delegate = mDelegate.lock();
     if (index == SolarLayout::kNotFound || !delegate)
         return nullptr;
-    const PlanetLayer& planet = *mIdeaViews[std::size_t(index)];
+    const PlanetLayer& planet = *ideaViewAtIndex(index);
     const std::optional<Event>& last = mLongTapAndDragDetector->lastEvent();
     delegate->startDragForIdea(planet.ideaIdentifier(), planet.frame(), last ? *last : Event());
     return nullptr;
@@ -349,7 +346,7 @@ void SolarSystem::singleTap(Point point)
         handleTapOnParentIdeaView(*mParentView);
         return;
     case Hit::Kind::Adder:
-        handleTapOnIdeaAdderView(*mIdeaAdderViews[std::size_t(hit.index)]);
+        handleTapOnIdeaAdderView(*ideaAdderViewAtIndex(hit.index));
         return;
     case Hit::Kind::Nothing:
         return;
@@ -369,7 +366,7 @@ void SolarSystem::handleTapOnIdeaLayer(std::int64_t index)
 {
     if (mDrillWaitingConfirmation || !validPlanetIndex(index))
         return;
-    const QString identifier = mIdeaViews[std::size_t(index)]->ideaIdentifier();
+    const QString identifier = planetIdentifier(index);
     auto token = std::make_shared<const int>(0);
     mDrillWaitingConfirmation = token;
     std::weak_ptr<SolarSystem> weak = sharedAs<SolarSystem>();
@@ -393,7 +390,7 @@ void SolarSystem::handleDoubleTapOnIdeaLayer(std::int64_t index)
     if (!validPlanetIndex(index))
         return;
     if (const auto delegate = mDelegate.lock())
-        delegate->onEditIdea(mIdeaViews[std::size_t(index)]->ideaIdentifier());
+        delegate->onEditIdea(planetIdentifier(index));
 }
 
 void SolarSystem::handleTapOnCentralView()

@@ -1,9 +1,13 @@
 // An orbit of thousands of children keeps cached drawings only for the planets a person can
-// tell apart, and still looks as it did when every planet had its own.
+// tell apart, and still looks as it did when every planet had its own; planets and adders it
+// covers have no layer or view until they are reached.
 
 #include "mindmap/PlanetCrowding.h"
+#include "graphics/Geometry.h"
+#include "mindmap/IdeaAdderView.h"
 #include "tests/mindmap/SolarSystemTestSupport.h"
 #include "tests/support/TestEnvironment.h"
+#include "toolkit/ViewExtensions.h"
 
 #include <gtest/gtest.h>
 
@@ -97,4 +101,68 @@ TEST(PlanetCrowding, AWideOrbitCachesFewPlanetsAndLooksAsIfEveryPlanetWereCached
     const Difference d = difference(crowded, everyPlanet);
     EXPECT_LT(d.where.width() * d.where.height(), crowded.width() * crowded.height() / 25);
     EXPECT_LT(d.meanPerChannel, 16.0);
+}
+
+namespace {
+
+// The layer of the planet showing `identifier`, if the view has made one.
+std::shared_ptr<PlanetLayer> madeLayerOf(const SolarSystem& solar, const QString& identifier)
+{
+    for (const auto& sublayer : solar.layer()->sublayers())
+        if (auto planet = std::dynamic_pointer_cast<PlanetLayer>(sublayer);
+            planet && planet->ideaIdentifier() == identifier)
+            return planet;
+    return nullptr;
+}
+
+} // namespace
+
+TEST(PlanetCrowding, TenThousandChildrenGetLayersAndAddersOnlyForWhatIsDrawnAndTheRestWhenReached)
+{
+    const int children = heavyScale(10000, 2000);
+    SolarWindow w(Size(900, 700));
+    const IdeaPtr root = solarIdea(QStringLiteral("c"), children);
+    showIdea(*w.solar, root);
+    (void)w.window->renderToImage(1);
+    // What is drawn apart is bounded by the orbit's length, not by the children; spinning the
+    // orbit through the crowd lets go of what it covers again.
+    for (float angle = 0; angle < 6.3f; angle += 0.7f) {
+        w.solar->setCurrentAngle(angle);
+        EXPECT_LE(w.solar->madeIdeaViewCount(), 300) << angle;
+        EXPECT_LE(w.solar->madeIdeaAdderViewCount(), 300) << angle;
+    }
+
+    // A planet pressed into the crowd has no layer; turned to where the first one is drawn
+    // apart, it gets one that is drawn, hit, edited and offered a menu like any other.
+    std::int64_t crowded = -1;
+    std::vector<std::int64_t> apart;
+    for (std::int64_t i = 0; i < children; ++i) {
+        const auto made = madeLayerOf(*w.solar, root->ideas()[std::size_t(i)]->identifier());
+        if (!made && crowded < 0)
+            crowded = i;
+        if (made && !made->drawsDirectly())
+            apart.push_back(i);
+    }
+    ASSERT_GE(crowded, 0);
+    ASSERT_GE(apart.size(), 3u);
+    const QString identifier = root->ideas()[std::size_t(crowded)]->identifier();
+    // Every planet's angle is the offset plus its index's share of the turn.
+    const std::int64_t steps = apart[apart.size() / 2] - crowded;
+    w.solar->setCurrentAngle(w.solar->currentAngle() + float(steps) * float(2 * M_PI / children));
+    const auto planet = madeLayerOf(*w.solar, identifier);
+    ASSERT_TRUE(planet);
+    EXPECT_FALSE(planet->isHidden());
+    EXPECT_EQ(planet, w.solar->ideaViewAtIndex(crowded));
+    const Point at = w.inWindow(LayerExtensions::center(*planet));
+    EXPECT_EQ(w.solar->viewAtPoint(at).index, crowded);
+    w.solar->doubleTap(at);
+    ASSERT_TRUE(w.solar->menuForEvent(Event::rightMouseDown(at)));
+    EXPECT_EQ(w.delegate->summary(), (std::vector<QString>{"edit:" + identifier, "menu:" + identifier}));
+
+    // Any adder answers when asked for, made at its place on the orbit.
+    const auto adder = w.solar->ideaAdderViewAtIndex(children / 2);
+    ASSERT_TRUE(adder);
+    EXPECT_EQ(adder->superview(), w.solar.get());
+    EXPECT_NEAR(Geometry::distanceFrom(ViewExtensions::center(*adder), w.solar->orbitVisualCenter()),
+                w.solar->radius(), 1.0);
 }
