@@ -398,7 +398,7 @@ void HomeViewController::startDragForIdea(const QString&, const QString& docIden
     if (!item || !window || !event)
         return;
     DragTarget target;
-    target.object = 4;
+    target.object = GridItemReturnTarget;
     target.area = item->convertRectToView(item->bounds(), nullptr);
     window->startDragForEvent(*event, *mIdeaListView, item->sharedAs<IdeaView>(), target);
 }

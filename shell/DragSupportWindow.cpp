@@ -25,6 +25,10 @@ namespace {
 // window goes.
 DragSupportWindow* gDragSourceWindow = nullptr;
 
+// The return target a file dragged in from outside carries: not zero, since the window tells
+// only a zero target from every other kind.
+constexpr quint64 OutsideFileReturnTarget = 1;
+
 } // namespace
 
 DragSupportWindow::DragSupportWindow(Size contentSize) : MyWindow(contentSize) {}
@@ -190,7 +194,7 @@ DragOperation DragSupportWindow::draggingEntered(const Drag& drag)
         mDragTargetSourceWindow = WindowRef();
         mDragTargetInfo = std::make_shared<DragInfo>();
         mDragTargetInfo->source = DragInfo::Source::OutsideApplication;
-        mDragTargetInfo->returnTarget.object = 1;
+        mDragTargetInfo->returnTarget.object = OutsideFileReturnTarget;
         mDragTargetInfo->objectType = DragInfo::ObjectType::FileObject;
         addOverlay(accept);
     } else {
