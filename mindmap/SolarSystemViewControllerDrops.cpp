@@ -377,35 +377,24 @@ void SolarSystemViewController::runDropMove(bool fromOtherDocument, const IdeaPt
     // the source idea. When the save or the deletion fails the copy is still in this tree,
     // so the drop ends as Copied: the source keeps its idea and nothing is lost. Whether
     // the copy went in shows in the container's child count once the synchronous part of the
-    // move is over.
-    struct MoveState
+    // move is over; storage answers later, so that is known before the answer comes. A move
+    // that fails before it stores anything inserted no copy.
+    const std::size_t countBefore = container ? container->ideas().size() : 0;
+    // Shared with the answer, which may come after this function has returned.
+    struct MoveOutcome
     {
-        bool inCall = true;
-        bool answered = false;
-        bool ok = false;
-        std::size_t countBefore = 0;
         bool copyInserted = false;
     };
-    auto state = std::make_shared<MoveState>();
-    state->countBefore = container ? container->ideas().size() : 0;
+    auto outcome = std::make_shared<MoveOutcome>();
     const BoolCompletion endMoved = endDropOnAnswer(DragResult::Moved);
     const BoolCompletion endCopied = endDropOnAnswer(DragResult::Copied);
-    const auto finish = [endMoved, endCopied, fromOtherDocument](const MoveState& done) {
-        if (!done.ok && fromOtherDocument && done.copyInserted)
+    move([outcome, endMoved, endCopied, fromOtherDocument](bool ok) {
+        if (!ok && fromOtherDocument && outcome->copyInserted)
             endCopied(true);
         else
-            endMoved(done.ok);
-    };
-    move([state, finish](bool ok) {
-        state->answered = true;
-        state->ok = ok;
-        if (!state->inCall)
-            finish(*state);
+            endMoved(ok);
     });
-    state->inCall = false;
-    state->copyInserted = container && container->ideas().size() > state->countBefore;
-    if (state->answered)
-        finish(*state);
+    outcome->copyInserted = container && container->ideas().size() > countBefore;
 }
 
 void SolarSystemViewController::iffHandleDragEndWithResult(bool ok, DragResult result)

@@ -83,12 +83,12 @@ void AttachmentDocument::doSaveToURL(const QUrl& url, const QByteArray& data, Sa
         completion = [](bool) {};
     if (url.toLocalFile().isEmpty()) {
         Globals::raiseCorvexURLError(QStringLiteral("AttachmentDocument:doSaveToURL"));
-        completion(false);
+        MainQueue::post([completion = std::move(completion)] { completion(false); });
         return;
     }
     const QString path = acceptedPath(url, "doSaveToURL");
     if (path.isEmpty() || data.isNull()) {
-        completion(false);
+        MainQueue::post([completion = std::move(completion)] { completion(false); });
         return;
     }
     bool written = false;
@@ -108,7 +108,7 @@ void AttachmentDocument::doSaveToURL(const QUrl& url, const QByteArray& data, Sa
     else if (!written)
         Log::warning(QStringLiteral("AttachmentDocument: cannot write %1: %2").arg(path, error.toString()));
     // After the coordination, so that the completion runs without the file's locks.
-    completion(coordinated && written);
+    MainQueue::post([completion = std::move(completion), ok = coordinated && written] { completion(ok); });
 }
 
 void AttachmentDocument::readBinaryWithCompletionHandler(ReadCompletion completion)
@@ -118,12 +118,12 @@ void AttachmentDocument::readBinaryWithCompletionHandler(ReadCompletion completi
     const QUrl url = presentedItemURL();
     if (url.toLocalFile().isEmpty()) {
         Globals::raiseCorvexURLError(QStringLiteral("AttachmentDocument:readBinaryWithCompletionHandler"));
-        completion(QByteArray());
+        MainQueue::post([completion = std::move(completion)] { completion(QByteArray()); });
         return;
     }
     const QString path = acceptedPath(url, "readBinaryWithCompletionHandler");
     if (path.isEmpty()) {
-        completion(QByteArray());
+        MainQueue::post([completion = std::move(completion)] { completion(QByteArray()); });
         return;
     }
     // The block holds the document (and so its presenter) until the read is done.

@@ -19,10 +19,9 @@ class AttachmentFilePresenter;
 // without a file URL (the empty QUrl) raises Globals::raiseCorvexURLError with
 // "AttachmentDocument:<operation>".
 //
-// Completions: a write runs on the calling thread inside the coordination and answers there,
-// once the file is in place or the write failed. A read runs on a global queue and answers
-// on the main queue. Failures found before any work (no URL, a refused name) answer at
-// once on the calling thread.
+// Completions: a write runs on the calling thread inside the coordination; a read runs on a
+// global queue. Both answer later on the main queue, never inside the call, also for the
+// failures found before any work (no URL, a refused name).
 class AttachmentDocument final : public AttachmentFilePresenterDelegate,
                                  public std::enable_shared_from_this<AttachmentDocument>
 {

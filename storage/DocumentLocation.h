@@ -79,7 +79,8 @@ public:
     virtual void startSearch(const QString&, qint64, bool) {}
     virtual void killSearch(qint64) {}
     virtual DocumentVersionPtr findConflictingVersion(const IdeaProxyPtr&) { return nullptr; }
-    virtual void handleConflictForProxy(const IdeaProxyPtr&, BoolCompletion completion) { completion(false); }
+    // Without conflicting versions: NO, on the main queue.
+    virtual void handleConflictForProxy(const IdeaProxyPtr&, BoolCompletion completion);
 
     // ---- Kind
 

@@ -203,7 +203,7 @@ void IdeaDocument::openFromURL(const QUrl& url, TokenCompletion completion)
 {
     if (UrlExtension::localPath(url).isEmpty()) {
         Globals::raiseCorvexURLError(QStringLiteral("IdeaDocument:openFromURL"));
-        completion(0);
+        MainQueue::post([completion = std::move(completion)] { completion(qint64(0)); });
         return;
     }
     if (mPendingPresenter) {
@@ -213,7 +213,7 @@ void IdeaDocument::openFromURL(const QUrl& url, TokenCompletion completion)
     if (mFilePresenter) {
         const qint64 token = nextToken();
         mTokens.insert(token);
-        completion(token);
+        MainQueue::post([completion = std::move(completion), token] { completion(token); });
         return;
     }
     auto presenter = IdeaFilePresenter::initWithFileURL(url, weak_from_this());
@@ -252,11 +252,11 @@ void IdeaDocument::createAtURL(const QUrl& url, TokenCompletion completion)
 {
     if (UrlExtension::localPath(url).isEmpty()) {
         Globals::raiseCorvexURLError(QStringLiteral("IdeaDocument:createAtURL"));
-        completion(0);
+        MainQueue::post([completion = std::move(completion)] { completion(qint64(0)); });
         return;
     }
     if (mFilePresenter || mPendingPresenter) {
-        completion(0);
+        MainQueue::post([completion = std::move(completion)] { completion(qint64(0)); });
         return;
     }
     const qint64 token = nextToken();
@@ -280,7 +280,7 @@ void IdeaDocument::createAtURL(const QUrl& url, TokenCompletion completion)
 void IdeaDocument::updateWithToken(qint64 token, BoolCompletion completion)
 {
     if (!goodToken(token) || !mFilePresenter) {
-        completion(false);
+        MainQueue::post([completion = std::move(completion)] { completion(false); });
         return;
     }
     mFilePresenter->updateWithBytes(
@@ -301,14 +301,14 @@ void IdeaDocument::closeWithToken(qint64 token, Completion completion)
         }
     }
     if (completion)
-        completion();
+        MainQueue::post(std::move(completion));
 }
 
 void IdeaDocument::readFromURL(const QUrl& url, BoolCompletion completion)
 {
     if (UrlExtension::localPath(url).isEmpty()) {
         Globals::raiseCorvexURLError(QStringLiteral("IdeaDocument:readFromURL"));
-        completion(false);
+        MainQueue::post([completion = std::move(completion)] { completion(false); });
         return;
     }
     auto presenter = IdeaFilePresenter::initWithFileURL(url, weak_from_this());
@@ -323,7 +323,7 @@ void IdeaDocument::writeToLocalFileAt(const QUrl& url, BoolCompletion completion
 {
     if (UrlExtension::localPath(url).isEmpty()) {
         Globals::raiseCorvexURLError(QStringLiteral("IdeaDocument:writeToLocalFileAt"));
-        completion(false);
+        MainQueue::post([completion = std::move(completion)] { completion(false); });
         return;
     }
     StorageQueues::persistenceQueue().async(
@@ -439,19 +439,19 @@ void IdeaDocument::fetchAttachment(const ObjectID& attachment, DataCompletion co
 void IdeaDocument::fetchImageForIdea(const std::shared_ptr<Idea>& idea, ImageCompletion completion) const
 {
     if (!idea) {
-        completion(QVImage());
+        MainQueue::post([completion = std::move(completion)] { completion(QVImage()); });
         return;
     }
     if (!idea->bigImageData().isEmpty()) {
         const QVImage big = idea->bigImage();
         if (big.hasImage()) {
-            completion(big);
+            MainQueue::post([completion = std::move(completion), big] { completion(big); });
             return;
         }
     }
     const ObjectID attachment = idea->att();
     if (attachment.isNull()) {
-        completion(QVImage());
+        MainQueue::post([completion = std::move(completion)] { completion(QVImage()); });
         return;
     }
     fetchAttachment(attachment, [completion = std::move(completion)](const QByteArray& data) {

@@ -161,28 +161,31 @@ public:
     QString documentWindowName() const;
 
     // ---- Opening and saving (main thread)
+    //
+    // Every completion runs later on the main queue, never inside the call, also when the
+    // answer is known at once.
 
     // Opens the document: reads the file (a closed document) or only adds a token (an open
-    // one, answered at once). While a read or a create of the file is under way, further
+    // one, answered without reading). While a read or a create of the file is under way, further
     // opens wait for it and then each get their own token without reading again (0 for all
     // on failure). Token 0 on failure; a nil URL raises "IdeaDocument:openFromURL".
     void openFromURL(const QUrl& url, TokenCompletion completion);
-    // Writes the document as a new file and opens it. Token 0, at once, when the document is
+    // Writes the document as a new file and opens it. Token 0, without writing, when the document is
     // open or being opened; token 0 when the file exists already (it is never replaced) or
     // the write fails, and the document is then closed again, so that a later create may
     // retry.
     void createAtURL(const QUrl& url, TokenCompletion completion);
-    // Writes the open document back. NO, at once and without writing, for a token that is
+    // Writes the open document back. NO, without writing, for a token that is
     // not good or a document that is not open.
     void updateWithToken(qint64 token, BoolCompletion completion);
     // Hands the token back; the last one closes the document and releases the tree. The
-    // completion (may be empty) runs at once, also for a token that is not good, which
-    // changes nothing.
+    // completion (may be empty) runs also for a token that is not good, which changes
+    // nothing.
     void closeWithToken(qint64 token, Completion completion = {});
     // The token was handed out by this document and not yet given back.
     bool goodToken(qint64 token) const;
     // Reads a file into the document (tree and dates) without opening it. A nil URL raises
-    // "IdeaDocument:readFromURL" and answers NO at once.
+    // "IdeaDocument:readFromURL" and answers NO.
     void readFromURL(const QUrl& url, BoolCompletion completion);
     // Writes the compressed form to any file, outside file coordination, atomically (an
     // existing file is replaced only once the new one is complete). A nil URL raises
@@ -206,8 +209,8 @@ public:
     // Asks the installed fetcher for the attachment in this document's location. Without a
     // fetcher, null bytes through the main queue.
     void fetchAttachment(const ObjectID& attachment, DataCompletion completion) const;
-    // The idea's big picture when it has one, at once; else its attachment fetched and read
-    // as PNG (no image when no bytes came); with neither, no image at once.
+    // The idea's big picture when it has one; else its attachment fetched and read as PNG
+    // (no image when no bytes came); with neither, no image. Answers on the main queue.
     void fetchImageForIdea(const std::shared_ptr<Idea>& idea, ImageCompletion completion) const;
     // Installs the fetcher (an empty one removes it) and answers the previous one. Any
     // thread.

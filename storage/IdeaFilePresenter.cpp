@@ -129,9 +129,10 @@ void IdeaFilePresenter::readPayloadWithCompletionHandler(PayloadCompletion compl
     const QUrl url = presentedItemURL();
     if (UrlExtension::localPath(url).isEmpty()) {
         Globals::raiseCorvexURLError(QStringLiteral("IdeaDocument:readWithCompletionHandler"));
-        completion(PayloadResult(Globals::newCorvexError(
+        const PayloadResult failed(Globals::newCorvexError(
             QStringLiteral("Null URL in operation IdeaDocument:readWithCompletionHandler"),
-            Globals::NullURLErrorCode)));
+            Globals::NullURLErrorCode));
+        MainQueue::post([completion = std::move(completion), failed] { completion(failed); });
         return;
     }
     auto self = shared_from_this();

@@ -103,7 +103,7 @@ void IndexDocument::doSaveToURL(const QUrl& url, BoolCompletion completion)
         }
     }
     if (completion)
-        completion(ok);
+        MainQueue::post([completion = std::move(completion), ok] { completion(ok); });
 }
 
 Result<QByteArray> IndexDocument::contentsAsBinaryData() const
@@ -144,7 +144,7 @@ void IndexDocument::readBinaryWithCompletionHandler(BoolCompletion completion, b
     if (path.isEmpty()) {
         Globals::raiseCorvexURLError(QStringLiteral("IndexDocument:readBinaryWithCompletionHandler"));
         if (completion)
-            completion(false);
+            MainQueue::post([completion = std::move(completion)] { completion(false); });
         return;
     }
     bool read = false;
@@ -165,7 +165,7 @@ void IndexDocument::readBinaryWithCompletionHandler(BoolCompletion completion, b
     else if (read)
         ok = loadFromContents(data, nullptr, onlyIfChanged);
     if (completion)
-        completion(ok);
+        MainQueue::post([completion = std::move(completion), ok] { completion(ok); });
 }
 
 bool IndexDocument::loadFromContents(const QByteArray& data, Error* error, bool onlyIfChanged)

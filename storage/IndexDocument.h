@@ -32,7 +32,8 @@ class SerialQueue;
 //
 // Reads and writes run synchronously on the calling thread (the main thread) inside file
 // coordination; a write replaces the file atomically (a temporary file, synced and renamed),
-// so a failed write answers NO and leaves the old file as it was. Completions may be empty.
+// so a failed write answers NO and leaves the old file as it was. Completions may be empty;
+// they answer later on the main queue, never inside the call.
 //
 // Errors of the format: domain "document", code 100 for a version below 1 (a missing one
 // reads as 0), 150 for one above 1. A failed read leaves the list as it was.

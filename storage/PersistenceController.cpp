@@ -330,7 +330,7 @@ void PersistenceController::createDocument(const std::shared_ptr<IdeaDocument>& 
 {
     completion = orNothing(std::move(completion));
     if (!document) {
-        completion(0);
+        MainQueue::post([completion = std::move(completion)] { completion(qint64(0)); });
         return;
     }
     // A location with a list clamps the upper end to it; a negative index means the front.
@@ -349,7 +349,7 @@ void PersistenceController::openDocument(const std::shared_ptr<IdeaDocument>& do
 {
     completion = orNothing(std::move(completion));
     if (!document) {
-        completion(0);
+        MainQueue::post([completion = std::move(completion)] { completion(qint64(0)); });
         return;
     }
     locationFor(document->location())->openDocument(document, std::move(completion));
@@ -360,7 +360,7 @@ void PersistenceController::saveDocument(const std::shared_ptr<IdeaDocument>& do
 {
     completion = orNothing(std::move(completion));
     if (!document) {
-        completion(false);
+        MainQueue::post([completion = std::move(completion)] { completion(false); });
         return;
     }
     document->setDateModified(Globals::currentDate());
@@ -372,7 +372,7 @@ void PersistenceController::releaseDocument(const std::shared_ptr<IdeaDocument>&
 {
     completion = orNothing(std::move(completion));
     if (!document) {
-        completion();
+        MainQueue::post([completion = std::move(completion)] { completion(); });
         return;
     }
     locationFor(document->location())->closeDocument(document, token, std::move(completion));
@@ -399,7 +399,7 @@ void PersistenceController::handleConflictForProxy(const IdeaProxyPtr& proxy, Bo
 {
     completion = orNothing(std::move(completion));
     if (!proxy) {
-        completion(false);
+        MainQueue::post([completion = std::move(completion)] { completion(false); });
         return;
     }
     locationFor(proxy->location())->handleConflictForProxy(proxy, std::move(completion));
@@ -559,7 +559,7 @@ void PersistenceController::copyIdeaBefore(const IdeaPtr& idea, const QString& d
 {
     completion = orNothing(std::move(completion));
     if (!idea) {
-        completion(false);
+        MainQueue::post([completion = std::move(completion)] { completion(false); });
         return;
     }
     const IdeaPtr copy = idea->deepCopyWithNewIdentifiersNoExternalLinks();
@@ -592,7 +592,7 @@ void PersistenceController::copyIdeaInside(const IdeaPtr& idea, const QString& d
     const auto list = locationFor(target)->proxyListOrNilIfNotReady();
     // The index is the caller's (a grid position): checked against the list as it is now.
     if (!idea || !list || index < 0 || index >= qint64(list->size())) {
-        completion(false);
+        MainQueue::post([completion = std::move(completion)] { completion(false); });
         return;
     }
     const IdeaProxyPtr targetProxy = (*list)[std::size_t(index)];
@@ -672,7 +672,7 @@ void PersistenceController::deleteIdea(const QString& ideaIdentifierOrNull, cons
     }
     auto document = documentForIdentifier(docIdentifier);
     if (!document) {
-        completion(false);
+        MainQueue::post([completion = std::move(completion)] { completion(false); });
         return;
     }
     auto self = shared_from_this();
@@ -709,11 +709,11 @@ void PersistenceController::consumeIdea(const QString& ideaIdentifier, const QSt
 {
     completion = orNothing(std::move(completion));
     if (ideaIdentifier.isNull() || !chain) {
-        completion(false);
+        MainQueue::post([completion = std::move(completion)] { completion(false); });
         return;
     }
     if (!locationOfDocument(docIdentifier)->mayTakeIdeasFrom(docIdentifier)) {
-        completion(false);
+        MainQueue::post([completion = std::move(completion)] { completion(false); });
         return;
     }
     auto self = shared_from_this();
@@ -750,10 +750,11 @@ void PersistenceController::importDocument(const QUrl& url, StorageLocation loca
     completion = orNothing(std::move(completion));
     const auto manager = attachmentManagerForLocation(location);
     if (!manager) {
-        completion(Error(DocumentImporter::ErrorDomain, -1,
-                         QStringLiteral("The location keeps no attachments"),
-                         {{Error::FailureReasonKey,
-                           QStringLiteral("Documents cannot be opened into this storage location.")}}));
+        const Error refused(DocumentImporter::ErrorDomain, -1,
+                            QStringLiteral("The location keeps no attachments"),
+                            {{Error::FailureReasonKey,
+                              QStringLiteral("Documents cannot be opened into this storage location.")}});
+        MainQueue::post([completion = std::move(completion), refused] { completion(refused); });
         return;
     }
     // Importers may work on other threads; attachment managers are the main thread's.
@@ -800,7 +801,7 @@ void PersistenceController::importAndStoreIdea(const IdeaPtr& idea, const QStrin
 {
     completion = orNothing(std::move(completion));
     if (!idea) {
-        completion(nullptr, QString());
+        MainQueue::post([completion = std::move(completion)] { completion(nullptr, QString()); });
         return;
     }
     const IdeaPtr copy = idea->deepCopyWithNewIdentifiersNoExternalLinks();
@@ -824,7 +825,7 @@ void PersistenceController::importAndStoreImage(const QVImage& image, StoredIdea
     completion = orNothing(std::move(completion));
     const QByteArray png = image.hasImage() ? image.pngData() : QByteArray();
     if (png.isEmpty()) {
-        completion(nullptr, QString());
+        MainQueue::post([completion = std::move(completion)] { completion(nullptr, QString()); });
         return;
     }
     const ObjectID attachment = ObjectID::createFromData(png, QStringLiteral("png"));
@@ -861,7 +862,7 @@ void PersistenceController::doStoreDocumentIntoTemp(const IdeaDocumentDataObject
 {
     completion = orNothing(std::move(completion));
     if (!payload || !payload->idea()) {
-        completion(nullptr, QString());
+        MainQueue::post([completion = std::move(completion)] { completion(nullptr, QString()); });
         return;
     }
     auto document = IdeaDocument::initWithFileName(QString(), kTemporary);
@@ -888,7 +889,7 @@ void PersistenceController::storeAttachment(const ObjectID& attachment, const QB
     completion = orNothing(std::move(completion));
     const auto manager = attachmentManagerForLocation(location);
     if (!manager) {
-        completion(false);
+        MainQueue::post([completion = std::move(completion)] { completion(false); });
         return;
     }
     manager->storeAttachment(attachment, data, std::move(completion));
@@ -900,7 +901,7 @@ void PersistenceController::fetchAttachment(const ObjectID& attachment, StorageL
     completion = orNothing(std::move(completion));
     const auto manager = attachmentManagerForLocation(location);
     if (!manager) {
-        completion(QByteArray());
+        MainQueue::post([completion = std::move(completion)] { completion(QByteArray()); });
         return;
     }
     manager->provideAttachment(attachment, std::move(completion));
@@ -913,13 +914,13 @@ void PersistenceController::copyAttachments(const IdeaPtr& idea, const QString& 
     const auto source = locationOfDocument(docIdentifier);
     const auto destination = locationFor(target);
     if (source == destination) {
-        completion(true);
+        MainQueue::post([completion = std::move(completion)] { completion(true); });
         return;
     }
     const auto from = source->attachmentManager();
     const auto into = destination->attachmentManager();
     if (!from || !into) {
-        completion(false);
+        MainQueue::post([completion = std::move(completion)] { completion(false); });
         return;
     }
     copyAttachments(idea ? idea->attachments() : QSet<ObjectID>(), from, into, std::move(completion));
@@ -932,11 +933,11 @@ void PersistenceController::copyAttachments(const QSet<ObjectID>& attachments,
 {
     completion = orNothing(std::move(completion));
     if (attachments.isEmpty()) {
-        completion(true);
+        MainQueue::post([completion = std::move(completion)] { completion(true); });
         return;
     }
     if (!from || !into) {
-        completion(false);
+        MainQueue::post([completion = std::move(completion)] { completion(false); });
         return;
     }
     std::make_shared<AttachmentCopyRun>(attachments, from, into, std::move(completion))->step();

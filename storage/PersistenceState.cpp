@@ -1,5 +1,6 @@
 #include "storage/PersistenceState.h"
 
+#include "platform/core/MainQueue.h"
 #include "platform/core/WholeFileReader.h"
 #include "platform/core/Zlib.h"
 
@@ -40,7 +41,7 @@ DocumentVersionPtr PersistenceState::findConflictingVersion(const IdeaProxyPtr&)
 void PersistenceState::handleConflictForProxy(const IdeaProxyPtr&, BoolCompletion completion)
 {
     if (completion)
-        completion(false);
+        MainQueue::post([completion = std::move(completion)] { completion(false); });
 }
 
 bool PersistenceState::documentInConflict(const QString&) const

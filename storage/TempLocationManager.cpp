@@ -2,6 +2,7 @@
 
 #include "model/ObjectID.h"
 #include "platform/core/Log.h"
+#include "platform/core/MainQueue.h"
 #include "platform/core/Paths.h"
 #include "storage/AttachmentDocument.h"
 #include "storage/AttachmentNames.h"
@@ -68,7 +69,7 @@ void TempLocationManager::storeAttachment(const ObjectID& attachment, const QByt
         completion = [](bool) {};
     const QUrl url = attachmentURL(attachment);
     if (url.isEmpty()) {
-        completion(false);
+        MainQueue::post([completion = std::move(completion)] { completion(false); });
         return;
     }
     AttachmentDocument::initWithFileURL(url)->saveBinaryData(data, std::move(completion));
@@ -80,7 +81,7 @@ void TempLocationManager::provideAttachment(const ObjectID& attachment, ProvideC
         completion = [](const QByteArray&) {};
     const QUrl url = attachmentURL(attachment);
     if (url.isEmpty()) {
-        completion(QByteArray());
+        MainQueue::post([completion = std::move(completion)] { completion(QByteArray()); });
         return;
     }
     AttachmentDocument::initWithFileURL(url)->readBinaryWithCompletionHandler(std::move(completion));

@@ -34,11 +34,11 @@ public:
     static QUrl documentURL(const QString& fileName);
 
     // The attachment written atomically under file coordination; the completion answers on
-    // the calling thread. A refused name answers NO at once and writes nothing.
+    // the main queue. A refused name answers NO and writes nothing.
     void storeAttachment(const ObjectID& attachment, const QByteArray& data,
                          StoreCompletion completion) override;
     // The attachment read on a global queue; the completion answers on the main queue (null
-    // bytes when it was never stored). A refused name answers null bytes at once and reads
+    // bytes when it was never stored). A refused name answers null bytes and reads
     // nothing.
     void provideAttachment(const ObjectID& attachment, ProvideCompletion completion) override;
 };

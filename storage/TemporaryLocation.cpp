@@ -48,7 +48,7 @@ void TemporaryLocation::createDocument(const std::shared_ptr<IdeaDocument>& docu
 {
     // The file of a registered identifier exists (or is being made): never made twice.
     if (documentKnown(document->docIdentifier())) {
-        completion(0);
+        MainQueue::post([completion = std::move(completion)] { completion(qint64(0)); });
         return;
     }
     createUnderFreeName(document, registeringOnSuccess(document, std::move(completion)), FreeNameAttempts);
@@ -93,7 +93,7 @@ void TemporaryLocation::closeDocument(const std::shared_ptr<IdeaDocument>& docum
 void TemporaryLocation::deleteDocument(const QString& docIdentifier, BoolCompletion completion)
 {
     if (!documentKnown(docIdentifier)) {
-        completion(false);
+        MainQueue::post([completion = std::move(completion)] { completion(false); });
         return;
     }
     // Every registered handle of the document goes, not only the first one found: otherwise

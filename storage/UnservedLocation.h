@@ -1,13 +1,14 @@
 #pragma once
 
+#include "platform/core/MainQueue.h"
 #include "storage/DocumentLocation.h"
 
 namespace corvex {
 
 // A storage location nothing serves right now: location 1 (a local file), a number no
 // location has, or a cloud location the user has not opted in to or whose back end is
-// missing. Every operation fails at once, inside the call: token 0, NO, null, no list, no
-// attachments, status "unavailable".
+// missing. Every operation fails without trying, answering in a later turn of the main
+// queue: token 0, NO, null, no list, no attachments, status "unavailable".
 class UnservedLocation final : public DocumentLocation
 {
 public:
@@ -16,22 +17,32 @@ public:
 
     void createDocument(const std::shared_ptr<IdeaDocument>&, qint64, TokenCompletion completion) override
     {
-        completion(0);
+        MainQueue::post([completion = std::move(completion)] { completion(0); });
     }
     void openDocument(const std::shared_ptr<IdeaDocument>&, TokenCompletion completion) override
     {
-        completion(0);
+        MainQueue::post([completion = std::move(completion)] { completion(0); });
     }
     void updateDocument(const std::shared_ptr<IdeaDocument>&, qint64, BoolCompletion completion) override
     {
-        completion(false);
+        MainQueue::post([completion = std::move(completion)] {
+            MainQueue::post([completion = std::move(completion)] { completion(false); });
+        });
     }
     void closeDocument(const std::shared_ptr<IdeaDocument>&, qint64, Completion completion) override
     {
-        completion();
+        MainQueue::post([completion = std::move(completion)] { completion(); });
     }
-    void deleteDocument(const QString&, BoolCompletion completion) override { completion(false); }
-    void fetchRootIdea(const QString&, IdeaCompletion completion) override { completion(nullptr); }
+    void deleteDocument(const QString&, BoolCompletion completion) override
+    {
+        MainQueue::post([completion = std::move(completion)] {
+            MainQueue::post([completion = std::move(completion)] { completion(false); });
+        });
+    }
+    void fetchRootIdea(const QString&, IdeaCompletion completion) override
+    {
+        MainQueue::post([completion = std::move(completion)] { completion(nullptr); });
+    }
     std::shared_ptr<IdeaDocument> heldDocument(const QString&) const override { return nullptr; }
     // Such a move fails anyway, at once, when it tries to read the idea.
     bool mayTakeIdeasFrom(const QString&) const override { return true; }

@@ -3,6 +3,7 @@
 #include "model/Globals.h"
 #include "platform/core/HostInfo.h"
 #include "platform/core/Log.h"
+#include "platform/core/MainQueue.h"
 #include "platform/core/SerialQueue.h"
 #include "storage/ExecuteBlock.h"
 
@@ -90,7 +91,7 @@ void Workspace::createDocument(const std::shared_ptr<IdeaDocument>& document, qi
 {
     if (!document || !mCurrentState || indexOfProxy(document->docIdentifier()) >= 0) {
         if (completion)
-            completion(0);
+            MainQueue::post([completion = std::move(completion)] { completion(qint64(0)); });
         return;
     }
     std::weak_ptr<Workspace> weakSelf = weak_from_this();
@@ -114,7 +115,7 @@ void Workspace::openDocument(const std::shared_ptr<IdeaDocument>& document, Toke
 {
     if (!document || !mCurrentState) {
         if (completion)
-            completion(0);
+            MainQueue::post([completion = std::move(completion)] { completion(qint64(0)); });
         return;
     }
     mCurrentState->openDocument(document, std::move(completion));
@@ -125,7 +126,7 @@ void Workspace::updateDocument(const std::shared_ptr<IdeaDocument>& document, qi
 {
     if (!document || !mCurrentState) {
         if (completion)
-            completion(false);
+            MainQueue::post([completion = std::move(completion)] { completion(false); });
         return;
     }
     document->setDateModified(Globals::currentDate());
@@ -158,7 +159,7 @@ void Workspace::closeDocument(const std::shared_ptr<IdeaDocument>& document, qin
 {
     if (!document || !mCurrentState) {
         if (completion)
-            completion();
+            MainQueue::post([completion = std::move(completion)] { completion(); });
         return;
     }
     mCurrentState->closeDocument(document, token, std::move(completion));
@@ -168,7 +169,7 @@ void Workspace::deleteDocument(const QString& docIdentifier, BoolCompletion comp
 {
     if (!mCurrentState) {
         if (completion)
-            completion(false);
+            MainQueue::post([completion = std::move(completion)] { completion(false); });
         return;
     }
     std::weak_ptr<Workspace> weakSelf = weak_from_this();
@@ -196,7 +197,7 @@ void Workspace::fetchRootIdea(const QString& docIdentifier, IdeaCompletion compl
 {
     if (!mCurrentState) {
         if (completion)
-            completion(nullptr);
+            MainQueue::post([completion = std::move(completion)] { completion(nullptr); });
         return;
     }
     const PersistenceStatePtr state = mCurrentState;
@@ -281,7 +282,7 @@ void Workspace::storeAttachment(const ObjectID& attachment, const QByteArray& da
 {
     if (!mCurrentState) {
         if (completion)
-            completion(false);
+            MainQueue::post([completion = std::move(completion)] { completion(false); });
         return;
     }
     mCurrentState->storeAttachment(attachment, data, std::move(completion));
@@ -291,7 +292,7 @@ void Workspace::provideAttachment(const ObjectID& attachment, ProvideCompletion 
 {
     if (!mCurrentState) {
         if (completion)
-            completion(QByteArray());
+            MainQueue::post([completion = std::move(completion)] { completion(QByteArray()); });
         return;
     }
     mCurrentState->provideAttachment(attachment, std::move(completion));
@@ -308,7 +309,7 @@ void Workspace::handleConflictForProxy(const IdeaProxyPtr& proxy, BoolCompletion
 {
     if (!mCurrentState || !mCurrentState->keepsConflictingVersions()) {
         if (completion)
-            completion(false);
+            MainQueue::post([completion = std::move(completion)] { completion(false); });
         return;
     }
     mCurrentState->handleConflictForProxy(proxy, std::move(completion));

@@ -275,30 +275,32 @@ void CloudMode::openIndexDocumentUntilSuccess(const std::shared_ptr<IndexDocumen
     if (mIndexRetryTask != 0)
         MainQueue::cancel(std::exchange(mIndexRetryTask, 0));
     ++mIndexReadCount;
-    bool read = false;
-    index->readBinaryWithCompletionHandler([&read](bool ok) { read = ok; });
-    if (isDead())
-        return;
-    if (read) {
-        mIndexFailureLogged = false;
-        subscribeToIndexDocumentChanges(index);
-        queryCloudDocuments();
-        return;
-    }
-    // Not a keyed archive of the index (yet): a sync tool may still be writing it. Nothing
-    // is changed on disk; it is read again until it can be.
-    if (!mIndexFailureLogged) {
-        mIndexFailureLogged = true;
-        Log::warning(QStringLiteral("CloudMode: the index %1 cannot be read; it is read again every %2 s")
-                         .arg(index->presentedItemURL().toLocalFile())
-                         .arg(IndexRetrySeconds));
-    }
     const std::weak_ptr<CloudMode> weak = weakSelf();
-    mIndexRetryTask = MainQueue::postAfter(IndexRetrySeconds, [weak, index, generation] {
-        if (const auto self = weak.lock()) {
-            self->mIndexRetryTask = 0;
-            self->openIndexDocumentUntilSuccess(index, generation);
+    // The read itself is done inside the call; its answer comes on the main queue.
+    index->readBinaryWithCompletionHandler([weak, index, generation](bool read) {
+        const auto self = weak.lock();
+        if (!self || self->isDead() || generation != self->mIndexGeneration)
+            return;
+        if (read) {
+            self->mIndexFailureLogged = false;
+            self->subscribeToIndexDocumentChanges(index);
+            self->queryCloudDocuments();
+            return;
         }
+        // Not a keyed archive of the index (yet): a sync tool may still be writing it. Nothing
+        // is changed on disk; it is read again until it can be.
+        if (!self->mIndexFailureLogged) {
+            self->mIndexFailureLogged = true;
+            Log::warning(QStringLiteral("CloudMode: the index %1 cannot be read; it is read again every %2 s")
+                             .arg(index->presentedItemURL().toLocalFile())
+                             .arg(IndexRetrySeconds));
+        }
+        self->mIndexRetryTask = MainQueue::postAfter(IndexRetrySeconds, [weak, index, generation] {
+            if (const auto later = weak.lock()) {
+                later->mIndexRetryTask = 0;
+                later->openIndexDocumentUntilSuccess(index, generation);
+            }
+        });
     });
 }
 
@@ -547,7 +549,7 @@ void CloudMode::openDocument(const std::shared_ptr<IdeaDocument>& document, Toke
     const QUrl url = document ? createFileURLForFileName(document->docIdentifier()) : QUrl();
     if (url.isEmpty()) {
         if (completion)
-            completion(0);
+            MainQueue::post([completion = std::move(completion)] { completion(qint64(0)); });
         return;
     }
     document->openFromURL(
@@ -564,7 +566,7 @@ void CloudMode::createDocument(const std::shared_ptr<IdeaDocument>& document, To
     const QUrl url = document ? createFileURLForFileName(document->docIdentifier()) : QUrl();
     if (url.isEmpty()) {
         if (completion)
-            completion(0);
+            MainQueue::post([completion = std::move(completion)] { completion(qint64(0)); });
         return;
     }
     document->createAtURL(
@@ -576,7 +578,7 @@ void CloudMode::updateDocument(const std::shared_ptr<IdeaDocument>& document, qi
 {
     if (!document || createFileURLForFileName(document->docIdentifier()).isEmpty()) {
         if (completion)
-            completion(false);
+            MainQueue::post([completion = std::move(completion)] { completion(false); });
         return;
     }
     document->updateWithToken(
@@ -588,7 +590,7 @@ void CloudMode::closeDocument(const std::shared_ptr<IdeaDocument>& document, qin
 {
     if (!document) {
         if (completion)
-            completion();
+            MainQueue::post([completion = std::move(completion)] { completion(); });
         return;
     }
     document->closeWithToken(token, std::move(completion));
@@ -599,7 +601,7 @@ void CloudMode::deleteDocument(const QString& docIdentifier, BoolCompletion comp
     const QString path = documentPath(docIdentifier);
     if (path.isEmpty()) {
         if (completion)
-            completion(false);
+            MainQueue::post([completion = std::move(completion)] { completion(false); });
         return;
     }
     doDeleteFileAtPath(path, std::move(completion));
@@ -646,7 +648,7 @@ void CloudMode::fetchIdea(const QString& docIdentifier, IdeaCompletion completio
     const QUrl url = createFileURLForFileName(docIdentifier);
     if (url.isEmpty()) {
         if (completion)
-            completion(nullptr);
+            MainQueue::post([completion = std::move(completion)] { completion(nullptr); });
         return;
     }
     const auto document = IdeaDocument::initWithIdentifier(docIdentifier);
@@ -752,7 +754,7 @@ void CloudMode::handleConflictForProxy(const IdeaProxyPtr& proxy, BoolCompletion
     // 1. The newest version.
     const auto version = std::dynamic_pointer_cast<CloudFileVersion>(findConflictingVersion(proxy));
     if (!version) {
-        completion(false);
+        MainQueue::post([completion = std::move(completion)] { completion(false); });
         return;
     }
     // 2. The content in place now.

@@ -420,7 +420,7 @@ void DropboxFolderManager::readDocument(const QString& docIdentifier,
     if (docIdentifier.isEmpty()) {
         Globals::raiseCorvexURLError(QStringLiteral("DropboxFolderManager:fetchDocument"));
         if (completion)
-            completion(nullptr);
+            MainQueue::post([completion = std::move(completion)] { completion(nullptr); });
         return;
     }
     const auto weak = weakSelf();
@@ -480,7 +480,7 @@ void DropboxFolderManager::closeDocument(const std::shared_ptr<IdeaDocument>& do
     if (document)
         mOpenedVersions.erase(document.get());
     if (completion)
-        completion();
+        MainQueue::post(std::move(completion));
 }
 
 void DropboxFolderManager::saveProxyList(const std::vector<IdeaProxyPtr>& proxies)
@@ -554,7 +554,7 @@ void DropboxFolderManager::loadDocumentAndNotifyProxy(const QString& identifier,
         Log::assertionFailure(LoadDocumentAssertionLine,
                               "-[DropboxFolderManager loadDocumentAndNofifyProxy:fileInfo:onCompletion:]");
         if (completion)
-            completion(false);
+            MainQueue::post([completion = std::move(completion)] { completion(false); });
         return;
     }
     mState->hasPendingGeneralOperation = true;

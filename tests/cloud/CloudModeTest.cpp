@@ -8,6 +8,7 @@
 #include "storage/PersistenceController.h"
 #include "storage/PersistenceStateDelegate.h"
 #include "storage/PersistenceStateFactory.h"
+#include "tests/support/CompletionRecorder.h"
 #include "tests/support/FaultShim.h"
 #include "tests/support/LogCapture.h"
 
@@ -225,7 +226,10 @@ TEST(CloudModeStart, DocumentsTheIndexLacksAreListedAndGetIntoTheNextIndexSave)
     fixture.workspace->saveIdeaProxyList();
     auto reader = IndexDocument::initWithFileURL(QUrl::fromLocalFile(fixture.indexPath()));
     bool read = false;
-    reader->readBinaryWithCompletionHandler([&](bool ok) { read = ok; });
+    CompletionRecorder recorder;
+    reader->readBinaryWithCompletionHandler(recorder.expect<bool>(
+        QStringLiteral("index read"), std::function<void(bool)>([&](bool ok) { read = ok; })));
+    ASSERT_TRUE(recorder.waitAll());
     ASSERT_TRUE(read);
     EXPECT_EQ(identifiersOf(reader->ideaProxyList()), QStringList{iCloudId(QStringLiteral("kept.crvx"))});
 }

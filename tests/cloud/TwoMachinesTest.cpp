@@ -305,7 +305,12 @@ CORVEX_TEST_HELPER(cloudForeignWriter)
     const QUrl url = QUrl::fromLocalFile(documents + QStringLiteral("/corvex.index"));
     auto index = IndexDocument::initWithFileURL(url);
     index->setIdeaProxyList({proxy});
-    index->saveBinaryToURL(url, [&](bool saved) { ok = ok && saved; });
+    bool answered = false;
+    index->saveBinaryToURL(url, [&](bool saved) {
+        answered = true;
+        ok = ok && saved;
+    });
+    ok = runUntil([&] { return answered; }) && ok;
     machineSay(ok ? QStringLiteral("written") : QStringLiteral("failed"));
     return ok ? 0 : 1;
 }

@@ -241,12 +241,14 @@ TEST(IdeaDocumentTokens, ASecondOpenAddsATokenWithoutReadingAndTheLastCloseRelea
     EXPECT_EQ(document->appInstance(), Globals::appInstance());
     EXPECT_EQ(reads.reads(path), 1);
 
-    // The second open of an open document answers at once, inside the call.
+    // The second open of an open document answers without reading, in a later turn.
     qint64 second = -1;
     CompletionRecorder recorder;
     document->openFromURL(test::fileUrl(path), recorder.expect<qint64>(QStringLiteral("second open"),
                                                                        std::function<void(qint64)>(
                                                                            [&](qint64 t) { second = t; })));
+    EXPECT_EQ(second, -1) << "never inside the call";
+    ASSERT_TRUE(recorder.waitAll());
     EXPECT_GT(second, first);
     EXPECT_EQ(reads.reads(path), 1) << "an open document is not read again";
     EXPECT_TRUE(document->goodToken(first));
@@ -351,7 +353,8 @@ TEST(IdeaDocumentTokens, UpdatesWithTokensThatAreNotGoodAnswerNoAndWriteNothing)
         document->updateWithToken(
             bad, recorder.expect<bool>(QStringLiteral("update"),
                                        std::function<void(bool)>([&](bool ok) { answer = ok; })));
-        EXPECT_EQ(recorder.callCount(QStringLiteral("update")), 1) << "answered at once for " << bad;
+        EXPECT_TRUE(recorder.waitAll()) << "answered for " << bad;
+        EXPECT_EQ(recorder.callCount(QStringLiteral("update")), 1) << bad;
         EXPECT_FALSE(answer) << bad;
     }
     StorageQueues::persistenceQueue().sync([] {});
@@ -369,7 +372,8 @@ TEST(IdeaDocumentTokens, CloseWithATokenNeverIssuedStillCompletesAndChangesNothi
     for (const qint64 bad : {qint64(0), qint64(-5), token + 1000}) {
         CompletionRecorder recorder;
         document->closeWithToken(bad, recorder.expect<>(QStringLiteral("close")));
-        EXPECT_EQ(recorder.callCount(QStringLiteral("close")), 1) << "answered at once for " << bad;
+        EXPECT_TRUE(recorder.waitAll()) << "answered for " << bad;
+        EXPECT_EQ(recorder.callCount(QStringLiteral("close")), 1) << bad;
     }
     document->closeWithToken(token + 2000); // no completion at all is allowed
     EXPECT_TRUE(document->goodToken(token));
@@ -378,7 +382,7 @@ TEST(IdeaDocumentTokens, CloseWithATokenNeverIssuedStillCompletesAndChangesNothi
     EXPECT_TRUE(test::updateDocument(*document, token));
 }
 
-TEST(IdeaDocumentTokens, NilURLsAreRaisedAndFailAtOnce)
+TEST(IdeaDocumentTokens, NilURLsAreRaisedAndFailWithoutTrying)
 {
     const test::ScopedErrorRecorder errors;
     auto document = documentWithTree(QStringLiteral("Root"));
@@ -401,7 +405,7 @@ TEST(IdeaDocumentTokens, NilURLsAreRaisedAndFailAtOnce)
     document->writeToLocalFileAt(
         QUrl(), recorder.expect<bool>(QStringLiteral("write"),
                                       std::function<void(bool)>([&](bool ok) { written = ok; })));
-    EXPECT_TRUE(recorder.allCalled()) << "every nil-URL failure answers inside the call";
+    EXPECT_TRUE(recorder.waitAll()) << "every nil-URL failure answers";
     EXPECT_EQ(opened, 0);
     EXPECT_EQ(created, 0);
     EXPECT_FALSE(read);
@@ -502,7 +506,7 @@ TEST(IdeaDocumentCreate, AFailedCreateLeavesNoHandleOpenAndMayBeRetried)
     EXPECT_EQ(test::storedTree(path), document->idea()->debugDescription());
 }
 
-TEST(IdeaDocumentCreate, CreateOfAnOpenDocumentGivesZeroAtOnceAndOpensDuringACreateWaitForIt)
+TEST(IdeaDocumentCreate, CreateOfAnOpenDocumentGivesZeroWithoutWritingAndOpensDuringACreateWaitForIt)
 {
     auto document = documentWithTree(QStringLiteral("Busy"));
     const QString path = test::documentPath(QStringLiteral("busy.crvx"));
@@ -523,7 +527,7 @@ TEST(IdeaDocumentCreate, CreateOfAnOpenDocumentGivesZeroAtOnceAndOpensDuringACre
         test::fileUrl(path),
         recorder.expect<qint64>(QStringLiteral("second create"),
                                 std::function<void(qint64)>([&](qint64 t) { secondCreate = t; })));
-    EXPECT_EQ(secondCreate, 0) << "answered at once";
+    EXPECT_EQ(secondCreate, -1) << "never inside the call";
     document->openFromURL(test::fileUrl(path), recorder.expect<qint64>(QStringLiteral("open"),
                                                                        std::function<void(qint64)>(
                                                                            [&](qint64 t) { opened = t; })));
@@ -532,6 +536,7 @@ TEST(IdeaDocumentCreate, CreateOfAnOpenDocumentGivesZeroAtOnceAndOpensDuringACre
     EXPECT_FALSE(QFile::exists(path));
     StorageQueues::persistenceQueue().resume();
     ASSERT_TRUE(recorder.waitAll());
+    EXPECT_EQ(secondCreate, 0) << "without writing";
     EXPECT_GT(created, 0);
     EXPECT_GT(opened, created);
     EXPECT_TRUE(document->goodToken(created));
@@ -542,6 +547,7 @@ TEST(IdeaDocumentCreate, CreateOfAnOpenDocumentGivesZeroAtOnceAndOpensDuringACre
     document->createAtURL(test::fileUrl(path),
                           later.expect<qint64>(QStringLiteral("create on open"),
                                                std::function<void(qint64)>([&](qint64 t) { third = t; })));
+    ASSERT_TRUE(later.waitAll());
     EXPECT_EQ(third, 0);
 }
 
@@ -867,12 +873,13 @@ TEST(IdeaFilePresenter, RelinquishingBlocksTheFileUntilTheReacquirerRuns)
     EXPECT_TRUE(presenter->presentedItemURL().isEmpty());
     EXPECT_EQ(presenter->owner(), nullptr);
 
-    // A closed presenter has no URL to read: raised, and NO at once.
+    // A closed presenter has no URL to read: raised, and NO.
     const test::ScopedErrorRecorder errors;
     CompletionRecorder recorder;
     bool answer = true;
     presenter->readWithCompletionHandler(recorder.expect<bool>(
         QStringLiteral("read"), std::function<void(bool)>([&](bool ok) { answer = ok; })));
+    EXPECT_TRUE(recorder.waitAll());
     EXPECT_EQ(recorder.callCount(QStringLiteral("read")), 1);
     EXPECT_FALSE(answer);
     EXPECT_EQ(errors.recorder->descriptions(),
@@ -954,7 +961,7 @@ private:
     IdeaDocument::AttachmentFetcher mPrevious;
 };
 
-QVImage fetchImage(const IdeaDocument& document, const IdeaPtr& idea, bool* answeredAtOnce = nullptr)
+QVImage fetchImage(const IdeaDocument& document, const IdeaPtr& idea)
 {
     CompletionRecorder recorder;
     QVImage result;
@@ -962,8 +969,7 @@ QVImage fetchImage(const IdeaDocument& document, const IdeaPtr& idea, bool* answ
         idea, recorder.expect<const QVImage&>(
                   QStringLiteral("image"),
                   std::function<void(const QVImage&)>([&](const QVImage& image) { result = image; })));
-    if (answeredAtOnce)
-        *answeredAtOnce = recorder.allCalled();
+    EXPECT_FALSE(recorder.allCalled()) << "never inside the call";
     EXPECT_TRUE(recorder.waitAll());
     return result;
 }
@@ -992,21 +998,19 @@ TEST(IdeaDocumentAttachments, AttachmentsAreFetchedThroughTheHookForTheDocuments
     // A picture idea without big picture bytes: its attachment, read as PNG.
     auto idea = Idea::initWithText(QStringLiteral("picture"));
     idea->setAtt(id);
-    bool atOnce = true;
-    const QVImage image = fetchImage(*document, idea, &atOnce);
-    EXPECT_FALSE(atOnce);
+    const QVImage image = fetchImage(*document, idea);
     ASSERT_TRUE(image.hasImage());
     EXPECT_EQ(image.pixelSize(), Size(8, 6));
     EXPECT_EQ(fetcher.calls.size(), 2u);
 
-    // Neither picture nor attachment: no image, at once, without asking the hook.
-    EXPECT_FALSE(fetchImage(*document, Idea::initWithText(QStringLiteral("plain")), &atOnce).hasImage());
-    EXPECT_TRUE(atOnce);
-    EXPECT_FALSE(fetchImage(*document, nullptr, &atOnce).hasImage());
+    // Neither picture nor attachment: no image, without asking the hook.
+    EXPECT_FALSE(fetchImage(*document, Idea::initWithText(QStringLiteral("plain"))).hasImage());
+    EXPECT_EQ(fetcher.calls.size(), 2u);
+    EXPECT_FALSE(fetchImage(*document, nullptr).hasImage());
     EXPECT_EQ(fetcher.calls.size(), 2u);
 }
 
-TEST(IdeaDocumentAttachments, ABigPictureComesAtOnceAndMissingAttachmentDataGivesNoImage)
+TEST(IdeaDocumentAttachments, ABigPictureComesWithoutTheHookAndMissingAttachmentDataGivesNoImage)
 {
     ScopedFetcher fetcher{QByteArray()};
     auto document = IdeaDocument::initWithFileName(QString(), 0);
@@ -1022,15 +1026,13 @@ TEST(IdeaDocumentAttachments, ABigPictureComesAtOnceAndMissingAttachmentDataGive
     auto payload = IdeaDocumentDataObject::readFromJSONData(json);
     ASSERT_NE(payload, nullptr);
     ASSERT_FALSE(payload->idea()->bigImageData().isEmpty());
-    bool atOnce = false;
-    const QVImage big = fetchImage(*document, payload->idea(), &atOnce);
-    EXPECT_TRUE(atOnce);
+    const QVImage big = fetchImage(*document, payload->idea());
     EXPECT_TRUE(big.hasImage());
     EXPECT_TRUE(fetcher.calls.empty()) << "the big picture wins over the attachment";
 
     auto idea = Idea::initWithText(QStringLiteral("picture"));
     idea->setAtt(ObjectID::createFromData("gone", QStringLiteral("png")));
-    EXPECT_FALSE(fetchImage(*document, idea, &atOnce).hasImage());
+    EXPECT_FALSE(fetchImage(*document, idea).hasImage());
     EXPECT_EQ(fetcher.calls.size(), 1u);
 }
 

@@ -111,8 +111,8 @@ bool saveKeyed(IndexDocument& index, const QString& path)
     bool answer = false;
     index.saveBinaryToURL(
         url(path), expectCompletion<bool>(recorder, QStringLiteral("save"), [&](bool ok) { answer = ok; }));
-    EXPECT_TRUE(recorder.allCalled()) << "the keyed index is written inside the call";
-    EXPECT_TRUE(recorder.verify());
+    EXPECT_FALSE(recorder.allCalled()) << "the keyed index answers on the main queue, never inside the call";
+    EXPECT_TRUE(recorder.waitAll());
     return answer;
 }
 
@@ -123,8 +123,8 @@ bool readKeyed(IndexDocument& index, bool onlyIfChanged = false)
     index.readBinaryWithCompletionHandler(
         expectCompletion<bool>(recorder, QStringLiteral("read"), [&](bool ok) { answer = ok; }),
         onlyIfChanged);
-    EXPECT_TRUE(recorder.allCalled()) << "the keyed index is read inside the call";
-    EXPECT_TRUE(recorder.verify());
+    EXPECT_FALSE(recorder.allCalled()) << "the keyed index answers on the main queue, never inside the call";
+    EXPECT_TRUE(recorder.waitAll());
     return answer;
 }
 

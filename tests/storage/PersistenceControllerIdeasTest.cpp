@@ -4,6 +4,7 @@
 
 #include "tests/storage/PersistenceControllerTestSupport.h"
 
+#include "platform/core/MainQueue.h"
 #include "storage/IdeaFilePresenter.h"
 #include "tests/support/LogCapture.h"
 
@@ -36,7 +37,8 @@ QStringList identifiersIn(const IdeaPtr& root)
     return identifiers;
 }
 
-// Attachments in memory that answer inside the call, counting what they are asked.
+// Attachments in memory, counting what they are asked; like every manager they answer in a
+// later turn of the main queue.
 class MemoryAttachments : public AttachmentManager
 {
 public:
@@ -44,17 +46,16 @@ public:
                          StoreCompletion completion) override
     {
         ++stores;
-        if (failStores) {
-            completion(false);
-            return;
-        }
-        bytes.insert(attachment.asString(), data);
-        completion(true);
+        if (!failStores)
+            bytes.insert(attachment.asString(), data);
+        MainQueue::post([completion = std::move(completion), ok = !failStores] { completion(ok); });
     }
     void provideAttachment(const ObjectID& attachment, ProvideCompletion completion) override
     {
         ++provides;
-        completion(bytes.value(attachment.asString()));
+        MainQueue::post([completion = std::move(completion), data = bytes.value(attachment.asString())] {
+            completion(data);
+        });
     }
 
     QHash<QString, QByteArray> bytes;
@@ -269,7 +270,7 @@ TEST_F(PersistenceControllerIdeas, CopyInsideRefusesIndexesOutsideTheListAndLoca
     controller.copyIdeaInside(idea, from, 0, kTemp, refused("location 0"));
     controller.copyIdeaInside(idea, from, 0, kDropbox, refused("no workspace"));
     controller.copyIdeaInside(nullptr, from, 0, kICloud, refused("no idea"));
-    EXPECT_TRUE(recorder.allCalled()) << "a refusal was not answered inside the call";
+    EXPECT_TRUE(recorder.waitAll()) << "a refusal was not answered";
     EXPECT_TRUE(recorder.verify());
     EXPECT_EQ(backEnd(kICloud).callCount(Operation::Open), opens);
 }
@@ -390,7 +391,7 @@ TEST_F(PersistenceControllerIdeas, MovingFromAnICloudDocumentItsListDoesNotKnowF
     controller.moveIdeaInside(
         QString(), QStringLiteral("iCloud:/doc2_1.crvx"), 0, kICloud,
         expectCompletion<bool>(recorder, QStringLiteral("no idea"), [](bool ok) { EXPECT_FALSE(ok); }));
-    EXPECT_TRUE(recorder.allCalled());
+    EXPECT_TRUE(recorder.waitAll());
     EXPECT_TRUE(recorder.verify());
     EXPECT_EQ(backEnd(kICloud).callCount(Operation::Open), opens);
 }
@@ -517,15 +518,17 @@ TEST_F(PersistenceControllerIdeas, CopyingAttachmentsBetweenLocations)
     ASSERT_TRUE(root != nullptr);
 
     CompletionRecorder recorder;
-    // Same location: YES at once, nothing copied.
+    // Same location: YES, nothing copied.
     controller.copyAttachments(
         root, source->docIdentifier(), kTemp,
         expectCompletion<bool>(recorder, QStringLiteral("same"), [](bool ok) { EXPECT_TRUE(ok); }));
+    EXPECT_TRUE(recorder.waitAll());
     EXPECT_EQ(recorder.callCount(QStringLiteral("same")), 1);
-    // No manager on the target side: NO at once.
+    // No manager on the target side: NO.
     controller.copyAttachments(
         root, source->docIdentifier(), kDropbox,
         expectCompletion<bool>(recorder, QStringLiteral("no target"), [](bool ok) { EXPECT_FALSE(ok); }));
+    EXPECT_TRUE(recorder.waitAll());
     EXPECT_EQ(recorder.callCount(QStringLiteral("no target")), 1);
     // Into iCloud: both attachments of the tree.
     controller.copyAttachments(
@@ -547,6 +550,7 @@ TEST_F(PersistenceControllerIdeas, CopyingASetOfAttachmentsStopsAtTheFirstFailur
     PersistenceController::copyAttachments(
         {}, from, into,
         expectCompletion<bool>(recorder, QStringLiteral("empty"), [](bool ok) { EXPECT_TRUE(ok); }));
+    EXPECT_TRUE(recorder.waitAll());
     EXPECT_EQ(recorder.callCount(QStringLiteral("empty")), 1);
     EXPECT_EQ(from->provides + from->stores + into->provides + into->stores, 0);
 
@@ -556,6 +560,7 @@ TEST_F(PersistenceControllerIdeas, CopyingASetOfAttachmentsStopsAtTheFirstFailur
     PersistenceController::copyAttachments(
         {attachmentFor(1), attachmentFor(2), attachmentFor(3)}, from, into,
         expectCompletion<bool>(recorder, QStringLiteral("missing"), [](bool ok) { EXPECT_FALSE(ok); }));
+    EXPECT_TRUE(recorder.waitAll());
     EXPECT_LE(from->provides, 3);
     EXPECT_LE(into->stores, 2);
     for (auto it = into->bytes.cbegin(); it != into->bytes.cend(); ++it)
@@ -567,11 +572,11 @@ TEST_F(PersistenceControllerIdeas, CopyingASetOfAttachmentsStopsAtTheFirstFailur
     PersistenceController::copyAttachments(
         {attachmentFor(1), attachmentFor(2)}, from, into,
         expectCompletion<bool>(recorder, QStringLiteral("refused"), [](bool ok) { EXPECT_FALSE(ok); }));
-    EXPECT_EQ(into->stores, 1);
     EXPECT_TRUE(recorder.waitAll());
+    EXPECT_EQ(into->stores, 1);
 }
 
-TEST_F(PersistenceControllerIdeas, ManagersThatAnswerInsideTheCallDoNotDeepenTheStack)
+TEST_F(PersistenceControllerIdeas, ALongRunOfAttachmentsIsCopiedWithoutDeepeningTheStack)
 {
     start(false, false);
     auto from = std::make_shared<MemoryAttachments>();
@@ -587,6 +592,7 @@ TEST_F(PersistenceControllerIdeas, ManagersThatAnswerInsideTheCallDoNotDeepenThe
     PersistenceController::copyAttachments(
         attachments, from, into,
         expectCompletion<bool>(recorder, QStringLiteral("copy"), [](bool ok) { EXPECT_TRUE(ok); }));
+    EXPECT_TRUE(recorder.waitAll());
     EXPECT_EQ(recorder.callCount(QStringLiteral("copy")), 1);
     EXPECT_EQ(into->bytes.size(), count);
 }

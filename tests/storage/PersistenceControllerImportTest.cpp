@@ -281,7 +281,7 @@ TEST_F(PersistenceControllerImport, FailedImportsGiveNothing)
                                       recorder, QStringLiteral("location %1").arg(location),
                                       [](const DocumentImporter::Read& read) { EXPECT_FALSE(read.ok()); }));
     }
-    EXPECT_TRUE(recorder.allCalled());
+    EXPECT_TRUE(recorder.waitAll());
     EXPECT_TRUE(recorder.verify());
     EXPECT_EQ(importer->imports, 0);
 

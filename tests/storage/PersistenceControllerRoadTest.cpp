@@ -65,7 +65,7 @@ TEST_F(PersistenceControllerRoad, TheTemporaryLocationAndTheWorkspacesAnswerTheS
     };
     // Each row runs on the document of the rows before it. `timed`: the moment of the answer
     // is part of the contract for every location (a release is not: a temporary document's
-    // touches no file and answers inside the call).
+    // touches no file).
     const struct
     {
         const char* operation;
@@ -156,7 +156,7 @@ TEST_F(PersistenceControllerRoad, TheTemporaryLocationAndTheWorkspacesAnswerTheS
     EXPECT_EQ(answers[kTemp][0].value, QStringLiteral("token"));
     EXPECT_FALSE(answers[kTemp][0].inside);
     EXPECT_EQ(answers[kTemp][1].value, QStringLiteral("0"));
-    EXPECT_TRUE(answers[kTemp][1].inside) << "a document stored already is refused before any work";
+    EXPECT_FALSE(answers[kTemp][1].inside) << "a document stored already is refused later, like any answer";
     EXPECT_EQ(answers[kTemp][2].value, QStringLiteral("YES"));
     EXPECT_TRUE(answers[kTemp][4].value.contains(QStringLiteral("saved root")))
         << answers[kTemp][4].value.toStdString();
@@ -165,11 +165,11 @@ TEST_F(PersistenceControllerRoad, TheTemporaryLocationAndTheWorkspacesAnswerTheS
     EXPECT_EQ(answers[kTemp][7].value, QStringLiteral("grandchild"));
     EXPECT_EQ(answers[kTemp][8].value, QStringLiteral("YES"));
     EXPECT_EQ(answers[kTemp][9].value, QStringLiteral("0"));
-    EXPECT_TRUE(answers[kTemp][9].inside);
+    EXPECT_FALSE(answers[kTemp][9].inside);
     EXPECT_EQ(answers[kTemp][10].value, QStringLiteral("NO"));
 }
 
-TEST_F(PersistenceControllerRoad, LocationsNothingServesAnswerEveryOperationInsideTheCall)
+TEST_F(PersistenceControllerRoad, LocationsNothingServesFailEveryOperationWithoutTrying)
 {
     start(/*iCloud=*/false, /*dropbox=*/true);
     const struct
@@ -210,7 +210,7 @@ TEST_F(PersistenceControllerRoad, LocationsNothingServesAnswerEveryOperationInsi
             SCOPED_TRACE(calls[i].first);
             const RoadAnswer answer = run(calls[i].second);
             EXPECT_EQ(answer.value, expected[int(i)]);
-            EXPECT_TRUE(answer.inside);
+            EXPECT_FALSE(answer.inside);
         }
         EXPECT_EQ(controller().statusForLocation(place.location), WorkspaceStatus::Unavailable);
         EXPECT_FALSE(controller().isLocationReadyForUse(place.location));

@@ -174,7 +174,7 @@ TEST(WorkspaceBackEnd, OperationsAfterCloseWorkspaceFailAtOnce)
         expectCompletion<const IdeaPtr&>(recorder, QStringLiteral("fetch"),
                                          [](const IdeaPtr& root) { EXPECT_EQ(root, nullptr); }));
     f.workspace->closeDocument(document, 1, recorder.expect<>(QStringLiteral("close")));
-    EXPECT_TRUE(recorder.allCalled()) << "failures found before any work answer inside the call";
+    EXPECT_TRUE(recorder.waitAll()) << "failures found before any work answer";
 }
 
 TEST(WorkspaceBackEnd, TheWorkspaceIsTheBackEndsDelegateAndDescribesItself)
@@ -386,7 +386,7 @@ TEST(WorkspaceDocuments, CreatingAListedDocumentAnswersZeroAtOnceWithoutTheBackE
     f.workspace->createDocument(document, 0,
                                 expectCompletion<qint64>(recorder, QStringLiteral("create"),
                                                          [](qint64 token) { EXPECT_EQ(token, 0); }));
-    EXPECT_TRUE(recorder.allCalled()) << "answered inside the call";
+    EXPECT_TRUE(recorder.waitAll()) << "answered";
     EXPECT_EQ(f.state->callCount(Operation::Create), 0);
     EXPECT_EQ(f.workspace->ideaProxies().size(), 1u);
 }
@@ -587,7 +587,7 @@ TEST(WorkspaceConflicts, ABackEndWithoutVersionsAnswersNothingAndNoAtOnce)
     CompletionRecorder recorder;
     f.workspace->handleConflictForProxy(proxy, expectCompletion<bool>(recorder, QStringLiteral("conflict"),
                                                                       [](bool ok) { EXPECT_FALSE(ok); }));
-    EXPECT_TRUE(recorder.allCalled()) << "answered inside the call";
+    EXPECT_TRUE(recorder.waitAll()) << "answered";
     EXPECT_EQ(f.state->callCount(Operation::HandleConflict), 0) << "the back end is not asked";
 }
 

@@ -1,5 +1,6 @@
 #include "tests/support/CompletionRecorder.h"
 
+#include "tests/support/LaterTurn.h"
 #include "tests/support/RunUntil.h"
 
 #include <gtest/gtest.h>
@@ -32,6 +33,11 @@ void CompletionRecorder::noteCall(Record& record)
         ADD_FAILURE() << "completion \"" << record.name.toStdString() << "\" called off the main thread";
     if (record.thread == OnThread::Background && main)
         ADD_FAILURE() << "completion \"" << record.name.toStdString() << "\" called on the main thread";
+    // On the main thread a completion runs from an event or a scheduled task; run straight
+    // from the test body, it was answered inside the call that took it.
+    if (main && !LaterTurn::active())
+        ADD_FAILURE() << "completion \"" << record.name.toStdString()
+                      << "\" called inside the call that took it";
 }
 
 bool CompletionRecorder::allCalled() const

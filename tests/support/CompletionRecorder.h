@@ -12,8 +12,10 @@
 namespace corvex::test {
 
 // Hands out completion blocks that check the completion contract: each must be called
-// exactly once, on the expected thread. A second call or a call on the wrong thread fails
-// the running test at once; a block never called fails it when the recorder is verified
+// exactly once, on the expected thread, and never inside the call that took it. A second
+// call, a call on the wrong thread or a main-thread call straight from the test body (no
+// event being delivered, no scheduled task running: see LaterTurn) fails the running test
+// at once; a block never called fails it when the recorder is verified
 // or destroyed.
 class CompletionRecorder
 {

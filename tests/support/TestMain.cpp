@@ -3,6 +3,7 @@
 // test its own XDG folders through the environment, and dispatches helper processes.
 
 #include "tests/support/HelperProcess.h"
+#include "tests/support/LaterTurn.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/TestProcessSetup.h"
 
@@ -91,14 +92,28 @@ public:
     }
 };
 
+// Delivers every event inside a LaterTurn, so that the completion recorder knows a
+// completion run from the event loop from one run straight from the test body.
+template <class Application> class TestApplication final : public Application
+{
+public:
+    TestApplication(int& argc, char** argv) : Application(argc, argv) {}
+
+    bool notify(QObject* receiver, QEvent* event) override
+    {
+        const corvex::test::LaterTurn turn;
+        return Application::notify(receiver, event);
+    }
+};
+
 int runTests(int argc, char** argv, bool helper)
 {
 #if CORVEX_TEST_GUI == 2
-    QApplication app(argc, argv);
+    TestApplication<QApplication> app(argc, argv);
 #elif CORVEX_TEST_GUI
-    QGuiApplication app(argc, argv);
+    TestApplication<QGuiApplication> app(argc, argv);
 #else
-    QCoreApplication app(argc, argv);
+    TestApplication<QCoreApplication> app(argc, argv);
 #endif
     // Destroyed before the application object.
     const LeakCheckPauseFromHere pause;

@@ -3,6 +3,7 @@
 #include "platform/core/CalendarClock.h"
 #include "platform/core/MainQueue.h"
 #include "platform/core/QueueLabels.h"
+#include "tests/support/LaterTurn.h"
 
 namespace corvex::test {
 
@@ -33,6 +34,7 @@ int VirtualScheduler::advance(double seconds)
     while (auto entry = mQueue.popDue(target)) {
         if (entry->deadline > mNow.load())
             mNow.store(entry->deadline);
+        const LaterTurn turn;
         entry->task();
         ++ran;
     }

@@ -14,6 +14,7 @@
 #include "platform/ui/Layer.h"
 #include "platform/ui/Window.h"
 #include "tests/support/CompletionRecorder.h"
+#include "tests/support/LaterTurn.h"
 #include "tests/support/RunUntil.h"
 #include "tests/support/VirtualScheduler.h"
 #include "tests/toolkit/BaseViewTestSupport.h"
@@ -309,7 +310,11 @@ TEST(ProgressHUD, DismissedWhileItsBlockRunsOnAQueueTheCompletionRunsOnce)
             },
             queue, recorder.expect<>(QStringLiteral("completion")));
         weak = hud;
-        hud->mouseDown(Event::mouseDown(Point(10, 10)));
+        {
+            // The click is delivered straight from the test: a later turn, as an event is.
+            const LaterTurn turn;
+            hud->mouseDown(Event::mouseDown(Point(10, 10)));
+        }
         EXPECT_EQ(recorder.callCount(QStringLiteral("completion")), 1);
         host.reset();
     }
