@@ -4,6 +4,7 @@
 #include "mindmap/IdeaAdderView.h"
 #include "mindmap/PlanetCrowding.h"
 #include "mindmap/SolarSystem.h"
+#include "mindmap/SolarSystemLayer.h"
 #include "platform/ui/Transaction.h"
 #include "toolkit/ViewExtensions.h"
 
