@@ -264,6 +264,9 @@ void SolarSystem::insertIdea(const std::shared_ptr<Idea>& idea, std::int64_t aft
     // Its layer is made by the layout when it is drawn; until then it waits where it grows from.
     mIdeas.insert(mIdeas.begin() + ins, idea);
     mIdeaViews.insert(mIdeaViews.begin() + ins, nullptr);
+    // The shadow belongs to its idea, whose index moves with the insertion.
+    if (mShadowIndex != SolarLayout::kNotFound && mShadowIndex >= ins)
+        ++mShadowIndex;
     mPlanetCentres.insert(mPlanetCentres.begin() + ins, origin);
     mPlanetDrawings.insert(mPlanetDrawings.begin() + ins, std::uint8_t(PlanetCrowding::Drawing::Cached));
 
@@ -282,6 +285,10 @@ void SolarSystem::removeIdeaAtIndex(std::int64_t index)
         planet->removeFromSuperlayer();
     mIdeas.erase(mIdeas.begin() + index);
     mIdeaViews.erase(mIdeaViews.begin() + index);
+    if (mShadowIndex == index)
+        mShadowIndex = SolarLayout::kNotFound;
+    else if (mShadowIndex != SolarLayout::kNotFound && mShadowIndex > index)
+        --mShadowIndex;
     mPlanetCentres.erase(mPlanetCentres.begin() + index);
     mPlanetDrawings.erase(mPlanetDrawings.begin() + index);
     if (index < ideaAdderViewCount()) {
@@ -326,6 +333,14 @@ void SolarSystem::moveIdea(const std::shared_ptr<Idea>& idea, std::int64_t fromI
     move(mIdeaViews);
     move(mPlanetCentres);
     move(mPlanetDrawings);
+    if (mShadowIndex == fromIndex) {
+        mShadowIndex = target;
+    } else if (mShadowIndex != SolarLayout::kNotFound) {
+        if (mShadowIndex > fromIndex)
+            --mShadowIndex;
+        if (mShadowIndex >= target)
+            ++mShadowIndex;
+    }
 
     mCurrentAngle = offset;
     updateView();

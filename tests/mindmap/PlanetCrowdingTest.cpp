@@ -166,3 +166,33 @@ TEST(PlanetCrowding, TenThousandChildrenGetLayersAndAddersOnlyForWhatIsDrawnAndT
     EXPECT_NEAR(Geometry::distanceFrom(ViewExtensions::center(*adder), w.solar->orbitVisualCenter()),
                 w.solar->radius(), 1.0);
 }
+
+TEST(PlanetCrowding, TheShadowStaysWithItsIdeaWhenChildrenComeAndGoBeforeItsLayerIsMade)
+{
+    const int children = 2000;
+    SolarWindow w(Size(900, 700));
+    const IdeaPtr root = solarIdea(QStringLiteral("c"), children);
+    showIdea(*w.solar, root);
+    (void)w.window->renderToImage(1);
+    std::int64_t crowded = -1;
+    for (std::int64_t i = 1; i < children && crowded < 0; ++i)
+        if (!madeLayerOf(*w.solar, root->ideas()[std::size_t(i)]->identifier()))
+            crowded = i;
+    ASSERT_GT(crowded, 0);
+    const QString shadowed = root->ideas()[std::size_t(crowded)]->identifier();
+    w.solar->setShadowForIdeaAtIndex(crowded);
+
+    // One child goes before it, two come before it, and it moves to the front.
+    w.solar->removeIdeaAtIndex(0);
+    w.solar->insertIdea(Idea::initWithText(QStringLiteral("new one")), -1);
+    w.solar->insertIdea(Idea::initWithText(QStringLiteral("new two")), -1);
+    // Both went in at the front (behind index -1), so it stands at crowded + 1, still without
+    // a layer; it goes to the front too.
+    ASSERT_FALSE(madeLayerOf(*w.solar, shadowed));
+    w.solar->moveIdea(nullptr, crowded + 1, -1);
+    for (std::int64_t i = 0; i < w.solar->ideaViewCount(); ++i) {
+        const auto planet = w.solar->ideaViewAtIndex(i);
+        ASSERT_TRUE(planet);
+        EXPECT_EQ(planet->shadowMode(), planet->ideaIdentifier() == shadowed) << i;
+    }
+}
