@@ -57,7 +57,7 @@ protected:
         if (!activate(window()))
             return false;
         UserInput::pressKey(window(), Qt::Key_F, Qt::ControlModifier);
-        // The usual budget: on a loaded machine the window's activation alone can take seconds.
+        // The usual budget: a loaded machine can take seconds to hand the keys back.
         if (!waitFor([&] { return mTrip->topBar()->isEditingSearchText(); }))
             return false;
         UserInput::pressKey(window(), Qt::Key_Escape);
