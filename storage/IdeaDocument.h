@@ -210,7 +210,7 @@ public:
     // fetcher, null bytes through the main queue.
     void fetchAttachment(const ObjectID& attachment, DataCompletion completion) const;
     // The idea's big picture when it has one; else its attachment fetched and read as PNG
-    // (no image when no bytes came); with neither, no image. Answers on the main queue.
+    // (no image when no bytes came); with neither, no image. Always replies later, on the main queue.
     void fetchImageForIdea(const std::shared_ptr<Idea>& idea, ImageCompletion completion) const;
     // Installs the fetcher (an empty one removes it) and answers the previous one. Any
     // thread.
