@@ -12,6 +12,7 @@
 #include "platform/ui/Event.h"
 #include "platform/ui/Menu.h"
 #include "platform/ui/MenuItem.h"
+#include "shell/ContainerView.h"
 #include "tests/home/HomeScreenRig.h"
 #include "tests/support/TestEnvironment.h"
 #include "toolkit/ClipView.h"
@@ -187,7 +188,7 @@ TEST(HomeGrid, ClicksOpenAfterTheTapWaitDoubleClicksEditOnceAndMissesDoNothing)
     auto recorder = std::make_shared<GridRecorder>();
     grid->setDelegate(recorder);
     grid->setFrame(Rect(0, 0, 800, 600));
-    window->container->addSubview(grid);
+    window->container()->addSubview(grid);
     window->makeKeyAndOrderFront();
     for (int i = 0; i < 4; ++i)
         grid->appendProxy(gridProxy(i), true);

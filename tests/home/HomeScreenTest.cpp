@@ -186,7 +186,7 @@ TEST(HomeScreen, EveryOpenedTokenIsHandedOnOnceAndADoubleClickOnTheAdderMakesOne
     rig.window->sendEvent(Event::mouseUp(at, 2));
     ASSERT_TRUE(rig.settle([&] { return rig.window->switchedTo.size() == 2; }));
     EXPECT_EQ(rig.state->storedDocuments().size(), before.size() + 1);
-    auto mindMap = std::dynamic_pointer_cast<SolarSystemViewController>(rig.window->topLevel);
+    auto mindMap = std::dynamic_pointer_cast<SolarSystemViewController>(rig.window->controller());
     ASSERT_TRUE(mindMap);
     EXPECT_EQ(mindMap->rootIdea()->text(), QString());
     rig.window->performClose();
@@ -286,7 +286,7 @@ TEST(HomeScreen, SavedStateNamesTheLocationAndNewDocumentsTakeTheNextThemesColou
     EXPECT_EQ(rig.window->cloudIconLocations.value(0), 2u);
     screen->onAddNewIdea();
     ASSERT_TRUE(rig.settle([&] { return rig.window->switchedTo.size() == 2; }));
-    auto mindMap = std::dynamic_pointer_cast<SolarSystemViewController>(rig.window->topLevel);
+    auto mindMap = std::dynamic_pointer_cast<SolarSystemViewController>(rig.window->controller());
     ASSERT_TRUE(mindMap && mindMap->rootIdea());
     const auto& themes = ColorTheme::standardThemes();
     EXPECT_EQ(mindMap->rootIdea()->color(), themes[(3 + 1) % themes.size()]->colors().front());

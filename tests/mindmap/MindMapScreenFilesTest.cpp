@@ -82,7 +82,7 @@ TEST(MindMapScreenFiles, ASavedFileReadsBackAsTheShownTreeAndAFailedSaveLeavesIt
     qint64 token = 0;
     const auto document = rig.createDocument(treeFromOutline(QStringLiteral("Plans(a(a1) b)")), token);
     const auto screen = rig.showDocument(document, token);
-    rig.window->edited = true;
+    rig.window->setDocumentEdited(true);
     const QString desktop = QDir::homePath() + QStringLiteral("/Desktop");
     QDir().mkpath(desktop);
     const QString path = desktop + QStringLiteral("/Plans.corvex");
@@ -91,7 +91,7 @@ TEST(MindMapScreenFiles, ASavedFileReadsBackAsTheShownTreeAndAFailedSaveLeavesIt
     // Without a file the save asks for one (the extension is added to the typed name).
     rig.filePanels->answerOK({QUrl::fromLocalFile(desktop + QStringLiteral("/Plans"))});
     screen->qvSaveLocalFile();
-    ASSERT_TRUE(rig.settle([&] { return !rig.window->edited; }));
+    ASSERT_TRUE(rig.settle([&] { return !rig.window->isDocumentEdited(); }));
     ASSERT_EQ(rig.filePanels->presentedSaves().size(), 1u);
     EXPECT_EQ(rig.filePanels->presentedSaves()[0].panel.nameFieldStringValue, QStringLiteral("Plans.corvex"));
     EXPECT_EQ(rig.filePanels->presentedSaves()[0].panel.allowedFileTypes,
@@ -113,7 +113,7 @@ TEST(MindMapScreenFiles, ASavedFileReadsBackAsTheShownTreeAndAFailedSaveLeavesIt
     // A change, then a save to the same file (no panel) whose rename fails.
     screen->addNewIdeaAfterIndex(1, Idea::initWithText(QStringLiteral("c")));
     rig.settle(*screen);
-    EXPECT_TRUE(rig.window->edited);
+    EXPECT_TRUE(rig.window->isDocumentEdited());
     const QByteArray before = readFile(path);
     {
         FaultShim shim;
@@ -123,13 +123,13 @@ TEST(MindMapScreenFiles, ASavedFileReadsBackAsTheShownTreeAndAFailedSaveLeavesIt
     }
     EXPECT_EQ(lastAlertText(rig), QStringLiteral("Failed to save file"));
     EXPECT_EQ(readFile(path), before);
-    EXPECT_TRUE(rig.window->edited);
+    EXPECT_TRUE(rig.window->isDocumentEdited());
     EXPECT_EQ(rig.filePanels->presentedSaves().size(), 2u);
 
     // Saving as onto its own file is allowed although that file is open.
     rig.filePanels->answerOK({url});
     screen->qvSaveLocalFileAs();
-    ASSERT_TRUE(rig.settle([&] { return !rig.window->edited; }));
+    ASSERT_TRUE(rig.settle([&] { return !rig.window->isDocumentEdited(); }));
     EXPECT_EQ(importedOutline(rig, path), QStringLiteral("Plans(a(a1) b c)"));
 }
 
@@ -149,7 +149,7 @@ TEST(MindMapScreenFiles, AFileOfAnotherFormatIsNeverWrittenOverAndSavingOffersAC
     auto window = std::make_shared<ShellRigWindow>(Size(1000, 800));
     window->orderFront();
     const auto screen = rig.showDocument(document, token, QString(), window.get());
-    window->edited = true;
+    window->setDocumentEdited(true);
 
     // Save asks, in the OPML file's folder, with its name as a Corvex file; cancelled, nothing.
     rig.filePanels->answerCancel();
@@ -159,12 +159,12 @@ TEST(MindMapScreenFiles, AFileOfAnotherFormatIsNeverWrittenOverAndSavingOffersAC
     EXPECT_EQ(rig.filePanels->presentedSaves()[0].panel.directory, folder);
     EXPECT_EQ(rig.filePanels->presentedSaves()[0].panel.nameFieldStringValue,
               QStringLiteral("Trip.plan.corvex"));
-    EXPECT_TRUE(window->edited);
+    EXPECT_TRUE(window->isDocumentEdited());
 
     // Saving as with a typed OPML name gets the Corvex extension added.
     rig.filePanels->answerOK({QUrl::fromLocalFile(opml)});
     screen->qvSaveLocalFileAs();
-    ASSERT_TRUE(rig.settle([&] { return !window->edited; }));
+    ASSERT_TRUE(rig.settle([&] { return !window->isDocumentEdited(); }));
     EXPECT_EQ(rig.filePanels->presentedSaves()[1].panel.directory, folder);
     EXPECT_EQ(document->representativeURL(), QUrl::fromLocalFile(opml + QStringLiteral(".corvex")));
     EXPECT_EQ(readFile(opml), opmlBytes);
@@ -182,7 +182,7 @@ TEST(MindMapScreenFiles, AFileOfAnotherFormatIsNeverWrittenOverAndSavingOffersAC
     document->setRepresentativeURL(QUrl::fromLocalFile(opml));
     screen->addNewIdeaAfterIndex(1, Idea::initWithText(QStringLiteral("b")));
     rig.settle(*screen);
-    window->edited = true;
+    window->setDocumentEdited(true);
     rig.alerts->answerTitle(QStringLiteral("Save"));
     rig.filePanels->answerOK({QUrl::fromLocalFile(folder + QStringLiteral("/Trip.plan.corvex"))});
     window->performClose();
@@ -248,7 +248,7 @@ TEST(MindMapScreenFiles, ClosingAnEditedNewDocumentAsksAndEachAnswerDoesWhatItSa
         auto window = std::make_shared<ShellRigWindow>(Size(1000, 800));
         window->orderFront();
         const auto screen = rig.showDocument(document, token, QString(), window.get());
-        window->edited = row.answer != nullptr;
+        window->setDocumentEdited(row.answer != nullptr);
         const int alertsBefore = rig.alerts->presentedCount();
         if (row.answer)
             rig.alerts->answerTitle(QLatin1String(row.answer));
@@ -272,7 +272,7 @@ TEST(MindMapScreenFiles, ClosingAnEditedNewDocumentAsksAndEachAnswerDoesWhatItSa
         // The document is handed back exactly when the window closes.
         EXPECT_EQ(document->goodToken(token), !row.closes);
         if (saves) {
-            EXPECT_EQ(window->edited, row.cancelPanel);
+            EXPECT_EQ(window->isDocumentEdited(), row.cancelPanel);
         }
         window->close();
     }

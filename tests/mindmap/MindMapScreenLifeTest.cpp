@@ -134,7 +134,7 @@ TEST(MindMapScreenLife, TheStateNamesAFileOnlyForADocumentKeptInOne)
         ASSERT_TRUE(rig.settle(
             [&] { return restored->solarSystemState() == SolarSystemViewController::StateMindMap; }));
         EXPECT_EQ(restored->document()->representativeURL(), QUrl(cloud.identifier));
-        EXPECT_EQ(window->docURL, QUrl(cloud.identifier));
+        EXPECT_EQ(window->docURL(), QUrl(cloud.identifier));
         EXPECT_FALSE(restored->createState().contains(QStringLiteral("representedURL")));
     }
 

@@ -28,33 +28,30 @@ namespace corvex::test {
 
 // ---- Window
 
-RigWindow::RigWindow(Size size) : Window(size)
-{
-    container = BaseView::create(Rect(Point(), size));
-    setContentView(container);
-}
-
-void RigWindow::switchToViewController(const std::shared_ptr<BaseViewController>& screen, bool,
+void RigWindow::switchToViewController(const std::shared_ptr<BaseViewController>& screen, bool animated,
                                        std::function<void()> completion)
 {
-    if (!screen)
-        return;
-    switchedTo.append(screen);
-    const std::shared_ptr<View>& view = screen->view();
-    screen->viewWillAppear();
-    if (topLevel && topLevel->viewIfLoaded()) {
-        topLevel->viewWillDisappear();
-        container->removeHostedView(topLevel->viewIfLoaded());
-        topLevel->viewDidDisappear();
-    }
-    topLevel = screen;
-    container->addHostedView(view);
-    screen->viewDidAppear();
-    makeFirstResponder(view.get());
-    screen->becameTopLevelController();
-    View::runUpdateCycle();
-    if (completion)
-        completion();
+    if (screen)
+        switchedTo.append(screen);
+    MyWindow::switchToViewController(screen, animated, std::move(completion));
+}
+
+void RigWindow::setCloudIconStateForLocation(unsigned location)
+{
+    cloudIconLocations.append(location);
+    MyWindow::setCloudIconStateForLocation(location);
+}
+
+void RigWindow::showShortNotificationToUser(const QString& text)
+{
+    notices.append(text);
+    MyWindow::showShortNotificationToUser(text);
+}
+
+void RigWindow::windowWillClose()
+{
+    ++closes;
+    MyWindow::windowWillClose();
 }
 
 // ---- Top bar and overview

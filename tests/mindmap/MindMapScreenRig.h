@@ -1,10 +1,10 @@
 #pragma once
 
 // The test rig of the mind-map screen: recording doubles of everything the screen reaches
-// through its seams (a document window with a container view and a dock slot, a top bar, the
-// overview graph, editors with scripted results, an application delegate with configurable
-// answers), a real location-0 document in the test's XDG folders, and readers of what was
-// stored, always from the file on disk.
+// through its seams (the shell's main window, recording what it hears and with a dock slot, a
+// top bar, the overview graph, editors with scripted results, an application delegate with
+// configurable answers), a real location-0 document in the test's XDG folders, and readers of
+// what was stored, always from the file on disk.
 
 #include "mindmap/DocumentWindowServices.h"
 #include "mindmap/MindMapScreenSeams.h"
@@ -12,9 +12,9 @@
 #include "model/ApplicationDelegate.h"
 #include "model/Idea.h"
 #include "platform/ui/Window.h"
+#include "shell/MyWindow.h"
 #include "storage/IdeaDocument.h"
 #include "tests/support/VirtualScheduler.h"
-#include "toolkit/BaseView.h"
 
 #include <QList>
 #include <QString>
@@ -33,20 +33,18 @@ class UrlOpener;
 
 namespace corvex::test {
 
-// A document window that records what the screen tells it; the dock is a slot.
-class RigWindow : public Window, public DocumentWindowServices
+// A main window of the shell that records what the screen tells it: it switches screens, keeps
+// the document's URL and edited flag and shows notices as the shipped window does; the dock is
+// a slot (the shell's drag window carries the real one).
+class RigWindow : public MyWindow
 {
 public:
-    explicit RigWindow(Size size);
+    explicit RigWindow(Size size) : MyWindow(size) {}
 
-    std::shared_ptr<View> containerView() const override { return container; }
     void switchToViewController(const std::shared_ptr<BaseViewController>& screen, bool animated,
                                 std::function<void()> completion) override;
-    void setDocURL(const QUrl& url) override { docURL = url; }
-    void setDocumentEdited(bool isEdited) override { edited = isEdited; }
-    bool isDocumentEdited() const override { return edited; }
-    void setCloudIconStateForLocation(unsigned location) override { cloudIconLocations.append(location); }
-    void showShortNotificationToUser(const QString& text) override { notices.append(text); }
+    void setCloudIconStateForLocation(unsigned location) override;
+    void showShortNotificationToUser(const QString& text) override;
     IdeaPtr currentDockedIdea() const override { return dockedIdea; }
     QString currentDockedDocIdentifier() const override { return dockedDocIdentifier; }
     void setDockedIdea(const IdeaPtr& idea, const QString& docIdentifier) override
@@ -54,13 +52,9 @@ public:
         dockedIdea = idea;
         dockedDocIdentifier = docIdentifier;
     }
-    void windowWillClose() override { ++closes; }
+    void windowWillClose() override;
 
-    std::shared_ptr<BaseView> container;
-    std::shared_ptr<BaseViewController> topLevel;
     QList<std::shared_ptr<BaseViewController>> switchedTo;
-    QUrl docURL;
-    bool edited = false;
     QList<unsigned> cloudIconLocations;
     QStringList notices;
     IdeaPtr dockedIdea;
@@ -346,8 +340,8 @@ private:
 
 // --- drops and files ---
 
-// A rig window that, like the shell's document window, asks its screen before it closes,
-// and records the drags the screen starts.
+// A rig window that counts the questions before it closes and records the drags the screen
+// starts, leaving them open (the shell's drag window would carry them).
 class ShellRigWindow : public RigWindow
 {
 public:
@@ -356,7 +350,7 @@ public:
     bool windowShouldClose() override
     {
         ++closeQuestions;
-        return !topLevel || topLevel->startClosingCanCloseNow();
+        return MyWindow::windowShouldClose();
     }
     int closeQuestions = 0;
 

@@ -227,7 +227,7 @@ TEST(MindMapScreenScript, TwentyFiveChangesEachSaveOnceAndReadBackAsBuilt)
             lastPicture = att;
         }
     }
-    EXPECT_TRUE(rig.window->edited);
+    EXPECT_TRUE(rig.window->isDocumentEdited());
 }
 
 } // namespace
