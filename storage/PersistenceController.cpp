@@ -34,8 +34,9 @@ template <class... Args> std::function<void(Args...)> orNothing(std::function<vo
     return [](Args...) {};
 }
 
-// For completions that come from plug-ins (the importer): each is let through once, on the
-// main thread; a second call is logged and dropped.
+// For completions that come from plug-ins (the importer): each is let through once, on a
+// later turn of the main queue even when the plug-in answers inside its call; a second call
+// is logged and dropped.
 template <class... Args>
 std::function<void(Args...)> onceOnMain(std::function<void(Args...)> completion, const char* what)
 {
@@ -45,16 +46,12 @@ std::function<void(Args...)> onceOnMain(std::function<void(Args...)> completion,
             Log::assertionFailure(QStringLiteral("%1 answered more than once").arg(QLatin1String(what)));
             return;
         }
-        if (MainQueue::isMainThread()) {
-            completion(args...);
-            return;
-        }
         MainQueue::post([completion, args...] { completion(args...); });
     };
 }
 
-// copyAttachments over a set: one attachment at a time. Managers may answer inside the call;
-// the loop then goes on here instead of nesting one call deeper for every attachment.
+// copyAttachments over a set: one attachment at a time, the next once the store of the one
+// before has answered (managers answer on a later turn, so the run never nests).
 class AttachmentCopyRun : public std::enable_shared_from_this<AttachmentCopyRun>
 {
 public:
@@ -66,21 +63,6 @@ public:
     {}
 
     void step()
-    {
-        if (mInStep) {
-            mStepAgain = true;
-            return;
-        }
-        mInStep = true;
-        do {
-            mStepAgain = false;
-            stepOnce();
-        } while (mStepAgain);
-        mInStep = false;
-    }
-
-private:
-    void stepOnce()
     {
         if (mRemaining.empty()) {
             finish(true);
@@ -106,6 +88,7 @@ private:
         });
     }
 
+private:
     void finish(bool ok)
     {
         auto completion = std::move(mCompletion);
@@ -118,8 +101,6 @@ private:
     std::shared_ptr<AttachmentManager> mFrom;
     std::shared_ptr<AttachmentManager> mInto;
     PersistenceController::BoolCompletion mCompletion;
-    bool mInStep = false;
-    bool mStepAgain = false;
 };
 
 } // namespace

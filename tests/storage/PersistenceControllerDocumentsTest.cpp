@@ -297,7 +297,7 @@ TEST_F(PersistenceControllerDocuments, ANegativeIndexCreatesAtTheFront)
     release(document, token);
 }
 
-TEST_F(PersistenceControllerDocuments, CloudOperationsWithoutAWorkspaceFailInsideTheCall)
+TEST_F(PersistenceControllerDocuments, CloudOperationsWithoutAWorkspaceFailOnALaterTurn)
 {
     PersistenceController& controller = start(true, false);
     auto document = newDocument(kDropbox, QStringLiteral("nowhere"));
