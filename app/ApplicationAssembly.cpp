@@ -52,18 +52,20 @@ void plugInSeams()
 
 } // namespace
 
-std::shared_ptr<AppDelegate> assembleApplication(Application& application)
+std::shared_ptr<AppDelegate> assembleApplication(Application& application, ReportingKitAtLaunch kit)
 {
     // Launch step 1 starts the reporting kit with the kits the information dictionary lists;
     // a misconfigured dictionary is logged there and Corvex runs on without the kit.
-    ReportingKitLaunch::setHook([] {
-        StartupTrace::mark("reporting kit starting");
-        Tally::registerKitClass();
-        Blackbox::registerKitClass();
-        BlackboxErrorRecorder::install();
-        Loom::startAtLaunch({Blackbox::kitClass()});
-        StartupTrace::mark("reporting kit started");
-    });
+    if (kit == ReportingKitAtLaunch::Start) {
+        ReportingKitLaunch::setHook([] {
+            StartupTrace::mark("reporting kit starting");
+            Tally::registerKitClass();
+            Blackbox::registerKitClass();
+            BlackboxErrorRecorder::install();
+            Loom::startAtLaunch({Blackbox::kitClass()});
+            StartupTrace::mark("reporting kit started");
+        });
+    }
     RunnerAlertPresenter::registerPresenter();
     // Every view's right click shows its menu through the menu runner.
     Runners::installContextMenuPresenter();

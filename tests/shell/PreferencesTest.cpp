@@ -413,15 +413,12 @@ TEST(PreferencesGeneral, AnOptedInLocationThatNoBackEndServesShowsItsError)
 
 TEST(PreferencesGeneral, DropboxConnectSignsInThroughTheBrowserAndTheRedirectOptsIn)
 {
+    ShellRig rig;
+    // In place of the service the assembly registered as the launch began.
     auto signIn = std::make_shared<PreferencesSignInDouble>();
     DropboxSignInService::setRegistered(signIn);
-    ShellRig rig;
     RegisteredFolderBackEnd backEnd(IdeaDocument::DropboxLocation);
-    int argc = 1;
-    char name[] = "corvex";
-    char* argv[] = {name, nullptr};
-    Application application(argc, argv, {false, false, false});
-    application.setHandler(rig.app.get());
+    Application& application = rig.application;
     const QString folder = testDir() + QStringLiteral("/instance");
     const QStringList schemes{DropboxSignInService::redirectScheme()};
     SingleInstance primary(schemes, folder);

@@ -2,6 +2,7 @@
 // (offscreen platform, a non-UTC time zone with summer time, the language), gives every
 // test its own XDG folders through the environment, and dispatches helper processes.
 
+#include "platform/core/BackgroundDrawing.h"
 #include "tests/support/HelperProcess.h"
 #include "tests/support/LaterTurn.h"
 #include "tests/support/TestEnvironment.h"
@@ -92,6 +93,16 @@ public:
     }
 };
 
+// Stops the background drawing when it goes (BackgroundDrawing).
+class DrawingStopsFirst
+{
+public:
+    DrawingStopsFirst() = default;
+    DrawingStopsFirst(const DrawingStopsFirst&) = delete;
+    DrawingStopsFirst& operator=(const DrawingStopsFirst&) = delete;
+    ~DrawingStopsFirst() { corvex::BackgroundDrawing::stopAndWait(); }
+};
+
 // Delivers every event inside a LaterTurn, so that the completion recorder knows a
 // completion run from the event loop from one run straight from the test body.
 template <class Application> class TestApplication final : public Application
@@ -118,6 +129,10 @@ int runTests(int argc, char** argv, bool helper)
     // Destroyed before the application object.
     const LeakCheckPauseFromHere pause;
 
+    // As on the application's own road out: no drawing a test started (the emoji catalogue's
+    // preload after a first frame, say) goes on into the fonts the application object takes
+    // down.
+    const DrawingStopsFirst drawing;
     if (helper)
         return corvex::test::runHelperFromCommandLine(argc, argv);
 
