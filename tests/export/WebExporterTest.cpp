@@ -15,6 +15,7 @@
 #include <QRegularExpression>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 
 using namespace corvex;
 using namespace corvex::test;
@@ -149,13 +150,17 @@ TEST(WebExporter, AFailedWriteOrAMissingAttachmentOrResourceCompletesNoAndKeepsT
         int failingRename; // 0: none
         WebExportFiles::AttachmentSource source;
         const char* logged; // the failure the log must name
+        QString cause;      // what the error says besides the destination
     };
+    const QString ioError = QString::fromLocal8Bit(::strerror(EIO));
     const std::vector<Case> cases{
-        {"data.js", plain, 1, attachmentTable({}), "/files/data.js:"},
+        {"data.js", plain, 1, attachmentTable({}), "/files/data.js:", ioError},
         {"attachment write", withAttachment, 2, source,
-         "/files/3f786850e387550fdab836ed7e6dc881de23001b.png:"},
-        {"archive rename", withAttachment, renames, source, "kept.zip could not be written"},
-        {"attachment without data", withAttachment, 0, attachmentTable({}), "has no data"},
+         "/files/3f786850e387550fdab836ed7e6dc881de23001b.png:", ioError},
+        {"archive rename", withAttachment, renames, source, "kept.zip could not be written",
+         QStringLiteral("the archive could not be written")},
+        {"attachment without data", withAttachment, 0, attachmentTable({}), "has no data",
+         QStringLiteral("3f786850e387550fdab836ed7e6dc881de23001b.png has no data")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -163,7 +168,12 @@ TEST(WebExporter, AFailedWriteOrAMissingAttachmentOrResourceCompletesNoAndKeepsT
         FaultShim shim;
         if (c.failingRename > 0)
             shim.failAt(FaultShim::Op::Rename, c.failingRename, EIO);
-        EXPECT_EQ(exportNow(c.tree, 1, zip, c.source), std::optional<bool>(false));
+        const std::optional<Status> outcome = exportWithStatus(c.tree, 1, zip, c.source);
+        ASSERT_TRUE(outcome.has_value());
+        ASSERT_FALSE(*outcome);
+        const QString text = outcome->error().localizedDescription();
+        EXPECT_TRUE(text.contains(QLatin1Char('"') + zip + QLatin1Char('"'))) << text.toStdString();
+        EXPECT_TRUE(text.contains(c.cause)) << text.toStdString();
         EXPECT_EQ(readFile(zip), old);
         EXPECT_TRUE(log.contains(QString::fromLatin1(c.logged)))
             << log.lines().join(QLatin1Char('\n')).toStdString();
