@@ -57,8 +57,10 @@ Error exportFailure(const QString& destination, const Error& reason)
     if (reason.isNull())
         return ExportProblems::make(ExportProblems::NotMade, destination,
                                     QStringLiteral("the web site could not be made."));
+    // A file that could not be written, here or by the packer, says so in its own words.
+    const bool written = reason.domain() == Error::PosixDomain || reason.domain() == ZipWrapper::ErrorDomain;
     const auto code = reason.domain() == ExportProblems::ErrorDomain ? ExportProblems::Code(reason.code())
-                      : reason.domain() == Error::PosixDomain        ? ExportProblems::NotWritten
+                      : written                                      ? ExportProblems::NotWritten
                                                                      : ExportProblems::NotMade;
     return ExportProblems::make(code, destination, reason.localizedDescription(), reason);
 }
@@ -184,12 +186,13 @@ void WebExporter::saveWebExportFrom(const IdeaPtr& root, quint64 location, quint
                  })
         ->thenOn(queue,
                  [destination, top](const QVariant&) {
-                     if (ZipWrapper::createZipFileAtPathWithContentsOfDirectory(destination, top.path()))
+                     Error packing;
+                     if (ZipWrapper::createZipFileAtPathWithContentsOfDirectory(destination, top.path(),
+                                                                                false, QString(), &packing))
                          return PromiseOutcome();
                      Log::error(
                          QStringLiteral("Web export: the archive %1 could not be written").arg(destination));
-                     return failedBecause(ExportProblems::NotWritten,
-                                          QStringLiteral("the archive could not be written."));
+                     return PromiseOutcome::rejection(packing);
                  })
         ->thenOnMain(
             [completion](const QVariant&) {

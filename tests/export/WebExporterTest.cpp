@@ -5,6 +5,7 @@
 #include "export/WebExporter.h"
 #include "export/WebExportPreview.h"
 #include "export/WebExportResources.h"
+#include "formats/ExportProblems.h"
 #include "platform/core/JsonText.h"
 #include "tests/export/WebExportTestSupport.h"
 #include "tests/support/FaultShim.h"
@@ -117,9 +118,15 @@ TEST(WebExporter, AMissingRootOrDestinationCompletesNoAtOnceOnTheMainQueue)
               std::optional<bool>(false));
     EXPECT_EQ(exportNow(tree, 1, QString(), attachmentTable({})), std::optional<bool>(false));
     EXPECT_TRUE(log.contains(QStringLiteral("ERROR: Assertion failure")));
-    // A destination folder that does not exist: the packing fails.
-    EXPECT_EQ(exportNow(tree, 1, testDir() + QStringLiteral("/missing/a.zip"), attachmentTable({})),
-              std::optional<bool>(false));
+    // A destination folder that does not exist: the packing fails, and says which file and why.
+    const QString missing = testDir() + QStringLiteral("/missing/a.zip");
+    const std::optional<Status> packing = exportWithStatus(tree, 1, missing, attachmentTable({}));
+    ASSERT_TRUE(packing.has_value());
+    ASSERT_FALSE(*packing);
+    const QString text = packing->error().localizedDescription();
+    EXPECT_TRUE(text.contains(QLatin1Char('"') + missing + QLatin1Char('"'))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QString::fromLocal8Bit(::strerror(ENOENT)))) << text.toStdString();
+    EXPECT_EQ(packing->error().code(), ExportProblems::NotWritten);
 }
 
 TEST(WebExporter, AFailedWriteOrAMissingAttachmentOrResourceCompletesNoAndKeepsTheDestination)
@@ -157,8 +164,7 @@ TEST(WebExporter, AFailedWriteOrAMissingAttachmentOrResourceCompletesNoAndKeepsT
         {"data.js", plain, 1, attachmentTable({}), "/files/data.js:", ioError},
         {"attachment write", withAttachment, 2, source,
          "/files/3f786850e387550fdab836ed7e6dc881de23001b.png:", ioError},
-        {"archive rename", withAttachment, renames, source, "kept.zip could not be written",
-         QStringLiteral("the archive could not be written")},
+        {"archive rename", withAttachment, renames, source, "kept.zip could not be written", ioError},
         {"attachment without data", withAttachment, 0, attachmentTable({}), "has no data",
          QStringLiteral("3f786850e387550fdab836ed7e6dc881de23001b.png has no data")},
     };

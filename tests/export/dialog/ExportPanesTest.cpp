@@ -339,12 +339,9 @@ TEST(ExportPanes, AFailedRenameKeepsTheOldFileLogsTheLineAndShowsAnAlert)
         EXPECT_EQ(readFile(path), old);
         ASSERT_EQ(rig.alerts->presentedCount(), 1);
         EXPECT_EQ(rig.alerts->presented()[0].messageText, QStringLiteral("Failed to save file"));
-        // The alert and a warning say why; the packer of the zipped sites keeps its reason to its
-        // own log line.
+        // The alert and a warning say why.
         const QString& informative = rig.alerts->presented()[0].informativeText;
-        const QString cause = path.endsWith(QStringLiteral(".zip"))
-                                  ? QStringLiteral("the archive could not be written")
-                                  : QString::fromLocal8Bit(::strerror(EIO));
+        const QString cause = QString::fromLocal8Bit(::strerror(EIO));
         EXPECT_TRUE(informative.contains(path)) << informative.toStdString();
         EXPECT_TRUE(informative.contains(cause)) << informative.toStdString();
         EXPECT_EQ(log.count(LogLevel::Warning, QStringLiteral("ShareTypeView: ")), 1)
