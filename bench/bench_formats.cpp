@@ -98,8 +98,8 @@ bool writeArchive(const std::shared_ptr<IdeaDocument>& document, const QString& 
 {
     bool done = false;
     bool written = false;
-    ExportImport::exportDocument(document, QUrl::fromLocalFile(path), [&](bool ok) {
-        written = ok;
+    ExportImport::exportDocument(document, QUrl::fromLocalFile(path), [&](const corvex::Status& outcome) {
+        written = outcome.ok();
         done = true;
     });
     waitFor(done);

@@ -59,18 +59,18 @@ void wholeExport(benchmark::State& state)
     double mainThread = 0;
     for (auto _ : state) {
         bool done = false;
-        bool ok = false;
+        corvex::Status written;
         const auto start = std::chrono::steady_clock::now();
         corvex::MindMapToPDF exporter(tree, QDateTime());
         exporter.setShowNotes(true);
-        exporter.writePDFIntoURL(QUrl::fromLocalFile(path), [&](bool result) {
-            ok = result;
+        exporter.writePDFIntoURL(QUrl::fromLocalFile(path), [&](const corvex::Status& result) {
+            written = result;
             done = true;
         });
         mainThread += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         corvex::bench::waitFor([&] { return done; });
-        if (!ok)
-            state.SkipWithError("the export failed");
+        if (!written)
+            state.SkipWithError(written.error().localizedDescription().toStdString().c_str());
     }
     state.counters["main_thread_ms"] =
         state.iterations() > 0 ? 1000 * mainThread / double(state.iterations()) : 0;

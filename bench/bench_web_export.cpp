@@ -44,10 +44,11 @@ bool exportOnce(const IdeaPtr& tree, const QString& zip)
 {
     bool done = false;
     bool ok = false;
-    corvex::WebExporter::saveWebExportFrom(tree, 0, 1, QUrl::fromLocalFile(zip), [&](bool result) {
-        ok = result;
-        done = true;
-    });
+    corvex::WebExporter::saveWebExportFrom(tree, 0, 1, QUrl::fromLocalFile(zip),
+                                           [&](const corvex::Status& result) {
+                                               ok = result.ok();
+                                               done = true;
+                                           });
     corvex::bench::waitFor([&] { return done; });
     return ok;
 }

@@ -1,6 +1,7 @@
 #include "export/ImageShareTypeView.h"
 
 #include "export/ImageExporter.h"
+#include "formats/ExportProblems.h"
 #include "platform/core/Log.h"
 #include "toolkit/ButtonView.h"
 
@@ -23,7 +24,8 @@ void ImageShareTypeView::saveToFileAtURL(const QUrl& url, Completion completion)
     // No image (a map too large for an offscreen bitmap): nothing is written.
     if (png.isEmpty()) {
         Log::warning(QStringLiteral("ImageShareTypeView: no image could be made of the map"));
-        ShareTypeView::saveToFileAtURL(url, std::move(completion));
+        deliver(completion, ExportProblems::make(ExportProblems::NotMade, url.toLocalFile(),
+                                                 QStringLiteral("no image could be made of the map.")));
         return;
     }
     saveData(png, url, completion);

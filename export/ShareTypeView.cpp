@@ -3,9 +3,11 @@
 #include "export/EmailOpener.h"
 #include "export/ShareTypeViewDelegate.h"
 #include "export/TabItem.h"
+#include "formats/ExportProblems.h"
 #include "model/Globals.h"
 #include "model/Idea.h"
 #include "platform/core/Log.h"
+#include "platform/core/MainQueue.h"
 #include "platform/core/SaveFile.h"
 #include "platform/ui/FilePanelRunner.h"
 #include "platform/ui/Runners.h"
@@ -48,6 +50,13 @@ bool reordersText(QChar c)
     const char16_t u = c.unicode();
     return u == 0x061C || u == 0x200E || u == 0x200F || (u >= 0x202A && u <= 0x202E) ||
            (u >= 0x2066 && u <= 0x2069);
+}
+
+// The reason alone: the alert names the file itself.
+QString failureReason(const Error& error)
+{
+    const QString reason = error.localizedFailureReason();
+    return reason.isEmpty() ? error.localizedDescription() : reason;
 }
 
 QString failedWriteTitle()
@@ -103,10 +112,18 @@ std::shared_ptr<TextView> ShareTypeView::optionLabel(std::size_t index) const
     return index < mOptions.size() ? mOptions[index].label : nullptr;
 }
 
-void ShareTypeView::saveToFileAtURL(const QUrl&, Completion completion)
+void ShareTypeView::saveToFileAtURL(const QUrl& url, Completion completion)
 {
-    if (completion)
-        completion(false);
+    deliver(completion, ExportProblems::make(ExportProblems::NothingToExport, url.toLocalFile(),
+                                             QStringLiteral("there is nothing to export.")));
+}
+
+void ShareTypeView::deliver(const Completion& completion, const Status& written)
+{
+    MainQueue::post([completion, written] {
+        if (completion)
+            completion(written);
+    });
 }
 
 // ---- Building blocks
@@ -268,9 +285,9 @@ void ShareTypeView::saveToFile()
             if (url.isEmpty())
                 return;
             self->setUserInteractionEnabled(false);
-            self->saveToFileAtURL(url, [weak, url](bool ok) {
+            self->saveToFileAtURL(url, [weak, url](const Status& written) {
                 if (auto pane = std::static_pointer_cast<ShareTypeView>(weak.lock()))
-                    pane->writeEnded(ok, url, false);
+                    pane->writeEnded(written, url, false);
             });
         });
 }
@@ -290,22 +307,24 @@ void ShareTypeView::shareViaEmail()
     }
     setUserInteractionEnabled(false);
     std::weak_ptr<View> weak = weak_from_this();
-    saveToFileAtURL(url, [weak, url](bool ok) {
+    saveToFileAtURL(url, [weak, url](const Status& written) {
         if (auto pane = std::static_pointer_cast<ShareTypeView>(weak.lock()))
-            pane->writeEnded(ok, url, true);
+            pane->writeEnded(written, url, true);
     });
 }
 
-void ShareTypeView::writeEnded(bool ok, const QUrl& url, bool forMail)
+void ShareTypeView::writeEnded(const Status& written, const QUrl& url, bool forMail)
 {
     const QString path = url.toLocalFile();
     // The buttons work again after every write, also when the dialog stays (it may have been
     // dismissed already, and is then not asked again).
     setUserInteractionEnabled(true);
-    if (!ok) {
+    if (!written) {
         Log::assertionFailure(__LINE__, forMail ? "-[ShareTypeView shareViaEmail]_block_invoke"
                                                 : "-[ShareTypeView saveToFile]_block_invoke_2");
-        showAlert(failedWriteTitle(), QStringLiteral("The export could not be written to \"%1\".").arg(path));
+        Log::warning(QStringLiteral("ShareTypeView: %1").arg(written.error().toString()));
+        showAlert(failedWriteTitle(), QStringLiteral("The export could not be written to \"%1\".\n\n%2")
+                                          .arg(path, failureReason(written.error())));
         return;
     }
     if (!forMail) {
@@ -334,15 +353,13 @@ void ShareTypeView::showAlert(const QString& title, const QString& message) cons
 
 void ShareTypeView::saveData(const QByteArray& data, const QUrl& url, const Completion& completion)
 {
-    bool ok = false;
-    if (url.isLocalFile()) {
-        const Status written = SaveFile::writeAtomically(url.toLocalFile(), data, SaveFile::Kind::UserFile);
-        if (!written)
-            Log::warning(QStringLiteral("ShareTypeView: %1").arg(written.error().toString()));
-        ok = written.ok();
+    if (!url.isLocalFile()) {
+        deliver(completion, ExportProblems::notALocalFile(url));
+        return;
     }
-    if (completion)
-        completion(ok);
+    const QString path = url.toLocalFile();
+    const Status written = SaveFile::writeAtomically(path, data, SaveFile::Kind::UserFile);
+    deliver(completion, written ? written : Status(ExportProblems::notWritten(path, written.error())));
 }
 
 } // namespace corvex

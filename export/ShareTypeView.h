@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/Result.h"
 #include "toolkit/BaseView.h"
 #include "toolkit/ButtonViewDelegate.h"
 #include "toolkit/UserInteractionProtocol.h"
@@ -27,9 +28,10 @@ class TextView;
 // "Cancel" closes the dialog. Subclasses describe their form (Form) and write the file of the
 // root of the delegate's idea.
 //
-// While a write runs the buttons do nothing. A write that fails logs the assertion line,
-// leaves the dialog open with working buttons and tells the user in an alert that names the
-// file; every writer goes through SaveFile, so an existing file stays as it was. A written
+// While a write runs the buttons do nothing. A write that fails logs the assertion line and
+// its error, leaves the dialog open with working buttons and tells the user in an alert that
+// names the file and why; every writer goes through SaveFile, so an existing file stays as it
+// was. A written
 // export the mail program does not take is named in an alert too.
 //
 // Construction is in two phases: makePane() constructs, prepares the view and then runs
@@ -37,7 +39,8 @@ class TextView;
 class ShareTypeView : public BaseView, public UserInteractionProtocol, public ButtonViewDelegate
 {
 public:
-    using Completion = std::function<void(bool ok)>;
+    // Success, or an ExportProblems error naming the file and why it was not written.
+    using Completion = std::function<void(const Status& written)>;
 
     static constexpr double ButtonWidth = 150;
     static constexpr double ContentLeft = 80;
@@ -76,8 +79,8 @@ public:
     std::shared_ptr<TabItem> createTabItem();
     // The form's suffix.
     virtual QString fileTypeSuffix() const;
-    // Writes the export to the local file at `url`; the completion runs once, on the main
-    // thread. The base fails.
+    // Writes the export to the local file at `url`; the completion runs once, later, on the
+    // main queue. The base fails: there is nothing to export.
     virtual void saveToFileAtURL(const QUrl& url, Completion completion);
 
     // ---- Actions
@@ -85,8 +88,8 @@ public:
     void saveToFile();
     // The write into the temporary location's folder, then the mail program.
     void shareViaEmail();
-    // Writes the bytes to the URL's local file atomically; the completion runs at once with
-    // whether that worked.
+    // Writes the bytes to the URL's local file atomically; the completion runs later, on the
+    // main queue, with the outcome.
     static void saveData(const QByteArray& data, const QUrl& url, const Completion& completion);
     // A save panel on the pane's window for files of the suffix, starting in the desktop
     // folder with the name proposed; the completion gets the chosen file, or an empty URL.
@@ -124,6 +127,8 @@ protected:
 
     // The root of the delegate's idea; null (logged) without one.
     std::shared_ptr<Idea> exportedRoot() const;
+    // Hands the outcome to the completion on the main queue, never inside the caller's call.
+    static void deliver(const Completion& completion, const Status& written);
 
 private:
     // The building blocks of initWithDelegate.
@@ -138,7 +143,7 @@ private:
     static void placeCheckboxRow(View& checkbox, View& label, const View& above);
     // The end of a write started by a button: success closes the dialog (export) or hands
     // the file to the mail program (e-mail); failure is logged and shown.
-    void writeEnded(bool ok, const QUrl& url, bool forMail);
+    void writeEnded(const Status& written, const QUrl& url, bool forMail);
     void showAlert(const QString& title, const QString& message) const;
 
     struct Option

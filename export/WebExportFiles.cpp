@@ -1,6 +1,7 @@
 #include "export/WebExportFiles.h"
 
 #include "export/WebExportNames.h"
+#include "formats/ExportProblems.h"
 #include "platform/core/Log.h"
 #include "platform/core/SaveFile.h"
 #include "platform/core/SerialQueue.h"
@@ -21,23 +22,24 @@ namespace {
 // Picture files written at once.
 constexpr std::size_t kImageWriters = 16;
 
-bool writeFileNow(const QString& path, const QByteArray& data)
+Status writeFileNow(const QString& path, const QByteArray& data)
 {
     const Status status = SaveFile::writeAtomically(path, data);
     if (!status.ok())
         Log::error(QStringLiteral("Web export: cannot write %1: %2")
                        .arg(path, status.error().localizedDescription()));
-    return status.ok();
+    return status;
 }
 
 // Writes on the exporter's queue and settles the promise with the outcome.
 void settleByWriting(const PromisePtr& promise, const QByteArray& data, const QString& path)
 {
     WebExportFiles::queue()->async([promise, data, path] {
-        if (writeFileNow(path, data))
+        const Status written = writeFileNow(path, data);
+        if (written)
             promise->fulfillWithValue(QVariant());
         else
-            promise->rejectWithReason();
+            promise->rejectWithReason(written.error());
     });
 }
 
@@ -63,16 +65,19 @@ PromisePtr exportOneAttachment(const ObjectID& attachment, quint64 location, con
 {
     PromisePtr written = Promise::create();
     if (!AttachmentNames::isAcceptable(attachment)) {
-        Log::error(QStringLiteral("Web export: attachment name refused: %1")
-                       .arg(AttachmentNames::printable(attachment.asString())));
-        written->rejectWithReason();
+        const QString name = AttachmentNames::printable(attachment.asString());
+        Log::error(QStringLiteral("Web export: attachment name refused: %1").arg(name));
+        written->rejectWithReason(Error(ExportProblems::ErrorDomain, ExportProblems::MissingAttachment,
+                                        QStringLiteral("the attachment name %1 is refused.").arg(name)));
         return written;
     }
     const QString path = QDir(directory).filePath(attachment.asString());
     source(attachment, location, [written, path, name = attachment.asString()](const QByteArray& data) {
         if (data.isEmpty()) {
             Log::error(QStringLiteral("Web export: attachment %1 has no data").arg(name));
-            written->rejectWithReason();
+            written->rejectWithReason(Error(
+                ExportProblems::ErrorDomain, ExportProblems::MissingAttachment,
+                QStringLiteral("the attachment %1 has no data.").arg(AttachmentNames::printable(name))));
             return;
         }
         settleByWriting(written, data, path);

@@ -3,6 +3,7 @@
 #include "export/WebExportPreview.h"
 #include "export/WebExportRecord.h"
 #include "export/WebExportResources.h"
+#include "formats/ExportProblems.h"
 #include "formats/ZipWrapper.h"
 #include "model/IdeaTreeCopy.h"
 #include "platform/core/BackgroundDrawing.h"
@@ -12,6 +13,7 @@
 #include "storage/FileUtil.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace corvex {
 
@@ -43,11 +45,33 @@ std::optional<ExportSite> makeSiteFolders()
     return ExportSite{scratch.toLocalFile(), top.toLocalFile(), files.toLocalFile(), include.toLocalFile()};
 }
 
+// Why a step failed, for the error of the whole export.
+PromiseOutcome failedBecause(ExportProblems::Code code, const QString& reason)
+{
+    return PromiseOutcome::rejection(Error(ExportProblems::ErrorDomain, code, reason));
+}
+
+// The error of the whole export: the destination, and the reason of the step that failed.
+Error exportFailure(const QString& destination, const Error& reason)
+{
+    if (reason.isNull())
+        return ExportProblems::make(ExportProblems::NotMade, destination,
+                                    QStringLiteral("the web site could not be made."));
+    // A file that could not be written, here or by the packer, says so in its own words.
+    const bool written = reason.domain() == Error::PosixDomain || reason.domain() == ZipWrapper::ErrorDomain;
+    const auto code = reason.domain() == ExportProblems::ErrorDomain ? ExportProblems::Code(reason.code())
+                      : written                                      ? ExportProblems::NotWritten
+                                                                     : ExportProblems::NotMade;
+    return ExportProblems::make(code, destination, reason.localizedDescription(), reason);
+}
+
 PromiseOutcome writeText(const std::optional<QString>& text, const QString& path)
 {
     if (!text) {
         Log::assertionFailure(QStringLiteral("Web export: no text to write into %1").arg(path));
-        return PromiseOutcome::rejection();
+        return failedBecause(
+            ExportProblems::NotMade,
+            QStringLiteral("the page %1 could not be made.").arg(QFileInfo(path).fileName()));
     }
     return PromiseOutcome::waitFor(WebExportFiles::saveString(*text, path));
 }
@@ -73,12 +97,12 @@ PromiseOutcome writePreview(const IdeaPtr& tree, const QString& path)
         // Drawn off the main thread: not once the application is on its way out.
         const BackgroundDrawing::Job drawing;
         if (!drawing.admitted())
-            return PromiseOutcome::rejection();
+            return failedBecause(ExportProblems::NotMade, QStringLiteral("Corvex is quitting."));
         png = renderer(*restricted);
     }
     if (png.isEmpty()) {
         Log::error(QStringLiteral("Web export: the preview could not be drawn"));
-        return PromiseOutcome::rejection();
+        return failedBecause(ExportProblems::NotMade, QStringLiteral("the preview could not be drawn."));
     }
     return PromiseOutcome::waitFor(WebExportFiles::writeData(png, path));
 }
@@ -95,19 +119,22 @@ void WebExporter::saveWebExportFrom(const IdeaPtr& root, quint64 location, quint
 void WebExporter::saveWebExportFrom(const IdeaPtr& root, quint64 location, quint64 style, const QUrl& url,
                                     Completion completion, WebExportFiles::AttachmentSource source)
 {
-    const auto finish = [completion](bool ok) {
+    const auto finish = [completion](const Error& failure) {
         if (completion)
-            MainQueue::post([completion, ok] { completion(ok); });
+            MainQueue::post([completion, failure] { completion(Status(failure)); });
     };
     if (!root || !url.isLocalFile() || url.toLocalFile().isEmpty()) {
         Log::assertionFailure(QStringLiteral("Web export without a root or a local destination"));
-        finish(false);
+        finish(!root ? ExportProblems::make(ExportProblems::NothingToExport, url.toString(),
+                                            QStringLiteral("there are no ideas to export."))
+                     : ExportProblems::notALocalFile(url));
         return;
     }
     const std::optional<ExportSite> site = makeSiteFolders();
     if (!site) {
         Log::error(QStringLiteral("Web export: the temporary folders cannot be made"));
-        finish(false);
+        finish(ExportProblems::make(ExportProblems::NotWritten, url.toLocalFile(),
+                                    QStringLiteral("the temporary folders for the site cannot be made.")));
         return;
     }
     const IdeaPtr tree = IdeaTreeCopy::copyKeepingIdentifiers(*root);
@@ -123,7 +150,9 @@ void WebExporter::saveWebExportFrom(const IdeaPtr& root, quint64 location, quint
                      const std::optional<QByteArray> data =
                          WebExportRecord::createDataJS(WebExportRecord::exportIdea(*tree), style);
                      if (!data || !WebExportFiles::exportIdeaImages(*tree, files.path()))
-                         return PromiseOutcome::rejection();
+                         return failedBecause(
+                             ExportProblems::NotMade,
+                             QStringLiteral("the map's data or pictures could not be written."));
                      return PromiseOutcome::waitFor(
                          WebExportFiles::writeData(*data, files.filePath(QStringLiteral("data.js"))));
                  })
@@ -157,22 +186,23 @@ void WebExporter::saveWebExportFrom(const IdeaPtr& root, quint64 location, quint
                  })
         ->thenOn(queue,
                  [destination, top](const QVariant&) {
-                     if (ZipWrapper::createZipFileAtPathWithContentsOfDirectory(destination, top.path()))
+                     Error packing;
+                     if (ZipWrapper::createZipFileAtPathWithContentsOfDirectory(destination, top.path(),
+                                                                                false, QString(), &packing))
                          return PromiseOutcome();
                      Log::error(
                          QStringLiteral("Web export: the archive %1 could not be written").arg(destination));
-                     return PromiseOutcome::rejection(
-                         Error(WebExportResources::ErrorDomain, WebExportResources::UnpackFailedCode));
+                     return PromiseOutcome::rejection(packing);
                  })
         ->thenOnMain(
             [completion](const QVariant&) {
                 if (completion)
-                    completion(true);
+                    completion(Status::success());
                 return PromiseOutcome();
             },
-            [completion](const Error&) {
+            [completion, destination](const Error& reason) {
                 if (completion)
-                    completion(false);
+                    completion(exportFailure(destination, reason));
                 return PromiseOutcome();
             });
 }

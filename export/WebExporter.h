@@ -2,6 +2,7 @@
 
 #include "export/WebExportFiles.h"
 #include "model/Idea.h"
+#include "platform/core/Result.h"
 
 #include <QUrl>
 #include <functional>
@@ -23,16 +24,17 @@ namespace corvex {
 // SaveFile. The site is built in a fresh folder "site" inside a fresh temporary folder of
 // FileUtil, which the start-up clean-up removes later.
 //
-// The completion runs once, on the main queue: YES when the archive was written, NO when
-// any step failed (a file that cannot be written, an attachment without data, a missing or
-// broken resource, the packing), with an existing destination left as it was. A null root
-// or a destination that is no local file completes NO at once (on the main queue).
+// The completion runs once, on the main queue: success when the archive was written, else an
+// ExportProblems error naming the destination and the reason of the step that failed (a file
+// that cannot be written, an attachment without data, a missing or broken resource, the
+// packing), with an existing destination left as it was. A null root or a destination that is
+// no local file fails at once (the completion still runs later, on the main queue).
 class WebExporter
 {
 public:
     WebExporter() = delete;
 
-    using Completion = std::function<void(bool ok)>;
+    using Completion = std::function<void(const Status& written)>;
 
     static void saveWebExportFrom(const IdeaPtr& root, quint64 location, quint64 style, const QUrl& url,
                                   Completion completion);

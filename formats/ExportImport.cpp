@@ -1,6 +1,7 @@
 #include "formats/ExportImport.h"
 
 #include "formats/ArchiveImport.h"
+#include "formats/ExportProblems.h"
 #include "formats/ImportProblems.h"
 #include "formats/StepLoop.h"
 #include "model/Idea.h"
@@ -43,12 +44,22 @@ void deliverPayload(const ExportImport::PayloadCompletion& completion, const Doc
     });
 }
 
-void deliverBool(const ExportImport::BoolCompletion& completion, bool ok)
+void deliverStatus(const ExportImport::WriteCompletion& completion, const Status& written)
 {
-    MainQueue::post([completion, ok] {
+    MainQueue::post([completion, written] {
         if (completion)
-            completion(ok);
+            completion(written);
     });
+}
+
+// writeDataChunk, with the reason of a chunk too large for its length field in `failure`.
+bool writeChunk(const QByteArray& data, SaveFile& file, Error& failure)
+{
+    if (data.size() > ExportImport::MaxChunkLength)
+        failure = ExportProblems::make(
+            ExportProblems::TooLarge, file.path(),
+            QStringLiteral("%1 bytes are more than one piece of the file may hold.").arg(data.size()));
+    return ExportImport::writeDataChunk(data, file);
 }
 
 // A whole document file read by `decode`, its tree given fresh identifiers; the reason in
@@ -175,19 +186,24 @@ bool ExportImport::writeDataChunk(const QByteArray& data, SaveFile& handle)
 }
 
 void ExportImport::exportDocument(const std::shared_ptr<IdeaDocument>& document, const QUrl& url,
-                                  BoolCompletion completion)
+                                  WriteCompletion completion)
 {
     const QString path = localPath(url);
     if (!document || !document->idea() || path.isEmpty()) {
-        Log::assertionFailure(QStringLiteral("ExportImport: nothing to export, or no file to export to"));
-        deliverBool(completion, false);
+        Log::warning(QStringLiteral("ExportImport: nothing to export, or no file to export to"));
+        deliverStatus(completion, path.isEmpty()
+                                      ? ExportProblems::notALocalFile(url)
+                                      : ExportProblems::make(ExportProblems::NothingToExport, path,
+                                                             QStringLiteral("the document has no ideas.")));
         return;
     }
     const auto payload = document->exportAsCorvexData();
     if (!payload.ok()) {
         Log::warning(QStringLiteral("ExportImport: the payload cannot be written: %1")
                          .arg(payload.error().toString()));
-        deliverBool(completion, false);
+        deliverStatus(completion,
+                      ExportProblems::make(ExportProblems::NotMade, path,
+                                           payload.error().localizedDescription(), payload.error()));
         return;
     }
     const QSet<ObjectID> attachmentSet = document->idea()->attachments();
@@ -198,35 +214,42 @@ void ExportImport::exportDocument(const std::shared_ptr<IdeaDocument>& document,
     // The old file is replaced only at the commit: a failure anywhere leaves it as it was.
     auto file = std::make_shared<SaveFile>(path, SaveFile::Kind::UserFile);
     if (!file->open()) {
-        Log::assertionFailure(
+        Log::warning(
             QStringLiteral("ExportImport: cannot open %1 for writing: %2").arg(path, file->errorString()));
-        deliverBool(completion, false);
+        deliverStatus(completion, ExportProblems::notWritten(path, file->error()));
         return;
     }
-    if (file->write(Magic) != Magic.size() || !writeDataChunk(payload.value(), *file)) {
+    // Why the chain stopped, when a step knows better than "the file could not be written".
+    auto failure = std::make_shared<Error>();
+    if (file->write(Magic) != Magic.size() || !writeChunk(payload.value(), *file, *failure)) {
         Log::warning(QStringLiteral("ExportImport: cannot write %1: %2").arg(path, file->errorString()));
+        const Error error = failure->isNull() ? ExportProblems::notWritten(path, file->error()) : *failure;
         file->cancelWriting();
-        deliverBool(completion, false);
+        deliverStatus(completion, error);
         return;
     }
 
     StepLoop::run(
-        [document, file, pending](const StepLoop::Resume& resume) -> std::optional<bool> {
+        [document, file, pending, failure](const StepLoop::Resume& resume) -> std::optional<bool> {
             if (pending->empty())
                 return true;
             const ObjectID attachment = pending->front();
             pending->pop_front();
-            if (!writeDataChunk(attachment.asString().toUtf8(), *file))
+            if (!writeChunk(attachment.asString().toUtf8(), *file, *failure))
                 return false;
-            document->fetchAttachment(attachment, [file, resume, attachment](const QByteArray& data) {
-                auto next = [file, resume, attachment, data] {
+            document->fetchAttachment(attachment, [file, resume, attachment,
+                                                   failure](const QByteArray& data) {
+                auto next = [file, resume, attachment, data, failure] {
                     if (data.isNull()) {
-                        Log::warning(QStringLiteral("ExportImport: the attachment %1 is missing")
-                                         .arg(AttachmentNames::printable(attachment.asString())));
+                        const QString name = AttachmentNames::printable(attachment.asString());
+                        Log::warning(QStringLiteral("ExportImport: the attachment %1 is missing").arg(name));
+                        *failure =
+                            ExportProblems::make(ExportProblems::MissingAttachment, file->path(),
+                                                 QStringLiteral("the attachment %1 is missing.").arg(name));
                         resume(false);
                         return;
                     }
-                    resume(writeDataChunk(data, *file));
+                    resume(writeChunk(data, *file, *failure));
                 };
                 // The next step asks the document again, which is the main thread's.
                 if (MainQueue::isMainThread())
@@ -236,15 +259,23 @@ void ExportImport::exportDocument(const std::shared_ptr<IdeaDocument>& document,
             });
             return std::nullopt;
         },
-        [file, path, completion](bool ok) {
+        [file, path, completion, failure](bool ok) {
             if (ok && !file->commit()) {
                 Log::warning(
                     QStringLiteral("ExportImport: cannot save %1: %2").arg(path, file->errorString()));
                 ok = false;
+            } else if (!ok && failure->isNull()) {
+                Log::warning(
+                    QStringLiteral("ExportImport: cannot write %1: %2").arg(path, file->errorString()));
             }
-            if (!ok)
-                file->cancelWriting();
-            deliverBool(completion, ok);
+            if (ok) {
+                deliverStatus(completion, Status::success());
+                return;
+            }
+            const Error error =
+                failure->isNull() ? ExportProblems::notWritten(path, file->error()) : *failure;
+            file->cancelWriting();
+            deliverStatus(completion, error);
         });
 }
 
@@ -263,9 +294,9 @@ void ExportImport::exportDocument(const std::shared_ptr<IdeaDocument>& document,
     if (!AttachmentNames::isSafeFileName(name))
         name = QStringLiteral("document.corvex");
     const QUrl url = QUrl::fromLocalFile(QDir(folder.toLocalFile()).filePath(name));
-    exportDocument(document, url, [completion, url](bool ok) {
+    exportDocument(document, url, [completion, url](const Status& written) {
         if (completion)
-            completion(ok ? url : QUrl());
+            completion(written ? url : QUrl());
     });
 }
 

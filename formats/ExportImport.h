@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/IdeaDocumentDataObject.h"
+#include "platform/core/Result.h"
 #include "storage/DocumentImporter.h"
 
 #include <QByteArray>
@@ -34,7 +35,8 @@ class ExportImport
 public:
     ExportImport() = delete;
 
-    using BoolCompletion = std::function<void(bool ok)>;
+    // Success, or an ExportProblems error naming the file and why it was not written.
+    using WriteCompletion = std::function<void(const Status& written)>;
     using UrlCompletion = std::function<void(const QUrl& url)>;
     using AttachmentHandler = DocumentImporter::AttachmentHandler;
     using PayloadCompletion = DocumentImporter::Completion;
@@ -55,11 +57,12 @@ public:
     // gives the tree (idea()), the payload (exportAsCorvexData()) and the attachment bytes
     // (fetchAttachment(), in its storage location); attachments shared by several ideas are
     // written once, in ascending order of their identifiers so that the same document always
-    // gives the same bytes. NO when the file cannot be written, an attachment is missing or
-    // a chunk would exceed MaxChunkLength. Main thread (a fetch may complete on any thread; the
-    // next step moves back to the main thread).
+    // gives the same bytes. Fails (see WriteCompletion) when there is no tree or no local
+    // file, the file cannot be written, an attachment is missing or a chunk would exceed
+    // MaxChunkLength; such failures are logged as warnings. Main thread (a fetch may complete
+    // on any thread; the next step moves back to the main thread).
     static void exportDocument(const std::shared_ptr<IdeaDocument>& document, const QUrl& url,
-                               BoolCompletion completion);
+                               WriteCompletion completion);
     // Exports into a new folder of FileUtil::temporaryDirectoryForFile() under the root
     // idea's export file name for "corvex"; the file's URL, or the empty URL on failure.
     static void exportDocument(const std::shared_ptr<IdeaDocument>& document, UrlCompletion completion);

@@ -1361,6 +1361,7 @@ bool ZipWrapper::open()
     if (const Status opened = archive->file.open(); !opened) {
         Log::error(QStringLiteral("[ZipWrapper] Error: cannot create %1: %2")
                        .arg(mPath, opened.error().localizedDescription()));
+        mError = opened.error();
         return false;
     }
     archive->io.fd = archive->file.handle();
@@ -1389,15 +1390,29 @@ bool ZipWrapper::close()
         ok = false;
     }
     if (!ok) {
+        if (archive->io.error != 0)
+            mError = Error::posix(archive->io.error, QStringLiteral("Cannot write the file"), mPath);
         archive->abandon();
         return false;
     }
     if (const Status committed = archive->file.commit(); !committed) {
         Log::error(QStringLiteral("[ZipWrapper] Error: cannot put %1 in place: %2")
                        .arg(mPath, committed.error().localizedDescription()));
+        mError = committed.error();
         return false;
     }
     return true;
+}
+
+Error ZipWrapper::error() const
+{
+    if (!mError.isNull())
+        return mError;
+    if (mArchive && mArchive->io.error != 0)
+        return Error::posix(mArchive->io.error, QStringLiteral("Cannot write the file"), mPath);
+    return Error(ErrorDomain, FileSystemError,
+                 QStringLiteral("The archive %1 could not be written.").arg(mPath),
+                 {{Error::FilePathKey, mPath}});
 }
 
 bool ZipWrapper::writeFile(const QString& path, const QString& password)
@@ -1412,8 +1427,12 @@ bool ZipWrapper::writeFileAtPath(const QString& path, const QString& fileName, c
     const QByteArray source = QFile::encodeName(path);
     FileDescriptor input(SysCalls::open(source.constData(), O_RDONLY | O_CLOEXEC));
     struct stat info;
-    if (!input.valid() || SysCalls::fstat(input.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    const int unreadable = !input.valid() || SysCalls::fstat(input.get(), &info) != 0 ? errno
+                           : S_ISREG(info.st_mode)                                    ? 0
+                                                                                      : EINVAL;
+    if (unreadable != 0) {
         Log::error(QStringLiteral("[ZipWrapper] Error: cannot read %1").arg(path));
+        mError = Error::posix(unreadable, QStringLiteral("Cannot read"), path);
         mArchive->failed = true;
         return false;
     }
@@ -1502,11 +1521,17 @@ bool ZipWrapper::createZipFileAtPathWithFilesAtPaths(const QString& path, const 
 }
 
 bool ZipWrapper::createZipFileAtPathWithContentsOfDirectory(const QString& path, const QString& directory,
-                                                            bool keepParentDirectory, const QString& password)
+                                                            bool keepParentDirectory, const QString& password,
+                                                            Error* error)
 {
     ZipWrapper zip(path);
-    if (!zip.open())
+    const auto failed = [&zip, error] {
+        if (error)
+            *error = zip.error();
         return false;
+    };
+    if (!zip.open())
+        return failed();
     const QDir folder(directory);
     const QString parentName = QFileInfo(folder.absolutePath()).fileName();
     // The archive being written may lie inside the folder: never pack it, nor a temporary
@@ -1540,7 +1565,7 @@ bool ZipWrapper::createZipFileAtPathWithContentsOfDirectory(const QString& path,
                     .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)
                     .isEmpty();
             if (empty && !zip.writeData(QByteArray(""), entry + QStringLiteral("/.DS_Store"), password))
-                return false;
+                return failed();
             continue;
         }
         if (info.isDir()) {
@@ -1548,9 +1573,9 @@ bool ZipWrapper::createZipFileAtPathWithContentsOfDirectory(const QString& path,
             continue;
         }
         if (!zip.writeFileAtPath(item, entry, password))
-            return false;
+            return failed();
     }
-    return zip.close();
+    return zip.close() || failed();
 }
 
 // ---- Unpacking

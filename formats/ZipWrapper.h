@@ -145,10 +145,11 @@ public:
     // Every item below the folder, by path relative to it (with the folder's own name in
     // front when keepParentDirectory); an empty folder E becomes a zero-length entry
     // "E/.DS_Store". Items are taken in name order, so the same folder gives the same
-    // entries.
+    // entries. On failure, `error` (when given) says why (see error()).
     static bool createZipFileAtPathWithContentsOfDirectory(const QString& path, const QString& directory,
                                                            bool keepParentDirectory = false,
-                                                           const QString& password = QString());
+                                                           const QString& password = QString(),
+                                                           Error* error = nullptr);
 
     // ---- An archive being written
 
@@ -169,6 +170,10 @@ public:
     // The file under `fileName` (its last path component when empty), with its modification
     // date.
     bool writeFileAtPath(const QString& path, const QString& fileName, const QString& password = QString());
+    // Why packing failed: the file's own error when the archive could not be made or put in
+    // place or a file could not be read, else an error of the domain (FileSystemError) naming
+    // the archive.
+    Error error() const;
     // An entry "<folderName>/" without data, with the folder's date.
     bool writeFolderAtPath(const QString& path, const QString& folderName,
                            const QString& password = QString());
@@ -184,6 +189,7 @@ private:
 
     QString mPath;
     std::unique_ptr<Archive> mArchive;
+    Error mError; // the failure, when its cause is known
 };
 
 } // namespace corvex

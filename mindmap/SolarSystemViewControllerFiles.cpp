@@ -180,11 +180,19 @@ void SolarSystemViewController::doSaveLocalFile(const QUrl& url, ResultCompletio
     archive->setDateModified(mDoc->dateModified());
     std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
     // The write is atomic: on any failure the old file stays as it was.
-    ExportImport::exportDocument(archive, url, [weak, url, completion, failed](bool ok) {
+    ExportImport::exportDocument(archive, url, [weak, url, completion](const Status& written) {
         auto self = weak.lock();
-        if (!ok || !self) {
+        if (!written) {
+            // The reason goes under the usual words: the user sees which file and why.
             if (completion)
-                completion(ok ? MyResult::OK() : failed);
+                completion(MyResult::error(QStringLiteral("mac:Error:FailedToWriteFile"),
+                                           QStringLiteral("Failed to save file"),
+                                           written.error().localizedDescription()));
+            return;
+        }
+        if (!self) {
+            if (completion)
+                completion(MyResult::OK());
             return;
         }
         if (Window* window = self->myWindow())

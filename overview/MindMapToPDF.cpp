@@ -1,5 +1,6 @@
 #include "overview/MindMapToPDF.h"
 
+#include "formats/ExportProblems.h"
 #include "model/Globals.h"
 #include "model/IdeaTreeCopy.h"
 #include "overview/NoteRenderer.h"
@@ -158,22 +159,26 @@ void MindMapToPDF::writePDFIntoURL(const QUrl& url, WriteCompletion completion) 
     GlobalQueue::async(
         [idea = mIdea, date = mLastModified, showNotes = mShowNotes, url,
          completion = std::move(completion)] {
-            bool ok = false;
+            Status written;
             const QByteArray data = generateInBackground(idea, date, showNotes);
+            const QString path = url.isLocalFile() ? url.toLocalFile() : url.toString();
             if (data.isEmpty()) {
                 Log::error(QStringLiteral("PDF export: nothing to write"));
+                written = ExportProblems::make(ExportProblems::NotMade, path,
+                                               QStringLiteral("the PDF could not be made."));
             } else if (!url.isLocalFile()) {
                 Log::error(QStringLiteral("PDF export: %1 is no local file").arg(url.toString()));
+                written = ExportProblems::notALocalFile(url);
             } else {
-                const Status written =
-                    SaveFile::writeAtomically(url.toLocalFile(), data, SaveFile::Kind::UserFile);
-                ok = written.ok();
-                if (!ok)
+                written = SaveFile::writeAtomically(path, data, SaveFile::Kind::UserFile);
+                if (!written) {
                     Log::error(QStringLiteral("PDF export: %1 cannot be written: %2")
-                                   .arg(url.toLocalFile(), written.error().localizedDescription()));
+                                   .arg(path, written.error().localizedDescription()));
+                    written = ExportProblems::notWritten(path, written.error());
+                }
             }
             if (completion)
-                MainQueue::post([completion, ok] { completion(ok); });
+                MainQueue::post([completion, written] { completion(written); });
         },
         GlobalQueue::Priority::Low);
 }

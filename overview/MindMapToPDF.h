@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/Idea.h"
+#include "platform/core/Result.h"
 #include "platform/gfx/Rect.h"
 
 #include <QByteArray>
@@ -17,12 +18,12 @@ namespace corvex {
 // The tree is copied (identifiers kept) when the exporter is made, on the thread that owns
 // the tree, the main thread; generation reads only the copy, so the asynchronous forms run
 // on a low-priority global queue while the user goes on editing. Their completions run on
-// the main queue. A file is written through SaveFile: a failed write completes false and
-// leaves an existing file as it was.
+// the main queue. A file is written through SaveFile: a failed write completes with an
+// ExportProblems error naming the file and why, and leaves an existing file as it was.
 class MindMapToPDF
 {
 public:
-    using WriteCompletion = std::function<void(bool ok)>;
+    using WriteCompletion = std::function<void(const Status& written)>;
     using DataCompletion = std::function<void(const QByteArray& data)>;
 
     // An invalid date means the current one.

@@ -52,9 +52,9 @@ void DragOutFilePromise::fulfil()
             return;
         }
         document->setIdea(idea);
-        ExportImport::exportDocument(document, target, [weak, target](bool ok) {
+        ExportImport::exportDocument(document, target, [weak, target](const Status& written) {
             if (auto promise = weak.lock())
-                promise->settle(ok ? target : QUrl());
+                promise->settle(written ? target : QUrl());
         });
     });
 }

@@ -5,6 +5,7 @@
 #include "model/Idea.h"
 #include "model/IdeaDocumentDataObject.h"
 #include "model/ObjectID.h"
+#include "platform/core/Log.h"
 #include "platform/core/Result.h"
 #include "platform/core/UserDefaults.h"
 #include "storage/IdeaDocument.h"
@@ -51,10 +52,13 @@ QString UserFiles::writeDocument(const QString& fileName, const std::shared_ptr<
     const QDateTime now = QDateTime::currentDateTimeUtc();
     document->setDateCreated(now);
     document->setDateModified(now);
-    std::optional<bool> written;
-    ExportImport::exportDocument(document, QUrl::fromLocalFile(path), [&written](bool ok) { written = ok; });
+    std::optional<Status> written;
+    ExportImport::exportDocument(document, QUrl::fromLocalFile(path),
+                                 [&written](const Status& outcome) { written = outcome; });
     runUntil([&written] { return written.has_value(); }, 20.0);
-    return written.value_or(false) ? path : QString();
+    if (written && !*written)
+        Log::warning(QStringLiteral("UserFiles: %1").arg(written->error().toString()));
+    return written && *written ? path : QString();
 }
 
 bool UserFiles::addDocumentToLocation(unsigned location, const std::shared_ptr<Idea>& root)

@@ -7,6 +7,7 @@
 #include "model/IdeaDocumentDataObject.h"
 #include "model/ObjectID.h"
 #include "platform/core/MainQueue.h"
+#include "tests/support/CompletionRecorder.h"
 #include "tests/support/HelperProcess.h"
 #include "tests/support/RunUntil.h"
 #include "tests/support/TestEnvironment.h"
@@ -16,6 +17,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QStandardPaths>
+#include <functional>
 #include <gtest/gtest.h>
 #include <optional>
 
@@ -51,30 +53,29 @@ inline WebExportFiles::AttachmentSource allTypesAttachments()
          {QStringLiteral("89e6c98d92887913cadf06b2adb97f26cde4849b.png"), QByteArray("page picture")}});
 }
 
-// The export's outcome; nullopt when the completion never came. Checks that it came on the
-// main thread and not inside the call.
+// The export's outcome; nullopt when the completion never came. The recorder checks that it
+// came once, on the main thread and not inside the call.
+inline std::optional<Status> exportWithStatus(const IdeaPtr& root, quint64 style, const QString& destination,
+                                              const WebExportFiles::AttachmentSource& source)
+{
+    CompletionRecorder recorder;
+    std::optional<Status> outcome;
+    WebExporter::saveWebExportFrom(
+        root, 0, style, destination.isEmpty() ? QUrl() : QUrl::fromLocalFile(destination),
+        recorder.expect<const Status&>(
+            QStringLiteral("web export"),
+            std::function<void(const Status&)>([&outcome](const Status& written) { outcome = written; })),
+        source);
+    EXPECT_TRUE(recorder.waitAll(30));
+    return outcome;
+}
+
+// Whether the export worked; nullopt when the completion never came.
 inline std::optional<bool> exportNow(const IdeaPtr& root, quint64 style, const QString& destination,
                                      const WebExportFiles::AttachmentSource& source)
 {
-    std::optional<bool> outcome;
-    bool insideCall = true;
-    bool onMain = false;
-    bool early = false;
-    WebExporter::saveWebExportFrom(
-        root, 0, style, destination.isEmpty() ? QUrl() : QUrl::fromLocalFile(destination),
-        [&](bool ok) {
-            early = insideCall;
-            onMain = MainQueue::isMainThread();
-            outcome = ok;
-        },
-        source);
-    insideCall = false;
-    runUntil([&] { return outcome.has_value(); }, 30);
-    EXPECT_FALSE(early);
-    if (outcome) {
-        EXPECT_TRUE(onMain);
-    }
-    return outcome;
+    const std::optional<Status> outcome = exportWithStatus(root, style, destination, source);
+    return outcome ? std::optional<bool>(outcome->ok()) : std::nullopt;
 }
 
 inline bool haveProgram(const char* name)

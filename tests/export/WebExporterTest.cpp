@@ -5,6 +5,7 @@
 #include "export/WebExporter.h"
 #include "export/WebExportPreview.h"
 #include "export/WebExportResources.h"
+#include "formats/ExportProblems.h"
 #include "platform/core/JsonText.h"
 #include "tests/export/WebExportTestSupport.h"
 #include "tests/support/FaultShim.h"
@@ -15,6 +16,7 @@
 #include <QRegularExpression>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 
 using namespace corvex;
 using namespace corvex::test;
@@ -116,9 +118,15 @@ TEST(WebExporter, AMissingRootOrDestinationCompletesNoAtOnceOnTheMainQueue)
               std::optional<bool>(false));
     EXPECT_EQ(exportNow(tree, 1, QString(), attachmentTable({})), std::optional<bool>(false));
     EXPECT_TRUE(log.contains(QStringLiteral("ERROR: Assertion failure")));
-    // A destination folder that does not exist: the packing fails.
-    EXPECT_EQ(exportNow(tree, 1, testDir() + QStringLiteral("/missing/a.zip"), attachmentTable({})),
-              std::optional<bool>(false));
+    // A destination folder that does not exist: the packing fails, and says which file and why.
+    const QString missing = testDir() + QStringLiteral("/missing/a.zip");
+    const std::optional<Status> packing = exportWithStatus(tree, 1, missing, attachmentTable({}));
+    ASSERT_TRUE(packing.has_value());
+    ASSERT_FALSE(*packing);
+    const QString text = packing->error().localizedDescription();
+    EXPECT_TRUE(text.contains(QLatin1Char('"') + missing + QLatin1Char('"'))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QString::fromLocal8Bit(::strerror(ENOENT)))) << text.toStdString();
+    EXPECT_EQ(packing->error().code(), ExportProblems::NotWritten);
 }
 
 TEST(WebExporter, AFailedWriteOrAMissingAttachmentOrResourceCompletesNoAndKeepsTheDestination)
@@ -149,13 +157,16 @@ TEST(WebExporter, AFailedWriteOrAMissingAttachmentOrResourceCompletesNoAndKeepsT
         int failingRename; // 0: none
         WebExportFiles::AttachmentSource source;
         const char* logged; // the failure the log must name
+        QString cause;      // what the error says besides the destination
     };
+    const QString ioError = QString::fromLocal8Bit(::strerror(EIO));
     const std::vector<Case> cases{
-        {"data.js", plain, 1, attachmentTable({}), "/files/data.js:"},
+        {"data.js", plain, 1, attachmentTable({}), "/files/data.js:", ioError},
         {"attachment write", withAttachment, 2, source,
-         "/files/3f786850e387550fdab836ed7e6dc881de23001b.png:"},
-        {"archive rename", withAttachment, renames, source, "kept.zip could not be written"},
-        {"attachment without data", withAttachment, 0, attachmentTable({}), "has no data"},
+         "/files/3f786850e387550fdab836ed7e6dc881de23001b.png:", ioError},
+        {"archive rename", withAttachment, renames, source, "kept.zip could not be written", ioError},
+        {"attachment without data", withAttachment, 0, attachmentTable({}), "has no data",
+         QStringLiteral("3f786850e387550fdab836ed7e6dc881de23001b.png has no data")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -163,7 +174,12 @@ TEST(WebExporter, AFailedWriteOrAMissingAttachmentOrResourceCompletesNoAndKeepsT
         FaultShim shim;
         if (c.failingRename > 0)
             shim.failAt(FaultShim::Op::Rename, c.failingRename, EIO);
-        EXPECT_EQ(exportNow(c.tree, 1, zip, c.source), std::optional<bool>(false));
+        const std::optional<Status> outcome = exportWithStatus(c.tree, 1, zip, c.source);
+        ASSERT_TRUE(outcome.has_value());
+        ASSERT_FALSE(*outcome);
+        const QString text = outcome->error().localizedDescription();
+        EXPECT_TRUE(text.contains(QLatin1Char('"') + zip + QLatin1Char('"'))) << text.toStdString();
+        EXPECT_TRUE(text.contains(c.cause)) << text.toStdString();
         EXPECT_EQ(readFile(zip), old);
         EXPECT_TRUE(log.contains(QString::fromLatin1(c.logged)))
             << log.lines().join(QLatin1Char('\n')).toStdString();

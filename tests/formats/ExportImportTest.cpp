@@ -7,6 +7,7 @@
 #include "formats/ExportImport.h"
 #include "formats/ArchiveImport.h"
 #include "formats/DocumentFormats.h"
+#include "formats/ExportProblems.h"
 #include "model/Globals.h"
 #include "model/Idea.h"
 #include "model/IdeaDocumentDataObject.h"
@@ -42,9 +43,11 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <sys/mman.h>
 #include <vector>
@@ -279,15 +282,39 @@ std::shared_ptr<IdeaDocument> referenceDocument()
     return payload ? documentFor(payload) : nullptr;
 }
 
-bool exportTo(const std::shared_ptr<IdeaDocument>& document, const QString& path)
+Status exportTo(const std::shared_ptr<IdeaDocument>& document, const QString& path)
 {
     CompletionRecorder recorder;
-    bool result = false;
-    ExportImport::exportDocument(
-        document, QUrl::fromLocalFile(path),
-        expectCall<bool>(recorder, QStringLiteral("export"), [&](bool ok) { result = ok; }));
+    Status result(Error(QStringLiteral("test"), 0, QStringLiteral("the export never completed")));
+    ExportImport::exportDocument(document, QUrl::fromLocalFile(path),
+                                 expectCall<const Status&>(recorder, QStringLiteral("export"),
+                                                           [&](const Status& written) { result = written; }));
     EXPECT_TRUE(recorder.waitAll());
     return result;
+}
+
+// A failed export names the file and the cause in its error, and is logged as a warning that
+// names the file, never as an assertion failure.
+void expectFailure(const Status& written, ExportProblems::Code code, const QString& file,
+                   const QString& cause, const test::LogCapture& log)
+{
+    ASSERT_FALSE(written) << "the export worked";
+    const Error& error = written.error();
+    EXPECT_EQ(error.domain(), ExportProblems::ErrorDomain) << error.toString().toStdString();
+    EXPECT_EQ(error.code(), code) << error.toString().toStdString();
+    EXPECT_TRUE(error.localizedDescription().contains(QLatin1Char('"') + file + QLatin1Char('"')))
+        << error.localizedDescription().toStdString();
+    EXPECT_TRUE(error.localizedDescription().contains(cause)) << error.localizedDescription().toStdString();
+    EXPECT_EQ(error.userInfo().value(Error::FilePathKey).toString(), file);
+    EXPECT_GE(log.count(LogLevel::Warning, QStringLiteral("ExportImport: ")), 1)
+        << log.lines().join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(log.count(QStringLiteral("Assertion failure")), 0)
+        << log.lines().join(QLatin1Char('\n')).toStdString();
+}
+
+QString strerrorText(int errnoValue)
+{
+    return QString::fromLocal8Bit(::strerror(errnoValue));
 }
 
 QStringList folderEntries(const QString& folder)
@@ -1069,12 +1096,14 @@ TEST(ArchiveExport, AMissingAttachmentFailsTheExportAndLeavesTheOldFile)
     ASSERT_TRUE(document);
     const QString path = outPath(QStringLiteral("keep.corvex"));
     writeFile(path, QByteArrayLiteral("the user's old file"));
-    EXPECT_FALSE(exportTo(document, path));
+    test::LogCapture log;
+    expectFailure(exportTo(document, path), ExportProblems::MissingAttachment, path,
+                  QStringLiteral("is missing"), log);
     EXPECT_EQ(readBytes(path), QByteArrayLiteral("the user's old file"));
     EXPECT_EQ(folderEntries(test::testDir()).filter(QStringLiteral("corvex-tmp")), QStringList());
 }
 
-TEST(ArchiveExport, AFailingWriteSyncOrRenameLeavesTheOldFileAndReturnsNo)
+TEST(ArchiveExport, AFailingWriteSyncOrRenameLeavesTheOldFileAndSaysWhichFileAndWhy)
 {
     struct Fault
     {
@@ -1091,14 +1120,16 @@ TEST(ArchiveExport, AFailingWriteSyncOrRenameLeavesTheOldFileAndReturnsNo)
         ASSERT_TRUE(document);
         const QString path = outPath(QStringLiteral("keep.corvex"));
         writeFile(path, QByteArrayLiteral("the user's old file"));
-        bool result = true;
+        test::LogCapture log;
+        Status result;
         {
             test::FaultShim shim;
             shim.failFrom(fault.op, 1, fault.errnoValue);
             result = exportTo(document, path);
             EXPECT_GE(shim.callCount(fault.op), 1) << fault.label << " was never reached";
         }
-        EXPECT_FALSE(result) << fault.label;
+        SCOPED_TRACE(fault.label);
+        expectFailure(result, ExportProblems::NotWritten, path, strerrorText(fault.errnoValue), log);
         EXPECT_EQ(readBytes(path), QByteArrayLiteral("the user's old file")) << fault.label;
         EXPECT_EQ(folderEntries(test::testDir()).filter(QStringLiteral("corvex-tmp")), QStringList())
             << fault.label;
@@ -1124,7 +1155,7 @@ TEST(ArchiveExport, DataBeyondTheLengthFieldIsRefusedAndNeverCut)
         const QString path = outPath(QStringLiteral("keep.corvex"));
         writeFile(path, QByteArrayLiteral("the user's old file"));
         test::LogCapture log;
-        EXPECT_FALSE(exportTo(document, path));
+        expectFailure(exportTo(document, path), ExportProblems::TooLarge, path, QString::number(size), log);
         EXPECT_EQ(readBytes(path), QByteArrayLiteral("the user's old file"));
         EXPECT_TRUE(log.contains(QStringLiteral("do not fit one chunk")))
             << log.lines().join(QLatin1Char('\n')).toStdString();
@@ -1151,21 +1182,46 @@ TEST(ArchiveExport, ExportingWithoutAFileNameWritesIntoAFreshTemporaryFolder)
     EXPECT_EQ(run.attachments.size(), 2u);
 }
 
-TEST(ArchiveExport, NothingToExportOrNoFileToWriteReturnsNoOnTheMainQueue)
+TEST(ArchiveExport, NothingToExportOrNoFileToWriteFailsOnTheMainQueueNamingTheFileAndWhy)
 {
-    CompletionRecorder recorder;
-    std::vector<bool> results;
-    auto empty = IdeaDocument::initWithIdentifier(QStringLiteral("temp:/empty.crvx"));
-    ExportImport::exportDocument(
-        empty, QUrl::fromLocalFile(outPath(QStringLiteral("x.corvex"))),
-        expectCall<bool>(recorder, QStringLiteral("no tree"), [&](bool ok) { results.push_back(ok); }));
-    ExportImport::exportDocument(
-        referenceDocument(), QUrl(QStringLiteral("https://example.com/x.corvex")),
-        expectCall<bool>(recorder, QStringLiteral("no file"), [&](bool ok) { results.push_back(ok); }));
-    ExportImport::exportDocument(
-        referenceDocument(), QUrl::fromLocalFile(outPath(QStringLiteral("missing-folder/x.corvex"))),
-        expectCall<bool>(recorder, QStringLiteral("no folder"), [&](bool ok) { results.push_back(ok); }));
-    EXPECT_TRUE(results.empty()) << "reported inside the call";
-    ASSERT_TRUE(recorder.waitAll());
-    EXPECT_EQ(results, (std::vector<bool>{false, false, false}));
+    // Tests run as root, whom permissions do not stop: the folders that cannot be written
+    // into are missing or a regular file.
+    const QString plainFile = outPath(QStringLiteral("plain-file"));
+    writeFile(plainFile, QByteArrayLiteral("not a folder"));
+    struct Row
+    {
+        const char* name;
+        std::shared_ptr<IdeaDocument> document;
+        QUrl url;
+        ExportProblems::Code code;
+        QString cause;
+    };
+    const std::vector<Row> rows = {
+        {"no tree", IdeaDocument::initWithIdentifier(QStringLiteral("temp:/empty.crvx")),
+         QUrl::fromLocalFile(outPath(QStringLiteral("x.corvex"))), ExportProblems::NothingToExport,
+         QStringLiteral("no ideas")},
+        {"no file", referenceDocument(), QUrl(QStringLiteral("https://example.com/x.corvex")),
+         ExportProblems::NotALocalFile, QStringLiteral("not a file on this computer")},
+        {"no folder", referenceDocument(),
+         QUrl::fromLocalFile(outPath(QStringLiteral("missing-folder/x.corvex"))), ExportProblems::NotWritten,
+         strerrorText(ENOENT)},
+        {"under a file", referenceDocument(), QUrl::fromLocalFile(plainFile + QStringLiteral("/x.corvex")),
+         ExportProblems::NotWritten, strerrorText(ENOTDIR)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::LogCapture log;
+        CompletionRecorder recorder;
+        std::optional<Status> result;
+        ExportImport::exportDocument(
+            row.document, row.url,
+            expectCall<const Status&>(recorder, QString::fromLatin1(row.name),
+                                      [&](const Status& written) { result = written; }));
+        EXPECT_FALSE(result) << "reported inside the call";
+        ASSERT_TRUE(recorder.waitAll());
+        ASSERT_TRUE(result);
+        expectFailure(*result, row.code, row.url.isLocalFile() ? row.url.toLocalFile() : row.url.toString(),
+                      row.cause, log);
+    }
+    EXPECT_EQ(readBytes(plainFile), QByteArrayLiteral("not a folder"));
 }

@@ -158,7 +158,10 @@ inline bool saveWith(Writer writer, const QString& path, int variant, int size)
     case Writer::ArchiveExport: {
         auto document = IdeaDocument::initWithFileName(QString(), IdeaDocument::TemporaryLocation);
         document->setIdea(variantTree(size, variant));
-        return answeredYes([&](auto done) { ExportImport::exportDocument(document, url, done); });
+        return answeredYes([&](auto done) {
+            ExportImport::exportDocument(document, url,
+                                         [done](const Status& written) { done(written.ok()); });
+        });
     }
     case Writer::OpmlExport:
         return OPMLWriter::saveToFile(variantTree(size, variant), path).ok();

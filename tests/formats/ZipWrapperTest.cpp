@@ -573,13 +573,20 @@ TEST(ZipPacking, AnyFailureReturnsNoRemovesTheHalfWrittenArchiveAndKeepsAnOldOne
           Fault{"close", test::FaultShim::Op::Close, 1}, Fault{"rename", test::FaultShim::Op::Rename, 1},
           Fault{"open", test::FaultShim::Op::Open, 1}}) {
         bool ok = true;
+        Error error;
         {
             test::FaultShim shim;
             shim.failFrom(fault.op, fault.k, ENOSPC);
-            ok = ZipWrapper::createZipFileAtPathWithContentsOfDirectory(archive, source);
+            ok = ZipWrapper::createZipFileAtPathWithContentsOfDirectory(archive, source, false, QString(),
+                                                                        &error);
             EXPECT_GE(shim.callCount(fault.op), fault.k) << fault.label << " was never reached";
         }
         EXPECT_FALSE(ok) << fault.label;
+        // The error names the archive (or, for a temporary file that cannot be made, its
+        // folder) and the cause.
+        EXPECT_TRUE(error.localizedDescription().contains(QFileInfo(archive).absolutePath()))
+            << fault.label << ": " << error.toString().toStdString();
+        EXPECT_EQ(error.code(), ENOSPC) << fault.label << ": " << error.toString().toStdString();
         EXPECT_EQ(readFile(archive), QByteArrayLiteral("the old archive")) << fault.label;
         EXPECT_EQ(QDir(inTest(QStringLiteral("out"))).entryList(QDir::Files | QDir::Hidden),
                   QStringList{QStringLiteral("site.zip")})

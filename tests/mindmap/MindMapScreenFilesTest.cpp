@@ -19,6 +19,7 @@
 
 #include <QDir>
 #include <cerrno>
+#include <cstring>
 #include <gtest/gtest.h>
 
 namespace corvex::test {
@@ -119,9 +120,15 @@ TEST(MindMapScreenFiles, ASavedFileReadsBackAsTheShownTreeAndAFailedSaveLeavesIt
         FaultShim shim;
         shim.failAt(FaultShim::Op::Rename, 1, EIO);
         screen->qvSaveLocalFile();
-        rig.settle([&] { return lastAlertText(rig) == QStringLiteral("Failed to save file"); });
+        rig.settle([&] { return lastAlertText(rig).startsWith(QStringLiteral("Failed to save file")); });
     }
-    EXPECT_EQ(lastAlertText(rig), QStringLiteral("Failed to save file"));
+    // The usual words, then which file and why.
+    EXPECT_TRUE(lastAlertText(rig).startsWith(QStringLiteral("Failed to save file\n\n")))
+        << lastAlertText(rig).toStdString();
+    EXPECT_TRUE(lastAlertText(rig).contains(QLatin1Char('"') + path + QLatin1Char('"')))
+        << lastAlertText(rig).toStdString();
+    EXPECT_TRUE(lastAlertText(rig).contains(QString::fromLocal8Bit(::strerror(EIO))))
+        << lastAlertText(rig).toStdString();
     EXPECT_EQ(readFile(path), before);
     EXPECT_TRUE(rig.window->isDocumentEdited());
     EXPECT_EQ(rig.filePanels->presentedSaves().size(), 2u);

@@ -8,6 +8,7 @@
 #include "platform/gfx/AttributedString.h"
 #include "tests/overview/OverviewTestSupport.h"
 #include "tests/overview/PrintTestSupport.h"
+#include "tests/support/CompletionRecorder.h"
 #include "tests/support/FaultShim.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/RunUntil.h"
@@ -18,6 +19,8 @@
 #include <QTextLayout>
 #include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <functional>
 #include <map>
 #include <optional>
 
@@ -188,37 +191,57 @@ TEST(PdfExport, ExportsTheTreeAsItWasWhenTheExporterWasMade)
     EXPECT_FALSE(text.contains(QStringLiteral("changed")));
 }
 
-std::optional<bool> writeNow(const MindMapToPDF& exporter, const QUrl& url)
+// The write's outcome; nullopt when the completion never came. The recorder checks that it
+// came once, on the main thread and not inside the call.
+std::optional<Status> writeNow(const MindMapToPDF& exporter, const QUrl& url)
 {
-    std::optional<bool> outcome;
-    exporter.writePDFIntoURL(url, [&outcome](bool ok) {
-        EXPECT_TRUE(MainQueue::isMainThread());
-        outcome = ok;
-    });
-    test::runUntil([&outcome] { return outcome.has_value(); }, 30);
+    test::CompletionRecorder recorder;
+    std::optional<Status> outcome;
+    exporter.writePDFIntoURL(
+        url, recorder.expect<const Status&>(QStringLiteral("write"),
+                                            std::function<void(const Status&)>(
+                                                [&outcome](const Status& written) { outcome = written; })));
+    EXPECT_TRUE(recorder.waitAll(30));
     return outcome;
 }
 
-TEST(PdfExport, AFailedWriteCompletesNoAndLeavesTheOldFileByteForByte)
+TEST(PdfExport, AFailedWriteNamesTheFileAndWhyAndLeavesTheOldFileByteForByte)
 {
     const NotedTree tree = thirteenNotes();
     MindMapToPDF exporter(tree.root, QDateTime());
     exporter.setShowNotes(true);
     const QString path = test::testDir() + QStringLiteral("/map.pdf");
+    const QString missing = test::testDir() + QStringLiteral("/missing/map.pdf");
     const QByteArray old("an older file");
     test::writeFile(path, old);
     test::LogCapture log;
+    std::optional<Status> renameFailed;
     {
         test::FaultShim shim;
         shim.failFrom(test::FaultShim::Op::Rename, 1, EIO);
-        EXPECT_EQ(writeNow(exporter, QUrl::fromLocalFile(path)), std::optional<bool>(false));
+        renameFailed = writeNow(exporter, QUrl::fromLocalFile(path));
     }
     EXPECT_EQ(test::readFile(path), old);
-    EXPECT_EQ(writeNow(exporter, QUrl::fromLocalFile(test::testDir() + QStringLiteral("/missing/map.pdf"))),
-              std::optional<bool>(false));
+    const std::optional<Status> noFolder = writeNow(exporter, QUrl::fromLocalFile(missing));
+    struct Row
+    {
+        const std::optional<Status>& written;
+        QString file;
+        int errnoValue;
+    };
+    for (const Row& row : {Row{renameFailed, path, EIO}, Row{noFolder, missing, ENOENT}}) {
+        SCOPED_TRACE(row.file.toStdString());
+        ASSERT_TRUE(row.written.has_value());
+        ASSERT_FALSE(*row.written);
+        const QString text = row.written->error().localizedDescription();
+        EXPECT_TRUE(text.contains(QLatin1Char('"') + row.file + QLatin1Char('"'))) << text.toStdString();
+        EXPECT_TRUE(text.contains(QString::fromLocal8Bit(::strerror(row.errnoValue)))) << text.toStdString();
+    }
     EXPECT_EQ(log.count(QStringLiteral("cannot be written")), 2)
         << log.lines().join(QLatin1Char('\n')).toStdString();
-    EXPECT_EQ(writeNow(exporter, QUrl::fromLocalFile(path)), std::optional<bool>(true));
+    const std::optional<Status> written = writeNow(exporter, QUrl::fromLocalFile(path));
+    ASSERT_TRUE(written.has_value());
+    EXPECT_TRUE(*written) << written->error().toString().toStdString();
     EXPECT_EQ(test::pdfPages(path).size(),
               test::pdfPages(exportPdf(tree.root, true, QStringLiteral("same"))).size());
 }

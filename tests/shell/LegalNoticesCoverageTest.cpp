@@ -229,15 +229,15 @@ TEST(LegalNotices, NameEveryFaceAPdfExportEmbedsAndEveryDataSetTheWebExportCopie
     for (const char* title : {"行李 荷物 짐", "حقيبة", "מזוודה"})
         ASSERT_TRUE(root->addIdea(Idea::initWithText(QString::fromUtf8(title))));
     const QString pdf = testDir() + QStringLiteral("/faces.pdf");
-    bool written = false;
+    Status written;
     bool done = false;
     MindMapToPDF(root, QDateTime::currentDateTimeUtc())
-        .writePDFIntoURL(QUrl::fromLocalFile(pdf), [&](bool ok) {
-            written = ok;
+        .writePDFIntoURL(QUrl::fromLocalFile(pdf), [&](const Status& outcome) {
+            written = outcome;
             done = true;
         });
     ASSERT_TRUE(runUntil([&] { return done; }, 60));
-    ASSERT_TRUE(written);
+    ASSERT_TRUE(written) << written.error().toString().toStdString();
 
     // pdffonts names each embedded face ("ABCDEF+Lato-Regular"); fontconfig knows its file.
     QHash<QString, QString> fileOfFace;

@@ -4,6 +4,7 @@
 
 #include <QStringList>
 #include <mutex>
+#include <vector>
 
 namespace corvex::test {
 
@@ -19,11 +20,14 @@ public:
     QStringList lines() const;
     bool contains(const QString& fragment) const;
     int count(const QString& fragment) const;
+    // Lines of the level holding the fragment.
+    int count(LogLevel level, const QString& fragment) const;
     void clear();
 
 private:
     mutable std::mutex mMutex;
     QStringList mLines;
+    std::vector<LogLevel> mLevels; // one per line
     Log::Sink mPrevious;
 };
 

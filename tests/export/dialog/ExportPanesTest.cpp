@@ -31,6 +31,7 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <cerrno>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <optional>
 
@@ -338,7 +339,13 @@ TEST(ExportPanes, AFailedRenameKeepsTheOldFileLogsTheLineAndShowsAnAlert)
         EXPECT_EQ(readFile(path), old);
         ASSERT_EQ(rig.alerts->presentedCount(), 1);
         EXPECT_EQ(rig.alerts->presented()[0].messageText, QStringLiteral("Failed to save file"));
-        EXPECT_TRUE(rig.alerts->presented()[0].informativeText.contains(path));
+        // The alert and a warning say why.
+        const QString& informative = rig.alerts->presented()[0].informativeText;
+        const QString cause = QString::fromLocal8Bit(::strerror(EIO));
+        EXPECT_TRUE(informative.contains(path)) << informative.toStdString();
+        EXPECT_TRUE(informative.contains(cause)) << informative.toStdString();
+        EXPECT_EQ(log.count(LogLevel::Warning, QStringLiteral("ShareTypeView: ")), 1)
+            << log.lines().join(QLatin1Char('\n')).toStdString();
         EXPECT_TRUE(log.contains(QStringLiteral("ERROR: Assertion failure, line: ")));
         EXPECT_TRUE(log.contains(QStringLiteral("-[ShareTypeView saveToFile]_block_invoke")));
         // The dialog stays, its buttons working again.
