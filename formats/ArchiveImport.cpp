@@ -164,7 +164,7 @@ void ArchiveImport::run(std::shared_ptr<QIODevice> stream, DocumentImporter::Att
     bool noMore = false;
     const auto payloadChunk = ExportImport::readDataChunk(*stream, noMore);
     if (!payloadChunk) {
-        Log::assertionFailure(QStringLiteral("ExportImport: the archive has no readable payload chunk"));
+        Log::warning(QStringLiteral("ExportImport: the archive has no readable payload chunk"));
         deliver(ImportProblems::make(ImportProblems::CutOff,
                                      QStringLiteral("The file ends before its document does, as if it were "
                                                     "cut off.")));
@@ -173,8 +173,8 @@ void ArchiveImport::run(std::shared_ptr<QIODevice> stream, DocumentImporter::Att
     const auto decoded = IdeaDocumentDataObject::decodeCorvexData(*payloadChunk);
     auto payload = decoded.ok() ? withFreshIdentifiers(decoded.value()) : nullptr;
     if (!payload) {
-        Log::assertionFailure(QStringLiteral("ExportImport: the payload of the archive does not decode: %1")
-                                  .arg(decoded.error().toString()));
+        Log::warning(QStringLiteral("ExportImport: the payload of the archive does not decode: %1")
+                         .arg(decoded.error().toString()));
         deliver(ImportProblems::fromReaderError(decoded.ok() ? Error() : decoded.error()));
         return;
     }

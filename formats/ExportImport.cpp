@@ -330,8 +330,7 @@ void ExportImport::importArchiveOrOlderDocument(const QString& path, AttachmentH
 {
     auto stream = std::make_shared<QFile>(path);
     if (!stream->open(QIODevice::ReadOnly)) {
-        Log::assertionFailure(
-            QStringLiteral("ExportImport: cannot open %1: %2").arg(path, stream->errorString()));
+        Log::warning(QStringLiteral("ExportImport: cannot open %1: %2").arg(path, stream->errorString()));
         const QFileInfo file(path);
         const int error = !file.exists() ? ENOENT : file.isDir() ? EISDIR : EACCES;
         deliverPayload(completion, ImportProblems::fromReaderError(
@@ -340,7 +339,7 @@ void ExportImport::importArchiveOrOlderDocument(const QString& path, AttachmentH
     }
     const QByteArray head = stream->read(Magic.size());
     if (head.size() < Magic.size()) {
-        Log::assertionFailure(QStringLiteral("ExportImport: %1 is too short to be a document").arg(path));
+        Log::warning(QStringLiteral("ExportImport: %1 is too short to be a document").arg(path));
         stream->close();
         deliverPayload(completion,
                        ImportProblems::make(ImportProblems::NotADocument,
