@@ -16,6 +16,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QUrl>
+#include <cerrno>
+#include <cstring>
 
 namespace corvex::test {
 
@@ -103,6 +105,19 @@ TEST_F(FileMenuJourney, LocalDocumentSavesToItsFileAndEnablesWhatItsScreenHandle
     EXPECT_TRUE(waitFor([&] { return holds(UserFiles::readDocument(copy), QStringLiteral("Pack")); }))
         << "Save As wrote no file";
     EXPECT_EQ(filePanels().presentedSaves().size(), 1u);
+
+    // Save As into a folder that is gone: the alert says which file and why, and nothing is
+    // written.
+    const QString lost = QDir::home().filePath(QStringLiteral("Gone/Trip.corvex"));
+    filePanels().answerOK({QUrl::fromLocalFile(lost)});
+    ASSERT_TRUE(
+        UserInput::chooseMenuBarItem(window, QStringLiteral("File"), QStringLiteral("Save As...")).chose);
+    ASSERT_TRUE(waitFor([this] { return alerts().presentedCount() == 1; }));
+    const QString why = alerts().presented().back().informativeText;
+    EXPECT_TRUE(why.startsWith(QStringLiteral("Failed to save file\n\n"))) << why.toStdString();
+    EXPECT_TRUE(why.contains(QLatin1Char('"') + lost + QLatin1Char('"'))) << why.toStdString();
+    EXPECT_TRUE(why.contains(QString::fromLocal8Bit(::strerror(ENOENT)))) << why.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(lost));
 }
 
 TEST_F(FileMenuJourney, NewDocumentSaveAsksForItsFile)
