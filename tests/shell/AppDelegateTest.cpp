@@ -170,9 +170,8 @@ TEST(ShellLaunch, VersionRules)
             rig.app->setRunningVersionForTesting(QString::fromLatin1(c.running));
             rig.app->applicationDidFinishLaunching();
             const std::size_t expected = std::size_t(c.homeWindows + c.documentWindows);
-            ASSERT_TRUE(rig.settle([&] {
-                return rig.windowCount() == expected && homeWindowCount(rig) == c.homeWindows;
-            }));
+            ASSERT_TRUE(rig.settle(
+                [&] { return rig.windowCount() == expected && homeWindowCount(rig) == c.homeWindows; }));
             rig.time.runDue();
             EXPECT_EQ(Globals::userHasOptedForDropbox(), c.dropboxAfter);
             EXPECT_EQ(shellDefaults().stringForKey(AppDelegate::CurrentVersionKey),
