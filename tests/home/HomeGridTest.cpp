@@ -152,6 +152,7 @@ TEST(HomeGrid, ScrollingAThousandDocumentsReusesItemsAndComesBackToTheSamePictur
     const int count = heavyScale(1000, 300);
     HomeScreenRig rig(count);
     rig.show();
+    ASSERT_EQ(rig.identifiers().size(), qsizetype(count)) << "the rig's documents are not listed";
     IdeaListView& grid = rig.grid();
     const QImage first = rig.render();
     const double bottom = grid.hugeView()->frame().size.height - grid.contentView()->bounds().size.height;
