@@ -1,8 +1,9 @@
 #include "platform/core/Log.h"
 
-#include <QDateTime>
+#include <QByteArray>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <unistd.h> // getpid
@@ -22,13 +23,26 @@ std::shared_ptr<Log::Sink>& sinkSlot()
     return slot;
 }
 
+// The local time as "yyyy-MM-dd HH:mm:ss.zzz", from the C library alone: a worker thread may
+// log while the process ends and Qt's locale data is already gone.
+QByteArray timestamp()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    tm local{};
+    ::localtime_r(&now.tv_sec, &local);
+    char text[40];
+    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    std::snprintf(text + length, sizeof text - length, ".%03ld", long(now.tv_nsec / 1000000));
+    return QByteArray(text);
+}
+
 void writeToStderr(LogLevel level, const QString& message)
 {
     // program_invocation_short_name is glibc's copy of argv[0]'s base name.
     const QByteArray line =
-        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toUtf8() + ' ' +
-        QByteArray(program_invocation_short_name) + '[' + QByteArray::number(::getpid()) + "] " +
-        (level == LogLevel::Debug ? QByteArray("debug: ") : QByteArray()) + message.toUtf8() + '\n';
+        timestamp() + ' ' + QByteArray(program_invocation_short_name) + '[' + QByteArray::number(::getpid()) +
+        "] " + (level == LogLevel::Debug ? QByteArray("debug: ") : QByteArray()) + message.toUtf8() + '\n';
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
 }
 

@@ -67,7 +67,8 @@ QObject* QtScheduler::context()
     if (mContext)
         return mContext.get();
     QCoreApplication* app = QCoreApplication::instance();
-    if (app == nullptr)
+    // An application object on its way out takes no new object onto its thread.
+    if (app == nullptr || QCoreApplication::closingDown())
         return nullptr;
     // Made on whichever thread asks first, then pushed to the application's thread (an
     // object can only be pushed away from its own thread, never pulled in from another).
@@ -84,6 +85,10 @@ void QtScheduler::wake()
     QObject* target = context();
     if (target == nullptr) {
         mDrainPosted.store(false);
+        // The application is ending (a worker's answer arriving as the process quits): nothing
+        // will run the work, and the process may already be taking its statics down.
+        if (QCoreApplication::closingDown())
+            return;
         waitForApplication();
         return;
     }

@@ -1,7 +1,11 @@
 #include "platform/core/Log.h"
 #include "tests/support/LogCapture.h"
 
+#include <QDateTime>
+#include <cstdio>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using namespace corvex;
 
@@ -29,4 +33,32 @@ TEST(Log, CaptureRestoresThePreviousSink)
     Log::info(QStringLiteral("outer"));
     EXPECT_EQ(outer.count(QStringLiteral("outer")), 1);
     EXPECT_EQ(outer.count(QStringLiteral("inner")), 0);
+}
+
+// Without a sink a line goes to stderr, stamped with the local time (the tests run in a zone
+// away from UTC) to the millisecond, then the program's name and process.
+TEST(Log, AStderrLineIsStampedWithTheLocalTime)
+{
+    const Log::Sink previous = Log::setSink(nullptr);
+    std::fflush(stderr);
+    const int saved = ::dup(STDERR_FILENO);
+    std::FILE* captured = std::tmpfile();
+    ASSERT_NE(captured, nullptr);
+    ::dup2(::fileno(captured), STDERR_FILENO);
+    const QDateTime before = QDateTime::currentDateTime();
+    Log::info(QStringLiteral("stamped"));
+    std::fflush(stderr);
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    Log::setSink(previous);
+
+    std::rewind(captured);
+    char buffer[256] = {};
+    const std::size_t read = std::fread(buffer, 1, sizeof buffer - 1, captured);
+    std::fclose(captured);
+    const QString line = QString::fromUtf8(buffer, qsizetype(read));
+    const QDateTime stamp = QDateTime::fromString(line.left(23), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    ASSERT_TRUE(stamp.isValid()) << line.toStdString();
+    EXPECT_LE(std::abs(before.msecsTo(stamp)), 1000) << line.toStdString();
+    EXPECT_TRUE(line.endsWith(QStringLiteral("[%1] stamped\n").arg(::getpid()))) << line.toStdString();
 }
