@@ -30,6 +30,17 @@ QString shape(const IdeaPtr& top)
     return dump;
 }
 
+// Root with A (holding A1) and B.
+IdeaPtr fourIdeas()
+{
+    const IdeaPtr root = idea("Root", "r");
+    const IdeaPtr a = idea("A", "a");
+    root->addIdea(a);
+    a->addIdea(idea("A1", "a1"));
+    root->addIdea(idea("B", "b"));
+    return root;
+}
+
 } // namespace
 
 TEST(IdeaCopy, ADeepCopyHasFreshIdentifiersAndTheSameContent)
@@ -70,11 +81,8 @@ TEST(IdeaCopy, ADeepCopyHasFreshIdentifiersAndTheSameContent)
 
 TEST(IdeaCopy, RenewingInPlaceGivesFreshIdentifiersToATreeWithoutLinksAndLeavesALinkedTreeAlone)
 {
-    const IdeaPtr root = idea("Root", "r");
-    const IdeaPtr a = idea("A", "a");
-    ASSERT_TRUE(root->addIdea(a));
-    ASSERT_TRUE(a->addIdea(idea("A1", "a1")));
-    ASSERT_TRUE(root->addIdea(idea("B", "b")));
+    const IdeaPtr root = fourIdeas();
+    ASSERT_EQ(root->calculateWholeTreeSize(), 4);
     const QString before = shape(root);
     const QSet<QString> old = identifiersOf(root);
 
@@ -206,11 +214,8 @@ TEST(IdeaCopy, CopyingADanglingLinkWithoutExternalLinksGivesAnEmptyTextIdea)
 
 TEST(IdeaCopy, RestrictingDepthKeepsTheLevelsAboveTheCount)
 {
-    const IdeaPtr root = idea("Root", "r");
-    const IdeaPtr a = idea("A", "a");
-    ASSERT_TRUE(root->addIdea(a));
-    ASSERT_TRUE(a->addIdea(idea("A1", "a1")));
-    ASSERT_TRUE(root->addIdea(idea("B", "b")));
+    const IdeaPtr root = fourIdeas();
+    ASSERT_EQ(root->calculateWholeTreeSize(), 4);
 
     for (const qint64 levels : {qint64(-3), qint64(0), qint64(1)}) {
         const IdeaPtr alone = root->ideaByRestrictingDepth(levels);
