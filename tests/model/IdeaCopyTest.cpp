@@ -30,15 +30,13 @@ QString shape(const IdeaPtr& top)
     return dump;
 }
 
-// Root with A (holding A1) and B.
+// Root with A (holding A1) and B; null when the tree cannot be built.
 IdeaPtr fourIdeas()
 {
     const IdeaPtr root = idea("Root", "r");
     const IdeaPtr a = idea("A", "a");
-    root->addIdea(a);
-    a->addIdea(idea("A1", "a1"));
-    root->addIdea(idea("B", "b"));
-    return root;
+    const bool built = root->addIdea(a) && a->addIdea(idea("A1", "a1")) && root->addIdea(idea("B", "b"));
+    return built ? root : nullptr;
 }
 
 } // namespace
@@ -82,7 +80,7 @@ TEST(IdeaCopy, ADeepCopyHasFreshIdentifiersAndTheSameContent)
 TEST(IdeaCopy, RenewingInPlaceGivesFreshIdentifiersToATreeWithoutLinksAndLeavesALinkedTreeAlone)
 {
     const IdeaPtr root = fourIdeas();
-    ASSERT_EQ(root->calculateWholeTreeSize(), 4);
+    ASSERT_TRUE(root);
     const QString before = shape(root);
     const QSet<QString> old = identifiersOf(root);
 
@@ -215,7 +213,7 @@ TEST(IdeaCopy, CopyingADanglingLinkWithoutExternalLinksGivesAnEmptyTextIdea)
 TEST(IdeaCopy, RestrictingDepthKeepsTheLevelsAboveTheCount)
 {
     const IdeaPtr root = fourIdeas();
-    ASSERT_EQ(root->calculateWholeTreeSize(), 4);
+    ASSERT_TRUE(root);
 
     for (const qint64 levels : {qint64(-3), qint64(0), qint64(1)}) {
         const IdeaPtr alone = root->ideaByRestrictingDepth(levels);
