@@ -77,6 +77,7 @@ QStringList SearchCache::docIdentifiersThatAreMissing(const std::vector<IdeaProx
 {
     QStringList missing;
     QSet<QString> listed;
+    listed.reserve(qsizetype(proxies.size()));
     for (const IdeaProxyPtr& proxy : proxies) {
         if (!proxy || proxy->docIdentifier().isNull() || mDict.contains(proxy->docIdentifier()))
             continue;

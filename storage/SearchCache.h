@@ -44,6 +44,9 @@ public:
     // Every such identifier, in list order, each once.
     QStringList docIdentifiersThatAreMissing(const std::vector<IdeaProxyPtr>& proxies) const;
 
+    // Room for `entries` entries without growing the table again.
+    void reserve(qsizetype entries) { mDict.reserve(entries); }
+
     bool contains(const QString& docIdentifier) const { return mDict.contains(docIdentifier); }
     qsizetype count() const { return mDict.size(); }
     // The document's map, or null.

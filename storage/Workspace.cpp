@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <limits>
 #include <utility>
 
 namespace corvex {
@@ -422,6 +423,9 @@ void Workspace::startSearchReads(const QStringList& docIdentifiers, bool inLazyM
     const PersistenceStatePtr state = mCurrentState;
     SearchReadQueue& queue = searchReadQueue();
     queue.setMaxReads(inLazyMode ? 1 : HostInfo::usableCores());
+    // Every answer becomes an entry: room for all of them at once, not rehash after rehash.
+    mSearchReads.reserve(mSearchReads.size() + docIdentifiers.size());
+    mSearchCache.reserve(mSearchCache.count() + docIdentifiers.size());
     bool fetching = false;
     for (const QString& identifier : docIdentifiers) {
         const quint64 generation = mEntryGenerations.value(identifier);
@@ -537,17 +541,29 @@ std::vector<IdeaProxyPtr> Workspace::findMatchingProxies(const QString& text) co
     const std::vector<SearchResult> matches = mSearchCache.search(text);
     if (matches.empty())
         return result;
-    QHash<QString, std::vector<std::size_t>> listed;
-    listed.reserve(qsizetype(mIdeaProxies.size()));
-    for (std::size_t i = 0; i < mIdeaProxies.size(); ++i) {
-        if (mIdeaProxies[i])
-            listed[mIdeaProxies[i]->docIdentifier()].push_back(i);
-    }
-    for (const SearchResult& match : matches) {
-        const auto it = listed.constFind(match.docIdentifier());
-        if (it == listed.cend())
+    // Each identifier's first place in the list, and for each place the next with the same
+    // identifier (a list may name a document twice): one table entry per document and no
+    // allocation per entry.
+    QHash<QString, std::size_t> first;
+    first.reserve(qsizetype(mIdeaProxies.size()));
+    constexpr std::size_t none = std::numeric_limits<std::size_t>::max();
+    std::vector<std::size_t> nextSame(mIdeaProxies.size(), none);
+    for (std::size_t i = mIdeaProxies.size(); i-- > 0;) {
+        if (!mIdeaProxies[i])
             continue;
-        for (const std::size_t index : it.value()) {
+        const QString& identifier = mIdeaProxies[i]->docIdentifier();
+        const auto it = first.find(identifier);
+        if (it == first.end())
+            first.insert(identifier, i);
+        else
+            nextSame[i] = std::exchange(it.value(), i);
+    }
+    result.reserve(matches.size());
+    for (const SearchResult& match : matches) {
+        const auto it = first.constFind(match.docIdentifier());
+        if (it == first.cend())
+            continue;
+        for (std::size_t index = it.value(); index != none; index = nextSame[index]) {
             IdeaProxyPtr copy = IdeaProxy::initWithProxy(*mIdeaProxies[index]);
             copy->setItemCount(match.occurrences());
             result.push_back(std::move(copy));
@@ -625,6 +641,7 @@ void Workspace::observeProxyList(const std::vector<IdeaProxyPtr>& proxies, Persi
     std::vector<IdeaProxyPtr> list;
     list.reserve(proxies.size());
     QSet<QString> taken;
+    taken.reserve(qsizetype(proxies.size()));
     for (const IdeaProxyPtr& proxy : proxies) {
         if (!proxy)
             continue;
