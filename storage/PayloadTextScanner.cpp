@@ -514,13 +514,15 @@ private:
 
     // QString::toLower of one character, as UTF-8: the character's own lower case, except
     // where that takes more than one character (U+0130 only, which QChar::toLower leaves
-    // alone).
+    // alone). No character from U+1F000 on (emoji, and the planes above) has a lower case.
     static char* writeLowerCased(char* out, char32_t code)
     {
         if (code == 0x130) {
             *out++ = 'i';
             return writeUtf8(out, 0x307);
         }
+        if (code >= kCaselessFrom)
+            return writeUtf8(out, code);
         return writeUtf8(out, code < kTwoByteEnd ? twoByteLowerCase()[code] : QChar::toLower(code));
     }
 
@@ -644,6 +646,7 @@ private:
     // character at most four, and U+0130's lower case five.
     static constexpr qsizetype kSlack = 32;
     static constexpr char32_t kBroken = 0xFFFFFFFF;
+    static constexpr char32_t kCaselessFrom = 0x1F000;
 
     const char* mP;
     const char* const mEnd;
