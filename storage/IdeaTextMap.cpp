@@ -1,5 +1,7 @@
 #include "storage/IdeaTextMap.h"
 
+#include "platform/core/ProcessorFeatures.h"
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -254,12 +256,6 @@ template <typename Block>
 {
     return scanWith<ThirtyTwoAtOnce>(buffer, size, ends, levels, wanted);
 }
-
-bool hasAvx2()
-{
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
-}
 #endif
 
 } // namespace
@@ -281,8 +277,8 @@ bool IdeaTextMap::scan(QByteArrayView lowerText, qint64* found, qint64* minLevel
     wanted.second = length > 1 ? rarestByte(lowerText, wanted.first) : wanted.first;
     const char* const buffer = mBuffer.constData();
 #if defined(CORVEX_TEXT_MAP_AVX2)
-    const Found result = hasAvx2() ? scanWithAvx2(buffer, size, mEnds, mLevels, wanted)
-                                   : scanWith<SixteenAtOnce>(buffer, size, mEnds, mLevels, wanted);
+    const Found result = processorHasAvx2() ? scanWithAvx2(buffer, size, mEnds, mLevels, wanted)
+                                            : scanWith<SixteenAtOnce>(buffer, size, mEnds, mLevels, wanted);
 #elif defined(__SSE2__)
     const Found result = scanWith<SixteenAtOnce>(buffer, size, mEnds, mLevels, wanted);
 #else
