@@ -61,7 +61,6 @@ void SearchReadQueue::readAll()
 {
     for (;;) {
         Waiting next;
-        QByteArray probeText;
         {
             std::lock_guard lock(mMutex);
             if (mWaiting.empty() || mReaders > mMaxReads) {
@@ -70,13 +69,19 @@ void SearchReadQueue::readAll()
             }
             next = std::move(mWaiting.front());
             mWaiting.pop_front();
-            probeText = mProbeText;
             ++mReading;
         }
         const Result<QByteArray> bytes = next.read();
         Result<IdeaTextMap> map =
             bytes.ok() ? SearchTextReader::read(bytes.value()) : Result<IdeaTextMap>(bytes.error());
-        if (map.ok() && !probeText.isEmpty())
+        // The text of the search running now, not of the one that ran as the read started: a
+        // screen's search often follows the list's refresh by the time a read takes.
+        QByteArray probeText;
+        if (map.ok()) {
+            std::lock_guard lock(mMutex);
+            probeText = mProbeText;
+        }
+        if (!probeText.isEmpty())
             map.value().probe(probeText);
         bool post = false;
         {

@@ -48,8 +48,8 @@ public:
     void setMaxReads(int reads);
     // Forgets the reads not started yet and answers their identifiers.
     QStringList dropWaiting();
-    // The text the reads started from now on look for in the maps they make
-    // (IdeaTextMap::probe; a searchKey); null for none.
+    // The text the reads look for in the maps they make from now on (IdeaTextMap::probe; a
+    // searchKey); null for none.
     void setProbeText(const QByteArray& lowerText);
 
 private:
