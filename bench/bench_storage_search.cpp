@@ -63,7 +63,6 @@ struct StoredLocation
     QTemporaryDir folder;
     std::vector<IdeaProxyPtr> proxies;
     std::vector<std::string> paths; // the document files, for the yardstick
-    std::vector<QByteArray> texts;  // their payloads' inflated texts, for the scanner alone
 };
 
 StoredLocation* storedLocation(std::int64_t documents)
@@ -86,13 +85,6 @@ StoredLocation* storedLocation(std::int64_t documents)
             return nullptr;
         location->paths.push_back(
             QFile::encodeName(writer->documentPath(proxy->docIdentifier())).toStdString());
-        QFile file(writer->documentPath(proxy->docIdentifier()));
-        if (!file.open(QIODevice::ReadOnly))
-            return nullptr;
-        const corvex::Result<QByteArray> text = corvex::Zlib::inflate(file.readAll());
-        if (!text.ok())
-            return nullptr;
-        location->texts.push_back(text.value());
         location->proxies.push_back(std::move(proxy));
     }
     return locations.emplace(documents, std::move(location)).first->second.get();
@@ -202,7 +194,21 @@ void scanTexts(benchmark::State& state)
         state.SkipWithError("the documents could not be written");
         return;
     }
-    std::vector<std::optional<corvex::IdeaTextMap>> maps(location->texts.size());
+    // The payloads' inflated texts, each at its exact size; read here, not with the documents,
+    // so that they weigh on no other benchmark's peak memory.
+    std::vector<QByteArray> texts;
+    for (const std::string& path : location->paths) {
+        QFile file(QFile::decodeName(path.c_str()));
+        const corvex::Result<QByteArray> text = file.open(QIODevice::ReadOnly)
+                                                    ? corvex::Zlib::inflate(file.readAll())
+                                                    : corvex::Result<QByteArray>(QByteArray());
+        if (!text.ok() || text.value().isEmpty()) {
+            state.SkipWithError("a document could not be read");
+            return;
+        }
+        texts.emplace_back(text.value().constData(), text.value().size());
+    }
+    std::vector<std::optional<corvex::IdeaTextMap>> maps(texts.size());
     std::vector<char> text;
     qint64 strings = 0;
     std::int64_t bytes = 0;
@@ -211,7 +217,7 @@ void scanTexts(benchmark::State& state)
         strings = 0;
         for (std::size_t i = 0; i < maps.size(); ++i) {
             // Each text fresh in the cache, as a search scans it right after inflating it.
-            text.assign(location->texts[i].begin(), location->texts[i].end());
+            text.assign(texts[i].begin(), texts[i].end());
             const Clock::time_point start = Clock::now();
             maps[i] = corvex::PayloadTextScanner::scan(QByteArrayView(text.data(), qsizetype(text.size())));
             scanning += Clock::now() - start;
@@ -292,11 +298,6 @@ const corvex::bench::Registration registration([] {
         ->UseManualTime()
         ->Iterations(corvex::bench::tiny() ? 1 : 3);
 
-    auto* scan = benchmark::RegisterBenchmark("Storage/scan_texts", scanTexts);
-    for (const std::int64_t count : documents)
-        scan->Arg(count);
-    scan->ArgName("documents")->Unit(benchmark::kMillisecond)->UseManualTime();
-
     auto* bare = benchmark::RegisterBenchmark("Storage/bare_read_inflate", bareReadInflate);
     for (const std::int64_t count : documents)
         bare->Arg(count);
@@ -323,6 +324,12 @@ const corvex::bench::Registration registration([] {
             cached->Arg(count);
         cached->ArgName("documents")->Unit(benchmark::kMillisecond)->UseManualTime();
     }
+
+    // Last: its texts held whole would count in the peak memory of the benchmarks after it.
+    auto* scan = benchmark::RegisterBenchmark("Storage/scan_texts", scanTexts);
+    for (const std::int64_t count : documents)
+        scan->Arg(count);
+    scan->ArgName("documents")->Unit(benchmark::kMillisecond)->UseManualTime();
 });
 
 } // namespace
