@@ -1,5 +1,7 @@
 #include "platform/ui/CompositorScaler_p.h"
 
+#include "platform/core/ProcessorFeatures.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -286,12 +288,6 @@ __attribute__((target("avx2"))) void scalerBlendOverAvx2(const std::uint32_t* sr
     scalerBlendOverTail(src, dst, i, count);
 }
 
-bool scalerHasAvx2()
-{
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
-}
-
 // GCC 12 takes the undefined vectors its AVX-512 intrinsics start from for uninitialised use.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
@@ -394,7 +390,7 @@ void scalerLerpRows(const std::uint32_t* a, const std::uint32_t* b, unsigned d, 
 #if defined(__SSE2__)
     if (scalerHasAvx512())
         scalerLerpRowsAvx512(a, b, d, out, count);
-    else if (scalerHasAvx2())
+    else if (processorHasAvx2())
         scalerLerpRowsAvx2(a, b, d, out, count);
     else
         scalerLerpRowsSse2(a, b, d, out, count);
@@ -408,7 +404,7 @@ void scalerBlendOver(const std::uint32_t* src, std::uint32_t* dst, int count)
 #if defined(__SSE2__)
     if (scalerHasAvx512())
         scalerBlendOverAvx512(src, dst, count);
-    else if (scalerHasAvx2())
+    else if (processorHasAvx2())
         scalerBlendOverAvx2(src, dst, count);
     else
         scalerBlendOverSse2(src, dst, count);
@@ -423,7 +419,7 @@ void scalerMixColumns(const std::uint32_t* row, const ScalerColumns& columns, st
                       int count)
 {
 #if defined(__SSE2__)
-    if (scalerHasAvx2())
+    if (processorHasAvx2())
         scalerMixColumnsAvx2<swap>(row, columns, out, first, count);
     else
         scalerMixColumnsSse2<swap>(row, columns, out, first, count);
