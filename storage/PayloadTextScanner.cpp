@@ -677,13 +677,15 @@ template <bool Wide> std::optional<IdeaTextMap> scanned(QByteArrayView json, Scr
 
 } // namespace
 
-std::optional<IdeaTextMap> PayloadTextScanner::scan(QByteArrayView json)
+std::optional<IdeaTextMap> PayloadTextScanner::scan(QByteArrayView json, Steps steps)
 {
     Scratch& scratch = tScratch;
 #if defined(CORVEX_SCANNER_AVX2)
-    std::optional<IdeaTextMap> map =
-        processorHasAvx2() ? scannedAvx2(json, scratch) : scanned<false>(json, scratch);
+    std::optional<IdeaTextMap> map = steps == Steps::Widest && processorHasAvx2()
+                                         ? scannedAvx2(json, scratch)
+                                         : scanned<false>(json, scratch);
 #else
+    Q_UNUSED(steps);
     std::optional<IdeaTextMap> map = scanned<false>(json, scratch);
 #endif
     scratch.release();

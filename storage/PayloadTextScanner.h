@@ -23,8 +23,16 @@ namespace corvex {
 class PayloadTextScanner
 {
 public:
+    // How many bytes a step of the string loops takes: the most the processor can, or sixteen,
+    // the road every processor this runs on can take (tests ask for it on any machine).
+    enum class Steps
+    {
+        Widest,
+        Sixteen,
+    };
+
     // The map; nothing when the text is not in the writer's shape or is no readable payload.
-    static std::optional<IdeaTextMap> scan(QByteArrayView json);
+    static std::optional<IdeaTextMap> scan(QByteArrayView json, Steps steps = Steps::Widest);
 };
 
 } // namespace corvex

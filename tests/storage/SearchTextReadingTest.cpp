@@ -75,9 +75,12 @@ TEST(SearchTextReading, WhatTheWriterWritesIsScannedToTheStringsOfItsTree)
         const std::optional<QStringList> expected = treeEntries(json);
         ASSERT_TRUE(expected.has_value());
 
-        const std::optional<IdeaTextMap> scanned = PayloadTextScanner::scan(json);
-        ASSERT_TRUE(scanned.has_value()) << "the writer's own shape, seed " << seed;
-        EXPECT_EQ(entries(*scanned), *expected) << "seed " << seed;
+        for (const PayloadTextScanner::Steps steps :
+             {PayloadTextScanner::Steps::Widest, PayloadTextScanner::Steps::Sixteen}) {
+            const std::optional<IdeaTextMap> scanned = PayloadTextScanner::scan(json, steps);
+            ASSERT_TRUE(scanned.has_value()) << "the writer's own shape, seed " << seed;
+            EXPECT_EQ(entries(*scanned), *expected) << "seed " << seed;
+        }
         for (const QByteArray& stored : {json, Zlib::compress(json).value()}) {
             const Result<IdeaTextMap> read = SearchTextReader::read(stored);
             ASSERT_TRUE(read.ok());
@@ -102,11 +105,14 @@ TEST(SearchTextReading, LowerCasingIsQStringsForEveryCharacterOfTheCasedPlanes)
     }
     texts.append(text);
     const QByteArray json = written(rootWithTexts(texts));
-    const std::optional<IdeaTextMap> scanned = PayloadTextScanner::scan(json);
-    ASSERT_TRUE(scanned.has_value());
-    ASSERT_EQ(scanned->count(), texts.size() + 1);
-    for (qsizetype i = 0; i < texts.size(); ++i)
-        ASSERT_EQ(scanned->keyAt(i + 1), texts[i].toLower()) << "text " << i;
+    for (const PayloadTextScanner::Steps steps :
+         {PayloadTextScanner::Steps::Widest, PayloadTextScanner::Steps::Sixteen}) {
+        const std::optional<IdeaTextMap> scanned = PayloadTextScanner::scan(json, steps);
+        ASSERT_TRUE(scanned.has_value());
+        ASSERT_EQ(scanned->count(), texts.size() + 1);
+        for (qsizetype i = 0; i < texts.size(); ++i)
+            ASSERT_EQ(scanned->keyAt(i + 1), texts[i].toLower()) << "text " << i;
+    }
 }
 
 TEST(SearchTextReading, EscapesAndLoneSurrogatesReadAsThePayloadReadersReadThem)
@@ -208,49 +214,55 @@ TEST(SearchTextReading, StoredBytesThatAreNoPayloadAnswerWhy)
     EXPECT_EQ(entries(read.value()), *treeEntries(padded));
 }
 
-TEST(SearchTextReading, EveryPlaceOfACharacterInTheWideStepsIsLowerCasedAsThePayloadReadersDo)
+TEST(SearchTextReading, EveryPlaceOfACharacterInTheStepsIsLowerCasedAsThePayloadReadersDo)
 {
-    // Each piece after 0 to 70 plain letters, so that it stands at every place of two
-    // 32-byte steps, split between them too; more text after it, then the end of the string.
-    const char* const pieces[] = {
-        "\xC3\x89",         // É, lowered in its last byte
-        "\xC3\x97",         // ×, which is no letter
-        "\xC2\xB5",         // µ, left alone
-        "\xC3\x9F",         // ß
-        "\xC4\xB0",         // İ, which lengthens
-        "\xE2\x84\xAA",     // the Kelvin sign
-        "\xF0\x9F\x9A\x80", // an emoji
-        "\\n",
-        "\\u00C9",
-        "\\\"",
-        "",
-    };
-    for (const char* piece : pieces) {
-        for (int before = 0; before <= 70; ++before) {
-            SCOPED_TRACE((QByteArray(piece) + " after " + QByteArray::number(before)).toStdString());
-            const QByteArray text =
-                QByteArray(before, 'A') + piece + "Zz\xC3\x9C" + QByteArray(before % 5, 'Q');
-            const QByteArray json = oneIdea(",\"text\":\"" + text + "\",\"note\":\"" + piece + text + "\"");
-            const std::optional<IdeaTextMap> scanned = PayloadTextScanner::scan(json);
-            ASSERT_TRUE(scanned.has_value());
-            EXPECT_EQ(entries(*scanned), *treeEntries(json));
+    // Both roads, whichever this processor would take.
+    for (const PayloadTextScanner::Steps steps :
+         {PayloadTextScanner::Steps::Widest, PayloadTextScanner::Steps::Sixteen}) {
+        SCOPED_TRACE(steps == PayloadTextScanner::Steps::Widest ? "widest steps" : "sixteen a step");
+        // Each piece after 0 to 70 plain letters, so that it stands at every place of two
+        // 32-byte steps, split between them too; more text after it, then the end of the string.
+        const char* const pieces[] = {
+            "\xC3\x89",         // É, lowered in its last byte
+            "\xC3\x97",         // ×, which is no letter
+            "\xC2\xB5",         // µ, left alone
+            "\xC3\x9F",         // ß
+            "\xC4\xB0",         // İ, which lengthens
+            "\xE2\x84\xAA",     // the Kelvin sign
+            "\xF0\x9F\x9A\x80", // an emoji
+            "\\n",
+            "\\u00C9",
+            "\\\"",
+            "",
+        };
+        for (const char* piece : pieces) {
+            for (int before = 0; before <= 70; ++before) {
+                SCOPED_TRACE((QByteArray(piece) + " after " + QByteArray::number(before)).toStdString());
+                const QByteArray text =
+                    QByteArray(before, 'A') + piece + "Zz\xC3\x9C" + QByteArray(before % 5, 'Q');
+                const QByteArray json =
+                    oneIdea(",\"text\":\"" + text + "\",\"note\":\"" + piece + text + "\"");
+                const std::optional<IdeaTextMap> scanned = PayloadTextScanner::scan(json, steps);
+                ASSERT_TRUE(scanned.has_value());
+                EXPECT_EQ(entries(*scanned), *treeEntries(json));
+            }
         }
-    }
-    // Broken UTF-8 at each place is refused, as the payload readers refuse it.
-    for (const char* broken : {"\xC3", "\xC3\x28", "\x89", "\xE2\x84", "\xC0\x80"}) {
-        for (int before = 0; before <= 70; ++before) {
-            const QByteArray json =
-                oneIdea(",\"text\":\"" + QByteArray(before, 'a') + broken + QByteArray(40, 'b') + "\"");
-            EXPECT_FALSE(PayloadTextScanner::scan(json).has_value()) << before;
-            EXPECT_FALSE(treeEntries(json).has_value()) << before;
+        // Broken UTF-8 at each place is refused, as the payload readers refuse it.
+        for (const char* broken : {"\xC3", "\xC3\x28", "\x89", "\xE2\x84", "\xC0\x80"}) {
+            for (int before = 0; before <= 70; ++before) {
+                const QByteArray json =
+                    oneIdea(",\"text\":\"" + QByteArray(before, 'a') + broken + QByteArray(40, 'b') + "\"");
+                EXPECT_FALSE(PayloadTextScanner::scan(json, steps).has_value()) << before;
+                EXPECT_FALSE(treeEntries(json).has_value()) << before;
+            }
         }
+        // Texts that lower-casing lengthens by half, past the room the text itself gives.
+        QByteArray longer;
+        for (int i = 0; i < 3000; ++i)
+            longer += "\xC8\xBA"; // Ⱥ, whose lower case takes three bytes
+        const QByteArray json = oneIdea(",\"text\":\"" + longer + "\",\"note\":\"" + longer + "\"");
+        const std::optional<IdeaTextMap> scanned = PayloadTextScanner::scan(json, steps);
+        ASSERT_TRUE(scanned.has_value());
+        EXPECT_EQ(entries(*scanned), *treeEntries(json));
     }
-    // Texts that lower-casing lengthens by half, past the room the text itself gives.
-    QByteArray longer;
-    for (int i = 0; i < 3000; ++i)
-        longer += "\xC8\xBA"; // Ⱥ, whose lower case takes three bytes
-    const QByteArray json = oneIdea(",\"text\":\"" + longer + "\",\"note\":\"" + longer + "\"");
-    const std::optional<IdeaTextMap> scanned = PayloadTextScanner::scan(json);
-    ASSERT_TRUE(scanned.has_value());
-    EXPECT_EQ(entries(*scanned), *treeEntries(json));
 }
