@@ -212,6 +212,25 @@ ImportRun importFile(const QString& path, Reply reply = Reply::Yes)
     return *run;
 }
 
+// What the storage facade's import of the file into the temporary location hands over: the
+// payload, or null when the import fails (the test fails too when no completion comes). The
+// document formats are registered and no cloud location is opted into.
+IdeaDocumentDataObjectPtr importedThroughStorage(const QString& path)
+{
+    registerDocumentFormats();
+    Globals::optForICloud(false);
+    Globals::optForDropbox(false);
+    CompletionRecorder recorder;
+    IdeaDocumentDataObjectPtr payload;
+    PersistenceController::singleton().importDocument(
+        QUrl::fromLocalFile(path), IdeaDocument::TemporaryLocation,
+        expectCall<const DocumentImporter::Read&>(
+            recorder, QStringLiteral("import"),
+            [&](const DocumentImporter::Read& read) { payload = DocumentImporter::payloadOf(read); }));
+    EXPECT_TRUE(recorder.waitAll()) << "no completion for " << path.toStdString();
+    return payload;
+}
+
 // The attachment store of the writer tests: bytes by identifier, delivered on the main queue
 // (or inline), null bytes for an attachment it does not have.
 class ScopedAttachmentStore
@@ -432,24 +451,13 @@ TEST(ArchiveImport, TheFacadeImporterReadsArchivesOnceTheFormatsAreRegistered)
 
 TEST(ArchiveImport, TheStorageFacadeImportsAnArchiveWithItsAttachmentsIntoTheTemporaryLocation)
 {
-    registerDocumentFormats();
-    Globals::optForICloud(false);
-    Globals::optForDropbox(false);
-    PersistenceController& controller = PersistenceController::singleton();
-    CompletionRecorder recorder;
-    IdeaDocumentDataObjectPtr payload;
-    controller.importDocument(
-        QUrl::fromLocalFile(archiveDir() + QStringLiteral("/pictures.corvex")),
-        IdeaDocument::TemporaryLocation,
-        expectCall<const DocumentImporter::Read&>(
-            recorder, QStringLiteral("import"), [&](const DocumentImporter::Read& resultRead) {
-                const IdeaDocumentDataObjectPtr result = DocumentImporter::payloadOf(resultRead);
-                payload = result;
-            }));
-    ASSERT_TRUE(recorder.waitAll());
+    const IdeaDocumentDataObjectPtr payload =
+        importedThroughStorage(archiveDir() + QStringLiteral("/pictures.corvex"));
     ASSERT_TRUE(payload);
     EXPECT_EQ(payload->idea()->text(), QStringLiteral("Trip to Z\u00fcrich"));
 
+    PersistenceController& controller = PersistenceController::singleton();
+    CompletionRecorder recorder;
     const QDir attachments(archiveDir() + QStringLiteral("/attachments"));
     for (const QString& name : attachments.entryList(QDir::Files)) {
         QByteArray stored;
@@ -493,8 +501,6 @@ TEST(DocumentFormatsRegistration, RegisteringInstallsTheOPMLParserBehindThePaylo
 TEST(ArchiveImport, TheStorageFacadeImportsAnOPMLFileThroughTheRegisteredParserWithFreshIdentifiers)
 {
     registerDocumentFormats();
-    Globals::optForICloud(false);
-    Globals::optForDropbox(false);
     const QString source = test::outline::opmlDataDir() + QStringLiteral("/import/outliner_nested.opml");
     const QJsonObject expected =
         test::outline::readJson(test::outline::opmlDataDir() +
@@ -507,21 +513,11 @@ TEST(ArchiveImport, TheStorageFacadeImportsAnOPMLFileThroughTheRegisteredParserW
     for (const IdeaPtr& idea : preOrder(direct->idea()))
         directIdentifiers.insert(idea->identifier());
 
-    PersistenceController& controller = PersistenceController::singleton();
     for (const QString& name : {QStringLiteral("trip.opml"), QStringLiteral("TRIP.XML")}) {
         SCOPED_TRACE(name.toStdString());
         const QString path = outPath(name);
         writeFile(path, readBytes(source));
-        CompletionRecorder recorder;
-        IdeaDocumentDataObjectPtr payload;
-        controller.importDocument(
-            QUrl::fromLocalFile(path), IdeaDocument::TemporaryLocation,
-            expectCall<const DocumentImporter::Read&>(
-                recorder, QStringLiteral("import"), [&](const DocumentImporter::Read& resultRead) {
-                    const IdeaDocumentDataObjectPtr result = DocumentImporter::payloadOf(resultRead);
-                    payload = result;
-                }));
-        ASSERT_TRUE(recorder.waitAll());
+        const IdeaDocumentDataObjectPtr payload = importedThroughStorage(path);
         ASSERT_TRUE(payload);
         ASSERT_TRUE(payload->idea());
         EXPECT_EQ(test::outline::importDump(payload->idea()).toStdString(),
@@ -537,17 +533,7 @@ TEST(ArchiveImport, TheStorageFacadeImportsAnOPMLFileThroughTheRegisteredParserW
     // A file named like OPML that is none imports as nothing, through the same path.
     const QString broken = outPath(QStringLiteral("broken.opml"));
     writeFile(broken, QByteArrayLiteral("not an outline"));
-    CompletionRecorder recorder;
-    IdeaDocumentDataObjectPtr payload = IdeaDocumentDataObject::create();
-    controller.importDocument(
-        QUrl::fromLocalFile(broken), IdeaDocument::TemporaryLocation,
-        expectCall<const DocumentImporter::Read&>(
-            recorder, QStringLiteral("broken import"), [&](const DocumentImporter::Read& resultRead) {
-                const IdeaDocumentDataObjectPtr result = DocumentImporter::payloadOf(resultRead);
-                payload = result;
-            }));
-    ASSERT_TRUE(recorder.waitAll());
-    EXPECT_FALSE(payload);
+    EXPECT_FALSE(importedThroughStorage(broken));
 }
 
 TEST(ArchiveImport, AHandlerReplyingFromAnotherThreadGetsTheNextPairAndTheCompletionComesOnTheMainQueue)
@@ -747,22 +733,8 @@ TEST(ArchiveImport, AnArchiveCutShortAnywhereAmongItsPairsHandsNoAttachmentOver)
 
 TEST(ArchiveImport, AnArchiveTruncatedInItsSecondAttachmentLeavesNoAttachmentInTheTemporaryLocation)
 {
-    registerDocumentFormats();
-    Globals::optForICloud(false);
-    Globals::optForDropbox(false);
-    PersistenceController& controller = PersistenceController::singleton();
-    CompletionRecorder recorder;
-    IdeaDocumentDataObjectPtr payload = IdeaDocumentDataObject::create();
-    controller.importDocument(
-        QUrl::fromLocalFile(archiveDir() + QStringLiteral("/truncated_second_attachment.corvex")),
-        IdeaDocument::TemporaryLocation,
-        expectCall<const DocumentImporter::Read&>(
-            recorder, QStringLiteral("import"), [&](const DocumentImporter::Read& resultRead) {
-                const IdeaDocumentDataObjectPtr result = DocumentImporter::payloadOf(resultRead);
-                payload = result;
-            }));
-    ASSERT_TRUE(recorder.waitAll());
-    EXPECT_FALSE(payload);
+    EXPECT_FALSE(
+        importedThroughStorage(archiveDir() + QStringLiteral("/truncated_second_attachment.corvex")));
 
     const QDir attachments(archiveDir() + QStringLiteral("/attachments"));
     ASSERT_EQ(attachments.entryList(QDir::Files).size(), 2);
