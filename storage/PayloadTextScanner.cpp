@@ -162,7 +162,7 @@ template <std::size_t size> [[gnu::always_inline]] inline bool sameBytes(const c
 // The plain run of a string from `p` lower-cased to `out`, thirty-two bytes a step, for
 // processors with AVX2 (chosen at run time): ASCII and Latin-1's letters and signs (U+0080 to
 // U+00FF, C2 or C3 and a continuation byte), up to the first other byte or quote, backslash
-// or control character. Answers how many bytes it took, as many as it wrote. Each step also
+// or control character. Returns the count of bytes it took, as many as it wrote. Each step also
 // reads the byte before it (the string's opening quote at the first) and the one after it,
 // so that a character split between two steps is taken whole; it stops 33 bytes before
 // `end` and 32 before `outEnd`.
