@@ -76,11 +76,13 @@ QString SearchCache::nextDocIdentifierThatIsMissing(const std::vector<IdeaProxyP
 QStringList SearchCache::docIdentifiersThatAreMissing(const std::vector<IdeaProxyPtr>& proxies) const
 {
     QStringList missing;
+    // Sized at the first missing document: a search over a full cache allocates nothing.
     QSet<QString> listed;
-    listed.reserve(qsizetype(proxies.size()));
     for (const IdeaProxyPtr& proxy : proxies) {
         if (!proxy || proxy->docIdentifier().isNull() || mDict.contains(proxy->docIdentifier()))
             continue;
+        if (listed.isEmpty())
+            listed.reserve(qsizetype(proxies.size()));
         if (!listed.contains(proxy->docIdentifier())) {
             listed.insert(proxy->docIdentifier());
             missing.append(proxy->docIdentifier());

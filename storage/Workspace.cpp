@@ -396,11 +396,7 @@ void Workspace::searchStep(const std::shared_ptr<ExecuteBlock>& run, const QStri
     // The reads under way answer first; their answers take the next step.
     if (!mSearchReads.isEmpty())
         return;
-    // Once every read has answered, usually nothing is missing: asked without building the
-    // list first.
-    const QStringList missing = mSearchCache.nextDocIdentifierThatIsMissing(mIdeaProxies).isNull()
-                                    ? QStringList()
-                                    : mSearchCache.docIdentifiersThatAreMissing(mIdeaProxies);
+    const QStringList missing = mSearchCache.docIdentifiersThatAreMissing(mIdeaProxies);
     if (!missing.isEmpty()) {
         if (inLazyMode && !Globals::isUserIdle()) {
             run->repeatAsyncAfterDelay(SearchWaitSeconds);
