@@ -17,6 +17,7 @@
 #include "tests/doubles/ui/ScriptedAlertRunner.h"
 #include "tests/doubles/ui/ScriptedFilePanelRunner.h"
 #include "tests/export/dialog/ExportDialogRig.h"
+#include "tests/support/FailureText.h"
 #include "tests/support/FaultShim.h"
 #include "tests/support/HelperProcess.h"
 #include "tests/support/LogCapture.h"
@@ -31,7 +32,6 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <cerrno>
-#include <cstring>
 #include <gtest/gtest.h>
 #include <optional>
 
@@ -341,7 +341,7 @@ TEST(ExportPanes, AFailedRenameKeepsTheOldFileLogsTheLineAndShowsAnAlert)
         EXPECT_EQ(rig.alerts->presented()[0].messageText, QStringLiteral("Failed to save file"));
         // The alert and a warning say why.
         const QString& informative = rig.alerts->presented()[0].informativeText;
-        const QString cause = QString::fromLocal8Bit(::strerror(EIO));
+        const QString cause = test::errnoText(EIO);
         EXPECT_TRUE(informative.contains(path)) << informative.toStdString();
         EXPECT_TRUE(informative.contains(cause)) << informative.toStdString();
         EXPECT_EQ(log.count(LogLevel::Warning, QStringLiteral("ShareTypeView: ")), 1)
