@@ -7,6 +7,7 @@
 #include "platform/core/WholeFileReader.h"
 #include "storage/AttachmentDocument.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -31,12 +32,32 @@ std::pair<qint64, qint64> copyAge(const QString& name)
     return {match.captured(1).toLongLong(), match.captured(2).toLongLong()};
 }
 
-// The root idea identifier of a copy's payload; empty when it cannot be read.
-QString rootIdeaOf(const QString& path)
+// What a copy holds: its root idea identifier (empty when it cannot be read) and when it was
+// last saved.
+struct CopyPayload
+{
+    QString root;
+    QDateTime saved;
+};
+
+CopyPayload payloadOf(const QString& path)
 {
     const Result<QByteArray> bytes = WholeFileReader::read(path, AttachmentDocument::MaxFileSize);
     const auto payload = bytes.ok() ? IdeaDocumentDataObject::readFromSomeData(bytes.value()) : nullptr;
-    return payload && payload->idea() ? payload->idea()->identifier() : QString();
+    if (!payload || !payload->idea())
+        return {};
+    return {payload->idea()->identifier(), payload->dateModified()};
+}
+
+// Which of two copies of one document holds the later work. A copy's name tells when it came
+// to this machine, not when its content was saved: a download of an older version can arrive
+// after an edit that was never uploaded. So the save time in the payload comes first, and the
+// name only breaks ties and stands in when a save time cannot be read.
+bool holdsLaterWork(const CopyPayload& a, const QString& aName, const CopyPayload& b, const QString& bName)
+{
+    if (a.saved.isValid() && b.saved.isValid() && a.saved != b.saved)
+        return a.saved > b.saved;
+    return copyAge(aName) > copyAge(bName);
 }
 
 bool moveInto(const QString& path, const QString& folder)
@@ -66,21 +87,21 @@ bool DropboxSetAside::setAsideCopies(const QString& managedFolder, qint64 stamp)
     const QDir managed(managedFolder);
     for (const QString& name : managed.entryList({QStringLiteral("*.crvx")}, QDir::Files | QDir::Hidden))
         allMoved = moveInto(managed.filePath(name), aside) && allMoved;
-    // Each group's newest copy, by its root idea; unreadable copies have no group.
-    std::map<QString, QString> newest;
+    // Each group's copy with the latest work, by its root idea; unreadable copies have no group.
+    std::map<QString, std::pair<QString, CopyPayload>> latest;
     const QDir asideDir(aside);
     for (const QString& name : asideDir.entryList({QStringLiteral("*.crvx")}, QDir::Files | QDir::Hidden)) {
-        const QString root = rootIdeaOf(asideDir.filePath(name));
-        if (root.isEmpty())
+        CopyPayload payload = payloadOf(asideDir.filePath(name));
+        if (payload.root.isEmpty())
             continue;
-        auto [found, added] = newest.emplace(root, name);
-        if (!added && copyAge(found->second) < copyAge(name))
-            found->second = name;
+        const QString root = payload.root;
+        auto [found, added] = latest.try_emplace(root, name, payload);
+        if (!added && holdsLaterWork(payload, name, found->second.second, found->second.first))
+            found->second = {name, std::move(payload)};
     }
-    for (const auto& group : newest)
-        if (!moveInto(asideDir.filePath(group.second), waiting)) {
-            Log::warning(
-                QStringLiteral("Dropbox: could not move %1 to the waiting copies").arg(group.second));
+    for (const auto& [root, copy] : latest)
+        if (!moveInto(asideDir.filePath(copy.first), waiting)) {
+            Log::warning(QStringLiteral("Dropbox: could not move %1 to the waiting copies").arg(copy.first));
             allMoved = false;
         }
     return allMoved;

@@ -9,9 +9,10 @@ namespace corvex {
 // cannot be read, every document copy of the managed folder moves into "setaside/<ms>" (a
 // folder the start-up clean-up never lists, as its name has no point), so that no unsynced
 // edit is removed with the records that named it. The copies are grouped by the root idea
-// identifier of their payload; each group's newest (by the time and counter in its name)
-// moves on into "setaside/waiting", from where the mode adopts it once it has listed Dropbox;
-// the rest stay where they are. File operations only; any thread.
+// identifier of their payload; each group's copy with the latest save (by the payload's
+// dateModified, then by the time and counter in its name) moves on into "setaside/waiting",
+// from where the mode adopts it once it has listed Dropbox; the rest stay where they are.
+// File operations only; any thread.
 class DropboxSetAside
 {
 public:
@@ -22,7 +23,7 @@ public:
     static QString folder(const QString& managedFolder);
     static QString waitingFolder(const QString& managedFolder);
 
-    // Moves the copies aside under `stamp` and the newest of each group on into the waiting
+    // Moves the copies aside under `stamp` and the latest of each group on into the waiting
     // folder. False when a copy could not be moved.
     static bool setAsideCopies(const QString& managedFolder, qint64 stamp);
     // The copies waiting for adoption, by path, in name order.

@@ -6,7 +6,12 @@
 
 #include "cloud/dropbox/DropboxContentHash.h"
 #include "cloud/dropbox/DropboxSetAside.h"
+#include "model/Idea.h"
+#include "model/IdeaDocumentDataObject.h"
+#include "tests/cloud/CloudTestSupport.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 
@@ -94,6 +99,41 @@ TEST_F(DropboxLocationRecoveryTest, DamagedStatusFileKeepsAnOfflineEdit)
     EXPECT_EQ(remoteDump(), remote);
 }
 
+// The copies of one document set aside after the status file was lost: the one that waits
+// for adoption is the one with the latest save, even when a download of an older version came
+// to the machine after an edit that never reached Dropbox. Copies without a readable save time
+// go by their names.
+TEST(DropboxSetAsideTest, TheCopyWithTheLatestSaveWaits)
+{
+    const QString folder = testDir() + QStringLiteral("/managed");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QDateTime earlier(QDate(2026, 3, 1), QTime(9, 0), Qt::UTC);
+    const auto writeCopy = [&](const QString& name, const QString& root, const QString& text,
+                               const QDateTime& saved) {
+        const auto payload =
+            IdeaDocumentDataObject::payloadForWriting(Idea::initWithText(text, root), earlier, saved);
+        if (!saved.isValid())
+            payload->setDateModified(QDateTime());
+        QFile file(folder + QLatin1Char('/') + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(payload->corvexData().valueOr(QByteArray()));
+    };
+    writeCopy(QStringLiteral("file1000_2.crvx"), QStringLiteral("idA"), QStringLiteral("edited"),
+              earlier.addSecs(3600));
+    writeCopy(QStringLiteral("file2000_3.crvx"), QStringLiteral("idA"), QStringLiteral("downloaded"),
+              earlier);
+    writeCopy(QStringLiteral("file1000_4.crvx"), QStringLiteral("idB"), QStringLiteral("older"), QDateTime());
+    writeCopy(QStringLiteral("file2000_5.crvx"), QStringLiteral("idB"), QStringLiteral("newer"), QDateTime());
+
+    ASSERT_TRUE(DropboxSetAside::setAsideCopies(folder, 7));
+    QStringList waiting;
+    for (const QString& path : DropboxSetAside::waitingCopies(folder))
+        waiting.append(storedRootText(path));
+    EXPECT_EQ(waiting, (QStringList{QStringLiteral("edited"), QStringLiteral("newer")}));
+    EXPECT_EQ(filesIn(DropboxSetAside::folder(folder) + QStringLiteral("/7")),
+              (QStringList{QStringLiteral("file1000_4.crvx"), QStringLiteral("file2000_3.crvx")}));
+}
+
 // Half a document under a Content-Length of that half, its metadata the whole file's: the old
 // copy stays in use, and the document is fetched again whole.
 TEST_F(DropboxLocationRecoveryTest, ShortDownloadKeepsTheOldCopyAndFetchesAgain)
@@ -150,6 +190,31 @@ TEST_F(DropboxLocationRecoveryTest, SameContentUnderANewRevisionMakesNoCopy)
     ASSERT_TRUE(converge());
     EXPECT_EQ(remoteDump(), (DocumentDump{{id, QStringLiteral("changed offline")}}));
     EXPECT_EQ(a->dump(), remoteDump());
+}
+
+// A change made offline meets another machine's change: the remote version is kept as a
+// copy. Another program then touches the file (a new revision of the same content) before the
+// change is uploaded: that content is kept already, so no second copy is made.
+TEST_F(DropboxLocationRecoveryTest, ATouchAfterAConflictMakesNoSecondCopy)
+{
+    a->start();
+    b->start();
+    const QString id = a->create(QStringLiteral("base"));
+    ASSERT_TRUE(converge());
+    goOffline(*a);
+    ASSERT_TRUE(a->edit(id, QStringLiteral("from A")));
+    a->stop();
+    comeBack(*a);
+    ASSERT_TRUE(b->edit(id, QStringLiteral("from B")));
+    ASSERT_TRUE(pumpDropbox([&] { return rootTextOf(emulator.file(id.mid(8))->content) == "from B"; }));
+    // A's uploads are refused for a while, so that the touch comes before any of them lands.
+    emulator.injectFault("files/upload", DropboxEmulator::Fault::Status503, 4);
+    a->start();
+    ASSERT_TRUE(pumpDropbox([&] { return a->mode->state().docs.size() == 2; }));
+    const QString rev = emulator.file(id.mid(8))->rev;
+    ASSERT_NE(emulator.putFile(id.mid(8), emulator.file(id.mid(8))->content), rev);
+    ASSERT_TRUE(converge());
+    expectConflictKept(id, QStringLiteral("from A"), QStringLiteral("from B"));
 }
 
 } // namespace corvex::test

@@ -383,7 +383,11 @@ TEST_F(DropboxLocationSoak, KilledAtSeededPointsConverges)
     std::multimap<QString, QString> byRootIdea; // the texts on Dropbox by their root idea
     int duplicates = 0;
     for (const auto& [id, text] : remote) {
-        duplicates += contents.contains(text) ? 1 : 0;
+        if (contents.contains(text)) {
+            ++duplicates;
+            ADD_FAILURE() << "seed " << seed << " " << id.toStdString() << " holds " << text.toStdString()
+                          << " again";
+        }
         contents.insert(text);
         const auto held = emulator.file(id.mid(8));
         const auto payload = held ? IdeaDocumentDataObject::readFromSomeData(held->content) : nullptr;
@@ -407,7 +411,6 @@ TEST_F(DropboxLocationSoak, KilledAtSeededPointsConverges)
         ++lost;
         ADD_FAILURE() << "seed " << seed << " " << id.toStdString() << " lost " << text.toStdString();
     }
-    EXPECT_EQ(duplicates, 0) << "seed " << seed;
     QStringList where;
     for (const auto& [point, count] : killedAt)
         where.append(QStringLiteral("%1 %2").arg(QString::fromUtf8(point)).arg(count));

@@ -367,6 +367,17 @@ protected:
         return texts;
     }
 
+    // After a conflict over `id`: Dropbox holds `kept` under its name and `copy` as a document
+    // of its own, nothing else, and both machines show the same.
+    void expectConflictKept(const QString& id, const QString& kept, const QString& copy)
+    {
+        const DocumentDump remote = remoteDump();
+        EXPECT_EQ(textsOf(remote), (QStringList{kept, copy}));
+        EXPECT_EQ(remote.count(id) ? remote.at(id) : QString(), kept);
+        EXPECT_EQ(a->dump(), remote);
+        EXPECT_EQ(b->dump(), remote);
+    }
+
     std::unique_ptr<DropboxMachine> a;
     std::unique_ptr<DropboxMachine> b;
 
