@@ -723,6 +723,12 @@ void DropboxEmulator::injectFault(const QByteArray& route, Fault fault, int time
         d->faults[route].push_back(fault);
 }
 
+void DropboxEmulator::clearFaults()
+{
+    std::lock_guard lock(d->mutex);
+    d->faults.clear();
+}
+
 void DropboxEmulator::setRateLimit(int retryAfterSeconds)
 {
     std::lock_guard lock(d->mutex);

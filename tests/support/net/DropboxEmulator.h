@@ -116,6 +116,8 @@ public:
     void setPageSize(int entries);
     // The next `times` requests of `route` ("oauth2/token" too) meet `fault`.
     void injectFault(const QByteArray& route, Fault fault, int times = 1);
+    // Drops the faults no request has met yet, of every route.
+    void clearFaults();
     // Every request answers 429 too_many_requests with this Retry-After; 0 lifts the limit.
     void setRateLimit(int retryAfterSeconds);
     // Every request (the token route too) meets this fault until the outage ends (nothing):
