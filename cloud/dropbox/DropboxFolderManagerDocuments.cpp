@@ -224,9 +224,9 @@ DocumentInfo::Ref DropboxFolderManager::resolveLoadAndNotifyState(const QString&
 
     // A remote change met a local one: the remote version becomes a new document, and the
     // local change, now based on the remote revision, replaces the remote file. The remote
-    // version is also what the change now starts from, so that a later revision of the same
-    // content (another program touching the file before the upload) is known as such and not
-    // kept as a second copy. The copy's record names the same file; files are only removed
+    // version becomes the current copy the change starts from, so that a later revision of the
+    // same content (another program touching the file before the upload) is known as such and
+    // not kept as a second copy. The copy's record names the same file; files are only removed
     // when no record names them.
     keepAsConflictCopy(identifier, input);
     return DocumentInfo::make(nullptr, input, output->withRev(input->rev()));
