@@ -94,8 +94,7 @@ bool DropboxSetAside::setAsideCopies(const QString& managedFolder, qint64 stamp)
         CopyPayload payload = payloadOf(asideDir.filePath(name));
         if (payload.root.isEmpty())
             continue;
-        const QString root = payload.root;
-        auto [found, added] = latest.try_emplace(root, name, payload);
+        auto [found, added] = latest.try_emplace(payload.root, name, payload);
         if (!added && holdsLaterWork(payload, name, found->second.second, found->second.first))
             found->second = {name, std::move(payload)};
     }
