@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <tuple>
 
 namespace corvex::test {
 
@@ -107,23 +108,23 @@ TEST(DropboxSetAsideTest, TheCopyWithTheLatestSaveWaits)
 {
     const QString folder = testDir() + QStringLiteral("/managed");
     ASSERT_TRUE(QDir().mkpath(folder));
-    const QDateTime earlier(QDate(2026, 3, 1), QTime(9, 0), Qt::UTC);
-    const auto writeCopy = [&](const QString& name, const QString& root, const QString& text,
-                               const QDateTime& saved) {
-        const auto payload =
-            IdeaDocumentDataObject::payloadForWriting(Idea::initWithText(text, root), earlier, saved);
-        if (!saved.isValid())
+    const QDateTime start(QDate(2026, 3, 1), QTime(9, 0), Qt::UTC);
+    // Name, root idea, text, and the hour after `start` it was saved (-1: no save time).
+    const std::tuple<const char*, const char*, const char*, int> copies[] = {
+        {"file1000_2.crvx", "idA", "edited", 1},
+        {"file2000_3.crvx", "idA", "downloaded", 0},
+        {"file1000_4.crvx", "idB", "older", -1},
+        {"file2000_5.crvx", "idB", "newer", -1}};
+    for (const auto& [name, root, text, hour] : copies) {
+        const auto payload = IdeaDocumentDataObject::payloadForWriting(
+            Idea::initWithText(QString::fromLatin1(text), QString::fromLatin1(root)), start,
+            start.addSecs(3600 * hour));
+        if (hour < 0)
             payload->setDateModified(QDateTime());
-        QFile file(folder + QLatin1Char('/') + name);
+        QFile file(folder + QLatin1Char('/') + QLatin1String(name));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(payload->corvexData().valueOr(QByteArray()));
-    };
-    writeCopy(QStringLiteral("file1000_2.crvx"), QStringLiteral("idA"), QStringLiteral("edited"),
-              earlier.addSecs(3600));
-    writeCopy(QStringLiteral("file2000_3.crvx"), QStringLiteral("idA"), QStringLiteral("downloaded"),
-              earlier);
-    writeCopy(QStringLiteral("file1000_4.crvx"), QStringLiteral("idB"), QStringLiteral("older"), QDateTime());
-    writeCopy(QStringLiteral("file2000_5.crvx"), QStringLiteral("idB"), QStringLiteral("newer"), QDateTime());
+    }
 
     ASSERT_TRUE(DropboxSetAside::setAsideCopies(folder, 7));
     QStringList waiting;

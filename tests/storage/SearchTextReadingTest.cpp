@@ -15,6 +15,10 @@ using namespace corvex;
 
 namespace {
 
+// The scanner's two roads, each tested whichever this processor would take.
+constexpr PayloadTextScanner::Steps BothRoads[] = {PayloadTextScanner::Steps::Widest,
+                                                   PayloadTextScanner::Steps::Sixteen};
+
 // "<key>@<level>" of every entry, in order.
 QStringList entries(const IdeaTextMap& map)
 {
@@ -75,8 +79,7 @@ TEST(SearchTextReading, WhatTheWriterWritesIsScannedToTheStringsOfItsTree)
         const std::optional<QStringList> expected = treeEntries(json);
         ASSERT_TRUE(expected.has_value());
 
-        for (const PayloadTextScanner::Steps steps :
-             {PayloadTextScanner::Steps::Widest, PayloadTextScanner::Steps::Sixteen}) {
+        for (const PayloadTextScanner::Steps steps : BothRoads) {
             const std::optional<IdeaTextMap> scanned = PayloadTextScanner::scan(json, steps);
             ASSERT_TRUE(scanned.has_value()) << "the writer's own shape, seed " << seed;
             EXPECT_EQ(entries(*scanned), *expected) << "seed " << seed;
@@ -105,8 +108,7 @@ TEST(SearchTextReading, LowerCasingIsQStringsForEveryCharacterOfTheCasedPlanes)
     }
     texts.append(text);
     const QByteArray json = written(rootWithTexts(texts));
-    for (const PayloadTextScanner::Steps steps :
-         {PayloadTextScanner::Steps::Widest, PayloadTextScanner::Steps::Sixteen}) {
+    for (const PayloadTextScanner::Steps steps : BothRoads) {
         const std::optional<IdeaTextMap> scanned = PayloadTextScanner::scan(json, steps);
         ASSERT_TRUE(scanned.has_value());
         ASSERT_EQ(scanned->count(), texts.size() + 1);
@@ -216,9 +218,7 @@ TEST(SearchTextReading, StoredBytesThatAreNoPayloadAnswerWhy)
 
 TEST(SearchTextReading, EveryPlaceOfACharacterInTheStepsIsLowerCasedAsThePayloadReadersDo)
 {
-    // Both roads, whichever this processor would take.
-    for (const PayloadTextScanner::Steps steps :
-         {PayloadTextScanner::Steps::Widest, PayloadTextScanner::Steps::Sixteen}) {
+    for (const PayloadTextScanner::Steps steps : BothRoads) {
         SCOPED_TRACE(steps == PayloadTextScanner::Steps::Widest ? "widest steps" : "sixteen a step");
         // Each piece after 0 to 70 plain letters, so that it stands at every place of two
         // 32-byte steps, split between them too; more text after it, then the end of the string.
