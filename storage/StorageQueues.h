@@ -13,7 +13,8 @@ public:
     // The process-wide serial queue for persistence work (deflating, writing, syncing and
     // renaming stored documents), at background priority (SerialQueue::ThreadPriority).
     // Made on first use and never destroyed, so work posted to it
-    // late in the process still runs. Any thread.
+    // late in the process still runs; the application's quit waits (bounded) for its blocks
+    // (SerialQueue::setQuitWaitsForBlocks). Any thread.
     static SerialQueue& persistenceQueue();
 };
 

@@ -2,6 +2,7 @@
 
 #include "platform/core/AlternateSignalStack.h"
 #include "platform/core/Log.h"
+#include "platform/core/ProcessActivity.h"
 #include "platform/core/Scheduler.h"
 #include "platform/core/WorkerThread_p.h"
 
@@ -59,6 +60,22 @@ struct SerialQueue::State : std::enable_shared_from_this<SerialQueue::State>
     bool workerWaiting = false;
     std::thread worker;
     std::atomic<std::thread::id> owner{}; // the thread running a block of this queue
+    bool quitWaits = false;
+    ProcessActivity::Token activity = 0; // open while a block is queued or running
+
+    // Need the mutex.
+    void beginActivityLocked()
+    {
+        if (quitWaits && activity == 0)
+            activity = ProcessActivity::beginActivity(0, QString::fromUtf8(label));
+    }
+    void endActivityIfIdleLocked()
+    {
+        if (activity != 0 && pending.empty() && !running) {
+            ProcessActivity::endActivity(activity);
+            activity = 0;
+        }
+    }
 
     // Needs the mutex. Starts the worker if none runs; after the owner is gone the new
     // worker is detached, as nobody would join it.
@@ -84,6 +101,7 @@ struct SerialQueue::State : std::enable_shared_from_this<SerialQueue::State>
     {
         std::lock_guard lock(mutex);
         pending.push_back(Entry{std::move(block), nullptr});
+        beginActivityLocked();
         ensureWorkerLocked();
         wakeWorkerLocked();
     }
@@ -126,6 +144,7 @@ struct SerialQueue::State : std::enable_shared_from_this<SerialQueue::State>
                 lock.lock();
                 owner.store(std::thread::id());
                 running = false;
+                endActivityIfIdleLocked();
             }
             workerAlive = false;
         }
@@ -207,6 +226,7 @@ void SerialQueue::sync(const Task& block)
             std::lock_guard lock(state.mutex);
             state.owner.store(std::thread::id());
             state.running = false;
+            state.endActivityIfIdleLocked();
             state.wakeWorkerLocked();
         }
     } release{state};
@@ -254,6 +274,18 @@ const char* SerialQueue::labelData() const
 bool SerialQueue::isCurrent() const
 {
     return mState->owner.load() == std::this_thread::get_id();
+}
+
+void SerialQueue::setQuitWaitsForBlocks(bool waits)
+{
+    std::lock_guard lock(mState->mutex);
+    mState->quitWaits = waits;
+    if (waits && (mState->running || !mState->pending.empty()))
+        mState->beginActivityLocked();
+    else if (!waits && mState->activity != 0) {
+        ProcessActivity::endActivity(mState->activity);
+        mState->activity = 0;
+    }
 }
 
 } // namespace corvex

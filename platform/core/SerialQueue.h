@@ -61,6 +61,12 @@ public:
     // True inside a block of this queue, including a block run by sync.
     bool isCurrent() const;
 
+    // While on, the queue holds one process activity (ProcessActivity) from the moment a
+    // block is queued until no block is left, so that the quit waits for the writes it
+    // holds before the process ends: a block cut off by the end of the process would meet
+    // libraries already taken down. Off by default.
+    void setQuitWaitsForBlocks(bool waits);
+
 private:
     struct State;
     std::shared_ptr<State> mState;

@@ -163,6 +163,13 @@ void Application::signalPipeReadable()
 int Application::run()
 {
     const std::optional<int> ended = startUp();
+    // A quit while the launch ran (a signal at the launch's alert) never reaches the loop,
+    // whose end tells the observers and waits for the pending writes: that happens here.
+    if (ended && mQuitting) {
+        if (auto* bridge = ApplicationLifecycleBridge::installed(
+                qobject_cast<QGuiApplication*>(QCoreApplication::instance())))
+            bridge->applicationWillQuit();
+    }
     const int code = ended ? *ended : QCoreApplication::exec();
     // However the loop ended, or never ran (a quit during the launch): no drawing goes on
     // into what the application object and the static state take down.

@@ -19,16 +19,29 @@ const QString ApplicationLifecycleBridge::DidResignActiveNotification =
 const QString ApplicationLifecycleBridge::WillTerminateNotification =
     QStringLiteral("NSApplicationWillTerminateNotification");
 
+namespace {
+
+// The bridge is found again through a property: it has no meta-object of its own to search
+// children by.
+const char* const BridgeProperty = "corvexLifecycleBridge";
+
+} // namespace
+
+ApplicationLifecycleBridge* ApplicationLifecycleBridge::installed(QGuiApplication* application)
+{
+    if (application == nullptr)
+        return nullptr;
+    return static_cast<ApplicationLifecycleBridge*>(
+        qvariant_cast<QObject*>(application->property(BridgeProperty)));
+}
+
 ApplicationLifecycleBridge* ApplicationLifecycleBridge::install(QGuiApplication* application,
                                                                 double quitWaitSeconds)
 {
     if (application == nullptr)
         return nullptr;
-    // The bridge is found again through a property: it has no meta-object of its own to
-    // search children by.
-    static const char* const BridgeProperty = "corvexLifecycleBridge";
-    if (auto* existing = qvariant_cast<QObject*>(application->property(BridgeProperty)))
-        return static_cast<ApplicationLifecycleBridge*>(existing);
+    if (ApplicationLifecycleBridge* existing = installed(application))
+        return existing;
     auto* bridge = new ApplicationLifecycleBridge(quitWaitSeconds, application);
     application->setProperty(BridgeProperty, QVariant::fromValue(static_cast<QObject*>(bridge)));
     QObject::connect(application, &QGuiApplication::applicationStateChanged, bridge,

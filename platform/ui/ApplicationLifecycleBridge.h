@@ -28,6 +28,8 @@ public:
     // Connects to the application's state changes and aboutToQuit; the bridge is a child of
     // the application. A second install on the same application answers the first bridge.
     static ApplicationLifecycleBridge* install(QGuiApplication* application, double quitWaitSeconds = 2.0);
+    // The bridge install() put on the application, or null.
+    static ApplicationLifecycleBridge* installed(QGuiApplication* application);
 
     explicit ApplicationLifecycleBridge(double quitWaitSeconds = 2.0, QObject* parent = nullptr);
 

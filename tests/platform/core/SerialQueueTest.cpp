@@ -1,5 +1,6 @@
 #include "platform/core/SerialQueue.h"
 #include "platform/core/Log.h"
+#include "platform/core/ProcessActivity.h"
 #include "platform/core/QueueLabels.h"
 #include "platform/core/Semaphore.h"
 #include "tests/platform/core/CoreTestSupport.h"
@@ -239,6 +240,37 @@ TEST(SerialQueue, SuspendedQueueStartsNothingUntilEverySuspendIsResumed)
     EXPECT_FALSE(runUntil([&] { return ran.load() > 3; }, 0.05));
     queue.resume();
     EXPECT_TRUE(runUntil([&] { return ran.load() == 4; }));
+}
+
+TEST(SerialQueue, AQueueTheQuitWaitsForHoldsAnActivityWhileABlockIsQueuedOrRunning)
+{
+    ASSERT_FALSE(ProcessActivity::anyOpen());
+    SerialQueue plain(kLabel);
+    plain.suspend();
+    plain.async([] {});
+    EXPECT_FALSE(ProcessActivity::anyOpen()) << "a queue holds no activity unless asked";
+    plain.resume();
+
+    SerialQueue queue(kLabel);
+    queue.setQuitWaitsForBlocks(true);
+    queue.sync([] {});
+    EXPECT_FALSE(ProcessActivity::anyOpen()) << "a sync block leaves nothing open";
+    std::atomic<int> ran{0};
+    queue.suspend();
+    queue.async([&] { ++ran; });
+    queue.async([&] { ++ran; });
+    EXPECT_EQ(ProcessActivity::openActivities(), 1) << "one activity for the whole queue";
+    queue.resume();
+    EXPECT_TRUE(ProcessActivity::waitWhileOpen(10.0));
+    EXPECT_EQ(ran.load(), 2) << "the activity ended before the last block ran";
+
+    // Switched off with blocks queued, the queue lets the quit go.
+    queue.suspend();
+    queue.async([&] { ++ran; });
+    EXPECT_TRUE(ProcessActivity::anyOpen());
+    queue.setQuitWaitsForBlocks(false);
+    EXPECT_FALSE(ProcessActivity::anyOpen());
+    queue.resume();
 }
 
 TEST(SerialQueue, SuspendWhileABlockRunsLetsItFinishButStartsNoOther)
