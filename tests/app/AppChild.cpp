@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTimer>
 #include <csignal>
@@ -56,28 +57,36 @@ char** applicationArguments(const QStringList& files, int& count)
     return argv.data();
 }
 
-// Arguments of the script helper: the script's name, how many script arguments follow, them,
-// then the launch files.
+// Sends this process's stderr to a file of the test's folder.
+void stderrTo(const QString& name)
+{
+    const QByteArray log = QFile::encodeName(testDir() + QLatin1Char('/') + name);
+    const int fd = ::open(log.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        ::dup2(fd, STDERR_FILENO);
+}
+
+// Arguments of the script helper: the script's name, the file its stderr goes to (empty: the
+// test's stderr), how many script arguments follow, them, then the launch files.
 CORVEX_TEST_HELPER_WITHOUT_APPLICATION(corvex_with_script)
 {
-    if (args.size() < 2)
+    if (args.size() < 3)
         return 2;
     gScriptName = args[0];
-    const int count = args[1].toInt();
-    gScriptArguments = args.mid(2, count);
+    if (!args[1].isEmpty())
+        stderrTo(args[1]);
+    const int count = args[2].toInt();
+    gScriptArguments = args.mid(3, count);
     qAddPreRoutine(&scheduleScript);
     static int argc = 0;
-    char** argv = applicationArguments(args.mid(2 + count), argc);
+    char** argv = applicationArguments(args.mid(3 + count), argc);
     return runCorvex(argc, argv);
 }
 
 // The corvex executable, its log in the test's folder.
 CORVEX_TEST_HELPER_WITHOUT_APPLICATION(corvex_binary)
 {
-    const QByteArray log = QFile::encodeName(testDir() + QStringLiteral("/corvex.log"));
-    const int fd = ::open(log.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    if (fd >= 0)
-        ::dup2(fd, STDERR_FILENO);
+    stderrTo(QStringLiteral("corvex.log"));
     return execProgram(QByteArrayLiteral(CORVEX_APP_BINARY), args);
 }
 
@@ -115,9 +124,9 @@ AppChild::~AppChild()
 }
 
 std::unique_ptr<AppChild> AppChild::startScript(const QString& script, const QStringList& arguments,
-                                                const QStringList& files)
+                                                const QStringList& files, const QString& stderrFile)
 {
-    QStringList helperArguments{script, QString::number(arguments.size())};
+    QStringList helperArguments{script, stderrFile, QString::number(arguments.size())};
     helperArguments << arguments << files;
     auto process = HelperProcess::start(QStringLiteral("corvex_with_script"), helperArguments);
     return process ? std::unique_ptr<AppChild>(new AppChild(std::move(process))) : nullptr;

@@ -44,9 +44,11 @@ public:
 
     ~AppChild();
 
-    // This program as the application, running the script; `files` are its launch files.
+    // This program as the application, running the script; `files` are its launch files. Its
+    // stderr is the test's, or goes to `stderrFile` in the test's folder when one is named.
     static std::unique_ptr<AppChild> startScript(const QString& script, const QStringList& arguments,
-                                                 const QStringList& files = {});
+                                                 const QStringList& files = {},
+                                                 const QString& stderrFile = {});
     // The corvex executable with its arguments.
     static std::unique_ptr<AppChild> startBinary(const QStringList& arguments = {});
 

@@ -8,21 +8,34 @@
 #include "home/HomeViewController.h"
 #include "mindmap/SolarSystemViewController.h"
 #include "model/Globals.h"
+#include "platform/core/FileCoordinator.h"
+#include "platform/core/NotificationCenter.h"
+#include "platform/core/SaveFile.h"
+#include "platform/core/SerialQueue.h"
+#include "platform/ui/ApplicationLifecycleBridge.h"
 #include "platform/ui/Window.h"
 #include "shell/AppDelegate.h"
 #include "shell/MyWindow.h"
+#include "storage/StorageQueues.h"
 #include "tests/app/AppChild.h"
 #include "tests/app/JourneyTrees.h"
 #include "tests/app/MindMapJourney.h"
 #include "tests/app/UserFiles.h"
 #include "tests/app/UserInput.h"
 #include "tests/app/WhereOnScreen.h"
+#include "tests/support/TestEnvironment.h"
+#include "tests/support/TestFiles.h"
 #include "tests/webpage/LoopbackPageServer.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QRegularExpression>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
+#include <mutex>
 
 namespace corvex::test {
 
@@ -43,7 +56,10 @@ enum class Scene
     // A restored Dropbox document while Dropbox is off: its window closes at once, the launch
     // goes on to its first window.
     RestoredDropboxDocument,
-    LaunchAlert // the launch's alert that the saved windows could not be restored
+    LaunchAlert, // the launch's alert that the saved windows could not be restored
+    // The same alert, with a save on the storage queue that goes on until the quit has begun:
+    // the quit waits for it before the process ends.
+    LaunchAlertSaving
 };
 
 struct QuitCase
@@ -71,6 +87,7 @@ const QuitCase kCases[] = {
     {"RestoredDropboxDocumentCtrlQ", Scene::RestoredDropboxDocument, true},
     {"RestoredDropboxDocumentSigterm", Scene::RestoredDropboxDocument, false},
     {"LaunchAlertSigterm", Scene::LaunchAlert, false},
+    {"LaunchAlertSavingSigterm", Scene::LaunchAlertSaving, false},
 };
 
 void PrintTo(const QuitCase& quit, std::ostream* out)
@@ -79,6 +96,46 @@ void PrintTo(const QuitCase& quit, std::ostream* out)
 }
 
 // ---- Inside the child ----
+
+// The file the held save writes once the quit has begun.
+QString heldSavePath()
+{
+    return testDir() + QStringLiteral("/held-save.txt");
+}
+
+// Puts a save on the storage queue that waits for the quit's notice, then writes its file as
+// documents are written (coordinated, locked, through a temporary). Ended before the quit
+// waited for it, the process would cut it off. Nothing here is destroyed: the process may end
+// with the block still waiting.
+void holdASaveUntilTheQuit()
+{
+    struct Gate
+    {
+        std::mutex mutex;
+        std::condition_variable opened;
+        bool open = false;
+    };
+    static Gate* const gate = new Gate;
+    NotificationCenter::defaultCenter().addObserver(ApplicationLifecycleBridge::WillTerminateNotification,
+                                                    nullptr, [](const NotificationCenter::Notification&) {
+                                                        std::lock_guard lock(gate->mutex);
+                                                        gate->open = true;
+                                                        gate->opened.notify_all();
+                                                    });
+    StorageQueues::persistenceQueue().async([] {
+        std::unique_lock lock(gate->mutex);
+        if (!gate->opened.wait_for(lock, std::chrono::seconds(30), [] { return gate->open; }))
+            return;
+        lock.unlock();
+        // A failure shows as the missing file.
+        [[maybe_unused]] const bool coordinated = FileCoordinator().coordinateWriting(
+            heldSavePath(), FileCoordinator::WritingForReplacing, [](const QString& path) {
+                SaveFile file(path);
+                [[maybe_unused]] const bool written =
+                    file.open() && file.write(QByteArrayLiteral("saved")) >= 0 && file.commit().ok();
+            });
+    });
+}
 
 std::shared_ptr<SolarSystemViewController> tripShown()
 {
@@ -180,9 +237,12 @@ bool openScene(Scene scene)
             return false;
         break;
     case Scene::LaunchAlert:
+    case Scene::LaunchAlertSaving:
         // Shown while the launch runs, before the event loop: this runs inside the alert's own.
         if (!AppJourney::waitFor([] { return QApplication::activeModalWidget() != nullptr; }, 20.0))
             return false;
+        if (scene == Scene::LaunchAlertSaving)
+            holdASaveUntilTheQuit();
         break;
     }
     ready();
@@ -234,7 +294,7 @@ protected:
             UserFiles::setDefault(QStringLiteral("dropboxstoragechoice"), false);
             return {};
         }
-        if (scene == Scene::LaunchAlert) {
+        if (scene == Scene::LaunchAlert || scene == Scene::LaunchAlertSaving) {
             UserFiles::setDefault(QStringLiteral("CurrentState"), QStringLiteral("not a dictionary"));
             return {};
         }
@@ -273,9 +333,12 @@ TEST_P(QuitJourney, EndsCleanly)
 {
     const QuitCase& quit = GetParam();
     const QStringList files = prepare(quit.scene);
+    // With the web engine started, what the launch printed is kept to be read.
+    const bool engine = quit.scene == Scene::WebLinkEditor;
     auto child = AppChild::startScript(
         QStringLiteral("open_scene_then_quit"),
-        {QString::number(int(quit.scene)), quit.byKeys ? QStringLiteral("keys") : QString()}, files);
+        {QString::number(int(quit.scene)), quit.byKeys ? QStringLiteral("keys") : QString()}, files,
+        engine ? QStringLiteral("corvex.log") : QString());
     ASSERT_NE(child, nullptr);
     bool ready = false;
     while (const auto line = child->readLine(60.0)) {
@@ -299,8 +362,20 @@ TEST_P(QuitJourney, EndsCleanly)
     const AppEnding ending = child->waitForEnd(20.0);
     EXPECT_TRUE(ending.clean()) << ending.describe().toStdString();
     // What was open comes back at the next launch (the launch's alert comes before any window).
-    if (quit.scene != Scene::LaunchAlert) {
+    if (quit.scene != Scene::LaunchAlert && quit.scene != Scene::LaunchAlertSaving) {
         EXPECT_GE(savedWindows(), 1) << "the quit saved no window";
+    }
+    if (engine) {
+        // The engine's start-up chatter is silenced: nothing but Corvex's own log lines.
+        static const QRegularExpression ownLine(
+            QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\S+\\[\\d+\\] "));
+        const QString printed = QString::fromUtf8(readFile(testDir() + QStringLiteral("/corvex.log")));
+        for (const QString& line : printed.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            EXPECT_TRUE(ownLine.match(line).hasMatch()) << "not a log line of Corvex: " << line.toStdString();
+        }
+    }
+    if (quit.scene == Scene::LaunchAlertSaving) {
+        EXPECT_TRUE(QFileInfo::exists(heldSavePath())) << "the process ended before the save it held";
     }
 }
 
