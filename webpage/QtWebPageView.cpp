@@ -5,6 +5,7 @@
 #include "webpage/GuardedWebEnginePage.h"
 #include "webpage/MenuFilteringWebEngineView.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QPixmap>
 #include <QWebEngineDownloadRequest>
@@ -43,6 +44,10 @@ QtWebPageView::QtWebPageView()
     mWebView->setPage(mPage);
     QObject::connect(mPage, &QWebEnginePage::loadingChanged, mWebView,
                      [this](const QWebEngineLoadingInfo& info) { loadingChanged(info); });
+    // A page still alive when the engine releases its profiles (with the application object)
+    // is a fault the engine warns of ("Expect troubles").
+    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, mPage,
+                     [page = mPage.data()] { delete page; });
     mView = EmbeddedWidgetView::create(std::move(widget));
     mView->setJoinsWindowAfterTheEvent(true);
 }
@@ -64,6 +69,8 @@ void QtWebPageView::loadBypassingCaches(const QUrl& url)
         return;
     // The profile keeps no HTTP cache, so every load bypasses it. (Clearing a cache that does
     // not exist, QWebEngineProfile::clearHttpCache, stalls the next load in Qt 6.4.)
+    if (!mPage)
+        return;
     ++mLoadCount;
     mMeasuredSize = Size();
     mPage->load(url);
@@ -71,12 +78,13 @@ void QtWebPageView::loadBypassingCaches(const QUrl& url)
 
 bool QtWebPageView::canGoBack() const
 {
-    return mPage->history()->canGoBack();
+    return mPage && mPage->history()->canGoBack();
 }
 
 void QtWebPageView::goBack()
 {
-    mPage->triggerAction(QWebEnginePage::Back);
+    if (mPage)
+        mPage->triggerAction(QWebEnginePage::Back);
 }
 
 void QtWebPageView::loadingChanged(const QWebEngineLoadingInfo& info)
@@ -110,6 +118,8 @@ void QtWebPageView::measurePageThenFinish()
     // is asked in an isolated world, out of reach of the page's scripts.
     std::weak_ptr<QtWebPageView> weak = weak_from_this();
     const quint64 load = ++mLoadCount;
+    if (!mPage)
+        return;
     mPage->runJavaScript(QStringLiteral("(function() { var e = document.documentElement, b = document.body;"
                                         " return [Math.max(e ? e.scrollWidth : 0, b ? b.scrollWidth : 0),"
                                         " Math.max(e ? e.scrollHeight : 0, b ? b.scrollHeight : 0)]; })()"),
@@ -130,14 +140,14 @@ Size QtWebPageView::contentsSize() const
 {
     if (mMeasuredSize.width > 0 && mMeasuredSize.height > 0)
         return mMeasuredSize;
-    const QSizeF size = mPage->contentsSize();
+    const QSizeF size = mPage ? mPage->contentsSize() : QSizeF();
     return Size(size.width(), size.height());
 }
 
 void QtWebPageView::renderTopOfPage(Size area, CaptureCompletion completion)
 {
     const QSize wanted(int(std::ceil(area.width)), int(std::ceil(area.height)));
-    if (wanted.isEmpty()) {
+    if (wanted.isEmpty() || !mPage) {
         MainQueue::post([completion = std::move(completion)] { completion(QImage()); });
         return;
     }
@@ -187,6 +197,10 @@ void QtWebPageView::pollDrawing(const std::shared_ptr<Drawing>& drawing)
     // First the page must have the new size; then the drawing is taken once two grabs in a
     // row agree (the engine paints a resized page in several passes). Only a digest of the
     // previous grab is kept, so that a drawing never holds two bitmaps of its size.
+    if (!mPage) {
+        finishDrawing(*drawing, QImage());
+        return;
+    }
     std::weak_ptr<QtWebPageView> weak = weak_from_this();
     mPage->runJavaScript(
         QStringLiteral("[window.innerWidth, window.innerHeight]"), QWebEngineScript::ApplicationWorld,
@@ -219,7 +233,8 @@ void QtWebPageView::pollDrawing(const std::shared_ptr<Drawing>& drawing)
 void QtWebPageView::finishDrawing(const Drawing& drawing, QImage image)
 {
     mView->setFrame(drawing.previous);
-    mPage->settings()->setAttribute(QWebEngineSettings::ShowScrollBars, true);
+    if (mPage)
+        mPage->settings()->setAttribute(QWebEngineSettings::ShowScrollBars, true);
     mView->updatePresentation();
     if (!image.isNull() && image.size() != drawing.wanted)
         image = image.scaled(drawing.wanted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
@@ -229,7 +244,8 @@ void QtWebPageView::finishDrawing(const Drawing& drawing, QImage image)
 void QtWebPageView::loadBlankPage()
 {
     ++mLoadCount;
-    mPage->setUrl(QUrl(QStringLiteral("about:blank")));
+    if (mPage)
+        mPage->setUrl(QUrl(QStringLiteral("about:blank")));
 }
 
 } // namespace corvex

@@ -3,6 +3,7 @@
 #include "editor/WebPageView.h"
 
 #include <QImage>
+#include <QPointer>
 #include <memory>
 
 class QWebEngineLoadingInfo;
@@ -19,7 +20,8 @@ class MenuFilteringWebEngineView;
 // are all refused. Main-frame starts and real failures are reported; a load stopped by the
 // next one is not. The top of the page is drawn by sizing the view to the area wanted,
 // scrolled to the top, and grabbing it once the engine has painted it (the page reports the
-// new size and two grabs in a row agree; at most 4 s). Main thread only.
+// new size and two grabs in a row agree; at most 4 s). Once the application quits the page
+// is gone and the view shows and loads nothing. Main thread only.
 class QtWebPageView : public WebPageView, public std::enable_shared_from_this<QtWebPageView>
 {
 public:
@@ -63,7 +65,9 @@ private:
     std::weak_ptr<WebPageViewClient> mClient;
     std::shared_ptr<EmbeddedWidgetView> mView;
     MenuFilteringWebEngineView* mWebView = nullptr; // owned by mView
-    GuardedWebEnginePage* mPage = nullptr;          // owned by mWebView
+    // Owned by mWebView; deleted when the application quits, since a page must go before the
+    // engine releases its profile with the application object.
+    QPointer<GuardedWebEnginePage> mPage;
     QUrl mMainDocumentURL;
     // The document's extent measured after the last finished load.
     Size mMeasuredSize;

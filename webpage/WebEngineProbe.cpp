@@ -1,6 +1,7 @@
 #include "webpage/WebEngineProbe.h"
 
 #include "platform/core/Log.h"
+#include "webpage/WebEngineMessages.h"
 
 #include <QApplication>
 #include <QProcess>
@@ -56,6 +57,7 @@ int WebEngineProbe::runCheck(int, char** argv)
 {
     // No window is shown: the check needs no display.
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    WebEngineMessages::quieten();
     // The engine shares its surfaces through Qt's global OpenGL context, made with the
     // application object when this is set first.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);

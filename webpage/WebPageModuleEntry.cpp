@@ -1,6 +1,7 @@
 #include "webpage/WebPageModuleEntry.h"
 
 #include "webpage/QtWebPageView.h"
+#include "webpage/WebEngineMessages.h"
 #include "webpage/WebEngineProbe.h"
 #include "webpage/WebEngineSandbox.h"
 
@@ -12,6 +13,7 @@ std::shared_ptr<WebPageView> makeCheckedPageView()
 {
     // Decided before any page view, or the check's child, starts the engine.
     WebEngineSandbox::prepare();
+    WebEngineMessages::quieten();
     // An engine that cannot start would end the process: without one, no page view, and the
     // web-link editor shows its failure.
     if (!WebEngineProbe::engineStarts())
