@@ -25,12 +25,11 @@ QString testOutputDir()
 
 bool isSanitized()
 {
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
+#ifdef CORVEX_SANITIZED
     return true;
+#else
+    return false;
 #endif
-#endif
-    return qEnvironmentVariableIntValue("CORVEX_SANITIZED") == 1;
 }
 
 int heavyScale(int normal, int sanitized)

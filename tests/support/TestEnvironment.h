@@ -13,7 +13,7 @@ QString testDir();
 // "test-output", made on first use.
 QString testOutputDir();
 
-// True in a sanitizer build (or with CORVEX_SANITIZED=1); heavy tests scale down there.
+// True in a sanitizer tree (its compile definition CORVEX_SANITIZED); heavy tests scale down there.
 bool isSanitized();
 int heavyScale(int normal, int sanitized);
 

@@ -25,7 +25,7 @@ namespace {
 
 #define CORVEX_SKIP_UNDER_SANITIZERS()                                                                       \
     do {                                                                                                     \
-        if (qEnvironmentVariableIntValue("CORVEX_SANITIZED") == 1)                                           \
+        if (corvex::test::isSanitized())                                                                     \
             GTEST_SKIP() << "the sanitizers' own signal handlers take the probes' crashes";                  \
     } while (0)
 
@@ -247,7 +247,7 @@ TEST(CrashContext, withoutAReportPathNothingIsInstalled)
 
 TEST(CrashContext, underATracerNoHandlerIsInstalledAndTheRestIsSetUp)
 {
-    if (qEnvironmentVariableIntValue("CORVEX_SANITIZED") == 1)
+    if (corvex::test::isSanitized())
         GTEST_SKIP() << "the leak checker traces the child itself at its end";
     const QString directory = testDir() + QStringLiteral("/traced");
     QDir().mkpath(directory);

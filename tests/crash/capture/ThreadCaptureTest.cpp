@@ -8,6 +8,7 @@
 #include "crash/capture/BBXThreadCapture.h"
 #include "crash/runtime/BBXFile.h"
 #include "tests/crash/CrashTestSupport.h"
+#include "tests/support/TestEnvironment.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -120,7 +121,7 @@ void stackProbeHandler(int, siginfo_t*, void* userContext)
 
 TEST(ThreadCapture, theCrashHandlerFitsTheQueueThreadsAlternateStack)
 {
-    if (qEnvironmentVariableIntValue("CORVEX_SANITIZED") == 1)
+    if (corvex::test::isSanitized())
         GTEST_SKIP() << "the sanitizers' instrumentation deepens every frame: measured in the g++ tree";
     auto block = std::make_unique<BBXThreadCaptureBlock>();
     ASSERT_TRUE(BBXThreadCaptureInstall(block.get()));

@@ -183,7 +183,7 @@ struct Upload
 
 bool crashesAreSanitized()
 {
-    return qEnvironmentVariableIntValue("CORVEX_SANITIZED") == 1;
+    return corvex::test::isSanitized();
 }
 
 // The sanitizers' own signal handlers take the probes' crashes.
