@@ -112,9 +112,15 @@ bool AppJourney::activate(Window& window)
     QWidget* host = window.hostWidget();
     if (!host)
         return false;
-    host->raise();
-    host->activateWindow();
-    return waitFor([host, &window] { return host->isActiveWindow() && window.isKeyWindow(); }, 5.0);
+    // Asked again while it is not active, as a user clicks again: a window that was shown just
+    // before may still take the focus that its own showing asked for, after this request.
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        host->raise();
+        host->activateWindow();
+        if (waitFor([host, &window] { return host->isActiveWindow() && window.isKeyWindow(); }, 1.0))
+            return true;
+    }
+    return false;
 }
 
 std::vector<QWidget*> AppJourney::otherTopLevels()

@@ -251,11 +251,11 @@ TEST(SerialQueue, AQueueTheQuitWaitsForHoldsAnActivityWhileABlockIsQueuedOrRunni
     EXPECT_FALSE(ProcessActivity::anyOpen()) << "a queue holds no activity unless asked";
     plain.resume();
 
+    std::atomic<int> ran{0}; // outlives the queue, which runs its last block as it goes
     SerialQueue queue(kLabel);
     queue.setQuitWaitsForBlocks(true);
     queue.sync([] {});
     EXPECT_FALSE(ProcessActivity::anyOpen()) << "a sync block leaves nothing open";
-    std::atomic<int> ran{0};
     queue.suspend();
     queue.async([&] { ++ran; });
     queue.async([&] { ++ran; });
