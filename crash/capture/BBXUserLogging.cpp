@@ -136,8 +136,9 @@ void BBXUserLoggingWriteAndCheckABFiles(const BBXUserLoggingABStorage* store,
         BBXFileCloseWithOffset(&file, &size);
         if (!store->restrictedBySize && store->entryCounter != nullptr)
             store->entryCounter->fetch_add(1);
-        loggingQueue().async(
-            [store, current, size] { BBXUserLoggingCheckAndSwapABFiles(store, current, size); });
+        // Checked before the queue is let go: writers already waiting for it would otherwise
+        // add their records to a file that is full, past the pair's limit.
+        BBXUserLoggingCheckAndSwapABFiles(store, current, size);
     });
 }
 
