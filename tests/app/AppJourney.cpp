@@ -8,6 +8,7 @@
 #include "shell/AppDelegate.h"
 #include "shell/MainWindowController.h"
 #include "shell/MyWindow.h"
+#include "tests/app/UserInput.h"
 #include "tests/support/RunUntil.h"
 #include "tests/support/TestEnvironment.h"
 #include "toolkit/BaseViewController.h"
@@ -109,18 +110,7 @@ MyWindow& AppJourney::windowOf(const BaseViewController& screen)
 
 bool AppJourney::activate(Window& window)
 {
-    QWidget* host = window.hostWidget();
-    if (!host)
-        return false;
-    // Asked again while it is not active, as a user clicks again: a window that was shown just
-    // before may still take the focus that its own showing asked for, after this request.
-    for (int attempt = 0; attempt < 10; ++attempt) {
-        host->raise();
-        host->activateWindow();
-        if (waitFor([host, &window] { return host->isActiveWindow() && window.isKeyWindow(); }, 1.0))
-            return true;
-    }
-    return false;
+    return UserInput::activate(window);
 }
 
 std::vector<QWidget*> AppJourney::otherTopLevels()

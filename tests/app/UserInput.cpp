@@ -40,6 +40,20 @@ QWindow* hostWindow(Window& window)
     return host ? host->windowHandle() : nullptr;
 }
 
+// Before keys: the window becomes the active one unless a window of its own (a popover, a
+// dialog) is, which keys then reach as before. No window active at all happens between a
+// popover closing and its window taking the focus back.
+void activateForKeys(Window& window)
+{
+    QWidget* active = QApplication::activeWindow();
+    QWidget* host = window.hostWidget();
+    if (!host || active == host)
+        return;
+    // Popovers are tool windows, alerts and panels dialogs; main windows are plain windows.
+    if (active == nullptr || active->windowType() == Qt::Window)
+        UserInput::activate(window);
+}
+
 QPoint widgetPoint(Window& window, Point point)
 {
     return window.convertPointToWidget(point).toPoint();
@@ -243,14 +257,34 @@ ShownMenu UserInput::rightClick(Window& window, Point point, const QString& choo
     return shown;
 }
 
+bool UserInput::activate(Window& window)
+{
+    QWidget* host = window.hostWidget();
+    if (!host)
+        return false;
+    // Asked again while it is not active, as a user clicks again: a window shown or a popover
+    // closed just before may still move the focus that its own change asked for, after this
+    // request.
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        host->raise();
+        host->activateWindow();
+        if (test::runUntil([host, &window] { return host->isActiveWindow() && window.isKeyWindow(); }, 1.0))
+            return true;
+    }
+    return false;
+}
+
 void UserInput::pressKey(Window& window, Qt::Key key, Qt::KeyboardModifiers modifiers)
 {
+    // Keys reach the window the user is in: shortcuts of its menus match only there.
+    activateForKeys(window);
     if (QWindow* host = hostWindow(window))
         QTest::keyClick(host, key, modifiers);
 }
 
 void UserInput::typeText(Window& window, const QString& text)
 {
+    activateForKeys(window);
     for (const QChar character : text) {
         if (QWindow* host = hostWindow(window))
             QTest::keyClick(host, character.toLatin1());

@@ -54,6 +54,9 @@ public:
     // the menu stays open (the call returns when something else closes it).
     static ShownMenu rightClick(Window& window, Point point, const QString& choose = {},
                                 const std::function<void()>& whileOpen = {});
+    // Makes the window the active one (keys go to it) and waits until it is (at most about 10 s).
+    static bool activate(Window& window);
+    // Keys to a window: it becomes the active one first unless a popover or dialog of it is.
     static void pressKey(Window& window, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
     static void typeText(Window& window, const QString& text);
 
