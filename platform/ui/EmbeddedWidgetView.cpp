@@ -60,7 +60,7 @@ QRect widgetGeometry(Window& window, const Rect& baseRect)
 class EmbeddedWidgetView::HostPass final : public QObject
 {
 public:
-    HostPass(Window& window, QWidget* host) : QObject(host), mWindow(&window)
+    HostPass(Window& window, QWidget* host) : QObject(host), mWindow(&window), mWindowLife(window.lifeToken())
     {
         setObjectName(QLatin1String(kPassName));
         host->window()->installEventFilter(this);
@@ -68,6 +68,10 @@ public:
 
     ~HostPass() override
     {
+        // A window let go inside its host's close event leaves the host to a later turn: by
+        // then the window, and the hold of its views on their widgets, are gone.
+        if (mWindowLife.expired())
+            return;
         std::vector<std::shared_ptr<EmbeddedWidgetView>> views;
         if (const auto& content = mWindow->contentView())
             collect(*content, views);
@@ -85,7 +89,7 @@ public:
 protected:
     bool eventFilter(QObject*, QEvent* event) override
     {
-        if (event->type() == QEvent::UpdateRequest && !mRunning) {
+        if (event->type() == QEvent::UpdateRequest && !mRunning && !mWindowLife.expired()) {
             mRunning = true;
             EmbeddedWidgetView::updatePresentations(*mWindow);
             mRunning = false;
@@ -94,7 +98,8 @@ protected:
     }
 
 private:
-    Window* mWindow; // owns the host, which owns this object
+    Window* mWindow; // owns the host, which owns this object, unless the host outlives it
+    std::weak_ptr<const int> mWindowLife;
     bool mRunning = false;
 };
 

@@ -2,6 +2,7 @@
 // implicit grab, keys, the wheel, hovering, resizing and closing; and the window's pixels,
 // rendered and grabbed from the host, written under test-output/views.
 
+#include "platform/ui/EmbeddedWidgetView.h"
 #include "platform/ui/TrackingArea.h"
 #include "platform/ui/View.h"
 #include "platform/ui/Window.h"
@@ -338,9 +339,12 @@ TEST(WindowHostFrame, AWindowLetGoWhileItClosesIsNotTouchedAgain)
         EXPECT_TRUE(window.expired());
         EXPECT_EQ(Window::keyWindow(), nullptr);
     }
-    // Closed by its close box: the host goes once its close event is over.
+    // Closed by its close box: the host goes once its close event is over, after the window,
+    // and touches none of the window's views (here a field embedded in it) then.
     std::weak_ptr<LetGoWhenClosing> window = LetGoWhenClosing::make(storage);
     Window* closing = window.lock().get();
+    closing->setContentView(View::create());
+    closing->contentView()->addSubview(EmbeddedWidgetView::createLineEdit(Rect(5, 5, 30, 20)));
     closing->makeKeyAndOrderFront();
     QPointer<QWidget> host = closing->hostWidget();
     EXPECT_TRUE(host->close());
