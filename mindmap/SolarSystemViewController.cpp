@@ -3,6 +3,7 @@
 #include "mindmap/DeleteAreaView.h"
 #include "mindmap/DockAreaView.h"
 #include "mindmap/DocumentWindowServices.h"
+#include "mindmap/SaveRetry.h"
 #include "mindmap/SolarSystem.h"
 #include "model/ApplicationDelegate.h"
 #include "model/Globals.h"
@@ -245,6 +246,14 @@ bool SolarSystemViewController::restoreFromState(const ValueDictionary& state)
     return true;
 }
 
+QString SolarSystemViewController::shownDocIdentifier() const
+{
+    if (mDoc)
+        return mDoc->docIdentifier();
+    return mRestorationDictionary ? mRestorationDictionary->value(kDocIdentifierKey).toString()
+                                  : mOpeningDocIdentifier;
+}
+
 void SolarSystemViewController::tryLoadingDocumentForRestoration()
 {
     if (!mRestorationDictionary)
@@ -265,27 +274,41 @@ void SolarSystemViewController::tryLoadingDocumentForRestoration()
     PersistenceController& storage = PersistenceController::singleton();
     if (!storage.isLocationReadyForUse(location))
         return;
-    const std::shared_ptr<IdeaDocument> document = IdeaDocument::initWithIdentifier(docIdentifier);
+    // The one handle the location holds for the document, which the home screen, the editor
+    // and every other window use too: a second handle would write over their changes with
+    // its older tree, and a delete would find no window guarding it. A cloud document its
+    // location no longer lists is gone; a temporary document nobody opened yet gets a handle,
+    // which the open registers.
+    const std::shared_ptr<IdeaDocument> held = storage.findDocument(docIdentifier);
+    const std::shared_ptr<IdeaDocument> document = held ? held : storage.documentForIdentifier(docIdentifier);
     if (!document) {
         mRestorationDictionary.reset();
         if (Window* window = myWindow())
             window->performClose();
         return;
     }
-    // A file named by the state; without one (or with the identifier's URL an older state
-    // kept), a stored document keeps its identifier's URL and a new one has none.
-    if (const QUrl file(representedURL); file.isLocalFile())
-        document->setRepresentativeURL(file);
-    else if (location == IdeaDocument::TemporaryLocation)
-        document->setRepresentativeURL(QUrl());
+    // A new handle learns its file from the state; without one (or with the identifier's URL
+    // an older state kept), a stored document keeps its identifier's URL and a new one has
+    // none. A held handle knows its file already.
+    if (!held) {
+        if (const QUrl file(representedURL); file.isLocalFile())
+            document->setRepresentativeURL(file);
+        else if (location == IdeaDocument::TemporaryLocation)
+            document->setRepresentativeURL(QUrl());
+    }
     if (DocumentWindowServices* window = windowServices())
         window->setDocumentEdited(edited);
     mRestorationDictionary.reset();
+    mOpeningDocIdentifier = docIdentifier;
     std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
     storage.openDocument(document, [weak, document, ideaIdentifier](qint64 token) {
         auto self = weak.lock();
-        if (!self)
+        if (!self) {
+            if (token > 0)
+                PersistenceController::singleton().releaseDocument(document, token);
             return;
+        }
+        self->mOpeningDocIdentifier.clear();
         if (token < 1) {
             if (Window* window = self->myWindow())
                 window->performClose();

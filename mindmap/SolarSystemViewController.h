@@ -29,6 +29,7 @@ class DocumentWindowServices;
 class Event;
 class Menu;
 class MenuItem;
+class SaveRetry;
 class SimpleIdeaView;
 class SolarFocusObject;
 class SolarSystem;
@@ -205,8 +206,10 @@ public:
     // Refreshes the mind map from the model and saves; `saved` (may be empty) hears the
     // save's outcome.
     void updateSolarSystemAndSaveDocument(BoolCompletion saved = {});
-    bool canWeSafelyDeleteIdea(const std::shared_ptr<Idea>& idea, const QString& docIdentifier) override;
-    bool canWeSafelyDeleteIdeaWithIdentifier(const QString& ideaIdentifier, const QString& docIdentifier);
+    // False for the screen's own document when the idea is the one shown or above it, and
+    // for the whole document (a null identifier); a screen still restoring guards the
+    // document it is restoring.
+    bool canWeSafelyDeleteIdea(const QString& ideaIdentifier, const QString& docIdentifier) override;
 
     // ---- SolarSystemDelegate ----
     void onAddNewIdeaAfterIndex(std::int64_t index, const Rect& fromRect) override;
@@ -310,19 +313,30 @@ public:
     // Closes an open editor first (its result is kept and saved); asks whether to save an
     // edited document of the temporary location (answering false meanwhile); otherwise
     // hands the document back and answers true.
+    //
+    // A save that fails is tried again (SaveRetry) until one succeeds; meanwhile the window
+    // is marked edited, and closing it asks first whether to lose the changes.
     bool startClosingCanCloseNow() override;
+    // The map's name and why its last save failed, while no later save succeeded.
+    std::optional<UnsavedChanges> unsavedChanges() const override;
     void pleaseDismissSharingView(ViewController& screen);
     const std::shared_ptr<ExportScreen>& exportScreen() const { return mExportScreen; }
     bool canCloseTempFileIfAsked() const { return mCanCloseTempFileIfAsked; }
 
 private:
     void showCloseTempFileQuestion();
+    void showCloseLosingChangesQuestion(const UnsavedChanges& lost);
     void closeWindowLater();
     static void showResultIfError(const MyResultPtr& result);
+    // A save's outcome: a failure is kept, told once and tried again; a success ends it.
+    void saveFailed();
+    void saveSucceeded();
 
     std::shared_ptr<ExportScreen> mExportScreen;
     std::shared_ptr<ExportScreenDelegate> mExportScreenDelegate;
     bool mCanCloseTempFileIfAsked = false;
+    std::unique_ptr<SaveRetry> mSaveRetry; // made at the first failure
+    bool mCanCloseLosingChanges = false;
     // --- end ---
 
 protected:
@@ -331,6 +345,8 @@ protected:
 private:
     void initializeSolarSystemViewController();
     void tryLoadingDocumentForRestoration();
+    // The document shown, or the one a restoration waits for; empty for neither.
+    QString shownDocIdentifier() const;
     void observeDocument();
     void stopObserving();
     Rect mindMapFrame() const;
@@ -380,6 +396,8 @@ private:
     int mSavesInFlight = 0;
     qint64 mDocToken = 0;
     std::shared_ptr<ValueDictionary> mRestorationDictionary;
+    // The document a restoration is opening, until the open answers.
+    QString mOpeningDocIdentifier;
     IdeaPtr mOwnIdea;
     IdeaPtr mRealIdea;
     IdeaPtr mRootIdea;

@@ -4,6 +4,7 @@
 #include "formats/ExportImport.h"
 #include "mindmap/DocumentWindowServices.h"
 #include "mindmap/ExportAndPrintSeams.h"
+#include "mindmap/SaveRetry.h"
 #include "mindmap/SolarSystemViewController.h"
 #include "model/ApplicationDelegate.h"
 #include "model/Globals.h"
@@ -15,6 +16,7 @@
 #include "platform/ui/Window.h"
 #include "storage/PersistenceController.h"
 #include "toolkit/CustomAlertView.h"
+#include "toolkit/LosingChangesAlert.h"
 #include "toolkit/PartialViewTransitionAnimation.h"
 
 #include <QFileInfo>
@@ -25,6 +27,7 @@ namespace {
 
 const QString kExportScreenOperation = QStringLiteral("Sharing");
 const QString kCloseTempFileQuestion = QStringLiteral("CloseTempFile");
+const QString kCloseLosingChangesQuestion = QStringLiteral("CloseLosingChanges");
 
 // Hands the export screen's request to dismiss to the screen that presented it (held weakly:
 // the export screen keeps its delegate).
@@ -97,6 +100,9 @@ void SolarSystemViewController::qvSaveLocalFile()
         qvSaveLocalFileAs();
         return;
     }
+    // The user saves: a failed save of the document is tried again now, not at its time.
+    if (mSaveRetry)
+        mSaveRetry->attemptNow();
     doSaveLocalFile(url, [](const MyResultPtr& result) { showResultIfError(result); });
 }
 
@@ -104,6 +110,8 @@ void SolarSystemViewController::qvSaveLocalFileAs()
 {
     if (!mDoc || mDoc->isCloudDocument() || screenOccupied())
         return;
+    if (mSaveRetry)
+        mSaveRetry->attemptNow();
     performSaveLocalFileWithCompletion([](const MyResultPtr& result) { showResultIfError(result); });
 }
 
@@ -296,9 +304,14 @@ bool SolarSystemViewController::startClosingCanCloseNow()
     // Nothing shown, or the document handed back already (a switch to the home screen).
     if (!mOwnIdea || !mDoc || mDocToken <= 0)
         return true;
-    // The question is up already.
-    if (currentOccupyingOperation() == kCloseTempFileQuestion)
+    // A question is up already.
+    if (currentOccupyingOperation() == kCloseTempFileQuestion ||
+        currentOccupyingOperation() == kCloseLosingChangesQuestion)
         return false;
+    if (const auto lost = unsavedChanges(); lost && !mCanCloseLosingChanges) {
+        showCloseLosingChangesQuestion(*lost);
+        return false;
+    }
     const DocumentWindowServices* window = windowServices();
     if (mDoc->location() == 0 && !mCanCloseTempFileIfAsked && window && window->isDocumentEdited()) {
         showCloseTempFileQuestion();
@@ -307,6 +320,75 @@ bool SolarSystemViewController::startClosingCanCloseNow()
     PersistenceController::singleton().releaseDocument(mDoc, mDocToken);
     mDocToken = 0;
     return true;
+}
+
+std::optional<BaseViewController::UnsavedChanges> SolarSystemViewController::unsavedChanges() const
+{
+    if (!mSaveRetry || !mSaveRetry->pending() || !mDoc)
+        return std::nullopt;
+    QString name = mRootIdea ? mRootIdea->text().trimmed() : QString();
+    if (name.isEmpty())
+        name = mDoc->exportFileName();
+    return UnsavedChanges{name, mSaveRetry->reason()};
+}
+
+void SolarSystemViewController::saveFailed()
+{
+    if (!mSaveRetry) {
+        std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
+        mSaveRetry = std::make_unique<SaveRetry>([weak] {
+            // Only while the document is open here: a closed window has handed it back.
+            if (auto self = weak.lock(); self && self->mDoc && self->mDocToken > 0)
+                self->updateSolarSystemAndSaveDocument();
+        });
+    }
+    const QString reason = mDoc ? mDoc->lastSaveError() : QString();
+    const bool first = mSaveRetry->failed(reason);
+    DocumentWindowServices* window = windowServices();
+    if (!window)
+        return;
+    // Edited until a save succeeds, whatever the location: the window says its map is not
+    // stored.
+    window->setDocumentEdited(true);
+    // Told once, not at every attempt.
+    if (first) {
+        const QString notice = QStringLiteral("Failed to update document");
+        window->showShortNotificationToUser(reason.isEmpty() ? notice
+                                                             : notice + QStringLiteral(": ") + reason);
+    }
+}
+
+void SolarSystemViewController::saveSucceeded()
+{
+    if (!mSaveRetry || !mSaveRetry->succeeded())
+        return;
+    // A cloud document is edited only while it is not stored; a document of the temporary
+    // location stays edited until the user saves it into a file.
+    if (DocumentWindowServices* window = windowServices(); window && mDoc && mDoc->isCloudDocument())
+        window->setDocumentEdited(false);
+}
+
+void SolarSystemViewController::showCloseLosingChangesQuestion(const UnsavedChanges& lost)
+{
+    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
+    const auto alert = LosingChangesAlert::create(
+        lost, LosingChangesAlert::Action::Close,
+        [weak] {
+            auto self = weak.lock();
+            if (!self)
+                return;
+            self->liberateScreen(kCloseLosingChangesQuestion);
+            // Knowingly lost: no other question about them follows.
+            self->mCanCloseLosingChanges = true;
+            self->mCanCloseTempFileIfAsked = true;
+            self->closeWindowLater();
+        },
+        [weak] {
+            if (auto self = weak.lock())
+                self->liberateScreen(kCloseLosingChangesQuestion);
+        });
+    occupyScreen(kCloseLosingChangesQuestion);
+    alert->showFromWindow(myWindow());
 }
 
 void SolarSystemViewController::showCloseTempFileQuestion()

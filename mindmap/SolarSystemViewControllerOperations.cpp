@@ -138,9 +138,10 @@ void SolarSystemViewController::updateSolarSystemAndSaveDocument(BoolCompletion 
                 info.insert(QStringLiteral("document"), qulonglong(quintptr(self->mDoc.get())));
                 NotificationCenter::defaultCenter().post(SavedByScreenNotification, self.get(), info);
             }
-            if (!ok)
-                if (DocumentWindowServices* window = self->windowServices())
-                    window->showShortNotificationToUser(QStringLiteral("Failed to update document"));
+            if (ok)
+                self->saveSucceeded();
+            else
+                self->saveFailed();
         }
         if (saved)
             saved(ok);
@@ -415,17 +416,14 @@ bool SolarSystemViewController::deleteIdeaWithIdentifier(const QString& identifi
     return true;
 }
 
-bool SolarSystemViewController::canWeSafelyDeleteIdea(const std::shared_ptr<Idea>& idea,
+bool SolarSystemViewController::canWeSafelyDeleteIdea(const QString& ideaIdentifier,
                                                       const QString& docIdentifier)
 {
-    return !idea || canWeSafelyDeleteIdeaWithIdentifier(idea->identifier(), docIdentifier);
-}
-
-bool SolarSystemViewController::canWeSafelyDeleteIdeaWithIdentifier(const QString& ideaIdentifier,
-                                                                    const QString& docIdentifier)
-{
-    if (!mDoc || docIdentifier != mDoc->docIdentifier())
+    const QString shownDocument = shownDocIdentifier();
+    if (shownDocument.isEmpty() || docIdentifier != shownDocument)
         return true;
+    if (ideaIdentifier.isNull() || !mDoc)
+        return false;
     for (IdeaPtr idea = mOwnIdea; idea; idea = idea->parent())
         if (idea->identifier() == ideaIdentifier)
             return false;

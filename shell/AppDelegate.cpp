@@ -29,6 +29,7 @@
 #include "storage/PersistenceController.h"
 #include "toolkit/CustomAlertView.h"
 #include "toolkit/FileOpeningMessages.h"
+#include "toolkit/LosingChangesAlert.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -314,6 +315,19 @@ void AppDelegate::sessionDidReceiveAuthorizationFailure()
 
 bool AppDelegate::applicationShouldTerminate()
 {
+    // Changes that could not be written are lost only knowingly: each window with some asks
+    // in turn, and a Cancel keeps Corvex running. (A signal's quit never asks.)
+    for (const auto& controller : mWindowControllers) {
+        const auto lost = controller->unsavedChanges();
+        if (!lost)
+            continue;
+        bool quit = false;
+        LosingChangesAlert::create(*lost, LosingChangesAlert::Action::Quit, [&quit] {
+            quit = true;
+        })->showFromWindow(controller->myWindow().get());
+        if (!quit)
+            return false;
+    }
     return true;
 }
 
@@ -393,15 +407,10 @@ void AppDelegate::updatePersistentAppStateNow()
 
 bool AppDelegate::canWeSafelyDeleteIdea(const QString& ideaIdentifier, const QString& docIdentifier)
 {
-    std::shared_ptr<Idea> idea;
-    if (auto document = PersistenceController::singleton().findDocument(docIdentifier);
-        document && document->idea())
-        // No idea: the whole document, which goes with its root; a window showing any idea of
-        // it refuses.
-        idea = ideaIdentifier.isNull() ? document->idea()
-                                       : document->idea()->findIdeaInSubTreeWithIdentifier(ideaIdentifier);
+    // By identifiers: each window knows its own tree, while the location's handle of the
+    // document may have none loaded.
     for (const auto& controller : mWindowControllers) {
-        if (!controller->canWeSafelyDeleteIdea(idea, docIdentifier))
+        if (!controller->canWeSafelyDeleteIdea(ideaIdentifier, docIdentifier))
             return false;
     }
     return true;

@@ -221,10 +221,15 @@ bool MainWindowController::restoreFromState(const QVariantMap& state)
     return false;
 }
 
-bool MainWindowController::canWeSafelyDeleteIdea(const std::shared_ptr<Idea>& idea,
+bool MainWindowController::canWeSafelyDeleteIdea(const QString& ideaIdentifier,
                                                  const QString& docIdentifier) const
 {
-    return mWindow->canWeSafelyDeleteIdea(idea, docIdentifier);
+    return mWindow->canWeSafelyDeleteIdea(ideaIdentifier, docIdentifier);
+}
+
+std::optional<BaseViewController::UnsavedChanges> MainWindowController::unsavedChanges() const
+{
+    return mWindow->unsavedChanges();
 }
 
 Rect MainWindowController::windowFrame() const

@@ -2,10 +2,12 @@
 
 #include "platform/core/Value.h"
 #include "platform/gfx/Rect.h"
+#include "toolkit/BaseViewController.h"
 
 #include <QString>
 #include <QVariantMap>
 #include <memory>
+#include <optional>
 
 namespace corvex {
 
@@ -65,7 +67,8 @@ public:
     // empty).
     bool restoreFromState(const QVariantMap& state);
 
-    bool canWeSafelyDeleteIdea(const std::shared_ptr<Idea>& idea, const QString& docIdentifier) const;
+    bool canWeSafelyDeleteIdea(const QString& ideaIdentifier, const QString& docIdentifier) const;
+    std::optional<BaseViewController::UnsavedChanges> unsavedChanges() const;
     const std::shared_ptr<MyWindow>& myWindow() const { return mWindow; }
 
     // The window's frame in screen coordinates (bottom-left origin).

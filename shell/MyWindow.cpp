@@ -241,9 +241,15 @@ void MyWindow::removeListener(const MyWindowEventListener* listener)
     }
 }
 
-bool MyWindow::canWeSafelyDeleteIdea(const IdeaPtr& idea, const QString& docIdentifier)
+bool MyWindow::canWeSafelyDeleteIdea(const QString& ideaIdentifier, const QString& docIdentifier)
 {
-    return mCurrentController ? mCurrentController->canWeSafelyDeleteIdea(idea, docIdentifier) : true;
+    return mCurrentController ? mCurrentController->canWeSafelyDeleteIdea(ideaIdentifier, docIdentifier)
+                              : true;
+}
+
+std::optional<BaseViewController::UnsavedChanges> MyWindow::unsavedChanges() const
+{
+    return mCurrentController ? mCurrentController->unsavedChanges() : std::nullopt;
 }
 
 bool MyWindow::respondsToAction(const QString& actionId) const

@@ -3,11 +3,13 @@
 #include "mindmap/DocumentWindowServices.h"
 #include "platform/ui/MenuBar.h"
 #include "platform/ui/Window.h"
+#include "toolkit/BaseViewController.h"
 
 #include <QString>
 #include <QUrl>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace corvex {
@@ -73,7 +75,9 @@ public:
     void addListener(const std::shared_ptr<MyWindowEventListener>& listener);
     void removeListener(const MyWindowEventListener* listener);
 
-    bool canWeSafelyDeleteIdea(const IdeaPtr& idea, const QString& docIdentifier);
+    bool canWeSafelyDeleteIdea(const QString& ideaIdentifier, const QString& docIdentifier);
+    // The current screen's changes that could not be written; none without a screen.
+    std::optional<BaseViewController::UnsavedChanges> unsavedChanges() const;
 
     // ---- ActionTarget ----
     // Undo and redo of the text field being edited (only that: a screen's own history is not

@@ -283,9 +283,14 @@ void IdeaDocument::updateWithToken(qint64 token, BoolCompletion completion)
         MainQueue::post([completion = std::move(completion)] { completion(false); });
         return;
     }
-    mFilePresenter->updateWithBytes(
-        storedBytesJob(IdeaFilePresenter::writesPlainJSON(mFilePresenter->presentedItemURL(), mLocation)),
-        std::move(completion));
+    const std::shared_ptr<IdeaFilePresenter> presenter = mFilePresenter;
+    presenter->updateWithBytes(
+        storedBytesJob(IdeaFilePresenter::writesPlainJSON(presenter->presentedItemURL(), mLocation)),
+        [weak = weak_from_this(), presenter, completion = std::move(completion)](bool ok) {
+            if (const auto self = weak.lock())
+                self->mLastSaveError = ok ? QString() : presenter->lastWriteError();
+            completion(ok);
+        });
 }
 
 void IdeaDocument::closeWithToken(qint64 token, Completion completion)

@@ -138,6 +138,9 @@ public:
     // A text for the user about the last failure. Nothing here sets it: it stays null, and
     // the interface then shows its general message.
     const QString& lastUserFriendlyError() const { return mLastUserFriendlyError; }
+    // Why the last save of the open document (updateWithToken) failed, for the user; empty
+    // after a success, and when the failure came with no reason.
+    const QString& lastSaveError() const { return mLastSaveError; }
     // The instance identifier of the payload last applied (null before any).
     const QString& appInstance() const { return mAppInstance; }
 
@@ -257,6 +260,7 @@ private:
     QDateTime mDateModified;
     QUrl mRepresentativeURL;
     QString mLastUserFriendlyError;
+    QString mLastSaveError;
 };
 
 } // namespace corvex

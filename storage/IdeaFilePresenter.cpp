@@ -248,7 +248,11 @@ void IdeaFilePresenter::write(WriteMode mode, BytesJob bytes, BoolCompletion com
         if (!written)
             Log::warning(
                 QStringLiteral("IdeaFilePresenter: cannot save %1: %2").arg(self->mPath, error.toString()));
-        MainQueue::post([completion = std::move(completion), written] { completion(written); });
+        MainQueue::post([self, completion = std::move(completion), written,
+                         reason = written ? QString() : error.localizedDescription()] {
+            self->mLastWriteError = reason;
+            completion(written);
+        });
     });
 }
 

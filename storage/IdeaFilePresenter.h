@@ -83,6 +83,9 @@ public:
     // option 4); the completion answers on the main thread.
     void createWithBytes(BytesJob bytes, BoolCompletion completion);
     void updateWithBytes(BytesJob bytes, BoolCompletion completion);
+    // Why the last write that answered failed, for the user (empty after a success). Main
+    // thread: it is set just before the write's completion runs.
+    const QString& lastWriteError() const { return mLastWriteError; }
 
     // The stored form for a file: plain JSON for a file of the iCloud location (2) whose
     // name, lower-cased, ends with ".crvx"; zlib for everything else.
@@ -125,6 +128,7 @@ private:
     std::atomic<bool> mFileIsBlocked{false};
     std::atomic<bool> mClosed{false};
     std::weak_ptr<IdeaDocument> mOwner;
+    QString mLastWriteError; // main thread
 };
 
 } // namespace corvex

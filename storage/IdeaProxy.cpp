@@ -114,6 +114,11 @@ IdeaProxyPtr IdeaProxy::initWithProxy(IdeaProxy& other)
 
 bool IdeaProxy::updateWithDoc(const std::shared_ptr<IdeaDocument>& doc)
 {
+    return updateWithDoc(doc, doc ? doc->idea() : nullptr);
+}
+
+bool IdeaProxy::updateWithDoc(const std::shared_ptr<IdeaDocument>& doc, const IdeaPtr& root)
+{
     if (!doc) {
         Log::assertionFailure(QStringLiteral("-[IdeaProxy updateWithDoc:] without a document"));
         return false;
@@ -121,7 +126,6 @@ bool IdeaProxy::updateWithDoc(const std::shared_ptr<IdeaDocument>& doc)
     mDoc = doc;
     // A document without a root reads as an empty one, as messages to nothing answer
     // nothing.
-    const IdeaPtr root = doc->idea();
     mIdeaIdentifier = root ? root->identifier() : QString();
     mDocIdentifier = doc->docIdentifier();
     const qint64 count = root ? root->calculateWholeTreeSize() : 0;

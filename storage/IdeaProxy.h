@@ -70,6 +70,9 @@ public:
     // link flags, type, icon name, text, colour name; a missing date on the proxy counts as
     // different) copies everything over. True when it changed.
     bool updateWithDoc(const std::shared_ptr<IdeaDocument>& doc);
+    // The same from a tree given apart from the document's own (a save's tree, which the
+    // document may have let go of since).
+    bool updateWithDoc(const std::shared_ptr<IdeaDocument>& doc, const IdeaPtr& root);
 
     // The document handle; without one, a new IdeaDocument for docIdentifier, kept.
     std::shared_ptr<IdeaDocument> doc();

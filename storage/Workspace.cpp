@@ -131,28 +131,31 @@ void Workspace::updateDocument(const std::shared_ptr<IdeaDocument>& document, qi
         return;
     }
     document->setDateModified(Globals::currentDate());
+    // The summary comes from the tree this save writes: a window that closes while the save
+    // runs hands the document back, which lets its tree go before the save answers.
+    const IdeaPtr saved = document->idea();
     std::weak_ptr<Workspace> weakSelf = weak_from_this();
-    mCurrentState->updateDocument(document, token, [weakSelf, document, completion](bool ok) {
+    mCurrentState->updateDocument(document, token, [weakSelf, document, saved, completion](bool ok) {
         if (const auto self = weakSelf.lock(); self && ok)
-            self->updateProxyForDocument(document);
+            self->updateProxyForDocument(document, saved);
         if (completion)
             completion(ok);
     });
 }
 
-void Workspace::updateProxyForDocument(const std::shared_ptr<IdeaDocument>& document)
+void Workspace::updateProxyForDocument(const std::shared_ptr<IdeaDocument>& document, const IdeaPtr& saved)
 {
     const QString& identifier = document->docIdentifier();
     const qsizetype index = indexOfProxy(identifier);
     if (index < 0)
         return;
     const IdeaProxyPtr proxy = mIdeaProxies[std::size_t(index)];
-    proxy->updateWithDoc(document);
+    proxy->updateWithDoc(document, saved);
     saveIdeaProxyList();
     if (mDelegate)
         mDelegate->documentUpdated(proxy, *this);
     forgetSearchEntry(identifier);
-    mSearchCache.addOrUpdate(document->idea(), identifier);
+    mSearchCache.addOrUpdate(saved, identifier);
 }
 
 void Workspace::closeDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,

@@ -232,7 +232,7 @@ private:
     bool isCurrent(const PersistenceState* state) const;
     // The index of the first proxy with the identifier, or -1.
     qsizetype indexOfProxy(const QString& docIdentifier) const;
-    void updateProxyForDocument(const std::shared_ptr<IdeaDocument>& document);
+    void updateProxyForDocument(const std::shared_ptr<IdeaDocument>& document, const IdeaPtr& saved);
     void deleteProxyForDocument(const QString& docIdentifier);
     // Drops the document's cache entry; a search read of it under way is then not cached.
     void forgetSearchEntry(const QString& docIdentifier);

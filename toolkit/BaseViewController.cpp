@@ -66,11 +66,16 @@ bool BaseViewController::startClosingCanCloseNow()
     return true;
 }
 
+std::optional<BaseViewController::UnsavedChanges> BaseViewController::unsavedChanges() const
+{
+    return std::nullopt;
+}
+
 void BaseViewController::becameTopLevelController() {}
 
 void BaseViewController::reactToStateChange() {}
 
-bool BaseViewController::canWeSafelyDeleteIdea(const std::shared_ptr<Idea>&, const QString&)
+bool BaseViewController::canWeSafelyDeleteIdea(const QString&, const QString&)
 {
     return true;
 }

@@ -8,6 +8,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace corvex {
 
@@ -60,12 +61,23 @@ public:
     void performAction(const QString& actionId, MenuItem& item) override;
     // Whether the window may close now; true.
     virtual bool startClosingCanCloseNow();
+    // Changes of the screen's document that could not be written: the map's name and why
+    // (the reason may be empty).
+    struct UnsavedChanges
+    {
+        QString mapName;
+        QString reason;
+    };
+    // None here.
+    virtual std::optional<UnsavedChanges> unsavedChanges() const;
     // The window made this controller its top-level controller. Nothing here.
     virtual void becameTopLevelController();
     // Called after every change of occupation; subclasses update their controls. Nothing here.
     virtual void reactToStateChange();
-    // Whether the idea may be deleted from the document, as far as this screen knows; true.
-    virtual bool canWeSafelyDeleteIdea(const std::shared_ptr<Idea>& idea, const QString& docIdentifier);
+    // Whether the idea (a null identifier: the whole document) may be deleted from the
+    // document, as far as this screen knows; true. Asked by identifiers: the document need
+    // not be open here, nor its tree loaded.
+    virtual bool canWeSafelyDeleteIdea(const QString& ideaIdentifier, const QString& docIdentifier);
 
     // The window of the controller's view; null when the view is in no window (or not loaded).
     Window* myWindow() const;

@@ -4,6 +4,8 @@
 #include "platform/ui/Window.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <memory>
 
 namespace corvex {
@@ -43,11 +45,44 @@ void runFilePanelDialog(QFileDialog* dialog, QWidget* host, FilePanelRunner::Com
     }
 }
 
-QFileDialog* newFilePanelDialog(Window* window, const QString& directory, const QString& message,
-                                const QString& prompt)
+// A save dialog that gives a typed name the panel's extension before it asks whether to
+// replace a file: the question, and the answer, are about the file that is then written
+// ("trip.opml" becomes "trip.opml.corvex", and it is that file which must not be replaced
+// unasked). Qt's own dialog, where accept() is where that question is asked.
+class SaveFileDialog final : public QFileDialog
 {
-    QWidget* host = window ? window->hostWidget() : nullptr;
-    auto* dialog = new QFileDialog(host);
+public:
+    SaveFileDialog(QWidget* host, FilePanelRunner::SavePanel panel)
+        : QFileDialog(host), mPanel(std::move(panel))
+    {
+        setOption(QFileDialog::DontUseNativeDialog);
+    }
+
+    void accept() override
+    {
+        const QStringList files = selectedFiles();
+        if (files.size() == 1 && !QFileInfo(files.first()).isDir()) {
+            const QString named =
+                mPanel.withAllowedExtension(QUrl::fromLocalFile(files.first())).toLocalFile();
+            if (!named.isEmpty() && named != files.first()) {
+                // The name field keeps what is typed while it has the keyboard (selectFile
+                // leaves it alone then): the name goes into the field itself.
+                if (auto* field = findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                    field->setText(QFileInfo(named).fileName());
+                else
+                    selectFile(named);
+            }
+        }
+        QFileDialog::accept();
+    }
+
+private:
+    const FilePanelRunner::SavePanel mPanel;
+};
+
+QFileDialog* setUpFilePanelDialog(QFileDialog* dialog, const QString& directory, const QString& message,
+                                  const QString& prompt)
+{
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setDirectory(directory);
     if (!message.isEmpty())
@@ -57,11 +92,17 @@ QFileDialog* newFilePanelDialog(Window* window, const QString& directory, const 
     return dialog;
 }
 
+QWidget* hostOf(Window* window)
+{
+    return window ? window->hostWidget() : nullptr;
+}
+
 } // namespace
 
 void QtFilePanelRunner::present(const OpenPanel& panel, Window* window, Completion completion)
 {
-    QFileDialog* dialog = newFilePanelDialog(window, panel.directory, panel.message, panel.prompt);
+    QFileDialog* dialog =
+        setUpFilePanelDialog(new QFileDialog(hostOf(window)), panel.directory, panel.message, panel.prompt);
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     if (panel.canChooseDirectories && !panel.canChooseFiles)
         dialog->setFileMode(QFileDialog::Directory);
@@ -76,7 +117,8 @@ void QtFilePanelRunner::present(const OpenPanel& panel, Window* window, Completi
 
 void QtFilePanelRunner::presentSave(const SavePanel& panel, Window* window, Completion completion)
 {
-    QFileDialog* dialog = newFilePanelDialog(window, panel.directory, panel.message, panel.prompt);
+    QFileDialog* dialog = setUpFilePanelDialog(new SaveFileDialog(hostOf(window), panel), panel.directory,
+                                               panel.message, panel.prompt);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
     const QString filter = panel.nameFilter();

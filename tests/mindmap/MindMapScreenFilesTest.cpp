@@ -18,9 +18,11 @@
 #include "toolkit/ColoredView.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <cerrno>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace corvex::test {
 namespace {
@@ -368,6 +370,116 @@ TEST(MindMapScreenFiles, ExportAndPrintingGoThroughTheirSeamsOnlyWhileTheScreenI
     const Globals::WallClock previous = Globals::setWallClock([at] { return at; });
     EXPECT_EQ(screen->createPDFFileName(), QStringLiteral("corvex_20240203_0905.pdf"));
     Globals::setWallClock(previous);
+}
+
+// ---- A save that cannot be written
+
+namespace {
+
+// A document of the temporary location shown in a window whose closes are counted, with its
+// folder full (ENOSPC on every write there) while `full` lives.
+struct FullDisk
+{
+    FullDisk()
+    {
+        document = rig.createDocument(treeFromOutline(QStringLiteral("Trip(Pack)")), token);
+        window->orderFront();
+        screen = rig.showDocument(document, token, QString(), window.get());
+        full.emplace();
+        full->failWritesUnder(QFileInfo(storedPath(*document)).absolutePath().toStdString(), ENOSPC);
+    }
+    ~FullDisk() { window->close(); }
+
+    // Adds an idea and lets its save answer.
+    void addIdea(const QString& text)
+    {
+        screen->addNewIdeaAfterIndex(0, Idea::initWithText(text));
+        rig.settle(*screen);
+    }
+    bool stored(const QString& text) const
+    {
+        return outline(readStoredTree(storedPath(*document))).contains(text);
+    }
+
+    MindMapScreenRig rig;
+    qint64 token = 0;
+    std::shared_ptr<IdeaDocument> document;
+    std::shared_ptr<ShellRigWindow> window = std::make_shared<ShellRigWindow>(Size(1000, 800));
+    std::shared_ptr<SolarSystemViewController> screen;
+    std::optional<FaultShim> full;
+};
+
+} // namespace
+
+TEST(MindMapScreenFiles, AFailedSaveIsToldOnceAndTriedAgainLaterAndLaterUntilItIsWritten)
+{
+    FullDisk disk;
+    disk.addIdea(QStringLiteral("Tickets"));
+    const QString reason = QString::fromLocal8Bit(::strerror(ENOSPC));
+    ASSERT_EQ(disk.window->notices.size(), 1);
+    EXPECT_TRUE(disk.window->notices.front().startsWith(QStringLiteral("Failed to update document: ")));
+    EXPECT_TRUE(disk.window->notices.front().contains(reason)) << disk.window->notices.front().toStdString();
+    EXPECT_TRUE(disk.window->isDocumentEdited());
+    const auto lost = disk.screen->unsavedChanges();
+    ASSERT_TRUE(lost);
+    EXPECT_EQ(lost->mapName, QStringLiteral("Trip"));
+    EXPECT_TRUE(lost->reason.contains(reason));
+
+    // Attempts after 2, 4 and 8 more seconds; room comes back between the second and the
+    // third, which then writes the idea: not a moment before it is due.
+    disk.rig.time.advance(2.0);
+    disk.rig.settle(*disk.screen);
+    disk.rig.time.advance(4.0);
+    disk.rig.settle(*disk.screen);
+    disk.full.reset();
+    disk.rig.time.advance(7.9);
+    disk.rig.settle(*disk.screen);
+    EXPECT_FALSE(disk.stored(QStringLiteral("Tickets"))) << "tried again before its time";
+    EXPECT_TRUE(disk.screen->unsavedChanges());
+    disk.rig.time.advance(0.1);
+    disk.rig.settle(*disk.screen);
+    EXPECT_TRUE(disk.stored(QStringLiteral("Tickets")));
+    EXPECT_FALSE(disk.screen->unsavedChanges());
+    EXPECT_EQ(disk.window->notices.size(), 1) << "each attempt told the user again";
+    // Written, nothing more is tried.
+    disk.rig.time.advance(100.0);
+    disk.rig.settle(*disk.screen);
+    EXPECT_EQ(disk.window->notices.size(), 1);
+}
+
+TEST(MindMapScreenFiles, SavingWhileASaveFailedTriesAgainAtOnce)
+{
+    FullDisk disk;
+    disk.addIdea(QStringLiteral("Tickets"));
+    ASSERT_TRUE(disk.screen->unsavedChanges());
+    disk.full.reset();
+    disk.rig.filePanels->answerCancel(); // a new document: Save asks for its file
+    disk.screen->qvSaveLocalFile();
+    disk.rig.settle(*disk.screen);
+    EXPECT_TRUE(disk.stored(QStringLiteral("Tickets")));
+    EXPECT_FALSE(disk.screen->unsavedChanges());
+}
+
+TEST(MindMapScreenFiles, ClosingWithChangesThatCouldNotBeSavedAsksAndCancelKeepsTheWindow)
+{
+    for (const char* answer : {"Cancel", "Close Anyway"}) {
+        SCOPED_TRACE(answer);
+        FullDisk disk;
+        disk.addIdea(QStringLiteral("Tickets"));
+        disk.rig.alerts->answerTitle(QLatin1String(answer));
+        disk.window->performClose();
+        disk.rig.settle([&] { return disk.rig.alerts->pendingAnswers() == 0; });
+        disk.rig.drain();
+        ASSERT_EQ(disk.rig.alerts->presentedCount(), 1) << "no second question after the first";
+        const Alert& asked = disk.rig.alerts->presented().front();
+        EXPECT_EQ(asked.messageText,
+                  QStringLiteral("The latest changes to \u201cTrip\u201d could not be saved."));
+        EXPECT_TRUE(asked.informativeText.contains(QString::fromLocal8Bit(::strerror(ENOSPC))));
+        const bool closes = QLatin1String(answer) == QLatin1String("Close Anyway");
+        EXPECT_EQ(disk.window->closes, closes ? 1 : 0);
+        EXPECT_EQ(disk.document->goodToken(disk.token), !closes);
+        EXPECT_FALSE(disk.screen->screenOccupied());
+    }
 }
 
 } // namespace corvex::test

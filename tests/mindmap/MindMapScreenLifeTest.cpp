@@ -133,6 +133,8 @@ TEST(MindMapScreenLife, TheStateNamesAFileOnlyForADocumentKeptInOne)
         ASSERT_TRUE(restored->restoreFromState(saved));
         ASSERT_TRUE(rig.settle(
             [&] { return restored->solarSystemState() == SolarSystemViewController::StateMindMap; }));
+        EXPECT_EQ(restored->document(), PersistenceController::singleton().findDocument(cloud.identifier))
+            << "a restored window made a handle of its own";
         EXPECT_EQ(restored->document()->representativeURL(), QUrl(cloud.identifier));
         EXPECT_EQ(window->docURL(), QUrl(cloud.identifier));
         EXPECT_FALSE(restored->createState().contains(QStringLiteral("representedURL")));
@@ -298,13 +300,15 @@ TEST(MindMapScreenLife, DeletionIsRefusedForShownIdeasAndWhenAnotherWindowObject
     const auto screen =
         rig.showDocument(document, token, findByText(tree, QStringLiteral("a1"))->identifier());
     for (const char* text : {"root", "a", "a1"})
-        EXPECT_FALSE(screen->canWeSafelyDeleteIdeaWithIdentifier(
-            findByText(tree, QString::fromLatin1(text))->identifier(), document->docIdentifier()))
+        EXPECT_FALSE(screen->canWeSafelyDeleteIdea(findByText(tree, QString::fromLatin1(text))->identifier(),
+                                                   document->docIdentifier()))
             << text;
-    EXPECT_TRUE(screen->canWeSafelyDeleteIdeaWithIdentifier(
-        findByText(tree, QStringLiteral("a2"))->identifier(), document->docIdentifier()));
-    EXPECT_TRUE(
-        screen->canWeSafelyDeleteIdeaWithIdentifier(tree->identifier(), QStringLiteral("temp:/other")));
+    EXPECT_TRUE(screen->canWeSafelyDeleteIdea(findByText(tree, QStringLiteral("a2"))->identifier(),
+                                              document->docIdentifier()));
+    // The whole document (no idea) is refused while it is shown, whatever handle asks.
+    EXPECT_FALSE(screen->canWeSafelyDeleteIdea(QString(), document->docIdentifier()));
+    EXPECT_TRUE(screen->canWeSafelyDeleteIdea(tree->identifier(), QStringLiteral("temp:/other")));
+    EXPECT_TRUE(screen->canWeSafelyDeleteIdea(QString(), QStringLiteral("temp:/other")));
 
     rig.app->safeToDelete = false;
     EXPECT_FALSE(screen->deleteIdeaWithIdentifier(findByText(tree, QStringLiteral("a2"))->identifier()));
@@ -381,8 +385,11 @@ TEST(MindMapScreenLife, StateRestoresTheShownIdeaAndALeftLocationClosesTheWindow
     auto other = rig.makeWindow();
     other->switchToViewController(restored, false, {});
     EXPECT_TRUE(restored->restoreFromState(state));
+    // Still opening, it guards its document already.
+    EXPECT_FALSE(restored->canWeSafelyDeleteIdea(QString(), document->docIdentifier()));
     ASSERT_TRUE(
         rig.settle([&] { return restored->solarSystemState() == SolarSystemViewController::StateMindMap; }));
+    EXPECT_EQ(restored->document(), document) << "a restored window made a handle of its own";
     EXPECT_EQ(restored->ownIdea()->identifier(), findByText(tree, QStringLiteral("a"))->identifier());
     EXPECT_EQ(planetTexts(*restored), QStringList{QStringLiteral("a1")});
 

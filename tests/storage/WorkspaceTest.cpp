@@ -447,6 +447,33 @@ TEST(WorkspaceDocuments, ASaveStampsTheDateRefreshesTheProxyAndSavesTheList)
     release(f, document, token);
 }
 
+TEST(WorkspaceDocuments, ADocumentHandedBackWhileItsSaveRunsIsSummedUpFromTheSavedTree)
+{
+    // A window closing with its editor open: the edit's save starts, the token goes back at
+    // once (the document lets its tree go), and only then does the save answer.
+    WorkspaceFixture f;
+    f.deliverListAndCache({});
+    const auto document = newWorkspaceDocument(f.location, QStringLiteral("before"));
+    const qint64 token = create(f, document, 0);
+    ASSERT_GT(token, 0);
+    (void)document->idea()->addIdea(Idea::initWithText(QStringLiteral("child")));
+    document->idea()->setText(QStringLiteral("after"));
+    const qint64 size = document->idea()->calculateWholeTreeSize();
+    CompletionRecorder recorder;
+    f.workspace->updateDocument(
+        document, token,
+        expectCompletion<bool>(recorder, QStringLiteral("update"), [](bool ok) { EXPECT_TRUE(ok); }));
+    f.workspace->closeDocument(document, token, recorder.expect<>(QStringLiteral("close")));
+    ASSERT_EQ(document->idea(), nullptr) << "the last token gone, the tree goes";
+    ASSERT_TRUE(recorder.waitAll());
+    const IdeaProxyPtr listed = f.workspace->ideaProxies().front();
+    EXPECT_EQ(listed->text(), QStringLiteral("after"));
+    EXPECT_EQ(listed->itemCount(), size);
+    const IdeaTextMap* map = f.workspace->searchCache().mapFor(document->docIdentifier());
+    ASSERT_NE(map, nullptr);
+    EXPECT_TRUE(map->containsString(QStringLiteral("child"), nullptr, nullptr));
+}
+
 TEST(WorkspaceDocuments, AFailedSaveLeavesTheListAndTheCacheAlone)
 {
     WorkspaceFixture f;

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <stdio.h>
+#include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -79,6 +80,15 @@ void FaultShim::failOpensWith(int flags, int errnoValue)
     mOpenFlagFaults.emplace_back(flags, errnoValue);
 }
 
+void FaultShim::failWritesUnder(std::string folder, int errnoValue)
+{
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    std::lock_guard lock(mMutex);
+    mFullFolder = std::move(folder);
+    mFullErrno = errnoValue;
+}
+
 void FaultShim::limitWriteSize(std::size_t bytes)
 {
     mWriteLimit = bytes;
@@ -126,7 +136,16 @@ int FaultShim::hookOpen(const char* path, int flags, mode_t mode)
             }
         }
     }
-    return ::open(path, flags, mode);
+    const int fd = ::open(path, flags, mode);
+    if (fd >= 0 && (flags & (O_WRONLY | O_RDWR)) != 0) {
+        std::lock_guard lock(shim.mMutex);
+        const std::string& folder = shim.mFullFolder;
+        const std::string_view opened(path);
+        if (!folder.empty() && opened.substr(0, folder.size()) == folder &&
+            (opened.size() == folder.size() || opened[folder.size()] == '/'))
+            shim.mFullDescriptors.push_back(fd);
+    }
+    return fd;
 }
 
 ssize_t FaultShim::hookWrite(int fd, const void* data, std::size_t size)
@@ -135,6 +154,14 @@ ssize_t FaultShim::hookWrite(int fd, const void* data, std::size_t size)
     if (const int error = shim.nextCall(Op::Write)) {
         errno = error;
         return -1;
+    }
+    {
+        std::lock_guard lock(shim.mMutex);
+        if (std::find(shim.mFullDescriptors.begin(), shim.mFullDescriptors.end(), fd) !=
+            shim.mFullDescriptors.end()) {
+            errno = shim.mFullErrno;
+            return -1;
+        }
     }
     const std::size_t limit = shim.mWriteLimit.load();
     return ::write(fd, data, limit > 0 ? std::min(size, limit) : size);
@@ -160,6 +187,11 @@ int FaultShim::hookRename(const char* from, const char* to)
 
 int FaultShim::hookClose(int fd)
 {
+    {
+        FaultShim& shim = active();
+        std::lock_guard lock(shim.mMutex);
+        std::erase(shim.mFullDescriptors, fd);
+    }
     if (const int error = active().nextCall(Op::Close)) {
         // Linux releases the descriptor even when close reports an error.
         ::close(fd);

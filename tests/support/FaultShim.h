@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <dirent.h> // DIR
 #include <mutex>
+#include <string>
 #include <sys/types.h>
 #include <utility>
 #include <vector>
@@ -55,6 +56,9 @@ public:
     // Every open whose flags include all of `flags` fails with `errnoValue` (still counted);
     // failOpensWith(O_TMPFILE, EOPNOTSUPP) stands in for a file system without O_TMPFILE.
     void failOpensWith(int flags, int errnoValue);
+    // Every write to a file opened for writing under the folder (its path, or for O_TMPFILE
+    // the folder itself) fails with `errnoValue`: a full disk under that folder only.
+    void failWritesUnder(std::string folder, int errnoValue);
     // Each write moves at most `bytes` (0: no limit), so callers see short writes.
     void limitWriteSize(std::size_t bytes);
 
@@ -96,6 +100,9 @@ private:
     std::array<std::atomic<int>, OpCount> mCounts{};
     std::atomic<std::size_t> mWriteLimit{0};
     std::vector<std::pair<int, int>> mOpenFlagFaults; // flags, errno; guarded by mMutex
+    std::string mFullFolder;                          // guarded by mMutex
+    int mFullErrno = 0;                               // guarded by mMutex
+    std::vector<int> mFullDescriptors;                // opened under mFullFolder; guarded by mMutex
 };
 
 } // namespace corvex::test

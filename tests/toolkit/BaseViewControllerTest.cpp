@@ -122,9 +122,8 @@ TEST(BaseViewController, EveryHookIsPermissive)
     item->setActionId(QStringLiteral("delete:"));
     EXPECT_TRUE(screen->validateUserInterfaceItem(*item));
     EXPECT_TRUE(screen->startClosingCanCloseNow());
-    EXPECT_TRUE(
-        screen->canWeSafelyDeleteIdea(Idea::initWithText(QStringLiteral("x")), QStringLiteral("T_doc")));
-    EXPECT_TRUE(screen->canWeSafelyDeleteIdea(nullptr, QString()));
+    EXPECT_TRUE(screen->canWeSafelyDeleteIdea(QStringLiteral("x"), QStringLiteral("T_doc")));
+    EXPECT_TRUE(screen->canWeSafelyDeleteIdea(QString(), QString()));
     screen->becameTopLevelController();
     EXPECT_FALSE(screen->screenOccupied());
 }
