@@ -2,6 +2,7 @@
 
 #include "platform/core/Zlib.h"
 
+#include <QStringList>
 #include <algorithm>
 #include <array>
 
@@ -27,36 +28,59 @@ private:
     quint64 mState;
 };
 
-const QString& word(int index)
+// The words of a title or a note in one script, and what goes between them.
+struct Script
 {
-    static const std::array<QString, 40> words = {
-        QStringLiteral("plan"),     QStringLiteral("garden"),  QStringLiteral("river"),
-        QStringLiteral("budget"),   QStringLiteral("café"),    QStringLiteral("launch"),
-        QStringLiteral("summer"),   QStringLiteral("review"),  QStringLiteral("naïve"),
-        QStringLiteral("market"),   QStringLiteral("outline"), QStringLiteral("design"),
-        QStringLiteral("über"),     QStringLiteral("travel"),  QStringLiteral("research"),
-        QStringLiteral("draft"),    QStringLiteral("résumé"),  QStringLiteral("team"),
-        QStringLiteral("meeting"),  QStringLiteral("lake"),    QStringLiteral("chapter"),
-        QStringLiteral("idea"),     QStringLiteral("Zürich"),  QStringLiteral("goal"),
-        QStringLiteral("schedule"), QStringLiteral("notes"),   QStringLiteral("product"),
-        QStringLiteral("mountain"), QStringLiteral("recipe"),  QStringLiteral("question"),
-        QStringLiteral("answer"),   QStringLiteral("story"),   QStringLiteral("project"),
-        QStringLiteral("winter"),   QStringLiteral("library"), QStringLiteral("sketch"),
-        QStringLiteral("señor"),    QStringLiteral("harbour"), QStringLiteral("forest"),
-        QStringLiteral("method"),
-    };
-    return words[std::size_t(index) % words.size()];
+    QStringList words;
+    QString separator;
+};
+
+const Script& latin()
+{
+    static const Script script{
+        QStringLiteral("plan garden river budget café launch summer review naïve market outline design über "
+                       "travel research draft résumé team meeting lake chapter idea Zürich goal schedule "
+                       "notes product mountain recipe question answer story project winter library sketch "
+                       "señor harbour forest method")
+            .split(QLatin1Char(' ')),
+        QStringLiteral(" ")};
+    return script;
 }
 
-// Words joined by spaces, cut to exactly `length` characters, never ending in a space.
-QString makeText(Random& random, int length)
+// The scripts of the real-shape tree's titles: Latin twice as often as each other one.
+const Script& realScript(int draw)
+{
+    static const std::array<Script, 4> others = {
+        Script{QStringLiteral("план сад река бюджет запуск лето обзор рынок дизайн поездка черновик команда "
+                              "встреча озеро глава идея цель заметки продукт гора рецепт вопрос ответ ёлка")
+                   .split(QLatin1Char(' ')),
+               QStringLiteral(" ")},
+        Script{QStringLiteral("σχέδιο κήπος ποτάμι προϋπολογισμός καλοκαίρι αγορά ταξίδι ομάδα συνάντηση "
+                              "λίμνη κεφάλαιο ιδέα στόχος σημειώσεις βουνό συνταγή ερώτηση απάντηση")
+                   .split(QLatin1Char(' ')),
+               QStringLiteral(" ")},
+        Script{QStringLiteral("计划 花园 河流 预算 夏天 市场 设计 旅行 研究 草稿 团队 会议 湖 章节 想法 目标 "
+                              "笔记 产品 山 食谱 问题 答案 故事 项目 東京 図書館")
+                   .split(QLatin1Char(' ')),
+               QString()},
+        Script{QStringLiteral("خطة حديقة نهر ميزانية صيف سوق تصميم سفر بحث مسودة فريق اجتماع بحيرة فصل "
+                              "فكرة هدف ملاحظات منتج جبل وصفة سؤال جواب قصة مشروع")
+                   .split(QLatin1Char(' ')),
+               QStringLiteral(" ")},
+    };
+    return draw < 2 ? latin() : others[std::size_t(draw - 2)];
+}
+
+// Words of the script joined by its separator, cut to exactly `length` characters, never
+// ending in a space.
+QString makeText(Random& random, int length, const Script& script = latin())
 {
     QString text;
     text.reserve(length + 16);
     while (text.size() < length) {
         if (!text.isEmpty())
-            text += QLatin1Char(' ');
-        text += word(random.below(40));
+            text += script.separator;
+        text += script.words[random.below(int(script.words.size()))];
     }
     text.truncate(length);
     text[0] = text[0].toUpper();
@@ -89,6 +113,15 @@ const std::vector<Icon>& icons()
         {QStringLiteral("check mark button"), QStringLiteral("Symbols"), QStringLiteral("\u2705")},
     };
     return table;
+}
+
+// The icon table's entry `slot` (cycling).
+void giveIcon(FactoryIdea& idea, int slot)
+{
+    const Icon& icon = icons()[std::size_t(slot) % icons().size()];
+    idea.iconName = icon.name;
+    idea.iconCategory = icon.category;
+    idea.iconSymbol = icon.symbol;
 }
 
 QString colorName(int index)
@@ -132,6 +165,11 @@ void openIdea(QByteArray& out, const FactoryIdea& idea)
 {
     out.append("{\"identifier\":");
     appendString(out, idea.identifier);
+    if (!idea.linkedIdentifier.isEmpty()) {
+        out.append(",\"ideaType\":4");
+        appendMember(out, "linkedIdea", idea.linkedIdentifier);
+        return;
+    }
     out.append(idea.picture.isEmpty() ? ",\"ideaType\":1" : ",\"ideaType\":2");
     out.append(",\"colorThemeType\":0");
     appendMember(out, "text", idea.text);
@@ -186,11 +224,25 @@ void appendChunk(QByteArray& out, const char* type, const QByteArray& data)
     appendBigEndian(out, pngCrc(typed));
 }
 
+// Children listed by index, maxChildren to an idea, breadth first.
+void fillBreadthFirst(std::vector<FactoryIdea>& ideas, int fanOut)
+{
+    for (int index = 1; index < int(ideas.size()); ++index) {
+        FactoryIdea& idea = ideas[std::size_t(index)];
+        idea.parent = (index - 1) / fanOut;
+        ideas[std::size_t(idea.parent)].children.push_back(index);
+    }
+}
+
 } // namespace
 
 QByteArray makeSmallPicturePng(quint32 seed)
 {
-    constexpr int side = 160;
+    return makePicturePng(160, seed);
+}
+
+QByteArray makePicturePng(int side, quint32 seed)
+{
     Random random(0x5049435455524531ull ^ quint64(seed) * 0x9E3779B97F4A7C15ull);
     // A gradient between two colours of the seed, one value in eight a level off.
     int from[3], to[3];
@@ -257,16 +309,68 @@ std::vector<FactoryIdea> makeDocumentTree(int ideaCount, int maxChildren, quint3
         if (index % 5 == 0)
             idea.note = makeText(random, 99) + QLatin1Char('\n') + makeText(random, 100);
         idea.colorName = colorName(index);
-        if (index % 3 == 0) {
-            const Icon& icon = icons()[std::size_t(index / 3) % icons().size()];
-            idea.iconName = icon.name;
-            idea.iconCategory = icon.category;
-            idea.iconSymbol = icon.symbol;
-        }
-        if (index > 0) {
-            idea.parent = (index - 1) / fanOut;
-            ideas[std::size_t(idea.parent)].children.push_back(index);
-        }
+        if (index % 3 == 0)
+            giveIcon(idea, index / 3);
+    }
+    fillBreadthFirst(ideas, fanOut);
+    return ideas;
+}
+
+std::vector<FactoryIdea> makeRealShapeTree(int ideaCount, int maxChildren, quint32 seed)
+{
+    const int count = std::max(1, ideaCount);
+    const int fanOut = std::max(1, maxChildren);
+    std::vector<FactoryIdea> ideas(static_cast<std::size_t>(count));
+    const QString stamp = QStringLiteral("id%1_").arg(qint64(1704164640) + qint64(seed));
+    for (int index = 0; index < count; ++index) {
+        FactoryIdea& idea = ideas[std::size_t(index)];
+        Random random((quint64(seed) << 32) ^ quint64(index) * 0x9FB21C651E98DF25ull);
+        idea.identifier = stamp + QString::number(index + 1);
+        const Script& script = realScript(random.below(6));
+        idea.text = makeText(random, 5 + random.below(36), script);
+        if (index % 10 == 0)
+            idea.note = makeText(random, 99, script) + QLatin1Char('\n') + makeText(random, 100, script);
+        if (index % 4 == 0)
+            idea.colorName = colorName(index / 4);
+        if (index % 20 == 0)
+            giveIcon(idea, index / 20);
+    }
+    fillBreadthFirst(ideas, fanOut);
+    if (count == 1)
+        return ideas;
+
+    const int pictures = (count + 499) / 500;
+    for (int i = 0; i < pictures; ++i)
+        ideas[std::size_t(1 + qint64(i) * (count - 1) / pictures)].picture =
+            makePicturePng(64, seed * 100003u + quint32(i));
+
+    // Links are leaves (a link's children are never read), spread evenly over the leaves that
+    // hold no note and no picture, so that every share stays exact.
+    const int firstLeaf = (count - 2) / fanOut + 1;
+    const int leaves = count - firstLeaf;
+    const int links = (count + 199) / 200;
+    std::vector<int> linkIndexes;
+    std::vector<bool> isLink(std::size_t(count), false);
+    for (int i = 0, next = firstLeaf; i < links; ++i) {
+        int index = std::max(next, firstLeaf + int(qint64(i) * leaves / links));
+        while (index < count && (index % 10 == 0 || !ideas[std::size_t(index)].picture.isEmpty()))
+            ++index;
+        if (index >= count)
+            break;
+        FactoryIdea bare; // a link has no content of its own
+        bare.identifier = ideas[std::size_t(index)].identifier;
+        bare.parent = ideas[std::size_t(index)].parent;
+        ideas[std::size_t(index)] = std::move(bare);
+        isLink[std::size_t(index)] = true;
+        linkIndexes.push_back(index);
+        next = index + 1;
+    }
+    Random targets(quint64(seed) * 0x9E3779B97F4A7C15ull ^ 0x4C494E4Bull);
+    for (const int index : linkIndexes) {
+        int target = targets.below(count);
+        while (isLink[std::size_t(target)])
+            target = (target + 1) % count;
+        ideas[std::size_t(index)].linkedIdentifier = ideas[std::size_t(target)].identifier;
     }
     return ideas;
 }
@@ -288,7 +392,7 @@ QByteArray makePayloadJson(const std::vector<FactoryIdea>& ideas)
         const auto open = [&](int index) {
             const FactoryIdea& idea = ideas[std::size_t(index)];
             openIdea(out, idea);
-            if (idea.children.empty()) {
+            if (idea.children.empty() || !idea.linkedIdentifier.isEmpty()) {
                 out.append('}');
             } else {
                 out.append(",\"ideas\":[");

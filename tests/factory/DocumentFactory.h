@@ -17,6 +17,7 @@ struct FactoryIdea
     QString colorName;                          // empty when the idea has none
     QString iconName, iconCategory, iconSymbol; // empty when the idea has no icon
     QByteArray picture;                         // PNG bytes of a picture idea; empty for a text idea
+    QString linkedIdentifier;                   // the target of a link idea (a leaf); empty for others
     std::vector<int> children;
     int parent = -1; // -1 for the root
 };
@@ -31,10 +32,26 @@ struct FactoryIdea
 //   have fewer); maxChildren = 1 makes a chain as deep as the tree is large.
 std::vector<FactoryIdea> makeDocumentTree(int ideaCount, int maxChildren = 8, quint32 seed = 1);
 
-// A picture idea's small picture, the same for the same seed: 160 x 160 pixels of a soft
-// gradient with a little grain (about 16 KB), as an 8-bit RGB PNG with unfiltered rows
-// deflated by zlib. These are not the bytes Qt's encoder writes for the
-// pixels, so a picture written back byte for byte was not encoded again.
+// A tree shaped like the maps people keep, of max(1, ideaCount) ideas, the same for the same
+// arguments, filled breadth first as makeDocumentTree; each share rounded up, so that a small
+// tree has one of each:
+// - titles of 5 to 40 characters, each in one script: Latin (some accented), Cyrillic,
+//   Greek, CJK (no spaces) or Arabic;
+// - a note on one idea in 10 (index % 10 == 0), in the idea's script;
+// - a 64 x 64 picture (makePicturePng) on one idea in 500, spread evenly after the root;
+// - one link idea in 200: a leaf with no content of its own whose linkedIdentifier names
+//   another idea of the tree, never a link (at most as many as there are leaves without a
+//   note or a picture);
+// - a colour on one idea in 4, an emoji icon on one in 20;
+// - identifiers as the program makes them: "id<seconds>_<counter>".
+std::vector<FactoryIdea> makeRealShapeTree(int ideaCount, int maxChildren = 8, quint32 seed = 1);
+
+// A picture of side x side pixels, the same for the same arguments: a soft gradient with a
+// little grain, as an 8-bit RGB PNG with unfiltered rows deflated by zlib. These are not the
+// bytes Qt's encoder writes for the pixels, so a picture written back byte for byte was not
+// encoded again.
+QByteArray makePicturePng(int side, quint32 seed);
+// A picture idea's small picture: makePicturePng(160, seed) (about 16 KB).
 QByteArray makeSmallPicturePng(quint32 seed);
 
 // Gives `count` ideas of the tree a small picture each (makeSmallPicturePng), spread evenly
@@ -45,7 +62,8 @@ void addPictures(std::vector<FactoryIdea>& ideas, int count, quint32 seed = 1);
 // {"ideaDocumentDataObject":{"fileFormatVersion":4,"idea":{...},"dateCreated":...,
 //  "dateModified":...,"appInstance":...}}. An idea object holds "identifier", "ideaType",
 // "colorThemeType", "text", then "note", "color", "image" (Base64), "iconImage" and "ideas"
-// only when set. "ideaType" is 2 for an idea with a picture, else 1.
+// only when set. "ideaType" is 2 for an idea with a picture, else 1. A link idea is written as
+// the program writes one: "identifier", "ideaType" 4 and "linkedIdea", no children.
 // Written without recursion: any depth works.
 QByteArray makePayloadJson(const std::vector<FactoryIdea>& ideas);
 

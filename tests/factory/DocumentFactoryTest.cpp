@@ -1,4 +1,6 @@
 #include "tests/factory/DocumentFactory.h"
+#include "model/Idea.h"
+#include "model/IdeaDocumentDataObject.h"
 #include "platform/core/JsonText.h"
 
 #include <QSet>
@@ -158,4 +160,62 @@ TEST(DocumentFactory, PayloadOfAChainDeeperThanTheParseLimitIsWrittenWithoutRecu
     const auto parsed = JsonText::parse(payload, 2 * count + 2);
     ASSERT_TRUE(parsed.ok()) << parsed.error().toString().toStdString();
     EXPECT_EQ(checkPayloadIdeas(*parsed, ideas), count);
+}
+
+TEST(DocumentFactory, RealShapeTreeHasItsSharesAndItsLinksResolve)
+{
+    IdeaDocumentDataObject::registerCodables();
+    for (const auto& [count, fanOut] : {std::pair{1, 8}, {100, 8}, {999, 3}, {20000, 8}}) {
+        SCOPED_TRACE(count);
+        const auto ideas = test::makeRealShapeTree(count, fanOut, 5);
+        ASSERT_EQ(int(ideas.size()), count);
+        const int shares = count > 1 ? 1 : 0;
+        int links = 0, pictures = 0, notes = 0;
+        QSet<QString> identifiers;
+        QSet<QChar::Script> scripts;
+        for (const FactoryIdea& idea : ideas) {
+            identifiers.insert(idea.identifier);
+            notes += idea.note.isEmpty() ? 0 : 1;
+            if (!idea.linkedIdentifier.isEmpty()) {
+                ++links;
+                EXPECT_TRUE(idea.children.empty() && idea.text.isEmpty() && idea.note.isEmpty());
+                continue;
+            }
+            EXPECT_GE(idea.text.size(), 5);
+            EXPECT_LE(idea.text.size(), 40);
+            scripts.insert(idea.text.at(0).script());
+            if (!idea.picture.isEmpty()) {
+                ++pictures;
+                // IHDR: 64 x 64.
+                EXPECT_EQ(idea.picture.mid(16, 8).toHex(), QByteArray("0000004000000040"));
+            }
+        }
+        EXPECT_EQ(identifiers.size(), count);
+        EXPECT_EQ(links, shares * (count + 199) / 200);
+        EXPECT_EQ(pictures, shares * (count + 499) / 500);
+        EXPECT_EQ(notes, (count + 9) / 10);
+        if (count >= 999) { // Latin, Cyrillic, Greek, Han, Arabic
+            EXPECT_EQ(scripts.size(), 5);
+        }
+
+        // The model reads it, and every link finds an idea of the tree that is not a link.
+        const QByteArray payload = makePayloadJson(ideas);
+        const auto read = IdeaDocumentDataObject::readFromJSONData(payload);
+        ASSERT_TRUE(read && read->idea());
+        EXPECT_EQ(read->idea()->calculateWholeTreeSize(), count);
+        int resolved = 0;
+        read->idea()->traverseNaturally(
+            [&](const IdeaPtr& idea, qint64) {
+                if (!idea->isLink())
+                    return;
+                const IdeaPtr target = idea->linkedIdea();
+                resolved += target && !target->isLink() && target != idea ? 1 : 0;
+            },
+            0);
+        EXPECT_EQ(resolved, links);
+        EXPECT_EQ(payload, makePayloadJson(test::makeRealShapeTree(count, fanOut, 5))) << "deterministic";
+        if (count > 1) {
+            EXPECT_NE(payload, makePayloadJson(test::makeRealShapeTree(count, fanOut, 6)));
+        }
+    }
 }
