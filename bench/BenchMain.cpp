@@ -3,6 +3,7 @@
 // running without costing CI time.
 
 #include "bench/BenchSupport.h"
+#include "bench/FailedRunReporter.h"
 
 #include <QCoreApplication>
 #include <benchmark/benchmark.h>
@@ -22,11 +23,21 @@ bool tiny()
     return value != nullptr && value[0] == '1';
 }
 
-std::vector<std::int64_t> sizes(std::initializer_list<std::int64_t> full, std::int64_t tinySize)
+bool large()
+{
+    const char* value = std::getenv("CORVEX_BENCH_LARGE");
+    return !tiny() && value != nullptr && value[0] == '1';
+}
+
+std::vector<std::int64_t> sizes(std::initializer_list<std::int64_t> full, std::int64_t tinySize,
+                                std::initializer_list<std::int64_t> largeSizes)
 {
     if (tiny())
         return {tinySize};
-    return std::vector<std::int64_t>(full);
+    std::vector<std::int64_t> all(full);
+    if (large())
+        all.insert(all.end(), largeSizes);
+    return all;
 }
 
 } // namespace corvex::bench
@@ -55,7 +66,9 @@ int main(int argc, char** argv)
     if (benchmark::ReportUnrecognizedArguments(count, args.data()))
         return 1;
     corvex::bench::registerAll();
-    benchmark::RunSpecifiedBenchmarks();
+    // A run whose work failed makes the whole program fail, naming it.
+    corvex::bench::FailedRunReporter reporter;
+    const std::size_t matched = benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
-    return 0;
+    return reporter.exitStatus(matched);
 }

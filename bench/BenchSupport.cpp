@@ -4,6 +4,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
+#include <benchmark/benchmark.h>
 #include <cstdio>
 
 namespace corvex::bench {
@@ -70,6 +71,16 @@ void waitFor(const std::function<bool()>& done)
     while (!done())
         loop.processEvents(QEventLoop::WaitForMoreEvents);
     QObject::disconnect(check);
+}
+
+benchmark::internal::Benchmark* addShapedSizes(benchmark::internal::Benchmark* benchmark,
+                                               const std::vector<std::int64_t>& sizes, const char* sizeName)
+{
+    for (const std::int64_t size : sizes) {
+        for (const std::int64_t shape : {0, 1})
+            benchmark->Args({size, shape});
+    }
+    return benchmark->ArgNames({sizeName, "real"});
 }
 
 void registerAll()

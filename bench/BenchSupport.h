@@ -6,13 +6,27 @@
 #include <vector>
 
 class QTemporaryDir;
+namespace benchmark::internal {
+class Benchmark;
+}
 
 namespace corvex::bench {
 
 // True for the smoke run (CORVEX_BENCH_TINY=1).
 bool tiny();
-// The input sizes to register: all of `full`, or only `tinySize` in the smoke run.
-std::vector<std::int64_t> sizes(std::initializer_list<std::int64_t> full, std::int64_t tinySize);
+// True when the largest inputs (a million ideas) are asked for (CORVEX_BENCH_LARGE=1); never
+// in the smoke run.
+bool large();
+// The input sizes to register: all of `full` and, when large(), all of `largeSizes`; or only
+// `tinySize` in the smoke run.
+std::vector<std::int64_t> sizes(std::initializer_list<std::int64_t> full, std::int64_t tinySize,
+                                std::initializer_list<std::int64_t> largeSizes = {});
+// Registers `benchmark` once for each of `sizes` on each factory shape: arguments {size,
+// shape}, named {sizeName, "real"}; the shape is 0 for today's trees (makeDocumentTree), 1 for
+// the real-shape tree (makeRealShapeTree), as test::TreeShape numbers them. Answers
+// `benchmark`.
+benchmark::internal::Benchmark* addShapedSizes(benchmark::internal::Benchmark* benchmark,
+                                               const std::vector<std::int64_t>& sizes, const char* sizeName);
 
 // A field of /proc/self/status in bytes ("VmRSS", "VmHWM": "VmHWM:   1234 kB"); 0 when it
 // cannot be read.

@@ -82,8 +82,14 @@ Container* container(std::int64_t documents, bool withIndex)
         const QUrl url = QUrl::fromLocalFile(docs + QStringLiteral("/corvex.index"));
         const auto index = corvex::IndexDocument::initWithFileURL(url);
         index->setIdeaProxyList(result->proxies);
+        // The completion is posted, as every completion is: wait for it.
+        bool done = false;
         bool saved = false;
-        index->saveBinaryToURL(url, [&](bool ok) { saved = ok; });
+        index->saveBinaryToURL(url, [&](bool ok) {
+            saved = ok;
+            done = true;
+        });
+        corvex::bench::waitFor([&] { return done; });
         if (!saved)
             return nullptr;
     }
@@ -130,8 +136,8 @@ void startMode(benchmark::State& state, bool withIndex)
         state.SetIterationTime(cloudSeconds(Clock::now() - start));
         summaries = watcher->summaries;
         mode->leaveState();
-        if (watcher->found != state.range(0)) {
-            state.SkipWithError("not every document was found");
+        if (watcher->found != state.range(0) || summaries != state.range(0)) {
+            state.SkipWithError("not every document was found and summarised");
             break;
         }
     }
@@ -156,8 +162,10 @@ void readDirectly(benchmark::State& state)
             auto bytes = corvex::WholeFileReader::read(docs + QLatin1Char('/') + name, qint64(1) << 30);
             const auto payload =
                 bytes.ok() ? corvex::IdeaDocumentDataObject::readFromSomeData(bytes.value()) : nullptr;
-            if (!payload)
-                continue;
+            if (!payload) {
+                state.SkipWithError("a document could not be read");
+                return;
+            }
             const auto document = IdeaDocument::initWithFileName(name, IdeaDocument::ICloudLocation);
             document->applyDataObject(payload);
             benchmark::DoNotOptimize(corvex::IdeaProxy::initWithDoc(document));

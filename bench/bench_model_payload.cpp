@@ -1,4 +1,6 @@
-// Document payloads of 1,000 / 10,000 / 100,000 ideas from the document factory: decoding
+// Document payloads of 1,000 / 10,000 / 100,000 ideas from the document factory (1,000,000
+// with CORVEX_BENCH_LARGE=1), of today's shape and of the real shape (argument real=1: links,
+// pictures, titles in several scripts): decoding
 // (with the inflate, and from the JSON text alone) and encoding (to the JSON text, and with
 // the deflate), beside the yardsticks: zlib's inflate and deflate (at its default level) and
 // nlohmann::json's parse and dump of the same bytes, each called directly so that they do
@@ -66,19 +68,28 @@ nlohmann::json nlohmannParse(const QByteArray& text)
     return nlohmann::json::parse(text.constData(), text.constData() + text.size());
 }
 
-const Payload& payload(std::int64_t ideas)
+// The payload of the state's arguments: {ideas, shape}.
+const Payload& payload(const benchmark::State& state)
 {
     static std::mutex mutex;
-    static std::map<std::int64_t, Payload> cache;
+    static std::map<std::pair<std::int64_t, std::int64_t>, Payload> cache;
     std::lock_guard lock(mutex);
-    auto it = cache.find(ideas);
+    const auto key = std::make_pair(state.range(0), state.range(1));
+    auto it = cache.find(key);
     if (it == cache.end()) {
         Payload made;
-        made.json = corvex::test::makePayloadJson(corvex::test::makeDocumentTree(int(ideas)));
+        made.json = corvex::test::makePayloadJson(
+            corvex::test::makeTree(corvex::test::TreeShape(key.second), int(key.first)));
         made.compressed = zlibDeflate(made.json);
-        it = cache.emplace(ideas, std::move(made)).first;
+        it = cache.emplace(key, std::move(made)).first;
     }
     return it->second;
+}
+
+// Whether a decoded document holds the whole tree the state asked for.
+bool whole(const corvex::IdeaDocumentDataObjectPtr& read, const benchmark::State& state)
+{
+    return read && read->idea() && read->idea()->calculateWholeTreeSize() == state.range(0);
 }
 
 void report(benchmark::State& state, const Payload& bytes)
@@ -90,12 +101,14 @@ void report(benchmark::State& state, const Payload& bytes)
 
 void decodeCompressed(benchmark::State& state)
 {
-    const Payload& bytes = payload(state.range(0));
+    const Payload& bytes = payload(state);
     IdeaDocumentDataObject::registerCodables();
     for (auto _ : state) {
         auto read = IdeaDocumentDataObject::readFromSomeData(bytes.compressed);
-        if (!read || read->idea()->calculateWholeTreeSize() != state.range(0))
+        if (!whole(read, state)) {
             state.SkipWithError("decoding failed");
+            break;
+        }
         state.PauseTiming();
         read.reset();
         state.ResumeTiming();
@@ -105,12 +118,14 @@ void decodeCompressed(benchmark::State& state)
 
 void decodeJson(benchmark::State& state)
 {
-    const Payload& bytes = payload(state.range(0));
+    const Payload& bytes = payload(state);
     IdeaDocumentDataObject::registerCodables();
     for (auto _ : state) {
         auto read = IdeaDocumentDataObject::readFromJSONData(bytes.json);
-        if (!read)
+        if (!whole(read, state)) {
             state.SkipWithError("decoding failed");
+            break;
+        }
         state.PauseTiming();
         read.reset();
         state.ResumeTiming();
@@ -120,11 +135,13 @@ void decodeJson(benchmark::State& state)
 
 void bareInflate(benchmark::State& state)
 {
-    const Payload& bytes = payload(state.range(0));
+    const Payload& bytes = payload(state);
     for (auto _ : state) {
         QByteArray inflated = zlibInflate(bytes.compressed, bytes.json.size());
-        if (inflated.isEmpty())
+        if (inflated.isEmpty()) {
             state.SkipWithError("inflate failed");
+            break;
+        }
         benchmark::DoNotOptimize(inflated);
     }
     report(state, bytes);
@@ -132,7 +149,7 @@ void bareInflate(benchmark::State& state)
 
 void bareParse(benchmark::State& state)
 {
-    const Payload& bytes = payload(state.range(0));
+    const Payload& bytes = payload(state);
     for (auto _ : state) {
         // Freed inside the timed part, as a decoder frees its parsed value.
         nlohmann::json dom = nlohmannParse(bytes.json);
@@ -143,12 +160,18 @@ void bareParse(benchmark::State& state)
 
 void encodeJson(benchmark::State& state)
 {
-    const Payload& bytes = payload(state.range(0));
+    const Payload& bytes = payload(state);
     const auto read = IdeaDocumentDataObject::readFromJSONData(bytes.json);
+    if (!whole(read, state)) {
+        state.SkipWithError("decoding failed");
+        return;
+    }
     for (auto _ : state) {
         auto written = read->jsonData();
-        if (!written.ok())
+        if (!written.ok()) {
             state.SkipWithError("encoding failed");
+            break;
+        }
         benchmark::DoNotOptimize(written);
     }
     report(state, bytes);
@@ -156,12 +179,18 @@ void encodeJson(benchmark::State& state)
 
 void encodeCompressed(benchmark::State& state)
 {
-    const Payload& bytes = payload(state.range(0));
+    const Payload& bytes = payload(state);
     const auto read = IdeaDocumentDataObject::readFromJSONData(bytes.json);
+    if (!whole(read, state)) {
+        state.SkipWithError("decoding failed");
+        return;
+    }
     for (auto _ : state) {
         auto written = read->corvexData();
-        if (!written.ok())
+        if (!written.ok()) {
             state.SkipWithError("encoding failed");
+            break;
+        }
         benchmark::DoNotOptimize(written);
     }
     report(state, bytes);
@@ -169,7 +198,7 @@ void encodeCompressed(benchmark::State& state)
 
 void bareSerialize(benchmark::State& state)
 {
-    const Payload& bytes = payload(state.range(0));
+    const Payload& bytes = payload(state);
     const nlohmann::json dom = nlohmannParse(bytes.json);
     for (auto _ : state) {
         std::string text = dom.dump();
@@ -180,7 +209,7 @@ void bareSerialize(benchmark::State& state)
 
 void bareDeflate(benchmark::State& state)
 {
-    const Payload& bytes = payload(state.range(0));
+    const Payload& bytes = payload(state);
     for (auto _ : state) {
         QByteArray compressed = zlibDeflate(bytes.json);
         benchmark::DoNotOptimize(compressed);
@@ -203,11 +232,11 @@ const corvex::bench::Registration registration([] {
         {"Payload/bare_serialize", bareSerialize},
         {"Payload/bare_deflate", bareDeflate},
     };
+    const auto sizes = corvex::bench::sizes({1000, 10000, 100000}, 100, {1000000});
     for (const auto& entry : benchmarks) {
         auto* benchmark = benchmark::RegisterBenchmark(entry.name, entry.function);
-        for (const std::int64_t ideas : corvex::bench::sizes({1000, 10000, 100000}, 100))
-            benchmark->Arg(ideas);
-        benchmark->ArgName("ideas")->Unit(benchmark::kMillisecond);
+        corvex::bench::addShapedSizes(benchmark, sizes, "ideas");
+        benchmark->Unit(benchmark::kMillisecond);
     }
 });
 
@@ -261,6 +290,8 @@ const PictureDocument& pictureDocument(std::int64_t ideas)
 
 void reportPictures(benchmark::State& state, const PictureDocument& document)
 {
+    if (document.pictureIdeas.empty())
+        state.SkipWithError("the document holds no pictures");
     state.counters["pictures"] = double(document.pictureIdeas.size());
     state.counters["picture_bytes"] = double(document.pictureBytes);
 }
@@ -274,8 +305,10 @@ void savePayload(benchmark::State& state, const corvex::IdeaDocumentDataObjectPt
     qsizetype written = 0;
     for (auto _ : state) {
         auto json = payload->jsonData();
-        if (!json.ok())
+        if (!json.ok()) {
             state.SkipWithError("encoding failed");
+            break;
+        }
         written = json.ok() ? json.value().size() : 0;
         benchmark::DoNotOptimize(json);
     }
@@ -321,6 +354,10 @@ void reencodePictures(benchmark::State& state)
     for (auto _ : state) {
         for (const auto& idea : document.pictureIdeas) {
             QByteArray png = corvex::ImageCodec::encodePNG(idea->image().cgImage());
+            if (png.isEmpty()) {
+                state.SkipWithError("a picture could not be encoded");
+                return;
+            }
             benchmark::DoNotOptimize(png);
         }
     }
@@ -456,7 +493,7 @@ double elapsedMilliseconds(DecodeClock::time_point start)
 
 void bareNlohmannParseAndInflate(benchmark::State& state)
 {
-    const Payload& bytes = payload(state.range(0));
+    const Payload& bytes = payload(state);
     for (auto _ : state) {
         const QByteArray inflated = zlibInflate(bytes.compressed, bytes.json.size());
         if (inflated.isEmpty()) {
@@ -490,6 +527,8 @@ void runBeside(benchmark::State& state, const Payload& bytes, const char* line, 
     }
     const double iterations = double(std::max<benchmark::IterationCount>(1, state.iterations()));
     const double ratio = anchorTotal > 0 ? oursTotal / anchorTotal : 0;
+    if (state.range(1) != 0)
+        std::printf("real shape: ");
     state.counters["ours_ms"] = oursTotal / iterations;
     state.counters["anchor_ms"] = anchorTotal / iterations;
     state.counters["ratio"] = ratio;
@@ -500,7 +539,7 @@ void runBeside(benchmark::State& state, const Payload& bytes, const char* line, 
 
 void decodeBesideNlohmann(benchmark::State& state)
 {
-    const Payload& bytes = payload(state.range(0));
+    const Payload& bytes = payload(state);
     IdeaDocumentDataObject::registerCodables();
     runBeside(
         state, bytes,
@@ -524,7 +563,7 @@ void decodeBesideNlohmann(benchmark::State& state)
 
 void encodeBesideNlohmann(benchmark::State& state)
 {
-    const Payload& bytes = payload(state.range(0));
+    const Payload& bytes = payload(state);
     const auto read = IdeaDocumentDataObject::readFromJSONData(bytes.json);
     const nlohmann::json dom = nlohmannParse(bytes.json);
     if (!read) {
@@ -557,22 +596,18 @@ void encodeBesideNlohmann(benchmark::State& state)
 }
 
 const corvex::bench::Registration decodingAnchorRegistration([] {
-    for (const std::int64_t ideas : corvex::bench::sizes({1000, 10000, 100000}, 100)) {
-        benchmark::RegisterBenchmark("Payload/bare_nlohmann_parse_and_inflate", bareNlohmannParseAndInflate)
-            ->Arg(ideas)
-            ->ArgName("ideas")
-            ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark("Payload/decode_beside_nlohmann", decodeBesideNlohmann)
-            ->Arg(ideas)
-            ->ArgName("ideas")
+    const auto sizes = corvex::bench::sizes({1000, 10000, 100000}, 100, {1000000});
+    corvex::bench::addShapedSizes(
+        benchmark::RegisterBenchmark("Payload/bare_nlohmann_parse_and_inflate", bareNlohmannParseAndInflate),
+        sizes, "ideas")
+        ->Unit(benchmark::kMillisecond);
+    using Function = void (*)(benchmark::State&);
+    for (const auto& [name, function] :
+         {std::pair<const char*, Function>{"Payload/decode_beside_nlohmann", decodeBesideNlohmann},
+          std::pair<const char*, Function>{"Payload/encode_beside_nlohmann", encodeBesideNlohmann}})
+        corvex::bench::addShapedSizes(benchmark::RegisterBenchmark(name, function), sizes, "ideas")
             ->UseManualTime()
             ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark("Payload/encode_beside_nlohmann", encodeBesideNlohmann)
-            ->Arg(ideas)
-            ->ArgName("ideas")
-            ->UseManualTime()
-            ->Unit(benchmark::kMillisecond);
-    }
 });
 
 } // namespace

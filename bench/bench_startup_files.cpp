@@ -2,14 +2,18 @@
 // tools/bench-startup --file: a document archive (.corvex) inflated with zlib and parsed with
 // nlohmann::json, an OPML file parsed with Qt's XML reader into a list of outlines, nothing
 // of Corvex's own readers. Three uses:
-//   bench_startup_files make-corvex COUNT PATH  writes a factory document of COUNT ideas as an
-//                                                archive (no attachments);
+//   bench_startup_files make-corvex COUNT PATH [real]
+//                                               writes a factory document of COUNT ideas as an
+//                                                archive (no attachments); of the real shape
+//                                                (links, pictures) with `real`;
 //   bench_startup_files make-opml COUNT PATH    writes the same tree as an OPML outline;
 //   bench_startup_files decode PATH             reads and decodes the file once and prints
 //                                                "decoded in <ms> ms" (reading included);
 // and, without a verb, Google Benchmark over the same decodes of 1,000 ideas and of the
-// sizes bench-startup times (100,000 in an archive, 20,000 in OPML).
+// sizes bench-startup times (100,000 in an archive, of both shapes (real=0/1), and 1,000,000
+// with CORVEX_BENCH_LARGE=1; 20,000 in OPML).
 
+#include "bench/FailedRunReporter.h"
 #include "tests/factory/DocumentFactory.h"
 
 #include <QByteArray>
@@ -145,9 +149,9 @@ bool isOpmlPath(const QString& path)
            path.endsWith(QLatin1String(".xml"), Qt::CaseInsensitive);
 }
 
-QByteArray archiveBytes(int count)
+QByteArray archiveBytes(int count, corvex::test::TreeShape shape)
 {
-    const QByteArray json = corvex::test::makePayloadJson(corvex::test::makeDocumentTree(count));
+    const QByteArray json = corvex::test::makePayloadJson(corvex::test::makeTree(shape, count));
     uLongf size = compressBound(uLong(json.size()));
     QByteArray payload(qsizetype(size), Qt::Uninitialized);
     if (compress2(reinterpret_cast<Bytef*>(payload.data()), &size,
@@ -243,7 +247,8 @@ void runDecode(benchmark::State& state, const QByteArray& bytes, Decoded (*decod
 
 void BM_BareDecodeArchive(benchmark::State& state)
 {
-    runDecode(state, archiveBytes(int(state.range(0))), &decodeArchive);
+    runDecode(state, archiveBytes(int(state.range(0)), corvex::test::TreeShape(state.range(1))),
+              &decodeArchive);
 }
 
 void BM_BareDecodeOpml(benchmark::State& state)
@@ -258,8 +263,15 @@ int main(int argc, char** argv)
     QCoreApplication application(argc, argv);
     const QStringList arguments = QCoreApplication::arguments();
     const QString verb = arguments.size() > 1 ? arguments.at(1) : QString();
-    if (verb == QLatin1String("make-corvex") && arguments.size() == 4)
-        return writeFile(arguments.at(3), archiveBytes(arguments.at(2).toInt()));
+    if (verb == QLatin1String("make-corvex") && (arguments.size() == 4 || arguments.size() == 5)) {
+        const bool real = arguments.size() == 5 && arguments.at(4) == QLatin1String("real");
+        if (arguments.size() == 5 && !real) {
+            std::fprintf(stderr, "make-corvex COUNT PATH [real]\n");
+            return 1;
+        }
+        return writeFile(arguments.at(3),
+                         archiveBytes(arguments.at(2).toInt(), corvex::test::TreeShape(real)));
+    }
     if (verb == QLatin1String("make-opml") && arguments.size() == 4)
         return writeFile(arguments.at(3), opmlBytes(arguments.at(2).toInt()));
     if (verb == QLatin1String("decode") && arguments.size() == 3)
@@ -273,17 +285,24 @@ int main(int argc, char** argv)
     benchmark::Initialize(&count, args.data());
     if (benchmark::ReportUnrecognizedArguments(count, args.data()))
         return 1;
-    for (const std::int64_t ideas :
-         tiny() ? std::vector<std::int64_t>{100} : std::vector<std::int64_t>{1000, 100000})
-        benchmark::RegisterBenchmark("BM_BareDecodeArchive", BM_BareDecodeArchive)
-            ->Arg(ideas)
-            ->Unit(benchmark::kMillisecond);
+    std::vector<std::int64_t> archives{1000, 100000};
+    if (tiny())
+        archives = {100};
+    else if (const char* large = std::getenv("CORVEX_BENCH_LARGE"); large != nullptr && large[0] == '1')
+        archives.push_back(1000000);
+    auto* archive = benchmark::RegisterBenchmark("BM_BareDecodeArchive", BM_BareDecodeArchive);
+    for (const std::int64_t ideas : archives) {
+        for (const std::int64_t shape : {0, 1})
+            archive->Args({ideas, shape});
+    }
+    archive->ArgNames({"ideas", "real"})->Unit(benchmark::kMillisecond);
     for (const std::int64_t ideas :
          tiny() ? std::vector<std::int64_t>{100} : std::vector<std::int64_t>{1000, 20000})
         benchmark::RegisterBenchmark("BM_BareDecodeOpml", BM_BareDecodeOpml)
             ->Arg(ideas)
             ->Unit(benchmark::kMillisecond);
-    benchmark::RunSpecifiedBenchmarks();
+    corvex::bench::FailedRunReporter reporter;
+    const std::size_t matched = benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
-    return 0;
+    return reporter.exitStatus(matched);
 }

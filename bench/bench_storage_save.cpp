@@ -1,4 +1,5 @@
-// Saving stored documents of 10,000 and 100,000 ideas from the document factory: a
+// Saving stored documents of 10,000 and 100,000 ideas from the document factory (1,000,000
+// with CORVEX_BENCH_LARGE=1), of today's shape and of the real shape (real=1): a
 // document is opened, one idea is edited, and it is saved. Reported per save: the time on
 // the main thread (encoding the payload and handing it to the work queue; main_thread_ms,
 // printed too, beside main_thread_cpu_ms, that thread's own processor time; the goal is one
@@ -67,19 +68,23 @@ using corvex::bench::peakResidentMegabytes;
 
 using corvex::bench::folder;
 
-// The stored file of a factory document of `ideas` ideas, written once per size.
-QString documentFile(std::int64_t ideas)
+// The stored file of the factory document of the state's arguments ({ideas, shape}), written
+// once.
+QString documentFile(const benchmark::State& state)
 {
-    static std::map<std::int64_t, QString> files;
-    auto it = files.find(ideas);
+    static std::map<std::pair<std::int64_t, std::int64_t>, QString> files;
+    const auto key = std::make_pair(state.range(0), state.range(1));
+    auto it = files.find(key);
     if (it == files.end()) {
-        const QByteArray json = corvex::test::makePayloadJson(corvex::test::makeDocumentTree(int(ideas)));
-        const QString path = folder().filePath(QStringLiteral("bench%1.crvx").arg(ideas));
+        const QByteArray json = corvex::test::makePayloadJson(
+            corvex::test::makeTree(corvex::test::TreeShape(key.second), int(key.first)));
+        const QString path =
+            folder().filePath(QStringLiteral("bench%1-%2.crvx").arg(key.first).arg(key.second));
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly) ||
             file.write(corvex::IdeaDocumentDataObject::storedForm(json, false).value()) < 0)
             return QString();
-        it = files.emplace(ideas, path).first;
+        it = files.emplace(key, path).first;
     }
     return it->second;
 }
@@ -117,11 +122,11 @@ void close(OpenDocument& opened)
 
 void openDocument(benchmark::State& state)
 {
-    const QString path = documentFile(state.range(0));
+    const QString path = documentFile(state);
     IdeaDocumentDataObject::registerCodables();
     for (auto _ : state) {
         OpenDocument opened = open(path);
-        if (opened.token <= 0) {
+        if (opened.token <= 0 || opened.document->idea()->calculateWholeTreeSize() != state.range(0)) {
             state.SkipWithError("the document did not open");
             break;
         }
@@ -134,9 +139,9 @@ void openDocument(benchmark::State& state)
 
 void saveDocument(benchmark::State& state)
 {
-    const QString path = documentFile(state.range(0));
+    const QString path = documentFile(state);
     OpenDocument opened = open(path);
-    if (opened.token <= 0) {
+    if (opened.token <= 0 || opened.document->idea()->calculateWholeTreeSize() != state.range(0)) {
         state.SkipWithError("the document did not open");
         return;
     }
@@ -199,10 +204,19 @@ void saveDocument(benchmark::State& state)
 // one pass (the goal's measure) or spread over the cores as the save does it.
 void bareWork(benchmark::State& state, bool parallel)
 {
-    const QString path = documentFile(state.range(0));
+    const QString path = documentFile(state);
     OpenDocument opened = open(path);
-    const QByteArray json = opened.document->exportAsPureJSONData().value();
+    if (opened.token <= 0) {
+        state.SkipWithError("the document did not open");
+        return;
+    }
+    const auto exported = opened.document->exportAsPureJSONData();
     close(opened);
+    if (!exported.ok()) {
+        state.SkipWithError("the document's text could not be made");
+        return;
+    }
+    const QByteArray& json = exported.value();
     const QByteArray target = QFile::encodeName(folder().filePath(QStringLiteral("bare.bin")));
     for (auto _ : state) {
         const Clock::time_point start = Clock::now();
@@ -252,11 +266,10 @@ const corvex::bench::Registration registration([] {
         {"Storage/bare_deflate_and_sync", bareDeflateAndSync, true},
         {"Storage/bare_parallel_deflate_and_sync", bareParallelDeflateAndSync, true},
     };
+    const auto sizes = corvex::bench::sizes({10000, 100000}, 100, {1000000});
     for (const auto& entry : benchmarks) {
         auto* benchmark = benchmark::RegisterBenchmark(entry.name, entry.function);
-        for (const std::int64_t ideas : corvex::bench::sizes({10000, 100000}, 100))
-            benchmark->Arg(ideas);
-        benchmark->ArgName("ideas")->Unit(benchmark::kMillisecond);
+        corvex::bench::addShapedSizes(benchmark, sizes, "ideas")->Unit(benchmark::kMillisecond);
         if (entry.manualTime)
             benchmark->UseManualTime();
         else

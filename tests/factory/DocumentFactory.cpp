@@ -375,6 +375,12 @@ std::vector<FactoryIdea> makeRealShapeTree(int ideaCount, int maxChildren, quint
     return ideas;
 }
 
+std::vector<FactoryIdea> makeTree(TreeShape shape, int ideaCount, int maxChildren, quint32 seed)
+{
+    return shape == TreeShape::Real ? makeRealShapeTree(ideaCount, maxChildren, seed)
+                                    : makeDocumentTree(ideaCount, maxChildren, seed);
+}
+
 QByteArray makePayloadJson(const std::vector<FactoryIdea>& ideas)
 {
     QByteArray out;

@@ -46,6 +46,15 @@ std::vector<FactoryIdea> makeDocumentTree(int ideaCount, int maxChildren = 8, qu
 // - identifiers as the program makes them: "id<seconds>_<counter>".
 std::vector<FactoryIdea> makeRealShapeTree(int ideaCount, int maxChildren = 8, quint32 seed = 1);
 
+// The two shapes benchmarks run on: makeDocumentTree's and makeRealShapeTree's (the numbers
+// are the benchmarks' "real" argument).
+enum class TreeShape
+{
+    Plain = 0,
+    Real = 1,
+};
+std::vector<FactoryIdea> makeTree(TreeShape shape, int ideaCount, int maxChildren = 8, quint32 seed = 1);
+
 // A picture of side x side pixels, the same for the same arguments: a soft gradient with a
 // little grain, as an 8-bit RGB PNG with unfiltered rows deflated by zlib. These are not the
 // bytes Qt's encoder writes for the pixels, so a picture written back byte for byte was not
