@@ -94,9 +94,15 @@ void captureBenchmark(benchmark::State& state, bool logSet)
     std::uint64_t bytes = 0;
     for (auto _ : state) {
         BBXFile file;
-        BBXFileInitWithPathMode(&file, recordPath.constData(), false, false);
+        if (!BBXFileInitWithPathMode(&file, recordPath.constData(), false, false)) {
+            state.SkipWithError("the record file could not be opened");
+            break;
+        }
         BBXHandler(&file, BBXCurrentThreadId(), nullptr);
-        BBXFileCloseWithOffset(&file, &bytes);
+        if (!BBXFileCloseWithOffset(&file, &bytes) || bytes == 0) {
+            state.SkipWithError("no record was written");
+            break;
+        }
     }
     state.counters["record_bytes"] = double(bytes);
     BBXSDKLogInstall(nullptr);

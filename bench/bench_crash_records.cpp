@@ -23,11 +23,12 @@ QByteArray benchPath(const char* name)
     return QFile::encodeName(bench::folder().path()) + '/' + name;
 }
 
-void writeRecord(const char* path, std::int64_t lines, bool buffered)
+// False when the file could not be opened or closed.
+bool writeRecord(const char* path, std::int64_t lines, bool buffered)
 {
     BBXFile file;
     if (!BBXFileInitWithPathMode(&file, path, false, buffered))
-        return;
+        return false;
     for (std::int64_t i = 0; i < lines; ++i) {
         BBXFileWriteSectionStart(&file, "log");
         BBXFileWriteHashStart(&file);
@@ -36,7 +37,7 @@ void writeRecord(const char* path, std::int64_t lines, bool buffered)
         BBXFileWriteHashEnd(&file);
         BBXFileWriteSectionEnd(&file);
     }
-    BBXFileClose(&file);
+    return BBXFileClose(&file);
 }
 
 void recordWriter(benchmark::State& state, bool logSet, bool buffered)
@@ -46,8 +47,12 @@ void recordWriter(benchmark::State& state, bool logSet, bool buffered)
     BBXSDKLogState log;
     log.path = logSet ? logPath.constData() : nullptr;
     BBXSDKLogInstall(&log);
-    for (auto _ : state)
-        writeRecord(path.constData(), state.range(0), buffered);
+    for (auto _ : state) {
+        if (!writeRecord(path.constData(), state.range(0), buffered)) {
+            state.SkipWithError("the record could not be written");
+            break;
+        }
+    }
     BBXSDKLogInstall(nullptr);
     if (log.descriptor.load() >= 0)
         ::close(log.descriptor.load());
@@ -58,14 +63,20 @@ void recordWriter(benchmark::State& state, bool logSet, bool buffered)
 void writeOnce(benchmark::State& state)
 {
     const QByteArray path = benchPath("once.bbxrecord");
-    writeRecord(path.constData(), state.range(0), true);
     QFile source(QFile::decodeName(path));
-    source.open(QIODevice::ReadOnly);
+    if (!writeRecord(path.constData(), state.range(0), true) || !source.open(QIODevice::ReadOnly)) {
+        state.SkipWithError("the record could not be written");
+        return;
+    }
     const QByteArray bytes = source.readAll();
     for (auto _ : state) {
         const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        benchmark::DoNotOptimize(::write(fd, bytes.constData(), std::size_t(bytes.size())));
+        const ssize_t written = ::write(fd, bytes.constData(), std::size_t(bytes.size()));
         ::close(fd);
+        if (written != ssize_t(bytes.size())) {
+            state.SkipWithError("the bytes could not be written");
+            break;
+        }
     }
     state.SetBytesProcessed(std::int64_t(state.iterations()) * bytes.size());
 }

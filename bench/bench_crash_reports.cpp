@@ -129,11 +129,18 @@ void processReports(benchmark::State& state, const QString& treeName, bool packa
         auto report = BBXInternalReport::reportWithPath(directory);
         state.ResumeTiming();
         std::make_shared<BBXProcessReportOperation>(report, std::make_shared<BBXSymbolResolver>())->start();
+        if (!QFile::exists(directory + QStringLiteral("/signal.bbxrecord.symbolicated"))) {
+            state.SkipWithError("the report was not symbolicated");
+            break;
+        }
         if (!package)
             continue;
         auto packaging = std::make_shared<BBXPackageReportOperation>(report, tree);
         packaging->start();
-        benchmark::DoNotOptimize(packaging->finalPath());
+        if (!packaging->finalPath()) {
+            state.SkipWithError("the report was not packaged");
+            break;
+        }
     }
 }
 
@@ -173,13 +180,17 @@ void BM_BareDladdrAndGzip(benchmark::State& state)
         // Each file gzipped beside a copy of itself, as a package's parts are.
         for (const QString& name : names) {
             QFile file(processedReport() + QLatin1Char('/') + name);
-            file.open(QIODevice::ReadOnly);
+            const bool read = file.open(QIODevice::ReadOnly);
             const QByteArray bytes = file.readAll();
             gzFile gz = gzopen(
                 QFile::encodeName(scratch + QLatin1Char('/') + name + QStringLiteral(".gz")).constData(),
                 "w");
-            gzwrite(gz, bytes.constData(), unsigned(bytes.size()));
-            gzclose(gz);
+            const bool written =
+                gz != nullptr && gzwrite(gz, bytes.constData(), unsigned(bytes.size())) == int(bytes.size());
+            if (gz == nullptr || gzclose(gz) != Z_OK || !read || !written) {
+                state.SkipWithError("a file could not be gzipped");
+                return;
+            }
         }
     }
 }

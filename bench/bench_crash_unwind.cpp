@@ -79,6 +79,9 @@ void unwindAtBottom(benchmark::State& state, UnwindBenchKind kind)
         else
             _Unwind_Backtrace(countLibgccFrame, &frames);
     }
+    // Every level of the recursion is a frame below this one.
+    if (frames < state.range(0))
+        state.SkipWithError("the walk stopped short of the stack's depth");
     state.counters["frames"] = double(frames);
 }
 

@@ -88,16 +88,18 @@ void BM_TallyWriteRotateCompressPackage(benchmark::State& state)
     for (auto _ : state) {
         int logNumber = 0;
         QString log = dir + QStringLiteral("/L0.log");
+        bool packaged = true;
         auto rotate = [&] {
             const QString gz = TLYCompressLogOperation::compressedURLForUncompressedURL(log);
             TLYCompressLogOperation compress(log, gz);
             compress.main();
             QFile::remove(log);
             const QString boundary = TLYFileUtils::baseName(log);
-            TLYPackageLogOperation package(
-                gz, TLYPackageLogOperation::multipartURLForCompressedURL(gz, boundary), boundary);
+            const QString multipart = TLYPackageLogOperation::multipartURLForCompressedURL(gz, boundary);
+            TLYPackageLogOperation package(gz, multipart, boundary);
             package.main();
             QFile::remove(gz);
+            packaged = packaged && QFile::exists(multipart);
             ++packages;
             log = dir + QStringLiteral("/L%1.log").arg(++logNumber);
         };
@@ -109,6 +111,10 @@ void BM_TallyWriteRotateCompressPackage(benchmark::State& state)
                 rotate();
         }
         rotate();
+        if (!packaged) {
+            state.SkipWithError("a log was not packaged");
+            break;
+        }
         state.PauseTiming();
         QDir(dir).removeRecursively();
         QDir().mkpath(dir);
@@ -138,6 +144,10 @@ void BM_TallyWriteOnly(benchmark::State& state)
             if (full)
                 log = dir + QStringLiteral("/L%1.log").arg(++logNumber);
         }
+        if (TLYFileUtils::fileSizeAtURL(log) <= 0) {
+            state.SkipWithError("no event was written");
+            break;
+        }
         state.PauseTiming();
         QDir(dir).removeRecursively();
         QDir().mkpath(dir);
@@ -160,9 +170,15 @@ void BM_TallyBareAppend(benchmark::State& state)
     const QByteArray path = QFile::encodeName(bench::folder().path() + QStringLiteral("/bare.log"));
     for (auto _ : state) {
         const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+        bool written = fd >= 0;
         for (const QByteArray& line : lines)
-            benchmark::DoNotOptimize(::write(fd, line.constData(), std::size_t(line.size())));
+            written =
+                written && ::write(fd, line.constData(), std::size_t(line.size())) == ssize_t(line.size());
         ::close(fd);
+        if (!written) {
+            state.SkipWithError("the lines could not be written");
+            break;
+        }
     }
     state.SetItemsProcessed(state.iterations() * count);
 }
