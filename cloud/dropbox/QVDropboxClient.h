@@ -8,6 +8,7 @@
 
 namespace corvex {
 
+class DropboxRequestBudget;
 class DropboxUserClient;
 
 // The Dropbox location's six file operations over the signed-in account's client, each
@@ -40,6 +41,8 @@ public:
     // Asks the source again: whether another account client (a new sign-in) took the place of
     // the one in use.
     bool renewAuthorization();
+    // The request budget of the account in use (null without one).
+    std::shared_ptr<DropboxRequestBudget> budget() const;
 
     // "" for the application folder's root, or "/attachments".
     void listFolderContents(const QString& path, std::function<void(const ListFolderResponse&)> completion);
