@@ -19,8 +19,9 @@ class DropboxUserClient;
 // - "DropboxInvalidAccessTokenNotification": an authorisation failure, or no account when
 //   the client was made;
 // - "DropboxNoConnectionNotification": no answer, a server error or a rate limit the account
-//   client could not wait out. A refusal the service answered (a 4xx route or request error)
-//   is this request's failure, not the connection's: it answers 3 without a notification.
+//   client could not wait out. A refusal the service answered (a 4xx route or request error),
+//   and a download whose bytes do not match their metadata, are this request's failure, not
+//   the connection's: they answer 3 without a notification.
 // Without an account no request is sent and every operation answers 3 (a peek: no success)
 // without a notification. Main thread only.
 class QVDropboxClient
