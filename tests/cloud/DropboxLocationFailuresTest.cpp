@@ -234,8 +234,7 @@ TEST_F(DropboxLocationFailuresTest, AFolderAtADocumentsPathHoldsBackOnlyThatDocu
     }
     // The refusals are that document's, not the connection's: no error status came and went
     // on the machine that stayed online.
-    EXPECT_FALSE(b->delegate.events.mid(eventsB).contains(
-        QStringLiteral("status %1").arg(PersistenceStateStatusError)));
+    EXPECT_FALSE(b->delegate.events.mid(eventsB).contains(QStringLiteral("status 2")));
 }
 
 // Every connection dropped for ten minutes, the network itself still there: a save made
@@ -506,7 +505,7 @@ TEST_F(DropboxLocationFailuresTest, AHashThatNeverMatchesBacksOffAndIsLoggedOnce
     EXPECT_EQ(captured.count(QStringLiteral("content hash")), 1)
         << captured.lines().join(QLatin1Char('\n')).toStdString();
     EXPECT_FALSE(a->delegate.events.mid(eventsA).contains(
-        QStringLiteral("status %1").arg(PersistenceStateStatusError)));
+        QStringLiteral("status %1").arg(static_cast<unsigned>(WorkspaceStatus::Error))));
     EXPECT_EQ(a->text(other), QStringLiteral("other, changed on B"));
     EXPECT_EQ(a->text(damaged), QStringLiteral("damaged"));
 
