@@ -1,23 +1,22 @@
 #include "cloud/dropbox/DropboxBackoff.h"
 
-#include <QRandomGenerator>
-#include <algorithm>
-#include <cmath>
-#include <memory>
-
 namespace corvex {
 
-DropboxBackoff::DropboxBackoff(std::function<double()> random) : mRandom(std::move(random))
+DropboxBackoff::DropboxBackoff(std::function<double()> random)
+    : mRandom(random ? std::move(random) : DropboxRequestBudget::systemRandom()),
+      mBudget(std::make_shared<DropboxRequestBudget>(mRandom))
+{}
+
+void DropboxBackoff::useBudget(std::shared_ptr<DropboxRequestBudget> budget)
 {
-    if (!mRandom) {
-        auto generator = std::make_shared<QRandomGenerator>(QRandomGenerator::system()->generate());
-        mRandom = [generator] { return generator->generateDouble(); };
-    }
+    if (budget)
+        mBudget = std::move(budget);
+    mCountedAtStart.clear();
 }
 
 bool DropboxBackoff::mayStart(const QString& step, double now) const
 {
-    if (now < mAllowedAt)
+    if (now < mBudget->allowedAt())
         return false;
     const auto found = mSteps.constFind(step);
     if (found == mSteps.constEnd())
@@ -29,23 +28,26 @@ void DropboxBackoff::started(const QString& step, double now)
 {
     if (mSteps.contains(step))
         mLastRetryAt = now;
+    mCountedAtStart.insert(step, mBudget->failuresCounted());
 }
 
 void DropboxBackoff::failed(const QString& step, double now)
 {
-    ++mFailuresInARow;
-    mAllowedAt = now + delayAfter(mFailuresInARow);
+    const auto counted = mCountedAtStart.constFind(step);
+    if (step.isEmpty() || counted == mCountedAtStart.constEnd() || *counted == mBudget->failuresCounted())
+        mBudget->failed(now);
+    mCountedAtStart.remove(step);
     if (step.isEmpty())
         return;
     StepWait& wait = mSteps[step];
     ++wait.failures;
-    wait.dueAt = now + delayAfter(wait.failures);
+    wait.dueAt = now + DropboxRequestBudget::waitAfter(wait.failures, mRandom);
 }
 
 void DropboxBackoff::succeeded(const QString& step)
 {
-    mFailuresInARow = 0;
-    mAllowedAt = 0;
+    mBudget->succeeded();
+    mCountedAtStart.remove(step);
     if (!step.isEmpty())
         mSteps.remove(step);
 }
@@ -53,16 +55,9 @@ void DropboxBackoff::succeeded(const QString& step)
 void DropboxBackoff::reset()
 {
     mSteps.clear();
-    mFailuresInARow = 0;
-    mAllowedAt = 0;
+    mCountedAtStart.clear();
+    mBudget->succeeded();
     mLastRetryAt = -RetrySpacingSeconds;
-}
-
-double DropboxBackoff::delayAfter(int failures)
-{
-    const double plain =
-        std::min(MaxDelaySeconds, FirstDelaySeconds * std::ldexp(1.0, std::min(failures, 16) - 1));
-    return plain * (1.0 + JitterShare * std::clamp(mRandom(), 0.0, 1.0));
 }
 
 } // namespace corvex

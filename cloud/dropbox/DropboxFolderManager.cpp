@@ -73,6 +73,7 @@ void DropboxFolderManager::initialize()
     mLastCommunicatedStatus = 0;
     if (!mServices.client)
         mServices.client = std::make_shared<QVDropboxClient>(std::shared_ptr<DropboxUserClient>());
+    mBackoff.useBudget(mServices.client->budget());
     if (!Paths::makePath(localAttachmentsFolder()).ok())
         Log::assertionFailure(AttachmentsFolderAssertionLine, "-[DropboxFolderManager initialize:]");
     if (!Paths::makePath(localUploadFolder()).ok())
@@ -174,6 +175,7 @@ void DropboxFolderManager::observeSignedIn()
     if (!mAuthStopped || !isActive() || !mServices.client->renewAuthorization())
         return;
     mAuthStopped = false;
+    mBackoff.useBudget(mServices.client->budget());
     mBackoff.reset();
     mState->perhapsDropboxConnection = true;
     mState->doWeHaveInitialDropboxFolderListing = false;
@@ -576,7 +578,8 @@ void DropboxFolderManager::loadDocumentAndNotifyProxy(const QString& identifier,
                  });
 }
 
-void DropboxFolderManager::notifySummaryOfDownload(const QString& identifier, const QVFileInfo::Ref& info)
+void DropboxFolderManager::notifySummaryOfDownload(const QString& identifier, const QVFileInfo::Ref& info,
+                                                   std::function<void(const IdeaProxyPtr&)> then)
 {
     if (!QVFileInfo::hasFile(info))
         return;
@@ -586,7 +589,7 @@ void DropboxFolderManager::notifySummaryOfDownload(const QString& identifier, co
     mState->filesBeingAccessedByLoad.append(name);
     const auto weak = weakSelf();
     loadDocument(identifier, localManagedFile(name),
-                 [weak, name](const std::shared_ptr<IdeaDocument>& document) {
+                 [weak, name, then](const std::shared_ptr<IdeaDocument>& document) {
                      auto self = weak.lock();
                      if (!self)
                          return;
@@ -595,9 +598,21 @@ void DropboxFolderManager::notifySummaryOfDownload(const QString& identifier, co
                          IdeaProxyPtr proxy = IdeaProxy::init();
                          proxy->updateWithDoc(document);
                          self->delegate()->observeIdeaProxy(proxy, self.get());
+                         if (then)
+                             then(proxy);
                      }
                      self->ensureRunnable();
                  });
+}
+
+void DropboxFolderManager::noteDamagedDownload(const QString& remotePath)
+{
+    if (mDamagedDownloads.contains(remotePath))
+        return;
+    mDamagedDownloads.insert(remotePath);
+    Log::warning(QStringLiteral("Dropbox: the download of %1 does not match its content hash; it is "
+                                "tried again as the back-off allows")
+                     .arg(AttachmentNames::printable(remotePath)));
 }
 
 // ---- Files

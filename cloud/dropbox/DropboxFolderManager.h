@@ -52,7 +52,10 @@ class IndexJSONDocument;
 // allows. The reachability check runs once a minute while connected and, once the connection
 // is lost, when the back-off allows the next request. An access token that is refused (and
 // that a refresh could not mend) stops every request and sends status 2 once, until the
-// signed-in account changes. A download that keeps failing holds back only its own document.
+// signed-in account changes. A download that keeps failing holds back only its own document; one
+// whose content hash never matches is logged once. A document whose path on Dropbox became a
+// folder is not fetched again; its local edit, if any, moves to a conflict copy's name, and
+// the index names that instead.
 // A remote index that cannot be read is replaced by the local one, uploaded over its
 // revision; one of a newer format is left alone, and the documents go on without it.
 //
@@ -246,8 +249,20 @@ private:
                                  const DocumentInfo::Ref& record) const;
     void loadDocumentAndNotifyProxy(const QString& identifier, const QVFileInfo::Ref& info,
                                     std::function<void(bool)> completion);
-    // The summary of a resolved download, read while the loop goes on.
-    void notifySummaryOfDownload(const QString& identifier, const QVFileInfo::Ref& info);
+    // The summary of a resolved download, read while the loop goes on; `then` gets the summary
+    // after the delegate did.
+    void notifySummaryOfDownload(const QString& identifier, const QVFileInfo::Ref& info,
+                                 std::function<void(const IdeaProxyPtr&)> then = {});
+    // A download that did not match its content hash: said once per path.
+    void noteDamagedDownload(const QString& remotePath);
+
+    // A folder at a document's path (DropboxFolderManagerFolders.cpp).
+    // The document's local edit moves away under a conflict copy's name; without one, the
+    // local copy stays as it is and the path is not asked about again while the mode runs.
+    void folderTookThePlaceOf(QString identifier, DocumentInfo::Ref record);
+    void moveOffFolder(QString identifier, DocumentInfo::Ref record);
+    // A new local index in which `proxy` takes the place of `from`, queued as a task.
+    void pointIndexAt(const QString& from, const IdeaProxyPtr& proxy);
     void setRecord(const QString& identifier, const DocumentInfo::Ref& record);
     DocumentInfo::Ref record(const QString& identifier) const;
 
@@ -294,6 +309,10 @@ private:
     bool mSetAsideWaiting = false;
     // The content hashes of the documents of the last listing.
     QSet<QString> mListedContentHashes;
+    // Documents whose path on Dropbox a folder holds: never fetched while it stays.
+    QSet<QString> mFolderPaths;
+    // Remote paths whose damaged download was logged.
+    QSet<QString> mDamagedDownloads;
     // The version each open handle's content was read from or last saved as: its revision and
     // content hash. Per handle, since the workspace opens and closes a document of its own to
     // read a summary while a window holds it. Kept in memory only: handles do not outlive the

@@ -102,6 +102,8 @@ void DropboxFolderManager::markMissingDropboxDocumentsForDownload(const std::vec
             continue;
         }
         const QString identifier = DropboxFileNames::fileURLFromDropboxPath(entry.path);
+        // A file again where a folder was: fetched as any other.
+        mFolderPaths.remove(identifier);
         setRecord(identifier, markForLoadingIfNeeded(entry, record(identifier)));
     }
     if (!indexListed)
@@ -114,7 +116,8 @@ void DropboxFolderManager::markMissingLocalDocumentsForCheck(const std::vector<F
     for (const FileMetadata& entry : entries)
         listed.insert(DropboxFileNames::fileURLFromDropboxPath(entry.path));
     for (auto& [identifier, record] : mState->docs) {
-        if (!record || listed.contains(identifier) || QVFileInfo::isEmpty(record->input()))
+        if (!record || listed.contains(identifier) || QVFileInfo::isEmpty(record->input()) ||
+            mFolderPaths.contains(identifier))
             continue;
         if (QVFileInfo::hasFile(record->current()) || QVFileInfo::hasFile(record->output()))
             record = record->withInput(QVFileInfo::EMPTY());
@@ -133,6 +136,12 @@ bool DropboxFolderManager::action_downloadDropboxFiles()
     for (const auto& [identifier, record] : mState->docs) {
         if (!record || !QVFileInfo::isEmpty(record->input()))
             continue;
+        if (mFolderPaths.contains(identifier)) {
+            // Known to be a folder: nothing to ask.
+            folderTookThePlaceOf(identifier, record);
+            saveStatusLater();
+            return true;
+        }
         const QString step = downloadStep(identifier);
         if (!mayAsk(step)) {
             untried = untried || !mBackoff.isFailing(step);
@@ -164,8 +173,11 @@ void DropboxFolderManager::handleDownloadAnswer(const QString& identifier, const
 {
     mState->hasPendingGeneralOperation = false;
     mState->hasPendingDropboxOperation = false;
-    answered(downloadStep(identifier), response.result == DropboxResult::NotFound ||
+    // A folder at the path is an answer too: the path is not asked about again.
+    answered(downloadStep(identifier), response.result == DropboxResult::NotFound || response.folderAtPath ||
                                            (response.result == DropboxResult::Done && response.rev));
+    if (response.damaged)
+        noteDamagedDownload(DropboxFileNames::dropboxPathFromFileURL(identifier));
     const DocumentInfo::Ref old = record(identifier);
     if (response.result == DropboxResult::Done && response.rev) {
         const QVFileInfo::Ref input = QVFileInfo::make(localName, response.rev);
@@ -181,6 +193,8 @@ void DropboxFolderManager::handleDownloadAnswer(const QString& identifier, const
             setRecord(identifier, DocumentInfo::make(nullptr, QVFileInfo::EMPTY(),
                                                      QVFileInfo::make(old->output()->name(), std::nullopt)));
         }
+    } else if (response.folderAtPath && old) {
+        folderTookThePlaceOf(identifier, old);
     }
     saveStatusLater();
     ensureRunnable();
@@ -268,8 +282,16 @@ bool DropboxFolderManager::action_uploadDropboxChanges()
     for (const auto& entry : mState->docs) {
         const QString identifier = entry.first;
         const DocumentInfo::Ref old = entry.second;
+        if (!old || old->input() || !old->output())
+            continue;
+        if (mFolderPaths.contains(identifier) && QVFileInfo::hasFile(old->output())) {
+            // An edit made since a folder took the document's path: it moves at once.
+            moveOffFolder(identifier, old);
+            saveStatusLater();
+            return true;
+        }
         // A change Dropbox keeps refusing waits out its back-off while the others go on.
-        if (!old || old->input() || !old->output() || !mayAsk(writeStep(identifier)))
+        if (!mayAsk(writeStep(identifier)))
             continue;
         if (QVFileInfo::isDeleted(old->output()))
             doDeleteFromDropbox(identifier, old);

@@ -207,6 +207,8 @@ bool DropboxFolderManager::action_downloadIndexFileFromDropbox()
             DocumentInfo::Ref& record = self->mState->indexDocumentInfo;
             const bool got = response.result == DropboxResult::Done && response.rev;
             self->answered(IndexDownloadStep, got || response.result == DropboxResult::NotFound);
+            if (response.damaged)
+                self->noteDamagedDownload(DropboxFileNames::createDropboxIndexFilePath());
             record = record->withInput(got ? QVFileInfo::make(name, response.rev) : nullptr);
             self->saveStatusLater();
             self->ensureRunnable();

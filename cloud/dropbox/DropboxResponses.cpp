@@ -40,7 +40,12 @@ QString UploadResponse::description() const
 
 QString DownloadResponse::description() const
 {
-    return QStringLiteral("{DownloadResponse: result=%1 rev=%2}").arg(result).arg(orNull(rev));
+    return QStringLiteral("{DownloadResponse: result=%1 rev=%2%3}")
+        .arg(result)
+        .arg(orNull(rev))
+        .arg(folderAtPath ? QStringLiteral(" folder at path")
+             : damaged    ? QStringLiteral(" damaged")
+                          : QString());
 }
 
 QString DeleteResponse::description() const

@@ -47,10 +47,14 @@ struct UploadResponse
     QString description() const;
 };
 
+// A failed download says why when the service answered: a folder stands at the path (409
+// not_file), or a 2xx came whose body does not match its metadata's size and content hash.
 struct DownloadResponse
 {
     std::uint64_t result = DropboxResult::Failed;
     std::optional<QString> rev;
+    bool folderAtPath = false;
+    bool damaged = false;
     QString description() const;
 };
 

@@ -229,6 +229,11 @@ bool QVDropboxClient::renewAuthorization()
     return true;
 }
 
+std::shared_ptr<DropboxRequestBudget> QVDropboxClient::budget() const
+{
+    return mUser ? mUser->budget() : nullptr;
+}
+
 void QVDropboxClient::listFolderContents(const QString& path,
                                          std::function<void(const ListFolderResponse&)> completion)
 {
@@ -318,21 +323,26 @@ void QVDropboxClient::downloadFile(const QString& remotePath, const QString& tar
                 answer.isSuccess()
                     ? DropboxAnswerReader::fileMetadata(answer.headers.value("Dropbox-API-Result"))
                     : std::nullopt;
-            if (metadata && isWholeFile(hidden, *metadata)) {
-                if (SysCalls::rename(QFile::encodeName(hidden).constData(),
-                                     QFile::encodeName(targetPath).constData()) == 0) {
-                    noteSuccess(sender);
-                    answerWith(std::move(completion), DownloadResponse{DropboxResult::Done, metadata->rev});
-                    return;
-                }
+            const bool whole = metadata && isWholeFile(hidden, *metadata);
+            if (whole && SysCalls::rename(QFile::encodeName(hidden).constData(),
+                                          QFile::encodeName(targetPath).constData()) == 0) {
+                noteSuccess(sender);
+                answerWith(std::move(completion), DownloadResponse{DropboxResult::Done, metadata->rev});
+                return;
             }
             removeQuietly(hidden);
             if (isConflict(answer, QStringLiteral("path/not_found"))) {
                 answerWith(std::move(completion), DownloadResponse{DropboxResult::NotFound, std::nullopt});
                 return;
             }
-            noteFailure(answer, sender);
-            answerWith(std::move(completion), DownloadResponse{DropboxResult::Failed, std::nullopt});
+            DownloadResponse failed{DropboxResult::Failed, std::nullopt};
+            failed.folderAtPath = isConflict(answer, QStringLiteral("path/not_file"));
+            // The service answered; the bytes did not hold up on their way. Not the connection's
+            // failure: the caller backs off this one download.
+            failed.damaged = answer.isSuccess() && !whole;
+            if (!failed.damaged)
+                noteFailure(answer, sender);
+            answerWith(std::move(completion), failed);
         });
 }
 

@@ -8,6 +8,7 @@
 
 namespace corvex {
 
+class DropboxRequestBudget;
 class DropboxUserClient;
 
 // The Dropbox location's six file operations over the signed-in account's client, each
@@ -18,8 +19,9 @@ class DropboxUserClient;
 // - "DropboxInvalidAccessTokenNotification": an authorisation failure, or no account when
 //   the client was made;
 // - "DropboxNoConnectionNotification": no answer, a server error or a rate limit the account
-//   client could not wait out. A refusal the service answered (a 4xx route or request error)
-//   is this request's failure, not the connection's: it answers 3 without a notification.
+//   client could not wait out. A refusal the service answered (a 4xx route or request error),
+//   and a download whose bytes do not match their metadata, are this request's failure, not
+//   the connection's: they answer 3 without a notification.
 // Without an account no request is sent and every operation answers 3 (a peek: no success)
 // without a notification. Main thread only.
 class QVDropboxClient
@@ -40,6 +42,8 @@ public:
     // Asks the source again: whether another account client (a new sign-in) took the place of
     // the one in use.
     bool renewAuthorization();
+    // The request budget of the account in use (null without one).
+    std::shared_ptr<DropboxRequestBudget> budget() const;
 
     // "" for the application folder's root, or "/attachments".
     void listFolderContents(const QString& path, std::function<void(const ListFolderResponse&)> completion);

@@ -2,8 +2,10 @@
 
 #include "platform/core/Log.h"
 #include "platform/core/MainQueue.h"
+#include "platform/core/Scheduler.h"
 #include "platform/net/DropboxAccountAnswers.h"
 #include "platform/net/DropboxApiArg.h"
+#include "platform/net/UrlError.h"
 
 #include <QUrlQuery>
 #include <algorithm>
@@ -27,6 +29,7 @@ struct DropboxUserClient::Call
     bool refreshed = false;
     QString sentWith; // the access token of the last send
     std::shared_ptr<HttpTransfer> transfer;
+    std::optional<DropboxRequestAnswer> last; // the answer a repeat would replace
 };
 
 namespace {
@@ -71,6 +74,8 @@ DropboxUserClient::DropboxUserClient(DropboxCredentials credentials, Options opt
 {
     if (!mOptions.session)
         mOptions.session = HttpSession::create();
+    if (!mOptions.budget)
+        mOptions.budget = std::make_shared<DropboxRequestBudget>();
 }
 
 DropboxUserClient::~DropboxUserClient() = default;
@@ -112,6 +117,25 @@ void DropboxUserClient::start(std::shared_ptr<Call> call)
 }
 
 void DropboxUserClient::send(const std::shared_ptr<Call>& call)
+{
+    const double wait = mOptions.budget->allowedAt() - Scheduler::current().now();
+    if (wait <= 0) {
+        sendNow(call);
+        return;
+    }
+    std::weak_ptr<DropboxUserClient> weak = weak_from_this();
+    MainQueue::postAfter(wait, [weak, call] {
+        if (auto self = weak.lock()) {
+            self->send(call);
+        } else {
+            DropboxRequestAnswer gone;
+            gone.transportError = UrlError::make(UrlError::Cancelled, QStringLiteral("cancelled"), call->url);
+            finish(call, call->last.value_or(gone));
+        }
+    });
+}
+
+void DropboxUserClient::sendNow(const std::shared_ptr<Call>& call)
 {
     HttpRequest request;
     request.url = call->url;
@@ -164,20 +188,19 @@ void DropboxUserClient::received(const std::shared_ptr<Call>& call, const Result
     }
     const bool limited = answer.status == 429;
     const bool serverFault = answer.status >= 500 && answer.status < 600;
-    if ((limited || serverFault) && call->repeats < mOptions.maxRetries) {
-        const double backoff = double(2 << call->repeats); // 2, 4, 8 s
-        const double delay =
-            limited ? DropboxAccountAnswers::retryAfterSeconds(answer.headers.value("Retry-After"), backoff,
+    if (answer.isSuccess()) {
+        mOptions.budget->succeeded();
+    } else if (limited || serverFault || !answer.answered()) {
+        const double retryAfter =
+            limited ? DropboxAccountAnswers::retryAfterSeconds(answer.headers.value("Retry-After"), 0.0,
                                                                mOptions.maxRetryAfter)
-                    : backoff;
+                    : 0.0;
+        mOptions.budget->failed(Scheduler::current().now(), retryAfter);
+    }
+    if ((limited || serverFault) && call->repeats < mOptions.maxRetries) {
         ++call->repeats;
-        std::weak_ptr<DropboxUserClient> weak = weak_from_this();
-        MainQueue::postAfter(delay, [weak, call, answer] {
-            if (auto self = weak.lock())
-                self->send(call);
-            else
-                finish(call, answer);
-        });
+        call->last = answer;
+        send(call);
         return;
     }
     finish(call, answer);

@@ -2,6 +2,7 @@
 
 #include "platform/core/Error.h"
 #include "platform/net/DropboxEndpoints.h"
+#include "platform/net/DropboxRequestBudget.h"
 #include "platform/net/DropboxTokenStore.h"
 #include "platform/net/HttpHeaders.h"
 #include "platform/net/HttpSession.h"
@@ -37,8 +38,11 @@ struct DropboxRequestAnswer
 //   the request; one that answers a token already refreshed since is repeated at once; a
 //   refresh the token route refuses (400, 401) leaves the 401 as the answer, one that gets no
 //   answer or a server error answers that instead (the connection failed, not the token);
-// - a 429 waits its Retry-After (at most maxRetryAfter), a 5xx waits 2, 4, 8 s; at most
-//   maxRetries repeats in all, on the current scheduler, then the last answer is final.
+// - a 429, a 5xx or no answer counts against the account's request budget
+//   (DropboxRequestBudget, shared with whoever else sends for the account), and every request
+//   waits out the budget before it goes; a 429 or a 5xx is repeated once the budget allows
+//   (never sooner than the Retry-After, at most maxRetryAfter), at most maxRetries repeats in
+//   all, on the current scheduler, then the last answer is final. A 2xx ends the budget's run.
 // Main thread only; each completion runs once, on the main queue.
 class DropboxUserClient : public std::enable_shared_from_this<DropboxUserClient>
 {
@@ -51,6 +55,7 @@ public:
         std::shared_ptr<HttpSession> session; // made when null
         int maxRetries = 3;
         double maxRetryAfter = 300.0;
+        std::shared_ptr<DropboxRequestBudget> budget; // made when null
     };
     using Completion = std::function<void(const DropboxRequestAnswer&)>;
 
@@ -71,6 +76,8 @@ public:
     void revoke(Completion completion);
 
     DropboxCredentials credentials() const { return mCredentials; }
+    // The budget every request of this account counts against.
+    const std::shared_ptr<DropboxRequestBudget>& budget() const { return mOptions.budget; }
     const Options& options() const { return mOptions; }
 
     struct Call;
@@ -78,7 +85,9 @@ public:
 private:
     DropboxUserClient(DropboxCredentials credentials, Options options);
     void start(std::shared_ptr<Call> call);
+    // Sends once the budget allows.
     void send(const std::shared_ptr<Call>& call);
+    void sendNow(const std::shared_ptr<Call>& call);
     void received(const std::shared_ptr<Call>& call, const Result<HttpResponse>& result);
     void refreshThenRepeat(const std::shared_ptr<Call>& call, DropboxRequestAnswer expired);
     // `failure`: what the calls that waited for a failed refresh answer.

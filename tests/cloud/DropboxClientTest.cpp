@@ -197,6 +197,15 @@ TEST_F(DropboxClientTest, RouteOutcomesTheLocationActsOn)
                        log.completion(uploads));
     ASSERT_TRUE(settle(uploads, 5));
     EXPECT_EQ(uploads->back().result, DropboxResult::Conflict);
+    // A download where a folder stands says so, without a word about the connection.
+    log.events.clear();
+    client->downloadFile(QStringLiteral("/attachments"), testDir() + QStringLiteral("/t"),
+                         log.completion(downloads));
+    ASSERT_TRUE(settle(downloads, 2));
+    EXPECT_EQ(downloads->back().result, DropboxResult::Failed);
+    EXPECT_TRUE(downloads->back().folderAtPath);
+    EXPECT_FALSE(downloads->front().folderAtPath);
+    EXPECT_EQ(log.events, QStringList{QStringLiteral("done")});
 
     // Deletion: a missing file is gone after one peek; a wrong or absent revision refuses.
     auto deletes = responses<DeleteResponse>();
@@ -287,10 +296,15 @@ TEST_F(DropboxClientTest, CutDownloadKeepsTheOldFile)
     auto downloads = responses<DownloadResponse>();
     int asked = 0;
     for (const Fault fault : {Fault::Truncate, Fault::ShortBody}) {
+        log.events.clear();
         emulator.injectFault("files/download", fault);
         client->downloadFile(QStringLiteral("/pic.png"), target, log.completion(downloads));
         ASSERT_TRUE(settle(downloads, ++asked));
         EXPECT_EQ(downloads->back().result, DropboxResult::Failed);
+        // A body that came whole on the wire and does not match is the download's failure: the
+        // connection is not in question.
+        EXPECT_EQ(downloads->back().damaged, fault == Fault::ShortBody);
+        EXPECT_EQ(log.events.contains(QStringLiteral("note:NoConnection")), fault != Fault::ShortBody);
         EXPECT_EQ(readFile(target), QByteArray("old bytes"));
         EXPECT_EQ(QDir(testDir()).entryList(QDir::Files | QDir::Hidden),
                   QStringList({QStringLiteral("pic.png")}));
@@ -382,7 +396,8 @@ TEST_F(DropboxClientTest, ExpiredTokenIsRefreshedOnce)
 
 // The rate limit held for 10 virtual minutes with Retry-After 30: the waiting call makes at
 // most 4 requests, none sooner than 30 s after the one before, then answers 3; once the
-// limit lifts the next call succeeds.
+// limit lifts the next call succeeds. Server errors wait 2, 4, 8 s, and the next call waits
+// on from there.
 TEST_F(DropboxClientTest, RateLimitIsWaitedOutThenReported)
 {
     emulator.putFile(QStringLiteral("/a.crvx"), "a");
@@ -414,6 +429,17 @@ TEST_F(DropboxClientTest, RateLimitIsWaitedOutThenReported)
     EXPECT_NEAR(retried[before + 1].at - retried[before].at, 2.0, 1e-6);
     EXPECT_NEAR(retried[before + 2].at - retried[before + 1].at, 4.0, 1e-6);
     EXPECT_NEAR(retried[before + 3].at - retried[before + 2].at, 8.0, 1e-6);
+
+    // Its repeats and the next call count against one budget: the fourth failure in a row holds
+    // every request of the account 16 s, the next call's too.
+    emulator.injectFault("files/get_metadata", Fault::Status503);
+    client->peekFile(QStringLiteral("/a.crvx"), log.completion(peeks));
+    ASSERT_TRUE(settle(peeks, 4));
+    const auto next = emulator.requests("files/get_metadata");
+    ASSERT_EQ(next.size(), before + 6);
+    EXPECT_NEAR(next[before + 4].at - next[before + 3].at, 16.0, 1e-6);
+    EXPECT_NEAR(next[before + 5].at - next[before + 4].at, 32.0, 1e-6);
+    EXPECT_TRUE(peeks->back().success);
 }
 
 // Seeded uploads of 0 B to 1 MiB under names with non-ASCII and 0x7F come back byte for byte;

@@ -1,13 +1,17 @@
 // The Dropbox location against a service that keeps failing, each fault held for ten virtual
-// minutes: the machines stay within their budget of requests (at most 6 a minute after the
-// first minute, the reachability check at most once a minute besides), every document the
-// fault does not touch keeps syncing, and sync comes back within one back-off of the fault
-// clearing. Requests are counted at the emulator, each machine by its own access token.
+// minutes: the machines stay within their budget of requests (at most 6 a minute, the first
+// minute included when the service itself fails, the account client's own repeats among them;
+// the reachability check at most once a minute besides), every document the fault does not
+// touch keeps syncing, and sync comes back within one back-off of the fault clearing. Requests
+// are counted at the emulator, each machine by its own access token.
 
 #include "tests/cloud/DropboxMachineSupport.h"
 
 #include "model/JSONDecoder.h"
 #include "storage/IndexJSONDocument.h"
+#include "tests/support/LogCapture.h"
+
+#include <QRegularExpression>
 
 namespace corvex::test {
 
@@ -36,6 +40,20 @@ Which naming(Which who, const QByteArray& path)
 double now()
 {
     return Scheduler::current().now();
+}
+
+// The requests `which` picks in each whole minute from `from` until `to`: the figures a
+// failure's message shows.
+std::string perMinute(const std::vector<Request>& requests, const Which& which, double from, double to)
+{
+    std::vector<int> minutes(std::size_t(std::max(0.0, std::ceil((to - from) / 60.0))), 0);
+    for (const Request& request : requests)
+        if (request.at >= from && request.at < to && which(request))
+            ++minutes[std::size_t((request.at - from) / 60.0)];
+    std::string figures = "requests per minute:";
+    for (const int n : minutes)
+        figures += " " + std::to_string(n);
+    return figures;
 }
 
 // What holdIndex left: the document edited meanwhile, the foreign index's revision, when it
@@ -363,5 +381,185 @@ TEST_F(DropboxLocationFailuresTest, ARevokedTokenStopsRequestsUntilANewSignIn)
     EXPECT_EQ(a->dump(), remote);
     EXPECT_EQ(b->dump(), remote);
 }
+
+// A document edited offline whose path on Dropbox became a folder meanwhile: the edit goes up
+// under a conflict copy's name, both indexes name the copy instead, one log line says where it
+// went, and for ten minutes the path is asked about at most twice after the move. A document
+// without an edit there stays here as it was, and its path is asked about once.
+TEST_F(DropboxLocationFailuresTest, AnEditWhosePathBecameAFolderMovesToAConflictName)
+{
+    ownAccounts();
+    a->start();
+    b->start();
+    const QString edited = a->create(QStringLiteral("edited"));
+    const QString untouched = a->create(QStringLiteral("untouched"));
+    ASSERT_TRUE(converge());
+    a->reachability->reachable = false;
+    ASSERT_TRUE(pumpDropbox([&] { return !a->mode->state().perhapsDropboxConnection; }, 30.0));
+    ASSERT_TRUE(a->edit(edited, QStringLiteral("edited offline")));
+    for (const QString& id : {edited, untouched}) {
+        ASSERT_TRUE(emulator.remove(id.mid(8)));
+        emulator.makeFolder(id.mid(8));
+    }
+    const LogCapture captured;
+    const double fault = now();
+    a->reachability->reachable = true;
+    pass(HeldSeconds);
+    const std::vector<Request> all = emulator.requests();
+
+    const DocumentDump remote = remoteDump();
+    QString moved;
+    for (const auto& [id, text] : remote)
+        if (text == QStringLiteral("edited offline"))
+            moved = id;
+    ASSERT_TRUE(QRegularExpression(QStringLiteral("^dropbox:/id\\d+_\\d+\\.crvx$")).match(moved).hasMatch())
+        << moved.toStdString();
+    EXPECT_EQ(remote.size(), 1u);
+    const auto index = emulator.file(QStringLiteral("/corvex.index"));
+    ASSERT_TRUE(index.has_value());
+    Error error;
+    const auto proxies =
+        IndexJSONDocument::decodeProxies(*IndexJSONDocument::makeDecoder(index->content), &error);
+    ASSERT_TRUE(proxies.has_value()) << error.toString().toStdString();
+    QStringList indexed;
+    for (const IdeaProxyPtr& proxy : *proxies)
+        indexed.append(proxy->docIdentifier());
+    EXPECT_TRUE(indexed.contains(moved)) << indexed.join(QLatin1Char(' ')).toStdString();
+    EXPECT_FALSE(indexed.contains(edited)) << indexed.join(QLatin1Char(' ')).toStdString();
+
+    double movedAt = now();
+    for (const Request& request : all)
+        if (request.route == "files/upload" &&
+            naming(sentWith(QStringLiteral("tokenA")), moved.mid(8).toUtf8())(request)) {
+            movedAt = request.at;
+            break;
+        }
+    for (const QString& token : {QStringLiteral("tokenA"), QStringLiteral("tokenB")}) {
+        int afterMove = 0;
+        int untouchedAsked = 0;
+        for (const Request& request : all) {
+            afterMove += request.at >= movedAt && naming(sentWith(token), edited.mid(8).toUtf8())(request);
+            untouchedAsked +=
+                request.at >= fault && naming(sentWith(token), untouched.mid(8).toUtf8())(request);
+        }
+        EXPECT_LE(afterMove, 2) << token.toStdString() << " "
+                                << perMinute(all, naming(sentWith(token), edited.mid(8).toUtf8()), fault,
+                                             now());
+        EXPECT_LE(untouchedAsked, 1) << token.toStdString() << " "
+                                     << perMinute(all, naming(sentWith(token), untouched.mid(8).toUtf8()),
+                                                  fault, now());
+    }
+    const QStringList told = captured.lines().filter(moved.mid(9));
+    ASSERT_EQ(told.size(), 1) << captured.lines().join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(told.front().contains(edited.mid(9))) << told.front().toStdString();
+
+    ASSERT_TRUE(converge());
+    for (DropboxMachine* machine : {a.get(), b.get()}) {
+        const DocumentDump shown = machine->dump();
+        EXPECT_EQ(shown.count(moved) ? shown.at(moved) : QString(), QStringLiteral("edited offline"))
+            << machine->root.toStdString();
+        EXPECT_EQ(shown.count(untouched) ? shown.at(untouched) : QString(), QStringLiteral("untouched"))
+            << machine->root.toStdString();
+    }
+    EXPECT_EQ(a->dump().count(edited), 0u);
+}
+
+// Another machine's change whose every download comes damaged (its content hash never
+// matches): that download backs off as any failed step (its waits doubling up to a minute, at
+// most five in any minute), the machine stays within the budget after the first minute, the
+// log says so once, and no error status comes: the connection works. Another document's change
+// arrives meanwhile, and once the downloads come whole, the change arrives too.
+TEST_F(DropboxLocationFailuresTest, AHashThatNeverMatchesBacksOffAndIsLoggedOnce)
+{
+    ownAccounts();
+    a->start();
+    b->start();
+    const QString damaged = a->create(QStringLiteral("damaged"));
+    const QString other = a->create(QStringLiteral("other"));
+    ASSERT_TRUE(converge());
+    const LogCapture captured;
+    emulator.damageDownloads(damaged.mid(8));
+    const double fault = now();
+    const qsizetype eventsA = a->delegate.events.size();
+    ASSERT_TRUE(b->edit(damaged, QStringLiteral("changed on B")));
+    pass(HeldSeconds / 2);
+    ASSERT_TRUE(b->edit(other, QStringLiteral("other, changed on B")));
+    pass(HeldSeconds - (now() - fault));
+    const double cleared = now();
+    const std::vector<Request> all = emulator.requests();
+
+    const Which fromA = sentWith(QStringLiteral("tokenA"));
+    const Which downloading = [path = damaged.mid(8).toUtf8(), fromA](const Request& request) {
+        return request.route == "files/download" && naming(fromA, path)(request);
+    };
+    const std::string figures = perMinute(all, downloading, fault, cleared);
+    EXPECT_LE(busiestMinute(fromA, fault + 60.0, cleared), Budget) << perMinute(all, fromA, fault, cleared);
+    EXPECT_LE(busiestMinute(downloading, fault, cleared), 5) << figures;
+    std::vector<double> downloads;
+    for (const Request& request : all)
+        if (request.at >= fault && downloading(request))
+            downloads.push_back(request.at);
+    ASSERT_GE(downloads.size(), 6u) << figures; // it did keep trying
+    for (std::size_t i = downloads.size() - 3; i < downloads.size(); ++i)
+        EXPECT_GE(downloads[i] - downloads[i - 1], DropboxBackoff::MaxDelaySeconds - 1e-6) << figures;
+    EXPECT_EQ(captured.count(QStringLiteral("content hash")), 1)
+        << captured.lines().join(QLatin1Char('\n')).toStdString();
+    EXPECT_FALSE(a->delegate.events.mid(eventsA).contains(
+        QStringLiteral("status %1").arg(static_cast<unsigned>(WorkspaceStatus::Error))));
+    EXPECT_EQ(a->text(other), QStringLiteral("other, changed on B"));
+    EXPECT_EQ(a->text(damaged), QStringLiteral("damaged"));
+
+    emulator.damageDownloads(damaged.mid(8), false);
+    ASSERT_TRUE(converge());
+    EXPECT_EQ(a->text(damaged), QStringLiteral("changed on B"));
+    EXPECT_EQ(a->dump(), remoteDump());
+}
+
+struct Outage
+{
+    const char* name;
+    DropboxEmulator::Fault fault;
+};
+
+class DropboxLocationOutageTest : public DropboxLocationFailuresTest,
+                                  public ::testing::WithParamInterface<Outage>
+{};
+
+// Every request meets one fault for ten minutes (a 500, a 503, a 429 with Retry-After 1, a
+// dropped connection): every minute, the first included, holds at most 6 HTTP requests of the
+// machine, the account client's own repeats among them, and the save made meanwhile reaches
+// Dropbox within one back-off of the service coming back.
+TEST_P(DropboxLocationOutageTest, EveryMinuteStaysWithinTheBudget)
+{
+    ownAccounts();
+    a->start();
+    const QString id = a->create(QStringLiteral("before"));
+    ASSERT_TRUE(converge());
+    emulator.setOutage(GetParam().fault);
+    const double fault = now();
+    ASSERT_TRUE(a->edit(id, QStringLiteral("saved during the outage")));
+    pass(HeldSeconds);
+    const double cleared = now();
+    emulator.setOutage(std::nullopt);
+    const Which fromA = sentWith(QStringLiteral("tokenA"));
+    const std::vector<Request> all = emulator.requests();
+    EXPECT_LE(busiestMinute(fromA, fault, cleared), Budget) << perMinute(all, fromA, fault, cleared);
+    EXPECT_GE(
+        std::count_if(all.begin(), all.end(), [&](const Request& r) { return r.at >= fault && fromA(r); }),
+        10); // it did keep trying
+
+    const std::optional<double> arrived = untilRemote(id.mid(8), QStringLiteral("saved during the outage"));
+    ASSERT_TRUE(arrived.has_value());
+    EXPECT_LE(*arrived - cleared, DropboxBackoff::LongestWaitSeconds + 10.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, DropboxLocationOutageTest,
+                         ::testing::Values(Outage{"Status500", DropboxEmulator::Fault::Status500},
+                                           Outage{"Status503", DropboxEmulator::Fault::Status503},
+                                           Outage{"Status429", DropboxEmulator::Fault::Status429},
+                                           Outage{"Drop", DropboxEmulator::Fault::Drop}),
+                         [](const ::testing::TestParamInfo<Outage>& info) {
+                             return std::string(info.param.name);
+                         });
 
 } // namespace corvex::test

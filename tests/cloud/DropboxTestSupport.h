@@ -104,6 +104,8 @@ protected:
         options.tokenStore = DropboxTokenStore(testDir() + QStringLiteral("/credentials.json"));
         session.idleTimeout = idleTimeout;
         options.session = HttpSession::create(session);
+        // Waits without jitter, so that a test can name them.
+        options.budget = std::make_shared<DropboxRequestBudget>([] { return 0.0; });
         return DropboxUserClient::create(DropboxCredentials{access, refresh}, std::move(options));
     }
 

@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QUrl>
 #include <QUrlQuery>
 #include <algorithm>
@@ -148,6 +149,7 @@ struct DropboxEmulator::Impl
     std::map<QByteArray, std::deque<Fault>> faults;
     std::optional<Fault> outage;
     int rateLimit = 0;
+    QSet<QString> damagedDownloads; // lower-case paths
     std::vector<LoggedRequest> log;
     std::atomic<int> stalled{0};
 
@@ -628,8 +630,11 @@ Answer DropboxEmulator::Impl::download(const Json& argument) const
         return *refused;
     if (lower.isEmpty() || tree.find(lower)->folder)
         return pathError(QStringLiteral("path"), QStringLiteral("not_file"));
+    QByteArray content = tree.find(lower)->content;
+    if (damagedDownloads.contains(lower) && !content.isEmpty())
+        content[content.size() - 1] = char(content.back() ^ 0x20);
     return Answer{200,
-                  tree.find(lower)->content,
+                  content,
                   {{"Content-Type", "application/octet-stream"},
                    {"Dropbox-API-Result", headerSafeDump(tree.metadata(lower, false))}}};
 }
@@ -796,6 +801,15 @@ void DropboxEmulator::setUploadLimit(qint64 bytes)
 {
     std::lock_guard lock(d->mutex);
     d->uploadLimit = std::min(bytes, ServiceUploadLimit);
+}
+
+void DropboxEmulator::damageDownloads(const QString& path, bool damaged)
+{
+    std::lock_guard lock(d->mutex);
+    if (damaged)
+        d->damagedDownloads.insert(path.toLower());
+    else
+        d->damagedDownloads.remove(path.toLower());
 }
 
 QString DropboxEmulator::putFile(const QString& path, const QByteArray& content)

@@ -40,7 +40,7 @@ namespace corvex::test {
 // What it does only sometimes is a switch a test turns on: stalled and cut answers
 // (injectFault), an outage of every route (setOutage), expiring cursors, changes landing
 // between listing pages, listings in any order, too_many_write_operations, a quota, access
-// tokens expiring with time, refresh tokens revoked.
+// tokens expiring with time, refresh tokens revoked, a file whose downloads are always damaged.
 //
 // Every request is logged. The destructor stops the server and ends whatever answer stalls.
 class DropboxEmulator
@@ -147,6 +147,9 @@ public:
     void setAccessTokenLifetime(double seconds);
     // The single-upload limit (ServiceUploadLimit unless a test lowers it).
     void setUploadLimit(qint64 bytes);
+    // - every download of the file at `path` comes with one byte changed on the way, under the
+    //   whole file's metadata: a content hash that never matches (false ends it).
+    void damageDownloads(const QString& path, bool damaged = true);
 
     // The "second machine": writes and deletes that do not go through the API.
     QString putFile(const QString& path, const QByteArray& content);
