@@ -22,10 +22,12 @@
 #include <chrono>
 #include <map>
 #include <thread>
+#include <utility>
 
 namespace corvex::test {
 
-// Replies as the test says, through the main queue.
+// Replies as the test says, through the main queue; or, while holding, keeps the check
+// unanswered until the test answers it (answerHeld).
 class ScriptedReachability final : public DropboxReachability
 {
 public:
@@ -33,9 +35,23 @@ public:
     {
         ++probes;
         probedAt.push_back(Scheduler::current().now());
+        if (holding) {
+            held = std::move(answer);
+            return;
+        }
         MainQueue::post([answer, reachable = reachable] { answer(reachable); });
     }
+    // Answers the held check now; false when none is held.
+    bool answerHeld(bool reachableNow)
+    {
+        if (!held)
+            return false;
+        std::exchange(held, nullptr)(reachableNow);
+        return true;
+    }
     bool reachable = true;
+    bool holding = false;
+    Answer held;
     int probes = 0;
     std::vector<double> probedAt; // scheduler time of each check
 };
