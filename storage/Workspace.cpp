@@ -275,8 +275,27 @@ std::shared_ptr<AttachmentManager> Workspace::attachmentManager()
 
 void Workspace::saveIdeaProxyList()
 {
-    if (mCurrentState)
-        mCurrentState->saveProxyList(mIdeaProxies);
+    if (!mCurrentState)
+        return;
+    // The whole list: any addition waiting for its save is in it.
+    mUnsavedAdditions = false;
+    mCurrentState->saveProxyList(mIdeaProxies);
+}
+
+void Workspace::saveAdditionsLater()
+{
+    mUnsavedAdditions = true;
+    if (mAdditionsSave)
+        MainQueue::cancel(*mAdditionsSave);
+    std::weak_ptr<Workspace> weakSelf = weak_from_this();
+    mAdditionsSave = MainQueue::postAfter(IndexSaveDelaySeconds, [weakSelf] {
+        const auto self = weakSelf.lock();
+        if (!self)
+            return;
+        self->mAdditionsSave.reset();
+        if (self->mUnsavedAdditions && self->mHasCompleteProxyList)
+            self->saveIdeaProxyList();
+    });
 }
 
 // ---- Attachments and conflicts
@@ -685,8 +704,13 @@ void Workspace::observeIdeaProxy(const IdeaProxyPtr& proxy, PersistenceState* st
             mDelegate->documentUpdated(IdeaProxy::initWithProxy(*proxy), *this);
     } else {
         mIdeaProxies.push_back(proxy);
-        if (mHasCompleteProxyList && mDelegate)
+        if (!mHasCompleteProxyList)
+            return;
+        if (mDelegate)
             mDelegate->documentAppended(IdeaProxy::initWithProxy(*proxy), *this);
+        // Before the list is complete the index has not been read: a save then would write
+        // an index without the documents it lists.
+        saveAdditionsLater();
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/Scheduler.h"
 #include "storage/AttachmentManager.h"
 #include "storage/DocumentLocation.h"
 #include "storage/IdeaDocument.h"
@@ -32,6 +33,15 @@ class SerialQueue;
 // The list becomes complete with the back end's first complete list (observeProxyList);
 // before that, single proxies change it silently, and searches wait for it. Events from a
 // back end that is not the current one (after closeWorkspace) change nothing.
+//
+// The index file lists every document the back end found: a document it reports that the
+// complete list lacked (observeIdeaProxy adds it) is saved into the index too, in one save
+// for a whole run of such additions, IndexSaveDelaySeconds after the last one (a back end
+// reports one document a turn). Else a document another machine lacks in its index, or that
+// was lost from an index two machines wrote at once, would stay out of the index file for
+// good. A summary the back end replaces or a document it reports deleted is not saved for
+// itself: the next save of the list carries it. A save of the whole list meanwhile (a create,
+// an update, a delete) holds the additions, and no other is made.
 //
 // Search: one search runs at a time. A screen's request whose identifier is not greater
 // than that of the screen's search still running is ignored and never answered; a greater
@@ -85,6 +95,9 @@ public:
     static constexpr double SearchWaitSeconds = 0.5;
     // A lazy search reads the next document this many seconds after the last one.
     static constexpr double LazyReadSeconds = 0.2;
+    // Documents the back end adds to the complete list are saved into the index this many
+    // seconds after the last of them.
+    static constexpr double IndexSaveDelaySeconds = 1.0;
 
     // Location, status 1 (starting), the back end and the delegate; makes itself the back
     // end's delegate. The delegate is not owned: it outlives the workspace or is cleared
@@ -161,6 +174,8 @@ public:
     std::shared_ptr<IdeaDocument> documentForIdentifier(const QString& docIdentifier) const;
     // The back end writes the index file with the whole list.
     void saveIdeaProxyList();
+    // Whether documents added by the back end wait for their index save.
+    bool hasUnsavedAdditions() const { return mUnsavedAdditions; }
 
     // ---- Attachments and conflicts: handed to the back end unchanged
 
@@ -234,6 +249,9 @@ private:
     qsizetype indexOfProxy(const QString& docIdentifier) const;
     void updateProxyForDocument(const std::shared_ptr<IdeaDocument>& document, const IdeaPtr& saved);
     void deleteProxyForDocument(const QString& docIdentifier);
+    // The back end added a document to the complete list: the index is saved
+    // IndexSaveDelaySeconds after the last such addition.
+    void saveAdditionsLater();
     // Drops the document's cache entry; a search read of it under way is then not cached.
     void forgetSearchEntry(const QString& docIdentifier);
     // The refresh search a complete list starts (see above).
@@ -278,6 +296,10 @@ private:
     // them while reads are under way); null when none runs.
     std::shared_ptr<ExecuteBlock> mSearchRun;
     bool mSearchRunLazy = false;
+    // Documents the back end added that no save of the list holds yet, and the save that
+    // will write them.
+    bool mUnsavedAdditions = false;
+    std::optional<Scheduler::TaskId> mAdditionsSave;
 };
 
 using WorkspacePtr = std::shared_ptr<Workspace>;

@@ -177,11 +177,18 @@ void DropboxFolderManager::observeSignedIn()
     mAuthStopped = false;
     mBackoff.useBudget(mServices.client->budget());
     mBackoff.reset();
+    reconnected();
+    mNextProbeAt = 0;
+    ensureRunnable();
+}
+
+void DropboxFolderManager::reconnected()
+{
+    mTimeOfLastDataReceived = double(Globals::currentTimeMillis());
     mState->perhapsDropboxConnection = true;
     mState->doWeHaveInitialDropboxFolderListing = false;
     mState->doWeHaveInitialDropboxFileStatus = false;
-    mNextProbeAt = 0;
-    ensureRunnable();
+    ++mConnection;
 }
 
 void DropboxFolderManager::observeNoConnection()
@@ -197,8 +204,12 @@ void DropboxFolderManager::observeGotSomeData()
 {
     if (!isActive())
         return;
+    // An answer while the connection was believed lost (a request still on its way when the
+    // check found no way, or the client's own repeat): as a reconnect, so that Dropbox is
+    // listed again before an edit made meanwhile goes up.
+    if (!mState->perhapsDropboxConnection)
+        reconnected();
     mTimeOfLastDataReceived = double(Globals::currentTimeMillis());
-    mState->perhapsDropboxConnection = true;
     // An answer with data: the token works after all.
     mAuthStopped = false;
     mBackoff.succeeded();

@@ -30,8 +30,10 @@ class IndexJSONDocument;
 // Each turn offers the work to eighteen actions in a fixed order; the first that starts
 // work ends the turn. Two flags keep at most one local operation and one Dropbox request
 // of the loop in flight. Busy, the loop turns at once; idle, once a second; a listing older
-// than 30 s (wall clock) is asked for again; a connection found again after more than 5 s
-// without data lists and downloads everything before any upload.
+// than 30 s (wall clock) is asked for again. A connection found again lists and downloads
+// everything before any upload, whatever found it: the check (after more than 5 s without
+// data), an answer arriving while the connection was believed lost, or a new sign-in. A
+// listing begun before is not that listing: what it says may be older than the loss.
 //
 // Sound behaviour where the plain rules would lose or wedge: an unreadable status file is
 // set aside as "corvex.local.status.<ms>.bak" and the mode starts as on a first start, after
@@ -180,6 +182,9 @@ private:
     void observeNoConnection();
     void observeGotSomeData();
     void observeSignedIn();
+    // The connection is back, by whichever road: the folder is listed again and every remote
+    // change fetched before any upload.
+    void reconnected();
     void tellDelegateAboutSync();
 
     bool idle() const;
@@ -301,6 +306,8 @@ private:
     bool mLeft = false;
     DropboxBackoff mBackoff;
     bool mAuthStopped = false;
+    // Counts the reconnects: a listing answers for the connection it began in.
+    quint64 mConnection = 0;
     // When the next reachability check may start while connected (scheduler time).
     double mNextProbeAt = 0;
     // The revision of a remote index of a newer format: never replaced, never fetched again.

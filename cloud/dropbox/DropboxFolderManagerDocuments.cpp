@@ -58,16 +58,23 @@ bool DropboxFolderManager::action_listDropboxContents()
     mState->hasPendingDropboxOperation = true;
     asking(ListStep);
     const auto weak = weakSelf();
-    mServices.client->listFolderContents(QString(), [weak](const ListFolderResponse& response) {
+    const quint64 connection = mConnection;
+    mServices.client->listFolderContents(QString(), [weak, connection](const ListFolderResponse& response) {
         auto self = weak.lock();
         if (!self)
             return;
         const bool listed = response.result == DropboxResult::Done && response.entries;
         self->mState->hasPendingDropboxOperation = false;
+        self->answered(ListStep, listed);
+        if (connection != self->mConnection) {
+            // Begun before a reconnect: it may tell of Dropbox as it was before the connection
+            // was lost (a deletion made meanwhile missing). The reconnect's own listing follows.
+            self->ensureRunnable();
+            return;
+        }
         // A failed listing is asked again once its back-off allows, not a poll interval later.
         self->mState->pollFolderASAP = !listed;
         self->mTimeOfLastPoll = double(Globals::currentTimeMillis());
-        self->answered(ListStep, listed);
         if (listed) {
             self->mListedContentHashes.clear();
             for (const FileMetadata& entry : *response.entries)

@@ -177,12 +177,8 @@ void DropboxFolderManager::answerReachability(bool reachable)
         }
     } else if (!mState->perhapsDropboxConnection && !mAuthStopped) {
         const double now = double(Globals::currentTimeMillis());
-        if (now - mTimeOfLastDataReceived > double(ReconnectQuietMillis) || mTimeOfLastDataReceived > now) {
-            mTimeOfLastDataReceived = now;
-            mState->perhapsDropboxConnection = true;
-            mState->doWeHaveInitialDropboxFolderListing = false;
-            mState->doWeHaveInitialDropboxFileStatus = false;
-        }
+        if (now - mTimeOfLastDataReceived > double(ReconnectQuietMillis) || mTimeOfLastDataReceived > now)
+            reconnected();
     }
     ensureRunnable();
 }

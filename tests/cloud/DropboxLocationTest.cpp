@@ -77,13 +77,7 @@ TEST_F(DropboxLocationTest, BothEditingOneDocumentKeepsBothContents)
     ASSERT_TRUE(converge());
     // Both offline while they edit, so that neither can fetch the other's change first
     // however far virtual time moves while a machine waits for its disk.
-    a->reachability->reachable = false;
-    b->reachability->reachable = false;
-    emulator.setRateLimit(1);
-    ASSERT_TRUE(pumpDropbox([&] {
-        return !a->mode->state().perhapsDropboxConnection && !b->mode->state().perhapsDropboxConnection;
-    }));
-    emulator.setRateLimit(0);
+    ASSERT_NO_FATAL_FAILURE(bothOffline());
     ASSERT_TRUE(a->edit(id, QStringLiteral("from A")));
     ASSERT_TRUE(b->edit(id, QStringLiteral("from B")));
     a->reachability->reachable = true;

@@ -10,6 +10,7 @@
 #include "model/IdeaDocumentDataObject.h"
 #include "platform/core/ProcessActivity.h"
 #include "platform/core/Scheduler.h"
+#include "storage/IndexJSONDocument.h"
 #include "storage/Workspace.h"
 #include "tests/cloud/DropboxTestSupport.h"
 #include "tests/storage/WorkspaceTestSupport.h"
@@ -21,10 +22,12 @@
 #include <chrono>
 #include <map>
 #include <thread>
+#include <utility>
 
 namespace corvex::test {
 
-// Replies as the test says, through the main queue.
+// Replies as the test says, through the main queue; or, while holding, keeps the check
+// unanswered until the test answers it (answerHeld).
 class ScriptedReachability final : public DropboxReachability
 {
 public:
@@ -32,9 +35,23 @@ public:
     {
         ++probes;
         probedAt.push_back(Scheduler::current().now());
+        if (holding) {
+            held = std::move(answer);
+            return;
+        }
         MainQueue::post([answer, reachable = reachable] { answer(reachable); });
     }
+    // Answers the held check now; false when none is held.
+    bool answerHeld(bool reachableNow)
+    {
+        if (!held)
+            return false;
+        std::exchange(held, nullptr)(reachableNow);
+        return true;
+    }
     bool reachable = true;
+    bool holding = false;
+    Answer held;
     int probes = 0;
     std::vector<double> probedAt; // scheduler time of each check
 };
@@ -102,6 +119,18 @@ inline int busiestMinuteOf(std::vector<double> times, double from, double to)
     for (auto first = times.begin(); first != times.end() && *first <= to - 60.0; ++first)
         most = std::max(most, int(std::lower_bound(first, times.end(), *first + 60.0) - first));
     return most;
+}
+
+// The document identifiers an index file's bytes list, sorted; empty when they do not parse.
+inline QStringList indexedIdentifiers(const QByteArray& bytes)
+{
+    QStringList identifiers;
+    const auto decoder = IndexJSONDocument::makeDecoder(bytes);
+    if (const auto proxies = decoder ? IndexJSONDocument::decodeProxies(*decoder, nullptr) : std::nullopt)
+        for (const IdeaProxyPtr& proxy : *proxies)
+            identifiers.append(proxy->docIdentifier());
+    identifiers.sort();
+    return identifiers;
 }
 
 // The root text of stored document bytes; null when they do not parse.
@@ -187,6 +216,17 @@ public:
     }
 
     QString managedFolder() const { return mode->localManagedFolder(); }
+
+    // The documents the machine's newest copy of the index lists, sorted.
+    QStringList indexedLocally() const
+    {
+        const DocumentInfo::Ref& record = mode->state().indexDocumentInfo;
+        const QVFileInfo::Ref newest =
+            record ? QVFileInfo::firstNonNull(record->output(), record->current()) : nullptr;
+        if (!QVFileInfo::hasFile(newest))
+            return {};
+        return indexedIdentifiers(readFile(mode->localManagedFile(*newest->name())));
+    }
 
     // Creates a document with that root text: its identifier, empty on failure.
     QString create(const QString& text)
@@ -314,6 +354,19 @@ protected:
     void pass(double seconds) { passVirtual(seconds); }
 
     static bool quiet(DropboxMachine& machine) { return !machine.mode || machine.mode->isQuiet(); }
+
+    // Both machines lose the connection (each hears it from a refused request), so that
+    // neither can fetch what the other does until the test makes them reachable again.
+    void bothOffline()
+    {
+        a->reachability->reachable = false;
+        b->reachability->reachable = false;
+        emulator.setRateLimit(1);
+        ASSERT_TRUE(pumpDropbox([&] {
+            return !a->mode->state().perhapsDropboxConnection && !b->mode->state().perhapsDropboxConnection;
+        }));
+        emulator.setRateLimit(0);
+    }
 
     // Replies the client may still be repeating or waiting out when the window closes. (A
     // listing that failed is not one: the mode owes a new one and is not quiet meanwhile.)

@@ -286,11 +286,17 @@ TEST(WorkspaceProxyList, BeforeTheFirstListSingleProxiesChangeItSilently)
     EXPECT_FALSE(f.workspace->hasCompleteProxyList());
 }
 
-TEST(WorkspaceProxyList, OnceCompleteSingleProxiesAreReportedWithCopiesAndNotSaved)
+// Once the list is complete, single proxies are reported with copies. A document the back end
+// adds goes into the index too (else a document another machine's index lacked would stay out
+// of it for good): one save for a whole run of additions, a second after the last. A summary
+// replaced or a document deleted is the back end's own news and is not saved back.
+TEST(WorkspaceProxyList, OnceCompleteSingleProxiesAreReportedWithCopiesAndAdditionsSavedOnce)
 {
+    ScopedVirtualTime time;
     WorkspaceFixture f;
     const QString a = f.identifier(QStringLiteral("a.crvx"));
     const QString b = f.identifier(QStringLiteral("b.crvx"));
+    const QString c = f.identifier(QStringLiteral("c.crvx"));
     f.deliverListAndCache({proxyFor(a)});
     f.delegate.events.clear();
     f.delegate.proxies.clear();
@@ -313,7 +319,52 @@ TEST(WorkspaceProxyList, OnceCompleteSingleProxiesAreReportedWithCopiesAndNotSav
     EXPECT_EQ(f.delegate.proxies[1]->docIdentifier(), b);
     EXPECT_EQ(identifiersOf(f.workspace->ideaProxies()), QStringList{b});
     EXPECT_EQ(f.workspace->ideaProxies().front(), added) << "the list holds the incoming proxy itself";
-    EXPECT_EQ(f.state->savedProxyListCount(), saves) << "back-end events are not saved back";
+    EXPECT_EQ(f.state->savedProxyListCount(), saves) << "nothing is saved at once";
+
+    time.advance(0.5);
+    f.state->reportProxy(proxyFor(c, 1));
+    ASSERT_TRUE(runUntil([&] { return f.workspace->ideaProxies().size() == 2; }));
+    time.advance(Workspace::IndexSaveDelaySeconds - 0.1);
+    EXPECT_EQ(f.state->savedProxyListCount(), saves) << "a second after the last addition, not the first";
+    time.advance(0.1);
+    EXPECT_EQ(f.state->savedProxyListCount(), saves + 1);
+    EXPECT_EQ(f.state->lastSavedProxyList(), (QStringList{b, c}));
+    EXPECT_FALSE(f.workspace->hasUnsavedAdditions());
+
+    f.state->reportProxy(proxyFor(b, 9));
+    f.state->reportDeleted(c);
+    ASSERT_TRUE(runUntil([&] { return f.workspace->ideaProxies().size() == 1; }));
+    time.advance(5.0);
+    EXPECT_EQ(f.state->savedProxyListCount(), saves + 1) << "replacements and deletions are not saved back";
+}
+
+// Before the list is complete the index has not been read: an addition then is not saved (it
+// would write an index without the documents the file lists). A save of the whole list after
+// an addition holds it, and no second save follows.
+TEST(WorkspaceProxyList, AdditionsAreSavedOnlyIntoACompleteListAndOnlyOnce)
+{
+    ScopedVirtualTime time;
+    WorkspaceFixture f;
+    const QString early = f.identifier(QStringLiteral("early.crvx"));
+    const QString late = f.identifier(QStringLiteral("late.crvx"));
+    f.state->reportFoundDocument(early);
+    f.state->reportProxy(proxyFor(early));
+    ASSERT_TRUE(runUntil([&] { return f.workspace->ideaProxies().size() == 1; }));
+    time.advance(5.0);
+    EXPECT_EQ(f.state->savedProxyListCount(), 0);
+    EXPECT_FALSE(f.workspace->hasUnsavedAdditions());
+
+    f.deliverListAndCache({proxyFor(early)});
+    const int saves = f.state->savedProxyListCount();
+    f.state->reportProxy(proxyFor(late));
+    ASSERT_TRUE(runUntil([&] { return f.workspace->hasUnsavedAdditions(); }));
+    const auto document = newWorkspaceDocument(f.location, QStringLiteral("created"));
+    const qint64 token = create(f, document, 0);
+    ASSERT_GT(token, 0);
+    EXPECT_EQ(f.state->savedProxyListCount(), saves + 1);
+    EXPECT_EQ(f.state->lastSavedProxyList(), (QStringList{document->docIdentifier(), early, late}));
+    time.advance(5.0);
+    EXPECT_EQ(f.state->savedProxyListCount(), saves + 1) << "the create's save held the addition";
 }
 
 TEST(WorkspaceProxyList, LookupsFindTheFirstProxyAndItsDocumentHandle)
