@@ -66,7 +66,7 @@ void SearchReadQueue::tell(const QString& docIdentifier, const PayloadTextScanne
                                     "(told once a search)")
                          .arg(docIdentifier, report.describe()));
     if (skipped)
-        Log::info(QStringLiteral("Search: %1 holds %2 members the scanner does not know, read past "
+        Log::info(QStringLiteral("Search: %1 holds members the scanner does not know, read past: %2 "
                                  "(told once a search)")
                       .arg(docIdentifier)
                       .arg(report.skippedMembers));

@@ -1,5 +1,6 @@
 #include "storage/PayloadTextScanner.h"
 #include "storage/SearchCache.h"
+#include "storage/SearchReadQueue.h"
 #include "storage/SearchTextReader.h"
 
 #include "model/IconImage.h"
@@ -7,6 +8,8 @@
 #include "model/IdeaDocumentDataObject.h"
 #include "platform/core/Zlib.h"
 #include "tests/factory/DocumentFactory.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/RunUntil.h"
 
 #include <QStringList>
 #include <gtest/gtest.h>
@@ -382,4 +385,36 @@ TEST(SearchTextReading, EveryPlaceOfACharacterInTheStepsIsLowerCasedAsThePayload
         ASSERT_TRUE(scanned.has_value());
         EXPECT_EQ(entries(*scanned), *treeEntries(json));
     }
+}
+
+TEST(SearchReadQueueReports, EachSearchLogsItsFirstDeclineAndItsFirstMembersNotKnownOnce)
+{
+    test::LogCapture log;
+    std::size_t answered = 0;
+    const auto queue = SearchReadQueue::create(
+        [&answered](std::vector<SearchReadQueue::Answer>& answers) { answered += answers.size(); });
+    queue->setMaxReads(2);
+    const QByteArray declined = QByteArray(oneIdea(R"(,"text":"Base")")).replace(R"("text":)", R"("text": )");
+    const QByteArray unknown = oneIdea(R"(,"text":"Base","extra":1)");
+    const auto readAll = [&](const QList<QByteArray>& texts) {
+        const std::size_t before = answered;
+        for (qsizetype i = 0; i < texts.size(); ++i) {
+            const QByteArray text = texts[i];
+            queue->add(QStringLiteral("doc%1").arg(i), 1, [text] { return Result<QByteArray>(text); });
+        }
+        ASSERT_TRUE(test::runUntil([&] { return answered == before + std::size_t(texts.size()); }));
+    };
+
+    queue->beginSearch("base");
+    readAll({declined, unknown, declined, oneIdea(R"(,"text":"Base")"), unknown, declined});
+    EXPECT_EQ(log.count(QStringLiteral("not scanned: it is not in the writer's shape")), 1)
+        << log.lines().join('\n').toStdString();
+    EXPECT_EQ(log.count(QStringLiteral("does not know, read past: 1 ")), 1);
+
+    queue->beginSearch(QByteArray());
+    readAll({unknown, declined, declined});
+    EXPECT_EQ(log.count(QStringLiteral("not scanned:")), 2) << "the next search tells again";
+    EXPECT_EQ(log.count(QStringLiteral("members the scanner does not know")), 2);
+    readAll({oneIdea(R"(,"text":"Base")")});
+    EXPECT_EQ(log.count(QStringLiteral("Search:")), 4) << "nothing to tell";
 }
