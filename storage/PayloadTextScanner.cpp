@@ -461,8 +461,9 @@ private:
             for (;;) {
                 if (depth == 0)
                     return true;
+                // A second idea: the list is no wrapped form, and its first is closed.
                 if (next(',')) {
-                    lists[std::size_t(depth)] &= quint8(~kFirstInQuestion);
+                    lists[std::size_t(depth)] = 0;
                     break;
                 }
                 if (!next(']'))

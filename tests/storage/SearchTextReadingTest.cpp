@@ -213,6 +213,14 @@ TEST(SearchTextReading, LinksAndMembersNotKnownAreScannedToTheStringsOfTheirTree
          R"("appInstance":"MAC_1","end":[1]},"more":{"x":"y"}})",
          13,
          {"root@1"}},
+        {"members not known after the children of ideas in lists of two",
+         payloadOf(
+             R"({"ideaType":1,"text":"R","colorThemeType":0,"ideas":[{"ideaType":1,"text":"A","colorThemeType":0,)"
+             R"("ideas":[{"ideaType":1,"text":"A1","colorThemeType":0}],"t":1},{"ideaType":1,"text":"B",)"
+             R"("colorThemeType":0,"ideas":[{"ideaType":1,"text":"B1","colorThemeType":0},{"ideaType":1,)"
+             R"("text":"B2","colorThemeType":0}],"u":2}]})"),
+         2,
+         {}},
         {"idea types the scanner need not know", oneIdea(R"(,"text":"Seven")", "7"), 0, {}},
         {"a negative idea type", oneIdea(R"(,"text":"Minus")", "-1"), 0, {}},
         {"the fewest members",
@@ -268,6 +276,11 @@ TEST(SearchTextReading, AnyOtherShapeIsLeftToThePayloadReadersWhoseStringsAreTak
         {"a single child with a member not known",
          R"({"ideaDocumentDataObject":{"fileFormatVersion":4,"idea":{"ideaType":1,"text":"Root","colorThemeType":0,)"
          R"("ideas":[{"ideaType":1,"text":"Child","extra":{"ideaType":1},"colorThemeType":0}]}}})",
+         true},
+        {"a single child with a member not known after its children",
+         R"({"ideaDocumentDataObject":{"fileFormatVersion":4,"idea":{"ideaType":1,"text":"Root","colorThemeType":0,)"
+         R"("ideas":[{"ideaType":1,"text":"Child","colorThemeType":0,"ideas":[{"ideaType":1,"text":"G1",)"
+         R"("colorThemeType":0},{"ideaType":1,"text":"G2","colorThemeType":0}],"extra":1}]}}})",
          true},
         {"a byte-order mark", "\xEF\xBB\xBF" + base, true},
         {"a version not read",
