@@ -576,9 +576,12 @@ private:
         return true;
     }
 
+    // The roads off the writer's shape (members(), icon(), skipValue()) are called, not
+    // inlined: the loop over the writer's ideas stays small.
+    //
     // An idea's members from here to its end or its list of children, whatever their names:
     // the known ones in the writer's order, the others read past. `first`: no member came yet.
-    bool members(qint64 depth, IdeaState& state, bool first)
+    [[gnu::noinline]] bool members(qint64 depth, IdeaState& state, bool first)
     {
         for (;;) {
             const int member = knownMember(kIdeaMembers, first, state.next, state.keys, state.unknown);
@@ -641,7 +644,7 @@ private:
         return true;
     }
 
-    bool icon(qint64 depth)
+    [[gnu::noinline]] bool icon(qint64 depth)
     {
         int nextMember = 0;
         int keys = 0;
@@ -737,7 +740,7 @@ private:
 
     // A JSON value: strings, numbers, literals, and arrays and objects of them nested at most
     // kValueDepth deep, without white space.
-    bool skipValue()
+    [[gnu::noinline]] bool skipValue()
     {
         std::uint64_t objects = 0; // one bit for each container open, set for an object
         int open = 0;
