@@ -351,14 +351,13 @@ public:
     {
         mBuffer.truncate(mOut - mBase);
         if (!mScratch.links.empty()) {
-            std::vector<quint32> ends = mScratch.ends;
-            std::vector<qint32> levels = mScratch.levels;
-            const auto key = [this](quint32 at, quint32 end) { return identifierKey(at, end); };
-            if (!LinkedStrings::insert(mScratch.ideas, mScratch.links, key, mBuffer, ends, levels)) {
+            const auto decoded = [this](quint32 at, quint32 end) { return identifierKey(at, end); };
+            std::optional<IdeaTextMap> map =
+                LinkedStrings::mapWithLinks(QByteArrayView(mBegin, mEnd - mBegin), mScratch.ideas,
+                                            mScratch.links, decoded, mBuffer, mScratch.ends, mScratch.levels);
+            if (!map)
                 decline(Declined::TooLong);
-                return std::nullopt;
-            }
-            return IdeaTextMap(std::move(mBuffer), std::move(ends), std::move(levels));
+            return map;
         }
         mBuffer.squeeze();
         return IdeaTextMap(std::move(mBuffer), mScratch.ends, mScratch.levels);
@@ -381,6 +380,8 @@ private:
         quint32 identifierEnd = 0;
         quint32 targetAt = LinkedStrings::None;
         quint32 targetEnd = 0;
+        bool identifierEscaped = false;
+        bool targetEscaped = false;
 
         // An idea the payload reader would not take as the only element of a list: it could
         // be the old wrapped form of one, which only the decoder reads.
@@ -492,10 +493,12 @@ private:
         if (state.link) {
             link = qint32(mScratch.links.size());
             mScratch.links.push_back(LinkedStrings::LinkEntry{quint32(mScratch.ideas.size()), state.targetAt,
-                                                              state.targetEnd, qint32(depth), stringsEnd});
+                                                              state.targetEnd, state.targetEscaped,
+                                                              qint32(depth), stringsEnd});
         }
         mScratch.ideas.push_back(LinkedStrings::IdeaEntry{state.identifierAt, state.identifierEnd,
-                                                          stringsBegin, stringsEnd, link});
+                                                          state.identifierEscaped, stringsBegin, stringsEnd,
+                                                          link});
     }
 
     // One idea's own members, up to its end or its list of children (state.children). The
@@ -503,7 +506,7 @@ private:
     bool idea(qint64 depth, IdeaState& state)
     {
         if (literal(R"({"identifier":")")) {
-            if (!stringPlace(state.identifierAt, state.identifierEnd))
+            if (!stringPlace(state.identifierAt, state.identifierEnd, state.identifierEscaped))
                 return false;
             state.next = kIdeaType;
             state.keys = 1;
@@ -595,13 +598,14 @@ private:
             bool read = false;
             switch (member) {
             case kIdentifier:
-                read = next('"') && stringPlace(state.identifierAt, state.identifierEnd);
+                read = next('"') &&
+                       stringPlace(state.identifierAt, state.identifierEnd, state.identifierEscaped);
                 break;
             case kIdeaType:
                 read = ideaType(state);
                 break;
             case kLinkedIdea:
-                read = next('"') && stringPlace(state.targetAt, state.targetEnd);
+                read = next('"') && stringPlace(state.targetAt, state.targetEnd, state.targetEscaped);
                 break;
             case kText:
             case kNote:
@@ -851,25 +855,26 @@ private:
         return true;
     }
 
-    // The rest of a string after its opening quote, read past; where its bytes stand.
-    bool stringPlace(quint32& at, quint32& end)
+    // The rest of a string after its opening quote, read past; where its bytes stand, and
+    // whether they hold an escape.
+    bool stringPlace(quint32& at, quint32& end, bool& escaped)
     {
         at = quint32(mP - mBegin);
+        mEscaped = false;
         if (!skipString())
             return false;
         end = quint32(mP - 1 - mBegin);
+        escaped = mEscaped;
         return true;
     }
 
-    // The identifier whose string bytes stand from `at` to `end`, its escapes read: the bytes
-    // themselves when it has none (well-formed UTF-8 already), as the payload readers'
-    // strings compare.
+    // The identifier whose string bytes stand from `at` to `end` and hold an escape, its
+    // escapes read, as the payload readers' strings compare (bytes without one are well-formed
+    // UTF-8 already).
     QByteArray identifierKey(quint32 at, quint32 end)
     {
         const char* from = mBegin + at;
         const char* to = mBegin + end;
-        if (std::memchr(from, '\\', std::size_t(to - from)) == nullptr)
-            return QByteArray::fromRawData(from, to - from);
         QByteArray decoded;
         const char* const kept = mP;
         mP = from;
@@ -900,6 +905,7 @@ private:
                 return true;
             }
             if (c == '\\') {
+                mEscaped = true;
                 mP = p;
                 if (!skipEscape())
                     return decline(Declined::String);
@@ -1162,6 +1168,7 @@ private:
     const char* mReason = nullptr;
     qint64 mReasonAt = 0;
     qint64 mSkipped = 0;
+    bool mEscaped = false; // the last string read past held an escape
 };
 
 template <bool Wide>

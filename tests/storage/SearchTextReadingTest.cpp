@@ -197,13 +197,16 @@ TEST(SearchTextReading, LinksAndMembersNotKnownAreScannedToTheStringsOfTheirTree
          0,
          {}},
         {"identifiers written with escapes, an empty one and a link without a target",
-         payloadOf(R"({"identifier":"r\u0041","ideaType":1,"text":"R","colorThemeType":0,"ideas":[)"
-                   R"({"ideaType":4,"linkedIdea":"\u0072A"},{"ideaType":4,"linkedIdea":""},{"ideaType":4},)"
-                   R"({"identifier":"","ideaType":1,"text":"Empty","colorThemeType":0},)"
-                   R"({"identifier":"\ud800","ideaType":1,"text":"Lone","colorThemeType":0},)"
-                   R"({"ideaType":4,"linkedIdea":"\ufffd"}]})"),
+         payloadOf(
+             R"({"identifier":"r\u0041","ideaType":1,"text":"R","colorThemeType":0,"ideas":[)"
+             R"({"ideaType":4,"linkedIdea":"\u0072A"},{"ideaType":4,"linkedIdea":""},{"ideaType":4},)"
+             R"({"identifier":"","ideaType":1,"text":"Empty","colorThemeType":0},)"
+             R"({"identifier":"\ud800","ideaType":1,"text":"Lone","colorThemeType":0},)"
+             R"({"ideaType":4,"linkedIdea":"\ufffd"},{"ideaType":4,"linkedIdea":"pl\u0061in"},)"
+             R"({"ideaType":4,"linkedIdea":"esc"},{"identifier":"plain","ideaType":1,"text":"Plain",)"
+             R"("colorThemeType":0},{"identifier":"\u0065sc","ideaType":1,"text":"Esc","colorThemeType":0}]})"),
          0,
-         {"r@1", "empty@1", "lone@1"}},
+         {"r@1", "empty@1", "lone@1", "plain@1", "esc@1"}},
         {"members not known everywhere",
          R"({"ideaDocumentDataObject":{"new":{"a":[true,false,null,-1.5e10,0,"s\n"],"b":{}},"fileFormatVersion":4,)"
          R"("idea":{"x":1,"identifier":"r","ideaType":1,"y":[],"text":"Root","z":"q","note":"Note",)"
