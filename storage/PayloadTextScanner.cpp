@@ -579,8 +579,8 @@ private:
         return true;
     }
 
-    // The roads off the writer's shape (members(), icon(), skipValue()) are called, not
-    // inlined: the loop over the writer's ideas stays small.
+    // The roads off the writer's shape (members(), iconMembers(), skipValue()) are called,
+    // not inlined: the loop over the writer's ideas stays small.
     //
     // An idea's members from here to its end or its list of children, whatever their names:
     // the known ones in the writer's order, the others read past. `first`: no member came yet.
@@ -648,12 +648,37 @@ private:
         return true;
     }
 
-    [[gnu::noinline]] bool icon(qint64 depth)
+    // An idea's icon: the writer's members in its order at once, anything else in iconMembers().
+    bool icon(qint64 depth)
     {
         int nextMember = 0;
+        bool first = true;
+        if (literal(R"("name":")")) {
+            if (!skipString())
+                return false;
+            nextMember = 1;
+            first = false;
+        }
+        if (first ? literal(R"("category":")") : literal(R"(,"category":")")) {
+            if (!skipString())
+                return false;
+            nextMember = 2;
+            first = false;
+        }
+        if (first ? literal(R"("symbol":")") : literal(R"(,"symbol":")")) {
+            if (!lowerCasedString(depth))
+                return false;
+            nextMember = 3;
+            first = false;
+        }
+        return next('}') || iconMembers(depth, nextMember, first);
+    }
+
+    [[gnu::noinline]] bool iconMembers(qint64 depth, int nextMember, bool first)
+    {
         int keys = 0;
         bool unknown = false;
-        for (bool first = true;;) {
+        for (;;) {
             const int member = knownMember(kIconMembers, first, nextMember, keys, unknown);
             if (member == kEnd)
                 return true;
