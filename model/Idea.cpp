@@ -29,6 +29,18 @@ std::atomic<quint64>& changeCounter()
     return counter;
 }
 
+std::atomic<quint64>& joinCounter()
+{
+    static std::atomic<quint64> counter{0};
+    return counter;
+}
+
+std::atomic<quint64>& identifierWalkCounter()
+{
+    static std::atomic<quint64> counter{0};
+    return counter;
+}
+
 // How a text that is not set shows in descriptions.
 QString orNull(const QString& text)
 {
@@ -103,6 +115,31 @@ quint64 Idea::changeCount()
 void Idea::noteChange()
 {
     changeCounter().fetch_add(1, std::memory_order_relaxed);
+}
+
+quint64 Idea::identifierWalks()
+{
+    return identifierWalkCounter().load(std::memory_order_relaxed);
+}
+
+void Idea::countIdentifierWalk()
+{
+    identifierWalkCounter().fetch_add(1, std::memory_order_relaxed);
+}
+
+void Idea::noteJoin()
+{
+    root()->extras().joinStamp = joinCounter().fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+void Idea::setResolvedTarget(const Idea* target, const Idea& root)
+{
+    Extras& more = extras();
+    if (target)
+        more.linkedIdea = std::const_pointer_cast<Idea>(target->shared_from_this());
+    else
+        more.linkedIdea.reset();
+    more.resolvedAt = root.joinStamp();
 }
 
 QString Idea::createIdentifier()
@@ -241,6 +278,7 @@ void Idea::insertChecked(const IdeaPtr& idea, quint64 index)
 {
     idea->mParent = weak_from_this();
     mIdeas.insert(mIdeas.begin() + qsizetype(index), idea);
+    noteJoin();
 }
 
 bool Idea::addIdea(const IdeaPtr& idea)
@@ -377,9 +415,11 @@ void Idea::ensureLinkConsistencyInSubTree()
     // Every identifier of the root's tree with its ideas in pre-order: the first is what a
     // pre-order search would find. One index instead of one search per link keeps a tree
     // with many links linear.
+    countIdentifierWalk();
+    const IdeaPtr top = root();
     QHash<QString, std::vector<Idea*>> byIdentifier;
     {
-        std::vector<Idea*> stack{root().get()};
+        std::vector<Idea*> stack{top.get()};
         while (!stack.empty()) {
             Idea* idea = stack.back();
             stack.pop_back();
@@ -399,10 +439,11 @@ void Idea::ensureLinkConsistencyInSubTree()
                 found = it->front();
         }
         if (found) {
-            link->extras().linkedIdea = found->weak_from_this();
+            link->setResolvedTarget(found, *top);
             continue;
         }
         link->extras().linkedIdea.reset();
+        link->extras().resolvedAt = NotResolved;
         if (const IdeaPtr parent = link->mParent.lock()) {
             auto& siblings = parent->mIdeas;
             siblings.erase(std::remove(siblings.begin(), siblings.end(), link), siblings.end());
@@ -414,6 +455,52 @@ void Idea::ensureLinkConsistencyInSubTree()
                                  sameIdentifier.end());
         }
     }
+}
+
+void Idea::resolveLinks()
+{
+    const IdeaPtr top = root();
+    std::vector<Idea*> links;
+    {
+        std::vector<Idea*> stack{top.get()};
+        while (!stack.empty()) {
+            Idea* idea = stack.back();
+            stack.pop_back();
+            // A link without a target identifier has nothing to resolve.
+            if (idea->isLink() && idea->mExtras && !idea->mExtras->linkedIdentifier.isNull())
+                links.push_back(idea);
+            for (const IdeaPtr& child : idea->mIdeas)
+                stack.push_back(child.get());
+        }
+    }
+    if (links.empty())
+        return;
+    countIdentifierWalk();
+    // Only the identifiers the links ask for are kept: a small table, whatever the tree's
+    // size. Each takes the first idea in pre-order, as findIdeaInSubTreeWithIdentifier does.
+    QHash<QString, Idea*> targets;
+    targets.reserve(qsizetype(links.size()));
+    for (Idea* link : links)
+        targets.insert(link->mExtras->linkedIdentifier, nullptr);
+    {
+        std::vector<Idea*> stack{top.get()};
+        qsizetype unfound = targets.size();
+        while (!stack.empty() && unfound > 0) {
+            Idea* idea = stack.back();
+            stack.pop_back();
+            if (!idea->mIdentifier.isNull()) {
+                const auto it = targets.find(idea->mIdentifier);
+                if (it != targets.end() && it.value() == nullptr) {
+                    it.value() = idea;
+                    --unfound;
+                }
+            }
+            for (auto it = idea->mIdeas.rbegin(); it != idea->mIdeas.rend(); ++it)
+                stack.push_back(it->get());
+        }
+    }
+    for (Idea* link : links)
+        link->setResolvedTarget(targets.value(link->mExtras->linkedIdentifier), *top);
 }
 
 // ---- Lookup and measures
@@ -433,15 +520,19 @@ IdeaPtr Idea::linkedIdea() const
     }
     if (IdeaPtr cached = mExtras->linkedIdea.lock())
         return cached;
-    IdeaPtr found = root()->findIdeaInSubTreeWithIdentifier(mExtras->linkedIdentifier);
-    mExtras->linkedIdea = found;
-    return found;
+    // Nothing new can be found in a tree no idea joined since the last pass.
+    const IdeaPtr top = root();
+    if (mExtras->resolvedAt == top->joinStamp())
+        return nullptr;
+    top->resolveLinks();
+    return mExtras->linkedIdea.lock();
 }
 
 IdeaPtr Idea::findIdeaInSubTreeWithIdentifier(const QString& identifier) const
 {
     if (identifier.isNull())
         return nullptr;
+    countIdentifierWalk();
     std::vector<const Idea*> stack{this};
     while (!stack.empty()) {
         const Idea* idea = stack.back();
@@ -874,7 +965,10 @@ IdeaPtr Idea::deepCopyWithNewIdentifiersPreservingExternalLinks(bool preserveExt
         const auto found =
             target.isNull() ? copyBySourceIdentifier.constEnd() : copyBySourceIdentifier.constFind(target);
         if (found != copyBySourceIdentifier.constEnd()) {
+            // The copies' identifiers are fresh, so the one found is the target a pass would
+            // find; a link leaving the copy is resolved where the copy goes.
             copy->extras().linkedIdentifier = found.value()->mIdentifier;
+            copy->setResolvedTarget(found.value(), *top);
             continue;
         }
         if (preserveExternalLinks)

@@ -49,9 +49,14 @@ inline constexpr IdeaType IdeaTypeLink = 4; // a link to another idea of the sam
 // on any thread's stack. Coding is the exception: a coder visits one level per nested call,
 // and the coders bound the nesting.
 //
+// Links are resolved by one hashed pass over the tree (resolveLinks), which the readers run
+// once a tree is read and a link runs when it first needs it; a link keeps what the pass
+// found, its target or that there is none, and a link without one looks again only once an
+// idea joined its tree since (each tree's root keeps a stamp of the last idea that joined).
+//
 // Threads: a tree has no locks and is used by one thread at a time, reads included (reading
-// through a link refreshes the link's cached target). Only createIdentifier() may be called
-// from any thread at any time.
+// through a link may resolve every link of its tree). Only createIdentifier(), changeCount()
+// and identifierWalks() may be called from any thread at any time.
 class Idea : public Codable, public std::enable_shared_from_this<Idea>
 {
 public:
@@ -73,6 +78,11 @@ public:
     // place): equal numbers at two moments mean that no idea changed in between, so a
     // picture of a tree taken at the first still shows it. Any thread.
     static quint64 changeCount();
+    // How many walks over a tree looking for identifiers were made, by this process's every
+    // thread: findIdeaInSubTreeWithIdentifier calls and link passes (resolveLinks,
+    // ensureLinkConsistencyInSubTree). What a test counts to show that a link read walks
+    // nothing. Any thread.
+    static quint64 identifierWalks();
 
     // Creation; every new idea has an empty child list.
     static IdeaPtr initWithText(const QString& text, const QString& identifier);
@@ -134,6 +144,11 @@ public:
     // Every link idea of this subtree looks its target up in its root's tree (caching it);
     // a link whose target is not found leaves its parent's list.
     void ensureLinkConsistencyInSubTree();
+    // Every link idea of this idea's tree (its root's) takes the first idea in pre-order
+    // with its linked identifier, or none: one walk that gathers the links and one that finds
+    // their targets in a table, however many links there are. A link without a target stays
+    // where it is (that is ensureLinkConsistencyInSubTree's to decide).
+    void resolveLinks();
 
     // ---- Lookup and measures
 
@@ -143,8 +158,10 @@ public:
     bool isLink() const { return mIdeaType == IdeaTypeLink; }
     // The target identifier of a link idea; null for other ideas.
     QString linkedIdentifier() const;
-    // The target of a link idea: the cached one while it lives, else the idea with the
-    // linked identifier in the root's tree (cached again). Null without a linked identifier.
+    // The target of a link idea: the one its tree's last link pass found while it lives.
+    // When that pass found none, or its target is gone, nothing, unless an idea joined the
+    // tree since (or the link has not been resolved in this tree yet): then resolveLinks runs
+    // again on the root. Null without a linked identifier.
     IdeaPtr linkedIdea() const;
     // Pre-order, children in order, this idea first.
     IdeaPtr findIdeaInSubTreeWithIdentifier(const QString& identifier) const;
@@ -262,12 +279,18 @@ private:
     {
         explicit Private() = default;
     };
+    static constexpr quint64 NotResolved = std::numeric_limits<quint64>::max();
     // The fields most ideas never use, allocated on first need: this keeps a plain text idea
     // small, which matters for trees of a hundred thousand ideas.
     struct Extras
     {
         QString linkedIdentifier;
-        std::weak_ptr<Idea> linkedIdea; // cache of the resolved target
+        std::weak_ptr<Idea> linkedIdea; // the resolved target
+        // A link: the join stamp of the root it was resolved in (NotResolved: never).
+        quint64 resolvedAt = NotResolved;
+        // A root: raised to a fresh value of one process-wide count whenever an idea joins its
+        // tree, so that no two roots share a stamp but trees no idea ever joined (0).
+        quint64 joinStamp = 0;
         QString url;
         QVImage image;
         QByteArray bigImageData;
@@ -301,6 +324,12 @@ private:
 
     static IdeaPtr make(const QString& identifier, IdeaType type);
     static void noteChange();
+    // An idea joined this idea's tree: its root takes a fresh join stamp.
+    void noteJoin();
+    quint64 joinStamp() const { return mExtras ? mExtras->joinStamp : 0; }
+    // The link's target is `target` (may be null) as found in the tree of `root`.
+    void setResolvedTarget(const Idea* target, const Idea& root);
+    static void countIdentifierWalk();
     // The idea the stored members make (its children apart): stored values taken as they
     // are where the setters would refuse nothing, a missing type inferred.
     static IdeaPtr fromStoredFields(StoredFields fields);

@@ -397,6 +397,9 @@ IdeaDocumentDataObjectPtr IdeaDocumentDataObject::initWithCoder(Decoder& coder)
     auto payload = create();
     payload->mFileFormatVersion = coder.decodeIntForKey(FileFormatVersionKey);
     payload->mIdea = coder.decodeObjectOfClass<Idea>(IdeaKey);
+    // Once the whole tree is there, one pass finds every link's target.
+    if (payload->mIdea)
+        payload->mIdea->resolveLinks();
     payload->mDateCreated = coder.decodeDateForKey(DateCreatedKey).value_or(QDateTime());
     payload->mDateModified = coder.decodeDateForKey(DateModifiedKey).value_or(QDateTime());
     if (auto instance = coder.decodeStringForKey(AppInstanceKey))

@@ -1,6 +1,6 @@
 #include "model/IdeaTreeCopy.h"
 
-#include <QSet>
+#include <QHash>
 #include <utility>
 #include <vector>
 
@@ -10,20 +10,27 @@ IdeaPtr IdeaTreeCopy::copyKeepingIdentifiers(const Idea& root)
 {
     std::vector<std::pair<Idea*, const Idea*>> copies;
     IdeaPtr top = root.copySubtree(true, copies);
-    QSet<QString> identifiers;
+    // The first copy in pre-order with each identifier: what the copy's own link pass would
+    // find, so that the copy's links are resolved as it is made, wherever it is read.
+    QHash<QString, const Idea*> byIdentifier;
     for (const auto& [copy, source] : copies) {
-        if (!copy->mIdentifier.isNull())
-            identifiers.insert(copy->mIdentifier);
+        if (!copy->mIdentifier.isNull() && !byIdentifier.contains(copy->mIdentifier))
+            byIdentifier.insert(copy->mIdentifier, copy);
     }
     for (const auto& [copy, source] : copies) {
         if (!copy->isLink())
             continue;
         const QString target = copy->linkedIdentifier();
-        if (!target.isNull() && identifiers.contains(target))
+        const Idea* found = target.isNull() ? nullptr : byIdentifier.value(target);
+        if (found) {
+            copy->setResolvedTarget(found, *top);
             continue;
+        }
         IdeaPtr keepAlive;
         if (const Idea* content = source->contentIdea(keepAlive))
             copy->becomePlainCopyOf(content);
+        else
+            copy->setResolvedTarget(nullptr, *top);
     }
     return top;
 }

@@ -140,7 +140,13 @@ class PayloadTextReader::Handler final : public JsonHandler
 public:
     explicit Handler(Parts parts) : mParts(parts), mBounds(IdeaDocumentDataObject::ideaBounds()) {}
 
-    IdeaDocumentDataObjectPtr result() const { return mResult; }
+    // The payload once read, its links resolved.
+    IdeaDocumentDataObjectPtr take()
+    {
+        if (mLinks && mResult && mResult->idea())
+            mResult->idea()->resolveLinks();
+        return mResult;
+    }
     Refusal refusal() const { return mRefusal; }
 
     bool null() override
@@ -476,6 +482,7 @@ private:
                                                      frame.iconCategory.value_or(QString()),
                                                      frame.iconSymbol.value_or(QString()));
         IdeaPtr idea = makeIdea(std::move(fields));
+        mLinks = mLinks || link;
         // A link's stored children are never read.
         if (!link && !frame.children.empty())
             adoptChildren(idea, std::move(frame.children));
@@ -511,6 +518,7 @@ private:
     const Parts mParts;
     const IdeaDocumentDataObject::IdeaBounds mBounds;
     qint64 mIdeas = 0;
+    bool mLinks = false; // a link idea was read
     Refusal mRefusal = Refusal::None;
     std::deque<Frame> mFrames; // reused by depth; a deque keeps references to them valid
     std::size_t mDepth = 0;
@@ -525,7 +533,7 @@ IdeaDocumentDataObjectPtr PayloadTextReader::read(const QByteArray& utf8, const 
     const bool ok = JsonText::read(utf8, handler, options).ok();
     if (refusal)
         *refusal = handler.refusal();
-    return ok ? handler.result() : nullptr;
+    return ok ? handler.take() : nullptr;
 }
 
 IdeaDocumentDataObjectPtr PayloadTextReader::read(JsonSource& source, const JsonReadOptions& options,
@@ -535,7 +543,7 @@ IdeaDocumentDataObjectPtr PayloadTextReader::read(JsonSource& source, const Json
     const bool ok = JsonText::read(source, handler, options).ok();
     if (refusal)
         *refusal = handler.refusal();
-    return ok ? handler.result() : nullptr;
+    return ok ? handler.take() : nullptr;
 }
 
 void PayloadTextReader::adoptChildren(const IdeaPtr& idea, std::vector<IdeaPtr>&& children)

@@ -2,13 +2,17 @@
 
 #include "model/Idea.h"
 #include "platform/core/JsonStringBytes.h"
+#include "platform/core/JsonText.h"
 #include "platform/core/ProcessorFeatures.h"
+#include "storage/LinkedStrings.h"
 
 #include <QByteArray>
 #include <QChar>
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -31,6 +35,11 @@ struct Scratch
 {
     std::vector<quint32> ends;
     std::vector<qint32> levels;
+    // What the links need of the ideas (LinkedStrings), and the marks of the lists of
+    // children open at each level.
+    std::vector<LinkedStrings::IdeaEntry> ideas;
+    std::vector<LinkedStrings::LinkEntry> links;
+    std::vector<quint8> lists;
 
     void release()
     {
@@ -39,8 +48,58 @@ struct Scratch
             ends = std::vector<quint32>();
         if (levels.capacity() > kKept)
             levels = std::vector<qint32>();
+        if (ideas.capacity() > kKept)
+            ideas = std::vector<LinkedStrings::IdeaEntry>();
+        if (links.capacity() > kKept)
+            links = std::vector<LinkedStrings::LinkEntry>();
     }
 };
+
+// Why a text is left to the payload readers.
+namespace Declined {
+constexpr const char* NoPayload = "it is no payload with a root idea";
+constexpr const char* Version = "its file format version is not one the readers open";
+constexpr const char* Shape =
+    "it is not in the writer's shape (white space, a null or a value of another type)";
+constexpr const char* String = "a string is no well-formed JSON string";
+constexpr const char* Number = "a number is not one the writer writes";
+constexpr const char* Order = "a member stands out of the writer's order, or twice";
+constexpr const char* ClassName = "an object names its class";
+constexpr const char* EscapedName = "a member's name holds an escape";
+constexpr const char* Deep = "its tree is deeper than the model's";
+constexpr const char* DeepValue = "a member not known nests deeper than the scanner reads";
+constexpr const char* WrappedList = "a list of one idea with members not known (the old wrapped form)";
+constexpr const char* LinkMembers = "a link idea holds members of other ideas";
+constexpr const char* AfterPayload = "more follows the payload";
+constexpr const char* TooLong = "its text or the strings its links show are beyond 4 GiB";
+} // namespace Declined
+
+// The members of each object the scanner reads, in the order the writer writes them.
+constexpr std::string_view kRootMembers[] = {"ideaDocumentDataObject"};
+constexpr std::string_view kPayloadMembers[] = {"fileFormatVersion", "idea", "dateCreated", "dateModified",
+                                                "appInstance"};
+constexpr std::string_view kIdeaMembers[] = {
+    "identifier", "ideaType",     "linkedIdea", "text",           "URL",  "note", "color", "att",
+    "image",      "bigImageData", "iconImage",  "colorThemeType", "ideas"};
+enum IdeaMember : int
+{
+    kIdentifier,
+    kIdeaType,
+    kLinkedIdea,
+    kText,
+    kUrl,
+    kNote,
+    kColor,
+    kAtt,
+    kImage,
+    kBigImageData,
+    kIconImage,
+    kColorThemeType,
+    kIdeas,
+};
+static_assert(std::size(kIdeaMembers) == kIdeas + 1);
+constexpr std::string_view kIconMembers[] = {"name", "category", "symbol"};
+constexpr int kIconSymbol = 2;
 
 thread_local Scratch tScratch;
 
@@ -220,11 +279,15 @@ public:
     // begin with: lower-casing rarely makes a character longer (U+0130 and a few others: at
     // most half as long again), and the room grows when it does.
     Scanner(QByteArrayView json, Scratch& scratch)
-        : mP(json.data()), mEnd(json.data() + json.size()), mBuffer(json.size() + kSlack, Qt::Uninitialized),
-          mScratch(scratch)
+        : mBegin(json.data()), mP(json.data()), mEnd(json.data() + json.size()),
+          mBuffer(json.size() + kSlack, Qt::Uninitialized), mScratch(scratch)
     {
         mScratch.ends.clear();
         mScratch.levels.clear();
+        mScratch.ideas.clear();
+        mScratch.links.clear();
+        if (mScratch.lists.size() <= std::size_t(Idea::MaxDepth))
+            mScratch.lists.resize(std::size_t(Idea::MaxDepth) + 1);
         mBase = mBuffer.data();
         mOut = mBase;
         mOutEnd = mBase + mBuffer.size();
@@ -232,39 +295,124 @@ public:
 
     bool payload()
     {
-        if (!literal(R"({"ideaDocumentDataObject":{"fileFormatVersion":)"))
-            return false;
-        // The versions the payload readers open: 1 to 4, as the writer writes them.
-        if (mEnd - mP < 2 || mP[0] < '1' || mP[0] > '4' || mP[1] != ',')
-            return false;
-        ++mP;
-        if (!literal(R"(,"idea":)") || !tree())
-            return false;
-        if (literal(R"(,"dateCreated":")") && !skipString())
-            return false;
-        if (literal(R"(,"dateModified":")") && !skipString())
-            return false;
-        if (literal(R"(,"appInstance":")") && !skipString())
-            return false;
-        if (!literal("}}"))
+        if (!literal(R"({"ideaDocumentDataObject":{)"))
+            return decline(Declined::NoPayload);
+        int next = 0;
+        int keys = 0;
+        bool unknown = false;
+        bool version = false;
+        bool tree = false;
+        for (bool first = true;;) {
+            const int member = knownMember(kPayloadMembers, first, next, keys, unknown);
+            if (member == kEnd)
+                break;
+            if (member == kBadName)
+                return false;
+            switch (member) {
+            case 0:
+                // The versions the payload readers open: 1 to 4, as the writer writes them.
+                if (mEnd - mP < 2 || mP[0] < '1' || mP[0] > '4' || (mP[1] != ',' && mP[1] != '}'))
+                    return decline(Declined::Version);
+                ++mP;
+                version = true;
+                break;
+            case 1:
+                if (!this->tree())
+                    return false;
+                tree = true;
+                break;
+            default:
+                if (!literal("\"") || !skipString())
+                    return decline(Declined::Shape);
+                break;
+            }
+        }
+        if (!version)
+            return decline(Declined::Version);
+        if (!tree)
+            return decline(Declined::NoPayload);
+        // The root object's first member names the class of the whole text; others are read
+        // past.
+        bool first = false;
+        int rootNext = 1;
+        if (knownMember(kRootMembers, first, rootNext, keys, unknown) != kEnd)
             return false;
         // JSON's white space may follow the value, nothing else.
         for (; mP < mEnd; ++mP) {
             if (*mP != ' ' && *mP != '\n' && *mP != '\r' && *mP != '\t')
-                return false;
+                return decline(Declined::AfterPayload);
         }
         return true;
     }
 
-    // The map, once the payload is read; the buffer is cut to its strings in place.
-    IdeaTextMap map()
+    // The map, once the payload is read; the buffer is cut to its strings in place. Nothing
+    // when the strings the links show would not fit a map.
+    std::optional<IdeaTextMap> map()
     {
         mBuffer.truncate(mOut - mBase);
+        if (!mScratch.links.empty()) {
+            const auto decoded = [this](quint32 at, quint32 end) { return identifierKey(at, end); };
+            std::optional<IdeaTextMap> map =
+                LinkedStrings::mapWithLinks(QByteArrayView(mBegin, mEnd - mBegin), mScratch.ideas,
+                                            mScratch.links, decoded, mBuffer, mScratch.ends, mScratch.levels);
+            if (!map)
+                decline(Declined::TooLong);
+            return map;
+        }
         mBuffer.squeeze();
         return IdeaTextMap(std::move(mBuffer), mScratch.ends, mScratch.levels);
     }
 
+    const char* declined() const { return mReason; }
+    qint64 declinedAt() const { return mReasonAt; }
+    qint64 skipped() const { return mSkipped; }
+
 private:
+    // What the scan knows of the idea being read.
+    struct IdeaState
+    {
+        int next = 0; // the writer's place of the first member still allowed
+        int keys = 0;
+        bool unknown = false; // a member not known was read past
+        bool link = false;
+        bool children = false; // its list of children is open
+        quint32 identifierAt = LinkedStrings::None;
+        quint32 identifierEnd = 0;
+        quint32 targetAt = LinkedStrings::None;
+        quint32 targetEnd = 0;
+        bool identifierEscaped = false;
+        bool targetEscaped = false;
+
+        // An idea the payload reader would not take as the only element of a list: it could
+        // be the old wrapped form of one, which only the decoder reads.
+        bool inQuestion() const { return unknown || keys < 2; }
+    };
+
+    // The per-level marks of the lists of children being read.
+    static constexpr quint8 kFirstInQuestion = 1; // its first idea is in question, and alone so far
+    static constexpr quint8 kFirstOpen = 2;       // the idea whose children are read is its first
+
+    // memberName's answers besides a known member's place.
+    static constexpr int kUnknownName = -1;
+    static constexpr int kBadName = -2; // the text is declined
+    static constexpr int kEnd = -3;     // the object's end came instead
+
+    // The unknown members' values nest at most this deep, so that the deepest tree with one
+    // stays within the depth the payload readers read (JsonText::DefaultMaxDepth).
+    static constexpr int kValueDepth = 64;
+    static_assert(3 + 2 * (Idea::MaxDepth - 1) + 1 + kValueDepth <= JsonText::DefaultMaxDepth);
+
+    // Why the text is left to the payload readers; the first reason found stands. Answers
+    // false, for the caller to answer.
+    bool decline(const char* reason)
+    {
+        if (mReason == nullptr) {
+            mReason = reason;
+            mReasonAt = mP - mBegin;
+        }
+        return false;
+    }
+
     // The text's bytes are next: they are passed. Kept inline, so that each comparison is
     // made of a few loads of known size.
     template <std::size_t N> [[gnu::always_inline]] bool literal(const char (&text)[N])
@@ -276,110 +424,495 @@ private:
         return true;
     }
 
+    bool next(char c)
+    {
+        if (mP == mEnd || *mP != c)
+            return false;
+        ++mP;
+        return true;
+    }
+
     // The ideas depth first, each before its children, as the writer writes them.
     bool tree()
     {
+        std::vector<quint8>& lists = mScratch.lists;
         qint64 depth = 0;
+        bool first = false; // the idea read next is the first of its list (the root is in none)
         for (;;) {
-            bool children = false;
-            if (!idea(depth, children))
+            IdeaState state;
+            const quint32 stringsBegin = quint32(mScratch.ends.size());
+            if (!idea(depth, state))
                 return false;
-            if (children) {
+            keep(state, stringsBegin, depth);
+            if (first)
+                lists[std::size_t(depth)] = state.inQuestion() ? kFirstInQuestion : 0;
+            if (state.children) {
                 // The payload readers take no idea below the model's depth (the root idea is
                 // at depth 0 here and level 1 there).
                 if (depth + 1 >= Idea::MaxDepth)
-                    return false;
+                    return decline(Declined::Deep);
+                if (first)
+                    lists[std::size_t(depth)] |= kFirstOpen;
                 ++depth;
+                first = true;
                 continue;
             }
-            // The idea is closed: a sibling follows, or its parent closes.
+            // The idea is closed: a sibling follows, or its parent's list closes.
+            first = false;
             for (;;) {
                 if (depth == 0)
                     return true;
-                if (mP < mEnd && *mP == ',') {
-                    ++mP;
+                // A second idea: the list is no wrapped form, and its first is closed.
+                if (next(',')) {
+                    lists[std::size_t(depth)] = 0;
                     break;
                 }
-                if (!literal("]}"))
-                    return false;
+                if (!next(']'))
+                    return decline(Declined::Shape);
+                if ((lists[std::size_t(depth)] & kFirstInQuestion) != 0)
+                    return decline(Declined::WrappedList);
                 --depth;
+                if (next('}'))
+                    continue;
+                // Members after the children: only ones not known can follow them.
+                IdeaState rest;
+                rest.next = kIdeas + 1;
+                if (!members(depth, rest, false))
+                    return false;
+                if (rest.unknown && (lists[std::size_t(depth)] & kFirstOpen) != 0)
+                    lists[std::size_t(depth)] |= kFirstInQuestion;
             }
         }
     }
 
-    // One idea's own members; `children` when its list of children was opened.
-    bool idea(qint64 depth, bool& children)
+    // What the links need of an idea, kept as the scan passes it.
+    void keep(const IdeaState& state, quint32 stringsBegin, qint64 depth)
     {
-        if (literal(R"({"identifier":")")) {
-            if (!skipString() || !literal(R"(,"ideaType":)"))
-                return false;
-        } else if (!literal(R"({"ideaType":)")) {
-            return false;
+        const quint32 stringsEnd = quint32(mScratch.ends.size());
+        qint32 link = -1;
+        if (state.link) {
+            link = qint32(mScratch.links.size());
+            mScratch.links.push_back(LinkedStrings::LinkEntry{quint32(mScratch.ideas.size()), state.targetAt,
+                                                              state.targetEnd, state.targetEscaped,
+                                                              qint32(depth), stringsEnd});
         }
-        // Types 0 to 3; a link (4) shows the strings of the idea it links to, which only the
-        // tree knows.
-        if (mEnd - mP < 2 || mP[0] < '0' || mP[0] > '3' || mP[1] != ',')
-            return false;
-        ++mP;
-        if (literal(R"(,"text":")") && !lowerCasedString(depth))
-            return false;
-        if (literal(R"(,"URL":")") && !skipString())
-            return false;
-        if (literal(R"(,"note":")") && !lowerCasedString(depth))
-            return false;
-        if (literal(R"(,"color":")") && !skipString())
-            return false;
-        if (literal(R"(,"att":")") && !skipString())
-            return false;
-        if (literal(R"(,"image":")") && !skipString())
-            return false;
-        if (literal(R"(,"bigImageData":")") && !skipString())
-            return false;
-        if (literal(R"(,"iconImage":{)") && !icon(depth))
-            return false;
-        if (!literal(R"(,"colorThemeType":)") || !integer())
-            return false;
-        if (literal(R"(,"ideas":[)")) {
-            children = !literal("]}");
-            return true;
-        }
-        return literal("}");
+        mScratch.ideas.push_back(LinkedStrings::IdeaEntry{state.identifierAt, state.identifierEnd,
+                                                          state.identifierEscaped, stringsBegin, stringsEnd,
+                                                          link});
     }
 
+    // One idea's own members, up to its end or its list of children (state.children). The
+    // writer's members in its order are read at once; anything else goes to members().
+    bool idea(qint64 depth, IdeaState& state)
+    {
+        if (literal(R"({"identifier":")")) {
+            if (!stringPlace(state.identifierAt, state.identifierEnd, state.identifierEscaped))
+                return false;
+            state.next = kIdeaType;
+            state.keys = 1;
+            if (!literal(R"(,"ideaType":)"))
+                return members(depth, state, false);
+        } else if (!literal(R"({"ideaType":)")) {
+            if (!next('{'))
+                return decline(Declined::Shape);
+            return members(depth, state, true);
+        }
+        if (!ideaType(state))
+            return false;
+        state.next = kIdeaType + 1;
+        ++state.keys;
+        if (state.link)
+            return members(depth, state, false);
+        if (!writerMember(R"(,"text":")", kText, Value::Searched, depth, state) ||
+            !writerMember(R"(,"URL":")", kUrl, Value::String, depth, state) ||
+            !writerMember(R"(,"note":")", kNote, Value::Searched, depth, state) ||
+            !writerMember(R"(,"color":")", kColor, Value::String, depth, state) ||
+            !writerMember(R"(,"att":")", kAtt, Value::String, depth, state) ||
+            !writerMember(R"(,"image":")", kImage, Value::String, depth, state) ||
+            !writerMember(R"(,"bigImageData":")", kBigImageData, Value::String, depth, state) ||
+            !writerMember(R"(,"iconImage":{)", kIconImage, Value::Icon, depth, state))
+            return false;
+        if (!literal(R"(,"colorThemeType":)"))
+            return members(depth, state, false);
+        if (!integer())
+            return decline(Declined::Number);
+        state.next = kColorThemeType + 1;
+        ++state.keys;
+        if (literal(R"(,"ideas":[)")) {
+            state.next = kIdeas + 1;
+            ++state.keys;
+            if (literal("]}"))
+                return true;
+            if (next(']'))
+                return members(depth, state, false);
+            state.children = true;
+            return true;
+        }
+        if (next('}'))
+            return true;
+        return members(depth, state, false);
+    }
+
+    // What a member's value is read as.
+    enum class Value
+    {
+        String,   // read past
+        Searched, // a string the map takes
+        Icon,
+    };
+
+    // The member `key` (its name and what opens its value) when it is next, as the writer
+    // writes it: read, and the idea's state moved past it. False when the text is declined.
+    template <std::size_t N>
+    [[gnu::always_inline]] bool writerMember(const char (&key)[N], int member, Value value, qint64 depth,
+                                             IdeaState& state)
+    {
+        if (!literal(key))
+            return true;
+        const bool read = value == Value::Searched ? lowerCasedString(depth)
+                          : value == Value::Icon   ? icon(depth)
+                                                   : skipString();
+        if (!read)
+            return false;
+        state.next = member + 1;
+        ++state.keys;
+        return true;
+    }
+
+    // The roads off the writer's shape (members(), iconMembers(), skipValue()) are called,
+    // not inlined: the loop over the writer's ideas stays small.
+    //
+    // An idea's members from here to its end or its list of children, whatever their names:
+    // the known ones in the writer's order, the others read past. `first`: no member came yet.
+    [[gnu::noinline]] bool members(qint64 depth, IdeaState& state, bool first)
+    {
+        for (;;) {
+            const int member = knownMember(kIdeaMembers, first, state.next, state.keys, state.unknown);
+            if (member == kEnd)
+                return true;
+            if (member == kBadName)
+                return false;
+            // A link's content is its target's: the writer writes nothing else of it.
+            if (state.link && member > kLinkedIdea)
+                return decline(Declined::LinkMembers);
+            bool read = false;
+            switch (member) {
+            case kIdentifier:
+                read = next('"') &&
+                       stringPlace(state.identifierAt, state.identifierEnd, state.identifierEscaped);
+                break;
+            case kIdeaType:
+                read = ideaType(state);
+                break;
+            case kLinkedIdea:
+                read = next('"') && stringPlace(state.targetAt, state.targetEnd, state.targetEscaped);
+                break;
+            case kText:
+            case kNote:
+                read = next('"') && lowerCasedString(depth);
+                break;
+            case kIconImage:
+                read = next('{') && icon(depth);
+                break;
+            case kColorThemeType:
+                read = integer();
+                break;
+            case kIdeas:
+                if (!next('['))
+                    return decline(Declined::Shape);
+                if (next(']'))
+                    continue;
+                state.children = true;
+                return true;
+            default:
+                read = next('"') && skipString();
+                break;
+            }
+            if (!read)
+                return decline(Declined::Shape);
+        }
+    }
+
+    // An idea's type: the usual ones at a glance, a link (4), or any other number the writer
+    // writes (which shows its strings as a text idea does).
+    bool ideaType(IdeaState& state)
+    {
+        if (mEnd - mP >= 2 && mP[0] >= '0' && mP[0] <= '3' && mP[1] == ',') {
+            ++mP;
+            return true;
+        }
+        const char* start = mP;
+        if (!integer())
+            return decline(Declined::Number);
+        state.link = mP - start == 1 && *start == '4';
+        return true;
+    }
+
+    // An idea's icon: the writer's members in its order at once, anything else in iconMembers().
     bool icon(qint64 depth)
     {
+        int nextMember = 0;
         bool first = true;
         if (literal(R"("name":")")) {
             if (!skipString())
                 return false;
+            nextMember = 1;
             first = false;
         }
         if (first ? literal(R"("category":")") : literal(R"(,"category":")")) {
             if (!skipString())
                 return false;
+            nextMember = 2;
             first = false;
         }
-        if ((first ? literal(R"("symbol":")") : literal(R"(,"symbol":")")) && !lowerCasedString(depth))
+        if (first ? literal(R"("symbol":")") : literal(R"(,"symbol":")")) {
+            if (!lowerCasedString(depth))
+                return false;
+            nextMember = 3;
+            first = false;
+        }
+        return next('}') || iconMembers(depth, nextMember, first);
+    }
+
+    [[gnu::noinline]] bool iconMembers(qint64 depth, int nextMember, bool first)
+    {
+        int keys = 0;
+        bool unknown = false;
+        for (;;) {
+            const int member = knownMember(kIconMembers, first, nextMember, keys, unknown);
+            if (member == kEnd)
+                return true;
+            if (member == kBadName)
+                return false;
+            if (!next('"'))
+                return decline(Declined::Shape);
+            // The symbol is searched; the name and category are not.
+            if (!(member == kIconSymbol ? lowerCasedString(depth) : skipString()))
+                return false;
+        }
+    }
+
+    // The next member an object's reading takes, after its comma unless it is the `first`:
+    // its place among `names`, which must not come before `nextAllowed` (the writer's order),
+    // then moved past it; kEnd at the end of the object, kBadName when the text is declined.
+    // Members of other names before it are read past, marking `unknown`; `keys` counts every
+    // member.
+    template <std::size_t N>
+    int knownMember(const std::string_view (&names)[N], bool& first, int& nextAllowed, int& keys,
+                    bool& unknown)
+    {
+        for (;;) {
+            if (next('}'))
+                return kEnd;
+            if (!first && !next(',')) {
+                decline(Declined::Shape);
+                return kBadName;
+            }
+            first = false;
+            const int member = memberName(names);
+            if (member == kBadName)
+                return kBadName;
+            ++keys;
+            if (member == kUnknownName) {
+                unknown = true;
+                if (!skipUnknown())
+                    return kBadName;
+                continue;
+            }
+            if (member < nextAllowed) {
+                decline(Declined::Order);
+                return kBadName;
+            }
+            nextAllowed = member + 1;
+            return member;
+        }
+    }
+
+    // A member's name and its colon: its place among `names`, kUnknownName for a name not
+    // there, kBadName when the text is declined (a name with an escape could be any, and a
+    // class named is the decoder's to read).
+    template <std::size_t N> int memberName(const std::string_view (&names)[N])
+    {
+        if (!next('"')) {
+            decline(Declined::Shape);
+            return kBadName;
+        }
+        const char* start = mP;
+        if (!skipString())
+            return kBadName;
+        const std::string_view name(start, std::size_t(mP - 1 - start));
+        if (!next(':')) {
+            decline(Declined::Shape);
+            return kBadName;
+        }
+        for (std::size_t i = 0; i < N; ++i) {
+            if (names[i] == name)
+                return int(i);
+        }
+        if (name == "@class") {
+            decline(Declined::ClassName);
+            return kBadName;
+        }
+        if (name.find('\\') != std::string_view::npos) {
+            decline(Declined::EscapedName);
+            return kBadName;
+        }
+        return kUnknownName;
+    }
+
+    // A member not known: its value is checked and read past, and counted.
+    bool skipUnknown()
+    {
+        ++mSkipped;
+        return skipValue();
+    }
+
+    // A JSON value: strings, numbers, literals, and arrays and objects of them nested at most
+    // kValueDepth deep, without white space.
+    [[gnu::noinline]] bool skipValue()
+    {
+        std::uint64_t objects = 0; // one bit for each container open, set for an object
+        int open = 0;
+        for (;;) {
+            if (mP == mEnd)
+                return decline(Declined::Shape);
+            const char c = *mP;
+            if (c == '{' || c == '[') {
+                if (open == kValueDepth)
+                    return decline(Declined::DeepValue);
+                ++mP;
+                const bool object = c == '{';
+                if (!next(object ? '}' : ']')) {
+                    objects = (objects << 1) | std::uint64_t(object);
+                    ++open;
+                    if (object && !memberKey())
+                        return false;
+                    continue;
+                }
+            } else if (c == '"') {
+                ++mP;
+                if (!skipString())
+                    return false;
+            } else if (!literal("true") && !literal("false") && !literal("null") && !number()) {
+                return decline(Declined::Shape);
+            }
+            // After a value: the next one of its container, or the container's end.
+            for (;;) {
+                if (open == 0)
+                    return true;
+                const bool object = (objects & 1) != 0;
+                if (next(',')) {
+                    if (object && !memberKey())
+                        return false;
+                    break;
+                }
+                if (!next(object ? '}' : ']'))
+                    return decline(Declined::Shape);
+                objects >>= 1;
+                --open;
+            }
+        }
+    }
+
+    // A key inside a value read past, with its colon.
+    bool memberKey()
+    {
+        if (!next('"') || !skipString() || !next(':'))
+            return decline(Declined::Shape);
+        return true;
+    }
+
+    // The end of the digits from `p`.
+    const char* digitsFrom(const char* p) const
+    {
+        while (p < mEnd && *p >= '0' && *p <= '9')
+            ++p;
+        return p;
+    }
+
+    // The end of a JSON number's sign and whole part at mP, of at most `most` digits; nullptr
+    // when there is none.
+    const char* wholePart(qsizetype most) const
+    {
+        const char* p = mP;
+        if (p < mEnd && *p == '-')
+            ++p;
+        const char* end = digitsFrom(p);
+        const qsizetype count = end - p;
+        if (count == 0 || count > most || (count > 1 && *p == '0'))
+            return nullptr;
+        return end;
+    }
+
+    // A JSON number whose value is sure to be finite, as the payload readers need it: at
+    // most 100 digits before the point and an exponent of at most two digits.
+    bool number()
+    {
+        const char* p = wholePart(100);
+        if (p == nullptr)
             return false;
-        return literal("}");
+        if (p < mEnd && *p == '.') {
+            const char* fraction = ++p;
+            p = digitsFrom(p);
+            if (p == fraction)
+                return false;
+        }
+        if (p < mEnd && (*p == 'e' || *p == 'E')) {
+            ++p;
+            if (p < mEnd && (*p == '+' || *p == '-'))
+                ++p;
+            const char* exponent = p;
+            p = digitsFrom(p);
+            if (p == exponent || p - exponent > 2)
+                return false;
+        }
+        mP = p;
+        return true;
     }
 
     // A JSON integer that fits 64 bits, followed by the end of its member.
     bool integer()
     {
-        const char* p = mP;
-        if (p < mEnd && *p == '-')
-            ++p;
-        const char* digits = p;
-        while (p < mEnd && *p >= '0' && *p <= '9')
-            ++p;
-        const qsizetype count = p - digits;
-        if (count == 0 || count > 18 || (count > 1 && *digits == '0'))
-            return false;
-        if (p == mEnd || (*p != ',' && *p != '}'))
+        const char* p = wholePart(18);
+        if (p == nullptr || p == mEnd || (*p != ',' && *p != '}'))
             return false;
         mP = p;
         return true;
+    }
+
+    // The rest of a string after its opening quote, read past; where its bytes stand, and
+    // whether they hold an escape.
+    bool stringPlace(quint32& at, quint32& end, bool& escaped)
+    {
+        at = quint32(mP - mBegin);
+        mEscaped = false;
+        if (!skipString())
+            return false;
+        end = quint32(mP - 1 - mBegin);
+        escaped = mEscaped;
+        return true;
+    }
+
+    // The identifier whose string bytes stand from `at` to `end` and hold an escape, its
+    // escapes read, as the payload readers' strings compare (bytes without one are well-formed
+    // UTF-8 already).
+    QByteArray identifierKey(quint32 at, quint32 end)
+    {
+        const char* from = mBegin + at;
+        const char* to = mBegin + end;
+        QByteArray decoded;
+        const char* const kept = mP;
+        mP = from;
+        while (mP < to) {
+            if (*mP != '\\') {
+                decoded.append(*mP++);
+                continue;
+            }
+            char units[4];
+            decoded.append(units, writeUtf8(units, escape()) - units);
+        }
+        mP = kept;
+        return decoded;
     }
 
     // The rest of a string after its opening quote, checked and read past.
@@ -390,25 +923,26 @@ private:
         for (;;) {
             p = plainJsonStringRun(p, end);
             if (p == end)
-                return false;
+                return decline(Declined::String);
             const quint8 c = quint8(*p);
             if (c == '"') {
                 mP = p + 1;
                 return true;
             }
             if (c == '\\') {
+                mEscaped = true;
                 mP = p;
                 if (!skipEscape())
-                    return false;
+                    return decline(Declined::String);
                 p = mP;
                 continue;
             }
             if (c < 0x20)
-                return false;
+                return decline(Declined::String);
             int length = 0;
             decodeSequence(p, end, length);
             if (length == 0)
-                return false;
+                return decline(Declined::String);
             p += length;
         }
     }
@@ -416,7 +950,7 @@ private:
     bool skipEscape()
     {
         if (mEnd - mP < 2)
-            return false;
+            return decline(Declined::String);
         switch (mP[1]) {
         case '"':
         case '\\':
@@ -432,11 +966,11 @@ private:
             // Every escape needs its four digits (a lone surrogate reads as U+FFFD, but a
             // broken escape after one is still broken).
             if (mEnd - mP < 6 || jsonHexUnit(mP + 2) < 0)
-                return false;
+                return decline(Declined::String);
             mP += 6;
             return true;
         default:
-            return false;
+            return decline(Declined::String);
         }
     }
 
@@ -603,7 +1137,7 @@ private:
 #endif
             out = ensureRoom(out);
             if (p == end)
-                return false;
+                return decline(Declined::String);
             const quint8 c = quint8(*p);
             if (c == '"') {
                 ++p;
@@ -614,13 +1148,13 @@ private:
                     mP = p;
                     const char32_t code = escape();
                     if (code == kBroken)
-                        return false;
+                        return decline(Declined::String);
                     p = mP;
                     out = writeLowerCased(out, code);
                     continue;
                 }
                 if (c < 0x20)
-                    return false;
+                    return decline(Declined::String);
                 *out++ = char(c >= 'A' && c <= 'Z' ? c + 0x20 : c);
                 ++p;
                 continue;
@@ -628,7 +1162,7 @@ private:
             int length = 0;
             const char32_t code = decodeSequence(p, end, length);
             if (length == 0)
-                return false;
+                return decline(Declined::String);
             p += length;
             out = writeLowerCased(out, code);
         }
@@ -648,6 +1182,7 @@ private:
     static constexpr char32_t kBroken = 0xFFFFFFFF;
     static constexpr char32_t kCaselessFrom = 0x1F000;
 
+    const char* const mBegin;
     const char* mP;
     const char* const mEnd;
     QByteArray mBuffer;
@@ -655,38 +1190,62 @@ private:
     char* mBase; // mBuffer's bytes
     char* mOut;
     char* mOutEnd;
+    const char* mReason = nullptr;
+    qint64 mReasonAt = 0;
+    qint64 mSkipped = 0;
+    bool mEscaped = false; // the last string read past held an escape
 };
 
-template <bool Wide> std::optional<IdeaTextMap> scanned(QByteArrayView json, Scratch& scratch)
+template <bool Wide>
+std::optional<IdeaTextMap> scanned(QByteArrayView json, Scratch& scratch, PayloadTextScanner::Report& report)
 {
     Scanner<Wide> scanner(json, scratch);
-    if (!scanner.payload())
-        return std::nullopt;
-    return scanner.map();
+    std::optional<IdeaTextMap> map;
+    if (scanner.payload())
+        map = scanner.map();
+    report.skippedMembers = scanner.skipped();
+    report.declined = scanner.declined();
+    report.declinedAt = scanner.declinedAt();
+    return map;
 }
 
 #if defined(CORVEX_SCANNER_AVX2)
 // The whole scan compiled for AVX2, so that its string loops keep their constants in
 // registers from step to step.
-[[gnu::target("avx2"), gnu::flatten]] std::optional<IdeaTextMap> scannedAvx2(QByteArrayView json,
-                                                                             Scratch& scratch)
+[[gnu::target("avx2"), gnu::flatten]] std::optional<IdeaTextMap>
+scannedAvx2(QByteArrayView json, Scratch& scratch, PayloadTextScanner::Report& report)
 {
-    return scanned<true>(json, scratch);
+    return scanned<true>(json, scratch, report);
 }
 #endif
 
 } // namespace
 
-std::optional<IdeaTextMap> PayloadTextScanner::scan(QByteArrayView json, Steps steps)
+QString PayloadTextScanner::Report::describe() const
 {
+    if (declined == nullptr)
+        return QString();
+    return QStringLiteral("%1 (at byte %2)").arg(QString::fromUtf8(declined)).arg(declinedAt);
+}
+
+std::optional<IdeaTextMap> PayloadTextScanner::scan(QByteArrayView json, Steps steps, Report* report)
+{
+    Report ignored;
+    Report& told = report ? *report : ignored;
+    told = Report();
+    // Places in the text are kept in 32 bits.
+    if (json.size() >= qsizetype(LinkedStrings::None)) {
+        told.declined = Declined::TooLong;
+        return std::nullopt;
+    }
     Scratch& scratch = tScratch;
 #if defined(CORVEX_SCANNER_AVX2)
     std::optional<IdeaTextMap> map = steps == Steps::Widest && processorHasAvx2()
-                                         ? scannedAvx2(json, scratch)
-                                         : scanned<false>(json, scratch);
+                                         ? scannedAvx2(json, scratch, told)
+                                         : scanned<false>(json, scratch, told);
 #else
     Q_UNUSED(steps);
-    std::optional<IdeaTextMap> map = scanned<false>(json, scratch);
+    std::optional<IdeaTextMap> map = scanned<false>(json, scratch, told);
 #endif
     scratch.release();
     return map;

@@ -1,6 +1,7 @@
 #include "storage/SearchReadQueue.h"
 
 #include "platform/core/GlobalQueue.h"
+#include "platform/core/Log.h"
 #include "platform/core/MainQueue.h"
 #include "storage/SearchTextReader.h"
 
@@ -42,10 +43,33 @@ QStringList SearchReadQueue::dropWaiting()
     return dropped;
 }
 
-void SearchReadQueue::setProbeText(const QByteArray& lowerText)
+void SearchReadQueue::beginSearch(const QByteArray& lowerText)
 {
     std::lock_guard lock(mMutex);
     mProbeText = lowerText;
+    mDeclineTold = false;
+    mSkipTold = false;
+}
+
+void SearchReadQueue::tell(const QString& docIdentifier, const PayloadTextScanner::Report& report)
+{
+    bool declined = false;
+    bool skipped = false;
+    {
+        std::lock_guard lock(mMutex);
+        declined = report.declined != nullptr && !std::exchange(mDeclineTold, true);
+        skipped = report.skippedMembers > 0 && !std::exchange(mSkipTold, true);
+    }
+    // A declined text is read through its ideas, many times slower: worth knowing why.
+    if (declined)
+        Log::warning(QStringLiteral("Search: %1 was read through its ideas, not scanned: %2 "
+                                    "(told once a search)")
+                         .arg(docIdentifier, report.describe()));
+    if (skipped)
+        Log::info(QStringLiteral("Search: %1 holds members the scanner does not know, read past: %2 "
+                                 "(told once a search)")
+                      .arg(docIdentifier)
+                      .arg(report.skippedMembers));
 }
 
 void SearchReadQueue::startReadersLocked()
@@ -72,8 +96,10 @@ void SearchReadQueue::readAll()
             ++mReading;
         }
         const Result<QByteArray> bytes = next.read();
+        PayloadTextScanner::Report report;
         Result<IdeaTextMap> map =
-            bytes.ok() ? SearchTextReader::read(bytes.value()) : Result<IdeaTextMap>(bytes.error());
+            bytes.ok() ? SearchTextReader::read(bytes.value(), &report) : Result<IdeaTextMap>(bytes.error());
+        tell(next.docIdentifier, report);
         // The text of the search running now, not of the one that ran as the read started: a
         // screen's search often follows the list's refresh by the time a read takes.
         QByteArray probeText;

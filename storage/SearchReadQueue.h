@@ -2,6 +2,7 @@
 
 #include "platform/core/Result.h"
 #include "storage/IdeaTextMap.h"
+#include "storage/PayloadTextScanner.h"
 
 #include <QByteArray>
 #include <QString>
@@ -48,9 +49,11 @@ public:
     void setMaxReads(int reads);
     // Forgets the reads not started yet and answers their identifiers.
     QStringList dropWaiting();
-    // The text the reads look for in the maps they make from now on (IdeaTextMap::probe; a
-    // searchKey); null for none.
-    void setProbeText(const QByteArray& lowerText);
+    // A new search: the reads look for its text in the maps they make from now on
+    // (IdeaTextMap::probe; a searchKey; null for none), and the first of its reads whose text
+    // the scanner declines is logged with the reason, as is the first whose text holds
+    // members the scanner does not know: once a search, however many documents do.
+    void beginSearch(const QByteArray& lowerText);
 
 private:
     struct Private
@@ -74,6 +77,8 @@ private:
     void startReadersLocked();
     // A reader: takes waiting reads until none is left.
     void readAll();
+    // Logs what the scanner met in a document's text, once a search for each kind.
+    void tell(const QString& docIdentifier, const PayloadTextScanner::Report& report);
     // Main thread: hands the answers that came to the handler.
     void deliver();
 
@@ -82,6 +87,8 @@ private:
     std::deque<Waiting> mWaiting;
     std::vector<Answer> mAnswers;
     QByteArray mProbeText;
+    bool mDeclineTold = false; // this search's first decline was logged
+    bool mSkipTold = false;    // this search's first members not known were logged
     int mMaxReads = 1;
     int mReaders = 0;
     int mReading = 0; // readers inside a read

@@ -25,14 +25,17 @@ Result<IdeaTextMap> mapOfPayload(const Result<IdeaDocumentDataObjectPtr>& payloa
 
 } // namespace
 
-Result<IdeaTextMap> SearchTextReader::read(const QByteArray& stored)
+Result<IdeaTextMap> SearchTextReader::read(const QByteArray& stored, PayloadTextScanner::Report* report)
 {
+    if (report)
+        *report = PayloadTextScanner::Report();
     // The payload readers' own order of checks: too short, the compressed form by its
     // default-level header, else plain JSON text.
     const bool compressed = stored.size() >= 2 && quint8(stored[0]) == 0x78 && quint8(stored[1]) == 0x9C;
     if (!compressed) {
         if (stored.size() >= 2 && stored.size() <= Payload::MaxPayloadBytes) {
-            if (std::optional<IdeaTextMap> map = PayloadTextScanner::scan(stored))
+            if (std::optional<IdeaTextMap> map =
+                    PayloadTextScanner::scan(stored, PayloadTextScanner::Steps::Widest, report))
                 return std::move(*map);
         }
         return mapOfPayload(Payload::decodeSomeData(stored, Payload::Parts::Texts));
@@ -49,7 +52,8 @@ Result<IdeaTextMap> SearchTextReader::read(const QByteArray& stored)
             return mapOfPayload(Payload::decodeCorvexData(stored, Payload::Parts::Texts));
         return error;
     }
-    if (std::optional<IdeaTextMap> map = PayloadTextScanner::scan(text.value()))
+    if (std::optional<IdeaTextMap> map =
+            PayloadTextScanner::scan(text.value(), PayloadTextScanner::Steps::Widest, report))
         return std::move(*map);
     // The text is whole and within the bound already: read as the plain form is.
     return mapOfPayload(Payload::decodeJSONData(text.value(), Payload::Parts::Texts));

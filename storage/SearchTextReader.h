@@ -2,6 +2,7 @@
 
 #include "platform/core/Result.h"
 #include "storage/IdeaTextMap.h"
+#include "storage/PayloadTextScanner.h"
 
 #include <QByteArray>
 
@@ -14,12 +15,14 @@ namespace corvex {
 // program writes is scanned straight into the map (PayloadTextScanner); any other text is
 // read by the payload readers without decoding its pictures and attachments (Parts::Texts)
 // and the map made from that tree. A payload the readers refuse answers their reason.
+// `report`, when given, tells what the scanner met: why it declined the text (nothing when
+// it was not asked, for a stream beyond one pass) and the members it read past.
 //
 // Any thread; no state.
 class SearchTextReader
 {
 public:
-    static Result<IdeaTextMap> read(const QByteArray& stored);
+    static Result<IdeaTextMap> read(const QByteArray& stored, PayloadTextScanner::Report* report = nullptr);
 };
 
 } // namespace corvex

@@ -383,7 +383,7 @@ void Workspace::runSearch(const QString& text, qint64 requestIdentifier, bool in
     mSearchRunLazy = inLazyMode;
     // The reads look for this run's text as they go, so that its answer need not scan their
     // maps again.
-    searchReadQueue().setProbeText(text.isNull() ? QByteArray() : IdeaTextMap::searchKey(text));
+    searchReadQueue().beginSearch(text.isNull() ? QByteArray() : IdeaTextMap::searchKey(text));
     std::weak_ptr<Workspace> weakSelf = weak_from_this();
     // The run holds its block; the block holds the run only weakly (a queued round keeps
     // it alive, and the workspace while it is the running search), so a run that is dropped

@@ -346,6 +346,11 @@ TEST(ArchiveImport, APythonMadeArchiveImportsToItsExpectedTreeWithFreshIdentifie
     ASSERT_TRUE(run.payload->idea());
 
     const std::vector<IdeaPtr> ideas = preOrder(run.payload->idea());
+    // The import's copy has every link resolved already: asking walks no tree.
+    const quint64 walks = Idea::identifierWalks();
+    for (const IdeaPtr& idea : ideas)
+        EXPECT_TRUE(!idea->isLink() || idea->linkedIdea());
+    EXPECT_EQ(Idea::identifierWalks(), walks);
     const QJsonArray expectedIdeas = expected.value(QStringLiteral("ideas")).toArray();
     ASSERT_EQ(ideas.size(), std::size_t(expectedIdeas.size()));
     std::set<QString> identifiers;

@@ -166,7 +166,7 @@ TEST(IdeaContent, ALinkWhoseTargetIsMissingReadsNothing)
     expectReadsNothing(linkIdea);
 }
 
-TEST(IdeaContent, ACachedTargetIsLookedUpAgainOnceItIsGone)
+TEST(IdeaContent, AGoneTargetIsLookedUpAgainOnceAnIdeaJoinsTheTree)
 {
     const IdeaPtr root = idea("Root", "r");
     IdeaPtr first = idea("First", "t");

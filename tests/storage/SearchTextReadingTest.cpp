@@ -1,5 +1,6 @@
 #include "storage/PayloadTextScanner.h"
 #include "storage/SearchCache.h"
+#include "storage/SearchReadQueue.h"
 #include "storage/SearchTextReader.h"
 
 #include "model/IconImage.h"
@@ -7,6 +8,8 @@
 #include "model/IdeaDocumentDataObject.h"
 #include "platform/core/Zlib.h"
 #include "tests/factory/DocumentFactory.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/RunUntil.h"
 
 #include <QStringList>
 #include <gtest/gtest.h>
@@ -136,6 +139,120 @@ TEST(SearchTextReading, EscapesAndLoneSurrogatesReadAsThePayloadReadersReadThem)
     EXPECT_EQ(empty->count(), 0);
 }
 
+TEST(SearchTextReading, LinksAndMembersNotKnownAreScannedToTheStringsOfTheirTree)
+{
+    // Links as the writer writes them: to ideas before and after them, deeper and shallower,
+    // to a link, to nothing, to an idea with a note and an icon, and the first of two ideas
+    // sharing an identifier.
+    const IdeaPtr root = Idea::initWithText(QStringLiteral("Root"), QStringLiteral("r"));
+    const IdeaPtr early = Idea::initWithLinkToIdea(QStringLiteral("late"));
+    const IdeaPtr branch = Idea::initWithText(QStringLiteral("Branch"), QStringLiteral("b"));
+    const IdeaPtr rich = Idea::initWithText(QStringLiteral("Rich TEXT"), QStringLiteral("rich"));
+    rich->setNote(QStringLiteral("A NOTE"));
+    rich->setIconImage(
+        IconImage::initWithName(QStringLiteral("n"), QStringLiteral("c"), QStringLiteral("SYM")));
+    const IdeaPtr toRich = Idea::initWithLinkToIdea(QStringLiteral("rich"));
+    const IdeaPtr toLink = Idea::initWithLinkToIdea(toRich->identifier());
+    EXPECT_TRUE(root->addIdea(early));
+    EXPECT_TRUE(root->addIdea(branch));
+    EXPECT_TRUE(branch->addIdea(rich));
+    EXPECT_TRUE(branch->addIdea(Idea::initWithText(QStringLiteral("First twin"), QStringLiteral("twin"))));
+    EXPECT_TRUE(root->addIdea(toRich));
+    EXPECT_TRUE(rich->addIdea(toLink));
+    EXPECT_TRUE(rich->addIdea(Idea::initWithLinkToIdea(QStringLiteral("r"))));
+    EXPECT_TRUE(rich->addIdea(Idea::initWithLinkToIdea(QStringLiteral("twin"))));
+    EXPECT_TRUE(root->addIdea(Idea::initWithLinkToIdea(QStringLiteral("nowhere"))));
+    EXPECT_TRUE(root->addIdea(Idea::initWithText(QStringLiteral("Second twin"), QStringLiteral("twin"))));
+    EXPECT_TRUE(root->addIdea(Idea::initWithText(QStringLiteral("Late"), QStringLiteral("late"))));
+
+    // A chain one link longer than a link is followed, and one exactly as long.
+    QByteArray chain =
+        R"({"ideaDocumentDataObject":{"fileFormatVersion":4,"idea":{"identifier":"r","ideaType":1,)"
+        R"("text":"Root","colorThemeType":0,"ideas":[)";
+    for (int i = 0; i <= Idea::MaxLinkHops; ++i)
+        chain += R"({"identifier":"l)" + QByteArray::number(i) + R"(","ideaType":4,"linkedIdea":"l)" +
+                 QByteArray::number(i + 1) + R"("},)";
+    chain += R"({"identifier":"l)" + QByteArray::number(Idea::MaxLinkHops + 1) +
+             R"(","ideaType":1,"text":"End","colorThemeType":0}]}}})";
+
+    const auto payloadOf = [](const QByteArray& idea) {
+        return R"({"ideaDocumentDataObject":{"fileFormatVersion":4,"idea":)" + idea + "}}";
+    };
+    struct Case
+    {
+        const char* what;
+        QByteArray json;
+        qint64 skipped;    // members not known
+        QStringList shown; // entries a link shows, among the others
+    };
+    const Case cases[] = {
+        {"links the writer wrote",
+         written(root),
+         0,
+         {"late@1", "rich text@1", "a note@1", "sym@1", "rich text@3", "root@3", "first twin@3"}},
+        {"a chain of links to the hop limit", chain, 0, QStringList(Idea::MaxLinkHops + 1, "end@1")},
+        {"links in a cycle",
+         payloadOf(R"({"ideaType":1,"text":"R","colorThemeType":0,"ideas":[{"identifier":"a","ideaType":4,)"
+                   R"("linkedIdea":"b"},{"identifier":"b","ideaType":4,"linkedIdea":"a"}]})"),
+         0,
+         {}},
+        {"identifiers written with escapes, an empty one and a link without a target",
+         payloadOf(
+             R"({"identifier":"r\u0041","ideaType":1,"text":"R","colorThemeType":0,"ideas":[)"
+             R"({"ideaType":4,"linkedIdea":"\u0072A"},{"ideaType":4,"linkedIdea":""},{"ideaType":4},)"
+             R"({"identifier":"","ideaType":1,"text":"Empty","colorThemeType":0},)"
+             R"({"identifier":"\ud800","ideaType":1,"text":"Lone","colorThemeType":0},)"
+             R"({"ideaType":4,"linkedIdea":"\ufffd"},{"ideaType":4,"linkedIdea":"pl\u0061in"},)"
+             R"({"ideaType":4,"linkedIdea":"esc"},{"identifier":"plain","ideaType":1,"text":"Plain",)"
+             R"("colorThemeType":0},{"identifier":"\u0065sc","ideaType":1,"text":"Esc","colorThemeType":0}]})"),
+         0,
+         {"r@1", "empty@1", "lone@1", "plain@1", "esc@1"}},
+        {"members not known everywhere",
+         R"({"ideaDocumentDataObject":{"new":{"a":[true,false,null,-1.5e10,0,"s\n"],"b":{}},"fileFormatVersion":4,)"
+         R"("idea":{"x":1,"identifier":"r","ideaType":1,"y":[],"text":"Root","z":"q","note":"Note",)"
+         R"("iconImage":{"name":"n","w":2,"symbol":"Sym","v":[[]]},"colorThemeType":0,"after":null,)"
+         R"("ideas":[{"ideaType":4,"linkedIdea":"r","link":{}},{"ideaType":1,"text":"Two","colorThemeType":0,)"
+         R"("ideas":[],"last":1}],"trailing":"t"},"dateCreated":"2026-01-01T00:00:00Z","mid":0,)"
+         R"("appInstance":"MAC_1","end":[1]},"more":{"x":"y"}})",
+         13,
+         {"root@1"}},
+        {"members not known after the children of ideas in lists of two",
+         payloadOf(
+             R"({"ideaType":1,"text":"R","colorThemeType":0,"ideas":[{"ideaType":1,"text":"A","colorThemeType":0,)"
+             R"("ideas":[{"ideaType":1,"text":"A1","colorThemeType":0}],"t":1},{"ideaType":1,"text":"B",)"
+             R"("colorThemeType":0,"ideas":[{"ideaType":1,"text":"B1","colorThemeType":0},{"ideaType":1,)"
+             R"("text":"B2","colorThemeType":0}],"u":2}]})"),
+         2,
+         {}},
+        {"idea types the scanner need not know", oneIdea(R"(,"text":"Seven")", "7"), 0, {}},
+        {"a negative idea type", oneIdea(R"(,"text":"Minus")", "-1"), 0, {}},
+        {"the fewest members",
+         payloadOf(R"({"ideaType":1,"text":"T","ideas":[{"ideaType":1,"text":"U"},{}]})"),
+         0,
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::optional<QStringList> expected = treeEntries(c.json);
+        ASSERT_TRUE(expected.has_value()) << "the payload readers read it";
+        for (const QString& entry : c.shown)
+            EXPECT_GE(expected->count(entry), c.shown.count(entry)) << entry.toStdString();
+        for (const PayloadTextScanner::Steps steps : BothRoads) {
+            PayloadTextScanner::Report report;
+            const std::optional<IdeaTextMap> scanned = PayloadTextScanner::scan(c.json, steps, &report);
+            ASSERT_TRUE(scanned.has_value()) << report.describe().toStdString();
+            EXPECT_EQ(entries(*scanned), *expected);
+            EXPECT_EQ(report.skippedMembers, c.skipped);
+            EXPECT_EQ(report.declined, nullptr);
+        }
+        PayloadTextScanner::Report report;
+        const Result<IdeaTextMap> read = SearchTextReader::read(Zlib::compress(c.json).value(), &report);
+        ASSERT_TRUE(read.ok());
+        EXPECT_EQ(entries(read.value()), *expected);
+        EXPECT_EQ(report.declined, nullptr);
+    }
+}
+
 TEST(SearchTextReading, AnyOtherShapeIsLeftToThePayloadReadersWhoseStringsAreTaken)
 {
     const QByteArray base = oneIdea(R"(,"text":"Base","note":"Note")");
@@ -149,9 +266,25 @@ TEST(SearchTextReading, AnyOtherShapeIsLeftToThePayloadReadersWhoseStringsAreTak
     const Case cases[] = {
         {"white space", QByteArray(base).replace(R"("text":)", R"("text": )"), true},
         {"another member order", oneIdea(R"(,"note":"Note","text":"Base")"), true},
-        {"a member not known", oneIdea(R"(,"text":"Base","extra":[1,{"a":"b"}])"), true},
         {"a null", oneIdea(R"(,"text":null)"), true},
-        {"a link", oneIdea(R"(,"linkedIdea":"a")", "4"), true},
+        {"a repeated member", oneIdea(R"(,"text":"Base","text":"Again")"), true},
+        {"a class named", oneIdea(R"(,"text":"Base","@class":"Idea")"), true},
+        {"a name with an escape", oneIdea(R"(,"t\u0065xt":"Base")"), true},
+        {"a link with a text", oneIdea(R"(,"linkedIdea":"a","text":"Own")", "4"), true},
+        {"a type that is no integer", oneIdea(R"(,"text":"Base")", "1.0"), true},
+        {"a member not known nested too deep",
+         oneIdea(R"(,"text":"Base","extra":)" + QByteArray(65, '[') + QByteArray(65, ']')), true},
+        {"a member not known with white space", oneIdea(R"(,"text":"Base","extra":[1, 2])"), true},
+        {"a number beyond a double", oneIdea(R"(,"text":"Base","extra":1e999)"), false},
+        {"a single child with a member not known",
+         R"({"ideaDocumentDataObject":{"fileFormatVersion":4,"idea":{"ideaType":1,"text":"Root","colorThemeType":0,)"
+         R"("ideas":[{"ideaType":1,"text":"Child","extra":{"ideaType":1},"colorThemeType":0}]}}})",
+         true},
+        {"a single child with a member not known after its children",
+         R"({"ideaDocumentDataObject":{"fileFormatVersion":4,"idea":{"ideaType":1,"text":"Root","colorThemeType":0,)"
+         R"("ideas":[{"ideaType":1,"text":"Child","colorThemeType":0,"ideas":[{"ideaType":1,"text":"G1",)"
+         R"("colorThemeType":0},{"ideaType":1,"text":"G2","colorThemeType":0}],"extra":1}]}}})",
+         true},
         {"a byte-order mark", "\xEF\xBB\xBF" + base, true},
         {"a version not read",
          QByteArray(base).replace(R"("fileFormatVersion":4)", R"("fileFormatVersion":5)"), false},
@@ -166,7 +299,10 @@ TEST(SearchTextReading, AnyOtherShapeIsLeftToThePayloadReadersWhoseStringsAreTak
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_FALSE(PayloadTextScanner::scan(c.json).has_value());
+        PayloadTextScanner::Report report;
+        EXPECT_FALSE(
+            PayloadTextScanner::scan(c.json, PayloadTextScanner::Steps::Widest, &report).has_value());
+        EXPECT_FALSE(report.describe().isEmpty()) << "a decline says why";
         const std::optional<QStringList> expected = treeEntries(c.json);
         ASSERT_EQ(expected.has_value(), c.readable);
         const Result<IdeaTextMap> read = SearchTextReader::read(c.json);
@@ -265,4 +401,36 @@ TEST(SearchTextReading, EveryPlaceOfACharacterInTheStepsIsLowerCasedAsThePayload
         ASSERT_TRUE(scanned.has_value());
         EXPECT_EQ(entries(*scanned), *treeEntries(json));
     }
+}
+
+TEST(SearchReadQueueReports, EachSearchLogsItsFirstDeclineAndItsFirstMembersNotKnownOnce)
+{
+    test::LogCapture log;
+    std::size_t answered = 0;
+    const auto queue = SearchReadQueue::create(
+        [&answered](std::vector<SearchReadQueue::Answer>& answers) { answered += answers.size(); });
+    queue->setMaxReads(2);
+    const QByteArray declined = QByteArray(oneIdea(R"(,"text":"Base")")).replace(R"("text":)", R"("text": )");
+    const QByteArray unknown = oneIdea(R"(,"text":"Base","extra":1)");
+    const auto readAll = [&](const QList<QByteArray>& texts) {
+        const std::size_t before = answered;
+        for (qsizetype i = 0; i < texts.size(); ++i) {
+            const QByteArray text = texts[i];
+            queue->add(QStringLiteral("doc%1").arg(i), 1, [text] { return Result<QByteArray>(text); });
+        }
+        ASSERT_TRUE(test::runUntil([&] { return answered == before + std::size_t(texts.size()); }));
+    };
+
+    queue->beginSearch("base");
+    readAll({declined, unknown, declined, oneIdea(R"(,"text":"Base")"), unknown, declined});
+    EXPECT_EQ(log.count(QStringLiteral("not scanned: it is not in the writer's shape")), 1)
+        << log.lines().join('\n').toStdString();
+    EXPECT_EQ(log.count(QStringLiteral("does not know, read past: 1 ")), 1);
+
+    queue->beginSearch(QByteArray());
+    readAll({unknown, declined, declined});
+    EXPECT_EQ(log.count(QStringLiteral("not scanned:")), 2) << "the next search tells again";
+    EXPECT_EQ(log.count(QStringLiteral("members the scanner does not know")), 2);
+    readAll({oneIdea(R"(,"text":"Base")")});
+    EXPECT_EQ(log.count(QStringLiteral("Search:")), 4) << "nothing to tell";
 }
