@@ -156,6 +156,7 @@ void Popover::showRelativeToRect(const Rect& rect, View& positioningView, Edge p
         return; // closed by the delegate meanwhile
     if (!mWindow) {
         mWindow = std::make_shared<Window>(mContentSize);
+        mWindow->setCanBecomeMainWindow(false);
         if (QWidget* host = mWindow->hostWidget()) {
             if (mTakesKeyboard) {
                 host->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
