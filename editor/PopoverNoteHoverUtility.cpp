@@ -73,6 +73,16 @@ void PopoverNoteHoverUtility::ensureHoverDispatch()
 void PopoverNoteHoverUtility::tick()
 {
     mHasNoteHoverDispatch = false;
+    if (mNotePopover && mNotePopover->isShown()) {
+        // The user works elsewhere (another window, another screen over the host, the pointer
+        // gone): the note goes, and shows again only after a new rest.
+        const std::shared_ptr<NoteHoverUtilityDelegate> host = mDelegate.lock();
+        if (!host || !host->isNoteHoverDisplayAllowed())
+            closeIfOpen();
+        else
+            ensureHoverDispatch();
+        return;
+    }
     if (!mNoteBeingHovered || mNotePopover)
         return;
     if (MediaClock::now() - mLastValidNoteHoverStartTime > RestTime) {
@@ -96,7 +106,9 @@ void PopoverNoteHoverUtility::showNotePopoverFromRect(const Rect& rect)
     popover->setBehavior(Popover::Behavior::SemiTransient);
     auto content = NoteDisplayViewController::initForPopover(popover);
     content->setNoteText(mNoteBeingHovered->text);
-    popover->showRelativeToRect(rect, *hostView, Popover::Edge::MaxY);
+    // Above the resting point on the screen, whichever way the host view counts y.
+    popover->showRelativeToRect(rect, *hostView,
+                                hostView->isFlipped() ? Popover::Edge::MinY : Popover::Edge::MaxY);
     if (popover->isShown())
         mNotePopover = popover;
 }
