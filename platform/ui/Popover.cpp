@@ -2,6 +2,7 @@
 
 #include "platform/core/Log.h"
 #include "platform/ui/Event.h"
+#include "platform/ui/Layer.h"
 #include "platform/ui/PopoverDelegate.h"
 #include "platform/ui/ScreenFacade.h"
 #include "platform/ui/View.h"
@@ -48,6 +49,11 @@ Rect visibleFrameFor(const Rect& rect)
 }
 
 } // namespace
+
+PlatformColor Popover::frameColor()
+{
+    return PlatformColor::deviceWhite(0.55);
+}
 
 Popover::Popover(bool takesKeyboard) : mTakesKeyboard(takesKeyboard) {}
 
@@ -157,6 +163,10 @@ void Popover::showRelativeToRect(const Rect& rect, View& positioningView, Edge p
     if (!mWindow) {
         mWindow = std::make_shared<Window>(mContentSize);
         mWindow->setCanBecomeMainWindow(false);
+        // No window manager frames a popover: a line of its own marks its edge above whatever
+        // lies under it (drawn above the content).
+        mWindow->rootLayer()->setBorderWidth(FrameWidth);
+        mWindow->rootLayer()->setBorderColor(frameColor());
         if (QWidget* host = mWindow->hostWidget()) {
             if (mTakesKeyboard) {
                 host->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);

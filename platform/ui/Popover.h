@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/gfx/PlatformColor.h"
 #include "platform/gfx/Rect.h"
 
 #include <QPointer>
@@ -17,8 +18,10 @@ class View;
 class ViewController;
 class Window;
 
-// A popover: a frameless top-level window showing a view controller's view beside a
-// rectangle of a view (the positioning view), on a preferred edge.
+// A popover: a top-level window without the window manager's decorations, showing a view
+// controller's view beside a rectangle of a view (the positioning view), on a preferred edge,
+// inside a frame of its own (a line of FrameWidth in frameColor() drawn over the content's
+// edge). Its window takes the keys when it takes the keyboard, but is never the main window.
 //
 // Placement. The edge is read in the positioning view's own coordinates, so the maximum-Y
 // edge of a flipped view is its lower edge on screen: the popover hangs below the rectangle,
@@ -51,6 +54,9 @@ public:
         MaxX = 2,
         MaxY = 3,
     };
+
+    static constexpr double FrameWidth = 1;
+    static PlatformColor frameColor();
 
     explicit Popover(bool takesKeyboard = true);
     ~Popover();

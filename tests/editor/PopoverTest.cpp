@@ -2,12 +2,15 @@
 // Escape as its behaviour says, its delegate, and the variant that never takes the keyboard.
 
 #include "platform/ui/Popover.h"
+#include "platform/ui/Layer.h"
 #include "platform/ui/PopoverDelegate.h"
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
 #include "tests/support/VirtualScheduler.h"
 #include "toolkit/BaseView.h"
 
+#include <QColor>
+#include <QImage>
 #include <gtest/gtest.h>
 
 namespace corvex::test {
@@ -78,6 +81,18 @@ TEST(Popover, StaysInsideTheContentAreaOfItsWindow)
     EXPECT_EQ(s.popover->frame().size, Size(200, 280));
 }
 
+TEST(Popover, DrawsAFrameOverTheEdgeOfItsContent)
+{
+    Shown s(Popover::Behavior::SemiTransient, false);
+    s.content->view()->layer()->setBackgroundColor(PlatformColor::deviceWhite(1));
+    const QImage shot = s.popover->window()->renderToImage(1);
+    ASSERT_EQ(shot.size(), QSize(200, 100));
+    const QColor frame = Popover::frameColor().toQColor();
+    for (const QPoint edge : {QPoint(0, 50), QPoint(199, 50), QPoint(100, 0), QPoint(100, 99)})
+        EXPECT_EQ(shot.pixelColor(edge).rgb(), frame.rgb()) << edge.x() << ", " << edge.y();
+    EXPECT_EQ(shot.pixelColor(100, 50).rgb(), QColor(Qt::white).rgb()) << "the content's own pixels";
+}
+
 TEST(Popover, SemiTransientClosesOnAClickElsewhereAndOnEscape)
 {
     {
@@ -85,6 +100,7 @@ TEST(Popover, SemiTransientClosesOnAClickElsewhereAndOnEscape)
         EXPECT_EQ(s.delegate->calls, (QStringList{"will", "did"}));
         ASSERT_TRUE(s.popover->window());
         EXPECT_TRUE(s.popover->window()->isKeyWindow());
+        EXPECT_EQ(Window::mainWindow(), s.window.get()) << "the popover's window took the main status";
         EXPECT_EQ(s.popover->window()->contentView(), s.content->view());
         EXPECT_EQ(s.popover->frame().size, Size(200, 100));
         s.popover->setContentSize(Size(200, 180));
