@@ -89,7 +89,7 @@ QString titleWithEditMark(const QString& title, bool edited)
 {
     // Qt shows "[*]" as the modified mark, only while the window is modified; a literal
     // "[*]" in a title is doubled to stay text.
-    QString escaped = title;
+    QString escaped = title.isEmpty() ? Window::UntitledTitle : title;
     escaped.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
     return edited ? escaped + QStringLiteral("[*]") : escaped;
 }

@@ -112,6 +112,9 @@ public:
     virtual void becomeMainWindow();
     virtual void resignMainWindow();
 
+    // A window without a title of its own shows UntitledTitle (the window manager would show
+    // the executable's name).
+    static inline const QString UntitledTitle = QStringLiteral("Corvex");
     QString title() const { return mTitle; }
     void setTitle(const QString& title);
     // Stored for the window's document.

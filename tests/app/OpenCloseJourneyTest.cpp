@@ -39,7 +39,8 @@ protected:
     {
         Button,
         Escape,
-        Window
+        Window,
+        CtrlW
     };
 
     void SetUp() override
@@ -79,6 +80,8 @@ protected:
     {
         if (how == Close::Escape)
             UserInput::pressKey(shown, Qt::Key_Escape);
+        else if (how == Close::CtrlW)
+            UserInput::pressKey(shown, Qt::Key_W, Qt::ControlModifier);
         else
             shown.hostWidget()->close(); // as the title bar's close button asks
     }
@@ -88,7 +91,7 @@ protected:
 
 const char* name(int how)
 {
-    static const char* names[] = {"its button", "Escape", "closing the window"};
+    static const char* names[] = {"its button", "Escape", "closing the window", "Ctrl+W"};
     return names[how];
 }
 
@@ -222,7 +225,7 @@ TEST_F(OpenCloseJourney, PrintDialog)
 TEST_F(OpenCloseJourney, PreferencesWithEachPane)
 {
     ASSERT_NE(mTrip, nullptr);
-    for (const Close how : {Close::Escape, Close::Window}) {
+    for (const Close how : {Close::Escape, Close::Window, Close::CtrlW}) {
         ASSERT_TRUE(
             UserInput::chooseMenuBarItem(window(), QStringLiteral("File"), QStringLiteral("Preferences..."))
                 .chose);
@@ -244,6 +247,8 @@ TEST_F(OpenCloseJourney, PreferencesWithEachPane)
         EXPECT_EQ(titles, (QStringList{QStringLiteral("General"), QStringLiteral("Advanced")}));
         if (how == Close::Escape)
             QTest::keyClick(preferences->windowHandle(), Qt::Key_Escape);
+        else if (how == Close::CtrlW)
+            QTest::keyClick(preferences->windowHandle(), Qt::Key_W, Qt::ControlModifier);
         else
             preferences->close();
         EXPECT_TRUE(waitFor([&] { return !shownTopLevel<PreferencesWindow>(); }))
@@ -255,7 +260,9 @@ TEST_F(OpenCloseJourney, PreferencesWithEachPane)
 TEST_F(OpenCloseJourney, AboutAndLegalNotices)
 {
     ASSERT_NE(mTrip, nullptr);
-    for (const Close how : {Close::Escape, Close::Window}) {
+    // Titled as the window manager shows them.
+    EXPECT_EQ(window().hostWidget()->windowTitle(), QStringLiteral("Trip.corvex"));
+    for (const Close how : {Close::Escape, Close::Window, Close::CtrlW}) {
         ASSERT_TRUE(
             UserInput::chooseMenuBarItem(window(), QStringLiteral("Help"), QStringLiteral("About Corvex"))
                 .chose);
@@ -263,6 +270,7 @@ TEST_F(OpenCloseJourney, AboutAndLegalNotices)
             << "Help > About Corvex showed no window";
         AboutWindow& about = *AboutWindow::shared();
         EXPECT_TRUE(about.hostWidget()->isVisible()) << "the about window is not on the screen";
+        EXPECT_EQ(about.hostWidget()->windowTitle(), QStringLiteral("Corvex"));
         screenshot(QStringLiteral("about-%1").arg(int(how)));
         // Its link opens the legal notices.
         UserInput::click(about, seen(WhereOnScreen::middle(*about.aboutView()->buttonView())));
@@ -271,6 +279,7 @@ TEST_F(OpenCloseJourney, AboutAndLegalNotices)
         })) << "the link showed no legal notices";
         LegalNoticesWindow& legal = *LegalNoticesWindow::shared();
         EXPECT_TRUE(legal.hostWidget()->isVisible()) << "the legal notices are not on the screen";
+        EXPECT_EQ(legal.hostWidget()->windowTitle(), QStringLiteral("Legal Notices"));
         screenshot(QStringLiteral("legal-notices-%1").arg(int(how)));
         closeWindow(legal, how);
         EXPECT_TRUE(waitFor([&] { return !legal.hostWidget()->isVisible(); }))
