@@ -73,17 +73,18 @@ void PopoverNoteHoverUtility::ensureHoverDispatch()
 void PopoverNoteHoverUtility::tick()
 {
     mHasNoteHoverDispatch = false;
-    if (mNotePopover && mNotePopover->isShown()) {
+    if (mNotePopover) {
         // The user works elsewhere (another window, another screen over the host, the pointer
-        // gone): the note goes, and shows again only after a new rest.
+        // gone): the note goes, or is forgotten when it closed by itself meanwhile, and shows
+        // again only after a new rest.
         const std::shared_ptr<NoteHoverUtilityDelegate> host = mDelegate.lock();
         if (!host || !host->isNoteHoverDisplayAllowed())
             closeIfOpen();
-        else
+        else if (mNotePopover->isShown())
             ensureHoverDispatch();
         return;
     }
-    if (!mNoteBeingHovered || mNotePopover)
+    if (!mNoteBeingHovered)
         return;
     if (MediaClock::now() - mLastValidNoteHoverStartTime > RestTime) {
         const Rect anchor(mLastHoverPoint.x - AnchorHalfSide, mLastHoverPoint.y - AnchorHalfSide,

@@ -193,6 +193,12 @@ void Popover::showRelativeToRect(const Rect& rect, View& positioningView, Edge p
         const auto self = weak.lock();
         return self && self->popoverEvent(event);
     });
+    mKeyObserver = Window::addKeyWindowObserver([weak](Window& key) {
+        const auto self = weak.lock();
+        if (self && self->mShown && self->mBehavior != Behavior::ApplicationDefined &&
+            &key != self->mWindow.get() && &key != self->mPositioningWindow)
+            self->closeShown(false);
+    });
     mShown = true;
     shareShortcuts();
     if (mTakesKeyboard)
@@ -255,11 +261,19 @@ void Popover::detachMonitors()
         mPositioningWindow->removeEventMonitor(mPositioningMonitor);
     if (mOwnMonitor && mWindow)
         mWindow->removeEventMonitor(mOwnMonitor);
+    if (mKeyObserver)
+        Window::removeKeyWindowObserver(mKeyObserver);
     mPositioningMonitor = 0;
     mOwnMonitor = 0;
+    mKeyObserver = 0;
 }
 
 void Popover::performClose()
+{
+    closeShown(true);
+}
+
+void Popover::closeShown(bool keysBack)
 {
     if (!mShown)
         return;
@@ -272,7 +286,7 @@ void Popover::performClose()
         mWindow->close();
         mWindow->setContentView(nullptr);
     }
-    if (mTakesKeyboard && mPositioningWindow && !mPositioningLife.expired())
+    if (keysBack && mTakesKeyboard && mPositioningWindow && !mPositioningLife.expired())
         mPositioningWindow->makeKeyWindow();
     mPositioningWindow = nullptr;
     if (const auto delegate = mDelegate.lock())

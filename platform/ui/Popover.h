@@ -30,8 +30,9 @@ class Window;
 // content size resizes and places the popover at once.
 //
 // Closing. Transient and semi-transient popovers close on a click elsewhere in the
-// positioning window (the click is consumed) and on Escape, in either window; the decision is
-// made in our own window event dispatch, so it holds offscreen too. performClose closes
+// positioning window (the click is consumed), on Escape, in either window, and when another
+// window becomes key (the user turned to it; keys typed into the popover keep it open); the
+// decision is made in our own window event dispatch, so it holds offscreen too. performClose closes
 // programmatically. The delegate hears will show, did show and did close (once per showing).
 //
 // A popover that takes the keyboard becomes the key window while shown (an editor), and the
@@ -97,6 +98,9 @@ private:
     bool positioningEvent(const Event& event);
     bool popoverEvent(const Event& event);
     void detachMonitors();
+    // Closes a shown popover; one that took the keyboard gives it back to its window unless
+    // the user turned to another window.
+    void closeShown(bool keysBack);
     void shareShortcuts();
     void withdrawShortcuts();
 
@@ -114,6 +118,7 @@ private:
     std::vector<QPointer<QAction>> mSharedShortcuts;
     int mPositioningMonitor = 0;
     int mOwnMonitor = 0;
+    int mKeyObserver = 0;
     bool mTakesKeyboard = true;
     bool mAnimates = false;
     bool mShown = false;

@@ -59,6 +59,12 @@ std::vector<Window*>& liveWindows()
     return windows;
 }
 
+std::vector<std::pair<int, std::function<void(Window&)>>>& keyWindowObservers()
+{
+    static std::vector<std::pair<int, std::function<void(Window&)>>> observers;
+    return observers;
+}
+
 // The windows that were main, the latest first.
 std::vector<Window*>& mainWindowOrder()
 {
@@ -336,9 +342,30 @@ Window* Window::mainWindow()
 
 void Window::makeKeyWindow()
 {
-    if (takeStatus(gKeyWindow, *this, &Window::resignKeyWindow, &Window::becomeKeyWindow) && mHost &&
-        mHost->isVisible() && !mHost->isActiveWindow())
+    if (!takeStatus(gKeyWindow, *this, &Window::resignKeyWindow, &Window::becomeKeyWindow))
+        return;
+    if (mHost && mHost->isVisible() && !mHost->isActiveWindow())
         mHost->activateWindow();
+    // A copy: an observer may remove itself (or another) while it runs.
+    const auto observers = keyWindowObservers();
+    const std::weak_ptr<const int> life = lifeToken();
+    for (const auto& entry : observers) {
+        if (life.expired())
+            return;
+        entry.second(*this);
+    }
+}
+
+int Window::addKeyWindowObserver(std::function<void(Window& key)> observer)
+{
+    static int nextHandle = 0;
+    keyWindowObservers().emplace_back(++nextHandle, std::move(observer));
+    return nextHandle;
+}
+
+void Window::removeKeyWindowObserver(int handle)
+{
+    std::erase_if(keyWindowObservers(), [handle](const auto& entry) { return entry.first == handle; });
 }
 
 void Window::makeMainWindow()

@@ -88,6 +88,10 @@ public:
     bool isMainWindow() const;
     static Window* keyWindow();
     static Window* mainWindow();
+    // Observers hear of every window that becomes key (a popover closing when the user turns
+    // to another window); the handle removes one.
+    static int addKeyWindowObserver(std::function<void(Window& key)> observer);
+    static void removeKeyWindowObserver(int handle);
     void makeKeyWindow();
     // Nothing for a window that cannot be main.
     void makeMainWindow();

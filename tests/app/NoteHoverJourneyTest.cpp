@@ -136,10 +136,12 @@ TEST_P(NotePopoverJourney, ShowsBesideTheRestingPointAndClosesWhenTheUserWorksEl
         ASSERT_NE(popovers, nullptr);
         // On another planet first, so that the rest starts afresh, once the map answers the
         // pointer again (a screen that was over it fades out first).
+        const Point pack = seen(WhereOnScreen::planet(*screen, QStringLiteral("Pack")));
         ASSERT_TRUE(waitFor([&] {
-            UserInput::moveMouse(map, seen(WhereOnScreen::planet(*screen, QStringLiteral("Pack"))));
+            UserInput::moveMouse(map, pack);
             return cursorShown(map) == Qt::PointingHandCursor;
         })) << "the map does not answer the pointer";
+        ASSERT_TRUE(leaveTo(map, pack, hover));
         const Point mark = seen(WhereOnScreen::planetNoteMark(*screen, QStringLiteral("Tickets")));
         const Rest rest = restOn(map, mark, hover);
         ASSERT_TRUE(rest.note.has_value()) << "no note popover after resting on the note mark";

@@ -40,7 +40,8 @@ protected:
         Button,
         Escape,
         Window,
-        CtrlW
+        CtrlW,
+        OtherWindow
     };
 
     void SetUp() override
@@ -91,7 +92,8 @@ protected:
 
 const char* name(int how)
 {
-    static const char* names[] = {"its button", "Escape", "closing the window", "Ctrl+W"};
+    static const char* names[] = {"its button", "Escape", "closing the window", "Ctrl+W",
+                                  "turning to another window"};
     return names[how];
 }
 
@@ -100,7 +102,15 @@ const char* name(int how)
 TEST_F(OpenCloseJourney, IdeaEditor)
 {
     ASSERT_NE(mTrip, nullptr);
-    for (const Close how : {Close::Button, Close::Escape, Close::Window}) {
+    for (const Close how : {Close::Button, Close::Escape, Close::Window, Close::OtherWindow}) {
+        if (how == Close::OtherWindow) {
+            // A second window of Corvex to turn to.
+            ASSERT_TRUE(UserInput::chooseMenuBarItem(window(), QStringLiteral("File"),
+                                                     QStringLiteral("New iCloud Window"))
+                            .chose);
+            ASSERT_TRUE(waitFor([] { return windows().size() == 2; }));
+            ASSERT_TRUE(activate(window()));
+        }
         ASSERT_TRUE(UserInput::rightClick(window(),
                                           seen(WhereOnScreen::planet(*mTrip, QStringLiteral("Pack"))),
                                           QStringLiteral("Edit"))
@@ -111,14 +121,28 @@ TEST_F(OpenCloseJourney, IdeaEditor)
         Window* popover = Window::keyWindow();
         ASSERT_NE(popover, nullptr);
         ASSERT_NE(popover, &window()) << "the editor did not take the keyboard";
-        if (how == Close::Button)
+        if (how == Close::Button) {
             UserInput::click(*popover, seen(WhereOnScreen::middle(*editor->tabBar()->doneButton())));
-        else if (how == Close::Escape)
+        } else if (how == Close::Escape) {
             UserInput::pressKey(*popover, Qt::Key_Escape);
-        else // a click elsewhere in the window closes a transient popover
+        } else if (how == Close::Window) { // a click elsewhere in the window closes a transient popover
             UserInput::click(window(), seen(WhereOnScreen::emptySpace(*mTrip)));
+        } else {
+            // The user renames the idea, then turns to another window of Corvex: the editor
+            // stays while it is typed into, and goes with what was typed kept.
+            UserInput::pressKey(*popover, Qt::Key_A, Qt::ControlModifier);
+            UserInput::typeText(*popover, QStringLiteral("Pack list"));
+            EXPECT_TRUE(popover->isKeyWindow() && !otherTopLevels().empty())
+                << "the editor went while typed into";
+            ASSERT_TRUE(activate(*windows().back()));
+        }
         EXPECT_TRUE(waitFor([&] { return otherTopLevels().empty() && !mTrip->ideaEditor(); }))
             << "the editor stayed after " << name(int(how));
+        if (how == Close::OtherWindow) {
+            EXPECT_TRUE(waitFor([&] {
+                return WhereOnScreen::planet(*mTrip, QStringLiteral("Pack list")).has_value();
+            })) << "what was typed into the editor was lost";
+        }
         EXPECT_TRUE(mindMapTakesKeys()) << "after the editor closed by " << name(int(how));
     }
 }

@@ -117,6 +117,19 @@ TEST(Popover, SemiTransientClosesOnAClickElsewhereAndOnEscape)
         s.popover->window()->sendEvent(Event::keyDown(QStringLiteral("\x1b"), Event::KeyCodeEscape));
         EXPECT_FALSE(s.popover->isShown());
     }
+    {
+        // Another window becoming key closes it, and the keys stay with that window; its own
+        // window taking the keys back does not.
+        Shown s(Popover::Behavior::SemiTransient);
+        s.window->makeKeyWindow();
+        EXPECT_TRUE(s.popover->isShown());
+        const std::shared_ptr<Window> other = Window::create(Size(100, 100));
+        other->makeKeyAndOrderFront();
+        EXPECT_FALSE(s.popover->isShown());
+        EXPECT_EQ(s.delegate->calls, (QStringList{"will", "did", "closed"}));
+        EXPECT_TRUE(other->isKeyWindow());
+        other->close();
+    }
 }
 
 TEST(Popover, ApplicationDefinedStaysAndANoteDisplayNeverTakesTheKeyboard)
@@ -128,6 +141,12 @@ TEST(Popover, ApplicationDefinedStaysAndANoteDisplayNeverTakesTheKeyboard)
     EXPECT_TRUE(s.popover->isShown());
     EXPECT_FALSE(s.popover->window()->isKeyWindow());
     EXPECT_TRUE(s.window->isKeyWindow());
+    // Another window becoming key leaves an application-defined popover alone.
+    const std::shared_ptr<Window> other = Window::create(Size(100, 100));
+    other->makeKeyAndOrderFront();
+    EXPECT_TRUE(s.popover->isShown());
+    other->close();
+    s.window->makeKeyWindow();
     s.popover->performClose();
     EXPECT_FALSE(s.popover->isShown());
 }
