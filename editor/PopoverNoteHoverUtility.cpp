@@ -73,7 +73,18 @@ void PopoverNoteHoverUtility::ensureHoverDispatch()
 void PopoverNoteHoverUtility::tick()
 {
     mHasNoteHoverDispatch = false;
-    if (!mNoteBeingHovered || mNotePopover)
+    if (mNotePopover) {
+        // The user works elsewhere (another window, another screen over the host, the pointer
+        // gone): the note goes, or is forgotten when it closed by itself meanwhile, and shows
+        // again only after a new rest.
+        const std::shared_ptr<NoteHoverUtilityDelegate> host = mDelegate.lock();
+        if (!host || !host->isNoteHoverDisplayAllowed())
+            closeIfOpen();
+        else if (mNotePopover->isShown())
+            ensureHoverDispatch();
+        return;
+    }
+    if (!mNoteBeingHovered)
         return;
     if (MediaClock::now() - mLastValidNoteHoverStartTime > RestTime) {
         const Rect anchor(mLastHoverPoint.x - AnchorHalfSide, mLastHoverPoint.y - AnchorHalfSide,
@@ -96,7 +107,9 @@ void PopoverNoteHoverUtility::showNotePopoverFromRect(const Rect& rect)
     popover->setBehavior(Popover::Behavior::SemiTransient);
     auto content = NoteDisplayViewController::initForPopover(popover);
     content->setNoteText(mNoteBeingHovered->text);
-    popover->showRelativeToRect(rect, *hostView, Popover::Edge::MaxY);
+    // Above the resting point on the screen, whichever way the host view counts y.
+    popover->showRelativeToRect(rect, *hostView,
+                                hostView->isFlipped() ? Popover::Edge::MinY : Popover::Edge::MaxY);
     if (popover->isShown())
         mNotePopover = popover;
 }

@@ -20,7 +20,10 @@ class Popover;
 // What counts as resting on one note: the same idea (its identifier) with the same text;
 // reports without an identifier compare the text alone. A popover that closed by itself
 // (a click elsewhere) stays the shown one until the pointer has left the badges or
-// closeIfOpen, so no second popover shows meanwhile. Main thread only.
+// closeIfOpen, so no second popover shows meanwhile. While a popover shows, the tick goes on
+// asking the host: once a note may no longer show (the user works elsewhere), it closes as
+// closeIfOpen does. The popover shows above the 20 x 20 square around the resting point
+// (below it when there is no room above). Main thread only.
 class PopoverNoteHoverUtility : public NoteHoverUtility
 {
 public:

@@ -315,9 +315,10 @@ public:
     // adder max(min(adder count, n - 1), 0).
     void qvAddNewElement();
 
-    // NoteHoverUtilityDelegate: the view itself; always allowed.
+    // NoteHoverUtilityDelegate: the view itself; a note shows while the user works here: the
+    // window is key, no other screen lies over the map and the pointer is over it.
     std::shared_ptr<View> hostViewForNoteHoverDisplay() override;
-    bool isNoteHoverDisplayAllowed() const override { return true; }
+    bool isNoteHoverDisplayAllowed() const override;
 
     // ---- Focus for drops ----
     // The nearest candidate becomes the focus unless it is farther than 60 points; marks it

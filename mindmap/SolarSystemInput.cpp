@@ -17,6 +17,7 @@
 #include "platform/ui/Layer.h"
 #include "platform/ui/Menu.h"
 #include "platform/ui/TrackingArea.h"
+#include "platform/ui/Window.h"
 #include "toolkit/LayerExtensions.h"
 #include "toolkit/LongTapAndDragDetector.h"
 #include "toolkit/ViewExtensions.h"
@@ -306,6 +307,13 @@ void SolarSystem::cursorUpdate(const Event& event)
 std::shared_ptr<View> SolarSystem::hostViewForNoteHoverDisplay()
 {
     return shared_from_this();
+}
+
+bool SolarSystem::isNoteHoverDisplayAllowed() const
+{
+    const Window* shownIn = window();
+    return shownIn && shownIn->isKeyWindow() && mTrackingArea && mTrackingArea->isMouseInside() &&
+           !coveredByAnotherScreen();
 }
 
 // ---- Taps and drags (LongTapAndDragGestureDetectorDelegate) ----

@@ -298,6 +298,7 @@ void SolarSystemViewController::tryLoadingDocumentForRestoration()
     }
     if (DocumentWindowServices* window = windowServices())
         window->setDocumentEdited(edited);
+    mRecentURL = document->representativeURL();
     mRestorationDictionary.reset();
     mOpeningDocIdentifier = docIdentifier;
     std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
@@ -1011,7 +1012,12 @@ void SolarSystemViewController::updateWindowFromDocument(const std::shared_ptr<I
     if (!document->representativeURL().isEmpty()) {
         if (services)
             services->setDocURL(document->representativeURL());
-        Globals::app()->addNewRecentDocumentURL(document->representativeURL());
+        // A file comes first in Open Recent once, when the screen shows it (opened, or saved
+        // under a new name); a restored screen shows what the user had open already.
+        if (document->representativeURL() != mRecentURL) {
+            mRecentURL = document->representativeURL();
+            Globals::app()->addNewRecentDocumentURL(mRecentURL);
+        }
     }
     window->setTitle(document->documentWindowName());
 }

@@ -396,6 +396,8 @@ private:
     int mSavesInFlight = 0;
     qint64 mDocToken = 0;
     std::shared_ptr<ValueDictionary> mRestorationDictionary;
+    // The file last put first in Open Recent for this screen (or restored with it).
+    QUrl mRecentURL;
     // The document a restoration is opening, until the open answers.
     QString mOpeningDocIdentifier;
     IdeaPtr mOwnIdea;

@@ -27,7 +27,10 @@ FixedContentWindow::~FixedContentWindow() = default;
 
 void FixedContentWindow::keyDown(const Event& event)
 {
-    if (event.keyCode() == Event::KeyCodeEscape) {
+    const bool closeKey =
+        (event.modifierFlags() & Event::CommandKeyMask) &&
+        event.charactersIgnoringModifiers().compare(QStringLiteral("w"), Qt::CaseInsensitive) == 0;
+    if (event.keyCode() == Event::KeyCodeEscape || closeKey) {
         performClose();
         return;
     }

@@ -28,7 +28,7 @@ public:
 
     const std::shared_ptr<ContainerView>& container() const { return mContainerView; }
 
-    // Escape closes the window, as its close button does; other keys go on as usual.
+    // Escape and Ctrl+W close the window, as its close button does; other keys go on as usual.
     void keyDown(const Event& event) override;
 
 protected:

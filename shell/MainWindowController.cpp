@@ -93,7 +93,8 @@ void MainWindowController::setPendingScreen(const QString& className, const Valu
 
 void MainWindowController::showCloudHome(unsigned location)
 {
-    mWindow->makeKeyAndOrderFront();
+    // Shown by whoever adds the window (AppDelegate): made main here, it would be the main
+    // window the new one cascades from.
     ValueDictionary arguments;
     // The home screen's own state names its location the same way.
     arguments.insert(QStringLiteral("location"), Value(qint64(location)));

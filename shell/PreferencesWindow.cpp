@@ -2,8 +2,10 @@
 
 #include "platform/ui/ScreenFacade.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -28,6 +30,11 @@ PreferencesWindow::PreferencesWindow() : QWidget(nullptr, Qt::Window)
 {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                    Qt::WindowMinimizeButtonHint);
+    // Ctrl+W closes it as it closes every window of Corvex, whichever of its fields has the keys.
+    auto* closeKey = new QAction(this);
+    closeKey->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
+    connect(closeKey, &QAction::triggered, this, &QWidget::close);
+    addAction(closeKey);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);

@@ -2,6 +2,7 @@
 
 #include "platform/core/Log.h"
 #include "platform/ui/Event.h"
+#include "platform/ui/Layer.h"
 #include "platform/ui/PopoverDelegate.h"
 #include "platform/ui/ScreenFacade.h"
 #include "platform/ui/View.h"
@@ -48,6 +49,11 @@ Rect visibleFrameFor(const Rect& rect)
 }
 
 } // namespace
+
+PlatformColor Popover::frameColor()
+{
+    return PlatformColor::deviceWhite(0.55);
+}
 
 Popover::Popover(bool takesKeyboard) : mTakesKeyboard(takesKeyboard) {}
 
@@ -156,6 +162,11 @@ void Popover::showRelativeToRect(const Rect& rect, View& positioningView, Edge p
         return; // closed by the delegate meanwhile
     if (!mWindow) {
         mWindow = std::make_shared<Window>(mContentSize);
+        mWindow->setCanBecomeMainWindow(false);
+        // No window manager frames a popover: a line of its own marks its edge above whatever
+        // lies under it (drawn above the content).
+        mWindow->rootLayer()->setBorderWidth(FrameWidth);
+        mWindow->rootLayer()->setBorderColor(frameColor());
         if (QWidget* host = mWindow->hostWidget()) {
             if (mTakesKeyboard) {
                 host->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
@@ -181,6 +192,12 @@ void Popover::showRelativeToRect(const Rect& rect, View& positioningView, Edge p
     mOwnMonitor = mWindow->addEventMonitor([weak](const Event& event) {
         const auto self = weak.lock();
         return self && self->popoverEvent(event);
+    });
+    mKeyObserver = Window::addKeyWindowObserver([weak](Window& key) {
+        const auto self = weak.lock();
+        if (self && self->mShown && self->mBehavior != Behavior::ApplicationDefined &&
+            &key != self->mWindow.get() && &key != self->mPositioningWindow)
+            self->closeShown(false);
     });
     mShown = true;
     shareShortcuts();
@@ -244,11 +261,19 @@ void Popover::detachMonitors()
         mPositioningWindow->removeEventMonitor(mPositioningMonitor);
     if (mOwnMonitor && mWindow)
         mWindow->removeEventMonitor(mOwnMonitor);
+    if (mKeyObserver)
+        Window::removeKeyWindowObserver(mKeyObserver);
     mPositioningMonitor = 0;
     mOwnMonitor = 0;
+    mKeyObserver = 0;
 }
 
 void Popover::performClose()
+{
+    closeShown(true);
+}
+
+void Popover::closeShown(bool keysBack)
 {
     if (!mShown)
         return;
@@ -261,7 +286,7 @@ void Popover::performClose()
         mWindow->close();
         mWindow->setContentView(nullptr);
     }
-    if (mTakesKeyboard && mPositioningWindow && !mPositioningLife.expired())
+    if (keysBack && mTakesKeyboard && mPositioningWindow && !mPositioningLife.expired())
         mPositioningWindow->makeKeyWindow();
     mPositioningWindow = nullptr;
     if (const auto delegate = mDelegate.lock())

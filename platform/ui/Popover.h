@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/gfx/PlatformColor.h"
 #include "platform/gfx/Rect.h"
 
 #include <QPointer>
@@ -17,8 +18,10 @@ class View;
 class ViewController;
 class Window;
 
-// A popover: a frameless top-level window showing a view controller's view beside a
-// rectangle of a view (the positioning view), on a preferred edge.
+// A popover: a top-level window without the window manager's decorations, showing a view
+// controller's view beside a rectangle of a view (the positioning view), on a preferred edge,
+// inside a frame of its own (a line of FrameWidth in frameColor() drawn over the content's
+// edge). Its window takes the keys when it takes the keyboard, but is never the main window.
 //
 // Placement. The edge is read in the positioning view's own coordinates, so the maximum-Y
 // edge of a flipped view is its lower edge on screen: the popover hangs below the rectangle,
@@ -27,8 +30,9 @@ class Window;
 // content size resizes and places the popover at once.
 //
 // Closing. Transient and semi-transient popovers close on a click elsewhere in the
-// positioning window (the click is consumed) and on Escape, in either window; the decision is
-// made in our own window event dispatch, so it holds offscreen too. performClose closes
+// positioning window (the click is consumed), on Escape, in either window, and when another
+// window becomes key (the user turned to it; keys typed into the popover keep it open); the
+// decision is made in our own window event dispatch, so it holds offscreen too. performClose closes
 // programmatically. The delegate hears will show, did show and did close (once per showing).
 //
 // A popover that takes the keyboard becomes the key window while shown (an editor), and the
@@ -51,6 +55,9 @@ public:
         MaxX = 2,
         MaxY = 3,
     };
+
+    static constexpr double FrameWidth = 1;
+    static PlatformColor frameColor();
 
     explicit Popover(bool takesKeyboard = true);
     ~Popover();
@@ -91,6 +98,9 @@ private:
     bool positioningEvent(const Event& event);
     bool popoverEvent(const Event& event);
     void detachMonitors();
+    // Closes a shown popover; one that took the keyboard gives it back to its window unless
+    // the user turned to another window.
+    void closeShown(bool keysBack);
     void shareShortcuts();
     void withdrawShortcuts();
 
@@ -108,6 +118,7 @@ private:
     std::vector<QPointer<QAction>> mSharedShortcuts;
     int mPositioningMonitor = 0;
     int mOwnMonitor = 0;
+    int mKeyObserver = 0;
     bool mTakesKeyboard = true;
     bool mAnimates = false;
     bool mShown = false;

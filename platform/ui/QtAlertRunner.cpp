@@ -1,5 +1,7 @@
 #include "platform/ui/QtAlertRunner.h"
 
+#include "platform/ui/Window.h"
+
 #include "platform/ui/Application.h"
 
 #include <QAbstractButton>
@@ -40,7 +42,7 @@ std::optional<int> QtAlertRunner::present(const Alert& alert)
     QMessageBox box(QApplication::activeWindow());
     box.setWindowModality(Qt::ApplicationModal);
     box.setIcon(iconFor(alert.style));
-    box.setWindowTitle(QApplication::applicationDisplayName());
+    box.setWindowTitle(Window::UntitledTitle);
     box.setTextFormat(Qt::PlainText);
     box.setText(alert.messageText);
     if (!alert.informativeText.isEmpty()) {

@@ -59,6 +59,19 @@ std::vector<Window*>& liveWindows()
     return windows;
 }
 
+std::vector<std::pair<int, std::function<void(Window&)>>>& keyWindowObservers()
+{
+    static std::vector<std::pair<int, std::function<void(Window&)>>> observers;
+    return observers;
+}
+
+// The windows that were main, the latest first.
+std::vector<Window*>& mainWindowOrder()
+{
+    static std::vector<Window*> windows;
+    return windows;
+}
+
 std::function<void(Window&)>& lastWindowWillCloseHandler()
 {
     static std::function<void(Window&)> handler;
@@ -82,7 +95,7 @@ QString titleWithEditMark(const QString& title, bool edited)
 {
     // Qt shows "[*]" as the modified mark, only while the window is modified; a literal
     // "[*]" in a title is doubled to stay text.
-    QString escaped = title;
+    QString escaped = title.isEmpty() ? Window::UntitledTitle : title;
     escaped.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
     return edited ? escaped + QStringLiteral("[*]") : escaped;
 }
@@ -193,6 +206,7 @@ Window::Window(Size contentSize) : mContentSize(sanitized(contentSize))
 Window::~Window()
 {
     std::erase(liveWindows(), this);
+    std::erase(mainWindowOrder(), this);
     if (WindowHost* host = mHost.data()) {
         host->detachWindow();
         // A window let go while its host handles an event (its close box) leaves the host to
@@ -328,14 +342,49 @@ Window* Window::mainWindow()
 
 void Window::makeKeyWindow()
 {
-    if (takeStatus(gKeyWindow, *this, &Window::resignKeyWindow, &Window::becomeKeyWindow) && mHost &&
-        mHost->isVisible() && !mHost->isActiveWindow())
+    if (!takeStatus(gKeyWindow, *this, &Window::resignKeyWindow, &Window::becomeKeyWindow))
+        return;
+    if (mHost && mHost->isVisible() && !mHost->isActiveWindow())
         mHost->activateWindow();
+    // A copy: an observer may remove itself (or another) while it runs.
+    const auto observers = keyWindowObservers();
+    const std::weak_ptr<const int> life = lifeToken();
+    for (const auto& entry : observers) {
+        if (life.expired())
+            return;
+        entry.second(*this);
+    }
+}
+
+int Window::addKeyWindowObserver(std::function<void(Window& key)> observer)
+{
+    static int nextHandle = 0;
+    keyWindowObservers().emplace_back(++nextHandle, std::move(observer));
+    return nextHandle;
+}
+
+void Window::removeKeyWindowObserver(int handle)
+{
+    std::erase_if(keyWindowObservers(), [handle](const auto& entry) { return entry.first == handle; });
 }
 
 void Window::makeMainWindow()
 {
+    if (!mCanBecomeMain)
+        return;
+    std::vector<Window*>& order = mainWindowOrder();
+    std::erase(order, this);
+    order.insert(order.begin(), this);
     takeStatus(gMainWindow, *this, &Window::resignMainWindow, &Window::becomeMainWindow);
+}
+
+void Window::setCanBecomeMainWindow(bool can)
+{
+    mCanBecomeMain = can;
+    if (!can) {
+        std::erase(mainWindowOrder(), this);
+        giveUpStatus(gMainWindow, *this, &Window::resignMainWindow);
+    }
 }
 
 void Window::makeKeyAndOrderFront()
@@ -404,7 +453,20 @@ bool Window::announceClosing()
 void Window::giveUpKeyAndMain()
 {
     giveUpStatus(gKeyWindow, *this, &Window::resignKeyWindow);
+    const bool wasMain = gMainWindow == this;
     giveUpStatus(gMainWindow, *this, &Window::resignMainWindow);
+    std::erase(mainWindowOrder(), this);
+    if (!wasMain || gMainWindow)
+        return;
+    // Closing the main window leaves the one main before it main, as the window manager
+    // activates that one (and without one, nothing else would).
+    const std::vector<Window*> order = mainWindowOrder();
+    for (Window* earlier : order) {
+        if (earlier->isVisible()) {
+            earlier->makeMainWindow();
+            return;
+        }
+    }
 }
 
 bool Window::windowShouldClose()
@@ -467,7 +529,9 @@ Rect Window::frame() const
     const Size size(mContentSize.width, mContentSize.height + mMenuBarHeight);
     if (!mHost)
         return Rect(mFrameOrigin, size);
-    const QPoint topLeft = mHost->isWindow() ? mHost->pos() : mHost->mapToGlobal(QPoint(0, 0));
+    // The host's own area on the screen: pos() would be where the window manager's title bar
+    // and border begin, which setFrame does not place.
+    const QPoint topLeft = mHost->isWindow() ? mHost->geometry().topLeft() : mHost->mapToGlobal(QPoint(0, 0));
     const Rect qtRect(topLeft.x(), topLeft.y(), size.width, size.height);
     const QRectF flipped = ScreenFacade::toQtRect(qtRect); // the flip is its own inverse
     return Rect(flipped.x(), flipped.y(), size.width, size.height);
@@ -485,10 +549,19 @@ void Window::setFrame(const Rect& frame)
     const double frameHeight = content.height + mMenuBarHeight;
     mFrameOrigin = Point(r.origin.x, r.origin.y + r.size.height - frameHeight);
     setContentSize(content);
-    if (mHost) {
-        const QRectF qt = ScreenFacade::toQtRect(Rect(mFrameOrigin, Size(content.width, frameHeight)));
-        mHost->move(int(std::lround(qt.x())), int(std::lround(qt.y())));
-    }
+    if (mHost)
+        placeHost();
+}
+
+void Window::placeHost()
+{
+    // The host's own area, without the window manager's decorations: a move() before the
+    // window is made would place the decorations there, and the host below them.
+    const QRectF qt = ScreenFacade::toQtRect(
+        Rect(mFrameOrigin, Size(mContentSize.width, mContentSize.height + mMenuBarHeight)));
+    mHost->setGeometry(int(std::lround(qt.x())), int(std::lround(qt.y())),
+                       int(std::lround(mContentSize.width)),
+                       int(std::lround(mContentSize.height)) + mMenuBarHeight);
 }
 
 void Window::setFrameOrigin(Point origin)
@@ -859,9 +932,8 @@ QWidget* Window::hostWidget()
         if (mContentMinSize.width > 0 || mContentMinSize.height > 0)
             mHost->setMinimumSize(int(std::ceil(mContentMinSize.width)),
                                   int(std::ceil(mContentMinSize.height)));
-        const QRectF qt = ScreenFacade::toQtRect(Rect(mFrameOrigin, mContentSize));
         if (mFrameOrigin.x != 0 || mFrameOrigin.y != 0)
-            mHost->move(int(std::lround(qt.x())), int(std::lround(qt.y())));
+            placeHost();
         applyScaleToViews();
         hostWidgetCreated(*mHost);
     }

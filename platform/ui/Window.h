@@ -80,13 +80,24 @@ public:
     void setAcceptsMouseMovedEvents(bool accepts) { mAcceptsMouseMoved = accepts; }
 
     // ---- Status ----
-    // One window of the application is key (takes keys) and one main at a time.
+    // One window of the application is key (takes keys) and one main at a time. The main
+    // window is the last key window that can be main: it stays main while no window is key (a
+    // menu of its menu bar open, another application active), and when it closes the visible
+    // window main before it takes its place.
     bool isKeyWindow() const;
     bool isMainWindow() const;
     static Window* keyWindow();
     static Window* mainWindow();
+    // Observers hear of every window that becomes key (a popover closing when the user turns
+    // to another window); the handle removes one.
+    static int addKeyWindowObserver(std::function<void(Window& key)> observer);
+    static void removeKeyWindowObserver(int handle);
     void makeKeyWindow();
+    // Nothing for a window that cannot be main.
     void makeMainWindow();
+    // True by default; a popover's window is never main (the window it belongs to stays main).
+    bool canBecomeMainWindow() const { return mCanBecomeMain; }
+    void setCanBecomeMainWindow(bool can);
     // Shows the window, raises it and makes it key and main.
     void makeKeyAndOrderFront();
     // Shows the window (made on first need) and raises it.
@@ -105,6 +116,9 @@ public:
     virtual void becomeMainWindow();
     virtual void resignMainWindow();
 
+    // A window without a title of its own shows UntitledTitle (the window manager would show
+    // the executable's name).
+    static inline const QString UntitledTitle = QStringLiteral("Corvex");
     QString title() const { return mTitle; }
     void setTitle(const QString& title);
     // Stored for the window's document.
@@ -210,6 +224,8 @@ private:
     // Tells of the closing (windowWillClose); false when the window was let go meanwhile.
     bool announceClosing();
     void giveUpKeyAndMain();
+    // Puts the host's area at the frame's origin (mFrameOrigin) with the frame's size.
+    void placeHost();
     void applyScaleToViews();
 
     WindowCompositor mCompositor;
@@ -234,6 +250,7 @@ private:
     double mAppliedScale = 1;
     bool mAcceptsMouseMoved = false;
     bool mVisible = false;
+    bool mCanBecomeMain = true;
     QPointer<WindowHost> mHost;
     std::vector<std::pair<int, EventMonitor>> mEventMonitors;
     int mNextEventMonitor = 0;

@@ -68,6 +68,15 @@ void AppJourney::TearDown()
     UrlOpener::setCurrent(mPreviousOpener);
     Runners::reset();
     mApplication.reset();
+    mWindowManager.reset();
+}
+
+bool AppJourney::runOn(Desktop desktop)
+{
+    if (desktop == Desktop::Bare)
+        return true;
+    mWindowManager = WindowManager::startOpenbox();
+    return mWindowManager != nullptr;
 }
 
 bool AppJourney::launch(const QStringList& files)

@@ -23,6 +23,7 @@
 // Each test runs in its own process with fresh HOME and XDG folders (AppTestMain.cpp).
 
 #include "platform/ui/Window.h"
+#include "tests/app/WindowManager.h"
 #include "tests/doubles/ui/RecordingUrlOpener.h"
 #include "tests/doubles/ui/ScriptedAlertRunner.h"
 #include "tests/doubles/ui/ScriptedFilePanelRunner.h"
@@ -117,6 +118,9 @@ protected:
     // arguments; waits until the launch has shown its windows. False when the start-up ended
     // the process's work (handed over, or quit during the launch).
     bool launch(const QStringList& files = {});
+    // Before the launch: the journey runs on this desktop (a window manager started for
+    // Openbox, ended after the test). False when the window manager did not start.
+    bool runOn(Desktop desktop);
     Application& application() { return *mApplication; }
 
     // ---- The runner seams ----
@@ -131,6 +135,7 @@ private:
     std::shared_ptr<ScriptedFilePanelRunner> mFilePanels;
     std::shared_ptr<RecordingUrlOpener> mBrowser;
     std::shared_ptr<UrlOpener> mPreviousOpener;
+    std::unique_ptr<WindowManager> mWindowManager;
 };
 
 } // namespace corvex::test

@@ -1,5 +1,6 @@
 // Resting the pointer on a note mark, in the mind map and in the overview: the cursor shapes
-// on the way and the note's popover after its delay, gone again once the pointer left.
+// on the way and the note's popover after its delay, gone again once the pointer left, and
+// gone as soon as the user works elsewhere (on the bare X server and under a window manager).
 
 #include "editor/NoteDisplayViewController.h"
 #include "editor/PopoverNoteHoverUtility.h"
@@ -16,6 +17,7 @@
 
 #include <QCursor>
 #include <QWidget>
+#include <functional>
 
 namespace corvex::test {
 
@@ -70,7 +72,99 @@ protected:
     }
 };
 
+// Ways of working elsewhere while a note shows.
+struct Elsewhere
+{
+    const char* what;
+    // Does it; false when it could not.
+    std::function<bool(MyWindow& map, MyWindow& other, SolarSystemViewController& screen)> act;
+    // Undoes it, so that the next way starts from the mind map again.
+    std::function<bool(MyWindow& map, SolarSystemViewController& screen)> back;
+};
+
+bool exportScreenShown(SolarSystemViewController& screen)
+{
+    return !screen.presentedViewControllers().empty();
+}
+
+const Elsewhere kElsewhere[] = {
+    {"another window of Corvex became the active one",
+     [](MyWindow&, MyWindow& other, SolarSystemViewController&) { return AppJourney::activate(other); },
+     [](MyWindow& map, SolarSystemViewController&) { return AppJourney::activate(map); }},
+    {"the pointer left the window",
+     [](MyWindow& map, MyWindow&, SolarSystemViewController&) {
+         const QRect area = map.hostWidget()->geometry();
+         QCursor::setPos(area.right() + 40, area.center().y());
+         return true;
+     },
+     [](MyWindow&, SolarSystemViewController&) { return true; }},
+    {"File > Export... showed its screen over the map",
+     [](MyWindow& map, MyWindow&, SolarSystemViewController& screen) {
+         return UserInput::chooseMenuBarItem(map, QStringLiteral("File"), QStringLiteral("Export..."))
+                    .chose &&
+                AppJourney::waitFor([&] { return exportScreenShown(screen); });
+     },
+     [](MyWindow& map, SolarSystemViewController& screen) {
+         UserInput::pressKey(map, Qt::Key_Escape);
+         return AppJourney::waitFor([&] { return !exportScreenShown(screen) && !screen.screenOccupied(); });
+     }},
+};
+
+class NotePopoverJourney : public NoteHoverJourney, public ::testing::WithParamInterface<Desktop>
+{};
+
 } // namespace
+
+TEST_P(NotePopoverJourney, ShowsBesideTheRestingPointAndClosesWhenTheUserWorksElsewhere)
+{
+    ASSERT_TRUE(runOn(GetParam())) << "no window manager";
+    auto screen = launchWithDocument(
+        text(QStringLiteral("Trip"), {noted(QStringLiteral("Tickets"), QStringLiteral("Gate 4, seat 12")),
+                                      text(QStringLiteral("Pack"))}));
+    ASSERT_NE(screen, nullptr);
+    MyWindow& map = windowOf(*screen);
+    ASSERT_TRUE(
+        UserInput::chooseMenuBarItem(map, QStringLiteral("File"), QStringLiteral("New iCloud Window")).chose);
+    ASSERT_TRUE(waitFor([] { return windows().size() == 2; }));
+    MyWindow& other = *windows().back();
+    for (const Elsewhere& elsewhere : kElsewhere) {
+        SCOPED_TRACE(elsewhere.what);
+        ASSERT_TRUE(activate(map));
+        // The map's view of now (a screen shown over it may have had it made anew).
+        NoteHoverUtility* hover = screen->solarSystemView()->noteHoverUtility();
+        auto* popovers = dynamic_cast<PopoverNoteHoverUtility*>(hover);
+        ASSERT_NE(popovers, nullptr);
+        // On another planet first, so that the rest starts afresh, once the map answers the
+        // pointer again (a screen that was over it fades out first).
+        const Point pack = seen(WhereOnScreen::planet(*screen, QStringLiteral("Pack")));
+        ASSERT_TRUE(waitFor([&] {
+            UserInput::moveMouse(map, pack);
+            return cursorShown(map) == Qt::PointingHandCursor;
+        })) << "the map does not answer the pointer";
+        ASSERT_TRUE(leaveTo(map, pack, hover));
+        const Point mark = seen(WhereOnScreen::planetNoteMark(*screen, QStringLiteral("Tickets")));
+        const Rest rest = restOn(map, mark, hover);
+        ASSERT_TRUE(rest.note.has_value()) << "no note popover after resting on the note mark";
+        // Beside the 20 x 20 square around the resting point, above it where there is room,
+        // never over it.
+        const Point onScreen = map.convertPointToScreen(mark);
+        const Rect square(onScreen.x - 10, onScreen.y - 10, 20, 20);
+        const Rect shown = popovers->notePopover()->frame();
+        EXPECT_TRUE(shown.intersection(square).isEmpty())
+            << "the popover covers the resting point: popover " << shown.origin.x << ", " << shown.origin.y
+            << " " << shown.size.width << " x " << shown.size.height << ", point " << onScreen.x << ", "
+            << onScreen.y;
+        EXPECT_DOUBLE_EQ(shown.minY(), square.maxY()) << "the popover is not on the square's top edge";
+        screenshot(QStringLiteral("note-popover-") + QLatin1String(desktopName(GetParam())));
+
+        ASSERT_TRUE(elsewhere.act(map, other, *screen));
+        EXPECT_TRUE(waitFor([&] { return !noteShown(hover).has_value(); }, 3.0))
+            << "the note popover stayed after " << elsewhere.what;
+        ASSERT_TRUE(elsewhere.back(map, *screen));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Desktops, NotePopoverJourney, kEachDesktop, desktopTestName);
 
 TEST_F(NoteHoverJourney, PlanetNoteMarkShowsItsNoteAfterARestAndTheCursorTellsWhatIsUnderIt)
 {

@@ -39,7 +39,9 @@ protected:
     {
         Button,
         Escape,
-        Window
+        Window,
+        CtrlW,
+        OtherWindow
     };
 
     void SetUp() override
@@ -79,6 +81,8 @@ protected:
     {
         if (how == Close::Escape)
             UserInput::pressKey(shown, Qt::Key_Escape);
+        else if (how == Close::CtrlW)
+            UserInput::pressKey(shown, Qt::Key_W, Qt::ControlModifier);
         else
             shown.hostWidget()->close(); // as the title bar's close button asks
     }
@@ -88,7 +92,8 @@ protected:
 
 const char* name(int how)
 {
-    static const char* names[] = {"its button", "Escape", "closing the window"};
+    static const char* names[] = {"its button", "Escape", "closing the window", "Ctrl+W",
+                                  "turning to another window"};
     return names[how];
 }
 
@@ -97,7 +102,15 @@ const char* name(int how)
 TEST_F(OpenCloseJourney, IdeaEditor)
 {
     ASSERT_NE(mTrip, nullptr);
-    for (const Close how : {Close::Button, Close::Escape, Close::Window}) {
+    for (const Close how : {Close::Button, Close::Escape, Close::Window, Close::OtherWindow}) {
+        if (how == Close::OtherWindow) {
+            // A second window of Corvex to turn to.
+            ASSERT_TRUE(UserInput::chooseMenuBarItem(window(), QStringLiteral("File"),
+                                                     QStringLiteral("New iCloud Window"))
+                            .chose);
+            ASSERT_TRUE(waitFor([] { return windows().size() == 2; }));
+            ASSERT_TRUE(activate(window()));
+        }
         ASSERT_TRUE(UserInput::rightClick(window(),
                                           seen(WhereOnScreen::planet(*mTrip, QStringLiteral("Pack"))),
                                           QStringLiteral("Edit"))
@@ -108,14 +121,28 @@ TEST_F(OpenCloseJourney, IdeaEditor)
         Window* popover = Window::keyWindow();
         ASSERT_NE(popover, nullptr);
         ASSERT_NE(popover, &window()) << "the editor did not take the keyboard";
-        if (how == Close::Button)
+        if (how == Close::Button) {
             UserInput::click(*popover, seen(WhereOnScreen::middle(*editor->tabBar()->doneButton())));
-        else if (how == Close::Escape)
+        } else if (how == Close::Escape) {
             UserInput::pressKey(*popover, Qt::Key_Escape);
-        else // a click elsewhere in the window closes a transient popover
+        } else if (how == Close::Window) { // a click elsewhere in the window closes a transient popover
             UserInput::click(window(), seen(WhereOnScreen::emptySpace(*mTrip)));
+        } else {
+            // The user renames the idea, then turns to another window of Corvex: the editor
+            // stays while it is typed into, and goes with what was typed kept.
+            UserInput::pressKey(*popover, Qt::Key_A, Qt::ControlModifier);
+            UserInput::typeText(*popover, QStringLiteral("Pack list"));
+            EXPECT_TRUE(popover->isKeyWindow() && !otherTopLevels().empty())
+                << "the editor went while typed into";
+            ASSERT_TRUE(activate(*windows().back()));
+        }
         EXPECT_TRUE(waitFor([&] { return otherTopLevels().empty() && !mTrip->ideaEditor(); }))
             << "the editor stayed after " << name(int(how));
+        if (how == Close::OtherWindow) {
+            EXPECT_TRUE(waitFor([&] {
+                return WhereOnScreen::planet(*mTrip, QStringLiteral("Pack list")).has_value();
+            })) << "what was typed into the editor was lost";
+        }
         EXPECT_TRUE(mindMapTakesKeys()) << "after the editor closed by " << name(int(how));
     }
 }
@@ -222,7 +249,7 @@ TEST_F(OpenCloseJourney, PrintDialog)
 TEST_F(OpenCloseJourney, PreferencesWithEachPane)
 {
     ASSERT_NE(mTrip, nullptr);
-    for (const Close how : {Close::Escape, Close::Window}) {
+    for (const Close how : {Close::Escape, Close::Window, Close::CtrlW}) {
         ASSERT_TRUE(
             UserInput::chooseMenuBarItem(window(), QStringLiteral("File"), QStringLiteral("Preferences..."))
                 .chose);
@@ -244,6 +271,8 @@ TEST_F(OpenCloseJourney, PreferencesWithEachPane)
         EXPECT_EQ(titles, (QStringList{QStringLiteral("General"), QStringLiteral("Advanced")}));
         if (how == Close::Escape)
             QTest::keyClick(preferences->windowHandle(), Qt::Key_Escape);
+        else if (how == Close::CtrlW)
+            QTest::keyClick(preferences->windowHandle(), Qt::Key_W, Qt::ControlModifier);
         else
             preferences->close();
         EXPECT_TRUE(waitFor([&] { return !shownTopLevel<PreferencesWindow>(); }))
@@ -255,7 +284,9 @@ TEST_F(OpenCloseJourney, PreferencesWithEachPane)
 TEST_F(OpenCloseJourney, AboutAndLegalNotices)
 {
     ASSERT_NE(mTrip, nullptr);
-    for (const Close how : {Close::Escape, Close::Window}) {
+    // Titled as the window manager shows them.
+    EXPECT_EQ(window().hostWidget()->windowTitle(), QStringLiteral("Trip.corvex"));
+    for (const Close how : {Close::Escape, Close::Window, Close::CtrlW}) {
         ASSERT_TRUE(
             UserInput::chooseMenuBarItem(window(), QStringLiteral("Help"), QStringLiteral("About Corvex"))
                 .chose);
@@ -263,6 +294,7 @@ TEST_F(OpenCloseJourney, AboutAndLegalNotices)
             << "Help > About Corvex showed no window";
         AboutWindow& about = *AboutWindow::shared();
         EXPECT_TRUE(about.hostWidget()->isVisible()) << "the about window is not on the screen";
+        EXPECT_EQ(about.hostWidget()->windowTitle(), QStringLiteral("Corvex"));
         screenshot(QStringLiteral("about-%1").arg(int(how)));
         // Its link opens the legal notices.
         UserInput::click(about, seen(WhereOnScreen::middle(*about.aboutView()->buttonView())));
@@ -271,6 +303,7 @@ TEST_F(OpenCloseJourney, AboutAndLegalNotices)
         })) << "the link showed no legal notices";
         LegalNoticesWindow& legal = *LegalNoticesWindow::shared();
         EXPECT_TRUE(legal.hostWidget()->isVisible()) << "the legal notices are not on the screen";
+        EXPECT_EQ(legal.hostWidget()->windowTitle(), QStringLiteral("Legal Notices"));
         screenshot(QStringLiteral("legal-notices-%1").arg(int(how)));
         closeWindow(legal, how);
         EXPECT_TRUE(waitFor([&] { return !legal.hostWidget()->isVisible(); }))

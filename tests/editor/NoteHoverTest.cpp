@@ -108,6 +108,19 @@ TEST(NoteHover, ShowsBetweenHalfASecondAndATickAfterRestingAndClosesAfterLeaving
     r.host->allowed = true;
     r.time.advance(0.05);
     EXPECT_TRUE(r.utility->notePopover());
+
+    // A host that stops allowing while the note shows (the user works elsewhere) has it closed
+    // at the next tick; it shows again only after a new rest.
+    const std::shared_ptr<Popover> refused = r.utility->notePopover();
+    r.host->allowed = false;
+    r.time.advance(0.05);
+    EXPECT_FALSE(r.utility->notePopover());
+    EXPECT_FALSE(refused->isShown());
+    r.host->allowed = true;
+    r.time.advance(0.6);
+    EXPECT_FALSE(r.utility->notePopover()) << "shown again without a new rest";
+    r.rest(QStringLiteral("n"), QStringLiteral("a"), 0.6);
+    EXPECT_TRUE(r.utility->notePopover());
     r.utility->closeIfOpen();
     EXPECT_FALSE(r.utility->notePopover());
 }

@@ -2,12 +2,15 @@
 // Escape as its behaviour says, its delegate, and the variant that never takes the keyboard.
 
 #include "platform/ui/Popover.h"
+#include "platform/ui/Layer.h"
 #include "platform/ui/PopoverDelegate.h"
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
 #include "tests/support/VirtualScheduler.h"
 #include "toolkit/BaseView.h"
 
+#include <QColor>
+#include <QImage>
 #include <gtest/gtest.h>
 
 namespace corvex::test {
@@ -78,6 +81,18 @@ TEST(Popover, StaysInsideTheContentAreaOfItsWindow)
     EXPECT_EQ(s.popover->frame().size, Size(200, 280));
 }
 
+TEST(Popover, DrawsAFrameOverTheEdgeOfItsContent)
+{
+    Shown s(Popover::Behavior::SemiTransient, false);
+    s.content->view()->layer()->setBackgroundColor(PlatformColor::deviceWhite(1));
+    const QImage shot = s.popover->window()->renderToImage(1);
+    ASSERT_EQ(shot.size(), QSize(200, 100));
+    const QColor frame = Popover::frameColor().toQColor();
+    for (const QPoint edge : {QPoint(0, 50), QPoint(199, 50), QPoint(100, 0), QPoint(100, 99)})
+        EXPECT_EQ(shot.pixelColor(edge).rgb(), frame.rgb()) << edge.x() << ", " << edge.y();
+    EXPECT_EQ(shot.pixelColor(100, 50).rgb(), QColor(Qt::white).rgb()) << "the content's own pixels";
+}
+
 TEST(Popover, SemiTransientClosesOnAClickElsewhereAndOnEscape)
 {
     {
@@ -85,6 +100,7 @@ TEST(Popover, SemiTransientClosesOnAClickElsewhereAndOnEscape)
         EXPECT_EQ(s.delegate->calls, (QStringList{"will", "did"}));
         ASSERT_TRUE(s.popover->window());
         EXPECT_TRUE(s.popover->window()->isKeyWindow());
+        EXPECT_EQ(Window::mainWindow(), s.window.get()) << "the popover's window took the main status";
         EXPECT_EQ(s.popover->window()->contentView(), s.content->view());
         EXPECT_EQ(s.popover->frame().size, Size(200, 100));
         s.popover->setContentSize(Size(200, 180));
@@ -101,6 +117,19 @@ TEST(Popover, SemiTransientClosesOnAClickElsewhereAndOnEscape)
         s.popover->window()->sendEvent(Event::keyDown(QStringLiteral("\x1b"), Event::KeyCodeEscape));
         EXPECT_FALSE(s.popover->isShown());
     }
+    {
+        // Another window becoming key closes it, and the keys stay with that window; its own
+        // window taking the keys back does not.
+        Shown s(Popover::Behavior::SemiTransient);
+        s.window->makeKeyWindow();
+        EXPECT_TRUE(s.popover->isShown());
+        const std::shared_ptr<Window> other = Window::create(Size(100, 100));
+        other->makeKeyAndOrderFront();
+        EXPECT_FALSE(s.popover->isShown());
+        EXPECT_EQ(s.delegate->calls, (QStringList{"will", "did", "closed"}));
+        EXPECT_TRUE(other->isKeyWindow());
+        other->close();
+    }
 }
 
 TEST(Popover, ApplicationDefinedStaysAndANoteDisplayNeverTakesTheKeyboard)
@@ -112,6 +141,12 @@ TEST(Popover, ApplicationDefinedStaysAndANoteDisplayNeverTakesTheKeyboard)
     EXPECT_TRUE(s.popover->isShown());
     EXPECT_FALSE(s.popover->window()->isKeyWindow());
     EXPECT_TRUE(s.window->isKeyWindow());
+    // Another window becoming key leaves an application-defined popover alone.
+    const std::shared_ptr<Window> other = Window::create(Size(100, 100));
+    other->makeKeyAndOrderFront();
+    EXPECT_TRUE(s.popover->isShown());
+    other->close();
+    s.window->makeKeyWindow();
     s.popover->performClose();
     EXPECT_FALSE(s.popover->isShown());
 }

@@ -16,6 +16,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
+#include <utility>
 
 using namespace corvex;
 using namespace corvex::test;
@@ -405,5 +407,23 @@ TEST(SolarSystemInput, WithoutANoteHoverFactoryTheViewHasNoUtility)
     r.w.send(Event::mouseMoved(r.w.inWindow(r.planet(0))));
     EXPECT_EQ(Cursor::currentCursor().shape(), Cursor::Shape::PointingHand);
     EXPECT_EQ(r.w.solar->hostViewForNoteHoverDisplay().get(), r.w.solar.get());
-    EXPECT_TRUE(r.w.solar->isNoteHoverDisplayAllowed());
+}
+
+TEST(SolarSystemInput, ANoteMayShowOnlyWhileTheUserWorksOnTheMap)
+{
+    // Each way of working elsewhere, from the pointer over a planet of the key window.
+    const std::shared_ptr<Window> other = Window::create(Size(100, 100));
+    const std::pair<const char*, std::function<void(InputRig&)>> elsewhere[] = {
+        {"the pointer left the window", [](InputRig& r) { r.w.window->mouseExitedWindow(); }},
+        {"another window became key", [&other](InputRig&) { other->makeKeyWindow(); }},
+        {"another screen lies over the map",
+         [](InputRig& r) { r.w.content->addSubview(BaseView::create(Rect(0, 0, 10, 10))); }},
+    };
+    for (const auto& [what, act] : elsewhere) {
+        InputRig r(true);
+        r.w.send(Event::mouseMoved(r.w.inWindow(r.planet(0))));
+        EXPECT_TRUE(r.w.solar->isNoteHoverDisplayAllowed()) << what;
+        act(r);
+        EXPECT_FALSE(r.w.solar->isNoteHoverDisplayAllowed()) << what;
+    }
 }

@@ -377,6 +377,26 @@ TEST(WindowHostFrame, KeyAndMainStatusMoveBetweenWindows)
     EXPECT_TRUE(first.isMainWindow());
     EXPECT_FALSE(first.isKeyWindow());
     EXPECT_EQ(Window::keyWindow(), &second);
+
+    // A popover's window takes the keys, never the main status.
+    Window popover(Size(10, 10));
+    popover.setCanBecomeMainWindow(false);
+    popover.makeKeyAndOrderFront();
+    EXPECT_TRUE(popover.isKeyWindow());
+    EXPECT_EQ(Window::mainWindow(), &first);
+    popover.close();
+    EXPECT_EQ(Window::mainWindow(), &first);
+
+    // The main window closing leaves the visible window main before it main.
+    first.orderFront();
+    second.makeKeyAndOrderFront();
+    log.clear();
+    second.close();
+    EXPECT_EQ(Window::mainWindow(), &first);
+    EXPECT_EQ(log, (QStringList{QStringLiteral("second.resignKey"), QStringLiteral("second.resignMain"),
+                                QStringLiteral("first.becomeMain")}));
+    first.close();
+    EXPECT_EQ(Window::mainWindow(), nullptr);
 }
 
 TEST(WindowHostFrame, TitleAndRepresentedURLAreKept)
