@@ -17,6 +17,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QtEndian>
 #include <algorithm>
 #include <cerrno>
@@ -318,6 +319,10 @@ void ExportImport::importDocument(const QUrl& url, AttachmentHandler attachmentH
                         attachmentHandler = std::move(attachmentHandler),
                         completion = std::move(completion)]() mutable {
         passReadingGate();
+        // A save of the document killed half-way may have left its named temporary beside it
+        // (beside the file a symbolic link leads to: saves replace that one).
+        if (const QFileInfo file(QFileInfo(path).canonicalFilePath()); !file.filePath().isEmpty())
+            SaveFile::removeStaleTemporaries(file.path(), file.fileName());
         if (name.endsWith(QLatin1String(".opml")) || name.endsWith(QLatin1String(".xml")))
             deliverPayload(completion, readWholeDocument(path, &IdeaDocumentDataObject::decodeOPML));
         else
