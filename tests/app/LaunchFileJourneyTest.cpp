@@ -5,6 +5,7 @@
 #include "home/HomeViewController.h"
 #include "mindmap/SolarSystemViewController.h"
 #include "model/Globals.h"
+#include "platform/core/Paths.h"
 #include "shell/MyWindow.h"
 #include "tests/app/AppChild.h"
 #include "tests/app/JourneyTrees.h"
@@ -84,6 +85,34 @@ TEST_F(LaunchFileJourney, AnOutlineOfMoreIdeasThanCorvexOpensIsRefusedWithItsRea
                                              "document may have at most 5 ideas.")))
         << told.toStdString();
     EXPECT_FALSE(waitFor([] { return windows().size() != 1; }, 1.0)) << windows().size() << " windows";
+}
+
+// Saves killed in an earlier run between naming their temporary and the rename: the launch
+// removes what they left in Corvex's own folders, and opening the document what lies beside it.
+TEST_F(LaunchFileJourney, ALaunchRemovesWhatKilledSavesLeftInItsFoldersAndBesideTheDocumentItOpens)
+{
+    UserFiles::setDefault(Globals::CloudStorageChoiceKey, true);
+    const auto root = text(QStringLiteral("Trip"), {text(QStringLiteral("Tent"))});
+    const QString document = UserFiles::writeDocument(QStringLiteral("Trip.corvex"), root);
+    ASSERT_FALSE(document.isEmpty());
+    const QString attachments =
+        QDir(Paths::applicationSupport())
+            .filePath(Paths::appFolderName() + QStringLiteral("/volatile/attachments"));
+    ASSERT_TRUE(QDir().mkpath(attachments));
+    const QStringList left{
+        document + QStringLiteral(".corvex-tmp-Ab12Cd"),
+        attachments + QStringLiteral("/0123456789abcdef0123456789abcdef01234567.png.corvex-tmp-zq6a6n"),
+    };
+    for (const QString& path : left) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+        file.write("half a save");
+    }
+    ASSERT_TRUE(launch({document}));
+    ASSERT_NE(mindMapOf(QStringLiteral("Trip"), QStringLiteral("Trip")), nullptr);
+    for (const QString& path : left)
+        EXPECT_TRUE(waitFor([&] { return !QFile::exists(path); })) << path.toStdString();
+    EXPECT_TRUE(QFile::exists(document));
 }
 
 // What is no regular file, named as a document on the command line and then handed to the
