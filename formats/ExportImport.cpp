@@ -8,6 +8,7 @@
 #include "platform/core/GlobalQueue.h"
 #include "platform/core/Log.h"
 #include "platform/core/MainQueue.h"
+#include "platform/core/RegularFile.h"
 #include "platform/core/SaveFile.h"
 #include "platform/core/WholeFileReader.h"
 #include "storage/AttachmentNames.h"
@@ -21,6 +22,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <deque>
+#include <limits>
 #include <mutex>
 
 namespace corvex {
@@ -317,6 +319,10 @@ void ExportImport::importDocument(const QUrl& url, AttachmentHandler attachmentH
                         attachmentHandler = std::move(attachmentHandler),
                         completion = std::move(completion)]() mutable {
         passReadingGate();
+        // A save of the document killed half-way may have left its named temporary beside it
+        // (beside the file a symbolic link leads to: saves replace that one).
+        if (const QFileInfo file(QFileInfo(path).canonicalFilePath()); !file.filePath().isEmpty())
+            SaveFile::removeStaleTemporaries(file.path(), file.fileName());
         if (name.endsWith(QLatin1String(".opml")) || name.endsWith(QLatin1String(".xml")))
             deliverPayload(completion, readWholeDocument(path, &IdeaDocumentDataObject::decodeOPML));
         else
@@ -328,15 +334,20 @@ void ExportImport::importDocument(const QUrl& url, AttachmentHandler attachmentH
 void ExportImport::importArchiveOrOlderDocument(const QString& path, AttachmentHandler attachmentHandler,
                                                 PayloadCompletion completion)
 {
-    auto stream = std::make_shared<QFile>(path);
-    if (!stream->open(QIODevice::ReadOnly)) {
-        Log::warning(QStringLiteral("ExportImport: cannot open %1: %2").arg(path, stream->errorString()));
-        const QFileInfo file(path);
-        const int error = !file.exists() ? ENOENT : file.isDir() ? EISDIR : EACCES;
-        deliverPayload(completion, ImportProblems::fromReaderError(
-                                       Error::posix(error, QStringLiteral("Cannot open"), path)));
+    // Opened only as a regular file: a named pipe would hold this worker for good.
+    Result<RegularFile> file =
+        RegularFile::open(path, std::numeric_limits<qint64>::max(), QStringLiteral("Cannot open"),
+                          QStringLiteral("Cannot read"));
+    auto stream = std::make_shared<QFile>();
+    if (!file.ok() ||
+        !stream->open(file.value().descriptor(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        const Error error = file.ok() ? Error::posix(EIO, QStringLiteral("Cannot read"), path) : file.error();
+        Log::warning(QStringLiteral("ExportImport: cannot open %1: %2").arg(path, error.toString()));
+        deliverPayload(completion, ImportProblems::fromReaderError(error));
         return;
     }
+    // The stream closes the descriptor from now on.
+    (void)file.value().release();
     const QByteArray head = stream->read(Magic.size());
     if (head.size() < Magic.size()) {
         Log::warning(QStringLiteral("ExportImport: %1 is too short to be a document").arg(path));

@@ -79,7 +79,8 @@ public:
     // ImportProblems error saying why the file cannot be imported; when the handler itself
     // answers NO, what it stored before stays stored (attachments are named by their content
     // and may be shared). An outline read only in part is a payload whose
-    // incompleteReading() says why.
+    // incompleteReading() says why. The file is opened only as a regular file (RegularFile),
+    // and the named temporaries a killed save of it left beside it are removed first.
     static void importDocument(const QUrl& url, AttachmentHandler attachmentHandler,
                                PayloadCompletion completion);
 

@@ -5,6 +5,7 @@
 #include "model/IdeaDocumentDataObject.h"
 #include "model/JSONDecoder.h"
 #include "platform/core/JsonText.h"
+#include "platform/core/RegularFile.h"
 #include "platform/core/Zlib.h"
 
 #include <QLocale>
@@ -67,9 +68,13 @@ Error fromPosix(const Error& error)
                                     error);
     case EINVAL:
     case EISDIR:
-        return ImportProblems::make(
-            ImportProblems::Unreadable,
-            QStringLiteral("It is not a file Corvex can read (a folder or a device)."), error);
+    case ELOOP: {
+        // The file reader says what the file is; a reader that found the fault itself gets
+        // the same words.
+        const QString reason = error.localizedFailureReason();
+        return ImportProblems::make(ImportProblems::Unreadable,
+                                    reason.isEmpty() ? RegularFile::reasonFor(error.code()) : reason, error);
+    }
     default:
         return ImportProblems::make(ImportProblems::Unreadable, QStringLiteral("The file cannot be read."),
                                     error);

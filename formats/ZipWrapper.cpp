@@ -4,6 +4,7 @@
 #include "formats/ZipWrapperDelegate.h"
 #include "model/Globals.h"
 #include "platform/core/Log.h"
+#include "platform/core/RegularFile.h"
 #include "platform/core/SaveFile.h"
 #include "platform/core/SysCalls.h"
 
@@ -17,6 +18,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <limits>
 #include <minizip/unzip.h>
 #include <minizip/zip.h>
 #include <mutex>
@@ -72,10 +74,12 @@ voidpf ioOpen(voidpf opaque, const void* filename, int mode)
             return nullptr;
         return new IoStream{state->fd, true, 0, state};
     }
-    const int fd = SysCalls::open(static_cast<const char*>(filename), O_RDONLY | O_CLOEXEC, 0);
-    if (fd < 0)
+    // An archive to read is opened only as a regular file: a named pipe would block here.
+    Result<RegularFile> file = RegularFile::open(QFile::decodeName(static_cast<const char*>(filename)),
+                                                 std::numeric_limits<qint64>::max());
+    if (!file.ok())
         return nullptr;
-    return new IoStream{fd, false, 0, nullptr};
+    return new IoStream{file.value().release(), false, 0, nullptr};
 }
 
 uLong ioRead(voidpf, voidpf stream, void* buffer, uLong size)
@@ -364,15 +368,11 @@ Error archiveError(int code, const QString& archive, const QString& description,
 // Why minizip could not open the archive at all.
 QString whyNoArchive(const QString& path)
 {
-    const QByteArray encoded = QFile::encodeName(path);
-    const int fd = SysCalls::open(encoded.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return QStringLiteral("%1: %2").arg(path, errnoText(errno));
-    struct stat info;
-    const bool folder = SysCalls::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
-    SysCalls::close(fd);
-    if (folder)
-        return QStringLiteral("%1 is a folder").arg(path);
+    const Result<RegularFile> file = RegularFile::open(path, std::numeric_limits<qint64>::max());
+    if (!file.ok()) {
+        const QString reason = file.error().localizedFailureReason();
+        return QStringLiteral("%1: %2").arg(path, reason.isEmpty() ? errnoText(file.error().code()) : reason);
+    }
     return QStringLiteral("%1 is no zip archive, or a damaged one: its directory cannot be found").arg(path);
 }
 
@@ -1424,15 +1424,15 @@ bool ZipWrapper::writeFileAtPath(const QString& path, const QString& fileName, c
 {
     if (!mArchive)
         return false;
-    const QByteArray source = QFile::encodeName(path);
-    FileDescriptor input(SysCalls::open(source.constData(), O_RDONLY | O_CLOEXEC));
+    // Packed only as a regular file, opened without blocking on a named pipe.
+    Result<RegularFile> opened =
+        RegularFile::open(path, std::numeric_limits<qint64>::max(), QStringLiteral("Cannot read"),
+                          QStringLiteral("Cannot read"));
+    FileDescriptor input(opened.ok() ? opened.value().release() : -1);
     struct stat info;
-    const int unreadable = !input.valid() || SysCalls::fstat(input.get(), &info) != 0 ? errno
-                           : S_ISREG(info.st_mode)                                    ? 0
-                                                                                      : EINVAL;
-    if (unreadable != 0) {
+    if (!opened.ok() || SysCalls::fstat(input.get(), &info) != 0) {
         Log::error(QStringLiteral("[ZipWrapper] Error: cannot read %1").arg(path));
-        mError = Error::posix(unreadable, QStringLiteral("Cannot read"), path);
+        mError = opened.ok() ? Error::posix(errno, QStringLiteral("Cannot read"), path) : opened.error();
         mArchive->failed = true;
         return false;
     }

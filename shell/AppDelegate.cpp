@@ -1,15 +1,18 @@
 #include "shell/AppDelegate.h"
 
+#include "cloud/container/CloudAccount.h"
 #include "model/ColorTheme.h"
 #include "model/Globals.h"
 #include "model/Idea.h"
 #include "model/IdeaDocumentDataObject.h"
 #include "platform/core/Bundle.h"
 #include "platform/core/CalendarClock.h"
+#include "platform/core/GlobalQueue.h"
 #include "platform/core/LaunchSeams.h"
 #include "platform/core/Log.h"
 #include "platform/core/MainQueue.h"
 #include "platform/core/NotificationCenter.h"
+#include "platform/core/StaleTemporarySweep.h"
 #include "platform/core/StartupTrace.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/ui/FilePanelRunner.h"
@@ -175,6 +178,11 @@ void AppDelegate::applicationDidFinishLaunching()
     StartupTrace::mark("windows restored");
     // 7. Scratch files of earlier runs (never this run's: a launch file may be importing).
     FileUtil::cleanTemporaryFilesDuringStartup();
+    // Named temporaries of saves killed in earlier runs, in the program's own folders. The
+    // container a sync tool shares may hold another machine's save under way: it is left.
+    GlobalQueue::async([container = FolderCloudAccount::standardFolder()] {
+        StaleTemporarySweep::run(StaleTemporarySweep::ownFolders(), {container});
+    });
     // 8. The state cycle.
     dispatchNextStateUpdate();
     // 9. The version check; a new version other than 1.6 ends the launch with its welcome.

@@ -13,6 +13,8 @@
 #include "platform/core/WholeFileReader.h"
 #include "storage/IdeaDocument.h"
 
+#include <QSet>
+
 namespace corvex {
 
 namespace {
@@ -193,6 +195,11 @@ bool IndexDocument::decodeFromBinary(KeyedUnarchiver& unarchiver, Error* error, 
         unarchiver.decodeStringForKey(AppInstanceKey) == Globals::appInstance())
         return false; // this instance wrote the file: the list in memory is as new
     std::vector<IdeaProxyPtr> list;
+    // A document has one summary. A list naming one many times (one archived object referred
+    // to by every entry costs a byte an entry) would cost every reader of the list, and the
+    // home screen, work for each entry: the first one stands.
+    QSet<QString> listed;
+    int repeated = 0;
     for (IdeaProxyPtr& proxy : unarchiver.decodeArrayOfClass<IdeaProxy>(ProxyListKey)) {
         if (proxy->docIdentifier().isEmpty()) {
             Log::assertionFailure(IndexDocumentProxyWithoutIdentifierAssertionLine,
@@ -200,8 +207,16 @@ bool IndexDocument::decodeFromBinary(KeyedUnarchiver& unarchiver, Error* error, 
             continue;
         }
         proxy->changeLocation(IdeaDocument::ICloudLocation);
+        if (listed.contains(proxy->docIdentifier())) {
+            ++repeated;
+            continue;
+        }
+        listed.insert(proxy->docIdentifier());
         list.push_back(std::move(proxy));
     }
+    if (repeated > 0)
+        Log::warning(QStringLiteral("IndexDocument: %1 summaries of documents already listed were left out")
+                         .arg(repeated));
     if (unarchiver.failed()) {
         if (error)
             *error = unarchiver.error();

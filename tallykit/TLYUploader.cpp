@@ -9,15 +9,14 @@
 #include "platform/core/Log.h"
 #include "platform/core/MainQueue.h"
 #include "platform/core/OperationQueue.h"
-#include "platform/core/SysCalls.h"
+#include "platform/core/RegularFile.h"
 #include "platform/net/UrlError.h"
 #include "tallykit/TLYActivity.h"
 #include "tallykit/TLYFileOperations.h"
 #include "tallykit/TLYLogger.h"
 
-#include <QFile>
 #include <cmath>
-#include <fcntl.h>
+#include <limits>
 
 namespace corvex {
 
@@ -128,12 +127,12 @@ void TLYUploader::startNewUploadRequest(const HttpRequest& request, const QStrin
         reportFinished(uniqueName, failure(InvalidArguments));
         return;
     }
-    const int fd = SysCalls::open(QFile::encodeName(filePath).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    // A package left in the folder is sent only as a regular file: anything else (a named
+    // pipe would block the open) is refused as unreadable.
+    if (!RegularFile::open(filePath, std::numeric_limits<qint64>::max()).ok()) {
         reportFinished(uniqueName, failure(UnreadableFile));
         return;
     }
-    SysCalls::close(fd);
     std::shared_ptr<BBXURLSession> current = session();
     std::shared_ptr<BBXURLSessionTask> task =
         current ? current->uploadTaskWithRequest(request, filePath) : nullptr;

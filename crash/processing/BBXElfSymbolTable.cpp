@@ -1,13 +1,13 @@
 #include "crash/processing/BBXElfSymbolTable.h"
 
-#include <QFile>
+#include "platform/core/RegularFile.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <elf.h>      // the ELF record layouts
-#include <fcntl.h>    // open
-#include <sys/stat.h> // fstat: regular files only
-#include <unistd.h>   // pread, close
+#include <elf.h> // the ELF record layouts
+#include <limits>
+#include <unistd.h> // pread
 
 namespace corvex {
 
@@ -48,28 +48,26 @@ QByteArray buildIdFromNotes(const QByteArray& notes)
 
 std::optional<BBXElfSymbolTable> BBXElfSymbolTable::readFile(const QString& path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    // A report names the image paths of another run: whatever is there now, a named pipe
+    // included, is opened without blocking and read only as a regular file. Every read below
+    // is bounded by fixed limits, so the file's size needs none.
+    const Result<RegularFile> file = RegularFile::open(path, std::numeric_limits<qint64>::max());
+    if (!file.ok())
         return std::nullopt;
-    struct stat info;
-    std::optional<BBXElfSymbolTable> table;
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-        table = read(std::uint64_t(info.st_size), [fd](std::uint64_t offset, void* out, std::size_t length) {
-            std::size_t done = 0;
-            while (done < length) {
-                const ssize_t got =
-                    ::pread(fd, static_cast<char*>(out) + done, length - done, off_t(offset + done));
-                if (got < 0 && errno == EINTR)
-                    continue;
-                if (got <= 0)
-                    return false;
-                done += std::size_t(got);
-            }
-            return true;
-        });
-    }
-    ::close(fd);
-    return table;
+    const int fd = file->descriptor();
+    return read(std::uint64_t(file->size()), [fd](std::uint64_t offset, void* out, std::size_t length) {
+        std::size_t done = 0;
+        while (done < length) {
+            const ssize_t got =
+                ::pread(fd, static_cast<char*>(out) + done, length - done, off_t(offset + done));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                return false;
+            done += std::size_t(got);
+        }
+        return true;
+    });
 }
 
 std::optional<BBXElfSymbolTable> BBXElfSymbolTable::read(std::uint64_t fileSize, const ReadAt& readAt)

@@ -30,7 +30,8 @@ public:
     static constexpr std::uint64_t MaximumSymbols = 4 * 1024 * 1024;
     static constexpr std::uint64_t MaximumStringTableBytes = 64 * 1024 * 1024;
 
-    // A regular file only, opened read-only; nothing when it is anything else or damaged.
+    // A regular file only, opened read-only without blocking (RegularFile); nothing when it is
+    // anything else or damaged.
     static std::optional<BBXElfSymbolTable> readFile(const QString& path);
     // The same over any byte source of `fileSize` bytes (the fuzz target's entry).
     static std::optional<BBXElfSymbolTable> read(std::uint64_t fileSize, const ReadAt& readAt);

@@ -22,6 +22,8 @@ namespace {
 // Small writes gather up to this size before they reach the kernel.
 constexpr qsizetype kBufferSize = 64 * 1024;
 constexpr int kNameAttempts = 100;
+// The random part of a named temporary's name.
+constexpr qsizetype kSuffixLength = 6;
 constexpr mode_t kProgramFileMode = 0600;
 // Narrowed by the umask (and a folder's default ACL) when the kernel creates the file.
 constexpr mode_t kUserFileMode = 0666;
@@ -29,7 +31,7 @@ constexpr mode_t kUserFileMode = 0666;
 QByteArray randomSuffix()
 {
     static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    QByteArray suffix(6, Qt::Uninitialized);
+    QByteArray suffix(kSuffixLength, Qt::Uninitialized);
     for (char& c : suffix)
         c = kAlphabet[QRandomGenerator::global()->bounded(int(sizeof kAlphabet - 1))];
     return suffix;
@@ -86,6 +88,19 @@ SaveFile::~SaveFile()
 QString SaveFile::temporaryPrefix(const QString& fileName)
 {
     return fileName + QStringLiteral(".corvex-tmp-");
+}
+
+bool SaveFile::isTemporaryName(const QByteArray& name)
+{
+    static const QByteArray marker = QByteArrayLiteral(".corvex-tmp-");
+    const qsizetype at = name.size() - kSuffixLength - marker.size();
+    if (at < 1 || name.mid(at, marker.size()) != marker)
+        return false;
+    for (const char c : name.right(kSuffixLength)) {
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')))
+            return false;
+    }
+    return true;
 }
 
 Status SaveFile::open()

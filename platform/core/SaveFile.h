@@ -79,6 +79,9 @@ public:
     static int removeStaleTemporaries(const QString& folder, const QString& fileName);
     // "<fileName>.corvex-tmp-".
     static QString temporaryPrefix(const QString& fileName);
+    // Whether a folder entry's name is one this class gives its named temporaries:
+    // "<name>.corvex-tmp-" and six letters or digits.
+    static bool isTemporaryName(const QByteArray& name);
 
 private:
     enum class State

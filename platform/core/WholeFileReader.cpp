@@ -1,12 +1,11 @@
 #include "platform/core/WholeFileReader.h"
 
+#include "platform/core/RegularFile.h"
 #include "platform/core/SysCalls.h"
 
 #include <QFile>
 #include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
 
 namespace corvex {
 namespace {
@@ -55,31 +54,12 @@ Result<QByteArray> readWholeToEnd(int fd, QByteArray data, const QString& path, 
 Result<QByteArray> WholeFileReader::read(const QString& path, qint64 maxBytes, const QString& openFailure,
                                          const QString& readFailure)
 {
-    if (path.isEmpty())
-        return Error::posix(ENOENT, openFailure);
-    const QByteArray encoded = QFile::encodeName(path);
-    // Non-blocking, so that opening a pipe does not wait for a writer; it is refused below.
-    // The flag changes nothing for regular files.
-    const int fd = SysCalls::open(encoded.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return Error::posix(errno, openFailure, path);
-    // Each answer is made only once it is known: an error's text (strerror, its user info)
-    // costs about as much as reading a small file, and a search reads a thousand of them.
-    const auto answer = [&]() -> Result<QByteArray> {
-        struct stat info;
-        if (SysCalls::fstat(fd, &info) != 0)
-            return Error::posix(errno, readFailure, path);
-        if (!S_ISREG(info.st_mode))
-            return Error::posix(EINVAL, readFailure, path);
-        if (qint64(info.st_size) > maxBytes)
-            return wholeFileTooLarge(path, readFailure, qint64(info.st_size), maxBytes);
-        const qsizetype expected = qsizetype(info.st_size);
-        return readWholeToEnd(fd, QByteArray(expected + 1, Qt::Uninitialized), path, maxBytes, readFailure);
-    };
-    Result<QByteArray> result = answer();
-    // Nothing read can be lost by a failed close of a read-only descriptor.
-    (void)SysCalls::close(fd);
-    return result;
+    Result<RegularFile> file = RegularFile::open(path, maxBytes, openFailure, readFailure);
+    if (!file.ok())
+        return file.error();
+    const qsizetype expected = qsizetype(file->size());
+    return readWholeToEnd(file->descriptor(), QByteArray(expected + 1, Qt::Uninitialized), path, maxBytes,
+                          readFailure);
 }
 
 } // namespace corvex

@@ -260,8 +260,9 @@ bool wholeReadable(Format format, const char* at, qint64 remaining)
 
 // Inflates the whole input in one pass per stream (libdeflate), into a buffer bounded as
 // inflateWith's: a stream larger than the buffer is inflated again into a larger one, up to
-// the bound. Whatever libdeflate refuses, zlib reads again, so that each fault keeps zlib's
-// code and wording; a stream larger than the bound is refused at once.
+// the bound. Whatever libdeflate refuses or reads beyond the bound, zlib reads again, so
+// that each fault keeps zlib's code and wording and a damaged stream is never called too
+// large.
 Result<QByteArray> inflateWhole(const QByteArray& input, Format format, qint64 maxOutput,
                                 Zlib::InflateStats* stats)
 {
@@ -297,16 +298,19 @@ Result<QByteArray> inflateWhole(const QByteArray& input, Format format, qint64 m
             const libdeflate_result rc = decompress(decompressor.get(), input.constData() + consumed,
                                                     std::size_t(input.size() - consumed), out.writePointer(),
                                                     std::size_t(out.space()), &read, &written);
+            // libdeflate reads on where zlib finds the stream damaged (a block without its end
+            // reads into the next bytes): only zlib, which stops at the fault, tells a
+            // damaged stream from one truly larger than the bound.
             if (rc == LIBDEFLATE_INSUFFICIENT_SPACE) {
                 if (!out.grow())
-                    return out.limitError();
+                    return streamed();
                 continue;
             }
             if (rc != LIBDEFLATE_SUCCESS)
                 return streamed();
             out.advance(qint64(written));
             if (out.exceeded())
-                return out.limitError();
+                return streamed();
             consumed += qint64(read);
             if (consumed == input.size())
                 return out.take();

@@ -79,14 +79,16 @@ bool AppJourney::runOn(Desktop desktop)
     return mWindowManager != nullptr;
 }
 
-bool AppJourney::launch(const QStringList& files)
+bool AppJourney::launch(const QStringList& files, std::optional<std::size_t> windowsExpected)
 {
     mApplication->setLaunchArguments(files);
     mDelegate = assembleApplication(*mApplication);
     if (mApplication->startUp().has_value())
         return false;
     // A launch ends with one window at least; a launch file adds its own once imported.
-    const std::size_t expected = files.isEmpty() ? 1 : std::size_t(files.size());
+    const std::size_t expected = windowsExpected   ? *windowsExpected
+                                 : files.isEmpty() ? 1
+                                                   : std::size_t(files.size());
     return waitFor([expected] { return windows().size() >= expected; }, 20.0);
 }
 

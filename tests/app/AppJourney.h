@@ -116,8 +116,9 @@ protected:
 
     // The assembly and the start-up without the event loop, with the files as launch
     // arguments; waits until the launch has shown its windows. False when the start-up ended
-    // the process's work (handed over, or quit during the launch).
-    bool launch(const QStringList& files = {});
+    // the process's work (handed over, or quit during the launch). Files that are refused
+    // bring no window: `windowsExpected` says how many the launch shows then.
+    bool launch(const QStringList& files = {}, std::optional<std::size_t> windowsExpected = {});
     // Before the launch: the journey runs on this desktop (a window manager started for
     // Openbox, ended after the test). False when the window manager did not start.
     bool runOn(Desktop desktop);

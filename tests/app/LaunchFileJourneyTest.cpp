@@ -5,16 +5,20 @@
 #include "home/HomeViewController.h"
 #include "mindmap/SolarSystemViewController.h"
 #include "model/Globals.h"
+#include "platform/core/Paths.h"
 #include "shell/MyWindow.h"
+#include "tests/app/AppChild.h"
 #include "tests/app/JourneyTrees.h"
 #include "tests/app/MindMapJourney.h"
 #include "tests/app/UserFiles.h"
 #include "tests/factory/ScopedIdeaBounds.h"
+#include "tests/support/SpecialFiles.h"
 
 #include <QFile>
 
 #include <QDir>
 #include <QUrl>
+#include <algorithm>
 
 namespace corvex::test {
 
@@ -81,6 +85,82 @@ TEST_F(LaunchFileJourney, AnOutlineOfMoreIdeasThanCorvexOpensIsRefusedWithItsRea
                                              "document may have at most 5 ideas.")))
         << told.toStdString();
     EXPECT_FALSE(waitFor([] { return windows().size() != 1; }, 1.0)) << windows().size() << " windows";
+}
+
+// Saves killed in an earlier run between naming their temporary and the rename: the launch
+// removes what they left in Corvex's own folders, and opening the document what lies beside it.
+TEST_F(LaunchFileJourney, ALaunchRemovesWhatKilledSavesLeftInItsFoldersAndBesideTheDocumentItOpens)
+{
+    UserFiles::setDefault(Globals::CloudStorageChoiceKey, true);
+    const auto root = text(QStringLiteral("Trip"), {text(QStringLiteral("Tent"))});
+    const QString document = UserFiles::writeDocument(QStringLiteral("Trip.corvex"), root);
+    ASSERT_FALSE(document.isEmpty());
+    const QString attachments =
+        QDir(Paths::applicationSupport())
+            .filePath(Paths::appFolderName() + QStringLiteral("/volatile/attachments"));
+    ASSERT_TRUE(QDir().mkpath(attachments));
+    const QStringList left{
+        document + QStringLiteral(".corvex-tmp-Ab12Cd"),
+        attachments + QStringLiteral("/0123456789abcdef0123456789abcdef01234567.png.corvex-tmp-zq6a6n"),
+    };
+    for (const QString& path : left) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+        file.write("half a save");
+    }
+    ASSERT_TRUE(launch({document}));
+    ASSERT_NE(mindMapOf(QStringLiteral("Trip"), QStringLiteral("Trip")), nullptr);
+    for (const QString& path : left)
+        EXPECT_TRUE(waitFor([&] { return !QFile::exists(path); })) << path.toStdString();
+    EXPECT_TRUE(QFile::exists(document));
+}
+
+// What is no regular file, named as a document on the command line and then handed to the
+// running Corvex as `corvex FILE` does: each is refused with what it is, and no reader stays
+// blocked on it (each wait for an alert is bounded and fails the journey on a hang).
+TEST_F(LaunchFileJourney, WhatIsNoRegularFileIsRefusedWithItsReasonOnTheCommandLineAndWhenHandedOver)
+{
+    UserFiles::setDefault(Globals::CloudStorageChoiceKey, true);
+    const std::vector<SpecialFile> kinds =
+        makeSpecialFiles(QDir::home().filePath(QStringLiteral("odd")), QStringLiteral("Odd.corvex"));
+    QStringList paths;
+    for (const SpecialFile& kind : kinds)
+        paths << kind.path;
+    const auto told = [this](std::size_t from) {
+        QStringList texts;
+        for (std::size_t i = from; i < alerts().presented().size(); ++i) {
+            const Alert& alert = alerts().presented()[i];
+            texts << (alert.messageText + QStringLiteral("\n") + alert.informativeText).trimmed();
+        }
+        return texts;
+    };
+    const auto refusedWith = [](const QStringList& texts, const QString& reason) {
+        return std::count_if(texts.begin(), texts.end(), [&](const QString& text) {
+            return text.startsWith(QStringLiteral("Failed to open file")) && text.endsWith(reason);
+        });
+    };
+
+    ASSERT_TRUE(launch(paths, 1));
+    ASSERT_NE(waitForScreen<HomeViewController>(), nullptr) << "no first window after the refused files";
+    ASSERT_TRUE(waitFor([&] { return alerts().presentedCount() >= int(kinds.size()); }, 30))
+        << "a reader is blocked: " << told(0).join(QStringLiteral(" | ")).toStdString();
+    for (const SpecialFile& kind : kinds)
+        EXPECT_EQ(refusedWith(told(0), kind.reason), 1)
+            << kind.kind << ": " << told(0).join(QStringLiteral(" | ")).toStdString();
+
+    for (const SpecialFile& kind : kinds) {
+        SCOPED_TRACE(kind.kind);
+        const std::size_t before = alerts().presented().size();
+        auto handing = AppChild::startBinary({kind.path});
+        ASSERT_NE(handing, nullptr);
+        const AppEnding handed = handing->waitForEnd(30);
+        EXPECT_TRUE(handed.ended && handed.exitCode == 0) << handed.describe().toStdString();
+        ASSERT_TRUE(waitFor([&] { return alerts().presented().size() > before; }, 30))
+            << "the request vanished, or its reader is blocked";
+        EXPECT_EQ(refusedWith(told(before), kind.reason), 1)
+            << told(before).join(QStringLiteral(" | ")).toStdString();
+    }
+    EXPECT_EQ(windows().size(), 1u);
 }
 
 } // namespace corvex::test

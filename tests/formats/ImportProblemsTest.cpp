@@ -13,6 +13,7 @@
 #include "tests/factory/DocumentFactory.h"
 #include "tests/factory/ScopedIdeaBounds.h"
 #include "tests/support/RunUntil.h"
+#include "tests/support/SpecialFiles.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/TestFiles.h"
 
@@ -153,6 +154,19 @@ TEST(ImportProblems, EachRefusedFileSaysWhyInWordsAboutTheFile)
         EXPECT_EQ(read.error().domain(), ImportProblems::ErrorDomain);
         EXPECT_EQ(read.error().code(), row.code) << read.error().toString().toStdString();
         EXPECT_EQ(read.error().localizedFailureReason(), row.reason);
+    }
+    // What is no regular file, under the name of each reader: refused with what it is, and
+    // the reading worker free again (importedFrom's wait is bounded: a blocked open fails it).
+    for (const QString& name : {QStringLiteral("odd.corvex"), QStringLiteral("odd.opml")}) {
+        for (const SpecialFile& special : makeSpecialFiles(folder + name + QStringLiteral("-kinds"), name)) {
+            SCOPED_TRACE(std::string(special.kind) + " as " + name.toStdString());
+            const DocumentImporter::Read read = importedFrom(special.path);
+            ASSERT_FALSE(read.ok());
+            EXPECT_EQ(read.error().domain(), ImportProblems::ErrorDomain);
+            EXPECT_EQ(read.error().code(), ImportProblems::Unreadable)
+                << read.error().toString().toStdString();
+            EXPECT_EQ(read.error().localizedFailureReason(), special.reason);
+        }
     }
 }
 

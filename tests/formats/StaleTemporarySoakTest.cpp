@@ -3,12 +3,18 @@
 // it soon after. Whatever a kill leaves must be gone once the next save of the same file has
 // run, for every writer that replaces a file.
 
+#include "formats/ExportImport.h"
+#include "platform/core/Paths.h"
+#include "platform/core/StaleTemporarySweep.h"
 #include "platform/core/SysCalls.h"
 #include "tests/formats/ReplacingWritersTestSupport.h"
 #include "tests/support/HelperProcess.h"
+#include "tests/support/RunUntil.h"
 #include "tests/support/TestEnvironment.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QUrl>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -210,3 +216,56 @@ INSTANTIATE_TEST_SUITE_P(EveryWriter, StaleTemporarySoak, ::testing::ValuesIn(te
                          [](const ::testing::TestParamInfo<WriterCase>& info) {
                              return test::writers::testNameOf(info.param.name);
                          });
+
+namespace {
+
+// Kills a save of `writer` once its temporary has its name (the writer then waits a minute
+// before the rename), and answers the temporaries the kill left.
+QStringList staleKilledBetweenNamingAndRename(const WriterCase& writer, const QString& path)
+{
+    auto helper = test::HelperProcess::start(QStringLiteral("staleTemporaryWriter"),
+                                             {QLatin1String(writer.name), path, QStringLiteral("named"),
+                                              QStringLiteral("1"), QStringLiteral("60000000")});
+    EXPECT_TRUE(helper);
+    if (!helper)
+        return {};
+    QByteArrayList lines;
+    EXPECT_TRUE(staleWaitFor(*helper, "named", 60, lines)) << lines.join(' ').toStdString();
+    EXPECT_TRUE(helper->kill(SIGKILL));
+    EXPECT_EQ(helper->wait(), -SIGKILL);
+    return test::writers::temporariesOf(QFileInfo(path).path(), QFileInfo(path).fileName());
+}
+
+} // namespace
+
+// What the next run does without saving again: at its start it cleans the program's own
+// folders, and opening a user's document cleans beside it.
+TEST(StaleTemporaryAfterAKill, NothingIsLeftOnceTheProgramStartsAgainAndTheDocumentIsOpened)
+{
+    const auto attachment = test::writers::writerNamed(QStringLiteral("attachment"));
+    const auto document = test::writers::writerNamed(QStringLiteral("archive-export"));
+    ASSERT_TRUE(attachment && document);
+
+    // The temporary location's attachments, cleaned by the start.
+    const QString attachments = Paths::applicationSupport() + QLatin1Char('/') + Paths::appFolderName() +
+                                QStringLiteral("/volatile/attachments");
+    QDir().mkpath(attachments);
+    const QString picture = attachments + QLatin1Char('/') + QLatin1String(attachment->fileName);
+    ASSERT_EQ(staleKilledBetweenNamingAndRename(*attachment, picture).size(), 1);
+    EXPECT_EQ(StaleTemporarySweep::run(StaleTemporarySweep::ownFolders()), 1);
+    EXPECT_EQ(test::writers::temporariesOf(attachments, QLatin1String(attachment->fileName)), QStringList());
+
+    // A user's document: the temporary beside it goes when it is opened.
+    const QString folder = Paths::home() + QStringLiteral("/Documents");
+    QDir().mkpath(folder);
+    const QString path = folder + QLatin1Char('/') + QLatin1String(document->fileName);
+    ASSERT_TRUE(test::writers::saveWith(document->writer, path, 0, kSoakWriterSize));
+    ASSERT_EQ(staleKilledBetweenNamingAndRename(*document, path).size(), 1);
+    EXPECT_EQ(StaleTemporarySweep::run(StaleTemporarySweep::ownFolders()), 0) << "not one of the program's";
+    bool opened = false;
+    ExportImport::importDocument(
+        QUrl::fromLocalFile(path), [](const ObjectID&, const QByteArray&, auto stored) { stored(true); },
+        [&](const DocumentImporter::Read& read) { opened = read.ok(); });
+    ASSERT_TRUE(test::runUntil([&] { return opened; }, 60));
+    EXPECT_EQ(test::writers::temporariesOf(folder, QLatin1String(document->fileName)), QStringList());
+}

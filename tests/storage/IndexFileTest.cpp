@@ -523,6 +523,24 @@ TEST(IndexKeyedFile, AProxyWithoutADocumentIsDroppedWithItsAssertionLine)
         << log.lines().join(QLatin1Char('\n')).toStdString();
 }
 
+// One archived summary that every entry of a long list refers to costs a byte an entry; read
+// as it is, every reader of the list would work for each entry.
+TEST(IndexKeyedFile, ADocumentListedManyTimesIsListedOnceInItsFirstPlace)
+{
+    auto index = IndexDocument::initWithFileURL(QUrl());
+    const IdeaProxyPtr many = summary(QStringLiteral("dropbox:/many.crvx"), QStringLiteral("Many"), 5);
+    std::vector<IdeaProxyPtr> list(2000, many);
+    list.insert(list.begin() + 1, summary(QStringLiteral("dropbox:/b.crvx"), QStringLiteral("B"), 1));
+    list.push_back(summary(QStringLiteral("iCloud:/many.crvx"), QStringLiteral("Again"), 2));
+    LogCapture log;
+    ASSERT_TRUE(index->loadFromContents(keyedIndex(1, QStringLiteral("MAC_other"), list), nullptr, false));
+    EXPECT_EQ(identifiersOf(index->ideaProxyList()),
+              (QStringList{QStringLiteral("iCloud:/many.crvx"), QStringLiteral("iCloud:/b.crvx")}));
+    EXPECT_EQ(index->ideaProxyList()[0]->text(), QStringLiteral("Many"));
+    EXPECT_EQ(log.count(QStringLiteral("2000 summaries of documents already listed were left out")), 1)
+        << log.lines().join(QLatin1Char('\n')).toStdString();
+}
+
 TEST(IndexKeyedFile, AnIndexWithoutAFileIsRaisedAndFailsAtOnce)
 {
     test::ScopedErrorRecorder errors;

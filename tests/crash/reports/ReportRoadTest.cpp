@@ -18,6 +18,7 @@
 #include "tests/crash/reports/ReportTestSupport.h"
 #include "tests/support/HelperProcess.h"
 #include "tests/support/RunUntil.h"
+#include "tests/support/SpecialFiles.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/net/VendorServiceStandIn.h"
 
@@ -440,6 +441,52 @@ TEST_F(ReportRoadTest, DirectoriesLeftHalfWrittenAreSentAsFarAsTheyReadOrDeleted
     EXPECT_TRUE(QFileInfo::exists(active + QStringLiteral("/live/errors_a.bbxrecord")));
     EXPECT_FALSE(QFileInfo::exists(partial));
     EXPECT_FALSE(QFileInfo::exists(tree.processingPath() + QStringLiteral("/cut")));
+}
+
+// A report names the images of another run by path; what lies at such a path now may be
+// anything. Each of the four things no reader may block on, at an image path, leaves the
+// report sent within the one launch, its frames in that image unnamed.
+TEST_F(ReportRoadTest, ImagePathsThatAreNoRegularFilesLeaveTheReportSentWithThoseFramesUnnamed)
+{
+    BBXFileManager tree = probeTree();
+    ASSERT_TRUE(tree.prepareForNewLaunch());
+    const QString report = tree.activePath() + QStringLiteral("/hostile");
+    test::writeMinimalReport(report, "hostile", false);
+    QByteArray images;
+    QByteArray stack;
+    std::uint64_t base = 0x10000000;
+    for (const test::SpecialFile& special :
+         test::makeSpecialFiles(mTemporary.path(), QStringLiteral("libodd.so"))) {
+        images += "{\"load\":{\"base\":" + QByteArray::number(base) + ",\"size\":4096,\"uuid\":\"" +
+                  QByteArray::number(base, 16).rightJustified(32, 'a') + "\",\"path\":\"" +
+                  special.path.toUtf8() + "\"}}\n";
+        stack += (stack.isEmpty() ? "" : ",") + QByteArray::number(base + 16);
+        base += 0x100000;
+    }
+    test::writeReportFile(report + QStringLiteral("/binary_images.bbxrecord"), images);
+    test::writeReportFile(report + QStringLiteral("/signal.bbxrecord"),
+                          "{\"signal\":{\"number\":11,\"code\":1,\"address\":0}}\n"
+                          "{\"threads\":[{\"crashed\":true,\"stacktrace\":[" +
+                              stack + "]}]}\n");
+    // A bounded wait: a reader blocked on one of them fails the test instead of hanging it.
+    auto run = test::HelperProcess::start(QStringLiteral("reports_probe"),
+                                          {QStringLiteral("report"), QString::fromUtf8(mService.baseUrl())});
+    ASSERT_TRUE(run);
+    const QByteArray verdict = run->readLine(60).value_or("no verdict: the run hung");
+    if (!run->waitFor(20)) {
+        run->kill(SIGKILL);
+        (void)run->wait();
+    }
+    EXPECT_EQ(verdict, QByteArray("empty"));
+    const std::map<QByteArray, QByteArray> parts = onlyUpload();
+    EXPECT_EQ(parts.count("report_id") ? parts.at("report_id") : QByteArray(), QByteArray("hostile"));
+    ASSERT_EQ(parts.count("signal.bbxrecord.symbolicated"), 1u);
+    const QByteArray frames = parts.at("signal.bbxrecord.symbolicated");
+    // One frame in each image, each placed in its image and named by nothing.
+    EXPECT_EQ(frames.count("{\"symbol\":null,\"raw_symbol\":null,\"offset\":16,\"library\":\"libodd.so\"}"),
+              4)
+        << frames.constData();
+    EXPECT_TRUE(tree.processingPathContents().isEmpty());
 }
 
 } // namespace

@@ -3,6 +3,10 @@
 #include "platform/core/ParallelDeflate.h"
 #include "platform/core/Zlib.h"
 #include "tests/factory/DocumentFactory.h"
+#include "tests/support/TestFiles.h"
+
+#include <QDir>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -155,5 +159,33 @@ TEST(ZlibRoads, AStoredBlockCrossingTheBoundIsRefusedLikeAnyOtherOutput)
         ASSERT_FALSE(refused.ok()) << bound;
         EXPECT_EQ(refused.error().code(), Zlib::LimitExceeded) << bound;
         EXPECT_LE(stats.peakBufferBytes, bound + Zlib::InflateStep) << bound;
+    }
+}
+
+// Streams whose dynamic block gives the end-of-block symbol no code: zlib stops there ("missing
+// end-of-block") after some 900 KB of output, libdeflate reads on into the bound. Damaged data
+// is damaged whatever the bound, never "larger than the limit".
+TEST(ZlibRoads, AStreamZlibFindsDamagedIsDamagedOnEveryRoadAndUnderEveryBound)
+{
+    const QDir corpus(QFileInfo(QStringLiteral(__FILE__))
+                          .absoluteDir()
+                          .absoluteFilePath(QStringLiteral("../../../fuzz/corpus/fuzz_inflate_roads")));
+    for (const char* name : {"zlib_missing_end_of_block_1.zlib", "zlib_missing_end_of_block_2.zlib"}) {
+        SCOPED_TRACE(name);
+        const QByteArray stream = test::readFile(corpus.filePath(QLatin1String(name)));
+        ASSERT_FALSE(stream.isEmpty());
+        for (const qint64 bound : {qint64(1024 * 1024), Zlib::DefaultInflateLimit}) {
+            Zlib::InflateStats stats;
+            const auto read = Zlib::inflate(stream, bound, &stats);
+            ASSERT_FALSE(read.ok()) << bound;
+            EXPECT_EQ(read.error().code(), Zlib::CorruptData) << read.error().toString().toStdString();
+            EXPECT_TRUE(read.error().localizedDescription().contains(QStringLiteral("missing end-of-block")))
+                << read.error().toString().toStdString();
+            EXPECT_LE(stats.peakBufferBytes, bound + Zlib::InflateStep) << bound;
+        }
+        // Under a bound the fault lies beyond, the bound is what is passed first.
+        const auto early = Zlib::inflate(stream, 600 * 1024);
+        ASSERT_FALSE(early.ok());
+        EXPECT_EQ(early.error().code(), Zlib::LimitExceeded);
     }
 }
