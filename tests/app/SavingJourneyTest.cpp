@@ -67,7 +67,12 @@ protected:
         auto* field = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
         if (!field)
             return QStringLiteral("(no name field)");
+        // Keys go to the field once the dialog is the active window, as a user's do: typed
+        // into a field without the focus, the name would leave the file the dialog chose
+        // selected in its list, and that file is the one saved.
+        dialog.activateWindow();
         field->setFocus();
+        waitFor([&] { return QApplication::activeWindow() == &dialog && field->hasFocus(); });
         QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClicks(field, name);
         std::optional<QString> asked;
