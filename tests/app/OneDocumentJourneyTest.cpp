@@ -37,18 +37,25 @@ std::shared_ptr<HomeViewController> homeShowing(const QString& title, double sec
 }
 
 // In the child: the document of the home grid opened in a window of its own ("Open in New
-// Window"); its mind map, or null.
+// Window"); its mind map, or null after telling which step failed.
 std::shared_ptr<SolarSystemViewController> openInNewWindow(const QString& title)
 {
     auto home = homeShowing(title);
-    if (!home || !AppJourney::activate(AppJourney::windowOf(*home)))
+    if (!home || !AppJourney::activate(AppJourney::windowOf(*home))) {
+        AppChild::tell(home ? "not opened: the home window is not active" : "not opened: no grid entry");
         return nullptr;
+    }
     if (!UserInput::rightClick(AppJourney::windowOf(*home),
                                AppJourney::seen(WhereOnScreen::homeDocument(*home, title)),
                                QStringLiteral("Open in New Window"))
-             .chose)
+             .chose) {
+        AppChild::tell("not opened: no Open in New Window");
         return nullptr;
-    return MindMapJourney::mindMapOf(title, title);
+    }
+    auto map = MindMapJourney::mindMapOf(title, title);
+    if (!map)
+        AppChild::tell("not opened: no map window");
+    return map;
 }
 
 // The user's garden, in the iCloud location: the first run makes it, as the container would
@@ -73,10 +80,8 @@ CORVEX_APP_SCRIPT(garden_in_a_window_then_quit)
     }
     AppChild::tell("colour " + root->color()->name().toUtf8());
     auto map = openInNewWindow(kGarden);
-    if (!map) {
-        AppChild::tell("not opened");
+    if (!map)
         return;
-    }
     MyWindow& window = AppJourney::windowOf(*map);
     if (arguments.value(0) == QLatin1String("quit")) {
         AppJourney::activate(window);
