@@ -12,7 +12,7 @@
 #include "tests/app/MindMapJourney.h"
 #include "tests/app/UserFiles.h"
 #include "tests/factory/ScopedIdeaBounds.h"
-#include "tests/support/SpecialFiles.h"
+#include "tests/support/NonRegularFiles.h"
 
 #include <QFile>
 
@@ -121,10 +121,10 @@ TEST_F(LaunchFileJourney, ALaunchRemovesWhatKilledSavesLeftInItsFoldersAndBeside
 TEST_F(LaunchFileJourney, WhatIsNoRegularFileIsRefusedWithItsReasonOnTheCommandLineAndWhenHandedOver)
 {
     UserFiles::setDefault(Globals::CloudStorageChoiceKey, true);
-    const std::vector<SpecialFile> kinds =
-        makeSpecialFiles(QDir::home().filePath(QStringLiteral("odd")), QStringLiteral("Odd.corvex"));
+    const std::vector<NonRegularFile> kinds =
+        makeNonRegularFiles(QDir::home().filePath(QStringLiteral("odd")), QStringLiteral("Odd.corvex"));
     QStringList paths;
-    for (const SpecialFile& kind : kinds)
+    for (const NonRegularFile& kind : kinds)
         paths << kind.path;
     const auto told = [this](std::size_t from) {
         QStringList texts;
@@ -144,11 +144,11 @@ TEST_F(LaunchFileJourney, WhatIsNoRegularFileIsRefusedWithItsReasonOnTheCommandL
     ASSERT_NE(waitForScreen<HomeViewController>(), nullptr) << "no first window after the refused files";
     ASSERT_TRUE(waitFor([&] { return alerts().presentedCount() >= int(kinds.size()); }, 30))
         << "a reader is blocked: " << told(0).join(QStringLiteral(" | ")).toStdString();
-    for (const SpecialFile& kind : kinds)
+    for (const NonRegularFile& kind : kinds)
         EXPECT_EQ(refusedWith(told(0), kind.reason), 1)
             << kind.kind << ": " << told(0).join(QStringLiteral(" | ")).toStdString();
 
-    for (const SpecialFile& kind : kinds) {
+    for (const NonRegularFile& kind : kinds) {
         SCOPED_TRACE(kind.kind);
         const std::size_t before = alerts().presented().size();
         auto handing = AppChild::startBinary({kind.path});

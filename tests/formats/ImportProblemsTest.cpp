@@ -12,8 +12,8 @@
 #include "storage/DocumentImporter.h"
 #include "tests/factory/DocumentFactory.h"
 #include "tests/factory/ScopedIdeaBounds.h"
+#include "tests/support/NonRegularFiles.h"
 #include "tests/support/RunUntil.h"
-#include "tests/support/SpecialFiles.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/TestFiles.h"
 
@@ -158,7 +158,8 @@ TEST(ImportProblems, EachRefusedFileSaysWhyInWordsAboutTheFile)
     // What is no regular file, under the name of each reader: refused with what it is, and
     // the reading worker free again (importedFrom's wait is bounded: a blocked open fails it).
     for (const QString& name : {QStringLiteral("odd.corvex"), QStringLiteral("odd.opml")}) {
-        for (const SpecialFile& special : makeSpecialFiles(folder + name + QStringLiteral("-kinds"), name)) {
+        for (const NonRegularFile& special :
+             makeNonRegularFiles(folder + name + QStringLiteral("-kinds"), name)) {
             SCOPED_TRACE(std::string(special.kind) + " as " + name.toStdString());
             const DocumentImporter::Read read = importedFrom(special.path);
             ASSERT_FALSE(read.ok());

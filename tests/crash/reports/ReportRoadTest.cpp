@@ -17,8 +17,8 @@
 #include "tallykit/Tally.h"
 #include "tests/crash/reports/ReportTestSupport.h"
 #include "tests/support/HelperProcess.h"
+#include "tests/support/NonRegularFiles.h"
 #include "tests/support/RunUntil.h"
-#include "tests/support/SpecialFiles.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/net/VendorServiceStandIn.h"
 
@@ -455,8 +455,8 @@ TEST_F(ReportRoadTest, ImagePathsThatAreNoRegularFilesLeaveTheReportSentWithThos
     QByteArray images;
     QByteArray stack;
     std::uint64_t base = 0x10000000;
-    for (const test::SpecialFile& special :
-         test::makeSpecialFiles(mTemporary.path(), QStringLiteral("libodd.so"))) {
+    for (const test::NonRegularFile& special :
+         test::makeNonRegularFiles(mTemporary.path(), QStringLiteral("libodd.so"))) {
         images += "{\"load\":{\"base\":" + QByteArray::number(base) + ",\"size\":4096,\"uuid\":\"" +
                   QByteArray::number(base, 16).rightJustified(32, 'a') + "\",\"path\":\"" +
                   special.path.toUtf8() + "\"}}\n";

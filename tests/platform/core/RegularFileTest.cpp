@@ -1,7 +1,7 @@
 #include "platform/core/RegularFile.h"
 #include "platform/core/WholeFileReader.h"
 #include "tests/support/FaultShim.h"
-#include "tests/support/SpecialFiles.h"
+#include "tests/support/NonRegularFiles.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/TestFiles.h"
 
@@ -41,10 +41,10 @@ int openDescriptors()
 
 } // namespace
 
-TEST(RegularFile, RefusesEverySpecialFileWithItsReasonWithoutBlockingOrLeakingADescriptor)
+TEST(RegularFile, RefusesEveryFileThatIsNotRegularWithItsReasonWithoutBlockingOrLeakingADescriptor)
 {
-    for (const test::SpecialFile& special :
-         test::makeSpecialFiles(test::testDir(), QStringLiteral("x.corvex"))) {
+    for (const test::NonRegularFile& special :
+         test::makeNonRegularFiles(test::testDir(), QStringLiteral("x.corvex"))) {
         SCOPED_TRACE(special.kind);
         FaultShim shim; // counts the calls
         const int descriptorsBefore = openDescriptors();

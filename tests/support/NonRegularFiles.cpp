@@ -1,4 +1,4 @@
-#include "tests/support/SpecialFiles.h"
+#include "tests/support/NonRegularFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -38,14 +38,14 @@ bool bindSocket(const QString& path)
 
 } // namespace
 
-std::vector<SpecialFile> makeSpecialFiles(const QString& folder, const QString& name)
+std::vector<NonRegularFile> makeNonRegularFiles(const QString& folder, const QString& name)
 {
     const auto at = [&](const char* kind) {
         const QString sub = folder + QLatin1Char('/') + QLatin1String(kind);
         EXPECT_TRUE(QDir().mkpath(sub)) << sub.toStdString();
         return sub + QLatin1Char('/') + name;
     };
-    std::vector<SpecialFile> files{
+    std::vector<NonRegularFile> files{
         {"a named pipe", at("fifo"), QStringLiteral("The file is not a regular file: it is a named pipe.")},
         {"a folder", at("folder"), QStringLiteral("The file is not a regular file: it is a folder.")},
         {"a socket", at("socket"), QStringLiteral("The file is not a regular file: it is a socket.")},
