@@ -222,25 +222,20 @@ void scanTexts(benchmark::State& state)
     std::vector<char> text;
     qint64 strings = 0;
     std::int64_t bytes = 0;
-    std::int64_t declined = 0;
     for (auto _ : state) {
         Clock::duration scanning{};
         strings = 0;
-        declined = 0;
         for (std::size_t i = 0; i < maps.size(); ++i) {
             // Each text fresh in the cache, as a search scans it right after inflating it.
             text.assign(texts[i].begin(), texts[i].end());
             const Clock::time_point start = Clock::now();
             maps[i] = corvex::PayloadTextScanner::scan(QByteArrayView(text.data(), qsizetype(text.size())));
             scanning += Clock::now() - start;
-            // A declined text takes the search's slower road; today's shape is always scanned.
-            if (!maps[i] && state.range(2) == 0) {
+            // Every text the writer writes is scanned, links and all: a declined one would take
+            // the search's slower road, and this figure would not be the search's.
+            if (!maps[i]) {
                 state.SkipWithError("a text was not scanned");
                 return;
-            }
-            if (!maps[i]) {
-                ++declined;
-                continue;
             }
             strings += maps[i]->count();
             bytes += std::int64_t(text.size());
@@ -251,12 +246,6 @@ void scanTexts(benchmark::State& state)
     }
     state.SetBytesProcessed(bytes);
     state.counters["cached_strings"] = double(strings);
-    state.counters["declined_texts"] = double(declined);
-    static bool told = false; // once: the function runs again for each repetition
-    if (declined > 0 && !std::exchange(told, true))
-        std::printf(
-            "the scanner declined %lld of %zu texts of the real shape (their search reads them whole)\n",
-            static_cast<long long>(declined), texts.size());
 }
 
 // The yardstick alone.
