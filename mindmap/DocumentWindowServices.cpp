@@ -1,6 +1,7 @@
 #include "mindmap/DocumentWindowServices.h"
 
 #include "platform/core/Log.h"
+#include "platform/ui/Layer.h"
 #include "platform/ui/View.h"
 #include "platform/ui/Window.h"
 #include "toolkit/BaseViewController.h"
@@ -76,6 +77,32 @@ void DocumentWindowServices::startDragForEvent(const Event&, View&, const std::s
 DocumentWindowServices* DocumentWindowServices::forView(const View& view)
 {
     return dynamic_cast<DocumentWindowServices*>(view.window());
+}
+
+bool DocumentWindowServices::isCoveredByAnotherScreen(const View& view)
+{
+    const DocumentWindowServices* services = forView(view);
+    if (!services)
+        return false;
+    const std::shared_ptr<View> container = services->containerView();
+    if (!container)
+        return false;
+    // The container's subview that holds the view is its screen; the subviews after it lie
+    // over it. Hidden ones, like the container's own example picture, cover nothing.
+    const View* screen = &view;
+    while (screen->superview() && screen->superview() != container.get())
+        screen = screen->superview();
+    bool over = false;
+    for (const std::shared_ptr<View>& subview : container->subviews()) {
+        if (subview.get() == screen) {
+            over = true;
+            continue;
+        }
+        const bool shown = !subview->isHidden() && (!subview->layer() || subview->layer()->opacity() > 0);
+        if (over && shown)
+            return true;
+    }
+    return false;
 }
 
 } // namespace corvex

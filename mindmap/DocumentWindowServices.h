@@ -66,6 +66,10 @@ public:
     // The services of the window `view` is in; null when it is in no window or in one that
     // does not offer them.
     static DocumentWindowServices* forView(const View& view);
+    // Whether another screen is shown over the one that holds `view` (an editor, the export
+    // screen, the next screen fading in): the user works there, not on the view. False in a
+    // window that offers no container view.
+    static bool isCoveredByAnotherScreen(const View& view);
 };
 
 } // namespace corvex

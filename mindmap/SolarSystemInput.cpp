@@ -226,29 +226,7 @@ void SolarSystem::updateTrackingAreas()
 
 bool SolarSystem::coveredByAnotherScreen() const
 {
-    const DocumentWindowServices* services = DocumentWindowServices::forView(*this);
-    if (!services)
-        return false;
-    const std::shared_ptr<View> container = services->containerView();
-    if (!container)
-        return false;
-    // The container's subview that holds this view is its screen; the subviews after it lie
-    // over it (an editor, the export screen, the next screen fading in). Hidden ones, like the
-    // container's own example picture, cover nothing.
-    const View* screen = this;
-    while (screen->superview() && screen->superview() != container.get())
-        screen = screen->superview();
-    bool over = false;
-    for (const std::shared_ptr<View>& subview : container->subviews()) {
-        if (subview.get() == screen) {
-            over = true;
-            continue;
-        }
-        const bool shown = !subview->isHidden() && (!subview->layer() || subview->layer()->opacity() > 0);
-        if (over && shown)
-            return true;
-    }
-    return false;
+    return DocumentWindowServices::isCoveredByAnotherScreen(*this);
 }
 
 void SolarSystem::observeNote(const std::optional<QString>& note, const QString& ideaIdentifier,

@@ -111,7 +111,9 @@ public:
 
     // ---- NoteHoverUtilityDelegate ----
     std::shared_ptr<View> hostViewForNoteHoverDisplay() override;
-    bool isNoteHoverDisplayAllowed() const override { return true; }
+    // Only while the user works on the overview: its window key, the pointer over it, no
+    // other screen over it.
+    bool isNoteHoverDisplayAllowed() const override;
 
     // ---- ScaledGraphViewDelegate ----
     void handleScaledGraphViewReady(ScaledGraphView& view) override;

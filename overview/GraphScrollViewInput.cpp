@@ -1,5 +1,6 @@
 #include "overview/GraphScrollView.h"
 
+#include "mindmap/DocumentWindowServices.h"
 #include "mindmap/NoteHoverUtility.h"
 #include "overview/GraphTileFactory.h"
 #include "platform/ui/Cursor.h"
@@ -7,6 +8,7 @@
 #include "platform/ui/Menu.h"
 #include "platform/ui/MenuItem.h"
 #include "platform/ui/TrackingArea.h"
+#include "platform/ui/Window.h"
 #include "toolkit/TapPanSwipeDetector.h"
 
 #include <algorithm>
@@ -117,6 +119,9 @@ void GraphScrollView::closeNoteHover()
 
 void GraphScrollView::cursorUpdate(const Event& event)
 {
+    // A screen over the overview has the pointer: its own cursor and no note from below.
+    if (DocumentWindowServices::isCoveredByAnotherScreen(*this))
+        return;
     const Point viewPoint = convertPointFromView(event.locationInWindow(), nullptr);
     const Point content = contentPoint(viewPoint);
     const qint64 node = mGraphTileFactory ? mGraphTileFactory->nodeIndexAtPoint(content) : -1;
@@ -139,6 +144,13 @@ void GraphScrollView::cursorUpdate(const Event& event)
 std::shared_ptr<View> GraphScrollView::hostViewForNoteHoverDisplay()
 {
     return view();
+}
+
+bool GraphScrollView::isNoteHoverDisplayAllowed() const
+{
+    const Window* shownIn = window();
+    return shownIn && shownIn->isKeyWindow() && mTrackingArea && mTrackingArea->isMouseInside() &&
+           !DocumentWindowServices::isCoveredByAnotherScreen(*this);
 }
 
 // ---- Taps and pans (window points and vectors, y up; this view is flipped)

@@ -12,6 +12,7 @@
 #include <QAction>
 #include <QWidget>
 #include <algorithm>
+#include <cmath>
 
 namespace corvex {
 
@@ -92,35 +93,69 @@ Rect Popover::frame() const
 
 Rect Popover::placedFrame(Size content, const Rect& anchor, Edge edge, const Rect& visible)
 {
-    Rect frame(Point(), content);
     // Screen coordinates are y up: the maximum-Y edge of a flipped positioning view is the
-    // anchor's lower edge on screen, its minimum-Y edge the upper one.
-    const auto below = [&] {
-        return Point(anchor.midX() - content.width / 2, anchor.minY() - content.height);
+    // anchor's lower edge on screen, its minimum-Y edge the upper one. Windows sit on whole
+    // points: the edge facing the anchor is rounded away from it, never onto it.
+    const auto beside = [&](Edge side) {
+        switch (side) {
+        case Edge::MaxY:
+            return Point(std::round(anchor.midX() - content.width / 2),
+                         std::floor(anchor.minY() - content.height));
+        case Edge::MinY:
+            return Point(std::round(anchor.midX() - content.width / 2), std::ceil(anchor.maxY()));
+        case Edge::MinX:
+            return Point(std::floor(anchor.minX() - content.width),
+                         std::round(anchor.midY() - content.height / 2));
+        case Edge::MaxX:
+            break;
+        }
+        return Point(std::ceil(anchor.maxX()), std::round(anchor.midY() - content.height / 2));
     };
-    const auto above = [&] { return Point(anchor.midX() - content.width / 2, anchor.maxY()); };
-    switch (edge) {
-    case Edge::MaxY:
-        frame.origin = below();
-        if (frame.origin.y < visible.minY())
-            frame.origin = above();
-        break;
-    case Edge::MinY:
-        frame.origin = above();
-        if (frame.origin.y + content.height > visible.maxY())
-            frame.origin = below();
-        break;
-    case Edge::MinX:
-        frame.origin = Point(anchor.minX() - content.width, anchor.midY() - content.height / 2);
-        if (frame.origin.x < visible.minX())
-            frame.origin.x = anchor.maxX();
-        break;
-    case Edge::MaxX:
-        frame.origin = Point(anchor.maxX(), anchor.midY() - content.height / 2);
-        if (frame.origin.x + content.width > visible.maxX())
-            frame.origin.x = anchor.minX() - content.width;
-        break;
+    const auto vertical = [](Edge side) { return side == Edge::MaxY || side == Edge::MinY; };
+    const auto opposite = [](Edge side) {
+        switch (side) {
+        case Edge::MaxY:
+            return Edge::MinY;
+        case Edge::MinY:
+            return Edge::MaxY;
+        case Edge::MinX:
+            return Edge::MaxX;
+        case Edge::MaxX:
+            break;
+        }
+        return Edge::MinX;
+    };
+    // Inside the area along the side's own axis, and no larger than the area across it.
+    const auto fits = [&](Edge side) {
+        const Point origin = beside(side);
+        if (vertical(side))
+            return origin.y >= visible.minY() && origin.y + content.height <= visible.maxY() &&
+                   content.width <= visible.size.width;
+        return origin.x >= visible.minX() && origin.x + content.width <= visible.maxX() &&
+               content.height <= visible.size.height;
+    };
+    // The preferred edge, else the opposite one, else either of the others: beside the anchor
+    // and never over it while there is room for it anywhere.
+    const Edge across = vertical(edge) ? Edge::MaxX : Edge::MaxY;
+    Edge chosen = edge;
+    bool found = false;
+    for (const Edge side : {edge, opposite(edge), across, opposite(across)}) {
+        if (fits(side)) {
+            chosen = side;
+            found = true;
+            break;
+        }
     }
+    if (!found) {
+        // Room nowhere: the preferred edge unless it runs off the area on its own side.
+        const Point preferred = beside(edge);
+        const bool off = edge == Edge::MaxY   ? preferred.y < visible.minY()
+                         : edge == Edge::MinY ? preferred.y + content.height > visible.maxY()
+                         : edge == Edge::MinX ? preferred.x < visible.minX()
+                                              : preferred.x + content.width > visible.maxX();
+        chosen = off ? opposite(edge) : edge;
+    }
+    Rect frame(beside(chosen), content);
     // Always on screen: moved in from the right and top first, so that a popover larger than
     // the screen keeps its left and lower edges visible.
     frame.origin.x = std::max(visible.minX(), std::min(frame.origin.x, visible.maxX() - content.width));

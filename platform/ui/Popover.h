@@ -25,9 +25,11 @@ class Window;
 //
 // Placement. The edge is read in the positioning view's own coordinates, so the maximum-Y
 // edge of a flipped view is its lower edge on screen: the popover hangs below the rectangle,
-// above it when there is no room below, and is always moved into the content area of the
-// positioning window (where that is on screen), never over its menu bar. A change of the
-// content size resizes and places the popover at once.
+// above it when there is no room below, beside it when there is room neither below nor
+// above, and is always moved into the content area of the positioning window (where that is
+// on screen), never over its menu bar. It covers the rectangle only when it fits nowhere
+// beside it; its edges lie on whole points, the one facing the rectangle rounded away from
+// it. A change of the content size resizes and places the popover at once.
 //
 // Closing. Transient and semi-transient popovers close on a click elsewhere in the
 // positioning window (the click is consumed), on Escape, in either window, and when another

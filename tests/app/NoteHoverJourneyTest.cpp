@@ -17,7 +17,11 @@
 
 #include <QCursor>
 #include <QWidget>
+#include <cmath>
 #include <functional>
+#include <ostream>
+#include <string>
+#include <tuple>
 
 namespace corvex::test {
 
@@ -110,52 +114,107 @@ const Elsewhere kElsewhere[] = {
      }},
 };
 
-class NotePopoverJourney : public NoteHoverJourney, public ::testing::WithParamInterface<Desktop>
+// Where the note marks are: the mind map's planets or the overview's nodes.
+enum class Surface
+{
+    MindMap,
+    Overview,
+};
+
+// The surface a user rests on: how it is shown, its note hover now, and where its plain and
+// noted ideas are seen.
+struct Shown
+{
+    NoteHoverUtility* hover = nullptr;
+    std::optional<Point> plain;
+    std::optional<Point> mark;
+};
+
+Shown shownOn(Surface surface, SolarSystemViewController& screen)
+{
+    Shown shown;
+    if (surface == Surface::MindMap) {
+        shown.hover = screen.solarSystemView()->noteHoverUtility();
+        shown.plain = WhereOnScreen::planet(screen, QStringLiteral("Pack"));
+        shown.mark = WhereOnScreen::planetNoteMark(screen, QStringLiteral("Tickets"));
+    } else if (auto* graph = dynamic_cast<GraphScrollView*>(screen.graphView().get())) {
+        shown.hover = graph->noteHoverUtility();
+        shown.plain = WhereOnScreen::overviewNode(screen, QStringLiteral("Pack"));
+        shown.mark = WhereOnScreen::overviewNoteMark(screen, QStringLiteral("Tickets"));
+    }
+    return shown;
+}
+
+inline void PrintTo(Surface surface, std::ostream* out)
+{
+    *out << (surface == Surface::MindMap ? "mind map" : "overview");
+}
+
+using Place = std::tuple<Desktop, Surface>;
+
+class NotePopoverJourney : public NoteHoverJourney, public ::testing::WithParamInterface<Place>
 {};
+
+std::string placeName(const ::testing::TestParamInfo<Place>& info)
+{
+    return std::string(desktopName(std::get<0>(info.param))) +
+           (std::get<1>(info.param) == Surface::MindMap ? "MindMap" : "Overview");
+}
 
 } // namespace
 
 TEST_P(NotePopoverJourney, ShowsBesideTheRestingPointAndClosesWhenTheUserWorksElsewhere)
 {
-    ASSERT_TRUE(runOn(GetParam())) << "no window manager";
+    const auto [desktop, surface] = GetParam();
+    ASSERT_TRUE(runOn(desktop)) << "no window manager";
     auto screen = launchWithDocument(
         text(QStringLiteral("Trip"), {noted(QStringLiteral("Tickets"), QStringLiteral("Gate 4, seat 12")),
                                       text(QStringLiteral("Pack"))}));
     ASSERT_NE(screen, nullptr);
     MyWindow& map = windowOf(*screen);
+    if (surface == Surface::Overview) {
+        ASSERT_TRUE(showOverview(*screen)) << "no overview";
+    }
     ASSERT_TRUE(
         UserInput::chooseMenuBarItem(map, QStringLiteral("File"), QStringLiteral("New iCloud Window")).chose);
     ASSERT_TRUE(waitFor([] { return windows().size() == 2; }));
     MyWindow& other = *windows().back();
+    const QString place = QLatin1String(desktopName(desktop)) +
+                          (surface == Surface::MindMap ? QString() : QStringLiteral("-overview"));
     for (const Elsewhere& elsewhere : kElsewhere) {
         SCOPED_TRACE(elsewhere.what);
         ASSERT_TRUE(activate(map));
-        // The map's view of now (a screen shown over it may have had it made anew).
-        NoteHoverUtility* hover = screen->solarSystemView()->noteHoverUtility();
+        // The surface's view of now (a screen shown over it may have had it made anew).
+        const Shown shown = shownOn(surface, *screen);
+        NoteHoverUtility* hover = shown.hover;
         auto* popovers = dynamic_cast<PopoverNoteHoverUtility*>(hover);
         ASSERT_NE(popovers, nullptr);
-        // On another planet first, so that the rest starts afresh, once the map answers the
+        // On another idea first, so that the rest starts afresh, once the surface answers the
         // pointer again (a screen that was over it fades out first).
-        const Point pack = seen(WhereOnScreen::planet(*screen, QStringLiteral("Pack")));
+        const Point pack = seen(shown.plain);
         ASSERT_TRUE(waitFor([&] {
             UserInput::moveMouse(map, pack);
             return cursorShown(map) == Qt::PointingHandCursor;
-        })) << "the map does not answer the pointer";
+        })) << "the surface does not answer the pointer";
         ASSERT_TRUE(leaveTo(map, pack, hover));
-        const Point mark = seen(WhereOnScreen::planetNoteMark(*screen, QStringLiteral("Tickets")));
+        const Point mark = seen(shown.mark);
         const Rest rest = restOn(map, mark, hover);
         ASSERT_TRUE(rest.note.has_value()) << "no note popover after resting on the note mark";
         // Beside the 20 x 20 square around the resting point, above it where there is room,
         // never over it.
-        const Point onScreen = map.convertPointToScreen(mark);
+        // The pointer rests on a whole pixel.
+        const Point onScreen = map.convertPointToScreen(Point(std::round(mark.x), std::round(mark.y)));
         const Rect square(onScreen.x - 10, onScreen.y - 10, 20, 20);
-        const Rect shown = popovers->notePopover()->frame();
-        EXPECT_TRUE(shown.intersection(square).isEmpty())
-            << "the popover covers the resting point: popover " << shown.origin.x << ", " << shown.origin.y
-            << " " << shown.size.width << " x " << shown.size.height << ", point " << onScreen.x << ", "
-            << onScreen.y;
-        EXPECT_DOUBLE_EQ(shown.minY(), square.maxY()) << "the popover is not on the square's top edge";
-        screenshot(QStringLiteral("note-popover-") + QLatin1String(desktopName(GetParam())));
+        const Rect popover = popovers->notePopover()->frame();
+        EXPECT_TRUE(popover.intersection(square).isEmpty())
+            << "the popover covers the resting point: popover " << popover.origin.x << ", "
+            << popover.origin.y << " " << popover.size.width << " x " << popover.size.height << ", point "
+            << onScreen.x << ", " << onScreen.y;
+        // On its top edge, at the next whole point where the edge falls between two.
+        EXPECT_TRUE(popover.minY() >= square.maxY() && popover.minY() < square.maxY() + 1)
+            << "the popover is not on the square's top edge: " << popover.minY() << ", edge "
+            << square.maxY();
+        screenshot(QStringLiteral("note-popover-") + place);
 
         ASSERT_TRUE(elsewhere.act(map, other, *screen));
         EXPECT_TRUE(waitFor([&] { return !noteShown(hover).has_value(); }, 3.0))
@@ -164,7 +223,10 @@ TEST_P(NotePopoverJourney, ShowsBesideTheRestingPointAndClosesWhenTheUserWorksEl
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Desktops, NotePopoverJourney, kEachDesktop, desktopTestName);
+INSTANTIATE_TEST_SUITE_P(Places, NotePopoverJourney,
+                         ::testing::Combine(kEachDesktop,
+                                            ::testing::Values(Surface::MindMap, Surface::Overview)),
+                         placeName);
 
 TEST_F(NoteHoverJourney, PlanetNoteMarkShowsItsNoteAfterARestAndTheCursorTellsWhatIsUnderIt)
 {

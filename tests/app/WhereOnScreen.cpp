@@ -110,6 +110,14 @@ std::optional<Point> WhereOnScreen::planet(const SolarSystemViewController& scre
     return screen.solarSystemView()->convertPointToView(middleOf(layer->frame()), nullptr);
 }
 
+std::optional<Rect> WhereOnScreen::planetArea(const SolarSystemViewController& screen, const QString& text)
+{
+    const std::shared_ptr<PlanetLayer> layer = planetLayer(screen, text);
+    if (!layer)
+        return std::nullopt;
+    return screen.solarSystemView()->convertRectToView(layer->frame(), nullptr);
+}
+
 std::optional<Point> WhereOnScreen::planetNoteMark(const SolarSystemViewController& screen,
                                                    const QString& text)
 {

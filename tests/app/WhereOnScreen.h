@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/gfx/Point.h"
+#include "platform/gfx/Rect.h"
 
 #include <QString>
 #include <optional>
@@ -31,6 +32,8 @@ public:
     // ---- The mind map ----
     // The planet of the child with this text.
     static std::optional<Point> planet(const SolarSystemViewController& screen, const QString& text);
+    // The square the planet of the child with this text is drawn in.
+    static std::optional<Rect> planetArea(const SolarSystemViewController& screen, const QString& text);
     // The middle of a planet's note mark, where it is drawn.
     static std::optional<Point> planetNoteMark(const SolarSystemViewController& screen, const QString& text);
     static std::optional<Point> centre(const SolarSystemViewController& screen);

@@ -69,6 +69,31 @@ TEST(Popover, HangsBelowTheAnchorAboveWithoutRoomAndStaysOnScreen)
     EXPECT_EQ(tall.origin.y, 0.0);
 }
 
+TEST(Popover, BesideTheAnchorWhenNeitherBelowNorAboveHasRoomAndNeverOverItOnAFraction)
+{
+    const Rect area(0, 0, 1000, 500);
+    const Size grown(320, 381);
+    struct Row
+    {
+        const char* what;
+        Rect anchor;
+        Popover::Edge edge;
+        Rect expected;
+    };
+    const Row rows[] = {
+        {"room on the right", Rect(400, 200, 70, 70), Popover::Edge::MaxY, Rect(470, 45, 320, 381)},
+        {"room on the left only", Rect(800, 200, 70, 70), Popover::Edge::MaxY, Rect(480, 45, 320, 381)},
+        // Whole points, the edge facing the anchor moved away from it.
+        {"above a fraction", Rect(400.4, 50.4, 20, 20), Popover::Edge::MinY, Rect(250, 71, 320, 381)},
+        {"below a fraction", Rect(400.4, 450.6, 20, 20), Popover::Edge::MaxY, Rect(250, 69, 320, 381)},
+    };
+    for (const Row& row : rows) {
+        const Rect placed = Popover::placedFrame(grown, row.anchor, row.edge, area);
+        EXPECT_EQ(placed, row.expected) << row.what << ": " << toString(placed).toStdString();
+        EXPECT_TRUE(placed.intersection(row.anchor).isEmpty()) << row.what;
+    }
+}
+
 TEST(Popover, StaysInsideTheContentAreaOfItsWindow)
 {
     // Grown to a height that fits neither below nor above its anchor inside the window: moved

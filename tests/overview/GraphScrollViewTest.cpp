@@ -13,6 +13,7 @@
 #include "toolkit/Animator.h"
 
 #include <cmath>
+#include <functional>
 
 namespace corvex {
 namespace {
@@ -294,6 +295,32 @@ TEST(GraphScrollView, CursorAndNoteHover)
     EXPECT_EQ(Cursor::currentCursor(), Cursor::pointingHandCursor());
     rig.view->mouseMoved(Event::mouseMoved(rig.windowPointOfContent(Point(1, 1))));
     EXPECT_EQ(Cursor::currentCursor(), Cursor::openHandCursor());
+}
+
+TEST(GraphScrollView, ANoteMayShowOnlyWhileTheUserWorksOnTheOverview)
+{
+    // Each way of working elsewhere, from the pointer over the overview of the key window.
+    const std::shared_ptr<Window> other = Window::create(Size(100, 100));
+    const std::pair<const char*, std::function<void(ScrollViewRig&)>> elsewhere[] = {
+        {"the pointer left the window", [](ScrollViewRig& rig) { rig.window->mouseExitedWindow(); }},
+        {"another window became key", [&other](ScrollViewRig&) { other->makeKeyWindow(); }},
+        {"another screen lies over the overview",
+         [](ScrollViewRig& rig) { rig.container->addSubview(BaseView::create(Rect(0, 0, 10, 10))); }},
+    };
+    for (const auto& [what, act] : elsewhere) {
+        ScrollViewRig rig;
+        rig.show(colouredTree(QStringLiteral("root"), 3, 2));
+        rig.window->sendEvent(Event::mouseMoved(rig.windowPoint(Point(5, 5))));
+        EXPECT_TRUE(rig.view->isNoteHoverDisplayAllowed()) << what;
+        act(rig);
+        EXPECT_FALSE(rig.view->isNoteHoverDisplayAllowed()) << what;
+    }
+    // The pointer over a covered overview reports nothing to the hover.
+    ScrollViewRig rig;
+    rig.show(colouredTree(QStringLiteral("root"), 3, 2));
+    rig.container->addSubview(BaseView::create(Rect(0, 0, 10, 10)));
+    rig.window->sendEvent(Event::mouseMoved(rig.windowPoint(Point(50, 50))));
+    EXPECT_TRUE(rig.hovers.empty());
 }
 
 } // namespace

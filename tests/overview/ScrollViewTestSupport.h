@@ -1,8 +1,9 @@
 #pragma once
 
-// The scroll view's test rig: a 1600 x 1000 window on virtual time holding one overview,
+// The scroll view's test rig: a 1600 x 1000 document window on virtual time holding one overview,
 // a recording delegate and note hover double, and helpers that wait for the tiles.
 
+#include "mindmap/DocumentWindowServices.h"
 #include "mindmap/NoteHoverUtility.h"
 #include "overview/GraphScrollView.h"
 #include "overview/GraphTileFactory.h"
@@ -48,6 +49,15 @@ private:
     std::vector<HoverRecord>* mRecords;
 };
 
+// A document window: a Window that offers a container view.
+class OverviewDocumentWindow : public Window, public DocumentWindowServices
+{
+public:
+    explicit OverviewDocumentWindow(Size size) : Window(size) {}
+    std::shared_ptr<View> containerView() const override { return container; }
+    std::shared_ptr<View> container;
+};
+
 class ScrollViewRig
 {
 public:
@@ -56,9 +66,11 @@ public:
         NoteHoverUtility::setFactory([this](std::weak_ptr<NoteHoverUtilityDelegate>) {
             return std::make_unique<RecordingNoteHover>(&hovers);
         });
-        window = std::make_shared<Window>(size);
+        auto document = std::make_shared<OverviewDocumentWindow>(size);
+        window = document;
         container = BaseView::create(Rect(Point(), size));
         window->setContentView(container);
+        document->container = container;
         window->makeKeyAndOrderFront();
         view = GraphScrollView::create();
         container->addSubview(view);

@@ -1,0 +1,132 @@
+// The idea editor's popover as a user works in it, on the bare X server and under a window
+// manager: it points from the edited planet, also once it grows for the note; it stays while
+// the user types into it; and when the user turns to another window of Corvex it goes, with
+// what was typed taken into the idea.
+
+#include "editor/EditIdeaViewController.h"
+#include "editor/IdeaTextEditTabView.h"
+#include "mindmap/SolarSystemViewController.h"
+#include "model/Idea.h"
+#include "platform/ui/Popover.h"
+#include "shell/MyWindow.h"
+#include "tests/app/JourneyTrees.h"
+#include "tests/app/MindMapJourney.h"
+#include "tests/app/UserInput.h"
+#include "tests/app/WhereOnScreen.h"
+#include "toolkit/EditableTextView.h"
+
+#include <QWidget>
+#include <cmath>
+#include <sstream>
+#include <string>
+
+namespace corvex::test {
+
+namespace {
+
+class IdeaEditorJourney : public MindMapJourney, public ::testing::WithParamInterface<Desktop>
+{
+protected:
+    // The child of the shown tree with this text; null when there is none.
+    static IdeaPtr child(SolarSystemViewController& screen, const QString& text)
+    {
+        const IdeaPtr root = screen.rootIdea();
+        for (const IdeaPtr& idea : root ? root->ideas() : std::vector<IdeaPtr>{}) {
+            if (idea->text() == text)
+                return idea;
+        }
+        return nullptr;
+    }
+
+    // Empty when the popover, where the user sees it, points from the planet's square: it
+    // touches one of the square's edges (to the next whole point), lies along that edge, and
+    // covers none of the square; else what is wrong.
+    static std::string pointsFrom(const Popover& popover, const Rect& planet)
+    {
+        const Rect shown = popover.frame();
+        const auto near = [](double a, double b) { return std::abs(a - b) < 1; };
+        const bool alongX = shown.minX() < planet.maxX() && shown.maxX() > planet.minX();
+        const bool alongY = shown.minY() < planet.maxY() && shown.maxY() > planet.minY();
+        const bool touches =
+            (alongX && (near(shown.maxY(), planet.minY()) || near(shown.minY(), planet.maxY()))) ||
+            (alongY && (near(shown.maxX(), planet.minX()) || near(shown.minX(), planet.maxX())));
+        std::ostringstream wrong;
+        if (!touches)
+            wrong << "not beside the planet; ";
+        if (!shown.intersection(planet).isEmpty())
+            wrong << "over the planet; ";
+        if (!popover.window() || !popover.window()->hostWidget()->isVisible())
+            wrong << "not on the screen; ";
+        if (!wrong.str().empty()) {
+            wrong << "popover " << shown.origin.x << ", " << shown.origin.y << " " << shown.size.width
+                  << " x " << shown.size.height << ", planet " << planet.origin.x << ", " << planet.origin.y
+                  << " " << planet.size.width << " x " << planet.size.height;
+        }
+        return wrong.str();
+    }
+};
+
+} // namespace
+
+TEST_P(IdeaEditorJourney, PointsFromThePlanetStaysWhileTypedIntoAndKeepsWhatWasTypedWhenTheUserTurnsAway)
+{
+    ASSERT_TRUE(runOn(GetParam())) << "no window manager";
+    auto trip = launchWithDocument(
+        text(QStringLiteral("Trip"), {text(QStringLiteral("Pack")), text(QStringLiteral("Maps"))}));
+    ASSERT_NE(trip, nullptr);
+    MyWindow& map = windowOf(*trip);
+    // A second window of Corvex to turn to.
+    ASSERT_TRUE(
+        UserInput::chooseMenuBarItem(map, QStringLiteral("File"), QStringLiteral("New iCloud Window")).chose);
+    ASSERT_TRUE(waitFor([] { return windows().size() == 2; }));
+    MyWindow& other = *windows().back();
+    ASSERT_TRUE(activate(map));
+
+    const Rect planet = map.convertRectToScreen(*WhereOnScreen::planetArea(*trip, QStringLiteral("Pack")));
+    ASSERT_TRUE(UserInput::rightClick(map, seen(WhereOnScreen::planet(*trip, QStringLiteral("Pack"))),
+                                      QStringLiteral("Edit"))
+                    .chose);
+    ASSERT_TRUE(popoverShows()) << "Edit opened no editor";
+    auto editor = std::dynamic_pointer_cast<EditIdeaViewController>(trip->ideaEditor());
+    ASSERT_NE(editor, nullptr);
+    const std::shared_ptr<Popover> popover = editor->popover();
+    ASSERT_TRUE(waitFor([&] {
+        return editor->textTabView() && editor->currentTabView() == editor->textTabView() &&
+               pointsFrom(*popover, planet).empty();
+    })) << "the editor does not point from the planet: "
+        << pointsFrom(*popover, planet);
+    Window* keys = popover->window();
+    ASSERT_TRUE(waitFor([&] { return keys->isKeyWindow(); })) << "the editor did not take the keyboard";
+
+    // The user renames the idea and writes a note: the editor stays while typed into, and
+    // still points from the planet once it has grown for the note.
+    UserInput::pressKey(*keys, Qt::Key_A, Qt::ControlModifier);
+    UserInput::typeText(*keys, QStringLiteral("Pack list"));
+    UserInput::pressKey(*keys, Qt::Key_Tab);
+    ASSERT_TRUE(waitFor([&] {
+        const auto& note = editor->textTabView()->noteView();
+        return note && keys->firstResponder() == note.get();
+    })) << "Tab did not open the note";
+    UserInput::typeText(*keys, QStringLiteral("Passport"));
+    EXPECT_TRUE(popover->isShown() && keys->isKeyWindow()) << "the editor went while typed into";
+    EXPECT_TRUE(waitFor([&] { return pointsFrom(*popover, planet).empty(); }))
+        << "grown for the note, the editor no longer points from the planet: "
+        << pointsFrom(*popover, planet);
+    screenshot(QStringLiteral("idea-editor-") + QLatin1String(desktopName(GetParam())));
+
+    ASSERT_TRUE(activate(other));
+    EXPECT_TRUE(waitFor([&] {
+        return !popover->isShown() && otherTopLevels().empty() && !trip->ideaEditor();
+    })) << "the editor stayed when the user turned to another window";
+    EXPECT_TRUE(other.isKeyWindow()) << "the keys did not stay with the window the user turned to";
+    IdeaPtr renamed;
+    EXPECT_TRUE(waitFor([&] { return (renamed = child(*trip, QStringLiteral("Pack list"))) != nullptr; }))
+        << "the new name was lost";
+    if (renamed) {
+        EXPECT_EQ(renamed->note(), QStringLiteral("Passport")) << "the note was lost";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Desktops, IdeaEditorJourney, kEachDesktop, desktopTestName);
+
+} // namespace corvex::test
