@@ -54,6 +54,11 @@ TEST_P(CascadeJourney, NewWindowsStepAwayFromTheLastWindowWorkedIn)
                 .chose);
         std::shared_ptr<MyWindow> opened = nextWindow(std::size_t(i) + 1);
         ASSERT_NE(opened, nullptr) << "no new window";
+        // As the user sees it: the new window comes up as the one worked in. Under a window
+        // manager its focus arrives a moment after the map, and a click elsewhere before that
+        // would be taken back.
+        ASSERT_TRUE(waitFor([&] { return opened->hostWidget()->isActiveWindow() && opened->isKeyWindow(); }))
+            << "the new window did not become the active one";
         EXPECT_TRUE(waitFor([&] { return placeOf(*opened) == from + QPoint(step, step); }))
             << "New iCloud Window " << i + 1 << " opened at (" << placeOf(*opened).x() << ", "
             << placeOf(*opened).y() << "), the window it came from at (" << from.x() << ", " << from.y()
