@@ -21,6 +21,7 @@
 #include "platform/ui/UrlOpener.h"
 #include "shell/AboutWindow.h"
 #include "shell/AdvancedPreferencesViewController.h"
+#include "shell/DropboxNoticeBoard.h"
 #include "shell/GeneralPreferencesViewController.h"
 #include "shell/MainWindowController.h"
 #include "shell/MenuHelper.h"
@@ -100,6 +101,14 @@ MyResultPtr couldNotRestoreResult()
 AppDelegate::AppDelegate(Private) : mRecentMenu(std::make_unique<RecentDocumentsMenu>(MaxRecentFiles))
 {
     mMainMenu = MenuHelper::createMainMenu(mRecentMenu->menu());
+    mDropboxNotices = std::make_unique<DropboxNoticeBoard>([this]() -> Window* {
+        for (const auto& controller : mWindowControllers) {
+            MyWindow* window = controller->myWindow().get();
+            if (window && window->isVisible() && window->cloudLocation() == IdeaDocument::DropboxLocation)
+                return window;
+        }
+        return nullptr;
+    });
 }
 
 AppDelegate::~AppDelegate()

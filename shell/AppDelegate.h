@@ -15,6 +15,7 @@
 
 namespace corvex {
 
+class DropboxNoticeBoard;
 class Idea;
 class IdeaDocument;
 class MainWindowController;
@@ -133,6 +134,9 @@ public:
     // and kept.
     PreferencesWindowController& preferencesWindowController();
 
+    // What the Dropbox location tells the user, as alerts on its windows.
+    DropboxNoticeBoard& dropboxNotices() { return *mDropboxNotices; }
+
 private:
     void runStateUpdatePass();
     QString runningVersion() const;
@@ -159,6 +163,7 @@ private:
     Scheduler::TaskId mStateUpdateTask = 0;
     bool mStateCycleArmed = false;
     std::unique_ptr<PreferencesWindowController> mPreferencesWindowController;
+    std::unique_ptr<DropboxNoticeBoard> mDropboxNotices;
 };
 
 } // namespace corvex

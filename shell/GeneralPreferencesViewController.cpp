@@ -6,10 +6,12 @@
 #include "platform/core/UserDefaults.h"
 #include "platform/gfx/PlatformImage.h"
 #include "platform/ui/UrlOpener.h"
+#include "platform/ui/Window.h"
 #include "resources/ArtworkResources.h"
 #include "storage/IdeaDocument.h"
 #include "storage/PersistenceController.h"
 #include "storage/PersistenceStateFactory.h"
+#include "toolkit/CustomAlertView.h"
 
 #include <QGridLayout>
 #include <QLabel>
@@ -201,6 +203,18 @@ void GeneralPreferencesViewController::iCloudButtonPressed()
     refresh();
 }
 
+void GeneralPreferencesViewController::showSignInAddress(const QUrl& url)
+{
+    Log::error(QStringLiteral("The Dropbox sign-in page could not be opened"));
+    auto alert = CustomAlertView::create(
+        SignInWithoutBrowserTitle,
+        QStringLiteral("Corvex could not start a web browser to sign in to Dropbox. Open this address in a "
+                       "browser by hand; once you have signed in, Dropbox hands you back to Corvex:\n\n%1")
+            .arg(url.toString(QUrl::FullyEncoded)));
+    alert->addButton(Globals::normalLocalizedStringForKey(QStringLiteral("Choice.Close"), QString()), 1, {});
+    alert->showFromWindow(Window::keyWindow());
+}
+
 void GeneralPreferencesViewController::dropboxButtonPressed()
 {
     if (!mDropboxConnectButton)
@@ -214,9 +228,10 @@ void GeneralPreferencesViewController::dropboxButtonPressed()
             Globals::optForDropbox(true);
         } else {
             // The redirect comes back through the application (URL event), which opts in.
+            // Without a browser (none installed, or one that will not run as root) the user
+            // gets the address to open by hand.
             service->authorizeFromControllerDesktop([](const QUrl& url) {
-                if (!UrlOpener::current()->open(url))
-                    Log::error(QStringLiteral("The Dropbox sign-in page could not be opened"));
+                UrlOpener::current()->openWatchingStart(url, [url] { showSignInAddress(url); });
             });
         }
     } else if (mDropboxConnectButton->text() != ConnectTitle && opted) {

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QUrl>
 #include <memory>
 
 namespace corvex {
@@ -14,7 +15,8 @@ namespace corvex {
 // The General pane: opting in to and out of the iCloud (2) and Dropbox (3) locations, each
 // with a button that says what a press does ("Connect", "Deactivate") and shows the
 // location's status image ("cloud", "sync", "error"), and a footer text. Dropbox goes
-// through the registered DropboxSignInService. It follows the choices and statuses while it
+// through the registered DropboxSignInService; when no browser comes up for its sign-in page,
+// an alert gives the page's address. It follows the choices and statuses while it
 // exists: on "PersistenceStateChangeNotification", on every change of the user defaults, and
 // when its view is made. Main thread only.
 class GeneralPreferencesViewController final : public PreferencesViewController
@@ -23,6 +25,9 @@ public:
     static inline const QString Identifier = QStringLiteral("GeneralPreferences");
     static inline const QString ConnectTitle = QStringLiteral("Connect");
     static inline const QString DeactivateTitle = QStringLiteral("Deactivate");
+    // The alert's title when no browser came up for the Dropbox sign-in.
+    static inline const QString SignInWithoutBrowserTitle =
+        QStringLiteral("No browser for the Dropbox sign-in");
     // The dynamic property of a button naming the image it shows (empty: none).
     static constexpr const char* ImageNameProperty = "corvexImageName";
 
@@ -52,6 +57,8 @@ public:
 
 private:
     void refresh();
+    // One alert per sign-in whose browser did not come up, with the address to open by hand.
+    static void showSignInAddress(const QUrl& url);
     // "Connect" and the workspace text, or "Deactivate" with the status image and the text
     // the status calls for.
     void showChoice(QPushButton* button, QLabel* footer, unsigned location, bool opted,

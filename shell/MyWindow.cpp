@@ -7,7 +7,9 @@
 #include "platform/ui/EmbeddedWidgetView.h"
 #include "platform/ui/Layer.h"
 #include "platform/ui/TypeName.h"
+#include "shell/AppDelegate.h"
 #include "shell/ContainerView.h"
+#include "shell/DropboxNoticeBoard.h"
 #include "shell/MenuHelper.h"
 #include "storage/IdeaDocument.h"
 #include "storage/PersistenceController.h"
@@ -192,6 +194,11 @@ void MyWindow::setCloudIconStateForLocation(unsigned location)
     if (location == IdeaDocument::ICloudLocation || location == IdeaDocument::DropboxLocation)
         name = cloudIconForStatus(PersistenceController::singleton().statusForLocation(location));
     setIconImageName(name);
+    mCloudLocation = location;
+    // A notice of the location that waits for a window of it can show now.
+    const auto app = AppDelegate::shared();
+    if (location == IdeaDocument::DropboxLocation && app)
+        app->dropboxNotices().dropboxWindowShown();
 }
 
 void MyWindow::showShortNotificationToUser(const QString& text)

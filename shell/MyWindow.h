@@ -71,6 +71,8 @@ public:
     // The named image the cloud status shows ("cloud", "sync", "error"; empty for none): the
     // window's icon, as the title bar has no document button here.
     QString cloudIconName() const { return iconImageName(); }
+    // The location the screen last set the cloud icon for (0 until then).
+    unsigned cloudLocation() const { return mCloudLocation; }
 
     void addListener(const std::shared_ptr<MyWindowEventListener>& listener);
     void removeListener(const MyWindowEventListener* listener);
@@ -112,6 +114,7 @@ private:
     std::shared_ptr<BaseViewController> mCurrentController;
     std::vector<std::weak_ptr<MyWindowEventListener>> mListeners;
     QUrl mDocURL;
+    unsigned mCloudLocation = 0;
     std::function<void()> mWillClose;
     std::function<void()> mBecameMain;
 };

@@ -608,7 +608,8 @@ void Workspace::forgetSearchEntry(const QString& docIdentifier)
 
 // ---- Back-end events
 
-std::optional<WorkspaceStatus> Workspace::workspaceStatusForCode(PersistenceStateStatus status)
+std::optional<WorkspaceStatus> Workspace::workspaceStatusForCode(PersistenceStateStatus status,
+                                                                 StorageLocation location)
 {
     switch (status) {
     case PersistenceStateStatusInitial:
@@ -616,7 +617,8 @@ std::optional<WorkspaceStatus> Workspace::workspaceStatusForCode(PersistenceStat
     case PersistenceStateStatusError:
         return WorkspaceStatus::Error;
     case PersistenceStateStatusNoAccount:
-        return WorkspaceStatus::Unavailable;
+        return location == IdeaDocument::DropboxLocation ? WorkspaceStatus::Error
+                                                         : WorkspaceStatus::Unavailable;
     case PersistenceStateStatusDataReceived:
         return WorkspaceStatus::InSync;
     case PersistenceStateStatusSyncing:
@@ -632,7 +634,7 @@ void Workspace::statusChange(PersistenceStateStatus status, PersistenceState* st
 {
     if (!isCurrent(state))
         return;
-    const std::optional<WorkspaceStatus> mapped = workspaceStatusForCode(status);
+    const std::optional<WorkspaceStatus> mapped = workspaceStatusForCode(status, mLocation);
     if (!mapped)
         return;
     const auto keepAlive = shared_from_this();

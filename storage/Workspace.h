@@ -231,7 +231,10 @@ public:
     void detectedDocumentConflict(const QString& docIdentifier, PersistenceState* state) override;
 
     // The WorkspaceStatus of a back end's code; nothing for codes above 5.
-    static std::optional<WorkspaceStatus> workspaceStatusForCode(PersistenceStateStatus status);
+    // A refused token of the Dropbox location is an error the user must act on (connect
+    // again), not a location without an account: the code means Error there.
+    static std::optional<WorkspaceStatus> workspaceStatusForCode(PersistenceStateStatus status,
+                                                                 StorageLocation location);
 
 private:
     struct Private

@@ -3,6 +3,7 @@
 #include "cloud/dropbox/DropboxContentHash.h"
 #include "cloud/dropbox/DropboxFileNames.h"
 #include "cloud/dropbox/DropboxFolderManagerTask.h"
+#include "cloud/dropbox/DropboxSyncNotices.h"
 #include "model/Globals.h"
 #include "model/IdeaDocumentDataObject.h"
 #include "platform/core/AsyncFutureRunnable.h"
@@ -168,6 +169,7 @@ void DropboxFolderManager::observeInvalidAccessToken()
         return;
     mAuthStopped = true;
     sendStatus(PersistenceStateStatusNoAccount);
+    DropboxSyncNotices::postAccessLost(this);
 }
 
 void DropboxFolderManager::observeSignedIn()
@@ -616,14 +618,29 @@ void DropboxFolderManager::notifySummaryOfDownload(const QString& identifier, co
                  });
 }
 
-void DropboxFolderManager::noteDamagedDownload(const QString& remotePath)
+bool DropboxFolderManager::noteDamagedDownload(const QString& remotePath)
 {
     if (mDamagedDownloads.contains(remotePath))
-        return;
+        return false;
     mDamagedDownloads.insert(remotePath);
     Log::warning(QStringLiteral("Dropbox: the download of %1 does not match its content hash; it is "
                                 "tried again as the back-off allows")
                      .arg(AttachmentNames::printable(remotePath)));
+    return true;
+}
+
+void DropboxFolderManager::tellDocumentNotSynced(const QString& identifier, bool folderAtPath,
+                                                 const QString& copyDocument, const QVFileInfo::Ref& copy)
+{
+    DropboxSyncNotices::DocumentNotSynced notice;
+    notice.reason = folderAtPath ? DropboxSyncNotices::DocumentNotSynced::Reason::FolderAtPath
+                                 : DropboxSyncNotices::DocumentNotSynced::Reason::DamagedContent;
+    notice.document = identifier;
+    notice.remotePath = DropboxFileNames::dropboxPathFromFileURL(identifier);
+    notice.copyDocument = copyDocument;
+    if (QVFileInfo::hasFile(copy))
+        notice.copyFile = localManagedFile(*copy->name());
+    DropboxSyncNotices::postDocumentNotSynced(this, notice);
 }
 
 // ---- Files

@@ -259,7 +259,12 @@ private:
     void notifySummaryOfDownload(const QString& identifier, const QVFileInfo::Ref& info,
                                  std::function<void(const IdeaProxyPtr&)> then = {});
     // A download that did not match its content hash: said once per path.
-    void noteDamagedDownload(const QString& remotePath);
+    // True the first time a path is noted, until a whole download of it clears the note.
+    bool noteDamagedDownload(const QString& remotePath);
+    // DropboxSyncNotices' notice of a document that cannot be synced, its copy kept as
+    // `copyDocument` in the local file of `copy` (if any).
+    void tellDocumentNotSynced(const QString& identifier, bool folderAtPath, const QString& copyDocument,
+                               const QVFileInfo::Ref& copy);
 
     // A folder at a document's path (DropboxFolderManagerFolders.cpp).
     // The document's local edit moves away under a conflict copy's name; without one, the

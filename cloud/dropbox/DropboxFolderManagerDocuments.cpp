@@ -183,9 +183,13 @@ void DropboxFolderManager::handleDownloadAnswer(const QString& identifier, const
     // A folder at the path is an answer too: the path is not asked about again.
     answered(downloadStep(identifier), response.result == DropboxResult::NotFound || response.folderAtPath ||
                                            (response.result == DropboxResult::Done && response.rev));
-    if (response.damaged)
-        noteDamagedDownload(DropboxFileNames::dropboxPathFromFileURL(identifier));
     const DocumentInfo::Ref old = record(identifier);
+    const QString remotePath = DropboxFileNames::dropboxPathFromFileURL(identifier);
+    if (response.damaged && noteDamagedDownload(remotePath))
+        tellDocumentNotSynced(identifier, false, identifier,
+                              old ? QVFileInfo::firstNonNull(old->output(), old->current()) : nullptr);
+    else if (response.result == DropboxResult::Done && response.rev)
+        mDamagedDownloads.remove(remotePath);
     if (response.result == DropboxResult::Done && response.rev) {
         const QVFileInfo::Ref input = QVFileInfo::make(localName, response.rev);
         setRecord(identifier, old ? resolveLoadAndNotifyState(identifier, old->withInput(input))

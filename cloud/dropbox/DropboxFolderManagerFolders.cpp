@@ -25,6 +25,9 @@ void DropboxFolderManager::folderTookThePlaceOf(QString identifier, DocumentInfo
         Log::warning(
             QStringLiteral("Dropbox: a folder stands at %1; the document is kept here as it was")
                 .arg(AttachmentNames::printable(DropboxFileNames::dropboxPathFromFileURL(identifier))));
+        // (A document the user deleted here has nothing left to tell about.)
+        if (!QVFileInfo::isDeleted(old->output()))
+            tellDocumentNotSynced(identifier, true, identifier, old->current());
     }
     // A deletion waiting there has nothing left to delete.
     setRecord(identifier, QVFileInfo::isDeleted(old->output())
@@ -44,6 +47,7 @@ void DropboxFolderManager::moveOffFolder(QString identifier, DocumentInfo::Ref o
     Log::warning(QStringLiteral("Dropbox: a folder stands at %1; the document's local edit moves to %2")
                      .arg(AttachmentNames::printable(DropboxFileNames::dropboxPathFromFileURL(identifier)),
                           AttachmentNames::printable(DropboxFileNames::dropboxPathFromFileURL(moved))));
+    tellDocumentNotSynced(identifier, true, moved, edit);
     if (auto owner = delegate())
         owner->ideaDocumentDeleted(identifier, this);
     const auto weak = weakSelf();

@@ -7,6 +7,7 @@
 
 #include "tests/cloud/DropboxMachineSupport.h"
 
+#include "cloud/dropbox/DropboxSyncNotices.h"
 #include "model/JSONDecoder.h"
 #include "storage/IndexJSONDocument.h"
 #include "tests/support/LogCapture.h"
@@ -64,6 +65,61 @@ struct HeldIndex
     QString rev;
     double fault = 0;
 };
+
+// What the modes told the user about (DropboxSyncNotices), with the mode that told it.
+class NoticesHeard
+{
+public:
+    using DocumentNotSynced = DropboxSyncNotices::DocumentNotSynced;
+
+    NoticesHeard()
+    {
+        NotificationCenter& center = NotificationCenter::defaultCenter();
+        mTokens = {center.addObserver(DropboxSyncNotices::AccessLostNotification, nullptr,
+                                      [this](const NotificationCenter::Notification& note) {
+                                          accessLost.push_back(note.sender);
+                                      }),
+                   center.addObserver(
+                       DropboxSyncNotices::DocumentNotSyncedNotification, nullptr,
+                       [this](const NotificationCenter::Notification& note) {
+                           documents.push_back({note.sender, *DropboxSyncNotices::documentNotSynced(note)});
+                       })};
+    }
+    NoticesHeard(const NoticesHeard&) = delete;
+    NoticesHeard& operator=(const NoticesHeard&) = delete;
+    ~NoticesHeard()
+    {
+        for (const auto token : mTokens)
+            NotificationCenter::defaultCenter().removeObserver(token);
+    }
+
+    int accessLostBy(const DropboxMachine& machine) const
+    {
+        return int(std::count(accessLost.begin(), accessLost.end(), machine.mode.get()));
+    }
+    // The document notices the machine's mode gave about the document.
+    std::vector<DocumentNotSynced> about(const DropboxMachine& machine, const QString& document) const
+    {
+        std::vector<DocumentNotSynced> found;
+        for (const auto& [sender, notice] : documents)
+            if (sender == machine.mode.get() && notice.document == document)
+                found.push_back(notice);
+        return found;
+    }
+
+    std::vector<const void*> accessLost;
+    std::vector<std::pair<const void*, DocumentNotSynced>> documents;
+
+private:
+    std::vector<NotificationCenter::ObserverToken> mTokens;
+};
+
+// The root text of a local copy a notice names.
+QString copyText(const QString& file)
+{
+    QFile copy(file);
+    return copy.open(QIODevice::ReadOnly) ? rootTextOf(copy.readAll()) : QString();
+}
 
 } // namespace
 
@@ -207,6 +263,7 @@ TEST_F(DropboxLocationFailuresTest, AFolderAtADocumentsPathHoldsBackOnlyThatDocu
     const QByteArray path = blocked.mid(8).toUtf8();
     ASSERT_TRUE(emulator.remove(blocked.mid(8)));
     emulator.makeFolder(blocked.mid(8));
+    const NoticesHeard heard;
     const double fault = now();
     const qsizetype eventsB = b->delegate.events.size();
     pass(90.0);
@@ -235,6 +292,26 @@ TEST_F(DropboxLocationFailuresTest, AFolderAtADocumentsPathHoldsBackOnlyThatDocu
     // The refusals are that document's, not the connection's: no error status came and went
     // on the machine that stayed online.
     EXPECT_FALSE(b->delegate.events.mid(eventsB).contains(QStringLiteral("status 2")));
+    // Each machine told once in ten minutes which document stays unsynced and where its copy is.
+    for (DropboxMachine* machine : {a.get(), b.get()}) {
+        const auto told = heard.about(*machine, blocked);
+        ASSERT_EQ(told.size(), 1u) << machine->root.toStdString();
+        EXPECT_EQ(told.front().reason, NoticesHeard::DocumentNotSynced::Reason::FolderAtPath);
+        EXPECT_EQ(told.front().remotePath, blocked.mid(8));
+        EXPECT_EQ(told.front().copyDocument, blocked);
+        EXPECT_EQ(copyText(told.front().copyFile), QStringLiteral("blocked")) << machine->root.toStdString();
+    }
+
+    // The cause changes: a file again where the folder was, then a folder once more. Told again.
+    ASSERT_TRUE(emulator.remove(blocked.mid(8)));
+    emulator.putFile(blocked.mid(8), emulator.file(theirs.mid(8))->content);
+    ASSERT_TRUE(converge());
+    EXPECT_EQ(heard.about(*a, blocked).size(), 1u) << "a file there is no news";
+    ASSERT_TRUE(emulator.remove(blocked.mid(8)));
+    emulator.makeFolder(blocked.mid(8));
+    pass(90.0);
+    for (DropboxMachine* machine : {a.get(), b.get()})
+        EXPECT_EQ(heard.about(*machine, blocked).size(), 2u) << machine->root.toStdString();
 }
 
 // Every connection dropped for ten minutes, the network itself still there: a save made
@@ -337,7 +414,8 @@ TEST_F(DropboxLocationFailuresTest, ARevokedTokenStopsRequestsUntilANewSignIn)
     b->start();
     const QString id = a->create(QStringLiteral("shared"));
     ASSERT_TRUE(converge());
-    const int noAccountBefore = int(a->delegate.events.count(QStringLiteral("status 0")));
+    const int errorsBefore = int(a->delegate.events.count(QStringLiteral("status 2")));
+    const NoticesHeard heard;
     emulator.revokeRefreshToken(QStringLiteral("refreshA"));
     emulator.expireAccessToken(QStringLiteral("tokenA"));
     ASSERT_TRUE(pumpDropbox([&] { return a->mode->isStoppedForAuthorization(); }, 30.0));
@@ -360,8 +438,11 @@ TEST_F(DropboxLocationFailuresTest, ARevokedTokenStopsRequestsUntilANewSignIn)
     pass(HeldSeconds);
     const std::vector<Request> all = emulator.requests();
     EXPECT_EQ(std::count_if(all.begin() + std::ptrdiff_t(refused) + 1, all.end(), fromA), 0);
-    EXPECT_EQ(a->delegate.events.count(QStringLiteral("status 0")) - noAccountBefore, 1);
+    // The location shows an error, and the user was told once, by A alone.
+    EXPECT_EQ(a->delegate.events.count(QStringLiteral("status 2")) - errorsBefore, 1);
     EXPECT_EQ(a->mode->lastCommunicatedStatus(), PersistenceStateStatusNoAccount);
+    EXPECT_EQ(heard.accessLostBy(*a), 1);
+    EXPECT_EQ(heard.accessLost.size(), 1u);
     EXPECT_EQ(a->text(id), QStringLiteral("saved while signed out"));
     EXPECT_EQ(rootTextOf(emulator.file(id.mid(8))->content), QStringLiteral("saved by B"));
     EXPECT_EQ(b->mode->lastCommunicatedStatus(), PersistenceStateStatusAllFound);
@@ -380,6 +461,14 @@ TEST_F(DropboxLocationFailuresTest, ARevokedTokenStopsRequestsUntilANewSignIn)
     EXPECT_EQ(texts, (QStringList{QStringLiteral("saved by B"), QStringLiteral("saved while signed out")}));
     EXPECT_EQ(a->dump(), remote);
     EXPECT_EQ(b->dump(), remote);
+
+    // The new sign-in changed the cause: the new account's access taken away is told again.
+    EXPECT_EQ(heard.accessLostBy(*a), 1);
+    emulator.revokeRefreshToken(QStringLiteral("refreshA2"));
+    emulator.expireAccessToken(QStringLiteral("tokenA2"));
+    ASSERT_TRUE(a->edit(id, QStringLiteral("saved after the second revocation")));
+    ASSERT_TRUE(pumpDropbox([&] { return a->mode->isStoppedForAuthorization(); }, 60.0));
+    EXPECT_EQ(heard.accessLostBy(*a), 2);
 }
 
 // A document edited offline whose path on Dropbox became a folder meanwhile: the edit goes up
@@ -402,6 +491,7 @@ TEST_F(DropboxLocationFailuresTest, AnEditWhosePathBecameAFolderMovesToAConflict
         emulator.makeFolder(id.mid(8));
     }
     const LogCapture captured;
+    const NoticesHeard heard;
     const double fault = now();
     a->reachability->reachable = true;
     pass(HeldSeconds);
@@ -453,6 +543,15 @@ TEST_F(DropboxLocationFailuresTest, AnEditWhosePathBecameAFolderMovesToAConflict
     const QStringList told = captured.lines().filter(moved.mid(9));
     ASSERT_EQ(told.size(), 1) << captured.lines().join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(told.front().contains(edited.mid(9))) << told.front().toStdString();
+    // The user heard once of each document: the edit went to the copy, the other stayed here.
+    const auto editedNotices = heard.about(*a, edited);
+    ASSERT_EQ(editedNotices.size(), 1u);
+    EXPECT_EQ(editedNotices.front().copyDocument, moved);
+    EXPECT_EQ(copyText(editedNotices.front().copyFile), QStringLiteral("edited offline"));
+    const auto untouchedNotices = heard.about(*a, untouched);
+    ASSERT_EQ(untouchedNotices.size(), 1u);
+    EXPECT_EQ(untouchedNotices.front().copyDocument, untouched);
+    EXPECT_EQ(copyText(untouchedNotices.front().copyFile), QStringLiteral("untouched"));
 
     ASSERT_TRUE(converge());
     for (DropboxMachine* machine : {a.get(), b.get()}) {
@@ -479,6 +578,7 @@ TEST_F(DropboxLocationFailuresTest, AHashThatNeverMatchesBacksOffAndIsLoggedOnce
     const QString other = a->create(QStringLiteral("other"));
     ASSERT_TRUE(converge());
     const LogCapture captured;
+    const NoticesHeard heard;
     emulator.damageDownloads(damaged.mid(8));
     const double fault = now();
     const qsizetype eventsA = a->delegate.events.size();
@@ -509,11 +609,23 @@ TEST_F(DropboxLocationFailuresTest, AHashThatNeverMatchesBacksOffAndIsLoggedOnce
         QStringLiteral("status %1").arg(static_cast<unsigned>(WorkspaceStatus::Error))));
     EXPECT_EQ(a->text(other), QStringLiteral("other, changed on B"));
     EXPECT_EQ(a->text(damaged), QStringLiteral("damaged"));
+    // Told once, with the copy kept here; the other document, which syncs, is not named.
+    const auto told = heard.about(*a, damaged);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told.front().reason, NoticesHeard::DocumentNotSynced::Reason::DamagedContent);
+    EXPECT_EQ(copyText(told.front().copyFile), QStringLiteral("damaged"));
+    EXPECT_TRUE(heard.about(*a, other).empty());
 
     emulator.damageDownloads(damaged.mid(8), false);
     ASSERT_TRUE(converge());
     EXPECT_EQ(a->text(damaged), QStringLiteral("changed on B"));
     EXPECT_EQ(a->dump(), remoteDump());
+
+    // A whole download changed the cause: damaged again, it is told again.
+    emulator.damageDownloads(damaged.mid(8));
+    ASSERT_TRUE(b->edit(damaged, QStringLiteral("changed on B again")));
+    pass(120.0);
+    EXPECT_EQ(heard.about(*a, damaged).size(), 2u);
 }
 
 struct Outage

@@ -390,11 +390,12 @@ TEST_F(DropboxLocationTest, StatusFollowsDataUploadsAndFailures)
     const QStringList statuses = a->delegate.events.filter(QStringLiteral("status "));
     ASSERT_GE(statuses.size(), 3);
     EXPECT_EQ(a->mode->lastCommunicatedStatus(), PersistenceStateStatusAllFound);
-    const qsizetype unavailable = a->delegate.events.count(QStringLiteral("status 0"));
+    // A refused token is an error the user must act on: the location shows it as such.
+    const qsizetype errors = a->delegate.events.count(QStringLiteral("status 2"));
     NotificationCenter::defaultCenter().post(DropboxNotifications::InvalidAccessToken);
     NotificationCenter::defaultCenter().post(DropboxNotifications::InvalidAccessToken);
     EXPECT_EQ(a->mode->lastCommunicatedStatus(), PersistenceStateStatusNoAccount);
-    EXPECT_EQ(a->delegate.events.count(QStringLiteral("status 0")), unavailable + 1);
+    EXPECT_EQ(a->delegate.events.count(QStringLiteral("status 2")), errors + 1);
     NotificationCenter::defaultCenter().post(QVDropboxClient::NoConnectionNotification);
     NotificationCenter::defaultCenter().post(QVDropboxClient::NoConnectionNotification);
     EXPECT_EQ(a->mode->lastCommunicatedStatus(), PersistenceStateStatusError);

@@ -459,4 +459,30 @@ TEST(PreferencesGeneral, DropboxConnectSignsInThroughTheBrowserAndTheRedirectOpt
     DropboxSignInService::setRegistered(nullptr);
 }
 
+// "Connect" where no browser comes up (none installed, or one that will not run as root):
+// an alert gives the sign-in page's address to open by hand, once for each press.
+TEST(PreferencesGeneral, DropboxConnectWithoutABrowserGivesTheAddress)
+{
+    ShellRig rig;
+    auto signIn = std::make_shared<PreferencesSignInDouble>();
+    DropboxSignInService::setRegistered(signIn);
+    rig.urls->starts = false;
+    auto general = generalPane(openPreferencesFromTheMenu(rig));
+    ASSERT_TRUE(general);
+    for (int press = 1; press <= 2; ++press) {
+        QTest::mouseClick(general->dropboxConnectButton(), Qt::LeftButton);
+        ASSERT_TRUE(rig.settle([&] { return rig.alerts->presentedCount() == press; })) << "press " << press;
+        const Alert& alert = rig.alerts->presented().back();
+        EXPECT_EQ(alert.messageText, GeneralPreferencesViewController::SignInWithoutBrowserTitle);
+        EXPECT_TRUE(alert.informativeText.contains(signIn->signInPage().toString(QUrl::FullyEncoded)))
+            << alert.informativeText.toStdString();
+        EXPECT_EQ(general->dropboxConnectButton()->text(), QStringLiteral("Connect"));
+    }
+    // Whatever the presses left on the main queue has run by now: no alert more.
+    rig.time.advance(60.0);
+    EXPECT_EQ(rig.alerts->presentedCount(), 2);
+    EXPECT_FALSE(Globals::userHasOptedForDropbox());
+    DropboxSignInService::setRegistered(nullptr);
+}
+
 } // namespace corvex::test

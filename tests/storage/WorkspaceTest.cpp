@@ -63,21 +63,27 @@ void release(WorkspaceFixture& f, const std::shared_ptr<IdeaDocument>& document,
 
 // ---- Status
 
+// Code 2, no account or a refused token: iCloud without an account is unavailable, while
+// Dropbox refusing the token the user signed in with is an error they must act on.
 TEST(WorkspaceStatus, EachBackEndCodeBecomesItsWorkspaceStatusAndIsReported)
 {
-    WorkspaceFixture f;
-    EXPECT_EQ(f.workspace->status(), WorkspaceStatus::Starting) << "a new workspace is starting";
-    const struct
-    {
-        PersistenceStateStatus code;
-        unsigned status; // the number the status is reported with
-    } table[] = {{4, 3}, {5, 4}, {1, 2}, {3, 4}, {2, 0}, {0, 1}};
-    for (const auto& row : table) {
-        f.delegate.events.clear();
-        f.workspace->statusChange(row.code, f.state.get());
-        EXPECT_EQ(static_cast<unsigned>(f.workspace->status()), row.status) << "code " << row.code;
-        EXPECT_EQ(f.delegate.events, QStringList{QStringLiteral("status %1").arg(row.status)})
-            << "code " << row.code;
+    for (const StorageLocation location : {IdeaDocument::ICloudLocation, IdeaDocument::DropboxLocation}) {
+        WorkspaceFixture f(location);
+        EXPECT_EQ(f.workspace->status(), WorkspaceStatus::Starting) << "a new workspace is starting";
+        const unsigned refused = location == IdeaDocument::DropboxLocation ? 2 : 0;
+        const struct
+        {
+            PersistenceStateStatus code;
+            unsigned status; // the number the status is reported with
+        } table[] = {{4, 3}, {5, 4}, {1, 2}, {3, 4}, {2, refused}, {0, 1}};
+        for (const auto& row : table) {
+            f.delegate.events.clear();
+            f.workspace->statusChange(row.code, f.state.get());
+            EXPECT_EQ(static_cast<unsigned>(f.workspace->status()), row.status)
+                << "location " << location << ", code " << row.code;
+            EXPECT_EQ(f.delegate.events, QStringList{QStringLiteral("status %1").arg(row.status)})
+                << "location " << location << ", code " << row.code;
+        }
     }
 }
 

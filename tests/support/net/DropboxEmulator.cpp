@@ -691,6 +691,12 @@ void DropboxEmulator::revokeRefreshToken(const QString& token)
     d->accounts.revokeRefreshToken(token);
 }
 
+void DropboxEmulator::revokeAllTokens()
+{
+    std::lock_guard lock(d->mutex);
+    d->accounts.revokeAll();
+}
+
 bool DropboxEmulator::isValidAccessToken(const QString& token) const
 {
     std::lock_guard lock(d->mutex);

@@ -105,6 +105,9 @@ public:
     void addRefreshToken(const QString& token, const QString& appKey = QStringLiteral("testkey"));
     // The refresh token stops working (the user took the application's access away).
     void revokeRefreshToken(const QString& token);
+    // Every access and refresh token stops working: the user took the access away on the
+    // service's website. Access tokens answer 401 invalid_access_token from then on.
+    void revokeAllTokens();
     bool isValidAccessToken(const QString& token) const;
     // The access tokens handed out by /oauth2/token, in order.
     std::vector<QString> issuedAccessTokens() const;

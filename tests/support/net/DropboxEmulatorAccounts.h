@@ -43,6 +43,13 @@ public:
     void expireAccessToken(const QString& token);
     void addRefreshToken(const QString& token, const QString& appKey);
     void revokeRefreshToken(const QString& token) { mRefresh.erase(token); }
+    // The user took every application's access away: no token works any more.
+    void revokeAll()
+    {
+        mAccess.clear();
+        mExpired.clear();
+        mRefresh.clear();
+    }
     // 0: tokens never expire with time.
     void setAccessTokenLifetime(double seconds) { mLifetime = seconds; }
     TokenState check(const QString& token, double now) const;

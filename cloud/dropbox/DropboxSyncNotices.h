@@ -1,0 +1,44 @@
+#pragma once
+
+#include "platform/core/NotificationCenter.h"
+
+#include <QString>
+#include <optional>
+
+namespace corvex {
+
+// What the Dropbox location tells the user about, posted by the mode (as sender) on the
+// default notification center, once per cause: the mode posts again only after the cause
+// changed (a new sign-in, a file again where a folder was, a download that came whole).
+// - "DropboxAccessLostNotification": the service refuses the account's token; nothing is
+//   synced until the user connects again.
+// - "DropboxDocumentNotSyncedNotification": one document cannot be synced; its user info is
+//   a DocumentNotSynced.
+// The rest of the location keeps syncing in both cases but the first. Main thread only.
+class DropboxSyncNotices
+{
+public:
+    static const QString AccessLostNotification;
+    static const QString DocumentNotSyncedNotification;
+
+    struct DocumentNotSynced
+    {
+        enum class Reason
+        {
+            FolderAtPath,  // another program made a folder where the document was
+            DamagedContent // every download's content differs from the service's own hash
+        };
+        Reason reason = Reason::FolderAtPath;
+        QString document;     // the document's identifier ("dropbox:/id…crvx")
+        QString remotePath;   // its path in the application folder
+        QString copyDocument; // the document that holds the copy now (itself, or a new one)
+        QString copyFile;     // the copy's file on this computer; empty when there is none
+    };
+
+    static void postAccessLost(const void* sender);
+    static void postDocumentNotSynced(const void* sender, const DocumentNotSynced& notice);
+    // The notice of a DocumentNotSyncedNotification; nothing for any other notification.
+    static std::optional<DocumentNotSynced> documentNotSynced(const NotificationCenter::Notification& note);
+};
+
+} // namespace corvex

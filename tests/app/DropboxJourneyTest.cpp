@@ -1,0 +1,284 @@
+// Dropbox through the running application, against the Dropbox emulator on 127.0.0.1: the
+// user connects in Preferences, the browser's sign-in page hands its redirect to a second
+// launch of Corvex (as the desktop does with the sign-in link), a Dropbox window shows the
+// document another machine put there, and an edit in its window reaches Dropbox: the file,
+// its entry in the index and its content. Then the user takes Corvex's access away on the
+// website: the next edit meets the refusal, an alert says so once with the way back, and the
+// windows' cloud icons show "error". Screenshots: test-output/app-dropbox-*.png.
+
+#include "home/HomeViewController.h"
+#include "mindmap/SolarSystemViewController.h"
+#include "model/Globals.h"
+#include "model/Idea.h"
+#include "model/IdeaDocumentDataObject.h"
+#include "platform/core/LaunchSeams.h"
+#include "platform/core/Paths.h"
+#include "platform/net/DropboxRedirect.h"
+#include "platform/ui/QtAlertRunner.h"
+#include "shell/AppDelegate.h"
+#include "shell/DropboxNoticeBoard.h"
+#include "shell/GeneralPreferencesViewController.h"
+#include "shell/MyWindow.h"
+#include "shell/PreferencesWindowController.h"
+#include "storage/IdeaProxy.h"
+#include "storage/IndexJSONDocument.h"
+#include "tests/app/AppChild.h"
+#include "tests/app/JourneyTrees.h"
+#include "tests/app/MindMapJourney.h"
+#include "tests/app/UserInput.h"
+#include "tests/app/WhereOnScreen.h"
+#include "tests/support/TestEnvironment.h"
+#include "tests/support/net/DropboxEmulator.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+
+namespace corvex::test {
+
+namespace {
+
+const QString kSharedGarden = QStringLiteral("Garden");
+const QString kGardenPath = QStringLiteral("/document-1.crvx");
+const QString kGardenDocument = QStringLiteral("dropbox:/document-1.crvx");
+// A key of letters only: it becomes the redirect's URL scheme.
+const QByteArray kJourneyAppKey = "corvexjourney";
+
+// Every text of a stored document's tree; empty when the bytes are no document.
+QStringList textsOf(const QByteArray& bytes)
+{
+    QStringList texts;
+    const auto payload = IdeaDocumentDataObject::readFromSomeData(bytes);
+    std::function<void(const IdeaPtr&)> walk = [&](const IdeaPtr& idea) {
+        if (!idea)
+            return;
+        texts.append(idea->text());
+        for (const IdeaPtr& child : idea->ideas())
+            walk(child);
+    };
+    if (payload)
+        walk(payload->idea());
+    return texts;
+}
+
+// The documents "/corvex.index" lists, by identifier with their texts.
+std::map<QString, QString> indexed(const DropboxEmulator& emulator)
+{
+    std::map<QString, QString> entries;
+    const auto index = emulator.file(QStringLiteral("/corvex.index"));
+    if (!index)
+        return entries;
+    Error error;
+    const auto proxies =
+        IndexJSONDocument::decodeProxies(*IndexJSONDocument::makeDecoder(index->content), &error);
+    if (proxies)
+        for (const IdeaProxyPtr& proxy : *proxies)
+            entries[proxy->docIdentifier()] = proxy->text();
+    return entries;
+}
+
+// Whether a local copy of the Dropbox location holds a document with this idea.
+bool mirrorHolds(const QString& idea)
+{
+    const QString mirror =
+        Paths::applicationSupport() + QLatin1Char('/') + Paths::appFolderName() + QStringLiteral("/dropbox");
+    QDirIterator copies(mirror, {QStringLiteral("*.crvx")}, QDir::Files, QDirIterator::Subdirectories);
+    while (copies.hasNext()) {
+        QFile copy(copies.next());
+        if (copy.open(QIODevice::ReadOnly) && textsOf(copy.readAll()).contains(idea))
+            return true;
+    }
+    return false;
+}
+
+class DropboxJourney : public MindMapJourney
+{
+protected:
+    void SetUp() override
+    {
+        // Before the application object, whose instance takes only its key's redirects; the
+        // second launch that hands the redirect over inherits them too.
+        ASSERT_TRUE(emulator.start());
+        qputenv("CORVEX_DROPBOX_APP_KEY", kJourneyAppKey);
+        qputenv("CORVEX_DROPBOX_API_URL", emulator.baseUrl().toUtf8());
+        qputenv("CORVEX_DROPBOX_CONTENT_URL", emulator.baseUrl().toUtf8());
+        qputenv("CORVEX_DROPBOX_AUTHORIZE_URL",
+                (emulator.baseUrl() + QStringLiteral("/oauth2/authorize")).toUtf8());
+        MindMapJourney::SetUp();
+        emulator.registerApp(DropboxSignInService::appKey(),
+                             {DropboxRedirect::redirectUri(DropboxSignInService::redirectScheme())});
+        // Another machine's document: the garden with two beds.
+        const IdeaPtr root =
+            text(kSharedGarden, {text(QStringLiteral("Beds")), text(QStringLiteral("Paths"))});
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        const auto payload = IdeaDocumentDataObject::payloadForWriting(root, now, now);
+        ASSERT_TRUE(payload);
+        emulator.putFile(kGardenPath, payload->corvexData().valueOr(QByteArray()));
+    }
+    void TearDown() override
+    {
+        MindMapJourney::TearDown();
+        for (const char* name : {"CORVEX_DROPBOX_APP_KEY", "CORVEX_DROPBOX_API_URL",
+                                 "CORVEX_DROPBOX_CONTENT_URL", "CORVEX_DROPBOX_AUTHORIZE_URL"})
+            qunsetenv(name);
+    }
+
+    // File > Preferences..., the General pane's Dropbox button clicked.
+    static bool pressDropboxButton(MyWindow& window)
+    {
+        if (!UserInput::chooseMenuBarItem(window, QStringLiteral("File"), QStringLiteral("Preferences..."))
+                 .chose)
+            return false;
+        auto general = std::dynamic_pointer_cast<GeneralPreferencesViewController>(
+            AppDelegate::shared()->preferencesWindowController().viewControllerForIdentifier(
+                GeneralPreferencesViewController::Identifier));
+        QPushButton* button = general ? general->dropboxConnectButton() : nullptr;
+        if (!button || !waitFor([button] { return button->isVisible(); }))
+            return false;
+        QTest::mouseClick(button, Qt::LeftButton);
+        return true;
+    }
+
+    // The idea's text changed in its editor, as a user does it.
+    static bool rename(SolarSystemViewController& map, const QString& from, const QString& to)
+    {
+        MyWindow& window = windowOf(map);
+        if (!activate(window) ||
+            !UserInput::rightClick(window, seen(WhereOnScreen::planet(map, from)), QStringLiteral("Edit"))
+                 .chose ||
+            !popoverShows() || !Window::keyWindow())
+            return false;
+        Window& editor = *Window::keyWindow();
+        UserInput::pressKey(editor, Qt::Key_A, Qt::ControlModifier);
+        UserInput::typeText(editor, to);
+        return closePopovers() && waitFor([&] { return WhereOnScreen::planet(map, to).has_value(); });
+    }
+
+    // test-output/app-<name>.png: the left end of the window's title bar, where the cloud icon
+    // is, three times its size.
+    static void titleBarShot(MyWindow& window, const QString& name)
+    {
+        screenshot(name); // lets the last step's drawing finish
+        const QRect frame = window.hostWidget()->frameGeometry();
+        const QPixmap bar = QGuiApplication::primaryScreen()->grabWindow(0, frame.x(), frame.y(), 240, 48);
+        bar.scaled(bar.size() * 3, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+            .save(testOutputDir() + QStringLiteral("/app-") + name + QStringLiteral(".png"));
+    }
+
+    bool onDropbox(const QString& idea, double seconds = 30.0)
+    {
+        return waitFor(
+            [&] {
+                const auto file = emulator.file(kGardenPath);
+                return file && textsOf(file->content).contains(idea);
+            },
+            seconds);
+    }
+
+    DropboxEmulator emulator;
+};
+
+} // namespace
+
+TEST_F(DropboxJourney, SignInSyncAnEditAndTellTheRevokedAccessOnce)
+{
+    ASSERT_TRUE(runOn(Desktop::Openbox)) << "no window manager";
+    ASSERT_TRUE(launch());
+    MyWindow& first = *windows().front();
+
+    // Connect: the browser gets the sign-in page; the page's redirect reaches Corvex through a
+    // second launch, as the desktop hands the sign-in link over.
+    ASSERT_TRUE(pressDropboxButton(first));
+    ASSERT_TRUE(waitFor([this] { return !browser().opened.isEmpty(); })) << "no sign-in page opened";
+    const QString redirect = emulator.openInBrowser(browser().opened.back().toString());
+    ASSERT_TRUE(redirect.startsWith(DropboxSignInService::redirectScheme() + QStringLiteral("://")))
+        << redirect.toStdString();
+    auto handing = AppChild::startBinary({redirect});
+    ASSERT_NE(handing, nullptr);
+    ASSERT_TRUE(waitFor([] { return Globals::userHasOptedForDropbox(); }, 20.0)) << "not signed in";
+    const AppEnding handed = handing->waitForEnd(20.0);
+    EXPECT_TRUE(handed.ended && handed.exitCode == 0 && handed.signal == 0)
+        << handed.describe().toStdString();
+    ASSERT_FALSE(emulator.issuedAccessTokens().empty());
+    AppDelegate::shared()->preferencesWindowController().window()->close();
+
+    // A Dropbox window shows the other machine's garden; the user opens it and renames a bed.
+    ASSERT_TRUE(
+        UserInput::chooseMenuBarItem(first, QStringLiteral("File"), QStringLiteral("New Dropbox Window"))
+            .chose);
+    auto home = waitForScreen<HomeViewController>(
+        [](HomeViewController& screen) {
+            return WhereOnScreen::homeDocument(screen, kSharedGarden).has_value();
+        },
+        60.0);
+    ASSERT_NE(home, nullptr) << "the garden did not come to a Dropbox window";
+    MyWindow& homeWindow = windowOf(*home);
+    ASSERT_TRUE(activate(homeWindow));
+    ASSERT_TRUE(UserInput::rightClick(homeWindow, seen(WhereOnScreen::homeDocument(*home, kSharedGarden)),
+                                      QStringLiteral("Open in New Window"))
+                    .chose);
+    auto map = mindMapOf(kSharedGarden, kSharedGarden);
+    ASSERT_NE(map, nullptr);
+    ASSERT_TRUE(rename(*map, QStringLiteral("Beds"), QStringLiteral("Raised beds")));
+
+    // On Dropbox: the file with the edit, listed in the index under its title.
+    EXPECT_TRUE(onDropbox(QStringLiteral("Raised beds")))
+        << textsOf(emulator.file(kGardenPath)->content).join(QLatin1Char(' ')).toStdString();
+    EXPECT_EQ(textsOf(emulator.file(kGardenPath)->content),
+              (QStringList{kSharedGarden, QStringLiteral("Raised beds"), QStringLiteral("Paths")}));
+    EXPECT_TRUE(waitFor([this] { return indexed(emulator)[kGardenDocument] == kSharedGarden; }, 30.0))
+        << "the index lists " << indexed(emulator).size() << " document(s)";
+    MyWindow& mapWindow = windowOf(*map);
+    EXPECT_TRUE(waitFor([&] { return mapWindow.cloudIconName() == QStringLiteral("cloud"); }))
+        << mapWindow.cloudIconName().toStdString();
+    titleBarShot(mapWindow, QStringLiteral("dropbox-synced-icon"));
+
+    // The user takes Corvex's access away on the website, then edits again. The alert shows
+    // for real once, for its screenshot.
+    int accessLostAlerts = 0;
+    alerts().setHandler([&](const Alert& alert) -> std::optional<int> {
+        if (alert.messageText != DropboxNoticeBoard::AccessLostTitle)
+            return std::nullopt;
+        if (++accessLostAlerts > 1)
+            return 0;
+        QTimer::singleShot(0, [] {
+            waitFor([] { return QApplication::activeModalWidget() != nullptr; }, 5.0);
+            screenshot(QStringLiteral("dropbox-access-lost-notice"));
+            if (QWidget* box = QApplication::activeModalWidget())
+                QTest::keyClick(box, Qt::Key_Return);
+        });
+        return QtAlertRunner().runModal(alert) - AlertRunner::FirstButtonReturn;
+    });
+    emulator.revokeAllTokens();
+    ASSERT_TRUE(rename(*map, QStringLiteral("Paths"), QStringLiteral("Gravel paths")));
+    ASSERT_TRUE(waitFor([&] { return accessLostAlerts == 1; }, 60.0)) << "no notice of the lost access";
+    const Alert& told = alerts().presented().back();
+    EXPECT_TRUE(told.informativeText.contains(QStringLiteral("\"Deactivate\", then \"Connect\"")))
+        << told.informativeText.toStdString();
+    for (const auto& window : windows()) {
+        if (window->cloudLocation() == IdeaDocument::DropboxLocation) {
+            EXPECT_TRUE(waitFor([&] { return window->cloudIconName() == QStringLiteral("error"); }))
+                << window->cloudIconName().toStdString();
+        }
+    }
+    activate(mapWindow);
+    screenshot(QStringLiteral("dropbox-error-icon"));
+    titleBarShot(mapWindow, QStringLiteral("dropbox-error-icon-title-bar"));
+
+    // Another edit meets the same cause: it stays on this computer, as the alert said, and
+    // nothing more is said.
+    ASSERT_TRUE(rename(*map, QStringLiteral("Raised beds"), QStringLiteral("Herb beds")));
+    EXPECT_TRUE(waitFor([] { return mirrorHolds(QStringLiteral("Herb beds")); }, 30.0));
+    EXPECT_EQ(accessLostAlerts, 1);
+    EXPECT_FALSE(textsOf(emulator.file(kGardenPath)->content).contains(QStringLiteral("Herb beds")));
+}
+
+} // namespace corvex::test

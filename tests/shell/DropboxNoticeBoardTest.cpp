@@ -1,0 +1,153 @@
+// The Dropbox location's notices as alerts: each posted notice is shown once, on a window of
+// the location, one alert at a time and in order; a notice posted while no such window is
+// shown waits for one. (That the location posts each cause once, and again only after the
+// cause changed, is the Dropbox tests' part; the journey sees the whole way.)
+
+#include "shell/DropboxNoticeBoard.h"
+#include "cloud/dropbox/DropboxSyncNotices.h"
+#include "model/Globals.h"
+#include "platform/ui/Runners.h"
+#include "platform/ui/Window.h"
+#include "tests/doubles/ui/ScriptedAlertRunner.h"
+#include "tests/support/VirtualScheduler.h"
+
+#include <gtest/gtest.h>
+
+namespace corvex::test {
+
+namespace {
+
+using DocumentNotSynced = DropboxSyncNotices::DocumentNotSynced;
+
+class DropboxNoticeBoardTest : public ::testing::Test
+{
+protected:
+    DropboxNoticeBoardTest()
+    {
+        Runners::setAlertRunner(alerts);
+        Globals::optForDropbox(true);
+    }
+    ~DropboxNoticeBoardTest() override { Runners::setAlertRunner(nullptr); }
+
+    ScopedVirtualTime time;
+    std::shared_ptr<ScriptedAlertRunner> alerts = std::make_shared<ScriptedAlertRunner>();
+    std::shared_ptr<Window> window = std::make_shared<Window>();
+    Window* shown = nullptr; // the window of the Dropbox location the board finds
+    DropboxNoticeBoard board{[this] { return shown; }};
+};
+
+} // namespace
+
+TEST_F(DropboxNoticeBoardTest, ANoticeWaitsForAWindowOfTheLocationAndShowsOnce)
+{
+    DropboxSyncNotices::postAccessLost(nullptr);
+    time.runDue();
+    EXPECT_EQ(alerts->presentedCount(), 0) << "no window of the location";
+    EXPECT_EQ(board.waitingCount(), 1u);
+
+    shown = window.get();
+    board.dropboxWindowShown();
+    EXPECT_EQ(alerts->presentedCount(), 0) << "shown inside the window's call";
+    time.runDue();
+    ASSERT_EQ(alerts->presentedCount(), 1);
+    const Alert& alert = alerts->presented().back();
+    EXPECT_EQ(alert.messageText, DropboxNoticeBoard::AccessLostTitle);
+    EXPECT_TRUE(alert.informativeText.contains(QStringLiteral("\"Deactivate\", then \"Connect\"")))
+        << alert.informativeText.toStdString();
+    EXPECT_EQ(alert.buttons.size(), 1u);
+
+    // More windows of the location, and time: nothing more to say.
+    board.dropboxWindowShown();
+    time.advance(60.0);
+    EXPECT_EQ(alerts->presentedCount(), 1);
+    EXPECT_EQ(board.waitingCount(), 0u);
+
+    // Once Dropbox is no longer chosen (a failed sign-in opts out with an alert of its own), a
+    // lost access is no news.
+    DropboxSyncNotices::postAccessLost(nullptr);
+    Globals::optForDropbox(false);
+    time.runDue();
+    EXPECT_EQ(alerts->presentedCount(), 1);
+    EXPECT_EQ(board.waitingCount(), 0u);
+}
+
+TEST_F(DropboxNoticeBoardTest, EachDocumentNoticeSaysWhichDocumentAndWhereItsCopyIs)
+{
+    shown = window.get();
+    const QString document = QStringLiteral("dropbox:/id1_1.crvx");
+    const QString copy =
+        QStringLiteral("/home/u/.local/share/com.tallowfen.corvex/dropbox/dropbox/file1_1.crvx");
+    const struct
+    {
+        const char* name;
+        DocumentNotSynced notice;
+        QStringList said;
+    } cases[] = {
+        {"folder, kept here",
+         {DocumentNotSynced::Reason::FolderAtPath, document, QStringLiteral("/id1_1.crvx"), document, copy},
+         {QStringLiteral("A folder now stands"), QStringLiteral("/id1_1.crvx"), QStringLiteral("stays"),
+          copy}},
+        {"folder, edit moved",
+         {DocumentNotSynced::Reason::FolderAtPath, document, QStringLiteral("/id1_1.crvx"),
+          QStringLiteral("dropbox:/id2_7.crvx"), copy},
+         {QStringLiteral("A folder now stands"), QStringLiteral("new document"), QStringLiteral("id2_7.crvx"),
+          copy}},
+        {"damaged",
+         {DocumentNotSynced::Reason::DamagedContent, document, QStringLiteral("/id1_1.crvx"), document, copy},
+         {QStringLiteral("does not match"), QStringLiteral("/id1_1.crvx"), copy}},
+        {"damaged, never downloaded",
+         {DocumentNotSynced::Reason::DamagedContent, document, QStringLiteral("/id1_1.crvx"), document, {}},
+         {QStringLiteral("no copy of it on this computer")}},
+    };
+    for (const auto& c : cases) {
+        const int before = alerts->presentedCount();
+        DropboxSyncNotices::postDocumentNotSynced(nullptr, c.notice);
+        time.runDue();
+        ASSERT_EQ(alerts->presentedCount(), before + 1) << c.name;
+        const Alert& alert = alerts->presented().back();
+        // Not listed by the location here: the document goes by its file name.
+        EXPECT_EQ(alert.messageText, QStringLiteral("\"id1_1.crvx\" cannot be synced with Dropbox"))
+            << c.name;
+        for (const QString& part : c.said)
+            EXPECT_TRUE(alert.informativeText.contains(part))
+                << c.name << ": no \"" << part.toStdString() << "\" in "
+                << alert.informativeText.toStdString();
+    }
+}
+
+TEST_F(DropboxNoticeBoardTest, NoticesComeOneAtATimeInTheOrderPosted)
+{
+    shown = window.get();
+    int depth = 0;
+    int deepest = 0;
+    std::vector<QString> order;
+    alerts->setHandler([&](const Alert& alert) -> std::optional<int> {
+        ++depth;
+        deepest = std::max(deepest, depth);
+        order.push_back(alert.messageText);
+        // A notice arriving while an alert shows waits for it to close.
+        if (order.size() == 1)
+            DropboxSyncNotices::postDocumentNotSynced(nullptr, {DocumentNotSynced::Reason::DamagedContent,
+                                                                QStringLiteral("dropbox:/b.crvx"),
+                                                                QStringLiteral("/b.crvx"),
+                                                                QStringLiteral("dropbox:/b.crvx"),
+                                                                {}});
+        time.runDue();
+        --depth;
+        return 0;
+    });
+    DropboxSyncNotices::postAccessLost(nullptr);
+    DropboxSyncNotices::postDocumentNotSynced(nullptr, {DocumentNotSynced::Reason::FolderAtPath,
+                                                        QStringLiteral("dropbox:/a.crvx"),
+                                                        QStringLiteral("/a.crvx"),
+                                                        QStringLiteral("dropbox:/a.crvx"),
+                                                        {}});
+    for (int turn = 0; turn < 5; ++turn)
+        time.runDue();
+    EXPECT_EQ(deepest, 1) << "an alert over an alert";
+    EXPECT_EQ(order, (std::vector<QString>{DropboxNoticeBoard::AccessLostTitle,
+                                           QStringLiteral("\"a.crvx\" cannot be synced with Dropbox"),
+                                           QStringLiteral("\"b.crvx\" cannot be synced with Dropbox")}));
+}
+
+} // namespace corvex::test
