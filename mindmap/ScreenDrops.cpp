@@ -124,6 +124,27 @@ ScreenDrops::BoolCompletion ScreenDrops::endDropOnAnswer(DragResult onSuccess)
     };
 }
 
+std::function<void(const IdeaEditResult&)> ScreenDrops::endDropOnOutcome()
+{
+    std::weak_ptr<ScreenDrops> weak = weakScreenDrops();
+    const std::uint64_t serial = mDropSerial;
+    return [weak, serial](const IdeaEditResult& result) {
+        auto self = weak.lock();
+        if (!self || !self->isCurrentDrop(serial))
+            return;
+        switch (result.outcome) {
+        case IdeaEditOutcome::Copied:
+            return self->handleDragEndWithResult(DragResult::Copied);
+        case IdeaEditOutcome::Moved:
+        case IdeaEditOutcome::Changed:
+            return self->handleDragEndWithResult(DragResult::Moved);
+        case IdeaEditOutcome::Refused:
+            break;
+        }
+        self->handleDragEndWithResult(DragResult::NotAccepted);
+    };
+}
+
 void ScreenDrops::forgetIdeaBeingAccepted()
 {
     mIdeaBeingAccepted.reset();

@@ -61,6 +61,7 @@ bool ideaMatchesSearch(const IdeaPtr& idea, const QString& lowerText)
 SolarSystemViewController::SolarSystemViewController(Private)
     : ScreenDrops("-[SolarSystemViewController dragOperationEnded:acceptIdea:fromDocument:onCompletion:]")
 {
+    mEditing.addObserver(this);
     addMenuAction(QStringLiteral("qvSaveLocalFile:"), [this] { qvSaveLocalFile(); });
     addMenuAction(QStringLiteral("qvSaveLocalFileAs:"), [this] { qvSaveLocalFileAs(); });
     addMenuAction(QStringLiteral("qvImport:"), [this] { qvImport(); });

@@ -304,6 +304,11 @@ bool SolarSystemViewController::startClosingCanCloseNow()
     // Nothing shown, or the document handed back already (a switch to the home screen).
     if (!mOwnIdea || !mDoc || mDocToken <= 0)
         return true;
+    // An edit not yet answered: the window closes once it is.
+    if (currentOccupyingOperation() == EditUnderWayOperation) {
+        mCloseWhenEditAnswered = true;
+        return false;
+    }
     // A question is up already.
     if (currentOccupyingOperation() == kCloseTempFileQuestion ||
         currentOccupyingOperation() == kCloseLosingChangesQuestion)
