@@ -5,6 +5,7 @@
 #include "mindmap/ScreenDrops.h"
 #include "mindmap/ScreenEditing.h"
 #include "storage/IdeaDocument.h"
+#include "storage/IdeaEditingService.h"
 #include "storage/PersistenceControllerListener.h"
 #include "toolkit/BaseViewController.h"
 
@@ -63,6 +64,8 @@ public:
     static const QString IdeaEditingOperation;        // "IdeaEditing"
     static const QString ConflictDialogOperation;     // "ConflictDialog"
     static const QString DeleteConfirmationOperation; // "DeleteConfirmationForContextMenu"
+    // From a drop's or a menu's choice until its edit answered.
+    static const QString EditUnderWayOperation; // "EditUnderWay"
 
     // A screen of the location; a non-empty text starts its search at once.
     static std::shared_ptr<HomeViewController> initWithLocation(StorageLocation location,
@@ -147,8 +150,10 @@ public:
                                         bool startEditing);
     void editOpenedProxy(const IdeaProxyPtr& proxy, qint64 token);
     void onAddNewIdea();
-    void deleteIdea(const QString& ideaIdentifier, const QString& docIdentifier, BoolCompletion completion);
-    void deleteDocument(const QString& docIdentifier, BoolCompletion completion);
+    // Through the editing service: Changed or Refused, once, on a later turn.
+    using EditCompletion = IdeaEditingService::EditCompletion;
+    void deleteIdea(const QString& ideaIdentifier, const QString& docIdentifier, EditCompletion completion);
+    void deleteDocument(const QString& docIdentifier, EditCompletion completion);
     void onOpenItem(const MenuItem& item);
     void onOpenItemInNewWindow(const MenuItem& item);
     void onEditItem(const MenuItem& item);
@@ -203,6 +208,8 @@ private:
     void acceptDraggedIdeaIntoIdeaList();
     // The storage call of a copy or move, once the idea's attachments are in the location.
     void performDropChoice(DropChoice choice);
+    // Occupies the screen until the completion it gives runs.
+    EditCompletion holdScreenUntilAnswered();
     void handleDragEndWithResult(DragResult result) override;
     // The index the drop's target document has in the location's list now (the list's end
     // for the adder after the last document); nullopt when it is gone.
@@ -221,6 +228,8 @@ private:
     std::shared_ptr<IdeaListView> mIdeaListView;
     std::shared_ptr<MainLayoutView> mLayoutView;
     std::shared_ptr<IdeaEditor> mIdeaEditor;
+    // Edits of stored documents only: the home screen holds no tree open.
+    IdeaEditingService mEditing{{}, {}};
 };
 
 } // namespace corvex

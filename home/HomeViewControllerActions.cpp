@@ -359,10 +359,9 @@ void HomeViewController::onAddNewIdea()
 // ---- Deleting
 
 void HomeViewController::deleteIdea(const QString& ideaIdentifier, const QString& docIdentifier,
-                                    BoolCompletion completion)
+                                    EditCompletion completion)
 {
-    PersistenceController& storage = PersistenceController::singleton();
-    if (ideaIdentifier.isNull() && storage.findDocument(docIdentifier)) {
+    if (ideaIdentifier.isNull() && PersistenceController::singleton().findDocument(docIdentifier)) {
         const auto app = Globals::app();
         if (app && !app->canWeSafelyDeleteIdea(QString(), docIdentifier)) {
             showNonblockingAlertViewWithTitle(
@@ -370,20 +369,27 @@ void HomeViewController::deleteIdea(const QString& ideaIdentifier, const QString
                 Globals::normalLocalizedStringForKey(
                     QString(), QStringLiteral("Document is open in other window. Please close the window "
                                               "before deleting document.")));
-            if (completion)
-                completion(false);
+            IdeaEditingService::refuseLater(std::move(completion), QStringLiteral("open in another window"));
             return;
         }
     }
-    storage.deleteIdea(ideaIdentifier, docIdentifier, [completion](bool ok) {
-        if (completion)
-            completion(ok);
-    });
+    mEditing.deleteStoredIdea(ideaIdentifier, docIdentifier, std::move(completion));
 }
 
-void HomeViewController::deleteDocument(const QString& docIdentifier, BoolCompletion completion)
+void HomeViewController::deleteDocument(const QString& docIdentifier, EditCompletion completion)
 {
     deleteIdea(QString(), docIdentifier, std::move(completion));
+}
+
+HomeViewController::EditCompletion HomeViewController::holdScreenUntilAnswered()
+{
+    occupyScreen(EditUnderWayOperation);
+    std::weak_ptr<HomeViewController> weak = sharedSelf();
+    return [weak](const IdeaEditResult&) {
+        auto self = weak.lock();
+        if (self && self->currentOccupyingOperation() == EditUnderWayOperation)
+            self->liberateScreen(EditUnderWayOperation);
+    };
 }
 
 // ---- Context menu
@@ -466,14 +472,14 @@ void HomeViewController::onDeleteItem(const MenuItem& item)
                 text = Globals::normalLocalizedStringForKey(
                     QString(), QStringLiteral("Element contains a note. Are you sure?"));
             if (text.isEmpty()) {
-                self->deleteDocument(docIdentifier, {});
+                self->deleteDocument(docIdentifier, self->holdScreenUntilAnswered());
                 return;
             }
             CustomAlertView alert(QStringLiteral("Delete"), text);
             alert.addButton(homeText("Choice.Delete"), CAVButton::DestructiveType, [weak, docIdentifier] {
                 if (auto screen = weak.lock()) {
                     screen->liberateScreen(DeleteConfirmationOperation);
-                    screen->deleteDocument(docIdentifier, {});
+                    screen->deleteDocument(docIdentifier, screen->holdScreenUntilAnswered());
                 }
             });
             alert.addButton(homeText("Choice.Cancel"), CAVButton::CancelType, [weak] {

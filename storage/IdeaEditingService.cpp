@@ -5,6 +5,7 @@
 #include "platform/core/MainQueue.h"
 #include "storage/IdeaDocument.h"
 #include "storage/IdeaEditObserver.h"
+#include "storage/IdeaProxy.h"
 #include "storage/PersistenceController.h"
 
 #include <algorithm>
@@ -214,28 +215,92 @@ void IdeaEditingService::applyValues(const QString& identifier, const std::funct
     answerLater(std::move(completion), {IdeaEditOutcome::Changed, {}});
 }
 
+void IdeaEditingService::refuseLater(EditCompletion completion, const QString& reason)
+{
+    answerLater(std::move(completion), IdeaEditResult::refused(reason));
+}
+
+void IdeaEditingService::tellStoredEdit(Kind kind, const QString& docIdentifier)
+{
+    IdeaEditSummary summary;
+    summary.kind = kind;
+    summary.docIdentifier = docIdentifier;
+    if (const auto document = PersistenceController::singleton().findDocument(docIdentifier))
+        summary.changeCount = document->raiseChangeCount();
+    const std::vector<IdeaEditObserver*> observers = mObservers;
+    for (IdeaEditObserver* observer : observers)
+        observer->ideaTreeEdited(summary);
+}
+
 void IdeaEditingService::deleteStoredIdea(const QString& ideaIdentifierOrNull, const QString& docIdentifier,
                                           EditCompletion completion)
 {
     // Storage may answer after this service is gone: then only the completion hears.
     std::weak_ptr<bool> alive = mAlive;
-    mRemover(ideaIdentifierOrNull, docIdentifier,
-             [this, alive, docIdentifier, completion = std::move(completion)](bool ok) {
-                 if (!ok)
-                     return answerLater(completion,
-                                        IdeaEditResult::refused(QStringLiteral("storage kept it")));
-                 IdeaEditSummary summary;
-                 summary.kind = Kind::Delete;
-                 summary.docIdentifier = docIdentifier;
-                 if (const auto document = PersistenceController::singleton().findDocument(docIdentifier))
-                     summary.changeCount = document->raiseChangeCount();
-                 if (alive.lock()) {
-                     const std::vector<IdeaEditObserver*> observers = mObservers;
-                     for (IdeaEditObserver* observer : observers)
-                         observer->ideaTreeEdited(summary);
-                 }
-                 answerLater(completion, {IdeaEditOutcome::Changed, {}});
-             });
+    mRemover(ideaIdentifierOrNull, docIdentifier, [this, alive, docIdentifier, completion](bool ok) {
+        if (!ok)
+            return answerLater(completion, IdeaEditResult::refused(QStringLiteral("storage kept it")));
+        if (alive.lock())
+            tellStoredEdit(Kind::Delete, docIdentifier);
+        answerLater(completion, {IdeaEditOutcome::Changed, {}});
+    });
+}
+
+void IdeaEditingService::copyStoredIdea(const IdeaPtr& idea, const QString& fromDocIdentifier,
+                                        StorageLocation location, qint64 index, StoredPlace place,
+                                        EditCompletion completion)
+{
+    std::weak_ptr<bool> alive = mAlive;
+    auto done = [this, alive, completion](bool ok) {
+        if (!ok)
+            return answerLater(completion,
+                               IdeaEditResult::refused(QStringLiteral("the copy was not stored")));
+        if (alive.lock())
+            tellStoredEdit(Kind::Copy, QString());
+        answerLater(completion, {IdeaEditOutcome::Copied, {}});
+    };
+    PersistenceController& storage = PersistenceController::singleton();
+    if (place == StoredPlace::Before)
+        storage.copyIdeaBefore(idea, fromDocIdentifier, index, location, std::move(done));
+    else
+        storage.copyIdeaInside(idea, fromDocIdentifier, index, location, std::move(done));
+}
+
+void IdeaEditingService::moveStoredIdea(const QString& ideaIdentifier, const QString& fromDocIdentifier,
+                                        StorageLocation location, qint64 index, StoredPlace place,
+                                        EditCompletion completion)
+{
+    PersistenceController& storage = PersistenceController::singleton();
+    // Whether the copy was stored: storage's one answer does not tell a failed removal apart.
+    auto copied = std::make_shared<bool>(false);
+    std::weak_ptr<bool> alive = mAlive;
+    storage.consumeIdea(
+        ideaIdentifier, fromDocIdentifier,
+        [fromDocIdentifier, location, index, place, copied](const IdeaPtr& idea,
+                                                            PersistenceController::NextBlock next) {
+            PersistenceController& storage = PersistenceController::singleton();
+            auto noted = [copied, next](bool ok) {
+                *copied = ok;
+                next(ok);
+            };
+            if (place == StoredPlace::Before)
+                return storage.copyIdeaBefore(idea, fromDocIdentifier, index, location, std::move(noted));
+            // A root moved into its own document would go with the whole document, copy included.
+            const auto list = storage.proxyListForLocation(location);
+            if (!idea->parent() && list && index >= 0 && index < qint64(list->size()) &&
+                (*list)[std::size_t(index)]->docIdentifier() == fromDocIdentifier)
+                return next(false);
+            storage.copyIdeaInside(idea, fromDocIdentifier, index, location, std::move(noted));
+        },
+        [this, alive, copied, fromDocIdentifier, completion](bool moved) {
+            if (!moved && !*copied)
+                return answerLater(completion, IdeaEditResult::refused(QStringLiteral("nothing was stored")));
+            if (alive.lock())
+                tellStoredEdit(moved ? Kind::Move : Kind::Copy, fromDocIdentifier);
+            answerLater(completion, moved ? IdeaEditResult{IdeaEditOutcome::Moved, {}}
+                                          : IdeaEditResult{IdeaEditOutcome::Copied,
+                                                           QStringLiteral("the source kept the idea")});
+        });
 }
 
 } // namespace corvex

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "storage/IdeaDocument.h"
 #include "storage/IdeaEditResult.h"
 #include "storage/IdeaEditSummary.h"
 
@@ -67,6 +68,22 @@ public:
     // here or not; observers hear of it once storage has done it.
     void deleteStoredIdea(const QString& ideaIdentifierOrNull, const QString& docIdentifier,
                           EditCompletion completion);
+    // Between the stored documents of a location's list: Before puts a copy as a new document
+    // at `index`, Inside as the first child of the root of the document at `index`.
+    enum class StoredPlace
+    {
+        Before,
+        Inside,
+    };
+    void copyStoredIdea(const IdeaPtr& idea, const QString& fromDocIdentifier, StorageLocation location,
+                        qint64 index, StoredPlace place, EditCompletion completion);
+    // Copies the stored idea there, then removes it from its document: Copied when the copy
+    // was stored but the removal failed.
+    void moveStoredIdea(const QString& ideaIdentifier, const QString& fromDocIdentifier,
+                        StorageLocation location, qint64 index, StoredPlace place, EditCompletion completion);
+
+    // A refusal found before the service was asked, answered as the service answers.
+    static void refuseLater(EditCompletion completion, const QString& reason);
 
 private:
     // Raises the count, tells the observers, then saves; `saved` (may be empty) gets the answer.
@@ -76,6 +93,8 @@ private:
     void moveFromOtherDocument(const IdeaPtr& idea, const QString& fromDocIdentifier,
                                const IdeaPtr& container, std::int64_t position, EditCompletion completion);
     bool inTree(const IdeaPtr& container) const;
+    // Observers hear of an edit storage made (while this service lives).
+    void tellStoredEdit(IdeaEditSummary::Kind kind, const QString& docIdentifier);
     static void answerLater(EditCompletion completion, IdeaEditResult result);
 
     DocumentSource mDocument;
