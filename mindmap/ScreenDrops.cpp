@@ -113,17 +113,6 @@ void ScreenDrops::copyAttachmentsThen(StorageLocation location, std::function<vo
         });
 }
 
-ScreenDrops::BoolCompletion ScreenDrops::endDropOnAnswer(DragResult onSuccess)
-{
-    std::weak_ptr<ScreenDrops> weak = weakScreenDrops();
-    const std::uint64_t serial = mDropSerial;
-    return [weak, serial, onSuccess](bool ok) {
-        auto self = weak.lock();
-        if (self && self->isCurrentDrop(serial))
-            self->handleDragEndWithResult(ok ? onSuccess : DragResult::NotAccepted);
-    };
-}
-
 std::function<void(const IdeaEditResult&)> ScreenDrops::endDropOnOutcome()
 {
     std::weak_ptr<ScreenDrops> weak = weakScreenDrops();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mindmap/ExportAndPrintSeams.h"
+#include "mindmap/MindMapFiles.h"
 #include "mindmap/MindMapScreenSeams.h"
 #include "mindmap/ScreenDrops.h"
 #include "mindmap/ScreenEditing.h"
@@ -31,7 +32,6 @@ class DocumentWindowServices;
 class Event;
 class Menu;
 class MenuItem;
-class SaveRetry;
 class SimpleIdeaView;
 class SolarFocusObject;
 class SolarSystem;
@@ -211,7 +211,8 @@ public:
     // elsewhere (the user is told).
     bool deleteIdeaWithIdentifier(const QString& identifier, EditCompletion completion = {});
     // The editor's values, a picture or an address for an idea of the tree.
-    void applyIdeaValues(const QString& identifier, const std::function<void(Idea& idea)>& apply);
+    void applyIdeaValues(const QString& identifier, const std::function<void(Idea& idea)>& apply,
+                         EditCompletion completion = {});
     // Refreshes the mind map from the model and saves; `saved` (may be empty) hears the
     // save's outcome.
     void updateSolarSystemAndSaveDocument(BoolCompletion saved = {});
@@ -292,57 +293,42 @@ private:
 public:
     // --- end ---
 
-    // --- Saving, import, export, printing and closing ---
-    using ResultCompletion = std::function<void(const MyResultPtr& result)>;
+    // --- Saving, import, export, printing and closing (MindMapFiles) ---
+    using ResultCompletion = MindMapFiles::ResultCompletion;
 
     // The save items ("qvSaveLocalFile:", "qvSaveLocalFileAs:") only for a document of the
     // temporary location; everything else as the base class says.
     bool validateUserInterfaceItem(const MenuItem& item) override;
     // Menu actions; each does nothing while the screen is occupied.
-    void qvSaveLocalFile();
-    void qvSaveLocalFileAs();
-    void qvImport();
-    void qvExport();
-    void qvPrintIdea();
+    void qvSaveLocalFile() { mFiles->qvSaveLocalFile(); }
+    void qvSaveLocalFileAs() { mFiles->qvSaveLocalFileAs(); }
+    void qvImport() { mFiles->qvImport(); }
+    void qvExport() { mFiles->launchExportForType(ExportScreen::OwnFormat); }
+    void qvPrintIdea() { mFiles->qvPrintIdea(); }
     void cloudMenuOpened() {}
-
-    // Writes the shown tree as a document archive to the file; the window then names the
-    // file and is no longer edited.
-    void doSaveLocalFile(const QUrl& url, ResultCompletion completion);
-    // Lets the user name a ".corvex" file in a save panel on the window, then writes it.
-    void performSaveLocalFileWithCompletion(ResultCompletion completion);
-    // Presents the export screen on the tab of the share type (ExportScreen::ShareType).
-    void launchExportForType(quint64 shareType);
+    void doSaveLocalFile(const QUrl& url, ResultCompletion completion)
+    {
+        mFiles->doSaveLocalFile(url, std::move(completion));
+    }
+    void performSaveLocalFileWithCompletion(ResultCompletion completion)
+    {
+        mFiles->performSaveLocalFileWithCompletion(std::move(completion));
+    }
+    void launchExportForType(quint64 shareType) { mFiles->launchExportForType(shareType); }
     // "corvex_yyyyMMdd_HHmm.pdf" for the current local time.
-    QString createPDFFileName() const;
-    // Closes an open editor first (its result is kept and saved); asks whether to save an
-    // edited document of the temporary location (answering false meanwhile); otherwise
-    // hands the document back and answers true.
+    QString createPDFFileName() const { return MindMapFiles::createPDFFileName(); }
+    // Closes an open editor first (its result is kept and saved); waits for an edit not yet
+    // answered; asks whether to save an edited document of the temporary location (answering
+    // false meanwhile); otherwise hands the document back and answers true.
     //
     // A save that fails is tried again (SaveRetry) until one succeeds; meanwhile the window
     // is marked edited, and closing it asks first whether to lose the changes.
-    bool startClosingCanCloseNow() override;
+    bool startClosingCanCloseNow() override { return mFiles->startClosingCanCloseNow(); }
     // The map's name and why its last save failed, while no later save succeeded.
-    std::optional<UnsavedChanges> unsavedChanges() const override;
-    void pleaseDismissSharingView(ViewController& screen);
-    const std::shared_ptr<ExportScreen>& exportScreen() const { return mExportScreen; }
-    bool canCloseTempFileIfAsked() const { return mCanCloseTempFileIfAsked; }
-
-private:
-    void showCloseTempFileQuestion();
-    void showCloseLosingChangesQuestion(const UnsavedChanges& lost);
-    void closeWindowLater();
-    static void showResultIfError(const MyResultPtr& result);
-    // A save's outcome: a failure is kept, told once and tried again; a success ends it.
-    void saveFailed();
-    void saveSucceeded();
-
-    std::shared_ptr<ExportScreen> mExportScreen;
-    std::shared_ptr<ExportScreenDelegate> mExportScreenDelegate;
-    bool mCanCloseTempFileIfAsked = false;
-    std::unique_ptr<SaveRetry> mSaveRetry; // made at the first failure
-    bool mCanCloseLosingChanges = false;
-    // --- end ---
+    std::optional<UnsavedChanges> unsavedChanges() const override { return mFiles->unsavedChanges(); }
+    void pleaseDismissSharingView(ViewController& screen) { mFiles->pleaseDismissSharingView(screen); }
+    const std::shared_ptr<ExportScreen>& exportScreen() const { return mFiles->exportScreen(); }
+    bool canCloseTempFileIfAsked() const { return mFiles->canCloseTempFileIfAsked(); }
 
 protected:
     void loadView() override;
@@ -408,6 +394,8 @@ private:
     IdeaPtr mRealIdea;
     IdeaPtr mRootIdea;
     bool mCloseWhenEditAnswered = false;
+    friend class MindMapFiles;
+    std::unique_ptr<MindMapFiles> mFiles = std::make_unique<MindMapFiles>(*this);
     IdeaEditingService mEditing{[this] { return editedDocument(); },
                                 [this](BoolCompletion saved) { saveDocument(std::move(saved)); }};
 };

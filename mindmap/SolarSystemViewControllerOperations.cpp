@@ -161,9 +161,9 @@ void SolarSystemViewController::saveDocument(BoolCompletion saved)
                 NotificationCenter::defaultCenter().post(SavedByScreenNotification, self.get(), info);
             }
             if (ok)
-                self->saveSucceeded();
+                self->mFiles->saveSucceeded();
             else
-                self->saveFailed();
+                self->mFiles->saveFailed();
         }
         if (saved)
             saved(ok);
@@ -259,9 +259,10 @@ bool SolarSystemViewController::deleteIdeaWithIdentifier(const QString& identifi
 }
 
 void SolarSystemViewController::applyIdeaValues(const QString& identifier,
-                                                const std::function<void(Idea& idea)>& apply)
+                                                const std::function<void(Idea& idea)>& apply,
+                                                EditCompletion completion)
 {
-    mEditing.applyValues(identifier, apply, {});
+    mEditing.applyValues(identifier, apply, std::move(completion));
 }
 
 SolarSystemViewController::EditCompletion
@@ -291,7 +292,7 @@ void SolarSystemViewController::releaseEditHold()
     liberateScreen(EditUnderWayOperation);
     // A close asked for while the edit was under way goes ahead now that it is answered.
     if (std::exchange(mCloseWhenEditAnswered, false))
-        closeWindowLater();
+        mFiles->closeWindowLater();
 }
 
 bool SolarSystemViewController::canWeSafelyDeleteIdea(const QString& ideaIdentifier,

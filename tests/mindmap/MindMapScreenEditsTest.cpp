@@ -82,6 +82,12 @@ TEST(MindMapScreenEdits, EachOperationAnswersOnceOnALaterTurnWithItsOutcome)
                                    done);
          },
          Outcome::Copied},
+        {"editor's values",
+         [&](EditCompletion done) {
+             screen->applyIdeaValues(
+                 idea("b")->identifier(), [](Idea& b) { b.setText(QStringLiteral("B")); }, done);
+         },
+         Outcome::Changed},
     };
     for (const Case& c : cases) {
         CompletionRecorder recorder;
@@ -95,7 +101,7 @@ TEST(MindMapScreenEdits, EachOperationAnswersOnceOnALaterTurnWithItsOutcome)
         EXPECT_TRUE(recorder.verify()) << c.name;
     }
     EXPECT_EQ(outline(readStoredTree(storedPath(*document))),
-              QStringLiteral("R(a(a1) ghost x ->a1 b(b) c b)"));
+              QStringLiteral("R(a(a1) ghost x ->a1 B(b) c b)"));
     EXPECT_EQ(outline(readStoredTree(storedPath(*source))), QStringLiteral("S(z)"));
 }
 
