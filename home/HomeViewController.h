@@ -224,6 +224,8 @@ private:
     // after the last).
     QString mDropTargetDocIdentifier;
     bool mDropTargetIsAdder = false;
+    // The drop being settled took the screen at its choice.
+    bool mDropHoldsScreen = false;
     std::shared_ptr<TopBarView> mTopBar;
     std::shared_ptr<IdeaListView> mIdeaListView;
     std::shared_ptr<MainLayoutView> mLayoutView;

@@ -10,6 +10,8 @@
 #include "platform/core/Log.h"
 #include "storage/PersistenceController.h"
 
+#include <utility>
+
 namespace corvex {
 
 namespace {
@@ -222,6 +224,7 @@ void HomeViewController::copyPasteAction(std::optional<DropChoice> choice)
     if (!dropChoiceCounts(choice))
         return;
     // From the choice until the drop ends the screen is held: its edit answers later.
+    mDropHoldsScreen = !screenOccupied();
     occupyScreen(EditUnderWayOperation);
     const QString& from = ideaBeingAcceptedDocIdentifier();
     if (*choice == DropChoice::Delete) {
@@ -280,7 +283,7 @@ void HomeViewController::performDropChoice(DropChoice choice)
 
 void HomeViewController::handleDragEndWithResult(DragResult result)
 {
-    if (currentOccupyingOperation() == EditUnderWayOperation)
+    if (std::exchange(mDropHoldsScreen, false))
         liberateScreen(EditUnderWayOperation);
     forgetIdeaBeingAccepted();
     mDropTargetDocIdentifier.clear();

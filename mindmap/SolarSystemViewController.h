@@ -394,6 +394,8 @@ private:
     IdeaPtr mRealIdea;
     IdeaPtr mRootIdea;
     bool mCloseWhenEditAnswered = false;
+    // The drop being decided took the screen at its choice (not a menu's Delete before it).
+    bool mDropHoldsScreen = false;
     friend class MindMapFiles;
     std::unique_ptr<MindMapFiles> mFiles = std::make_unique<MindMapFiles>(*this);
     IdeaEditingService mEditing{[this] { return editedDocument(); },

@@ -15,6 +15,8 @@
 #include "platform/core/Log.h"
 #include "storage/PersistenceController.h"
 
+#include <utility>
+
 namespace corvex {
 
 namespace {
@@ -282,8 +284,8 @@ void SolarSystemViewController::copyPasteAction(std::optional<DropChoice> choice
     if (!dropChoiceCounts(choice))
         return;
     // From the choice until the drop ends the screen is held: its edit may answer later.
-    if (!screenOccupied())
-        occupyScreen(EditUnderWayOperation);
+    mDropHoldsScreen = !screenOccupied();
+    occupyScreen(EditUnderWayOperation);
     if (*choice == DropChoice::Delete) {
         const bool ours = mDoc && ideaBeingAcceptedDocIdentifier() == mDoc->docIdentifier();
         if (!ours || !deleteIdeaWithIdentifier(ideaBeingAccepted()->identifier(), endDropOnOutcome()))
@@ -357,7 +359,8 @@ void SolarSystemViewController::performDropChoice(DropChoice choice,
 
 void SolarSystemViewController::handleDragEndWithResult(DragResult result)
 {
-    releaseEditHold();
+    if (std::exchange(mDropHoldsScreen, false))
+        releaseEditHold();
     forgetIdeaBeingAccepted();
     if (mSolarSystem) {
         mSolarSystem->stopFocusing();
