@@ -150,3 +150,32 @@ TEST(MindMapScreenEdits, WhileADropsMoveIsUnansweredASecondDropADeleteAndACloseW
 }
 
 } // namespace corvex::test
+
+namespace corvex::test {
+
+TEST(MindMapScreenEdits, ADropRefusedWhileAMenusDeleteIsUnansweredLeavesTheScreenHeld)
+{
+    MindMapScreenRig rig;
+    qint64 token = 0;
+    const auto document = rig.createDocument(treeFromOutline(QStringLiteral("R(a b)")), token);
+    const auto screen = rig.showDocument(document, token);
+    const IdeaPtr a = findByText(document->idea(), QStringLiteral("a"));
+    const auto menu = screen->onRightClickAtIdea(a->identifier());
+    ASSERT_TRUE(menu);
+    for (const auto& item : menu->items())
+        if (item->title() == QStringLiteral("Delete"))
+            item->performAction();
+    ASSERT_EQ(screen->currentOccupyingOperation(), SolarSystemViewController::EditUnderWayOperation);
+
+    DropResults refused;
+    const auto drag =
+        ideaDrag(adderInWindow(*screen, 0), DragInfo::Source::ThisWindow, a, document->docIdentifier());
+    screen->dragOperationEndedAcceptingIdea(drag, a, document->docIdentifier(), refused.completion());
+    EXPECT_EQ(refused.codes, std::vector<DragResult>{DragResult::NotAccepted});
+    EXPECT_EQ(screen->currentOccupyingOperation(), SolarSystemViewController::EditUnderWayOperation);
+
+    ASSERT_TRUE(rig.settle([&] { return !screen->screenOccupied() && screen->savesInFlight() == 0; }));
+    EXPECT_EQ(outline(readStoredTree(storedPath(*document))), QStringLiteral("R(b)"));
+}
+
+} // namespace corvex::test
