@@ -193,8 +193,10 @@ private:
     void presentSlideUpEditor(const std::shared_ptr<BaseViewController>& editor,
                               std::function<void()> afterEditing);
     ViewController& editingScreen() override { return *this; }
-    // Saves the document with the token, then hands the token back.
-    static void saveAndRelease(const std::shared_ptr<IdeaDocument>& document, qint64 token);
+    // Gives the idea (the document's root) new values through the editing service, saves the
+    // document with the token, then hands the token back.
+    static void applyAndSave(const std::shared_ptr<IdeaDocument>& document, qint64 token, const IdeaPtr& idea,
+                             const std::function<void(Idea& idea)>& apply);
     std::shared_ptr<MenuItem> menuItemForDoc(const QString& docIdentifier, const QString& title,
                                              void (HomeViewController::*action)(const MenuItem&));
     DocumentWindowServices* windowServices() const override;

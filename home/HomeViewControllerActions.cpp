@@ -174,10 +174,21 @@ void HomeViewController::openSolarSystemForIdeaDocument(const std::shared_ptr<Id
 
 // ---- Editing in place
 
-void HomeViewController::saveAndRelease(const std::shared_ptr<IdeaDocument>& document, qint64 token)
+void HomeViewController::applyAndSave(const std::shared_ptr<IdeaDocument>& document, qint64 token,
+                                      const IdeaPtr& idea, const std::function<void(Idea& idea)>& apply)
 {
-    PersistenceController::singleton().saveDocument(document, token, [document, token](bool) {
-        PersistenceController::singleton().releaseDocument(document, token, {});
+    document->setIdea(idea);
+    // The edit goes the one way edits go; the document is written, then handed back.
+    IdeaEditingService editing(
+        [document] { return document; },
+        [document, token](IdeaEditingService::BoolCompletion) {
+            PersistenceController::singleton().saveDocument(document, token, [document, token](bool) {
+                PersistenceController::singleton().releaseDocument(document, token, {});
+            });
+        });
+    editing.applyValues(idea->identifier(), apply, [document, token](const IdeaEditResult& result) {
+        if (!result.made())
+            PersistenceController::singleton().releaseDocument(document, token, {});
     });
 }
 
@@ -232,11 +243,11 @@ void HomeViewController::editOpenedTextualIdeaProxy(const IdeaProxyPtr& proxy, c
             PersistenceController::singleton().releaseDocument(document, token, {});
             return;
         }
-        takeIdeaEditorValues(*editor, *idea);
-        if (editor->didRecolor())
-            idea->applyColorTheme();
-        document->setIdea(idea);
-        HomeViewController::saveAndRelease(document, token);
+        HomeViewController::applyAndSave(document, token, idea, [editor](Idea& edited) {
+            takeIdeaEditorValues(*editor, edited);
+            if (editor->didRecolor())
+                edited.applyColorTheme();
+        });
     });
     mIdeaEditor = editor;
     IdeaView* item =
@@ -273,8 +284,9 @@ void HomeViewController::editOpenedImageIdeaProxy(const IdeaProxyPtr& proxy, con
                     PersistenceController::singleton().releaseDocument(document, token, {});
                     return;
                 }
-                idea->updateImage(image, attachment);
-                HomeViewController::saveAndRelease(document, token);
+                HomeViewController::applyAndSave(document, token, idea, [image, attachment](Idea& edited) {
+                    edited.updateImage(image, attachment);
+                });
             });
     });
 }
@@ -294,12 +306,13 @@ void HomeViewController::editOpenedURLIdeaProxy(const IdeaProxyPtr& proxy, const
             PersistenceController::singleton().releaseDocument(document, token, {});
             return;
         }
-        idea->setURL(url);
-        // A failed page capture keeps the picture the link had.
-        const QVImage page = editor->resultPageImage();
-        if (page.hasImage())
-            idea->updateImage(page, ObjectID());
-        HomeViewController::saveAndRelease(document, token);
+        HomeViewController::applyAndSave(document, token, idea,
+                                         [url, page = editor->resultPageImage()](Idea& edited) {
+                                             edited.setURL(url);
+                                             // A failed page capture keeps the picture the link had.
+                                             if (page.hasImage())
+                                                 edited.updateImage(page, ObjectID());
+                                         });
     });
 }
 
