@@ -29,6 +29,7 @@ const QString HomeViewController::IdeaEditingOperation = QStringLiteral("IdeaEdi
 const QString HomeViewController::ConflictDialogOperation = QStringLiteral("ConflictDialog");
 const QString HomeViewController::DeleteConfirmationOperation =
     QStringLiteral("DeleteConfirmationForContextMenu");
+const QString HomeViewController::EditUnderWayOperation = QStringLiteral("EditUnderWay");
 
 HomeViewController::HomeViewController(Private)
     : ScreenDrops("-[HomeViewController dragOperationEnded:acceptIdea:fromDocument:onCompletion:]")

@@ -5,6 +5,7 @@
 #include "mindmap/ScreenDrops.h"
 #include "mindmap/ScreenEditing.h"
 #include "storage/IdeaDocument.h"
+#include "storage/IdeaEditingService.h"
 #include "storage/PersistenceControllerListener.h"
 #include "toolkit/BaseViewController.h"
 
@@ -63,6 +64,8 @@ public:
     static const QString IdeaEditingOperation;        // "IdeaEditing"
     static const QString ConflictDialogOperation;     // "ConflictDialog"
     static const QString DeleteConfirmationOperation; // "DeleteConfirmationForContextMenu"
+    // From a drop's or a menu's choice until its edit answered.
+    static const QString EditUnderWayOperation; // "EditUnderWay"
 
     // A screen of the location; a non-empty text starts its search at once.
     static std::shared_ptr<HomeViewController> initWithLocation(StorageLocation location,
@@ -147,8 +150,10 @@ public:
                                         bool startEditing);
     void editOpenedProxy(const IdeaProxyPtr& proxy, qint64 token);
     void onAddNewIdea();
-    void deleteIdea(const QString& ideaIdentifier, const QString& docIdentifier, BoolCompletion completion);
-    void deleteDocument(const QString& docIdentifier, BoolCompletion completion);
+    // Through the editing service: Changed or Refused, once, on a later turn.
+    using EditCompletion = IdeaEditingService::EditCompletion;
+    void deleteIdea(const QString& ideaIdentifier, const QString& docIdentifier, EditCompletion completion);
+    void deleteDocument(const QString& docIdentifier, EditCompletion completion);
     void onOpenItem(const MenuItem& item);
     void onOpenItemInNewWindow(const MenuItem& item);
     void onEditItem(const MenuItem& item);
@@ -188,8 +193,10 @@ private:
     void presentSlideUpEditor(const std::shared_ptr<BaseViewController>& editor,
                               std::function<void()> afterEditing);
     ViewController& editingScreen() override { return *this; }
-    // Saves the document with the token, then hands the token back.
-    static void saveAndRelease(const std::shared_ptr<IdeaDocument>& document, qint64 token);
+    // Gives the idea (the document's root) new values through the editing service, saves the
+    // document with the token, then hands the token back.
+    static void applyAndSave(const std::shared_ptr<IdeaDocument>& document, qint64 token, const IdeaPtr& idea,
+                             const std::function<void(Idea& idea)>& apply);
     std::shared_ptr<MenuItem> menuItemForDoc(const QString& docIdentifier, const QString& title,
                                              void (HomeViewController::*action)(const MenuItem&));
     DocumentWindowServices* windowServices() const override;
@@ -203,6 +210,8 @@ private:
     void acceptDraggedIdeaIntoIdeaList();
     // The storage call of a copy or move, once the idea's attachments are in the location.
     void performDropChoice(DropChoice choice);
+    // Occupies the screen until the completion it gives runs.
+    EditCompletion holdScreenUntilAnswered();
     void handleDragEndWithResult(DragResult result) override;
     // The index the drop's target document has in the location's list now (the list's end
     // for the adder after the last document); nullopt when it is gone.
@@ -217,10 +226,14 @@ private:
     // after the last).
     QString mDropTargetDocIdentifier;
     bool mDropTargetIsAdder = false;
+    // The drop being settled took the screen at its choice.
+    bool mDropHoldsScreen = false;
     std::shared_ptr<TopBarView> mTopBar;
     std::shared_ptr<IdeaListView> mIdeaListView;
     std::shared_ptr<MainLayoutView> mLayoutView;
     std::shared_ptr<IdeaEditor> mIdeaEditor;
+    // Edits of stored documents only: the home screen holds no tree open.
+    IdeaEditingService mEditing{{}, {}};
 };
 
 } // namespace corvex

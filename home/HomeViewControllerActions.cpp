@@ -174,10 +174,21 @@ void HomeViewController::openSolarSystemForIdeaDocument(const std::shared_ptr<Id
 
 // ---- Editing in place
 
-void HomeViewController::saveAndRelease(const std::shared_ptr<IdeaDocument>& document, qint64 token)
+void HomeViewController::applyAndSave(const std::shared_ptr<IdeaDocument>& document, qint64 token,
+                                      const IdeaPtr& idea, const std::function<void(Idea& idea)>& apply)
 {
-    PersistenceController::singleton().saveDocument(document, token, [document, token](bool) {
-        PersistenceController::singleton().releaseDocument(document, token, {});
+    document->setIdea(idea);
+    // The edit goes the one way edits go; the document is written, then handed back.
+    IdeaEditingService editing(
+        [document] { return document; },
+        [document, token](IdeaEditingService::BoolCompletion) {
+            PersistenceController::singleton().saveDocument(document, token, [document, token](bool) {
+                PersistenceController::singleton().releaseDocument(document, token, {});
+            });
+        });
+    editing.applyValues(idea->identifier(), apply, [document, token](const IdeaEditResult& result) {
+        if (!result.made())
+            PersistenceController::singleton().releaseDocument(document, token, {});
     });
 }
 
@@ -232,11 +243,11 @@ void HomeViewController::editOpenedTextualIdeaProxy(const IdeaProxyPtr& proxy, c
             PersistenceController::singleton().releaseDocument(document, token, {});
             return;
         }
-        takeIdeaEditorValues(*editor, *idea);
-        if (editor->didRecolor())
-            idea->applyColorTheme();
-        document->setIdea(idea);
-        HomeViewController::saveAndRelease(document, token);
+        HomeViewController::applyAndSave(document, token, idea, [editor](Idea& edited) {
+            takeIdeaEditorValues(*editor, edited);
+            if (editor->didRecolor())
+                edited.applyColorTheme();
+        });
     });
     mIdeaEditor = editor;
     IdeaView* item =
@@ -273,8 +284,9 @@ void HomeViewController::editOpenedImageIdeaProxy(const IdeaProxyPtr& proxy, con
                     PersistenceController::singleton().releaseDocument(document, token, {});
                     return;
                 }
-                idea->updateImage(image, attachment);
-                HomeViewController::saveAndRelease(document, token);
+                HomeViewController::applyAndSave(document, token, idea, [image, attachment](Idea& edited) {
+                    edited.updateImage(image, attachment);
+                });
             });
     });
 }
@@ -294,12 +306,13 @@ void HomeViewController::editOpenedURLIdeaProxy(const IdeaProxyPtr& proxy, const
             PersistenceController::singleton().releaseDocument(document, token, {});
             return;
         }
-        idea->setURL(url);
-        // A failed page capture keeps the picture the link had.
-        const QVImage page = editor->resultPageImage();
-        if (page.hasImage())
-            idea->updateImage(page, ObjectID());
-        HomeViewController::saveAndRelease(document, token);
+        HomeViewController::applyAndSave(document, token, idea,
+                                         [url, page = editor->resultPageImage()](Idea& edited) {
+                                             edited.setURL(url);
+                                             // A failed page capture keeps the picture the link had.
+                                             if (page.hasImage())
+                                                 edited.updateImage(page, ObjectID());
+                                         });
     });
 }
 
@@ -359,10 +372,9 @@ void HomeViewController::onAddNewIdea()
 // ---- Deleting
 
 void HomeViewController::deleteIdea(const QString& ideaIdentifier, const QString& docIdentifier,
-                                    BoolCompletion completion)
+                                    EditCompletion completion)
 {
-    PersistenceController& storage = PersistenceController::singleton();
-    if (ideaIdentifier.isNull() && storage.findDocument(docIdentifier)) {
+    if (ideaIdentifier.isNull() && PersistenceController::singleton().findDocument(docIdentifier)) {
         const auto app = Globals::app();
         if (app && !app->canWeSafelyDeleteIdea(QString(), docIdentifier)) {
             showNonblockingAlertViewWithTitle(
@@ -370,20 +382,27 @@ void HomeViewController::deleteIdea(const QString& ideaIdentifier, const QString
                 Globals::normalLocalizedStringForKey(
                     QString(), QStringLiteral("Document is open in other window. Please close the window "
                                               "before deleting document.")));
-            if (completion)
-                completion(false);
+            IdeaEditingService::refuseLater(std::move(completion), QStringLiteral("open in another window"));
             return;
         }
     }
-    storage.deleteIdea(ideaIdentifier, docIdentifier, [completion](bool ok) {
-        if (completion)
-            completion(ok);
-    });
+    mEditing.deleteStoredIdea(ideaIdentifier, docIdentifier, std::move(completion));
 }
 
-void HomeViewController::deleteDocument(const QString& docIdentifier, BoolCompletion completion)
+void HomeViewController::deleteDocument(const QString& docIdentifier, EditCompletion completion)
 {
     deleteIdea(QString(), docIdentifier, std::move(completion));
+}
+
+HomeViewController::EditCompletion HomeViewController::holdScreenUntilAnswered()
+{
+    occupyScreen(EditUnderWayOperation);
+    std::weak_ptr<HomeViewController> weak = sharedSelf();
+    return [weak](const IdeaEditResult&) {
+        auto self = weak.lock();
+        if (self && self->currentOccupyingOperation() == EditUnderWayOperation)
+            self->liberateScreen(EditUnderWayOperation);
+    };
 }
 
 // ---- Context menu
@@ -466,14 +485,14 @@ void HomeViewController::onDeleteItem(const MenuItem& item)
                 text = Globals::normalLocalizedStringForKey(
                     QString(), QStringLiteral("Element contains a note. Are you sure?"));
             if (text.isEmpty()) {
-                self->deleteDocument(docIdentifier, {});
+                self->deleteDocument(docIdentifier, self->holdScreenUntilAnswered());
                 return;
             }
             CustomAlertView alert(QStringLiteral("Delete"), text);
             alert.addButton(homeText("Choice.Delete"), CAVButton::DestructiveType, [weak, docIdentifier] {
                 if (auto screen = weak.lock()) {
                     screen->liberateScreen(DeleteConfirmationOperation);
-                    screen->deleteDocument(docIdentifier, {});
+                    screen->deleteDocument(docIdentifier, screen->holdScreenUntilAnswered());
                 }
             });
             alert.addButton(homeText("Choice.Cancel"), CAVButton::CancelType, [weak] {

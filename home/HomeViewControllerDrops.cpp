@@ -10,6 +10,8 @@
 #include "platform/core/Log.h"
 #include "storage/PersistenceController.h"
 
+#include <utility>
+
 namespace corvex {
 
 namespace {
@@ -221,15 +223,18 @@ void HomeViewController::copyPasteAction(std::optional<DropChoice> choice)
 {
     if (!dropChoiceCounts(choice))
         return;
+    // From the choice until the drop ends the screen is held: its edit answers later.
+    mDropHoldsScreen = !screenOccupied();
+    occupyScreen(EditUnderWayOperation);
     const QString& from = ideaBeingAcceptedDocIdentifier();
     if (*choice == DropChoice::Delete) {
         if (from.isNull()) {
             Log::assertionFailure(__LINE__, "-[HomeViewController copyPasteActionWithTitle:]");
             handleDragEndWithResult(DragResult::NotAccepted);
         } else if (ideaBeingAccepted()->parent()) {
-            deleteIdea(ideaBeingAccepted()->identifier(), from, endDropOnAnswer(DragResult::Moved));
+            deleteIdea(ideaBeingAccepted()->identifier(), from, endDropOnOutcome());
         } else {
-            deleteDocument(from, endDropOnAnswer(DragResult::Moved));
+            deleteDocument(from, endDropOnOutcome());
         }
         return;
     }
@@ -255,23 +260,20 @@ void HomeViewController::performDropChoice(DropChoice choice)
         handleDragEndWithResult(DragResult::NotAccepted);
         return;
     }
-    PersistenceController& storage = PersistenceController::singleton();
+    using Place = IdeaEditingService::StoredPlace;
     const QString from = ideaBeingAcceptedDocIdentifier();
+    // Each ends the drop with its outcome: a move whose source kept the idea ends as Copied.
     switch (choice) {
     case DropChoice::CopyHere:
-        storage.copyIdeaBefore(idea, from, *index, mLocation, endDropOnAnswer(DragResult::Copied));
-        return;
+        return mEditing.copyStoredIdea(idea, from, mLocation, *index, Place::Before, endDropOnOutcome());
     case DropChoice::CopyInside:
-        storage.copyIdeaInside(idea, from, *index, mLocation, endDropOnAnswer(DragResult::Copied));
-        return;
+        return mEditing.copyStoredIdea(idea, from, mLocation, *index, Place::Inside, endDropOnOutcome());
     case DropChoice::MoveHere:
-        storage.moveIdeaBefore(idea->identifier(), from, *index, mLocation,
-                               endDropOnAnswer(DragResult::Moved));
-        return;
+        return mEditing.moveStoredIdea(idea->identifier(), from, mLocation, *index, Place::Before,
+                                       endDropOnOutcome());
     case DropChoice::MoveInside:
-        storage.moveIdeaInside(idea->identifier(), from, *index, mLocation,
-                               endDropOnAnswer(DragResult::Moved));
-        return;
+        return mEditing.moveStoredIdea(idea->identifier(), from, mLocation, *index, Place::Inside,
+                                       endDropOnOutcome());
     case DropChoice::CreateLink:
     case DropChoice::Delete:
         break;
@@ -281,6 +283,8 @@ void HomeViewController::performDropChoice(DropChoice choice)
 
 void HomeViewController::handleDragEndWithResult(DragResult result)
 {
+    if (std::exchange(mDropHoldsScreen, false))
+        liberateScreen(EditUnderWayOperation);
     forgetIdeaBeingAccepted();
     mDropTargetDocIdentifier.clear();
     mDropTargetIsAdder = false;

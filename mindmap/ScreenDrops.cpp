@@ -113,14 +113,24 @@ void ScreenDrops::copyAttachmentsThen(StorageLocation location, std::function<vo
         });
 }
 
-ScreenDrops::BoolCompletion ScreenDrops::endDropOnAnswer(DragResult onSuccess)
+std::function<void(const IdeaEditResult&)> ScreenDrops::endDropOnOutcome()
 {
     std::weak_ptr<ScreenDrops> weak = weakScreenDrops();
     const std::uint64_t serial = mDropSerial;
-    return [weak, serial, onSuccess](bool ok) {
+    return [weak, serial](const IdeaEditResult& result) {
         auto self = weak.lock();
-        if (self && self->isCurrentDrop(serial))
-            self->handleDragEndWithResult(ok ? onSuccess : DragResult::NotAccepted);
+        if (!self || !self->isCurrentDrop(serial))
+            return;
+        switch (result.outcome) {
+        case IdeaEditOutcome::Copied:
+            return self->handleDragEndWithResult(DragResult::Copied);
+        case IdeaEditOutcome::Moved:
+        case IdeaEditOutcome::Changed:
+            return self->handleDragEndWithResult(DragResult::Moved);
+        case IdeaEditOutcome::Refused:
+            break;
+        }
+        self->handleDragEndWithResult(DragResult::NotAccepted);
     };
 }
 

@@ -3,6 +3,7 @@
 #include "mindmap/DockAreaViewDelegate.h"
 #include "mindmap/DragSupportDelegate.h"
 #include "storage/IdeaDocument.h"
+#include "storage/IdeaEditResult.h"
 
 #include <QString>
 #include <cstdint>
@@ -88,9 +89,9 @@ protected:
     // Copies the idea's pictures into `location` first; without them the drop ends
     // unaccepted, with them `then` runs, both only while this drop is still decided.
     void copyAttachmentsThen(StorageLocation location, std::function<void()> then);
-    // A storage call's answer: the drop ends with `onSuccess`, or unaccepted on failure,
-    // unless it ended meanwhile.
-    BoolCompletion endDropOnAnswer(DragResult onSuccess);
+    // An edit's answer: the drop ends Moved (a deletion too) or Copied as the edit went, or
+    // unaccepted when it was refused, unless the drop ended meanwhile.
+    std::function<void(const IdeaEditResult& result)> endDropOnOutcome();
     // The end of a drop: the idea forgotten, then the window told the result once.
     void forgetIdeaBeingAccepted();
     void runAfterAcceptance(DragResult result);

@@ -3,7 +3,6 @@
 #include "mindmap/DeleteAreaView.h"
 #include "mindmap/DockAreaView.h"
 #include "mindmap/DocumentWindowServices.h"
-#include "mindmap/SaveRetry.h"
 #include "mindmap/SolarSystem.h"
 #include "model/ApplicationDelegate.h"
 #include "model/Globals.h"
@@ -61,6 +60,7 @@ bool ideaMatchesSearch(const IdeaPtr& idea, const QString& lowerText)
 SolarSystemViewController::SolarSystemViewController(Private)
     : ScreenDrops("-[SolarSystemViewController dragOperationEnded:acceptIdea:fromDocument:onCompletion:]")
 {
+    mEditing.addObserver(this);
     addMenuAction(QStringLiteral("qvSaveLocalFile:"), [this] { qvSaveLocalFile(); });
     addMenuAction(QStringLiteral("qvSaveLocalFileAs:"), [this] { qvSaveLocalFileAs(); });
     addMenuAction(QStringLiteral("qvImport:"), [this] { qvImport(); });
@@ -1075,6 +1075,20 @@ void SolarSystemViewController::showAlertViewWithTitle(const QString& title, con
                             self->liberateScreen(kShowingAlertView);
                     });
     alert.showFromWindow(myWindow());
+}
+
+bool SolarSystemViewController::validateUserInterfaceItem(const MenuItem& item)
+{
+    const QString action = item.actionId();
+    // While another screen lies over the mind map (a picture viewer, the export dialog) or a
+    // switch runs, the screen's own actions do nothing: their items say so.
+    if (respondsToAction(action) && screenOccupied())
+        return false;
+    if (action == QLatin1String("qvSaveLocalFile:") || action == QLatin1String("qvSaveLocalFileAs:"))
+        return mDoc && mDoc->location() == 0;
+    if (action == QLatin1String("qvAddNewElement:"))
+        return mSolarSystem && mSolarSystemState == StateMindMap;
+    return BaseViewController::validateUserInterfaceItem(item);
 }
 
 } // namespace corvex

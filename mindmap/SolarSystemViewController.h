@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mindmap/ExportAndPrintSeams.h"
+#include "mindmap/MindMapFiles.h"
 #include "mindmap/MindMapScreenSeams.h"
 #include "mindmap/ScreenDrops.h"
 #include "mindmap/ScreenEditing.h"
@@ -9,6 +10,8 @@
 #include "model/MyResult.h"
 #include "platform/core/Value.h"
 #include "storage/IdeaDocument.h"
+#include "storage/IdeaEditObserver.h"
+#include "storage/IdeaEditingService.h"
 #include "storage/PersistenceControllerListener.h"
 #include "toolkit/BaseViewController.h"
 #include "toolkit/Layouter.h"
@@ -29,7 +32,6 @@ class DocumentWindowServices;
 class Event;
 class Menu;
 class MenuItem;
-class SaveRetry;
 class SimpleIdeaView;
 class SolarFocusObject;
 class SolarSystem;
@@ -39,8 +41,9 @@ class View;
 // of the idea shown (its children are the planets), the overview graph of the whole tree, the
 // dock and the delete area.
 //
-// Every change of the tree ends in one save (updateSolarSystemAndSaveDocument) after the
-// view was refreshed from the model; while any of this screen's saves runs (they can
+// Every change of the tree goes through the screen's IdeaEditingService, which the screen
+// hears (ideaTreeEdited: the planets move and are refreshed from the model) and which saves
+// through saveDocument; while any of this screen's saves runs (they can
 // overlap, so they are counted) the screen ignores notices about its own document. The
 // editors are shown through the EditorFactory seam, the overview through OverviewGraph, the
 // top bar through TopBarServices and the window through DocumentWindowServices; a missing
@@ -55,7 +58,8 @@ class SolarSystemViewController : public BaseViewController,
                                   public TopBarServicesDelegate,
                                   public OverviewGraphDelegate,
                                   public ScreenEditing,
-                                  public ScreenDrops
+                                  public ScreenDrops,
+                                  public IdeaEditObserver
 {
 public:
     // The screen states.
@@ -186,26 +190,33 @@ public:
     bool isOurChildIdea(const QString& identifier) const;
 
     // ---- Idea operations ----
-    // Each ends in one save. A move of an idea from another document inserts a copy with
-    // fresh identifiers, saves, and only after that save succeeded deletes the idea from its
-    // document; its completion says whether the source lost it (false: the copy was kept and
-    // the source left alone, whether the save or the deletion failed). Other completions say
-    // whether the change was made.
-    void addNewIdeaAfterIndex(std::int64_t afterIndex, const IdeaPtr& idea, BoolCompletion completion = {});
+    // Each goes through the editing service: the outcome (Changed, Moved, Copied, Refused)
+    // comes to the completion once, on a later turn. A move of an idea from another document
+    // inserts a copy with fresh identifiers, saves, and only after that save deletes the idea
+    // from its document; Copied when the save or the deletion failed (the source keeps it).
+    using EditCompletion = IdeaEditingService::EditCompletion;
+    // Holds the screen from a drop's or a menu's choice until its edit answers.
+    static const QString EditUnderWayOperation;
+    void addNewIdeaAfterIndex(std::int64_t afterIndex, const IdeaPtr& idea, EditCompletion completion = {});
     void moveIdeaAfter(const IdeaPtr& idea, const QString& docIdentifier, std::int64_t afterIndex,
-                       BoolCompletion completion);
+                       EditCompletion completion);
     void moveIdeaInside(const IdeaPtr& idea, const QString& docIdentifier, std::int64_t index,
-                        BoolCompletion completion);
-    void moveToParentTheIdea(const IdeaPtr& idea, const QString& docIdentifier, BoolCompletion completion);
-    void copyIdeaAfter(const IdeaPtr& idea, std::int64_t afterIndex, BoolCompletion completion);
-    void copyIdeaInside(const IdeaPtr& idea, std::int64_t index, BoolCompletion completion);
-    void copyToParentTheIdea(const IdeaPtr& idea, BoolCompletion completion);
-    void createLinkToIdea(const IdeaPtr& idea, std::int64_t afterIndex, BoolCompletion completion);
-    bool deleteIdeaWithIdentifier(const QString& identifier);
-    void removeExternalIdea(const IdeaPtr& idea, const QString& docIdentifier, BoolCompletion completion);
+                        EditCompletion completion);
+    void moveToParentTheIdea(const IdeaPtr& idea, const QString& docIdentifier, EditCompletion completion);
+    void copyIdeaAfter(const IdeaPtr& idea, std::int64_t afterIndex, EditCompletion completion);
+    void copyIdeaInside(const IdeaPtr& idea, std::int64_t index, EditCompletion completion);
+    void copyToParentTheIdea(const IdeaPtr& idea, EditCompletion completion);
+    void createLinkToIdea(const IdeaPtr& idea, std::int64_t afterIndex, EditCompletion completion);
+    // False, with nothing asked of the service, for an idea that is no planet or is open
+    // elsewhere (the user is told).
+    bool deleteIdeaWithIdentifier(const QString& identifier, EditCompletion completion = {});
+    // The editor's values, a picture or an address for an idea of the tree.
+    void applyIdeaValues(const QString& identifier, const std::function<void(Idea& idea)>& apply,
+                         EditCompletion completion = {});
     // Refreshes the mind map from the model and saves; `saved` (may be empty) hears the
     // save's outcome.
     void updateSolarSystemAndSaveDocument(BoolCompletion saved = {});
+    void ideaTreeEdited(const IdeaEditSummary& summary) override;
     // False for the screen's own document when the idea is the one shown or above it, and
     // for the whole document (a null identifier); a screen still restoring guards the
     // document it is restoring.
@@ -277,67 +288,47 @@ private:
     std::weak_ptr<ScreenDrops> weakScreenDrops() override { return sharedSelf(); }
     void acceptDraggedIdeaToSolarSystem();
     void acceptDropIntoDock();
-    void iffHandleDragEndWithResult(bool ok, DragResult result);
-    // A move (of another document's idea when `fromOtherDocument`): 1 when done; for another
-    // document's idea 2 when the copy went in but its save or the source's deletion failed.
-    void runDropMove(bool fromOtherDocument, const IdeaPtr& container,
-                     const std::function<void(BoolCompletion)>& move);
     void performDropChoice(DropChoice choice, const std::shared_ptr<SolarFocusObject>& focus);
 
 public:
     // --- end ---
 
-    // --- Saving, import, export, printing and closing ---
-    using ResultCompletion = std::function<void(const MyResultPtr& result)>;
+    // --- Saving, import, export, printing and closing (MindMapFiles) ---
+    using ResultCompletion = MindMapFiles::ResultCompletion;
 
     // The save items ("qvSaveLocalFile:", "qvSaveLocalFileAs:") only for a document of the
     // temporary location; everything else as the base class says.
     bool validateUserInterfaceItem(const MenuItem& item) override;
     // Menu actions; each does nothing while the screen is occupied.
-    void qvSaveLocalFile();
-    void qvSaveLocalFileAs();
-    void qvImport();
-    void qvExport();
-    void qvPrintIdea();
+    void qvSaveLocalFile() { mFiles->qvSaveLocalFile(); }
+    void qvSaveLocalFileAs() { mFiles->qvSaveLocalFileAs(); }
+    void qvImport() { mFiles->qvImport(); }
+    void qvExport() { mFiles->launchExportForType(ExportScreen::OwnFormat); }
+    void qvPrintIdea() { mFiles->qvPrintIdea(); }
     void cloudMenuOpened() {}
-
-    // Writes the shown tree as a document archive to the file; the window then names the
-    // file and is no longer edited.
-    void doSaveLocalFile(const QUrl& url, ResultCompletion completion);
-    // Lets the user name a ".corvex" file in a save panel on the window, then writes it.
-    void performSaveLocalFileWithCompletion(ResultCompletion completion);
-    // Presents the export screen on the tab of the share type (ExportScreen::ShareType).
-    void launchExportForType(quint64 shareType);
+    void doSaveLocalFile(const QUrl& url, ResultCompletion completion)
+    {
+        mFiles->doSaveLocalFile(url, std::move(completion));
+    }
+    void performSaveLocalFileWithCompletion(ResultCompletion completion)
+    {
+        mFiles->performSaveLocalFileWithCompletion(std::move(completion));
+    }
+    void launchExportForType(quint64 shareType) { mFiles->launchExportForType(shareType); }
     // "corvex_yyyyMMdd_HHmm.pdf" for the current local time.
-    QString createPDFFileName() const;
-    // Closes an open editor first (its result is kept and saved); asks whether to save an
-    // edited document of the temporary location (answering false meanwhile); otherwise
-    // hands the document back and answers true.
+    QString createPDFFileName() const { return MindMapFiles::createPDFFileName(); }
+    // Closes an open editor first (its result is kept and saved); waits for an edit not yet
+    // answered; asks whether to save an edited document of the temporary location (answering
+    // false meanwhile); otherwise hands the document back and answers true.
     //
     // A save that fails is tried again (SaveRetry) until one succeeds; meanwhile the window
     // is marked edited, and closing it asks first whether to lose the changes.
-    bool startClosingCanCloseNow() override;
+    bool startClosingCanCloseNow() override { return mFiles->startClosingCanCloseNow(); }
     // The map's name and why its last save failed, while no later save succeeded.
-    std::optional<UnsavedChanges> unsavedChanges() const override;
-    void pleaseDismissSharingView(ViewController& screen);
-    const std::shared_ptr<ExportScreen>& exportScreen() const { return mExportScreen; }
-    bool canCloseTempFileIfAsked() const { return mCanCloseTempFileIfAsked; }
-
-private:
-    void showCloseTempFileQuestion();
-    void showCloseLosingChangesQuestion(const UnsavedChanges& lost);
-    void closeWindowLater();
-    static void showResultIfError(const MyResultPtr& result);
-    // A save's outcome: a failure is kept, told once and tried again; a success ends it.
-    void saveFailed();
-    void saveSucceeded();
-
-    std::shared_ptr<ExportScreen> mExportScreen;
-    std::shared_ptr<ExportScreenDelegate> mExportScreenDelegate;
-    bool mCanCloseTempFileIfAsked = false;
-    std::unique_ptr<SaveRetry> mSaveRetry; // made at the first failure
-    bool mCanCloseLosingChanges = false;
-    // --- end ---
+    std::optional<UnsavedChanges> unsavedChanges() const override { return mFiles->unsavedChanges(); }
+    void pleaseDismissSharingView(ViewController& screen) { mFiles->pleaseDismissSharingView(screen); }
+    const std::shared_ptr<ExportScreen>& exportScreen() const { return mFiles->exportScreen(); }
+    bool canCloseTempFileIfAsked() const { return mFiles->canCloseTempFileIfAsked(); }
 
 protected:
     void loadView() override;
@@ -364,16 +355,15 @@ private:
     std::shared_ptr<MenuItem> menuItemForIdea(const QString& identifier, const QString& title,
                                               void (SolarSystemViewController::*action)(const MenuItem&));
     std::shared_ptr<SolarSystemViewController> sharedSelf();
-    // A move from another document: a copy with fresh identifiers goes into `target`, and the
-    // source loses the idea only once the copy is stored.
-    void addCopyFromOtherDocument(const IdeaPtr& idea, const QString& docIdentifier, const IdeaPtr& target,
-                                  BoolCompletion completion);
-    // A move of `idea` into `target` (from another document, a copy); `refusalAssertion` is
-    // logged when this tree's idea cannot go there.
-    void moveIdeaInto(const IdeaPtr& idea, const QString& docIdentifier, const IdeaPtr& target,
-                      const char* refusalAssertion, BoolCompletion completion);
-    // Takes an idea of this tree out of where it is (a planet, or deeper in the tree).
-    void detachFromItsPlace(const IdeaPtr& moved);
+    // The document the service edits, its tree the one shown.
+    std::shared_ptr<IdeaDocument> editedDocument();
+    void redrawFromModel();
+    void saveDocument(BoolCompletion saved);
+    // Occupies the screen (when free) until the completion it answers runs: a drop, a Delete
+    // or a close then waits or is refused.
+    EditCompletion holdScreenUntilAnswered(EditCompletion completion);
+    void releaseEditHold();
+    void deleteChosenIdea(const QString& identifier);
     // The idea an editor worked on, found again in the current tree (a storage notice may
     // have replaced it meanwhile); when it is gone the user is told the edit was not stored.
     IdeaPtr editedIdeaOrNotify(const QString& identifier);
@@ -403,6 +393,13 @@ private:
     IdeaPtr mOwnIdea;
     IdeaPtr mRealIdea;
     IdeaPtr mRootIdea;
+    bool mCloseWhenEditAnswered = false;
+    // The drop being decided took the screen at its choice (not a menu's Delete before it).
+    bool mDropHoldsScreen = false;
+    friend class MindMapFiles;
+    std::unique_ptr<MindMapFiles> mFiles = std::make_unique<MindMapFiles>(*this);
+    IdeaEditingService mEditing{[this] { return editedDocument(); },
+                                [this](BoolCompletion saved) { saveDocument(std::move(saved)); }};
 };
 
 } // namespace corvex

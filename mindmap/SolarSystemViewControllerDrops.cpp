@@ -15,6 +15,8 @@
 #include "platform/core/Log.h"
 #include "storage/PersistenceController.h"
 
+#include <utility>
+
 namespace corvex {
 
 namespace {
@@ -281,10 +283,13 @@ void SolarSystemViewController::copyPasteAction(std::optional<DropChoice> choice
 {
     if (!dropChoiceCounts(choice))
         return;
+    // From the choice until the drop ends the screen is held: its edit may answer later.
+    mDropHoldsScreen = !screenOccupied();
+    occupyScreen(EditUnderWayOperation);
     if (*choice == DropChoice::Delete) {
         const bool ours = mDoc && ideaBeingAcceptedDocIdentifier() == mDoc->docIdentifier();
-        iffHandleDragEndWithResult(ours && deleteIdeaWithIdentifier(ideaBeingAccepted()->identifier()),
-                                   DragResult::Moved);
+        if (!ours || !deleteIdeaWithIdentifier(ideaBeingAccepted()->identifier(), endDropOnOutcome()))
+            handleDragEndWithResult(DragResult::NotAccepted);
         return;
     }
     const std::shared_ptr<SolarFocusObject> focus =
@@ -312,57 +317,37 @@ void SolarSystemViewController::performDropChoice(DropChoice choice,
     const std::int64_t index = focus->index();
     const std::int64_t slot = safeInsertionIndexFromFocusIndex(index);
     const bool fromOtherDocument = !mDoc || from != mDoc->docIdentifier();
-    const auto endWith = [this](DragResult result) { return endDropOnAnswer(result); };
     const IdeaPtr child = childIdeaAtFocusIndex(index);
 
+    // Every edit ends the drop with its outcome: Moved, Copied (also a move from another
+    // document whose source kept the idea) or, refused, not accepted.
     switch (choice) {
     case DropChoice::CopyHere:
-        if (type == SolarFocusObject::AdderFocus) {
-            copyIdeaAfter(idea, slot, endWith(DragResult::Copied));
-            return;
-        }
+        if (type == SolarFocusObject::AdderFocus)
+            return copyIdeaAfter(idea, slot, endDropOnOutcome());
         break;
     case DropChoice::CreateLink:
-        if (type == SolarFocusObject::AdderFocus) {
-            createLinkToIdea(idea, slot, endWith(DragResult::Copied));
-            return;
-        }
+        if (type == SolarFocusObject::AdderFocus)
+            return createLinkToIdea(idea, slot, endDropOnOutcome());
         break;
     case DropChoice::CopyInside:
-        if (type == SolarFocusObject::ParentFocus) {
-            copyToParentTheIdea(idea, endWith(DragResult::Copied));
-            return;
-        }
-        if (type == SolarFocusObject::PlanetFocus && child) {
-            copyIdeaInside(idea, index, endWith(DragResult::Copied));
-            return;
-        }
+        if (type == SolarFocusObject::ParentFocus)
+            return copyToParentTheIdea(idea, endDropOnOutcome());
+        if (type == SolarFocusObject::PlanetFocus && child)
+            return copyIdeaInside(idea, index, endDropOnOutcome());
         break;
     case DropChoice::MoveHere:
         if (type == SolarFocusObject::AdderFocus) {
-            if (child && child->identifier() == idea->identifier() && !fromOtherDocument) {
-                handleDragEndWithResult(DragResult::Copied);
-                return;
-            }
-            runDropMove(fromOtherDocument, mRealIdea, [this, idea, from, slot](BoolCompletion done) {
-                moveIdeaAfter(idea, from, slot, done);
-            });
-            return;
+            if (child && child->identifier() == idea->identifier() && !fromOtherDocument)
+                return handleDragEndWithResult(DragResult::Copied);
+            return moveIdeaAfter(idea, from, slot, endDropOnOutcome());
         }
         break;
     case DropChoice::MoveInside:
-        if (type == SolarFocusObject::ParentFocus) {
-            const IdeaPtr parent = mOwnIdea ? mOwnIdea->parent() : nullptr;
-            runDropMove(fromOtherDocument, parent,
-                        [this, idea, from](BoolCompletion done) { moveToParentTheIdea(idea, from, done); });
-            return;
-        }
-        if (type == SolarFocusObject::PlanetFocus && child) {
-            runDropMove(fromOtherDocument, child, [this, idea, from, index](BoolCompletion done) {
-                moveIdeaInside(idea, from, index, done);
-            });
-            return;
-        }
+        if (type == SolarFocusObject::ParentFocus)
+            return moveToParentTheIdea(idea, from, endDropOnOutcome());
+        if (type == SolarFocusObject::PlanetFocus && child)
+            return moveIdeaInside(idea, from, index, endDropOnOutcome());
         break;
     case DropChoice::Delete:
         break;
@@ -370,42 +355,12 @@ void SolarSystemViewController::performDropChoice(DropChoice choice,
     handleDragEndWithResult(DragResult::NotAccepted);
 }
 
-void SolarSystemViewController::runDropMove(bool fromOtherDocument, const IdeaPtr& container,
-                                            const std::function<void(BoolCompletion)>& move)
-{
-    // A move from another document inserts a copy, saves this document and only then deletes
-    // the source idea. When the save or the deletion fails the copy is still in this tree,
-    // so the drop ends as Copied: the source keeps its idea and nothing is lost. Whether
-    // the copy went in shows in the container's child count once the synchronous part of the
-    // move is over; storage answers later, so that is known before the answer comes. A move
-    // that fails before it stores anything inserted no copy.
-    const std::size_t countBefore = container ? container->ideas().size() : 0;
-    // Shared with the answer, which may come after this function has returned.
-    struct MoveOutcome
-    {
-        bool copyInserted = false;
-    };
-    auto outcome = std::make_shared<MoveOutcome>();
-    const BoolCompletion endMoved = endDropOnAnswer(DragResult::Moved);
-    const BoolCompletion endCopied = endDropOnAnswer(DragResult::Copied);
-    move([outcome, endMoved, endCopied, fromOtherDocument](bool ok) {
-        if (!ok && fromOtherDocument && outcome->copyInserted)
-            endCopied(true);
-        else
-            endMoved(ok);
-    });
-    outcome->copyInserted = container && container->ideas().size() > countBefore;
-}
-
-void SolarSystemViewController::iffHandleDragEndWithResult(bool ok, DragResult result)
-{
-    handleDragEndWithResult(ok ? result : DragResult::NotAccepted);
-}
-
 // ---- Ending drops and drags
 
 void SolarSystemViewController::handleDragEndWithResult(DragResult result)
 {
+    if (std::exchange(mDropHoldsScreen, false))
+        releaseEditHold();
     forgetIdeaBeingAccepted();
     if (mSolarSystem) {
         mSolarSystem->stopFocusing();

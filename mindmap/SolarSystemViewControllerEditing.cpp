@@ -131,10 +131,11 @@ void SolarSystemViewController::doEditTextualIdea(const IdeaPtr& idea)
         const IdeaPtr target = self->editedIdeaOrNotify(identifier);
         if (!target)
             return;
-        takeIdeaEditorValues(*editor, *target);
-        if (editor->didRecolor())
-            target->applyColorTheme();
-        self->updateSolarSystemAndSaveDocument();
+        self->applyIdeaValues(target->identifier(), [editor](Idea& edited) {
+            takeIdeaEditorValues(*editor, edited);
+            if (editor->didRecolor())
+                edited.applyColorTheme();
+        });
     });
     showEditorPopover(editor, anchor);
 }
@@ -161,11 +162,9 @@ void SolarSystemViewController::onAddNewIdeaAfterIndex(std::int64_t index, const
             self->liberateScreen(kShowingIdeaEditor);
         if (!editor->didChange())
             return;
-        const IdeaPtr idea = Idea::initWithText(editor->selectedTitleText());
-        idea->setNote(editor->selectedNoteText());
-        idea->setColor(editor->selectedColor());
-        idea->setColorThemeType(editor->selectedColorThemeType());
-        idea->setIconImage(editor->selectedIconImage());
+        // A new idea takes the editor's values as an edited one does.
+        const IdeaPtr idea = Idea::initWithText(QString());
+        takeIdeaEditorValues(*editor, *idea);
         self->addNewIdeaAfterIndex(index, idea);
     });
     showEditorPopover(editor, fromRect);
@@ -214,8 +213,9 @@ void SolarSystemViewController::doEditImageIdea(const IdeaPtr& idea)
                 const IdeaPtr target = screen->editedIdeaOrNotify(identifier);
                 if (!target)
                     return;
-                target->updateImage(image, attachment);
-                screen->updateSolarSystemAndSaveDocument();
+                screen->applyIdeaValues(target->identifier(), [image, attachment](Idea& edited) {
+                    edited.updateImage(image, attachment);
+                });
             });
     });
 }
@@ -237,12 +237,12 @@ void SolarSystemViewController::doEditURLIdea(const IdeaPtr& idea)
         const IdeaPtr target = self.editedIdeaOrNotify(identifier);
         if (!target)
             return;
-        target->setURL(url);
-        // A failed page capture keeps the picture the link had.
-        const QVImage page = editor->resultPageImage();
-        if (page.hasImage())
-            target->updateImage(page, ObjectID());
-        self.updateSolarSystemAndSaveDocument();
+        self.applyIdeaValues(target->identifier(), [url, page = editor->resultPageImage()](Idea& edited) {
+            edited.setURL(url);
+            // A failed page capture keeps the picture the link had.
+            if (page.hasImage())
+                edited.updateImage(page, ObjectID());
+        });
     });
 }
 

@@ -8,6 +8,7 @@
 #include "model/ApplicationDelegate.h"
 #include "model/Globals.h"
 #include "platform/core/Log.h"
+#include "platform/core/MainQueue.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/ui/Menu.h"
 #include "platform/ui/MenuItem.h"
@@ -17,6 +18,7 @@
 
 #include <algorithm>
 #include <any>
+#include <utility>
 
 namespace corvex {
 
@@ -31,6 +33,8 @@ QString identifierOfItem(const MenuItem& item)
 }
 
 } // namespace
+
+const QString SolarSystemViewController::EditUnderWayOperation = QStringLiteral("EditUnderWay");
 
 // ---- Lookups
 
@@ -107,22 +111,40 @@ bool SolarSystemViewController::isOurChildIdea(const QString& identifier) const
 
 // ---- Saving
 
+std::shared_ptr<IdeaDocument> SolarSystemViewController::editedDocument()
+{
+    // The tree shown is the one the document saves.
+    if (mDoc && mRootIdea && mDoc->idea() != mRootIdea)
+        mDoc->setIdea(mRootIdea);
+    return mDoc;
+}
+
+void SolarSystemViewController::redrawFromModel()
+{
+    if (!mSolarSystem || !mRealIdea)
+        return;
+    // The view's interim indices may differ from the model's (a move towards the front):
+    // refill every planet from the model by index.
+    mSolarSystem->startUpdate();
+    mSolarSystem->setCentralIdea(mRealIdea);
+    std::int64_t index = 0;
+    for (const IdeaPtr& child : mRealIdea->ideas())
+        mSolarSystem->modifyIdea(child, index++);
+    mSolarSystem->endUpdate();
+}
+
 void SolarSystemViewController::updateSolarSystemAndSaveDocument(BoolCompletion saved)
 {
-    if (mSolarSystem && mRealIdea) {
-        // The view's interim indices may differ from the model's (a move towards the front):
-        // refill every planet from the model by index.
-        mSolarSystem->startUpdate();
-        mSolarSystem->setCentralIdea(mRealIdea);
-        std::int64_t index = 0;
-        for (const IdeaPtr& child : mRealIdea->ideas())
-            mSolarSystem->modifyIdea(child, index++);
-        mSolarSystem->endUpdate();
-    }
+    redrawFromModel();
+    saveDocument(std::move(saved));
+}
+
+void SolarSystemViewController::saveDocument(BoolCompletion saved)
+{
     if (!mDoc) {
         Log::assertionFailure(__LINE__, "-[SolarSystemViewController updateSolarSystemAndSaveDocument]");
         if (saved)
-            saved(false);
+            MainQueue::post([saved] { saved(false); });
         return;
     }
     ++mSavesInFlight;
@@ -139,264 +161,87 @@ void SolarSystemViewController::updateSolarSystemAndSaveDocument(BoolCompletion 
                 NotificationCenter::defaultCenter().post(SavedByScreenNotification, self.get(), info);
             }
             if (ok)
-                self->saveSucceeded();
+                self->mFiles->saveSucceeded();
             else
-                self->saveFailed();
+                self->mFiles->saveFailed();
         }
         if (saved)
             saved(ok);
     });
 }
 
+void SolarSystemViewController::ideaTreeEdited(const IdeaEditSummary& summary)
+{
+    // The planets of the idea shown move as the tree did, then all show the model again.
+    if (mSolarSystem && mRealIdea && summary.kind != IdeaEditSummary::Kind::ApplyValues) {
+        const bool left = summary.fromContainer == mRealIdea && summary.fromIndex != IdeaEditSummary::NoIndex;
+        const bool arrived = summary.toContainer == mRealIdea;
+        if (left && arrived) {
+            const std::int64_t slot =
+                summary.fromIndex <= summary.toIndex ? summary.toIndex + 1 : summary.toIndex;
+            mSolarSystem->moveIdea(summary.idea, summary.fromIndex, slot);
+        } else if (arrived) {
+            mSolarSystem->insertIdea(summary.idea, summary.toIndex - 1);
+        } else if (left) {
+            mSolarSystem->removeIdeaAtIndex(summary.fromIndex);
+        }
+    }
+    redrawFromModel();
+}
+
 // ---- Operations
 
 void SolarSystemViewController::addNewIdeaAfterIndex(std::int64_t afterIndex, const IdeaPtr& idea,
-                                                     BoolCompletion completion)
+                                                     EditCompletion completion)
 {
-    if (!mRealIdea || !idea || !mRealIdea->insertIdea(idea, quint64(indexAfter(afterIndex)))) {
-        if (completion)
-            completion(false);
-        return;
-    }
-    if (mSolarSystem)
-        mSolarSystem->insertIdea(idea, afterIndex);
-    updateSolarSystemAndSaveDocument();
-    if (completion)
-        completion(true);
-}
-
-void SolarSystemViewController::removeExternalIdea(const IdeaPtr& idea, const QString& docIdentifier,
-                                                   BoolCompletion completion)
-{
-    if (!idea) {
-        if (completion)
-            completion(false);
-        return;
-    }
-    PersistenceController::singleton().deleteIdea(idea->identifier(), docIdentifier, [completion](bool ok) {
-        if (completion)
-            completion(ok);
-    });
-}
-
-namespace {
-
-// The source loses the idea only once the copy is stored.
-SolarSystemViewController::BoolCompletion
-removeSourceAfterSave(const std::weak_ptr<SolarSystemViewController>& weak, const IdeaPtr& idea,
-                      const QString& docIdentifier, SolarSystemViewController::BoolCompletion completion)
-{
-    return [weak, idea, docIdentifier, completion](bool saved) {
-        auto self = weak.lock();
-        if (!saved || !self) {
-            if (completion)
-                completion(false);
-            return;
-        }
-        self->removeExternalIdea(idea, docIdentifier, completion);
-    };
-}
-
-} // namespace
-
-void SolarSystemViewController::addCopyFromOtherDocument(const IdeaPtr& idea, const QString& docIdentifier,
-                                                         const IdeaPtr& target, BoolCompletion completion)
-{
-    const IdeaPtr copy = idea->deepCopyWithNewIdentifiersNoExternalLinks();
-    if (!copy || !target->addIdea(copy)) {
-        if (completion)
-            completion(false);
-        return;
-    }
-    updateSolarSystemAndSaveDocument(removeSourceAfterSave(sharedSelf(), idea, docIdentifier, completion));
-}
-
-void SolarSystemViewController::detachFromItsPlace(const IdeaPtr& moved)
-{
-    const std::int64_t k = indexOfIdeaWithIdentifier(moved->identifier());
-    if (k != NotFound) {
-        mRealIdea->detachIdea(moved->identifier());
-        if (mSolarSystem)
-            mSolarSystem->removeIdeaAtIndex(k);
-    } else if (const IdeaPtr parent = moved->parent()) {
-        parent->detachIdea(moved->identifier());
-    }
+    mEditing.insertIdea(mRealIdea, idea, indexAfter(afterIndex), std::move(completion));
 }
 
 void SolarSystemViewController::moveIdeaAfter(const IdeaPtr& idea, const QString& docIdentifier,
-                                              std::int64_t afterIndex, BoolCompletion completion)
+                                              std::int64_t afterIndex, EditCompletion completion)
 {
-    if (!idea || !mRealIdea || !mRootIdea || !mDoc) {
-        if (completion)
-            completion(false);
-        return;
-    }
-    const std::int64_t n = indexAfter(afterIndex);
-    if (docIdentifier != mDoc->docIdentifier()) {
-        const IdeaPtr copy = idea->deepCopyWithNewIdentifiersNoExternalLinks();
-        if (!copy || !mRealIdea->insertIdea(copy, quint64(n))) {
-            if (completion)
-                completion(false);
-            return;
-        }
-        if (mSolarSystem)
-            mSolarSystem->insertIdea(copy, afterIndex);
-        updateSolarSystemAndSaveDocument(
-            removeSourceAfterSave(sharedSelf(), idea, docIdentifier, completion));
-        return;
-    }
-    const IdeaPtr moved = mRootIdea->findIdeaInSubTreeWithIdentifier(idea->identifier());
-    if (!moved || moved == mRootIdea || !mRealIdea->canInsertIdea(moved)) {
-        Log::assertionFailure(__LINE__,
-                              "-[SolarSystemViewController moveIdea:fromDocument:after:completion:]");
-        if (completion)
-            completion(false);
-        return;
-    }
-    const std::int64_t k = indexOfIdeaWithIdentifier(moved->identifier());
-    if (k == NotFound) {
-        const IdeaPtr parent = moved->parent();
-        if (parent)
-            parent->detachIdea(moved->identifier());
-        if (mSolarSystem)
-            mSolarSystem->insertIdea(moved, afterIndex);
-        (void)mRealIdea->insertIdea(moved, quint64(n));
-    } else {
-        mRealIdea->detachIdea(moved->identifier());
-        if (mSolarSystem)
-            mSolarSystem->moveIdea(moved, k, n);
-        (void)mRealIdea->insertIdea(moved, quint64(k < n ? n - 1 : n));
-    }
-    updateSolarSystemAndSaveDocument();
-    if (completion)
-        completion(true);
+    mEditing.moveIdea(idea, docIdentifier, mRealIdea, indexAfter(afterIndex), std::move(completion));
 }
 
 void SolarSystemViewController::moveIdeaInside(const IdeaPtr& idea, const QString& docIdentifier,
-                                               std::int64_t index, BoolCompletion completion)
+                                               std::int64_t index, EditCompletion completion)
 {
-    moveIdeaInto(idea, docIdentifier, ideaAtIndex(index),
-                 "-[SolarSystemViewController moveIdea:fromDocument:inside:completion:]",
-                 std::move(completion));
+    mEditing.moveIdea(idea, docIdentifier, ideaAtIndex(index), IdeaEditingService::AtEnd,
+                      std::move(completion));
 }
 
 void SolarSystemViewController::moveToParentTheIdea(const IdeaPtr& idea, const QString& docIdentifier,
-                                                    BoolCompletion completion)
+                                                    EditCompletion completion)
 {
-    moveIdeaInto(idea, docIdentifier, mOwnIdea ? mOwnIdea->parent() : nullptr, nullptr,
-                 std::move(completion));
+    mEditing.moveIdea(idea, docIdentifier, mOwnIdea ? mOwnIdea->parent() : nullptr, IdeaEditingService::AtEnd,
+                      std::move(completion));
 }
-
-void SolarSystemViewController::moveIdeaInto(const IdeaPtr& idea, const QString& docIdentifier,
-                                             const IdeaPtr& target, const char* refusalAssertion,
-                                             BoolCompletion completion)
-{
-    if (!idea || !target || !mRootIdea || !mDoc) {
-        if (completion)
-            completion(false);
-        return;
-    }
-    if (docIdentifier != mDoc->docIdentifier()) {
-        addCopyFromOtherDocument(idea, docIdentifier, target, std::move(completion));
-        return;
-    }
-    // The idea handed in may be a copy read from storage: move the tree's own idea.
-    const IdeaPtr moved = mRootIdea->findIdeaInSubTreeWithIdentifier(idea->identifier());
-    if (!moved || moved == mRootIdea || moved == target || !target->canInsertIdea(moved)) {
-        if (refusalAssertion != nullptr)
-            Log::assertionFailure(__LINE__, refusalAssertion);
-        if (completion)
-            completion(false);
-        return;
-    }
-    detachFromItsPlace(moved);
-    (void)target->addIdea(moved);
-    updateSolarSystemAndSaveDocument();
-    if (completion)
-        completion(true);
-}
-
-namespace {
-
-IdeaPtr copyForTree(const IdeaPtr& idea, const IdeaPtr& rootIdea)
-{
-    const IdeaPtr root = idea->root();
-    const bool sameTree = root && rootIdea && root->identifier() == rootIdea->identifier();
-    return idea->deepCopyWithNewIdentifiersPreservingExternalLinks(sameTree);
-}
-
-} // namespace
 
 void SolarSystemViewController::copyIdeaAfter(const IdeaPtr& idea, std::int64_t afterIndex,
-                                              BoolCompletion completion)
+                                              EditCompletion completion)
 {
-    const IdeaPtr copy = idea && mRealIdea ? copyForTree(idea, mRootIdea) : nullptr;
-    if (!copy || !mRealIdea->insertIdea(copy, quint64(indexAfter(afterIndex)))) {
-        if (completion)
-            completion(false);
-        return;
-    }
-    if (mSolarSystem)
-        mSolarSystem->insertIdea(copy, afterIndex);
-    updateSolarSystemAndSaveDocument();
-    if (completion)
-        completion(true);
+    mEditing.copyIdea(idea, mRealIdea, indexAfter(afterIndex), std::move(completion));
 }
 
 void SolarSystemViewController::copyIdeaInside(const IdeaPtr& idea, std::int64_t index,
-                                               BoolCompletion completion)
+                                               EditCompletion completion)
 {
-    const IdeaPtr target = ideaAtIndex(index);
-    const IdeaPtr copy = idea && target ? copyForTree(idea, mRootIdea) : nullptr;
-    if (!copy || !target->addIdea(copy)) {
-        if (completion)
-            completion(false);
-        return;
-    }
-    updateSolarSystemAndSaveDocument();
-    if (completion)
-        completion(true);
+    mEditing.copyIdea(idea, ideaAtIndex(index), IdeaEditingService::AtEnd, std::move(completion));
 }
 
-void SolarSystemViewController::copyToParentTheIdea(const IdeaPtr& idea, BoolCompletion completion)
+void SolarSystemViewController::copyToParentTheIdea(const IdeaPtr& idea, EditCompletion completion)
 {
-    const IdeaPtr parent = mOwnIdea ? mOwnIdea->parent() : nullptr;
-    const IdeaPtr copy = idea && parent ? copyForTree(idea, mRootIdea) : nullptr;
-    if (!copy || !parent->addIdea(copy)) {
-        if (completion)
-            completion(false);
-        return;
-    }
-    updateSolarSystemAndSaveDocument();
-    if (completion)
-        completion(true);
+    mEditing.copyIdea(idea, mOwnIdea ? mOwnIdea->parent() : nullptr, IdeaEditingService::AtEnd,
+                      std::move(completion));
 }
 
 void SolarSystemViewController::createLinkToIdea(const IdeaPtr& idea, std::int64_t afterIndex,
-                                                 BoolCompletion completion)
+                                                 EditCompletion completion)
 {
-    if (!idea || !mRealIdea || !mRootIdea ||
-        !mRootIdea->findIdeaInSubTreeWithIdentifier(idea->identifier())) {
-        // A link must point into this tree: one to another document's idea would dangle.
-        if (completion)
-            completion(false);
-        return;
-    }
-    const IdeaPtr link =
-        Idea::initWithLinkToIdea(idea->isLink() ? idea->linkedIdentifier() : idea->identifier());
-    if (!link || !mRealIdea->insertIdea(link, quint64(indexAfter(afterIndex)))) {
-        if (completion)
-            completion(false);
-        return;
-    }
-    if (mSolarSystem)
-        mSolarSystem->insertIdea(link, afterIndex);
-    updateSolarSystemAndSaveDocument();
-    if (completion)
-        completion(true);
+    mEditing.linkToIdea(idea, mRealIdea, indexAfter(afterIndex), std::move(completion));
 }
 
-bool SolarSystemViewController::deleteIdeaWithIdentifier(const QString& identifier)
+bool SolarSystemViewController::deleteIdeaWithIdentifier(const QString& identifier, EditCompletion completion)
 {
     const std::int64_t index = indexOfIdeaWithIdentifier(identifier);
     if (index == NotFound || !mDoc)
@@ -409,11 +254,45 @@ bool SolarSystemViewController::deleteIdeaWithIdentifier(const QString& identifi
                                           "before deleting document.")));
         return false;
     }
-    mRealIdea->detachIdea(identifier);
-    if (mSolarSystem)
-        mSolarSystem->removeIdeaAtIndex(index);
-    updateSolarSystemAndSaveDocument();
+    mEditing.deleteIdea(identifier, std::move(completion));
     return true;
+}
+
+void SolarSystemViewController::applyIdeaValues(const QString& identifier,
+                                                const std::function<void(Idea& idea)>& apply,
+                                                EditCompletion completion)
+{
+    mEditing.applyValues(identifier, apply, std::move(completion));
+}
+
+SolarSystemViewController::EditCompletion
+SolarSystemViewController::holdScreenUntilAnswered(EditCompletion completion)
+{
+    const bool held = !screenOccupied();
+    occupyScreen(EditUnderWayOperation);
+    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
+    return [weak, held, completion = std::move(completion)](const IdeaEditResult& result) {
+        if (auto self = weak.lock(); self && held)
+            self->releaseEditHold();
+        if (completion)
+            completion(result);
+    };
+}
+
+void SolarSystemViewController::deleteChosenIdea(const QString& identifier)
+{
+    if (!deleteIdeaWithIdentifier(identifier, holdScreenUntilAnswered({})))
+        releaseEditHold();
+}
+
+void SolarSystemViewController::releaseEditHold()
+{
+    if (currentOccupyingOperation() != EditUnderWayOperation)
+        return;
+    liberateScreen(EditUnderWayOperation);
+    // A close asked for while the edit was under way goes ahead now that it is answered.
+    if (std::exchange(mCloseWhenEditAnswered, false))
+        mFiles->closeWindowLater();
 }
 
 bool SolarSystemViewController::canWeSafelyDeleteIdea(const QString& ideaIdentifier,
@@ -567,7 +446,7 @@ void SolarSystemViewController::onDeleteItem(const MenuItem& item)
         text = Globals::normalLocalizedStringForKey(QString(),
                                                     QStringLiteral("Element contains a note. Are you sure?"));
     if (text.isEmpty()) {
-        deleteIdeaWithIdentifier(identifier);
+        deleteChosenIdea(identifier);
         return;
     }
     occupyScreen(kDeleteConfirmation);
@@ -577,7 +456,7 @@ void SolarSystemViewController::onDeleteItem(const MenuItem& item)
                     CAVButton::DestructiveType, [weak, identifier] {
                         if (auto self = weak.lock()) {
                             self->liberateScreen(kDeleteConfirmation);
-                            self->deleteIdeaWithIdentifier(identifier);
+                            self->deleteChosenIdea(identifier);
                         }
                     });
     alert.addButton(Globals::normalLocalizedStringForKey(QStringLiteral("Choice.Cancel"), QString()),

@@ -143,6 +143,10 @@ public:
     const QString& lastSaveError() const { return mLastSaveError; }
     // The instance identifier of the payload last applied (null before any).
     const QString& appInstance() const { return mAppInstance; }
+    // Counts the edits made to the tree through IdeaEditingService since the handle was made
+    // (saves and reads leave it), so that a screen can tell a tree it drew from a newer one.
+    quint64 changeCount() const { return mChangeCount; }
+    quint64 raiseChangeCount() { return ++mChangeCount; }
 
     // Whether the document's back end holds it in conflict, as the installed query answers
     // (the persistence controller installs one that asks the back end); false without one.
@@ -255,6 +259,7 @@ private:
     std::shared_ptr<IdeaFilePresenter> mPendingPresenter;
     std::vector<TokenCompletion> mWaitingOpens;
     QString mAppInstance;
+    quint64 mChangeCount = 0;
     std::shared_ptr<Idea> mIdea;
     QDateTime mDateCreated;
     QDateTime mDateModified;

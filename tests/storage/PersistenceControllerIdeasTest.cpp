@@ -5,6 +5,7 @@
 #include "tests/storage/PersistenceControllerTestSupport.h"
 
 #include "platform/core/MainQueue.h"
+#include "storage/IdeaEditingService.h"
 #include "storage/IdeaFilePresenter.h"
 #include "tests/support/LogCapture.h"
 
@@ -595,4 +596,44 @@ TEST_F(PersistenceControllerIdeas, ALongRunOfAttachmentsIsCopiedWithoutDeepening
     EXPECT_TRUE(recorder.waitAll());
     EXPECT_EQ(recorder.callCount(QStringLiteral("copy")), 1);
     EXPECT_EQ(into->bytes.size(), count);
+}
+
+TEST_F(PersistenceControllerIdeas, TheEditingServiceTellsAMoveWhoseSourceKeptTheIdeaAsCopied)
+{
+    start(true, false);
+    const QStringList documents =
+        publishDocuments(kICloud, {QStringLiteral("source"), QStringLiteral("target")});
+    TestFolderPersistenceState& iCloud = backEnd(kICloud);
+    IdeaEditingService service({}, {});
+    using Place = IdeaEditingService::StoredPlace;
+    struct Case
+    {
+        QString name;
+        bool sourceSaveFails;
+        QString idea;
+        Place place;
+        qint64 index;
+        IdeaEditOutcome outcome;
+    };
+    const Case cases[] = {
+        {QStringLiteral("root into itself"), false, QStringLiteral("idroot_1"), Place::Inside, 0,
+         IdeaEditOutcome::Refused},
+        {QStringLiteral("moved"), false, QStringLiteral("ida_1"), Place::Inside, 1, IdeaEditOutcome::Moved},
+        // The copy is a new document; the source's save, which would drop the idea, fails.
+        {QStringLiteral("kept"), true, QStringLiteral("idb_1"), Place::Before, 0, IdeaEditOutcome::Copied},
+    };
+    for (const Case& c : cases) {
+        if (c.sourceSaveFails)
+            iCloud.failNext(Operation::Update);
+        CompletionRecorder recorder;
+        service.moveStoredIdea(
+            c.idea, documents[0], kICloud, c.index, c.place,
+            expectCompletion<const IdeaEditResult&>(recorder, c.name, [&c](const IdeaEditResult& result) {
+                EXPECT_EQ(result.outcome, c.outcome) << c.name.toStdString();
+            }));
+        EXPECT_TRUE(recorder.waitAll()) << c.name.toStdString();
+        EXPECT_TRUE(recorder.verify());
+    }
+    EXPECT_TRUE(identifiersIn(iCloud.storedTree(documents[0])).contains(QStringLiteral("idb_1")));
+    EXPECT_FALSE(identifiersIn(iCloud.storedTree(documents[0])).contains(QStringLiteral("ida_1")));
 }

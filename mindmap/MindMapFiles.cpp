@@ -1,6 +1,8 @@
 // Saving, import, export, printing and closing on the mind-map screen: the document menu's
 // actions and the question the window asks before it closes.
 
+#include "mindmap/MindMapFiles.h"
+
 #include "formats/ExportImport.h"
 #include "mindmap/DocumentWindowServices.h"
 #include "mindmap/ExportAndPrintSeams.h"
@@ -69,7 +71,17 @@ QUrl saveTargetUrl(const std::shared_ptr<IdeaDocument>& document)
 
 } // namespace
 
-void SolarSystemViewController::showResultIfError(const MyResultPtr& result)
+MindMapFiles::MindMapFiles(SolarSystemViewController& screen) : mScreen(screen) {}
+
+MindMapFiles::~MindMapFiles() = default;
+
+QString MindMapFiles::createPDFFileName()
+{
+    return QStringLiteral("corvex_%1.pdf")
+        .arg(Globals::currentDate().toLocalTime().toString(QStringLiteral("yyyyMMdd_HHmm")));
+}
+
+void MindMapFiles::showResultIfError(const MyResultPtr& result)
 {
     if (result && result->isError())
         CustomAlertView::showErrorResult(result);
@@ -77,25 +89,11 @@ void SolarSystemViewController::showResultIfError(const MyResultPtr& result)
 
 // ---- Menu validation and actions
 
-bool SolarSystemViewController::validateUserInterfaceItem(const MenuItem& item)
+void MindMapFiles::qvSaveLocalFile()
 {
-    const QString action = item.actionId();
-    // While another screen lies over the mind map (a picture viewer, the export dialog) or a
-    // switch runs, the screen's own actions do nothing: their items say so.
-    if (respondsToAction(action) && screenOccupied())
-        return false;
-    if (action == QLatin1String("qvSaveLocalFile:") || action == QLatin1String("qvSaveLocalFileAs:"))
-        return mDoc && mDoc->location() == 0;
-    if (action == QLatin1String("qvAddNewElement:"))
-        return mSolarSystem && mSolarSystemState == StateMindMap;
-    return BaseViewController::validateUserInterfaceItem(item);
-}
-
-void SolarSystemViewController::qvSaveLocalFile()
-{
-    if (!mDoc || mDoc->isCloudDocument() || screenOccupied())
+    if (!mScreen.mDoc || mScreen.mDoc->isCloudDocument() || mScreen.screenOccupied())
         return;
-    const QUrl url = saveTargetUrl(mDoc);
+    const QUrl url = saveTargetUrl(mScreen.mDoc);
     if (url.isEmpty()) {
         qvSaveLocalFileAs();
         return;
@@ -106,18 +104,18 @@ void SolarSystemViewController::qvSaveLocalFile()
     doSaveLocalFile(url, [](const MyResultPtr& result) { showResultIfError(result); });
 }
 
-void SolarSystemViewController::qvSaveLocalFileAs()
+void MindMapFiles::qvSaveLocalFileAs()
 {
-    if (!mDoc || mDoc->isCloudDocument() || screenOccupied())
+    if (!mScreen.mDoc || mScreen.mDoc->isCloudDocument() || mScreen.screenOccupied())
         return;
     if (mSaveRetry)
         mSaveRetry->attemptNow();
     performSaveLocalFileWithCompletion([](const MyResultPtr& result) { showResultIfError(result); });
 }
 
-void SolarSystemViewController::performSaveLocalFileWithCompletion(ResultCompletion completion)
+void MindMapFiles::performSaveLocalFileWithCompletion(ResultCompletion completion)
 {
-    if (!mDoc) {
+    if (!mScreen.mDoc) {
         if (completion)
             completion(MyResult::USER_CANCEL());
         return;
@@ -128,10 +126,11 @@ void SolarSystemViewController::performSaveLocalFileWithCompletion(ResultComplet
     // The file's own name once it has one; before that the root idea's (the document's
     // name would be its storage identifier). A file of another format proposes its own
     // name as a Corvex file beside it.
-    const QUrl file = documentFileUrl(mDoc);
+    const QUrl file = documentFileUrl(mScreen.mDoc);
     const QFileInfo fileInfo(file.toLocalFile());
-    const QString rootName =
-        mRootIdea ? mRootIdea->exportFileNameForType(ExportImport::FileExtension) : mDoc->exportFileName();
+    const QString rootName = mScreen.mRootIdea
+                                 ? mScreen.mRootIdea->exportFileNameForType(ExportImport::FileExtension)
+                                 : mScreen.mDoc->exportFileName();
     if (file.isEmpty()) {
         panel.nameFieldStringValue = rootName;
     } else if (ExportImport::isArchiveFileName(file.fileName())) {
@@ -142,9 +141,9 @@ void SolarSystemViewController::performSaveLocalFileWithCompletion(ResultComplet
         panel.nameFieldStringValue =
             base.isEmpty() ? rootName : base + QLatin1Char('.') + ExportImport::FileExtension;
     }
-    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
+    std::weak_ptr<SolarSystemViewController> weak = mScreen.sharedSelf();
     Runners::filePanelRunner()->beginSavePanel(
-        panel, myWindow(), [weak, completion](int response, const QUrl& url) {
+        panel, mScreen.myWindow(), [weak, completion](int response, const QUrl& url) {
             auto self = weak.lock();
             if (!self || !self->mDoc || response != FilePanelRunner::OK || url.isEmpty()) {
                 if (completion)
@@ -158,15 +157,15 @@ void SolarSystemViewController::performSaveLocalFileWithCompletion(ResultComplet
                                                QStringLiteral("Cannot overwrite file that is open")));
                 return;
             }
-            self->doSaveLocalFile(url, completion);
+            self->mFiles->doSaveLocalFile(url, completion);
         });
 }
 
-void SolarSystemViewController::doSaveLocalFile(const QUrl& url, ResultCompletion completion)
+void MindMapFiles::doSaveLocalFile(const QUrl& url, ResultCompletion completion)
 {
     const MyResultPtr failed =
         MyResult::error(QStringLiteral("mac:Error:FailedToWriteFile"), QStringLiteral("Failed to save file"));
-    if (!mDoc || !mRootIdea || !url.isLocalFile()) {
+    if (!mScreen.mDoc || !mScreen.mRootIdea || !url.isLocalFile()) {
         if (completion)
             completion(failed);
         return;
@@ -183,10 +182,10 @@ void SolarSystemViewController::doSaveLocalFile(const QUrl& url, ResultCompletio
     // A handle of its own for the archive: the shown tree and the document's dates, with
     // the attachments read from the temporary location.
     const std::shared_ptr<IdeaDocument> archive = IdeaDocument::initWithFileName(url.toLocalFile(), 0);
-    archive->setIdea(mRootIdea);
-    archive->setDateCreated(mDoc->dateCreated());
-    archive->setDateModified(mDoc->dateModified());
-    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
+    archive->setIdea(mScreen.mRootIdea);
+    archive->setDateCreated(mScreen.mDoc->dateCreated());
+    archive->setDateModified(mScreen.mDoc->dateModified());
+    std::weak_ptr<SolarSystemViewController> weak = mScreen.sharedSelf();
     // The write is atomic: on any failure the old file stays as it was.
     ExportImport::exportDocument(archive, url, [weak, url, completion](const Status& written) {
         auto self = weak.lock();
@@ -217,12 +216,12 @@ void SolarSystemViewController::doSaveLocalFile(const QUrl& url, ResultCompletio
     });
 }
 
-void SolarSystemViewController::qvImport()
+void MindMapFiles::qvImport()
 {
-    if (screenOccupied())
+    if (mScreen.screenOccupied())
         return;
-    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
-    startImportingLocalFileOnCompletion([weak](const IdeaPtr& idea, const QString& docIdentifier) {
+    std::weak_ptr<SolarSystemViewController> weak = mScreen.sharedSelf();
+    mScreen.startImportingLocalFileOnCompletion([weak](const IdeaPtr& idea, const QString& docIdentifier) {
         auto self = weak.lock();
         if (!self || !idea || docIdentifier.isEmpty())
             return;
@@ -234,117 +233,112 @@ void SolarSystemViewController::qvImport()
     });
 }
 
-void SolarSystemViewController::qvExport()
-{
-    launchExportForType(ExportScreen::OwnFormat);
-}
-
-void SolarSystemViewController::launchExportForType(quint64 shareType)
+void MindMapFiles::launchExportForType(quint64 shareType)
 {
     // Nothing over another modal operation or an open editor, whose result must not be lost.
-    if (screenOccupied() || editorOpen() || !mDoc || !mRootIdea)
+    if (mScreen.screenOccupied() || mScreen.editorOpen() || !mScreen.mDoc || !mScreen.mRootIdea)
         return;
     const std::shared_ptr<ExportScreen> screen =
-        ExportScreen::create(mRootIdea, mDoc->location(), mDoc->dateModified());
+        ExportScreen::create(mScreen.mRootIdea, mScreen.mDoc->location(), mScreen.mDoc->dateModified());
     if (!screen) {
         Log::warning(QStringLiteral("SolarSystemViewController: no export screen registered"));
         return;
     }
     screen->selectShareType(shareType);
     if (!mExportScreenDelegate)
-        mExportScreenDelegate = std::make_shared<ExportScreenDismissal>(sharedSelf());
+        mExportScreenDelegate = std::make_shared<ExportScreenDismissal>(mScreen.sharedSelf());
     screen->setDelegate(mExportScreenDelegate);
-    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
-    if (!setAfterEditing([weak] {
+    std::weak_ptr<SolarSystemViewController> weak = mScreen.sharedSelf();
+    if (!mScreen.setAfterEditing([weak] {
             auto self = weak.lock();
             if (!self)
                 return;
-            self->mExportScreen.reset();
+            self->mFiles->mExportScreen.reset();
             if (self->currentOccupyingOperation() == kExportScreenOperation)
                 self->liberateScreen(kExportScreenOperation);
         }))
         return;
-    occupyScreen(kExportScreenOperation);
+    mScreen.occupyScreen(kExportScreenOperation);
     mExportScreen = screen;
-    presentViewController(screen, std::make_shared<PartialViewTransitionAnimation>());
+    mScreen.presentViewController(screen, std::make_shared<PartialViewTransitionAnimation>());
 }
 
-void SolarSystemViewController::pleaseDismissSharingView(ViewController& screen)
+void MindMapFiles::pleaseDismissSharingView(ViewController& screen)
 {
-    pleaseDismissEditor(screen);
+    mScreen.pleaseDismissEditor(screen);
 }
 
-QString SolarSystemViewController::createPDFFileName() const
+void MindMapFiles::qvPrintIdea()
 {
-    return QStringLiteral("corvex_%1.pdf")
-        .arg(Globals::currentDate().toLocalTime().toString(QStringLiteral("yyyyMMdd_HHmm")));
-}
-
-void SolarSystemViewController::qvPrintIdea()
-{
-    if (screenOccupied() || !mDoc || !mRootIdea)
+    if (mScreen.screenOccupied() || !mScreen.mDoc || !mScreen.mRootIdea)
         return;
-    const std::shared_ptr<MapPrinter> printer = MapPrinter::create(mRootIdea, mDoc->dateModified());
+    const std::shared_ptr<MapPrinter> printer =
+        MapPrinter::create(mScreen.mRootIdea, mScreen.mDoc->dateModified());
     if (!printer) {
         Log::warning(QStringLiteral("SolarSystemViewController: no printing registered"));
         return;
     }
-    printer->runPrintOperation(myWindow());
+    printer->runPrintOperation(mScreen.myWindow());
 }
 
 // ---- Closing
 
-bool SolarSystemViewController::startClosingCanCloseNow()
+bool MindMapFiles::startClosingCanCloseNow()
 {
     // An open editor is closed first: its block writes the edit and starts the save, which
     // the persistence queue finishes even after the document is handed back.
     if (mExportScreen)
         pleaseDismissSharingView(*mExportScreen);
-    closeOpenEditor();
+    mScreen.closeOpenEditor();
     // Nothing shown, or the document handed back already (a switch to the home screen).
-    if (!mOwnIdea || !mDoc || mDocToken <= 0)
+    if (!mScreen.mOwnIdea || !mScreen.mDoc || mScreen.mDocToken <= 0)
         return true;
+    // An edit not yet answered: the window closes once it is.
+    if (mScreen.currentOccupyingOperation() == SolarSystemViewController::EditUnderWayOperation) {
+        mScreen.mCloseWhenEditAnswered = true;
+        return false;
+    }
     // A question is up already.
-    if (currentOccupyingOperation() == kCloseTempFileQuestion ||
-        currentOccupyingOperation() == kCloseLosingChangesQuestion)
+    if (mScreen.currentOccupyingOperation() == kCloseTempFileQuestion ||
+        mScreen.currentOccupyingOperation() == kCloseLosingChangesQuestion)
         return false;
     if (const auto lost = unsavedChanges(); lost && !mCanCloseLosingChanges) {
         showCloseLosingChangesQuestion(*lost);
         return false;
     }
-    const DocumentWindowServices* window = windowServices();
-    if (mDoc->location() == 0 && !mCanCloseTempFileIfAsked && window && window->isDocumentEdited()) {
+    const DocumentWindowServices* window = mScreen.windowServices();
+    if (mScreen.mDoc->location() == 0 && !mCanCloseTempFileIfAsked && window && window->isDocumentEdited()) {
         showCloseTempFileQuestion();
         return false;
     }
-    PersistenceController::singleton().releaseDocument(mDoc, mDocToken);
-    mDocToken = 0;
+    PersistenceController::singleton().releaseDocument(mScreen.mDoc, mScreen.mDocToken);
+    mScreen.mDocToken = 0;
     return true;
 }
 
-std::optional<BaseViewController::UnsavedChanges> SolarSystemViewController::unsavedChanges() const
+std::optional<BaseViewController::UnsavedChanges> MindMapFiles::unsavedChanges() const
 {
-    if (!mSaveRetry || !mSaveRetry->pending() || !mDoc)
+    if (!mSaveRetry || !mSaveRetry->pending() || !mScreen.mDoc)
         return std::nullopt;
-    QString name = mRootIdea ? mRootIdea->text().trimmed() : QString();
+    QString name = mScreen.mRootIdea ? mScreen.mRootIdea->text().trimmed() : QString();
     if (name.isEmpty())
-        name = mDoc->exportFileName();
-    return UnsavedChanges{name, mSaveRetry->reason()};
+        name = mScreen.mDoc->exportFileName();
+    return BaseViewController::UnsavedChanges{name, mSaveRetry->reason()};
 }
 
-void SolarSystemViewController::saveFailed()
+void MindMapFiles::saveFailed()
 {
     if (!mSaveRetry) {
-        std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
+        std::weak_ptr<SolarSystemViewController> weak = mScreen.sharedSelf();
         mSaveRetry = std::make_unique<SaveRetry>([weak] {
             // Only while the document is open here: a closed window has handed it back.
             if (auto self = weak.lock(); self && self->mDoc && self->mDocToken > 0)
                 self->updateSolarSystemAndSaveDocument();
         });
     }
-    const QString reason = mDoc ? mDoc->lastSaveError() : QString();
+    const QString reason = mScreen.mDoc ? mScreen.mDoc->lastSaveError() : QString();
     const bool first = mSaveRetry->failed(reason);
-    DocumentWindowServices* window = windowServices();
+    DocumentWindowServices* window = mScreen.windowServices();
     if (!window)
         return;
     // Edited until a save succeeds, whatever the location: the window says its map is not
@@ -358,19 +352,20 @@ void SolarSystemViewController::saveFailed()
     }
 }
 
-void SolarSystemViewController::saveSucceeded()
+void MindMapFiles::saveSucceeded()
 {
     if (!mSaveRetry || !mSaveRetry->succeeded())
         return;
     // A cloud document is edited only while it is not stored; a document of the temporary
     // location stays edited until the user saves it into a file.
-    if (DocumentWindowServices* window = windowServices(); window && mDoc && mDoc->isCloudDocument())
+    if (DocumentWindowServices* window = mScreen.windowServices();
+        window && mScreen.mDoc && mScreen.mDoc->isCloudDocument())
         window->setDocumentEdited(false);
 }
 
-void SolarSystemViewController::showCloseLosingChangesQuestion(const UnsavedChanges& lost)
+void MindMapFiles::showCloseLosingChangesQuestion(const BaseViewController::UnsavedChanges& lost)
 {
-    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
+    std::weak_ptr<SolarSystemViewController> weak = mScreen.sharedSelf();
     const auto alert = LosingChangesAlert::create(
         lost, LosingChangesAlert::Action::Close,
         [weak] {
@@ -379,21 +374,21 @@ void SolarSystemViewController::showCloseLosingChangesQuestion(const UnsavedChan
                 return;
             self->liberateScreen(kCloseLosingChangesQuestion);
             // Knowingly lost: no other question about them follows.
-            self->mCanCloseLosingChanges = true;
-            self->mCanCloseTempFileIfAsked = true;
-            self->closeWindowLater();
+            self->mFiles->mCanCloseLosingChanges = true;
+            self->mFiles->mCanCloseTempFileIfAsked = true;
+            self->mFiles->closeWindowLater();
         },
         [weak] {
             if (auto self = weak.lock())
                 self->liberateScreen(kCloseLosingChangesQuestion);
         });
-    occupyScreen(kCloseLosingChangesQuestion);
-    alert->showFromWindow(myWindow());
+    mScreen.occupyScreen(kCloseLosingChangesQuestion);
+    alert->showFromWindow(mScreen.myWindow());
 }
 
-void SolarSystemViewController::showCloseTempFileQuestion()
+void MindMapFiles::showCloseTempFileQuestion()
 {
-    const bool hasFile = !documentFileUrl(mDoc).isEmpty();
+    const bool hasFile = !documentFileUrl(mScreen.mDoc).isEmpty();
     const QString text =
         hasFile
             ? Globals::normalLocalizedStringForKey(QStringLiteral("mac:CloseModifiedFile.Title"),
@@ -402,7 +397,7 @@ void SolarSystemViewController::showCloseTempFileQuestion()
                   QStringLiteral("mac:CloseTempFile.Title"),
                   QStringLiteral("Do you want save the changes you made to the New file?"));
     const auto alert = CustomAlertView::create(QString(), text);
-    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
+    std::weak_ptr<SolarSystemViewController> weak = mScreen.sharedSelf();
     alert->addButton(Globals::normalLocalizedStringForKey(QString(), QStringLiteral("Save")), 1, [weak] {
         auto self = weak.lock();
         if (!self)
@@ -413,15 +408,15 @@ void SolarSystemViewController::showCloseTempFileQuestion()
             if (!screen || !result)
                 return;
             if (result->isOK())
-                screen->closeWindowLater();
+                screen->mFiles->closeWindowLater();
             else
                 showResultIfError(result);
         };
         const QUrl url = saveTargetUrl(self->mDoc);
         if (url.isEmpty())
-            self->performSaveLocalFileWithCompletion(closeWhenSaved);
+            self->mFiles->performSaveLocalFileWithCompletion(closeWhenSaved);
         else
-            self->doSaveLocalFile(url, closeWhenSaved);
+            self->mFiles->doSaveLocalFile(url, closeWhenSaved);
     });
     alert->addButton(Globals::normalLocalizedStringForKey(QString(), QStringLiteral("Do Not Save")), 1,
                      [weak] {
@@ -429,21 +424,21 @@ void SolarSystemViewController::showCloseTempFileQuestion()
                          if (!self)
                              return;
                          self->liberateScreen(kCloseTempFileQuestion);
-                         self->mCanCloseTempFileIfAsked = true;
-                         self->closeWindowLater();
+                         self->mFiles->mCanCloseTempFileIfAsked = true;
+                         self->mFiles->closeWindowLater();
                      });
     alert->addButton(Globals::normalLocalizedStringForKey(QString(), QStringLiteral("Cancel")), 3, [weak] {
         if (auto self = weak.lock())
             self->liberateScreen(kCloseTempFileQuestion);
     });
-    occupyScreen(kCloseTempFileQuestion);
-    alert->showFromWindow(myWindow());
+    mScreen.occupyScreen(kCloseTempFileQuestion);
+    alert->showFromWindow(mScreen.myWindow());
 }
 
-void SolarSystemViewController::closeWindowLater()
+void MindMapFiles::closeWindowLater()
 {
     // Not from inside the question the window's own close is still waiting on.
-    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
+    std::weak_ptr<SolarSystemViewController> weak = mScreen.sharedSelf();
     MainQueue::post([weak] {
         auto self = weak.lock();
         if (!self)

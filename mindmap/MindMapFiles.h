@@ -1,0 +1,72 @@
+#pragma once
+
+#include "model/MyResult.h"
+#include "toolkit/BaseViewController.h"
+
+#include <QString>
+#include <QUrl>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace corvex {
+
+class ExportScreen;
+class ExportScreenDelegate;
+class SaveRetry;
+class SolarSystemViewController;
+class ViewController;
+
+// What the mind-map screen does with its document's files, owned by the screen: saving into a
+// Corvex file (and the save panel), the save retried after a failure, import, export and
+// printing, and the questions before its window closes. Main thread only.
+class MindMapFiles
+{
+public:
+    using ResultCompletion = std::function<void(const MyResultPtr& result)>;
+
+    explicit MindMapFiles(SolarSystemViewController& screen);
+    ~MindMapFiles();
+    MindMapFiles(const MindMapFiles&) = delete;
+    MindMapFiles& operator=(const MindMapFiles&) = delete;
+
+    // Menu actions; each does nothing while the screen is occupied.
+    void qvSaveLocalFile();
+    void qvSaveLocalFileAs();
+    void qvImport();
+    void qvPrintIdea();
+    // Writes the shown tree as a document archive to the file; the window then names the
+    // file and is no longer edited.
+    void doSaveLocalFile(const QUrl& url, ResultCompletion completion);
+    // Lets the user name a ".corvex" file in a save panel on the window, then writes it.
+    void performSaveLocalFileWithCompletion(ResultCompletion completion);
+    // Presents the export screen on the tab of the share type (ExportScreen::ShareType).
+    void launchExportForType(quint64 shareType);
+    void pleaseDismissSharingView(ViewController& screen);
+    const std::shared_ptr<ExportScreen>& exportScreen() const { return mExportScreen; }
+    // See SolarSystemViewController::startClosingCanCloseNow.
+    bool startClosingCanCloseNow();
+    std::optional<BaseViewController::UnsavedChanges> unsavedChanges() const;
+    bool canCloseTempFileIfAsked() const { return mCanCloseTempFileIfAsked; }
+    // A save's outcome: a failure is kept, told once and tried again; a success ends it.
+    void saveFailed();
+    void saveSucceeded();
+    // Asks the window to close on a later turn.
+    void closeWindowLater();
+    static void showResultIfError(const MyResultPtr& result);
+    // "corvex_yyyyMMdd_HHmm.pdf" for the current local time.
+    static QString createPDFFileName();
+
+private:
+    void showCloseTempFileQuestion();
+    void showCloseLosingChangesQuestion(const BaseViewController::UnsavedChanges& lost);
+
+    SolarSystemViewController& mScreen;
+    std::shared_ptr<ExportScreen> mExportScreen;
+    std::shared_ptr<ExportScreenDelegate> mExportScreenDelegate;
+    bool mCanCloseTempFileIfAsked = false;
+    std::unique_ptr<SaveRetry> mSaveRetry; // made at the first failure
+    bool mCanCloseLosingChanges = false;
+};
+
+} // namespace corvex

@@ -1,0 +1,7 @@
+#include "storage/IdeaEditObserver.h"
+
+namespace corvex {
+
+IdeaEditObserver::~IdeaEditObserver() = default;
+
+} // namespace corvex
