@@ -74,11 +74,14 @@ void waitFor(const std::function<bool()>& done)
 }
 
 benchmark::internal::Benchmark* addShapedSizes(benchmark::internal::Benchmark* benchmark,
-                                               const std::vector<std::int64_t>& sizes, const char* sizeName)
+                                               const std::vector<std::int64_t>& sizes, const char* sizeName,
+                                               bool withoutLinks)
 {
     for (const std::int64_t size : sizes) {
-        for (const std::int64_t shape : {0, 1})
-            benchmark->Args({size, shape});
+        for (const std::int64_t shape : {0, 1, 2}) {
+            if (shape < 2 || withoutLinks)
+                benchmark->Args({size, shape});
+        }
     }
     return benchmark->ArgNames({sizeName, "real"});
 }

@@ -23,10 +23,12 @@ std::vector<std::int64_t> sizes(std::initializer_list<std::int64_t> full, std::i
                                 std::initializer_list<std::int64_t> largeSizes = {});
 // Registers `benchmark` once for each of `sizes` on each factory shape: arguments {size,
 // shape}, named {sizeName, "real"}; the shape is 0 for today's trees (makeDocumentTree), 1 for
-// the real-shape tree (makeRealShapeTree), as test::TreeShape numbers them. Answers
-// `benchmark`.
+// the real-shape tree (makeRealShapeTree), as test::TreeShape numbers them; with
+// `withoutLinks`, also 2, the real shape whose links are plain ideas, the yardstick of what
+// links cost. Answers `benchmark`.
 benchmark::internal::Benchmark* addShapedSizes(benchmark::internal::Benchmark* benchmark,
-                                               const std::vector<std::int64_t>& sizes, const char* sizeName);
+                                               const std::vector<std::int64_t>& sizes, const char* sizeName,
+                                               bool withoutLinks = false);
 
 // A field of /proc/self/status in bytes ("VmRSS", "VmHWM": "VmHWM:   1234 kB"); 0 when it
 // cannot be read.

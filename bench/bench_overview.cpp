@@ -1,6 +1,7 @@
 // The overview graph on document-factory trees of 10,000 and 100,000 ideas (1,000,000 too
 // with CORVEX_BENCH_LARGE=1), of today's shape and of the real shape (real=1: links,
-// pictures, notes) in a 1600 x 1000 view: (1) main-thread time of setCurrentIdea after an
+// pictures, notes; real=2, for the first two below, the same without links) in a 1600 x 1000
+// view: (1) main-thread time of setCurrentIdea after an
 // edit (mirror with its snapshot, layout, drawing tables; goal at 100,000: at most 50 ms)
 // with the memory the overview keeps (goal: at most 38 MB); the same for the first overview
 // of a document just opened (its links followed for the first time); of a new search of the
@@ -251,8 +252,9 @@ void BM_OverviewMouseMove(benchmark::State& state)
 const bench::Registration overviewRegistration([] {
     const auto sizes = bench::sizes({10000, 100000}, 200, {1000000});
     const auto add = [&](const char* name, void (*function)(benchmark::State&), benchmark::TimeUnit unit,
-                         int iterations) {
-        auto* b = bench::addShapedSizes(benchmark::RegisterBenchmark(name, function), sizes, "ideas");
+                         int iterations, bool withoutLinks = false) {
+        auto* b =
+            bench::addShapedSizes(benchmark::RegisterBenchmark(name, function), sizes, "ideas", withoutLinks);
         b->Unit(unit);
         if (bench::tiny())
             b->Iterations(1);
@@ -260,8 +262,9 @@ const bench::Registration overviewRegistration([] {
             b->Iterations(iterations);
         b->UseRealTime();
     };
-    add("Overview/SetCurrentIdea", &BM_OverviewSetCurrentIdea, benchmark::kMillisecond, 3);
-    add("Overview/FirstOfDocument", &BM_OverviewFirstOfDocument, benchmark::kMillisecond, 3);
+    // Beside the real shape without its links (real=2): what the links cost the overview.
+    add("Overview/SetCurrentIdea", &BM_OverviewSetCurrentIdea, benchmark::kMillisecond, 3, true);
+    add("Overview/FirstOfDocument", &BM_OverviewFirstOfDocument, benchmark::kMillisecond, 3, true);
     add("Overview/NewSearch", &BM_OverviewNewSearch, benchmark::kMillisecond, 3);
     // Short enough to be thrown about by other work at 10,000 ideas: more runs to average.
     add("Overview/Layout", &BM_OverviewLayout, benchmark::kMillisecond, 20);

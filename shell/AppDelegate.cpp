@@ -584,8 +584,12 @@ void AppDelegate::createNewLocalFileWithInitialAction(int initialAction)
     createNewLocalFileFromIdea(idea, QUrl(), initialAction);
 }
 
-void AppDelegate::createNewLocalFileFromIdea(const std::shared_ptr<Idea>& idea, const QUrl& representedURL,
-                                             int initialAction, std::function<void()> afterShown)
+namespace {
+
+// A new document of the temporary location holding the tree, dated now; from here the trace
+// follows it by the name of the file it came from.
+std::shared_ptr<IdeaDocument> newTemporaryDocument(const std::shared_ptr<Idea>& idea,
+                                                   const QUrl& representedURL)
 {
     auto document = IdeaDocument::initWithFileName(QString(), IdeaDocument::TemporaryLocation);
     document->setRepresentativeURL(representedURL);
@@ -593,9 +597,24 @@ void AppDelegate::createNewLocalFileFromIdea(const std::shared_ptr<Idea>& idea, 
     const QDateTime now = CalendarClock::now();
     document->setDateCreated(now);
     document->setDateModified(now);
-    // From here to "document created": the tree encoded and its file written (the first save).
     if (StartupTrace::enabled())
         StartupTrace::mark("document creating", representedURL.fileName().toUtf8().constData());
+    return document;
+}
+
+void showCouldNotCreateDocument()
+{
+    CustomAlertView::showErrorResult(MyResult::error(QStringLiteral("mac:Error:CouldNotCreateDocument"),
+                                                     QStringLiteral("Could not create document")));
+}
+
+} // namespace
+
+void AppDelegate::createNewLocalFileFromIdea(const std::shared_ptr<Idea>& idea, const QUrl& representedURL,
+                                             int initialAction, std::function<void()> afterShown)
+{
+    // From "document creating" to "document created": the tree encoded and its file written.
+    auto document = newTemporaryDocument(idea, representedURL);
     std::weak_ptr<AppDelegate> weak = weak_from_this();
     ++mDocumentsBeingCreated;
     PersistenceController::singleton().createDocument(
@@ -604,24 +623,26 @@ void AppDelegate::createNewLocalFileFromIdea(const std::shared_ptr<Idea>& idea, 
             // Named by the file it came from (none for a new document): its window is the next shown.
             if (StartupTrace::enabled())
                 StartupTrace::mark("document created", name.toUtf8().constData());
-            auto self = weak.lock();
-            if (!self)
-                return;
-            --self->mDocumentsBeingCreated;
-            if (token < 1) {
-                CustomAlertView::showErrorResult(
-                    MyResult::error(QStringLiteral("mac:Error:CouldNotCreateDocument"),
-                                    QStringLiteral("Could not create document")));
-                self->openOwedFirstWindow();
-                return;
-            }
-            self->addAndShowNewWindowController(
-                MainWindowController::initWithDocumentWindow(document, token, QString(), initialAction));
-            self->openOwedFirstWindow();
-            // After the window had a turn of the loop to appear: what it says lies on top.
-            if (afterShown)
-                MainQueue::post(afterShown);
+            if (auto self = weak.lock())
+                self->showCreatedDocument(document, token, initialAction, afterShown);
         });
+}
+
+void AppDelegate::showCreatedDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
+                                      int initialAction, const std::function<void()>& afterShown)
+{
+    --mDocumentsBeingCreated;
+    if (token < 1) {
+        showCouldNotCreateDocument();
+        openOwedFirstWindow();
+        return;
+    }
+    addAndShowNewWindowController(
+        MainWindowController::initWithDocumentWindow(document, token, QString(), initialAction));
+    openOwedFirstWindow();
+    // After the window had a turn of the loop to appear: what it says lies on top.
+    if (afterShown)
+        MainQueue::post(afterShown);
 }
 
 void AppDelegate::doOpenLocalFile(const QString& path, OpenCompletion completion)
@@ -647,8 +668,7 @@ void AppDelegate::doOpenLocalFile(const QString& path, OpenCompletion completion
                                   why = payload->incompleteReading()] {
                         FileOpeningMessages::showPartlyRead(name, ideas, why);
                     };
-                self->createNewLocalFileFromIdea(
-                    payload->idea(), url, MainWindowController::InitialActionNone, std::move(afterShown));
+                self->showOpenedFile(payload->idea(), url, std::move(afterShown));
                 if (completion)
                     completion(MyResult::OK());
                 return;
@@ -656,6 +676,34 @@ void AppDelegate::doOpenLocalFile(const QString& path, OpenCompletion completion
             if (completion)
                 completion(read.ok() ? FileOpeningMessages::failedToOpen(Error())
                                      : FileOpeningMessages::failedToOpen(read.error()));
+        });
+}
+
+void AppDelegate::showOpenedFile(const std::shared_ptr<Idea>& idea, const QUrl& url,
+                                 std::function<void()> afterShown)
+{
+    auto document = newTemporaryDocument(idea, url);
+    const QByteArray name = url.fileName().toUtf8();
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    ++mDocumentsBeingCreated;
+    PersistenceController::singleton().createDocumentOpeningFirst(
+        document,
+        [weak, document, name, afterShown = std::move(afterShown)](qint64 token) {
+            // Named by the file it came from: its window is the next shown.
+            if (StartupTrace::enabled())
+                StartupTrace::mark("document opened", name.constData());
+            if (auto self = weak.lock())
+                self->showCreatedDocument(document, token, MainWindowController::InitialActionNone,
+                                          afterShown);
+        },
+        [name](bool stored) {
+            // The first save (the tree encoded, deflated and written) has ended.
+            if (StartupTrace::enabled())
+                StartupTrace::mark("document created", name.constData());
+            // The window stays with its tree; its saves fail and say so until it is saved
+            // elsewhere.
+            if (!stored)
+                showCouldNotCreateDocument();
         });
 }
 

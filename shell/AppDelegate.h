@@ -147,6 +147,12 @@ private:
     // its own window any more and none did.
     void openOwedFirstWindow();
     void installMenuBar(MainWindowController& controller);
+    // The window of a document its storage answered `token` for (or the alert for none).
+    void showCreatedDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token, int initialAction,
+                             const std::function<void()>& afterShown);
+    // A file's tree, read: its window first, then its first save into the temporary location,
+    // which never blocks the window (the file opened is never written).
+    void showOpenedFile(const std::shared_ptr<Idea>& idea, const QUrl& url, std::function<void()> afterShown);
 
     std::vector<std::shared_ptr<MainWindowController>> mWindowControllers;
     bool mStateIsDirty = false;

@@ -43,6 +43,11 @@ public:
     // puts it there at the index (clamped to the list).
     virtual void createDocument(const std::shared_ptr<IdeaDocument>& document, qint64 index,
                                 TokenCompletion completion) = 0;
+    // The same, with the token first: `opened` as soon as the document may be shown and
+    // edited, `stored` once its file is made (or not). Here the token waits for the store; a
+    // location that can open before it stores says so.
+    virtual void createDocumentOpeningFirst(const std::shared_ptr<IdeaDocument>& document,
+                                            TokenCompletion opened, BoolCompletion stored);
     virtual void openDocument(const std::shared_ptr<IdeaDocument>& document, TokenCompletion completion) = 0;
     virtual void updateDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
                                 BoolCompletion completion) = 0;

@@ -3,6 +3,7 @@
 #include "model/Globals.h"
 #include "model/Idea.h"
 #include "model/IdeaDocumentDataObject.h"
+#include "model/IdeaTreeCopy.h"
 #include "model/UrlExtension.h"
 #include "platform/core/Log.h"
 #include "platform/core/MainQueue.h"
@@ -277,6 +278,44 @@ void IdeaDocument::createAtURL(const QUrl& url, TokenCompletion completion)
         });
 }
 
+void IdeaDocument::createAtURLOpeningFirst(const QUrl& url, TokenCompletion opened, BoolCompletion stored)
+{
+    auto refuse = [&] {
+        MainQueue::post([opened = std::move(opened), stored = std::move(stored)] {
+            opened(qint64(0));
+            stored(false);
+        });
+    };
+    if (UrlExtension::localPath(url).isEmpty()) {
+        Globals::raiseCorvexURLError(QStringLiteral("IdeaDocument:createAtURL"));
+        refuse();
+        return;
+    }
+    if (mFilePresenter || mPendingPresenter || !mIdea) {
+        refuse();
+        return;
+    }
+    const qint64 token = nextToken();
+    auto presenter = IdeaFilePresenter::initWithFileURL(url, weak_from_this());
+    mFilePresenter = presenter;
+    mTokens.insert(token);
+    MainQueue::post([opened = std::move(opened), token] { opened(token); });
+    presenter->createWithBytes(copiedTreeBytesJob(IdeaFilePresenter::writesPlainJSON(url, mLocation)),
+                               [weak = weak_from_this(), presenter, stored = std::move(stored)](bool ok) {
+                                   const auto self = weak.lock();
+                                   if (!ok && self) {
+                                       self->mLastSaveError = presenter->lastWriteError();
+                                       // Saves of the open tree fail from now on, instead of writing a file
+                                       // that was never made (or that someone else made meanwhile).
+                                       if (self->mFilePresenter == presenter) {
+                                           presenter->close();
+                                           self->mFilePresenter.reset();
+                                       }
+                                   }
+                                   stored(ok);
+                               });
+}
+
 void IdeaDocument::updateWithToken(qint64 token, BoolCompletion completion)
 {
     if (!goodToken(token) || !mFilePresenter) {
@@ -387,6 +426,20 @@ std::function<Result<QByteArray>()> IdeaDocument::storedBytesJob(bool plainJSON)
         const QByteArray text = std::move(json);
         json = QByteArray(); // a large text is not kept beyond the one run
         return IdeaDocumentDataObject::storedForm(text, plainJSON);
+    };
+}
+
+std::function<Result<QByteArray>()> IdeaDocument::copiedTreeBytesJob(bool plainJSON) const
+{
+    // Only the copy leaves this thread: the live tree may be edited while the job runs.
+    auto payload = IdeaDocumentDataObject::payloadForWriting(IdeaTreeCopy::copyKeepingIdentifiers(*mIdea),
+                                                             mDateCreated, mDateModified);
+    return [payload = std::move(payload), plainJSON]() mutable -> Result<QByteArray> {
+        const auto json = payload->jsonData();
+        payload.reset(); // the copy goes before the deflate
+        if (!json.ok())
+            return json.error();
+        return IdeaDocumentDataObject::storedForm(json.value(), plainJSON);
     };
 }
 

@@ -48,7 +48,8 @@ using StorageLocation = unsigned;
 // temporary file, synced, renamed over the old one) and the completion's hand-off run on
 // StorageQueues::persistenceQueue(), so the main thread never waits for the disk, and the
 // saves of a process are written in the order they were asked for. A failed save answers NO
-// and leaves the old file and the open tree as they were.
+// and leaves the old file and the open tree as they were. createAtURLOpeningFirst copies the
+// tree on the main thread instead and makes the text where it writes.
 class IdeaDocument : public std::enable_shared_from_this<IdeaDocument>
 {
 public:
@@ -182,6 +183,14 @@ public:
     // the write fails, and the document is then closed again, so that a later create may
     // retry.
     void createAtURL(const QUrl& url, TokenCompletion completion);
+    // Opens the document at once and then writes it as a new file, for a tree the person
+    // should see before it is stored: `opened` gets the token on the next turn of the main
+    // queue; the tree is copied inside the call and the copy is encoded, deflated and written
+    // on the persistence queue, and `stored` answers whether the file was made. Saves asked
+    // for meanwhile are written after it; when it fails they fail too, the open tree is kept
+    // and the tokens stay good until they are handed back. Refused as createAtURL refuses
+    // (token 0 and NO, nothing written), also for a document without a tree.
+    void createAtURLOpeningFirst(const QUrl& url, TokenCompletion opened, BoolCompletion stored);
     // Writes the open document back. NO, without writing, for a token that is
     // not good or a document that is not open.
     void updateWithToken(qint64 token, BoolCompletion completion);
@@ -245,6 +254,9 @@ private:
     // (IdeaDocumentDataObject::storedForm: plain JSON when `plainJSON`, else zlib) where it
     // runs, once. A tree that cannot be written makes a job that fails.
     std::function<Result<QByteArray>()> storedBytesJob(bool plainJSON) const;
+    // The same for a copy of the tree taken now, whose text is made where the job runs: the
+    // main thread pays for the copy only.
+    std::function<Result<QByteArray>()> copiedTreeBytesJob(bool plainJSON) const;
     // Ends the open or create under way: `first` (the creator) gets `firstToken`, then every
     // waiting open a token of its own (0 on failure).
     void finishPending(bool ok, TokenCompletion first = {}, qint64 firstToken = 0);

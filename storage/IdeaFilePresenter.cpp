@@ -230,6 +230,8 @@ void IdeaFilePresenter::write(WriteMode mode, BytesJob bytes, BoolCompletion com
         bytes = nullptr; // the job's text is not kept until the lambda goes
         if (!stored.ok()) {
             error = stored.error();
+        } else if (self->mCreateFailed) {
+            error = Error::posix(ENOENT, QStringLiteral("The document's file could not be made"));
         } else if (self->mPath.isEmpty()) {
             error = Error::posix(EINVAL, QStringLiteral("Cannot save a document without a file"));
         } else {
@@ -245,6 +247,8 @@ void IdeaFilePresenter::write(WriteMode mode, BytesJob bytes, BoolCompletion com
                         &error);
             written = written && coordinated;
         }
+        if (mode == WriteMode::CreateNew && !written)
+            self->mCreateFailed = true;
         if (!written)
             Log::warning(
                 QStringLiteral("IdeaFilePresenter: cannot save %1: %2").arg(self->mPath, error.toString()));

@@ -80,7 +80,9 @@ public:
     using BytesJob = std::function<Result<QByteArray>()>;
     // On the persistence queue: runs the job, then writes its bytes under coordination
     // (writing for replacing, option 8, never over an existing file / writing for merging,
-    // option 4); the completion answers on the main thread.
+    // option 4); the completion answers on the main thread. Once a create has failed, every
+    // later write of this presenter fails too: an update asked for before that failure was
+    // known must not replace a file of the same name that someone else made.
     void createWithBytes(BytesJob bytes, BoolCompletion completion);
     void updateWithBytes(BytesJob bytes, BoolCompletion completion);
     // Why the last write that answered failed, for the user (empty after a success). Main
@@ -127,6 +129,7 @@ private:
     std::unique_ptr<SerialQueue> mPresentedItemQueue; // kept until destruction, as presenters must
     std::atomic<bool> mFileIsBlocked{false};
     std::atomic<bool> mClosed{false};
+    bool mCreateFailed = false; // the persistence queue's
     std::weak_ptr<IdeaDocument> mOwner;
     QString mLastWriteError; // main thread
 };

@@ -325,6 +325,22 @@ void PersistenceController::createDocument(const std::shared_ptr<IdeaDocument>& 
     createDocument(document, 0, std::move(completion));
 }
 
+void PersistenceController::createDocumentOpeningFirst(const std::shared_ptr<IdeaDocument>& document,
+                                                       TokenCompletion opened, BoolCompletion stored)
+{
+    opened = orNothing(std::move(opened));
+    stored = orNothing(std::move(stored));
+    if (!document) {
+        MainQueue::post([opened = std::move(opened), stored = std::move(stored)] {
+            opened(qint64(0));
+            stored(false);
+        });
+        return;
+    }
+    locationFor(document->location())
+        ->createDocumentOpeningFirst(document, std::move(opened), std::move(stored));
+}
+
 void PersistenceController::openDocument(const std::shared_ptr<IdeaDocument>& document,
                                          TokenCompletion completion)
 {

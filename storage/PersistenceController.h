@@ -135,6 +135,13 @@ public:
                         TokenCompletion completion);
     // The same at the front of the list (index 0).
     void createDocument(const std::shared_ptr<IdeaDocument>& document, TokenCompletion completion);
+    // The same with the token first, for a tree the person should see before it is stored:
+    // `opened` answers the token (0 for a refusal) as soon as the document may be shown and
+    // edited, `stored` whether its file was made. The temporary location opens before it
+    // stores (TemporaryLocation::createDocumentOpeningFirst); the others answer both once
+    // stored. A failed store leaves the open tree and its token; its saves then fail.
+    void createDocumentOpeningFirst(const std::shared_ptr<IdeaDocument>& document, TokenCompletion opened,
+                                    BoolCompletion stored);
     // Opens the document: a token above 0, or 0. A temporary document opened successfully is
     // registered (once more for each open).
     void openDocument(const std::shared_ptr<IdeaDocument>& document, TokenCompletion completion);

@@ -71,6 +71,45 @@ void TemporaryLocation::createUnderFreeName(const std::shared_ptr<IdeaDocument>&
     });
 }
 
+void TemporaryLocation::createDocumentOpeningFirst(const std::shared_ptr<IdeaDocument>& document,
+                                                   TokenCompletion opened, BoolCompletion stored)
+{
+    if (documentKnown(document->docIdentifier())) {
+        MainQueue::post([opened = std::move(opened), stored = std::move(stored)] {
+            opened(qint64(0));
+            stored(false);
+        });
+        return;
+    }
+    // The name is chosen before the write, since the document opens before it: a file of
+    // another launch made in the same second is stepped over here, and one made between
+    // this look and the write fails the store, which never replaces it.
+    for (int attempt = 0; attempt < FreeNameAttempts; ++attempt) {
+        const QUrl url = documentURL(document->docIdentifier());
+        if (url.isEmpty() || !QFileInfo::exists(url.toLocalFile()) || !document->takeNextGeneratedFileName())
+            break;
+    }
+    mRegisteredDocuments.push_back(document);
+    std::weak_ptr<TemporaryLocation> weak = shared_from_this();
+    document->createAtURLOpeningFirst(
+        documentURL(document->docIdentifier()),
+        [weak, document, opened = std::move(opened)](qint64 token) {
+            if (const auto self = weak.lock(); self && token < 1)
+                self->unregister(document);
+            opened(token);
+        },
+        [weak, document, stored = std::move(stored)](bool ok) {
+            if (const auto self = weak.lock(); self && !ok)
+                self->unregister(document);
+            stored(ok);
+        });
+}
+
+void TemporaryLocation::unregister(const std::shared_ptr<IdeaDocument>& document)
+{
+    std::erase(mRegisteredDocuments, document);
+}
+
 void TemporaryLocation::openDocument(const std::shared_ptr<IdeaDocument>& document,
                                      TokenCompletion completion)
 {

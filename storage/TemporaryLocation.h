@@ -47,6 +47,10 @@ public:
     // DocumentLocation
     void createDocument(const std::shared_ptr<IdeaDocument>& document, qint64 index,
                         TokenCompletion completion) override;
+    // Registers the handle and opens it at once (IdeaDocument::createAtURLOpeningFirst) under
+    // the first generated name without a file; a failed store unregisters it.
+    void createDocumentOpeningFirst(const std::shared_ptr<IdeaDocument>& document, TokenCompletion opened,
+                                    BoolCompletion stored) override;
     void openDocument(const std::shared_ptr<IdeaDocument>& document, TokenCompletion completion) override;
     void updateDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
                         BoolCompletion completion) override;
@@ -65,6 +69,8 @@ private:
     // gives way to the next name, up to `attemptsLeft` times.
     void createUnderFreeName(const std::shared_ptr<IdeaDocument>& document, TokenCompletion completion,
                              int attemptsLeft);
+    // Every registration of this handle goes.
+    void unregister(const std::shared_ptr<IdeaDocument>& document);
     // The completion of a create or open: registers the handle when it succeeded.
     TokenCompletion registeringOnSuccess(const std::shared_ptr<IdeaDocument>& document,
                                          TokenCompletion completion);

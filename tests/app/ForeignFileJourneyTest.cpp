@@ -5,7 +5,10 @@
 #include "mindmap/SolarSystemViewController.h"
 #include "model/Globals.h"
 #include "model/Idea.h"
+#include "platform/core/SerialQueue.h"
 #include "shell/MyWindow.h"
+#include "storage/StorageQueues.h"
+#include "storage/TemporaryLocation.h"
 #include "tests/app/MindMapJourney.h"
 #include "tests/app/UserFiles.h"
 #include "tests/app/UserInput.h"
@@ -52,9 +55,22 @@ TEST_F(ForeignFileJourney, AnOutlineEditedAndSavedStaysAsItWasAndTheEditGoesInto
         ASSERT_EQ(file.write(kFreeplaneOpml), kFreeplaneOpml.size());
     }
     UserFiles::setDefault(Globals::CloudStorageChoiceKey, true);
+    // Its window comes before its first save ends: saves are held until the window shows.
+    SerialQueue& saves = StorageQueues::persistenceQueue();
+    saves.suspend();
+    bool held = true;
+    const auto resumeOnExit = std::shared_ptr<void>(nullptr, [&](void*) {
+        if (held)
+            saves.resume();
+    });
     ASSERT_TRUE(launch({outline}));
     auto trip = mindMapOf(QStringLiteral("Trip"), QStringLiteral("Trip"));
     ASSERT_NE(trip, nullptr);
+    const QString stored = TemporaryLocation::documentURL(trip->document()->docIdentifier()).toLocalFile();
+    EXPECT_FALSE(QFile::exists(stored)) << "the window waited for the first save";
+    held = false;
+    saves.resume();
+    ASSERT_TRUE(waitFor([&] { return QFile::exists(stored); })) << "the first save never came";
     MyWindow& window = windowOf(*trip);
     ASSERT_TRUE(activate(window));
     EXPECT_EQ(childTexts(*trip), QStringList{QStringLiteral("Trip")});

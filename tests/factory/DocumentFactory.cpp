@@ -2,6 +2,7 @@
 
 #include "platform/core/Zlib.h"
 
+#include <QHash>
 #include <QStringList>
 #include <algorithm>
 #include <array>
@@ -377,8 +378,21 @@ std::vector<FactoryIdea> makeRealShapeTree(int ideaCount, int maxChildren, quint
 
 std::vector<FactoryIdea> makeTree(TreeShape shape, int ideaCount, int maxChildren, quint32 seed)
 {
-    return shape == TreeShape::Real ? makeRealShapeTree(ideaCount, maxChildren, seed)
-                                    : makeDocumentTree(ideaCount, maxChildren, seed);
+    if (shape == TreeShape::Plain)
+        return makeDocumentTree(ideaCount, maxChildren, seed);
+    std::vector<FactoryIdea> ideas = makeRealShapeTree(ideaCount, maxChildren, seed);
+    if (shape == TreeShape::RealWithoutLinks) {
+        QHash<QString, int> byIdentifier;
+        for (std::size_t i = 0; i < ideas.size(); ++i)
+            byIdentifier.insert(ideas[i].identifier, int(i));
+        for (FactoryIdea& idea : ideas) {
+            if (idea.linkedIdentifier.isEmpty())
+                continue;
+            idea.text = ideas[std::size_t(byIdentifier.value(idea.linkedIdentifier))].text;
+            idea.linkedIdentifier.clear();
+        }
+    }
+    return ideas;
 }
 
 QByteArray makePayloadJson(const std::vector<FactoryIdea>& ideas)

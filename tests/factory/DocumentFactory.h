@@ -52,6 +52,9 @@ enum class TreeShape
 {
     Plain = 0,
     Real = 1,
+    // makeRealShapeTree's tree with each link idea a plain idea carrying its target's text:
+    // the yardstick of what the links cost.
+    RealWithoutLinks = 2,
 };
 std::vector<FactoryIdea> makeTree(TreeShape shape, int ideaCount, int maxChildren = 8, quint32 seed = 1);
 

@@ -4,6 +4,7 @@
 #include "platform/core/JsonText.h"
 
 #include <QSet>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -214,6 +215,26 @@ TEST(DocumentFactory, RealShapeTreeHasItsSharesAndItsLinksResolve)
             0);
         EXPECT_EQ(resolved, links);
         EXPECT_EQ(payload, makePayloadJson(test::makeRealShapeTree(count, fanOut, 5))) << "deterministic";
+
+        // Without links: the same tree, each link a plain idea with its target's title.
+        const auto plain = test::makeTree(test::TreeShape::RealWithoutLinks, count, fanOut, 5);
+        ASSERT_EQ(plain.size(), ideas.size());
+        int turned = 0;
+        for (std::size_t i = 0; i < ideas.size(); ++i) {
+            EXPECT_TRUE(plain[i].linkedIdentifier.isEmpty());
+            EXPECT_EQ(plain[i].identifier, ideas[i].identifier);
+            if (ideas[i].linkedIdentifier.isEmpty()) {
+                EXPECT_EQ(plain[i].text, ideas[i].text);
+                continue;
+            }
+            ++turned;
+            const auto target = std::find_if(ideas.begin(), ideas.end(), [&](const FactoryIdea& idea) {
+                return idea.identifier == ideas[i].linkedIdentifier;
+            });
+            ASSERT_NE(target, ideas.end());
+            EXPECT_EQ(plain[i].text, target->text);
+        }
+        EXPECT_EQ(turned, links);
         if (count > 1) {
             EXPECT_NE(payload, makePayloadJson(test::makeRealShapeTree(count, fanOut, 6)));
         }

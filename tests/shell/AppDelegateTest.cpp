@@ -4,11 +4,16 @@
 #include "mindmap/SolarSystemViewController.h"
 #include "model/Globals.h"
 #include "model/Idea.h"
+#include "model/IdeaDocumentDataObject.h"
 #include "platform/core/LaunchSeams.h"
 #include "platform/core/NotificationCenter.h"
+#include "platform/core/SerialQueue.h"
 #include "shell/ContainerView.h"
 #include "shell/WelcomeScreenView.h"
 #include "storage/IdeaDocument.h"
+#include "storage/StorageQueues.h"
+#include "storage/TemporaryLocation.h"
+#include "tests/support/FaultShim.h"
 #include "tests/support/FreeplaneOutline.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TestEnvironment.h"
@@ -405,6 +410,40 @@ TEST(ShellFiles, AnOpenedOutlineIsNeverWrittenOverItsEditsAreSavedIntoACorvexFil
         titles.append(child->text());
     EXPECT_EQ(reopened->rootIdea()->text(), QStringLiteral("Trip"));
     EXPECT_EQ(titles, (QStringList{QStringLiteral("Trip"), QStringLiteral("Come back")}));
+}
+
+TEST(ShellFiles, AnOpenedFileShowsItsWindowBeforeItsFirstSaveAndAFailedOneKeepsTheWindow)
+{
+    const QString opml = testDir() + QStringLiteral("/First.opml");
+    writeFile(opml, kFreeplaneOpml);
+    ShellRig rig;
+    // Held: the first save cannot end before the window shows.
+    StorageQueues::persistenceQueue().suspend();
+    rig.app->doOpenLocalFile(opml, {});
+    auto screen = shownDocument(rig);
+    ASSERT_TRUE(screen);
+    const QString stored = TemporaryLocation::documentURL(screen->document()->docIdentifier()).toLocalFile();
+    EXPECT_FALSE(QFile::exists(stored)) << "shown before its file is made";
+    StorageQueues::persistenceQueue().resume();
+    ASSERT_TRUE(rig.settle([&] { return QFile::exists(stored); }));
+    EXPECT_EQ(IdeaDocumentDataObject::readFromSomeData(readFile(stored))->idea()->debugDescription(),
+              screen->rootIdea()->debugDescription());
+
+    // A first save that fails: the window keeps the tree, the person is told, the outline
+    // stays as it was.
+    const QString second = testDir() + QStringLiteral("/Second.opml");
+    writeFile(second, kShellOpml);
+    {
+        FaultShim shim;
+        shim.failFrom(FaultShim::Op::Rename, 1, ENOSPC);
+        rig.app->doOpenLocalFile(second, {});
+        ASSERT_TRUE(rig.settle([&] { return rig.alerts->presentedCount() == 1; }));
+    }
+    EXPECT_EQ(rig.alerts->presented()[0].informativeText, QStringLiteral("Could not create document"));
+    auto kept = shownDocument(rig, 1);
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->rootIdea()->calculateWholeTreeSize(), 3);
+    EXPECT_EQ(readFile(second), kShellOpml);
 }
 
 TEST(ShellFiles, AFileReadInPartOpensWithAnAlertSayingHowMuchAndARefusalSaysWhy)

@@ -551,6 +551,58 @@ TEST(IdeaDocumentCreate, CreateOfAnOpenDocumentGivesZeroWithoutWritingAndOpensDu
     EXPECT_EQ(third, 0);
 }
 
+TEST(IdeaDocumentCreate, OpeningFirstAnswersTheTokenBeforeTheWriteAndLaterSavesFollowIt)
+{
+    // A free name: the file is made, then the save asked for before the write ran replaces
+    // it. A taken name: nothing is written over the other file, the save fails too, and the
+    // tree and its token stay.
+    for (const bool taken : {false, true}) {
+        SCOPED_TRACE(taken ? "taken" : "free");
+        const QString name = taken ? QStringLiteral("taken-first.crvx") : QStringLiteral("first.crvx");
+        const QString path =
+            taken ? storedDocument(name, QStringLiteral("Somebody else's")) : test::documentPath(name);
+        const QByteArray before = taken ? test::fileBytes(path) : QByteArray();
+        auto document = documentWithTree(QStringLiteral("Imported"));
+
+        CompletionRecorder recorder;
+        qint64 token = -1;
+        std::vector<QString> answers;
+        StorageQueues::persistenceQueue().suspend();
+        document->createAtURLOpeningFirst(
+            test::fileUrl(path),
+            recorder.expect<qint64>(QStringLiteral("opened"),
+                                    std::function<void(qint64)>([&](qint64 t) { token = t; })),
+            recorder.expect<bool>(QStringLiteral("stored"), std::function<void(bool)>([&](bool ok) {
+                                      answers.push_back(ok ? QStringLiteral("stored")
+                                                           : QStringLiteral("not stored"));
+                                  })));
+        document->idea()->setText(QStringLiteral("Edited at once"));
+        EXPECT_EQ(token, -1) << "never inside the call";
+        ASSERT_TRUE(test::runUntil([&] { return token != -1; }));
+        EXPECT_GT(token, 0) << "while the write is held";
+        EXPECT_TRUE(document->goodToken(token));
+        document->updateWithToken(
+            token, recorder.expect<bool>(QStringLiteral("update"), std::function<void(bool)>([&](bool ok) {
+                                             answers.push_back(ok ? QStringLiteral("saved")
+                                                                  : QStringLiteral("not saved"));
+                                         })));
+        StorageQueues::persistenceQueue().resume();
+        ASSERT_TRUE(recorder.waitAll());
+        if (taken) {
+            EXPECT_EQ(answers,
+                      (std::vector<QString>{QStringLiteral("not stored"), QStringLiteral("not saved")}));
+            EXPECT_EQ(test::fileBytes(path), before);
+            EXPECT_TRUE(document->goodToken(token));
+            EXPECT_EQ(document->idea()->text(), QStringLiteral("Edited at once"));
+            EXPECT_EQ(document->filePresenter(), nullptr);
+        } else {
+            EXPECT_EQ(answers, (std::vector<QString>{QStringLiteral("stored"), QStringLiteral("saved")}));
+            EXPECT_EQ(test::readBack(path)->idea()->text(), QStringLiteral("Edited at once"));
+        }
+        document->closeWithToken(token);
+    }
+}
+
 TEST(IdeaDocumentCreate, ADocumentWithoutATreeCannotBeCreated)
 {
     auto document = IdeaDocument::initWithFileName(QString(), 0);
