@@ -8,6 +8,7 @@
 #include "tests/support/TestFiles.h"
 
 #include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QThread>
 #include <csignal>
 #include <gtest/gtest.h>
