@@ -110,8 +110,11 @@ QString LOMSettingsOnboardingManager::settingsPath() const
 
 void LOMSettingsOnboardingManager::publishStoredSettings()
 {
+    // Settings a service gave while one was configured are not for a build without one: they
+    // would send analytics to its hosts.
+    const bool usable = !settingsPath().isEmpty() && isEndpointConfigured(QStringLiteral("SettingsEndpoint"));
     if (mEnvironment.publish)
-        mEnvironment.publish(settingsPath().isEmpty() ? Value() : mSettings->settingsDictionary());
+        mEnvironment.publish(usable ? mSettings->settingsDictionary() : Value());
 }
 
 void LOMSettingsOnboardingManager::beginSettingsAndOnboardingOperationsWithAPIKey(

@@ -69,7 +69,8 @@ public:
     QString appIconHash() const;
     LOMSettings& settingsModel() { return *mSettings; }
     bool hasAttemptedAppConfigure() const { return mHasAttemptedAppConfigure.load(); }
-    // Publishes what the stored file holds now (at start-up, before any download).
+    // Publishes what the stored file holds now (at start-up, before any download); nothing
+    // (null) without a configured settings endpoint.
     void publishStoredSettings();
     void postSettingsDownloadCompletedNotification();
     void finishNetworkingSession();

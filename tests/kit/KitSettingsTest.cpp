@@ -325,6 +325,11 @@ TEST(LOMSettingsOnboardingManager, AnUnconfiguredBuildMakesNoRequestAndSaysSoOnc
         else
             qputenv("SettingsEndpoint", c.variable);
         EXPECT_FALSE(rig.manager->isEndpointConfigured(QStringLiteral("SettingsEndpoint")));
+        // Settings a configured service once gave are not used: they would name its hosts.
+        writeKitFile(kitSettingsFile(), "{\"app\":{\"status\":\"stored\"}}");
+        rig.manager->publishStoredSettings();
+        ASSERT_EQ(rig.published.size(), 1u);
+        EXPECT_TRUE(rig.published.front().isNull());
         const int transfers = HttpSession::transfersStartedInProcess();
         test::LogCapture log;
         ASSERT_TRUE(rig.run());
