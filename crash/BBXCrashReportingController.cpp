@@ -7,6 +7,7 @@
 #include "crash/capture/BBXMachException.h"
 #include "crash/capture/BBXSignal.h"
 #include "crash/capture/BBXUserLogging.h"
+#include "crash/runtime/BBXFile.h"
 #include "kit/core/Loom.h"
 #include "kit/sys/HostFunctions.h"
 #include "platform/core/AfterFirstFrame.h"
@@ -108,8 +109,9 @@ bool BBXCrashReportingController::startWithProfilingMark(double mark, const std:
     if (!mFileManager->prepareForNewLaunch())
         return false;
     const bool lastLaunchFailed = checkForAndCreateLaunchMarker();
+    // Oldest first, so that packages are made, and the oldest removed, in the order of the runs.
     QStringList earlier;
-    for (const QString& path : mFileManager->activePathContents()) {
+    for (const QString& path : BBXFileManager::oldestFirst(mFileManager->activePathContents())) {
         if (!isLockedByLiveRun(path))
             earlier.append(path);
     }
@@ -145,8 +147,8 @@ bool BBXCrashReportingController::startWithProfilingMark(double mark, const std:
 
 bool BBXCrashReportingController::createLaunchMarker()
 {
-    const int fd = ::open(QFile::encodeName(mFileManager->launchMarkerPath()).constData(),
-                          O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd = BBXFileOpenPrivate(QFile::encodeName(mFileManager->launchMarkerPath()).constData(),
+                                      O_WRONLY | O_TRUNC | O_CLOEXEC);
     return fd >= 0 && ::close(fd) == 0;
 }
 
@@ -181,7 +183,7 @@ bool BBXCrashReportingController::setUpCurrentReport()
     if (!path)
         return false;
     const QByteArray lockPath = QFile::encodeName(*path + QLatin1Char('/') + LockFileName);
-    mLockFd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    mLockFd = BBXFileOpenPrivate(lockPath.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
     if (mLockFd < 0 || ::flock(mLockFd, LOCK_EX | LOCK_NB) != 0)
         Log::warning(QStringLiteral("[Blackbox:Crash] Unable to lock the report directory %1").arg(*path));
     mCurrentReport = BBXInternalReport::reportWithPath(*path, identifier);
@@ -446,6 +448,7 @@ void BBXCrashReportingController::handleContentsInOtherReportingDirectories(cons
         if (!self)
             return;
         self->removeStalePartialPackages();
+        self->reportsController()->keepWaitingReportsWithinLimit();
         for (const QString& path : self->mFileManager->processingPathContents()) {
             if (takenNames.contains(QFileInfo(path).fileName()))
                 continue;

@@ -8,11 +8,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio> // std::rename
 #include <cstring>
+#include <fcntl.h> // AT_FDCWD
 #include <filesystem>
-#include <sys/stat.h> // mkdir with an explicit mode
+#include <sys/stat.h>
+#include <utility>
+#include <vector>
 
 namespace corvex {
 
@@ -63,29 +67,13 @@ QString BBXFileManager::legacyMarkerPath() const
 
 bool BBXFileManager::createDirectoryAtPath(const QString& path) const
 {
-    // Each missing folder gets 0755 whatever the umask says.
-    const QStringList parts = path.split(QLatin1Char('/'));
-    QString made;
-    for (const QString& part : parts) {
-        if (part.isEmpty()) {
-            if (made.isEmpty())
-                made = QStringLiteral("/");
-            continue;
-        }
-        made = made.endsWith(QLatin1Char('/')) ? made + part : made + QLatin1Char('/') + part;
-        const QByteArray native = QFile::encodeName(made);
-        if (::mkdir(native.constData(), 0755) == 0) {
-            ::chmod(native.constData(), 0755);
-            continue;
-        }
-        struct stat info;
-        if (errno == EEXIST && ::stat(native.constData(), &info) == 0 && S_ISDIR(info.st_mode))
-            continue;
-        Log::error(QStringLiteral("[FileManager] Unable to create directory %1")
-                       .arg(Error::posix(errno, QStringLiteral("mkdir"), made).toString()));
-        return false;
-    }
-    return true;
+    // The tree holds crash records: each folder made here is the user's alone, whatever the
+    // umask; folders that exist (the caches folder above the tree) are left as they are.
+    const Status made = Paths::makePrivatePath(path);
+    if (!made)
+        Log::error(
+            QStringLiteral("[FileManager] Unable to create directory %1").arg(made.error().toString()));
+    return made.ok();
 }
 
 bool BBXFileManager::removeItemAtPath(const QString& path) const
@@ -150,6 +138,42 @@ QStringList BBXFileManager::contentsOfDirectory(const QString& directory) const
     QStringList paths;
     enumerateFilesInDirectory(directory, [&](const QString& path, const QString&) { paths.append(path); });
     return paths;
+}
+
+QStringList BBXFileManager::waitingReportsOldestFirst() const
+{
+    return oldestFirst(preparedPathContents());
+}
+
+std::optional<qint64> BBXFileManager::modificationTime(const QString& path)
+{
+    struct stat info;
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+        return std::nullopt;
+    return qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+}
+
+bool BBXFileManager::setModificationTime(const QString& path, qint64 nanoseconds)
+{
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = time_t(nanoseconds / 1000000000);
+    times[1].tv_nsec = long(nanoseconds % 1000000000);
+    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+QStringList BBXFileManager::oldestFirst(QStringList paths)
+{
+    std::vector<std::pair<qint64, QString>> aged;
+    aged.reserve(std::size_t(paths.size()));
+    for (QString& path : paths)
+        aged.emplace_back(modificationTime(path).value_or(0), std::move(path));
+    std::sort(aged.begin(), aged.end());
+    QStringList sorted;
+    for (auto& entry : aged)
+        sorted.append(std::move(entry.second));
+    return sorted;
 }
 
 std::optional<qint64> BBXFileManager::fileSizeAtPath(const QString& path) const

@@ -47,6 +47,14 @@ public:
     QStringList activePathContents() const { return contentsOfDirectory(activePath()); }
     QStringList processingPathContents() const { return contentsOfDirectory(processingPath()); }
     QStringList preparedPathContents() const { return contentsOfDirectory(preparedPath()); }
+    // The packaged reports waiting to be sent (prepared), the oldest first (see oldestFirst).
+    QStringList waitingReportsOldestFirst() const;
+    // `paths` by age, the oldest first: by modification time, then by name. A package carries
+    // its report's time (see setModificationTime), so that age is the report's.
+    static QStringList oldestFirst(QStringList paths);
+    // Nanoseconds since the epoch; nothing when the entry cannot be read.
+    static std::optional<qint64> modificationTime(const QString& path);
+    static bool setModificationTime(const QString& path, qint64 nanoseconds);
 
     // Creates active, processing and prepared in this order, stopping at the first failure.
     bool prepareForNewLaunch() const;

@@ -9,6 +9,7 @@
 #include "kit/core/Loom.h"
 #include "kit/net/LOMMultipartMimeStreamEncoder.h"
 #include "kit/net/LOMURLBuilder.h"
+#include "kit/sys/HostFunctions.h"
 #include "platform/core/Log.h"
 #include "platform/core/ProcessActivity.h"
 
@@ -73,23 +74,14 @@ QString BBXReportsController::appBundleIdentifier()
     return delegate ? delegate->bundleIdentifierForReportsController(*this) : QString();
 }
 
-QString BBXReportsController::localeIdentifier()
-{
-    // LC_ALL, LC_MESSAGES, then LANG: "en_US.UTF-8" gives "en_US".
-    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        QString value = qEnvironmentVariable(name);
-        value = value.section(QLatin1Char('.'), 0, 0).section(QLatin1Char('@'), 0, 0);
-        if (!value.isEmpty() && value != QLatin1String("C") && value != QLatin1String("POSIX"))
-            return value;
-    }
-    return QStringLiteral("en_US");
-}
-
 bool BBXReportsController::prepareAndSubmitReport(const std::shared_ptr<BBXInternalReport>& report,
                                                   bool urgent, bool withProcessing)
 {
     if (!report || !mFileManager)
         return false;
+    // The report's age, before processing writes into it: its package carries it, so that the
+    // oldest waiting reports are the first to go.
+    const std::optional<qint64> age = BBXFileManager::modificationTime(report->path());
     ReportProcessingActivity activity;
     if (withProcessing) {
         if (!mFileManager->moveItemAtPath(report->path(), mFileManager->processingPath())) {
@@ -109,10 +101,13 @@ bool BBXReportsController::prepareAndSubmitReport(const std::shared_ptr<BBXInter
         Log::error(QStringLiteral("[Blackbox:Crash:Reports] Unable to package report"));
         return false;
     }
+    if (age)
+        BBXFileManager::setModificationTime(*package->finalPath(), *age);
     if (!mFileManager->removeItemAtPath(report->path()))
         Log::error(QStringLiteral("[Blackbox:Crash:Reports] Unable to remove a processing item"));
     Log::info(QStringLiteral("[Blackbox:Crash:Reports] Packaged report with id '%1' for submission")
                   .arg(report->identifier()));
+    keepWaitingReportsWithinLimit(*package->finalPath());
     return uploadPackagedReportAtPath(*package->finalPath(), urgent);
 }
 
@@ -120,6 +115,16 @@ bool BBXReportsController::uploadPackagedReportAtPath(const QString& path, bool 
 {
     if (!submissionEnabled()) {
         Log::info(QStringLiteral("[Blackbox:Crash:Reports] Submission disabled"));
+        return false;
+    }
+    if (!settings().isReportsEndpointConfigured()) {
+        std::call_once(mToldUnconfigured, [this] {
+            Log::info(
+                QStringLiteral("[Blackbox:Crash:Reports] No reports endpoint is configured: reports are "
+                               "kept in %1, the newest %2 of them")
+                    .arg(mFileManager ? mFileManager->preparedPath() : QString())
+                    .arg(MaxWaitingReports));
+        });
         return false;
     }
     if (reportsDebug())
@@ -156,6 +161,26 @@ bool BBXReportsController::submitPackageMultipartMimeAtPath(const QString& path,
     return true;
 }
 
+void BBXReportsController::keepWaitingReportsWithinLimit(const QString& keep)
+{
+    if (!mFileManager)
+        return;
+    const QStringList waiting = mFileManager->waitingReportsOldestFirst();
+    qsizetype excess = waiting.size() - MaxWaitingReports;
+    for (qsizetype i = 0; i < waiting.size() && excess > 0; ++i) {
+        if (waiting[i] == keep || (mClient && mClient->isUploading(waiting[i])))
+            continue;
+        if (!mFileManager->removeItemAtPath(waiting[i]))
+            continue;
+        --excess;
+        Log::info(
+            QStringLiteral("[Blackbox:Crash:Reports] Removed the oldest waiting report %1: at most %2 are "
+                           "kept")
+                .arg(waiting[i])
+                .arg(MaxWaitingReports));
+    }
+}
+
 bool BBXReportsController::cleanUpSubmittedReportAtPath(const QString& path)
 {
     return mFileManager && mFileManager->removeItemAtPath(path);
@@ -188,7 +213,7 @@ HttpRequest BBXReportsController::mutableRequestWithURL(const QUrl& url, double 
     request.url = url;
     request.method = "POST";
     request.overallTimeout = timeout;
-    const QByteArray locale = localeIdentifier().toUtf8();
+    const QByteArray locale = LOMHostLocaleIdentifier().toUtf8();
     request.headers.set("User-Agent", UserAgent.toUtf8());
     request.headers.set("Accept", "application/json");
     request.headers.set("Accept-Charset", "utf-8");

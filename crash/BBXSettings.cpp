@@ -47,6 +47,11 @@ QString BBXSettings::reportsEndpoint() const
 {
     return valueForConfigurationKey(QStringLiteral("ReportsEndpoint")).toString();
 }
+bool BBXSettings::isReportsEndpointConfigured() const
+{
+    const QString endpoint = reportsEndpoint().trimmed();
+    return !endpoint.isEmpty() && endpoint != DefaultReportsEndpoint;
+}
 QString BBXSettings::betaEndpoint() const
 {
     return valueForConfigurationKey(QStringLiteral("BetaEndpoint")).toString();

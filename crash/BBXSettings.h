@@ -29,6 +29,9 @@ public:
     static QVariantMap defaultConfiguration();
 
     QString reportsEndpoint() const;
+    // Whether reports have somewhere to go: an endpoint configured by the environment or the
+    // information dictionary, other than the shipped default. Without one nothing is sent.
+    bool isReportsEndpointConfigured() const;
     QString betaEndpoint() const;
     bool shouldPackageReports() const;
     bool shouldSubmitReports() const;

@@ -170,7 +170,9 @@ void TLYWriteEventOperation::main()
     struct stat info = {};
     if (SysCalls::stat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode))
         return;
-    const int fd = SysCalls::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    // Events hold the installation identifier: the log is the user's alone (the umask only
+    // takes bits away).
+    const int fd = SysCalls::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
         logFailure(QStringLiteral("WriteOperation"),
                    QStringLiteral("Failed to open %1: %2").arg(mLogFileUrl, errnoText(errno)));

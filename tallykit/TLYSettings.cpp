@@ -1,6 +1,5 @@
 #include "tallykit/TLYSettings.h"
 
-#include "kit/core/LOMNetworkOperation.h"
 #include "kit/core/Loom.h"
 #include "kit/sys/HostFunctions.h"
 #include "platform/core/JsonText.h"
@@ -146,7 +145,7 @@ TLYMetadata::TLYMetadata(Loom& loom, const std::optional<QString>& token)
     hostModel = LOMHostModel();
     installationId = loom.installID();
     instanceIdentifier = loom.instanceIdentifier();
-    locale = LOMNetworkOperation::localeIdentifier();
+    locale = LOMHostLocaleIdentifier();
     const long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
     numberOfCores = cores > 0 ? quint32(cores) : 1u;
     OSBuildVersion = LOMHostOSBuildVersion();

@@ -87,7 +87,7 @@ void TLYTallyController::startUp(const std::optional<QString>& betaToken)
     std::shared_ptr<TLYTallyController> self = shared_from_this();
     mEventQueue->addOperationWithBlock([self, betaToken] {
         self->mRootEventDirectory = eventDirectoryForRootDirectory(self->mRoot);
-        const Status made = Paths::makePath(self->mRootEventDirectory, 0700);
+        const Status made = Paths::makePrivatePath(self->mRootEventDirectory);
         if (!made.ok())
             Log::warning(QStringLiteral("[Tally] Unable to make %1: %2")
                              .arg(self->mRootEventDirectory, made.error().localizedDescription()));

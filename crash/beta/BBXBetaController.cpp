@@ -136,7 +136,7 @@ HttpRequest BBXBetaController::updateRequest()
         Log::info(QStringLiteral("[Blackbox:Beta] Beta Update-Check url string: '%1'").arg(url));
     HttpRequest request = HttpRequest::get(LOMURLBuilder::URLWithBase(url).URL().value_or(QUrl()));
     request.overallTimeout = 10.0;
-    const QByteArray locale = BBXReportsController::localeIdentifier().toUtf8();
+    const QByteArray locale = LOMHostLocaleIdentifier().toUtf8();
     auto delegate = mDelegate.lock();
     request.headers.set("User-Agent", BBXReportsController::UserAgent.toUtf8());
     request.headers.set("Accept", "application/json");

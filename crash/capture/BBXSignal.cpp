@@ -199,6 +199,10 @@ bool BBXSignalWillNotRecur(int signal, const siginfo_t* info)
 
 void BBXSignalCheckHandlers()
 {
+    // Under a debugger the kit installs no handlers: the ones in place are the expected ones.
+    const BBXReadOnlyContext* context = BBXContextReadOnly();
+    if (context == nullptr || context->debuggerAttached)
+        return;
     for (std::size_t i = 0; i < BBXHandledSignalCount; ++i) {
         struct sigaction current
         {};

@@ -37,7 +37,8 @@ bool BBXSignalWillNotRecur(int signal, const siginfo_t* info);
 // the sender's pid and uid in that place.
 std::uint64_t BBXSignalFaultAddress(const siginfo_t* info);
 // After set-up: each handled signal whose action is not ours is reported on stderr with the
-// handler's symbol name.
+// handler's symbol name. Nothing is reported without a set-up, or when the set-up installed
+// no handlers because a debugger was attached.
 void BBXSignalCheckHandlers();
 
 // The bound a second crashing thread waits for the first report.

@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <cstdio>  // std::rename
 #include <cstring> // strerror
-#include <fcntl.h> // open for the fsync
+#include <fcntl.h> // open
 #include <unistd.h>
 #include <zlib.h> // the gzip file interface
 
@@ -69,8 +69,12 @@ QString BBXPackageReportOperation::packagedPathWithName(const QString& name) con
 
 bool BBXPackageReportOperation::compressData(const QByteArray& data, const QString& path)
 {
-    gzFile file = gzopen(QFile::encodeName(path).constData(), "w");
+    // The compressed record is the user's alone, as the record it was made from.
+    const int fd = BBXFileOpenPrivate(QFile::encodeName(path).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    gzFile file = fd >= 0 ? gzdopen(fd, "w") : nullptr;
     if (file == nullptr) {
+        if (fd >= 0)
+            ::close(fd);
         Log::error(QStringLiteral("Error: unable to open file for compression %1")
                        .arg(QString::fromUtf8(std::strerror(errno))));
         return false;

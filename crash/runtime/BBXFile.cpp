@@ -226,7 +226,7 @@ bool bbxFileOpen(BBXFile* file, const char* path, bool append, bool buffered, ch
     int fd = -1;
     if (BBXIsValidPointer(path)) {
         const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
-        fd = ::open(path, flags, 0644);
+        fd = BBXFileOpenPrivate(path, flags);
         if (fd < 0)
             BBX_LOG_WARN("Error: Unable to open file %s", BBXErrnoText(errno).text());
     }
@@ -330,6 +330,22 @@ bool BBXFileWriteInt64ToDescriptor(int fd, std::int64_t value)
     char scratch[BBXFileNumberScratchSize];
     const std::size_t start = BBXFileFormatInt64(scratch, value);
     return BBXFileWriteWithRetries(fd, scratch + start, BBXFileNumberScratchSize - 1 - start);
+}
+
+int BBXFileOpenPrivate(const char* path, int flags)
+{
+    const int fd = ::open(path, flags | O_CREAT, 0600);
+    if (fd < 0)
+        return -1;
+    // The umask may only take bits away, and a file an earlier run left may be wider: either
+    // way the mode ends as 0600. A failure here leaves the record written all the same.
+    struct stat status;
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && (status.st_mode & 07777) != 0600) {
+        const int saved = errno;
+        ::fchmod(fd, 0600);
+        errno = saved;
+    }
+    return fd;
 }
 
 bool BBXFileInitWithPathMode(BBXFile* file, const char* path, bool append, bool buffered)

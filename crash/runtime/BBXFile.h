@@ -7,7 +7,7 @@
 // {"<section>":<value>}\n, without white space. Plain strings and keys are escaped as JSON
 // needs (quote, backslash, control bytes) and bytes that are not UTF-8 are written as U+FFFD,
 // so that every line is JSON whatever a path or a thread name holds; free texts go
-// hex-encoded. Writing uses only open, write, close and fstat.
+// hex-encoded. Writing uses only open, fchmod, write, close and fstat.
 
 #include <cstddef>
 #include <cstdint>
@@ -34,10 +34,14 @@ struct BBXFile
 // value (as write(2)).
 using BBXFileWriteBlock = ssize_t (*)(void* context, const void* bytes, std::size_t length);
 
-// Opens with mode 0644: append mode keeps what is there (bytes written starts at the file's
-// size), else the file is truncated. A buffered file gets a 1000-byte buffer from malloc: open
+// Opens through BBXFileOpenPrivate: append mode keeps what is there (bytes written starts at
+// the file's size), else the file is truncated. A buffered file gets a 1000-byte buffer from malloc: open
 // those before installation, or hand in a buffer.
 bool BBXFileInitWithPathMode(BBXFile* file, const char* path, bool append, bool buffered);
+// Opens `path` with `flags` and O_CREAT as a record of the user's alone: they hold stack
+// memory, paths and the installation identifier. A new file is 0600 whatever the umask, and a
+// regular file found with another mode is set to 0600. Answers the descriptor or -1 (errno).
+int BBXFileOpenPrivate(const char* path, int flags);
 bool BBXFileInitWithPath(BBXFile* file, const char* path, bool buffered);
 // Buffered through the caller's BBXFileBufferSize bytes: allocates nothing, for files opened
 // at crash time.

@@ -59,19 +59,6 @@ QByteArray BBXHostDocumentsDirectory()
     return documents;
 }
 
-QByteArray BBXHostLocaleIdentifier()
-{
-    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        QByteArray value = bbxHostEnvironment(name);
-        const qsizetype cut = value.indexOf('.') >= 0 ? value.indexOf('.') : value.indexOf('@');
-        if (cut >= 0)
-            value.truncate(cut);
-        if (!value.isEmpty() && value != "C" && value != "POSIX")
-            return value;
-    }
-    return QByteArrayLiteral("en_US");
-}
-
 QByteArray BBXHostCPUBrand()
 {
 #if defined(__x86_64__) || defined(__i386__)
@@ -107,7 +94,7 @@ bool BBXHostSetup(BBXHostContext* host)
     bbxHostCopy(host->model, LOMHostModel().toUtf8());
     bbxHostCopy(host->osBuildVersion, LOMHostOSBuildVersion().toUtf8());
     bbxHostCopy(host->osDisplayVersion, LOMHostOSDisplayVersion().toUtf8());
-    bbxHostCopy(host->locale, BBXHostLocaleIdentifier());
+    bbxHostCopy(host->locale, LOMHostLocaleIdentifier().toUtf8());
     return true;
 }
 

@@ -11,15 +11,12 @@
 namespace corvex {
 
 // Page size, the Documents folder, uname's machine, the CPU's brand string (CPUID), model
-// and OS versions (the kit's host functions) and the locale. Always true.
+// and OS versions and the locale (the kit's host functions). Always true.
 bool BBXHostSetup(BBXHostContext* host);
 
 // The user's Documents folder: XDG_DOCUMENTS_DIR of user-dirs.dirs, else ~/Documents; $HOME
 // when that folder does not exist.
 QByteArray BBXHostDocumentsDirectory();
-// The locale identifier of LC_ALL, LC_MESSAGES or LANG ("en_US.UTF-8" gives "en_US");
-// "en_US" when none names one.
-QByteArray BBXHostLocaleIdentifier();
 // The processor's brand string from CPUID; empty where there is none.
 QByteArray BBXHostCPUBrand();
 

@@ -23,7 +23,7 @@ int bbxSDKLogDescriptor(BBXSDKLogState* state)
     std::int32_t fd = state->descriptor.load(std::memory_order_acquire);
     if (fd != -1)
         return fd;
-    const int opened = ::open(state->path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const int opened = BBXFileOpenPrivate(state->path, O_WRONLY | O_APPEND | O_CLOEXEC);
     if (opened < 0)
         return -1;
     std::int32_t expected = -1;

@@ -1,6 +1,7 @@
 #include "kit/core/LOMNetworkOperation.h"
 
 #include "kit/core/Loom.h"
+#include "kit/sys/HostFunctions.h"
 
 namespace corvex {
 
@@ -13,29 +14,12 @@ QString LOMNetworkOperation::userAgentString()
         .arg(Loom::KitCoreBundleIdentifier, Loom::KitCoreVersion, Loom::KitCoreBuild);
 }
 
-QString LOMNetworkOperation::localeIdentifier()
-{
-    QByteArray locale;
-    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        locale = qgetenv(name);
-        if (!locale.isEmpty())
-            break;
-    }
-    if (const qsizetype dot = locale.indexOf('.'); dot >= 0)
-        locale.truncate(dot);
-    if (const qsizetype at = locale.indexOf('@'); at >= 0)
-        locale.truncate(at);
-    if (locale.isEmpty() || locale == "C" || locale == "POSIX")
-        return QStringLiteral("en_US_POSIX");
-    return QString::fromLatin1(locale);
-}
-
 HttpRequest LOMNetworkOperation::mutableRequestWithDefaultHTTPHeadersForURL(const QUrl& url,
                                                                             double timeout) const
 {
     HttpRequest request = HttpRequest::get(url);
     request.idleTimeout = timeout;
-    const QByteArray locale = localeIdentifier().toUtf8();
+    const QByteArray locale = LOMHostLocaleIdentifier().toUtf8();
     request.headers.add("User-Agent", userAgentString().toUtf8());
     request.headers.add("Accept-Charset", "utf-8");
     request.headers.add("Accept-Language", locale);

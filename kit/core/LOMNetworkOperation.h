@@ -25,9 +25,6 @@ public:
     HttpRequest mutableRequestWithDefaultHTTPHeaderFieldsAndTimeoutForURL(const QUrl& url) const;
     // "io.loom.sdk.mac/1.6.12 (62)".
     static QString userAgentString();
-    // The user's locale as "en_US" (from LC_ALL, LC_MESSAGES, LANG; "C" and "POSIX" give
-    // "en_US_POSIX").
-    static QString localeIdentifier();
 
 private:
     QString mAPIKey;

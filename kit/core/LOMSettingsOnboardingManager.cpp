@@ -66,6 +66,17 @@ QString LOMSettingsOnboardingManager::valueForConfigurationKey(const QString& ke
     return QString();
 }
 
+bool LOMSettingsOnboardingManager::isEndpointConfigured(const QString& key) const
+{
+    return isConfiguredEndpoint(valueForConfigurationKey(key));
+}
+
+bool LOMSettingsOnboardingManager::isConfiguredEndpoint(const QString& endpoint)
+{
+    const QString value = endpoint.trimmed();
+    return !value.isEmpty() && value != DefaultSettingsEndpoint && value != DefaultConfigureEndpoint;
+}
+
 QString LOMSettingsOnboardingManager::appIconHash() const
 {
     return mModel && mModel->icon ? mModel->icon->dataHash : QString();
@@ -99,8 +110,11 @@ QString LOMSettingsOnboardingManager::settingsPath() const
 
 void LOMSettingsOnboardingManager::publishStoredSettings()
 {
+    // Settings a service gave while one was configured are not for a build without one: they
+    // would send analytics to its hosts.
+    const bool usable = !settingsPath().isEmpty() && isEndpointConfigured(QStringLiteral("SettingsEndpoint"));
     if (mEnvironment.publish)
-        mEnvironment.publish(settingsPath().isEmpty() ? Value() : mSettings->settingsDictionary());
+        mEnvironment.publish(usable ? mSettings->settingsDictionary() : Value());
 }
 
 void LOMSettingsOnboardingManager::beginSettingsAndOnboardingOperationsWithAPIKey(
@@ -116,6 +130,12 @@ void LOMSettingsOnboardingManager::beginSettingsAndOnboardingOperationsWithAPIKe
 
 void LOMSettingsOnboardingManager::beginSettingsDownload()
 {
+    if (!isEndpointConfigured(QStringLiteral("SettingsEndpoint"))) {
+        // An unconfigured build: nothing to download from, and nothing wrong.
+        Log::info(QStringLiteral("[Loom] No settings endpoint is configured: the kit makes no requests"));
+        finishNetworkingSession();
+        return;
+    }
     const std::optional<QUrl> url = settingsURL();
     const QString directory = settingsDirectoryPath();
     if (!mClient || !url || directory.isEmpty()) {
@@ -182,6 +202,12 @@ void LOMSettingsOnboardingManager::operationDidDownloadAndSaveSettings(const Err
 
 void LOMSettingsOnboardingManager::beginOnboarding(bool create, const QString& endpointString)
 {
+    if (!isConfiguredEndpoint(endpointString)) {
+        Log::info(QStringLiteral("[Loom] No configure endpoint is configured: the application is not %1")
+                      .arg(create ? QStringLiteral("created") : QStringLiteral("updated")));
+        finishNetworkingSession();
+        return;
+    }
     std::shared_ptr<LOMOnboardingOperation> previous;
     QString key;
     QVariantMap versions;

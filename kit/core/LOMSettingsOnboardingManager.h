@@ -55,6 +55,12 @@ public:
     // First present wins: the environment variable of that name, the information
     // dictionary's "Blackbox" entry, the default configuration.
     QString valueForConfigurationKey(const QString& key) const;
+    // Whether the endpoint of `key` ("SettingsEndpoint", "ConfigureEndpoint") was configured:
+    // by the environment or the information dictionary, with a value other than the
+    // shipped default (which names a host that never resolves). Without one the kit makes no
+    // request.
+    bool isEndpointConfigured(const QString& key) const;
+    static bool isConfiguredEndpoint(const QString& endpoint);
     std::optional<QUrl> settingsURL() const;
     // Caches/io.loom.sdk.mac.data/<bundle identifier as given>; empty when the identifier
     // has an empty, "." or ".." component (it would leave the kit's folder).
@@ -63,7 +69,8 @@ public:
     QString appIconHash() const;
     LOMSettings& settingsModel() { return *mSettings; }
     bool hasAttemptedAppConfigure() const { return mHasAttemptedAppConfigure.load(); }
-    // Publishes what the stored file holds now (at start-up, before any download).
+    // Publishes what the stored file holds now (at start-up, before any download); nothing
+    // (null) without a configured settings endpoint.
     void publishStoredSettings();
     void postSettingsDownloadCompletedNotification();
     void finishNetworkingSession();

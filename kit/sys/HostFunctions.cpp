@@ -5,6 +5,7 @@
 #include "platform/core/Sha1.h"
 
 #include <QUuid>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -178,6 +179,28 @@ QString LOMHostOSBuildVersion()
 QString LOMHostModel()
 {
     return LOMSysctlString("hw.model");
+}
+
+QString LOMHostLocaleIdentifier()
+{
+    QByteArray name;
+    for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        name = qgetenv(variable);
+        if (!name.isEmpty())
+            break;
+    }
+    // language[_territory][.codeset][@modifier]: the identifier is what comes before the
+    // codeset and the modifier.
+    const auto cut = std::find_if(name.cbegin(), name.cend(), [](char c) { return c == '.' || c == '@'; });
+    name.truncate(cut - name.cbegin());
+    // The value goes into request headers and records: anything but a plain name is no locale.
+    const bool plain = std::all_of(name.cbegin(), name.cend(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+               c == '-';
+    });
+    if (name.isEmpty() || !plain || name == "C" || name == "POSIX")
+        return QStringLiteral("en_US_POSIX");
+    return QString::fromLatin1(name);
 }
 
 void LOMHexEncodeBytes(const void* bytes, std::size_t count, char* output)

@@ -49,6 +49,12 @@ QString LOMHostOSDisplayVersion();
 QString LOMSysctlString(const char* name);
 QString LOMHostOSBuildVersion();
 QString LOMHostModel();
+// The user's locale as the kit's services name it, one answer for the kit, analytics and the
+// crash reporter: the first of LC_ALL, LC_MESSAGES and LANG that is set and not empty (the C
+// library's order), without its codeset and modifier ("de_DE.UTF-8" gives "de_DE"), whether
+// or not that locale is installed. "C", "POSIX" and their variants ("C.UTF-8"), nothing set,
+// and a value that is no locale name give "en_US_POSIX".
+QString LOMHostLocaleIdentifier();
 
 // Clears 2 * count + 1 bytes of `output`, then writes two lower-case hex digits per byte.
 void LOMHexEncodeBytes(const void* bytes, std::size_t count, char* output);

@@ -75,6 +75,16 @@ QString Paths::appFolderName()
 
 Status Paths::makePath(const QString& path, unsigned mode)
 {
+    return makeFolders(path, mode, false);
+}
+
+Status Paths::makePrivatePath(const QString& path)
+{
+    return makeFolders(path, 0700, true);
+}
+
+Status Paths::makeFolders(const QString& path, unsigned mode, bool exactMode)
+{
     const QString clean = QDir::cleanPath(QDir(path).absolutePath());
     // Walk down from the root, making what is missing.
     qsizetype from = 1;
@@ -89,6 +99,9 @@ Status Paths::makePath(const QString& path, unsigned mode)
                 return Error::posix(error, QStringLiteral("Cannot make the folder"), prefix);
             if (::stat(encoded.constData(), &info) != 0 || !S_ISDIR(info.st_mode))
                 return Error::posix(ENOTDIR, QStringLiteral("Cannot make the folder"), prefix);
+        } else if (exactMode && ::chmod(encoded.constData(), mode) != 0) {
+            // Only the folder just made: the umask took bits this one must have.
+            return Error::posix(errno, QStringLiteral("Cannot set the mode of the folder"), prefix);
         }
         if (slash < 0)
             return Status::success();

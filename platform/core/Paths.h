@@ -34,6 +34,12 @@ public:
     // Makes `path` and its missing parents; new folders get `mode`. Succeeds when the
     // folder exists already.
     static Status makePath(const QString& path, unsigned mode = 0700);
+    // Makes `path` and its missing parents for files that are the user's alone: each folder
+    // it makes is 0700 whatever the umask; folders that exist are left as they are.
+    static Status makePrivatePath(const QString& path);
+
+private:
+    static Status makeFolders(const QString& path, unsigned mode, bool exactMode);
 };
 
 } // namespace corvex

@@ -37,6 +37,8 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 
 constexpr const char* kTransferQueueLabel = "com.tallowfen.corvex.net.transfer";
+
+std::atomic<int> gTransfersStarted{0};
 constexpr long kReceiveBufferBytes = 128 * 1024;
 constexpr std::size_t kSpareEasyHandles = 8;
 constexpr qsizetype kUploadChunkLimit = 1024 * 1024;
@@ -1104,6 +1106,11 @@ bool HttpSession::loopbackOnly() const
     return mEngine->loopbackOnly;
 }
 
+int HttpSession::transfersStartedInProcess()
+{
+    return gTransfersStarted.load(std::memory_order_relaxed);
+}
+
 int HttpSession::socketsOpened() const
 {
     return mEngine->sockets.load();
@@ -1149,6 +1156,7 @@ void HttpTransfer::start(Completion completion)
         Log::assertionFailure(QStringLiteral("HttpTransfer started twice"));
         return;
     }
+    gTransfersStarted.fetch_add(1, std::memory_order_relaxed);
     mState->completion = std::move(completion);
     mState->wantsProgress = bool(mState->progressHandler);
     const QUrl& url = mState->request.url;

@@ -63,6 +63,9 @@ public:
     int socketsOpened() const;
     // Transfers started and not yet completed.
     int activeTransfers() const;
+    // Transfers started in this process by any session, refused ones included: what a
+    // process that must send nothing is checked by.
+    static int transfersStartedInProcess();
 
     struct Engine;
 

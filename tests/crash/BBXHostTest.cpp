@@ -98,21 +98,30 @@ TEST(BBXHost, DocumentsFolderFollowsUserDirsAndFallsBackToHome)
     EXPECT_EQ(BBXHostDocumentsDirectory(), home + "/Papers");
 }
 
-TEST(BBXHost, LocaleIdentifierFromTheEnvironment)
+// The crash handler reads only the block set up beforehand: the locale is in it, taken from
+// the variables in the C library's order, whether or not that locale is installed.
+TEST(BBXHost, LocaleIdentifierFromTheEnvironmentIsInTheSetUpBlock)
 {
     const struct
     {
         QByteArray all, messages, lang, expected;
     } cases[] = {
-        {{}, {}, "de_DE.UTF-8", "de_DE"},     {"C", "fr_FR@euro", "de_DE", "fr_FR"},
-        {"pt_BR", "fr_FR", "de_DE", "pt_BR"}, {{}, {}, {}, "en_US"},
-        {"POSIX", {}, "C.UTF-8", "en_US"},
+        {{}, {}, "de_DE.UTF-8", "de_DE"},
+        {"C", "fr_FR@euro", "de_DE", "en_US_POSIX"},
+        {{}, "fr_FR.ISO-8859-15@euro", "de_DE", "fr_FR"},
+        {"pt_BR", "fr_FR", "de_DE", "pt_BR"},
+        {{}, {}, {}, "en_US_POSIX"},
+        {"POSIX", {}, "de_DE", "en_US_POSIX"},
+        {{}, {}, "C.UTF-8", "en_US_POSIX"},
+        {{}, {}, "de_DE\r\nX-Injected: 1", "en_US_POSIX"},
     };
     for (const auto& c : cases) {
         ScopedCrashEnv all("LC_ALL", c.all);
         ScopedCrashEnv messages("LC_MESSAGES", c.messages);
         ScopedCrashEnv lang("LANG", c.lang);
-        EXPECT_EQ(BBXHostLocaleIdentifier(), c.expected);
+        BBXHostContext host;
+        ASSERT_TRUE(BBXHostSetup(&host));
+        EXPECT_EQ(QByteArray(host.locale), c.expected) << c.all.constData() << "|" << c.lang.constData();
     }
 }
 

@@ -9,6 +9,7 @@
 #include "kit/net/LOMNetworkClient.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/Paths.h"
+#include "platform/net/HttpSession.h"
 #include "tests/kit/KitNetTestSupport.h"
 #include "tests/kit/KitTestSupport.h"
 #include "tests/support/HelperProcess.h"
@@ -294,23 +295,57 @@ TEST(LOMSettingsOnboardingManager, BadAnswersLeaveThePreviousSettingsByteForByte
     }
 }
 
-// An unconfigured build's settings host is a reserved name: the download gives up after its
-// retry, and its log line says why.
-TEST(LOMSettingsOnboardingManager, TheReservedDefaultHostFailsWithItsReasonInTheLogLine)
+// An unconfigured build (no variable, no entry in the information dictionary, or the shipped
+// default named) has nothing to ask: no request, no error, one informative line.
+TEST(LOMSettingsOnboardingManager, AnUnconfiguredBuildMakesNoRequestAndSaysSoOnce)
 {
     test::ScopedVirtualTime time(1000.0, test::VirtualScheduler::Mode::AutoAdvance);
-    SettingsRig rig;
-    ASSERT_TRUE(rig.start());
-    qunsetenv("SettingsEndpoint");
-    test::LogCapture log;
-    ASSERT_TRUE(rig.run());
-    EXPECT_EQ(rig.vendor.count(Route::Settings), 0);
-    EXPECT_EQ(rig.notifications(), 0);
-    EXPECT_TRUE(
-        log.contains(QStringLiteral("[Loom] failed to download settings LOMNetworkError -6: Gave up after "
-                                    "2 attempts: settings.loom.invalid is a reserved name that never "
-                                    "resolves")))
-        << log.lines().join(u'\n').toStdString();
+    const QString shipped = LOMSettingsOnboardingManager::DefaultSettingsEndpoint;
+    const struct
+    {
+        const char* name;
+        QByteArray variable; // null: unset
+        QString inDictionary;
+    } cases[] = {
+        {"nothing set", {}, {}},
+        {"the shipped default in the environment", shipped.toUtf8(), {}},
+        {"the shipped default in the dictionary", {}, shipped},
+        {"an empty variable and an empty entry", "", QStringLiteral("")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QVariantMap info = test::kitTestInfo();
+        if (!c.inDictionary.isNull())
+            info.insert(QStringLiteral("Blackbox"),
+                        QVariantMap{{QStringLiteral("SettingsEndpoint"), c.inDictionary}});
+        SettingsRig rig;
+        ASSERT_TRUE(rig.start(settingsTestModel(), info));
+        if (c.variable.isNull())
+            qunsetenv("SettingsEndpoint");
+        else
+            qputenv("SettingsEndpoint", c.variable);
+        EXPECT_FALSE(rig.manager->isEndpointConfigured(QStringLiteral("SettingsEndpoint")));
+        // Settings a configured service once gave are not used: they would name its hosts.
+        writeKitFile(kitSettingsFile(), "{\"app\":{\"status\":\"stored\"}}");
+        rig.manager->publishStoredSettings();
+        ASSERT_EQ(rig.published.size(), 1u);
+        EXPECT_TRUE(rig.published.front().isNull());
+        const int transfers = HttpSession::transfersStartedInProcess();
+        test::LogCapture log;
+        ASSERT_TRUE(rig.run());
+        EXPECT_EQ(HttpSession::transfersStartedInProcess(), transfers);
+        EXPECT_EQ(rig.vendor.requests().size(), 0u);
+        EXPECT_EQ(rig.notifications(), 0);
+        EXPECT_EQ(log.lines(), QStringList{QStringLiteral(
+                                   "[Loom] No settings endpoint is configured: the kit makes no requests")});
+        EXPECT_EQ(log.count(LogLevel::Error, QString()), 0);
+    }
+    // The stand-in named, the same rig asks it.
+    SettingsRig configured;
+    ASSERT_TRUE(configured.start());
+    EXPECT_TRUE(configured.manager->isEndpointConfigured(QStringLiteral("SettingsEndpoint")));
+    ASSERT_TRUE(configured.run());
+    EXPECT_GE(configured.vendor.count(Route::Settings), 1);
 }
 
 TEST(LOMSettingsOnboardingManager, UnusableStoredFilesAndIdentifiersStayInsideTheKitsFolder)

@@ -1,6 +1,7 @@
 #include "tests/support/TestFiles.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
@@ -37,6 +38,27 @@ mode_t filePermissions(const QString& path)
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return 0;
     return info.st_mode & 07777;
+}
+
+QStringList widerThanTheUsers(const QString& folder, QStringList* seen)
+{
+    QStringList wider;
+    const auto check = [&](const QString& path) {
+        struct stat info;
+        if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+            return;
+        const mode_t expected = S_ISDIR(info.st_mode) ? 0700 : 0600;
+        if ((info.st_mode & 07777) != expected)
+            wider.append(path + QStringLiteral(" ") + QString::number(info.st_mode & 07777, 8));
+        if (seen && path != folder)
+            seen->append(path.mid(folder.size()));
+    };
+    check(folder);
+    QDirIterator entries(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                         QDirIterator::Subdirectories);
+    while (entries.hasNext())
+        check(entries.next());
+    return wider;
 }
 
 } // namespace corvex::test

@@ -21,6 +21,11 @@ QStringList folderEntries(const QString& path);
 // The permission bits of a file (links followed); 0 when it does not exist.
 mode_t filePermissions(const QString& path);
 
+// The entries under `folder`, itself included, whose mode is not the user's alone (0700 for a
+// folder, 0600 for anything else), each as "<path> <octal mode>"; `seen` gets every entry's
+// path below `folder` (beginning with "/").
+QStringList widerThanTheUsers(const QString& folder, QStringList* seen = nullptr);
+
 // The process's umask for a scope, for tests whose expected modes assume one.
 class ScopedUmask
 {

@@ -14,11 +14,14 @@
 #include "crash/processing/BBXProcessReportOperation.h"
 #include "crash/processing/BBXSymbolResolver.h"
 #include "crash/runtime/BBXBinaryImages.h"
+#include "crash/runtime/BBXHostSetup.h"
+#include "kit/core/LOMNetworkOperation.h"
 #include "kit/core/Loom.h"
 #include "kit/sys/HostFunctions.h"
 #include "platform/core/ElfImage.h"
 #include "platform/core/OperationQueue.h"
 #include "platform/core/Paths.h"
+#include "tallykit/TLYSettings.h"
 #include "tests/crash/reports/ControllerTestSupport.h"
 #include "tests/crash/reports/ReportTestSupport.h"
 #include "tests/support/FaultShim.h"
@@ -93,7 +96,8 @@ TEST(BBXFileManager, ALegacyMarkerRemovesTheWholeRootBeforeTheNewTreeIsMade)
     EXPECT_FALSE(QFileInfo::exists(tree.structurePath()));
     EXPECT_TRUE(log.contains(QStringLiteral("[Blackbox:FileManager] Removed legacy structure at")));
     EXPECT_TRUE(tree.prepareForNewLaunch());
-    EXPECT_EQ(QFileInfo(tree.activePath()).permissions() & QFile::ReadOther, QFile::ReadOther);
+    // The new tree holds crash records: the user's alone.
+    EXPECT_EQ(QFileInfo(tree.activePath()).permissions() & (QFile::ReadGroup | QFile::ReadOther), 0);
 }
 
 TEST(BBXSettings, DefaultsEnvironmentOverridesAndFeatureSwitches)
@@ -124,6 +128,59 @@ TEST(BBXSettings, DefaultsEnvironmentOverridesAndFeatureSwitches)
     EXPECT_TRUE(configured.shouldSubmitReports());
     EXPECT_TRUE(log.contains(QStringLiteral("[Blackbox:Crash] override: 'SubmitReports' => 'YES'")));
     qunsetenv("BlackboxSubmitReports");
+}
+
+// The kit's requests, analytics' metadata, the crash reporter's requests and the block its
+// handler writes from all say the same locale, taken in the C library's order whether or not
+// that locale is installed.
+TEST(LocaleIdentifier, TheThreeKitsGiveTheSameIdentifier)
+{
+    struct KitRequest : LOMNetworkOperation
+    {
+        KitRequest() : LOMNetworkOperation(QStringLiteral("key")) {}
+    };
+    const struct
+    {
+        QByteArray all, messages, lang, expected;
+    } cases[] = {
+        {{}, {}, "C", "en_US_POSIX"},
+        {{}, {}, "POSIX", "en_US_POSIX"},
+        {{}, {}, "C.UTF-8", "en_US_POSIX"},
+        {{}, {}, "de_DE.UTF-8", "de_DE"},
+        {"C", {}, "de_DE.UTF-8", "en_US_POSIX"},
+        {{}, "fr_FR.UTF-8", "de_DE.UTF-8", "fr_FR"},
+        {{}, {}, {}, "en_US_POSIX"},
+    };
+    const QByteArray names[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+    QByteArray saved[3];
+    for (int i = 0; i < 3; ++i)
+        saved[i] = qgetenv(names[i].constData());
+    BBXReportsController reports(nullptr, {}, nullptr, nullptr);
+    for (const auto& c : cases) {
+        SCOPED_TRACE((c.all + "|" + c.messages + "|" + c.lang).constData());
+        const QByteArray values[] = {c.all, c.messages, c.lang};
+        for (int i = 0; i < 3; ++i) {
+            if (values[i].isNull())
+                qunsetenv(names[i].constData());
+            else
+                qputenv(names[i].constData(), values[i]);
+        }
+        const QUrl url(QStringLiteral("http://127.0.0.1:9/"));
+        EXPECT_EQ(
+            KitRequest().mutableRequestWithDefaultHTTPHeadersForURL(url, 1).headers.value("Accept-Language"),
+            c.expected);
+        EXPECT_EQ(TLYMetadata(Loom::sharedSDK(), std::nullopt).locale.toUtf8(), c.expected);
+        EXPECT_EQ(reports.mutableRequestWithURL(url, 1).headers.value("Accept-Language"), c.expected);
+        BBXHostContext host;
+        ASSERT_TRUE(BBXHostSetup(&host));
+        EXPECT_EQ(QByteArray(host.locale), c.expected);
+    }
+    for (int i = 0; i < 3; ++i) {
+        if (saved[i].isNull())
+            qunsetenv(names[i].constData());
+        else
+            qputenv(names[i].constData(), saved[i]);
+    }
 }
 
 TEST(BBXInternalReport, DamagedDirectoriesReadAsFarAsTheyGo)

@@ -12,18 +12,22 @@
 #include "kit/core/Loom.h"
 #include "model/Globals.h"
 #include "platform/core/Bundle.h"
+#include "platform/core/Log.h"
 #include "platform/core/Paths.h"
 #include "platform/core/Zlib.h"
+#include "platform/net/HttpSession.h"
 #include "tallykit/Tally.h"
 #include "tests/crash/reports/ReportTestSupport.h"
 #include "tests/support/HelperProcess.h"
 #include "tests/support/NonRegularFiles.h"
 #include "tests/support/RunUntil.h"
 #include "tests/support/TestEnvironment.h"
+#include "tests/support/TestFiles.h"
 #include "tests/support/net/VendorServiceStandIn.h"
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <atomic>
 #include <cstdlib>
@@ -33,6 +37,7 @@
 #include <random>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -71,15 +76,19 @@ QVariantMap probeInfo()
                                                {QStringLiteral("KitInfo"), QVariantMap()}}}}}}};
 }
 
-// Starts the kit as the application does, against the server at args[1].
+// Starts the kit as the application does, against the server at args[1]; an unconfigured
+// build's when that is empty.
 void probeStart(const QStringList& args)
 {
     rlimit none{0, 0};
     setrlimit(RLIMIT_CORE, &none);
     const QByteArray base = args.value(1).toUtf8();
-    qputenv("BlackboxReportsEndpoint", base);
-    qputenv("SettingsEndpoint", base);
-    qputenv("ConfigureEndpoint", base);
+    for (const char* variable : {"BlackboxReportsEndpoint", "SettingsEndpoint", "ConfigureEndpoint"}) {
+        if (base.isEmpty())
+            qunsetenv(variable);
+        else
+            qputenv(variable, base);
+    }
     Bundle::supplyInfoDictionary(probeInfo());
     Tally::registerKitClass();
     Blackbox::registerKitClass();
@@ -115,6 +124,21 @@ void probeRaiseErrors(int count)
 
 CORVEX_TEST_HELPER(reports_probe)
 {
+    // Whether the kit has given up asking for settings, and the crash reporter on sending.
+    static std::atomic<bool> settingsSettled{false};
+    static std::atomic<bool> reportsSettled{false};
+    if (args.value(0) == QLatin1String("unconfigured")) {
+        Log::setSink([](LogLevel level, const QString& message) {
+            if (message.startsWith(QLatin1String("[Loom] No settings endpoint")) ||
+                message.startsWith(QLatin1String("[Loom] failed to download settings")))
+                settingsSettled = true;
+            if (message.contains(QLatin1String("No reports endpoint")) ||
+                message.contains(QLatin1String("failed to submit report")))
+                reportsSettled = true;
+            std::cout << "log: " << Log::levelName(level).toStdString() << ": " << message.toStdString()
+                      << std::endl;
+        });
+    }
     if (args.value(0) == QLatin1String("report-killed")) {
         // Killed at a seeded point of the start: processing, packaging or the upload.
         const int microseconds = args.value(2).toInt();
@@ -140,6 +164,23 @@ CORVEX_TEST_HELPER(reports_probe)
     test::runUntil([&] { return BBXContextIsInitialized() && !QFile::exists(tree.launchMarkerPath()); }, 10);
     if (mode == QLatin1String("crash-static"))
         probeCrashInStaticFunction();
+    if (mode == QLatin1String("report-when-settled")) {
+        // Once the start has taken up the earlier reports, a run that leaves one: a crash, or
+        // where the sanitizers take crashes, errors.
+        const QString own = Loom::sharedSDK().executionIdentifier();
+        test::runUntil(
+            [&] {
+                const QStringList active = tree.activePathContents();
+                return active.size() == 1 && active.front().endsWith(own) &&
+                       tree.processingPathContents().isEmpty() && tree.preparedPathContents().size() <= 20;
+            },
+            20);
+        if (test::isSanitized()) {
+            probeRaiseErrors(3);
+            return 0;
+        }
+        probeCrashInStaticFunction();
+    }
     if (mode == QLatin1String("crash-thread")) {
         std::thread body([] { probeCrashInThreadBody(); });
         body.join();
@@ -157,6 +198,20 @@ CORVEX_TEST_HELPER(reports_probe)
             QStringLiteral("ProbeException"), QStringLiteral("probe reason"),
             {whole, BBXStackFrame::stackFrameWithAddress(0x5678)});
         BBXUserLoggingSync([] {});
+        return 0;
+    }
+    if (mode == QLatin1String("unconfigured")) {
+        // Until the earlier reports are packaged and the kit has seen it has no settings to ask for.
+        const QString own = Loom::sharedSDK().executionIdentifier();
+        const bool packaged = test::runUntil(
+            [&] {
+                const QStringList active = tree.activePathContents();
+                return active.size() == 1 && active.front().endsWith(own) &&
+                       tree.processingPathContents().isEmpty() && settingsSettled && reportsSettled;
+            },
+            20);
+        std::cout << (packaged ? "packaged" : "unpackaged") << " " << HttpSession::transfersStartedInProcess()
+                  << std::endl;
         return 0;
     }
     // "report": until the earlier reports are gone from the tree. The work queue moves a report
@@ -409,6 +464,110 @@ TEST_F(ReportRoadTest, NonFatalErrorsFromEightThreadsArriveAsWholeRecordsOfTheNe
                                    hex("probe.cpp") +
                                    "\",\"line\":42},{\"pc\":22136,\"offset\":0,\"line\":0}]"))
         << exception.constData();
+}
+
+// Crash records, analytics logs, packages and the folders Corvex makes for them are the user's
+// alone whatever the umask; the caches folder above them, which Corvex did not make, keeps its
+// mode.
+TEST_F(ReportRoadTest, RecordsLogsAndTheirFoldersAreTheUsersAloneWhateverTheUmask)
+{
+    const QString data = Paths::caches() + QStringLiteral("/com.blackbox.data");
+    const QByteArray caches = QFile::encodeName(Paths::caches());
+    for (const mode_t mask : {mode_t(022), mode_t(077)}) {
+        SCOPED_TRACE(mask);
+        ASSERT_TRUE(QDir(data).removeRecursively());
+        ASSERT_TRUE(QDir().mkpath(Paths::caches()));
+        ASSERT_EQ(::chmod(caches.constData(), 0751), 0);
+        const test::ScopedUmask umask(mask);
+        // A run that crashed (where the sanitizers take crashes, one that recorded errors)...
+        if (crashesAreSanitized()) {
+            auto errors = test::HelperProcess::start(
+                QStringLiteral("reports_probe"),
+                {QStringLiteral("errors"), QString::fromUtf8(mService.baseUrl()), QStringLiteral("5")});
+            ASSERT_TRUE(errors);
+            EXPECT_EQ(errors->wait(), 0);
+        } else {
+            crashRun(QStringLiteral("crash-static"));
+        }
+        QStringList names;
+        EXPECT_EQ(test::widerThanTheUsers(data, &names), QStringList());
+        const QString record = crashesAreSanitized() ? QStringLiteral("/errors_a.bbxrecord")
+                                                     : QStringLiteral("/signal.bbxrecord");
+        EXPECT_FALSE(names.filter(record).isEmpty()) << names.join(u' ').toStdString();
+        // ...and a launch that packages its report and keeps it, with nowhere to send it to.
+        auto kept = test::HelperProcess::start(QStringLiteral("reports_probe"),
+                                               {QStringLiteral("unconfigured"), QString()});
+        ASSERT_TRUE(kept);
+        const QByteArray output = kept->readAll();
+        EXPECT_EQ(kept->wait(), 0);
+        EXPECT_TRUE(output.contains("\npackaged 0\n")) << output.constData();
+        EXPECT_EQ(test::widerThanTheUsers(data, &names), QStringList());
+        const auto has = [&](const QString& pattern) {
+            return !names.filter(QRegularExpression(pattern)).isEmpty();
+        };
+        EXPECT_TRUE(has(QStringLiteral("/v3/prepared/[^/]+\\.multipartmime$")))
+            << names.join(u' ').toStdString();
+        for (const char* name : {"/metadata.bbxrecord", "/binary_images.bbxrecord", "/.lock"})
+            EXPECT_TRUE(has(QRegularExpression::escape(QLatin1String(name)) + u'$')) << name;
+        EXPECT_TRUE(has(QStringLiteral("/analytics/v2/events/[^/]+\\.(log|gz|multipartmime)$")))
+            << names.join(u' ').toStdString();
+        struct stat info;
+        ASSERT_EQ(::stat(caches.constData(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, 0751u) << "a folder Corvex did not make";
+    }
+}
+
+// With no endpoint anywhere, 25 runs that crashed leave the newest 20 reports, oldest removed
+// first, and a launch sends nothing and logs no error, one line for each service that has
+// nothing to ask. Named later, the stand-in gets every report kept.
+TEST_F(ReportRoadTest, WithoutAnEndpointTwentyFiveCrashesLeaveTheNewestTwentyAndALaunchSendsNothing)
+{
+    BBXFileManager tree = probeTree();
+    QList<QByteArray> runs;
+    for (int i = 0; i < 25; ++i) {
+        auto run = test::HelperProcess::start(QStringLiteral("reports_probe"),
+                                              {QStringLiteral("report-when-settled"), QString()});
+        ASSERT_TRUE(run);
+        EXPECT_EQ(run->wait(), crashesAreSanitized() ? 0 : -SIGSEGV);
+        const QStringList active = tree.activePathContents();
+        ASSERT_EQ(active.size(), 1) << active.join(u' ').toStdString();
+        runs.append(QFileInfo(active.front()).fileName().toLatin1());
+        EXPECT_LE(tree.preparedPathContents().size(), 20);
+    }
+    auto launch = test::HelperProcess::start(QStringLiteral("reports_probe"),
+                                             {QStringLiteral("unconfigured"), QString()});
+    ASSERT_TRUE(launch);
+    const QByteArray output = launch->readAll();
+    EXPECT_EQ(launch->wait(), 0);
+    EXPECT_TRUE(output.contains("\npackaged 0\n")) << output.constData() << "(the count: requests started)";
+    EXPECT_EQ(output.count("log: error:"), 0) << output.constData();
+    EXPECT_EQ(output.count("[Loom] No settings endpoint is configured: the kit makes no requests\n"), 1);
+    EXPECT_EQ(output.count("No reports endpoint is configured"), 1);
+    EXPECT_TRUE(mService.requests().empty());
+
+    QList<QByteArray> newest = runs.mid(5);
+    std::sort(newest.begin(), newest.end());
+    QList<QByteArray> kept;
+    for (const QString& package : tree.preparedPathContents()) {
+        QFile file(package);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        const auto parts =
+            test::reportParts(file.readAll(), QFileInfo(package).completeBaseName().toLatin1());
+        kept.append(parts.count("report_id") ? parts.at("report_id") : QByteArray("<unreadable>"));
+    }
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(kept, newest);
+
+    EXPECT_EQ(reportRun(), QByteArray("empty"));
+    QList<QByteArray> sent;
+    for (const test::LoopbackRequest& upload :
+         mService.requests(test::VendorServiceStandIn::Route::Reports)) {
+        const QByteArray type = upload.header("Content-Type");
+        const auto parts = test::reportParts(upload.body, type.mid(type.indexOf("boundary=") + 9));
+        sent.append(parts.count("report_id") ? parts.at("report_id") : QByteArray("<unreadable>"));
+    }
+    std::sort(sent.begin(), sent.end());
+    EXPECT_EQ(sent, newest);
 }
 
 TEST_F(ReportRoadTest, DirectoriesLeftHalfWrittenAreSentAsFarAsTheyReadOrDeletedAndALiveRunIsLeftAlone)
