@@ -7,7 +7,6 @@
 #include "platform/gfx/ImageCodec.h"
 
 #include <cmath>
-#include <mutex>
 
 namespace corvex {
 namespace {
@@ -30,15 +29,12 @@ Rect mirrorWithin(GraphicsContext& context, const Rect& rect)
 
 } // namespace
 
-struct QVImage::StoredPNG
-{
-    std::mutex mutex;
-    QByteArray bytes; // empty until read or made; guarded by mutex
-};
-
 QVImage::QVImage(const QImage& image)
-    : mImage(image.isNull() || image.format() == kPixelFormat ? image : image.convertToFormat(kPixelFormat)),
-      mPNG(mImage.isNull() ? nullptr : std::make_shared<StoredPNG>())
+    : mPicture(image.isNull()
+                   ? nullptr
+                   : SharedPicture::withPixels(
+                         image.format() == kPixelFormat ? image : image.convertToFormat(kPixelFormat),
+                         QByteArray()))
 {}
 
 std::optional<QVImage> QVImage::readFromURL(const QUrl& fileUrl)
@@ -61,15 +57,17 @@ std::optional<QVImage> QVImage::readFromURL(const QString& path)
 
 QVImage QVImage::initWithPNGData(const QByteArray& data)
 {
-    QVImage image(ImageCodec::decodePNG(data));
-    if (image.mPNG) {
-        // Bytes over a buffer they do not own (QByteArray::fromRawData) are copied: the
-        // buffer may go before the picture does.
-        QByteArray kept = data;
-        if (!kept.data_ptr().isMutable())
-            kept = QByteArray(data.constData(), data.size());
-        image.mPNG->bytes = std::move(kept);
-    }
+    const QImage pixels = ImageCodec::decodePNG(data);
+    QVImage image;
+    if (!pixels.isNull())
+        image.mPicture = SharedPicture::withPixels(pixels, data);
+    return image;
+}
+
+QVImage QVImage::initWithStoredPNGData(const QByteArray& data)
+{
+    QVImage image;
+    image.mPicture = SharedPicture::withStoredPNG(data);
     return image;
 }
 
@@ -122,27 +120,29 @@ QVImage QVImage::initWithCIImage(const FilterImage& image, const Rect& fromRect)
 
 Size QVImage::pixelSize() const
 {
-    return Size(mImage.width(), mImage.height());
+    const QSize size = mPicture ? mPicture->size() : QSize(0, 0);
+    return Size(size.width(), size.height());
+}
+
+const QImage& QVImage::cgImage() const
+{
+    static const QImage none;
+    return mPicture ? mPicture->pixels() : none;
 }
 
 PlatformImage QVImage::nsImage() const
 {
-    return PlatformImage(mImage, pixelSize());
+    return PlatformImage(cgImage(), pixelSize());
 }
 
 QByteArray QVImage::pngData() const
 {
-    if (!mPNG)
-        return QByteArray();
-    std::lock_guard lock(mPNG->mutex);
-    if (mPNG->bytes.isEmpty())
-        mPNG->bytes = ImageCodec::encodePNG(mImage);
-    return mPNG->bytes;
+    return mPicture ? mPicture->pngData() : QByteArray();
 }
 
 QByteArray QVImage::jpegData() const
 {
-    return ImageCodec::encodeJPEG(mImage);
+    return ImageCodec::encodeJPEG(cgImage());
 }
 
 void QVImage::drawInRect(const Rect& rect, GraphicsContext* context, bool flipped) const
@@ -150,11 +150,11 @@ void QVImage::drawInRect(const Rect& rect, GraphicsContext* context, bool flippe
     if (context == nullptr)
         return;
     if (!flipped) {
-        context->drawImage(rect, mImage);
+        context->drawImage(rect, cgImage());
         return;
     }
     context->saveGState();
-    context->drawImage(mirrorWithin(*context, rect), mImage);
+    context->drawImage(mirrorWithin(*context, rect), cgImage());
     context->restoreGState();
 }
 
@@ -172,7 +172,7 @@ void QVImage::drawInRect(const Rect& rect, GraphicsContext* context, BlendMode m
     const Rect target = flipped ? mirrorWithin(*context, rect) : rect;
     context->setBlendMode(mode);
     context->setAlpha(alpha);
-    context->drawImage(target, mImage);
+    context->drawImage(target, cgImage());
     context->restoreGState();
 }
 
@@ -189,7 +189,7 @@ QVImage QVImage::scaleToSize(Size size) const
     std::unique_ptr<GraphicsContext> bitmap = createBitmapContextForSize(size);
     if (!bitmap)
         return QVImage();
-    bitmap->drawImage(Rect(Point(), size), mImage);
+    bitmap->drawImage(Rect(Point(), size), cgImage());
     return QVImage(bitmap->makeImage());
 }
 

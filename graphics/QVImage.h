@@ -1,5 +1,6 @@
 #pragma once
 
+#include "graphics/SharedPicture.h"
 #include "platform/gfx/BlendMode.h"
 #include "platform/gfx/PlatformImage.h"
 #include "platform/gfx/Rect.h"
@@ -27,6 +28,11 @@ class GraphicsContext;
 // instead of encoding every picture again. Since the pixels never change, the bytes never go
 // stale: a changed picture is a new value, which starts without them.
 //
+// A picture of a stored document (initWithStoredPNGData) is its bytes until its pixels are
+// first asked for (cgImage, nsImage, drawing, scaling, jpegData); its size, its PNG and
+// whether it has an image are answered from the bytes alone. The copies share that one
+// decode, which any thread may cause (see SharedPicture).
+//
 // Decoding treats its bytes as untrusted (ImageCodec's dimension caps and allocation limit);
 // an image over a limit counts as undecodable.
 class QVImage
@@ -45,6 +51,10 @@ public:
     // PNG keeps `data` as its pngData().
     static QVImage initWithPNGData(const QByteArray& data);
     static QVImage initWithJPEGData(const QByteArray& data);
+    // PNG bytes kept as they are, decoded when the pixels are first needed: an image when the
+    // header is a PNG one within the codec's caps, none otherwise. Should the bytes prove
+    // undecodable later, the image keeps them (pngData) and its pixels are a null QImage.
+    static QVImage initWithStoredPNGData(const QByteArray& data);
     // PNG when isPNG(data), JPEG otherwise.
     static QVImage initWithSomeData(const QByteArray& data);
     // At least five bytes, the first four 0x89 'P' 'N' 'G': the four alone are not enough.
@@ -56,15 +66,17 @@ public:
     // The part `fromRect` of the filter image, rendered into a bitmap of the rectangle's size.
     static QVImage initWithCIImage(const FilterImage& image, const Rect& fromRect);
 
-    bool hasImage() const { return !mImage.isNull(); }
+    bool hasImage() const { return mPicture != nullptr; }
+    // Whether the pixels are at hand: false for a stored picture nothing has drawn yet.
+    bool isDecoded() const { return !mPicture || mPicture->isDecoded(); }
     // In pixels; 0 x 0 when there is no image.
     Size pixelSize() const;
-    // A null QImage when there is no image.
-    const QImage& cgImage() const { return mImage; }
+    // A null QImage when there is no image or its stored bytes do not decode.
+    const QImage& cgImage() const;
     // A platform image over the pixels whose size in points is pixelSize().
     PlatformImage nsImage() const;
-    // Empty when there is no image. The bytes read (initWithPNGData), else the encoding made
-    // by the first call of any copy. Any thread.
+    // Empty when there is no image. The bytes read (initWithPNGData, initWithStoredPNGData),
+    // else the encoding made by the first call of any copy. Never decodes. Any thread.
     QByteArray pngData() const;
     // At the encoder's default quality; the alpha channel is dropped.
     QByteArray jpegData() const;
@@ -89,11 +101,8 @@ public:
     QVImage scaleToWidth(double width) const;
 
 private:
-    struct StoredPNG;
-
-    QImage mImage;
-    // The PNG bytes shared by the copies of this picture; null when there is no image.
-    std::shared_ptr<StoredPNG> mPNG;
+    // Shared by the copies of this picture; null when there is no image.
+    SharedPicturePtr mPicture;
 };
 
 } // namespace corvex

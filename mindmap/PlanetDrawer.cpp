@@ -159,7 +159,8 @@ void PlanetDrawer::setBaseColor(const std::shared_ptr<Color>& color)
 
 void PlanetDrawer::setImage(const QVImage& image)
 {
-    if (!image.cgImage().isNull())
+    // Not the pixels: a stored picture decodes when the planet is first drawn.
+    if (image.hasImage())
         mBaseColor.reset();
     mPlanetUserImage = image;
 }

@@ -1154,7 +1154,8 @@ IdeaPtr Idea::fromStoredFields(StoredFields fields)
     bool pictureRead = false;
     if (!fields.image.isEmpty()) {
         pictureRead = true;
-        const QVImage picture = QVImage::initWithPNGData(fields.image);
+        // Kept as read and decoded when first drawn: opening a document decodes no picture.
+        const QVImage picture = QVImage::initWithStoredPNGData(fields.image);
         if (picture.hasImage())
             idea->extras().image = picture;
     }

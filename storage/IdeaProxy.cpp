@@ -266,7 +266,10 @@ IdeaProxyPtr IdeaProxy::initWithCoder(Decoder& coder)
             picture = stored.plain().toData();
     }
     if (!picture.isEmpty()) {
-        const QVImage image = QVImage::initWithSomeData(picture);
+        // A PNG is kept as read and decoded when the home screen draws it; the older JPEG
+        // pictures decode now, as they are encoded as PNG when written again.
+        const QVImage image = QVImage::isPNG(picture) ? QVImage::initWithStoredPNGData(picture)
+                                                      : QVImage::initWithJPEGData(picture);
         if (image.hasImage())
             proxy->mImage = image;
     }

@@ -3,6 +3,8 @@
 #include <QBuffer>
 #include <QImageReader>
 #include <QImageWriter>
+#include <atomic>
+#include <cstring>
 #include <mutex>
 
 namespace corvex {
@@ -31,6 +33,20 @@ QByteArray readerFormat(ImageCodec::Format format)
         break;
     }
     return {};
+}
+
+std::atomic<quint64> gDecodes{0};
+
+bool withinCaps(qint64 width, qint64 height)
+{
+    return width > 0 && height > 0 && width <= ImageCodec::MaxDimension &&
+           height <= ImageCodec::MaxDimension && width * height <= ImageCodec::MaxPixelCount;
+}
+
+quint32 bigEndian32(const QByteArray& bytes, qsizetype at)
+{
+    const auto* b = reinterpret_cast<const uchar*>(bytes.constData()) + at;
+    return (quint32(b[0]) << 24) | (quint32(b[1]) << 16) | (quint32(b[2]) << 8) | quint32(b[3]);
 }
 
 } // namespace
@@ -75,8 +91,26 @@ QImage ImageCodec::decode(const QByteArray& bytes)
     return format == Format::Unknown ? QImage() : decodeAs(bytes, format);
 }
 
+QSize ImageCodec::declaredPNGSize(const QByteArray& bytes)
+{
+    // The signature, then the first chunk, which must be a 13-byte IHDR starting with the
+    // width and the height.
+    if (formatOf(bytes) != Format::PNG || bytes.size() < 24 || bigEndian32(bytes, 8) != 13 ||
+        std::memcmp(bytes.constData() + 12, "IHDR", 4) != 0)
+        return {};
+    const qint64 width = bigEndian32(bytes, 16);
+    const qint64 height = bigEndian32(bytes, 20);
+    return withinCaps(width, height) ? QSize(int(width), int(height)) : QSize();
+}
+
+quint64 ImageCodec::decodeCount()
+{
+    return gDecodes.load(std::memory_order_relaxed);
+}
+
 QImage ImageCodec::decodeAs(const QByteArray& bytes, Format format)
 {
+    gDecodes.fetch_add(1, std::memory_order_relaxed);
     applyAllocationLimit();
     QByteArray data = bytes; // shared, not copied: the buffer only reads it
     QBuffer buffer(&data);
@@ -87,8 +121,7 @@ QImage ImageCodec::decodeAs(const QByteArray& bytes, Format format)
     reader.setAutoTransform(false);
     // The header's dimensions, before any pixel memory exists.
     const QSize size = reader.size();
-    if (!size.isValid() || size.width() > MaxDimension || size.height() > MaxDimension ||
-        qint64(size.width()) * size.height() > MaxPixelCount)
+    if (!size.isValid() || !withinCaps(size.width(), size.height()))
         return {};
     QImage image;
     if (!reader.read(&image) || image.isNull() || image.size() != size)

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QSize>
 
 namespace corvex {
 
@@ -45,6 +46,12 @@ public:
     static QImage decodeTIFF(const QByteArray& bytes);
     // Any supported format, recognised from the bytes.
     static QImage decode(const QByteArray& bytes);
+    // The size a PNG's header declares, read without decoding anything; invalid when the
+    // bytes do not start with the PNG signature and header or the size is over the caps.
+    static QSize declaredPNGSize(const QByteArray& bytes);
+    // How many decodes (of any format) this process has run, from every thread: what a test
+    // counts to show that nothing was decoded.
+    static quint64 decodeCount();
 
     // Empty bytes for a null image or a failed encoder.
     static QByteArray encodePNG(const QImage& image);

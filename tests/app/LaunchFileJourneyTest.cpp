@@ -5,18 +5,24 @@
 #include "home/HomeViewController.h"
 #include "mindmap/SolarSystemViewController.h"
 #include "model/Globals.h"
+#include "model/Idea.h"
 #include "platform/core/Paths.h"
 #include "shell/MyWindow.h"
 #include "tests/app/AppChild.h"
 #include "tests/app/JourneyTrees.h"
 #include "tests/app/MindMapJourney.h"
 #include "tests/app/UserFiles.h"
+#include "tests/app/WhereOnScreen.h"
 #include "tests/factory/ScopedIdeaBounds.h"
 #include "tests/support/NonRegularFiles.h"
 
 #include <QFile>
 
 #include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QScreen>
 #include <QUrl>
 #include <algorithm>
 
@@ -41,6 +47,55 @@ TEST_F(LaunchFileJourney, AFileOnTheCommandLineOpensItsWindowAlone)
         << windows().size() << " windows";
     EXPECT_EQ(alerts().presentedCount(), 0);
     screenshot(QStringLiteral("launch-file-alone"));
+}
+
+// A document with pictures: its window shows the picture of the planet on screen, decoded
+// when drawn, while the pictures of ideas the map does not show stay the bytes they were
+// stored as.
+TEST_F(LaunchFileJourney, AFilesPicturesAreDecodedWhenTheirPlanetsShow)
+{
+    const auto picture = [](const QString& title, const QColor& colour,
+                            std::initializer_list<IdeaPtr> children) {
+        QImage pixels(320, 240, QImage::Format_RGB32);
+        pixels.fill(colour);
+        IdeaPtr idea = Idea::initWithImageAttachment(QVImage(pixels), ObjectID());
+        idea->setText(title);
+        for (const IdeaPtr& child : children)
+            (void)idea->addIdea(child);
+        return idea;
+    };
+    const QColor sea(30, 90, 220);
+    auto album = launchWithDocument(
+        text(QStringLiteral("Album"),
+             {picture(QStringLiteral("Beach"), sea, {picture(QStringLiteral("Shell"), Qt::red, {})}),
+              text(QStringLiteral("Trip"), {picture(QStringLiteral("Tent"), Qt::green, {})})}));
+    ASSERT_NE(album, nullptr) << "the file's window never showed its mind map";
+    const IdeaPtr root = album->rootIdea();
+    const IdeaPtr beach = ideaWithText(root, QStringLiteral("Beach"));
+    ASSERT_NE(beach, nullptr);
+    EXPECT_TRUE(waitFor([&] { return beach->image().isDecoded(); }, 3.0))
+        << "the planet's picture was not drawn";
+    for (const char* hidden : {"Shell", "Tent"}) {
+        const IdeaPtr idea = ideaWithText(root, QString::fromLatin1(hidden));
+        ASSERT_NE(idea, nullptr) << hidden;
+        EXPECT_TRUE(idea->image().hasImage()) << hidden;
+        EXPECT_FALSE(idea->image().isDecoded()) << hidden << " was decoded without being shown";
+    }
+    // The planet shows its picture: the sea's blue, desaturated.
+    const Point onBeach = seen(WhereOnScreen::planet(*album, QStringLiteral("Beach")));
+    const QPoint global = windowOf(*album).convertPointToGlobal(onBeach).toPoint();
+    QColor shown;
+    EXPECT_TRUE(waitFor(
+        [&] {
+            shown = QGuiApplication::primaryScreen()
+                        ->grabWindow(0, global.x(), global.y() + 20, 1, 1)
+                        .toImage()
+                        .pixelColor(0, 0);
+            return shown.blue() > shown.red() + 60 && shown.blue() > shown.green() + 40;
+        },
+        3.0))
+        << qPrintable(shown.name());
+    screenshot(QStringLiteral("launch-file-pictures"));
 }
 
 TEST_F(LaunchFileJourney, AFileThatCannotBeReadIsToldAndTheFirstWindowOpensAfter)

@@ -513,16 +513,121 @@ TEST(QVImageStoredPNG, OnlyDecodedPNGBytesAreKept)
 
 TEST(QVImageStoredPNG, BytesOverABorrowedBufferAreCopied)
 {
-    QByteArray buffer = storedCornerPNG();
-    // A copy of its own: a shared one would keep the lender's bytes alive past fill().
-    const QByteArray expected(buffer.constData(), buffer.size());
-    QVImage image;
-    {
-        const QByteArray borrowed = QByteArray::fromRawData(buffer.constData(), buffer.size());
-        image = QVImage::initWithPNGData(borrowed);
+    for (const bool decodedLater : {false, true}) {
+        QByteArray buffer = storedCornerPNG();
+        // A copy of its own: a shared one would keep the lender's bytes alive past fill().
+        const QByteArray expected(buffer.constData(), buffer.size());
+        QVImage image;
+        {
+            const QByteArray borrowed = QByteArray::fromRawData(buffer.constData(), buffer.size());
+            image =
+                decodedLater ? QVImage::initWithStoredPNGData(borrowed) : QVImage::initWithPNGData(borrowed);
+        }
+        buffer.fill('\0'); // the lender's buffer changes after the picture was made
+        EXPECT_EQ(image.pngData(), expected) << "decoded later: " << decodedLater;
+        EXPECT_EQ(imagePixel(image.cgImage(), 0, 0), kRed) << "decoded later: " << decodedLater;
     }
-    buffer.fill('\0'); // the lender's buffer changes after the picture was made
-    EXPECT_EQ(image.pngData(), expected);
+}
+
+TEST(QVImageStoredPNG, AStoredPictureIsItsBytesUntilItsPixelsAreFirstAsked)
+{
+    const QByteArray stored = storedCornerPNG();
+    const quint64 before = ImageCodec::decodeCount();
+    const QVImage image = QVImage::initWithStoredPNGData(stored);
+    const QVImage copy = image;
+    EXPECT_TRUE(copy.hasImage());
+    EXPECT_EQ(copy.pixelSize(), Size(2, 2));
+    EXPECT_EQ(copy.pngData().constData(), image.pngData().constData());
+    EXPECT_EQ(copy.pngData(), stored);
+    EXPECT_FALSE(image.isDecoded());
+    EXPECT_EQ(ImageCodec::decodeCount(), before) << "size and bytes are answered without a decode";
+
+    // Drawing decodes, once for every copy.
+    auto context = yUpBitmap();
+    copy.drawInRect(Rect(0, 0, 2, 2), context.get(), true);
+    EXPECT_TRUE(image.isDecoded());
+    EXPECT_EQ(imagePixel(image.cgImage(), 1, 0), kGreen);
+    EXPECT_EQ(image.nsImage().size(), Size(2, 2));
+    EXPECT_EQ(ImageCodec::decodeCount(), before + 1);
+    EXPECT_EQ(image.pngData(), stored) << "a decoded picture still answers the bytes it was read with";
+}
+
+TEST(QVImageStoredPNG, AHeaderThatCannotBeAPictureIsRefusedAtOnce)
+{
+    QByteArray noHeader = storedCornerPNG();
+    noHeader.replace(12, 4, "IHDX");
+    const struct
+    {
+        const char* what;
+        QByteArray bytes;
+    } cases[] = {
+        {"empty data", QByteArray()},
+        {"the PNG signature alone", QByteArray("\x89PNG\r\n\x1a\n", 8)},
+        {"a JPEG", encode(filledImage(8, 8, kBlue), "jpeg")},
+        {"no header chunk first", noHeader},
+        {"PNG 0 x 10", pngDeclaring(0, 10)},
+        {"PNG 100000 x 10", pngDeclaring(100000, 10)},
+        {"PNG 10000 x 10000", pngDeclaring(10000, 10000)},
+        {"PNG 2^31-1 square", pngDeclaring(0x7FFFFFFF, 0x7FFFFFFF)},
+    };
+    const quint64 before = ImageCodec::decodeCount();
+    for (const auto& c : cases) {
+        const QVImage image = QVImage::initWithStoredPNGData(c.bytes);
+        EXPECT_FALSE(image.hasImage()) << c.what;
+        EXPECT_EQ(image.pixelSize(), Size(0, 0)) << c.what;
+        EXPECT_TRUE(image.pngData().isEmpty()) << c.what;
+    }
+    EXPECT_EQ(ImageCodec::decodeCount(), before) << "refused from the header, never decoded";
+}
+
+TEST(QVImageStoredPNG, DamagedBytesAreKeptAndDrawNothingWithOneLogLine)
+{
+    const QByteArray whole = encode(filledImage(16, 16, kRed), "png");
+    // The header intact, the pixel data cut short.
+    const QByteArray damaged = whole.left(whole.size() - 20);
+    LogCapture log;
+    const QVImage image = QVImage::initWithStoredPNGData(damaged);
+    ASSERT_TRUE(image.hasImage());
+    EXPECT_EQ(image.pixelSize(), Size(16, 16));
+    auto context = yUpBitmap();
+    for (int i = 0; i < 2; ++i) {
+        image.drawInRect(Rect(0, 0, 4, 4), context.get(), false);
+        EXPECT_TRUE(image.cgImage().isNull());
+    }
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x)
+            EXPECT_EQ(bitmapPixel(*context, x, y), kClear) << x << "," << y;
+    EXPECT_TRUE(image.scaleToSize(Size(4, 4)).hasImage()) << "scaled, it is an empty bitmap";
+    EXPECT_EQ(image.pngData(), damaged) << "the bytes are written back as they were read";
+    EXPECT_EQ(log.count(LogLevel::Warning, QStringLiteral("16 x 16 pixels")), 1);
+}
+
+TEST(QVImageStoredPNG, CopiesOnManyThreadsDecodeOnceWhileOthersReadTheBytes)
+{
+    const QByteArray stored = encode(filledImage(256, 256, kHalfOrange), "png");
+    const QVImage image = QVImage::initWithStoredPNGData(stored);
+    const quint64 before = ImageCodec::decodeCount();
+    std::vector<const uchar*> pixels(8, nullptr);
+    std::vector<QByteArray> bytes(8);
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < pixels.size(); ++i)
+        threads.emplace_back([copy = image, &pixels, &bytes, i] {
+            if (i % 2 == 0)
+                pixels[i] = copy.cgImage().constBits();
+            else
+                bytes[i] = copy.pngData();
+        });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(ImageCodec::decodeCount(), before + 1);
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        if (i % 2 == 0) {
+            EXPECT_NE(pixels[i], nullptr);
+            EXPECT_EQ(pixels[i], pixels.front());
+        } else {
+            EXPECT_EQ(bytes[i].constData(), stored.constData()) << "the stored bytes, not an encoding";
+        }
+    }
 }
 
 TEST(QVImageStoredPNG, CopiesOnManyThreadsEncodeOnceAndAgree)

@@ -8,6 +8,7 @@
 #include "model/ColorTheme.h"
 #include "model/Globals.h"
 #include "model/Idea.h"
+#include "model/IdeaDocumentDataObject.h"
 #include "platform/ui/View.h"
 #include "tests/mindmap/MindMapScreenRig.h"
 #include "tests/support/TestEnvironment.h"
@@ -115,6 +116,43 @@ TEST(MindMapScreenRender, ColourlessIdeasShowTheColourTheirPlaceGivesThem)
 
     for (const IdeaPtr& idea : {root, middle, middle->ideas()[2]})
         EXPECT_EQ(idea->color(), nullptr) << idea->identifier().toStdString();
+}
+
+// A map of ideas read from their stored form, as an opened document's are: drawing it decodes
+// the pictures of the planets it shows, and none of the ideas it does not show.
+TEST(MindMapScreenRender, OnlyThePicturesOfTheShownPlanetsAreDecoded)
+{
+    MindMapScreenRig rig;
+    const IdeaPtr made = treeFromOutline(QStringLiteral("Root(Other(Hidden) Middle(Shown(Below) Plain))"));
+    QImage pixels(40, 40, QImage::Format_RGBA8888_Premultiplied);
+    pixels.fill(QColor(200, 40, 40));
+    for (const char* text : {"Other", "Hidden", "Shown", "Below"})
+        findByText(made, QString::fromLatin1(text))->updateImage(QVImage(pixels), ObjectID());
+    const auto payload = IdeaDocumentDataObject::decodeSomeData(
+        IdeaDocumentDataObject::payloadForWriting(made, QDateTime(), QDateTime())->jsonData().value());
+    ASSERT_TRUE(payload.ok());
+    const IdeaPtr root = payload.value()->idea();
+
+    qint64 token = 0;
+    const auto document = rig.createDocument(root, token);
+    const auto screen =
+        rig.showDocument(document, token, findByText(root, QStringLiteral("Middle"))->identifier());
+    rig.finishAnimations();
+    View::runUpdateCycle();
+    const QImage map = rig.window->renderToImage(1.0);
+    ASSERT_FALSE(map.isNull());
+    EXPECT_TRUE(map.save(screenRenderingPath("stored-pictures.png")));
+
+    const IdeaPtr shown = findByText(root, QStringLiteral("Shown"));
+    EXPECT_TRUE(shown->image().isDecoded());
+    for (const char* text : {"Other", "Hidden", "Below"})
+        EXPECT_FALSE(findByText(root, QString::fromLatin1(text))->image().isDecoded()) << text;
+    // The picture is what the planet shows: the desaturated red, not a colour of the theme.
+    const auto& solar = screen->solarSystemView();
+    ASSERT_TRUE(solar && solar->ideaViewCount() == 2);
+    const QColor seen = pixelOfView(map, *solar, middleOf(solar->ideaViewAtIndex(0)->frame()));
+    EXPECT_GT(seen.red(), 150) << qPrintable(seen.name());
+    EXPECT_LT(seen.green(), 80) << qPrintable(seen.name());
 }
 
 } // namespace

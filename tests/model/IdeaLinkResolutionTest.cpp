@@ -12,21 +12,17 @@
 
 using namespace corvex;
 using test::child;
+using test::decodedByTheDecoder;
 using test::idea;
+using test::readByTheTextReader;
+using test::written;
 
 namespace {
 
 // The link ideas of a tree in pre-order.
 std::vector<IdeaPtr> linksOf(const IdeaPtr& root)
 {
-    std::vector<IdeaPtr> links;
-    root->traverseNaturally(
-        [&links](const IdeaPtr& idea, qint64) {
-            if (idea->isLink())
-                links.push_back(idea);
-        },
-        0);
-    return links;
+    return test::ideasWhere(root, [](const Idea& idea) { return idea.isLink(); });
 }
 
 // How many walks looking for identifiers asking every link of the tree for its target and
@@ -65,25 +61,6 @@ IdeaPtr treeWithLinks()
     EXPECT_TRUE(root->addIdea(toLink));
     EXPECT_TRUE(root->addIdea(dangling));
     return root;
-}
-
-QByteArray written(const IdeaPtr& root)
-{
-    return IdeaDocumentDataObject::payloadForWriting(root, QDateTime(), QDateTime())->jsonData().value();
-}
-
-// The tree the older decoder makes of the text, without the text reader before it.
-IdeaPtr decodedByTheDecoder(const QByteArray& json)
-{
-    JSONDecoder decoder(json, IdeaDocumentDataObject::textDecodingOptions());
-    const auto payload = decoder.decodeObject().objectAs<IdeaDocumentDataObject>();
-    return payload ? payload->idea() : nullptr;
-}
-
-IdeaPtr readByTheTextReader(const QByteArray& json)
-{
-    const auto payload = IdeaDocumentDataObject::decodeSomeData(json);
-    return payload.ok() ? payload.value()->idea() : nullptr;
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <algorithm>
 
 using namespace corvex;
 using namespace corvex::test;
@@ -40,12 +41,19 @@ std::vector<QByteArray> storedPictures(const QString& path)
     return pictures;
 }
 
-// A stored document of 40 factory ideas, 5 of them with pictures; answers its file and
-// the pictures' bytes in pre-order.
+// A stored document of 40 factory ideas, 5 of them with pictures, the last of which is
+// damaged (its header whole, its pixel data cut short); answers its file and the pictures'
+// bytes in pre-order.
 QString writePictureDocument(std::vector<QByteArray>& pictures)
 {
     auto tree = makeDocumentTree(40);
     addPictures(tree, 5);
+    for (auto idea = tree.rbegin(); idea != tree.rend(); ++idea) {
+        if (!idea->picture.isEmpty()) {
+            idea->picture.chop(idea->picture.size() / 2);
+            break;
+        }
+    }
     const QString path = documentPath(QStringLiteral("pictures.crvx"));
     const auto stored = IdeaDocumentDataObject::storedForm(makePayloadJson(tree), false);
     EXPECT_TRUE(stored.ok());
@@ -84,13 +92,32 @@ TEST(DocumentPictures, APictureReadFromADocumentIsSavedBackByteForByte)
         << "an encoding of the pixels would give other bytes, so the save must not encode";
 
     auto document = IdeaDocument::initWithFileName(QStringLiteral("pictures.crvx"), 0);
+    const quint64 decodes = ImageCodec::decodeCount();
     const qint64 token = openDocument(*document, fileUrl(path));
     ASSERT_GT(token, 0);
     ASSERT_TRUE(updateDocument(*document, token));
+    EXPECT_EQ(ImageCodec::decodeCount(), decodes) << "opening and saving decode no picture";
     const std::vector<QByteArray> saved = storedPictures(path);
     ASSERT_EQ(saved.size(), written.size());
     for (std::size_t i = 0; i < saved.size(); ++i)
         EXPECT_TRUE(saved[i] == written[i]) << "picture " << i << " was written anew";
+
+    // The damaged picture, once drawn, shows nothing and is still saved as it was read.
+    const auto damagedBytes = std::find_if(written.begin(), written.end(), [](const QByteArray& bytes) {
+        return ImageCodec::decodePNG(bytes).isNull();
+    });
+    ASSERT_NE(damagedBytes, written.end());
+    IdeaPtr damaged;
+    document->idea()->traverseNaturally(
+        [&](const IdeaPtr& idea, qint64) {
+            if (idea->image().pngData() == *damagedBytes)
+                damaged = idea;
+        },
+        0);
+    ASSERT_NE(damaged, nullptr);
+    EXPECT_TRUE(damaged->image().cgImage().isNull());
+    ASSERT_TRUE(updateDocument(*document, token));
+    EXPECT_TRUE(storedPictures(path) == written);
     closeDocument(*document, token);
 }
 
