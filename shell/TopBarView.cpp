@@ -9,6 +9,7 @@
 #include "toolkit/SearchTextField.h"
 
 #include <QEvent>
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QObject>
@@ -17,6 +18,14 @@
 namespace corvex {
 
 namespace {
+
+// Focus that comes and goes with the window's activation or a pop-up menu: the field stays
+// the window's first responder meanwhile, and the typing goes on once the window is back.
+bool focusStaysWithField(const QEvent& event)
+{
+    const Qt::FocusReason reason = static_cast<const QFocusEvent&>(event).reason();
+    return reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason;
+}
 
 // Turns the line edit's focus and Escape into the bar's begin/end editing and cancel: the
 // field itself reports only edits and Return.
@@ -36,10 +45,12 @@ protected:
             return false;
         switch (event->type()) {
         case QEvent::FocusIn:
-            bar->searchDidBeginEditing();
+            if (!focusStaysWithField(*event))
+                bar->searchDidBeginEditing();
             break;
         case QEvent::FocusOut:
-            bar->searchDidEndEditing();
+            if (!focusStaysWithField(*event))
+                bar->searchDidEndEditing();
             break;
         case QEvent::KeyPress:
             if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)

@@ -951,6 +951,10 @@ void Window::hostResized(Size size)
 void Window::hostActivationChanged(bool active)
 {
     if (active) {
+        // The window system tells of focus late on a busy machine: a window closed meanwhile
+        // (a popover that had the keys) takes them from no one.
+        if (!mHost || !mHost->isVisible())
+            return;
         makeKeyWindow();
         makeMainWindow();
     } else {

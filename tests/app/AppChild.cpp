@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
@@ -186,6 +187,13 @@ void AppChild::tell(const QByteArray& line)
     std::fwrite(line.constData(), 1, std::size_t(line.size()), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
+}
+
+void AppChild::fail(const QByteArray& reason)
+{
+    tell(reason);
+    std::fflush(stderr);
+    std::_Exit(FailedScriptExit);
 }
 
 } // namespace corvex::test

@@ -66,6 +66,11 @@ public:
 
     // In the child: prints a line for the test and flushes it.
     static void tell(const QByteArray& line);
+    // In the child: tells why the script cannot go on and ends the process at once (exit
+    // status FailedScriptExit), so that the test reads the reason and the end right away
+    // rather than waiting out its time-outs for a quit that will not come.
+    [[noreturn]] static void fail(const QByteArray& reason);
+    static constexpr int FailedScriptExit = 3;
 
 private:
     explicit AppChild(std::unique_ptr<HelperProcess> process) : mProcess(std::move(process)) {}

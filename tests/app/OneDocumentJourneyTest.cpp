@@ -37,24 +37,22 @@ std::shared_ptr<HomeViewController> homeShowing(const QString& title, double sec
 }
 
 // In the child: the document of the home grid opened in a window of its own ("Open in New
-// Window"); its mind map, or null after telling which step failed.
+// Window"); its mind map. A step that fails ends the run, telling which.
 std::shared_ptr<SolarSystemViewController> openInNewWindow(const QString& title)
 {
     auto home = homeShowing(title);
-    if (!home || !AppJourney::activate(AppJourney::windowOf(*home))) {
-        AppChild::tell(home ? "not opened: the home window is not active" : "not opened: no grid entry");
-        return nullptr;
-    }
+    if (!home)
+        AppChild::fail("not opened: no grid entry");
+    if (!AppJourney::activate(AppJourney::windowOf(*home)))
+        AppChild::fail("not opened: the home window is not active");
     if (!UserInput::rightClick(AppJourney::windowOf(*home),
                                AppJourney::seen(WhereOnScreen::homeDocument(*home, title)),
                                QStringLiteral("Open in New Window"))
-             .chose) {
-        AppChild::tell("not opened: no Open in New Window");
-        return nullptr;
-    }
+             .chose)
+        AppChild::fail("not opened: no Open in New Window");
     auto map = MindMapJourney::mindMapOf(title, title);
     if (!map)
-        AppChild::tell("not opened: no map window");
+        AppChild::fail("not opened: no map window");
     return map;
 }
 
@@ -74,14 +72,10 @@ IdeaPtr garden()
 CORVEX_APP_SCRIPT(garden_in_a_window_then_quit)
 {
     const IdeaPtr root = garden();
-    if (!UserFiles::addDocumentToLocation(2, root)) {
-        AppChild::tell("no garden");
-        return;
-    }
+    if (!UserFiles::addDocumentToLocation(2, root))
+        AppChild::fail("no garden");
     AppChild::tell("colour " + root->color()->name().toUtf8());
-    auto map = openInNewWindow(kGarden);
-    if (!map)
-        return;
+    const auto map = openInNewWindow(kGarden);
     MyWindow& window = AppJourney::windowOf(*map);
     if (arguments.value(0) == QLatin1String("quit")) {
         AppJourney::activate(window);
@@ -91,19 +85,15 @@ CORVEX_APP_SCRIPT(garden_in_a_window_then_quit)
     if (!UserInput::rightClick(window, AppJourney::seen(WhereOnScreen::planet(*map, QStringLiteral("Beds"))),
                                QStringLiteral("Edit"))
              .chose ||
-        !AppJourney::popoverShows() || !map->ideaEditor() || !Window::keyWindow()) {
-        AppChild::tell("no editor");
-        return;
-    }
+        !AppJourney::popoverShows() || !map->ideaEditor() || !Window::keyWindow())
+        AppChild::fail("no editor");
     Window& editor = *Window::keyWindow();
     UserInput::pressKey(editor, Qt::Key_A, Qt::ControlModifier);
     UserInput::typeText(editor, QStringLiteral("Raised beds"));
     // The window's close box, as the window manager asks for it, with the editor still open.
     window.hostWidget()->close();
-    if (!AppJourney::waitFor([] { return AppJourney::windows().size() == 1; })) {
-        AppChild::tell("window not closed");
-        return;
-    }
+    if (!AppJourney::waitFor([] { return AppJourney::windows().size() == 1; }))
+        AppChild::fail("window not closed");
     AppChild::tell(homeShowing(kGarden, 5.0) ? "grid: Garden" : "grid: missing");
     MyWindow& left = *AppJourney::windows().front();
     AppJourney::activate(left);

@@ -136,9 +136,18 @@ bool UserInput::clickMenuItem(QMenu& menu, const QString& title)
     QWindow* popup = menu.windowHandle();
     if (!action || !popup)
         return false;
-    const bool enabled = action->isEnabled();
-    QTest::mouseClick(popup, Qt::LeftButton, Qt::NoModifier, menu.actionGeometry(action).center());
-    return enabled;
+    // As a hand does: onto the item, and a click once the menu shows it highlighted. A click
+    // the menu takes before it follows the pointer may close it without choosing anything.
+    const QPoint point = menu.actionGeometry(action).center();
+    QTest::mouseMove(popup, point);
+    if (action->isEnabled())
+        runUntil([&menu, action] { return menu.activeAction() == action; }, 2.0);
+    bool triggered = false;
+    const QMetaObject::Connection heard =
+        QObject::connect(action, &QAction::triggered, [&triggered] { triggered = true; });
+    QTest::mouseClick(popup, Qt::LeftButton, Qt::NoModifier, point);
+    QObject::disconnect(heard);
+    return triggered;
 }
 
 void UserInput::waitOutDoubleClick(Window& window, Point point)

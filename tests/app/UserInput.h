@@ -24,7 +24,7 @@ struct ShownMenu
     bool opened = false;
     QStringList titles;
     std::vector<bool> enabled;
-    // Whether the item chosen (if one was asked for) was there, enabled, and clicked.
+    // Whether the item chosen (if one was asked for) was there, enabled, and ran when clicked.
     bool chose = false;
 
     bool has(const QString& title) const { return titles.contains(title); }
@@ -63,7 +63,7 @@ public:
     // A menu of the window's menu bar, opened by a click on its title, read and closed with
     // Escape (or left open).
     static ShownMenu openMenuBarMenu(Window& window, const QString& menuTitle, bool leaveOpen = false);
-    // The same, then a click on the item: `chose` says whether it was enabled and clicked (a
+    // The same, then a click on the item: `chose` says whether it was enabled and ran (a
     // click on a disabled item does nothing, as for a user, and the menu is then closed).
     static ShownMenu chooseMenuBarItem(Window& window, const QString& menuTitle, const QString& itemTitle,
                                        bool leaveOpen = false);

@@ -12,6 +12,9 @@
 #include "toolkit/SearchTextField.h"
 #include "toolkit/TextView.h"
 
+#include <QApplication>
+#include <QFocusEvent>
+#include <QWidget>
 #include <gtest/gtest.h>
 
 namespace corvex::test {
@@ -34,6 +37,20 @@ public:
     using ColoredView::ColoredView;
     int clicks = 0;
     void mouseDown(const Event&) override { ++clicks; }
+};
+
+// A top bar in a window's layout, as a screen shows it.
+struct BarInWindow
+{
+    std::shared_ptr<Window> window = Window::create(Size(1000, 40));
+    std::shared_ptr<MainLayoutView> layout = MainLayoutView::create();
+    std::shared_ptr<TopBarView> bar = TopBarView::create();
+
+    BarInWindow()
+    {
+        window->setContentView(layout);
+        layout->setTopBar(bar);
+    }
 };
 
 } // namespace
@@ -62,14 +79,39 @@ TEST(TopBar, ReportsEachChangeAndNoChangeAtTheEndOfEditing)
     EXPECT_EQ(recorder->reports, (std::vector<bool>{false}));
 }
 
+TEST(TopBar, TypingGoesOnWhileTheWindowIsInactiveOrAPopUpMenuIsOpen)
+{
+    ScopedVirtualTime time;
+    const BarInWindow shown;
+    const auto& bar = shown.bar;
+    auto recorder = std::make_shared<TopBarRecorder>();
+    bar->setDelegate(recorder);
+    shown.window->makeKeyAndOrderFront();
+    bar->startEditingSearchText();
+    ASSERT_TRUE(bar->isEditingSearchText());
+    QWidget* field = bar->searchField()->widget();
+    for (const Qt::FocusReason reason : {Qt::ActiveWindowFocusReason, Qt::PopupFocusReason}) {
+        QFocusEvent away(QEvent::FocusOut, reason);
+        QApplication::sendEvent(field, &away);
+        EXPECT_TRUE(bar->isEditingSearchText()) << "focus reason " << reason;
+        QFocusEvent back(QEvent::FocusIn, reason);
+        QApplication::sendEvent(field, &back);
+    }
+    time.runDue();
+    EXPECT_TRUE(recorder->reports.empty());
+
+    // The user's click elsewhere ends it.
+    QFocusEvent clickedAway(QEvent::FocusOut, Qt::MouseFocusReason);
+    QApplication::sendEvent(field, &clickedAway);
+    EXPECT_FALSE(bar->isEditingSearchText());
+    EXPECT_EQ(recorder->reports, std::vector<bool>{false});
+}
+
 TEST(TopBar, SearchTextHidesTheToggleAndTheContentButtonTakesItsPlace)
 {
     ScopedVirtualTime time;
-    auto window = Window::create(Size(1000, 40));
-    auto layout = MainLayoutView::create();
-    window->setContentView(layout);
-    auto bar = TopBarView::create();
-    layout->setTopBar(bar);
+    const BarInWindow shown;
+    const auto& [window, layout, bar] = shown;
     layout->setContentView(ColoredView::create(PlatformColor::white()));
     bar->setHomeAction(true);
     bar->setContentAction(true);

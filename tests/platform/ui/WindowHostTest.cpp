@@ -11,6 +11,7 @@
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/VirtualScheduler.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QGuiApplication>
 #include <QMouseEvent>
@@ -397,6 +398,33 @@ TEST(WindowHostFrame, KeyAndMainStatusMoveBetweenWindows)
                                 QStringLiteral("first.becomeMain")}));
     first.close();
     EXPECT_EQ(Window::mainWindow(), nullptr);
+}
+
+TEST(WindowHostFrame, AClosedWindowThatTheWindowSystemActivatesLateTakesTheKeysFromNoOne)
+{
+    Window main(Size(50, 50));
+    main.setContentView(View::create());
+    main.makeKeyAndOrderFront();
+    Window popover(Size(10, 10));
+    popover.setCanBecomeMainWindow(false);
+    popover.setContentView(View::create());
+    popover.makeKeyAndOrderFront();
+    popover.close();
+    main.makeKeyWindow();
+    QApplication::setActiveWindow(main.hostWidget());
+    std::vector<Window*> madeKey;
+    const int observer = Window::addKeyWindowObserver([&madeKey](Window& key) { madeKey.push_back(&key); });
+
+    // Word of the popover's activation, sent before it closed, arrives now; then the main
+    // window's own.
+    QApplication::setActiveWindow(popover.hostWidget());
+    EXPECT_FALSE(popover.isKeyWindow());
+    EXPECT_EQ(Window::mainWindow(), &main);
+    QApplication::setActiveWindow(main.hostWidget());
+    EXPECT_TRUE(main.isKeyWindow());
+    EXPECT_EQ(madeKey, std::vector<Window*>{&main});
+    Window::removeKeyWindowObserver(observer);
+    main.close();
 }
 
 TEST(WindowHostFrame, TitleAndRepresentedURLAreKept)
