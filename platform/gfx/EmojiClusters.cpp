@@ -1,5 +1,6 @@
 #include "platform/gfx/EmojiClusters.h"
 
+#include <QList>
 #include <QTextBoundaryFinder>
 #include <unicode/uchar.h>
 
