@@ -1,11 +1,10 @@
 #include "overview/PageTextLine.h"
 
+#include "platform/gfx/ColorGlyphPictures.h"
+#include "platform/gfx/EmojiClusters.h"
 #include "platform/gfx/GraphicsContext.h"
 
-#include <QGlyphRun>
-#include <QPaintEngine>
 #include <QPainter>
-#include <QRawFont>
 #include <QTextOption>
 #include <algorithm>
 #include <cmath>
@@ -22,15 +21,6 @@ bool endsPageParagraph(QChar c)
 {
     return c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QChar::ParagraphSeparator ||
            c == QChar::LineSeparator;
-}
-
-// Characters of emoji and their sequences: outside the basic plane, symbols, variation
-// selectors, the joiner and the keycap mark.
-bool isEmojiPart(QChar c)
-{
-    const char16_t u = c.unicode();
-    return c.isSurrogate() || (u >= 0x2000 && u <= 0x2BFF) || (u >= 0xFE00 && u <= 0xFE0F) || u == 0x200D ||
-           u == 0x20E3;
 }
 
 // Scripts whose shaping only makes ligatures and the like: their text is as legible without.
@@ -70,43 +60,11 @@ std::vector<bool> shapingIsCosmetic(const QString& text)
         std::fill(scripts.begin(), scripts.begin() + firstStrong, scripts[std::size_t(firstStrong)]);
     std::vector<bool> cosmetic(scripts.size());
     for (std::size_t i = 0; i < scripts.size(); ++i)
-        cosmetic[i] = !isEmojiPart(text[qsizetype(i)]) && shapesOnlyForLooks(scripts[i]);
+        cosmetic[i] = shapesOnlyForLooks(scripts[i]);
+    // A keycap's digit goes with its mark.
+    for (const EmojiClusters::Range& cluster : EmojiClusters::find(text))
+        std::fill_n(cosmetic.begin() + cluster.start, cluster.length, false);
     return cosmetic;
-}
-
-// Raster scale of colour glyphs placed as pictures.
-constexpr double kColorGlyphScale = 4;
-
-bool losesColorGlyphs(const QPainter& painter)
-{
-    const QPaintEngine* engine = painter.paintEngine();
-    return engine && (engine->type() == QPaintEngine::Pdf || engine->type() == QPaintEngine::Picture);
-}
-
-// PDF output (a printer's too) has no colour glyphs: the emoji face's glyphs would be left
-// out, so they are drawn as pictures where the text puts them.
-void drawColorGlyphs(QPainter& painter, const QTextLine& line, QPointF offset)
-{
-    if (!losesColorGlyphs(painter))
-        return;
-    for (const QGlyphRun& run : line.glyphRuns()) {
-        if (!run.rawFont().familyName().contains(QStringLiteral("Emoji"), Qt::CaseInsensitive))
-            continue;
-        const QRectF box = run.boundingRect();
-        const QSize pixels(int(std::ceil(box.width() * kColorGlyphScale)),
-                           int(std::ceil(box.height() * kColorGlyphScale)));
-        if (box.isEmpty() || pixels.isEmpty())
-            continue;
-        QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        {
-            QPainter glyphs(&image);
-            glyphs.scale(kColorGlyphScale, kColorGlyphScale);
-            glyphs.translate(-box.topLeft());
-            glyphs.drawGlyphRun(QPointF(0, 0), run);
-        }
-        painter.drawImage(QRectF(box.topLeft() + offset, box.size()), image);
-    }
 }
 
 } // namespace
@@ -205,7 +163,7 @@ void PageTextLine::drawLine(GraphicsContext& context, const QTextLine& line, Poi
         painter->scale(1, -1);
     const QPointF offset(-line.x(), -line.y() - line.ascent());
     line.draw(painter, offset);
-    drawColorGlyphs(*painter, line, offset);
+    ColorGlyphPictures::drawAfterLine(*painter, line, offset);
     painter->restore();
 }
 

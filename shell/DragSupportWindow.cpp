@@ -271,9 +271,9 @@ bool DragSupportWindow::performDragOperation(const Drag& drag)
     const DragOperation mask = drag.sourceOperationMask;
     if (mDragTargetInfo->source == DragInfo::Source::OutsideApplication) {
         const QString path = supportedFilePathFromDrag(drag);
-        if (path.isEmpty() ||
-            !hasAnyOf(mask, DragOperation::Copy | DragOperation::Generic | DragOperation::Move)) {
-            // Nothing done is answered as nothing done.
+        if (path.isEmpty() || !hasAnyOf(mask, DragOperation::Copy | DragOperation::Generic)) {
+            // Nothing done is answered as nothing done; a source offering only a move is
+            // refused, as the file is only ever copied.
             handleDragEndingForSource(true, true, DragResult::NotAccepted);
             return false;
         }

@@ -41,9 +41,10 @@ DragOperation DragSupportWindow::fileDropOperation(const Drag& drag)
 {
     if (supportedFilePathFromDrag(drag).isEmpty())
         return DragOperation::None;
+    // Only ever a copy: a source told "move" deletes the user's file once the drop is taken.
     if (hasAnyOf(drag.sourceOperationMask, DragOperation::Copy | DragOperation::Generic))
         return DragOperation::Copy;
-    return drag.sourceOperationMask & DragOperation::Move;
+    return DragOperation::None;
 }
 
 bool DragSupportWindow::handleDataFromFile(const QString& path, FileCompletion completion)

@@ -5,6 +5,8 @@
 #include "platform/ui/Layer.h"
 #include "toolkit/BaseImageView.h"
 
+#include <algorithm>
+
 namespace corvex {
 
 namespace {
@@ -51,9 +53,21 @@ PlatformImage BlurView::backdropPicture(const QVImage& screenshot)
     return PlatformImage(picture);
 }
 
+void BlurView::retakeWhenGrownPast(Size covered, std::function<QVImage()> take)
+{
+    mCovered = covered;
+    mTake = std::move(take);
+}
+
 void BlurView::applyLayout()
 {
     BaseView::applyLayout();
+    const Size size = bounds().size;
+    if (mTake && mImageView && (size.width > mCovered.width || size.height > mCovered.height)) {
+        mCovered = Size(std::max(size.width, mCovered.width), std::max(size.height, mCovered.height));
+        if (const QVImage screenshot = mTake(); screenshot.hasImage())
+            mImageView->setImage(backdropPicture(screenshot));
+    }
     if (mImageView)
         mImageView->setFrame(bounds());
 }

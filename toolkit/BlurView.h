@@ -4,6 +4,7 @@
 #include "platform/gfx/PlatformImage.h"
 #include "toolkit/BaseView.h"
 
+#include <functional>
 #include <memory>
 #include <utility>
 
@@ -13,9 +14,11 @@ class BaseImageView;
 
 // A blurred, darkened copy of a screenshot shown behind a modal surface (the welcome screen,
 // a window's drag overlay, the screen protector of a partial presentation). The caller
-// captures the screenshot (QVImageScreenshot) and hands it over; the picture is computed
-// once, at creation, and stretched with the view afterwards, never recomputed. Where the
-// picture is transparent, the view's layer background (white 0.8 at alpha 0.7) shows.
+// captures the screenshot (QVImageScreenshot) and hands it over; the picture is computed at
+// creation and stretched with the view afterwards. A view given a way to take the screenshot
+// again (retakeWhenGrownPast) takes a new one whenever its bounds grow past what the last
+// one covered, so the picture covers the view after every resize. Where the picture is
+// transparent, the view's layer background (white 0.8 at alpha 0.7) shows.
 //
 // Construction is in two phases, as BaseView's: createWithScreenshot, or
 // makeWithScreenshot<T> for subclasses. Main thread only.
@@ -45,7 +48,12 @@ public:
     // The view that shows the picture: the only subview, owned.
     const std::shared_ptr<BaseImageView>& imageView() const { return mImageView; }
 
-    // Gives the image view the bounds.
+    // From now on, bounds wider or higher than `covered` (the size the current screenshot
+    // shows) have `take` called for a new screenshot, made into the picture; the bounds then
+    // count as covered. A null screenshot keeps the picture.
+    void retakeWhenGrownPast(Size covered, std::function<QVImage()> take);
+
+    // Gives the image view the bounds, first taking a new picture when they grew past it.
     void applyLayout() override;
 
 protected:
@@ -55,6 +63,8 @@ protected:
 
 private:
     std::shared_ptr<BaseImageView> mImageView;
+    std::function<QVImage()> mTake;
+    Size mCovered;
 };
 
 } // namespace corvex

@@ -33,6 +33,12 @@ void PartialViewTransitionAnimation::animatePresentationOfViewController(ViewCon
 
     mProtector = ScreenProtectorView::createWithScreenshot(
         QVImageScreenshot::initByCapturingScreenshot(presenting.get()));
+    // The window may grow while the panel is shown: the backdrop then pictures the presenting
+    // view again at its new size.
+    mProtector->retakeWhenGrownPast(frame.size, [weak = std::weak_ptr<View>(presenting)] {
+        const std::shared_ptr<View> view = weak.lock();
+        return view ? QVImageScreenshot::initByCapturingScreenshot(view.get()) : QVImage();
+    });
     mProtector->setDelegate(
         std::dynamic_pointer_cast<ScreenProtectorViewDelegate>(viewController.weak_from_this().lock()));
     host->addHostedView(mProtector);

@@ -19,7 +19,8 @@ class ScreenProtectorView;
 // presentation moves the panel's origin from (0, F.y - 370) to (0, 0) and fades the backdrop
 // in; the dismissal moves it up by its height, fades the backdrop out and, at the last
 // frame, takes both out of the host. The backdrop is kept from the presentation to the
-// dismissal. Main thread only.
+// dismissal; when the host grows past its picture it pictures the presenting view again.
+// Main thread only.
 class PartialViewTransitionAnimation final : public ViewControllerPresentationAnimator
 {
 public:

@@ -1,5 +1,7 @@
 #include "platform/gfx/AttributedString.h"
 
+#include "platform/gfx/ColorGlyphPictures.h"
+#include "platform/gfx/EmojiClusters.h"
 #include "platform/gfx/GraphicsContext.h"
 
 #include <QPainter>
@@ -56,6 +58,44 @@ struct Piece
     bool ellipsis = false;
 };
 
+// The ranges cut where emoji clusters begin and end, the clusters set in the colour emoji face:
+// left to font fallback, a sequence's characters would come from several faces, some without
+// colour ("1" and an empty box for a keycap).
+QList<QTextLayout::FormatRange> withColorEmoji(const QString& text,
+                                               const QList<QTextLayout::FormatRange>& formats)
+{
+    const std::vector<EmojiClusters::Range> clusters = EmojiClusters::find(text);
+    if (clusters.empty())
+        return formats;
+    QList<QTextLayout::FormatRange> split;
+    for (const QTextLayout::FormatRange& range : formats) {
+        qsizetype at = range.start;
+        const qsizetype end = range.start + range.length;
+        auto append = [&](qsizetype from, qsizetype to, bool emoji) {
+            if (from >= to)
+                return;
+            QTextLayout::FormatRange piece = range;
+            piece.start = int(from);
+            piece.length = int(to - from);
+            if (emoji)
+                piece.format.setFont(PlatformFont::colorEmojiFont(range.format.font()),
+                                     QTextCharFormat::FontPropertiesAll);
+            split.append(piece);
+        };
+        for (const EmojiClusters::Range& cluster : clusters) {
+            const qsizetype from = std::max(at, cluster.start);
+            const qsizetype to = std::min(end, cluster.start + cluster.length);
+            if (from >= to)
+                continue;
+            append(at, from, false);
+            append(from, to, true);
+            at = to;
+        }
+        append(at, end, false);
+    }
+    return split;
+}
+
 std::unique_ptr<QTextLayout> layoutOfPieces(const AttributedString& source, const std::vector<Piece>& pieces)
 {
     QString text;
@@ -86,7 +126,7 @@ std::unique_ptr<QTextLayout> layoutOfPieces(const AttributedString& source, cons
     const qsizetype firstPosition = pieces.empty() ? 0 : pieces.front().start;
     auto layout = std::make_unique<QTextLayout>(text, baseFont(source.attributesAt(firstPosition)),
                                                 PlatformFont::pointDevice());
-    layout->setFormats(formats);
+    layout->setFormats(withColorEmoji(text, formats));
     return layout;
 }
 
@@ -333,6 +373,7 @@ void drawTypeset(GraphicsContext& context, const TypesetText& text, const Rect& 
             if (clipToBox && lineBottom(line) > box.height() + kFitSlack)
                 continue;
             line.draw(painter, QPointF(0, 0));
+            ColorGlyphPictures::drawAfterLine(*painter, line, QPointF(0, 0));
         }
     }
     painter->restore();

@@ -330,6 +330,21 @@ QStringList PlatformFont::scriptFaces()
     return faces;
 }
 
+QFont PlatformFont::colorEmojiFont(const QFont& font)
+{
+    static const QString family =
+        FaceResolver::instance().resolve(QStringLiteral("Apple Color Emoji"), true).family;
+    QFont emoji = font;
+    emoji.setFamilies({family});
+    emoji.setStyleName(QString());
+    emoji.setWeight(QFont::Normal);
+    emoji.setItalic(false);
+    // Merging would hand the selectors and the keycap mark, which the face shapes but does not
+    // map alone, to other faces and break the sequence apart.
+    emoji.setStyleStrategy(QFont::StyleStrategy(emoji.styleStrategy() | QFont::NoFontMerging));
+    return emoji;
+}
+
 PlatformFont PlatformFont::withSize(double pointSize) const
 {
     PlatformFont font = *this;

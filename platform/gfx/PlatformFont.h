@@ -48,6 +48,9 @@ public:
     static bool isFaceAvailable(const QString& faceName);
     // The families every font falls back to, in order.
     static QStringList scriptFaces();
+    // `font` set in the colour emoji face (the Apple Color Emoji stand-in) at its size: the
+    // face emoji clusters are shaped in, whole, so none is split across faces.
+    static QFont colorEmojiFont(const QFont& font);
 
     // The same face at another size.
     PlatformFont withSize(double pointSize) const;

@@ -1,5 +1,6 @@
 #include "platform/gfx/TextFrame.h"
 
+#include "platform/gfx/ColorGlyphPictures.h"
 #include "platform/gfx/GraphicsContext.h"
 
 #include <QFontMetricsF>
@@ -437,7 +438,9 @@ void TextFrame::draw(GraphicsContext& context) const
         painter->translate(d->bounds.minX() + placed.origin.x, d->bounds.minY() + placed.origin.y);
         if (yUp)
             painter->scale(1, -1);
-        line.draw(painter, QPointF(-line.x(), -line.y() - line.ascent()));
+        const QPointF offset(-line.x(), -line.y() - line.ascent());
+        line.draw(painter, offset);
+        ColorGlyphPictures::drawAfterLine(*painter, line, offset);
         painter->restore();
     }
 }

@@ -92,8 +92,15 @@ bool QtDragDestinationAdapter::describe(QDropEvent& event, bool entering)
     return true;
 }
 
+Qt::DropAction QtDragDestinationAdapter::forFilesFromOutside(Qt::DropAction action)
+{
+    return action == Qt::CopyAction ? action : Qt::IgnoreAction;
+}
+
 void QtDragDestinationAdapter::answer(QDropEvent& event, Qt::DropAction action)
 {
+    if (mFileNames && !mFromApplication)
+        action = forFilesFromOutside(action);
     // A refusal is an ignore, so that a source never takes a drop refused here for done.
     if (action == Qt::IgnoreAction) {
         event.setDropAction(Qt::IgnoreAction);
@@ -148,6 +155,8 @@ bool QtDragDestinationAdapter::eventFilter(QObject* watched, QEvent* event)
     if (entering) {
         mServing = true;
         mHoverAction = actionFromOperation(mDestination->draggingEntered(drag), possible);
+        if (mFileNames && !mFromApplication)
+            mHoverAction = forFilesFromOutside(mHoverAction);
         // The window now follows the drag (a refusal shows as its overlay): the enter is taken
         // even then, so that Qt goes on with moves and ends with the leave or the drop, and
         // the source hears the moves' answers (an ignore for a refusal). An enter ignored

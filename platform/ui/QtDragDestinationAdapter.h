@@ -37,6 +37,10 @@ public:
     // The one action among `possible` that an answer of the destination names: copy before
     // move before link; Qt's ignore for none.
     static Qt::DropAction actionFromOperation(DragOperation operation, Qt::DropActions possible);
+    // What the source of a drag of files from another program hears instead of `action`: a
+    // copy or an ignore, never a move, with which the source would delete the user's file
+    // (Qt can only answer an offered action, so a source offering only a move hears an ignore).
+    static Qt::DropAction forFilesFromOutside(Qt::DropAction action);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

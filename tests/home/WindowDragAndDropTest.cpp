@@ -460,10 +460,25 @@ TEST(WindowDragAndDrop, FilesFromTheFileManagerAreDockedOrRefusedWithAClearAnswe
     EXPECT_EQ(linkOnly.dropped, Qt::IgnoreAction);
     EXPECT_EQ(s.home->currentDockedIdea(), docked);
 
-    // A source that allows only a move hears the move performed.
-    const auto photo = sendFiles({file(dropFile("photo.PNG"))}, Qt::MoveAction);
-    EXPECT_EQ(photo.hover, Qt::MoveAction);
-    EXPECT_EQ(photo.dropped, Qt::MoveAction);
+    // A source that allows only a move is refused before anything is read: it never hears a
+    // move, which would have it delete the user's file, and the file stays where it was.
+    const QString kept = testDir() + QStringLiteral("/kept.png");
+    ASSERT_TRUE(QFile::copy(dropFile("photo.PNG"), kept));
+    for (const QString& path : {kept, dropFile("truncated.corvex")}) {
+        const auto moveOnly = sendFiles({file(path)}, Qt::MoveAction);
+        EXPECT_EQ(moveOnly.hover, Qt::IgnoreAction) << path.toStdString();
+        EXPECT_EQ(moveOnly.dropped, Qt::IgnoreAction) << path.toStdString();
+        EXPECT_EQ(s.home->currentDockedIdea(), docked) << path.toStdString();
+    }
+    EXPECT_TRUE(QFile::exists(kept));
+
+    // Taken, the import running later: a copy, whether the import then works or not.
+    const auto photo = sendFiles({file(dropFile("photo.PNG"))});
+    EXPECT_EQ(photo.hover, Qt::CopyAction);
+    EXPECT_EQ(photo.dropped, Qt::CopyAction);
+    EXPECT_EQ(sendFiles({file(dropFile("truncated.corvex"))}).dropped, Qt::CopyAction);
+    s.notices(*s.home);
+    EXPECT_EQ(sendFiles({file(dropFile("photo.PNG"))}).dropped, Qt::CopyAction);
     ASSERT_TRUE(s.home->currentDockedIdea());
     EXPECT_EQ(s.home->currentDockedIdea()->ideaType(), IdeaTypeImage);
     EXPECT_EQ(s.rig.state->storedDocuments(), before) << "nothing was written into the cloud location";
@@ -595,6 +610,12 @@ TEST(WindowDragAndDrop, QtActionsBecomeTheOperationMasks)
     EXPECT_EQ(Adapter::operationMaskFromQt(Qt::LinkAction), DragOperation::Link);
     EXPECT_EQ(Adapter::operationMaskFromQt(Qt::IgnoreAction), DragOperation::None);
     EXPECT_EQ(Adapter::operationMaskFromQt(Qt::CopyAction | Qt::MoveAction), DragOperation(1 | 4 | 16));
+    // Files from another program: copied or refused, never moved.
+    for (const auto& [action, heard] : {std::pair{Qt::CopyAction, Qt::CopyAction},
+                                        {Qt::MoveAction, Qt::IgnoreAction},
+                                        {Qt::LinkAction, Qt::IgnoreAction},
+                                        {Qt::IgnoreAction, Qt::IgnoreAction}})
+        EXPECT_EQ(Adapter::forFilesFromOutside(action), heard) << action;
 }
 
 } // namespace corvex::test

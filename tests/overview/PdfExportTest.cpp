@@ -3,6 +3,7 @@
 #include "model/Globals.h"
 #include "overview/GraphTileFactory.h"
 #include "overview/MindMapToPDF.h"
+#include "overview/PageTextLine.h"
 #include "overview/PlatonicPage.h"
 #include "platform/core/MainQueue.h"
 #include "platform/gfx/AttributedString.h"
@@ -15,7 +16,9 @@
 #include "tests/support/RunUntil.h"
 #include "tests/support/TestDates.h"
 
+#include <QGlyphRun>
 #include <QPainter>
+#include <QRawFont>
 #include <QRegularExpression>
 #include <QTextLayout>
 #include <cerrno>
@@ -278,6 +281,53 @@ TEST(PdfExport, TheMapPageShowsEachPlanetWhereTheLayoutPutsIt)
         EXPECT_LE(std::abs(seen.green() - expected.green()), 24);
         EXPECT_LE(std::abs(seen.blue() - expected.blue()), 24);
     }
+}
+
+// Emoji on the map's planets and on the note pages: the colour face's bitmaps go in as pictures,
+// so the rastered page shows them in colour (red hearts on blue planets, nothing else red).
+TEST(PdfExport, EmojiSequencesPrintInColour)
+{
+    const QString emoji =
+        QStringLiteral("\u2764\uFE0F\U0001F469\u200D\U0001F4BB1\uFE0F\u20E3\U0001F1EB\U0001F1F7\u2764\uFE0F");
+    const IdeaPtr root = Idea::initWithText(QStringLiteral("Camping"), QStringLiteral("root"));
+    const IdeaPtr child =
+        noteIdea(QStringLiteral("c"), QStringLiteral("Hearts ") + emoji, QStringLiteral("note"));
+    addChild(root, child);
+    for (const IdeaPtr& idea : {root, child})
+        idea->setColor(ColorMatrix::classicColorMatrix().colorWithName(QStringLiteral("blue2")));
+    const QString pdf = exportPdf(root, true, QStringLiteral("emoji"));
+    QFile::remove(test::testOutputDir() + QStringLiteral("/print/emoji.pdf"));
+    QFile::copy(pdf, test::testOutputDir() + QStringLiteral("/print/emoji.pdf"));
+    // Page 1 has them on the planet only, page 2 in the note's title.
+    for (const int page : {1, 2}) {
+        SCOPED_TRACE(page);
+        const QImage raster = test::pdfRaster(pdf, page, 144, QStringLiteral("emoji_%1").arg(page));
+        ASSERT_FALSE(raster.isNull());
+        int red = 0;
+        for (int y = 0; y < raster.height(); ++y) {
+            for (int x = 0; x < raster.width(); ++x) {
+                const QColor c = raster.pixelColor(x, y);
+                if (c.red() > 180 && c.green() < 90 && c.blue() < 90)
+                    ++red;
+            }
+        }
+        EXPECT_GT(red, 20) << "the hearts in colour";
+    }
+
+    // The note pages' lines, set without ligatures, keep a keycap whole: one glyph.
+    auto layout = AttributedString(QStringLiteral("Page 1\uFE0F\u20E3"),
+                                   PlatformFont::fontWithName(QStringLiteral("Avenir Book"), 20),
+                                   PlatformColor::black())
+                      .createTextLayout(0, 9);
+    PageTextLine::avoidLigatures(*layout);
+    layout->beginLayout();
+    layout->createLine().setLineWidth(1000);
+    layout->endLayout();
+    int keycapGlyphs = 0;
+    for (const QGlyphRun& run : layout->lineAt(0).glyphRuns())
+        if (run.rawFont().familyName() == QStringLiteral("Noto Color Emoji"))
+            keycapGlyphs += int(run.glyphIndexes().size());
+    EXPECT_EQ(keycapGlyphs, 1);
 }
 
 // ---- Every script

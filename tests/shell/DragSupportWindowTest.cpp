@@ -270,8 +270,8 @@ TEST(DragSupportWindow, FilesFromOutsideAreJudgedOnceAndTheSourceHearsWhatADropW
         EXPECT_EQ(window.draggingUpdated(fileDrag(number, Point(6, 6), row.files)), answer);
         if (row.accept) {
             EXPECT_EQ(window.draggingUpdated(fileDrag(number, Point(6, 6), row.files, DragOperation::Move)),
-                      DragOperation::Move)
-                << "a source that allows only a move";
+                      DragOperation::None)
+                << "a source that allows only a move is never told to move: it would delete the file";
             EXPECT_EQ(window.draggingUpdated(fileDrag(number, Point(6, 6), row.files, DragOperation::Link)),
                       DragOperation::None);
         }
@@ -286,6 +286,15 @@ TEST(DragSupportWindow, FilesFromOutsideAreJudgedOnceAndTheSourceHearsWhatADropW
                 window.performDragOperation(fileDrag(number, Point(5, 5), row.files, DragOperation::Link)));
         EXPECT_FALSE(window.dragTargetOverlay());
         EXPECT_EQ(screen.calls.back(), QStringLiteral("ended 0"));
+        if (row.accept) {
+            // Dropped by a source that may only move it: refused before anything is read.
+            const qint64 moving = DragSessionRegistry::nextSequenceNumber();
+            window.draggingEntered(fileDrag(moving, Point(5, 5), row.files, DragOperation::Move));
+            EXPECT_FALSE(
+                window.performDragOperation(fileDrag(moving, Point(5, 5), row.files, DragOperation::Move)));
+            EXPECT_FALSE(window.delayDragEnding()) << "no import started";
+            EXPECT_EQ(screen.calls.back(), QStringLiteral("ended 0"));
+        }
     }
 }
 

@@ -293,6 +293,43 @@ TEST(PartialViewTransitionAnimation, TheBackdropIsAPictureOfThePresentingViewAtI
     EXPECT_TRUE(protector->acceptsFirstResponder());
 }
 
+// The backdrop covers the window after every resize: grown past its picture, it takes a new
+// one of the presenting view at the new size; shrunk, it keeps the one it has.
+TEST(PartialViewTransitionAnimation, TheBackdropCoversTheWindowAfterItGrows)
+{
+    ScopedVirtualTime time;
+    Stage stage(time);
+    auto animator = std::make_shared<PartialViewTransitionAnimation>();
+    stage.presenting->presentViewController(stage.presented, animator);
+    time.advance(1);
+    const auto& protector = animator->protector();
+    ASSERT_NE(protector, nullptr);
+    const struct
+    {
+        Size size;
+        Size picture;
+    } steps[] = {{Size(700, 900), Size(700, 900)},
+                 {Size(500, 700), Size(700, 900)},
+                 {Size(800, 1000), Size(800, 1000)}};
+    for (const auto& [size, picture] : steps) {
+        SCOPED_TRACE(size.width);
+        stage.window->setContentSize(size);
+        time.advance(0.1);
+        ASSERT_EQ(protector->frame(), stage.host->bounds());
+        const QImage shown = stage.window->renderToImage(1);
+        saveOutput(shown, QStringLiteral("partial_grown_%1").arg(size.width));
+        EXPECT_EQ(protector->imageView()->image().size(), picture);
+        // Below the panel, away from the white mark and the blur's fading edge: the red
+        // screen, blurred.
+        for (const QPoint at : {QPoint(int(size.width) - 60, int(size.height) - 60),
+                                QPoint(int(size.width) / 2, 500), QPoint(200, int(size.height) - 60)}) {
+            const QColor backdrop = colorAt(shown, at.x(), at.y());
+            EXPECT_NEAR(backdrop.red(), 230, 12) << at.x() << ", " << at.y();
+            EXPECT_LE(backdrop.green(), 12) << at.x() << ", " << at.y();
+        }
+    }
+}
+
 TEST(PartialViewTransitionAnimation, DismissalLiftsThePanelAndBothLeaveTheHostAtTheLastFrame)
 {
     ScopedVirtualTime time;

@@ -1,8 +1,11 @@
 #include "platform/gfx/AttributedString.h"
+#include "platform/gfx/EmojiClusters.h"
 #include "platform/gfx/GraphicsContext.h"
 #include "tests/platform/gfx/PixelTestSupport.h"
 
+#include <QGlyphRun>
 #include <QPainter>
+#include <QRawFont>
 #include <QTextLayout>
 #include <gtest/gtest.h>
 #include <limits>
@@ -500,4 +503,72 @@ TEST(AttributedStringLayout, TextLayoutsCarryTheRunsInPoints)
     line.setLineWidth(1000);
     layout->endLayout();
     EXPECT_NEAR(line.naturalTextWidth(), text(QStringLiteral("cd"), 40).size().width, 0.01);
+}
+
+// Each sequence in text set in Lato: one glyph of the colour face, drawn in colour.
+TEST(AttributedStringDraw, EmojiSequencesInTextAreOneColourGlyph)
+{
+    const struct
+    {
+        const char* name;
+        QString sequence;
+    } cases[] = {
+        {"camping", QStringLiteral("\U0001F3D5")}, // an emoji by default only as a pictograph
+        {"technologist", QStringLiteral("\U0001F469\u200D\U0001F4BB")}, // joined
+        {"keycap", QStringLiteral("1\uFE0F\u20E3")},
+        {"flag", QStringLiteral("\U0001F1EB\U0001F1F7")},
+        {"skin_tone", QStringLiteral("\U0001F44D\U0001F3FD")},
+        {"heart", QStringLiteral("\u2764\uFE0F")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const AttributedString s = text(QStringLiteral("Camping ") + c.sequence, 40);
+        auto layout = s.createTextLayout(0, s.length());
+        layout->beginLayout();
+        layout->createLine().setLineWidth(1000);
+        layout->endLayout();
+        int emojiGlyphs = 0;
+        for (const QGlyphRun& run : layout->lineAt(0).glyphRuns()) {
+            if (run.rawFont().familyName() == QStringLiteral("Noto Color Emoji"))
+                emojiGlyphs += int(run.glyphIndexes().size());
+            else
+                EXPECT_EQ(run.rawFont().familyName(), QStringLiteral("Lato"))
+                    << "a part of the emoji in another face";
+        }
+        EXPECT_EQ(emojiGlyphs, 1);
+
+        auto context = GraphicsContext::createBitmap(320, 60);
+        s.drawInRect(*context, Rect(0, 0, 320, 60));
+        const QImage image = context->makeImage();
+        saveForReview(image, kTextGroup, QStringLiteral("emoji_") + QLatin1String(c.name));
+        int coloured = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const auto p = corvex::test::pixelAt(image, x, y);
+                if (p.a > 200 &&
+                    std::max({std::abs(p.r - p.b), std::abs(p.r - p.g), std::abs(p.g - p.b)}) > 60)
+                    ++coloured;
+            }
+        }
+        EXPECT_GT(coloured, 100) << "the colour face's glyph, not black ink";
+    }
+}
+
+TEST(EmojiClustersFind, OnlyEmojiPresentationsAreClusters)
+{
+    using Range = EmojiClusters::Range;
+    const struct
+    {
+        QString text;
+        std::vector<Range> clusters;
+    } cases[] = {
+        {QStringLiteral("1 \u00A9 \u2764 a"), {}},        // text by default
+        {QStringLiteral("\u0915\u094D\u200D\u0937"), {}}, // Devanagari's joiner
+        {QStringLiteral("\U0001F3D5\uFE0E"), {}},         // asked for as text
+        {QStringLiteral("a1\uFE0F\u20E3b"), {{1, 3}}},
+        {QStringLiteral("x\U0001F469\u200D\U0001F4BB\U0001F1EB\U0001F1F7 \U0001F44D\U0001F3FD"),
+         {{1, 9}, {11, 4}}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(EmojiClusters::find(c.text), c.clusters) << c.text.toStdString();
 }
