@@ -181,7 +181,8 @@ void MindMapFiles::doSaveLocalFile(const QUrl& url, ResultCompletion completion)
     }
     // A handle of its own for the archive: the shown tree and the document's dates, with
     // the attachments read from the temporary location.
-    const std::shared_ptr<IdeaDocument> archive = IdeaDocument::initWithFileName(url.toLocalFile(), 0);
+    const std::shared_ptr<IdeaDocument> archive =
+        IdeaDocument::initWithFileName(url.toLocalFile(), IdeaDocument::TemporaryLocation);
     archive->setIdea(mScreen.mRootIdea);
     archive->setDateCreated(mScreen.mDoc->dateCreated());
     archive->setDateModified(mScreen.mDoc->dateModified());
@@ -307,7 +308,8 @@ bool MindMapFiles::startClosingCanCloseNow()
         return false;
     }
     const DocumentWindowServices* window = mScreen.windowServices();
-    if (mScreen.mDoc->location() == 0 && !mCanCloseTempFileIfAsked && window && window->isDocumentEdited()) {
+    if (mScreen.mDoc->location() == IdeaDocument::TemporaryLocation && !mCanCloseTempFileIfAsked && window &&
+        window->isDocumentEdited()) {
         showCloseTempFileQuestion();
         return false;
     }
