@@ -77,7 +77,9 @@ void HomeViewController::registerWithScreenFactory()
             if (arguments.isEmpty())
                 return initForRestoration();
             const Value& location = arguments.value(kHomeLocationKey);
-            return initWithLocation(location.isNull() ? 2 : StorageLocation(location.toInteger(2)),
+            return initWithLocation(location.isNull()
+                                        ? IdeaDocument::ICloudLocation
+                                        : StorageLocation(location.toInteger(IdeaDocument::ICloudLocation)),
                                     arguments.value(kHomeSearchTextKey).toString());
         });
 }
@@ -104,7 +106,8 @@ ValueDictionary HomeViewController::createState()
 bool HomeViewController::restoreFromState(const ValueDictionary& state)
 {
     const Value& location = state.value(kHomeLocationKey);
-    mLocation = location.isNull() ? 2 : StorageLocation(location.toInteger(2));
+    mLocation = location.isNull() ? IdeaDocument::ICloudLocation
+                                  : StorageLocation(location.toInteger(IdeaDocument::ICloudLocation));
     ensureCorrectTitle();
     return true;
 }
@@ -187,10 +190,10 @@ void HomeViewController::ensureCorrectTitle()
     Window* window = myWindow();
     if (!window)
         return;
-    if (mLocation == 2) {
+    if (mLocation == IdeaDocument::ICloudLocation) {
         window->setTitle(QStringLiteral("iCloud Documents"));
         window->setRepresentedURL(QUrl(QStringLiteral("icloud://icloud")));
-    } else if (mLocation == 3) {
+    } else if (mLocation == IdeaDocument::DropboxLocation) {
         window->setTitle(QStringLiteral("Dropbox Documents"));
         window->setRepresentedURL(QUrl(QStringLiteral("dropbox://dropbox")));
     } else {

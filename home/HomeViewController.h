@@ -217,7 +217,7 @@ private:
     // for the adder after the last document); nullopt when it is gone.
     std::optional<qint64> resolvedDropIndex() const;
 
-    StorageLocation mLocation = 0;
+    StorageLocation mLocation = IdeaDocument::TemporaryLocation;
     std::uint64_t mState = StateBrowsing;
     qint64 mCurrentSearchRequestID = 0;
     // Where the drop being settled lands, taken by document identifier when the drop

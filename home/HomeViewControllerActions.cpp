@@ -3,7 +3,6 @@
 // Every opened token is handed on exactly once: to the mind-map screen, to an editor's
 // after-editing block, or back to the storage layer.
 
-#include "cloud/container/ConflictVersionStore.h"
 #include "home/HomeViewController.h"
 #include "home/IdeaListView.h"
 #include "mindmap/DockAreaView.h"
@@ -58,8 +57,9 @@ void HomeViewController::showOpeningFailure(const std::shared_ptr<IdeaDocument>&
         return;
     }
     showSimpleAlertViewWithTitle(homeText("DialogTitle.Oops"),
-                                 mLocation == 2 ? homeText("DocumentOpeningFailedFromICloud:Message")
-                                                : homeText("GenericDocumentOpeningFailedDialog:Message"));
+                                 mLocation == IdeaDocument::ICloudLocation
+                                     ? homeText("DocumentOpeningFailedFromICloud:Message")
+                                     : homeText("GenericDocumentOpeningFailedDialog:Message"));
 }
 
 void HomeViewController::openProxy(const IdeaProxyPtr& proxy, std::function<void(qint64 token)> opened)
@@ -109,12 +109,12 @@ void HomeViewController::handleConflict(const IdeaProxyPtr& proxy, qint64 token)
         const DocumentVersionPtr version = PersistenceController::singleton().findConflictingVersion(proxy);
         if (!version)
             return;
-        const auto* described = dynamic_cast<const CloudFileVersion*>(version.get());
-        const QString message = homeText("ConflictDialog:Message")
-                                    .arg(described ? CompactDateTimeFormatter::singleton().formatDateTime(
-                                                         described->modificationDate(), true)
-                                                   : QString(),
-                                         described ? described->localizedNameOfSavingComputer() : QString());
+        const QDateTime modified = version->modificationDate();
+        const QString message =
+            homeText("ConflictDialog:Message")
+                .arg(modified.isValid() ? CompactDateTimeFormatter::singleton().formatDateTime(modified, true)
+                                        : QString(),
+                     version->localizedNameOfSavingComputer());
         CustomAlertView alert(homeText("ConflictDialog:Title"), message);
         alert.addButton(homeText("Choice.Cancel"), CAVButton::CancelType, [weak] {
             if (auto screen = weak.lock())

@@ -1,6 +1,7 @@
 #include "mindmap/DocumentWindowServices.h"
 
 #include "platform/core/Log.h"
+#include "platform/core/MainQueue.h"
 #include "platform/ui/Layer.h"
 #include "platform/ui/View.h"
 #include "platform/ui/Window.h"
@@ -21,9 +22,11 @@ void logMissingWindowService(const char* service)
 DocumentWindowServices::~DocumentWindowServices() = default;
 
 void DocumentWindowServices::switchToViewController(const std::shared_ptr<BaseViewController>&, bool,
-                                                    std::function<void()>)
+                                                    std::function<void()> completion)
 {
     logMissingWindowService("screen switching");
+    if (completion)
+        MainQueue::post(std::move(completion));
 }
 
 void DocumentWindowServices::setDocURL(const QUrl&)

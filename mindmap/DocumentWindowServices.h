@@ -32,7 +32,9 @@ public:
 
     // Makes the screen the window's top-level screen (faded in when animated): its view goes
     // into the container view, it becomes first responder and hears
-    // becameTopLevelController; the completion (may be empty) runs when done.
+    // becameTopLevelController; the completion (may be empty) runs once, on a later turn, when
+    // the new screen shows (after its fade when animated). A window without the service
+    // still answers.
     virtual void switchToViewController(const std::shared_ptr<BaseViewController>& screen, bool animated,
                                         std::function<void()> completion);
     // The document's URL, shown as the title bar's proxy (null: none).

@@ -117,7 +117,7 @@ void MindMapFiles::performSaveLocalFileWithCompletion(ResultCompletion completio
 {
     if (!mScreen.mDoc) {
         if (completion)
-            completion(MyResult::USER_CANCEL());
+            MainQueue::post([completion] { completion(MyResult::USER_CANCEL()); });
         return;
     }
     FilePanelRunner::SavePanel panel;
@@ -167,7 +167,7 @@ void MindMapFiles::doSaveLocalFile(const QUrl& url, ResultCompletion completion)
         MyResult::error(QStringLiteral("mac:Error:FailedToWriteFile"), QStringLiteral("Failed to save file"));
     if (!mScreen.mDoc || !mScreen.mRootIdea || !url.isLocalFile()) {
         if (completion)
-            completion(failed);
+            MainQueue::post([completion, failed] { completion(failed); });
         return;
     }
     // The archive goes only into a Corvex file, never over a file of another format.
@@ -176,12 +176,13 @@ void MindMapFiles::doSaveLocalFile(const QUrl& url, ResultCompletion completion)
             QStringLiteral("SolarSystemViewController: %1 is not a Corvex file to save into")
                 .arg(url.fileName()));
         if (completion)
-            completion(failed);
+            MainQueue::post([completion, failed] { completion(failed); });
         return;
     }
     // A handle of its own for the archive: the shown tree and the document's dates, with
     // the attachments read from the temporary location.
-    const std::shared_ptr<IdeaDocument> archive = IdeaDocument::initWithFileName(url.toLocalFile(), 0);
+    const std::shared_ptr<IdeaDocument> archive =
+        IdeaDocument::initWithFileName(url.toLocalFile(), IdeaDocument::TemporaryLocation);
     archive->setIdea(mScreen.mRootIdea);
     archive->setDateCreated(mScreen.mDoc->dateCreated());
     archive->setDateModified(mScreen.mDoc->dateModified());
@@ -307,7 +308,8 @@ bool MindMapFiles::startClosingCanCloseNow()
         return false;
     }
     const DocumentWindowServices* window = mScreen.windowServices();
-    if (mScreen.mDoc->location() == 0 && !mCanCloseTempFileIfAsked && window && window->isDocumentEdited()) {
+    if (mScreen.mDoc->location() == IdeaDocument::TemporaryLocation && !mCanCloseTempFileIfAsked && window &&
+        window->isDocumentEdited()) {
         showCloseTempFileQuestion();
         return false;
     }

@@ -4,6 +4,7 @@
 #include "mindmap/DropChoiceMenu.h"
 #include "model/Globals.h"
 #include "platform/core/Log.h"
+#include "platform/core/MainQueue.h"
 #include "storage/PersistenceController.h"
 
 #include <iterator>
@@ -28,7 +29,7 @@ void ScreenDrops::dragOperationEndedAcceptingIdea(const DragInfo& info, const Id
         if (!mAfterAcceptance)
             dropRefused();
         if (completion)
-            completion(DragResult::NotAccepted);
+            MainQueue::post([completion] { completion(DragResult::NotAccepted); });
         return;
     }
     const DragTarget target = dragOperationUpdate(info);
@@ -40,8 +41,10 @@ void ScreenDrops::dragOperationEndedAcceptingIdea(const DragInfo& info, const Id
             if (auto self = weak.lock())
                 self->dropTookIdeaOutOfDock();
         }
+        // A drop decided at once (refused, or the dock's idea deleted) is answered on a later
+        // turn too, as every decided one is.
         if (completion)
-            completion(result);
+            MainQueue::post([completion, result] { completion(result); });
     };
     ++mDropSerial;
     mIdeaBeingAccepted = idea;

@@ -10,6 +10,7 @@
 #include "mindmap/SolarSystem.h"
 #include "mindmap/SolarSystemLayer.h"
 #include "platform/core/Log.h"
+#include "platform/core/MainQueue.h"
 #include "platform/ui/Transaction.h"
 #include "toolkit/Animator.h"
 #include "toolkit/LayerExtensions.h"
@@ -152,9 +153,9 @@ void SolarSystem::animateDrillDownInto(std::int64_t index, const std::shared_ptr
                                        Completion completion)
 {
     if (!newSolarSystem) {
-        // Nothing to unfold; the caller still hears of the end, once.
+        // Nothing to unfold; the caller still hears of the end, once, on the next turn.
         if (completion)
-            completion();
+            MainQueue::post(std::move(completion));
         return;
     }
     newSolarSystem->applyLayout();
@@ -174,7 +175,7 @@ void SolarSystem::animateDrillUpFrom(std::int64_t index, const std::shared_ptr<S
 {
     if (!oldSolarSystem) {
         if (completion)
-            completion();
+            MainQueue::post(std::move(completion));
         return;
     }
     stopAnimations();

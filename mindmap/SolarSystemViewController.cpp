@@ -264,8 +264,8 @@ void SolarSystemViewController::tryLoadingDocumentForRestoration()
     const QString representedURL = state.value(kRepresentedURLKey).toString();
     const bool edited = state.value(kEditedKey).toBool();
     const StorageLocation location = IdeaDocument::locationFromIdentifier(docIdentifier);
-    if ((location == 2 && !Globals::userHasOptedForICloud()) ||
-        (location == 3 && !Globals::userHasOptedForDropbox())) {
+    if ((location == IdeaDocument::ICloudLocation && !Globals::userHasOptedForICloud()) ||
+        (location == IdeaDocument::DropboxLocation && !Globals::userHasOptedForDropbox())) {
         mRestorationDictionary.reset();
         if (Window* window = myWindow())
             window->performClose();
@@ -466,7 +466,8 @@ void SolarSystemViewController::ensureTopBarState()
         mTopBar->setMindmapToggleAction(mSolarSystemState == StateMindMap, false);
         mTopBar->setCurrentSearchText(QString());
     }
-    mTopBar->setHomeAction(mDoc && (mDoc->location() == 2 || mDoc->location() == 3));
+    mTopBar->setHomeAction(mDoc && (mDoc->location() == IdeaDocument::ICloudLocation ||
+                                    mDoc->location() == IdeaDocument::DropboxLocation));
 }
 
 void SolarSystemViewController::becameTopLevelController()
@@ -618,8 +619,10 @@ void SolarSystemViewController::pleaseSwitchToHomeView()
     if (screenOccupied())
         return;
     occupyScreen(kSwitchToHome);
-    const StorageLocation location =
-        mDoc && (mDoc->location() == 2 || mDoc->location() == 3) ? mDoc->location() : 2;
+    const StorageLocation location = mDoc && (mDoc->location() == IdeaDocument::ICloudLocation ||
+                                              mDoc->location() == IdeaDocument::DropboxLocation)
+                                         ? mDoc->location()
+                                         : IdeaDocument::ICloudLocation;
     ValueDictionary arguments;
     arguments.insert(QStringLiteral("location"), qint64(location));
     arguments.insert(QStringLiteral("searchText"), mTopBar ? mTopBar->currentSearchText() : QString());
@@ -1085,7 +1088,7 @@ bool SolarSystemViewController::validateUserInterfaceItem(const MenuItem& item)
     if (respondsToAction(action) && screenOccupied())
         return false;
     if (action == QLatin1String("qvSaveLocalFile:") || action == QLatin1String("qvSaveLocalFileAs:"))
-        return mDoc && mDoc->location() == 0;
+        return mDoc && mDoc->location() == IdeaDocument::TemporaryLocation;
     if (action == QLatin1String("qvAddNewElement:"))
         return mSolarSystem && mSolarSystemState == StateMindMap;
     return BaseViewController::validateUserInterfaceItem(item);

@@ -193,7 +193,8 @@ void SolarSystemViewController::acceptDropIntoDock()
         return;
     }
     // An idea of a cloud document other than this one waits in the dock as a temporary copy.
-    if (docIdentifier != mDoc->docIdentifier() && IdeaDocument::locationFromIdentifier(docIdentifier) != 0) {
+    if (docIdentifier != mDoc->docIdentifier() &&
+        IdeaDocument::locationFromIdentifier(docIdentifier) != IdeaDocument::TemporaryLocation) {
         std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
         const std::uint64_t serial = dropSerial();
         PersistenceController::singleton().importAndStoreIdea(

@@ -308,7 +308,8 @@ void SolarSystemViewController::pleaseStartWebLinkAddition()
         if (url.isNull())
             return;
         const IdeaPtr idea = Idea::initWithURL(url, editor->resultPageImage());
-        const std::shared_ptr<IdeaDocument> document = IdeaDocument::initWithFileName(QString(), 0);
+        const std::shared_ptr<IdeaDocument> document =
+            IdeaDocument::initWithFileName(QString(), IdeaDocument::TemporaryLocation);
         if (!idea || !document)
             return;
         document->setIdea(idea);

@@ -652,7 +652,7 @@ void AppDelegate::doOpenLocalFile(const QString& path, OpenCompletion completion
         Log::info(QStringLiteral("%1 is open already: its window comes to the front").arg(path));
         controller->myWindow()->makeKeyAndOrderFront();
         if (completion)
-            completion(MyResult::OK());
+            MainQueue::post([completion] { completion(MyResult::OK()); });
         return;
     }
     std::weak_ptr<AppDelegate> weak = weak_from_this();

@@ -6,6 +6,7 @@
 
 #include "mindmap/IdeaView.h"
 #include "platform/core/Log.h"
+#include "platform/core/MainQueue.h"
 #include "platform/gfx/PlatformImage.h"
 #include "platform/ui/DragSessionRunner.h"
 #include "platform/ui/PromisedFileMimeData.h"
@@ -67,8 +68,6 @@ DragSupportDelegate* DragSupportWindow::dragSupportDelegate() const
 void DragSupportWindow::switchToViewController(const std::shared_ptr<BaseViewController>& screen,
                                                bool animated, std::function<void()> completion)
 {
-    if (!screen)
-        return;
     mDelegateScreen = dynamic_cast<DragSupportDelegate*>(screen.get()) ? screen : nullptr;
     MyWindow::switchToViewController(screen, animated, std::move(completion));
 }
@@ -347,7 +346,7 @@ void DragSupportWindow::afterLoadingDraggedIdea(std::function<void(const IdeaPtr
     const IdeaPtr docked = from ? from->currentDockedIdea() : nullptr;
     if (fromApplication && mDraggedDocIdentifier.isNull() && docked &&
         docked->identifier() == mDraggedIdeaIdentifier && from->currentDockedDocIdentifier().isNull()) {
-        block(docked);
+        MainQueue::post([block = std::move(block), docked] { block(docked); });
         return;
     }
     PersistenceController::singleton().fetchIdea(mDraggedIdeaIdentifier, mDraggedDocIdentifier,

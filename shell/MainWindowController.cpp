@@ -197,13 +197,14 @@ bool MainWindowController::restoreFromState(const QVariantMap& state)
         auto window = weakWindow.lock();
         if (!window || !screen)
             return;
-        std::weak_ptr<BaseViewController> weakScreen = screen;
-        window->switchToViewController(screen, false, [weakWindow, weakScreen, dictionary] {
+        window->switchToViewController(screen, false, [weakWindow] {
             if (auto w = weakWindow.lock())
                 w->container()->setNeedsLayout(true);
-            if (auto s = weakScreen.lock())
-                s->restoreFromState(dictionary);
         });
+        // The screen shows once the switch returns; restored in the same turn, a screen that
+        // cannot come back (its location gone) closes its window before the launch counts
+        // the windows it restored.
+        screen->restoreFromState(dictionary);
     };
 
     std::weak_ptr<MyWindow> weakWindow = mWindow;

@@ -22,6 +22,7 @@
 #include <QTextEdit>
 #include <QWidget>
 #include <typeinfo>
+#include <utility>
 
 namespace corvex {
 
@@ -113,8 +114,16 @@ MyWindow* MyWindow::forView(const View& view)
 void MyWindow::switchToViewController(const std::shared_ptr<BaseViewController>& screen, bool animated,
                                       std::function<void()> completion)
 {
-    if (!screen)
+    // The caller hears once the new screen shows: after its fade, or on the next turn.
+    auto done = std::make_shared<std::function<void()>>(std::move(completion));
+    const auto answer = [done] {
+        if (auto block = std::exchange(*done, nullptr))
+            block();
+    };
+    if (!screen) {
+        MainQueue::post(answer);
         return;
+    }
     // The window shows its top-level screen itself, so it runs the screens' appearance hooks
     // (the new view loaded first): the mind-map screen builds its dock and listens to storage
     // only once its view is in a window.
@@ -145,7 +154,7 @@ void MyWindow::switchToViewController(const std::shared_ptr<BaseViewController>&
         auto animator = Animator::create(float(FadeDuration), 60);
         std::weak_ptr<ContainerView> container = mContainerView;
         std::weak_ptr<View> weakNew = newView;
-        animator->play([container, weakNew, oldView, animator](Animator& running) {
+        animator->play([container, weakNew, oldView, animator, answer](Animator& running) {
             const double progress = running.updateProgress();
             if (auto view = weakNew.lock())
                 view->layer()->setOpacity(float(Animator::cubicEaseOut(progress)));
@@ -155,6 +164,7 @@ void MyWindow::switchToViewController(const std::shared_ptr<BaseViewController>&
                 if (auto host = container.lock(); host && oldView)
                     host->removeHostedView(oldView);
                 running.deactivate();
+                answer();
             }
         });
     }
@@ -171,8 +181,8 @@ void MyWindow::switchToViewController(const std::shared_ptr<BaseViewController>&
         if (previous)
             previous->viewDidDisappear();
     }
-    if (completion)
-        completion();
+    if (!animated)
+        MainQueue::post(answer);
 }
 
 void MyWindow::setDocURL(const QUrl& url)

@@ -3,6 +3,7 @@
 #include "mindmap/DocumentWindowServices.h"
 #include "platform/ui/MenuBar.h"
 #include "platform/ui/Window.h"
+#include "storage/IdeaDocument.h"
 #include "toolkit/BaseViewController.h"
 
 #include <QString>
@@ -114,7 +115,7 @@ private:
     std::shared_ptr<BaseViewController> mCurrentController;
     std::vector<std::weak_ptr<MyWindowEventListener>> mListeners;
     QUrl mDocURL;
-    unsigned mCloudLocation = 0;
+    StorageLocation mCloudLocation = IdeaDocument::TemporaryLocation;
     std::function<void()> mWillClose;
     std::function<void()> mBecameMain;
 };

@@ -8,6 +8,16 @@ namespace corvex {
 
 DocumentVersion::~DocumentVersion() = default;
 
+QDateTime DocumentVersion::modificationDate() const
+{
+    return {};
+}
+
+QString DocumentVersion::localizedNameOfSavingComputer() const
+{
+    return {};
+}
+
 PersistenceState::~PersistenceState()
 {
     PersistenceState::leaveState();

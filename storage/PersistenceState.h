@@ -6,6 +6,7 @@
 #include "storage/IdeaProxy.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -25,12 +26,17 @@ inline constexpr PersistenceStateStatus PersistenceStateStatusDataReceived = 3; 
 inline constexpr PersistenceStateStatus PersistenceStateStatusSyncing = 4;  // container ready, upload starts
 inline constexpr PersistenceStateStatus PersistenceStateStatusAllFound = 5; // everything found / received
 
-// A file version of a document in conflict. Opaque here: the back end that keeps versions
-// (the iCloud mode) defines what it holds; the storage facade only passes it on.
+// A file version of a document in conflict. The back end that keeps versions (the iCloud
+// mode) defines what it holds; screens ask it only what the conflict dialog shows.
 class DocumentVersion
 {
 public:
     virtual ~DocumentVersion();
+
+    // When the version was saved; invalid when the back end does not know.
+    virtual QDateTime modificationDate() const;
+    // The device that saved the version; "" when the back end does not know.
+    virtual QString localizedNameOfSavingComputer() const;
 };
 using DocumentVersionPtr = std::shared_ptr<DocumentVersion>;
 

@@ -23,9 +23,9 @@ public:
     // The copy's file.
     const QString& path() const { return mPath; }
     // The copy's modification time.
-    const QDateTime& modificationDate() const { return mModificationDate; }
+    QDateTime modificationDate() const override { return mModificationDate; }
     // The device named in the copy's name; "" when the tool names none.
-    const QString& localizedNameOfSavingComputer() const { return mSavingComputer; }
+    QString localizedNameOfSavingComputer() const override { return mSavingComputer; }
 
 private:
     QString mPath;

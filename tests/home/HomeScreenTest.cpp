@@ -221,16 +221,28 @@ TEST(HomeScreen, AChangedTextEditIsSavedAndEveryEditorHandsItsTokenBack)
     EXPECT_FALSE(screen->screenOccupied());
 }
 
+// A version that knows who saved it: the dialog asks the location's version, whatever back end
+// made it.
+class VersionSavedElsewhere final : public DocumentVersion
+{
+public:
+    QDateTime modificationDate() const override { return QDateTime(QDate(2024, 3, 5), QTime(9, 30)); }
+    QString localizedNameOfSavingComputer() const override { return QStringLiteral("Studio Mac"); }
+};
+
 TEST(HomeScreen, ADocumentInConflictIsReleasedAndTheConflictDialogOffered)
 {
     HomeScreenRig rig(2, {}, true);
     auto screen = rig.show();
     rig.state->setDocumentInConflict(rig.identifiers()[0], true);
-    rig.state->setKeepsConflictingVersions(true, std::make_shared<DocumentVersion>());
+    rig.state->setKeepsConflictingVersions(true, std::make_shared<VersionSavedElsewhere>());
     rig.base.alerts->answerIndex(1);
     screen->onDrillDownTo(rig.identifiers()[0], false);
     ASSERT_TRUE(rig.settle([&] { return rig.base.alerts->presentedCount() == 1; }));
     EXPECT_EQ(rig.base.alerts->presented()[0].messageText, QStringLiteral("Document Conflict"));
+    const QString told = rig.base.alerts->presented()[0].informativeText;
+    EXPECT_TRUE(told.contains(QStringLiteral(", Studio Mac)"))) << told.toStdString();
+    EXPECT_FALSE(told.contains(QStringLiteral("(, "))) << told.toStdString();
     ASSERT_TRUE(rig.settle([&] { return rig.state->callCount(Op::HandleConflict) == 1; }));
     ASSERT_TRUE(rig.settle([&] { return !screen->screenOccupied(); }));
     EXPECT_EQ(rig.openTokens(), 0);

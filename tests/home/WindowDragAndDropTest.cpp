@@ -319,12 +319,14 @@ TEST(WindowDragAndDrop, TheHomeScreenOffersWhatADropOnTheGridCanMean)
     using Choice = HomeViewController::DropChoice;
     const auto title = [](Choice choice) { return HomeViewController::dropChoiceTitle(choice); };
 
-    // Its own document's root dropped back on its planet: done at once, nothing asked.
+    // Its own document's root dropped back on its planet: nothing asked, answered on a later turn.
     DropResults own;
     auto info = ideaDrag(s.planetInHome(ids[0]), DragInfo::Source::ThisWindow, root, ids[0],
                          HomeViewController::GridItemReturnTarget);
     ASSERT_TRUE(screen.dragOperationStarted(info));
     screen.dragOperationEndedAcceptingIdea(info, root, ids[0], own.completion());
+    EXPECT_TRUE(own.codes.empty());
+    s.rig.drain();
     EXPECT_EQ(own.codes, std::vector<DragResult>{DragResult::Moved});
     EXPECT_EQ(s.rig.base.menus->presentedCount(), 0);
 

@@ -13,6 +13,15 @@ namespace {
 using Outcome = IdeaEditOutcome;
 using EditCompletion = SolarSystemViewController::EditCompletion;
 
+// A drop's answer through the recorder: once, on a later turn, with the expected result.
+DragSupportDelegate::DropCompletion expectDrop(CompletionRecorder& recorder, const QString& name,
+                                               DragResult expected)
+{
+    return recorder.expect<DragResult>(name, std::function<void(DragResult)>([expected](DragResult result) {
+                                           EXPECT_EQ(result, expected);
+                                       }));
+}
+
 EditCompletion expectOutcome(CompletionRecorder& recorder, const QString& name, Outcome expected)
 {
     return recorder.expect<const IdeaEditResult&>(
@@ -129,11 +138,10 @@ TEST(MindMapScreenEdits, WhileADropsMoveIsUnansweredASecondDropADeleteAndACloseW
     ASSERT_EQ(recorder.callCount(QStringLiteral("first drop")), 0);
     EXPECT_EQ(screen->currentOccupyingOperation(), SolarSystemViewController::EditUnderWayOperation);
 
-    // A second drop is refused at once; a Delete from the menu and a close wait.
-    DropResults second;
-    screen->dragOperationEndedAcceptingIdea(drag, findByText(document->idea(), QStringLiteral("a")),
-                                            document->docIdentifier(), second.completion());
-    EXPECT_EQ(second.codes, std::vector<DragResult>{DragResult::NotAccepted});
+    // A second drop is refused (answered on a later turn); a Delete from the menu and a close wait.
+    screen->dragOperationEndedAcceptingIdea(
+        drag, findByText(document->idea(), QStringLiteral("a")), document->docIdentifier(),
+        expectDrop(recorder, QStringLiteral("second drop"), DragResult::NotAccepted));
     const auto menu =
         screen->onRightClickAtIdea(findByText(document->idea(), QStringLiteral("b"))->identifier());
     ASSERT_TRUE(menu);
@@ -167,14 +175,16 @@ TEST(MindMapScreenEdits, ADropRefusedWhileAMenusDeleteIsUnansweredLeavesTheScree
             item->performAction();
     ASSERT_EQ(screen->currentOccupyingOperation(), SolarSystemViewController::EditUnderWayOperation);
 
-    DropResults refused;
+    CompletionRecorder recorder;
     const auto drag =
         ideaDrag(adderInWindow(*screen, 0), DragInfo::Source::ThisWindow, a, document->docIdentifier());
-    screen->dragOperationEndedAcceptingIdea(drag, a, document->docIdentifier(), refused.completion());
-    EXPECT_EQ(refused.codes, std::vector<DragResult>{DragResult::NotAccepted});
+    screen->dragOperationEndedAcceptingIdea(
+        drag, a, document->docIdentifier(),
+        expectDrop(recorder, QStringLiteral("refused"), DragResult::NotAccepted));
     EXPECT_EQ(screen->currentOccupyingOperation(), SolarSystemViewController::EditUnderWayOperation);
 
     ASSERT_TRUE(rig.settle([&] { return !screen->screenOccupied() && screen->savesInFlight() == 0; }));
+    EXPECT_TRUE(recorder.verify());
     EXPECT_EQ(outline(readStoredTree(storedPath(*document))), QStringLiteral("R(b)"));
 }
 

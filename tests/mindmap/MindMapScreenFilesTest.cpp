@@ -11,6 +11,7 @@
 #include "tests/doubles/ui/ScriptedAlertRunner.h"
 #include "tests/doubles/ui/ScriptedFilePanelRunner.h"
 #include "tests/mindmap/MindMapScreenRig.h"
+#include "tests/support/CompletionRecorder.h"
 #include "tests/support/FaultShim.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TestEnvironment.h"
@@ -179,12 +180,20 @@ TEST(MindMapScreenFiles, AFileOfAnotherFormatIsNeverWrittenOverAndSavingOffersAC
     EXPECT_EQ(readFile(opml), opmlBytes);
     EXPECT_EQ(importedOutline(rig, opml + QStringLiteral(".corvex")), QStringLiteral("Trip(a)"));
 
-    // Written straight at an OPML file by anyone: refused.
-    MyResultPtr refused;
+    // Written straight at an OPML file, or at no file, by anyone: refused, on a later turn.
+    CompletionRecorder recorder;
     LogCapture log;
-    screen->doSaveLocalFile(QUrl::fromLocalFile(opml), [&](const MyResultPtr& result) { refused = result; });
-    ASSERT_TRUE(rig.settle([&] { return refused != nullptr; }));
-    EXPECT_EQ(refused->description(), QStringLiteral("Failed to save file"));
+    const auto refused = [&recorder](const QString& name) {
+        return recorder.expect<const MyResultPtr&>(
+            name, std::function<void(const MyResultPtr&)>([](const MyResultPtr& result) {
+                EXPECT_EQ(result->description(), QStringLiteral("Failed to save file"));
+            }));
+    };
+    screen->doSaveLocalFile(QUrl::fromLocalFile(opml), refused(QStringLiteral("an OPML file")));
+    screen->doSaveLocalFile(QUrl(QStringLiteral("https://example.invalid/a.corvex")),
+                            refused(QStringLiteral("no file")));
+    ASSERT_TRUE(rig.settle([&] { return recorder.allCalled(); }));
+    EXPECT_TRUE(recorder.verify());
     EXPECT_EQ(readFile(opml), opmlBytes);
 
     // Closing an edited document of another format: "Save" asks for the Corvex file too.
@@ -220,10 +229,14 @@ TEST(MindMapScreenFiles, AnImportedFileWaitsInTheDockAndADamagedOneChangesNothin
     // A chunk claiming more bytes than the file holds.
     writeFile(damaged, ExportImport::Magic + QByteArray::fromHex("00001000") + QByteArray("not a payload"));
     const QString good = testDir() + QStringLiteral("/good.corvex");
-    bool written = false;
-    screen->doSaveLocalFile(QUrl::fromLocalFile(good),
-                            [&](const MyResultPtr& result) { written = result->isOK(); });
-    ASSERT_TRUE(rig.settle([&] { return written; }));
+    CompletionRecorder recorder;
+    screen->doSaveLocalFile(
+        QUrl::fromLocalFile(good),
+        recorder.expect<const MyResultPtr&>(
+            QStringLiteral("written"), std::function<void(const MyResultPtr&)>(
+                                           [](const MyResultPtr& result) { EXPECT_TRUE(result->isOK()); })));
+    ASSERT_TRUE(rig.settle([&] { return recorder.allCalled(); }));
+    EXPECT_TRUE(recorder.verify());
 
     const int alertsBefore = rig.alerts->presentedCount();
     rig.filePanels->answerOK({QUrl::fromLocalFile(damaged)});

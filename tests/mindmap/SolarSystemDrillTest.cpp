@@ -10,6 +10,7 @@
 #include "mindmap/SolarSystemLayer.h"
 #include "platform/gfx/Transform3D.h"
 #include "tests/mindmap/SolarSystemTestSupport.h"
+#include "tests/support/CompletionRecorder.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/VirtualScheduler.h"
@@ -203,6 +204,19 @@ TEST(SolarSystemDrill, WithoutACompletionBothViewsStillLeaveTheDrillState)
     time.advance(1.0);
     EXPECT_FALSE(w.solar->isAnimating());
     EXPECT_FALSE(next->isAnimating());
+}
+
+TEST(SolarSystemDrill, ADrillWithoutTheOtherSystemAnswersOnceOnALaterTurn)
+{
+    ScopedVirtualTime time;
+    DrillTree tree;
+    SolarWindow w(kDrillWindowSize);
+    showIdea(*w.solar, tree.root);
+    CompletionRecorder recorder;
+    w.solar->animateDrillDownInto(1, nullptr, recorder.expect<>(QStringLiteral("down")));
+    w.solar->animateDrillUpFrom(1, nullptr, recorder.expect<>(QStringLiteral("up")));
+    time.advance(0.01);
+    EXPECT_TRUE(recorder.verify());
 }
 
 TEST(SolarSystemDrill, ADrillForAMissingPlanetMovesNoPlanetAndCompletesOnce)

@@ -13,6 +13,7 @@
 #include "storage/IdeaDocument.h"
 #include "storage/StorageQueues.h"
 #include "storage/TemporaryLocation.h"
+#include "tests/support/CompletionRecorder.h"
 #include "tests/support/FaultShim.h"
 #include "tests/support/FreeplaneOutline.h"
 #include "tests/support/LogCapture.h"
@@ -338,13 +339,17 @@ TEST(ShellFiles, TheSameFileThroughALinkOpensNoSecondWindow)
     EXPECT_EQ(rig.windowCount(), 1u);
     EXPECT_TRUE(rig.app->isFileCurrentlyOpen(QUrl::fromLocalFile(link)));
 
-    int failures = 0;
-    rig.app->doOpenLocalFile(testDir() + QStringLiteral("/missing.opml"), [&](const MyResultPtr& result) {
-        failures +=
-            result->isError() &&
-            result->description() == QStringLiteral("Failed to open file\n\nThe file does not exist.");
-    });
-    EXPECT_TRUE(rig.settle([&] { return failures == 1; }));
+    CompletionRecorder recorder;
+    rig.app->doOpenLocalFile(
+        testDir() + QStringLiteral("/missing.opml"),
+        recorder.expect<const MyResultPtr&>(
+            QStringLiteral("missing"), std::function<void(const MyResultPtr&)>([](const MyResultPtr& result) {
+                EXPECT_TRUE(result->isError());
+                EXPECT_EQ(result->description(),
+                          QStringLiteral("Failed to open file\n\nThe file does not exist."));
+            })));
+    EXPECT_TRUE(rig.settle([&] { return recorder.allCalled(); }));
+    EXPECT_TRUE(recorder.verify());
     EXPECT_EQ(rig.windowCount(), 1u);
 }
 
@@ -375,9 +380,15 @@ TEST(ShellFiles, AnOpenedOutlineIsNeverWrittenOverItsEditsAreSavedIntoACorvexFil
     EXPECT_EQ(rig.app->windowControllers().front()->myWindow()->title(), QStringLiteral("Trip.opml"));
 
     // Opening it again brings its window forward: the outline's path still names the window.
-    bool again = false;
-    rig.app->doOpenLocalFile(opml, [&](const MyResultPtr& result) { again = result->isOK(); });
-    ASSERT_TRUE(rig.settle([&] { return again; }));
+    // The answer, known at once, still comes on a later turn.
+    CompletionRecorder recorder;
+    rig.app->doOpenLocalFile(opml, recorder.expect<const MyResultPtr&>(
+                                       QStringLiteral("open again"),
+                                       std::function<void(const MyResultPtr&)>(
+                                           [](const MyResultPtr& result) { EXPECT_TRUE(result->isOK()); })));
+    EXPECT_EQ(recorder.callCount(QStringLiteral("open again")), 0);
+    ASSERT_TRUE(rig.settle([&] { return recorder.allCalled(); }));
+    EXPECT_TRUE(recorder.verify());
     EXPECT_EQ(rig.windowCount(), 1u);
 
     screen->addNewIdeaAfterIndex(screen->ownIdea()->ideas().size() - 1,

@@ -109,6 +109,9 @@ TEST(DragSupportWindow, ADropInsideTheStartingWindowIsAcceptedThereAndEndsWithou
         window.draggingEnded(appDrag(Point(150, 130)));
         return true;
     });
+    // The docked idea reaches the screen on a later turn, as a stored one does.
+    EXPECT_EQ(screen.calls, (QStringList{"started 0", "update", "update", "update"}));
+    w.time.runDue();
     EXPECT_EQ(screen.calls, (QStringList{"started 0", "update", "update", "update", "accept idea 0"}));
     const DragSupportWindow& window = *w.windows[0];
     EXPECT_EQ(window.dragSourceSessionNumber(), DragSupportWindow::NoSession);
@@ -137,6 +140,7 @@ TEST(DragSupportWindow, ADropInAnotherWindowEndsTheStartingSideOnlyWithTheOtherS
         w.windows[1]->draggingEnded(appDrag(Point(150, 130)));
         return true;
     });
+    w.time.runDue(); // the docked idea reaches B's screen on a later turn
     EXPECT_EQ(a.calls, (QStringList{"started 0", "update", "exited"}))
         << "A hears that the drag left it and nothing more before B's screen answers";
     EXPECT_EQ(c.calls, (QStringList{"started 1", "update", "ended 0"}));
@@ -213,6 +217,8 @@ TEST(DragSupportWindow, TheShownScreenAppearsInTheWindowAndThePreviousOneDisappe
         completed = true;
         calls.append(QStringLiteral("completion"));
     });
+    EXPECT_FALSE(completed) << "answered before the fade";
+    w.time.advance(MyWindow::FadeDuration + 0.05);
     EXPECT_TRUE(completed);
     EXPECT_EQ(calls, (QStringList{"first will appear", "first did appear in the window",
                                   "first will disappear", "second will appear",

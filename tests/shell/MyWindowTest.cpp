@@ -10,6 +10,7 @@
 #include "shell/ContainerView.h"
 #include "shell/MainWindowController.h"
 #include "shell/MenuHelper.h"
+#include "tests/support/CompletionRecorder.h"
 #include "toolkit/ProgressHUD.h"
 
 #include <QAction>
@@ -118,17 +119,19 @@ TEST(MyWindowKeys, EveryListenerIsAskedAndOneYesConsumes)
     EXPECT_EQ(second->asked, 2);
 }
 
-TEST(MyWindowSwitch, AnimatedFirstSwitchFadesInAndCompletesAtOnce)
+TEST(MyWindowSwitch, AnimatedFirstSwitchFadesInAndCompletesWhenTheFadeEnds)
 {
     ShellRig rig;
     auto window = MyWindow::create(Size(600, 600));
     auto first = std::make_shared<UndoingScreenDouble>();
-    bool completed = false;
-    window->switchToViewController(first, true, [&] { completed = true; });
-    EXPECT_TRUE(completed);
+    CompletionRecorder recorder;
+    window->switchToViewController(first, true, recorder.expect<>(QStringLiteral("faded in")));
     EXPECT_EQ(first->view()->layer()->opacity(), 0.0f);
-    rig.time.advance(0.3);
+    rig.time.advance(0.1);
+    EXPECT_EQ(recorder.callCount(QStringLiteral("faded in")), 0) << "answered before the fade ended";
+    rig.time.advance(0.2);
     EXPECT_EQ(first->view()->layer()->opacity(), 1.0f);
+    EXPECT_TRUE(recorder.verify());
 
     auto second = std::make_shared<UndoingScreenDouble>();
     window->switchToViewController(second, true, {});
@@ -137,6 +140,19 @@ TEST(MyWindowSwitch, AnimatedFirstSwitchFadesInAndCompletesAtOnce)
     EXPECT_EQ(first->view()->superview(), nullptr);
     EXPECT_EQ(window->controllerClassName(), QStringLiteral("UndoingScreenDouble"));
     EXPECT_TRUE(rig.app->stateIsDirty());
+}
+
+TEST(MyWindowSwitch, ASwitchWithoutFadeOrWithoutAScreenAnswersOnTheNextTurn)
+{
+    ShellRig rig;
+    auto window = MyWindow::create(Size(600, 600));
+    CompletionRecorder recorder;
+    window->switchToViewController(std::make_shared<UndoingScreenDouble>(), false,
+                                   recorder.expect<>(QStringLiteral("shown")));
+    window->switchToViewController(nullptr, true, recorder.expect<>(QStringLiteral("no screen")));
+    rig.time.advance(0.01);
+    EXPECT_TRUE(recorder.verify());
+    EXPECT_EQ(window->controllerClassName(), QStringLiteral("UndoingScreenDouble"));
 }
 
 TEST(MyWindowSwitch, TheBecameMainHandlerRunsOnTheNextTurnOnlyWhileTheWindowLives)
