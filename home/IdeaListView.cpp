@@ -716,6 +716,8 @@ float IdeaListView::updateFocusAt(Point p)
             consider(item, 0.3 * w, NotFound, mIdeaProxies.size());
         }
     }
+    if (best <= 0 && bounds().contains(p))
+        focusNearestMarker(p, distance, best);
     if (best <= 0) {
         // With no target in reach the answer is the distance to the delete area.
         distance = distanceBetween(p, convertPointFromView(ViewExtensions::center(*mDeleteAreaView), this));
@@ -726,6 +728,38 @@ float IdeaListView::updateFocusAt(Point p)
     }
     updateView();
     return distance;
+}
+
+void IdeaListView::focusNearestMarker(Point p, float& distance, float& best)
+{
+    // On the grid's empty space a drop still lands where the user aims: at the nearest place
+    // between documents, rather than going back.
+    mViewAtFocus.reset();
+    for (const auto& [key, item] : mVisibleItemsByKey) {
+        std::shared_ptr<View> marker;
+        std::uint64_t adder = mIdeaProxies.size();
+        if (auto* document = dynamic_cast<NormalIdeaListItemForIPad*>(item.get())) {
+            marker = document->smallDock();
+            const auto found =
+                std::find_if(mIdeaProxies.begin(), mIdeaProxies.end(),
+                             [&](const IdeaProxyPtr& proxy) { return proxy->docIdentifier() == key; });
+            adder = std::uint64_t(found - mIdeaProxies.begin());
+        } else if (key == EndMarkerKey) {
+            marker = item;
+        }
+        if (!marker || marker->isHiddenOrHasHiddenAncestor() || !marker->superview())
+            continue;
+        const float away =
+            distanceBetween(p, convertPointFromView(ViewExtensions::center(*marker), marker->superview()));
+        if (mViewAtFocus && away >= distance)
+            continue;
+        distance = away;
+        best = std::numeric_limits<float>::min();
+        mViewAtFocus = marker;
+        mIdeaViewAtFocus = NotFound;
+        mIdeaAdderAtFocus = adder;
+        mFocusStrength = 0;
+    }
 }
 
 void IdeaListView::trackMouseAt(Point point, const View* view)

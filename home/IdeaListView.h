@@ -138,6 +138,7 @@ private:
     void returnItem(const QString& key);
     void setDockingMode(bool on);
     float updateFocusAt(Point point);
+    void focusNearestMarker(Point point, float& distance, float& best);
     void autoScrollTick();
     IdeaView* tappedIdeaView(Point windowPoint) const;
     void tapOnView(const std::shared_ptr<IdeaView>& view);

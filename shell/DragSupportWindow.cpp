@@ -145,10 +145,12 @@ void DragSupportWindow::startDragForEvent(const Event& event, View& /*the host's
     DragSessionRunner::Request request;
     request.source = hasHostWidget() ? hostWidget() : nullptr;
     request.data = std::make_unique<PromisedFileMimeData>(filePromise, PromiseWaitSeconds);
-    // The windows draw the planet themselves; Qt cannot change a running drag's image.
-    request.image =
-        PlatformImage::imageNamed(QStringLiteral("transparent_planet")).bestRepresentation(Rect());
-    request.hotSpot = QPoint(request.image.width() / 2, request.image.height() / 2);
+    // The windows draw the planet themselves, as the idea looks, shrinking near a target; Qt
+    // cannot change a running drag's image, and any picture it shows lies over the window's
+    // own planet: the drag's picture is a clear one.
+    request.image = QImage(1, 1, QImage::Format_ARGB32_Premultiplied);
+    request.image.fill(Qt::transparent);
+    request.hotSpot = QPoint(0, 0);
     request.copyCursor =
         PlatformImage::imageNamed(QStringLiteral("accept_active")).bestRepresentation(Rect());
 

@@ -305,12 +305,15 @@ TEST(HomeGrid, DragsFocusPlanetsAndMarkersNeverHiddenAreasAndScrollNearTheEdges)
         }
     }
 
-    // The hidden delete area takes no focus; shown, it does.
+    // The hidden delete area takes no focus (the nearest marker takes it, as anywhere on the
+    // grid's empty space); shown, it does.
     const auto& area = grid.deleteAreaView();
     const Point onArea = grid.convertPointFromView(ViewExtensions::center(*area), area->superview());
     area->setHidden(true);
     grid.trackFocusAt(onArea, &grid);
-    EXPECT_EQ(grid.viewAtFocus(), nullptr);
+    EXPECT_NE(grid.viewAtFocus(), static_cast<View*>(area.get()));
+    EXPECT_NE(grid.indexOfIdeaAdderAtFocus(), IdeaListView::NotFound);
+    EXPECT_EQ(grid.indexOfIdeaAtFocus(), IdeaListView::NotFound);
     area->setHidden(false);
     grid.trackFocusAt(onArea, &grid);
     EXPECT_EQ(grid.viewAtFocus(), static_cast<View*>(area.get()));

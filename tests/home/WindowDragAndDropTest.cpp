@@ -217,16 +217,17 @@ TEST(WindowDragAndDrop, AnIdeaFromTheDockDroppedOnEmptySpaceElsewhereStaysDocked
     Logger::addTraceableObject(s.map);
     Logger::addTraceableObject(s.home);
 
-    // Far from the one planet, the adders and the dock.
-    const Point empty(700, 420);
+    // On the top bar, above the grid (whose empty space leads to its nearest marker): no
+    // place takes it.
+    const Point empty(700, s.grid().convertRectToView(s.grid().bounds(), nullptr).maxY() + 20);
     bool taken = true;
     s.drags.runner->script = [&](QMimeData&) {
         EXPECT_FALSE(dock->ideaView()) << "the dock gave its planet to the drag";
         s.map->draggingEntered(appDrag(dockPoint));
         s.map->draggingExited(appDrag(Point(-5, dockPoint.y)));
         s.home->draggingEntered(appDrag(Point(5, 5)));
-        EXPECT_EQ(s.homeScreen->dragOperationUpdate(*s.home->dragTargetInfo()).object, 0u);
         s.home->draggingUpdated(appDrag(empty));
+        EXPECT_EQ(s.homeScreen->dragOperationUpdate(*s.home->dragTargetInfo()).object, 0u);
         taken = s.home->performDragOperation(appDrag(empty));
         s.home->draggingEnded(appDrag(empty));
         return taken;
@@ -242,6 +243,85 @@ TEST(WindowDragAndDrop, AnIdeaFromTheDockDroppedOnEmptySpaceElsewhereStaysDocked
     ASSERT_TRUE(dock->ideaView()) << "the dock shows its idea again";
     EXPECT_EQ(dock->ideaView()->ideaIdentifier(), docked->identifier());
     EXPECT_FALSE(dock->isHidden());
+}
+
+// A document the home screen's dock holds, dragged over the grid's empty space: the dragged
+// planet shows its title and colour, and the drop lands at the nearest place between documents.
+TEST(WindowDragAndDrop, TheHomeDocksDocumentDroppedOnEmptyGridSpaceLandsInTheGridShownAsItLooks)
+{
+    DragScene s(2);
+    const IdeaPtr imported = treeFromOutline(QStringLiteral("Imported(x y)"));
+    imported->setColor(homeColor(5));
+    s.home->setDockedIdea(imported, QString());
+    s.homeScreen->updateStatusDueToPossibleDockingUpdate();
+    View::runUpdateCycle();
+    const std::shared_ptr<DockAreaView> dock = s.grid().dockAreaView();
+    ASSERT_TRUE(dock && dock->ideaView());
+    const Point dockPoint = viewCentreInWindow(*dock);
+    s.rig.base.menus->chooseTitle(
+        HomeViewController::dropChoiceTitle(HomeViewController::DropChoice::CopyHere));
+    const Point empty(560, 100);
+    QImage shot;
+    Rect planet;
+    std::uint64_t marker = IdeaListView::NotFound;
+    bool taken = false;
+    s.drags.runner->script = [&](QMimeData&) {
+        s.home->draggingEntered(appDrag(dockPoint));
+        s.home->draggingUpdated(appDrag(empty));
+        EXPECT_EQ(s.homeScreen->dragOperationUpdate(*s.home->dragTargetInfo()).object,
+                  std::uint64_t(HomeViewController::GridTarget));
+        marker = s.grid().indexOfIdeaAdderAtFocus();
+        if (const auto& copy = s.home->dragTargetIdeaView())
+            planet = copy->convertRectToView(copy->bounds(), nullptr);
+        View::runUpdateCycle();
+        shot = s.home->renderToImage(1.0);
+        taken = s.home->performDragOperation(appDrag(empty));
+        s.home->draggingEnded(appDrag(empty));
+        return taken;
+    };
+    LogCapture log;
+    Logger::addTraceableObject(s.home);
+    dock->mouseDown(Event::mouseDown(dockPoint));
+    ASSERT_TRUE(s.rig.settle([&] { return s.grid().proxies().size() == 3; }))
+        << log.lines().join(QLatin1Char('\n')).toStdString();
+    s.rig.drain();
+    EXPECT_TRUE(taken);
+    QStringList titles;
+    for (const auto& proxy : s.grid().proxies())
+        titles.append(proxy->text());
+    ASSERT_NE(marker, IdeaListView::NotFound);
+    QStringList order{"doc 0", "doc 1"};
+    order.insert(qsizetype(marker), QStringLiteral("Imported"));
+    EXPECT_EQ(titles, order) << "placed at the marker nearest the drop";
+
+    // Drawn as the idea looks: its colour over most of the disc, and its title across it.
+    ASSERT_FALSE(shot.isNull());
+    ASSERT_GT(planet.width(), 0.0);
+    shot.save(testOutputDir() + QStringLiteral("/dragged-docked-planet.png"));
+    const QColor wanted = homeColor(5)->uiColor().toQColor();
+    int coloured = 0;
+    int title = 0;
+    // Window points count up from the bottom, the picture's rows down from the top.
+    const QRect disc =
+        QRect(int(planet.midX()) - 20, shot.height() - int(planet.midY()) - 20, 40, 40) & shot.rect();
+    for (int y = disc.top(); y <= disc.bottom(); ++y)
+        for (int x = disc.left(); x <= disc.right(); ++x) {
+            const QColor seen = shot.pixelColor(x, y);
+            const int apart =
+                std::max({std::abs(seen.red() - wanted.red()), std::abs(seen.green() - wanted.green()),
+                          std::abs(seen.blue() - wanted.blue())});
+            coloured += apart <= 12 ? 1 : 0;
+            title += std::abs(seen.lightness() - wanted.lightness()) > 80 ? 1 : 0;
+        }
+    EXPECT_GT(coloured, disc.width() * disc.height() / 3) << "the idea's colour";
+    EXPECT_GT(title, 20) << "letters of its title";
+    // Nothing of the drag's own picture lies over the window's planet.
+    const QImage& cover = s.drags.runner->lastImage;
+    int visible = 0;
+    for (int y = 0; y < cover.height(); ++y)
+        for (int x = 0; x < cover.width(); ++x)
+            visible += qAlpha(cover.pixel(x, y)) > 0 ? 1 : 0;
+    EXPECT_EQ(visible, 0);
 }
 
 TEST(WindowDragAndDrop, PressingTheDockWhileADropIsDecidedStartsNothingAndTheDropStillEnds)
