@@ -102,8 +102,48 @@ QString HomePlanetLayer::formatDateTime(const QDateTime& date)
     return CompactDateTimeFormatter::singleton().formatDateTime(date, false);
 }
 
+HomePlanetLayer::Drawn HomePlanetLayer::drawn() const
+{
+    return Drawn{planetColor(),
+                 mUserImage,
+                 mText,
+                 mIconImage,
+                 mFontSize,
+                 mTextColor,
+                 mLabelTextColor,
+                 !mWebLinkIndicatorImage.isNull(),
+                 mElements,
+                 mDateCreatedText,
+                 mDateModifiedText,
+                 mSliderPercentage};
+}
+
+bool HomePlanetLayer::Drawn::operator==(const Drawn& other) const
+{
+    const auto sameColor = [](const ColorPtr& a, const ColorPtr& b) {
+        if (!a || !b)
+            return a == b;
+        const RGBA& x = a->rgba();
+        const RGBA& y = b->rgba();
+        return x.red == y.red && x.green == y.green && x.blue == y.blue && x.alpha == y.alpha;
+    };
+    // Pictures are told apart by their stored bytes; one without any is taken as new.
+    const bool samePicture = picture.hasImage() == other.picture.hasImage() &&
+                             (!picture.hasImage() ||
+                              (!picture.pngData().isEmpty() && picture.pngData() == other.picture.pngData()));
+    return sameColor(color, other.color) && samePicture && text == other.text && icon == other.icon &&
+           fontSize == other.fontSize && textColor == other.textColor &&
+           labelTextColor == other.labelTextColor && webLink == other.webLink && elements == other.elements &&
+           dateCreated == other.dateCreated && dateModified == other.dateModified &&
+           sliderPercentage == other.sliderPercentage;
+}
+
 void HomePlanetLayer::updateWithProxy(const IdeaProxyPtr& proxy)
 {
+    // A search's results come as other summaries of the same documents: a planet that would
+    // look the same keeps its picture.
+    const Drawn before = drawn();
+    const bool hadProxy = mProxy != nullptr;
     mProxy = proxy;
     mLabelTextColor = PlatformColor::deviceWhite(0.1);
     if (proxy && proxy->image().hasImage()) {
@@ -126,16 +166,22 @@ void HomePlanetLayer::updateWithProxy(const IdeaProxyPtr& proxy)
     mDateCreatedText = proxy ? formatDateOnly(proxy->dateCreated()) : QString();
     mDateModifiedText = proxy ? formatDateTime(proxy->dateModified()) : QString();
     mSliderPercentage = fullnessForItemCount(mElements);
-    updateAppearance();
-    setNeedsDisplay();
+    takeAppearance();
+    if (!hadProxy || !proxy || !(drawn() == before))
+        setNeedsDisplay();
 }
 
-void HomePlanetLayer::updateAppearance()
+void HomePlanetLayer::takeAppearance()
 {
     mFontSize = fetchNewFontSize();
     const ColorPtr color = planetColor();
     mTextColor = Globals::highContrastText() && color && color->isBright() ? PlatformColor::deviceWhite(0.33)
                                                                            : PlatformColor::white();
+}
+
+void HomePlanetLayer::updateAppearance()
+{
+    takeAppearance();
     if (!hasUserImage())
         setNeedsDisplay();
 }

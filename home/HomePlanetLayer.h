@@ -65,6 +65,26 @@ public:
     QString className() const override;
 
 private:
+    // The font size and text colour of the current appearance settings.
+    void takeAppearance();
+    // What the drawing depends on, to tell whether a new summary changes the picture.
+    struct Drawn
+    {
+        ColorPtr color;
+        QVImage picture;
+        QString text;
+        std::shared_ptr<IconImage> icon;
+        double fontSize = 0;
+        PlatformColor textColor;
+        PlatformColor labelTextColor;
+        bool webLink = false;
+        qint64 elements = 0;
+        QString dateCreated;
+        QString dateModified;
+        double sliderPercentage = 0;
+        bool operator==(const Drawn& other) const;
+    };
+    Drawn drawn() const;
     Point scaledCenter() const;
     void drawDisc(GraphicsContext& context, Point c, double r);
     void drawArc(GraphicsContext& context, Point c, double r);

@@ -296,11 +296,8 @@ void HomeViewController::searchIsReady(const std::vector<IdeaProxyPtr>& proxies,
         return;
     if (mCurrentSearchRequestID == requestIdentifier) {
         mCurrentSearchRequestID = 0;
-        if (mIdeaListView) {
-            mIdeaListView->removeAllContent();
-            for (const IdeaProxyPtr& proxy : proxies)
-                mIdeaListView->appendProxy(proxy, false);
-        }
+        if (mIdeaListView)
+            mIdeaListView->replaceProxies(proxies);
         updateState(StateResults);
         return;
     }

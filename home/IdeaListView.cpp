@@ -104,6 +104,10 @@ void IdeaListView::prepareIdeaListView()
                 if (auto* document = dynamic_cast<NormalIdeaListItemForIPad*>(item.get()))
                     document->ideaView()->updateAppearance();
             }
+            // Pooled items come back without a new picture when their documents do.
+            for (const auto& item :
+                 self->mReusableItemViewsByType[QStringLiteral("NormalIdeaListItemForIPad")])
+                static_cast<NormalIdeaListItemForIPad&>(*item).ideaView()->updateAppearance();
         });
 }
 
@@ -151,6 +155,11 @@ void IdeaListView::updateProxy(const IdeaProxyPtr& proxy)
     if (found == mIdeaProxies.end())
         return;
     *found = proxy;
+    for (const auto& pooled : mReusableItemViewsByType[QStringLiteral("NormalIdeaListItemForIPad")]) {
+        auto& item = static_cast<NormalIdeaListItemForIPad&>(*pooled);
+        if (item.key() == proxy->docIdentifier())
+            item.setIdeaProxy(proxy);
+    }
     const auto visible = mVisibleItemsByKey.find(proxy->docIdentifier());
     if (visible != mVisibleItemsByKey.end()) {
         if (auto* item = dynamic_cast<NormalIdeaListItemForIPad*>(visible->second.get()))
@@ -193,6 +202,17 @@ void IdeaListView::moveProxyAtIndex(std::uint64_t from, std::uint64_t to)
         setDockingMode(false);
     addMissingItems();
     repositionItems();
+}
+
+void IdeaListView::replaceProxies(std::vector<IdeaProxyPtr> proxies)
+{
+    // Items of documents still in view stay as drawn (only moved); those that left go back
+    // to the pool, keeping their pictures for when their documents come back.
+    std::erase(proxies, nullptr);
+    mIdeaProxies = std::move(proxies);
+    if (mDockingMode)
+        setDockingMode(false);
+    updateView();
 }
 
 void IdeaListView::removeAllContent()
@@ -331,13 +351,42 @@ void IdeaListView::reflectScrolledClipView()
     updateView();
 }
 
-std::shared_ptr<View> IdeaListView::takeItem(const QString& className)
+bool IdeaListView::keepsPictureOf(const std::vector<std::shared_ptr<View>>& pool, const QString& key) const
+{
+    // While searching, results come and go as the text changes: a spare item is made rather
+    // than a kept picture drawn over, up to as many items again as there are slots in view.
+    if (!mReadOnly || key.isEmpty())
+        return false;
+    const bool pooled = std::any_of(pool.begin(), pool.end(), [&](const std::shared_ptr<View>& item) {
+        const auto* document = dynamic_cast<const NormalIdeaListItemForIPad*>(item.get());
+        return document && document->key() == key;
+    });
+    if (pooled)
+        return false;
+    std::int64_t first = 0;
+    std::int64_t last = -1;
+    neededSlots(first, last);
+    const auto slots = std::size_t(std::max<std::int64_t>(0, last - first + 1));
+    return mVisibleItemsByKey.size() + pool.size() < 2 * slots;
+}
+
+std::shared_ptr<View> IdeaListView::takeItem(const QString& className, const QString& key)
 {
     std::shared_ptr<View> view;
     auto& pool = mReusableItemViewsByType[className];
-    if (!pool.empty()) {
-        view = pool.front();
-        pool.erase(pool.begin());
+    if (!pool.empty() && !keepsPictureOf(pool, key)) {
+        // An item that last showed the same document needs no new picture.
+        auto found = pool.begin();
+        if (!key.isEmpty()) {
+            const auto same = std::find_if(pool.begin(), pool.end(), [&](const std::shared_ptr<View>& item) {
+                const auto* document = dynamic_cast<const NormalIdeaListItemForIPad*>(item.get());
+                return document && document->key() == key;
+            });
+            if (same != pool.end())
+                found = same;
+        }
+        view = *found;
+        pool.erase(found);
     } else {
         if (className == QLatin1String("NormalIdeaListItemForIPad"))
             view = NormalIdeaListItemForIPad::create();
@@ -389,8 +438,10 @@ bool IdeaListView::addMissingSlot(std::int64_t slot)
     if (mVisibleItemsByKey.count(proxy->docIdentifier()) != 0)
         return false;
     auto item = std::static_pointer_cast<NormalIdeaListItemForIPad>(
-        takeItem(QStringLiteral("NormalIdeaListItemForIPad")));
-    item->setIdeaProxy(proxy);
+        takeItem(QStringLiteral("NormalIdeaListItemForIPad"), proxy->docIdentifier()));
+    // The same summary as last shown: the item's picture stands.
+    if (item->ideaProxy() != proxy)
+        item->setIdeaProxy(proxy);
     item->ideaView()->setShadowMode(owner && owner->hasShadowModeForDocument(proxy->docIdentifier()));
     item->setDockingMode(mDockingMode);
     ViewExtensions::setCenter(*item, centerOfSlot(slot));

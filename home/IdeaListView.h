@@ -59,6 +59,9 @@ public:
     void removeProxyAtIndex(std::uint64_t index);
     void moveProxyAtIndex(std::uint64_t from, std::uint64_t to);
     void removeAllContent();
+    // The whole list at once (a search's results): visible items whose documents stay are
+    // kept as they are drawn.
+    void replaceProxies(std::vector<IdeaProxyPtr> proxies);
     IdeaProxyPtr findProxy(const QString& docIdentifier) const;
     const std::vector<IdeaProxyPtr>& proxies() const { return mIdeaProxies; }
     IdeaView* visibleIdeaViewForDocument(const QString& docIdentifier) const;
@@ -134,7 +137,10 @@ private:
     void addMissingItems();
     void repositionItems();
     void updatePlaceHolder();
-    std::shared_ptr<View> takeItem(const QString& className);
+    // From the pool when it holds one, preferring an item that last showed `key`'s document.
+    std::shared_ptr<View> takeItem(const QString& className, const QString& key = QString());
+    // Whether a new item is made for `key`'s document, keeping the pictures in `pool`.
+    bool keepsPictureOf(const std::vector<std::shared_ptr<View>>& pool, const QString& key) const;
     void returnItem(const QString& key);
     void setDockingMode(bool on);
     float updateFocusAt(Point point);

@@ -33,8 +33,8 @@ void IdeaViewForIPadListItem::updateWithProxy(const IdeaProxyPtr& proxy)
 {
     setDocIdentifier(proxy ? proxy->docIdentifier() : QString());
     mProxy = proxy;
+    // The planet layer backs this view: it asks for a redraw only when its picture changes.
     mHomePlanetLayer->updateWithProxy(proxy);
-    setNeedsDisplay();
 }
 
 void IdeaViewForIPadListItem::updateAppearance()

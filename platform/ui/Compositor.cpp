@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -302,6 +303,8 @@ public:
         if (!kept) {
             const bool steady = r.seenKey == key && r.seenTransform == toDevice;
             const bool opacitySteady = r.seenOpacity == alpha;
+            if (!steady || !opacitySteady)
+                r.scaler.reset();
             r.seenKey = key;
             r.seenTransform = toDevice;
             r.seenOpacity = alpha;
@@ -312,12 +315,17 @@ public:
                 // Over the frame's allowance the contents are drawn in bands and still count as
                 // steady, so that a later frame makes their copy.
                 if (!steady || *mRenditionsLeft <= 0) {
-                    const CompositorScaler scaling(contents, toDevice, alpha, kMaxRenditionSide);
-                    if (!scaling.isValid())
+                    if (!r.scaler)
+                        r.scaler = std::make_shared<const CompositorScaler>(contents, toDevice, alpha,
+                                                                            kMaxRenditionSide);
+                    if (!r.scaler->isValid()) {
+                        r.scaler.reset();
                         return false;
-                    drawInBands(scaling);
+                    }
+                    drawInBands(*r.scaler);
                     return true;
                 }
+                r.scaler.reset();
                 made = CompositorScaler::scale(contents, toDevice, baked, kMaxRenditionSide);
                 --*mRenditionsLeft;
             } else {

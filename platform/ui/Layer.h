@@ -24,6 +24,7 @@
 namespace corvex {
 
 class Animation;
+class CompositorScaler;
 class GraphicsContext;
 class LayerAnimator;
 class LayerDelegate;
@@ -334,6 +335,9 @@ private:
         QTransform seenTransform;
         qint64 seenKey = 0;
         double seenOpacity = 1;
+        // The scaler last drawn through while no copy was made (seenKey, seenTransform and
+        // seenOpacity): its sampling is worked out once, not every frame.
+        std::shared_ptr<const CompositorScaler> scaler;
     };
 
     // Values few layers use, allocated on first use.

@@ -10,18 +10,22 @@
 #include "mindmap/SimpleIdeaView.h"
 #include "platform/ui/Cursor.h"
 #include "platform/ui/Event.h"
+#include "platform/ui/Layer.h"
 #include "platform/ui/Menu.h"
 #include "platform/ui/MenuItem.h"
 #include "shell/ContainerView.h"
+#include "shell/TopBarView.h"
 #include "tests/home/HomeScreenRig.h"
 #include "tests/support/TestEnvironment.h"
 #include "toolkit/ClipView.h"
+#include "toolkit/SearchTextField.h"
 #include "toolkit/TextLabel.h"
 #include "toolkit/ViewExtensions.h"
 
 #include <QDir>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <map>
 
 namespace corvex::test {
 namespace {
@@ -394,6 +398,49 @@ TEST(HomeGrid, ThePointerIsAHandOverItemsAndADraggedDocumentShowsOrbitDotsFromTw
     EXPECT_TRUE(copyOf(1)->showOrbit());
     EXPECT_EQ(copyOf(1)->docIdentifier(), rig.identifiers()[1]);
     EXPECT_TRUE(copyOf(1)->ideaIdentifier().isEmpty());
+}
+
+// A word typed into the search field and corrected: planets that stay in view keep their
+// pictures (only moved, with the compositor's copies of them), and every keystroke's frame,
+// drawn at scale 2 from what was kept, is the picture of the same grid drawn afresh.
+TEST(HomeGrid, SearchKeystrokesKeepThePicturesOfPlanetsThatStayAndMatchAFreshDrawing)
+{
+    HomeScreenRig rig(30, {}, true);
+    rig.show();
+    const auto pictureOf = [&](const QString& key) {
+        IdeaView* planet = rig.grid().visibleIdeaViewForDocument(key);
+        return planet ? planet->layer()->contents().cacheKey() : qint64(0);
+    };
+    std::map<QString, qint64> before;
+    int kept = 0;
+    for (const QString& text : {QStringLiteral("doc"), QStringLiteral("doc 1"), QStringLiteral("doc 12"),
+                                QStringLiteral("doc 1"), QStringLiteral("doc 1x"), QStringLiteral("doc 1"),
+                                QStringLiteral("doc 2"), QStringLiteral("doc")}) {
+        rig.screen->topBar()->searchField()->setText(text);
+        rig.screen->topBar()->searchTextDidChange();
+        rig.base.time.runDue();
+        ASSERT_TRUE(rig.settle([&] { return rig.screen->state() == HomeViewController::StateResults; }));
+        const QImage shown = rig.window->renderToImage(2.0);
+        for (const auto& [key, picture] : before) {
+            if (rig.grid().visibleIdeaViewForDocument(key)) {
+                EXPECT_EQ(pictureOf(key), picture) << "redrawn after \"" << text.toStdString() << "\"";
+                ++kept;
+            }
+        }
+        before.clear();
+        for (const auto& [key, item] : rig.grid().visibleItems()) {
+            if (IdeaView* planet = rig.grid().visibleIdeaViewForDocument(key))
+                planet->setNeedsDisplay();
+        }
+        const QImage fresh = rig.window->renderToImage(2.0);
+        EXPECT_TRUE(shown == fresh) << "after \"" << text.toStdString() << "\"";
+        // Frames that follow make the compositor's copies, which the next keystroke moves.
+        for (int frame = 0; frame < 4; ++frame)
+            (void)rig.window->renderToImage(2.0);
+        for (const auto& [key, item] : rig.grid().visibleItems())
+            before[key] = pictureOf(key);
+    }
+    EXPECT_GT(kept, 10);
 }
 
 } // namespace corvex::test

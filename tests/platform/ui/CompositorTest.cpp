@@ -515,6 +515,26 @@ TEST(Compositor, RepeatedFramesOfScaledContentsLookLikeTheFirst)
     EXPECT_TRUE(near(centre, Rgba{51, 255, 51, 255}, 1)) << centre;
 }
 
+// More scaled layers than a frame makes copies of: those left over are drawn through the
+// scaler worked out in an earlier frame, and every frame is the first one's pixels.
+TEST(Compositor, ScaledLayersOverAFramesCopiesDrawTheSameFrameAfterFrame)
+{
+    auto root = layerWithFrame(Rect(0, 0, 200, 40));
+    for (int i = 0; i < 12; ++i) {
+        auto layer = Layer::create();
+        layer->setBounds(Rect(0, 0, 16, 16));
+        layer->setPosition(Point(8.3 + 16 * i, 19.6));
+        layer->setTransform(Transform3D::makeScale(0.9, 1.3, 1));
+        layer->setContents(quadrantImage());
+        root->addSublayer(layer);
+    }
+    WindowCompositor window;
+    window.setRootLayer(root);
+    const QImage first = window.renderFrame(Size(200, 40), 2);
+    for (int frame = 2; frame <= 4; ++frame)
+        EXPECT_TRUE(window.renderFrame(Size(200, 40), 2) == first) << "frame " << frame;
+}
+
 // A frame over an opaque background is not cleared first: the background must reach every
 // pixel, at fractional scales too. The image freed just before (all red) is the one the
 // allocator hands out again, so a pixel left out would show red.
