@@ -30,6 +30,21 @@ EditCompletion expectOutcome(CompletionRecorder& recorder, const QString& name, 
         }));
 }
 
+// The user chooses Delete in the idea's context menu; false when the menu has none.
+bool chooseDelete(SolarSystemViewController& screen, const IdeaPtr& idea)
+{
+    const auto menu = screen.onRightClickAtIdea(idea->identifier());
+    if (!menu)
+        return false;
+    for (const auto& item : menu->items()) {
+        if (item->title() == QStringLiteral("Delete")) {
+            item->performAction();
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 TEST(MindMapScreenEdits, EachOperationAnswersOnceOnALaterTurnWithItsOutcome)
@@ -131,9 +146,7 @@ TEST(MindMapScreenEdits, WhileADropsMoveIsUnansweredASecondDropADeleteAndACloseW
     screen->dragOperationUpdate(drag);
     screen->dragOperationEndedAcceptingIdea(
         drag, c, document->docIdentifier(),
-        recorder.expect<DragResult>(QStringLiteral("first drop"),
-                                    std::function<void(DragResult)>(
-                                        [](DragResult result) { EXPECT_EQ(result, DragResult::Moved); })));
+        expectDrop(recorder, QStringLiteral("first drop"), DragResult::Moved));
     // The menu answered at once; the move's answer is still to come.
     ASSERT_EQ(recorder.callCount(QStringLiteral("first drop")), 0);
     EXPECT_EQ(screen->currentOccupyingOperation(), SolarSystemViewController::EditUnderWayOperation);
@@ -142,12 +155,7 @@ TEST(MindMapScreenEdits, WhileADropsMoveIsUnansweredASecondDropADeleteAndACloseW
     screen->dragOperationEndedAcceptingIdea(
         drag, findByText(document->idea(), QStringLiteral("a")), document->docIdentifier(),
         expectDrop(recorder, QStringLiteral("second drop"), DragResult::NotAccepted));
-    const auto menu =
-        screen->onRightClickAtIdea(findByText(document->idea(), QStringLiteral("b"))->identifier());
-    ASSERT_TRUE(menu);
-    for (const auto& item : menu->items())
-        if (item->title() == QStringLiteral("Delete"))
-            item->performAction();
+    ASSERT_TRUE(chooseDelete(*screen, findByText(document->idea(), QStringLiteral("b"))));
     EXPECT_FALSE(screen->startClosingCanCloseNow());
 
     ASSERT_TRUE(rig.settle([&] { return recorder.allCalled() && screen->savesInFlight() == 0; }));
@@ -157,10 +165,6 @@ TEST(MindMapScreenEdits, WhileADropsMoveIsUnansweredASecondDropADeleteAndACloseW
     ASSERT_TRUE(rig.settle([&] { return rig.window->closes > 0; })) << "the close waited for the answer";
 }
 
-} // namespace corvex::test
-
-namespace corvex::test {
-
 TEST(MindMapScreenEdits, ADropRefusedWhileAMenusDeleteIsUnansweredLeavesTheScreenHeld)
 {
     MindMapScreenRig rig;
@@ -168,11 +172,7 @@ TEST(MindMapScreenEdits, ADropRefusedWhileAMenusDeleteIsUnansweredLeavesTheScree
     const auto document = rig.createDocument(treeFromOutline(QStringLiteral("R(a b)")), token);
     const auto screen = rig.showDocument(document, token);
     const IdeaPtr a = findByText(document->idea(), QStringLiteral("a"));
-    const auto menu = screen->onRightClickAtIdea(a->identifier());
-    ASSERT_TRUE(menu);
-    for (const auto& item : menu->items())
-        if (item->title() == QStringLiteral("Delete"))
-            item->performAction();
+    ASSERT_TRUE(chooseDelete(*screen, a));
     ASSERT_EQ(screen->currentOccupyingOperation(), SolarSystemViewController::EditUnderWayOperation);
 
     CompletionRecorder recorder;
