@@ -40,6 +40,9 @@ public:
     void setMindmapToggleAction(bool shown, bool toggled);
 
     QString currentSearchText() const;
+
+    // The text the screen was last told of (it is told on the turn after a change).
+    const QString& communicatedSearchText() const { return mPrevCommunicatedSearchText; }
     bool hasSearchContent() const { return !currentSearchText().isEmpty(); }
     // Puts the text into the field and takes it as reported; the delegate is not told.
     void setCurrentSearchText(const QString& text);
