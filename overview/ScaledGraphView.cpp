@@ -58,12 +58,15 @@ struct ScaledGraphView::Shared
     // Whole points, nearest to where the tile shows the data centre on the middle of the
     // 2 x 2 view, which is where the owner maps it (and where a zoom transform, turning about
     // the middle, keeps it): at the fitting zoom of a large map a point spans thousands of
-    // content units.
+    // content units. The scaled centre is rounded once for every tile, so that neighbours are
+    // exactly a tile apart: rounded tile by tile, a centre halfway between two points rounds
+    // tiles left of it and right of it apart (halves round away from zero), a seam between.
     Point positionAt(const GridCoordinate& coord, Point center) const
     {
         const double t = tileSize();
-        return Point(std::round(coord.col * t + t / 2 - center.x * scale) + kViewSide / 2,
-                     std::round(coord.row * t + t / 2 - center.y * scale) + kViewSide / 2);
+        const double x = std::round(center.x * scale);
+        const double y = std::round(center.y * scale);
+        return Point(coord.col * t + t / 2 - x + kViewSide / 2, coord.row * t + t / 2 - y + kViewSide / 2);
     }
 
     // One tile job, on the queue.

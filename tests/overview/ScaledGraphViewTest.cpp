@@ -1,8 +1,15 @@
 #include "overview/ScaledGraphView.h"
+#include "model/Globals.h"
 #include "overview/GraphTileLayer.h"
 #include "overview/ScaledGraphViewDelegate.h"
+#include "platform/gfx/Transform3D.h"
+#include "platform/ui/Window.h"
 #include "tests/overview/TiledViewTestSupport.h"
+#include "tests/support/TestEnvironment.h"
+#include "toolkit/BaseView.h"
+#include "toolkit/ViewExtensions.h"
 
+#include <QDir>
 #include <gtest/gtest.h>
 #include <set>
 
@@ -159,6 +166,53 @@ TEST(ScaledGraphView, RetiredViewDrawsNothingMore)
     EXPECT_EQ(source->calls(), 1);
     EXPECT_EQ(delegate->readies, 0);
     EXPECT_LE(view->visibleLayers().size(), 1u);
+}
+
+// Tiles of one colour fill a window, at whole and fractional screen scales, shown at the
+// maximum zoom of 1.75 and stretched as the overview stretches a view while the next one
+// renders (a zoom step in or out, the last step up to the maximum), the data centre where the
+// scaled centre falls on a whole point and where it falls halfway between two: a pixel of
+// another colour is a seam.
+TEST(ScaledGraphView, TilesMeetWithoutSeamsAtEveryScale)
+{
+    const QRgb colour = qRgb(40, 90, 160);
+    const Size size(900, 700);
+    const double scale = 1.75;
+    for (const double screen : {1.0, 1.25, 1.5, 1.75, 2.0})
+        for (const double stretch : {1.0, 1.5, 0.75, 1.75 / 1.51875})
+            for (const Point centre : {Point(6286, 6286), Point(1000.3, 777.6), Point(4000, 4000)}) {
+                SCOPED_TRACE(testing::Message() << "screen scale " << screen << ", stretched " << stretch
+                                                << ", centre " << centre.x << ", " << centre.y);
+                Globals::setScreenScaleOverride(screen);
+                auto source = std::make_shared<FakeTileSource>();
+                const auto window = std::make_shared<Window>(size);
+                const auto container = BaseView::create(Rect(Point(), size));
+                window->setContentView(container);
+                const auto view = ScaledGraphView::create(source, scale);
+                container->addSubview(view);
+                ViewExtensions::setCenter(*view, Point(size.width / 2, size.height / 2));
+                ViewExtensions::ensureIntegralFrame(*view);
+                const Size seen(size.width / stretch / scale, size.height / stretch / scale);
+                view->setDataRect(Rect(Point(centre.x - seen.width / 2, centre.y - seen.height / 2), seen),
+                                  ScaledGraphView::Zoom);
+                view->layer()->setTransform(Transform3D::makeScale(stretch, stretch, 1));
+                ASSERT_TRUE(pumpUntil([&] { return view->ready(); }));
+                const QImage shot = window->renderToImage(screen).convertToFormat(QImage::Format_RGB32);
+                int seams = 0;
+                for (int y = 0; y < shot.height(); ++y)
+                    for (int x = 0; x < shot.width(); ++x)
+                        seams += shot.pixel(x, y) != colour ? 1 : 0;
+                EXPECT_EQ(seams, 0);
+                if (seams != 0) {
+                    const QString dir = test::testOutputDir() + QStringLiteral("/overview");
+                    QDir().mkpath(dir);
+                    shot.save(dir +
+                              QStringLiteral("/seam_%1_%2_%3.png").arg(screen).arg(stretch).arg(centre.x));
+                }
+                view->setActive(false);
+                window->close();
+            }
+    Globals::setScreenScaleOverride(0);
 }
 
 } // namespace
