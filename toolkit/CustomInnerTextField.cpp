@@ -3,6 +3,7 @@
 #include "model/Globals.h"
 #include "platform/gfx/PlatformFont.h"
 #include "platform/ui/Menu.h"
+#include "toolkit/LineEditColorEmoji.h"
 #include "toolkit/TextCommandHook.h"
 #include "toolkit/TextFieldEditMenu.h"
 
@@ -21,6 +22,7 @@ CustomInnerTextField::CustomInnerTextField() : EmbeddedWidgetView(std::make_uniq
     QPalette palette = edit->palette();
     palette.setColor(QPalette::Text, Globals::colorBlack().toQColor());
     edit->setPalette(palette);
+    LineEditColorEmoji::attach(*edit);
     TextFieldEditMenu::attach(*this);
 }
 

@@ -1,7 +1,7 @@
 // The idea editor's popover as a user works in it, on the bare X server and under a window
 // manager: it points from the edited planet, also once it grows for the note; it stays while
-// the user types into it; and when the user turns to another window of Corvex it goes, with
-// what was typed taken into the idea.
+// the user types into it, emoji pasted into the title show in colour; and when the user turns
+// to another window of Corvex it goes, with what was typed taken into the idea.
 
 #include "editor/EditIdeaViewController.h"
 #include "editor/IdeaTextEditTabView.h"
@@ -13,9 +13,15 @@
 #include "tests/app/MindMapJourney.h"
 #include "tests/app/UserInput.h"
 #include "tests/app/WhereOnScreen.h"
+#include "toolkit/CustomInnerTextField.h"
+#include "toolkit/CustomTextField.h"
 #include "toolkit/EditableTextView.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLineEdit>
 #include <QWidget>
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 #include <string>
@@ -23,6 +29,22 @@
 namespace corvex::test {
 
 namespace {
+
+// A camping tent, a joined sequence, a keycap and a flag.
+const QString kEmoji =
+    QStringLiteral(" \U0001F3D5 \U0001F469\u200D\U0001F4BB 1\uFE0F\u20E3 \U0001F1EB\U0001F1F7");
+
+// Pixels far from any grey.
+int colourfulPixels(const QImage& image)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            count += std::max({c.red(), c.green(), c.blue()}) - std::min({c.red(), c.green(), c.blue()}) > 40;
+        }
+    return count;
+}
 
 class IdeaEditorJourney : public MindMapJourney, public ::testing::WithParamInterface<Desktop>
 {
@@ -102,6 +124,13 @@ TEST_P(IdeaEditorJourney, PointsFromThePlanetStaysWhileTypedIntoAndKeepsWhatWasT
     // still points from the planet once it has grown for the note.
     UserInput::pressKey(*keys, Qt::Key_A, Qt::ControlModifier);
     UserInput::typeText(*keys, QStringLiteral("Pack list"));
+    // Emoji pasted into the title show in colour there, as on the planet.
+    QGuiApplication::clipboard()->setText(kEmoji);
+    UserInput::pressKey(*keys, Qt::Key_V, Qt::ControlModifier);
+    QLineEdit* title = editor->textTabView()->titleTextField()->field()->lineEdit();
+    ASSERT_TRUE(waitFor([&] { return title->text() == QStringLiteral("Pack list") + kEmoji; }))
+        << "the emoji were not pasted: " << title->text().toStdString();
+    EXPECT_GT(colourfulPixels(title->grab().toImage()), 200) << "the emoji are not in colour";
     UserInput::pressKey(*keys, Qt::Key_Tab);
     ASSERT_TRUE(waitFor([&] {
         const auto& note = editor->textTabView()->noteView();
@@ -120,8 +149,9 @@ TEST_P(IdeaEditorJourney, PointsFromThePlanetStaysWhileTypedIntoAndKeepsWhatWasT
     })) << "the editor stayed when the user turned to another window";
     EXPECT_TRUE(other.isKeyWindow()) << "the keys did not stay with the window the user turned to";
     IdeaPtr renamed;
-    EXPECT_TRUE(waitFor([&] { return (renamed = child(*trip, QStringLiteral("Pack list"))) != nullptr; }))
-        << "the new name was lost";
+    EXPECT_TRUE(waitFor([&] {
+        return (renamed = child(*trip, QStringLiteral("Pack list") + kEmoji)) != nullptr;
+    })) << "the new name was lost";
     if (renamed) {
         EXPECT_EQ(renamed->note(), QStringLiteral("Passport")) << "the note was lost";
     }

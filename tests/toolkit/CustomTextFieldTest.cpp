@@ -5,6 +5,7 @@
 #include "toolkit/CustomTextField.h"
 
 #include "model/Globals.h"
+#include "platform/gfx/PlatformFont.h"
 #include "platform/ui/Event.h"
 #include "platform/ui/Menu.h"
 #include "platform/ui/MenuItem.h"
@@ -173,6 +174,62 @@ TEST(CustomTextFieldRendering, TheOutlineMatchesTheReference)
     // bounds: the edge pixel row of the view is grey, the one outside it white.
     EXPECT_NEAR(pixelAt(shown, 100, 9).red(), 170, 6) << pixelAt(shown, 100, 9);
     EXPECT_EQ(pixelAt(shown, 100, 7), QColor(255, 255, 255)) << pixelAt(shown, 100, 7);
+}
+
+// Each emoji of a title in a field with the editor's font shows in colour and whole, after
+// typing as after setting the text: the camping tent, a joined sequence, a keycap, a flag.
+TEST(CustomTextFieldRendering, EmojiShowInColourAndWhole)
+{
+    auto inner = CustomInnerTextField::create();
+    QLineEdit* edit = inner->lineEdit();
+    edit->setFont(PlatformFont::fontWithName(QStringLiteral("Helvetica"), 14).qfont());
+    edit->resize(360, 26);
+    const QStringList emoji = {QStringLiteral("\U0001F3D5"), QStringLiteral("\U0001F469\u200D\U0001F4BB"),
+                               QStringLiteral("1\uFE0F\u20E3"), QStringLiteral("\U0001F1EB\U0001F1F7")};
+    const QString title = QStringLiteral("Camping ") + emoji.join(QLatin1Char(' '));
+    for (const bool typed : {false, true}) {
+        SCOPED_TRACE(typed ? "typed" : "set");
+        if (typed) {
+            edit->clear();
+            edit->insert(title);
+        } else {
+            edit->setText(title);
+        }
+        const QImage shown = edit->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        saveOutput(shown, QStringLiteral("field_emoji_") + QLatin1String(typed ? "typed" : "set"));
+        const auto x = [&](qsizetype position) {
+            edit->setCursorPosition(int(position));
+            return int(edit->inputMethodQuery(Qt::ImCursorRectangle).toRectF().center().x() *
+                       shown.devicePixelRatio());
+        };
+        // The share of colourful pixels in the columns [from, to) of the line's height (the
+        // keycap's light steel blue is 51 apart from grey).
+        const QRectF line = edit->inputMethodQuery(Qt::ImCursorRectangle).toRectF();
+        const auto colourful = [&](int from, int to) {
+            int count = 0;
+            int all = 0;
+            for (int px = from; px < to; ++px)
+                for (int py = int(line.top()); py < int(line.bottom()); ++py, ++all) {
+                    const QColor c = shown.pixelColor(px, py);
+                    count +=
+                        std::max({c.red(), c.green(), c.blue()}) - std::min({c.red(), c.green(), c.blue()}) >
+                        40;
+                }
+            return all > 0 ? double(count) / all : 0.0;
+        };
+        EXPECT_EQ(colourful(x(0), x(7)), 0.0) << "the text stays black";
+        qsizetype at = 8;
+        for (const QString& one : emoji) {
+            SCOPED_TRACE(one.toStdString());
+            // Both halves of the emoji's place: a sequence split across faces shows one part
+            // in colour (or none) beside a black or empty one.
+            const int left = x(at) + 1;
+            const int right = x(at + one.size());
+            EXPECT_GT(colourful(left, (left + right) / 2), 0.1);
+            EXPECT_GT(colourful((left + right) / 2, right), 0.1);
+            at += one.size() + 1;
+        }
+    }
 }
 
 // ---- The reduced edit menu ----
