@@ -11,8 +11,9 @@
 //    location...), UserFiles::writeDocument (needs only the application object, which SetUp
 //    makes). Then launch(files): the assembly and the start-up, as main() runs them.
 // 3. Act as a user: UserInput clicks, right-clicks (reading the real pop-up menu), moves the
-//    mouse and presses keys on windows() through Qt's event delivery, and chooses menu-bar
-//    items by their titles. Alerts, file panels and the browser are answered through the
+//    mouse and presses keys on windows() through Qt's event delivery, drags with the X
+//    server's own pointer (xdotool, tools/packages.txt: Qt's drag and drop follows only that),
+//    and chooses menu-bar items by their titles. Alerts, file panels and the browser are answered through the
 //    runner seams: alerts(), filePanels(), browser(). Points on screen come from
 //    MindMapPoints (where a user sees planets, note marks, overview nodes).
 // 4. Wait with waitFor (the project's runUntil: real time, the application runs its own

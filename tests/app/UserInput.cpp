@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
+#include <QProcess>
 #include <QStyleHints>
 #include <QTest>
 #include <QTimer>
@@ -264,6 +265,52 @@ ShownMenu UserInput::rightClick(Window& window, Point point, const QString& choo
     runUntil([&shown] { return shown.opened; }, 0.3);
     watch.stop();
     return shown;
+}
+
+bool UserInput::dragWithPointer(Window& window, Point from, Point to, const QString& choose, ShownMenu* menu)
+{
+    const QPoint start = window.convertPointToGlobal(from).toPoint();
+    const QPoint end = window.convertPointToGlobal(to).toPoint();
+    const auto move = [](QPoint p) {
+        return QStringList{QStringLiteral("mousemove"), QString::number(p.x()), QString::number(p.y())};
+    };
+    // A pause before each step: Qt starts a drag once the pointer has moved while pressed, and
+    // takes the drop where the last move it saw put the pointer.
+    QStringList steps = move(start) + QStringList{QStringLiteral("mousedown"), QStringLiteral("1")};
+    constexpr int kSteps = 24;
+    for (int i = 1; i <= kSteps; ++i)
+        steps << QStringLiteral("sleep") << QStringLiteral("0.05")
+              << move(start + (end - start) * i / kSteps);
+    steps << QStringLiteral("sleep") << QStringLiteral("0.3") << QStringLiteral("mouseup")
+          << QStringLiteral("1");
+
+    ShownMenu shown;
+    QTimer watch;
+    watch.setInterval(10);
+    QObject::connect(&watch, &QTimer::timeout, [&shown, &choose, &watch] {
+        auto* open = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!open || !open->isVisible() || shown.opened)
+            return;
+        watch.stop();
+        shown = readMenu(*open);
+        if (!choose.isEmpty() && clickMenuItem(*open, choose))
+            shown.chose = true;
+        else
+            closeWithEscape(*open);
+    });
+    watch.start();
+    QProcess xdotool;
+    xdotool.start(QStringLiteral("xdotool"), steps);
+    const bool started = xdotool.waitForStarted(5000);
+    const bool ended =
+        started && runUntil([&xdotool] { return xdotool.state() == QProcess::NotRunning; }, 30.0);
+    // The drop's menu shows once the drop is taken, after the button went up.
+    if (!choose.isEmpty())
+        runUntil([&shown] { return shown.opened; }, 5.0);
+    watch.stop();
+    if (menu)
+        *menu = shown;
+    return ended && xdotool.exitStatus() == QProcess::NormalExit && xdotool.exitCode() == 0;
 }
 
 bool UserInput::activate(Window& window)

@@ -54,6 +54,13 @@ public:
     // the menu stays open (the call returns when something else closes it).
     static ShownMenu rightClick(Window& window, Point point, const QString& choose = {},
                                 const std::function<void()>& whileOpen = {});
+    // A drag with the X server's own pointer, which Qt's drag and drop follows (the events of
+    // the other calls never reach a running drag): xdotool presses the left button at `from`,
+    // moves the pointer to `to` in steps as a hand does, and lets go there. The application
+    // runs meanwhile. A menu the drop opens is read and `choose` clicked in it (or closed with
+    // Escape). False when xdotool did not run to its end.
+    static bool dragWithPointer(Window& window, Point from, Point to, const QString& choose = {},
+                                ShownMenu* menu = nullptr);
     // Makes the window the active one (keys go to it) and waits until it is (at most about 10 s).
     static bool activate(Window& window);
     // Keys to a window: it becomes the active one first unless a popover or dialog of it is.
