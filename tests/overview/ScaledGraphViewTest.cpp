@@ -168,7 +168,8 @@ TEST(ScaledGraphView, RetiredViewDrawsNothingMore)
     EXPECT_LE(view->visibleLayers().size(), 1u);
 }
 
-// Tiles of one colour fill a window, at whole and fractional screen scales, shown at the
+// Tiles of one colour fill a window, at whole and fractional screen scales (at 1.1 a tile is
+// no whole number of pixels wide), shown at the
 // maximum zoom of 1.75 and stretched as the overview stretches a view while the next one
 // renders (a zoom step in or out, the last step up to the maximum), the data centre where the
 // scaled centre falls on a whole point and where it falls halfway between two: a pixel of
@@ -178,7 +179,7 @@ TEST(ScaledGraphView, TilesMeetWithoutSeamsAtEveryScale)
     const QRgb colour = qRgb(40, 90, 160);
     const Size size(900, 700);
     const double scale = 1.75;
-    for (const double screen : {1.0, 1.25, 1.5, 1.75, 2.0})
+    for (const double screen : {1.0, 1.1, 1.25, 1.5, 1.75, 2.0})
         for (const double stretch : {1.0, 1.5, 0.75, 1.75 / 1.51875})
             for (const Point centre : {Point(6286, 6286), Point(1000.3, 777.6), Point(4000, 4000)}) {
                 SCOPED_TRACE(testing::Message() << "screen scale " << screen << ", stretched " << stretch
