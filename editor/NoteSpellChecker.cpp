@@ -1,11 +1,14 @@
 #include "editor/NoteSpellChecker.h"
 
 #include "platform/core/Log.h"
+#include "platform/gfx/EmojiClusters.h"
+#include "platform/gfx/PlatformFont.h"
 
 #include <QFile>
 #include <QLocale>
 #include <QRegularExpression>
 #include <QTextCharFormat>
+#include <QTextDocument>
 #include <hunspell/hunspell.hxx>
 #include <memory>
 #include <mutex>
@@ -87,6 +90,16 @@ bool NoteSpellChecker::isCorrect(const QString& word)
 
 void NoteSpellChecker::highlightBlock(const QString& text)
 {
+    // Emoji in the colour face, each cluster whole: left to font fallback, a plain-text note
+    // shows them in black-and-white faces, sequences split.
+    const std::vector<EmojiClusters::Range> clusters = EmojiClusters::find(text);
+    if (!clusters.empty()) {
+        QTextCharFormat emoji;
+        emoji.setFont(PlatformFont::colorEmojiFont(document()->defaultFont()),
+                      QTextCharFormat::FontPropertiesAll);
+        for (const EmojiClusters::Range& cluster : clusters)
+            setFormat(int(cluster.start), int(cluster.length), emoji);
+    }
     if (!hasDictionary())
         return;
     static const QRegularExpression words(QStringLiteral("[\\p{L}']+"),

@@ -11,7 +11,8 @@ namespace corvex {
 // hunspell dictionary of the user's language (American English when there is none for it),
 // from /usr/share/hunspell or the folder $CORVEX_HUNSPELL_DIR. Without a dictionary nothing
 // is underlined and one line is logged per process. The dictionary is loaded once and shared.
-// Main thread only.
+// Being the note's one highlighter, it also sets the note's emoji in the colour face, each
+// cluster whole (EmojiClusters), as they show everywhere else. Main thread only.
 class NoteSpellChecker : public QSyntaxHighlighter
 {
 public:

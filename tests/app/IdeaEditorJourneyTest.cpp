@@ -1,7 +1,8 @@
 // The idea editor's popover as a user works in it, on the bare X server and under a window
 // manager: it points from the edited planet, also once it grows for the note; it stays while
-// the user types into it, emoji pasted into the title show in colour; and when the user turns
-// to another window of Corvex it goes, with what was typed taken into the idea.
+// the user types into it, and emoji pasted into the title and the note show in colour there;
+// and when the user turns to another window of Corvex it goes, with what was typed taken into
+// the idea.
 
 #include "editor/EditIdeaViewController.h"
 #include "editor/IdeaTextEditTabView.h"
@@ -20,6 +21,7 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QTextEdit>
 #include <QWidget>
 #include <algorithm>
 #include <cmath>
@@ -137,6 +139,13 @@ TEST_P(IdeaEditorJourney, PointsFromThePlanetStaysWhileTypedIntoAndKeepsWhatWasT
         return note && keys->firstResponder() == note.get();
     })) << "Tab did not open the note";
     UserInput::typeText(*keys, QStringLiteral("Passport"));
+    // And into the note.
+    UserInput::pressKey(*keys, Qt::Key_V, Qt::ControlModifier);
+    QTextEdit* note = editor->textTabView()->noteView()->textEdit();
+    ASSERT_TRUE(waitFor([&] { return note->toPlainText() == QStringLiteral("Passport") + kEmoji; }))
+        << "the emoji were not pasted into the note: " << note->toPlainText().toStdString();
+    EXPECT_TRUE(waitFor([&] { return colourfulPixels(note->viewport()->grab().toImage()) > 200; }))
+        << "the note's emoji are not in colour";
     EXPECT_TRUE(popover->isShown() && keys->isKeyWindow()) << "the editor went while typed into";
     EXPECT_TRUE(waitFor([&] { return pointsFrom(*popover, planet).empty(); }))
         << "grown for the note, the editor no longer points from the planet: "
@@ -153,7 +162,7 @@ TEST_P(IdeaEditorJourney, PointsFromThePlanetStaysWhileTypedIntoAndKeepsWhatWasT
         return (renamed = child(*trip, QStringLiteral("Pack list") + kEmoji)) != nullptr;
     })) << "the new name was lost";
     if (renamed) {
-        EXPECT_EQ(renamed->note(), QStringLiteral("Passport")) << "the note was lost";
+        EXPECT_EQ(renamed->note(), QStringLiteral("Passport") + kEmoji) << "the note was lost";
     }
 }
 
