@@ -4,6 +4,7 @@
 #include "editor/EditViewTabBar.h"
 #include "editor/IconImageTabView.h"
 #include "editor/IdeaTextEditTabView.h"
+#include "model/IdeaMembers.h"
 #include "platform/core/MainQueue.h"
 #include "platform/ui/Popover.h"
 #include "platform/ui/Transaction.h"
@@ -29,11 +30,7 @@ EditIdeaViewController::initForPopover(const std::shared_ptr<Popover>& popover)
 
 bool EditIdeaViewController::textEquality(const QString& a, const QString& b)
 {
-    if (a.isEmpty() && b.isEmpty())
-        return true;
-    if (a.isEmpty() != b.isEmpty())
-        return false;
-    return a == b;
+    return IdeaMembers::sameForEditor(IdeaMemberType::Text, a, b);
 }
 
 bool EditIdeaViewController::didChange() const
