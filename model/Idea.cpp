@@ -1,6 +1,7 @@
 #include "model/Idea.h"
 
 #include "model/Globals.h"
+#include "model/IdeaStoredMembers.h"
 #include "model/StringExtensions.h"
 #include "platform/core/Log.h"
 #include "platform/gfx/FilterImage.h"
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <type_traits>
 
 namespace corvex {
 namespace {
@@ -1069,22 +1071,20 @@ void Idea::encodeWithCoder(Encoder& coder) const
 void Idea::encodeOwnFields(Encoder& coder) const
 {
     // The table's members in its order, each when the idea stores it.
-    for (const IdeaMemberRow& row : kIdeaMemberRows) {
-        if (!IdeaMembers::storedBy(row, isLink()))
-            continue;
-        const IdeaMemberValue value = IdeaMembers::stored(*this, row.member);
+    IdeaStoredMembers::forEach(*this, [&](const IdeaMemberRow& row, const auto& value) {
+        using Value = std::decay_t<decltype(value)>;
         const QString& key = IdeaMembers::codingKey(row.member);
-        if (const QString* text = std::get_if<QString>(&value))
-            coder.encodeString(*text, key);
-        else if (const qint64* number = std::get_if<qint64>(&value))
-            coder.encodeInt(qint32(*number), key);
-        else if (const QByteArray* data = std::get_if<QByteArray>(&value))
-            coder.encodeData(*data, key);
-        else if (const ColorPtr* color = std::get_if<ColorPtr>(&value))
-            coder.encodeString((*color)->name(), key);
-        else if (const IconImagePtr* icon = std::get_if<IconImagePtr>(&value))
-            coder.encodeObject(*icon, key);
-    }
+        if constexpr (std::is_same_v<Value, QString>)
+            coder.encodeString(value, key);
+        else if constexpr (std::is_same_v<Value, qint64>)
+            coder.encodeInt(qint32(value), key);
+        else if constexpr (std::is_same_v<Value, QByteArray>)
+            coder.encodeData(value, key);
+        else if constexpr (std::is_same_v<Value, ColorPtr>)
+            coder.encodeString(value->name(), key);
+        else
+            coder.encodeObject(value, key);
+    });
 }
 
 QString Idea::codingDescription() const

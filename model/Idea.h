@@ -277,6 +277,7 @@ private:
     friend class PayloadTextWriter;
     // The table of members reads and writes each member's field.
     friend class IdeaMembers;
+    friend class IdeaStoredMembers;
     // Only the class can make one: the explicit constructor refuses a bare "{}".
     struct Private
     {

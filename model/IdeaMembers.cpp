@@ -2,6 +2,7 @@
 
 #include "model/ColorTheme.h"
 #include "model/Idea.h"
+#include "model/IdeaStoredMembers.h"
 
 namespace corvex {
 
@@ -17,11 +18,6 @@ const QString& nameOf(const IconImagePtr& icon)
 {
     static const QString none;
     return icon ? icon->name() : none;
-}
-
-IdeaMemberValue textValue(const QString& text)
-{
-    return text.isNull() ? IdeaMemberValue() : IdeaMemberValue(text);
 }
 
 IdeaMemberValue dataValue(const QByteArray& data)
@@ -45,37 +41,12 @@ const QString& IdeaMembers::codingKey(IdeaMember member)
 
 IdeaMemberValue IdeaMembers::stored(const Idea& idea, IdeaMember member)
 {
-    if (!storedBy(row(member), idea.isLink()))
-        return {};
-    const Idea::Extras* extras = idea.mExtras.get();
-    switch (member) {
-    case IdeaMember::Identifier:
-        return textValue(idea.mIdentifier);
-    case IdeaMember::IdeaType:
-        return qint64(qint32(idea.mIdeaType));
-    case IdeaMember::LinkedIdea:
-        return textValue(idea.linkedIdentifier());
-    case IdeaMember::Text:
-        return textValue(idea.mText);
-    case IdeaMember::Url:
-        return extras ? textValue(extras->url) : IdeaMemberValue();
-    case IdeaMember::Note:
-        return textValue(idea.mNote);
-    case IdeaMember::Color:
-        return idea.mColor ? IdeaMemberValue(idea.mColor) : IdeaMemberValue();
-    case IdeaMember::Att:
-        return extras ? textValue(extras->att.asString()) : IdeaMemberValue();
-    case IdeaMember::Image:
-        return extras && extras->image.hasImage() ? dataValue(extras->image.pngData()) : IdeaMemberValue();
-    case IdeaMember::BigImageData:
-        return extras ? dataValue(extras->bigImageData) : IdeaMemberValue();
-    case IdeaMember::IconImage:
-        return idea.mIconImage ? IdeaMemberValue(idea.mIconImage) : IdeaMemberValue();
-    case IdeaMember::ColorThemeType:
-        return qint64(qint32(idea.mColorThemeType));
-    default:
-        return idea.keptValue(member);
-    }
+    IdeaMemberValue found;
+    IdeaStoredMembers::forEach(idea, [&](const IdeaMemberRow& row, const auto& value) {
+        if (row.member == member)
+            found = value;
+    });
+    return found;
 }
 
 IdeaMemberValue IdeaMembers::shown(const Idea& idea, IdeaMember member)

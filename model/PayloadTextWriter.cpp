@@ -3,6 +3,7 @@
 #include "model/Globals.h"
 #include "model/Idea.h"
 #include "model/IdeaMembers.h"
+#include "model/IdeaStoredMembers.h"
 #include "platform/core/Base64.h"
 #include "platform/core/DateText.h"
 #include "platform/core/JsonText.h"
@@ -11,6 +12,7 @@
 #include <charconv>
 #include <cstring>
 #include <string_view>
+#include <type_traits>
 #include <typeinfo>
 #include <utility>
 #include <vector>
@@ -191,31 +193,28 @@ void PayloadTextWriter::writeOwnMembers(Text& out, const Idea& idea)
     out.reserve(1 + kKeyRoom + 16);
     bool first = true;
     out.raw('{');
-    // The table's members in its order, each when the idea stores it; null texts and data
-    // are left out.
-    for (const IdeaMemberRow& row : kIdeaMemberRows) {
-        if (!IdeaMembers::storedBy(row, idea.isLink()))
-            continue;
-        const IdeaMemberValue value = IdeaMembers::stored(idea, row.member);
-        if (const QString* text = std::get_if<QString>(&value)) {
-            out.reserve(textRoom(*text));
-            out.text(row.key, *text, first);
-        } else if (const qint64* number = std::get_if<qint64>(&value)) {
+    // The table's members in its order, each when the idea stores it.
+    IdeaStoredMembers::forEach(idea, [&](const IdeaMemberRow& row, const auto& value) {
+        using Value = std::decay_t<decltype(value)>;
+        if constexpr (std::is_same_v<Value, QString>) {
+            out.reserve(textRoom(value));
+            out.text(row.key, value, first);
+        } else if constexpr (std::is_same_v<Value, qint64>) {
             out.reserve(kKeyRoom + kIntegerRoom);
             out.key(row.key, first);
-            out.integer(qint32(*number));
-        } else if (const QByteArray* data = std::get_if<QByteArray>(&value)) {
-            out.reserve(dataRoom(*data));
+            out.integer(qint32(value));
+        } else if constexpr (std::is_same_v<Value, QByteArray>) {
+            out.reserve(dataRoom(value));
             out.key(row.key, first);
-            out.data(*data);
-        } else if (const ColorPtr* color = std::get_if<ColorPtr>(&value)) {
-            const QString name = (*color)->name();
+            out.data(value);
+        } else if constexpr (std::is_same_v<Value, ColorPtr>) {
+            const QString& name = value->name();
             out.reserve(textRoom(name));
             out.text(row.key, name, first);
-        } else if (const IconImagePtr* icon = std::get_if<IconImagePtr>(&value)) {
-            writeIcon(out, row.key, **icon, first);
+        } else {
+            writeIcon(out, row.key, *value, first);
         }
-    }
+    });
     out.reserve(1 + kKeyRoom + 16);
 }
 
