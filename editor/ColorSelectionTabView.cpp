@@ -8,6 +8,7 @@
 #include "model/ColorMatrix.h"
 #include "model/ColorTheme.h"
 #include "model/Globals.h"
+#include "model/IdeaValues.h"
 #include "platform/gfx/GraphicsContext.h"
 #include "platform/ui/Layer.h"
 #include "toolkit/HorizontalSelector.h"
@@ -78,14 +79,21 @@ void ColorSelectionTabView::reloadFrom(EditIdeaViewController& controller, bool 
 {
     if (isInitialLoad)
         mUserHasClickedOnChildThemeDefinition = false;
-    mOriginalColorThemeType = controller.selectedColorThemeType();
-    mMainPlanetLayer->setText(controller.selectedTitleText());
-    setSelectedColor(controller.selectedColor());
+    const IdeaValues& values = controller.values();
+    mOriginalColorThemeType = quint64(values.integer(IdeaMember::ColorThemeType));
+    mMainPlanetLayer->setText(values.text(IdeaMember::Text));
+    setSelectedColor(values.color(IdeaMember::Color));
     setDidRecolor(controller.didRecolor());
     ensureOwnThemeSelectorContents();
     ensureChildThemeSelectorContents();
     setSelectedColorThemeType(mOriginalColorThemeType);
-    mColorSelector->selectColor(controller.selectedColor());
+    mColorSelector->selectColor(values.color(IdeaMember::Color));
+}
+
+void ColorSelectionTabView::storeValues(IdeaValues& values) const
+{
+    values.set(IdeaMember::Color, mSelectedColor);
+    values.set(IdeaMember::ColorThemeType, qint64(mSelectedColorThemeType));
 }
 
 void ColorSelectionTabView::activate()

@@ -59,6 +59,7 @@ public:
 
     // EditIdeaViewSubordinate
     void reloadFrom(EditIdeaViewController& controller, bool isInitialLoad) override;
+    void storeValues(IdeaValues& values) const override;
     void activate() override;
     void deactivate() override {}
     double currentPreferredHeight() const override { return PreferredHeight; }

@@ -4,8 +4,7 @@
 #include "editor/EditViewTabBar.h"
 #include "editor/IconImageTabView.h"
 #include "editor/IdeaTextEditTabView.h"
-#include "model/Color.h"
-#include "model/IconImage.h"
+#include "model/IdeaMembers.h"
 #include "platform/core/MainQueue.h"
 #include "platform/ui/Popover.h"
 #include "platform/ui/Transaction.h"
@@ -31,27 +30,12 @@ EditIdeaViewController::initForPopover(const std::shared_ptr<Popover>& popover)
 
 bool EditIdeaViewController::textEquality(const QString& a, const QString& b)
 {
-    if (a.isEmpty() && b.isEmpty())
-        return true;
-    if (a.isEmpty() != b.isEmpty())
-        return false;
-    return a == b;
+    return IdeaMembers::sameForEditor(IdeaMemberType::Text, a, b);
 }
 
 bool EditIdeaViewController::didChange() const
 {
-    const auto nameOf = [](const auto& object) { return object ? object->name() : QString(); };
-    if (mOriginalColorThemeType != mSelectedColorThemeType)
-        return true;
-    if (mDidRecolor)
-        return true;
-    if (!textEquality(nameOf(mSelectedColor), nameOf(mOriginalColor)))
-        return true;
-    if (!textEquality(nameOf(mSelectedIconImage), nameOf(mOriginalIconImage)))
-        return true;
-    if (!textEquality(mSelectedNoteText, mOriginalNoteText))
-        return true;
-    return !textEquality(mSelectedTitleText, mOriginalTitleText);
+    return mDidRecolor || mValues.differsFrom(mOriginalValues);
 }
 
 void EditIdeaViewController::showRelativeToRect(const Rect& anchor, View& view)
@@ -63,11 +47,7 @@ void EditIdeaViewController::showRelativeToRect(const Rect& anchor, View& view)
 void EditIdeaViewController::prepareForPresentation()
 {
     mDidRecolor = false;
-    mOriginalColor = mSelectedColor;
-    mOriginalColorThemeType = mSelectedColorThemeType;
-    mOriginalIconImage = mSelectedIconImage;
-    mOriginalNoteText = mSelectedNoteText;
-    mOriginalTitleText = mSelectedTitleText;
+    mOriginalValues = mValues;
     if (!mPreparedOnce) {
         mPreparedOnce = true;
         (void)view();
@@ -132,17 +112,14 @@ void EditIdeaViewController::switchToView(const Tab& tab)
 
 void EditIdeaViewController::reloadDataFromSubViews()
 {
-    if (mTextTabView) {
-        mSelectedTitleText = mTextTabView->selectedTitleText();
-        mSelectedNoteText = mTextTabView->selectedNoteText();
+    const EditIdeaViewSubordinate* tabs[] = {mTextTabView.get(), mColorTabView.get(),
+                                             mIconImageTabView.get()};
+    for (const EditIdeaViewSubordinate* tab : tabs) {
+        if (tab)
+            tab->storeValues(mValues);
     }
-    if (mColorTabView) {
-        mSelectedColor = mColorTabView->selectedColor();
-        mSelectedColorThemeType = mColorTabView->selectedColorThemeType();
+    if (mColorTabView)
         mDidRecolor = mColorTabView->didRecolor();
-    }
-    if (mIconImageTabView)
-        mSelectedIconImage = mIconImageTabView->selectedIconImage();
 }
 
 void EditIdeaViewController::pleaseUpdateIdeaTextEditTabViewHeight()

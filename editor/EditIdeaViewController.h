@@ -22,8 +22,10 @@ class Popover;
 
 // The idea editor: one idea's title, note, colour, child colour theme and icon, edited in a
 // popover in three tabs (text, colour, icon) under a tab bar with a Done button. It knows
-// nothing of ideas or documents: the caller presets the five values, shows it, and after
-// the delegate heard editIdeaViewDidClose asks didChange and reads the values back.
+// nothing of ideas or documents: the caller presets the values (one bundle keyed by the
+// members' table), shows it, and after the delegate heard editIdeaViewDidClose asks
+// didChange and reads the values back. Each tab reads the members it shows from the bundle
+// and stores them back into it.
 //
 // Each tab is made the first time it is chosen and kept; leaving a tab copies its values
 // into the controller first. The popover is always 320 wide; its height follows the tab
@@ -47,16 +49,10 @@ public:
 
     // ---- IdeaEditor ----
     void setDelegate(std::weak_ptr<IdeaEditorDelegate> delegate) override { mDelegate = std::move(delegate); }
-    void setSelectedTitleText(const QString& text) override { mSelectedTitleText = text; }
-    QString selectedTitleText() const override { return mSelectedTitleText; }
-    void setSelectedNoteText(const QString& text) override { mSelectedNoteText = text; }
-    QString selectedNoteText() const override { return mSelectedNoteText; }
-    void setSelectedColor(const std::shared_ptr<Color>& color) override { mSelectedColor = color; }
-    std::shared_ptr<Color> selectedColor() const override { return mSelectedColor; }
-    void setSelectedColorThemeType(quint64 type) override { mSelectedColorThemeType = type; }
-    quint64 selectedColorThemeType() const override { return mSelectedColorThemeType; }
-    void setSelectedIconImage(const std::shared_ptr<IconImage>& icon) override { mSelectedIconImage = icon; }
-    std::shared_ptr<IconImage> selectedIconImage() const override { return mSelectedIconImage; }
+    void setValues(const IdeaValues& values) override { mValues = values; }
+    const IdeaValues& values() const override { return mValues; }
+    // The values in place, to preset or read one member at a time.
+    IdeaValues& editedValues() { return mValues; }
     bool didChange() const override;
     bool didRecolor() const override { return mDidRecolor; }
     void setDidRecolor(bool recolor) { mDidRecolor = recolor; }
@@ -101,19 +97,11 @@ private:
     Tab tabFor(qint64 item, bool make, bool& made);
     void switchToView(const Tab& tab);
 
-    QString mSelectedTitleText;
-    QString mSelectedNoteText;
-    std::shared_ptr<Color> mSelectedColor;
-    quint64 mSelectedColorThemeType = 0;
-    std::shared_ptr<IconImage> mSelectedIconImage;
+    IdeaValues mValues;
     bool mDidRecolor = false;
     std::weak_ptr<IdeaEditorDelegate> mDelegate;
 
-    QString mOriginalTitleText;
-    QString mOriginalNoteText;
-    std::shared_ptr<Color> mOriginalColor;
-    quint64 mOriginalColorThemeType = 0;
-    std::shared_ptr<IconImage> mOriginalIconImage;
+    IdeaValues mOriginalValues; // as they stood when the popover was about to show
     bool mPreparedOnce = false;
 
     std::shared_ptr<Popover> mPopover;

@@ -6,6 +6,7 @@
 #include "editor/IconImageCollection.h"
 #include "editor/IconSelectorView.h"
 #include "mindmap/PlanetLayer.h"
+#include "model/IdeaValues.h"
 #include "platform/core/MainQueue.h"
 #include "platform/ui/Layer.h"
 #include "toolkit/Animator.h"
@@ -66,9 +67,15 @@ bool IconImageTabView::isSliding() const
 
 void IconImageTabView::reloadFrom(EditIdeaViewController& controller, bool)
 {
-    mMainPlanetLayer->setBaseColor(controller.selectedColor());
-    mMainPlanetLayer->setText(controller.selectedTitleText());
-    setSelectedIconImage(controller.selectedIconImage());
+    const IdeaValues& values = controller.values();
+    mMainPlanetLayer->setBaseColor(values.color(IdeaMember::Color));
+    mMainPlanetLayer->setText(values.text(IdeaMember::Text));
+    setSelectedIconImage(values.icon(IdeaMember::IconImage));
+}
+
+void IconImageTabView::storeValues(IdeaValues& values) const
+{
+    values.set(IdeaMember::IconImage, selectedIconImage());
 }
 
 void IconImageTabView::activate()

@@ -46,6 +46,7 @@ public:
 
     // EditIdeaViewSubordinate
     void reloadFrom(EditIdeaViewController& controller, bool isInitialLoad) override;
+    void storeValues(IdeaValues& values) const override;
     void activate() override;
     void deactivate() override {}
     double currentPreferredHeight() const override { return PreferredHeight; }

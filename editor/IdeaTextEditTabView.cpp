@@ -5,6 +5,7 @@
 #include "editor/NoteScrollView.h"
 #include "editor/NoteSpellChecker.h"
 #include "model/Globals.h"
+#include "model/IdeaValues.h"
 #include "platform/core/MainQueue.h"
 #include "platform/gfx/PlatformFont.h"
 #include "platform/gfx/PlatformImage.h"
@@ -80,7 +81,8 @@ QString IdeaTextEditTabView::selectedNoteText() const
 
 void IdeaTextEditTabView::reloadFrom(EditIdeaViewController& controller, bool)
 {
-    const QString note = controller.selectedNoteText();
+    const IdeaValues& values = controller.values();
+    const QString note = values.text(IdeaMember::Note);
     if (!note.isEmpty()) {
         ensureExtendedPortion();
         mNoteView->setText(note);
@@ -89,8 +91,14 @@ void IdeaTextEditTabView::reloadFrom(EditIdeaViewController& controller, bool)
     } else {
         dropExtendedPortion();
     }
-    const QString title = controller.selectedTitleText();
+    const QString title = values.text(IdeaMember::Text);
     mTitleTextField->setText(title.isNull() ? QStringLiteral("") : title);
+}
+
+void IdeaTextEditTabView::storeValues(IdeaValues& values) const
+{
+    values.set(IdeaMember::Text, selectedTitleText());
+    values.set(IdeaMember::Note, selectedNoteText());
 }
 
 void IdeaTextEditTabView::activate()

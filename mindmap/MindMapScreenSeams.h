@@ -2,6 +2,7 @@
 
 #include "graphics/QVImage.h"
 #include "model/Idea.h"
+#include "model/IdeaValues.h"
 #include "platform/gfx/Rect.h"
 #include "toolkit/BaseViewController.h"
 
@@ -11,8 +12,6 @@
 
 namespace corvex {
 
-class Color;
-class IconImage;
 class View;
 
 // The seams through which the mind-map screen reaches the screens and views other parts of
@@ -100,25 +99,18 @@ public:
     virtual void editIdeaViewDidClose() = 0;
 };
 
-// The idea editor in a popover: preset with the idea's values, read after it closes.
+// The idea editor in a popover: preset with the idea's values, read after it closes. The
+// values travel as one bundle keyed by the members' table (the members it marks edited), so
+// a member the editor gains crosses this seam without a change here.
 class IdeaEditor
 {
 public:
     virtual ~IdeaEditor();
 
     virtual void setDelegate(std::weak_ptr<IdeaEditorDelegate> delegate) = 0;
-    virtual void setSelectedTitleText(const QString& text) = 0;
-    virtual QString selectedTitleText() const = 0;
-    virtual void setSelectedNoteText(const QString& text) = 0;
-    virtual QString selectedNoteText() const = 0;
-    virtual void setSelectedColor(const std::shared_ptr<Color>& color) = 0;
-    virtual std::shared_ptr<Color> selectedColor() const = 0;
-    virtual void setSelectedColorThemeType(quint64 type) = 0;
-    virtual quint64 selectedColorThemeType() const = 0;
-    virtual void setSelectedIconImage(const std::shared_ptr<IconImage>& icon) = 0;
-    virtual std::shared_ptr<IconImage> selectedIconImage() const = 0;
-    // Whether a selected value differs from the one present when shown, or recolouring was
-    // asked for.
+    virtual void setValues(const IdeaValues& values) = 0;
+    virtual const IdeaValues& values() const = 0;
+    // Whether a value differs from the one present when shown, or recolouring was asked for.
     virtual bool didChange() const = 0;
     virtual bool didRecolor() const = 0;
 

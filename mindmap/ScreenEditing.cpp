@@ -28,20 +28,12 @@ void ScreenEditing::pleaseDismissHTMLPageView(ViewController& editor)
 
 void ScreenEditing::presetIdeaEditor(IdeaEditor& editor, const Idea& idea)
 {
-    editor.setSelectedTitleText(idea.text());
-    editor.setSelectedNoteText(idea.note());
-    editor.setSelectedColor(idea.color());
-    editor.setSelectedColorThemeType(idea.colorThemeType());
-    editor.setSelectedIconImage(idea.iconImage());
+    editor.setValues(IdeaValues::editedOf(idea));
 }
 
 void ScreenEditing::takeIdeaEditorValues(const IdeaEditor& editor, Idea& idea)
 {
-    idea.setText(editor.selectedTitleText());
-    idea.setNote(editor.selectedNoteText());
-    idea.setColor(editor.selectedColor());
-    idea.setColorThemeType(editor.selectedColorThemeType());
-    idea.setIconImage(editor.selectedIconImage());
+    editor.values().applyTo(idea);
 }
 
 bool ScreenEditing::setAfterEditing(std::function<void()> block)

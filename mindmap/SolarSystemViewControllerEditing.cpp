@@ -149,8 +149,10 @@ void SolarSystemViewController::onAddNewIdeaAfterIndex(std::int64_t index, const
     const std::shared_ptr<IdeaEditor> editor = factory ? factory->makeIdeaEditor() : nullptr;
     if (!editor)
         return;
-    editor->setSelectedColor(proposedColorForNewChild(mRealIdea));
-    editor->setSelectedColorThemeType(ColorThemeTypeLighterColor);
+    IdeaValues proposed = editor->values();
+    proposed.set(IdeaMember::Color, proposedColorForNewChild(mRealIdea));
+    proposed.set(IdeaMember::ColorThemeType, qint64(ColorThemeTypeLighterColor));
+    editor->setValues(proposed);
     editor->setDelegate(std::static_pointer_cast<IdeaEditorDelegate>(sharedSelf()));
     setUserInteractionEnabled(false);
     std::weak_ptr<SolarSystemViewController> weak = sharedSelf();

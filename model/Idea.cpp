@@ -1,6 +1,7 @@
 #include "model/Idea.h"
 
 #include "model/Globals.h"
+#include "model/IdeaStoredMembers.h"
 #include "model/StringExtensions.h"
 #include "platform/core/Log.h"
 #include "platform/gfx/FilterImage.h"
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <type_traits>
 
 namespace corvex {
 namespace {
@@ -872,8 +874,11 @@ QString Idea::debugDescription() const
 
 IdeaPtr Idea::copyOfOne() const
 {
-    if (isLink())
-        return initWithLinkToIdea(linkedIdentifier());
+    if (isLink()) {
+        IdeaPtr copy = initWithLinkToIdea(linkedIdentifier());
+        copy->copyKeptValues(*this);
+        return copy;
+    }
     IdeaPtr copy = initWithText(mText);
     copy->mIdeaType = mIdeaType;
     copy->mNote = mNote;
@@ -887,6 +892,7 @@ IdeaPtr Idea::copyOfOne() const
         more.bigImageData = mExtras->bigImageData;
         more.url = mExtras->url;
     }
+    copy->copyKeptValues(*this);
     return copy;
 }
 
@@ -898,8 +904,10 @@ void Idea::becomePlainCopyOf(const Idea* content)
     more.linkedIdentifier = QString();
     more.linkedIdea.reset();
     more.att = ObjectID();
+    more.kept.clear();
     if (!content)
         return;
+    copyKeptValues(*content);
     mText = content->mText;
     mNote = content->mNote;
     mColor = content->mColor;
@@ -1062,27 +1070,21 @@ void Idea::encodeWithCoder(Encoder& coder) const
 
 void Idea::encodeOwnFields(Encoder& coder) const
 {
-    coder.encodeString(mIdentifier, QStringLiteral("identifier"));
-    coder.encodeInt(qint32(mIdeaType), QStringLiteral("ideaType"));
-    if (isLink()) {
-        coder.encodeString(linkedIdentifier(), QStringLiteral("linkedIdea"));
-        return;
-    }
-    coder.encodeString(mText, QStringLiteral("text"));
-    if (mExtras)
-        coder.encodeString(mExtras->url, QStringLiteral("URL"));
-    coder.encodeString(mNote, QStringLiteral("note"));
-    if (mColor)
-        coder.encodeString(mColor->name(), QStringLiteral("color"));
-    if (mExtras && !mExtras->att.isNull())
-        coder.encodeString(mExtras->att.asString(), QStringLiteral("att"));
-    if (mExtras && mExtras->image.hasImage())
-        coder.encodeData(mExtras->image.pngData(), QStringLiteral("image"));
-    if (mExtras)
-        coder.encodeData(mExtras->bigImageData, QStringLiteral("bigImageData"));
-    if (mIconImage)
-        coder.encodeObject(mIconImage, QStringLiteral("iconImage"));
-    coder.encodeInt(qint32(mColorThemeType), QStringLiteral("colorThemeType"));
+    // The table's members in its order, each when the idea stores it.
+    IdeaStoredMembers::forEach(*this, [&](const IdeaMemberRow& row, const auto& value) {
+        using Value = std::decay_t<decltype(value)>;
+        const QString& key = IdeaMembers::codingKey(row.member);
+        if constexpr (std::is_same_v<Value, QString>)
+            coder.encodeString(value, key);
+        else if constexpr (std::is_same_v<Value, qint64>)
+            coder.encodeInt(qint32(value), key);
+        else if constexpr (std::is_same_v<Value, QByteArray>)
+            coder.encodeData(value, key);
+        else if constexpr (std::is_same_v<Value, ColorPtr>)
+            coder.encodeString(value->name(), key);
+        else
+            coder.encodeObject(value, key);
+    });
 }
 
 QString Idea::codingDescription() const
@@ -1122,54 +1124,72 @@ bool Idea::adoptDecodedChild(const CodedValue& child)
 IdeaPtr Idea::readOwnFields(Decoder& coder)
 {
     StoredFields fields;
-    fields.identifier = coder.decodeStringForKey(QStringLiteral("identifier"));
-    fields.ideaType = coder.decodeInt64ForKey(QStringLiteral("ideaType"));
-    if (IdeaType(fields.ideaType) == IdeaTypeLink) {
-        fields.linkedIdea = coder.decodeStringForKey(QStringLiteral("linkedIdea"));
-        return fromStoredFields(std::move(fields));
+    // The type first: a link reads only the members links store.
+    fields.integer(IdeaMember::IdeaType) =
+        coder.decodeInt64ForKey(IdeaMembers::codingKey(IdeaMember::IdeaType));
+    const bool link = IdeaType(fields.integer(IdeaMember::IdeaType)) == IdeaTypeLink;
+    for (const IdeaMemberRow& row : kIdeaMemberRows) {
+        if (!row.decoded || row.member == IdeaMember::IdeaType || !IdeaMembers::storedBy(row, link))
+            continue;
+        const QString& key = IdeaMembers::codingKey(row.member);
+        const std::size_t at = IdeaMembers::slot(row.member);
+        switch (IdeaMembers::storage(row.type)) {
+        case IdeaMemberStorage::Text:
+            fields.texts[at] = coder.decodeStringForKey(key);
+            break;
+        case IdeaMemberStorage::Integer:
+            fields.integers[at] = coder.decodeInt64ForKey(key);
+            break;
+        case IdeaMemberStorage::Data:
+            fields.data[at] = coder.decodeDataForKey(key);
+            break;
+        case IdeaMemberStorage::Icon:
+            fields.icons[at] = coder.decodeObjectOfClass<IconImage>(key);
+            break;
+        }
     }
-    fields.image = coder.decodeDataForKey(QStringLiteral("image"));
-    fields.bigImageData = coder.decodeDataForKey(QStringLiteral("bigImageData"));
-    fields.text = coder.decodeStringForKey(QStringLiteral("text"));
-    fields.note = coder.decodeStringForKey(QStringLiteral("note"));
-    fields.color = coder.decodeStringForKey(QStringLiteral("color"));
-    fields.colorThemeType = coder.decodeInt64ForKey(QStringLiteral("colorThemeType"));
-    fields.iconImage = coder.decodeObjectOfClass<IconImage>(QStringLiteral("iconImage"));
-    fields.url = coder.decodeStringForKey(QStringLiteral("URL"));
-    fields.att = coder.decodeStringForKey(QStringLiteral("att"));
     return fromStoredFields(std::move(fields));
 }
 
 IdeaPtr Idea::fromStoredFields(StoredFields fields)
 {
-    const IdeaPtr idea = make(presentString(fields.identifier), IdeaType(fields.ideaType));
+    const IdeaPtr idea = make(presentString(fields.text(IdeaMember::Identifier)),
+                              IdeaType(fields.integer(IdeaMember::IdeaType)));
+
+    // The members without a field of their own, into the general store.
+    for (const IdeaMemberRow& row : kIdeaMemberRows) {
+        if (row.own || !row.decoded || !IdeaMembers::storedBy(row, idea->isLink()))
+            continue;
+        if (IdeaMemberValue value = fields.value(row); !std::holds_alternative<std::monostate>(value))
+            idea->setKeptValue(row.member, value);
+    }
 
     if (idea->isLink()) {
-        const QString target = presentString(fields.linkedIdea);
+        const QString target = presentString(fields.text(IdeaMember::LinkedIdea));
         if (!target.isNull())
             idea->extras().linkedIdentifier = target;
         return idea;
     }
 
     bool pictureRead = false;
-    if (!fields.image.isEmpty()) {
+    if (const QByteArray& image = fields.bytes(IdeaMember::Image); !image.isEmpty()) {
         pictureRead = true;
         // Kept as read and decoded when first drawn: opening a document decodes no picture.
-        const QVImage picture = QVImage::initWithStoredPNGData(fields.image);
+        const QVImage picture = QVImage::initWithStoredPNGData(image);
         if (picture.hasImage())
             idea->extras().image = picture;
     }
-    if (!fields.bigImageData.isEmpty())
-        idea->extras().bigImageData = std::move(fields.bigImageData);
-    idea->mText = presentString(fields.text);
-    idea->setNote(presentString(fields.note));
-    if (fields.color)
-        idea->mColor = ColorTheme::colorByName(*fields.color);
-    idea->setColorThemeType(ColorThemeType(fields.colorThemeType));
-    idea->mIconImage = std::move(fields.iconImage);
-    idea->setURL(presentString(fields.url));
-    if (fields.att)
-        idea->setAtt(ObjectID::parseFromString(*fields.att));
+    if (QByteArray& big = fields.bytes(IdeaMember::BigImageData); !big.isEmpty())
+        idea->extras().bigImageData = std::move(big);
+    idea->mText = presentString(fields.text(IdeaMember::Text));
+    idea->setNote(presentString(fields.text(IdeaMember::Note)));
+    if (const std::optional<QString>& color = fields.text(IdeaMember::Color))
+        idea->mColor = ColorTheme::colorByName(*color);
+    idea->setColorThemeType(ColorThemeType(fields.integer(IdeaMember::ColorThemeType)));
+    idea->mIconImage = std::move(fields.icon(IdeaMember::IconImage));
+    idea->setURL(presentString(fields.text(IdeaMember::Url)));
+    if (const std::optional<QString>& att = fields.text(IdeaMember::Att))
+        idea->setAtt(ObjectID::parseFromString(*att));
 
     if (idea->mIdeaType == IdeaTypeUndefined) {
         if (!idea->URL().isNull())
@@ -1180,6 +1200,51 @@ IdeaPtr Idea::fromStoredFields(StoredFields fields)
             idea->mIdeaType = quint32(IdeaTypeText);
     }
     return idea;
+}
+
+IdeaMemberValue Idea::keptValue(IdeaMember member) const
+{
+    if (mExtras) {
+        for (const auto& [kept, value] : mExtras->kept) {
+            if (kept == member)
+                return value;
+        }
+    }
+    // Numbers are always stored, as the idea's own are.
+    if (IdeaMembers::row(member).type == IdeaMemberType::Integer)
+        return qint64(0);
+    return {};
+}
+
+void Idea::setKeptValue(IdeaMember member, const IdeaMemberValue& value)
+{
+    noteChange();
+    const bool missing = std::holds_alternative<std::monostate>(value);
+    if (missing && !mExtras)
+        return;
+    IdeaKeptValues& kept = extras().kept;
+    for (auto it = kept.begin(); it != kept.end(); ++it) {
+        if (it->first != member)
+            continue;
+        if (missing)
+            kept.erase(it);
+        else
+            it->second = value;
+        return;
+    }
+    if (!missing)
+        kept.emplace_back(member, value);
+}
+
+void Idea::copyKeptValues(const Idea& from)
+{
+    if (!from.mExtras)
+        return;
+    for (const auto& [member, value] : from.mExtras->kept) {
+        const IdeaMemberRow& row = IdeaMembers::row(member);
+        if (row.copied && IdeaMembers::storedBy(row, isLink()))
+            setKeptValue(member, value);
+    }
 }
 
 } // namespace corvex

@@ -5,6 +5,7 @@
 #include "model/ColorTheme.h"
 #include "model/ColorThemeType.h"
 #include "model/IconImage.h"
+#include "model/IdeaMembers.h"
 #include "model/ObjectID.h"
 #include "platform/core/Coder.h"
 
@@ -274,6 +275,9 @@ private:
     // children, as initWithCoder does; its writer writes the members encodeWithCoder writes.
     friend class PayloadTextReader;
     friend class PayloadTextWriter;
+    // The table of members reads and writes each member's field.
+    friend class IdeaMembers;
+    friend class IdeaStoredMembers;
     // Only the class can make one: the explicit constructor refuses a bare "{}".
     struct Private
     {
@@ -295,6 +299,7 @@ private:
         QVImage image;
         QByteArray bigImageData;
         ObjectID att;
+        IdeaKeptValues kept; // the members without a field of their own
     };
 
 public:
@@ -304,23 +309,8 @@ public:
 private:
     // An idea's own members as a document stores them, before they are taken: what
     // readOwnFields reads through a coder (a link reads only its identifiers and type), and
-    // what PayloadTextReader reads from the text itself. Missing texts are nothing, missing
-    // data null.
-    struct StoredFields
-    {
-        std::optional<QString> identifier;
-        qint64 ideaType = 0;
-        std::optional<QString> linkedIdea;
-        QByteArray image; // the PNG bytes
-        QByteArray bigImageData;
-        std::optional<QString> text;
-        std::optional<QString> note;
-        std::optional<QString> color;
-        qint64 colorThemeType = 0;
-        IconImagePtr iconImage;
-        std::optional<QString> url;
-        std::optional<QString> att;
-    };
+    // what PayloadTextReader reads from the text itself.
+    using StoredFields = IdeaStoredValues;
 
     static IdeaPtr make(const QString& identifier, IdeaType type);
     static void noteChange();
@@ -348,6 +338,11 @@ private:
     }
 
     Extras& extras();
+    // A member of the general store (IdeaMemberRow::own false); missing when not kept.
+    IdeaMemberValue keptValue(IdeaMember member) const;
+    void setKeptValue(IdeaMember member, const IdeaMemberValue& value);
+    // The general store's members of `from` a copy takes.
+    void copyKeptValues(const Idea& from);
     // The idea whose own fields a read shows: this idea, or the end of its link chain;
     // nullptr for a broken link. `keepAlive` holds it while the caller reads.
     const Idea* contentIdea(IdeaPtr& keepAlive) const;

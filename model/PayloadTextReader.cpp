@@ -1,6 +1,7 @@
 #include "model/PayloadTextReader.h"
 
 #include "model/IconImage.h"
+#include "model/IdeaMembers.h"
 #include "platform/core/Base64.h"
 #include "platform/core/DateText.h"
 
@@ -28,19 +29,7 @@ enum class Member : quint8
     DateCreated,
     DateModified,
     AppInstance,
-    // An idea
-    Identifier,
-    IdeaType,
-    LinkedIdea,
-    Image,
-    BigImageData,
-    Text,
-    Note,
-    Color,
-    ColorThemeType,
-    IconImage,
-    Url,
-    Att,
+    // An idea's children
     Ideas,
     // An idea's icon
     IconName,
@@ -50,7 +39,18 @@ enum class Member : quint8
     ClassName,
     // No member: a value at the top or among the ideas
     Nowhere,
+    // An idea's members: this plus their row of the members' table
+    IdeaMembers,
 };
+static_assert(std::size_t(Member::IdeaMembers) + kIdeaMemberCount <= 64, "a frame has a bit for each member");
+
+// The row of an idea's member; nullptr for any other member.
+const IdeaMemberRow* rowOf(Member member)
+{
+    return member >= Member::IdeaMembers
+               ? &kIdeaMemberRows[std::size_t(member) - std::size_t(Member::IdeaMembers)]
+               : nullptr;
+}
 
 enum class Kind : quint8
 {
@@ -75,22 +75,6 @@ constexpr Name kPayloadNames[] = {
     {"dateModified", Member::DateModified},
     {"appInstance", Member::AppInstance},
 };
-// In the order the encoder writes them: the usual member is found at the first tries.
-constexpr Name kIdeaNames[] = {
-    {"identifier", Member::Identifier},
-    {"ideaType", Member::IdeaType},
-    {"colorThemeType", Member::ColorThemeType},
-    {"text", Member::Text},
-    {"ideas", Member::Ideas},
-    {"color", Member::Color},
-    {"note", Member::Note},
-    {"iconImage", Member::IconImage},
-    {"URL", Member::Url},
-    {"att", Member::Att},
-    {"image", Member::Image},
-    {"bigImageData", Member::BigImageData},
-    {"linkedIdea", Member::LinkedIdea},
-};
 constexpr Name kIconNames[] = {
     {"name", Member::IconName}, {"category", Member::IconCategory}, {"symbol", Member::IconSymbol}};
 
@@ -113,8 +97,16 @@ Member memberOf(Kind kind, QByteArrayView key)
         return find(kRootNames, key);
     case Kind::Payload:
         return find(kPayloadNames, key);
-    case Kind::Idea:
-        return find(kIdeaNames, key);
+    case Kind::Idea: {
+        // The members' table's hash: one comparison for a known key.
+        const int row = IdeaMembers::find(std::string_view(key.data(), std::size_t(key.size())));
+        if (row < 0)
+            return Member::Unknown;
+        if (std::size_t(row) == kIdeaMemberCount)
+            return Member::Ideas;
+        return kIdeaMemberRows[row].decoded ? Member(std::size_t(Member::IdeaMembers) + std::size_t(row))
+                                            : Member::Unknown;
+    }
     case Kind::Icon:
         return find(kIconNames, key);
     case Kind::Ideas:
@@ -168,15 +160,14 @@ public:
         case Member::FileFormatVersion:
             frame->version = storedInt32(value);
             return true;
-        case Member::IdeaType:
-            frame->fields.ideaType = value;
-            return true;
-        case Member::ColorThemeType:
-            frame->fields.colorThemeType = value;
-            return true;
         default:
-            return false;
+            break;
         }
+        const IdeaMemberRow* row = rowOf(member);
+        if (row == nullptr || row->type != IdeaMemberType::Integer)
+            return false;
+        frame->fields.integers[IdeaMembers::slot(row->member)] = value;
+        return true;
     }
 
     bool string(QByteArrayView utf8) override
@@ -185,14 +176,24 @@ public:
         Frame* frame = scalarTarget(member);
         if (frame == nullptr)
             return member == Member::Unknown;
-        if (member == Member::Image || member == Member::BigImageData) {
-            if (mParts == Parts::Whole)
-                (member == Member::Image ? frame->fields.image : frame->fields.bigImageData) =
-                    Base64::decode(utf8);
-            return true;
+        if (const IdeaMemberRow* row = rowOf(member)) {
+            const std::size_t at = IdeaMembers::slot(row->member);
+            switch (IdeaMembers::storage(row->type)) {
+            case IdeaMemberStorage::Data:
+                if (mParts == Parts::Whole)
+                    frame->fields.data[at] = Base64::decode(utf8);
+                return true;
+            case IdeaMemberStorage::Text:
+                // The attachment is no text: not made when only the texts are asked for.
+                if (row->member != IdeaMember::Att || mParts != Parts::Texts)
+                    frame->fields.texts[at] = JsonText::stringFromUtf8(utf8);
+                return true;
+            case IdeaMemberStorage::Integer:
+            case IdeaMemberStorage::Icon:
+                break;
+            }
+            return false;
         }
-        if (member == Member::Att && mParts == Parts::Texts)
-            return true;
         std::optional<QString>* text = textOf(*frame, member);
         if (text == nullptr)
             return false;
@@ -216,7 +217,7 @@ public:
             return frame.kind != Kind::Root || frame.keys > 1;
         }
         // A repeated member takes the last value in the first place: the decoder's to read.
-        const quint32 bit = quint32(1) << unsigned(member);
+        const quint64 bit = quint64(1) << unsigned(member);
         if ((frame.seen & bit) != 0)
             return false;
         frame.seen |= bit;
@@ -234,7 +235,8 @@ public:
         Frame& parent = *top();
         if (parent.kind == Kind::Ideas)
             return pushIdea(mFrames[mDepth - 2].level + 1);
-        switch (takeMember()) {
+        const Member member = takeMember();
+        switch (member) {
         case Member::Unknown:
             mSkip = 1;
             return true;
@@ -243,13 +245,15 @@ public:
             return true;
         case Member::RootIdea:
             return pushIdea(1);
-        case Member::IconImage:
-            parent.hasIcon = true;
-            push(Kind::Icon);
-            return true;
         default:
-            return false;
+            break;
         }
+        const IdeaMemberRow* row = rowOf(member);
+        if (row == nullptr || row->type != IdeaMemberType::Icon)
+            return false;
+        parent.iconSlot = int(IdeaMembers::slot(row->member));
+        push(Kind::Icon);
+        return true;
     }
 
     bool startArray() override
@@ -318,7 +322,7 @@ private:
     {
         Kind kind = Kind::Root;
         Member pending = Member::Unknown; // what the next value is read as
-        quint32 seen = 0;                 // the known members read, one bit each
+        quint64 seen = 0;                 // the known members read, one bit each
         int keys = 0;
         bool unknownKeys = false;
         // Payload
@@ -332,7 +336,7 @@ private:
         // Idea (its level: the root idea is 1)
         int level = 0;
         Fields fields;
-        bool hasIcon = false;
+        int iconSlot = -1; // the icon member read, by its place among the icons
         std::optional<QString> iconName;
         std::optional<QString> iconCategory;
         std::optional<QString> iconSymbol;
@@ -403,7 +407,7 @@ private:
             break;
         case Kind::Idea:
             frame.fields = Fields();
-            frame.hasIcon = false;
+            frame.iconSlot = -1;
             frame.children.clear();
             [[fallthrough]];
         case Kind::Icon:
@@ -448,20 +452,6 @@ private:
             return &frame.dateModified;
         case Member::AppInstance:
             return &frame.appInstance;
-        case Member::Identifier:
-            return &frame.fields.identifier;
-        case Member::LinkedIdea:
-            return &frame.fields.linkedIdea;
-        case Member::Text:
-            return &frame.fields.text;
-        case Member::Note:
-            return &frame.fields.note;
-        case Member::Color:
-            return &frame.fields.color;
-        case Member::Url:
-            return &frame.fields.url;
-        case Member::Att:
-            return &frame.fields.att;
         case Member::IconName:
             return &frame.iconName;
         case Member::IconCategory:
@@ -476,11 +466,11 @@ private:
     bool finishIdea(Frame& frame)
     {
         Fields& fields = frame.fields;
-        const bool link = IdeaType(fields.ideaType) == IdeaTypeLink;
-        if (frame.hasIcon && !link)
-            fields.iconImage = IconImage::sharedIcon(frame.iconName.value_or(QString()),
-                                                     frame.iconCategory.value_or(QString()),
-                                                     frame.iconSymbol.value_or(QString()));
+        const bool link = IdeaType(fields.integer(IdeaMember::IdeaType)) == IdeaTypeLink;
+        if (frame.iconSlot >= 0 && !link)
+            fields.icons[std::size_t(frame.iconSlot)] = IconImage::sharedIcon(
+                frame.iconName.value_or(QString()), frame.iconCategory.value_or(QString()),
+                frame.iconSymbol.value_or(QString()));
         IdeaPtr idea = makeIdea(std::move(fields));
         mLinks = mLinks || link;
         // A link's stored children are never read.

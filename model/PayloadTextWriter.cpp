@@ -2,6 +2,8 @@
 
 #include "model/Globals.h"
 #include "model/Idea.h"
+#include "model/IdeaMembers.h"
+#include "model/IdeaStoredMembers.h"
 #include "platform/core/Base64.h"
 #include "platform/core/DateText.h"
 #include "platform/core/JsonText.h"
@@ -10,6 +12,7 @@
 #include <charconv>
 #include <cstring>
 #include <string_view>
+#include <type_traits>
 #include <typeinfo>
 #include <utility>
 #include <vector>
@@ -186,58 +189,45 @@ bool PayloadTextWriter::writeTree(Text& out, const Idea& root)
 
 void PayloadTextWriter::writeOwnMembers(Text& out, const Idea& idea)
 {
-    const Idea::Extras* extras = idea.mExtras.get();
-    const IconImage* icon = idea.mIconImage.get();
-    const QString colorName = idea.mColor ? idea.mColor->name() : QString();
-    const QByteArray picture = extras && extras->image.hasImage() ? extras->image.pngData() : QByteArray();
-    const QString att = extras && !extras->att.isNull() ? extras->att.asString() : QString();
-
-    // Room for every member at once (a link's members are fewer).
-    qsizetype room = 1 + textRoom(idea.mIdentifier) + 2 * (kKeyRoom + kIntegerRoom) + textRoom(idea.mText) +
-                     textRoom(idea.mNote) + textRoom(colorName) + textRoom(att) + dataRoom(picture) +
-                     kKeyRoom + 16; // "ideas" and the brackets around the children
-    if (extras)
-        room += textRoom(extras->url) + textRoom(extras->linkedIdentifier) + dataRoom(extras->bigImageData);
-    if (icon)
-        room += kKeyRoom + 2 + textRoom(icon->name()) + textRoom(icon->category()) + textRoom(icon->symbol());
-    out.reserve(room);
-
+    // Room for the brace, and for "ideas" and the brackets around the children.
+    out.reserve(1 + kKeyRoom + 16);
     bool first = true;
     out.raw('{');
-    out.text("identifier", idea.mIdentifier, first);
-    out.key("ideaType", first);
-    out.integer(qint32(idea.mIdeaType));
-    if (idea.isLink()) {
-        out.text("linkedIdea", idea.linkedIdentifier(), first);
-        return;
-    }
-    out.text("text", idea.mText, first);
-    if (extras)
-        out.text("URL", extras->url, first);
-    out.text("note", idea.mNote, first);
-    if (idea.mColor)
-        out.text("color", colorName, first);
-    if (extras && !extras->att.isNull())
-        out.text("att", att, first);
-    if (!picture.isNull()) {
-        out.key("image", first);
-        out.data(picture);
-    }
-    if (extras && !extras->bigImageData.isNull()) {
-        out.key("bigImageData", first);
-        out.data(extras->bigImageData);
-    }
-    if (icon) {
-        out.key("iconImage", first);
-        bool firstOfIcon = true;
-        out.raw('{');
-        out.text("name", icon->name(), firstOfIcon);
-        out.text("category", icon->category(), firstOfIcon);
-        out.text("symbol", icon->symbol(), firstOfIcon);
-        out.raw('}');
-    }
-    out.key("colorThemeType", first);
-    out.integer(qint32(idea.mColorThemeType));
+    // The table's members in its order, each when the idea stores it.
+    IdeaStoredMembers::forEach(idea, [&](const IdeaMemberRow& row, const auto& value) {
+        using Value = std::decay_t<decltype(value)>;
+        if constexpr (std::is_same_v<Value, QString>) {
+            out.reserve(textRoom(value));
+            out.text(row.key, value, first);
+        } else if constexpr (std::is_same_v<Value, qint64>) {
+            out.reserve(kKeyRoom + kIntegerRoom);
+            out.key(row.key, first);
+            out.integer(qint32(value));
+        } else if constexpr (std::is_same_v<Value, QByteArray>) {
+            out.reserve(dataRoom(value));
+            out.key(row.key, first);
+            out.data(value);
+        } else if constexpr (std::is_same_v<Value, ColorPtr>) {
+            const QString& name = value->name();
+            out.reserve(textRoom(name));
+            out.text(row.key, name, first);
+        } else {
+            writeIcon(out, row.key, *value, first);
+        }
+    });
+    out.reserve(1 + kKeyRoom + 16);
+}
+
+void PayloadTextWriter::writeIcon(Text& out, std::string_view key, const IconImage& icon, bool& first)
+{
+    out.reserve(kKeyRoom + 2 + textRoom(icon.name()) + textRoom(icon.category()) + textRoom(icon.symbol()));
+    out.key(key, first);
+    bool firstOfIcon = true;
+    out.raw('{');
+    out.text("name", icon.name(), firstOfIcon);
+    out.text("category", icon.category(), firstOfIcon);
+    out.text("symbol", icon.symbol(), firstOfIcon);
+    out.raw('}');
 }
 
 } // namespace corvex

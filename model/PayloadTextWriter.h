@@ -1,10 +1,12 @@
 #pragma once
 
+#include "model/IconImage.h"
 #include "model/Idea.h"
 #include "model/IdeaDocumentDataObject.h"
 
 #include <QByteArray>
 #include <optional>
+#include <string_view>
 
 namespace corvex {
 
@@ -25,6 +27,7 @@ private:
     static bool writeTree(Text& out, const Idea& root);
     // An idea's own members, after its opening brace.
     static void writeOwnMembers(Text& out, const Idea& idea);
+    static void writeIcon(Text& out, std::string_view key, const IconImage& icon, bool& first);
 };
 
 } // namespace corvex

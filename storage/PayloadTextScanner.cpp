@@ -1,6 +1,7 @@
 #include "storage/PayloadTextScanner.h"
 
 #include "model/Idea.h"
+#include "model/IdeaMembers.h"
 #include "platform/core/JsonStringBytes.h"
 #include "platform/core/JsonText.h"
 #include "platform/core/ProcessorFeatures.h"
@@ -14,6 +15,7 @@
 #include <iterator>
 #include <optional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -78,26 +80,41 @@ constexpr const char* TooLong = "its text or the strings its links show are beyo
 constexpr std::string_view kRootMembers[] = {"ideaDocumentDataObject"};
 constexpr std::string_view kPayloadMembers[] = {"fileFormatVersion", "idea", "dateCreated", "dateModified",
                                                 "appInstance"};
-constexpr std::string_view kIdeaMembers[] = {
-    "identifier", "ideaType",     "linkedIdea", "text",           "URL",  "note", "color", "att",
-    "image",      "bigImageData", "iconImage",  "colorThemeType", "ideas"};
-enum IdeaMember : int
+// An idea's: the members' table's keys in its order, then its children's.
+constexpr auto kIdeaMembers = [] {
+    std::array<std::string_view, kIdeaMemberCount + 1> keys{};
+    for (std::size_t i = 0; i <= kIdeaMemberCount; ++i)
+        keys[i] = IdeaMembers::keyOf(i);
+    return keys;
+}();
+// The members whose place the idea's reading knows: an idea opens with its identifier and
+// type, a link's target is read for its strings, and the children come last.
+constexpr int kIdentifier = int(IdeaMember::Identifier);
+constexpr int kIdeaType = int(IdeaMember::IdeaType);
+constexpr int kLinkedIdea = int(IdeaMember::LinkedIdea);
+constexpr int kIdeas = int(kIdeaMemberCount);
+static_assert(kIdentifier == 0 && kIdeaType == 1, "an idea opens with its identifier and type");
+
+// `prefix`, the quoted key of row I (or the children's), a colon and `open` (none for 0): what
+// the writer writes before the value, made at compile time.
+template <std::size_t I, char Prefix, char Open> struct WrittenKey
 {
-    kIdentifier,
-    kIdeaType,
-    kLinkedIdea,
-    kText,
-    kUrl,
-    kNote,
-    kColor,
-    kAtt,
-    kImage,
-    kBigImageData,
-    kIconImage,
-    kColorThemeType,
-    kIdeas,
+    static constexpr std::string_view key = IdeaMembers::keyOf(I);
+    static constexpr std::size_t size = key.size() + 4 + (Open != 0 ? 1 : 0);
+    static constexpr std::array<char, size + 1> text = [] {
+        std::array<char, size + 1> made{};
+        std::size_t at = 0;
+        made[at++] = Prefix;
+        made[at++] = '"';
+        for (const char c : key)
+            made[at++] = c;
+        made[at++] = '"';
+        made[at++] = ':';
+        if (Open != 0)
+            made[at++] = Open;
+        return made;
+    }();
 };
-static_assert(std::size(kIdeaMembers) == kIdeas + 1);
 constexpr std::string_view kIconMembers[] = {"name", "category", "symbol"};
 constexpr int kIconSymbol = 2;
 
@@ -423,6 +440,14 @@ private:
         mP += size;
         return true;
     }
+    template <std::size_t N> [[gnu::always_inline]] bool literal(const std::array<char, N>& text)
+    {
+        constexpr std::size_t size = N - 1;
+        if (mEnd - mP < qsizetype(size) || !sameBytes<size>(mP, text.data()))
+            return false;
+        mP += size;
+        return true;
+    }
 
     bool next(char c)
     {
@@ -505,14 +530,14 @@ private:
     // writer's members in its order are read at once; anything else goes to members().
     bool idea(qint64 depth, IdeaState& state)
     {
-        if (literal(R"({"identifier":")")) {
+        if (literal(WrittenKey<kIdentifier, '{', '"'>::text)) {
             if (!stringPlace(state.identifierAt, state.identifierEnd, state.identifierEscaped))
                 return false;
             state.next = kIdeaType;
             state.keys = 1;
-            if (!literal(R"(,"ideaType":)"))
+            if (!literal(WrittenKey<kIdeaType, ',', 0>::text))
                 return members(depth, state, false);
-        } else if (!literal(R"({"ideaType":)")) {
+        } else if (!literal(WrittenKey<kIdeaType, '{', 0>::text)) {
             if (!next('{'))
                 return decline(Declined::Shape);
             return members(depth, state, true);
@@ -523,22 +548,16 @@ private:
         ++state.keys;
         if (state.link)
             return members(depth, state, false);
-        if (!writerMember(R"(,"text":")", kText, Value::Searched, depth, state) ||
-            !writerMember(R"(,"URL":")", kUrl, Value::String, depth, state) ||
-            !writerMember(R"(,"note":")", kNote, Value::Searched, depth, state) ||
-            !writerMember(R"(,"color":")", kColor, Value::String, depth, state) ||
-            !writerMember(R"(,"att":")", kAtt, Value::String, depth, state) ||
-            !writerMember(R"(,"image":")", kImage, Value::String, depth, state) ||
-            !writerMember(R"(,"bigImageData":")", kBigImageData, Value::String, depth, state) ||
-            !writerMember(R"(,"iconImage":{)", kIconImage, Value::Icon, depth, state))
-            return false;
-        if (!literal(R"(,"colorThemeType":)"))
-            return members(depth, state, false);
-        if (!integer())
-            return decline(Declined::Number);
-        state.next = kColorThemeType + 1;
-        ++state.keys;
-        if (literal(R"(,"ideas":[)")) {
+        // The table's other members in its order, each read at once when it is next.
+        Step step = Step::GoOn;
+        [&]<std::size_t... I>(std::index_sequence<I...>)
+        {
+            (void)((step = writerRow<I>(depth, state), step == Step::GoOn) && ...);
+        }
+        (std::make_index_sequence<kIdeaMemberCount>());
+        if (step != Step::GoOn)
+            return step == Step::Done;
+        if (literal(WrittenKey<kIdeas, ',', '['>::text)) {
             state.next = kIdeas + 1;
             ++state.keys;
             if (literal("]}"))
@@ -553,6 +572,40 @@ private:
         return members(depth, state, false);
     }
 
+    // Where the reading of an idea's members in the writer's shape stands after a member.
+    enum class Step
+    {
+        GoOn,     // on to the next member
+        Done,     // the idea's members were read (member by member)
+        Declined, // the text is declined
+    };
+
+    // Row I's member when it is next, as the writer writes it. A number is always written:
+    // without it, the rest is read member by member.
+    template <std::size_t I> [[gnu::always_inline]] Step writerRow(qint64 depth, IdeaState& state)
+    {
+        constexpr const IdeaMemberRow& row = kIdeaMemberRows[I];
+        if constexpr (int(I) <= kIdeaType || row.ideas == IdeaMemberIdeas::Links) {
+            return Step::GoOn;
+        } else if constexpr (row.type == IdeaMemberType::Integer) {
+            if (!literal(WrittenKey<I, ',', 0>::text))
+                return members(depth, state, false) ? Step::Done : Step::Declined;
+            if (!integer()) {
+                decline(Declined::Number);
+                return Step::Declined;
+            }
+            state.next = int(I) + 1;
+            ++state.keys;
+            return Step::GoOn;
+        } else {
+            constexpr bool icon = row.type == IdeaMemberType::Icon;
+            constexpr Value value = icon ? Value::Icon : row.searched ? Value::Searched : Value::String;
+            return writerMember(WrittenKey < I, ',', icon ? '{' : '"' > ::text, int(I), value, depth, state)
+                       ? Step::GoOn
+                       : Step::Declined;
+        }
+    }
+
     // What a member's value is read as.
     enum class Value
     {
@@ -564,8 +617,8 @@ private:
     // The member `key` (its name and what opens its value) when it is next, as the writer
     // writes it: read, and the idea's state moved past it. False when the text is declined.
     template <std::size_t N>
-    [[gnu::always_inline]] bool writerMember(const char (&key)[N], int member, Value value, qint64 depth,
-                                             IdeaState& state)
+    [[gnu::always_inline]] bool writerMember(const std::array<char, N>& key, int member, Value value,
+                                             qint64 depth, IdeaState& state)
     {
         if (!literal(key))
             return true;
@@ -593,9 +646,19 @@ private:
             if (member == kBadName)
                 return false;
             // A link's content is its target's: the writer writes nothing else of it.
-            if (state.link && member > kLinkedIdea)
+            if (state.link &&
+                (member == kIdeas || kIdeaMemberRows[std::size_t(member)].ideas == IdeaMemberIdeas::Content))
                 return decline(Declined::LinkMembers);
+            if (member == kIdeas) {
+                if (!next('['))
+                    return decline(Declined::Shape);
+                if (next(']'))
+                    continue;
+                state.children = true;
+                return true;
+            }
             bool read = false;
+            const IdeaMemberRow& row = kIdeaMemberRows[std::size_t(member)];
             switch (member) {
             case kIdentifier:
                 read = next('"') &&
@@ -607,25 +670,20 @@ private:
             case kLinkedIdea:
                 read = next('"') && stringPlace(state.targetAt, state.targetEnd, state.targetEscaped);
                 break;
-            case kText:
-            case kNote:
-                read = next('"') && lowerCasedString(depth);
-                break;
-            case kIconImage:
-                read = next('{') && icon(depth);
-                break;
-            case kColorThemeType:
-                read = integer();
-                break;
-            case kIdeas:
-                if (!next('['))
-                    return decline(Declined::Shape);
-                if (next(']'))
-                    continue;
-                state.children = true;
-                return true;
             default:
-                read = next('"') && skipString();
+                switch (row.type) {
+                case IdeaMemberType::Integer:
+                    read = integer();
+                    break;
+                case IdeaMemberType::Icon:
+                    read = next('{') && icon(depth);
+                    break;
+                case IdeaMemberType::Text:
+                case IdeaMemberType::ColorName:
+                case IdeaMemberType::Data:
+                    read = next('"') && (row.searched ? lowerCasedString(depth) : skipString());
+                    break;
+                }
                 break;
             }
             if (!read)
@@ -697,9 +755,8 @@ private:
     // then moved past it; kEnd at the end of the object, kBadName when the text is declined.
     // Members of other names before it are read past, marking `unknown`; `keys` counts every
     // member.
-    template <std::size_t N>
-    int knownMember(const std::string_view (&names)[N], bool& first, int& nextAllowed, int& keys,
-                    bool& unknown)
+    template <class Names>
+    int knownMember(const Names& names, bool& first, int& nextAllowed, int& keys, bool& unknown)
     {
         for (;;) {
             if (next('}'))
@@ -731,7 +788,7 @@ private:
     // A member's name and its colon: its place among `names`, kUnknownName for a name not
     // there, kBadName when the text is declined (a name with an escape could be any, and a
     // class named is the decoder's to read).
-    template <std::size_t N> int memberName(const std::string_view (&names)[N])
+    template <class Names> int memberName(const Names& names)
     {
         if (!next('"')) {
             decline(Declined::Shape);
@@ -745,7 +802,7 @@ private:
             decline(Declined::Shape);
             return kBadName;
         }
-        for (std::size_t i = 0; i < N; ++i) {
+        for (std::size_t i = 0; i < std::size(names); ++i) {
             if (names[i] == name)
                 return int(i);
         }

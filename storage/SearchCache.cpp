@@ -1,5 +1,8 @@
 #include "storage/SearchCache.h"
 
+#include "model/Idea.h"
+#include "model/IdeaMembers.h"
+
 #include <QSet>
 #include <algorithm>
 
@@ -21,14 +24,7 @@ void SearchCache::addIdeaTreeToMap(IdeaTextMap& map, const IdeaPtr& node, qint64
         return;
     node->traverseNaturally(
         [&map](const IdeaPtr& idea, qint64 depth) {
-            const QString text = idea->text();
-            if (!text.isEmpty())
-                map.add(text.toLower(), depth);
-            const QString note = idea->note();
-            if (!note.isEmpty())
-                map.add(note.toLower(), depth);
-            if (const IconImagePtr icon = idea->iconImage(); icon && !icon->symbol().isEmpty())
-                map.add(icon->symbol().toLower(), depth);
+            IdeaMembers::forEachSearched(*idea, [&](const QString& text) { map.add(text.toLower(), depth); });
         },
         level);
 }

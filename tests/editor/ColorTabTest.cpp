@@ -24,9 +24,9 @@ struct ColourTab : WindowEditor
 {
     explicit ColourTab(const ColorPtr& colour, quint64 themeType = 1) : WindowEditor(QByteArray())
     {
-        editor->setSelectedTitleText(QStringLiteral("Colours"));
-        editor->setSelectedColor(colour);
-        editor->setSelectedColorThemeType(themeType);
+        editor->editedValues().set(IdeaMember::Text, QStringLiteral("Colours"));
+        editor->editedValues().set(IdeaMember::Color, colour);
+        editor->editedValues().set(IdeaMember::ColorThemeType, qint64(themeType));
         show();
         selectTab(1);
         tab = editor->colorTabView();
@@ -84,7 +84,7 @@ TEST(ColorTab, ABrightDiscClickedBecomesTheSelectedColour)
     const auto& grid = c.tab->colorSelector();
     clickAt(*c.pw, grid->convertPointToView(grid->discCentre(3, 6), nullptr), &c.time);
     EXPECT_EQ(c.tab->selectedColor()->name(), bright.itemAtRow(3, 6)->color()->name());
-    EXPECT_EQ(c.editor->selectedColor()->name(), bright.itemAtRow(3, 6)->color()->name());
+    EXPECT_EQ(c.editor->values().color(IdeaMember::Color)->name(), bright.itemAtRow(3, 6)->color()->name());
     renderPopover(*c.editor, QStringLiteral("colour_tab_bright"));
     // A click right of the last disc and below the last row takes the last cell.
     clickAt(*c.pw, grid->convertPointToView(Point(319, 197), nullptr), &c.time);
@@ -108,7 +108,7 @@ TEST(ColorTab, ChildThemeChoicesRecolourThePreview)
         EXPECT_EQ(c.tab->childPlanetLayers()[i]->baseColor()->name(), colours[i % colours.size()]->name());
     EXPECT_TRUE(c.editor->didChange());
     c.tab->didSelectChildColorTheme(0); // "No change": back to type 1, no recolouring
-    EXPECT_EQ(c.editor->selectedColorThemeType(), 1u);
+    EXPECT_EQ(quint64(c.editor->values().integer(IdeaMember::ColorThemeType)), 1u);
     EXPECT_FALSE(c.editor->didRecolor());
     EXPECT_TRUE(c.tab->subPlanetLayer()->isHidden());
 }

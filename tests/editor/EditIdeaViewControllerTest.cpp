@@ -47,9 +47,9 @@ TEST(EditIdeaViewController, ChangeDetectionFollowsTheValuesNotTheirObjects)
 {
     ShownEditor e;
     const ColorPtr red = ColorMatrix::classicColorMatrix().itemAtRow(2, 1)->color();
-    e.editor->setSelectedTitleText(QStringLiteral("title"));
-    e.editor->setSelectedColor(red);
-    e.editor->setSelectedColorThemeType(1);
+    e.editor->editedValues().set(IdeaMember::Text, QStringLiteral("title"));
+    e.editor->editedValues().set(IdeaMember::Color, red);
+    e.editor->editedValues().set(IdeaMember::ColorThemeType, qint64(1));
     e.show();
     EXPECT_FALSE(e.editor->didChange()) << "opened and untouched";
 
@@ -66,24 +66,26 @@ TEST(EditIdeaViewController, ChangeDetectionFollowsTheValuesNotTheirObjects)
     EXPECT_FALSE(e.editor->didChange());
 
     // Another colour object of the same name is no change; the theme type and recolouring are.
-    e.editor->setSelectedColor(Color::withRGB(red->name(), RGBA{0, 0, 0, 1}));
+    e.editor->editedValues().set(IdeaMember::Color, Color::withRGB(red->name(), RGBA{0, 0, 0, 1}));
     EXPECT_FALSE(e.editor->didChange());
     e.editor->setDidRecolor(true);
     EXPECT_TRUE(e.editor->didChange());
     e.editor->setDidRecolor(false);
-    e.editor->setSelectedColorThemeType(2);
+    e.editor->editedValues().set(IdeaMember::ColorThemeType, qint64(2));
     EXPECT_TRUE(e.editor->didChange());
-    e.editor->setSelectedColorThemeType(1);
-    e.editor->setSelectedIconImage(IconImage::initWithName(QStringLiteral("Dog Face"), QStringLiteral("One"),
-                                                           QStringLiteral("\U0001F436")));
+    e.editor->editedValues().set(IdeaMember::ColorThemeType, qint64(1));
+    e.editor->editedValues().set(IdeaMember::IconImage,
+                                 IconImage::initWithName(QStringLiteral("Dog Face"), QStringLiteral("One"),
+                                                         QStringLiteral("\U0001F436")));
     EXPECT_TRUE(e.editor->didChange());
 }
 
 TEST(EditIdeaViewController, TabsAreMadeOnceKeepTheirValuesAndSizeThePopover)
 {
     ShownEditor e;
-    e.editor->setSelectedTitleText(QStringLiteral("title"));
-    e.editor->setSelectedColor(ColorMatrix::classicColorMatrix().itemAtRow(0, 0)->color());
+    e.editor->editedValues().set(IdeaMember::Text, QStringLiteral("title"));
+    e.editor->editedValues().set(IdeaMember::Color,
+                                 ColorMatrix::classicColorMatrix().itemAtRow(0, 0)->color());
     e.show();
     EXPECT_EQ(e.editor->popover()->contentSize().width, 320.0);
     EXPECT_EQ(e.height(), 123.0);
@@ -92,12 +94,12 @@ TEST(EditIdeaViewController, TabsAreMadeOnceKeepTheirValuesAndSizeThePopover)
     QTest::keyClicks(titleEdit(*e.editor), QStringLiteral(" more"));
     e.selectTab(1);
     EXPECT_EQ(e.height(), 483.0);
-    EXPECT_EQ(e.editor->selectedTitleText(), QStringLiteral("title more"))
+    EXPECT_EQ(e.editor->values().text(IdeaMember::Text), QStringLiteral("title more"))
         << "leaving a tab keeps its values";
     const auto colorTab = e.editor->colorTabView();
     const ColorPtr bright = ColorMatrix::brightColorMatrix().itemAtRow(1, 2)->color();
     colorTab->handleColorSelection(bright);
-    EXPECT_EQ(e.editor->selectedColor(), bright);
+    EXPECT_EQ(e.editor->values().color(IdeaMember::Color), bright);
 
     e.selectTab(2);
     EXPECT_EQ(e.height(), 483.0);
@@ -132,14 +134,14 @@ TEST(EditIdeaViewController, TabsAreMadeOnceKeepTheirValuesAndSizeThePopover)
 TEST(EditIdeaViewController, AnIdeaWithANoteOpensExtended)
 {
     ShownEditor e;
-    e.editor->setSelectedNoteText(QStringLiteral("a note"));
+    e.editor->editedValues().set(IdeaMember::Note, QStringLiteral("a note"));
     e.show();
     EXPECT_TRUE(e.editor->textTabView()->isExtended());
     EXPECT_EQ(e.height(), 381.0);
     EXPECT_EQ(e.editor->textTabView()->selectedNoteText(), QStringLiteral("a note"));
     EXPECT_EQ(titleEdit(*e.editor)->text(), QStringLiteral("")) << "a null title shows an empty field";
     e.editor->pleaseCloseEditView();
-    EXPECT_EQ(e.editor->selectedTitleText(), QStringLiteral(""));
+    EXPECT_EQ(e.editor->values().text(IdeaMember::Text), QStringLiteral(""));
 }
 
 TEST(EditIdeaViewController, TextOfAnySizeAndScriptArrivesUnchanged)
@@ -152,12 +154,12 @@ TEST(EditIdeaViewController, TextOfAnySizeAndScriptArrivesUnchanged)
     const QString rtl = QStringLiteral("\u05E9\u05DC\u05D5\u05DD \u0645\u0631\u062D\u0628\u0627");
     const QString emoji =
         QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467 \u2764\uFE0F \U0001F1EB\U0001F1F7");
-    e.editor->setSelectedTitleText(rtl + emoji);
-    e.editor->setSelectedNoteText(big + rtl + emoji);
+    e.editor->editedValues().set(IdeaMember::Text, rtl + emoji);
+    e.editor->editedValues().set(IdeaMember::Note, big + rtl + emoji);
     e.show();
     e.editor->pleaseCloseEditView();
-    EXPECT_EQ(e.editor->selectedTitleText(), rtl + emoji);
-    EXPECT_TRUE(e.editor->selectedNoteText() == big + rtl + emoji);
+    EXPECT_EQ(e.editor->values().text(IdeaMember::Text), rtl + emoji);
+    EXPECT_TRUE(e.editor->values().text(IdeaMember::Note) == big + rtl + emoji);
     EXPECT_FALSE(e.editor->didChange());
 }
 
@@ -170,7 +172,7 @@ namespace {
 TEST(EditIdeaViewController, UndoCutCopyAndPasteWorkInBothFields)
 {
     ShownEditor e;
-    e.editor->setSelectedTitleText(QStringLiteral("title"));
+    e.editor->editedValues().set(IdeaMember::Text, QStringLiteral("title"));
     e.show();
     QLineEdit* title = titleEdit(*e.editor);
     QTest::keyClicks(title, QStringLiteral("!"));

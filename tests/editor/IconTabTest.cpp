@@ -38,8 +38,8 @@ struct IconTab : WindowEditor
 {
     explicit IconTab(const QByteArray& catalogue, IconImagePtr icon = nullptr) : WindowEditor(catalogue)
     {
-        editor->setSelectedTitleText(QStringLiteral("Icons"));
-        editor->setSelectedIconImage(std::move(icon));
+        editor->editedValues().set(IdeaMember::Text, QStringLiteral("Icons"));
+        editor->editedValues().set(IdeaMember::IconImage, std::move(icon));
         show();
         selectTab(2);
         tab = editor->iconImageTabView();
@@ -84,7 +84,7 @@ TEST(IconTab, AOneIconCategoryShowsItAloneAndOpensItsGrid)
     EXPECT_EQ(grid->frame(), t.tab->categoryTableView()->frame());
     ASSERT_EQ(grid->iconButtons().size(), 1u);
     clickView(*grid->iconButtons()[0], &t.time);
-    EXPECT_EQ(t.editor->selectedIconImage()->name(), QStringLiteral("Dog Face"));
+    EXPECT_EQ(t.editor->values().icon(IdeaMember::IconImage)->name(), QStringLiteral("Dog Face"));
     // Back: the grid goes at once.
     clickView(*grid->titleRow(), &t.time);
     EXPECT_FALSE(t.tab->iconSelectorView());
@@ -112,7 +112,7 @@ TEST(IconTab, TheGridLaysOutSevenColumnsAndTogglesOnlyTheSameIcon)
     const Rect a = grid->iconButtons()[0]->frame();
     const Point between = grid->contentView()->convertPointToView(Point(a.maxX() + 3, a.midY()), nullptr);
     clickAt(*t.pw, between, &t.time);
-    EXPECT_EQ(t.editor->selectedIconImage(), soloDog);
+    EXPECT_EQ(t.editor->values().icon(IdeaMember::IconImage), soloDog);
     EXPECT_EQ(t.tab->iconSelectorView(), grid);
 }
 
@@ -131,7 +131,7 @@ TEST(IconTab, TheRemoveRowClearsTheIconAndFadesOut)
 
     clickView(*remove, &t.time);
     EXPECT_FALSE(t.tab->mainPlanetLayer()->iconImage());
-    EXPECT_FALSE(t.editor->selectedIconImage()) << "the change is reported";
+    EXPECT_FALSE(t.editor->values().icon(IdeaMember::IconImage)) << "the change is reported";
     EXPECT_TRUE(t.table()->isFading());
     t.time.advance(0.3);
     EXPECT_EQ(t.table()->numberOfRows(), 2);

@@ -150,7 +150,7 @@ TEST(HomeScreen, EveryOpenedTokenIsHandedOnOnceAndADoubleClickOnTheAdderMakesOne
     runMenuItem(*screen, ids[1], QStringLiteral("Open"));
     ASSERT_TRUE(rig.settle([&] { return screen->editorOpen(); }));
     EXPECT_EQ(rig.state->callCount(Op::Open), opensBefore + 1);
-    EXPECT_EQ(rig.base.editors->lastIdeaEditor->title, QStringLiteral("doc 0"));
+    EXPECT_EQ(rig.base.editors->lastIdeaEditor->edited.text(IdeaMember::Text), QStringLiteral("doc 0"));
     rig.base.editors->lastIdeaEditor->close();
     ASSERT_TRUE(rig.settle([&] { return rig.openTokens() == 0; }));
     EXPECT_EQ(rig.state->callCount(Op::Update), 0);

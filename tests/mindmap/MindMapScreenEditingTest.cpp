@@ -214,8 +214,9 @@ TEST(MindMapScreenEditing, ANewIdeaIsProposedTheNextColourOfItsCentre)
     s.screen->onAddNewIdeaAfterIndex(-1, Rect(0, 0, 10, 10));
     const auto& themes = ColorTheme::standardThemes();
     ASSERT_FALSE(themes.empty());
-    EXPECT_EQ(s.rig.editors->lastIdeaEditor->color, themes[4 % themes.size()]->colors().front());
-    EXPECT_EQ(s.rig.editors->lastIdeaEditor->themeType, 1u);
+    EXPECT_EQ(s.rig.editors->lastIdeaEditor->edited.color(IdeaMember::Color),
+              themes[4 % themes.size()]->colors().front());
+    EXPECT_EQ(quint64(s.rig.editors->lastIdeaEditor->edited.integer(IdeaMember::ColorThemeType)), 1u);
     // Closed without a change: nothing is added or saved.
     RenameCounter renames(s.path());
     s.rig.editors->lastIdeaEditor->close();

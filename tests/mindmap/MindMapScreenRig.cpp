@@ -88,12 +88,12 @@ void RigIdeaEditor::close()
         return;
     mClosed = true;
     if (mScript.didChange) {
-        title = mScript.title;
-        note = mScript.note;
+        edited.set(IdeaMember::Text, mScript.title);
+        edited.set(IdeaMember::Note, mScript.note);
         if (!mScript.keepColor)
-            color = mScript.color;
+            edited.set(IdeaMember::Color, mScript.color);
         if (!mScript.keepThemeType)
-            themeType = mScript.colorThemeType;
+            edited.set(IdeaMember::ColorThemeType, qint64(mScript.colorThemeType));
     }
     if (auto target = mDelegate.lock())
         target->editIdeaViewDidClose();

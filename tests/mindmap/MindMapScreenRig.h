@@ -154,16 +154,8 @@ class RigIdeaEditor : public IdeaEditor
 public:
     explicit RigIdeaEditor(EditorScript script) : mScript(std::move(script)) {}
     void setDelegate(std::weak_ptr<IdeaEditorDelegate> delegate) override { mDelegate = std::move(delegate); }
-    void setSelectedTitleText(const QString& text) override { title = text; }
-    QString selectedTitleText() const override { return title; }
-    void setSelectedNoteText(const QString& text) override { note = text; }
-    QString selectedNoteText() const override { return note; }
-    void setSelectedColor(const std::shared_ptr<Color>& value) override { color = value; }
-    std::shared_ptr<Color> selectedColor() const override { return color; }
-    void setSelectedColorThemeType(quint64 type) override { themeType = type; }
-    quint64 selectedColorThemeType() const override { return themeType; }
-    void setSelectedIconImage(const std::shared_ptr<IconImage>& value) override { icon = value; }
-    std::shared_ptr<IconImage> selectedIconImage() const override { return icon; }
+    void setValues(const IdeaValues& given) override { edited = given; }
+    const IdeaValues& values() const override { return edited; }
     bool didChange() const override { return mClosed && mScript.didChange; }
     bool didRecolor() const override { return mClosed && mScript.didRecolor; }
     void showRelativeToRect(const Rect& rect, View&) override
@@ -174,11 +166,7 @@ public:
     // Applies the script and tells the delegate, as the user closing the popover would.
     void close() override;
 
-    QString title;
-    QString note;
-    std::shared_ptr<Color> color;
-    quint64 themeType = 0;
-    std::shared_ptr<IconImage> icon;
+    IdeaValues edited; // as preset, then as the script leaves them
     Rect anchor;
     bool shown = false;
 
