@@ -107,14 +107,15 @@ QString orNull(const QString& text)
     return text.isNull() ? QStringLiteral("(null)") : text;
 }
 
-// A stored empty text is a text: it must not read as one that is not set.
-QString presentString(const std::optional<QString>& text)
+// A stored empty text is a text: it must not read as one that is not set. The text is taken,
+// not shared: a document's every text passes here once.
+QString presentString(std::optional<QString>& text)
 {
     if (!text)
         return QString();
     if (text->isNull())
         return QStringLiteral("");
-    return *text;
+    return std::move(*text);
 }
 
 QVImage makeSmallPicture(const QVImage& picture)
@@ -1204,12 +1205,13 @@ IdeaPtr Idea::readOwnFields(Decoder& coder)
 
 IdeaPtr Idea::fromStoredFields(StoredFields fields)
 {
-    const IdeaPtr idea = make(presentString(fields.identifier), IdeaType(fields.ideaType));
+    IdeaPtr idea =
+        std::make_shared<Idea>(Private{}, presentString(fields.identifier), IdeaType(fields.ideaType));
 
     if (idea->isLink()) {
-        const QString target = presentString(fields.linkedIdea);
+        QString target = presentString(fields.linkedIdea);
         if (!target.isNull())
-            idea->extras().linkedIdentifier = target;
+            idea->extras().linkedIdentifier = std::move(target);
         return idea;
     }
 
@@ -1223,13 +1225,18 @@ IdeaPtr Idea::fromStoredFields(StoredFields fields)
     }
     if (!fields.bigImageData.isEmpty())
         idea->extras().bigImageData = std::move(fields.bigImageData);
+    // The members are set as the setters would set them on an idea no one has seen yet, with
+    // one change noted for them all.
+    noteChange();
     idea->mText = presentString(fields.text);
-    idea->setNote(presentString(fields.note));
+    if (QString note = presentString(fields.note); !note.isEmpty())
+        idea->mNote = std::move(note);
     if (fields.color)
         idea->mColor = ColorTheme::colorByName(*fields.color);
-    idea->setColorThemeType(ColorThemeType(fields.colorThemeType));
+    idea->mColorThemeType = storedNumber(ColorThemeType(fields.colorThemeType));
     idea->mIconImage = std::move(fields.iconImage);
-    idea->setURL(presentString(fields.url));
+    if (QString url = presentString(fields.url); !url.isNull())
+        idea->extras().url = std::move(url);
     if (fields.att)
         idea->setAtt(ObjectID::parseFromString(*fields.att));
 
