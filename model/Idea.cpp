@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
+#include <cstring>
 #include <type_traits>
 
 namespace corvex {
@@ -43,20 +45,79 @@ std::atomic<quint64>& identifierWalkCounter()
     return counter;
 }
 
+// A cheap stand-in for an identifier: its length and its first, middle and last four units,
+// mixed. Equal identifiers have equal fingerprints.
+quint64 identifierFingerprint(const QString& identifier)
+{
+    const qsizetype size = identifier.size();
+    const QChar* units = identifier.constData();
+    quint64 first = 0;
+    quint64 middle = 0;
+    quint64 last = 0;
+    if (size >= 4) {
+        std::memcpy(&first, units, 8);
+        std::memcpy(&middle, units + (size - 4) / 2, 8);
+        std::memcpy(&last, units + size - 4, 8);
+    } else {
+        std::memcpy(&first, units, std::size_t(size) * sizeof(QChar));
+    }
+    quint64 mixed = (quint64(size) ^ first) * 0x9E3779B97F4A7C15ull;
+    mixed = (mixed ^ (mixed >> 29) ^ middle) * 0xBF58476D1CE4E5B9ull;
+    mixed = (mixed ^ (mixed >> 31) ^ last) * 0x94D049BB133111EBull;
+    return mixed ^ (mixed >> 32);
+}
+
+// A few fingerprints in an open table, for a first test that most identifiers fail at the
+// cost of one look: a miss is certain, a hit only likely.
+class FingerprintSet
+{
+public:
+    explicit FingerprintSet(std::size_t count)
+        : mSlots(std::bit_ceil(std::max<std::size_t>(16, count * 4)), 0)
+    {}
+
+    void insert(quint64 fingerprint)
+    {
+        const quint64 kept = fingerprint | 1; // 0 marks an empty slot
+        for (std::size_t slot = fingerprint & mask(); mSlots[slot] != kept; slot = (slot + 1) & mask()) {
+            if (mSlots[slot] == 0) {
+                mSlots[slot] = kept;
+                return;
+            }
+        }
+    }
+
+    bool mayHold(quint64 fingerprint) const
+    {
+        const quint64 kept = fingerprint | 1;
+        for (std::size_t slot = fingerprint & mask(); mSlots[slot] != 0; slot = (slot + 1) & mask()) {
+            if (mSlots[slot] == kept)
+                return true;
+        }
+        return false;
+    }
+
+private:
+    std::size_t mask() const { return mSlots.size() - 1; }
+
+    std::vector<quint64> mSlots;
+};
+
 // How a text that is not set shows in descriptions.
 QString orNull(const QString& text)
 {
     return text.isNull() ? QStringLiteral("(null)") : text;
 }
 
-// A stored empty text is a text: it must not read as one that is not set.
-QString presentString(const std::optional<QString>& text)
+// A stored empty text is a text: it must not read as one that is not set. The text is taken,
+// not shared: a document's every text passes here once.
+QString presentString(std::optional<QString>& text)
 {
     if (!text)
         return QString();
     if (text->isNull())
         return QStringLiteral("");
-    return *text;
+    return std::move(*text);
 }
 
 QVImage makeSmallPicture(const QVImage& picture)
@@ -462,17 +523,22 @@ void Idea::ensureLinkConsistencyInSubTree()
 void Idea::resolveLinks()
 {
     const IdeaPtr top = root();
+    // One walk in pre-order gathers the links and every identifier with its fingerprint, in
+    // the order a search meets them: the targets are then found in that list, not the tree.
+    std::vector<std::pair<Idea*, quint64>> identified;
     std::vector<Idea*> links;
     {
         std::vector<Idea*> stack{top.get()};
         while (!stack.empty()) {
             Idea* idea = stack.back();
             stack.pop_back();
+            if (!idea->mIdentifier.isNull())
+                identified.emplace_back(idea, identifierFingerprint(idea->mIdentifier));
             // A link without a target identifier has nothing to resolve.
             if (idea->isLink() && idea->mExtras && !idea->mExtras->linkedIdentifier.isNull())
                 links.push_back(idea);
-            for (const IdeaPtr& child : idea->mIdeas)
-                stack.push_back(child.get());
+            for (auto it = idea->mIdeas.rbegin(); it != idea->mIdeas.rend(); ++it)
+                stack.push_back(it->get());
         }
     }
     if (links.empty())
@@ -482,23 +548,20 @@ void Idea::resolveLinks()
     // size. Each takes the first idea in pre-order, as findIdeaInSubTreeWithIdentifier does.
     QHash<QString, Idea*> targets;
     targets.reserve(qsizetype(links.size()));
-    for (Idea* link : links)
+    FingerprintSet fingerprints(links.size());
+    for (Idea* link : links) {
         targets.insert(link->mExtras->linkedIdentifier, nullptr);
-    {
-        std::vector<Idea*> stack{top.get()};
-        qsizetype unfound = targets.size();
-        while (!stack.empty() && unfound > 0) {
-            Idea* idea = stack.back();
-            stack.pop_back();
-            if (!idea->mIdentifier.isNull()) {
-                const auto it = targets.find(idea->mIdentifier);
-                if (it != targets.end() && it.value() == nullptr) {
-                    it.value() = idea;
-                    --unfound;
-                }
-            }
-            for (auto it = idea->mIdeas.rbegin(); it != idea->mIdeas.rend(); ++it)
-                stack.push_back(it->get());
+        fingerprints.insert(identifierFingerprint(link->mExtras->linkedIdentifier));
+    }
+    qsizetype unfound = targets.size();
+    for (const auto& [idea, fingerprint] : identified) {
+        if (!fingerprints.mayHold(fingerprint))
+            continue;
+        const auto it = targets.find(idea->mIdentifier);
+        if (it != targets.end() && it.value() == nullptr) {
+            it.value() = idea;
+            if (--unfound == 0)
+                break;
         }
     }
     for (Idea* link : links)
@@ -1153,8 +1216,8 @@ IdeaPtr Idea::readOwnFields(Decoder& coder)
 
 IdeaPtr Idea::fromStoredFields(StoredFields fields)
 {
-    const IdeaPtr idea = make(presentString(fields.text(IdeaMember::Identifier)),
-                              IdeaType(fields.integer(IdeaMember::IdeaType)));
+    IdeaPtr idea = std::make_shared<Idea>(Private{}, presentString(fields.text(IdeaMember::Identifier)),
+                                          IdeaType(fields.integer(IdeaMember::IdeaType)));
 
     // The members without a field of their own, into the general store.
     for (const IdeaMemberRow& row : kIdeaMemberRows) {
@@ -1165,9 +1228,9 @@ IdeaPtr Idea::fromStoredFields(StoredFields fields)
     }
 
     if (idea->isLink()) {
-        const QString target = presentString(fields.text(IdeaMember::LinkedIdea));
+        QString target = presentString(fields.text(IdeaMember::LinkedIdea));
         if (!target.isNull())
-            idea->extras().linkedIdentifier = target;
+            idea->extras().linkedIdentifier = std::move(target);
         return idea;
     }
 
@@ -1181,13 +1244,18 @@ IdeaPtr Idea::fromStoredFields(StoredFields fields)
     }
     if (QByteArray& big = fields.bytes(IdeaMember::BigImageData); !big.isEmpty())
         idea->extras().bigImageData = std::move(big);
+    // The members are set as the setters would set them on an idea no one has seen yet, with
+    // one change noted for them all.
+    noteChange();
     idea->mText = presentString(fields.text(IdeaMember::Text));
-    idea->setNote(presentString(fields.text(IdeaMember::Note)));
+    if (QString note = presentString(fields.text(IdeaMember::Note)); !note.isEmpty())
+        idea->mNote = std::move(note);
     if (const std::optional<QString>& color = fields.text(IdeaMember::Color))
         idea->mColor = ColorTheme::colorByName(*color);
-    idea->setColorThemeType(ColorThemeType(fields.integer(IdeaMember::ColorThemeType)));
+    idea->mColorThemeType = storedNumber(ColorThemeType(fields.integer(IdeaMember::ColorThemeType)));
     idea->mIconImage = std::move(fields.icon(IdeaMember::IconImage));
-    idea->setURL(presentString(fields.text(IdeaMember::Url)));
+    if (QString url = presentString(fields.text(IdeaMember::Url)); !url.isNull())
+        idea->extras().url = std::move(url);
     if (const std::optional<QString>& att = fields.text(IdeaMember::Att))
         idea->setAtt(ObjectID::parseFromString(*att));
 

@@ -146,9 +146,9 @@ public:
     // a link whose target is not found leaves its parent's list.
     void ensureLinkConsistencyInSubTree();
     // Every link idea of this idea's tree (its root's) takes the first idea in pre-order
-    // with its linked identifier, or none: one walk that gathers the links and one that finds
-    // their targets in a table, however many links there are. A link without a target stays
-    // where it is (that is ensureLinkConsistencyInSubTree's to decide).
+    // with its linked identifier, or none: one walk gathers the links and the identifiers in
+    // pre-order, and their targets are found in a table, however many links there are. A link
+    // without a target stays where it is (that is ensureLinkConsistencyInSubTree's to decide).
     void resolveLinks();
 
     // ---- Lookup and measures

@@ -176,6 +176,25 @@ const std::array<char32_t, kTwoByteEnd>& twoByteLowerCase()
     return table;
 }
 
+// Whether any character of each block of 64 in the Basic Multilingual Plane has a lower case
+// of its own: most blocks of the scripts without case (Chinese, Japanese, Korean, Arabic,
+// Hebrew, the Indic scripts) have none, and their characters are copied as they are.
+constexpr char32_t kBlockBits = 6;
+constexpr char32_t kPlaneEnd = 0x10000;
+
+const std::array<bool, (kPlaneEnd >> kBlockBits)>& casedBlocks()
+{
+    static const std::array<bool, (kPlaneEnd >> kBlockBits)> table = [] {
+        std::array<bool, (kPlaneEnd >> kBlockBits)> cased{};
+        for (char32_t code = 0; code < kPlaneEnd; ++code) {
+            if (QChar::toLower(code) != code)
+                cased[code >> kBlockBits] = true;
+        }
+        return cased;
+    }();
+    return table;
+}
+
 // The UTF-8 of a code point at `out`; answers the end of what was written.
 char* writeUtf8(char* out, char32_t code)
 {
@@ -1117,6 +1136,17 @@ private:
         return writeUtf8(out, code < kTwoByteEnd ? twoByteLowerCase()[code] : QChar::toLower(code));
     }
 
+    // The same for the character whose UTF-8 is at `p`: a character of three bytes in a block
+    // without case is copied as it is.
+    static char* writeLowerCased(char* out, char32_t code, const char* p)
+    {
+        if (code >= kTwoByteEnd && code < kPlaneEnd && !casedBlocks()[code >> kBlockBits]) {
+            std::memcpy(out, p, 3);
+            return out + 3;
+        }
+        return writeLowerCased(out, code);
+    }
+
     // The rest of a string after its opening quote, lower-cased into the map at `level`
     // unless it is empty.
     bool lowerCasedString(qint64 level)
@@ -1216,12 +1246,19 @@ private:
                 ++p;
                 continue;
             }
-            int length = 0;
-            const char32_t code = decodeSequence(p, end, length);
-            if (length == 0)
-                return decline(Declined::String);
-            p += length;
-            out = writeLowerCased(out, code);
+            // Characters beyond Latin-1 come in runs (a word of Cyrillic, a line of Chinese),
+            // which the fast road would stop at one by one: taken here up to the next ASCII.
+            for (;;) {
+                int length = 0;
+                const char32_t code = decodeSequence(p, end, length);
+                if (length == 0)
+                    return decline(Declined::String);
+                out = writeLowerCased(out, code, p);
+                p += length;
+                if (p == end || quint8(*p) < 0x80)
+                    break;
+                out = ensureRoom(out);
+            }
         }
         mP = p;
         mOut = out;

@@ -460,6 +460,14 @@ private:
                     if (!validSequence(p, length))
                         return syntaxError(p, QStringLiteral("invalid string: ill-formed UTF-8 byte"));
                     p += length;
+                    // Such characters come in runs (a word of Cyrillic, a line of Chinese):
+                    // the next ones are checked here while they are whole in the window.
+                    while (mEnd - p >= 4 && quint8(*p) >= 0x80) {
+                        const int next = sequenceLength(quint8(*p));
+                        if (!validSequence(p, next))
+                            return syntaxError(p, QStringLiteral("invalid string: ill-formed UTF-8 byte"));
+                        p += next;
+                    }
                     continue;
                 }
             }
@@ -717,22 +725,6 @@ template <class Iterator> Status runParser(Iterator begin, Iterator end, SaxBrid
     return Status();
 }
 
-bool isAscii(const char* data, qsizetype size)
-{
-    qsizetype i = 0;
-    for (; i + 8 <= size; i += 8) {
-        quint64 word;
-        std::memcpy(&word, data + i, 8);
-        if (word & 0x8080808080808080ull)
-            return false;
-    }
-    for (; i < size; ++i) {
-        if (data[i] & 0x80)
-            return false;
-    }
-    return true;
-}
-
 // How many bytes from `p` on are ASCII.
 qsizetype asciiRun(const char* p, qsizetype size)
 {
@@ -749,44 +741,52 @@ qsizetype asciiRun(const char* p, qsizetype size)
     return i;
 }
 
-// Decodes well-formed UTF-8 into as many UTF-16 units as it holds.
-void decodeWellFormed(const char* p, qsizetype size, char16_t* out)
+// Decodes UTF-8 into UTF-16 at `out`, which has room for `size` units (no text has more
+// units than bytes), checking each sequence as it goes: one pass over the text. Answers the
+// units written, or -1 at the first ill-formed sequence.
+qsizetype decodeChecked(const char* p, qsizetype size, char16_t* out)
 {
     const char* const end = p + size;
+    char16_t* const first = out;
     while (p < end) {
-#if defined(__SSE2__)
-        // A run of ASCII widens sixteen bytes at a time.
-        while (end - p >= 16) {
-            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            if (_mm_movemask_epi8(bytes) != 0)
-                break;
-            const __m128i zero = _mm_setzero_si128();
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(bytes, zero));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(bytes, zero));
-            p += 16;
-            out += 16;
-        }
-        if (p == end)
-            break;
-#endif
         const quint8 lead = quint8(*p);
         if (lead < 0x80) {
+#if defined(__SSE2__)
+            // A run of ASCII widens sixteen bytes at a time. All sixteen are written even when
+            // fewer are ASCII: what follows overwrites the rest, and the room suffices, for
+            // no more units than bytes have been written so far.
+            if (end - p >= 16) {
+                const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+                const __m128i zero = _mm_setzero_si128();
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(bytes, zero));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(bytes, zero));
+                const int mask = _mm_movemask_epi8(bytes);
+                const int ascii = mask == 0 ? 16 : __builtin_ctz(unsigned(mask));
+                p += ascii;
+                out += ascii;
+                continue;
+            }
+#endif
             *out++ = char16_t(lead);
             ++p;
-        } else if (lead < 0xE0) {
+            continue;
+        }
+        const int length = sequenceLength(lead);
+        if (end - p < length || !validSequence(p, length))
+            return -1;
+        if (length == 2) {
             *out++ = char16_t(((lead & 0x1F) << 6) | (quint8(p[1]) & 0x3F));
-            p += 2;
-        } else if (lead < 0xF0) {
+        } else if (length == 3) {
             *out++ = char16_t(((lead & 0x0F) << 12) | ((quint8(p[1]) & 0x3F) << 6) | (quint8(p[2]) & 0x3F));
-            p += 3;
         } else {
             const char32_t code = (char32_t(lead & 0x07) << 18) | (char32_t(quint8(p[1]) & 0x3F) << 12) |
                                   (char32_t(quint8(p[2]) & 0x3F) << 6) | char32_t(quint8(p[3]) & 0x3F);
             *out++ = char16_t(0xD800 + ((code - 0x10000) >> 10));
             *out++ = char16_t(0xDC00 + ((code - 0x10000) & 0x3FF));
-            p += 4;
         }
+        p += length;
     }
+    return out - first;
 }
 
 // ---- Writing --------------------------------------------------------------------------
@@ -1209,35 +1209,24 @@ QString JsonText::stringFromUtf8(QByteArrayView utf8)
 {
     const char* const begin = utf8.data();
     const qsizetype size = utf8.size();
-    if (isAscii(begin, size))
+    if (asciiRun(begin, size) == size)
         return QString::fromLatin1(begin, size);
-    // Well-formed text is counted, then decoded into a string of exactly its length.
-    qsizetype units = 0;
-    bool wellFormed = true;
-    for (qsizetype i = 0; i < size;) {
-        const qsizetype ascii = asciiRun(begin + i, size - i);
-        units += ascii;
-        i += ascii;
-        if (i == size)
-            break;
-        const quint8 lead = quint8(begin[i]);
-        if (lead < 0x80) {
-            ++units;
-            ++i;
-            continue;
+    // Well-formed text is decoded once, where it needs no allocation of its own for a short
+    // text (a title, a note), and then copied into a string of exactly its length.
+    constexpr qsizetype kOnStack = 1024;
+    if (size <= kOnStack) {
+        char16_t units[kOnStack];
+        const qsizetype count = decodeChecked(begin, size, units);
+        if (count >= 0)
+            return QString(reinterpret_cast<const QChar*>(units), count);
+    } else {
+        QString text(size, Qt::Uninitialized);
+        const qsizetype count = decodeChecked(begin, size, reinterpret_cast<char16_t*>(text.data()));
+        if (count >= 0) {
+            text.truncate(count);
+            text.squeeze();
+            return text;
         }
-        const int length = sequenceLength(lead);
-        if (size - i < length || !validSequence(begin + i, length)) {
-            wellFormed = false;
-            break;
-        }
-        units += length == 4 ? 2 : 1;
-        i += length;
-    }
-    if (wellFormed) {
-        QString text(units, Qt::Uninitialized);
-        decodeWellFormed(begin, size, reinterpret_cast<char16_t*>(text.data()));
-        return text;
     }
     // The decoder's "convert the initial BOM" keeps a leading U+FEFF, which fromUtf8 drops.
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);

@@ -8,6 +8,7 @@
 #include "tests/support/PieceSource.h"
 
 #include <QString>
+#include <QStringDecoder>
 #include <algorithm>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -306,9 +307,28 @@ TEST(JsonReader, StringsFromUtf8TakeExactlyTheirLength)
 {
     const QString ascii = JsonText::stringFromUtf8("plain ascii");
     EXPECT_EQ(ascii, QStringLiteral("plain ascii"));
-    const QString mixed = JsonText::stringFromUtf8("Z\xc3\xbcrich \xf0\x9f\x98\x80");
-    EXPECT_EQ(mixed, QStringLiteral("Z\u00fcrich \U0001F600"));
-    EXPECT_EQ(mixed.capacity(), mixed.size()) << "a tree keeps its texts; no unused room";
+    // Short and long texts (beyond a kilobyte), with runs of ASCII longer than sixteen bytes
+    // between characters of two, three and four bytes.
+    const QString words =
+        QStringLiteral("Z\u00fcrich \U0001F600 a run of plain ascii text \u043f\u043b\u0430\u043d "
+                       "\u8ba1\u5212 ");
+    for (const QString& text : {words, words.repeated(40)}) {
+        const QString read = JsonText::stringFromUtf8(text.toUtf8());
+        EXPECT_EQ(read, text);
+        EXPECT_EQ(read.capacity(), read.size()) << "a tree keeps its texts; no unused room";
+    }
+}
+
+TEST(JsonReader, StringsFromIllFormedUtf8ReadAsTheDecoderReadsThem)
+{
+    const QByteArray words = QStringLiteral("a run of plain ascii text \u043f\u043b\u0430\u043d ").toUtf8();
+    for (const QByteArray& fault : {QByteArray("\x80"), QByteArray("\xc3"), QByteArray("\xed\xa0\x80")}) {
+        for (const QByteArray& utf8 : {words + fault + words, (words + fault).repeated(40)}) {
+            QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+            const QString expected = decoder.decode(utf8);
+            EXPECT_EQ(JsonText::stringFromUtf8(utf8), expected) << utf8.toHex().constData();
+        }
+    }
 }
 
 namespace {
