@@ -77,6 +77,8 @@ public:
     static void registerWithScreenFactory();
 
     StorageLocation location() const { return mLocation; }
+    // The document whose open waits for the location's first complete list (null: none).
+    const QString& waitingOpen() const { return mOpenWaitingForList; }
     std::uint64_t state() const { return mState; }
     bool isSearching() const { return mState == StateSearching || mState == StateResults; }
     qint64 currentSearchRequestID() const { return mCurrentSearchRequestID; }
@@ -177,6 +179,9 @@ private:
     // Opens the document behind the proxy under "OpenDocument"; `opened` gets a valid token
     // of a document that is not in conflict (failures are shown and cleaned up here).
     void openProxy(const IdeaProxyPtr& proxy, std::function<void(qint64 token)> opened);
+    // The document of the location's complete list opened in the mind map (or its root
+    // edited); a document the list lacks is told as a failed open.
+    void openListedDocument(const QString& docIdentifier, bool startEditing);
     // The answer to an open or create under "OpenDocument": the token goes back when the
     // screen is gone, else the screen is freed and `then` runs with the token (0: failed).
     std::function<void(qint64 token)>
@@ -228,6 +233,9 @@ private:
     bool mDropTargetIsAdder = false;
     // The drop being settled took the screen at its choice.
     bool mDropHoldsScreen = false;
+    // The document an open waits for while the location's list is not complete (null: none).
+    QString mOpenWaitingForList;
+    bool mOpenWaitingStartsEditing = false;
     std::shared_ptr<TopBarView> mTopBar;
     std::shared_ptr<IdeaListView> mIdeaListView;
     std::shared_ptr<MainLayoutView> mLayoutView;

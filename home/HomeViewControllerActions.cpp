@@ -135,9 +135,36 @@ void HomeViewController::onDrillDownTo(const QString& docIdentifier, bool startE
 {
     if (screenOccupied())
         return;
-    const IdeaProxyPtr proxy = PersistenceController::singleton().findProxy(docIdentifier);
-    if (!proxy)
+    if (!PersistenceController::singleton().isLocationReadyForUse(
+            IdeaDocument::locationFromIdentifier(docIdentifier))) {
+        // The grid shows a document made here before the location's first complete list:
+        // the open waits for that list (the latest one asked for, once).
+        const bool waiting = !mOpenWaitingForList.isNull();
+        mOpenWaitingForList = docIdentifier;
+        mOpenWaitingStartsEditing = startEditing;
+        if (!waiting)
+            PersistenceController::singleton().whenListComplete(
+                docIdentifier, [weak = std::weak_ptr<HomeViewController>(sharedSelf())] {
+                    const auto self = weak.lock();
+                    if (self && !self->screenOccupied())
+                        self->openListedDocument(std::exchange(self->mOpenWaitingForList, QString()),
+                                                 self->mOpenWaitingStartsEditing);
+                    else if (self)
+                        self->mOpenWaitingForList = QString();
+                });
         return;
+    }
+    openListedDocument(docIdentifier, startEditing);
+}
+
+void HomeViewController::openListedDocument(const QString& docIdentifier, bool startEditing)
+{
+    const IdeaProxyPtr proxy = PersistenceController::singleton().findProxy(docIdentifier);
+    if (!proxy) {
+        // Not (or no longer) in the list the user saw it in: said, not dropped.
+        showOpeningFailure(nullptr);
+        return;
+    }
     std::weak_ptr<HomeViewController> weak = sharedSelf();
     openProxy(proxy, [weak, proxy, startEditing](qint64 token) {
         auto self = weak.lock();

@@ -28,6 +28,7 @@
 #include "shell/MyWindow.h"
 #include "shell/PreferencesWindowController.h"
 #include "shell/WindowGeometry.h"
+#include "storage/AttachmentNames.h"
 #include "storage/FileUtil.h"
 #include "storage/IdeaDocument.h"
 #include "storage/PersistenceController.h"
@@ -435,12 +436,29 @@ bool AppDelegate::canWeSafelyDeleteIdea(const QString& ideaIdentifier, const QSt
 
 void AppDelegate::openDocumentInNewWindow(const QString& docIdentifier, const QString& ideaIdentifier)
 {
+    // A home grid shows a document made here before its location's first complete list; the
+    // window waits for that list rather than come to nothing.
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    PersistenceController::singleton().whenListComplete(docIdentifier, [weak, docIdentifier, ideaIdentifier] {
+        if (const auto self = weak.lock())
+            self->openListedDocumentInNewWindow(docIdentifier, ideaIdentifier);
+    });
+}
+
+void AppDelegate::openListedDocumentInNewWindow(const QString& docIdentifier, const QString& ideaIdentifier)
+{
     auto document = PersistenceController::singleton().findDocument(docIdentifier);
-    if (!document)
+    if (!document) {
+        Log::warning(QStringLiteral("No document %1 to open in a new window")
+                         .arg(AttachmentNames::printable(docIdentifier)));
         return;
+    }
     std::weak_ptr<AppDelegate> weak = weak_from_this();
     PersistenceController::singleton().openDocument(document, [weak, document, ideaIdentifier](qint64 token) {
         auto self = weak.lock();
+        if (self && token < 1)
+            Log::warning(QStringLiteral("%1 could not be opened in a new window")
+                             .arg(AttachmentNames::printable(document->docIdentifier())));
         if (!self || token < 1)
             return;
         self->addAndShowNewWindowController(MainWindowController::initWithDocumentWindow(

@@ -138,6 +138,8 @@ public:
     DropboxNoticeBoard& dropboxNotices() { return *mDropboxNotices; }
 
 private:
+    // openDocumentInNewWindow once the document's location has its list.
+    void openListedDocumentInNewWindow(const QString& docIdentifier, const QString& ideaIdentifier);
     void runStateUpdatePass();
     QString runningVersion() const;
     // Launch step 9; true when it ended the launch (the welcome document).

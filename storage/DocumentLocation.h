@@ -74,6 +74,10 @@ public:
     virtual std::optional<std::vector<IdeaProxyPtr>> proxyListOrNilIfNotReady() const { return std::nullopt; }
     // The first summary with the identifier in the complete list, or null.
     virtual IdeaProxyPtr listedProxy(const QString&) const { return nullptr; }
+    // Runs `ready` once listedProxy and heldDocument can answer for good: inside the call
+    // where the list is complete or there is none to wait for; a workspace whose list is
+    // not complete yet runs it once it is (or once the workspace closes).
+    virtual void whenListComplete(Completion ready) { ready(); }
 
     // ---- Attachments, search, conflicts
 

@@ -536,6 +536,11 @@ IdeaProxyPtr PersistenceController::findProxy(const QString& docIdentifier) cons
     return locationOfDocument(docIdentifier)->listedProxy(docIdentifier);
 }
 
+void PersistenceController::whenListComplete(const QString& docIdentifier, Completion ready)
+{
+    locationOfDocument(docIdentifier)->whenListComplete(orNothing(std::move(ready)));
+}
+
 // ---- Ideas across documents
 
 void PersistenceController::fetchIdea(const QString& ideaIdentifierOrNull, const QString& docIdentifier,

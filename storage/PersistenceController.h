@@ -207,6 +207,11 @@ public:
     // The first summary with the document identifier in its location's complete list;
     // nullptr when the list is not ready or holds none.
     IdeaProxyPtr findProxy(const QString& docIdentifier) const;
+    // Runs `ready` once findProxy and findDocument answer for good for the identifier: at once
+    // (inside the call) when its location's list is complete or it keeps none, else once the
+    // first complete list has reached the listeners. A screen can show a document before
+    // then (one made here), and a user's open of it must not come to nothing.
+    void whenListComplete(const QString& docIdentifier, Completion ready);
 
     // ---- Ideas across documents
 

@@ -55,6 +55,9 @@ void Workspace::closeWorkspace()
         mCurrentState->leaveState();
         mCurrentState.reset();
     }
+    // No list comes any more: what waited for it finds no document, on a later turn.
+    for (Completion& ready : std::exchange(mWaitingForList, {}))
+        MainQueue::post(std::move(ready));
     // Without a back end the running search could only cache failures.
     mSearchRequestID = 0;
     mRunningIsRefresh = false;
@@ -103,7 +106,12 @@ void Workspace::createDocument(const std::shared_ptr<IdeaDocument>& document, qi
             // caller had in mind.
             const qint64 at = std::clamp<qint64>(index, 0, qint64(self->mIdeaProxies.size()));
             self->mIdeaProxies.insert(self->mIdeaProxies.begin() + at, proxy);
-            self->saveIdeaProxyList();
+            // Before the list is complete the index has not been read: the first complete
+            // list keeps the document and saves it into the index.
+            if (self->mHasCompleteProxyList)
+                self->saveIdeaProxyList();
+            else
+                self->mMadeBeforeList.insert(document->docIdentifier());
             if (self->mDelegate)
                 self->mDelegate->documentAdded(proxy, at, *self);
         }
@@ -255,6 +263,15 @@ std::shared_ptr<IdeaDocument> Workspace::documentForIdentifier(const QString& do
 IdeaProxyPtr Workspace::listedProxy(const QString& docIdentifier) const
 {
     return mHasCompleteProxyList ? findProxy(docIdentifier) : nullptr;
+}
+
+void Workspace::whenListComplete(Completion ready)
+{
+    if (mHasCompleteProxyList || !mCurrentState) {
+        ready();
+        return;
+    }
+    mWaitingForList.push_back(std::move(ready));
 }
 
 std::shared_ptr<IdeaDocument> Workspace::heldDocument(const QString& docIdentifier) const
@@ -683,11 +700,26 @@ void Workspace::observeProxyList(const std::vector<IdeaProxyPtr>& proxies, Persi
                                            previous.value()->itemCount() != proxy->itemCount()))
             forgetSearchEntry(identifier);
     }
+    // A document made here before this list was stored by the back end, whatever an index
+    // read before it says: it stays, at the front, as made.
+    std::vector<IdeaProxyPtr> made;
+    for (const IdeaProxyPtr& proxy : mIdeaProxies)
+        if (proxy && mMadeBeforeList.contains(proxy->docIdentifier()) &&
+            !taken.contains(proxy->docIdentifier())) {
+            taken.insert(proxy->docIdentifier());
+            made.push_back(proxy);
+        }
+    list.insert(list.begin(), made.begin(), made.end());
+    mMadeBeforeList.clear();
     mIdeaProxies = std::move(list);
     mHasCompleteProxyList = true;
     mKnownDocuments.clear();
     if (mDelegate)
         mDelegate->batchUpdateDoneInWorkspace(*this);
+    for (Completion& ready : std::exchange(mWaitingForList, {}))
+        ready();
+    if (!made.empty())
+        saveAdditionsLater();
     startRefreshSearch();
 }
 

@@ -12,6 +12,7 @@
 #include "storage/WorkspaceDelegate.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -31,8 +32,11 @@ class SerialQueue;
 // persistence controller).
 //
 // The list becomes complete with the back end's first complete list (observeProxyList);
-// before that, single proxies change it silently, and searches wait for it. Events from a
-// back end that is not the current one (after closeWorkspace) change nothing.
+// before that, single proxies change it silently, searches wait for it, and so does what
+// asks whenListComplete (a user's open of a document shown before it). A document created
+// before then stays in that list whatever the index read before it says, and is saved into
+// the index with it. Events from a back end that is not the current one (after
+// closeWorkspace) change nothing.
 //
 // The index file lists every document the back end found: a document it reports that the
 // complete list lacked (observeIdeaProxy adds it) is saved into the index too, in one save
@@ -162,6 +166,9 @@ public:
     bool isReadyForUse() const override { return mHasCompleteProxyList; }
     // findProxy in the complete list; null before the list is complete.
     IdeaProxyPtr listedProxy(const QString& docIdentifier) const override;
+    // At once when the list is complete; else right after the delegate has heard of the
+    // first complete list, or on the main queue after closeWorkspace.
+    void whenListComplete(Completion ready) override;
     // The list as it is now, complete or not.
     const std::vector<IdeaProxyPtr>& ideaProxies() const { return mIdeaProxies; }
     // Identifiers found since the last complete list.
@@ -284,6 +291,11 @@ private:
     std::unique_ptr<SerialQueue> mQueue;
     QStringList mKnownDocuments;
     bool mHasCompleteProxyList = false;
+    // What waits for the first complete list (a user's open of a document the grid shows
+    // before it, say), in the order asked.
+    std::vector<Completion> mWaitingForList;
+    // Documents made here while the list was not complete yet.
+    QSet<QString> mMadeBeforeList;
     WorkspaceDelegate* mDelegate;
     SearchCache mSearchCache;
     qint64 mSearchRequestID = 0;

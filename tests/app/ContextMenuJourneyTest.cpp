@@ -2,18 +2,24 @@
 // planets, centre, parent and empty space, and on the overview's nodes; each item doing its
 // work.
 
+#include "cloud/container/CloudAccount.h"
 #include "home/HomeViewController.h"
 #include "mindmap/SolarSystemViewController.h"
 #include "model/Globals.h"
 #include "shell/MyWindow.h"
 #include "storage/IdeaDocument.h"
+#include "storage/IndexDocument.h"
+#include "storage/PersistenceController.h"
 #include "tests/app/JourneyTrees.h"
 #include "tests/app/MindMapJourney.h"
 #include "tests/app/UserFiles.h"
 #include "tests/app/UserInput.h"
 #include "tests/app/WhereOnScreen.h"
 
+#include <QDir>
+#include <QFile>
 #include <QUrl>
+#include <optional>
 
 namespace corvex::test {
 
@@ -209,7 +215,7 @@ TEST_F(ContextMenuJourney, CloudMindMapOpensAnIdeaInANewWindowAndRefusesToDelete
                                       QStringLiteral("Open"))
                     .chose);
     auto garden = mindMapOf(QStringLiteral("Garden"), QStringLiteral("Garden"));
-    ASSERT_NE(garden, nullptr);
+    ASSERT_NE(garden, nullptr) << whatShows();
 
     // A cloud document's planet offers Open in New Window.
     ShownMenu menu =
@@ -220,7 +226,7 @@ TEST_F(ContextMenuJourney, CloudMindMapOpensAnIdeaInANewWindowAndRefusesToDelete
                                         QStringLiteral("-"), QStringLiteral("Edit"), QStringLiteral("-"),
                                         QStringLiteral("Delete"), QStringLiteral("-")}));
     auto beds = mindMapOf(QStringLiteral("Garden"), QStringLiteral("Beds"));
-    ASSERT_NE(beds, nullptr) << "Open in New Window showed no window with the idea";
+    ASSERT_NE(beds, nullptr) << "Open in New Window showed no window with the idea: " << whatShows();
     EXPECT_NE(&windowOf(*beds), &window);
     screenshot(QStringLiteral("cloud-two-windows"));
 
@@ -236,6 +242,57 @@ TEST_F(ContextMenuJourney, CloudMindMapOpensAnIdeaInANewWindowAndRefusesToDelete
     EXPECT_EQ(alerts().presented()[1].informativeText, kOpenElsewhere);
     EXPECT_TRUE(WhereOnScreen::planet(*garden, QStringLiteral("Beds")).has_value());
 }
+
+// A sync tool still writing the container's index holds the location's first complete list
+// back. A document made meanwhile is on the grid at once; the user's Open, or Open in New
+// Window, of it waits, and opens it once the index can be read.
+class IndexStillComingJourney : public ContextMenuJourney, public ::testing::WithParamInterface<const char*>
+{};
+
+TEST_P(IndexStillComingJourney, AnOpenChosenBeforeTheFirstCompleteListOpensTheDocumentOnceItComes)
+{
+    optForICloud();
+    const QString documents = FolderCloudAccount::standardFolder() + QStringLiteral("/Documents");
+    ASSERT_TRUE(QDir().mkpath(documents));
+    const QString indexPath = documents + QLatin1Char('/') + IndexDocument::standardFileName();
+    QFile half(indexPath);
+    ASSERT_TRUE(half.open(QIODevice::WriteOnly) && half.write("bplist00 half written") > 0);
+    half.close();
+    ASSERT_TRUE(launch());
+    ASSERT_TRUE(
+        UserFiles::addDocumentToLocation(2, text(QStringLiteral("Garden"), {text(QStringLiteral("Beds"))})));
+    auto home = homeShowing({QStringLiteral("Garden")});
+    ASSERT_NE(home, nullptr);
+    ASSERT_FALSE(PersistenceController::singleton().isLocationReadyForUse(2)) << "the list came too early";
+    MyWindow& window = windowOf(*home);
+    const QString item = QString::fromLatin1(GetParam());
+    ASSERT_TRUE(UserInput::rightClick(
+                    window, seen(WhereOnScreen::homeDocument(*home, QStringLiteral("Garden"))), item)
+                    .chose);
+    EXPECT_EQ(findScreen<SolarSystemViewController>(), nullptr) << "opened before the list came";
+
+    // The sync tool has written the index whole.
+    const QUrl indexUrl = QUrl::fromLocalFile(indexPath);
+    std::optional<bool> written;
+    IndexDocument::initWithFileURL(indexUrl)->saveBinaryToURL(indexUrl,
+                                                              [&written](bool ok) { written = ok; });
+    ASSERT_TRUE(waitFor([&written] { return written.has_value(); }));
+    ASSERT_TRUE(*written);
+    auto garden = mindMapOf(QStringLiteral("Garden"), QStringLiteral("Garden"));
+    ASSERT_NE(garden, nullptr) << item.toStdString() << " came to nothing: " << whatShows();
+    EXPECT_EQ(alerts().presentedCount(), 0);
+    if (item == QLatin1String("Open")) {
+        EXPECT_EQ(&windowOf(*garden), &window);
+    } else {
+        EXPECT_NE(&windowOf(*garden), &window);
+        EXPECT_NE(homeShowing({QStringLiteral("Garden")}), nullptr) << "the grid lost the document";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Items, IndexStillComingJourney, ::testing::Values("Open", "Open in New Window"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             return info.index == 0 ? std::string("Open") : std::string("OpenInNewWindow");
+                         });
 
 TEST_F(ContextMenuJourney, OverviewNodeMenuOpensTheIdeaAndZooms)
 {

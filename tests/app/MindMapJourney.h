@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <memory>
+#include <string>
 
 namespace corvex {
 class Idea;
@@ -21,6 +22,9 @@ public:
     // text (in its centre, or a leaf among its siblings), settled; waits for it.
     static std::shared_ptr<SolarSystemViewController> mindMapOf(const QString& rootText,
                                                                 const QString& ideaText);
+    // Why no such mind map came, for a failure's message: each window's screen and its state,
+    // whether the storage locations had their lists, and the alerts shown.
+    static std::string whatShows();
     // View > Toggle Mind Map, then the overview once its switch is over.
     static bool showOverview(SolarSystemViewController& screen);
 

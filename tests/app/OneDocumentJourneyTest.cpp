@@ -52,7 +52,8 @@ std::shared_ptr<SolarSystemViewController> openInNewWindow(const QString& title)
         AppChild::fail("not opened: no Open in New Window");
     auto map = MindMapJourney::mindMapOf(title, title);
     if (!map)
-        AppChild::fail("not opened: no map window");
+        AppChild::fail("not opened: no map window: " +
+                       QByteArray::fromStdString(MindMapJourney::whatShows()));
     return map;
 }
 

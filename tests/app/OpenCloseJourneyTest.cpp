@@ -101,7 +101,7 @@ const char* name(int how)
 
 TEST_F(OpenCloseJourney, IdeaEditor)
 {
-    ASSERT_NE(mTrip, nullptr);
+    ASSERT_NE(mTrip, nullptr) << whatShows();
     for (const Close how : {Close::Button, Close::Escape, Close::Window, Close::OtherWindow}) {
         if (how == Close::OtherWindow) {
             // A second window of Corvex to turn to.
@@ -149,7 +149,7 @@ TEST_F(OpenCloseJourney, IdeaEditor)
 
 TEST_F(OpenCloseJourney, ExportDialogWithEachPane)
 {
-    ASSERT_NE(mTrip, nullptr);
+    ASSERT_NE(mTrip, nullptr) << whatShows();
     const auto openDialog = [&]() -> std::shared_ptr<SharingViewController> {
         if (!UserInput::chooseMenuBarItem(window(), QStringLiteral("File"), QStringLiteral("Export..."))
                  .chose)
@@ -209,7 +209,7 @@ TEST_F(OpenCloseJourney, ExportDialogWithEachPane)
 
 TEST_F(OpenCloseJourney, PrintDialog)
 {
-    ASSERT_NE(mTrip, nullptr);
+    ASSERT_NE(mTrip, nullptr) << whatShows();
     for (const Close how : {Close::Button, Close::Escape, Close::Window}) {
         // The real print dialog runs modally: it is answered from inside its own loop.
         bool seenDialog = false;
@@ -248,7 +248,7 @@ TEST_F(OpenCloseJourney, PrintDialog)
 
 TEST_F(OpenCloseJourney, PreferencesWithEachPane)
 {
-    ASSERT_NE(mTrip, nullptr);
+    ASSERT_NE(mTrip, nullptr) << whatShows();
     for (const Close how : {Close::Escape, Close::Window, Close::CtrlW}) {
         ASSERT_TRUE(
             UserInput::chooseMenuBarItem(window(), QStringLiteral("File"), QStringLiteral("Preferences..."))
@@ -283,7 +283,7 @@ TEST_F(OpenCloseJourney, PreferencesWithEachPane)
 
 TEST_F(OpenCloseJourney, AboutAndLegalNotices)
 {
-    ASSERT_NE(mTrip, nullptr);
+    ASSERT_NE(mTrip, nullptr) << whatShows();
     // Titled as the window manager shows them.
     EXPECT_EQ(window().hostWidget()->windowTitle(), QStringLiteral("Trip.corvex"));
     for (const Close how : {Close::Escape, Close::Window, Close::CtrlW}) {

@@ -30,7 +30,7 @@ IdeaPtr homeTree(const QString& rootText, int children, const ColorPtr& color)
     return root;
 }
 
-HomeScreenRig::HomeScreenRig(int count, TreeMaker tree, bool warmSearch)
+HomeScreenRig::HomeScreenRig(int count, TreeMaker tree, bool warmSearch, bool listHeldBack)
 {
     PersistenceStateFactory::registerMaker(
         2, [] { return TestFolderPersistenceState::create(testDir() + QStringLiteral("/icloud"), 2); });
@@ -48,14 +48,12 @@ HomeScreenRig::HomeScreenRig(int count, TreeMaker tree, bool warmSearch)
         if (auto proxy = state->writeDocumentFile(identifier, root))
             proxies.push_back(proxy);
     }
-    state->reportStatus(PersistenceStateStatusAllFound);
-    for (const auto& proxy : proxies)
-        state->reportFoundDocument(proxy->docIdentifier());
-    state->reportProxyList(proxies);
-    settle([&] {
-        const auto list = storage.proxyListForLocation(2);
-        return list && int(list->size()) == count;
-    });
+    if (listHeldBack) {
+        state->reportStatus(PersistenceStateStatusSyncing);
+        settle([&] { return storage.statusForLocation(2) == WorkspaceStatus::Synchronising; });
+    } else {
+        reportList();
+    }
     if (warmSearch)
         settle([&] {
             return workspace->searchCache().count() >= count && workspace->searchReadsUnderWay() == 0 &&
@@ -81,6 +79,15 @@ std::shared_ptr<HomeViewController> HomeScreenRig::show(const QString& searchTex
     window->switchToViewController(screen, false, {});
     View::runUpdateCycle();
     return screen;
+}
+
+void HomeScreenRig::reportList()
+{
+    state->reportStatus(PersistenceStateStatusAllFound);
+    for (const auto& proxy : proxies)
+        state->reportFoundDocument(proxy->docIdentifier());
+    state->reportProxyList(proxies);
+    settle([] { return PersistenceController::singleton().isLocationReadyForUse(2); });
 }
 
 QStringList HomeScreenRig::identifiers() const

@@ -32,7 +32,9 @@ public:
     // `count` documents made by `tree` (default: "doc <i>" with no children, homeColor(i)).
     // With `warmSearch` the rig waits until the location's search has read every document
     // (it opens and closes each once), so that later token counts are the test's own.
-    explicit HomeScreenRig(int count = 0, TreeMaker tree = {}, bool warmSearch = false);
+    // With `listHeldBack` the location's first complete list waits for reportList().
+    explicit HomeScreenRig(int count = 0, TreeMaker tree = {}, bool warmSearch = false,
+                           bool listHeldBack = false);
     ~HomeScreenRig();
     HomeScreenRig(const HomeScreenRig&) = delete;
     HomeScreenRig& operator=(const HomeScreenRig&) = delete;
@@ -42,6 +44,8 @@ public:
     IdeaListView& grid() { return *screen->ideaListView(); }
     // The documents' identifiers in list order.
     QStringList identifiers() const;
+    // The back end's first complete list of the documents, settled.
+    void reportList();
     // The identifiers the grid shows, in order.
     QStringList gridIdentifiers();
     // Tokens handed out by the back end that were not handed back yet (opens the test

@@ -196,6 +196,46 @@ TEST(HomeScreen, EveryOpenedTokenIsHandedOnOnceAndADoubleClickOnTheAdderMakesOne
     EXPECT_EQ(rig.state->storedDocuments().size(), before.size() + 1);
 }
 
+// A document made here before the location's first complete list is on the grid at once.
+// Opened from its menu, or its root edited, then, it opens once the list comes (the latest
+// request, once); a document the complete list lacks is told as a failed open.
+TEST(HomeScreen, AnOpenChosenBeforeTheFirstCompleteListWaitsForItAndAMissingDocumentIsTold)
+{
+    HomeScreenRig rig(1, {}, false, true);
+    auto screen = rig.show();
+    PersistenceController& storage = PersistenceController::singleton();
+    const auto made = IdeaDocument::initWithFileName(QString(), 2);
+    made->setIdea(homeTree(QStringLiteral("Garden"), 2, homeColor(7)));
+    qint64 token = -1;
+    storage.createDocument(made, [&](qint64 answer) { token = answer; });
+    ASSERT_TRUE(rig.settle([&] { return token >= 0; }));
+    ASSERT_GT(token, 0);
+    storage.releaseDocument(made, token);
+    const QString garden = made->docIdentifier();
+    ASSERT_TRUE(rig.settle([&] { return rig.gridIdentifiers().contains(garden) && rig.openTokens() == 0; }));
+
+    screen->onDrillDownTo(garden, true);
+    runMenuItem(*screen, garden, QStringLiteral("Open"));
+    rig.drain();
+    EXPECT_EQ(rig.window->switchedTo.size(), 1) << "opened before the list came";
+    EXPECT_EQ(rig.state->callCount(Op::Open), 0);
+
+    rig.reportList();
+    ASSERT_TRUE(rig.settle([&] { return rig.window->switchedTo.size() == 2; })) << "the open came to nothing";
+    const auto mindMap = std::dynamic_pointer_cast<SolarSystemViewController>(rig.window->controller());
+    ASSERT_TRUE(mindMap);
+    EXPECT_EQ(mindMap->rootIdea()->text(), QStringLiteral("Garden"));
+    EXPECT_EQ(rig.state->callCount(Op::Open), 1);
+    EXPECT_EQ(rig.base.editors->made, 0);
+
+    // Back home, an identifier the complete list lacks.
+    auto home = rig.show();
+    home->onDrillDownTo(rig.state->docIdentifierForFileName(QStringLiteral("gone.crvx")), false);
+    ASSERT_TRUE(rig.settle([&] { return rig.base.alerts->presentedCount() == 1; }));
+    EXPECT_EQ(rig.base.alerts->presented()[0].messageText, QStringLiteral("Oops"));
+    EXPECT_FALSE(home->screenOccupied());
+}
+
 TEST(HomeScreen, AChangedTextEditIsSavedAndEveryEditorHandsItsTokenBack)
 {
     HomeScreenRig rig(2, {}, true);

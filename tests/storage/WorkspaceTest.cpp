@@ -373,6 +373,52 @@ TEST(WorkspaceProxyList, AdditionsAreSavedOnlyIntoACompleteListAndOnlyOnce)
     EXPECT_EQ(f.state->savedProxyListCount(), saves + 1) << "the create's save held the addition";
 }
 
+// A document made here while the first list is still coming: shown at once, neither listed
+// nor saved into an index not read yet; the first complete list keeps it at the front, even
+// from an index read before it was made, and saves it once. What waited for that list runs
+// right after the delegate heard of it, and finds it.
+TEST(WorkspaceProxyList, ADocumentMadeBeforeTheFirstListStaysInItAndWhatWaitedFindsIt)
+{
+    ScopedVirtualTime time;
+    WorkspaceFixture f;
+    const QString old = f.identifier(QStringLiteral("old.crvx"));
+    const auto document = newWorkspaceDocument(f.location, QStringLiteral("made early"));
+    const qint64 token = create(f, document, 0);
+    ASSERT_GT(token, 0);
+    release(f, document, token);
+    const QString made = document->docIdentifier();
+    EXPECT_EQ(f.delegate.events, QStringList{QStringLiteral("added %1 at 0").arg(made)});
+    EXPECT_EQ(f.state->savedProxyListCount(), 0);
+    EXPECT_EQ(f.workspace->listedProxy(made), nullptr);
+
+    QStringList heard;
+    f.workspace->whenListComplete([&] {
+        heard.append(f.delegate.events.last());
+        const IdeaProxyPtr listed = f.workspace->listedProxy(made);
+        heard.append(listed ? listed->text() : QStringLiteral("not listed"));
+    });
+    time.advance(5.0);
+    EXPECT_TRUE(heard.isEmpty()) << "answered before the list";
+
+    f.deliverList({proxyFor(old)});
+    EXPECT_EQ(heard, (QStringList{QStringLiteral("batch done"), QStringLiteral("made early")}));
+    EXPECT_EQ(identifiersOf(f.workspace->ideaProxies()), (QStringList{made, old}));
+    time.advance(5.0);
+    EXPECT_EQ(f.state->savedProxyListCount(), 1);
+    EXPECT_EQ(f.state->lastSavedProxyList(), (QStringList{made, old}));
+
+    // Once complete, at once; after the workspace closes, on a later turn.
+    bool atOnce = false;
+    f.workspace->whenListComplete([&] { atOnce = true; });
+    EXPECT_TRUE(atOnce);
+    WorkspaceFixture closing(f.location, QStringLiteral("closing"));
+    bool afterClose = false;
+    closing.workspace->whenListComplete([&] { afterClose = true; });
+    closing.workspace->closeWorkspace();
+    EXPECT_FALSE(afterClose);
+    EXPECT_TRUE(runUntil([&] { return afterClose; }));
+}
+
 TEST(WorkspaceProxyList, LookupsFindTheFirstProxyAndItsDocumentHandle)
 {
     WorkspaceFixture f;
