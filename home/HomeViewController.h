@@ -182,6 +182,8 @@ private:
     // The document of the location's complete list opened in the mind map (or its root
     // edited); a document the list lacks is told as a failed open.
     void openListedDocument(const QString& docIdentifier, bool startEditing);
+    // Deletes a listed document, asking first when it holds something to lose.
+    void askToDeleteDocument(const QString& docIdentifier);
     // The answer to an open or create under "OpenDocument": the token goes back when the
     // screen is gone, else the screen is freed and `then` runs with the token (0: failed).
     std::function<void(qint64 token)>
