@@ -31,6 +31,9 @@ constexpr int kMaxRenditionSide = 4096;
 constexpr int kBandPixels = 32768;
 // Changing scaled contents at least this many pixels a side blend straight into the target.
 constexpr int kDirectBlendSide = 96;
+// Contents of at least this many pixels are checked once for being opaque everywhere: a copy
+// of them then replaces the pixels beneath, row by row, instead of blending every pixel.
+constexpr qint64 kOpaqueCheckPixels = 256 * 256;
 // Kept copies of scaled contents made in one frame. Making one costs about twice drawing the
 // contents in bands: when a whole orbit comes to rest (the end of a drill) the copies are
 // spread over the next frames, which draw the rest in bands as before, rather than all made
@@ -264,8 +267,16 @@ public:
             QImage view = contents;
             view.setDevicePixelRatio(mRatio);
             prepareCopy(alpha);
+            // Opaque pixels blended source-over replace what is beneath: copied, the same.
+            const bool replaces = alpha >= 1 &&
+                                  mPainter.compositionMode() == QPainter::CompositionMode_SourceOver &&
+                                  isOpaqueEverywhere(layer, contents);
+            if (replaces)
+                mPainter.setCompositionMode(QPainter::CompositionMode_Source);
             mPainter.drawImage(
                 QPointF(std::round(toDevice.dx()) / mRatio, std::round(toDevice.dy()) / mRatio), view);
+            if (replaces)
+                mPainter.setCompositionMode(QPainter::CompositionMode_SourceOver);
             return;
         }
         mPainter.setWorldTransform(m);
@@ -374,6 +385,25 @@ public:
         prepareCopy(alpha / r.opacity);
         mPainter.drawImage(QPointF(r.origin.x() / mRatio, r.origin.y() / mRatio), r.image);
         return true;
+    }
+
+    // Whether every pixel of large premultiplied contents is opaque, checked once per contents.
+    static bool isOpaqueEverywhere(Layer& layer, const QImage& contents)
+    {
+        if (qint64(contents.width()) * contents.height() < kOpaqueCheckPixels ||
+            contents.format() != QImage::Format_ARGB32_Premultiplied)
+            return false;
+        Layer::Extras& e = layer.extras();
+        if (e.opaqueCheckedKey != contents.cacheKey()) {
+            e.opaqueCheckedKey = contents.cacheKey();
+            e.opaqueContents = true;
+            for (int y = 0; y < contents.height() && e.opaqueContents; ++y) {
+                const auto* row = reinterpret_cast<const QRgb*>(contents.constScanLine(y));
+                e.opaqueContents =
+                    std::all_of(row, row + contents.width(), [](QRgb pixel) { return qAlpha(pixel) == 255; });
+            }
+        }
+        return e.opaqueContents;
     }
 
     // Device pixels copied one to one.

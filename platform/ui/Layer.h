@@ -354,6 +354,9 @@ private:
         unsigned edgeAntialiasingMask = AllEdges;
         QImage convertedContents;
         Rendition rendition;
+        // Whether every pixel of the contents with this cache key is opaque (checked once).
+        qint64 opaqueCheckedKey = 0;
+        bool opaqueContents = false;
         std::optional<Path> maskPath;
         // Roots only.
         std::function<void()> frameRequest;
