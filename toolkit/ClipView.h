@@ -55,6 +55,7 @@ public:
     bool isFlipped() const override;
     bool isOpaque() const override;
     void drawRect(const Rect& dirtyRect, GraphicsContext& context) override;
+    bool drawsNothingNow() const override { return !mDrawsBackground; }
     void willRemoveSubview(View* subview) override;
 
 private:

@@ -368,6 +368,11 @@ void ScrollView::scrollWheel(const Event& event)
     reflectScrolledClipView();
 }
 
+bool ScrollView::drawsNothingNow() const
+{
+    return mBorderType == NoBorder;
+}
+
 void ScrollView::drawRect(const Rect&, GraphicsContext& context)
 {
     if (mBorderType == NoBorder)

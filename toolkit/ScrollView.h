@@ -113,6 +113,7 @@ public:
     void resizeSubviewsWithOldSize(Size oldSize) override;
     void scrollWheel(const Event& event) override;
     void drawRect(const Rect& dirtyRect, GraphicsContext& context) override;
+    bool drawsNothingNow() const override;
 
 protected:
     // Adds the clip view (after construction, so that the final class's flippedness counts).

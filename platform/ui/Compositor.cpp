@@ -31,6 +31,9 @@ constexpr int kMaxRenditionSide = 4096;
 constexpr int kBandPixels = 32768;
 // Changing scaled contents at least this many pixels a side blend straight into the target.
 constexpr int kDirectBlendSide = 96;
+// Contents of at least this many pixels are checked once for being opaque everywhere: a copy
+// of them then replaces the pixels beneath, row by row, instead of blending every pixel.
+constexpr qint64 kOpaqueCheckPixels = 256 * 256;
 // Kept copies of scaled contents made in one frame. Making one costs about twice drawing the
 // contents in bands: when a whole orbit comes to rest (the end of a drill) the copies are
 // spread over the next frames, which draw the rest in bands as before, rather than all made
@@ -63,6 +66,26 @@ QPainterPath roundedRect(const QRectF& rect, double radius)
 bool isWhole(double v)
 {
     return std::abs(v - std::round(v)) < 1e-6;
+}
+
+// Whether `to` maps contents as `from` does but moved by whole device pixels (answered in
+// `shift`): each device pixel then samples the contents where the pixel as far back did,
+// so a drawing made for `from` is the same pixels, moved. Scrolling and a grid whose items
+// change places move layers so.
+bool movedByWholePixels(const QTransform& from, const QTransform& to, QPoint& shift)
+{
+    if (from.type() > QTransform::TxScale || to.type() > QTransform::TxScale)
+        return false;
+    const double dx = std::round(to.dx() - from.dx());
+    const double dy = std::round(to.dy() - from.dy());
+    if (std::abs(dx) > kMaxImageSide * 4 || std::abs(dy) > kMaxImageSide * 4)
+        return false;
+    // Moved back, the same transform (to within rounding): the same scale and the same
+    // fraction of a pixel, so that the samples fall in the same places.
+    if (!(from * QTransform::fromTranslate(dx, dy) == to))
+        return false;
+    shift = QPoint(int(dx), int(dy));
+    return true;
 }
 
 } // namespace
@@ -244,8 +267,16 @@ public:
             QImage view = contents;
             view.setDevicePixelRatio(mRatio);
             prepareCopy(alpha);
+            // Opaque pixels blended source-over replace what is beneath: copied, the same.
+            const bool replaces = alpha >= 1 &&
+                                  mPainter.compositionMode() == QPainter::CompositionMode_SourceOver &&
+                                  isOpaqueEverywhere(layer, contents);
+            if (replaces)
+                mPainter.setCompositionMode(QPainter::CompositionMode_Source);
             mPainter.drawImage(
                 QPointF(std::round(toDevice.dx()) / mRatio, std::round(toDevice.dy()) / mRatio), view);
+            if (replaces)
+                mPainter.setCompositionMode(QPainter::CompositionMode_SourceOver);
             return;
         }
         mPainter.setWorldTransform(m);
@@ -298,13 +329,20 @@ public:
         Layer::Rendition& r = layer.extras().rendition;
         const qint64 key = contents.cacheKey();
         const bool scaler = CompositorScaler::supports(contents.format());
-        const bool kept = !r.image.isNull() && r.key == key && r.transform == toDevice &&
-                          (r.opacity == alpha || r.opacity == 1);
-        if (!kept) {
-            const bool steady = r.seenKey == key && r.seenTransform == toDevice;
+        QPoint moved;
+        const bool kept = !r.image.isNull() && r.key == key && (r.opacity == alpha || r.opacity == 1) &&
+                          movedByWholePixels(r.transform, toDevice, moved);
+        if (kept) {
+            r.origin += moved;
+            r.transform = toDevice;
+        } else {
+            QPoint seenMoved;
+            const bool steady = r.seenKey == key && movedByWholePixels(r.seenTransform, toDevice, seenMoved);
             const bool opacitySteady = r.seenOpacity == alpha;
             if (!steady || !opacitySteady)
                 r.scaler.reset();
+            else
+                r.scalerShift += seenMoved;
             r.seenKey = key;
             r.seenTransform = toDevice;
             r.seenOpacity = alpha;
@@ -315,14 +353,16 @@ public:
                 // Over the frame's allowance the contents are drawn in bands and still count as
                 // steady, so that a later frame makes their copy.
                 if (!steady || *mRenditionsLeft <= 0) {
-                    if (!r.scaler)
+                    if (!r.scaler) {
                         r.scaler = std::make_shared<const CompositorScaler>(contents, toDevice, alpha,
                                                                             kMaxRenditionSide);
+                        r.scalerShift = QPoint();
+                    }
                     if (!r.scaler->isValid()) {
                         r.scaler.reset();
                         return false;
                     }
-                    drawInBands(*r.scaler);
+                    drawInBands(*r.scaler, r.scalerShift);
                     return true;
                 }
                 r.scaler.reset();
@@ -347,6 +387,25 @@ public:
         return true;
     }
 
+    // Whether every pixel of large premultiplied contents is opaque, checked once per contents.
+    static bool isOpaqueEverywhere(Layer& layer, const QImage& contents)
+    {
+        if (qint64(contents.width()) * contents.height() < kOpaqueCheckPixels ||
+            contents.format() != QImage::Format_ARGB32_Premultiplied)
+            return false;
+        Layer::Extras& e = layer.extras();
+        if (e.opaqueCheckedKey != contents.cacheKey()) {
+            e.opaqueCheckedKey = contents.cacheKey();
+            e.opaqueContents = true;
+            for (int y = 0; y < contents.height() && e.opaqueContents; ++y) {
+                const auto* row = reinterpret_cast<const QRgb*>(contents.constScanLine(y));
+                e.opaqueContents =
+                    std::all_of(row, row + contents.width(), [](QRgb pixel) { return qAlpha(pixel) == 255; });
+            }
+        }
+        return e.opaqueContents;
+    }
+
     // Device pixels copied one to one.
     void prepareCopy(double opacity)
     {
@@ -356,11 +415,11 @@ public:
         mPainter.setRenderHint(QPainter::Antialiasing, false);
     }
 
-    // The scaler's drawing blended a band of rows at a time, the rows outside the area that
-    // can be painted skipped.
-    void drawInBands(const CompositorScaler& scaling)
+    // The scaler's drawing, moved by `shift` device pixels, blended a band of rows at a time,
+    // the rows outside the area that can be painted skipped.
+    void drawInBands(const CompositorScaler& scaling, QPoint shift)
     {
-        const QPoint origin = scaling.origin();
+        const QPoint origin = scaling.origin() + shift;
         const QSize size = scaling.size();
         const int rowsPerBand = std::max(1, kBandPixels / size.width());
         const int firstVisible = std::max(0, int(std::floor(mArea.top() * mRatio)) - origin.y());
@@ -368,7 +427,7 @@ public:
         prepareCopy(1);
         // Small drawings gain nothing from it: their rows are short and the band is few.
         if (size.width() >= kDirectBlendSide && size.height() >= kDirectBlendSide &&
-            blendIntoTarget(scaling, firstVisible, endVisible))
+            blendIntoTarget(scaling, origin, firstVisible, endVisible))
             return;
         const std::size_t needed =
             std::size_t(std::min(rowsPerBand, size.height())) * std::size_t(size.width());
@@ -390,8 +449,9 @@ public:
     // one system rectangle clips (a copy being drawn in device pixels, the painter then
     // maps points to pixels by the ratio and a whole offset). The pixels come out as
     // QPainter's blend of the bands would leave them, without the bands' round trip through
-    // memory. Returns false when it cannot, and the bands are drawn.
-    bool blendIntoTarget(const CompositorScaler& scaling, int firstRow, int endRow)
+    // memory. `origin` is the device pixel of the drawing's top-left corner. Returns false
+    // when it cannot, and the bands are drawn.
+    bool blendIntoTarget(const CompositorScaler& scaling, QPoint origin, int firstRow, int endRow)
     {
         QPaintEngine* engine = mPainter.paintEngine();
         if (!engine || engine->type() != QPaintEngine::Raster || mPainter.hasClipping() ||
@@ -415,13 +475,12 @@ public:
             target &= system.boundingRect();
         }
         // The drawing's own pixel coordinates.
-        const QPoint shift =
-            scaling.origin() + QPoint(int(std::round(toDevice.dx())), int(std::round(toDevice.dy())));
-        target.translate(-shift);
+        const QPoint placed = origin + QPoint(int(std::round(toDevice.dx())), int(std::round(toDevice.dy())));
+        target.translate(-placed);
         const int firstColumn =
-            std::max({0, target.left(), int(std::floor(mArea.left() * mRatio)) - scaling.origin().x()});
+            std::max({0, target.left(), int(std::floor(mArea.left() * mRatio)) - origin.x()});
         const int endColumn = std::min({scaling.size().width(), target.right() + 1,
-                                        int(std::ceil(mArea.right() * mRatio)) - scaling.origin().x()});
+                                        int(std::ceil(mArea.right() * mRatio)) - origin.x()});
         firstRow = std::max(firstRow, target.top());
         endRow = std::min(endRow, target.bottom() + 1);
         if (firstColumn >= endColumn || firstRow >= endRow)
@@ -429,9 +488,10 @@ public:
         // The raster engine writes these pixels itself: they are not shared while it paints.
         uchar* bits = const_cast<uchar*>(image->constBits());
         const qsizetype stride = image->bytesPerLine();
-        scaling.blendRows(
-            firstRow, endRow - firstRow, firstColumn, endColumn,
-            bits + qsizetype(firstRow + shift.y()) * stride + qsizetype(firstColumn + shift.x()) * 4, stride);
+        scaling.blendRows(firstRow, endRow - firstRow, firstColumn, endColumn,
+                          bits + qsizetype(firstRow + placed.y()) * stride +
+                              qsizetype(firstColumn + placed.x()) * 4,
+                          stride);
         return true;
     }
 

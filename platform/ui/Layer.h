@@ -241,6 +241,9 @@ public:
     // The contents as the compositor draws them: converted once to ARGB32 premultiplied when
     // `converted` (the fastest format to composite), else as stored.
     const QImage& compositingContents(bool converted);
+    // The compositor's kept copy of scaled contents at device resolution (null while there is
+    // none), which frames that draw the layer as the last one did only blend. For tests.
+    QImage compositorCopy() const { return mExtras ? mExtras->rendition.image : QImage(); }
 
     // ---- Delegate and actions ----
     std::shared_ptr<LayerDelegate> delegate() const { return mDelegate.lock(); }
@@ -338,6 +341,8 @@ private:
         // The scaler last drawn through while no copy was made (seenKey, seenTransform and
         // seenOpacity): its sampling is worked out once, not every frame.
         std::shared_ptr<const CompositorScaler> scaler;
+        // Device pixels the contents moved by since the scaler was made.
+        QPoint scalerShift;
     };
 
     // Values few layers use, allocated on first use.
@@ -349,6 +354,9 @@ private:
         unsigned edgeAntialiasingMask = AllEdges;
         QImage convertedContents;
         Rendition rendition;
+        // Whether every pixel of the contents with this cache key is opaque (checked once).
+        qint64 opaqueCheckedKey = 0;
+        bool opaqueContents = false;
         std::optional<Path> maskPath;
         // Roots only.
         std::function<void()> frameRequest;

@@ -654,7 +654,7 @@ LayerAction View::actionForLayer(Layer&, const QString&)
 
 bool View::displayLayer(Layer& layer)
 {
-    if (&layer != mLayer.get() || mHostsLayer || !mDrawsNothing)
+    if (&layer != mLayer.get() || mHostsLayer || !(mDrawsNothing || drawsNothingNow()))
         return false;
     if (!layer.contents().isNull())
         layer.setContents(QImage());

@@ -202,6 +202,10 @@ public:
     // marks the view as drawing nothing, so that its layer keeps no contents: overrides do
     // not call it.
     virtual void drawRect(const Rect& dirtyRect, GraphicsContext& context);
+    // Whether drawRect would draw nothing as the view now stands (a scroll view without a
+    // border): its layer then keeps no contents, rather than a clear picture the size of the
+    // view that every frame blends.
+    virtual bool drawsNothingNow() const { return false; }
     virtual bool isOpaque() const;
 
     // ---- Hit testing and conversion ----

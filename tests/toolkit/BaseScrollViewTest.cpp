@@ -5,6 +5,7 @@
 #include "toolkit/BaseScrollView.h"
 #include "platform/gfx/GraphicsContext.h"
 #include "platform/ui/Event.h"
+#include "platform/ui/Layer.h"
 #include "platform/ui/Window.h"
 #include "tests/toolkit/BaseViewTestSupport.h"
 #include "toolkit/BaseLegacyScroller.h"
@@ -205,4 +206,23 @@ TEST(BaseScrollView, ARenderedScrollViewShowsTheScrolledDocumentAndAClassicScrol
     const double knobTop = 3 + view->verticalScroller()->doubleValue() * (94 - 23.5);
     const QColor knobColour = shown.pixelColor(192, int(knobTop + 10));
     EXPECT_LT(knobColour.lightness(), track.lightness() - 40) << "the knob shows on the track";
+}
+
+TEST(BaseScrollView, KeepsNoPictureWhileItDrawsNothing)
+{
+    // Without a border or a background, the scroll view and its clip view would keep clear
+    // pictures of their whole size, blended in every frame for nothing.
+    auto window = Window::create(Size(200, 100));
+    auto view = scrollView(Size(200, 100), Size(185, 400));
+    window->setContentView(view);
+    view->setDrawsBackground(false);
+    (void)window->renderToImage(2);
+    EXPECT_TRUE(view->layer()->contents().isNull());
+    EXPECT_TRUE(view->contentView()->layer()->contents().isNull());
+
+    view->setBorderType(ScrollView::LineBorder);
+    view->setDrawsBackground(true);
+    (void)window->renderToImage(2);
+    EXPECT_FALSE(view->layer()->contents().isNull()) << "a border is drawn";
+    EXPECT_FALSE(view->contentView()->layer()->contents().isNull()) << "a background is drawn";
 }

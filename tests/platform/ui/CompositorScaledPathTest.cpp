@@ -205,6 +205,56 @@ TEST(CompositorScaledPath, AnOrbitComingToRestKeepsItsLookWhileItsCopiesAreMadeF
             << "frame " << frame << " after the orbit stopped";
 }
 
+TEST(CompositorScaledPath, ScaledLayersMovedAroundShowWhatFreshLayersShowThere)
+{
+    // A grid of shrunken planets (more than a frame makes copies of) moved frame after frame,
+    // as scrolling and a grid whose items change places move them: by whole device pixels
+    // (their kept copies and scalers move along), by half a pixel and back.
+    const Size window(200, 120);
+    const int side = 48;
+    const auto grid = [&](Point offset) {
+        auto root = Layer::createBackingLayer(false);
+        root->setFrame(Rect(0, 0, window.width, window.height));
+        for (int i = 0; i < 24; ++i) {
+            auto planet = Layer::create();
+            planet->setBounds(Rect(0, 0, side / kScaledPathScale, side / kScaledPathScale));
+            planet->setContentsScale(kScaledPathScale);
+            planet->setContents(scaledPathPlanet(side, (i * 37) % 360));
+            planet->setPosition(Point(14.3 + (i % 8) * 24.7 + offset.x, 20.6 + (i / 8) * 36.45 + offset.y));
+            planet->setTransform(Transform3D::makeScale(0.55, 0.55, 1));
+            planet->setOpacity(i % 5 == 0 ? 0.75f : 1.0f);
+            root->addSublayer(planet);
+        }
+        return root;
+    };
+    Compositor::Options options;
+    options.background = PlatformColor::white();
+    options.presentation = false;
+    const auto moving = grid(Point(0, 0));
+    qint64 copyBeforeMoving = 0;
+    const std::vector<Point> offsets = {{0, 0},        {0, 0},     {3.5, -2},  {3.5, -2},
+                                        {-6, 11.5},    {-6, 11.5}, {-6, 11.5}, {-5.75, 11.5},
+                                        {-5.75, 11.5}, {-6, 11.5}, {40, 0},    {0, 0}};
+    for (std::size_t frame = 0; frame < offsets.size(); ++frame) {
+        const Point at = offsets[frame];
+        for (std::size_t i = 0; i < moving->sublayers().size(); ++i)
+            moving->sublayers()[i]->setPosition(
+                Point(14.3 + double(i % 8) * 24.7 + at.x, 20.6 + double(i / 8) * 36.45 + at.y));
+        const QImage ours = Compositor::renderToImage(*moving, window, kScaledPathScale, options);
+        const QImage fresh = Compositor::renderToImage(*grid(at), window, kScaledPathScale, options);
+        ASSERT_FALSE(ours.isNull());
+        EXPECT_EQ(worstPixelDifference(ours, fresh), 0)
+            << "frame " << frame << " at " << at.x << ", " << at.y;
+        if (frame == 1)
+            copyBeforeMoving = moving->sublayers().front()->compositorCopy().cacheKey();
+        if (frame == 2) {
+            EXPECT_EQ(moving->sublayers().front()->compositorCopy().cacheKey(), copyBeforeMoving)
+                << "moved by whole pixels, a planet keeps its copy instead of being scaled again";
+        }
+    }
+    EXPECT_NE(copyBeforeMoving, 0);
+}
+
 TEST(CompositorScaledPath, FadingAndResumingScaledLayersKeepTheirLook)
 {
     const Size window(80, 60);
