@@ -716,8 +716,9 @@ void Workspace::observeProxyList(const std::vector<IdeaProxyPtr>& proxies, Persi
     mKnownDocuments.clear();
     if (mDelegate)
         mDelegate->batchUpdateDoneInWorkspace(*this);
+    // What waited runs on a later turn, not inside the back end's report.
     for (Completion& ready : std::exchange(mWaitingForList, {}))
-        ready();
+        MainQueue::post(std::move(ready));
     if (!made.empty())
         saveAdditionsLater();
     startRefreshSearch();
