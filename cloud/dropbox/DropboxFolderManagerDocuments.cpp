@@ -246,6 +246,14 @@ DocumentInfo::Ref DropboxFolderManager::resolveLoadAndNotifyState(const QString&
     // content): nothing of it is lost when the change replaces it, so no copy is made either.
     if (inputHash && inputHash == hashOf(record->current()))
         return DocumentInfo::make(nullptr, input, output->withRev(input->rev()));
+    // The local change is on Dropbox already under another path: its upload landed, its record
+    // was lost (the answer, or the program, died first), and another machine has since kept that
+    // version as a conflict copy. Uploading it again would only make a second copy of it; the
+    // remote version becomes current.
+    if (const auto outputHash = hashOf(output); outputHash && mListedContentHashes.contains(*outputHash)) {
+        notifySummaryOfDownload(identifier, input);
+        return DocumentInfo::make(nullptr, input, nullptr);
+    }
 
     // A remote change met a local one: the remote version becomes a new document, and the
     // local change, now based on the remote revision, replaces the remote file. The remote
