@@ -247,4 +247,49 @@ TEST_F(DropboxLocationRecoveryTest, LostUploadAnswerKeptAsACopyElsewhereIsNotUpl
     expectConflictKept(id, QStringLiteral("from A"), QStringLiteral("from B"));
 }
 
+// A and B each kept the same remote version as a copy while their own changes replace the
+// document. B stops before its copy is uploaded; A uploads its own. When B starts again, the
+// listing shows that version under A's copy already: B's copy goes, so that it is on Dropbox
+// once.
+TEST_F(DropboxLocationRecoveryTest, ACopyAnotherMachineUploadedIsNotUploadedAgain)
+{
+    a->start();
+    b->start();
+    const QString id = a->create(QStringLiteral("base"));
+    ASSERT_TRUE(converge());
+    const QString path = id.mid(8);
+    const QByteArray base = emulator.file(path)->content;
+    ASSERT_TRUE(b->edit(id, QStringLiteral("from elsewhere")));
+    ASSERT_TRUE(converge());
+    const QByteArray elsewhere = emulator.file(path)->content;
+    emulator.putFile(path, base);
+    ASSERT_TRUE(converge());
+    for (DropboxMachine* machine : {a.get(), b.get()}) {
+        goOffline(*machine);
+        ASSERT_TRUE(
+            machine->edit(id, machine == a.get() ? QStringLiteral("from A") : QStringLiteral("from B")));
+        machine->stop();
+        comeBack(*machine);
+    }
+    emulator.putFile(path, elsewhere);
+    // B keeps "from elsewhere" as a copy, and every upload of its fails until it stops.
+    emulator.injectFault("files/upload", DropboxEmulator::Fault::Status503, 1000);
+    b->start();
+    ASSERT_TRUE(pumpDropbox([&] { return b->mode->state().docs.size() == 2; }));
+    b->stop();
+    emulator.clearFaults();
+    a->start();
+    ASSERT_TRUE(converge());
+    ASSERT_EQ(textsOf(remoteDump()),
+              (QStringList{QStringLiteral("from A"), QStringLiteral("from elsewhere")}));
+    b->start();
+    ASSERT_TRUE(converge());
+    const DocumentDump remote = remoteDump();
+    EXPECT_EQ(textsOf(remote), (QStringList{QStringLiteral("from A"), QStringLiteral("from B"),
+                                            QStringLiteral("from elsewhere")}));
+    EXPECT_EQ(remote.at(id), QStringLiteral("from B"));
+    EXPECT_EQ(a->dump(), remote);
+    EXPECT_EQ(b->dump(), remote);
+}
+
 } // namespace corvex::test
