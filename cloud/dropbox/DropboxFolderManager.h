@@ -240,6 +240,9 @@ private:
                               const DownloadResponse& response);
     DocumentInfo::Ref resolveLoadAndNotifyState(const QString& identifier, const DocumentInfo::Ref& record);
     void doUploadToDropbox(const QString& identifier, const DocumentInfo::Ref& record);
+    // Whether the last listing showed that content under another document's path, in a
+    // revision that no change of ours has replaced or is about to replace or delete.
+    bool isKeptOnDropboxElsewhere(const QString& identifier, const QString& contentHash) const;
     void doDeleteFromDropbox(const QString& identifier, const DocumentInfo::Ref& record);
     void loadDocument(const QString& identifier, const QString& sourcePath, DocumentCompletion completion);
     // Reads the newest local version; for a handle being opened, remembers which one it was.
@@ -319,8 +322,10 @@ private:
     std::optional<QString> mNewerFormatIndexRev;
     // Set-aside copies may wait for adoption (checked once the status file is loaded).
     bool mSetAsideWaiting = false;
-    // The content hashes of the documents of the last listing.
+    // The content hashes of the documents of the last listing, and each document's revision
+    // and content hash.
     QSet<QString> mListedContentHashes;
+    std::map<QString, std::pair<QString, QString>> mListedVersions;
     // Documents whose path on Dropbox a folder holds: never fetched while it stays.
     QSet<QString> mFolderPaths;
     // Remote paths whose damaged download was logged.

@@ -77,9 +77,14 @@ bool DropboxFolderManager::action_listDropboxContents()
         self->mTimeOfLastPoll = double(Globals::currentTimeMillis());
         if (listed) {
             self->mListedContentHashes.clear();
-            for (const FileMetadata& entry : *response.entries)
-                if (!entry.contentHash.isEmpty())
-                    self->mListedContentHashes.insert(entry.contentHash);
+            self->mListedVersions.clear();
+            for (const FileMetadata& entry : *response.entries) {
+                if (entry.contentHash.isEmpty())
+                    continue;
+                self->mListedContentHashes.insert(entry.contentHash);
+                self->mListedVersions[DropboxFileNames::fileURLFromDropboxPath(entry.path)] = {
+                    entry.rev, entry.contentHash};
+            }
             self->markMissingDropboxDocumentsForDownload(*response.entries);
             self->markMissingLocalDocumentsForCheck(*response.entries);
             self->saveStatusLater();
@@ -242,6 +247,15 @@ DocumentInfo::Ref DropboxFolderManager::resolveLoadAndNotifyState(const QString&
     // lost. It becomes current, with nothing left to upload and no copy made.
     if (inputHash && inputHash == hashOf(output))
         return DocumentInfo::make(nullptr, input, nullptr);
+    // The local change is on Dropbox already under another path: its upload landed, its record
+    // was lost (the answer, or the program, died first), and another machine has since kept that
+    // version as a conflict copy. Uploading it again, over a new version or the one it started
+    // from, would only make a second copy of it; the remote version becomes current.
+    if (const auto outputHash = hashOf(output);
+        outputHash && isKeptOnDropboxElsewhere(identifier, *outputHash)) {
+        notifySummaryOfDownload(identifier, input);
+        return DocumentInfo::make(nullptr, input, nullptr);
+    }
     // The remote version holds what the local change started from (a new revision of the same
     // content): nothing of it is lost when the change replaces it, so no copy is made either.
     if (inputHash && inputHash == hashOf(record->current()))
@@ -323,6 +337,19 @@ void DropboxFolderManager::doUploadToDropbox(const QString& identifier, const Do
         saveStatusLater();
         return;
     }
+    // A document not yet on Dropbox (a conflict copy, an adopted copy) whose content another
+    // machine has put there meanwhile as a document of its own: both kept the same version.
+    // Uploading it would make a second copy of it, so this one goes.
+    if (!QVFileInfo::hasFile(old->current())) {
+        const auto hash = DropboxContentHash::ofFile(path);
+        if (hash && isKeptOnDropboxElsewhere(identifier, *hash)) {
+            setRecord(identifier, DocumentInfo::make(nullptr, QVFileInfo::EMPTY(), nullptr));
+            if (auto owner = delegate())
+                owner->ideaDocumentDeleted(identifier, this);
+            saveStatusLater();
+            return;
+        }
+    }
     mState->hasPendingDropboxOperation = true;
     asking(writeStep(identifier));
     const auto weak = weakSelf();
@@ -341,6 +368,23 @@ void DropboxFolderManager::doUploadToDropbox(const QString& identifier, const Do
             self->saveStatusLater();
             self->ensureRunnable();
         });
+}
+
+bool DropboxFolderManager::isKeptOnDropboxElsewhere(const QString& identifier,
+                                                    const QString& contentHash) const
+{
+    for (const auto& [listed, version] : mListedVersions) {
+        const auto& [rev, hash] = version;
+        if (listed == identifier || hash != contentHash)
+            continue;
+        // Not one we have replaced since the listing (an upload of ours after it), nor one a
+        // change of ours waits to replace.
+        const DocumentInfo::Ref there = record(listed);
+        if (!there || (!there->output() &&
+                       (!there->current() || !there->current()->rev() || *there->current()->rev() == rev)))
+            return true;
+    }
+    return false;
 }
 
 void DropboxFolderManager::doDeleteFromDropbox(const QString& identifier, const DocumentInfo::Ref& old)

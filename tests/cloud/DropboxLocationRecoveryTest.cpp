@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <optional>
 #include <tuple>
 
 namespace corvex::test {
@@ -45,6 +46,25 @@ protected:
     {
         emulator.setRateLimit(0);
         machine.reachability->reachable = true;
+    }
+    // A and B share a document "base" (its identifier into `id`); A changes it to "from A"
+    // offline and stops with the change not uploaded; then B's change "from B" reaches Dropbox,
+    // its upload meeting `fault` if one is given.
+    void changeOnBWhileAWaitsWithAnOfflineChange(QString& id,
+                                                 std::optional<DropboxEmulator::Fault> fault = std::nullopt)
+    {
+        a->start();
+        b->start();
+        id = a->create(QStringLiteral("base"));
+        ASSERT_TRUE(converge());
+        goOffline(*a);
+        ASSERT_TRUE(a->edit(id, QStringLiteral("from A")));
+        a->stop();
+        comeBack(*a);
+        if (fault)
+            emulator.injectFault("files/upload", *fault);
+        ASSERT_TRUE(b->edit(id, QStringLiteral("from B")));
+        ASSERT_TRUE(pumpDropbox([&] { return rootTextOf(emulator.file(id.mid(8))->content) == "from B"; }));
     }
 };
 
@@ -198,16 +218,8 @@ TEST_F(DropboxLocationRecoveryTest, SameContentUnderANewRevisionMakesNoCopy)
 // change is uploaded: that content is kept already, so no second copy is made.
 TEST_F(DropboxLocationRecoveryTest, ATouchAfterAConflictMakesNoSecondCopy)
 {
-    a->start();
-    b->start();
-    const QString id = a->create(QStringLiteral("base"));
-    ASSERT_TRUE(converge());
-    goOffline(*a);
-    ASSERT_TRUE(a->edit(id, QStringLiteral("from A")));
-    a->stop();
-    comeBack(*a);
-    ASSERT_TRUE(b->edit(id, QStringLiteral("from B")));
-    ASSERT_TRUE(pumpDropbox([&] { return rootTextOf(emulator.file(id.mid(8))->content) == "from B"; }));
+    QString id;
+    ASSERT_NO_FATAL_FAILURE(changeOnBWhileAWaitsWithAnOfflineChange(id));
     // A's uploads are refused for a while, so that the touch comes before any of them lands.
     emulator.injectFault("files/upload", DropboxEmulator::Fault::Status503, 4);
     a->start();
@@ -216,6 +228,68 @@ TEST_F(DropboxLocationRecoveryTest, ATouchAfterAConflictMakesNoSecondCopy)
     ASSERT_NE(emulator.putFile(id.mid(8), emulator.file(id.mid(8))->content), rev);
     ASSERT_TRUE(converge());
     expectConflictKept(id, QStringLiteral("from A"), QStringLiteral("from B"));
+}
+
+// B's edit lands on Dropbox but B stops before its answer is recorded. A, with a change made
+// offline, keeps B's version as a copy and replaces the document. When B starts again, its
+// edit is on Dropbox already (in A's copy): B takes A's version and uploads nothing, so that
+// no second copy of its edit is made.
+TEST_F(DropboxLocationRecoveryTest, LostUploadAnswerKeptAsACopyElsewhereIsNotUploadedAgain)
+{
+    QString id;
+    ASSERT_NO_FATAL_FAILURE(changeOnBWhileAWaitsWithAnOfflineChange(id, DropboxEmulator::Fault::Drop));
+    b->stop();
+    a->start();
+    ASSERT_TRUE(pumpDropbox([&] { return quiet(*a); }, 30.0));
+    ASSERT_EQ(textsOf(remoteDump()), (QStringList{QStringLiteral("from A"), QStringLiteral("from B")}));
+    b->start();
+    ASSERT_TRUE(converge());
+    expectConflictKept(id, QStringLiteral("from A"), QStringLiteral("from B"));
+}
+
+// A and B each kept the same remote version as a copy while their own changes replace the
+// document. B stops before its copy is uploaded; A uploads its own. When B starts again, the
+// listing shows that version under A's copy already: B's copy goes, so that it is on Dropbox
+// once.
+TEST_F(DropboxLocationRecoveryTest, ACopyAnotherMachineUploadedIsNotUploadedAgain)
+{
+    a->start();
+    b->start();
+    const QString id = a->create(QStringLiteral("base"));
+    ASSERT_TRUE(converge());
+    const QString path = id.mid(8);
+    const QByteArray base = emulator.file(path)->content;
+    ASSERT_TRUE(b->edit(id, QStringLiteral("from elsewhere")));
+    ASSERT_TRUE(converge());
+    const QByteArray elsewhere = emulator.file(path)->content;
+    emulator.putFile(path, base);
+    ASSERT_TRUE(converge());
+    for (DropboxMachine* machine : {a.get(), b.get()}) {
+        goOffline(*machine);
+        ASSERT_TRUE(
+            machine->edit(id, machine == a.get() ? QStringLiteral("from A") : QStringLiteral("from B")));
+        machine->stop();
+        comeBack(*machine);
+    }
+    emulator.putFile(path, elsewhere);
+    // B keeps "from elsewhere" as a copy, and every upload of its fails until it stops.
+    emulator.injectFault("files/upload", DropboxEmulator::Fault::Status503, 1000);
+    b->start();
+    ASSERT_TRUE(pumpDropbox([&] { return b->mode->state().docs.size() == 2; }));
+    b->stop();
+    emulator.clearFaults();
+    a->start();
+    ASSERT_TRUE(converge());
+    ASSERT_EQ(textsOf(remoteDump()),
+              (QStringList{QStringLiteral("from A"), QStringLiteral("from elsewhere")}));
+    b->start();
+    ASSERT_TRUE(converge());
+    const DocumentDump remote = remoteDump();
+    EXPECT_EQ(textsOf(remote), (QStringList{QStringLiteral("from A"), QStringLiteral("from B"),
+                                            QStringLiteral("from elsewhere")}));
+    EXPECT_EQ(remote.at(id), QStringLiteral("from B"));
+    EXPECT_EQ(a->dump(), remote);
+    EXPECT_EQ(b->dump(), remote);
 }
 
 } // namespace corvex::test
