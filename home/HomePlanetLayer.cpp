@@ -283,17 +283,24 @@ void HomePlanetLayer::drawText(GraphicsContext& context, Point c)
 {
     const double textRadius = std::round(0.89 * Radius);
     const double k = mIconImage ? 0.56 : 0.72;
-    const double a = std::asin(k);
-    const double b = std::asin(0.1);
+    const AttributedString title = newAttributedString();
+    const bool withIcon = mIconImage != nullptr;
+    if (!mTitleFrame || mTitleFrameWithIcon != withIcon || !(mTitleFrameText == title)) {
+        const double a = std::asin(k);
+        const double b = std::asin(0.1);
+        const Point centre(textRadius, textRadius);
+        Path shape;
+        shape.addArc(centre, textRadius, std::numbers::pi - a, -(std::numbers::pi - b), false);
+        shape.addArc(centre, textRadius, -b, a, false);
+        shape.closeSubpath();
+        // The typesetter sets only what the band holds, whatever the title's length.
+        mTitleFrame = std::make_unique<TextFrame>(TextFrame::typeset(title, shape));
+        mTitleFrameText = title;
+        mTitleFrameWithIcon = withIcon;
+    }
+    const TextFrame& frame = *mTitleFrame;
     context.saveGState();
     context.translateCTM(c.x - Scale * textRadius, c.y - Scale * textRadius);
-    const Point centre(textRadius, textRadius);
-    Path shape;
-    shape.addArc(centre, textRadius, std::numbers::pi - a, -(std::numbers::pi - b), false);
-    shape.addArc(centre, textRadius, -b, a, false);
-    shape.closeSubpath();
-    // The typesetter sets only what the band holds, whatever the title's length.
-    const TextFrame frame = TextFrame::typeset(newAttributedString(), shape);
     if (!frame.lines().empty()) {
         const double offset = textFrameCentringOffset(frame, 0.5 * k * textRadius, 0, (k + 0.1) * textRadius);
         context.translateCTM(0, offset);
@@ -319,16 +326,35 @@ TextAttributes HomePlanetLayer::attributesForValueWithShadow(bool withShadow) co
     return attributes;
 }
 
-void HomePlanetLayer::drawLine(GraphicsContext& context, const AttributedString& text, const Rect& rect,
-                               const PlatformColor& shadowColor, double shadowRadius)
+const Size& HomePlanetLayer::LineMeasure::textSize()
+{
+    if (!sized) {
+        size = text.size();
+        sized = true;
+    }
+    return size;
+}
+
+HomePlanetLayer::LineMeasure& HomePlanetLayer::measureLine(FieldLine line, const AttributedString& text)
+{
+    LineMeasure& measure = mLineMeasures[line];
+    if (!(measure.text == text)) {
+        measure = LineMeasure{text, 0, false, Size()};
+        measure.descent = -text.boundingRectWithSize(Size(), 0).origin.y;
+    }
+    return measure;
+}
+
+void HomePlanetLayer::drawLine(GraphicsContext& context, FieldLine line, const AttributedString& text,
+                               const Rect& rect, const PlatformColor& shadowColor, double shadowRadius)
 {
     if (text.isEmpty())
         return;
+    LineMeasure& measure = measureLine(line, text);
     // Baseline at the rectangle's origin.
-    const double descent = -text.boundingRectWithSize(Size(), 0).origin.y;
-    const Point at(rect.origin.x, rect.origin.y - descent);
+    const Point at(rect.origin.x, rect.origin.y - measure.descent);
     if (shadowRadius > 0) {
-        const Size size = text.size();
+        const Size size = measure.textSize();
         const double margin = std::ceil(3 * shadowRadius);
         const double scale = std::max(1.0, context.userSpaceScale());
         const double width = std::ceil(size.width + 2 * margin);
@@ -349,27 +375,30 @@ void HomePlanetLayer::drawLine(GraphicsContext& context, const AttributedString&
     text.drawAtPoint(context, at);
 }
 
-void HomePlanetLayer::drawFieldLeftAligned(GraphicsContext& context, const QString& label,
-                                           const QString& value, Point origin, bool withShadow)
+void HomePlanetLayer::drawFieldLeftAligned(GraphicsContext& context, FieldLine labelLine,
+                                           const QString& label, const QString& value, Point origin,
+                                           bool withShadow)
 {
     const AttributedString labelText(QLocale().toUpper(label), attributesForLabelWithShadow(withShadow));
     const AttributedString valueText(value, attributesForValueWithShadow(withShadow));
-    drawLine(context, labelText, Rect(origin.x, origin.y, 200, 1), PlatformColor::deviceWhite(0.9),
+    drawLine(context, labelLine, labelText, Rect(origin.x, origin.y, 200, 1), PlatformColor::deviceWhite(0.9),
              withShadow ? 5 : 0);
-    drawLine(context, valueText, Rect(origin.x, origin.y - 14.5, 200, 1), PlatformColor::black(),
-             withShadow ? 3 : 0);
+    drawLine(context, FieldLine(labelLine + 1), valueText, Rect(origin.x, origin.y - 14.5, 200, 1),
+             PlatformColor::black(), withShadow ? 3 : 0);
 }
 
-void HomePlanetLayer::drawFieldCenterAligned(GraphicsContext& context, const QString& label,
-                                             const QString& value, Point origin, bool withShadow)
+void HomePlanetLayer::drawFieldCenterAligned(GraphicsContext& context, FieldLine labelLine,
+                                             const QString& label, const QString& value, Point origin,
+                                             bool withShadow)
 {
     const AttributedString labelText(label, attributesForLabelWithShadow(withShadow));
     const AttributedString valueText(value, attributesForValueWithShadow(withShadow));
-    const double labelWidth = std::min(100.0, labelText.size().width);
-    const double valueWidth = std::min(100.0, valueText.size().width);
-    drawLine(context, labelText, Rect(origin.x - labelWidth / 2, origin.y, 100, 1),
+    const FieldLine valueLine = FieldLine(labelLine + 1);
+    const double labelWidth = std::min(100.0, measureLine(labelLine, labelText).textSize().width);
+    const double valueWidth = std::min(100.0, measureLine(valueLine, valueText).textSize().width);
+    drawLine(context, labelLine, labelText, Rect(origin.x - labelWidth / 2, origin.y, 100, 1),
              PlatformColor::deviceWhite(0.9), withShadow ? 5 : 0);
-    drawLine(context, valueText, Rect(origin.x - valueWidth / 2, origin.y - 14.5, 100, 1),
+    drawLine(context, valueLine, valueText, Rect(origin.x - valueWidth / 2, origin.y - 14.5, 100, 1),
              PlatformColor::black(), withShadow ? 3 : 0);
 }
 
@@ -377,15 +406,16 @@ void HomePlanetLayer::drawFields(GraphicsContext& context, Point c, double r)
 {
     const bool shadow = hasUserImage();
     context.saveGState();
-    drawFieldLeftAligned(context,
+    drawFieldLeftAligned(context, CreatedLabel,
                          Globals::narrowLocalizedStringForKey(QStringLiteral("Label.Created"), QString()),
                          mDateCreatedText, Point(c.x - r + 27, c.y - r + 68), shadow);
-    drawFieldLeftAligned(context,
+    drawFieldLeftAligned(context, ModifiedLabel,
                          Globals::narrowLocalizedStringForKey(QStringLiteral("Label.Modified"), QString()),
                          mDateModifiedText, Point(c.x - r + 110, c.y - r + 68), shadow);
     QString count;
     const QString elements = elementsText(mElements, &count);
-    drawFieldCenterAligned(context, elements, count, Point(bounds().size.width / 2, c.y - r + 24), shadow);
+    drawFieldCenterAligned(context, CountLabel, elements, count, Point(bounds().size.width / 2, c.y - r + 24),
+                           shadow);
     context.restoreGState();
 }
 

@@ -8,6 +8,7 @@
 #include "toolkit/BaseLayer.h"
 
 #include <QString>
+#include <array>
 #include <memory>
 
 namespace corvex {
@@ -92,16 +93,37 @@ private:
     void drawText(GraphicsContext& context, Point c);
     void drawFields(GraphicsContext& context, Point c, double r);
     AttributedString newAttributedString() const;
-    void drawFieldLeftAligned(GraphicsContext& context, const QString& label, const QString& value,
-                              Point origin, bool withShadow);
-    void drawFieldCenterAligned(GraphicsContext& context, const QString& label, const QString& value,
-                                Point origin, bool withShadow);
     TextAttributes attributesForLabelWithShadow(bool withShadow) const;
     TextAttributes attributesForValueWithShadow(bool withShadow) const;
+    // A field line's measures, kept while its text and attributes stay: a keystroke that
+    // changes a search result's count leaves the dates and labels measured.
+    struct LineMeasure
+    {
+        AttributedString text;
+        double descent = 0;
+        bool sized = false;
+        Size size;
+        const Size& textSize();
+    };
+    enum FieldLine : size_t
+    {
+        CreatedLabel,
+        CreatedValue,
+        ModifiedLabel,
+        ModifiedValue,
+        CountLabel,
+        CountValue,
+        FieldLineCount
+    };
+    LineMeasure& measureLine(FieldLine line, const AttributedString& text);
+    void drawFieldLeftAligned(GraphicsContext& context, FieldLine labelLine, const QString& label,
+                              const QString& value, Point origin, bool withShadow);
+    void drawFieldCenterAligned(GraphicsContext& context, FieldLine labelLine, const QString& label,
+                                const QString& value, Point origin, bool withShadow);
     // One line of text at `rect`'s origin, with a blurred copy in the shadow colour beneath
     // it when the radius is above 0.
-    static void drawLine(GraphicsContext& context, const AttributedString& text, const Rect& rect,
-                         const PlatformColor& shadowColor, double shadowRadius);
+    void drawLine(GraphicsContext& context, FieldLine line, const AttributedString& text, const Rect& rect,
+                  const PlatformColor& shadowColor, double shadowRadius);
 
     IdeaProxyPtr mProxy;
     QVImage mUserImage;
@@ -116,6 +138,13 @@ private:
     QString mDateModifiedText;
     double mSliderPercentage = 0.01;
     bool mShadowMode = false;
+    // The title as last typeset into the disc, kept while its text, font, colour and the
+    // icon's room stay: redrawing the count or the arc sets no text again. Held by the layer,
+    // so only shown planets keep one.
+    std::unique_ptr<TextFrame> mTitleFrame;
+    AttributedString mTitleFrameText;
+    bool mTitleFrameWithIcon = false;
+    std::array<LineMeasure, FieldLineCount> mLineMeasures;
 };
 
 } // namespace corvex

@@ -264,8 +264,6 @@ public:
             // Upright one to one: a plain copy. Drawn through the layer's transform instead, the
             // contents would take QPainter's transformed path, which splits the blend of every
             // image taller than a few rows over its thread pool: on one processor only a wait.
-            QImage view = contents;
-            view.setDevicePixelRatio(mRatio);
             prepareCopy(alpha);
             // Opaque pixels blended source-over replace what is beneath: copied, the same.
             const bool replaces = alpha >= 1 &&
@@ -273,8 +271,8 @@ public:
                                   isOpaqueEverywhere(layer, contents);
             if (replaces)
                 mPainter.setCompositionMode(QPainter::CompositionMode_Source);
-            mPainter.drawImage(
-                QPointF(std::round(toDevice.dx()) / mRatio, std::round(toDevice.dy()) / mRatio), view);
+            drawUnscaled(QPointF(std::round(toDevice.dx()) / mRatio, std::round(toDevice.dy()) / mRatio),
+                         contents);
             if (replaces)
                 mPainter.setCompositionMode(QPainter::CompositionMode_SourceOver);
             return;
@@ -287,6 +285,22 @@ public:
         mPainter.setRenderHint(QPainter::Antialiasing,
                                m.type() > QTransform::TxScale && layer.edgeAntialiasingMask() != 0);
         mPainter.drawImage(bounds, contents);
+    }
+
+    // The image's pixels one to one on the device, its top left at `at`. Given a pixel ratio
+    // of its own, a shared image would be copied whole first: the image is placed by the
+    // rectangle its pixels cover instead, which is how the painter draws an image of that
+    // ratio.
+    void drawUnscaled(QPointF at, const QImage& image)
+    {
+        if (mRatio > 1 && image.devicePixelRatio() != mRatio) {
+            mPainter.drawImage(QRectF(at.x(), at.y(), image.width() / mRatio, image.height() / mRatio), image,
+                               QRectF(0, 0, image.width(), image.height()));
+            return;
+        }
+        QImage view = image;
+        view.setDevicePixelRatio(mRatio);
+        mPainter.drawImage(at, view);
     }
 
     // A layer that draws directly: its drawing in its own space, cut to the bounds as cached

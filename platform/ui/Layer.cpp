@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace corvex {
 
@@ -817,6 +818,7 @@ std::shared_ptr<Layer> Layer::hitTest(Point pointInSuperlayer)
 void Layer::setContents(const QImage& image)
 {
     mContents = image;
+    mContentsDisplayed = false;
     if (mExtras) {
         mExtras->convertedContents = QImage();
         mExtras->rendition = Rendition();
@@ -877,8 +879,20 @@ void Layer::display()
         setContents(QImage());
         return;
     }
-    // Drawn straight in the compositing format: nothing to convert afterwards.
-    QImage image(int(pixelsWide), int(pixelsHigh), QImage::Format_ARGB32_Premultiplied);
+    // Drawn straight in the compositing format: nothing to convert afterwards. The last drawn
+    // image, when of the same size and held by nothing else, is cleared and drawn over: no new
+    // memory to take and fault in at every redraw. Drawing into it gives it a new cache key.
+    QImage image;
+    if (mContentsDisplayed && mContents.width() == int(pixelsWide) && mContents.height() == int(pixelsHigh)) {
+        if (mExtras) {
+            mExtras->convertedContents = QImage();
+            mExtras->rendition = Rendition();
+        }
+        if (mContents.isDetached())
+            image = std::exchange(mContents, QImage());
+    }
+    if (image.isNull())
+        image = QImage(int(pixelsWide), int(pixelsHigh), QImage::Format_ARGB32_Premultiplied);
     if (image.isNull()) {
         setContents(QImage());
         return;
@@ -902,6 +916,7 @@ void Layer::display()
         GraphicsContext::setCurrent(previous);
     }
     setContents(image);
+    mContentsDisplayed = true;
 }
 
 void Layer::drawInContext(GraphicsContext& context)

@@ -382,6 +382,8 @@ private:
     std::vector<std::shared_ptr<Layer>> mSublayers;
     std::weak_ptr<LayerDelegate> mDelegate;
     QImage mContents;
+    // Whether mContents is an image display() drew, which the next display may draw over.
+    bool mContentsDisplayed = false;
     double mContentsScale = 1;
     double mZPosition = 0;
     std::unique_ptr<Extras> mExtras;

@@ -187,6 +187,64 @@ TEST(HomePlanet, ADocumentWithoutAColourShowsTheFirstStandardColour)
 // Every planet of the gallery draws: picture, icon, note, web link, a bright colour in high
 // contrast, 0 to 200 ideas, and hostile summaries (huge and negative counts, endless and
 // combining-only titles, no colour, no dates, an undecodable picture).
+// A planet keeps its typeset title and measured fields between redraws: whatever changes
+// (title, count, icon, text size, contrast, a picture), the redraw is the drawing of a new
+// planet from the same summary.
+TEST(HomePlanet, ARedrawAfterAnyChangeIsTheDrawingOfAFreshPlanet)
+{
+    ScopedVirtualTime time;
+    const ColorPtr blue = planetColor(40, 110, 200);
+    const auto withIcon = [&](const QString& text) {
+        auto proxy = planetProxy(text, 8, blue);
+        proxy->setIconImage(IconImage::initWithName(QStringLiteral("airplane"), QStringLiteral("travel"),
+                                                    QString::fromUtf8("\u2708\ufe0f")));
+        return proxy;
+    };
+    auto picture = planetProxy(QString(), 12, nullptr);
+    picture->setImage(QVImage::initWithPNGData(makeSmallPicturePng(3)));
+    struct Step
+    {
+        const char* name;
+        IdeaProxyPtr proxy;
+        int fontSizeFactor = 5;
+        bool highContrast = false;
+    };
+    const Step steps[] = {
+        {"first", planetProxy(QStringLiteral("Planets of the grid"), 19, blue)},
+        {"new title", planetProxy(QStringLiteral("Other planets"), 19, blue)},
+        {"new count", planetProxy(QStringLiteral("Other planets"), 1, blue)},
+        {"larger text", planetProxy(QStringLiteral("Other planets"), 1, blue), 7},
+        {"smaller text", planetProxy(QStringLiteral("Other planets"), 1, blue), 3},
+        {"icon", withIcon(QStringLiteral("Other planets"))},
+        {"no icon", planetProxy(QStringLiteral("Other planets"), 8, blue)},
+        {"high contrast", planetProxy(QStringLiteral("Other planets"), 8, firstBrightThemeColor()), 5, true},
+        {"picture", picture},
+        {"back", planetProxy(QStringLiteral("Planets of the grid"), 100, blue)},
+    };
+    const auto shown = [](HomePlanetLayer& layer) {
+        layer.display();
+        return layer.contents().copy();
+    };
+    const auto make = [] {
+        auto layer = HomePlanetLayer::create();
+        layer->setBounds(Rect(0, 0, 232.5, 232.5));
+        layer->setContentsScale(2);
+        return layer;
+    };
+    const auto kept = make();
+    for (const Step& step : steps) {
+        Globals::changeFontSizeFactor(step.fontSizeFactor);
+        Globals::setHighContrastText(step.highContrast);
+        kept->updateWithProxy(step.proxy);
+        kept->updateAppearance();
+        const auto fresh = make();
+        fresh->updateWithProxy(step.proxy);
+        EXPECT_TRUE(shown(*kept) == shown(*fresh)) << step.name;
+    }
+    Globals::changeFontSizeFactor(5);
+    Globals::setHighContrastText(false);
+}
+
 TEST(HomePlanet, GalleryOfOrdinaryAndHostileSummariesDraws)
 {
     ScopedVirtualTime time;

@@ -4,6 +4,7 @@
 // that draws directly shows what its cached contents would have shown, whatever the flips.
 
 #include "platform/gfx/GraphicsContext.h"
+#include "platform/gfx/Transform3D.h"
 #include "platform/ui/Compositor.h"
 #include "platform/ui/CompositorScaler_p.h"
 #include "platform/ui/Layer.h"
@@ -529,6 +530,74 @@ TEST(CompositorDirectDrawing, ShowsWhatCachedContentsWouldShow)
                              QStringLiteral("direct_") + QString::fromLatin1(c.name).replace(' ', '_'));
         EXPECT_LE(worstPixelDifference(direct, cached), 2) << c.name;
     }
+}
+
+// Fills its bounds with one colour, with a mark in a corner.
+class ScaledPathFillDelegate : public LayerDelegate
+{
+public:
+    explicit ScaledPathFillDelegate(PlatformColor color) : mColor(color) {}
+    void drawLayer(Layer& layer, GraphicsContext& context) override
+    {
+        const Rect b = layer.bounds();
+        context.setFillColor(mColor);
+        context.fillRect(b);
+        context.setFillColor(PlatformColor::black());
+        context.fillRect(Rect(b.minX() + 2, b.minY() + 2, 5, 3));
+    }
+    PlatformColor mColor;
+};
+
+// A layer redrawn at the same size draws into its last picture when nothing else holds it:
+// its composites, plain and scaled, after each redraw are those of a fresh layer, and a
+// picture taken from it before keeps its pixels.
+TEST(CompositorScaledPath, LayersRedrawnAtTheirSizeShowTheNewDrawingAndLeaveHeldPicturesAlone)
+{
+    // A plain layer and a scaled one, composited over a few frames (later frames use the
+    // compositor's kept copies).
+    const auto scene = [](const std::shared_ptr<LayerDelegate>& delegate) {
+        auto root = Layer::createBackingLayer(false);
+        root->setFrame(Rect(0, 0, 80, 50));
+        for (const auto& [at, scale] : {std::pair(Point(20, 25), 1.0), std::pair(Point(60, 25), 1.25)}) {
+            auto layer = Layer::create();
+            layer->setBounds(Rect(0, 0, 30, 30));
+            layer->setPosition(at);
+            layer->setTransform(Transform3D::makeScale(scale, scale, 1));
+            layer->setContentsScale(kScaledPathScale);
+            layer->setDelegate(delegate);
+            layer->setNeedsDisplay();
+            root->addSublayer(layer);
+        }
+        return root;
+    };
+    const auto frames = [](Layer& root) {
+        Compositor::prepareFrame(root);
+        Compositor::Options options;
+        options.background = PlatformColor::white();
+        QImage frame;
+        for (int i = 0; i < 3; ++i)
+            frame = Compositor::renderToImage(root, Size(80, 50), kScaledPathScale, options);
+        return frame;
+    };
+    auto delegate = std::make_shared<ScaledPathFillDelegate>(PlatformColor::deviceRGB(0.9, 0.2, 0.1, 1));
+    const auto root = scene(delegate);
+    (void)frames(*root);
+    Layer& plain = *root->sublayers().front();
+    const QImage red = plain.contents().copy();
+    const QImage held = plain.contents();
+    qint64 key = plain.contents().cacheKey();
+    for (const PlatformColor& color :
+         {PlatformColor::deviceRGB(0.1, 0.3, 0.9, 1), PlatformColor::deviceRGB(0.2, 0.8, 0.3, 0.5),
+          PlatformColor::deviceRGB(0.9, 0.9, 0.1, 1)}) {
+        delegate->mColor = color;
+        for (const auto& layer : root->sublayers())
+            layer->setNeedsDisplay();
+        const QImage shown = frames(*root);
+        EXPECT_NE(plain.contents().cacheKey(), key);
+        key = plain.contents().cacheKey();
+        EXPECT_TRUE(shown == frames(*scene(std::make_shared<ScaledPathFillDelegate>(color))));
+    }
+    EXPECT_TRUE(held == red);
 }
 
 TEST(CompositorDirectDrawing, DropsContentsAndStillAsksForFrames)
