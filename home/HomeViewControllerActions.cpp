@@ -485,18 +485,13 @@ void HomeViewController::onDeleteItem(const MenuItem& item)
     if (screenOccupied())
         return;
     const QString docIdentifier = homeDocIdentifierOfItem(item);
-    if (!PersistenceController::singleton().isLocationReadyForUse(
-            IdeaDocument::locationFromIdentifier(docIdentifier))) {
-        // A document shown before the location's first complete list: the delete is asked
-        // once the list comes, as an open waits for it.
-        PersistenceController::singleton().whenListComplete(
-            docIdentifier, [weak = std::weak_ptr<HomeViewController>(sharedSelf()), docIdentifier] {
-                if (const auto self = weak.lock(); self && !self->screenOccupied())
-                    self->askToDeleteDocument(docIdentifier);
-            });
-        return;
-    }
-    askToDeleteDocument(docIdentifier);
+    // At once when the location's list is complete; for a document shown before the first
+    // complete list, once it comes.
+    PersistenceController::singleton().whenListComplete(
+        docIdentifier, [weak = std::weak_ptr<HomeViewController>(sharedSelf()), docIdentifier] {
+            if (const auto self = weak.lock(); self && !self->screenOccupied())
+                self->askToDeleteDocument(docIdentifier);
+        });
 }
 
 void HomeViewController::askToDeleteDocument(const QString& docIdentifier)

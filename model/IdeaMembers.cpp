@@ -83,10 +83,7 @@ IdeaMemberValue IdeaMembers::shown(const Idea& idea, IdeaMember member)
 
 void IdeaMembers::setShown(Idea& idea, IdeaMember member, const IdeaMemberValue& value)
 {
-    const auto text = [&] {
-        const QString* given = std::get_if<QString>(&value);
-        return given ? *given : QString();
-    };
+    const auto text = [&] { return memberValueAs<QString>(value); };
     switch (member) {
     case IdeaMember::Text:
         idea.setText(text());
@@ -97,25 +94,18 @@ void IdeaMembers::setShown(Idea& idea, IdeaMember member, const IdeaMemberValue&
     case IdeaMember::Note:
         idea.setNote(text());
         return;
-    case IdeaMember::Color: {
-        const ColorPtr* color = std::get_if<ColorPtr>(&value);
-        idea.setColor(color ? *color : nullptr);
+    case IdeaMember::Color:
+        idea.setColor(memberValueAs<ColorPtr>(value));
         return;
-    }
-    case IdeaMember::IconImage: {
-        const IconImagePtr* icon = std::get_if<IconImagePtr>(&value);
-        idea.setIconImage(icon ? *icon : nullptr);
+    case IdeaMember::IconImage:
+        idea.setIconImage(memberValueAs<IconImagePtr>(value));
         return;
-    }
-    case IdeaMember::ColorThemeType: {
-        const qint64* type = std::get_if<qint64>(&value);
-        idea.setColorThemeType(ColorThemeType(type ? quint64(*type) : 0));
+    case IdeaMember::ColorThemeType:
+        idea.setColorThemeType(ColorThemeType(quint64(memberValueAs<qint64>(value))));
         return;
-    }
-    case IdeaMember::Att: {
+    case IdeaMember::Att:
         idea.setAtt(ObjectID::parseFromString(text()));
         return;
-    }
     case IdeaMember::Identifier:
     case IdeaMember::IdeaType:
     case IdeaMember::LinkedIdea:
@@ -133,36 +123,20 @@ void IdeaMembers::setShown(Idea& idea, IdeaMember member, const IdeaMemberValue&
 
 bool IdeaMembers::sameForEditor(IdeaMemberType type, const IdeaMemberValue& a, const IdeaMemberValue& b)
 {
-    const auto sameText = [](const QString& x, const QString& y) {
-        return (x.isEmpty() && y.isEmpty()) || (x.isEmpty() == y.isEmpty() && x == y);
-    };
+    // Texts compare as QString does: a null text and an empty one alike.
     switch (type) {
-    case IdeaMemberType::Text: {
-        const QString* x = std::get_if<QString>(&a);
-        const QString* y = std::get_if<QString>(&b);
-        return sameText(x ? *x : QString(), y ? *y : QString());
-    }
-    case IdeaMemberType::ColorName: {
-        const ColorPtr* x = std::get_if<ColorPtr>(&a);
-        const ColorPtr* y = std::get_if<ColorPtr>(&b);
-        return sameText(nameOf(x ? *x : nullptr), nameOf(y ? *y : nullptr));
-    }
-    case IdeaMemberType::Icon: {
-        const IconImagePtr* x = std::get_if<IconImagePtr>(&a);
-        const IconImagePtr* y = std::get_if<IconImagePtr>(&b);
-        return sameText(nameOf(x ? *x : nullptr), nameOf(y ? *y : nullptr));
-    }
-    case IdeaMemberType::Integer: {
-        const qint64* x = std::get_if<qint64>(&a);
-        const qint64* y = std::get_if<qint64>(&b);
-        return (x ? *x : 0) == (y ? *y : 0);
-    }
+    case IdeaMemberType::Text:
+        return memberValueAs<QString>(a) == memberValueAs<QString>(b);
+    case IdeaMemberType::ColorName:
+        return nameOf(memberValueAs<ColorPtr>(a)) == nameOf(memberValueAs<ColorPtr>(b));
+    case IdeaMemberType::Icon:
+        return nameOf(memberValueAs<IconImagePtr>(a)) == nameOf(memberValueAs<IconImagePtr>(b));
+    case IdeaMemberType::Integer:
+        return memberValueAs<qint64>(a) == memberValueAs<qint64>(b);
     case IdeaMemberType::Data:
         break;
     }
-    const QByteArray* x = std::get_if<QByteArray>(&a);
-    const QByteArray* y = std::get_if<QByteArray>(&b);
-    return (x ? *x : QByteArray()) == (y ? *y : QByteArray());
+    return memberValueAs<QByteArray>(a) == memberValueAs<QByteArray>(b);
 }
 
 IdeaMemberValue IdeaStoredValues::value(const IdeaMemberRow& row) const

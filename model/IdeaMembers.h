@@ -136,6 +136,14 @@ inline constexpr std::string_view kIdeaChildrenKey = "ideas";
 // One member's value; monostate when it is missing. The alternative is the row's type's.
 using IdeaMemberValue = std::variant<std::monostate, QString, qint64, QByteArray, ColorPtr, IconImagePtr>;
 
+// The value as T; a missing value, or one of another type, reads as T's empty value (a null
+// text, 0, null data, no colour, no icon).
+template <class T> T memberValueAs(const IdeaMemberValue& value)
+{
+    const T* held = std::get_if<T>(&value);
+    return held ? *held : T();
+}
+
 // How a row's type is held among an idea's stored values (IdeaStoredValues).
 enum class IdeaMemberStorage : quint8
 {

@@ -22,11 +22,8 @@ public:
     {
         const bool link = idea.isLink();
         const Idea::Extras* extras = idea.mExtras.get();
-        const auto text = [&](const IdeaMemberRow& row, const QString& value) {
-            if (!value.isNull())
-                visit(row, value);
-        };
-        const auto data = [&](const IdeaMemberRow& row, const QByteArray& value) {
+        // A null text or data is not stored.
+        const auto unlessNull = [&](const IdeaMemberRow& row, const auto& value) {
             if (!value.isNull())
                 visit(row, value);
         };
@@ -35,24 +32,24 @@ public:
                 continue;
             switch (row.member) {
             case IdeaMember::Identifier:
-                text(row, idea.mIdentifier);
+                unlessNull(row, idea.mIdentifier);
                 break;
             case IdeaMember::IdeaType:
                 visit(row, qint64(qint32(idea.mIdeaType)));
                 break;
             case IdeaMember::LinkedIdea:
                 if (extras)
-                    text(row, extras->linkedIdentifier);
+                    unlessNull(row, extras->linkedIdentifier);
                 break;
             case IdeaMember::Text:
-                text(row, idea.mText);
+                unlessNull(row, idea.mText);
                 break;
             case IdeaMember::Url:
                 if (extras)
-                    text(row, extras->url);
+                    unlessNull(row, extras->url);
                 break;
             case IdeaMember::Note:
-                text(row, idea.mNote);
+                unlessNull(row, idea.mNote);
                 break;
             case IdeaMember::Color:
                 if (idea.mColor)
@@ -60,15 +57,15 @@ public:
                 break;
             case IdeaMember::Att:
                 if (extras)
-                    text(row, extras->att.asString());
+                    unlessNull(row, extras->att.asString());
                 break;
             case IdeaMember::Image:
                 if (extras && extras->image.hasImage())
-                    data(row, extras->image.pngData());
+                    unlessNull(row, extras->image.pngData());
                 break;
             case IdeaMember::BigImageData:
                 if (extras)
-                    data(row, extras->bigImageData);
+                    unlessNull(row, extras->bigImageData);
                 break;
             case IdeaMember::IconImage:
                 if (idea.mIconImage)

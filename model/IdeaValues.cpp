@@ -4,16 +4,6 @@
 
 namespace corvex {
 
-namespace {
-
-template <class T> T as(const IdeaMemberValue& value)
-{
-    const T* held = std::get_if<T>(&value);
-    return held ? *held : T();
-}
-
-} // namespace
-
 IdeaValues IdeaValues::editedOf(const Idea& idea)
 {
     IdeaValues values;
@@ -43,22 +33,22 @@ bool IdeaValues::differsFrom(const IdeaValues& other) const
 
 QString IdeaValues::text(IdeaMember member) const
 {
-    return as<QString>(value(member));
+    return memberValueAs<QString>(value(member));
 }
 
 qint64 IdeaValues::integer(IdeaMember member) const
 {
-    return as<qint64>(value(member));
+    return memberValueAs<qint64>(value(member));
 }
 
 ColorPtr IdeaValues::color(IdeaMember member) const
 {
-    return as<ColorPtr>(value(member));
+    return memberValueAs<ColorPtr>(value(member));
 }
 
 IconImagePtr IdeaValues::icon(IdeaMember member) const
 {
-    return as<IconImagePtr>(value(member));
+    return memberValueAs<IconImagePtr>(value(member));
 }
 
 } // namespace corvex
