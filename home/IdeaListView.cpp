@@ -2,6 +2,7 @@
 
 #include "home/BigAdderLayer.h"
 #include "home/BigAdderView.h"
+#include "home/HomePlanetLayer.h"
 #include "home/IdeaListViewDelegate.h"
 #include "home/IdeaViewForIPadListItem.h"
 #include "home/NormalIdeaListItemForIPad.h"
@@ -9,6 +10,7 @@
 #include "mindmap/DeleteAreaView.h"
 #include "mindmap/DockAreaView.h"
 #include "model/Globals.h"
+#include "platform/core/Debouncer.h"
 #include "platform/core/MainQueue.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/RepeatingTimer.h"
@@ -31,6 +33,14 @@
 namespace corvex {
 
 namespace {
+
+// A planet item that has never shown a document: its picture's memory is taken, nothing
+// drawn in it is kept.
+bool isSpare(const std::shared_ptr<View>& item)
+{
+    const auto* planet = dynamic_cast<const NormalIdeaListItemForIPad*>(item.get());
+    return planet && !planet->ideaProxy();
+}
 
 // Moving and recycling items never animates.
 void silenceItemLayer(View& view)
@@ -80,6 +90,11 @@ QString IdeaListView::className() const
 
 void IdeaListView::prepareIdeaListView()
 {
+    mSpareItemsAtRest = std::make_unique<Debouncer>(
+        SpareItemsRest, [weak = std::weak_ptr<IdeaListView>(sharedAs<IdeaListView>())] {
+            if (const auto self = weak.lock())
+                self->addSpareItem();
+        });
     mLongTapAndDragDetector = LongTapAndDragDetector::create();
     mLongTapAndDragDetector->setDelegate(sharedAs<IdeaListView>());
     mDockAreaView = DockAreaView::create();
@@ -326,6 +341,8 @@ void IdeaListView::updateView()
     addMissingItems();
     repositionItems();
     updatePlaceHolder();
+    if (missingSpareItems() > 0)
+        mSpareItemsAtRest->trigger();
     mRefreshing = false;
 }
 
@@ -372,33 +389,70 @@ bool IdeaListView::keepsPictureOf(const std::vector<std::shared_ptr<View>>& pool
 
 std::shared_ptr<View> IdeaListView::takeItem(const QString& className, const QString& key)
 {
-    std::shared_ptr<View> view;
     auto& pool = mReusableItemViewsByType[className];
-    if (!pool.empty() && !keepsPictureOf(pool, key)) {
-        // An item that last showed the same document needs no new picture.
-        auto found = pool.begin();
-        if (!key.isEmpty()) {
-            const auto same = std::find_if(pool.begin(), pool.end(), [&](const std::shared_ptr<View>& item) {
-                const auto* document = dynamic_cast<const NormalIdeaListItemForIPad*>(item.get());
-                return document && document->key() == key;
-            });
-            if (same != pool.end())
-                found = same;
-        }
+    // An item that last showed the same document needs no new picture.
+    auto found = key.isEmpty() ? pool.end() : std::find_if(pool.begin(), pool.end(), [&](const auto& item) {
+        const auto* document = dynamic_cast<const NormalIdeaListItemForIPad*>(item.get());
+        return document && document->key() == key;
+    });
+    // Else a spare, which holds no picture to lose; else, unless a search keeps the pooled
+    // pictures of documents that may come back, the oldest picture is drawn over.
+    if (found == pool.end())
+        found = std::find_if(pool.begin(), pool.end(), isSpare);
+    if (found == pool.end() && !keepsPictureOf(pool, key))
+        found = pool.begin();
+    std::shared_ptr<View> view;
+    if (found != pool.end()) {
         view = *found;
         pool.erase(found);
     } else {
-        if (className == QLatin1String("NormalIdeaListItemForIPad"))
-            view = NormalIdeaListItemForIPad::create();
-        else if (className == QLatin1String("BigAdderView"))
-            view = BigAdderView::create();
-        else
-            view = SmallDockView::create();
-        ++mCreatedItems;
-        silenceItemLayer(*view);
+        view = makeItem(className);
     }
     mHugeView->addSubview(view);
     return view;
+}
+
+std::shared_ptr<View> IdeaListView::makeItem(const QString& className)
+{
+    std::shared_ptr<View> view;
+    if (className == QLatin1String("NormalIdeaListItemForIPad"))
+        view = NormalIdeaListItemForIPad::create();
+    else if (className == QLatin1String("BigAdderView"))
+        view = BigAdderView::create();
+    else
+        view = SmallDockView::create();
+    ++mCreatedItems;
+    silenceItemLayer(*view);
+    return view;
+}
+
+std::int64_t IdeaListView::missingSpareItems() const
+{
+    std::int64_t first = 0;
+    std::int64_t last = -1;
+    neededSlots(first, last);
+    const std::int64_t slots = std::max<std::int64_t>(0, last - first + 1);
+    const auto pool = mReusableItemViewsByType.find(QStringLiteral("NormalIdeaListItemForIPad"));
+    const std::size_t pooled = pool == mReusableItemViewsByType.end() ? 0 : pool->second.size();
+    return std::max<std::int64_t>(0, 2 * slots - std::int64_t(mVisibleItemsByKey.size() + pooled));
+}
+
+void IdeaListView::addSpareItem()
+{
+    // A search's first results would otherwise be drawn into new pictures, faulting in their
+    // memory page by page inside the keystroke's frame. One item a turn keeps each turn short;
+    // a grid that changed meanwhile waits to rest again.
+    if (mSpareItemsAtRest->isPending() || missingSpareItems() == 0)
+        return;
+    auto item = std::static_pointer_cast<NormalIdeaListItemForIPad>(
+        makeItem(QStringLiteral("NormalIdeaListItemForIPad")));
+    item->ideaView()->homePlanetLayer()->prepareContents();
+    mReusableItemViewsByType[item->className()].push_back(item);
+    std::weak_ptr<IdeaListView> weak = sharedAs<IdeaListView>();
+    MainQueue::post([weak] {
+        if (const auto self = weak.lock())
+            self->addSpareItem();
+    });
 }
 
 void IdeaListView::returnItem(const QString& key)

@@ -16,6 +16,7 @@
 namespace corvex {
 
 class BaseView;
+class Debouncer;
 class DeleteAreaView;
 class DockAreaView;
 class IdeaListViewDelegate;
@@ -85,6 +86,10 @@ public:
     const std::map<QString, std::shared_ptr<View>>& visibleItems() const { return mVisibleItemsByKey; }
     // Item views made so far (not taken from the pool).
     int createdItemCount() const { return mCreatedItems; }
+    // Planet items a search may still make. Once the grid has rested a moment, it makes them
+    // ahead with their pictures' memory, one per main-queue turn (0 once they are ready).
+    static constexpr double SpareItemsRest = 0.3;
+    std::int64_t missingSpareItems() const;
     const std::shared_ptr<TextLabel>& placeHolderView() const { return mPlaceHolderView; }
 
     // ---- Hit tests (document view coordinates) ----
@@ -141,6 +146,9 @@ private:
     std::shared_ptr<View> takeItem(const QString& className, const QString& key = QString());
     // Whether a new item is made for `key`'s document, keeping the pictures in `pool`.
     bool keepsPictureOf(const std::vector<std::shared_ptr<View>>& pool, const QString& key) const;
+    std::shared_ptr<View> makeItem(const QString& className);
+    // Makes one spare item and asks for the next on a later turn, while the grid rests.
+    void addSpareItem();
     void returnItem(const QString& key);
     void setDockingMode(bool on);
     float updateFocusAt(Point point);
@@ -175,6 +183,7 @@ private:
     double mLastAutoScrollStartTime = 0;
     int mCreatedItems = 0;
     bool mRefreshing = false;
+    std::unique_ptr<Debouncer> mSpareItemsAtRest;
 };
 
 } // namespace corvex

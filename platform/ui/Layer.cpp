@@ -871,33 +871,11 @@ void Layer::display()
     if (auto delegate = mDelegate.lock(); delegate && delegate->displayLayer(*this))
         return;
     const Rect b = mModel.bounds.standardized();
-    const double scale = mContentsScale;
-    const double pixelsWide = std::ceil(b.size.width * scale - 1e-6);
-    const double pixelsHigh = std::ceil(b.size.height * scale - 1e-6);
-    if (!(pixelsWide >= 1) || !(pixelsHigh >= 1) || pixelsWide > kMaxContentsSide ||
-        pixelsHigh > kMaxContentsSide) {
-        setContents(QImage());
-        return;
-    }
-    // Drawn straight in the compositing format: nothing to convert afterwards. The last drawn
-    // image, when of the same size and held by nothing else, is cleared and drawn over: no new
-    // memory to take and fault in at every redraw. Drawing into it gives it a new cache key.
-    QImage image;
-    if (mContentsDisplayed && mContents.width() == int(pixelsWide) && mContents.height() == int(pixelsHigh)) {
-        if (mExtras) {
-            mExtras->convertedContents = QImage();
-            mExtras->rendition = Rendition();
-        }
-        if (mContents.isDetached())
-            image = std::exchange(mContents, QImage());
-    }
-    if (image.isNull())
-        image = QImage(int(pixelsWide), int(pixelsHigh), QImage::Format_ARGB32_Premultiplied);
+    QImage image = takeDrawingImage();
     if (image.isNull()) {
         setContents(QImage());
         return;
     }
-    image.fill(Qt::transparent);
     {
         QPainter painter(&image);
         painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform |
@@ -915,6 +893,53 @@ void Layer::display()
         drawInContext(context);
         GraphicsContext::setCurrent(previous);
     }
+    setContents(image);
+    mContentsDisplayed = true;
+}
+
+QSize Layer::drawingPixelSize() const
+{
+    const Rect b = mModel.bounds.standardized();
+    const double pixelsWide = std::ceil(b.size.width * mContentsScale - 1e-6);
+    const double pixelsHigh = std::ceil(b.size.height * mContentsScale - 1e-6);
+    if (!(pixelsWide >= 1) || !(pixelsHigh >= 1) || pixelsWide > kMaxContentsSide ||
+        pixelsHigh > kMaxContentsSide)
+        return {};
+    return QSize(int(pixelsWide), int(pixelsHigh));
+}
+
+QImage Layer::takeDrawingImage()
+{
+    const QSize size = drawingPixelSize();
+    if (size.isEmpty())
+        return {};
+    // Drawn straight in the compositing format: nothing to convert afterwards. The last drawn
+    // image, when of the same size and held by nothing else, is cleared and drawn over: no new
+    // memory to take and fault in at every redraw. Drawing into it gives it a new cache key.
+    QImage image;
+    if (mContentsDisplayed && mContents.size() == size) {
+        if (mExtras) {
+            mExtras->convertedContents = QImage();
+            mExtras->rendition = Rendition();
+        }
+        if (mContents.isDetached())
+            image = std::exchange(mContents, QImage());
+    }
+    if (image.isNull())
+        image = QImage(size, QImage::Format_ARGB32_Premultiplied);
+    if (!image.isNull())
+        image.fill(Qt::transparent);
+    return image;
+}
+
+void Layer::prepareContents()
+{
+    if (mDrawsDirectly || (mContentsDisplayed && mContents.size() == drawingPixelSize()))
+        return;
+    const QImage image = takeDrawingImage();
+    if (image.isNull())
+        return;
+    // Cleared, it shows nothing; the display that follows draws over it in place.
     setContents(image);
     mContentsDisplayed = true;
 }

@@ -219,6 +219,10 @@ public:
     // Redraws the contents: the delegate's displayLayer, else drawInContext into a new image
     // of bounds size x contentsScale pixels. A layer that draws directly only clears the mark.
     virtual void display();
+    // Takes now the memory the next display draws into (cleared, shown as nothing until
+    // then): a layer kept for later draws its first picture without faulting in new pages.
+    // A layer that draws directly, or whose size is not drawable, takes nothing.
+    void prepareContents();
     // Whether the layer draws straight into the compositor's target, at the target's
     // resolution, every time it is composited, instead of caching contents: the compositor
     // calls drawInContext (with the opacity as the context's alpha, cut to the bounds) where
@@ -371,6 +375,10 @@ private:
     static void endRecord(AnimationRecord& record, bool finished);
     void insertAt(const std::shared_ptr<Layer>& layer, std::size_t index);
     void markDirty(DirtyFlags flags);
+    // The pixel size drawn contents take (empty when the bounds draw nothing), and a cleared
+    // image of it to draw into: the last drawn one when free, else a new one.
+    QSize drawingPixelSize() const;
+    QImage takeDrawingImage();
     void relinkDirtySubtree();
     // Ends the animations whose time is over; returns when the next step is needed
     // (infinity when no animation runs any more).

@@ -443,4 +443,53 @@ TEST(HomeGrid, SearchKeystrokesKeepThePicturesOfPlanetsThatStayAndMatchAFreshDra
     EXPECT_GT(kept, 10);
 }
 
+// A grid at rest makes ahead the planets a search may take, their pictures' memory with them,
+// and not while it keeps changing. The first search's results take those planets: no item is
+// made, and the browsing pictures stay for the documents' return.
+TEST(HomeGrid, AGridAtRestMakesSparePlanetsAheadAndTheFirstSearchTakesThem)
+{
+    HomeScreenRig rig(60, {}, true);
+    rig.show();
+    IdeaListView& grid = rig.grid();
+    const int shown = grid.createdItemCount();
+    ASSERT_GT(grid.missingSpareItems(), 0);
+    for (int step = 0; step < 6; ++step) {
+        grid.scrollClipViewToPoint(Point(0, step % 2 == 0 ? 20 : 0));
+        View::runUpdateCycle();
+        rig.base.time.advance(IdeaListView::SpareItemsRest / 2);
+        rig.base.time.runDue();
+    }
+    EXPECT_EQ(grid.createdItemCount(), shown) << "made while the grid scrolled";
+    ASSERT_TRUE(rig.settle([&] { return grid.missingSpareItems() == 0; }));
+    const int withSpares = grid.createdItemCount();
+    EXPECT_GT(withSpares, shown);
+
+    const auto pictures = [&] {
+        std::map<QString, qint64> keys;
+        for (const auto& [key, item] : grid.visibleItems())
+            if (IdeaView* planet = grid.visibleIdeaViewForDocument(key))
+                keys[key] = planet->layer()->contents().cacheKey();
+        return keys;
+    };
+    (void)rig.window->renderToImage(1.0);
+    const std::map<QString, qint64> browsing = pictures();
+    // "doc 5" finds doc 5 and doc 50 to doc 59, which are out of view: pasted, one search.
+    rig.screen->topBar()->searchField()->setText(QStringLiteral("doc 5"));
+    rig.screen->topBar()->searchTextDidChange();
+    rig.base.time.runDue();
+    ASSERT_TRUE(rig.settle([&] {
+        return rig.screen->state() == HomeViewController::StateResults && grid.proxies().size() == 11;
+    }));
+    EXPECT_EQ(grid.createdItemCount(), withSpares) << "a planet made for the results";
+    EXPECT_EQ(grid.visibleIdeaViewForDocument(rig.identifiers()[0]), nullptr);
+    (void)rig.window->renderToImage(1.0);
+
+    rig.screen->topBar()->searchField()->setText(QString());
+    rig.screen->topBar()->searchTextDidChange();
+    rig.base.time.runDue();
+    ASSERT_TRUE(rig.settle([&] { return !rig.screen->isSearching() && grid.proxies().size() == 60; }));
+    View::runUpdateCycle();
+    EXPECT_EQ(pictures(), browsing) << "a browsing planet was redrawn";
+}
+
 } // namespace corvex::test

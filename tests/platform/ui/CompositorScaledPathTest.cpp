@@ -600,6 +600,45 @@ TEST(CompositorScaledPath, LayersRedrawnAtTheirSizeShowTheNewDrawingAndLeaveHeld
     EXPECT_TRUE(held == red);
 }
 
+// A layer prepared ahead shows nothing until drawn, then draws into the memory it took: the
+// picture of a layer drawn without it. Prepared again, it takes nothing new; a layer that
+// draws directly or has no size takes nothing.
+TEST(CompositorScaledPath, APreparedLayerDrawsIntoTheMemoryItTookAhead)
+{
+    const auto delegate =
+        std::make_shared<ScaledPathFillDelegate>(PlatformColor::deviceRGB(0.1, 0.3, 0.9, 0.7));
+    const auto layerOf = [&](Rect bounds, bool direct) {
+        auto layer = Layer::create();
+        layer->setBounds(bounds);
+        layer->setContentsScale(kScaledPathScale);
+        layer->setDelegate(delegate);
+        layer->setDrawsDirectly(direct);
+        return layer;
+    };
+    const auto prepared = layerOf(Rect(0, 0, 30, 20), false);
+    prepared->prepareContents();
+    QImage blank(int(std::ceil(30 * kScaledPathScale)), int(std::ceil(20 * kScaledPathScale)),
+                 QImage::Format_ARGB32_Premultiplied);
+    blank.fill(Qt::transparent);
+    ASSERT_TRUE(prepared->contents() == blank);
+    const uchar* memory = prepared->contents().constBits();
+    prepared->prepareContents();
+    EXPECT_EQ(prepared->contents().constBits(), memory);
+    prepared->setNeedsDisplay();
+    prepared->displayIfNeeded();
+    EXPECT_EQ(prepared->contents().constBits(), memory);
+    const auto plain = layerOf(Rect(0, 0, 30, 20), false);
+    plain->display();
+    EXPECT_TRUE(prepared->contents() == plain->contents());
+
+    for (const auto& [bounds, direct] :
+         {std::pair(Rect(0, 0, 30, 20), true), std::pair(Rect(0, 0, 0, 20), false)}) {
+        const auto none = layerOf(bounds, direct);
+        none->prepareContents();
+        EXPECT_TRUE(none->contents().isNull());
+    }
+}
+
 TEST(CompositorDirectDrawing, DropsContentsAndStillAsksForFrames)
 {
     auto layer = Layer::create();
