@@ -432,9 +432,12 @@ std::int64_t IdeaListView::missingSpareItems() const
     std::int64_t last = -1;
     neededSlots(first, last);
     const std::int64_t slots = std::max<std::int64_t>(0, last - first + 1);
+    // Planets only: a search's results take the adder's slot too.
     const auto pool = mReusableItemViewsByType.find(QStringLiteral("NormalIdeaListItemForIPad"));
-    const std::size_t pooled = pool == mReusableItemViewsByType.end() ? 0 : pool->second.size();
-    return std::max<std::int64_t>(0, 2 * slots - std::int64_t(mVisibleItemsByKey.size() + pooled));
+    std::int64_t planets = pool == mReusableItemViewsByType.end() ? 0 : std::int64_t(pool->second.size());
+    for (const auto& [key, item] : mVisibleItemsByKey)
+        planets += dynamic_cast<const NormalIdeaListItemForIPad*>(item.get()) ? 1 : 0;
+    return std::max<std::int64_t>(0, 2 * slots - planets);
 }
 
 void IdeaListView::addSpareItem()
