@@ -1,5 +1,6 @@
 // Ctrl+F on the home screen starts the search, whatever the user clicked before: the grid
-// itself, or a document opened and left again.
+// itself, or a document opened and left again. The results are drawn in planets the grid made
+// while it rested.
 
 #include "home/HomeViewController.h"
 #include "home/IdeaListView.h"
@@ -61,11 +62,16 @@ TEST_F(HomeSearchJourney, CtrlFSearchesAfterClickingTheGridAndAfterComingBackFro
     MyWindow& window = windowOf(*home);
     ASSERT_TRUE(activate(window));
 
-    // A click on the grid, then Ctrl+F and the words: only what matches stays.
+    // A click on the grid, then Ctrl+F and the words: only what matches stays, in a planet the
+    // grid made while it rested.
     UserInput::click(window, seen(WhereOnScreen::homeEmptySpace(*home)));
+    ASSERT_TRUE(waitFor([&] { return home->ideaListView()->missingSpareItems() == 0; }))
+        << "the grid at rest made no spare planets";
+    const int made = home->ideaListView()->createdItemCount();
     EXPECT_TRUE(search(window, *home, QStringLiteral("plan")))
         << "Ctrl+F after a click on the grid started no search";
     EXPECT_TRUE(waitFor([&] { return showsOnly(*home, {QStringLiteral("Plans")}); }));
+    EXPECT_EQ(home->ideaListView()->createdItemCount(), made) << "the results needed a new planet";
     screenshot(QStringLiteral("home-search"));
 
     // Emptied, the search ends and every document is back.
