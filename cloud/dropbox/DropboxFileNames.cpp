@@ -37,6 +37,11 @@ QString DropboxFileNames::createLocalCRVXFileName()
     return nextName("file", "crvx");
 }
 
+QString DropboxFileNames::createLocalDownloadFileName()
+{
+    return nextName("download", "crvx");
+}
+
 QString DropboxFileNames::createLocalIndexFileName()
 {
     return nextName("file", "index");

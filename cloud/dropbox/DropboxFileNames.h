@@ -16,9 +16,12 @@ public:
     static const QString IndexFileName;         // "corvex.index"
     static const QString RemoteAttachmentsPath; // "/attachments"
 
-    // "file<ms>_<n>.crvx", "file<ms>_<n>.index", "id<ms>_<n>.crvx": <ms> the wall clock in
-    // milliseconds since 1970, <n> the shared counter.
+    // "file<ms>_<n>.crvx", "download<ms>_<n>.crvx", "file<ms>_<n>.index", "id<ms>_<n>.crvx":
+    // <ms> the wall clock in milliseconds since 1970, <n> the shared counter. A document's
+    // local copy is a "download" when it came from Dropbox, so that a lost status file still
+    // tells it from a copy saved here.
     static QString createLocalCRVXFileName();
+    static QString createLocalDownloadFileName();
     static QString createLocalIndexFileName();
     static QString createDropboxCRVXFileName();
 

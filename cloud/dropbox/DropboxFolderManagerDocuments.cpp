@@ -162,7 +162,7 @@ bool DropboxFolderManager::action_downloadDropboxFiles()
         asking(step);
         mState->hasPendingGeneralOperation = true;
         mState->hasPendingDropboxOperation = true;
-        const QString name = unusedLocalName(&DropboxFileNames::createLocalCRVXFileName);
+        const QString name = unusedLocalName(&DropboxFileNames::createLocalDownloadFileName);
         const QString fetched = identifier;
         const auto weak = weakSelf();
         mServices.client->downloadFile(DropboxFileNames::dropboxPathFromFileURL(fetched),

@@ -21,15 +21,25 @@ const QString DropboxSetAside::FolderName = QStringLiteral("setaside");
 
 namespace {
 
-// The time and counter of a local copy's name ("file<ms>_<n>.crvx"); names of another form
-// come before every such name.
+const QRegularExpression& copyNameForm()
+{
+    static const QRegularExpression form(QStringLiteral("^(file|download)(\\d+)_(\\d+)\\.crvx$"));
+    return form;
+}
+
+// The time and counter of a local copy's name ("file<ms>_<n>.crvx" or
+// "download<ms>_<n>.crvx"); names of another form come before every such name.
 std::pair<qint64, qint64> copyAge(const QString& name)
 {
-    static const QRegularExpression form(QStringLiteral("^file(\\d+)_(\\d+)\\.crvx$"));
-    const QRegularExpressionMatch match = form.match(name);
+    const QRegularExpressionMatch match = copyNameForm().match(name);
     if (!match.hasMatch())
         return {-1, -1};
-    return {match.captured(1).toLongLong(), match.captured(2).toLongLong()};
+    return {match.captured(2).toLongLong(), match.captured(3).toLongLong()};
+}
+
+bool wasDownloaded(const QString& name)
+{
+    return copyNameForm().match(name).captured(1) == QLatin1String("download");
 }
 
 // What a copy holds: its root idea identifier (empty when it cannot be read) and when it was
@@ -52,11 +62,16 @@ CopyPayload payloadOf(const QString& path)
 // Which of two copies of one document holds the later work. A copy's name tells when it came
 // to this machine, not when its content was saved: a download of an older version can arrive
 // after an edit that was never uploaded. So the save time in the payload comes first, and the
-// name only breaks ties and stands in when a save time cannot be read.
+// name only breaks ties and stands in when a save time cannot be read. The save time has no
+// seconds: within one minute, a copy saved here holds later work than a downloaded one, which
+// may be this machine's own earlier save come back (an upload that landed unanswered).
 bool holdsLaterWork(const CopyPayload& a, const QString& aName, const CopyPayload& b, const QString& bName)
 {
-    if (a.saved.isValid() && b.saved.isValid() && a.saved != b.saved)
+    const bool bothSaved = a.saved.isValid() && b.saved.isValid();
+    if (bothSaved && a.saved != b.saved)
         return a.saved > b.saved;
+    if (bothSaved && wasDownloaded(aName) != wasDownloaded(bName))
+        return wasDownloaded(bName);
     return copyAge(aName) > copyAge(bName);
 }
 

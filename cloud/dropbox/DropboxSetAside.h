@@ -10,7 +10,8 @@ namespace corvex {
 // folder the start-up clean-up never lists, as its name has no point), so that no unsynced
 // edit is removed with the records that named it. The copies are grouped by the root idea
 // identifier of their payload; each group's copy with the latest save (by the payload's
-// dateModified, then by the time and counter in its name) moves on into "setaside/waiting",
+// dateModified, kept in minutes; within one minute a copy saved here counts as later than a
+// downloaded one; then by the time and counter in its name) moves on into "setaside/waiting",
 // from where the mode adopts it once it has listed Dropbox; the rest stay where they are.
 // File operations only; any thread.
 class DropboxSetAside

@@ -8,11 +8,14 @@
 #include "cloud/dropbox/DropboxSetAside.h"
 #include "model/Idea.h"
 #include "model/IdeaDocumentDataObject.h"
+#include "platform/core/SerialQueue.h"
+#include "storage/StorageQueues.h"
 #include "tests/cloud/CloudTestSupport.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <optional>
 #include <tuple>
@@ -118,6 +121,47 @@ TEST_F(DropboxLocationRecoveryTest, DamagedStatusFileKeepsAnOfflineEdit)
     ASSERT_TRUE(converge());
     EXPECT_EQ(a->dump(), remote);
     EXPECT_EQ(remoteDump(), remote);
+}
+
+// A's upload of a new document lands but its answer is lost, and A edits the document within
+// the same minute (a payload keeps its save time in minutes). After a restart, whose clean-up
+// removes the first copy, the listing brings the landed version back as the newest local copy,
+// and the status file is lost before the edit is uploaded: the edit, not the older version
+// that came back, waits for adoption and reaches Dropbox.
+TEST_F(DropboxLocationRecoveryTest, DamagedStatusFileKeepsAnEditOverAnOlderVersionDownloadedLater)
+{
+    a->start();
+    ASSERT_TRUE(converge());
+    // The wall clock stands still while A saves twice: both saves fall in one minute.
+    const double now = Globals::currentTimeMillis() / 1000.0;
+    Globals::WallClock running = Globals::setWallClock([now] { return now; });
+    // The first upload lands unanswered; every later one is refused until the status file is lost.
+    emulator.injectFault("files/upload", DropboxEmulator::Fault::Drop);
+    emulator.injectFault("files/upload", DropboxEmulator::Fault::Status503, 1000);
+    const QString id = a->create(QStringLiteral("landed"));
+    ASSERT_TRUE(pumpDropbox([&] { return emulator.file(id.mid(8)).has_value(); }));
+    const QString firstCopy = a->mode->localManagedFile(*a->mode->state().docs.at(id)->output()->name());
+    ASSERT_TRUE(a->edit(id, QStringLiteral("edited")));
+    Globals::setWallClock(std::move(running));
+    a->stop();
+    a->start();
+    ASSERT_TRUE(pumpDropbox([&] {
+        const auto found = a->mode->state().docs.find(id);
+        return !QFileInfo::exists(firstCopy) && found != a->mode->state().docs.end() &&
+               QVFileInfo::hasFile(found->second->current());
+    }));
+    const QString folder = a->managedFolder();
+    a->stop();
+    // The status save the stop leaves behind is written before the file is damaged.
+    StorageQueues::persistenceQueue().sync([] {});
+    cutStatusFile(folder);
+    emulator.clearFaults();
+
+    a->start();
+    ASSERT_TRUE(converge());
+    const DocumentDump remote = remoteDump();
+    EXPECT_EQ(textsOf(remote), (QStringList{QStringLiteral("edited"), QStringLiteral("landed")}));
+    EXPECT_EQ(a->dump(), remote);
 }
 
 // The copies of one document set aside after the status file was lost: the one that waits
