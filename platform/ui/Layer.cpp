@@ -934,7 +934,8 @@ QImage Layer::takeDrawingImage()
 
 void Layer::prepareContents()
 {
-    if (mDrawsDirectly || (mContentsDisplayed && mContents.size() == drawingPixelSize()))
+    // Contents it holds, drawn or given, are left alone.
+    if (mDrawsDirectly || !mContents.isNull())
         return;
     const QImage image = takeDrawingImage();
     if (image.isNull())

@@ -221,7 +221,8 @@ public:
     virtual void display();
     // Takes now the memory the next display draws into (cleared, shown as nothing until
     // then): a layer kept for later draws its first picture without faulting in new pages.
-    // A layer that draws directly, or whose size is not drawable, takes nothing.
+    // A layer that draws directly, holds contents already or has no drawable size takes
+    // nothing.
     void prepareContents();
     // Whether the layer draws straight into the compositor's target, at the target's
     // resolution, every time it is composited, instead of caching contents: the compositor

@@ -601,8 +601,8 @@ TEST(CompositorScaledPath, LayersRedrawnAtTheirSizeShowTheNewDrawingAndLeaveHeld
 }
 
 // A layer prepared ahead shows nothing until drawn, then draws into the memory it took: the
-// picture of a layer drawn without it. Prepared again, it takes nothing new; a layer that
-// draws directly or has no size takes nothing.
+// picture of a layer drawn without it. A layer that holds contents, draws directly or has no
+// size takes nothing.
 TEST(CompositorScaledPath, APreparedLayerDrawsIntoTheMemoryItTookAhead)
 {
     const auto delegate =
@@ -622,14 +622,21 @@ TEST(CompositorScaledPath, APreparedLayerDrawsIntoTheMemoryItTookAhead)
     blank.fill(Qt::transparent);
     ASSERT_TRUE(prepared->contents() == blank);
     const uchar* memory = prepared->contents().constBits();
-    prepared->prepareContents();
-    EXPECT_EQ(prepared->contents().constBits(), memory);
     prepared->setNeedsDisplay();
     prepared->displayIfNeeded();
     EXPECT_EQ(prepared->contents().constBits(), memory);
     const auto plain = layerOf(Rect(0, 0, 30, 20), false);
     plain->display();
     EXPECT_TRUE(prepared->contents() == plain->contents());
+    // Drawn, or given contents of another size: kept as they are.
+    const QImage drawn = prepared->contents();
+    prepared->prepareContents();
+    EXPECT_EQ(prepared->contents().cacheKey(), drawn.cacheKey());
+    QImage given(5, 5, QImage::Format_ARGB32_Premultiplied);
+    given.fill(Qt::red);
+    plain->setContents(given);
+    plain->prepareContents();
+    EXPECT_EQ(plain->contents().cacheKey(), given.cacheKey());
 
     for (const auto& [bounds, direct] :
          {std::pair(Rect(0, 0, 30, 20), true), std::pair(Rect(0, 0, 0, 20), false)}) {
