@@ -315,6 +315,29 @@ TEST_F(DropboxLocationRecoveryTest, ATouchAfterAConflictMakesNoSecondCopy)
     expectConflictKept(id, QStringLiteral("from A"), QStringLiteral("from B"));
 }
 
+// A window open on A misses B's change, which A takes in; the window's save keeps B's
+// version as a copy. Another program then touches the file (a new revision of the same
+// content) before the save is uploaded: that content is kept already, so no second copy is made.
+TEST_F(DropboxLocationRecoveryTest, ATouchAfterASaveOverAMissedChangeMakesNoSecondCopy)
+{
+    a->start();
+    b->start();
+    const QString id = a->create(QStringLiteral("base"));
+    ASSERT_TRUE(converge());
+    const auto [document, token] = a->open(id);
+    ASSERT_GE(token, 1);
+    ASSERT_TRUE(b->edit(id, QStringLiteral("from B")));
+    ASSERT_TRUE(converge());
+    // A's uploads are refused for a while, so that the touch comes before any of them lands.
+    emulator.injectFault("files/upload", DropboxEmulator::Fault::Status503, 4);
+    ASSERT_TRUE(a->save(document, token, QStringLiteral("from A")));
+    a->workspace->closeDocument(document, token, {});
+    const QString rev = emulator.file(id.mid(8))->rev;
+    ASSERT_NE(emulator.putFile(id.mid(8), emulator.file(id.mid(8))->content), rev);
+    ASSERT_TRUE(converge());
+    expectConflictKept(id, QStringLiteral("from A"), QStringLiteral("from B"));
+}
+
 // A change made offline meets another machine's change, and A keeps that version as a copy
 // while its change replaces it on Dropbox. A's status writes never land, as if A were killed
 // before each: when A starts again, the version the change replaced is still kept.
