@@ -352,10 +352,13 @@ void DropboxFolderManager::updateDocument(const std::shared_ptr<IdeaDocument>& d
                 return old->withOutput(output);
             // The window's content started from a version a remote change replaced since:
             // as when a download meets a local change, the remote change becomes a conflict
-            // copy and the save, based on the remote revision, replaces the remote file.
+            // copy and the save, based on the remote revision, replaces the remote file. A
+            // remote version kept so stays the current copy, so that a later revision of the
+            // same content (another program touching the file before the upload) is known as
+            // such and not kept as a second copy.
             self->keepAsConflictCopy(document->docIdentifier(),
                                      QVFileInfo::firstNonNull(old->output(), old->current()));
-            return DocumentInfo::make(old->input(), nullptr, output);
+            return DocumentInfo::make(old->input(), old->output() ? nullptr : old->current(), output);
         },
         std::move(completion));
 }

@@ -250,6 +250,9 @@ private:
                       DocumentCompletion completion);
     // The remote version that met a local change becomes a new document, a conflict copy.
     void keepAsConflictCopy(const QString& identifier, const QVFileInfo::Ref& version);
+    // Writes the status file ahead of any upload while a conflict copy is named only in memory;
+    // false while a failed write waits to be tried again.
+    bool saveConflictCopiesBeforeUploads();
     void rememberOpenedVersion(const std::shared_ptr<IdeaDocument>& document, const QVFileInfo::Ref& version);
     // Whether the newest local version is another content than the one the open handle's
     // content came from (a remote change was taken in meanwhile).
@@ -320,6 +323,10 @@ private:
     double mNextProbeAt = 0;
     // The revision of a remote index of a newer format: never replaced, never fetched again.
     std::optional<QString> mNewerFormatIndexRev;
+    // A conflict copy that no status write begun after it has landed yet: no upload goes out
+    // until one has. And when a failed write of it is tried again (scheduler time).
+    bool mConflictCopyUnsaved = false;
+    double mConflictCopySaveRetryAt = 0;
     // Set-aside copies may wait for adoption (checked once the status file is loaded).
     bool mSetAsideWaiting = false;
     // The content hashes of the documents of the last listing, and each document's revision

@@ -8,6 +8,7 @@
 
 #include "model/Globals.h"
 #include "platform/core/Log.h"
+#include "platform/core/Scheduler.h"
 #include "storage/AttachmentNames.h"
 #include "storage/PersistenceStateDelegate.h"
 
@@ -275,10 +276,31 @@ void DropboxFolderManager::keepAsConflictCopy(const QString& identifier, const Q
 {
     if (auto owner = delegate())
         owner->detectedDocumentConflict(identifier, this);
+    mConflictCopyUnsaved = true;
     const QString copyIdentifier = DropboxFileNames::fileURLFromDropboxPath(
         DropboxFileNames::dropboxPathForFile(DropboxFileNames::createDropboxCRVXFileName()));
     setRecord(copyIdentifier, DocumentInfo::make(nullptr, nullptr, version));
     notifySummaryOfDownload(copyIdentifier, version);
+}
+
+bool DropboxFolderManager::saveConflictCopiesBeforeUploads()
+{
+    if (Scheduler::current().now() < mConflictCopySaveRetryAt)
+        return false;
+    mConflictCopyUnsaved = false;
+    mState->hasPendingGeneralOperation = true;
+    saveOrCreateLocalStatus([weak = weakSelf()](bool ok) {
+        if (const auto self = weak.lock()) {
+            self->mState->hasPendingGeneralOperation = false;
+            // A failed write is tried again after a delayed save's wait, not at every turn; a
+            // copy made during a write that landed still waits for the next one.
+            if (!ok) {
+                self->mConflictCopyUnsaved = true;
+                self->mConflictCopySaveRetryAt = Scheduler::current().now() + SaveDelaySeconds;
+            }
+        }
+    });
+    return true;
 }
 
 bool DropboxFolderManager::action_resolveDocumentStates()
@@ -304,6 +326,11 @@ bool DropboxFolderManager::action_uploadDropboxChanges()
 {
     if (!idle() || !loadedAndConnected() || !mState->doWeHaveInitialDropboxFileStatus)
         return false;
+    // A conflict copy's file is the only copy of the remote version the change beside it is
+    // about to replace: a kill after that upload and before the status file names the copy
+    // would have the start-up clean-up remove it.
+    if (mConflictCopyUnsaved)
+        return saveConflictCopiesBeforeUploads();
     for (const auto& entry : mState->docs) {
         const QString identifier = entry.first;
         const DocumentInfo::Ref old = entry.second;

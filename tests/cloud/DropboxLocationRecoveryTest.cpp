@@ -8,7 +8,9 @@
 #include "cloud/dropbox/DropboxSetAside.h"
 #include "model/Idea.h"
 #include "model/IdeaDocumentDataObject.h"
+#include "platform/core/Scheduler.h"
 #include "platform/core/SerialQueue.h"
+#include "platform/core/SysCalls.h"
 #include "storage/StorageQueues.h"
 #include "tests/cloud/CloudTestSupport.h"
 
@@ -17,6 +19,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <cerrno>
+#include <cstdio>
 #include <optional>
 #include <tuple>
 
@@ -30,6 +34,43 @@ void cutStatusFile(const QString& folder, qint64 at = -1)
     ASSERT_TRUE(file.open(QIODevice::ReadWrite));
     file.resize(at < 0 ? file.size() / 2 : at);
 }
+
+// While it lives, no write of one machine's status file lands: the file stays as it was, as
+// if the machine were killed before each write.
+class ScopedStatusWritesLost
+{
+public:
+    explicit ScopedStatusWritesLost(const QString& folder)
+    {
+        lostTarget() = QFile::encodeName(folder + QLatin1Char('/') + DropboxFolderManager::StatusFileName);
+        StorageQueues::persistenceQueue().sync([] {});
+        SysCalls::Hooks hooks;
+        hooks.rename = &refuse;
+        SysCalls::installHooks(hooks);
+    }
+    ~ScopedStatusWritesLost()
+    {
+        StorageQueues::persistenceQueue().sync([] {});
+        SysCalls::removeHooks();
+    }
+    ScopedStatusWritesLost(const ScopedStatusWritesLost&) = delete;
+    ScopedStatusWritesLost& operator=(const ScopedStatusWritesLost&) = delete;
+
+private:
+    static QByteArray& lostTarget()
+    {
+        static QByteArray target;
+        return target;
+    }
+    static int refuse(const char* from, const char* to)
+    {
+        if (lostTarget() == to) {
+            errno = EIO;
+            return -1;
+        }
+        return ::rename(from, to);
+    }
+};
 
 } // namespace
 
@@ -270,6 +311,53 @@ TEST_F(DropboxLocationRecoveryTest, ATouchAfterAConflictMakesNoSecondCopy)
     ASSERT_TRUE(pumpDropbox([&] { return a->mode->state().docs.size() == 2; }));
     const QString rev = emulator.file(id.mid(8))->rev;
     ASSERT_NE(emulator.putFile(id.mid(8), emulator.file(id.mid(8))->content), rev);
+    ASSERT_TRUE(converge());
+    expectConflictKept(id, QStringLiteral("from A"), QStringLiteral("from B"));
+}
+
+// A window open on A misses B's change, which A takes in; the window's save keeps B's
+// version as a copy. Another program then touches the file (a new revision of the same
+// content) before the save is uploaded: that content is kept already, so no second copy is made.
+TEST_F(DropboxLocationRecoveryTest, ATouchAfterASaveOverAMissedChangeMakesNoSecondCopy)
+{
+    a->start();
+    b->start();
+    const QString id = a->create(QStringLiteral("base"));
+    ASSERT_TRUE(converge());
+    const auto [document, token] = a->open(id);
+    ASSERT_GE(token, 1);
+    ASSERT_TRUE(b->edit(id, QStringLiteral("from B")));
+    ASSERT_TRUE(converge());
+    // A's uploads are refused for a while, so that the touch comes before any of them lands.
+    emulator.injectFault("files/upload", DropboxEmulator::Fault::Status503, 4);
+    ASSERT_TRUE(a->save(document, token, QStringLiteral("from A")));
+    a->workspace->closeDocument(document, token, {});
+    const QString rev = emulator.file(id.mid(8))->rev;
+    ASSERT_NE(emulator.putFile(id.mid(8), emulator.file(id.mid(8))->content), rev);
+    ASSERT_TRUE(converge());
+    expectConflictKept(id, QStringLiteral("from A"), QStringLiteral("from B"));
+}
+
+// A change made offline meets another machine's change, and A keeps that version as a copy
+// while its change replaces it on Dropbox. A's status writes never land, as if A were killed
+// before each: when A starts again, the version the change replaced is still kept.
+TEST_F(DropboxLocationRecoveryTest, AConflictCopyReachesTheStatusFileBeforeItsVersionIsReplaced)
+{
+    QString id;
+    ASSERT_NO_FATAL_FAILURE(changeOnBWhileAWaitsWithAnOfflineChange(id));
+    a->start();
+    {
+        ScopedStatusWritesLost lost(a->managedFolder());
+        ASSERT_TRUE(pumpDropbox([&] { return a->mode->state().docs.size() == 2; }));
+        // Stopped as soon as the change replaces B's version on Dropbox, or after 10 s.
+        const double until = Scheduler::current().now() + 10.0;
+        ASSERT_TRUE(pumpDropbox([&] {
+            return rootTextOf(emulator.file(id.mid(8))->content) == QStringLiteral("from A") ||
+                   Scheduler::current().now() > until;
+        }));
+        a->stop();
+    }
+    a->start();
     ASSERT_TRUE(converge());
     expectConflictKept(id, QStringLiteral("from A"), QStringLiteral("from B"));
 }
