@@ -1,5 +1,6 @@
 // The home screen of a cloud location with 20 and with 1,000 factory documents (150 ideas
-// each) in a 1172 x 760 window at scale 2, served by the in-process back end. "Rendered"
+// each; of the real shape, with links, pictures and notes, with CORVEX_BENCH_REAL_SHAPE=1) in
+// a 1172 x 760 window at scale 2, served by the in-process back end. "Rendered"
 // is the window's frame painted as on screen: its compositor painting one backing image at
 // scale 2, once a frame (no widget of the platform's paints it a second time):
 //
@@ -135,6 +136,14 @@ public:
 
 constexpr int IdeasPerDocument = 150;
 
+// Today's shape, or with CORVEX_BENCH_REAL_SHAPE=1 the real shape (links, pictures, notes,
+// titles in several scripts).
+test::TreeShape documentShape()
+{
+    return qEnvironmentVariableIntValue("CORVEX_BENCH_REAL_SHAPE") == 1 ? test::TreeShape::Real
+                                                                        : test::TreeShape::Plain;
+}
+
 // The document files of each location, for the yardstick.
 std::map<StorageLocation, std::vector<std::string>>& storedPaths()
 {
@@ -170,7 +179,7 @@ bool prepareLocations()
         const auto writer = TestFolderPersistenceState::create(folder, location);
         for (std::int64_t i = 0; i < documents; ++i) {
             const auto payload = IdeaDocumentDataObject::readFromJSONData(
-                test::makePayloadJson(test::makeDocumentTree(IdeasPerDocument, 8, quint32(i + 1))));
+                test::makePayloadJson(test::makeTree(documentShape(), IdeasPerDocument, 8, quint32(i + 1))));
             if (!payload)
                 return false;
             auto proxy = writer->writeDocumentFile(

@@ -368,23 +368,11 @@ void IdeaListView::reflectScrolledClipView()
     updateView();
 }
 
-bool IdeaListView::keepsPictureOf(const std::vector<std::shared_ptr<View>>& pool, const QString& key) const
+bool IdeaListView::keepsPictureOf(const QString& key) const
 {
-    // While searching, results come and go as the text changes: a spare item is made rather
-    // than a kept picture drawn over, up to as many items again as there are slots in view.
-    if (!mReadOnly || key.isEmpty())
-        return false;
-    const bool pooled = std::any_of(pool.begin(), pool.end(), [&](const std::shared_ptr<View>& item) {
-        const auto* document = dynamic_cast<const NormalIdeaListItemForIPad*>(item.get());
-        return document && document->key() == key;
-    });
-    if (pooled)
-        return false;
-    std::int64_t first = 0;
-    std::int64_t last = -1;
-    neededSlots(first, last);
-    const auto slots = std::size_t(std::max<std::int64_t>(0, last - first + 1));
-    return mVisibleItemsByKey.size() + pool.size() < 2 * slots;
+    // While searching, results come and go as the text changes: a new planet is made rather
+    // than a kept picture drawn over, up to as many planets again as there are slots in view.
+    return mReadOnly && !key.isEmpty() && missingSpareItems() > 0;
 }
 
 std::shared_ptr<View> IdeaListView::takeItem(const QString& className, const QString& key)
@@ -399,7 +387,7 @@ std::shared_ptr<View> IdeaListView::takeItem(const QString& className, const QSt
     // pictures of documents that may come back, the oldest picture is drawn over.
     if (found == pool.end())
         found = std::find_if(pool.begin(), pool.end(), isSpare);
-    if (found == pool.end() && !keepsPictureOf(pool, key))
+    if (found == pool.end() && !keepsPictureOf(key))
         found = pool.begin();
     std::shared_ptr<View> view;
     if (found != pool.end()) {

@@ -144,8 +144,8 @@ private:
     void updatePlaceHolder();
     // From the pool when it holds one, preferring an item that last showed `key`'s document.
     std::shared_ptr<View> takeItem(const QString& className, const QString& key = QString());
-    // Whether a new item is made for `key`'s document, keeping the pictures in `pool`.
-    bool keepsPictureOf(const std::vector<std::shared_ptr<View>>& pool, const QString& key) const;
+    // Whether a new planet is made for `key`'s document, keeping the pictures of the pool.
+    bool keepsPictureOf(const QString& key) const;
     std::shared_ptr<View> makeItem(const QString& className);
     // Makes one spare item and asks for the next on a later turn, while the grid rests.
     void addSpareItem();

@@ -10,9 +10,9 @@
 #include "model/IdeaDocumentDataObject.h"
 #include "platform/core/Scheduler.h"
 #include "platform/core/SerialQueue.h"
-#include "platform/core/SysCalls.h"
 #include "storage/StorageQueues.h"
 #include "tests/cloud/CloudTestSupport.h"
+#include "tests/support/FaultShim.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -20,7 +20,6 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <cerrno>
-#include <cstdio>
 #include <optional>
 #include <tuple>
 
@@ -34,43 +33,6 @@ void cutStatusFile(const QString& folder, qint64 at = -1)
     ASSERT_TRUE(file.open(QIODevice::ReadWrite));
     file.resize(at < 0 ? file.size() / 2 : at);
 }
-
-// While it lives, no write of one machine's status file lands: the file stays as it was, as
-// if the machine were killed before each write.
-class ScopedStatusWritesLost
-{
-public:
-    explicit ScopedStatusWritesLost(const QString& folder)
-    {
-        lostTarget() = QFile::encodeName(folder + QLatin1Char('/') + DropboxFolderManager::StatusFileName);
-        StorageQueues::persistenceQueue().sync([] {});
-        SysCalls::Hooks hooks;
-        hooks.rename = &refuse;
-        SysCalls::installHooks(hooks);
-    }
-    ~ScopedStatusWritesLost()
-    {
-        StorageQueues::persistenceQueue().sync([] {});
-        SysCalls::removeHooks();
-    }
-    ScopedStatusWritesLost(const ScopedStatusWritesLost&) = delete;
-    ScopedStatusWritesLost& operator=(const ScopedStatusWritesLost&) = delete;
-
-private:
-    static QByteArray& lostTarget()
-    {
-        static QByteArray target;
-        return target;
-    }
-    static int refuse(const char* from, const char* to)
-    {
-        if (lostTarget() == to) {
-            errno = EIO;
-            return -1;
-        }
-        return ::rename(from, to);
-    }
-};
 
 } // namespace
 
@@ -347,7 +309,13 @@ TEST_F(DropboxLocationRecoveryTest, AConflictCopyReachesTheStatusFileBeforeItsVe
     ASSERT_NO_FATAL_FAILURE(changeOnBWhileAWaitsWithAnOfflineChange(id));
     a->start();
     {
-        ScopedStatusWritesLost lost(a->managedFolder());
+        // No status write of A's lands, as if A were killed before each.
+        StorageQueues::persistenceQueue().sync([] {});
+        FaultShim lost;
+        lost.failRenamesOnto(
+            QFile::encodeName(a->managedFolder() + QLatin1Char('/') + DropboxFolderManager::StatusFileName)
+                .toStdString(),
+            EIO);
         ASSERT_TRUE(pumpDropbox([&] { return a->mode->state().docs.size() == 2; }));
         // Stopped as soon as the change replaces B's version on Dropbox, or after 10 s.
         const double until = Scheduler::current().now() + 10.0;
@@ -356,6 +324,7 @@ TEST_F(DropboxLocationRecoveryTest, AConflictCopyReachesTheStatusFileBeforeItsVe
                    Scheduler::current().now() > until;
         }));
         a->stop();
+        StorageQueues::persistenceQueue().sync([] {});
     }
     a->start();
     ASSERT_TRUE(converge());

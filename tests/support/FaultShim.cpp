@@ -89,6 +89,12 @@ void FaultShim::failWritesUnder(std::string folder, int errnoValue)
     mFullErrno = errnoValue;
 }
 
+void FaultShim::failRenamesOnto(std::string path, int errnoValue)
+{
+    std::lock_guard lock(mMutex);
+    mRenameTargetFaults.emplace_back(std::move(path), errnoValue);
+}
+
 void FaultShim::limitWriteSize(std::size_t bytes)
 {
     mWriteLimit = bytes;
@@ -178,7 +184,16 @@ int FaultShim::hookFsync(int fd)
 
 int FaultShim::hookRename(const char* from, const char* to)
 {
-    if (const int error = active().nextCall(Op::Rename)) {
+    FaultShim& shim = active();
+    int error = shim.nextCall(Op::Rename);
+    if (error == 0) {
+        std::lock_guard lock(shim.mMutex);
+        for (const auto& [path, errnoValue] : shim.mRenameTargetFaults) {
+            if (path == to)
+                error = errnoValue;
+        }
+    }
+    if (error != 0) {
         errno = error;
         return -1;
     }

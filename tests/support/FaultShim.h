@@ -59,6 +59,9 @@ public:
     // Every write to a file opened for writing under the folder (its path, or for O_TMPFILE
     // the folder itself) fails with `errnoValue`: a full disk under that folder only.
     void failWritesUnder(std::string folder, int errnoValue);
+    // Every rename onto `path` fails with `errnoValue`: the file there stays as it was, as if
+    // each replacement were cut off before it landed.
+    void failRenamesOnto(std::string path, int errnoValue);
     // Each write moves at most `bytes` (0: no limit), so callers see short writes.
     void limitWriteSize(std::size_t bytes);
 
@@ -103,6 +106,7 @@ private:
     std::string mFullFolder;                          // guarded by mMutex
     int mFullErrno = 0;                               // guarded by mMutex
     std::vector<int> mFullDescriptors;                // opened under mFullFolder; guarded by mMutex
+    std::vector<std::pair<std::string, int>> mRenameTargetFaults; // path, errno; guarded by mMutex
 };
 
 } // namespace corvex::test
