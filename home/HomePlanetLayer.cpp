@@ -71,6 +71,9 @@ std::shared_ptr<HomePlanetLayer> HomePlanetLayer::create()
 {
     auto layer = BaseLayer::make<HomePlanetLayer>();
     layer->setOpaque(false);
+    // A search's first results draw many planets in one frame: each draws from its own
+    // copy of the document's summary.
+    layer->setDrawsAsynchronously(true);
     return layer;
 }
 

@@ -666,6 +666,7 @@ private:
 
 int Compositor::prepareFrame(Layer& root)
 {
+    root.displayDirtyLayersConcurrently();
     return root.consumeDirtyLayers([](Layer& layer, Layer::DirtyFlags) { layer.displayIfNeeded(); });
 }
 

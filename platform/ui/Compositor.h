@@ -35,7 +35,8 @@ public:
     };
 
     // The display pass of a frame, called on a root: redraws the contents of the layers of
-    // the tree that are marked as needing display and consumes the tree's dirty flags.
+    // the tree that are marked as needing display (those that draw asynchronously at once,
+    // Layer::displayDirtyLayersConcurrently) and consumes the tree's dirty flags.
     // Returns the number of layers consumed.
     static int prepareFrame(Layer& root);
     // Paints the tree of `root`. `baseToPainter` maps the tree's base space (the root's

@@ -1,5 +1,8 @@
 #include "platform/ui/Layer.h"
 
+#include "platform/core/BackgroundDrawing.h"
+#include "platform/core/DispatchApply.h"
+
 #include "platform/core/Log.h"
 #include "platform/core/Scheduler.h"
 #include "platform/gfx/GraphicsContext.h"
@@ -17,6 +20,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <unordered_set>
 #include <utility>
 
 namespace corvex {
@@ -870,31 +874,84 @@ void Layer::display()
     const FrameTrace::Scope tracing(FrameTrace::Phase::Drawing, *this);
     if (auto delegate = mDelegate.lock(); delegate && delegate->displayLayer(*this))
         return;
-    const Rect b = mModel.bounds.standardized();
     QImage image = takeDrawingImage();
-    if (image.isNull()) {
-        setContents(QImage());
-        return;
-    }
-    {
-        QPainter painter(&image);
-        painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform |
-                               QPainter::TextAntialiasing);
-        const double sx = image.width() / b.size.width;
-        const double sy = image.height() / b.size.height;
-        // The layer's own space onto the image, whose top row is the layer's visual top: the
-        // minimum y of a y-down space, the maximum y of a y-up one.
-        const bool flipped = contentsAreFlipped();
-        painter.setWorldTransform(flipped ? QTransform(sx, 0, 0, sy, -b.origin.x * sx, -b.origin.y * sy)
-                                          : QTransform(sx, 0, 0, -sy, -b.origin.x * sx, b.maxY() * sy));
-        GraphicsContext context(&painter, flipped);
-        GraphicsContext* previous = GraphicsContext::current();
-        GraphicsContext::setCurrent(&context);
-        drawInContext(context);
-        GraphicsContext::setCurrent(previous);
-    }
+    if (!image.isNull())
+        drawIntoImage(image);
+    takeDrawnImage(image);
+}
+
+void Layer::drawIntoImage(QImage& image)
+{
+    const Rect b = mModel.bounds.standardized();
+    QPainter painter(&image);
+    painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform |
+                           QPainter::TextAntialiasing);
+    const double sx = image.width() / b.size.width;
+    const double sy = image.height() / b.size.height;
+    // The layer's own space onto the image, whose top row is the layer's visual top: the
+    // minimum y of a y-down space, the maximum y of a y-up one.
+    const bool flipped = contentsAreFlipped();
+    painter.setWorldTransform(flipped ? QTransform(sx, 0, 0, sy, -b.origin.x * sx, -b.origin.y * sy)
+                                      : QTransform(sx, 0, 0, -sy, -b.origin.x * sx, b.maxY() * sy));
+    GraphicsContext context(&painter, flipped);
+    GraphicsContext* previous = GraphicsContext::current();
+    GraphicsContext::setCurrent(&context);
+    drawInContext(context);
+    GraphicsContext::setCurrent(previous);
+}
+
+void Layer::takeDrawnImage(const QImage& image)
+{
     setContents(image);
-    mContentsDisplayed = true;
+    mContentsDisplayed = !image.isNull();
+}
+
+int Layer::displayDirtyLayersConcurrently()
+{
+    if (!mExtras)
+        return 0;
+    std::vector<std::shared_ptr<Layer>> layers;
+    std::unordered_set<const Layer*> listed; // a layer may be listed twice
+    for (const auto& entry : mExtras->dirtyList) {
+        std::shared_ptr<Layer> layer = entry.lock();
+        if (layer && layer->mDirty != 0 && layer->mNeedsDisplay && layer->mDrawsAsynchronously &&
+            !layer->mDrawsDirectly && layer->rootLayer() == this && listed.insert(layer.get()).second)
+            layers.push_back(std::move(layer));
+    }
+    // One alone is displayed in the display pass as any other.
+    if (layers.size() < 2)
+        return 0;
+    // A delegate that displays its layer does it here, on the main thread, as display() would.
+    std::erase_if(layers, [](const std::shared_ptr<Layer>& layer) {
+        layer->mNeedsDisplay = false;
+        const auto delegate = layer->mDelegate.lock();
+        return delegate && delegate->displayLayer(*layer);
+    });
+    if (layers.empty())
+        return 0;
+    std::vector<QImage> images;
+    images.reserve(layers.size());
+    for (const auto& layer : layers)
+        images.push_back(layer->takeDrawingImage());
+    {
+        const FrameTrace::Scope tracing(FrameTrace::Phase::Drawing,
+                                        layers.front()->className() + QStringLiteral(" (concurrently)"));
+        const auto draw = [&](std::size_t i) {
+            if (!images[i].isNull())
+                layers[i]->drawIntoImage(images[i]);
+        };
+        // Once the application is on its way out, helpers draw no more: the main thread does.
+        const BackgroundDrawing::Job job;
+        if (job.admitted()) {
+            DispatchApply::perform(layers.size(), draw);
+        } else {
+            for (std::size_t i = 0; i < layers.size(); ++i)
+                draw(i);
+        }
+    }
+    for (std::size_t i = 0; i < layers.size(); ++i)
+        layers[i]->takeDrawnImage(images[i]);
+    return int(layers.size());
 }
 
 QSize Layer::drawingPixelSize() const

@@ -233,6 +233,19 @@ public:
     // drops the contents.
     bool drawsDirectly() const { return mDrawsDirectly; }
     void setDrawsDirectly(bool direct);
+    // Whether the layer's drawInContext may run on another thread while the main thread
+    // waits, beside other such layers' drawing: it reads only the layer's own state and what
+    // is safe on any thread (fonts, colours, the named-image cache), and changes nothing but
+    // the layer's own caches. The display pass of a frame (displayDirtyLayersConcurrently)
+    // then draws them at once on the cores the process has; a delegate is still asked first,
+    // on the main thread, whether it displays the layer itself.
+    bool drawsAsynchronously() const { return mDrawsAsynchronously; }
+    void setDrawsAsynchronously(bool asynchronously) { mDrawsAsynchronously = asynchronously; }
+    // On a root: displays now, at once, the layers of its tree marked dirty and needing
+    // display that draw asynchronously (DispatchApply), when there are at least two; their
+    // new contents belong to the frame being prepared. Answers how many were drawn. Main
+    // thread only.
+    int displayDirtyLayersConcurrently();
     // Draws the contents; the context's user space is the bounds, y-down when the layer is
     // effectively flipped. The default asks the delegate's drawLayer.
     virtual void drawInContext(GraphicsContext& context);
@@ -380,6 +393,10 @@ private:
     // image of it to draw into: the last drawn one when free, else a new one.
     QSize drawingPixelSize() const;
     QImage takeDrawingImage();
+    // display()'s two halves: drawInContext into the image taken (on any thread for a layer
+    // that draws asynchronously), and the image shown as the new contents (main thread).
+    void drawIntoImage(QImage& image);
+    void takeDrawnImage(const QImage& image);
     void relinkDirtySubtree();
     // Ends the animations whose time is over; returns when the next step is needed
     // (infinity when no animation runs any more).
@@ -403,6 +420,7 @@ private:
     bool mMasksToBounds = false;
     bool mOpaque = false;
     bool mNeedsDisplay = false;
+    bool mDrawsAsynchronously = false;
     bool mNeedsDisplayOnBoundsChange = false;
     bool mDrawn = false;
     bool mDrawsDirectly = false;
