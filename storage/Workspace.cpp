@@ -461,7 +461,9 @@ void Workspace::startSearchReads(const QStringList& docIdentifiers, bool inLazyM
 {
     const PersistenceStatePtr state = mCurrentState;
     SearchReadQueue& queue = searchReadQueue();
-    queue.setMaxReads(inLazyMode ? 1 : HostInfo::usableCores());
+    // A read waits at times (on the file system, on memory the kernel maps in for the map it
+    // makes): one reader more than the cores keeps every core reading meanwhile.
+    queue.setMaxReads(inLazyMode ? 1 : HostInfo::usableCores() + 1);
     // Every answer becomes an entry: room for all of them at once, not rehash after rehash.
     mSearchReads.reserve(mSearchReads.size() + docIdentifiers.size());
     mSearchCache.reserve(mSearchCache.count() + docIdentifiers.size());

@@ -272,8 +272,8 @@ private:
     void searchStep(const std::shared_ptr<ExecuteBlock>& run, const QString& text, qint64 requestIdentifier,
                     bool inLazyMode);
     // Reads the documents for the cache: through the back end's search reads, at most one
-    // per core at a time (one in lazy mode), or, where it has none, by fetchRootIdea, one
-    // at a time.
+    // more than the cores at a time (one in lazy mode), or, where it has none, by
+    // fetchRootIdea, one at a time.
     void startSearchReads(const QStringList& docIdentifiers, bool inLazyMode);
     SearchReadQueue& searchReadQueue();
     // Takes a read off the list under way; true when its answer is to be cached.
