@@ -1,9 +1,12 @@
 // Ctrl+F on the home screen starts the search, whatever the user clicked before: the grid
 // itself, or a document opened and left again. The results are drawn in planets the grid made
-// while it rested.
+// while it rested, the planets of one frame at once on the process's cores, each as it draws
+// alone.
 
+#include "home/HomePlanetLayer.h"
 #include "home/HomeViewController.h"
 #include "home/IdeaListView.h"
+#include "home/IdeaViewForIPadListItem.h"
 #include "mindmap/SolarSystemViewController.h"
 #include "model/Globals.h"
 #include "shell/MyWindow.h"
@@ -31,6 +34,23 @@ protected:
                 return false;
         }
         return true;
+    }
+
+    // Whether the planet of the document showing `text` holds the picture it draws alone, on
+    // the main thread.
+    static bool drawnAsAlone(const HomeViewController& home, const QString& text)
+    {
+        for (const IdeaProxyPtr& proxy : home.ideaListView()->proxies()) {
+            const auto* view = dynamic_cast<IdeaViewForIPadListItem*>(
+                home.ideaListView()->visibleIdeaViewForDocument(proxy->docIdentifier()));
+            if (proxy->text() != text || !view)
+                continue;
+            HomePlanetLayer& planet = *view->homePlanetLayer();
+            const QImage shown = planet.contents();
+            planet.display();
+            return !shown.isNull() && planet.contents() == shown;
+        }
+        return false;
     }
 
     // Ctrl+F, then the words: the grid shows what matches.
@@ -73,6 +93,7 @@ TEST_F(HomeSearchJourney, CtrlFSearchesAfterClickingTheGridAndAfterComingBackFro
     EXPECT_TRUE(waitFor([&] { return showsOnly(*home, {QStringLiteral("Plans")}); }));
     EXPECT_EQ(home->ideaListView()->createdItemCount(), made) << "the results needed a new planet";
     screenshot(QStringLiteral("home-search"));
+    EXPECT_TRUE(drawnAsAlone(*home, QStringLiteral("Plans")));
 
     // Emptied, the search ends and every document is back.
     UserInput::pressKey(window, Qt::Key_A, Qt::ControlModifier);
@@ -95,6 +116,8 @@ TEST_F(HomeSearchJourney, CtrlFSearchesAfterClickingTheGridAndAfterComingBackFro
     });
     ASSERT_NE(back, nullptr) << "the home button did not bring the home screen back";
     ASSERT_EQ(&windowOf(*back), &window);
+    EXPECT_TRUE(drawnAsAlone(*back, QStringLiteral("Plans")));
+    EXPECT_TRUE(drawnAsAlone(*back, QStringLiteral("Shopping")));
     EXPECT_TRUE(search(window, *back, QStringLiteral("shop")))
         << "Ctrl+F after coming back started no search";
     EXPECT_TRUE(waitFor([&] { return showsOnly(*back, {QStringLiteral("Shopping")}); }));
