@@ -461,9 +461,7 @@ void Workspace::startSearchReads(const QStringList& docIdentifiers, bool inLazyM
 {
     const PersistenceStatePtr state = mCurrentState;
     SearchReadQueue& queue = searchReadQueue();
-    // A read waits at times (on the file system, on memory the kernel maps in for the map it
-    // makes): one reader more than the cores keeps every core reading meanwhile.
-    queue.setMaxReads(inLazyMode ? 1 : HostInfo::usableCores() + 1);
+    queue.setMaxReads(inLazyMode ? 1 : searchReaders());
     // Every answer becomes an entry: room for all of them at once, not rehash after rehash.
     mSearchReads.reserve(mSearchReads.size() + docIdentifiers.size());
     mSearchCache.reserve(mSearchCache.count() + docIdentifiers.size());
@@ -491,6 +489,15 @@ void Workspace::startSearchReads(const QStringList& docIdentifiers, bool inLazyM
             self->wakeSearchRun();
         });
     }
+}
+
+int Workspace::searchReaders()
+{
+    // A read waits at times (on the file system, on memory the kernel maps in for the map it
+    // makes): on two cores or more, one reader more than the cores keeps every core reading
+    // meanwhile. On one core a second reader only takes turns with the first, and is slower.
+    const int cores = HostInfo::usableCores();
+    return cores > 1 ? cores + 1 : 1;
 }
 
 SearchReadQueue& Workspace::searchReadQueue()

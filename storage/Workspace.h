@@ -204,6 +204,9 @@ public:
     // The next request identifier of the one process-wide counter (the first is 1). Any
     // thread.
     static qint64 nextSearchRequestID();
+    // How many search reads run at a time outside lazy mode: one more than the usable cores,
+    // or one on a single core.
+    static int searchReaders();
     void startSearch(const QString& text, qint64 requestIdentifier);
     // A screen's search. Lazy mode reads missing documents only while Globals::isUserIdle(),
     // one every LazyReadSeconds. Identifiers below 1 are ignored.
@@ -271,9 +274,9 @@ private:
     // One step of the search run `requestIdentifier` (see startSearch).
     void searchStep(const std::shared_ptr<ExecuteBlock>& run, const QString& text, qint64 requestIdentifier,
                     bool inLazyMode);
-    // Reads the documents for the cache: through the back end's search reads, at most one
-    // more than the cores at a time (one in lazy mode), or, where it has none, by
-    // fetchRootIdea, one at a time.
+    // Reads the documents for the cache: through the back end's search reads, at most
+    // searchReaders() at a time (one in lazy mode), or, where it has none, by fetchRootIdea,
+    // one at a time.
     void startSearchReads(const QStringList& docIdentifiers, bool inLazyMode);
     SearchReadQueue& searchReadQueue();
     // Takes a read off the list under way; true when its answer is to be cached.

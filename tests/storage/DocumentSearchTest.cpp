@@ -6,7 +6,6 @@
 #include "model/Globals.h"
 #include "model/IconImage.h"
 #include "model/Idea.h"
-#include "platform/core/HostInfo.h"
 #include "tests/doubles/storage/TestFolderPersistenceState.h"
 #include "tests/storage/ExpectCompletion.h"
 #include "tests/storage/WorkspaceTestSupport.h"
@@ -765,7 +764,7 @@ TEST(DocumentSearchReads, AReadUnderWayWhenASaveLandsNeverBringsTheOldTextBack)
 TEST(DocumentSearchReads, DocumentsAreReadInParallelAtMostOneMoreThanTheCoresAwayFromTheMainThread)
 {
     WorkspaceFixture f;
-    const int readers = HostInfo::usableCores() + 1;
+    const int readers = Workspace::searchReaders();
     std::vector<IdeaProxyPtr> list;
     for (int i = 0; i < readers + 3; ++i)
         list.push_back(f.store(QStringLiteral("d%1.crvx").arg(i), idea(QStringLiteral("text %1").arg(i))));
@@ -775,7 +774,7 @@ TEST(DocumentSearchReads, DocumentsAreReadInParallelAtMostOneMoreThanTheCoresAwa
     ASSERT_TRUE(runUntil([&] { return f.state->heldSearchReads() == readers; }));
     for (int turn = 0; turn < 20; ++turn)
         test::processEvents();
-    EXPECT_EQ(f.state->heldSearchReads(), readers) << "no more reads at a time than one more than the cores";
+    EXPECT_EQ(f.state->heldSearchReads(), readers) << "no more reads at a time than searchReaders()";
     EXPECT_EQ(f.workspace->searchReadsUnderWay(), readers + 3);
     EXPECT_EQ(f.state->callCount(Operation::SearchRead), readers + 3);
     EXPECT_EQ(f.state->callCount(Operation::Open), 0) << "no document is opened for searching";
