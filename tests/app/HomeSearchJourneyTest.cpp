@@ -16,6 +16,7 @@
 #include "tests/app/UserFiles.h"
 #include "tests/app/UserInput.h"
 #include "tests/app/WhereOnScreen.h"
+#include "tests/support/TestEnvironment.h"
 
 namespace corvex::test {
 
@@ -36,21 +37,29 @@ protected:
         return true;
     }
 
-    // Whether the planet of the document showing `text` holds the picture it draws alone, on
-    // the main thread.
-    static bool drawnAsAlone(const HomeViewController& home, const QString& text)
+    // Whether the planet of the document showing `text`, once drawn in a frame, holds the
+    // picture it draws alone, on the main thread.
+    testing::AssertionResult drawnAsAlone(const HomeViewController& home, const QString& text)
     {
+        HomePlanetLayer* planet = nullptr;
         for (const IdeaProxyPtr& proxy : home.ideaListView()->proxies()) {
             const auto* view = dynamic_cast<IdeaViewForIPadListItem*>(
                 home.ideaListView()->visibleIdeaViewForDocument(proxy->docIdentifier()));
-            if (proxy->text() != text || !view)
-                continue;
-            HomePlanetLayer& planet = *view->homePlanetLayer();
-            const QImage shown = planet.contents();
-            planet.display();
-            return !shown.isNull() && planet.contents() == shown;
+            if (proxy->text() == text && view)
+                planet = view->homePlanetLayer().get();
         }
-        return false;
+        if (!planet)
+            return testing::AssertionFailure() << "no planet shows " << text.toStdString();
+        if (!waitFor([planet] { return !planet->needsDisplay() && !planet->contents().isNull(); }))
+            return testing::AssertionFailure() << text.toStdString() << " was never drawn";
+        const QImage shown = planet->contents();
+        planet->display();
+        if (planet->contents() == shown)
+            return testing::AssertionSuccess();
+        const QString name = testOutputDir() + QStringLiteral("/app-home-planet-") + text;
+        shown.save(name + QStringLiteral("-shown.png"));
+        planet->contents().save(name + QStringLiteral("-alone.png"));
+        return testing::AssertionFailure() << text.toStdString() << " differs from its picture drawn alone";
     }
 
     // Ctrl+F, then the words: the grid shows what matches.
