@@ -72,9 +72,8 @@ public:
         mLimit = helpers;
     }
 
-    // Hands the batch to `count` helpers, making those not made yet; answers how many
-    // could be had.
-    int offer(const std::shared_ptr<Batch>& batch, int count)
+    // Hands the batch to `count` helpers, making those not made yet (as many as can be had).
+    void offer(const std::shared_ptr<Batch>& batch, int count)
     {
         std::lock_guard lock(mMutex);
         while (mThreads < count) {
@@ -85,12 +84,10 @@ public:
                 break;
             }
         }
-        count = std::min(count, mThreads);
         mBatch = batch;
-        mOffered = count;
+        mOffered = std::min(count, mThreads);
         ++mGeneration;
         mWake.notify_all();
-        return count;
     }
 
     void withdraw()

@@ -6,7 +6,6 @@
 #include <condition_variable>
 #include <gtest/gtest.h>
 #include <mutex>
-#include <set>
 #include <thread>
 #include <vector>
 
@@ -33,16 +32,19 @@ TEST_F(DispatchApplyTest, EveryIterationRunsOnceBeforeTheCallReturns)
         SCOPED_TRACE(testing::Message() << c.iterations << " iterations, helper limit " << c.helpers);
         DispatchApply::setHelperLimit(c.helpers);
         std::vector<std::atomic<int>> runs(c.iterations);
-        DispatchApply::perform(c.iterations, [&](std::size_t i) { runs[i].fetch_add(1); });
+        std::atomic<bool> onlyTheCaller{true};
+        const auto caller = std::this_thread::get_id();
+        DispatchApply::perform(c.iterations, [&](std::size_t i) {
+            runs[i].fetch_add(1);
+            if (std::this_thread::get_id() != caller)
+                onlyTheCaller = false;
+        });
         for (std::size_t i = 0; i < c.iterations; ++i)
             ASSERT_EQ(runs[i].load(), 1) << "iteration " << i;
+        if (c.helpers == 0) {
+            EXPECT_TRUE(onlyTheCaller) << "without helpers the caller runs every iteration";
+        }
     }
-    DispatchApply::setHelperLimit(0);
-    EXPECT_EQ(DispatchApply::helperCount(), 0);
-    std::set<std::thread::id> threads;
-    DispatchApply::perform(20, [&](std::size_t) { threads.insert(std::this_thread::get_id()); });
-    EXPECT_EQ(threads, std::set<std::thread::id>{std::this_thread::get_id()})
-        << "without helpers the caller runs every iteration";
 }
 
 TEST_F(DispatchApplyTest, HelpersRunIterationsBesideTheCallerAndANestedCallRunsInPlace)
