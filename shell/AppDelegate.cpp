@@ -105,7 +105,8 @@ AppDelegate::AppDelegate(Private) : mRecentMenu(std::make_unique<RecentDocuments
     mDropboxNotices = std::make_unique<DropboxNoticeBoard>([this]() -> Window* {
         for (const auto& controller : mWindowControllers) {
             MyWindow* window = controller->myWindow().get();
-            if (window && window->isVisible() && window->cloudLocation() == IdeaDocument::DropboxLocation)
+            if (window && window->isVisible() && !window->isClosing() &&
+                window->cloudLocation() == IdeaDocument::DropboxLocation)
                 return window;
         }
         return nullptr;
@@ -245,7 +246,9 @@ bool AppDelegate::checkVersion()
 
 void AppDelegate::openFirstWindow()
 {
-    if (!mWindowControllers.empty())
+    // A window waiting for its close to take effect is as good as closed.
+    if (std::any_of(mWindowControllers.begin(), mWindowControllers.end(),
+                    [](const auto& controller) { return !controller->myWindow()->isClosing(); }))
         return;
     if (Globals::userHasOptedForICloud())
         newCloudWindow(IdeaDocument::ICloudLocation);
@@ -511,7 +514,8 @@ std::shared_ptr<MainWindowController> AppDelegate::findWindowWithURL(const QUrl&
     if (wanted.isEmpty())
         return nullptr;
     for (const auto& controller : mWindowControllers) {
-        if (canonicalPathOf(controller->myWindow()->docURL()) == wanted)
+        if (!controller->myWindow()->isClosing() &&
+            canonicalPathOf(controller->myWindow()->docURL()) == wanted)
             return controller;
     }
     return nullptr;
@@ -523,6 +527,9 @@ QVariantMap AppDelegate::createState(bool) const
 {
     QVariantList states;
     for (const auto& controller : mWindowControllers) {
+        // A window the user closed does not come back, even while its close is under way.
+        if (controller->myWindow()->isClosing())
+            continue;
         const QVariantMap state = controller->createState();
         if (!state.isEmpty())
             states.append(state);

@@ -1,6 +1,7 @@
 #include "platform/ui/AlertRunner.h"
 
 #include "platform/core/Log.h"
+#include "platform/ui/WindowTeardown.h"
 
 #include <QCoreApplication>
 
@@ -19,7 +20,12 @@ AlertRunner::Ending AlertRunner::show(const Alert& alert)
     Alert shown = alert;
     if (shown.buttons.empty())
         shown.addButton(defaultButtonTitle(), Alert::NormalButton);
-    const std::optional<int> pressed = present(shown);
+    std::optional<int> pressed;
+    {
+        // An alert runs its own loop on the window it belongs to: that window stays until it ends.
+        const WindowTeardown::ModalLoop loop;
+        pressed = present(shown);
+    }
     Ending ending{shown.dismissalIndex(), false};
     if (pressed && *pressed == EndedByQuit)
         ending.endedByQuit = true;

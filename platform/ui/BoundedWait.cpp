@@ -1,6 +1,7 @@
 #include "platform/ui/BoundedWait.h"
 
 #include "platform/core/Scheduler.h"
+#include "platform/ui/WindowTeardown.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -28,6 +29,7 @@ bool BoundedWait::until(const std::function<bool()>& done, double seconds)
     auto timedOut = std::make_shared<bool>(false);
     Scheduler& scheduler = Scheduler::current();
     const Scheduler::TaskId timer = scheduler.schedule(seconds, [timedOut] { *timedOut = true; });
+    const WindowTeardown::ModalLoop loop;
     while (!done() && !*timedOut) {
         if (boundedWaitPump())
             boundedWaitPump()();

@@ -1,5 +1,7 @@
 #include "platform/ui/DragSessionRunner.h"
 
+#include "platform/ui/WindowTeardown.h"
+
 #include <QDrag>
 #include <QMimeData>
 #include <QPixmap>
@@ -44,7 +46,11 @@ bool QtDragSessionRunner::runDrag(Request request)
     }
     if (!request.copyCursor.isNull())
         drag->setDragCursor(QPixmap::fromImage(request.copyCursor), Qt::CopyAction);
-    const Qt::DropAction action = drag->exec(Qt::CopyAction, Qt::CopyAction);
+    Qt::DropAction action = Qt::IgnoreAction;
+    {
+        const WindowTeardown::ModalLoop loop;
+        action = drag->exec(Qt::CopyAction, Qt::CopyAction);
+    }
     drag->deleteLater();
     return action != Qt::IgnoreAction;
 }

@@ -6,6 +6,7 @@
 #include "platform/ui/MenuDelegate.h"
 #include "platform/ui/MenuItem.h"
 #include "platform/ui/Window.h"
+#include "platform/ui/WindowTeardown.h"
 
 namespace corvex {
 
@@ -54,7 +55,12 @@ std::shared_ptr<MenuItem> MenuRunner::run(const Presentation& presentation)
     if (auto delegate = menu->delegate())
         delegate->menuWillOpen(*menu);
 
-    std::shared_ptr<MenuItem> chosen = choose(presentation);
+    std::shared_ptr<MenuItem> chosen;
+    {
+        // The menu, parented to the window's host, runs its own loop: the window stays until it ends.
+        const WindowTeardown::ModalLoop loop;
+        chosen = choose(presentation);
+    }
     if (chosen && !belongsTo(*chosen, *menu)) {
         Log::assertionFailure(QStringLiteral("Menu runner chose an item of another menu"));
         chosen = nullptr;

@@ -1,6 +1,7 @@
 #include "platform/ui/Popover.h"
 
 #include "platform/core/Log.h"
+#include "platform/core/Scheduler.h"
 #include "platform/ui/Event.h"
 #include "platform/ui/Layer.h"
 #include "platform/ui/PopoverDelegate.h"
@@ -10,6 +11,8 @@
 #include "platform/ui/Window.h"
 
 #include <QAction>
+#include <QGuiApplication>
+#include <QStyleHints>
 #include <QWidget>
 #include <algorithm>
 #include <cmath>
@@ -28,6 +31,12 @@ bool isPress(const Event& event)
 {
     return event.type() == Event::Type::LeftMouseDown || event.type() == Event::Type::RightMouseDown ||
            event.type() == Event::Type::OtherMouseDown;
+}
+
+// In seconds; Qt's default without a display.
+double doubleClickInterval()
+{
+    return (qGuiApp ? QGuiApplication::styleHints()->mouseDoubleClickInterval() : 400) / 1000.0;
 }
 
 // The visible frame of the screen holding most of `rect`, else the main screen's.
@@ -195,6 +204,9 @@ void Popover::showRelativeToRect(const Rect& rect, View& positioningView, Edge p
         delegate->popoverWillShow(*this);
     if (!mSelfWhileShown)
         return; // closed by the delegate meanwhile
+    // The window of the last showing may still be on its way out: this showing takes a new one.
+    if (mWindow && mWindow->isClosing())
+        mWindow.reset();
     if (!mWindow) {
         mWindow = std::make_shared<Window>(mContentSize);
         mWindow->setCanBecomeMainWindow(false);
@@ -235,6 +247,8 @@ void Popover::showRelativeToRect(const Rect& rect, View& positioningView, Edge p
             self->closeShown(false);
     });
     mShown = true;
+    mShownAt = MediaClock::now();
+    mSwallowingRelease = false;
     shareShortcuts();
     if (mTakesKeyboard)
         mWindow->makeKeyAndOrderFront();
@@ -248,6 +262,17 @@ bool Popover::positioningEvent(const Event& event)
 {
     if (!mShown || mBehavior == Behavior::ApplicationDefined)
         return false;
+    if (mSwallowingRelease && event.type() == Event::Type::LeftMouseUp) {
+        mSwallowingRelease = false;
+        return true;
+    }
+    // The second click of a double click whose first click showed the popover is not a click
+    // elsewhere: it does nothing, and the popover stays.
+    if (event.type() == Event::Type::LeftMouseDown && event.clickCount() > 1 &&
+        event.timestamp() - mShownAt <= doubleClickInterval()) {
+        mSwallowingRelease = true;
+        return true;
+    }
     if (isPress(event) || isEscape(event)) {
         performClose();
         return true;

@@ -32,7 +32,8 @@ class Window;
 // it. A change of the content size resizes and places the popover at once.
 //
 // Closing. Transient and semi-transient popovers close on a click elsewhere in the
-// positioning window (the click is consumed), on Escape, in either window, and when another
+// positioning window (the click is consumed; not the second click of a double click whose
+// first click showed the popover), on Escape, in either window, and when another
 // window becomes key (the user turned to it; keys typed into the popover keep it open); the
 // decision is made in our own window event dispatch, so it holds offscreen too. performClose closes
 // programmatically. The delegate hears will show, did show and did close (once per showing).
@@ -114,6 +115,8 @@ private:
     std::weak_ptr<const int> mPositioningLife;
     Window* mPositioningWindow = nullptr;
     Rect mAnchorOnScreen;
+    // When the popover was last shown, on the media clock.
+    double mShownAt = 0;
     Edge mEdge = Edge::MaxY;
     Size mContentSize{320, 360};
     Behavior mBehavior = Behavior::ApplicationDefined;
@@ -124,6 +127,8 @@ private:
     bool mTakesKeyboard = true;
     bool mAnimates = false;
     bool mShown = false;
+    // The release of a press the popover took is taken too.
+    bool mSwallowingRelease = false;
 };
 
 } // namespace corvex

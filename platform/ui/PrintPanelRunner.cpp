@@ -1,6 +1,7 @@
 #include "platform/ui/PrintPanelRunner.h"
 
 #include "platform/ui/Window.h"
+#include "platform/ui/WindowTeardown.h"
 
 #include <QPrintDialog>
 #include <QPrinter>
@@ -39,6 +40,7 @@ bool QtPrintPanelRunner::runPrintPanel(QPrinter& printer, Window* window)
 {
     QPrintDialog dialog(&printer, window ? window->hostWidget() : nullptr);
     dialog.setOption(QAbstractPrintDialog::PrintPageRange, true);
+    const WindowTeardown::ModalLoop loop;
     return dialog.exec() == QDialog::Accepted;
 }
 

@@ -8,6 +8,7 @@
 #include "platform/ui/Transaction.h"
 #include "platform/ui/View.h"
 #include "platform/ui/WindowHost_p.h"
+#include "platform/ui/WindowTeardown.h"
 #include "platform/ui/WindowViewLink_p.h"
 
 #include <QApplication>
@@ -209,14 +210,9 @@ Window::~Window()
     std::erase(mainWindowOrder(), this);
     if (WindowHost* host = mHost.data()) {
         host->detachWindow();
-        // A window let go while its host handles an event (its close box) leaves the host to
-        // be deleted once that event is over.
-        if (host->isHandlingEvent()) {
-            host->hide();
-            host->deleteLater();
-        } else {
-            delete host;
-        }
+        // A window let go while Qt delivers an event (its close box, another window's
+        // activation) or runs a nested loop on it leaves its host to a later turn.
+        WindowTeardown::dispose(host);
     }
     if (gKeyWindow == this)
         gKeyWindow = nullptr;
@@ -426,14 +422,22 @@ void Window::orderOut()
 
 void Window::performClose()
 {
-    if (windowShouldClose())
+    if (!mClosePending && windowShouldClose())
         close();
 }
 
 void Window::close()
 {
-    if (!mVisible && (!mHost || !mHost->isVisible()))
+    if (mClosePending || (!mVisible && (!mHost || !mHost->isVisible())))
         return;
+    if (!WindowTeardown::isSafeNow()) {
+        mClosePending = true;
+        WindowTeardown::closeLater(lifeToken(), [this] {
+            mClosePending = false;
+            close();
+        });
+        return;
+    }
     if (!announceClosing())
         return;
     orderOut();

@@ -105,10 +105,14 @@ public:
     void show();
     void orderOut();
     bool isVisible() const { return mVisible; }
-    // Asks windowShouldClose, then closes.
+    // Asks windowShouldClose, then closes; nothing while a close is under way.
     void performClose();
-    // Hides the window (windowWillClose first) and gives up key and main status.
+    // Hides the window (windowWillClose first) and gives up key and main status. Asked for
+    // while Qt delivers an event or runs a nested loop (WindowTeardown), the close happens on
+    // a later turn: the window is closing until then, and counts as closed for whoever looks
+    // for open windows.
     void close();
+    bool isClosing() const { return mClosePending; }
     virtual bool windowShouldClose();
     virtual void windowWillClose();
     virtual void becomeKeyWindow();
@@ -251,6 +255,7 @@ private:
     bool mAcceptsMouseMoved = false;
     bool mVisible = false;
     bool mCanBecomeMain = true;
+    bool mClosePending = false;
     QPointer<WindowHost> mHost;
     std::vector<std::pair<int, EventMonitor>> mEventMonitors;
     int mNextEventMonitor = 0;

@@ -7,6 +7,7 @@
 #include "platform/ui/Event.h"
 #include "platform/ui/View.h"
 #include "platform/ui/Window.h"
+#include "platform/ui/WindowTeardown.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -14,7 +15,6 @@
 #include <QLineF>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
-#include <QScopeGuard>
 #include <QStyleHints>
 #include <QTabletEvent>
 #include <QWheelEvent>
@@ -121,8 +121,9 @@ bool WindowHost::eventFilter(QObject* watched, QEvent* event)
 
 bool WindowHost::event(QEvent* event)
 {
-    ++mEventDepth;
-    const auto leave = qScopeGuard([this] { --mEventDepth; });
+    // Marked here as well as by the application's dispatch, which a test's plain
+    // QApplication lacks.
+    const WindowTeardown::Delivery delivery;
     if (mWindow && event->type() == QEvent::NativeGesture) {
         auto* gesture = static_cast<QNativeGestureEvent*>(event);
         if (gesture->gestureType() == Qt::ZoomNativeGesture) {

@@ -36,9 +36,6 @@ public:
 
     // The window is going away: events from now on are dropped.
     void detachWindow() { mWindow = nullptr; }
-    // Whether the host is inside one of its own events (a close the window's owner answers by
-    // letting the window go): it must not be deleted before the event is over.
-    bool isHandlingEvent() const { return mEventDepth > 0; }
 
     // Space kept above the surface for the bar (the window's menu bar), which is laid out
     // across the top; the surface fills the rest.
@@ -82,7 +79,6 @@ private:
     QPointF mLastPressPosition;
     int mClickCount = 0;
     int mTopInset = 0;
-    int mEventDepth = 0;
     QPointer<QWidget> mBar;
     // The click count of each button's current press.
     std::map<int, int> mPressCounts;

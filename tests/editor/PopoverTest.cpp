@@ -10,7 +10,9 @@
 #include "toolkit/BaseView.h"
 
 #include <QColor>
+#include <QGuiApplication>
 #include <QImage>
+#include <QStyleHints>
 #include <gtest/gtest.h>
 
 namespace corvex::test {
@@ -155,6 +157,28 @@ TEST(Popover, SemiTransientClosesOnAClickElsewhereAndOnEscape)
         EXPECT_TRUE(other->isKeyWindow());
         other->close();
     }
+}
+
+TEST(Popover, TheSecondClickOfTheDoubleClickThatShowedItIsNoClickElsewhere)
+{
+    Shown s(Popover::Behavior::SemiTransient);
+    std::vector<Event::Type> reached;
+    s.window->addEventMonitor([&](const Event& event) {
+        reached.push_back(event.type());
+        return false;
+    });
+    const double interval = QGuiApplication::styleHints()->mouseDoubleClickInterval() / 1000.0;
+    // The first click showed it; its second, within the interval, changes nothing, and its
+    // release goes nowhere either.
+    s.time.advance(interval / 2);
+    s.window->sendEvent(Event::mouseDown(Point(390, 290), 2));
+    s.window->sendEvent(Event::mouseUp(Point(390, 290), 2));
+    EXPECT_TRUE(s.popover->isShown());
+    EXPECT_TRUE(reached.empty()) << "the second click reached the window";
+    // A later double click is a click elsewhere.
+    s.time.advance(interval);
+    s.window->sendEvent(Event::mouseDown(Point(390, 290), 2));
+    EXPECT_FALSE(s.popover->isShown());
 }
 
 TEST(Popover, ApplicationDefinedStaysAndANoteDisplayNeverTakesTheKeyboard)

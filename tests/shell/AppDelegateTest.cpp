@@ -216,6 +216,35 @@ TEST(ShellLaunch, KitStartsFirstAndALaunchFileSurvivesTheCleanUp)
     EXPECT_FALSE(registeredAtKitStart);
 }
 
+TEST(ShellLaunch, RestoredWindowsThatCloseWhileTheLaunchsAlertShowsCountAsClosed)
+{
+    // One window comes back; the second entry is damaged, so the launch tells of it. While its
+    // alert shows, the restored window is closed (a sync that removed its document): the close
+    // waits for the alert's end, and the launch opens its first window all the same.
+    ShellRig rig;
+    shellDefaults().setString(AppDelegate::CurrentVersionKey, AppDelegate::versionNumberDisplayString());
+    const QVariantMap home{
+        {MainWindowController::ControllerClassKey, MainWindowController::HomeScreenClass},
+        {MainWindowController::ControllerStateKey, QVariantMap{{QStringLiteral("location"), 2}}}};
+    shellDefaults().setObject(
+        AppDelegate::CurrentStateKey,
+        QVariantMap{{AppDelegate::ControllerStatesKey, QVariantList{home, QStringLiteral("damaged")}}});
+    std::shared_ptr<MyWindow> restored;
+    int savedWhileClosing = -1;
+    rig.alerts->setHandler([&](const Alert&) -> std::optional<int> {
+        restored = rig.app->windowControllers().front()->myWindow();
+        restored->close();
+        savedWhileClosing =
+            int(rig.app->createState(false).value(AppDelegate::ControllerStatesKey).toList().size());
+        return std::nullopt;
+    });
+    rig.app->applicationDidFinishLaunching();
+    ASSERT_NE(restored, nullptr) << "no alert";
+    EXPECT_EQ(savedWhileClosing, 0) << "a closing window was saved for the next launch";
+    ASSERT_TRUE(rig.settle([&] { return rig.windowCount() == 1 && !restored->isVisible(); }));
+    EXPECT_NE(rig.app->windowControllers().front()->myWindow(), restored);
+}
+
 TEST(ShellLaunch, TheFirstWindowOpensOnlyWhenEveryLaunchFileFailed)
 {
     const QString good = testDir() + QStringLiteral("/Good.opml");

@@ -351,8 +351,7 @@ TEST(WindowHostFrame, AWindowLetGoWhileItClosesIsNotTouchedAgain)
     EXPECT_TRUE(host->close());
     EXPECT_TRUE(window.expired());
     EXPECT_EQ(Window::keyWindow(), nullptr);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_TRUE(host.isNull());
+    EXPECT_TRUE(runUntil([&] { return host.isNull(); }));
 }
 
 TEST(WindowHostFrame, KeyAndMainStatusMoveBetweenWindows)
