@@ -322,10 +322,7 @@ std::optional<BaseViewController::UnsavedChanges> MindMapFiles::unsavedChanges()
 {
     if (!mSaveRetry || !mSaveRetry->pending() || !mScreen.mDoc)
         return std::nullopt;
-    QString name = mScreen.mRootIdea ? mScreen.mRootIdea->text().trimmed() : QString();
-    if (name.isEmpty())
-        name = mScreen.mDoc->exportFileName();
-    return BaseViewController::UnsavedChanges{name, mSaveRetry->reason()};
+    return BaseViewController::UnsavedChanges{mScreen.mapName(), mSaveRetry->reason()};
 }
 
 void MindMapFiles::saveFailed()

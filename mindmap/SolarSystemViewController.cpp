@@ -22,6 +22,8 @@
 #include "toolkit/ScreenFactory.h"
 #include "toolkit/ViewExtensions.h"
 
+#include <utility>
+
 namespace corvex {
 
 namespace {
@@ -780,7 +782,7 @@ void SolarSystemViewController::followDockedIdeaShadows()
 void SolarSystemViewController::modelDidChangeWithNewRootIdea(const IdeaPtr& root)
 {
     if (!root || !mRootIdea || root->identifier() != mRootIdea->identifier()) {
-        performForcedClose();
+        performForcedClose(ForcedCloseNotice::Reason::Replaced);
         return;
     }
     if (mDoc)
@@ -959,7 +961,7 @@ bool SolarSystemViewController::canOpenIdeaInNewWindow()
 void SolarSystemViewController::pleaseStopUsingLocation(StorageLocation location)
 {
     if (mDoc && mDoc->location() == location)
-        performForcedClose();
+        performForcedClose(ForcedCloseNotice::Reason::LocationSwitchedOff);
 }
 
 void SolarSystemViewController::documentUpdated(const IdeaProxyPtr& proxy)
@@ -972,7 +974,7 @@ void SolarSystemViewController::documentUpdated(const IdeaProxyPtr& proxy)
 void SolarSystemViewController::documentDeleted(const QString& docIdentifier)
 {
     if (mDoc && docIdentifier == mDoc->docIdentifier())
-        performForcedClose();
+        performForcedClose(ForcedCloseNotice::Reason::Deleted);
 }
 
 void SolarSystemViewController::documentContentChanged(const std::shared_ptr<IdeaDocument>& document)
@@ -1034,15 +1036,44 @@ void SolarSystemViewController::markDocumentChange()
     Globals::updatePersistentAppStateNow();
 }
 
-void SolarSystemViewController::performForcedClose()
+QString SolarSystemViewController::mapName() const
 {
+    const QString name = mRootIdea ? mRootIdea->text().trimmed() : QString();
+    if (!name.isEmpty() || !mDoc)
+        return name;
+    return mDoc->exportFileName();
+}
+
+void SolarSystemViewController::performForcedClose(ForcedCloseNotice::Reason reason)
+{
+    if (std::exchange(mForcedClosing, true))
+        return;
+    mForcedCloseWaiting = reason;
+    // Its block commits the edit, whose save is asked for while the document is still ours.
+    closeOpenEditor();
     if (!screenOccupied())
         occupyScreen(kClosingWindow);
+    closeForcedOnceSaved();
+}
+
+void SolarSystemViewController::closeForcedOnceSaved()
+{
+    // A save still running is answered on the window it was made in: a failure is told there,
+    // and the document is not handed back under it.
+    if (!mForcedCloseWaiting || mSavesInFlight > 0)
+        return;
+    const ForcedCloseNotice::Reason reason = *std::exchange(mForcedCloseWaiting, std::nullopt);
     std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
-    auto closeWindow = [weak] {
-        if (auto self = weak.lock())
-            if (Window* window = self->myWindow())
-                window->close();
+    auto closeWindow = [weak, reason] {
+        const auto self = weak.lock();
+        Window* window = self ? self->myWindow() : nullptr;
+        if (!window)
+            return;
+        const QString name = self->mapName();
+        const StorageLocation location =
+            self->mDoc ? self->mDoc->location() : IdeaDocument::TemporaryLocation;
+        window->close();
+        ForcedCloseNotice::tellOnceClosed(reason, name, location);
     };
     if (!mDoc) {
         closeWindow();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mindmap/ExportAndPrintSeams.h"
+#include "mindmap/ForcedCloseNotice.h"
 #include "mindmap/MindMapFiles.h"
 #include "mindmap/MindMapScreenSeams.h"
 #include "mindmap/ScreenDrops.h"
@@ -168,13 +169,18 @@ public:
     // ---- Window and screen ----
     void updateWindowFromDocument(const std::shared_ptr<IdeaDocument>& document);
     void markDocumentChange();
-    void performForcedClose();
+    // The document cannot be shown here any more: an open editor's edit is kept and saved,
+    // the document is handed back once every save of this screen has answered, the window
+    // closes, and then the user is told why (ForcedCloseNotice). Once per screen.
+    void performForcedClose(ForcedCloseNotice::Reason reason);
     void setUserInteractionEnabled(bool enabled);
     // Input to the mind map follows occupation: off while the screen is occupied.
     void reactToStateChange() override;
     void showAlertViewWithTitle(const QString& title, const QString& message);
     // The window's services; null when the view is in no document window.
     DocumentWindowServices* windowServices() const override;
+    // The map's name for the user: its root's text, else the document's file name.
+    QString mapName() const;
 
     // ---- Lookups (indices among realIdea's children) ----
     std::int64_t indexOfIdeaWithIdentifier(const QString& identifier) const;
@@ -363,6 +369,8 @@ private:
     // or a close then waits or is refused.
     EditCompletion holdScreenUntilAnswered(EditCompletion completion);
     void releaseEditHold();
+    // A forced close goes on once no save of this screen is running.
+    void closeForcedOnceSaved();
     void deleteChosenIdea(const QString& identifier);
     // The idea an editor worked on, found again in the current tree (a storage notice may
     // have replaced it meanwhile); when it is gone the user is told the edit was not stored.
@@ -394,6 +402,9 @@ private:
     IdeaPtr mRealIdea;
     IdeaPtr mRootIdea;
     bool mCloseWhenEditAnswered = false;
+    bool mForcedClosing = false;
+    // Why a forced close is waiting for saves to answer.
+    std::optional<ForcedCloseNotice::Reason> mForcedCloseWaiting;
     // The drop being decided took the screen at its choice (not a menu's Delete before it).
     bool mDropHoldsScreen = false;
     friend class MindMapFiles;

@@ -164,6 +164,7 @@ void SolarSystemViewController::saveDocument(BoolCompletion saved)
                 self->mFiles->saveSucceeded();
             else
                 self->mFiles->saveFailed();
+            self->closeForcedOnceSaved();
         }
         if (saved)
             saved(ok);

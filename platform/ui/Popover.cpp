@@ -1,6 +1,7 @@
 #include "platform/ui/Popover.h"
 
 #include "platform/core/Log.h"
+#include "platform/core/MainQueue.h"
 #include "platform/core/Scheduler.h"
 #include "platform/ui/Event.h"
 #include "platform/ui/Layer.h"
@@ -242,12 +243,17 @@ void Popover::showRelativeToRect(const Rect& rect, View& positioningView, Edge p
     });
     mKeyObserver = Window::addKeyWindowObserver([weak](Window& key) {
         const auto self = weak.lock();
-        if (self && self->mShown && self->mBehavior != Behavior::ApplicationDefined &&
-            &key != self->mWindow.get() && &key != self->mPositioningWindow)
+        if (!self || !self->mShown)
+            return;
+        if (&key == self->mPositioningWindow && MediaClock::now() <= self->mReclaimKeysUntil)
+            self->reclaimKeys();
+        else if (self->mBehavior != Behavior::ApplicationDefined && &key != self->mWindow.get() &&
+                 &key != self->mPositioningWindow)
             self->closeShown(false);
     });
     mShown = true;
     mShownAt = MediaClock::now();
+    mReclaimKeysUntil = -1;
     mSwallowingRelease = false;
     shareShortcuts();
     if (mTakesKeyboard)
@@ -271,6 +277,13 @@ bool Popover::positioningEvent(const Event& event)
     if (event.type() == Event::Type::LeftMouseDown && event.clickCount() > 1 &&
         event.timestamp() - mShownAt <= doubleClickInterval()) {
         mSwallowingRelease = true;
+        // The window system gives the click's window the keys, before or soon after the
+        // press: the popover takes them back.
+        if (mTakesKeyboard) {
+            mReclaimKeysUntil = event.timestamp() + doubleClickInterval();
+            if (mPositioningWindow->isKeyWindow())
+                reclaimKeys();
+        }
         return true;
     }
     if (isPress(event) || isEscape(event)) {
@@ -286,6 +299,17 @@ bool Popover::popoverEvent(const Event& event)
         return false;
     performClose();
     return true;
+}
+
+void Popover::reclaimKeys()
+{
+    // On a later turn: the window system is still telling of the other window's activation.
+    std::weak_ptr<Popover> weak = weak_from_this();
+    MainQueue::post([weak] {
+        const auto self = weak.lock();
+        if (self && self->mShown && self->mWindow)
+            self->mWindow->makeKeyWindow();
+    });
 }
 
 void Popover::shareShortcuts()

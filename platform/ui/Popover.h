@@ -104,6 +104,8 @@ private:
     // Closes a shown popover; one that took the keyboard gives it back to its window unless
     // the user turned to another window.
     void closeShown(bool keysBack);
+    // Makes the popover's window key again, on a later turn.
+    void reclaimKeys();
     void shareShortcuts();
     void withdrawShortcuts();
 
@@ -115,8 +117,10 @@ private:
     std::weak_ptr<const int> mPositioningLife;
     Window* mPositioningWindow = nullptr;
     Rect mAnchorOnScreen;
-    // When the popover was last shown, on the media clock.
+    // When the popover was last shown, on the media clock, and until when its positioning
+    // window taking the keys (from the second click of a double click) gives them back.
     double mShownAt = 0;
+    double mReclaimKeysUntil = -1;
     Edge mEdge = Edge::MaxY;
     Size mContentSize{320, 360};
     Behavior mBehavior = Behavior::ApplicationDefined;

@@ -428,16 +428,17 @@ void Window::performClose()
 
 void Window::close()
 {
-    if (mClosePending || (!mVisible && (!mHost || !mHost->isVisible())))
+    if (!mVisible && (!mHost || !mHost->isVisible()))
         return;
     if (!WindowTeardown::isSafeNow()) {
+        if (!mClosePending)
+            WindowTeardown::closeLater(lifeToken(), [this] { close(); });
         mClosePending = true;
-        WindowTeardown::closeLater(lifeToken(), [this] {
-            mClosePending = false;
-            close();
-        });
         return;
     }
+    // Asked again at rest (the application taking its windows down), a close under way
+    // happens now.
+    mClosePending = false;
     if (!announceClosing())
         return;
     orderOut();

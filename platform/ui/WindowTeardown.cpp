@@ -24,6 +24,7 @@ struct TeardownState
     bool turnRequested = false;
     std::vector<PendingClose> closes;
     std::vector<QPointer<QWidget>> hosts;
+    std::vector<std::function<void()>> afterCloses;
 };
 
 TeardownState& state()
@@ -79,16 +80,22 @@ void WindowTeardown::dispose(QWidget* host)
     requestTurn();
 }
 
+void WindowTeardown::afterCloses(std::function<void()> work)
+{
+    state().afterCloses.push_back(std::move(work));
+    requestTurn();
+}
+
 int WindowTeardown::pendingCount()
 {
-    return int(state().closes.size() + state().hosts.size());
+    return int(state().closes.size() + state().hosts.size() + state().afterCloses.size());
 }
 
 void WindowTeardown::depthDropped()
 {
     // The turn that came while something was under way did nothing: one more, now that it
     // has ended.
-    if (isSafeNow() && (!state().closes.empty() || !state().hosts.empty()))
+    if (isSafeNow() && pendingCount() > 0)
         requestTurn();
 }
 
@@ -118,6 +125,15 @@ void WindowTeardown::runTurn()
             host->hide();
             delete host.data();
         }
+    }
+    // One at a time: the work may run a nested loop, and what it leaves waiting goes
+    // on a turn of its own once that loop has ended.
+    if (!state().afterCloses.empty()) {
+        const std::function<void()> work = std::move(state().afterCloses.front());
+        state().afterCloses.erase(state().afterCloses.begin());
+        if (!state().afterCloses.empty())
+            requestTurn();
+        work();
     }
 }
 

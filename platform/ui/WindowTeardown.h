@@ -50,7 +50,11 @@ public:
     // Deletes a host whose window is gone: at once when safe, else hidden and deleted on
     // that later turn. Null is ignored.
     static void dispose(QWidget* host);
-    // Closes and hosts waiting for their turn.
+    // Runs `work` on the first later turn that is safe, after the closes asked for before it
+    // have taken effect: what follows a close (an alert about the window) then comes up
+    // neither on the closing window nor inside a delivery or another nested loop.
+    static void afterCloses(std::function<void()> work);
+    // Closes, hosts and work waiting for their turn.
     static int pendingCount();
 
 private:

@@ -12,7 +12,8 @@
 //    makes). Then launch(files): the assembly and the start-up, as main() runs them.
 // 3. Act as a user: UserInput clicks, right-clicks (reading the real pop-up menu), moves the
 //    mouse and presses keys on windows() through Qt's event delivery, drags with the X
-//    server's own pointer (xdotool, tools/packages.txt: Qt's drag and drop follows only that),
+//    server's own pointer (xdotool, tools/packages.txt: Qt's drag and drop follows only that;
+//    XServerInput clicks and types with it where the window manager must see the input),
 //    and chooses menu-bar items by their titles. Alerts, file panels and the browser are answered through the
 //    runner seams: alerts(), filePanels(), browser(). Points on screen come from
 //    MindMapPoints (where a user sees planets, note marks, overview nodes).

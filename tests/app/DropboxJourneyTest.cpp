@@ -4,7 +4,10 @@
 // document another machine put there, and an edit in its window reaches Dropbox: the file,
 // its entry in the index and its content. Then the user takes Corvex's access away on the
 // website: the next edit meets the refusal, an alert says so once with the way back, and the
-// windows' cloud icons show "error". Screenshots: test-output/app-dropbox-*.png.
+// windows' cloud icons show "error". Another program may also put a folder where the open
+// document was: the edit made meanwhile goes up as a document of its own, the notice about it
+// runs its loop to the end before the document's window closes, and then the user is told
+// why the window went. Screenshots: test-output/app-dropbox-*.png.
 
 #include "home/HomeViewController.h"
 #include "mindmap/SolarSystemViewController.h"
@@ -37,6 +40,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -131,6 +135,65 @@ protected:
             qunsetenv(name);
     }
 
+    // Connects Corvex to the emulator's account from the window: the browser gets the sign-in
+    // page; the page's redirect reaches Corvex through a second launch, as the desktop hands
+    // the sign-in link over. Preferences are closed again.
+    void signIn(MyWindow& window)
+    {
+        ASSERT_TRUE(pressDropboxButton(window));
+        ASSERT_TRUE(waitFor([this] { return !browser().opened.isEmpty(); })) << "no sign-in page opened";
+        const QString redirect = emulator.openInBrowser(browser().opened.back().toString());
+        ASSERT_TRUE(redirect.startsWith(DropboxSignInService::redirectScheme() + QStringLiteral("://")))
+            << redirect.toStdString();
+        auto handing = AppChild::startBinary({redirect});
+        ASSERT_NE(handing, nullptr);
+        ASSERT_TRUE(waitFor([] { return Globals::userHasOptedForDropbox(); }, 20.0)) << "not signed in";
+        const AppEnding handed = handing->waitForEnd(20.0);
+        EXPECT_TRUE(handed.ended && handed.exitCode == 0 && handed.signal == 0)
+            << handed.describe().toStdString();
+        ASSERT_FALSE(emulator.issuedAccessTokens().empty());
+        AppDelegate::shared()->preferencesWindowController().window()->close();
+    }
+
+    // A Dropbox window opened from the window shows the other machine's garden; the user
+    // opens it in a window of its own. Its mind map, or null.
+    static std::shared_ptr<SolarSystemViewController> openGarden(MyWindow& window)
+    {
+        if (!UserInput::chooseMenuBarItem(window, QStringLiteral("File"),
+                                          QStringLiteral("New Dropbox Window"))
+                 .chose)
+            return nullptr;
+        auto home = waitForScreen<HomeViewController>(
+            [](HomeViewController& screen) {
+                return WhereOnScreen::homeDocument(screen, kSharedGarden).has_value();
+            },
+            60.0);
+        if (!home) {
+            ADD_FAILURE() << "the garden did not come to a Dropbox window";
+            return nullptr;
+        }
+        MyWindow& homeWindow = windowOf(*home);
+        if (!activate(homeWindow) ||
+            !UserInput::rightClick(homeWindow, seen(WhereOnScreen::homeDocument(*home, kSharedGarden)),
+                                   QStringLiteral("Open in New Window"))
+                 .chose)
+            return nullptr;
+        return mindMapOf(kSharedGarden, kSharedGarden);
+    }
+
+    // The alert shown for real, in Qt's own nested loop: once it is up, a screenshot
+    // (test-output/app-<shot>.png) and Return. The index of the button pressed.
+    static int pressReturnOnRealAlert(const Alert& alert, const QString& shot)
+    {
+        QTimer::singleShot(0, [shot] {
+            waitFor([] { return QApplication::activeModalWidget() != nullptr; }, 5.0);
+            screenshot(shot);
+            if (QWidget* box = QApplication::activeModalWidget())
+                QTest::keyClick(box, Qt::Key_Return);
+        });
+        return QtAlertRunner().runModal(alert) - AlertRunner::FirstButtonReturn;
+    }
+
     // File > Preferences..., the General pane's Dropbox button clicked.
     static bool pressDropboxButton(MyWindow& window)
     {
@@ -173,6 +236,15 @@ protected:
             .save(testOutputDir() + QStringLiteral("/app-") + name + QStringLiteral(".png"));
     }
 
+    // Whether a document Dropbox holds, under any name, has the idea.
+    bool anyDocumentOnDropboxHolds(const QString& idea) const
+    {
+        for (const DropboxEmulator::File& file : emulator.topLevelFiles())
+            if (file.pathDisplay.endsWith(QStringLiteral(".crvx")) && textsOf(file.content).contains(idea))
+                return true;
+        return false;
+    }
+
     bool onDropbox(const QString& idea, double seconds = 30.0)
     {
         return waitFor(
@@ -193,39 +265,10 @@ TEST_F(DropboxJourney, SignInSyncAnEditAndTellTheRevokedAccessOnce)
     ASSERT_TRUE(runOn(Desktop::Openbox)) << "no window manager";
     ASSERT_TRUE(launch());
     MyWindow& first = *windows().front();
+    ASSERT_NO_FATAL_FAILURE(signIn(first));
 
-    // Connect: the browser gets the sign-in page; the page's redirect reaches Corvex through a
-    // second launch, as the desktop hands the sign-in link over.
-    ASSERT_TRUE(pressDropboxButton(first));
-    ASSERT_TRUE(waitFor([this] { return !browser().opened.isEmpty(); })) << "no sign-in page opened";
-    const QString redirect = emulator.openInBrowser(browser().opened.back().toString());
-    ASSERT_TRUE(redirect.startsWith(DropboxSignInService::redirectScheme() + QStringLiteral("://")))
-        << redirect.toStdString();
-    auto handing = AppChild::startBinary({redirect});
-    ASSERT_NE(handing, nullptr);
-    ASSERT_TRUE(waitFor([] { return Globals::userHasOptedForDropbox(); }, 20.0)) << "not signed in";
-    const AppEnding handed = handing->waitForEnd(20.0);
-    EXPECT_TRUE(handed.ended && handed.exitCode == 0 && handed.signal == 0)
-        << handed.describe().toStdString();
-    ASSERT_FALSE(emulator.issuedAccessTokens().empty());
-    AppDelegate::shared()->preferencesWindowController().window()->close();
-
-    // A Dropbox window shows the other machine's garden; the user opens it and renames a bed.
-    ASSERT_TRUE(
-        UserInput::chooseMenuBarItem(first, QStringLiteral("File"), QStringLiteral("New Dropbox Window"))
-            .chose);
-    auto home = waitForScreen<HomeViewController>(
-        [](HomeViewController& screen) {
-            return WhereOnScreen::homeDocument(screen, kSharedGarden).has_value();
-        },
-        60.0);
-    ASSERT_NE(home, nullptr) << "the garden did not come to a Dropbox window";
-    MyWindow& homeWindow = windowOf(*home);
-    ASSERT_TRUE(activate(homeWindow));
-    ASSERT_TRUE(UserInput::rightClick(homeWindow, seen(WhereOnScreen::homeDocument(*home, kSharedGarden)),
-                                      QStringLiteral("Open in New Window"))
-                    .chose);
-    auto map = mindMapOf(kSharedGarden, kSharedGarden);
+    // The user opens the garden and renames a bed.
+    auto map = openGarden(first);
     ASSERT_NE(map, nullptr);
     ASSERT_TRUE(rename(*map, QStringLiteral("Beds"), QStringLiteral("Raised beds")));
 
@@ -249,13 +292,7 @@ TEST_F(DropboxJourney, SignInSyncAnEditAndTellTheRevokedAccessOnce)
             return std::nullopt;
         if (++accessLostAlerts > 1)
             return 0;
-        QTimer::singleShot(0, [] {
-            waitFor([] { return QApplication::activeModalWidget() != nullptr; }, 5.0);
-            screenshot(QStringLiteral("dropbox-access-lost-notice"));
-            if (QWidget* box = QApplication::activeModalWidget())
-                QTest::keyClick(box, Qt::Key_Return);
-        });
-        return QtAlertRunner().runModal(alert) - AlertRunner::FirstButtonReturn;
+        return pressReturnOnRealAlert(alert, QStringLiteral("dropbox-access-lost-notice"));
     });
     emulator.revokeAllTokens();
     ASSERT_TRUE(rename(*map, QStringLiteral("Paths"), QStringLiteral("Gravel paths")));
@@ -279,6 +316,79 @@ TEST_F(DropboxJourney, SignInSyncAnEditAndTellTheRevokedAccessOnce)
     EXPECT_TRUE(waitFor([] { return mirrorHolds(QStringLiteral("Herb beds")); }, 30.0));
     EXPECT_EQ(accessLostAlerts, 1);
     EXPECT_FALSE(textsOf(emulator.file(kGardenPath)->content).contains(QStringLiteral("Herb beds")));
+}
+
+TEST_F(DropboxJourney, AFolderPutWhereTheOpenDocumentWasClosesItsWindowAfterTheNoticeAndKeepsTheEdit)
+{
+    ASSERT_TRUE(runOn(Desktop::Openbox)) << "no window manager";
+    ASSERT_TRUE(launch());
+    ASSERT_NO_FATAL_FAILURE(signIn(*windows().front()));
+    auto map = openGarden(*windows().front());
+    ASSERT_NE(map, nullptr);
+    std::weak_ptr<MyWindow> mapWindow;
+    for (const auto& window : windows())
+        if (screenOf(*window) == map)
+            mapWindow = window;
+    ASSERT_FALSE(mapWindow.expired());
+    const QPointer<QWidget> mapHost = mapWindow.lock()->hostWidget();
+    const auto mapWindowOpen = [&] {
+        const auto window = mapWindow.lock();
+        return (window && (window->isVisible() || window->isClosing())) || (mapHost && mapHost->isVisible());
+    };
+
+    // Both alerts run for real: Qt's nested loop, a screenshot, Return. The window must live
+    // through the notice's loop, and be gone before it is said why.
+    const QString closedTitle = QStringLiteral("The window of \u201cGarden\u201d was closed");
+    bool inNotice = false;
+    int notices = 0;
+    bool hostDiedInNotice = false;
+    std::optional<bool> openOrClosingAfterNotice;
+    int closedAlerts = 0;
+    std::optional<bool> mapShownWhenTold;
+    QString closedMessage;
+    const QObject watch;
+    QObject::connect(mapHost, &QObject::destroyed, &watch, [&] { hostDiedInNotice |= inNotice; });
+    alerts().setHandler([&](const Alert& alert) -> std::optional<int> {
+        if (alert.messageText.endsWith(QStringLiteral("cannot be synced with Dropbox"))) {
+            ++notices;
+            inNotice = true;
+            const int pressed = pressReturnOnRealAlert(alert, QStringLiteral("dropbox-folder-notice"));
+            inNotice = false;
+            openOrClosingAfterNotice = mapWindowOpen();
+            return pressed;
+        }
+        if (alert.messageText == closedTitle) {
+            ++closedAlerts;
+            closedMessage = alert.informativeText;
+            mapShownWhenTold = mapWindowOpen();
+            return pressReturnOnRealAlert(alert, QStringLiteral("dropbox-folder-window-closed"));
+        }
+        return std::nullopt;
+    });
+
+    // Another program deletes the garden on Dropbox and makes a folder in its place; the user,
+    // who does not know, renames a bed.
+    ASSERT_TRUE(emulator.remove(kGardenPath));
+    emulator.makeFolder(kGardenPath);
+    ASSERT_TRUE(rename(*map, QStringLiteral("Beds"), QStringLiteral("Raised beds")));
+    map.reset();
+
+    ASSERT_TRUE(waitFor([&] { return notices == 1; }, 90.0)) << "no notice of the folder";
+    EXPECT_FALSE(hostDiedInNotice) << "the window went inside the notice's loop";
+    EXPECT_EQ(openOrClosingAfterNotice, true) << "the window was gone when the notice's loop ended";
+    EXPECT_TRUE(waitFor([&] { return !mapWindowOpen(); }, 30.0)) << "the window stayed open";
+    ASSERT_TRUE(waitFor([&] { return closedAlerts == 1; }, 30.0)) << "not told why the window closed";
+    EXPECT_EQ(mapShownWhenTold, false) << "told while the window was still there";
+    EXPECT_TRUE(closedMessage.contains(QStringLiteral("removed from Dropbox")))
+        << closedMessage.toStdString();
+    screenshot(QStringLiteral("dropbox-folder-after"));
+
+    // The edit goes up under a name of its own; nothing is written over the folder.
+    EXPECT_TRUE(waitFor([&] { return anyDocumentOnDropboxHolds(QStringLiteral("Raised beds")); }, 90.0))
+        << "the edit did not reach Dropbox";
+    EXPECT_FALSE(emulator.file(kGardenPath).has_value());
+    EXPECT_EQ(notices, 1);
+    EXPECT_EQ(closedAlerts, 1);
 }
 
 } // namespace corvex::test

@@ -2,7 +2,7 @@
 // manager: it points from the edited planet, also once it grows for the note; it stays while
 // the user types into it, and emoji pasted into the title and the note show in colour there;
 // and when the user turns to another window of Corvex it goes, with what was typed taken into
-// the idea.
+// the idea. A double click on the centre opens the editor and leaves it open.
 
 #include "editor/EditIdeaViewController.h"
 #include "editor/IdeaTextEditTabView.h"
@@ -14,6 +14,7 @@
 #include "tests/app/MindMapJourney.h"
 #include "tests/app/UserInput.h"
 #include "tests/app/WhereOnScreen.h"
+#include "tests/app/XServerInput.h"
 #include "toolkit/CustomInnerTextField.h"
 #include "toolkit/CustomTextField.h"
 #include "toolkit/EditableTextView.h"
@@ -164,6 +165,33 @@ TEST_P(IdeaEditorJourney, PointsFromThePlanetStaysWhileTypedIntoAndKeepsWhatWasT
     if (renamed) {
         EXPECT_EQ(renamed->note(), QStringLiteral("Passport") + kEmoji) << "the note was lost";
     }
+}
+
+TEST_P(IdeaEditorJourney, ADoubleClickOnTheCentreOpensTheEditorAndLeavesItOpen)
+{
+    ASSERT_TRUE(runOn(GetParam())) << "no window manager";
+    auto trip = launchWithDocument(text(QStringLiteral("Trip"), {text(QStringLiteral("Pack"))}));
+    ASSERT_NE(trip, nullptr);
+    MyWindow& map = windowOf(*trip);
+    // The double click's end as the window sees it, before anything else does.
+    bool doubleClicked = false;
+    map.addEventMonitor([&](const Event& event) {
+        doubleClicked |= event.type() == Event::Type::LeftMouseUp && event.clickCount() == 2;
+        return false;
+    });
+    ASSERT_TRUE(
+        XServerInput::click(map.convertPointToGlobal(seen(WhereOnScreen::centre(*trip))).toPoint(), 2));
+    ASSERT_TRUE(waitFor([&] { return doubleClicked; })) << "no double click reached the window";
+    ASSERT_TRUE(popoverShows()) << "the double click opened no editor";
+    auto editor = std::dynamic_pointer_cast<EditIdeaViewController>(trip->ideaEditor());
+    ASSERT_NE(editor, nullptr) << "the second click closed the editor";
+    EXPECT_TRUE(editor->popover()->isShown());
+    // And it takes what the user types.
+    ASSERT_TRUE(waitFor([&] { return editor->popover()->window()->isKeyWindow(); }));
+    ASSERT_TRUE(XServerInput::key(QStringLiteral("ctrl+a")) && XServerInput::type(QStringLiteral("Holiday")));
+    QLineEdit* title = editor->textTabView()->titleTextField()->field()->lineEdit();
+    EXPECT_TRUE(waitFor([&] { return title->text() == QStringLiteral("Holiday"); }))
+        << title->text().toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(Desktops, IdeaEditorJourney, kEachDesktop, desktopTestName);

@@ -2,6 +2,7 @@
 
 #include "platform/core/Scheduler.h"
 #include "platform/ui/Window.h"
+#include "tests/app/XServerInput.h"
 #include "tests/support/RunUntil.h"
 
 #include <QAction>
@@ -11,7 +12,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
-#include <QProcess>
 #include <QStyleHints>
 #include <QTest>
 #include <QTimer>
@@ -299,18 +299,14 @@ bool UserInput::dragWithPointer(Window& window, Point from, Point to, const QStr
             closeWithEscape(*open);
     });
     watch.start();
-    QProcess xdotool;
-    xdotool.start(QStringLiteral("xdotool"), steps);
-    const bool started = xdotool.waitForStarted(5000);
-    const bool ended =
-        started && runUntil([&xdotool] { return xdotool.state() == QProcess::NotRunning; }, 30.0);
+    const bool ran = XServerInput::run(steps);
     // The drop's menu shows once the drop is taken, after the button went up.
     if (!choose.isEmpty())
         runUntil([&shown] { return shown.opened; }, 5.0);
     watch.stop();
     if (menu)
         *menu = shown;
-    return ended && xdotool.exitStatus() == QProcess::NormalExit && xdotool.exitCode() == 0;
+    return ran;
 }
 
 bool UserInput::activate(Window& window)

@@ -17,10 +17,13 @@
 #include "tests/doubles/ui/ScriptedAlertRunner.h"
 #include "tests/mindmap/MindMapScreenRig.h"
 #include "tests/support/TestEnvironment.h"
+#include "toolkit/CustomAlertView.h"
 #include "toolkit/ScreenFactory.h"
 
 #include <QImage>
+#include <functional>
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace corvex::test {
 namespace {
@@ -405,15 +408,110 @@ TEST(MindMapScreenLife, StateRestoresTheShownIdeaAndALeftLocationClosesTheWindow
     EXPECT_FALSE(gone->restoreFromState(ValueDictionary()));
 }
 
-TEST(MindMapScreenLife, ADeletedDocumentClosesItsWindow)
+// Why a window closed without being asked is told once it has closed: the news comes while
+// another alert's loop runs (as sync's notices do), the close waits for that loop to end, and
+// only then the alert comes. A location the user switched off closes its windows silently.
+TEST(MindMapScreenLife, AForcedCloseTellsWhyOnceTheWindowHasClosed)
 {
+    using News = std::function<void(SolarSystemViewController&, const IdeaDocument&)>;
+    struct Row
+    {
+        const char* what;
+        News news;
+        const char* told; // in the alert's message; null: no alert
+    };
+    const Row rows[] = {
+        {"deleted in its location",
+         [](SolarSystemViewController& screen, const IdeaDocument& document) {
+             screen.documentDeleted(document.docIdentifier());
+         },
+         "Its document was removed from its folder,"},
+        {"replaced by a tree with another root",
+         [](SolarSystemViewController& screen, const IdeaDocument&) {
+             screen.modelDidChangeWithNewRootIdea(treeFromOutline(QStringLiteral("other(x)")));
+         },
+         "Its document was replaced in its folder by a different one,"},
+        {"its location switched off",
+         [](SolarSystemViewController& screen, const IdeaDocument& document) {
+             screen.pleaseStopUsingLocation(document.location());
+         },
+         nullptr},
+    };
+    for (const Row& row : rows) {
+        MindMapScreenRig rig;
+        qint64 token = 0;
+        const auto document = rig.createDocument(treeFromOutline(QStringLiteral("Garden(beds)")), token);
+        const auto screen = rig.showDocument(document, token);
+        int closesInsideNotice = -1;
+        int closesWhenTold = -1;
+        rig.alerts->setHandler([&](const Alert& alert) -> std::optional<int> {
+            if (alert.informativeText != QLatin1String("a notice")) {
+                closesWhenTold = rig.window->closes;
+                return std::nullopt;
+            }
+            row.news(*screen, *document);
+            rig.settle([&] { return rig.window->isClosing(); });
+            closesInsideNotice = rig.window->closes;
+            EXPECT_EQ(rig.alerts->presentedCount(), 1) << row.what << ": told inside another alert";
+            return std::nullopt;
+        });
+        CustomAlertView::showErrorWithMessage(QStringLiteral("a notice"));
+        EXPECT_EQ(closesInsideNotice, 0) << row.what;
+        EXPECT_EQ(screen->currentOccupyingOperation(), QStringLiteral("ClosingWindow")) << row.what;
+        ASSERT_TRUE(rig.settle([&] { return rig.window->closes == 1; })) << row.what;
+        rig.drain();
+        if (!row.told) {
+            EXPECT_EQ(rig.alerts->presentedCount(), 1) << row.what;
+            continue;
+        }
+        ASSERT_EQ(rig.alerts->presentedCount(), 2) << row.what;
+        EXPECT_EQ(closesWhenTold, 1) << row.what << ": told before the window closed";
+        const Alert& told = rig.alerts->presented().back();
+        EXPECT_EQ(told.messageText, QStringLiteral("The window of \u201cGarden\u201d was closed"))
+            << row.what;
+        EXPECT_TRUE(told.informativeText.contains(QLatin1String(row.told)))
+            << told.informativeText.toStdString();
+    }
+}
+
+// The window a forced close takes keeps the edit of its open editor: the edit is saved, and
+// the window goes only once that save has answered.
+TEST(MindMapScreenLife, AForcedCloseSavesTheOpenEditorsEditBeforeTheWindowGoes)
+{
+    class StoredAtCloseWindow : public RigWindow
+    {
+    public:
+        using RigWindow::RigWindow;
+        void windowWillClose() override
+        {
+            storedAtClose = outline(readStoredTree(storedFile));
+            if (const auto map = std::dynamic_pointer_cast<SolarSystemViewController>(controller()))
+                savesRunningAtClose = map->savesInFlight();
+            RigWindow::windowWillClose();
+        }
+        QString storedFile;
+        QString storedAtClose;
+        int savesRunningAtClose = -1;
+    };
     MindMapScreenRig rig;
     qint64 token = 0;
-    const auto document = rig.createDocument(treeFromOutline(QStringLiteral("root(a)")), token);
-    const auto screen = rig.showDocument(document, token);
+    const IdeaPtr tree = treeFromOutline(QStringLiteral("root(a b)"));
+    const auto document = rig.createDocument(tree, token);
+    StoredAtCloseWindow window(Size(1000, 800));
+    window.storedFile = storedPath(*document);
+    window.makeKeyAndOrderFront();
+    const auto screen = rig.showDocument(document, token, QString(), &window);
+    EditorScript script;
+    script.didChange = true;
+    script.title = QStringLiteral("a edited");
+    rig.editors->next = script;
+    screen->onEditIdea(findByText(tree, QStringLiteral("a"))->identifier());
+    ASSERT_TRUE(rig.editors->lastIdeaEditor && rig.editors->lastIdeaEditor->shown);
+
     screen->documentDeleted(document->docIdentifier());
-    ASSERT_TRUE(rig.settle([&] { return rig.window->closes == 1; }));
-    EXPECT_EQ(screen->currentOccupyingOperation(), QStringLiteral("ClosingWindow"));
+    ASSERT_TRUE(rig.settle([&] { return window.closes == 1; }));
+    EXPECT_EQ(window.storedAtClose, QStringLiteral("root(a edited b)"));
+    EXPECT_EQ(window.savesRunningAtClose, 0) << "the save answered after the window went";
 }
 
 } // namespace

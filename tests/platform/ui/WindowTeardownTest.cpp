@@ -10,10 +10,13 @@
 
 #include <QApplication>
 #include <QPointer>
+#include <QStringList>
 #include <QTest>
 #include <QWidget>
 #include <gtest/gtest.h>
 #include <optional>
+#include <utility>
+#include <vector>
 
 using namespace corvex;
 using namespace corvex::test;
@@ -118,12 +121,17 @@ TEST(WindowTeardown, ACloseAskedForWhileQtIsBusyTakesEffectOnALaterTurnOnce)
         auto& window = scene.window;
         auto& other = scene.other;
         bool closingInside = false;
+        // What follows the close (an alert about it) waits for it, and for Qt to be at rest.
+        std::vector<std::pair<int, bool>> followed;
         requestAt(row.where, *window, *other, [&] {
             window->performClose();
             closingInside = window->isClosing();
             // Asked again while it closes: no second question.
             if (closingInside)
                 window->performClose();
+            WindowTeardown::afterCloses(
+                [&] { followed.emplace_back(window->closed, WindowTeardown::isSafeNow()); });
+            EXPECT_TRUE(followed.empty()) << row.what;
         });
         const bool atOnce = row.where == AskedWhere::AtRest;
         EXPECT_EQ(closingInside, !atOnce) << row.what;
@@ -135,8 +143,27 @@ TEST(WindowTeardown, ACloseAskedForWhileQtIsBusyTakesEffectOnALaterTurnOnce)
         EXPECT_EQ(window->closed, 1) << row.what;
         EXPECT_FALSE(window->isVisible() || window->hostWidget()->isVisible() || window->isClosing())
             << row.what;
+        EXPECT_TRUE(runUntil([&] { return !followed.empty(); })) << row.what;
+        EXPECT_EQ(followed, (std::vector<std::pair<int, bool>>{{1, true}})) << row.what;
         EXPECT_EQ(WindowTeardown::pendingCount(), 0) << row.what;
     }
+}
+
+TEST(WindowTeardown, WhatFollowsClosesNeverRunsInsideAnothersLoop)
+{
+    QStringList ran;
+    WindowTeardown::afterCloses([&] {
+        ran.append(QStringLiteral("first begins"));
+        // An alert's loop, during which more is asked for.
+        const WindowTeardown::ModalLoop loop;
+        WindowTeardown::afterCloses([&] { ran.append(QStringLiteral("second")); });
+        processEvents();
+        processEvents();
+        ran.append(QStringLiteral("first ends"));
+    });
+    EXPECT_TRUE(runUntil([&] { return ran.size() == 3; }));
+    EXPECT_EQ(ran, (QStringList{"first begins", "first ends", "second"}));
+    EXPECT_EQ(WindowTeardown::pendingCount(), 0);
 }
 
 TEST(WindowTeardown, AWindowLetGoWhileQtIsBusyKeepsItsHostUntilQtIsThrough)

@@ -128,6 +128,11 @@ bool brokenOnTheWire(Fault fault)
            fault == Fault::ShortBody;
 }
 
+DropboxEmulator::File fileOf(const DropboxEmulatorTree::Entry& entry)
+{
+    return DropboxEmulator::File{entry.pathDisplay, entry.content, entry.rev, entry.clientModified};
+}
+
 } // namespace
 
 struct DropboxEmulator::Impl
@@ -846,7 +851,19 @@ std::optional<DropboxEmulator::File> DropboxEmulator::file(const QString& path) 
     const DropboxEmulatorTree::Entry* entry = d->tree.find(DropboxEmulatorTree::lowerPath(path));
     if (!entry || entry->folder)
         return std::nullopt;
-    return File{entry->pathDisplay, entry->content, entry->rev, entry->clientModified};
+    return fileOf(*entry);
+}
+
+std::vector<DropboxEmulator::File> DropboxEmulator::topLevelFiles() const
+{
+    std::lock_guard lock(d->mutex);
+    std::vector<File> files;
+    for (const QString& lower : d->tree.children(QString())) {
+        const DropboxEmulatorTree::Entry* entry = d->tree.find(lower);
+        if (entry && !entry->folder)
+            files.push_back(fileOf(*entry));
+    }
+    return files;
 }
 
 qint64 DropboxEmulator::usedBytes() const

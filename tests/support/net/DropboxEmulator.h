@@ -159,6 +159,8 @@ public:
     void makeFolder(const QString& path);
     bool remove(const QString& path);
     std::optional<File> file(const QString& path) const;
+    // The files at the top of the application folder, where documents are kept, in path order.
+    std::vector<File> topLevelFiles() const;
     qint64 usedBytes() const;
 
     std::vector<LoggedRequest> requests() const;
