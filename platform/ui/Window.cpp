@@ -432,7 +432,11 @@ void Window::close()
         return;
     if (!WindowTeardown::isSafeNow()) {
         if (!mClosePending)
-            WindowTeardown::closeLater(lifeToken(), [this] { close(); });
+            WindowTeardown::closeLater(lifeToken(), [this] {
+                // Hidden meanwhile, it has nothing left to close.
+                mClosePending = false;
+                close();
+            });
         mClosePending = true;
         return;
     }

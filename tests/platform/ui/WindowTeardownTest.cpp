@@ -149,6 +149,22 @@ TEST(WindowTeardown, ACloseAskedForWhileQtIsBusyTakesEffectOnALaterTurnOnce)
     }
 }
 
+TEST(WindowTeardown, AWindowHiddenWhileItsCloseWaitsCanBeClosedOnceShownAgain)
+{
+    CountingWindow window;
+    window.makeKeyAndOrderFront();
+    {
+        const WindowTeardown::ModalLoop loop;
+        window.performClose();
+        window.orderOut();
+    }
+    EXPECT_TRUE(runUntil([&] { return !window.isClosing(); }));
+    window.makeKeyAndOrderFront();
+    window.performClose();
+    EXPECT_EQ(window.closed, 1);
+    EXPECT_FALSE(window.isVisible());
+}
+
 TEST(WindowTeardown, WhatFollowsClosesNeverRunsInsideAnothersLoop)
 {
     QStringList ran;
