@@ -267,6 +267,35 @@ ShownMenu UserInput::rightClick(Window& window, Point point, const QString& choo
     return shown;
 }
 
+ShownMenu UserInput::rightClickWithPointer(Window& window, Point point, const QString& choose)
+{
+    ShownMenu shown;
+    QMetaObject::Connection heard;
+    QTimer watch;
+    watch.setInterval(10);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu || !menu->isVisible() || shown.opened)
+            return;
+        watch.stop();
+        shown = readMenu(*menu);
+        QAction* action = actionTitled(menu->actions(), choose);
+        if (!action || !action->isEnabled()) {
+            closeWithEscape(*menu);
+            return;
+        }
+        heard = QObject::connect(action, &QAction::triggered, [&shown] { shown.chose = true; });
+        XServerInput::click(menu->mapToGlobal(menu->actionGeometry(action).center()));
+    });
+    watch.start();
+    XServerInput::click(window.convertPointToGlobal(point).toPoint(), 1, 3);
+    // The menu runs its own loop inside the press, and ends once the click on the item arrived.
+    runUntil([&shown] { return shown.opened && !QApplication::activePopupWidget(); }, 10.0);
+    watch.stop();
+    QObject::disconnect(heard);
+    return shown;
+}
+
 bool UserInput::dragWithPointer(Window& window, Point from, Point to, const QString& choose, ShownMenu* menu)
 {
     const QPoint start = window.convertPointToGlobal(from).toPoint();

@@ -54,6 +54,9 @@ public:
     // the menu stays open (the call returns when something else closes it).
     static ShownMenu rightClick(Window& window, Point point, const QString& choose = {},
                                 const std::function<void()>& whileOpen = {});
+    // The same with the X server's own pointer (xdotool), the item clicked with it too: the
+    // window manager sees the input, and grants the focus to what the choice opens.
+    static ShownMenu rightClickWithPointer(Window& window, Point point, const QString& choose);
     // A drag with the X server's own pointer, which Qt's drag and drop follows (the events of
     // the other calls never reach a running drag): xdotool presses the left button at `from`,
     // moves the pointer to `to` in steps as a hand does, and lets go there. The application

@@ -134,8 +134,8 @@ bool focusedFieldShows(const QString& text)
 void editPlanet(MyWindow& map, SolarSystemViewController& trip, const QString& planet)
 {
     clickWithPointer(map, WhereOnScreen::emptySpace(trip), "click on the map");
-    expect(UserInput::rightClick(map, AppJourney::seen(WhereOnScreen::planet(trip, planet)),
-                                 QStringLiteral("Edit"))
+    expect(UserInput::rightClickWithPointer(map, AppJourney::seen(WhereOnScreen::planet(trip, planet)),
+                                            QStringLiteral("Edit"))
                .chose,
            "Edit on " + planet.toUtf8());
 }
@@ -154,8 +154,9 @@ MyWindow& openPlace(Place place, SolarSystemViewController& trip, HomeViewContro
     case Place::HomeEditor: {
         MyWindow& homeWindow = AppJourney::windowOf(home);
         clickWithPointer(homeWindow, WhereOnScreen::homeEmptySpace(home), "click on the home screen");
-        expect(UserInput::rightClick(homeWindow, AppJourney::seen(WhereOnScreen::homeDocument(home, kGarden)),
-                                     QStringLiteral("Edit"))
+        expect(UserInput::rightClickWithPointer(homeWindow,
+                                                AppJourney::seen(WhereOnScreen::homeDocument(home, kGarden)),
+                                                QStringLiteral("Edit"))
                    .chose,
                "Edit on the grid");
         expect(AppJourney::popoverShows(), "Edit opened no editor");
@@ -197,9 +198,14 @@ void turnAway(Way way, MyWindow& other, const QStringList& arguments)
         return AppJourney::waitFor([] { return QApplication::activeWindow() == nullptr; });
     };
     const std::size_t windowsBefore = AppJourney::windows().size();
-    // A web page joining its window makes that window's native window anew: its focus comes
-    // back a moment later.
-    expect(AppJourney::waitFor([] { return QApplication::activeWindow() != nullptr; }),
+    // The X server's focus is where Qt has it (a web page joining its window makes that
+    // window's native window anew, and its focus comes back a moment later).
+    expect(AppJourney::waitFor([] {
+               const QWidget* active = QApplication::activeWindow();
+               QString focused;
+               return active && XServerInput::run({QStringLiteral("getwindowfocus")}, &focused) &&
+                      focused.trimmed().toULongLong() == active->winId();
+           }),
            "no window of Corvex had the focus to turn away from");
     switch (way) {
     case Way::OtherCorvexWindow: {
