@@ -133,7 +133,9 @@ TEST_P(IdeaEditorJourney, PointsFromThePlanetStaysWhileTypedIntoAndKeepsWhatWasT
     QLineEdit* title = editor->textTabView()->titleTextField()->field()->lineEdit();
     ASSERT_TRUE(waitFor([&] { return title->text() == QStringLiteral("Pack list") + kEmoji; }))
         << "the emoji were not pasted: " << title->text().toStdString();
-    EXPECT_GT(colourfulPixels(title->grab().toImage()), 200) << "the emoji are not in colour";
+    // The colour face is set on the field's clusters once the paste has been taken in.
+    EXPECT_TRUE(waitFor([&] { return colourfulPixels(title->grab().toImage()) > 200; }))
+        << "the emoji are not in colour";
     UserInput::pressKey(*keys, Qt::Key_Tab);
     ASSERT_TRUE(waitFor([&] {
         const auto& note = editor->textTabView()->noteView();
