@@ -89,6 +89,12 @@ void SearchReadQueue::readAll()
             std::lock_guard lock(mMutex);
             if (mWaiting.empty() || mReaders > mMaxReads) {
                 --mReaders;
+                // Answers pushed while reads still waited asked for no turn; the reads they
+                // counted on may since have been dropped. Whoever leaves last hands them over.
+                const bool post = !mDeliveryPosted && !mAnswers.empty();
+                mDeliveryPosted = mDeliveryPosted || post;
+                if (post)
+                    MainQueue::post([self = shared_from_this()] { self->deliver(); });
                 return;
             }
             next = std::move(mWaiting.front());

@@ -19,8 +19,9 @@ namespace corvex {
 // search strings of them (SearchTextReader), on the global queues, at most `maxReads` at a
 // time, in the order they were added. The answers go to the main thread in batches, so
 // that a thousand reads do not cost a thousand turns of the main queue: a turn is asked for
-// once AnswersPerTurn answers wait or no read waits to start, and takes every answer that
-// came before it runs.
+// once AnswersPerTurn answers wait, no read waits to start, or a reader leaves with answers
+// not yet handed over (its waiting reads were dropped), and takes every answer that came
+// before it runs: no answer is left behind, however a drop falls between the reads.
 //
 // Threads: add, dropWaiting and the handler on the main thread; reads on the global queues.
 // A read under way when the queue's owner goes still finishes; its answer then reaches a
