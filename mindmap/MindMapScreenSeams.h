@@ -74,16 +74,16 @@ public:
 class OverviewGraph
 {
 public:
-    // Accepts an idea for the search; an empty filter accepts everything.
-    using Filter = std::function<bool(const IdeaPtr& idea)>;
     using Factory = std::function<std::shared_ptr<OverviewGraph>()>;
 
     virtual ~OverviewGraph();
 
     virtual std::shared_ptr<View> view() const = 0;
     virtual void setDelegate(std::weak_ptr<OverviewGraphDelegate> delegate) = 0;
-    // Rebuilds the overview of the tree from `root` with the filter and resets the zoom.
-    virtual void setCurrentIdea(const IdeaPtr& root, Filter filter) = 0;
+    // Rebuilds the overview of the tree from `root` and resets the zoom; the ideas the search
+    // text does not find are drawn faded (an empty text finds every idea). A search may be
+    // shown a little later than asked, the last one asked for winning.
+    virtual void setCurrentIdea(const IdeaPtr& root, const QString& searchText) = 0;
 
     static void setFactory(Factory factory);
     static std::shared_ptr<OverviewGraph> create();

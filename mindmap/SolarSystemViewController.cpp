@@ -38,25 +38,6 @@ const QString kIdeaIdentifierKey = QStringLiteral("ideaIdentifier");
 const QString kRepresentedURLKey = QStringLiteral("representedURL");
 const QString kEditedKey = QStringLiteral("edited");
 
-// The idea's own text, or its linked idea's, for the overview search.
-bool ideaMatchesSearch(const IdeaPtr& idea, const QString& lowerText)
-{
-    if (!idea || lowerText.isEmpty())
-        return true;
-    IdeaPtr content = idea;
-    if (idea->isLink()) {
-        content = idea->linkedIdea();
-        if (!content)
-            return false;
-    }
-    if (content->ideaType() != IdeaTypeText)
-        return false;
-    if (content->text().toLower().contains(lowerText))
-        return true;
-    const IconImagePtr icon = content->iconImage();
-    return icon && icon->symbol().contains(lowerText);
-}
-
 } // namespace
 
 SolarSystemViewController::SolarSystemViewController(Private)
@@ -592,13 +573,7 @@ void SolarSystemViewController::updateGraphSearch()
 {
     if (!mGraphView)
         return;
-    const QString text = mTopBar ? mTopBar->currentSearchText().toLower() : QString();
-    if (text.isNull()) {
-        mGraphView->setCurrentIdea(mRootIdea, {});
-        return;
-    }
-    mGraphView->setCurrentIdea(mRootIdea,
-                               [text](const IdeaPtr& idea) { return ideaMatchesSearch(idea, text); });
+    mGraphView->setCurrentIdea(mRootIdea, mTopBar ? mTopBar->currentSearchText() : QString());
 }
 
 void SolarSystemViewController::makeSearch(const QString& text)

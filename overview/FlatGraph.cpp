@@ -95,6 +95,15 @@ void FlatGraph::copyDrawing(std::size_t i, std::size_t place)
                                  : DrawnColor::ofChild(idea, mIdeas[std::size_t(parent)].get(),
                                                        mColors[std::size_t(parent)], place));
     mIcons.push_back(idea.iconImage());
+    if (idea.isLink()) {
+        const IdeaPtr linked = idea.linkedIdea();
+        if (linked && linked->ideaType() == IdeaTypeText) {
+            mFlags[i] |= Searched;
+            mLinked.push_back(LinkedContent{qint32(i), linked->text(), linked->iconImage()});
+        }
+    } else if (idea.ideaType() == IdeaTypeText) {
+        mFlags[i] |= Searched;
+    }
     QVImage picture = idea.image();
     if (picture.hasImage()) {
         mPictureIndex.push_back(qint32(mPictures.size()));
@@ -121,6 +130,26 @@ FlatGraph::FlatGraph(Graph& graph, std::vector<GraphNode*>& nodes)
         lastAtDepth[d] = qint32(i);
     }
     finish();
+}
+
+const FlatGraph::LinkedContent* FlatGraph::linkedContent(std::size_t i) const
+{
+    const auto it =
+        std::lower_bound(mLinked.begin(), mLinked.end(), qint32(i),
+                         [](const LinkedContent& content, qint32 node) { return content.node < node; });
+    return it != mLinked.end() && it->node == qint32(i) ? &*it : nullptr;
+}
+
+const QString& FlatGraph::searchedText(std::size_t i) const
+{
+    const LinkedContent* linked = isLink(i) ? linkedContent(i) : nullptr;
+    return linked ? linked->text : mTexts[i];
+}
+
+const std::shared_ptr<IconImage>& FlatGraph::searchedIcon(std::size_t i) const
+{
+    const LinkedContent* linked = isLink(i) ? linkedContent(i) : nullptr;
+    return linked ? linked->icon : mIcons[i];
 }
 
 std::size_t FlatGraph::append(qint32 parent, qint32 depth, quint8 flags, const QString* identifier)

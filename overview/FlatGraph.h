@@ -58,6 +58,12 @@ public:
     const QVImage& picture(std::size_t i) const;
     const std::shared_ptr<IconImage>& icon(std::size_t i) const { return mIcons[i]; }
     bool isLink(std::size_t i) const { return (mFlags[i] & IsLink) != 0; }
+    // What the map window's search reads of a node: the text and symbol of its idea, or of a
+    // link's linked idea; none (false) for an idea that holds no text or a link whose idea is
+    // gone.
+    bool isSearched(std::size_t i) const { return (mFlags[i] & Searched) != 0; }
+    const QString& searchedText(std::size_t i) const;
+    const std::shared_ptr<IconImage>& searchedIcon(std::size_t i) const;
     bool hasURL(std::size_t i) const { return (mFlags[i] & HasURL) != 0; }
     GraphNodeDrawing drawing(std::size_t i) const;
 
@@ -84,7 +90,16 @@ private:
         HasNote = 2,
         IsLink = 4,
         HasURL = 8,
+        Searched = 16,
     };
+    // A link's linked idea as the search reads it.
+    struct LinkedContent
+    {
+        qint32 node;
+        QString text;
+        std::shared_ptr<IconImage> icon;
+    };
+    const LinkedContent* linkedContent(std::size_t i) const;
 
     // Appends a node below `parent` and answers its index.
     std::size_t append(qint32 parent, qint32 depth, quint8 flags, const QString* identifier);
@@ -106,6 +121,7 @@ private:
     std::vector<std::shared_ptr<IconImage>> mIcons;
     std::vector<qint32> mPictureIndex; // into mPictures, -1 for none
     std::vector<QVImage> mPictures;
+    std::vector<LinkedContent> mLinked; // in pre-order: few maps hold many links
     qint32 mLevels = 0;
 
     std::vector<float> mAngle;

@@ -3,7 +3,10 @@
 #include "graphics/Geometry.h"
 #include "mindmap/NoteHoverUtility.h"
 #include "model/Globals.h"
+#include "overview/GraphSearch.h"
 #include "overview/GraphTileFactory.h"
+#include "platform/core/GlobalQueue.h"
+#include "platform/core/MainQueue.h"
 #include "platform/gfx/Transform3D.h"
 #include "platform/ui/Layer.h"
 #include "toolkit/Animator.h"
@@ -116,15 +119,45 @@ void GraphScrollView::centerTiledView(ScaledGraphView& view) const
 
 // ---- Showing a tree
 
-void GraphScrollView::setCurrentIdea(const IdeaPtr& root, Filter filter)
+void GraphScrollView::setCurrentIdea(const IdeaPtr& root, const QString& searchText)
 {
+    if (mSearchWalk)
+        mSearchWalk->store(false);
+    mSearchWalk.reset();
     mDismissed = false;
-    mIdeaChangePending = true;
     mRootIdea = root;
-    // Another search of an unchanged tree only answers the filter anew.
-    mGraphTileFactory =
-        std::make_shared<GraphTileFactory>(root, std::move(filter), false, mGraphTileFactory.get());
-    mGraphTileFactory->setNoteStyle(1);
+    // Another search of an unchanged tree shares its laid-out mirror: only the walk is new.
+    auto factory =
+        std::make_shared<GraphTileFactory>(root, GraphTileFactory::Filter(), false, mGraphTileFactory.get());
+    factory->setNoteStyle(1);
+    const QString lowerText = searchText.toLower();
+    if (lowerText.isEmpty()) {
+        showFactory(std::move(factory));
+        return;
+    }
+    auto keepGoing = std::make_shared<std::atomic<bool>>(true);
+    mSearchWalk = keepGoing;
+    std::weak_ptr<GraphScrollView> weak = sharedAs<GraphScrollView>();
+    GlobalQueue::async([weak, factory, lowerText, keepGoing] {
+        std::optional<std::vector<quint8>> faded =
+            GraphSearch::fadedNodes(factory->graph(), lowerText, keepGoing.get());
+        if (!faded)
+            return;
+        auto found = GraphTileFactory::withFaded(*factory, std::move(*faded));
+        MainQueue::post([weak, found = std::move(found), keepGoing]() mutable {
+            const auto self = weak.lock();
+            if (!self || self->mSearchWalk != keepGoing)
+                return;
+            self->mSearchWalk.reset();
+            self->showFactory(std::move(found));
+        });
+    });
+}
+
+void GraphScrollView::showFactory(std::shared_ptr<GraphTileFactory> factory)
+{
+    mIdeaChangePending = true;
+    mGraphTileFactory = std::move(factory);
     updateScaling();
     const Size content = mGraphTileFactory->contentSize();
     mDataCenter = Point(content.width / 2, content.height / 2);

@@ -10,6 +10,7 @@
 #include "toolkit/TapPanSwipeDetectorDelegate.h"
 #include "toolkit/UserInteractionProtocol.h"
 
+#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -52,7 +53,12 @@ public:
     {
         mDelegate = std::move(delegate);
     }
-    void setCurrentIdea(const IdeaPtr& root, Filter filter) override;
+    // A search's walk of the tree runs on a global queue: the keystroke that asked for it
+    // costs the main thread no walk of a large map, and the factory it makes replaces the
+    // shown one once done (a newer search gives up the older's walk).
+    void setCurrentIdea(const IdeaPtr& root, const QString& searchText) override;
+    // Whether a search's walk is under way.
+    bool searching() const { return mSearchWalk != nullptr; }
 
     void setFrame(const Rect& frame) override;
 
@@ -126,6 +132,8 @@ public:
 private:
     void prepare();
     void updateScaling();
+    // Shows the factory's drawing of a tree at the fit zoom.
+    void showFactory(std::shared_ptr<GraphTileFactory> factory);
     void updateAtMode(ScaledGraphView::Mode mode);
     void makeNextViewIfNeeded();
     void retire(std::shared_ptr<ScaledGraphView>& view);
@@ -141,6 +149,8 @@ private:
     std::shared_ptr<ScaledGraphView> mGraphView;
     std::shared_ptr<ScaledGraphView> mNextGraphView;
     std::shared_ptr<GraphTileFactory> mGraphTileFactory;
+    // The walk of the last search asked for, until its factory is shown; false gives it up.
+    std::shared_ptr<std::atomic<bool>> mSearchWalk;
     IdeaPtr mRootIdea;
     Point mDataCenter;
     float mZoomScale = 1;

@@ -265,6 +265,19 @@ GraphTileFactory::GraphTileFactory(const IdeaPtr& idea, Filter filter, bool cent
     }
 }
 
+GraphTileFactory::GraphTileFactory(SharedLayout, const GraphTileFactory& base, std::vector<quint8> faded)
+    : mExtra(base.mExtra), mNodeSide(base.mNodeSide), mRootSide(base.mRootSide), mLayout(base.mLayout),
+      mFaded(faded.size() == base.graph().size() ? std::move(faded) : std::vector<quint8>())
+{
+    mNoteStyle.store(base.noteStyle());
+}
+
+std::shared_ptr<GraphTileFactory> GraphTileFactory::withFaded(const GraphTileFactory& base,
+                                                              std::vector<quint8> faded)
+{
+    return std::make_shared<GraphTileFactory>(SharedLayout(), base, std::move(faded));
+}
+
 GraphTileFactory::~GraphTileFactory() = default;
 
 Size GraphTileFactory::contentSize() const

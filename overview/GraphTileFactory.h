@@ -41,6 +41,10 @@ public:
     // for the same idea and centring and no idea has changed since: then only the filter's
     // answers are taken anew.
     GraphTileFactory(const IdeaPtr& idea, Filter filter, bool centerToRoot, const GraphTileFactory* previous);
+    // The factory of `base`'s laid-out mirror with the nodes `faded` flags (one a node, 1 for
+    // a node the search left out; GraphSearch) drawn faded. Any thread.
+    static std::shared_ptr<GraphTileFactory> withFaded(const GraphTileFactory& base,
+                                                       std::vector<quint8> faded);
     ~GraphTileFactory() override;
     GraphTileFactory(const GraphTileFactory&) = delete;
     GraphTileFactory& operator=(const GraphTileFactory&) = delete;
@@ -77,6 +81,8 @@ public:
     // The same for node i of graph().
     Point drawnPosition(std::size_t node) const;
 
+    // Whether node i of graph() is drawn faded (the filter or the search left it out).
+    bool isFaded(std::size_t i) const { return !mFaded.empty() && mFaded[i] != 0; }
     // The laid-out mirror, centres in content coordinates.
     const FlatGraph& graph() const;
     qint64 nodeCount() const { return qint64(graph().size()); }
@@ -89,7 +95,16 @@ public:
 private:
     struct Line;
     struct Layout;
+    struct SharedLayout
+    {
+        explicit SharedLayout() = default;
+    };
 
+public:
+    // Use withFaded; public only for std::make_shared.
+    GraphTileFactory(SharedLayout, const GraphTileFactory& base, std::vector<quint8> faded);
+
+private:
     void drawLines(const Rect& rect, double zoom, GraphicsContext& context) const;
     // False when stopped by `keepGoing`.
     bool drawPlanets(const Rect& rect, double zoom, GraphicsContext& context,

@@ -9,6 +9,7 @@
 #include "model/Globals.h"
 #include "model/Idea.h"
 #include "overview/GraphScrollView.h"
+#include "overview/GraphTileFactory.h"
 #include "platform/ui/PrintPanelRunner.h"
 #include "shell/MyWindow.h"
 #include "shell/TopBarView.h"
@@ -377,6 +378,23 @@ TEST_F(MenuKeyJourney, Overview)
     UserInput::typeText(window, QStringLiteral("ma"));
     ASSERT_TRUE(waitFor(
         [&] { return trip->solarSystemState() == SolarSystemViewController::StateOverviewSearch; }, 3.0));
+    // The ideas the search does not find are drawn faded once its walk is done.
+    const auto fadedText = [&](const QString& text) {
+        const auto factory = graph.tileFactory();
+        const FlatGraph& mirror = factory->graph();
+        for (std::size_t i = 0; i < mirror.size(); ++i)
+            if (mirror.text(i) == text)
+                return factory->isFaded(i);
+        return false;
+    };
+    EXPECT_TRUE(waitFor(
+        [&] {
+            return !graph.searching() && fadedText(QStringLiteral("Trip")) &&
+                   !fadedText(QStringLiteral("Maps"));
+        },
+        3.0))
+        << "the overview did not show the search";
+    screenshot(QStringLiteral("overview-search"));
     UserInput::click(window, seen(WhereOnScreen::overviewNode(*trip, QStringLiteral("Maps"))));
     waitFor([&] { return !searching(*trip); }, 1.0);
     UserInput::pressKey(window, Qt::Key_Escape);

@@ -347,9 +347,7 @@ TEST(MindMapScreenLife, ViewsSwitchOnVirtualTimeAndKeysFollowTheState)
     // A search typed in the overview filters it; Escape clears it, then goes back.
     bar.type(QStringLiteral("A1"));
     EXPECT_EQ(screen->solarSystemState(), SolarSystemViewController::StateOverviewSearch);
-    ASSERT_TRUE(rig.overviews.front()->filter);
-    EXPECT_TRUE(rig.overviews.front()->filter(findByText(tree, QStringLiteral("a1"))));
-    EXPECT_FALSE(rig.overviews.front()->filter(findByText(tree, QStringLiteral("b"))));
+    EXPECT_EQ(rig.overviews.front()->searchText, QStringLiteral("A1"));
     rig.window->sendEvent(Event::keyDown(QStringLiteral("\x1b"), Event::KeyCodeEscape));
     EXPECT_EQ(screen->solarSystemState(), SolarSystemViewController::StateOverview);
     rig.window->sendEvent(Event::keyDown(QStringLiteral("\x1b"), Event::KeyCodeEscape));

@@ -116,16 +116,16 @@ public:
     {
         mDelegate = std::move(delegate);
     }
-    void setCurrentIdea(const IdeaPtr& idea, Filter newFilter) override
+    void setCurrentIdea(const IdeaPtr& idea, const QString& text) override
     {
         root = idea;
-        filter = std::move(newFilter);
+        searchText = text;
         ++rebuilds;
     }
     std::shared_ptr<OverviewGraphDelegate> delegate() const { return mDelegate.lock(); }
 
     IdeaPtr root;
-    Filter filter;
+    QString searchText;
     int rebuilds = 0;
 
 private:

@@ -10,6 +10,7 @@
 #include "tests/doubles/ui/ScriptedMenuRunner.h"
 #include "tests/overview/OverviewTestSupport.h"
 #include "tests/overview/ScrollViewTestSupport.h"
+#include "tests/support/RunUntil.h"
 #include "toolkit/Animator.h"
 
 #include <cmath>
@@ -174,6 +175,40 @@ TEST(GraphScrollView, TiledViewsSwitchWhenReady)
     EXPECT_TRUE(rig.view->ideaChangePending());
     ASSERT_TRUE(rig.settle());
     EXPECT_FALSE(rig.view->ideaChangePending());
+}
+
+// Typing a search: each text is walked off the main thread; what is shown stays until the walk
+// of the last text asked for is done, and a text overtaken by the next never shows.
+TEST(GraphScrollView, ASearchShowsOnceWalkedAndOnlyTheLastTextAskedFor)
+{
+    ScrollViewRig rig;
+    const IdeaPtr root = colouredTree(QStringLiteral("root"), 30, 10);
+    rig.show(root);
+    const auto plain = rig.view->tileFactory();
+    rig.view->setCurrentIdea(root, QStringLiteral("C1_"));
+    EXPECT_TRUE(rig.view->searching());
+    EXPECT_EQ(rig.view->tileFactory(), plain) << "the keystroke's turn made no factory of its walk";
+    rig.view->setCurrentIdea(root, QStringLiteral("c2_"));
+    ASSERT_TRUE(rig.settle());
+    const auto searched = rig.view->tileFactory();
+    ASSERT_NE(searched, plain);
+    EXPECT_TRUE(searched->sharesLayoutWith(*plain)) << "a search of an unchanged tree is not laid out again";
+    const FlatGraph& graph = searched->graph();
+    int shown = 0;
+    for (std::size_t i = 0; i < graph.size(); ++i) {
+        EXPECT_EQ(searched->isFaded(i), !graph.text(i).startsWith(QStringLiteral("c2_")))
+            << graph.text(i).toStdString();
+        shown += searched->isFaded(i) ? 0 : 1;
+    }
+    EXPECT_EQ(shown, 10);
+    for (int turn = 0; turn < 20; ++turn)
+        test::processEvents();
+    EXPECT_EQ(rig.view->tileFactory(), searched) << "the overtaken search showed late";
+
+    // An emptied search shows every idea at once.
+    rig.view->setCurrentIdea(root, QString());
+    EXPECT_FALSE(rig.view->searching());
+    EXPECT_FALSE(rig.view->tileFactory()->isFaded(1));
 }
 
 // A click on a planet picks it after the focus animation; a link jumps; an idea no longer in

@@ -92,7 +92,7 @@ public:
         const auto& shown = view->graphView();
         const auto& next = view->nextGraphView();
         return shown && shown->ready() && covered(*shown) && !view->ideaChangePending() &&
-               (!next || next->ready());
+               !view->searching() && (!next || next->ready());
     }
     // Every tile the view's visible rectangle needs is shown (readiness is only recomputed
     // after tiles were asked for, so it can be stale right after a move).
@@ -112,9 +112,9 @@ public:
     {
         return pumpUntil([this] { return settled(); }, &time);
     }
-    void show(const IdeaPtr& root, GraphScrollView::Filter filter = {})
+    void show(const IdeaPtr& root, const QString& searchText = QString())
     {
-        view->setCurrentIdea(root, std::move(filter));
+        view->setCurrentIdea(root, searchText);
         settle();
     }
     // Pans so that a content point is in the middle.
