@@ -37,8 +37,8 @@ bool fileHas(const QString& title)
     return ideaWithText(UserFiles::readDocument(tripPath()), title) != nullptr;
 }
 
-// A new idea by the space bar, named in its editor; true once its planet shows and its save
-// has answered.
+// A new idea by the space bar, named in its editor; true once its planet shows and the screen
+// is free again (the editor's edit answered: a Ctrl+S before that is refused).
 bool addIdea(SolarSystemViewController& map, const QString& title)
 {
     MyWindow& window = AppJourney::windowOf(map);
@@ -50,7 +50,8 @@ bool addIdea(SolarSystemViewController& map, const QString& title)
         return false;
     UserInput::typeText(*editor, title);
     return AppJourney::closePopovers() && AppJourney::waitFor([&] {
-               return WhereOnScreen::planet(map, title).has_value() && map.savesInFlight() == 0;
+               return WhereOnScreen::planet(map, title).has_value() && map.savesInFlight() == 0 &&
+                      !map.screenOccupied();
            });
 }
 
@@ -86,8 +87,9 @@ CORVEX_APP_SCRIPT(trip_then_quit)
             !AppJourney::waitFor([&] { return map->unsavedChanges().has_value(); }))
             AppChild::fail("the idea was stored in spite of the full disk");
         UserInput::pressKey(window, Qt::Key_S, Qt::ControlModifier);
-        if (!AppJourney::waitFor([] { return fileHas(QStringLiteral("Tickets")); }) ||
-            !AppJourney::waitFor([&] { return !window.isDocumentEdited(); }))
+        // Only the file: the window may stay edited, as the kept copy's own write, tried again
+        // by the same Ctrl+S, still fails.
+        if (!AppJourney::waitFor([] { return fileHas(QStringLiteral("Tickets")); }))
             AppChild::fail("Ctrl+S wrote no file");
     }
     AppChild::tell("quitting");
