@@ -186,9 +186,10 @@ void MindMapFiles::doSaveLocalFile(const QUrl& url, ResultCompletion completion)
     archive->setIdea(mScreen.mRootIdea);
     archive->setDateCreated(mScreen.mDoc->dateCreated());
     archive->setDateModified(mScreen.mDoc->dateModified());
+    const quint64 change = mScreen.mDoc->changeCount();
     std::weak_ptr<SolarSystemViewController> weak = mScreen.sharedSelf();
     // The write is atomic: on any failure the old file stays as it was.
-    ExportImport::exportDocument(archive, url, [weak, url, completion](const Status& written) {
+    ExportImport::exportDocument(archive, url, [weak, url, change, completion](const Status& written) {
         auto self = weak.lock();
         if (!written) {
             // The reason goes under the usual words: the user sees which file and why.
@@ -209,8 +210,10 @@ void MindMapFiles::doSaveLocalFile(const QUrl& url, ResultCompletion completion)
             services->setDocumentEdited(false);
             services->setDocURL(url);
         }
-        if (self->mDoc)
+        if (self->mDoc) {
             self->mDoc->setRepresentativeURL(url);
+            self->fileWritten(url, change);
+        }
         Globals::updatePersistentAppStateNow();
         if (completion)
             completion(MyResult::OK());
@@ -323,6 +326,11 @@ std::optional<BaseViewController::UnsavedChanges> MindMapFiles::unsavedChanges()
     if (!mSaveRetry || !mSaveRetry->pending() || !mScreen.mDoc)
         return std::nullopt;
     return BaseViewController::UnsavedChanges{mScreen.mapName(), mSaveRetry->reason()};
+}
+
+bool MindMapFiles::keptCopyBehind() const
+{
+    return mSaveRetry && mSaveRetry->pending();
 }
 
 void MindMapFiles::saveFailed()

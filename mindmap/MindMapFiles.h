@@ -47,6 +47,8 @@ public:
     // See SolarSystemViewController::startClosingCanCloseNow.
     bool startClosingCanCloseNow();
     std::optional<BaseViewController::UnsavedChanges> unsavedChanges() const;
+    // The last save of the document's kept copy failed and none succeeded since.
+    bool keptCopyBehind() const;
     bool canCloseTempFileIfAsked() const { return mCanCloseTempFileIfAsked; }
     // A save's outcome: a failure is kept, told once and tried again; a success ends it.
     void saveFailed();

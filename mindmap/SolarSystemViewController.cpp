@@ -37,6 +37,7 @@ const QString kDocIdentifierKey = QStringLiteral("docIdentifier");
 const QString kIdeaIdentifierKey = QStringLiteral("ideaIdentifier");
 const QString kRepresentedURLKey = QStringLiteral("representedURL");
 const QString kEditedKey = QStringLiteral("edited");
+const QString kUnsavedChangesOfKey = QStringLiteral("unsavedChangesOf");
 
 } // namespace
 
@@ -202,8 +203,11 @@ ValueDictionary SolarSystemViewController::createState()
     if (!mDoc)
         return ValueDictionary();
     const DocumentWindowServices* window = windowServices();
-    return stateOf(*mDoc, mOwnIdea ? mOwnIdea->identifier() : QString(),
-                   window ? window->isDocumentEdited() : false);
+    const bool edited = window ? window->isDocumentEdited() : false;
+    ValueDictionary state = stateOf(*mDoc, mOwnIdea ? mOwnIdea->identifier() : QString(), edited);
+    if (const std::optional<KeptCopyRecord> record = keptCopyRecord(edited))
+        record->writeInto(state);
+    return state;
 }
 
 ValueDictionary SolarSystemViewController::stateOf(const IdeaDocument& document,
@@ -216,6 +220,8 @@ ValueDictionary SolarSystemViewController::stateOf(const IdeaDocument& document,
     // Only a file: a cloud document's own identifier is no place to save or open from.
     if (document.representativeURL().isLocalFile())
         state.insert(kRepresentedURLKey, document.representativeURL().toString());
+    else if (!document.keptEditsOf().isEmpty())
+        state.insert(kUnsavedChangesOfKey, document.keptEditsOf());
     state.insert(kEditedKey, edited);
     return state;
 }
@@ -274,36 +280,27 @@ void SolarSystemViewController::tryLoadingDocumentForRestoration()
     // an older state kept), a stored document keeps its identifier's URL and a new one has
     // none. A held handle knows its file already.
     if (!held) {
-        if (const QUrl file(representedURL); file.isLocalFile())
+        if (const QUrl file(representedURL); file.isLocalFile()) {
             document->setRepresentativeURL(file);
-        else if (location == IdeaDocument::TemporaryLocation)
+        } else if (location == IdeaDocument::TemporaryLocation) {
             document->setRepresentativeURL(QUrl());
+            document->setKeptEditsOf(state.value(kUnsavedChangesOfKey).toString());
+        }
     }
     if (DocumentWindowServices* window = windowServices())
         window->setDocumentEdited(edited);
     mRecentURL = document->representativeURL();
     mRestorationDictionary.reset();
     mOpeningDocIdentifier = docIdentifier;
-    std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
-    storage.openDocument(document, [weak, document, ideaIdentifier](qint64 token) {
-        auto self = weak.lock();
-        if (!self) {
-            if (token > 0)
-                PersistenceController::singleton().releaseDocument(document, token);
-            return;
-        }
-        self->mOpeningDocIdentifier.clear();
-        if (token < 1) {
-            if (Window* window = self->myWindow())
-                window->performClose();
-            return;
-        }
-        self->mSolarSystemState = StateMindMap;
-        self->setCurrentDoc(document, token, ideaIdentifier);
-        self->ensureTopBarState();
-        self->addViewsIfPossible();
-        self->switchToIdea(self->mOwnIdea, false);
-    });
+    // A local file may have changed while Corvex was away: the file is looked at first. A state
+    // saved before there were records restores the kept copy, as it always did.
+    const std::optional<KeptCopyRecord> record = KeptCopyRecord::readFrom(state);
+    if (record && !held && location == IdeaDocument::TemporaryLocation &&
+        document->representativeURL().isLocalFile()) {
+        restoreLocalFile(document, ideaIdentifier, *record);
+        return;
+    }
+    openRestoredKeptCopy(document, ideaIdentifier, std::nullopt);
 }
 
 // ---- View life cycle
@@ -999,6 +996,9 @@ void SolarSystemViewController::updateWindowFromDocument(const std::shared_ptr<I
             Globals::app()->addNewRecentDocumentURL(mRecentURL);
         }
     }
+    // A file's edits kept apart are in no file until the user saves them into one.
+    if (services && document->representativeURL().isEmpty() && !document->keptEditsOf().isEmpty())
+        services->setDocumentEdited(true);
     window->setTitle(document->documentWindowName());
 }
 

@@ -2,6 +2,7 @@
 
 #include "mindmap/ExportAndPrintSeams.h"
 #include "mindmap/ForcedCloseNotice.h"
+#include "mindmap/KeptCopyRecord.h"
 #include "mindmap/MindMapFiles.h"
 #include "mindmap/MindMapScreenSeams.h"
 #include "mindmap/ScreenDrops.h"
@@ -29,6 +30,7 @@ namespace corvex {
 
 class DeleteAreaView;
 class DockAreaView;
+class IdeaDocumentDataObject;
 class DocumentWindowServices;
 class Event;
 class Menu;
@@ -342,6 +344,34 @@ protected:
 private:
     void initializeSolarSystemViewController();
     void tryLoadingDocumentForRestoration();
+    // ---- A local file's window against its file (KeptCopyRecord)
+    // The record of this window's kept copy; none without a file or without knowing what it
+    // held.
+    std::optional<KeptCopyRecord> keptCopyRecord(bool edited) const;
+    // The kept copy and the file are in step now, the kept copy holding edits or not.
+    void restartKeptCopyCounts(const IdeaDocument& document, bool holdsEdits);
+    // A save into the file, of the tree at that change count, succeeded.
+    void fileWritten(const QUrl& url, quint64 change);
+    // The restoration opens the kept copy (taking the record, when there is one, as its own).
+    void openRestoredKeptCopy(const std::shared_ptr<IdeaDocument>& document, const QString& ideaIdentifier,
+                              const std::optional<KeptCopyRecord>& record);
+    // A restoration's open answered: the document shown here, in step with its file as the
+    // record says; a refusal closes the window.
+    std::function<void(qint64 token)> showWhenOpened(const std::shared_ptr<IdeaDocument>& document,
+                                                     const QString& ideaIdentifier,
+                                                     const std::optional<KeptCopyRecord>& record);
+    void showRestoredDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
+                              const QString& ideaIdentifier);
+    // Looks at the file first: the record chooses between it and the kept copy.
+    void restoreLocalFile(const std::shared_ptr<IdeaDocument>& keptCopy, const QString& ideaIdentifier,
+                          const KeptCopyRecord& record);
+    // The file's tree shown: in the kept copy itself (`replaceKeptCopy`), or in a new document
+    // while the kept copy goes to a window of its own.
+    void showFileOverKeptCopy(const std::shared_ptr<IdeaDocument>& keptCopy, const QString& ideaIdentifier,
+                              bool replaceKeptCopy, const FileFingerprint& fingerprint,
+                              const std::shared_ptr<IdeaDocumentDataObject>& payload);
+    void showFileInNewDocument(const QUrl& file, const FileFingerprint& fingerprint,
+                               const std::shared_ptr<IdeaDocumentDataObject>& payload);
     // The document shown, or the one a restoration waits for; empty for neither.
     QString shownDocIdentifier() const;
     void observeDocument();
@@ -364,7 +394,9 @@ private:
     // The document the service edits, its tree the one shown.
     std::shared_ptr<IdeaDocument> editedDocument();
     void redrawFromModel();
-    void saveDocument(BoolCompletion saved);
+    // `afterEdit`: the window shows the document edited once the save answers (not for the
+    // file's tree put into the kept copy by a restoration).
+    void saveDocument(BoolCompletion saved, bool afterEdit = true);
     // Occupies the screen (when free) until the completion it answers runs: a drop, a Delete
     // or a close then waits or is refused.
     EditCompletion holdScreenUntilAnswered(EditCompletion completion);
@@ -398,6 +430,9 @@ private:
     QUrl mRecentURL;
     // The document a restoration is opening, until the open answers.
     QString mOpeningDocIdentifier;
+    // The document's change counts the kept copy and the file last held (KeptCopyRecord).
+    qint64 mKeptCopyChange = 0;
+    qint64 mFileInStepChange = 0;
     IdeaPtr mOwnIdea;
     IdeaPtr mRealIdea;
     IdeaPtr mRootIdea;

@@ -139,7 +139,7 @@ void SolarSystemViewController::updateSolarSystemAndSaveDocument(BoolCompletion 
     saveDocument(std::move(saved));
 }
 
-void SolarSystemViewController::saveDocument(BoolCompletion saved)
+void SolarSystemViewController::saveDocument(BoolCompletion saved, bool afterEdit)
 {
     if (!mDoc) {
         Log::assertionFailure(__LINE__, "-[SolarSystemViewController updateSolarSystemAndSaveDocument]");
@@ -149,26 +149,31 @@ void SolarSystemViewController::saveDocument(BoolCompletion saved)
     }
     ++mSavesInFlight;
     mDoc->setIdea(mRootIdea);
+    const qint64 change = qint64(mDoc->changeCount());
     std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
-    PersistenceController::singleton().saveDocument(mDoc, mDocToken, [weak, saved](bool ok) {
-        if (auto self = weak.lock()) {
-            self->mSavesInFlight = std::max(0, self->mSavesInFlight - 1);
-            self->markDocumentChange();
-            if (ok && self->mDoc) {
-                QVariantMap info;
-                info.insert(QStringLiteral("docIdentifier"), self->mDoc->docIdentifier());
-                info.insert(QStringLiteral("document"), qulonglong(quintptr(self->mDoc.get())));
-                NotificationCenter::defaultCenter().post(SavedByScreenNotification, self.get(), info);
+    PersistenceController::singleton().saveDocument(
+        mDoc, mDocToken, [weak, saved, afterEdit, change](bool ok) {
+            if (auto self = weak.lock()) {
+                self->mSavesInFlight = std::max(0, self->mSavesInFlight - 1);
+                if (ok)
+                    self->mKeptCopyChange = std::max(self->mKeptCopyChange, change);
+                if (afterEdit)
+                    self->markDocumentChange();
+                if (ok && self->mDoc) {
+                    QVariantMap info;
+                    info.insert(QStringLiteral("docIdentifier"), self->mDoc->docIdentifier());
+                    info.insert(QStringLiteral("document"), qulonglong(quintptr(self->mDoc.get())));
+                    NotificationCenter::defaultCenter().post(SavedByScreenNotification, self.get(), info);
+                }
+                if (ok)
+                    self->mFiles->saveSucceeded();
+                else
+                    self->mFiles->saveFailed();
+                self->closeForcedOnceSaved();
             }
-            if (ok)
-                self->mFiles->saveSucceeded();
-            else
-                self->mFiles->saveFailed();
-            self->closeForcedOnceSaved();
-        }
-        if (saved)
-            saved(ok);
-    });
+            if (saved)
+                saved(ok);
+        });
 }
 
 void SolarSystemViewController::ideaTreeEdited(const IdeaEditSummary& summary)

@@ -7,6 +7,7 @@
 #include "model/IdeaDocumentDataObject.h"
 #include "platform/core/Bundle.h"
 #include "platform/core/CalendarClock.h"
+#include "platform/core/FileFingerprint.h"
 #include "platform/core/GlobalQueue.h"
 #include "platform/core/LaunchSeams.h"
 #include "platform/core/Log.h"
@@ -680,9 +681,25 @@ void AppDelegate::doOpenLocalFile(const QString& path, OpenCompletion completion
             MainQueue::post([completion] { completion(MyResult::OK()); });
         return;
     }
+    // What the file holds is taken before it is read: a restoration later tells by it whether
+    // the file changed while Corvex was away, and a change during the read counts as one.
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    FileFingerprint::take(path, [weak, url, completion](const Result<FileFingerprint>& fingerprint) {
+        if (auto self = weak.lock())
+            self->importLocalFile(url, fingerprint.ok() ? std::optional(fingerprint.value()) : std::nullopt,
+                                  completion);
+        else if (completion)
+            completion(FileOpeningMessages::failedToOpen(Error()));
+    });
+}
+
+void AppDelegate::importLocalFile(const QUrl& url, const std::optional<FileFingerprint>& fingerprint,
+                                  OpenCompletion completion)
+{
     std::weak_ptr<AppDelegate> weak = weak_from_this();
     PersistenceController::singleton().importDocument(
-        url, IdeaDocument::TemporaryLocation, [weak, url, completion](const DocumentImporter::Read& read) {
+        url, IdeaDocument::TemporaryLocation,
+        [weak, url, fingerprint, completion](const DocumentImporter::Read& read) {
             auto self = weak.lock();
             if (self && read.ok() && read.value()->idea()) {
                 const IdeaDocumentDataObjectPtr& payload = read.value();
@@ -693,7 +710,7 @@ void AppDelegate::doOpenLocalFile(const QString& path, OpenCompletion completion
                                   why = payload->incompleteReading()] {
                         FileOpeningMessages::showPartlyRead(name, ideas, why);
                     };
-                self->showOpenedFile(payload->idea(), url, std::move(afterShown));
+                self->showOpenedFile(payload->idea(), url, fingerprint, std::move(afterShown));
                 if (completion)
                     completion(MyResult::OK());
                 return;
@@ -705,9 +722,11 @@ void AppDelegate::doOpenLocalFile(const QString& path, OpenCompletion completion
 }
 
 void AppDelegate::showOpenedFile(const std::shared_ptr<Idea>& idea, const QUrl& url,
+                                 const std::optional<FileFingerprint>& fingerprint,
                                  std::function<void()> afterShown)
 {
     auto document = newTemporaryDocument(idea, url);
+    document->setFileInStep(fingerprint);
     const QByteArray name = url.fileName().toUtf8();
     std::weak_ptr<AppDelegate> weak = weak_from_this();
     ++mDocumentsBeingCreated;

@@ -2,6 +2,7 @@
 
 #include "model/ApplicationDelegate.h"
 #include "model/MyResult.h"
+#include "platform/core/FileFingerprint.h"
 #include "platform/core/Scheduler.h"
 #include "platform/ui/Application.h"
 
@@ -11,6 +12,7 @@
 #include <QVariantMap>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace corvex {
@@ -152,9 +154,14 @@ private:
     // The window of a document its storage answered `token` for (or the alert for none).
     void showCreatedDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token, int initialAction,
                              const std::function<void()>& afterShown);
+    // doOpenLocalFile once the file's fingerprint is taken (none when it could not be).
+    void importLocalFile(const QUrl& url, const std::optional<FileFingerprint>& fingerprint,
+                         OpenCompletion completion);
     // A file's tree, read: its window first, then its first save into the temporary location,
-    // which never blocks the window (the file opened is never written).
-    void showOpenedFile(const std::shared_ptr<Idea>& idea, const QUrl& url, std::function<void()> afterShown);
+    // which never blocks the window (the file opened is never written). The document is in
+    // step with the file as the fingerprint says.
+    void showOpenedFile(const std::shared_ptr<Idea>& idea, const QUrl& url,
+                        const std::optional<FileFingerprint>& fingerprint, std::function<void()> afterShown);
 
     std::vector<std::shared_ptr<MainWindowController>> mWindowControllers;
     bool mStateIsDirty = false;

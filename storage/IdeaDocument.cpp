@@ -185,8 +185,10 @@ QString IdeaDocument::exportFileName() const
 QString IdeaDocument::documentWindowName() const
 {
     if (mLocation == TemporaryLocation) {
-        return mRepresentativeURL.isEmpty() ? QStringLiteral("untitled.corvex")
-                                            : trailingPathComponent(mRepresentativeURL);
+        if (!mRepresentativeURL.isEmpty())
+            return trailingPathComponent(mRepresentativeURL);
+        return mKeptEditsOf.isEmpty() ? QStringLiteral("untitled.corvex")
+                                      : QStringLiteral("%1 (unsaved changes)").arg(mKeptEditsOf);
     }
     if (!mIdea)
         return QStringLiteral("document");

@@ -2,6 +2,7 @@
 
 #include "graphics/QVImage.h"
 #include "model/ObjectID.h"
+#include "platform/core/FileFingerprint.h"
 #include "platform/core/Result.h"
 
 #include <QByteArray>
@@ -10,7 +11,9 @@
 #include <QUrl>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
+#include <utility>
 #include <vector>
 
 namespace corvex {
@@ -136,6 +139,14 @@ public:
     const QUrl& representativeURL() const { return mRepresentativeURL; }
     void setRepresentativeURL(const QUrl& url) { mRepresentativeURL = url; }
     bool refersToURL(const QUrl& url) const { return mRepresentativeURL == url; }
+    // What the local file of representativeURL held when this document was last in step with
+    // it (read from it, or written into it); empty when not known.
+    const std::optional<FileFingerprint>& fileInStep() const { return mFileInStep; }
+    void setFileInStep(std::optional<FileFingerprint> fingerprint) { mFileInStep = std::move(fingerprint); }
+    // The name of the file whose unsaved edits this document keeps apart (that file changed
+    // while they waited in it); empty for any other document.
+    const QString& keptEditsOf() const { return mKeptEditsOf; }
+    void setKeptEditsOf(const QString& fileName) { mKeptEditsOf = fileName; }
     // A text for the user about the last failure. Nothing here sets it: it stays null, and
     // the interface then shows its general message.
     const QString& lastUserFriendlyError() const { return mLastUserFriendlyError; }
@@ -163,8 +174,9 @@ public:
     // Location 0 with a representativeURL: its last path component; otherwise the root
     // idea's export file name for "corvex" ("document.corvex" without a root idea).
     QString exportFileName() const;
-    // Location 0: the last path component of representativeURL, or "untitled.corvex"
-    // without one; otherwise the root idea's export file name without an extension
+    // Location 0: the last path component of representativeURL; without one "<keptEditsOf>
+    // (unsaved changes)", or "untitled.corvex" for a document that keeps no file's edits;
+    // otherwise the root idea's export file name without an extension
     // ("document" without a root idea).
     QString documentWindowName() const;
 
@@ -276,6 +288,8 @@ private:
     QDateTime mDateCreated;
     QDateTime mDateModified;
     QUrl mRepresentativeURL;
+    std::optional<FileFingerprint> mFileInStep;
+    QString mKeptEditsOf;
     QString mLastUserFriendlyError;
     QString mLastSaveError;
 };

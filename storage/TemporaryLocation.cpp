@@ -47,6 +47,7 @@ void TemporaryLocation::createDocument(const std::shared_ptr<IdeaDocument>& docu
                                        TokenCompletion completion)
 {
     // The file of a registered identifier exists (or is being made): never made twice.
+    stepOverTakenNames(*document, false);
     if (documentKnown(document->docIdentifier())) {
         MainQueue::post([completion = std::move(completion)] { completion(qint64(0)); });
         return;
@@ -74,20 +75,16 @@ void TemporaryLocation::createUnderFreeName(const std::shared_ptr<IdeaDocument>&
 void TemporaryLocation::createDocumentOpeningFirst(const std::shared_ptr<IdeaDocument>& document,
                                                    TokenCompletion opened, BoolCompletion stored)
 {
+    // The name is chosen before the write, since the document opens before it: a file of
+    // another launch made in the same second is stepped over here, and one made between
+    // this look and the write fails the store, which never replaces it.
+    stepOverTakenNames(*document, true);
     if (documentKnown(document->docIdentifier())) {
         MainQueue::post([opened = std::move(opened), stored = std::move(stored)] {
             opened(qint64(0));
             stored(false);
         });
         return;
-    }
-    // The name is chosen before the write, since the document opens before it: a file of
-    // another launch made in the same second is stepped over here, and one made between
-    // this look and the write fails the store, which never replaces it.
-    for (int attempt = 0; attempt < FreeNameAttempts; ++attempt) {
-        const QUrl url = documentURL(document->docIdentifier());
-        if (url.isEmpty() || !QFileInfo::exists(url.toLocalFile()) || !document->takeNextGeneratedFileName())
-            break;
     }
     mRegisteredDocuments.push_back(document);
     std::weak_ptr<TemporaryLocation> weak = shared_from_this();
@@ -103,6 +100,17 @@ void TemporaryLocation::createDocumentOpeningFirst(const std::shared_ptr<IdeaDoc
                 self->unregister(document);
             stored(ok);
         });
+}
+
+void TemporaryLocation::stepOverTakenNames(IdeaDocument& document, bool filesToo) const
+{
+    for (int attempt = 0; attempt < FreeNameAttempts; ++attempt) {
+        const QUrl url = documentURL(document.docIdentifier());
+        const bool taken = documentKnown(document.docIdentifier()) ||
+                           (filesToo && !url.isEmpty() && QFileInfo::exists(url.toLocalFile()));
+        if (!taken || !document.takeNextGeneratedFileName())
+            return;
+    }
 }
 
 void TemporaryLocation::unregister(const std::shared_ptr<IdeaDocument>& document)

@@ -16,9 +16,11 @@ class TempLocationManager;
 // (once more for each open), and only a delete unregisters them. It has no status, search
 // or conflicts: those answer "unavailable", nothing and NO.
 //
-// Completions: a create of a registered identifier answers 0 at once; a delete of an
-// identifier that is not registered answers NO at once, any other delete YES through the
-// main queue (the file stays on disk). The rest is the document handles' (IdeaDocument):
+// A generated name taken, by a registered handle or by a file (another launch in the same
+// second made it), gives way to the next generated name.
+// Completions: a create of a registered identifier the caller chose answers 0 at once; a
+// delete of an identifier that is not registered answers NO at once, any other delete YES
+// through the main queue (the file stays on disk). The rest is the document handles' (IdeaDocument):
 // file work answers through the main queue, a close at once.
 class TemporaryLocation final : public DocumentLocation,
                                 public std::enable_shared_from_this<TemporaryLocation>
@@ -69,6 +71,10 @@ private:
     // gives way to the next name, up to `attemptsLeft` times.
     void createUnderFreeName(const std::shared_ptr<IdeaDocument>& document, TokenCompletion completion,
                              int attemptsLeft);
+    // A generated name a registered handle has (a document another launch made in the same
+    // second, opened again here), or with `filesToo` one whose file exists, gives way to the
+    // next name; a name the caller chose stays.
+    void stepOverTakenNames(IdeaDocument& document, bool filesToo) const;
     // Every registration of this handle goes.
     void unregister(const std::shared_ptr<IdeaDocument>& document);
     // The completion of a create or open: registers the handle when it succeeded.

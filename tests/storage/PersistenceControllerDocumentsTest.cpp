@@ -153,6 +153,50 @@ TEST_F(PersistenceControllerDocuments, ANewTemporaryDocumentTakesTheNextNameWhen
     EXPECT_EQ(named->docIdentifier(), QStringLiteral("temp:/chosen.crvx"));
 }
 
+TEST_F(PersistenceControllerDocuments, ANewTemporaryDocumentStepsOverTheNameOfOneOpenHere)
+{
+    PersistenceController& controller = start(false, false);
+    const ScopedWallClock clock(1'800'000'000.0);
+    const QRegularExpression shape(QStringLiteral("^id1800000000_(\\d+)\\.crvx$"));
+    for (const bool openingFirst : {false, true}) {
+        SCOPED_TRACE(openingFirst ? "created opening first" : "created");
+        // Another launch within the same second made the next name of the counter, and this
+        // one opened its document again (a restored window).
+        const auto probe = shape.match(IdeaDocument::createNewDocFileName());
+        ASSERT_TRUE(probe.hasMatch());
+        const QString taken = QStringLiteral("id1800000000_%1.crvx").arg(probe.captured(1).toInt() + 1);
+        {
+            auto theirs = IdeaDocument::initWithFileName(taken, kTemp);
+            theirs->setIdea(smallTree(QStringLiteral("theirs")));
+            release(theirs, create(theirs));
+        }
+        auto reopened = IdeaDocument::initWithIdentifier(QStringLiteral("temp:/") + taken);
+        const qint64 held = open(reopened);
+        ASSERT_GT(held, 0);
+
+        auto mine = newDocument(kTemp, QStringLiteral("mine"));
+        ASSERT_EQ(mine->docIdentifier(), reopened->docIdentifier());
+        qint64 token = -1;
+        if (openingFirst) {
+            CompletionRecorder recorder;
+            controller.createDocumentOpeningFirst(
+                mine,
+                expectCompletion<qint64>(recorder, QStringLiteral("opened"), [&](qint64 t) { token = t; }),
+                expectCompletion<bool>(recorder, QStringLiteral("stored"), [](bool ok) { EXPECT_TRUE(ok); }));
+            ASSERT_TRUE(recorder.waitAll());
+        } else {
+            token = create(mine);
+        }
+        ASSERT_GT(token, 0) << "a name held by a reopened document failed the create";
+        EXPECT_NE(mine->docIdentifier(), reopened->docIdentifier());
+        release(mine, token);
+        release(reopened, held);
+        EXPECT_EQ(fetchRoot(mine->docIdentifier())->text(), QStringLiteral("mine"));
+        EXPECT_EQ(fetchRoot(reopened->docIdentifier())->text(), QStringLiteral("theirs"))
+            << "the reopened document was touched";
+    }
+}
+
 TEST_F(PersistenceControllerDocuments, OpeningTwiceRegistersTwiceAndOneDeleteUnregistersBoth)
 {
     PersistenceController& controller = start(false, false);
