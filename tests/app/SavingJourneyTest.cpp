@@ -34,17 +34,6 @@ namespace {
 class SavingJourney : public MindMapJourney
 {
 protected:
-    // A new idea by the space bar, named in its editor; true once its planet shows.
-    static bool addIdea(SolarSystemViewController& map, const QString& title)
-    {
-        UserInput::pressKey(windowOf(map), Qt::Key_Space);
-        Window* editor = popoverShows() ? Window::keyWindow() : nullptr;
-        if (!editor)
-            return false;
-        UserInput::typeText(*editor, title);
-        return closePopovers() && waitFor([&] { return WhereOnScreen::planet(map, title).has_value(); });
-    }
-
     // The Save As dialog the user sees, once it shows.
     static QFileDialog* saveDialog()
     {
