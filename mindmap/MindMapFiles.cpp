@@ -187,8 +187,10 @@ void MindMapFiles::doSaveLocalFile(const QUrl& url, ResultCompletion completion)
     archive->setDateCreated(mScreen.mDoc->dateCreated());
     archive->setDateModified(mScreen.mDoc->dateModified());
     std::weak_ptr<SolarSystemViewController> weak = mScreen.sharedSelf();
+    // What the file holds once written: the edits made so far.
+    const FileHolds held{mScreen.mDoc.get(), mScreen.mDoc->changeCount()};
     // The write is atomic: on any failure the old file stays as it was.
-    ExportImport::exportDocument(archive, url, [weak, url, completion](const Status& written) {
+    ExportImport::exportDocument(archive, url, [weak, url, completion, held](const Status& written) {
         auto self = weak.lock();
         if (!written) {
             // The reason goes under the usual words: the user sees which file and why.
@@ -205,8 +207,10 @@ void MindMapFiles::doSaveLocalFile(const QUrl& url, ResultCompletion completion)
         }
         if (Window* window = self->myWindow())
             window->setTitle(url.fileName());
+        self->mFiles->mFileHolds = held;
         if (DocumentWindowServices* services = self->windowServices()) {
-            services->setDocumentEdited(false);
+            // An edit made while the file was written is not in it.
+            services->setDocumentEdited(!self->mFiles->fileHoldsEveryEdit());
             services->setDocURL(url);
         }
         if (self->mDoc)
@@ -320,9 +324,15 @@ bool MindMapFiles::startClosingCanCloseNow()
 
 std::optional<BaseViewController::UnsavedChanges> MindMapFiles::unsavedChanges() const
 {
-    if (!mSaveRetry || !mSaveRetry->pending() || !mScreen.mDoc)
+    if (!mSaveRetry || !mSaveRetry->pending() || !mScreen.mDoc || fileHoldsEveryEdit())
         return std::nullopt;
     return BaseViewController::UnsavedChanges{mScreen.mapName(), mSaveRetry->reason()};
+}
+
+bool MindMapFiles::fileHoldsEveryEdit() const
+{
+    return mScreen.mDoc && mScreen.mDoc.get() == mFileHolds.document &&
+           mFileHolds.changeCount == mScreen.mDoc->changeCount();
 }
 
 void MindMapFiles::saveFailed()
@@ -341,8 +351,8 @@ void MindMapFiles::saveFailed()
     if (!window)
         return;
     // Edited until a save succeeds, whatever the location: the window says its map is not
-    // stored.
-    window->setDocumentEdited(true);
+    // stored, unless its file holds every edit.
+    window->setDocumentEdited(!fileHoldsEveryEdit());
     // Told once, not at every attempt.
     if (first) {
         const QString notice = QStringLiteral("Failed to update document");
