@@ -12,6 +12,7 @@
 #include "model/Globals.h"
 #include "platform/core/Log.h"
 #include "platform/core/MainQueue.h"
+#include "platform/ui/Application.h"
 #include "platform/ui/FilePanelRunner.h"
 #include "platform/ui/MenuItem.h"
 #include "platform/ui/Runners.h"
@@ -319,6 +320,11 @@ bool MindMapFiles::startClosingCanCloseNow()
     }
     PersistenceController::singleton().releaseDocument(mScreen.mDoc, mScreen.mDocToken);
     mScreen.mDocToken = 0;
+    // Corvex's own copy goes with the window once nothing is on its way into it; a quit keeps
+    // it for the windows it restores.
+    const Application* app = Application::instance();
+    if (mScreen.savesInFlight() == 0 && (!app || !app->isQuitting()))
+        PersistenceController::singleton().removeClosedCopy(mScreen.mDoc);
     return true;
 }
 
