@@ -8,8 +8,10 @@
 #include "platform/core/GlobalQueue.h"
 #include "platform/core/Log.h"
 #include "platform/core/MainQueue.h"
+#include "platform/core/QuitHold.h"
 #include "platform/core/RegularFile.h"
 #include "platform/core/SaveFile.h"
+#include "platform/core/SerialQueue.h"
 #include "platform/core/WholeFileReader.h"
 #include "storage/AttachmentNames.h"
 #include "storage/FileUtil.h"
@@ -46,11 +48,15 @@ void deliverPayload(const ExportImport::PayloadCompletion& completion, const Doc
     });
 }
 
-void deliverStatus(const ExportImport::WriteCompletion& completion, const Status& written)
+// `hold`, the quit held while the file was written, goes once the caller has heard: a quit
+// that waited for the write begins after the caller has taken it in.
+void deliverStatus(const ExportImport::WriteCompletion& completion, const Status& written,
+                   std::shared_ptr<QuitHold> hold = {})
 {
-    MainQueue::post([completion, written] {
+    MainQueue::post([completion, written, hold = std::move(hold)]() mutable {
         if (completion)
             completion(written);
+        hold.reset();
     });
 }
 
@@ -62,6 +68,27 @@ bool writeChunk(const QByteArray& data, SaveFile& file, Error& failure)
             ExportProblems::TooLarge, file.path(),
             QStringLiteral("%1 bytes are more than one piece of the file may hold.").arg(data.size()));
     return ExportImport::writeDataChunk(data, file);
+}
+
+// An exported file, touched only on the writing queue.
+struct ExportFile
+{
+    explicit ExportFile(const QString& path) : file(path, SaveFile::Kind::UserFile) {}
+
+    bool chunk(const QByteArray& data) { return writeChunk(data, file, failure); }
+
+    SaveFile file;
+    Error failure; // why, when a step knows better than "the file could not be written"
+    bool ok = true;
+};
+
+// The user's files are written here, one at a time and off the main thread, so that the
+// windows, and a quit, are answered while a large document goes to a slow disk. Never
+// destroyed: a write a quit stopped waiting for may still be under way as the process ends.
+SerialQueue& fileWrites()
+{
+    static SerialQueue* const queue = new SerialQueue("corvex.export.write");
+    return *queue;
 }
 
 // A whole document file read by `decode`, its tree given fresh identifiers; the reason in
@@ -214,44 +241,47 @@ void ExportImport::exportDocument(const std::shared_ptr<IdeaDocument>& document,
               [](const ObjectID& a, const ObjectID& b) { return a.asString() < b.asString(); });
 
     // The old file is replaced only at the commit: a failure anywhere leaves it as it was.
-    auto file = std::make_shared<SaveFile>(path, SaveFile::Kind::UserFile);
-    if (!file->open()) {
-        Log::warning(
-            QStringLiteral("ExportImport: cannot open %1 for writing: %2").arg(path, file->errorString()));
-        deliverStatus(completion, ExportProblems::notWritten(path, file->error()));
-        return;
-    }
-    // Why the chain stopped, when a step knows better than "the file could not be written".
-    auto failure = std::make_shared<Error>();
-    if (file->write(Magic) != Magic.size() || !writeChunk(payload.value(), *file, *failure)) {
-        Log::warning(QStringLiteral("ExportImport: cannot write %1: %2").arg(path, file->errorString()));
-        const Error error = failure->isNull() ? ExportProblems::notWritten(path, file->error()) : *failure;
-        file->cancelWriting();
-        deliverStatus(completion, error);
-        return;
-    }
-
+    // The attachments are fetched over several turns of the loop and the file is written
+    // meanwhile on the writing queue; a quit in between would cut the write off: it waits.
+    auto hold = std::make_shared<QuitHold>(QStringLiteral("writing ") + path);
+    auto file = std::make_shared<ExportFile>(path);
+    fileWrites().async([file, payload = payload.value()] {
+        if (!file->file.open()) {
+            Log::warning(QStringLiteral("ExportImport: cannot open %1 for writing: %2")
+                             .arg(file->file.path(), file->file.errorString()));
+            file->ok = false;
+            return;
+        }
+        file->ok = file->file.write(Magic) == Magic.size() && file->chunk(payload);
+    });
+    // Why the chain stopped on the main thread (an attachment missing).
+    auto missing = std::make_shared<Error>();
     StepLoop::run(
-        [document, file, pending, failure](const StepLoop::Resume& resume) -> std::optional<bool> {
+        [document, file, path, pending, missing](const StepLoop::Resume& resume) -> std::optional<bool> {
             if (pending->empty())
                 return true;
             const ObjectID attachment = pending->front();
             pending->pop_front();
-            if (!writeChunk(attachment.asString().toUtf8(), *file, *failure))
-                return false;
-            document->fetchAttachment(attachment, [file, resume, attachment,
-                                                   failure](const QByteArray& data) {
-                auto next = [file, resume, attachment, data, failure] {
+            document->fetchAttachment(attachment, [file, path, resume, attachment,
+                                                   missing](const QByteArray& data) {
+                auto next = [file, path, resume, attachment, data, missing] {
                     if (data.isNull()) {
                         const QString name = AttachmentNames::printable(attachment.asString());
                         Log::warning(QStringLiteral("ExportImport: the attachment %1 is missing").arg(name));
-                        *failure =
-                            ExportProblems::make(ExportProblems::MissingAttachment, file->path(),
+                        *missing =
+                            ExportProblems::make(ExportProblems::MissingAttachment, path,
                                                  QStringLiteral("the attachment %1 is missing.").arg(name));
                         resume(false);
                         return;
                     }
-                    resume(writeChunk(data, *file, *failure));
+                    // One attachment at a time: a slow disk holds up the fetches rather than
+                    // gathering every attachment in memory.
+                    fileWrites().async([file, resume, attachment, data] {
+                        const bool written =
+                            file->ok && file->chunk(attachment.asString().toUtf8()) && file->chunk(data);
+                        file->ok = written;
+                        MainQueue::post([resume, written] { resume(written); });
+                    });
                 };
                 // The next step asks the document again, which is the main thread's.
                 if (MainQueue::isMainThread())
@@ -261,23 +291,26 @@ void ExportImport::exportDocument(const std::shared_ptr<IdeaDocument>& document,
             });
             return std::nullopt;
         },
-        [file, path, completion, failure](bool ok) {
-            if (ok && !file->commit()) {
-                Log::warning(
-                    QStringLiteral("ExportImport: cannot save %1: %2").arg(path, file->errorString()));
-                ok = false;
-            } else if (!ok && failure->isNull()) {
-                Log::warning(
-                    QStringLiteral("ExportImport: cannot write %1: %2").arg(path, file->errorString()));
-            }
-            if (ok) {
-                deliverStatus(completion, Status::success());
-                return;
-            }
-            const Error error =
-                failure->isNull() ? ExportProblems::notWritten(path, file->error()) : *failure;
-            file->cancelWriting();
-            deliverStatus(completion, error);
+        [file, completion, missing, hold](bool ok) {
+            fileWrites().async([file, completion, missing = *missing, hold, ok]() mutable {
+                const QString& path = file->file.path();
+                if (ok && file->ok && file->file.commit()) {
+                    deliverStatus(completion, Status::success(), std::move(hold));
+                    return;
+                }
+                // The file's own failure comes first: it stopped the chain before any
+                // attachment it could not find.
+                Error failure = missing;
+                if (!file->ok || missing.isNull()) {
+                    Log::warning(QStringLiteral("ExportImport: cannot %1 %2: %3")
+                                     .arg(ok && file->ok ? QStringLiteral("save") : QStringLiteral("write"),
+                                          path, file->file.errorString()));
+                    failure = file->failure.isNull() ? ExportProblems::notWritten(path, file->file.error())
+                                                     : file->failure;
+                }
+                file->file.cancelWriting();
+                deliverStatus(completion, failure, std::move(hold));
+            });
         });
 }
 

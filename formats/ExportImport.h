@@ -59,8 +59,10 @@ public:
     // written once, in ascending order of their identifiers so that the same document always
     // gives the same bytes. Fails (see WriteCompletion) when there is no tree or no local
     // file, the file cannot be written, an attachment is missing or a chunk would exceed
-    // MaxChunkLength; such failures are logged as warnings. Main thread (a fetch may complete
-    // on any thread; the next step moves back to the main thread).
+    // MaxChunkLength; such failures are logged as warnings. The file is written on a queue of
+    // its own; from the call until the completion has run, a quit waits for the write
+    // (QuitHold). Main thread (a fetch may complete on any thread; the next step moves back to
+    // the main thread).
     static void exportDocument(const std::shared_ptr<IdeaDocument>& document, const QUrl& url,
                                WriteCompletion completion);
     // Exports into a new folder of FileUtil::temporaryDirectoryForFile() under the root

@@ -12,6 +12,7 @@
 #include "model/Globals.h"
 #include "platform/core/Log.h"
 #include "platform/core/MainQueue.h"
+#include "platform/ui/Application.h"
 #include "platform/ui/FilePanelRunner.h"
 #include "platform/ui/MenuItem.h"
 #include "platform/ui/Runners.h"
@@ -188,8 +189,10 @@ void MindMapFiles::doSaveLocalFile(const QUrl& url, ResultCompletion completion)
     archive->setDateModified(mScreen.mDoc->dateModified());
     const quint64 change = mScreen.mDoc->changeCount();
     std::weak_ptr<SolarSystemViewController> weak = mScreen.sharedSelf();
+    // What the file holds once written: the edits made so far.
+    const FileHolds held{mScreen.mDoc.get(), mScreen.mDoc->changeCount()};
     // The write is atomic: on any failure the old file stays as it was.
-    ExportImport::exportDocument(archive, url, [weak, url, change, completion](const Status& written) {
+    ExportImport::exportDocument(archive, url, [weak, url, change, completion, held](const Status& written) {
         auto self = weak.lock();
         if (!written) {
             // The reason goes under the usual words: the user sees which file and why.
@@ -206,8 +209,10 @@ void MindMapFiles::doSaveLocalFile(const QUrl& url, ResultCompletion completion)
         }
         if (Window* window = self->myWindow())
             window->setTitle(url.fileName());
+        self->mFiles->mFileHolds = held;
         if (DocumentWindowServices* services = self->windowServices()) {
-            services->setDocumentEdited(false);
+            // An edit made while the file was written is not in it.
+            services->setDocumentEdited(!self->mFiles->fileHoldsEveryEdit());
             services->setDocURL(url);
         }
         if (self->mDoc) {
@@ -318,12 +323,17 @@ bool MindMapFiles::startClosingCanCloseNow()
     }
     PersistenceController::singleton().releaseDocument(mScreen.mDoc, mScreen.mDocToken);
     mScreen.mDocToken = 0;
+    // Corvex's own copy goes with the window once nothing is on its way into it; a quit keeps
+    // it for the windows it restores.
+    const Application* app = Application::instance();
+    if (mScreen.savesInFlight() == 0 && (!app || !app->isQuitting()))
+        PersistenceController::singleton().removeClosedCopy(mScreen.mDoc);
     return true;
 }
 
 std::optional<BaseViewController::UnsavedChanges> MindMapFiles::unsavedChanges() const
 {
-    if (!mSaveRetry || !mSaveRetry->pending() || !mScreen.mDoc)
+    if (!mSaveRetry || !mSaveRetry->pending() || !mScreen.mDoc || fileHoldsEveryEdit())
         return std::nullopt;
     return BaseViewController::UnsavedChanges{mScreen.mapName(), mSaveRetry->reason()};
 }
@@ -331,6 +341,12 @@ std::optional<BaseViewController::UnsavedChanges> MindMapFiles::unsavedChanges()
 bool MindMapFiles::keptCopyBehind() const
 {
     return mSaveRetry && mSaveRetry->pending();
+}
+
+bool MindMapFiles::fileHoldsEveryEdit() const
+{
+    return mScreen.mDoc && mScreen.mDoc.get() == mFileHolds.document &&
+           mFileHolds.changeCount == mScreen.mDoc->changeCount();
 }
 
 void MindMapFiles::saveFailed()
@@ -349,8 +365,8 @@ void MindMapFiles::saveFailed()
     if (!window)
         return;
     // Edited until a save succeeds, whatever the location: the window says its map is not
-    // stored.
-    window->setDocumentEdited(true);
+    // stored, unless its file holds every edit.
+    window->setDocumentEdited(!fileHoldsEveryEdit());
     // Told once, not at every attempt.
     if (first) {
         const QString notice = QStringLiteral("Failed to update document");

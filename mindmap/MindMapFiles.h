@@ -13,6 +13,7 @@ namespace corvex {
 
 class ExportScreen;
 class ExportScreenDelegate;
+class IdeaDocument;
 class SaveRetry;
 class SolarSystemViewController;
 class ViewController;
@@ -46,9 +47,13 @@ public:
     const std::shared_ptr<ExportScreen>& exportScreen() const { return mExportScreen; }
     // See SolarSystemViewController::startClosingCanCloseNow.
     bool startClosingCanCloseNow();
+    // Edits kept neither in the document's file nor in its stored copy: a save failed and no
+    // save into the file has written them since.
     std::optional<BaseViewController::UnsavedChanges> unsavedChanges() const;
     // The last save of the document's kept copy failed and none succeeded since.
     bool keptCopyBehind() const;
+    // True once a save into the document's file has written every edit made so far.
+    bool fileHoldsEveryEdit() const;
     bool canCloseTempFileIfAsked() const { return mCanCloseTempFileIfAsked; }
     // A save's outcome: a failure is kept, told once and tried again; a success ends it.
     void saveFailed();
@@ -69,6 +74,14 @@ private:
     bool mCanCloseTempFileIfAsked = false;
     std::unique_ptr<SaveRetry> mSaveRetry; // made at the first failure
     bool mCanCloseLosingChanges = false;
+    // The edits the document's file holds since a save into it: the document's change count
+    // then (the document compared only, never reached through).
+    struct FileHolds
+    {
+        const IdeaDocument* document = nullptr;
+        quint64 changeCount = 0;
+    };
+    FileHolds mFileHolds;
 };
 
 } // namespace corvex

@@ -1006,8 +1006,9 @@ void SolarSystemViewController::markDocumentChange()
 {
     if (!mDoc || mDoc->isCloudDocument())
         return;
+    // A save of the stored copy after the file took every edit (one tried again) edits nothing.
     if (DocumentWindowServices* window = windowServices())
-        window->setDocumentEdited(true);
+        window->setDocumentEdited(!mFiles->fileHoldsEveryEdit());
     Globals::updatePersistentAppStateNow();
 }
 

@@ -13,6 +13,7 @@
 #include "platform/ui/Menu.h"
 #include "platform/ui/MenuItem.h"
 #include "platform/ui/UrlOpener.h"
+#include "platform/ui/Window.h"
 #include "storage/PersistenceController.h"
 #include "toolkit/CustomAlertView.h"
 
@@ -193,6 +194,10 @@ void SolarSystemViewController::ideaTreeEdited(const IdeaEditSummary& summary)
         }
     }
     redrawFromModel();
+    // A cloud document's window is named by its root, which the edit may have renamed.
+    if (mDoc && mDoc->isCloudDocument())
+        if (Window* window = myWindow())
+            window->setTitle(mDoc->documentWindowName());
 }
 
 // ---- Operations

@@ -375,6 +375,13 @@ void PersistenceController::releaseDocument(const std::shared_ptr<IdeaDocument>&
     locationFor(document->location())->closeDocument(document, token, std::move(completion));
 }
 
+void PersistenceController::removeClosedCopy(const std::shared_ptr<IdeaDocument>& document)
+{
+    // Only the temporary location's documents are copies of what a window shows.
+    if (document && locationFor(document->location()) == mTemporary)
+        mTemporary->removeClosedCopy(document);
+}
+
 void PersistenceController::deleteDocument(const QString& identifier, BoolCompletion completion)
 {
     locationOfDocument(identifier)->deleteDocument(identifier, orNothing(std::move(completion)));

@@ -151,6 +151,9 @@ public:
     // Hands the token back; the completion may be empty. The handle stays registered.
     void releaseDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
                          Completion completion = {});
+    // Location 0: the copy of a document whose window has closed is removed
+    // (TemporaryLocation::removeClosedCopy); other locations keep their documents.
+    void removeClosedCopy(const std::shared_ptr<IdeaDocument>& document);
     // Cloud locations: deletes the document through the workspace. Location 0: unregisters
     // every registered handle with the identifier and answers whether there was one; the
     // file stays on disk.

@@ -1,10 +1,18 @@
 #include "storage/TemporaryLocation.h"
 
+#include "platform/core/Error.h"
+#include "platform/core/FileCoordinator.h"
+#include "platform/core/Log.h"
 #include "platform/core/MainQueue.h"
+#include "platform/core/SerialQueue.h"
+#include "platform/core/SysCalls.h"
+#include "storage/StorageQueues.h"
 #include "storage/TempLocationManager.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <cerrno>
 
 namespace corvex {
 
@@ -150,6 +158,37 @@ void TemporaryLocation::deleteDocument(const QString& docIdentifier, BoolComplet
     });
     // The file in the temporary folder stays on disk.
     MainQueue::post([completion = std::move(completion)] { completion(true); });
+}
+
+void TemporaryLocation::removeClosedCopy(const std::shared_ptr<IdeaDocument>& document)
+{
+    const QString identifier = document->docIdentifier();
+    const bool shared =
+        std::any_of(mRegisteredDocuments.begin(), mRegisteredDocuments.end(),
+                    [&](const std::shared_ptr<IdeaDocument>& registered) {
+                        return registered != document && registered->docIdentifier() == identifier;
+                    });
+    const QString path = documentURL(identifier).toLocalFile();
+    if (shared || path.isEmpty())
+        return;
+    unregister(document);
+    StorageQueues::persistenceQueue().async([path] {
+        Error error;
+        int unlinkError = 0;
+        const bool coordinated = FileCoordinator().coordinateWriting(
+            path, FileCoordinator::WritingForDeleting,
+            [&unlinkError](const QString& coordinatedPath) {
+                if (SysCalls::unlink(QFile::encodeName(coordinatedPath).constData()) != 0 && errno != ENOENT)
+                    unlinkError = errno;
+            },
+            &error);
+        if (!coordinated || unlinkError != 0)
+            Log::warning(
+                QStringLiteral("TemporaryLocation: cannot remove %1: %2")
+                    .arg(path, coordinated
+                                   ? Error::posix(unlinkError, QStringLiteral("unlink"), path).toString()
+                                   : error.toString()));
+    });
 }
 
 void TemporaryLocation::fetchRootIdea(const QString& docIdentifier, IdeaCompletion completion)

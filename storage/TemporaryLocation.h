@@ -42,6 +42,10 @@ public:
     }
     // A registered handle has the identifier.
     bool documentKnown(const QString& docIdentifier) const;
+    // The copy of a document whose window has closed, unless another registered handle of it
+    // may still need it: the handle is unregistered and its file removed on the persistence
+    // queue, after the saves queued before.
+    void removeClosedCopy(const std::shared_ptr<IdeaDocument>& document);
 
     // How often a create takes the next generated name when the file of one exists.
     static constexpr int FreeNameAttempts = 100;

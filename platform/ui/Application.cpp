@@ -5,6 +5,7 @@
 #include "platform/core/InstanceMessage.h"
 #include "platform/core/LaunchSeams.h"
 #include "platform/core/Log.h"
+#include "platform/core/QuitHold.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/ui/ApplicationLifecycleBridge.h"
 #include "platform/ui/ReportingApplication.h"
@@ -13,6 +14,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QPointer>
 #include <QSocketNotifier>
 #include <fcntl.h>
 #include <signal.h>
@@ -250,6 +252,23 @@ bool Application::quit(QuitReason reason)
     if (reason == QuitReason::Menu && mHandler && !mHandler->applicationShouldTerminate())
         return false;
     mQuitting = true;
+    // A write the user asked for needs turns of the loop to end: the loop runs on until it
+    // has. The quit begins with the state written after it, which then tells what it wrote.
+    if (mLaunched && QuitHold::held() > 0) {
+        Log::info(QStringLiteral("Quit waits for a write under way"));
+        QPointer<Application> self(this);
+        QuitHold::whenReleased(QuitHoldSeconds, [self](bool) {
+            if (self)
+                self->quitNow();
+        });
+        return true;
+    }
+    quitNow();
+    return true;
+}
+
+void Application::quitNow()
+{
     // The state first, while every window is still open: closing one takes it off the list.
     if (mHandler) {
         mHandler->applicationWriteStateBeforeQuit();
@@ -263,7 +282,6 @@ bool Application::quit(QuitReason reason)
     for (const auto& observer : observers)
         observer();
     QCoreApplication::exit(0);
-    return true;
 }
 
 void Application::addQuitObserver(std::function<void()> observer)

@@ -109,8 +109,13 @@ public:
     void launch();
 
     // The one quit function. Returns false when the delegate refused (menu) or a quit is
-    // already under way. The exit code is 0.
+    // already under way. The exit code is 0. Once launched, a quit while a write the user
+    // asked for holds it (QuitHold) lets the event loop run on until the write has ended, at
+    // most QuitHoldSeconds, and then quits.
     bool quit(QuitReason reason = QuitReason::Programmatic);
+    // A large document's save on a slow disk may take seconds; a disk that hangs keeps Corvex
+    // no longer, well within the time a session's end leaves a process after SIGTERM.
+    static constexpr double QuitHoldSeconds = 10.0;
     bool isQuitting() const { return mQuitting; }
 
     // Called once on quit, after the delegate's calls and the defaults flush, before the
@@ -124,6 +129,8 @@ public:
     QApplication* qApplication() const;
 
 private:
+    // The quit's steps, from the state to the loop's end.
+    void quitNow();
     void installSignalPipe();
     void signalPipeReadable();
 

@@ -3,6 +3,7 @@
 // handles it, and a disabled item doing nothing, by mouse or by its key.
 
 #include "home/HomeViewController.h"
+#include "home/IdeaListView.h"
 #include "mindmap/SolarSystemViewController.h"
 #include "model/Globals.h"
 #include "model/Idea.h"
@@ -12,6 +13,7 @@
 #include "tests/app/UserFiles.h"
 #include "tests/app/UserInput.h"
 #include "tests/app/WhereOnScreen.h"
+#include "tests/app/XServerInput.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -187,6 +189,34 @@ TEST_F(FileMenuJourney, CloudDocumentHasNoSaveItemsAndItsSaveKeyDoesNothing)
     EXPECT_FALSE(waitFor(
         [this] { return !filePanels().presentedSaves().empty() || alerts().presentedCount() > 0; }, 1.0))
         << "a disabled Save ran by its key";
+}
+
+TEST_F(FileMenuJourney, ANewCloudDocumentsWindowIsNamedByItsRootAsSoonAsItIsNamed)
+{
+    UserFiles::setDefault(Globals::CloudStorageChoiceKey, true);
+    ASSERT_TRUE(launch());
+    auto home = waitForScreen<HomeViewController>();
+    ASSERT_NE(home, nullptr);
+    MyWindow& window = windowOf(*home);
+    ASSERT_TRUE(activate(window));
+    const auto& shown = home->ideaListView()->visibleItems();
+    const auto adder = shown.find(IdeaListView::AdderKey);
+    ASSERT_NE(adder, shown.end());
+    // With the X server's pointer, as a hand clicks: the adder does not answer a click Qt
+    // delivers itself.
+    ASSERT_TRUE(XServerInput::click(
+        window.convertPointToGlobal(seen(WhereOnScreen::middle(*adder->second))).toPoint()));
+
+    // The new document opens with its root in the editor; the user names it.
+    auto orchard = waitForScreen<SolarSystemViewController>();
+    ASSERT_NE(orchard, nullptr);
+    Window* editor = popoverShows() ? Window::keyWindow() : nullptr;
+    ASSERT_NE(editor, nullptr);
+    UserInput::typeText(*editor, QStringLiteral("Orchard"));
+    ASSERT_TRUE(closePopovers());
+    EXPECT_TRUE(waitFor([&] { return windowOf(*orchard).title() == QStringLiteral("Orchard"); }, 5.0))
+        << windowOf(*orchard).title().toStdString();
+    screenshot(QStringLiteral("new-cloud-document-named"));
 }
 
 } // namespace corvex::test

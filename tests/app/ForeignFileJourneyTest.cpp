@@ -8,6 +8,7 @@
 #include "platform/core/SerialQueue.h"
 #include "shell/MyWindow.h"
 #include "storage/StorageQueues.h"
+#include "storage/TempLocationManager.h"
 #include "storage/TemporaryLocation.h"
 #include "tests/app/MindMapJourney.h"
 #include "tests/app/UserFiles.h"
@@ -90,6 +91,8 @@ TEST_F(ForeignFileJourney, AnOutlineEditedAndSavedStaysAsItWasAndTheEditGoesInto
     filePanels().answerOK({QUrl::fromLocalFile(beside)});
     ASSERT_TRUE(UserInput::chooseMenuBarItem(window, QStringLiteral("File"), QStringLiteral("Save")).chose);
     ASSERT_TRUE(waitFor([&] { return UserFiles::readDocument(beside) != nullptr; })) << "Save wrote no file";
+    // The window names the file once Corvex has taken the save in.
+    ASSERT_TRUE(waitFor([&] { return window.title() == QStringLiteral("Trip.corvex"); }));
     ASSERT_EQ(filePanels().presentedSaves().size(), 1u);
     EXPECT_EQ(filePanels().presentedSaves()[0].panel.directory, folder);
     EXPECT_EQ(filePanels().presentedSaves()[0].panel.nameFieldStringValue, QStringLiteral("Trip.corvex"));
@@ -115,6 +118,10 @@ TEST_F(ForeignFileJourney, AnOutlineEditedAndSavedStaysAsItWasAndTheEditGoesInto
     UserInput::pressKey(window, Qt::Key_W, Qt::ControlModifier);
     ASSERT_TRUE(waitFor([&] { return !findScreen<SolarSystemViewController>(); }));
     ASSERT_FALSE(windows().empty()) << "the home window went with the document's";
+    // Corvex's own copy of the closed window's map goes with it: the file holds the map.
+    const QDir copies(TempLocationManager::baseDocURL().toLocalFile());
+    EXPECT_TRUE(waitFor([&] { return copies.entryList(QDir::Files).isEmpty(); }))
+        << copies.entryList(QDir::Files).join(QLatin1Char(',')).toStdString();
     MyWindow& home = *windows().front();
     ASSERT_TRUE(activate(home));
     filePanels().answerOK({QUrl::fromLocalFile(beside)});

@@ -78,6 +78,16 @@ std::string MindMapJourney::whatShows()
     return told.join(QStringLiteral("; ")).toStdString();
 }
 
+bool MindMapJourney::addIdea(SolarSystemViewController& map, const QString& title)
+{
+    UserInput::pressKey(windowOf(map), Qt::Key_Space);
+    Window* editor = popoverShows() ? Window::keyWindow() : nullptr;
+    if (!editor)
+        return false;
+    UserInput::typeText(*editor, title);
+    return closePopovers() && waitFor([&] { return WhereOnScreen::planet(map, title).has_value(); });
+}
+
 bool MindMapJourney::showOverview(SolarSystemViewController& screen)
 {
     if (!UserInput::chooseMenuBarItem(windowOf(screen), QStringLiteral("View"),

@@ -27,6 +27,8 @@ public:
     static std::string whatShows();
     // View > Toggle Mind Map, then the overview once its switch is over.
     static bool showOverview(SolarSystemViewController& screen);
+    // A new idea by the space bar, named in its editor; true once its planet shows.
+    static bool addIdea(SolarSystemViewController& map, const QString& title);
 
 protected:
     // The tree written as "<root text>.corvex" in HOME and opened by launching with it (the

@@ -3,17 +3,21 @@
 // writes; a change that could not be stored is not lost without a question.
 
 #include "mindmap/SolarSystemViewController.h"
+#include "platform/ui/Application.h"
 #include "platform/ui/QtFilePanelRunner.h"
 #include "platform/ui/Runners.h"
 #include "shell/MyWindow.h"
 #include "storage/TempLocationManager.h"
+#include "tests/app/AppChild.h"
 #include "tests/app/JourneyTrees.h"
 #include "tests/app/MindMapJourney.h"
 #include "tests/app/UserFiles.h"
 #include "tests/app/UserInput.h"
 #include "tests/app/WhereOnScreen.h"
+#include "tests/doubles/ui/ScriptedAlertRunner.h"
 #include "tests/support/FaultShim.h"
 #include "tests/support/TestFiles.h"
+#include "toolkit/ProgressHUD.h"
 
 #include <QApplication>
 #include <QDir>
@@ -31,20 +35,64 @@ namespace corvex::test {
 
 namespace {
 
+// The notice the window shows now that begins with `start`; empty when none does.
+QString noticeShown(const MyWindow& window, const QString& start)
+{
+    for (const auto& hud : ProgressHUD::allHUDsForView(*window.containerView()))
+        if (hud->labelText().startsWith(start))
+            return hud->labelText();
+    return QString();
+}
+
+// Arguments: the document's path. The data folder is full from the start, so that the new
+// idea cannot be kept in Corvex's own copy; Ctrl+S writes it into the file, then Ctrl+Q.
+// Tells the notice the window showed, whether the window still says it is edited once the
+// save and the copy's next attempt are over, and ends with any question the quit asked
+// (answered with Cancel).
+CORVEX_APP_SCRIPT(saved_on_a_full_data_folder_then_quit)
+{
+    const QString path = arguments.value(0);
+    auto alerts = std::make_shared<ScriptedAlertRunner>();
+    alerts->answerTitle(QStringLiteral("Cancel"));
+    Runners::setAlertRunner(alerts);
+    auto trip = MindMapJourney::mindMapOf(QStringLiteral("Trip"), QStringLiteral("Trip"));
+    if (!trip)
+        AppChild::fail("the map never showed");
+    MyWindow& window = AppJourney::windowOf(*trip);
+    // Never destroyed: the process ends with it installed.
+    auto* full = new FaultShim;
+    full->failWritesUnder(TempLocationManager::baseDocURL().toLocalFile().toStdString(), ENOSPC);
+    if (!AppJourney::activate(window) || !MindMapJourney::addIdea(*trip, QStringLiteral("Tickets")))
+        AppChild::fail("no idea added");
+    QString notice;
+    AppJourney::waitFor([&] {
+        notice = noticeShown(window, QStringLiteral("Failed to update document"));
+        return !notice.isEmpty();
+    });
+    AppChild::tell("notice: " + notice.toUtf8());
+    AppJourney::screenshot(QStringLiteral("full-data-folder-notice"));
+
+    UserInput::pressKey(window, Qt::Key_S, Qt::ControlModifier);
+    // The save tries the copy again too; it fails again.
+    if (!AppJourney::waitFor([&] {
+            return trip->savesInFlight() == 0 &&
+                   ideaWithText(UserFiles::readDocument(path), QStringLiteral("Tickets")) != nullptr;
+        }))
+        AppChild::fail("Ctrl+S wrote no file");
+    AppJourney::waitFor([&] { return noticeShown(window, QString()).isEmpty(); });
+    AppChild::tell(window.isDocumentEdited() ? "edited" : "not edited");
+    AppJourney::screenshot(QStringLiteral("full-data-folder-saved"));
+
+    UserInput::pressKey(window, Qt::Key_Q, Qt::ControlModifier);
+    AppJourney::waitFor(
+        [&] { return alerts->presentedCount() > 0 || Application::instance()->isQuitting(); });
+    if (alerts->presentedCount() > 0)
+        AppChild::fail("asked: " + alerts->presented().front().messageText.toUtf8());
+}
+
 class SavingJourney : public MindMapJourney
 {
 protected:
-    // A new idea by the space bar, named in its editor; true once its planet shows.
-    static bool addIdea(SolarSystemViewController& map, const QString& title)
-    {
-        UserInput::pressKey(windowOf(map), Qt::Key_Space);
-        Window* editor = popoverShows() ? Window::keyWindow() : nullptr;
-        if (!editor)
-            return false;
-        UserInput::typeText(*editor, title);
-        return closePopovers() && waitFor([&] { return WhereOnScreen::planet(map, title).has_value(); });
-    }
-
     // The Save As dialog the user sees, once it shows.
     static QFileDialog* saveDialog()
     {
@@ -170,6 +218,31 @@ TEST_F(SavingJourney, ChangesThatCouldNotBeStoredAreNotLostByAQuitWithoutAQuesti
     })) << "Ctrl+S wrote no file";
     EXPECT_TRUE(waitFor([&] { return !trip->unsavedChanges().has_value(); }))
         << "the change is still not stored";
+}
+
+TEST_F(SavingJourney, AfterASuccessfulSaveOnAFullDataFolderCtrlQQuitsWithoutAQuestion)
+{
+    const QString path = UserFiles::writeDocument(
+        QStringLiteral("Trip.corvex"), text(QStringLiteral("Trip"), {text(QStringLiteral("Pack"))}));
+    ASSERT_FALSE(path.isEmpty());
+    auto child =
+        AppChild::startScript(QStringLiteral("saved_on_a_full_data_folder_then_quit"), {path}, {path});
+    ASSERT_NE(child, nullptr);
+    QList<QByteArray> told;
+    while (const auto line = child->readLine(60.0))
+        told.append(*line);
+    const AppEnding ending = child->waitForEnd(30.0);
+    // The copy's failure is shown, with its reason.
+    ASSERT_FALSE(told.isEmpty());
+    const QString notice = QString::fromUtf8(told.value(0));
+    EXPECT_TRUE(notice.startsWith(QStringLiteral("notice: Failed to update document: ")) &&
+                notice.contains(QString::fromLocal8Bit(::strerror(ENOSPC))))
+        << notice.toStdString();
+    // The file holds every edit: the window is not edited, and the quit asks nothing.
+    EXPECT_EQ(told.value(1).toStdString(), "not edited");
+    EXPECT_EQ(told.size(), 2) << told.value(2).toStdString();
+    EXPECT_TRUE(ending.clean()) << ending.describe().toStdString();
+    EXPECT_NE(ideaWithText(UserFiles::readDocument(path), QStringLiteral("Tickets")), nullptr);
 }
 
 } // namespace corvex::test

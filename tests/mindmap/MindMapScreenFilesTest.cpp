@@ -473,6 +473,31 @@ TEST(MindMapScreenFiles, SavingWhileASaveFailedTriesAgainAtOnce)
     EXPECT_FALSE(disk.screen->unsavedChanges());
 }
 
+TEST(MindMapScreenFiles, OnceTheFileHoldsEveryEditTheCopysFailuresLoseNothingUntilTheNextEdit)
+{
+    FullDisk disk;
+    disk.addIdea(QStringLiteral("Tickets"));
+    ASSERT_TRUE(disk.screen->unsavedChanges());
+    const QString path = QDir::homePath() + QStringLiteral("/Trip.corvex");
+    disk.rig.filePanels->answerOK({QUrl::fromLocalFile(path)});
+    disk.screen->qvSaveLocalFile();
+    ASSERT_TRUE(disk.rig.settle([&] { return QFile::exists(path) && disk.screen->savesInFlight() == 0; }));
+    // The copy's attempts go on failing (the one Save made at once, then later ones): nothing
+    // of the map is unsaved, and the window does not say otherwise.
+    for (const double wait : {0.0, 4.0, 8.0}) {
+        SCOPED_TRACE(wait);
+        disk.rig.time.advance(wait);
+        disk.rig.settle(*disk.screen);
+        EXPECT_FALSE(disk.window->isDocumentEdited());
+        EXPECT_FALSE(disk.screen->unsavedChanges());
+    }
+    EXPECT_FALSE(disk.stored(QStringLiteral("Tickets")));
+    // The next edit is in neither.
+    disk.addIdea(QStringLiteral("Passport"));
+    EXPECT_TRUE(disk.window->isDocumentEdited());
+    EXPECT_TRUE(disk.screen->unsavedChanges());
+}
+
 TEST(MindMapScreenFiles, ClosingWithChangesThatCouldNotBeSavedAsksAndCancelKeepsTheWindow)
 {
     for (const char* answer : {"Cancel", "Close Anyway"}) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +25,24 @@ static_assert(static_cast<std::size_t>(FaultShim::Op::Flock) + 1 == FaultShim::O
 std::size_t index(FaultShim::Op op)
 {
     return static_cast<std::size_t>(op);
+}
+
+bool isUnder(std::string_view path, const std::string& folder)
+{
+    return !folder.empty() && path.substr(0, folder.size()) == folder &&
+           (path.size() == folder.size() || path[folder.size()] == '/');
+}
+
+std::string withoutTrailingSlash(std::string folder)
+{
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    return folder;
+}
+
+bool holds(const std::vector<int>& descriptors, int fd)
+{
+    return std::find(descriptors.begin(), descriptors.end(), fd) != descriptors.end();
 }
 
 } // namespace
@@ -58,6 +77,12 @@ FaultShim::FaultShim()
 
 FaultShim::~FaultShim()
 {
+    releaseWrites();
+    {
+        // A held write still on its way out of the hook would find the shim gone.
+        std::unique_lock lock(mMutex);
+        mHoldChanged.wait(lock, [this] { return mWritesHeld == 0; });
+    }
     SysCalls::removeHooks();
     gActive.store(nullptr);
 }
@@ -82,11 +107,30 @@ void FaultShim::failOpensWith(int flags, int errnoValue)
 
 void FaultShim::failWritesUnder(std::string folder, int errnoValue)
 {
-    while (folder.size() > 1 && folder.back() == '/')
-        folder.pop_back();
     std::lock_guard lock(mMutex);
-    mFullFolder = std::move(folder);
+    mFullFolder = withoutTrailingSlash(std::move(folder));
     mFullErrno = errnoValue;
+}
+
+void FaultShim::holdWritesUnder(std::string folder)
+{
+    std::lock_guard lock(mMutex);
+    mHoldFolder = withoutTrailingSlash(std::move(folder));
+    mHolding = true;
+}
+
+bool FaultShim::waitForHeldWrite(double seconds)
+{
+    std::unique_lock lock(mMutex);
+    return mHoldChanged.wait_for(lock, std::chrono::duration<double>(seconds),
+                                 [this] { return mWritesHeld > 0; });
+}
+
+void FaultShim::releaseWrites()
+{
+    std::lock_guard lock(mMutex);
+    mHolding = false;
+    mHoldChanged.notify_all();
 }
 
 void FaultShim::failRenamesOnto(std::string path, int errnoValue)
@@ -145,11 +189,10 @@ int FaultShim::hookOpen(const char* path, int flags, mode_t mode)
     const int fd = ::open(path, flags, mode);
     if (fd >= 0 && (flags & (O_WRONLY | O_RDWR)) != 0) {
         std::lock_guard lock(shim.mMutex);
-        const std::string& folder = shim.mFullFolder;
-        const std::string_view opened(path);
-        if (!folder.empty() && opened.substr(0, folder.size()) == folder &&
-            (opened.size() == folder.size() || opened[folder.size()] == '/'))
+        if (isUnder(path, shim.mFullFolder))
             shim.mFullDescriptors.push_back(fd);
+        if (isUnder(path, shim.mHoldFolder))
+            shim.mHeldDescriptors.push_back(fd);
     }
     return fd;
 }
@@ -161,15 +204,29 @@ ssize_t FaultShim::hookWrite(int fd, const void* data, std::size_t size)
         errno = error;
         return -1;
     }
+    int fullErrno = 0;
+    std::size_t limit = 0;
     {
-        std::lock_guard lock(shim.mMutex);
-        if (std::find(shim.mFullDescriptors.begin(), shim.mFullDescriptors.end(), fd) !=
-            shim.mFullDescriptors.end()) {
-            errno = shim.mFullErrno;
-            return -1;
+        std::unique_lock lock(shim.mMutex);
+        const bool held = shim.mHolding && holds(shim.mHeldDescriptors, fd);
+        if (held) {
+            ++shim.mWritesHeld;
+            shim.mHoldChanged.notify_all();
+            shim.mHoldChanged.wait(lock, [&shim] { return !shim.mHolding; });
+        }
+        if (holds(shim.mFullDescriptors, fd))
+            fullErrno = shim.mFullErrno;
+        limit = shim.mWriteLimit.load();
+        // The shim is not touched after this: its destructor may be waiting for it.
+        if (held) {
+            --shim.mWritesHeld;
+            shim.mHoldChanged.notify_all();
         }
     }
-    const std::size_t limit = shim.mWriteLimit.load();
+    if (fullErrno != 0) {
+        errno = fullErrno;
+        return -1;
+    }
     return ::write(fd, data, limit > 0 ? std::min(size, limit) : size);
 }
 
@@ -206,6 +263,7 @@ int FaultShim::hookClose(int fd)
         FaultShim& shim = active();
         std::lock_guard lock(shim.mMutex);
         std::erase(shim.mFullDescriptors, fd);
+        std::erase(shim.mHeldDescriptors, fd);
     }
     if (const int error = active().nextCall(Op::Close)) {
         // Linux releases the descriptor even when close reports an error.

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <dirent.h> // DIR
 #include <mutex>
@@ -59,6 +60,14 @@ public:
     // Every write to a file opened for writing under the folder (its path, or for O_TMPFILE
     // the folder itself) fails with `errnoValue`: a full disk under that folder only.
     void failWritesUnder(std::string folder, int errnoValue);
+    // Every write to a file opened for writing under the folder waits, before it reaches the
+    // kernel, until releaseWrites(): a write under way for as long as the test wants. The held
+    // thread is never the one that releases.
+    void holdWritesUnder(std::string folder);
+    // Waits, at most `seconds` of real time, until a write is held; true once one is.
+    bool waitForHeldWrite(double seconds);
+    // The held writes go on, and so does every later one.
+    void releaseWrites();
     // Every rename onto `path` fails with `errnoValue`: the file there stays as it was, as if
     // each replacement were cut off before it landed.
     void failRenamesOnto(std::string path, int errnoValue);
@@ -107,6 +116,11 @@ private:
     int mFullErrno = 0;                               // guarded by mMutex
     std::vector<int> mFullDescriptors;                // opened under mFullFolder; guarded by mMutex
     std::vector<std::pair<std::string, int>> mRenameTargetFaults; // path, errno; guarded by mMutex
+    std::string mHoldFolder;                                      // guarded by mMutex
+    std::vector<int> mHeldDescriptors; // opened under mHoldFolder; guarded by mMutex
+    bool mHolding = false;             // guarded by mMutex
+    int mWritesHeld = 0;               // waiting in a write now; guarded by mMutex
+    std::condition_variable mHoldChanged;
 };
 
 } // namespace corvex::test

@@ -8,10 +8,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace corvex;
@@ -421,4 +423,28 @@ TEST(FaultShim, CountsCallsFromInstallationAndRestoresTheRealCallsWhenDestroyed)
     }
     EXPECT_EQ(SysCalls::mkdir((path + "2").constData(), 0700), 0);
     EXPECT_EQ(folderEntries(folder()), (QStringList{QStringLiteral("probe"), QStringLiteral("probe2")}));
+}
+
+TEST(FaultShim, HoldsWritesUnderItsFolderUntilReleased)
+{
+    FaultShim shim;
+    shim.holdWritesUnder(folder().toStdString());
+    const QByteArray elsewhere = QFile::encodeName(test::testDir() + QStringLiteral("/elsewhere"));
+    const int free = SysCalls::open(elsewhere.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(free, 0);
+    EXPECT_EQ(SysCalls::write(free, "free", 4), 4) << "a write outside the folder waits";
+    SysCalls::close(free);
+
+    const int held =
+        SysCalls::open(QFile::encodeName(targetPath()).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(held, 0);
+    std::atomic<bool> written{false};
+    std::thread writer([&] { written = SysCalls::write(held, "held", 4) == 4; });
+    ASSERT_TRUE(shim.waitForHeldWrite(10.0));
+    EXPECT_FALSE(written) << "the write went on before its release";
+    shim.releaseWrites();
+    writer.join();
+    EXPECT_TRUE(written);
+    SysCalls::close(held);
+    EXPECT_EQ(readFile(targetPath()), QByteArray("held"));
 }

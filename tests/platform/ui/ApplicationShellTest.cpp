@@ -3,6 +3,8 @@
 // launch order and its one quit path, the one-instance socket, and the desktop integration.
 
 #include "platform/core/InstanceMessage.h"
+#include "platform/core/MainQueue.h"
+#include "platform/core/QuitHold.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/MenuBar.h"
@@ -16,6 +18,7 @@
 #include "tests/support/RunUntil.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/VirtualScheduler.h"
 
 #include <QAction>
 #include <QApplication>
@@ -396,6 +399,40 @@ TEST(Application, EveryQuitWritesTheStateWhileTheWindowIsOpenAndFlushesTheDefaul
         EXPECT_TRUE(file.readAll().contains(how)) << how;
         // A second quit does nothing.
         EXPECT_FALSE(app.quit());
+    }
+}
+
+TEST(Application, AQuitWaitsWithTheLoopRunningForAWriteUnderWayAtMostItsBound)
+{
+    int argc = 1;
+    char name[] = "corvex";
+    char* argv[] = {name, nullptr};
+    for (const bool released : {true, false}) {
+        SCOPED_TRACE(released ? "released" : "never released");
+        ScopedVirtualTime time;
+        Application app(argc, argv, {false, true, false});
+        ShellTestHandler handler;
+        app.setHandler(&handler);
+        app.setLaunchArguments({});
+        app.launch();
+        handler.calls->clear();
+        auto write = std::make_unique<QuitHold>(QStringLiteral("writing Trip.corvex"));
+
+        std::raise(SIGTERM);
+        ASSERT_TRUE(runUntil([&] { return app.isQuitting(); }, 5));
+        EXPECT_FALSE(app.quit()) << "a second quit while the first waits";
+        // The loop runs on: the write's steps still come.
+        bool stepRan = false;
+        MainQueue::post([&stepRan] { stepRan = true; });
+        time.advance(Application::QuitHoldSeconds - 0.5);
+        EXPECT_TRUE(stepRan);
+        EXPECT_TRUE(handler.calls->isEmpty()) << "the quit began before the write ended";
+
+        if (released)
+            write.reset();
+        time.advance(released ? 0.0 : 0.5);
+        EXPECT_EQ(handler.calls->join(QLatin1Char(',')), QStringLiteral("write-state,will-terminate"));
+        write.reset();
     }
 }
 
