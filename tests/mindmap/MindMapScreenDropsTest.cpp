@@ -236,6 +236,41 @@ INSTANTIATE_TEST_SUITE_P(
         BetweenDocuments{"CloudThatCannotBeSaved", Keeper::Cloud, Keeper::NewDocument, true}),
     [](const ::testing::TestParamInfo<BetweenDocuments>& info) { return std::string(info.param.name); });
 
+// The same document in two windows, each with its own tree: the idea leaves the document once,
+// through the first window's service, and the other window shows the saved tree.
+TEST(MindMapScreenDrops, AMoveOutOfADocumentOpenInTwoWindowsTakesItOutOnce)
+{
+    MindMapScreenRig rig;
+    const RigCloudLocation cloud(rig, {QStringLiteral("S(x(y) z)")});
+    ASSERT_TRUE(cloud.state);
+    const std::shared_ptr<RigWindow> windows[] = {rig.window, rig.makeWindow(), rig.makeWindow()};
+    const auto first = cloud.show(rig, windows[0].get());
+    const auto second = cloud.show(rig, windows[1].get());
+    qint64 token = 0;
+    const auto target = rig.createDocument(treeFromOutline(QStringLiteral("T(a b)")), token);
+    ASSERT_TRUE(first && second && target && token > 0);
+    const auto to = rig.showDocument(target, token, QString(), windows[2].get());
+
+    // Dragged from the window opened last.
+    const IdeaPtr x = findByText(second->rootIdea(), QStringLiteral("x"));
+    const auto drag = ideaDrag(adderInWindow(*to, 0), DragInfo::Source::OtherWindow, x, cloud.identifier,
+                               SolarSystemViewController::OwnPlanetTarget);
+    rig.menus->chooseTitle(choiceTitle(DropChoiceId::MoveHere));
+    const auto codes = dropAt(rig, *to, drag, x);
+    ASSERT_EQ(codes, std::vector<DragResult>{DragResult::Moved});
+    second->dragOperationEndedWithResult(drag, codes.front());
+    ASSERT_TRUE(rig.settle([&] {
+        return first->savesInFlight() == 0 && to->savesInFlight() == 0 &&
+               planetTexts(*second) == QStringList{QStringLiteral("z")};
+    }));
+
+    EXPECT_EQ(planetTexts(*first), QStringList{QStringLiteral("z")});
+    EXPECT_EQ(outline(cloud.state->storedTree(cloud.identifier)), QStringLiteral("S(z)"));
+    EXPECT_EQ(outline(readStoredTree(storedPath(*target))), QStringLiteral("T(a x(y) b)"));
+    for (const auto& window : windows)
+        EXPECT_TRUE(window->notices.isEmpty()) << window->notices.join(QLatin1Char('|')).toStdString();
+}
+
 TEST(MindMapScreenDrops, TheChoicesFollowWhatIsDroppedWhereAndACancelEndsWithZero)
 {
     MindMapScreenRig rig;
@@ -402,8 +437,8 @@ TEST(MindMapScreenDrops, APlanetMovedToAnotherDocumentLeavesTheScreenItCameFrom)
     EXPECT_EQ(start.returnTarget.object, SolarSystemViewController::OwnPlanetTarget);
     EXPECT_EQ(start.returnTarget.area, first->solarSystemView()->convertRectToView(planet->frame(), nullptr));
 
-    // The second screen takes it; the storage layer deletes it from the first document's
-    // tree, and the window tells the first screen the result.
+    // The second screen takes it; the first screen's own service takes it out of the first
+    // document's tree and saves that, and the window tells the first screen the result.
     rig.menus->chooseTitle(choiceTitle(DropChoiceId::MoveHere));
     const auto codes = dropAt(rig, *second,
                               ideaDrag(adderInWindow(*second, 0), DragInfo::Source::OtherWindow, a,
@@ -414,6 +449,7 @@ TEST(MindMapScreenDrops, APlanetMovedToAnotherDocumentLeavesTheScreenItCameFrom)
                                                  document->docIdentifier(),
                                                  SolarSystemViewController::OwnPlanetTarget),
                                         codes.front());
+    ASSERT_TRUE(rig.settle(*first));
     EXPECT_EQ(outline(readStoredTree(storedPath(*document))), QStringLiteral("A(b c)"));
     EXPECT_EQ(outline(readStoredTree(storedPath(*other))), QStringLiteral("B(x a)"));
     EXPECT_EQ(planetTexts(*first), (QStringList{QStringLiteral("b"), QStringLiteral("c")}));
