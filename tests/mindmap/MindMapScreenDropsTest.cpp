@@ -271,6 +271,38 @@ TEST(MindMapScreenDrops, AMoveOutOfADocumentOpenInTwoWindowsTakesItOutOnce)
         EXPECT_TRUE(window->notices.isEmpty()) << window->notices.join(QLatin1Char('|')).toStdString();
 }
 
+// The source's window closed while the copy is being stored: its screen no longer edits the
+// document, and storage takes the idea out of it.
+TEST(MindMapScreenDrops, AMoveWhoseSourceWindowClosedMeanwhileTakesTheIdeaOutOfStorage)
+{
+    MindMapScreenRig rig;
+    const RigCloudLocation cloud(rig, {QStringLiteral("S(x(y) z)")});
+    ASSERT_TRUE(cloud.state);
+    const auto sourceWindow = rig.window;
+    const auto from = cloud.show(rig, sourceWindow.get());
+    qint64 token = 0;
+    const auto target = rig.createDocument(treeFromOutline(QStringLiteral("T(a b)")), token);
+    ASSERT_TRUE(from && target && token > 0);
+    const auto to = rig.showDocument(target, token, QString(), rig.makeWindow().get());
+
+    const IdeaPtr x = findByText(from->rootIdea(), QStringLiteral("x"));
+    const auto drag = ideaDrag(adderInWindow(*to, 0), DragInfo::Source::OtherWindow, x, cloud.identifier,
+                               SolarSystemViewController::OwnPlanetTarget);
+    rig.menus->chooseTitle(choiceTitle(DropChoiceId::MoveHere));
+    DropResults results;
+    ASSERT_TRUE(to->dragOperationStarted(drag));
+    to->dragOperationUpdate(drag);
+    to->dragOperationEndedAcceptingIdea(drag, x, cloud.identifier, results.completion());
+    ASSERT_TRUE(from->startClosingCanCloseNow());
+    ASSERT_TRUE(rig.settle([&] { return !results.codes.empty() && to->savesInFlight() == 0; }));
+
+    EXPECT_EQ(results.codes, std::vector<DragResult>{DragResult::Moved});
+    EXPECT_EQ(outline(cloud.state->storedTree(cloud.identifier)), QStringLiteral("S(z)"));
+    EXPECT_EQ(outline(readStoredTree(storedPath(*target))), QStringLiteral("T(a x(y) b)"));
+    EXPECT_TRUE(sourceWindow->notices.isEmpty())
+        << sourceWindow->notices.join(QLatin1Char('|')).toStdString();
+}
+
 TEST(MindMapScreenDrops, TheChoicesFollowWhatIsDroppedWhereAndACancelEndsWithZero)
 {
     MindMapScreenRig rig;
