@@ -444,7 +444,9 @@ private:
     bool mDropHoldsScreen = false;
     friend class MindMapFiles;
     std::unique_ptr<MindMapFiles> mFiles = std::make_unique<MindMapFiles>(*this);
-    IdeaEditingService mEditing{[this] { return editedDocument(); },
+    // A document handed back (the window closing) is edited no more: a move out of it that ends
+    // later leaves it through storage.
+    IdeaEditingService mEditing{[this] { return mDocToken > 0 ? editedDocument() : nullptr; },
                                 [this](BoolCompletion saved) { saveDocument(std::move(saved)); }};
 };
 

@@ -381,8 +381,8 @@ void SolarSystemViewController::dragOperationEndedWithResult(const DragInfo& inf
             window->removeDockedIdea();
     }
     // One of our planets was taken by another screen, which may have changed the tree this
-    // screen shares (the same document) or deleted the idea from it (a move): show the idea
-    // again from the tree.
+    // screen shares (the same document in another window): show the idea again from the tree.
+    // A move into another document took it out through this screen's own editing service.
     if (result != DragResult::NotAccepted && info.returnTarget.object == OwnPlanetTarget && mDoc &&
         mDoc->idea() && !mDrillingUpOrDown)
         modelDidChangeWithNewRootIdea(mDoc->idea());

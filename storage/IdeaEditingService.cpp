@@ -30,15 +30,60 @@ std::int64_t indexIn(const IdeaPtr& container, const QString& identifier)
     return index == Idea::NotFound ? IdeaEditSummary::NoIndex : std::int64_t(index);
 }
 
+// The services that edit an open document's tree, in the order made.
+std::vector<IdeaEditingService*>& servicesOfOpenTrees()
+{
+    static std::vector<IdeaEditingService*> services;
+    return services;
+}
+
 } // namespace
 
 IdeaEditingService::IdeaEditingService(DocumentSource document, Saver saver, Remover remover)
     : mDocument(std::move(document)), mSaver(std::move(saver)), mRemover(std::move(remover))
 {
     if (!mRemover)
-        mRemover = [](const QString& idea, const QString& docIdentifier, BoolCompletion done) {
-            PersistenceController::singleton().deleteIdea(idea, docIdentifier, std::move(done));
-        };
+        mRemover = &IdeaEditingService::removeFromDocument;
+    if (mDocument)
+        servicesOfOpenTrees().push_back(this);
+}
+
+IdeaEditingService::~IdeaEditingService()
+{
+    auto& services = servicesOfOpenTrees();
+    services.erase(std::remove(services.begin(), services.end(), this), services.end());
+}
+
+IdeaEditingService* IdeaEditingService::editing(const QString& docIdentifier,
+                                                const QString& ideaIdentifierOrNull)
+{
+    for (IdeaEditingService* service : servicesOfOpenTrees()) {
+        const std::shared_ptr<IdeaDocument> document = service->mDocument();
+        if (!document || !document->idea() || document->docIdentifier() != docIdentifier)
+            continue;
+        if (ideaIdentifierOrNull.isNull())
+            return service;
+        const IdeaPtr idea = service->ideaOfTree(ideaIdentifierOrNull);
+        if (idea && idea->parent())
+            return service;
+    }
+    return nullptr;
+}
+
+void IdeaEditingService::removeFromDocument(const QString& ideaIdentifierOrNull, const QString& docIdentifier,
+                                            BoolCompletion done)
+{
+    // Storage would change an open tree behind its screen: the window would not learn that
+    // its document changed, nor save it, nor tell when that save fails.
+    IdeaEditingService* service =
+        ideaIdentifierOrNull.isNull() ? nullptr : editing(docIdentifier, ideaIdentifierOrNull);
+    if (!service)
+        return PersistenceController::singleton().deleteIdea(ideaIdentifierOrNull, docIdentifier,
+                                                             std::move(done));
+    service->deleteIdea(ideaIdentifierOrNull, [done = std::move(done)](const IdeaEditResult& result) {
+        if (done)
+            done(result.made());
+    });
 }
 
 void IdeaEditingService::addObserver(IdeaEditObserver* observer)
@@ -225,8 +270,12 @@ void IdeaEditingService::tellStoredEdit(Kind kind, const QString& docIdentifier)
     IdeaEditSummary summary;
     summary.kind = kind;
     summary.docIdentifier = docIdentifier;
-    if (const auto document = PersistenceController::singleton().findDocument(docIdentifier))
+    // A document open in a service was counted by that service's own edit.
+    const auto document = PersistenceController::singleton().findDocument(docIdentifier);
+    if (document && !editing(docIdentifier, QString()))
         summary.changeCount = document->raiseChangeCount();
+    else if (document)
+        summary.changeCount = document->changeCount();
     const std::vector<IdeaEditObserver*> observers = mObservers;
     for (IdeaEditObserver* observer : observers)
         observer->ideaTreeEdited(summary);
@@ -300,7 +349,8 @@ void IdeaEditingService::moveStoredIdea(const QString& ideaIdentifier, const QSt
             answerLater(completion, moved ? IdeaEditResult{IdeaEditOutcome::Moved, {}}
                                           : IdeaEditResult{IdeaEditOutcome::Copied,
                                                            QStringLiteral("the source kept the idea")});
-        });
+        },
+        mRemover);
 }
 
 } // namespace corvex

@@ -22,8 +22,11 @@ using IdeaPtr = std::shared_ptr<Idea>;
 // raises the document's change count, tells each observer once with one summary and asks for
 // the save; its outcome comes to the completion once, on a later turn of the main queue,
 // whichever way it went, refusals found at once included. A move from another document puts
-// a copy here, saves, and only then removes the source idea through storage: when the save
-// or that removal fails the copy stays and the answer is Copied. Main thread only.
+// a copy here, saves, and only then removes the source idea: when the save or that removal
+// fails the copy stays and the answer is Copied. An idea leaves a document whose tree a
+// screen has open through that screen's service, as one of its own edits (its screen is told,
+// marks and saves its document by its own rules and tells a failed save); storage removes it
+// from a document nobody has open. Main thread only.
 class IdeaEditingService
 {
 public:
@@ -38,9 +41,18 @@ public:
     // A position past every child.
     static constexpr std::int64_t AtEnd = -1;
 
-    // The document edited is the one `document` answers at the time of each edit. Without a
-    // remover, storage's PersistenceController removes.
+    // The document edited is the one `document` answers at the time of each edit (none: the
+    // service edits only stored documents). Without a remover, removeFromDocument removes.
     IdeaEditingService(DocumentSource document, Saver saver, Remover remover = {});
+    ~IdeaEditingService();
+    IdeaEditingService(const IdeaEditingService&) = delete;
+    IdeaEditingService& operator=(const IdeaEditingService&) = delete;
+
+    // Takes an idea out of its stored document: through the service whose open tree holds
+    // it below the root, as that service's edit; else (a root: the whole document) through
+    // storage's PersistenceController.
+    static void removeFromDocument(const QString& ideaIdentifierOrNull, const QString& docIdentifier,
+                                   BoolCompletion done);
 
     void addObserver(IdeaEditObserver* observer);
     void removeObserver(IdeaEditObserver* observer);
@@ -77,8 +89,8 @@ public:
     };
     void copyStoredIdea(const IdeaPtr& idea, const QString& fromDocIdentifier, StorageLocation location,
                         qint64 index, StoredPlace place, EditCompletion completion);
-    // Copies the stored idea there, then removes it from its document: Copied when the copy
-    // was stored but the removal failed.
+    // Copies the stored idea there, then removes it from its document (as the remover does):
+    // Copied when the copy was stored but the removal failed.
     void moveStoredIdea(const QString& ideaIdentifier, const QString& fromDocIdentifier,
                         StorageLocation location, qint64 index, StoredPlace place, EditCompletion completion);
 
@@ -90,6 +102,9 @@ private:
     void commit(IdeaEditSummary summary, BoolCompletion saved);
     // The tree's own idea of that identifier, or null.
     IdeaPtr ideaOfTree(const QString& identifier) const;
+    // The service with the document's tree open (holding that idea below its root, unless the
+    // identifier is null), or null.
+    static IdeaEditingService* editing(const QString& docIdentifier, const QString& ideaIdentifierOrNull);
     void moveFromOtherDocument(const IdeaPtr& idea, const QString& fromDocIdentifier,
                                const IdeaPtr& container, std::int64_t position, EditCompletion completion);
     bool inTree(const IdeaPtr& container) const;

@@ -714,9 +714,14 @@ void PersistenceController::deleteIdea(const QString& ideaIdentifierOrNull, cons
 }
 
 void PersistenceController::consumeIdea(const QString& ideaIdentifier, const QString& docIdentifier,
-                                        ChainBlock chain, BoolCompletion completion)
+                                        ChainBlock chain, BoolCompletion completion, RemoveBlock remove)
 {
     completion = orNothing(std::move(completion));
+    auto self = shared_from_this();
+    if (!remove)
+        remove = [self](const QString& idea, const QString& document, BoolCompletion done) {
+            self->deleteIdea(idea, document, std::move(done));
+        };
     if (ideaIdentifier.isNull() || !chain) {
         MainQueue::post([completion = std::move(completion)] { completion(false); });
         return;
@@ -725,9 +730,8 @@ void PersistenceController::consumeIdea(const QString& ideaIdentifier, const QSt
         MainQueue::post([completion = std::move(completion)] { completion(false); });
         return;
     }
-    auto self = shared_from_this();
     fetchIdea(ideaIdentifier, docIdentifier,
-              [self, ideaIdentifier, docIdentifier, chain, completion](const IdeaPtr& idea) {
+              [ideaIdentifier, docIdentifier, chain, completion, remove](const IdeaPtr& idea) {
                   if (!idea) {
                       completion(false);
                       return;
@@ -735,7 +739,7 @@ void PersistenceController::consumeIdea(const QString& ideaIdentifier, const QSt
                   // The source is deleted only once the chain has stored the copy; a chain that
                   // answers twice is heard once.
                   auto answered = std::make_shared<bool>(false);
-                  chain(idea, [self, ideaIdentifier, docIdentifier, completion, answered](bool stored) {
+                  chain(idea, [ideaIdentifier, docIdentifier, completion, answered, remove](bool stored) {
                       if (*answered) {
                           Log::assertionFailure(
                               QStringLiteral("PersistenceController: a move's copy answered twice"));
@@ -746,7 +750,7 @@ void PersistenceController::consumeIdea(const QString& ideaIdentifier, const QSt
                           completion(false);
                           return;
                       }
-                      self->deleteIdea(ideaIdentifier, docIdentifier, completion);
+                      remove(ideaIdentifier, docIdentifier, completion);
                   });
               });
 }

@@ -80,6 +80,9 @@ public:
     // consumeIdea's chain: stores the idea somewhere and calls `next` with the outcome.
     using NextBlock = std::function<void(bool ok)>;
     using ChainBlock = std::function<void(const IdeaPtr& idea, NextBlock next)>;
+    // consumeIdea's removal of the source idea once the chain stored it.
+    using RemoveBlock =
+        std::function<void(const QString& ideaIdentifier, const QString& docIdentifier, BoolCompletion done)>;
 
     // Posted with no sender whenever a location's state may have changed (a workspace made
     // or closed, a back end's status change); observers ask statusForLocation again.
@@ -245,10 +248,11 @@ public:
     void deleteIdea(const QString& ideaIdentifierOrNull, const QString& docIdentifier,
                     BoolCompletion completion);
     // Copy-then-delete: fetches the idea, hands it to the chain, and deletes the source idea
-    // only when the chain's next block is called with YES. NO at once for a null idea
-    // identifier, or an iCloud document its list does not know.
+    // only when the chain's next block is called with YES (through `remove` when given, else
+    // deleteIdea). NO at once for a null idea identifier, or an iCloud document its list does
+    // not know.
     void consumeIdea(const QString& ideaIdentifier, const QString& docIdentifier, ChainBlock chain,
-                     BoolCompletion completion);
+                     BoolCompletion completion, RemoveBlock remove = {});
 
     // ---- Import
 

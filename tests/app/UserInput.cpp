@@ -296,7 +296,8 @@ ShownMenu UserInput::rightClickWithPointer(Window& window, Point point, const QS
     return shown;
 }
 
-bool UserInput::dragWithPointer(Window& window, Point from, Point to, const QString& choose, ShownMenu* menu)
+bool UserInput::dragWithPointer(Window& window, Point from, Point to, const QString& choose, ShownMenu* menu,
+                                double holdSeconds)
 {
     const QPoint start = window.convertPointToGlobal(from).toPoint();
     const QPoint end = window.convertPointToGlobal(to).toPoint();
@@ -306,6 +307,8 @@ bool UserInput::dragWithPointer(Window& window, Point from, Point to, const QStr
     // A pause before each step: Qt starts a drag once the pointer has moved while pressed, and
     // takes the drop where the last move it saw put the pointer.
     QStringList steps = move(start) + QStringList{QStringLiteral("mousedown"), QStringLiteral("1")};
+    if (holdSeconds > 0)
+        steps << QStringLiteral("sleep") << QString::number(holdSeconds);
     constexpr int kSteps = 24;
     for (int i = 1; i <= kSteps; ++i)
         steps << QStringLiteral("sleep") << QStringLiteral("0.05")

@@ -2,6 +2,7 @@
 
 #include "home/HomeViewController.h"
 #include "home/IdeaListView.h"
+#include "mindmap/IdeaAdderView.h"
 #include "mindmap/IdeaView.h"
 #include "mindmap/ParentIdeaView.h"
 #include "mindmap/PlanetDrawer.h"
@@ -134,6 +135,12 @@ std::optional<Point> WhereOnScreen::planetNoteMark(const SolarSystemViewControll
     const Point inView(layer->frame().origin.x + inLayer.x - b.origin.x,
                        layer->frame().origin.y + inLayer.y - b.origin.y);
     return solar.convertPointToView(inView, nullptr);
+}
+
+std::optional<Point> WhereOnScreen::adder(const SolarSystemViewController& screen, std::int64_t index)
+{
+    const std::shared_ptr<SolarSystem>& solar = screen.solarSystemView();
+    return solar ? middleInWindow(solar->ideaAdderViewAtIndex(index).get()) : std::nullopt;
 }
 
 std::optional<Point> WhereOnScreen::centre(const SolarSystemViewController& screen)

@@ -4,6 +4,7 @@
 #include "platform/gfx/Rect.h"
 
 #include <QString>
+#include <cstdint>
 #include <optional>
 
 namespace corvex {
@@ -36,6 +37,8 @@ public:
     static std::optional<Rect> planetArea(const SolarSystemViewController& screen, const QString& text);
     // The middle of a planet's note mark, where it is drawn.
     static std::optional<Point> planetNoteMark(const SolarSystemViewController& screen, const QString& text);
+    // The middle of the place between planets where a dropped idea lands (adder `index`).
+    static std::optional<Point> adder(const SolarSystemViewController& screen, std::int64_t index);
     static std::optional<Point> centre(const SolarSystemViewController& screen);
     static std::optional<Point> parent(const SolarSystemViewController& screen);
     // Inside the mind map, away from planets, the centre, the parent and the orbit's ring.

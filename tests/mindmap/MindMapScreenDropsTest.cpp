@@ -7,12 +7,15 @@
 #include "mindmap/PlanetLayer.h"
 #include "mindmap/SolarSystem.h"
 #include "platform/ui/Event.h"
+#include "tests/doubles/storage/TestFolderPersistenceState.h"
+#include "tests/doubles/ui/ScriptedAlertRunner.h"
 #include "tests/doubles/ui/ScriptedMenuRunner.h"
 #include "tests/mindmap/MindMapScreenRig.h"
 #include "tests/support/FaultShim.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QImage>
 #include <cerrno>
 #include <gtest/gtest.h>
@@ -42,6 +45,31 @@ std::vector<DragResult> dropAt(MindMapScreenRig& rig, SolarSystemViewController&
 
 class MoveFromAnotherDocument : public ::testing::TestWithParam<bool>
 {};
+
+// What keeps a document, and so how it is saved: a file of the user's (the window asks at
+// close), a new document without one, or the iCloud location (saved at once).
+enum class Keeper
+{
+    LocalFile,
+    NewDocument,
+    Cloud,
+};
+
+struct BetweenDocuments
+{
+    const char* name;
+    Keeper source;
+    Keeper target;
+    bool sourceCannotBeSaved;
+};
+
+class MoveBetweenDocuments : public ::testing::TestWithParam<BetweenDocuments>
+{};
+
+bool keptInFile(Keeper keeper)
+{
+    return keeper != Keeper::Cloud;
+}
 
 } // namespace
 
@@ -94,6 +122,186 @@ INSTANTIATE_TEST_SUITE_P(MindMapScreenDrops, MoveFromAnotherDocument, ::testing:
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return std::string(info.param ? "TargetRenameFails" : "TargetStored");
                          });
+
+// Move Here from a document shown in one window into one shown in another is an edit of both:
+// each screen shows it, saves its document by the keeper's rules and marks its window as they
+// say; a source that cannot be saved tells its window and makes its close ask first.
+TEST_P(MoveBetweenDocuments, IsOneEditOfBothSavedByTheirOwnRules)
+{
+    const BetweenDocuments& row = GetParam();
+    MindMapScreenRig rig;
+    std::optional<RigCloudLocation> cloud;
+    if (row.source == Keeper::Cloud || row.target == Keeper::Cloud) {
+        cloud.emplace(rig, QStringList{QStringLiteral("S(x(y) z)"), QStringLiteral("T(a b)")});
+        ASSERT_TRUE(cloud->state);
+    }
+    // The source is the first document, the target the second.
+    const auto open = [&](Keeper keeper, std::size_t which, qint64& token) {
+        if (keeper == Keeper::Cloud)
+            return cloud->openHeld(rig, which, token);
+        const auto document = rig.createDocument(
+            treeFromOutline(which == 0 ? QStringLiteral("S(x(y) z)") : QStringLiteral("T(a b)")), token);
+        if (keeper == Keeper::LocalFile)
+            document->setRepresentativeURL(QUrl::fromLocalFile(
+                testDir() + (which == 0 ? QStringLiteral("/S.corvex") : QStringLiteral("/T.corvex"))));
+        return document;
+    };
+    const auto stored = [&](Keeper keeper, const IdeaDocument& document) {
+        return keeper == Keeper::Cloud ? cloud->state->storedTree(document.docIdentifier())
+                                       : readStoredTree(storedPath(document));
+    };
+    qint64 sourceToken = 0;
+    qint64 targetToken = 0;
+    const auto source = open(row.source, 0, sourceToken);
+    const auto target = open(row.target, 1, targetToken);
+    ASSERT_TRUE(source && target && sourceToken > 0 && targetToken > 0);
+    const auto sourceWindow = rig.window;
+    const auto targetWindow = rig.makeWindow();
+    const auto from = rig.showDocument(source, sourceToken, QString(), sourceWindow.get());
+    const auto to = rig.showDocument(target, targetToken, QString(), targetWindow.get());
+
+    std::optional<FaultShim> shim;
+    if (row.sourceCannotBeSaved) {
+        shim.emplace();
+        shim->failRenamesOnto((row.source == Keeper::Cloud
+                                   ? cloud->state->documentPath(source->docIdentifier())
+                                   : storedPath(*source))
+                                  .toStdString(),
+                              ENOSPC);
+    }
+    const IdeaPtr x = findByText(source->idea(), QStringLiteral("x"));
+    const auto drag = ideaDrag(adderInWindow(*to, 0), DragInfo::Source::OtherWindow, x,
+                               source->docIdentifier(), SolarSystemViewController::OwnPlanetTarget);
+    rig.menus->chooseTitle(choiceTitle(DropChoiceId::MoveHere));
+    const auto codes = dropAt(rig, *to, drag, x);
+    ASSERT_EQ(codes, std::vector<DragResult>{DragResult::Moved});
+    // As the window tells the screen the drag began on.
+    from->dragOperationEndedWithResult(drag, codes.front());
+    ASSERT_TRUE(rig.settle([&] { return from->savesInFlight() == 0 && to->savesInFlight() == 0; }));
+
+    EXPECT_EQ(planetTexts(*from), QStringList{QStringLiteral("z")});
+    EXPECT_EQ(planetTexts(*to), (QStringList{QStringLiteral("a"), QStringLiteral("x"), QStringLiteral("b")}));
+    EXPECT_EQ(outline(stored(row.target, *target)), QStringLiteral("T(a x(y) b)"));
+    EXPECT_EQ(outline(stored(row.source, *source)),
+              row.sourceCannotBeSaved ? QStringLiteral("S(x(y) z)") : QStringLiteral("S(z)"));
+    // A file's window (and one whose map is not stored) is marked; nothing is written into the
+    // user's files before the user saves them.
+    EXPECT_EQ(sourceWindow->isDocumentEdited(), keptInFile(row.source) || row.sourceCannotBeSaved);
+    EXPECT_EQ(targetWindow->isDocumentEdited(), keptInFile(row.target));
+    EXPECT_FALSE(QFileInfo::exists(source->representativeURL().toLocalFile()));
+    EXPECT_FALSE(QFileInfo::exists(target->representativeURL().toLocalFile()));
+    EXPECT_TRUE(targetWindow->notices.isEmpty())
+        << targetWindow->notices.join(QLatin1Char('|')).toStdString();
+    if (row.sourceCannotBeSaved) {
+        ASSERT_EQ(sourceWindow->notices.size(), 1);
+        EXPECT_TRUE(sourceWindow->notices.front().startsWith(QStringLiteral("Failed to update document")))
+            << sourceWindow->notices.front().toStdString();
+    } else {
+        EXPECT_TRUE(sourceWindow->notices.isEmpty())
+            << sourceWindow->notices.join(QLatin1Char('|')).toStdString();
+    }
+
+    // Closing the source asks first where its changes are not stored, or not in its file.
+    const int asked = rig.alerts->presentedCount();
+    rig.alerts->answerTitle(QStringLiteral("Cancel"));
+    const bool closes = from->startClosingCanCloseNow();
+    rig.settle([&] { return !from->screenOccupied(); });
+    if (!row.sourceCannotBeSaved && row.source == Keeper::Cloud) {
+        EXPECT_TRUE(closes);
+        EXPECT_EQ(rig.alerts->presentedCount(), asked);
+        return;
+    }
+    EXPECT_FALSE(closes);
+    ASSERT_EQ(rig.alerts->presentedCount(), asked + 1);
+    const Alert& question = rig.alerts->presented().back();
+    if (row.sourceCannotBeSaved)
+        EXPECT_EQ(question.messageText,
+                  QStringLiteral("The latest changes to \u201cS\u201d could not be saved."));
+    else
+        EXPECT_EQ(question.informativeText,
+                  row.source == Keeper::LocalFile
+                      ? QStringLiteral("Do you want save the changes you made?")
+                      : QStringLiteral("Do you want save the changes you made to the New file?"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    MindMapScreenDrops, MoveBetweenDocuments,
+    ::testing::Values(
+        BetweenDocuments{"LocalFileIntoLocalFile", Keeper::LocalFile, Keeper::LocalFile, false},
+        BetweenDocuments{"NewDocumentIntoLocalFile", Keeper::NewDocument, Keeper::LocalFile, false},
+        BetweenDocuments{"LocalFileIntoNewDocument", Keeper::LocalFile, Keeper::NewDocument, false},
+        BetweenDocuments{"CloudIntoLocalFile", Keeper::Cloud, Keeper::LocalFile, false},
+        BetweenDocuments{"LocalFileIntoCloud", Keeper::LocalFile, Keeper::Cloud, false},
+        BetweenDocuments{"LocalFileThatCannotBeSaved", Keeper::LocalFile, Keeper::LocalFile, true},
+        BetweenDocuments{"CloudThatCannotBeSaved", Keeper::Cloud, Keeper::NewDocument, true}),
+    [](const ::testing::TestParamInfo<BetweenDocuments>& info) { return std::string(info.param.name); });
+
+// The same document in two windows, each with its own tree: the idea leaves the document once,
+// through the first window's service, and the other window shows the saved tree.
+TEST(MindMapScreenDrops, AMoveOutOfADocumentOpenInTwoWindowsTakesItOutOnce)
+{
+    MindMapScreenRig rig;
+    const RigCloudLocation cloud(rig, {QStringLiteral("S(x(y) z)")});
+    ASSERT_TRUE(cloud.state);
+    const std::shared_ptr<RigWindow> windows[] = {rig.window, rig.makeWindow(), rig.makeWindow()};
+    const auto first = cloud.show(rig, windows[0].get());
+    const auto second = cloud.show(rig, windows[1].get());
+    qint64 token = 0;
+    const auto target = rig.createDocument(treeFromOutline(QStringLiteral("T(a b)")), token);
+    ASSERT_TRUE(first && second && target && token > 0);
+    const auto to = rig.showDocument(target, token, QString(), windows[2].get());
+
+    // Dragged from the window opened last.
+    const IdeaPtr x = findByText(second->rootIdea(), QStringLiteral("x"));
+    const auto drag = ideaDrag(adderInWindow(*to, 0), DragInfo::Source::OtherWindow, x, cloud.identifier,
+                               SolarSystemViewController::OwnPlanetTarget);
+    rig.menus->chooseTitle(choiceTitle(DropChoiceId::MoveHere));
+    const auto codes = dropAt(rig, *to, drag, x);
+    ASSERT_EQ(codes, std::vector<DragResult>{DragResult::Moved});
+    second->dragOperationEndedWithResult(drag, codes.front());
+    ASSERT_TRUE(rig.settle([&] {
+        return first->savesInFlight() == 0 && to->savesInFlight() == 0 &&
+               planetTexts(*second) == QStringList{QStringLiteral("z")};
+    }));
+
+    EXPECT_EQ(planetTexts(*first), QStringList{QStringLiteral("z")});
+    EXPECT_EQ(outline(cloud.state->storedTree(cloud.identifier)), QStringLiteral("S(z)"));
+    EXPECT_EQ(outline(readStoredTree(storedPath(*target))), QStringLiteral("T(a x(y) b)"));
+    for (const auto& window : windows)
+        EXPECT_TRUE(window->notices.isEmpty()) << window->notices.join(QLatin1Char('|')).toStdString();
+}
+
+// The source's window closed while the copy is being stored: its screen no longer edits the
+// document, and storage takes the idea out of it.
+TEST(MindMapScreenDrops, AMoveWhoseSourceWindowClosedMeanwhileTakesTheIdeaOutOfStorage)
+{
+    MindMapScreenRig rig;
+    const RigCloudLocation cloud(rig, {QStringLiteral("S(x(y) z)")});
+    ASSERT_TRUE(cloud.state);
+    const auto sourceWindow = rig.window;
+    const auto from = cloud.show(rig, sourceWindow.get());
+    qint64 token = 0;
+    const auto target = rig.createDocument(treeFromOutline(QStringLiteral("T(a b)")), token);
+    ASSERT_TRUE(from && target && token > 0);
+    const auto to = rig.showDocument(target, token, QString(), rig.makeWindow().get());
+
+    const IdeaPtr x = findByText(from->rootIdea(), QStringLiteral("x"));
+    const auto drag = ideaDrag(adderInWindow(*to, 0), DragInfo::Source::OtherWindow, x, cloud.identifier,
+                               SolarSystemViewController::OwnPlanetTarget);
+    rig.menus->chooseTitle(choiceTitle(DropChoiceId::MoveHere));
+    DropResults results;
+    ASSERT_TRUE(to->dragOperationStarted(drag));
+    to->dragOperationUpdate(drag);
+    to->dragOperationEndedAcceptingIdea(drag, x, cloud.identifier, results.completion());
+    ASSERT_TRUE(from->startClosingCanCloseNow());
+    ASSERT_TRUE(rig.settle([&] { return !results.codes.empty() && to->savesInFlight() == 0; }));
+
+    EXPECT_EQ(results.codes, std::vector<DragResult>{DragResult::Moved});
+    EXPECT_EQ(outline(cloud.state->storedTree(cloud.identifier)), QStringLiteral("S(z)"));
+    EXPECT_EQ(outline(readStoredTree(storedPath(*target))), QStringLiteral("T(a x(y) b)"));
+    EXPECT_TRUE(sourceWindow->notices.isEmpty())
+        << sourceWindow->notices.join(QLatin1Char('|')).toStdString();
+}
 
 TEST(MindMapScreenDrops, TheChoicesFollowWhatIsDroppedWhereAndACancelEndsWithZero)
 {
@@ -261,8 +469,8 @@ TEST(MindMapScreenDrops, APlanetMovedToAnotherDocumentLeavesTheScreenItCameFrom)
     EXPECT_EQ(start.returnTarget.object, SolarSystemViewController::OwnPlanetTarget);
     EXPECT_EQ(start.returnTarget.area, first->solarSystemView()->convertRectToView(planet->frame(), nullptr));
 
-    // The second screen takes it; the storage layer deletes it from the first document's
-    // tree, and the window tells the first screen the result.
+    // The second screen takes it; the first screen's own service takes it out of the first
+    // document's tree and saves that, and the window tells the first screen the result.
     rig.menus->chooseTitle(choiceTitle(DropChoiceId::MoveHere));
     const auto codes = dropAt(rig, *second,
                               ideaDrag(adderInWindow(*second, 0), DragInfo::Source::OtherWindow, a,
@@ -273,6 +481,7 @@ TEST(MindMapScreenDrops, APlanetMovedToAnotherDocumentLeavesTheScreenItCameFrom)
                                                  document->docIdentifier(),
                                                  SolarSystemViewController::OwnPlanetTarget),
                                         codes.front());
+    ASSERT_TRUE(rig.settle(*first));
     EXPECT_EQ(outline(readStoredTree(storedPath(*document))), QStringLiteral("A(b c)"));
     EXPECT_EQ(outline(readStoredTree(storedPath(*other))), QStringLiteral("B(x a)"));
     EXPECT_EQ(planetTexts(*first), (QStringList{QStringLiteral("b"), QStringLiteral("c")}));

@@ -11,7 +11,6 @@
 #include "platform/ui/Menu.h"
 #include "platform/ui/MenuItem.h"
 #include "storage/PersistenceController.h"
-#include "storage/PersistenceStateFactory.h"
 #include "tests/doubles/storage/TestFolderPersistenceState.h"
 #include "tests/doubles/ui/RecordingUrlOpener.h"
 #include "tests/doubles/ui/ScriptedAlertRunner.h"
@@ -45,52 +44,10 @@ void runMenuItem(SolarSystemViewController& screen, const QString& identifier, c
     item->action()(*item);
 }
 
-// The iCloud location served by a test folder, ready, and holding one document
-// "shared.crvx" with the tree. The folder back end is registered until it goes.
-struct CloudLocation
-{
-    explicit CloudLocation(MindMapScreenRig& rig, const QString& tree)
-    {
-        PersistenceStateFactory::registerMaker(
-            2, [] { return TestFolderPersistenceState::create(testDir() + QStringLiteral("/icloud"), 2); });
-        Globals::optForICloud(true);
-        PersistenceController& storage = PersistenceController::singleton();
-        // A controller made by an earlier test learns of the choice from the defaults' notice,
-        // which the main queue delivers.
-        rig.drain();
-        state = std::dynamic_pointer_cast<TestFolderPersistenceState>(
-            storage.workspaceForLocation(2) ? storage.workspaceForLocation(2)->currentState() : nullptr);
-        if (!state)
-            return;
-        identifier = state->docIdentifierForFileName(QStringLiteral("shared.crvx"));
-        const auto proxy = state->writeDocumentFile(identifier, treeFromOutline(tree));
-        state->reportStatus(PersistenceStateStatusAllFound);
-        state->reportFoundDocument(identifier);
-        state->reportProxyList({proxy});
-        rig.settle([&] { return storage.isLocationReadyForUse(2); });
-    }
-    ~CloudLocation() { PersistenceStateFactory::registerMaker(2, {}); }
-
-    // The document opened and shown in the window.
-    std::shared_ptr<SolarSystemViewController> show(MindMapScreenRig& rig, RigWindow* window) const
-    {
-        auto document = IdeaDocument::initWithIdentifier(identifier);
-        qint64 token = -1;
-        PersistenceController::singleton().openDocument(document,
-                                                        [&token](qint64 answer) { token = answer; });
-        if (!rig.settle([&] { return token >= 0; }) || token < 1)
-            return nullptr;
-        return rig.showDocument(document, token, QString(), window);
-    }
-
-    std::shared_ptr<TestFolderPersistenceState> state;
-    QString identifier;
-};
-
 TEST(MindMapScreenLife, TwoWindowsOnOneCloudDocumentAgreeOnceAMoveIsSaved)
 {
     MindMapScreenRig rig;
-    const CloudLocation cloud(rig, QStringLiteral("root(a b(b1) c)"));
+    const RigCloudLocation cloud(rig, {QStringLiteral("root(a b(b1) c)")});
     ASSERT_TRUE(cloud.state);
     const auto& state = cloud.state;
     const QString& identifier = cloud.identifier;
@@ -116,7 +73,7 @@ TEST(MindMapScreenLife, TwoWindowsOnOneCloudDocumentAgreeOnceAMoveIsSaved)
 TEST(MindMapScreenLife, TheStateNamesAFileOnlyForADocumentKeptInOne)
 {
     MindMapScreenRig rig;
-    const CloudLocation cloud(rig, QStringLiteral("root(a)"));
+    const RigCloudLocation cloud(rig, {QStringLiteral("root(a)")});
     ASSERT_TRUE(cloud.state);
     const auto shown = cloud.show(rig, rig.window.get());
     ASSERT_TRUE(shown);

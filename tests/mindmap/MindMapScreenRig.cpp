@@ -11,11 +11,14 @@
 #include "platform/ui/Runners.h"
 #include "platform/ui/View.h"
 #include "storage/PersistenceController.h"
+#include "storage/PersistenceStateFactory.h"
+#include "tests/doubles/storage/TestFolderPersistenceState.h"
 #include "tests/doubles/ui/RecordingUrlOpener.h"
 #include "tests/doubles/ui/ScriptedAlertRunner.h"
 #include "tests/doubles/ui/ScriptedFilePanelRunner.h"
 #include "tests/doubles/ui/ScriptedMenuRunner.h"
 #include "tests/support/RunUntil.h"
+#include "tests/support/TestEnvironment.h"
 #include "tests/support/TestFiles.h"
 #include "toolkit/ColoredView.h"
 
@@ -393,6 +396,64 @@ MindMapScreenRig::showDocument(const std::shared_ptr<IdeaDocument>& document, qi
     target->switchToViewController(screen, false, {});
     View::runUpdateCycle();
     return screen;
+}
+
+RigCloudLocation::RigCloudLocation(MindMapScreenRig& rig, const QStringList& trees)
+{
+    PersistenceStateFactory::registerMaker(
+        2, [] { return TestFolderPersistenceState::create(testDir() + QStringLiteral("/icloud"), 2); });
+    Globals::optForICloud(true);
+    PersistenceController& storage = PersistenceController::singleton();
+    // A controller made by an earlier test learns of the choice from the defaults' notice,
+    // which the main queue delivers.
+    rig.drain();
+    state = std::dynamic_pointer_cast<TestFolderPersistenceState>(
+        storage.workspaceForLocation(2) ? storage.workspaceForLocation(2)->currentState() : nullptr);
+    if (!state)
+        return;
+    std::vector<IdeaProxyPtr> proxies;
+    for (qsizetype i = 0; i < trees.size(); ++i) {
+        const QString name =
+            i == 0 ? QStringLiteral("shared.crvx") : QStringLiteral("shared%1.crvx").arg(i + 1);
+        identifiers.append(state->docIdentifierForFileName(name));
+        proxies.push_back(state->writeDocumentFile(identifiers.back(), treeFromOutline(trees[i])));
+    }
+    identifier = identifiers.value(0);
+    state->reportStatus(PersistenceStateStatusAllFound);
+    for (const QString& each : identifiers)
+        state->reportFoundDocument(each);
+    state->reportProxyList(proxies);
+    rig.settle([&] { return storage.isLocationReadyForUse(2); });
+}
+
+RigCloudLocation::~RigCloudLocation()
+{
+    PersistenceStateFactory::registerMaker(2, {});
+}
+
+std::shared_ptr<SolarSystemViewController> RigCloudLocation::show(MindMapScreenRig& rig,
+                                                                  RigWindow* window) const
+{
+    auto document = IdeaDocument::initWithIdentifier(identifier);
+    qint64 token = -1;
+    PersistenceController::singleton().openDocument(document, [&token](qint64 answer) { token = answer; });
+    if (!rig.settle([&] { return token >= 0; }) || token < 1)
+        return nullptr;
+    return rig.showDocument(document, token, QString(), window);
+}
+
+std::shared_ptr<IdeaDocument> RigCloudLocation::openHeld(MindMapScreenRig& rig, std::size_t index,
+                                                         qint64& token) const
+{
+    token = 0;
+    PersistenceController& storage = PersistenceController::singleton();
+    auto document = storage.findDocument(identifiers.value(qsizetype(index)));
+    if (!document)
+        return nullptr;
+    token = -1;
+    storage.openDocument(document, [&token](qint64 answer) { token = answer; });
+    rig.settle([&] { return token >= 0; });
+    return document;
 }
 
 bool MindMapScreenRig::settle(const SolarSystemViewController& screen)

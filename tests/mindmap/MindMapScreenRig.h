@@ -25,6 +25,7 @@
 
 namespace corvex {
 class RecordingUrlOpener;
+class TestFolderPersistenceState;
 class ScriptedAlertRunner;
 class ScriptedFilePanelRunner;
 class ScriptedMenuRunner;
@@ -324,6 +325,28 @@ public:
 
 private:
     std::shared_ptr<UrlOpener> mPreviousOpener;
+};
+
+// The iCloud location served by a test folder, ready, and holding a document for each tree:
+// "shared.crvx" the first, "shared2.crvx" the second and so on. The folder back end is
+// registered until it goes.
+struct RigCloudLocation
+{
+    RigCloudLocation(MindMapScreenRig& rig, const QStringList& trees);
+    ~RigCloudLocation();
+    RigCloudLocation(const RigCloudLocation&) = delete;
+    RigCloudLocation& operator=(const RigCloudLocation&) = delete;
+
+    // The first document, opened with a handle of its own, shown in the window.
+    std::shared_ptr<SolarSystemViewController> show(MindMapScreenRig& rig, RigWindow* window) const;
+    // The one handle the location holds for its document `index`, opened as a window opens
+    // it; the token in `token` (below 1: not opened).
+    std::shared_ptr<IdeaDocument> openHeld(MindMapScreenRig& rig, std::size_t index, qint64& token) const;
+
+    std::shared_ptr<TestFolderPersistenceState> state;
+    QStringList identifiers;
+    // The first document's.
+    QString identifier;
 };
 
 // --- drops and files ---

@@ -1,0 +1,137 @@
+// Two maps kept in files, each in its own window side by side: the user drags an idea from one
+// window into the other with the X server's own pointer and chooses Move Here. Both windows
+// show their maps as changed; closing each asks whether to save it, and once both are saved
+// the idea is in one file only, the one it was moved into. On the bare X server and under a
+// window manager.
+
+#include "mindmap/ScreenDrops.h"
+#include "mindmap/SolarSystemViewController.h"
+#include "model/Globals.h"
+#include "shell/MyWindow.h"
+#include "tests/app/JourneyTrees.h"
+#include "tests/app/MindMapJourney.h"
+#include "tests/app/UserFiles.h"
+#include "tests/app/UserInput.h"
+#include "tests/app/WhereOnScreen.h"
+
+#include <QWidget>
+
+namespace corvex::test {
+
+namespace {
+
+// Side by side at the top of the screen (y up from its bottom), so that neither covers the
+// other.
+const Rect kAlphaFrame(20, 360, 760, 600);
+const Rect kBetaFrame(820, 360, 760, 600);
+// Long enough for a press to pick a planet up.
+constexpr double kLongPress = 0.5;
+
+class MoveBetweenFilesJourney : public MindMapJourney, public ::testing::WithParamInterface<Desktop>
+{
+protected:
+    // The window's title as the window manager shows it: "*" after it while edited.
+    static QString shownTitle(MyWindow& window)
+    {
+        const QWidget* host = window.hostWidget();
+        QString title = host ? host->windowTitle() : QString();
+        return title.replace(QStringLiteral("[*]"),
+                             host && host->isWindowModified() ? QStringLiteral("*") : QString());
+    }
+
+    static bool holds(const QString& path, const QString& text)
+    {
+        return ideaWithText(UserFiles::readDocument(path), text) != nullptr;
+    }
+};
+
+} // namespace
+
+TEST_P(MoveBetweenFilesJourney, MoveHereTakesTheIdeaOutOfOneFileAndPutsItIntoTheOther)
+{
+    ASSERT_TRUE(runOn(GetParam())) << "no window manager";
+    // The iCloud location opted for: the launch opens the two files' windows only.
+    UserFiles::setDefault(Globals::CloudStorageChoiceKey, true);
+    const QString alphaPath = UserFiles::writeDocument(
+        QStringLiteral("alpha.corvex"),
+        text(QStringLiteral("alpha"),
+             {text(QStringLiteral("Tent")), text(QStringLiteral("Stove")), text(QStringLiteral("Rope"))}));
+    const QString betaPath = UserFiles::writeDocument(
+        QStringLiteral("beta.corvex"),
+        text(QStringLiteral("beta"), {text(QStringLiteral("Maps")), text(QStringLiteral("Tickets"))}));
+    ASSERT_TRUE(launch({alphaPath, betaPath}, 2));
+    auto alpha = mindMapOf(QStringLiteral("alpha"), QStringLiteral("alpha"));
+    auto beta = mindMapOf(QStringLiteral("beta"), QStringLiteral("beta"));
+    ASSERT_TRUE(alpha && beta) << whatShows();
+    MyWindow& alphaWindow = windowOf(*alpha);
+    MyWindow& betaWindow = windowOf(*beta);
+    alphaWindow.setFrame(kAlphaFrame);
+    betaWindow.setFrame(kBetaFrame);
+    ASSERT_TRUE(waitFor([&] {
+        const QRect left = alphaWindow.hostWidget()->frameGeometry();
+        const QRect right = betaWindow.hostWidget()->frameGeometry();
+        return left.right() < right.left() && WhereOnScreen::planet(*alpha, QStringLiteral("Tent")) &&
+               WhereOnScreen::adder(*beta, 1);
+    })) << "the windows did not come side by side";
+    ASSERT_TRUE(activate(alphaWindow));
+    EXPECT_EQ(shownTitle(alphaWindow), QStringLiteral("alpha.corvex"));
+    EXPECT_EQ(shownTitle(betaWindow), QStringLiteral("beta.corvex"));
+
+    // From alpha's planet to the place between beta's two planets, and Move Here.
+    const Point from = seen(WhereOnScreen::planet(*alpha, QStringLiteral("Tent")));
+    const Point to = alphaWindow.convertPointFromGlobal(
+        betaWindow.convertPointToGlobal(seen(WhereOnScreen::adder(*beta, 1))));
+    const QString moveHere = ScreenDrops::dropChoiceTitle(ScreenDrops::DropChoice::MoveHere);
+    ShownMenu menu;
+    ASSERT_TRUE(UserInput::dragWithPointer(alphaWindow, from, to, moveHere, &menu, kLongPress))
+        << "xdotool did not drag";
+    ASSERT_TRUE(menu.chose) << "no \"" << moveHere.toStdString() << "\" among "
+                            << menu.titles.join(QStringLiteral(", ")).toStdString();
+    EXPECT_TRUE(waitFor([&] {
+        return WhereOnScreen::planet(*beta, QStringLiteral("Tent")) &&
+               !WhereOnScreen::planet(*alpha, QStringLiteral("Tent"));
+    })) << "the idea did not move from alpha's window into beta's";
+    // One edit of both maps: each window says its map has changes its file lacks.
+    EXPECT_TRUE(waitFor([&] {
+        return shownTitle(alphaWindow) == QStringLiteral("alpha.corvex*") &&
+               shownTitle(betaWindow) == QStringLiteral("beta.corvex*");
+    })) << "titles \""
+        << shownTitle(alphaWindow).toStdString() << "\" and \"" << shownTitle(betaWindow).toStdString()
+        << "\"";
+    screenshot(QStringLiteral("move-between-files-") + QLatin1String(desktopName(GetParam())));
+    // Nothing is written into the files before the user saves them.
+    EXPECT_TRUE(holds(alphaPath, QStringLiteral("Tent")));
+    EXPECT_FALSE(holds(betaPath, QStringLiteral("Tent")));
+
+    // File > Close Window (Ctrl+W's item) on each asks whether to save it; the user saves
+    // both. Chosen in the window's own menu bar: the window manager moves the focus about as
+    // windows open and close, and keys follow it. A home window stays, so that closing them
+    // does not quit Corvex.
+    ASSERT_TRUE(
+        UserInput::chooseMenuBarItem(alphaWindow, QStringLiteral("File"), QStringLiteral("New iCloud Window"))
+            .chose);
+    ASSERT_TRUE(waitFor([] { return windows().size() == 3; })) << "New iCloud Window opened no window";
+    const QString question = QStringLiteral("Do you want save the changes you made?");
+    for (const std::shared_ptr<MyWindow>& window : windows()) {
+        if (window.get() != &alphaWindow && window.get() != &betaWindow)
+            continue;
+        const int asked = alerts().presentedCount();
+        alerts().answerTitle(QStringLiteral("Save"));
+        ASSERT_TRUE(
+            UserInput::chooseMenuBarItem(*window, QStringLiteral("File"), QStringLiteral("Close Window"))
+                .chose);
+        ASSERT_TRUE(waitFor([&] { return alerts().presentedCount() == asked + 1; }))
+            << "\"" << shownTitle(*window).toStdString() << "\" closed without a question";
+        EXPECT_EQ(alerts().presented().back().informativeText, question);
+        ASSERT_TRUE(waitFor([&] { return !window->isVisible(); })) << "saved, the window stayed open";
+    }
+    EXPECT_EQ(windows().size(), 1u);
+    EXPECT_FALSE(holds(alphaPath, QStringLiteral("Tent"))) << "alpha.corvex still holds the idea moved away";
+    EXPECT_TRUE(holds(alphaPath, QStringLiteral("Stove")));
+    EXPECT_TRUE(holds(betaPath, QStringLiteral("Tent"))) << "beta.corvex lacks the idea moved into it";
+    EXPECT_TRUE(holds(betaPath, QStringLiteral("Maps")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Desktops, MoveBetweenFilesJourney, kEachDesktop, desktopTestName);
+
+} // namespace corvex::test
