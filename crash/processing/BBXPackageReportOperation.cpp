@@ -2,12 +2,14 @@
 
 #include "crash/BBXFileManager.h"
 #include "crash/BBXInternalReport.h"
+#include "crash/processing/BBXReportFileSelection.h"
 #include "crash/runtime/BBXFile.h"
 #include "kit/net/LOMMultipartMimeStreamEncoder.h"
 #include "platform/core/Log.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
 #include <cerrno>
 #include <cstdio>  // std::rename
 #include <cstring> // strerror
@@ -111,6 +113,13 @@ void BBXPackageReportOperation::main()
     const QString packagePath = packagedPathWithName(boundary);
     const QString partialPath =
         destinationDirectory() + QStringLiteral("/.") + boundary + QStringLiteral(".multipartmime.partial");
+    QStringList paths;
+    mFileManager->enumerateFilesInDirectory(mReport->path(),
+                                            [&](const QString& path, const QString& extension) {
+                                                if (extension != QLatin1String("gz"))
+                                                    paths.push_back(path);
+                                            });
+    const QList<BBXReportFileSelection::Entry> files = BBXReportFileSelection::select(paths);
     auto stream = std::make_shared<LOMFileOutputStream>(partialPath);
     auto encoder = LOMMultipartMimeStreamEncoder::encoderWithStream(stream, boundary);
     if (!encoder)
@@ -120,19 +129,19 @@ void BBXPackageReportOperation::main()
         if (apiKey)
             body.addValue(*apiKey, QStringLiteral("api_key"));
         body.addValue(mReport->identifier(), QStringLiteral("report_id"));
-        mFileManager->enumerateFilesInDirectory(
-            mReport->path(), [&](const QString& path, const QString& extension) {
-                if (isCancelled() || extension == QLatin1String("gz"))
-                    return;
-                QFile file(path);
-                const QByteArray data = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-                if (data.isEmpty()) {
-                    Log::error(QStringLiteral("Error: unable to read data for compression: %1")
-                                   .arg(QFileInfo(path).fileName()));
-                    return;
-                }
-                encode(body, data, path);
-            });
+        for (const BBXReportFileSelection::Entry& file : files) {
+            if (isCancelled())
+                return;
+            const std::optional<QByteArray> data = BBXReportFileSelection::read(file);
+            if (!data)
+                continue;
+            if (data->isEmpty()) {
+                Log::error(QStringLiteral("Error: unable to read data for compression: %1")
+                               .arg(QFileInfo(file.path).fileName()));
+                continue;
+            }
+            encode(body, *data, file.path);
+        }
     });
     // A package with a failed write would lose the report once its directory is removed.
     if (isCancelled() || !written || !syncFile(partialPath) ||

@@ -14,11 +14,11 @@ class BBXInternalReport;
 class LOMMultipartMimeStreamEncoder;
 
 // Packs a processed report directory into one multipart body in the prepared directory:
-// "api_key", "report_id", then every file (not hidden, not ".gz") gzipped beside itself as
-// "<name>.gz" (the source bytes as "text/plain" when compression fails). The package is
-// written under a hidden name and renamed to "<boundary>.multipartmime" only once every
-// byte of it is on disk, so a package in prepared/ is always whole; any failed write
-// removes it and leaves finalPath() empty.
+// "api_key", "report_id", then every file (not hidden, not ".gz") that BBXReportFileSelection
+// takes, gzipped beside itself as "<name>.gz" (the source bytes as "text/plain" when
+// compression fails). The package is written under a hidden name and renamed to
+// "<boundary>.multipartmime" only once every byte of it is on disk, so a package in prepared/
+// is always whole; any failed write removes it and leaves finalPath() empty.
 class BBXPackageReportOperation : public Operation
 {
 public:
