@@ -4,6 +4,7 @@
 #include "crash/BBXInternalReport.h"
 #include "crash/processing/BBXPackageReportOperation.h"
 #include "crash/processing/BBXProcessReportOperation.h"
+#include "crash/processing/BBXReportFileWriter.h"
 #include "crash/processing/BBXSymbolResolver.h"
 #include "crash/upload/BBXNetworkClient.h"
 #include "kit/core/Loom.h"
@@ -90,6 +91,11 @@ bool BBXReportsController::prepareAndSubmitReport(const std::shared_ptr<BBXInter
         }
         report->setPath(mFileManager->processingPath() + QLatin1Char('/') + report->directoryName());
         std::make_shared<BBXProcessReportOperation>(report, std::make_shared<BBXSymbolResolver>())->start();
+    } else {
+        // Taken up again: names a launch could not write (a full disk) are made now.
+        std::make_shared<BBXProcessReportOperation>(report, std::make_shared<BBXSymbolResolver>(),
+                                                    BBXProcessReportOperation::Scope::MissingRecords)
+            ->start();
     }
     if (!packagingEnabled()) {
         Log::info(QStringLiteral("[Blackbox:Crash:Reports] Report packaging disabled"));
@@ -139,6 +145,15 @@ bool BBXReportsController::submitPackageMultipartMimeAtPath(const QString& path,
         Log::info(QStringLiteral("[Blackbox:Crash:Reports] Submitting %1 %2")
                       .arg(synchronously ? QStringLiteral("sync") : QStringLiteral("async"), path));
     const QFileInfo file(path);
+    // Only a package this reporter made is sent: a link placed among them would upload
+    // whatever file it names.
+    if (file.isSymLink() || (file.exists() && !file.isFile())) {
+        Log::error(
+            QStringLiteral("Error: %1 is not sent: it is no package but a link or another kind of file")
+                .arg(file.fileName()));
+        (void)BBXReportFileWriter::clearName(path);
+        return false;
+    }
     if (!file.isFile() || file.size() == 0) {
         if (reportsDebug())
             Log::info(QStringLiteral("[Blackbox:Crash:Reports] Already-submitted report being ignored"));

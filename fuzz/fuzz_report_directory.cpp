@@ -1,8 +1,9 @@
 // The report reader over hostile report directories: metadata, crash files, image lists,
 // key-value stores and rotating logs a crashed run left behind, read at the next launch. One
 // input packs a directory: pieces "--FILE <n>\n<bytes>", where <n> picks the file's name
-// from the record names a report holds. Each input is unpacked into a fresh folder, read as
-// a report, symbolicated, its key-value stores merged and packaged.
+// from the record names a report holds and the companions a half-done launch leaves. Each
+// input is unpacked into a fresh folder, read as a report, symbolicated, its key-value stores
+// merged and packaged.
 
 #include "crash/BBXFileManager.h"
 #include "crash/BBXInternalReport.h"
@@ -23,18 +24,13 @@ namespace {
 
 using namespace corvex;
 
-const char* const kNames[] = {"metadata.bbxrecord",
-                              "binary_images.bbxrecord",
-                              "signal.bbxrecord",
-                              "exception.bbxrecord",
-                              "mach_exception.bbxrecord",
-                              "errors_a.bbxrecord",
-                              "user_incremental_kv.bbxrecord",
-                              "user_compacted_kv.bbxrecord",
-                              "internal_incremental_kv.bbxrecord",
-                              "internal_compacted_kv.bbxrecord",
-                              "custom_exception_a.bbxrecord",
-                              "log_a.bbxrecord"};
+const char* const kNames[] = {"metadata.bbxrecord", "binary_images.bbxrecord", "signal.bbxrecord",
+                              "exception.bbxrecord", "mach_exception.bbxrecord", "errors_a.bbxrecord",
+                              "user_incremental_kv.bbxrecord", "user_compacted_kv.bbxrecord",
+                              "internal_incremental_kv.bbxrecord", "internal_compacted_kv.bbxrecord",
+                              "custom_exception_a.bbxrecord", "log_a.bbxrecord",
+                              // what a launch that could not finish leaves beside the records
+                              "signal.bbxrecord.symbolicated", "errors_a.bbxrecord.gz"};
 constexpr int kNameCount = int(sizeof kNames / sizeof kNames[0]);
 
 QString gRoot;
@@ -85,6 +81,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)report->bundleShortVersionString();
         (void)report->crashedOnDate();
         (void)report->needsToBeSubmitted();
+        // A report taken up again first, as the next launch does, then processed whole.
+        std::make_shared<BBXProcessReportOperation>(report, std::make_shared<BBXSymbolResolver>(),
+                                                    BBXProcessReportOperation::Scope::MissingRecords)
+            ->start();
         std::make_shared<BBXProcessReportOperation>(report, std::make_shared<BBXSymbolResolver>())->start();
         std::make_shared<BBXPackageReportOperation>(report, tree)->start();
     }

@@ -378,8 +378,12 @@ std::shared_ptr<Operation> TLYTallyController::uploadOperationForFileAtURL(const
     auto upload = std::make_shared<TLYUploadOperation>(mUploader, mSettings->tallyURL(), mMetadata->APIKey,
                                                        package, boundary);
     // Until settings arrive nothing is sent: the package waits on disk.
-    if (!mSettings->valid())
+    if (!mSettings->valid()) {
         upload->cancel();
+        return upload;
+    }
+    std::lock_guard lock(mUploadsMutex);
+    mUploadingPackages.insert(TLYFileUtils::baseName(package));
     return upload;
 }
 
@@ -414,6 +418,13 @@ void TLYTallyController::uploadAllMultipartFiles()
 void TLYTallyController::uploadMultipartFiles(const QStringList& packages)
 {
     for (const QString& package : packages) {
+        // The start-up's leftovers and the settings' arrival both name the packages waiting
+        // then; whichever comes second must not send one again before its first upload ends.
+        {
+            std::lock_guard lock(mUploadsMutex);
+            if (mUploadingPackages.contains(TLYFileUtils::baseName(package)))
+                continue;
+        }
         const QString boundary = TLYFileUtils::pathExtension(package) == QLatin1String("multipartmime")
                                      ? TLYFileUtils::baseName(package)
                                      : QString();
@@ -485,6 +496,10 @@ void TLYTallyController::uploaderDidFinishUpload(TLYUploader&, const QString& un
     if (!error.isNull())
         tallyLog(QStringLiteral("Failed to upload '%1': %2").arg(uniqueName, error.localizedDescription()));
     tallyLog(QStringLiteral("Finished transmission of '%1'.").arg(uniqueName));
+    {
+        std::lock_guard lock(mUploadsMutex);
+        mUploadingPackages.remove(uniqueName);
+    }
     if (isTransientUploadError(error)) {
         Log::warning(QStringLiteral("[Tally] Keeping '%1' for a later start: %2")
                          .arg(uniqueName, error.localizedDescription()));

@@ -4,6 +4,7 @@
 #include "tallykit/TLYUploader.h"
 
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -126,6 +127,10 @@ private:
     std::shared_ptr<TLYUploader> mUploader;
     std::shared_ptr<TLYSettings> mSettings;
     std::unique_ptr<TLYTimer> mFlushTimer;
+    // The names of the packages with an upload queued or under way, so that none is queued
+    // twice.
+    std::mutex mUploadsMutex;
+    QSet<QString> mUploadingPackages;
     std::mutex mObserverMutex;
     WriteObserver mWriteObserver;
 };

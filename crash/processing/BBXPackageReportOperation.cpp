@@ -2,42 +2,26 @@
 
 #include "crash/BBXFileManager.h"
 #include "crash/BBXInternalReport.h"
-#include "crash/runtime/BBXFile.h"
+#include "crash/processing/BBXReportFileSelection.h"
+#include "crash/processing/BBXReportFileWriter.h"
 #include "kit/net/LOMMultipartMimeStreamEncoder.h"
 #include "platform/core/Log.h"
+#include "platform/core/Zlib.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <cerrno>
+#include <QStringList>
 #include <cstdio>  // std::rename
-#include <cstring> // strerror
 #include <fcntl.h> // open
 #include <unistd.h>
-#include <zlib.h> // the gzip file interface
 
 namespace corvex {
 
 namespace {
 
-ssize_t gzWriteStep(void* context, const void* bytes, std::size_t length)
-{
-    auto* file = static_cast<gzFile>(context);
-    const int written = gzwrite(file, bytes, unsigned(length));
-    if (written == 0) {
-        int number = 0;
-        const char* text = gzerror(file, &number);
-        Log::error(QStringLiteral("Error: failed to write compressed bytes %1, %2, %3 ")
-                       .arg(number)
-                       .arg(QString::fromUtf8(text != nullptr ? text : ""),
-                            QString::fromUtf8(std::strerror(errno))));
-        return -1;
-    }
-    return written;
-}
-
 bool syncFile(const QString& path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0)
         return false;
     const bool synced = ::fsync(fd) == 0;
@@ -67,22 +51,21 @@ QString BBXPackageReportOperation::packagedPathWithName(const QString& name) con
     return destinationDirectory() + QLatin1Char('/') + name + QStringLiteral(".multipartmime");
 }
 
-bool BBXPackageReportOperation::compressData(const QByteArray& data, const QString& path)
+std::optional<QByteArray> BBXPackageReportOperation::compressData(const QByteArray& data, const QString& path)
 {
+    if (data.isEmpty())
+        return std::nullopt;
+    Result<QByteArray> compressed = Zlib::gzipCompress(data);
+    if (!compressed.ok())
+        return std::nullopt;
     // The compressed record is the user's alone, as the record it was made from.
-    const int fd = BBXFileOpenPrivate(QFile::encodeName(path).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    gzFile file = fd >= 0 ? gzdopen(fd, "w") : nullptr;
-    if (file == nullptr) {
-        if (fd >= 0)
-            ::close(fd);
-        Log::error(QStringLiteral("Error: unable to open file for compression %1")
-                       .arg(QString::fromUtf8(std::strerror(errno))));
-        return false;
+    const Status written = BBXReportFileWriter::write(path, compressed.value());
+    if (!written.ok()) {
+        Log::error(
+            QStringLiteral("Error: unable to open file for compression %1").arg(written.error().toString()));
+        return std::nullopt;
     }
-    bool result = !data.isEmpty();
-    if (result)
-        result = BBXFileLoopWithWriteBlock(data.constData(), std::size_t(data.size()), gzWriteStep, file);
-    return gzclose(file) == Z_OK && result;
+    return std::move(compressed.value());
 }
 
 void BBXPackageReportOperation::encode(LOMMultipartMimeStreamEncoder& encoder, const QByteArray& data,
@@ -94,8 +77,10 @@ void BBXPackageReportOperation::encode(LOMMultipartMimeStreamEncoder& encoder, c
     }
     const QString name = QFileInfo(path).fileName();
     const QString gzPath = path + QStringLiteral(".gz");
-    if (compressData(data, gzPath)) {
-        encoder.addFile(gzPath, name + QStringLiteral(".gz"), QStringLiteral("application/x-gzip"), name);
+    // The part takes the bytes written, not the file again: the name could be taken meanwhile.
+    if (const std::optional<QByteArray> compressed = compressData(data, gzPath)) {
+        encoder.addFileData(*compressed, name + QStringLiteral(".gz"), QStringLiteral("application/x-gzip"),
+                            name);
         return;
     }
     Log::error(QStringLiteral("Error: compression failed for %1").arg(QFileInfo(gzPath).fileName()));
@@ -111,6 +96,15 @@ void BBXPackageReportOperation::main()
     const QString packagePath = packagedPathWithName(boundary);
     const QString partialPath =
         destinationDirectory() + QStringLiteral("/.") + boundary + QStringLiteral(".multipartmime.partial");
+    QStringList paths;
+    mFileManager->enumerateFilesInDirectory(mReport->path(),
+                                            [&](const QString& path, const QString& extension) {
+                                                if (extension != QLatin1String("gz"))
+                                                    paths.push_back(path);
+                                            });
+    const QList<BBXReportFileSelection::Entry> files = BBXReportFileSelection::select(paths);
+    if (!BBXReportFileWriter::clearName(partialPath) || !BBXReportFileWriter::clearName(packagePath))
+        return;
     auto stream = std::make_shared<LOMFileOutputStream>(partialPath);
     auto encoder = LOMMultipartMimeStreamEncoder::encoderWithStream(stream, boundary);
     if (!encoder)
@@ -120,19 +114,19 @@ void BBXPackageReportOperation::main()
         if (apiKey)
             body.addValue(*apiKey, QStringLiteral("api_key"));
         body.addValue(mReport->identifier(), QStringLiteral("report_id"));
-        mFileManager->enumerateFilesInDirectory(
-            mReport->path(), [&](const QString& path, const QString& extension) {
-                if (isCancelled() || extension == QLatin1String("gz"))
-                    return;
-                QFile file(path);
-                const QByteArray data = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-                if (data.isEmpty()) {
-                    Log::error(QStringLiteral("Error: unable to read data for compression: %1")
-                                   .arg(QFileInfo(path).fileName()));
-                    return;
-                }
-                encode(body, data, path);
-            });
+        for (const BBXReportFileSelection::Entry& file : files) {
+            if (isCancelled())
+                return;
+            const std::optional<QByteArray> data = BBXReportFileSelection::read(file);
+            if (!data)
+                continue;
+            if (data->isEmpty()) {
+                Log::error(QStringLiteral("Error: unable to read data for compression: %1")
+                               .arg(QFileInfo(file.path).fileName()));
+                continue;
+            }
+            encode(body, *data, file.path);
+        }
     });
     // A package with a failed write would lose the report once its directory is removed.
     if (isCancelled() || !written || !syncFile(partialPath) ||

@@ -7,13 +7,29 @@
 #include "crash/processing/BBXSymbolicationOperation.h"
 #include "crash/runtime/BBXFileReader.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QStringList>
+#include <sys/stat.h>
 
 namespace corvex {
 
+namespace {
+
+// A symbolicated record that is a regular file holding something; an empty one is what a
+// full disk leaves of a record written in place.
+bool hasSymbolicatedRecord(const QString& crashFile)
+{
+    struct stat info;
+    const QByteArray path = QFile::encodeName(crashFile + QStringLiteral(".symbolicated"));
+    return ::lstat(path.constData(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0;
+}
+
+} // namespace
+
 BBXProcessReportOperation::BBXProcessReportOperation(std::shared_ptr<BBXInternalReport> report,
-                                                     std::shared_ptr<BBXSymbolResolver> resolver)
-    : mReport(std::move(report)), mResolver(std::move(resolver))
+                                                     std::shared_ptr<BBXSymbolResolver> resolver, Scope scope)
+    : mReport(std::move(report)), mResolver(std::move(resolver)), mScope(scope)
 {}
 
 QString BBXProcessReportOperation::binaryImagePath() const
@@ -23,10 +39,17 @@ QString BBXProcessReportOperation::binaryImagePath() const
 
 void BBXProcessReportOperation::main()
 {
-    if (!mReport || !mResolver || !mResolver->loadBinaryImagesFromFile(binaryImagePath()))
+    if (!mReport || !mResolver)
         return;
-    mReport->enumerateSymbolicatableFilesInContent(
-        [this](const QString& path) { symbolicateFile(path, mResolver); });
+    QStringList crashFiles;
+    mReport->enumerateSymbolicatableFilesInContent([&](const QString& path) {
+        if (mScope == Scope::EveryCrashFile || (QFileInfo::exists(path) && !hasSymbolicatedRecord(path)))
+            crashFiles.push_back(path);
+    });
+    if (crashFiles.isEmpty() || !mResolver->loadBinaryImagesFromFile(binaryImagePath()))
+        return;
+    for (const QString& path : crashFiles)
+        symbolicateFile(path, mResolver);
 }
 
 std::shared_ptr<BBXThreadArray> BBXProcessReportOperation::threadArrayFromFile(const QString& path)

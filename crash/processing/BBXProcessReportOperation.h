@@ -16,8 +16,17 @@ class BBXSymbolResolver;
 class BBXProcessReportOperation : public Operation
 {
 public:
+    enum class Scope
+    {
+        EveryCrashFile,
+        // Only crash files without a symbolicated record holding anything: a report taken up
+        // again after a launch that could not finish it (a full disk) gets its names then.
+        MissingRecords,
+    };
+
     BBXProcessReportOperation(std::shared_ptr<BBXInternalReport> report,
-                              std::shared_ptr<BBXSymbolResolver> resolver);
+                              std::shared_ptr<BBXSymbolResolver> resolver,
+                              Scope scope = Scope::EveryCrashFile);
     void main() override;
 
     const std::shared_ptr<BBXInternalReport>& report() const { return mReport; }
@@ -31,6 +40,7 @@ public:
 private:
     std::shared_ptr<BBXInternalReport> mReport;
     std::shared_ptr<BBXSymbolResolver> mResolver;
+    Scope mScope = Scope::EveryCrashFile;
 };
 
 } // namespace corvex

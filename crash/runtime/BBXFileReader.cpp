@@ -41,7 +41,10 @@ std::optional<ValueArray> BBXFileReadSections(const QString& path, bool unlinkOn
         BBX_LOG_ERROR("Error: input path is invalid");
         return std::nullopt;
     }
-    const Result<QByteArray> bytes = WholeFileReader::read(path, BBXFileReadMaximumBytes);
+    // Record files lie in the reporter's own folders: a link there was placed by another hand.
+    const Result<QByteArray> bytes =
+        WholeFileReader::read(path, BBXFileReadMaximumBytes, QStringLiteral("Cannot open the record"),
+                              QStringLiteral("Cannot read the record"), RegularFile::Links::NoFollow);
     if (!bytes.ok()) {
         const QByteArray name = QFile::encodeName(path);
         BBX_LOG_WARN("Unable to read file %s", name.constData());

@@ -20,8 +20,9 @@ constexpr qint64 BBXFileReadMaximumBytes = 256 * 1024 * 1024;
 
 // Every line of the file that parses as JSON, in file order (or what the filter makes of
 // each). Each line is parsed on its own: a damaged line, one with bytes that are not UTF-8,
-// or a last line cut short costs only itself. An unreadable file is logged, removed when
-// `unlinkOnFailure` is set, and answers nothing.
+// or a last line cut short costs only itself. An unreadable file (a symbolic link, which is
+// never followed, or anything but a regular file within BBXFileReadMaximumBytes) is logged,
+// removed when `unlinkOnFailure` is set, and answers nothing.
 std::optional<ValueArray> BBXFileReadSections(const QString& path, bool unlinkOnFailure,
                                               const BBXFileSectionFilter& filter = {});
 // The same over bytes already read.

@@ -22,6 +22,8 @@ QString kindOf(mode_t mode)
         return QStringLiteral("a socket");
     if (S_ISCHR(mode) || S_ISBLK(mode))
         return QStringLiteral("a device");
+    if (S_ISLNK(mode))
+        return QStringLiteral("a symbolic link");
     return QString();
 }
 
@@ -50,23 +52,33 @@ QString notRegularReason(const QString& kind)
 } // namespace
 
 Result<RegularFile> RegularFile::open(const QString& path, qint64 maxBytes, const QString& openFailure,
-                                      const QString& readFailure)
+                                      const QString& readFailure, Links links)
 {
     if (path.isEmpty())
         return Error::posix(ENOENT, openFailure);
     const QByteArray encoded = QFile::encodeName(path);
+    const bool follow = links == Links::Follow;
+    struct stat info;
+    // Without following, the entry itself decides before anything is opened: opening a
+    // device can act on it.
+    if (!follow && SysCalls::lstat(encoded.constData(), &info) == 0 && !S_ISREG(info.st_mode))
+        return withReason(Error::posix(EINVAL, openFailure, path), notRegularReason(kindOf(info.st_mode)));
     // O_NONBLOCK changes nothing for a regular file; everything else is refused below.
-    const int fd = SysCalls::open(encoded.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const int fd = SysCalls::open(encoded.constData(),
+                                  O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (follow ? 0 : O_NOFOLLOW));
     if (fd < 0) {
         const int error = errno;
-        // A socket cannot be opened at all (ENXIO); its kind is still worth telling.
-        struct stat info;
-        if (error == ENXIO && SysCalls::stat(encoded.constData(), &info) == 0 && !S_ISREG(info.st_mode))
+        // A socket cannot be opened at all (ENXIO), and a link put in place since the look
+        // above answers ELOOP; their kinds are still worth telling.
+        const bool lookAgain = error == ENXIO || (!follow && error == ELOOP);
+        if (lookAgain &&
+            (follow ? SysCalls::stat(encoded.constData(), &info)
+                    : SysCalls::lstat(encoded.constData(), &info)) == 0 &&
+            !S_ISREG(info.st_mode))
             return withReason(Error::posix(EINVAL, openFailure, path),
                               notRegularReason(kindOf(info.st_mode)));
         return withReason(Error::posix(error, openFailure, path), reasonFor(error));
     }
-    struct stat info;
     if (SysCalls::fstat(fd, &info) != 0) {
         const int error = errno;
         (void)SysCalls::close(fd);

@@ -12,6 +12,12 @@ namespace corvex {
 // a writer would hold the thread for good) and never makes the file the process's terminal;
 // a folder, a pipe, a socket or a device is refused without a byte read.
 //
+// Symbolic links are followed by default: a document or a launch file may well be one. A
+// reader of a folder that only the program itself writes (the crash reporter's) passes
+// Links::NoFollow: a link found there was put there by someone else, and it is refused as
+// "The file is not a regular file: it is a symbolic link." without being opened, as is
+// anything else the folder entry itself shows to be no regular file.
+//
 // Errors are of the POSIX domain with the errno and the path, and carry a failure reason in
 // a user's words for the refusals a reader's alert should explain: "The file is not a
 // regular file: it is a named pipe." (EINVAL, a folder too) and "too many levels of symbolic links" (ELOOP).
@@ -20,9 +26,16 @@ namespace corvex {
 class RegularFile
 {
 public:
+    enum class Links
+    {
+        Follow,
+        NoFollow,
+    };
+
     static Result<RegularFile> open(const QString& path, qint64 maxBytes,
                                     const QString& openFailure = QStringLiteral("Cannot open the file"),
-                                    const QString& readFailure = QStringLiteral("Cannot read the file"));
+                                    const QString& readFailure = QStringLiteral("Cannot read the file"),
+                                    Links links = Links::Follow);
 
     RegularFile(RegularFile&& other) noexcept;
     RegularFile& operator=(RegularFile&& other) noexcept;

@@ -52,9 +52,9 @@ Result<QByteArray> readWholeToEnd(int fd, QByteArray data, const QString& path, 
 } // namespace
 
 Result<QByteArray> WholeFileReader::read(const QString& path, qint64 maxBytes, const QString& openFailure,
-                                         const QString& readFailure)
+                                         const QString& readFailure, RegularFile::Links links)
 {
-    Result<RegularFile> file = RegularFile::open(path, maxBytes, openFailure, readFailure);
+    Result<RegularFile> file = RegularFile::open(path, maxBytes, openFailure, readFailure, links);
     if (!file.ok())
         return file.error();
     const qsizetype expected = qsizetype(file->size());

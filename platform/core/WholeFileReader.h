@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/RegularFile.h"
 #include "platform/core/Result.h"
 
 #include <QByteArray>
@@ -26,9 +27,11 @@ class WholeFileReader
 {
 public:
     // The file's bytes: never null, empty for an empty file.
+    // `links` as RegularFile takes it: followed unless a reader of its own folders says not.
     static Result<QByteArray> read(const QString& path, qint64 maxBytes,
                                    const QString& openFailure = QStringLiteral("Cannot open the file"),
-                                   const QString& readFailure = QStringLiteral("Cannot read the file"));
+                                   const QString& readFailure = QStringLiteral("Cannot read the file"),
+                                   RegularFile::Links links = RegularFile::Links::Follow);
 };
 
 } // namespace corvex

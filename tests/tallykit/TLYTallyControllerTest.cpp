@@ -2,6 +2,8 @@
 #include "kit/net/LOMNetworkClient.h"
 #include "kit/net/LOMNetworkResponseHandler.h"
 #include "platform/core/MainQueue.h"
+#include "platform/core/OperationQueue.h"
+#include "platform/core/SysCalls.h"
 #include "platform/net/UrlError.h"
 #include "tallykit/TLYEvent.h"
 #include "tallykit/TLYLogger.h"
@@ -16,8 +18,17 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QHash>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <functional>
+#include <mutex>
+#include <sys/stat.h>
+#include <thread>
 
 using namespace corvex;
 using Route = test::VendorServiceStandIn::Route;
@@ -233,6 +244,125 @@ TEST(TLYTallyController, ACrashGetsALogOfItsOwnWithThePreviousRunsMetadata)
         EXPECT_NE(JsonText::parse(metadata).value().value(QStringLiteral("session_id")).toString(),
                   run.registry->loom.executionIdentifier());
     }
+}
+
+// An upload operation looks at its package's size first, then the first one opens it to send
+// it. A second upload operation of one package is held at its look until the first upload has been answered
+// and its end is queued behind it: it then runs after the first upload ended and before the package is
+// deleted, and the deletion waits for what it started. That is the interleaving in which leftovers went up
+// twice at about one start in fifteen.
+struct SecondUploadHold
+{
+    static inline const test::VendorServiceStandIn* vendor = nullptr;
+    static inline std::mutex mutex;
+    static inline QHash<QString, int> looks;
+    static inline std::atomic<int> held{0};
+
+    static bool onEventQueue(const QString& name)
+    {
+        OperationQueue* queue = OperationQueue::currentQueue();
+        return vendor && queue && queue->name() == TLYTallyController::EventQueueName &&
+               name.endsWith(QStringLiteral(".multipartmime"));
+    }
+
+    static int uploadsOf(const QString& name)
+    {
+        const QByteArray boundary = name.section(u'.', 0, 0).toLatin1();
+        const auto uploads = vendor->eventsUploads();
+        return int(std::count_if(uploads.cbegin(), uploads.cend(),
+                                 [&](const auto& upload) { return upload.boundary == boundary; }));
+    }
+
+    static void waitFor(const std::function<bool()>& condition)
+    {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!condition() && std::chrono::steady_clock::now() < until)
+            std::this_thread::yield();
+    }
+
+    // The first upload opens its package to start it.
+    static int open(const char* path, int flags, mode_t mode)
+    {
+        const QString name = QFileInfo(QFile::decodeName(path)).fileName();
+        if (onEventQueue(name)) {
+            std::lock_guard lock(mutex);
+            looks[name] = std::max(looks.value(name), 1);
+        }
+        return ::open(path, flags, mode);
+    }
+
+    static int stat(const char* path, struct stat* info)
+    {
+        const QString name = QFileInfo(QFile::decodeName(path)).fileName();
+        if (onEventQueue(name)) {
+            bool second = false;
+            {
+                std::lock_guard lock(mutex);
+                second = looks.value(name) == 1;
+                if (second)
+                    looks[name] = 2;
+            }
+            if (second) {
+                ++held;
+                OperationQueue& queue = *OperationQueue::currentQueue();
+                waitFor([&] { return uploadsOf(name) == 1; });
+                // Nothing else is under way: the next operation queued is the first upload's end.
+                const int queued = queue.operationCount();
+                waitFor([&] { return queue.operationCount() > queued; });
+            }
+        }
+        return ::stat(path, info);
+    }
+
+    static int unlink(const char* path)
+    {
+        const QString name = QFileInfo(QFile::decodeName(path)).fileName();
+        if (onEventQueue(name)) {
+            std::lock_guard lock(mutex);
+            if (looks.value(name) >= 2)
+                waitFor([&] { return uploadsOf(name) == 2; });
+        }
+        return ::unlink(path);
+    }
+};
+
+TEST(TLYTallyController, LeftoverPackagesGoUpOnceWhenSettingsAreStoredAtStart)
+{
+    ControllerRun run;
+    run.start(); // without settings: the install's package waits
+    run.stop();
+    // Only the package is left: no other upload runs beside it.
+    for (const QString& log : test::tallyFiles(QStringLiteral("log")))
+        QFile::remove(test::tallyEventDir() + u'/' + log);
+    ASSERT_EQ(test::tallyFiles().size(), 1) << test::tallyFiles().join(u' ').toStdString();
+    run.registry = std::make_unique<test::TallyRegistry>(); // the next run, settings stored
+    run.settings();
+    SecondUploadHold::vendor = &run.vendor;
+    SecondUploadHold::looks.clear();
+    SecondUploadHold::held = 0;
+    SysCalls::Hooks hooks;
+    hooks.open = &SecondUploadHold::open;
+    hooks.stat = &SecondUploadHold::stat;
+    hooks.unlink = &SecondUploadHold::unlink;
+    SysCalls::installHooks(hooks);
+    run.start();
+    const bool sent = test::runUntil(
+        [] {
+            return test::tallyFiles(QStringLiteral("multipartmime")).isEmpty() &&
+                   test::tallyFiles(QStringLiteral("log")).size() == 1;
+        },
+        30);
+    run.stop();
+    SysCalls::removeHooks();
+    SecondUploadHold::vendor = nullptr;
+    ASSERT_TRUE(sent) << test::tallyFiles().join(u' ').toStdString();
+    QHash<QByteArray, int> sends;
+    for (const auto& upload : run.vendor.eventsUploads())
+        ++sends[upload.boundary];
+    EXPECT_EQ(sends.size(), 1);
+    EXPECT_EQ(SecondUploadHold::held.load(), 0) << "a second upload of the package was queued";
+    for (auto send = sends.cbegin(); send != sends.cend(); ++send)
+        EXPECT_EQ(send.value(), 1) << send.key().toStdString() << ", held " << SecondUploadHold::held.load();
 }
 
 TEST(TLYTallyController, RefusesNamesThatBreakTheFramingAndFlushesByTimer)

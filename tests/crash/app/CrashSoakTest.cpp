@@ -3,12 +3,15 @@
 // other; every crash is followed by a launch that must send its report, once, to the
 // vendor-service stand-in on 127.0.0.1, without an error line about it. A second loop
 // quits the application while the crash report prompt shows: the next launch asks again
-// and Send sends the report. tools/soak runs them at 50 crashes of each way.
+// and Send sends the report. tools/soak runs them at 50 crashes of each way. A last run puts
+// every hostile entry other hands may leave into the folder of a real crash before the launch
+// that sends it.
 
 #include "kit/core/Loom.h"
 #include "platform/core/Paths.h"
 #include "tests/crash/app/ChildProcess.h"
 #include "tests/crash/reports/ReportTestSupport.h"
+#include "tests/support/NonRegularFiles.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/net/VendorServiceStandIn.h"
@@ -18,11 +21,16 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSet>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <map>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace corvex::test {
@@ -503,6 +511,108 @@ TEST_F(CrashSoak, AQuitDuringThePromptKeepsTheReportTheNextLaunchAsksAgainAndSen
     EXPECT_EQ(duplicated, 0);
     EXPECT_EQ(tally.errorLines, 0);
     EXPECT_TRUE(tally.faults.isEmpty()) << tally.faults.join(QLatin1Char('\n')).toStdString();
+}
+
+// Every entry other hands may leave in a report folder, all at once in the folder of a real
+// crash. The next launch must send the report, once, without any of them, leave nothing
+// half-made in prepared/, remove the folder (its links as links) and send no byte of the
+// private file they point at. Each entry's outcome is printed.
+TEST_F(CrashSoak, AReportFolderHoldingEveryHostileEntryIsSentWithoutThemAndRemoved)
+{
+    const QByteArray secret = "PRIVATE NOTES OF THE USER, NEVER TO BE SENT";
+    const QString victim = testDir() + QStringLiteral("/private/notes.txt");
+    ASSERT_TRUE(writeReportFile(victim, secret));
+    ASSERT_EQ(::chmod(QFile::encodeName(victim).constData(), 0600), 0);
+
+    Tally tally;
+    std::unique_ptr<ChildProcess> app = launch("segv");
+    ASSERT_TRUE(awaitLine(*app, "ready")) << launchFault(*app);
+    const QString id = crashLaunch(*app, kWays[4], tally);
+    ASSERT_FALSE(id.isEmpty());
+    const QString report = activePath() + u'/' + id;
+    const auto place = [&](const QString& name, const std::function<bool(const QByteArray&)>& make) {
+        EXPECT_TRUE(make(QFile::encodeName(report + u'/' + name)))
+            << name.toStdString() << ": " << std::strerror(errno);
+    };
+    const auto linkTo = [](const QString& target) {
+        return [target](const QByteArray& at) {
+            return ::symlink(QFile::encodeName(target).constData(), at.constData()) == 0;
+        };
+    };
+    const auto sparse = [](qint64 size) {
+        return [size](const QByteArray& at) {
+            QFile file(QFile::decodeName(at));
+            return file.open(QIODevice::WriteOnly) && file.resize(size);
+        };
+    };
+    struct Entry
+    {
+        QString name;
+        const char* what;
+    };
+    const std::vector<Entry> entries{
+        {QStringLiteral("zero.bbxrecord"), "a link to /dev/zero"},
+        {QStringLiteral("notes.bbxrecord"), "a link to a private file"},
+        {QStringLiteral("pipe.bbxrecord"), "a named pipe"},
+        {QStringLiteral("socket.bbxrecord"), "a socket"},
+        {QStringLiteral("folder.bbxrecord"), "a folder holding a link to the private file"},
+        {QStringLiteral("big.bbxrecord"), "a record over the 16 MiB report bound"},
+        {QStringLiteral("huge.bbxrecord"), "a 2 GB sparse record"},
+        {QStringLiteral("signal.bbxrecord.gz"), "a link at a compressed part's name"},
+        {QStringLiteral("signal.bbxrecord.symbolicated"), "a link at the symbol record's name"},
+    };
+    place(entries[0].name, linkTo(QStringLiteral("/dev/zero")));
+    place(entries[1].name, linkTo(victim));
+    place(entries[2].name, [](const QByteArray& at) { return ::mkfifo(at.constData(), 0600) == 0; });
+    for (const NonRegularFile& special :
+         makeNonRegularFiles(testDir() + QStringLiteral("/kinds"), QStringLiteral("s"))) {
+        if (QLatin1String(special.kind) == QLatin1String("a socket"))
+            place(entries[3].name, [&](const QByteArray& at) {
+                return ::rename(QFile::encodeName(special.path).constData(), at.constData()) == 0;
+            });
+    }
+    place(entries[4].name, [&](const QByteArray& at) {
+        return QDir().mkpath(QFile::decodeName(at)) && linkTo(victim)(at + "/notes");
+    });
+    place(entries[5].name, sparse(16 * 1024 * 1024 + 1));
+    place(entries[6].name, sparse(qint64(2) << 30));
+    place(entries[7].name, linkTo(victim));
+    place(entries[8].name, linkTo(victim));
+
+    app = launch("none");
+    ASSERT_TRUE(awaitLine(*app, "ready")) << launchFault(*app);
+    const bool sent = awaitSent(id, 90);
+    EXPECT_TRUE(quitLaunch(*app)) << launchFault(*app);
+    ASSERT_TRUE(sent) << launchFault(*app);
+    EXPECT_EQ(uploadsOf(id), 1);
+    const std::map<QByteArray, QByteArray>& parts = mParts[std::size_t(mSentIds.indexOf(id.toUtf8()))];
+    const QByteArray log = readFile(mLogs.back());
+    for (const Entry& entry : entries) {
+        const bool inPackage = parts.count(entry.name.toUtf8()) == 1;
+        int lines = 0;
+        for (const QByteArray& line : log.split('\n'))
+            lines += line.contains(entry.name.toUtf8() + " is left out of the report: ") ||
+                     line.contains("Removed " + entry.name.toUtf8() + " from the report");
+        std::cout << "[ hostile ] " << entry.what << " (" << entry.name.toStdString()
+                  << "): " << (inPackage ? "sent" : "not sent") << ", " << lines << " log line(s)"
+                  << std::endl;
+        EXPECT_EQ(lines, 1) << entry.name.toStdString();
+        if (!entry.name.endsWith(QStringLiteral(".symbolicated"))) {
+            EXPECT_FALSE(inPackage) << entry.name.toStdString();
+        }
+    }
+    bool named = false;
+    for (const auto& [name, content] : parts) {
+        EXPECT_FALSE(content.contains(secret)) << name.toStdString();
+        named = named || (name == "signal.bbxrecord.symbolicated" && content.contains("corvex_fault_segv"));
+    }
+    EXPECT_TRUE(named) << "the crash is sent with its names";
+    EXPECT_TRUE(QDir(reportTree() + QStringLiteral("/v3/prepared"))
+                    .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)
+                    .isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(report));
+    EXPECT_FALSE(QFileInfo::exists(reportTree() + QStringLiteral("/v3/processing/") + id));
+    EXPECT_EQ(readFile(victim), secret) << "the private file is neither removed nor written";
 }
 
 } // namespace

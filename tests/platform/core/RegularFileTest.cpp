@@ -6,12 +6,15 @@
 #include "tests/support/TestFiles.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <cerrno>
 #include <chrono>
 #include <future>
 #include <gtest/gtest.h>
 #include <memory>
 #include <optional>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -84,4 +87,51 @@ TEST(RegularFile, OpensARegularFileWithinItsBoundAndHandsItsDescriptorOver)
     ASSERT_FALSE(missing.ok());
     EXPECT_EQ(missing.error().code(), ENOENT);
     EXPECT_TRUE(missing.error().localizedFailureReason().isEmpty()) << "the reader's own words apply";
+}
+
+TEST(RegularFile, WithoutFollowingEveryLinkIsRefusedUnopenedWhileTheDefaultStillFollowsIt)
+{
+    const QString folder = test::testDir() + QStringLiteral("/links");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString plain = folder + QStringLiteral("/plain.bin");
+    test::writeFile(plain, QByteArray(10, 'x'));
+    const QString fifo = folder + QStringLiteral("/fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString linkReason = QStringLiteral("The file is not a regular file: it is a symbolic link.");
+    for (const QString& target : {plain, QStringLiteral("/dev/zero"), fifo}) {
+        SCOPED_TRACE(target.toStdString());
+        const QString link = folder + QStringLiteral("/to-") + QFileInfo(target).fileName();
+        ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()), 0);
+        FaultShim shim;
+        const auto refused = RegularFile::open(link, 1024, QStringLiteral("open"), QStringLiteral("read"),
+                                               RegularFile::Links::NoFollow);
+        ASSERT_FALSE(refused.ok());
+        EXPECT_EQ(refused.error().localizedFailureReason(), linkReason);
+        EXPECT_EQ(shim.callCount(FaultShim::Op::Open), 0) << "a link is refused before anything is opened";
+        const auto read = WholeFileReader::read(link, 1024, QStringLiteral("open"), QStringLiteral("read"),
+                                                RegularFile::Links::NoFollow);
+        ASSERT_FALSE(read.ok());
+        EXPECT_EQ(read.error().localizedFailureReason(), linkReason);
+    }
+    // Documents and launch files keep following links.
+    const auto followed = WholeFileReader::read(folder + QStringLiteral("/to-plain.bin"), 1024);
+    ASSERT_TRUE(followed.ok());
+    EXPECT_EQ(followed.value(), QByteArray(10, 'x'));
+    // What is no regular file in itself is refused with its own reason, unopened too.
+    for (const test::NonRegularFile& special :
+         test::makeNonRegularFiles(folder + QStringLiteral("/kinds"), QStringLiteral("odd"))) {
+        SCOPED_TRACE(special.kind);
+        FaultShim shim;
+        const auto refused = RegularFile::open(special.path, 1024, QStringLiteral("open"),
+                                               QStringLiteral("read"), RegularFile::Links::NoFollow);
+        ASSERT_FALSE(refused.ok());
+        EXPECT_EQ(shim.callCount(FaultShim::Op::Open), 0);
+        EXPECT_EQ(refused.error().localizedFailureReason(),
+                  QString::fromLatin1(special.kind) == QLatin1String("a symbolic-link loop")
+                      ? linkReason
+                      : special.reason);
+    }
+    EXPECT_TRUE(RegularFile::open(plain, 1024, QStringLiteral("open"), QStringLiteral("read"),
+                                  RegularFile::Links::NoFollow)
+                    .ok());
 }
