@@ -11,12 +11,19 @@
 #include "model/Globals.h"
 #include "shell/MyWindow.h"
 #include "shell/TopBarView.h"
+#include "storage/PersistenceController.h"
+#include "storage/SearchCache.h"
+#include "storage/Workspace.h"
 #include "tests/app/JourneyTrees.h"
 #include "tests/app/MindMapJourney.h"
 #include "tests/app/UserFiles.h"
 #include "tests/app/UserInput.h"
 #include "tests/app/WhereOnScreen.h"
+#include "tests/support/FaultShim.h"
 #include "tests/support/TestEnvironment.h"
+
+#include <QFile>
+#include <QStandardPaths>
 
 namespace corvex::test {
 
@@ -130,6 +137,54 @@ TEST_F(HomeSearchJourney, CtrlFSearchesAfterClickingTheGridAndAfterComingBackFro
     EXPECT_TRUE(search(window, *back, QStringLiteral("shop")))
         << "Ctrl+F after coming back started no search";
     EXPECT_TRUE(waitFor([&] { return showsOnly(*back, {QStringLiteral("Shopping")}); }));
+}
+
+// A search cleared while one of its reads waits on the disk: once the read comes back, the
+// next search is answered (a cleared search left its location's search stalled for good).
+TEST_F(HomeSearchJourney, ASearchClearedWhileAReadWaitsLeavesTheNextOneAnswered)
+{
+    UserFiles::setDefault(Globals::CloudStorageChoiceKey, true);
+    ASSERT_TRUE(launch());
+    const QStringList titles = {QStringLiteral("Plans"), QStringLiteral("Shopping"), QStringLiteral("Garden"),
+                                QStringLiteral("Recipes"), QStringLiteral("Books")};
+    for (const QString& title : titles)
+        ASSERT_TRUE(UserFiles::addDocumentToLocation(2, text(title)));
+    auto home = waitForScreen<HomeViewController>(
+        [&](HomeViewController& shown) { return showsOnly(shown, titles); });
+    ASSERT_NE(home, nullptr);
+    MyWindow& window = windowOf(*home);
+    ASSERT_TRUE(activate(window));
+
+    // Cold, as after a start: every document is read again for the next search, and the read
+    // of "Plans" waits on the disk.
+    QString plans;
+    for (const IdeaProxyPtr& proxy : home->ideaListView()->proxies()) {
+        if (proxy->text() == QStringLiteral("Plans"))
+            plans =
+                UserFiles::findBelow(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation),
+                                     IdeaDocument::pathFromIdentifier(proxy->docIdentifier()));
+    }
+    ASSERT_FALSE(plans.isEmpty()) << "no file of Plans";
+    FaultShim shim;
+    shim.holdReadsOf(QFile::encodeName(plans).toStdString());
+    PersistenceController::singleton()
+        .workspaceForLocation(IdeaDocument::ICloudLocation)
+        ->searchCache()
+        .invalidate();
+
+    UserInput::pressKey(window, Qt::Key_F, Qt::ControlModifier);
+    ASSERT_TRUE(waitFor([&] { return home->topBar()->isEditingSearchText(); }, 3.0));
+    UserInput::typeText(window, QStringLiteral("plan"));
+    ASSERT_TRUE(shim.waitForHeldRead(10)) << "the search read no file";
+    UserInput::pressKey(window, Qt::Key_A, Qt::ControlModifier);
+    UserInput::pressKey(window, Qt::Key_Backspace);
+    ASSERT_TRUE(waitFor([&] { return showsOnly(*home, titles); })) << "the emptied search did not end";
+    shim.releaseReads();
+
+    UserInput::typeText(window, QStringLiteral("shop"));
+    EXPECT_TRUE(waitFor([&] { return showsOnly(*home, {QStringLiteral("Shopping")}); }))
+        << "the next search was never answered";
+    screenshot(QStringLiteral("home-search-after-a-cleared-one"));
 }
 
 } // namespace corvex::test

@@ -125,4 +125,10 @@ QStringList UserFiles::filesBelow(const QString& folder)
     return files;
 }
 
+QString UserFiles::findBelow(const QString& folder, const QString& name)
+{
+    QDirIterator it(folder, {name}, QDir::Files, QDirIterator::Subdirectories);
+    return it.hasNext() ? it.next() : QString();
+}
+
 } // namespace corvex::test

@@ -38,6 +38,8 @@ public:
     static std::shared_ptr<Idea> readDocument(const QString& path);
     // Every file below a folder, as paths relative to it, sorted.
     static QStringList filesBelow(const QString& folder);
+    // The path of the first file named `name` below a folder; empty when there is none.
+    static QString findBelow(const QString& folder, const QString& name);
 };
 
 } // namespace corvex::test

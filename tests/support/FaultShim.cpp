@@ -78,10 +78,11 @@ FaultShim::FaultShim()
 FaultShim::~FaultShim()
 {
     releaseWrites();
+    releaseReads();
     {
-        // A held write still on its way out of the hook would find the shim gone.
+        // A held call still on its way out of the hook would find the shim gone.
         std::unique_lock lock(mMutex);
-        mHoldChanged.wait(lock, [this] { return mWritesHeld == 0; });
+        mHoldChanged.wait(lock, [this] { return mWriteHold.waiting == 0 && mReadHold.waiting == 0; });
     }
     SysCalls::removeHooks();
     gActive.store(nullptr);
@@ -115,21 +116,31 @@ void FaultShim::failWritesUnder(std::string folder, int errnoValue)
 void FaultShim::holdWritesUnder(std::string folder)
 {
     std::lock_guard lock(mMutex);
-    mHoldFolder = withoutTrailingSlash(std::move(folder));
-    mHolding = true;
+    mWriteHold.where = withoutTrailingSlash(std::move(folder));
+    mWriteHold.holding = true;
 }
 
 bool FaultShim::waitForHeldWrite(double seconds)
 {
+    return waitForHeld(mWriteHold, seconds);
+}
+
+bool FaultShim::waitForHeld(const Hold& hold, double seconds)
+{
     std::unique_lock lock(mMutex);
     return mHoldChanged.wait_for(lock, std::chrono::duration<double>(seconds),
-                                 [this] { return mWritesHeld > 0; });
+                                 [&hold] { return hold.waiting > 0; });
 }
 
 void FaultShim::releaseWrites()
 {
+    release(mWriteHold);
+}
+
+void FaultShim::release(Hold& hold)
+{
     std::lock_guard lock(mMutex);
-    mHolding = false;
+    hold.holding = false;
     mHoldChanged.notify_all();
 }
 
@@ -191,8 +202,12 @@ int FaultShim::hookOpen(const char* path, int flags, mode_t mode)
         std::lock_guard lock(shim.mMutex);
         if (isUnder(path, shim.mFullFolder))
             shim.mFullDescriptors.push_back(fd);
-        if (isUnder(path, shim.mHoldFolder))
-            shim.mHeldDescriptors.push_back(fd);
+        if (isUnder(path, shim.mWriteHold.where))
+            shim.mWriteHold.descriptors.push_back(fd);
+    } else if (fd >= 0) {
+        std::lock_guard lock(shim.mMutex);
+        if (!shim.mReadHold.where.empty() && shim.mReadHold.where == path)
+            shim.mReadHold.descriptors.push_back(fd);
     }
     return fd;
 }
@@ -208,20 +223,11 @@ ssize_t FaultShim::hookWrite(int fd, const void* data, std::size_t size)
     std::size_t limit = 0;
     {
         std::unique_lock lock(shim.mMutex);
-        const bool held = shim.mHolding && holds(shim.mHeldDescriptors, fd);
-        if (held) {
-            ++shim.mWritesHeld;
-            shim.mHoldChanged.notify_all();
-            shim.mHoldChanged.wait(lock, [&shim] { return !shim.mHolding; });
-        }
         if (holds(shim.mFullDescriptors, fd))
             fullErrno = shim.mFullErrno;
         limit = shim.mWriteLimit.load();
         // The shim is not touched after this: its destructor may be waiting for it.
-        if (held) {
-            --shim.mWritesHeld;
-            shim.mHoldChanged.notify_all();
-        }
+        shim.waitIfHeld(shim.mWriteHold, fd, lock);
     }
     if (fullErrno != 0) {
         errno = fullErrno;
@@ -263,7 +269,8 @@ int FaultShim::hookClose(int fd)
         FaultShim& shim = active();
         std::lock_guard lock(shim.mMutex);
         std::erase(shim.mFullDescriptors, fd);
-        std::erase(shim.mHeldDescriptors, fd);
+        std::erase(shim.mWriteHold.descriptors, fd);
+        std::erase(shim.mReadHold.descriptors, fd);
     }
     if (const int error = active().nextCall(Op::Close)) {
         // Linux releases the descriptor even when close reports an error.
@@ -357,11 +364,44 @@ DIR* FaultShim::hookOpendir(const char* path)
 
 ssize_t FaultShim::hookRead(int fd, void* buffer, std::size_t size)
 {
-    if (const int error = active().nextCall(Op::Read)) {
+    FaultShim& shim = active();
+    if (const int error = shim.nextCall(Op::Read)) {
         errno = error;
         return -1;
     }
+    {
+        std::unique_lock lock(shim.mMutex);
+        shim.waitIfHeld(shim.mReadHold, fd, lock);
+    }
     return ::read(fd, buffer, size);
+}
+
+void FaultShim::waitIfHeld(Hold& hold, int fd, std::unique_lock<std::mutex>& lock)
+{
+    if (!hold.holding || !holds(hold.descriptors, fd))
+        return;
+    ++hold.waiting;
+    mHoldChanged.notify_all();
+    mHoldChanged.wait(lock, [&hold] { return !hold.holding; });
+    --hold.waiting;
+    mHoldChanged.notify_all();
+}
+
+void FaultShim::holdReadsOf(std::string path)
+{
+    std::lock_guard lock(mMutex);
+    mReadHold.where = std::move(path);
+    mReadHold.holding = true;
+}
+
+bool FaultShim::waitForHeldRead(double seconds)
+{
+    return waitForHeld(mReadHold, seconds);
+}
+
+void FaultShim::releaseReads()
+{
+    release(mReadHold);
 }
 
 off_t FaultShim::hookLseek(int fd, off_t offset, int whence)

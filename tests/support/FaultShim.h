@@ -68,6 +68,11 @@ public:
     bool waitForHeldWrite(double seconds);
     // The held writes go on, and so does every later one.
     void releaseWrites();
+    // The same for reads: every read of a file opened for reading only at exactly `path` waits
+    // until releaseReads(), as a slow disk or a hung network file system makes it wait.
+    void holdReadsOf(std::string path);
+    bool waitForHeldRead(double seconds);
+    void releaseReads();
     // Every rename onto `path` fails with `errnoValue`: the file there stays as it was, as if
     // each replacement were cut off before it landed.
     void failRenamesOnto(std::string path, int errnoValue);
@@ -116,11 +121,21 @@ private:
     int mFullErrno = 0;                               // guarded by mMutex
     std::vector<int> mFullDescriptors;                // opened under mFullFolder; guarded by mMutex
     std::vector<std::pair<std::string, int>> mRenameTargetFaults; // path, errno; guarded by mMutex
-    std::string mHoldFolder;                                      // guarded by mMutex
-    std::vector<int> mHeldDescriptors; // opened under mHoldFolder; guarded by mMutex
-    bool mHolding = false;             // guarded by mMutex
-    int mWritesHeld = 0;               // waiting in a write now; guarded by mMutex
+    // Calls on chosen files kept waiting until released; all guarded by mMutex.
+    struct Hold
+    {
+        std::string where;            // a folder (writes) or a file (reads)
+        std::vector<int> descriptors; // opened there
+        bool holding = false;
+        int waiting = 0; // calls waiting now
+    };
+    Hold mWriteHold;
+    Hold mReadHold;
     std::condition_variable mHoldChanged;
+    // Needs mMutex held by `lock`: a call on `fd` waits while the hold lasts.
+    void waitIfHeld(Hold& hold, int fd, std::unique_lock<std::mutex>& lock);
+    bool waitForHeld(const Hold& hold, double seconds);
+    void release(Hold& hold);
 };
 
 } // namespace corvex::test
