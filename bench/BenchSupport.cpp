@@ -73,15 +73,20 @@ void waitFor(const std::function<bool()>& done)
     QObject::disconnect(check);
 }
 
+std::vector<std::int64_t> shapes(bool withoutLinks)
+{
+    if (withoutLinks)
+        return {0, 1, 2, 3, 4};
+    return {0, 1, 3, 4};
+}
+
 benchmark::internal::Benchmark* addShapedSizes(benchmark::internal::Benchmark* benchmark,
                                                const std::vector<std::int64_t>& sizes, const char* sizeName,
                                                bool withoutLinks)
 {
     for (const std::int64_t size : sizes) {
-        for (const std::int64_t shape : {0, 1, 2}) {
-            if (shape < 2 || withoutLinks)
-                benchmark->Args({size, shape});
-        }
+        for (const std::int64_t shape : shapes(withoutLinks))
+            benchmark->Args({size, shape});
     }
     return benchmark->ArgNames({sizeName, "real"});
 }
