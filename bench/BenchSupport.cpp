@@ -73,11 +73,14 @@ void waitFor(const std::function<bool()>& done)
     QObject::disconnect(check);
 }
 
-std::vector<std::int64_t> shapes(bool withoutLinks)
+std::vector<std::int64_t> shapes(bool withoutLinks, std::int64_t ideas)
 {
+    std::vector<std::int64_t> list{0, 1};
     if (withoutLinks)
-        return {0, 1, 2, 3, 4};
-    return {0, 1, 3, 4};
+        list.push_back(2);
+    if (ideas <= kLargestPictureRich)
+        list.insert(list.end(), {3, 4});
+    return list;
 }
 
 benchmark::internal::Benchmark* addShapedSizes(benchmark::internal::Benchmark* benchmark,
@@ -85,7 +88,7 @@ benchmark::internal::Benchmark* addShapedSizes(benchmark::internal::Benchmark* b
                                                bool withoutLinks)
 {
     for (const std::int64_t size : sizes) {
-        for (const std::int64_t shape : shapes(withoutLinks))
+        for (const std::int64_t shape : shapes(withoutLinks, size))
             benchmark->Args({size, shape});
     }
     return benchmark->ArgNames({sizeName, "real"});

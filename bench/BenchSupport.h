@@ -25,10 +25,13 @@ std::vector<std::int64_t> sizes(std::initializer_list<std::int64_t> full, std::i
 // (makeDocumentTree), 1 for the real-shape tree (makeRealShapeTree); with `withoutLinks`, 2,
 // the real shape whose links are plain ideas, the yardstick of what links cost; then 3, the
 // picture-rich real shape (a 160 x 160 picture on one idea in 56), and 4, its twin without
-// pictures, the yardstick of what pictures cost.
-std::vector<std::int64_t> shapes(bool withoutLinks = false);
-// Registers `benchmark` once for each of `sizes` on each of shapes(withoutLinks): arguments
-// {size, shape}, named {sizeName, "real"}. Answers `benchmark`.
+// pictures, the yardstick of what pictures cost. The picture-rich pair comes only for trees of
+// at most kLargestPictureRich ideas: a million ideas hold 17,858 pictures, whose stored text
+// (about 540 MB) is over what the document reader takes.
+constexpr std::int64_t kLargestPictureRich = 100000;
+std::vector<std::int64_t> shapes(bool withoutLinks = false, std::int64_t ideas = 0);
+// Registers `benchmark` once for each of `sizes` on each of shapes(withoutLinks, size):
+// arguments {size, shape}, named {sizeName, "real"}. Answers `benchmark`.
 benchmark::internal::Benchmark* addShapedSizes(benchmark::internal::Benchmark* benchmark,
                                                const std::vector<std::int64_t>& sizes, const char* sizeName,
                                                bool withoutLinks = false);

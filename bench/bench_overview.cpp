@@ -319,6 +319,11 @@ const bench::Registration overviewRegistration([] {
                          int iterations, bool withoutLinks = false) {
         auto* b =
             bench::addShapedSizes(benchmark::RegisterBenchmark(name, function), sizes, "ideas", withoutLinks);
+        // The overview reads the largest picture-rich trees in parts.
+        for (const std::int64_t size : sizes) {
+            if (size > bench::kLargestPictureRich)
+                b->Args({size, 3})->Args({size, 4});
+        }
         b->Unit(unit);
         if (bench::tiny())
             b->Iterations(1);

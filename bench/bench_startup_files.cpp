@@ -293,9 +293,12 @@ int main(int argc, char** argv)
         archives.push_back(1000000);
     auto* archive = benchmark::RegisterBenchmark("BM_BareDecodeArchive", BM_BareDecodeArchive);
     for (const std::int64_t ideas : archives) {
-        // Today's shape, the real one, the picture-rich one and its twin without pictures.
-        for (const std::int64_t shape : {0, 1, 3, 4})
-            archive->Args({ideas, shape});
+        // Today's shape, the real one, and up to 100,000 ideas the picture-rich one and its
+        // twin without pictures (beyond, its stored text is over what the reader takes).
+        for (const std::int64_t shape : {0, 1, 3, 4}) {
+            if (shape < 3 || ideas <= 100000)
+                archive->Args({ideas, shape});
+        }
     }
     archive->ArgNames({"ideas", "real"})->Unit(benchmark::kMillisecond);
     for (const std::int64_t ideas :

@@ -319,7 +319,7 @@ const corvex::bench::Registration registration([] {
     // of what links cost a search's read.
     const auto addLocations = [&](benchmark::internal::Benchmark* benchmark, bool withoutLinks = false) {
         for (const auto& [documents, ideas] : locations) {
-            for (const std::int64_t shape : corvex::bench::shapes(withoutLinks))
+            for (const std::int64_t shape : corvex::bench::shapes(withoutLinks, ideas))
                 benchmark->Args({documents, ideas, shape});
         }
         return benchmark->ArgNames({"documents", "ideas", "real"})
