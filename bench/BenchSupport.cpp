@@ -73,15 +73,23 @@ void waitFor(const std::function<bool()>& done)
     QObject::disconnect(check);
 }
 
+std::vector<std::int64_t> shapes(bool withoutLinks, std::int64_t ideas)
+{
+    std::vector<std::int64_t> list{0, 1};
+    if (withoutLinks)
+        list.push_back(2);
+    if (ideas <= kLargestPictureRich)
+        list.insert(list.end(), {3, 4});
+    return list;
+}
+
 benchmark::internal::Benchmark* addShapedSizes(benchmark::internal::Benchmark* benchmark,
                                                const std::vector<std::int64_t>& sizes, const char* sizeName,
                                                bool withoutLinks)
 {
     for (const std::int64_t size : sizes) {
-        for (const std::int64_t shape : {0, 1, 2}) {
-            if (shape < 2 || withoutLinks)
-                benchmark->Args({size, shape});
-        }
+        for (const std::int64_t shape : shapes(withoutLinks, size))
+            benchmark->Args({size, shape});
     }
     return benchmark->ArgNames({sizeName, "real"});
 }

@@ -21,11 +21,17 @@ bool large();
 // `tinySize` in the smoke run.
 std::vector<std::int64_t> sizes(std::initializer_list<std::int64_t> full, std::int64_t tinySize,
                                 std::initializer_list<std::int64_t> largeSizes = {});
-// Registers `benchmark` once for each of `sizes` on each factory shape: arguments {size,
-// shape}, named {sizeName, "real"}; the shape is 0 for today's trees (makeDocumentTree), 1 for
-// the real-shape tree (makeRealShapeTree), as test::TreeShape numbers them; with
-// `withoutLinks`, also 2, the real shape whose links are plain ideas, the yardstick of what
-// links cost. Answers `benchmark`.
+// The factory shapes a benchmark runs on, as test::TreeShape numbers them: 0 for today's trees
+// (makeDocumentTree), 1 for the real-shape tree (makeRealShapeTree); with `withoutLinks`, 2,
+// the real shape whose links are plain ideas, the yardstick of what links cost; then 3, the
+// picture-rich real shape (a 160 x 160 picture on one idea in 56), and 4, its twin without
+// pictures, the yardstick of what pictures cost. The picture-rich pair comes only for trees of
+// at most kLargestPictureRich ideas: a million ideas hold 17,858 pictures, whose stored text
+// (about 540 MB) is over what the document reader takes.
+constexpr std::int64_t kLargestPictureRich = 100000;
+std::vector<std::int64_t> shapes(bool withoutLinks = false, std::int64_t ideas = 0);
+// Registers `benchmark` once for each of `sizes` on each of shapes(withoutLinks, size):
+// arguments {size, shape}, named {sizeName, "real"}. Answers `benchmark`.
 benchmark::internal::Benchmark* addShapedSizes(benchmark::internal::Benchmark* benchmark,
                                                const std::vector<std::int64_t>& sizes, const char* sizeName,
                                                bool withoutLinks = false);

@@ -1,6 +1,7 @@
 // Document payloads of 1,000 / 10,000 / 100,000 ideas from the document factory (1,000,000
 // with CORVEX_BENCH_LARGE=1), of today's shape and of the real shape (argument real=1: links,
-// pictures, titles in several scripts): decoding
+// pictures, titles in several scripts; real=3, 4: the picture-rich real shape and its twin
+// without pictures): decoding
 // (with the inflate, and from the JSON text alone) and encoding (to the JSON text, and with
 // the deflate), beside the yardsticks: zlib's inflate and deflate (at its default level) and
 // nlohmann::json's parse and dump of the same bytes, each called directly so that they do

@@ -1,14 +1,15 @@
 // Saving stored documents of 10,000 and 100,000 ideas from the document factory (1,000,000
-// with CORVEX_BENCH_LARGE=1), of today's shape and of the real shape (real=1): a
-// document is opened, one idea is edited, and it is saved. Reported per save: the time on
-// the main thread (encoding the payload and handing it to the work queue; main_thread_ms,
-// printed too, beside main_thread_cpu_ms, that thread's own processor time; the goal is one
-// frame, 16 ms, for 10,000 ideas) and the total until the completion, which includes the
-// deflate, the write, the sync and the rename (the benchmark's own time). Beside it the bare
-// work: the deflate of the same payload plus writing and syncing a file of the compressed
-// size, with the deflate in one pass (the goal's measure) and spread over the cores as the
-// save does it. The goal: a save at most 1.3 times the bare work with the one-pass deflate.
-// Every benchmark reports the peak resident memory of the process so far (peak_rss_mb, from
+// with CORVEX_BENCH_LARGE=1), of today's shape, of the real shape (real=1) and of the
+// picture-rich real shape and its twin without pictures (real=3, 4): a document is opened,
+// one idea is edited, and it is saved. Reported per save: the time on the main thread
+// (encoding the payload and handing it to the work queue; main_thread_ms, printed too,
+// beside main_thread_cpu_ms, that thread's own processor time; the goal is one frame, 16 ms,
+// for 10,000 ideas) and the total until the completion, which includes the deflate, the
+// write, the sync and the rename (the benchmark's own time). Beside it the bare work: the
+// deflate of the same payload plus writing and syncing a file of the compressed size, with
+// the deflate in one pass (the goal's measure) and spread over the cores as the save does
+// it. The goal: a save at most 1.3 times the bare work with the one-pass deflate. Every
+// benchmark reports the peak resident memory of the process so far (peak_rss_mb, from
 // VmHWM); the opening is measured too.
 
 #include "bench/BenchSupport.h"

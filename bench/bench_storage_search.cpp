@@ -3,7 +3,8 @@
 // CORVEX_BENCH_LARGE=1), each of today's shape and of the real shape (links, pictures, titles
 // in several scripts), stored by the in-process back end in a temporary folder. Arguments:
 // documents, ideas (a document's), real (the shape: 0 or 1; 2, the real shape whose links are
-// plain ideas, for the first search, its yardstick and the scan).
+// plain ideas, for the first search, its yardstick and the scan; 3, the picture-rich real
+// shape, and 4, its twin without pictures).
 //
 // - Storage/search_first: a new workspace takes the location's list and is searched at once,
 //   so the search reads every document before it answers. Timed from the list's arrival to
@@ -318,10 +319,8 @@ const corvex::bench::Registration registration([] {
     // of what links cost a search's read.
     const auto addLocations = [&](benchmark::internal::Benchmark* benchmark, bool withoutLinks = false) {
         for (const auto& [documents, ideas] : locations) {
-            for (const std::int64_t shape : {0, 1, 2}) {
-                if (shape < 2 || withoutLinks)
-                    benchmark->Args({documents, ideas, shape});
-            }
+            for (const std::int64_t shape : corvex::bench::shapes(withoutLinks, ideas))
+                benchmark->Args({documents, ideas, shape});
         }
         return benchmark->ArgNames({"documents", "ideas", "real"})
             ->Unit(benchmark::kMillisecond)

@@ -2,10 +2,15 @@
 
 #include "graphics/ImageBuilder.h"
 #include "mindmap/PlanetDrawer.h"
+#include "model/Color.h"
 #include "overview/TreeCircleLayout.h"
 #include "platform/gfx/GraphicsContext.h"
+#include "platform/gfx/ImageCodec.h"
 
+#include <QColor>
+#include <QImage>
 #include <cmath>
+#include <unordered_map>
 #include <utility>
 
 namespace corvex {
@@ -20,6 +25,35 @@ constexpr double kTitleZoom = double(0.05f);
 // is a fraction of a pixel, and its disc, antialiased or clipped to its square, would leave
 // nothing to see.
 constexpr int kDotPixels = 2;
+// A picture whose disc is narrower than this many device pixels shows as a disc of its mean
+// colour: nothing of it can be made out there, and decoding every picture of a large map at
+// full size (and keeping it) would cost seconds and gigabytes.
+constexpr int kPicturePixels = 8;
+
+// The mean colour of a picture drawn `side` device pixels wide, from the picture at that size.
+// A picture not decoded yet is decoded for this call alone: nothing of it is kept.
+PlatformColor meanPictureColor(const QVImage& picture, int side)
+{
+    const QImage full = picture.isDecoded() ? picture.cgImage() : ImageCodec::decodePNG(picture.pngData());
+    if (full.isNull())
+        return PlatformColor::lightGray();
+    const QImage drawn = full.scaled(side, side, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                             .convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    quint64 sums[4] = {0, 0, 0, 0};
+    for (int y = 0; y < drawn.height(); ++y) {
+        const uchar* row = drawn.constScanLine(y);
+        for (int x = 0; x < drawn.width() * 4; ++x)
+            sums[x % 4] += row[x];
+    }
+    if (sums[3] == 0)
+        return PlatformColor::lightGray();
+    // Premultiplied: the sums of the colour channels over the sum of alpha undo it.
+    const double pixels = double(drawn.width()) * double(drawn.height());
+    const double alpha = double(sums[3]);
+    return PlatformColor::fromQColor(
+        QColor::fromRgbF(float(double(sums[0]) / alpha), float(double(sums[1]) / alpha),
+                         float(double(sums[2]) / alpha), float(alpha / (255.0 * pixels))));
+}
 
 // The box of the arc that the drawing adds from `start` to `end` in the direction of
 // increasing angle (the sweep taken as the path takes it), grown by a thousandth of the
@@ -109,9 +143,11 @@ struct GraphTileFactory::Layout
         return graph.idea(0) == idea && centred == centerToRoot && changeCount == Idea::changeCount();
     }
     Point drawnPosition(std::size_t node) const;
-    // The colour of a node's dot: its drawn colour, or its picture's mean colour (measured
-    // once, on the first call, from any thread).
+    // The colour of a node's dot: the idea's own, whether it holds a picture or not.
     PlatformColor dotColor(std::size_t node) const;
+    // The mean colour of a node's picture, measured once (from any thread) at the side in
+    // device pixels it is first drawn at; the mean hardly moves with the size.
+    const ColorPtr& pictureColor(std::size_t node, int side) const;
     void preparePlanets();
     void prepareLines();
 
@@ -123,8 +159,8 @@ struct GraphTileFactory::Layout
     std::vector<Point> positions; // drawn positions, in pre-order
     std::vector<qint32> planets;  // children's subtrees first, then the node
     std::vector<Line> lines;      // pre-order
-    mutable std::once_flag pictureColorsMade;
-    mutable std::vector<PlatformColor> pictureColors; // pre-order, for the nodes with a picture
+    mutable std::mutex pictureColorsMutex;
+    mutable std::unordered_map<std::size_t, ColorPtr> pictureColors; // guarded by pictureColorsMutex
 };
 
 GraphTileFactory::Layout::Layout(const IdeaPtr& idea, bool centred, double extraOut)
@@ -152,19 +188,23 @@ Point GraphTileFactory::Layout::drawnPosition(std::size_t node) const
 
 PlatformColor GraphTileFactory::Layout::dotColor(std::size_t node) const
 {
-    std::call_once(pictureColorsMade, [this] {
-        pictureColors.resize(graph.size());
-        for (std::size_t i = 0; i < graph.size(); ++i) {
-            const QImage& picture = graph.picture(i).cgImage();
-            if (!picture.isNull())
-                pictureColors[i] = PlatformColor::fromQColor(
-                    picture.scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).pixelColor(0, 0));
-        }
-    });
-    if (!graph.picture(node).cgImage().isNull())
-        return pictureColors[node];
     const ColorPtr& color = graph.color(node);
     return color ? color->uiColor() : PlatformColor::lightGray();
+}
+
+const ColorPtr& GraphTileFactory::Layout::pictureColor(std::size_t node, int side) const
+{
+    {
+        std::lock_guard lock(pictureColorsMutex);
+        const auto found = pictureColors.find(node);
+        if (found != pictureColors.end())
+            return found->second;
+    }
+    // Measured outside the lock: tiles of other threads go on meanwhile. Two threads may
+    // measure the same picture at once; the first answer stays.
+    ColorPtr measured = Color::withPlatformColor(QString(), meanPictureColor(graph.picture(node), side));
+    std::lock_guard lock(pictureColorsMutex);
+    return pictureColors.try_emplace(node, std::move(measured)).first->second;
 }
 
 void GraphTileFactory::Layout::preparePlanets()
@@ -377,7 +417,10 @@ bool GraphTileFactory::drawPlanets(const Rect& rect, double zoom, GraphicsContex
     const bool titles = zoom >= kTitleZoom;
     const FlatGraph& graph = mLayout->graph;
     const std::vector<Point>& positions = mLayout->positions;
-    const double dotSide = kDotPixels / std::max(context.userSpaceScale(), 1e-9); // user units
+    // Device pixels a user unit spans; the sides below are in user units.
+    const double pixelsPerUnit = std::max(context.userSpaceScale(), 1e-9);
+    const double dotSide = kDotPixels / pixelsPerUnit;
+    const double pictureSide = kPicturePixels / pixelsPerUnit;
     // Dots are filled together, before the next planet (only the root can be a planet among
     // dots) and at the end, keeping the drawing order.
     std::vector<GraphicsContext::PixelMark> dots;
@@ -386,7 +429,8 @@ bool GraphTileFactory::drawPlanets(const Rect& rect, double zoom, GraphicsContex
         const bool root = node == 0;
         const Point position = positions[node];
         const double side = (root ? mRootSide : mNodeSide) * double(float(zoom));
-        const bool dot = side / 2.5 * 2 < dotSide;
+        const double disc = side / 2.5 * 2;
+        const bool dot = disc < dotSide;
         // A dot snaps to whole pixels: up to one more on each side.
         const double extent = dot ? 2 * dotSide : side;
         const double x = position.x * zoom - extent * 0.5;
@@ -424,12 +468,22 @@ bool GraphTileFactory::drawPlanets(const Rect& rect, double zoom, GraphicsContex
         const Size size = d.scaledSize();
         const Point origin(position.x * zoom - size.width * 0.5, position.y * zoom - size.height * 0.5);
         context.saveGState();
-        d.setBaseColor(graph.color(node));
-        d.setImage(graph.picture(node));
+        const QVImage& picture = graph.picture(node);
+        if (picture.hasImage() && disc < pictureSide) {
+            // A disc of the picture's colour, with nothing more than a picture's planet shows.
+            d.setBaseColor(mLayout->pictureColor(node, std::max(1, int(std::ceil(disc * pixelsPerUnit)))));
+            d.setImage(QVImage());
+            d.setNoteNumber(0);
+            d.setText(QString());
+            d.setIconImage(nullptr);
+        } else {
+            d.setBaseColor(graph.color(node));
+            d.setImage(picture);
+            d.setText(titles ? graph.text(node) : QString());
+            d.setIconImage(titles ? graph.icon(node) : nullptr);
+        }
         d.setIsLink(graph.isLink(node));
         d.setShowWebLink(graph.hasURL(node));
-        d.setText(titles ? graph.text(node) : QString());
-        d.setIconImage(titles ? graph.icon(node) : nullptr);
         context.translateCTM(origin.x, origin.y);
         d.drawInCurrentContext(context);
         context.restoreGState();

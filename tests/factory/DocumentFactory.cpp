@@ -235,6 +235,24 @@ void fillBreadthFirst(std::vector<FactoryIdea>& ideas, int fanOut)
     }
 }
 
+// As addPictures, but never on a link idea (a link has no content of its own): the next idea
+// that is neither a link nor holds a picture takes it.
+void givePicturesBesideLinks(std::vector<FactoryIdea>& ideas, int count, quint32 seed)
+{
+    const int size = int(ideas.size());
+    const int candidates = size - 1;
+    const int pictures = std::clamp(count, 0, std::max(0, candidates));
+    for (int i = 0; i < pictures; ++i) {
+        int index = 1 + int(qint64(i) * candidates / pictures);
+        while (index < size && (!ideas[std::size_t(index)].linkedIdentifier.isEmpty() ||
+                                !ideas[std::size_t(index)].picture.isEmpty()))
+            ++index;
+        if (index >= size)
+            break;
+        ideas[std::size_t(index)].picture = makeSmallPicturePng(seed * 100003u + quint32(i));
+    }
+}
+
 } // namespace
 
 QByteArray makeSmallPicturePng(quint32 seed)
@@ -381,6 +399,12 @@ std::vector<FactoryIdea> makeTree(TreeShape shape, int ideaCount, int maxChildre
     if (shape == TreeShape::Plain)
         return makeDocumentTree(ideaCount, maxChildren, seed);
     std::vector<FactoryIdea> ideas = makeRealShapeTree(ideaCount, maxChildren, seed);
+    if (shape == TreeShape::PictureRich || shape == TreeShape::PictureRichWithoutPictures) {
+        for (FactoryIdea& idea : ideas)
+            idea.picture.clear();
+        if (shape == TreeShape::PictureRich)
+            givePicturesBesideLinks(ideas, (int(ideas.size()) + 55) / 56, seed);
+    }
     if (shape == TreeShape::RealWithoutLinks) {
         QHash<QString, int> byIdentifier;
         for (std::size_t i = 0; i < ideas.size(); ++i)

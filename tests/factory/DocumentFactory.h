@@ -46,8 +46,8 @@ std::vector<FactoryIdea> makeDocumentTree(int ideaCount, int maxChildren = 8, qu
 // - identifiers as the program makes them: "id<seconds>_<counter>".
 std::vector<FactoryIdea> makeRealShapeTree(int ideaCount, int maxChildren = 8, quint32 seed = 1);
 
-// The two shapes benchmarks run on: makeDocumentTree's and makeRealShapeTree's (the numbers
-// are the benchmarks' "real" argument).
+// The shapes benchmarks run on: makeDocumentTree's, makeRealShapeTree's and their variants (the
+// numbers are the benchmarks' "real" argument).
 enum class TreeShape
 {
     Plain = 0,
@@ -55,6 +55,12 @@ enum class TreeShape
     // makeRealShapeTree's tree with each link idea a plain idea carrying its target's text:
     // the yardstick of what the links cost.
     RealWithoutLinks = 2,
+    // makeRealShapeTree's tree with its pictures on one idea in 56 (rounded up), each
+    // 160 x 160 (makeSmallPicturePng), spread evenly after the root over the ideas that are not
+    // links: a map kept with many pictures.
+    PictureRich = 3,
+    // PictureRich's tree without any picture: the yardstick of what the pictures cost.
+    PictureRichWithoutPictures = 4,
 };
 std::vector<FactoryIdea> makeTree(TreeShape shape, int ideaCount, int maxChildren = 8, quint32 seed = 1);
 

@@ -240,3 +240,42 @@ TEST(DocumentFactory, RealShapeTreeHasItsSharesAndItsLinksResolve)
         }
     }
 }
+
+TEST(DocumentFactory, PictureRichShapeAndItsTwinDifferOnlyInPictures)
+{
+    for (const auto& [count, fanOut] : {std::pair{1, 8}, {2, 8}, {100, 8}, {5000, 3}}) {
+        SCOPED_TRACE(count);
+        const auto real = test::makeRealShapeTree(count, fanOut, 5);
+        const auto rich = test::makeTree(test::TreeShape::PictureRich, count, fanOut, 5);
+        const auto twin = test::makeTree(test::TreeShape::PictureRichWithoutPictures, count, fanOut, 5);
+        ASSERT_EQ(rich.size(), real.size());
+        ASSERT_EQ(twin.size(), real.size());
+        int pictures = 0;
+        int lastPicture = 0;
+        for (std::size_t i = 0; i < real.size(); ++i) {
+            // The real shape's tree, idea for idea, but for the pictures.
+            for (const auto* shape : {&rich, &twin}) {
+                const FactoryIdea& idea = (*shape)[i];
+                EXPECT_EQ(idea.identifier, real[i].identifier);
+                EXPECT_EQ(idea.text, real[i].text);
+                EXPECT_EQ(idea.linkedIdentifier, real[i].linkedIdentifier);
+                EXPECT_EQ(idea.children, real[i].children);
+            }
+            EXPECT_TRUE(twin[i].picture.isEmpty());
+            if (rich[i].picture.isEmpty())
+                continue;
+            ++pictures;
+            EXPECT_NE(i, 0u) << "not on the root";
+            EXPECT_TRUE(rich[i].linkedIdentifier.isEmpty()) << "not on a link";
+            // IHDR: 160 x 160.
+            EXPECT_EQ(rich[i].picture.mid(16, 8).toHex(), QByteArray("000000a0000000a0"));
+            // Spread evenly: no picture far from the one in 56 after the last.
+            EXPECT_LE(int(i) - lastPicture, 56 + 8);
+            lastPicture = int(i);
+        }
+        EXPECT_EQ(pictures, count > 1 ? (count + 55) / 56 : 0);
+        EXPECT_EQ(makePayloadJson(rich),
+                  makePayloadJson(test::makeTree(test::TreeShape::PictureRich, count, fanOut, 5)))
+            << "deterministic";
+    }
+}

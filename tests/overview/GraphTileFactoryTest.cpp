@@ -1,12 +1,14 @@
 #include "overview/GraphTileFactory.h"
 #include "mindmap/PlanetDrawer.h"
 #include "platform/gfx/GraphicsContext.h"
+#include "platform/gfx/ImageCodec.h"
 #include "tests/overview/OverviewTestSupport.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
+#include <algorithm>
 #include <cmath>
 
 namespace corvex {
@@ -314,6 +316,75 @@ TEST(GraphTileFactory, AnotherFilterOfAnUnchangedTreeSharesTheLayout)
     const GraphTileFactory grown(root, {}, false, &edited);
     EXPECT_FALSE(grown.sharesLayoutWith(edited));
     EXPECT_EQ(grown.nodeCount(), edited.nodeCount() + 1);
+}
+
+} // namespace
+} // namespace corvex
+
+namespace corvex {
+namespace {
+
+// A picture is decoded only where it shows. Forty-one green ideas around a root, the last of
+// them holding a red picture, read as a stored document (bytes not yet decoded): as a dot it takes
+// its idea's own colour and nothing is decoded; as a small disc it takes the picture's mean
+// colour, decoded once at that size and not kept; large, the planet shows the picture.
+TEST(GraphTileFactory, PicturesAreDecodedOnlyWhereTheyShow)
+{
+    const ColorPtr green = ColorMatrix::classicColorMatrix().colorWithName(QStringLiteral("green3"));
+    QImage red(160, 160, QImage::Format_ARGB32);
+    red.fill(qRgb(200, 30, 30));
+    std::vector<test::FactoryIdea> tree(42);
+    for (int i = 0; i < 42; ++i) {
+        tree[std::size_t(i)].identifier = QStringLiteral("id%1").arg(i);
+        tree[std::size_t(i)].text = QStringLiteral("idea %1").arg(i);
+        if (i == 0)
+            continue;
+        tree[std::size_t(i)].colorName = QStringLiteral("green3");
+        tree[std::size_t(i)].parent = 0;
+        tree[0].children.push_back(i);
+    }
+    tree.back().picture = ImageCodec::encodePNG(red);
+    const IdeaPtr root = test::documentTree(tree);
+    ASSERT_TRUE(root);
+    const IdeaPtr pictured = root->ideas().back();
+    ASSERT_TRUE(pictured->image().hasImage());
+    ASSERT_FALSE(pictured->image().isDecoded());
+    GraphTileFactory factory(root, {}, false);
+    const Point at = factory.ideaLocation(pictured);
+    // The planets' own artwork is decoded on their first drawing.
+    renderWhole(GraphTileFactory(textIdea(QStringLiteral("alone")), {}, false), 0.5);
+
+    const QRgb own = green->uiColor().toQColor().rgb();
+    const QRgb picture = qRgb(200, 30, 30);
+    const struct
+    {
+        const char* name;
+        double zoom; // the planet's disc: 112 content units across
+        QRgb colour;
+        int decodes;     // on the first drawing; none on the next
+        bool keptPixels; // the picture's pixels held after the drawing
+    } cases[] = {
+        {"dot", 0.008, own, 0, false},
+        {"small_disc", 0.045, picture, 1, false},
+        {"planet", 0.5, picture, 1, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const int drawing : {0, 1}) {
+            const quint64 before = ImageCodec::decodeCount();
+            const QImage whole = renderWhole(factory, c.zoom);
+            EXPECT_EQ(ImageCodec::decodeCount() - before, quint64(drawing == 0 ? c.decodes : 0));
+            if (drawing == 0)
+                saveOutput(whole, QStringLiteral("picture_%1").arg(QString::fromLatin1(c.name)));
+            const QRgb seen = whole.pixel(int(at.x * c.zoom), int(at.y * c.zoom));
+            EXPECT_LE(
+                std::max({std::abs(qRed(seen) - qRed(c.colour)), std::abs(qGreen(seen) - qGreen(c.colour)),
+                          std::abs(qBlue(seen) - qBlue(c.colour))}),
+                12)
+                << std::hex << seen << " vs " << c.colour;
+            EXPECT_EQ(pictured->image().isDecoded(), c.keptPixels);
+        }
+    }
 }
 
 } // namespace

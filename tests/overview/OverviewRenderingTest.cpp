@@ -1,5 +1,6 @@
 #include "mindmap/PlanetDrawer.h"
 #include "platform/gfx/GraphicsContext.h"
+#include "platform/gfx/ImageCodec.h"
 #include "tests/overview/OverviewTestSupport.h"
 #include "tests/overview/ScrollViewTestSupport.h"
 #include "tests/support/TestEnvironment.h"
@@ -140,6 +141,64 @@ TEST(LargeOverviewDrawing, EveryIdeaShowsAtTheFittingZoom)
         const double share = shareShown(rig, shot);
         EXPECT_GE(share, 0.95) << "zoom " << rig.view->zoomScale();
     }
+}
+
+// A map kept with many pictures (one idea in 56, 160 x 160, stored bytes) in a 1600 x 1200
+// overview: at the fitting zoom every idea shows as a dot of its own colour and no picture is
+// decoded; zoomed in until pictures show as small discs and then to 1, only the pictures of
+// planets drawn are decoded, and the planets at 1 show their pictures.
+TEST(LargeOverviewDrawing, PicturesAreDecodedOnlyWhereTheyShow)
+{
+    const IdeaPtr root = test::documentTree(test::makeTree(test::TreeShape::PictureRich, 20000, 8, 54));
+    ASSERT_TRUE(root);
+    ScrollViewRig rig(Size(1600, 1200));
+    // The same map without pictures first: the planets' own artwork is decoded then.
+    rig.show(test::documentTree(test::makeTree(test::TreeShape::PictureRichWithoutPictures, 20000, 8, 54)));
+    const quint64 before = ImageCodec::decodeCount();
+    rig.show(root);
+    const QImage fit = rig.window->renderToImage(1);
+    saveRendering(fit, QStringLiteral("picture_rich_fit"));
+    EXPECT_EQ(ImageCodec::decodeCount(), before);
+    EXPECT_GE(shareShown(rig, fit), 0.95) << "zoom " << rig.view->zoomScale();
+
+    const FlatGraph& graph = rig.view->tileFactory()->graph();
+    std::size_t pictures = 0;
+    std::size_t firstPicture = 0;
+    for (std::size_t i = graph.size(); i-- > 1;) {
+        if (graph.picture(i).hasImage()) {
+            ++pictures;
+            firstPicture = i;
+        }
+    }
+    // Link ideas show their targets' pictures too.
+    ASSERT_GE(pictures, (20000u + 55) / 56);
+    const Point pictured = rig.view->tileFactory()->drawnPosition(firstPicture);
+    // First with the pictures' discs about 5 pixels across (112 content units at zoom 1).
+    for (const float zoom : {0.045f, 1.0f}) {
+        SCOPED_TRACE(zoom);
+        rig.view->zoomInCenter(zoom / rig.view->zoomScale());
+        rig.centreOn(pictured);
+        ASSERT_TRUE(rig.settle());
+        View::runUpdateCycle();
+        const QImage shot = rig.window->renderToImage(1);
+        saveRendering(shot, QStringLiteral("picture_rich_zoom_%1").arg(double(zoom)));
+        std::size_t held = 0;
+        for (std::size_t i = 1; i < graph.size(); ++i)
+            held += graph.picture(i).hasImage() && graph.picture(i).isDecoded() ? 1 : 0;
+        const quint64 decodes = ImageCodec::decodeCount() - before;
+        EXPECT_GT(decodes, 0u);
+        EXPECT_GE(decodes, held);
+        // Small discs keep a colour alone; planets at 1 hold the pictures they show.
+        if (zoom < 1) {
+            EXPECT_EQ(held, 0u);
+        } else {
+            EXPECT_GT(held, 0u);
+            EXPECT_LT(held, pictures / 10);
+        }
+    }
+    // The picture in the middle: not the background, not one flat colour.
+    const QImage middle = rig.window->renderToImage(1).copy(790, 590, 20, 20);
+    EXPECT_NE(middle.pixel(0, 0), middle.pixel(19, 19));
 }
 
 } // namespace
