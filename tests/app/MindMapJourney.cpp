@@ -80,12 +80,17 @@ std::string MindMapJourney::whatShows()
 
 bool MindMapJourney::addIdea(SolarSystemViewController& map, const QString& title)
 {
+    if (!activate(windowOf(map)))
+        return false;
     UserInput::pressKey(windowOf(map), Qt::Key_Space);
     Window* editor = popoverShows() ? Window::keyWindow() : nullptr;
     if (!editor)
         return false;
     UserInput::typeText(*editor, title);
-    return closePopovers() && waitFor([&] { return WhereOnScreen::planet(map, title).has_value(); });
+    return closePopovers() && waitFor([&] {
+               return WhereOnScreen::planet(map, title).has_value() && map.savesInFlight() == 0 &&
+                      !map.screenOccupied();
+           });
 }
 
 bool MindMapJourney::showOverview(SolarSystemViewController& screen)

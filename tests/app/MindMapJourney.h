@@ -27,7 +27,9 @@ public:
     static std::string whatShows();
     // View > Toggle Mind Map, then the overview once its switch is over.
     static bool showOverview(SolarSystemViewController& screen);
-    // A new idea by the space bar, named in its editor; true once its planet shows.
+    // A new idea by the space bar in the map's window, named in its editor; true once its planet
+    // shows and the screen is free again (the edit's save answered: a Ctrl+S before that is
+    // refused).
     static bool addIdea(SolarSystemViewController& map, const QString& title);
 
 protected:

@@ -37,24 +37,6 @@ bool fileHas(const QString& title)
     return ideaWithText(UserFiles::readDocument(tripPath()), title) != nullptr;
 }
 
-// A new idea by the space bar, named in its editor; true once its planet shows and the screen
-// is free again (the editor's edit answered: a Ctrl+S before that is refused).
-bool addIdea(SolarSystemViewController& map, const QString& title)
-{
-    MyWindow& window = AppJourney::windowOf(map);
-    if (!AppJourney::activate(window))
-        return false;
-    UserInput::pressKey(window, Qt::Key_Space);
-    Window* editor = AppJourney::popoverShows() ? Window::keyWindow() : nullptr;
-    if (!editor)
-        return false;
-    UserInput::typeText(*editor, title);
-    return AppJourney::closePopovers() && AppJourney::waitFor([&] {
-               return WhereOnScreen::planet(map, title).has_value() && map.savesInFlight() == 0 &&
-                      !map.screenOccupied();
-           });
-}
-
 // Inside the child, launched with Trip.corvex. Argument: what the user does before Ctrl+Q:
 // "nothing"; "add <title>" (an idea added and not saved into the file); or "full" (Corvex's
 // data folder full: "Tickets" added, which only the file can take, then Ctrl+S). A question at
@@ -68,7 +50,7 @@ CORVEX_APP_SCRIPT(trip_then_quit)
     MyWindow& window = AppJourney::windowOf(*map);
     const QString action = arguments.value(0);
     if (action.startsWith(QLatin1String("add "))) {
-        if (!addIdea(*map, action.mid(4)) || !window.isDocumentEdited())
+        if (!MindMapJourney::addIdea(*map, action.mid(4)) || !window.isDocumentEdited())
             AppChild::fail("no idea added");
     } else if (action == QLatin1String("full")) {
         auto alerts = std::make_shared<ScriptedAlertRunner>();
@@ -83,7 +65,7 @@ CORVEX_APP_SCRIPT(trip_then_quit)
         // Full until the process ends.
         static FaultShim* const full = new FaultShim;
         full->failWritesUnder(TempLocationManager::baseDocURL().toLocalFile().toStdString(), ENOSPC);
-        if (!addIdea(*map, QStringLiteral("Tickets")) ||
+        if (!MindMapJourney::addIdea(*map, QStringLiteral("Tickets")) ||
             !AppJourney::waitFor([&] { return map->unsavedChanges().has_value(); }))
             AppChild::fail("the idea was stored in spite of the full disk");
         UserInput::pressKey(window, Qt::Key_S, Qt::ControlModifier);

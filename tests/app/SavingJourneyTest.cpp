@@ -62,7 +62,7 @@ CORVEX_APP_SCRIPT(saved_on_a_full_data_folder_then_quit)
     // Never destroyed: the process ends with it installed.
     auto* full = new FaultShim;
     full->failWritesUnder(TempLocationManager::baseDocURL().toLocalFile().toStdString(), ENOSPC);
-    if (!AppJourney::activate(window) || !MindMapJourney::addIdea(*trip, QStringLiteral("Tickets")))
+    if (!MindMapJourney::addIdea(*trip, QStringLiteral("Tickets")))
         AppChild::fail("no idea added");
     QString notice;
     AppJourney::waitFor([&] {
