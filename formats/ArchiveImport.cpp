@@ -9,6 +9,7 @@
 
 #include <QIODevice>
 #include <QLocale>
+#include <QSet>
 #include <QtEndian>
 #include <algorithm>
 #include <deque>
@@ -186,13 +187,30 @@ void ArchiveImport::run(std::shared_ptr<QIODevice> stream, DocumentImporter::Att
         deliver(pairs.error());
         return;
     }
-    if (!pairs.value().empty() && !handler) {
+    // Only what the tree names is stored: pictures nobody uses would fill the disk for nothing.
+    const QSet<ObjectID> named = payload->idea()->attachments();
+    std::deque<ArchivePair> used;
+    qint64 unusedCount = 0;
+    qint64 unusedBytes = 0;
+    for (const ArchivePair& pair : pairs.value()) {
+        if (named.contains(pair.attachment)) {
+            used.push_back(pair);
+        } else {
+            ++unusedCount;
+            unusedBytes += pair.length;
+        }
+    }
+    if (unusedCount > 0)
+        Log::info(QStringLiteral("ExportImport: left out %1 attachments that no idea names (%2 bytes)")
+                      .arg(unusedCount)
+                      .arg(unusedBytes));
+    if (!used.empty() && !handler) {
         Log::warning(QStringLiteral("ExportImport: an archive with attachments needs an attachment handler"));
         deliver(picturesNotStored());
         return;
     }
 
-    auto pending = std::make_shared<std::deque<ArchivePair>>(pairs.value().begin(), pairs.value().end());
+    auto pending = std::make_shared<std::deque<ArchivePair>>(std::move(used));
     auto changed = std::make_shared<bool>(false);
     StepLoop::run(
         [stream, pending, changed,

@@ -16,7 +16,8 @@ namespace corvex {
 // the attachment pairs of an open stream that stands just after the magic bytes. The whole
 // stream is read and checked (every chunk, every name) before the first attachment goes to
 // the handler, so a damaged or hostile archive stores nothing; the pairs are then read
-// again, one at a time. Runs on the calling thread until the handler hands its
+// again, one at a time; only those an idea of the payload names are handed over (the rest
+// are checked, counted in one log line and left out). Runs on the calling thread until the handler hands its
 // continuation on; each later pair is read on the thread that calls the continuation.
 // `finish` runs exactly once, where the chain ends (the caller decides where the payload is
 // delivered), after the stream was closed.

@@ -104,6 +104,31 @@ QByteArray compressedReferencePayload()
     return Zlib::compress(referencePayloadJson()).value();
 }
 
+// The reference document with its root's children replaced by one picture idea for each
+// name: a payload that names exactly these attachments.
+QByteArray compressedPayloadNaming(const QStringList& names)
+{
+    QJsonObject document = QJsonDocument::fromJson(referencePayloadJson()).object();
+    QJsonObject object = document.value(QStringLiteral("ideaDocumentDataObject")).toObject();
+    QJsonObject root = object.value(QStringLiteral("idea")).toObject();
+    QJsonArray children;
+    for (qsizetype i = 0; i < names.size(); ++i)
+        children.append(QJsonObject{{QStringLiteral("identifier"), QStringLiteral("idPicture%1").arg(i)},
+                                    {QStringLiteral("ideaType"), 2},
+                                    {QStringLiteral("att"), names.at(i)},
+                                    {QStringLiteral("colorThemeType"), 0}});
+    root.insert(QStringLiteral("ideas"), children);
+    object.insert(QStringLiteral("idea"), root);
+    document.insert(QStringLiteral("ideaDocumentDataObject"), object);
+    return Zlib::compress(QJsonDocument(document).toJson(QJsonDocument::Compact)).value();
+}
+
+QString attachmentNameOf(const QByteArray& data, const QString& extension)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha1).toHex()) +
+           QLatin1Char('.') + extension;
+}
+
 // The list of an idea's child indices from its root.
 QList<int> pathOf(const IdeaPtr& idea)
 {
@@ -583,13 +608,10 @@ TEST(ArchiveImport, AnArchiveWithAttachmentsAndNoHandlerFailsButOneWithoutAttach
 
 TEST(ArchiveImport, AZeroLengthAttachmentReachesTheHandlerAsEmptyData)
 {
-    const QByteArray empty;
-    const QString name =
-        QString::fromLatin1(QCryptographicHash::hash(empty, QCryptographicHash::Sha1).toHex()) +
-        QStringLiteral(".png");
+    const QString name = attachmentNameOf(QByteArray(), QStringLiteral("png"));
     const QString path = outPath(QStringLiteral("empty-attachment.corvex"));
-    writeFile(path,
-              ExportImport::Magic + chunk(compressedReferencePayload()) + chunk(name.toUtf8()) + chunk(""));
+    writeFile(path, ExportImport::Magic + chunk(compressedPayloadNaming({name})) + chunk(name.toUtf8()) +
+                        chunk(""));
     const ImportRun run = importFile(path);
     ASSERT_TRUE(run.payload);
     ASSERT_EQ(run.attachments.size(), 1u);
@@ -807,9 +829,54 @@ TEST(ArchiveImport, AStreamThatCannotBeReadTwiceIsRefused)
 
 TEST(ArchiveImport, ManyPairsAreReadOneAfterAnotherWithoutNesting)
 {
-    const ImportRun run = importFile(corpusDir() + QStringLiteral("/many_pairs.corvex"));
+    QStringList names;
+    QByteArray pairs;
+    for (int i = 0; i < 3000; ++i) {
+        const QByteArray data{char(i % 256), char(i / 256)};
+        names.append(attachmentNameOf(data, QStringLiteral("bin")));
+        pairs += chunk(names.last().toUtf8()) + chunk(data);
+    }
+    const QString path = outPath(QStringLiteral("many-pairs.corvex"));
+    writeFile(path, ExportImport::Magic + chunk(compressedPayloadNaming(names)) + pairs);
+    const ImportRun run = importFile(path);
     ASSERT_TRUE(run.payload);
     EXPECT_EQ(run.attachments.size(), 3000u);
+}
+
+TEST(ArchiveImport, OnlyTheAttachmentsItsTreeNamesAreHandedOverAndStored)
+{
+    // Pairs nobody names before, between and after the named ones: each is checked and left
+    // out, never stored, whatever its place.
+    const QByteArray named = "a picture an idea shows", other = "another one", unused = "nobody's";
+    const QString a = attachmentNameOf(named, QStringLiteral("png"));
+    const QString b = attachmentNameOf(other, QStringLiteral("jpg"));
+    const QString u1 = attachmentNameOf(unused, QStringLiteral("png"));
+    const QString u2 = attachmentNameOf(unused + unused, QStringLiteral("png"));
+    const QString path = outPath(QStringLiteral("unused-attachments.corvex"));
+    writeFile(path, ExportImport::Magic + chunk(compressedPayloadNaming({a, b})) + chunk(u1.toUtf8()) +
+                        chunk(unused) + chunk(a.toUtf8()) + chunk(named) + chunk(u2.toUtf8()) +
+                        chunk(unused + unused) + chunk(b.toUtf8()) + chunk(other));
+
+    test::LogCapture log;
+    const ImportRun run = importFile(path);
+    ASSERT_TRUE(run.payload);
+    ASSERT_EQ(run.attachments.size(), 2u);
+    EXPECT_EQ(run.attachments[0].attachment.asString(), a);
+    EXPECT_EQ(run.attachments[0].data, named);
+    EXPECT_EQ(run.attachments[1].attachment.asString(), b);
+    EXPECT_EQ(
+        log.count(
+            QStringLiteral("left out 2 attachments that no idea names (%1 bytes)").arg(3 * unused.size())),
+        1)
+        << log.lines().join(QLatin1Char('\n')).toStdString();
+
+    ASSERT_TRUE(importedThroughStorage(path));
+    for (const auto& [name, stored] :
+         {std::pair{a, true}, std::pair{b, true}, std::pair{u1, false}, std::pair{u2, false}})
+        EXPECT_EQ(QFileInfo::exists(
+                      TempLocationManager::attachmentURL(ObjectID::parseFromString(name)).toLocalFile()),
+                  stored)
+            << name.toStdString();
 }
 
 // ---- Other files the importer recognises
