@@ -5,6 +5,7 @@
 #include "editor/NoteScrollView.h"
 #include "editor/NoteSpellChecker.h"
 #include "model/Globals.h"
+#include "model/IdeaDocumentDataObject.h"
 #include "model/IdeaValues.h"
 #include "platform/core/MainQueue.h"
 #include "platform/gfx/PlatformFont.h"
@@ -146,6 +147,8 @@ void IdeaTextEditTabView::ensureExtendedPortion()
     addSubview(mNoteScrollView);
     mNoteView = EditableTextView::create();
     mNoteView->setTextContainerInset(Size(5, 3));
+    // A note past the bound would make a document no reader opens.
+    mNoteView->setMaximumLength(IdeaDocumentDataObject::MaxNoteLength);
     if (QTextEdit* edit = mNoteView->textEdit()) {
         edit->setFont(textTabFont().qfont());
         mSpellChecker = std::make_unique<NoteSpellChecker>(nullptr);

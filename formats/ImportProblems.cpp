@@ -106,6 +106,13 @@ Error fromPayload(const Error& error)
         return ImportProblems::make(ImportProblems::TooLarge, payloadTooLargeReason(), error);
     case IdeaDocumentDataObject::TooManyIdeas:
         return ImportProblems::make(ImportProblems::TooManyIdeas, tooManyIdeasReason(error), error);
+    case IdeaDocumentDataObject::NoteTooLong:
+        return ImportProblems::make(
+            ImportProblems::TooLarge,
+            QStringLiteral("An idea of the document has a note longer than %1 characters, more than Corvex "
+                           "opens: a note may hold at most %1.")
+                .arg(QLocale(QLocale::English).toString(qint64(IdeaDocumentDataObject::MaxNoteLength))),
+            error);
     case IdeaDocumentDataObject::UnreadableVersion:
         return ImportProblems::make(
             ImportProblems::UnreadableVersion,

@@ -36,20 +36,23 @@ namespace {
 std::atomic<qint64> boundOfIdeas{IdeaDocumentDataObject::MaxIdeas};
 std::atomic<qint64> boundOfChildren{IdeaDocumentDataObject::MaxChildren};
 
-// The first idea of the tree with more children than the bound allows: the decoder's trees
-// are counted only once made.
-bool hasTooManyChildren(const Idea& root, qint64 bound)
+// Why a tree the decoder or the OPML parser made passes a bound the text reader keeps as it
+// reads (more children than allowed below one idea, a note too long); None when none. Their
+// trees are looked at only once made.
+PayloadTextReader::Refusal boundPassedBy(const Idea& root, qint64 children)
 {
     std::vector<const Idea*> pending{&root};
     while (!pending.empty()) {
         const Idea* idea = pending.back();
         pending.pop_back();
-        if (qint64(idea->ideas().size()) > bound)
-            return true;
+        if (qint64(idea->ideas().size()) > children)
+            return PayloadTextReader::Refusal::TooManyChildren;
+        if (idea->note().size() > IdeaDocumentDataObject::MaxNoteLength)
+            return PayloadTextReader::Refusal::NoteTooLong;
         for (const IdeaPtr& child : idea->ideas())
             pending.push_back(child.get());
     }
-    return false;
+    return PayloadTextReader::Refusal::None;
 }
 
 QDateTime now()
@@ -102,9 +105,12 @@ Result<IdeaDocumentDataObjectPtr> payloadOfDecoder(JSONDecoder& decoder)
     if (decoder.failed())
         return answered();
     auto payload = checkedPayload(decoded.objectAs<IdeaDocumentDataObject>());
-    if (payload.ok() &&
-        hasTooManyChildren(*payload.value()->idea(), IdeaDocumentDataObject::ideaBounds().children))
-        return IdeaDocumentDataObject::tooManyIdeas(true);
+    if (!payload.ok())
+        return payload;
+    if (const auto refusal =
+            boundPassedBy(*payload.value()->idea(), IdeaDocumentDataObject::ideaBounds().children);
+        refusal != PayloadTextReader::Refusal::None)
+        return IdeaDocumentDataObject::refused(int(refusal));
     return payload;
 }
 
@@ -119,7 +125,7 @@ Result<IdeaDocumentDataObjectPtr> decodeSource(Source& source, IdeaDocumentDataO
         payload && source.error().isNull())
         return checkedPayload(payload);
     if (refusal != PayloadTextReader::Refusal::None)
-        return IdeaDocumentDataObject::tooManyIdeas(refusal == PayloadTextReader::Refusal::TooManyChildren);
+        return IdeaDocumentDataObject::refused(int(refusal));
     if (!source.rewind())
         return source.error();
     JSONDecoder decoder(source, options);
@@ -173,6 +179,21 @@ void IdeaDocumentDataObject::setIdeaBoundsForTesting(std::optional<IdeaBounds> b
     const IdeaBounds set = bounds.value_or(IdeaBounds());
     boundOfIdeas.store(set.ideas);
     boundOfChildren.store(set.children);
+}
+
+Error IdeaDocumentDataObject::refused(int refusal)
+{
+    switch (PayloadTextReader::Refusal(refusal)) {
+    case PayloadTextReader::Refusal::NoteTooLong:
+        return Error(ErrorDomain, NoteTooLong,
+                     QStringLiteral("An idea's note is longer than %1 characters").arg(MaxNoteLength));
+    case PayloadTextReader::Refusal::TooManyChildren:
+        return tooManyIdeas(true);
+    case PayloadTextReader::Refusal::TooManyIdeas:
+    case PayloadTextReader::Refusal::None:
+        break;
+    }
+    return tooManyIdeas(false);
 }
 
 Error IdeaDocumentDataObject::tooManyIdeas(bool children)
@@ -256,7 +277,7 @@ Result<IdeaDocumentDataObjectPtr> IdeaDocumentDataObject::decodeJSONData(const Q
     if (auto payload = PayloadTextReader::read(data, options.readOptions(), parts, &refusal))
         return checkedPayload(payload);
     if (refusal != PayloadTextReader::Refusal::None)
-        return tooManyIdeas(refusal == PayloadTextReader::Refusal::TooManyChildren);
+        return refused(int(refusal));
     JSONDecoder decoder(data, options);
     return payloadOfDecoder(decoder);
 }
@@ -282,6 +303,8 @@ Result<IdeaDocumentDataObjectPtr> IdeaDocumentDataObject::decodeOPML(const QByte
     }
     if (const auto bound = parser->passedBound(); bound != OPMLParserInterface::PassedBound::None)
         return tooManyIdeas(bound == OPMLParserInterface::PassedBound::Children);
+    if (root && boundPassedBy(*root, ideaBounds().children) == PayloadTextReader::Refusal::NoteTooLong)
+        return refused(int(PayloadTextReader::Refusal::NoteTooLong));
     if (!root)
         return Error(ErrorDomain, NoOutline, QStringLiteral("The OPML text holds no outline"),
                      problem.isEmpty() ? QVariantMap() : QVariantMap{{Error::FailureReasonKey, problem}});

@@ -83,6 +83,13 @@ public:
     // The error TooManyIdeas: the bound passed (TooManyIdeasBoundKey) and whether it is the
     // one on the children of an idea (TooManyIdeasChildrenKey).
     static Error tooManyIdeas(bool children);
+    // The longest note one idea may hold, in UTF-16 units: far beyond any note a user writes
+    // (a long book) and what the note view lays out in a moment, while a hostile file cannot
+    // make a note of hundreds of megabytes. The readers refuse a document past it; the note
+    // view takes no more.
+    static constexpr qsizetype MaxNoteLength = 2000000;
+    // A refusal of the readers, as an error: `refusal` is one of PayloadTextReader's, not None.
+    static Error refused(int refusal);
     static inline const QString TooManyIdeasBoundKey = QStringLiteral("bound");
     static inline const QString TooManyIdeasChildrenKey = QStringLiteral("children");
 
@@ -97,6 +104,7 @@ public:
         NoOutline = 6,    // OPML: no parser installed, or it made no tree
         OPMLFailed = 7,   // OPML: the parser threw
         TooManyIdeas = 8, // more ideas than ideaBounds() allows, in all or below one idea
+        NoteTooLong = 9,  // a note longer than MaxNoteLength
     };
 
     // What the readers make of each idea.

@@ -184,6 +184,10 @@ public:
                     frame->fields.data[at] = Base64::decode(utf8);
                 return true;
             case IdeaMemberStorage::Text:
+                if (row->member == IdeaMember::Note && tooLongForANote(utf8)) {
+                    mRefusal = Refusal::NoteTooLong;
+                    return false;
+                }
                 // The attachment is no text: not made when only the texts are asked for.
                 if (row->member != IdeaMember::Att || mParts != Parts::Texts)
                     frame->fields.texts[at] = JsonText::stringFromUtf8(utf8);
@@ -422,6 +426,16 @@ private:
             break;
         }
         return frame;
+    }
+
+    // A UTF-8 character is one to three bytes a UTF-16 unit, so only a text between the bound
+    // and three times it needs decoding to tell.
+    static bool tooLongForANote(QByteArrayView utf8)
+    {
+        constexpr qsizetype bound = IdeaDocumentDataObject::MaxNoteLength;
+        if (utf8.size() <= bound)
+            return false;
+        return utf8.size() > 3 * bound || JsonText::stringFromUtf8(utf8).size() > bound;
     }
 
     bool pushIdea(int level)

@@ -28,12 +28,14 @@ public:
     using Parts = IdeaDocumentDataObject::Parts;
 
     // Why a text was refused rather than declined: reading stopped at the first idea past
-    // IdeaDocumentDataObject::ideaBounds(), in all or among one idea's children.
+    // IdeaDocumentDataObject::ideaBounds(), in all or among one idea's children, or at the
+    // first note longer than IdeaDocumentDataObject::MaxNoteLength.
     enum class Refusal
     {
         None,
         TooManyIdeas,
         TooManyChildren,
+        NoteTooLong, // an idea's note past IdeaDocumentDataObject::MaxNoteLength
     };
 
     // The payload the text holds; nullptr when this reader declines or refuses it (then

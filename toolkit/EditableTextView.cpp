@@ -5,6 +5,7 @@
 #include "toolkit/TextFieldEditMenu.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QScopedValueRollback>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
@@ -27,7 +28,33 @@ EditableTextView::EditableTextView() : EmbeddedWidgetView(std::make_unique<QText
         if (mSelectionChanged)
             mSelectionChanged();
     });
+    QObject::connect(edit->document(), &QTextDocument::contentsChange, edit,
+                     [this](int position, int, int added) { cutPastMaximum(position, added); });
     TextFieldEditMenu::attach(*this);
+}
+
+void EditableTextView::cutPastMaximum(int position, int added)
+{
+    QTextEdit* edit = textEdit();
+    if (mMaximumLength <= 0 || added <= 0 || mCutting || !edit)
+        return;
+    QTextDocument* document = edit->document();
+    // The document counts one more than the text: the paragraph separator after the last line.
+    const qsizetype excess = qsizetype(document->characterCount() - 1) - mMaximumLength;
+    if (excess <= 0)
+        return;
+    int end = position + added;
+    int start = int(std::max<qsizetype>(position, end - excess));
+    // Half a surrogate pair is no character: the cut takes the whole pair.
+    if (start > position && document->characterAt(start).isLowSurrogate())
+        --start;
+    const QScopedValueRollback cutting(mCutting, true);
+    QTextCursor cursor(document);
+    cursor.joinPreviousEditBlock();
+    cursor.setPosition(start);
+    cursor.setPosition(end, QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+    cursor.endEditBlock();
 }
 
 EditableTextView::~EditableTextView() = default;

@@ -34,6 +34,11 @@ public:
     void setTextContainerInset(Size inset);
     // The height the text takes as laid out at the view's width, insets excluded.
     double usedHeight() const;
+    // The most UTF-16 units the text takes: what typing, pasting, dropping or setText would add
+    // past it is cut off where it was put (never inside a surrogate pair), in the same undo
+    // step. 0 (the default) for no bound.
+    void setMaximumLength(qsizetype length) { mMaximumLength = length; }
+    qsizetype maximumLength() const { return mMaximumLength; }
     // Moves the caret to the start of the text.
     void moveToBeginningOfDocument();
     void setSelectionChangedHandler(std::function<void()> handler) { mSelectionChanged = std::move(handler); }
@@ -42,8 +47,11 @@ public:
 
 private:
     void applyInset();
+    void cutPastMaximum(int position, int added);
 
     Size mInset;
+    qsizetype mMaximumLength = 0;
+    bool mCutting = false;
     std::function<void()> mSelectionChanged;
 };
 

@@ -10,6 +10,7 @@
 #include "model/Color.h"
 #include "model/ColorMatrix.h"
 #include "model/IconImage.h"
+#include "model/IdeaDocumentDataObject.h"
 #include "platform/ui/Menu.h"
 #include "platform/ui/MenuItem.h"
 #include "platform/ui/Popover.h"
@@ -21,6 +22,8 @@
 #include "toolkit/EditableTextView.h"
 #include "toolkit/HorizontalSelector.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QTest>
 #include <QTextEdit>
@@ -206,6 +209,54 @@ TEST(EditIdeaViewController, UndoCutCopyAndPasteWorkInBothFields)
     EXPECT_TRUE(actions.contains(QStringLiteral("cut:")) && actions.contains(QStringLiteral("copy:")) &&
                 actions.contains(QStringLiteral("paste:")));
     EXPECT_FALSE(actions.contains(QStringLiteral("selectAll:")));
+}
+
+} // namespace
+} // namespace corvex::test
+
+namespace corvex::test {
+namespace {
+
+TEST(EditIdeaViewController, TheNoteTakesNoMoreThanAReaderOpens)
+{
+    // Two units short of the bound; what a paste or a key adds past it is cut where it lands,
+    // a surrogate pair whole, and the cut paste is one undo step.
+    constexpr qsizetype bound = IdeaDocumentDataObject::MaxNoteLength;
+    const QString start =
+        QString(QStringLiteral("a").repeated(99) + QLatin1Char('\n')).repeated(bound / 100).left(bound - 2);
+    ShownEditor e;
+    e.editor->editedValues().set(IdeaMember::Note, start);
+    e.show();
+    QTextEdit* note = noteEdit(*e.editor);
+    ASSERT_TRUE(note);
+    const auto noteText = [&] { return e.editor->textTabView()->noteView()->text(); };
+    const auto paste = [&](const QString& text) {
+        QGuiApplication::clipboard()->setText(text);
+        QTest::keyClick(note, Qt::Key_End, Qt::ControlModifier);
+        QTest::keyClick(note, Qt::Key_V, Qt::ControlModifier);
+    };
+    struct Case
+    {
+        const char* name;
+        QString pasted;
+        QString kept;
+    };
+    const std::vector<Case> cases = {
+        {"cut to the bound", QStringLiteral("xyz"), QStringLiteral("xy")},
+        {"a pair cut whole", QStringLiteral("x\U0001F600"), QStringLiteral("x")},
+        {"within the bound", QStringLiteral("xy"), QStringLiteral("xy")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        paste(c.pasted);
+        EXPECT_TRUE(noteText() == start + c.kept) << noteText().right(4).toStdString();
+        QTest::keyClick(note, Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_TRUE(noteText() == start);
+    }
+    paste(QStringLiteral("xy"));
+    QTest::keyClicks(note, QStringLiteral("z"));
+    e.editor->pleaseCloseEditView();
+    EXPECT_EQ(e.editor->values().text(IdeaMember::Note).size(), bound) << "a key at the bound adds nothing";
 }
 
 } // namespace

@@ -115,6 +115,9 @@ TEST(ImportProblems, EachRefusedFileSaysWhyInWordsAboutTheFile)
         ImportProblems::Code code;
         QString reason;
     };
+    const QString longNote =
+        QStringLiteral("An idea of the document has a note longer than 2,000,000 characters, "
+                       "more than Corvex opens: a note may hold at most 2,000,000.");
     const std::vector<Row> rows = {
         {QStringLiteral("deep.corvex"), archiveOf(compressed(chainOfLevels(Idea::MaxDepth + 1))),
          ImportProblems::TooDeep,
@@ -142,6 +145,14 @@ TEST(ImportProblems, EachRefusedFileSaysWhyInWordsAboutTheFile)
          QStringLiteral("The document is larger than 512 MiB once unpacked, more than Corvex opens.")},
         {QStringLiteral("big-picture.corvex"), std::nullopt, ImportProblems::TooLarge,
          QStringLiteral("The file holds a picture larger than 512 MiB, more than Corvex opens.")},
+        {QStringLiteral("long-note.corvex"),
+         archiveOf(compressed(chainOfLevels(2).replace(
+             "\"note\":\"", "\"note\":\"" + QByteArray(IdeaDocumentDataObject::MaxNoteLength, 'n')))),
+         ImportProblems::TooLarge, longNote},
+        {QStringLiteral("long-note.opml"),
+         "<?xml version=\"1.0\"?><opml><body><outline text=\"a\" _note=\"" +
+             QByteArray(IdeaDocumentDataObject::MaxNoteLength + 1, 'n') + "\"/></body></opml>",
+         ImportProblems::TooLarge, longNote},
         {QStringLiteral("missing.corvex"), std::nullopt, ImportProblems::Unreadable,
          QStringLiteral("The file does not exist.")},
     };

@@ -202,6 +202,47 @@ TEST(PayloadText, TheReaderAndTheDecoderStopAtTheFirstIdeaPastTheBounds)
     }
 }
 
+TEST(PayloadText, ANoteLongerThanTheBoundIsRefusedByTheReaderAndTheDecoder)
+{
+    // The root's note of the factory's tree (200 characters) with a prefix: lengths counted in
+    // UTF-16 units, whatever the UTF-8 bytes or the escapes the text spells them with.
+    constexpr qsizetype room = IdeaDocumentDataObject::MaxNoteLength - 200;
+    const QByteArray emoji = "\xF0\x9F\x98\x80";
+    struct Case
+    {
+        const char* name;
+        QByteArray prefix;
+        bool accepted;
+    };
+    const std::vector<Case> cases = {
+        {"at the bound", QByteArray(room, 'a'), true},
+        {"one past it", QByteArray(room + 1, 'a'), false},
+        {"two bytes a character, at the bound", QByteArray("\xC3\xA9").repeated(room), true},
+        {"surrogate pairs, at the bound", emoji.repeated(room / 2), true},
+        {"surrogate pairs, one past it", emoji.repeated(room / 2) + 'a', false},
+        {"escapes, one past it", QByteArray("\\u00e9").repeated(room + 1), false},
+    };
+    const QByteArray plain = test::makePayloadJson(test::makeDocumentTree(3, 2));
+    ASSERT_EQ(plain.count("\"note\":\""), 1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QByteArray straight = QByteArray(plain).replace("\"note\":\"", "\"note\":\"" + c.prefix);
+        const QByteArray classNamed =
+            QByteArray(straight).replace("\"ideaType\":", "\"@class\":\"Idea\",\"ideaType\":");
+        for (const QByteArray& text : {straight, classNamed}) {
+            const auto read = IdeaDocumentDataObject::decodeSomeData(text);
+            if (c.accepted) {
+                ASSERT_TRUE(read.ok()) << read.error().toString().toStdString();
+                EXPECT_EQ(read.value()->idea()->note().size(), IdeaDocumentDataObject::MaxNoteLength);
+                continue;
+            }
+            ASSERT_FALSE(read.ok());
+            EXPECT_EQ(read.error().code(), IdeaDocumentDataObject::NoteTooLong)
+                << read.error().toString().toStdString();
+        }
+    }
+}
+
 TEST(InflatedTextSource, GivesBackThePagesReadAndInflatesAgainOnRewind)
 {
     // 24 MiB of text that compresses well.
