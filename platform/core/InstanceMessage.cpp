@@ -76,8 +76,9 @@ bool InstanceMessageParser::parseLine(QByteArrayView line, const QStringList& ur
             const QString host = url.host();
             if (!host.isEmpty() && host != QLatin1String("localhost"))
                 return refuse(QStringLiteral("file URL of another host"));
+            // Any name the file system holds, line breaks included, comes this way.
             const QString path = url.path(QUrl::FullyDecoded);
-            if (!path.startsWith(QLatin1Char('/')) || path.contains(QChar(0)) || hasControlCharacter(path))
+            if (!path.startsWith(QLatin1Char('/')) || path.contains(QChar(0)))
                 return refuse(QStringLiteral("file URL without an absolute path"));
             result.kind = InstanceMessage::Kind::File;
             result.path = QDir::cleanPath(path);
@@ -183,12 +184,12 @@ QByteArray InstanceMessageParser::linesForArguments(const QStringList& arguments
             line = argument; // a URL, passed as given
         else
             line = absolute;
-        // A line break would split the argument into two lines; such a name cannot be sent.
-        if (line.contains(QLatin1Char('\n')) || line.contains(QLatin1Char('\r'))) {
-            Log::warning(QStringLiteral("Launch argument with a line break left out"));
-            continue;
-        }
-        lines += line.toUtf8();
+        // A line break would split the line, and a plain line takes no control character: such a
+        // name goes as a file URL, which spells them in escapes.
+        if (line.startsWith(QLatin1Char('/')) && hasControlCharacter(line))
+            lines += QUrl::fromLocalFile(line).toEncoded();
+        else
+            lines += line.toUtf8();
         lines += '\n';
     }
     return lines;

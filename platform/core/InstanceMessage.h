@@ -55,7 +55,8 @@ public:
 
     // The lines a launch sends for its arguments: options ("-x") are left out; a path
     // (relative ones resolved against `workingDirectory`) becomes an absolute cleaned path,
-    // a "file:" URL and any other URL are sent as given. Each line ends in "\n".
+    // a "file:" URL and any other URL are sent as given; a path holding a control character (a
+    // line break) goes as a "file:" URL, escaped. Each line ends in "\n".
     static QByteArray linesForArguments(const QStringList& arguments, const QString& workingDirectory);
 
 private:

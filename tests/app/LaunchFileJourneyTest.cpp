@@ -218,4 +218,27 @@ TEST_F(LaunchFileJourney, WhatIsNoRegularFileIsRefusedWithItsReasonOnTheCommandL
     EXPECT_EQ(windows().size(), 1u);
 }
 
+TEST_F(LaunchFileJourney, ANameWithALineBreakOpensOnTheCommandLineAndWhenHandedOver)
+{
+    UserFiles::setDefault(Globals::CloudStorageChoiceKey, true);
+    const QString first =
+        UserFiles::writeDocument(QStringLiteral("Two\nlines.corvex"), text(QStringLiteral("Two")));
+    const QString handed =
+        UserFiles::writeDocument(QStringLiteral("Handed\nover.corvex"), text(QStringLiteral("Handed")));
+    ASSERT_FALSE(first.isEmpty() || handed.isEmpty());
+    ASSERT_TRUE(launch({first}));
+    const auto two = mindMapOf(QStringLiteral("Two"), QStringLiteral("Two"));
+    ASSERT_NE(two, nullptr) << "the launch left the file out";
+    EXPECT_EQ(windowOf(*two).docURL().toLocalFile(), first);
+
+    auto handing = AppChild::startBinary({handed});
+    ASSERT_NE(handing, nullptr);
+    const AppEnding ending = handing->waitForEnd(30);
+    EXPECT_TRUE(ending.ended && ending.exitCode == 0) << ending.describe().toStdString();
+    const auto second = mindMapOf(QStringLiteral("Handed"), QStringLiteral("Handed"));
+    ASSERT_NE(second, nullptr) << "the running Corvex was never handed the file";
+    EXPECT_EQ(windowOf(*second).docURL().toLocalFile(), handed);
+    EXPECT_EQ(alerts().presentedCount(), 0);
+}
+
 } // namespace corvex::test

@@ -46,7 +46,8 @@ TEST(InstanceMessageParser, AcceptsAbsolutePathsFileUrlsAndTheRedirectOnly)
          false,
          Kind::File,
          {}},
-        {"file:///tmp/a%0Ab", false, Kind::File, {}},
+        {"file:///tmp/a%0Ab%09c", true, Kind::File, QStringLiteral("/tmp/a\nb\tc")},
+        {"file:///tmp/a%00b", false, Kind::File, {}},
         {"/" + QByteArray(InstanceMessageParser::MaxLineBytes, 'a'), false, Kind::File, {}},
     };
     for (const InstanceLineCase& c : cases) {
@@ -111,13 +112,19 @@ TEST(InstanceMessageParser, ALaunchSendsAbsolutePathsAndUrlsAsGiven)
     const QByteArray lines = InstanceMessageParser::linesForArguments(
         {QStringLiteral("B.opml"), QStringLiteral("-session"), QStringLiteral("sub/../C.corvex"),
          QStringLiteral("file:///tmp/D.opml"), QStringLiteral("db-k3rt9wq0zvm5lhx://1/connect?code=c"),
-         QStringLiteral("x:y.corvex"), QStringLiteral("/abs/./E.crvx")},
+         QStringLiteral("x:y.corvex"), QStringLiteral("/abs/./E.crvx"), QStringLiteral("two\nlines.corvex")},
         cwd);
     const QByteArray expected =
         (cwd + QStringLiteral("/B.opml\n") + cwd + QStringLiteral("/C.corvex\n")).toUtf8() +
         "file:///tmp/D.opml\ndb-k3rt9wq0zvm5lhx://1/connect?code=c\n" +
-        (cwd + QStringLiteral("/x:y.corvex\n")).toUtf8() + "/abs/E.crvx\n";
+        (cwd + QStringLiteral("/x:y.corvex\n")).toUtf8() + "/abs/E.crvx\n" +
+        QUrl::fromLocalFile(cwd + QStringLiteral("/two\nlines.corvex")).toEncoded() + "\n";
     EXPECT_EQ(lines, expected);
+    // Each line is taken back as it was meant, the line break in a name kept.
+    InstanceMessageParser parser;
+    const auto messages = parser.feed(lines);
+    ASSERT_EQ(messages.size(), 6u);
+    EXPECT_EQ(messages.back().path, cwd + QStringLiteral("/two\nlines.corvex"));
 }
 
 namespace {
