@@ -1,6 +1,6 @@
 #include "platform/core/FileState.h"
 
-#include <QFile>
+#include "platform/core/NativeFileName.h"
 #include <sys/stat.h>
 
 namespace corvex {
@@ -9,7 +9,7 @@ FileState FileState::of(const QString& path)
 {
     FileState state;
     struct stat info;
-    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0)
+    if (path.isEmpty() || ::stat(NativeFileName::encode(path).constData(), &info) != 0)
         return state;
     state.exists = true;
     state.device = static_cast<std::uint64_t>(info.st_dev);

@@ -1,6 +1,7 @@
 #include "platform/core/InstanceMessage.h"
 
 #include "platform/core/Log.h"
+#include "platform/core/NativeFileName.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -76,8 +77,10 @@ bool InstanceMessageParser::parseLine(QByteArrayView line, const QStringList& ur
             const QString host = url.host();
             if (!host.isEmpty() && host != QLatin1String("localhost"))
                 return refuse(QStringLiteral("file URL of another host"));
-            // Any name the file system holds, line breaks included, comes this way.
-            const QString path = url.path(QUrl::FullyDecoded);
+            // Any name the file system holds comes this way, its bytes escaped: line breaks, and
+            // bytes that are not UTF-8 (kept as NativeFileName spells them).
+            const QString path = NativeFileName::decode(
+                QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
             if (!path.startsWith(QLatin1Char('/')) || path.contains(QChar(0)))
                 return refuse(QStringLiteral("file URL without an absolute path"));
             result.kind = InstanceMessage::Kind::File;
@@ -184,10 +187,11 @@ QByteArray InstanceMessageParser::linesForArguments(const QStringList& arguments
             line = argument; // a URL, passed as given
         else
             line = absolute;
-        // A line break would split the line, and a plain line takes no control character: such a
-        // name goes as a file URL, which spells them in escapes.
-        if (line.startsWith(QLatin1Char('/')) && hasControlCharacter(line))
-            lines += QUrl::fromLocalFile(line).toEncoded();
+        // A line break would split the line, and a plain line is UTF-8 without control
+        // characters: such a name goes as a file URL of its bytes, escaped.
+        if (line.startsWith(QLatin1Char('/')) &&
+            (hasControlCharacter(line) || NativeFileName::hasEscapes(line)))
+            lines += "file://" + NativeFileName::encode(line).toPercentEncoding("/");
         else
             lines += line.toUtf8();
         lines += '\n';

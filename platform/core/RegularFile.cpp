@@ -1,8 +1,8 @@
 #include "platform/core/RegularFile.h"
 
+#include "platform/core/NativeFileName.h"
 #include "platform/core/SysCalls.h"
 
-#include <QFile>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -56,7 +56,7 @@ Result<RegularFile> RegularFile::open(const QString& path, qint64 maxBytes, cons
 {
     if (path.isEmpty())
         return Error::posix(ENOENT, openFailure);
-    const QByteArray encoded = QFile::encodeName(path);
+    const QByteArray encoded = NativeFileName::encode(path);
     const bool follow = links == Links::Follow;
     struct stat info;
     // Without following, the entry itself decides before anything is opened: opening a

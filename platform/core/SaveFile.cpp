@@ -1,10 +1,9 @@
 #include "platform/core/SaveFile.h"
 
 #include "platform/core/Log.h"
+#include "platform/core/NativeFileName.h"
 #include "platform/core/SysCalls.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QRandomGenerator>
 #include <cerrno>
 #include <cstdlib>
@@ -39,7 +38,7 @@ QByteArray randomSuffix()
 
 QString decoded(const QByteArray& path)
 {
-    return QFile::decodeName(path);
+    return NativeFileName::decode(path);
 }
 
 // Splits "/a/b/name" into "/a/b" and "name"; a bare name lives in ".".
@@ -114,7 +113,7 @@ Status SaveFile::open()
     if (mPath.isEmpty())
         return fail(Error::posix(EINVAL, QStringLiteral("Cannot save a file without a name")));
 
-    mTarget = QFile::encodeName(mPath);
+    mTarget = NativeFileName::encode(mPath);
     const mode_t createMode = mKind == Kind::UserFile ? kUserFileMode : kProgramFileMode;
     // The mode set once the temporary exists: the old file's, or for a new program file 0600
     // whatever the umask; a new user file keeps what the kernel gave it.
@@ -194,7 +193,7 @@ void SaveFile::lockFolderAndRemoveStale()
         return;
     const int fd = ::dirfd(dir);
     if (SysCalls::flock(fd, LOCK_EX | LOCK_NB) == 0)
-        removeTemporariesIn(dir, mFolder, QFile::encodeName(temporaryPrefix(decoded(mFileName))));
+        removeTemporariesIn(dir, mFolder, NativeFileName::encode(temporaryPrefix(decoded(mFileName))));
     // Waits only for another save's cleaning, which never holds the lock for long.
     if (SysCalls::flock(fd, LOCK_SH) != 0) {
         ::closedir(dir);
@@ -214,7 +213,7 @@ void SaveFile::unlockFolder()
 
 int SaveFile::createNamedTemporary(const QByteArray& folder, mode_t mode, QByteArray& nameOut)
 {
-    const QByteArray prefix = folder + '/' + QFile::encodeName(temporaryPrefix(decoded(mFileName)));
+    const QByteArray prefix = folder + '/' + NativeFileName::encode(temporaryPrefix(decoded(mFileName)));
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         const QByteArray name = prefix + randomSuffix();
         const int fd = SysCalls::open(name.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode);
@@ -305,7 +304,7 @@ Status SaveFile::commit()
 // rename() needs a name, so an unnamed temporary gets one just before it replaces the target.
 Status SaveFile::linkUnnamedTemporary()
 {
-    const QByteArray prefix = mFolder + '/' + QFile::encodeName(temporaryPrefix(decoded(mFileName)));
+    const QByteArray prefix = mFolder + '/' + NativeFileName::encode(temporaryPrefix(decoded(mFileName)));
     const QByteArray procPath = QByteArrayLiteral("/proc/self/fd/") + QByteArray::number(mFd);
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         const QByteArray name = prefix + randomSuffix();
@@ -386,13 +385,13 @@ Status SaveFile::writeAtomically(const QString& path, const QByteArray& data, Ki
 
 int SaveFile::removeStaleTemporaries(const QString& folder, const QString& fileName)
 {
-    const QByteArray folderPath = QFile::encodeName(folder);
+    const QByteArray folderPath = NativeFileName::encode(folder);
     DIR* dir = SysCalls::opendir(folderPath.constData());
     if (dir == nullptr)
         return 0;
     int removed = 0;
     if (SysCalls::flock(::dirfd(dir), LOCK_EX | LOCK_NB) == 0)
-        removed = removeTemporariesIn(dir, folderPath, QFile::encodeName(temporaryPrefix(fileName)));
+        removed = removeTemporariesIn(dir, folderPath, NativeFileName::encode(temporaryPrefix(fileName)));
     ::closedir(dir);
     return removed;
 }

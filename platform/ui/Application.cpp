@@ -5,6 +5,7 @@
 #include "platform/core/InstanceMessage.h"
 #include "platform/core/LaunchSeams.h"
 #include "platform/core/Log.h"
+#include "platform/core/NativeFileName.h"
 #include "platform/core/QuitHold.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/ui/ApplicationLifecycleBridge.h"
@@ -65,11 +66,11 @@ Application::Application(int& argc, char** argv, Options options) : mOptions(opt
     if (!QCoreApplication::instance())
         mOwnedApp = std::make_unique<ReportingApplication>(argc, argv);
     gApplication = this;
-    const QStringList arguments = QCoreApplication::arguments();
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString& argument = arguments.at(i);
-        // Qt's own options were taken out by QApplication; ours start with '-' and are
-        // not documents.
+    // Read from argv itself: a file name that is not UTF-8 keeps its bytes (the application's
+    // own argument list turns them into U+FFFD). Qt's own options were taken out of argv by
+    // QApplication; ours start with '-' and are not documents.
+    for (int i = 1; i < argc; ++i) {
+        const QString argument = NativeFileName::decode(QByteArrayView(argv[i]));
         if (!argument.startsWith(QLatin1Char('-')))
             mLaunchArguments.append(argument);
     }

@@ -1,5 +1,6 @@
 #include "platform/ui/QtAlertRunner.h"
 
+#include "platform/core/NativeFileName.h"
 #include "platform/ui/Window.h"
 
 #include "platform/ui/Application.h"
@@ -44,9 +45,9 @@ std::optional<int> QtAlertRunner::present(const Alert& alert)
     box.setIcon(iconFor(alert.style));
     box.setWindowTitle(Window::UntitledTitle);
     box.setTextFormat(Qt::PlainText);
-    box.setText(alert.messageText);
+    box.setText(NativeFileName::forDisplay(alert.messageText));
     if (!alert.informativeText.isEmpty()) {
-        box.setInformativeText(alert.informativeText);
+        box.setInformativeText(NativeFileName::forDisplay(alert.informativeText));
         // setTextFormat covers the main text only.
         if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
             label->setTextFormat(Qt::PlainText);

@@ -1,6 +1,7 @@
 #include "platform/ui/Window.h"
 
 #include "platform/core/Log.h"
+#include "platform/core/NativeFileName.h"
 #include "platform/core/StartupTrace.h"
 #include "platform/ui/Layer.h"
 #include "platform/ui/ScreenFacade.h"
@@ -95,8 +96,9 @@ void noteWindowClosing(Window& closing)
 QString titleWithEditMark(const QString& title, bool edited)
 {
     // Qt shows "[*]" as the modified mark, only while the window is modified; a literal
-    // "[*]" in a title is doubled to stay text.
-    QString escaped = title.isEmpty() ? Window::UntitledTitle : title;
+    // "[*]" in a title is doubled to stay text. A file name's bytes that are not UTF-8 show as
+    // U+FFFD.
+    QString escaped = title.isEmpty() ? Window::UntitledTitle : NativeFileName::forDisplay(title);
     escaped.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
     return edited ? escaped + QStringLiteral("[*]") : escaped;
 }

@@ -6,12 +6,14 @@
 #include "mindmap/SolarSystemViewController.h"
 #include "model/Globals.h"
 #include "model/Idea.h"
+#include "platform/core/NativeFileName.h"
 #include "platform/core/Paths.h"
 #include "shell/MyWindow.h"
 #include "tests/app/AppChild.h"
 #include "tests/app/JourneyTrees.h"
 #include "tests/app/MindMapJourney.h"
 #include "tests/app/UserFiles.h"
+#include "tests/app/UserInput.h"
 #include "tests/app/WhereOnScreen.h"
 #include "tests/factory/ScopedIdeaBounds.h"
 #include "tests/support/NonRegularFiles.h"
@@ -25,6 +27,7 @@
 #include <QScreen>
 #include <QUrl>
 #include <algorithm>
+#include <unistd.h>
 
 namespace corvex::test {
 
@@ -238,6 +241,41 @@ TEST_F(LaunchFileJourney, ANameWithALineBreakOpensOnTheCommandLineAndWhenHandedO
     const auto second = mindMapOf(QStringLiteral("Handed"), QStringLiteral("Handed"));
     ASSERT_NE(second, nullptr) << "the running Corvex was never handed the file";
     EXPECT_EQ(windowOf(*second).docURL().toLocalFile(), handed);
+    EXPECT_EQ(alerts().presentedCount(), 0);
+}
+
+TEST_F(LaunchFileJourney, ANameThatIsNotUtf8OpensOnBothRoadsAndSavesUnderItsOwnBytes)
+{
+    UserFiles::setDefault(Globals::CloudStorageChoiceKey, true);
+    const QByteArray cafeBytes = QDir::homePath().toUtf8() + "/Caf\xE9.corvex";
+    const QString cafe =
+        UserFiles::writeDocument(NativeFileName::decode("Caf\xE9.corvex"), text(QStringLiteral("Cafe")));
+    const QString naive =
+        UserFiles::writeDocument(NativeFileName::decode("Na\xEFve.corvex"), text(QStringLiteral("Naive")));
+    ASSERT_FALSE(cafe.isEmpty() || naive.isEmpty());
+    ASSERT_EQ(::access(cafeBytes.constData(), F_OK), 0) << "not written under its own bytes";
+
+    ASSERT_TRUE(launch({cafe}));
+    const auto map = mindMapOf(QStringLiteral("Cafe"), QStringLiteral("Cafe"));
+    ASSERT_NE(map, nullptr) << "the launch did not open the file";
+    MyWindow& window = windowOf(*map);
+    EXPECT_TRUE(window.hostWidget()->windowTitle().startsWith(QStringLiteral("Caf\uFFFD.corvex")))
+        << window.hostWidget()->windowTitle().toStdString();
+    ASSERT_TRUE(addIdea(*map, QStringLiteral("Croissant")));
+    UserInput::pressKey(window, Qt::Key_S, Qt::ControlModifier);
+    ASSERT_TRUE(waitFor([&] {
+        const auto saved = UserFiles::readDocument(cafe);
+        return saved && saved->ideas().size() == 1 &&
+               saved->ideas()[0]->text() == QStringLiteral("Croissant");
+    })) << "Ctrl+S did not write the file under its own bytes";
+    screenshot(QStringLiteral("launch-file-not-utf8"));
+
+    auto handing = AppChild::startBinary({naive});
+    ASSERT_NE(handing, nullptr);
+    const AppEnding ending = handing->waitForEnd(30);
+    EXPECT_TRUE(ending.ended && ending.exitCode == 0) << ending.describe().toStdString();
+    ASSERT_NE(mindMapOf(QStringLiteral("Naive"), QStringLiteral("Naive")), nullptr)
+        << "the running Corvex was never handed the file";
     EXPECT_EQ(alerts().presentedCount(), 0);
 }
 

@@ -1,5 +1,6 @@
 #include "tests/support/HelperProcess.h"
 
+#include "platform/core/NativeFileName.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <QDeadlineTimer>
@@ -59,7 +60,7 @@ int runHelperFromCommandLine(int argc, char** argv)
     }
     QStringList args;
     for (int i = 3; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
+        args << NativeFileName::decode(QByteArrayView(argv[i]));
     return it->second(args);
 }
 
@@ -85,7 +86,7 @@ std::unique_ptr<HelperProcess> HelperProcess::start(const QString& name, const Q
     const QByteArray exe = selfExecutable().toLocal8Bit();
     std::vector<QByteArray> storage{exe, QByteArray("--corvex-helper"), name.toLocal8Bit()};
     for (const QString& arg : args)
-        storage.push_back(arg.toLocal8Bit());
+        storage.push_back(NativeFileName::encode(arg));
     std::vector<char*> argv;
     for (QByteArray& item : storage)
         argv.push_back(item.data());
@@ -192,7 +193,7 @@ int execProgram(const QByteArray& program, const QStringList& arguments)
 {
     std::vector<QByteArray> storage{program};
     for (const QString& argument : arguments)
-        storage.push_back(argument.toLocal8Bit());
+        storage.push_back(NativeFileName::encode(argument));
     std::vector<char*> argv;
     for (QByteArray& bytes : storage)
         argv.push_back(bytes.data());

@@ -1,5 +1,6 @@
 #include "platform/core/InstanceMessage.h"
 #include "platform/core/LaunchSeams.h"
+#include "platform/core/NativeFileName.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -112,19 +113,22 @@ TEST(InstanceMessageParser, ALaunchSendsAbsolutePathsAndUrlsAsGiven)
     const QByteArray lines = InstanceMessageParser::linesForArguments(
         {QStringLiteral("B.opml"), QStringLiteral("-session"), QStringLiteral("sub/../C.corvex"),
          QStringLiteral("file:///tmp/D.opml"), QStringLiteral("db-k3rt9wq0zvm5lhx://1/connect?code=c"),
-         QStringLiteral("x:y.corvex"), QStringLiteral("/abs/./E.crvx"), QStringLiteral("two\nlines.corvex")},
+         QStringLiteral("x:y.corvex"), QStringLiteral("/abs/./E.crvx"), QStringLiteral("two\nlines.corvex"),
+         NativeFileName::decode("/tmp/caf\xE9\n.corvex")},
         cwd);
     const QByteArray expected =
         (cwd + QStringLiteral("/B.opml\n") + cwd + QStringLiteral("/C.corvex\n")).toUtf8() +
         "file:///tmp/D.opml\ndb-k3rt9wq0zvm5lhx://1/connect?code=c\n" +
-        (cwd + QStringLiteral("/x:y.corvex\n")).toUtf8() + "/abs/E.crvx\n" +
-        QUrl::fromLocalFile(cwd + QStringLiteral("/two\nlines.corvex")).toEncoded() + "\n";
+        (cwd + QStringLiteral("/x:y.corvex\n")).toUtf8() + "/abs/E.crvx\n" + "file://" +
+        (cwd + QStringLiteral("/two\nlines.corvex")).toUtf8().toPercentEncoding("/") + "\n" +
+        "file:///tmp/caf%E9%0A.corvex\n";
     EXPECT_EQ(lines, expected);
     // Each line is taken back as it was meant, the line break in a name kept.
     InstanceMessageParser parser;
     const auto messages = parser.feed(lines);
-    ASSERT_EQ(messages.size(), 6u);
-    EXPECT_EQ(messages.back().path, cwd + QStringLiteral("/two\nlines.corvex"));
+    ASSERT_EQ(messages.size(), 7u);
+    EXPECT_EQ(messages[5].path, cwd + QStringLiteral("/two\nlines.corvex"));
+    EXPECT_EQ(NativeFileName::encode(messages[6].path), "/tmp/caf\xE9\n.corvex");
 }
 
 namespace {
