@@ -2,10 +2,15 @@
 
 #include "overview/Graph.h"
 
+#include "model/Color.h"
 #include "model/DrawnColor.h"
 
 #include <QHashFunctions>
 #include <algorithm>
+#include <limits>
+#include <map>
+#include <tuple>
+#include <unordered_map>
 
 namespace corvex {
 
@@ -14,9 +19,40 @@ namespace {
 const IdeaPtr kNoIdea;
 const QString kNoIdentifier;
 const QVImage kNoPicture;
+const std::shared_ptr<IconImage> kNoIcon;
 constexpr std::size_t kLookAhead = 8;
 
 } // namespace
+
+// The palette's index of each colour: the same object is looked up by its address, another
+// object of the same name and value shares its entry. Index 0 is no colour.
+struct FlatGraph::PaletteMaker
+{
+    std::vector<std::shared_ptr<Color>>& palette;
+    std::unordered_map<const Color*, quint16> byObject;
+    std::map<std::tuple<QString, double, double, double, double>, quint16> byValue;
+
+    quint16 indexOf(const std::shared_ptr<Color>& color)
+    {
+        if (!color)
+            return 0;
+        if (const auto found = byObject.find(color.get()); found != byObject.end())
+            return found->second;
+        const RGBA& rgba = color->rgba();
+        const auto key = std::make_tuple(color->name(), rgba.red, rgba.green, rgba.blue, rgba.alpha);
+        quint16 index = 0;
+        if (const auto found = byValue.find(key); found != byValue.end()) {
+            index = found->second;
+        } else if (palette.size() <= std::numeric_limits<quint16>::max()) {
+            // Past 65,535 distinct colours, which no map holds, the rest draw as no colour.
+            index = quint16(palette.size());
+            palette.push_back(color);
+            byValue.emplace(key, index);
+        }
+        byObject.emplace(color.get(), index);
+        return index;
+    }
+};
 
 FlatGraph::FlatGraph(const IdeaPtr& idea)
 {
@@ -24,9 +60,8 @@ FlatGraph::FlatGraph(const IdeaPtr& idea)
         append(-1, 0, 0, &kNoIdentifier);
         mIdeas.emplace_back();
         mTexts.emplace_back();
-        mColors.emplace_back();
-        mIcons.emplace_back();
-        mPictureIndex.push_back(-1);
+        mPalette.emplace_back();
+        mColorIndex.push_back(0);
         finish();
         return;
     }
@@ -56,12 +91,11 @@ FlatGraph::FlatGraph(const IdeaPtr& idea)
     }
     const std::size_t n = mIdeas.size();
     mFlags.reserve(n);
-    mIdentifiers.reserve(n);
     mIdentifierHashes.reserve(n);
     mTexts.reserve(n);
-    mColors.reserve(n);
-    mIcons.reserve(n);
-    mPictureIndex.reserve(n);
+    mColorIndex.reserve(n);
+    mPalette.emplace_back();
+    PaletteMaker palette{mPalette, {}, {}};
     // Children come in order after their parent: counting them gives each its place.
     std::vector<qint32> childrenSeen(n, 0);
     for (std::size_t i = 0; i < n; ++i) {
@@ -77,24 +111,27 @@ FlatGraph::FlatGraph(const IdeaPtr& idea)
         const quint8 flags = HasIdea | (current.hasNote() ? HasNote : 0) | (current.isLink() ? IsLink : 0) |
                              (current.hasURL() ? HasURL : 0);
         mFlags.push_back(flags);
-        mIdentifiers.push_back(&identifier);
         mIdentifierHashes.push_back(hashIdentifier(identifier));
         const qint32 parent = mParent[i];
-        copyDrawing(i, parent < 0 ? 0 : std::size_t(childrenSeen[std::size_t(parent)]++));
+        copyDrawing(i, parent < 0 ? 0 : std::size_t(childrenSeen[std::size_t(parent)]++), palette);
     }
     finish();
 }
 
-void FlatGraph::copyDrawing(std::size_t i, std::size_t place)
+void FlatGraph::copyDrawing(std::size_t i, std::size_t place, PaletteMaker& palette)
 {
     const Idea& idea = *mIdeas[i];
     mTexts.push_back(idea.text());
     // A parent's colour is copied before its children's.
     const qint32 parent = mParent[i];
-    mColors.push_back(parent < 0 ? DrawnColor::ofIdea(idea)
-                                 : DrawnColor::ofChild(idea, mIdeas[std::size_t(parent)].get(),
-                                                       mColors[std::size_t(parent)], place));
-    mIcons.push_back(idea.iconImage());
+    mColorIndex.push_back(palette.indexOf(parent < 0
+                                              ? DrawnColor::ofIdea(idea)
+                                              : DrawnColor::ofChild(idea, mIdeas[std::size_t(parent)].get(),
+                                                                    color(std::size_t(parent)), place)));
+    if (auto icon = idea.iconImage()) {
+        mFlags[i] |= HasIcon;
+        mIcons.push_back({qint32(i), std::move(icon)});
+    }
     if (idea.isLink()) {
         const IdeaPtr linked = idea.linkedIdea();
         if (linked && linked->ideaType() == IdeaTypeText) {
@@ -106,11 +143,33 @@ void FlatGraph::copyDrawing(std::size_t i, std::size_t place)
     }
     QVImage picture = idea.image();
     if (picture.hasImage()) {
-        mPictureIndex.push_back(qint32(mPictures.size()));
-        mPictures.push_back(std::move(picture));
-    } else {
-        mPictureIndex.push_back(-1);
+        mFlags[i] |= HasPicture;
+        mPictures.push_back({qint32(i), std::move(picture)});
     }
+}
+
+template <class Value>
+const Value* FlatGraph::sparseOf(const std::vector<Sparse<Value>>& entries, std::size_t i)
+{
+    const auto it =
+        std::lower_bound(entries.begin(), entries.end(), qint32(i),
+                         [](const Sparse<Value>& entry, qint32 node) { return entry.node < node; });
+    return it != entries.end() && it->node == qint32(i) ? &it->value : nullptr;
+}
+
+const QString& FlatGraph::identifier(std::size_t i) const
+{
+    if (!mIdentifiers.empty())
+        return *mIdentifiers[i];
+    return mIdeas[i] ? mIdeas[i]->identifier() : kNoIdentifier;
+}
+
+const std::shared_ptr<IconImage>& FlatGraph::icon(std::size_t i) const
+{
+    if (i >= mFlags.size() || (mFlags[i] & HasIcon) == 0)
+        return kNoIcon;
+    const auto* icon = sparseOf(mIcons, i);
+    return icon ? *icon : kNoIcon;
 }
 
 FlatGraph::FlatGraph(Graph& graph, std::vector<GraphNode*>& nodes)
@@ -149,7 +208,7 @@ const QString& FlatGraph::searchedText(std::size_t i) const
 const std::shared_ptr<IconImage>& FlatGraph::searchedIcon(std::size_t i) const
 {
     const LinkedContent* linked = isLink(i) ? linkedContent(i) : nullptr;
-    return linked ? linked->icon : mIcons[i];
+    return linked ? linked->icon : icon(i);
 }
 
 std::size_t FlatGraph::append(qint32 parent, qint32 depth, quint8 flags, const QString* identifier)
@@ -189,15 +248,17 @@ const IdeaPtr& FlatGraph::idea(std::size_t i) const
 
 const QVImage& FlatGraph::picture(std::size_t i) const
 {
-    const qint32 index = i < mPictureIndex.size() ? mPictureIndex[i] : -1;
-    return index >= 0 ? mPictures[std::size_t(index)] : kNoPicture;
+    if (i >= mFlags.size() || (mFlags[i] & HasPicture) == 0)
+        return kNoPicture;
+    const QVImage* picture = sparseOf(mPictures, i);
+    return picture ? *picture : kNoPicture;
 }
 
 GraphNodeDrawing FlatGraph::drawing(std::size_t i) const
 {
     if (i >= mTexts.size())
         return {};
-    return {mTexts[i], mColors[i], picture(i), mIcons[i], isLink(i), hasURL(i)};
+    return {mTexts[i], color(i), picture(i), icon(i), isLink(i), hasURL(i)};
 }
 
 quint32 FlatGraph::hashIdentifier(const QString& identifier)
@@ -207,11 +268,36 @@ quint32 FlatGraph::hashIdentifier(const QString& identifier)
 
 qint64 FlatGraph::firstWithIdentifier(const QString& identifier) const
 {
+    // Once the hashes are let go, the texts are compared.
     const quint32 hash = hashIdentifier(identifier);
+    const bool hashed = mIdentifierHashes.size() == size();
     for (std::size_t i = 0; i < size(); ++i)
-        if (mIdentifierHashes[i] == hash && hasIdea(i) && *mIdentifiers[i] == identifier)
+        if ((!hashed || mIdentifierHashes[i] == hash) && hasIdea(i) && this->identifier(i) == identifier)
             return qint64(i);
     return -1;
+}
+
+qint64 FlatGraph::noteNumber(std::size_t i) const
+{
+    if (!mNoteNumber.empty())
+        return mNoteNumber[i];
+    const qint32* number = hasNote(i) ? sparseOf(mNoteNumbers, i) : nullptr;
+    return number ? *number : 0;
+}
+
+void FlatGraph::releaseLayoutData()
+{
+    for (std::size_t i = 0; i < mNoteNumber.size(); ++i)
+        if (mNoteNumber[i] != 0 && hasNote(i))
+            mNoteNumbers.push_back({qint32(i), mNoteNumber[i]});
+    if (mNoteNumbers.size() == std::size_t(std::count_if(mNoteNumber.begin(), mNoteNumber.end(),
+                                                         [](qint32 number) { return number != 0; })))
+        std::vector<qint32>().swap(mNoteNumber);
+    else
+        mNoteNumbers.clear(); // a number on a node without a note: kept whole
+    std::vector<Point>().swap(mCenter);
+    std::vector<qint32>().swap(mDepth);
+    std::vector<quint32>().swap(mIdentifierHashes);
 }
 
 void FlatGraph::moveCenters(Point shift)

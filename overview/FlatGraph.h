@@ -44,7 +44,7 @@ public:
     bool hasNote(std::size_t i) const { return (mFlags[i] & HasNote) != 0; }
     // The identifier, read where the idea (or the graph's node) keeps it: an idea's
     // identifier never changes, and the mirror holds the idea. Main thread.
-    const QString& identifier(std::size_t i) const { return *mIdentifiers[i]; }
+    const QString& identifier(std::size_t i) const;
     quint32 identifierHash(std::size_t i) const { return mIdentifierHashes[i]; }
     // The first node in pre-order whose idea has the identifier; -1 when none has. Linear,
     // as such a search is; used for single look-ups.
@@ -53,10 +53,10 @@ public:
     // ---- The copy of the drawing data (not kept in a mirror of a graph), any thread
     const QString& text(std::size_t i) const { return mTexts[i]; }
     // The colour the planet is drawn with (DrawnColor's: a colourless idea's place gives one).
-    const std::shared_ptr<Color>& color(std::size_t i) const { return mColors[i]; }
+    const std::shared_ptr<Color>& color(std::size_t i) const { return mPalette[mColorIndex[i]]; }
     // The idea's picture; one holding no image for most ideas.
     const QVImage& picture(std::size_t i) const;
-    const std::shared_ptr<IconImage>& icon(std::size_t i) const { return mIcons[i]; }
+    const std::shared_ptr<IconImage>& icon(std::size_t i) const;
     bool isLink(std::size_t i) const { return (mFlags[i] & IsLink) != 0; }
     // What the map window's search reads of a node: the text and symbol of its idea, or of a
     // link's linked idea; none (false) for an idea that holds no text or a link whose idea is
@@ -71,7 +71,7 @@ public:
     float angle(std::size_t i) const { return mAngle[i]; }
     float radius(std::size_t i) const { return mRadius[i]; }
     Point center(std::size_t i) const { return mCenter[i]; }
-    qint64 noteNumber(std::size_t i) const { return mNoteNumber[i]; }
+    qint64 noteNumber(std::size_t i) const;
     const Rect& bounds() const { return mBounds; }
     std::vector<float>& angles() { return mAngle; }
     std::vector<float>& radii() { return mRadius; }
@@ -80,6 +80,11 @@ public:
     void setBounds(const Rect& bounds) { mBounds = bounds; }
     // Moves every centre by minus `shift`.
     void moveCenters(Point shift);
+    // Lets go of what only the layout reads (the centres, depths and identifier hashes), for
+    // an owner that keeps the positions it drew them at: center(), depth() and
+    // identifierHash() are not to be asked afterwards, nor noteNumbers() (noteNumber() is
+    // kept for the nodes with a note).
+    void releaseLayoutData();
 
     static quint32 hashIdentifier(const QString& identifier);
 
@@ -91,7 +96,18 @@ private:
         IsLink = 4,
         HasURL = 8,
         Searched = 16,
+        HasIcon = 32,
+        HasPicture = 64,
     };
+    // What few nodes hold, kept for those only, in pre-order: a node's entry found by a
+    // binary search.
+    template <class Value> struct Sparse
+    {
+        qint32 node;
+        Value value;
+    };
+    template <class Value>
+    static const Value* sparseOf(const std::vector<Sparse<Value>>& entries, std::size_t i);
     // A link's linked idea as the search reads it.
     struct LinkedContent
     {
@@ -103,9 +119,10 @@ private:
 
     // Appends a node below `parent` and answers its index.
     std::size_t append(qint32 parent, qint32 depth, quint8 flags, const QString* identifier);
+    struct PaletteMaker;
     // Copies the drawing data of node i's idea, the `place`-th child of its parent (its
     // parent's copied first). Main thread.
-    void copyDrawing(std::size_t i, std::size_t place);
+    void copyDrawing(std::size_t i, std::size_t place, PaletteMaker& palette);
     // Fills the subtree ends and the level count from the parents; sizes the results.
     void finish();
 
@@ -113,14 +130,16 @@ private:
     std::vector<qint32> mDepth;
     std::vector<qint32> mEnd;
     std::vector<quint8> mFlags;
+    // Read through the idea where there is one: only a mirror of a graph keeps them.
     std::vector<const QString*> mIdentifiers;
     std::vector<quint32> mIdentifierHashes;
     std::vector<IdeaPtr> mIdeas;
     std::vector<QString> mTexts;
-    std::vector<std::shared_ptr<Color>> mColors;
-    std::vector<std::shared_ptr<IconImage>> mIcons;
-    std::vector<qint32> mPictureIndex; // into mPictures, -1 for none
-    std::vector<QVImage> mPictures;
+    // A map holds few distinct colours: each node names one of the palette's.
+    std::vector<quint16> mColorIndex;
+    std::vector<std::shared_ptr<Color>> mPalette;
+    std::vector<Sparse<std::shared_ptr<IconImage>>> mIcons;
+    std::vector<Sparse<QVImage>> mPictures;
     std::vector<LinkedContent> mLinked; // in pre-order: few maps hold many links
     qint32 mLevels = 0;
 
@@ -128,6 +147,7 @@ private:
     std::vector<float> mRadius;
     std::vector<Point> mCenter;
     std::vector<qint32> mNoteNumber;
+    std::vector<Sparse<qint32>> mNoteNumbers; // once the layout's data is let go
     Rect mBounds;
 };
 

@@ -10,6 +10,7 @@
 #include <QColor>
 #include <QImage>
 #include <cmath>
+#include <malloc.h>
 #include <unordered_map>
 #include <utility>
 
@@ -112,26 +113,47 @@ bool boxesMeet(const Rect& a, double x, double y, double w, double h)
 
 } // namespace
 
+// A line as stored: what it belongs to and its box; the geometry is made again from the
+// layout when it is drawn (Layout::geometry), so that a map of a million ideas keeps a few
+// bytes a line.
 struct GraphTileFactory::Line
 {
-    enum class Kind
+    enum class Kind : quint8
     {
-        Circle,  // around `center`
-        Arc,     // a move to `from`, then the arc around `center` from startAngle upward to endAngle
-        Segment, // `from` to `to`
+        Circle,     // the root's orbit
+        Segment,    // from a node to its only child
+        Arc,        // through a node's children
+        ArcSegment, // from a node to the arc through its children
     };
-    Kind kind;
+    qint32 node = 0;
+    Kind kind = Kind::Circle;
+    // Of an arc: the angles of its first and last child around the root.
+    float startAngle = 0;
+    float endAngle = 0;
+    // The box in content coordinates, widened to whole units: for culling only.
+    float boxX = 0, boxY = 0, boxWidth = 0, boxHeight = 0;
+
+    void setBox(const Rect& box)
+    {
+        boxX = std::floor(float(box.origin.x)) - 1;
+        boxY = std::floor(float(box.origin.y)) - 1;
+        boxWidth = std::ceil(float(box.size.width)) + 3;
+        boxHeight = std::ceil(float(box.size.height)) + 3;
+    }
+};
+
+// A line's geometry: a move to `from`, then a segment to `to`, or the arc (a whole circle
+// for the root's) around `center`.
+struct LineGeometry
+{
     Point from;
     Point to;
     Point center;
     double radius = 0;
-    float startAngle = 0;
-    float endAngle = 0;
-    Rect box; // content coordinates, for culling
 };
 
 // What a factory draws from: the laid-out mirror in content coordinates with the drawn
-// positions, the planets' drawing order and the lines. Made once for a tree and a centring
+// positions and the lines. Made once for a tree and a centring
 // and never changed; factories of the same unchanged tree share it.
 struct GraphTileFactory::Layout
 {
@@ -143,6 +165,13 @@ struct GraphTileFactory::Layout
         return graph.idea(0) == idea && centred == centerToRoot && changeCount == Idea::changeCount();
     }
     Point drawnPosition(std::size_t node) const;
+    // The centre the layout gave a node, from its drawn position (the mirror's own centres
+    // are let go once the positions and lines are made).
+    Point center(std::size_t node) const;
+    // Of a child of the root's subtree: the offset of the drawn positions of its parent's
+    // children from their centres.
+    Point offsetBelow(std::size_t parent) const;
+    LineGeometry geometry(const Line& line) const;
     // The colour of a node's dot: the idea's own, whether it holds a picture or not.
     PlatformColor dotColor(std::size_t node) const;
     // The mean colour of a node's picture, measured once (from any thread) at the side in
@@ -157,7 +186,6 @@ struct GraphTileFactory::Layout
     FlatGraph graph;
     Size contentSize;
     std::vector<Point> positions; // drawn positions, in pre-order
-    std::vector<qint32> planets;  // children's subtrees first, then the node
     std::vector<Line> lines;      // pre-order
     mutable std::mutex pictureColorsMutex;
     mutable std::unordered_map<std::size_t, ColorPtr> pictureColors; // guarded by pictureColorsMutex
@@ -175,15 +203,64 @@ GraphTileFactory::Layout::Layout(const IdeaPtr& idea, bool centred, double extra
     graph.moveCenters(shift);
     preparePlanets();
     prepareLines();
+    graph.releaseLayoutData();
+    // What only the layout read lies freed among what stays (a few tens of bytes an idea):
+    // handed back now, a map of a million ideas keeps tens of megabytes less (2-3 ms).
+    malloc_trim(0);
+}
+
+namespace {
+
+// The nodes in the planets' drawing order: post-order (children's subtrees in order, then the
+// node), so that every planet is painted over its descendants; made as it goes from the
+// subtree ends, holding only the open ancestors.
+class PostOrder
+{
+public:
+    explicit PostOrder(const FlatGraph& graph) : mGraph(graph) {}
+
+    // The next node; -1 after the last.
+    qint64 take()
+    {
+        for (;;) {
+            if (!mOpen.empty() &&
+                (mNext >= mGraph.size() || std::size_t(mGraph.end(mOpen.back())) <= mNext)) {
+                const qint64 node = mOpen.back();
+                mOpen.pop_back();
+                return node;
+            }
+            if (mNext >= mGraph.size())
+                return -1;
+            mOpen.push_back(mNext++);
+        }
+    }
+
+private:
+    const FlatGraph& mGraph;
+    std::vector<std::size_t> mOpen;
+    std::size_t mNext = 0;
+};
+
+} // namespace
+
+Point GraphTileFactory::Layout::offsetBelow(std::size_t parent) const
+{
+    if (parent == 0)
+        return Point();
+    const float angle = graph.angle(parent);
+    return Point(extra * double(std::cos(angle)), extra * double(std::sin(angle)));
 }
 
 Point GraphTileFactory::Layout::drawnPosition(std::size_t node) const
 {
     const qint32 parent = graph.parent(node);
-    if (parent <= 0)
-        return graph.center(node);
-    const float angle = graph.angle(std::size_t(parent));
-    return graph.center(node) + Point(extra * double(std::cos(angle)), extra * double(std::sin(angle)));
+    return parent < 0 ? graph.center(node) : graph.center(node) + offsetBelow(std::size_t(parent));
+}
+
+Point GraphTileFactory::Layout::center(std::size_t node) const
+{
+    const qint32 parent = graph.parent(node);
+    return parent < 0 ? positions[node] : positions[node] - offsetBelow(std::size_t(parent));
 }
 
 PlatformColor GraphTileFactory::Layout::dotColor(std::size_t node) const
@@ -213,23 +290,11 @@ void GraphTileFactory::Layout::preparePlanets()
     positions.resize(n);
     for (std::size_t i = 0; i < n; ++i)
         positions[i] = drawnPosition(i);
-    // Post-order (children's subtrees in order, then the node), so that every planet is
-    // painted over its descendants. Before node i come the nodes of the pre-order up to the
-    // end of its subtree, but for i and its ancestors.
-    planets.resize(n);
-    for (std::size_t i = 0; i < n; ++i)
-        planets[std::size_t(graph.end(i) - 1 - graph.depth(i))] = qint32(i);
 }
 
 void GraphTileFactory::Layout::prepareLines()
 {
     const Point o = graph.center(0);
-    const auto circleBox = [](Point c, double radius) {
-        return Rect(c.x - radius, c.y - radius, 2 * radius, 2 * radius);
-    };
-    const auto segmentBox = [](Point a, Point b) {
-        return Rect(std::min(a.x, b.x), std::min(a.y, b.y), std::abs(a.x - b.x), std::abs(a.y - b.y));
-    };
     // The root's circle, then a segment for a node with one child, an arc and a segment for
     // one with more.
     std::size_t count = 1;
@@ -237,50 +302,83 @@ void GraphTileFactory::Layout::prepareLines()
         if (graph.hasChildren(node))
             count += graph.end(node + 1) == graph.end(node) ? 1 : 2;
     lines.reserve(count);
+    const auto add = [this](Line line) {
+        const LineGeometry g = geometry(line);
+        switch (line.kind) {
+        case Line::Kind::Circle:
+            line.setBox(Rect(g.center.x - g.radius, g.center.y - g.radius, 2 * g.radius, 2 * g.radius));
+            break;
+        case Line::Kind::Arc:
+            line.setBox(arcBox(g.center, g.radius, line.startAngle, line.endAngle)
+                            .unionWith(Rect(g.from.x, g.from.y, 0, 0)));
+            break;
+        case Line::Kind::Segment:
+        case Line::Kind::ArcSegment:
+            line.setBox(Rect(std::min(g.from.x, g.to.x), std::min(g.from.y, g.to.y),
+                             std::abs(g.from.x - g.to.x), std::abs(g.from.y - g.to.y)));
+            break;
+        }
+        lines.push_back(line);
+    };
     for (std::size_t node = 0; node < graph.size(); ++node) {
         const std::size_t end = std::size_t(graph.end(node));
         const std::size_t first = node + 1;
         if (node == 0) {
-            const double radius = first < end
-                                      ? double(graph.radius(first))
-                                      : 5.0 * double(PlanetDrawer::radiusForPlanetType(kNodePlanetType));
-            Line line{Line::Kind::Circle, {}, {}, o, radius, 0, 0, circleBox(o, radius)};
-            lines.push_back(line);
+            add({qint32(node), Line::Kind::Circle});
             continue;
         }
         if (first >= end)
             continue;
         if (std::size_t(graph.end(first)) == end) {
-            const Point a = positions[node];
-            const Point b = graph.center(first);
-            lines.push_back({Line::Kind::Segment, a, b, {}, 0, 0, 0, segmentBox(a, b)});
+            add({qint32(node), Line::Kind::Segment});
             continue;
         }
         std::size_t last = first;
         while (std::size_t(graph.end(last)) < end)
             last = std::size_t(graph.end(last));
-        const float theta = graph.angle(node);
-        const float out = float(extra);
-        const Point f(double(out * std::cos(theta)), double(out * std::sin(theta)));
-        const Point arcCenter = o + f;
-        const double radius = double(graph.radius(first));
         const Point firstCenter = graph.center(first);
         const Point lastCenter = graph.center(last);
         const float a1 = std::atan2(float(firstCenter.y - o.y), float(firstCenter.x - o.x));
         const float a2 = std::atan2(float(lastCenter.y - o.y), float(lastCenter.x - o.x));
-        const Point start = firstCenter + f;
-        lines.push_back({Line::Kind::Arc,
-                         start,
-                         {},
-                         arcCenter,
-                         radius,
-                         a1,
-                         a2,
-                         arcBox(arcCenter, radius, a1, a2).unionWith(segmentBox(start, start))});
-        const Point from = positions[node];
-        const Point to = o + Point(radius * std::cos(double(theta)), radius * std::sin(double(theta))) + f;
-        lines.push_back({Line::Kind::Segment, from, to, {}, 0, 0, 0, segmentBox(from, to)});
+        add({qint32(node), Line::Kind::Arc, a1, a2});
+        add({qint32(node), Line::Kind::ArcSegment});
     }
+}
+
+LineGeometry GraphTileFactory::Layout::geometry(const Line& line) const
+{
+    const std::size_t node = std::size_t(line.node);
+    const std::size_t first = node + 1;
+    const Point o = positions[0];
+    LineGeometry g;
+    switch (line.kind) {
+    case Line::Kind::Circle:
+        g.center = o;
+        g.radius = first < std::size_t(graph.end(node))
+                       ? double(graph.radius(first))
+                       : 5.0 * double(PlanetDrawer::radiusForPlanetType(kNodePlanetType));
+        break;
+    case Line::Kind::Segment:
+        g.from = positions[node];
+        g.to = center(first);
+        break;
+    case Line::Kind::Arc:
+    case Line::Kind::ArcSegment: {
+        const float theta = graph.angle(node);
+        const float out = float(extra);
+        const Point f(double(out * std::cos(theta)), double(out * std::sin(theta)));
+        g.center = o + f;
+        g.radius = double(graph.radius(first));
+        if (line.kind == Line::Kind::Arc) {
+            g.from = center(first) + f;
+        } else {
+            g.from = positions[node];
+            g.to = o + Point(g.radius * std::cos(double(theta)), g.radius * std::sin(double(theta))) + f;
+        }
+        break;
+    }
+    }
+    return g;
 }
 
 GraphTileFactory::GraphTileFactory(const IdeaPtr& idea, Filter filter, bool centerToRoot)
@@ -353,7 +451,7 @@ const GraphNode& GraphTileFactory::root() const
             auto node = std::make_unique<GraphNode>(graph.idea(i));
             node->setAngle(graph.angle(i));
             node->setRadius(graph.radius(i));
-            node->setCenter(graph.center(i));
+            node->setCenter(mLayout->center(i));
             node->setNoteNumber(graph.noteNumber(i));
             node->setDrawing(graph.drawing(i));
             mNodes[i] = node.get();
@@ -384,21 +482,23 @@ void GraphTileFactory::drawLines(const Rect& rect, double zoom, GraphicsContext&
     const Rect near = rect.insetBy(-margin, -margin);
     context.beginPath();
     for (const Line& line : mLayout->lines) {
-        if (!boxesMeet(near, line.box.origin.x, line.box.origin.y, line.box.size.width, line.box.size.height))
+        if (!boxesMeet(near, line.boxX, line.boxY, line.boxWidth, line.boxHeight))
             continue;
-        const Point c(line.center.x * zoom, line.center.y * zoom);
+        const LineGeometry g = mLayout->geometry(line);
+        const Point c(g.center.x * zoom, g.center.y * zoom);
         switch (line.kind) {
         case Line::Kind::Circle:
-            context.moveToPoint(Point(c.x + line.radius * zoom, c.y));
-            context.addArc(c, line.radius * zoom, 0, M_PI * 2, false);
+            context.moveToPoint(Point(c.x + g.radius * zoom, c.y));
+            context.addArc(c, g.radius * zoom, 0, M_PI * 2, false);
             break;
         case Line::Kind::Arc:
-            context.moveToPoint(Point(line.from.x * zoom, line.from.y * zoom));
-            context.addArc(c, line.radius * zoom, double(line.startAngle), double(line.endAngle), false);
+            context.moveToPoint(Point(g.from.x * zoom, g.from.y * zoom));
+            context.addArc(c, g.radius * zoom, double(line.startAngle), double(line.endAngle), false);
             break;
         case Line::Kind::Segment:
-            context.moveToPoint(Point(line.from.x * zoom, line.from.y * zoom));
-            context.addLineToPoint(Point(line.to.x * zoom, line.to.y * zoom));
+        case Line::Kind::ArcSegment:
+            context.moveToPoint(Point(g.from.x * zoom, g.from.y * zoom));
+            context.addLineToPoint(Point(g.to.x * zoom, g.to.y * zoom));
             break;
         }
     }
@@ -424,7 +524,8 @@ bool GraphTileFactory::drawPlanets(const Rect& rect, double zoom, GraphicsContex
     // Dots are filled together, before the next planet (only the root can be a planet among
     // dots) and at the end, keeping the drawing order.
     std::vector<GraphicsContext::PixelMark> dots;
-    for (const qint32 index : mLayout->planets) {
+    PostOrder order(graph);
+    for (qint64 index = order.take(); index >= 0; index = order.take()) {
         const std::size_t node = std::size_t(index);
         const bool root = node == 0;
         const Point position = positions[node];
