@@ -130,7 +130,7 @@ void PictureViewController::viewDidLoad()
         if (self->mDidChangeImage)
             return;
         if (picture.hasImage())
-            self->setImage(picture.nsImage());
+            self->setImage(picture.nsImageFitting(LargestShownSide));
         else
             self->showPlaceholder();
     });
@@ -242,7 +242,7 @@ void PictureViewController::pickedFile(const QUrl& url)
         return;
     mChangedImage = *picture;
     mDidChangeImage = true;
-    setImage(picture->nsImage());
+    setImage(picture->nsImageFitting(LargestShownSide));
 }
 
 void PictureViewController::handleDismissal()

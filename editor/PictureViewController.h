@@ -26,6 +26,9 @@ class PictureViewController : public PictureViewer, public ButtonViewDelegate, p
 public:
     // How long the loader may take before the spinner shows.
     static constexpr double LoadingIndicatorDelay = 0.4;
+    // The largest side a shown picture is held at, about twice a large screen: a larger
+    // picture keeps its size in points and zooms as before, from fewer pixels.
+    static constexpr int LargestShownSide = 4096;
 
     // The delegate is held weakly: the screen that owns the viewer is its delegate.
     static std::shared_ptr<PictureViewController>

@@ -130,9 +130,25 @@ const QImage& QVImage::cgImage() const
     return mPicture ? mPicture->pixels() : none;
 }
 
+QImage QVImage::cgImageFitting(int side) const
+{
+    return mPicture ? mPicture->pixelsFitting(side) : QImage();
+}
+
+QImage QVImage::pixelsDrawnIn(const Rect& rect, const GraphicsContext& context) const
+{
+    const double side = std::max(std::fabs(rect.size.width), std::fabs(rect.size.height));
+    return cgImageFitting(int(std::ceil(std::min(side * context.imagePixelScale(), 1e6))));
+}
+
 PlatformImage QVImage::nsImage() const
 {
     return PlatformImage(cgImage(), pixelSize());
+}
+
+PlatformImage QVImage::nsImageFitting(int side) const
+{
+    return PlatformImage(cgImageFitting(side), pixelSize());
 }
 
 QByteArray QVImage::pngData() const
@@ -150,11 +166,11 @@ void QVImage::drawInRect(const Rect& rect, GraphicsContext* context, bool flippe
     if (context == nullptr)
         return;
     if (!flipped) {
-        context->drawImage(rect, cgImage());
+        context->drawImage(rect, pixelsDrawnIn(rect, *context));
         return;
     }
     context->saveGState();
-    context->drawImage(mirrorWithin(*context, rect), cgImage());
+    context->drawImage(mirrorWithin(*context, rect), pixelsDrawnIn(rect, *context));
     context->restoreGState();
 }
 
@@ -172,7 +188,7 @@ void QVImage::drawInRect(const Rect& rect, GraphicsContext* context, BlendMode m
     const Rect target = flipped ? mirrorWithin(*context, rect) : rect;
     context->setBlendMode(mode);
     context->setAlpha(alpha);
-    context->drawImage(target, cgImage());
+    context->drawImage(target, pixelsDrawnIn(rect, *context));
     context->restoreGState();
 }
 

@@ -69,12 +69,21 @@ public:
     bool hasImage() const { return mPicture != nullptr; }
     // Whether the pixels are at hand: false for a stored picture nothing has drawn yet.
     bool isDecoded() const { return !mPicture || mPicture->isDecoded(); }
+    // Whether pixels of it are held, whole or at a drawn size (SharedPicture::holdsPixels).
+    bool holdsPixels() const { return mPicture && mPicture->holdsPixels(); }
     // In pixels; 0 x 0 when there is no image.
     Size pixelSize() const;
     // A null QImage when there is no image or its stored bytes do not decode.
     const QImage& cgImage() const;
+    // For drawing within a square of `side` device pixels: never held larger than that
+    // needs (SharedPicture::pixelsFitting). A null QImage as cgImage answers one.
+    QImage cgImageFitting(int side) const;
+    // The pixels for drawing into `rect` of `context`, at the size the rectangle takes there.
+    QImage pixelsDrawnIn(const Rect& rect, const GraphicsContext& context) const;
     // A platform image over the pixels whose size in points is pixelSize().
     PlatformImage nsImage() const;
+    // The same size in points over pixels held no larger than a square of `side` (cgImageFitting).
+    PlatformImage nsImageFitting(int side) const;
     // Empty when there is no image. The bytes read (initWithPNGData, initWithStoredPNGData),
     // else the encoding made by the first call of any copy. Never decodes. Any thread.
     QByteArray pngData() const;

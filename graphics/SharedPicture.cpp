@@ -1,5 +1,6 @@
 #include "graphics/SharedPicture.h"
 
+#include "graphics/PictureCache.h"
 #include "platform/core/Log.h"
 #include "platform/gfx/ImageCodec.h"
 
@@ -20,6 +21,11 @@ SharedPicture::SharedPicture(Private, QImage pixels, QByteArray png, QSize size,
 {
     if (decoded)
         std::call_once(mDecodeOnce, [] {});
+}
+
+SharedPicture::~SharedPicture()
+{
+    PictureCache::shared().forget(this);
 }
 
 SharedPicturePtr SharedPicture::withPixels(const QImage& pixels, const QByteArray& png)
@@ -55,6 +61,40 @@ void SharedPicture::decode() const
     }
     mPixels = std::move(decoded);
     mDecoded.store(true, std::memory_order_release);
+}
+
+QImage SharedPicture::pixelsFitting(int side) const
+{
+    int bucket = 16;
+    while (bucket < side && bucket < (1 << 14))
+        bucket *= 2;
+    const QSize wanted = ImageCodec::fittingSize(mSize, QSize(bucket, bucket));
+    if (wanted == mSize)
+        return pixels();
+    PictureCache& cache = PictureCache::shared();
+    if (std::optional<QImage> kept = cache.find(this, bucket))
+        return *kept;
+    QImage made;
+    if (isDecoded())
+        made = mPixels.isNull() ? QImage()
+                                : mPixels.scaled(wanted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                                      .convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    else
+        made = ImageCodec::decodeFitting(mStoredPNG, wanted);
+    if (made.isNull() && !isDecoded())
+        Log::warning(QStringLiteral("A picture of %1 x %2 pixels (%3 bytes) could not be decoded at %4 x %5")
+                         .arg(mSize.width())
+                         .arg(mSize.height())
+                         .arg(mStoredPNG.size())
+                         .arg(wanted.width())
+                         .arg(wanted.height()));
+    cache.insert(this, bucket, made);
+    return made;
+}
+
+bool SharedPicture::holdsPixels() const
+{
+    return isDecoded() || PictureCache::shared().holds(this);
 }
 
 bool SharedPicture::isDecoded() const

@@ -35,8 +35,15 @@ public:
     QSize size() const { return mSize; }
     // Decodes stored bytes on the first call; null when they do not decode.
     const QImage& pixels() const;
+    // The picture for drawing within a square of `side` pixels: itself when it fits (as
+    // pixels()), else made at the size that fits (sides rounded up to a power of two, so that
+    // nearby zooms share it), decoded from the stored bytes at that size and kept in the
+    // PictureCache. A picture larger than where it is drawn is so never held at full size.
+    QImage pixelsFitting(int side) const;
     // The bytes read, else the encoding made by the first call. Never decodes.
     QByteArray pngData() const;
+    // Whether pixels are held for it: decoded whole, or at a drawn size in the PictureCache.
+    bool holdsPixels() const;
     // Whether pixels() has run its decode (always true for pixels given at hand).
     bool isDecoded() const;
 
@@ -45,6 +52,9 @@ public:
         explicit Private() = default;
     };
     SharedPicture(Private, QImage pixels, QByteArray png, QSize size, bool decoded);
+    ~SharedPicture();
+    SharedPicture(const SharedPicture&) = delete;
+    SharedPicture& operator=(const SharedPicture&) = delete;
 
 private:
     void decode() const;

@@ -213,22 +213,27 @@ void HomePlanetLayer::drawInContext(GraphicsContext& context)
     }
     const Point c = scaledCenter();
     const double r = Radius * Scale;
-    drawDisc(context, c, r);
+    // The picture at the size its disc takes on the device; a picture that does not decode
+    // leaves the planet as one without.
+    const QImage picture =
+        hasUserImage() ? mUserImage.cgImageFitting(int(std::ceil((2 * r - 2) * context.userSpaceScale())))
+                       : QImage();
+    drawDisc(context, c, r, picture);
     drawArc(context, c, r);
-    if (!hasUserImage()) {
+    if (picture.isNull()) {
         if (mIconImage)
             drawIcon(context, c, r);
         if (!mText.isEmpty())
             drawText(context, c);
     }
-    drawFields(context, c, r);
+    drawFields(context, c, r, !picture.isNull());
     context.restoreGState();
 }
 
-void HomePlanetLayer::drawDisc(GraphicsContext& context, Point c, double r)
+void HomePlanetLayer::drawDisc(GraphicsContext& context, Point c, double r, const QImage& picture)
 {
     const Rect circle(c.x - r, c.y - r, 2 * r, 2 * r);
-    if (hasUserImage()) {
+    if (!picture.isNull()) {
         const Rect pictureRect(circle.origin.x + 1, circle.origin.y + 1, circle.size.width - 2,
                                circle.size.height - 2);
         context.setFillColor(0.8, 0.8, 0.8, 1.0);
@@ -236,7 +241,7 @@ void HomePlanetLayer::drawDisc(GraphicsContext& context, Point c, double r)
         context.saveGState();
         context.addEllipseInRect(pictureRect);
         context.clip();
-        context.drawImage(pictureRect, mUserImage.cgImage());
+        context.drawImage(pictureRect, picture);
         context.restoreGState();
         if (!mWebLinkIndicatorImage.isNull())
             mWebLinkIndicatorImage.drawInRect(context, Rect(c.x - 20, c.y + r / 2 - 20, 40, 40), Rect(),
@@ -405,9 +410,8 @@ void HomePlanetLayer::drawFieldCenterAligned(GraphicsContext& context, FieldLine
              PlatformColor::black(), withShadow ? 3 : 0);
 }
 
-void HomePlanetLayer::drawFields(GraphicsContext& context, Point c, double r)
+void HomePlanetLayer::drawFields(GraphicsContext& context, Point c, double r, bool shadow)
 {
-    const bool shadow = hasUserImage();
     context.saveGState();
     drawFieldLeftAligned(context, CreatedLabel,
                          Globals::narrowLocalizedStringForKey(QStringLiteral("Label.Created"), QString()),

@@ -60,7 +60,7 @@ public:
     const PlatformColor& textColor() const { return mTextColor; }
     const QString& dateCreatedText() const { return mDateCreatedText; }
     const QString& dateModifiedText() const { return mDateModifiedText; }
-    bool hasUserImage() const { return !mUserImage.cgImage().isNull(); }
+    bool hasUserImage() const { return mUserImage.hasImage(); }
 
     void drawInContext(GraphicsContext& context) override;
     QString className() const override;
@@ -87,11 +87,11 @@ private:
     };
     Drawn drawn() const;
     Point scaledCenter() const;
-    void drawDisc(GraphicsContext& context, Point c, double r);
+    void drawDisc(GraphicsContext& context, Point c, double r, const QImage& picture);
     void drawArc(GraphicsContext& context, Point c, double r);
     void drawIcon(GraphicsContext& context, Point c, double r);
     void drawText(GraphicsContext& context, Point c);
-    void drawFields(GraphicsContext& context, Point c, double r);
+    void drawFields(GraphicsContext& context, Point c, double r, bool shadow);
     AttributedString newAttributedString() const;
     TextAttributes attributesForLabelWithShadow(bool withShadow) const;
     TextAttributes attributesForValueWithShadow(bool withShadow) const;

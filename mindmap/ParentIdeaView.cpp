@@ -9,10 +9,12 @@
 #include "platform/gfx/PlatformColor.h"
 #include "platform/gfx/PlatformFont.h"
 #include "platform/ui/Layer.h"
+#include "platform/ui/ScreenFacade.h"
 #include "toolkit/BaseImageView.h"
 #include "toolkit/ImageCache.h"
 #include "toolkit/TextLabel.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace corvex {
@@ -91,8 +93,12 @@ void ParentIdeaView::prepareWithImage(const QVImage& image)
 {
     const double r = mRadius;
     const Rect circle(mOrigin.x - r, mOrigin.y - r, 2 * r, 2 * r);
-    // A missing picture leaves the image view empty: nothing is drawn.
-    mImage = image.nsImage();
+    // A missing picture leaves the image view empty: nothing is drawn. The picture is held at
+    // the size the circle takes on the sharpest screen, never whole.
+    double scale = 1;
+    for (const ScreenInfo& screen : ScreenFacade::screens())
+        scale = std::max(scale, screen.backingScaleFactor);
+    mImage = image.nsImageFitting(int(std::ceil(2 * r * scale)));
     mImageView = BaseImageView::create(circle);
     mImageView->setImage(mImage);
     mImageView->setImageScaling(BaseImageView::ScaleProportionallyUpOrDown);

@@ -206,10 +206,14 @@ void PlanetDrawer::drawInCurrentContext(GraphicsContext& context)
     // planet's square.
     context.saveGState();
     context.clipToRect(Rect(Point(), scaledSize()));
-    if (mPlanetUserImage.cgImage().isNull())
+    // The picture at the size its disc takes on the device: a large picture is never held
+    // at full size for a planet.
+    const QImage picture =
+        mPlanetUserImage.cgImageFitting(int(std::ceil(2.0 * mRadius * mScale * context.imagePixelScale())));
+    if (picture.isNull())
         drawWithoutPicture(context);
     else
-        drawWithPicture(context);
+        drawWithPicture(context, picture);
     context.restoreGState();
 }
 
@@ -251,7 +255,7 @@ void PlanetDrawer::drawWithoutPicture(GraphicsContext& context)
         drawFading(context);
 }
 
-void PlanetDrawer::drawWithPicture(GraphicsContext& context)
+void PlanetDrawer::drawWithPicture(GraphicsContext& context, const QImage& picture)
 {
     const Point m = scaledCenter();
     const Rect disc = discRect();
@@ -264,8 +268,7 @@ void PlanetDrawer::drawWithPicture(GraphicsContext& context)
     context.translateCTM(m.x, m.y);
     context.scaleCTM(mScale, mScale);
     const double r = mRadius;
-    drawPlanetImageUpright(context, Geometry::makeIntegralCGRect(Rect(-r, -r, 2 * r, 2 * r)),
-                           mPlanetUserImage.cgImage());
+    drawPlanetImageUpright(context, Geometry::makeIntegralCGRect(Rect(-r, -r, 2 * r, 2 * r)), picture);
     context.restoreGState();
 
     if (mShowOrbit)

@@ -144,7 +144,7 @@ public:
 
 private:
     void drawWithoutPicture(GraphicsContext& context);
-    void drawWithPicture(GraphicsContext& context);
+    void drawWithPicture(GraphicsContext& context, const QImage& picture);
     void drawTextInArea(GraphicsContext& context, double textRadius, bool withIcon);
     void drawSubPlanetIndicator(GraphicsContext& context, bool withNote);
     void drawIcon(GraphicsContext& context);

@@ -11,6 +11,7 @@
 #include <array>
 #include <atomic>
 #include <bit>
+#include <cmath>
 #include <cstring>
 #include <type_traits>
 
@@ -122,7 +123,13 @@ QString presentString(std::optional<QString>& text)
 
 QVImage makeSmallPicture(const QVImage& picture)
 {
-    const QImage& pixels = picture.cgImage();
+    // Read at a size whose shorter side is twice the small picture's, never whole: the
+    // picture a user picks may be far larger than anything drawn from it.
+    const Size size = picture.pixelSize();
+    const double shorter = std::min(size.width, size.height);
+    const double reduce = shorter > 2 * Idea::SmallPictureSize ? 2 * Idea::SmallPictureSize / shorter : 1.0;
+    const QImage pixels =
+        picture.cgImageFitting(int(std::ceil(std::min(std::max(size.width, size.height) * reduce, 1e6))));
     if (pixels.isNull() || pixels.width() <= 0 || pixels.height() <= 0)
         return QVImage();
     // The centre square first, then the scaling: the same picture as scaling the shorter

@@ -32,10 +32,11 @@ constexpr int kDotPixels = 2;
 constexpr int kPicturePixels = 8;
 
 // The mean colour of a picture drawn `side` device pixels wide, from the picture at that size.
-// A picture not decoded yet is decoded for this call alone: nothing of it is kept.
+// A picture not decoded yet is decoded at that size for this call alone: nothing of it is kept.
 PlatformColor meanPictureColor(const QVImage& picture, int side)
 {
-    const QImage full = picture.isDecoded() ? picture.cgImage() : ImageCodec::decodePNG(picture.pngData());
+    const QImage full = picture.isDecoded() ? picture.cgImage()
+                                            : ImageCodec::decodeFitting(picture.pngData(), QSize(side, side));
     if (full.isNull())
         return PlatformColor::lightGray();
     const QImage drawn = full.scaled(side, side, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)

@@ -466,6 +466,16 @@ double GraphicsContext::userSpaceScale() const
     return std::sqrt(std::fabs(d->userToDevice().determinant())) * d->deviceRatio();
 }
 
+double GraphicsContext::imagePixelScale() const
+{
+    const double scale = userSpaceScale();
+    const QPaintEngine* engine = d->painter->paintEngine();
+    const QPaintDevice* device = d->painter->device();
+    if (!engine || engine->type() != QPaintEngine::Pdf || device->logicalDpiX() <= 0)
+        return scale;
+    return scale * PrintImageDotsPerInch / device->logicalDpiX();
+}
+
 void GraphicsContext::saveGState()
 {
     d->stack.push_back(d->state);

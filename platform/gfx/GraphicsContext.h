@@ -90,6 +90,11 @@ public:
     // Device pixels per user unit (the square root of the full transform's area scale), for
     // choosing an image representation.
     double userSpaceScale() const;
+    // Pixels per user unit for a picture drawn here: userSpaceScale on a bitmap or a screen;
+    // on a PDF or a printer, whose pictures go out whole, what 300 dots an inch take, so that
+    // a picture prints sharp without being kept larger than paper shows.
+    double imagePixelScale() const;
+    static constexpr double PrintImageDotsPerInch = 300;
 
     void saveGState();
     void restoreGState(); // unbalanced calls are ignored

@@ -3,6 +3,7 @@
 #include <QBuffer>
 #include <QImageReader>
 #include <QImageWriter>
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <mutex>
@@ -108,7 +109,21 @@ quint64 ImageCodec::decodeCount()
     return gDecodes.load(std::memory_order_relaxed);
 }
 
-QImage ImageCodec::decodeAs(const QByteArray& bytes, Format format)
+QImage ImageCodec::decodeFitting(const QByteArray& bytes, QSize bound)
+{
+    const Format format = formatOf(bytes);
+    return format == Format::Unknown ? QImage() : decodeAs(bytes, format, bound);
+}
+
+QSize ImageCodec::fittingSize(QSize size, QSize bound)
+{
+    if (!bound.isValid() || (size.width() <= bound.width() && size.height() <= bound.height()))
+        return size;
+    const QSize scaled = size.scaled(bound, Qt::KeepAspectRatio);
+    return QSize(std::max(1, scaled.width()), std::max(1, scaled.height()));
+}
+
+QImage ImageCodec::decodeAs(const QByteArray& bytes, Format format, QSize bound)
 {
     gDecodes.fetch_add(1, std::memory_order_relaxed);
     applyAllocationLimit();
@@ -123,8 +138,11 @@ QImage ImageCodec::decodeAs(const QByteArray& bytes, Format format)
     const QSize size = reader.size();
     if (!size.isValid() || !withinCaps(size.width(), size.height()))
         return {};
+    const QSize wanted = fittingSize(size, bound);
+    if (wanted != size)
+        reader.setScaledSize(wanted);
     QImage image;
-    if (!reader.read(&image) || image.isNull() || image.size() != size)
+    if (!reader.read(&image) || image.isNull() || image.size() != wanted)
         return {};
     return image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
 }

@@ -46,6 +46,12 @@ public:
     static QImage decodeTIFF(const QByteArray& bytes);
     // Any supported format, recognised from the bytes.
     static QImage decode(const QByteArray& bytes);
+    // The same, made no larger than `bound` (the aspect kept): a larger image is scaled while it
+    // is read (row by row for PNG, in the decoder for JPEG), so its full size is never held.
+    static QImage decodeFitting(const QByteArray& bytes, QSize bound);
+    // The size an image of `size` takes within `bound`: itself when it fits, else scaled down
+    // with its aspect, at least one pixel a side.
+    static QSize fittingSize(QSize size, QSize bound);
     // The size a PNG's header declares, read without decoding anything; invalid when the
     // bytes do not start with the PNG signature and header or the size is over the caps.
     static QSize declaredPNGSize(const QByteArray& bytes);
@@ -58,7 +64,7 @@ public:
     static QByteArray encodeJPEG(const QImage& image, int quality = DefaultJPEGQuality);
 
 private:
-    static QImage decodeAs(const QByteArray& bytes, Format format);
+    static QImage decodeAs(const QByteArray& bytes, Format format, QSize bound = QSize());
     static QByteArray encode(const QImage& image, const char* format, int quality);
 };
 

@@ -2,12 +2,14 @@
 // file that cannot be read, or holds more ideas than Corvex opens, still leaves the user a
 // window once they were told why.
 
+#include "formats/ExportImport.h"
 #include "home/HomeViewController.h"
 #include "mindmap/SolarSystemViewController.h"
 #include "model/Globals.h"
 #include "model/Idea.h"
 #include "platform/core/NativeFileName.h"
 #include "platform/core/Paths.h"
+#include "platform/core/Zlib.h"
 #include "shell/MyWindow.h"
 #include "tests/app/AppChild.h"
 #include "tests/app/JourneyTrees.h"
@@ -15,6 +17,7 @@
 #include "tests/app/UserFiles.h"
 #include "tests/app/UserInput.h"
 #include "tests/app/WhereOnScreen.h"
+#include "tests/factory/DocumentFactory.h"
 #include "tests/factory/ScopedIdeaBounds.h"
 #include "tests/support/NonRegularFiles.h"
 
@@ -26,8 +29,11 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QUrl>
+#include <QtEndian>
 #include <algorithm>
 #include <unistd.h>
+#include <vector>
+#include <zlib.h>
 
 namespace corvex::test {
 
@@ -35,6 +41,63 @@ namespace {
 
 class LaunchFileJourney : public MindMapJourney
 {};
+
+// A PNG of side x side pixels of one colour, made row by row: the picture a hostile file
+// carries, which takes a quarter of a gigabyte once decoded whole but a few kilobytes stored.
+QByteArray plainPng(int side, const QColor& colour)
+{
+    const auto chunk = [](const char* type, const QByteArray& data) {
+        QByteArray out(4, '\0');
+        qToBigEndian<quint32>(quint32(data.size()), out.data());
+        const QByteArray typed = QByteArray(type) + data;
+        out += typed;
+        QByteArray crc(4, '\0');
+        qToBigEndian<quint32>(
+            quint32(::crc32(0, reinterpret_cast<const Bytef*>(typed.constData()), uInt(typed.size()))),
+            crc.data());
+        return out + crc;
+    };
+    QByteArray header(13, '\0');
+    qToBigEndian<quint32>(quint32(side), header.data());
+    qToBigEndian<quint32>(quint32(side), header.data() + 4);
+    header[8] = 8; // bits a channel
+    header[9] = 2; // RGB
+    QByteArray row(1 + 3 * side, '\0');
+    for (int x = 0; x < side; ++x) {
+        row[1 + 3 * x] = char(colour.red());
+        row[2 + 3 * x] = char(colour.green());
+        row[3 + 3 * x] = char(colour.blue());
+    }
+    z_stream stream{};
+    deflateInit(&stream, 9);
+    QByteArray compressed;
+    char out[65536];
+    for (int y = 0; y <= side; ++y) {
+        const bool last = y == side;
+        stream.next_in = last ? nullptr : reinterpret_cast<Bytef*>(row.data());
+        stream.avail_in = last ? 0 : uInt(row.size());
+        do {
+            stream.next_out = reinterpret_cast<Bytef*>(out);
+            stream.avail_out = sizeof out;
+            deflate(&stream, last ? Z_FINISH : Z_NO_FLUSH);
+            compressed.append(out, qsizetype(sizeof out - stream.avail_out));
+        } while (stream.avail_out == 0);
+    }
+    deflateEnd(&stream);
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", compressed) +
+           chunk("IEND", QByteArray());
+}
+
+qint64 peakResidentKilobytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
 
 } // namespace
 
@@ -53,8 +116,8 @@ TEST_F(LaunchFileJourney, AFileOnTheCommandLineOpensItsWindowAlone)
 }
 
 // A document with pictures: its window shows the picture of the planet on screen, decoded
-// when drawn, while the pictures of ideas the map does not show stay the bytes they were
-// stored as.
+// when drawn (at the size drawn), while the pictures of ideas the map does not show stay the
+// bytes they were stored as.
 TEST_F(LaunchFileJourney, AFilesPicturesAreDecodedWhenTheirPlanetsShow)
 {
     const auto picture = [](const QString& title, const QColor& colour,
@@ -76,8 +139,6 @@ TEST_F(LaunchFileJourney, AFilesPicturesAreDecodedWhenTheirPlanetsShow)
     const IdeaPtr root = album->rootIdea();
     const IdeaPtr beach = ideaWithText(root, QStringLiteral("Beach"));
     ASSERT_NE(beach, nullptr);
-    EXPECT_TRUE(waitFor([&] { return beach->image().isDecoded(); }, 3.0))
-        << "the planet's picture was not drawn";
     for (const char* hidden : {"Shell", "Tent"}) {
         const IdeaPtr idea = ideaWithText(root, QString::fromLatin1(hidden));
         ASSERT_NE(idea, nullptr) << hidden;
@@ -277,6 +338,61 @@ TEST_F(LaunchFileJourney, ANameThatIsNotUtf8OpensOnBothRoadsAndSavesUnderItsOwnB
     ASSERT_NE(mindMapOf(QStringLiteral("Naive"), QStringLiteral("Naive")), nullptr)
         << "the running Corvex was never handed the file";
     EXPECT_EQ(alerts().presentedCount(), 0);
+}
+
+TEST_F(LaunchFileJourney, APictureBombShowsItsPicturesWithinAFewHundredMegabytes)
+{
+    // Six pictures of 8192 x 8192 pixels, each a quarter of a gigabyte decoded whole.
+    std::vector<FactoryIdea> ideas(1);
+    ideas[0].identifier = QStringLiteral("idBomb");
+    ideas[0].text = QStringLiteral("Bomb");
+    std::vector<QColor> colours;
+    for (int i = 0; i < 6; ++i) {
+        colours.push_back(QColor::fromHsv(i * 60, 255, 230));
+        FactoryIdea picture;
+        picture.identifier = QStringLiteral("idPicture%1").arg(i);
+        picture.text = QStringLiteral("P%1").arg(i);
+        picture.picture = plainPng(8192, colours.back());
+        picture.parent = 0;
+        ideas[0].children.push_back(int(ideas.size()));
+        ideas.push_back(std::move(picture));
+    }
+    const QByteArray payload = Zlib::compress(makePayloadJson(ideas)).valueOr(QByteArray());
+    QByteArray length(4, '\0');
+    qToBigEndian<quint32>(quint32(payload.size()), length.data());
+    const QString path = QDir::home().filePath(QStringLiteral("Bomb.corvex"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_EQ(file.write(ExportImport::Magic + length + payload),
+              ExportImport::Magic.size() + 4 + payload.size());
+    file.close();
+
+    UserFiles::setDefault(Globals::CloudStorageChoiceKey, true);
+    ASSERT_TRUE(launch({path}));
+    const auto map = mindMapOf(QStringLiteral("Bomb"), QStringLiteral("Bomb"));
+    ASSERT_NE(map, nullptr);
+    for (int i = 0; i < 6; ++i) {
+        SCOPED_TRACE(i);
+        const std::optional<Point> where = WhereOnScreen::planet(*map, QStringLiteral("P%1").arg(i));
+        if (!where)
+            continue; // behind the others on a crowded orbit
+        const QPoint global = windowOf(*map).convertPointToGlobal(*where).toPoint();
+        QColor shown;
+        EXPECT_TRUE(waitFor(
+            [&] {
+                shown = QGuiApplication::primaryScreen()
+                            ->grabWindow(0, global.x(), global.y(), 1, 1)
+                            .toImage()
+                            .pixelColor(0, 0);
+                return std::abs(shown.red() - colours[std::size_t(i)].red()) < 40 &&
+                       std::abs(shown.green() - colours[std::size_t(i)].green()) < 40 &&
+                       std::abs(shown.blue() - colours[std::size_t(i)].blue()) < 40;
+            },
+            60.0))
+            << "the planet shows " << qPrintable(shown.name()) << ", not its picture";
+    }
+    screenshot(QStringLiteral("launch-file-picture-bomb"));
+    EXPECT_LT(peakResidentKilobytes(), 300 * 1024) << "the pictures were held at full size";
 }
 
 } // namespace corvex::test

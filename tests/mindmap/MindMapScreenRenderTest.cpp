@@ -144,9 +144,9 @@ TEST(MindMapScreenRender, OnlyThePicturesOfTheShownPlanetsAreDecoded)
     EXPECT_TRUE(map.save(screenRenderingPath("stored-pictures.png")));
 
     const IdeaPtr shown = findByText(root, QStringLiteral("Shown"));
-    EXPECT_TRUE(shown->image().isDecoded());
+    EXPECT_TRUE(shown->image().holdsPixels());
     for (const char* text : {"Other", "Hidden", "Below"})
-        EXPECT_FALSE(findByText(root, QString::fromLatin1(text))->image().isDecoded()) << text;
+        EXPECT_FALSE(findByText(root, QString::fromLatin1(text))->image().holdsPixels()) << text;
     // The picture is what the planet shows: the desaturated red, not a colour of the theme.
     const auto& solar = screen->solarSystemView();
     ASSERT_TRUE(solar && solar->ideaViewCount() == 2);
