@@ -33,7 +33,9 @@ class IndexJSONDocument;
 // than 30 s (wall clock) is asked for again. A connection found again lists and downloads
 // everything before any upload, whatever found it: the check (after more than 5 s without
 // data), an answer arriving while the connection was believed lost, or a new sign-in. A
-// listing begun before is not that listing: what it says may be older than the loss.
+// listing begun before is not that listing: what it says may be older than the loss. Nor does
+// the account client repeat a request after more than 5 s without data (the repeat gate): the
+// failure comes back to the loop, which takes that road once the connection is back.
 //
 // Sound behaviour where the plain rules would lose or wedge: an unreadable status file is
 // set aside as "corvex.local.status.<ms>.bak" and the mode starts as on a first start, after
