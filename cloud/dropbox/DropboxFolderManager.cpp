@@ -75,6 +75,16 @@ void DropboxFolderManager::initialize()
     if (!mServices.client)
         mServices.client = std::make_shared<QVDropboxClient>(std::shared_ptr<DropboxUserClient>());
     mBackoff.useBudget(mServices.client->budget());
+    // A request the account client would repeat after the service has been silent longer than
+    // a reconnect takes fails instead: the loop hears of the lost connection and, once it is
+    // back, lists and downloads before anything goes up. A repeated upload would otherwise land
+    // before the listing that may tell of changes made meanwhile.
+    mServices.client->setRepeatGate([weak = weakSelf()] {
+        const auto self = weak.lock();
+        return self && self->connected() &&
+               double(Globals::currentTimeMillis()) - self->mTimeOfLastDataReceived <=
+                   double(ReconnectQuietMillis);
+    });
     if (!Paths::makePath(localAttachmentsFolder()).ok())
         Log::assertionFailure(AttachmentsFolderAssertionLine, "-[DropboxFolderManager initialize:]");
     if (!Paths::makePath(localUploadFolder()).ok())
@@ -348,8 +358,10 @@ void DropboxFolderManager::updateDocument(const std::shared_ptr<IdeaDocument>& d
                 return old ? old->withOutput(output) : DocumentInfo::make(nullptr, nullptr, output);
             const bool missedAChange = self->savedOverAnotherVersion(document, old);
             self->rememberOpenedVersion(document, output);
-            if (!missedAChange)
+            if (!missedAChange) {
+                self->rememberSupersededChange(document->docIdentifier(), old->output());
                 return old->withOutput(output);
+            }
             // The window's content started from a version a remote change replaced since:
             // as when a download meets a local change, the remote change becomes a conflict
             // copy and the save, based on the remote revision, replaces the remote file. A
@@ -361,6 +373,14 @@ void DropboxFolderManager::updateDocument(const std::shared_ptr<IdeaDocument>& d
             return DocumentInfo::make(old->input(), old->output() ? nullptr : old->current(), output);
         },
         std::move(completion));
+}
+
+void DropboxFolderManager::rememberSupersededChange(const QString& identifier, const QVFileInfo::Ref& change)
+{
+    if (!QVFileInfo::hasFile(change))
+        return;
+    if (const auto hash = DropboxContentHash::ofFile(localManagedFile(*change->name())))
+        mSupersededChanges[identifier].insert(*hash);
 }
 
 void DropboxFolderManager::rememberOpenedVersion(const std::shared_ptr<IdeaDocument>& document,
@@ -431,6 +451,19 @@ void DropboxFolderManager::fetchDocument(const QString& docIdentifier, DocumentC
     readDocument(docIdentifier, nullptr, std::move(completion));
 }
 
+QVFileInfo::Ref DropboxFolderManager::newestReadableVersion(const DocumentInfo::Ref& record) const
+{
+    if (!record)
+        return nullptr;
+    const QVFileInfo::Ref newest = QVFileInfo::firstNonNull(record->output(), record->current());
+    // A change whose file went is dropped at the next upload turn; until then the document
+    // shows the version it started from, not nothing.
+    if (QVFileInfo::hasFile(newest) && newest != record->current() &&
+        !QFileInfo(localManagedFile(*newest->name())).isFile() && QVFileInfo::hasFile(record->current()))
+        return record->current();
+    return newest;
+}
+
 void DropboxFolderManager::readDocument(const QString& docIdentifier,
                                         const std::shared_ptr<IdeaDocument>& opening,
                                         DocumentCompletion completion)
@@ -446,8 +479,7 @@ void DropboxFolderManager::readDocument(const QString& docIdentifier,
         [weak, docIdentifier, opening, completion](const TaskDone& done) {
             auto self = weak.lock();
             const DocumentInfo::Ref old = self ? self->record(docIdentifier) : nullptr;
-            const QVFileInfo::Ref newest =
-                old ? QVFileInfo::firstNonNull(old->output(), old->current()) : nullptr;
+            const QVFileInfo::Ref newest = self ? self->newestReadableVersion(old) : nullptr;
             if (!self || !QVFileInfo::hasFile(newest)) {
                 done([completion] {
                     if (completion)
@@ -536,6 +568,8 @@ void DropboxFolderManager::saveProxyList(const std::vector<IdeaProxyPtr>& proxie
 void DropboxFolderManager::setRecord(const QString& identifier, const DocumentInfo::Ref& record)
 {
     mState->docs[identifier] = record;
+    if (!record || !QVFileInfo::hasFile(record->output()))
+        mSupersededChanges.erase(identifier);
 }
 
 DocumentInfo::Ref DropboxFolderManager::record(const QString& identifier) const

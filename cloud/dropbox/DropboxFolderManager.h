@@ -33,7 +33,9 @@ class IndexJSONDocument;
 // than 30 s (wall clock) is asked for again. A connection found again lists and downloads
 // everything before any upload, whatever found it: the check (after more than 5 s without
 // data), an answer arriving while the connection was believed lost, or a new sign-in. A
-// listing begun before is not that listing: what it says may be older than the loss.
+// listing begun before is not that listing: what it says may be older than the loss. Nor does
+// the account client repeat a request after more than 5 s without data (the repeat gate): the
+// failure comes back to the loop, which takes that road once the connection is back.
 //
 // Sound behaviour where the plain rules would lose or wedge: an unreadable status file is
 // set aside as "corvex.local.status.<ms>.bak" and the mode starts as on a first start, after
@@ -245,6 +247,9 @@ private:
     bool isKeptOnDropboxElsewhere(const QString& identifier, const QString& contentHash) const;
     void doDeleteFromDropbox(const QString& identifier, const DocumentInfo::Ref& record);
     void loadDocument(const QString& identifier, const QString& sourcePath, DocumentCompletion completion);
+    // The newest local version whose file is there: a pending change whose file went gives
+    // way to the current copy.
+    QVFileInfo::Ref newestReadableVersion(const DocumentInfo::Ref& record) const;
     // Reads the newest local version; for a handle being opened, remembers which one it was.
     void readDocument(const QString& identifier, const std::shared_ptr<IdeaDocument>& opening,
                       DocumentCompletion completion);
@@ -254,6 +259,9 @@ private:
     // false while a failed write waits to be tried again.
     bool saveConflictCopiesBeforeUploads();
     void rememberOpenedVersion(const std::shared_ptr<IdeaDocument>& document, const QVFileInfo::Ref& version);
+    // A pending change that a newer save of the same document replaces before it was known to
+    // have landed: its content may yet come back from Dropbox as a version of our own.
+    void rememberSupersededChange(const QString& identifier, const QVFileInfo::Ref& change);
     // Whether the newest local version is another content than the one the open handle's
     // content came from (a remote change was taken in meanwhile).
     bool savedOverAnotherVersion(const std::shared_ptr<IdeaDocument>& document,
@@ -348,6 +356,9 @@ private:
         std::optional<QString> contentHash;
     };
     std::map<const IdeaDocument*, OpenedVersion> mOpenedVersions;
+    // Per document, the content hashes of pending changes a later save replaced while the
+    // document still waits for upload (in memory: they matter only until that upload lands).
+    std::map<QString, QSet<QString>> mSupersededChanges;
 };
 
 // Plugs the Dropbox mode into the storage facade for location 3 (PersistenceStateFactory).

@@ -261,6 +261,11 @@ DocumentInfo::Ref DropboxFolderManager::resolveLoadAndNotifyState(const QString&
     // content): nothing of it is lost when the change replaces it, so no copy is made either.
     if (inputHash && inputHash == hashOf(record->current()))
         return DocumentInfo::make(nullptr, input, output->withRev(input->rev()));
+    // Likewise when it holds an earlier change of ours that the pending one was saved over: an
+    // upload of it landed and its answer was lost. The pending change carries it on.
+    if (const auto superseded = mSupersededChanges.find(identifier);
+        inputHash && superseded != mSupersededChanges.end() && superseded->second.contains(*inputHash))
+        return DocumentInfo::make(nullptr, input, output->withRev(input->rev()));
 
     // A remote change met a local one: the remote version becomes a new document, and the
     // local change, now based on the remote revision, replaces the remote file. The remote
@@ -390,8 +395,16 @@ void DropboxFolderManager::doUploadToDropbox(const QString& identifier, const Do
             self->answered(writeStep(identifier),
                            response.result == DropboxResult::Conflict ||
                                (response.result == DropboxResult::Done && response.rev));
-            if (const DocumentInfo::Ref now = self->record(identifier))
-                self->setRecord(identifier, updatedDocInfoAfterUploadResponse(uploaded, response, now));
+            if (const DocumentInfo::Ref now = self->record(identifier)) {
+                DocumentInfo::Ref after = updatedDocInfoAfterUploadResponse(uploaded, response, now);
+                // The file went while its upload was on its way (the upload read it from an open
+                // handle): Dropbox holds the change, this machine no copy of it. It is fetched
+                // again rather than the document shown empty.
+                if (QVFileInfo::refers(after->current(), *uploaded->name()) && !after->input() &&
+                    !QFileInfo(self->localManagedFile(*uploaded->name())).isFile())
+                    after = after->withInput(QVFileInfo::EMPTY());
+                self->setRecord(identifier, after);
+            }
             self->saveStatusLater();
             self->ensureRunnable();
         });

@@ -96,6 +96,7 @@ struct Listing
     std::shared_ptr<DropboxUserClient> user;
     Sender sender;
     std::function<void(const ListFolderResponse&)> completion;
+    DropboxUserClient::RepeatGate mayRepeat;
     std::vector<std::optional<FileMetadata>> entries;
     std::map<QString, std::size_t> indexByPath;
 
@@ -153,9 +154,10 @@ void listingPage(const std::shared_ptr<Listing>& listing, bool first, const Answ
         answerWith(std::move(listing->completion), ListFolderResponse{DropboxResult::Done, listing->files()});
         return;
     }
-    listing->user->rpc(QStringLiteral("files/list_folder/continue"),
-                       jsonArgument(QJsonObject{{QStringLiteral("cursor"), page->cursor}}),
-                       [listing](const Answer& next) { listingPage(listing, false, next); });
+    listing->user->rpc(
+        QStringLiteral("files/list_folder/continue"),
+        jsonArgument(QJsonObject{{QStringLiteral("cursor"), page->cursor}}),
+        [listing](const Answer& next) { listingPage(listing, false, next); }, listing->mayRepeat);
 }
 
 QString hiddenDownloadPath(const QString& targetPath)
@@ -175,25 +177,28 @@ bool isWholeFile(const QString& path, const DropboxAnswerReader::Entry& metadata
 
 void doDeleteFile(const std::shared_ptr<DropboxUserClient>& user, const Sender& sender,
                   const QString& remotePath, const QString& rev,
-                  std::function<void(const DeleteResponse&)> completion)
+                  std::function<void(const DeleteResponse&)> completion,
+                  const DropboxUserClient::RepeatGate& mayRepeat)
 {
     const QByteArray argument =
         jsonArgument(QJsonObject{{QStringLiteral("path"), remotePath}, {QStringLiteral("parent_rev"), rev}});
-    user->rpc(QStringLiteral("files/delete_v2"), argument,
-              [sender, completion = std::move(completion)](const Answer& answer) mutable {
-                  if (answer.isSuccess()) {
-                      noteSuccess(sender);
-                      answerWith(std::move(completion), DeleteResponse{DropboxResult::Done});
-                  } else if (isConflict(answer, QStringLiteral("path_lookup/not_found"))) {
-                      answerWith(std::move(completion), DeleteResponse{DropboxResult::Done});
-                  } else if (isConflict(answer, QStringLiteral("path_write"))) {
-                      // The file changed since the peek: the service refused the condition.
-                      answerWith(std::move(completion), DeleteResponse{DropboxResult::Conflict});
-                  } else {
-                      noteFailure(answer, sender);
-                      answerWith(std::move(completion), DeleteResponse{DropboxResult::Failed});
-                  }
-              });
+    user->rpc(
+        QStringLiteral("files/delete_v2"), argument,
+        [sender, completion = std::move(completion)](const Answer& answer) mutable {
+            if (answer.isSuccess()) {
+                noteSuccess(sender);
+                answerWith(std::move(completion), DeleteResponse{DropboxResult::Done});
+            } else if (isConflict(answer, QStringLiteral("path_lookup/not_found"))) {
+                answerWith(std::move(completion), DeleteResponse{DropboxResult::Done});
+            } else if (isConflict(answer, QStringLiteral("path_write"))) {
+                // The file changed since the peek: the service refused the condition.
+                answerWith(std::move(completion), DeleteResponse{DropboxResult::Conflict});
+            } else {
+                noteFailure(answer, sender);
+                answerWith(std::move(completion), DeleteResponse{DropboxResult::Failed});
+            }
+        },
+        mayRepeat);
 }
 
 } // namespace
@@ -245,8 +250,10 @@ void QVDropboxClient::listFolderContents(const QString& path,
     listing->user = mUser;
     listing->sender = mIdentity;
     listing->completion = std::move(completion);
-    mUser->rpc(QStringLiteral("files/list_folder"), pathArgument(path),
-               [listing](const Answer& answer) { listingPage(listing, true, answer); });
+    listing->mayRepeat = mRepeatGate;
+    mUser->rpc(
+        QStringLiteral("files/list_folder"), pathArgument(path),
+        [listing](const Answer& answer) { listingPage(listing, true, answer); }, mRepeatGate);
 }
 
 void QVDropboxClient::ensureFolder(const QString& path,
@@ -268,7 +275,8 @@ void QVDropboxClient::ensureFolder(const QString& path,
             }
             noteFailure(answer, sender);
             answerWith(std::move(completion), EnsureFolderResponse{DropboxResult::Failed});
-        });
+        },
+        mRepeatGate);
 }
 
 void QVDropboxClient::uploadFile(const QString& localPath, const std::optional<QString>& rev,
@@ -304,7 +312,8 @@ void QVDropboxClient::uploadFile(const QString& localPath, const std::optional<Q
                 noteFailure(answer, sender);
                 answerWith(std::move(completion), UploadResponse{DropboxResult::Failed, std::nullopt});
             }
-        });
+        },
+        mRepeatGate);
 }
 
 void QVDropboxClient::downloadFile(const QString& remotePath, const QString& targetPath,
@@ -343,7 +352,8 @@ void QVDropboxClient::downloadFile(const QString& remotePath, const QString& tar
             if (!failed.damaged)
                 noteFailure(answer, sender);
             answerWith(std::move(completion), failed);
-        });
+        },
+        mRepeatGate);
 }
 
 void QVDropboxClient::peekFile(const QString& remotePath,
@@ -370,7 +380,8 @@ void QVDropboxClient::peekFile(const QString& remotePath,
                 noteFailure(answer, sender);
                 answerWith(std::move(completion), PeekFileResponse{false, std::nullopt});
             }
-        });
+        },
+        mRepeatGate);
 }
 
 void QVDropboxClient::deleteFile(const QString& remotePath, const std::optional<QString>& rev,
@@ -381,7 +392,7 @@ void QVDropboxClient::deleteFile(const QString& remotePath, const std::optional<
         return;
     }
     std::shared_ptr<DropboxUserClient> user = mUser;
-    peekFile(remotePath, [user, sender = Sender(mIdentity), remotePath, rev,
+    peekFile(remotePath, [user, sender = Sender(mIdentity), remotePath, rev, mayRepeat = mRepeatGate,
                           completion = std::move(completion)](const PeekFileResponse& peek) mutable {
         if (!peek.success) {
             completion(DeleteResponse{DropboxResult::Failed});
@@ -390,7 +401,7 @@ void QVDropboxClient::deleteFile(const QString& remotePath, const std::optional<
         } else if (rev != peek.rev) {
             completion(DeleteResponse{DropboxResult::Conflict});
         } else {
-            doDeleteFile(user, sender, remotePath, *rev, std::move(completion));
+            doDeleteFile(user, sender, remotePath, *rev, std::move(completion), mayRepeat);
         }
     });
 }

@@ -44,6 +44,9 @@ public:
     bool renewAuthorization();
     // The request budget of the account in use (null without one).
     std::shared_ptr<DropboxRequestBudget> budget() const;
+    // Asked before the account client repeats a request of this client after a server error
+    // or a rate limit: when it says no, the failure is the answer (see DropboxUserClient).
+    void setRepeatGate(std::function<bool()> mayRepeat) { mRepeatGate = std::move(mayRepeat); }
 
     // "" for the application folder's root, or "/attachments".
     void listFolderContents(const QString& path, std::function<void(const ListFolderResponse&)> completion);
@@ -65,6 +68,7 @@ public:
 private:
     AccountSource mSource;
     std::shared_ptr<DropboxUserClient> mUser;
+    std::function<bool()> mRepeatGate;
     // Notifications still queued when the client goes are not posted.
     std::shared_ptr<const QVDropboxClient*> mIdentity;
 };

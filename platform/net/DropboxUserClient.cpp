@@ -25,6 +25,7 @@ struct DropboxUserClient::Call
     QByteArray argument;
     QString file; // upload source or download target
     Completion completion;
+    RepeatGate mayRepeat;
     int repeats = 0;
     bool refreshed = false;
     QString sentWith; // the access token of the last send
@@ -36,9 +37,11 @@ namespace {
 
 std::shared_ptr<DropboxUserClient::Call> makeCall(DropboxUserClient::Call::Kind kind, QUrl url,
                                                   QByteArray argument, QString file,
-                                                  DropboxUserClient::Completion completion)
+                                                  DropboxUserClient::Completion completion,
+                                                  DropboxUserClient::RepeatGate mayRepeat)
 {
     auto call = std::make_shared<DropboxUserClient::Call>();
+    call->mayRepeat = std::move(mayRepeat);
     call->kind = kind;
     call->url = std::move(url);
     call->argument = std::move(argument);
@@ -80,24 +83,25 @@ DropboxUserClient::DropboxUserClient(DropboxCredentials credentials, Options opt
 
 DropboxUserClient::~DropboxUserClient() = default;
 
-void DropboxUserClient::rpc(const QString& route, const QByteArray& jsonArgument, Completion completion)
+void DropboxUserClient::rpc(const QString& route, const QByteArray& jsonArgument, Completion completion,
+                            RepeatGate mayRepeat)
 {
     start(makeCall(Call::Kind::Rpc, mOptions.endpoints.apiRoute(route), jsonArgument, QString(),
-                   std::move(completion)));
+                   std::move(completion), std::move(mayRepeat)));
 }
 
 void DropboxUserClient::upload(const QString& route, const QByteArray& jsonArgument, const QString& localFile,
-                               Completion completion)
+                               Completion completion, RepeatGate mayRepeat)
 {
     start(makeCall(Call::Kind::Upload, mOptions.endpoints.contentRoute(route), jsonArgument, localFile,
-                   std::move(completion)));
+                   std::move(completion), std::move(mayRepeat)));
 }
 
 void DropboxUserClient::download(const QString& route, const QByteArray& jsonArgument,
-                                 const QString& targetFile, Completion completion)
+                                 const QString& targetFile, Completion completion, RepeatGate mayRepeat)
 {
     start(makeCall(Call::Kind::Download, mOptions.endpoints.contentRoute(route), jsonArgument, targetFile,
-                   std::move(completion)));
+                   std::move(completion), std::move(mayRepeat)));
 }
 
 void DropboxUserClient::revoke(Completion completion)
@@ -118,6 +122,10 @@ void DropboxUserClient::start(std::shared_ptr<Call> call)
 
 void DropboxUserClient::send(const std::shared_ptr<Call>& call)
 {
+    if (call->last && call->mayRepeat && !call->mayRepeat()) {
+        finish(call, *call->last);
+        return;
+    }
     const double wait = mOptions.budget->allowedAt() - Scheduler::current().now();
     if (wait <= 0) {
         sendNow(call);

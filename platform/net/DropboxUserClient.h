@@ -43,6 +43,9 @@ struct DropboxRequestAnswer
 //   waits out the budget before it goes; a 429 or a 5xx is repeated once the budget allows
 //   (never sooner than the Retry-After, at most maxRetryAfter), at most maxRetries repeats in
 //   all, on the current scheduler, then the last answer is final. A 2xx ends the budget's run.
+//   A caller's repeat gate, asked when a repeat is due, can make the last answer final
+//   instead: a caller that orders its requests after what it has read must hear of the
+//   failure before the service has been gone long enough for its return to matter.
 // Main thread only; each completion runs once, on the main queue.
 class DropboxUserClient : public std::enable_shared_from_this<DropboxUserClient>
 {
@@ -58,6 +61,8 @@ public:
         std::shared_ptr<DropboxRequestBudget> budget; // made when null
     };
     using Completion = std::function<void(const DropboxRequestAnswer&)>;
+    // Whether a repeat that is due may go now (none: always).
+    using RepeatGate = std::function<bool()>;
 
     static std::shared_ptr<DropboxUserClient> create(DropboxCredentials credentials, Options options);
     ~DropboxUserClient();
@@ -65,13 +70,14 @@ public:
     DropboxUserClient& operator=(const DropboxUserClient&) = delete;
 
     // RPC route ("files/list_folder"): the argument is the JSON body.
-    void rpc(const QString& route, const QByteArray& jsonArgument, Completion completion);
+    void rpc(const QString& route, const QByteArray& jsonArgument, Completion completion,
+             RepeatGate mayRepeat = {});
     // Content routes: the body is the local file, sent as application/octet-stream.
     void upload(const QString& route, const QByteArray& jsonArgument, const QString& localFile,
-                Completion completion);
+                Completion completion, RepeatGate mayRepeat = {});
     // The body goes to `targetFile` (written beside it, renamed over it after a 2xx).
     void download(const QString& route, const QByteArray& jsonArgument, const QString& targetFile,
-                  Completion completion);
+                  Completion completion, RepeatGate mayRepeat = {});
     // "auth/token/revoke": the token stops working at the service.
     void revoke(Completion completion);
 

@@ -155,3 +155,125 @@ TEST_P(DropboxReconnectOrderTest, TheListingComesBeforeTheOfflineEdit)
 INSTANTIATE_TEST_SUITE_P(Seeds, DropboxReconnectOrderTest, ::testing::Range(0, ReconnectSeeds));
 
 } // namespace corvex::test
+
+namespace corvex::test {
+
+namespace {
+
+struct WaitedOutage
+{
+    const char* name;
+    DropboxEmulator::Fault fault;
+    double seconds; // how long the service stays away: always longer than a reconnect's 5 s
+};
+
+const WaitedOutage WaitedOutages[] = {
+    {"503 for 6 s", DropboxEmulator::Fault::Status503, 6.0},
+    {"500 for 13 s", DropboxEmulator::Fault::Status500, 13.0},
+    {"429 for 9 s", DropboxEmulator::Fault::Status429, 9.0},
+};
+
+void PrintTo(const WaitedOutage& outage, std::ostream* out)
+{
+    *out << outage.name;
+}
+
+} // namespace
+
+// The service fails while A's offline edit is on its way, in a way the account client would
+// wait out (server errors, rate limits), and comes back after more than 5 s without data; B
+// changes a document and adds one meanwhile. A lists and downloads both before anything of
+// its own goes up: the upload is not repeated behind the loop's back once the connection is
+// back.
+class DropboxWaitedOutageOrderTest : public DropboxMachinesFixture,
+                                     public ::testing::WithParamInterface<WaitedOutage>
+{};
+
+TEST_P(DropboxWaitedOutageOrderTest, NothingGoesUpBeforeTheListingAndItsDownloads)
+{
+    const WaitedOutage outage = GetParam();
+    emulator.addAccessToken(QStringLiteral("tokenA"));
+    a = std::make_unique<DropboxMachine>(QStringLiteral("ownA"), makeUser(QStringLiteral("tokenA")));
+    a->start();
+    b->start();
+    const QString mine = a->create(QStringLiteral("mine"));
+    const QString theirs = a->create(QStringLiteral("theirs"));
+    ASSERT_TRUE(converge());
+
+    emulator.setOutage(outage.fault);
+    const std::size_t from = emulator.requests().size();
+    ASSERT_TRUE(a->edit(mine, QStringLiteral("mine, edited offline")));
+    // Another machine's changes land while A cannot reach the service.
+    const QString added = QStringLiteral("/added.crvx");
+    emulator.putFile(added, emulator.file(theirs.mid(8))->content);
+    emulator.putFile(theirs.mid(8), emulator.file(mine.mid(8))->content);
+    pass(outage.seconds);
+    emulator.setOutage(std::nullopt);
+    ASSERT_TRUE(converge());
+
+    // A's requests the service took, in the order it took them.
+    std::vector<DropboxEmulator::LoggedRequest> taken;
+    const std::vector<DropboxEmulator::LoggedRequest> requests = emulator.requests();
+    for (std::size_t i = from; i < requests.size(); ++i)
+        if (requests[i].authorization == "Bearer tokenA" && requests[i].status == 200 && !requests[i].cut)
+            taken.push_back(requests[i]);
+    const auto first = [&](const QByteArray& route, const QString& path) {
+        const auto found = std::find_if(taken.begin(), taken.end(), [&](const auto& request) {
+            return request.route == route && (path.isEmpty() || request.argument.contains(path.toUtf8()));
+        });
+        return std::size_t(found - taken.begin());
+    };
+    const std::size_t listing = first("files/list_folder", QString());
+    const std::size_t upload = first("files/upload", QString());
+    ASSERT_LT(upload, taken.size()) << "the offline edit never went up";
+    ASSERT_LT(listing, upload) << "went up before the listing: " << taken[upload].argument.toStdString();
+    EXPECT_LT(first("files/download", added), upload) << "went up before the new document came";
+    EXPECT_LT(first("files/download", theirs.mid(8)), upload) << "went up before the change came";
+    const DocumentDump expected{{mine, QStringLiteral("mine, edited offline")},
+                                {theirs, QStringLiteral("mine")},
+                                {QStringLiteral("dropbox:") + added, QStringLiteral("theirs")}};
+    EXPECT_EQ(remoteDump(), expected);
+    EXPECT_EQ(a->dump(), expected);
+    EXPECT_EQ(b->dump(), expected);
+}
+
+// The same road, the document deleted on Dropbox meanwhile: once the listing has told of the
+// deletion, the offline edit goes up as a new file ("add"), never over its old revision.
+TEST_P(DropboxWaitedOutageOrderTest, ADocumentDeletedMeanwhileGoesUpAsANewFile)
+{
+    const WaitedOutage outage = GetParam();
+    a->start();
+    const QString id = a->create(QStringLiteral("start"));
+    ASSERT_TRUE(converge());
+    const int uploads = emulator.count("files/upload");
+
+    emulator.setOutage(outage.fault);
+    ASSERT_TRUE(a->edit(id, QStringLiteral("edited offline")));
+    ASSERT_TRUE(emulator.remove(id.mid(8)));
+    pass(outage.seconds);
+    emulator.setOutage(std::nullopt);
+    ASSERT_TRUE(converge());
+
+    bool wentUp = false;
+    const auto sent = emulator.requests("files/upload");
+    for (std::size_t i = std::size_t(uploads); i < sent.size(); ++i) {
+        if (sent[i].status != 200 || !sent[i].argument.contains(id.mid(8).toUtf8()))
+            continue;
+        wentUp = true;
+        EXPECT_TRUE(sent[i].argument.contains("\"mode\":\"add\"")) << sent[i].argument.toStdString();
+    }
+    EXPECT_TRUE(wentUp);
+    const DocumentDump expected{{id, QStringLiteral("edited offline")}};
+    EXPECT_EQ(remoteDump(), expected);
+    EXPECT_EQ(a->dump(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Outages, DropboxWaitedOutageOrderTest, ::testing::ValuesIn(WaitedOutages),
+                         [](const auto& info) {
+                             std::string name = info.param.name;
+                             std::replace_if(
+                                 name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
+                             return name;
+                         });
+
+} // namespace corvex::test
