@@ -467,6 +467,8 @@ void AppDelegate::openListedDocumentInNewWindow(const QString& docIdentifier, co
             return;
         self->addAndShowNewWindowController(MainWindowController::initWithDocumentWindow(
             document, token, ideaIdentifier, MainWindowController::InitialActionNone));
+        // A document the Dropbox location cannot sync: said again now that the user looks at it.
+        self->dropboxNotices().documentOpened(document->docIdentifier());
     });
 }
 

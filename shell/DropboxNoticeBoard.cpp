@@ -1,12 +1,16 @@
 #include "shell/DropboxNoticeBoard.h"
 
 #include "model/Globals.h"
+#include "platform/core/LaunchSeams.h"
 #include "platform/core/MainQueue.h"
 #include "platform/ui/Window.h"
+#include "shell/DropboxNoticeMemory.h"
 #include "storage/IdeaDocument.h"
 #include "storage/IdeaProxy.h"
 #include "storage/PersistenceController.h"
 #include "toolkit/CustomAlertView.h"
+
+#include <QRegularExpression>
 
 namespace corvex {
 
@@ -14,29 +18,17 @@ const QString DropboxNoticeBoard::AccessLostTitle = QStringLiteral("Dropbox acce
 
 namespace {
 
-// The title the Dropbox location lists the document under, else its file name.
-QString documentTitle(const QString& identifier)
-{
-    // (Notices come from the location's back end: the controller exists already.)
-    const auto proxies =
-        PersistenceController::singleton().proxyListForLocation(IdeaDocument::DropboxLocation);
-    if (proxies) {
-        const IdeaProxyPtr proxy = IdeaProxy::findProxyInArray(*proxies, identifier);
-        if (proxy && !proxy->text().trimmed().isEmpty())
-            return proxy->text().trimmed();
-    }
-    return IdeaProxy::fileNameFromURLLikeString(identifier);
-}
-
 QString whereTheCopyIs(const DropboxSyncNotices::DocumentNotSynced& notice)
 {
     if (notice.copyFile.isEmpty())
         return QStringLiteral("There is no copy of it on this computer yet.");
-    if (notice.copyDocument != notice.document)
-        return QStringLiteral("Your changes were kept as a new document, \"%1\", in the Dropbox location "
+    if (notice.copyDocument != notice.document) {
+        const QString title = DropboxNoticeBoard::documentTitle(notice.copyDocument);
+        return QStringLiteral("Your changes were kept as a new document%1 in the Dropbox location "
                               "(%2 in Dropbox). On this computer its copy is:\n%3")
-            .arg(documentTitle(notice.copyDocument),
+            .arg(title.isEmpty() ? QString() : QStringLiteral(", \"%1\",").arg(title),
                  IdeaProxy::fileNameFromURLLikeString(notice.copyDocument), notice.copyFile);
+    }
     return QStringLiteral("The document stays in the Dropbox location as it was on this computer, in:\n%1")
         .arg(notice.copyFile);
 }
@@ -53,8 +45,10 @@ DropboxNoticeBoard::DropboxNoticeBoard(WindowFinder finder)
     mObservers.push_back(center.addObserver(DropboxSyncNotices::DocumentNotSyncedNotification, nullptr,
                                             [this](const NotificationCenter::Notification& note) {
                                                 if (auto notice = DropboxSyncNotices::documentNotSynced(note))
-                                                    add(*notice);
+                                                    addStuck(*notice);
                                             }));
+    mObservers.push_back(center.addObserver(DropboxNotifications::SignedIn, nullptr,
+                                            [this](const NotificationCenter::Notification&) { signedIn(); }));
 }
 
 DropboxNoticeBoard::~DropboxNoticeBoard()
@@ -70,8 +64,60 @@ void DropboxNoticeBoard::dropboxWindowShown()
         showLater();
 }
 
+QString DropboxNoticeBoard::documentTitle(const QString& identifier)
+{
+    // (Notices come from the location's back end: the controller exists already.)
+    const auto proxies =
+        PersistenceController::singleton().proxyListForLocation(IdeaDocument::DropboxLocation);
+    if (proxies) {
+        const IdeaProxyPtr proxy = IdeaProxy::findProxyInArray(*proxies, identifier);
+        if (proxy && !proxy->text().trimmed().isEmpty())
+            return proxy->text().trimmed();
+    }
+    // The names the location makes for its files ("id…_n.crvx", "file…_n.crvx") say nothing
+    // to the user.
+    static const QRegularExpression made(QStringLiteral("^(id|file)\\d+_\\d+\\.crvx$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    const QString name = IdeaProxy::fileNameFromURLLikeString(identifier);
+    return made.match(name).hasMatch() ? QString() : name;
+}
+
+void DropboxNoticeBoard::documentOpened(const QString& identifier)
+{
+    const auto stuck = mStuck.find(identifier);
+    if (stuck != mStuck.end())
+        add(stuck->second);
+}
+
+void DropboxNoticeBoard::addStuck(const DropboxSyncNotices::DocumentNotSynced& notice)
+{
+    mStuck[notice.document] = notice;
+    if (!DropboxNoticeMemory::wasTold(notice.document, notice.reason))
+        add(notice);
+}
+
+void DropboxNoticeBoard::signedIn()
+{
+    // Perhaps another account, perhaps the same one after a long while: what still stands in
+    // the way is worth saying again.
+    DropboxNoticeMemory::forgetAll();
+    for (const auto& stuck : mStuck)
+        add(stuck.second);
+}
+
+bool DropboxNoticeBoard::sameStuck(const Notice& notice, const DropboxSyncNotices::DocumentNotSynced& stuck)
+{
+    const auto* other = std::get_if<DropboxSyncNotices::DocumentNotSynced>(&notice);
+    return other && other->document == stuck.document && other->reason == stuck.reason;
+}
+
 void DropboxNoticeBoard::add(Notice notice)
 {
+    if (const auto* stuck = std::get_if<DropboxSyncNotices::DocumentNotSynced>(&notice)) {
+        for (const Notice& waiting : mWaiting)
+            if (sameStuck(waiting, *stuck))
+                return;
+    }
     mWaiting.push_back(std::move(notice));
     showLater();
 }
@@ -107,6 +153,8 @@ void DropboxNoticeBoard::showNext()
         return;
     }
     mShowing = true;
+    if (const auto* stuck = std::get_if<DropboxSyncNotices::DocumentNotSynced>(&notice))
+        DropboxNoticeMemory::remember(stuck->document, stuck->reason);
     // The alert comes up over the window it is about.
     window->makeKeyAndOrderFront();
     auto alert = CustomAlertView::create(titleOf(notice), messageOf(notice));
@@ -124,8 +172,10 @@ QString DropboxNoticeBoard::titleOf(const Notice& notice)
 {
     if (std::holds_alternative<AccessLost>(notice))
         return AccessLostTitle;
-    return QStringLiteral("\"%1\" cannot be synced with Dropbox")
-        .arg(documentTitle(std::get<DropboxSyncNotices::DocumentNotSynced>(notice).document));
+    const QString title = documentTitle(std::get<DropboxSyncNotices::DocumentNotSynced>(notice).document);
+    if (title.isEmpty())
+        return QStringLiteral("A document without a title cannot be synced with Dropbox");
+    return QStringLiteral("\"%1\" cannot be synced with Dropbox").arg(title);
 }
 
 QString DropboxNoticeBoard::messageOf(const Notice& notice)

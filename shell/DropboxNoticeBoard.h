@@ -6,6 +6,7 @@
 #include <QString>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <variant>
 
@@ -19,7 +20,9 @@ class Window;
 // posted, one alert at a time. A notice posted while no window shows the location waits for
 // one (dropboxWindowShown); a lost access is not told once Dropbox is no longer chosen. The
 // title bar's short notification is too brief to read a way
-// back, hence an alert. Main thread only.
+// back, hence an alert. A stuck document is told once per document and cause, also across
+// launches (DropboxNoticeMemory); it is told again after a new sign-in, or when the user opens
+// it while it is still stuck. Main thread only.
 class DropboxNoticeBoard
 {
 public:
@@ -33,10 +36,15 @@ public:
 
     // A window shows the Dropbox location now: a waiting notice goes to it.
     void dropboxWindowShown();
+    // The user opens a document: when it is stuck, its notice is told again.
+    void documentOpened(const QString& identifier);
     // Notices posted and not shown yet.
     std::size_t waitingCount() const { return mWaiting.size(); }
 
     static const QString AccessLostTitle;
+    // How a notice names a document: the title the location lists it under (its root idea's
+    // text), else its file name unless that is one the location made up.
+    static QString documentTitle(const QString& identifier);
 
 private:
     struct AccessLost
@@ -44,13 +52,18 @@ private:
     using Notice = std::variant<AccessLost, DropboxSyncNotices::DocumentNotSynced>;
 
     void add(Notice notice);
+    void addStuck(const DropboxSyncNotices::DocumentNotSynced& notice);
+    void signedIn();
     void showLater();
     void showNext();
+    static bool sameStuck(const Notice& notice, const DropboxSyncNotices::DocumentNotSynced& stuck);
     static QString titleOf(const Notice& notice);
     static QString messageOf(const Notice& notice);
 
     WindowFinder mFinder;
     std::deque<Notice> mWaiting;
+    // This session's stuck documents, by identifier, each with its last notice.
+    std::map<QString, DropboxSyncNotices::DocumentNotSynced> mStuck;
     bool mShowing = false;
     bool mShowPosted = false;
     // Blocks posted to the main queue find the board through it, or find it gone.

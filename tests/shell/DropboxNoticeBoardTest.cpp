@@ -1,13 +1,17 @@
 // The Dropbox location's notices as alerts: each posted notice is shown once, on a window of
 // the location, one alert at a time and in order; a notice posted while no such window is
-// shown waits for one. (That the location posts each cause once, and again only after the
-// cause changed, is the Dropbox tests' part; the journey sees the whole way.)
+// shown waits for one. A stuck document is told once per document and cause, also across
+// launches, and again after a new sign-in or when the user opens it. (That the location posts
+// each cause once, and again only after the cause changed, is the Dropbox tests' part; the
+// journey sees the whole way.)
 
 #include "shell/DropboxNoticeBoard.h"
 #include "cloud/dropbox/DropboxSyncNotices.h"
 #include "model/Globals.h"
+#include "platform/core/LaunchSeams.h"
 #include "platform/ui/Runners.h"
 #include "platform/ui/Window.h"
+#include "shell/DropboxNoticeMemory.h"
 #include "tests/doubles/ui/ScriptedAlertRunner.h"
 #include "tests/support/VirtualScheduler.h"
 
@@ -19,20 +23,31 @@ namespace {
 
 using DocumentNotSynced = DropboxSyncNotices::DocumentNotSynced;
 
-class DropboxNoticeBoardTest : public ::testing::Test
+// Alerts, virtual time and a chosen Dropbox; no board (a test makes its own launches).
+class DropboxNoticeTest : public ::testing::Test
 {
 protected:
-    DropboxNoticeBoardTest()
+    DropboxNoticeTest()
     {
         Runners::setAlertRunner(alerts);
         Globals::optForDropbox(true);
+        DropboxNoticeMemory::forgetAll();
     }
-    ~DropboxNoticeBoardTest() override { Runners::setAlertRunner(nullptr); }
+    ~DropboxNoticeTest() override
+    {
+        DropboxNoticeMemory::forgetAll();
+        Runners::setAlertRunner(nullptr);
+    }
 
     ScopedVirtualTime time;
     std::shared_ptr<ScriptedAlertRunner> alerts = std::make_shared<ScriptedAlertRunner>();
     std::shared_ptr<Window> window = std::make_shared<Window>();
     Window* shown = nullptr; // the window of the Dropbox location the board finds
+};
+
+class DropboxNoticeBoardTest : public DropboxNoticeTest
+{
+protected:
     DropboxNoticeBoard board{[this] { return shown; }};
 };
 
@@ -105,9 +120,12 @@ TEST_F(DropboxNoticeBoardTest, EachDocumentNoticeSaysWhichDocumentAndWhereItsCop
         time.runDue();
         ASSERT_EQ(alerts->presentedCount(), before + 1) << c.name;
         const Alert& alert = alerts->presented().back();
-        // Not listed by the location here: the document goes by its file name.
-        EXPECT_EQ(alert.messageText, QStringLiteral("\"id1_1.crvx\" cannot be synced with Dropbox"))
+        // Not listed by the location here, and a file name the location made up: no title.
+        EXPECT_EQ(alert.messageText,
+                  QStringLiteral("A document without a title cannot be synced with Dropbox"))
             << c.name;
+        // Told now: the next notice of the same document and cause would not be.
+        DropboxNoticeMemory::forgetAll();
         for (const QString& part : c.said)
             EXPECT_TRUE(alert.informativeText.contains(part))
                 << c.name << ": no \"" << part.toStdString() << "\" in "
@@ -148,6 +166,59 @@ TEST_F(DropboxNoticeBoardTest, NoticesComeOneAtATimeInTheOrderPosted)
     EXPECT_EQ(order, (std::vector<QString>{DropboxNoticeBoard::AccessLostTitle,
                                            QStringLiteral("\"a.crvx\" cannot be synced with Dropbox"),
                                            QStringLiteral("\"b.crvx\" cannot be synced with Dropbox")}));
+}
+
+TEST_F(DropboxNoticeTest, AStuckDocumentIsToldOncePerCauseUntilSignInOrOpening)
+{
+    shown = window.get();
+    const auto post = [](const char* name, DocumentNotSynced::Reason reason) {
+        const QString document = QStringLiteral("dropbox:/%1").arg(QLatin1String(name));
+        DropboxSyncNotices::postDocumentNotSynced(nullptr, {reason, document, document.mid(8), document, {}});
+    };
+    const auto folder = DocumentNotSynced::Reason::FolderAtPath;
+    const auto damaged = DocumentNotSynced::Reason::DamagedContent;
+    const QString plans = QStringLiteral("\"plans.crvx\" cannot be synced with Dropbox");
+    const QString untitled = QStringLiteral("A document without a title cannot be synced with Dropbox");
+    std::vector<QString> said;
+    alerts->setHandler([&](const Alert& alert) -> std::optional<int> {
+        said.push_back(alert.messageText);
+        return 0;
+    });
+    auto board = std::make_unique<DropboxNoticeBoard>([this] { return shown; });
+    const auto launch = [&] {
+        board.reset();
+        board = std::make_unique<DropboxNoticeBoard>([this] { return shown; });
+    };
+    const struct
+    {
+        const char* name;
+        std::function<void()> step;
+        std::vector<QString> said;
+    } steps[] = {
+        {"first notice", [&] { post("plans.crvx", folder); }, {plans}},
+        {"posted again", [&] { post("plans.crvx", folder); }, {}},
+        {"posted at the next launch", [&] { launch(), post("plans.crvx", folder); }, {}},
+        {"another cause of the same document", [&] { post("plans.crvx", damaged); }, {plans}},
+        {"a name the location made", [&] { post("id17_3.crvx", folder); }, {untitled}},
+        {"the user opens the stuck document",
+         [&] { board->documentOpened(QStringLiteral("dropbox:/id17_3.crvx")); },
+         {untitled}},
+        {"the user opens a document that syncs",
+         [&] { board->documentOpened(QStringLiteral("dropbox:/ok.crvx")); },
+         {}},
+        // (Told in the order of their identifiers.)
+        {"a new sign-in",
+         [&] { NotificationCenter::defaultCenter().post(DropboxNotifications::SignedIn); },
+         {untitled, plans}},
+        {"posted after the sign-in was told", [&] { post("id17_3.crvx", folder); }, {}},
+    };
+    for (const auto& step : steps) {
+        said.clear();
+        step.step();
+        for (int turn = 0; turn < 5; ++turn)
+            time.runDue();
+        EXPECT_EQ(said, step.said) << step.name;
+    }
 }
 
 } // namespace corvex::test
