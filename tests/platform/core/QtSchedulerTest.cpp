@@ -95,12 +95,14 @@ TEST(QtScheduler, TasksFromOtherThreadsRunOnTheMainThreadInDeadlineOrderAndCance
             order.push_back(whereItRan(what));
         };
     };
+    // Deadlines far enough apart that a worker held off the processor between two calls (a
+    // loaded machine) does not turn their order around.
     std::thread worker([&] {
-        scheduler.schedule(0.002, record("second"));
+        scheduler.schedule(0.25, record("second"));
         scheduler.schedule(0, record("first"));
         const Scheduler::TaskId dropped = scheduler.schedule(0, record("cancelled"));
         scheduler.cancel(dropped);
-        scheduler.schedule(0.004, record("third"));
+        scheduler.schedule(0.5, record("third"));
     });
     worker.join();
     EXPECT_TRUE(test::runUntil([&] {
