@@ -59,13 +59,13 @@ std::optional<QJsonArray> viewRect(const View* view)
     return globalRect(*view->window(), view->convertRectToView(view->bounds(), nullptr));
 }
 
-// An idea's text and its children's, all the way down: [text, [child, ...]].
+// An idea's text and its children's, all the way down: [text, [child, ...], note].
 QJsonArray treeOf(const Idea& idea)
 {
     QJsonArray children;
     for (const IdeaPtr& child : idea.ideas())
         children.append(treeOf(*child));
-    return QJsonArray{idea.text(), children};
+    return QJsonArray{idea.text(), children, idea.note()};
 }
 
 QJsonObject mapScreen(const SolarSystemViewController& screen, const Window& window)

@@ -11,6 +11,7 @@ import zlib
 
 MAGIC = bytes([0x9C, 0x78, 0x78, 0x01])
 TRACER = re.compile(r'^Mk[a-z]+$')
+IN_NOTE = re.compile(r'\bMk[a-z]+\b')
 
 
 class Unreadable(Exception):
@@ -36,11 +37,13 @@ def payload(path):
 
 
 def texts(node, into):
-    """Every idea text in a payload, however deep."""
+    """Every idea text in a payload, however deep, and the tracers in its notes."""
     if isinstance(node, dict):
         for key, value in node.items():
             if key == 'text' and isinstance(value, str):
                 into.append(value)
+            elif key == 'note' and isinstance(value, str):
+                into.extend(IN_NOTE.findall(value))
             else:
                 texts(value, into)
     elif isinstance(node, list):
@@ -73,12 +76,14 @@ def write(path, root, children):
 
 
 def tree_tracers(tree):
-    """The tracer words of a tree as the observation channel gives it: [text, [child, ...]]."""
+    """The tracer words of a tree as the observation channel gives it: [text, [child, ...], note]."""
     found = set()
     stack = [tree]
     while stack:
-        text, children = stack.pop()
-        if TRACER.match(text):
-            found.add(text)
-        stack.extend(children)
+        node = stack.pop()
+        if TRACER.match(node[0]):
+            found.add(node[0])
+        if len(node) > 2:
+            found.update(IN_NOTE.findall(node[2]))
+        stack.extend(node[1])
     return found

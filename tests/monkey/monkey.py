@@ -130,8 +130,7 @@ class Run:
         except Hang as hang:
             raise Failure('hang', '%s (the main thread did not answer)' % hang)
         except Gone as gone:
-            self.check_crash_records()
-            raise Failure('exit', 'Corvex ended unasked: %s' % gone)
+            self.ended_unasked(gone)
         if time.time() - started > self.ping_limit:
             raise Failure('hang', 'ping answered after %.1f s' % (time.time() - started))
         try:
@@ -139,8 +138,17 @@ class Run:
         except Hang as hang:
             raise Failure('hang', str(hang))
         except Gone as gone:
-            self.check_crash_records()
-            raise Failure('exit', 'Corvex ended unasked: %s' % gone)
+            self.ended_unasked(gone)
+
+    def ended_unasked(self, gone):
+        self.check_crash_records()
+        # A SIGTERM or SIGINT from outside (another program on a shared machine) is no fault
+        # of Corvex's: told apart, and never shrunk.
+        marker = 'corvex[%d] Quit requested by signal' % self.corvex.process.pid
+        with open(os.path.join(self.log_dir, 'corvex.log'), errors='replace') as log:
+            if marker in log.read():
+                raise Failure('external', 'Corvex was sent a quit signal from outside: %s' % gone)
+        raise Failure('exit', 'Corvex ended unasked: %s' % gone)
 
     def wait_for(self, condition, seconds, failure=None):
         deadline = time.time() + seconds
@@ -302,23 +310,63 @@ class Run:
 
     # ---- the actions ----
     @staticmethod
-    def retitled(doc, screen, tracer):
-        """The shown centre's title became the tracer."""
-        old = screen['centre']['text']
+    def retitled(doc, screen, old, tracer):
+        """The idea titled `old` (the centre or a planet) is titled with the tracer now."""
         doc.live.discard(old)
         doc.live.add(tracer)
         if screen.get('root') == old:
             doc.root = tracer
 
+    def open_editor(self, window, r):
+        """The editor of the centre (a click on it) or of a planet (Edit on its menu); the
+        text of the idea it edits."""
+        screen = window['screen']
+        planets = [p for p in screen['planets'] if 'rect' in p]
+        self.focus(window)
+        if planets and r < 0.5:
+            planet = self.pick(planets, r * 2)
+            self.desktop.click(*mid(planet['rect']), button=3)
+            item = self.wait_for(lambda s: self.menu_item(s, 'Edit'), 3, 'no Edit on the planet\'s menu')
+            self.desktop.click(*mid(item['rect']))
+            return planet['text']
+        self.desktop.click(*mid(screen['centre']['rect']))
+        return screen['centre']['text']
+
     def a_title(self, r, t):
         state = self.clear()
         window = self.pick(self.windows(state), r[0])
         doc = self.model.doc_of(window)
-        screen = window['screen']
-        self.focus(window)
-        self.desktop.click(*mid(screen['centre']['rect']))
+        old = self.open_editor(window, r[1])
         self.type_title(t)
-        self.retitled(doc, screen, t)
+        self.retitled(doc, window['screen'], old, t)
+
+    def a_edit_note(self, r, t):
+        state = self.clear()
+        window = self.pick(self.windows(state), r[0])
+        doc = self.model.doc_of(window)
+        self.open_editor(window, r[1])
+        line = self.editor_field()
+        if not line:
+            raise Skip('no editor')
+
+        def note_field(state):
+            for other in self.others(state, 'popover'):
+                for field in other['fields']:
+                    if field['kind'] == 'text':
+                        return field
+            return None
+        if not note_field(self.state()):
+            # The note button, just right of the title field.
+            rect = line['rect']
+            self.desktop.click(rect[0] + rect[2] + 22, rect[1] + rect[3] / 2)
+        note = self.wait_for(note_field, 3, 'no note field')
+        rect = note['rect']
+        self.desktop.click(rect[0] + rect[2] - 10, rect[1] + rect[3] - 10)
+        self.desktop.key('ctrl+End')
+        self.desktop.type(' %s ' % t)
+        self.model.made.add(t)
+        self.focus(window)
+        doc.live.add(t)
 
     def a_add_child(self, r, t):
         state = self.clear()
@@ -453,7 +501,7 @@ class Run:
         time.sleep(0.6)
         # What was typed is taken when the editor goes (or still in it, if it stayed).
         self.clear()
-        self.retitled(doc, screen, t)
+        self.retitled(doc, screen, screen['centre']['text'], t)
 
     def a_new_map(self, r, t):
         state = self.clear()
@@ -519,6 +567,10 @@ class Run:
                 if doc.path is None:
                     doc.path = self.save_panel(t)
                 doc.saved = set(doc.live)
+        elif doc.path is None or doc.live != doc.saved:
+            raise Failure('lost', 'Ctrl+W closed the window of %s without a question; %s' % (
+                doc.root, 'it was never saved' if doc.path is None else
+                'its file holds %s, the window showed %s' % (sorted(doc.saved), sorted(doc.live))))
         self.wait_for(lambda s: len(self.windows(s)) < len(shown), 8, 'the window stayed')
         self.model.docs.remove(doc)
         self.check_disk([doc])
@@ -551,12 +603,14 @@ class Run:
         self.clear()
         self.desktop.key('ctrl+q')
         time.sleep(0.6)
+        asked = False
         if self.corvex.alive():
             state = self.state()
             for alert in self.others(state, 'alert'):
                 self.note('quit asked %r' % alert.get('text'))
                 for button in alert['buttons']:
                     if 'Quit' in button['text']:
+                        asked = True
                         self.desktop.click(*mid(button['rect']))
         self.end_checks('Ctrl+Q')
         # Nothing is written at a quit: each file holds what was saved.
@@ -564,6 +618,14 @@ class Run:
         if replace:
             self.replace_a_file(r, t)
         self.launch()
+        if asked:
+            return self.resync(t)
+        # A quit keeps every window: the next start shows each as it was.
+        self.wait_for(lambda s: len(self.windows(s)) >= len(self.model.docs), 10)
+        missing = [d.root for d in self.model.docs
+                   if not any(self.model.doc_of(w) is d for w in self.windows(self.state()))]
+        if missing:
+            raise Failure('lost', 'after Ctrl+Q and a new start no window shows %s' % missing)
         self.adopt(t + 'n')
         self.check_windows()
 
@@ -579,6 +641,9 @@ class Run:
         root, child = t + 'r', t + 's'
         disk.write(doc.path, root, [child])
         self.model.made |= {root, child}
+        if doc.live != doc.saved:
+            # Both changed: the unsaved changes come back apart, in an untitled window.
+            self.model.docs.append(Doc(doc.root, doc.live))
         doc.root, doc.live, doc.saved = root, {root, child}, {root, child}
         self.note('replaced %s' % os.path.basename(doc.path))
 
@@ -587,8 +652,11 @@ class Run:
         self.check_crash_records()
         self.check_disk(self.model.docs)
         self.launch()
-        # A killed run's unsaved edits may come back or not; each file is as saved, and a
-        # window shows nothing nobody made.
+        self.resync(t)
+
+    def resync(self, t):
+        """After a start that may have lost unsaved edits (a kill, Quit Anyway): each window
+        shows what it shows, as long as nobody's tracer is invented; the model takes it."""
         time.sleep(1.0)
         state = self.state()
         keep = []
@@ -596,7 +664,8 @@ class Run:
             doc = self.model.doc_of(window)
             shown = disk.tree_tracers(window['screen'].get('tree', ['', []]))
             if not shown <= self.model.made:
-                raise Failure('shown', 'after a kill a window shows %s, never made' % sorted(shown - self.model.made))
+                raise Failure('shown', 'after a new start a window shows %s, never made' %
+                              sorted(shown - self.model.made))
             if doc is None and shown:
                 doc = Doc(window['screen']['root'], shown)
                 self.model.docs.append(doc)
@@ -614,7 +683,7 @@ class Run:
 
 # The table: each action, how often it is drawn.
 ACTIONS = [
-    ('title', 6), ('add_child', 14), ('delete', 5), ('open_planet', 3), ('to_parent', 3),
+    ('title', 6), ('edit_note', 4), ('add_child', 14), ('delete', 5), ('open_planet', 3), ('to_parent', 3),
     ('drag_between', 7), ('drag_within', 3), ('focus_other', 4), ('alt_tab', 3), ('editor_away', 4),
     ('new_map', 8), ('save', 6), ('save_as', 2), ('close', 3), ('overview', 3), ('quit', 3),
     ('quit_replace', 1), ('kill', 2),
@@ -695,7 +764,7 @@ def report(failure, seed, played, notes, out_dir, binary, ping_limit, do_shrink)
         json.dump({'seed': seed, 'failure': str(failure), 'actions': played}, stream, indent=1)
     print('  actions (%d): %s' % (len(played), ' '.join(a['a'] for a in played)))
     print('  replay: tools/monkey --replay %s' % replay)
-    if do_shrink and failure.kind != 'monkey':
+    if do_shrink and failure.kind not in ('monkey', 'external'):
         shrunk = shrink(binary, played, failure.kind, ping_limit, os.path.join(out_dir, 'shrink-log'))
         path = os.path.join(out_dir, 'seed-%s.shrunk.json' % seed)
         with open(path, 'w') as stream:
