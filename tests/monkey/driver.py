@@ -41,6 +41,13 @@ class Desktop:
                         XDG_CONFIG_HOME=os.path.join(self.home, '.config'),
                         XDG_CACHE_HOME=os.path.join(self.home, '.cache'), XDG_RUNTIME_DIR=runtime,
                         CORVEX_NET_LOOPBACK_ONLY='1', LANG='en_GB.UTF-8')
+        # The data folder can be made full (fullshim.c, through LD_PRELOAD).
+        self.full_flag = os.path.join(scratch, 'data-folder-full')
+        shim = os.path.join(scratch, 'fullshim.so')
+        subprocess.run(['cc', '-shared', '-fPIC', '-O1', '-o', shim,
+                        os.path.join(os.path.dirname(os.path.abspath(__file__)), 'fullshim.c'), '-ldl'], check=True)
+        self.corvex_env = dict(self.env, LD_PRELOAD=shim, MONKEY_FULL_FLAG=self.full_flag,
+                               MONKEY_FULL_FOLDER=os.path.join(self.env['XDG_DATA_HOME'], 'com.tallowfen.corvex'))
         self.files = os.path.join(self.home, 'Documents')
         os.makedirs(self.files, exist_ok=True)
         read, write = os.pipe()
@@ -54,7 +61,7 @@ class Desktop:
                 raise RuntimeError('Xvfb did not start')
             number += chunk
         os.close(read)
-        self.env['DISPLAY'] = ':' + number.decode().strip()
+        self.env['DISPLAY'] = self.corvex_env['DISPLAY'] = ':' + number.decode().strip()
         self.openbox = subprocess.Popen(['openbox', '--sm-disable'], env=self.env, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL)
         deadline = time.time() + 10
@@ -103,7 +110,7 @@ class Corvex:
     def __init__(self, desktop, binary, log):
         self.desktop = desktop
         self.socket_path = os.path.join(desktop.scratch, 'observe.sock')
-        env = dict(desktop.env, CORVEX_OBSERVE_SOCKET=self.socket_path)
+        env = dict(desktop.corvex_env, CORVEX_OBSERVE_SOCKET=self.socket_path)
         if os.path.exists(self.socket_path):
             os.unlink(self.socket_path)
         self.log = open(log, 'ab')

@@ -19,6 +19,7 @@ import json
 import os
 import random
 import shutil
+import subprocess
 import sys
 import tempfile
 import time
@@ -99,6 +100,7 @@ class Run:
         self.desktop = None
         self.corvex = None
         self.notes = []
+        self.last_state = None
 
     # ---- the driver's side ----
     def start(self):
@@ -110,6 +112,9 @@ class Run:
         self.corvex = Corvex(self.desktop, self.binary, os.path.join(self.log_dir, 'corvex.log'))
         self.corvex.connect(max(30, self.ping_limit))
         self.wait_for(lambda s: s['windows'], 20, 'no window after the start')
+        # A restored window shows nothing until its document is read (state 0).
+        if not self.wait_for(lambda s: all(w['screen']['state'] != 0 for w in self.windows(s)), 20):
+            raise Failure('shown', 'a window still shows no document 20 s after the start')
 
     def stop(self):
         if self.corvex:
@@ -134,7 +139,8 @@ class Run:
         if time.time() - started > self.ping_limit:
             raise Failure('hang', 'ping answered after %.1f s' % (time.time() - started))
         try:
-            return self.corvex.ask('state', max(self.ping_limit, 10))
+            self.last_state = self.corvex.ask('state', max(self.ping_limit, 10))
+            return self.last_state
         except Hang as hang:
             raise Failure('hang', str(hang))
         except Gone as gone:
@@ -590,6 +596,16 @@ class Run:
             self.wait_for(lambda s: [w for w in self.windows(s) if w['xid'] == xid and w['screen']['state'] == 1],
                           5, 'the overview did not go back to the map')
 
+    def a_data_full(self, r, t):
+        """The data folder full, or given room again."""
+        flag = self.desktop.full_flag
+        if os.path.exists(flag):
+            os.unlink(flag)
+            self.note('the data folder has room again')
+        else:
+            open(flag, 'w').close()
+            self.note('the data folder is full')
+
     def end_checks(self, how):
         code = self.corvex.wait_end(20)
         if code is None:
@@ -686,7 +702,7 @@ ACTIONS = [
     ('title', 6), ('edit_note', 4), ('add_child', 14), ('delete', 5), ('open_planet', 3), ('to_parent', 3),
     ('drag_between', 7), ('drag_within', 3), ('focus_other', 4), ('alt_tab', 3), ('editor_away', 4),
     ('new_map', 8), ('save', 6), ('save_as', 2), ('close', 3), ('overview', 3), ('quit', 3),
-    ('quit_replace', 1), ('kill', 2),
+    ('quit_replace', 1), ('kill', 2), ('data_full', 2),
 ]
 
 
@@ -725,6 +741,15 @@ def play(binary, actions, ping_limit, log_dir, until=None, verbose=False, seed=N
             run.check_windows()
         return None, played, run.notes
     except Failure as failure:
+        if run.desktop:
+            shot = os.path.join(log_dir, 'failure-%s.png' % seed)
+            subprocess.run(['import', '-window', 'root', shot], env=run.desktop.env, check=False,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+            run.notes.append('screenshot: %s' % shot)
+        run.notes.append('model: %s' % run.model.docs)
+        if run.last_state:
+            run.notes.append('shown: %s' % [(w['title'], w['file'], disk.tree_tracers(w['screen'].get('tree', ['', []])))
+                                            for w in run.windows(run.last_state)])
         return failure, played, run.notes
     except Exception as error:  # noqa: BLE001  (the monkey's own trouble, told apart)
         return Failure('monkey', '%s\n%s' % (error, traceback.format_exc())), played, run.notes
@@ -758,7 +783,7 @@ def shrink(binary, actions, kind, ping_limit, log_dir):
 def report(failure, seed, played, notes, out_dir, binary, ping_limit, do_shrink):
     os.makedirs(out_dir, exist_ok=True)
     print('FAILED (seed %s) %s' % (seed, failure))
-    print('  last notes: %s' % notes[-6:])
+    print('  last notes:\n    %s' % '\n    '.join(str(n) for n in notes[-8:]))
     replay = os.path.join(out_dir, 'seed-%s.json' % seed)
     with open(replay, 'w') as stream:
         json.dump({'seed': seed, 'failure': str(failure), 'actions': played}, stream, indent=1)
