@@ -250,7 +250,10 @@ class Run:
         for folder, _, files in os.walk(cache):
             for name in files:
                 if name in ('signal.bbxrecord', 'exception.bbxrecord', 'mach_exception.bbxrecord'):
-                    raise Failure('crash', 'crash record %s' % os.path.join(folder, name))
+                    # The run's folders go with it: the record is kept beside the replay.
+                    kept = os.path.join(self.log_dir, 'crash-%d-%s' % (self.corvex.process.pid, name))
+                    shutil.copyfile(os.path.join(folder, name), kept)
+                    raise Failure('crash', 'crash record %s' % kept)
 
     def check_windows(self, seconds=4):
         """Every map window shows the tracers the model says; a window the model does not know
@@ -459,8 +462,16 @@ class Run:
         chose = self.drag(mid(planet['rect']), mid(self.pick(spots, r[2])), r[3])
         self.note('drop between windows: %s' % chose)
         if chose == 'Move Here':
-            source_doc.live -= moved
             target_doc.live |= moved
+            xid = source['xid']
+            gone = self.wait_for(lambda s: [w for w in self.windows(s) if w['xid'] == xid and
+                                            not moved & disk.tree_tracers(w['screen']['tree'])], 4)
+            if gone or not os.path.exists(self.desktop.full_flag):
+                source_doc.live -= moved
+            else:
+                # The source gives the idea up only once the copy is stored: with the data
+                # folder full a move may end as a copy.
+                self.note('Move Here kept the source\'s idea (the data folder is full)')
         elif chose == 'Copy Here':
             target_doc.live |= moved
         elif chose is not None and chose != 'Cancel':
@@ -563,6 +574,11 @@ class Run:
         if alerts:
             buttons = {b['text'].replace('&', ''): b for b in alerts[0]['buttons']}
             choice = 'Save' if r[1] < 0.4 else 'Do Not Save' if r[1] < 0.8 else 'Cancel'
+            if 'Close Anyway' in buttons and os.path.exists(self.desktop.full_flag):
+                # Changes the full data folder could not take: the user lets them go, or not.
+                choice = 'Close Anyway' if r[1] < 0.8 else 'Cancel'
+                if choice == 'Close Anyway':
+                    doc.live = set(doc.saved or ())
             if choice not in buttons:
                 raise Failure('alert', 'closing asked %r with %s' % (alerts[0].get('text'), sorted(buttons)))
             self.note('close: %s' % choice)
