@@ -206,13 +206,28 @@ class Run:
             state = self.state()
             open_ = self.others(state)
             if not open_:
-                return state
+                return self.at_rest(state)
             for other in open_:
                 if other['kind'] == 'alert':
                     self.note('alert left open: %r %s' % (other.get('text'), [b['text'] for b in other['buttons']]))
             self.desktop.key('Escape')
             time.sleep(0.3)
         return self.state()
+
+    def at_rest(self, state, seconds=3):
+        """The state once nothing moves: an orbit turned by a drag runs on for a while, and
+        a click must find the planet it was aimed at."""
+        def places(state):
+            return [(w['xid'], [(p['text'], p.get('rect')) for p in w['screen']['planets']],
+                     w['screen']['centre'].get('rect')) for w in self.windows(state)]
+        deadline = time.time() + seconds
+        while time.time() < deadline:
+            time.sleep(0.15)
+            again = self.state()
+            if places(again) == places(state):
+                return again
+            state = again
+        return state
 
     def editor_field(self, seconds=3):
         def found(state):
@@ -320,8 +335,16 @@ class Run:
     # ---- the actions ----
     @staticmethod
     def retitled(doc, screen, old, tracer):
-        """The idea titled `old` (the centre or a planet) is titled with the tracer now."""
-        doc.live.discard(old)
+        """The idea titled `old` (the centre or a planet) is titled with the tracer now; a
+        copy of it within the document keeps the old title."""
+        texts = []
+        stack = [screen.get('tree', ['', []])]
+        while stack:
+            node = stack.pop()
+            texts.append(node[0])
+            stack.extend(node[1])
+        if texts.count(old) < 2:
+            doc.live.discard(old)
         doc.live.add(tracer)
         if screen.get('root') == old:
             doc.root = tracer
@@ -334,6 +357,7 @@ class Run:
         self.focus(window)
         if planets and r < 0.5:
             planet = self.pick(planets, r * 2)
+            self.note('Edit on %s at %s' % (planet['text'], planet['rect']))
             self.desktop.click(*mid(planet['rect']), button=3)
             item = self.wait_for(lambda s: self.menu_item(s, 'Edit'), 3, 'no Edit on the planet\'s menu')
             self.desktop.click(*mid(item['rect']))
@@ -388,16 +412,20 @@ class Run:
         doc.live.add(t)
 
     def planet_subtree(self, window, planet):
-        """The planet's tracers and its descendants', from the shown tree."""
+        """The planet's tracers and its descendants', and the document's tracers without them
+        (an idea copied within the document keeps its words in the copy), from the shown tree."""
         tree = window['screen']['tree']
         centre = window['screen']['centre']['text']
         stack = [tree]
         while stack:
             node = stack.pop()
             if node[0] == centre:
-                for child in node[1]:
+                for i, child in enumerate(node[1]):
                     if child[0] == planet['text']:
-                        return disk.tree_tracers(child)
+                        taken = node[1].pop(i)
+                        left = disk.tree_tracers(tree)
+                        node[1].insert(i, taken)
+                        return disk.tree_tracers(taken), left
             stack.extend(node[1])
         raise Skip('the planet is not in the tree')
 
@@ -406,7 +434,7 @@ class Run:
         window = self.pick(self.windows(state), r[0])
         doc = self.model.doc_of(window)
         planet = self.pick([p for p in window['screen']['planets'] if 'rect' in p], r[1])
-        gone = self.planet_subtree(window, planet)
+        _, left = self.planet_subtree(window, planet)
         self.focus(window)
         self.desktop.click(*mid(planet['rect']), button=3)
         item = self.wait_for(lambda s: self.menu_item(s, 'Delete'), 3, 'no Delete on the planet\'s menu')
@@ -417,7 +445,7 @@ class Run:
             for button in alert['buttons']:
                 if button['text'].replace('&', '') == 'Delete':
                     self.desktop.click(*mid(button['rect']))
-        doc.live -= gone
+        doc.live = left
 
     def a_open_planet(self, r, t):
         state = self.clear()
@@ -455,7 +483,7 @@ class Run:
         target = [w for w in shown if w is not source][0]
         source_doc, target_doc = self.model.doc_of(source), self.model.doc_of(target)
         planet = self.pick([p for p in source['screen']['planets'] if 'rect' in p], r[1])
-        moved = self.planet_subtree(source, planet)
+        moved, left = self.planet_subtree(source, planet)
         self.focus(source)
         # Onto the other window's centre, or between its planets.
         spots = [target['screen']['centre']['rect']] + [a['rect'] for a in target['screen'].get('adders', [])]
@@ -467,7 +495,7 @@ class Run:
             gone = self.wait_for(lambda s: [w for w in self.windows(s) if w['xid'] == xid and
                                             not moved & disk.tree_tracers(w['screen']['tree'])], 4)
             if gone or not os.path.exists(self.desktop.full_flag):
-                source_doc.live -= moved
+                source_doc.live = left
             else:
                 # The source gives the idea up only once the copy is stored: with the data
                 # folder full a move may end as a copy.
