@@ -19,6 +19,7 @@ import json
 import os
 import random
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -663,15 +664,24 @@ class Run:
         self.clear()
         self.desktop.key('ctrl+q')
         time.sleep(0.6)
-        asked = False
-        if self.corvex.alive():
-            state = self.state()
+        asked = 0
+        deadline = time.time() + 20
+        # One question for each window whose changes could not be stored: Quit Anyway to each.
+        while self.corvex.alive() and time.time() < deadline:
+            try:
+                state = self.corvex.ask('state', self.ping_limit)
+            except (Gone, Hang):
+                break
             for alert in self.others(state, 'alert'):
-                self.note('quit asked %r' % alert.get('text'))
                 for button in alert['buttons']:
                     if 'Quit' in button['text']:
-                        asked = True
+                        asked += 1
+                        self.note('quit asked %r' % alert.get('text'))
                         self.desktop.click(*mid(button['rect']))
+                        time.sleep(0.5)
+            time.sleep(0.3)
+        if asked > 1:
+            self.note('Ctrl+Q asked %d questions' % asked)
         self.end_checks('Ctrl+Q')
         # Nothing is written at a quit: each file holds what was saved.
         self.check_disk(self.model.docs)
@@ -843,6 +853,12 @@ def report(failure, seed, played, notes, out_dir, binary, ping_limit, do_shrink)
 
 
 def main():
+    # Ended from outside (even from a background job, where SIGINT is ignored), each run still
+    # ends its corvex, openbox and X server.
+    def end(number, frame):
+        raise SystemExit('monkey: ended by signal %d' % number)
+    signal.signal(signal.SIGTERM, end)
+    signal.signal(signal.SIGINT, end)
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument('--tree', default=os.path.join(ROOT, 'build', 'gcc'))
     parser.add_argument('--seed', type=int, action='append')
