@@ -221,6 +221,8 @@ class Run:
         def places(state):
             return [(w['xid'], [(p['text'], p.get('rect')) for p in w['screen']['planets']],
                      w['screen']['centre'].get('rect')) for w in self.windows(state)]
+        # The channel gives where planets go; a layout animates them there in 0.35 s.
+        time.sleep(0.5)
         deadline = time.time() + seconds
         while time.time() < deadline:
             time.sleep(0.15)
