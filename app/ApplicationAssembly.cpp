@@ -1,5 +1,6 @@
 #include "app/ApplicationAssembly.h"
 
+#include "app/ObservationChannel.h"
 #include "app/WebPageModule.h"
 #include "cloud/container/CloudLocations.h"
 #include "cloud/dropbox/DropboxFolderManager.h"
@@ -92,6 +93,8 @@ int runCorvex(int argc, char** argv)
     StartupTrace::mark("application object");
     assembleApplication(application);
     StartupTrace::mark("assembled");
+    // Only for a driver of user runs that names its socket (tests/monkey).
+    const std::unique_ptr<ObservationChannel> observed = ObservationChannel::openIfAsked();
     const int code = application.run();
     disassembleApplication(application);
     return code;

@@ -1,0 +1,116 @@
+// The observation channel the monkey (tests/monkey) drives Corvex by: opened only when its
+// variable names a socket, it answers a ping and tells where on the X screen the user sees each
+// planet, the centre and the open popover, as the views themselves place them.
+
+#include "app/ObservationChannel.h"
+#include "mindmap/SolarSystemViewController.h"
+#include "shell/MyWindow.h"
+#include "tests/app/JourneyTrees.h"
+#include "tests/app/MindMapJourney.h"
+#include "tests/app/UserFiles.h"
+#include "tests/app/UserInput.h"
+#include "tests/app/WhereOnScreen.h"
+#include "tests/support/TestEnvironment.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocalSocket>
+
+namespace corvex::test {
+
+namespace {
+
+class ObservationChannelJourney : public MindMapJourney
+{
+protected:
+    // A rectangle of the window's base coordinates as the X screen has it: [x, y, w, h].
+    static QJsonArray onScreen(const Window& window, const Rect& base)
+    {
+        const QPointF a = window.convertPointToGlobal(base.origin);
+        const QPointF b = window.convertPointToGlobal(Point(base.maxX(), base.maxY()));
+        const QRectF r = QRectF(a, b).normalized();
+        return QJsonArray{qRound(r.x()), qRound(r.y()), qRound(r.width()), qRound(r.height())};
+    }
+
+    static QJsonObject ask(QLocalSocket& socket, const QByteArray& request)
+    {
+        socket.write(request + '\n');
+        socket.flush();
+        if (!waitFor([&socket] { return socket.canReadLine(); }, 10.0))
+            return {};
+        return QJsonDocument::fromJson(socket.readLine()).object();
+    }
+};
+
+} // namespace
+
+TEST_F(ObservationChannelJourney, WithoutItsVariableNothingIsOpened)
+{
+    qunsetenv(ObservationChannel::EnvironmentVariable);
+    EXPECT_EQ(ObservationChannel::openIfAsked(), nullptr);
+}
+
+TEST_F(ObservationChannelJourney, AnswersAPingAndWhereTheUserSeesThePlanetsTheCentreAndTheEditor)
+{
+    const QString path = UserFiles::writeDocument(
+        QStringLiteral("trip.corvex"),
+        text(QStringLiteral("Trip"),
+             {text(QStringLiteral("Tent")), text(QStringLiteral("Stove"), {text(QStringLiteral("Gas"))})}));
+    ASSERT_TRUE(launch({path}));
+    auto trip = mindMapOf(QStringLiteral("Trip"), QStringLiteral("Trip"));
+    ASSERT_NE(trip, nullptr) << whatShows();
+    MyWindow& window = windowOf(*trip);
+    ASSERT_TRUE(
+        waitFor([&] { return WhereOnScreen::planetArea(*trip, QStringLiteral("Stove")).has_value(); }));
+
+    const QString socketPath = testDir() + QStringLiteral("/observe.sock");
+    qputenv(ObservationChannel::EnvironmentVariable, socketPath.toUtf8());
+    const auto channel = ObservationChannel::openIfAsked();
+    qunsetenv(ObservationChannel::EnvironmentVariable);
+    ASSERT_NE(channel, nullptr);
+    QLocalSocket socket;
+    socket.connectToServer(socketPath);
+    ASSERT_TRUE(waitFor([&] { return socket.state() == QLocalSocket::ConnectedState; }));
+
+    EXPECT_TRUE(ask(socket, R"({"op":"ping"})").value(QStringLiteral("pong")).toBool());
+    EXPECT_TRUE(ask(socket, R"({"op":"fly"})").contains(QStringLiteral("error")));
+
+    const QJsonObject state = ask(socket, R"({"op":"state"})");
+    const QJsonArray windows = state.value(QStringLiteral("windows")).toArray();
+    ASSERT_EQ(windows.size(), 1) << QJsonDocument(state).toJson().toStdString();
+    const QJsonObject shown = windows.first().toObject();
+    EXPECT_EQ(shown.value(QStringLiteral("file")).toString(), path);
+    const QJsonObject screen = shown.value(QStringLiteral("screen")).toObject();
+    EXPECT_EQ(screen.value(QStringLiteral("root")).toString(), QStringLiteral("Trip"));
+    // The whole tree, deeper than the planets shown.
+    EXPECT_EQ(QJsonDocument(screen.value(QStringLiteral("tree")).toArray()).toJson(QJsonDocument::Compact),
+              R"(["Trip",[["Tent",[],""],["Stove",[["Gas",[],""]],""]],""])");
+    QStringList planets;
+    for (const QJsonValue& planet : screen.value(QStringLiteral("planets")).toArray()) {
+        const QString title = planet.toObject().value(QStringLiteral("text")).toString();
+        planets << title;
+        EXPECT_EQ(planet.toObject().value(QStringLiteral("rect")).toArray(),
+                  onScreen(window, *WhereOnScreen::planetArea(*trip, title)))
+            << title.toStdString();
+    }
+    EXPECT_EQ(planets, (QStringList{QStringLiteral("Tent"), QStringLiteral("Stove")}));
+
+    // A click where the channel says the centre is opens the editor, which it then lists with
+    // its title field.
+    const QJsonArray centre =
+        screen.value(QStringLiteral("centre")).toObject().value(QStringLiteral("rect")).toArray();
+    const Point inWindow = window.convertPointFromGlobal(QPointF(
+        centre[0].toDouble() + centre[2].toDouble() / 2, centre[1].toDouble() + centre[3].toDouble() / 2));
+    ASSERT_TRUE(activate(window));
+    UserInput::click(window, inWindow);
+    ASSERT_TRUE(popoverShows());
+    const QJsonObject withEditor = ask(socket, R"({"op":"state"})");
+    const QJsonArray others = withEditor.value(QStringLiteral("others")).toArray();
+    ASSERT_EQ(others.size(), 1) << QJsonDocument(withEditor).toJson().toStdString();
+    const QJsonArray fields = others.first().toObject().value(QStringLiteral("fields")).toArray();
+    ASSERT_FALSE(fields.isEmpty());
+    EXPECT_EQ(fields.first().toObject().value(QStringLiteral("text")).toString(), QStringLiteral("Trip"));
+}
+
+} // namespace corvex::test
