@@ -6,8 +6,10 @@ namespace corvex {
 
 PictureCache& PictureCache::shared()
 {
-    static PictureCache cache;
-    return cache;
+    // Never destroyed: pictures held by objects that outlive main (statics, a tree let go at
+    // exit) still forget themselves on their way out.
+    static PictureCache* const cache = new PictureCache;
+    return *cache;
 }
 
 std::optional<QImage> PictureCache::find(const void* picture, int side)
