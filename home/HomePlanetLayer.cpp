@@ -216,8 +216,7 @@ void HomePlanetLayer::drawInContext(GraphicsContext& context)
     // The picture at the size its disc takes on the device; a picture that does not decode
     // leaves the planet as one without.
     const QImage picture =
-        hasUserImage() ? mUserImage.cgImageFitting(int(std::ceil((2 * r - 2) * context.userSpaceScale())))
-                       : QImage();
+        mUserImage.pixelsDrawnIn(Rect(c.x - r + 1, c.y - r + 1, 2 * r - 2, 2 * r - 2), context);
     drawDisc(context, c, r, picture);
     drawArc(context, c, r);
     if (picture.isNull()) {

@@ -208,8 +208,7 @@ void PlanetDrawer::drawInCurrentContext(GraphicsContext& context)
     context.clipToRect(Rect(Point(), scaledSize()));
     // The picture at the size its disc takes on the device: a large picture is never held
     // at full size for a planet.
-    const QImage picture =
-        mPlanetUserImage.cgImageFitting(int(std::ceil(2.0 * mRadius * mScale * context.imagePixelScale())));
+    const QImage picture = mPlanetUserImage.pixelsDrawnIn(discRect(), context);
     if (picture.isNull())
         drawWithoutPicture(context);
     else
