@@ -32,15 +32,24 @@ struct Batch
     std::condition_variable finished;
 };
 
+constexpr const char* ApplyLabel = "com.tallowfen.corvex.apply";
+
+// Every road runs an iteration the same way: marked as inside one, and ending the process if
+// it throws, whether on a helper, on the calling thread or serially.
+void runIteration(const std::function<void(std::size_t)>& iteration, std::size_t index)
+{
+    const bool outer = !std::exchange(tInIteration, true);
+    detail::runQueueBlock([&] { iteration(index); }, ApplyLabel);
+    tInIteration = !outer;
+}
+
 void runIterations(Batch& batch)
 {
     for (;;) {
         const std::size_t index = batch.next.fetch_add(1, std::memory_order_relaxed);
         if (index >= batch.count)
             return;
-        const bool outer = !std::exchange(tInIteration, true);
-        detail::runQueueBlock([&] { (*batch.iteration)(index); }, "com.tallowfen.corvex.apply");
-        tInIteration = !outer;
+        runIteration(*batch.iteration, index);
         if (batch.done.fetch_add(1, std::memory_order_acq_rel) + 1 == batch.count) {
             std::lock_guard lock(batch.mutex);
             batch.finished.notify_all();
@@ -142,7 +151,7 @@ void DispatchApply::perform(std::size_t iterations, const std::function<void(std
     const int wanted = int(std::min<std::size_t>(std::size_t(helpers.wanted()), iterations - 1));
     if (wanted == 0 || tInIteration) {
         for (std::size_t i = 0; i < iterations; ++i)
-            iteration(i);
+            runIteration(iteration, i);
         return;
     }
     std::lock_guard turn(callMutex());

@@ -13,7 +13,7 @@ namespace corvex {
 // thread always takes part, so a call never waits for a helper to wake before work starts.
 //
 // Any thread; calls from several threads take turns. An iteration must not call perform
-// itself (it would run serially). An iteration that throws ends the process.
+// itself (it would run serially). An iteration that throws ends the process, on every road.
 class DispatchApply
 {
 public:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/core/GlobalQueue.h"
+#include "platform/core/UniqueFunction.h"
 
 #include <functional>
 #include <memory>
@@ -14,7 +15,7 @@ class SerialQueue;
 class DispatchGroup
 {
 public:
-    using Task = std::function<void()>;
+    using Task = UniqueFunction<void()>;
 
     DispatchGroup();
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/UniqueFunction.h"
 #include <functional>
 
 namespace corvex {
@@ -10,7 +11,7 @@ namespace corvex {
 class GlobalQueue
 {
 public:
-    using Task = std::function<void()>;
+    using Task = UniqueFunction<void()>;
 
     enum class Priority
     {

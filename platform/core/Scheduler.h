@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/UniqueFunction.h"
 #include <cstdint>
 #include <functional>
 
@@ -12,7 +13,7 @@ namespace corvex {
 class Scheduler
 {
 public:
-    using Task = std::function<void()>;
+    using Task = UniqueFunction<void()>;
     using TaskId = std::uint64_t;
 
     virtual ~Scheduler();

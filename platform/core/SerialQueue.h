@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/core/QueueLabels.h"
+#include "platform/core/UniqueFunction.h"
 
 #include <QString>
 #include <functional>
@@ -14,7 +15,7 @@ namespace corvex {
 class SerialQueue
 {
 public:
-    using Task = std::function<void()>;
+    using Task = UniqueFunction<void()>;
 
     // How the queue's thread is scheduled beside the interface thread. Background work
     // (saving, deflating) runs as SCHED_BATCH, at a nice value BackgroundNiceIncrement above

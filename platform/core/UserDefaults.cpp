@@ -148,43 +148,43 @@ bool sameValue(const QVariant& a, const QVariant& b)
     }
 }
 
-using Json = nlohmann::ordered_json;
+using OrderedJson = nlohmann::ordered_json;
 
-Json toJson(const QVariant& value)
+OrderedJson toJson(const QVariant& value)
 {
     switch (value.typeId()) {
     case QMetaType::Bool:
-        return Json(value.toBool());
+        return OrderedJson(value.toBool());
     case QMetaType::LongLong:
-        return Json(std::int64_t(value.toLongLong()));
+        return OrderedJson(std::int64_t(value.toLongLong()));
     case QMetaType::Double:
-        return Json(value.toDouble());
+        return OrderedJson(value.toDouble());
     case QMetaType::QString:
-        return Json(value.toString().toStdString());
+        return OrderedJson(value.toString().toStdString());
     case QMetaType::QVariantList: {
-        Json array = Json::array();
+        OrderedJson array = OrderedJson::array();
         for (const QVariant& item : value.toList())
             array.push_back(toJson(item));
         return array;
     }
     case QMetaType::QVariantMap: {
-        Json object = Json::object();
+        OrderedJson object = OrderedJson::object();
         const QVariantMap map = value.toMap();
         for (auto it = map.begin(); it != map.end(); ++it)
             object[it.key().toStdString()] = toJson(it.value());
         return object;
     }
     default:
-        return Json(nullptr);
+        return OrderedJson(nullptr);
     }
 }
 
 QByteArray serialize(const QVariantMap& values)
 {
-    Json root = Json::object();
+    OrderedJson root = OrderedJson::object();
     for (auto it = values.begin(); it != values.end(); ++it)
         root[it.key().toStdString()] = toJson(it.value());
-    const std::string text = root.dump(2, ' ', false, Json::error_handler_t::replace) + '\n';
+    const std::string text = root.dump(2, ' ', false, OrderedJson::error_handler_t::replace) + '\n';
     return QByteArray(text.data(), qsizetype(text.size()));
 }
 
@@ -193,11 +193,11 @@ QByteArray serialize(const QVariantMap& values)
 class VariantBuilder
 {
 public:
-    using number_integer_t = Json::number_integer_t;
-    using number_unsigned_t = Json::number_unsigned_t;
-    using number_float_t = Json::number_float_t;
-    using string_t = Json::string_t;
-    using binary_t = Json::binary_t;
+    using number_integer_t = OrderedJson::number_integer_t;
+    using number_unsigned_t = OrderedJson::number_unsigned_t;
+    using number_float_t = OrderedJson::number_float_t;
+    using string_t = OrderedJson::string_t;
+    using binary_t = OrderedJson::binary_t;
 
     bool null() { return add(nullValue()); }
     bool boolean(bool value) { return add(QVariant(value)); }
@@ -458,7 +458,7 @@ void UserDefaults::load()
         return;
 
     VariantBuilder builder;
-    const bool parsed = Json::sax_parse(bytes.constBegin(), bytes.constEnd(), &builder);
+    const bool parsed = OrderedJson::sax_parse(bytes.constBegin(), bytes.constEnd(), &builder);
     if (parsed && builder.finished()) {
         mValues = std::move(builder.root());
         return;

@@ -14,10 +14,10 @@
 
 namespace corvex::detail {
 
-void runQueueBlock(const std::function<void()>& block, const char* label)
+void endForUncaughtException(const char* label)
 {
     try {
-        block();
+        throw;
     } catch (const std::exception& e) {
         Log::error(QStringLiteral("Uncaught exception on queue %1: %2")
                        .arg(QString::fromUtf8(label), QString::fromUtf8(e.what())));

@@ -2,14 +2,21 @@
 
 // Private to platform/core: what every thread made by the dispatch classes shares.
 
-#include <functional>
-
 namespace corvex::detail {
 
-// Runs one block of the queue `label`. A block that throws ends the process: the exception
-// is logged and std::terminate() is called inside the handler, so a terminate handler still
-// finds it through std::current_exception().
-void runQueueBlock(const std::function<void()>& block, const char* label);
+// Logs the exception being handled and calls std::terminate() inside the handler, so a
+// terminate handler still finds it through std::current_exception().
+[[noreturn]] void endForUncaughtException(const char* label);
+
+// Runs one block of the queue `label`. A block that throws ends the process.
+template <class Block> void runQueueBlock(Block&& block, const char* label)
+{
+    try {
+        block();
+    } catch (...) {
+        endForUncaughtException(label);
+    }
+}
 
 // Names the calling thread for debuggers and `top` (at most 15 bytes are kept).
 void nameCurrentThread(const char* name);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/CompletionCheck.h"
 #include "platform/core/MainQueue.h"
 
 #include <QString>
@@ -7,6 +8,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <source_location>
+#include <type_traits>
 #include <vector>
 
 namespace corvex::test {
@@ -32,21 +35,46 @@ public:
     CompletionRecorder(const CompletionRecorder&) = delete;
     CompletionRecorder& operator=(const CompletionRecorder&) = delete;
 
+    struct Record;
+
+    // What expect() hands out: called as a completion is, and, made into a Completion, told
+    // of that completion's faults (answered twice, let go unanswered), which fail the test.
+    template <class... Args> class Recorded
+    {
+    public:
+        Recorded(std::shared_ptr<Record> record, std::function<void(Args...)> body)
+            : mRecord(std::move(record)), mBody(std::move(body))
+        {}
+
+        void operator()(Args... args) const
+        {
+            noteCall(*mRecord);
+            if (mBody)
+                mBody(std::forward<Args>(args)...);
+        }
+
+        std::function<void(CompletionFault, const std::source_location&)> faultHook() const
+        {
+            return [record = mRecord](CompletionFault fault, const std::source_location& made) {
+                noteFault(*record, fault, made);
+            };
+        }
+
+    private:
+        std::shared_ptr<Record> mRecord;
+        std::function<void(Args...)> mBody;
+    };
+
     // A completion named `name`; `body` (optional) runs on each call with the arguments.
     template <class... Args>
-    std::function<void(Args...)> expect(const QString& name, OnThread thread = OnThread::Main,
-                                        std::function<void(Args...)> body = {})
+    Recorded<Args...> expect(const QString& name, OnThread thread = OnThread::Main,
+                             std::type_identity_t<std::function<void(Args...)>> body = {})
     {
-        auto record = add(name, thread);
-        return [record, body = std::move(body)](Args... args) {
-            noteCall(*record);
-            if (body)
-                body(std::forward<Args>(args)...);
-        };
+        return Recorded<Args...>(add(name, thread), std::move(body));
     }
 
     template <class... Args>
-    std::function<void(Args...)> expect(const QString& name, std::function<void(Args...)> body)
+    Recorded<Args...> expect(const QString& name, std::type_identity_t<std::function<void(Args...)>> body)
     {
         return expect<Args...>(name, OnThread::Main, std::move(body));
     }
@@ -58,16 +86,19 @@ public:
     // Fails the test for each completion that was never called; answers true when none.
     bool verify();
 
-private:
+public:
     struct Record
     {
         QString name;
         OnThread thread;
         std::atomic<int> calls{0};
+        std::atomic<bool> letGo{false}; // already failed the test where it was let go
     };
 
+private:
     std::shared_ptr<Record> add(const QString& name, OnThread thread);
     static void noteCall(Record& record);
+    static void noteFault(Record& record, CompletionFault fault, const std::source_location& made);
 
     mutable std::mutex mMutex;
     std::vector<std::shared_ptr<Record>> mRecords;

@@ -3,6 +3,7 @@
 // test its own XDG folders through the environment, and dispatches helper processes.
 
 #include "platform/core/BackgroundDrawing.h"
+#include "platform/core/CompletionCheck.h"
 #include "tests/support/HelperProcess.h"
 #include "tests/support/LaterTurn.h"
 #include "tests/support/TestEnvironment.h"
@@ -138,6 +139,13 @@ int runTests(int argc, char** argv, bool helper)
 
     ::testing::InitGoogleTest(&argc, argv);
     ::testing::UnitTest::GetInstance()->listeners().Append(new PerTestFolders);
+    // A completion answered twice fails whichever test it happens in. One let go unanswered
+    // fails only a test that asked for it through CompletionRecorder: a test that ends with
+    // work still queued lets its completions go on purpose.
+    corvex::CompletionCheck::setReporter([](corvex::CompletionFault fault, const std::source_location& made) {
+        if (fault == corvex::CompletionFault::AnsweredTwice)
+            ADD_FAILURE() << corvex::CompletionCheck::describe(fault, made).toStdString();
+    });
     const int rc = RUN_ALL_TESTS();
     // A failed test's folders are kept on request; they live under the run folder.
     if (rc == 0 || !qEnvironmentVariableIsSet("CORVEX_KEEP_TEST_DIRS"))

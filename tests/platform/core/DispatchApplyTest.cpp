@@ -1,5 +1,11 @@
 #include "platform/core/DispatchApply.h"
 #include "platform/core/HostInfo.h"
+#include "platform/core/Log.h"
+#include "tests/support/HelperProcess.h"
+
+#include <csignal>
+#include <cstdio>
+#include <stdexcept>
 
 #include <atomic>
 #include <chrono>
@@ -78,4 +84,44 @@ TEST_F(DispatchApplyTest, HelpersRunIterationsBesideTheCallerAndANestedCallRunsI
     });
     EXPECT_TRUE(anotherThreadRan);
     EXPECT_GE(nested.load(), 1) << "a call inside an iteration runs its iterations on that thread";
+}
+
+// An iteration that throws ends the process on the serial road too (no helper, or a call from
+// inside an iteration), logged as on the helpers.
+CORVEX_TEST_HELPER(applyThrowsSerially)
+{
+    Log::setSink([](LogLevel, const QString& message) {
+        std::printf("log: %s\n", message.toUtf8().constData());
+        std::fflush(stdout);
+    });
+    const bool nested = qEnvironmentVariableIsSet("CORVEX_APPLY_NESTED");
+    DispatchApply::setHelperLimit(nested ? -1 : 0);
+    const auto throwing = [](std::size_t index) {
+        if (index == 1)
+            throw std::runtime_error("broken iteration");
+    };
+    if (nested)
+        DispatchApply::perform(2, [&](std::size_t) { DispatchApply::perform(2, throwing); });
+    else
+        DispatchApply::perform(2, throwing);
+    std::printf("after: the call returned\n");
+    return 0;
+}
+
+TEST_F(DispatchApplyTest, AThrowingIterationEndsTheProcessOnTheSerialRoads)
+{
+    for (const bool nested : {false, true}) {
+        SCOPED_TRACE(nested ? "nested call" : "no helper");
+        if (nested)
+            qputenv("CORVEX_APPLY_NESTED", "1");
+        auto helper = corvex::test::HelperProcess::start(QStringLiteral("applyThrowsSerially"));
+        qunsetenv("CORVEX_APPLY_NESTED");
+        ASSERT_TRUE(helper);
+        const QByteArray output = helper->readAll();
+        EXPECT_EQ(helper->wait(), -SIGABRT) << output.toStdString();
+        EXPECT_TRUE(output.contains(
+            "log: Uncaught exception on queue com.tallowfen.corvex.apply: broken iteration\n"))
+            << output.toStdString();
+        EXPECT_FALSE(output.contains("after:")) << output.toStdString();
+    }
 }
