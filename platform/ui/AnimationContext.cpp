@@ -5,7 +5,7 @@
 namespace corvex {
 
 void AnimationContext::runAnimationGroup(double duration, std::optional<TimingFunction> timing,
-                                         const std::function<void()>& changes, Completion<> completion)
+                                         const Changes& changes, Completion<> completion)
 {
     Transaction::begin();
     Transaction::setAnimationDuration(duration);

@@ -15,8 +15,11 @@ namespace corvex {
 class AnimationContext
 {
 public:
+    // The changes made inside the group, run once, at once.
+    using Changes = std::function<void()>;
+
     static void runAnimationGroup(double duration, std::optional<TimingFunction> timing,
-                                  const std::function<void()>& changes, Completion<> completion = nullptr);
+                                  const Changes& changes, Completion<> completion = nullptr);
 
     // The values in force for changes made now (inside a group: the group's).
     static double duration();
