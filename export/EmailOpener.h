@@ -1,7 +1,8 @@
 #pragma once
 
+#include "platform/core/Completion.h"
+
 #include <QString>
-#include <functional>
 #include <memory>
 
 namespace corvex {
@@ -13,11 +14,11 @@ class EmailOpener
 {
 public:
     // Whether the mail program took the file.
-    using Completion = std::function<void(bool ok)>;
+    using Completion = corvex::Completion<bool>;
 
     virtual ~EmailOpener();
 
-    // Starts handing the file over; the completion runs once, on the main thread, never
+    // Starts handing the file over; the completion is answered once, on its queue, never
     // inside this call.
     virtual void openFileInMail(const QString& path, Completion completion) = 0;
 

@@ -24,11 +24,12 @@ void ImageShareTypeView::saveToFileAtURL(const QUrl& url, Completion completion)
     // No image (a map too large for an offscreen bitmap): nothing is written.
     if (png.isEmpty()) {
         Log::warning(QStringLiteral("ImageShareTypeView: no image could be made of the map"));
-        deliver(completion, ExportProblems::make(ExportProblems::NotMade, url.toLocalFile(),
-                                                 QStringLiteral("no image could be made of the map.")));
+        deliver(std::move(completion),
+                ExportProblems::make(ExportProblems::NotMade, url.toLocalFile(),
+                                     QStringLiteral("no image could be made of the map.")));
         return;
     }
-    saveData(png, url, completion);
+    saveData(png, url, std::move(completion));
 }
 
 } // namespace corvex

@@ -20,7 +20,7 @@ void OPMLShareTypeView::saveToFileAtURL(const QUrl& url, Completion completion)
         ShareTypeView::saveToFileAtURL(url, std::move(completion));
         return;
     }
-    saveData(OPMLWriter::ideaAsOPML(root).toUtf8(), url, completion);
+    saveData(OPMLWriter::ideaAsOPML(root).toUtf8(), url, std::move(completion));
 }
 
 } // namespace corvex

@@ -27,7 +27,9 @@ void PDFShareTypeView::saveToFileAtURL(const QUrl& url, Completion completion)
     }
     MindMapToPDF pdf(root, delegate()->lastModified());
     pdf.setShowNotes(notesButton()->toggled());
-    pdf.writePDFIntoURL(url, std::move(completion));
+    // The writer still takes a copyable callback: the answer is shared with it.
+    pdf.writePDFIntoURL(url, [answer = std::make_shared<Completion>(std::move(completion))](
+                                 const Status& written) { (*answer)(written); });
 }
 
 } // namespace corvex

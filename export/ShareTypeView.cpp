@@ -7,7 +7,6 @@
 #include "model/Globals.h"
 #include "model/Idea.h"
 #include "platform/core/Log.h"
-#include "platform/core/MainQueue.h"
 #include "platform/core/SaveFile.h"
 #include "platform/ui/FilePanelRunner.h"
 #include "platform/ui/Runners.h"
@@ -114,16 +113,13 @@ std::shared_ptr<TextView> ShareTypeView::optionLabel(std::size_t index) const
 
 void ShareTypeView::saveToFileAtURL(const QUrl& url, Completion completion)
 {
-    deliver(completion, ExportProblems::make(ExportProblems::NothingToExport, url.toLocalFile(),
-                                             QStringLiteral("there is nothing to export.")));
+    deliver(std::move(completion), ExportProblems::make(ExportProblems::NothingToExport, url.toLocalFile(),
+                                                        QStringLiteral("there is nothing to export.")));
 }
 
-void ShareTypeView::deliver(const Completion& completion, const Status& written)
+void ShareTypeView::deliver(Completion completion, const Status& written)
 {
-    MainQueue::post([completion, written] {
-        if (completion)
-            completion(written);
-    });
+    completion(written);
 }
 
 // ---- Building blocks
@@ -256,14 +252,14 @@ QString ShareTypeView::proposedFileName(const std::shared_ptr<Idea>& root, const
 }
 
 void ShareTypeView::presentSaveDestinationChooserWithProposedName(const QString& name, const QString& suffix,
-                                                                  std::function<void(const QUrl&)> completion)
+                                                                  corvex::Completion<const QUrl&> completion)
 {
     FilePanelRunner::SavePanel panel;
     panel.allowedFileTypes = QStringList{suffix};
     panel.directory = FilePanelRunner::desktopDirectory();
     panel.nameFieldStringValue = name;
     Runners::filePanelRunner()->beginSavePanel(
-        panel, window(), [completion = std::move(completion)](int response, const QUrl& url) {
+        panel, window(), [completion = std::move(completion)](int response, const QUrl& url) mutable {
             completion(response == FilePanelRunner::OK ? url : QUrl());
         });
 }
@@ -351,15 +347,16 @@ void ShareTypeView::showAlert(const QString& title, const QString& message) cons
         Log::warning(title + QStringLiteral(": ") + message);
 }
 
-void ShareTypeView::saveData(const QByteArray& data, const QUrl& url, const Completion& completion)
+void ShareTypeView::saveData(const QByteArray& data, const QUrl& url, Completion completion)
 {
     if (!url.isLocalFile()) {
-        deliver(completion, ExportProblems::notALocalFile(url));
+        deliver(std::move(completion), ExportProblems::notALocalFile(url));
         return;
     }
     const QString path = url.toLocalFile();
     const Status written = SaveFile::writeAtomically(path, data, SaveFile::Kind::UserFile);
-    deliver(completion, written ? written : Status(ExportProblems::notWritten(path, written.error())));
+    deliver(std::move(completion),
+            written ? written : Status(ExportProblems::notWritten(path, written.error())));
 }
 
 } // namespace corvex

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/Completion.h"
 #include "platform/core/Result.h"
 #include "toolkit/BaseView.h"
 #include "toolkit/ButtonViewDelegate.h"
@@ -40,7 +41,7 @@ class ShareTypeView : public BaseView, public UserInteractionProtocol, public Bu
 {
 public:
     // Success, or an ExportProblems error naming the file and why it was not written.
-    using Completion = std::function<void(const Status& written)>;
+    using Completion = corvex::Completion<const Status&>;
 
     static constexpr double ButtonWidth = 150;
     static constexpr double ContentLeft = 80;
@@ -90,11 +91,11 @@ public:
     void shareViaEmail();
     // Writes the bytes to the URL's local file atomically; the completion runs later, on the
     // main queue, with the outcome.
-    static void saveData(const QByteArray& data, const QUrl& url, const Completion& completion);
+    static void saveData(const QByteArray& data, const QUrl& url, Completion completion);
     // A save panel on the pane's window for files of the suffix, starting in the desktop
     // folder with the name proposed; the completion gets the chosen file, or an empty URL.
     void presentSaveDestinationChooserWithProposedName(const QString& name, const QString& suffix,
-                                                       std::function<void(const QUrl&)> completion);
+                                                       corvex::Completion<const QUrl&> completion);
     // The root's export file name for the suffix, with what makes a name odd taken out: the
     // characters that reorder text (a reversed "fdp.exe" would pass for "exe.pdf") and leading
     // points (a hidden file).
@@ -127,8 +128,9 @@ protected:
 
     // The root of the delegate's idea; null (logged) without one.
     std::shared_ptr<Idea> exportedRoot() const;
-    // Hands the outcome to the completion on the main queue, never inside the caller's call.
-    static void deliver(const Completion& completion, const Status& written);
+    // Hands the outcome to the completion, which answers on its queue, never inside the
+    // caller's call.
+    static void deliver(Completion completion, const Status& written);
 
 private:
     // The building blocks of initWithDelegate.

@@ -44,7 +44,7 @@ void TextShareTypeView::saveToFileAtURL(const QUrl& url, Completion completion)
     const bool notes = notesButton()->toggled();
     const QString text = htmlFormatButton()->toggled() ? TextExporter::ideaAsNestedHTMLList(root, notes)
                                                        : TextExporter::ideaAsTextOutline(root, notes);
-    saveData(text.toUtf8(), url, completion);
+    saveData(text.toUtf8(), url, std::move(completion));
 }
 
 void TextShareTypeView::applyLayout()

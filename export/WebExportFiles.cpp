@@ -160,11 +160,14 @@ PromisePtr WebExportFiles::exportAttachments(const IdeaPtr& idea, quint64 locati
 
 WebExportFiles::AttachmentSource WebExportFiles::storageAttachmentSource()
 {
-    return
-        [](const ObjectID& attachment, quint64 location, std::function<void(const QByteArray&)> completion) {
-            PersistenceController::singleton().fetchAttachment(attachment, StorageLocation(location),
-                                                               std::move(completion));
-        };
+    return [](const ObjectID& attachment, quint64 location, AttachmentData answer) {
+        // The store takes a copyable callback: the answer is shared with it.
+        PersistenceController::singleton().fetchAttachment(
+            attachment, StorageLocation(location),
+            [answer = std::make_shared<AttachmentData>(std::move(answer))](const QByteArray& data) {
+                (*answer)(data);
+            });
+    };
 }
 
 } // namespace corvex

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/Idea.h"
+#include "platform/core/Completion.h"
 #include "platform/core/Promise.h"
 
 #include <QByteArray>
@@ -22,10 +23,12 @@ class WebExportFiles
 public:
     WebExportFiles() = delete;
 
-    // Where attachments come from: (attachment, storage location, completion with the bytes,
-    // empty when there are none), called and answered on the main thread.
-    using AttachmentSource = std::function<void(const ObjectID& attachment, quint64 location,
-                                                std::function<void(const QByteArray& data)> completion)>;
+    // The bytes of one attachment, empty when there are none: answered once, on the main
+    // queue.
+    using AttachmentData = Completion<const QByteArray&>;
+    // Where attachments come from: asked on the main thread, once per attachment.
+    using AttachmentSource =
+        std::function<void(const ObjectID& attachment, quint64 location, AttachmentData answer)>;
 
     // The serial queue "corvex.webexporter", made on first use and kept for the process.
     static const std::shared_ptr<SerialQueue>& queue();

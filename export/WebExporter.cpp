@@ -8,7 +8,6 @@
 #include "model/IdeaTreeCopy.h"
 #include "platform/core/BackgroundDrawing.h"
 #include "platform/core/Log.h"
-#include "platform/core/MainQueue.h"
 #include "platform/core/Promise.h"
 #include "storage/FileUtil.h"
 
@@ -119,10 +118,9 @@ void WebExporter::saveWebExportFrom(const IdeaPtr& root, quint64 location, quint
 void WebExporter::saveWebExportFrom(const IdeaPtr& root, quint64 location, quint64 style, const QUrl& url,
                                     Completion completion, WebExportFiles::AttachmentSource source)
 {
-    const auto finish = [completion](const Error& failure) {
-        if (completion)
-            MainQueue::post([completion, failure] { completion(Status(failure)); });
-    };
+    // One answer, shared by the roads that may give it.
+    auto answer = std::make_shared<Completion>(std::move(completion));
+    const auto finish = [answer](const Error& failure) { (*answer)(Status(failure)); };
     if (!root || !url.isLocalFile() || url.toLocalFile().isEmpty()) {
         Log::assertionFailure(QStringLiteral("Web export without a root or a local destination"));
         finish(!root ? ExportProblems::make(ExportProblems::NothingToExport, url.toString(),
@@ -195,14 +193,12 @@ void WebExporter::saveWebExportFrom(const IdeaPtr& root, quint64 location, quint
                      return PromiseOutcome::rejection(packing);
                  })
         ->thenOnMain(
-            [completion](const QVariant&) {
-                if (completion)
-                    completion(Status::success());
+            [answer](const QVariant&) {
+                (*answer)(Status::success());
                 return PromiseOutcome();
             },
-            [completion, destination](const Error& reason) {
-                if (completion)
-                    completion(exportFailure(destination, reason));
+            [answer, destination](const Error& reason) {
+                (*answer)(exportFailure(destination, reason));
                 return PromiseOutcome();
             });
 }

@@ -24,17 +24,17 @@ namespace corvex {
 // SaveFile. The site is built in a fresh folder "site" inside a fresh temporary folder of
 // FileUtil, which the start-up clean-up removes later.
 //
-// The completion runs once, on the main queue: success when the archive was written, else an
+// The completion is answered once, on its queue: success when the archive was written, else an
 // ExportProblems error naming the destination and the reason of the step that failed (a file
 // that cannot be written, an attachment without data, a missing or broken resource, the
 // packing), with an existing destination left as it was. A null root or a destination that is
-// no local file fails at once (the completion still runs later, on the main queue).
+// no local file fails at once (the completion still answers later, on its queue).
 class WebExporter
 {
 public:
     WebExporter() = delete;
 
-    using Completion = std::function<void(const Status& written)>;
+    using Completion = corvex::Completion<const Status&>;
 
     static void saveWebExportFrom(const IdeaPtr& root, quint64 location, quint64 style, const QUrl& url,
                                   Completion completion);

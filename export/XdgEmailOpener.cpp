@@ -1,7 +1,6 @@
 #include "export/XdgEmailOpener.h"
 
 #include "platform/core/Log.h"
-#include "platform/core/MainQueue.h"
 
 #include <QProcess>
 #include <QStringList>
@@ -10,18 +9,12 @@ namespace corvex {
 
 void XdgEmailOpener::openFileInMail(const QString& path, Completion completion)
 {
-    // The completion runs once, through the main queue: QProcess may report a start failure
-    // inside start().
+    // The process may both fail to start and report its end: the first answers. (QProcess
+    // may report a start failure inside start(); the completion posts its answer.)
     auto finish = std::make_shared<Completion>(std::move(completion));
     auto answer = [finish](bool ok) {
-        if (!*finish)
-            return;
-        Completion once = std::move(*finish);
-        *finish = nullptr;
-        MainQueue::post([once = std::move(once), ok] {
-            if (once)
-                once(ok);
-        });
+        if (*finish)
+            std::exchange(*finish, nullptr)(ok);
     };
     // Owned by itself: it deletes itself once xdg-email has ended or could not start.
     auto* process = new QProcess();

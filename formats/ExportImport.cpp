@@ -38,26 +38,26 @@ QString localPath(const QUrl& url)
     return url.isLocalFile() ? url.toLocalFile() : QString();
 }
 
-// Every completion reaches its caller through the main queue, failures found at once too,
-// so that no caller is ever re-entered from inside its own call.
-void deliverPayload(const ExportImport::PayloadCompletion& completion, const DocumentImporter::Read& read)
+// Every payload reaches its caller through the main queue, failures found at once too, so
+// that no caller is ever re-entered from inside its own call. (The importer's completion is
+// moved, never copied: it is answered once.)
+void deliverPayload(ExportImport::PayloadCompletion completion, DocumentImporter::Read read)
 {
-    MainQueue::post([completion, read] {
+    MainQueue::post([completion = std::move(completion), read = std::move(read)]() mutable {
         if (completion)
             completion(read);
     });
 }
 
-// `hold`, the quit held while the file was written, goes once the caller has heard: a quit
-// that waited for the write begins after the caller has taken it in.
-void deliverStatus(const ExportImport::WriteCompletion& completion, const Status& written,
+// `hold`, the quit held while the file was written, goes once the caller has heard: it is
+// let go by a task posted after the answer, so a quit that waited for the write begins after
+// the caller has taken it in.
+void deliverStatus(ExportImport::WriteCompletion completion, const Status& written,
                    std::shared_ptr<QuitHold> hold = {})
 {
-    MainQueue::post([completion, written, hold = std::move(hold)]() mutable {
-        if (completion)
-            completion(written);
-        hold.reset();
-    });
+    completion(written);
+    if (hold)
+        MainQueue::post([hold = std::move(hold)]() mutable { hold.reset(); });
 }
 
 // writeDataChunk, with the reason of a chunk too large for its length field in `failure`.
@@ -144,8 +144,9 @@ DocumentImporter::AttachmentHandler readingOffTheMainThread(DocumentImporter::At
         return handler;
     return [handler = std::move(handler)](const ObjectID& attachment, const QByteArray& data,
                                           DocumentImporter::AttachmentStored stored) {
-        handler(attachment, data,
-                [stored = std::move(stored)](bool ok) { GlobalQueue::async([stored, ok] { stored(ok); }); });
+        handler(attachment, data, [stored = std::move(stored)](bool ok) mutable {
+            GlobalQueue::async([stored = std::move(stored), ok]() mutable { stored(ok); });
+        });
     };
 }
 
@@ -220,17 +221,17 @@ void ExportImport::exportDocument(const std::shared_ptr<IdeaDocument>& document,
     const QString path = localPath(url);
     if (!document || !document->idea() || path.isEmpty()) {
         Log::warning(QStringLiteral("ExportImport: nothing to export, or no file to export to"));
-        deliverStatus(completion, path.isEmpty()
-                                      ? ExportProblems::notALocalFile(url)
-                                      : ExportProblems::make(ExportProblems::NothingToExport, path,
-                                                             QStringLiteral("the document has no ideas.")));
+        deliverStatus(std::move(completion),
+                      path.isEmpty() ? ExportProblems::notALocalFile(url)
+                                     : ExportProblems::make(ExportProblems::NothingToExport, path,
+                                                            QStringLiteral("the document has no ideas.")));
         return;
     }
     const auto payload = document->exportAsCorvexData();
     if (!payload.ok()) {
         Log::warning(QStringLiteral("ExportImport: the payload cannot be written: %1")
                          .arg(payload.error().toString()));
-        deliverStatus(completion,
+        deliverStatus(std::move(completion),
                       ExportProblems::make(ExportProblems::NotMade, path,
                                            payload.error().localizedDescription(), payload.error()));
         return;
@@ -291,11 +292,12 @@ void ExportImport::exportDocument(const std::shared_ptr<IdeaDocument>& document,
             });
             return std::nullopt;
         },
-        [file, completion, missing, hold](bool ok) {
+        [file, completion = std::make_shared<WriteCompletion>(std::move(completion)), missing,
+         hold](bool ok) {
             fileWrites().async([file, completion, missing = *missing, hold, ok]() mutable {
                 const QString& path = file->file.path();
                 if (ok && file->ok && file->file.commit()) {
-                    deliverStatus(completion, Status::success(), std::move(hold));
+                    deliverStatus(std::move(*completion), Status::success(), std::move(hold));
                     return;
                 }
                 // The file's own failure comes first: it stopped the chain before any
@@ -309,7 +311,7 @@ void ExportImport::exportDocument(const std::shared_ptr<IdeaDocument>& document,
                                                      : file->failure;
                 }
                 file->file.cancelWriting();
-                deliverStatus(completion, failure, std::move(hold));
+                deliverStatus(std::move(*completion), failure, std::move(hold));
             });
         });
 }
@@ -318,10 +320,7 @@ void ExportImport::exportDocument(const std::shared_ptr<IdeaDocument>& document,
 {
     const QUrl folder = FileUtil::temporaryDirectoryForFile();
     if (folder.isEmpty() || !document) {
-        MainQueue::post([completion] {
-            if (completion)
-                completion(QUrl());
-        });
+        completion(QUrl());
         return;
     }
     QString name = document->idea() ? document->idea()->exportFileNameForType(QStringLiteral("corvex"))
@@ -329,9 +328,8 @@ void ExportImport::exportDocument(const std::shared_ptr<IdeaDocument>& document,
     if (!AttachmentNames::isSafeFileName(name))
         name = QStringLiteral("document.corvex");
     const QUrl url = QUrl::fromLocalFile(QDir(folder.toLocalFile()).filePath(name));
-    exportDocument(document, url, [completion, url](const Status& written) {
-        if (completion)
-            completion(written ? url : QUrl());
+    exportDocument(document, url, [completion = std::move(completion), url](const Status& written) mutable {
+        completion(written ? url : QUrl());
     });
 }
 
@@ -341,7 +339,7 @@ void ExportImport::importDocument(const QUrl& url, AttachmentHandler attachmentH
     const QString path = localPath(url);
     if (path.isEmpty()) {
         Log::assertionFailure(QStringLiteral("ExportImport: no file to import"));
-        deliverPayload(completion,
+        deliverPayload(std::move(completion),
                        ImportProblems::make(ImportProblems::Unreadable,
                                             QStringLiteral("It is not a file on this computer.")));
         return;
@@ -357,7 +355,8 @@ void ExportImport::importDocument(const QUrl& url, AttachmentHandler attachmentH
         if (const QFileInfo file(QFileInfo(path).canonicalFilePath()); !file.filePath().isEmpty())
             SaveFile::removeStaleTemporaries(file.path(), file.fileName());
         if (name.endsWith(QLatin1String(".opml")) || name.endsWith(QLatin1String(".xml")))
-            deliverPayload(completion, readWholeDocument(path, &IdeaDocumentDataObject::decodeOPML));
+            deliverPayload(std::move(completion),
+                           readWholeDocument(path, &IdeaDocumentDataObject::decodeOPML));
         else
             importArchiveOrOlderDocument(path, readingOffTheMainThread(std::move(attachmentHandler)),
                                          std::move(completion));
@@ -376,7 +375,7 @@ void ExportImport::importArchiveOrOlderDocument(const QString& path, AttachmentH
         !stream->open(file.value().descriptor(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         const Error error = file.ok() ? Error::posix(EIO, QStringLiteral("Cannot read"), path) : file.error();
         Log::warning(QStringLiteral("ExportImport: cannot open %1: %2").arg(path, error.toString()));
-        deliverPayload(completion, ImportProblems::fromReaderError(error));
+        deliverPayload(std::move(completion), ImportProblems::fromReaderError(error));
         return;
     }
     // The stream closes the descriptor from now on.
@@ -385,19 +384,19 @@ void ExportImport::importArchiveOrOlderDocument(const QString& path, AttachmentH
     if (head.size() < Magic.size()) {
         Log::warning(QStringLiteral("ExportImport: %1 is too short to be a document").arg(path));
         stream->close();
-        deliverPayload(completion,
+        deliverPayload(std::move(completion),
                        ImportProblems::make(ImportProblems::NotADocument,
                                             QStringLiteral("The file is too short to be a document.")));
         return;
     }
     if (!hasArchiveMagic(head)) {
         stream->close();
-        deliverPayload(completion, readLegacyCorvexDocument(path));
+        deliverPayload(std::move(completion), readLegacyCorvexDocument(path));
         return;
     }
     ArchiveImport::run(stream, std::move(attachmentHandler),
-                       [completion = std::move(completion)](const DocumentImporter::Read& read) {
-                           deliverPayload(completion, read);
+                       [completion = std::move(completion)](const DocumentImporter::Read& read) mutable {
+                           deliverPayload(std::move(completion), read);
                        });
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/IdeaDocumentDataObject.h"
+#include "platform/core/Completion.h"
 #include "platform/core/Result.h"
 #include "storage/DocumentImporter.h"
 
@@ -28,7 +29,8 @@ class SaveFile;
 // checksum: the file ends after the last attachment's bytes. A file whose first four bytes
 // are not the magic is an older document: the bare compressed payload.
 //
-// Every completion runs once, on the main queue, also for failures found at once. Every
+// Every completion is answered once, on its queue, also for failures found at once; the
+// importer's on the main queue. Every
 // importable file is read on a global queue, never on the caller's thread.
 class ExportImport
 {
@@ -36,8 +38,8 @@ public:
     ExportImport() = delete;
 
     // Success, or an ExportProblems error naming the file and why it was not written.
-    using WriteCompletion = std::function<void(const Status& written)>;
-    using UrlCompletion = std::function<void(const QUrl& url)>;
+    using WriteCompletion = Completion<const Status&>;
+    using UrlCompletion = Completion<const QUrl&>;
     using AttachmentHandler = DocumentImporter::AttachmentHandler;
     using PayloadCompletion = DocumentImporter::Completion;
 

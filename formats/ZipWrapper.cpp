@@ -422,7 +422,7 @@ public:
           mBudget(budget)
     {}
 
-    bool run(Error* error, const ZipWrapper::CompletionHandler& completion);
+    bool run(Error* error, ZipWrapper::CompletionHandler completion);
 
     // Why the last run failed; a null Error after a success.
     const Error& error() const { return mError; }
@@ -620,7 +620,7 @@ bool Unzipper::settleDeferred(bool replace)
     return ok;
 }
 
-bool Unzipper::run(Error* error, const ZipWrapper::CompletionHandler& completion)
+bool Unzipper::run(Error* error, ZipWrapper::CompletionHandler completion)
 {
     unz_global_info64 globalInfo{};
     ArchiveFailure failure;
@@ -630,8 +630,7 @@ bool Unzipper::run(Error* error, const ZipWrapper::CompletionHandler& completion
         mError = archiveError(failure.code, mPath, failure.description, failure.reason);
         if (error)
             *error = mError;
-        if (completion)
-            completion(failure.pathGiven ? mPath : QString(), false, mError);
+        completion(failure.pathGiven ? mPath : QString(), false, mError);
         return false;
     }
     ZipWrapper::GlobalInfo global;
@@ -663,8 +662,7 @@ bool Unzipper::run(Error* error, const ZipWrapper::CompletionHandler& completion
                               QStringLiteral("the unzip stopped"));
     if (error)
         *error = mError;
-    if (completion)
-        completion(mPath, success, mError);
+    completion(mPath, success, mError);
     return success;
 }
 
@@ -1153,7 +1151,7 @@ bool Unzipper::unpackNested(const QByteArray& innerPath, const QByteArray& folde
     Log::info(QStringLiteral("Unzipping nested .zip file:  %1").arg(name));
     Unzipper nested(QFile::decodeName(innerPath), QFile::decodeName(folderPath), mOverwrite, mPassword,
                     nullptr, {}, mDepth + 1, mBudget);
-    if (!nested.run(nullptr, {})) {
+    if (!nested.run(nullptr, nullptr)) {
         // The archive stays as it was written, whole: whatever it held is still in it.
         (void)nested.settleDeferred(false);
         if (!mBudget.exceeded)
@@ -1633,7 +1631,7 @@ bool ZipWrapper::unzipFileAtPath(const QString& path, const QString& destination
     // The same bytes as packing uses (and Info-ZIP in a UTF-8 locale): the text's UTF-8.
     Unzipper unzipper(path, destination, overwrite, password.toUtf8(), delegate, std::move(progressHandler),
                       0, budget);
-    return unzipper.run(error, completionHandler);
+    return unzipper.run(error, std::move(completionHandler));
 }
 
 QDateTime ZipWrapper::dateWithMSDOSFormat(quint32 dosDate)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/Completion.h"
 #include "platform/core/Error.h"
 
 #include <QByteArray>
@@ -77,9 +78,10 @@ public:
     // extracted so far (from 1) and the archive's number of entries.
     using ProgressHandler =
         std::function<void(const QString& entry, const FileInfo& info, qint64 entryNumber, qint64 total)>;
-    // Once at the end: the archive path (empty when the archive or its first entry could not
-    // be opened), the outcome and the error (a null Error for failures without one).
-    using CompletionHandler = std::function<void(const QString& path, bool succeeded, const Error& error)>;
+    // Answered once at the end, on its queue after the unzip has returned: the archive path
+    // (empty when the archive or its first entry could not be opened), the outcome and the
+    // error (a null Error for failures without one).
+    using CompletionHandler = Completion<const QString&, bool, const Error&>;
 
     // Every failed unzip answers an Error of this domain (out-argument and completion):
     // Error::FilePathKey holds the archive's path, EntryNameKey the name of the entry it is

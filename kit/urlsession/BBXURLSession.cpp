@@ -177,9 +177,9 @@ void BBXURLSessionTask::resume()
     std::shared_ptr<BBXURLSessionTask> self = shared_from_this();
     // The transfer completes once, straight on the task queue where the task's callbacks
     // run. The task keeps itself, and so the session, alive until then.
-    transfer->setDeliveryQueue(
-        [queue = mSession->taskQueue](std::function<void()> work) { queue->async(std::move(work)); });
-    transfer->start([self](const Result<HttpResponse>& result) { self->transferEnded(result); });
+    transfer->start(HttpTransfer::Completion(
+        CompletionQueue::serial(*mSession->taskQueue),
+        [self](const Result<HttpResponse>& result) { self->transferEnded(result); }));
 }
 
 void BBXURLSessionTask::cancel()

@@ -100,6 +100,9 @@ public:
 
     // Where the completion was made (for a log line).
     const std::source_location& madeAt() const { return mMade; }
+    // The queue it answers on: a request that reports on the way (progress) reports there too,
+    // so that what it says before the answer is heard before it.
+    const CompletionQueue& queue() const { return mQueue; }
 
 private:
     void letGo()

@@ -52,13 +52,7 @@ Result<FileFingerprint> FileFingerprint::of(const QString& path)
 
 void FileFingerprint::take(const QString& path, Completion completion)
 {
-    GlobalQueue::async([path, completion = std::move(completion)]() mutable {
-        Result<FileFingerprint> fingerprint = of(path);
-        MainQueue::post([completion = std::move(completion), fingerprint = std::move(fingerprint)] {
-            if (completion)
-                completion(fingerprint);
-        });
-    });
+    GlobalQueue::async([path, completion = std::move(completion)]() mutable { completion(of(path)); });
 }
 
 QString FileFingerprint::toString() const

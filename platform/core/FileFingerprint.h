@@ -1,9 +1,9 @@
 #pragma once
 
+#include "platform/core/Completion.h"
 #include "platform/core/Result.h"
 
 #include <QString>
-#include <functional>
 
 namespace corvex {
 
@@ -21,7 +21,7 @@ struct FileFingerprint
     // piece) and read to its end. Errors of the POSIX domain; a missing file fails with ENOENT.
     // Any thread; a large file takes a while, so not the main one.
     static Result<FileFingerprint> of(const QString& path);
-    using Completion = std::function<void(const Result<FileFingerprint>& fingerprint)>;
+    using Completion = corvex::Completion<const Result<FileFingerprint>&>;
     // of() on a global queue; the completion runs on the main queue.
     static void take(const QString& path, Completion completion);
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/core/Completion.h"
+
 #include <QString>
 #include <QUrl>
 #include <functional>
@@ -44,12 +46,12 @@ public:
         Cancel,
         Error
     };
-    using Completion = std::function<void(Outcome outcome, const QString& errorDescription)>;
+    using Completion = corvex::Completion<Outcome, const QString&>;
 
     virtual ~DropboxSignInService();
 
     virtual bool isRedirectURL(const QUrl& url) const = 0;
-    // Completes once, on the main queue (the token exchange is a network call).
+    // Completes once, on the completion's queue (the token exchange is a network call).
     virtual void handleRedirectURL(const QUrl& url, Completion completion) = 0;
     // Whether a signed-in client exists already (a stored token).
     virtual bool hasAuthorizedClient() const = 0;

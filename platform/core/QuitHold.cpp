@@ -16,7 +16,7 @@ namespace {
 // One waiter's answer, given once whichever comes first: the last release or the bound.
 struct Waiter
 {
-    std::function<void(bool released)> then;
+    Completion<bool> then;
     std::atomic<bool> answered{false};
 
     void answer(bool released)
@@ -39,11 +39,6 @@ Holds& holds()
     return *all;
 }
 
-void answerLater(const std::shared_ptr<Waiter>& waiter, bool released)
-{
-    MainQueue::post([waiter, released] { waiter->answer(released); });
-}
-
 } // namespace
 
 QuitHold::QuitHold(QString reason) : mReason(std::move(reason))
@@ -62,7 +57,7 @@ QuitHold::~QuitHold()
             released.swap(holds().waiters);
     }
     for (const auto& waiter : released)
-        answerLater(waiter, true);
+        waiter->answer(true);
 }
 
 int QuitHold::held()
@@ -71,7 +66,7 @@ int QuitHold::held()
     return int(holds().reasons.size());
 }
 
-void QuitHold::whenReleased(double seconds, std::function<void(bool released)> then)
+void QuitHold::whenReleased(double seconds, Completion<bool> then)
 {
     auto waiter = std::make_shared<Waiter>();
     waiter->then = std::move(then);
@@ -95,7 +90,7 @@ void QuitHold::whenReleased(double seconds, std::function<void(bool released)> t
             return;
         }
     }
-    answerLater(waiter, true);
+    waiter->answer(true);
 }
 
 } // namespace corvex

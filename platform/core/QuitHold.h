@@ -1,7 +1,8 @@
 #pragma once
 
+#include "platform/core/Completion.h"
+
 #include <QString>
-#include <functional>
 
 namespace corvex {
 
@@ -20,10 +21,10 @@ public:
 
     // How many holds there are now.
     static int held();
-    // Runs `then` once on the main queue: true once no hold is left (on a later turn, also
+    // Answers `then` once, on its queue: true once no hold is left (on a later turn, also
     // when none is held now), false when some are still held after `seconds` on the media
     // clock, which are then logged by their reasons.
-    static void whenReleased(double seconds, std::function<void(bool released)> then);
+    static void whenReleased(double seconds, Completion<bool> then);
 
 private:
     QString mReason;

@@ -1,7 +1,6 @@
 #include "platform/net/DBClientsManager.h"
 
 #include "platform/core/Log.h"
-#include "platform/core/MainQueue.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/net/DropboxAccountAnswers.h"
 #include "platform/net/DropboxRedirect.h"
@@ -32,15 +31,6 @@ QString pkceChallenge(const QString& verifier)
     const QByteArray digest = QCryptographicHash::hash(verifier.toLatin1(), QCryptographicHash::Sha256);
     return QString::fromLatin1(
         digest.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
-}
-
-void answerLater(DropboxSignInService::Completion completion, DropboxSignInService::Outcome outcome,
-                 const QString& description = QString())
-{
-    MainQueue::post([completion = std::move(completion), outcome, description] {
-        if (completion)
-            completion(outcome, description);
-    });
 }
 
 } // namespace
@@ -124,14 +114,14 @@ void DBClientsManager::handleRedirectURL(const QUrl& url, Completion completion)
     const auto redirect = DropboxRedirect::parse(url, QStringLiteral("db-") + mOptions.appKey);
     const auto pending = redirect ? mPending.find(redirect->state) : mPending.end();
     if (pending == mPending.end()) {
-        answerLater(std::move(completion), Outcome::NotRedirect);
+        completion(Outcome::NotRedirect, QString());
         return;
     }
     const QString verifier = pending->second;
     mPending.erase(pending);
     if (!redirect->error.isEmpty()) {
-        answerLater(std::move(completion), redirect->isCancel() ? Outcome::Cancel : Outcome::Error,
-                    redirect->errorDescription.isEmpty() ? redirect->error : redirect->errorDescription);
+        completion(redirect->isCancel() ? Outcome::Cancel : Outcome::Error,
+                   redirect->errorDescription.isEmpty() ? redirect->error : redirect->errorDescription);
         return;
     }
     exchange(redirect->code, verifier, std::move(completion));
@@ -151,36 +141,36 @@ void DBClientsManager::exchange(const QString& code, const QString& verifier, Co
                                                              "application/x-www-form-urlencoded"));
     mExchange = transfer;
     std::weak_ptr<int> alive = mLifetime;
-    transfer->start(
-        [this, alive, transfer, completion = std::move(completion)](const Result<HttpResponse>& result) {
-            if (alive.expired()) {
-                completion(Outcome::Error, QStringLiteral("Dropbox sign-in ended"));
-                return;
-            }
-            if (mExchange == transfer)
-                mExchange.reset();
-            if (!result) {
-                completion(Outcome::Error, result.error().localizedDescription());
-                return;
-            }
-            const DropboxCredentials credentials = DropboxAccountAnswers::signInTokens(result->body);
-            if (result->statusCode != 200 || credentials.accessToken.isEmpty()) {
-                completion(Outcome::Error,
-                           QStringLiteral("The sign-in code was refused (HTTP %1)").arg(result->statusCode));
-                return;
-            }
-            if (const Status saved = mOptions.tokenStore.save(credentials); !saved) {
-                completion(Outcome::Error, saved.error().localizedDescription());
-                return;
-            }
-            mClient.reset();
-            // A back end that stopped for a refused token takes up the new account.
-            NotificationCenter::defaultCenter().post(DropboxNotifications::SignedIn);
-            completion(Outcome::Success, QString());
-        });
+    transfer->start([this, alive, transfer,
+                     completion = std::move(completion)](const Result<HttpResponse>& result) mutable {
+        if (alive.expired()) {
+            completion(Outcome::Error, QStringLiteral("Dropbox sign-in ended"));
+            return;
+        }
+        if (mExchange == transfer)
+            mExchange.reset();
+        if (!result) {
+            completion(Outcome::Error, result.error().localizedDescription());
+            return;
+        }
+        const DropboxCredentials credentials = DropboxAccountAnswers::signInTokens(result->body);
+        if (result->statusCode != 200 || credentials.accessToken.isEmpty()) {
+            completion(Outcome::Error,
+                       QStringLiteral("The sign-in code was refused (HTTP %1)").arg(result->statusCode));
+            return;
+        }
+        if (const Status saved = mOptions.tokenStore.save(credentials); !saved) {
+            completion(Outcome::Error, saved.error().localizedDescription());
+            return;
+        }
+        mClient.reset();
+        // A back end that stopped for a refused token takes up the new account.
+        NotificationCenter::defaultCenter().post(DropboxNotifications::SignedIn);
+        completion(Outcome::Success, QString());
+    });
 }
 
-void DBClientsManager::unlinkAndResetClients(std::function<void()> done)
+void DBClientsManager::unlinkAndResetClients(corvex::Completion<> done)
 {
     std::shared_ptr<DropboxUserClient> client = authorizedClient();
     mClient.reset();
@@ -188,16 +178,14 @@ void DBClientsManager::unlinkAndResetClients(std::function<void()> done)
         Log::warning(QStringLiteral("Dropbox: the token file could not be removed: ") +
                      removed.error().localizedDescription());
     if (!client) {
-        if (done)
-            MainQueue::post(std::move(done));
+        done();
         return;
     }
-    client->revoke([client, done = std::move(done)](const DropboxRequestAnswer& answer) {
+    client->revoke([client, done = std::move(done)](const DropboxRequestAnswer& answer) mutable {
         if (!answer.isSuccess())
             Log::info(QStringLiteral("Dropbox: the token was not revoked at the service (HTTP %1)")
                           .arg(answer.status));
-        if (done)
-            done();
+        done();
     });
 }
 

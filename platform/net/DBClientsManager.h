@@ -56,8 +56,8 @@ public:
 
     // Revokes the token at the service and deletes it here; `done` runs on the main queue
     // once the revocation answered. The file is gone before the call returns.
-    void unlinkAndResetClients(std::function<void()> done);
-    void unlinkAndResetClients() override { unlinkAndResetClients(std::function<void()>()); }
+    void unlinkAndResetClients(corvex::Completion<> done);
+    void unlinkAndResetClients() override { unlinkAndResetClients(nullptr); }
 
     const Options& options() const { return mOptions; }
     // Sign-ins started and not yet answered (their states).

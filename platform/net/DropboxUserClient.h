@@ -46,7 +46,8 @@ struct DropboxRequestAnswer
 //   A caller's repeat gate, asked when a repeat is due, can make the last answer final
 //   instead: a caller that orders its requests after what it has read must hear of the
 //   failure before the service has been gone long enough for its return to matter.
-// Main thread only; each completion runs once, on the main queue.
+// Main thread only; each completion is answered once, on its queue (the main queue unless its
+// maker named another).
 class DropboxUserClient : public std::enable_shared_from_this<DropboxUserClient>
 {
 public:
@@ -60,7 +61,7 @@ public:
         double maxRetryAfter = 300.0;
         std::shared_ptr<DropboxRequestBudget> budget; // made when null
     };
-    using Completion = std::function<void(const DropboxRequestAnswer&)>;
+    using Completion = corvex::Completion<const DropboxRequestAnswer&>;
     // Whether a repeat that is due may go now (none: always).
     using RepeatGate = std::function<bool()>;
 

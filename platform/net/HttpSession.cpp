@@ -1,7 +1,6 @@
 #include "platform/net/HttpSession.h"
 
 #include "platform/core/Log.h"
-#include "platform/core/MainQueue.h"
 #include "platform/core/QueueLabels.h"
 #include "platform/core/SaveFile.h"
 #include "platform/core/SysCalls.h"
@@ -177,26 +176,19 @@ private:
 
 } // namespace
 
-// Everything about one transfer. The caller's side (completion, progress handler) is
-// touched on the main thread only; the libcurl side on the transfer thread only; the
-// atomics and the progress snapshot are shared.
+// Everything about one transfer. The progress handler is touched on the caller's queue only;
+// the libcurl side on the transfer thread only; the completion under its mutex by whoever
+// ends the transfer; the atomics and the progress snapshot are shared.
 struct HttpTransfer::State : std::enable_shared_from_this<HttpTransfer::State>
 {
     HttpRequest request;
 
-    // The caller's queue (the main queue unless the caller named another).
-    HttpTransfer::DeliveryQueue deliveryQueue;
+    // The queue the completion was made for: progress reports run there too.
+    CompletionQueue callerQueue = CompletionQueue::main();
+    std::mutex completionMutex;
     Completion completion;
     ProgressHandler progressHandler;
     bool delivered = false;
-
-    void post(std::function<void()> work) const
-    {
-        if (deliveryQueue)
-            deliveryQueue(std::move(work));
-        else
-            MainQueue::post(std::move(work));
-    }
 
     std::atomic<bool> started{false};
     std::atomic<bool> finished{false};
@@ -238,17 +230,20 @@ struct HttpTransfer::State : std::enable_shared_from_this<HttpTransfer::State>
             forcedError = std::move(error);
     }
 
-    // The caller's queue: runs the completion once.
-    void deliver(const Result<HttpResponse>& result)
+    // Answers the completion, once: its queue hears first that the transfer is over, so that
+    // no progress report runs after the answer.
+    void answer(Result<HttpResponse> result)
     {
-        if (delivered)
-            return;
-        delivered = true;
-        Completion done = std::move(completion);
-        completion = nullptr;
-        progressHandler = nullptr;
-        if (done)
-            done(result);
+        Completion done;
+        {
+            std::lock_guard lock(completionMutex);
+            if (delivered)
+                return;
+            delivered = true;
+            done = std::move(completion);
+        }
+        callerQueue.post([self = shared_from_this()] { self->progressHandler = nullptr; });
+        done(std::move(result));
     }
 
     void releaseCurl()
@@ -276,16 +271,16 @@ using TransferStatePtr = std::shared_ptr<HttpTransfer::State>;
 void postCompletion(const TransferStatePtr& state, Result<HttpResponse> result)
 {
     state->finished.store(true);
-    state->post([state, result = std::move(result)] { state->deliver(result); });
+    state->answer(std::move(result));
 }
 
 void postProgress(const TransferStatePtr& state)
 {
     if (state->progressPosted.exchange(true))
         return;
-    state->post([state] {
+    state->callerQueue.post([state] {
         state->progressPosted.store(false);
-        if (state->delivered || !state->progressHandler)
+        if (!state->progressHandler)
             return;
         TransferProgress snapshot;
         {
@@ -1141,22 +1136,15 @@ void HttpTransfer::setProgressHandler(ProgressHandler handler)
     mState->progressHandler = std::move(handler);
 }
 
-void HttpTransfer::setDeliveryQueue(DeliveryQueue queue)
-{
-    if (mState->started.load()) {
-        Log::assertionFailure(QStringLiteral("HttpTransfer: delivery queue set after start"));
-        return;
-    }
-    mState->deliveryQueue = std::move(queue);
-}
-
 void HttpTransfer::start(Completion completion)
 {
     if (mState->started.exchange(true)) {
         Log::assertionFailure(QStringLiteral("HttpTransfer started twice"));
+        completion.drop();
         return;
     }
     gTransfersStarted.fetch_add(1, std::memory_order_relaxed);
+    mState->callerQueue = completion.queue();
     mState->completion = std::move(completion);
     mState->wantsProgress = bool(mState->progressHandler);
     const QUrl& url = mState->request.url;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/Completion.h"
 #include "platform/core/Result.h"
 #include "platform/net/HttpRequest.h"
 #include "platform/net/ServerTrust.h"
@@ -76,17 +77,15 @@ private:
 
 // One request's transfer. The same interface whatever the body (memory, a file read from
 // disk, a download to a file): start it once with a completion, watch its progress, cancel
-// it. The completion runs exactly once, on the caller's queue (a cancelled transfer
-// completes with UrlError::Cancelled); progress reports run there before it. The caller's
-// queue is the main queue unless the caller names another.
+// it. The completion is answered exactly once, on the queue it was made for (a cancelled
+// transfer completes with UrlError::Cancelled); progress reports run on that queue too, before
+// it when the queue is the main one or a serial one.
 class HttpTransfer
 {
 public:
-    using Completion = std::function<void(const Result<HttpResponse>&)>;
+    using Completion = corvex::Completion<const Result<HttpResponse>&>;
+    // Called for each progress report, any number of times before the completion.
     using ProgressHandler = std::function<void(const TransferProgress&)>;
-    // Runs work on the caller's queue, in the order posted (a serial queue): called on the
-    // transfer thread, so it must keep what it posts to alive itself.
-    using DeliveryQueue = std::function<void(std::function<void()>)>;
 
     ~HttpTransfer();
     HttpTransfer(const HttpTransfer&) = delete;
@@ -95,9 +94,6 @@ public:
     const HttpRequest& request() const;
     // Set before start().
     void setProgressHandler(ProgressHandler handler);
-    // Set before start(): where the completion and progress reports run instead of the main
-    // queue, so that a caller working on a queue of its own gets them without a detour.
-    void setDeliveryQueue(DeliveryQueue queue);
     // A second call is refused (logged) and its completion never runs.
     void start(Completion completion);
     // Any thread; without effect once the transfer completed.

@@ -6,6 +6,17 @@ namespace corvex {
 
 Animation::~Animation() = default;
 
+void Animation::setCompletion(Completion completion)
+{
+    mCompletion = std::make_shared<Completion>(std::move(completion));
+}
+
+void Animation::complete(bool finished)
+{
+    if (mCompletion)
+        (*mCompletion)(finished);
+}
+
 void Animation::setDuration(double seconds)
 {
     mDuration = std::isfinite(seconds) && seconds > 0 ? seconds : 0.0;

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "platform/core/Completion.h"
 #include "platform/ui/TimingFunction.h"
 
 #include <QStringList>
-#include <functional>
 #include <memory>
 #include <optional>
 
@@ -19,7 +19,7 @@ struct LayerProperties;
 class Animation
 {
 public:
-    using Completion = std::function<void(bool finished)>;
+    using Completion = corvex::Completion<bool>;
 
     virtual ~Animation();
     virtual std::shared_ptr<Animation> clone() const = 0;
@@ -40,9 +40,12 @@ public:
     bool isRemovedOnCompletion() const { return mRemovedOnCompletion; }
     void setRemovedOnCompletion(bool removed) { mRemovedOnCompletion = removed; }
 
-    // Called once, on the main thread, when the animation stops (see AnimationDelegate).
-    const Completion& completion() const { return mCompletion; }
-    void setCompletion(Completion completion) { mCompletion = std::move(completion); }
+    // Answered once, on its queue, when the animation stops (see AnimationDelegate). Copies
+    // share it: the copy a layer runs answers it.
+    bool hasCompletion() const { return mCompletion && *mCompletion; }
+    void setCompletion(Completion completion);
+    // Answers the completion (the layer, when its copy stops).
+    void complete(bool finished);
     // Held weakly.
     std::shared_ptr<AnimationDelegate> delegate() const { return mDelegate.lock(); }
     void setDelegate(const std::shared_ptr<AnimationDelegate>& delegate) { mDelegate = delegate; }
@@ -73,7 +76,7 @@ private:
     std::optional<TimingFunction> mTimingFunction;
     double mBeginTime = 0;
     bool mRemovedOnCompletion = true;
-    Completion mCompletion;
+    std::shared_ptr<Completion> mCompletion;
     std::weak_ptr<AnimationDelegate> mDelegate;
 };
 

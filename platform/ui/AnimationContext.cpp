@@ -5,8 +5,7 @@
 namespace corvex {
 
 void AnimationContext::runAnimationGroup(double duration, std::optional<TimingFunction> timing,
-                                         const std::function<void()>& changes,
-                                         std::function<void()> completion)
+                                         const Changes& changes, Completion<> completion)
 {
     Transaction::begin();
     Transaction::setAnimationDuration(duration);

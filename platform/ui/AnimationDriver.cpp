@@ -32,7 +32,7 @@ bool AnimationDriver::isRunning() const
     return !mPendingStep.expired() && mStepScheduler == &Scheduler::current();
 }
 
-void AnimationDriver::deliver(std::function<void()> block)
+void AnimationDriver::deliver(UniqueFunction<void()> block)
 {
     if (!block)
         return;
@@ -84,7 +84,7 @@ void AnimationDriver::step()
     mInStep = false;
 
     // Completions may add animations (and so call watch) or end more of them.
-    std::vector<std::function<void()>> blocks;
+    std::vector<UniqueFunction<void()>> blocks;
     blocks.swap(mAfterStep);
     for (auto& block : blocks)
         block();

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <functional>
+#include "platform/core/UniqueFunction.h"
+
 #include <memory>
 #include <vector>
 
@@ -29,7 +30,7 @@ public:
 
     // Runs `block` on the main thread: after the current step when called from inside one
     // (so that it sees every animation of the step ended), otherwise in the next turn.
-    static void deliver(std::function<void()> block);
+    static void deliver(UniqueFunction<void()> block);
 
 private:
     AnimationDriver() = default;
@@ -37,7 +38,7 @@ private:
     void step();
 
     std::vector<std::weak_ptr<Layer>> mLayers;
-    std::vector<std::function<void()>> mAfterStep;
+    std::vector<UniqueFunction<void()>> mAfterStep;
     bool mInStep = false;
     int mSteps = 0;
     // Alive while the step task is queued (a scheduler that goes away drops it).

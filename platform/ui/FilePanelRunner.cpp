@@ -1,7 +1,6 @@
 #include "platform/ui/FilePanelRunner.h"
 
 #include "platform/core/Log.h"
-#include "platform/core/MainQueue.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -65,59 +64,57 @@ QString FilePanelRunner::desktopDirectory()
     return QDir::homePath();
 }
 
-FilePanelRunner::Completion FilePanelRunner::answeredOnce(Completion completion, const char* panelKind,
-                                                          std::shared_ptr<PresentCall> inCall)
+struct FilePanelRunner::Reply::State
 {
-    // Whatever the runner does, the caller hears back once, and never from inside the call.
-    struct State
-    {
-        Completion completion;
-        bool answered = false;
-    };
-    auto state = std::make_shared<State>();
-    state->completion = std::move(completion);
-    return [state, panelKind, inCall](int response, const QList<QUrl>& urls) {
-        if (state->answered) {
-            Log::assertionFailure(QStringLiteral("%1 panel answered twice").arg(QLatin1String(panelKind)));
-            return;
-        }
-        state->answered = true;
-        Completion call = std::move(state->completion);
-        state->completion = nullptr;
-        if (!call)
-            return;
-        if (inCall->running)
-            MainQueue::post([call, response, urls] { call(response, urls); });
-        else
-            call(response, urls);
-    };
+    UniqueFunction<void(int response, const QList<QUrl>& urls)> answer;
+    const char* panelKind = "";
+    bool answered = false;
+};
+
+void FilePanelRunner::Reply::operator()(int response, const QList<QUrl>& urls) const
+{
+    if (mState->answered) {
+        Log::assertionFailure(
+            QStringLiteral("%1 panel answered twice").arg(QLatin1String(mState->panelKind)));
+        return;
+    }
+    mState->answered = true;
+    // The caller's completion posts its answer: never inside the call that began the panel.
+    auto answer = std::move(mState->answer);
+    answer(response, urls);
+}
+
+FilePanelRunner::Reply FilePanelRunner::replyFor(UniqueFunction<void(int, const QList<QUrl>&)> answer,
+                                                 const char* panelKind)
+{
+    auto state = std::make_shared<Reply::State>();
+    state->answer = std::move(answer);
+    state->panelKind = panelKind;
+    return Reply(std::move(state));
 }
 
 void FilePanelRunner::beginOpenPanel(OpenPanel panel, Window* window, Completion completion)
 {
     if (panel.directory.isEmpty())
         panel.directory = desktopDirectory();
-    auto inCall = std::make_shared<PresentCall>();
-    present(panel, window, answeredOnce(std::move(completion), "Open", inCall));
-    inCall->running = false;
+    present(panel, window,
+            replyFor([completion = std::move(completion)](
+                         int response, const QList<QUrl>& urls) mutable { completion(response, urls); },
+                     "Open"));
 }
 
 void FilePanelRunner::beginSavePanel(SavePanel panel, Window* window, SaveCompletion completion)
 {
     if (panel.directory.isEmpty())
         panel.directory = desktopDirectory();
-    Completion chosen = [panel, completion = std::move(completion)](int response, const QList<QUrl>& urls) {
-        if (!completion)
-            return;
+    auto chosen = [panel, completion = std::move(completion)](int response, const QList<QUrl>& urls) mutable {
         if (response != OK || urls.isEmpty() || urls.first().isEmpty()) {
             completion(Cancel, QUrl());
             return;
         }
         completion(OK, panel.withAllowedExtension(urls.first()));
     };
-    auto inCall = std::make_shared<PresentCall>();
-    presentSave(panel, window, answeredOnce(std::move(chosen), "Save", inCall));
-    inCall->running = false;
+    presentSave(panel, window, replyFor(std::move(chosen), "Save"));
 }
 
 } // namespace corvex

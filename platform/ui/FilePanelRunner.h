@@ -1,10 +1,12 @@
 #pragma once
 
+#include "platform/core/Completion.h"
+#include "platform/core/UniqueFunction.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
-#include <functional>
 #include <memory>
 
 namespace corvex {
@@ -62,21 +64,36 @@ public:
         QUrl withAllowedExtension(const QUrl& url) const;
     };
 
-    // Called with the response and, for OK, the chosen files (empty for Cancel).
-    using Completion = std::function<void(int response, const QList<QUrl>& urls)>;
-    // Called with the response and, for OK, the file to write (empty for Cancel).
-    using SaveCompletion = std::function<void(int response, const QUrl& url)>;
+    // Answered with the response and, for OK, the chosen files (empty for Cancel).
+    using Completion = corvex::Completion<int, const QList<QUrl>&>;
+    // Answered with the response and, for OK, the file to write (empty for Cancel).
+    using SaveCompletion = corvex::Completion<int, const QUrl&>;
+
+    // How a runner ends its panel: with the response and the chosen files. Copies share one
+    // answer, so that a dialog's several endings can each hold it; the first call answers the
+    // caller, a later one is a fault of the runner's, logged and ignored.
+    class Reply
+    {
+    public:
+        void operator()(int response, const QList<QUrl>& urls) const;
+
+    private:
+        friend class FilePanelRunner;
+        struct State;
+        explicit Reply(std::shared_ptr<State> state) : mState(std::move(state)) {}
+        std::shared_ptr<State> mState;
+    };
 
     virtual ~FilePanelRunner();
 
     // Begins the panel, modal to the window (to the application without one) and returns at
-    // once. The completion runs exactly once, on the main thread and never inside this call,
+    // once. The completion is answered exactly once, on its queue and never inside this call,
     // when the panel has ended (closing the window ends it with Cancel). An empty directory
     // is filled in with the desktop folder before the runner sees the panel.
     void beginOpenPanel(OpenPanel panel, Window* window, Completion completion);
 
     // Begins a save panel the same way: modal to the window, returns at once, the completion
-    // runs once, later, on the main thread. An OK with a name lacking the allowed extension
+    // is answered once, later, on its queue. An OK with a name lacking the allowed extension
     // gets it added; an OK without a file answers Cancel. Replacing an existing file is
     // confirmed by the panel itself.
     void beginSavePanel(SavePanel panel, Window* window, SaveCompletion completion);
@@ -85,22 +102,17 @@ public:
     static QString desktopDirectory();
 
 protected:
-    // Shows the panel; `completion` must be called once, later, on the main thread. The
+    // Shows the panel; `reply` must be called once, on the main thread, when it ends. The
     // panel's directory is set.
-    virtual void present(const OpenPanel& panel, Window* window, Completion completion) = 0;
-    // The same for a save panel: `completion` gets the response and the chosen files (the
-    // first one is taken).
-    virtual void presentSave(const SavePanel& panel, Window* window, Completion completion) = 0;
+    virtual void present(const OpenPanel& panel, Window* window, Reply reply) = 0;
+    // The same for a save panel: `reply` gets the response and the chosen files (the first
+    // one is taken).
+    virtual void presentSave(const SavePanel& panel, Window* window, Reply reply) = 0;
 
 private:
-    // Whether the call that presents a panel is still under way; shared with its answer.
-    struct PresentCall
-    {
-        bool running = true;
-    };
-    // Wraps the completion so that it runs once and never inside the call that presents.
-    static Completion answeredOnce(Completion completion, const char* panelKind,
-                                   std::shared_ptr<PresentCall> inCall);
+    // The reply whose first call runs `answer` (which answers the caller's completion).
+    static Reply replyFor(UniqueFunction<void(int response, const QList<QUrl>& urls)> answer,
+                          const char* panelKind);
 };
 
 } // namespace corvex

@@ -471,8 +471,8 @@ void Layer::endRecord(AnimationRecord& record, bool finished)
 {
     record.ended = true;
     const std::shared_ptr<Animation> animation = record.animation;
-    if (animation->completion())
-        AnimationDriver::deliver([animation, finished] { animation->completion()(finished); });
+    if (animation->hasCompletion())
+        AnimationDriver::deliver([animation, finished] { animation->complete(finished); });
     if (auto delegate = animation->delegate()) {
         AnimationDriver::deliver([weak = std::weak_ptr<AnimationDelegate>(delegate), animation, finished] {
             if (auto d = weak.lock())

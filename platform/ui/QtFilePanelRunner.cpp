@@ -1,12 +1,12 @@
 #include "platform/ui/QtFilePanelRunner.h"
 
-#include "platform/core/MainQueue.h"
 #include "platform/ui/Window.h"
 
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <memory>
+#include <utility>
 
 namespace corvex {
 
@@ -15,27 +15,22 @@ namespace {
 // Ends the dialog's panel once: with the dialog's answer when it finishes, with Cancel when
 // it is destroyed unfinished. Then shows it window-modally (open() does not block) on the
 // window's host, or application-modally without one.
-void runFilePanelDialog(QFileDialog* dialog, QWidget* host, FilePanelRunner::Completion completion)
+void runFilePanelDialog(QFileDialog* dialog, QWidget* host, FilePanelRunner::Reply reply)
 {
-    auto pending = std::make_shared<FilePanelRunner::Completion>(std::move(completion));
-    QObject::connect(dialog, &QDialog::finished, dialog, [dialog, pending](int result) {
-        if (!*pending)
+    // The first of the dialog's endings replies; the reply's completion is heard on a later
+    // turn, after the dialog has gone off screen, and not from inside the destruction of the
+    // window that took the dialog with it.
+    auto ended = std::make_shared<bool>(false);
+    QObject::connect(dialog, &QDialog::finished, dialog, [dialog, reply, ended](int result) {
+        if (std::exchange(*ended, true))
             return;
-        const FilePanelRunner::Completion call = std::move(*pending);
-        *pending = nullptr;
         const bool accepted = result == QDialog::Accepted;
-        const QList<QUrl> urls = accepted ? dialog->selectedUrls() : QList<QUrl>();
-        // After the dialog has gone off screen.
-        MainQueue::post(
-            [call, accepted, urls] { call(accepted ? FilePanelRunner::OK : FilePanelRunner::Cancel, urls); });
+        reply(accepted ? FilePanelRunner::OK : FilePanelRunner::Cancel,
+              accepted ? dialog->selectedUrls() : QList<QUrl>());
     });
-    QObject::connect(dialog, &QObject::destroyed, [pending] {
-        if (!*pending)
-            return;
-        const FilePanelRunner::Completion call = std::move(*pending);
-        *pending = nullptr;
-        // Not from inside the destruction of the window that took the dialog with it.
-        MainQueue::post([call] { call(FilePanelRunner::Cancel, {}); });
+    QObject::connect(dialog, &QObject::destroyed, [reply, ended] {
+        if (!std::exchange(*ended, true))
+            reply(FilePanelRunner::Cancel, {});
     });
     if (host) {
         dialog->open();
@@ -99,7 +94,7 @@ QWidget* hostOf(Window* window)
 
 } // namespace
 
-void QtFilePanelRunner::present(const OpenPanel& panel, Window* window, Completion completion)
+void QtFilePanelRunner::present(const OpenPanel& panel, Window* window, Reply reply)
 {
     QFileDialog* dialog =
         setUpFilePanelDialog(new QFileDialog(hostOf(window)), panel.directory, panel.message, panel.prompt);
@@ -112,10 +107,10 @@ void QtFilePanelRunner::present(const OpenPanel& panel, Window* window, Completi
     const QString filter = panel.nameFilter();
     if (!filter.isEmpty() && dialog->fileMode() != QFileDialog::Directory)
         dialog->setNameFilter(filter);
-    runFilePanelDialog(dialog, dialog->parentWidget(), std::move(completion));
+    runFilePanelDialog(dialog, dialog->parentWidget(), std::move(reply));
 }
 
-void QtFilePanelRunner::presentSave(const SavePanel& panel, Window* window, Completion completion)
+void QtFilePanelRunner::presentSave(const SavePanel& panel, Window* window, Reply reply)
 {
     QFileDialog* dialog = setUpFilePanelDialog(new SaveFileDialog(hostOf(window), panel), panel.directory,
                                                panel.message, panel.prompt);
@@ -128,7 +123,7 @@ void QtFilePanelRunner::presentSave(const SavePanel& panel, Window* window, Comp
         dialog->setDefaultSuffix(panel.allowedFileTypes.first());
     if (!panel.nameFieldStringValue.isEmpty())
         dialog->selectFile(panel.nameFieldStringValue);
-    runFilePanelDialog(dialog, dialog->parentWidget(), std::move(completion));
+    runFilePanelDialog(dialog, dialog->parentWidget(), std::move(reply));
 }
 
 } // namespace corvex

@@ -7,13 +7,13 @@ namespace corvex {
 // The application's open and save panels: a QFileDialog opened window-modally on the window's
 // host (QFileDialog::open, which does not block), with the allowed types as its name filter and
 // the panel's folder; a save panel also proposes the name, adds the first type as the default
-// suffix and asks before replacing a file. The completion is posted to the main queue once the dialog ended;
+// suffix and asks before replacing a file. The completion is answered once the dialog ended;
 // a dialog destroyed without ending (its window closed) answers Cancel.
 class QtFilePanelRunner final : public FilePanelRunner
 {
 protected:
-    void present(const OpenPanel& panel, Window* window, Completion completion) override;
-    void presentSave(const SavePanel& panel, Window* window, Completion completion) override;
+    void present(const OpenPanel& panel, Window* window, Reply reply) override;
+    void presentSave(const SavePanel& panel, Window* window, Reply reply) override;
 };
 
 } // namespace corvex

@@ -21,16 +21,17 @@ struct CompletionGroup
     int pending = 0;
     bool sealed = false;
     bool fired = false;
-    std::function<void()> block;
+    Completion<> block;
 
+    // Through the animation driver, so that the block is answered after the completions of
+    // the animations that ended in the same step.
     void fireIfDone()
     {
         if (!sealed || pending > 0 || fired)
             return;
         fired = true;
         if (block)
-            AnimationDriver::deliver(std::move(block));
-        block = nullptr;
+            AnimationDriver::deliver([block = std::move(block)]() mutable { block(); });
     }
 };
 
@@ -171,13 +172,7 @@ void Transaction::setAnimationTimingFunction(std::optional<TimingFunction> funct
         top()->timing = std::move(function);
 }
 
-std::function<void()> Transaction::completionBlock()
-{
-    const State* state = top();
-    return state ? state->group->block : std::function<void()>();
-}
-
-void Transaction::setCompletionBlock(std::function<void()> block)
+void Transaction::setCompletionBlock(Completion<> block)
 {
     if (ensureOpen())
         top()->group->block = std::move(block);

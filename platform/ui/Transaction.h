@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/Completion.h"
 #include "platform/ui/TimingFunction.h"
 
 #include <cstdint>
@@ -13,7 +14,7 @@ namespace corvex {
 // committed at the end of the turn (a task posted to the main queue) or by flush(). A
 // transaction carries disableActions, the animation duration and timing function, and a
 // completion block; getters answer the innermost value set in any open transaction, else
-// the default. The completion runs once, on the main thread, when every animation added
+// the default. The completion is answered once, on its queue, when every animation added
 // while the transaction was open (also inside nested ones) has ended, or in the next turn
 // when there were none. Layers and transactions belong to the main thread; on another
 // thread only explicit transactions exist, and changes outside them do not animate.
@@ -36,8 +37,9 @@ public:
     static void setAnimationDuration(double seconds);
     static std::optional<TimingFunction> animationTimingFunction();
     static void setAnimationTimingFunction(std::optional<TimingFunction> function);
-    static std::function<void()> completionBlock();
-    static void setCompletionBlock(std::function<void()> block);
+    // The innermost open transaction's completion; one set before in the same transaction
+    // is let go unanswered.
+    static void setCompletionBlock(Completion<> block);
 
     // For layers. Opens the implicit transaction when none is open (main thread only) and
     // returns whether a transaction is open now.

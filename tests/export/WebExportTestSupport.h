@@ -39,9 +39,9 @@ inline IdeaPtr allTypesTree()
 // Attachments by identifier string; a missing one answers no data.
 inline WebExportFiles::AttachmentSource attachmentTable(QHash<QString, QByteArray> table)
 {
-    return [table](const ObjectID& attachment, quint64, std::function<void(const QByteArray&)> completion) {
-        const QByteArray data = table.value(attachment.asString());
-        MainQueue::post([completion, data] { completion(data); });
+    return [table](const ObjectID& attachment, quint64, WebExportFiles::AttachmentData completion) {
+        // The completion posts its answer to the main queue itself.
+        completion(table.value(attachment.asString()));
     };
 }
 

@@ -8,6 +8,7 @@
 #include "formats/ZipWrapperDelegate.h"
 #include "tests/support/FaultShim.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/RunUntil.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/TestFiles.h"
 
@@ -319,6 +320,8 @@ TEST(ZipUnpacking, ErrorsCarryTheirDomainAndCodeToTheOutArgumentAndTheCompletion
                                                         reportedOk = succeeded;
                                                         reported = e;
                                                     });
+        // The completion is answered on the next turn, after the unzip returned.
+        test::runUntil([&] { return completions > 0; });
         EXPECT_FALSE(ok);
         EXPECT_EQ(error.domain(), QStringLiteral("ZipWrapperErrorDomain"));
         EXPECT_EQ(error.code(), c.code);
@@ -697,6 +700,8 @@ Unzipped unzipReporting(const QString& archive, const QString& destination,
                                              ++completions;
                                              reported = e;
                                          });
+    // The completion is answered on the next turn, after the unzip returned.
+    test::runUntil([&] { return completions > 0; });
     EXPECT_EQ(completions, 1);
     EXPECT_EQ(reported, out.error) << "the completion and the out-argument disagree";
     return out;

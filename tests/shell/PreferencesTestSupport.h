@@ -1,7 +1,6 @@
 #pragma once
 
 #include "platform/core/LaunchSeams.h"
-#include "platform/core/MainQueue.h"
 #include "storage/PersistenceStateFactory.h"
 #include "tests/doubles/storage/TestFolderPersistenceState.h"
 #include "tests/support/TestEnvironment.h"
@@ -37,8 +36,8 @@ public:
     }
     void handleRedirectURL(const QUrl&, Completion completion) override
     {
-        const Outcome answer = outcome;
-        MainQueue::post([completion, answer] { completion(answer, QString()); });
+        // The completion posts its answer to the main queue itself.
+        completion(outcome, QString());
     }
     bool hasAuthorizedClient() const override { return authorized; }
     void authorizeFromControllerDesktop(std::function<void(const QUrl&)> openURL) override

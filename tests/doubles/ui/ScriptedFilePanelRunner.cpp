@@ -1,7 +1,5 @@
 #include "tests/doubles/ui/ScriptedFilePanelRunner.h"
 
-#include "platform/core/MainQueue.h"
-
 namespace corvex {
 
 void ScriptedFilePanelRunner::answerOK(const QList<QUrl>& urls)
@@ -18,28 +16,28 @@ bool ScriptedFilePanelRunner::respond(int response, const QList<QUrl>& urls)
 {
     if (mOpen.empty())
         return false;
-    Completion completion = std::move(mOpen.front());
+    const Reply reply = std::move(mOpen.front());
     mOpen.pop_front();
-    const QList<QUrl> chosen = response == OK ? urls : QList<QUrl>();
-    MainQueue::post([completion, response, chosen] { completion(response, chosen); });
+    // The caller's completion is heard on the main queue, on a later turn.
+    reply(response, response == OK ? urls : QList<QUrl>());
     return true;
 }
 
-void ScriptedFilePanelRunner::present(const OpenPanel& panel, Window* window, Completion completion)
+void ScriptedFilePanelRunner::present(const OpenPanel& panel, Window* window, Reply reply)
 {
     mPresented.push_back(Record{panel, window});
-    openPanel(std::move(completion));
+    openPanel(std::move(reply));
 }
 
-void ScriptedFilePanelRunner::presentSave(const SavePanel& panel, Window* window, Completion completion)
+void ScriptedFilePanelRunner::presentSave(const SavePanel& panel, Window* window, Reply reply)
 {
     mPresentedSaves.push_back(SaveRecord{panel, window});
-    openPanel(std::move(completion));
+    openPanel(std::move(reply));
 }
 
-void ScriptedFilePanelRunner::openPanel(Completion completion)
+void ScriptedFilePanelRunner::openPanel(Reply reply)
 {
-    mOpen.push_back(std::move(completion));
+    mOpen.push_back(std::move(reply));
     if (mAnswers.empty())
         return;
     const Answer answer = mAnswers.front();

@@ -42,8 +42,8 @@ public:
     std::size_t pendingAnswers() const { return mAnswers.size(); }
 
 protected:
-    void present(const OpenPanel& panel, Window* window, Completion completion) override;
-    void presentSave(const SavePanel& panel, Window* window, Completion completion) override;
+    void present(const OpenPanel& panel, Window* window, Reply reply) override;
+    void presentSave(const SavePanel& panel, Window* window, Reply reply) override;
 
 private:
     struct Answer
@@ -53,11 +53,11 @@ private:
     };
 
     std::deque<Answer> mAnswers;
-    std::deque<Completion> mOpen;
+    std::deque<Reply> mOpen;
     std::vector<Record> mPresented;
     std::vector<SaveRecord> mPresentedSaves;
 
-    void openPanel(Completion completion);
+    void openPanel(Reply reply);
 };
 
 } // namespace corvex

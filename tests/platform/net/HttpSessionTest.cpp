@@ -238,17 +238,17 @@ TEST_F(HttpSessionTest, DeliversOnTheQueueTheCallerNames)
     std::atomic<int> elsewhere{0};
     std::atomic<int> completions{0};
     std::atomic<bool> progressAfterCompletion{false};
-    transfer->setDeliveryQueue(
-        [&callerQueue](std::function<void()> work) { callerQueue.async(std::move(work)); });
     transfer->setProgressHandler([&](const TransferProgress&) {
         (callerQueue.isCurrent() ? progressOnQueue : elsewhere).fetch_add(1);
         if (completions.load() > 0)
             progressAfterCompletion.store(true);
     });
-    transfer->start([&](const Result<HttpResponse>& result) {
-        (callerQueue.isCurrent() ? completions : elsewhere).fetch_add(1);
-        EXPECT_TRUE(result.ok());
-    });
+    // The caller names its queue when it makes the completion; progress follows it there.
+    transfer->start(HttpTransfer::Completion(
+        CompletionQueue::serial(callerQueue), [&](const Result<HttpResponse>& result) {
+            (callerQueue.isCurrent() ? completions : elsewhere).fetch_add(1);
+            EXPECT_TRUE(result.ok());
+        }));
     ASSERT_TRUE(runUntil([&] { return completions.load() + elsewhere.load() > 0; }));
     callerQueue.sync([] {});
     processEvents();

@@ -64,15 +64,15 @@ QString desktop()
 class EagerRunner final : public FilePanelRunner
 {
 protected:
-    void present(const OpenPanel&, Window*, Completion completion) override
+    void present(const OpenPanel&, Window*, Reply reply) override
     {
-        completion(OK, {QUrl::fromLocalFile(QStringLiteral("/tmp/a.corvex"))});
-        completion(Cancel, {});
+        reply(OK, {QUrl::fromLocalFile(QStringLiteral("/tmp/a.corvex"))});
+        reply(Cancel, {});
     }
-    void presentSave(const SavePanel&, Window*, Completion completion) override
+    void presentSave(const SavePanel&, Window*, Reply reply) override
     {
-        completion(OK, {QUrl::fromLocalFile(QStringLiteral("/tmp/b"))});
-        completion(Cancel, {});
+        reply(OK, {QUrl::fromLocalFile(QStringLiteral("/tmp/b"))});
+        reply(Cancel, {});
     }
 };
 
