@@ -40,10 +40,7 @@ using namespace corvex;
 class AlwaysReachable final : public DropboxReachability
 {
 public:
-    void probe(Answer answer) override
-    {
-        MainQueue::post([answer] { answer(true); });
-    }
+    void probe(Answer answer) override { answer(true); }
 };
 
 class CountingDelegate final : public PersistenceStateDelegate

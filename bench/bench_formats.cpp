@@ -58,7 +58,7 @@ std::map<QString, QByteArray>& store()
             [](const ObjectID& attachment, corvex::StorageLocation, IdeaDocument::DataCompletion completion) {
                 const auto it = store().find(attachment.asString());
                 const QByteArray bytes = it == store().end() ? QByteArray() : it->second;
-                corvex::MainQueue::post([completion = std::move(completion), bytes] { completion(bytes); });
+                completion(bytes);
             });
         return true;
     }();

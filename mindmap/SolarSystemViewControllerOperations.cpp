@@ -282,7 +282,7 @@ SolarSystemViewController::holdScreenUntilAnswered(EditCompletion completion)
     const bool held = !screenOccupied();
     occupyScreen(EditUnderWayOperation);
     std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
-    return [weak, held, completion = std::move(completion)](const IdeaEditResult& result) {
+    return [weak, held, completion = std::move(completion)](const IdeaEditResult& result) mutable {
         if (auto self = weak.lock(); self && held)
             self->releaseEditHold();
         if (completion)

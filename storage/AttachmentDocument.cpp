@@ -83,12 +83,12 @@ void AttachmentDocument::doSaveToURL(const QUrl& url, const QByteArray& data, Sa
         completion = [](bool) {};
     if (url.toLocalFile().isEmpty()) {
         Globals::raiseCorvexURLError(QStringLiteral("AttachmentDocument:doSaveToURL"));
-        MainQueue::post([completion = std::move(completion)] { completion(false); });
+        completion(false);
         return;
     }
     const QString path = acceptedPath(url, "doSaveToURL");
     if (path.isEmpty() || data.isNull()) {
-        MainQueue::post([completion = std::move(completion)] { completion(false); });
+        completion(false);
         return;
     }
     bool written = false;
@@ -108,22 +108,20 @@ void AttachmentDocument::doSaveToURL(const QUrl& url, const QByteArray& data, Sa
     else if (!written)
         Log::warning(QStringLiteral("AttachmentDocument: cannot write %1: %2").arg(path, error.toString()));
     // After the coordination, so that the completion runs without the file's locks.
-    MainQueue::post([completion = std::move(completion), ok = coordinated && written] { completion(ok); });
+    completion(coordinated && written);
 }
 
 void AttachmentDocument::readBinaryWithCompletionHandler(ReadCompletion completion)
 {
-    if (!completion)
-        completion = [](const QByteArray&) {};
     const QUrl url = presentedItemURL();
     if (url.toLocalFile().isEmpty()) {
         Globals::raiseCorvexURLError(QStringLiteral("AttachmentDocument:readBinaryWithCompletionHandler"));
-        MainQueue::post([completion = std::move(completion)] { completion(QByteArray()); });
+        completion(QByteArray());
         return;
     }
     const QString path = acceptedPath(url, "readBinaryWithCompletionHandler");
     if (path.isEmpty()) {
-        MainQueue::post([completion = std::move(completion)] { completion(QByteArray()); });
+        completion(QByteArray());
         return;
     }
     // The block holds the document (and so its presenter) until the read is done.
@@ -140,9 +138,8 @@ void AttachmentDocument::readBinaryWithCompletionHandler(ReadCompletion completi
                              .arg(path, error.toString()));
             data = QByteArray();
         }
-        MainQueue::post([self = std::move(self), completion = std::move(completion), data = std::move(data)] {
-            completion(data);
-        });
+        MainQueue::post([self = std::move(self), completion = std::move(completion),
+                         data = std::move(data)]() mutable { completion(data); });
     });
 }
 

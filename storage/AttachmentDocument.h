@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/Completion.h"
 #include "storage/AttachmentFilePresenterDelegate.h"
 
 #include <QByteArray>
@@ -26,10 +27,10 @@ class AttachmentDocument final : public AttachmentFilePresenterDelegate,
                                  public std::enable_shared_from_this<AttachmentDocument>
 {
 public:
-    using SaveCompletion = std::function<void(bool ok)>;
+    using SaveCompletion = corvex::Completion<bool>;
     // The file's bytes; null bytes when it cannot be read (an empty file answers empty,
     // non-null bytes).
-    using ReadCompletion = std::function<void(const QByteArray& data)>;
+    using ReadCompletion = corvex::Completion<const QByteArray&>;
 
     // The largest attachment read: the bound of one inflated document or attachment.
     static constexpr qint64 MaxFileSize = qint64(1) << 30;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/core/Completion.h"
+
 #include <QByteArray>
 #include <functional>
 
@@ -14,10 +16,10 @@ class ObjectID;
 class AttachmentManager
 {
 public:
-    using StoreCompletion = std::function<void(bool ok)>;
+    using StoreCompletion = corvex::Completion<bool>;
     // The attachment's bytes; null bytes when there are none (an attachment stored empty
     // answers empty, non-null bytes).
-    using ProvideCompletion = std::function<void(const QByteArray& data)>;
+    using ProvideCompletion = corvex::Completion<const QByteArray&>;
 
     virtual ~AttachmentManager();
 

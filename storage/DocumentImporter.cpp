@@ -49,7 +49,7 @@ void DocumentImporter::import(const QUrl& url, AttachmentHandler attachmentHandl
     Log::warning(
         QStringLiteral("DocumentImporter: no importer installed; cannot import %1").arg(url.toString()));
     // Answered later, as a real import would be, so callers see one behaviour.
-    MainQueue::post([completion = std::move(completion)] {
+    MainQueue::post([completion = std::move(completion)]() mutable {
         if (completion)
             completion(
                 Error(ErrorDomain, -1, QStringLiteral("No document reader is installed"),

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/Completion.h"
 #include "storage/IdeaDocument.h"
 #include "storage/IdeaProxy.h"
 #include "storage/PersistenceState.h"
@@ -22,9 +23,9 @@ class AttachmentManager;
 // every operation takes one road whatever the location.
 //
 // The controller has dealt with what every location shares before it forwards: the document
-// is not null, the completion is not empty, the index is not negative, and a save has
-// stamped the modification date. Completions follow the controller's rule: exactly once, on
-// the main thread; failures found before any work answer at once, inside the call.
+// is not null, the index is not negative, and a save has stamped the modification date.
+// Completions follow the controller's rule: exactly once, on the main thread, never inside
+// the call (failures found before any work answer on the next turn).
 //
 // Threads: main thread only.
 class DocumentLocation
@@ -33,7 +34,7 @@ public:
     using TokenCompletion = IdeaDocument::TokenCompletion;
     using BoolCompletion = IdeaDocument::BoolCompletion;
     using Completion = IdeaDocument::Completion;
-    using IdeaCompletion = std::function<void(const IdeaPtr& root)>;
+    using IdeaCompletion = corvex::Completion<const IdeaPtr&>;
 
     virtual ~DocumentLocation();
 
@@ -74,7 +75,7 @@ public:
     virtual std::optional<std::vector<IdeaProxyPtr>> proxyListOrNilIfNotReady() const { return std::nullopt; }
     // The first summary with the identifier in the complete list, or null.
     virtual IdeaProxyPtr listedProxy(const QString&) const { return nullptr; }
-    // Runs `ready` once listedProxy and heldDocument can answer for good: inside the call
+    // Runs `ready` once listedProxy and heldDocument can answer for good: on the next turn
     // where the list is complete or there is none to wait for; a workspace whose list is
     // not complete yet runs it once it is (or once the workspace closes).
     virtual void whenListComplete(Completion ready) { ready(); }

@@ -320,12 +320,9 @@ QUrl FileUtil::temporaryURLForFileName(const QString& fileName)
     return QUrl::fromLocalFile(folder.toLocalFile() + QLatin1Char('/') + fileName);
 }
 
-void FileUtil::cleanTemporaryFilesDuringStartup(std::function<void()> whenDone)
+void FileUtil::cleanTemporaryFilesDuringStartup(Completion<> whenDone)
 {
-    auto finish = [whenDone = std::move(whenDone)]() mutable {
-        if (whenDone)
-            MainQueue::post(std::move(whenDone));
-    };
+    auto finish = [whenDone = std::move(whenDone)]() mutable { whenDone(); };
     const QString program = temporaryDirectoryForCorvex().toLocalFile();
     if (program.isEmpty()) {
         finish();

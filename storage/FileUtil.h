@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/core/Completion.h"
+
 #include <QString>
 #include <QUrl>
 #include <functional>
@@ -53,9 +55,9 @@ public:
     // priority, item by item in listing order: an entry that is not a folder is removed (a
     // symbolic link itself, never its target); a run folder only when its lock is free, and
     // never this run's. Removal never follows symbolic links. A failure is logged and the
-    // next item follows. Nothing is answered, except that `whenDone` (may be empty) is posted
-    // to the main queue once the work is over. The application calls it once at start-up.
-    static void cleanTemporaryFilesDuringStartup(std::function<void()> whenDone = {});
+    // next item follows. Nothing is answered, except that `whenDone` (may be empty) answers on
+    // the main queue once the work is over. The application calls it once at start-up.
+    static void cleanTemporaryFilesDuringStartup(Completion<> whenDone = {});
 
     // "<baseName>_<yyyyMMdd_HHmm>.<extension>" with the local time now (Globals' wall clock).
     static QString fileNameWithTimeStampAndExtension(const QString& baseName, const QString& extension);

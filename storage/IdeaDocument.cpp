@@ -206,7 +206,7 @@ void IdeaDocument::openFromURL(const QUrl& url, TokenCompletion completion)
 {
     if (UrlExtension::localPath(url).isEmpty()) {
         Globals::raiseCorvexURLError(QStringLiteral("IdeaDocument:openFromURL"));
-        MainQueue::post([completion = std::move(completion)] { completion(qint64(0)); });
+        completion(qint64(0));
         return;
     }
     if (mPendingPresenter) {
@@ -216,7 +216,7 @@ void IdeaDocument::openFromURL(const QUrl& url, TokenCompletion completion)
     if (mFilePresenter) {
         const qint64 token = nextToken();
         mTokens.insert(token);
-        MainQueue::post([completion = std::move(completion), token] { completion(token); });
+        completion(token);
         return;
     }
     auto presenter = IdeaFilePresenter::initWithFileURL(url, weak_from_this());
@@ -255,11 +255,11 @@ void IdeaDocument::createAtURL(const QUrl& url, TokenCompletion completion)
 {
     if (UrlExtension::localPath(url).isEmpty()) {
         Globals::raiseCorvexURLError(QStringLiteral("IdeaDocument:createAtURL"));
-        MainQueue::post([completion = std::move(completion)] { completion(qint64(0)); });
+        completion(qint64(0));
         return;
     }
     if (mFilePresenter || mPendingPresenter) {
-        MainQueue::post([completion = std::move(completion)] { completion(qint64(0)); });
+        completion(qint64(0));
         return;
     }
     const qint64 token = nextToken();
@@ -267,7 +267,7 @@ void IdeaDocument::createAtURL(const QUrl& url, TokenCompletion completion)
     mPendingPresenter = presenter;
     presenter->createWithBytes(
         storedBytesJob(IdeaFilePresenter::writesPlainJSON(url, mLocation)),
-        [self = shared_from_this(), presenter, token, completion = std::move(completion)](bool ok) {
+        [self = shared_from_this(), presenter, token, completion = std::move(completion)](bool ok) mutable {
             self->mPendingPresenter.reset();
             if (ok) {
                 self->mFilePresenter = presenter;
@@ -283,10 +283,8 @@ void IdeaDocument::createAtURL(const QUrl& url, TokenCompletion completion)
 void IdeaDocument::createAtURLOpeningFirst(const QUrl& url, TokenCompletion opened, BoolCompletion stored)
 {
     auto refuse = [&] {
-        MainQueue::post([opened = std::move(opened), stored = std::move(stored)] {
-            opened(qint64(0));
-            stored(false);
-        });
+        opened(qint64(0));
+        stored(false);
     };
     if (UrlExtension::localPath(url).isEmpty()) {
         Globals::raiseCorvexURLError(QStringLiteral("IdeaDocument:createAtURL"));
@@ -301,33 +299,34 @@ void IdeaDocument::createAtURLOpeningFirst(const QUrl& url, TokenCompletion open
     auto presenter = IdeaFilePresenter::initWithFileURL(url, weak_from_this());
     mFilePresenter = presenter;
     mTokens.insert(token);
-    MainQueue::post([opened = std::move(opened), token] { opened(token); });
-    presenter->createWithBytes(copiedTreeBytesJob(IdeaFilePresenter::writesPlainJSON(url, mLocation)),
-                               [weak = weak_from_this(), presenter, stored = std::move(stored)](bool ok) {
-                                   const auto self = weak.lock();
-                                   if (!ok && self) {
-                                       self->mLastSaveError = presenter->lastWriteError();
-                                       // Saves of the open tree fail from now on, instead of writing a file
-                                       // that was never made (or that someone else made meanwhile).
-                                       if (self->mFilePresenter == presenter) {
-                                           presenter->close();
-                                           self->mFilePresenter.reset();
-                                       }
-                                   }
-                                   stored(ok);
-                               });
+    opened(token);
+    presenter->createWithBytes(
+        copiedTreeBytesJob(IdeaFilePresenter::writesPlainJSON(url, mLocation)),
+        [weak = weak_from_this(), presenter, stored = std::move(stored)](bool ok) mutable {
+            const auto self = weak.lock();
+            if (!ok && self) {
+                self->mLastSaveError = presenter->lastWriteError();
+                // Saves of the open tree fail from now on, instead of writing a file
+                // that was never made (or that someone else made meanwhile).
+                if (self->mFilePresenter == presenter) {
+                    presenter->close();
+                    self->mFilePresenter.reset();
+                }
+            }
+            stored(ok);
+        });
 }
 
 void IdeaDocument::updateWithToken(qint64 token, BoolCompletion completion)
 {
     if (!goodToken(token) || !mFilePresenter) {
-        MainQueue::post([completion = std::move(completion)] { completion(false); });
+        completion(false);
         return;
     }
     const std::shared_ptr<IdeaFilePresenter> presenter = mFilePresenter;
     presenter->updateWithBytes(
         storedBytesJob(IdeaFilePresenter::writesPlainJSON(presenter->presentedItemURL(), mLocation)),
-        [weak = weak_from_this(), presenter, completion = std::move(completion)](bool ok) {
+        [weak = weak_from_this(), presenter, completion = std::move(completion)](bool ok) mutable {
             if (const auto self = weak.lock())
                 self->mLastSaveError = ok ? QString() : presenter->lastWriteError();
             completion(ok);
@@ -346,20 +345,19 @@ void IdeaDocument::closeWithToken(qint64 token, Completion completion)
             mIdea.reset();
         }
     }
-    if (completion)
-        MainQueue::post(std::move(completion));
+    completion();
 }
 
 void IdeaDocument::readFromURL(const QUrl& url, BoolCompletion completion)
 {
     if (UrlExtension::localPath(url).isEmpty()) {
         Globals::raiseCorvexURLError(QStringLiteral("IdeaDocument:readFromURL"));
-        MainQueue::post([completion = std::move(completion)] { completion(false); });
+        completion(false);
         return;
     }
     auto presenter = IdeaFilePresenter::initWithFileURL(url, weak_from_this());
     presenter->readWithCompletionHandler(
-        [self = shared_from_this(), presenter, completion = std::move(completion)](bool ok) {
+        [self = shared_from_this(), presenter, completion = std::move(completion)](bool ok) mutable {
             presenter->close();
             completion(ok);
         });
@@ -369,7 +367,7 @@ void IdeaDocument::writeToLocalFileAt(const QUrl& url, BoolCompletion completion
 {
     if (UrlExtension::localPath(url).isEmpty()) {
         Globals::raiseCorvexURLError(QStringLiteral("IdeaDocument:writeToLocalFileAt"));
-        MainQueue::post([completion = std::move(completion)] { completion(false); });
+        completion(false);
         return;
     }
     StorageQueues::persistenceQueue().async(
@@ -383,7 +381,7 @@ void IdeaDocument::writeToLocalFileAt(const QUrl& url, BoolCompletion completion
             if (!written)
                 Log::warning(QStringLiteral("IdeaDocument: cannot write %1: %2")
                                  .arg(url.toLocalFile(), (stored.ok() ? error : stored.error()).toString()));
-            MainQueue::post([completion = std::move(completion), written] { completion(written); });
+            completion(written);
         });
 }
 
@@ -490,7 +488,7 @@ void IdeaDocument::fetchAttachment(const ObjectID& attachment, DataCompletion co
         if (!logged.exchange(true))
             Log::warning(QStringLiteral(
                 "IdeaDocument: no attachment fetcher is installed; attachments read as empty"));
-        MainQueue::post([completion = std::move(completion)] { completion(QByteArray()); });
+        completion(QByteArray());
         return;
     }
     fetcher(attachment, mLocation, std::move(completion));
@@ -499,22 +497,22 @@ void IdeaDocument::fetchAttachment(const ObjectID& attachment, DataCompletion co
 void IdeaDocument::fetchImageForIdea(const std::shared_ptr<Idea>& idea, ImageCompletion completion) const
 {
     if (!idea) {
-        MainQueue::post([completion = std::move(completion)] { completion(QVImage()); });
+        completion(QVImage());
         return;
     }
     if (!idea->bigImageData().isEmpty()) {
         const QVImage big = idea->bigImage();
         if (big.hasImage()) {
-            MainQueue::post([completion = std::move(completion), big] { completion(big); });
+            completion(big);
             return;
         }
     }
     const ObjectID attachment = idea->att();
     if (attachment.isNull()) {
-        MainQueue::post([completion = std::move(completion)] { completion(QVImage()); });
+        completion(QVImage());
         return;
     }
-    fetchAttachment(attachment, [completion = std::move(completion)](const QByteArray& data) {
+    fetchAttachment(attachment, [completion = std::move(completion)](const QByteArray& data) mutable {
         completion(data.isEmpty() ? QVImage() : QVImage::initWithPNGData(data));
     });
 }

@@ -2,6 +2,7 @@
 
 #include "graphics/QVImage.h"
 #include "model/ObjectID.h"
+#include "platform/core/Completion.h"
 #include "platform/core/FileFingerprint.h"
 #include "platform/core/Result.h"
 
@@ -41,10 +42,10 @@ using StorageLocation = unsigned;
 // back closes it and releases the tree. Tokens come from one process-wide counter (the first
 // is 1) and are never reused; a token below 1 is never valid.
 //
-// Threads: every member is for the main thread. Completions run once, on the main thread:
-// failures found before any work (a nil URL, a bad token, a document that is not open) and
-// the second open of an open document answer at once, inside the call; everything that
-// touches the file answers later through the main queue.
+// Threads: every member is for the main thread. Completions run once, on the main thread,
+// never inside the call: failures found before any work (a nil URL, a bad token, a document
+// that is not open) and the second open of an open document answer on the next turn;
+// everything that touches the file once that work is done.
 //
 // Saving: the payload's JSON text is made on the main thread, inside the call (the tree is
 // the main thread's and may change right after); deflating, the coordinated write (a
@@ -56,13 +57,14 @@ using StorageLocation = unsigned;
 class IdeaDocument : public std::enable_shared_from_this<IdeaDocument>
 {
 public:
-    using TokenCompletion = std::function<void(qint64 token)>;
-    using BoolCompletion = std::function<void(bool ok)>;
-    using Completion = std::function<void()>;
-    using DataCompletion = std::function<void(QByteArray data)>;
-    using ImageCompletion = std::function<void(const QVImage& image)>;
-    // Gives an attachment's bytes for a location (null bytes when there are none). The
-    // persistence controller installs one; the answer may come later, on the main thread.
+    using TokenCompletion = corvex::Completion<qint64>;
+    using BoolCompletion = corvex::Completion<bool>;
+    using Completion = corvex::Completion<>;
+    using DataCompletion = corvex::Completion<const QByteArray&>;
+    using ImageCompletion = corvex::Completion<const QVImage&>;
+    // Gives an attachment's bytes for a location (null bytes when there are none), once for
+    // every fetch. The persistence controller installs one; its completion answers on the
+    // main thread, on a later turn.
     using AttachmentFetcher =
         std::function<void(const ObjectID& attachment, StorageLocation location, DataCompletion completion)>;
 

@@ -80,7 +80,7 @@ void IdeaEditingService::removeFromDocument(const QString& ideaIdentifierOrNull,
     if (!service)
         return PersistenceController::singleton().deleteIdea(ideaIdentifierOrNull, docIdentifier,
                                                              std::move(done));
-    service->deleteIdea(ideaIdentifierOrNull, [done = std::move(done)](const IdeaEditResult& result) {
+    service->deleteIdea(ideaIdentifierOrNull, [done = std::move(done)](const IdeaEditResult& result) mutable {
         if (done)
             done(result.made());
     });
@@ -101,9 +101,7 @@ void IdeaEditingService::answerLater(EditCompletion completion, IdeaEditResult r
 {
     if (!result.made())
         Log::info(QStringLiteral("IdeaEditingService: edit refused: %1").arg(result.reason));
-    if (completion)
-        MainQueue::post(
-            [completion = std::move(completion), result = std::move(result)] { completion(result); });
+    completion(result);
 }
 
 IdeaPtr IdeaEditingService::ideaOfTree(const QString& identifier) const
@@ -130,7 +128,7 @@ void IdeaEditingService::commit(IdeaEditSummary summary, BoolCompletion saved)
     if (mSaver)
         mSaver(std::move(saved));
     else if (saved)
-        MainQueue::post([saved = std::move(saved)] { saved(false); });
+        saved(false);
 }
 
 void IdeaEditingService::insertIdea(const IdeaPtr& container, const IdeaPtr& idea, std::int64_t position,
@@ -185,17 +183,18 @@ void IdeaEditingService::moveFromOtherDocument(const IdeaPtr& idea, const QStrin
     const Remover remover = mRemover;
     const QString identifier = idea->identifier();
     commit({Kind::Move, {}, copy, nullptr, IdeaEditSummary::NoIndex, container, std::int64_t(slot)},
-           [remover, identifier, fromDocIdentifier, completion = std::move(completion)](bool saved) {
+           [remover, identifier, fromDocIdentifier, completion = std::move(completion)](bool saved) mutable {
                // The source loses the idea only once the copy is stored; either failing keeps both.
                if (!saved)
-                   return answerLater(completion,
+                   return answerLater(std::move(completion),
                                       {IdeaEditOutcome::Copied, QStringLiteral("the copy was not saved")});
-               remover(identifier, fromDocIdentifier, [completion](bool removed) {
-                   answerLater(completion, removed
-                                               ? IdeaEditResult{IdeaEditOutcome::Moved, {}}
+               remover(identifier, fromDocIdentifier,
+                       [completion = std::move(completion)](bool removed) mutable {
+                           answerLater(std::move(completion),
+                                       removed ? IdeaEditResult{IdeaEditOutcome::Moved, {}}
                                                : IdeaEditResult{IdeaEditOutcome::Copied,
                                                                 QStringLiteral("the source kept the idea")});
-               });
+                       });
            });
 }
 
@@ -286,13 +285,15 @@ void IdeaEditingService::deleteStoredIdea(const QString& ideaIdentifierOrNull, c
 {
     // Storage may answer after this service is gone: then only the completion hears.
     std::weak_ptr<bool> alive = mAlive;
-    mRemover(ideaIdentifierOrNull, docIdentifier, [this, alive, docIdentifier, completion](bool ok) {
-        if (!ok)
-            return answerLater(completion, IdeaEditResult::refused(QStringLiteral("storage kept it")));
-        if (alive.lock())
-            tellStoredEdit(Kind::Delete, docIdentifier);
-        answerLater(completion, {IdeaEditOutcome::Changed, {}});
-    });
+    mRemover(ideaIdentifierOrNull, docIdentifier,
+             [this, alive, docIdentifier, completion = std::move(completion)](bool ok) mutable {
+                 if (!ok)
+                     return answerLater(std::move(completion),
+                                        IdeaEditResult::refused(QStringLiteral("storage kept it")));
+                 if (alive.lock())
+                     tellStoredEdit(Kind::Delete, docIdentifier);
+                 answerLater(std::move(completion), {IdeaEditOutcome::Changed, {}});
+             });
 }
 
 void IdeaEditingService::copyStoredIdea(const IdeaPtr& idea, const QString& fromDocIdentifier,
@@ -300,13 +301,13 @@ void IdeaEditingService::copyStoredIdea(const IdeaPtr& idea, const QString& from
                                         EditCompletion completion)
 {
     std::weak_ptr<bool> alive = mAlive;
-    auto done = [this, alive, completion](bool ok) {
+    auto done = [this, alive, completion = std::move(completion)](bool ok) mutable {
         if (!ok)
-            return answerLater(completion,
+            return answerLater(std::move(completion),
                                IdeaEditResult::refused(QStringLiteral("the copy was not stored")));
         if (alive.lock())
             tellStoredEdit(Kind::Copy, QString());
-        answerLater(completion, {IdeaEditOutcome::Copied, {}});
+        answerLater(std::move(completion), {IdeaEditOutcome::Copied, {}});
     };
     PersistenceController& storage = PersistenceController::singleton();
     if (place == StoredPlace::Before)
@@ -341,14 +342,16 @@ void IdeaEditingService::moveStoredIdea(const QString& ideaIdentifier, const QSt
                 return next(false);
             storage.copyIdeaInside(idea, fromDocIdentifier, index, location, std::move(noted));
         },
-        [this, alive, copied, fromDocIdentifier, completion](bool moved) {
+        [this, alive, copied, fromDocIdentifier, completion = std::move(completion)](bool moved) mutable {
             if (!moved && !*copied)
-                return answerLater(completion, IdeaEditResult::refused(QStringLiteral("nothing was stored")));
+                return answerLater(std::move(completion),
+                                   IdeaEditResult::refused(QStringLiteral("nothing was stored")));
             if (alive.lock())
                 tellStoredEdit(moved ? Kind::Move : Kind::Copy, fromDocIdentifier);
-            answerLater(completion, moved ? IdeaEditResult{IdeaEditOutcome::Moved, {}}
-                                          : IdeaEditResult{IdeaEditOutcome::Copied,
-                                                           QStringLiteral("the source kept the idea")});
+            answerLater(
+                std::move(completion),
+                moved ? IdeaEditResult{IdeaEditOutcome::Moved, {}}
+                      : IdeaEditResult{IdeaEditOutcome::Copied, QStringLiteral("the source kept the idea")});
         },
         mRemover);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/Completion.h"
 #include "storage/IdeaDocument.h"
 #include "storage/IdeaEditResult.h"
 #include "storage/IdeaEditSummary.h"
@@ -30,8 +31,8 @@ using IdeaPtr = std::shared_ptr<Idea>;
 class IdeaEditingService
 {
 public:
-    using EditCompletion = std::function<void(const IdeaEditResult& result)>;
-    using BoolCompletion = std::function<void(bool ok)>;
+    using EditCompletion = corvex::Completion<const IdeaEditResult&>;
+    using BoolCompletion = corvex::Completion<bool>;
     using DocumentSource = std::function<std::shared_ptr<IdeaDocument>()>;
     // Writes the document after an edit; the answer may come later.
     using Saver = std::function<void(BoolCompletion saved)>;

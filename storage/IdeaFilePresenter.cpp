@@ -111,17 +111,18 @@ void IdeaFilePresenter::relinquishPresentedItemToWriter(RelinquishBlock block)
 void IdeaFilePresenter::readWithCompletionHandler(BoolCompletion completion)
 {
     std::weak_ptr<IdeaFilePresenter> weak = weak_from_this();
-    readPayloadWithCompletionHandler([weak, completion = std::move(completion)](const PayloadResult& read) {
-        if (!read.ok()) {
-            completion(false);
-            return;
-        }
-        if (auto self = weak.lock()) {
-            if (auto owner = self->mOwner.lock())
-                owner->applyDataObject(read.value());
-        }
-        completion(true);
-    });
+    readPayloadWithCompletionHandler(
+        [weak, completion = std::move(completion)](const PayloadResult& read) mutable {
+            if (!read.ok()) {
+                completion(false);
+                return;
+            }
+            if (auto self = weak.lock()) {
+                if (auto owner = self->mOwner.lock())
+                    owner->applyDataObject(read.value());
+            }
+            completion(true);
+        });
 }
 
 void IdeaFilePresenter::readPayloadWithCompletionHandler(PayloadCompletion completion)
@@ -132,7 +133,7 @@ void IdeaFilePresenter::readPayloadWithCompletionHandler(PayloadCompletion compl
         const PayloadResult failed(Globals::newCorvexError(
             QStringLiteral("Null URL in operation IdeaDocument:readWithCompletionHandler"),
             Globals::NullURLErrorCode));
-        MainQueue::post([completion = std::move(completion), failed] { completion(failed); });
+        completion(failed);
         return;
     }
     auto self = shared_from_this();
@@ -171,7 +172,7 @@ void IdeaFilePresenter::readPayloadWithCompletionHandler(PayloadCompletion compl
                 QStringLiteral("IdeaFilePresenter: cannot read %1: %2").arg(self->mPath, error.toString()));
             read = PayloadResult(error);
         }
-        MainQueue::post([completion = std::move(completion), read = std::move(read)] { completion(read); });
+        completion(read);
     });
 }
 
@@ -253,7 +254,7 @@ void IdeaFilePresenter::write(WriteMode mode, BytesJob bytes, BoolCompletion com
             Log::warning(
                 QStringLiteral("IdeaFilePresenter: cannot save %1: %2").arg(self->mPath, error.toString()));
         MainQueue::post([self, completion = std::move(completion), written,
-                         reason = written ? QString() : error.localizedDescription()] {
+                         reason = written ? QString() : error.localizedDescription()]() mutable {
             self->mLastWriteError = reason;
             completion(written);
         });

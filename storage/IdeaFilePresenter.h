@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/Completion.h"
 #include "platform/core/Error.h"
 #include "platform/core/FilePresenter.h"
 #include "platform/core/Result.h"
@@ -38,11 +39,11 @@ class SerialQueue;
 class IdeaFilePresenter final : public FilePresenter, public std::enable_shared_from_this<IdeaFilePresenter>
 {
 public:
-    using BoolCompletion = std::function<void(bool ok)>;
+    using BoolCompletion = corvex::Completion<bool>;
     // The read's outcome: the payload, or the reason it could not be read (the decoder's own,
     // e.g. the file format version it does not know).
     using PayloadResult = Result<std::shared_ptr<IdeaDocumentDataObject>>;
-    using PayloadCompletion = std::function<void(const PayloadResult& read)>;
+    using PayloadCompletion = corvex::Completion<const PayloadResult&>;
 
     enum class WriteMode
     {

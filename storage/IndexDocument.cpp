@@ -105,7 +105,7 @@ void IndexDocument::doSaveToURL(const QUrl& url, BoolCompletion completion)
         }
     }
     if (completion)
-        MainQueue::post([completion = std::move(completion), ok] { completion(ok); });
+        completion(ok);
 }
 
 Result<QByteArray> IndexDocument::contentsAsBinaryData() const
@@ -146,7 +146,7 @@ void IndexDocument::readBinaryWithCompletionHandler(BoolCompletion completion, b
     if (path.isEmpty()) {
         Globals::raiseCorvexURLError(QStringLiteral("IndexDocument:readBinaryWithCompletionHandler"));
         if (completion)
-            MainQueue::post([completion = std::move(completion)] { completion(false); });
+            completion(false);
         return;
     }
     bool read = false;
@@ -167,7 +167,7 @@ void IndexDocument::readBinaryWithCompletionHandler(BoolCompletion completion, b
     else if (read)
         ok = loadFromContents(data, nullptr, onlyIfChanged);
     if (completion)
-        MainQueue::post([completion = std::move(completion), ok] { completion(ok); });
+        completion(ok);
 }
 
 bool IndexDocument::loadFromContents(const QByteArray& data, Error* error, bool onlyIfChanged)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/core/Coder.h"
+#include "platform/core/Completion.h"
 #include "platform/core/Error.h"
 #include "platform/core/FilePresenter.h"
 #include "platform/core/Result.h"
@@ -42,7 +43,7 @@ class IndexDocument final : public Codable,
                             public std::enable_shared_from_this<IndexDocument>
 {
 public:
-    using BoolCompletion = std::function<void(bool ok)>;
+    using BoolCompletion = corvex::Completion<bool>;
 
     static const QString ClassName;            // "IndexDocument"
     static const QString FileFormatVersionKey; // "fileFormatVersion"

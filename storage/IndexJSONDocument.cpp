@@ -21,12 +21,6 @@ namespace {
 constexpr int IndexJSONPlainInitAssertionLine = 26;
 constexpr int IndexJSONProxyWithoutIdentifierAssertionLine = 151;
 
-void answerOnMain(const IndexJSONDocument::BoolCompletion& completion, bool ok)
-{
-    if (completion)
-        MainQueue::post([completion, ok] { completion(ok); });
-}
-
 } // namespace
 
 const QString IndexJSONDocument::ClassName = QStringLiteral("IndexJSONDocument");
@@ -60,7 +54,7 @@ void IndexJSONDocument::writeToLocalFileAt(const QUrl& url, BoolCompletion compl
     const QString path = UrlExtension::localPath(url);
     if (path.isEmpty()) {
         Globals::raiseCorvexURLError(QStringLiteral("IndexJSONDocument:writeToLocalFileAt"));
-        answerOnMain(completion, false);
+        completion(false);
         return;
     }
     // Made here, on the list's own thread: the proxies may change as soon as this returns.
@@ -68,15 +62,16 @@ void IndexJSONDocument::writeToLocalFileAt(const QUrl& url, BoolCompletion compl
     if (!contents.ok()) {
         Log::error(
             QStringLiteral("The index %1 cannot be encoded: %2").arg(path, contents.error().toString()));
-        answerOnMain(completion, false);
+        completion(false);
         return;
     }
-    StorageQueues::persistenceQueue().async([path, data = contents.value(), completion] {
+    StorageQueues::persistenceQueue().async([path, data = contents.value(),
+                                             completion = std::move(completion)]() mutable {
         const Status written = SaveFile::writeAtomically(path, data);
         if (!written.ok())
             Log::error(
                 QStringLiteral("The index %1 cannot be written: %2").arg(path, written.error().toString()));
-        answerOnMain(completion, written.ok());
+        completion(written.ok());
     });
 }
 
@@ -110,11 +105,12 @@ void IndexJSONDocument::encodeWithCoder(Encoder& coder) const
 void IndexJSONDocument::readJSONWithCompletionHandler(BoolCompletion completion)
 {
     std::weak_ptr<IndexJSONDocument> weakSelf = weak_from_this();
-    StorageQueues::persistenceQueue().async([weakSelf, url = mFileURL, completion] {
+    StorageQueues::persistenceQueue().async([weakSelf, url = mFileURL,
+                                             completion = std::move(completion)]() mutable {
         const QString path = UrlExtension::localPath(url);
         if (path.isEmpty()) {
             Globals::raiseCorvexURLError(QStringLiteral("IndexJSONDocument:readJSONWithCompletionHandler"));
-            answerOnMain(completion, false);
+            completion(false);
             return;
         }
         const auto data = WholeFileReader::read(path, MaxFileSize);
@@ -129,15 +125,16 @@ void IndexJSONDocument::readJSONWithCompletionHandler(BoolCompletion completion)
             error = data.error();
         }
         // The list is taken on the main thread, which owns it.
-        MainQueue::post([weakSelf, list = std::move(list), error, completion]() mutable {
-            if (const auto self = weakSelf.lock()) {
-                self->mLastReadError = list ? Error() : error;
-                if (list)
-                    self->mIdeaProxyList = std::move(*list);
-            }
-            if (completion)
-                completion(list.has_value());
-        });
+        MainQueue::post(
+            [weakSelf, list = std::move(list), error, completion = std::move(completion)]() mutable {
+                if (const auto self = weakSelf.lock()) {
+                    self->mLastReadError = list ? Error() : error;
+                    if (list)
+                        self->mIdeaProxyList = std::move(*list);
+                }
+                if (completion)
+                    completion(list.has_value());
+            });
     });
 }
 

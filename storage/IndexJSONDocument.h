@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/core/Coder.h"
+#include "platform/core/Completion.h"
 #include "platform/core/Error.h"
 #include "platform/core/Result.h"
 #include "storage/IdeaProxy.h"
@@ -33,7 +34,7 @@ class JSONDecoder;
 class IndexJSONDocument final : public Codable, public std::enable_shared_from_this<IndexJSONDocument>
 {
 public:
-    using BoolCompletion = std::function<void(bool ok)>;
+    using BoolCompletion = corvex::Completion<bool>;
 
     static const QString ClassName;            // "IndexJSONDocument"
     static const QString FileFormatVersionKey; // "fileFormatVersion"

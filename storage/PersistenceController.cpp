@@ -25,29 +25,15 @@ constexpr StorageLocation kTemporary = IdeaDocument::TemporaryLocation;
 constexpr StorageLocation kICloud = IdeaDocument::ICloudLocation;
 constexpr StorageLocation kDropbox = IdeaDocument::DropboxLocation;
 
-// Completions handed on to documents, workspaces and back ends are never empty, so that
-// none of them has to know that ours may be.
-template <class... Args> std::function<void(Args...)> orNothing(std::function<void(Args...)> completion)
+// A payload of the idea, made and modified now.
+IdeaDocumentDataObjectPtr newPayload(const IdeaPtr& idea)
 {
-    if (completion)
-        return completion;
-    return [](Args...) {};
-}
-
-// For completions that come from plug-ins (the importer): each is let through once, on a
-// later turn of the main queue even when the plug-in answers inside its call; a second call
-// is logged and dropped.
-template <class... Args>
-std::function<void(Args...)> onceOnMain(std::function<void(Args...)> completion, const char* what)
-{
-    auto called = std::make_shared<std::atomic<bool>>(false);
-    return [completion = orNothing(std::move(completion)), called, what](Args... args) {
-        if (called->exchange(true)) {
-            Log::assertionFailure(QStringLiteral("%1 answered more than once").arg(QLatin1String(what)));
-            return;
-        }
-        MainQueue::post([completion, args...] { completion(args...); });
-    };
+    auto payload = IdeaDocumentDataObject::create();
+    payload->setIdea(idea);
+    const QDateTime created = Globals::currentDate();
+    payload->setDateCreated(created);
+    payload->setDateModified(created);
+    return payload;
 }
 
 // copyAttachments over a set: one attachment at a time, the next once the store of the one
@@ -59,7 +45,7 @@ public:
                       std::shared_ptr<AttachmentManager> into,
                       PersistenceController::BoolCompletion completion)
         : mRemaining(attachments.cbegin(), attachments.cend()), mFrom(std::move(from)),
-          mInto(std::move(into)), mCompletion(orNothing(std::move(completion)))
+          mInto(std::move(into)), mCompletion(std::move(completion))
     {}
 
     void step()
@@ -92,9 +78,7 @@ private:
     void finish(bool ok)
     {
         auto completion = std::move(mCompletion);
-        mCompletion = nullptr;
-        if (completion)
-            completion(ok);
+        completion(ok);
     }
 
     std::vector<ObjectID> mRemaining;
@@ -156,15 +140,7 @@ void PersistenceController::initializePersistenceController()
 
     // Documents fetch their attachments from their own location through the controller.
     std::weak_ptr<PersistenceController> weakSelf = weak_from_this();
-    IdeaDocument::setAttachmentFetcher([weakSelf](const ObjectID& attachment, StorageLocation location,
-                                                  IdeaDocument::DataCompletion completion) {
-        if (auto self = weakSelf.lock()) {
-            self->fetchAttachment(attachment, location, std::move(completion));
-            return;
-        }
-        if (completion)
-            completion(QByteArray());
-    });
+    IdeaDocument::setAttachmentFetcher(attachmentFetcher(weakSelf));
 
     // A document is in conflict when its location's back end says so.
     IdeaDocument::setConflictQuery([weakSelf](const IdeaDocument& document) {
@@ -183,6 +159,19 @@ void PersistenceController::initializePersistenceController()
             if (auto self = weakSelf.lock())
                 self->userDefaultsDidChange();
         });
+}
+
+IdeaDocument::AttachmentFetcher
+PersistenceController::attachmentFetcher(std::weak_ptr<PersistenceController> controller)
+{
+    return [controller = std::move(controller)](const ObjectID& attachment, StorageLocation location,
+                                                IdeaDocument::DataCompletion completion) {
+        if (auto self = controller.lock()) {
+            self->fetchAttachment(attachment, location, std::move(completion));
+            return;
+        }
+        completion(QByteArray());
+    };
 }
 
 void PersistenceController::userDefaultsDidChange()
@@ -309,9 +298,8 @@ WorkspaceStatus PersistenceController::statusForLocation(StorageLocation locatio
 void PersistenceController::createDocument(const std::shared_ptr<IdeaDocument>& document, qint64 index,
                                            TokenCompletion completion)
 {
-    completion = orNothing(std::move(completion));
     if (!document) {
-        MainQueue::post([completion = std::move(completion)] { completion(qint64(0)); });
+        completion(qint64(0));
         return;
     }
     // A location with a list clamps the upper end to it; a negative index means the front.
@@ -328,13 +316,9 @@ void PersistenceController::createDocument(const std::shared_ptr<IdeaDocument>& 
 void PersistenceController::createDocumentOpeningFirst(const std::shared_ptr<IdeaDocument>& document,
                                                        TokenCompletion opened, BoolCompletion stored)
 {
-    opened = orNothing(std::move(opened));
-    stored = orNothing(std::move(stored));
     if (!document) {
-        MainQueue::post([opened = std::move(opened), stored = std::move(stored)] {
-            opened(qint64(0));
-            stored(false);
-        });
+        opened(qint64(0));
+        stored(false);
         return;
     }
     locationFor(document->location())
@@ -344,9 +328,8 @@ void PersistenceController::createDocumentOpeningFirst(const std::shared_ptr<Ide
 void PersistenceController::openDocument(const std::shared_ptr<IdeaDocument>& document,
                                          TokenCompletion completion)
 {
-    completion = orNothing(std::move(completion));
     if (!document) {
-        MainQueue::post([completion = std::move(completion)] { completion(qint64(0)); });
+        completion(qint64(0));
         return;
     }
     locationFor(document->location())->openDocument(document, std::move(completion));
@@ -355,9 +338,8 @@ void PersistenceController::openDocument(const std::shared_ptr<IdeaDocument>& do
 void PersistenceController::saveDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
                                          BoolCompletion completion)
 {
-    completion = orNothing(std::move(completion));
     if (!document) {
-        MainQueue::post([completion = std::move(completion)] { completion(false); });
+        completion(false);
         return;
     }
     document->setDateModified(Globals::currentDate());
@@ -367,9 +349,8 @@ void PersistenceController::saveDocument(const std::shared_ptr<IdeaDocument>& do
 void PersistenceController::releaseDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
                                             Completion completion)
 {
-    completion = orNothing(std::move(completion));
     if (!document) {
-        MainQueue::post([completion = std::move(completion)] { completion(); });
+        completion();
         return;
     }
     locationFor(document->location())->closeDocument(document, token, std::move(completion));
@@ -384,12 +365,12 @@ void PersistenceController::removeClosedCopy(const std::shared_ptr<IdeaDocument>
 
 void PersistenceController::deleteDocument(const QString& identifier, BoolCompletion completion)
 {
-    locationOfDocument(identifier)->deleteDocument(identifier, orNothing(std::move(completion)));
+    locationOfDocument(identifier)->deleteDocument(identifier, std::move(completion));
 }
 
 void PersistenceController::fetchRootIdea(const QString& identifier, IdeaCompletion completion)
 {
-    locationOfDocument(identifier)->fetchRootIdea(identifier, orNothing(std::move(completion)));
+    locationOfDocument(identifier)->fetchRootIdea(identifier, std::move(completion));
 }
 
 DocumentVersionPtr PersistenceController::findConflictingVersion(const IdeaProxyPtr& proxy) const
@@ -401,9 +382,8 @@ DocumentVersionPtr PersistenceController::findConflictingVersion(const IdeaProxy
 
 void PersistenceController::handleConflictForProxy(const IdeaProxyPtr& proxy, BoolCompletion completion)
 {
-    completion = orNothing(std::move(completion));
     if (!proxy) {
-        MainQueue::post([completion = std::move(completion)] { completion(false); });
+        completion(false);
         return;
     }
     locationFor(proxy->location())->handleConflictForProxy(proxy, std::move(completion));
@@ -545,7 +525,7 @@ IdeaProxyPtr PersistenceController::findProxy(const QString& docIdentifier) cons
 
 void PersistenceController::whenListComplete(const QString& docIdentifier, Completion ready)
 {
-    locationOfDocument(docIdentifier)->whenListComplete(orNothing(std::move(ready)));
+    locationOfDocument(docIdentifier)->whenListComplete(std::move(ready));
 }
 
 // ---- Ideas across documents
@@ -553,87 +533,97 @@ void PersistenceController::whenListComplete(const QString& docIdentifier, Compl
 void PersistenceController::fetchIdea(const QString& ideaIdentifierOrNull, const QString& docIdentifier,
                                       IdeaCompletion completion)
 {
-    completion = orNothing(std::move(completion));
-    fetchRootIdea(docIdentifier, [ideaIdentifierOrNull, completion](const IdeaPtr& root) {
-        if (!root || ideaIdentifierOrNull.isNull()) {
-            completion(root);
-            return;
-        }
-        completion(root->findIdeaInSubTreeWithIdentifier(ideaIdentifierOrNull));
-    });
+    fetchRootIdea(docIdentifier,
+                  [ideaIdentifierOrNull, completion = std::move(completion)](const IdeaPtr& root) mutable {
+                      if (!root || ideaIdentifierOrNull.isNull()) {
+                          completion(root);
+                          return;
+                      }
+                      completion(root->findIdeaInSubTreeWithIdentifier(ideaIdentifierOrNull));
+                      // An idea holds its parent weakly: the tree stays until the answer, posted
+                      // just before, has been heard.
+                      MainQueue::post([root] {});
+                  });
 }
 
 void PersistenceController::copyIdeaBefore(const IdeaPtr& idea, const QString& docIdentifier, qint64 index,
                                            StorageLocation target, BoolCompletion completion)
 {
-    completion = orNothing(std::move(completion));
     if (!idea) {
-        MainQueue::post([completion = std::move(completion)] { completion(false); });
+        completion(false);
         return;
     }
     const IdeaPtr copy = idea->deepCopyWithNewIdentifiersNoExternalLinks();
     auto self = shared_from_this();
-    copyAttachments(copy, docIdentifier, target, [self, copy, index, target, completion](bool copied) {
-        if (!copied) {
-            completion(false);
-            return;
-        }
-        auto document = IdeaDocument::initWithFileName(QString(), target);
-        document->setIdea(copy);
-        const QDateTime created = Globals::currentDate();
-        document->setDateCreated(created);
-        document->setDateModified(created);
-        self->createDocument(document, index, [self, document, completion](qint64 token) {
-            if (token < 1) {
-                completion(false);
-                return;
-            }
-            self->releaseDocument(document, token);
-            completion(true);
-        });
-    });
+    copyAttachments(copy, docIdentifier, target,
+                    [self, copy, index, target, completion = std::move(completion)](bool copied) mutable {
+                        if (!copied) {
+                            completion(false);
+                            return;
+                        }
+                        auto document = IdeaDocument::initWithFileName(QString(), target);
+                        document->setIdea(copy);
+                        const QDateTime created = Globals::currentDate();
+                        document->setDateCreated(created);
+                        document->setDateModified(created);
+                        self->createDocument(
+                            document, index,
+                            [self, document, completion = std::move(completion)](qint64 token) mutable {
+                                if (token < 1) {
+                                    completion(false);
+                                    return;
+                                }
+                                self->releaseDocument(document, token);
+                                completion(true);
+                            });
+                    });
 }
 
 void PersistenceController::copyIdeaInside(const IdeaPtr& idea, const QString& docIdentifier, qint64 index,
                                            StorageLocation target, BoolCompletion completion)
 {
-    completion = orNothing(std::move(completion));
     const auto list = locationFor(target)->proxyListOrNilIfNotReady();
     // The index is the caller's (a grid position): checked against the list as it is now.
     if (!idea || !list || index < 0 || index >= qint64(list->size())) {
-        MainQueue::post([completion = std::move(completion)] { completion(false); });
+        completion(false);
         return;
     }
     const IdeaProxyPtr targetProxy = (*list)[std::size_t(index)];
     const IdeaPtr copy = idea->deepCopyWithNewIdentifiersNoExternalLinks();
     auto self = shared_from_this();
-    copyAttachments(copy, docIdentifier, target, [self, targetProxy, copy, completion](bool copied) {
-        if (!copied) {
-            completion(false);
-            return;
-        }
-        auto document = targetProxy->doc();
-        self->openDocument(document, [self, document, copy, completion](qint64 token) {
-            if (token < 1) {
-                completion(false);
-                return;
-            }
-            const IdeaPtr root = document->idea();
-            if (!root || !root->insertIdea(copy, 0)) {
-                self->releaseDocument(document, token);
-                completion(false);
-                return;
-            }
-            self->saveDocument(document, token, [self, document, token, root, copy, completion](bool saved) {
-                // A failed save takes the copy out of the open tree again, so that a later
-                // save by another holder of the document does not store it after all.
-                if (!saved)
-                    root->removeIdea(copy, false);
-                self->releaseDocument(document, token);
-                completion(saved);
-            });
-        });
-    });
+    copyAttachments(copy, docIdentifier, target,
+                    [self, targetProxy, copy, completion = std::move(completion)](bool copied) mutable {
+                        if (!copied) {
+                            completion(false);
+                            return;
+                        }
+                        auto document = targetProxy->doc();
+                        self->openDocument(
+                            document,
+                            [self, document, copy, completion = std::move(completion)](qint64 token) mutable {
+                                if (token < 1) {
+                                    completion(false);
+                                    return;
+                                }
+                                const IdeaPtr root = document->idea();
+                                if (!root || !root->insertIdea(copy, 0)) {
+                                    self->releaseDocument(document, token);
+                                    completion(false);
+                                    return;
+                                }
+                                self->saveDocument(document, token,
+                                                   [self, document, token, root, copy,
+                                                    completion = std::move(completion)](bool saved) mutable {
+                                                       // A failed save takes the copy out of the open tree
+                                                       // again, so that a later save by another holder of the
+                                                       // document does not store it after all.
+                                                       if (!saved)
+                                                           root->removeIdea(copy, false);
+                                                       self->releaseDocument(document, token);
+                                                       completion(saved);
+                                                   });
+                            });
+                    });
 }
 
 void PersistenceController::moveIdeaBefore(const QString& ideaIdentifier, const QString& docIdentifier,
@@ -674,83 +664,88 @@ void PersistenceController::moveIdeaInside(const QString& ideaIdentifier, const 
 void PersistenceController::deleteIdea(const QString& ideaIdentifierOrNull, const QString& docIdentifier,
                                        BoolCompletion completion)
 {
-    completion = orNothing(std::move(completion));
     if (ideaIdentifierOrNull.isNull()) {
         deleteDocument(docIdentifier, std::move(completion));
         return;
     }
     auto document = documentForIdentifier(docIdentifier);
     if (!document) {
-        MainQueue::post([completion = std::move(completion)] { completion(false); });
+        completion(false);
         return;
     }
     auto self = shared_from_this();
-    openDocument(document, [self, document, docIdentifier, ideaIdentifierOrNull, completion](qint64 token) {
+    openDocument(document, [self, document, docIdentifier, ideaIdentifierOrNull,
+                            completion = std::move(completion)](qint64 token) mutable {
         if (token < 1) {
             completion(false);
             return;
         }
         const IdeaPtr root = document->idea();
         if (root && root->identifier() == ideaIdentifierOrNull) {
-            self->releaseDocument(document, token, [self, docIdentifier, completion] {
-                self->deleteDocument(docIdentifier, completion);
-            });
+            self->releaseDocument(document, token,
+                                  [self, docIdentifier, completion = std::move(completion)]() mutable {
+                                      self->deleteDocument(docIdentifier, std::move(completion));
+                                  });
             return;
         }
         const IdeaPtr found = root ? root->findIdeaInSubTreeWithIdentifier(ideaIdentifierOrNull) : nullptr;
         if (!found) {
-            self->releaseDocument(document, token, [completion] { completion(false); });
+            self->releaseDocument(document, token,
+                                  [completion = std::move(completion)]() mutable { completion(false); });
             return;
         }
         const IdeaPtr parent = found->parent();
         if (!parent || !parent->removeIdea(ideaIdentifierOrNull))
             Log::assertionFailure(RemoveIdeaAssertionLine,
                                   "-[PersistenceController deleteIdea:fromDocument:onCompletion:]");
-        self->saveDocument(document, token, [self, document, token, completion](bool saved) {
-            self->releaseDocument(document, token);
-            completion(saved);
-        });
+        self->saveDocument(document, token,
+                           [self, document, token, completion = std::move(completion)](bool saved) mutable {
+                               self->releaseDocument(document, token);
+                               completion(saved);
+                           });
     });
 }
 
 void PersistenceController::consumeIdea(const QString& ideaIdentifier, const QString& docIdentifier,
                                         ChainBlock chain, BoolCompletion completion, RemoveBlock remove)
 {
-    completion = orNothing(std::move(completion));
     auto self = shared_from_this();
     if (!remove)
         remove = [self](const QString& idea, const QString& document, BoolCompletion done) {
             self->deleteIdea(idea, document, std::move(done));
         };
     if (ideaIdentifier.isNull() || !chain) {
-        MainQueue::post([completion = std::move(completion)] { completion(false); });
+        completion(false);
         return;
     }
     if (!locationOfDocument(docIdentifier)->mayTakeIdeasFrom(docIdentifier)) {
-        MainQueue::post([completion = std::move(completion)] { completion(false); });
+        completion(false);
         return;
     }
     fetchIdea(ideaIdentifier, docIdentifier,
-              [ideaIdentifier, docIdentifier, chain, completion, remove](const IdeaPtr& idea) {
+              [ideaIdentifier, docIdentifier, chain, completion = std::move(completion),
+               remove](const IdeaPtr& idea) mutable {
                   if (!idea) {
                       completion(false);
                       return;
                   }
-                  // The source is deleted only once the chain has stored the copy; a chain that
-                  // answers twice is heard once.
+                  // The source is deleted only once the chain has stored the copy. The chain is
+                  // the caller's and its answer a plain callable: one that answers twice is
+                  // heard once, and the second answer logged.
+                  auto answer = std::make_shared<BoolCompletion>(std::move(completion));
                   auto answered = std::make_shared<bool>(false);
-                  chain(idea, [ideaIdentifier, docIdentifier, completion, answered, remove](bool stored) {
-                      if (*answered) {
+                  chain(idea, [ideaIdentifier, docIdentifier, answer, answered, remove](bool stored) {
+                      if (std::exchange(*answered, true)) {
                           Log::assertionFailure(
                               QStringLiteral("PersistenceController: a move's copy answered twice"));
                           return;
                       }
-                      *answered = true;
+                      BoolCompletion completion = std::move(*answer);
                       if (!stored) {
                           completion(false);
                           return;
                       }
-                      remove(ideaIdentifier, docIdentifier, completion);
+                      remove(ideaIdentifier, docIdentifier, std::move(completion));
                   });
               });
 }
@@ -760,109 +755,99 @@ void PersistenceController::consumeIdea(const QString& ideaIdentifier, const QSt
 void PersistenceController::importDocument(const QUrl& url, StorageLocation location,
                                            ImportCompletion completion)
 {
-    completion = orNothing(std::move(completion));
     const auto manager = attachmentManagerForLocation(location);
     if (!manager) {
         const Error refused(DocumentImporter::ErrorDomain, -1,
                             QStringLiteral("The location keeps no attachments"),
                             {{Error::FailureReasonKey,
                               QStringLiteral("Documents cannot be opened into this storage location.")}});
-        MainQueue::post([completion = std::move(completion), refused] { completion(refused); });
+        completion(refused);
         return;
     }
-    // Importers may work on other threads; attachment managers are the main thread's.
+    // Importers may work on other threads; attachment managers are the main thread's. Each
+    // store's answer is a completion for the main queue, heard once and on a later turn.
     auto handler = [manager](const ObjectID& attachment, const QByteArray& data,
                              DocumentImporter::AttachmentStored stored) {
-        auto store = [manager, attachment, data,
-                      stored = onceOnMain(std::move(stored), "an attachment store")] {
-            manager->storeAttachment(attachment, data, stored);
+        auto store = [manager, attachment, data, stored = std::move(stored)]() mutable {
+            manager->storeAttachment(attachment, data, std::move(stored));
         };
         if (MainQueue::isMainThread())
             store();
         else
             MainQueue::post(std::move(store));
     };
-    DocumentImporter::import(url, std::move(handler), onceOnMain(std::move(completion), "an import"));
+    // The importer is a plug-in that may answer inside its call: the answer goes through the
+    // completion, which hears it on a later turn of the main queue, once.
+    auto answer = std::make_shared<ImportCompletion>(std::move(completion));
+    DocumentImporter::import(url, std::move(handler),
+                             [answer](const DocumentImporter::Read& read) { (*answer)(read); });
 }
 
 void PersistenceController::importAndStoreDocument(const QUrl& url, ImportedDocumentCompletion completion)
 {
-    completion = orNothing(std::move(completion));
     auto self = shared_from_this();
-    importDocument(url, kTemporary, [self, completion](const DocumentImporter::Read& read) {
-        if (!read.ok()) {
-            completion(read.error());
-            return;
-        }
-        const QString incomplete = read.value()->incompleteReading();
-        self->doStoreDocumentIntoTemp(read.value(), [completion, incomplete](const IdeaPtr& idea,
-                                                                             const QString& docIdentifier) {
-            if (!idea || docIdentifier.isEmpty()) {
-                completion(Error(DocumentImporter::ErrorDomain, -1,
-                                 QStringLiteral("The imported document could not be stored"),
-                                 {{Error::FailureReasonKey,
-                                   QStringLiteral("The document was read, but it could not be stored.")}}));
+    importDocument(
+        url, kTemporary,
+        [self, completion = std::move(completion)](const DocumentImporter::Read& read) mutable {
+            if (!read.ok()) {
+                completion(read.error());
                 return;
             }
-            completion(ImportedDocument{idea, docIdentifier, incomplete});
+            const QString incomplete = read.value()->incompleteReading();
+            self->doStoreDocumentIntoTemp(
+                read.value(), [completion = std::move(completion),
+                               incomplete](const IdeaPtr& idea, const QString& docIdentifier) mutable {
+                    if (!idea || docIdentifier.isEmpty()) {
+                        completion(
+                            Error(DocumentImporter::ErrorDomain, -1,
+                                  QStringLiteral("The imported document could not be stored"),
+                                  {{Error::FailureReasonKey,
+                                    QStringLiteral("The document was read, but it could not be stored.")}}));
+                        return;
+                    }
+                    completion(ImportedDocument{idea, docIdentifier, incomplete});
+                });
         });
-    });
 }
 
 void PersistenceController::importAndStoreIdea(const IdeaPtr& idea, const QString& docIdentifier,
                                                StoredIdeaCompletion completion)
 {
-    completion = orNothing(std::move(completion));
     if (!idea) {
-        MainQueue::post([completion = std::move(completion)] { completion(nullptr, QString()); });
+        completion(nullptr, QString());
         return;
     }
     const IdeaPtr copy = idea->deepCopyWithNewIdentifiersNoExternalLinks();
     auto self = shared_from_this();
-    copyAttachments(copy, docIdentifier, kTemporary, [self, copy, completion](bool copied) {
-        if (!copied) {
-            completion(nullptr, QString());
-            return;
-        }
-        auto payload = IdeaDocumentDataObject::create();
-        payload->setIdea(copy);
-        const QDateTime created = Globals::currentDate();
-        payload->setDateCreated(created);
-        payload->setDateModified(created);
-        self->doStoreDocumentIntoTemp(payload, completion);
-    });
+    copyAttachments(copy, docIdentifier, kTemporary,
+                    [self, copy, completion = std::move(completion)](bool copied) mutable {
+                        if (!copied) {
+                            completion(nullptr, QString());
+                            return;
+                        }
+                        self->doStoreDocumentIntoTemp(newPayload(copy), std::move(completion));
+                    });
 }
 
 void PersistenceController::importAndStoreImage(const QVImage& image, StoredIdeaCompletion completion)
 {
-    completion = orNothing(std::move(completion));
     const QByteArray png = image.hasImage() ? image.pngData() : QByteArray();
     if (png.isEmpty()) {
-        MainQueue::post([completion = std::move(completion)] { completion(nullptr, QString()); });
+        completion(nullptr, QString());
         return;
     }
     const ObjectID attachment = ObjectID::createFromData(png, QStringLiteral("png"));
     auto self = shared_from_this();
-    storeAttachment(attachment, png, kTemporary, [self, image, attachment, completion](bool stored) {
-        if (!stored) {
-            completion(nullptr, QString());
-            return;
-        }
-        const IdeaPtr idea = Idea::initWithImageAttachment(image, attachment);
-        auto document = IdeaDocument::initWithFileName(QString(), kTemporary);
-        document->setIdea(idea);
-        const QDateTime created = Globals::currentDate();
-        document->setDateCreated(created);
-        document->setDateModified(created);
-        self->createDocument(document, [self, document, idea, completion](qint64 token) {
-            if (token < 1) {
-                completion(nullptr, QString());
-                return;
-            }
-            self->releaseDocument(document, token);
-            completion(idea, document->docIdentifier());
-        });
-    });
+    storeAttachment(attachment, png, kTemporary,
+                    [self, image, attachment, completion = std::move(completion)](bool stored) mutable {
+                        if (!stored) {
+                            completion(nullptr, QString());
+                            return;
+                        }
+                        self->doStoreDocumentIntoTemp(
+                            newPayload(Idea::initWithImageAttachment(image, attachment)),
+                            std::move(completion));
+                    });
 }
 
 void PersistenceController::importIdea(const QVImage& image, StoredIdeaCompletion completion)
@@ -873,9 +858,8 @@ void PersistenceController::importIdea(const QVImage& image, StoredIdeaCompletio
 void PersistenceController::doStoreDocumentIntoTemp(const IdeaDocumentDataObjectPtr& payload,
                                                     StoredIdeaCompletion completion)
 {
-    completion = orNothing(std::move(completion));
     if (!payload || !payload->idea()) {
-        MainQueue::post([completion = std::move(completion)] { completion(nullptr, QString()); });
+        completion(nullptr, QString());
         return;
     }
     auto document = IdeaDocument::initWithFileName(QString(), kTemporary);
@@ -884,14 +868,15 @@ void PersistenceController::doStoreDocumentIntoTemp(const IdeaDocumentDataObject
     document->setDateCreated(payload->dateCreated());
     document->setDateModified(payload->dateModified());
     auto self = shared_from_this();
-    createDocument(document, [self, document, root, completion](qint64 token) {
-        if (token < 1) {
-            completion(nullptr, QString());
-            return;
-        }
-        self->releaseDocument(document, token);
-        completion(root, document->docIdentifier());
-    });
+    createDocument(document,
+                   [self, document, root, completion = std::move(completion)](qint64 token) mutable {
+                       if (token < 1) {
+                           completion(nullptr, QString());
+                           return;
+                       }
+                       self->releaseDocument(document, token);
+                       completion(root, document->docIdentifier());
+                   });
 }
 
 // ---- Attachments
@@ -899,10 +884,9 @@ void PersistenceController::doStoreDocumentIntoTemp(const IdeaDocumentDataObject
 void PersistenceController::storeAttachment(const ObjectID& attachment, const QByteArray& data,
                                             StorageLocation location, BoolCompletion completion)
 {
-    completion = orNothing(std::move(completion));
     const auto manager = attachmentManagerForLocation(location);
     if (!manager) {
-        MainQueue::post([completion = std::move(completion)] { completion(false); });
+        completion(false);
         return;
     }
     manager->storeAttachment(attachment, data, std::move(completion));
@@ -911,10 +895,9 @@ void PersistenceController::storeAttachment(const ObjectID& attachment, const QB
 void PersistenceController::fetchAttachment(const ObjectID& attachment, StorageLocation location,
                                             DataCompletion completion)
 {
-    completion = orNothing(std::move(completion));
     const auto manager = attachmentManagerForLocation(location);
     if (!manager) {
-        MainQueue::post([completion = std::move(completion)] { completion(QByteArray()); });
+        completion(QByteArray());
         return;
     }
     manager->provideAttachment(attachment, std::move(completion));
@@ -923,17 +906,16 @@ void PersistenceController::fetchAttachment(const ObjectID& attachment, StorageL
 void PersistenceController::copyAttachments(const IdeaPtr& idea, const QString& docIdentifier,
                                             StorageLocation target, BoolCompletion completion)
 {
-    completion = orNothing(std::move(completion));
     const auto source = locationOfDocument(docIdentifier);
     const auto destination = locationFor(target);
     if (source == destination) {
-        MainQueue::post([completion = std::move(completion)] { completion(true); });
+        completion(true);
         return;
     }
     const auto from = source->attachmentManager();
     const auto into = destination->attachmentManager();
     if (!from || !into) {
-        MainQueue::post([completion = std::move(completion)] { completion(false); });
+        completion(false);
         return;
     }
     copyAttachments(idea ? idea->attachments() : QSet<ObjectID>(), from, into, std::move(completion));
@@ -944,13 +926,12 @@ void PersistenceController::copyAttachments(const QSet<ObjectID>& attachments,
                                             const std::shared_ptr<AttachmentManager>& into,
                                             BoolCompletion completion)
 {
-    completion = orNothing(std::move(completion));
     if (attachments.isEmpty()) {
-        MainQueue::post([completion = std::move(completion)] { completion(true); });
+        completion(true);
         return;
     }
     if (!from || !into) {
-        MainQueue::post([completion = std::move(completion)] { completion(false); });
+        completion(false);
         return;
     }
     std::make_shared<AttachmentCopyRun>(attachments, from, into, std::move(completion))->step();

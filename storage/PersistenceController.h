@@ -4,6 +4,7 @@
 #include "model/Idea.h"
 #include "model/IdeaDocumentDataObject.h"
 #include "model/ObjectID.h"
+#include "platform/core/Completion.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/Result.h"
 #include "storage/DocumentImporter.h"
@@ -45,26 +46,25 @@ class TemporaryLocation;
 // Threads: every member is for the main thread, except singleton(), workQueue() and
 // nextSearchRequestID(), which any thread may call. No locks guard the lists.
 //
-// Completions run exactly once, on the main thread. A failure found before any work is
-// done (no workspace for the location, a known identifier, a location that is not served,
-// an index out of range) answers at once, inside the call; everything else answers when
-// the document, workspace or back end doing the work answers, through the main queue (a
-// temporary document's release, which touches no file, answers inside the call as the
-// document does). Failures are told only through the completion: token 0, NO, nullptr (or
-// nullptr and a null identifier).
+// Completions run exactly once, on the main thread, never inside the call that takes them
+// (Completion posts every answer). A failure found before any work is done (no workspace for
+// the location, a known identifier, a location that is not served, an index out of range)
+// answers on the next turn; everything else when the document, workspace or back end doing
+// the work answers. Completions may be empty. Failures are told only through the
+// completion: token 0, NO, nullptr (or nullptr and a null identifier).
 class PersistenceController final : public WorkspaceDelegate,
                                     public std::enable_shared_from_this<PersistenceController>
 {
 public:
-    using TokenCompletion = std::function<void(qint64 token)>;
-    using BoolCompletion = std::function<void(bool ok)>;
-    using Completion = std::function<void()>;
-    using IdeaCompletion = std::function<void(const IdeaPtr& idea)>;
+    using TokenCompletion = corvex::Completion<qint64>;
+    using BoolCompletion = corvex::Completion<bool>;
+    using Completion = corvex::Completion<>;
+    using IdeaCompletion = corvex::Completion<const IdeaPtr&>;
     // A read document file: its payload, or why it cannot be opened (DocumentImporter).
-    using ImportCompletion = DocumentImporter::Completion;
+    using ImportCompletion = corvex::Completion<const DocumentImporter::Read&>;
     // The stored root idea and the new document's identifier; nullptr and a null identifier
     // on failure.
-    using StoredIdeaCompletion = std::function<void(const IdeaPtr& idea, const QString& docIdentifier)>;
+    using StoredIdeaCompletion = corvex::Completion<const IdeaPtr&, const QString&>;
     // A document file stored as a new document: its root idea and identifier, and what of a
     // file read only in part was left out (the payload's incompleteReading()).
     struct ImportedDocument
@@ -75,8 +75,8 @@ public:
     };
     // The stored document, or why the file could not be read or stored (the error's failure
     // reason says it in words for the person who opened the file).
-    using ImportedDocumentCompletion = std::function<void(const Result<ImportedDocument>& imported)>;
-    using DataCompletion = std::function<void(const QByteArray& data)>;
+    using ImportedDocumentCompletion = corvex::Completion<const Result<ImportedDocument>&>;
+    using DataCompletion = corvex::Completion<const QByteArray&>;
     // consumeIdea's chain: stores the idea somewhere and calls `next` with the outcome.
     using NextBlock = std::function<void(bool ok)>;
     using ChainBlock = std::function<void(const IdeaPtr& idea, NextBlock next)>;
@@ -213,9 +213,9 @@ public:
     // The first summary with the document identifier in its location's complete list;
     // nullptr when the list is not ready or holds none.
     IdeaProxyPtr findProxy(const QString& docIdentifier) const;
-    // Runs `ready` once findProxy and findDocument answer for good for the identifier: at once
-    // (inside the call) when its location's list is complete or it keeps none, else once the
-    // first complete list has reached the listeners. A screen can show a document before
+    // Runs `ready` once findProxy and findDocument answer for good for the identifier: on the
+    // next turn when its location's list is complete or it keeps none, else once the first
+    // complete list has reached the listeners; never inside the call. A screen can show a document before
     // then (one made here), and a user's open of it must not come to nothing.
     void whenListComplete(const QString& docIdentifier, Completion ready);
 
@@ -289,6 +289,9 @@ public:
     static void copyAttachments(const QSet<ObjectID>& attachments,
                                 const std::shared_ptr<AttachmentManager>& from,
                                 const std::shared_ptr<AttachmentManager>& into, BoolCompletion completion);
+    // The fetcher the controller installs for documents: fetchAttachment of the controller
+    // while it lives; once it is gone, null bytes. Either way on a later turn.
+    static IdeaDocument::AttachmentFetcher attachmentFetcher(std::weak_ptr<PersistenceController> controller);
 
     // ---- WorkspaceDelegate: forwarded to the listeners (status changes: the notification)
 

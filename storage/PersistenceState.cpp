@@ -51,7 +51,7 @@ DocumentVersionPtr PersistenceState::findConflictingVersion(const IdeaProxyPtr&)
 void PersistenceState::handleConflictForProxy(const IdeaProxyPtr&, BoolCompletion completion)
 {
     if (completion)
-        MainQueue::post([completion = std::move(completion)] { completion(false); });
+        completion(false);
 }
 
 bool PersistenceState::documentInConflict(const QString&) const

@@ -48,7 +48,7 @@ using DocumentVersionPtr = std::shared_ptr<DocumentVersion>;
 // the document handles (IdeaDocument); a back end that only knows success answers 1 or 0.
 //
 // Threads: called on the main thread. Completions and delegate calls arrive on the main
-// queue (a failure found before any work may answer at once, inside the call).
+// queue, never inside the call (a failure found before any work answers on the next turn).
 //
 // Life: leaveState() stops the back end's queries, observers and loops and marks it dead;
 // no delegate call follows it (completions of operations already under way are still

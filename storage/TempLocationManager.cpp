@@ -69,7 +69,7 @@ void TempLocationManager::storeAttachment(const ObjectID& attachment, const QByt
         completion = [](bool) {};
     const QUrl url = attachmentURL(attachment);
     if (url.isEmpty()) {
-        MainQueue::post([completion = std::move(completion)] { completion(false); });
+        completion(false);
         return;
     }
     AttachmentDocument::initWithFileURL(url)->saveBinaryData(data, std::move(completion));
@@ -81,7 +81,7 @@ void TempLocationManager::provideAttachment(const ObjectID& attachment, ProvideC
         completion = [](const QByteArray&) {};
     const QUrl url = attachmentURL(attachment);
     if (url.isEmpty()) {
-        MainQueue::post([completion = std::move(completion)] { completion(QByteArray()); });
+        completion(QByteArray());
         return;
     }
     AttachmentDocument::initWithFileURL(url)->readBinaryWithCompletionHandler(std::move(completion));

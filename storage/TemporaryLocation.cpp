@@ -44,7 +44,7 @@ DocumentLocation::TokenCompletion
 TemporaryLocation::registeringOnSuccess(const std::shared_ptr<IdeaDocument>& document,
                                         TokenCompletion completion)
 {
-    return [self = shared_from_this(), document, completion = std::move(completion)](qint64 token) {
+    return [self = shared_from_this(), document, completion = std::move(completion)](qint64 token) mutable {
         if (token > 0)
             self->mRegisteredDocuments.push_back(document);
         completion(token);
@@ -57,7 +57,7 @@ void TemporaryLocation::createDocument(const std::shared_ptr<IdeaDocument>& docu
     // The file of a registered identifier exists (or is being made): never made twice.
     stepOverTakenNames(*document, false);
     if (documentKnown(document->docIdentifier())) {
-        MainQueue::post([completion = std::move(completion)] { completion(qint64(0)); });
+        completion(qint64(0));
         return;
     }
     createUnderFreeName(document, registeringOnSuccess(document, std::move(completion)), FreeNameAttempts);
@@ -88,22 +88,20 @@ void TemporaryLocation::createDocumentOpeningFirst(const std::shared_ptr<IdeaDoc
     // this look and the write fails the store, which never replaces it.
     stepOverTakenNames(*document, true);
     if (documentKnown(document->docIdentifier())) {
-        MainQueue::post([opened = std::move(opened), stored = std::move(stored)] {
-            opened(qint64(0));
-            stored(false);
-        });
+        opened(qint64(0));
+        stored(false);
         return;
     }
     mRegisteredDocuments.push_back(document);
     std::weak_ptr<TemporaryLocation> weak = shared_from_this();
     document->createAtURLOpeningFirst(
         documentURL(document->docIdentifier()),
-        [weak, document, opened = std::move(opened)](qint64 token) {
+        [weak, document, opened = std::move(opened)](qint64 token) mutable {
             if (const auto self = weak.lock(); self && token < 1)
                 self->unregister(document);
             opened(token);
         },
-        [weak, document, stored = std::move(stored)](bool ok) {
+        [weak, document, stored = std::move(stored)](bool ok) mutable {
             if (const auto self = weak.lock(); self && !ok)
                 self->unregister(document);
             stored(ok);
@@ -148,7 +146,7 @@ void TemporaryLocation::closeDocument(const std::shared_ptr<IdeaDocument>& docum
 void TemporaryLocation::deleteDocument(const QString& docIdentifier, BoolCompletion completion)
 {
     if (!documentKnown(docIdentifier)) {
-        MainQueue::post([completion = std::move(completion)] { completion(false); });
+        completion(false);
         return;
     }
     // Every registered handle of the document goes, not only the first one found: otherwise
@@ -157,7 +155,7 @@ void TemporaryLocation::deleteDocument(const QString& docIdentifier, BoolComplet
         return registered->docIdentifier() == docIdentifier;
     });
     // The file in the temporary folder stays on disk.
-    MainQueue::post([completion = std::move(completion)] { completion(true); });
+    completion(true);
 }
 
 void TemporaryLocation::removeClosedCopy(const std::shared_ptr<IdeaDocument>& document)
@@ -194,9 +192,10 @@ void TemporaryLocation::removeClosedCopy(const std::shared_ptr<IdeaDocument>& do
 void TemporaryLocation::fetchRootIdea(const QString& docIdentifier, IdeaCompletion completion)
 {
     auto reader = IdeaDocument::initWithIdentifier(docIdentifier);
-    reader->readFromURL(documentURL(docIdentifier), [reader, completion = std::move(completion)](bool ok) {
-        completion(ok ? reader->idea() : nullptr);
-    });
+    reader->readFromURL(documentURL(docIdentifier),
+                        [reader, completion = std::move(completion)](bool ok) mutable {
+                            completion(ok ? reader->idea() : nullptr);
+                        });
 }
 
 std::shared_ptr<AttachmentManager> TemporaryLocation::attachmentManager()

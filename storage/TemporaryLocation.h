@@ -18,10 +18,10 @@ class TempLocationManager;
 //
 // A generated name taken, by a registered handle or by a file (another launch in the same
 // second made it), gives way to the next generated name.
-// Completions: a create of a registered identifier the caller chose answers 0 at once; a
-// delete of an identifier that is not registered answers NO at once, any other delete YES
-// through the main queue (the file stays on disk). The rest is the document handles' (IdeaDocument):
-// file work answers through the main queue, a close at once.
+// Completions, all on the main queue on a later turn: a create of a registered identifier
+// the caller chose answers 0 on the next turn; a delete of an identifier that is not
+// registered answers NO, any other delete YES (the file stays on disk). The rest is the
+// document handles' (IdeaDocument): file work answers once done, a close on the next turn.
 class TemporaryLocation final : public DocumentLocation,
                                 public std::enable_shared_from_this<TemporaryLocation>
 {

@@ -17,32 +17,25 @@ public:
 
     void createDocument(const std::shared_ptr<IdeaDocument>&, qint64, TokenCompletion completion) override
     {
-        MainQueue::post([completion = std::move(completion)] { completion(0); });
+        completion(0);
     }
     void openDocument(const std::shared_ptr<IdeaDocument>&, TokenCompletion completion) override
     {
-        MainQueue::post([completion = std::move(completion)] { completion(0); });
+        completion(0);
     }
     void updateDocument(const std::shared_ptr<IdeaDocument>&, qint64, BoolCompletion completion) override
     {
-        MainQueue::post([completion = std::move(completion)] {
-            MainQueue::post([completion = std::move(completion)] { completion(false); });
-        });
+        MainQueue::post([completion = std::move(completion)]() mutable { completion(false); });
     }
     void closeDocument(const std::shared_ptr<IdeaDocument>&, qint64, Completion completion) override
     {
-        MainQueue::post([completion = std::move(completion)] { completion(); });
+        completion();
     }
     void deleteDocument(const QString&, BoolCompletion completion) override
     {
-        MainQueue::post([completion = std::move(completion)] {
-            MainQueue::post([completion = std::move(completion)] { completion(false); });
-        });
+        MainQueue::post([completion = std::move(completion)]() mutable { completion(false); });
     }
-    void fetchRootIdea(const QString&, IdeaCompletion completion) override
-    {
-        MainQueue::post([completion = std::move(completion)] { completion(nullptr); });
-    }
+    void fetchRootIdea(const QString&, IdeaCompletion completion) override { completion(nullptr); }
     std::shared_ptr<IdeaDocument> heldDocument(const QString&) const override { return nullptr; }
     // Such a move fails anyway, at once, when it tries to read the idea.
     bool mayTakeIdeasFrom(const QString&) const override { return true; }

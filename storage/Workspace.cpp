@@ -57,7 +57,7 @@ void Workspace::closeWorkspace()
     }
     // No list comes any more: what waited for it finds no document, on a later turn.
     for (Completion& ready : std::exchange(mWaitingForList, {}))
-        MainQueue::post(std::move(ready));
+        ready();
     // Without a back end the running search could only cache failures.
     mSearchRequestID = 0;
     mRunningIsRefresh = false;
@@ -95,36 +95,37 @@ void Workspace::createDocument(const std::shared_ptr<IdeaDocument>& document, qi
 {
     if (!document || !mCurrentState || indexOfProxy(document->docIdentifier()) >= 0) {
         if (completion)
-            MainQueue::post([completion = std::move(completion)] { completion(qint64(0)); });
+            completion(qint64(0));
         return;
     }
     std::weak_ptr<Workspace> weakSelf = weak_from_this();
-    mCurrentState->createDocument(document, [weakSelf, document, index, completion](qint64 token) {
-        if (const auto self = weakSelf.lock(); self && token > 0) {
-            auto proxy = IdeaProxy::initWithDoc(document);
-            // The back end has stored the document, so it must be listed whatever index the
-            // caller had in mind.
-            const qint64 at = std::clamp<qint64>(index, 0, qint64(self->mIdeaProxies.size()));
-            self->mIdeaProxies.insert(self->mIdeaProxies.begin() + at, proxy);
-            // Before the list is complete the index has not been read: the first complete
-            // list keeps the document and saves it into the index.
-            if (self->mHasCompleteProxyList)
-                self->saveIdeaProxyList();
-            else
-                self->mMadeBeforeList.insert(document->docIdentifier());
-            if (self->mDelegate)
-                self->mDelegate->documentAdded(proxy, at, *self);
-        }
-        if (completion)
-            completion(token);
-    });
+    mCurrentState->createDocument(
+        document, [weakSelf, document, index, completion = std::move(completion)](qint64 token) mutable {
+            if (const auto self = weakSelf.lock(); self && token > 0) {
+                auto proxy = IdeaProxy::initWithDoc(document);
+                // The back end has stored the document, so it must be listed whatever index the
+                // caller had in mind.
+                const qint64 at = std::clamp<qint64>(index, 0, qint64(self->mIdeaProxies.size()));
+                self->mIdeaProxies.insert(self->mIdeaProxies.begin() + at, proxy);
+                // Before the list is complete the index has not been read: the first complete
+                // list keeps the document and saves it into the index.
+                if (self->mHasCompleteProxyList)
+                    self->saveIdeaProxyList();
+                else
+                    self->mMadeBeforeList.insert(document->docIdentifier());
+                if (self->mDelegate)
+                    self->mDelegate->documentAdded(proxy, at, *self);
+            }
+            if (completion)
+                completion(token);
+        });
 }
 
 void Workspace::openDocument(const std::shared_ptr<IdeaDocument>& document, TokenCompletion completion)
 {
     if (!document || !mCurrentState) {
         if (completion)
-            MainQueue::post([completion = std::move(completion)] { completion(qint64(0)); });
+            completion(qint64(0));
         return;
     }
     mCurrentState->openDocument(document, std::move(completion));
@@ -135,7 +136,7 @@ void Workspace::updateDocument(const std::shared_ptr<IdeaDocument>& document, qi
 {
     if (!document || !mCurrentState) {
         if (completion)
-            MainQueue::post([completion = std::move(completion)] { completion(false); });
+            completion(false);
         return;
     }
     document->setDateModified(Globals::currentDate());
@@ -143,12 +144,14 @@ void Workspace::updateDocument(const std::shared_ptr<IdeaDocument>& document, qi
     // runs hands the document back, which lets its tree go before the save answers.
     const IdeaPtr saved = document->idea();
     std::weak_ptr<Workspace> weakSelf = weak_from_this();
-    mCurrentState->updateDocument(document, token, [weakSelf, document, saved, completion](bool ok) {
-        if (const auto self = weakSelf.lock(); self && ok)
-            self->updateProxyForDocument(document, saved);
-        if (completion)
-            completion(ok);
-    });
+    mCurrentState->updateDocument(
+        document, token,
+        [weakSelf, document, saved = std::move(saved), completion = std::move(completion)](bool ok) mutable {
+            if (const auto self = weakSelf.lock(); self && ok)
+                self->updateProxyForDocument(document, saved);
+            if (completion)
+                completion(ok);
+        });
 }
 
 void Workspace::updateProxyForDocument(const std::shared_ptr<IdeaDocument>& document, const IdeaPtr& saved)
@@ -171,7 +174,7 @@ void Workspace::closeDocument(const std::shared_ptr<IdeaDocument>& document, qin
 {
     if (!document || !mCurrentState) {
         if (completion)
-            MainQueue::post([completion = std::move(completion)] { completion(); });
+            completion();
         return;
     }
     mCurrentState->closeDocument(document, token, std::move(completion));
@@ -181,16 +184,17 @@ void Workspace::deleteDocument(const QString& docIdentifier, BoolCompletion comp
 {
     if (!mCurrentState) {
         if (completion)
-            MainQueue::post([completion = std::move(completion)] { completion(false); });
+            completion(false);
         return;
     }
     std::weak_ptr<Workspace> weakSelf = weak_from_this();
-    mCurrentState->deleteDocument(docIdentifier, [weakSelf, docIdentifier, completion](bool ok) {
-        if (const auto self = weakSelf.lock(); self && ok)
-            self->deleteProxyForDocument(docIdentifier);
-        if (completion)
-            completion(ok);
-    });
+    mCurrentState->deleteDocument(
+        docIdentifier, [weakSelf, docIdentifier, completion = std::move(completion)](bool ok) mutable {
+            if (const auto self = weakSelf.lock(); self && ok)
+                self->deleteProxyForDocument(docIdentifier);
+            if (completion)
+                completion(ok);
+        });
 }
 
 void Workspace::deleteProxyForDocument(const QString& docIdentifier)
@@ -209,24 +213,25 @@ void Workspace::fetchRootIdea(const QString& docIdentifier, IdeaCompletion compl
 {
     if (!mCurrentState) {
         if (completion)
-            MainQueue::post([completion = std::move(completion)] { completion(nullptr); });
+            completion(nullptr);
         return;
     }
     const PersistenceStatePtr state = mCurrentState;
     const auto document = IdeaDocument::initWithIdentifier(docIdentifier);
-    state->openDocument(document, [state, document, completion](qint64 token) {
-        if (token < 1) {
-            if (completion)
-                completion(nullptr);
-            return;
-        }
-        // Taken before the close: the last token handed back releases the handle's tree.
-        const IdeaPtr root = document->idea();
-        state->closeDocument(document, token, [root, completion] {
-            if (completion)
-                completion(root);
+    state->openDocument(
+        document, [state, document, completion = std::move(completion)](qint64 token) mutable {
+            if (token < 1) {
+                if (completion)
+                    completion(nullptr);
+                return;
+            }
+            // Taken before the close: the last token handed back releases the handle's tree.
+            const IdeaPtr root = document->idea();
+            state->closeDocument(document, token, [root, completion = std::move(completion)]() mutable {
+                if (completion)
+                    completion(root);
+            });
         });
-    });
 }
 
 // ---- The list
@@ -322,7 +327,7 @@ void Workspace::storeAttachment(const ObjectID& attachment, const QByteArray& da
 {
     if (!mCurrentState) {
         if (completion)
-            MainQueue::post([completion = std::move(completion)] { completion(false); });
+            completion(false);
         return;
     }
     mCurrentState->storeAttachment(attachment, data, std::move(completion));
@@ -332,7 +337,7 @@ void Workspace::provideAttachment(const ObjectID& attachment, ProvideCompletion 
 {
     if (!mCurrentState) {
         if (completion)
-            MainQueue::post([completion = std::move(completion)] { completion(QByteArray()); });
+            completion(QByteArray());
         return;
     }
     mCurrentState->provideAttachment(attachment, std::move(completion));
@@ -349,7 +354,7 @@ void Workspace::handleConflictForProxy(const IdeaProxyPtr& proxy, BoolCompletion
 {
     if (!mCurrentState || !mCurrentState->keepsConflictingVersions()) {
         if (completion)
-            MainQueue::post([completion = std::move(completion)] { completion(false); });
+            completion(false);
         return;
     }
     mCurrentState->handleConflictForProxy(proxy, std::move(completion));
@@ -727,7 +732,7 @@ void Workspace::observeProxyList(const std::vector<IdeaProxyPtr>& proxies, Persi
         mDelegate->batchUpdateDoneInWorkspace(*this);
     // What waited runs on a later turn, not inside the back end's report.
     for (Completion& ready : std::exchange(mWaitingForList, {}))
-        MainQueue::post(std::move(ready));
+        ready();
     if (!made.empty())
         saveAdditionsLater();
     startRefreshSearch();

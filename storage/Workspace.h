@@ -75,9 +75,10 @@ class SerialQueue;
 // text. A read under way when any of these happens (a save included) is not cached: it may
 // hold the text from before.
 //
-// Completions: exactly once each. Failures found before any work (no back end, a document
-// already listed, conflict operations on a back end without versions) answer at once, on
-// the calling thread; everything else answers on the main queue when the back end does.
+// Completions: exactly once each, on the main queue and never inside the call that takes
+// them. Failures found before any work (no back end, a document already listed, conflict
+// operations on a back end without versions) answer on the next turn; everything else when
+// the back end does.
 // Failures of the back end pass through unchanged, and the list changes only after a
 // success.
 //
@@ -166,8 +167,8 @@ public:
     bool isReadyForUse() const override { return mHasCompleteProxyList; }
     // findProxy in the complete list; null before the list is complete.
     IdeaProxyPtr listedProxy(const QString& docIdentifier) const override;
-    // At once when the list is complete; else right after the delegate has heard of the
-    // first complete list, or on the main queue after closeWorkspace.
+    // On the next turn when the list is complete (or the workspace closed); else on the turn
+    // after the delegate has heard of the first complete list, or after closeWorkspace.
     void whenListComplete(Completion ready) override;
     // The list as it is now, complete or not.
     const std::vector<IdeaProxyPtr>& ideaProxies() const { return mIdeaProxies; }

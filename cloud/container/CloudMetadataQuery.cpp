@@ -85,17 +85,21 @@ bool FolderMetadataQuery::start(const QString& folder, const QString& pattern, G
 {
     struct stat info;
     if (folder.isEmpty() || SysCalls::stat(QFile::encodeName(folder).constData(), &info) != 0 ||
-        !S_ISDIR(info.st_mode))
+        !S_ISDIR(info.st_mode)) {
+        gathered.drop();
         return false;
+    }
     stop();
     mStopped = std::make_shared<std::atomic<bool>>(false);
     GlobalQueue::async([stopped = mStopped, folder, pattern, gathered = std::move(gathered)]() mutable {
         if (stopped->load())
-            return;
+            return gathered.drop();
         std::vector<Item> items = list(folder, pattern);
-        MainQueue::post([stopped, items = std::move(items), gathered = std::move(gathered)] {
-            if (!stopped->load())
-                gathered(items);
+        // Checked again on the main thread, where stop() is called.
+        MainQueue::post([stopped, items = std::move(items), gathered = std::move(gathered)]() mutable {
+            if (stopped->load())
+                return gathered.drop();
+            gathered(items);
         });
     });
     return true;

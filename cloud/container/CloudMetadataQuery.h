@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/core/Completion.h"
+
 #include <QString>
 #include <atomic>
 #include <functional>
@@ -19,15 +21,15 @@ public:
         QString name; // the file name
         QString path; // the whole path
     };
-    using Gathered = std::function<void(const std::vector<Item>& results)>;
+    using Gathered = corvex::Completion<const std::vector<Item>&>;
 
     virtual ~CloudMetadataQuery();
 
     // Gathers the files of `folder` whose names are like `pattern` ("*" any run of
     // characters, "?" one character, everything else itself). False when the query cannot
-    // start (the folder cannot be listed); `gathered` is then never called. Otherwise it is
-    // called once, on the main queue, never inside this call, unless the query is stopped
-    // first.
+    // start (the folder cannot be listed); `gathered` is then dropped, never called. Otherwise
+    // it is called once, on the main queue, never inside this call, unless the query is
+    // stopped first (then it is dropped).
     virtual bool start(const QString& folder, const QString& pattern, Gathered gathered) = 0;
     // No answer comes after this.
     virtual void stop() = 0;

@@ -169,7 +169,7 @@ void CloudMode::checkIfWeCanProceed()
     });
 }
 
-void CloudMode::fetchCloudDocumentsDirectoryURL(std::function<void(const QString& folder)> completion)
+void CloudMode::fetchCloudDocumentsDirectoryURL(FolderCompletion completion)
 {
     const std::shared_ptr<CloudAccount> account = mServices.account;
     GlobalQueue::async([account, completion = std::move(completion)]() mutable {
@@ -189,7 +189,7 @@ void CloudMode::fetchCloudDocumentsDirectoryURL(std::function<void(const QString
                 documents.clear();
             }
         }
-        MainQueue::post([completion = std::move(completion), documents] { completion(documents); });
+        completion(documents);
     });
 }
 
@@ -549,11 +549,10 @@ void CloudMode::openDocument(const std::shared_ptr<IdeaDocument>& document, Toke
     const QUrl url = document ? createFileURLForFileName(document->docIdentifier()) : QUrl();
     if (url.isEmpty()) {
         if (completion)
-            MainQueue::post([completion = std::move(completion)] { completion(qint64(0)); });
+            completion(qint64(0));
         return;
     }
-    document->openFromURL(
-        url, completion ? std::move(completion) : [](qint64) {});
+    document->openFromURL(url, std::move(completion));
 }
 
 PersistenceState::SearchRead CloudMode::searchRead(const QString& docIdentifier)
@@ -566,11 +565,10 @@ void CloudMode::createDocument(const std::shared_ptr<IdeaDocument>& document, To
     const QUrl url = document ? createFileURLForFileName(document->docIdentifier()) : QUrl();
     if (url.isEmpty()) {
         if (completion)
-            MainQueue::post([completion = std::move(completion)] { completion(qint64(0)); });
+            completion(qint64(0));
         return;
     }
-    document->createAtURL(
-        url, completion ? std::move(completion) : [](qint64) {});
+    document->createAtURL(url, std::move(completion));
 }
 
 void CloudMode::updateDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
@@ -578,11 +576,10 @@ void CloudMode::updateDocument(const std::shared_ptr<IdeaDocument>& document, qi
 {
     if (!document || createFileURLForFileName(document->docIdentifier()).isEmpty()) {
         if (completion)
-            MainQueue::post([completion = std::move(completion)] { completion(false); });
+            completion(false);
         return;
     }
-    document->updateWithToken(
-        token, completion ? std::move(completion) : [](bool) {});
+    document->updateWithToken(token, std::move(completion));
 }
 
 void CloudMode::closeDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
@@ -590,7 +587,7 @@ void CloudMode::closeDocument(const std::shared_ptr<IdeaDocument>& document, qin
 {
     if (!document) {
         if (completion)
-            MainQueue::post([completion = std::move(completion)] { completion(); });
+            completion();
         return;
     }
     document->closeWithToken(token, std::move(completion));
@@ -601,7 +598,7 @@ void CloudMode::deleteDocument(const QString& docIdentifier, BoolCompletion comp
     const QString path = documentPath(docIdentifier);
     if (path.isEmpty()) {
         if (completion)
-            MainQueue::post([completion = std::move(completion)] { completion(false); });
+            completion(false);
         return;
     }
     doDeleteFileAtPath(path, std::move(completion));
@@ -609,7 +606,7 @@ void CloudMode::deleteDocument(const QString& docIdentifier, BoolCompletion comp
 
 void CloudMode::doDeleteFileAtPath(const QString& path, BoolCompletion completion)
 {
-    StorageQueues::persistenceQueue().async([path, completion = std::move(completion)] {
+    StorageQueues::persistenceQueue().async([path, completion = std::move(completion)]() mutable {
         Error error;
         int unlinkError = 0;
         const bool coordinated = FileCoordinator().coordinateWriting(
@@ -628,10 +625,7 @@ void CloudMode::doDeleteFileAtPath(const QString& path, BoolCompletion completio
                     .arg(path, coordinated
                                    ? Error::posix(unlinkError, QStringLiteral("unlink"), path).toString()
                                    : error.toString()));
-        MainQueue::post([completion, gone] {
-            if (completion)
-                completion(gone);
-        });
+        completion(gone);
     });
 }
 
@@ -648,13 +642,12 @@ void CloudMode::fetchIdea(const QString& docIdentifier, IdeaCompletion completio
     const QUrl url = createFileURLForFileName(docIdentifier);
     if (url.isEmpty()) {
         if (completion)
-            MainQueue::post([completion = std::move(completion)] { completion(nullptr); });
+            completion(nullptr);
         return;
     }
     const auto document = IdeaDocument::initWithIdentifier(docIdentifier);
-    document->readFromURL(url, [document, completion](bool ok) {
-        if (completion)
-            completion(ok ? document->idea() : nullptr);
+    document->readFromURL(url, [document, completion = std::move(completion)](bool ok) mutable {
+        completion(ok ? document->idea() : nullptr);
     });
 }
 
@@ -663,14 +656,11 @@ void CloudMode::fetchIdea(const QString& docIdentifier, IdeaCompletion completio
 void CloudMode::storeAttachment(const ObjectID& attachment, const QByteArray& data,
                                 StoreCompletion completion)
 {
-    auto fail = [completion](const char* why) {
+    auto fail = [&completion](const char* why) {
         Log::assertionFailure(StoreAttachmentAssertionLine,
                               "-[CloudMode storeAttachment:withData:onCompletion:]");
         Log::warning(QString::fromLatin1(why));
-        MainQueue::post([completion] {
-            if (completion)
-                completion(false);
-        });
+        completion(false);
     };
     if (mCloudDocPath.isEmpty())
         return fail("CloudMode: no container folder to store the attachment in");
@@ -679,7 +669,7 @@ void CloudMode::storeAttachment(const ObjectID& attachment, const QByteArray& da
     const QString name = attachment.asString();
     const QString target = mCloudDocPath + QLatin1Char('/') + AttachmentsFolderName + QLatin1Char('/') + name;
     const std::shared_ptr<UbiquitousMover> mover = mServices.mover;
-    GlobalQueue::async([name, target, data, mover, completion] {
+    GlobalQueue::async([name, target, data, mover, completion = std::move(completion)]() mutable {
         bool stored = false;
         const QString temporary = FileUtil::temporaryURLForFileName(name).toLocalFile();
         if (temporary.isEmpty() || !SaveFile::writeAtomically(temporary, data).ok()) {
@@ -695,12 +685,11 @@ void CloudMode::storeAttachment(const ObjectID& attachment, const QByteArray& da
                 Log::warning(QStringLiteral("CloudMode: cannot store the attachment %1: %2")
                                  .arg(name, moved.error().toString()));
         }
-        MainQueue::post([completion, stored] {
+        MainQueue::post([completion = std::move(completion), stored]() mutable {
             if (!stored)
                 Log::assertionFailure(StoreAttachmentAssertionLine,
                                       "-[CloudMode storeAttachment:withData:onCompletion:]");
-            if (completion)
-                completion(stored);
+            completion(stored);
         });
     });
 }
@@ -708,28 +697,22 @@ void CloudMode::storeAttachment(const ObjectID& attachment, const QByteArray& da
 void CloudMode::provideAttachment(const ObjectID& attachment, ProvideCompletion completion)
 {
     if (mCloudDocPath.isEmpty() || !AttachmentNames::isAcceptable(attachment)) {
-        MainQueue::post([completion] {
+        MainQueue::post([completion = std::move(completion)]() mutable {
             Log::assertionFailure(ProvideAttachmentAssertionLine,
                                   "-[CloudMode provideAttachment:onCompletion:]");
-            if (completion)
-                completion(QByteArray());
+            completion(QByteArray());
         });
         return;
     }
     const QString path =
         mCloudDocPath + QLatin1Char('/') + AttachmentsFolderName + QLatin1Char('/') + attachment.asString();
     if (!cloudPathExists(path)) {
-        MainQueue::post([completion] {
-            if (completion)
-                completion(QByteArray());
-        });
+        completion(QByteArray());
         return;
     }
     const auto reader = AttachmentDocument::initWithFileURL(QUrl::fromLocalFile(path));
-    reader->readBinaryWithCompletionHandler([reader, completion](const QByteArray& data) {
-        if (completion)
-            completion(data);
-    });
+    reader->readBinaryWithCompletionHandler(
+        [reader, completion = std::move(completion)](const QByteArray& data) mutable { completion(data); });
 }
 
 // ---- Conflicts
@@ -749,25 +732,23 @@ DocumentVersionPtr CloudMode::findConflictingVersion(const IdeaProxyPtr& proxy)
 
 void CloudMode::handleConflictForProxy(const IdeaProxyPtr& proxy, BoolCompletion completion)
 {
-    if (!completion)
-        completion = [](bool) {};
     // 1. The newest version.
     const auto version = std::dynamic_pointer_cast<CloudFileVersion>(findConflictingVersion(proxy));
     if (!version) {
-        MainQueue::post([completion = std::move(completion)] { completion(false); });
+        completion(false);
         return;
     }
     // 2. The content in place now.
     const std::weak_ptr<CloudMode> weak = weakSelf();
-    fetchIdea(proxy->docIdentifier(),
-              [weak, proxy, version, completion](const std::shared_ptr<Idea>& current) {
-                  const auto self = weak.lock();
-                  if (!self || !current) {
-                      completion(false);
-                      return;
-                  }
-                  self->resolveConflict(proxy, version, current, completion);
-              });
+    fetchIdea(proxy->docIdentifier(), [weak, proxy, version, completion = std::move(completion)](
+                                          const std::shared_ptr<Idea>& current) mutable {
+        const auto self = weak.lock();
+        if (!self || !current) {
+            completion(false);
+            return;
+        }
+        self->resolveConflict(proxy, version, current, std::move(completion));
+    });
 }
 
 void CloudMode::resolveConflict(const IdeaProxyPtr& proxy, const CloudFileVersionPtr& version,
@@ -780,7 +761,8 @@ void CloudMode::resolveConflict(const IdeaProxyPtr& proxy, const CloudFileVersio
     copy->setDateCreated(now);
     copy->setDateModified(now);
     const std::weak_ptr<CloudMode> weak = weakSelf();
-    createDocument(copy, [weak, proxy, version, copy, completion](qint64 token) {
+    createDocument(copy, [weak, proxy, version, copy,
+                          completion = std::move(completion)](qint64 token) mutable {
         const auto self = weak.lock();
         if (!self || token < 1) {
             completion(false);
@@ -798,7 +780,8 @@ void CloudMode::resolveConflict(const IdeaProxyPtr& proxy, const CloudFileVersio
         }
         // 6.-8. The version takes the document's place; only then are the versions let go.
         const std::shared_ptr<ConflictVersionStore> versions = self->mServices.versions;
-        StorageQueues::persistenceQueue().async([weak, proxy, keptCopy, version, versions, path, completion] {
+        StorageQueues::persistenceQueue().async([weak, proxy, keptCopy, version, versions, path,
+                                                 completion = std::move(completion)]() mutable {
             // A version that is no document (a sync tool's half-written copy) would put an
             // unreadable file in the document's place: every version is kept instead.
             const std::optional<QByteArray> candidate = readDocumentBytes(version->path());
@@ -823,13 +806,14 @@ void CloudMode::resolveConflict(const IdeaProxyPtr& proxy, const CloudFileVersio
                     QStringLiteral("CloudMode: %1 could not take the place of %2; every version is kept: %3")
                         .arg(version->path(), path, replaced.error().toString()));
             }
-            MainQueue::post([weak, proxy, keptCopy, path, completion, ok = replaced.ok()] {
+            MainQueue::post([weak, proxy, keptCopy, path, completion = std::move(completion),
+                             ok = replaced.ok()]() mutable {
                 const auto self = weak.lock();
                 if (!self || !ok) {
                     completion(false);
                     return;
                 }
-                self->finishResolution(proxy, keptCopy, path, completion);
+                self->finishResolution(proxy, keptCopy, path, std::move(completion));
             });
         });
     });
@@ -842,39 +826,41 @@ void CloudMode::finishResolution(const IdeaProxyPtr& proxy, const IdeaProxyPtr& 
     // otherwise only gain a token and write its older tree back over the version.
     const auto document = proxy->doc();
     const std::weak_ptr<CloudMode> weak = weakSelf();
-    document->readFromURL(
-        QUrl::fromLocalFile(path), [weak, document, proxy, keptCopy, completion](bool read) {
+    document->readFromURL(QUrl::fromLocalFile(path), [weak, document, proxy, keptCopy,
+                                                      completion = std::move(completion)](bool read) mutable {
+        const auto self = weak.lock();
+        if (!self || !read) {
+            completion(false);
+            return;
+        }
+        self->openDocument(document, [weak, document, proxy, keptCopy,
+                                      completion = std::move(completion)](qint64 token) mutable {
             const auto self = weak.lock();
-            if (!self || !read) {
+            if (!self || token < 1) {
                 completion(false);
                 return;
             }
-            self->openDocument(document, [weak, document, proxy, keptCopy, completion](qint64 token) {
-                const auto self = weak.lock();
-                if (!self || token < 1) {
-                    completion(false);
-                    return;
-                }
-                // 10. Written back by this program, then closed.
-                self->updateDocument(document, token,
-                                     [weak, document, token, proxy, keptCopy, completion](bool ok) {
-                                         const auto self = weak.lock();
-                                         IdeaProxyPtr updated;
-                                         if (ok && document->idea())
-                                             updated = IdeaProxy::initWithDoc(document);
-                                         if (self)
-                                             self->closeDocument(document, token, {});
-                                         if (self && ok && !self->isDead()) {
-                                             if (const auto delegate = self->delegate()) {
-                                                 if (updated)
-                                                     delegate->observeIdeaProxy(updated, self.get());
-                                                 delegate->observeIdeaProxy(keptCopy, self.get());
-                                             }
+            // 10. Written back by this program, then closed.
+            self->updateDocument(document, token,
+                                 [weak, document, token, proxy, keptCopy,
+                                  completion = std::move(completion)](bool ok) mutable {
+                                     const auto self = weak.lock();
+                                     IdeaProxyPtr updated;
+                                     if (ok && document->idea())
+                                         updated = IdeaProxy::initWithDoc(document);
+                                     if (self)
+                                         self->closeDocument(document, token, {});
+                                     if (self && ok && !self->isDead()) {
+                                         if (const auto delegate = self->delegate()) {
+                                             if (updated)
+                                                 delegate->observeIdeaProxy(updated, self.get());
+                                             delegate->observeIdeaProxy(keptCopy, self.get());
                                          }
-                                         completion(ok);
-                                     });
-            });
+                                     }
+                                     completion(ok);
+                                 });
         });
+    });
 }
 
 } // namespace corvex

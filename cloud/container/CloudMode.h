@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cloud/container/CloudServices.h"
+#include "platform/core/Completion.h"
 #include "platform/core/MainQueue.h"
 #include "platform/core/NotificationCenter.h"
 #include "storage/IndexDocument.h"
@@ -121,7 +122,7 @@ public:
     QString description() const override;
 
     // The document's root idea read from its file (not opened); null on failure.
-    using IdeaCompletion = std::function<void(const std::shared_ptr<Idea>& idea)>;
+    using IdeaCompletion = corvex::Completion<const std::shared_ptr<Idea>&>;
     void fetchIdea(const QString& docIdentifier, IdeaCompletion completion);
 
     // ---- Steps (public for tests that drive them)
@@ -129,7 +130,8 @@ public:
     void checkIfWeCanProceed();
     void iCloudAccountAvailabilityChanged();
     // The "Documents" folder (made with "attachments" inside), or empty, on the main queue.
-    void fetchCloudDocumentsDirectoryURL(std::function<void(const QString& folder)> completion);
+    using FolderCompletion = corvex::Completion<const QString&>;
+    void fetchCloudDocumentsDirectoryURL(FolderCompletion completion);
 
 private:
     struct Private

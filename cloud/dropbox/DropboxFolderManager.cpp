@@ -307,24 +307,20 @@ void DropboxFolderManager::queueDocumentWrite(
     ensureRunnable();
     const auto weak = weakSelf();
     const QUrl url = QUrl::fromLocalFile(localManagedFile(name));
+    // The task's two roads (done, or failed when the mode leaves first) share the answer.
+    auto answer = std::make_shared<BoolCompletion>(std::move(completion));
     queueTask(
-        [weak, document, name, url, recordAfter, completion](const TaskDone& done) {
-            document->writeToLocalFileAt(url, [weak, document, name, recordAfter, completion, done](bool ok) {
+        [weak, document, name, url, recordAfter, answer](const TaskDone& done) {
+            document->writeToLocalFileAt(url, [weak, document, name, recordAfter, answer, done](bool ok) {
                 // A failed write changes no record: nothing half written is ever uploaded.
                 if (auto self = weak.lock(); ok && self) {
                     const QString& identifier = document->docIdentifier();
                     self->setRecord(identifier, recordAfter(name, self->record(identifier)));
                 }
-                done([completion, ok] {
-                    if (completion)
-                        completion(ok);
-                });
+                done([answer, ok] { (*answer)(ok); });
             });
         },
-        [completion] {
-            if (completion)
-                completion(false);
-        });
+        [answer] { (*answer)(false); });
 }
 
 void DropboxFolderManager::createDocument(const std::shared_ptr<IdeaDocument>& document,
@@ -339,10 +335,7 @@ void DropboxFolderManager::createDocument(const std::shared_ptr<IdeaDocument>& d
                 self->rememberOpenedVersion(document, output);
             return DocumentInfo::make(nullptr, nullptr, output);
         },
-        [completion](bool ok) {
-            if (completion)
-                completion(ok ? 1 : 0);
-        });
+        [completion = std::move(completion)](bool ok) mutable { completion(ok ? 1 : 0); });
 }
 
 void DropboxFolderManager::updateDocument(const std::shared_ptr<IdeaDocument>& document, qint64 /*token*/,
@@ -424,8 +417,9 @@ std::optional<QString> DropboxFolderManager::localRevFromDocumentInfo(const Docu
 void DropboxFolderManager::deleteDocument(const QString& docIdentifier, BoolCompletion completion)
 {
     const auto weak = weakSelf();
+    auto answer = std::make_shared<BoolCompletion>(std::move(completion));
     queueTask(
-        [weak, docIdentifier, completion](const TaskDone& done) {
+        [weak, docIdentifier, answer](const TaskDone& done) {
             if (auto self = weak.lock()) {
                 if (const DocumentInfo::Ref old = self->record(docIdentifier)) {
                     const QVFileInfo::Ref& newest = QVFileInfo::firstNonNull(old->output(), old->current());
@@ -435,15 +429,9 @@ void DropboxFolderManager::deleteDocument(const QString& docIdentifier, BoolComp
                     self->setRecord(docIdentifier, old->withOutput(deletion));
                 }
             }
-            done([completion] {
-                if (completion)
-                    completion(true);
-            });
+            done([answer] { (*answer)(true); });
         },
-        [completion] {
-            if (completion)
-                completion(false);
-        });
+        [answer] { (*answer)(false); });
 }
 
 void DropboxFolderManager::fetchDocument(const QString& docIdentifier, DocumentCompletion completion)
@@ -470,58 +458,49 @@ void DropboxFolderManager::readDocument(const QString& docIdentifier,
 {
     if (docIdentifier.isEmpty()) {
         Globals::raiseCorvexURLError(QStringLiteral("DropboxFolderManager:fetchDocument"));
-        if (completion)
-            MainQueue::post([completion = std::move(completion)] { completion(nullptr); });
+        completion(nullptr);
         return;
     }
     const auto weak = weakSelf();
+    auto answer = std::make_shared<DocumentCompletion>(std::move(completion));
     queueTask(
-        [weak, docIdentifier, opening, completion](const TaskDone& done) {
+        [weak, docIdentifier, opening, answer](const TaskDone& done) {
             auto self = weak.lock();
             const DocumentInfo::Ref old = self ? self->record(docIdentifier) : nullptr;
             const QVFileInfo::Ref newest = self ? self->newestReadableVersion(old) : nullptr;
             if (!self || !QVFileInfo::hasFile(newest)) {
-                done([completion] {
-                    if (completion)
-                        completion(nullptr);
-                });
+                done([answer] { (*answer)(nullptr); });
                 return;
             }
             const QString name = *newest->name();
             self->mState->filesBeingAccessedByLoad.append(name);
-            self->loadDocument(docIdentifier, self->localManagedFile(name),
-                               [weak, opening, newest, name, completion,
-                                done](const std::shared_ptr<IdeaDocument>& document) {
-                                   if (auto again = weak.lock()) {
-                                       if (opening && document)
-                                           again->rememberOpenedVersion(opening, newest);
-                                       again->mState->filesBeingAccessedByLoad.removeOne(name);
-                                   }
-                                   done([completion, document] {
-                                       if (completion)
-                                           completion(document);
-                                   });
-                               });
+            self->loadDocument(
+                docIdentifier, self->localManagedFile(name),
+                [weak, opening, newest, name, answer, done](const std::shared_ptr<IdeaDocument>& document) {
+                    if (auto again = weak.lock()) {
+                        if (opening && document)
+                            again->rememberOpenedVersion(opening, newest);
+                        again->mState->filesBeingAccessedByLoad.removeOne(name);
+                    }
+                    done([answer, document] { (*answer)(document); });
+                });
         },
-        [completion] {
-            if (completion)
-                completion(nullptr);
-        });
+        [answer] { (*answer)(nullptr); });
 }
 
 void DropboxFolderManager::openDocument(const std::shared_ptr<IdeaDocument>& document,
                                         TokenCompletion completion)
 {
-    readDocument(document->docIdentifier(), document,
-                 [document, completion](const std::shared_ptr<IdeaDocument>& read) {
-                     if (read) {
-                         document->setIdea(read->idea());
-                         document->setDateCreated(read->dateCreated());
-                         document->setDateModified(read->dateModified());
-                     }
-                     if (completion)
-                         completion(read ? 1 : 0);
-                 });
+    readDocument(
+        document->docIdentifier(), document,
+        [document, completion = std::move(completion)](const std::shared_ptr<IdeaDocument>& read) mutable {
+            if (read) {
+                document->setIdea(read->idea());
+                document->setDateCreated(read->dateCreated());
+                document->setDateModified(read->dateModified());
+            }
+            completion(read ? 1 : 0);
+        });
 }
 
 void DropboxFolderManager::closeDocument(const std::shared_ptr<IdeaDocument>& document, qint64 /*token*/,
@@ -529,8 +508,7 @@ void DropboxFolderManager::closeDocument(const std::shared_ptr<IdeaDocument>& do
 {
     if (document)
         mOpenedVersions.erase(document.get());
-    if (completion)
-        MainQueue::post(std::move(completion));
+    completion();
 }
 
 void DropboxFolderManager::saveProxyList(const std::vector<IdeaProxyPtr>& proxies)
@@ -578,41 +556,36 @@ DocumentInfo::Ref DropboxFolderManager::record(const QString& identifier) const
     return found == mState->docs.end() ? nullptr : found->second;
 }
 
-void DropboxFolderManager::loadDocument(const QString& identifier, const QString& sourcePath,
-                                        DocumentCompletion completion)
+void DropboxFolderManager::loadDocument(const QString& identifier, const QString& sourcePath, Loaded loaded)
 {
     // The managed folder is this mode's own and its copies are never rewritten in place (every
     // version gets a new name), so a plain read serves: no presenter, no coordination.
-    StorageQueues::persistenceQueue().async([identifier, sourcePath, completion] {
+    StorageQueues::persistenceQueue().async([identifier, sourcePath, loaded = std::move(loaded)]() mutable {
         Result<QByteArray> bytes = WholeFileReader::read(sourcePath, AttachmentDocument::MaxFileSize);
         auto payload = bytes.ok() ? IdeaDocumentDataObject::readFromSomeData(bytes.value()) : nullptr;
-        MainQueue::post([identifier, payload, completion] {
+        MainQueue::post([identifier, payload, loaded = std::move(loaded)]() mutable {
             std::shared_ptr<IdeaDocument> document;
             if (payload && payload->idea()) {
                 document = IdeaDocument::initWithFileName(managerLastComponent(identifier),
                                                           IdeaDocument::DropboxLocation);
                 document->applyDataObject(payload);
             }
-            if (completion)
-                completion(document);
+            loaded(document);
         });
     });
 }
 
-void DropboxFolderManager::loadDocumentAndNotifyProxy(const QString& identifier, const QVFileInfo::Ref& info,
-                                                      std::function<void(bool)> completion)
+void DropboxFolderManager::loadDocumentAndNotifyProxy(const QString& identifier, const QVFileInfo::Ref& info)
 {
     if (mState->hasPendingGeneralOperation || !QVFileInfo::hasFile(info)) {
         Log::assertionFailure(LoadDocumentAssertionLine,
                               "-[DropboxFolderManager loadDocumentAndNofifyProxy:fileInfo:onCompletion:]");
-        if (completion)
-            MainQueue::post([completion = std::move(completion)] { completion(false); });
         return;
     }
     mState->hasPendingGeneralOperation = true;
     const auto weak = weakSelf();
     loadDocument(identifier, localManagedFile(*info->name()),
-                 [weak, completion](const std::shared_ptr<IdeaDocument>& document) {
+                 [weak](const std::shared_ptr<IdeaDocument>& document) {
                      auto self = weak.lock();
                      if (self) {
                          self->mState->hasPendingGeneralOperation = false;
@@ -623,8 +596,6 @@ void DropboxFolderManager::loadDocumentAndNotifyProxy(const QString& identifier,
                          }
                          self->ensureRunnable();
                      }
-                     if (completion)
-                         completion(document != nullptr);
                  });
 }
 

@@ -3,6 +3,7 @@
 #include "cloud/dropbox/DropboxBackoff.h"
 #include "cloud/dropbox/DropboxFolderManagerState.h"
 #include "cloud/dropbox/DropboxModeServices.h"
+#include "platform/core/Completion.h"
 #include "platform/core/NotificationCenter.h"
 #include "storage/PersistenceState.h"
 
@@ -127,7 +128,7 @@ public:
     void provideAttachment(const ObjectID& attachment, ProvideCompletion completion) override;
     QString description() const override;
 
-    using DocumentCompletion = std::function<void(const std::shared_ptr<IdeaDocument>& document)>;
+    using DocumentCompletion = corvex::Completion<const std::shared_ptr<IdeaDocument>&>;
     void fetchDocument(const QString& docIdentifier, DocumentCompletion completion);
 
     // ---- The loop (public for tests that drive it)
@@ -223,7 +224,10 @@ private:
 
     // Status file.
     void saveStatusLater();
-    void saveOrCreateLocalStatus(std::function<void(bool ok)> completion);
+    // `then` runs in the turn the write is known, right after the loop was asked to run again:
+    // the steps that wait for the status file go on before the loop's next turn.
+    using AfterStatusSave = std::function<void(bool ok)>;
+    void saveOrCreateLocalStatus(AfterStatusSave then);
     void writeDelayedSave();
     void flushPendingSave();
     void finishStatusLoad(std::optional<DropboxFolderManagerState> read, bool existed);
@@ -246,7 +250,10 @@ private:
     // revision that no change of ours has replaced or is about to replace or delete.
     bool isKeptOnDropboxElsewhere(const QString& identifier, const QString& contentHash) const;
     void doDeleteFromDropbox(const QString& identifier, const DocumentInfo::Ref& record);
-    void loadDocument(const QString& identifier, const QString& sourcePath, DocumentCompletion completion);
+    // A read's document (null on failure), handed on in the turn the main thread makes it: a
+    // step of the loop's own, which other steps wait for, not an answer to a caller.
+    using Loaded = std::function<void(const std::shared_ptr<IdeaDocument>& document)>;
+    void loadDocument(const QString& identifier, const QString& sourcePath, Loaded loaded);
     // The newest local version whose file is there: a pending change whose file went gives
     // way to the current copy.
     QVFileInfo::Ref newestReadableVersion(const DocumentInfo::Ref& record) const;
@@ -266,8 +273,7 @@ private:
     // content came from (a remote change was taken in meanwhile).
     bool savedOverAnotherVersion(const std::shared_ptr<IdeaDocument>& document,
                                  const DocumentInfo::Ref& record) const;
-    void loadDocumentAndNotifyProxy(const QString& identifier, const QVFileInfo::Ref& info,
-                                    std::function<void(bool)> completion);
+    void loadDocumentAndNotifyProxy(const QString& identifier, const QVFileInfo::Ref& info);
     // The summary of a resolved download, read while the loop goes on; `then` gets the summary
     // after the delegate did.
     void notifySummaryOfDownload(const QString& identifier, const QVFileInfo::Ref& info,

@@ -50,27 +50,21 @@ QString attachmentStep(const QString& name)
 void DropboxFolderManager::storeAttachment(const ObjectID& attachment, const QByteArray& data,
                                            StoreCompletion completion)
 {
-    const auto answer = [completion](bool ok) {
-        MainQueue::post([completion, ok] {
-            if (completion)
-                completion(ok);
-        });
-    };
     if (data.isNull()) {
         Log::assertionFailure(StoreAttachmentAssertionLine,
                               "-[DropboxFolderManager storeAttachment:withData:onCompletion:]");
-        answer(false);
+        completion(false);
         return;
     }
     if (!AttachmentNames::isAcceptable(attachment)) {
-        answer(false);
+        completion(false);
         return;
     }
     const QString path = localUploadFolder() + QLatin1Char('/') + attachment.asString();
     const auto weak = weakSelf();
-    GlobalQueue::async([weak, path, data, completion] {
+    GlobalQueue::async([weak, path, data, completion = std::move(completion)]() mutable {
         const bool ok = SaveFile::writeAtomically(path, data).ok();
-        MainQueue::post([weak, ok, completion] {
+        MainQueue::post([weak, ok, completion = std::move(completion)]() mutable {
             if (ok) {
                 if (auto self = weak.lock()) {
                     self->mState->attachmentSyncState = AttachmentSyncState::ListRemote;
@@ -79,8 +73,7 @@ void DropboxFolderManager::storeAttachment(const ObjectID& attachment, const QBy
             } else {
                 Log::assertionFailure(QStringLiteral("storeAttachment"));
             }
-            if (completion)
-                completion(ok);
+            completion(ok);
         });
     });
 }
@@ -88,23 +81,20 @@ void DropboxFolderManager::storeAttachment(const ObjectID& attachment, const QBy
 void DropboxFolderManager::provideAttachment(const ObjectID& attachment, ProvideCompletion completion)
 {
     if (!AttachmentNames::isAcceptable(attachment)) {
-        MainQueue::post([completion] {
-            if (completion)
-                completion(QByteArray());
-        });
+        completion(QByteArray());
         return;
     }
     const QString name = attachment.asString();
     const auto weak = weakSelf();
-    fetchLocalAttachment(name, [weak, name, completion](const QByteArray& bytes) {
-        auto self = weak.lock();
-        if (!bytes.isNull() || !self) {
-            if (completion)
-                completion(bytes);
-            return;
-        }
-        self->downloadAttachment(name, completion);
-    });
+    fetchLocalAttachment(name,
+                         [weak, name, completion = std::move(completion)](const QByteArray& bytes) mutable {
+                             auto self = weak.lock();
+                             if (!bytes.isNull() || !self) {
+                                 completion(bytes);
+                                 return;
+                             }
+                             self->downloadAttachment(name, std::move(completion));
+                         });
 }
 
 void DropboxFolderManager::fetchLocalAttachment(const QString& name, ProvideCompletion completion)
@@ -112,11 +102,11 @@ void DropboxFolderManager::fetchLocalAttachment(const QString& name, ProvideComp
     const QString upload = localUploadFolder() + QLatin1Char('/') + name;
     const QString local = localAttachmentsFolder() + QLatin1Char('/') + name;
     const auto weak = weakSelf();
-    GlobalQueue::async([weak, upload, local, completion] {
+    GlobalQueue::async([weak, upload, local, completion = std::move(completion)]() mutable {
         const bool inUpload = QFileInfo(upload).isFile();
         const bool found = inUpload || QFileInfo(local).isFile();
         const QByteArray bytes = found ? readAttachmentFile(inUpload ? upload : local) : QByteArray();
-        MainQueue::post([weak, found, bytes, completion] {
+        MainQueue::post([weak, found, bytes, completion = std::move(completion)]() mutable {
             if (!found) {
                 if (auto self = weak.lock()) {
                     AttachmentSyncState& syncState = self->mState->attachmentSyncState;
@@ -126,8 +116,7 @@ void DropboxFolderManager::fetchLocalAttachment(const QString& name, ProvideComp
                     }
                 }
             }
-            if (completion)
-                completion(bytes);
+            completion(bytes);
         });
     });
 }
@@ -138,15 +127,16 @@ void DropboxFolderManager::downloadAttachment(const QString& name, ProvideComple
     const double started = Scheduler::current().now();
     const auto weak = weakSelf();
     std::weak_ptr<ExecuteBlock> weakStep = step;
-    step->executeBlock([weak, weakStep, name, completion, started] {
+    // The block runs again while the loop is busy: the answer is shared by its rounds.
+    auto answer = std::make_shared<ProvideCompletion>(std::move(completion));
+    step->executeBlock([weak, weakStep, name, answer, started] {
         auto self = weak.lock();
         auto repeat = weakStep.lock();
         if (!repeat)
             return;
         const auto giveUp = [&] {
             repeat->markDone();
-            if (completion)
-                completion(QByteArray());
+            (*answer)(QByteArray());
         };
         // Without connection, or while a failed fetch of it waits out its back-off: no answer
         // to wait for.
@@ -165,7 +155,7 @@ void DropboxFolderManager::downloadAttachment(const QString& name, ProvideComple
         const QString target = self->localAttachmentsFolder() + QLatin1Char('/') + name;
         self->mServices.client->downloadFile(
             DropboxFileNames::dropboxPathForAttachment(name), target,
-            [weak, repeat, name, target, completion](const DownloadResponse& response) {
+            [weak, repeat, name, target, answer](const DownloadResponse& response) {
                 repeat->markDone();
                 if (auto again = weak.lock()) {
                     again->mState->hasPendingGeneralOperation = false;
@@ -173,9 +163,7 @@ void DropboxFolderManager::downloadAttachment(const QString& name, ProvideComple
                     again->answered(attachmentStep(name), response.result == DropboxResult::Done);
                     again->ensureRunnable();
                 }
-                if (completion)
-                    completion(response.result == DropboxResult::Done ? readAttachmentFile(target)
-                                                                      : QByteArray());
+                (*answer)(response.result == DropboxResult::Done ? readAttachmentFile(target) : QByteArray());
             });
     });
 }

@@ -105,7 +105,7 @@ bool DropboxFolderManager::action_loadMissingProxies()
     if (const DocumentInfo::Ref found = record(identifier)) {
         const QVFileInfo::Ref& newest = QVFileInfo::firstNonNull(found->output(), found->current());
         if (QVFileInfo::hasFile(newest))
-            loadDocumentAndNotifyProxy(identifier, newest, {});
+            loadDocumentAndNotifyProxy(identifier, newest);
     }
     return true;
 }

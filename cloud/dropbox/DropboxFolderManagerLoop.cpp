@@ -385,7 +385,7 @@ void DropboxFolderManager::flushPendingSave()
         saveOrCreateLocalStatus({});
 }
 
-void DropboxFolderManager::saveOrCreateLocalStatus(std::function<void(bool ok)> completion)
+void DropboxFolderManager::saveOrCreateLocalStatus(AfterStatusSave then)
 {
     auto snapshot =
         std::make_shared<DropboxFolderManagerState>(DropboxFolderManagerState::copyForSaving(*mState));
@@ -393,17 +393,16 @@ void DropboxFolderManager::saveOrCreateLocalStatus(std::function<void(bool ok)> 
     const ProcessActivity::Token activity =
         ProcessActivity::beginActivity(0, QStringLiteral("Saving the Dropbox status file"));
     const auto weak = weakSelf();
-    StorageQueues::persistenceQueue().async(
-        [weak, snapshot, path, activity, completion = std::move(completion)] {
-            const bool ok = snapshot->writeAtomicallyToURL(path);
-            ProcessActivity::endActivity(activity);
-            MainQueue::post([weak, ok, completion] {
-                if (auto self = weak.lock())
-                    self->ensureRunnable();
-                if (completion)
-                    completion(ok);
-            });
+    StorageQueues::persistenceQueue().async([weak, snapshot, path, activity, then = std::move(then)] {
+        const bool ok = snapshot->writeAtomicallyToURL(path);
+        ProcessActivity::endActivity(activity);
+        MainQueue::post([weak, ok, then] {
+            if (auto self = weak.lock())
+                self->ensureRunnable();
+            if (then)
+                then(ok);
         });
+    });
 }
 
 } // namespace corvex

@@ -29,13 +29,8 @@ std::shared_ptr<TcpDropboxReachability> TcpDropboxReachability::forConfiguredApi
 
 void TcpDropboxReachability::probe(Answer answer)
 {
-    GlobalQueue::async([host = mHost, port = mPort, timeout = mTimeout, answer = std::move(answer)] {
-        const bool reachable = connects(host, port, timeout);
-        MainQueue::post([answer, reachable] {
-            if (answer)
-                answer(reachable);
-        });
-    });
+    GlobalQueue::async([host = mHost, port = mPort, timeout = mTimeout,
+                        answer = std::move(answer)]() mutable { answer(connects(host, port, timeout)); });
 }
 
 bool TcpDropboxReachability::connects(const QString& host, int port, double timeoutSeconds)

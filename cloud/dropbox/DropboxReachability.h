@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/core/Completion.h"
+
 #include <QString>
 #include <functional>
 #include <memory>
@@ -11,9 +13,9 @@ namespace corvex {
 class DropboxReachability
 {
 public:
-    using Answer = std::function<void(bool reachable)>;
+    using Answer = Completion<bool>;
     virtual ~DropboxReachability();
-    // Gives its answer once, on the main queue.
+    // Gives its answer once, on the main queue, never inside the call.
     virtual void probe(Answer answer) = 0;
 };
 

@@ -58,13 +58,13 @@ void noteFailure(const Answer& answer, const Sender& sender)
                      sender);
 }
 
-// Queued after the notification, so that observers have run first.
-template <class Response> void answerWith(std::function<void(const Response&)> completion, Response response)
+// A completion shared by the account client's answer callables (which are copied): the
+// answer is given once, through it. Answered after the notification was posted, both on
+// the main queue in that order, so observers have run first.
+template <class Response>
+std::shared_ptr<Completion<const Response&>> sharedAnswer(Completion<const Response&> completion)
 {
-    MainQueue::post([completion = std::move(completion), response = std::move(response)] {
-        if (completion)
-            completion(response);
-    });
+    return std::make_shared<Completion<const Response&>>(std::move(completion));
 }
 
 QByteArray jsonArgument(const QJsonObject& object)
@@ -95,7 +95,7 @@ struct Listing
 {
     std::shared_ptr<DropboxUserClient> user;
     Sender sender;
-    std::function<void(const ListFolderResponse&)> completion;
+    QVDropboxClient::ListFolderCompletion completion;
     DropboxUserClient::RepeatGate mayRepeat;
     std::vector<std::optional<FileMetadata>> entries;
     std::map<QString, std::size_t> indexByPath;
@@ -137,13 +137,11 @@ void listingPage(const std::shared_ptr<Listing>& listing, bool first, const Answ
             if (answer.isAuthError())
                 noteFailure(answer, listing->sender);
             const bool missing = isConflict(answer, QStringLiteral("path/not_found"));
-            answerWith(
-                std::move(listing->completion),
+            listing->completion(
                 ListFolderResponse{missing ? DropboxResult::NotFound : DropboxResult::Failed, std::nullopt});
         } else {
             noteFailure(answer, listing->sender);
-            answerWith(std::move(listing->completion),
-                       ListFolderResponse{DropboxResult::Failed, std::nullopt});
+            listing->completion(ListFolderResponse{DropboxResult::Failed, std::nullopt});
         }
         return;
     }
@@ -151,7 +149,7 @@ void listingPage(const std::shared_ptr<Listing>& listing, bool first, const Answ
         listing->take(entry);
     if (!page->hasMore) {
         noteSuccess(listing->sender);
-        answerWith(std::move(listing->completion), ListFolderResponse{DropboxResult::Done, listing->files()});
+        listing->completion(ListFolderResponse{DropboxResult::Done, listing->files()});
         return;
     }
     listing->user->rpc(
@@ -176,26 +174,25 @@ bool isWholeFile(const QString& path, const DropboxAnswerReader::Entry& metadata
 }
 
 void doDeleteFile(const std::shared_ptr<DropboxUserClient>& user, const Sender& sender,
-                  const QString& remotePath, const QString& rev,
-                  std::function<void(const DeleteResponse&)> completion,
+                  const QString& remotePath, const QString& rev, QVDropboxClient::DeleteCompletion completion,
                   const DropboxUserClient::RepeatGate& mayRepeat)
 {
     const QByteArray argument =
         jsonArgument(QJsonObject{{QStringLiteral("path"), remotePath}, {QStringLiteral("parent_rev"), rev}});
     user->rpc(
         QStringLiteral("files/delete_v2"), argument,
-        [sender, completion = std::move(completion)](const Answer& answer) mutable {
+        [sender, completion = sharedAnswer(std::move(completion))](const Answer& answer) mutable {
             if (answer.isSuccess()) {
                 noteSuccess(sender);
-                answerWith(std::move(completion), DeleteResponse{DropboxResult::Done});
+                (*completion)(DeleteResponse{DropboxResult::Done});
             } else if (isConflict(answer, QStringLiteral("path_lookup/not_found"))) {
-                answerWith(std::move(completion), DeleteResponse{DropboxResult::Done});
+                (*completion)(DeleteResponse{DropboxResult::Done});
             } else if (isConflict(answer, QStringLiteral("path_write"))) {
                 // The file changed since the peek: the service refused the condition.
-                answerWith(std::move(completion), DeleteResponse{DropboxResult::Conflict});
+                (*completion)(DeleteResponse{DropboxResult::Conflict});
             } else {
                 noteFailure(answer, sender);
-                answerWith(std::move(completion), DeleteResponse{DropboxResult::Failed});
+                (*completion)(DeleteResponse{DropboxResult::Failed});
             }
         },
         mayRepeat);
@@ -239,11 +236,10 @@ std::shared_ptr<DropboxRequestBudget> QVDropboxClient::budget() const
     return mUser ? mUser->budget() : nullptr;
 }
 
-void QVDropboxClient::listFolderContents(const QString& path,
-                                         std::function<void(const ListFolderResponse&)> completion)
+void QVDropboxClient::listFolderContents(const QString& path, ListFolderCompletion completion)
 {
     if (!mUser) {
-        answerWith(std::move(completion), ListFolderResponse{DropboxResult::Failed, std::nullopt});
+        completion(ListFolderResponse{DropboxResult::Failed, std::nullopt});
         return;
     }
     auto listing = std::make_shared<Listing>();
@@ -256,35 +252,34 @@ void QVDropboxClient::listFolderContents(const QString& path,
         [listing](const Answer& answer) { listingPage(listing, true, answer); }, mRepeatGate);
 }
 
-void QVDropboxClient::ensureFolder(const QString& path,
-                                   std::function<void(const EnsureFolderResponse&)> completion)
+void QVDropboxClient::ensureFolder(const QString& path, EnsureFolderCompletion completion)
 {
     if (!mUser) {
-        answerWith(std::move(completion), EnsureFolderResponse{DropboxResult::Failed});
+        completion(EnsureFolderResponse{DropboxResult::Failed});
         return;
     }
     const QByteArray argument =
         jsonArgument(QJsonObject{{QStringLiteral("path"), path}, {QStringLiteral("autorename"), false}});
     mUser->rpc(
         QStringLiteral("files/create_folder_v2"), argument,
-        [sender = Sender(mIdentity), completion = std::move(completion)](const Answer& answer) mutable {
+        [sender = Sender(mIdentity),
+         completion = sharedAnswer(std::move(completion))](const Answer& answer) mutable {
             if (answer.isSuccess() || isConflict(answer, QStringLiteral("path/conflict/folder"))) {
                 noteSuccess(sender);
-                answerWith(std::move(completion), EnsureFolderResponse{DropboxResult::Done});
+                (*completion)(EnsureFolderResponse{DropboxResult::Done});
                 return;
             }
             noteFailure(answer, sender);
-            answerWith(std::move(completion), EnsureFolderResponse{DropboxResult::Failed});
+            (*completion)(EnsureFolderResponse{DropboxResult::Failed});
         },
         mRepeatGate);
 }
 
 void QVDropboxClient::uploadFile(const QString& localPath, const std::optional<QString>& rev,
-                                 const QString& remotePath,
-                                 std::function<void(const UploadResponse&)> completion)
+                                 const QString& remotePath, UploadCompletion completion)
 {
     if (!mUser) {
-        answerWith(std::move(completion), UploadResponse{DropboxResult::Failed, std::nullopt});
+        completion(UploadResponse{DropboxResult::Failed, std::nullopt});
         return;
     }
     QJsonObject argument{{QStringLiteral("path"), remotePath},
@@ -300,33 +295,34 @@ void QVDropboxClient::uploadFile(const QString& localPath, const std::optional<Q
         argument.insert(QStringLiteral("mode"), QStringLiteral("add"));
     mUser->upload(
         QStringLiteral("files/upload"), jsonArgument(argument), localPath,
-        [sender = Sender(mIdentity), completion = std::move(completion)](const Answer& answer) mutable {
+        [sender = Sender(mIdentity),
+         completion = sharedAnswer(std::move(completion))](const Answer& answer) mutable {
             const auto metadata =
                 answer.isSuccess() ? DropboxAnswerReader::fileMetadata(answer.body) : std::nullopt;
             if (metadata) {
                 noteSuccess(sender);
-                answerWith(std::move(completion), UploadResponse{DropboxResult::Done, metadata->rev});
+                (*completion)(UploadResponse{DropboxResult::Done, metadata->rev});
             } else if (isConflict(answer, QStringLiteral("path/conflict"))) {
-                answerWith(std::move(completion), UploadResponse{DropboxResult::Conflict, std::nullopt});
+                (*completion)(UploadResponse{DropboxResult::Conflict, std::nullopt});
             } else {
                 noteFailure(answer, sender);
-                answerWith(std::move(completion), UploadResponse{DropboxResult::Failed, std::nullopt});
+                (*completion)(UploadResponse{DropboxResult::Failed, std::nullopt});
             }
         },
         mRepeatGate);
 }
 
 void QVDropboxClient::downloadFile(const QString& remotePath, const QString& targetPath,
-                                   std::function<void(const DownloadResponse&)> completion)
+                                   DownloadCompletion completion)
 {
     if (!mUser) {
-        answerWith(std::move(completion), DownloadResponse{DropboxResult::Failed, std::nullopt});
+        completion(DownloadResponse{DropboxResult::Failed, std::nullopt});
         return;
     }
     const QString hidden = hiddenDownloadPath(targetPath);
     mUser->download(
         QStringLiteral("files/download"), pathArgument(remotePath), hidden,
-        [sender = Sender(mIdentity), completion = std::move(completion), hidden,
+        [sender = Sender(mIdentity), completion = sharedAnswer(std::move(completion)), hidden,
          targetPath](const Answer& answer) mutable {
             const auto metadata =
                 answer.isSuccess()
@@ -336,12 +332,12 @@ void QVDropboxClient::downloadFile(const QString& remotePath, const QString& tar
             if (whole && SysCalls::rename(QFile::encodeName(hidden).constData(),
                                           QFile::encodeName(targetPath).constData()) == 0) {
                 noteSuccess(sender);
-                answerWith(std::move(completion), DownloadResponse{DropboxResult::Done, metadata->rev});
+                (*completion)(DownloadResponse{DropboxResult::Done, metadata->rev});
                 return;
             }
             removeQuietly(hidden);
             if (isConflict(answer, QStringLiteral("path/not_found"))) {
-                answerWith(std::move(completion), DownloadResponse{DropboxResult::NotFound, std::nullopt});
+                (*completion)(DownloadResponse{DropboxResult::NotFound, std::nullopt});
                 return;
             }
             DownloadResponse failed{DropboxResult::Failed, std::nullopt};
@@ -351,44 +347,43 @@ void QVDropboxClient::downloadFile(const QString& remotePath, const QString& tar
             failed.damaged = answer.isSuccess() && !whole;
             if (!failed.damaged)
                 noteFailure(answer, sender);
-            answerWith(std::move(completion), failed);
+            (*completion)(failed);
         },
         mRepeatGate);
 }
 
-void QVDropboxClient::peekFile(const QString& remotePath,
-                               std::function<void(const PeekFileResponse&)> completion)
+void QVDropboxClient::peekFile(const QString& remotePath, PeekFileCompletion completion)
 {
     if (!mUser) {
-        answerWith(std::move(completion), PeekFileResponse{false, std::nullopt});
+        completion(PeekFileResponse{false, std::nullopt});
         return;
     }
     mUser->rpc(
         QStringLiteral("files/get_metadata"), pathArgument(remotePath),
-        [sender = Sender(mIdentity), completion = std::move(completion)](const Answer& answer) mutable {
+        [sender = Sender(mIdentity),
+         completion = sharedAnswer(std::move(completion))](const Answer& answer) mutable {
             const auto metadata =
                 answer.isSuccess() ? DropboxAnswerReader::metadata(answer.body) : std::nullopt;
             if (metadata) {
                 noteSuccess(sender);
                 const bool file = metadata->tag == QLatin1String("file");
-                answerWith(
-                    std::move(completion),
+                (*completion)(
                     PeekFileResponse{file, file ? std::optional<QString>(metadata->rev) : std::nullopt});
             } else if (isConflict(answer, QStringLiteral("path/not_found"))) {
-                answerWith(std::move(completion), PeekFileResponse{true, std::nullopt});
+                (*completion)(PeekFileResponse{true, std::nullopt});
             } else {
                 noteFailure(answer, sender);
-                answerWith(std::move(completion), PeekFileResponse{false, std::nullopt});
+                (*completion)(PeekFileResponse{false, std::nullopt});
             }
         },
         mRepeatGate);
 }
 
 void QVDropboxClient::deleteFile(const QString& remotePath, const std::optional<QString>& rev,
-                                 std::function<void(const DeleteResponse&)> completion)
+                                 DeleteCompletion completion)
 {
     if (!mUser) {
-        answerWith(std::move(completion), DeleteResponse{DropboxResult::Failed});
+        completion(DeleteResponse{DropboxResult::Failed});
         return;
     }
     std::shared_ptr<DropboxUserClient> user = mUser;

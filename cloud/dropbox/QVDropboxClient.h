@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cloud/dropbox/DropboxResponses.h"
+#include "platform/core/Completion.h"
 
 #include <QString>
 #include <functional>
@@ -12,9 +13,9 @@ class DropboxRequestBudget;
 class DropboxUserClient;
 
 // The Dropbox location's six file operations over the signed-in account's client, each
-// reduced to a result record. Every call answers exactly once, on the main queue; its
-// notification (with this client as its object, so that each mode hears only its own client)
-// is queued first, so observers have run when the completion runs:
+// reduced to a result record. Every call answers exactly once, on the main queue, never
+// inside the call; its notification (with this client as its object, so that each mode hears
+// only its own client) is queued first, so observers have run when the completion runs:
 // - "DropboxGotSomeDataNotification": the service answered;
 // - "DropboxInvalidAccessTokenNotification": an authorisation failure, or no account when
 //   the client was made;
@@ -31,6 +32,12 @@ public:
     static const QString NoConnectionNotification;
     // Where the signed-in account's client comes from (null: no account).
     using AccountSource = std::function<std::shared_ptr<DropboxUserClient>()>;
+    using ListFolderCompletion = Completion<const ListFolderResponse&>;
+    using EnsureFolderCompletion = Completion<const EnsureFolderResponse&>;
+    using UploadCompletion = Completion<const UploadResponse&>;
+    using DownloadCompletion = Completion<const DownloadResponse&>;
+    using PeekFileCompletion = Completion<const PeekFileResponse&>;
+    using DeleteCompletion = Completion<const DeleteResponse&>;
 
     // The signed-in account's client of the registered sign-in service, if any.
     QVDropboxClient();
@@ -49,21 +56,20 @@ public:
     void setRepeatGate(std::function<bool()> mayRepeat) { mRepeatGate = std::move(mayRepeat); }
 
     // "" for the application folder's root, or "/attachments".
-    void listFolderContents(const QString& path, std::function<void(const ListFolderResponse&)> completion);
-    void ensureFolder(const QString& path, std::function<void(const EnsureFolderResponse&)> completion);
+    void listFolderContents(const QString& path, ListFolderCompletion completion);
+    void ensureFolder(const QString& path, EnsureFolderCompletion completion);
     // Writes over `rev` (none: adds a new file).
     void uploadFile(const QString& localPath, const std::optional<QString>& rev, const QString& remotePath,
-                    std::function<void(const UploadResponse&)> completion);
+                    UploadCompletion completion);
     // The file arrives beside the target under a hidden name and replaces it only when
     // complete, with its revision read, and whole: its byte count and content hash those of
     // the answer's metadata. Any failure (a short body too) leaves the target as it was.
-    void downloadFile(const QString& remotePath, const QString& targetPath,
-                      std::function<void(const DownloadResponse&)> completion);
-    void peekFile(const QString& remotePath, std::function<void(const PeekFileResponse&)> completion);
+    void downloadFile(const QString& remotePath, const QString& targetPath, DownloadCompletion completion);
+    void peekFile(const QString& remotePath, PeekFileCompletion completion);
     // Deletes only while the file is at `rev`: a peek first, then the deletion with the
     // revision as its condition, so a change landing in between is refused (2), not lost.
     void deleteFile(const QString& remotePath, const std::optional<QString>& rev,
-                    std::function<void(const DeleteResponse&)> completion);
+                    DeleteCompletion completion);
 
 private:
     AccountSource mSource;

@@ -699,7 +699,11 @@ private:
 class RefusedQuery final : public CloudMetadataQuery
 {
 public:
-    bool start(const QString&, const QString&, Gathered) override { return false; }
+    bool start(const QString&, const QString&, Gathered gathered) override
+    {
+        gathered.drop();
+        return false;
+    }
     void stop() override {}
 };
 

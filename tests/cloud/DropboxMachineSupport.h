@@ -39,9 +39,9 @@ public:
             held = std::move(answer);
             return;
         }
-        MainQueue::post([answer, reachable = reachable] { answer(reachable); });
+        answer(reachable);
     }
-    // Answers the held check now; false when none is held.
+    // Answers the held check (heard on the next turn); false when none is held.
     bool answerHeld(bool reachableNow)
     {
         if (!held)

@@ -263,22 +263,22 @@ class ScopedAttachmentStore
 public:
     explicit ScopedAttachmentStore(bool inline_ = false)
     {
-        mPrevious =
-            IdeaDocument::setAttachmentFetcher([this, inline_](const ObjectID& attachment, StorageLocation,
-                                                               IdeaDocument::DataCompletion completion) {
-                QByteArray data;
-                {
-                    std::lock_guard lock(mMutex);
-                    ++mFetches;
-                    const auto it = mData.find(attachment.asString());
-                    if (it != mData.end())
-                        data = it->second;
-                }
-                if (inline_)
-                    completion(data);
-                else
-                    MainQueue::post([completion = std::move(completion), data] { completion(data); });
-            });
+        mPrevious = IdeaDocument::setAttachmentFetcher([this,
+                                                        inline_](const ObjectID& attachment, StorageLocation,
+                                                                 IdeaDocument::DataCompletion completion) {
+            QByteArray data;
+            {
+                std::lock_guard lock(mMutex);
+                ++mFetches;
+                const auto it = mData.find(attachment.asString());
+                if (it != mData.end())
+                    data = it->second;
+            }
+            if (inline_)
+                completion(data);
+            else
+                MainQueue::post([completion = std::move(completion), data]() mutable { completion(data); });
+        });
     }
     ~ScopedAttachmentStore() { IdeaDocument::setAttachmentFetcher(mPrevious); }
     ScopedAttachmentStore(const ScopedAttachmentStore&) = delete;

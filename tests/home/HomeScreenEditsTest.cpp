@@ -44,12 +44,13 @@ TEST(HomeScreenEdits, DeletesAnswerOnceOnALaterTurnChangedOrRefused)
         IdeaEditOutcome outcome;
     };
     const Case cases[] = {
-        {QStringLiteral("document"), [&](auto done) { screen->deleteDocument(ids[0], done); },
+        {QStringLiteral("document"), [&](auto done) { screen->deleteDocument(ids[0], std::move(done)); },
          IdeaEditOutcome::Changed},
-        {QStringLiteral("idea"), [&](auto done) { screen->deleteIdea(leaf->identifier(), ids[1], done); },
+        {QStringLiteral("idea"),
+         [&](auto done) { screen->deleteIdea(leaf->identifier(), ids[1], std::move(done)); },
          IdeaEditOutcome::Changed},
         {QStringLiteral("missing idea"),
-         [&](auto done) { screen->deleteIdea(QStringLiteral("none"), ids[2], done); },
+         [&](auto done) { screen->deleteIdea(QStringLiteral("none"), ids[2], std::move(done)); },
          IdeaEditOutcome::Refused},
     };
     for (const Case& c : cases) {

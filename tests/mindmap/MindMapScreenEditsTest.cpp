@@ -68,48 +68,51 @@ TEST(MindMapScreenEdits, EachOperationAnswersOnceOnALaterTurnWithItsOutcome)
     const Case cases[] = {
         {"add",
          [&](EditCompletion done) {
-             screen->addNewIdeaAfterIndex(0, Idea::initWithText(QStringLiteral("n")), done);
+             screen->addNewIdeaAfterIndex(0, Idea::initWithText(QStringLiteral("n")), std::move(done));
          },
          Outcome::Changed},
-        {"move after", [&](EditCompletion done) { screen->moveIdeaAfter(idea("c"), here, 0, done); },
+        {"move after",
+         [&](EditCompletion done) { screen->moveIdeaAfter(idea("c"), here, 0, std::move(done)); },
          Outcome::Moved},
-        {"move inside", [&](EditCompletion done) { screen->moveIdeaInside(idea("a1"), here, 0, done); },
+        {"move inside",
+         [&](EditCompletion done) { screen->moveIdeaInside(idea("a1"), here, 0, std::move(done)); },
          Outcome::Moved},
-        {"move the root", [&](EditCompletion done) { screen->moveIdeaInside(root, here, 0, done); },
+        {"move the root",
+         [&](EditCompletion done) { screen->moveIdeaInside(root, here, 0, std::move(done)); },
          Outcome::Refused},
-        {"copy after", [&](EditCompletion done) { screen->copyIdeaAfter(idea("b"), 0, done); },
+        {"copy after", [&](EditCompletion done) { screen->copyIdeaAfter(idea("b"), 0, std::move(done)); },
          Outcome::Copied},
-        {"copy inside", [&](EditCompletion done) { screen->copyIdeaInside(idea("b"), 1, done); },
+        {"copy inside", [&](EditCompletion done) { screen->copyIdeaInside(idea("b"), 1, std::move(done)); },
          Outcome::Copied},
-        {"link", [&](EditCompletion done) { screen->createLinkToIdea(idea("a1"), 0, done); },
+        {"link", [&](EditCompletion done) { screen->createLinkToIdea(idea("a1"), 0, std::move(done)); },
          Outcome::Copied},
         {"link to another document",
          [&](EditCompletion done) {
-             screen->createLinkToIdea(findByText(source->idea(), QStringLiteral("z")), 0, done);
+             screen->createLinkToIdea(findByText(source->idea(), QStringLiteral("z")), 0, std::move(done));
          },
          Outcome::Refused},
         {"delete",
          [&](EditCompletion done) {
-             EXPECT_TRUE(screen->deleteIdeaWithIdentifier(idea("n")->identifier(), done));
+             EXPECT_TRUE(screen->deleteIdeaWithIdentifier(idea("n")->identifier(), std::move(done)));
          },
          Outcome::Changed},
         {"move from another document",
          [&](EditCompletion done) {
              screen->moveIdeaAfter(findByText(source->idea(), QStringLiteral("x")), source->docIdentifier(),
-                                   0, done);
+                                   0, std::move(done));
          },
          Outcome::Moved},
         // The source has no such idea: its removal fails, and the copy stays.
         {"move from another document that keeps it",
          [&](EditCompletion done) {
              screen->moveIdeaAfter(Idea::initWithText(QStringLiteral("ghost")), source->docIdentifier(), 0,
-                                   done);
+                                   std::move(done));
          },
          Outcome::Copied},
         {"editor's values",
          [&](EditCompletion done) {
              screen->applyIdeaValues(
-                 idea("b")->identifier(), [](Idea& b) { b.setText(QStringLiteral("B")); }, done);
+                 idea("b")->identifier(), [](Idea& b) { b.setText(QStringLiteral("B")); }, std::move(done));
          },
          Outcome::Changed},
     };

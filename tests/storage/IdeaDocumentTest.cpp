@@ -995,12 +995,12 @@ public:
 
     explicit ScopedFetcher(QByteArray answer) : mAnswer(std::move(answer))
     {
-        mPrevious = IdeaDocument::setAttachmentFetcher([this](const ObjectID& attachment,
-                                                              StorageLocation location,
-                                                              IdeaDocument::DataCompletion completion) {
-            calls.push_back({attachment, location});
-            MainQueue::post([completion = std::move(completion), answer = mAnswer] { completion(answer); });
-        });
+        mPrevious =
+            IdeaDocument::setAttachmentFetcher([this](const ObjectID& attachment, StorageLocation location,
+                                                      IdeaDocument::DataCompletion completion) {
+                calls.push_back({attachment, location});
+                completion(mAnswer);
+            });
     }
     ~ScopedFetcher() { IdeaDocument::setAttachmentFetcher(mPrevious); }
     ScopedFetcher(const ScopedFetcher&) = delete;

@@ -77,14 +77,11 @@ protected:
         [this] { return document; },
         [this](IdeaEditingService::BoolCompletion done) {
             ++saves;
-            MainQueue::post([done, ok = saveWorks] {
-                if (done)
-                    done(ok);
-            });
+            done(saveWorks);
         },
         [this](const QString& idea, const QString& from, IdeaEditingService::BoolCompletion done) {
             removed << idea + QLatin1Char('@') + from;
-            MainQueue::post([done, ok = removalWorks] { done(ok); });
+            done(removalWorks);
         }};
 };
 

@@ -49,14 +49,12 @@ public:
         ++stores;
         if (!failStores)
             bytes.insert(attachment.asString(), data);
-        MainQueue::post([completion = std::move(completion), ok = !failStores] { completion(ok); });
+        completion(!failStores);
     }
     void provideAttachment(const ObjectID& attachment, ProvideCompletion completion) override
     {
         ++provides;
-        MainQueue::post([completion = std::move(completion), data = bytes.value(attachment.asString())] {
-            completion(data);
-        });
+        completion(bytes.value(attachment.asString()));
     }
 
     QHash<QString, QByteArray> bytes;

@@ -265,3 +265,41 @@ TEST_F(PersistenceControllerRoad, AttachmentsCopyBetweenLocationsOnlyWhenTheyDif
     });
     EXPECT_EQ(fetched.value, QString::fromLatin1(bytes)) << "the copy reached Dropbox";
 }
+
+// What waits for a location's list hears on a later turn on every road: a location that keeps
+// no list, a complete list, a list that completes later, a workspace closed while waiting.
+TEST_F(PersistenceControllerRoad, WhatWaitsForTheListHearsOnALaterTurnOnEveryRoad)
+{
+    start(/*iCloud=*/true, /*dropbox=*/true);
+    publishDocuments(kDropbox, {});
+    const QString listed = QStringLiteral("dropbox:/listed.crvx");
+    const QString pending = QStringLiteral("iCloud:/pending.crvx");
+    CompletionRecorder recorder;
+    controller().whenListComplete(QStringLiteral("temp:/kept.crvx"),
+                                  recorder.expect<>(QStringLiteral("no list")));
+    controller().whenListComplete(listed, recorder.expect<>(QStringLiteral("complete list")));
+    controller().whenListComplete(QStringLiteral("file:///tmp/file.crvx"),
+                                  recorder.expect<>(QStringLiteral("unserved")));
+    controller().whenListComplete(pending, recorder.expect<>(QStringLiteral("list completed later")));
+    EXPECT_EQ(recorder.callCount(QStringLiteral("list completed later")), 0);
+    publishDocuments(kICloud, {});
+    EXPECT_TRUE(recorder.waitAll());
+
+    auto closing = controller().workspaceForLocation(kDropbox);
+    ASSERT_NE(closing, nullptr);
+    closing->closeWorkspace();
+    closing->whenListComplete(recorder.expect<>(QStringLiteral("closed workspace")));
+    EXPECT_TRUE(recorder.waitAll());
+}
+
+// Documents fetch attachments through the controller's fetcher; once the controller is gone
+// the fetcher still answers null bytes on a later turn, never inside the fetch.
+TEST_F(PersistenceControllerRoad, TheAttachmentFetcherAnswersOnALaterTurnAfterTheControllerWent)
+{
+    const auto fetcher = PersistenceController::attachmentFetcher({});
+    CompletionRecorder recorder;
+    fetcher(ObjectID::createFromData("gone", QStringLiteral("png")), kTemp,
+            recorder.expect<const QByteArray&>(QStringLiteral("fetched after shutdown"),
+                                               [](const QByteArray& data) { EXPECT_TRUE(data.isNull()); }));
+    EXPECT_TRUE(recorder.waitAll());
+}

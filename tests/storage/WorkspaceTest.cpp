@@ -407,16 +407,15 @@ TEST(WorkspaceProxyList, ADocumentMadeBeforeTheFirstListStaysInItAndWhatWaitedFi
     EXPECT_EQ(f.state->savedProxyListCount(), 1);
     EXPECT_EQ(f.state->lastSavedProxyList(), (QStringList{made, old}));
 
-    // Once complete, at once; after the workspace closes, on a later turn.
-    bool atOnce = false;
-    f.workspace->whenListComplete([&] { atOnce = true; });
-    EXPECT_TRUE(atOnce);
+    // Once complete, and after the workspace closes, on a later turn too (the recorder fails
+    // an answer inside the call).
+    CompletionRecorder recorder;
+    f.workspace->whenListComplete(recorder.expect<>(QStringLiteral("complete")));
     WorkspaceFixture closing(f.location, QStringLiteral("closing"));
-    bool afterClose = false;
-    closing.workspace->whenListComplete([&] { afterClose = true; });
+    closing.workspace->whenListComplete(recorder.expect<>(QStringLiteral("closed")));
     closing.workspace->closeWorkspace();
-    EXPECT_FALSE(afterClose);
-    EXPECT_TRUE(runUntil([&] { return afterClose; }));
+    EXPECT_EQ(recorder.callCount(QStringLiteral("closed")), 0);
+    EXPECT_TRUE(recorder.waitAll());
 }
 
 TEST(WorkspaceProxyList, LookupsFindTheFirstProxyAndItsDocumentHandle)

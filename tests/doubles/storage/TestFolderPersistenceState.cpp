@@ -129,7 +129,7 @@ double TestFolderPersistenceState::delayOf(Operation operation) const
     return mScripts[std::size_t(operation)].delay;
 }
 
-void TestFolderPersistenceState::answer(Operation operation, std::function<void()> answer, bool now)
+void TestFolderPersistenceState::answer(Operation operation, UniqueFunction<void()> answer, bool now)
 {
     const double delay = delayOf(operation);
     if (delay > 0)
@@ -314,10 +314,10 @@ void TestFolderPersistenceState::closeDocument(const std::shared_ptr<IdeaDocumen
 {
     ++mScripts[std::size_t(Operation::Close)].calls;
     auto self = std::static_pointer_cast<TestFolderPersistenceState>(shared_from_this());
-    auto done = [self, completion] {
+    auto done = [self, completion = std::move(completion)]() mutable {
         self->answer(
             Operation::Close,
-            [completion] {
+            [completion = std::move(completion)]() mutable {
                 if (completion)
                     completion();
             },
@@ -327,62 +327,58 @@ void TestFolderPersistenceState::closeDocument(const std::shared_ptr<IdeaDocumen
         done();
         return;
     }
-    document->closeWithToken(token, done);
+    document->closeWithToken(token, std::move(done));
 }
 
 void TestFolderPersistenceState::createDocument(const std::shared_ptr<IdeaDocument>& document,
                                                 TokenCompletion completion)
 {
-    if (!completion)
-        completion = [](qint64) {};
     const bool fail = takeCall(Operation::Create);
     const QUrl url = document ? documentURL(document->docIdentifier()) : QUrl();
     if (fail || url.isEmpty()) {
         answer(
-            Operation::Create, [completion] { completion(0); }, false);
+            Operation::Create, [completion = std::move(completion)]() mutable { completion(0); }, false);
         return;
     }
     auto self = std::static_pointer_cast<TestFolderPersistenceState>(shared_from_this());
-    document->createAtURL(url, [self, completion](qint64 token) {
+    document->createAtURL(url, [self, completion = std::move(completion)](qint64 token) mutable {
         self->answer(
-            Operation::Create, [completion, token] { completion(token); }, true);
+            Operation::Create, [completion = std::move(completion), token]() mutable { completion(token); },
+            true);
     });
 }
 
 void TestFolderPersistenceState::updateDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
                                                 BoolCompletion completion)
 {
-    if (!completion)
-        completion = [](bool) {};
     const bool fail = takeCall(Operation::Update);
     if (fail || !document) {
         answer(
-            Operation::Update, [completion] { completion(false); }, false);
+            Operation::Update, [completion = std::move(completion)]() mutable { completion(false); }, false);
         return;
     }
     auto self = std::static_pointer_cast<TestFolderPersistenceState>(shared_from_this());
-    document->updateWithToken(token, [self, completion](bool ok) {
+    document->updateWithToken(token, [self, completion = std::move(completion)](bool ok) mutable {
         self->answer(
-            Operation::Update, [completion, ok] { completion(ok); }, true);
+            Operation::Update, [completion = std::move(completion), ok]() mutable { completion(ok); }, true);
     });
 }
 
 void TestFolderPersistenceState::openDocument(const std::shared_ptr<IdeaDocument>& document,
                                               TokenCompletion completion)
 {
-    if (!completion)
-        completion = [](qint64) {};
     const bool fail = takeCall(Operation::Open);
     const QUrl url = document ? documentURL(document->docIdentifier()) : QUrl();
     if (fail || url.isEmpty()) {
         answer(
-            Operation::Open, [completion] { completion(0); }, false);
+            Operation::Open, [completion = std::move(completion)]() mutable { completion(0); }, false);
         return;
     }
     auto self = std::static_pointer_cast<TestFolderPersistenceState>(shared_from_this());
-    document->openFromURL(url, [self, completion](qint64 token) {
+    document->openFromURL(url, [self, completion = std::move(completion)](qint64 token) mutable {
         self->answer(
-            Operation::Open, [completion, token] { completion(token); }, true);
+            Operation::Open, [completion = std::move(completion), token]() mutable { completion(token); },
+            true);
     });
 }
 
@@ -431,21 +427,20 @@ void TestFolderPersistenceState::SearchReadGate::pass()
 
 void TestFolderPersistenceState::deleteDocument(const QString& docIdentifier, BoolCompletion completion)
 {
-    if (!completion)
-        completion = [](bool) {};
     const bool fail = takeCall(Operation::Delete);
     const QString path = documentPath(docIdentifier);
     if (fail || path.isEmpty()) {
         answer(
-            Operation::Delete, [completion] { completion(false); }, false);
+            Operation::Delete, [completion = std::move(completion)]() mutable { completion(false); }, false);
         return;
     }
     auto self = std::static_pointer_cast<TestFolderPersistenceState>(shared_from_this());
-    StorageQueues::persistenceQueue().async([self, path, completion] {
+    StorageQueues::persistenceQueue().async([self, path, completion = std::move(completion)]() mutable {
         const bool removed = QFile::remove(path);
-        MainQueue::post([self, removed, completion] {
+        MainQueue::post([self, removed, completion = std::move(completion)]() mutable {
             self->answer(
-                Operation::Delete, [completion, removed] { completion(removed); }, true);
+                Operation::Delete,
+                [completion = std::move(completion), removed]() mutable { completion(removed); }, true);
         });
     });
 }
@@ -486,38 +481,37 @@ void TestFolderPersistenceState::indexWritten(bool ok)
 void TestFolderPersistenceState::storeAttachment(const ObjectID& attachment, const QByteArray& data,
                                                  StoreCompletion completion)
 {
-    if (!completion)
-        completion = [](bool) {};
     const bool fail = takeCall(Operation::StoreAttachment);
     if (fail || data.isNull() || !AttachmentNames::isAcceptable(attachment)) {
         answer(
-            Operation::StoreAttachment, [completion] { completion(false); }, false);
+            Operation::StoreAttachment, [completion = std::move(completion)]() mutable { completion(false); },
+            false);
         return;
     }
     const QString path = attachmentsFolder() + QLatin1Char('/') + attachment.asString();
     auto self = std::static_pointer_cast<TestFolderPersistenceState>(shared_from_this());
-    StorageQueues::persistenceQueue().async([self, path, data, completion] {
+    StorageQueues::persistenceQueue().async([self, path, data, completion = std::move(completion)]() mutable {
         const bool stored = SaveFile::writeAtomically(path, data).ok();
-        MainQueue::post([self, stored, completion] {
+        MainQueue::post([self, stored, completion = std::move(completion)]() mutable {
             self->answer(
-                Operation::StoreAttachment, [completion, stored] { completion(stored); }, true);
+                Operation::StoreAttachment,
+                [completion = std::move(completion), stored]() mutable { completion(stored); }, true);
         });
     });
 }
 
 void TestFolderPersistenceState::provideAttachment(const ObjectID& attachment, ProvideCompletion completion)
 {
-    if (!completion)
-        completion = [](const QByteArray&) {};
     const bool fail = takeCall(Operation::ProvideAttachment);
     if (fail || !AttachmentNames::isAcceptable(attachment)) {
         answer(
-            Operation::ProvideAttachment, [completion] { completion(QByteArray()); }, false);
+            Operation::ProvideAttachment,
+            [completion = std::move(completion)]() mutable { completion(QByteArray()); }, false);
         return;
     }
     const QString path = attachmentsFolder() + QLatin1Char('/') + attachment.asString();
     auto self = std::static_pointer_cast<TestFolderPersistenceState>(shared_from_this());
-    StorageQueues::persistenceQueue().async([self, path, completion] {
+    StorageQueues::persistenceQueue().async([self, path, completion = std::move(completion)]() mutable {
         QByteArray data;
         QFile file(path);
         if (file.open(QIODevice::ReadOnly)) {
@@ -527,9 +521,10 @@ void TestFolderPersistenceState::provideAttachment(const ObjectID& attachment, P
             else if (data.isNull())
                 data = QByteArray("", 0); // an attachment stored empty answers empty bytes
         }
-        MainQueue::post([self, data, completion] {
+        MainQueue::post([self, data, completion = std::move(completion)]() mutable {
             self->answer(
-                Operation::ProvideAttachment, [completion, data] { completion(data); }, true);
+                Operation::ProvideAttachment,
+                [completion = std::move(completion), data]() mutable { completion(data); }, true);
         });
     });
 }
@@ -553,11 +548,10 @@ DocumentVersionPtr TestFolderPersistenceState::findConflictingVersion(const Idea
 
 void TestFolderPersistenceState::handleConflictForProxy(const IdeaProxyPtr&, BoolCompletion completion)
 {
-    if (!completion)
-        completion = [](bool) {};
     const bool fail = takeCall(Operation::HandleConflict) || !mKeepsConflictingVersions;
     answer(
-        Operation::HandleConflict, [completion, fail] { completion(!fail); }, false);
+        Operation::HandleConflict,
+        [completion = std::move(completion), fail]() mutable { completion(!fail); }, false);
 }
 
 QString TestFolderPersistenceState::description() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/Idea.h"
+#include "platform/core/UniqueFunction.h"
 #include "storage/IdeaDocument.h"
 #include "storage/IdeaProxy.h"
 #include "storage/PersistenceState.h"
@@ -202,7 +203,7 @@ private:
     double delayOf(Operation operation) const;
     // Runs `answer` after the operation's delay: at once (on the calling thread) without
     // one and when `now` is set, else on the main queue.
-    void answer(Operation operation, std::function<void()> answer, bool now);
+    void answer(Operation operation, UniqueFunction<void()> answer, bool now);
     // Calls `event` with the delegate on the main queue after `delay`, unless dead by then.
     void post(double delay, std::function<void(PersistenceStateDelegate&, PersistenceState*)> event);
     void indexWritten(bool ok);
