@@ -321,12 +321,14 @@ void BBXCrashReportingController::processExistingActiveReportPath(const QString&
         return;
     }
     std::weak_ptr<BBXCrashReportingController> weak = weak_from_this();
-    auto handler = [weak, report](bool submit) {
-        if (auto self = weak.lock())
-            self->handleDelegateCompletionForReport(report, submit);
-    };
+    // The decision only queues work on the work queue: it needs no main loop.
+    BBXCrashReportingControllerDelegate::SubmitHandler handler(
+        CompletionQueue::global(), [weak, report](bool submit) {
+            if (auto self = weak.lock())
+                self->handleDelegateCompletionForReport(report, submit);
+        });
     if (delegate)
-        delegate->reportingControllerDidDetectReportForLastExecution(report, handler);
+        delegate->reportingControllerDidDetectReportForLastExecution(report, std::move(handler));
     else
         handler(true);
 }
@@ -460,16 +462,23 @@ void BBXCrashReportingController::handleContentsInOtherReportingDirectories(cons
             }
         }
         const QStringList prepared = self->mFileManager->preparedPathContents();
-        self->mClient->attemptToReconnectBackgroundSessionWithCompletionBlock([weak, prepared] {
-            auto strong = weak.lock();
-            if (!strong)
-                return;
-            for (const QString& path : prepared) {
-                if (QFileInfo::exists(path) && !strong->mClient->isUploading(path) &&
-                    !strong->awaitsRetry(path))
-                    strong->reportsController()->uploadPackagedReportAtPath(path, false);
-            }
-        });
+        // The uploads are started on the work queue.
+        self->mClient->attemptToReconnectBackgroundSessionWithCompletionBlock(
+            Completion<>(CompletionQueue::global(), [weak, prepared] {
+                auto strong = weak.lock();
+                if (!strong)
+                    return;
+                strong->mQueue->addOperationWithBlock([weak, prepared] {
+                    auto onQueue = weak.lock();
+                    if (!onQueue)
+                        return;
+                    for (const QString& path : prepared) {
+                        if (QFileInfo::exists(path) && !onQueue->mClient->isUploading(path) &&
+                            !onQueue->awaitsRetry(path))
+                            onQueue->reportsController()->uploadPackagedReportAtPath(path, false);
+                    }
+                });
+            }));
     });
 }
 
