@@ -317,6 +317,7 @@ void BBXCrashReportingController::processExistingActiveReportPath(const QString&
     if (delegate)
         delegate->reportingControllerInternalDidDetectReportForLastExecution(report);
     if (urgent && canProcessUrgentReports()) {
+        // Sent here and now, before start returns: a step of the start, not a completion.
         reportsController()->prepareAndSubmitReport(report, true, true);
         return;
     }
