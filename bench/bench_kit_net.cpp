@@ -49,22 +49,24 @@ void smallGetsClient(benchmark::State& state)
         corvex::HttpRequest::get(QUrl::fromEncoded(kitServer().url("/small")));
     auto client = corvex::LOMNetworkClient::create();
     for (auto _ : state) {
-        // Each completion starts the next GET from the client's task queue, as the kit's
+        // Each completion starts the next GET from a worker thread, as the kit's
         // operations chain their requests; the main loop only runs the transfers' completions.
         std::atomic<std::int64_t> finished{0};
         std::atomic<bool> failed{false};
         std::function<void()> next = [&] {
-            client->startDataTask(request, 0,
-                                  [&](const std::optional<QByteArray>& data,
-                                      const std::optional<corvex::HttpResponse>&,
-                                      const corvex::Error& error) {
-                                      if (!error.isNull() || !data || data->size() != 32)
-                                          failed.store(true);
-                                      if (finished.fetch_add(1) + 1 < state.range(0) && !failed.load())
-                                          next();
-                                      else
-                                          corvex::MainQueue::post([] {}); // wakes the waiting main loop
-                                  });
+            client->startDataTask(
+                request, 0,
+                corvex::LOMNetworkClient::DataCompletion(
+                    corvex::CompletionQueue::global(),
+                    [&](const std::optional<QByteArray>& data, const std::optional<corvex::HttpResponse>&,
+                        const corvex::Error& error) {
+                        if (!error.isNull() || !data || data->size() != 32)
+                            failed.store(true);
+                        if (finished.fetch_add(1) + 1 < state.range(0) && !failed.load())
+                            next();
+                        else
+                            corvex::MainQueue::post([] {}); // wakes the waiting main loop
+                    }));
         };
         next();
         corvex::bench::waitFor([&] { return finished.load() == state.range(0) || failed.load(); });

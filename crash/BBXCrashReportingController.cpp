@@ -317,16 +317,19 @@ void BBXCrashReportingController::processExistingActiveReportPath(const QString&
     if (delegate)
         delegate->reportingControllerInternalDidDetectReportForLastExecution(report);
     if (urgent && canProcessUrgentReports()) {
+        // Sent here and now, before start returns: a step of the start, not a completion.
         reportsController()->prepareAndSubmitReport(report, true, true);
         return;
     }
     std::weak_ptr<BBXCrashReportingController> weak = weak_from_this();
-    auto handler = [weak, report](bool submit) {
-        if (auto self = weak.lock())
-            self->handleDelegateCompletionForReport(report, submit);
-    };
+    // The decision only queues work on the work queue: it needs no main loop.
+    BBXCrashReportingControllerDelegate::SubmitHandler handler(
+        CompletionQueue::global(), [weak, report](bool submit) {
+            if (auto self = weak.lock())
+                self->handleDelegateCompletionForReport(report, submit);
+        });
     if (delegate)
-        delegate->reportingControllerDidDetectReportForLastExecution(report, handler);
+        delegate->reportingControllerDidDetectReportForLastExecution(report, std::move(handler));
     else
         handler(true);
 }
@@ -460,16 +463,23 @@ void BBXCrashReportingController::handleContentsInOtherReportingDirectories(cons
             }
         }
         const QStringList prepared = self->mFileManager->preparedPathContents();
-        self->mClient->attemptToReconnectBackgroundSessionWithCompletionBlock([weak, prepared] {
-            auto strong = weak.lock();
-            if (!strong)
-                return;
-            for (const QString& path : prepared) {
-                if (QFileInfo::exists(path) && !strong->mClient->isUploading(path) &&
-                    !strong->awaitsRetry(path))
-                    strong->reportsController()->uploadPackagedReportAtPath(path, false);
-            }
-        });
+        // The uploads are started on the work queue.
+        self->mClient->attemptToReconnectBackgroundSessionWithCompletionBlock(
+            Completion<>(CompletionQueue::global(), [weak, prepared] {
+                auto strong = weak.lock();
+                if (!strong)
+                    return;
+                strong->mQueue->addOperationWithBlock([weak, prepared] {
+                    auto onQueue = weak.lock();
+                    if (!onQueue)
+                        return;
+                    for (const QString& path : prepared) {
+                        if (QFileInfo::exists(path) && !onQueue->mClient->isUploading(path) &&
+                            !onQueue->awaitsRetry(path))
+                            onQueue->reportsController()->uploadPackagedReportAtPath(path, false);
+                    }
+                });
+            }));
     });
 }
 

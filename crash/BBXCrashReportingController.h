@@ -3,6 +3,7 @@
 #include "crash/BBXReportsController.h"
 #include "crash/BBXSettings.h"
 #include "crash/upload/BBXNetworkClient.h"
+#include "platform/core/Completion.h"
 
 #include <QDateTime>
 #include <QSet>
@@ -25,7 +26,8 @@ class OperationQueue;
 class BBXCrashReportingControllerDelegate
 {
 public:
-    using SubmitHandler = std::function<void(bool submit)>;
+    // (submit): whether the report is sent; answered once per report.
+    using SubmitHandler = Completion<bool>;
     virtual ~BBXCrashReportingControllerDelegate();
     virtual bool shouldInstallCrashCallback() = 0;
     virtual void detectedCrash() = 0;

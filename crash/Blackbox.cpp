@@ -240,8 +240,9 @@ void Blackbox::throwException()
 void Blackbox::reportingControllerDidDetectReportForLastExecution(const std::shared_ptr<BBXInternalReport>&,
                                                                   SubmitHandler handler)
 {
-    if (handler)
-        handler(true);
+    // No application delegate decides: the report is sent (the answer, as every answer,
+    // comes on a later turn).
+    handler(true);
 }
 
 void Blackbox::reportingControllerInternalDidDetectReportForLastExecution(

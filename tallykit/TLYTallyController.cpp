@@ -401,10 +401,11 @@ void TLYTallyController::cleanupAndProcessExistingFiles()
                 self->addOperations(self->operationsForUncompressedLog(log));
             for (const QString& gz : compressed)
                 self->addOperations(self->operationsForCompressedLog(gz));
-            self->mUploader->attemptToReconnectBackgroundSessionWithCompletionBlock([weak, packages] {
-                if (std::shared_ptr<TLYTallyController> controller = weak.lock())
-                    controller->uploadMultipartFiles(packages);
-            });
+            self->mUploader->attemptToReconnectBackgroundSessionWithCompletionBlock(
+                Completion<>(CompletionQueue::global(), [weak, packages] {
+                    if (std::shared_ptr<TLYTallyController> controller = weak.lock())
+                        controller->uploadMultipartFiles(packages);
+                }));
         });
     mEventQueue->addOperation(cleanup);
 }
@@ -515,14 +516,15 @@ void TLYTallyController::uploaderCompletedRequest(TLYUploader&, const HttpReques
 {
     mNetworkRetryHandler->handleCompletedRequest(
         request, response, uniqueName, error, TLYNetworkRetryHandler::DefaultMaximumRetries,
-        [uniqueName, error, handler](bool retry, const Error& outcome) {
+        RetryHandler(CompletionQueue::global(), [uniqueName, error, handler = std::move(handler)](
+                                                    bool retry, const Error& outcome) mutable {
             if (!error.isNull())
                 tallyLog(QStringLiteral("Error transmitting '%1': %2")
                              .arg(uniqueName, error.localizedDescription()));
             if (retry)
                 tallyLog(QStringLiteral("Scheduling retry for '%1'.").arg(uniqueName));
             handler(retry, outcome);
-        });
+        }));
 }
 
 std::optional<TrustDisposition> TLYTallyController::uploaderDidReceiveChallenge(const ServerTrust& trust)

@@ -96,22 +96,27 @@ void TLYUploader::startUploadRequest(const HttpRequest& request, const QString& 
         return;
     }
     std::shared_ptr<TLYUploader> self = shared_from_this();
-    current->getTasksWithCompletionHandler(
+    // The list is judged on the operation queue, where all of the uploader's work runs.
+    current->getTasksWithCompletionHandler(BBXURLSessionTask::TasksCompletion(
+        CompletionQueue::global(),
         [self, request, filePath, uniqueName](std::vector<std::shared_ptr<BBXURLSessionTask>> dataTasks,
                                               std::vector<std::shared_ptr<BBXURLSessionTask>> uploadTasks,
                                               std::vector<std::shared_ptr<BBXURLSessionTask>> downloadTasks) {
-            for (const auto* tasks : {&uploadTasks, &dataTasks, &downloadTasks}) {
-                for (const std::shared_ptr<BBXURLSessionTask>& task : *tasks) {
-                    if (task && !task->isCompleted() && task->taskDescription() == uniqueName) {
-                        TLYLogger::sharedLogger().logWithLabel(
-                            QStringLiteral("TLYUploader"),
-                            QStringLiteral("A task currently exists for '%1', skipping").arg(uniqueName));
-                        return;
+            self->mQueue->addOperationWithBlock([self, request, filePath, uniqueName, dataTasks, uploadTasks,
+                                                 downloadTasks] {
+                for (const auto* tasks : {&uploadTasks, &dataTasks, &downloadTasks}) {
+                    for (const std::shared_ptr<BBXURLSessionTask>& task : *tasks) {
+                        if (task && !task->isCompleted() && task->taskDescription() == uniqueName) {
+                            TLYLogger::sharedLogger().logWithLabel(
+                                QStringLiteral("TLYUploader"),
+                                QStringLiteral("A task currently exists for '%1', skipping").arg(uniqueName));
+                            return;
+                        }
                     }
                 }
-            }
-            self->startNewUploadRequest(request, filePath, uniqueName);
-        });
+                self->startNewUploadRequest(request, filePath, uniqueName);
+            });
+        }));
 }
 
 void TLYUploader::startNewUploadRequest(const HttpRequest& request, const QString& filePath,
@@ -160,20 +165,22 @@ void TLYUploader::taskCompleted(const std::shared_ptr<BBXURLSessionTask>& task, 
         return;
     const QString uniqueName = task->taskDescription();
     std::weak_ptr<TLYUploader> weak = weak_from_this();
-    owner->uploaderCompletedRequest(*this, task->originalRequest(), task->response(), uniqueName, error,
-                                    [weak, task, uniqueName](bool retry, const Error& outcome) {
-                                        std::shared_ptr<TLYUploader> self = weak.lock();
-                                        if (!self)
-                                            return;
-                                        if (!retry) {
-                                            self->reportFinished(uniqueName, outcome);
-                                            return;
-                                        }
-                                        TLYLogger::sharedLogger().logWithLabel(
-                                            QStringLiteral("TLYUploader"),
-                                            QStringLiteral("Retrying task with name %1").arg(uniqueName));
-                                        self->restartTask(task);
-                                    });
+    // The outcome only queues work on the operation queue: it needs no main loop.
+    owner->uploaderCompletedRequest(
+        *this, task->originalRequest(), task->response(), uniqueName, error,
+        TLYUploaderDelegate::RetryHandler(CompletionQueue::global(), [weak, task, uniqueName](
+                                                                         bool retry, const Error& outcome) {
+            std::shared_ptr<TLYUploader> self = weak.lock();
+            if (!self)
+                return;
+            if (!retry) {
+                self->reportFinished(uniqueName, outcome);
+                return;
+            }
+            TLYLogger::sharedLogger().logWithLabel(
+                QStringLiteral("TLYUploader"), QStringLiteral("Retrying task with name %1").arg(uniqueName));
+            self->restartTask(task);
+        }));
 }
 
 void TLYUploader::restartTask(const std::shared_ptr<BBXURLSessionTask>& task)
@@ -190,10 +197,12 @@ void TLYUploader::restartTask(const std::shared_ptr<BBXURLSessionTask>& task)
     });
 }
 
-void TLYUploader::attemptToReconnectBackgroundSessionWithCompletionBlock(std::function<void()> block)
+void TLYUploader::attemptToReconnectBackgroundSessionWithCompletionBlock(Completion<> block)
 {
-    if (block)
-        mQueue->addOperationWithBlock(std::move(block));
+    if (!block)
+        return;
+    auto pending = std::make_shared<Completion<>>(std::move(block));
+    mQueue->addOperationWithBlock([pending] { (*pending)(); });
 }
 
 void TLYUploader::setDefaultUploadTimeout(double seconds)
@@ -288,7 +297,7 @@ quint64 TLYBackoffTimer::retryCount() const
     return mRetryCount;
 }
 
-void TLYBackoffTimer::executeBlockAfterNextInterval(std::function<void()> block)
+void TLYBackoffTimer::executeBlockAfterNextInterval(UniqueFunction<void()> block)
 {
     quint64 count = 0;
     {
@@ -342,6 +351,7 @@ void TLYNetworkRetryHandler::handleCompletedRequest(const HttpRequest& request,
                                                     int maxRetries,
                                                     TLYUploaderDelegate::RetryHandler completion)
 {
+    // Every road answers through the completion, so never inside this call.
     const LOMNetworkResponseHandler::Outcome outcome =
         LOMNetworkResponseHandler::handleCompletedResponse(response, request, error);
     if (!outcome.retry) {
@@ -365,7 +375,8 @@ void TLYNetworkRetryHandler::handleCompletedRequest(const HttpRequest& request,
     }
     if (timer->retryCount() <= quint64(std::max(0, maxRetries))) {
         const Error retryError = outcome.error;
-        timer->executeBlockAfterNextInterval([completion, retryError] { completion(true, retryError); });
+        timer->executeBlockAfterNextInterval(
+            [completion = std::move(completion), retryError]() mutable { completion(true, retryError); });
         return;
     }
     completion(false, errorWithCode(LOMNetworkResponseHandler::RetryLimitReached,

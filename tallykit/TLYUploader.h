@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/Completion.h"
 #include "platform/core/Error.h"
 #include "platform/core/Operation.h"
 #include "platform/net/HttpRequest.h"
@@ -27,7 +28,8 @@ class TLYUploader;
 class TLYUploaderDelegate
 {
 public:
-    using RetryHandler = std::function<void(bool retry, const Error& error)>;
+    // (retry, error): answered once per completed request.
+    using RetryHandler = Completion<bool, const Error&>;
     virtual ~TLYUploaderDelegate();
     virtual QString uploaderFilePathForUniqueName(TLYUploader& uploader, const QString& uniqueName) = 0;
     virtual void uploaderDidFinishUpload(TLYUploader& uploader, const QString& uniqueName,
@@ -60,8 +62,9 @@ public:
 
     void startUploadRequest(const HttpRequest& request, const QString& filePath, const QString& uniqueName);
     void restartTask(const std::shared_ptr<BBXURLSessionTask>& task);
-    // No background sessions here: the block runs on the operation queue.
-    void attemptToReconnectBackgroundSessionWithCompletionBlock(std::function<void()> block);
+    // No background sessions here: the block is answered once the operation queue's work
+    // queued before it has run.
+    void attemptToReconnectBackgroundSessionWithCompletionBlock(Completion<> block);
     void setDefaultUploadTimeout(double seconds);
     void setLowPowerUploadTimeout(double seconds);
     double defaultUploadTimeout() const;
@@ -126,7 +129,7 @@ public:
     }
 
     // Counts the retry and runs the block on the main queue after the next delay.
-    void executeBlockAfterNextInterval(std::function<void()> block);
+    void executeBlockAfterNextInterval(UniqueFunction<void()> block);
     double computeDelayForInitialValue(double initialValue, quint64 retryCount) const;
     double generateRandomJitter() const;
     quint64 retryCount() const;
@@ -139,7 +142,7 @@ private:
 };
 
 // Turns each finished request into a final outcome or a later retry, and answers
-// server-trust challenges with the pinner.
+// server-trust challenges with the pinner. The outcome is always answered on a later turn.
 class TLYNetworkRetryHandler
 {
 public:

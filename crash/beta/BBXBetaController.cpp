@@ -169,12 +169,15 @@ void BBXBetaController::loadUpdate()
         return;
     }
     std::weak_ptr<BBXBetaController> weak = weak_from_this();
-    client->startDataTask(updateRequest(), 10,
-                          [weak](const std::optional<QByteArray>& data, const std::optional<HttpResponse>&,
-                                 const Error& error) {
-                              if (auto self = weak.lock())
-                                  self->handleCompletedBetaRequest(data, error);
-                          });
+    // The answer only queues work on the beta queue: it needs no main loop.
+    client->startDataTask(
+        updateRequest(), 10,
+        LOMNetworkClient::DataCompletion(CompletionQueue::global(),
+                                         [weak](const std::optional<QByteArray>& data,
+                                                const std::optional<HttpResponse>&, const Error& error) {
+                                             if (auto self = weak.lock())
+                                                 self->handleCompletedBetaRequest(data, error);
+                                         }));
 }
 
 void BBXBetaController::handleCompletedBetaRequest(const std::optional<QByteArray>& data, const Error& error)

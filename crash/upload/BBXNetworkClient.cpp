@@ -78,10 +78,16 @@ bool BBXNetworkClient::isUploading(const QString& path) const
     return mInFlight.contains(relativeTaskPathForAbsolutePath(path));
 }
 
-void BBXNetworkClient::attemptToReconnectBackgroundSessionWithCompletionBlock(std::function<void()> block)
+void BBXNetworkClient::attemptToReconnectBackgroundSessionWithCompletionBlock(Completion<> block)
 {
-    if (block && mQueue)
-        mQueue->addOperationWithBlock(std::move(block));
+    if (!block)
+        return;
+    if (!mQueue) {
+        block.drop();
+        return;
+    }
+    auto pending = std::make_shared<Completion<>>(std::move(block));
+    mQueue->addOperationWithBlock([pending] { (*pending)(); });
 }
 
 void BBXNetworkClient::startUploadRequest(const HttpRequest& request, const QString& filePath,
@@ -126,16 +132,20 @@ void BBXNetworkClient::startImmediateUploadRequest(const HttpRequest& request, c
         bool success = false;
     };
     auto wait = std::make_shared<Wait>();
-    session->startDataTask(upload, 0,
-                           [wait](const std::optional<QByteArray>&,
-                                  const std::optional<HttpResponse>& response, const Error& error) {
-                               std::lock_guard lock(wait->mutex);
-                               wait->success =
-                                   !error && LOMNetworkResponseHandler::clientResponseType(response).type ==
-                                                 LOMNetworkResponseHandler::Success;
-                               wait->finished = true;
-                               wait->done.notify_all();
-                           });
+    // This thread (the main thread at start) waits for the answer below: it must come on
+    // another thread.
+    session->startDataTask(
+        upload, 0,
+        LOMNetworkClient::DataCompletion(
+            CompletionQueue::global(),
+            [wait](const std::optional<QByteArray>&, const std::optional<HttpResponse>& response,
+                   const Error& error) {
+                std::lock_guard lock(wait->mutex);
+                wait->success = !error && LOMNetworkResponseHandler::clientResponseType(response).type ==
+                                              LOMNetworkResponseHandler::Success;
+                wait->finished = true;
+                wait->done.notify_all();
+            }));
     // The request's own time-out bounds the transfer; the margin covers its completion.
     const double seconds = request.overallTimeout.value_or(10.0) + 1.0;
     std::unique_lock lock(wait->mutex);
@@ -165,17 +175,20 @@ void BBXNetworkClient::startNewUploadRequest(const HttpRequest& request, const Q
     HttpRequest upload = request;
     upload.bodySource = HttpRequest::BodySource::File;
     upload.bodyFilePath = filePath;
+    // The answer only queues the outcome on the work queue: it needs no main loop.
     session->startDataTask(upload, LOMNetworkClient::DefaultRetryLimit,
-                           [weak, filePath](const std::optional<QByteArray>&,
-                                            const std::optional<HttpResponse>&, const Error& error) {
-                               auto self = weak.lock();
-                               if (!self || !self->mQueue)
-                                   return;
-                               self->mQueue->addOperationWithBlock([weak, filePath, error] {
-                                   if (auto strong = weak.lock())
-                                       strong->finish(filePath, error);
-                               });
-                           });
+                           LOMNetworkClient::DataCompletion(
+                               CompletionQueue::global(),
+                               [weak, filePath](const std::optional<QByteArray>&,
+                                                const std::optional<HttpResponse>&, const Error& error) {
+                                   auto self = weak.lock();
+                                   if (!self || !self->mQueue)
+                                       return;
+                                   self->mQueue->addOperationWithBlock([weak, filePath, error] {
+                                       if (auto strong = weak.lock())
+                                           strong->finish(filePath, error);
+                                   });
+                               }));
 }
 
 void BBXNetworkClient::finish(const QString& path, const Error& error)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/Completion.h"
 #include "platform/core/Error.h"
 #include "platform/net/HttpRequest.h"
 
@@ -47,8 +48,9 @@ public:
 
     static bool supportsBackgroundRequests() { return false; }
     void startUploadRequest(const HttpRequest& request, const QString& filePath, bool immediately);
-    // No background session to reconnect: the block runs on the work queue.
-    void attemptToReconnectBackgroundSessionWithCompletionBlock(std::function<void()> block);
+    // No background session to reconnect: the block is answered once the work queue's work
+    // queued before it has run.
+    void attemptToReconnectBackgroundSessionWithCompletionBlock(Completion<> block);
 
     QString rootPath() const;
     // The path below the root ("v3/prepared/<file>"); nothing (logged) outside the root.

@@ -48,10 +48,10 @@ void LOMAsyncOperation::start()
     main();
 }
 
-void LOMAsyncOperation::setAsyncCompletion(AsyncCompletion completion)
+void LOMAsyncOperation::setAsyncCompletion(FinishStep step)
 {
     std::lock_guard guard(mCompletionMutex);
-    mAsyncCompletion = std::move(completion);
+    mAsyncCompletion = std::move(step);
 }
 
 bool LOMAsyncOperation::checkForCancellation()
@@ -80,14 +80,14 @@ void LOMAsyncOperation::markDone()
 
 void LOMAsyncOperation::finishWithError(const Error& error)
 {
-    AsyncCompletion completion;
+    FinishStep step;
     {
         std::lock_guard guard(mCompletionMutex);
         // Taken out so that the block runs once even when finish is called twice.
-        completion = std::exchange(mAsyncCompletion, AsyncCompletion());
+        step = std::exchange(mAsyncCompletion, FinishStep());
     }
-    if (completion && !isFinished())
-        completion(error);
+    if (step && !isFinished())
+        step(error);
     markDone();
 }
 

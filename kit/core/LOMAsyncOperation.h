@@ -17,7 +17,10 @@ namespace corvex {
 class LOMAsyncOperation : public Operation
 {
 public:
-    using AsyncCompletion = std::function<void(const Error& error)>;
+    // A step of finishing, not a request's answer: finishWithError() runs it at once, before
+    // the finished flag turns on (the queue's slot is held until it has run); an operation
+    // cancelled before it starts never runs it.
+    using FinishStep = std::function<void(const Error& error)>;
 
     LOMAsyncOperation();
     ~LOMAsyncOperation() override;
@@ -31,8 +34,8 @@ public:
     // executing and main() runs. Never the base class's start().
     void start() override;
 
-    // Called once by finishWithError(), before the state changes and outside the lock.
-    void setAsyncCompletion(AsyncCompletion completion);
+    // Run once by finishWithError(), before the state changes and outside the lock.
+    void setAsyncCompletion(FinishStep step);
 
     // When cancelled: markDone() and true.
     bool checkForCancellation();
@@ -59,7 +62,7 @@ private:
     mutable std::recursive_mutex mLock;
     bool mInternalExecuting = false;
     bool mInternalFinished = false;
-    AsyncCompletion mAsyncCompletion;
+    FinishStep mAsyncCompletion;
     std::mutex mCompletionMutex;
 };
 

@@ -113,15 +113,16 @@ void LOMOnboardingOperation::finishWith(const Error& error)
         std::lock_guard lock(mErrorMutex);
         mError = error;
     }
-    if (mCallback)
-        mCallback(*this, error);
+    mCallback(error);
     finishWithError(error);
 }
 
 void LOMOnboardingOperation::main()
 {
-    if (checkForCancellation())
+    if (checkForCancellation()) {
+        mCallback.drop();
         return;
+    }
     StreamFactory factory;
     {
         OnboardingStreamSeam& seam = onboardingStreamSeam();
@@ -158,8 +159,10 @@ void LOMOnboardingOperation::main()
     std::shared_ptr<LOMOnboardingOperation> self =
         std::static_pointer_cast<LOMOnboardingOperation>(shared_from_this());
     client->startDataTask(request, mShouldCreate ? 10 : 1,
-                          [self](const std::optional<QByteArray>&, const std::optional<HttpResponse>&,
-                                 const Error& error) { self->finishWith(error); });
+                          LOMNetworkClient::DataCompletion(
+                              CompletionQueue::global(),
+                              [self](const std::optional<QByteArray>&, const std::optional<HttpResponse>&,
+                                     const Error& error) { self->finishWith(error); }));
 }
 
 } // namespace corvex

@@ -3,6 +3,7 @@
 #include "kit/core/LOMApplicationIdentiferModel.h"
 #include "kit/core/LOMNetworkOperation.h"
 #include "kit/net/LOMMultipartMimeStreamEncoder.h"
+#include "platform/core/Completion.h"
 
 #include <QVariantMap>
 #include <functional>
@@ -19,8 +20,9 @@ class LOMOnboardingOperation : public LOMNetworkOperation
 {
 public:
     static const QString ErrorDomain; // "LOMSDKOnboardingErrorDomain"
-    // Called once with the request's error (null on success), before the operation finishes.
-    using Callback = std::function<void(LOMOnboardingOperation& operation, const Error& error)>;
+    // Answered once with the request's error (null on success); a cancelled operation answers
+    // nothing.
+    using Callback = Completion<const Error&>;
     using StreamFactory = std::function<std::shared_ptr<LOMMemoryOutputStream>()>;
 
     LOMOnboardingOperation(Callback callback, bool shouldCreate, const QString& APIKey,

@@ -140,8 +140,10 @@ HttpRequest LOMDownloadAndSaveSettingsOperation::settingsRequest() const
 
 void LOMDownloadAndSaveSettingsOperation::main()
 {
-    if (checkForCancellation())
+    if (checkForCancellation()) {
+        mCallback.drop();
         return;
+    }
     std::shared_ptr<LOMNetworkClient> client = mClient.lock();
     if (!client) {
         finishWith(LOMNetworkResponseHandler::errorForCode(LOMNetworkResponseHandler::NoTask));
@@ -149,15 +151,18 @@ void LOMDownloadAndSaveSettingsOperation::main()
     }
     std::shared_ptr<LOMDownloadAndSaveSettingsOperation> self =
         std::static_pointer_cast<LOMDownloadAndSaveSettingsOperation>(shared_from_this());
+    // The answer is read and stored off the main thread.
     client->startDownloadTask(
         settingsRequest(), 1,
-        [self](const QString& location, const std::optional<HttpResponse>&, const Error& error) {
-            if (!error.isNull()) {
-                self->finishWith(error);
-                return;
-            }
-            self->store(location);
-        });
+        LOMNetworkClient::DownloadCompletion(
+            CompletionQueue::global(),
+            [self](const QString& location, const std::optional<HttpResponse>&, const Error& error) {
+                if (!error.isNull()) {
+                    self->finishWith(error);
+                    return;
+                }
+                self->store(location);
+            }));
 }
 
 void LOMDownloadAndSaveSettingsOperation::store(const QString& location)
@@ -185,8 +190,7 @@ void LOMDownloadAndSaveSettingsOperation::finishWith(const Error& error)
         std::lock_guard lock(mErrorMutex);
         mError = error;
     }
-    if (mCallback)
-        mCallback(*this, error);
+    mCallback(error);
     finishWithError(error);
 }
 

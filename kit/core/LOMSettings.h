@@ -1,6 +1,7 @@
 #pragma once
 
 #include "kit/core/LOMNetworkOperation.h"
+#include "platform/core/Completion.h"
 #include "platform/core/Result.h"
 #include "platform/core/Value.h"
 
@@ -56,7 +57,9 @@ class LOMDownloadAndSaveSettingsOperation : public LOMNetworkOperation
 {
 public:
     static const QString ErrorDomain; // "LOMSettingsErrorDomain": a body that is no settings
-    using Callback = std::function<void(LOMDownloadAndSaveSettingsOperation& operation, const Error& error)>;
+    // Answered once with the download's error (null on success); a cancelled operation
+    // answers nothing.
+    using Callback = Completion<const Error&>;
 
     LOMDownloadAndSaveSettingsOperation(const QString& APIKey, Callback callback, QUrl settingsURL,
                                         QString settingsDirectoryPath, QString settingsFilePath,

@@ -154,10 +154,13 @@ void LOMSettingsOnboardingManager::beginSettingsDownload()
     std::weak_ptr<LOMSettingsOnboardingManager> weak = weak_from_this();
     auto operation = std::make_shared<LOMDownloadAndSaveSettingsOperation>(
         key,
-        [weak](LOMDownloadAndSaveSettingsOperation&, const Error& error) {
-            if (std::shared_ptr<LOMSettingsOnboardingManager> manager = weak.lock())
-                manager->operationDidDownloadAndSaveSettings(error);
-        },
+        // The next step reads and writes files: it goes on off the main thread.
+        LOMDownloadAndSaveSettingsOperation::Callback(
+            CompletionQueue::global(),
+            [weak](const Error& error) {
+                if (std::shared_ptr<LOMSettingsOnboardingManager> manager = weak.lock())
+                    manager->operationDidDownloadAndSaveSettings(error);
+            }),
         *url, directory, settingsPath(), mModel ? mModel->installID : QString(),
         mEnvironment.advertisingToken ? mEnvironment.advertisingToken() : QString(), mClient,
         LOMShouldCollectDeviceIdentifiers(mEnvironment.info()), debug());
@@ -221,15 +224,17 @@ void LOMSettingsOnboardingManager::beginOnboarding(bool create, const QString& e
         previous->cancel();
     std::weak_ptr<LOMSettingsOnboardingManager> weak = weak_from_this();
     auto operation = std::make_shared<LOMOnboardingOperation>(
-        [weak](LOMOnboardingOperation& finished, const Error& error) {
-            std::shared_ptr<LOMSettingsOnboardingManager> manager = weak.lock();
-            if (!manager)
-                return;
-            if (finished.shouldCreate())
-                manager->onboardingDidCompleteAppCreation(error);
-            else
-                manager->onboardingDidCompleteAppUpdate(error);
-        },
+        LOMOnboardingOperation::Callback(CompletionQueue::global(),
+                                         [weak, create](const Error& error) {
+                                             std::shared_ptr<LOMSettingsOnboardingManager> manager =
+                                                 weak.lock();
+                                             if (!manager)
+                                                 return;
+                                             if (create)
+                                                 manager->onboardingDidCompleteAppCreation(error);
+                                             else
+                                                 manager->onboardingDidCompleteAppUpdate(error);
+                                         }),
         create, key, versions, mModel, endpointString, mClient, mEnvironment.info());
     {
         std::lock_guard lock(mMutex);

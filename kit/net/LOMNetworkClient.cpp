@@ -85,47 +85,51 @@ void LOMNetworkClient::startDataTask(const HttpRequest& request, int retryLimit,
     startDataTask(request, retryLimit, 0, std::move(completion));
 }
 
-void LOMNetworkClient::retryOrFinish(const Error& lastAttempt, const HttpRequest& request, int retryLimit,
-                                     int tries, const std::optional<HttpResponse>& response,
-                                     std::function<void()> again, std::function<void(const Error&)> finish)
+std::optional<Error> LOMNetworkClient::retryOrGiveUp(const Error& lastAttempt, const HttpRequest& request,
+                                                     int retryLimit, int tries,
+                                                     const std::optional<HttpResponse>& response,
+                                                     UniqueFunction<void()> again)
 {
     if (tries >= retryLimit) {
         QVariantMap info;
         info.insert(QStringLiteral("retryLimit"), quint64(std::max(retryLimit, 0)));
         info.insert(UrlError::FailingURLStringKey, request.url.toString());
-        finish(LOMNetworkResponseHandler::errorEndingRetries(
+        return LOMNetworkResponseHandler::errorEndingRetries(
             LOMNetworkResponseHandler::RetryLimitReached, info,
-            QStringLiteral("Gave up after %1 attempts").arg(tries + 1), lastAttempt));
-        return;
+            QStringLiteral("Gave up after %1 attempts").arg(tries + 1), lastAttempt);
     }
     runAfterRetryValueFromResponse(response, tries, std::move(again));
+    return std::nullopt;
 }
 
 void LOMNetworkClient::startDataTask(const HttpRequest& request, int retryLimit, int tries,
                                      DataCompletion completion)
 {
     std::shared_ptr<LOMNetworkClient> self = shared_from_this();
-    auto shared = std::make_shared<DataCompletion>(std::move(completion));
+    auto pending = std::make_shared<DataCompletion>(std::move(completion));
+    // Each attempt is judged on a global queue; only the final answer goes to the caller's.
     std::shared_ptr<BBXURLSessionTask> task = mSession->dataTaskWithRequest(
-        request, [self, request, retryLimit, tries, shared](const std::optional<QByteArray>& data,
-                                                            const std::optional<HttpResponse>& response,
-                                                            const Error& error) {
+        request, DataCompletion(CompletionQueue::global(), [self, request, retryLimit, tries, pending](
+                                                               const std::optional<QByteArray>& data,
+                                                               const std::optional<HttpResponse>& response,
+                                                               const Error& error) {
             const LOMNetworkResponseHandler::Outcome outcome =
                 LOMNetworkResponseHandler::handleCompletedResponse(response, request, error);
             if (!outcome.retry) {
-                (*shared)(data, response, outcome.error);
+                (*pending)(data, response, outcome.error);
                 return;
             }
-            self->retryOrFinish(
-                outcome.error, request, retryLimit, tries, response,
-                [self, request, retryLimit, tries, shared] {
-                    self->startDataTask(request, retryLimit, tries + 1, *shared);
-                },
-                [shared](const Error& limit) { (*shared)(std::nullopt, std::nullopt, limit); });
-        });
+            const std::optional<Error> ended =
+                retryOrGiveUp(outcome.error, request, retryLimit, tries, response,
+                              [self, request, retryLimit, tries, pending] {
+                                  self->startDataTask(request, retryLimit, tries + 1, std::move(*pending));
+                              });
+            if (ended)
+                (*pending)(std::nullopt, std::nullopt, *ended);
+        }));
     if (!task) {
-        (*shared)(std::nullopt, std::nullopt,
-                  LOMNetworkResponseHandler::errorForCode(LOMNetworkResponseHandler::NoTask));
+        (*pending)(std::nullopt, std::nullopt,
+                   LOMNetworkResponseHandler::errorForCode(LOMNetworkResponseHandler::NoTask));
         return;
     }
     task->resume();
@@ -146,27 +150,31 @@ void LOMNetworkClient::startDownloadTask(const HttpRequest& request, int retryLi
                                          DownloadCompletion completion)
 {
     std::shared_ptr<LOMNetworkClient> self = shared_from_this();
-    auto shared = std::make_shared<DownloadCompletion>(std::move(completion));
+    auto pending = std::make_shared<DownloadCompletion>(std::move(completion));
+    // As for data; the location handed on keeps the file until the caller's completion ran.
     std::shared_ptr<BBXURLSessionTask> task = mSession->downloadTaskWithRequest(
         request,
-        [self, request, retryLimit, tries,
-         shared](const QString& location, const std::optional<HttpResponse>& response, const Error& error) {
+        DownloadCompletion(CompletionQueue::global(), [self, request, retryLimit, tries,
+                                                       pending](const BBXDownloadLocation& location,
+                                                                const std::optional<HttpResponse>& response,
+                                                                const Error& error) {
             const LOMNetworkResponseHandler::Outcome outcome =
                 LOMNetworkResponseHandler::handleCompletedResponse(response, request, error);
             if (!outcome.retry) {
-                (*shared)(location, response, outcome.error);
+                (*pending)(location, response, outcome.error);
                 return;
             }
-            self->retryOrFinish(
+            const std::optional<Error> ended = retryOrGiveUp(
                 outcome.error, request, retryLimit, tries, response,
-                [self, request, retryLimit, tries, shared] {
-                    self->startDownloadTask(request, retryLimit, tries + 1, *shared);
-                },
-                [shared](const Error& limit) { (*shared)(QString(), std::nullopt, limit); });
-        });
+                [self, request, retryLimit, tries, pending] {
+                    self->startDownloadTask(request, retryLimit, tries + 1, std::move(*pending));
+                });
+            if (ended)
+                (*pending)(BBXDownloadLocation(), std::nullopt, *ended);
+        }));
     if (!task) {
-        (*shared)(QString(), std::nullopt,
-                  LOMNetworkResponseHandler::errorForCode(LOMNetworkResponseHandler::NoTask));
+        (*pending)(BBXDownloadLocation(), std::nullopt,
+                   LOMNetworkResponseHandler::errorForCode(LOMNetworkResponseHandler::NoTask));
         return;
     }
     task->resume();
@@ -209,10 +217,11 @@ double LOMNetworkClient::computeDelayForResponse(const std::optional<HttpRespons
 }
 
 void LOMNetworkClient::runAfterRetryValueFromResponse(const std::optional<HttpResponse>& response,
-                                                      int attempts, std::function<void()> block)
+                                                      int attempts, UniqueFunction<void()> block)
 {
     const double delay = computeDelayForResponse(response, attempts);
-    Scheduler::current().schedule(delay, [block = std::move(block)] { GlobalQueue::async(block); });
+    Scheduler::current().schedule(
+        delay, [block = std::move(block)]() mutable { GlobalQueue::async(std::move(block)); });
 }
 
 } // namespace corvex

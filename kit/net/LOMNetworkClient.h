@@ -16,19 +16,17 @@ class OperationQueue;
 // The kit's HTTP client: data and download tasks over one work-alike session, each retried
 // up to its limit with exponential back-off and jitter, and every server-trust challenge
 // answered by the pinner (default handling while the kit's debug switch is on, or without
-// a pinner). Every request reaches its completion exactly once: success, a transport
-// error, an error of "LOMNetworkError", or -6 at the retry limit. Waiting retries keep the
-// client alive; their delays run on the current scheduler and start the next attempt on a
-// global queue.
+// a pinner). Every request reaches its completion exactly once, on the completion's queue:
+// success, a transport error, an error of "LOMNetworkError", or -6 at the retry limit.
+// Attempts are judged on a global queue. Waiting retries keep the client alive; their delays
+// run on the current scheduler and start the next attempt on a global queue.
 class LOMNetworkClient : public std::enable_shared_from_this<LOMNetworkClient>
 {
 public:
-    using DataCompletion =
-        std::function<void(const std::optional<QByteArray>& data, const std::optional<HttpResponse>& response,
-                           const Error& error)>;
-    // The file is deleted when the completion returns.
-    using DownloadCompletion = std::function<void(
-        const QString& location, const std::optional<HttpResponse>& response, const Error& error)>;
+    // (data, response, error)
+    using DataCompletion = BBXURLSessionTask::DataCompletion;
+    // (location, response, error): the file is deleted when the completion has run.
+    using DownloadCompletion = BBXURLSessionTask::DownloadCompletion;
     using DebugSwitch = std::function<bool()>;
     using RandomSource = std::function<double()>;
 
@@ -62,7 +60,7 @@ public:
     static double computeDelayForResponse(const std::optional<HttpResponse>& response, int retryCount);
     // Runs `block` after that delay on a global queue of default priority.
     static void runAfterRetryValueFromResponse(const std::optional<HttpResponse>& response, int attempts,
-                                               std::function<void()> block);
+                                               UniqueFunction<void()> block);
     // Tests pin the random source (an empty one restores drand48); answers the previous one.
     static RandomSource setRandomSource(RandomSource source);
 
@@ -73,9 +71,12 @@ public:
 
 private:
     LOMNetworkClient() = default;
-    void retryOrFinish(const Error& lastAttempt, const HttpRequest& request, int retryLimit, int tries,
-                       const std::optional<HttpResponse>& response, std::function<void()> again,
-                       std::function<void(const Error&)> finish);
+    // Schedules `again` after the back-off and answers nothing, or answers the error that
+    // ends the retries when the limit is reached.
+    static std::optional<Error> retryOrGiveUp(const Error& lastAttempt, const HttpRequest& request,
+                                              int retryLimit, int tries,
+                                              const std::optional<HttpResponse>& response,
+                                              UniqueFunction<void()> again);
 
     std::shared_ptr<BBXURLSession> mSession;
     std::optional<LOMCertificatePinner> mPinner;

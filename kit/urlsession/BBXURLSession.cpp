@@ -270,9 +270,10 @@ void BBXURLSessionTask::complete()
         error = mError;
     }
     if (mKind == Kind::Download) {
-        if (mDownloadCompletion)
-            mDownloadCompletion(mDownloadLocation, response, error);
-        if (error.isNull()) {
+        if (mDownloadCompletion) {
+            // The completion's call holds the file until it has run, then lets it go.
+            mDownloadCompletion(BBXDownloadLocation::takingFile(mDownloadLocation), response, error);
+        } else if (error.isNull()) {
             const QString location = mDownloadLocation;
             mSession->invokeDelegate(
                 self, [](const BBXURLSessionDelegate& d) { return bool(d.didFinishDownloadingToURL); },
@@ -286,8 +287,6 @@ void BBXURLSessionTask::complete()
     } else if (mCompletion) {
         mCompletion(data, response, error);
     }
-    mCompletion = nullptr;
-    mDownloadCompletion = nullptr;
     std::shared_ptr<SessionState> session = mSession;
     session->invokeDelegate(
         self, [](const BBXURLSessionDelegate& d) { return bool(d.didCompleteWithError); },
@@ -304,6 +303,22 @@ void BBXURLSessionTask::cleanup()
 }
 
 // ---- session
+
+// A task with a completion answers it instead of telling the delegate; without a task (an
+// invalidated session) no answer is given: the caller learns it from the missing task.
+template <class C>
+void BBXURLSession::adoptCompletion(const std::shared_ptr<BBXURLSessionTask>& task, C completion,
+                                    C BBXURLSessionTask::*member)
+{
+    if (!completion)
+        return;
+    if (!task) {
+        completion.drop();
+        return;
+    }
+    (*task).*member = std::move(completion);
+    task->mInvokesDelegate = false;
+}
 
 BBXURLSession::BBXURLSession(std::shared_ptr<BBXURLSessionTask::SessionState> state)
     : mState(std::move(state))
@@ -391,10 +406,7 @@ std::shared_ptr<BBXURLSessionTask>
 BBXURLSession::dataTaskWithRequest(const HttpRequest& request, BBXURLSessionTask::DataCompletion completion)
 {
     std::shared_ptr<BBXURLSessionTask> task = configureTask(BBXURLSessionTask::Kind::Data, request);
-    if (task && completion) {
-        task->mCompletion = std::move(completion);
-        task->mInvokesDelegate = false;
-    }
+    adoptCompletion(task, std::move(completion), &BBXURLSessionTask::mCompletion);
     return task;
 }
 
@@ -407,10 +419,7 @@ BBXURLSession::uploadTaskWithRequest(const HttpRequest& request, const QString& 
     fromFile.bodySource = HttpRequest::BodySource::File;
     fromFile.bodyFilePath = filePath;
     std::shared_ptr<BBXURLSessionTask> task = configureTask(BBXURLSessionTask::Kind::Upload, fromFile);
-    if (task && completion) {
-        task->mCompletion = std::move(completion);
-        task->mInvokesDelegate = false;
-    }
+    adoptCompletion(task, std::move(completion), &BBXURLSessionTask::mCompletion);
     return task;
 }
 
@@ -419,10 +428,7 @@ BBXURLSession::downloadTaskWithRequest(const HttpRequest& request,
                                        BBXURLSessionTask::DownloadCompletion completion)
 {
     std::shared_ptr<BBXURLSessionTask> task = configureTask(BBXURLSessionTask::Kind::Download, request);
-    if (task && completion) {
-        task->mDownloadCompletion = std::move(completion);
-        task->mInvokesDelegate = false;
-    }
+    adoptCompletion(task, std::move(completion), &BBXURLSessionTask::mDownloadCompletion);
     return task;
 }
 
@@ -447,19 +453,13 @@ void BBXURLSession::finishTasksAndInvalidate()
     mState->delegate.reset();
 }
 
-void BBXURLSession::getTasksWithCompletionHandler(
-    std::function<void(std::vector<std::shared_ptr<BBXURLSessionTask>>,
-                       std::vector<std::shared_ptr<BBXURLSessionTask>>,
-                       std::vector<std::shared_ptr<BBXURLSessionTask>>)>
-        handler)
+void BBXURLSession::getTasksWithCompletionHandler(BBXURLSessionTask::TasksCompletion handler)
 {
     if (!handler)
         return;
     std::vector<std::shared_ptr<BBXURLSessionTask>> data, upload, download;
-    std::shared_ptr<OperationQueue> queue;
     {
         std::lock_guard lock(mState->mutex);
-        queue = mState->delegateQueue;
         for (const auto& task : mState->tasks) {
             if (task->isCompleted())
                 continue;
@@ -476,12 +476,7 @@ void BBXURLSession::getTasksWithCompletionHandler(
             }
         }
     }
-    auto call = [handler = std::move(handler), data = std::move(data), upload = std::move(upload),
-                 download = std::move(download)] { handler(data, upload, download); };
-    if (queue)
-        queue->addOperationWithBlock(std::move(call));
-    else
-        GlobalQueue::async(std::move(call));
+    handler(std::move(data), std::move(upload), std::move(download));
 }
 
 std::size_t BBXURLSession::liveTaskCount() const

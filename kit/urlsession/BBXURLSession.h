@@ -1,5 +1,7 @@
 #pragma once
 
+#include "kit/urlsession/BBXDownloadLocation.h"
+#include "platform/core/Completion.h"
 #include "platform/core/Error.h"
 #include "platform/core/Result.h"
 #include "platform/net/HttpRequest.h"
@@ -65,7 +67,8 @@ struct BBXURLSessionDelegate
 };
 
 // One request of a session: made suspended, running after the first resume(), completed
-// exactly once (a cancelled task too, with the cancelled error -999).
+// exactly once (a cancelled task too, with the cancelled error -999). A task's completion is
+// answered on the queue it was made for (the main queue unless its maker chose another).
 class BBXURLSessionTask : public std::enable_shared_from_this<BBXURLSessionTask>
 {
 public:
@@ -75,12 +78,17 @@ public:
         Upload,
         Download
     };
+    // (data, response, error)
     using DataCompletion =
-        std::function<void(const std::optional<QByteArray>& data, const std::optional<HttpResponse>& response,
-                           const Error& error)>;
-    // The file at `location` is deleted right after the handler returns.
-    using DownloadCompletion = std::function<void(
-        const QString& location, const std::optional<HttpResponse>& response, const Error& error)>;
+        Completion<const std::optional<QByteArray>&, const std::optional<HttpResponse>&, const Error&>;
+    // (location, response, error): the file at `location` is deleted right after the
+    // completion has run on its queue.
+    using DownloadCompletion =
+        Completion<const BBXDownloadLocation&, const std::optional<HttpResponse>&, const Error&>;
+    // (data tasks, upload tasks, download tasks)
+    using TasksCompletion = Completion<std::vector<std::shared_ptr<BBXURLSessionTask>>,
+                                       std::vector<std::shared_ptr<BBXURLSessionTask>>,
+                                       std::vector<std::shared_ptr<BBXURLSessionTask>>>;
 
     static const QString DownloadErrorDomain; // "BBXURLSessionDownloadTaskError"
 
@@ -172,13 +180,8 @@ public:
     void invalidateAndCancel();
     // Drops the delegate; running tasks go on.
     void finishTasksAndInvalidate();
-    // The live tasks by kind (data, upload, download), on the delegate queue (a global
-    // queue without one).
-    void getTasksWithCompletionHandler(
-        std::function<void(std::vector<std::shared_ptr<BBXURLSessionTask>> dataTasks,
-                           std::vector<std::shared_ptr<BBXURLSessionTask>> uploadTasks,
-                           std::vector<std::shared_ptr<BBXURLSessionTask>> downloadTasks)>
-            handler);
+    // The live tasks by kind (data, upload, download), as they are at the call.
+    void getTasksWithCompletionHandler(BBXURLSessionTask::TasksCompletion handler);
     // Tasks made and not yet completed.
     std::size_t liveTaskCount() const;
 
@@ -194,6 +197,9 @@ private:
     explicit BBXURLSession(std::shared_ptr<BBXURLSessionTask::SessionState> state);
     std::shared_ptr<BBXURLSessionTask> configureTask(BBXURLSessionTask::Kind kind,
                                                      const HttpRequest& request);
+    template <class C>
+    static void adoptCompletion(const std::shared_ptr<BBXURLSessionTask>& task, C completion,
+                                C BBXURLSessionTask::*member);
     std::shared_ptr<BBXURLSessionTask::SessionState> mState;
 };
 

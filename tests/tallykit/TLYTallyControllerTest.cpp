@@ -8,6 +8,7 @@
 #include "tallykit/TLYEvent.h"
 #include "tallykit/TLYLogger.h"
 #include "tallykit/TLYUploader.h"
+#include "tests/support/CompletionRecorder.h"
 #include "tests/support/FaultShim.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/RunUntil.h"
@@ -27,6 +28,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <sys/stat.h>
 #include <thread>
 
@@ -415,6 +417,22 @@ TEST(TLYTallyController, PackagesWaitingToBeSentStayCappedAtOneHundredAsEachIsMa
     EXPECT_TRUE(run.vendor.eventsUploads().empty());
 }
 
+namespace {
+
+HttpRequest eventsRequest()
+{
+    return HttpRequest::get(QUrl(QStringLiteral("https://events.tally.invalid/spi/v2/events")));
+}
+
+HttpResponse answerWithStatus(int status)
+{
+    HttpResponse response;
+    response.statusCode = status;
+    return response;
+}
+
+} // namespace
+
 // The retry handler's own codes end the retries, whatever the last answer's error was: -6
 // once they are spent, -7 for an empty identifier (no timer); the package stays for a later
 // start either way.
@@ -422,10 +440,8 @@ TEST(TLYNetworkRetryHandler, SpentRetriesEndWithMinusSixAndAnEmptyIdentifierWith
 {
     test::ScopedVirtualTime time(1000.0, test::VirtualScheduler::Mode::AutoAdvance);
     TLYNetworkRetryHandler handler([] { return false; });
-    const HttpRequest request =
-        HttpRequest::get(QUrl(QStringLiteral("https://events.tally.invalid/spi/v2/events")));
-    HttpResponse unavailable;
-    unavailable.statusCode = 503;
+    const HttpRequest request = eventsRequest();
+    const HttpResponse unavailable = answerWithStatus(503);
     std::vector<std::pair<bool, Error>> outcomes;
     const auto record = [&outcomes](bool retry, const Error& error) { outcomes.emplace_back(retry, error); };
     for (int attempt = 0; attempt < 3; ++attempt) {
@@ -446,6 +462,8 @@ TEST(TLYNetworkRetryHandler, SpentRetriesEndWithMinusSixAndAnEmptyIdentifierWith
     EXPECT_TRUE(TLYTallyController::isTransientUploadError(spent));
 
     handler.handleCompletedRequest(request, unavailable, QString(), Error(), 10, record);
+    // Every outcome is answered on a later turn.
+    ASSERT_TRUE(test::runUntil([&] { return outcomes.size() == 4u; }));
     ASSERT_EQ(outcomes.size(), 4u);
     EXPECT_FALSE(outcomes[3].first);
     EXPECT_EQ(outcomes[3].second.code(), TLYNetworkRetryHandler::NoTimer);
@@ -457,7 +475,54 @@ TEST(TLYNetworkRetryHandler, SpentRetriesEndWithMinusSixAndAnEmptyIdentifierWith
     HttpResponse refused;
     refused.statusCode = 400;
     handler.handleCompletedRequest(request, refused, QStringLiteral("OTHER"), Error(), 10, record);
+    ASSERT_TRUE(test::runUntil([&] { return outcomes.size() == 5u; }));
     ASSERT_EQ(outcomes.size(), 5u);
     EXPECT_EQ(outcomes[4].second.code(), LOMNetworkResponseHandler::ClientErrorResponse);
     EXPECT_FALSE(TLYTallyController::isTransientUploadError(outcomes[4].second));
+}
+
+// No road answers inside the call: a refusal, a request without identifier, spent retries and
+// a retry are each heard on a later turn.
+TEST(TLYNetworkRetryHandler, EveryOutcomeIsHeardOnALaterTurn)
+{
+    test::ScopedVirtualTime time(1000.0, test::VirtualScheduler::Mode::AutoAdvance);
+    TLYNetworkRetryHandler handler([] { return false; });
+    const HttpRequest request = eventsRequest();
+    const HttpResponse unavailable = answerWithStatus(503);
+    {
+        // "SPENT" uses up its one retry first.
+        test::CompletionRecorder first;
+        handler.handleCompletedRequest(request, unavailable, QStringLiteral("SPENT"), Error(), 0,
+                                       first.expect<bool, const Error&>(QStringLiteral("first retry")));
+        ASSERT_TRUE(first.waitAll());
+    }
+    struct Road
+    {
+        const char* name;
+        HttpResponse response;
+        QString identifier;
+        bool retry;
+        int code;
+    };
+    const Road roads[] = {
+        {"refused", answerWithStatus(400), QStringLiteral("OTHER"), false,
+         LOMNetworkResponseHandler::ClientErrorResponse},
+        {"no identifier", unavailable, QString(), false, TLYNetworkRetryHandler::NoTimer},
+        {"spent", unavailable, QStringLiteral("SPENT"), false, LOMNetworkResponseHandler::RetryLimitReached},
+        {"retry", unavailable, QStringLiteral("FRESH"), true, LOMNetworkResponseHandler::RetryableResponse},
+    };
+    for (const Road& road : roads) {
+        test::CompletionRecorder recorder;
+        std::optional<std::pair<bool, int>> heard;
+        handler.handleCompletedRequest(
+            request, road.response, road.identifier, Error(), 0,
+            recorder.expect<bool, const Error&>(
+                QString::fromLatin1(road.name),
+                [&](bool retry, const Error& error) { heard.emplace(retry, error.code()); }));
+        EXPECT_FALSE(heard.has_value()) << road.name;
+        ASSERT_TRUE(recorder.waitAll()) << road.name;
+        ASSERT_TRUE(heard.has_value()) << road.name;
+        EXPECT_EQ(heard->first, road.retry) << road.name;
+        EXPECT_EQ(heard->second, road.code) << road.name;
+    }
 }

@@ -24,6 +24,7 @@
 #include "tallykit/TLYSettings.h"
 #include "tests/crash/reports/ControllerTestSupport.h"
 #include "tests/crash/reports/ReportTestSupport.h"
+#include "tests/support/CompletionRecorder.h"
 #include "tests/support/FaultShim.h"
 #include "tests/support/HelperProcess.h"
 #include "tests/support/LogCapture.h"
@@ -68,6 +69,19 @@ TEST(Blackbox, OneObjectDebugModeSetsWhatItIsGivenAndNothingIsRecordedBeforeTheS
     test::LogCapture log;
     EXPECT_FALSE(Blackbox::sharedInstance()->developmentPlatformName());
     EXPECT_TRUE(log.contains(QStringLiteral("[Blackbox] developmentPlatformName is write-only")));
+}
+
+// Without an application delegate every earlier report is sent, and the controller hears so
+// on a later turn, never inside the hand-over.
+TEST(Blackbox, AReportHandedOverIsApprovedOnALaterTurn)
+{
+    test::CompletionRecorder recorder;
+    bool submitted = false;
+    Blackbox::sharedInstance()->reportingControllerDidDetectReportForLastExecution(
+        nullptr, recorder.expect<bool>(QStringLiteral("submit"), [&](bool submit) { submitted = submit; }));
+    EXPECT_FALSE(submitted);
+    ASSERT_TRUE(recorder.waitAll());
+    EXPECT_TRUE(submitted);
 }
 
 TEST(BBXFileManager, HiddenEntriesAreNeverListedMovedOrRemovedAndMissingFoldersListEmpty)
