@@ -137,11 +137,12 @@ Result<std::vector<ArchivePair>> readPairs(QIODevice& stream)
 void ArchiveImport::run(std::shared_ptr<QIODevice> stream, DocumentImporter::AttachmentHandler handler,
                         Finish finish)
 {
-    const auto deliver = [stream, finish = std::move(finish)](const DocumentImporter::Read& read) {
-        stream->close();
-        if (finish)
-            finish(read);
-    };
+    // Every road of the chain may end it; the one answer is shared between them.
+    const auto deliver =
+        [stream, finish = std::make_shared<Finish>(std::move(finish))](const DocumentImporter::Read& read) {
+            stream->close();
+            (*finish)(read);
+        };
 
     if (stream->isSequential()) {
         Log::assertionFailure(

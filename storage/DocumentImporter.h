@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/core/Completion.h"
+
 #include "model/IdeaDocumentDataObject.h"
 #include "model/ObjectID.h"
 #include "platform/core/Result.h"
@@ -19,7 +21,7 @@ namespace corvex {
 class DocumentImporter
 {
 public:
-    using AttachmentStored = std::function<void(bool ok)>;
+    using AttachmentStored = corvex::Completion<bool>;
     // Stores one attachment of the file and answers whether it was stored.
     using AttachmentHandler =
         std::function<void(const ObjectID& attachment, const QByteArray& data, AttachmentStored completion)>;
@@ -27,7 +29,7 @@ public:
     // says it in words for the person who opened the file. A payload read only in part says
     // so in its incompleteReading().
     using Read = Result<IdeaDocumentDataObjectPtr>;
-    using Completion = std::function<void(const Read& read)>;
+    using Completion = corvex::Completion<const Read&>;
     // The payload of a read, nullptr for a failure.
     static IdeaDocumentDataObjectPtr payloadOf(const Read& read)
     {
@@ -40,7 +42,7 @@ public:
 
     virtual ~DocumentImporter();
 
-    // Reads the file; the completion runs once, on the main thread, after every attachment
+    // Reads the file; the completion is answered once, on a later turn, after every attachment
     // handed to the handler has been answered.
     virtual void importDocument(const QUrl& url, AttachmentHandler attachmentHandler,
                                 Completion completion) = 0;

@@ -219,7 +219,7 @@ ImportRun importFile(const QString& path, Reply reply = Reply::Yes)
             stored(run->attachments.size() < 2);
             break;
         case Reply::FromAnotherThread:
-            GlobalQueue::async([stored] { stored(true); });
+            GlobalQueue::async([stored = std::move(stored)]() mutable { stored(true); });
             break;
         case Reply::Drop:
             break;
@@ -1023,7 +1023,7 @@ TEST(ArchiveImport, TheWindowsTakeInputWhileTheReaderIsHeldAndNoPairIsReadOnTheM
         ++pairs;
         if (MainQueue::isMainThread())
             ++pairsOnTheMainThread;
-        MainQueue::post([stored] { stored(true); });
+        MainQueue::post([stored = std::move(stored)]() mutable { stored(true); });
     };
     CompletionRecorder recorder;
     IdeaDocumentDataObjectPtr payload;

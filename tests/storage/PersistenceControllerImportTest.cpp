@@ -29,7 +29,9 @@ public:
     void importDocument(const QUrl& url, AttachmentHandler attachmentHandler, Completion completion) override
     {
         ++imports;
-        auto run = [this, url, attachmentHandler, completion] {
+        // The attachments' answers each go on with the one answer of the import.
+        auto run = [this, url, attachmentHandler,
+                    completion = std::make_shared<Completion>(std::move(completion))] {
             importerThreadWasMain = MainQueue::isMainThread();
             QFile file(url.toLocalFile());
             IdeaDocumentDataObjectPtr payload;
@@ -52,7 +54,7 @@ public:
 
 private:
     void handOver(std::size_t index, IdeaDocumentDataObjectPtr payload, const AttachmentHandler& handler,
-                  const Completion& completion)
+                  const std::shared_ptr<Completion>& completion)
     {
         if (!payload || index == attachments.size()) {
             answer(payload, completion);
@@ -68,13 +70,13 @@ private:
                 });
     }
 
-    void answer(const IdeaDocumentDataObjectPtr& payload, const Completion& completion)
+    void answer(const IdeaDocumentDataObjectPtr& payload, const std::shared_ptr<Completion>& completion)
     {
         const Read read = payload ? Read(payload) : Read(Error(QStringLiteral("test"), 1));
         if (fromWorkerThread)
-            StorageQueues::persistenceQueue().async([read, completion] { completion(read); });
+            StorageQueues::persistenceQueue().async([read, completion] { (*completion)(read); });
         else
-            completion(read);
+            (*completion)(read);
     }
 };
 

@@ -81,7 +81,7 @@ public:
             payload ? Read(payload)
                     : Read(Error(QStringLiteral("test"), 1, QString(),
                                  {{Error::FailureReasonKey, QStringLiteral("The file holds no outline.")}}));
-        MainQueue::post([completion = std::move(completion), read] { completion(read); });
+        MainQueue::post([completion = std::move(completion), read]() mutable { completion(read); });
     }
 
     IdeaDocumentDataObjectPtr payload;

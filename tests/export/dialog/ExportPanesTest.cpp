@@ -88,7 +88,7 @@ std::optional<Imported> importArchive(const QString& path)
     bool done = false;
     ExportImport::importDocument(
         QUrl::fromLocalFile(path),
-        [&](const ObjectID& attachment, const QByteArray& data, std::function<void(bool)> next) {
+        [&](const ObjectID& attachment, const QByteArray& data, DocumentImporter::AttachmentStored next) {
             imported.attachments.insert(attachment.asString(), data);
             next(true);
         },
