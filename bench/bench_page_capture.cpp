@@ -78,10 +78,14 @@ void pageCapture(benchmark::State& state)
         PaintedPageView view(page);
         view.peakHeap = heapBefore;
         corvex::QVImage picture;
+        bool captured = false;
         corvex::PageCapture::captureTopSquare(view, [&](const corvex::QVImage& made) {
             view.sample();
             picture = made;
+            captured = true;
         });
+        // The picture is handed over on a later turn.
+        corvex::bench::waitFor([&] { return captured; });
         ok = ok && picture.pixelSize() == Size(64, 64) &&
              picture.cgImage().pixelColor(32, 63) == QColor(Qt::red);
         heapPeak = std::max(heapPeak, view.peakHeap - heapBefore);

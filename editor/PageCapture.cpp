@@ -1,7 +1,6 @@
 #include "editor/PageCapture.h"
 
 #include "editor/WebPageView.h"
-#include "platform/core/MainQueue.h"
 
 #include <algorithm>
 #include <cmath>
@@ -30,10 +29,10 @@ void PageCapture::captureTopSquare(WebPageView& page, Completion completion)
     const Size area = topSquareOf(page.contentsSize());
     if (area.width <= 0) {
         // Answered later all the same, as every capture is.
-        MainQueue::post([completion = std::move(completion)] { completion(QVImage()); });
+        completion(QVImage());
         return;
     }
-    page.renderTopOfPage(area, [completion = std::move(completion)](const QImage& drawing) {
+    page.renderTopOfPage(area, [completion = std::move(completion)](const QImage& drawing) mutable {
         completion(pictureFromDrawing(drawing));
     });
 }

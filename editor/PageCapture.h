@@ -1,8 +1,7 @@
 #pragma once
 
 #include "graphics/QVImage.h"
-
-#include <functional>
+#include "platform/core/Completion.h"
 
 namespace corvex {
 
@@ -16,7 +15,7 @@ class PageCapture
 public:
     static constexpr double PictureWidth = 64;
 
-    using Completion = std::function<void(const QVImage& picture)>;
+    using Completion = corvex::Completion<const QVImage&>;
 
     // Calls back once, later, on the main thread; a null picture when the page has no area or
     // could not be drawn.

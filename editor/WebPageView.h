@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/Completion.h"
 #include "platform/gfx/Rect.h"
 
 #include <QImage>
@@ -34,7 +35,7 @@ class WebPageView
 public:
     using Factory = std::function<std::shared_ptr<WebPageView>()>;
     // A drawing of the page; a null image when it could not be drawn.
-    using CaptureCompletion = std::function<void(const QImage& image)>;
+    using CaptureCompletion = Completion<const QImage&>;
 
     virtual ~WebPageView();
 

@@ -6,6 +6,7 @@
 #include "mindmap/ScreenEditing.h"
 #include "storage/IdeaDocument.h"
 #include "storage/IdeaEditingService.h"
+#include "storage/PersistenceController.h"
 #include "storage/PersistenceControllerListener.h"
 #include "toolkit/BaseViewController.h"
 
@@ -186,7 +187,7 @@ private:
     void askToDeleteDocument(const QString& docIdentifier);
     // The answer to an open or create under "OpenDocument": the token goes back when the
     // screen is gone, else the screen is freed and `then` runs with the token (0: failed).
-    std::function<void(qint64 token)>
+    PersistenceController::TokenCompletion
     whenDocumentOpened(const std::shared_ptr<IdeaDocument>& document,
                        std::function<void(HomeViewController& self, qint64 token)> then);
     void showOpeningFailure(const std::shared_ptr<IdeaDocument>& document);

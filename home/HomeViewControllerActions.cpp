@@ -81,7 +81,7 @@ void HomeViewController::openProxy(const IdeaProxyPtr& proxy, std::function<void
         }));
 }
 
-std::function<void(qint64 token)>
+PersistenceController::TokenCompletion
 HomeViewController::whenDocumentOpened(const std::shared_ptr<IdeaDocument>& document,
                                        std::function<void(HomeViewController& self, qint64 token)> then)
 {
@@ -289,7 +289,9 @@ void HomeViewController::editOpenedImageIdeaProxy(const IdeaProxyPtr& proxy, con
 {
     const std::shared_ptr<IdeaDocument> document = proxy->doc();
     PictureViewer::Loader loader = [document, idea](PictureViewer::ImageCompletion completion) {
-        document->fetchImageForIdea(idea, std::move(completion));
+        document->fetchImageForIdea(
+            idea, [pending = std::make_shared<PictureViewer::ImageCompletion>(std::move(completion))](
+                      const QVImage& image) { (*pending)(image); });
     };
     const auto viewer = EditorFactory::current()->makePictureViewer(
         std::static_pointer_cast<PictureViewerDelegate>(sharedSelf()), std::move(loader));

@@ -22,11 +22,10 @@ void logMissingWindowService(const char* service)
 DocumentWindowServices::~DocumentWindowServices() = default;
 
 void DocumentWindowServices::switchToViewController(const std::shared_ptr<BaseViewController>&, bool,
-                                                    std::function<void()> completion)
+                                                    Completion<> completion)
 {
     logMissingWindowService("screen switching");
-    if (completion)
-        MainQueue::post(std::move(completion));
+    completion();
 }
 
 void DocumentWindowServices::setDocURL(const QUrl&)

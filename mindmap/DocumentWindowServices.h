@@ -2,6 +2,7 @@
 
 #include "mindmap/DragTarget.h"
 #include "model/Idea.h"
+#include "platform/core/Completion.h"
 
 #include <QString>
 #include <QUrl>
@@ -36,7 +37,7 @@ public:
     // the new screen shows (after its fade when animated). A window without the service
     // still answers.
     virtual void switchToViewController(const std::shared_ptr<BaseViewController>& screen, bool animated,
-                                        std::function<void()> completion);
+                                        Completion<> completion);
     // The document's URL, shown as the title bar's proxy (null: none).
     virtual void setDocURL(const QUrl& url);
     // The edited flag of the window's document.

@@ -4,6 +4,7 @@
 #include "mindmap/DragInfoForIdea.h"
 #include "mindmap/DragTarget.h"
 #include "model/Idea.h"
+#include "platform/core/Completion.h"
 
 #include <QString>
 #include <functional>
@@ -16,9 +17,9 @@ namespace corvex {
 class DragSupportDelegate
 {
 public:
-    // Takes a drop's result code (DragResult); must be called exactly once, at once or later,
-    // on the main thread.
-    using DropCompletion = std::function<void(DragResult result)>;
+    // Takes a drop's result code (DragResult); answered exactly once, on the main thread (the
+    // window hears it on a later turn however soon the screen answers).
+    using DropCompletion = Completion<DragResult>;
 
     virtual ~DragSupportDelegate();
 

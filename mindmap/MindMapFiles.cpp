@@ -117,8 +117,7 @@ void MindMapFiles::qvSaveLocalFileAs()
 void MindMapFiles::performSaveLocalFileWithCompletion(ResultCompletion completion)
 {
     if (!mScreen.mDoc) {
-        if (completion)
-            MainQueue::post([completion] { completion(MyResult::USER_CANCEL()); });
+        completion(MyResult::USER_CANCEL());
         return;
     }
     FilePanelRunner::SavePanel panel;
@@ -144,21 +143,21 @@ void MindMapFiles::performSaveLocalFileWithCompletion(ResultCompletion completio
     }
     std::weak_ptr<SolarSystemViewController> weak = mScreen.sharedSelf();
     Runners::filePanelRunner()->beginSavePanel(
-        panel, mScreen.myWindow(), [weak, completion](int response, const QUrl& url) {
+        panel, mScreen.myWindow(),
+        [weak, pending = std::make_shared<ResultCompletion>(std::move(completion))](int response,
+                                                                                    const QUrl& url) {
             auto self = weak.lock();
             if (!self || !self->mDoc || response != FilePanelRunner::OK || url.isEmpty()) {
-                if (completion)
-                    completion(MyResult::USER_CANCEL());
+                (*pending)(MyResult::USER_CANCEL());
                 return;
             }
             // Never over a file another window shows (its next save would undo this one).
             if (!self->mDoc->refersToURL(url) && Globals::app()->isFileCurrentlyOpen(url)) {
-                if (completion)
-                    completion(MyResult::error(QStringLiteral("mac:Error:CannotSaveOverOpenFile"),
-                                               QStringLiteral("Cannot overwrite file that is open")));
+                (*pending)(MyResult::error(QStringLiteral("mac:Error:CannotSaveOverOpenFile"),
+                                           QStringLiteral("Cannot overwrite file that is open")));
                 return;
             }
-            self->mFiles->doSaveLocalFile(url, completion);
+            self->mFiles->doSaveLocalFile(url, std::move(*pending));
         });
 }
 
@@ -167,8 +166,7 @@ void MindMapFiles::doSaveLocalFile(const QUrl& url, ResultCompletion completion)
     const MyResultPtr failed =
         MyResult::error(QStringLiteral("mac:Error:FailedToWriteFile"), QStringLiteral("Failed to save file"));
     if (!mScreen.mDoc || !mScreen.mRootIdea || !url.isLocalFile()) {
-        if (completion)
-            MainQueue::post([completion, failed] { completion(failed); });
+        completion(failed);
         return;
     }
     // The archive goes only into a Corvex file, never over a file of another format.
@@ -176,8 +174,7 @@ void MindMapFiles::doSaveLocalFile(const QUrl& url, ResultCompletion completion)
         Log::assertionFailure(
             QStringLiteral("SolarSystemViewController: %1 is not a Corvex file to save into")
                 .arg(url.fileName()));
-        if (completion)
-            MainQueue::post([completion, failed] { completion(failed); });
+        completion(failed);
         return;
     }
     // A handle of its own for the archive: the shown tree and the document's dates, with
@@ -192,19 +189,18 @@ void MindMapFiles::doSaveLocalFile(const QUrl& url, ResultCompletion completion)
     // What the file holds once written: the edits made so far.
     const FileHolds held{mScreen.mDoc.get(), mScreen.mDoc->changeCount()};
     // The write is atomic: on any failure the old file stays as it was.
-    ExportImport::exportDocument(archive, url, [weak, url, change, completion, held](const Status& written) {
+    auto pending = std::make_shared<ResultCompletion>(std::move(completion));
+    ExportImport::exportDocument(archive, url, [weak, url, change, pending, held](const Status& written) {
         auto self = weak.lock();
         if (!written) {
             // The reason goes under the usual words: the user sees which file and why.
-            if (completion)
-                completion(MyResult::error(QStringLiteral("mac:Error:FailedToWriteFile"),
-                                           QStringLiteral("Failed to save file"),
-                                           written.error().localizedDescription()));
+            (*pending)(MyResult::error(QStringLiteral("mac:Error:FailedToWriteFile"),
+                                       QStringLiteral("Failed to save file"),
+                                       written.error().localizedDescription()));
             return;
         }
         if (!self) {
-            if (completion)
-                completion(MyResult::OK());
+            (*pending)(MyResult::OK());
             return;
         }
         if (Window* window = self->myWindow())
@@ -220,8 +216,7 @@ void MindMapFiles::doSaveLocalFile(const QUrl& url, ResultCompletion completion)
             self->fileWritten(url, change);
         }
         Globals::updatePersistentAppStateNow();
-        if (completion)
-            completion(MyResult::OK());
+        (*pending)(MyResult::OK());
     });
 }
 
@@ -426,7 +421,7 @@ void MindMapFiles::showCloseTempFileQuestion()
         if (!self)
             return;
         self->liberateScreen(kCloseTempFileQuestion);
-        const ResultCompletion closeWhenSaved = [weak](const MyResultPtr& result) {
+        const auto closeWhenSaved = [weak](const MyResultPtr& result) {
             auto screen = weak.lock();
             if (!screen || !result)
                 return;

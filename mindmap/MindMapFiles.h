@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/MyResult.h"
+#include "platform/core/Completion.h"
 #include "toolkit/BaseViewController.h"
 
 #include <QString>
@@ -24,7 +25,7 @@ class ViewController;
 class MindMapFiles
 {
 public:
-    using ResultCompletion = std::function<void(const MyResultPtr& result)>;
+    using ResultCompletion = Completion<const MyResultPtr&>;
 
     explicit MindMapFiles(SolarSystemViewController& screen);
     ~MindMapFiles();

@@ -3,6 +3,7 @@
 #include "graphics/QVImage.h"
 #include "model/Idea.h"
 #include "model/IdeaValues.h"
+#include "platform/core/Completion.h"
 #include "platform/gfx/Rect.h"
 #include "toolkit/BaseViewController.h"
 
@@ -140,7 +141,8 @@ public:
 class PictureViewer : public BaseViewController
 {
 public:
-    using ImageCompletion = std::function<void(const QVImage& image)>;
+    using ImageCompletion = Completion<const QVImage&>;
+    // Asked once, for the picture to show.
     using Loader = std::function<void(ImageCompletion completion)>;
 
     // The new picture when the user changed it, else a null image.

@@ -4,7 +4,6 @@
 #include "mindmap/DropChoiceMenu.h"
 #include "model/Globals.h"
 #include "platform/core/Log.h"
-#include "platform/core/MainQueue.h"
 #include "storage/PersistenceController.h"
 
 #include <iterator>
@@ -25,27 +24,15 @@ void ScreenDrops::dragOperationEndedAcceptingIdea(const DragInfo& info, const Id
                                                   const QString& docIdentifier, DropCompletion completion)
 {
     // One drop is decided at a time, and none while the screen is busy.
-    if (mAfterAcceptance || !idea || !canDecideDrop()) {
-        if (!mAfterAcceptance)
+    if (mDrop || !idea || !canDecideDrop()) {
+        if (!mDrop)
             dropRefused();
-        if (completion)
-            MainQueue::post([completion] { completion(DragResult::NotAccepted); });
+        completion(DragResult::NotAccepted);
         return;
     }
     const DragTarget target = dragOperationUpdate(info);
     dropWillBeDecided();
-    std::weak_ptr<ScreenDrops> weak = weakScreenDrops();
-    const DragInfo drag = info;
-    mAfterAcceptance = [weak, drag, target, completion](DragResult result) {
-        if (drag.tookIdeaOutOfDock(result, target)) {
-            if (auto self = weak.lock())
-                self->dropTookIdeaOutOfDock();
-        }
-        // A drop decided at once (refused, or the dock's idea deleted) is answered on a later
-        // turn too, as every decided one is.
-        if (completion)
-            MainQueue::post([completion, result] { completion(result); });
-    };
+    mDrop.emplace(Drop{info, target, std::move(completion)});
     ++mDropSerial;
     mIdeaBeingAccepted = idea;
     mIdeaBeingAcceptedDocIdentifier = docIdentifier;
@@ -89,7 +76,7 @@ void ScreenDrops::offerDropChoices(const std::vector<DropChoice>& choices, const
 
 bool ScreenDrops::dropChoiceCounts(const std::optional<DropChoice>& choice)
 {
-    if (!mAfterAcceptance || !mIdeaBeingAccepted)
+    if (!mDrop || !mIdeaBeingAccepted)
         return false;
     if (!choice) {
         handleDragEndWithResult(DragResult::NotAccepted);
@@ -116,7 +103,7 @@ void ScreenDrops::copyAttachmentsThen(StorageLocation location, std::function<vo
         });
 }
 
-std::function<void(const IdeaEditResult&)> ScreenDrops::endDropOnOutcome()
+IdeaEditingService::EditCompletion ScreenDrops::endDropOnOutcome()
 {
     std::weak_ptr<ScreenDrops> weak = weakScreenDrops();
     const std::uint64_t serial = mDropSerial;
@@ -145,15 +132,23 @@ void ScreenDrops::forgetIdeaBeingAccepted()
 
 void ScreenDrops::runAfterAcceptance(DragResult result)
 {
-    std::function<void(DragResult)> after = std::move(mAfterAcceptance);
-    mAfterAcceptance = nullptr;
-    if (after)
-        after(result);
+    if (!mDrop)
+        return;
+    Drop drop = std::move(*mDrop);
+    mDrop.reset();
+    if (drop.drag.tookIdeaOutOfDock(result, drop.target))
+        dropTookIdeaOutOfDock();
+    // A drop decided at once (refused, or the dock's idea deleted) is heard on a later turn
+    // too, as every decided one is.
+    drop.completion(result);
 }
 
 void ScreenDrops::abandonDrop()
 {
-    mAfterAcceptance = nullptr;
+    // The window ended the drag itself and waits for no answer.
+    if (mDrop)
+        mDrop->completion.drop();
+    mDrop.reset();
     ++mDropSerial;
 }
 

@@ -4,6 +4,7 @@
 #include "mindmap/DragSupportDelegate.h"
 #include "storage/IdeaDocument.h"
 #include "storage/IdeaEditResult.h"
+#include "storage/IdeaEditingService.h"
 
 #include <QString>
 #include <cstdint>
@@ -40,7 +41,7 @@ public:
     static QString dropChoiceTitle(DropChoice choice);
     // Within this distance of the dock's or the delete area's centre a drop goes there.
     static constexpr double DropAreaGravityRadius = 80.0;
-    using BoolCompletion = std::function<void(bool ok)>;
+    using BoolCompletion = Completion<bool>;
 
     // `acceptAssertion` names the screen's method in the assertions a drop logs.
     explicit ScreenDrops(const char* acceptAssertion) : mAcceptAssertion(acceptAssertion) {}
@@ -59,7 +60,7 @@ public:
     virtual DocumentWindowServices* windowServices() const = 0;
 
     // A drop is being decided (its choice menu may be open).
-    bool dropBeingDecided() const { return static_cast<bool>(mAfterAcceptance); }
+    bool dropBeingDecided() const { return mDrop.has_value(); }
     const IdeaPtr& ideaBeingAccepted() const { return mIdeaBeingAccepted; }
 
 protected:
@@ -88,10 +89,12 @@ protected:
     bool dropChoiceCounts(const std::optional<DropChoice>& choice);
     // Copies the idea's pictures into `location` first; without them the drop ends
     // unaccepted, with them `then` runs, both only while this drop is still decided.
+    // `then` is the screen's own next step, run in the turn that found the drop still
+    // decided (so it never meets a drop that ended meanwhile).
     void copyAttachmentsThen(StorageLocation location, std::function<void()> then);
     // An edit's answer: the drop ends Moved (a deletion too) or Copied as the edit went, or
     // unaccepted when it was refused, unless the drop ended meanwhile.
-    std::function<void(const IdeaEditResult& result)> endDropOnOutcome();
+    IdeaEditingService::EditCompletion endDropOnOutcome();
     // The end of a drop: the idea forgotten, then the window told the result once.
     void forgetIdeaBeingAccepted();
     void runAfterAcceptance(DragResult result);
@@ -99,13 +102,21 @@ protected:
     void abandonDrop();
     // The drop being decided now, if any, tells its answers by this serial.
     std::uint64_t dropSerial() const { return mDropSerial; }
-    bool isCurrentDrop(std::uint64_t serial) const { return mDropSerial == serial && mAfterAcceptance; }
+    bool isCurrentDrop(std::uint64_t serial) const { return mDropSerial == serial && mDrop; }
 
 private:
+    // The drop being decided: where it came from, its target and the window's completion.
+    struct Drop
+    {
+        DragInfo drag;
+        DragTarget target;
+        DropCompletion completion;
+    };
+
     const char* mAcceptAssertion;
     IdeaPtr mIdeaBeingAccepted;
     QString mIdeaBeingAcceptedDocIdentifier;
-    std::function<void(DragResult result)> mAfterAcceptance;
+    std::optional<Drop> mDrop;
     // Counts drops, so that a late answer of an earlier one finds it over.
     std::uint64_t mDropSerial = 0;
 };

@@ -6,6 +6,7 @@
 #include "mindmap/SolarLayout.h"
 #include "mindmap/SolarRotationAnimatorDelegate.h"
 #include "mindmap/SolarRotationGestureTarget.h"
+#include "platform/core/Completion.h"
 #include "platform/core/NotificationCenter.h"
 #include "toolkit/BaseView.h"
 #include "toolkit/LongTapAndDragGestureDetectorDelegate.h"
@@ -74,7 +75,8 @@ class SolarSystem : public BaseView,
 public:
     // An animation step: progress 0 to 1 (values outside are clamped by the interpolations).
     using AnimationBlock = std::function<void(double progress)>;
-    using Completion = std::function<void()>;
+    // The end of a drill.
+    using Completion = corvex::Completion<>;
 
     // What lies under a point.
     struct Hit

@@ -10,7 +10,6 @@
 #include "mindmap/SolarSystem.h"
 #include "mindmap/SolarSystemLayer.h"
 #include "platform/core/Log.h"
-#include "platform/core/MainQueue.h"
 #include "platform/ui/Transaction.h"
 #include "toolkit/Animator.h"
 #include "toolkit/LayerExtensions.h"
@@ -154,8 +153,7 @@ void SolarSystem::animateDrillDownInto(std::int64_t index, const std::shared_ptr
 {
     if (!newSolarSystem) {
         // Nothing to unfold; the caller still hears of the end, once, on the next turn.
-        if (completion)
-            MainQueue::post(std::move(completion));
+        completion();
         return;
     }
     newSolarSystem->applyLayout();
@@ -174,8 +172,7 @@ void SolarSystem::animateDrillUpFrom(std::int64_t index, const std::shared_ptr<S
                                      Completion completion)
 {
     if (!oldSolarSystem) {
-        if (completion)
-            MainQueue::post(std::move(completion));
+        completion();
         return;
     }
     stopAnimations();
@@ -215,9 +212,9 @@ void SolarSystem::runDrillAnimation(const std::shared_ptr<SolarSystem>& other, A
             self->mOrbitLayer->setNeedsDisplay();
             self->applyLayout();
         }
-        // Exactly once, whatever the completion does to the views.
-        if (Completion done = std::exchange(*pending, Completion()))
-            done();
+        // Exactly once, however often the last frame is shown.
+        if (*pending)
+            (*pending)();
     });
 }
 

@@ -14,6 +14,7 @@
 #include "storage/IdeaDocument.h"
 #include "storage/IdeaEditObserver.h"
 #include "storage/IdeaEditingService.h"
+#include "storage/PersistenceController.h"
 #include "storage/PersistenceControllerListener.h"
 #include "toolkit/BaseViewController.h"
 #include "toolkit/Layouter.h"
@@ -357,9 +358,9 @@ private:
                               const std::optional<KeptCopyRecord>& record);
     // A restoration's open answered: the document shown here, in step with its file as the
     // record says; a refusal closes the window.
-    std::function<void(qint64 token)> showWhenOpened(const std::shared_ptr<IdeaDocument>& document,
-                                                     const QString& ideaIdentifier,
-                                                     const std::optional<KeptCopyRecord>& record);
+    PersistenceController::TokenCompletion showWhenOpened(const std::shared_ptr<IdeaDocument>& document,
+                                                          const QString& ideaIdentifier,
+                                                          const std::optional<KeptCopyRecord>& record);
     void showRestoredDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
                               const QString& ideaIdentifier);
     // Looks at the file first: the record chooses between it and the kept copy.

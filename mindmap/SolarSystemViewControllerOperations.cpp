@@ -8,7 +8,6 @@
 #include "model/ApplicationDelegate.h"
 #include "model/Globals.h"
 #include "platform/core/Log.h"
-#include "platform/core/MainQueue.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/ui/Menu.h"
 #include "platform/ui/MenuItem.h"
@@ -144,8 +143,7 @@ void SolarSystemViewController::saveDocument(BoolCompletion saved, bool afterEdi
 {
     if (!mDoc) {
         Log::assertionFailure(__LINE__, "-[SolarSystemViewController updateSolarSystemAndSaveDocument]");
-        if (saved)
-            MainQueue::post([saved] { saved(false); });
+        saved(false);
         return;
     }
     ++mSavesInFlight;
@@ -153,7 +151,8 @@ void SolarSystemViewController::saveDocument(BoolCompletion saved, bool afterEdi
     const qint64 change = qint64(mDoc->changeCount());
     std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
     PersistenceController::singleton().saveDocument(
-        mDoc, mDocToken, [weak, saved, afterEdit, change](bool ok) {
+        mDoc, mDocToken,
+        [weak, saved = std::make_shared<BoolCompletion>(std::move(saved)), afterEdit, change](bool ok) {
             if (auto self = weak.lock()) {
                 self->mSavesInFlight = std::max(0, self->mSavesInFlight - 1);
                 if (ok)
@@ -172,8 +171,7 @@ void SolarSystemViewController::saveDocument(BoolCompletion saved, bool afterEdi
                     self->mFiles->saveFailed();
                 self->closeForcedOnceSaved();
             }
-            if (saved)
-                saved(ok);
+            (*saved)(ok);
         });
 }
 

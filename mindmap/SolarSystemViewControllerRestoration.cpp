@@ -92,7 +92,7 @@ void SolarSystemViewController::openRestoredKeptCopy(const std::shared_ptr<IdeaD
                                                     showWhenOpened(document, ideaIdentifier, record));
 }
 
-std::function<void(qint64 token)>
+PersistenceController::TokenCompletion
 SolarSystemViewController::showWhenOpened(const std::shared_ptr<IdeaDocument>& document,
                                           const QString& ideaIdentifier,
                                           const std::optional<KeptCopyRecord>& record)

@@ -66,9 +66,9 @@ const std::vector<GraphNode*>& Graph::nodesAtLevel(qint64 level) const
     return mLevels[std::size_t(level)];
 }
 
-void Graph::traverseNaturally(const std::function<void(GraphNode&, qint64)>& block)
+void Graph::traverseNaturally(const GraphNode::Visitor& visit)
 {
-    mRoot->traverseNaturally(block, 0);
+    mRoot->traverseNaturally(visit, 0);
 }
 
 GraphNode* Graph::findNodeByIdentifier(const QString& identifier)

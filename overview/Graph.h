@@ -33,7 +33,7 @@ public:
     const Rect& bounds() const { return mBounds; }
     void setBounds(const Rect& bounds) { mBounds = bounds; }
 
-    void traverseNaturally(const std::function<void(GraphNode&, qint64)>& block);
+    void traverseNaturally(const GraphNode::Visitor& visit);
     // The node whose idea's identifier equals the string; with duplicates the last in
     // pre-order; nodes without idea never; null when none.
     GraphNode* findNodeByIdentifier(const QString& identifier);

@@ -28,7 +28,7 @@ GraphNode::~GraphNode()
     }
 }
 
-void GraphNode::traverseNaturally(const std::function<void(GraphNode&, qint64)>& block, qint64 depth)
+void GraphNode::traverseNaturally(const Visitor& visit, qint64 depth)
 {
     struct Step
     {
@@ -39,7 +39,7 @@ void GraphNode::traverseNaturally(const std::function<void(GraphNode&, qint64)>&
     while (!stack.empty()) {
         const Step step = stack.back();
         stack.pop_back();
-        block(*step.node, step.depth);
+        visit(*step.node, step.depth);
         const auto& children = step.node->mChildren;
         for (auto it = children.rbegin(); it != children.rend(); ++it)
             stack.push_back({it->get(), step.depth + 1});

@@ -40,9 +40,12 @@ public:
     GraphNode(const GraphNode&) = delete;
     GraphNode& operator=(const GraphNode&) = delete;
 
-    // Pre-order from this node with the given start depth, without recursion. The block may
+    // Called once for each node visited, with its depth.
+    using Visitor = std::function<void(GraphNode& node, qint64 depth)>;
+
+    // Pre-order from this node with the given start depth, without recursion. The visitor may
     // add children to the node it is given: they are visited.
-    void traverseNaturally(const std::function<void(GraphNode&, qint64)>& block, qint64 depth);
+    void traverseNaturally(const Visitor& visit, qint64 depth);
 
     const IdeaPtr& idea() const { return mIdea; }
     GraphNode* parent() const { return mParent; }

@@ -10,7 +10,6 @@
 #include "platform/core/BackgroundDrawing.h"
 #include "platform/core/GlobalQueue.h"
 #include "platform/core/Log.h"
-#include "platform/core/MainQueue.h"
 #include "platform/core/SaveFile.h"
 #include "platform/gfx/GraphicsContext.h"
 #include "platform/gfx/PlatformFont.h"
@@ -158,7 +157,7 @@ void MindMapToPDF::writePDFIntoURL(const QUrl& url, WriteCompletion completion) 
 {
     GlobalQueue::async(
         [idea = mIdea, date = mLastModified, showNotes = mShowNotes, url,
-         completion = std::move(completion)] {
+         completion = std::move(completion)]() mutable {
             Status written;
             const QByteArray data = generateInBackground(idea, date, showNotes);
             const QString path = url.isLocalFile() ? url.toLocalFile() : url.toString();
@@ -177,8 +176,7 @@ void MindMapToPDF::writePDFIntoURL(const QUrl& url, WriteCompletion completion) 
                     written = ExportProblems::notWritten(path, written.error());
                 }
             }
-            if (completion)
-                MainQueue::post([completion, written] { completion(written); });
+            completion(written);
         },
         GlobalQueue::Priority::Low);
 }
@@ -186,10 +184,10 @@ void MindMapToPDF::writePDFIntoURL(const QUrl& url, WriteCompletion completion) 
 void MindMapToPDF::generatePDFData(DataCompletion completion) const
 {
     GlobalQueue::async(
-        [idea = mIdea, date = mLastModified, showNotes = mShowNotes, completion = std::move(completion)] {
+        [idea = mIdea, date = mLastModified, showNotes = mShowNotes,
+         completion = std::move(completion)]() mutable {
             const QByteArray data = generateInBackground(idea, date, showNotes);
-            if (completion)
-                MainQueue::post([completion, data] { completion(data); });
+            completion(data);
         },
         GlobalQueue::Priority::Low);
 }

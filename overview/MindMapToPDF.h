@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/Idea.h"
+#include "platform/core/Completion.h"
 #include "platform/core/Result.h"
 #include "platform/gfx/Rect.h"
 
@@ -23,8 +24,8 @@ namespace corvex {
 class MindMapToPDF
 {
 public:
-    using WriteCompletion = std::function<void(const Status& written)>;
-    using DataCompletion = std::function<void(const QByteArray& data)>;
+    using WriteCompletion = Completion<const Status&>;
+    using DataCompletion = Completion<const QByteArray&>;
 
     // An invalid date means the current one.
     MindMapToPDF(const IdeaPtr& idea, const QDateTime& lastModified);

@@ -639,28 +639,31 @@ void showCouldNotCreateDocument()
 } // namespace
 
 void AppDelegate::createNewLocalFileFromIdea(const std::shared_ptr<Idea>& idea, const QUrl& representedURL,
-                                             int initialAction, std::function<void()> afterShown)
+                                             int initialAction, Completion<> afterShown)
 {
     // From "document creating" to "document created": the tree encoded and its file written.
     auto document = newTemporaryDocument(idea, representedURL);
     std::weak_ptr<AppDelegate> weak = weak_from_this();
     ++mDocumentsBeingCreated;
     PersistenceController::singleton().createDocument(
-        document, [weak, document, initialAction, afterShown = std::move(afterShown),
-                   name = representedURL.fileName()](qint64 token) {
+        document,
+        [weak, document, initialAction, afterShown = std::make_shared<Completion<>>(std::move(afterShown)),
+         name = representedURL.fileName()](qint64 token) {
             // Named by the file it came from (none for a new document): its window is the next shown.
             if (StartupTrace::enabled())
                 StartupTrace::mark("document created", name.toUtf8().constData());
             if (auto self = weak.lock())
-                self->showCreatedDocument(document, token, initialAction, afterShown);
+                self->showCreatedDocument(document, token, initialAction, std::move(*afterShown));
         });
 }
 
 void AppDelegate::showCreatedDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
-                                      int initialAction, const std::function<void()>& afterShown)
+                                      int initialAction, Completion<> afterShown)
 {
     --mDocumentsBeingCreated;
     if (token < 1) {
+        // No window was shown: nothing is to follow it.
+        afterShown.drop();
         showCouldNotCreateDocument();
         openOwedFirstWindow();
         return;
@@ -669,8 +672,7 @@ void AppDelegate::showCreatedDocument(const std::shared_ptr<IdeaDocument>& docum
         MainWindowController::initWithDocumentWindow(document, token, QString(), initialAction));
     openOwedFirstWindow();
     // After the window had a turn of the loop to appear: what it says lies on top.
-    if (afterShown)
-        MainQueue::post(afterShown);
+    afterShown();
 }
 
 void AppDelegate::doOpenLocalFile(const QString& path, OpenCompletion completion)
@@ -679,19 +681,19 @@ void AppDelegate::doOpenLocalFile(const QString& path, OpenCompletion completion
     if (auto controller = findWindowWithURL(url)) {
         Log::info(QStringLiteral("%1 is open already: its window comes to the front").arg(path));
         controller->myWindow()->makeKeyAndOrderFront();
-        if (completion)
-            MainQueue::post([completion] { completion(MyResult::OK()); });
+        completion(MyResult::OK());
         return;
     }
     // What the file holds is taken before it is read: a restoration later tells by it whether
     // the file changed while Corvex was away, and a change during the read counts as one.
     std::weak_ptr<AppDelegate> weak = weak_from_this();
-    FileFingerprint::take(path, [weak, url, completion](const Result<FileFingerprint>& fingerprint) {
+    auto pending = std::make_shared<OpenCompletion>(std::move(completion));
+    FileFingerprint::take(path, [weak, url, pending](const Result<FileFingerprint>& fingerprint) {
         if (auto self = weak.lock())
             self->importLocalFile(url, fingerprint.ok() ? std::optional(fingerprint.value()) : std::nullopt,
-                                  completion);
-        else if (completion)
-            completion(FileOpeningMessages::failedToOpen(Error()));
+                                  std::move(*pending));
+        else
+            (*pending)(FileOpeningMessages::failedToOpen(Error()));
     });
 }
 
@@ -699,33 +701,31 @@ void AppDelegate::importLocalFile(const QUrl& url, const std::optional<FileFinge
                                   OpenCompletion completion)
 {
     std::weak_ptr<AppDelegate> weak = weak_from_this();
+    auto pending = std::make_shared<OpenCompletion>(std::move(completion));
     PersistenceController::singleton().importDocument(
         url, IdeaDocument::TemporaryLocation,
-        [weak, url, fingerprint, completion](const DocumentImporter::Read& read) {
+        [weak, url, fingerprint, pending](const DocumentImporter::Read& read) {
             auto self = weak.lock();
             if (self && read.ok() && read.value()->idea()) {
                 const IdeaDocumentDataObjectPtr& payload = read.value();
                 // What was read of a damaged file opens, and the person is told what is missing.
-                std::function<void()> afterShown;
+                Completion<> afterShown;
                 if (!payload->incompleteReading().isEmpty())
                     afterShown = [name = url.fileName(), ideas = payload->idea()->calculateWholeTreeSize(),
                                   why = payload->incompleteReading()] {
                         FileOpeningMessages::showPartlyRead(name, ideas, why);
                     };
                 self->showOpenedFile(payload->idea(), url, fingerprint, std::move(afterShown));
-                if (completion)
-                    completion(MyResult::OK());
+                (*pending)(MyResult::OK());
                 return;
             }
-            if (completion)
-                completion(read.ok() ? FileOpeningMessages::failedToOpen(Error())
-                                     : FileOpeningMessages::failedToOpen(read.error()));
+            (*pending)(read.ok() ? FileOpeningMessages::failedToOpen(Error())
+                                 : FileOpeningMessages::failedToOpen(read.error()));
         });
 }
 
 void AppDelegate::showOpenedFile(const std::shared_ptr<Idea>& idea, const QUrl& url,
-                                 const std::optional<FileFingerprint>& fingerprint,
-                                 std::function<void()> afterShown)
+                                 const std::optional<FileFingerprint>& fingerprint, Completion<> afterShown)
 {
     auto document = newTemporaryDocument(idea, url);
     document->setFileInStep(fingerprint);
@@ -734,13 +734,14 @@ void AppDelegate::showOpenedFile(const std::shared_ptr<Idea>& idea, const QUrl& 
     ++mDocumentsBeingCreated;
     PersistenceController::singleton().createDocumentOpeningFirst(
         document,
-        [weak, document, name, afterShown = std::move(afterShown)](qint64 token) {
+        [weak, document, name,
+         afterShown = std::make_shared<Completion<>>(std::move(afterShown))](qint64 token) {
             // Named by the file it came from: its window is the next shown.
             if (StartupTrace::enabled())
                 StartupTrace::mark("document opened", name.constData());
             if (auto self = weak.lock())
                 self->showCreatedDocument(document, token, MainWindowController::InitialActionNone,
-                                          afterShown);
+                                          std::move(*afterShown));
         },
         [name](bool stored) {
             // The first save (the tree encoded, deflated and written) has ended.

@@ -2,6 +2,7 @@
 
 #include "model/ApplicationDelegate.h"
 #include "model/MyResult.h"
+#include "platform/core/Completion.h"
 #include "platform/core/FileFingerprint.h"
 #include "platform/core/Scheduler.h"
 #include "platform/ui/Application.h"
@@ -102,8 +103,8 @@ public:
     void createNewLocalFileWithInitialAction(int initialAction);
     // `afterShown` (may be empty) runs on the main queue once the document's window is shown.
     void createNewLocalFileFromIdea(const std::shared_ptr<Idea>& idea, const QUrl& representedURL,
-                                    int initialAction, std::function<void()> afterShown = {});
-    using OpenCompletion = std::function<void(const MyResultPtr& result)>;
+                                    int initialAction, Completion<> afterShown = {});
+    using OpenCompletion = Completion<const MyResultPtr&>;
     void doOpenLocalFile(const QString& path, OpenCompletion completion);
     void qvOpenLocalFile();
     void newCloudWindow(unsigned location);
@@ -153,7 +154,7 @@ private:
     void installMenuBar(MainWindowController& controller);
     // The window of a document its storage answered `token` for (or the alert for none).
     void showCreatedDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token, int initialAction,
-                             const std::function<void()>& afterShown);
+                             Completion<> afterShown);
     // doOpenLocalFile once the file's fingerprint is taken (none when it could not be).
     void importLocalFile(const QUrl& url, const std::optional<FileFingerprint>& fingerprint,
                          OpenCompletion completion);
@@ -161,7 +162,7 @@ private:
     // which never blocks the window (the file opened is never written). The document is in
     // step with the file as the fingerprint says.
     void showOpenedFile(const std::shared_ptr<Idea>& idea, const QUrl& url,
-                        const std::optional<FileFingerprint>& fingerprint, std::function<void()> afterShown);
+                        const std::optional<FileFingerprint>& fingerprint, Completion<> afterShown);
 
     std::vector<std::shared_ptr<MainWindowController>> mWindowControllers;
     bool mStateIsDirty = false;

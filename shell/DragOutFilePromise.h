@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/Idea.h"
+#include "platform/core/Completion.h"
 
 #include <QList>
 #include <QString>
@@ -18,10 +19,12 @@ namespace corvex {
 class DragOutFilePromise : public std::enable_shared_from_this<DragOutFilePromise>
 {
 public:
-    using IdeaLoader = std::function<void(std::function<void(const IdeaPtr& idea)> block)>;
+    // The dragged idea, or null when it cannot be loaded.
+    using IdeaCompletion = Completion<const IdeaPtr&>;
+    using IdeaLoader = std::function<void(IdeaCompletion loaded)>;
 
-    // `loader` fetches the dragged idea; `docIdentifier` names the storage location whose
-    // attachments the archive carries.
+    // `loader` fetches the dragged idea (asked once, when the file is first wanted); `docIdentifier` names
+    // the storage location whose attachments the archive carries.
     DragOutFilePromise(QString title, QString docIdentifier, IdeaLoader loader);
 
     // Starts making the file (the first call only).

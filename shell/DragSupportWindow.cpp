@@ -6,7 +6,6 @@
 
 #include "mindmap/IdeaView.h"
 #include "platform/core/Log.h"
-#include "platform/core/MainQueue.h"
 #include "platform/gfx/PlatformImage.h"
 #include "platform/ui/DragSessionRunner.h"
 #include "platform/ui/PromisedFileMimeData.h"
@@ -29,6 +28,16 @@ DragSupportWindow* gDragSourceWindow = nullptr;
 // The return target a file dragged in from outside carries: not zero, since the window tells
 // only a zero target from every other kind.
 constexpr quint64 OutsideFileReturnTarget = 1;
+
+// The dragged idea from storage; its answer is handed on as `loaded`'s.
+void fetchDraggedIdea(const QString& ideaIdentifier, const QString& docIdentifier,
+                      DragOutFilePromise::IdeaCompletion loaded)
+{
+    PersistenceController::singleton().fetchIdea(
+        ideaIdentifier, docIdentifier,
+        [pending = std::make_shared<DragOutFilePromise::IdeaCompletion>(std::move(loaded))](
+            const IdeaPtr& idea) { (*pending)(idea); });
+}
 
 } // namespace
 
@@ -66,7 +75,7 @@ DragSupportDelegate* DragSupportWindow::dragSupportDelegate() const
 }
 
 void DragSupportWindow::switchToViewController(const std::shared_ptr<BaseViewController>& screen,
-                                               bool animated, std::function<void()> completion)
+                                               bool animated, Completion<> completion)
 {
     mDelegateScreen = dynamic_cast<DragSupportDelegate*>(screen.get()) ? screen : nullptr;
     MyWindow::switchToViewController(screen, animated, std::move(completion));
@@ -126,15 +135,15 @@ void DragSupportWindow::startDragForEvent(const Event& event, View& /*the host's
     WindowRef self = ref();
     mDragOutPromise = std::make_shared<DragOutFilePromise>(
         mDragExampleView->representativeTitle(), docIdentifier,
-        [self, ideaIdentifier, docIdentifier](std::function<void(const IdeaPtr&)> block) {
+        [self, ideaIdentifier, docIdentifier](DragOutFilePromise::IdeaCompletion loaded) {
             DragSupportWindow* window = self.get();
             const IdeaPtr docked = window ? window->currentDockedIdea() : nullptr;
             if (docIdentifier.isNull() && docked && docked->identifier() == ideaIdentifier &&
                 window->currentDockedDocIdentifier().isNull()) {
-                block(docked);
+                loaded(docked);
                 return;
             }
-            PersistenceController::singleton().fetchIdea(ideaIdentifier, docIdentifier, std::move(block));
+            fetchDraggedIdea(ideaIdentifier, docIdentifier, std::move(loaded));
         });
     std::shared_ptr<DragOutFilePromise> promise = mDragOutPromise;
     PromisedFileMimeData::Promise filePromise;
@@ -338,9 +347,9 @@ void DragSupportWindow::acceptLoadedIdea(const IdeaPtr& idea, const std::shared_
     }
 }
 
-void DragSupportWindow::afterLoadingDraggedIdea(std::function<void(const IdeaPtr& idea)> block)
+void DragSupportWindow::afterLoadingDraggedIdea(Completion<const IdeaPtr&> loaded)
 {
-    if (!block)
+    if (!loaded)
         return;
     DragSupportWindow* from = mDragTargetSourceWindow.get();
     const bool fromApplication =
@@ -348,11 +357,10 @@ void DragSupportWindow::afterLoadingDraggedIdea(std::function<void(const IdeaPtr
     const IdeaPtr docked = from ? from->currentDockedIdea() : nullptr;
     if (fromApplication && mDraggedDocIdentifier.isNull() && docked &&
         docked->identifier() == mDraggedIdeaIdentifier && from->currentDockedDocIdentifier().isNull()) {
-        MainQueue::post([block = std::move(block), docked] { block(docked); });
+        loaded(docked);
         return;
     }
-    PersistenceController::singleton().fetchIdea(mDraggedIdeaIdentifier, mDraggedDocIdentifier,
-                                                 std::move(block));
+    fetchDraggedIdea(mDraggedIdeaIdentifier, mDraggedDocIdentifier, std::move(loaded));
 }
 
 // ---- Ending

@@ -50,7 +50,7 @@ public:
     // The screen the window shows when it adopts DragSupportDelegate; null otherwise.
     DragSupportDelegate* dragSupportDelegate() const;
     void switchToViewController(const std::shared_ptr<BaseViewController>& screen, bool animated,
-                                std::function<void()> completion) override;
+                                Completion<> completion) override;
 
     // ---- The dock (its idea's root is held while docked, so that its parent chain stays) ----
     IdeaPtr currentDockedIdea() const override { return mDockedIdea; }
@@ -83,7 +83,7 @@ public:
     // What a drop of the drag from outside would do: a copy (a move when the source allows
     // only that) of its one supported file; none for anything else.
     static DragOperation fileDropOperation(const Drag& drag);
-    using FileCompletion = std::function<void(const IdeaPtr& idea, const QString& docIdentifier)>;
+    using FileCompletion = Completion<const IdeaPtr&, const QString&>;
     // Imports the file into location 0 as a new document: its root idea and identifier, or
     // null and empty (a file that is no regular file, an unreadable picture, a failed
     // import). False when it failed at once (the completion still runs, later).
@@ -119,7 +119,7 @@ private:
     WindowRef ref() { return WindowRef{this}; }
 
     void handleDragEndingForSource(bool source, bool target, DragResult result);
-    void afterLoadingDraggedIdea(std::function<void(const IdeaPtr& idea)> block);
+    void afterLoadingDraggedIdea(Completion<const IdeaPtr&> loaded);
     void acceptLoadedIdea(const IdeaPtr& idea, const std::shared_ptr<DragInfo>& info, WindowRef sourceWindow);
     void fileImported(const IdeaPtr& idea, const QString& docIdentifier);
     void showPlanetCopy(Point location);

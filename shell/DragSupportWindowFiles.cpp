@@ -2,7 +2,6 @@
 
 #include "graphics/QVImage.h"
 #include "model/Globals.h"
-#include "platform/core/MainQueue.h"
 #include "shell/DragSupportWindow.h"
 #include "storage/PersistenceController.h"
 
@@ -49,10 +48,9 @@ DragOperation DragSupportWindow::fileDropOperation(const Drag& drag)
 
 bool DragSupportWindow::handleDataFromFile(const QString& path, FileCompletion completion)
 {
-    const auto fail = [completion] {
-        if (completion)
-            MainQueue::post([completion] { completion(nullptr, QString()); });
-    };
+    // Shared by the roads below: one of them answers.
+    auto pending = std::make_shared<FileCompletion>(std::move(completion));
+    const auto fail = [pending] { (*pending)(nullptr, QString()); };
     // Only a regular file (a link is followed) is read: a device or a pipe would never end.
     const QFileInfo file(path);
     const QUrl url = QUrl::fromLocalFile(path);
@@ -60,9 +58,8 @@ bool DragSupportWindow::handleDataFromFile(const QString& path, FileCompletion c
         fail();
         return false;
     }
-    const auto stored = [completion](const IdeaPtr& idea, const QString& docIdentifier) {
-        if (completion)
-            completion(idea, docIdentifier);
+    const auto stored = [pending](const IdeaPtr& idea, const QString& docIdentifier) {
+        (*pending)(idea, docIdentifier);
     };
     if (isPathReferringToIdeaDocumentFile(path)) {
         PersistenceController::singleton().importAndStoreDocument(

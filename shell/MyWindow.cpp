@@ -112,16 +112,17 @@ MyWindow* MyWindow::forView(const View& view)
 }
 
 void MyWindow::switchToViewController(const std::shared_ptr<BaseViewController>& screen, bool animated,
-                                      std::function<void()> completion)
+                                      Completion<> completion)
 {
-    // The caller hears once the new screen shows: after its fade, or on the next turn.
-    auto done = std::make_shared<std::function<void()>>(std::move(completion));
+    // The caller hears once the new screen shows: after its fade, or on the next turn. The
+    // fade's block may be copied, so it shares the completion.
+    auto done = std::make_shared<Completion<>>(std::move(completion));
     const auto answer = [done] {
-        if (auto block = std::exchange(*done, nullptr))
-            block();
+        if (*done)
+            (*done)();
     };
     if (!screen) {
-        MainQueue::post(answer);
+        answer();
         return;
     }
     // The window shows its top-level screen itself, so it runs the screens' appearance hooks
@@ -182,7 +183,7 @@ void MyWindow::switchToViewController(const std::shared_ptr<BaseViewController>&
             previous->viewDidDisappear();
     }
     if (!animated)
-        MainQueue::post(answer);
+        answer();
 }
 
 void MyWindow::setDocURL(const QUrl& url)

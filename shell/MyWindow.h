@@ -51,7 +51,7 @@ public:
     // ---- DocumentWindowServices ----
     std::shared_ptr<View> containerView() const override;
     void switchToViewController(const std::shared_ptr<BaseViewController>& screen, bool animated,
-                                std::function<void()> completion) override;
+                                Completion<> completion) override;
     void setDocURL(const QUrl& url) override;
     void setDocumentEdited(bool edited) override;
     bool isDocumentEdited() const override { return Window::isDocumentEdited(); }

@@ -141,28 +141,29 @@ void BaseViewController::startImportingLocalFileOnCompletion(ImportCompletion co
     panel.allowedFileTypes = QStringList{QStringLiteral("corvex"), QStringLiteral("opml")};
     panel.directory = FilePanelRunner::desktopDirectory();
     const std::shared_ptr<FilePanelRunner> runner = Runners::filePanelRunner();
-    runner->beginOpenPanel(
-        panel, myWindow(), [completion = std::move(completion)](int response, const QList<QUrl>& urls) {
-            if (response != FilePanelRunner::OK)
-                return;
-            const QUrl url = urls.isEmpty() ? QUrl() : urls.first();
-            PersistenceController::singleton().importAndStoreDocument(
-                url, [completion, url](const Result<PersistenceController::ImportedDocument>& imported) {
-                    if (!imported.ok()) {
-                        CustomAlertView::showErrorResult(FileOpeningMessages::failedToOpen(imported.error()));
-                        if (completion)
-                            completion(nullptr, QString());
-                        return;
-                    }
-                    const PersistenceController::ImportedDocument& document = imported.value();
-                    if (completion)
-                        completion(document.idea, document.docIdentifier);
-                    if (!document.incompleteReading.isEmpty())
-                        FileOpeningMessages::showPartlyRead(url.fileName(),
-                                                            document.idea->calculateWholeTreeSize(),
-                                                            document.incompleteReading);
-                });
-        });
+    // Shared by the panel's answer and the import's: one of them answers it, or Cancel drops it.
+    auto pending = std::make_shared<ImportCompletion>(std::move(completion));
+    runner->beginOpenPanel(panel, myWindow(), [pending](int response, const QList<QUrl>& urls) {
+        if (response != FilePanelRunner::OK) {
+            // A cancelled panel imports nothing and owes its caller no answer.
+            pending->drop();
+            return;
+        }
+        const QUrl url = urls.isEmpty() ? QUrl() : urls.first();
+        PersistenceController::singleton().importAndStoreDocument(
+            url, [pending, url](const Result<PersistenceController::ImportedDocument>& imported) {
+                if (!imported.ok()) {
+                    CustomAlertView::showErrorResult(FileOpeningMessages::failedToOpen(imported.error()));
+                    (*pending)(nullptr, QString());
+                    return;
+                }
+                const PersistenceController::ImportedDocument& document = imported.value();
+                (*pending)(document.idea, document.docIdentifier);
+                if (!document.incompleteReading.isEmpty())
+                    FileOpeningMessages::showPartlyRead(
+                        url.fileName(), document.idea->calculateWholeTreeSize(), document.incompleteReading);
+            });
+    });
 }
 
 } // namespace corvex

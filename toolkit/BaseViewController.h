@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/Completion.h"
 #include "platform/core/Value.h"
 #include "platform/ui/MenuBar.h"
 #include "platform/ui/ViewController.h"
@@ -38,8 +39,7 @@ public:
 
     // The imported root idea and the new document's identifier; null and a null identifier
     // when the import failed.
-    using ImportCompletion =
-        std::function<void(const std::shared_ptr<Idea>& idea, const QString& docIdentifier)>;
+    using ImportCompletion = Completion<const std::shared_ptr<Idea>&, const QString&>;
 
     BaseViewController();
     ~BaseViewController() override;
@@ -107,7 +107,8 @@ public:
     // in an open panel on myWindow and imports it into the temporary location. The
     // completion runs once, on the main thread, with the imported root idea and the new
     // document's identifier; after a failed import (shown in an alert) with null and a null
-    // identifier. A cancelled panel never calls it. An empty completion is allowed.
+    // identifier. A cancelled panel drops it: no answer is meant. An empty completion is
+    // allowed.
     void startImportingLocalFileOnCompletion(ImportCompletion completion);
 
 protected:

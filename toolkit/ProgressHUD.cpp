@@ -390,7 +390,7 @@ void ProgressHUD::showWhileExecuting(Task task, bool animated)
 }
 
 void ProgressHUD::dispatchBlock(bool animated, Task block, CompletionBlock completion,
-                                const std::function<void(std::function<void()>)>& dispatch)
+                                const Dispatcher& dispatch)
 {
     setTaskInProgress(true);
     setCompletionBlock(std::move(completion));
@@ -408,16 +408,15 @@ void ProgressHUD::dispatchBlock(bool animated, Task block, CompletionBlock compl
 
 void ProgressHUD::showAnimatedWhileExecutingBlock(bool animated, Task block, CompletionBlock completion)
 {
-    dispatchBlock(animated, std::move(block), std::move(completion), [](std::function<void()> work) {
-        GlobalQueue::async(std::move(work), GlobalQueue::Priority::Default);
-    });
+    dispatchBlock(animated, std::move(block), std::move(completion),
+                  [](Task work) { GlobalQueue::async(std::move(work), GlobalQueue::Priority::Default); });
 }
 
 void ProgressHUD::showAnimatedWhileExecutingBlock(bool animated, Task block, SerialQueue& queue,
                                                   CompletionBlock completion)
 {
     dispatchBlock(animated, std::move(block), std::move(completion),
-                  [&queue](std::function<void()> work) { queue.async(std::move(work)); });
+                  [&queue](Task work) { queue.async(std::move(work)); });
 }
 
 // ---- Clicks ----
@@ -897,9 +896,10 @@ void ProgressHUD::setCustomView(const std::shared_ptr<View>& view)
     propertyChanged(Key::CustomView);
 }
 
-ProgressHUD::CompletionBlock ProgressHUD::completionBlock() const
+bool ProgressHUD::completionBlock() const
 {
-    return read(mCompletionBlock);
+    std::lock_guard lock(mMutex);
+    return static_cast<bool>(mCompletionBlock);
 }
 
 void ProgressHUD::setCompletionBlock(CompletionBlock block)

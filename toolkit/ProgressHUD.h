@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/Completion.h"
 #include "platform/core/Scheduler.h"
 #include "platform/gfx/PlatformColor.h"
 #include "platform/gfx/PlatformFont.h"
@@ -68,7 +69,7 @@ public:
         AnimationGrow = 2,   // appears growing from 0.5 to 1, disappears growing to 1.5
     };
     using Task = std::function<void()>;
-    using CompletionBlock = std::function<void()>;
+    using CompletionBlock = Completion<>;
 
     static constexpr double AnimationDuration = 0.3;
 
@@ -172,7 +173,8 @@ public:
     // The indicator in ModeCustomView.
     std::shared_ptr<View> customView() const;
     void setCustomView(const std::shared_ptr<View>& view);
-    CompletionBlock completionBlock() const;
+    // Whether a completion block still waits for the HUD to be hidden.
+    bool completionBlock() const;
     void setCompletionBlock(CompletionBlock block);
     bool taskInProgress() const;
     void setTaskInProgress(bool inProgress);
@@ -249,8 +251,9 @@ private:
     void startTask();
     void taskEnded();
     void threadTaskEnded(std::uint64_t id);
-    void dispatchBlock(bool animated, Task block, CompletionBlock completion,
-                       const std::function<void(std::function<void()>)>& dispatch);
+    // Where a block task runs: hands the work to a queue.
+    using Dispatcher = std::function<void(Task work)>;
+    void dispatchBlock(bool animated, Task block, CompletionBlock completion, const Dispatcher& dispatch);
 
     // Guards the published properties.
     mutable std::mutex mMutex;

@@ -217,17 +217,16 @@ void ViewExtensions::transformToScaleRotation(View& view, double scale, double r
 }
 
 void ViewExtensions::animateTransitionToPoint(View& view, Point point, double finalScale, double duration,
-                                              std::function<void()> completion)
+                                              Completion<> completion)
 {
+    // Held by the transaction's block, which may be copied.
+    auto done = std::make_shared<Completion<>>(std::move(completion));
     if (!std::isfinite(finalScale) || finalScale <= 0) {
         Log::assertionFailure(TransitionScaleLine, TransitionMethod);
-        // Nothing moves, but the caller's completion still runs once (in the next turn, as
-        // after a transition without animations), so that its flow goes on.
+        // Nothing moves, but the caller's completion still runs once (after the transaction,
+        // as after a transition without animations), so that its flow goes on.
         Transaction::begin();
-        Transaction::setCompletionBlock([completion = std::move(completion)] {
-            if (completion)
-                completion();
-        });
+        Transaction::setCompletionBlock([done] { (*done)(); });
         Transaction::commit();
         return;
     }
@@ -235,11 +234,10 @@ void ViewExtensions::animateTransitionToPoint(View& view, Point point, double fi
     std::shared_ptr<View> strong = view.weak_from_this().lock();
     View* target = &view;
     Transaction::begin();
-    Transaction::setCompletionBlock([strong, target, point, finalScale, completion = std::move(completion)] {
+    Transaction::setCompletionBlock([strong, target, point, finalScale, done] {
         setCenter(*target, point);
         setScaleAnimated(*target, finalScale, false);
-        if (completion)
-            completion();
+        (*done)();
     });
     Transaction::setAnimationTimingFunction(TimingFunction::easeInEaseOut());
     Transaction::setAnimationDuration(double(float(duration)));

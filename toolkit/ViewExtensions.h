@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/core/Completion.h"
 #include "platform/gfx/PlatformImage.h"
 #include "platform/gfx/Rect.h"
 
@@ -75,7 +76,7 @@ public:
     // the scale, and `completion` runs. A scale that is not finite and above 0 logs the
     // assertion line and moves nothing; the completion still runs, once, in the next turn.
     static void animateTransitionToPoint(View& view, Point point, double finalScale, double duration,
-                                         std::function<void()> completion = {});
+                                         Completion<> completion = {});
 
     // ---- Pixel alignment ----
     // Origin rounded down to a device pixel of the screen scale (Globals::screenScale),

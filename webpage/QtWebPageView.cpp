@@ -148,7 +148,7 @@ void QtWebPageView::renderTopOfPage(Size area, CaptureCompletion completion)
 {
     const QSize wanted(int(std::ceil(area.width)), int(std::ceil(area.height)));
     if (wanted.isEmpty() || !mPage) {
-        MainQueue::post([completion = std::move(completion)] { completion(QImage()); });
+        completion(QImage());
         return;
     }
     const Rect previous = mView->frame();
@@ -230,7 +230,7 @@ void QtWebPageView::pollDrawing(const std::shared_ptr<Drawing>& drawing)
         });
 }
 
-void QtWebPageView::finishDrawing(const Drawing& drawing, QImage image)
+void QtWebPageView::finishDrawing(Drawing& drawing, QImage image)
 {
     mView->setFrame(drawing.previous);
     if (mPage)

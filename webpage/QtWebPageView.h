@@ -59,7 +59,7 @@ private:
     };
     void scheduleDrawingPoll(const std::shared_ptr<Drawing>& drawing);
     void pollDrawing(const std::shared_ptr<Drawing>& drawing);
-    void finishDrawing(const Drawing& drawing, QImage image);
+    void finishDrawing(Drawing& drawing, QImage image);
     QImage grabDrawing(const Drawing& drawing) const;
 
     std::weak_ptr<WebPageViewClient> mClient;

@@ -15,6 +15,7 @@
 #include "tests/app/WhereOnScreen.h"
 #include "tests/app/XServerInput.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QUrl>
@@ -212,6 +213,14 @@ TEST_F(FileMenuJourney, ANewCloudDocumentsWindowIsNamedByItsRootAsSoonAsItIsName
     ASSERT_NE(orchard, nullptr);
     Window* editor = popoverShows() ? Window::keyWindow() : nullptr;
     ASSERT_NE(editor, nullptr);
+    // The editor takes keys once its text tab is made, a turn after the popover shows (the
+    // screen's switch answers on a later turn, so the popover may be seen before that turn).
+    ASSERT_TRUE(waitFor(
+        [&] {
+            QWidget* focus = QApplication::focusWidget();
+            return focus && focus->window() == editor->hostWidget();
+        },
+        5.0));
     UserInput::typeText(*editor, QStringLiteral("Orchard"));
     ASSERT_TRUE(closePopovers());
     EXPECT_TRUE(waitFor([&] { return windowOf(*orchard).title() == QStringLiteral("Orchard"); }, 5.0))

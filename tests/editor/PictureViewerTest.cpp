@@ -148,6 +148,7 @@ TEST(PictureViewController, SpinnerOnlyForSlowLoadersAndPlaceholderForNoPicture)
     time.advance(0.2);
     EXPECT_TRUE(slow->activityIndicator()) << "after 0.4 s";
     pending(QVImage());
+    time.runDue(); // the loader's answer is heard on a later turn
     EXPECT_FALSE(slow->activityIndicator());
     ASSERT_TRUE(slow->placeholderView());
     EXPECT_EQ(slow->placeholderView()->text(), QStringLiteral("Could not load attachment"));

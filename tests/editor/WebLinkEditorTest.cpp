@@ -155,6 +155,7 @@ TEST(WebLinkEditor, TypingDecidesTheButtonAndAnAddressLoadsWithHttpInFront)
     QImage page(1000, 1000, QImage::Format_RGB32);
     page.fill(Qt::red);
     r.page().captures.front()(page);
+    r.time.runDue(); // the drawing is heard on a later turn
     EXPECT_EQ(r.delegate->count, 1);
     EXPECT_EQ(editor->resultURL(), QStringLiteral("http://example.org/b"));
     EXPECT_EQ(editor->resultPageImage().pixelSize(), Size(64, 64));
@@ -235,6 +236,7 @@ TEST(WebLinkEditor, CloseLeavesNoResultsAndAPageWithoutAreaGivesNoPicture)
         for (int x = 1000; x < 2000; ++x)
             halves.setPixelColor(x, y, Qt::yellow);
     r.page().captures.front()(halves);
+    r.time.runDue(); // the drawing is heard on a later turn
     ASSERT_EQ(wide->resultPageImage().pixelSize(), Size(64, 16));
     EXPECT_EQ(wide->resultPageImage().cgImage().pixelColor(5, 8), QColor(Qt::green));
     EXPECT_EQ(wide->resultPageImage().cgImage().pixelColor(58, 8), QColor(Qt::yellow));

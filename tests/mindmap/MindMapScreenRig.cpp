@@ -32,7 +32,7 @@ namespace corvex::test {
 // ---- Window
 
 void RigWindow::switchToViewController(const std::shared_ptr<BaseViewController>& screen, bool animated,
-                                       std::function<void()> completion)
+                                       Completion<> completion)
 {
     if (screen)
         switchedTo.append(screen);

@@ -43,7 +43,7 @@ public:
     explicit RigWindow(Size size) : MyWindow(size) {}
 
     void switchToViewController(const std::shared_ptr<BaseViewController>& screen, bool animated,
-                                std::function<void()> completion) override;
+                                Completion<> completion) override;
     void setCloudIconStateForLocation(unsigned location) override;
     void showShortNotificationToUser(const QString& text) override;
     IdeaPtr currentDockedIdea() const override { return dockedIdea; }

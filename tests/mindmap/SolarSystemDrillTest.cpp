@@ -102,7 +102,8 @@ TEST(SolarSystemDrill, AtTheMidpointOfADrillDownEveryValueFollowsItsFormula)
     const auto planet = w.solar->ideaViewAtIndex(2);
 
     int completions = 0;
-    w.solar->animateDrillDownInto(2, next, [&] { ++completions; });
+    CompletionRecorder recorder;
+    w.solar->animateDrillDownInto(2, next, recorder.expect<>(QStringLiteral("down"), [&] { ++completions; }));
     EXPECT_TRUE(w.solar->isAnimating());
     EXPECT_TRUE(next->isAnimating());
     ASSERT_NE(w.solar->drillLineLayer(), nullptr);
@@ -163,10 +164,11 @@ TEST(SolarSystemDrill, AfterADrillDownAndADrillUpTheWindowShowsWhatAFreshViewSho
     std::shared_ptr<SolarSystem> old = w.solar;
     auto down = drillViewBelow(w, *old, tree.opened, tree.root);
     int completions = 0;
-    old->animateDrillDownInto(2, down, [&, old] {
+    CompletionRecorder recorder;
+    old->animateDrillDownInto(2, down, recorder.expect<>(QStringLiteral("down"), [&, old] {
         ++completions;
         old->removeFromSuperview();
-    });
+    }));
     time.advance(1.0);
     ASSERT_EQ(completions, 1);
     const QImage afterDown = w.window->renderToImage(1);
@@ -175,10 +177,10 @@ TEST(SolarSystemDrill, AfterADrillDownAndADrillUpTheWindowShowsWhatAFreshViewSho
 
     // Back up: the parent's view below, the old centre as planet 2 of it.
     auto up = drillViewBelow(w, *down, tree.root, nullptr);
-    up->animateDrillUpFrom(2, down, [&, down] {
+    up->animateDrillUpFrom(2, down, recorder.expect<>(QStringLiteral("up"), [&, down] {
         ++completions;
         down->removeFromSuperview();
-    });
+    }));
     EXPECT_TRUE(up->isAnimating());
     time.advance(1.0);
     ASSERT_EQ(completions, 2);
@@ -231,7 +233,8 @@ TEST(SolarSystemDrill, ADrillForAMissingPlanetMovesNoPlanetAndCompletesOnce)
     auto next = drillViewBelow(w, *w.solar, tree.opened, tree.root);
     LogCapture log;
     int completions = 0;
-    w.solar->animateDrillDownInto(7, next, [&] { ++completions; });
+    CompletionRecorder recorder;
+    w.solar->animateDrillDownInto(7, next, recorder.expect<>(QStringLiteral("down"), [&] { ++completions; }));
     EXPECT_TRUE(log.contains(QStringLiteral(
         "ERROR: Assertion failure, line: 857 -[SolarSystem prepareDrillDownAnimation:simulated:]")));
     for (int frame = 0; frame < 40; ++frame) {
@@ -244,7 +247,8 @@ TEST(SolarSystemDrill, ADrillForAMissingPlanetMovesNoPlanetAndCompletesOnce)
     EXPECT_FALSE(next->isAnimating());
 
     completions = 0;
-    next->animateDrillUpFrom(SolarLayout::kNotFound, w.solar, [&] { ++completions; });
+    next->animateDrillUpFrom(SolarLayout::kNotFound, w.solar,
+                             recorder.expect<>(QStringLiteral("up"), [&] { ++completions; }));
     time.advance(1.0);
     EXPECT_EQ(completions, 1);
 }

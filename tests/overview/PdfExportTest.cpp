@@ -182,10 +182,12 @@ TEST(PdfExport, ExportsTheTreeAsItWasWhenTheExporterWasMade)
     root->setText(QStringLiteral("After"));
     root->ideas().front()->setNote(QStringLiteral("changed note"));
     std::optional<QByteArray> data;
-    exporter.generatePDFData([&data](const QByteArray& pdf) {
-        EXPECT_TRUE(MainQueue::isMainThread());
-        data = pdf;
-    });
+    test::CompletionRecorder recorder;
+    exporter.generatePDFData(recorder.expect<const QByteArray&>(
+        QStringLiteral("data"), std::function<void(const QByteArray&)>([&data](const QByteArray& pdf) {
+            EXPECT_TRUE(MainQueue::isMainThread());
+            data = pdf;
+        })));
     ASSERT_TRUE(test::runUntil([&data] { return data.has_value(); }, 30));
     const QString text = test::pdfText(test::writtenPdf(*data, QStringLiteral("snapshot")));
     EXPECT_TRUE(text.contains(QStringLiteral("Before")));

@@ -359,9 +359,13 @@ TEST(ShellFiles, TheSameFileThroughALinkOpensNoSecondWindow)
     ASSERT_TRUE(QFile::link(path, link));
     ShellRig rig;
     int answers = 0;
-    rig.app->doOpenLocalFile(path, [&](const MyResultPtr& result) { answers += result->isOK() ? 1 : 100; });
+    CompletionRecorder opens;
+    const std::function<void(const MyResultPtr&)> count = [&](const MyResultPtr& result) {
+        answers += result->isOK() ? 1 : 100;
+    };
+    rig.app->doOpenLocalFile(path, opens.expect<const MyResultPtr&>(QStringLiteral("open"), count));
     ASSERT_TRUE(rig.settle([&] { return rig.app->findWindowWithURL(QUrl::fromLocalFile(path)) != nullptr; }));
-    rig.app->doOpenLocalFile(link, [&](const MyResultPtr& result) { answers += result->isOK() ? 1 : 100; });
+    rig.app->doOpenLocalFile(link, opens.expect<const MyResultPtr&>(QStringLiteral("open again"), count));
     rig.app->doOpenLocalFile(testDir() + QStringLiteral("/./B.opml"), {});
     rig.settle([&] { return answers == 2; });
     EXPECT_EQ(answers, 2);

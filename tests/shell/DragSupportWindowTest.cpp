@@ -9,6 +9,7 @@
 #include "shell/DragOverlayView.h"
 #include "shell/PromisedFileName.h"
 #include "tests/shell/DragTestSupport.h"
+#include "tests/support/CompletionRecorder.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/TestFiles.h"
@@ -160,6 +161,7 @@ TEST(DragSupportWindow, ADropInAnotherWindowEndsTheStartingSideOnlyWithTheOtherS
     EXPECT_EQ(w.drags.runner->runs, 1);
 
     b.answer(DragResult::Copied);
+    w.time.runDue(); // B's answer is heard on a later turn
     EXPECT_EQ(a.calls, (QStringList{"started 0", "update", "exited", "ended 2"}));
     EXPECT_EQ(b.calls.size(), 5) << "the screen that answered hears nothing more";
     for (const auto& window : w.windows) {
@@ -213,10 +215,11 @@ TEST(DragSupportWindow, TheShownScreenAppearsInTheWindowAndThePreviousOneDisappe
     auto second = std::make_shared<AppearanceScreen>(QStringLiteral("second"), calls);
     window.switchToViewController(first, false, {});
     bool completed = false;
-    window.switchToViewController(second, true, [&] {
+    CompletionRecorder recorder;
+    window.switchToViewController(second, true, recorder.expect<>(QStringLiteral("switched"), [&] {
         completed = true;
         calls.append(QStringLiteral("completion"));
-    });
+    }));
     EXPECT_FALSE(completed) << "answered before the fade";
     w.time.advance(MyWindow::FadeDuration + 0.05);
     EXPECT_TRUE(completed);

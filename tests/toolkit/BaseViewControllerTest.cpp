@@ -5,6 +5,7 @@
 #include "toolkit/BaseViewController.h"
 #include "model/Idea.h"
 #include "model/IdeaDocumentDataObject.h"
+#include "platform/core/CompletionCheck.h"
 #include "platform/core/MainQueue.h"
 #include "platform/ui/FilePanelRunner.h"
 #include "platform/ui/MenuItem.h"
@@ -340,10 +341,16 @@ TEST(BaseViewControllerImport, ACancelledPanelLeavesTheCompletionUncalled)
     ImporterScope importer;
     auto screen = counting();
     int calls = 0;
+    // The silence is meant: the completion is dropped, not let go unanswered.
+    std::vector<CompletionFault> faults;
+    const CompletionCheck::Reporter previous = CompletionCheck::setReporter(
+        [&faults](CompletionFault fault, const std::source_location&) { faults.push_back(fault); });
     runners.panels->answerCancel();
     screen->startImportingLocalFileOnCompletion(
         [&](const std::shared_ptr<Idea>&, const QString&) { ++calls; });
     time.advance(10);
+    CompletionCheck::setReporter(previous);
+    EXPECT_TRUE(faults.empty()) << "a cancelled panel reported its completion let go";
     EXPECT_EQ(runners.panels->presentedCount(), 1);
     EXPECT_EQ(runners.panels->openPanels(), 0u);
     EXPECT_EQ(calls, 0);
@@ -416,9 +423,12 @@ TEST(BaseViewControllerImport, AFileReadOnlyInPartIsImportedAndTheAlertSaysHowMu
     auto screen = counting();
     runners.panels->answerOK({QUrl::fromLocalFile(testDir() + QStringLiteral("/cut.opml"))});
     std::shared_ptr<Idea> idea;
-    screen->startImportingLocalFileOnCompletion(
-        [&](const std::shared_ptr<Idea>& i, const QString&) { idea = i; });
+    CompletionRecorder recorder;
+    screen->startImportingLocalFileOnCompletion(recorder.expect<const std::shared_ptr<Idea>&, const QString&>(
+        QStringLiteral("import"), std::function<void(const std::shared_ptr<Idea>&, const QString&)>(
+                                      [&](const std::shared_ptr<Idea>& i, const QString&) { idea = i; })));
     ASSERT_TRUE(runUntil([&] { return runners.alerts->presentedCount() == 1; }));
+    ASSERT_TRUE(recorder.waitAll());
     ASSERT_NE(idea, nullptr);
     EXPECT_EQ(idea->text(), QStringLiteral("Kept"));
     EXPECT_EQ(

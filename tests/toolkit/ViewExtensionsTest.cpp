@@ -8,6 +8,7 @@
 #include "platform/ui/Animation.h"
 #include "platform/ui/Layer.h"
 #include "platform/ui/Window.h"
+#include "tests/support/CompletionRecorder.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/VirtualScheduler.h"
 #include "tests/toolkit/BaseViewTestSupport.h"
@@ -239,7 +240,10 @@ TEST(ViewTransition, MovesAndScalesThenLeavesTheMoveToTheFrame)
     time.advance(0);
 
     int completions = 0;
-    ViewExtensions::animateTransitionToPoint(*view, Point(200, 100), 0.5, 1.0, [&] { ++completions; });
+    CompletionRecorder recorder;
+    ViewExtensions::animateTransitionToPoint(
+        *view, Point(200, 100), 0.5, 1.0,
+        recorder.expect<>(QStringLiteral("transition"), [&] { ++completions; }));
     const auto animation = view->layer()->animationForKey(QStringLiteral("transform"));
     ASSERT_NE(animation, nullptr);
     EXPECT_DOUBLE_EQ(animation->duration(), 1.0);
@@ -265,7 +269,10 @@ TEST(ViewTransition, ABadScaleLogsMovesNothingAndStillCompletesOnce)
     time.advance(0);
     for (const double bad : {0.0, -1.0, std::numeric_limits<double>::quiet_NaN()}) {
         int completions = 0;
-        ViewExtensions::animateTransitionToPoint(*view, Point(200, 100), bad, 1.0, [&] { ++completions; });
+        CompletionRecorder recorder;
+        ViewExtensions::animateTransitionToPoint(
+            *view, Point(200, 100), bad, 1.0,
+            recorder.expect<>(QStringLiteral("transition"), [&] { ++completions; }));
         EXPECT_EQ(completions, 0) << "not from inside the call; " << bad;
         time.advance(2);
         EXPECT_EQ(completions, 1) << bad;
