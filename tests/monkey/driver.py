@@ -48,6 +48,7 @@ class Desktop:
                         os.path.join(os.path.dirname(os.path.abspath(__file__)), 'fullshim.c'), '-ldl'], check=True)
         self.corvex_env = dict(self.env, LD_PRELOAD=shim, MONKEY_FULL_FLAG=self.full_flag,
                                MONKEY_FULL_FOLDER=os.path.join(self.env['XDG_DATA_HOME'], 'com.tallowfen.corvex'))
+        self.other = None
         self.files = os.path.join(self.home, 'Documents')
         os.makedirs(self.files, exist_ok=True)
         read, write = os.pipe()
@@ -68,7 +69,20 @@ class Desktop:
         while time.time() < deadline and 'Openbox' not in run(['xprop', '-root', '_NET_WM_NAME'], self.env):
             time.sleep(0.1)
 
+    def foreign(self):
+        """Another program's small window below the tiled Corvex windows (xmessage), started
+        at the first need; the point a click on it lands."""
+        if self.other is None or self.other.poll() is not None:
+            self.other = subprocess.Popen(['xmessage', '-geometry', '300x30+1250+948', '-buttons', '',
+                                           'another program'], env=self.env, stdout=subprocess.DEVNULL,
+                                          stderr=subprocess.DEVNULL)
+            time.sleep(0.8)
+        return (1400, 985)
+
     def close(self):
+        if self.other is not None and self.other.poll() is None:
+            self.other.kill()
+            self.other.wait()
         for process in (self.openbox, self.xvfb):
             process.terminate()
             try:

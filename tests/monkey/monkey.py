@@ -75,6 +75,13 @@ class Model:
     def __init__(self):
         self.docs = []
         self.made = set()  # every tracer the user typed
+        self.closed = {}   # a file no window shows: its path and the tracers it must hold
+
+    def shelve(self, doc):
+        """The document's window goes (or its file is left for another by Save As): its file
+        keeps what was saved, for a later Ctrl+O."""
+        if doc.path is not None and doc.saved is not None:
+            self.closed[doc.path] = set(doc.saved)
 
     def doc_of(self, window):
         screen = window.get('screen') or {}
@@ -581,6 +588,8 @@ class Run:
         doc = self.model.doc_of(window)
         self.focus(window)
         self.desktop.key('ctrl+shift+s' if save_as else 'ctrl+s')
+        if save_as:
+            self.model.shelve(doc)
         if save_as or doc.path is None:
             doc.path = self.save_panel(t)
         doc.saved = set(doc.live)
@@ -627,6 +636,7 @@ class Run:
         self.wait_for(lambda s: len(self.windows(s)) < len(shown), 8, 'the window stayed')
         self.model.docs.remove(doc)
         self.check_disk([doc])
+        self.model.shelve(doc)
         self.tile()
 
     def a_overview(self, r, t):
@@ -642,6 +652,77 @@ class Run:
             self.desktop.click(*mid(shown[0]['screen']['toggleButton']))
             self.wait_for(lambda s: [w for w in self.windows(s) if w['xid'] == xid and w['screen']['state'] == 1],
                           5, 'the overview did not go back to the map')
+
+    def a_focus_foreign(self, r, t):
+        """A click on another program's window, maybe with the editor open and typed into, then
+        a click back into a Corvex window."""
+        state = self.clear()
+        window = self.pick(self.windows(state), r[0])
+        doc = self.model.doc_of(window)
+        screen = window['screen']
+        spot = self.desktop.foreign()
+        editing = r[1] < 0.4
+        if editing:
+            self.focus(window)
+            self.desktop.click(*mid(screen['centre']['rect']))
+            if not self.editor_field():
+                raise Skip('no editor')
+            self.desktop.key('ctrl+a')
+            self.desktop.type(t)
+            self.model.made.add(t)
+        self.desktop.click(*spot)
+        time.sleep(0.6)
+        self.note('Corvex active after the click on another program: %r' % (self.state()['active'] or None))
+        self.focus(self.pick(self.windows(self.state()), r[2]))
+        time.sleep(0.4)
+        if editing:
+            self.clear()
+            self.retitled(doc, screen, screen['centre']['text'], t)
+
+    def a_open_file(self, r, t):
+        """Ctrl+O in a window: the open panel, then a file the model knows (one shown in a
+        window comes to the front; another opens in a window of its own), or Cancel."""
+        state = self.clear()
+        shown = self.windows(state)
+        paths = sorted(self.model.closed) + sorted(d.path for d in self.model.docs if d.path)
+        cancel = r[1] < 0.15 or not paths
+        if not cancel:
+            path = self.pick(paths, r[2])
+            doc = next((d for d in self.model.docs if d.path == path), None)
+            if doc is None and len(shown) >= MAX_WINDOWS:
+                raise Skip('enough windows')
+        self.focus(self.pick(shown, r[0]))
+        self.desktop.key('ctrl+o')
+        self.wait_for(lambda s: [o for o in self.others(s) if o['class'] == 'QFileDialog'], 5, 'no open panel')
+        if cancel:
+            self.desktop.key('Escape')
+            self.wait_for(lambda s: not [o for o in self.others(s) if o['class'] == 'QFileDialog'], 5,
+                          'the open panel stayed')
+            return
+        self.note('open %s' % os.path.basename(path))
+        self.desktop.key('ctrl+a')
+        self.desktop.type(path)
+        self.desktop.key('Return')
+        self.wait_for(lambda s: not [o for o in self.others(s) if o['class'] == 'QFileDialog'], 5,
+                      'the open panel stayed')
+        if doc is not None:
+            # Open already: its window comes to the front, nothing else opens.
+            time.sleep(0.8)
+            state = self.state()
+            front = [w for w in self.windows(state) if w['file'] == path]
+            if len(self.windows(state)) != len(shown) or not front:
+                raise Failure('open', 'opening %s, open already, changed the windows to %s' % (
+                    os.path.basename(path), [w['title'] for w in self.windows(state)]))
+            if not front[0]['key']:
+                self.note('the window of %s did not come to the front' % os.path.basename(path))
+            return
+        opened = self.wait_for(lambda s: [w for w in self.windows(s) if w['file'] == path and
+                                          w['screen']['state'] != 0], 10)
+        if not opened:
+            raise Failure('open', 'Ctrl+O of %s opened no window' % os.path.basename(path))
+        saved = self.model.closed.pop(path)
+        self.model.docs.append(Doc(opened[0]['screen'].get('root'), saved, path, saved))
+        self.tile()
 
     def a_data_full(self, r, t):
         """The data folder full, or given room again."""
@@ -744,6 +825,9 @@ class Run:
             if doc is not None:
                 doc.live = shown
                 keep.append(doc)
+        for doc in self.model.docs:
+            if doc not in keep:
+                self.model.shelve(doc)
         self.model.docs = [d for d in self.model.docs if d in keep]
         self.adopt(t + 'n')
 
@@ -758,7 +842,7 @@ ACTIONS = [
     ('title', 6), ('edit_note', 4), ('add_child', 14), ('delete', 5), ('open_planet', 3), ('to_parent', 3),
     ('drag_between', 7), ('drag_within', 3), ('focus_other', 4), ('alt_tab', 3), ('editor_away', 4),
     ('new_map', 8), ('save', 6), ('save_as', 2), ('close', 3), ('overview', 3), ('quit', 3),
-    ('quit_replace', 1), ('kill', 2), ('data_full', 2),
+    ('quit_replace', 1), ('kill', 2), ('data_full', 2), ('focus_foreign', 3), ('open_file', 4),
 ]
 
 
