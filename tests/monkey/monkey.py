@@ -724,6 +724,109 @@ class Run:
         self.model.docs.append(Doc(opened[0]['screen'].get('root'), saved, path, saved))
         self.tile()
 
+    def a_editor_tab(self, r, t):
+        """The editor's colour or icon tab: a colour, or an icon's category and a spot of its
+        grid, picked; then Escape or a click outside. Neither changes a tracer."""
+        state = self.clear()
+        window = self.pick(self.windows(state), r[0])
+        self.open_editor(window, r[1])
+        if not self.editor_field():
+            raise Skip('no editor')
+
+        def frame():
+            popovers = self.others(self.state(), 'popover')
+            if not popovers:
+                raise Skip('the editor went')
+            return popovers[0]['frame']
+        # The tab bar: Text, Colour, Icon and Done, 80 wide each, 61 high, at the top.
+        colour = r[2] < 0.5
+        at = frame()
+        self.desktop.click(at[0] + (120 if colour else 200), at[1] + 30)
+        time.sleep(0.8)
+        at = frame()
+        if colour:
+            # Seven swatches a row, four rows, below the idea's picture.
+            self.desktop.click(at[0] + 28 + 44 * int(r[3] * 7), at[1] + 266 + 44 * int(r[3] * 28 % 4))
+        else:
+            # A category row, then a spot of the icons it slides in.
+            self.desktop.click(at[0] + 100, at[1] + 232 + 48 * int(r[3] * 5))
+            time.sleep(0.8)
+            at = frame()
+            self.desktop.click(at[0] + 30 + 50 * int(r[3] * 50 % 5), at[1] + 250 + 40 * int(r[3] * 30 % 4))
+        time.sleep(0.5)
+        self.note('%s picked' % ('a colour' if colour else 'an icon'))
+        if r[3] < 0.5:
+            self.desktop.key('Escape')
+        else:
+            self.focus(window)
+        time.sleep(0.4)
+
+    def picture(self):
+        """A small PNG of the user's, written once."""
+        path = os.path.join(self.desktop.files, 'picture.png')
+        if not os.path.exists(path):
+            import struct
+            import zlib
+
+            def chunk(kind, data):
+                return struct.pack('>I', len(data)) + kind + data + struct.pack(
+                    '>I', zlib.crc32(kind + data) & 0xffffffff)
+            rows = b''.join(b'\0' + bytes([200, 60, 40]) * 32 for _ in range(32))
+            with open(path, 'wb') as stream:
+                stream.write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', 32, 32, 8, 2, 0, 0, 0)) +
+                             chunk(b'IDAT', zlib.compress(rows)) + chunk(b'IEND', b''))
+        return path
+
+    def a_add_link(self, r, t):
+        """The top bar's add button: Add Web Link (an address typed, then the page closed) or
+        Add Image (a picture of the user's chosen, or the panel cancelled). What they add
+        carries no tracer."""
+        state = self.clear()
+        window = self.pick([w for w in self.windows(state) if 'toggleButton' in w['screen']], r[0])
+        self.focus(window)
+        toggle = window['screen']['toggleButton']
+        # The add button sits just left of the overview's toggle.
+        self.desktop.click(toggle[0] + toggle[2] / 2 - 38, toggle[1] + toggle[3] / 2)
+        web = r[1] < 0.5
+        item = self.wait_for(lambda s: self.menu_item(s, 'Add Web Link' if web else 'Add Image'), 3,
+                             'no add menu')
+        self.desktop.click(*mid(item['rect']))
+        # A page's view makes the window take a new X window: it is known by its place.
+        place = window['frame'][:2]
+        if web:
+            def page(s):
+                # The page over the map: no overview toggle, and its address field has the keys.
+                return [w for w in self.windows(s) if w['frame'][:2] == place and 'toggleButton' not in w['screen'] and
+                        [f for f in w['fields'] if f['kind'] == 'line' and f['focus']]]
+            self.wait_for(page, 8, 'no web page')
+            self.desktop.type('http://127.0.0.1:9/mk')
+            if r[2] < 0.7:
+                self.desktop.key('Return')
+                time.sleep(1.5)
+            # The page's close button, at the top bar's left.
+            frame = window['frame']
+            for _ in range(3):
+                self.desktop.click(frame[0] + 26, frame[1] + 42)
+                if self.wait_for(lambda s: [w for w in self.windows(s) if w['frame'][:2] == place and
+                                            'toggleButton' in w['screen']], 3):
+                    self.note('web link typed and closed')
+                    return
+            raise Failure('stuck', 'the web page\'s close button did not close it')
+            return
+        self.wait_for(lambda s: [o for o in self.others(s) if o['class'] == 'QFileDialog'], 5, 'no image panel')
+        if r[2] < 0.3:
+            self.desktop.key('Escape')
+            self.note('image panel cancelled')
+        else:
+            self.desktop.key('ctrl+a')
+            self.desktop.type(self.picture())
+            self.desktop.key('Return')
+            self.note('picture chosen')
+        self.wait_for(lambda s: not [o for o in self.others(s) if o['class'] == 'QFileDialog'], 5,
+                      'the image panel stayed')
+        time.sleep(1.0)
+        self.clear()
+
     def a_data_full(self, r, t):
         """The data folder full, or given room again."""
         flag = self.desktop.full_flag
@@ -843,6 +946,7 @@ ACTIONS = [
     ('drag_between', 7), ('drag_within', 3), ('focus_other', 4), ('alt_tab', 3), ('editor_away', 4),
     ('new_map', 8), ('save', 6), ('save_as', 2), ('close', 3), ('overview', 3), ('quit', 3),
     ('quit_replace', 1), ('kill', 2), ('data_full', 2), ('focus_foreign', 3), ('open_file', 4),
+    ('editor_tab', 3), ('add_link', 2),
 ]
 
 
