@@ -51,6 +51,15 @@ class Desktop:
         self.other = None
         self.files = os.path.join(self.home, 'Documents')
         os.makedirs(self.files, exist_ok=True)
+        # The iCloud location: a container folder of the run's own, chosen in the defaults as a
+        # user does in the preferences (a fresh start then opens its home screen).
+        self.cloud = os.path.join(scratch, 'icloud')
+        os.makedirs(os.path.join(self.cloud, 'Documents'), exist_ok=True)
+        self.corvex_env['CORVEX_CLOUD_CONTAINER'] = self.cloud
+        defaults = os.path.join(self.env['XDG_CONFIG_HOME'], 'com.tallowfen.corvex', 'defaults.json')
+        os.makedirs(os.path.dirname(defaults), exist_ok=True)
+        with open(defaults, 'w') as stream:
+            json.dump({'cloudstoragechoice': True}, stream)
         read, write = os.pipe()
         self.xvfb = subprocess.Popen(['Xvfb', '-displayfd', str(write), '-screen', '0', SCREEN, '-nolisten', 'tcp'],
                                      pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)

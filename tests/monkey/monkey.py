@@ -76,6 +76,7 @@ class Model:
         self.docs = []
         self.made = set()  # every tracer the user typed
         self.closed = {}   # a file no window shows: its path and the tracers it must hold
+        self.cloud = {}    # each document of the iCloud location: its root's tracer and its tracers
 
     def shelve(self, doc):
         """The document's window goes (or its file is left for another by Save As): its file
@@ -330,6 +331,20 @@ class Run:
         when `restored`; a fresh untitled map gets its title typed."""
         time.sleep(0.8)
         state = self.state()
+        homes = [w for w in state['windows'] if w.get('screen', {}).get('kind') == 'home']
+        if homes:
+            # The iCloud location's home screen (a fresh start's first window): a map of its own
+            # first, then the home screen closed; the home action opens one when it plays.
+            if not self.windows(state):
+                self.desktop.xdotool('windowactivate', '--sync', homes[0]['xid'])
+                self.desktop.key('ctrl+n')
+                self.wait_for(lambda s: self.windows(s), 8, 'Ctrl+N on the home screen opened no map')
+            for home in homes:
+                self.desktop.xdotool('windowactivate', '--sync', home['xid'])
+                time.sleep(0.3)
+                self.desktop.key('ctrl+w')
+            self.wait_for(lambda s: not [w for w in s['windows'] if w.get('screen', {}).get('kind') == 'home'], 5)
+            state = self.state()
         for window in self.windows(state):
             screen = window['screen']
             if self.model.doc_of(window) is None and not window.get('file') and screen.get('root') == '':
@@ -827,6 +842,153 @@ class Run:
         time.sleep(1.0)
         self.clear()
 
+    def home_window(self, state):
+        homes = [w for w in state['windows'] if w.get('screen', {}).get('kind') == 'home']
+        return homes[0] if homes else None
+
+    def home_shows(self, want, seconds=8):
+        """The home screen's grid shows exactly the documents `want` (their root tracers)."""
+        def shows(s):
+            home = self.home_window(s)
+            return home if home and sorted(d['text'] for d in home['screen']['documents']) == sorted(want) else None
+        home = self.wait_for(shows, seconds)
+        if not home:
+            home = self.home_window(self.state())
+            raise Failure('home', 'the home screen shows %s; the model says %s' % (
+                sorted(d['text'] for d in home['screen']['documents']) if home else 'no home screen', sorted(want)))
+        return home
+
+    def check_cloud(self, seconds=8):
+        """The iCloud location's folder holds one document for each of the model's, with exactly
+        its tracers, and nothing of a deleted one."""
+        folder = os.path.join(self.desktop.cloud, 'Documents')
+        want = sorted(sorted(tracers) for tracers in self.model.cloud.values())
+        deadline = time.time() + seconds
+        while True:
+            held = []
+            for name in sorted(os.listdir(folder)):
+                if name.endswith('.crvx'):
+                    try:
+                        held.append(sorted(disk.tracers(os.path.join(folder, name)) or ()))
+                    except (disk.Unreadable, FileNotFoundError) as error:
+                        held.append(['unreadable: %s' % error])
+            if sorted(held) == want:
+                self.note('the iCloud folder agrees: %s' % want)
+                return
+            if time.time() > deadline:
+                raise Failure('disk', 'the iCloud folder holds %s; the model says %s' % (sorted(held), want))
+            time.sleep(0.3)
+
+    def home_button(self, seconds=8):
+        """From a document of the iCloud location back to its home screen."""
+        def back(s):
+            for w in s['windows']:
+                if w.get('screen', {}).get('kind') == 'map' and 'homeButton' in w['screen']:
+                    return w
+            return None
+        window = self.wait_for(back, seconds, 'no home button')
+        self.desktop.click(*mid(window['screen']['homeButton']))
+        self.wait_for(lambda s: self.home_window(s), seconds, 'the home button brought no home screen')
+
+    def a_home(self, r, t):
+        """The iCloud location's home screen (File > New iCloud Window): a document made with
+        its adder and titled, one opened and back by the home button, a search typed and
+        cleared, one deleted or renamed; then the home screen closed (Ctrl+W)."""
+        state = self.clear()
+        window = self.pick(self.windows(state), r[0])
+        self.focus(window)
+        frame = window['frame']
+        self.desktop.click(frame[0] + 19, frame[1] + 10)  # the menu bar's File
+        item = self.wait_for(lambda s: self.menu_item(s, 'New iCloud Window'), 3, 'no New iCloud Window')
+        self.desktop.click(*mid(item['rect']))
+        home = self.wait_for(lambda s: self.home_window(s), 8, 'no home screen')
+        # Opened over the tiled windows, maybe under one: brought to the front to be used.
+        self.desktop.xdotool('windowactivate', '--sync', home['xid'])
+        time.sleep(0.5)
+        try:
+            self.home_step(r, t)
+        finally:
+            if not self.home_window(self.state()):
+                self.home_button()
+            home = self.home_window(self.state())
+            if home:
+                self.desktop.xdotool('windowactivate', '--sync', home['xid'])
+                self.clear()
+                self.desktop.key('ctrl+w')
+                self.wait_for(lambda s: not self.home_window(s), 5, 'the home screen stayed')
+        self.check_cloud()
+
+    def home_step(self, r, t):
+        home = self.home_shows(self.model.cloud)
+        roots = sorted(self.model.cloud)
+        choice = r[1]
+        if not roots or (choice < 0.3 and len(roots) < 6):
+            if '' in roots:
+                raise Skip('an untitled document is there already')
+            area = home['screen']['area']
+            # The adder, the grid's first slot: a new document, shown with the editor open.
+            self.desktop.click(area[0] + 140, area[1] + 130)
+            if not self.editor_field(8):
+                self.model.cloud[''] = set()
+                raise Skip('no editor took the title of the new document')
+            self.type_title(t)
+            self.model.cloud[t] = {t}
+            self.note('made %s in the iCloud location' % t)
+            self.home_button()
+            self.home_shows(self.model.cloud)
+            return
+        root = self.pick(roots, r[2])
+        if not root and choice < 0.5:
+            raise Skip('no title to search for')
+        document = [d for d in home['screen']['documents'] if d['text'] == root and 'rect' in d]
+        if not document:
+            raise Skip('the document is not in view')
+        spot = mid(document[0]['rect'])
+        if choice < 0.5:
+            # A search for part of its title: it shows, and only what matches.
+            words = root[-4:]
+            self.desktop.xdotool('windowactivate', '--sync', home['xid'])
+            self.desktop.key('ctrl+f')
+            time.sleep(0.3)
+            self.desktop.type(words)
+            found = self.wait_for(lambda s: self.home_window(s) and self.home_window(s)['screen']['searching'] and
+                                  root in [d['text'] for d in self.home_window(s)['screen']['documents']], 8)
+            shown = [d['text'] for d in self.home_window(self.state())['screen']['documents']]
+            if not found or [d for d in shown if words.lower() not in d.lower()]:
+                raise Failure('home', 'a search for %r shows %s' % (words, shown))
+            self.note('searched %r: %s' % (words, shown))
+            self.desktop.key('ctrl+a')
+            self.desktop.key('BackSpace')
+            self.home_shows(self.model.cloud)
+            return
+        self.desktop.click(*spot, button=3)
+        verb = 'Open' if choice < 0.7 else 'Edit' if choice < 0.85 else 'Delete'
+        item = self.wait_for(lambda s: self.menu_item(s, verb), 3, 'no %s on the document\'s menu' % verb)
+        self.desktop.click(*mid(item['rect']))
+        if verb == 'Open':
+            def opened(s):
+                return [w for w in s['windows'] if w.get('screen', {}).get('kind') == 'map' and
+                        w['screen'].get('root') == root and w['screen']['state'] != 0]
+            shown = self.wait_for(opened, 8, 'the document did not open')
+            tracers = disk.tree_tracers(shown[0]['screen'].get('tree', ['', []]))
+            if tracers != self.model.cloud[root]:
+                raise Failure('shown', 'the iCloud document %s shows %s; the model says %s' % (
+                    root, sorted(tracers), sorted(self.model.cloud[root])))
+            self.home_button()
+        elif verb == 'Edit':
+            self.type_title(t)
+            self.model.cloud[t] = (self.model.cloud.pop(root) - {root}) | {t}
+            self.note('renamed %s to %s' % (root, t))
+        else:
+            time.sleep(0.5)
+            for alert in self.others(self.state(), 'alert'):
+                for button in alert['buttons']:
+                    if button['text'].replace('&', '') == 'Delete':
+                        self.desktop.click(*mid(button['rect']))
+            del self.model.cloud[root]
+            self.note('deleted %s' % root)
+        self.home_shows(self.model.cloud)
+
     def a_data_full(self, r, t):
         """The data folder full, or given room again."""
         flag = self.desktop.full_flag
@@ -946,7 +1108,7 @@ ACTIONS = [
     ('drag_between', 7), ('drag_within', 3), ('focus_other', 4), ('alt_tab', 3), ('editor_away', 4),
     ('new_map', 8), ('save', 6), ('save_as', 2), ('close', 3), ('overview', 3), ('quit', 3),
     ('quit_replace', 1), ('kill', 2), ('data_full', 2), ('focus_foreign', 3), ('open_file', 4),
-    ('editor_tab', 3), ('add_link', 2),
+    ('editor_tab', 3), ('add_link', 2), ('home', 5),
 ]
 
 
