@@ -1223,7 +1223,8 @@ def main():
     parser.add_argument('--out', default=None)
     parser.add_argument('--verbose', action='store_true')
     options = parser.parse_args()
-    binary = os.path.join(options.tree, 'app', 'corvex')
+    # Absolute: corvex starts in the run's HOME.
+    binary = os.path.abspath(os.path.join(options.tree, 'app', 'corvex'))
     if not os.access(binary, os.X_OK):
         sys.exit('monkey: no corvex at %s (cmake --build %s --target corvex)' % (binary, options.tree))
     out = options.out or os.path.join(options.tree, 'monkey')
