@@ -16,6 +16,7 @@ failing list replays (--replay) and shrinks (--shrink) without the generator.
 
 import argparse
 import json
+import math
 import os
 import random
 import shutil
@@ -47,6 +48,30 @@ class Skip(Exception):
 
 def mid(rect):
     return (rect[0] + rect[2] / 2, rect[1] + rect[3] / 2)
+
+
+def spot(planet, planets):
+    """A point where the planet is drawn uppermost, as a hand aims at it: a crowded orbit fans
+    its planets over each other, and the middle of one may show another. None when every
+    point of it lies under others (or it is not drawn)."""
+    if not planet.get('shown') or 'disc' not in planet or 'z' not in planet:
+        return None
+    above = [mid(p['disc']) + (p['disc'][2] / 2,) for p in planets
+             if p.get('shown') and p.get('z', -1) > planet['z'] and 'disc' in p]
+    (x, y), radius = mid(planet['disc']), planet['disc'][2] / 2
+    tries = [(x, y)] + [(x + reach * radius * math.cos(turn * math.pi / 6),
+                         y + reach * radius * math.sin(turn * math.pi / 6))
+                        for reach in (0.4, 0.7) for turn in range(12)]
+    for point in tries:
+        if all(math.hypot(point[0] - ax, point[1] - ay) > ar + 4 for ax, ay, ar in above):
+            return point
+    return None
+
+
+def reachable(window):
+    """The planets of a map window a click can reach, each with the point to aim at."""
+    planets = window['screen']['planets']
+    return [dict(p, spot=spot(p, planets)) for p in planets if spot(p, planets)]
 
 
 def letters(number, width):
@@ -378,12 +403,12 @@ class Run:
         """The editor of the centre (a click on it) or of a planet (Edit on its menu); the
         text of the idea it edits."""
         screen = window['screen']
-        planets = [p for p in screen['planets'] if 'rect' in p]
+        planets = reachable(window)
         self.focus(window)
         if planets and r < 0.5:
             planet = self.pick(planets, r * 2)
             self.note('Edit on %s at %s' % (planet['text'], planet['rect']))
-            self.desktop.click(*mid(planet['rect']), button=3)
+            self.desktop.click(*planet['spot'], button=3)
             item = self.wait_for(lambda s: self.menu_item(s, 'Edit'), 3, 'no Edit on the planet\'s menu')
             self.desktop.click(*mid(item['rect']))
             return planet['text']
@@ -458,10 +483,11 @@ class Run:
         state = self.clear()
         window = self.pick(self.windows(state), r[0])
         doc = self.model.doc_of(window)
-        planet = self.pick([p for p in window['screen']['planets'] if 'rect' in p], r[1])
+        planet = self.pick(reachable(window), r[1])
         _, left = self.planet_subtree(window, planet)
+        self.note('Delete on %s at %s' % (planet['text'], planet['spot']))
         self.focus(window)
-        self.desktop.click(*mid(planet['rect']), button=3)
+        self.desktop.click(*planet['spot'], button=3)
         item = self.wait_for(lambda s: self.menu_item(s, 'Delete'), 3, 'no Delete on the planet\'s menu')
         self.desktop.click(*mid(item['rect']))
         time.sleep(0.5)
@@ -475,9 +501,9 @@ class Run:
     def a_open_planet(self, r, t):
         state = self.clear()
         window = self.pick(self.windows(state), r[0])
-        planet = self.pick([p for p in window['screen']['planets'] if 'rect' in p], r[1])
+        planet = self.pick(reachable(window), r[1])
         self.focus(window)
-        self.desktop.click(*mid(planet['rect']), button=3)
+        self.desktop.click(*planet['spot'], button=3)
         item = self.wait_for(lambda s: self.menu_item(s, 'Open'), 3, 'no Open on the planet\'s menu')
         self.desktop.click(*mid(item['rect']))
         time.sleep(0.6)
@@ -507,12 +533,12 @@ class Run:
         source = self.pick(shown, r[0])
         target = [w for w in shown if w is not source][0]
         source_doc, target_doc = self.model.doc_of(source), self.model.doc_of(target)
-        planet = self.pick([p for p in source['screen']['planets'] if 'rect' in p], r[1])
+        planet = self.pick(reachable(source), r[1])
         moved, left = self.planet_subtree(source, planet)
         self.focus(source)
         # Onto the other window's centre, or between its planets.
         spots = [target['screen']['centre']['rect']] + [a['rect'] for a in target['screen'].get('adders', [])]
-        chose = self.drag(mid(planet['rect']), mid(self.pick(spots, r[2])), r[3])
+        chose = self.drag(planet['spot'], mid(self.pick(spots, r[2])), r[3])
         self.note('drop between windows: %s' % chose)
         if chose == 'Move Here':
             target_doc.live |= moved
@@ -533,13 +559,13 @@ class Run:
     def a_drag_within(self, r, t):
         state = self.clear()
         window = self.pick(self.windows(state), r[0])
-        planets = [p for p in window['screen']['planets'] if 'rect' in p]
+        planets = reachable(window)
         if len(planets) < 2:
             raise Skip('fewer than two planets')
         planet = self.pick(planets, r[1])
         onto = self.pick([p for p in planets if p is not planet], r[2])
         self.focus(window)
-        chose = self.drag(mid(planet['rect']), mid(onto['rect']), r[3])
+        chose = self.drag(planet['spot'], onto['spot'], r[3])
         self.note('drop within a window: %s' % chose)
 
     def a_focus_other(self, r, t):
