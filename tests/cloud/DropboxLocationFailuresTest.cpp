@@ -660,7 +660,8 @@ class DropboxLocationOutageTest : public DropboxLocationFailuresTest,
 {};
 
 // Every request meets one fault for ten minutes (a 500, a 503, a 429 with Retry-After 1, a
-// dropped connection), met by a running machine as it uploads an edit or by a machine that
+// dropped connection, a connection closed or reset before any answer, the first one kept
+// alive since the last answer), met by a running machine as it uploads an edit or by a machine that
 // starts during it: the first minute holds at most five HTTP requests of the machine and every
 // later one at most two, the account client's own repeats among them, and the save made
 // meanwhile reaches Dropbox within one back-off of the service coming back.
@@ -708,6 +709,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Outage{"Status503", DropboxEmulator::Fault::Status503, false},
                       Outage{"Status429", DropboxEmulator::Fault::Status429, false},
                       Outage{"Drop", DropboxEmulator::Fault::Drop, false},
+                      Outage{"HangUp", DropboxEmulator::Fault::HangUp, false},
+                      Outage{"Reset", DropboxEmulator::Fault::Reset, false},
                       Outage{"Status503AtStart", DropboxEmulator::Fault::Status503, true},
                       Outage{"Status429AtStart", DropboxEmulator::Fault::Status429, true},
                       Outage{"DropAtStart", DropboxEmulator::Fault::Drop, true}),
