@@ -11,6 +11,7 @@
 #include "mindmap/SolarSystemViewController.h"
 #include "model/Idea.h"
 #include "platform/core/Log.h"
+#include "platform/ui/Layer.h"
 #include "platform/ui/View.h"
 #include "shell/AppDelegate.h"
 #include "shell/MainWindowController.h"
@@ -18,6 +19,7 @@
 #include "shell/TopBarView.h"
 #include "storage/IdeaProxy.h"
 #include "toolkit/ButtonView.h"
+#include "toolkit/LayerExtensions.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -32,6 +34,7 @@
 #include <QPlainTextEdit>
 #include <QTextEdit>
 #include <QWidget>
+#include <algorithm>
 #include <unistd.h>
 
 namespace corvex {
@@ -68,6 +71,25 @@ QJsonArray treeOf(const Idea& idea)
     return QJsonArray{idea.text(), children, idea.note()};
 }
 
+// Where a planet is drawn among the others: its round ("disc"), its place in the drawing order
+// ("z", higher drawn over lower) and whether it is drawn at all ("shown"; a planet of a crowded
+// orbit may lie covered). A crowded orbit fans its planets over each other, so the middle of a
+// planet's rectangle may show another planet: a hand aims where the planet is uppermost.
+void addWhereDrawn(const SolarSystem& solar, const PlanetLayer& layer, const Window& window,
+                   QJsonObject& planet)
+{
+    const Point centre = LayerExtensions::center(layer);
+    const double radius = layer.radius();
+    planet[QStringLiteral("disc")] = globalRect(
+        window,
+        solar.convertRectToView(Rect(centre.x - radius, centre.y - radius, 2 * radius, 2 * radius), nullptr));
+    planet[QStringLiteral("shown")] = !layer.isHidden();
+    const std::vector<Layer*> drawn = solar.layer()->sublayersInDrawingOrder();
+    const auto at = std::find(drawn.begin(), drawn.end(), &layer);
+    if (at != drawn.end())
+        planet[QStringLiteral("z")] = qint64(at - drawn.begin());
+}
+
 QJsonObject mapScreen(const SolarSystemViewController& screen, const Window& window)
 {
     QJsonObject map{{QStringLiteral("kind"), QStringLiteral("map")},
@@ -95,9 +117,11 @@ QJsonObject mapScreen(const SolarSystemViewController& screen, const Window& win
             if (child->identifier() != layer->ideaIdentifier())
                 continue;
             QJsonObject planet{{QStringLiteral("text"), child->text()}, {QStringLiteral("index"), qint64(i)}};
-            if (solar->window() && !solar->isHiddenOrHasHiddenAncestor())
+            if (solar->window() && !solar->isHiddenOrHasHiddenAncestor()) {
                 planet[QStringLiteral("rect")] =
                     globalRect(window, solar->convertRectToView(layer->frame(), nullptr));
+                addWhereDrawn(*solar, *layer, window, planet);
+            }
             planets.append(planet);
         }
     }

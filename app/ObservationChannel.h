@@ -15,8 +15,10 @@ namespace corvex {
 // opened. One JSON object a line each way: {"op":"ping"} is answered with {"pong":true} by the
 // main thread, so a late answer is a main thread that hangs; {"op":"state"} with the shown
 // windows (title, frame, the map's tree with its notes, its centre and planets or the home screen's
-// documents, each with its screen rectangle), the other top-level windows (popovers, alerts, menus, file
-// panels) with their buttons, items and fields. Rectangles are the X screen's: global, y down,
+// documents, each with its screen rectangle; each planet also with its round, its place in the
+// drawing order and whether it is drawn, as a crowded orbit lays planets over each other), the
+// other top-level windows (popovers, alerts, menus, file panels) with their buttons, items and
+// fields. Rectangles are the X screen's: global, y down,
 // [x, y, width, height]. It only reads; nothing in the application changes for it.
 class ObservationChannel
 {

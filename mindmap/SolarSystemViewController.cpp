@@ -196,6 +196,8 @@ void SolarSystemViewController::setCurrentDoc(const std::shared_ptr<IdeaDocument
         ideaIdentifier.isEmpty() ? nullptr : root->findIdeaInSubTreeWithIdentifier(ideaIdentifier);
     setOwnIdea(shown ? shown : root);
     updateWindowFromDocument(document);
+    // Every road to a shown document passes here: the shell hears of it once, whichever it was.
+    Globals::app()->documentShown(document->docIdentifier());
 }
 
 ValueDictionary SolarSystemViewController::createState()

@@ -18,6 +18,8 @@ bool ApplicationDelegate::canWeSafelyDeleteIdea(const QString&, const QString&)
 
 void ApplicationDelegate::openDocumentInNewWindow(const QString&, const QString&) {}
 
+void ApplicationDelegate::documentShown(const QString&) {}
+
 bool ApplicationDelegate::isFileCurrentlyOpen(const QUrl&)
 {
     return false;

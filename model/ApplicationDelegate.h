@@ -30,6 +30,9 @@ public:
     virtual bool canWeSafelyDeleteIdea(const QString& ideaIdentifier, const QString& docIdentifier);
     // Opens the document again in a new window centred on the idea, when storage knows it.
     virtual void openDocumentInNewWindow(const QString& docIdentifier, const QString& ideaIdentifier);
+    // A window's mind map now shows the document, however the user came to it: from a home
+    // grid, in a new window, from a file, or restored at launch.
+    virtual void documentShown(const QString& docIdentifier);
     // Whether some window shows the document of that file.
     virtual bool isFileCurrentlyOpen(const QUrl& fileUrl);
 };

@@ -467,14 +467,19 @@ void AppDelegate::openListedDocumentInNewWindow(const QString& docIdentifier, co
             return;
         self->addAndShowNewWindowController(MainWindowController::initWithDocumentWindow(
             document, token, ideaIdentifier, MainWindowController::InitialActionNone));
-        // A document the Dropbox location cannot sync: said again now that the user looks at it.
-        self->dropboxNotices().documentOpened(document->docIdentifier());
     });
 }
 
 bool AppDelegate::isFileCurrentlyOpen(const QUrl& fileUrl)
 {
     return findWindowWithURL(fileUrl) != nullptr;
+}
+
+void AppDelegate::documentShown(const QString& docIdentifier)
+{
+    // A document the Dropbox location cannot sync: said again now that the user looks at it.
+    if (mDropboxNotices)
+        mDropboxNotices->documentOpened(docIdentifier);
 }
 
 // ---- Windows ----

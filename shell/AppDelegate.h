@@ -78,6 +78,7 @@ public:
     bool canWeSafelyDeleteIdea(const QString& ideaIdentifier, const QString& docIdentifier) override;
     void openDocumentInNewWindow(const QString& docIdentifier, const QString& ideaIdentifier) override;
     bool isFileCurrentlyOpen(const QUrl& fileUrl) override;
+    void documentShown(const QString& docIdentifier) override;
 
     // ---- Windows ----
     void addAndShowNewWindowController(const std::shared_ptr<MainWindowController>& controller);

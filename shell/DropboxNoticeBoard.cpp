@@ -47,6 +47,11 @@ DropboxNoticeBoard::DropboxNoticeBoard(WindowFinder finder)
                                                 if (auto notice = DropboxSyncNotices::documentNotSynced(note))
                                                     addStuck(*notice);
                                             }));
+    mObservers.push_back(center.addObserver(DropboxSyncNotices::DocumentSyncedNotification, nullptr,
+                                            [this](const NotificationCenter::Notification& note) {
+                                                if (auto document = DropboxSyncNotices::documentSynced(note))
+                                                    synced(*document);
+                                            }));
     mObservers.push_back(center.addObserver(DropboxNotifications::SignedIn, nullptr,
                                             [this](const NotificationCenter::Notification&) { signedIn(); }));
 }
@@ -103,6 +108,16 @@ void DropboxNoticeBoard::signedIn()
     DropboxNoticeMemory::forgetAll();
     for (const auto& stuck : mStuck)
         add(stuck.second);
+}
+
+void DropboxNoticeBoard::synced(const QString& document)
+{
+    mStuck.erase(document);
+    DropboxNoticeMemory::forget(document);
+    std::erase_if(mWaiting, [&](const Notice& notice) {
+        const auto* stuck = std::get_if<DropboxSyncNotices::DocumentNotSynced>(&notice);
+        return stuck && stuck->document == document;
+    });
 }
 
 bool DropboxNoticeBoard::sameStuck(const Notice& notice, const DropboxSyncNotices::DocumentNotSynced& stuck)

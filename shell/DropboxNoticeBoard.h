@@ -22,7 +22,8 @@ class Window;
 // title bar's short notification is too brief to read a way
 // back, hence an alert. A stuck document is told once per document and cause, also across
 // launches (DropboxNoticeMemory); it is told again after a new sign-in, or when the user opens
-// it while it is still stuck. Main thread only.
+// it while it is still stuck. Once it syncs again it is no longer stuck: a notice of it still
+// waiting goes, and a later stop is told again, even for a cause told before. Main thread only.
 class DropboxNoticeBoard
 {
 public:
@@ -54,6 +55,7 @@ private:
     void add(Notice notice);
     void addStuck(const DropboxSyncNotices::DocumentNotSynced& notice);
     void signedIn();
+    void synced(const QString& document);
     void showLater();
     void showNext();
     static bool sameStuck(const Notice& notice, const DropboxSyncNotices::DocumentNotSynced& stuck);

@@ -26,6 +26,14 @@ QStringList toldEntries()
     return entries;
 }
 
+void store(const QStringList& entries)
+{
+    QVariantList values;
+    for (const QString& each : entries)
+        values.append(each);
+    UserDefaults::standardUserDefaults().setObject(DropboxNoticeMemory::DefaultsKey, values);
+}
+
 } // namespace
 
 bool DropboxNoticeMemory::wasTold(const QString& document, Reason reason)
@@ -40,10 +48,16 @@ void DropboxNoticeMemory::remember(const QString& document, Reason reason)
     if (entries.contains(entry))
         return;
     entries.append(entry);
-    QVariantList values;
-    for (const QString& each : entries)
-        values.append(each);
-    UserDefaults::standardUserDefaults().setObject(DefaultsKey, values);
+    store(entries);
+}
+
+void DropboxNoticeMemory::forget(const QString& document)
+{
+    QStringList entries = toldEntries();
+    const qsizetype removed = entries.removeAll(entryOf(document, Reason::FolderAtPath)) +
+                              entries.removeAll(entryOf(document, Reason::DamagedContent));
+    if (removed > 0)
+        store(entries);
 }
 
 void DropboxNoticeMemory::forgetAll()

@@ -5,6 +5,7 @@
 #include "cloud/dropbox/DropboxContentHash.h"
 #include "cloud/dropbox/DropboxFileNames.h"
 #include "cloud/dropbox/DropboxFolderManager.h"
+#include "cloud/dropbox/DropboxSyncNotices.h"
 
 #include "model/Globals.h"
 #include "platform/core/Log.h"
@@ -197,6 +198,7 @@ void DropboxFolderManager::handleDownloadAnswer(const QString& identifier, const
     else if (response.result == DropboxResult::Done && response.rev)
         mDamagedDownloads.remove(remotePath);
     if (response.result == DropboxResult::Done && response.rev) {
+        DropboxSyncNotices::postDocumentSynced(this, identifier);
         const QVFileInfo::Ref input = QVFileInfo::make(localName, response.rev);
         setRecord(identifier, old ? resolveLoadAndNotifyState(identifier, old->withInput(input))
                                   : DocumentInfo::make(input, nullptr, nullptr));
@@ -395,6 +397,8 @@ void DropboxFolderManager::doUploadToDropbox(const QString& identifier, const Do
             self->answered(writeStep(identifier),
                            response.result == DropboxResult::Conflict ||
                                (response.result == DropboxResult::Done && response.rev));
+            if (response.result == DropboxResult::Done && response.rev)
+                DropboxSyncNotices::postDocumentSynced(self.get(), identifier);
             if (const DocumentInfo::Ref now = self->record(identifier)) {
                 DocumentInfo::Ref after = updatedDocInfoAfterUploadResponse(uploaded, response, now);
                 // The file went while its upload was on its way (the upload read it from an open

@@ -5,6 +5,8 @@ namespace corvex {
 const QString DropboxSyncNotices::AccessLostNotification = QStringLiteral("DropboxAccessLostNotification");
 const QString DropboxSyncNotices::DocumentNotSyncedNotification =
     QStringLiteral("DropboxDocumentNotSyncedNotification");
+const QString DropboxSyncNotices::DocumentSyncedNotification =
+    QStringLiteral("DropboxDocumentSyncedNotification");
 
 namespace {
 
@@ -34,6 +36,11 @@ void DropboxSyncNotices::postDocumentNotSynced(const void* sender, const Documen
     NotificationCenter::defaultCenter().post(DocumentNotSyncedNotification, sender, info);
 }
 
+void DropboxSyncNotices::postDocumentSynced(const void* sender, const QString& document)
+{
+    NotificationCenter::defaultCenter().post(DocumentSyncedNotification, sender, {{DocumentKey, document}});
+}
+
 std::optional<DropboxSyncNotices::DocumentNotSynced>
 DropboxSyncNotices::documentNotSynced(const NotificationCenter::Notification& note)
 {
@@ -48,6 +55,13 @@ DropboxSyncNotices::documentNotSynced(const NotificationCenter::Notification& no
     notice.copyDocument = note.userInfo.value(CopyDocumentKey).toString();
     notice.copyFile = note.userInfo.value(CopyFileKey).toString();
     return notice;
+}
+
+std::optional<QString> DropboxSyncNotices::documentSynced(const NotificationCenter::Notification& note)
+{
+    if (note.name != DocumentSyncedNotification)
+        return std::nullopt;
+    return note.userInfo.value(DocumentKey).toString();
 }
 
 } // namespace corvex

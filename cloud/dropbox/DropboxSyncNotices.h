@@ -14,12 +14,16 @@ namespace corvex {
 //   synced until the user connects again.
 // - "DropboxDocumentNotSyncedNotification": one document cannot be synced; its user info is
 //   a DocumentNotSynced.
+// - "DropboxDocumentSyncedNotification": a document's download or upload went through whole,
+//   so whatever held it back is over (a later stop is news again); posted at each one, its
+//   user info the document's identifier (documentSynced).
 // The rest of the location keeps syncing in both cases but the first. Main thread only.
 class DropboxSyncNotices
 {
 public:
     static const QString AccessLostNotification;
     static const QString DocumentNotSyncedNotification;
+    static const QString DocumentSyncedNotification;
 
     struct DocumentNotSynced
     {
@@ -37,8 +41,11 @@ public:
 
     static void postAccessLost(const void* sender);
     static void postDocumentNotSynced(const void* sender, const DocumentNotSynced& notice);
+    static void postDocumentSynced(const void* sender, const QString& document);
     // The notice of a DocumentNotSyncedNotification; nothing for any other notification.
     static std::optional<DocumentNotSynced> documentNotSynced(const NotificationCenter::Notification& note);
+    // The document of a DocumentSyncedNotification; nothing for any other notification.
+    static std::optional<QString> documentSynced(const NotificationCenter::Notification& note);
 };
 
 } // namespace corvex

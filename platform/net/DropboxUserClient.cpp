@@ -148,6 +148,8 @@ void DropboxUserClient::sendNow(const std::shared_ptr<Call>& call)
     HttpRequest request;
     request.url = call->url;
     request.method = "POST";
+    // Every send counts against the budget, and an upload may land before the connection dies.
+    request.sendOnce = true;
     call->sentWith = mCredentials.accessToken;
     request.headers.set("Authorization", "Bearer " + mCredentials.accessToken.toUtf8());
     switch (call->kind) {

@@ -43,6 +43,11 @@ struct HttpRequest
     std::optional<double> overallTimeout;
     // The largest response body accepted, in bytes.
     std::optional<qint64> maxBodyBytes;
+    // Sent at most once per answer. libcurl otherwise sends a request again, on a fresh
+    // connection, when the kept-alive one it went out on closes or resets before any byte of
+    // an answer; the transfer then fails as a lost connection instead, for a caller that
+    // counts its requests or whose request the server may have acted on.
+    bool sendOnce = false;
 
     static HttpRequest get(const QUrl& url)
     {

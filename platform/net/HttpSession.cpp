@@ -221,6 +221,9 @@ struct HttpTransfer::State : std::enable_shared_from_this<HttpTransfer::State>
     double idleTimeout = 0;
     SteadyClock::time_point lastActivity;
     int redirects = 0;
+    // Sent, and no byte of an answer since: what libcurl would send again on a fresh
+    // connection if the kept-alive one died now.
+    bool awaitingAnswer = false;
 
     void touch() { lastActivity = SteadyClock::now(); }
 
@@ -529,6 +532,7 @@ struct HttpSession::Engine
     static size_t onBody(char* data, size_t size, size_t count, void* user);
     static size_t onUpload(char* buffer, size_t size, size_t count, void* user);
     static int onSeek(void* user, curl_off_t offset, int origin);
+    static int onPrerequest(void* user, char* remoteIp, char* localIp, int remotePort, int localPort);
     static int onProgress(void* user, curl_off_t downloadTotal, curl_off_t downloadNow,
                           curl_off_t uploadTotal, curl_off_t uploadNow);
     static curl_socket_t onOpenSocket(void* user, curlsocktype purpose, curl_sockaddr* address);
@@ -566,6 +570,7 @@ size_t HttpSession::Engine::onHeader(char* data, size_t size, size_t count, void
     auto* state = static_cast<HttpTransfer::State*>(user);
     const size_t bytes = size * count;
     state->touch();
+    state->awaitingAnswer = false;
     if (!state->parser.feedLine(data, qsizetype(bytes))) {
         state->fail(UrlError::make(UrlError::BadServerResponse, state->parser.error(), state->request.url));
         return 0;
@@ -684,6 +689,23 @@ int HttpSession::Engine::onSeek(void* user, curl_off_t offset, int origin)
         return CURL_SEEKFUNC_FAIL;
     state->uploadOffset = offset;
     return CURL_SEEKFUNC_OK;
+}
+
+int HttpSession::Engine::onPrerequest(void* user, char*, char*, int, int)
+{
+    // libcurl calls this before each time the request goes out: a redirect's next hop, and
+    // its own second send after a kept-alive connection died with no answer. The server may
+    // have acted on the first (an upload landed), and the caller never sees the second.
+    auto* state = static_cast<HttpTransfer::State*>(user);
+    if (state->awaitingAnswer && state->request.sendOnce) {
+        state->fail(UrlError::make(UrlError::NetworkConnectionLost,
+                                   QStringLiteral("The connection closed before any answer came; the "
+                                                  "request is not sent again"),
+                                   state->request.url));
+        return CURL_PREREQFUNC_ABORT;
+    }
+    state->awaitingAnswer = true;
+    return CURL_PREREQFUNC_OK;
 }
 
 int HttpSession::Engine::onProgress(void* user, curl_off_t downloadTotal, curl_off_t downloadNow,
@@ -819,6 +841,7 @@ bool HttpSession::Engine::setUp(const TransferStatePtr& statePtr)
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &state);
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &state);
     curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, &state);
+    curl_easy_setopt(easy, CURLOPT_PREREQDATA, &state);
 
     const QByteArray method = request.method.isEmpty() ? QByteArray("GET") : request.method.toUpper();
     const bool hasBody = request.bodySource != HttpRequest::BodySource::None;
@@ -895,6 +918,7 @@ bool HttpSession::Engine::configureHandle(CURL* easy)
     set(CURLOPT_WRITEFUNCTION, &Engine::onBody);
     set(CURLOPT_NOPROGRESS, 0L);
     set(CURLOPT_XFERINFOFUNCTION, &Engine::onProgress);
+    set(CURLOPT_PREREQFUNCTION, &Engine::onPrerequest);
     set(CURLOPT_OPENSOCKETFUNCTION, &Engine::onOpenSocket);
     set(CURLOPT_OPENSOCKETDATA, this);
     set(CURLOPT_SSL_VERIFYPEER, 1L);

@@ -155,9 +155,9 @@ protected:
         AppDelegate::shared()->preferencesWindowController().window()->close();
     }
 
-    // A Dropbox window opened from the window shows the other machine's garden; the user
-    // opens it in a window of its own. Its mind map, or null.
-    static std::shared_ptr<SolarSystemViewController> openGarden(MyWindow& window)
+    // A Dropbox window opened from the window, showing the other machine's garden on its home
+    // grid; or null.
+    static std::shared_ptr<HomeViewController> dropboxHomeWithGarden(MyWindow& window)
     {
         if (!UserInput::chooseMenuBarItem(window, QStringLiteral("File"),
                                           QStringLiteral("New Dropbox Window"))
@@ -168,10 +168,18 @@ protected:
                 return WhereOnScreen::homeDocument(screen, kSharedGarden).has_value();
             },
             60.0);
-        if (!home) {
+        if (!home)
             ADD_FAILURE() << "the garden did not come to a Dropbox window";
+        return home;
+    }
+
+    // The garden opened from a Dropbox window's home grid in a window of its own. Its mind map,
+    // or null.
+    static std::shared_ptr<SolarSystemViewController> openGarden(MyWindow& window)
+    {
+        const auto home = dropboxHomeWithGarden(window);
+        if (!home)
             return nullptr;
-        }
         MyWindow& homeWindow = windowOf(*home);
         if (!activate(homeWindow) ||
             !UserInput::rightClick(homeWindow, seen(WhereOnScreen::homeDocument(*home, kSharedGarden)),
@@ -389,6 +397,47 @@ TEST_F(DropboxJourney, AFolderPutWhereTheOpenDocumentWasClosesItsWindowAfterTheN
     EXPECT_FALSE(emulator.file(kGardenPath).has_value());
     EXPECT_EQ(notices, 1);
     EXPECT_EQ(closedAlerts, 1);
+}
+
+// Another machine's change to the garden whose every download comes damaged: the notice
+// names the garden once; the user, who goes to it from the home grid in the same window, is
+// told again, once.
+TEST_F(DropboxJourney, AStuckDocumentOpenedFromTheHomeGridIsToldAgain)
+{
+    ASSERT_TRUE(runOn(Desktop::Openbox)) << "no window manager";
+    ASSERT_TRUE(launch());
+    ASSERT_NO_FATAL_FAILURE(signIn(*windows().front()));
+    const auto home = dropboxHomeWithGarden(*windows().front());
+    ASSERT_NE(home, nullptr);
+    MyWindow& window = windowOf(*home);
+    const QString stuckTitle = QStringLiteral("\"%1\" cannot be synced with Dropbox").arg(kSharedGarden);
+    int told = 0;
+    alerts().setHandler([&](const Alert& alert) -> std::optional<int> {
+        if (alert.messageText != stuckTitle)
+            return std::nullopt;
+        ++told;
+        return 0;
+    });
+
+    emulator.damageDownloads(kGardenPath);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const auto changed = IdeaDocumentDataObject::payloadForWriting(
+        text(kSharedGarden, {text(QStringLiteral("Beds")), text(QStringLiteral("Ponds"))}), now, now);
+    ASSERT_TRUE(changed);
+    emulator.putFile(kGardenPath, changed->corvexData().valueOr(QByteArray()));
+    ASSERT_TRUE(waitFor([&] { return told == 1; }, 90.0)) << "no notice of the damaged garden";
+
+    ASSERT_TRUE(activate(window));
+    ASSERT_TRUE(UserInput::rightClick(window, seen(WhereOnScreen::homeDocument(*home, kSharedGarden)),
+                                      QStringLiteral("Open"))
+                    .chose);
+    const auto garden = mindMapOf(kSharedGarden, kSharedGarden);
+    ASSERT_NE(garden, nullptr) << whatShows();
+    EXPECT_EQ(&windowOf(*garden), &window);
+    EXPECT_TRUE(waitFor([&] { return told == 2; }, 20.0)) << "not told again when opened";
+    // (The copy shown is this computer's, as the notice says.)
+    EXPECT_TRUE(WhereOnScreen::planet(*garden, QStringLiteral("Paths")).has_value());
+    EXPECT_FALSE(waitFor([&] { return told > 2; }, 5.0)) << "told " << told << " times";
 }
 
 } // namespace corvex::test

@@ -78,10 +78,12 @@ TEST_F(DropboxClientTest, EveryRouteThroughEveryInjectedAnswer)
     const RouteCase routes[] = {{"list", "files/list_folder"},  {"ensure", "files/create_folder_v2"},
                                 {"upload", "files/upload"},     {"download", "files/download"},
                                 {"peek", "files/get_metadata"}, {"delete", "files/delete_v2"}};
-    const Injection injections[] = {{"answer", std::nullopt, 0},      {"500", Fault::Status500, 4},
-                                    {"503", Fault::Status503, 4},     {"429", Fault::Status429, 4},
-                                    {"401", Fault::Unauthorized, 1},  {"drop", Fault::Drop, 1},
-                                    {"truncate", Fault::Truncate, 1}, {"stall", Fault::Stall, 1}};
+    // (The connection a hang-up or a reset meets was kept alive since the answer before.)
+    const Injection injections[] = {
+        {"answer", std::nullopt, 0},      {"hang up", Fault::HangUp, 1},   {"answer", std::nullopt, 0},
+        {"reset", Fault::Reset, 1},       {"500", Fault::Status500, 4},    {"503", Fault::Status503, 4},
+        {"429", Fault::Status429, 4},     {"401", Fault::Unauthorized, 1}, {"drop", Fault::Drop, 1},
+        {"truncate", Fault::Truncate, 1}, {"stall", Fault::Stall, 1}};
     user = makeUser(QStringLiteral("good"), 0.5);
     client = std::make_unique<QVDropboxClient>(user);
     for (const RouteCase& route : routes) {

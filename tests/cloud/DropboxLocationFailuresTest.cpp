@@ -75,15 +75,19 @@ public:
     NoticesHeard()
     {
         NotificationCenter& center = NotificationCenter::defaultCenter();
-        mTokens = {center.addObserver(DropboxSyncNotices::AccessLostNotification, nullptr,
-                                      [this](const NotificationCenter::Notification& note) {
-                                          accessLost.push_back(note.sender);
-                                      }),
-                   center.addObserver(
-                       DropboxSyncNotices::DocumentNotSyncedNotification, nullptr,
-                       [this](const NotificationCenter::Notification& note) {
-                           documents.push_back({note.sender, *DropboxSyncNotices::documentNotSynced(note)});
-                       })};
+        mTokens = {
+            center.addObserver(
+                DropboxSyncNotices::AccessLostNotification, nullptr,
+                [this](const NotificationCenter::Notification& note) { accessLost.push_back(note.sender); }),
+            center.addObserver(
+                DropboxSyncNotices::DocumentNotSyncedNotification, nullptr,
+                [this](const NotificationCenter::Notification& note) {
+                    documents.push_back({note.sender, *DropboxSyncNotices::documentNotSynced(note)});
+                }),
+            center.addObserver(DropboxSyncNotices::DocumentSyncedNotification, nullptr,
+                               [this](const NotificationCenter::Notification& note) {
+                                   synced.push_back({note.sender, *DropboxSyncNotices::documentSynced(note)});
+                               })};
     }
     NoticesHeard(const NoticesHeard&) = delete;
     NoticesHeard& operator=(const NoticesHeard&) = delete;
@@ -107,8 +111,16 @@ public:
         return found;
     }
 
+    // How often the machine's mode said the document synced.
+    int syncedBy(const DropboxMachine& machine, const QString& document) const
+    {
+        return int(std::count(synced.begin(), synced.end(),
+                              std::pair<const void*, QString>(machine.mode.get(), document)));
+    }
+
     std::vector<const void*> accessLost;
     std::vector<std::pair<const void*, DocumentNotSynced>> documents;
+    std::vector<std::pair<const void*, QString>> synced;
 
 private:
     std::vector<NotificationCenter::ObserverToken> mTokens;
@@ -300,6 +312,7 @@ TEST_F(DropboxLocationFailuresTest, AFolderAtADocumentsPathHoldsBackOnlyThatDocu
         EXPECT_EQ(told.front().remotePath, blocked.mid(8));
         EXPECT_EQ(told.front().copyDocument, blocked);
         EXPECT_EQ(copyText(told.front().copyFile), QStringLiteral("blocked")) << machine->root.toStdString();
+        EXPECT_EQ(heard.syncedBy(*machine, blocked), 0) << machine->root.toStdString();
     }
 
     // The cause changes: a file again where the folder was, then a folder once more. Told again.
@@ -307,6 +320,9 @@ TEST_F(DropboxLocationFailuresTest, AFolderAtADocumentsPathHoldsBackOnlyThatDocu
     emulator.putFile(blocked.mid(8), emulator.file(theirs.mid(8))->content);
     ASSERT_TRUE(converge());
     EXPECT_EQ(heard.about(*a, blocked).size(), 1u) << "a file there is no news";
+    // But that it syncs again is: both machines fetch the file.
+    for (DropboxMachine* machine : {a.get(), b.get()})
+        EXPECT_GE(heard.syncedBy(*machine, blocked), 1) << machine->root.toStdString();
     ASSERT_TRUE(emulator.remove(blocked.mid(8)));
     emulator.makeFolder(blocked.mid(8));
     pass(90.0);
@@ -615,11 +631,15 @@ TEST_F(DropboxLocationFailuresTest, AHashThatNeverMatchesBacksOffAndIsLoggedOnce
     EXPECT_EQ(told.front().reason, NoticesHeard::DocumentNotSynced::Reason::DamagedContent);
     EXPECT_EQ(copyText(told.front().copyFile), QStringLiteral("damaged"));
     EXPECT_TRUE(heard.about(*a, other).empty());
+    EXPECT_EQ(heard.syncedBy(*a, damaged), 0);
+    EXPECT_GE(heard.syncedBy(*a, other), 1);
 
     emulator.damageDownloads(damaged.mid(8), false);
     ASSERT_TRUE(converge());
     EXPECT_EQ(a->text(damaged), QStringLiteral("changed on B"));
     EXPECT_EQ(a->dump(), remoteDump());
+    // The whole download is said too: what was told about the document is over.
+    EXPECT_EQ(heard.syncedBy(*a, damaged), 1);
 
     // A whole download changed the cause: damaged again, it is told again.
     emulator.damageDownloads(damaged.mid(8));
@@ -640,7 +660,8 @@ class DropboxLocationOutageTest : public DropboxLocationFailuresTest,
 {};
 
 // Every request meets one fault for ten minutes (a 500, a 503, a 429 with Retry-After 1, a
-// dropped connection), met by a running machine as it uploads an edit or by a machine that
+// dropped connection, a connection closed or reset before any answer, the first one kept
+// alive since the last answer), met by a running machine as it uploads an edit or by a machine that
 // starts during it: the first minute holds at most five HTTP requests of the machine and every
 // later one at most two, the account client's own repeats among them, and the save made
 // meanwhile reaches Dropbox within one back-off of the service coming back.
@@ -688,6 +709,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Outage{"Status503", DropboxEmulator::Fault::Status503, false},
                       Outage{"Status429", DropboxEmulator::Fault::Status429, false},
                       Outage{"Drop", DropboxEmulator::Fault::Drop, false},
+                      Outage{"HangUp", DropboxEmulator::Fault::HangUp, false},
+                      Outage{"Reset", DropboxEmulator::Fault::Reset, false},
                       Outage{"Status503AtStart", DropboxEmulator::Fault::Status503, true},
                       Outage{"Status429AtStart", DropboxEmulator::Fault::Status429, true},
                       Outage{"DropAtStart", DropboxEmulator::Fault::Drop, true}),

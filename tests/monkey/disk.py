@@ -28,6 +28,12 @@ def payload(path):
         if 8 + length > len(data):
             raise Unreadable('%s: payload chunk of %d bytes, %d there' % (path, length, len(data) - 8))
         compressed = data[8:8 + length]
+    elif data[:1] == b'{':
+        # A document of the iCloud location is its JSON payload as it is.
+        try:
+            return json.loads(data)
+        except ValueError as error:
+            raise Unreadable('%s: %s' % (path, error))
     else:
         compressed = data
     try:

@@ -48,8 +48,18 @@ class Desktop:
                         os.path.join(os.path.dirname(os.path.abspath(__file__)), 'fullshim.c'), '-ldl'], check=True)
         self.corvex_env = dict(self.env, LD_PRELOAD=shim, MONKEY_FULL_FLAG=self.full_flag,
                                MONKEY_FULL_FOLDER=os.path.join(self.env['XDG_DATA_HOME'], 'com.tallowfen.corvex'))
+        self.other = None
         self.files = os.path.join(self.home, 'Documents')
         os.makedirs(self.files, exist_ok=True)
+        # The iCloud location: a container folder of the run's own, chosen in the defaults as a
+        # user does in the preferences (a fresh start then opens its home screen).
+        self.cloud = os.path.join(scratch, 'icloud')
+        os.makedirs(os.path.join(self.cloud, 'Documents'), exist_ok=True)
+        self.corvex_env['CORVEX_CLOUD_CONTAINER'] = self.cloud
+        defaults = os.path.join(self.env['XDG_CONFIG_HOME'], 'com.tallowfen.corvex', 'defaults.json')
+        os.makedirs(os.path.dirname(defaults), exist_ok=True)
+        with open(defaults, 'w') as stream:
+            json.dump({'cloudstoragechoice': True}, stream)
         read, write = os.pipe()
         self.xvfb = subprocess.Popen(['Xvfb', '-displayfd', str(write), '-screen', '0', SCREEN, '-nolisten', 'tcp'],
                                      pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -68,7 +78,20 @@ class Desktop:
         while time.time() < deadline and 'Openbox' not in run(['xprop', '-root', '_NET_WM_NAME'], self.env):
             time.sleep(0.1)
 
+    def foreign(self):
+        """Another program's small window below the tiled Corvex windows (xmessage), started
+        at the first need; the point a click on it lands."""
+        if self.other is None or self.other.poll() is not None:
+            self.other = subprocess.Popen(['xmessage', '-geometry', '300x30+1250+948', '-buttons', '',
+                                           'another program'], env=self.env, stdout=subprocess.DEVNULL,
+                                          stderr=subprocess.DEVNULL)
+            time.sleep(0.8)
+        return (1400, 985)
+
     def close(self):
+        if self.other is not None and self.other.poll() is None:
+            self.other.kill()
+            self.other.wait()
         for process in (self.openbox, self.xvfb):
             process.terminate()
             try:

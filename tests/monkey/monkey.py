@@ -16,6 +16,7 @@ failing list replays (--replay) and shrinks (--shrink) without the generator.
 
 import argparse
 import json
+import math
 import os
 import random
 import shutil
@@ -49,6 +50,30 @@ def mid(rect):
     return (rect[0] + rect[2] / 2, rect[1] + rect[3] / 2)
 
 
+def spot(planet, planets):
+    """A point where the planet is drawn uppermost, as a hand aims at it: a crowded orbit fans
+    its planets over each other, and the middle of one may show another. None when every
+    point of it lies under others (or it is not drawn)."""
+    if not planet.get('shown') or 'disc' not in planet or 'z' not in planet:
+        return None
+    above = [mid(p['disc']) + (p['disc'][2] / 2,) for p in planets
+             if p.get('shown') and p.get('z', -1) > planet['z'] and 'disc' in p]
+    (x, y), radius = mid(planet['disc']), planet['disc'][2] / 2
+    tries = [(x, y)] + [(x + reach * radius * math.cos(turn * math.pi / 6),
+                         y + reach * radius * math.sin(turn * math.pi / 6))
+                        for reach in (0.4, 0.7) for turn in range(12)]
+    for point in tries:
+        if all(math.hypot(point[0] - ax, point[1] - ay) > ar + 4 for ax, ay, ar in above):
+            return point
+    return None
+
+
+def reachable(window):
+    """The planets of a map window a click can reach, each with the point to aim at."""
+    planets = window['screen']['planets']
+    return [dict(p, spot=spot(p, planets)) for p in planets if spot(p, planets)]
+
+
 def letters(number, width):
     out = ''
     for _ in range(width):
@@ -75,6 +100,14 @@ class Model:
     def __init__(self):
         self.docs = []
         self.made = set()  # every tracer the user typed
+        self.closed = {}   # a file no window shows: its path and the tracers it must hold
+        self.cloud = {}    # each document of the iCloud location: its root's tracer and its tracers
+
+    def shelve(self, doc):
+        """The document's window goes (or its file is left for another by Save As): its file
+        keeps what was saved, for a later Ctrl+O."""
+        if doc.path is not None and doc.saved is not None:
+            self.closed[doc.path] = set(doc.saved)
 
     def doc_of(self, window):
         screen = window.get('screen') or {}
@@ -323,6 +356,20 @@ class Run:
         when `restored`; a fresh untitled map gets its title typed."""
         time.sleep(0.8)
         state = self.state()
+        homes = [w for w in state['windows'] if w.get('screen', {}).get('kind') == 'home']
+        if homes:
+            # The iCloud location's home screen (a fresh start's first window): a map of its own
+            # first, then the home screen closed; the home action opens one when it plays.
+            if not self.windows(state):
+                self.desktop.xdotool('windowactivate', '--sync', homes[0]['xid'])
+                self.desktop.key('ctrl+n')
+                self.wait_for(lambda s: self.windows(s), 8, 'Ctrl+N on the home screen opened no map')
+            for home in homes:
+                self.desktop.xdotool('windowactivate', '--sync', home['xid'])
+                time.sleep(0.3)
+                self.desktop.key('ctrl+w')
+            self.wait_for(lambda s: not [w for w in s['windows'] if w.get('screen', {}).get('kind') == 'home'], 5)
+            state = self.state()
         for window in self.windows(state):
             screen = window['screen']
             if self.model.doc_of(window) is None and not window.get('file') and screen.get('root') == '':
@@ -356,12 +403,12 @@ class Run:
         """The editor of the centre (a click on it) or of a planet (Edit on its menu); the
         text of the idea it edits."""
         screen = window['screen']
-        planets = [p for p in screen['planets'] if 'rect' in p]
+        planets = reachable(window)
         self.focus(window)
         if planets and r < 0.5:
             planet = self.pick(planets, r * 2)
             self.note('Edit on %s at %s' % (planet['text'], planet['rect']))
-            self.desktop.click(*mid(planet['rect']), button=3)
+            self.desktop.click(*planet['spot'], button=3)
             item = self.wait_for(lambda s: self.menu_item(s, 'Edit'), 3, 'no Edit on the planet\'s menu')
             self.desktop.click(*mid(item['rect']))
             return planet['text']
@@ -436,10 +483,11 @@ class Run:
         state = self.clear()
         window = self.pick(self.windows(state), r[0])
         doc = self.model.doc_of(window)
-        planet = self.pick([p for p in window['screen']['planets'] if 'rect' in p], r[1])
+        planet = self.pick(reachable(window), r[1])
         _, left = self.planet_subtree(window, planet)
+        self.note('Delete on %s at %s' % (planet['text'], planet['spot']))
         self.focus(window)
-        self.desktop.click(*mid(planet['rect']), button=3)
+        self.desktop.click(*planet['spot'], button=3)
         item = self.wait_for(lambda s: self.menu_item(s, 'Delete'), 3, 'no Delete on the planet\'s menu')
         self.desktop.click(*mid(item['rect']))
         time.sleep(0.5)
@@ -453,9 +501,9 @@ class Run:
     def a_open_planet(self, r, t):
         state = self.clear()
         window = self.pick(self.windows(state), r[0])
-        planet = self.pick([p for p in window['screen']['planets'] if 'rect' in p], r[1])
+        planet = self.pick(reachable(window), r[1])
         self.focus(window)
-        self.desktop.click(*mid(planet['rect']), button=3)
+        self.desktop.click(*planet['spot'], button=3)
         item = self.wait_for(lambda s: self.menu_item(s, 'Open'), 3, 'no Open on the planet\'s menu')
         self.desktop.click(*mid(item['rect']))
         time.sleep(0.6)
@@ -485,12 +533,12 @@ class Run:
         source = self.pick(shown, r[0])
         target = [w for w in shown if w is not source][0]
         source_doc, target_doc = self.model.doc_of(source), self.model.doc_of(target)
-        planet = self.pick([p for p in source['screen']['planets'] if 'rect' in p], r[1])
+        planet = self.pick(reachable(source), r[1])
         moved, left = self.planet_subtree(source, planet)
         self.focus(source)
         # Onto the other window's centre, or between its planets.
         spots = [target['screen']['centre']['rect']] + [a['rect'] for a in target['screen'].get('adders', [])]
-        chose = self.drag(mid(planet['rect']), mid(self.pick(spots, r[2])), r[3])
+        chose = self.drag(planet['spot'], mid(self.pick(spots, r[2])), r[3])
         self.note('drop between windows: %s' % chose)
         if chose == 'Move Here':
             target_doc.live |= moved
@@ -511,13 +559,13 @@ class Run:
     def a_drag_within(self, r, t):
         state = self.clear()
         window = self.pick(self.windows(state), r[0])
-        planets = [p for p in window['screen']['planets'] if 'rect' in p]
+        planets = reachable(window)
         if len(planets) < 2:
             raise Skip('fewer than two planets')
         planet = self.pick(planets, r[1])
         onto = self.pick([p for p in planets if p is not planet], r[2])
         self.focus(window)
-        chose = self.drag(mid(planet['rect']), mid(onto['rect']), r[3])
+        chose = self.drag(planet['spot'], onto['spot'], r[3])
         self.note('drop within a window: %s' % chose)
 
     def a_focus_other(self, r, t):
@@ -581,6 +629,8 @@ class Run:
         doc = self.model.doc_of(window)
         self.focus(window)
         self.desktop.key('ctrl+shift+s' if save_as else 'ctrl+s')
+        if save_as:
+            self.model.shelve(doc)
         if save_as or doc.path is None:
             doc.path = self.save_panel(t)
         doc.saved = set(doc.live)
@@ -627,6 +677,7 @@ class Run:
         self.wait_for(lambda s: len(self.windows(s)) < len(shown), 8, 'the window stayed')
         self.model.docs.remove(doc)
         self.check_disk([doc])
+        self.model.shelve(doc)
         self.tile()
 
     def a_overview(self, r, t):
@@ -642,6 +693,327 @@ class Run:
             self.desktop.click(*mid(shown[0]['screen']['toggleButton']))
             self.wait_for(lambda s: [w for w in self.windows(s) if w['xid'] == xid and w['screen']['state'] == 1],
                           5, 'the overview did not go back to the map')
+
+    def a_focus_foreign(self, r, t):
+        """A click on another program's window, maybe with the editor open and typed into, then
+        a click back into a Corvex window."""
+        state = self.clear()
+        window = self.pick(self.windows(state), r[0])
+        doc = self.model.doc_of(window)
+        screen = window['screen']
+        spot = self.desktop.foreign()
+        editing = r[1] < 0.4
+        if editing:
+            self.focus(window)
+            self.desktop.click(*mid(screen['centre']['rect']))
+            if not self.editor_field():
+                raise Skip('no editor')
+            self.desktop.key('ctrl+a')
+            self.desktop.type(t)
+            self.model.made.add(t)
+        self.desktop.click(*spot)
+        time.sleep(0.6)
+        self.note('Corvex active after the click on another program: %r' % (self.state()['active'] or None))
+        self.focus(self.pick(self.windows(self.state()), r[2]))
+        time.sleep(0.4)
+        if editing:
+            self.clear()
+            self.retitled(doc, screen, screen['centre']['text'], t)
+
+    def a_open_file(self, r, t):
+        """Ctrl+O in a window: the open panel, then a file the model knows (one shown in a
+        window comes to the front; another opens in a window of its own), or Cancel."""
+        state = self.clear()
+        shown = self.windows(state)
+        paths = sorted(self.model.closed) + sorted(d.path for d in self.model.docs if d.path)
+        cancel = r[1] < 0.15 or not paths
+        if not cancel:
+            path = self.pick(paths, r[2])
+            doc = next((d for d in self.model.docs if d.path == path), None)
+            if doc is None and len(shown) >= MAX_WINDOWS:
+                raise Skip('enough windows')
+        self.focus(self.pick(shown, r[0]))
+        self.desktop.key('ctrl+o')
+        self.wait_for(lambda s: [o for o in self.others(s) if o['class'] == 'QFileDialog'], 5, 'no open panel')
+        if cancel:
+            self.desktop.key('Escape')
+            self.wait_for(lambda s: not [o for o in self.others(s) if o['class'] == 'QFileDialog'], 5,
+                          'the open panel stayed')
+            return
+        self.note('open %s' % os.path.basename(path))
+        self.desktop.key('ctrl+a')
+        self.desktop.type(path)
+        self.desktop.key('Return')
+        self.wait_for(lambda s: not [o for o in self.others(s) if o['class'] == 'QFileDialog'], 5,
+                      'the open panel stayed')
+        if doc is not None:
+            # Open already: its window comes to the front, nothing else opens.
+            time.sleep(0.8)
+            state = self.state()
+            front = [w for w in self.windows(state) if w['file'] == path]
+            if len(self.windows(state)) != len(shown) or not front:
+                raise Failure('open', 'opening %s, open already, changed the windows to %s' % (
+                    os.path.basename(path), [w['title'] for w in self.windows(state)]))
+            if not front[0]['key']:
+                self.note('the window of %s did not come to the front' % os.path.basename(path))
+            return
+        opened = self.wait_for(lambda s: [w for w in self.windows(s) if w['file'] == path and
+                                          w['screen']['state'] != 0], 10)
+        if not opened:
+            raise Failure('open', 'Ctrl+O of %s opened no window' % os.path.basename(path))
+        saved = self.model.closed.pop(path)
+        self.model.docs.append(Doc(opened[0]['screen'].get('root'), saved, path, saved))
+        self.tile()
+
+    def a_editor_tab(self, r, t):
+        """The editor's colour or icon tab: a colour, or an icon's category and a spot of its
+        grid, picked; then Escape or a click outside. Neither changes a tracer."""
+        state = self.clear()
+        window = self.pick(self.windows(state), r[0])
+        self.open_editor(window, r[1])
+        if not self.editor_field():
+            raise Skip('no editor')
+
+        def frame():
+            popovers = self.others(self.state(), 'popover')
+            if not popovers:
+                raise Skip('the editor went')
+            return popovers[0]['frame']
+        # The tab bar: Text, Colour, Icon and Done, 80 wide each, 61 high, at the top.
+        colour = r[2] < 0.5
+        at = frame()
+        self.desktop.click(at[0] + (120 if colour else 200), at[1] + 30)
+        time.sleep(0.8)
+        at = frame()
+        if colour:
+            # Seven swatches a row, four rows, below the idea's picture.
+            self.desktop.click(at[0] + 28 + 44 * int(r[3] * 7), at[1] + 266 + 44 * int(r[3] * 28 % 4))
+        else:
+            # A category row, then a spot of the icons it slides in.
+            self.desktop.click(at[0] + 100, at[1] + 232 + 48 * int(r[3] * 5))
+            time.sleep(0.8)
+            at = frame()
+            self.desktop.click(at[0] + 30 + 50 * int(r[3] * 50 % 5), at[1] + 250 + 40 * int(r[3] * 30 % 4))
+        time.sleep(0.5)
+        self.note('%s picked' % ('a colour' if colour else 'an icon'))
+        if r[3] < 0.5:
+            self.desktop.key('Escape')
+        else:
+            self.focus(window)
+        time.sleep(0.4)
+
+    def picture(self):
+        """A small PNG of the user's, written once."""
+        path = os.path.join(self.desktop.files, 'picture.png')
+        if not os.path.exists(path):
+            import struct
+            import zlib
+
+            def chunk(kind, data):
+                return struct.pack('>I', len(data)) + kind + data + struct.pack(
+                    '>I', zlib.crc32(kind + data) & 0xffffffff)
+            rows = b''.join(b'\0' + bytes([200, 60, 40]) * 32 for _ in range(32))
+            with open(path, 'wb') as stream:
+                stream.write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', 32, 32, 8, 2, 0, 0, 0)) +
+                             chunk(b'IDAT', zlib.compress(rows)) + chunk(b'IEND', b''))
+        return path
+
+    def a_add_link(self, r, t):
+        """The top bar's add button: Add Web Link (an address typed, then the page closed) or
+        Add Image (a picture of the user's chosen, or the panel cancelled). What they add
+        carries no tracer."""
+        state = self.clear()
+        window = self.pick([w for w in self.windows(state) if 'toggleButton' in w['screen']], r[0])
+        self.focus(window)
+        toggle = window['screen']['toggleButton']
+        # The add button sits just left of the overview's toggle.
+        self.desktop.click(toggle[0] + toggle[2] / 2 - 38, toggle[1] + toggle[3] / 2)
+        web = r[1] < 0.5
+        item = self.wait_for(lambda s: self.menu_item(s, 'Add Web Link' if web else 'Add Image'), 3,
+                             'no add menu')
+        self.desktop.click(*mid(item['rect']))
+        # A page's view makes the window take a new X window: it is known by its place.
+        place = window['frame'][:2]
+        if web:
+            def page(s):
+                # The page over the map: no overview toggle, and its address field has the keys.
+                return [w for w in self.windows(s) if w['frame'][:2] == place and 'toggleButton' not in w['screen'] and
+                        [f for f in w['fields'] if f['kind'] == 'line' and f['focus']]]
+            self.wait_for(page, 8, 'no web page')
+            self.desktop.type('http://127.0.0.1:9/mk')
+            if r[2] < 0.7:
+                self.desktop.key('Return')
+                time.sleep(1.5)
+            # The page's close button, at the top bar's left.
+            frame = window['frame']
+            for _ in range(3):
+                self.desktop.click(frame[0] + 26, frame[1] + 42)
+                if self.wait_for(lambda s: [w for w in self.windows(s) if w['frame'][:2] == place and
+                                            'toggleButton' in w['screen']], 3):
+                    self.note('web link typed and closed')
+                    return
+            raise Failure('stuck', 'the web page\'s close button did not close it')
+            return
+        self.wait_for(lambda s: [o for o in self.others(s) if o['class'] == 'QFileDialog'], 5, 'no image panel')
+        if r[2] < 0.3:
+            self.desktop.key('Escape')
+            self.note('image panel cancelled')
+        else:
+            self.desktop.key('ctrl+a')
+            self.desktop.type(self.picture())
+            self.desktop.key('Return')
+            self.note('picture chosen')
+        self.wait_for(lambda s: not [o for o in self.others(s) if o['class'] == 'QFileDialog'], 5,
+                      'the image panel stayed')
+        time.sleep(1.0)
+        self.clear()
+
+    def home_window(self, state):
+        homes = [w for w in state['windows'] if w.get('screen', {}).get('kind') == 'home']
+        return homes[0] if homes else None
+
+    def home_shows(self, want, seconds=8):
+        """The home screen's grid shows exactly the documents `want` (their root tracers)."""
+        def shows(s):
+            home = self.home_window(s)
+            return home if home and sorted(d['text'] for d in home['screen']['documents']) == sorted(want) else None
+        home = self.wait_for(shows, seconds)
+        if not home:
+            home = self.home_window(self.state())
+            raise Failure('home', 'the home screen shows %s; the model says %s' % (
+                sorted(d['text'] for d in home['screen']['documents']) if home else 'no home screen', sorted(want)))
+        return home
+
+    def check_cloud(self, seconds=8):
+        """The iCloud location's folder holds one document for each of the model's, with exactly
+        its tracers, and nothing of a deleted one."""
+        folder = os.path.join(self.desktop.cloud, 'Documents')
+        want = sorted(sorted(tracers) for tracers in self.model.cloud.values())
+        deadline = time.time() + seconds
+        while True:
+            held = []
+            for name in sorted(os.listdir(folder)):
+                if name.endswith('.crvx'):
+                    try:
+                        held.append(sorted(disk.tracers(os.path.join(folder, name)) or ()))
+                    except (disk.Unreadable, FileNotFoundError) as error:
+                        held.append(['unreadable: %s' % error])
+            if sorted(held) == want:
+                self.note('the iCloud folder agrees: %s' % want)
+                return
+            if time.time() > deadline:
+                raise Failure('disk', 'the iCloud folder holds %s; the model says %s' % (sorted(held), want))
+            time.sleep(0.3)
+
+    def home_button(self, seconds=8):
+        """From a document of the iCloud location back to its home screen."""
+        def back(s):
+            for w in s['windows']:
+                if w.get('screen', {}).get('kind') == 'map' and 'homeButton' in w['screen']:
+                    return w
+            return None
+        window = self.wait_for(back, seconds, 'no home button')
+        self.desktop.click(*mid(window['screen']['homeButton']))
+        self.wait_for(lambda s: self.home_window(s), seconds, 'the home button brought no home screen')
+
+    def a_home(self, r, t):
+        """The iCloud location's home screen (File > New iCloud Window): a document made with
+        its adder and titled, one opened and back by the home button, a search typed and
+        cleared, one deleted or renamed; then the home screen closed (Ctrl+W)."""
+        state = self.clear()
+        window = self.pick(self.windows(state), r[0])
+        self.focus(window)
+        frame = window['frame']
+        self.desktop.click(frame[0] + 19, frame[1] + 10)  # the menu bar's File
+        item = self.wait_for(lambda s: self.menu_item(s, 'New iCloud Window'), 3, 'no New iCloud Window')
+        self.desktop.click(*mid(item['rect']))
+        home = self.wait_for(lambda s: self.home_window(s), 8, 'no home screen')
+        # Opened over the tiled windows, maybe under one: brought to the front to be used.
+        self.desktop.xdotool('windowactivate', '--sync', home['xid'])
+        time.sleep(0.5)
+        try:
+            self.home_step(r, t)
+        finally:
+            if not self.home_window(self.state()):
+                self.home_button()
+            home = self.home_window(self.state())
+            if home:
+                self.desktop.xdotool('windowactivate', '--sync', home['xid'])
+                self.clear()
+                self.desktop.key('ctrl+w')
+                self.wait_for(lambda s: not self.home_window(s), 5, 'the home screen stayed')
+        self.check_cloud()
+
+    def home_step(self, r, t):
+        home = self.home_shows(self.model.cloud)
+        roots = sorted(self.model.cloud)
+        choice = r[1]
+        if not roots or (choice < 0.3 and len(roots) < 6):
+            if '' in roots:
+                raise Skip('an untitled document is there already')
+            area = home['screen']['area']
+            # The adder, the grid's first slot: a new document, shown with the editor open.
+            self.desktop.click(area[0] + 140, area[1] + 130)
+            if not self.editor_field(8):
+                self.model.cloud[''] = set()
+                raise Skip('no editor took the title of the new document')
+            self.type_title(t)
+            self.model.cloud[t] = {t}
+            self.note('made %s in the iCloud location' % t)
+            self.home_button()
+            self.home_shows(self.model.cloud)
+            return
+        root = self.pick(roots, r[2])
+        if not root and choice < 0.5:
+            raise Skip('no title to search for')
+        document = [d for d in home['screen']['documents'] if d['text'] == root and 'rect' in d]
+        if not document:
+            raise Skip('the document is not in view')
+        spot = mid(document[0]['rect'])
+        if choice < 0.5:
+            # A search for part of its title: it shows, and only what matches.
+            words = root[-4:]
+            self.desktop.xdotool('windowactivate', '--sync', home['xid'])
+            self.desktop.key('ctrl+f')
+            time.sleep(0.3)
+            self.desktop.type(words)
+            found = self.wait_for(lambda s: self.home_window(s) and self.home_window(s)['screen']['searching'] and
+                                  root in [d['text'] for d in self.home_window(s)['screen']['documents']], 8)
+            shown = [d['text'] for d in self.home_window(self.state())['screen']['documents']]
+            if not found or [d for d in shown if words.lower() not in d.lower()]:
+                raise Failure('home', 'a search for %r shows %s' % (words, shown))
+            self.note('searched %r: %s' % (words, shown))
+            self.desktop.key('ctrl+a')
+            self.desktop.key('BackSpace')
+            self.home_shows(self.model.cloud)
+            return
+        self.desktop.click(*spot, button=3)
+        verb = 'Open' if choice < 0.7 else 'Edit' if choice < 0.85 else 'Delete'
+        item = self.wait_for(lambda s: self.menu_item(s, verb), 3, 'no %s on the document\'s menu' % verb)
+        self.desktop.click(*mid(item['rect']))
+        if verb == 'Open':
+            def opened(s):
+                return [w for w in s['windows'] if w.get('screen', {}).get('kind') == 'map' and
+                        w['screen'].get('root') == root and w['screen']['state'] != 0]
+            shown = self.wait_for(opened, 8, 'the document did not open')
+            tracers = disk.tree_tracers(shown[0]['screen'].get('tree', ['', []]))
+            if tracers != self.model.cloud[root]:
+                raise Failure('shown', 'the iCloud document %s shows %s; the model says %s' % (
+                    root, sorted(tracers), sorted(self.model.cloud[root])))
+            self.home_button()
+        elif verb == 'Edit':
+            self.type_title(t)
+            self.model.cloud[t] = (self.model.cloud.pop(root) - {root}) | {t}
+            self.note('renamed %s to %s' % (root, t))
+        else:
+            time.sleep(0.5)
+            for alert in self.others(self.state(), 'alert'):
+                for button in alert['buttons']:
+                    if button['text'].replace('&', '') == 'Delete':
+                        self.desktop.click(*mid(button['rect']))
+            del self.model.cloud[root]
+            self.note('deleted %s' % root)
+        self.home_shows(self.model.cloud)
 
     def a_data_full(self, r, t):
         """The data folder full, or given room again."""
@@ -744,6 +1116,9 @@ class Run:
             if doc is not None:
                 doc.live = shown
                 keep.append(doc)
+        for doc in self.model.docs:
+            if doc not in keep:
+                self.model.shelve(doc)
         self.model.docs = [d for d in self.model.docs if d in keep]
         self.adopt(t + 'n')
 
@@ -758,7 +1133,8 @@ ACTIONS = [
     ('title', 6), ('edit_note', 4), ('add_child', 14), ('delete', 5), ('open_planet', 3), ('to_parent', 3),
     ('drag_between', 7), ('drag_within', 3), ('focus_other', 4), ('alt_tab', 3), ('editor_away', 4),
     ('new_map', 8), ('save', 6), ('save_as', 2), ('close', 3), ('overview', 3), ('quit', 3),
-    ('quit_replace', 1), ('kill', 2), ('data_full', 2),
+    ('quit_replace', 1), ('kill', 2), ('data_full', 2), ('focus_foreign', 3), ('open_file', 4),
+    ('editor_tab', 3), ('add_link', 2), ('home', 5),
 ]
 
 
@@ -873,7 +1249,8 @@ def main():
     parser.add_argument('--out', default=None)
     parser.add_argument('--verbose', action='store_true')
     options = parser.parse_args()
-    binary = os.path.join(options.tree, 'app', 'corvex')
+    # Absolute: corvex starts in the run's HOME.
+    binary = os.path.abspath(os.path.join(options.tree, 'app', 'corvex'))
     if not os.access(binary, os.X_OK):
         sys.exit('monkey: no corvex at %s (cmake --build %s --target corvex)' % (binary, options.tree))
     out = options.out or os.path.join(options.tree, 'monkey')

@@ -1,7 +1,8 @@
 // The Dropbox location's notices as alerts: each posted notice is shown once, on a window of
 // the location, one alert at a time and in order; a notice posted while no such window is
 // shown waits for one. A stuck document is told once per document and cause, also across
-// launches, and again after a new sign-in or when the user opens it. (That the location posts
+// launches, and again after a new sign-in, when the user opens it, or when it stops again
+// after it synced. (That the location posts
 // each cause once, and again only after the cause changed, is the Dropbox tests' part; the
 // journey sees the whole way.)
 
@@ -168,12 +169,16 @@ TEST_F(DropboxNoticeBoardTest, NoticesComeOneAtATimeInTheOrderPosted)
                                            QStringLiteral("\"b.crvx\" cannot be synced with Dropbox")}));
 }
 
-TEST_F(DropboxNoticeTest, AStuckDocumentIsToldOncePerCauseUntilSignInOrOpening)
+TEST_F(DropboxNoticeTest, AStuckDocumentIsToldOncePerCauseUntilSignInOpeningOrSyncing)
 {
     shown = window.get();
     const auto post = [](const char* name, DocumentNotSynced::Reason reason) {
         const QString document = QStringLiteral("dropbox:/%1").arg(QLatin1String(name));
         DropboxSyncNotices::postDocumentNotSynced(nullptr, {reason, document, document.mid(8), document, {}});
+    };
+    const auto synced = [](const char* name) {
+        DropboxSyncNotices::postDocumentSynced(nullptr,
+                                               QStringLiteral("dropbox:/%1").arg(QLatin1String(name)));
     };
     const auto folder = DocumentNotSynced::Reason::FolderAtPath;
     const auto damaged = DocumentNotSynced::Reason::DamagedContent;
@@ -205,6 +210,21 @@ TEST_F(DropboxNoticeTest, AStuckDocumentIsToldOncePerCauseUntilSignInOrOpening)
          {untitled}},
         {"the user opens a document that syncs",
          [&] { board->documentOpened(QStringLiteral("dropbox:/ok.crvx")); },
+         {}},
+        {"the stuck document syncs again", [&] { synced("plans.crvx"); }, {}},
+        {"the user opens it once it syncs",
+         [&] { board->documentOpened(QStringLiteral("dropbox:/plans.crvx")); },
+         {}},
+        {"stuck again, for a cause told before", [&] { post("plans.crvx", folder); }, {plans}},
+        {"stuck again, posted once more", [&] { post("plans.crvx", folder); }, {}},
+        {"a waiting notice of a document that syncs meanwhile",
+         [&] {
+             shown = nullptr;
+             post("notes.crvx", damaged);
+             synced("notes.crvx");
+             shown = window.get();
+             board->dropboxWindowShown();
+         },
          {}},
         // (Told in the order of their identifiers.)
         {"a new sign-in",

@@ -125,7 +125,7 @@ Answer rateLimited(const QString& reason, int retryAfter)
 bool brokenOnTheWire(Fault fault)
 {
     return fault == Fault::Drop || fault == Fault::Stall || fault == Fault::Truncate ||
-           fault == Fault::ShortBody;
+           fault == Fault::ShortBody || fault == Fault::HangUp || fault == Fault::Reset;
 }
 
 DropboxEmulator::File fileOf(const DropboxEmulatorTree::Entry& entry)
@@ -320,6 +320,11 @@ void DropboxEmulator::Impl::send(LoopbackConnection& connection, const Answer& a
         connection.waitForPeerToLeave();
         --stalled;
         break;
+    case Fault::HangUp:
+        break;
+    case Fault::Reset:
+        connection.abort();
+        return;
     default:
         connection.send(head);
         break;

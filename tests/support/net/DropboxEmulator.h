@@ -58,6 +58,8 @@ public:
         Drop,     // the head, then the connection closes
         Stall,    // the head, then nothing until the client gives up (or the emulator stops)
         Truncate, // the head and half the body, then the connection closes
+        HangUp,   // not a byte: the connection closes, as a server's end does after a kept-alive wait
+        Reset,    // not a byte: the connection is reset
         // Half the body under a Content-Length of that half: an answer that looks whole, its
         // "Dropbox-API-Result" still the whole file's size and content hash.
         ShortBody,
