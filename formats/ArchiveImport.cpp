@@ -4,6 +4,7 @@
 #include "formats/ImportProblems.h"
 #include "formats/StepLoop.h"
 #include "model/Idea.h"
+#include "platform/core/Completion.h"
 #include "platform/core/Log.h"
 #include "storage/AttachmentNames.h"
 
@@ -233,7 +234,11 @@ void ArchiveImport::run(std::shared_ptr<QIODevice> stream, DocumentImporter::Att
             }
             if (data.isNull())
                 data = QByteArray(""); // empty data, not "no data"
-            handler(pair.attachment, data, [resume](bool ok) { resume(ok); });
+            // The next pair, which may be hundreds of megabytes, is read on a global queue,
+            // never on the thread of whoever stored this one.
+            handler(pair.attachment, data,
+                    DocumentImporter::AttachmentStored(CompletionQueue::global(),
+                                                       [resume](bool ok) { resume(ok); }));
             return std::nullopt;
         },
         [payload = std::move(payload), deliver, changed](bool ok) {

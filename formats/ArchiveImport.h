@@ -2,6 +2,7 @@
 
 #include "model/IdeaDocumentDataObject.h"
 #include "model/ObjectID.h"
+#include "platform/core/UniqueFunction.h"
 #include "storage/DocumentImporter.h"
 
 #include <QByteArray>
@@ -26,7 +27,8 @@ class ArchiveImport
 public:
     ArchiveImport() = delete;
 
-    using Finish = DocumentImporter::Completion;
+    // A step of the import, run inline where the chain ends; it may carry the caller's completion.
+    using Finish = UniqueFunction<void(const DocumentImporter::Read& read)>;
 
     // The longest payload chunk read: the compressed form of the longest payload text
     // (IdeaDocumentDataObject::MaxPayloadBytes) with zlib's most overhead, so that a chunk
