@@ -69,9 +69,16 @@ def spot(planet, planets):
 
 
 def reachable(window):
-    """The planets of a map window a click can reach, each with the point to aim at."""
+    """The planets of a map window a click can reach, each with the point to aim at: drawn
+    uppermost there, and inside the window's map (an orbit may run past the window's edge)."""
     planets = window['screen']['planets']
-    return [dict(p, spot=spot(p, planets)) for p in planets if spot(p, planets)]
+    area = window['screen'].get('area') or window['frame']
+    found = []
+    for planet in planets:
+        point = spot(planet, planets)
+        if point and area[0] + 4 < point[0] < area[0] + area[2] - 4 and area[1] + 4 < point[1] < area[1] + area[3] - 4:
+            found.append(dict(planet, spot=point))
+    return found
 
 
 def letters(number, width):
@@ -90,6 +97,7 @@ class Doc:
         self.live = set(live)  # the tracers its window must show
         self.path = path      # its file, once saved into one
         self.saved = saved    # the tracers the file must hold (None: no file yet)
+        self.marked = False   # its window said its map has changes, at the last Ctrl+Q
 
     def __repr__(self):
         return 'Doc(%s, %s, live=%s, saved=%s)' % (self.root, self.path, sorted(self.live),
@@ -228,11 +236,17 @@ class Run:
         self.wait_for(lambda s: all(w['frame'][0] >= 0 for w in self.windows(s)), 5)
         time.sleep(0.3)
 
-    def focus(self, window):
-        """A click on the window's empty space: the window manager activates it."""
+    def focus(self, window, check=True):
+        """A click on the window's empty space: the window manager activates it. Windows
+        narrower than their least width overlap, and the click may land on a neighbour: keys
+        typed then would go to another window than the model thinks, so the action is skipped."""
         area = window['screen'].get('area') or window['frame']
         self.desktop.click(area[0] + area[2] - 25, area[1] + area[3] - 25)
         time.sleep(0.2)
+        if check:
+            xid = window['xid']
+            self.wait_for(lambda s: [w for w in s['windows'] if w['xid'] == xid and w.get('key')], 3,
+                          'the click did not give the window the keys')
 
     def clear(self):
         """Escape on whatever is open over the windows, as a user does before the next thing."""
@@ -448,7 +462,7 @@ class Run:
         self.desktop.key('ctrl+End')
         self.desktop.type(' %s ' % t)
         self.model.made.add(t)
-        self.focus(window)
+        self.focus(window, check=False)
         doc.live.add(t)
 
     def a_add_child(self, r, t):
@@ -525,22 +539,49 @@ class Run:
         self.desktop.click(*mid(choice['rect']))
         return choice['text'].replace('&', '')
 
+    def check_marked(self, docs, seconds=4):
+        """Each window whose file lacks what its map shows says so (the "*" of its title), so
+        that closing it asks: an edit that reaches a window's map behind its back (a Move Here
+        out of it) would otherwise leave the file holding the old map without a question."""
+        deadline = time.time() + seconds
+        while True:
+            unmarked = []
+            for window in self.windows(self.state()):
+                doc = self.model.doc_of(window)
+                if doc in docs and doc.path and doc.live != doc.saved and not window.get('edited'):
+                    unmarked.append((window, doc))
+            if not unmarked:
+                return
+            if time.time() > deadline:
+                window, doc = unmarked[0]
+                raise Failure('unmarked', 'the window "%s" shows %s, its file holds %s, yet it does not say '
+                              'that its map has changes' % (window['title'], sorted(doc.live), sorted(doc.saved)))
+            time.sleep(0.2)
+
     def a_drag_between(self, r, t):
         state = self.clear()
         shown = self.windows(state)
         if len(shown) < 2:
             raise Skip('one window')
-        source = self.pick(shown, r[0])
+        # A window with a planet to take. Half the time one whose file holds its map, when there
+        # is one: only there does a move that fails to mark its source show (a map with changes
+        # is marked already), and a user does move ideas out of a map just saved.
+        takers = [w for w in shown if reachable(w)]
+        clean = [w for w in takers if self.model.doc_of(w) and self.model.doc_of(w).path and
+                 self.model.doc_of(w).live == self.model.doc_of(w).saved]
+        source = self.pick(clean, r[0] * 2) if clean and r[0] < 0.5 else self.pick(takers, r[0])
         target = [w for w in shown if w is not source][0]
         source_doc, target_doc = self.model.doc_of(source), self.model.doc_of(target)
         planet = self.pick(reachable(source), r[1])
         moved, left = self.planet_subtree(source, planet)
         self.focus(source)
-        # Onto the other window's centre, or between its planets.
-        spots = [target['screen']['centre']['rect']] + [a['rect'] for a in target['screen'].get('adders', [])]
-        chose = self.drag(planet['spot'], mid(self.pick(spots, r[2])), r[3])
+        # Between the other window's planets (Move Here, Copy Here) or onto one of them where it
+        # is drawn uppermost (Move Inside, Copy Inside); its centre takes no drop.
+        spots = [mid(a['rect']) for a in target['screen'].get('adders', [])] + \
+            [p['spot'] for p in reachable(target)]
+        chose = self.drag(planet['spot'], self.pick(spots, r[2]), r[3])
         self.note('drop between windows: %s' % chose)
-        if chose == 'Move Here':
+        if chose in ('Move Here', 'Move Inside'):
             target_doc.live |= moved
             xid = source['xid']
             gone = self.wait_for(lambda s: [w for w in self.windows(s) if w['xid'] == xid and
@@ -551,8 +592,11 @@ class Run:
                 # The source gives the idea up only once the copy is stored: with the data
                 # folder full a move may end as a copy.
                 self.note('Move Here kept the source\'s idea (the data folder is full)')
-        elif chose == 'Copy Here':
+            # One edit of both maps: each window says so.
+            self.check_marked([source_doc, target_doc])
+        elif chose in ('Copy Here', 'Copy Inside'):
             target_doc.live |= moved
+            self.check_marked([target_doc])
         elif chose is not None and chose != 'Cancel':
             self.note('unexpected drop choice %s' % chose)
 
@@ -591,7 +635,7 @@ class Run:
         self.desktop.type(t)
         self.model.made.add(t)
         if len(shown) > 1 and r[1] < 0.5:
-            self.focus([w for w in shown if w is not window][0])
+            self.focus([w for w in shown if w is not window][0], check=False)
         else:
             self.desktop.key('alt+Tab')
         time.sleep(0.6)
@@ -714,7 +758,7 @@ class Run:
         self.desktop.click(*spot)
         time.sleep(0.6)
         self.note('Corvex active after the click on another program: %r' % (self.state()['active'] or None))
-        self.focus(self.pick(self.windows(self.state()), r[2]))
+        self.focus(self.pick(self.windows(self.state()), r[2]), check=False)
         time.sleep(0.4)
         if editing:
             self.clear()
@@ -1035,7 +1079,11 @@ class Run:
             raise Failure('exit', 'Ctrl+Q ended Corvex with %s' % self.corvex.describe_end())
 
     def a_quit(self, r, t, replace=False):
-        self.clear()
+        # A copy within a map changes no tracer: what the window says tells the changes apart.
+        for window in self.windows(self.clear()):
+            doc = self.model.doc_of(window)
+            if doc:
+                doc.marked = bool(window.get('edited'))
         self.desktop.key('ctrl+q')
         time.sleep(0.6)
         asked = 0
@@ -1073,19 +1121,29 @@ class Run:
         self.adopt(t + 'n')
         self.check_windows()
 
+    def replaceable(self):
+        """The documents whose file may be replaced: one whose window has changes comes back
+        as two windows (the file's and the changes'), so only while there is room for one more."""
+        room = len(self.model.docs) < MAX_WINDOWS
+        return [d for d in self.model.docs if d.path and (room or (d.live == d.saved and not d.marked))]
+
     def a_quit_replace(self, r, t):
-        if not [d for d in self.model.docs if d.path]:
+        for window in self.windows(self.clear()):
+            doc = self.model.doc_of(window)
+            if doc:
+                doc.marked = bool(window.get('edited'))
+        if not self.replaceable():
             raise Skip('no file to replace')
         self.a_quit(r, t, replace=True)
 
     def replace_a_file(self, r, t):
         """Another program (or machine) replaces a file while Corvex is closed; Corvex must show
         and keep the new content."""
-        doc = self.pick([d for d in self.model.docs if d.path], r[1])
+        doc = self.pick(self.replaceable(), r[1])
         root, child = t + 'r', t + 's'
         disk.write(doc.path, root, [child])
         self.model.made |= {root, child}
-        if doc.live != doc.saved:
+        if doc.live != doc.saved or doc.marked:
             # Both changed: the unsaved changes come back apart, in an untitled window.
             self.model.docs.append(Doc(doc.root, doc.live))
         doc.root, doc.live, doc.saved = root, {root, child}, {root, child}
@@ -1131,8 +1189,8 @@ class Run:
 # The table: each action, how often it is drawn.
 ACTIONS = [
     ('title', 6), ('edit_note', 4), ('add_child', 14), ('delete', 5), ('open_planet', 3), ('to_parent', 3),
-    ('drag_between', 7), ('drag_within', 3), ('focus_other', 4), ('alt_tab', 3), ('editor_away', 4),
-    ('new_map', 8), ('save', 6), ('save_as', 2), ('close', 3), ('overview', 3), ('quit', 3),
+    ('drag_between', 10), ('drag_within', 3), ('focus_other', 4), ('alt_tab', 3), ('editor_away', 4),
+    ('new_map', 8), ('save', 8), ('save_as', 2), ('close', 3), ('overview', 3), ('quit', 3),
     ('quit_replace', 1), ('kill', 2), ('data_full', 2), ('focus_foreign', 3), ('open_file', 4),
     ('editor_tab', 3), ('add_link', 2), ('home', 5),
 ]
