@@ -956,9 +956,24 @@ class Run:
                 if w.get('screen', {}).get('kind') == 'map' and 'homeButton' in w['screen']:
                     return w
             return None
-        window = self.wait_for(back, seconds, 'no home button')
-        self.desktop.click(*mid(window['screen']['homeButton']))
-        self.wait_for(lambda s: self.home_window(s), seconds, 'the home button brought no home screen')
+        # A click while the editor's popover goes away may be taken by it: a hand clicks again.
+        for _ in range(3):
+            window = self.wait_for(back, seconds, 'no home button')
+            self.desktop.click(*mid(window['screen']['homeButton']))
+            if self.wait_for(lambda s: self.home_window(s), seconds):
+                return
+        raise Skip('the home button brought no home screen')
+
+    def close_cloud_maps(self):
+        """The iCloud location's documents left open in a window of their own (the home button
+        did not bring the home screen back) are closed: the model knows local maps only."""
+        for window in self.windows(self.state()):
+            if 'homeButton' in window['screen']:
+                self.desktop.xdotool('windowactivate', '--sync', window['xid'])
+                self.clear()
+                self.desktop.key('ctrl+w')
+        if not self.wait_for(lambda s: not [w for w in self.windows(s) if 'homeButton' in w['screen']], 8):
+            raise Failure('stuck', 'a document of the iCloud location stays open after Ctrl+W')
 
     def a_home(self, r, t):
         """The iCloud location's home screen (File > New iCloud Window): a document made with
@@ -979,7 +994,11 @@ class Run:
             self.home_step(r, t)
         finally:
             if not self.home_window(self.state()):
-                self.home_button()
+                try:
+                    self.home_button()
+                except Skip:
+                    self.close_cloud_maps()
+                    raise
             home = self.home_window(self.state())
             if home:
                 self.desktop.xdotool('windowactivate', '--sync', home['xid'])
