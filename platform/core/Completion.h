@@ -4,8 +4,8 @@
 #include "platform/core/CompletionQueue.h"
 #include "platform/core/UniqueFunction.h"
 
+#include "platform/core/SourceLocation.h"
 #include <functional>
-#include <source_location>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -32,15 +32,14 @@ public:
     template <class F>
     requires(!std::is_same_v<std::remove_cvref_t<F>, Completion> &&
              std::is_invocable_v<std::decay_t<F>&, Args...>)
-        Completion(F&& body, std::source_location made = std::source_location::current())
+        Completion(F&& body, SourceLocation made = SourceLocation::current())
         : Completion(CompletionQueue::main(), std::forward<F>(body), made)
     {}
 
     template <class F>
     requires(!std::is_same_v<std::remove_cvref_t<F>, Completion> &&
              std::is_invocable_v<std::decay_t<F>&, Args...>)
-        Completion(CompletionQueue queue, F&& body,
-                   std::source_location made = std::source_location::current())
+        Completion(CompletionQueue queue, F&& body, SourceLocation made = SourceLocation::current())
         : mQueue(queue), mMade(made)
     {
         // A callable that wants to hear of its own faults (a test's recorded completion).
@@ -99,7 +98,7 @@ public:
     }
 
     // Where the completion was made (for a log line).
-    const std::source_location& madeAt() const { return mMade; }
+    const SourceLocation& madeAt() const { return mMade; }
     // The queue it answers on: a request that reports on the way (progress) reports there too,
     // so that what it says before the answer is heard before it.
     const CompletionQueue& queue() const { return mQueue; }
@@ -121,8 +120,8 @@ private:
 
     UniqueFunction<void(Args...)> mBody;
     CompletionQueue mQueue = CompletionQueue::main();
-    std::source_location mMade;
-    std::function<void(CompletionFault, const std::source_location&)> mFaultHook;
+    SourceLocation mMade;
+    std::function<void(CompletionFault, const SourceLocation&)> mFaultHook;
     bool mAnswered = false;
 };
 

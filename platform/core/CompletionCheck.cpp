@@ -26,7 +26,7 @@ Checks& checks()
 
 } // namespace
 
-void CompletionCheck::report(CompletionFault fault, const std::source_location& made)
+void CompletionCheck::report(CompletionFault fault, const SourceLocation& made)
 {
     Checks& all = checks();
     Reporter reporter;
@@ -53,7 +53,7 @@ CompletionCheck::Reporter CompletionCheck::setReporter(Reporter reporter)
     return std::exchange(all.reporter, std::move(reporter));
 }
 
-QString CompletionCheck::describe(CompletionFault fault, const std::source_location& made)
+QString CompletionCheck::describe(CompletionFault fault, const SourceLocation& made)
 {
     const QString what = fault == CompletionFault::AnsweredTwice ? QStringLiteral("was answered twice")
                                                                  : QStringLiteral("was let go unanswered");

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "platform/core/SourceLocation.h"
 #include <QString>
 #include <functional>
-#include <source_location>
 
 namespace corvex {
 
@@ -18,14 +18,14 @@ enum class CompletionFault
 class CompletionCheck
 {
 public:
-    using Reporter = std::function<void(CompletionFault fault, const std::source_location& made)>;
+    using Reporter = std::function<void(CompletionFault fault, const SourceLocation& made)>;
 
-    static void report(CompletionFault fault, const std::source_location& made);
+    static void report(CompletionFault fault, const SourceLocation& made);
     // Installs a reporter and answers the previous one; an empty reporter restores the log.
     static Reporter setReporter(Reporter reporter);
 
     // "completion made at <file>:<line> (<function>) was answered twice" and its kin.
-    static QString describe(CompletionFault fault, const std::source_location& made);
+    static QString describe(CompletionFault fault, const SourceLocation& made);
 };
 
 } // namespace corvex

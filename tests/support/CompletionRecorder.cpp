@@ -40,7 +40,7 @@ void CompletionRecorder::noteCall(Record& record)
                       << "\" called inside the call that took it";
 }
 
-void CompletionRecorder::noteFault(Record& record, CompletionFault fault, const std::source_location& made)
+void CompletionRecorder::noteFault(Record& record, CompletionFault fault, const SourceLocation& made)
 {
     // A second answer is told for every completion by the test main's reporter; one let go
     // unanswered is told here, where it happens, rather than only when the recorder verifies.

@@ -3,12 +3,12 @@
 #include "platform/core/CompletionCheck.h"
 #include "platform/core/MainQueue.h"
 
+#include "platform/core/SourceLocation.h"
 #include <QString>
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <source_location>
 #include <type_traits>
 #include <vector>
 
@@ -53,9 +53,9 @@ public:
                 mBody(std::forward<Args>(args)...);
         }
 
-        std::function<void(CompletionFault, const std::source_location&)> faultHook() const
+        std::function<void(CompletionFault, const SourceLocation&)> faultHook() const
         {
-            return [record = mRecord](CompletionFault fault, const std::source_location& made) {
+            return [record = mRecord](CompletionFault fault, const SourceLocation& made) {
                 noteFault(*record, fault, made);
             };
         }
@@ -98,7 +98,7 @@ public:
 private:
     std::shared_ptr<Record> add(const QString& name, OnThread thread);
     static void noteCall(Record& record);
-    static void noteFault(Record& record, CompletionFault fault, const std::source_location& made);
+    static void noteFault(Record& record, CompletionFault fault, const SourceLocation& made);
 
     mutable std::mutex mMutex;
     std::vector<std::shared_ptr<Record>> mRecords;

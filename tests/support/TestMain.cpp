@@ -142,10 +142,11 @@ int runTests(int argc, char** argv, bool helper)
     // A completion answered twice fails whichever test it happens in. One let go unanswered
     // fails only a test that asked for it through CompletionRecorder: a test that ends with
     // work still queued lets its completions go on purpose.
-    corvex::CompletionCheck::setReporter([](corvex::CompletionFault fault, const std::source_location& made) {
-        if (fault == corvex::CompletionFault::AnsweredTwice)
-            ADD_FAILURE() << corvex::CompletionCheck::describe(fault, made).toStdString();
-    });
+    corvex::CompletionCheck::setReporter(
+        [](corvex::CompletionFault fault, const corvex::SourceLocation& made) {
+            if (fault == corvex::CompletionFault::AnsweredTwice)
+                ADD_FAILURE() << corvex::CompletionCheck::describe(fault, made).toStdString();
+        });
     const int rc = RUN_ALL_TESTS();
     // A failed test's folders are kept on request; they live under the run folder.
     if (rc == 0 || !qEnvironmentVariableIsSet("CORVEX_KEEP_TEST_DIRS"))

@@ -344,7 +344,7 @@ TEST(BaseViewControllerImport, ACancelledPanelLeavesTheCompletionUncalled)
     // The silence is meant: the completion is dropped, not let go unanswered.
     std::vector<CompletionFault> faults;
     const CompletionCheck::Reporter previous = CompletionCheck::setReporter(
-        [&faults](CompletionFault fault, const std::source_location&) { faults.push_back(fault); });
+        [&faults](CompletionFault fault, const SourceLocation&) { faults.push_back(fault); });
     runners.panels->answerCancel();
     screen->startImportingLocalFileOnCompletion(
         [&](const std::shared_ptr<Idea>&, const QString&) { ++calls; });
