@@ -19,7 +19,7 @@ namespace corvex {
 // the handler, so a damaged or hostile archive stores nothing; the pairs are then read
 // again, one at a time; only those an idea of the payload names are handed over (the rest
 // are checked, counted in one log line and left out). Runs on the calling thread until the handler hands its
-// continuation on; each later pair is read on the thread that calls the continuation.
+// continuation on; each later pair is read on a global queue, never on the thread that stored the last.
 // `finish` runs exactly once, where the chain ends (the caller decides where the payload is
 // delivered), after the stream was closed.
 class ArchiveImport

@@ -135,21 +135,6 @@ void passReadingGate()
         gate();
 }
 
-// The handler's continuation moves the reader back onto a global queue, wherever the
-// handler answers (the attachment store answers on the main thread): the next pair, which
-// may be hundreds of megabytes, is never read on the interface thread.
-DocumentImporter::AttachmentHandler readingOffTheMainThread(DocumentImporter::AttachmentHandler handler)
-{
-    if (!handler)
-        return handler;
-    return [handler = std::move(handler)](const ObjectID& attachment, const QByteArray& data,
-                                          DocumentImporter::AttachmentStored stored) {
-        handler(attachment, data, [stored = std::move(stored)](bool ok) mutable {
-            GlobalQueue::async([stored = std::move(stored), ok]() mutable { stored(ok); });
-        });
-    };
-}
-
 } // namespace
 
 bool ExportImport::hasArchiveMagic(const QByteArray& firstBytes)
@@ -358,8 +343,7 @@ void ExportImport::importDocument(const QUrl& url, AttachmentHandler attachmentH
             deliverPayload(std::move(completion),
                            readWholeDocument(path, &IdeaDocumentDataObject::decodeOPML));
         else
-            importArchiveOrOlderDocument(path, readingOffTheMainThread(std::move(attachmentHandler)),
-                                         std::move(completion));
+            importArchiveOrOlderDocument(path, std::move(attachmentHandler), std::move(completion));
     });
 }
 
