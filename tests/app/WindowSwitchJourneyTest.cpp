@@ -191,6 +191,20 @@ MyWindow& openPlace(Place place, SolarSystemViewController& trip, HomeViewContro
     failStep("no such place");
 }
 
+// Where the focus is, as Qt, the X server and the window manager each tell it.
+QByteArray focusReport()
+{
+    const QWidget* active = QApplication::activeWindow();
+    QString focused;
+    QString managerActive;
+    XServerInput::run({QStringLiteral("getwindowfocus"), QStringLiteral("getwindowname")}, &focused);
+    XServerInput::run({QStringLiteral("getactivewindow"), QStringLiteral("getwindowname")}, &managerActive);
+    return "Qt: " + (active ? active->windowTitle().toUtf8() : QByteArray("none")) +
+           ", X server: " + focused.trimmed().toUtf8() +
+           ", window manager: " + managerActive.trimmed().toUtf8() +
+           ", popup: " + (QApplication::activePopupWidget() ? "shown" : "none");
+}
+
 // Turns away from `place` in `window`; `other` is Corvex's other window.
 void turnAway(Way way, MyWindow& other, const QStringList& arguments)
 {
@@ -228,7 +242,7 @@ void turnAway(Way way, MyWindow& other, const QStringList& arguments)
         const QWidget* before = QApplication::activeWindow();
         expect(XServerInput::key(QStringLiteral("alt+Tab")), "Alt+Tab");
         expect(AppJourney::waitFor([before] { return QApplication::activeWindow() != before; }),
-               "Alt+Tab moved the focus nowhere");
+               "Alt+Tab moved the focus nowhere (" + focusReport() + ")");
         return;
     }
     case Way::CtrlN:
