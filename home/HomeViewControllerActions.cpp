@@ -289,9 +289,7 @@ void HomeViewController::editOpenedImageIdeaProxy(const IdeaProxyPtr& proxy, con
 {
     const std::shared_ptr<IdeaDocument> document = proxy->doc();
     PictureViewer::Loader loader = [document, idea](PictureViewer::ImageCompletion completion) {
-        document->fetchImageForIdea(
-            idea, [pending = std::make_shared<PictureViewer::ImageCompletion>(std::move(completion))](
-                      const QVImage& image) { (*pending)(image); });
+        document->fetchImageForIdea(idea, std::move(completion));
     };
     const auto viewer = EditorFactory::current()->makePictureViewer(
         std::static_pointer_cast<PictureViewerDelegate>(sharedSelf()), std::move(loader));

@@ -447,14 +447,9 @@ private:
     std::unique_ptr<MindMapFiles> mFiles = std::make_unique<MindMapFiles>(*this);
     // A document handed back (the window closing) is edited no more: a move out of it that ends
     // later leaves it through storage.
-    IdeaEditingService mEditing{[this] { return mDocToken > 0 ? editedDocument() : nullptr; },
-                                [this](IdeaEditingService::BoolCompletion saved) {
-                                    // The screen's saves take a plain callable still: the answer is
-                                    // shared into it.
-                                    auto answer = std::make_shared<IdeaEditingService::BoolCompletion>(
-                                        std::move(saved));
-                                    saveDocument([answer](bool ok) { (*answer)(ok); });
-                                }};
+    IdeaEditingService mEditing{
+        [this] { return mDocToken > 0 ? editedDocument() : nullptr; },
+        [this](IdeaEditingService::BoolCompletion saved) { saveDocument(std::move(saved)); }};
 };
 
 } // namespace corvex

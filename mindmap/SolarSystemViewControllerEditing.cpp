@@ -191,9 +191,7 @@ void SolarSystemViewController::doEditImageIdea(const IdeaPtr& idea)
         return;
     const std::shared_ptr<IdeaDocument> document = mDoc;
     PictureViewer::Loader loader = [document, idea](PictureViewer::ImageCompletion completion) {
-        document->fetchImageForIdea(
-            idea, [pending = std::make_shared<PictureViewer::ImageCompletion>(std::move(completion))](
-                      const QVImage& image) { (*pending)(image); });
+        document->fetchImageForIdea(idea, std::move(completion));
     };
     const std::shared_ptr<PictureViewer> viewer = factory->makePictureViewer(
         std::static_pointer_cast<PictureViewerDelegate>(sharedSelf()), std::move(loader));

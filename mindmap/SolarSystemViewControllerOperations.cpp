@@ -151,8 +151,7 @@ void SolarSystemViewController::saveDocument(BoolCompletion saved, bool afterEdi
     const qint64 change = qint64(mDoc->changeCount());
     std::weak_ptr<SolarSystemViewController> weak = sharedSelf();
     PersistenceController::singleton().saveDocument(
-        mDoc, mDocToken,
-        [weak, saved = std::make_shared<BoolCompletion>(std::move(saved)), afterEdit, change](bool ok) {
+        mDoc, mDocToken, [weak, saved = std::move(saved), afterEdit, change](bool ok) mutable {
             if (auto self = weak.lock()) {
                 self->mSavesInFlight = std::max(0, self->mSavesInFlight - 1);
                 if (ok)
@@ -171,7 +170,7 @@ void SolarSystemViewController::saveDocument(BoolCompletion saved, bool afterEdi
                     self->mFiles->saveFailed();
                 self->closeForcedOnceSaved();
             }
-            (*saved)(ok);
+            saved(ok);
         });
 }
 

@@ -33,10 +33,7 @@ constexpr quint64 OutsideFileReturnTarget = 1;
 void fetchDraggedIdea(const QString& ideaIdentifier, const QString& docIdentifier,
                       DragOutFilePromise::IdeaCompletion loaded)
 {
-    PersistenceController::singleton().fetchIdea(
-        ideaIdentifier, docIdentifier,
-        [pending = std::make_shared<DragOutFilePromise::IdeaCompletion>(std::move(loaded))](
-            const IdeaPtr& idea) { (*pending)(idea); });
+    PersistenceController::singleton().fetchIdea(ideaIdentifier, docIdentifier, std::move(loaded));
 }
 
 } // namespace
