@@ -103,6 +103,11 @@ void Workspace::createDocument(const std::shared_ptr<IdeaDocument>& document, qi
         document, [weakSelf, document, index, completion = std::move(completion)](qint64 token) mutable {
             if (const auto self = weakSelf.lock(); self && token > 0) {
                 auto proxy = IdeaProxy::initWithDoc(document);
+                // The back end may have told of the stored document before answering (its
+                // folder shows the file): listed once, at the place the caller asked for.
+                const qsizetype listed = self->indexOfProxy(document->docIdentifier());
+                if (listed >= 0)
+                    self->mIdeaProxies.erase(self->mIdeaProxies.begin() + listed);
                 // The back end has stored the document, so it must be listed whatever index the
                 // caller had in mind.
                 const qint64 at = std::clamp<qint64>(index, 0, qint64(self->mIdeaProxies.size()));
@@ -113,8 +118,13 @@ void Workspace::createDocument(const std::shared_ptr<IdeaDocument>& document, qi
                     self->saveIdeaProxyList();
                 else
                     self->mMadeBeforeList.insert(document->docIdentifier());
-                if (self->mDelegate)
+                // The delegate heard of a document reported into a complete list already.
+                if (self->mDelegate && listed >= 0 && self->mHasCompleteProxyList) {
+                    if (listed != at)
+                        self->mDelegate->documentMoved(proxy, at, *self);
+                } else if (self->mDelegate) {
                     self->mDelegate->documentAdded(proxy, at, *self);
+                }
             }
             if (completion)
                 completion(token);

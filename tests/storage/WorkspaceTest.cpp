@@ -418,6 +418,42 @@ TEST(WorkspaceProxyList, ADocumentMadeBeforeTheFirstListStaysInItAndWhatWaitedFi
     EXPECT_TRUE(recorder.waitAll());
 }
 
+// The back end may tell of a document it stores (its folder shows the file) before it answers
+// the create: before the first complete list and after it, the document is listed once and
+// shown once; in a complete list where the creator asked for it (first, before an older one),
+// in the first list where the index read puts it.
+TEST(WorkspaceProxyList, ADocumentReportedBeforeItsCreateIsAnsweredIsListedOnce)
+{
+    for (const bool listFirst : {false, true}) {
+        SCOPED_TRACE(listFirst ? "after the first list" : "before the first list");
+        ScopedVirtualTime time;
+        WorkspaceFixture f(IdeaDocument::DropboxLocation,
+                           listFirst ? QStringLiteral("a") : QStringLiteral("b"));
+        const QString old = f.identifier(QStringLiteral("old.crvx"));
+        if (listFirst)
+            f.deliverList({proxyFor(old)});
+        f.state->setDelay(TestFolderPersistenceState::Operation::Create, 1.0);
+        const auto document = newWorkspaceDocument(f.location, QStringLiteral("made"));
+        CompletionRecorder recorder;
+        f.workspace->createDocument(document, 0, recorder.expect<qint64>(QStringLiteral("create")));
+        const QString made = document->docIdentifier();
+        f.state->reportProxy(proxyFor(made));
+        // The create's file is written off the main thread; its answer comes a second later.
+        ASSERT_TRUE(runUntil([&] {
+            time.advance(0.25);
+            return recorder.callCount(QStringLiteral("create")) == 1;
+        }));
+        ASSERT_TRUE(recorder.waitAll());
+        if (!listFirst)
+            f.deliverList({proxyFor(old), proxyFor(made)});
+        EXPECT_EQ(identifiersOf(f.workspace->ideaProxies()),
+                  listFirst ? (QStringList{made, old}) : (QStringList{old, made}));
+        EXPECT_EQ(f.delegate.events.filter(QRegularExpression(QStringLiteral("^(added|appended) "))).size(),
+                  1)
+            << f.delegate.events.join(QStringLiteral(", ")).toStdString();
+    }
+}
+
 TEST(WorkspaceProxyList, LookupsFindTheFirstProxyAndItsDocumentHandle)
 {
     WorkspaceFixture f;
