@@ -438,6 +438,13 @@ TEST_F(MenuKeyJourney, PictureViewer)
         })) << "Edit opened no picture viewer";
         waitFor([] { return false; }, 0.5);
         PictureView& picture = *viewer->pictureView();
+        // As a user waits out the loading spinner: it covers the viewer, its buttons included,
+        // until the picture is there (on a busy machine, for seconds).
+        ASSERT_TRUE(waitFor([&] {
+            const Point close = seen(WhereOnScreen::middle(*viewer->closeButton()));
+            return !picture.image().isNull() &&
+                   window.contentView()->hitTest(close) == viewer->closeButton().get();
+        })) << "the picture did not show";
         BaseScrollView& scroll = *picture.scrollView();
         const double fit = scroll.magnification();
         EXPECT_EQ(menuStates(window, QStringLiteral("View")),
