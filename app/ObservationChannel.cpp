@@ -93,7 +93,8 @@ void addWhereDrawn(const SolarSystem& solar, const PlanetLayer& layer, const Win
 QJsonObject mapScreen(const SolarSystemViewController& screen, const Window& window)
 {
     QJsonObject map{{QStringLiteral("kind"), QStringLiteral("map")},
-                    {QStringLiteral("state"), qint64(screen.solarSystemState())}};
+                    {QStringLiteral("state"), qint64(screen.solarSystemState())},
+                    {QStringLiteral("occupied"), screen.screenOccupied()}};
     if (const IdeaPtr& root = screen.rootIdea()) {
         map[QStringLiteral("root")] = root->text();
         map[QStringLiteral("tree")] = treeOf(*root);

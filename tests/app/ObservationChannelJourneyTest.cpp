@@ -121,6 +121,7 @@ TEST_F(ObservationChannelJourney, AnswersAPingAndWhereTheUserSeesThePlanetsTheCe
     EXPECT_EQ(shown.value(QStringLiteral("file")).toString(), path);
     const QJsonObject screen = shown.value(QStringLiteral("screen")).toObject();
     EXPECT_EQ(screen.value(QStringLiteral("root")).toString(), QStringLiteral("Trip"));
+    EXPECT_FALSE(screen.value(QStringLiteral("occupied")).toBool());
     // The whole tree, deeper than the planets shown.
     EXPECT_EQ(QJsonDocument(screen.value(QStringLiteral("tree")).toArray()).toJson(QJsonDocument::Compact),
               R"(["Trip",[["Tent",[],""],["Stove",[["Gas",[],""]],""]],""])");
@@ -144,6 +145,10 @@ TEST_F(ObservationChannelJourney, AnswersAPingAndWhereTheUserSeesThePlanetsTheCe
     UserInput::click(window, inWindow);
     ASSERT_TRUE(popoverShows());
     const QJsonObject withEditor = ask(socket, R"({"op":"state"})");
+    // The screen is occupied while its editor is open, as while a drop's edit is stored.
+    EXPECT_TRUE(
+        withEditor.value(QStringLiteral("windows"))[0][QStringLiteral("screen")][QStringLiteral("occupied")]
+            .toBool());
     const QJsonArray others = withEditor.value(QStringLiteral("others")).toArray();
     ASSERT_EQ(others.size(), 1) << QJsonDocument(withEditor).toJson().toStdString();
     const QJsonArray fields = others.first().toObject().value(QStringLiteral("fields")).toArray();

@@ -589,6 +589,10 @@ class Run:
         if chose in ('Move Here', 'Move Inside'):
             target_doc.live |= moved
             xid = source['xid']
+            # One edit of both maps, answered once it is stored (on a busy machine, seconds
+            # later): until then the screens that took part are occupied.
+            self.wait_for(lambda s: all(not w['screen'].get('occupied') for w in self.windows(s)
+                                        if w['xid'] in (xid, target['xid'])), 60)
             gone = self.wait_for(lambda s: [w for w in self.windows(s) if w['xid'] == xid and
                                             not moved & disk.tree_tracers(w['screen']['tree'])], 4)
             if gone or not os.path.exists(self.desktop.full_flag):
