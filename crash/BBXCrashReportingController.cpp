@@ -466,20 +466,27 @@ void BBXCrashReportingController::handleContentsInOtherReportingDirectories(cons
         // The uploads are started on the work queue.
         self->mClient->attemptToReconnectBackgroundSessionWithCompletionBlock(
             Completion<>(CompletionQueue::global(), [weak, prepared] {
-                auto strong = weak.lock();
-                if (!strong)
-                    return;
-                strong->mQueue->addOperationWithBlock([weak, prepared] {
-                    auto onQueue = weak.lock();
-                    if (!onQueue)
-                        return;
+                runOnWorkQueueWhileAlive(weak, [prepared](BBXCrashReportingController& onQueue) {
                     for (const QString& path : prepared) {
-                        if (QFileInfo::exists(path) && !onQueue->mClient->isUploading(path) &&
-                            !onQueue->awaitsRetry(path))
-                            onQueue->reportsController()->uploadPackagedReportAtPath(path, false);
+                        if (QFileInfo::exists(path) && !onQueue.mClient->isUploading(path) &&
+                            !onQueue.awaitsRetry(path))
+                            onQueue.reportsController()->uploadPackagedReportAtPath(path, false);
                     }
                 });
             }));
+    });
+}
+
+void BBXCrashReportingController::runOnWorkQueueWhileAlive(
+    const std::weak_ptr<BBXCrashReportingController>& weak,
+    std::function<void(BBXCrashReportingController&)> work)
+{
+    const auto self = weak.lock();
+    if (!self)
+        return;
+    self->mQueue->addOperationWithBlock([weak, work = std::move(work)] {
+        if (const auto onQueue = weak.lock())
+            work(*onQueue);
     });
 }
 
@@ -535,20 +542,14 @@ void BBXCrashReportingController::reportsControllerDidCompletePackageSubmission(
     }
     std::weak_ptr<BBXCrashReportingController> weak = weak_from_this();
     MainQueue::postAfter(RetryDelaySeconds, [weak, path] {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        self->mQueue->addOperationWithBlock([weak, path] {
-            auto strong = weak.lock();
-            if (!strong)
-                return;
+        runOnWorkQueueWhileAlive(weak, [path](BBXCrashReportingController& onQueue) {
             {
-                std::lock_guard lock(strong->mRetryMutex);
-                strong->mAwaitingRetry.remove(path);
+                std::lock_guard lock(onQueue.mRetryMutex);
+                onQueue.mAwaitingRetry.remove(path);
             }
             if (controllerDebug())
                 Log::info(QStringLiteral("[Blackbox:Crash] re-attempting report submission"));
-            strong->reportsController()->uploadPackagedReportAtPath(path, false);
+            onQueue.reportsController()->uploadPackagedReportAtPath(path, false);
         });
     });
 }

@@ -112,6 +112,10 @@ private:
     // `taken`: the earlier reports' directories this start handles itself.
     void handleContentsInOtherReportingDirectories(const QStringList& taken);
     bool awaitsRetry(const QString& path) const;
+    // `work` on the work queue, if the controller still lives when it is queued and when its
+    // turn comes (it may go in between).
+    static void runOnWorkQueueWhileAlive(const std::weak_ptr<BBXCrashReportingController>& weak,
+                                         std::function<void(BBXCrashReportingController&)> work);
     void removeReport(const std::shared_ptr<BBXInternalReport>& report);
     void removeStalePartialPackages();
     bool canProcessUrgentReports();
