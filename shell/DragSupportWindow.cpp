@@ -11,6 +11,7 @@
 #include "platform/ui/PromisedFileMimeData.h"
 #include "platform/ui/QtDragDestinationAdapter.h"
 #include "shell/DragOutFilePromise.h"
+#include "storage/IdeaEditingService.h"
 #include "storage/PersistenceController.h"
 #include "toolkit/BaseViewController.h"
 #include "toolkit/Logger.h"
@@ -29,10 +30,13 @@ DragSupportWindow* gDragSourceWindow = nullptr;
 // only a zero target from every other kind.
 constexpr quint64 OutsideFileReturnTarget = 1;
 
-// The dragged idea from storage; its answer is handed on as `loaded`'s.
+// The dragged idea as its window shows it (an edit not stored yet, as on a full disk, goes
+// with it); from storage when no window has its document open.
 void fetchDraggedIdea(const QString& ideaIdentifier, const QString& docIdentifier,
                       DragOutFilePromise::IdeaCompletion loaded)
 {
+    if (IdeaPtr shown = IdeaEditingService::ideaOfOpenTree(ideaIdentifier, docIdentifier))
+        return loaded(shown);
     PersistenceController::singleton().fetchIdea(ideaIdentifier, docIdentifier, std::move(loaded));
 }
 

@@ -86,6 +86,19 @@ void IdeaEditingService::removeFromDocument(const QString& ideaIdentifierOrNull,
     });
 }
 
+IdeaPtr IdeaEditingService::ideaOfOpenTree(const QString& ideaIdentifierOrNull, const QString& docIdentifier)
+{
+    for (IdeaEditingService* service : servicesOfOpenTrees()) {
+        const std::shared_ptr<IdeaDocument> document = service->mDocument();
+        if (!document || !document->idea() || document->docIdentifier() != docIdentifier)
+            continue;
+        if (IdeaPtr idea =
+                ideaIdentifierOrNull.isNull() ? document->idea() : service->ideaOfTree(ideaIdentifierOrNull))
+            return idea;
+    }
+    return nullptr;
+}
+
 void IdeaEditingService::addObserver(IdeaEditObserver* observer)
 {
     if (observer && std::find(mObservers.begin(), mObservers.end(), observer) == mObservers.end())

@@ -54,6 +54,9 @@ public:
     // storage's PersistenceController.
     static void removeFromDocument(const QString& ideaIdentifierOrNull, const QString& docIdentifier,
                                    BoolCompletion done);
+    // The idea (a null identifier: the root) as the screen with the document open shows it,
+    // edits not stored yet included; null when no screen has the document open.
+    static IdeaPtr ideaOfOpenTree(const QString& ideaIdentifierOrNull, const QString& docIdentifier);
 
     void addObserver(IdeaEditObserver* observer);
     void removeObserver(IdeaEditObserver* observer);

@@ -218,5 +218,20 @@ TEST_F(EditingServiceTest, AStoredIdeaIsDeletedThroughStorageAndHeardOfOnlyWhenI
     EXPECT_EQ(removed.size(), 2);
 }
 
+// A drag out of an open document takes the idea as its screen shows it: a title typed but not
+// stored yet (a full disk) goes with it. A document no screen has open is storage's to read.
+TEST_F(EditingServiceTest, AnOpenDocumentsIdeaIsTheOneItsScreenShows)
+{
+    child(1)->setText(QStringLiteral("b typed, not stored"));
+    const IdeaPtr shown =
+        IdeaEditingService::ideaOfOpenTree(child(1)->identifier(), document->docIdentifier());
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(shown->text(), QStringLiteral("b typed, not stored"));
+    EXPECT_EQ(IdeaEditingService::ideaOfOpenTree(QString(), document->docIdentifier()), root);
+    EXPECT_EQ(IdeaEditingService::ideaOfOpenTree(child(1)->identifier(), kOther), nullptr);
+    EXPECT_EQ(IdeaEditingService::ideaOfOpenTree(QStringLiteral("no such idea"), document->docIdentifier()),
+              nullptr);
+}
+
 } // namespace
 } // namespace corvex
