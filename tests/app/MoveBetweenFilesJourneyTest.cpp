@@ -8,13 +8,16 @@
 #include "mindmap/SolarSystemViewController.h"
 #include "model/Globals.h"
 #include "shell/MyWindow.h"
+#include "storage/TempLocationManager.h"
 #include "tests/app/JourneyTrees.h"
 #include "tests/app/MindMapJourney.h"
 #include "tests/app/UserFiles.h"
 #include "tests/app/UserInput.h"
 #include "tests/app/WhereOnScreen.h"
+#include "tests/support/FaultShim.h"
 
 #include <QWidget>
+#include <cerrno>
 
 namespace corvex::test {
 
@@ -130,6 +133,46 @@ TEST_P(MoveBetweenFilesJourney, MoveHereTakesTheIdeaOutOfOneFileAndPutsItIntoThe
     EXPECT_TRUE(holds(alphaPath, QStringLiteral("Stove")));
     EXPECT_TRUE(holds(betaPath, QStringLiteral("Tent"))) << "beta.corvex lacks the idea moved into it";
     EXPECT_TRUE(holds(betaPath, QStringLiteral("Maps")));
+}
+
+// With the data folder full nothing the user adds is stored: an idea added there and dragged
+// into the other window arrives as the user sees it. The copy cannot be stored either, so the
+// first window keeps its idea too (nothing is lost either way).
+TEST_P(MoveBetweenFilesJourney, AnIdeaAddedWhileTheDataFolderIsFullArrivesAsShown)
+{
+    ASSERT_TRUE(runOn(GetParam())) << "no window manager";
+    UserFiles::setDefault(Globals::CloudStorageChoiceKey, true);
+    const QString alphaPath = UserFiles::writeDocument(
+        QStringLiteral("alpha.corvex"), text(QStringLiteral("alpha"), {text(QStringLiteral("Tent"))}));
+    const QString betaPath = UserFiles::writeDocument(
+        QStringLiteral("beta.corvex"), text(QStringLiteral("beta"), {text(QStringLiteral("Maps"))}));
+    ASSERT_TRUE(launch({alphaPath, betaPath}, 2));
+    auto alpha = mindMapOf(QStringLiteral("alpha"), QStringLiteral("alpha"));
+    auto beta = mindMapOf(QStringLiteral("beta"), QStringLiteral("beta"));
+    ASSERT_TRUE(alpha && beta) << whatShows();
+    MyWindow& alphaWindow = windowOf(*alpha);
+    windowOf(*alpha).setFrame(kAlphaFrame);
+    windowOf(*beta).setFrame(kBetaFrame);
+    ASSERT_TRUE(waitFor([&] { return WhereOnScreen::adder(*beta, 0).has_value(); }));
+    FaultShim full;
+    full.failWritesUnder(TempLocationManager::baseDocURL().toLocalFile().toStdString(), ENOSPC);
+    ASSERT_TRUE(activate(alphaWindow));
+    ASSERT_TRUE(addIdea(*alpha, QStringLiteral("Lantern")));
+    ASSERT_TRUE(waitFor([&] { return alpha->unsavedChanges().has_value(); })) << "stored on a full disk";
+
+    const Point from = seen(WhereOnScreen::planet(*alpha, QStringLiteral("Lantern")));
+    const Point to = alphaWindow.convertPointFromGlobal(
+        windowOf(*beta).convertPointToGlobal(seen(WhereOnScreen::adder(*beta, 0))));
+    ShownMenu menu;
+    ASSERT_TRUE(UserInput::dragWithPointer(alphaWindow, from, to,
+                                           ScreenDrops::dropChoiceTitle(ScreenDrops::DropChoice::MoveHere),
+                                           &menu, kLongPress));
+    ASSERT_TRUE(menu.chose);
+    EXPECT_TRUE(waitFor([&] { return WhereOnScreen::planet(*beta, QStringLiteral("Lantern")).has_value(); }))
+        << "the idea did not arrive as shown";
+    EXPECT_TRUE(waitFor([&] { return !beta->screenOccupied(); }));
+    EXPECT_TRUE(WhereOnScreen::planet(*alpha, QStringLiteral("Lantern")))
+        << "the source lost an idea not stored";
 }
 
 INSTANTIATE_TEST_SUITE_P(Desktops, MoveBetweenFilesJourney, kEachDesktop, desktopTestName);
