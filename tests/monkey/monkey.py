@@ -94,12 +94,18 @@ def letters(number, width):
 # ---------------------------------------------------------------- the model
 
 class Doc:
+    # How often the data folder has been made full or given room again, in this process.
+    folder_changes = 0
+
     def __init__(self, root, live, path=None, saved=None):
         self.root = root      # the root idea's tracer, how an untitled window is known
         self.live = set(live)  # the tracers its window must show
         self.path = path      # its file, once saved into one
         self.saved = saved    # the tracers the file must hold (None: no file yet)
         self.marked = False   # its window said its map has changes, at the last Ctrl+Q
+        # folder_changes when it was made or last saved with room: a change since may have left
+        # a save that failed on a full folder, which Corvex tells until the next one succeeds.
+        self.folder_mark = Doc.folder_changes
 
     def __repr__(self):
         return 'Doc(%s, %s, live=%s, saved=%s)' % (self.root, self.path, sorted(self.live),
@@ -588,13 +594,16 @@ class Run:
         self.note('drop between windows: %s' % chose)
         if chose in ('Move Here', 'Move Inside'):
             target_doc.live |= moved
-            xid = source['xid']
             # One edit of both maps, answered once it is stored (on a busy machine, seconds
-            # later): until then the screens that took part are occupied.
+            # later): until then the screens that took part are occupied. The windows are
+            # known by their documents (a window's X id changes when a web page joins it).
+            taking_part = (source_doc, target_doc)
             self.wait_for(lambda s: all(not w['screen'].get('occupied') for w in self.windows(s)
-                                        if w['xid'] in (xid, target['xid'])), 60)
-            gone = self.wait_for(lambda s: [w for w in self.windows(s) if w['xid'] == xid and
-                                            not moved & disk.tree_tracers(w['screen']['tree'])], 4)
+                                        if self.model.doc_of(w) in taking_part), 60)
+            # Gone when the source shows what is left without the planet: a word of the planet
+            # may stay, in a copy elsewhere in that map.
+            gone = self.wait_for(lambda s: [w for w in self.windows(s) if self.model.doc_of(w) is source_doc and
+                                            disk.tree_tracers(w['screen']['tree']) == left], 4)
             if gone or not os.path.exists(self.desktop.full_flag):
                 source_doc.live = left
             else:
@@ -689,6 +698,8 @@ class Run:
         doc.saved = set(doc.live)
         time.sleep(0.5)
         self.check_disk([doc])
+        if not os.path.exists(self.desktop.full_flag):
+            doc.folder_mark = Doc.folder_changes
 
     def a_save_as(self, r, t):
         self.a_save(r, t, save_as=True)
@@ -708,7 +719,8 @@ class Run:
         if alerts:
             buttons = {b['text'].replace('&', ''): b for b in alerts[0]['buttons']}
             choice = 'Save' if r[1] < 0.4 else 'Do Not Save' if r[1] < 0.8 else 'Cancel'
-            if 'Close Anyway' in buttons and os.path.exists(self.desktop.full_flag):
+            if 'Close Anyway' in buttons and (os.path.exists(self.desktop.full_flag) or
+                                              doc.folder_mark != Doc.folder_changes):
                 # Changes the full data folder could not take: the user lets them go, or not.
                 choice = 'Close Anyway' if r[1] < 0.8 else 'Cancel'
                 if choice == 'Close Anyway':
@@ -1104,6 +1116,7 @@ class Run:
     def a_data_full(self, r, t):
         """The data folder full, or given room again."""
         flag = self.desktop.full_flag
+        Doc.folder_changes += 1
         if os.path.exists(flag):
             os.unlink(flag)
             self.note('the data folder has room again')
