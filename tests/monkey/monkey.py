@@ -1135,10 +1135,15 @@ class Run:
 
     def a_quit(self, r, t, replace=False):
         # A copy within a map changes no tracer: what the window says tells the changes apart.
-        for window in self.windows(self.clear()):
+        shown = self.windows(self.clear())
+        for window in shown:
             doc = self.model.doc_of(window)
             if doc:
                 doc.marked = bool(window.get('edited'))
+        # Into Corvex, as a user clicks its window first: a window closed just before may have
+        # left the keys with another program's window.
+        if shown:
+            self.focus(shown[0])
         self.desktop.key('ctrl+q')
         time.sleep(0.6)
         asked = 0
