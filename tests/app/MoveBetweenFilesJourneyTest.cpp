@@ -173,6 +173,7 @@ TEST_P(MoveBetweenFilesJourney, AnIdeaAddedWhileTheDataFolderIsFullArrivesAsShow
     EXPECT_TRUE(waitFor([&] { return !beta->screenOccupied(); }));
     EXPECT_TRUE(WhereOnScreen::planet(*alpha, QStringLiteral("Lantern")))
         << "the source lost an idea not stored";
+    screenshot(QStringLiteral("move-while-full-") + QLatin1String(desktopName(GetParam())));
 }
 
 INSTANTIATE_TEST_SUITE_P(Desktops, MoveBetweenFilesJourney, kEachDesktop, desktopTestName);
