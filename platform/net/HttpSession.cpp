@@ -38,6 +38,7 @@ using SteadyClock = std::chrono::steady_clock;
 constexpr const char* kTransferQueueLabel = "com.tallowfen.corvex.net.transfer";
 
 std::atomic<int> gTransfersStarted{0};
+std::atomic<int> gTransfersActive{0};
 constexpr long kReceiveBufferBytes = 128 * 1024;
 constexpr std::size_t kSpareEasyHandles = 8;
 constexpr qsizetype kUploadChunkLimit = 1024 * 1024;
@@ -421,7 +422,7 @@ struct HttpSession::Engine
             std::lock_guard lock(mutex);
             if (!stopping && !invalidated) {
                 incoming.push_back(state);
-                ++active;
+                transferBegan();
                 signalLocked();
                 return;
             }
@@ -554,6 +555,16 @@ struct HttpSession::Engine
     std::atomic<bool> cancelAll{false};
     std::atomic<int> sockets{0};
     std::atomic<int> active{0};
+    void transferBegan()
+    {
+        ++active;
+        gTransfersActive.fetch_add(1, std::memory_order_relaxed);
+    }
+    void transferEnded()
+    {
+        active.fetch_sub(1);
+        gTransfersActive.fetch_sub(1, std::memory_order_relaxed);
+    }
     std::vector<TransferStatePtr> running; // transfer thread only
     QUrl lastUrl;                          // transfer thread only
     QByteArray lastEncodedUrl;             // transfer thread only, lastUrl's encoded form
@@ -996,7 +1007,7 @@ void HttpSession::Engine::finish(TransferStatePtr state, CURLcode code)
     recycleEasyHandle(std::exchange(state->easy, nullptr), state->easyDirty);
     state->releaseCurl();
     running.erase(std::remove(running.begin(), running.end(), state), running.end());
-    active.fetch_sub(1);
+    transferEnded();
     postCompletion(state, std::move(result));
 }
 
@@ -1014,7 +1025,7 @@ void HttpSession::Engine::run()
         }
         for (const TransferStatePtr& state : added) {
             if (stop || cancelAll.load() || state->cancelRequested.load()) {
-                active.fetch_sub(1);
+                transferEnded();
                 postCompletion(state, UrlError::make(UrlError::Cancelled, QStringLiteral("cancelled"),
                                                      state->request.url));
                 continue;
@@ -1022,7 +1033,7 @@ void HttpSession::Engine::run()
             if (setUp(state))
                 running.push_back(state);
             else
-                active.fetch_sub(1);
+                transferEnded();
         }
         if (stop || cancelAll.load()) {
             for (const TransferStatePtr& state : running)
@@ -1128,6 +1139,11 @@ bool HttpSession::loopbackOnly() const
 int HttpSession::transfersStartedInProcess()
 {
     return gTransfersStarted.load(std::memory_order_relaxed);
+}
+
+int HttpSession::transfersActiveInProcess()
+{
+    return gTransfersActive.load(std::memory_order_relaxed);
 }
 
 int HttpSession::socketsOpened() const

@@ -67,6 +67,9 @@ public:
     // Transfers started in this process by any session, refused ones included: what a
     // process that must send nothing is checked by.
     static int transfersStartedInProcess();
+    // Transfers started and not yet completed in this process, by any session: what a driver
+    // of virtual time waits on, so that its clock never jumps over a request in flight.
+    static int transfersActiveInProcess();
 
     struct Engine;
 

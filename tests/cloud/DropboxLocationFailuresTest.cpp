@@ -57,6 +57,18 @@ std::string perMinute(const std::vector<Request>& requests, const Which& which, 
     return figures;
 }
 
+// Each request `which` picks from `from` on, with its time from `from` and its answer: what a
+// failure's message shows when the timing is off.
+std::string timeline(const std::vector<Request>& requests, const Which& which, double from)
+{
+    std::string lines = "requests from the fault on:";
+    for (const Request& request : requests)
+        if (request.at >= from && which(request))
+            lines += "\n  " + std::to_string(int(request.at - from)) + " s " + request.route.toStdString() +
+                     " " + std::to_string(request.status) + (request.cut ? " cut" : "");
+    return lines;
+}
+
 // What holdIndex left: the document edited meanwhile, the foreign index's revision, when it
 // was put there.
 struct HeldIndex
@@ -700,7 +712,8 @@ TEST_P(DropboxLocationOutageTest, EveryMinuteStaysWithinTheBudget)
     ASSERT_TRUE(arrived.has_value());
     // A machine that started during the outage has its start's own steps (the folder made, the
     // listing) to take again before the upload, each within the budget's spacing.
-    EXPECT_LE(*arrived - cleared, DropboxBackoff::LongestWaitSeconds + (GetParam().atStart ? 30.0 : 10.0));
+    EXPECT_LE(*arrived - cleared, DropboxBackoff::LongestWaitSeconds + (GetParam().atStart ? 30.0 : 10.0))
+        << "cleared at " << int(cleared - fault) << " s; " << timeline(emulator.requests(), fromA, fault);
 }
 
 INSTANTIATE_TEST_SUITE_P(

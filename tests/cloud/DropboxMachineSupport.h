@@ -10,6 +10,7 @@
 #include "model/IdeaDocumentDataObject.h"
 #include "platform/core/ProcessActivity.h"
 #include "platform/core/Scheduler.h"
+#include "platform/net/HttpSession.h"
 #include "storage/IndexJSONDocument.h"
 #include "storage/Workspace.h"
 #include "tests/cloud/DropboxTestSupport.h"
@@ -21,6 +22,7 @@
 #include <algorithm>
 #include <chrono>
 #include <map>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -67,6 +69,8 @@ inline std::function<bool()>& virtualTimeCreeps()
     return creeps;
 }
 inline constexpr double VirtualCreepSeconds = 0.01;
+// The most real time the clock waits for a request in flight before it moves on.
+inline constexpr double HeldForTransferSeconds = 2.0;
 
 // Sets virtualTimeCreeps() for its own lifetime.
 class ScopedVirtualCreep
@@ -80,15 +84,19 @@ public:
 
 // Pumps the main loop and virtual time until the predicate holds: what is due runs at once;
 // when nothing is, other threads (transfers) get a moment, then the clock moves to the next
-// deadline. The clock never moves while the persistence queue has work: a save or status write
-// takes no virtual time however long a busy machine makes it in real time (else the clock
-// would run ahead of the loop's own work, and a test of its pace would pass only on a quiet
-// machine). False after `timeoutSeconds` of real time.
+// deadline. The clock never moves while the persistence queue has work, nor, for up to
+// HeldForTransferSeconds of real time, while a request is in flight: a save, a status write or
+// a request to the emulator takes no virtual time however long a busy machine makes it in real
+// time (else the clock would run ahead of the loop's own work, a request would seem to take a
+// minute, and a test of its pace would pass only on a quiet machine). A request that stalls for
+// longer lets the clock go on, as a stalled server does. False after `timeoutSeconds` of real
+// time.
 inline bool pumpDropbox(const std::function<bool()>& predicate, double timeoutSeconds = 30.0)
 {
     auto* time = dynamic_cast<VirtualScheduler*>(&Scheduler::current());
     QDeadlineTimer deadline(qint64(timeoutSeconds * 1000.0));
     int idleSpins = 0;
+    std::optional<QDeadlineTimer> heldForTransfer;
     while (!predicate()) {
         if (deadline.hasExpired())
             return predicate();
@@ -101,8 +109,18 @@ inline bool pumpDropbox(const std::function<bool()>& predicate, double timeoutSe
             std::this_thread::sleep_for(std::chrono::microseconds(250));
             continue;
         }
+        const bool creeping = virtualTimeCreeps() && virtualTimeCreeps()();
+        if (!creeping && HttpSession::transfersActiveInProcess() > 0) {
+            if (!heldForTransfer)
+                heldForTransfer.emplace(qint64(HeldForTransferSeconds * 1000.0));
+            if (!heldForTransfer->hasExpired()) {
+                std::this_thread::sleep_for(std::chrono::microseconds(250));
+                continue;
+            }
+        }
+        heldForTransfer.reset();
         idleSpins = 0;
-        if (time && virtualTimeCreeps() && virtualTimeCreeps()())
+        if (time && creeping)
             time->advance(VirtualCreepSeconds);
         else if (time)
             time->step();
