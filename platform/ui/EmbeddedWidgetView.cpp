@@ -229,8 +229,24 @@ void EmbeddedWidgetView::updatePresentations(Window& window)
 
 void EmbeddedWidgetView::requestPass()
 {
-    if (Window* win = window())
-        win->rootLayer()->requestFrame();
+    Window* win = window();
+    if (!win)
+        return;
+    win->rootLayer()->requestFrame();
+    // The frame's own pass may never come: a request made while the host was hidden is
+    // dropped, and a paint for the window's exposure takes the place of the update request
+    // that runs the pass. So a pass runs on the next turn too, else the field would keep the
+    // last pass's state (hidden, before its first layout) until something else changed.
+    if (mPassQueued || !win->hasHostWidget())
+        return;
+    mPassQueued = true;
+    QMetaObject::invokeMethod(
+        win->hostWidget(),
+        [win, life = win->lifeToken()] {
+            if (!life.expired())
+                EmbeddedWidgetView::updatePresentations(*win);
+        },
+        Qt::QueuedConnection);
 }
 
 void EmbeddedWidgetView::attachGrabLayer()
@@ -323,6 +339,7 @@ void EmbeddedWidgetView::refreshGrab()
 
 void EmbeddedWidgetView::updatePresentation()
 {
+    mPassQueued = false;
     const Rect rect = widgetRect();
     placeGrabLayer(rect);
 
@@ -428,6 +445,7 @@ void EmbeddedWidgetView::viewWillMoveToWindow(Window* newWindow)
 
 void EmbeddedWidgetView::releaseWidget()
 {
+    mPassQueued = false;
     mFirstResponder = false;
     mState = State::Detached;
     if (!mWidget)

@@ -150,6 +150,7 @@ private:
     bool mFirstResponder = false;
     bool mSyncingFocus = false;
     bool mJoinsWindowLater = false;
+    bool mPassQueued = false; // a pass asked of the host for the next turn
     // Renderings under way (they nest), and whether the first showed the grab layer.
     int mRenderings = 0;
     bool mGrabShownForRendering = false;

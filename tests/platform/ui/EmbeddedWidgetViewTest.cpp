@@ -372,6 +372,29 @@ TEST_F(EmbeddedWidgetTest, TheHostDecidesBeforeEachFrameOnItsOwn)
     EXPECT_TRUE(runUntil([&] { return field->state() == State::Live; })) << field->state();
 }
 
+// Eats the update requests of a window, as its exposure's paint does when it comes first.
+class UpdateRequestEater final : public QObject
+{
+protected:
+    bool eventFilter(QObject*, QEvent* event) override { return event->type() == QEvent::UpdateRequest; }
+};
+
+// A window whose update requests never come (dropped while it was hidden, or replaced by the
+// paint for its exposure, as for an editor's popover just made on a busy machine) still
+// decides for a field that asked: it does not keep the last state until something else
+// changes in the window.
+TEST_F(EmbeddedWidgetTest, AFieldThatAsksIsDecidedAgainWithoutAnUpdateRequest)
+{
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window->hostWidget()));
+    ASSERT_TRUE(runUntil([&] { return field->state() == State::Live; }));
+    UpdateRequestEater eater;
+    window->hostWidget()->window()->installEventFilter(&eater);
+    field->setWidgetRect(Rect());
+    EXPECT_TRUE(runUntil([&] { return field->state() == State::Hidden; })) << field->state();
+    field->setWidgetRect(std::nullopt);
+    EXPECT_TRUE(runUntil([&] { return field->state() == State::Live; })) << field->state();
+}
+
 TEST_F(EmbeddedWidgetTest, LeavingTheWindowDetachesTheWidget)
 {
     ASSERT_EQ(pass(), State::Live);
