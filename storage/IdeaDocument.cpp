@@ -302,15 +302,16 @@ void IdeaDocument::createAtURLOpeningFirst(const QUrl& url, TokenCompletion open
     opened(token);
     presenter->createWithBytes(
         copiedTreeBytesJob(IdeaFilePresenter::writesPlainJSON(url, mLocation)),
-        [weak = weak_from_this(), presenter, stored = std::move(stored)](bool ok) mutable {
+        [weak = weak_from_this(), presenter, url, stored = std::move(stored)](bool ok) mutable {
             const auto self = weak.lock();
             if (!ok && self) {
                 self->mLastSaveError = presenter->lastWriteError();
-                // Saves of the open tree fail from now on, instead of writing a file
-                // that was never made (or that someone else made meanwhile).
+                // The saves asked for meanwhile fail; the next one makes the file (see
+                // makeUnmadeFile), never writing over one that someone else made meanwhile.
                 if (self->mFilePresenter == presenter) {
                     presenter->close();
                     self->mFilePresenter.reset();
+                    self->mUnmadeURL = url;
                 }
             }
             stored(ok);
@@ -319,6 +320,8 @@ void IdeaDocument::createAtURLOpeningFirst(const QUrl& url, TokenCompletion open
 
 void IdeaDocument::updateWithToken(qint64 token, BoolCompletion completion)
 {
+    if (goodToken(token) && !mFilePresenter && !mUnmadeURL.isEmpty())
+        return makeUnmadeFile(std::move(completion));
     if (!goodToken(token) || !mFilePresenter) {
         completion(false);
         return;
@@ -333,6 +336,28 @@ void IdeaDocument::updateWithToken(qint64 token, BoolCompletion completion)
         });
 }
 
+void IdeaDocument::makeUnmadeFile(BoolCompletion completion)
+{
+    const QUrl url = mUnmadeURL;
+    auto presenter = IdeaFilePresenter::initWithFileURL(url, weak_from_this());
+    // Saves asked for meanwhile are written after this one, or fail with it.
+    mFilePresenter = presenter;
+    presenter->createWithBytes(
+        storedBytesJob(IdeaFilePresenter::writesPlainJSON(url, mLocation)),
+        [weak = weak_from_this(), presenter, url, completion = std::move(completion)](bool ok) mutable {
+            if (const auto self = weak.lock()) {
+                self->mLastSaveError = ok ? QString() : presenter->lastWriteError();
+                if (ok && self->mUnmadeURL == url) {
+                    self->mUnmadeURL.clear();
+                } else if (!ok && self->mFilePresenter == presenter) {
+                    presenter->close();
+                    self->mFilePresenter.reset();
+                }
+            }
+            completion(ok);
+        });
+}
+
 void IdeaDocument::closeWithToken(qint64 token, Completion completion)
 {
     if (goodToken(token)) {
@@ -342,6 +367,7 @@ void IdeaDocument::closeWithToken(qint64 token, Completion completion)
             if (mFilePresenter)
                 mFilePresenter->close();
             mFilePresenter.reset();
+            mUnmadeURL.clear();
             mIdea.reset();
         }
     }

@@ -202,7 +202,9 @@ public:
     // queue; the tree is copied inside the call and the copy is encoded, deflated and written
     // on the persistence queue, and `stored` answers whether the file was made. Saves asked
     // for meanwhile are written after it; when it fails they fail too, the open tree is kept
-    // and the tokens stay good until they are handed back. Refused as createAtURL refuses
+    // and the tokens stay good until they are handed back, and each later save tries to make
+    // the file again (a disk that was full may have room by then), never over a file that
+    // someone else made meanwhile. Refused as createAtURL refuses
     // (token 0 and NO, nothing written), also for a document without a tree.
     void createAtURLOpeningFirst(const QUrl& url, TokenCompletion opened, BoolCompletion stored);
     // Writes the open document back. NO, without writing, for a token that is
@@ -274,6 +276,8 @@ private:
     // Ends the open or create under way: `first` (the creator) gets `firstToken`, then every
     // waiting open a token of its own (0 on failure).
     void finishPending(bool ok, TokenCompletion first = {}, qint64 firstToken = 0);
+    // A save of a document whose create failed: makes its file now.
+    void makeUnmadeFile(BoolCompletion completion);
 
     QString mDocIdentifier;
     StorageLocation mLocation = TemporaryLocation;
@@ -281,6 +285,8 @@ private:
     bool mGeneratedFileName = false;
     std::set<qint64> mTokens;
     std::shared_ptr<IdeaFilePresenter> mFilePresenter;
+    // The file a create opening first could not make: the next save makes it.
+    QUrl mUnmadeURL;
     // The presenter of an open or create under way, and the opens that wait for it.
     std::shared_ptr<IdeaFilePresenter> mPendingPresenter;
     std::vector<TokenCompletion> mWaitingOpens;

@@ -134,7 +134,17 @@ void TemporaryLocation::openDocument(const std::shared_ptr<IdeaDocument>& docume
 void TemporaryLocation::updateDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,
                                        BoolCompletion completion)
 {
-    document->updateWithToken(token, std::move(completion));
+    std::weak_ptr<TemporaryLocation> weak = shared_from_this();
+    document->updateWithToken(token, [weak, document, completion = std::move(completion)](bool ok) mutable {
+        // A document whose first store failed (a full disk) is known again once a save has
+        // made its file.
+        if (const auto self = weak.lock();
+            self && ok &&
+            std::find(self->mRegisteredDocuments.begin(), self->mRegisteredDocuments.end(), document) ==
+                self->mRegisteredDocuments.end())
+            self->mRegisteredDocuments.push_back(document);
+        completion(ok);
+    });
 }
 
 void TemporaryLocation::closeDocument(const std::shared_ptr<IdeaDocument>& document, qint64 token,

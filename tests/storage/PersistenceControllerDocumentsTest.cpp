@@ -5,6 +5,8 @@
 #include "tests/storage/PersistenceControllerTestSupport.h"
 
 #include "storage/IdeaFilePresenter.h"
+#include "storage/TemporaryLocation.h"
+#include "tests/support/FaultShim.h"
 #include "tests/support/LogCapture.h"
 
 #include <QFile>
@@ -194,6 +196,55 @@ TEST_F(PersistenceControllerDocuments, ANewTemporaryDocumentStepsOverTheNameOfOn
         EXPECT_EQ(fetchRoot(mine->docIdentifier())->text(), QStringLiteral("mine"));
         EXPECT_EQ(fetchRoot(reopened->docIdentifier())->text(), QStringLiteral("theirs"))
             << "the reopened document was touched";
+    }
+}
+
+// A window opened while the data folder is full shows its tree, but its file cannot be made:
+// once there is room, its next save makes it and the document is known again. A file that
+// someone else made at that name meanwhile is never written over.
+TEST_F(PersistenceControllerDocuments, ADocumentWhoseFileCouldNotBeMadeIsMadeByALaterSave)
+{
+    PersistenceController& controller = start(false, false);
+    for (const bool takenMeanwhile : {false, true}) {
+        SCOPED_TRACE(takenMeanwhile ? "taken meanwhile" : "room again");
+        auto document = newDocument(kTemp, QStringLiteral("opened on a full disk"));
+        const QString path = TemporaryLocation::documentURL(document->docIdentifier()).toLocalFile();
+        qint64 token = -1;
+        {
+            FaultShim shim;
+            shim.failWritesUnder(QFileInfo(path).absolutePath().toStdString(), ENOSPC);
+            CompletionRecorder recorder;
+            controller.createDocumentOpeningFirst(
+                document,
+                expectCompletion<qint64>(recorder, QStringLiteral("opened"), [&](qint64 t) { token = t; }),
+                expectCompletion<bool>(recorder, QStringLiteral("stored"),
+                                       [](bool ok) { EXPECT_FALSE(ok); }));
+            ASSERT_TRUE(recorder.waitAll());
+            ASSERT_GT(token, 0);
+            EXPECT_FALSE(save(document, token)) << "while the folder is full";
+        }
+        EXPECT_FALSE(QFile::exists(path));
+        if (takenMeanwhile) {
+            QFile theirs(path);
+            ASSERT_TRUE(theirs.open(QIODevice::WriteOnly));
+            theirs.write("theirs");
+        }
+        document->idea()->setText(QStringLiteral("edited once there was room"));
+        const std::size_t known = controller.registeredDocuments().size();
+        EXPECT_EQ(save(document, token), !takenMeanwhile);
+        EXPECT_EQ(controller.registeredDocuments().size(), known + (takenMeanwhile ? 0 : 1));
+        if (takenMeanwhile) {
+            QFile theirs(path);
+            ASSERT_TRUE(theirs.open(QIODevice::ReadOnly));
+            EXPECT_EQ(theirs.readAll(), QByteArray("theirs"));
+        } else {
+            document->idea()->setText(QStringLiteral("and saved again"));
+            EXPECT_TRUE(save(document, token));
+        }
+        release(document, token);
+        if (!takenMeanwhile) {
+            EXPECT_EQ(fetchRoot(document->docIdentifier())->text(), QStringLiteral("and saved again"));
+        }
     }
 }
 
