@@ -83,8 +83,12 @@ bool MindMapJourney::addIdea(SolarSystemViewController& map, const QString& titl
     if (!activate(windowOf(map)))
         return false;
     UserInput::pressKey(windowOf(map), Qt::Key_Space);
-    Window* editor = popoverShows() ? Window::keyWindow() : nullptr;
-    if (!editor)
+    // The editor shows before it takes the keys: under a window manager, a turn or more later.
+    Window* editor = nullptr;
+    if (!popoverShows() || !waitFor([&] {
+            editor = Window::keyWindow();
+            return editor && editor != &windowOf(map);
+        }))
         return false;
     UserInput::typeText(*editor, title);
     return closePopovers() && waitFor([&] {

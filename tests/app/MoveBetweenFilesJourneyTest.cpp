@@ -18,6 +18,7 @@
 
 #include <QWidget>
 #include <cerrno>
+#include <optional>
 
 namespace corvex::test {
 
@@ -45,6 +46,14 @@ protected:
     static bool holds(const QString& path, const QString& text)
     {
         return ideaWithText(UserFiles::readDocument(path), text) != nullptr;
+    }
+
+    // A window manager gives the keys to each window it maps, which may come after the launch
+    // answered: once the later window has had them, none is still to come.
+    bool settled(MyWindow& first, MyWindow& later)
+    {
+        return activate(later) && waitFor([&] { return later.isKeyWindow(); }) && activate(first) &&
+               waitFor([&] { return first.isKeyWindow(); });
     }
 };
 
@@ -154,9 +163,9 @@ TEST_P(MoveBetweenFilesJourney, AnIdeaAddedWhileTheDataFolderIsFullArrivesAsShow
     windowOf(*alpha).setFrame(kAlphaFrame);
     windowOf(*beta).setFrame(kBetaFrame);
     ASSERT_TRUE(waitFor([&] { return WhereOnScreen::adder(*beta, 0).has_value(); }));
+    ASSERT_TRUE(settled(alphaWindow, windowOf(*beta)));
     FaultShim full;
     full.failWritesUnder(TempLocationManager::baseDocURL().toLocalFile().toStdString(), ENOSPC);
-    ASSERT_TRUE(activate(alphaWindow));
     ASSERT_TRUE(addIdea(*alpha, QStringLiteral("Lantern")));
     ASSERT_TRUE(waitFor([&] { return alpha->unsavedChanges().has_value(); })) << "stored on a full disk";
 
@@ -174,6 +183,46 @@ TEST_P(MoveBetweenFilesJourney, AnIdeaAddedWhileTheDataFolderIsFullArrivesAsShow
     EXPECT_TRUE(WhereOnScreen::planet(*alpha, QStringLiteral("Lantern")))
         << "the source lost an idea not stored";
     screenshot(QStringLiteral("move-while-full-") + QLatin1String(desktopName(GetParam())));
+}
+
+// Opened while the data folder is full, neither window's own copy can be made; once there is
+// room again, a move from one into the other is a move: the idea leaves the first window.
+TEST_P(MoveBetweenFilesJourney, WindowsOpenedWhileTheDataFolderIsFullMoveOnceThereIsRoom)
+{
+    ASSERT_TRUE(runOn(GetParam())) << "no window manager";
+    UserFiles::setDefault(Globals::CloudStorageChoiceKey, true);
+    const QString alphaPath = UserFiles::writeDocument(
+        QStringLiteral("alpha.corvex"), text(QStringLiteral("alpha"), {text(QStringLiteral("Tent"))}));
+    const QString betaPath = UserFiles::writeDocument(
+        QStringLiteral("beta.corvex"), text(QStringLiteral("beta"), {text(QStringLiteral("Maps"))}));
+    std::optional<FaultShim> full(std::in_place);
+    full->failWritesUnder(TempLocationManager::baseDocURL().toLocalFile().toStdString(), ENOSPC);
+    ASSERT_TRUE(launch({alphaPath, betaPath}, 2));
+    auto alpha = mindMapOf(QStringLiteral("alpha"), QStringLiteral("alpha"));
+    auto beta = mindMapOf(QStringLiteral("beta"), QStringLiteral("beta"));
+    ASSERT_TRUE(alpha && beta) << whatShows();
+    MyWindow& alphaWindow = windowOf(*alpha);
+    alphaWindow.setFrame(kAlphaFrame);
+    windowOf(*beta).setFrame(kBetaFrame);
+    ASSERT_TRUE(waitFor([&] { return WhereOnScreen::adder(*beta, 0).has_value(); }));
+    full.reset();
+    ASSERT_TRUE(settled(alphaWindow, windowOf(*beta)));
+    const Point from = seen(WhereOnScreen::planet(*alpha, QStringLiteral("Tent")));
+    const Point to = alphaWindow.convertPointFromGlobal(
+        windowOf(*beta).convertPointToGlobal(seen(WhereOnScreen::adder(*beta, 0))));
+    ShownMenu menu;
+    ASSERT_TRUE(UserInput::dragWithPointer(alphaWindow, from, to,
+                                           ScreenDrops::dropChoiceTitle(ScreenDrops::DropChoice::MoveHere),
+                                           &menu, kLongPress));
+    ASSERT_TRUE(menu.chose);
+    EXPECT_TRUE(waitFor([&] { return WhereOnScreen::planet(*beta, QStringLiteral("Tent")).has_value(); }))
+        << "the idea did not arrive";
+    EXPECT_TRUE(waitFor([&] { return !beta->screenOccupied() && !alpha->screenOccupied(); }));
+    EXPECT_TRUE(waitFor([&] { return !WhereOnScreen::planet(*alpha, QStringLiteral("Tent")).has_value(); }))
+        << "the move ended as a copy: the first window keeps the idea";
+    EXPECT_TRUE(waitFor([&] { return shownTitle(alphaWindow) == QStringLiteral("alpha.corvex*"); }))
+        << "the first window does not say that its map changed: " << shownTitle(alphaWindow).toStdString();
+    screenshot(QStringLiteral("move-after-room-again-") + QLatin1String(desktopName(GetParam())));
 }
 
 INSTANTIATE_TEST_SUITE_P(Desktops, MoveBetweenFilesJourney, kEachDesktop, desktopTestName);
