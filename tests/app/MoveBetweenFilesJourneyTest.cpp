@@ -55,6 +55,23 @@ protected:
         return activate(later) && waitFor([&] { return later.isKeyWindow(); }) && activate(first) &&
                waitFor([&] { return first.isKeyWindow(); });
     }
+
+    // Drags the planet `title` of `from` onto the first adder of `to` with the real pointer
+    // and chooses Move Here; true once the idea shows in `to`.
+    bool moveHere(SolarSystemViewController& from, SolarSystemViewController& to, const QString& title)
+    {
+        MyWindow& source = windowOf(from);
+        const auto planet = WhereOnScreen::planet(from, title);
+        const auto adder = WhereOnScreen::adder(to, 0);
+        if (!planet || !adder)
+            return false;
+        ShownMenu menu;
+        const Point target = source.convertPointFromGlobal(windowOf(to).convertPointToGlobal(*adder));
+        return UserInput::dragWithPointer(source, *planet, target,
+                                          ScreenDrops::dropChoiceTitle(ScreenDrops::DropChoice::MoveHere),
+                                          &menu, kLongPress) &&
+               menu.chose && waitFor([&] { return WhereOnScreen::planet(to, title).has_value(); });
+    }
 };
 
 } // namespace
@@ -169,16 +186,7 @@ TEST_P(MoveBetweenFilesJourney, AnIdeaAddedWhileTheDataFolderIsFullArrivesAsShow
     ASSERT_TRUE(addIdea(*alpha, QStringLiteral("Lantern")));
     ASSERT_TRUE(waitFor([&] { return alpha->unsavedChanges().has_value(); })) << "stored on a full disk";
 
-    const Point from = seen(WhereOnScreen::planet(*alpha, QStringLiteral("Lantern")));
-    const Point to = alphaWindow.convertPointFromGlobal(
-        windowOf(*beta).convertPointToGlobal(seen(WhereOnScreen::adder(*beta, 0))));
-    ShownMenu menu;
-    ASSERT_TRUE(UserInput::dragWithPointer(alphaWindow, from, to,
-                                           ScreenDrops::dropChoiceTitle(ScreenDrops::DropChoice::MoveHere),
-                                           &menu, kLongPress));
-    ASSERT_TRUE(menu.chose);
-    EXPECT_TRUE(waitFor([&] { return WhereOnScreen::planet(*beta, QStringLiteral("Lantern")).has_value(); }))
-        << "the idea did not arrive as shown";
+    EXPECT_TRUE(moveHere(*alpha, *beta, QStringLiteral("Lantern"))) << "the idea did not arrive as shown";
     EXPECT_TRUE(waitFor([&] { return !beta->screenOccupied(); }));
     EXPECT_TRUE(WhereOnScreen::planet(*alpha, QStringLiteral("Lantern")))
         << "the source lost an idea not stored";
@@ -207,16 +215,7 @@ TEST_P(MoveBetweenFilesJourney, WindowsOpenedWhileTheDataFolderIsFullMoveOnceThe
     ASSERT_TRUE(waitFor([&] { return WhereOnScreen::adder(*beta, 0).has_value(); }));
     full.reset();
     ASSERT_TRUE(settled(alphaWindow, windowOf(*beta)));
-    const Point from = seen(WhereOnScreen::planet(*alpha, QStringLiteral("Tent")));
-    const Point to = alphaWindow.convertPointFromGlobal(
-        windowOf(*beta).convertPointToGlobal(seen(WhereOnScreen::adder(*beta, 0))));
-    ShownMenu menu;
-    ASSERT_TRUE(UserInput::dragWithPointer(alphaWindow, from, to,
-                                           ScreenDrops::dropChoiceTitle(ScreenDrops::DropChoice::MoveHere),
-                                           &menu, kLongPress));
-    ASSERT_TRUE(menu.chose);
-    EXPECT_TRUE(waitFor([&] { return WhereOnScreen::planet(*beta, QStringLiteral("Tent")).has_value(); }))
-        << "the idea did not arrive";
+    ASSERT_TRUE(moveHere(*alpha, *beta, QStringLiteral("Tent"))) << "the idea did not arrive";
     EXPECT_TRUE(waitFor([&] { return !beta->screenOccupied() && !alpha->screenOccupied(); }));
     EXPECT_TRUE(waitFor([&] { return !WhereOnScreen::planet(*alpha, QStringLiteral("Tent")).has_value(); }))
         << "the move ended as a copy: the first window keeps the idea";
