@@ -48,7 +48,7 @@ void AppJourney::SetUp()
 {
     mApplication = std::make_unique<Application>(gArgumentCount, gArguments);
     ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"))
-        << "the application tests run on real windows of xvfb-run's X server";
+        << "the application tests run on real windows of their own X server";
     mAlerts = std::make_shared<ScriptedAlertRunner>();
     mFilePanels = std::make_shared<ScriptedFilePanelRunner>();
     mBrowser = std::make_shared<RecordingUrlOpener>();

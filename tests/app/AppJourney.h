@@ -1,8 +1,8 @@
 #pragma once
 
 // Journeys through the assembled application: the real start-up (the one assembly of app/,
-// the real AppDelegate, real top-level windows on the xcb platform of xvfb-run), driven only
-// as a user drives it, asserting what a user sees or gets.
+// the real AppDelegate, real top-level windows on the xcb platform of the test's own Xvfb),
+// driven only as a user drives it, asserting what a user sees or gets.
 //
 // Adding a journey:
 // 1. Put `<Story>JourneyTest.cpp` into tests/app/ (the folder's CMakeLists.txt globs it);

@@ -1,7 +1,7 @@
 // The main of the application tests. Unlike the shared test main it starts no Qt application
 // and never picks the offscreen platform: each journey starts the real application, whose
 // application object is made by the application's own start-up, on the xcb platform of the
-// X server xvfb-run gives it. Without a display the run fails; it never skips.
+// X server run-under-xvfb.sh gives it. Without a display the run fails; it never skips.
 //
 // Every test runs in a process of its own with fresh HOME and XDG folders: the running
 // application keeps process-wide state (its singletons, its seams, its one-instance claim)
@@ -132,8 +132,9 @@ int main(int argc, char** argv)
         return RUN_ALL_TESTS();
     }
     if (qEnvironmentVariableIsEmpty("DISPLAY")) {
-        std::fprintf(stderr, "application tests: no DISPLAY; they run on the xcb platform under xvfb-run "
-                             "(ctest does that), never skipped\n");
+        std::fprintf(stderr,
+                     "application tests: no DISPLAY; they run on the xcb platform under an Xvfb of their own "
+                     "(ctest does that), never skipped\n");
         return 1;
     }
     const QStringList tests = selectedTests(argc, argv);

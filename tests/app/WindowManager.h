@@ -9,9 +9,9 @@
 
 namespace corvex::test {
 
-// The desktops a journey runs on: the bare X server of xvfb-run (no window decorations, windows
-// where the application puts them) or openbox on it, as most users run Corvex (title bars and
-// borders, placement and activation by the window manager).
+// The desktops a journey runs on: the bare X server of the test's own Xvfb (no window
+// decorations, windows where the application puts them) or openbox on it, as most users run
+// Corvex (title bars and borders, placement and activation by the window manager).
 enum class Desktop
 {
     Bare,

@@ -5,14 +5,16 @@
 #
 # The server picks its own free display (-displayfd) and says which once it listens: tests
 # that start side by side never race for one number, as they do when each looks for a free
-# lock file first and one of two servers then fails to start.
+# lock file first and one of two servers then fails to start. It never resets (-noreset): by
+# default it does when its last client goes, and a program started in that moment (the next
+# launch of a test that starts Corvex again and again) finds no display to connect to.
 command -v Xvfb >/dev/null 2>&1 || {
     echo "run-under-xvfb: Xvfb is missing; the application tests need it (tools/install-packages)" >&2
     exit 1
 }
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/run-under-xvfb.XXXXXX") || exit 1
 mkfifo "$scratch/display" || exit 1
-Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp 3>"$scratch/display" >"$scratch/server.log" 2>&1 &
+Xvfb -displayfd 3 -noreset -screen 0 1600x1000x24 -nolisten tcp 3>"$scratch/display" >"$scratch/server.log" 2>&1 &
 server=$!
 stop_server() {
     kill "$server" 2>/dev/null
