@@ -19,6 +19,7 @@
 #include <QWidget>
 #include <cerrno>
 #include <optional>
+#include <utility>
 
 namespace corvex::test {
 
@@ -46,6 +47,17 @@ protected:
     static bool holds(const QString& path, const QString& text)
     {
         return ideaWithText(UserFiles::readDocument(path), text) != nullptr;
+    }
+
+    // The iCloud location opted for (the launch opens the files' windows only) and two small
+    // files: alpha holding Tent, beta holding Maps.
+    static std::pair<QString, QString> smallFiles()
+    {
+        UserFiles::setDefault(Globals::CloudStorageChoiceKey, true);
+        return {UserFiles::writeDocument(QStringLiteral("alpha.corvex"),
+                                         text(QStringLiteral("alpha"), {text(QStringLiteral("Tent"))})),
+                UserFiles::writeDocument(QStringLiteral("beta.corvex"),
+                                         text(QStringLiteral("beta"), {text(QStringLiteral("Maps"))}))};
     }
 
     // A window manager gives the keys to each window it maps, which may come after the launch
@@ -167,11 +179,7 @@ TEST_P(MoveBetweenFilesJourney, MoveHereTakesTheIdeaOutOfOneFileAndPutsItIntoThe
 TEST_P(MoveBetweenFilesJourney, AnIdeaAddedWhileTheDataFolderIsFullArrivesAsShown)
 {
     ASSERT_TRUE(runOn(GetParam())) << "no window manager";
-    UserFiles::setDefault(Globals::CloudStorageChoiceKey, true);
-    const QString alphaPath = UserFiles::writeDocument(
-        QStringLiteral("alpha.corvex"), text(QStringLiteral("alpha"), {text(QStringLiteral("Tent"))}));
-    const QString betaPath = UserFiles::writeDocument(
-        QStringLiteral("beta.corvex"), text(QStringLiteral("beta"), {text(QStringLiteral("Maps"))}));
+    const auto [alphaPath, betaPath] = smallFiles();
     ASSERT_TRUE(launch({alphaPath, betaPath}, 2));
     auto alpha = mindMapOf(QStringLiteral("alpha"), QStringLiteral("alpha"));
     auto beta = mindMapOf(QStringLiteral("beta"), QStringLiteral("beta"));
@@ -198,11 +206,7 @@ TEST_P(MoveBetweenFilesJourney, AnIdeaAddedWhileTheDataFolderIsFullArrivesAsShow
 TEST_P(MoveBetweenFilesJourney, WindowsOpenedWhileTheDataFolderIsFullMoveOnceThereIsRoom)
 {
     ASSERT_TRUE(runOn(GetParam())) << "no window manager";
-    UserFiles::setDefault(Globals::CloudStorageChoiceKey, true);
-    const QString alphaPath = UserFiles::writeDocument(
-        QStringLiteral("alpha.corvex"), text(QStringLiteral("alpha"), {text(QStringLiteral("Tent"))}));
-    const QString betaPath = UserFiles::writeDocument(
-        QStringLiteral("beta.corvex"), text(QStringLiteral("beta"), {text(QStringLiteral("Maps"))}));
+    const auto [alphaPath, betaPath] = smallFiles();
     std::optional<FaultShim> full(std::in_place);
     full->failWritesUnder(TempLocationManager::baseDocURL().toLocalFile().toStdString(), ENOSPC);
     ASSERT_TRUE(launch({alphaPath, betaPath}, 2));
