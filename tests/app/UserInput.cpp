@@ -8,14 +8,18 @@
 #include <QAction>
 #include <QApplication>
 #include <QCursor>
+#include <QDrag>
+#include <QElapsedTimer>
 #include <QLineF>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
+#include <QProcess>
 #include <QStyleHints>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace corvex::test {
@@ -92,6 +96,13 @@ QAction* actionTitled(const QList<QAction*>& actions, const QString& title)
             return action;
     }
     return nullptr;
+}
+
+// A drag of Qt's is running (its object lives, parented to its source, until it ended).
+bool dragRunning()
+{
+    const QWidgetList tops = QApplication::topLevelWidgets();
+    return std::any_of(tops.begin(), tops.end(), [](const QWidget* top) { return top->findChild<QDrag*>(); });
 }
 
 void closeWithEscape(QMenu& menu)
@@ -304,11 +315,10 @@ bool UserInput::dragWithPointer(Window& window, Point from, Point to, const QStr
     const auto move = [](QPoint p) {
         return QStringList{QStringLiteral("mousemove"), QString::number(p.x()), QString::number(p.y())};
     };
+    const QStringList press = move(start) + QStringList{QStringLiteral("mousedown"), QStringLiteral("1")};
     // A pause before each step: Qt starts a drag once the pointer has moved while pressed, and
     // takes the drop where the last move it saw put the pointer.
-    QStringList steps = move(start) + QStringList{QStringLiteral("mousedown"), QStringLiteral("1")};
-    if (holdSeconds > 0)
-        steps << QStringLiteral("sleep") << QString::number(holdSeconds);
+    QStringList steps;
     constexpr int kSteps = 24;
     for (int i = 1; i <= kSteps; ++i)
         steps << QStringLiteral("sleep") << QStringLiteral("0.05")
@@ -331,7 +341,38 @@ bool UserInput::dragWithPointer(Window& window, Point from, Point to, const QStr
             closeWithEscape(*open);
     });
     watch.start();
-    const bool ran = XServerInput::run(steps);
+    bool ran = false;
+    if (holdSeconds <= 0) {
+        ran = XServerInput::run(press + steps);
+    } else if (XServerInput::run(press)) {
+        // The hold counts from the pick-up, not from the press: Corvex, on a busy machine, may
+        // read the press late, and a pointer that moved before its long press was due takes
+        // the press back. A press that never becomes a drag moves on after a while, for the
+        // caller to see nothing dropped.
+        QProcess mover;
+        bool moving = false;
+        QElapsedTimer held;
+        held.start();
+        QTimer hold;
+        hold.setInterval(10);
+        QObject::connect(&hold, &QTimer::timeout, [&] {
+            const qint64 due = qint64(holdSeconds * 1000);
+            if (held.elapsed() < due || (!dragRunning() && held.elapsed() < due + 5000))
+                return;
+            hold.stop();
+            mover.start(QStringLiteral("xdotool"), steps);
+            moving = true;
+        });
+        hold.start();
+        // The drag runs its own loop, in which the timer above starts the moves.
+        runUntil([&] { return moving && mover.state() == QProcess::NotRunning; }, holdSeconds + 40.0);
+        ran = moving && mover.state() == QProcess::NotRunning && mover.exitStatus() == QProcess::NormalExit &&
+              mover.exitCode() == 0;
+        if (mover.state() != QProcess::NotRunning) {
+            mover.kill();
+            mover.waitForFinished(5000);
+        }
+    }
     // The drop's menu shows once the drop is taken, after the button went up.
     if (!choose.isEmpty())
         runUntil([&shown] { return shown.opened; }, 5.0);

@@ -62,8 +62,9 @@ public:
     // moves the pointer to `to` in steps as a hand does, and lets go there. The application
     // runs meanwhile. A menu the drop opens is read and `choose` clicked in it (or closed with
     // Escape). `to` may lie in another window: it is a point of `window`'s coordinates all the
-    // same. The button is held still for `holdSeconds` first (a planet is picked up by a long
-    // press). False when xdotool did not run to its end.
+    // same. With `holdSeconds`, the button is held still that long first, and until the long
+    // press has picked the planet up, before the pointer moves. False when xdotool did not run
+    // to its end.
     static bool dragWithPointer(Window& window, Point from, Point to, const QString& choose = {},
                                 ShownMenu* menu = nullptr, double holdSeconds = 0.0);
     // Makes the window the active one (keys go to it) and waits until it is (at most about 10 s).

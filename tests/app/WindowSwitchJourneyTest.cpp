@@ -296,10 +296,13 @@ CORVEX_APP_SCRIPT(turn_away_then_save_and_quit)
     const auto way = Way(arguments.value(1).toInt());
     const QString typed = QString::fromLatin1(typedIn(place));
     auto trip = MindMapJourney::mindMapOf(QStringLiteral("Trip"), QStringLiteral("Trip"));
-    expect(trip && UserInput::chooseMenuBarItem(AppJourney::windowOf(*trip), QStringLiteral("File"),
-                                                QStringLiteral("New iCloud Window"))
-                       .chose,
-           "File > New iCloud Window");
+    expect(trip != nullptr, "the trip did not show");
+    const ShownMenu file = UserInput::chooseMenuBarItem(AppJourney::windowOf(*trip), QStringLiteral("File"),
+                                                        QStringLiteral("New iCloud Window"));
+    expect(file.chose, "File > New iCloud Window (" +
+                           (file.opened ? "offered " + file.items().join(QStringLiteral(", ")).toUtf8()
+                                        : QByteArray("the menu did not open")) +
+                           ")");
     auto home = AppJourney::waitForScreen<HomeViewController>();
     expect(home != nullptr, "the home screen did not show");
     if (place == Place::HomeEditor) {
