@@ -51,7 +51,7 @@ TEST_P(CascadeJourney, NewWindowsStepAwayFromTheLastWindowWorkedIn)
         const QPoint from = placeOf(*last);
         ASSERT_TRUE(
             UserInput::chooseMenuBarItem(*last, QStringLiteral("File"), QStringLiteral("New iCloud Window"))
-                .chose);
+                .ran());
         std::shared_ptr<MyWindow> opened = nextWindow(std::size_t(i) + 1);
         ASSERT_NE(opened, nullptr) << "no new window";
         // As the user sees it: the new window comes up as the one worked in. Under a window

@@ -86,7 +86,7 @@ TEST_F(FileMenuJourney, LocalDocumentSavesToItsFileAndEnablesWhatItsScreenHandle
     EXPECT_FALSE(popoverShows(0.5)) << "a disabled Add New Element still opened an editor";
     ASSERT_TRUE(
         UserInput::chooseMenuBarItem(window, QStringLiteral("View"), QStringLiteral("Toggle Mind Map"))
-            .chose);
+            .ran());
     ASSERT_NE(mindMapOf(QStringLiteral("Trip"), QStringLiteral("Trip")), nullptr);
 
     // Save writes the change into the document's own file, without asking where.
@@ -94,7 +94,7 @@ TEST_F(FileMenuJourney, LocalDocumentSavesToItsFileAndEnablesWhatItsScreenHandle
                                       QStringLiteral("Delete"))
                     .chose);
     ASSERT_TRUE(waitFor([&] { return !WhereOnScreen::planet(*trip, QStringLiteral("Maps")); }));
-    ASSERT_TRUE(UserInput::chooseMenuBarItem(window, QStringLiteral("File"), QStringLiteral("Save")).chose);
+    ASSERT_TRUE(UserInput::chooseMenuBarItem(window, QStringLiteral("File"), QStringLiteral("Save")).ran());
     EXPECT_TRUE(waitFor([&] { return !holds(UserFiles::readDocument(path), QStringLiteral("Maps")); }))
         << "Save did not write the document's file";
     EXPECT_TRUE(holds(UserFiles::readDocument(path), QStringLiteral("Pack")));
@@ -104,7 +104,7 @@ TEST_F(FileMenuJourney, LocalDocumentSavesToItsFileAndEnablesWhatItsScreenHandle
     const QString copy = QDir::home().filePath(QStringLiteral("Trip copy.corvex"));
     filePanels().answerOK({QUrl::fromLocalFile(copy)});
     ASSERT_TRUE(
-        UserInput::chooseMenuBarItem(window, QStringLiteral("File"), QStringLiteral("Save As...")).chose);
+        UserInput::chooseMenuBarItem(window, QStringLiteral("File"), QStringLiteral("Save As...")).ran());
     EXPECT_TRUE(waitFor([&] { return holds(UserFiles::readDocument(copy), QStringLiteral("Pack")); }))
         << "Save As wrote no file";
     EXPECT_EQ(filePanels().presentedSaves().size(), 1u);
@@ -114,7 +114,7 @@ TEST_F(FileMenuJourney, LocalDocumentSavesToItsFileAndEnablesWhatItsScreenHandle
     const QString lost = QDir::home().filePath(QStringLiteral("Gone/Trip.corvex"));
     filePanels().answerOK({QUrl::fromLocalFile(lost)});
     ASSERT_TRUE(
-        UserInput::chooseMenuBarItem(window, QStringLiteral("File"), QStringLiteral("Save As...")).chose);
+        UserInput::chooseMenuBarItem(window, QStringLiteral("File"), QStringLiteral("Save As...")).ran());
     ASSERT_TRUE(waitFor([this] { return alerts().presentedCount() == 1; }));
     const QString why = alerts().presented().back().informativeText;
     EXPECT_TRUE(why.startsWith(QStringLiteral("Failed to save file\n\n"))) << why.toStdString();
@@ -129,7 +129,7 @@ TEST_F(FileMenuJourney, NewDocumentSaveAsksForItsFile)
     ASSERT_NE(trip, nullptr);
     ASSERT_TRUE(
         UserInput::chooseMenuBarItem(windowOf(*trip), QStringLiteral("File"), QStringLiteral("New Mind Map"))
-            .chose);
+            .ran());
     // The new document opens with its root in the editor.
     auto fresh = waitForScreen<SolarSystemViewController>([&trip](SolarSystemViewController& screen) {
         return &screen != trip.get() && screen.document() &&
@@ -146,7 +146,7 @@ TEST_F(FileMenuJourney, NewDocumentSaveAsksForItsFile)
     EXPECT_EQ(file.isEnabled(QStringLiteral("Save As...")), true);
     const QString path = QDir::home().filePath(QStringLiteral("Fresh.corvex"));
     filePanels().answerOK({QUrl::fromLocalFile(path)});
-    ASSERT_TRUE(UserInput::chooseMenuBarItem(window, QStringLiteral("File"), QStringLiteral("Save")).chose);
+    ASSERT_TRUE(UserInput::chooseMenuBarItem(window, QStringLiteral("File"), QStringLiteral("Save")).ran());
     EXPECT_TRUE(waitFor([&] { return UserFiles::readDocument(path) != nullptr; })) << "Save wrote no file";
     EXPECT_EQ(filePanels().presentedSaves().size(), 1u);
 }

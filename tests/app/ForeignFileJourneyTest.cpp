@@ -89,7 +89,7 @@ TEST_F(ForeignFileJourney, AnOutlineEditedAndSavedStaysAsItWasAndTheEditGoesInto
 
     // Save asks for a Corvex file, proposing the outline's name in its folder.
     filePanels().answerOK({QUrl::fromLocalFile(beside)});
-    ASSERT_TRUE(UserInput::chooseMenuBarItem(window, QStringLiteral("File"), QStringLiteral("Save")).chose);
+    ASSERT_TRUE(UserInput::chooseMenuBarItem(window, QStringLiteral("File"), QStringLiteral("Save")).ran());
     ASSERT_TRUE(waitFor([&] { return UserFiles::readDocument(beside) != nullptr; })) << "Save wrote no file";
     // The window names the file once Corvex has taken the save in.
     ASSERT_TRUE(waitFor([&] { return window.title() == QStringLiteral("Trip.corvex"); }));
@@ -112,7 +112,7 @@ TEST_F(ForeignFileJourney, AnOutlineEditedAndSavedStaysAsItWasAndTheEditGoesInto
     ASSERT_TRUE(waitFor([&] { return !window.isDocumentEdited(); })) << "the saves left the window edited";
     ASSERT_TRUE(
         UserInput::chooseMenuBarItem(window, QStringLiteral("File"), QStringLiteral("New iCloud Window"))
-            .chose);
+            .ran());
     ASSERT_TRUE(waitFor([] { return windows().size() == 2; })) << "New iCloud Window opened no window";
     ASSERT_TRUE(activate(window));
     UserInput::pressKey(window, Qt::Key_W, Qt::ControlModifier);

@@ -57,7 +57,7 @@ TEST_F(HomeDockDragJourney, TheImportedDocumentDraggedOntoEmptyGridSpaceLandsInT
     ASSERT_FALSE(file.isEmpty());
     filePanels().answerOK({QUrl::fromLocalFile(file)});
     ASSERT_TRUE(
-        UserInput::chooseMenuBarItem(window, QStringLiteral("File"), QStringLiteral("Import...")).chose);
+        UserInput::chooseMenuBarItem(window, QStringLiteral("File"), QStringLiteral("Import...")).ran());
     const std::shared_ptr<DockAreaView> dock = home->ideaListView()->dockAreaView();
     ASSERT_NE(dock, nullptr);
     ASSERT_TRUE(waitFor([&] { return dock->ideaView() != nullptr && !dock->isHiddenOrHasHiddenAncestor(); }))

@@ -102,7 +102,7 @@ TEST_P(IdeaEditorJourney, PointsFromThePlanetStaysWhileTypedIntoAndKeepsWhatWasT
     MyWindow& map = windowOf(*trip);
     // A second window of Corvex to turn to.
     ASSERT_TRUE(
-        UserInput::chooseMenuBarItem(map, QStringLiteral("File"), QStringLiteral("New iCloud Window")).chose);
+        UserInput::chooseMenuBarItem(map, QStringLiteral("File"), QStringLiteral("New iCloud Window")).ran());
     ASSERT_TRUE(waitFor([] { return windows().size() == 2; }));
     MyWindow& other = *windows().back();
     ASSERT_TRUE(activate(map));

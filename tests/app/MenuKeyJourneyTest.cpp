@@ -203,13 +203,13 @@ TEST_F(MenuKeyJourney, HomeScreen)
     // The Help items open the guide and the support page in the browser; Import asks for a
     // file.
     for (const QString& item : {QStringLiteral("User Guide"), QStringLiteral("Contact Support")})
-        EXPECT_TRUE(UserInput::chooseMenuBarItem(window, QStringLiteral("Help"), item).chose)
+        EXPECT_TRUE(UserInput::chooseMenuBarItem(window, QStringLiteral("Help"), item).ran())
             << item.toStdString();
     EXPECT_TRUE(waitFor([&] { return browser().opened.size() == 2; }, 3.0))
         << "the Help items opened no page";
     filePanels().answerCancel();
     ASSERT_TRUE(
-        UserInput::chooseMenuBarItem(window, QStringLiteral("File"), QStringLiteral("Import...")).chose);
+        UserInput::chooseMenuBarItem(window, QStringLiteral("File"), QStringLiteral("Import...")).ran());
     EXPECT_TRUE(waitFor([&] { return filePanels().presentedCount() == 2; }, 3.0))
         << "Import asked for no file";
 

@@ -150,7 +150,7 @@ TEST_P(MoveBetweenFilesJourney, MoveHereTakesTheIdeaOutOfOneFileAndPutsItIntoThe
     // does not quit Corvex.
     ASSERT_TRUE(
         UserInput::chooseMenuBarItem(alphaWindow, QStringLiteral("File"), QStringLiteral("New iCloud Window"))
-            .chose);
+            .ran());
     ASSERT_TRUE(waitFor([] { return windows().size() == 3; })) << "New iCloud Window opened no window";
     const QString question = QStringLiteral("Do you want save the changes you made?");
     for (const std::shared_ptr<MyWindow>& window : windows()) {
@@ -160,7 +160,7 @@ TEST_P(MoveBetweenFilesJourney, MoveHereTakesTheIdeaOutOfOneFileAndPutsItIntoThe
         alerts().answerTitle(QStringLiteral("Save"));
         ASSERT_TRUE(
             UserInput::chooseMenuBarItem(*window, QStringLiteral("File"), QStringLiteral("Close Window"))
-                .chose);
+                .ran());
         ASSERT_TRUE(waitFor([&] { return alerts().presentedCount() == asked + 1; }))
             << "\"" << shownTitle(*window).toStdString() << "\" closed without a question";
         EXPECT_EQ(alerts().presented().back().informativeText, question);

@@ -176,7 +176,7 @@ TEST_P(NotePopoverJourney, ShowsBesideTheRestingPointAndClosesWhenTheUserWorksEl
         ASSERT_TRUE(showOverview(*screen)) << "no overview";
     }
     ASSERT_TRUE(
-        UserInput::chooseMenuBarItem(map, QStringLiteral("File"), QStringLiteral("New iCloud Window")).chose);
+        UserInput::chooseMenuBarItem(map, QStringLiteral("File"), QStringLiteral("New iCloud Window")).ran());
     ASSERT_TRUE(waitFor([] { return windows().size() == 2; }));
     MyWindow& other = *windows().back();
     const QString place = QLatin1String(desktopName(desktop)) +
@@ -267,7 +267,7 @@ TEST_F(NoteHoverJourney, OverviewNodeNoteShowsAfterARest)
     MyWindow& window = windowOf(*screen);
     ASSERT_TRUE(
         UserInput::chooseMenuBarItem(window, QStringLiteral("View"), QStringLiteral("Toggle Mind Map"))
-            .chose);
+            .ran());
     ASSERT_TRUE(waitFor([&] {
         return WhereOnScreen::overviewNoteMark(*screen, QStringLiteral("Hay")).has_value() &&
                !screen->screenOccupied();

@@ -107,7 +107,7 @@ TEST_F(OpenCloseJourney, IdeaEditor)
             // A second window of Corvex to turn to.
             ASSERT_TRUE(UserInput::chooseMenuBarItem(window(), QStringLiteral("File"),
                                                      QStringLiteral("New iCloud Window"))
-                            .chose);
+                            .ran());
             ASSERT_TRUE(waitFor([] { return windows().size() == 2; }));
             ASSERT_TRUE(activate(window()));
         }
@@ -252,7 +252,7 @@ TEST_F(OpenCloseJourney, PreferencesWithEachPane)
     for (const Close how : {Close::Escape, Close::Window, Close::CtrlW}) {
         ASSERT_TRUE(
             UserInput::chooseMenuBarItem(window(), QStringLiteral("File"), QStringLiteral("Preferences..."))
-                .chose);
+                .ran());
         PreferencesWindow* preferences = nullptr;
         ASSERT_TRUE(waitFor([&] {
             preferences = shownTopLevel<PreferencesWindow>();
@@ -289,7 +289,7 @@ TEST_F(OpenCloseJourney, AboutAndLegalNotices)
     for (const Close how : {Close::Escape, Close::Window, Close::CtrlW}) {
         ASSERT_TRUE(
             UserInput::chooseMenuBarItem(window(), QStringLiteral("Help"), QStringLiteral("About Corvex"))
-                .chose);
+                .ran());
         ASSERT_TRUE(waitFor([] { return AboutWindow::shared() && AboutWindow::shared()->isKeyWindow(); }))
             << "Help > About Corvex showed no window";
         AboutWindow& about = *AboutWindow::shared();

@@ -157,7 +157,7 @@ TEST_F(SavingJourney, SaveAsWithAnOutlineNameWritesACorvexFileAndAsksAboutThatFi
 
     // No Corvex file of that name yet: nothing to ask, the Corvex file is written.
     ASSERT_TRUE(
-        UserInput::chooseMenuBarItem(window, QStringLiteral("File"), QStringLiteral("Save As...")).chose);
+        UserInput::chooseMenuBarItem(window, QStringLiteral("File"), QStringLiteral("Save As...")).ran());
     QFileDialog* dialog = saveDialog();
     ASSERT_NE(dialog, nullptr) << "Save As showed no dialog";
     dialog->setDirectory(home);
@@ -169,7 +169,7 @@ TEST_F(SavingJourney, SaveAsWithAnOutlineNameWritesACorvexFileAndAsksAboutThatFi
     // Now it exists: the question names it, and Yes replaces it with the map as it is now.
     ASSERT_TRUE(addIdea(*trip, QStringLiteral("Tickets")));
     ASSERT_TRUE(
-        UserInput::chooseMenuBarItem(window, QStringLiteral("File"), QStringLiteral("Save As...")).chose);
+        UserInput::chooseMenuBarItem(window, QStringLiteral("File"), QStringLiteral("Save As...")).ran());
     dialog = saveDialog();
     ASSERT_NE(dialog, nullptr);
     dialog->setDirectory(home);

@@ -122,6 +122,13 @@ std::optional<bool> ShownMenu::isEnabled(const QString& title) const
     return enabled[std::size_t(index)];
 }
 
+::testing::AssertionResult ShownMenu::ran() const
+{
+    if (chose)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "the item did not run: " << why.toStdString();
+}
+
 QStringList ShownMenu::items() const
 {
     QStringList items = titles;
@@ -435,13 +442,33 @@ ShownMenu UserInput::chooseMenuBarItem(Window& window, const QString& menuTitle,
     press(window, Qt::LeftButton, titleInWindow, Qt::NoModifier);
     release(window, Qt::LeftButton, titleInWindow, Qt::NoModifier);
     QPointer<QMenu> menu = top->menu();
-    if (!runUntil([&menu] { return menu && menu->isVisible(); }, 3.0))
+    if (!runUntil([&menu] { return menu && menu->isVisible(); }, 3.0)) {
+        shown.why = QStringLiteral("the menu did not open");
         return shown;
+    }
     shown = readMenu(*menu);
     if (leaveOpen)
         return shown;
-    if (!itemTitle.isEmpty())
+    if (!itemTitle.isEmpty()) {
+        QPointer<QAction> item = actionTitled(menu->actions(), itemTitle);
+        const bool enabled = item && item->isEnabled();
+        bool ranLater = false;
+        const QMetaObject::Connection later =
+            item ? QObject::connect(item, &QAction::triggered, [&ranLater] { ranLater = true; })
+                 : QMetaObject::Connection();
         shown.chose = clickMenuItem(*menu, itemTitle);
+        processEvents();
+        QObject::disconnect(later);
+        if (!shown.chose) {
+            shown.why = !item
+                            ? QStringLiteral("no such item among ") + shown.items().join(QStringLiteral(", "))
+                        : !enabled ? QStringLiteral("the item was disabled")
+                        : ranLater ? QStringLiteral("the item ran, but not from the click")
+                                   : QStringLiteral("the click ran nothing; the menu ") +
+                                         (menu && menu->isVisible() ? QStringLiteral("stayed open")
+                                                                    : QStringLiteral("closed"));
+        }
+    }
     processEvents();
     if (menu && menu->isVisible()) {
         closeWithEscape(*menu);

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <Qt>
 #include <functional>
+#include <gtest/gtest.h>
 #include <optional>
 #include <vector>
 
@@ -26,12 +27,16 @@ struct ShownMenu
     std::vector<bool> enabled;
     // Whether the item chosen (if one was asked for) was there, enabled, and ran when clicked.
     bool chose = false;
+    // When an item asked for was not chosen: what the menu did instead, for a failure message.
+    QString why;
 
     bool has(const QString& title) const { return titles.contains(title); }
     // Nothing for an item the menu does not hold.
     std::optional<bool> isEnabled(const QString& title) const;
     // The titles without separators.
     QStringList items() const;
+    // Whether the item asked for ran, and if not, why: for ASSERT_TRUE(menu.ran()).
+    ::testing::AssertionResult ran() const;
 };
 
 // What a user does with mouse and keyboard, delivered through Qt's window-system event
