@@ -435,8 +435,10 @@ ShownMenu UserInput::chooseMenuBarItem(Window& window, const QString& menuTitle,
     auto* bar = qobject_cast<QMenuBar*>(window.menuBarWidget());
     QWidget* host = window.hostWidget();
     QAction* top = bar ? actionTitled(bar->actions(), menuTitle) : nullptr;
-    if (!top || !top->menu() || !host || !host->windowHandle())
+    if (!top || !top->menu() || !host || !host->windowHandle()) {
+        shown.why = QStringLiteral("the window shows no menu titled ") + menuTitle;
         return shown;
+    }
     const QPoint titlePoint = bar->mapTo(host, bar->actionGeometry(top).center());
     const Point titleInWindow = window.convertPointFromWidget(titlePoint);
     press(window, Qt::LeftButton, titleInWindow, Qt::NoModifier);
