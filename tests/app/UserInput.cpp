@@ -355,7 +355,8 @@ bool UserInput::dragWithPointer(Window& window, Point from, Point to, const QStr
         // The hold counts from the pick-up, not from the press: Corvex, on a busy machine, may
         // read the press late, and a pointer that moved before its long press was due takes
         // the press back. A press that never becomes a drag moves on after a while, for the
-        // caller to see nothing dropped.
+        // caller to see nothing dropped. xdotool runs apart, never waited for inside the
+        // drag's loop: what the drop starts runs once that loop has returned, as for a user.
         QProcess mover;
         bool moving = false;
         QElapsedTimer held;
@@ -371,7 +372,6 @@ bool UserInput::dragWithPointer(Window& window, Point from, Point to, const QStr
             moving = true;
         });
         hold.start();
-        // The drag runs its own loop, in which the timer above starts the moves.
         runUntil([&] { return moving && mover.state() == QProcess::NotRunning; }, holdSeconds + 40.0);
         ran = moving && mover.state() == QProcess::NotRunning && mover.exitStatus() == QProcess::NormalExit &&
               mover.exitCode() == 0;
@@ -453,7 +453,6 @@ ShownMenu UserInput::chooseMenuBarItem(Window& window, const QString& menuTitle,
         return shown;
     if (!itemTitle.isEmpty()) {
         QPointer<QAction> item = actionTitled(menu->actions(), itemTitle);
-        const bool enabled = item && item->isEnabled();
         bool ranLater = false;
         const QMetaObject::Connection later =
             item ? QObject::connect(item, &QAction::triggered, [&ranLater] { ranLater = true; })
@@ -462,13 +461,13 @@ ShownMenu UserInput::chooseMenuBarItem(Window& window, const QString& menuTitle,
         processEvents();
         QObject::disconnect(later);
         if (!shown.chose) {
-            shown.why = !item
-                            ? QStringLiteral("no such item among ") + shown.items().join(QStringLiteral(", "))
-                        : !enabled ? QStringLiteral("the item was disabled")
-                        : ranLater ? QStringLiteral("the item ran, but not from the click")
-                                   : QStringLiteral("the click ran nothing; the menu ") +
-                                         (menu && menu->isVisible() ? QStringLiteral("stayed open")
-                                                                    : QStringLiteral("closed"));
+            shown.why =
+                !item ? QStringLiteral("no such item among ") + shown.items().join(QStringLiteral(", "))
+                : !shown.isEnabled(itemTitle).value_or(false) ? QStringLiteral("the item was disabled")
+                : ranLater ? QStringLiteral("the item ran, but not from the click")
+                           : QStringLiteral("the click ran nothing; the menu ") +
+                                 (menu && menu->isVisible() ? QStringLiteral("stayed open")
+                                                            : QStringLiteral("closed"));
         }
     }
     processEvents();
